@@ -1,0 +1,44 @@
+# One library per source folder. Sources are found by glob so that adding a file
+# needs no edit here; dependencies are spelled out so a wrong include fails to link.
+
+function(parlaro_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic
+    -Wnon-virtual-dtor -Wno-missing-field-initializers)
+  if(PARLARO_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+endfunction()
+
+# parlaro_library(NAME dir [RECURSE] DEPS ...)
+function(parlaro_library name dir)
+  cmake_parse_arguments(ARG "RECURSE" "" "DEPS" ${ARGN})
+  if(ARG_RECURSE)
+    file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${dir}/*.cpp)
+  else()
+    file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp)
+  endif()
+  if(sources)
+    add_library(${name} STATIC ${sources})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+    parlaro_warnings(${name})
+  else()
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(${name} INTERFACE ${ARG_DEPS})
+  endif()
+endfunction()
+
+# parlaro_test(NAME dir DEPS ...): one GoogleTest binary per folder.
+function(parlaro_test name dir)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${dir}/*.cpp)
+  if(NOT sources)
+    return()
+  endif()
+  add_executable(${name} ${sources})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} parlaro_test_support GTest::gtest GTest::gmock GTest::gtest_main)
+  parlaro_warnings(${name})
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
+    PROPERTIES ENVIRONMENT "PARLARO_RESOURCES=${PROJECT_SOURCE_DIR}/resources;QT_QPA_PLATFORM=offscreen")
+endfunction()

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "runtime/Runtime.h"
+#include "runtime/SerialQueue.h"
+
+#include <deque>
+#include <map>
+#include <mutex>
+
+namespace parlaro::rt {
+
+// A serial queue whose jobs run as jobs of an Executor, for deterministic
+// tests: order is FIFO within the queue and interleaves with the main actor
+// by posting order. A test may suspend the queue to play a blocked one.
+class ExecutorSerialQueue final : public SerialQueue {
+public:
+    ExecutorSerialQueue(std::string label, Executor& executor);
+
+    const std::string& label() const override { return label_; }
+    void async(Job job) override;
+    // Runs this queue's pending jobs, then `job`, inline. On a suspended
+    // queue the job is queued and never waited for.
+    void sync(const Job& job) override;
+    // On a suspended queue the job is queued and false returned at once: the
+    // test decides how much virtual time the caller's wait took.
+    bool syncWithin(double seconds, const Job& job) override;
+    bool isCurrent() const override { return running_ > 0; }
+
+    void suspend();
+    void resume();
+    bool isSuspended() const;
+    std::size_t pendingJobs() const;
+
+private:
+    void drainOne();
+    void drainAll();
+    void runJob(const Job& job);
+
+    std::string label_;
+    Executor& executor_;
+    mutable std::mutex mutex_;
+    std::deque<Job> jobs_;
+    bool suspended_ = false;
+    int running_ = 0;
+};
+
+// Makes ExecutorSerialQueues on one executor and remembers them by label so
+// tests can find and suspend a component's queue.
+class ExecutorQueueFactory final : public QueueFactory {
+public:
+    explicit ExecutorQueueFactory(Executor& executor) : executor_(executor) {}
+    std::shared_ptr<SerialQueue> makeSerialQueue(std::string label) override;
+    // The newest live queue with this label, if any.
+    std::shared_ptr<ExecutorSerialQueue> queue(const std::string& label) const;
+
+private:
+    Executor& executor_;
+    mutable std::mutex mutex_;
+    std::multimap<std::string, std::weak_ptr<ExecutorSerialQueue>> made_;
+};
+
+} // namespace parlaro::rt

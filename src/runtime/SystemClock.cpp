@@ -1,0 +1,106 @@
+#include "runtime/SystemClock.h"
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <vector>
+
+namespace parlaro::rt {
+
+namespace {
+
+double readClock(clockid_t id)
+{
+    timespec ts{};
+    clock_gettime(id, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+// Continuous timers are re-checked at least this often, because a condition
+// variable wait does not notice time that passed while the machine slept.
+constexpr double maxWait = 0.25;
+
+} // namespace
+
+SystemClock::SystemClock()
+{
+    thread_ = std::thread([this] { loop(); });
+}
+
+SystemClock::~SystemClock()
+{
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+}
+
+Instant SystemClock::now() const
+{
+    return Instant{readClock(CLOCK_BOOTTIME)};
+}
+
+double SystemClock::uptime() const
+{
+    return readClock(CLOCK_MONOTONIC);
+}
+
+double SystemClock::hostTime() const
+{
+    return readClock(CLOCK_MONOTONIC);
+}
+
+Date SystemClock::date() const
+{
+    auto since = std::chrono::system_clock::now().time_since_epoch();
+    return Date::fromUnix(std::chrono::duration<double>(since).count());
+}
+
+TimerId SystemClock::schedule(TimeBase base, double deadline, std::function<void()> onDue)
+{
+    TimerId id;
+    {
+        std::lock_guard lock(mutex_);
+        id = nextId_++;
+        timers_.emplace(id, Timer{base, deadline, std::move(onDue)});
+    }
+    wake_.notify_all();
+    return id;
+}
+
+void SystemClock::cancel(TimerId id)
+{
+    std::lock_guard lock(mutex_);
+    timers_.erase(id);
+}
+
+void SystemClock::loop()
+{
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+        double wait = maxWait;
+        std::vector<std::function<void()>> due;
+        for (auto it = timers_.begin(); it != timers_.end();) {
+            double remaining = it->second.deadline - reading(it->second.base);
+            if (remaining <= 0) {
+                due.push_back(std::move(it->second.onDue));
+                it = timers_.erase(it);
+            } else {
+                wait = std::min(wait, remaining);
+                ++it;
+            }
+        }
+        if (!due.empty()) {
+            lock.unlock();
+            for (auto& fire : due)
+                fire();
+            lock.lock();
+            continue;
+        }
+        wake_.wait_for(lock, std::chrono::duration<double>(wait));
+    }
+}
+
+} // namespace parlaro::rt
