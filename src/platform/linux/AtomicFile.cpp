@@ -1,0 +1,86 @@
+#include "platform/linux/AtomicFile.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <string>
+#include <system_error>
+#include <unistd.h>
+
+namespace parlaro::sys {
+namespace {
+
+[[noreturn]] void throwErrno(int error, const std::string& what)
+{
+    throw std::system_error(error, std::generic_category(), what);
+}
+
+void writeAll(int fd, std::string_view contents, const std::string& what)
+{
+    const char* data = contents.data();
+    std::size_t left = contents.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, left);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            throwErrno(errno, what);
+        }
+        data += written;
+        left -= static_cast<std::size_t>(written);
+    }
+}
+
+// Makes the rename itself durable; a folder that cannot be synced is not an
+// error worth failing the write for, the data is already safe in the file.
+void syncFolder(const std::filesystem::path& folder)
+{
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+} // namespace
+
+void writeFileAtomically(const std::filesystem::path& file, std::string_view contents)
+{
+    const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : ".";
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error) {
+        throw std::system_error(error, "Cannot create " + folder.string());
+    }
+
+    std::string temporary = (folder / ("." + file.filename().string() + ".tmp-XXXXXX")).string();
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) {
+        throwErrno(errno, "Cannot create a temporary file in " + folder.string());
+    }
+    bool open = true;
+    try {
+        writeAll(fd, contents, "Cannot write " + temporary);
+        if (::fsync(fd) != 0) {
+            throwErrno(errno, "Cannot sync " + temporary);
+        }
+        open = false;
+        if (::close(fd) != 0) {
+            throwErrno(errno, "Cannot close " + temporary);
+        }
+    } catch (...) {
+        if (open) {
+            ::close(fd);
+        }
+        ::unlink(temporary.c_str());
+        throw;
+    }
+    if (::rename(temporary.c_str(), file.c_str()) != 0) {
+        const int renameError = errno;
+        ::unlink(temporary.c_str());
+        throwErrno(renameError, "Cannot replace " + file.string());
+    }
+    syncFolder(folder);
+}
+
+} // namespace parlaro::sys

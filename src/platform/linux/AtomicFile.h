@@ -1,0 +1,14 @@
+#pragma once
+
+#include <filesystem>
+#include <string_view>
+
+namespace parlaro::sys {
+
+// Replaces the file's contents so that a reader (or a crash) sees either the
+// old or the new contents, never a mix: a temporary file in the same folder
+// is written and synced, then renamed over the target. Creates missing
+// folders. Throws std::system_error, leaving the old file untouched.
+void writeFileAtomically(const std::filesystem::path& file, std::string_view contents);
+
+} // namespace parlaro::sys

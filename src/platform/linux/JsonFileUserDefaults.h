@@ -1,0 +1,65 @@
+#pragma once
+
+#include "platform/UserDefaults.h"
+#include "platform/linux/Environment.h"
+
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace parlaro::sys {
+
+// Settings kept in one JSON object file. Every change rewrites the file
+// atomically before it becomes visible to readers, so a crash never leaves a
+// half-written file and a failed write changes nothing.
+//
+// A file that cannot be read or parsed is renamed to
+// "<file>.corrupt-<timestamp>" (with "-2", "-3"... when that name is taken;
+// nothing is ever overwritten) and the store starts empty. If it cannot even
+// be moved, writes fail rather than destroy it.
+//
+// Entries this version cannot decode are kept in the file untouched.
+// Thread-safe.
+class JsonFileUserDefaults : public UserDefaults {
+public:
+    static constexpr const char* errorDomain = "UserDefaults";
+    enum class ErrorCode : std::int64_t { writeFailed = 1, damagedFileKept = 2 };
+
+    // Returns the text put into names of set-aside files (UTC, "20250131T235959Z").
+    using Timestamp = std::function<std::string()>;
+
+    explicit JsonFileUserDefaults(std::filesystem::path file, Timestamp timestamp = utcTimestamp);
+
+    // $XDG_CONFIG_HOME/wenmora/<name>.json, or ~/.config/... when that
+    // variable is unset or not absolute. Throws std::invalid_argument unless
+    // name is a plain file name.
+    static std::filesystem::path defaultPath(std::string_view name,
+                                             const Environment& environment = processEnvironment());
+    static std::string utcTimestamp();
+
+    const std::filesystem::path& path() const { return file_; }
+    // Where a damaged file was moved when the store was opened.
+    std::optional<std::filesystem::path> setAsidePath() const;
+
+    std::optional<DefaultsValue> value(std::string_view key) const override;
+    void set(std::string_view key, DefaultsValue value) override;
+    void remove(std::string_view key) override;
+    bool has(std::string_view key) const override;
+
+private:
+    void load(const Timestamp& timestamp);
+    void setAside(const Timestamp& timestamp);
+    void save(const nlohmann::json& root);
+
+    std::filesystem::path file_;
+    mutable std::mutex mutex_;
+    nlohmann::json root_ = nlohmann::json::object();
+    std::optional<std::filesystem::path> setAsidePath_;
+    bool damagedFileKept_ = false;
+};
+
+} // namespace parlaro::sys

@@ -1,0 +1,110 @@
+#include "speech/InterfaceLanguage.h"
+
+#include "platform/Platform.h"
+#include "platform/PreferredLanguages.h"
+#include "platform/ResourceBundles.h"
+#include "platform/TextServices.h"
+#include "platform/UserDefaults.h"
+
+namespace parlaro::InterfaceLanguage {
+
+namespace {
+
+constexpr const char* interfaceLanguageKey = "interfaceLanguage";
+constexpr const char* appleLanguagesKey = "AppleLanguages";
+
+} // namespace
+
+const std::vector<Entry>& supported()
+{
+    static const std::vector<Entry> table{
+        {"zh-Hans", "简体中文"},         {"zh-Hant", "繁體中文"},      {"en", "English"},
+        {"ja", "日本語"},                {"ko", "한국어"},             {"es", "Español"},
+        {"de", "Deutsch"},               {"fr", "Français"},           {"pt-BR", "Português (Brasil)"},
+        {"it", "Italiano"},              {"tr", "Türkçe"},             {"nl", "Nederlands"},
+        {"pl", "Polski"},                {"vi", "Tiếng Việt"},         {"th", "ไทย"},
+        {"id", "Bahasa Indonesia"},      {"ar", "العربية"},
+    };
+    return table;
+}
+
+Revision& Revision::shared()
+{
+    static Revision revision;
+    return revision;
+}
+
+std::string Bundle::lookup(const std::string& key) const
+{
+    if (table) {
+        if (auto it = table->find(key); it != table->end())
+            return it->second;
+    }
+    return key;
+}
+
+std::string current()
+{
+    const auto& services = platform();
+    if (auto stored = services.defaults->get<std::string>(interfaceLanguageKey); stored && !stored->empty())
+        return *stored;
+    std::vector<std::string> preferences;
+    if (auto list = services.defaults->get<DefaultsStringList>(appleLanguagesKey))
+        preferences = *list;
+    else
+        preferences = services.preferredLanguages->preferredLanguages();
+    auto chosen = services.text->preferredLocalizations(services.bundles->localizations(), preferences);
+    return chosen.empty() ? "en" : chosen.front();
+}
+
+void set(const std::string& code)
+{
+    std::string chosen;
+    for (const auto& entry : supported()) {
+        if (entry.code == code)
+            chosen = code;
+    }
+    auto& defaults = *platform().defaults;
+    defaults.set(interfaceLanguageKey, chosen);
+    if (!chosen.empty())
+        defaults.set(appleLanguagesKey, DefaultsStringList{chosen});
+    else
+        defaults.remove(appleLanguagesKey);
+    auto& revision = Revision::shared().value;
+    revision.set(revision.get() + 1);
+}
+
+Bundle bundle()
+{
+    Revision::shared().value.get();  // registers the caller's dependency on language changes
+    auto code = current();
+    // openTable accepts only plain tag names, so a hand-edited value such as
+    // "../x" can never reach outside the string tables.
+    if (auto table = platform().bundles->openTable(code))
+        return Bundle{code, std::move(table)};
+    return Bundle{};
+}
+
+LayoutDirection layoutDirection()
+{
+    Revision::shared().value.get();
+    return platform().text->characterDirection(current()) == CharacterDirection::rightToLeft
+        ? LayoutDirection::rightToLeft
+        : LayoutDirection::leftToRight;
+}
+
+std::string list(const std::vector<std::string>& items)
+{
+    auto joined = platform().text->listFormat(items, current());
+    if (!joined.empty() || items.empty())
+        return joined;
+    std::string text;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i)
+            text += ", ";
+        text += items[i];
+    }
+    return text;
+}
+
+} // namespace parlaro::InterfaceLanguage

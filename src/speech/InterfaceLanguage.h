@@ -1,0 +1,53 @@
+#pragma once
+
+#include "runtime/Observable.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace parlaro {
+
+enum class LayoutDirection { leftToRight, rightToLeft };
+
+// The language of the program's own texts: chosen in the settings or
+// following the system. It lives only in the user defaults; nothing is
+// cached, so a change shows at once.
+namespace InterfaceLanguage {
+
+struct Entry {
+    std::string code;
+    std::string nativeName;
+};
+
+// The 17 interface languages, in menu order. Their codes name the string
+// table folders.
+const std::vector<Entry>& supported();
+
+// Bumped by every set(); views observe it to re-render their texts.
+class Revision {
+public:
+    static Revision& shared();
+    rt::Observable<std::int64_t> value{0};
+};
+
+// A string table; the main table has no entries, so every key shows as
+// itself (the keys are the Simplified Chinese texts).
+struct Bundle {
+    std::string code;  // empty for the main table
+    std::shared_ptr<const std::unordered_map<std::string, std::string>> table;
+
+    std::string lookup(const std::string& key) const;
+};
+
+std::string current();
+void set(const std::string& code);
+Bundle bundle();
+LayoutDirection layoutDirection();
+std::string list(const std::vector<std::string>& items);
+
+} // namespace InterfaceLanguage
+} // namespace parlaro

@@ -1,0 +1,74 @@
+#include "speech/Localization.h"
+
+#include "speech/InterfaceLanguage.h"
+
+namespace parlaro {
+
+namespace {
+
+// Each argument replaces every "%N$@" of its number in the format. One pass
+// over the format: a copy of the format is never rescanned, so an argument
+// that itself contains "%2$@" stays as written.
+std::string fillPositionally(const std::string& format, const std::vector<std::string>& arguments)
+{
+    std::string out;
+    out.reserve(format.size());
+    std::size_t i = 0;
+    while (i < format.size()) {
+        if (format[i] == '%') {
+            std::size_t j = i + 1;
+            std::size_t number = 0;
+            bool digits = false;
+            while (j < format.size() && format[j] >= '0' && format[j] <= '9' && number < 1000000) {
+                number = number * 10 + static_cast<std::size_t>(format[j] - '0');
+                digits = true;
+                ++j;
+            }
+            bool placeholder = digits && format[i + 1] != '0' && j + 1 < format.size() && format[j] == '$'
+                && format[j + 1] == '@';
+            if (placeholder && number >= 1 && number <= arguments.size()) {
+                out += arguments[number - 1];
+                i = j + 2;
+                continue;
+            }
+        }
+        out.push_back(format[i]);
+        ++i;
+    }
+    return out;
+}
+
+// Each argument replaces the first "%@" still left in the format; the search
+// resumes after the inserted text, never inside it.
+std::string fillSequentially(const std::string& format, const std::vector<std::string>& arguments)
+{
+    std::string out;
+    out.reserve(format.size());
+    std::size_t from = 0;
+    for (const auto& argument : arguments) {
+        auto at = format.find("%@", from);
+        if (at == std::string::npos)
+            break;
+        out.append(format, from, at - from);
+        out += argument;
+        from = at + 2;
+    }
+    out.append(format, from, std::string::npos);
+    return out;
+}
+
+} // namespace
+
+std::string fillPlaceholders(const std::string& format, const std::vector<std::string>& arguments)
+{
+    if (format.find("%1$@") != std::string::npos)
+        return fillPositionally(format, arguments);
+    return fillSequentially(format, arguments);
+}
+
+std::string localizedText(const std::string& key, const std::vector<std::string>& arguments)
+{
+    return fillPlaceholders(InterfaceLanguage::bundle().lookup(key), arguments);
+}
+
+} // namespace parlaro

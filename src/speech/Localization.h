@@ -1,0 +1,67 @@
+#pragma once
+
+#include <charconv>
+#include <concepts>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+namespace parlaro {
+
+// The text of one placeholder argument: strings as they are, numbers in
+// their shortest decimal form, anything else through its description().
+inline std::string argumentText(std::string_view text)
+{
+    return std::string(text);
+}
+inline std::string argumentText(const char* text)
+{
+    return std::string(text);
+}
+inline std::string argumentText(const std::string& text)
+{
+    return text;
+}
+template <std::integral T>
+    requires(!std::same_as<T, bool> && !std::same_as<T, char>)
+std::string argumentText(T value)
+{
+    return std::to_string(value);
+}
+inline std::string argumentText(bool value)
+{
+    return value ? "true" : "false";
+}
+template <std::floating_point T>
+std::string argumentText(T value)
+{
+    char buffer[64];
+    auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, result.ptr);
+}
+template <class T>
+    requires requires(const T& v) {
+        { v.description() } -> std::convertible_to<std::string>;
+    }
+std::string argumentText(const T& value)
+{
+    return value.description();
+}
+
+// Fills "%1$@"-style placeholders when the format has "%1$@", else "%@" in
+// order. Only the format is scanned: text an argument brings in is never
+// taken for a placeholder.
+std::string fillPlaceholders(const std::string& format, const std::vector<std::string>& arguments);
+
+// Looks `key` up in the current interface language (the key itself when the
+// table has no entry) and fills it with the arguments.
+std::string localizedText(const std::string& key, const std::vector<std::string>& arguments);
+
+template <class... Args>
+std::string localized(const std::string& key, const Args&... args)
+{
+    return localizedText(key, std::vector<std::string>{argumentText(args)...});
+}
+
+} // namespace parlaro

@@ -1,0 +1,180 @@
+#include "platform/linux/JsonFileUserDefaults.h"
+
+#include "runtime/Error.h"
+#include "support/TempDirectory.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <map>
+#include <thread>
+
+namespace parlaro::sys {
+namespace {
+
+using test::TempDirectory;
+
+std::vector<std::string> filesIn(const std::filesystem::path& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(JsonFileUserDefaults, EveryTypeSurvivesReopening)
+{
+    TempDirectory folder;
+    const auto file = folder / "nested" / "settings.json";
+    DefaultsData bytes;
+    for (int i = 0; i < 256; ++i) {
+        bytes.push_back(static_cast<std::uint8_t>(255 - i));
+    }
+    const std::map<std::string, DefaultsValue> values = {
+        {"string", "简体中文 \"quoted\""},
+        {"bool", false},
+        {"int", std::int64_t{-9007199254740993}},
+        {"wholeDouble", 2.0},
+        {"double", 0.1},
+        {"infinite", -std::numeric_limits<double>::infinity()},
+        {"data", bytes},
+        {"oneByte", DefaultsData{0xff}},
+        {"emptyData", DefaultsData{}},
+        {"list", DefaultsStringList{"en", "", "zh-Hant"}},
+        {"emptyList", DefaultsStringList{}},
+        {"dictionary", DefaultsDictionary{{"$data", "not bytes"}, {"inner", DefaultsDictionary{{"n", 1.5}}}}},
+    };
+    {
+        JsonFileUserDefaults defaults(file);
+        for (const auto& [key, value] : values) {
+            defaults.set(key, value);
+        }
+        defaults.set("nan", std::numeric_limits<double>::quiet_NaN());
+    }
+    JsonFileUserDefaults reopened(file);
+    for (const auto& [key, value] : values) {
+        EXPECT_EQ(reopened.value(key), value) << key;
+    }
+    EXPECT_TRUE(std::isnan(reopened.get<double>("nan").value_or(0)));
+    EXPECT_EQ(reopened.get<std::int64_t>("wholeDouble"), std::nullopt);
+    EXPECT_EQ(reopened.get<double>("int"), std::nullopt);
+
+    reopened.remove("string");
+    EXPECT_FALSE(JsonFileUserDefaults(file).has("string"));
+    // Only the settings file remains: no temporary files are left behind.
+    EXPECT_EQ(filesIn(folder / "nested"), std::vector<std::string>{"settings.json"});
+}
+
+TEST(JsonFileUserDefaults, DamagedFilesAreSetAsideNeverOverwritten)
+{
+    TempDirectory folder;
+    const auto file = folder / "settings.json";
+    auto sameSecond = [] { return std::string("20250101T000000Z"); };
+
+    folder.write("settings.json", "{\"volume\": 0.5,");
+    {
+        JsonFileUserDefaults defaults(file, sameSecond);
+        EXPECT_FALSE(defaults.has("volume"));
+        EXPECT_EQ(defaults.setAsidePath(), folder / "settings.json.corrupt-20250101T000000Z");
+        defaults.set("volume", 0.25);
+    }
+    EXPECT_EQ(folder.read("settings.json.corrupt-20250101T000000Z"), "{\"volume\": 0.5,");
+
+    folder.write("settings.json", "[1, 2, 3]");
+    {
+        JsonFileUserDefaults defaults(file, sameSecond);
+        EXPECT_EQ(defaults.setAsidePath(), folder / "settings.json.corrupt-20250101T000000Z-2");
+    }
+    EXPECT_EQ(folder.read("settings.json.corrupt-20250101T000000Z"), "{\"volume\": 0.5,");
+    EXPECT_EQ(folder.read("settings.json.corrupt-20250101T000000Z-2"), "[1, 2, 3]");
+
+    JsonFileUserDefaults healthy(file, sameSecond);
+    EXPECT_EQ(healthy.setAsidePath(), std::nullopt);
+}
+
+TEST(JsonFileUserDefaults, KeepsEntriesItCannotReadAndReportsFailedWrites)
+{
+    TempDirectory folder;
+    folder.write("settings.json", R"({"future": {"$color": "red"}, "big": 18446744073709551615, "name": "a"})");
+    {
+        JsonFileUserDefaults defaults(folder / "settings.json");
+        EXPECT_TRUE(defaults.has("future"));
+        EXPECT_EQ(defaults.value("future"), std::nullopt);
+        EXPECT_EQ(defaults.get<std::int64_t>("big"), std::nullopt);
+        defaults.set("name", "b");
+    }
+    const auto saved = nlohmann::json::parse(folder.read("settings.json"));
+    EXPECT_EQ(saved["future"]["$color"], "red");
+    EXPECT_EQ(saved["big"].get<std::uint64_t>(), 18446744073709551615u);
+    EXPECT_EQ(saved["name"], "b");
+
+    // A folder that cannot exist (its parent is a file) makes every write fail.
+    folder.write("blocker", "");
+    JsonFileUserDefaults unwritable(folder / "blocker" / "settings.json");
+    try {
+        unwritable.set("volume", 1.0);
+        ADD_FAILURE() << "the write was reported as stored";
+    } catch (const DomainError& error) {
+        EXPECT_EQ(error.domain(), "UserDefaults");
+        EXPECT_EQ(error.code(), 1);
+    }
+    EXPECT_FALSE(unwritable.has("volume"));
+
+    // Text that is not UTF-8 cannot be stored in JSON; the caller hears so.
+    JsonFileUserDefaults defaults(folder / "other.json");
+    EXPECT_THROW(defaults.set("bad", std::string("\xff\xfe")), DomainError);
+    EXPECT_FALSE(defaults.has("bad"));
+}
+
+TEST(JsonFileUserDefaults, ConcurrentWritersLoseNothing)
+{
+    TempDirectory folder;
+    const auto file = folder / "settings.json";
+    {
+        JsonFileUserDefaults defaults(file);
+        std::vector<std::thread> writers;
+        for (int writer = 0; writer < 4; ++writer) {
+            writers.emplace_back([&defaults, writer] {
+                for (int i = 0; i < 25; ++i) {
+                    defaults.set("key" + std::to_string(writer) + "-" + std::to_string(i), writer * 100 + i);
+                }
+            });
+        }
+        for (auto& thread : writers) {
+            thread.join();
+        }
+    }
+    JsonFileUserDefaults reopened(file);
+    for (int writer = 0; writer < 4; ++writer) {
+        for (int i = 0; i < 25; ++i) {
+            EXPECT_EQ(reopened.get<std::int64_t>("key" + std::to_string(writer) + "-" + std::to_string(i)),
+                      writer * 100 + i);
+        }
+    }
+}
+
+TEST(JsonFileUserDefaults, DefaultPathFollowsTheConfigFolder)
+{
+    auto environment = [](std::map<std::string, std::string> values) -> Environment {
+        return [values](const std::string& name) -> std::optional<std::string> {
+            auto found = values.find(name);
+            return found == values.end() ? std::nullopt : std::optional(found->second);
+        };
+    };
+    EXPECT_EQ(JsonFileUserDefaults::defaultPath("app", environment({{"XDG_CONFIG_HOME", "/cfg"}, {"HOME", "/h"}})),
+              "/cfg/wenmora/app.json");
+    EXPECT_EQ(JsonFileUserDefaults::defaultPath("app", environment({{"HOME", "/h"}})), "/h/.config/wenmora/app.json");
+    EXPECT_EQ(JsonFileUserDefaults::defaultPath("app", environment({{"XDG_CONFIG_HOME", "relative"}, {"HOME", "/h"}})),
+              "/h/.config/wenmora/app.json");
+    for (const char* bad : {"", "..", "a/b", "."}) {
+        EXPECT_THROW(JsonFileUserDefaults::defaultPath(bad, environment({{"HOME", "/h"}})), std::invalid_argument)
+            << bad;
+    }
+}
+
+} // namespace
+} // namespace parlaro::sys
