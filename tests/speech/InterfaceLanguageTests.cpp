@@ -1,0 +1,124 @@
+#include "platform/sim/SimPlatform.h"
+#include "speech/InterfaceLanguage.h"
+#include "speech/Localization.h"
+
+#include <gtest/gtest.h>
+
+using namespace parlaro;
+
+namespace {
+
+struct InterfaceLanguageTest : ::testing::Test {
+    sim::SimPlatform platform;
+};
+
+} // namespace
+
+TEST_F(InterfaceLanguageTest, TableOfSeventeenLanguagesInMenuOrder)
+{
+    const auto& table = InterfaceLanguage::supported();
+    ASSERT_EQ(table.size(), 17u);
+    EXPECT_EQ(table.front().code, "zh-Hans");
+    EXPECT_EQ(table.front().nativeName, "简体中文");
+    EXPECT_EQ(table[8].code, "pt-BR");
+    EXPECT_EQ(table[8].nativeName, "Português (Brasil)");
+    EXPECT_EQ(table.back().code, "ar");
+    EXPECT_EQ(table.back().nativeName, "العربية");
+}
+
+TEST_F(InterfaceLanguageTest, CurrentFollowsStoredChoiceThenPreferencesThenEnglish)
+{
+    EXPECT_EQ(InterfaceLanguage::current(), "zh-Hans") << "the system prefers zh-Hans-CN";
+
+    platform.preferredLanguages.setPreferredLanguages({"ja-JP", "en-US"});
+    EXPECT_EQ(InterfaceLanguage::current(), "ja");
+
+    platform.defaults.set("AppleLanguages", DefaultsStringList{"de"});
+    EXPECT_EQ(InterfaceLanguage::current(), "de") << "the application's own list comes before the system's";
+
+    platform.defaults.set("interfaceLanguage", std::string(""));
+    EXPECT_EQ(InterfaceLanguage::current(), "de") << "empty follows the preferences";
+
+    platform.defaults.set("interfaceLanguage", std::string("ko"));
+    EXPECT_EQ(InterfaceLanguage::current(), "ko");
+
+    platform.defaults.remove("interfaceLanguage");
+    platform.defaults.remove("AppleLanguages");
+    platform.preferredLanguages.setPreferredLanguages({"sv-SE"});
+    EXPECT_EQ(InterfaceLanguage::current(), "en") << "no localization matches";
+}
+
+TEST_F(InterfaceLanguageTest, SetStoresChoiceMirrorsListAndAlwaysBumpsRevision)
+{
+    auto& revision = InterfaceLanguage::Revision::shared().value;
+    int notifications = 0;
+    auto subscription = revision.subscribe([&] { ++notifications; });
+    auto start = revision.get();
+
+    InterfaceLanguage::set("fr");
+    EXPECT_EQ(platform.defaults.get<std::string>("interfaceLanguage"), "fr");
+    EXPECT_EQ(platform.defaults.get<DefaultsStringList>("AppleLanguages"), DefaultsStringList{"fr"});
+    InterfaceLanguage::set("fr");
+    EXPECT_EQ(revision.get(), start + 2) << "setting the language in force still re-renders once";
+
+    InterfaceLanguage::set("xx");
+    EXPECT_EQ(platform.defaults.get<std::string>("interfaceLanguage"), "") << "an unknown code follows the system";
+    EXPECT_FALSE(platform.defaults.has("AppleLanguages"));
+    InterfaceLanguage::set("");
+    EXPECT_EQ(platform.defaults.get<std::string>("interfaceLanguage"), "");
+    EXPECT_EQ(notifications, 4);
+}
+
+TEST_F(InterfaceLanguageTest, HandWrittenValuesAreUsedButOnlyPlainTablesOpen)
+{
+    platform.bundles.setTable("en", {{"好", "OK"}});
+    platform.defaults.set("interfaceLanguage", std::string("en-XX"));
+    EXPECT_EQ(InterfaceLanguage::current(), "en-XX") << "a stored value is used as it is";
+    EXPECT_EQ(localized("好"), "好") << "no table of that name: the main table's keys";
+
+    platform.defaults.set("interfaceLanguage", std::string("../en"));
+    EXPECT_EQ(InterfaceLanguage::current(), "../en");
+    EXPECT_EQ(localized("好"), "好") << "a path never opens a table";
+
+    platform.defaults.set("interfaceLanguage", std::string("en"));
+    EXPECT_EQ(localized("好"), "OK");
+    EXPECT_EQ(localized("没有这个键"), "没有这个键");
+}
+
+TEST_F(InterfaceLanguageTest, LayoutDirectionAndListJoining)
+{
+    InterfaceLanguage::set("ar");
+    EXPECT_EQ(InterfaceLanguage::layoutDirection(), LayoutDirection::rightToLeft);
+    InterfaceLanguage::set("en");
+    EXPECT_EQ(InterfaceLanguage::layoutDirection(), LayoutDirection::leftToRight);
+    EXPECT_EQ(InterfaceLanguage::list({"A", "B", "C"}), "A, B, and C");
+    InterfaceLanguage::set("zh-Hans");
+    EXPECT_EQ(InterfaceLanguage::list({"甲", "乙"}), "甲和乙");
+    EXPECT_EQ(InterfaceLanguage::list({}), "");
+}
+
+TEST_F(InterfaceLanguageTest, SequentialFilling)
+{
+    EXPECT_EQ(localized("苹果翻译不支持%@和%@互译", "英语"), "苹果翻译不支持英语和%@互译");
+    EXPECT_EQ(localized("苹果翻译不支持%@和%@互译", "英语", "日语", "韩语"), "苹果翻译不支持英语和日语互译");
+    EXPECT_EQ(localized("%@失败（%@）", "启动", -10851), "启动失败（-10851）");
+    EXPECT_EQ(localized("100%% %d %@"), "100%% %d %@") << "nothing else is interpreted";
+    // Text an argument brings in is never taken for a placeholder.
+    EXPECT_EQ(localized("%@ and %@", "%@", "x"), "%@ and x");
+    EXPECT_EQ(localized("%@ / %@", "%2$@", "y"), "%2$@ / y");
+    EXPECT_EQ(localized("比例 %@", 0.5), "比例 0.5");
+}
+
+TEST_F(InterfaceLanguageTest, PositionalFillingDecidedOnTheTranslatedFormat)
+{
+    platform.bundles.setTable("en", {{"%@和%@", "%2$@ and %1$@"}, {"只有%@", "only %2$@"}});
+    InterfaceLanguage::set("en");
+    EXPECT_EQ(localized("%@和%@", "A", "B"), "B and A") << "a translation may number what the key does not";
+    EXPECT_EQ(localized("只有%@", "A", "B"), "only %2$@") << "without \"%1$@\" filling is sequential";
+    platform.bundles.setTable("en", {{"%@和%@", "%1$@ and %2$@, again %1$@"}, {"混合%@", "%1$@ mixed %@"}});
+    EXPECT_EQ(localized("%@和%@", "A", "B"), "A and B, again A");
+    EXPECT_EQ(localized("%@和%@", "%2$@", "B"), "%2$@ and B, again %2$@") << "one pass over the format";
+    EXPECT_EQ(localized("混合%@", "A"), "A mixed %@") << "a bare %@ stays in positional mode";
+    EXPECT_EQ(fillPlaceholders("%1$@ %3$@", {"a"}), "a %3$@");
+    EXPECT_EQ(fillPlaceholders("%1$@", {}), "%1$@");
+}

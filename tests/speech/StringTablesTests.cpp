@@ -1,0 +1,100 @@
+#include "speech/InterfaceLanguage.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Every key the code passes to localized() as a literal, unescaped.
+std::set<std::string> keysUsedByCode()
+{
+    std::set<std::string> keys;
+    const std::regex call(R"re(localized\(\s*"((?:[^"\\]|\\.)*)")re");
+    for (const auto& entry : fs::recursive_directory_iterator(fs::path(PARLARO_SOURCE_DIR) / "src")) {
+        auto ext = entry.path().extension();
+        if (ext != ".cpp" && ext != ".h")
+            continue;
+        auto text = readFile(entry.path());
+        for (std::sregex_iterator it(text.begin(), text.end(), call), end; it != end; ++it) {
+            std::string raw = (*it)[1];
+            std::string key;
+            for (std::size_t i = 0; i < raw.size(); ++i) {
+                if (raw[i] == '\\' && i + 1 < raw.size()) {
+                    char c = raw[++i];
+                    key.push_back(c == 'n' ? '\n' : c == 't' ? '\t' : c);
+                } else {
+                    key.push_back(raw[i]);
+                }
+            }
+            keys.insert(key);
+        }
+    }
+    return keys;
+}
+
+std::map<std::string, std::string> tableOf(const std::string& code)
+{
+    std::map<std::string, std::string> table;
+    fs::path folder = fs::path(PARLARO_SOURCE_DIR) / "resources" / "i18n" / code;
+    if (!fs::is_directory(folder))
+        return table;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        if (entry.path().extension() != ".json")
+            continue;
+        auto json = nlohmann::json::parse(readFile(entry.path()));
+        for (auto& [key, value] : json.items())
+            table.emplace(key, value.get<std::string>());
+    }
+    return table;
+}
+
+// The placeholders of a text, in order of appearance, numbered or not.
+std::multiset<std::string> placeholders(const std::string& text)
+{
+    std::multiset<std::string> found;
+    const std::regex placeholder(R"(%(\d+\$)?@)");
+    for (std::sregex_iterator it(text.begin(), text.end(), placeholder), end; it != end; ++it)
+        found.insert((*it)[0]);
+    return found;
+}
+
+} // namespace
+
+TEST(StringTables, EveryInterfaceLanguageTranslatesEveryKeyWithItsPlaceholders)
+{
+    auto keys = keysUsedByCode();
+    ASSERT_FALSE(keys.empty());
+    for (const auto& language : parlaro::InterfaceLanguage::supported()) {
+        if (language.code == "zh-Hans")
+            continue;  // the keys are the Simplified Chinese texts
+        auto table = tableOf(language.code);
+        for (const auto& key : keys) {
+            auto it = table.find(key);
+            if (it == table.end()) {
+                ADD_FAILURE() << language.code << " lacks \"" << key << "\"";
+                continue;
+            }
+            auto expected = placeholders(key);
+            auto got = placeholders(it->second);
+            // A translation may number its placeholders where the key does not.
+            EXPECT_EQ(expected.size(), got.size()) << language.code << ": \"" << key << "\" -> \"" << it->second << "\"";
+        }
+    }
+}
