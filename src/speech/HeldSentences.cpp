@@ -61,6 +61,21 @@ std::u16string lowercased(Text text)
     return {};
 }
 
+// The text lowercased, in `storage` only when lowercasing changes it: most
+// scripts have no case.
+Text lowercased(Text text, std::u16string& storage)
+{
+    for (std::size_t i = 0; i < text.size();) {
+        UChar32 c;
+        U16_NEXT(text.data(), i, text.size(), c);
+        if (u_hasBinaryProperty(c, UCHAR_CHANGES_WHEN_LOWERCASED)) {
+            storage = lowercased(text);
+            return storage;
+        }
+    }
+    return text;
+}
+
 bool isKeyCharacter(UChar32 c)
 {
     return (U_GET_GC_MASK(c) & (U_GC_L_MASK | U_GC_M_MASK | U_GC_N_MASK)) != 0;
@@ -81,14 +96,15 @@ std::u16string keyOf(Text text)
     }
     // Lowercasing depends on context (a final sigma), so the whole text is
     // lowercased before anything is dropped.
-    const std::u16string lower = lowercased(text);
+    std::u16string storage;
+    const Text lower = lowercased(text, storage);
     key.reserve(lower.size());
     for (std::size_t i = 0; i < lower.size();) {
         const std::size_t begin = i;
         UChar32 c;
         U16_NEXT(lower.data(), i, lower.size(), c);
         if (isKeyCharacter(c))
-            key.append(lower, begin, i - begin);
+            key.append(lower.substr(begin, i - begin));
     }
     return key;
 }
@@ -122,18 +138,56 @@ std::size_t codePointCount(Text text)
     return static_cast<std::size_t>(u_countChar32(text.data(), static_cast<int32_t>(text.size())));
 }
 
+// Whether a code point may join its neighbours in one user-perceived
+// character (combining marks, Hangul jamo and syllables, joiners, ...).
+bool mayJoin(UChar32 c)
+{
+    return u_getIntPropertyValue(c, UCHAR_GRAPHEME_CLUSTER_BREAK) != U_GCB_OTHER;
+}
+
 // User-perceived characters.
 std::size_t characterCount(Text text)
 {
-    // Below U+0300 nothing joins into a cluster except CR LF.
-    if (std::all_of(text.begin(), text.end(), [](char16_t unit) { return unit < 0x300 && unit != u'\r'; }))
-        return text.size();
+    std::size_t codePoints = 0;
+    bool joins = false;
+    for (std::size_t i = 0; i < text.size() && !joins;) {
+        UChar32 c;
+        U16_NEXT(text.data(), i, text.size(), c);
+        joins = mayJoin(c);
+        ++codePoints;
+    }
+    if (!joins)
+        return codePoints;
     icu::BreakIterator* breaks = breaksOver(text);
     if (!breaks)
         return codePointCount(text);
     std::size_t count = 0;
     for (int32_t at = breaks->next(); at != icu::BreakIterator::DONE; at = breaks->next())
         ++count;
+    return count;
+}
+
+// The character count of a text's key, without building the key when
+// nothing in it can join.
+std::size_t keyLength(Text text)
+{
+    if (isAscii(text)) {
+        return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char16_t unit) {
+            return (unit >= u'A' && unit <= u'Z') || (unit >= u'a' && unit <= u'z') || (unit >= u'0' && unit <= u'9');
+        }));
+    }
+    std::u16string storage;
+    const Text lower = lowercased(text, storage);
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < lower.size();) {
+        UChar32 c;
+        U16_NEXT(lower.data(), i, lower.size(), c);
+        if (!isKeyCharacter(c))
+            continue;
+        if (mayJoin(c))
+            return characterCount(keyOf(text));
+        ++count;
+    }
     return count;
 }
 
@@ -220,7 +274,7 @@ std::size_t sentWordCount(Text text, const std::vector<HeldSentences::Word>& wor
         return 0;
     std::size_t total = 0;
     for (std::size_t n = 0; n < words.size(); ++n) {
-        const std::size_t count = characterCount(keyOf(wordText(words[n], text)));
+        const std::size_t count = keyLength(wordText(words[n], text));
         if (total >= sentLength && count > 0)
             return n;
         total += count;
