@@ -101,6 +101,13 @@ TEST(ConversationRecords, EveryFieldSurvivesJsonExactly)
     ASSERT_TRUE(summaries);
     EXPECT_EQ(*summaries, (std::vector{summary, summary}));
 
+    // A stray byte that is not UTF-8 costs that character, not the session.
+    ConversationSession stray{.id = session.id, .entries = {bare}};
+    stray.entries[0].original = "ok \xFF end";
+    auto repaired = HistoryJson::decodeSession(HistoryJson::encode(stray));
+    ASSERT_TRUE(repaired);
+    EXPECT_EQ(repaired->entries[0].original, "ok \xEF\xBF\xBD end");
+
     // Any double date reads back as the same double.
     std::mt19937_64 random(12);
     std::uniform_real_distribution<double> dates(-1e9, 2e9);
