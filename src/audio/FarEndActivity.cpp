@@ -21,15 +21,20 @@ void prune(std::vector<FarEndActivity::Span>& spans, double cutOff)
     std::erase_if(spans, [cutOff](const FarEndActivity::Span& span) { return span.end < cutOff; });
 }
 
-double levelOf(double sumOfSquares, std::size_t count)
+bool byStart(const FarEndActivity::Span& a, const FarEndActivity::Span& b)
+{
+    return a.start < b.start;
+}
+
+} // namespace
+
+double FarEndActivity::levelDB(double sumOfSquares, std::size_t count)
 {
     const double rms = std::sqrt(sumOfSquares / static_cast<double>(count));
     if (!(rms > 1e-9))
         return floorDB;
     return std::max(floorDB, 20.0 * std::log10(rms));
 }
-
-} // namespace
 
 double FarEndActivity::hostTime()
 {
@@ -101,19 +106,34 @@ std::optional<double> FarEndActivity::level(double from, double to) const
 std::vector<FarEndActivity::Span> FarEndActivity::spans(double after) const
 {
     std::vector<Span> result;
+    spans(after, result);
+    return result;
+}
+
+double FarEndActivity::spans(double after, std::vector<Span>& into) const
+{
+    into.clear();
+    double known;
     {
         std::lock_guard guard(lock_);
         for (const Span& span : heard_) {
             if (span.end > after)
-                result.push_back(span);
+                into.push_back(span);
         }
         for (const Span& span : played_) {
             if (span.end > after)
-                result.push_back(span);
+                into.push_back(span);
         }
+        known = tapRunning_ ? tapKnownThrough_ : std::numeric_limits<double>::infinity();
     }
-    std::stable_sort(result.begin(), result.end(), [](const Span& a, const Span& b) { return a.start < b.start; });
-    return result;
+    std::stable_sort(into.begin(), into.end(), byStart);
+    return known;
+}
+
+double FarEndActivity::knownThrough() const
+{
+    std::lock_guard guard(lock_);
+    return tapRunning_ ? tapKnownThrough_ : std::numeric_limits<double>::infinity();
 }
 
 std::vector<FarEndActivity::Span> FarEndActivity::spans(const PcmBuffer& buffer, double start, double window)
@@ -154,7 +174,7 @@ std::vector<FarEndActivity::Span> FarEndActivity::spans(const PcmBuffer& buffer,
             }
         }
         const double spanStart = start + static_cast<double>(offset) / rate;
-        spans.push_back(Span{spanStart, spanStart + static_cast<double>(count) / rate, levelOf(sum, count)});
+        spans.push_back(Span{spanStart, spanStart + static_cast<double>(count) / rate, levelDB(sum, count)});
     }
     return spans;
 }

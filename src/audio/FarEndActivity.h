@@ -55,6 +55,16 @@ public:
     std::optional<double> level(double from, double to) const;
     // Heard and played spans ending after `time`, sorted by start.
     std::vector<Span> spans(double after) const;
+    // The same spans into `into` (its storage is reused), and, read under the
+    // same hold of the lock, how far the far end is known (knownThrough()).
+    double spans(double after, std::vector<Span>& into) const;
+    // How far the far end is known: what the running tap has reported, or
+    // all time (+infinity) while no tap runs.
+    double knownThrough() const;
+
+    // The level in dB of `count` samples whose squares sum to `sumOfSquares`:
+    // 20 log10 of the RMS, never below -120, and -120 for near silence.
+    static double levelDB(double sumOfSquares, std::size_t count);
 
     // The RMS level of channel 0 in consecutive windows of `window` seconds,
     // the first beginning at `start`; the last window holds the remainder.
