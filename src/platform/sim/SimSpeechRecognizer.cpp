@@ -166,21 +166,23 @@ void SimSpeechRecognitionTask::schedule(const SimRecognitionEvent& event)
 }
 
 void SimSpeechRecognitionTask::post(std::optional<SpeechRecognitionResult> result, std::optional<DomainError> error,
-                                    double delay)
+                                    double delay, bool late)
 {
     std::weak_ptr<SimSpeechRecognitionTask> weak = weak_from_this();
-    auto item = rt::postAfter(delay, [weak, result = std::move(result), error = std::move(error)] {
+    auto item = rt::postAfter(delay, [weak, result = std::move(result), error = std::move(error), late] {
         if (auto self = weak.lock())
-            self->hand(result, error);
+            self->hand(result, error, late);
     });
+    if (late)
+        return;
     std::lock_guard lock(mutex_);
     pending_.push_back(item);
 }
 
 void SimSpeechRecognitionTask::hand(const std::optional<SpeechRecognitionResult>& result,
-                                    const std::optional<DomainError>& error)
+                                    const std::optional<DomainError>& error, bool late)
 {
-    if (cancelled_.load() || finished_.load())
+    if (!late && (cancelled_.load() || finished_.load()))
         return;
     if (error || (result && result->isFinal))
         finished_.store(true);
@@ -204,6 +206,12 @@ void SimSpeechRecognitionTask::deliver(SpeechRecognitionResult result)
 void SimSpeechRecognitionTask::fail(DomainError error)
 {
     post(std::nullopt, std::move(error), 0.0);
+}
+
+void SimSpeechRecognitionTask::deliverLate(std::optional<SpeechRecognitionResult> result,
+                                           std::optional<DomainError> error)
+{
+    post(std::move(result), std::move(error), 0.0, true);
 }
 
 void SimSpeechRecognitionTask::cancel()

@@ -91,6 +91,9 @@ public:
 
     void deliver(SpeechRecognitionResult result);
     void fail(DomainError error);
+    // An answer that crossed the end of the task on its way: handed over
+    // even after a final result, an error or cancel.
+    void deliverLate(std::optional<SpeechRecognitionResult> result, std::optional<DomainError> error);
 
     const std::shared_ptr<SimRecognitionRequest>& request() const { return request_; }
     double startedAt() const { return startedAt_; }
@@ -105,8 +108,9 @@ private:
     void begin();
     void audioDidEnd();
     void schedule(const SimRecognitionEvent& event);
-    void post(std::optional<SpeechRecognitionResult> result, std::optional<DomainError> error, double delay);
-    void hand(const std::optional<SpeechRecognitionResult>& result, const std::optional<DomainError>& error);
+    void post(std::optional<SpeechRecognitionResult> result, std::optional<DomainError> error, double delay,
+              bool late = false);
+    void hand(const std::optional<SpeechRecognitionResult>& result, const std::optional<DomainError>& error, bool late);
 
     std::shared_ptr<SimRecognitionRequest> request_;
     SpeechRecognizer::ResultHandler handler_;

@@ -59,13 +59,13 @@ LocaleParts partsOf(const std::string& identifier)
         auto end = tag.find('-', start);
         if (end == std::string::npos)
             end = tag.size();
-        std::string piece = lowercase(tag.substr(start, end - start));
+        std::string subtag = lowercase(tag.substr(start, end - start));
         if (first)
-            parts.language = piece;
+            parts.language = subtag;
         else if (parts.region.empty() &&
-                 ((piece.size() == 2 && std::isalpha(static_cast<unsigned char>(piece[0]))) ||
-                  (piece.size() == 3 && std::isdigit(static_cast<unsigned char>(piece[0])))))
-            parts.region = piece;
+                 ((subtag.size() == 2 && std::isalpha(static_cast<unsigned char>(subtag[0]))) ||
+                  (subtag.size() == 3 && std::isdigit(static_cast<unsigned char>(subtag[0])))))
+            parts.region = subtag;
         first = false;
         start = end + 1;
     }
