@@ -1,5 +1,7 @@
 #include "history/HistoryFiles.h"
 
+#include "platform/AtomicFile.h"
+
 #include "runtime/Uuid.h"
 
 #include <chrono>
@@ -28,33 +30,12 @@ std::optional<std::string> read(const fs::path& file)
 
 bool writeAtomically(const fs::path& file, std::string_view contents)
 {
-    const fs::path temporary =
-        file.parent_path() / ("." + file.filename().string() + ".tmp-" + rt::Uuid::random().toString());
-    std::error_code error;
-    {
-        std::ofstream stream(temporary, std::ios::binary | std::ios::trunc);
-        if (stream) {
-            stream.write(contents.data(), static_cast<std::streamsize>(contents.size()));
-            stream.flush();
-        }
-        if (!stream) {
-            stream.close();
-            fs::remove(temporary, error);
-            return false;
-        }
-        stream.close();
-        if (!stream) {
-            fs::remove(temporary, error);
-            return false;
-        }
-    }
-    fs::rename(temporary, file, error);
-    if (error) {
-        std::error_code ignored;
-        fs::remove(temporary, ignored);
+    try {
+        writeFileAtomically(file, contents);
+        return true;
+    } catch (const std::exception&) {
         return false;
     }
-    return true;
 }
 
 rt::Date date(fs::file_time_type time)
