@@ -46,7 +46,8 @@ std::vector<AudioDevice> AudioDevices::allDevices()
     if (system.get(audioSystemObject, address, ids) != AudioStatuses::ok)
         return {};
     ids.resize(std::min<std::size_t>(ids.size(), size / 4));
-    if (auto companion = deviceID(injectionUID); companion && std::find(ids.begin(), ids.end(), *companion) == ids.end())
+    const auto companion = deviceID(injectionUID);
+    if (companion && std::find(ids.begin(), ids.end(), *companion) == ids.end())
         ids.push_back(*companion);
     std::vector<AudioDevice> devices;
     for (AudioObjectId id : ids)

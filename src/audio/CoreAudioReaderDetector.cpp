@@ -3,6 +3,7 @@
 #include "runtime/Runtime.h"
 
 #include <algorithm>
+#include <array>
 #include <set>
 
 namespace parlaro {
@@ -10,6 +11,10 @@ namespace parlaro {
 namespace {
 
 constexpr AudioPropertyAddress processList{"prs#"_fcc};
+// What a process changes when it starts or stops audio, in registration order.
+constexpr std::array<AudioPropertyAddress, 4> processAddresses{
+    AudioPropertyAddress{"piri"_fcc}, AudioPropertyAddress{"pdv#"_fcc, AudioScope::input},
+    AudioPropertyAddress{"piro"_fcc}, AudioPropertyAddress{"pdv#"_fcc, AudioScope::output}};
 
 // An id list; empty when the size call fails, the size is 0 or the read fails.
 std::vector<AudioObjectId> idList(AudioObjectId object, const AudioPropertyAddress& address)
@@ -131,10 +136,9 @@ void CoreAudioReaderDetector::synchronizeWatched()
         if (watched_.contains(process))
             continue;
         std::vector<AudioListenerToken> registrations;
-        for (AudioPropertyAddress address : {AudioPropertyAddress{"piri"_fcc}, AudioPropertyAddress{"pdv#"_fcc, AudioScope::input},
-                                             AudioPropertyAddress{"piro"_fcc},
-                                             AudioPropertyAddress{"pdv#"_fcc, AudioScope::output}})
-            registrations.push_back(system.addPropertyListener(process, address, AudioCallbackQueue::main(), callback_));
+        for (const AudioPropertyAddress& address : processAddresses)
+            registrations.push_back(
+                system.addPropertyListener(process, address, AudioCallbackQueue::main(), callback_));
         watched_.emplace(process, std::move(registrations));
     }
 }

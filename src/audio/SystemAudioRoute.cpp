@@ -150,7 +150,8 @@ std::optional<std::string> SystemAudioRoute::restoreHalf(bool input, const std::
     const AudioDevice* target = nullptr;
     // An empty old UID names no device, not one whose UID could not be read.
     if (!oldUID.empty()) {
-        auto found = std::find_if(devices.begin(), devices.end(), [&](const AudioDevice& d) { return d.uid == oldUID; });
+        auto found =
+            std::find_if(devices.begin(), devices.end(), [&](const AudioDevice& d) { return d.uid == oldUID; });
         if (found != devices.end())
             target = &*found;
     }

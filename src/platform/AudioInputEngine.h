@@ -36,7 +36,8 @@ public:
     virtual void stop() = 0;
     virtual bool isRunning() const = 0;
 
-    virtual AudioListenerToken observeConfigurationChanges(AudioCallbackQueue queue, std::function<void()> onChange) = 0;
+    virtual AudioListenerToken observeConfigurationChanges(AudioCallbackQueue queue,
+                                                           std::function<void()> onChange) = 0;
 };
 
 } // namespace parlaro

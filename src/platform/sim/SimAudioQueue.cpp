@@ -371,7 +371,8 @@ std::size_t SimAudioQueue::deliverInput()
     SimSignal signal;
     if (auto core = core_.lock()) {
         std::lock_guard lock(core->mutex);
-        AudioObjectId device = uid.empty() ? core->number(audioSystemObject, {"dIn "_fcc}, 0) : core->deviceWithUID(uid);
+        const AudioObjectId device =
+            uid.empty() ? core->number(audioSystemObject, {"dIn "_fcc}, 0) : core->deviceWithUID(uid);
         auto object = core->objects.find(device);
         if (object != core->objects.end())
             signal = object->second.signal;
