@@ -211,11 +211,19 @@ TEST(SimAudioSystem, ListenersRunOnTheirQueueUntilTheirTokenIsReleased)
     EXPECT_EQ(events[3].registration, events[0].registration);
     EXPECT_EQ(events[4].registration, events[1].registration);
 
-    // An unplugged device takes its registrations along; the token stays harmless.
+    // An unplugged device takes its registrations along; the token stays
+    // harmless. A listener that owns another registration is dropped safely.
+    sim.clearFailures();
+    auto owned = std::make_shared<AudioListenerToken>(
+        sim.addPropertyListener(41, {"over"_fcc}, AudioCallbackQueue(), record("owned")));
+    auto owner = sim.addPropertyListener(41, {"over"_fcc}, AudioCallbackQueue(),
+                                         [owned](std::span<const AudioPropertyAddress>) {});
+    owned.reset();
     sim.removeObject(41);
     EXPECT_TRUE(sim.listeners().empty());
     onThread.release();
-    EXPECT_EQ(sim.events().size(), 5u);
+    owner.release();
+    EXPECT_EQ(sim.events().size(), 7u);
 }
 
 struct CycleRecord {

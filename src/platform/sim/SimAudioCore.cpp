@@ -76,7 +76,7 @@ std::vector<std::uint32_t> SimAudioCore::layout(AudioObjectId device, AudioScope
     return typed ? typed->channelsPerBuffer : std::vector<std::uint32_t>{};
 }
 
-void SimAudioCore::removeObjectLocked(AudioObjectId object)
+std::vector<SimAudioCore::Registration> SimAudioCore::removeObjectLocked(AudioObjectId object)
 {
     objects.erase(object);
     clocks.erase(object);
@@ -86,7 +86,16 @@ void SimAudioCore::removeObjectLocked(AudioObjectId object)
     std::erase_if(procs, [object](const auto& entry) { return entry.second.device == object; });
     std::erase_if(streamUsage, [object](const auto& entry) { return std::get<0>(entry.first) == object; });
     // Registrations die with their object, as the server drops them.
-    std::erase_if(registrations, [object](const auto& entry) { return entry.second.object == object; });
+    std::vector<Registration> dropped;
+    for (auto entry = registrations.begin(); entry != registrations.end();) {
+        if (entry->second.object == object) {
+            dropped.push_back(std::move(entry->second));
+            entry = registrations.erase(entry);
+        } else {
+            ++entry;
+        }
+    }
+    return dropped;
 }
 
 AudioListenerToken SimAudioCore::addListener(const std::shared_ptr<SimAudioCore>& core, AudioObjectId object,
@@ -109,12 +118,14 @@ AudioListenerToken SimAudioCore::addListener(const std::shared_ptr<SimAudioCore>
         auto strong = weak.lock();
         if (!strong)
             return;
+        std::optional<Registration> removed;  // destroyed after unlocking
         std::lock_guard lock(strong->mutex);
         auto found = strong->registrations.find(id);
         if (found == strong->registrations.end())
             return;
         strong->events.push_back({SimAudioEvent::Kind::removed, found->second.object, found->second.address,
                                   found->second.queue.label(), id, 0, std::nullopt});
+        removed = std::move(found->second);
         strong->registrations.erase(found);
     });
 }

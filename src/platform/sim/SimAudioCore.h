@@ -161,7 +161,10 @@ struct SimAudioCore {
     double effectiveRate(AudioObjectId device) const;
     // Under the lock: a device's buffers in one scope.
     std::vector<std::uint32_t> layout(AudioObjectId device, AudioScope scope) const;
-    void removeObjectLocked(AudioObjectId object);
+    // Under the lock: removes the object with everything that hangs on it. The
+    // registrations it drops are handed back so the caller destroys them
+    // after unlocking (a listener may own tokens of its own).
+    [[nodiscard]] std::vector<Registration> removeObjectLocked(AudioObjectId object);
 
     // Registers a listener and gives its token; the token ends it through a
     // weak reference, so it may outlive the sim.

@@ -188,8 +188,9 @@ AudioStatus SimAudioQueue::dispose(bool)
         timelines_.clear();
     }
     if (auto core = core_.lock()) {
+        std::vector<SimAudioCore::Registration> dropped;
         std::lock_guard lock(core->mutex);
-        core->removeObjectLocked(id_);
+        dropped = core->removeObjectLocked(id_);
     }
     return AudioStatuses::ok;
 }

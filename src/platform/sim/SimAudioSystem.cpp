@@ -316,12 +316,13 @@ AudioStatus SimAudioSystem::createProcessTap(const ProcessTapDescription& descri
 
 AudioStatus SimAudioSystem::destroyProcessTap(AudioObjectId tap)
 {
+    std::vector<SimAudioCore::Registration> dropped;
     std::lock_guard lock(core_->mutex);
     if (auto failure = core_->takeFailure(tap, anySelector, AudioOperation::destroyProcessTap))
         return *failure;
     if (!core_->taps.contains(tap))
         return AudioStatuses::badObject;
-    core_->removeObjectLocked(tap);
+    dropped = core_->removeObjectLocked(tap);
     return AudioStatuses::ok;
 }
 
@@ -371,12 +372,13 @@ AudioStatus SimAudioSystem::createAggregateDevice(const AggregateDeviceDescripti
 
 AudioStatus SimAudioSystem::destroyAggregateDevice(AudioObjectId device)
 {
+    std::vector<SimAudioCore::Registration> dropped;
     std::lock_guard lock(core_->mutex);
     if (auto failure = core_->takeFailure(device, anySelector, AudioOperation::destroyAggregateDevice))
         return *failure;
     if (!core_->aggregates.contains(device))
         return AudioStatuses::badObject;
-    core_->removeObjectLocked(device);
+    dropped = core_->removeObjectLocked(device);
     return AudioStatuses::ok;
 }
 
@@ -488,9 +490,10 @@ void SimAudioSystem::addProcess(const SimProcess& process)
 
 void SimAudioSystem::removeObject(AudioObjectId object)
 {
+    std::vector<SimAudioCore::Registration> dropped;
     std::lock_guard lock(core_->mutex);
     if (object != audioSystemObject)
-        core_->removeObjectLocked(object);
+        dropped = core_->removeObjectLocked(object);
 }
 
 void SimAudioSystem::store(AudioObjectId object, const AudioPropertyAddress& address, AudioPropertyValue value)
