@@ -28,8 +28,8 @@ public:
     // On the queue; stopping a stopped capture does nothing harmful.
     virtual void stop() = 0;
     // From any thread but the queue's: posts a stop and waits for it a
-    // bounded time.
-    virtual void stopAndWait() = 0;
+    // bounded time; true when it ran in that time (callers may ignore it).
+    virtual bool stopAndWait() = 0;
 };
 
 // Runs `job` on `queue` and waits for it, passing its exception on to the

@@ -1,6 +1,8 @@
 #include "FakeRecognitionSession.h"
 
+#include "audio/CallAudioCapture.h"
 #include "audio/IncomingListener.h"
+#include "platform/sim/SimAudioSystem.h"
 #include "platform/sim/SimPlatform.h"
 #include "runtime/ManualRuntime.h"
 #include "support/TestSupport.h"
@@ -36,7 +38,7 @@ public:
         onBuffer_ = nullptr;
         onStop_ = nullptr;
     }
-    void stopAndWait() override { queue_->syncWithin(0.5, [this] { stop(); }); }
+    bool stopAndWait() override { return queue_->syncWithin(0.5, [this] { stop(); }); }
 
     void deliver(std::shared_ptr<const PcmBuffer> buffer)
     {
@@ -167,6 +169,50 @@ TEST(IncomingListener, FailuresReachTheCallerOrTheErrorCallbackWithTheirCodes)
     EXPECT_EQ(t.capture->calls, (std::vector<std::string>{"stop", "start", "stop"}));
     EXPECT_EQ(deaf->calls, (std::vector<std::string>{"start", "cancel"}));
     EXPECT_EQ(t.listener->transcriber(), running);
+}
+
+// The real capture on the simulated system: what the call application plays
+// reaches the session until listening stops; a capture that gives up shows
+// both its own code and CAP-3.
+TEST(IncomingListener, ListensToTheSimulatedCall)
+{
+    rt::ManualRuntime runtime;
+    sim::SimPlatform platform;
+    sim::SimAudioSystem system;
+    system.addProcess({501, 77, "com.example.call", true, true, {}, {}, [](std::uint32_t, double) { return 0.2f; }});
+    auto farEnd = std::make_shared<FarEndActivity>();
+    auto capture = std::make_shared<CallAudioCapture>(farEnd);
+    auto listener = std::make_shared<IncomingListener>(capture);
+    std::vector<std::string> errors;
+    auto session = std::make_shared<FakeRecognitionSession>();
+    test::runTask(runtime, [&]() -> rt::Async<void> {
+        co_await listener->start(session, [](const std::string&, bool) {},
+                                 [&errors](const std::string& text) { errors.push_back(text); });
+    }).result();
+
+    system.runIOCycle(capture->aggregateID(), 480);
+    system.runIOCycle(capture->aggregateID(), 480);
+    runtime.runUntilIdle();
+    ASSERT_EQ(session->appended().size(), 2u);
+    EXPECT_FLOAT_EQ(session->appended()[0]->floatSample(0, 0), 0.2f);
+
+    // Every rebuild fails: after five, the error callback hears of it.
+    system.fail(sim::anyObject, sim::anySelector, sim::AudioOperation::createProcessTap, -66680);
+    system.notify(audioSystemObject, {"srst"_fcc});
+    runtime.advance(4.0);
+    EXPECT_EQ(errors, (std::vector<std::string>{"无法开始收听系统声音（-66680）（CAP-2）（CAP-3）"}));
+    EXPECT_EQ(listener->transcriber(), session);
+
+    system.clearFailures();
+    system.notify(audioSystemObject, {"srst"_fcc});
+    runtime.runUntilIdle();
+    const AudioObjectId device = capture->aggregateID();
+    system.runIOCycle(device, 480);
+    test::runTask(runtime, [&]() -> rt::Async<void> { co_await listener->stop(); }).result();
+    EXPECT_EQ(session->appended().size(), 3u);
+    EXPECT_EQ(session->calls, (std::vector<std::string>{"start", "finish"}));
+    EXPECT_EQ(system.runIOCycle(device, 480), AudioStatuses::badObject);
+    EXPECT_TRUE(system.taps().empty());
 }
 
 } // namespace

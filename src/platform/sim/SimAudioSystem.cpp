@@ -483,6 +483,7 @@ void SimAudioSystem::addProcess(const SimProcess& process)
     p[{"piro"_fcc}] = std::uint32_t{process.runningOutput ? 1u : 0u};
     p[{"pdv#"_fcc, AudioScope::input}] = process.inputDevices;
     p[{"pdv#"_fcc, AudioScope::output}] = process.outputDevices;
+    object.signal = process.output;
     std::lock_guard lock(core_->mutex);
     object.order = core_->nextOrder++;
     core_->objects[process.id] = std::move(object);
@@ -629,6 +630,46 @@ void SimAudioSystem::setInputSignal(AudioObjectId device, SimSignal signal)
         found->second.signal = std::move(signal);
 }
 
+void SimAudioSystem::setProcessOutput(AudioObjectId process, SimSignal signal)
+{
+    std::lock_guard lock(core_->mutex);
+    auto found = core_->objects.find(process);
+    if (found != core_->objects.end() && found->second.kind == Kind::process)
+        found->second.signal = std::move(signal);
+}
+
+namespace {
+
+// Under the lock: what an aggregate device's taps hear, the sum of the output
+// of every process that one of its taps does not exclude. Empty when none
+// plays.
+SimSignal tappedMix(const SimAudioCore& core, const AggregateDeviceDescription& aggregate)
+{
+    std::vector<SimSignal> heard;
+    for (const auto& [tapID, tap] : core.taps) {
+        if (std::find(aggregate.tapUIDs.begin(), aggregate.tapUIDs.end(), tap.uuid.toString())
+            == aggregate.tapUIDs.end())
+            continue;
+        for (const auto& [id, object] : core.objects) {
+            if (object.kind != SimAudioCore::ObjectKind::process || !object.signal)
+                continue;
+            if (std::find(tap.excludedProcesses.begin(), tap.excludedProcesses.end(), id)
+                == tap.excludedProcesses.end())
+                heard.push_back(object.signal);
+        }
+    }
+    if (heard.empty())
+        return {};
+    return [heard = std::move(heard)](std::uint32_t channel, double sampleTime) {
+        float sum = 0.0f;
+        for (const SimSignal& signal : heard)
+            sum += signal(channel, sampleTime);
+        return sum;
+    };
+}
+
+} // namespace
+
 AudioStatus SimAudioSystem::runIOCycle(AudioObjectId device, std::uint32_t frames)
 {
     struct Target {
@@ -661,6 +702,8 @@ AudioStatus SimAudioSystem::runIOCycle(AudioObjectId device, std::uint32_t frame
         inputLayout = core_->layout(device, AudioScope::input);
         outputLayout = core_->layout(device, AudioScope::output);
         signal = object->second.signal;
+        if (!signal && core_->aggregates.contains(device))
+            signal = tappedMix(*core_, core_->aggregates.at(device));
         rate = core_->effectiveRate(device);
         const double inputOffset = core_->number(device, {"saft"_fcc, AudioScope::input}, 0);
         const double outputOffset = core_->number(device, {"saft"_fcc, AudioScope::output}, 0);

@@ -51,6 +51,10 @@ struct SimProcess {
     bool runningOutput = false;
     std::vector<AudioObjectId> inputDevices;
     std::vector<AudioObjectId> outputDevices;
+    // What the process plays, per channel at the sample time of the device
+    // that hears it. Every process tap that does not exclude the process
+    // hears it, mixed with the other processes it hears.
+    SimSignal output;
 };
 
 // What a write of a default device ('dIn ', 'dOut') does when it succeeds.
@@ -149,6 +153,8 @@ public:
 
     // Device I/O.
     void setInputSignal(AudioObjectId device, SimSignal signal);
+    // What a process plays from now on (see SimProcess::output).
+    void setProcessOutput(AudioObjectId process, SimSignal signal);
     // One cycle of `frames` (the device's 'fsiz' when 0): every started
     // procedure runs with the device's input and a zeroed output, which the
     // device mixes. notRunning when no procedure is started.

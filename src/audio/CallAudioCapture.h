@@ -1,0 +1,98 @@
+#pragma once
+
+#include "audio/CallAudioCapturing.h"
+#include "audio/FarEndActivity.h"
+#include "platform/AudioSystem.h"
+#include "speech/ModuleError.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace parlaro {
+
+// Captures everything the computer plays except this program's own output:
+// a private process tap read through a private aggregate device, whose I/O
+// procedure copies each cycle into a new buffer and posts it to the capture's
+// queue. There the buffer's loudness goes into the far-end record first, then
+// the buffer to the listener.
+//
+// It repairs itself when the default output changes, the audio server
+// restarts or its aggregate device dies, trying up to five builds a second
+// apart; when all fail it reports through onStop and the far-end record learns
+// that no tap runs any more.
+//
+// Held by shared_ptr. Everything but the I/O procedure and stopAndWait() runs
+// on queue(); callers use it synchronously there.
+class CallAudioCapture final : public CallAudioCapturing, public std::enable_shared_from_this<CallAudioCapture> {
+public:
+    static constexpr const char* queueLabel = "call-audio-capture";
+    static constexpr const char* deviceName = "Parlaro Listen";
+    static constexpr const char* tapName = "Parlaro";
+    // The capture device's UID is this prefix and a new UUID.
+    static constexpr const char* uidPrefix = "com.parlaro.listen.";
+    // How long the quit path waits for its stop.
+    static constexpr double stopWaitSeconds = 0.5;
+
+    explicit CallAudioCapture(std::shared_ptr<FarEndActivity> farEnd);
+    // Tears down what is left, so no tap or device outlives the capture.
+    ~CallAudioCapture() override;
+    CallAudioCapture(const CallAudioCapture&) = delete;
+    CallAudioCapture& operator=(const CallAudioCapture&) = delete;
+
+    const std::shared_ptr<rt::SerialQueue>& queue() const override { return queue_; }
+    // Throws ModuleError CAP-2 when the capture device cannot be built; the
+    // handlers stay stored all the same.
+    void start(BufferHandler onBuffer, StopHandler onStop) override;
+    void stop() override;
+    // Posts stop() and waits for it at most stopWaitSeconds; true when it ran
+    // in that time. A stop that did not is still run later.
+    bool stopAndWait() override;
+
+    // What exists now (on the queue): 0 / none when nothing.
+    AudioObjectId tapID() const { return tapID_; }
+    AudioObjectId aggregateID() const { return aggregateID_; }
+    std::optional<AudioIOProcId> procID() const { return procID_; }
+    std::int64_t generation() const { return generation_; }
+    const std::shared_ptr<FarEndActivity>& farEnd() const { return farEnd_; }
+
+private:
+    struct IOContext;
+    struct SystemListener {
+        AudioListenerToken defaultOutput;
+        AudioListenerToken serverRestart;
+    };
+
+    void createTapAndAggregate();
+    void teardown();
+    void installSystemListener();
+    void aliveChanged(AudioObjectId aggregate);
+    void restart(int attempt);
+
+    static ModuleError startError(std::optional<AudioStatus> status);
+    static AudioStatus ioProc(AudioObjectId device, const AudioTimeStamp& now, std::span<const AudioIOBuffer> input,
+                              const AudioTimeStamp& inputTime, std::span<AudioIOBuffer> output,
+                              const AudioTimeStamp& outputTime, void* context);
+    static void deliver(const std::weak_ptr<CallAudioCapture>& capture, FarEndActivity& farEnd,
+                        std::shared_ptr<PcmBuffer> buffer, std::optional<double> time);
+
+    std::shared_ptr<FarEndActivity> farEnd_;
+    std::shared_ptr<rt::SerialQueue> queue_;
+    AudioObjectId tapID_ = 0;
+    AudioObjectId aggregateID_ = 0;
+    std::optional<AudioIOProcId> procID_;
+    // What the I/O procedure reads; lives while the procedure is registered.
+    std::unique_ptr<IOContext> context_;
+    // Contexts of procedures the system would not destroy: the procedure may
+    // still run, so they are never freed.
+    std::vector<std::unique_ptr<IOContext>> retired_;
+    BufferHandler onBuffer_;
+    StopHandler onStop_;
+    std::int64_t generation_ = 0;
+    std::optional<SystemListener> systemListener_;
+    AudioListenerToken aliveListener_;
+};
+
+} // namespace parlaro
