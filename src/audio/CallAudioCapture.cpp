@@ -65,6 +65,10 @@ void CallAudioCapture::start(BufferHandler onBuffer, StopHandler onStop)
     ++generation_;
     onBuffer_ = std::move(onBuffer);
     onStop_ = std::move(onStop);
+    // Callers stop a running capture first; should one not, its tap and
+    // device must not be left behind unowned.
+    if (tapID_ != 0 || aggregateID_ != 0)
+        teardown();
     createTapAndAggregate();
     if (!systemListener_)
         installSystemListener();

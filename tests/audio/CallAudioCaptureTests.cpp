@@ -209,7 +209,9 @@ TEST(CallAudioCapture, AFailedStartLeavesNothingBehind)
     EXPECT_TRUE(t.nothingLeft());
     EXPECT_TRUE(t.stops.empty());
 
-    // The next start works and there is one of everything.
+    // The next start works and there is one of everything, even when it is
+    // started again without a stop.
+    t.start();
     t.start();
     EXPECT_EQ(t.system.taps().size(), 1u);
     EXPECT_EQ(t.system.aggregates().size(), 1u);
