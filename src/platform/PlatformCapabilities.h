@@ -6,9 +6,10 @@ namespace parlaro {
 // Callers that choose between an older and a newer service ask here instead
 // of testing a system version.
 struct PlatformCapabilities {
-    // The newer platform: the speech analyzer with its transcribers and model
-    // downloads, and translation sessions made directly. Off on Linux.
-    bool newerPlatform = false;
+    // The newer speech and translation facilities: the speech analyzer with
+    // its transcribers and model downloads, and translation sessions made
+    // directly. Off on Linux.
+    bool newerSpeechAndTranslation = false;
 
     bool operator==(const PlatformCapabilities&) const = default;
 

@@ -8,7 +8,7 @@ namespace parlaro {
 
 // The newer speech stack, reached process-wide because the model queries and
 // the session factory have no owner to hand it in. Only present where
-// PlatformCapabilities::current().newerPlatform is set.
+// PlatformCapabilities::current().newerSpeechAndTranslation is set.
 struct SpeechAnalysisServices {
     SpeechTranscribers* transcribers = nullptr;
     AssetInventory* assets = nullptr;

@@ -20,18 +20,18 @@ std::shared_ptr<const PcmBuffer> silence(std::size_t frames)
 
 TEST(SpeechAnalysisSim, CapabilityIsOffUnlessInstalledAndServicesNeedInstalling)
 {
-    EXPECT_FALSE(PlatformCapabilities::current().newerPlatform);
+    EXPECT_FALSE(PlatformCapabilities::current().newerSpeechAndTranslation);
     EXPECT_THROW(speechAnalysis(), std::logic_error);
     {
         sim::SimSpeechAnalysis older(false);
-        EXPECT_FALSE(PlatformCapabilities::current().newerPlatform);
+        EXPECT_FALSE(PlatformCapabilities::current().newerSpeechAndTranslation);
         EXPECT_EQ(speechAnalysis().assets, &older.assets);
         {
             sim::SimSpeechAnalysis newer;
-            EXPECT_TRUE(PlatformCapabilities::current().newerPlatform);
+            EXPECT_TRUE(PlatformCapabilities::current().newerSpeechAndTranslation);
             EXPECT_EQ(speechAnalysis().assets, &newer.assets);
         }
-        EXPECT_FALSE(PlatformCapabilities::current().newerPlatform);
+        EXPECT_FALSE(PlatformCapabilities::current().newerSpeechAndTranslation);
         EXPECT_EQ(speechAnalysis().assets, &older.assets);
     }
     EXPECT_THROW(speechAnalysis(), std::logic_error);

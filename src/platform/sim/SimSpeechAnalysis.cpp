@@ -2,9 +2,9 @@
 
 namespace parlaro::sim {
 
-SimSpeechAnalysis::SimSpeechAnalysis(bool newerPlatform)
+SimSpeechAnalysis::SimSpeechAnalysis(bool newerSpeechAndTranslation)
     : scope_(SpeechAnalysisServices{&transcribers, &assets, &analyzers}),
-      capabilities_(PlatformCapabilities{newerPlatform})
+      capabilities_(PlatformCapabilities{newerSpeechAndTranslation})
 {
 }
 

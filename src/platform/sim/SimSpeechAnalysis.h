@@ -12,7 +12,7 @@ namespace parlaro::sim {
 // together with the "newer platform" capability as given.
 class SimSpeechAnalysis {
 public:
-    explicit SimSpeechAnalysis(bool newerPlatform = true);
+    explicit SimSpeechAnalysis(bool newerSpeechAndTranslation = true);
     SimSpeechAnalysis(const SimSpeechAnalysis&) = delete;
     SimSpeechAnalysis& operator=(const SimSpeechAnalysis&) = delete;
 
