@@ -112,6 +112,7 @@ rt::Async<std::shared_ptr<AssetInstallationRequest>> SimAssetInventory::assetIns
         for (const auto& module : modules)
             setStatus(module.kind, module.locale, AssetStatus::installed);
     });
+    request->setFractionCompleted(startingFraction);
     requests.push_back(request);
     co_return request;
 }

@@ -70,6 +70,8 @@ public:
 
     std::vector<std::string> reserved;
     int maximumReserved = 3;
+    // The fraction completed a new request starts with.
+    double startingFraction = 0.0;
     // Thrown by assetInstallationRequest when set.
     std::exception_ptr requestError;
 
