@@ -24,5 +24,4 @@ TEST(LanguageReadiness, LabelsSayWhatIsMissingInOrderOfWeight)
     EXPECT_EQ((LanguageReadiness{std::nullopt, false, false, true}.label(true)), "本机无法识别");
     EXPECT_EQ((LanguageReadiness{std::nullopt, false, true, true}.label(false)), "只能单向");
     EXPECT_EQ((LanguageReadiness{std::nullopt, false, false, true}.label(false)), "只能单向 · 需下载");
-
 }
