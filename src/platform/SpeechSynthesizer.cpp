@@ -1,7 +1,9 @@
 #include "platform/SpeechSynthesizer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <stdexcept>
 
 namespace parlaro {
 
@@ -22,7 +24,33 @@ std::string baseLanguage(std::string_view tag)
     return normalized.substr(0, normalized.find('-'));
 }
 
+std::atomic<SpeechSynthesizer*> installed{nullptr};
+
 } // namespace
+
+SpeechSynthesizer& speechSynthesizer()
+{
+    SpeechSynthesizer* synthesizer = installed.load();
+    if (synthesizer == nullptr) {
+        throw std::logic_error("no speech synthesizer is installed");
+    }
+    return *synthesizer;
+}
+
+SpeechSynthesizerScope::SpeechSynthesizerScope(SpeechSynthesizer& synthesizer)
+    : previous_(installed.exchange(&synthesizer))
+{
+}
+
+SpeechSynthesizerScope::~SpeechSynthesizerScope()
+{
+    installed.store(previous_);
+}
+
+rt::Subscription SpeechSynthesizer::observeVoicesChanged(std::function<void()> observer)
+{
+    return voicesChanged_.subscribe(std::move(observer));
+}
 
 std::optional<SynthesisVoice> SpeechSynthesizer::voice(std::string_view identifier)
 {

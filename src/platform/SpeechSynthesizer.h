@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/PcmBuffer.h"
+#include "runtime/Observable.h"
 
 #include <cstdint>
 #include <functional>
@@ -22,6 +23,9 @@ struct SynthesisVoice {
     // BCP-47 tag of the language the voice speaks ("en-US", "de-DE").
     std::string language;
     std::int64_t quality = defaultQuality;
+    // One of the platform's own standard voices, as opposed to an add-on
+    // (a novelty voice, an external voice database); pickers rank these first.
+    bool isSystemVoice = true;
 
     bool operator==(const SynthesisVoice&) const = default;
 };
@@ -69,6 +73,34 @@ public:
     virtual void stopRender(RenderID render) = 0;
     // Ends every render at once.
     virtual void stopSpeaking() = 0;
+
+    // Calls `observer` on the main actor whenever the installed voices
+    // change, while the subscription is kept.
+    rt::Subscription observeVoicesChanged(std::function<void()> observer);
+
+protected:
+    // Main actor only.
+    void voicesChanged() const { voicesChanged_.notify(); }
+
+private:
+    rt::ObservationHub voicesChanged_;
+};
+
+// The process-wide synthesizer, whose voices are "the installed voices";
+// throws std::logic_error when none is installed.
+SpeechSynthesizer& speechSynthesizer();
+
+// Installs a synthesizer for the lifetime of the scope, restoring the
+// previous one afterwards.
+class SpeechSynthesizerScope {
+public:
+    explicit SpeechSynthesizerScope(SpeechSynthesizer& synthesizer);
+    ~SpeechSynthesizerScope();
+    SpeechSynthesizerScope(const SpeechSynthesizerScope&) = delete;
+    SpeechSynthesizerScope& operator=(const SpeechSynthesizerScope&) = delete;
+
+private:
+    SpeechSynthesizer* previous_;
 };
 
 } // namespace parlaro

@@ -89,14 +89,17 @@ struct SimSpeechSynthesizer::State {
     }
 };
 
-SimSpeechSynthesizer::SimSpeechSynthesizer() : state_(std::make_shared<State>()) {}
+SimSpeechSynthesizer::SimSpeechSynthesizer() : state_(std::make_shared<State>()), scope_(*this) {}
 
 SimSpeechSynthesizer::~SimSpeechSynthesizer() = default;
 
 void SimSpeechSynthesizer::setVoices(std::vector<SynthesisVoice> voices)
 {
-    std::lock_guard lock(state_->mutex);
-    state_->voices = std::move(voices);
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->voices = std::move(voices);
+    }
+    voicesChanged();
 }
 
 void SimSpeechSynthesizer::setBehavior(Behavior behavior)

@@ -14,6 +14,7 @@ namespace parlaro::sim {
 // framesPerBuffer, followed by the end mark. Buffers arrive on the main
 // executor after renderDelay seconds of virtual time, all at once. It can
 // also fail to start, stay silent (only the end mark) or hang (never answer).
+// Installs itself as the process-wide synthesizer for its lifetime.
 class SimSpeechSynthesizer : public SpeechSynthesizer {
 public:
     enum class Behavior { speak, silent, hang };
@@ -23,6 +24,7 @@ public:
     SimSpeechSynthesizer(const SimSpeechSynthesizer&) = delete;
     SimSpeechSynthesizer& operator=(const SimSpeechSynthesizer&) = delete;
 
+    // Main actor: observers of the voices hear of the change.
     void setVoices(std::vector<SynthesisVoice> voices);
     void setBehavior(Behavior behavior);
     void setRenderDelay(double seconds);
@@ -51,6 +53,7 @@ public:
 private:
     struct State;
     std::shared_ptr<State> state_;
+    SpeechSynthesizerScope scope_;
 };
 
 } // namespace parlaro::sim

@@ -11,6 +11,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstring>
+#include <string_view>
 
 namespace parlaro::sys {
 
@@ -341,7 +342,10 @@ void EspeakSpeechSynthesizer::scanVoices()
             if (!reads) {
                 continue;
             }
-            SynthesisVoice entry{voice.identifier, displayName(voice.name), tag, SynthesisVoice::defaultQuality};
+            // Voices on an external diphone database ("mb/...") are add-ons.
+            const bool external = std::string_view(voice.identifier).starts_with("mb/");
+            SynthesisVoice entry{voice.identifier, displayName(voice.name), tag, SynthesisVoice::defaultQuality,
+                                 !external};
             scan.voices.push_back(entry);
             if (tag == "zh-CN") {
                 entry.identifier += std::string(1, localeSuffix) + "zh-TW";
