@@ -1,6 +1,6 @@
 #include "platform/linux/JsonFileUserDefaults.h"
 
-#include "platform/linux/AtomicFile.h"
+#include "platform/AtomicFile.h"
 #include "platform/linux/DefaultsJson.h"
 #include "runtime/Error.h"
 

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <string_view>
 
-namespace parlaro::sys {
+namespace parlaro {
 
 // Replaces the file's contents so that a reader (or a crash) sees either the
 // old or the new contents, never a mix: a temporary file in the same folder
@@ -11,4 +11,4 @@ namespace parlaro::sys {
 // folders. Throws std::system_error, leaving the old file untouched.
 void writeFileAtomically(const std::filesystem::path& file, std::string_view contents);
 
-} // namespace parlaro::sys
+} // namespace parlaro

@@ -1,4 +1,4 @@
-#include "platform/linux/AtomicFile.h"
+#include "platform/AtomicFile.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -6,7 +6,7 @@
 #include <system_error>
 #include <unistd.h>
 
-namespace parlaro::sys {
+namespace parlaro {
 namespace {
 
 [[noreturn]] void throwErrno(int error, const std::string& what)
@@ -83,4 +83,4 @@ void writeFileAtomically(const std::filesystem::path& file, std::string_view con
     syncFolder(folder);
 }
 
-} // namespace parlaro::sys
+} // namespace parlaro

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "platform/PcmBuffer.h"
+
+#include <limits>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace parlaro {
+
+// When sound that could come back into the user's microphone was audible,
+// and how loud: the other party as the call application plays it ("heard",
+// measured from the system-audio tap) and the program's own speech played on
+// a real output device ("played"). The echo gate asks it how loud the far
+// end was in a window of time. Times are host clock seconds.
+//
+// One lock guards the record; it is held only for list work and never while
+// calling out. Old spans age out when new ones of the same kind arrive, so
+// about 6 s of history is kept.
+class FarEndActivity {
+public:
+    struct Span {
+        double start;    // host clock seconds
+        double end;      // host clock seconds
+        double levelDB;  // RMS level, dB full scale, never below -120
+
+        bool operator==(const Span&) const = default;
+    };
+
+    FarEndActivity() = default;
+    FarEndActivity(const FarEndActivity&) = delete;
+    FarEndActivity& operator=(const FarEndActivity&) = delete;
+
+    // The host clock in seconds.
+    static double hostTime();
+
+    // The far-end capture started: until the tap reports again, the far end
+    // is unknown.
+    void tapStarted();
+    // The far-end capture stopped: levels are known from what is held.
+    void tapStopped();
+
+    // Levels of one tapped buffer, `through` being the end of the last span.
+    // An empty list changes nothing.
+    void heard(const std::vector<Span>& spans, double through);
+    // The spans of one playback, already placed on the host clock. An empty
+    // list changes nothing.
+    void played(const std::vector<Span>& spans);
+    // Playback stopped early at `time`: later spans go, running ones end then.
+    void cutPlayed(double time);
+
+    // The loudest far-end level overlapping (from, to), -120 when nothing
+    // does; none while the running tap has not yet reported past `from`.
+    std::optional<double> level(double from, double to) const;
+    // Heard and played spans ending after `time`, sorted by start.
+    std::vector<Span> spans(double after) const;
+
+    // The RMS level of channel 0 in consecutive windows of `window` seconds,
+    // the first beginning at `start`; the last window holds the remainder.
+    // Touches nothing shared.
+    static std::vector<Span> spans(const PcmBuffer& buffer, double start, double window);
+
+private:
+    mutable std::mutex lock_;
+    std::vector<Span> heard_;
+    std::vector<Span> played_;  // sorted by start
+    bool tapRunning_ = false;
+    // The latest end the running tap has reported.
+    double tapKnownThrough_ = -std::numeric_limits<double>::infinity();
+};
+
+} // namespace parlaro

@@ -1,0 +1,317 @@
+#include "history/ConversationHistory.h"
+
+#include "history/HistoryFiles.h"
+#include "history/HistoryJson.h"
+#include "history/HistoryText.h"
+#include "platform/UserDefaults.h"
+#include "runtime/Background.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <stop_token>
+#include <system_error>
+#include <utility>
+
+namespace parlaro {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t previewLength = 120;
+
+void sortNewestFirst(std::vector<ConversationSummary>& list)
+{
+    std::stable_sort(list.begin(), list.end(),
+                     [](const ConversationSummary& a, const ConversationSummary& b) { return a.started > b.started; });
+}
+
+// A session file's id, from a folder entry: "<UUID>.json" exactly.
+std::optional<rt::Uuid> sessionId(const fs::path& file)
+{
+    if (file.extension() != ".json")
+        return std::nullopt;
+    return rt::Uuid::parse(file.stem().string());
+}
+
+} // namespace
+
+std::shared_ptr<ConversationHistory> ConversationHistory::make(std::optional<fs::path> directory,
+                                                               UserDefaults& defaults)
+{
+    return std::make_shared<ConversationHistory>(Passkey{}, std::move(directory), defaults);
+}
+
+ConversationHistory::ConversationHistory(Passkey, std::optional<fs::path> directory, UserDefaults& defaults)
+    : directory_(directory ? std::move(*directory) : defaultDirectory()), defaults_(defaults)
+{
+    isEnabled_.set(defaults_.get<bool>(enabledKey).value_or(true));
+}
+
+fs::path ConversationHistory::defaultDirectory()
+{
+    return defaultDirectory([](const std::string& name) -> std::optional<std::string> {
+        if (const char* value = std::getenv(name.c_str()))
+            return std::string(value);
+        return std::nullopt;
+    });
+}
+
+fs::path ConversationHistory::defaultDirectory(const EnvironmentLookup& environment)
+{
+    fs::path dataHome;
+    // A relative XDG_DATA_HOME is invalid and must be ignored.
+    if (auto xdg = environment("XDG_DATA_HOME"); xdg && fs::path(*xdg).is_absolute())
+        dataHome = *xdg;
+    else
+        dataHome = fs::path(environment("HOME").value_or("")) / ".local" / "share";
+    return dataHome / "wenmora" / "History";
+}
+
+void ConversationHistory::setEnabled(bool enabled)
+{
+    defaults_.set(enabledKey, enabled);
+    isEnabled_.set(enabled);
+}
+
+fs::path ConversationHistory::sessionFile(const rt::Uuid& id) const
+{
+    return directory_ / (id.toString() + ".json");
+}
+
+void ConversationHistory::save(const ConversationSession& session)
+{
+    if (!isEnabled() || session.entries.empty())
+        return;
+    std::error_code error;
+    fs::create_directories(directory_, error);
+    if (error)
+        return;
+    const fs::path file = sessionFile(session.id);
+    if (!HistoryFiles::writeAtomically(file, HistoryJson::encode(session)))
+        return;
+    if (!loading_)
+        return;  // the first load will read the file
+    ConversationSummary made = summary(session, HistoryFiles::modificationDate(file));
+    if (!isLoaded.get()) {
+        savedWhileLoading_.insert_or_assign(session.id, std::move(made));
+        return;
+    }
+    std::vector<ConversationSummary> list = summaries.get();
+    std::erase_if(list, [&](const ConversationSummary& s) { return s.id == session.id; });
+    auto before = std::find_if(list.begin(), list.end(),
+                               [&](const ConversationSummary& s) { return s.started < made.started; });
+    list.insert(before, std::move(made));
+    summaries.set(std::move(list));
+}
+
+void ConversationHistory::load()
+{
+    if (loading_)
+        return;
+    std::weak_ptr<ConversationHistory> weak = weak_from_this();
+    fs::path folder = directory_;
+    loading_ = rt::spawn([weak, folder]() -> rt::Async<void> {
+        std::vector<ConversationSummary> rebuilt =
+            co_await rt::runInBackground([folder] { return rebuildIndex(folder); });
+        if (auto self = weak.lock())
+            self->merge(std::move(rebuilt));
+    });
+}
+
+void ConversationHistory::merge(std::vector<ConversationSummary> rebuilt)
+{
+    auto taken = std::exchange(savedWhileLoading_, {});
+    auto deleted = std::exchange(deletedWhileLoading_, {});
+    const bool deletedAll = std::exchange(deletedAllWhileLoading_, false);
+    std::vector<ConversationSummary> list;
+    if (!deletedAll) {
+        for (auto& row : rebuilt) {
+            if (!taken.contains(row.id) && !deleted.contains(row.id))
+                list.push_back(std::move(row));
+        }
+    }
+    for (auto& [id, row] : taken)
+        list.push_back(std::move(row));
+    sortNewestFirst(list);
+    summaries.set(std::move(list));
+    isLoaded.set(true);
+}
+
+void ConversationHistory::deleteSession(const rt::Uuid& id)
+{
+    std::error_code error;
+    fs::remove(sessionFile(id), error);
+    if (loading_ && !isLoaded.get()) {
+        savedWhileLoading_.erase(id);
+        deletedWhileLoading_.insert(id);
+    }
+    std::vector<ConversationSummary> list = summaries.get();
+    std::erase_if(list, [&](const ConversationSummary& s) { return s.id == id; });
+    summaries.set(std::move(list));
+}
+
+void ConversationHistory::deleteAll()
+{
+    std::error_code error;
+    std::vector<fs::path> doomed;
+    for (fs::directory_iterator it(directory_, error), end; !error && it != end; it.increment(error)) {
+        if (it->path().extension() == ".json")
+            doomed.push_back(it->path());
+    }
+    for (const auto& file : doomed) {
+        std::error_code ignored;
+        fs::remove(file, ignored);
+    }
+    if (loading_ && !isLoaded.get()) {
+        savedWhileLoading_.clear();
+        deletedWhileLoading_.clear();
+        deletedAllWhileLoading_ = true;
+    }
+    summaries.set({});
+}
+
+std::int64_t ConversationHistory::sessions(rt::Date olderThan) const
+{
+    const auto& list = summaries.get();
+    return std::count_if(list.begin(), list.end(),
+                         [&](const ConversationSummary& s) { return s.updated < olderThan; });
+}
+
+void ConversationHistory::deleteSessions(rt::Date olderThan)
+{
+    std::vector<ConversationSummary> list = summaries.get();
+    for (const auto& s : list) {
+        if (s.updated < olderThan) {
+            std::error_code ignored;
+            fs::remove(sessionFile(s.id), ignored);
+        }
+    }
+    std::erase_if(list, [&](const ConversationSummary& s) { return s.updated < olderThan; });
+    summaries.set(std::move(list));
+}
+
+ConversationSummary ConversationHistory::summary(const ConversationSession& session, std::optional<rt::Date> fileDate)
+{
+    using Side = ConversationEntry::Side;
+    const auto& entries = session.entries;
+    auto firstOf = [&](Side side) -> const ConversationEntry* {
+        auto found = std::find_if(entries.begin(), entries.end(),
+                                  [side](const ConversationEntry& e) { return e.side == side; });
+        return found == entries.end() ? nullptr : &*found;
+    };
+    const ConversationEntry* them = firstOf(Side::them);
+    const ConversationEntry* me = firstOf(Side::me);
+
+    ConversationSummary made{
+        .id = session.id,
+        .started = session.started(),
+        .updated = session.updated(),
+        .count = static_cast<std::int64_t>(entries.size()),
+        .theirLanguage = std::nullopt,
+        .myLanguage = std::nullopt,
+        .preview = entries.empty() ? std::string() : HistoryText::prefixCharacters(entries.front().original,
+                                                                                   previewLength),
+        .fileDate = fileDate,
+    };
+    if (them && them->originalLanguage)
+        made.theirLanguage = them->originalLanguage;
+    else if (me)
+        made.theirLanguage = me->translatedLanguage;
+    if (me && me->originalLanguage)
+        made.myLanguage = me->originalLanguage;
+    else if (them)
+        made.myLanguage = them->translatedLanguage;
+    return made;
+}
+
+std::vector<ConversationHistory::SearchHit>
+ConversationHistory::searchNow(const std::string& query, const std::vector<ConversationSummary>& summaries,
+                               const fs::path& directory, const std::function<bool()>& isCancelled)
+{
+    const HistoryText::SearchPattern pattern(query);
+    std::vector<SearchHit> hits;
+    for (const auto& row : summaries) {
+        if (isCancelled && isCancelled())
+            return {};
+        auto text = HistoryFiles::read(directory / (row.id.toString() + ".json"));
+        if (!text)
+            continue;
+        auto session = HistoryJson::decodeSession(*text);
+        if (!session)
+            continue;
+        for (const auto& entry : session->entries) {
+            const std::string* matched = nullptr;
+            if (pattern.isFoundIn(entry.original))
+                matched = &entry.original;
+            else if (pattern.isFoundIn(entry.translated))
+                matched = &entry.translated;
+            if (matched) {
+                hits.push_back(SearchHit{row, HistoryText::prefixCharacters(*matched, previewLength)});
+                break;
+            }
+        }
+    }
+    return hits;
+}
+
+rt::Async<std::vector<ConversationHistory::SearchHit>>
+ConversationHistory::search(std::string query, std::vector<ConversationSummary> summaries, fs::path directory)
+{
+    std::stop_token token = rt::currentStopToken();
+    std::vector<SearchHit> hits = co_await rt::runInBackground(
+        [query = std::move(query), summaries = std::move(summaries), directory = std::move(directory), token] {
+            return searchNow(query, summaries, directory, [&token] { return token.stop_requested(); });
+        });
+    if (token.stop_requested())
+        co_return std::vector<SearchHit>{};
+    co_return hits;
+}
+
+std::vector<ConversationSummary> ConversationHistory::rebuildIndex(const fs::path& directory)
+{
+    const fs::path indexFile = directory / indexFileName;
+    std::vector<ConversationSummary> index;
+    if (auto text = HistoryFiles::read(indexFile)) {
+        if (auto decoded = HistoryJson::decodeSummaries(*text))
+            index = std::move(*decoded);
+    }
+    std::unordered_map<rt::Uuid, const ConversationSummary*> known;
+    for (const auto& row : index)
+        known.try_emplace(row.id, &row);
+
+    std::vector<ConversationSummary> result;
+    bool changed = false;
+    std::error_code error;
+    for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
+        const fs::path& file = it->path();
+        auto id = sessionId(file);
+        if (!id)
+            continue;
+        std::error_code timeError;
+        const auto time = it->last_write_time(timeError);
+        std::optional<rt::Date> fileDate;
+        if (!timeError)
+            fileDate = HistoryFiles::date(time);
+        if (auto found = known.find(*id); found != known.end() && found->second->fileDate == fileDate) {
+            result.push_back(*found->second);
+            continue;
+        }
+        changed = true;
+        auto text = HistoryFiles::read(file);
+        if (!text)
+            continue;
+        auto session = HistoryJson::decodeSession(*text);
+        // Unreadable files stay where they are, unlisted, for a later
+        // version or a person to deal with.
+        if (!session || session->entries.empty() || session->id != *id)
+            continue;
+        result.push_back(summary(*session, fileDate));
+    }
+    sortNewestFirst(result);
+    if (changed || result.size() != index.size())
+        HistoryFiles::writeAtomically(indexFile, HistoryJson::encode(result));
+    return result;
+}
+
+} // namespace parlaro

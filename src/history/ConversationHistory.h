@@ -1,0 +1,128 @@
+#pragma once
+
+#include "history/ConversationSession.h"
+#include "history/ConversationSummary.h"
+#include "runtime/Observable.h"
+#include "runtime/Task.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace parlaro {
+
+class UserDefaults;
+
+// The conversation history on disk: one JSON file per session, named by its
+// upper-case UUID, and "index.json", a cache of every session's summary,
+// newest first, so the list shows without reading every session. The folder
+// is scanned at most once per process, by the first load(); afterwards saves
+// and deletions keep `summaries` up to date in place. No operation reports a
+// failure: file, encoding and decoding errors are swallowed and the store
+// goes on with what it has, but a file it cannot read is never overwritten
+// or removed by a load.
+//
+// Main actor only, except search() and rebuildIndex(). Owned through
+// std::shared_ptr (make()), so the load task can hold it weakly.
+class ConversationHistory : public rt::ObservableObject,
+                            public std::enable_shared_from_this<ConversationHistory> {
+    struct Passkey {};
+
+public:
+    // A session that matched a search, and the sentence that matched it.
+    struct SearchHit {
+        ConversationSummary summary;
+        std::string sentence;  // at most 120 characters
+    };
+
+    static constexpr const char* enabledKey = "saveConversationHistory";
+    static constexpr const char* indexFileName = "index.json";
+
+    // No folder: the default one. Touches no file.
+    static std::shared_ptr<ConversationHistory> make(std::optional<std::filesystem::path> directory,
+                                                     UserDefaults& defaults);
+    ConversationHistory(Passkey, std::optional<std::filesystem::path> directory, UserDefaults& defaults);
+
+    // $XDG_DATA_HOME/wenmora/History, or ~/.local/share/wenmora/History when
+    // that is not set to an absolute folder.
+    using EnvironmentLookup = std::function<std::optional<std::string>(const std::string& name)>;
+    static std::filesystem::path defaultDirectory();
+    static std::filesystem::path defaultDirectory(const EnvironmentLookup& environment);
+
+    // Empty until the first load has merged; then newest first by `started`.
+    rt::Observable<std::vector<ConversationSummary>> summaries{{}, changes()};
+    rt::Observable<bool> isLoaded{false, changes()};
+
+    bool isEnabled() const { return isEnabled_.get(); }
+    // Stores the value under "saveConversationHistory" on every call, then
+    // updates the observed value. A settings store that cannot save throws
+    // and leaves both as they were.
+    void setEnabled(bool enabled);
+    rt::Subscription subscribeEnabled(std::function<void()> observer)
+    {
+        return isEnabled_.subscribe(std::move(observer));
+    }
+
+    const std::filesystem::path& directory() const { return directory_; }
+    // True once load() has been called.
+    bool hasStartedLoading() const { return static_cast<bool>(loading_); }
+    const std::unordered_map<rt::Uuid, ConversationSummary>& savedWhileLoading() const
+    {
+        return savedWhileLoading_;
+    }
+
+    // Writes the session's file (nothing when saving is off or the session is
+    // empty) and, once a load has started, records its summary.
+    void save(const ConversationSession& session);
+    // Starts the one scan of the folder; later calls do nothing.
+    void load();
+    // Removes the session's file and its summary.
+    void deleteSession(const rt::Uuid& id);
+    // Removes every ".json" file of the folder, the index included.
+    void deleteAll();
+    // Sessions whose last sentence is strictly earlier than the cutoff.
+    std::int64_t sessions(rt::Date olderThan) const;
+    void deleteSessions(rt::Date olderThan);
+
+    // The summary of a session; any thread.
+    static ConversationSummary summary(const ConversationSession& session,
+                                       std::optional<rt::Date> fileDate = std::nullopt);
+
+    // The first matching sentence of each listed session, in list order,
+    // ignoring case and diacritics. Runs in the background; an empty list
+    // when the calling task is cancelled before it ends.
+    static rt::Async<std::vector<SearchHit>> search(std::string query, std::vector<ConversationSummary> summaries,
+                                                    std::filesystem::path directory);
+    // The same, synchronously; `isCancelled` is asked before each session.
+    static std::vector<SearchHit> searchNow(const std::string& query,
+                                            const std::vector<ConversationSummary>& summaries,
+                                            const std::filesystem::path& directory,
+                                            const std::function<bool()>& isCancelled = {});
+
+    // Reconciles "index.json" with the session files and returns the
+    // summaries, newest first; rewrites the index when it was out of date.
+    // Touches nothing but the folder; any thread.
+    static std::vector<ConversationSummary> rebuildIndex(const std::filesystem::path& directory);
+
+private:
+    void merge(std::vector<ConversationSummary> rebuilt);
+    std::filesystem::path sessionFile(const rt::Uuid& id) const;
+
+    rt::Observable<bool> isEnabled_{true, changes()};
+    std::filesystem::path directory_;
+    UserDefaults& defaults_;
+    rt::TaskHandle<void> loading_;
+    std::unordered_map<rt::Uuid, ConversationSummary> savedWhileLoading_;
+    // Deletions that happen while the scan runs, so its result does not bring
+    // the deleted sessions back into the list.
+    std::unordered_set<rt::Uuid> deletedWhileLoading_;
+    bool deletedAllWhileLoading_ = false;
+};
+
+} // namespace parlaro

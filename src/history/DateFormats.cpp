@@ -1,0 +1,105 @@
+#include "history/DateFormats.h"
+
+#include <unicode/datefmt.h>
+#include <unicode/gregocal.h>
+#include <unicode/locid.h>
+#include <unicode/smpdtfmt.h>
+#include <unicode/timezone.h>
+#include <unicode/unistr.h>
+
+#include <memory>
+
+namespace parlaro::DateFormats {
+
+namespace {
+
+icu::Locale localeOf(const LocaleContext& context)
+{
+    if (context.locale.empty())
+        return icu::Locale::getDefault();
+    UErrorCode status = U_ZERO_ERROR;
+    std::string tag = context.locale;
+    for (char& c : tag) {
+        if (c == '_')
+            c = '-';
+    }
+    icu::Locale locale = icu::Locale::forLanguageTag(tag, status);
+    return U_SUCCESS(status) && !locale.isBogus() ? locale : icu::Locale::getDefault();
+}
+
+icu::TimeZone* timeZoneOf(const LocaleContext& context)
+{
+    if (context.timeZone.empty())
+        return icu::TimeZone::createDefault();
+    return icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(context.timeZone));
+}
+
+UDate icuDate(rt::Date date)
+{
+    return date.unixTime() * 1000.0;
+}
+
+std::string format(icu::DateFormat* formatter, rt::Date date, const LocaleContext& context)
+{
+    if (!formatter)
+        return {};
+    std::unique_ptr<icu::DateFormat> owned(formatter);
+    owned->adoptTimeZone(timeZoneOf(context));
+    icu::UnicodeString text;
+    owned->format(icuDate(date), text);
+    std::string result;
+    text.toUTF8String(result);
+    return result;
+}
+
+icu::DateFormat::EStyle icuStyle(Style style)
+{
+    switch (style) {
+    case Style::none:
+        return icu::DateFormat::kNone;
+    case Style::shortStyle:
+        return icu::DateFormat::kShort;
+    case Style::mediumStyle:
+        return icu::DateFormat::kMedium;
+    case Style::longStyle:
+        return icu::DateFormat::kLong;
+    case Style::fullStyle:
+        return icu::DateFormat::kFull;
+    }
+    return icu::DateFormat::kNone;
+}
+
+} // namespace
+
+std::string pattern(rt::Date date, const std::string& pattern, const LocaleContext& context)
+{
+    UErrorCode status = U_ZERO_ERROR;
+    auto formatter = std::make_unique<icu::SimpleDateFormat>(icu::UnicodeString::fromUTF8(pattern),
+                                                             localeOf(context), status);
+    if (U_FAILURE(status))
+        return {};
+    return format(formatter.release(), date, context);
+}
+
+std::string styled(rt::Date date, Style dateStyle, Style timeStyle, const LocaleContext& context)
+{
+    return format(icu::DateFormat::createDateTimeInstance(icuStyle(dateStyle), icuStyle(timeStyle),
+                                                         localeOf(context)),
+                  date, context);
+}
+
+std::string internetDateTime(rt::Date date, const LocaleContext& context)
+{
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Locale posix("en_US_POSIX");
+    auto formatter =
+        std::make_unique<icu::SimpleDateFormat>(icu::UnicodeString("yyyy-MM-dd'T'HH:mm:ssXXX"), posix, status);
+    if (U_FAILURE(status))
+        return {};
+    formatter->adoptCalendar(new icu::GregorianCalendar(posix, status));
+    if (U_FAILURE(status))
+        return {};
+    return format(formatter.release(), date, context);
+}
+
+} // namespace parlaro::DateFormats

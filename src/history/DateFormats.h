@@ -1,0 +1,30 @@
+#pragma once
+
+#include "runtime/Time.h"
+
+#include <string>
+
+namespace parlaro {
+
+// The locale and time zone that dates are shown in. Empty fields mean the
+// system's own (ICU's default locale and time zone); tests pin both.
+struct LocaleContext {
+    std::string locale;    // "en_US", "zh-Hans-CN", ...
+    std::string timeZone;  // "Asia/Shanghai", "UTC", ...
+};
+
+namespace DateFormats {
+
+enum class Style { none, shortStyle, mediumStyle, longStyle, fullStyle };
+
+// The date in a fixed pattern ("yyyy-MM-dd HH.mm"), with the locale's
+// calendar and digits.
+std::string pattern(rt::Date date, const std::string& pattern, const LocaleContext& context = {});
+// The date in the locale's own styles for date and time.
+std::string styled(rt::Date date, Style dateStyle, Style timeStyle, const LocaleContext& context = {});
+// ISO 8601 internet date-time in the context's time zone, whatever its
+// locale: "2026-12-06T14:05:09+08:00", or "...Z" at offset zero.
+std::string internetDateTime(rt::Date date, const LocaleContext& context = {});
+
+} // namespace DateFormats
+} // namespace parlaro

@@ -1,0 +1,526 @@
+#include "history/ConversationHistory.h"
+#include "history/HistoryFiles.h"
+#include "history/HistoryJson.h"
+#include "history/HistoryText.h"
+#include "history/HistoryPrinting.h"
+#include "platform/sim/SimPlatform.h"
+#include "runtime/ManualRuntime.h"
+#include "support/TempDirectory.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+
+namespace parlaro {
+namespace {
+
+namespace fs = std::filesystem;
+using Side = ConversationEntry::Side;
+
+ConversationEntry entry(Side side, std::string original, double time, std::string translated = "")
+{
+    return ConversationEntry{.id = rt::Uuid::random(),
+                             .side = side,
+                             .original = std::move(original),
+                             .translated = std::move(translated),
+                             .time = rt::Date{time},
+                             .originalLanguage = side == Side::them ? "en" : "zh-Hans",
+                             .translatedLanguage = side == Side::them ? "zh-Hans" : "en"};
+}
+
+// A session of `count` entries, one a minute from `start`.
+ConversationSession session(double start, int count = 2, const std::string& text = "sentence")
+{
+    ConversationSession made;
+    for (int i = 0; i < count; ++i)
+        made.entries.push_back(entry(i % 2 ? Side::me : Side::them, text + " " + std::to_string(i), start + 60.0 * i));
+    return made;
+}
+
+std::string fileName(const rt::Uuid& id)
+{
+    return id.toString() + ".json";
+}
+
+std::vector<rt::Uuid> ids(const std::vector<ConversationSummary>& list)
+{
+    std::vector<rt::Uuid> out;
+    for (const auto& s : list)
+        out.push_back(s.id);
+    return out;
+}
+
+std::vector<std::string> folderNames(const fs::path& folder)
+{
+    std::vector<std::string> names;
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+        names.push_back(it->path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+struct HistoryTest : ::testing::Test {
+    rt::ManualRuntime runtime;
+    sim::SimPlatform platform;
+    test::TempDirectory temp;
+    fs::path folder = temp / "data" / "wenmora" / "History";
+
+    std::shared_ptr<ConversationHistory> makeHistory()
+    {
+        return ConversationHistory::make(folder, platform.defaults);
+    }
+    std::shared_ptr<ConversationHistory> loaded()
+    {
+        auto history = makeHistory();
+        history->load();
+        runtime.runUntilIdle();
+        return history;
+    }
+    void writeSession(const ConversationSession& s, std::optional<rt::Date> mtime = std::nullopt)
+    {
+        temp.write(folder / fileName(s.id), HistoryJson::encode(s));
+        if (mtime)
+            fs::last_write_time(folder / fileName(s.id), HistoryFiles::fileTime(*mtime));
+    }
+    std::optional<std::vector<ConversationSummary>> index()
+    {
+        auto text = HistoryFiles::read(folder / "index.json");
+        if (!text)
+            return std::nullopt;
+        return HistoryJson::decodeSummaries(*text);
+    }
+};
+
+TEST_F(HistoryTest, SettingAndFolderComeFromDefaultsAndEnvironment)
+{
+    EXPECT_TRUE(makeHistory()->isEnabled());
+    platform.defaults.set("saveConversationHistory", "no");
+    EXPECT_TRUE(makeHistory()->isEnabled()) << "a value of another type counts as absent";
+    platform.defaults.set("saveConversationHistory", false);
+    auto history = makeHistory();
+    EXPECT_FALSE(history->isEnabled());
+
+    int notified = 0;
+    auto subscription = history->subscribeEnabled([&] { ++notified; });
+    platform.defaults.remove("saveConversationHistory");
+    history->setEnabled(false);
+    EXPECT_EQ(platform.defaults.get<bool>("saveConversationHistory"), false) << "stored even when unchanged";
+    EXPECT_EQ(notified, 0);
+    history->setEnabled(true);
+    EXPECT_EQ(platform.defaults.get<bool>("saveConversationHistory"), true);
+    EXPECT_EQ(notified, 1);
+
+    platform.defaults.failWrites(DomainError("Defaults", 1, "disk full"));
+    EXPECT_THROW(history->setEnabled(false), DomainError);
+    EXPECT_TRUE(history->isEnabled()) << "the value shown is the value stored";
+
+    auto env = [](std::map<std::string, std::string> values) {
+        return [values](const std::string& name) -> std::optional<std::string> {
+            auto found = values.find(name);
+            return found == values.end() ? std::nullopt : std::optional(found->second);
+        };
+    };
+    EXPECT_EQ(ConversationHistory::defaultDirectory(env({{"XDG_DATA_HOME", "/data"}, {"HOME", "/home/u"}})),
+              fs::path("/data/wenmora/History"));
+    EXPECT_EQ(ConversationHistory::defaultDirectory(env({{"XDG_DATA_HOME", "rel"}, {"HOME", "/home/u"}})),
+              fs::path("/home/u/.local/share/wenmora/History"));
+    EXPECT_EQ(ConversationHistory::defaultDirectory(env({{"HOME", "/home/u"}})),
+              fs::path("/home/u/.local/share/wenmora/History"));
+    EXPECT_EQ(ConversationHistory::make(std::nullopt, platform.defaults)->directory(),
+              ConversationHistory::defaultDirectory());
+    EXPECT_FALSE(fs::exists(folder)) << "construction touches no file";
+}
+
+TEST_F(HistoryTest, FirstLoadOfAMissingFolderIsEmptyAndWritesNothing)
+{
+    auto history = makeHistory();
+    int changes = 0;
+    auto subscription = history->subscribe([&] { ++changes; });
+    history->load();
+    EXPECT_FALSE(history->isLoaded.get()) << "the scan runs in a task";
+    runtime.runUntilIdle();
+    EXPECT_TRUE(history->isLoaded.get());
+    EXPECT_TRUE(history->summaries.get().empty());
+    EXPECT_EQ(changes, 1) << "only isLoaded changed";
+    EXPECT_FALSE(fs::exists(folder));
+
+    history->load();
+    runtime.runUntilIdle();
+    EXPECT_FALSE(fs::exists(folder)) << "later loads do nothing";
+}
+
+TEST_F(HistoryTest, SavingWritesOneFilePerSessionAndTheFirstLoadIndexesIt)
+{
+    auto history = makeHistory();
+    history->save(ConversationSession{});
+    EXPECT_FALSE(fs::exists(folder)) << "a session without entries is not saved";
+
+    history->setEnabled(false);
+    history->save(session(1000));
+    EXPECT_FALSE(fs::exists(folder)) << "saving is off";
+    history->setEnabled(true);
+
+    const ConversationSession first = session(1000, 3);
+    history->save(first);
+    EXPECT_EQ(folderNames(folder), std::vector<std::string>{fileName(first.id)});
+    EXPECT_EQ(HistoryJson::decodeSession(temp.read(folder / fileName(first.id))), first);
+    EXPECT_TRUE(history->summaries.get().empty());
+    EXPECT_TRUE(history->savedWhileLoading().empty());
+
+    history->load();
+    runtime.runUntilIdle();
+    ASSERT_EQ(history->summaries.get().size(), 1u);
+    const ConversationSummary listed = history->summaries.get().front();
+    EXPECT_EQ(listed, ConversationHistory::summary(first, HistoryFiles::modificationDate(folder / fileName(first.id))));
+    ASSERT_TRUE(listed.fileDate);
+    EXPECT_EQ(index(), history->summaries.get()) << "the index is rewritten with what the folder holds";
+}
+
+TEST_F(HistoryTest, SavesWhileLoadingAreMergedOnceWithTheirLatestSummary)
+{
+    const ConversationSession older = session(500);
+    writeSession(older);
+    auto history = makeHistory();
+    ConversationSession s = session(1000, 2, "first");
+    history->save(s);
+
+    history->load();
+    // Let the scan read the folder (it writes the index, as the folder is new
+    // to it), but not yet merge.
+    for (int step = 0; step < 10 && !fs::exists(folder / "index.json"); ++step)
+        runtime.executor().runOne();
+    ASSERT_TRUE(fs::exists(folder / "index.json"));
+    ASSERT_FALSE(history->isLoaded.get());
+    ASSERT_EQ(index()->front().count, 2) << "the scan has read the first version";
+
+    s.entries.push_back(entry(Side::me, "second", 2000));
+    history->save(s);
+    s.entries.push_back(entry(Side::them, "third", 3000));
+    history->save(s);
+    ASSERT_EQ(history->savedWhileLoading().size(), 1u);
+    EXPECT_EQ(history->savedWhileLoading().at(s.id).count, 4);
+    EXPECT_TRUE(history->summaries.get().empty());
+
+    runtime.runUntilIdle();
+    EXPECT_TRUE(history->isLoaded.get());
+    EXPECT_TRUE(history->savedWhileLoading().empty());
+    const auto& list = history->summaries.get();
+    ASSERT_EQ(ids(list), (std::vector{s.id, older.id}));
+    EXPECT_EQ(list.front().count, 4) << "the rebuild read the older file; the save wins";
+    EXPECT_EQ(list.front().updated, rt::Date{3000});
+}
+
+TEST_F(HistoryTest, SavesAfterLoadingKeepTheListNewestFirstWithoutTouchingTheIndex)
+{
+    const ConversationSession top = session(3000);
+    const ConversationSession middle = session(2000);
+    writeSession(top);
+    writeSession(middle);
+    auto history = loaded();
+    ASSERT_EQ(ids(history->summaries.get()), (std::vector{top.id, middle.id}));
+    const std::string indexBefore = temp.read(folder / "index.json");
+
+    const ConversationSession oldest = session(1000);
+    history->save(oldest);
+    EXPECT_EQ(ids(history->summaries.get()), (std::vector{top.id, middle.id, oldest.id}));
+
+    const ConversationSession sameStart = session(2000);
+    history->save(sameStart);
+    EXPECT_EQ(ids(history->summaries.get()), (std::vector{top.id, middle.id, sameStart.id, oldest.id}))
+        << "an equal start goes after the listed ones";
+
+    ConversationSession grown = top;
+    grown.entries.push_back(entry(Side::me, "later", 9000));
+    history->save(grown);
+    const auto& list = history->summaries.get();
+    EXPECT_EQ(ids(list), (std::vector{top.id, middle.id, sameStart.id, oldest.id}));
+    EXPECT_EQ(list.front().count, 3);
+    EXPECT_EQ(list.front().fileDate, HistoryFiles::modificationDate(folder / fileName(top.id)));
+
+    EXPECT_EQ(temp.read(folder / "index.json"), indexBefore);
+    for (const auto& name : folderNames(folder))
+        EXPECT_EQ(name.find(".tmp"), std::string::npos) << "no temporary file is left: " << name;
+}
+
+TEST_F(HistoryTest, RebuildRereadsOnlyFilesWhoseDateChanged)
+{
+    const rt::Date monday{800'000'000.25};
+    const rt::Date tuesday{800'086'400.5};
+    ConversationSession edited = session(1000, 2, "before");
+    ConversationSession kept = session(2000, 2, "before");
+    writeSession(edited, monday);
+    writeSession(kept, monday);
+    auto first = ConversationHistory::rebuildIndex(folder);
+    ASSERT_EQ(first.size(), 2u);
+    EXPECT_EQ(first.back().fileDate, monday);
+
+    // Unchanged folder: the index is not rewritten.
+    fs::last_write_time(folder / "index.json", HistoryFiles::fileTime(monday));
+    EXPECT_EQ(ConversationHistory::rebuildIndex(folder), first);
+    EXPECT_EQ(HistoryFiles::modificationDate(folder / "index.json"), monday);
+
+    edited.entries[0].original = "after";
+    kept.entries[0].original = "after";
+    writeSession(edited, tuesday);
+    writeSession(kept, monday);  // changed content, same date: trusted to the index
+    auto second = ConversationHistory::rebuildIndex(folder);
+    ASSERT_EQ(ids(second), (std::vector{kept.id, edited.id}));
+    EXPECT_EQ(second[0].preview, "before 0");
+    EXPECT_EQ(second[1].preview, "after");
+    EXPECT_EQ(second[1].fileDate, tuesday);
+    EXPECT_EQ(index(), second);
+}
+
+TEST_F(HistoryTest, IndexIsRebuiltWhenMissingUnreadableOrStale)
+{
+    const ConversationSession a = session(1000);
+    const ConversationSession b = session(2000);
+    writeSession(a);
+    writeSession(b);
+    const auto expected = ConversationHistory::rebuildIndex(folder);
+    ASSERT_EQ(ids(expected), (std::vector{b.id, a.id}));
+
+    fs::remove(folder / "index.json");
+    EXPECT_EQ(ConversationHistory::rebuildIndex(folder), expected);
+    EXPECT_EQ(index(), expected);
+
+    temp.write(folder / "index.json", "[{\"id\": 12");
+    EXPECT_EQ(ConversationHistory::rebuildIndex(folder), expected);
+    EXPECT_EQ(index(), expected);
+
+    // A row for a vanished file is dropped; a duplicate row is used once (the first).
+    ConversationSummary ghost = ConversationHistory::summary(session(5000));
+    ConversationSummary duplicate = expected[0];
+    duplicate.preview = "second copy";
+    std::vector<ConversationSummary> stale{ghost, expected[0], duplicate, expected[1]};
+    temp.write(folder / "index.json", HistoryJson::encode(stale));
+    EXPECT_EQ(ConversationHistory::rebuildIndex(folder), expected);
+    EXPECT_EQ(index(), expected);
+
+    // An unlistable folder counts as empty.
+    temp.write(folder / "index.json", HistoryJson::encode(expected));
+    EXPECT_TRUE(ConversationHistory::rebuildIndex(temp / "no-such-folder").empty());
+}
+
+TEST_F(HistoryTest, UnreadableSessionFilesStayOnDiskUnlistedAndAreNeverOverwritten)
+{
+    const ConversationSession good = session(1000);
+    writeSession(good);
+    const ConversationSession foreign = session(2000);
+    const rt::Uuid otherName = rt::Uuid::random();
+    temp.write(folder / fileName(otherName), HistoryJson::encode(foreign));
+    const rt::Uuid corruptId = rt::Uuid::random();
+    const std::string corrupt = "{\"id\":\"" + corruptId.toString() + "\",\"entries\":[{\"side\":\"They\"";
+    temp.write(folder / fileName(corruptId), corrupt);
+    const rt::Uuid emptyId = rt::Uuid::random();
+    temp.write(folder / fileName(emptyId), HistoryJson::encode(ConversationSession{.id = emptyId, .entries = {}}));
+    const rt::Uuid badSideId = rt::Uuid::random();
+    std::string badSide = HistoryJson::encode(session(3000));
+    badSide.replace(badSide.find("\"them\""), 6, "\"Them\"");
+    temp.write(folder / fileName(badSideId), badSide);
+    temp.write(folder / "notes.JSON", "[]");
+    temp.write(folder / "readme.txt", "hello");
+    temp.write(folder / "not-a-uuid.json", HistoryJson::encode(session(4000)));
+
+    auto history = loaded();
+    EXPECT_EQ(ids(history->summaries.get()), std::vector{good.id});
+    EXPECT_EQ(index(), history->summaries.get());
+    EXPECT_EQ(temp.read(folder / fileName(corruptId)), corrupt);
+    EXPECT_EQ(temp.read(folder / fileName(badSideId)), badSide);
+    EXPECT_TRUE(fs::exists(folder / fileName(otherName)));
+
+    // They are read again at every load, as the index never records them.
+    EXPECT_EQ(ids(ConversationHistory::rebuildIndex(folder)), std::vector{good.id});
+
+    history->deleteAll();
+    EXPECT_EQ(folderNames(folder), (std::vector<std::string>{"notes.JSON", "readme.txt"}));
+    EXPECT_TRUE(history->summaries.get().empty());
+    EXPECT_TRUE(history->isLoaded.get());
+}
+
+TEST_F(HistoryTest, FailedWritesLeaveFilesAndListAsTheyWere)
+{
+    auto history = loaded();
+    const ConversationSession s = session(1000);
+    history->save(s);
+    ASSERT_EQ(history->summaries.get().size(), 1u);
+    const std::string before = temp.read(folder / fileName(s.id));
+
+    // The session's file name is taken by a folder: the write fails.
+    ConversationSession blocked = session(2000);
+    fs::create_directories(folder / fileName(blocked.id));
+    history->save(blocked);
+    EXPECT_EQ(ids(history->summaries.get()), std::vector{s.id});
+    EXPECT_TRUE(fs::is_directory(folder / fileName(blocked.id)));
+
+    // The history folder cannot be made: a file sits where it should be.
+    test::TempDirectory other;
+    other.write("History", "a file");
+    auto elsewhere = ConversationHistory::make(other / "History" / "deeper", platform.defaults);
+    elsewhere->load();
+    runtime.runUntilIdle();
+    elsewhere->save(s);
+    EXPECT_TRUE(elsewhere->summaries.get().empty());
+    EXPECT_EQ(other.read("History"), "a file");
+
+    EXPECT_EQ(temp.read(folder / fileName(s.id)), before);
+    for (const auto& name : folderNames(folder))
+        EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
+}
+
+TEST_F(HistoryTest, DeletionByIdAndByAgeOfTheLastSentence)
+{
+    // Starts 1000/2000/3000, last sentences at start + 60.
+    const ConversationSession a = session(1000);
+    const ConversationSession b = session(2000);
+    const ConversationSession c = session(3000);
+    for (const auto& s : {a, b, c})
+        writeSession(s);
+    auto history = loaded();
+    const std::string indexBefore = temp.read(folder / "index.json");
+
+    EXPECT_EQ(history->sessions(rt::Date{2060}), 1) << "a cutoff equal to updated does not count";
+    EXPECT_EQ(history->sessions(rt::Date{2061}), 2);
+    EXPECT_EQ(history->sessions(rt::Date{1500}), 1) << "age is the last sentence, not the start";
+    EXPECT_EQ(history->sessions(rt::Date{1060}), 0);
+
+    history->deleteSessions(rt::Date{2061});
+    EXPECT_EQ(ids(history->summaries.get()), std::vector{c.id});
+    EXPECT_FALSE(fs::exists(folder / fileName(a.id)));
+    EXPECT_FALSE(fs::exists(folder / fileName(b.id)));
+    EXPECT_TRUE(fs::exists(folder / fileName(c.id)));
+    EXPECT_EQ(temp.read(folder / "index.json"), indexBefore) << "the index catches up at the next load";
+
+    history->deleteSession(a.id);  // file already gone: ignored
+    history->deleteSession(c.id);
+    EXPECT_TRUE(history->summaries.get().empty());
+    EXPECT_FALSE(fs::exists(folder / fileName(c.id)));
+
+    auto next = loaded();
+    EXPECT_TRUE(next->summaries.get().empty());
+    EXPECT_EQ(index(), std::vector<ConversationSummary>{});
+}
+
+TEST_F(HistoryTest, DeletionsDuringTheLoadAreNotUndoneByIt)
+{
+    const ConversationSession a = session(1000);
+    const ConversationSession b = session(2000);
+    writeSession(a);
+    writeSession(b);
+    auto history = makeHistory();
+    history->load();
+    for (int step = 0; step < 10 && !fs::exists(folder / "index.json"); ++step)
+        runtime.executor().runOne();
+    ASSERT_FALSE(history->isLoaded.get());
+    history->deleteSession(a.id);
+    runtime.runUntilIdle();
+    EXPECT_EQ(ids(history->summaries.get()), std::vector{b.id});
+
+    auto again = makeHistory();
+    const ConversationSession c = session(3000);
+    fs::remove(folder / "index.json");
+    again->load();
+    for (int step = 0; step < 10 && !fs::exists(folder / "index.json"); ++step)
+        runtime.executor().runOne();
+    ASSERT_FALSE(again->isLoaded.get());
+    again->save(c);
+    again->deleteAll();
+    const ConversationSession d = session(4000);
+    again->save(d);
+    runtime.runUntilIdle();
+    EXPECT_EQ(ids(again->summaries.get()), std::vector{d.id}) << "only what was saved after the deletion";
+}
+
+TEST_F(HistoryTest, ReleasingTheHistoryDuringTheLoadDropsTheResult)
+{
+    writeSession(session(1000));
+    auto history = makeHistory();
+    history->load();
+    history.reset();
+    runtime.runUntilIdle();
+    EXPECT_TRUE(fs::exists(folder / "index.json")) << "the scan itself still ran";
+}
+
+TEST_F(HistoryTest, SearchFindsTheFirstMatchingSentenceOfEachSession)
+{
+    const std::string longTranslation = "Meeting at the Café " + std::string(200, 'x');
+    ConversationSession third = session(1000, 2, "nothing here");
+    third.entries.push_back(entry(Side::them, "第三句", 1200, longTranslation));
+    third.entries.push_back(entry(Side::me, "cafe again", 1300));
+    ConversationSession both = session(2000, 1, "no");
+    both.entries.push_back(entry(Side::me, "CAFÉ in original", 2100, "cafe in translation"));
+    ConversationSession none = session(3000, 3, "unrelated");
+    ConversationSession corrupt = session(4000, 1, "cafe");
+    for (const auto& s : {third, both, none, corrupt})
+        writeSession(s);
+    temp.write(folder / fileName(corrupt.id), "{");
+    auto history = loaded();
+    const auto list = history->summaries.get();
+    ASSERT_EQ(ids(list), (std::vector{none.id, both.id, third.id}));
+
+    auto hits = ConversationHistory::searchNow("cafe", list, folder);
+    ASSERT_EQ(hits.size(), 2u);
+    EXPECT_EQ(hits[0].summary, list[1]);
+    EXPECT_EQ(hits[0].sentence, "CAFÉ in original") << "the original wins when both match";
+    EXPECT_EQ(hits[1].summary.id, third.id);
+    EXPECT_EQ(hits[1].sentence, longTranslation.substr(0, 121)) << "the translation, cut to 120 characters";
+    EXPECT_EQ(hits[1].sentence.size(), 121u) << "É is one character of two bytes";
+
+    EXPECT_TRUE(ConversationHistory::searchNow("", list, folder).empty());
+    EXPECT_EQ(ConversationHistory::searchNow("第三", list, folder).size(), 1u);
+
+    // A summary missing from the list is not searched, whatever its file holds.
+    EXPECT_TRUE(ConversationHistory::searchNow("cafe", {list[0]}, folder).empty());
+    auto hit = ConversationHistory::searchNow("cafe", {ConversationHistory::summary(corrupt)}, folder);
+    EXPECT_TRUE(hit.empty()) << "an unreadable file is skipped";
+
+    auto task = test::runTask(runtime, [&]() -> rt::Async<std::vector<ConversationHistory::SearchHit>> {
+        co_return co_await ConversationHistory::search("CAFE", history->summaries.get(), history->directory());
+    });
+    ASSERT_TRUE(task.isFinished());
+    EXPECT_EQ(task.result().size(), 2u);
+}
+
+TEST(HistorySearchText, MatchingIgnoresCaseAndDiacriticsOnly)
+{
+    using HistoryText::SearchPattern;
+    EXPECT_TRUE(SearchPattern("strasse").isFoundIn("Große Straße"));
+    EXPECT_TRUE(SearchPattern("ISTANBUL").isFoundIn("İstanbul'da"));
+    EXPECT_TRUE(SearchPattern("résumé").isFoundIn("my RESUME"));
+    EXPECT_TRUE(SearchPattern("e\xCC\x81t\xC3\xA9").isFoundIn("\xC3\x89T\xC3\x89"));
+    EXPECT_TRUE(SearchPattern("你好").isFoundIn("他说你好吗"));
+    EXPECT_FALSE(SearchPattern("你们").isFoundIn("他说你好吗"));
+    EXPECT_FALSE(SearchPattern("cafe").isFoundIn("caffe"));
+    EXPECT_FALSE(SearchPattern("").isFoundIn("anything"));
+}
+
+TEST_F(HistoryTest, CancelledSearchReturnsNothing)
+{
+    std::vector<ConversationSession> sessions;
+    for (int i = 0; i < 4; ++i) {
+        sessions.push_back(session(1000.0 * (4 - i), 2, "match"));
+        writeSession(sessions.back());
+    }
+    auto history = loaded();
+    const auto list = history->summaries.get();
+    int asked = 0;
+    auto afterTwoHits = [&] { return ++asked > 2; };
+    EXPECT_EQ(ConversationHistory::searchNow("match", list, folder).size(), 4u);
+    EXPECT_TRUE(ConversationHistory::searchNow("match", list, folder, afterTwoHits).empty());
+    EXPECT_EQ(asked, 3);
+
+    auto task = rt::spawn([&]() -> rt::Async<std::vector<ConversationHistory::SearchHit>> {
+        co_return co_await ConversationHistory::search("match", list, folder);
+    });
+    runtime.executor().runOne();  // the search starts and hands its work to the background
+    task.cancel();
+    runtime.runUntilIdle();
+    ASSERT_TRUE(task.isFinished());
+    EXPECT_TRUE(task.result().empty());
+}
+
+} // namespace
+} // namespace parlaro
