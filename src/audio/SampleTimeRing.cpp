@@ -1,5 +1,7 @@
 #include "audio/SampleTimeRing.h"
 
+#include <algorithm>
+
 namespace parlaro {
 
 static_assert(std::atomic<float>::is_always_lock_free, "the ring's samples must be lock-free");
@@ -23,6 +25,25 @@ void SampleTimeRing::write(const StereoSource& source, std::int64_t count, std::
         samples_[2 * index + 1].store(right[frame * rightStride], std::memory_order_relaxed);
     }
     end_.store(at + count, std::memory_order_release);
+}
+
+void SampleTimeRing::write(std::span<const AudioIOBuffer> buffers, std::int64_t count, std::int64_t at)
+{
+    if (buffers.empty() || buffers[0].data == nullptr) {
+        return;
+    }
+    const AudioIOBuffer& first = buffers[0];
+    StereoSource source;
+    source.left = first.data;
+    source.leftStride = std::max<std::uint32_t>(first.channels, 1);
+    if (first.channels >= 2) {
+        source.right = first.data + 1;
+        source.rightStride = first.channels;
+    } else if (buffers.size() > 1 && buffers[1].data != nullptr && buffers[1].frames() >= count) {
+        source.right = buffers[1].data;
+        source.rightStride = std::max<std::uint32_t>(buffers[1].channels, 1);
+    }
+    write(source, count, at);
 }
 
 std::int64_t SampleTimeRing::read(float* destination, std::int64_t count, std::int64_t from) const

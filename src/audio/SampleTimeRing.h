@@ -1,10 +1,13 @@
 #pragma once
 
+#include "platform/AudioIOProc.h"
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <span>
 
 namespace parlaro {
 
@@ -50,6 +53,10 @@ public:
     // end. A count below 1 or a source without left samples writes nothing;
     // a source without right samples is mono (right = left).
     void write(const StereoSource& source, std::int64_t count, std::int64_t at);
+    // The same from a device's captured buffers: left is the first buffer's
+    // first channel; right its second channel, else the second buffer's first
+    // channel, else left again.
+    void write(std::span<const AudioIOBuffer> buffers, std::int64_t count, std::int64_t at);
 
     // Copies frames from..from+count-1 into `destination` (interleaved
     // stereo); frames not held become silence. Returns how many were held.
