@@ -58,10 +58,7 @@ void forwardCycles(benchmark::State& state, double inputRate)
     double inputDue = 0;
     double inputTime = 0;
     double outputTime = 0;
-    std::int64_t cycles = 0;
-    double latencySum = 0;
-    std::int64_t latencySamples = 0;
-    for (auto _ : state) {
+    auto forwardOneCycle = [&] {
         // The input delivers what its clock produced during one output cycle.
         inputDue += cycleFrames * inputRate / outputRate;
         const auto frames = static_cast<std::uint32_t>(inputDue - inputTime);
@@ -69,24 +66,39 @@ void forwardCycles(benchmark::State& state, double inputRate)
         HALForwarder::inputProc(benchInput, {}, {&in, 1}, stamp(inputTime, inputTicks), {}, {}, &forwarder);
         inputTime += frames;
         HALForwarder::outputProc(benchOutput, {}, {}, {}, {&out, 1}, stamp(outputTime, outputTicks), &forwarder);
+        outputTime += cycleFrames;
+    };
+    for (auto _ : state) {
+        forwardOneCycle();
         benchmark::DoNotOptimize(played.data());
-        // Latency added at steady state: input frames between the newest
-        // captured frame and where the output reads.
-        if (++cycles > 200) {
-            const std::int64_t read = forwarder.mode() == HALForwarder::Mode::direct
-                ? static_cast<std::int64_t>(outputTime) + *forwarder.head().offset
-                : *forwarder.cursor();
-            latencySum += static_cast<double>(forwarder.ring().end() - read);
+    }
+
+    // Latency at steady state, untimed: the input now names its own sample
+    // times (a ramp passes the resampler's linear-phase filter unchanged but
+    // for its delay), so the first frame each output cycle plays tells how
+    // many input frames it lies behind the newest captured one. In the
+    // resampled route this includes what the converter holds.
+    const double origin = inputTime;
+    double latencySum = 0;
+    int latencySamples = 0;
+    for (int cycle = 0; cycle < 100; ++cycle) {
+        for (std::size_t i = 0; i < captured.size(); ++i) {
+            captured[i] = static_cast<float>(1.0 + (inputTime + static_cast<double>(i) - origin) * 1e-4);
+        }
+        forwardOneCycle();
+        if (cycle >= 50) {
+            const double played0 = origin + (static_cast<double>(played[0]) - 1.0) / 1e-4;
+            latencySum += static_cast<double>(forwarder.ring().end()) - played0;
             ++latencySamples;
         }
-        outputTime += cycleFrames;
     }
+
     const double cycleSeconds = cycleFrames / outputRate;
     state.counters["cycleNs"] = cycleSeconds * 1e9;
     // Seconds of audio forwarded per second of processor time: how many
     // times over the cycle's budget would fit.
     state.counters["realtimeFactor"] = benchmark::Counter(cycleSeconds, benchmark::Counter::kIsIterationInvariantRate);
-    state.counters["latencyFrames"] = latencySamples > 0 ? latencySum / static_cast<double>(latencySamples) : 0;
+    state.counters["latencyFrames"] = latencySum / latencySamples;
     state.counters["distanceFrames"] = static_cast<double>(forwarder.distance());
 }
 
