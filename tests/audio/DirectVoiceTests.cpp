@@ -394,9 +394,13 @@ TEST(DirectVoice, StaleNotificationsAndFailedRestarts)
     EXPECT_TRUE(world.nothingLeft());
     EXPECT_TRUE(world.stops.empty());
 
-    // A restart that fails stops the route and says why.
+    // A live flag that cannot be read counts as gone; the device then
+    // disappears, so the restart fails, stops the route and says why.
     voice->start(microphoneID, virtualDeviceID, world.onStop());
-    world.unplug(microphoneID);
+    world.audio.fail(microphoneID, "livn"_fcc, sim::AudioOperation::getPropertyData, AudioStatuses::badObject, 1);
+    world.audio.notify(microphoneID, {"livn"_fcc});
+    world.runtime.runUntilIdle();
+    EXPECT_EQ(voice->forwarder(), nullptr);
     world.audio.removeObject(microphoneID);
     world.runtime.advance(1.0);
     EXPECT_EQ(world.stops, std::vector<std::string>{"麦克风或虚拟麦克风已断开（无法读取设备（"
