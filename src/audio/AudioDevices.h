@@ -1,0 +1,65 @@
+#pragma once
+
+#include "audio/AudioDevice.h"
+#include "platform/AudioSystem.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace parlaro {
+
+// The program's window onto the device list of the installed audio system.
+// Stateless and callable from any thread. Failed reads are never errors
+// here: they give empty lists, 0, no value or the name fallback; only
+// setDefaultDevice throws.
+class AudioDevices {
+public:
+    // The companion device of the virtual microphone; listed even when the
+    // system leaves it out of its device list.
+    static constexpr const char* injectionUID = "com.parlaro.virtualmic.injection";
+    static constexpr const char* virtualMicUID = "com.parlaro.virtualmic";
+    // The program's own far-end capture devices, never listed.
+    static constexpr const char* listenUIDPrefix = "com.parlaro.listen.";
+
+    static std::vector<AudioDevice> allDevices();
+    static std::vector<AudioDevice> outputDevices();
+    static std::optional<AudioObjectId> deviceID(const std::string& uid);
+    static std::optional<AudioObjectId> defaultDeviceID(bool input);
+    // Throws DomainError "SystemAudio" with the write's status as code, or 0
+    // when the write was accepted but the default did not change.
+    static void setDefaultDevice(AudioObjectId device, bool input);
+    static std::vector<double> nominalSampleRates(AudioObjectId device);
+    // This process's process object.
+    static std::optional<AudioObjectId> ownProcessObject();
+
+    // A global string property; no value when the read fails or gives null.
+    static std::optional<std::string> stringProperty(AudioObjectId object, AudioSelector selector);
+    // The channels of all buffers of the device's stream configuration in
+    // one scope; 0 when it cannot be read.
+    static std::int64_t channelCount(AudioObjectId device, AudioScope scope);
+
+    class RateWatch;
+};
+
+// Calls its block on the main actor whenever the device's nominal sample rate
+// changes, from creation until release.
+class AudioDevices::RateWatch {
+public:
+    // No watch when the listener cannot be registered.
+    static std::shared_ptr<RateWatch> make(AudioObjectId device, AudioPropertyListener block);
+
+    AudioObjectId device() const { return device_; }
+    const AudioPropertyAddress& address() const { return address_; }
+
+private:
+    RateWatch(AudioObjectId device, AudioPropertyListener block) : device_(device), block_(std::move(block)) {}
+
+    AudioObjectId device_;
+    AudioPropertyListener block_;
+    AudioPropertyAddress address_{"nsrt"_fcc, AudioScope::global, 0};
+    AudioListenerToken registration_;
+};
+
+} // namespace parlaro

@@ -1,0 +1,213 @@
+#include "audio/SystemAudioRoute.h"
+
+#include "audio/AudioDevices.h"
+#include "runtime/Error.h"
+#include "speech/Localization.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <exception>
+
+namespace parlaro {
+
+namespace {
+
+constexpr const char* routeDomain = "SystemAudioRoute";
+
+bool isVirtualMicrophone(const std::string& uid)
+{
+    return uid == AudioDevices::virtualMicUID || uid == AudioDevices::injectionUID;
+}
+
+const AudioDevice* findByID(const std::vector<AudioDevice>& devices, std::optional<AudioObjectId> id)
+{
+    if (!id)
+        return nullptr;
+    auto found = std::find_if(devices.begin(), devices.end(), [&](const AudioDevice& d) { return d.id == *id; });
+    return found == devices.end() ? nullptr : &*found;
+}
+
+} // namespace
+
+std::string SystemAudioRoute::Snapshot::json() const
+{
+    const nlohmann::json object{{"oldInput", oldInput},
+                                {"oldOutput", oldOutput},
+                                {"routedInput", routedInput},
+                                {"routedOutput", routedOutput}};
+    return object.dump();
+}
+
+std::optional<SystemAudioRoute::Snapshot> SystemAudioRoute::Snapshot::decode(const std::string& json)
+{
+    const nlohmann::json object = nlohmann::json::parse(json, nullptr, false);
+    if (!object.is_object())
+        return std::nullopt;
+    Snapshot snapshot;
+    for (auto [name, field] : {std::pair{"oldInput", &snapshot.oldInput}, std::pair{"oldOutput", &snapshot.oldOutput},
+                               std::pair{"routedInput", &snapshot.routedInput},
+                               std::pair{"routedOutput", &snapshot.routedOutput}}) {
+        auto member = object.find(name);
+        if (member == object.end() || !member->is_string())
+            return std::nullopt;
+        *field = member->get<std::string>();
+    }
+    return snapshot;
+}
+
+std::optional<SystemAudioRoute::Snapshot> SystemAudioRoute::savedSnapshot(const UserDefaults& defaults)
+{
+    const auto data = defaults.get<DefaultsData>(recoveryKey);
+    if (!data)
+        return std::nullopt;
+    return Snapshot::decode(std::string(data->begin(), data->end()));
+}
+
+SystemAudioRoute::SystemAudioRoute(UserDefaults& defaults, Devices devices, Current current, SetDefault setDefault,
+                                   std::optional<Snapshot> snapshot)
+    : defaults_(defaults),
+      devices_(std::move(devices)),
+      current_(std::move(current)),
+      setDefault_(std::move(setDefault)),
+      snapshot_(std::move(snapshot))
+{
+}
+
+void SystemAudioRoute::persistSnapshot(std::optional<Snapshot> snapshot)
+{
+    // The settings are written first: when that throws, memory still agrees
+    // with what is stored.
+    if (snapshot) {
+        std::string json;
+        try {
+            json = snapshot->json();
+        } catch (const nlohmann::json::exception&) {
+            // A UID that is not valid UTF-8 cannot be encoded; no record is
+            // better than a broken one.
+        }
+        if (json.empty())
+            defaults_.remove(recoveryKey);
+        else
+            defaults_.set(recoveryKey, DefaultsData(json.begin(), json.end()));
+    } else {
+        defaults_.remove(recoveryKey);
+    }
+    snapshot_ = std::move(snapshot);
+}
+
+void SystemAudioRoute::routeInput(const AudioDevice& device, const std::optional<std::string>& fallbackUID)
+{
+    const std::vector<AudioDevice> devices = devices_();
+    const AudioDevice* current = findByID(devices, current_(true));
+
+    if (!snapshot_ || snapshot_->routedInput.empty()) {
+        Snapshot record;
+        record.oldInput = current && !isVirtualMicrophone(current->uid) ? current->uid : fallbackUID.value_or("");
+        if (snapshot_) {
+            record.oldOutput = snapshot_->oldOutput;
+            record.routedOutput = snapshot_->routedOutput;
+        }
+        record.routedInput = device.uid;
+        persistSnapshot(record);
+    }
+
+    if (current && current->id == device.id)
+        return;
+    try {
+        setDefault_(device.id, true);
+        return;
+    } catch (...) {
+        const std::exception_ptr failure = std::current_exception();
+        if (current_(true) == device.id)
+            return;
+        if (snapshot_) {
+            std::optional<Snapshot> remaining;
+            if (!snapshot_->routedOutput.empty())
+                remaining = Snapshot{"", snapshot_->oldOutput, "", snapshot_->routedOutput};
+            try {
+                persistSnapshot(remaining);
+            } catch (...) {
+                // The switch's own failure is what the caller must see.
+            }
+        }
+        std::rethrow_exception(failure);
+    }
+}
+
+std::optional<std::string> SystemAudioRoute::restoreHalf(bool input, const std::string& oldUID,
+                                                         const std::string& routedUID,
+                                                         const std::vector<AudioDevice>& devices)
+{
+    if (routedUID.empty() || devices.empty())
+        return std::nullopt;
+    const AudioDevice* current = findByID(devices, current_(input));
+    if (!current || current->uid != routedUID)
+        return std::nullopt;
+    if (oldUID == routedUID)
+        return std::nullopt;
+
+    const AudioDevice* target = nullptr;
+    // An empty old UID names no device, not one whose UID could not be read.
+    if (!oldUID.empty()) {
+        auto found =
+            std::find_if(devices.begin(), devices.end(), [&](const AudioDevice& d) { return d.uid == oldUID; });
+        if (found != devices.end())
+            target = &*found;
+    }
+    if (!target) {
+        auto found = std::find_if(devices.begin(), devices.end(), [input](const AudioDevice& d) {
+            return !isVirtualMicrophone(d.uid) && d.transportType != "virt"_fcc
+                && (input ? d.inputChannels : d.outputChannels) >= 1;
+        });
+        if (found != devices.end())
+            target = &*found;
+    }
+    if (!target)
+        return input ? localized("原麦克风未连接") : localized("原声音输出未连接");
+    try {
+        setDefault_(target->id, input);
+    } catch (...) {
+        return describe(std::current_exception());
+    }
+    return std::nullopt;
+}
+
+void SystemAudioRoute::restoreOutput()
+{
+    if (!snapshot_ || snapshot_->routedOutput.empty())
+        return;
+    const Snapshot old = *snapshot_;
+    persistSnapshot(old.routedInput.empty() ? std::nullopt
+                                            : std::optional(Snapshot{old.oldInput, "", old.routedInput, ""}));
+    if (auto problem = restoreHalf(false, old.oldOutput, old.routedOutput, devices_()))
+        throw DomainError(routeDomain, 1, *problem);
+}
+
+void SystemAudioRoute::restoreSavedRoute()
+{
+    if (!snapshot_)
+        return;
+    const Snapshot old = *snapshot_;
+    // Forgotten before anything is tried, so a failure below never restores
+    // twice.
+    snapshot_.reset();
+    defaults_.remove(recoveryKey);
+
+    const std::vector<AudioDevice> devices = devices_();
+    std::vector<std::string> problems;
+    if (!old.routedInput.empty())
+        if (auto problem = restoreHalf(true, old.oldInput, old.routedInput, devices))
+            problems.push_back(*problem);
+    if (!old.routedOutput.empty())
+        if (auto problem = restoreHalf(false, old.oldOutput, old.routedOutput, devices))
+            problems.push_back(*problem);
+    if (problems.empty())
+        return;
+    std::string text = problems.front();
+    for (std::size_t i = 1; i < problems.size(); ++i)
+        text += "；" + problems[i];
+    throw DomainError(routeDomain, 1, text);
+}
+
+} // namespace parlaro

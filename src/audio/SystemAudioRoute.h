@@ -1,0 +1,76 @@
+#pragma once
+
+#include "audio/AudioDevice.h"
+#include "platform/UserDefaults.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace parlaro {
+
+// Makes a chosen device (in practice the virtual microphone) the system's
+// default input and puts the user's previous defaults back later. Before it
+// switches it writes a recovery record to the settings, so a start after a
+// crash can still put them back. Main actor only.
+class SystemAudioRoute {
+public:
+    // Device UIDs, empty for none. The input half is (oldInput, routedInput),
+    // the output half (oldOutput, routedOutput); a half is active while its
+    // routed member is not empty.
+    struct Snapshot {
+        std::string oldInput;
+        std::string oldOutput;
+        std::string routedInput;
+        std::string routedOutput;
+
+        // A JSON object with exactly the four string members.
+        std::string json() const;
+        // Needs all four members as strings; anything else gives no record.
+        static std::optional<Snapshot> decode(const std::string& json);
+
+        bool operator==(const Snapshot&) const = default;
+    };
+
+    using Devices = std::function<std::vector<AudioDevice>()>;
+    using Current = std::function<std::optional<AudioObjectId>(bool input)>;
+    using SetDefault = std::function<void(AudioObjectId device, bool input)>;
+
+    static constexpr const char* recoveryKey = "systemAudioRouteRecovery";
+
+    // The record stored under the recovery key, as JSON data; none when the
+    // key is absent or its data does not decode (the data is left alone).
+    static std::optional<Snapshot> savedSnapshot(const UserDefaults& defaults);
+
+    SystemAudioRoute(UserDefaults& defaults, Devices devices, Current current, SetDefault setDefault,
+                     std::optional<Snapshot> snapshot);
+
+    // Makes `device` the default input. The fallback UID is the input that
+    // was the default when the program launched, remembered as the previous
+    // input when the current default is one of the virtual devices. Throws
+    // the switch's "SystemAudio" error unless the device became the default
+    // anyway.
+    void routeInput(const AudioDevice& device, const std::optional<std::string>& fallbackUID);
+    // Undoes the output half only; throws DomainError "SystemAudioRoute" 1.
+    void restoreOutput();
+    // Undoes both halves and forgets the record; throws DomainError
+    // "SystemAudioRoute" 1 with every problem, joined by "；".
+    void restoreSavedRoute();
+    // Stores a new record (none removes it) in memory and in the settings.
+    void persistSnapshot(std::optional<Snapshot> snapshot);
+
+    const std::optional<Snapshot>& snapshot() const { return snapshot_; }
+
+private:
+    std::optional<std::string> restoreHalf(bool input, const std::string& oldUID, const std::string& routedUID,
+                                           const std::vector<AudioDevice>& devices);
+
+    UserDefaults& defaults_;
+    Devices devices_;
+    Current current_;
+    SetDefault setDefault_;
+    std::optional<Snapshot> snapshot_;
+};
+
+} // namespace parlaro

@@ -1,0 +1,146 @@
+#pragma once
+
+#include "platform/AudioFormat.h"
+#include "platform/PcmBuffer.h"
+#include "runtime/Error.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace parlaro {
+
+// Whether the user lets this program use speech recognition.
+enum class SpeechAuthorizationStatus { notDetermined, denied, restricted, authorized };
+
+// What kind of speech a request carries, so a recognizer can tune itself.
+enum class SpeechTaskHint { unspecified, dictation };
+
+// A stretch of text in UTF-16 code units, the unit recognizers count in.
+struct TextRange {
+    std::int64_t location = 0;
+    std::int64_t length = 0;
+
+    bool operator==(const TextRange&) const = default;
+};
+
+// One recognized word of a transcription and where it sits in the text.
+struct TranscriptionSegment {
+    std::string substring;
+    TextRange substringRange;
+
+    bool operator==(const TranscriptionSegment&) const = default;
+};
+
+struct Transcription {
+    std::string formattedString;
+    std::vector<TranscriptionSegment> segments;
+
+    bool operator==(const Transcription&) const = default;
+};
+
+// UTF-16 code units of a UTF-8 text (an invalid byte counts as one unit).
+std::int64_t utf16Length(std::string_view text);
+
+// A transcription of `text` whose segments are `words`, each found in order
+// after the previous one; a word that does not occur is left out.
+Transcription makeTranscription(std::string text, const std::vector<std::string>& words);
+
+// One answer of a running recognition: the best hypothesis so far, or the
+// committed text of the whole request when isFinal is set.
+struct SpeechRecognitionResult {
+    Transcription bestTranscription;
+    bool isFinal = false;
+
+    bool operator==(const SpeechRecognitionResult&) const = default;
+};
+
+// Audio for one recognition, fed in buffers until its audio is ended.
+class SpeechAudioBufferRecognitionRequest {
+public:
+    struct Options {
+        bool requiresOnDeviceRecognition = false;
+        bool shouldReportPartialResults = true;
+        bool addsPunctuation = false;
+        SpeechTaskHint taskHint = SpeechTaskHint::unspecified;
+
+        bool operator==(const Options&) const = default;
+    };
+
+    SpeechAudioBufferRecognitionRequest() = default;
+    SpeechAudioBufferRecognitionRequest(const SpeechAudioBufferRecognitionRequest&) = delete;
+    SpeechAudioBufferRecognitionRequest& operator=(const SpeechAudioBufferRecognitionRequest&) = delete;
+    virtual ~SpeechAudioBufferRecognitionRequest() = default;
+
+    // Set before the request is handed to a recognition task.
+    Options options;
+
+    // The format the recognizer consumes without converting.
+    virtual AudioFormat nativeAudioFormat() const = 0;
+    // Copies the filled frames; callable from any thread. Buffers after
+    // endAudio() are ignored.
+    virtual void append(const PcmBuffer& buffer) = 0;
+    // No more audio follows; the task then delivers its final result.
+    virtual void endAudio() = 0;
+};
+
+// A running recognition of one request.
+class SpeechRecognitionTask {
+public:
+    SpeechRecognitionTask() = default;
+    SpeechRecognitionTask(const SpeechRecognitionTask&) = delete;
+    SpeechRecognitionTask& operator=(const SpeechRecognitionTask&) = delete;
+    virtual ~SpeechRecognitionTask() = default;
+
+    // Stops recognizing; the result handler is not called afterwards.
+    // Harmless when the task already ended.
+    virtual void cancel() = 0;
+    virtual bool isCancelled() const = 0;
+};
+
+// A recognizer for one locale.
+class SpeechRecognizer {
+public:
+    // Exactly one of the two is set. A task reports any number of partial
+    // results, then either one final result or one error, and nothing after.
+    using ResultHandler =
+        std::function<void(const std::optional<SpeechRecognitionResult>& result, const std::optional<DomainError>& error)>;
+
+    SpeechRecognizer() = default;
+    SpeechRecognizer(const SpeechRecognizer&) = delete;
+    SpeechRecognizer& operator=(const SpeechRecognizer&) = delete;
+    virtual ~SpeechRecognizer() = default;
+
+    virtual std::string locale() const = 0;
+    // Whether this locale can be recognized without a network service.
+    virtual bool supportsOnDeviceRecognition() const = 0;
+
+    virtual std::shared_ptr<SpeechAudioBufferRecognitionRequest> makeRequest() = 0;
+    // Starts recognizing the request; the handler always runs on the main
+    // actor, never inside this call. The request must come from this
+    // recognizer's makeRequest().
+    virtual std::shared_ptr<SpeechRecognitionTask> recognitionTask(
+        std::shared_ptr<SpeechAudioBufferRecognitionRequest> request, ResultHandler handler) = 0;
+};
+
+// The system's speech recognition: permission and recognizers per locale.
+class SpeechRecognitionService {
+public:
+    SpeechRecognitionService() = default;
+    SpeechRecognitionService(const SpeechRecognitionService&) = delete;
+    SpeechRecognitionService& operator=(const SpeechRecognitionService&) = delete;
+    virtual ~SpeechRecognitionService() = default;
+
+    // Asks for permission (once; later calls answer from the stored choice).
+    // The handler may run on any thread.
+    virtual void requestAuthorization(std::function<void(SpeechAuthorizationStatus)> handler) = 0;
+    // None when nothing here recognizes the locale (a BCP 47 identifier such
+    // as "en-US").
+    virtual std::shared_ptr<SpeechRecognizer> makeRecognizer(const std::string& locale) = 0;
+};
+
+} // namespace parlaro

@@ -1,0 +1,467 @@
+#include "platform/linux/sphinx/SphinxSpeechRecognizer.h"
+
+#include "runtime/Runtime.h"
+
+#include <pocketsphinx.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <condition_variable>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <stdexcept>
+#include <thread>
+#include <utility>
+
+namespace parlaro::sys {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr double nativeRate = 16000.0;
+constexpr const char* errorDomain = "Pocketsphinx";
+
+std::string lowercase(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
+// "en-us" -> "en-US".
+std::string localeOfModel(const std::string& name)
+{
+    auto dash = name.find('-');
+    if (dash == std::string::npos)
+        return lowercase(name);
+    std::string region = name.substr(dash + 1);
+    std::transform(region.begin(), region.end(), region.begin(), [](unsigned char c) { return std::toupper(c); });
+    return lowercase(name.substr(0, dash)) + "-" + region;
+}
+
+struct LocaleParts {
+    std::string language;
+    std::string region;
+};
+
+// Language and region of a BCP 47 or POSIX identifier; the script is
+// irrelevant to the models.
+LocaleParts partsOf(const std::string& identifier)
+{
+    std::string tag = identifier.substr(0, identifier.find('@'));
+    std::replace(tag.begin(), tag.end(), '_', '-');
+    LocaleParts parts;
+    std::size_t start = 0;
+    bool first = true;
+    while (start <= tag.size()) {
+        auto end = tag.find('-', start);
+        if (end == std::string::npos)
+            end = tag.size();
+        std::string subtag = lowercase(tag.substr(start, end - start));
+        if (first)
+            parts.language = subtag;
+        else if (parts.region.empty() &&
+                 ((subtag.size() == 2 && std::isalpha(static_cast<unsigned char>(subtag[0]))) ||
+                  (subtag.size() == 3 && std::isdigit(static_cast<unsigned char>(subtag[0])))))
+            parts.region = subtag;
+        first = false;
+        start = end + 1;
+    }
+    return parts;
+}
+
+// Splits the decoder's hypothesis into its words; the text joins them with
+// single spaces.
+Transcription transcriptionOf(const std::string& hypothesis)
+{
+    std::vector<std::string> words;
+    std::string text;
+    std::size_t i = 0;
+    while (i < hypothesis.size()) {
+        while (i < hypothesis.size() && hypothesis[i] == ' ')
+            ++i;
+        auto start = i;
+        while (i < hypothesis.size() && hypothesis[i] != ' ')
+            ++i;
+        if (i > start) {
+            words.push_back(hypothesis.substr(start, i - start));
+            if (!text.empty())
+                text += ' ';
+            text += words.back();
+        }
+    }
+    return makeTranscription(std::move(text), words);
+}
+
+} // namespace
+
+std::vector<SphinxModel> installedSphinxModels(const std::string& root)
+{
+    std::vector<SphinxModel> models;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(root, error)) {
+        if (!entry.is_directory(error))
+            continue;
+        std::string name = entry.path().filename().string();
+        SphinxModel model{localeOfModel(name), (entry.path() / name).string(),
+                          (entry.path() / (name + ".lm.bin")).string(),
+                          (entry.path() / ("cmudict-" + name + ".dict")).string()};
+        if (fs::is_directory(model.acousticModel, error) && fs::is_regular_file(model.languageModel, error) &&
+            fs::is_regular_file(model.dictionary, error))
+            models.push_back(std::move(model));
+    }
+    std::sort(models.begin(), models.end(), [](const auto& a, const auto& b) { return a.locale < b.locale; });
+    return models;
+}
+
+// --- engine -------------------------------------------------------------------------
+
+// The worker side of one task. Its decoder and text are touched only on the
+// worker thread; the handler only on the main actor.
+struct SphinxTaskState {
+    SpeechRecognizer::ResultHandler handler;
+    bool reportPartials = true;
+    std::atomic<bool> cancelled{false};
+
+    ps_decoder_t* decoder = nullptr;
+    bool done = false;
+    std::string lastHypothesis;
+};
+
+// One model: a worker thread that runs every decoding step in order and a
+// pool of loaded decoders. Nothing the worker holds owns the engine, so the
+// engine is never released (and its thread joined) on the worker itself.
+class SphinxEngine {
+public:
+    explicit SphinxEngine(SphinxModel model) : model_(std::move(model)) {}
+    ~SphinxEngine()
+    {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable())
+            thread_.join();
+        // Decoders still lent to tasks are freed too: no job runs any more.
+        for (auto* decoder : decoders_)
+            ps_free(decoder);
+    }
+    SphinxEngine(const SphinxEngine&) = delete;
+    SphinxEngine& operator=(const SphinxEngine&) = delete;
+
+    const SphinxModel& model() const { return model_; }
+
+    void begin(const std::shared_ptr<SphinxTaskState>& task)
+    {
+        enqueue([this, task] {
+            if (task->cancelled.load())
+                return;
+            task->decoder = takeDecoder();
+            if (!task->decoder || ps_start_utt(task->decoder) < 0) {
+                finish(task, std::nullopt,
+                       DomainError(errorDomain, 1, "The speech model " + model_.locale + " could not be loaded"));
+                return;
+            }
+        });
+    }
+
+    void audio(const std::shared_ptr<SphinxTaskState>& task, std::vector<std::int16_t> samples)
+    {
+        enqueue([this, task, samples = std::move(samples)] {
+            if (task->cancelled.load() || task->done || !task->decoder)
+                return;
+            if (ps_process_raw(task->decoder, samples.data(), samples.size(), FALSE, FALSE) < 0) {
+                finish(task, std::nullopt, DomainError(errorDomain, 2, "The speech decoder failed"));
+                return;
+            }
+            if (!task->reportPartials)
+                return;
+            std::int32_t score = 0;
+            const char* hypothesis = ps_get_hyp(task->decoder, &score);
+            if (!hypothesis || !*hypothesis || task->lastHypothesis == hypothesis)
+                return;
+            task->lastHypothesis = hypothesis;
+            post(task, SpeechRecognitionResult{transcriptionOf(hypothesis), false}, std::nullopt);
+        });
+    }
+
+    void end(const std::shared_ptr<SphinxTaskState>& task)
+    {
+        enqueue([this, task] {
+            if (task->cancelled.load() || task->done || !task->decoder)
+                return;
+            if (ps_end_utt(task->decoder) < 0) {
+                finish(task, std::nullopt, DomainError(errorDomain, 2, "The speech decoder failed"));
+                return;
+            }
+            std::int32_t score = 0;
+            const char* hypothesis = ps_get_hyp(task->decoder, &score);
+            finish(task, SpeechRecognitionResult{transcriptionOf(hypothesis ? hypothesis : ""), true}, std::nullopt);
+        });
+    }
+
+    // Gives the task's decoder back to the pool once the worker reaches it.
+    void release(const std::shared_ptr<SphinxTaskState>& task)
+    {
+        enqueue([this, task] { returnDecoder(*task); });
+    }
+
+private:
+    void enqueue(std::function<void()> job)
+    {
+        {
+            std::lock_guard lock(mutex_);
+            if (stopping_)
+                return;
+            jobs_.push_back(std::move(job));
+            if (!thread_.joinable())
+                thread_ = std::thread([this] { work(); });
+        }
+        wake_.notify_one();
+    }
+
+    void work()
+    {
+        for (;;) {
+            std::function<void()> job;
+            {
+                std::unique_lock lock(mutex_);
+                wake_.wait(lock, [&] { return stopping_ || !jobs_.empty(); });
+                if (stopping_)
+                    return;
+                job = std::move(jobs_.front());
+                jobs_.pop_front();
+            }
+            job();
+        }
+    }
+
+    ps_decoder_t* takeDecoder()
+    {
+        if (!idle_.empty()) {
+            auto* decoder = idle_.back();
+            idle_.pop_back();
+            return decoder;
+        }
+        cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model_.acousticModel.c_str(), "-lm",
+                                       model_.languageModel.c_str(), "-dict", model_.dictionary.c_str(), "-logfn",
+                                       "/dev/null", nullptr);
+        if (!config)
+            return nullptr;
+        // The decoder keeps its own reference to the configuration.
+        ps_decoder_t* decoder = ps_init(config);
+        cmd_ln_free_r(config);
+        if (decoder)
+            decoders_.push_back(decoder);
+        return decoder;
+    }
+
+    void returnDecoder(SphinxTaskState& task)
+    {
+        if (!task.decoder)
+            return;
+        if (!task.done)
+            ps_end_utt(task.decoder);
+        idle_.push_back(task.decoder);
+        task.decoder = nullptr;
+        task.done = true;
+    }
+
+    void finish(const std::shared_ptr<SphinxTaskState>& task, std::optional<SpeechRecognitionResult> result,
+                std::optional<DomainError> error)
+    {
+        if (task->decoder) {
+            idle_.push_back(task->decoder);
+            task->decoder = nullptr;
+        }
+        task->done = true;
+        post(task, std::move(result), std::move(error));
+    }
+
+    static void post(const std::shared_ptr<SphinxTaskState>& task, std::optional<SpeechRecognitionResult> result,
+                     std::optional<DomainError> error)
+    {
+        rt::postToMain([task, result = std::move(result), error = std::move(error)] {
+            if (!task->cancelled.load())
+                task->handler(result, error);
+        });
+    }
+
+    SphinxModel model_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::function<void()>> jobs_;
+    bool stopping_ = false;
+    std::thread thread_;
+    // Worker thread only, until the thread is joined.
+    std::vector<ps_decoder_t*> decoders_;
+    std::vector<ps_decoder_t*> idle_;
+};
+
+// --- request and task ---------------------------------------------------------------
+
+namespace {
+
+class SphinxRequest final : public SpeechAudioBufferRecognitionRequest {
+public:
+    explicit SphinxRequest(std::shared_ptr<SphinxEngine> engine) : engine_(std::move(engine)) {}
+
+    AudioFormat nativeAudioFormat() const override { return AudioFormat{nativeRate, 1, SampleType::int16, true}; }
+
+    // Takes the first channel of 16 kHz audio in any sample layout; audio at
+    // another rate cannot be decoded and is dropped.
+    void append(const PcmBuffer& buffer) override
+    {
+        if (buffer.format().sampleRate != nativeRate || buffer.frameLength() == 0)
+            return;
+        std::vector<std::int16_t> samples(buffer.frameLength());
+        if (const auto* data = buffer.int16ChannelData(0)) {
+            for (std::size_t f = 0; f < samples.size(); ++f)
+                samples[f] = data[f * buffer.stride()];
+        } else {
+            for (std::size_t f = 0; f < samples.size(); ++f)
+                samples[f] = floatToInt16(buffer.floatSample(f, 0));
+        }
+        std::lock_guard lock(mutex_);
+        if (ended_)
+            return;
+        if (task_)
+            engine_->audio(task_, std::move(samples));
+        else
+            pending_.insert(pending_.end(), samples.begin(), samples.end());
+    }
+
+    void endAudio() override
+    {
+        std::lock_guard lock(mutex_);
+        if (ended_)
+            return;
+        ended_ = true;
+        if (task_)
+            engine_->end(task_);
+    }
+
+    const std::shared_ptr<SphinxEngine>& engine() const { return engine_; }
+
+    // Audio that arrived before the task started goes to the decoder first.
+    bool attach(const std::shared_ptr<SphinxTaskState>& task)
+    {
+        std::lock_guard lock(mutex_);
+        if (task_)
+            return false;
+        task_ = task;
+        engine_->begin(task);
+        if (!pending_.empty())
+            engine_->audio(task, std::exchange(pending_, {}));
+        if (ended_)
+            engine_->end(task);
+        return true;
+    }
+
+private:
+    std::shared_ptr<SphinxEngine> engine_;
+    std::mutex mutex_;
+    std::vector<std::int16_t> pending_;
+    bool ended_ = false;
+    std::shared_ptr<SphinxTaskState> task_;
+};
+
+class SphinxTask final : public SpeechRecognitionTask {
+public:
+    SphinxTask(std::shared_ptr<SphinxEngine> engine, std::shared_ptr<SphinxTaskState> state)
+        : engine_(std::move(engine)), state_(std::move(state))
+    {
+    }
+    ~SphinxTask() override { engine_->release(state_); }
+
+    void cancel() override
+    {
+        if (!state_->cancelled.exchange(true))
+            engine_->release(state_);
+    }
+    bool isCancelled() const override { return state_->cancelled.load(); }
+
+private:
+    std::shared_ptr<SphinxEngine> engine_;
+    std::shared_ptr<SphinxTaskState> state_;
+};
+
+class SphinxRecognizer final : public SpeechRecognizer {
+public:
+    SphinxRecognizer(std::string locale, std::shared_ptr<SphinxEngine> engine)
+        : locale_(std::move(locale)), engine_(std::move(engine))
+    {
+    }
+
+    std::string locale() const override { return locale_; }
+    bool supportsOnDeviceRecognition() const override { return true; }
+
+    std::shared_ptr<SpeechAudioBufferRecognitionRequest> makeRequest() override
+    {
+        return std::make_shared<SphinxRequest>(engine_);
+    }
+
+    std::shared_ptr<SpeechRecognitionTask> recognitionTask(std::shared_ptr<SpeechAudioBufferRecognitionRequest> request,
+                                                           ResultHandler handler) override
+    {
+        auto sphinxRequest = std::dynamic_pointer_cast<SphinxRequest>(request);
+        if (!sphinxRequest || sphinxRequest->engine() != engine_)
+            throw std::invalid_argument("the request was not made by this recognizer");
+        auto state = std::make_shared<SphinxTaskState>();
+        state->handler = std::move(handler);
+        state->reportPartials = request->options.shouldReportPartialResults;
+        if (!sphinxRequest->attach(state))
+            throw std::invalid_argument("the request is already being recognized");
+        return std::make_shared<SphinxTask>(engine_, state);
+    }
+
+private:
+    std::string locale_;
+    std::shared_ptr<SphinxEngine> engine_;
+};
+
+} // namespace
+
+// --- service ------------------------------------------------------------------------
+
+SphinxSpeechRecognitionService::SphinxSpeechRecognitionService(std::string modelRoot)
+    : modelRoot_(std::move(modelRoot))
+{
+}
+
+SphinxSpeechRecognitionService::~SphinxSpeechRecognitionService() = default;
+
+void SphinxSpeechRecognitionService::requestAuthorization(std::function<void(SpeechAuthorizationStatus)> handler)
+{
+    // Nothing leaves the computer, so there is nothing to ask.
+    handler(SpeechAuthorizationStatus::authorized);
+}
+
+std::shared_ptr<SpeechRecognizer> SphinxSpeechRecognitionService::makeRecognizer(const std::string& locale)
+{
+    auto wanted = partsOf(locale);
+    if (wanted.language.empty())
+        return nullptr;
+    for (const auto& model : installedSphinxModels(modelRoot_)) {
+        auto parts = partsOf(model.locale);
+        if (parts.language == wanted.language && (wanted.region.empty() || parts.region == wanted.region))
+            return std::make_shared<SphinxRecognizer>(model.locale, engine(model));
+    }
+    return nullptr;
+}
+
+std::shared_ptr<SphinxEngine> SphinxSpeechRecognitionService::engine(const SphinxModel& model)
+{
+    std::lock_guard lock(mutex_);
+    auto& slot = engines_[model.locale];
+    if (auto existing = slot.lock())
+        return existing;
+    auto created = std::make_shared<SphinxEngine>(model);
+    slot = created;
+    return created;
+}
+
+} // namespace parlaro::sys

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "platform/SpeechRecognizer.h"
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace parlaro::sys {
+
+// One installed pocketsphinx model: <root>/<name>/ holds the acoustic model
+// folder <name>, the language model <name>.lm.bin and the dictionary
+// cmudict-<name>.dict. The name is the locale in lower case ("en-us").
+struct SphinxModel {
+    std::string locale;  // "en-US"
+    std::string acousticModel;
+    std::string languageModel;
+    std::string dictionary;
+};
+
+// Where Debian installs the models.
+inline constexpr const char* defaultSphinxModelRoot = "/usr/share/pocketsphinx/model";
+
+// The complete models under the root, sorted by locale.
+std::vector<SphinxModel> installedSphinxModels(const std::string& root = defaultSphinxModelRoot);
+
+class SphinxEngine;
+
+// Speech recognition on pocketsphinx. It runs on this computer, so every
+// locale with an installed model is recognized on the device and permission
+// is always granted. Requests take 16 kHz mono 16-bit audio. The audio of one
+// request is one utterance to the decoder: the changing hypothesis comes back
+// as partial results and the end of the audio yields the final result.
+// Decoding runs on one worker thread per model, never on the main actor;
+// decoders are loaded there once and reused by later requests.
+class SphinxSpeechRecognitionService final : public SpeechRecognitionService {
+public:
+    explicit SphinxSpeechRecognitionService(std::string modelRoot = defaultSphinxModelRoot);
+    ~SphinxSpeechRecognitionService() override;
+
+    void requestAuthorization(std::function<void(SpeechAuthorizationStatus)> handler) override;
+    // A locale matches a model of the same language and region; a locale
+    // without a region takes the first model of its language.
+    std::shared_ptr<SpeechRecognizer> makeRecognizer(const std::string& locale) override;
+
+private:
+    std::shared_ptr<SphinxEngine> engine(const SphinxModel& model);
+
+    std::string modelRoot_;
+    std::mutex mutex_;
+    std::map<std::string, std::weak_ptr<SphinxEngine>> engines_;
+};
+
+} // namespace parlaro::sys

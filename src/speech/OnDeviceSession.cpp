@@ -1,0 +1,457 @@
+#include "speech/OnDeviceSession.h"
+
+#include "platform/Platform.h"
+#include "platform/TextServices.h"
+#include "runtime/Runtime.h"
+#include "speech/InterfaceLanguage.h"
+#include "speech/Localization.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+namespace parlaro {
+
+namespace {
+
+std::uint64_t uptimeNanoseconds()
+{
+    double seconds = rt::clock().uptime();
+    return seconds <= 0.0 ? 0 : static_cast<std::uint64_t>(std::llround(seconds * 1e9));
+}
+
+std::string trimmed(const std::string& text)
+{
+    return HeldSentences::trimmedText(text, 0, utf16Length(text));
+}
+
+std::vector<HeldSentences::Word> wordsOf(const Transcription& transcription)
+{
+    std::vector<HeldSentences::Word> words;
+    words.reserve(transcription.segments.size());
+    for (const auto& segment : transcription.segments) {
+        auto location = std::max<std::int64_t>(segment.substringRange.location, 0);
+        auto length = std::max<std::int64_t>(segment.substringRange.length, 0);
+        words.push_back(HeldSentences::Word{
+            Utf16Range{static_cast<std::size_t>(location), static_cast<std::size_t>(length)}});
+    }
+    return words;
+}
+
+} // namespace
+
+OnDeviceSession::OnDeviceSession(std::string locale, RecognitionMode mode,
+                                 std::shared_ptr<SpeechRecognitionService> recognition)
+    : locale_(std::move(locale)), mode_(mode), recognition_(std::move(recognition))
+{
+}
+
+// --- start ----------------------------------------------------------------------------
+
+rt::Async<SpeechAuthorizationStatus> OnDeviceSession::authorize(std::shared_ptr<SpeechRecognitionService> recognition)
+{
+    co_return co_await rt::withContinuation<SpeechAuthorizationStatus>(
+        [recognition](rt::Continuation<SpeechAuthorizationStatus> answered) {
+            recognition->requestAuthorization([answered](SpeechAuthorizationStatus status) {
+                if (!answered.isResumed())
+                    answered.resume(status);
+            });
+        });
+}
+
+void OnDeviceSession::requireOnDeviceModel(const std::string& locale)
+{
+    // A recognizer of its own, released when the check is done.
+    auto probe = recognition_->makeRecognizer(locale);
+    if (probe && probe->supportsOnDeviceRecognition())
+        return;
+    std::string name = platform().text->displayName(locale, InterfaceLanguage::current());
+    if (name.empty())
+        name = locale;
+    throw ModuleError(ModuleID::recognition, 2,
+                      localized("这台 Mac 上%@的本机识别模型由系统管理。请打开「系统设置 › 键盘 › 听写」，在语言中添加%@，等待下载完成后回到本软件。",
+                                name, name));
+}
+
+rt::Async<void> OnDeviceSession::start(ResultHandler onResult, FailureHandler onFailure)
+{
+    std::weak_ptr<OnDeviceSession> weak = weak_from_this();
+    auto recognition = recognition_;
+    auto status = co_await authorize(recognition);
+    auto self = weak.lock();
+    if (!self)
+        throw rt::CancellationError();
+    if (status != SpeechAuthorizationStatus::authorized)
+        throw ModuleError(ModuleID::recognition, 3,
+                          localized("没有「语音识别」权限。请在「系统设置 › 隐私与安全性 › 语音识别」里允许本软件。"));
+    // This recognizer serves the session; the on-device check makes its own.
+    auto recognizer = recognition->makeRecognizer(locale_);
+    if (!recognizer)
+        throw ModuleError(ModuleID::recognition, 1, localized("本机不支持 %@ 语音识别", locale_));
+    requireOnDeviceModel(locale_);
+    // The recognizer's handlers already arrive on the main actor.
+    {
+        std::lock_guard lock(lock_);
+        if (stopped_)
+            throw rt::CancellationError();
+    }
+    onResult_ = std::move(onResult);
+    onFailure_ = std::move(onFailure);
+    {
+        std::lock_guard lock(lock_);
+        recognizer_ = std::move(recognizer);
+    }
+    startRequest();
+    std::lock_guard lock(lock_);
+    if (request_)
+        targetFormat_ = request_->nativeAudioFormat();
+}
+
+void OnDeviceSession::startRequest()
+{
+    std::shared_ptr<SpeechRecognizer> recognizer;
+    {
+        std::lock_guard lock(lock_);
+        if (stopped_ || !recognizer_)
+            return;
+        recognizer = recognizer_;
+    }
+    auto request = recognizer->makeRequest();
+    request->options.requiresOnDeviceRecognition = true;
+    request->options.shouldReportPartialResults = true;
+    request->options.addsPunctuation = true;
+    request->options.taskHint = SpeechTaskHint::dictation;
+
+    std::int64_t generation = 0;
+    std::shared_ptr<SpeechAudioBufferRecognitionRequest> old;
+    {
+        std::lock_guard lock(lock_);
+        if (stopped_)
+            return;
+        generation = ++generation_;
+        old = std::exchange(request_, request);
+        currentHasAudio_ = false;
+        failed_ = false;
+    }
+    if (old)
+        old->endAudio();
+    expireOlderTasks(generation);
+    std::weak_ptr<OnDeviceSession> weak = weak_from_this();
+    tasks_[generation] = recognizer->recognitionTask(
+        request, [weak, generation](const std::optional<SpeechRecognitionResult>& result,
+                                    const std::optional<DomainError>& error) {
+            if (auto self = weak.lock())
+                self->handleResult(generation, result, error);
+        });
+}
+
+// --- audio ------------------------------------------------------------------------------
+
+void OnDeviceSession::append(std::shared_ptr<const PcmBuffer> buffer)
+{
+    if (!buffer || buffer->frameLength() == 0)
+        return;
+    std::lock_guard lock(lock_);
+    if (stopped_ || failed_ || !request_)
+        return;
+    // The request copies what it is given, so a buffer already in its format
+    // (or any buffer before the format is known) goes in as it is.
+    std::optional<PcmBuffer> converted;
+    const PcmBuffer* toAppend = buffer.get();
+    if (targetFormat_ && buffer->format() != *targetFormat_) {
+        converted = convert(*buffer);
+        if (!converted)
+            return;
+        toAppend = &*converted;
+    }
+    if (peakLevel(*buffer) >= voiceLevel)
+        lastVoice_ = uptimeNanoseconds();
+    currentHasAudio_ = true;
+    request_->append(*toAppend);
+}
+
+std::optional<PcmBuffer> OnDeviceSession::convert(const PcmBuffer& buffer)
+{
+    if (!converter_ || converter_->inputFormat() != buffer.format()) {
+        converter_.reset();
+        try {
+            converter_.emplace(buffer.format(), *targetFormat_, AudioConverter::Quality::medium);
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
+    }
+    auto capacity = static_cast<std::size_t>(std::floor(targetFormat_->sampleRate *
+                                                        static_cast<double>(buffer.frameLength()) /
+                                                        buffer.format().sampleRate)) +
+                    1024;
+    bool handedOver = false;
+    try {
+        auto converted = converter_->convert(capacity, [&](std::size_t, AudioConverter::InputStatus& status) {
+            if (handedOver) {
+                status = AudioConverter::InputStatus::noDataNow;
+                return static_cast<const PcmBuffer*>(nullptr);
+            }
+            handedOver = true;
+            status = AudioConverter::InputStatus::haveData;
+            return &buffer;
+        });
+        if (converted.status == AudioConverter::OutputStatus::error || converted.buffer.frameLength() == 0)
+            return std::nullopt;
+        return std::move(converted.buffer);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+// --- results ----------------------------------------------------------------------------
+
+std::int64_t OnDeviceSession::currentGeneration()
+{
+    std::lock_guard lock(lock_);
+    return generation_;
+}
+
+void OnDeviceSession::deliver(const std::string& text, bool isFinal)
+{
+    // A copy, so the callback may replace the stored one while it runs.
+    if (auto onResult = onResult_)
+        onResult(text, isFinal);
+}
+
+void OnDeviceSession::fail(const ModuleError& error)
+{
+    {
+        std::lock_guard lock(lock_);
+        failed_ = true;
+    }
+    if (auto onFailure = onFailure_)
+        onFailure(error);
+}
+
+void OnDeviceSession::handleResult(std::int64_t generation, const std::optional<SpeechRecognitionResult>& result,
+                                   const std::optional<DomainError>& error)
+{
+    if (!tasks_.contains(generation))
+        return;
+    bool current = generation == currentGeneration();
+
+    if (result) {
+        failures_ = 0;
+        std::string text = result->bestTranscription.formattedString;
+        if (mode_ == RecognitionMode::held) {
+            auto words = wordsOf(result->bestTranscription);
+            HeldSentences state;
+            if (auto found = held_.find(generation); found != held_.end())
+                state = found->second;
+            if (!result->isFinal) {
+                auto taken = state.take(text, words);
+                held_[generation] = state;
+                if (current)
+                    for (const auto& sentence : taken.sentences)
+                        deliver(sentence, true);
+                text = taken.rest;
+            } else {
+                auto covered = HeldSentences::sentWordCount(text, words, state.sent);
+                text = HeldSentences::remainder(text, words, covered, state.sent);
+            }
+        }
+        if (!result->isFinal) {
+            texts_[generation] = text;
+            if (current) {
+                deliver(text, false);
+                if (mode_ == RecognitionMode::continuous && !ending_)
+                    schedulePauseCheck(currentGeneration(), uptimeNanoseconds(), firstPauseCheck);
+            }
+        } else {
+            completeGeneration(generation, text);
+            if (current && !ending_)
+                startRequest();
+        }
+        return;
+    }
+    if (!error)
+        return;
+
+    // The last partial text of the failed request becomes its final text.
+    completeGeneration(generation, std::nullopt);
+    if (!current)
+        return;
+    if (error->domain() == "kLSRErrorDomain" && error->code() == 201) {
+        fail(ModuleError(ModuleID::recognition, 6,
+                         localized("语音识别需要打开「听写」：请打开「系统设置 › 键盘 › 听写」，打开听写后点「重试」。")));
+        return;
+    }
+    bool quiet = error->domain() == "kAFAssistantErrorDomain" && error->code() == 1110;
+    if (!quiet)
+        ++failures_;
+    if (failures_ <= maxFailures) {
+        if (!ending_) {
+            auto index = std::clamp<std::int64_t>(failures_ - 1, 0, std::size(restartDelays) - 1);
+            scheduleRestart(generation, quiet ? quietRestartDelay : restartDelays[index]);
+        }
+        return;
+    }
+    fail(ModuleError(ModuleID::recognition, 5, localized("语音识别反复停止：%@", error->localizedDescription())));
+}
+
+void OnDeviceSession::scheduleRestart(std::int64_t generation, double after)
+{
+    std::weak_ptr<OnDeviceSession> weak = weak_from_this();
+    rt::postAfter(after, [weak, generation] {
+        auto self = weak.lock();
+        // A finish that began during the wait takes no new request: it
+        // would never see its audio end.
+        if (!self || self->ending_ || self->currentGeneration() != generation)
+            return;
+        self->startRequest();
+    });
+}
+
+void OnDeviceSession::completeGeneration(std::int64_t generation, std::optional<std::string> text)
+{
+    auto found = tasks_.find(generation);
+    if (found == tasks_.end())
+        return;
+    auto task = found->second;
+    tasks_.erase(found);
+    std::string finalText;
+    if (text)
+        finalText = *text;
+    else if (auto partial = texts_.find(generation); partial != texts_.end())
+        finalText = partial->second;
+    finalText = trimmed(finalText);
+    texts_.erase(generation);
+    held_.erase(generation);
+    if (!text)
+        task->cancel();
+    if (!finalText.empty())
+        deliver(finalText, true);
+    if (!finishing_.empty() && tasks_.empty())
+        resumeFinishing();
+}
+
+void OnDeviceSession::expireOlderTasks(std::int64_t before)
+{
+    std::weak_ptr<OnDeviceSession> weak = weak_from_this();
+    for (const auto& [generation, task] : tasks_) {
+        if (generation >= before)
+            break;
+        rt::postAfter(finalFallback, [weak, generation = generation] {
+            if (auto self = weak.lock())
+                self->completeGeneration(generation, std::nullopt);
+        });
+    }
+}
+
+// --- pause commit --------------------------------------------------------------------------
+
+void OnDeviceSession::schedulePauseCheck(std::int64_t generation, std::uint64_t since, double after)
+{
+    pauseCommit_.cancel();
+    std::weak_ptr<OnDeviceSession> weak = weak_from_this();
+    pauseCommit_ = rt::postAfter(after, [weak, generation, since] {
+        if (auto self = weak.lock())
+            self->checkPause(generation, since);
+    });
+}
+
+void OnDeviceSession::checkPause(std::int64_t generation, std::uint64_t since)
+{
+    if (currentGeneration() != generation)
+        return;
+    auto text = texts_.find(generation);
+    if (text == texts_.end() || text->second.empty())
+        return;
+    auto now = uptimeNanoseconds();
+    std::uint64_t lastVoice = 0;
+    {
+        std::lock_guard lock(lock_);
+        lastVoice = lastVoice_;
+    }
+    bool silence = now >= lastVoice && static_cast<double>(now - lastVoice) / 1e9 >= pauseSilence;
+    double elapsed = now >= since ? static_cast<double>(now - since) / 1e9 : 0.0;
+    if (silence || elapsed >= longestUncommitted) {
+        // Ending the request's audio makes the recognizer deliver its final
+        // result, which becomes the committed sentence.
+        startRequest();
+        return;
+    }
+    schedulePauseCheck(generation, since, pauseCheckInterval);
+}
+
+// --- end ---------------------------------------------------------------------------------------
+
+rt::Async<void> OnDeviceSession::finish()
+{
+    std::weak_ptr<OnDeviceSession> weak = weak_from_this();
+    co_await rt::withContinuation<void>([weak](rt::Continuation<void> waiter) {
+        if (auto self = weak.lock())
+            self->beginFinish(waiter);
+        else
+            waiter.resume();
+    });
+    if (auto self = weak.lock())
+        self->shutDown();
+}
+
+void OnDeviceSession::beginFinish(rt::Continuation<void> waiter)
+{
+    pauseCommit_.cancel();
+    pauseCommit_ = {};
+    ending_ = true;
+    finishing_.push_back(waiter);
+    std::shared_ptr<SpeechAudioBufferRecognitionRequest> request;
+    std::int64_t generation = 0;
+    bool hasAudio = false;
+    {
+        std::lock_guard lock(lock_);
+        request = std::exchange(request_, nullptr);
+        generation = generation_;
+        hasAudio = currentHasAudio_;
+    }
+    // A request that never heard anything has nothing to wait for.
+    if (!hasAudio && tasks_.contains(generation))
+        completeGeneration(generation, std::nullopt);
+    if (request)
+        request->endAudio();
+    expireOlderTasks(generation + 1);
+    if (tasks_.empty())
+        resumeFinishing();
+}
+
+void OnDeviceSession::resumeFinishing()
+{
+    auto waiters = std::exchange(finishing_, {});
+    for (const auto& waiter : waiters)
+        if (!waiter.isResumed())
+            waiter.resume();
+}
+
+rt::Async<void> OnDeviceSession::cancel()
+{
+    shutDown();
+    co_return;
+}
+
+void OnDeviceSession::shutDown()
+{
+    std::shared_ptr<SpeechAudioBufferRecognitionRequest> request;
+    {
+        std::lock_guard lock(lock_);
+        stopped_ = true;
+        ++generation_;
+        request = std::exchange(request_, nullptr);
+    }
+    if (request)
+        request->endAudio();
+    pauseCommit_.cancel();
+    pauseCommit_ = {};
+    auto tasks = std::exchange(tasks_, {});
+    for (const auto& [generation, task] : tasks)
+        task->cancel();
+    texts_.clear();
+    held_.clear();
+    resumeFinishing();
+}
+
+} // namespace parlaro

@@ -1,0 +1,111 @@
+#pragma once
+
+#include "platform/AudioConverter.h"
+#include "platform/AudioFormat.h"
+#include "platform/SpeechRecognizer.h"
+#include "runtime/Continuation.h"
+#include "runtime/WorkItem.h"
+#include "speech/HeldSentences.h"
+#include "speech/RecognitionMode.h"
+#include "speech/RecognitionSession.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace parlaro {
+
+// Recognition with the system recognizer, forced to run on this computer.
+//
+// The recognizer works on requests: one request takes audio until its audio
+// is ended, and its task then delivers a final result. The session runs a
+// chain of requests numbered by a generation counter; only the newest takes
+// audio while older ones may still be finishing. A new request opens after
+// every final result, after a pause in continuous mode, and after a
+// recognition error, with delays that grow with repeated failures.
+//
+// Must be owned by a std::shared_ptr: delayed work holds it weakly, so a
+// released session makes that work do nothing. Release cancels nothing by
+// itself; owners call finish() or cancel() first.
+class OnDeviceSession final : public RecognitionSession, public std::enable_shared_from_this<OnDeviceSession> {
+public:
+    OnDeviceSession(std::string locale, RecognitionMode mode, std::shared_ptr<SpeechRecognitionService> recognition);
+
+    rt::Async<void> start(ResultHandler onResult, FailureHandler onFailure) override;
+    void append(std::shared_ptr<const PcmBuffer> buffer) override;
+    rt::Async<void> finish() override;
+    rt::Async<void> cancel() override;
+
+    const std::string& locale() const { return locale_; }
+    RecognitionMode mode() const { return mode_; }
+
+    // A buffer at least this loud counts as voice for the pause commit.
+    static constexpr float voiceLevel = 0.01f;
+    // Delays before reopening a request after the 1st, 2nd, ... counted error.
+    static constexpr double restartDelays[] = {0.0, 0.5, 1.5, 3.0, 5.0};
+    static constexpr double quietRestartDelay = 0.3;
+    // The ninth counted error in a row ends the session's requests.
+    static constexpr std::int64_t maxFailures = 8;
+    // How long a request whose audio has ended may take for its final result.
+    static constexpr double finalFallback = 3.0;
+    static constexpr double firstPauseCheck = 0.65;
+    static constexpr double pauseCheckInterval = 0.1;
+    static constexpr double pauseSilence = 0.3;
+    static constexpr double longestUncommitted = 2.5;
+
+private:
+    static rt::Async<SpeechAuthorizationStatus> authorize(std::shared_ptr<SpeechRecognitionService> recognition);
+    void requireOnDeviceModel(const std::string& locale);
+    void startRequest();
+    // Brings a buffer into targetFormat_; none when it cannot. Under the lock.
+    std::optional<PcmBuffer> convert(const PcmBuffer& buffer);
+    void handleResult(std::int64_t generation, const std::optional<SpeechRecognitionResult>& result,
+                      const std::optional<DomainError>& error);
+    void completeGeneration(std::int64_t generation, std::optional<std::string> text);
+    void expireOlderTasks(std::int64_t before);
+    void schedulePauseCheck(std::int64_t generation, std::uint64_t since, double after);
+    void checkPause(std::int64_t generation, std::uint64_t since);
+    void scheduleRestart(std::int64_t generation, double after);
+    void beginFinish(rt::Continuation<void> waiter);
+    void resumeFinishing();
+    void shutDown();
+    void deliver(const std::string& text, bool isFinal);
+    void fail(const ModuleError& error);
+    std::int64_t currentGeneration();
+
+    const std::string locale_;
+    const RecognitionMode mode_;
+    const std::shared_ptr<SpeechRecognitionService> recognition_;
+
+    // Shared with append() on audio threads.
+    std::mutex lock_;
+    std::shared_ptr<SpeechRecognizer> recognizer_;
+    std::shared_ptr<SpeechAudioBufferRecognitionRequest> request_;
+    std::int64_t generation_ = 0;
+    bool stopped_ = false;
+    // A failure was reported and no request will open again: audio has
+    // nowhere to go.
+    bool failed_ = false;
+    bool currentHasAudio_ = false;
+    std::uint64_t lastVoice_ = 0;  // uptime in nanoseconds
+    std::optional<AudioFormat> targetFormat_;
+    std::optional<AudioConverter> converter_;
+
+    // Main actor only.
+    std::map<std::int64_t, std::shared_ptr<SpeechRecognitionTask>> tasks_;
+    std::map<std::int64_t, std::string> texts_;
+    std::map<std::int64_t, HeldSentences> held_;
+    ResultHandler onResult_;
+    FailureHandler onFailure_;
+    rt::WorkItem pauseCommit_;
+    std::int64_t failures_ = 0;
+    // Every finish() that waits for the last results.
+    std::vector<rt::Continuation<void>> finishing_;
+    bool ending_ = false;
+};
+
+} // namespace parlaro

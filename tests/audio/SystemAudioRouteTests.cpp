@@ -1,0 +1,286 @@
+#include "audio/AudioDevices.h"
+#include "audio/SystemAudioRoute.h"
+#include "platform/sim/SimAudioSystem.h"
+#include "platform/sim/SimPlatform.h"
+#include "runtime/ManualRuntime.h"
+
+#include <gtest/gtest.h>
+
+namespace parlaro {
+namespace {
+
+using sim::AudioOperation;
+using sim::SimDevice;
+using Snapshot = SystemAudioRoute::Snapshot;
+
+constexpr const char* key = "systemAudioRouteRecovery";
+
+// A built-in microphone (10), the virtual microphone (20) and its companion
+// (21), speakers (30) and a USB microphone (40).
+struct RouteWorld {
+    rt::ManualRuntime runtime;
+    sim::SimPlatform platform;
+    sim::SimAudioSystem sim;
+
+    RouteWorld()
+    {
+        add(10, "builtin-mic", {1}, {}, 0);
+        add(20, AudioDevices::virtualMicUID, {2}, {2}, "virt"_fcc);
+        add(21, AudioDevices::injectionUID, {2}, {2}, "virt"_fcc);
+        add(30, "speakers", {}, {2}, 0);
+        add(40, "usb-mic", {1}, {}, 0);
+        sim.setDefaultDevice(true, 10);
+        sim.setDefaultDevice(false, 30);
+    }
+
+    void add(AudioObjectId id, std::string uid, std::vector<std::uint32_t> in, std::vector<std::uint32_t> out,
+             std::uint32_t transport)
+    {
+        SimDevice device;
+        device.id = id;
+        device.uid = std::move(uid);
+        device.name = device.uid;
+        device.inputBuffers = std::move(in);
+        device.outputBuffers = std::move(out);
+        device.transportType = transport;
+        sim.addDevice(device);
+    }
+
+    // Built as the application builds it at start-up.
+    SystemAudioRoute route(SystemAudioRoute::SetDefault setDefault = &AudioDevices::setDefaultDevice)
+    {
+        return SystemAudioRoute(platform.defaults, &AudioDevices::allDevices, &AudioDevices::defaultDeviceID,
+                                std::move(setDefault), SystemAudioRoute::savedSnapshot(platform.defaults));
+    }
+
+    std::optional<std::string> stored() const
+    {
+        auto data = platform.defaults.get<DefaultsData>(key);
+        return data ? std::optional(std::string(data->begin(), data->end())) : std::nullopt;
+    }
+
+    void store(const std::string& json) { platform.defaults.set(key, DefaultsData(json.begin(), json.end())); }
+
+    AudioDevice listed(AudioObjectId id) const
+    {
+        for (const auto& device : AudioDevices::allDevices())
+            if (device.id == id)
+                return device;
+        throw std::logic_error("not listed");
+    }
+
+    std::size_t defaultSets() const
+    {
+        return sim.sets(audioSystemObject, {"dIn "_fcc}).size() + sim.sets(audioSystemObject, {"dOut"_fcc}).size();
+    }
+};
+
+template <class F>
+std::optional<DomainError> failureOf(F call)
+{
+    try {
+        call();
+    } catch (const DomainError& error) {
+        return error;
+    }
+    return std::nullopt;
+}
+
+TEST(SystemAudioRoute, RoutingRecordsThePreviousInputFirst)
+{
+    RouteWorld world;
+    auto route = world.route();
+    EXPECT_EQ(route.snapshot(), std::nullopt);
+
+    route.routeInput(world.listed(20), std::nullopt);
+    EXPECT_EQ(world.sim.defaultDevice(true), 20u);
+    EXPECT_EQ(route.snapshot(), (Snapshot{"builtin-mic", "", AudioDevices::virtualMicUID, ""}));
+    EXPECT_EQ(world.stored(),
+              R"({"oldInput":"builtin-mic","oldOutput":"","routedInput":"com.parlaro.virtualmic","routedOutput":""})");
+
+    // Routed already: the first previous input stays, and no switch is needed.
+    world.sim.clearEvents();
+    route.routeInput(world.listed(20), "launch-mic");
+    EXPECT_EQ(route.snapshot()->oldInput, "builtin-mic");
+    EXPECT_EQ(world.defaultSets(), 0u);
+
+    // The virtual microphone was the default without a record: the launch-time
+    // input is remembered, or nothing.
+    world.platform.defaults.remove(key);
+    auto fresh = world.route();
+    fresh.routeInput(world.listed(20), "launch-mic");
+    EXPECT_EQ(fresh.snapshot(), (Snapshot{"launch-mic", "", AudioDevices::virtualMicUID, ""}));
+    EXPECT_EQ(world.defaultSets(), 0u);
+    world.platform.defaults.remove(key);
+    world.sim.setDefaultDevice(true, 21);
+    auto again = world.route();
+    again.routeInput(world.listed(20), std::nullopt);
+    EXPECT_EQ(again.snapshot(), (Snapshot{"", "", AudioDevices::virtualMicUID, ""}));
+    EXPECT_EQ(world.sim.defaultDevice(true), 20u);
+
+    // A settings store that cannot be written stops the routing before any
+    // switch, so no switch is ever made without its record.
+    world.platform.defaults.remove(key);
+    world.sim.setDefaultDevice(true, 10);
+    auto unsaved = world.route();
+    world.platform.defaults.failWrites(DomainError("UserDefaults", 1, "disk full"));
+    EXPECT_THROW(unsaved.routeInput(world.listed(20), std::nullopt), DomainError);
+    EXPECT_EQ(world.sim.defaultDevice(true), 10u);
+    EXPECT_EQ(unsaved.snapshot(), std::nullopt);
+}
+
+TEST(SystemAudioRoute, AFailedSwitchLeavesNoInputHalf)
+{
+    RouteWorld world;
+
+    // Accepted but without effect: the "SystemAudio" error of code 0.
+    world.sim.setDefaultSwitch(true, sim::DefaultSwitch::ignored);
+    auto route = world.route();
+    EXPECT_EQ(failureOf([&] { route.routeInput(world.listed(20), std::nullopt); }),
+              DomainError("SystemAudio", 0, "无法切换系统麦克风（0）"));
+    EXPECT_EQ(route.snapshot(), std::nullopt);
+    EXPECT_EQ(world.stored(), std::nullopt);
+
+    // A record with an output half keeps that half.
+    world.sim.setDefaultSwitch(true, sim::DefaultSwitch::takesEffect);
+    world.sim.fail(audioSystemObject, "dIn "_fcc, AudioOperation::setPropertyData, -50);
+    world.store(R"({"oldInput":"","oldOutput":"speakers","routedInput":"","routedOutput":"com.parlaro.virtualmic"})");
+    auto withOutput = world.route();
+    EXPECT_EQ(failureOf([&] { withOutput.routeInput(world.listed(20), std::nullopt); }),
+              DomainError("SystemAudio", -50, "无法切换系统麦克风（-50）"));
+    const Snapshot outputOnly{"", "speakers", "", AudioDevices::virtualMicUID};
+    EXPECT_EQ(withOutput.snapshot(), outputOnly);
+    EXPECT_EQ(SystemAudioRoute::savedSnapshot(world.platform.defaults), outputOnly);
+    world.sim.clearFailures();
+
+    // A switch that reports failure but took effect anyway counts as done.
+    world.platform.defaults.remove(key);
+    auto lucky = world.route([&world](AudioObjectId device, bool input) {
+        world.sim.setDefaultDevice(input, device);
+        throw DomainError("SystemAudio", -1, "无法切换系统麦克风（-1）");
+    });
+    lucky.routeInput(world.listed(20), std::nullopt);
+    EXPECT_EQ(lucky.snapshot(), (Snapshot{"builtin-mic", "", AudioDevices::virtualMicUID, ""}));
+}
+
+TEST(SystemAudioRoute, TheRecordSurvivesACrashAndIsRestoredAtTheNextStart)
+{
+    RouteWorld world;
+    {
+        auto route = world.route();
+        route.routeInput(world.listed(20), std::nullopt);
+        // The process ends here without restoring.
+    }
+    ASSERT_TRUE(world.stored());
+    auto nextStart = world.route();
+    EXPECT_EQ(nextStart.snapshot(), (Snapshot{"builtin-mic", "", AudioDevices::virtualMicUID, ""}));
+    nextStart.restoreSavedRoute();
+    EXPECT_EQ(world.sim.defaultDevice(true), 10u);
+    EXPECT_EQ(nextStart.snapshot(), std::nullopt);
+    EXPECT_EQ(world.stored(), std::nullopt);
+    world.sim.clearEvents();
+    nextStart.restoreSavedRoute();
+    EXPECT_EQ(world.defaultSets(), 0u);
+
+    // Records that do not decode are no record, and stay as they are.
+    for (const std::string bad : {R"({"oldInput":"a","oldOutput":"","routedInput":"b"})",
+                                  R"({"oldInput":1,"oldOutput":"","routedInput":"b","routedOutput":""})", "not json"}) {
+        world.store(bad);
+        EXPECT_EQ(world.route().snapshot(), std::nullopt) << bad;
+        EXPECT_EQ(world.stored(), bad);
+    }
+    world.platform.defaults.set(key, "a string, not data");
+    EXPECT_EQ(world.route().snapshot(), std::nullopt);
+}
+
+TEST(SystemAudioRoute, RestoringCollectsEveryProblem)
+{
+    RouteWorld world;
+    const std::string both =
+        R"({"oldInput":"gone-mic","oldOutput":"gone-speakers","routedInput":"com.parlaro.virtualmic","routedOutput":"com.parlaro.virtualmic"})";
+    world.sim.setDefaultDevice(true, 20);
+    world.sim.setDefaultDevice(false, 20);
+
+    // The previous microphone is gone: the first real input with channels
+    // takes its place (not the virtual devices, not the speakers).
+    world.store(both);
+    auto route = world.route();
+    route.restoreSavedRoute();
+    EXPECT_EQ(world.sim.defaultDevice(true), 10u);
+    EXPECT_EQ(world.sim.defaultDevice(false), 30u);
+
+    // No substitute on either side: one error with both texts.
+    world.sim.removeObject(10);
+    world.sim.removeObject(40);
+    world.sim.removeObject(30);
+    world.sim.setDefaultDevice(true, 20);
+    world.sim.setDefaultDevice(false, 20);
+    world.store(both);
+    auto lost = world.route();
+    EXPECT_EQ(failureOf([&] { lost.restoreSavedRoute(); }),
+              DomainError("SystemAudioRoute", 1, "原麦克风未连接；原声音输出未连接"));
+    EXPECT_EQ(world.stored(), std::nullopt);
+    EXPECT_EQ(lost.snapshot(), std::nullopt);
+
+    // The user has chosen another input meanwhile: the half is dropped
+    // without a switch. A half whose previous device is the routed one is
+    // left alone too.
+    world.add(10, "builtin-mic", {1}, {}, 0);
+    world.sim.setDefaultDevice(true, 10);
+    world.store(R"({"oldInput":"usb-mic","oldOutput":"com.parlaro.virtualmic","routedInput":"com.parlaro.virtualmic","routedOutput":"com.parlaro.virtualmic"})");
+    world.sim.clearEvents();
+    world.route().restoreSavedRoute();
+    EXPECT_EQ(world.defaultSets(), 0u);
+    EXPECT_EQ(world.sim.defaultDevice(true), 10u);
+
+    // A switch that fails is reported with its own text, after the other half
+    // was still tried.
+    world.add(30, "speakers", {}, {2}, 0);
+    world.sim.setDefaultDevice(true, 20);
+    world.sim.fail(audioSystemObject, "dIn "_fcc, AudioOperation::setPropertyData, -50);
+    world.store(both);
+    EXPECT_EQ(failureOf([&] { world.route().restoreSavedRoute(); }),
+              DomainError("SystemAudioRoute", 1, "无法切换系统麦克风（-50）"));
+    EXPECT_EQ(world.sim.defaultDevice(false), 30u);
+    world.sim.clearFailures();
+
+    // No previous input was known: a device whose UID cannot be read (and so
+    // reads as empty) is not taken for it; a real microphone is.
+    world.add(50, "unreadable", {}, {2}, 0);
+    world.sim.fail(50, "uid "_fcc, AudioOperation::getPropertyData, AudioStatuses::unspecified);
+    world.sim.setDefaultDevice(true, 20);
+    world.store(R"({"oldInput":"","oldOutput":"","routedInput":"com.parlaro.virtualmic","routedOutput":""})");
+    world.route().restoreSavedRoute();
+    EXPECT_EQ(world.sim.defaultDevice(true), 10u);
+}
+
+TEST(SystemAudioRoute, RestoringTheOutputKeepsTheInputHalf)
+{
+    RouteWorld world;
+    world.sim.setDefaultDevice(true, 20);
+    world.sim.setDefaultDevice(false, 20);
+    world.store(R"({"oldInput":"builtin-mic","oldOutput":"speakers","routedInput":"com.parlaro.virtualmic","routedOutput":"com.parlaro.virtualmic"})");
+    auto route = world.route();
+    route.restoreOutput();
+    EXPECT_EQ(world.sim.defaultDevice(false), 30u);
+    EXPECT_EQ(world.sim.defaultDevice(true), 20u);
+    const Snapshot inputOnly{"builtin-mic", "", AudioDevices::virtualMicUID, ""};
+    EXPECT_EQ(route.snapshot(), inputOnly);
+    EXPECT_EQ(SystemAudioRoute::savedSnapshot(world.platform.defaults), inputOnly);
+    world.sim.clearEvents();
+    route.restoreOutput();
+    EXPECT_EQ(world.defaultSets(), 0u);
+
+    // Only an output half: the record goes; a missing device is reported.
+    world.sim.setDefaultDevice(false, 20);
+    world.sim.removeObject(30);
+    world.store(R"({"oldInput":"","oldOutput":"speakers","routedInput":"","routedOutput":"com.parlaro.virtualmic"})");
+    auto outputOnly = world.route();
+    EXPECT_EQ(failureOf([&] { outputOnly.restoreOutput(); }),
+              DomainError("SystemAudioRoute", 1, "原声音输出未连接"));
+    EXPECT_EQ(outputOnly.snapshot(), std::nullopt);
+    EXPECT_EQ(world.stored(), std::nullopt);
+}
+
+} // namespace
+} // namespace parlaro

@@ -1,0 +1,532 @@
+#include "platform/sim/SimPlatform.h"
+#include "platform/sim/SimSpeechRecognizer.h"
+#include "runtime/ManualRuntime.h"
+#include "speech/InterfaceLanguage.h"
+#include "speech/OnDeviceSession.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace parlaro;
+using Event = sim::SimRecognitionEvent;
+
+namespace {
+
+struct Heard {
+    double at;
+    std::string text;
+    bool isFinal;
+
+    // The clock advances in steps whose sums are not exact in binary.
+    bool operator==(const Heard& other) const
+    {
+        return std::abs(at - other.at) < 1e-9 && text == other.text && isFinal == other.isFinal;
+    }
+};
+
+std::ostream& operator<<(std::ostream& out, const Heard& heard)
+{
+    return out << "{" << heard.at << ", \"" << heard.text << "\", " << (heard.isFinal ? "final" : "partial") << "}";
+}
+
+// A buffer as the microphone delivers it: 48 kHz stereo floats.
+std::shared_ptr<PcmBuffer> microphone(double seconds, float level)
+{
+    auto frames = static_cast<std::size_t>(seconds * 48000);
+    auto buffer = std::make_shared<PcmBuffer>(AudioFormat{48000, 2, SampleType::float32, false}, frames);
+    buffer->setFrameLength(frames);
+    for (std::size_t f = 0; f < frames; ++f)
+        for (std::uint32_t c = 0; c < 2; ++c)
+            buffer->setFloatSample(f, c, f % 2 ? level : -level);
+    return buffer;
+}
+
+struct OnDeviceSessionTest : ::testing::Test {
+    rt::ManualRuntime runtime;
+    sim::SimPlatform platform;
+    std::shared_ptr<sim::SimSpeechRecognitionService> service = std::make_shared<sim::SimSpeechRecognitionService>();
+    std::shared_ptr<OnDeviceSession> session;
+    std::vector<Heard> heard;
+    std::vector<std::string> failures;
+
+    OnDeviceSessionTest() { service->addLocale("en-US"); }
+
+    void make(RecognitionMode mode, std::string locale = "en-US")
+    {
+        session = std::make_shared<OnDeviceSession>(std::move(locale), mode, service);
+    }
+
+    double now() { return runtime.clock().uptime(); }
+
+    rt::TaskHandle<void> start()
+    {
+        auto s = session;
+        return rt::spawn([this, s]() -> rt::Async<void> {
+            co_await s->start([this](const std::string& text, bool isFinal) { heard.push_back({now(), text, isFinal}); },
+                              [this](const ModuleError& error) { failures.push_back(error.localizedDescription()); });
+        });
+    }
+
+    // Starts and expects the start to succeed without time passing.
+    void started(RecognitionMode mode)
+    {
+        make(mode);
+        auto task = start();
+        runtime.runUntilIdle();
+        ASSERT_TRUE(task.isFinished());
+        task.result();
+    }
+
+    // A waiting finish() that notes when it returned.
+    rt::TaskHandle<void> finish(std::optional<double>& returnedAt)
+    {
+        auto s = session;
+        return rt::spawn([this, s, &returnedAt]() -> rt::Async<void> {
+            co_await s->finish();
+            returnedAt = now();
+        });
+    }
+
+    void cancel()
+    {
+        auto s = session;
+        rt::spawn([s]() -> rt::Async<void> { co_await s->cancel(); });
+        runtime.runUntilIdle();
+    }
+
+    // Appends `seconds` of audio in 0.05 s buffers while the clock runs.
+    void speak(double seconds, float level = 0.5f)
+    {
+        for (int step = 0; step < static_cast<int>(seconds / 0.05 + 0.5); ++step) {
+            session->append(microphone(0.05, level));
+            runtime.advance(0.05);
+        }
+    }
+
+    std::shared_ptr<sim::SimRecognitionRequest> request(std::size_t index) { return service->requests().at(index); }
+    std::shared_ptr<sim::SimSpeechRecognitionTask> task(std::size_t index) { return service->tasks().at(index); }
+    std::vector<double> requestTimes()
+    {
+        std::vector<double> times;
+        for (const auto& r : service->requests())
+            times.push_back(r->createdAt());
+        return times;
+    }
+};
+
+std::string errorOf(const rt::TaskHandle<void>& task)
+{
+    try {
+        task.result();
+    } catch (const rt::CancellationError&) {
+        return "cancelled";
+    } catch (const std::exception& error) {
+        return describe(error);
+    }
+    return "none";
+}
+
+} // namespace
+
+TEST_F(OnDeviceSessionTest, StartFailsWithCodedTextsForPermissionLocaleAndModel)
+{
+    service->setAuthorization(SpeechAuthorizationStatus::denied);
+    make(RecognitionMode::continuous);
+    auto denied = start();
+    runtime.runUntilIdle();
+    EXPECT_EQ(errorOf(denied),
+              "没有「语音识别」权限。请在「系统设置 › 隐私与安全性 › 语音识别」里允许本软件。（SR-3）");
+
+    service->setAuthorization(SpeechAuthorizationStatus::authorized);
+    make(RecognitionMode::continuous, "xx-YY");
+    auto unsupported = start();
+    runtime.runUntilIdle();
+    EXPECT_EQ(errorOf(unsupported), "本机不支持 xx-YY 语音识别（SR-1）");
+
+    // The language is named in the interface language.
+    service->addLocale("en-GB", false);
+    make(RecognitionMode::continuous, "en-GB");
+    auto noModel = start();
+    runtime.runUntilIdle();
+    EXPECT_EQ(errorOf(noModel), "这台 Mac 上英语（英国）的本机识别模型由系统管理。请打开「系统设置 › 键盘 › 听写」，"
+                                "在语言中添加英语（英国），等待下载完成后回到本软件。（SR-2）");
+    InterfaceLanguage::set("en");
+    make(RecognitionMode::continuous, "en-GB");
+    auto noModelInEnglish = start();
+    runtime.runUntilIdle();
+    EXPECT_EQ(errorOf(noModelInEnglish), "这台 Mac 上English (United Kingdom)的本机识别模型由系统管理。请打开「系统设置 › "
+                                         "键盘 › 听写」，在语言中添加English (United Kingdom)，等待下载完成后回到本软件。（SR-2）");
+    EXPECT_TRUE(service->requests().empty());
+}
+
+TEST_F(OnDeviceSessionTest, StartKeepsItsRecognizerAndOpensOneOnDeviceDictationRequest)
+{
+    started(RecognitionMode::continuous);
+    auto recognizers = service->recognizers();
+    ASSERT_EQ(recognizers.size(), 2u);
+    EXPECT_FALSE(recognizers[0].expired()) << "the recognizer that serves the session";
+    EXPECT_TRUE(recognizers[1].expired()) << "the recognizer made only for the on-device check";
+
+    ASSERT_EQ(service->requests().size(), 1u);
+    EXPECT_EQ(request(0)->options, (SpeechAudioBufferRecognitionRequest::Options{true, true, true,
+                                                                                  SpeechTaskHint::dictation}));
+    ASSERT_EQ(service->tasks().size(), 1u);
+    EXPECT_EQ(task(0)->request(), request(0));
+}
+
+TEST_F(OnDeviceSessionTest, AppendConvertsToTheRequestFormatAndDropsWhatItCannotTake)
+{
+    make(RecognitionMode::utterance);
+    session->append(microphone(0.1, 0.5f));  // before start
+    auto starting = start();
+    runtime.runUntilIdle();
+    starting.result();
+
+    session->append(nullptr);
+    session->append(microphone(0.0, 0.5f));
+    EXPECT_EQ(request(0)->appendedFrames(), 0u);
+
+    for (int i = 0; i < 10; ++i)
+        session->append(microphone(0.1, 0.5f));
+    auto buffers = request(0)->appended();
+    ASSERT_FALSE(buffers.empty());
+    for (const auto& buffer : buffers)
+        EXPECT_EQ(buffer.format(), sim::SimSpeechRecognitionService::defaultNativeFormat());
+    // One second at 48 kHz comes out as (close to) one second at 16 kHz; the
+    // resampler holds back a little at the start of the stream.
+    EXPECT_GT(request(0)->appendedFrames(), 15000u);
+    EXPECT_LE(request(0)->appendedFrames(), 16000u);
+
+    // A buffer already in the request's format goes in unchanged.
+    auto native = std::make_shared<PcmBuffer>(sim::SimSpeechRecognitionService::defaultNativeFormat(), 160);
+    native->setFrameLength(160);
+    native->setFloatSample(7, 0, 0.25f);
+    auto before = request(0)->appended().size();
+    session->append(native);
+    ASSERT_EQ(request(0)->appended().size(), before + 1);
+    EXPECT_FLOAT_EQ(request(0)->appended().back().floatSample(7, 0), 0.25f);
+}
+
+TEST_F(OnDeviceSessionTest, CancelWhileWaitingForPermissionMakesStartThrowCancellation)
+{
+    service->setAuthorization(std::nullopt);
+    make(RecognitionMode::held);
+    auto starting = start();
+    runtime.advance(1.0);
+    EXPECT_FALSE(starting.isFinished());
+    cancel();
+    service->answerAuthorization(SpeechAuthorizationStatus::authorized);
+    runtime.runUntilIdle();
+    ASSERT_TRUE(starting.isFinished());
+    EXPECT_EQ(errorOf(starting), "cancelled");
+    EXPECT_TRUE(service->requests().empty());
+
+    // Audio and finish after the cancel find nothing to do.
+    session->append(microphone(0.1, 0.5f));
+    std::optional<double> returned;
+    finish(returned);
+    runtime.runUntilIdle();
+    EXPECT_EQ(returned, 1.0);
+}
+
+TEST_F(OnDeviceSessionTest, FinishWithoutAudioReturnsAtOnce)
+{
+    started(RecognitionMode::utterance);
+    runtime.advance(2.0);
+    std::optional<double> returned;
+    finish(returned);
+    runtime.runUntilIdle();
+    EXPECT_EQ(returned, 2.0);
+    EXPECT_TRUE(heard.empty());
+    EXPECT_TRUE(request(0)->audioEnded());
+    EXPECT_TRUE(task(0)->isCancelled());
+
+    session->append(microphone(0.1, 0.5f));
+    EXPECT_EQ(request(0)->appendedFrames(), 0u);
+    EXPECT_EQ(service->requests().size(), 1u);
+}
+
+TEST_F(OnDeviceSessionTest, FinishWaitsForTheFinalResultOfWhatWasAppended)
+{
+    service->script("en-US", {Event::partial(sim::spoken("turn left"), 0.5),
+                              Event::finalAtEndOfAudio(sim::spoken("Turn left. "), 0.4)});
+    started(RecognitionMode::utterance);
+    speak(1.0);
+    std::optional<double> returned;
+    finish(returned);
+    runtime.advance(0.3);
+    EXPECT_FALSE(returned);
+    runtime.advance(0.2);
+    ASSERT_TRUE(returned);
+    EXPECT_NEAR(*returned, 1.4, 1e-9);
+    EXPECT_EQ(heard, (std::vector<Heard>{{0.5, "turn left", false}, {1.4, "Turn left.", true}}));
+    // No request follows the final result of a finishing session.
+    EXPECT_EQ(service->requests().size(), 1u);
+    runtime.advance(10.0);
+    EXPECT_EQ(heard.size(), 2u);
+}
+
+TEST_F(OnDeviceSessionTest, FinishFallsBackToTheLastPartialForEveryWaiter)
+{
+    // The recognizer never gives a final result.
+    service->script("en-US", {Event::partial(sim::spoken("hello"), 0.2), Event::partial(sim::spoken("hello world"), 0.4)});
+    started(RecognitionMode::utterance);
+    speak(1.0);
+    std::optional<double> first;
+    std::optional<double> second;
+    finish(first);
+    runtime.advance(1.0);
+    finish(second);
+    runtime.advance(1.99);
+    EXPECT_FALSE(first);
+    EXPECT_FALSE(second);
+    runtime.advance(0.01);
+    ASSERT_TRUE(first && second);
+    EXPECT_NEAR(*first, 4.0, 1e-9);
+    EXPECT_NEAR(*second, 4.0, 1e-9);
+    EXPECT_EQ(heard.back(), (Heard{4.0, "hello world", true}));
+    EXPECT_EQ(heard.size(), 3u);
+    EXPECT_TRUE(task(0)->isCancelled());
+}
+
+TEST_F(OnDeviceSessionTest, ContinuousModeCommitsAfterAPauseOrAtTheLatest2Point5Seconds)
+{
+    // Every request: its partial 0.5 s after it opens, its final when its
+    // audio ends.
+    service->setStandingScript("en-US", {Event::partial(sim::spoken("one two"), 0.5),
+                                         Event::finalAtEndOfAudio(sim::spoken("One two."))});
+    started(RecognitionMode::continuous);
+
+    // The speaker stops when the partial text arrives: 0.3 s of silence is
+    // reached before the first check, which comes 0.65 s after the partial.
+    speak(0.5);
+    runtime.advance(0.64);
+    EXPECT_EQ(service->requests().size(), 1u);
+    runtime.advance(0.01);
+    ASSERT_EQ(service->requests().size(), 2u);
+    EXPECT_DOUBLE_EQ(request(1)->createdAt(), 1.15);
+    EXPECT_EQ(request(0)->audioEndedAt(), request(1)->createdAt());
+    EXPECT_EQ(heard, (std::vector<Heard>{{0.5, "one two", false}, {1.15, "One two.", true}}));
+
+    // Steady voiced audio and no new partial text: committed 2.55 s after
+    // the partial (0.65 s, then checks every 0.1 s until 2.5 s have passed).
+    speak(0.5);
+    double partialAt = 1.65;
+    speak(2.5);
+    EXPECT_EQ(service->requests().size(), 2u);
+    speak(0.1);
+    ASSERT_EQ(service->requests().size(), 3u);
+    EXPECT_NEAR(request(2)->createdAt(), partialAt + 2.55, 1e-9);
+}
+
+TEST_F(OnDeviceSessionTest, ContinuousModeNeverCommitsWhileNewPartialsKeepComing)
+{
+    sim::SimRecognitionScript script;
+    for (int i = 1; i <= 20; ++i)
+        script.push_back(Event::partial(sim::spoken("and then " + std::to_string(i)), 0.5 * i));
+    service->script("en-US", script);
+    started(RecognitionMode::continuous);
+    speak(10.0);
+    EXPECT_EQ(service->requests().size(), 1u);
+    EXPECT_EQ(heard.size(), 20u);
+    // Once they stop, the pause check commits 2.55 s after the last.
+    speak(2.5);
+    EXPECT_EQ(service->requests().size(), 1u);
+    speak(0.1);
+    ASSERT_EQ(service->requests().size(), 2u);
+    EXPECT_NEAR(request(1)->createdAt(), 12.55, 1e-9);
+}
+
+TEST_F(OnDeviceSessionTest, UtteranceModeHasNoPauseCommitButReopensAfterAFinalResult)
+{
+    service->script("en-US", {Event::partial(sim::spoken("wait for it"), 0.5), Event::final(sim::spoken("Wait for it."), 1.0)});
+    started(RecognitionMode::utterance);
+    speak(0.5);
+    runtime.advance(0.49);
+    EXPECT_EQ(service->requests().size(), 1u);
+    runtime.advance(0.01);
+    ASSERT_EQ(service->requests().size(), 2u);
+    EXPECT_DOUBLE_EQ(request(1)->createdAt(), 1.0);
+    runtime.advance(30.0);
+    EXPECT_EQ(service->requests().size(), 2u);
+    EXPECT_EQ(heard, (std::vector<Heard>{{0.5, "wait for it", false}, {1.0, "Wait for it.", true}}));
+}
+
+TEST_F(OnDeviceSessionTest, CountedErrorsRestartWithGrowingDelaysUntilTheNinthIsReported)
+{
+    service->setStandingScript("en-US", {Event::failure("SomeDomain", 7, "The service stopped")});
+    started(RecognitionMode::continuous);
+    runtime.advance(60.0);
+    EXPECT_EQ(requestTimes(), (std::vector<double>{0.0, 0.0, 0.5, 2.0, 5.0, 10.0, 15.0, 20.0, 25.0}));
+    EXPECT_EQ(failures, (std::vector<std::string>{"语音识别反复停止：The service stopped（SR-5）"}));
+
+    // Failed: audio is not fed into the dead request any more.
+    session->append(microphone(0.1, 0.5f));
+    EXPECT_EQ(request(8)->appendedFrames(), 0u);
+    std::optional<double> returned;
+    finish(returned);
+    runtime.runUntilIdle();
+    EXPECT_EQ(returned, 60.0);
+}
+
+TEST_F(OnDeviceSessionTest, AResultResetsTheErrorCountAndQuietErrorsDoNotCount)
+{
+    auto failure = Event::failure("SomeDomain", 7, "The service stopped");
+    service->script("en-US", {failure});                            // 1st: restart at once
+    service->script("en-US", {failure});                            // 2nd: after 0.5 s
+    service->script("en-US", {Event::partial(sim::spoken("hi")), failure});  // reset, then 1st again: at once
+    service->script("en-US", {Event::failure("kAFAssistantErrorDomain", 1110, "No speech detected")});  // 0.3 s
+    service->script("en-US", {failure});                            // 2nd: after 0.5 s
+    started(RecognitionMode::utterance);
+    runtime.advance(10.0);
+    EXPECT_EQ(requestTimes(), (std::vector<double>{0.0, 0.0, 0.5, 0.5, 0.8, 1.3}));
+    // The failed request's partial text is delivered as final.
+    EXPECT_EQ(heard, (std::vector<Heard>{{0.5, "hi", false}, {0.5, "hi", true}}));
+    EXPECT_TRUE(failures.empty());
+}
+
+TEST_F(OnDeviceSessionTest, DictationSwitchedOffIsReportedWithoutRestart)
+{
+    service->script("en-US", {Event::partial(sim::spoken("good morning"), 0.3),
+                              Event::failure("kLSRErrorDomain", 201, "Siri and Dictation are disabled", 0.6)});
+    started(RecognitionMode::continuous);
+    speak(1.0);
+    runtime.advance(30.0);
+    EXPECT_EQ(failures,
+              (std::vector<std::string>{"语音识别需要打开「听写」：请打开「系统设置 › 键盘 › 听写」，打开听写后点「重试」。（SR-6）"}));
+    EXPECT_EQ(service->requests().size(), 1u);
+    EXPECT_EQ(heard, (std::vector<Heard>{{0.3, "good morning", false}, {0.6, "good morning", true}}));
+    auto frames = request(0)->appendedFrames();
+    session->append(microphone(0.1, 0.5f));
+    EXPECT_EQ(request(0)->appendedFrames(), frames);
+}
+
+TEST_F(OnDeviceSessionTest, FinishDuringAnErrorRestartWaitOpensNoRequest)
+{
+    // The first request never answers after its partial; the pause commit at
+    // 0.75 s leaves it to its fallback. The next two fail, the second at
+    // 0.95 s, whose restart would come at 1.45 s.
+    auto failure = Event::failure("SomeDomain", 7, "The service stopped", 0.1);
+    service->script("en-US", {Event::partial(sim::spoken("hi"), 0.1)});
+    service->script("en-US", {failure});
+    service->script("en-US", {failure});
+    started(RecognitionMode::continuous);
+    speak(0.2);
+    runtime.advance(0.8);
+    EXPECT_EQ(requestTimes().size(), 3u);
+    std::optional<double> returned;
+    finish(returned);
+    // A request opened now would never see its audio end, and finish()
+    // would wait for it forever.
+    runtime.advance(2.74);
+    EXPECT_EQ(requestTimes().size(), 3u);
+    EXPECT_FALSE(returned);
+    runtime.advance(0.01);
+    ASSERT_TRUE(returned);
+    EXPECT_NEAR(*returned, 3.75, 1e-9);
+    EXPECT_EQ(heard.back(), (Heard{3.75, "hi", true}));
+}
+
+TEST_F(OnDeviceSessionTest, LateResultsOfCompletedGenerationsAreDropped)
+{
+    // The first request never answers; the pause commit moves on and its
+    // fallback completes it 3 s later with its last partial text.
+    service->script("en-US", {Event::partial(sim::spoken("first words"), 0.2)});
+    service->script("en-US", {Event::partial(sim::spoken("second"), 0.1)});
+    started(RecognitionMode::continuous);
+    speak(0.2);
+    runtime.advance(0.65);
+    ASSERT_EQ(service->requests().size(), 2u);
+    EXPECT_DOUBLE_EQ(request(1)->createdAt(), 0.85);
+    runtime.advance(2.99);
+    EXPECT_EQ(heard.size(), 2u);
+    runtime.advance(0.01);
+    EXPECT_EQ(heard.back(), (Heard{3.85, "first words", true}));
+    EXPECT_TRUE(task(0)->isCancelled());
+
+    auto heardBefore = heard;
+    auto requestsBefore = service->requests().size();
+    task(0)->deliverLate(SpeechRecognitionResult{sim::spoken("First words."), true}, std::nullopt);
+    task(0)->deliverLate(std::nullopt, DomainError("SomeDomain", 7, "The service stopped"));
+    runtime.advance(0.0);
+    EXPECT_EQ(heard, heardBefore);
+    EXPECT_EQ(service->requests().size(), requestsBefore);
+    EXPECT_TRUE(failures.empty());
+}
+
+TEST_F(OnDeviceSessionTest, OlderGenerationsFinishQuietlyWhileTheNewestSpeaks)
+{
+    service->script("en-US", {Event::partial(sim::spoken("one"), 0.1),
+                              Event::partial(sim::spoken("one more"), 0.2, Event::When::afterEndOfAudio),
+                              Event::finalAtEndOfAudio(sim::spoken("One more."), 0.5)});
+    service->script("en-US", {Event::partial(sim::spoken("two"), 0.1),
+                              Event::failure("SomeDomain", 7, "The service stopped", 0.1, Event::When::afterEndOfAudio)});
+    started(RecognitionMode::continuous);
+    speak(0.1);
+    runtime.advance(0.65);  // pause commit at 0.75
+    runtime.advance(0.55);
+    // The old request's partial is not shown; its final is, and opens nothing.
+    EXPECT_EQ(heard, (std::vector<Heard>{{0.1, "one", false}, {0.85, "two", false}, {1.25, "One more.", true}}));
+    EXPECT_EQ(service->requests().size(), 2u);
+
+    // An error of an older request only completes it with its last partial.
+    runtime.advance(0.5);  // pause commit at 1.5, the error at 1.6
+    EXPECT_EQ(heard.back(), (Heard{1.6, "two", true}));
+    EXPECT_EQ(requestTimes().size(), 3u);
+    EXPECT_TRUE(failures.empty());
+    runtime.advance(10.0);
+    EXPECT_EQ(requestTimes().size(), 3u);
+}
+
+TEST_F(OnDeviceSessionTest, HeldModeReleasesEachFinishedSentenceOnce)
+{
+    service->script("en-US", {Event::partial(sim::spoken("Hello there. How are you"), 0.2),
+                              Event::partial(sim::spoken("Hello there. How are you? I'm"), 0.4),
+                              Event::partial(sim::spoken("hello there, how are you? I'm fine"), 0.6),
+                              Event::finalAtEndOfAudio(sim::spoken("Hello there. How are you? I'm fine."))});
+    started(RecognitionMode::held);
+    speak(1.0);
+    runtime.advance(5.0);
+    EXPECT_EQ(service->requests().size(), 1u) << "no pause commit in held mode";
+    std::optional<double> returned;
+    finish(returned);
+    runtime.advance(0.0);
+    ASSERT_TRUE(returned);
+    EXPECT_NEAR(*returned, 6.0, 1e-9);
+    EXPECT_EQ(heard, (std::vector<Heard>{{0.2, "Hello there.", true},
+                                         {0.2, "How are you", false},
+                                         {0.4, "How are you?", true},
+                                         {0.4, "I'm", false},
+                                         {0.6, "I'm fine", false},
+                                         {6.0, "I'm fine.", true}}));
+
+    // Scripts without spaces are cut by the recognizer's words.
+    heard.clear();
+    service->script("en-US", {Event::partial(sim::spoken("你好。我们走吧", {"你好", "我们", "走", "吧"}), 0.2),
+                              Event::finalAtEndOfAudio(sim::spoken("你好。我们走吧。", {"你好", "我们", "走", "吧"}))});
+    started(RecognitionMode::held);
+    speak(0.5);
+    finish(returned);
+    runtime.advance(0.0);
+    EXPECT_EQ(heard, (std::vector<Heard>{{6.2, "你好。", true}, {6.2, "我们走吧", false}, {6.5, "我们走吧。", true}}));
+}
+
+TEST_F(OnDeviceSessionTest, CancelStopsAtOnce)
+{
+    service->script("en-US", {Event::partial(sim::spoken("stop"), 0.2), Event::partial(sim::spoken("stop here"), 0.6),
+                              Event::finalAtEndOfAudio(sim::spoken("Stop here."))});
+    started(RecognitionMode::continuous);
+    speak(0.4);
+    cancel();
+    EXPECT_TRUE(request(0)->audioEnded());
+    EXPECT_TRUE(task(0)->isCancelled());
+    speak(1.0);
+    runtime.advance(10.0);
+    EXPECT_EQ(heard, (std::vector<Heard>{{0.2, "stop", false}}));
+    EXPECT_EQ(service->requests().size(), 1u);
+    std::optional<double> returned;
+    finish(returned);
+    runtime.runUntilIdle();
+    EXPECT_EQ(returned, now());
+}
