@@ -1,6 +1,6 @@
 #include "speech/AnalyzerSession.h"
 
-#include "platform/SpeechAnalysis.h"
+#include "platform/SpeechServices.h"
 #include "runtime/Runtime.h"
 #include "platform/LevelSpans.h"
 #include "speech/Localization.h"
@@ -156,7 +156,7 @@ AnalyzerSession::Transcription AnalyzerSession::makeTranscriber()
                       ? TranscriberModule::withReporting(TranscriberKind::dictation, locale_, ReportingOptions{true, false})
                       : TranscriberModule::withReporting(TranscriberKind::speech, locale_,
                                                          ReportingOptions{true, mode_ == RecognitionMode::held});
-    auto transcriber = speechAnalysis().analyzers->makeTranscriber(module);
+    auto transcriber = speechAnalyzers().makeTranscriber(module);
 
     auto made = rt::AsyncStream<TranscriberResult>::make();
     auto queue = std::move(made.first);
@@ -216,7 +216,7 @@ rt::Async<void> AnalyzerSession::start(ResultHandler onResult, FailureHandler on
     onFailure_ = std::move(onFailure);
 
     auto transcription = makeTranscriber();
-    SpeechAnalyzers& analyzers = *speechAnalysis().analyzers;
+    SpeechAnalyzers& analyzers = speechAnalyzers();
     auto analyzer = analyzers.makeAnalyzer(transcription.modules);
     auto best = co_await analyzers.bestAvailableAudioFormat(transcription.modules);
     auto [input, continuation] = rt::AsyncStream<AnalyzerInput>::make();

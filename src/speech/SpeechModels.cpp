@@ -1,6 +1,6 @@
 #include "speech/SpeechModels.h"
 
-#include "platform/SpeechAnalysis.h"
+#include "platform/SpeechServices.h"
 #include "runtime/Sleep.h"
 #include "speech/Localization.h"
 #include "speech/ModuleError.h"
@@ -46,7 +46,7 @@ TranscriberModule SpeechModels::modelModule(SpeechEngine engine, const std::stri
 rt::Async<std::optional<std::string>> SpeechModels::supportedLocale(std::string locale, bool dictation)
 {
     const auto wanted = bcp47(locale);
-    auto supported = co_await speechAnalysis().transcribers->supportedLocales(dictation ? TranscriberKind::dictation
+    auto supported = co_await speechTranscribers().supportedLocales(dictation ? TranscriberKind::dictation
                                                                                         : TranscriberKind::speech);
     for (const auto& candidate : supported) {
         if (bcp47(candidate) == wanted)
@@ -57,7 +57,7 @@ rt::Async<std::optional<std::string>> SpeechModels::supportedLocale(std::string 
 
 rt::Async<std::optional<SpeechEngine>> SpeechModels::engine(std::string locale)
 {
-    if (speechAnalysis().transcribers->isSpeechTranscriberAvailable() && co_await supportedLocale(locale, false))
+    if (speechTranscribers().isSpeechTranscriberAvailable() && co_await supportedLocale(locale, false))
         co_return SpeechEngine::speech;
     if (co_await supportedLocale(locale, true))
         co_return SpeechEngine::dictation;
@@ -70,12 +70,12 @@ rt::Async<bool> SpeechModels::isInstalled(std::string locale, SpeechEngine engin
     if (!supported)
         co_return false;
     const auto identifier = bcp47(*supported);
-    auto installed = co_await speechAnalysis().transcribers->installedLocales(kindOf(engine));
+    auto installed = co_await speechTranscribers().installedLocales(kindOf(engine));
     for (const auto& candidate : installed) {
         if (bcp47(candidate) == identifier)
             co_return true;
     }
-    auto status = co_await speechAnalysis().assets->status({modelModule(engine, *supported)});
+    auto status = co_await assetInventory().status({modelModule(engine, *supported)});
     co_return status == AssetStatus::installed;
 }
 
@@ -90,7 +90,7 @@ rt::Async<void> SpeechModels::installAssets(std::string locale, SpeechEngine eng
     for (const auto& kept : keeping)
         wanted.push_back(bcp47(kept));
 
-    AssetInventory& assets = *speechAnalysis().assets;
+    AssetInventory& assets = assetInventory();
     auto reserved = co_await assets.reservedLocales();
     if (static_cast<long>(reserved.size()) >= assets.maximumReservedLocales()) {
         for (const auto& reservation : reserved) {

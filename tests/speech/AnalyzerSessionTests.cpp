@@ -1,5 +1,5 @@
 #include "platform/sim/SimPlatform.h"
-#include "platform/sim/SimSpeechAnalysis.h"
+#include "platform/sim/SimSpeechServices.h"
 #include "runtime/ManualRuntime.h"
 #include "speech/AnalyzerSession.h"
 
@@ -26,7 +26,7 @@ std::shared_ptr<const PcmBuffer> steady(const AudioFormat& format, std::size_t f
 struct AnalyzerSessionTest : ::testing::Test {
     rt::ManualRuntime runtime;
     sim::SimPlatform platform;
-    sim::SimSpeechAnalysis stack;
+    sim::SimSpeechServices stack;
 
     std::shared_ptr<AnalyzerSession> session;
     std::vector<std::pair<std::string, bool>> results;

@@ -1,5 +1,5 @@
 #include "platform/sim/SimPlatform.h"
-#include "platform/sim/SimSpeechAnalysis.h"
+#include "platform/sim/SimSpeechServices.h"
 #include "runtime/ManualRuntime.h"
 #include "speech/AnalyzerSession.h"
 #include "speech/SpeechModels.h"
@@ -15,7 +15,7 @@ namespace {
 struct SpeechModelsTest : ::testing::Test {
     rt::ManualRuntime runtime;
     sim::SimPlatform platform;
-    sim::SimSpeechAnalysis stack;
+    sim::SimSpeechServices stack;
 
     std::vector<double> reports;
     std::string failure;

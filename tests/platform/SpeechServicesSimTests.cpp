@@ -1,4 +1,4 @@
-#include "platform/sim/SimSpeechAnalysis.h"
+#include "platform/sim/SimSpeechServices.h"
 #include "runtime/ManualRuntime.h"
 
 #include <gtest/gtest.h>
@@ -18,29 +18,29 @@ std::shared_ptr<const PcmBuffer> silence(std::size_t frames)
 
 } // namespace
 
-TEST(SpeechAnalysisSim, CapabilityIsOffUnlessInstalledAndServicesNeedInstalling)
+TEST(SpeechServicesSim, CapabilityIsOffUnlessInstalledAndServicesNeedInstalling)
 {
     EXPECT_FALSE(PlatformCapabilities::current().newerSpeechAndTranslation);
-    EXPECT_THROW(speechAnalysis(), std::logic_error);
+    EXPECT_THROW(speechServices(), std::logic_error);
     {
-        sim::SimSpeechAnalysis older(false);
+        sim::SimSpeechServices older(false);
         EXPECT_FALSE(PlatformCapabilities::current().newerSpeechAndTranslation);
-        EXPECT_EQ(speechAnalysis().assets, &older.assets);
+        EXPECT_EQ(&assetInventory(), &older.assets);
         {
-            sim::SimSpeechAnalysis newer;
+            sim::SimSpeechServices newer;
             EXPECT_TRUE(PlatformCapabilities::current().newerSpeechAndTranslation);
-            EXPECT_EQ(speechAnalysis().assets, &newer.assets);
+            EXPECT_EQ(&assetInventory(), &newer.assets);
         }
         EXPECT_FALSE(PlatformCapabilities::current().newerSpeechAndTranslation);
-        EXPECT_EQ(speechAnalysis().assets, &older.assets);
+        EXPECT_EQ(&assetInventory(), &older.assets);
     }
-    EXPECT_THROW(speechAnalysis(), std::logic_error);
+    EXPECT_THROW(speechServices(), std::logic_error);
 }
 
-TEST(SpeechAnalysisSim, InstallationRequestsSucceedFailOrHangAsTheTestDecides)
+TEST(SpeechServicesSim, InstallationRequestsSucceedFailOrHangAsTheTestDecides)
 {
     rt::ManualRuntime runtime;
-    sim::SimSpeechAnalysis stack;
+    sim::SimSpeechServices stack;
     auto module = TranscriberModule::withPreset(TranscriberKind::speech, "fr-FR",
                                                 TranscriberPreset::progressiveTranscription);
     std::shared_ptr<AssetInstallationRequest> request;
@@ -86,10 +86,10 @@ TEST(SpeechAnalysisSim, InstallationRequestsSucceedFailOrHangAsTheTestDecides)
     EXPECT_EQ(stack.assets.calls, (std::vector<std::string>{"request fr-FR", "request fr-FR", "request th-TH"}));
 }
 
-TEST(SpeechAnalysisSim, AnalyzerReadsItsInputAndEndsResultsWhenFinishing)
+TEST(SpeechServicesSim, AnalyzerReadsItsInputAndEndsResultsWhenFinishing)
 {
     rt::ManualRuntime runtime;
-    sim::SimSpeechAnalysis stack;
+    sim::SimSpeechServices stack;
     auto module = stack.analyzers.makeTranscriber(
         TranscriberModule::withReporting(TranscriberKind::speech, "en-US", ReportingOptions{true, false}));
     auto analyzer = stack.analyzers.makeAnalyzer({module});
