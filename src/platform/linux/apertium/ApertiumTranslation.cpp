@@ -34,7 +34,7 @@ private:
     const ApertiumModes& modes_;
 };
 
-class Session : public TranslationSession, public std::enable_shared_from_this<Session> {
+class Session : public TranslationSession {
 public:
     Session(ApertiumTranslation& backEnd, std::string source, std::string target)
         : backEnd_(backEnd), source_(std::move(source)), target_(std::move(target)), state_(std::make_shared<State>())
