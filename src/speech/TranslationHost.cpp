@@ -18,8 +18,10 @@ ModuleError hostNotRespondingError()
 
 TranslationHost& TranslationHost::shared()
 {
-    static const std::shared_ptr<TranslationHost> instance = make();
-    return *instance;
+    // Never destroyed: it lives until the process ends, past the platform
+    // objects its window and runs depend on.
+    static const auto* instance = new std::shared_ptr<TranslationHost>(make());
+    return **instance;
 }
 
 std::shared_ptr<TranslationHost> TranslationHost::make()

@@ -66,6 +66,13 @@ rt::Async<std::string> prepareWith(std::shared_ptr<TranslationSession> session)
     co_return "prepared";
 }
 
+rt::Async<std::string> statusOf(std::shared_ptr<LanguageAvailability> availability, std::string source,
+                                std::string target)
+{
+    auto answer = co_await availability->status(std::move(source), std::move(target));
+    co_return std::to_string(static_cast<int>(answer));
+}
+
 struct ApertiumTest : ::testing::Test {
     rt::ManualRuntime runtime;
     sys::IcuTextServices text;
@@ -131,11 +138,8 @@ TEST_F(ApertiumTest, AvailabilityAndPreparationFollowTheModesFolder)
     sys::ApertiumTranslation backEnd(text, modes.path());
 
     auto status = [&](const char* source, const char* target) {
-        auto availability = backEnd.makeLanguageAvailability();
-        return await(runtime, [&]() -> rt::Async<std::string> {
-            auto answer = co_await availability->status(source, target);
-            co_return std::to_string(static_cast<int>(answer));
-        });
+        std::shared_ptr<LanguageAvailability> availability = backEnd.makeLanguageAvailability();
+        return await(runtime, [availability, source, target] { return statusOf(availability, source, target); });
     };
     EXPECT_EQ(status("en", "es").text, std::to_string(static_cast<int>(Status::installed)));
     EXPECT_EQ(status("es", "fr").text, std::to_string(static_cast<int>(Status::supported)));
