@@ -15,7 +15,7 @@
 
 namespace parlaro {
 
-// One piece of work for a hosted pair.
+// One job for a hosted pair.
 struct HostJob {
     struct Translate {
         std::string text;
