@@ -34,16 +34,12 @@ ModuleError stepFailure(const std::string& step, AudioStatus status)
 
 AudioStreamDescription queueFormat(double sampleRate, std::uint32_t channels)
 {
-    AudioStreamDescription format;
+    AudioFormat format;
     format.sampleRate = sampleRate;
-    format.formatID = AudioStreamDescription::linearPCM;
-    format.formatFlags = AudioStreamDescription::flagFloat | AudioStreamDescription::flagPacked;
-    format.bytesPerPacket = 4 * channels;
-    format.framesPerPacket = 1;
-    format.bytesPerFrame = 4 * channels;
-    format.channelsPerFrame = channels;
-    format.bitsPerChannel = 32;
-    return format;
+    format.channelCount = channels;
+    format.sampleType = SampleType::float32;
+    format.interleaved = true;
+    return AudioStreamDescription::pcm(format);
 }
 
 } // namespace

@@ -2,13 +2,15 @@
 
 namespace parlaro {
 
-// What the running system offers beyond the base every supported system has.
-// Callers that choose between an older and a newer service ask here instead
-// of testing a system version.
+// What the running system offers beyond the baseline, decided once when the
+// application builds its object graph. Parts without an owner to hand them
+// the value (the speech engine queries and session factory) read the
+// installed one.
 struct PlatformCapabilities {
     // The newer speech and translation facilities: the speech analyzer with
-    // its transcribers and model downloads, and translation sessions made
-    // directly. Off on Linux.
+    // its transcribers and model downloads, and translation sessions that can
+    // be made directly for installed languages, without a window hosting
+    // them. Off on Linux, where every session is served through the host.
     bool newerSpeechAndTranslation = false;
 
     bool operator==(const PlatformCapabilities&) const = default;

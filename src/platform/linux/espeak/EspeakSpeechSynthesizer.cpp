@@ -390,9 +390,9 @@ void EspeakSpeechSynthesizer::render(Job& job)
     if (job.utterance.voice) {
         voiceSet = espeak_SetVoiceByName(engineVoiceName(job.utterance.voice->identifier).c_str()) == EE_OK;
     } else {
-        espeak_VOICE spec{};
-        spec.languages = "en-us";
-        voiceSet = espeak_SetVoiceByProperties(&spec) == EE_OK;
+        espeak_VOICE wanted{};
+        wanted.languages = "en-us";
+        voiceSet = espeak_SetVoiceByProperties(&wanted) == EE_OK;
     }
     // A voice that cannot be loaded produces no sound; the end mark alone
     // tells the caller so.
