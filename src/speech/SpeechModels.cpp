@@ -75,7 +75,8 @@ rt::Async<bool> SpeechModels::isInstalled(std::string locale, SpeechEngine engin
         if (bcp47(candidate) == identifier)
             co_return true;
     }
-    auto status = co_await assetInventory().status({modelModule(engine, *supported)});
+    std::vector<TranscriberModule> modules{modelModule(engine, *supported)};
+    auto status = co_await assetInventory().status(std::move(modules));
     co_return status == AssetStatus::installed;
 }
 
@@ -109,7 +110,8 @@ rt::Async<void> SpeechModels::installAssets(std::string locale, SpeechEngine eng
         }
     }
 
-    auto request = co_await assets.assetInstallationRequest({modelModule(engine, *supported)});
+    std::vector<TranscriberModule> modules{modelModule(engine, *supported)};
+    auto request = co_await assets.assetInstallationRequest(std::move(modules));
     if (!request) {
         if (progress)
             progress(1.0);

@@ -46,7 +46,8 @@ TEST(SpeechServicesSim, InstallationRequestsSucceedFailOrHangAsTheTestDecides)
     std::shared_ptr<AssetInstallationRequest> request;
     std::string outcome = "waiting";
     rt::spawn([&]() -> rt::Async<void> {
-        request = co_await stack.assets.assetInstallationRequest({module});
+        std::vector<TranscriberModule> modules{module};
+        request = co_await stack.assets.assetInstallationRequest(modules);
         try {
             co_await request->downloadAndInstall();
             outcome = "installed";
@@ -70,8 +71,10 @@ TEST(SpeechServicesSim, InstallationRequestsSucceedFailOrHangAsTheTestDecides)
     auto failing = TranscriberModule::withPreset(TranscriberKind::dictation, "th-TH",
                                                  TranscriberPreset::progressiveLongDictation);
     rt::spawn([&]() -> rt::Async<void> {
-        again = co_await stack.assets.assetInstallationRequest({module});
-        auto other = co_await stack.assets.assetInstallationRequest({failing});
+        std::vector<TranscriberModule> installed{module};
+        std::vector<TranscriberModule> missing{failing};
+        again = co_await stack.assets.assetInstallationRequest(installed);
+        auto other = co_await stack.assets.assetInstallationRequest(missing);
         try {
             co_await other->downloadAndInstall();
         } catch (const std::runtime_error& error) {
