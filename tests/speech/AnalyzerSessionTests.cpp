@@ -158,7 +158,7 @@ TEST_F(AnalyzerSessionTest, HeldSpeechIsFinalizedAtPausesByLanguage)
     speak(1.0);
     feed({steady(analyzer16k, 16000, 0.0f)});
     EXPECT_TRUE(analyzer().finalizeCalls.empty()) << "「が」 continues the sentence";
-    transcriber().yield("今日は雨が降りました。 ", false);
+    transcriber().yield("今日は雨が。\n", false);
     runtime.runUntilIdle();
     speak(1.0);
     const auto fed = static_cast<std::int64_t>(analyzer().framesRead());
