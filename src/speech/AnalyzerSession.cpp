@@ -152,10 +152,11 @@ bool AnalyzerSession::isEnding()
 
 AnalyzerSession::Transcription AnalyzerSession::makeTranscriber()
 {
-    auto module = engine_ == SpeechEngine::dictation
-                      ? TranscriberModule::withReporting(TranscriberKind::dictation, locale_, ReportingOptions{true, false})
-                      : TranscriberModule::withReporting(TranscriberKind::speech, locale_,
-                                                         ReportingOptions{true, mode_ == RecognitionMode::held});
+    // Held speech wants sentences soon enough to send them while the key is
+    // down; everything else takes the more careful results.
+    const ReportingOptions reporting{true, engine_ != SpeechEngine::dictation && mode_ == RecognitionMode::held};
+    const auto kind = engine_ == SpeechEngine::dictation ? TranscriberKind::dictation : TranscriberKind::speech;
+    auto module = TranscriberModule::withReporting(kind, locale_, reporting);
     auto transcriber = speechAnalyzers().makeTranscriber(module);
 
     auto made = rt::AsyncStream<TranscriberResult>::make();
@@ -300,7 +301,7 @@ void AnalyzerSession::queueConverted(const PcmBuffer& buffer)
         return;
     }
     bool supplied = false;
-    auto result = converter_->convert(*output, [&](std::size_t, AudioConverter::InputStatus& status) -> const PcmBuffer* {
+    auto supplyOnce = [&](std::size_t, AudioConverter::InputStatus& status) -> const PcmBuffer* {
         if (supplied) {
             status = AudioConverter::InputStatus::noDataNow;
             return nullptr;
@@ -308,7 +309,8 @@ void AnalyzerSession::queueConverted(const PcmBuffer& buffer)
         supplied = true;
         status = AudioConverter::InputStatus::haveData;
         return &buffer;
-    });
+    };
+    auto result = converter_->convert(*output, supplyOnce);
     if (result.status == AudioConverter::OutputStatus::error) {
         // A failed conversion costs this buffer only.
         converter_->reset();
@@ -350,8 +352,8 @@ void AnalyzerSession::detectPauses(const PcmBuffer& buffer, const AudioFormat& f
             continue;
         if (!shouldFinalizeAtPause())
             continue;
-        const MediaTime through(static_cast<std::int64_t>(static_cast<double>(fedFrames_) + span.end * format.sampleRate),
-                                static_cast<std::int32_t>(format.sampleRate));
+        const double frames = static_cast<double>(fedFrames_) + span.end * format.sampleRate;
+        const MediaTime through(static_cast<std::int64_t>(frames), static_cast<std::int32_t>(format.sampleRate));
         rt::postToMain([analyzer = analyzer_, through] {
             rt::spawn([analyzer, through]() -> rt::Async<void> {
                 try {
@@ -387,10 +389,11 @@ void AnalyzerSession::drainConverter()
         } catch (const std::bad_alloc&) {
             return;
         }
-        auto result = converter_->convert(*output, [](std::size_t, AudioConverter::InputStatus& status) -> const PcmBuffer* {
+        auto ended = [](std::size_t, AudioConverter::InputStatus& status) -> const PcmBuffer* {
             status = AudioConverter::InputStatus::endOfStream;
             return nullptr;
-        });
+        };
+        auto result = converter_->convert(*output, ended);
         if (result.status == AudioConverter::OutputStatus::error)
             return;
         const bool gotFrames = output->frameLength() > 0;
