@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/LevelSpans.h"
 #include "platform/PcmBuffer.h"
 
 #include <limits>
@@ -20,13 +21,8 @@ namespace parlaro {
 // about 6 s of history is kept.
 class FarEndActivity {
 public:
-    struct Span {
-        double start;    // host clock seconds
-        double end;      // host clock seconds
-        double levelDB;  // RMS level, dB full scale, never below -120
-
-        bool operator==(const Span&) const = default;
-    };
+    // Times on the host clock, seconds.
+    using Span = LevelSpan;
 
     FarEndActivity() = default;
     FarEndActivity(const FarEndActivity&) = delete;

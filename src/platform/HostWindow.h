@@ -1,0 +1,74 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace parlaro {
+
+// The small window of its own in which the translation host keeps its slots.
+// It is on screen for the whole life of the process so that what it hosts
+// stays alive, but it is normally invisible and can never take focus from the
+// application's main window.
+class HostWindow {
+public:
+    virtual ~HostWindow() = default;
+
+    // Fully transparent, click-through, at normal level, not key or main.
+    // `inFront`: ordered to the front (when first made, so its contents are
+    // live), else to the back.
+    virtual void showHidden(bool inFront) = 0;
+    // Opaque, accepting clicks, centred, key and in front, with the
+    // application activated: the system's download prompt appears over it.
+    virtual void showRevealed() = 0;
+    virtual bool isRevealed() const = 0;
+};
+
+// What the window shows: a small progress indicator and the prompt under a
+// titled frame of 380 by 120 points without close, minimise or resize
+// buttons, kept out of the window menu and window cycling.
+struct HostWindowContent {
+    std::string title;
+    std::string prompt;
+    double width = 380;
+    double height = 120;
+};
+
+class HostWindowFactory {
+public:
+    virtual ~HostWindowFactory() = default;
+    virtual std::shared_ptr<HostWindow> makeHostWindow(HostWindowContent content) = 0;
+};
+
+// What the application shell knows of one of its windows when it looks for
+// its main window.
+struct WindowFacts {
+    bool visible = false;
+    bool mainCapable = false;
+    bool miniaturised = false;
+    bool hostWindow = false;  // the translation host's window
+};
+
+enum class WindowSearch {
+    visible,  // any visible window will do
+    showing,  // a visible window that can be main and is not miniaturised
+};
+
+// The first window the shell may treat as its main window. The translation
+// host's window never counts, even while it is revealed.
+inline std::optional<std::size_t> findMainWindow(const std::vector<WindowFacts>& windows, WindowSearch search)
+{
+    for (std::size_t i = 0; i < windows.size(); ++i) {
+        const auto& w = windows[i];
+        if (w.hostWindow || !w.visible)
+            continue;
+        if (search == WindowSearch::showing && (!w.mainCapable || w.miniaturised))
+            continue;
+        return i;
+    }
+    return std::nullopt;
+}
+
+} // namespace parlaro

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "platform/TranslationSession.h"
+#include "speech/TranslationHost.h"
+#include "speech/TranslationService.h"
+
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <string>
+
+namespace parlaro {
+
+// Translation through sessions made directly for installed languages, one
+// per ordered pair, kept until a translation through it fails or until
+// reset(). Downloads still go through the translation host, because the
+// system's download prompt needs a window.
+class DirectTranslation final : public TranslationService {
+public:
+    // The shared host unless one is given.
+    explicit DirectTranslation(std::shared_ptr<TranslationHost> host = nullptr);
+
+    std::string adapterName() const override { return adapterName_; }
+    rt::Async<std::string> translate(std::string text, std::string source, std::string target) override;
+    rt::Async<void> prepare(std::string source, std::string target) override;
+    // Cancels every session and forgets them all; a download in progress in
+    // the host goes on.
+    void reset() override;
+
+    std::size_t sessionCount() const { return state_->sessions.size(); }
+
+    struct State {
+        std::map<std::string, std::shared_ptr<TranslationSession>> sessions;
+    };
+
+private:
+    std::string adapterName_ = "TranslationSession · macOS 26";
+    std::shared_ptr<State> state_;
+    std::shared_ptr<TranslationHost> host_;
+};
+
+} // namespace parlaro

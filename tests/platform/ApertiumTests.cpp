@@ -1,0 +1,253 @@
+#include "platform/linux/apertium/ApertiumStream.h"
+#include "platform/linux/apertium/ApertiumTranslation.h"
+#include "platform/linux/icu/IcuTextServices.h"
+#include "runtime/ManualRuntime.h"
+
+#include "support/TempDirectory.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <optional>
+
+namespace parlaro {
+namespace {
+
+using test::TempDirectory;
+using Reason = TranslationPlatformError::Reason;
+using Status = LanguageAvailability::Status;
+
+// What one call gave: a text or a failure.
+struct Result {
+    std::optional<std::string> text;
+    std::exception_ptr error;
+
+    std::optional<Reason> reason() const
+    {
+        try {
+            if (error)
+                std::rethrow_exception(error);
+        } catch (const TranslationPlatformError& e) {
+            return e.reason();
+        } catch (...) {
+        }
+        return std::nullopt;
+    }
+};
+
+// Runs `body` on the main executor and waits for the real back end's own
+// thread to answer; the back end's stall limit bounds every wait.
+Result await(rt::ManualRuntime& runtime, std::function<rt::Async<std::string>()> body)
+{
+    Result result;
+    auto task = rt::spawn([&]() -> rt::Async<void> {
+        try {
+            result.text = co_await body();
+        } catch (...) {
+            result.error = std::current_exception();
+        }
+        rt::mainExecutor().stop();
+    });
+    runtime.executor().run();
+    return result;
+}
+
+rt::Async<std::string> translateWith(std::shared_ptr<TranslationSession> session, std::string text)
+{
+    co_return co_await session->translate(std::move(text));
+}
+
+rt::Async<std::string> prepareWith(std::shared_ptr<TranslationSession> session)
+{
+    co_await session->prepareTranslation();
+    co_return "prepared";
+}
+
+rt::Async<std::string> statusOf(std::shared_ptr<LanguageAvailability> availability, std::string source,
+                                std::string target)
+{
+    auto answer = co_await availability->status(std::move(source), std::move(target));
+    co_return std::to_string(static_cast<int>(answer));
+}
+
+struct ApertiumTest : ::testing::Test {
+    rt::ManualRuntime runtime;
+    sys::IcuTextServices text;
+    TempDirectory modes;
+};
+
+TEST(ApertiumModes, ModeFilesBecomeNullFlushStages)
+{
+    const char* mode = "lt-proc '/usr/share/x/eng-spa.automorf.bin' | apertium-tagger -g $2 '/usr/share/x/eng-spa.prob'"
+                       " | apertium-transfer -b \"/usr/share/x/a b.t1x\" '/usr/share/x/t1x.bin'"
+                       " | lt-proc $1 '/usr/share/x/eng-spa.autogen.bin' | lt-proc -p '$1.bin'\n";
+    using Stage = sys::ApertiumStage;
+    EXPECT_EQ(sys::ApertiumModes::parseMode(mode),
+              (std::vector<Stage>{
+                  Stage{"lt-proc", "-z", "/usr/share/x/eng-spa.automorf.bin"},
+                  Stage{"apertium-tagger", "-z", "-g", "/usr/share/x/eng-spa.prob"},
+                  Stage{"apertium-transfer", "-z", "-b", "/usr/share/x/a b.t1x", "/usr/share/x/t1x.bin"},
+                  Stage{"lt-proc", "-z", "-n", "/usr/share/x/eng-spa.autogen.bin"},
+                  Stage{"lt-proc", "-z", "-p", "$1.bin"},
+              }));
+    EXPECT_TRUE(sys::ApertiumModes::parseMode(" \n").empty());
+}
+
+TEST(ApertiumStream, ReservedCharactersSurviveTheRoundTrip)
+{
+    using namespace sys::ApertiumStream;
+    EXPECT_EQ(encode("a[b]^c$d/e@f<g>{h}\\i~j\nk"), "a\\[b\\]\\^c\\$d\\/e\\@f\\<g\\>\\{h\\}\\\\i[~]j k");
+    EXPECT_EQ(decode(encode("a[b]^c$d/e@f<g>{h}\\i~j")), "a[b]^c$d/e@f<g>{h}\\i~j");
+    EXPECT_EQ(decode("  Hola mundo. \n"), "Hola mundo.");
+    EXPECT_EQ(decode(" [] \n"), "");
+}
+
+TEST_F(ApertiumTest, PairsAreInstalledSupportedOrUnsupported)
+{
+    modes.write("eng-spa.mode", "cat");
+    modes.write("spa-eng.mode", "cat");
+    modes.write("spa-eng_US.mode", "cat");
+    sys::ApertiumModes table(text, modes.path());
+
+    auto english = table.resolve("en", "es");
+    EXPECT_EQ(english.status, Status::installed);
+    EXPECT_EQ(english.mode, "eng-spa");
+    EXPECT_EQ(english.package, "apertium-eng-spa");
+    // "en" means American English, so the American variant serves it.
+    EXPECT_EQ(table.resolve("es", "en").mode, "spa-eng_US");
+    EXPECT_EQ(table.resolve("es", "en-GB").mode, "spa-eng");
+
+    auto brazilian = table.resolve("es", "pt-BR");
+    EXPECT_EQ(brazilian.status, Status::supported);
+    EXPECT_EQ(brazilian.package, "apertium-es-pt");
+    EXPECT_EQ(table.resolve("fr", "es").package, "apertium-fr-es");
+    EXPECT_EQ(table.resolve("it", "es").package, "apertium-spa-ita");
+    EXPECT_EQ(table.resolve("uk", "ru").status, Status::supported);
+
+    EXPECT_EQ(table.resolve("fr", "de").status, Status::unsupported);
+    EXPECT_EQ(table.resolve("es", "es").status, Status::unsupported);
+    EXPECT_EQ(table.resolve("zh-Hans", "en").status, Status::unsupported);
+}
+
+TEST_F(ApertiumTest, AvailabilityAndPreparationFollowTheModesFolder)
+{
+    modes.write("eng-spa.mode", "cat");
+    sys::ApertiumTranslation backEnd(text, modes.path());
+
+    auto status = [&](const char* source, const char* target) {
+        std::shared_ptr<LanguageAvailability> availability = backEnd.makeLanguageAvailability();
+        return await(runtime, [availability, source, target] { return statusOf(availability, source, target); });
+    };
+    EXPECT_EQ(status("en", "es").text, std::to_string(static_cast<int>(Status::installed)));
+    EXPECT_EQ(status("es", "fr").text, std::to_string(static_cast<int>(Status::supported)));
+    EXPECT_EQ(status("ja", "ko").text, std::to_string(static_cast<int>(Status::unsupported)));
+
+    EXPECT_EQ(await(runtime, [&] { return prepareWith(backEnd.makeInstalledSession("en", "es")); }).text,
+              "prepared");
+    auto missing = await(runtime, [&] { return prepareWith(backEnd.makeInstalledSession("es", "fr")); });
+    ASSERT_EQ(missing.reason(), Reason::notInstalled);
+    try {
+        std::rethrow_exception(missing.error);
+    } catch (const TranslationPlatformError& e) {
+        EXPECT_EQ(e.package(), "apertium-fr-es");
+        EXPECT_EQ(e.source(), "es");
+        EXPECT_EQ(e.target(), "fr");
+    }
+    EXPECT_EQ(await(runtime, [&] { return prepareWith(backEnd.makeInstalledSession("ja", "ko")); }).reason(),
+              Reason::unsupported);
+    EXPECT_EQ(await(runtime, [&] { return translateWith(backEnd.makeInstalledSession("ja", "ko"), "x"); }).reason(),
+              Reason::unsupported);
+}
+
+// Stand-in stages from the base system: unbuffered sed reads and writes
+// records ended by a null byte under its -z option, like the translators do.
+TEST_F(ApertiumTest, OnePipelinePerPairServesSentenceAfterSentence)
+{
+    modes.write("eng-spa.mode", "sed -u 's/Hello/Hola/' | sed -u 's/world/mundo/'\n");
+    sys::ApertiumTranslation backEnd(text, modes.path());
+    auto session = backEnd.makeInstalledSession("en", "es");
+
+    EXPECT_EQ(await(runtime, [&] { return translateWith(session, "Hello world"); }).text, "Hola mundo");
+    EXPECT_EQ(await(runtime, [&] { return translateWith(session, "Hello [there] $5 ~ok"); }).text,
+              "Hola [there] $5 ~ok");
+    auto other = backEnd.makeInstalledSession("en", "es");
+    EXPECT_EQ(await(runtime, [&] { return translateWith(other, "Hello\nagain"); }).text, "Hola again");
+    EXPECT_EQ(backEnd.pipeline("eng-spa")->launches(), 1u);
+
+    // A cancelled session fails at once and for good; the pipeline goes on.
+    session->cancel();
+    EXPECT_EQ(await(runtime, [&] { return translateWith(session, "Hello"); }).reason(), Reason::cancelled);
+    EXPECT_EQ(await(runtime, [&] { return translateWith(other, "Hello"); }).text, "Hola");
+    EXPECT_EQ(backEnd.pipeline("eng-spa")->launches(), 1u);
+}
+
+TEST_F(ApertiumTest, EmptyOutputIsAFailureAndRestartsThePipeline)
+{
+    // Like a stage that crashed while the rest of the chain still ended
+    // the record.
+    modes.write("eng-spa.mode", "sed -u 's/Hello//'\n");
+    sys::ApertiumTranslation backEnd(text, modes.path());
+    auto session = backEnd.makeInstalledSession("en", "es");
+
+    EXPECT_EQ(await(runtime, [&] { return translateWith(session, "Hello"); }).reason(), Reason::noOutput);
+    EXPECT_EQ(await(runtime, [&] { return translateWith(session, "Hello you"); }).text, "you");
+    EXPECT_EQ(backEnd.pipeline("eng-spa")->launches(), 2u);
+}
+
+TEST_F(ApertiumTest, MissingProgramsAndSilentStagesFail)
+{
+    modes.write("eng-spa.mode", "parlaro-no-such-translator x\n");
+    // A stage that reads its input and never answers.
+    modes.write("spa-eng_US.mode", "sed -u -n 's/x/y/'\n");
+    sys::ApertiumTranslation backEnd(text, modes.path(), 0.2);
+
+    auto missing = await(runtime, [&] { return translateWith(backEnd.makeInstalledSession("en", "es"), "Hello"); });
+    ASSERT_EQ(missing.reason(), Reason::failedToStart);
+    try {
+        std::rethrow_exception(missing.error);
+    } catch (const TranslationPlatformError& e) {
+        EXPECT_NE(e.detail().find("parlaro-no-such-translator"), std::string::npos) << e.detail();
+    }
+    EXPECT_EQ(await(runtime, [&] { return translateWith(backEnd.makeInstalledSession("es", "en"), "Hola"); }).reason(),
+              Reason::notResponding);
+}
+
+bool apertiumInstalled(const sys::ApertiumModes& modes)
+{
+    return modes.resolve("en", "es").status == Status::installed && std::system("command -v lt-proc >/dev/null 2>&1") == 0;
+}
+
+TEST_F(ApertiumTest, TranslatesHelloFromEnglishToSpanish)
+{
+    sys::ApertiumTranslation backEnd(text);
+    if (!apertiumInstalled(backEnd.modes()))
+        GTEST_SKIP() << "apertium with its English-Spanish pair is not installed "
+                        "(Debian packages apertium and apertium-eng-spa)";
+
+    auto session = backEnd.makeInstalledSession("en", "es");
+    EXPECT_EQ(await(runtime, [&] { return translateWith(session, "Hello"); }).text, "Hola");
+    EXPECT_EQ(await(runtime, [&] { return translateWith(session, "How are you?"); }).text, "Cómo eres?");
+
+    // The same through a hosted slot's run.
+    std::optional<std::string> hosted;
+    backEnd.hostedSessions().slotAppeared(rt::Uuid::random(), TranslationConfiguration{"en", "es", 0},
+                                          [&hosted](std::shared_ptr<TranslationSession> given) -> rt::Async<void> {
+                                              return [](std::shared_ptr<TranslationSession> s,
+                                                        std::optional<std::string>* out) -> rt::Async<void> {
+                                                  try {
+                                                      *out = co_await s->translate("Good morning");
+                                                  } catch (...) {
+                                                  }
+                                                  rt::mainExecutor().stop();
+                                              }(std::move(given), &hosted);
+                                          });
+    runtime.executor().run();
+    EXPECT_EQ(hosted, "Buenos días");
+    EXPECT_EQ(backEnd.pipeline("eng-spa")->launches(), 1u);
+}
+
+} // namespace
+} // namespace parlaro

@@ -1,0 +1,149 @@
+#include "platform/linux/espeak/EspeakSpeechSynthesizer.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <vector>
+
+namespace parlaro {
+namespace {
+
+using sys::EspeakSpeechSynthesizer;
+
+// Collects one render's buffers from the engine's thread.
+struct Collector {
+    std::mutex mutex;
+    std::condition_variable done;
+    std::vector<PcmBuffer> buffers;
+    bool ended = false;
+
+    SpeechSynthesizer::BufferCallback callback()
+    {
+        return [this](const PcmBuffer& buffer) {
+            std::lock_guard lock(mutex);
+            if (buffer.frameLength() == 0) {
+                ended = true;
+                done.notify_all();
+            } else {
+                buffers.push_back(buffer);
+            }
+        };
+    }
+    // Waits for the end mark; the generous bound only guards against a hang.
+    bool waitForEnd()
+    {
+        std::unique_lock lock(mutex);
+        return done.wait_for(lock, std::chrono::seconds(30), [this] { return ended; });
+    }
+};
+
+TEST(EspeakSpeechSynthesizer, MapsEngineLanguagesToLocaleTags)
+{
+    EXPECT_EQ(EspeakSpeechSynthesizer::languageTag("en-us", {"en"}), "en-US");
+    EXPECT_EQ(EspeakSpeechSynthesizer::languageTag("pt", {"pt-pt"}), "pt-PT");
+    EXPECT_EQ(EspeakSpeechSynthesizer::languageTag("pt-br", {"pt"}), "pt-BR");
+    EXPECT_EQ(EspeakSpeechSynthesizer::languageTag("de", {}), "de-DE");
+    EXPECT_EQ(EspeakSpeechSynthesizer::languageTag("es-419", {"es-mx", "es"}), "es-419");
+    EXPECT_EQ(EspeakSpeechSynthesizer::languageTag("en-gb-x-rp", {"en-gb", "en"}), "en-GB-x-rp");
+    EXPECT_EQ(EspeakSpeechSynthesizer::languageTag("fa-latn", {}), "fa-Latn-IR");
+    EXPECT_EQ(EspeakSpeechSynthesizer::languageTag("cmn-latn-pinyin", {"zh-cmn", "zh"}), "zh-CN");
+    EXPECT_EQ(EspeakSpeechSynthesizer::languageTag("yue", {"zh-yue", "zh"}), "zh-HK");
+
+    EXPECT_EQ(EspeakSpeechSynthesizer::wordsPerMinute(0.5f), 175);
+    EXPECT_EQ(EspeakSpeechSynthesizer::wordsPerMinute(0.0f), 80);
+    EXPECT_EQ(EspeakSpeechSynthesizer::wordsPerMinute(1.0f), 450);
+    EXPECT_EQ(EspeakSpeechSynthesizer::wordsPerMinute(0.46f), 167);
+    EXPECT_EQ(EspeakSpeechSynthesizer::wordsPerMinute(std::nanf("")), 175);
+}
+
+TEST(EspeakSpeechSynthesizer, RendersEnglishAndOffersOnlyVoicesThatReadTheirScript)
+{
+    EspeakSpeechSynthesizer synthesizer;
+    if (!synthesizer.isAvailable()) {
+        GTEST_SKIP() << "espeak-ng data is not installed (package espeak-ng-data); nothing to render with";
+    }
+    auto english = synthesizer.voiceForLanguage("en-US");
+    ASSERT_TRUE(english.has_value());
+    EXPECT_EQ(english->language, "en-US");
+    EXPECT_EQ(english->quality, SynthesisVoice::defaultQuality);
+    EXPECT_EQ(synthesizer.voice(english->identifier), english);
+
+    // A voice that spells its own script out in another language is not
+    // offered: this engine's Japanese voice reads kanji as English words.
+    auto hasLanguage = [](const std::vector<SynthesisVoice>& voices, const std::string& language) {
+        return std::any_of(voices.begin(), voices.end(),
+                           [&](const SynthesisVoice& v) { return v.language == language; });
+    };
+    EspeakSpeechSynthesizer unchecked(std::vector<EspeakSpeechSynthesizer::ReadingCheck>{});
+    EXPECT_TRUE(hasLanguage(unchecked.voices(), "ja-JP"));
+    EXPECT_FALSE(hasLanguage(synthesizer.voices(), "ja-JP"));
+    EXPECT_TRUE(hasLanguage(synthesizer.voices(), "ko-KR"));
+    EXPECT_TRUE(hasLanguage(synthesizer.voices(), "de-DE"));
+
+    Collector collector;
+    synthesizer.write({"Hello, this is a short test.", english, 0.5f, 0.1}, collector.callback());
+    ASSERT_TRUE(collector.waitForEnd());
+
+    std::size_t frames = 0;
+    float peak = 0;
+    for (const auto& buffer : collector.buffers) {
+        EXPECT_EQ(buffer.format().channelCount, 1u);
+        EXPECT_EQ(buffer.format().sampleRate, collector.buffers.front().format().sampleRate);
+        frames += buffer.frameLength();
+        peak = std::max(peak, peakLevel(buffer));
+    }
+    ASSERT_FALSE(collector.buffers.empty());
+    const double seconds = double(frames) / collector.buffers.front().format().sampleRate;
+    EXPECT_GT(seconds, 0.8);
+    EXPECT_LT(seconds, 5.0);
+    EXPECT_GT(peak, 0.05f);
+    // The post-utterance delay ends the audio with silence.
+    EXPECT_EQ(peakLevel(collector.buffers.back()), 0.0f);
+}
+
+TEST(EspeakSpeechSynthesizer, StoppedRenderGetsNoEndMarkAndLaterRendersStillRun)
+{
+    EspeakSpeechSynthesizer synthesizer;
+    if (!synthesizer.isAvailable()) {
+        GTEST_SKIP() << "espeak-ng data is not installed (package espeak-ng-data); nothing to render with";
+    }
+    auto english = synthesizer.voiceForLanguage("en");
+    ASSERT_TRUE(english.has_value());
+
+    // Stopped while it waits behind another render: it never starts.
+    std::string longText;
+    for (int i = 0; i < 40; ++i) {
+        longText += "This sentence keeps the engine busy for a while. ";
+    }
+    Collector first;
+    Collector second;
+    Collector third;
+    auto firstID = synthesizer.write({longText, english, 0.5f, 0}, first.callback());
+    auto secondID = synthesizer.write({"Never spoken.", english, 0.5f, 0}, second.callback());
+    synthesizer.stopRender(secondID);
+    synthesizer.stopRender(firstID);
+    synthesizer.write({"Spoken after the stops.", english, 0.5f, 0}, third.callback());
+    ASSERT_TRUE(third.waitForEnd());
+    EXPECT_FALSE(third.buffers.empty());
+
+    std::lock_guard lock1(first.mutex);
+    std::lock_guard lock2(second.mutex);
+    EXPECT_FALSE(first.ended);
+    EXPECT_FALSE(second.ended);
+    EXPECT_TRUE(second.buffers.empty());
+
+    // An identifier the engine does not know renders nothing but the end.
+    Collector unknown;
+    synthesizer.write({"Hello.", SynthesisVoice{"no/such-voice", "None", "en-US", 1}, 0.5f, 0},
+                      unknown.callback());
+    ASSERT_TRUE(unknown.waitForEnd());
+    EXPECT_TRUE(unknown.buffers.empty());
+}
+
+} // namespace
+} // namespace parlaro
