@@ -27,7 +27,10 @@ public:
     AudioIOProc proc = nullptr;
     void* context = nullptr;
 
-    bool hasProperty(AudioObjectId o, const AudioPropertyAddress& a) const override { return system_.hasProperty(o, a); }
+    bool hasProperty(AudioObjectId o, const AudioPropertyAddress& a) const override
+    {
+        return system_.hasProperty(o, a);
+    }
     AudioStatus getPropertyDataSize(AudioObjectId o, const AudioPropertyAddress& a, std::uint32_t& size,
                                     const AudioPropertyValue* q) const override
     {
