@@ -86,7 +86,7 @@ private:
     // What the I/O procedure reads; lives while the procedure is registered.
     std::unique_ptr<IOContext> context_;
     // Contexts of procedures the system would not destroy: the procedure may
-    // still run, so they are never freed.
+    // still run, so they are kept as long as the capture lives.
     std::vector<std::unique_ptr<IOContext>> retired_;
     BufferHandler onBuffer_;
     StopHandler onStop_;
