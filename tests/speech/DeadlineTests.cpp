@@ -175,3 +175,47 @@ TEST_F(DeadlineTest, TimeoutTextFollowsTheLanguageAtReadingTime)
     EXPECT_EQ(timeout.errorDescription(), "生成翻译语音 timed out, please try again（TTS-3）")
         << "the stage keeps the language it was made in";
 }
+
+TEST_F(DeadlineTest, StepsWithoutAResultRaceTheSameWay)
+{
+    // Runs a step that yields nothing; records whether it finished and how it failed.
+    int finished = 0;
+    auto run = [&](std::function<rt::Async<void>()> operation) {
+        return rt::spawn([this, &finished, operation]() -> rt::Async<void> {
+            try {
+                co_await withDeadline<void>(12.0, "录音启动", "SR-4", std::nullopt, operation);
+                ++finished;
+            } catch (...) {
+                ++failures;
+                failure = describe(std::current_exception());
+            }
+        });
+    };
+
+    run([]() -> rt::Async<void> { co_await rt::sleepFor(11.5); });
+    runtime.advance(11.5);
+    EXPECT_EQ(finished, 1);
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(runtime.clock().pendingTimers(), 0u) << "the timer was cancelled";
+
+    // Answering at the deadline instant, before the timer runs, is still late.
+    std::optional<rt::Continuation<void>> pending;
+    runtime.clock().schedule(rt::TimeBase::continuous, runtime.clock().now().seconds + 12.0,
+                             [&] { pending->resume(); });
+    run([&]() -> rt::Async<void> {
+        co_await rt::withContinuation<void>([&](rt::Continuation<void> c) { pending = c; });
+    });
+    runtime.advance(12.0);
+    EXPECT_EQ(finished, 1);
+    EXPECT_EQ(failure, "录音启动超时，请重试（SR-4）");
+    EXPECT_EQ(failures, 1);
+
+    run([]() -> rt::Async<void> {
+        throw ModuleError(ModuleID::recognition, 3, "没有权限");
+        co_return;
+    });
+    runtime.runUntilIdle();
+    EXPECT_EQ(failure, "没有权限（SR-3）");
+    EXPECT_EQ(failures, 2);
+    EXPECT_EQ(finished, 1);
+}
