@@ -112,6 +112,11 @@ TEST(SystemAudioRoute, RoutingRecordsThePreviousInputFirst)
     EXPECT_EQ(fresh.snapshot(), (Snapshot{"launch-mic", "", AudioDevices::virtualMicUID, ""}));
     EXPECT_EQ(world.defaultSets(), 0u);
     world.platform.defaults.remove(key);
+    auto bare = world.route();
+    bare.routeInput(world.listed(20), std::nullopt);
+    EXPECT_EQ(bare.snapshot(), (Snapshot{"", "", AudioDevices::virtualMicUID, ""}));
+    EXPECT_EQ(world.defaultSets(), 0u);
+    world.platform.defaults.remove(key);
     world.sim.setDefaultDevice(true, 21);
     auto again = world.route();
     again.routeInput(world.listed(20), std::nullopt);
@@ -221,6 +226,12 @@ TEST(SystemAudioRoute, RestoringCollectsEveryProblem)
               DomainError("SystemAudioRoute", 1, "原麦克风未连接；原声音输出未连接"));
     EXPECT_EQ(world.stored(), std::nullopt);
     EXPECT_EQ(lost.snapshot(), std::nullopt);
+
+    // Only the input half, with no substitute: its text alone.
+    world.sim.setDefaultDevice(true, 20);
+    world.store(R"({"oldInput":"gone-mic","oldOutput":"","routedInput":"com.parlaro.virtualmic","routedOutput":""})");
+    EXPECT_EQ(failureOf([&] { world.route().restoreSavedRoute(); }),
+              DomainError("SystemAudioRoute", 1, "原麦克风未连接"));
 
     // The user has chosen another input meanwhile: the half is dropped
     // without a switch. A half whose previous device is the routed one is

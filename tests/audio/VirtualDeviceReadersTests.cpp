@@ -111,6 +111,7 @@ TEST(CoreAudioReaderDetector, QueriesLeaveOutThisProcessAndTheProgramsOwn)
     ReaderWorld world;
     world.sim.addProcess({600, ownPID, "org.parlaro", true, true, {virtualMic}, {30}});
     world.sim.addProcess({601, 90, "com.wenmora.app.helper", true, true, {virtualMic}, {30}});
+    world.sim.addProcess({603, 92, "com.wenmora.app", true, true, {virtualMic}, {30}});
     EXPECT_FALSE(isDeviceUsedByOtherProcesses(virtualMic));
     world.sim.addProcess({602, 91, "com.example.paused", false, false, {virtualMic}, {}});
     CoreAudioReaderDetector::invalidate(nullptr);
