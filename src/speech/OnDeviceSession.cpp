@@ -77,6 +77,9 @@ rt::Async<void> OnDeviceSession::start(ResultHandler onResult, FailureHandler on
 {
     std::weak_ptr<OnDeviceSession> weak = weak_from_this();
     auto recognition = recognition_;
+    // A system without speech recognition has no recognizer for any locale.
+    if (!recognition)
+        throw ModuleError(ModuleID::recognition, 1, localized("本机不支持 %@ 语音识别", locale_));
     auto status = co_await authorize(recognition);
     auto self = weak.lock();
     if (!self)

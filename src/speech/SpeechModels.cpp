@@ -85,7 +85,7 @@ rt::Async<void> SpeechModels::installAssets(std::string locale, SpeechEngine eng
 {
     auto supported = co_await supportedLocale(locale, engine == SpeechEngine::dictation);
     if (!supported)
-        throw ModuleError(ModuleID::recognition, 1, localized("本机不支持 %@ 语音识别", bcp47(locale)));
+        throw ModuleError(ModuleID::recognition, 1, localized("本机不支持 %@ 语音识别", locale));
 
     std::vector<std::string> wanted{bcp47(*supported)};
     for (const auto& kept : keeping)

@@ -186,6 +186,36 @@ TEST_F(AnalyzerSessionTest, HeldSpeechIsFinalizedAtPausesByLanguage)
     EXPECT_TRUE(analyzer().finalizeCalls.empty());
 }
 
+TEST_F(AnalyzerSessionTest, APauseFinalizesWhatTheOpenTextAllows)
+{
+    // Outside Japanese a pause finalizes an open text without an end mark.
+    start("de-DE", SpeechEngine::speech, RecognitionMode::held);
+    transcriber().yield("Guten", false);
+    runtime.runUntilIdle();
+    speak(1.0);
+    feed({steady(analyzer16k, 16000, 0.0f)});
+    EXPECT_EQ(analyzer().finalizeCalls.size(), 1u);
+
+    // A final result empties the open text, so even after a continuation
+    // the next pause finalizes.
+    start("ja-JP", SpeechEngine::speech, RecognitionMode::held);
+    transcriber().yield("雨が", false);
+    transcriber().yield("雨が", true);
+    runtime.runUntilIdle();
+    speak(1.0);
+    feed({steady(analyzer16k, 16000, 0.0f)});
+    EXPECT_EQ(analyzer().finalizeCalls.size(), 1u);
+
+    // After cancel a buffer changes nothing: no input, no pause.
+    start("ja-JP", SpeechEngine::speech, RecognitionMode::held);
+    speak(1.0);
+    const auto inputs = analyzer().inputs.size();
+    cancel();
+    feed({steady(analyzer16k, 16000, 0.0f)});
+    EXPECT_EQ(analyzer().inputs.size(), inputs);
+    EXPECT_TRUE(analyzer().finalizeCalls.empty());
+}
+
 TEST_F(AnalyzerSessionTest, ResultsArriveOneAtATimeInOrderAndAnUnexpectedEndIsSR5)
 {
     bool inCallback = false;

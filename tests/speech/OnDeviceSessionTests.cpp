@@ -158,6 +158,17 @@ TEST_F(OnDeviceSessionTest, StartFailsWithCodedTextsForPermissionLocaleAndModel)
     EXPECT_EQ(errorOf(noModelInEnglish), "这台 Mac 上English (United Kingdom)的本机识别模型由系统管理。请打开「系统设置 › "
                                          "键盘 › 听写」，在语言中添加English (United Kingdom)，等待下载完成后回到本软件。（SR-2）");
     EXPECT_TRUE(service->requests().empty());
+
+    // A system without speech recognition knows no locale; nothing crashes.
+    session = std::make_shared<OnDeviceSession>("en-US", RecognitionMode::continuous, nullptr);
+    auto noService = start();
+    runtime.runUntilIdle();
+    EXPECT_EQ(errorOf(noService), "本机不支持 en-US 语音识别（SR-1）");
+    session->append(microphone(0.1, 0.5f));
+    std::optional<double> returned;
+    finish(returned);
+    runtime.runUntilIdle();
+    EXPECT_TRUE(returned);
 }
 
 TEST_F(OnDeviceSessionTest, StartKeepsItsRecognizerAndOpensOneOnDeviceDictationRequest)

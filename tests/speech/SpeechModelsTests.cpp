@@ -103,11 +103,27 @@ TEST_F(SpeechModelsTest, AtTheLimitEveryUnwantedReservationIsReleasedInOrderBefo
     EXPECT_TRUE(done);
     EXPECT_EQ(stack.assets.calls, (std::vector<std::string>{"reserved", "request en-US"}));
 
-    // An unsupported locale touches no reservation.
+    // A release the platform refuses is passed over; the rest and the
+    // request still follow.
+    stack.assets.calls.clear();
+    stack.assets.reserved = {"fr-FR", "de-DE", "it-IT"};
+    stack.assets.refusedReleases = {"fr-FR"};
+    done = false;
+    install("en-US", SpeechEngine::speech);
+    EXPECT_TRUE(done);
+    EXPECT_EQ(stack.assets.calls, (std::vector<std::string>{"reserved", "release fr-FR", "release de-DE",
+                                                            "release it-IT", "request en-US"}));
+    EXPECT_EQ(stack.assets.reserved, std::vector<std::string>{"fr-FR"});
+
+    // An unsupported locale touches no reservation; the text names it as
+    // it was asked for.
     stack.assets.calls.clear();
     stack.assets.reserved = {"fr-FR", "de-DE", "it-IT"};
     install("pt", SpeechEngine::speech);
     EXPECT_EQ(failure, "本机不支持 pt 语音识别（SR-1）");
+    EXPECT_TRUE(stack.assets.calls.empty());
+    install("xx_YY", SpeechEngine::dictation);
+    EXPECT_EQ(failure, "本机不支持 xx_YY 语音识别（SR-1）");
     EXPECT_TRUE(stack.assets.calls.empty());
 }
 

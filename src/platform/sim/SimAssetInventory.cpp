@@ -71,7 +71,8 @@ rt::Async<bool> SimAssetInventory::release(std::string locale)
 {
     calls.push_back("release " + locale);
     auto it = std::find(reserved.begin(), reserved.end(), locale);
-    if (it == reserved.end())
+    if (it == reserved.end()
+        || std::find(refusedReleases.begin(), refusedReleases.end(), locale) != refusedReleases.end())
         co_return false;
     reserved.erase(it);
     co_return true;

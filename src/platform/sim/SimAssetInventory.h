@@ -72,6 +72,9 @@ public:
     int maximumReserved = 3;
     // The fraction completed a new request starts with.
     double startingFraction = 0.0;
+    // Locales whose release the platform refuses: it answers false and keeps
+    // them reserved.
+    std::vector<std::string> refusedReleases;
     // Thrown by assetInstallationRequest when set.
     std::exception_ptr requestError;
 
