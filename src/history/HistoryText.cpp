@@ -94,6 +94,15 @@ std::string foldForSearch(std::string_view text)
             stripped.append(c);
         i += U16_LENGTH(c);
     }
+    // Composed again, so that a Korean syllable is one code point and a
+    // query syllable cannot match the first jamo of a longer one ("가" is not
+    // in "각").
+    const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
+    if (U_SUCCESS(status) && nfc) {
+        icu::UnicodeString composed = nfc->normalize(stripped, status);
+        if (U_SUCCESS(status))
+            stripped = std::move(composed);
+    }
     std::string folded;
     stripped.toUTF8String(folded);
     return folded;

@@ -24,7 +24,7 @@ private:
 };
 
 // The form both sides of a search are compared in: case folded, decomposed,
-// with nonspacing marks removed. UTF-8 in and out.
+// with nonspacing marks removed, composed again. UTF-8 in and out.
 std::string foldForSearch(std::string_view text);
 
 } // namespace parlaro::HistoryText

@@ -495,6 +495,10 @@ TEST(HistorySearchText, MatchingIgnoresCaseAndDiacriticsOnly)
     EXPECT_FALSE(SearchPattern("你们").isFoundIn("他说你好吗"));
     EXPECT_FALSE(SearchPattern("cafe").isFoundIn("caffe"));
     EXPECT_FALSE(SearchPattern("").isFoundIn("anything"));
+    // A syllable is a whole character, not the start of a longer one.
+    EXPECT_FALSE(SearchPattern("가").isFoundIn("생각했어요"));
+    EXPECT_TRUE(SearchPattern("각").isFoundIn("생각했어요"));
+    EXPECT_TRUE(SearchPattern("\u1100\u1161\u11A8").isFoundIn("생각"));
 }
 
 TEST_F(HistoryTest, CancelledSearchReturnsNothing)

@@ -168,6 +168,11 @@ TEST(ConversationRecords, ReadingIsStrictAboutFieldsAndLenientAboutExtras)
     ASSERT_TRUE(rows);
     EXPECT_FALSE(rows->front().fileDate);
     EXPECT_FALSE(HistoryJson::toJson(rows->front()).contains("fileDate"));
+    summary.erase("fileDate");
+    rows = HistoryJson::decodeSummaries(json::array({summary}).dump());
+    ASSERT_TRUE(rows);
+    EXPECT_FALSE(rows->front().fileDate);
+    EXPECT_EQ(HistoryJson::encode(HistoryJson::toJson(rows->front())).find("fileDate"), std::string::npos);
     summary["count"] = "2";
     EXPECT_FALSE(HistoryJson::decodeSummaries(json::array({summary}).dump()));
 }
