@@ -178,6 +178,58 @@ TEST_F(TranslationHostTest, RunsThatStartLateServeWhatQueuedMeanwhile)
     EXPECT_TRUE(host->store().slots.get().front()->queue.empty());
 }
 
+TEST_F(TranslationHostTest, ADownloadCountsAsAnAnswerButAFailureDoesNot)
+{
+    system.setResponder("en", "es", [](const SimRequest& r) {
+        if (r.prepare)
+            return SimReply::answer("", 60);
+        if (r.text == "bad")
+            return SimReply::fail(DomainError("SimTranslation", 3, "磁盘已满"));
+        return SimReply::hang();
+    });
+    system.setResponder("de", "fr", [](const SimRequest& r) {
+        return r.text == "bad" ? SimReply::fail(DomainError("SimTranslation", 3, "磁盘已满")) : SimReply::hang();
+    });
+
+    // A failed job leaves the pair as patient as before.
+    EXPECT_EQ(translate("bad", "de", "fr")->error, "系统翻译出错：磁盘已满（TR-6）");
+    auto stillNew = translate("hang", "de", "fr");
+    advanceTo(29.99);
+    EXPECT_TRUE(stillNew->pending());
+    advanceTo(30.0);
+    EXPECT_EQ(stillNew->error, test::tr5);
+
+    // A download that took a minute is an answer: 10 s from then on.
+    auto download = prepare("en", "es");
+    advanceTo(90.0);
+    EXPECT_EQ(download->text, "");
+    auto afterDownload = translate("hang");
+    advanceTo(99.99);
+    EXPECT_TRUE(afterDownload->pending());
+    advanceTo(100.0);
+    EXPECT_EQ(afterDownload->error, test::tr5);
+}
+
+TEST_F(TranslationHostTest, TheFirstTranslationMakesTheWindowHiddenAndEachDirectionItsOwnSlot)
+{
+    EXPECT_EQ(system.windows.last(), nullptr);
+    EXPECT_EQ(translate("hello", "en", "es")->text, "hello");
+    auto window = system.windows.last();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->states(), (std::vector<State>{State::hiddenInFront}));
+    EXPECT_EQ(host->visibleRequests(), 0);
+
+    EXPECT_EQ(translate("hola", "es", "en")->text, "hola");
+    EXPECT_EQ(translate("again", "en", "es")->text, "again");
+    EXPECT_EQ(system.windows.made().size(), 1u);
+    EXPECT_EQ(window->states().size(), 1u);
+    ASSERT_EQ(host->store().slots.get().size(), 2u);
+    EXPECT_EQ(host->store().slots.get()[0]->key, "en-Latn-US>es-Latn-ES");
+    EXPECT_EQ(host->store().slots.get()[1]->key, "es-Latn-ES>en-Latn-US");
+    EXPECT_EQ(system.sessionsMade("en", "es"), 1);
+    EXPECT_EQ(system.sessionsMade("es", "en"), 1);
+}
+
 TEST_F(TranslationHostTest, PreparesRevealTheWindowUntilTheLastEndsAndNeverTimeOut)
 {
     EXPECT_EQ(system.windows.last(), nullptr);
