@@ -230,6 +230,42 @@ TEST(EchoGate, RoutesDecideWhichWindowsAreEcho)
     EXPECT_FALSE(gate.isEcho(10.0, 10.01, faint));
 }
 
+TEST(EchoGate, EvidenceComesFromLiveMicrophoneWindowsTheFarEndCovers)
+{
+    rt::ManualRuntime runtime;
+    FarEndActivity record;
+    record.tapStarted();
+    // Loud from 9.9 to 9.92, faint from 10.0 to 10.01.
+    record.heard({{9.9, 9.92, -20.0}, {9.92, 10.0, -60.0}, {10.0, 10.01, -50.0}}, 10.01);
+
+    EchoGate gate(threeLags());
+    // The far end is known only through 10.01: a window ending later waits.
+    gate.addEvidence(10.0, 10.02, -30, record);
+    EXPECT_TRUE(gate.evidence.empty());
+    // A dead microphone proves nothing.
+    gate.addEvidence(10.0, 10.01, -80, record);
+    EXPECT_TRUE(gate.evidence.empty());
+    EXPECT_FALSE(gate.evidenceGrew);
+    // A window with the far end quiet at every lag is not kept either.
+    gate.addEvidence(9.95, 9.96, -30, record);
+    EXPECT_TRUE(gate.evidence.empty());
+
+    // Just above the dead level it counts; each lag looks at the window
+    // moved back by it: lag 0 sees the faint span, 0.1 the loud one, 0.2
+    // nothing at all.
+    gate.addEvidence(10.0, 10.01, -79.9, record);
+    ASSERT_EQ(gate.evidence.size(), 1u);
+    EXPECT_TRUE(gate.evidenceGrew);
+    EXPECT_EQ(gate.evidence[0].micDB, -79.9);
+    EXPECT_EQ(gate.evidence[0].farEnd, (std::vector<double>{-50.0, -20.0, -120.0}));
+
+    // With the capture stopped the far end is known for all time.
+    record.tapStopped();
+    gate.addEvidence(10.01, 10.02, -30, record);
+    ASSERT_EQ(gate.evidence.size(), 2u);
+    EXPECT_EQ(gate.evidence[1].farEnd[1], -20.0);
+}
+
 // --- the guard ---------------------------------------------------------------
 
 const AudioFormat mono{48000, 1, SampleType::float32, false};
@@ -421,6 +457,73 @@ TEST(EchoGuard, LearnsTheEchoPathThenMutesEchoAndKeepsSpeech)
     guard.reset();
     EXPECT_EQ(guard.route(), Route::unknown());
     EXPECT_EQ(guard.lastFit(), std::nullopt);
+}
+
+TEST(EchoGuard, AStoppedCaptureReleasesAtOnceAndGatesOnWhatIsStillHeld)
+{
+    rt::ManualRuntime runtime;
+    auto record = std::make_shared<FarEndActivity>();
+    record->tapStarted();
+    record->heard({{9.0, 9.5, -100.0}, {9.5, 9.51, -20.0}}, 9.51);
+    record->tapStopped();
+    record->played({{10.5, 10.6, -10.0}});
+    EchoGuard guard(record);
+
+    // Heard before the capture stopped: muted for 0.7 s after it.
+    auto released = guard.push(constant(mono, 4800, 0.1f), 10.15, 10.25);
+    ASSERT_EQ(released.size(), 1u);
+    EXPECT_EQ(sampleAt(*released[0], 0.0), 0.0f);
+    EXPECT_EQ(sampleAt(*released[0], 0.08), 0.1f);
+
+    // The program's own playback, the same.
+    released = guard.push(constant(mono, 4800, 0.1f), 11.0, 11.1);
+    ASSERT_EQ(released.size(), 1u);
+    EXPECT_EQ(sampleAt(*released[0], 0.05), 0.0f);
+    released = guard.push(constant(mono, 4800, 0.1f), 11.35, 11.45);
+    ASSERT_EQ(released.size(), 1u);
+    EXPECT_EQ(sampleAt(*released[0], 0.05), 0.1f);
+    EXPECT_EQ(guard.waitingCount(), 0u);
+}
+
+// Interleaved stereo: the gate learns from the first channel only. Its echo
+// there is learned whatever the second holds; a silent first channel gives no
+// evidence at all, however loud the second.
+TEST(EchoGuard, LearnsFromTheFirstChannel)
+{
+    rt::ManualRuntime runtime;
+    const AudioFormat stereo{48000, 2, SampleType::float32, true};
+    const double origin = 7000.0;
+    auto farLevel = [](int block) { return block < 0 ? -120.0 : wobble(block); };
+
+    auto learn = [&](bool echoOnFirst) {
+        auto record = std::make_shared<FarEndActivity>();
+        auto guard = std::make_shared<EchoGuard>(record);
+        for (int block = 0; block < 40; ++block) {
+            std::vector<Span> spans;
+            const double start = origin + block * 0.1;
+            for (int w = 0; w < 10; ++w)
+                spans.push_back(Span{start + w * 0.01, start + (w + 1) * 0.01, farLevel(block)});
+            record->heard(spans, spans.back().end);
+            const auto echo = static_cast<float>(std::pow(10.0, (farLevel(block - 1) - 20) / 20));
+            PcmBuffer mic(stereo, 4800);
+            mic.setFrameLength(4800);
+            for (std::size_t f = 0; f < 4800; ++f) {
+                mic.setFloatSample(f, 0, echoOnFirst ? echo : 0.0f);
+                mic.setFloatSample(f, 1, echoOnFirst ? 0.5f : echo);
+            }
+            guard->push(mic, start, start + 0.1);
+        }
+        return guard;
+    };
+
+    const auto first = learn(true);
+    ASSERT_EQ(first->route().kind, Route::Kind::echo);
+    EXPECT_NEAR(first->route().lag, 0.1, 1e-9);
+    EXPECT_NEAR(first->route().gainDB, -20.0, 0.5);
+
+    const auto second = learn(false);
+    EXPECT_EQ(second->route(), Route::unknown());
+    EXPECT_EQ(second->lastFit(), std::nullopt);
 }
 
 } // namespace
