@@ -166,7 +166,7 @@ void DirectVoice::requestRestart(const std::weak_ptr<DirectVoice>& weak, rt::Uui
     // Torn down at once, so a second notification of the same change finds
     // no forwarder and cannot start a second restart.
     self->tearDown();
-    rt::spawn([weak, route]() { return restart(weak, route); });
+    rt::spawn([weak, session, route]() { return restart(weak, session, route); });
 }
 
 void DirectVoice::overloaded(const std::weak_ptr<DirectVoice>& weak, rt::Uuid session,
@@ -193,12 +193,15 @@ void DirectVoice::overloaded(const std::weak_ptr<DirectVoice>& weak, rt::Uuid se
     requestRestart(weak, session, std::move(route));
 }
 
-rt::Async<void> DirectVoice::restart(std::weak_ptr<DirectVoice> weak, std::shared_ptr<const Route> route)
+rt::Async<void> DirectVoice::restart(std::weak_ptr<DirectVoice> weak, rt::Uuid requested,
+                                     std::shared_ptr<const Route> route)
 {
     rt::Uuid remembered;
     {
         auto self = weak.lock();
-        if (!self) {
+        // A stop() or start() queued between the request and this first step
+        // has already decided what runs; restarting the old pair would undo it.
+        if (!self || self->session_ != requested) {
             co_return;
         }
         self->tearDown();

@@ -86,7 +86,8 @@ private:
                                std::shared_ptr<const Route> route);
     static void overloaded(const std::weak_ptr<DirectVoice>& weak, rt::Uuid session,
                            std::shared_ptr<const Route> route, rt::Instant when);
-    static rt::Async<void> restart(std::weak_ptr<DirectVoice> weak, std::shared_ptr<const Route> route);
+    static rt::Async<void> restart(std::weak_ptr<DirectVoice> weak, rt::Uuid requested,
+                                   std::shared_ptr<const Route> route);
 
     Steering steering_;
     std::shared_ptr<HALForwarder> forwarder_;

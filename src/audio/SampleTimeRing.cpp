@@ -39,9 +39,12 @@ void SampleTimeRing::write(std::span<const AudioIOBuffer> buffers, std::int64_t 
     if (first.channels >= 2) {
         source.right = first.data + 1;
         source.rightStride = first.channels;
-    } else if (buffers.size() > 1 && buffers[1].data != nullptr && buffers[1].frames() >= count) {
-        source.right = buffers[1].data;
-        source.rightStride = std::max<std::uint32_t>(buffers[1].channels, 1);
+    } else if (buffers.size() > 1 && buffers[1].data != nullptr) {
+        const std::uint32_t stride = std::max<std::uint32_t>(buffers[1].channels, 1);
+        if (buffers[1].byteSize / (stride * 4) >= count) {
+            source.right = buffers[1].data;
+            source.rightStride = stride;
+        }
     }
     write(source, count, at);
 }

@@ -2,6 +2,7 @@
 
 #include "audio/DirectVoice.h"
 #include "runtime/Error.h"
+#include "runtime/Runtime.h"
 
 #include <gtest/gtest.h>
 
@@ -392,6 +393,28 @@ TEST(DirectVoice, StaleNotificationsAndFailedRestarts)
     world.runtime.advance(1.0);
     EXPECT_EQ(voice->forwarder(), nullptr);
     EXPECT_TRUE(world.nothingLeft());
+    EXPECT_TRUE(world.stops.empty());
+
+    // A stop() that reaches the main actor after the restart was requested
+    // but before the restart began also keeps the route down.
+    voice->start(microphoneID, virtualDeviceID, world.onStop());
+    world.audio.notify(microphoneID, {"nsrt"_fcc});
+    rt::postToMain([&] { voice->stop(); });
+    world.runtime.advance(1.0);
+    EXPECT_EQ(voice->forwarder(), nullptr) << "not brought back after stop()";
+    EXPECT_TRUE(voice->restarts().empty());
+    EXPECT_TRUE(world.nothingLeft());
+
+    // Nor does a start() with other devices in that gap bring the old pair back.
+    voice->start(microphoneID, virtualDeviceID, world.onStop());
+    world.audio.notify(microphoneID, {"nsrt"_fcc});
+    rt::postToMain([&] { voice->start(microphoneID, headphonesID, world.onStop()); });
+    world.runtime.advance(1.0);
+    ASSERT_NE(voice->forwarder(), nullptr);
+    EXPECT_EQ(voice->forwarder()->output(), headphonesID);
+    EXPECT_EQ(world.listenersOn(virtualDeviceID), 0U);
+    EXPECT_EQ(world.audio.ioProcs().size(), 2U);
+    voice->stop();
     EXPECT_TRUE(world.stops.empty());
 
     // A live flag that cannot be read counts as gone; the device then

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <numbers>
 
@@ -287,6 +288,13 @@ TEST(HALForwarder, TimingErrorIsMeasuredOnlyAgainstValidHostTimes)
     for (bool resample : {false, true}) {
         SCOPED_TRACE(resample ? "resample" : "direct");
         HALForwarder forwarder(microphoneID, virtualDeviceID, resample);
+        // Before any input: silence, nothing measured, nothing placed.
+        std::fill(played.begin(), played.end(), 9.0f);
+        HALForwarder::outputProc(virtualDeviceID, {}, {}, {}, {&out, 1}, stamp(4000, base), &forwarder);
+        EXPECT_EQ(played, std::vector<float>(2 * 512, 0.0f));
+        EXPECT_FALSE(forwarder.errorValid());
+        EXPECT_FALSE(forwarder.cursor().has_value());
+        EXPECT_FALSE(forwarder.head().offset.has_value());
         // Input without a host time publishes no anchor: nothing to measure against.
         HALForwarder::inputProc(microphoneID, {}, {&in, 1}, stamp(0, base, false), {}, {}, &forwarder);
         HALForwarder::outputProc(virtualDeviceID, {}, {}, {}, {&out, 1}, stamp(5000, base), &forwarder);

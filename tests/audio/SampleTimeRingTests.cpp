@@ -74,6 +74,49 @@ TEST(SampleTimeRing, HoldsTheNewestCapacityFramesByInputSampleTime)
     EXPECT_EQ(std::vector<float>(out.begin(), out.begin() + 4), (std::vector<float>{-3, -3, -2, -2}));
 }
 
+TEST(SampleTimeRing, TakesLeftAndRightFromTheCapturedBuffers)
+{
+    std::vector<float> out(2 * 2);
+    auto frames = [&](SampleTimeRing& ring) {
+        ring.read(out.data(), 2, 0);
+        return out;
+    };
+    std::vector<float> wide{1, 2, 3, 4, 5, 6};  // two frames of three channels
+    std::vector<float> first{1, 4};
+    std::vector<float> second{2, 5};
+
+    SampleTimeRing stereo;
+    const AudioIOBuffer three{3, 6 * 4, wide.data()};
+    stereo.write({&three, 1}, 2, 0);
+    EXPECT_EQ(frames(stereo), (std::vector<float>{1, 2, 4, 5})) << "channels 0 and 1 of one buffer";
+
+    SampleTimeRing split;
+    const AudioIOBuffer pair[] = {{1, 2 * 4, first.data()}, {1, 2 * 4, second.data()}};
+    split.write(pair, 2, 0);
+    EXPECT_EQ(frames(split), (std::vector<float>{1, 2, 4, 5})) << "right from the second buffer";
+
+    SampleTimeRing noChannels;
+    const AudioIOBuffer unnamed[] = {{1, 2 * 4, first.data()}, {0, 2 * 4, second.data()}};
+    noChannels.write(unnamed, 2, 0);
+    EXPECT_EQ(frames(noChannels), (std::vector<float>{1, 2, 4, 5})) << "a channel count of 0 reads as 1";
+
+    SampleTimeRing empty;
+    const AudioIOBuffer noData[] = {{1, 2 * 4, first.data()}, {1, 2 * 4, nullptr}};
+    empty.write(noData, 2, 0);
+    EXPECT_EQ(frames(empty), (std::vector<float>{1, 1, 4, 4})) << "a second buffer without data: mono";
+
+    SampleTimeRing shortRight;
+    const AudioIOBuffer uneven[] = {{1, 2 * 4, first.data()}, {1, 1 * 4, second.data()}};
+    shortRight.write(uneven, 2, 0);
+    EXPECT_EQ(frames(shortRight), (std::vector<float>{1, 1, 4, 4})) << "never read past a short second buffer";
+
+    SampleTimeRing nothing;
+    const AudioIOBuffer missing{1, 2 * 4, nullptr};
+    nothing.write({&missing, 1}, 2, 0);
+    nothing.write(std::span<const AudioIOBuffer>{}, 2, 0);
+    EXPECT_EQ(nothing.end(), SampleTimeRing::emptyMarker);
+}
+
 TEST(ReadHead, SettlesAtItsDistanceAndResyncsAtTheHeldWindowsEdges)
 {
     const std::int64_t capacity = SampleTimeRing::capacity;
