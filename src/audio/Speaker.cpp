@@ -1,5 +1,6 @@
 #include "audio/Speaker.h"
 
+#include "audio/EchoGuard.h"
 #include "audio/VoiceOption.h"
 #include "runtime/Error.h"
 #include "speech/Deadline.h"
@@ -99,7 +100,9 @@ std::shared_ptr<DevicePlayer> Speaker::player(AudioObjectId deviceID)
 {
     auto& slot = players_[deviceID];
     if (!slot) {
-        slot = std::make_shared<DevicePlayer>(deviceID, farEnd_);
+        // Without a record of its own the speaker feeds the one the echo
+        // gate reads, or the gate would not know the program's own voice.
+        slot = std::make_shared<DevicePlayer>(deviceID, farEnd_ ? farEnd_ : EchoGuard::shared()->farEnd());
     }
     return slot;
 }

@@ -31,8 +31,8 @@ public:
     // Silence the synthesizer adds after each utterance.
     static constexpr double postUtteranceDelay = 0.1;
 
-    // farEnd receives what the players play on real devices; none records
-    // nothing.
+    // farEnd receives what the players play on real devices; none: the one
+    // of the shared echo guard.
     explicit Speaker(SpeechSynthesizer& synthesizer, std::shared_ptr<FarEndActivity> farEnd = nullptr);
     // On the process-wide synthesizer.
     explicit Speaker(std::shared_ptr<FarEndActivity> farEnd = nullptr);

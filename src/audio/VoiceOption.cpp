@@ -105,7 +105,7 @@ bool VoiceOption::matches(std::string_view voiceLanguage, std::string_view local
     if (voiceLanguage == locale) {
         return true;
     }
-    return locale.find('-') == std::string_view::npos && voiceLanguage.size() > locale.size() + 1
+    return locale.find('-') == std::string_view::npos && voiceLanguage.size() > locale.size()
         && voiceLanguage.starts_with(locale) && voiceLanguage[locale.size()] == '-';
 }
 

@@ -278,6 +278,32 @@ TEST_F(DevicePlayerTest, StopOrCancelDuringTheWaitEndsWithCancellationAndClipsTh
     EXPECT_TRUE(queues.allDisposed());
 }
 
+TEST_F(DevicePlayerTest, OverlappingPlaysOnOnePlayerEachDisposeOnlyTheirOwnQueue)
+{
+    auto first = play(speakers, tone(1.0));
+    runtime.advance(0.5);
+    auto second = play(speakers, tone(2.0));
+    runtime.runUntilIdle();
+    auto made = queues.made();
+    ASSERT_EQ(made.size(), 2u);
+
+    // The first ends on its own and leaves the later queue playing.
+    runtime.advance(0.55);
+    ASSERT_TRUE(first->finished);
+    EXPECT_EQ(first->error, "");
+    EXPECT_TRUE(made[0]->isDisposed());
+    EXPECT_FALSE(made[1]->isDisposed());
+    EXPECT_TRUE(made[1]->isRunning());
+
+    // A stop still reaches the queue that plays now.
+    players[speakers]->stop();
+    EXPECT_FALSE(made[1]->isRunning());
+    runtime.advance(0.05);
+    ASSERT_TRUE(second->finished);
+    EXPECT_TRUE(second->cancelled);
+    EXPECT_TRUE(queues.allDisposed());
+}
+
 TEST_F(DevicePlayerTest, QueueWithoutValidTimesStillCompletesWithoutAnEchoRecord)
 {
     audio.setQueueTimeValid(false);

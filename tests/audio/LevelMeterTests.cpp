@@ -138,6 +138,18 @@ TEST_F(LevelMeterTest, TapKeepsItsPeakAndRecordsALimitedStretch)
     EXPECT_EQ(recording.sampleRate, 48000);
     EXPECT_TRUE(tap.takeRecording().samples.empty());
 
+    // On one channel the same length keeps half as many.
+    InputLevelTap mono;
+    mono.start("mic-uid", 1);
+    mono.beginRecording(8.0);
+    for (int i = 0; i < 130; ++i) {
+        audio.runInputQueues();
+    }
+    auto monoRecording = mono.finishRecording();
+    EXPECT_EQ(monoRecording.samples.size(), 8u * 48000);
+    EXPECT_EQ(monoRecording.channels, 1u);
+    mono.stop();
+
     // Lengths that make no sense record nothing or at most a minute.
     for (double seconds : {-3.0, std::nan(""), 0.0}) {
         tap.beginRecording(seconds);

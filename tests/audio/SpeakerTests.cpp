@@ -1,6 +1,7 @@
 #include "audio/Speaker.h"
 
 #include "audio/AudioDevices.h"
+#include "audio/EchoGuard.h"
 #include "platform/sim/SimAudioSystem.h"
 #include "platform/sim/SimPlatform.h"
 #include "platform/sim/SimQueueRecorder.h"
@@ -249,6 +250,10 @@ TEST_F(SpeakerTest, PlaysRecordedBuffersOnOnePlayerPerDevice)
     EXPECT_TRUE(done);
     EXPECT_EQ(speaker->player(virtualMic), speaker->player(virtualMic));
     EXPECT_EQ(speaker->player(virtualMic)->farEnd(), farEnd);
+    // Made without a record of its own, the speaker's players feed the one
+    // the shared echo guard reads.
+    auto plain = std::make_shared<Speaker>(synthesizer);
+    EXPECT_EQ(plain->player(headphones)->farEnd(), EchoGuard::shared()->farEnd());
 
     // A check bound to a generation goes stale with a stop, and with the
     // speaker itself.

@@ -78,6 +78,7 @@ TEST_F(VoiceCatalogue, OrdersBestFirstByQualityLanguageNamePrefixAndSystemVoices
     EXPECT_TRUE(VoiceOption::voices(language("ja")).empty());
     EXPECT_TRUE(VoiceOption::matches("en-GB", "en"));
     EXPECT_TRUE(VoiceOption::matches("en", "en"));
+    EXPECT_TRUE(VoiceOption::matches("en-", "en"));
     EXPECT_FALSE(VoiceOption::matches("enx-US", "en"));
     EXPECT_FALSE(VoiceOption::matches("eng", "en"));
     EXPECT_FALSE(VoiceOption::matches("en-GB", "en-US"));
