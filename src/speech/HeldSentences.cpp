@@ -222,14 +222,16 @@ bool isTrimmable(UChar32 c)
     return type == U_SPACE_SEPARATOR || type == U_LINE_SEPARATOR || type == U_PARAGRAPH_SEPARATOR;
 }
 
-Text trimmed(Text text)
+// The text without the leading and trailing characters `strip` accepts.
+template <class Predicate>
+Text trimWhile(Text text, Predicate strip)
 {
     std::size_t begin = 0;
     while (begin < text.size()) {
         std::size_t next = begin;
         UChar32 c;
         U16_NEXT(text.data(), next, text.size(), c);
-        if (!isTrimmable(c))
+        if (!strip(c))
             break;
         begin = next;
     }
@@ -238,11 +240,16 @@ Text trimmed(Text text)
         std::size_t previous = end;
         UChar32 c;
         U16_PREV(text.data(), begin, previous, c);
-        if (!isTrimmable(c))
+        if (!strip(c))
             break;
         end = previous;
     }
     return text.substr(begin, end - begin);
+}
+
+Text trimmed(Text text)
+{
+    return trimWhile(text, isTrimmable);
 }
 
 Text trimmedText(Text text, std::int64_t from, std::int64_t to)
@@ -343,25 +350,7 @@ Text lastPiece(Text text)
 
 Text trimQuotes(Text text)
 {
-    std::size_t begin = 0;
-    while (begin < text.size()) {
-        std::size_t next = begin;
-        UChar32 c;
-        U16_NEXT(text.data(), next, text.size(), c);
-        if (!isQuoteOrOpening(c))
-            break;
-        begin = next;
-    }
-    std::size_t end = text.size();
-    while (end > begin) {
-        std::size_t previous = end;
-        UChar32 c;
-        U16_PREV(text.data(), begin, previous, c);
-        if (!isQuoteOrOpening(c))
-            break;
-        end = previous;
-    }
-    return text.substr(begin, end - begin);
+    return trimWhile(text, isQuoteOrOpening);
 }
 
 // "u.s." and "j." are initials: every piece before the final "." is one

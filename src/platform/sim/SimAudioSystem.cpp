@@ -384,40 +384,34 @@ AudioStatus SimAudioSystem::destroyAggregateDevice(AudioObjectId device)
 
 // MARK: queues and engines
 
-AudioStatus SimAudioSystem::newOutputQueue(const AudioStreamDescription& format, AudioQueueOutputCallback callback,
-                                           void* userData, std::shared_ptr<AudioQueue>& queue)
+AudioStatus SimAudioSystem::newQueue(SimAudioQueue::Direction direction, const AudioStreamDescription& format,
+                                     AudioQueueOutputCallback output, AudioQueueInputCallback input, void* userData,
+                                     std::shared_ptr<AudioQueue>& queue)
 {
     std::lock_guard lock(core_->mutex);
     queue.reset();
     if (auto failure = core_->takeFailure(anyObject, anySelector, AudioOperation::newQueue))
         return *failure;
-    if (!callback || !format.audioFormat())
+    if ((!output && !input) || !format.audioFormat())
         return AudioStatuses::illegalOperation;
     const AudioObjectId id = core_->generateId();
     core_->objects[id].kind = Kind::queue;
-    auto made = std::make_shared<SimAudioQueue>(core_, id, SimAudioQueue::Direction::output, format, callback,
-                                                nullptr, userData);
+    auto made = std::make_shared<SimAudioQueue>(core_, id, direction, format, output, input, userData);
     core_->queues.push_back(made);
     queue = std::move(made);
     return AudioStatuses::ok;
 }
 
+AudioStatus SimAudioSystem::newOutputQueue(const AudioStreamDescription& format, AudioQueueOutputCallback callback,
+                                           void* userData, std::shared_ptr<AudioQueue>& queue)
+{
+    return newQueue(SimAudioQueue::Direction::output, format, callback, nullptr, userData, queue);
+}
+
 AudioStatus SimAudioSystem::newInputQueue(const AudioStreamDescription& format, AudioQueueInputCallback callback,
                                           void* userData, std::shared_ptr<AudioQueue>& queue)
 {
-    std::lock_guard lock(core_->mutex);
-    queue.reset();
-    if (auto failure = core_->takeFailure(anyObject, anySelector, AudioOperation::newQueue))
-        return *failure;
-    if (!callback || !format.audioFormat())
-        return AudioStatuses::illegalOperation;
-    const AudioObjectId id = core_->generateId();
-    core_->objects[id].kind = Kind::queue;
-    auto made = std::make_shared<SimAudioQueue>(core_, id, SimAudioQueue::Direction::input, format, nullptr,
-                                                callback, userData);
-    core_->queues.push_back(made);
-    queue = std::move(made);
-    return AudioStatuses::ok;
+    return newQueue(SimAudioQueue::Direction::input, format, nullptr, callback, userData, queue);
 }
 
 std::shared_ptr<AudioInputEngine> SimAudioSystem::makeInputEngine()

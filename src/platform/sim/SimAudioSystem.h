@@ -184,6 +184,10 @@ public:
     std::vector<std::shared_ptr<SimInputEngine>> inputEngines() const;
 
 private:
+    AudioStatus newQueue(SimAudioQueue::Direction direction, const AudioStreamDescription& format,
+                         AudioQueueOutputCallback output, AudioQueueInputCallback input, void* userData,
+                         std::shared_ptr<AudioQueue>& queue);
+
     std::shared_ptr<SimAudioCore> core_;
     AudioSystemScope scope_;
 };
