@@ -59,10 +59,9 @@ rt::Async<SpeechAuthorizationStatus> OnDeviceSession::authorize(std::shared_ptr<
         });
 }
 
-void OnDeviceSession::requireOnDeviceModel(const std::string& locale)
+void OnDeviceSession::requireOnDeviceModel(SpeechRecognitionService* recognition, const std::string& locale)
 {
-    // A recognizer of its own, released when the check is done.
-    auto probe = recognition_->makeRecognizer(locale);
+    auto probe = recognition ? recognition->makeRecognizer(locale) : nullptr;
     if (probe && probe->supportsOnDeviceRecognition())
         return;
     std::string name = platform().text->displayName(locale, InterfaceLanguage::current());
@@ -91,7 +90,7 @@ rt::Async<void> OnDeviceSession::start(ResultHandler onResult, FailureHandler on
     auto recognizer = recognition->makeRecognizer(locale_);
     if (!recognizer)
         throw ModuleError(ModuleID::recognition, 1, localized("本机不支持 %@ 语音识别", locale_));
-    requireOnDeviceModel(locale_);
+    requireOnDeviceModel(recognition_.get(), locale_);
     // The recognizer's handlers already arrive on the main actor.
     {
         std::lock_guard lock(lock_);

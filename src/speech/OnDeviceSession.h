@@ -33,6 +33,11 @@ namespace parlaro {
 // itself; owners call finish() or cancel() first.
 class OnDeviceSession final : public RecognitionSession, public std::enable_shared_from_this<OnDeviceSession> {
 public:
+    // Throws SR-2 unless `recognition` can recognize `locale` on this
+    // machine; the model is the system's to install, so the text says where.
+    // The recognizer made for the check is released when it is done.
+    static void requireOnDeviceModel(SpeechRecognitionService* recognition, const std::string& locale);
+
     OnDeviceSession(std::string locale, RecognitionMode mode, std::shared_ptr<SpeechRecognitionService> recognition);
 
     rt::Async<void> start(ResultHandler onResult, FailureHandler onFailure) override;
@@ -59,7 +64,6 @@ public:
 
 private:
     static rt::Async<SpeechAuthorizationStatus> authorize(std::shared_ptr<SpeechRecognitionService> recognition);
-    void requireOnDeviceModel(const std::string& locale);
     void startRequest();
     // Brings a buffer into targetFormat_; none when it cannot. Under the lock.
     std::optional<PcmBuffer> convert(const PcmBuffer& buffer);
