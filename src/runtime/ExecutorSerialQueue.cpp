@@ -2,6 +2,20 @@
 
 namespace parlaro::rt {
 
+class ExecutorSerialQueue::Target final : public TriggerTarget {
+public:
+    Target(Job job, std::weak_ptr<SerialQueue> queue) : TriggerTarget(std::move(job)), queue_(std::move(queue)) {}
+
+private:
+    void wake() noexcept override
+    {
+        if (auto queue = queue_.lock())
+            static_cast<ExecutorSerialQueue&>(*queue).postDrain();
+    }
+
+    std::weak_ptr<SerialQueue> queue_;
+};
+
 ExecutorSerialQueue::ExecutorSerialQueue(std::string label, Executor& executor)
     : label_(std::move(label)), executor_(executor)
 {
@@ -13,11 +27,44 @@ void ExecutorSerialQueue::async(Job job)
         std::lock_guard lock(mutex_);
         jobs_.push_back(std::move(job));
     }
+    postDrain();
+}
+
+void ExecutorSerialQueue::postDrain()
+{
     std::weak_ptr<SerialQueue> weak = weak_from_this();
     executor_.post([weak] {
         if (auto self = weak.lock())
             static_cast<ExecutorSerialQueue&>(*self).drainOne();
     });
+}
+
+SerialQueue::Trigger ExecutorSerialQueue::makeTrigger(Job job)
+{
+    auto target = std::make_shared<Target>(std::move(job), weak_from_this());
+    {
+        std::lock_guard lock(mutex_);
+        triggers_.push_back(target);
+    }
+    return Trigger(std::move(target));
+}
+
+void ExecutorSerialQueue::runFired()
+{
+    std::vector<std::shared_ptr<TriggerTarget>> fired;
+    {
+        std::lock_guard lock(mutex_);
+        if (suspended_)
+            return;
+        std::erase_if(triggers_, [&](const std::weak_ptr<TriggerTarget>& weak) {
+            auto trigger = weak.lock();
+            if (trigger && trigger->isPending())
+                fired.push_back(std::move(trigger));
+            return weak.expired();
+        });
+    }
+    for (const auto& trigger : fired)
+        runJob([&trigger] { trigger->runIfPending(); });
 }
 
 void ExecutorSerialQueue::sync(const Job& job)
@@ -53,15 +100,11 @@ void ExecutorSerialQueue::resume()
     {
         std::lock_guard lock(mutex_);
         suspended_ = false;
-        pending = jobs_.size();
+        // One more drain for runs owed by triggers fired meanwhile.
+        pending = jobs_.size() + 1;
     }
-    std::weak_ptr<SerialQueue> weak = weak_from_this();
-    for (std::size_t i = 0; i < pending; ++i) {
-        executor_.post([weak] {
-            if (auto self = weak.lock())
-                static_cast<ExecutorSerialQueue&>(*self).drainOne();
-        });
-    }
+    for (std::size_t i = 0; i < pending; ++i)
+        postDrain();
 }
 
 bool ExecutorSerialQueue::isSuspended() const
@@ -78,6 +121,7 @@ std::size_t ExecutorSerialQueue::pendingJobs() const
 
 void ExecutorSerialQueue::drainOne()
 {
+    runFired();
     Job job;
     {
         std::lock_guard lock(mutex_);
@@ -92,6 +136,7 @@ void ExecutorSerialQueue::drainOne()
 void ExecutorSerialQueue::drainAll()
 {
     for (;;) {
+        runFired();
         Job job;
         {
             std::lock_guard lock(mutex_);

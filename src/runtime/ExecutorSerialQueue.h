@@ -6,12 +6,15 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <vector>
 
 namespace parlaro::rt {
 
 // A serial queue whose jobs run as jobs of an Executor, for deterministic
 // tests: order is FIFO within the queue and interleaves with the main actor
 // by posting order. A test may suspend the queue to play a blocked one.
+// Triggers keep the production queue's rules; their fire() posts to the
+// executor (and so allocates), which tests can afford.
 class ExecutorSerialQueue final : public SerialQueue {
 public:
     ExecutorSerialQueue(std::string label, Executor& executor);
@@ -25,6 +28,7 @@ public:
     // test decides how much virtual time the caller's wait took.
     bool syncWithin(double seconds, const Job& job) override;
     bool isCurrent() const override { return running_ > 0; }
+    Trigger makeTrigger(Job job) override;
 
     void suspend();
     void resume();
@@ -32,6 +36,11 @@ public:
     std::size_t pendingJobs() const;
 
 private:
+    class Target;
+
+    void postDrain();
+    // Runs the triggers owing a run, unless suspended.
+    void runFired();
     void drainOne();
     void drainAll();
     void runJob(const Job& job);
@@ -40,6 +49,7 @@ private:
     Executor& executor_;
     mutable std::mutex mutex_;
     std::deque<Job> jobs_;
+    std::vector<std::weak_ptr<TriggerTarget>> triggers_;
     bool suspended_ = false;
     int running_ = 0;
 };

@@ -5,7 +5,22 @@
 
 namespace parlaro::rt {
 
-ThreadSerialQueue::ThreadSerialQueue(std::string label) : label_(std::move(label))
+class ThreadSerialQueue::Target final : public TriggerTarget {
+public:
+    Target(Job job, std::shared_ptr<Signal> signal) : TriggerTarget(std::move(job)), signal_(std::move(signal)) {}
+
+private:
+    void wake() noexcept override
+    {
+        signal_->fired.store(true, std::memory_order_release);
+        signal_->wake.notify_one();
+    }
+
+    std::shared_ptr<Signal> signal_;
+};
+
+ThreadSerialQueue::ThreadSerialQueue(std::string label)
+    : label_(std::move(label)), signal_(std::make_shared<Signal>())
 {
     thread_ = std::thread([this] { loop(); });
 }
@@ -16,7 +31,7 @@ ThreadSerialQueue::~ThreadSerialQueue()
         std::lock_guard lock(mutex_);
         stopping_ = true;
     }
-    wake_.notify_all();
+    signal_->wake.notify_all();
     if (thread_.joinable()) {
         if (isCurrent())
             thread_.detach();
@@ -33,7 +48,27 @@ void ThreadSerialQueue::async(Job job)
             return;
         jobs_.push_back(std::move(job));
     }
-    wake_.notify_one();
+    signal_->wake.notify_one();
+}
+
+SerialQueue::Trigger ThreadSerialQueue::makeTrigger(Job job)
+{
+    auto target = std::make_shared<Target>(std::move(job), signal_);
+    {
+        std::lock_guard lock(mutex_);
+        triggers_.push_back(target);
+    }
+    return Trigger(std::move(target));
+}
+
+void ThreadSerialQueue::collectFired(std::vector<std::shared_ptr<TriggerTarget>>& fired)
+{
+    std::erase_if(triggers_, [&](const std::weak_ptr<TriggerTarget>& weak) {
+        auto trigger = weak.lock();
+        if (trigger && trigger->isPending())
+            fired.push_back(std::move(trigger));
+        return weak.expired();
+    });
 }
 
 void ThreadSerialQueue::sync(const Job& job)
@@ -68,17 +103,37 @@ bool ThreadSerialQueue::syncWithin(double seconds, const Job& job)
 
 void ThreadSerialQueue::loop()
 {
+    std::vector<std::shared_ptr<TriggerTarget>> fired;
     for (;;) {
         Job job;
         {
             std::unique_lock lock(mutex_);
-            wake_.wait(lock, [&] { return stopping_ || !jobs_.empty(); });
-            if (jobs_.empty())
-                return;
-            job = std::move(jobs_.front());
-            jobs_.pop_front();
+            for (;;) {
+                // Owed runs go first: a job posted after a fire comes after
+                // its run.
+                if (signal_->fired.exchange(false, std::memory_order_acq_rel)) {
+                    collectFired(fired);
+                    if (!fired.empty())
+                        break;
+                }
+                if (!jobs_.empty()) {
+                    job = std::move(jobs_.front());
+                    jobs_.pop_front();
+                    break;
+                }
+                if (stopping_)
+                    return;
+                if (triggers_.empty())
+                    signal_->wake.wait(lock);
+                else
+                    signal_->wake.wait_for(lock, lostWakeBound);
+            }
         }
-        job();
+        for (const auto& trigger : fired)
+            trigger->runIfPending();
+        fired.clear();
+        if (job)
+            job();
     }
 }
 
