@@ -6,9 +6,10 @@
 #include "speech/Localization.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstddef>
 #include <cstring>
 #include <new>
-#include <stdexcept>
 
 namespace parlaro {
 
@@ -18,6 +19,7 @@ constexpr AudioPropertyAddress defaultOutputAddress{"dOut"_fcc};
 constexpr AudioPropertyAddress serverRestartAddress{"srst"_fcc};
 constexpr AudioPropertyAddress aliveAddress{"livn"_fcc};
 constexpr AudioPropertyAddress tapFormatAddress{"tfmt"_fcc};
+constexpr AudioPropertyAddress bufferFrameSizeAddress{"fsiz"_fcc};
 
 constexpr int lastAttempt = 4;
 constexpr double retryDelay = 1.0;
@@ -25,16 +27,135 @@ constexpr double levelWindow = 0.01;
 
 } // namespace
 
-// Everything the I/O procedure touches: fixed while the procedure is
-// registered.
+// Cycles on their way from the I/O thread to the queue: a ring of slots made
+// with the device, filled by the procedure alone and emptied by the queue
+// alone, so two counters tell each side which slots are its own.
+class CallAudioCapture::CycleSlots {
+public:
+    CycleSlots(const AudioFormat& format, std::uint32_t bytesPerFrame, std::size_t slotFrames)
+        : format_(format), bytesPerFrame_(bytesPerFrame), slotFrames_(slotFrames)
+    {
+        slots_.reserve(slotCount);
+        for (std::size_t i = 0; i < slotCount; ++i)
+            slots_.push_back(Slot{PcmBuffer(format, slotFrames)});
+    }
+
+    std::size_t slotFrames() const { return slotFrames_; }
+    std::uint64_t dropped() const { return dropped_.load(std::memory_order_relaxed); }
+
+    // On the I/O thread: copies the cycle into free slots; false when it
+    // brought nothing (empty, or dropped).
+    bool put(std::span<const AudioIOBuffer> input, const AudioTimeStamp& inputTime) noexcept
+    {
+        if (input.empty() || input[0].byteSize == 0 || bytesPerFrame_ > input[0].byteSize)
+            return false;
+        const std::size_t frames = input[0].byteSize / std::max<std::uint32_t>(bytesPerFrame_, 1);
+        const std::size_t pieces = (frames + slotFrames_ - 1) / slotFrames_;
+        const std::uint64_t filled = filled_.load(std::memory_order_relaxed);
+        const std::uint64_t emptied = emptied_.load(std::memory_order_acquire);
+        if (slotCount - (filled - emptied) < pieces) {
+            dropped_.fetch_add(1, std::memory_order_relaxed);
+            return false;
+        }
+        for (std::size_t piece = 0; piece < pieces; ++piece) {
+            const std::size_t first = piece * slotFrames_;
+            Slot& slot = slots_[(filled + piece) % slotCount];
+            slot.frames = std::min(slotFrames_, frames - first);
+            slot.framesAfter = frames - first - slot.frames;
+            slot.time = inputTime.hasHostTime()
+                ? std::optional<double>(inputTime.hostSeconds() + static_cast<double>(first) / format_.sampleRate)
+                : std::nullopt;
+            copy(input, first, slot);
+        }
+        filled_.store(filled + pieces, std::memory_order_release);
+        return true;
+    }
+
+    // On the queue: the oldest filled slot as a new buffer, the slot freed.
+    // Nothing when all slots are free.
+    struct Taken {
+        std::shared_ptr<PcmBuffer> buffer;
+        std::optional<double> time;
+        std::size_t framesAfter = 0;
+    };
+    std::optional<Taken> take()
+    {
+        const std::uint64_t emptied = emptied_.load(std::memory_order_relaxed);
+        if (emptied == filled_.load(std::memory_order_acquire))
+            return std::nullopt;
+        const Slot& slot = slots_[emptied % slotCount];
+        Taken taken{nullptr, slot.time, slot.framesAfter};
+        try {
+            taken.buffer = std::make_shared<PcmBuffer>(format_, slot.frames);
+            taken.buffer->setFrameLength(slot.frames);
+            for (std::size_t i = 0; i < arrays(); ++i)
+                std::memcpy(data(*taken.buffer, i), data(slot.samples, i), slot.frames * arrayFrameBytes());
+        } catch (const std::bad_alloc&) {
+            // The cycle is lost, as it would be had the slot not been free.
+            taken.buffer = nullptr;
+        }
+        emptied_.store(emptied + 1, std::memory_order_release);
+        return taken;
+    }
+
+private:
+    struct Slot {
+        PcmBuffer samples;
+        std::size_t frames = 0;
+        std::size_t framesAfter = 0;
+        std::optional<double> time;
+    };
+
+    // The tap's layout: one array when interleaved, one per channel
+    // otherwise; each source array fills the array of its index.
+    std::size_t arrays() const { return format_.interleaved ? 1 : format_.channelCount; }
+    std::size_t arrayFrameBytes() const
+    {
+        return format_.bytesPerSample() * (format_.interleaved ? format_.channelCount : 1);
+    }
+    static std::byte* data(PcmBuffer& buffer, std::size_t array)
+    {
+        return const_cast<std::byte*>(data(static_cast<const PcmBuffer&>(buffer), array));
+    }
+    static const std::byte* data(const PcmBuffer& buffer, std::size_t array)
+    {
+        const auto channel = static_cast<std::uint32_t>(array);
+        return buffer.format().sampleType == SampleType::float32
+            ? reinterpret_cast<const std::byte*>(buffer.floatChannelData(channel))
+            : reinterpret_cast<const std::byte*>(buffer.int16ChannelData(channel));
+    }
+
+    // Frames [first, first + slot.frames) of every array; what the source
+    // lacks reads as silence, as in a freshly made buffer.
+    void copy(std::span<const AudioIOBuffer> input, std::size_t first, Slot& slot) noexcept
+    {
+        const std::size_t bytes = slot.frames * arrayFrameBytes();
+        const std::size_t offset = first * arrayFrameBytes();
+        for (std::size_t i = 0; i < arrays(); ++i) {
+            std::byte* target = data(slot.samples, i);
+            std::size_t copied = 0;
+            if (i < input.size() && input[i].data && input[i].byteSize > offset) {
+                copied = std::min<std::size_t>(bytes, input[i].byteSize - offset);
+                std::memcpy(target, reinterpret_cast<const std::byte*>(input[i].data) + offset, copied);
+            }
+            std::memset(target + copied, 0, bytes - copied);
+        }
+    }
+
+    const AudioFormat format_;
+    const std::uint32_t bytesPerFrame_;
+    const std::size_t slotFrames_;
+    std::vector<Slot> slots_;
+    std::atomic<std::uint64_t> filled_{0};
+    std::atomic<std::uint64_t> emptied_{0};
+    std::atomic<std::uint64_t> dropped_{0};
+};
+
+// What the I/O procedure touches; lives while the procedure is registered.
+// The drain job holds the slots too, so a drain under way outlives it.
 struct CallAudioCapture::IOContext {
-    AudioFormat format;
-    // The tap's bytes per frame as it describes its stream (per buffer when
-    // the channels are not interleaved).
-    std::uint32_t bytesPerFrame;
-    std::shared_ptr<rt::SerialQueue> queue;
-    std::shared_ptr<FarEndActivity> farEnd;
-    std::weak_ptr<CallAudioCapture> capture;
+    std::shared_ptr<CycleSlots> slots;
+    rt::SerialQueue::Trigger drainTrigger;
 };
 
 CallAudioCapture::CallAudioCapture(std::shared_ptr<FarEndActivity> farEnd)
@@ -131,8 +252,19 @@ void CallAudioCapture::createTapAndAggregate()
         throw startError(std::nullopt);
     }
 
-    auto context = std::make_unique<IOContext>(
-        IOContext{*format, description.bytesPerFrame, queue_, farEnd_, weak_from_this()});
+    std::uint32_t bufferFrames = mostSlotFrames;
+    if (system.get(aggregateID_, bufferFrameSizeAddress, bufferFrames) != AudioStatuses::ok)
+        bufferFrames = mostSlotFrames;
+    auto context = std::make_unique<IOContext>();
+    try {
+        context->slots = std::make_shared<CycleSlots>(*format, description.bytesPerFrame,
+                                                      std::clamp(bufferFrames, fewestSlotFrames, mostSlotFrames));
+    } catch (const std::bad_alloc&) {
+        teardown();
+        throw startError(std::nullopt);
+    }
+    context->drainTrigger = queue_->makeTrigger(
+        [slots = context->slots, capture = weak_from_this(), farEnd = farEnd_] { drain(*slots, capture, *farEnd); });
     AudioIOProcId procID = 0;
     if (system.createIOProc(aggregateID_, &CallAudioCapture::ioProc, context.get(), procID) != AudioStatuses::ok
         || procID == 0) {
@@ -162,6 +294,14 @@ void CallAudioCapture::teardown()
 {
     AudioSystem& system = audioSystem();
     aliveListener_.release();
+    // The context's trigger goes with it: cycles still in its slots, and any
+    // the procedure adds before it stops, are delivered after whatever runs
+    // now, as when each cycle was a job of its own.
+    if (context_) {
+        queue_->async([slots = context_->slots, capture = weak_from_this(), farEnd = farEnd_] {
+            drain(*slots, capture, *farEnd);
+        });
+    }
     if (aggregateID_ != 0) {
         if (procID_) {
             system.stopDevice(aggregateID_, *procID_);
@@ -239,56 +379,45 @@ AudioStatus CallAudioCapture::ioProc(AudioObjectId, const AudioTimeStamp&, std::
                                      const AudioTimeStamp&, void* context)
 {
     const auto& io = *static_cast<const IOContext*>(context);
-    if (input.empty() || input[0].byteSize == 0 || io.bytesPerFrame > input[0].byteSize)
-        return AudioStatuses::ok;
-    const std::size_t frames = input[0].byteSize / std::max<std::uint32_t>(io.bytesPerFrame, 1);
-
-    std::shared_ptr<PcmBuffer> buffer;
-    try {
-        buffer = std::make_shared<PcmBuffer>(io.format, frames);
-    } catch (const std::bad_alloc&) {
-        return AudioStatuses::ok;
-    } catch (const std::invalid_argument&) {
-        return AudioStatuses::ok;
-    }
-    buffer->setFrameLength(frames);
-
-    // The buffer keeps the tap's layout: one array when interleaved, one per
-    // channel otherwise; each source array fills the array of its index.
-    const AudioFormat& format = io.format;
-    const std::size_t arrays = format.interleaved ? 1 : format.channelCount;
-    const std::size_t arrayBytes =
-        frames * format.bytesPerSample() * (format.interleaved ? format.channelCount : 1);
-    for (std::size_t i = 0; i < std::min(arrays, input.size()); ++i) {
-        const auto channel = static_cast<std::uint32_t>(i);
-        void* target = format.sampleType == SampleType::float32 ? static_cast<void*>(buffer->floatChannelData(channel))
-                                                                : static_cast<void*>(buffer->int16ChannelData(channel));
-        if (!target || !input[i].data)
-            continue;
-        std::memcpy(target, input[i].data, std::min<std::size_t>(arrayBytes, input[i].byteSize));
-    }
-
-    std::optional<double> time;
-    if (inputTime.hasHostTime())
-        time = inputTime.hostSeconds();
-    io.queue->async([capture = io.capture, farEnd = io.farEnd, buffer = std::move(buffer), time]() mutable {
-        deliver(capture, *farEnd, std::move(buffer), time);
-    });
+    if (io.slots->put(input, inputTime))
+        io.drainTrigger.fire();
     return AudioStatuses::ok;
 }
 
-void CallAudioCapture::deliver(const std::weak_ptr<CallAudioCapture>& capture, FarEndActivity& farEnd,
-                               std::shared_ptr<PcmBuffer> buffer, std::optional<double> time)
+void CallAudioCapture::drain(CycleSlots& slots, const std::weak_ptr<CallAudioCapture>& capture, FarEndActivity& farEnd)
 {
-    const double start = time ? *time
-                              : FarEndActivity::hostTime()
-            - static_cast<double>(buffer->frameLength()) / buffer->format().sampleRate;
+    while (auto taken = slots.take()) {
+        if (!taken->buffer)
+            continue;
+        // Without a host time the cycle ended about now; a piece of a split
+        // cycle ends where the pieces after it begin.
+        const double rate = taken->buffer->format().sampleRate;
+        const double start = taken->time ? *taken->time
+                                         : FarEndActivity::hostTime()
+                - static_cast<double>(taken->buffer->frameLength() + taken->framesAfter) / rate;
+        deliver(capture, farEnd, std::move(taken->buffer), start);
+    }
+}
+
+void CallAudioCapture::deliver(const std::weak_ptr<CallAudioCapture>& capture, FarEndActivity& farEnd,
+                               std::shared_ptr<PcmBuffer> buffer, double start)
+{
     // Recorded whether or not anyone listens: the echo gate needs it.
     const auto spans = FarEndActivity::spans(*buffer, start, levelWindow);
     if (!spans.empty())
         farEnd.heard(spans, spans.back().end);
     if (auto self = capture.lock(); self && self->onBuffer_)
         self->onBuffer_(std::move(buffer));
+}
+
+std::size_t CallAudioCapture::slotFrames() const
+{
+    return context_ ? context_->slots->slotFrames() : 0;
+}
+
+std::uint64_t CallAudioCapture::droppedCycles() const
+{
+    return context_ ? context_->slots->dropped() : 0;
 }
 
 } // namespace parlaro

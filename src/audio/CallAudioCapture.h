@@ -15,9 +15,18 @@ namespace parlaro {
 
 // Captures everything the computer plays except this program's own output:
 // a private process tap read through a private aggregate device, whose I/O
-// procedure copies each cycle into a new buffer and posts it to the capture's
-// queue. There the buffer's loudness goes into the far-end record first, then
-// the buffer to the listener.
+// procedure hands each cycle to the capture's queue. There the cycle becomes
+// a new buffer, whose loudness goes into the far-end record first, then the
+// buffer to the listener.
+//
+// The I/O procedure runs on the real-time thread, so it neither allocates nor
+// waits: it copies the cycle into one of slotCount slots made with the
+// device, publishes it with atomics and fires an allocation-free trigger of
+// the queue, whose drain turns filled slots into buffers in order. A cycle
+// longer than a slot is split over as many slots as it needs, each piece
+// delivered as a buffer of its own starting where the piece starts; a cycle
+// finding too few free slots (the queue is that far behind) is dropped whole
+// and counted.
 //
 // It repairs itself when the default output changes, the audio server
 // restarts or its aggregate device dies, trying up to five builds a second
@@ -35,6 +44,13 @@ public:
     static constexpr const char* uidPrefix = "com.parlaro.listen.";
     // How long the quit path waits for its stop.
     static constexpr double stopWaitSeconds = 0.5;
+    // Cycles the I/O procedure can have on their way to the queue.
+    static constexpr std::size_t slotCount = 8;
+    // A slot holds the device's buffer frame size, within these bounds (the
+    // upper one when the size cannot be read); the lower one leaves room for
+    // a device whose buffer grows while it runs.
+    static constexpr std::uint32_t fewestSlotFrames = 4096;
+    static constexpr std::uint32_t mostSlotFrames = 8192;
 
     explicit CallAudioCapture(std::shared_ptr<FarEndActivity> farEnd);
     // Tears down what is left, so no tap or device outlives the capture.
@@ -57,8 +73,13 @@ public:
     std::optional<AudioIOProcId> procID() const { return procID_; }
     std::int64_t generation() const { return generation_; }
     const std::shared_ptr<FarEndActivity>& farEnd() const { return farEnd_; }
+    // Of the running device (on the queue): frames one slot holds, and cycles
+    // dropped for want of a free slot; 0 when none runs.
+    std::size_t slotFrames() const;
+    std::uint64_t droppedCycles() const;
 
 private:
+    class CycleSlots;
     struct IOContext;
     struct SystemListener {
         AudioListenerToken defaultOutput;
@@ -75,8 +96,9 @@ private:
     static AudioStatus ioProc(AudioObjectId device, const AudioTimeStamp& now, std::span<const AudioIOBuffer> input,
                               const AudioTimeStamp& inputTime, std::span<AudioIOBuffer> output,
                               const AudioTimeStamp& outputTime, void* context);
+    static void drain(CycleSlots& slots, const std::weak_ptr<CallAudioCapture>& capture, FarEndActivity& farEnd);
     static void deliver(const std::weak_ptr<CallAudioCapture>& capture, FarEndActivity& farEnd,
-                        std::shared_ptr<PcmBuffer> buffer, std::optional<double> time);
+                        std::shared_ptr<PcmBuffer> buffer, double start);
 
     std::shared_ptr<FarEndActivity> farEnd_;
     std::shared_ptr<rt::SerialQueue> queue_;
