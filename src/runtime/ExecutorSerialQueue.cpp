@@ -51,20 +51,25 @@ SerialQueue::Trigger ExecutorSerialQueue::makeTrigger(Job job)
 
 void ExecutorSerialQueue::runFired()
 {
-    std::vector<std::shared_ptr<TriggerTarget>> fired;
-    {
-        std::lock_guard lock(mutex_);
-        if (suspended_)
+    // Runs owed by fires during these runs go before the next job, too.
+    for (;;) {
+        std::vector<std::shared_ptr<TriggerTarget>> fired;
+        {
+            std::lock_guard lock(mutex_);
+            if (suspended_)
+                return;
+            std::erase_if(triggers_, [&](const std::weak_ptr<TriggerTarget>& weak) {
+                auto trigger = weak.lock();
+                if (trigger && trigger->isPending())
+                    fired.push_back(std::move(trigger));
+                return weak.expired();
+            });
+        }
+        if (fired.empty())
             return;
-        std::erase_if(triggers_, [&](const std::weak_ptr<TriggerTarget>& weak) {
-            auto trigger = weak.lock();
-            if (trigger && trigger->isPending())
-                fired.push_back(std::move(trigger));
-            return weak.expired();
-        });
+        for (const auto& trigger : fired)
+            runJob([&trigger] { trigger->runIfPending(); });
     }
-    for (const auto& trigger : fired)
-        runJob([&trigger] { trigger->runIfPending(); });
 }
 
 void ExecutorSerialQueue::sync(const Job& job)

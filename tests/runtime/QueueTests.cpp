@@ -6,7 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace parlaro::rt;
@@ -59,6 +63,123 @@ TEST(SerialQueue, ThreadQueueRunsOffTheCallerInOrder)
     for (int i = 0; i < 50; ++i)
         EXPECT_EQ(order[i], i);
     EXPECT_TRUE(queue.syncWithin(5.0, [] {}));
+}
+
+TEST(SerialQueue, TestQueueTriggersCoalesceAndComeBeforeLaterJobs)
+{
+    ManualRuntime runtime;
+    auto queue = makeSerialQueue("call-audio-capture");
+    std::vector<std::string> log;
+    int refires = 0;
+    SerialQueue::Trigger trigger;
+    trigger = queue->makeTrigger([&] {
+        log.push_back(queue->isCurrent() ? "t" : "t off the queue");
+        if (refires-- > 0)
+            trigger.fire();
+    });
+    auto position = [&](const std::string& entry) { return std::find(log.begin(), log.end(), entry) - log.begin(); };
+
+    // Fires before the run share it.
+    trigger.fire();
+    trigger.fire();
+    trigger.fire();
+    EXPECT_TRUE(log.empty()) << "never inline";
+    runtime.runUntilIdle();
+    EXPECT_EQ(log, (std::vector<std::string>{"t"}));
+
+    // The run comes before a job posted after the fire.
+    log.clear();
+    queue->async([&] { log.push_back("a"); });
+    trigger.fire();
+    queue->async([&] { log.push_back("b"); });
+    runtime.runUntilIdle();
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_LT(position("t"), position("b"));
+    EXPECT_LT(position("a"), position("b"));
+
+    // A fire during the run owes another run; sync waits for owed runs.
+    log.clear();
+    refires = 1;
+    trigger.fire();
+    queue->sync([&] { log.push_back("sync"); });
+    EXPECT_EQ(log, (std::vector<std::string>{"t", "t", "sync"}));
+
+    // A suspended queue runs nothing until it resumes, then once.
+    log.clear();
+    auto test = runtime.queues().queue("call-audio-capture");
+    test->suspend();
+    trigger.fire();
+    trigger.fire();
+    runtime.runUntilIdle();
+    EXPECT_TRUE(log.empty());
+    test->resume();
+    runtime.runUntilIdle();
+    EXPECT_EQ(log, (std::vector<std::string>{"t"}));
+
+    // Dropping the trigger drops its owed run; a copy keeps it.
+    log.clear();
+    auto copy = trigger;
+    trigger.fire();
+    trigger = {};
+    runtime.runUntilIdle();
+    EXPECT_EQ(log.size(), 1u);
+    copy.fire();
+    copy = {};
+    runtime.runUntilIdle();
+    EXPECT_EQ(log.size(), 1u);
+
+    // A trigger may outlive its queue; firing it then does nothing.
+    auto orphan = queue->makeTrigger([&] { log.push_back("orphan"); });
+    queue.reset();
+    test.reset();
+    orphan.fire();
+    runtime.runUntilIdle();
+    EXPECT_EQ(log.size(), 1u);
+}
+
+TEST(SerialQueue, ThreadQueueTriggersFireFromAnyThread)
+{
+    auto queue = std::make_unique<ThreadSerialQueue>("capture");
+    std::vector<std::string> log;  // touched on the queue only until a sync returns
+    int refires = 0;
+    SerialQueue::Trigger trigger;
+    trigger = queue->makeTrigger([&] {
+        log.push_back(queue->isCurrent() ? "t" : "t off the queue");
+        if (refires-- > 0)
+            trigger.fire();
+    });
+
+    // Fires from another thread while the queue is busy share one run, which
+    // comes before the job posted after them.
+    std::promise<void> release;
+    queue->async([busy = release.get_future().share()] { busy.wait(); });
+    std::thread other([&] {
+        for (int i = 0; i < 5; ++i)
+            trigger.fire();
+    });
+    other.join();
+    release.set_value();
+    queue->sync([&] { log.push_back("sync"); });
+    EXPECT_EQ(log, (std::vector<std::string>{"t", "sync"}));
+
+    // A fire during the run owes another, still before the next job.
+    log.clear();
+    refires = 1;
+    std::thread([&] { trigger.fire(); }).join();
+    queue->sync([&] { log.push_back("sync"); });
+    EXPECT_EQ(log, (std::vector<std::string>{"t", "t", "sync"}));
+
+    // A fire alone wakes the idle queue.
+    std::promise<void> ran;
+    auto wake = queue->makeTrigger([&] { ran.set_value(); });
+    std::thread([&] { wake.fire(); }).join();
+    EXPECT_EQ(ran.get_future().wait_for(std::chrono::seconds(5)), std::future_status::ready);
+
+    // The queue may go first; later fires do nothing.
+    queue.reset();
+    trigger.fire();
+    wake.fire();
+    EXPECT_EQ(log.size(), 3u);
 }
 
 TEST(Background, ResultsComeBackOnTheMainActor)
