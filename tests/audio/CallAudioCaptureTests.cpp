@@ -173,6 +173,85 @@ TEST(CallAudioCapture, KeepsTheTapsLayoutWhenChannelsAreSeparate)
     t.stop();
 }
 
+// A process whose sound names the frame it was played at lets the tests read
+// which part of which cycle a buffer holds: frame f plays 0.3 + f / 100000 on
+// the left (0.15 + f / 100000 on the right) with the call and the music.
+constexpr AudioObjectId clockApp = 503;
+std::int64_t frameOf(const PcmBuffer& buffer, std::size_t frame, std::uint32_t channel = 0)
+{
+    return std::lround((buffer.floatSample(frame, channel) - (channel == 0 ? 0.3f : 0.15f)) * 1e5f);
+}
+
+TEST(CallAudioCapture, CyclesPassThroughAFixedSetOfSlots)
+{
+    Capturing t;
+    t.system.addProcess({clockApp, 79, "com.example.clock", false, true, {}, {}, [](std::uint32_t, double frame) {
+                             return static_cast<float>(frame * 1e-5);
+                         }});
+    const double begun = rt::clock().hostTime();
+    t.start();
+    const AudioObjectId aggregate = t.capture->aggregateID();
+    // The device's 512-frame buffer gets the smallest slot.
+    EXPECT_EQ(t.capture->slotFrames(), 4096u);
+    EXPECT_EQ(t.capture->droppedCycles(), 0u);
+
+    // The queue falls behind: eight 10 ms cycles wait in the slots, the ninth
+    // is dropped and counted; the eight arrive in order once the queue moves.
+    t.queue().suspend();
+    for (int cycle = 0; cycle < 9; ++cycle)
+        ASSERT_EQ(t.system.runIOCycle(aggregate, 480), AudioStatuses::ok);
+    EXPECT_EQ(t.capture->droppedCycles(), 1u);
+    t.queue().resume();
+    t.runtime.runUntilIdle();
+    ASSERT_EQ(t.buffers.size(), 8u);
+    for (std::size_t cycle = 0; cycle < 8; ++cycle) {
+        ASSERT_EQ(t.buffers[cycle]->frameLength(), 480u);
+        EXPECT_EQ(frameOf(*t.buffers[cycle], 0), 480 * static_cast<std::int64_t>(cycle));
+        EXPECT_EQ(frameOf(*t.buffers[cycle], 479), 480 * static_cast<std::int64_t>(cycle) + 479);
+    }
+    EXPECT_TRUE(t.farEnd->level(begun + 0.075, begun + 0.076));
+    EXPECT_FALSE(t.farEnd->level(begun + 0.085, begun + 0.086)) << "the dropped cycle is not heard";
+
+    // A cycle longer than a slot is split over slots; each piece is a buffer
+    // of its own, timed where it starts, and the whole cycle is heard.
+    t.buffers.clear();
+    ASSERT_EQ(t.system.runIOCycle(aggregate, 10000), AudioStatuses::ok);
+    t.runtime.runUntilIdle();
+    ASSERT_EQ(t.buffers.size(), 3u);
+    EXPECT_EQ(t.buffers[0]->frameLength(), 4096u);
+    EXPECT_EQ(t.buffers[1]->frameLength(), 4096u);
+    EXPECT_EQ(t.buffers[2]->frameLength(), 1808u);
+    EXPECT_EQ(t.buffers[0]->frameCapacity(), 4096u);
+    EXPECT_EQ(frameOf(*t.buffers[0], 0), 4320);
+    EXPECT_EQ(frameOf(*t.buffers[1], 0), 4320 + 4096);
+    EXPECT_EQ(frameOf(*t.buffers[2], 1807), 4320 + 9999);
+    const double cycleEnd = begun + (4320 + 10000) / 48000.0;
+    const auto tail = t.farEnd->level(cycleEnd - 0.005, cycleEnd - 0.004);
+    ASSERT_TRUE(tail);
+    EXPECT_NEAR(*tail, 20 * std::log10(0.3 + 14136e-5), 0.01);  // its last window, 13952 to 14319
+
+    // A cycle longer than all slots together is dropped whole.
+    ASSERT_EQ(t.system.runIOCycle(aggregate, 8 * 4096 + 1), AudioStatuses::ok);
+    t.runtime.runUntilIdle();
+    EXPECT_EQ(t.buffers.size(), 3u);
+    EXPECT_EQ(t.capture->droppedCycles(), 2u);
+    t.stop();
+    EXPECT_EQ(t.capture->slotFrames(), 0u);
+
+    // Separate channels split alike.
+    t.buffers.clear();
+    t.system.setTapFormat(AudioStreamDescription::pcm({48000, 2, SampleType::float32, false}));
+    t.start();
+    const std::int64_t first = static_cast<std::int64_t>(t.system.sampleTime(t.capture->aggregateID()));
+    ASSERT_EQ(t.system.runIOCycle(t.capture->aggregateID(), 5000), AudioStatuses::ok);
+    t.runtime.runUntilIdle();
+    ASSERT_EQ(t.buffers.size(), 2u);
+    EXPECT_EQ(t.buffers[1]->frameLength(), 904u);
+    EXPECT_EQ(frameOf(*t.buffers[1], 0, 0), first + 4096);
+    EXPECT_EQ(frameOf(*t.buffers[1], 903, 1), first + 4999);
+    t.stop();
+}
+
 TEST(CallAudioCapture, AFailedStartLeavesNothingBehind)
 {
     Capturing t;

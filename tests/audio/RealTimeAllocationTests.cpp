@@ -1,14 +1,17 @@
-// Proves that the forwarder's I/O procedures never allocate: this test binary
+// Proves that the real-time I/O procedures never allocate: this test binary
 // replaces the global allocation functions with ones that count while the
 // current thread is inside a procedure call made below.
 
 #include "ForwardingWorld.h"
 
+#include "audio/CallAudioCapture.h"
 #include "audio/HALForwarder.h"
+#include "runtime/ThreadSerialQueue.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <list>
 #include <new>
 
 namespace {
@@ -185,4 +188,150 @@ TEST(RealTimeProcedures, NeverAllocate)
     ASSERT_EQ(resampled.mode(), HALForwarder::Mode::resample);
     EXPECT_EQ(allocationsWhileForwarding(resampled, slowMicrophoneID, virtualDeviceID), 0) << "resampled";
     EXPECT_TRUE(resampled.errorValid());
+}
+
+namespace {
+
+// Stands in front of the sim and registers, for every I/O procedure a caller
+// asks for, one of its own that runs the caller's with the counting on: the
+// cycles the sim drives then count only what the procedures allocate.
+class CountingProcedures final : public AudioSystem {
+public:
+    explicit CountingProcedures(AudioSystem& system) : system_(system), scope_(*this) {}
+
+    bool hasProperty(AudioObjectId o, const AudioPropertyAddress& a) const override
+    {
+        return system_.hasProperty(o, a);
+    }
+    AudioStatus getPropertyDataSize(AudioObjectId o, const AudioPropertyAddress& a, std::uint32_t& size,
+                                    const AudioPropertyValue* q) const override
+    {
+        return system_.getPropertyDataSize(o, a, size, q);
+    }
+    AudioStatus getPropertyData(AudioObjectId o, const AudioPropertyAddress& a, AudioPropertyValue& value,
+                                const AudioPropertyValue* q) const override
+    {
+        return system_.getPropertyData(o, a, value, q);
+    }
+    AudioStatus setPropertyData(AudioObjectId o, const AudioPropertyAddress& a, const AudioPropertyValue& v) override
+    {
+        return system_.setPropertyData(o, a, v);
+    }
+    AudioListenerToken addPropertyListener(AudioObjectId o, const AudioPropertyAddress& a, AudioCallbackQueue queue,
+                                           AudioPropertyListener listener) override
+    {
+        return system_.addPropertyListener(o, a, std::move(queue), std::move(listener));
+    }
+    AudioStatus createIOProc(AudioObjectId device, AudioIOProc proc, void* context, AudioIOProcId& id) override
+    {
+        Wrapped& wrapped = wrapped_.emplace_back(Wrapped{proc, context});
+        return system_.createIOProc(device, &CountingProcedures::counted, &wrapped, id);
+    }
+    AudioStatus destroyIOProc(AudioObjectId device, AudioIOProcId id) override
+    {
+        return system_.destroyIOProc(device, id);
+    }
+    AudioStatus startDevice(AudioObjectId device, AudioIOProcId id) override { return system_.startDevice(device, id); }
+    AudioStatus stopDevice(AudioObjectId device, AudioIOProcId id) override { return system_.stopDevice(device, id); }
+    AudioStatus createProcessTap(const ProcessTapDescription& d, AudioObjectId& tap) override
+    {
+        return system_.createProcessTap(d, tap);
+    }
+    AudioStatus destroyProcessTap(AudioObjectId tap) override { return system_.destroyProcessTap(tap); }
+    AudioStatus createAggregateDevice(const AggregateDeviceDescription& d, AudioObjectId& device) override
+    {
+        return system_.createAggregateDevice(d, device);
+    }
+    AudioStatus destroyAggregateDevice(AudioObjectId device) override { return system_.destroyAggregateDevice(device); }
+    AudioStatus newOutputQueue(const AudioStreamDescription& f, AudioQueueOutputCallback cb, void* u,
+                               std::shared_ptr<AudioQueue>& queue) override
+    {
+        return system_.newOutputQueue(f, cb, u, queue);
+    }
+    AudioStatus newInputQueue(const AudioStreamDescription& f, AudioQueueInputCallback cb, void* u,
+                              std::shared_ptr<AudioQueue>& queue) override
+    {
+        return system_.newInputQueue(f, cb, u, queue);
+    }
+    std::shared_ptr<AudioInputEngine> makeInputEngine() override { return system_.makeInputEngine(); }
+    std::int32_t currentProcessID() const override { return system_.currentProcessID(); }
+
+private:
+    struct Wrapped {
+        AudioIOProc proc;
+        void* context;
+    };
+
+    static AudioStatus counted(AudioObjectId device, const AudioTimeStamp& now, std::span<const AudioIOBuffer> input,
+                               const AudioTimeStamp& inputTime, std::span<AudioIOBuffer> output,
+                               const AudioTimeStamp& outputTime, void* context)
+    {
+        const auto& wrapped = *static_cast<const Wrapped*>(context);
+        Inside inside;
+        return wrapped.proc(device, now, input, inputTime, output, outputTime, wrapped.context);
+    }
+
+    AudioSystem& system_;
+    std::list<Wrapped> wrapped_;
+    AudioSystemScope scope_;
+};
+
+AudioStatus allocatingProc(AudioObjectId, const AudioTimeStamp&, std::span<const AudioIOBuffer>, const AudioTimeStamp&,
+                           std::span<AudioIOBuffer>, const AudioTimeStamp&, void*)
+{
+    delete new int(1);
+    return AudioStatuses::ok;
+}
+
+} // namespace
+
+// The far-end capture's procedure on the production queue, whose trigger
+// wakes its thread: steady cycles and one split over three slots.
+TEST(RealTimeProcedures, FarEndCaptureNeverAllocates)
+{
+    ForwardingWorld world;
+    rt::ThreadQueueFactory threads;
+    rt::Environment environment = rt::environment();
+    environment.queues = &threads;
+    rt::EnvironmentScope productionQueues(environment);
+    CountingProcedures counting(world.audio);
+    world.audio.addProcess({501, 77, "com.example.call", true, true, {}, {}, [](std::uint32_t, double frame) {
+                                return static_cast<float>(0.2 * std::sin(frame * 0.01));
+                            }});
+
+    auto capture = std::make_shared<CallAudioCapture>(std::make_shared<FarEndActivity>());
+    std::vector<std::size_t> frames;  // on the capture's queue until a sync returns
+    capture->queue()->sync([&] {
+        capture->start([&](std::shared_ptr<const PcmBuffer> buffer) { frames.push_back(buffer->frameLength()); },
+                       [](const std::string&) {});
+    });
+    const AudioObjectId aggregate = capture->aggregateID();
+    ASSERT_NE(aggregate, 0u);
+
+    // Positive control: a procedure that allocates, run by the sim through
+    // the same wrapping, is counted.
+    AudioIOProcId allocating = 0;
+    ASSERT_EQ(counting.createIOProc(aggregate, &allocatingProc, nullptr, allocating), AudioStatuses::ok);
+    ASSERT_EQ(counting.startDevice(aggregate, allocating), AudioStatuses::ok);
+    allocationsInside = 0;
+    ASSERT_EQ(world.audio.runIOCycle(aggregate, 480), AudioStatuses::ok);
+    EXPECT_EQ(allocationsInside, 1) << "the counting hook is active inside procedures the sim runs";
+    counting.stopDevice(aggregate, allocating);
+    counting.destroyIOProc(aggregate, allocating);
+    capture->queue()->sync([] {});
+
+    // Five steady cycles and one of 10000 frames fill at most all eight
+    // slots, so none is dropped however late the queue's thread runs.
+    frames.clear();
+    allocationsInside = 0;
+    for (int cycle = 0; cycle < 5; ++cycle)
+        ASSERT_EQ(world.audio.runIOCycle(aggregate, 480), AudioStatuses::ok);
+    ASSERT_EQ(world.audio.runIOCycle(aggregate, 10000), AudioStatuses::ok);
+    EXPECT_EQ(allocationsInside, 0);
+
+    std::uint64_t dropped = 1;
+    capture->queue()->sync([&] { dropped = capture->droppedCycles(); });
+    EXPECT_EQ(frames, (std::vector<std::size_t>{480, 480, 480, 480, 480, 4096, 4096, 1808}));
+    EXPECT_EQ(dropped, 0u);
+    capture->queue()->sync([&] { capture->stop(); });
 }
