@@ -123,6 +123,7 @@ void ThreadSerialQueue::loop()
                 }
                 if (stopping_)
                     return;
+                std::erase_if(triggers_, [](const auto& weak) { return weak.expired(); });
                 if (triggers_.empty())
                     signal_->wake.wait(lock);
                 else
