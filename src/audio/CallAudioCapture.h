@@ -45,7 +45,7 @@ public:
     // How long the quit path waits for its stop.
     static constexpr double stopWaitSeconds = 0.5;
     // Cycles the I/O procedure can have on their way to the queue.
-    static constexpr std::size_t slotCount = 8;
+    static constexpr std::size_t slotCount = 32;
     // A slot holds the device's buffer frame size, within these bounds (the
     // upper one when the size cannot be read); the lower one leaves room for
     // a device whose buffer grows while it runs.

@@ -195,22 +195,26 @@ TEST(CallAudioCapture, CyclesPassThroughAFixedSetOfSlots)
     EXPECT_EQ(t.capture->slotFrames(), 4096u);
     EXPECT_EQ(t.capture->droppedCycles(), 0u);
 
-    // The queue falls behind: eight 10 ms cycles wait in the slots, the ninth
-    // is dropped and counted; the eight arrive in order once the queue moves.
+    // The queue falls behind: as many 10 ms cycles as there are slots wait,
+    // the next is dropped and counted; the waiting ones arrive in order once
+    // the queue moves.
+    constexpr std::size_t slots = CallAudioCapture::slotCount;
+    const auto held = static_cast<std::int64_t>(slots);
     t.queue().suspend();
-    for (int cycle = 0; cycle < 9; ++cycle)
+    for (std::size_t cycle = 0; cycle <= slots; ++cycle)
         ASSERT_EQ(t.system.runIOCycle(aggregate, 480), AudioStatuses::ok);
     EXPECT_EQ(t.capture->droppedCycles(), 1u);
     t.queue().resume();
     t.runtime.runUntilIdle();
-    ASSERT_EQ(t.buffers.size(), 8u);
-    for (std::size_t cycle = 0; cycle < 8; ++cycle) {
+    ASSERT_EQ(t.buffers.size(), slots);
+    for (std::size_t cycle = 0; cycle < slots; ++cycle) {
         ASSERT_EQ(t.buffers[cycle]->frameLength(), 480u);
         EXPECT_EQ(frameOf(*t.buffers[cycle], 0), 480 * static_cast<std::int64_t>(cycle));
         EXPECT_EQ(frameOf(*t.buffers[cycle], 479), 480 * static_cast<std::int64_t>(cycle) + 479);
     }
-    EXPECT_TRUE(t.farEnd->level(begun + 0.075, begun + 0.076));
-    EXPECT_FALSE(t.farEnd->level(begun + 0.085, begun + 0.086)) << "the dropped cycle is not heard";
+    const double lastHeld = begun + 0.01 * static_cast<double>(held - 1);
+    EXPECT_TRUE(t.farEnd->level(lastHeld + 0.005, lastHeld + 0.006));
+    EXPECT_FALSE(t.farEnd->level(lastHeld + 0.015, lastHeld + 0.016)) << "the dropped cycle is not heard";
 
     // A cycle longer than a slot is split over slots; each piece is a buffer
     // of its own, timed where it starts, and the whole cycle is heard.
@@ -222,16 +226,18 @@ TEST(CallAudioCapture, CyclesPassThroughAFixedSetOfSlots)
     EXPECT_EQ(t.buffers[1]->frameLength(), 4096u);
     EXPECT_EQ(t.buffers[2]->frameLength(), 1808u);
     EXPECT_EQ(t.buffers[0]->frameCapacity(), 4096u);
-    EXPECT_EQ(frameOf(*t.buffers[0], 0), 4320);
-    EXPECT_EQ(frameOf(*t.buffers[1], 0), 4320 + 4096);
-    EXPECT_EQ(frameOf(*t.buffers[2], 1807), 4320 + 9999);
-    const double cycleEnd = begun + (4320 + 10000) / 48000.0;
+    const std::int64_t before = 480 * (held + 1);
+    EXPECT_EQ(frameOf(*t.buffers[0], 0), before);
+    EXPECT_EQ(frameOf(*t.buffers[1], 0), before + 4096);
+    EXPECT_EQ(frameOf(*t.buffers[2], 1807), before + 9999);
+    const double cycleEnd = begun + static_cast<double>(before + 10000) / 48000.0;
     const auto tail = t.farEnd->level(cycleEnd - 0.005, cycleEnd - 0.004);
     ASSERT_TRUE(tail);
-    EXPECT_NEAR(*tail, 20 * std::log10(0.3 + 14136e-5), 0.01);  // its last window, 13952 to 14319
+    // Its last window holds the last piece's final 368 frames, 9632 to 9999.
+    EXPECT_NEAR(*tail, 20 * std::log10(0.3 + (static_cast<double>(before) + 9815.5) * 1e-5), 0.01);
 
     // A cycle longer than all slots together is dropped whole.
-    ASSERT_EQ(t.system.runIOCycle(aggregate, 8 * 4096 + 1), AudioStatuses::ok);
+    ASSERT_EQ(t.system.runIOCycle(aggregate, slots * 4096 + 1), AudioStatuses::ok);
     t.runtime.runUntilIdle();
     EXPECT_EQ(t.buffers.size(), 3u);
     EXPECT_EQ(t.capture->droppedCycles(), 2u);
