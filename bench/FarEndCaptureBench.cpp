@@ -1,5 +1,6 @@
 #include "audio/CallAudioCapture.h"
 #include "audio/EchoGuard.h"
+#include "platform/sim/AudioSystemDecorator.h"
 #include "platform/sim/SimAudioSystem.h"
 #include "runtime/ManualRuntime.h"
 #include "runtime/SystemRuntime.h"
@@ -20,74 +21,19 @@ constexpr double bufferSeconds = frames / rate;
 // The simulated system, except that it hands out the I/O procedure it is
 // given, so the benchmark can run one cycle without the simulation's own
 // buffer making.
-class ProcCatcher final : public AudioSystem {
+class ProcCatcher final : public sim::AudioSystemDecorator {
 public:
-    explicit ProcCatcher(sim::SimAudioSystem& system) : system_(system), scope_(*this) {}
+    using AudioSystemDecorator::AudioSystemDecorator;
 
     AudioIOProc proc = nullptr;
     void* context = nullptr;
 
-    bool hasProperty(AudioObjectId o, const AudioPropertyAddress& a) const override
-    {
-        return system_.hasProperty(o, a);
-    }
-    AudioStatus getPropertyDataSize(AudioObjectId o, const AudioPropertyAddress& a, std::uint32_t& size,
-                                    const AudioPropertyValue* q) const override
-    {
-        return system_.getPropertyDataSize(o, a, size, q);
-    }
-    AudioStatus getPropertyData(AudioObjectId o, const AudioPropertyAddress& a, AudioPropertyValue& value,
-                                const AudioPropertyValue* q) const override
-    {
-        return system_.getPropertyData(o, a, value, q);
-    }
-    AudioStatus setPropertyData(AudioObjectId o, const AudioPropertyAddress& a, const AudioPropertyValue& v) override
-    {
-        return system_.setPropertyData(o, a, v);
-    }
-    AudioListenerToken addPropertyListener(AudioObjectId o, const AudioPropertyAddress& a, AudioCallbackQueue queue,
-                                           AudioPropertyListener listener) override
-    {
-        return system_.addPropertyListener(o, a, std::move(queue), std::move(listener));
-    }
     AudioStatus createIOProc(AudioObjectId device, AudioIOProc p, void* c, AudioIOProcId& id) override
     {
         proc = p;
         context = c;
         return system_.createIOProc(device, p, c, id);
     }
-    AudioStatus destroyIOProc(AudioObjectId device, AudioIOProcId id) override
-    {
-        return system_.destroyIOProc(device, id);
-    }
-    AudioStatus startDevice(AudioObjectId device, AudioIOProcId id) override { return system_.startDevice(device, id); }
-    AudioStatus stopDevice(AudioObjectId device, AudioIOProcId id) override { return system_.stopDevice(device, id); }
-    AudioStatus createProcessTap(const ProcessTapDescription& d, AudioObjectId& tap) override
-    {
-        return system_.createProcessTap(d, tap);
-    }
-    AudioStatus destroyProcessTap(AudioObjectId tap) override { return system_.destroyProcessTap(tap); }
-    AudioStatus createAggregateDevice(const AggregateDeviceDescription& d, AudioObjectId& device) override
-    {
-        return system_.createAggregateDevice(d, device);
-    }
-    AudioStatus destroyAggregateDevice(AudioObjectId device) override { return system_.destroyAggregateDevice(device); }
-    AudioStatus newOutputQueue(const AudioStreamDescription& f, AudioQueueOutputCallback cb, void* u,
-                               std::shared_ptr<AudioQueue>& queue) override
-    {
-        return system_.newOutputQueue(f, cb, u, queue);
-    }
-    AudioStatus newInputQueue(const AudioStreamDescription& f, AudioQueueInputCallback cb, void* u,
-                              std::shared_ptr<AudioQueue>& queue) override
-    {
-        return system_.newInputQueue(f, cb, u, queue);
-    }
-    std::shared_ptr<AudioInputEngine> makeInputEngine() override { return system_.makeInputEngine(); }
-    std::int32_t currentProcessID() const override { return system_.currentProcessID(); }
-
-private:
-    sim::SimAudioSystem& system_;
-    AudioSystemScope scope_;
 };
 
 void reportRealTime(benchmark::State& state)

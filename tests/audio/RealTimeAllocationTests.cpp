@@ -6,6 +6,7 @@
 
 #include "audio/CallAudioCapture.h"
 #include "audio/HALForwarder.h"
+#include "platform/sim/AudioSystemDecorator.h"
 #include "runtime/ThreadSerialQueue.h"
 
 #include <gtest/gtest.h>
@@ -195,66 +196,15 @@ namespace {
 // Stands in front of the sim and registers, for every I/O procedure a caller
 // asks for, one of its own that runs the caller's with the counting on: the
 // cycles the sim drives then count only what the procedures allocate.
-class CountingProcedures final : public AudioSystem {
+class CountingProcedures final : public sim::AudioSystemDecorator {
 public:
-    explicit CountingProcedures(AudioSystem& system) : system_(system), scope_(*this) {}
+    using AudioSystemDecorator::AudioSystemDecorator;
 
-    bool hasProperty(AudioObjectId o, const AudioPropertyAddress& a) const override
-    {
-        return system_.hasProperty(o, a);
-    }
-    AudioStatus getPropertyDataSize(AudioObjectId o, const AudioPropertyAddress& a, std::uint32_t& size,
-                                    const AudioPropertyValue* q) const override
-    {
-        return system_.getPropertyDataSize(o, a, size, q);
-    }
-    AudioStatus getPropertyData(AudioObjectId o, const AudioPropertyAddress& a, AudioPropertyValue& value,
-                                const AudioPropertyValue* q) const override
-    {
-        return system_.getPropertyData(o, a, value, q);
-    }
-    AudioStatus setPropertyData(AudioObjectId o, const AudioPropertyAddress& a, const AudioPropertyValue& v) override
-    {
-        return system_.setPropertyData(o, a, v);
-    }
-    AudioListenerToken addPropertyListener(AudioObjectId o, const AudioPropertyAddress& a, AudioCallbackQueue queue,
-                                           AudioPropertyListener listener) override
-    {
-        return system_.addPropertyListener(o, a, std::move(queue), std::move(listener));
-    }
     AudioStatus createIOProc(AudioObjectId device, AudioIOProc proc, void* context, AudioIOProcId& id) override
     {
         Wrapped& wrapped = wrapped_.emplace_back(Wrapped{proc, context});
         return system_.createIOProc(device, &CountingProcedures::counted, &wrapped, id);
     }
-    AudioStatus destroyIOProc(AudioObjectId device, AudioIOProcId id) override
-    {
-        return system_.destroyIOProc(device, id);
-    }
-    AudioStatus startDevice(AudioObjectId device, AudioIOProcId id) override { return system_.startDevice(device, id); }
-    AudioStatus stopDevice(AudioObjectId device, AudioIOProcId id) override { return system_.stopDevice(device, id); }
-    AudioStatus createProcessTap(const ProcessTapDescription& d, AudioObjectId& tap) override
-    {
-        return system_.createProcessTap(d, tap);
-    }
-    AudioStatus destroyProcessTap(AudioObjectId tap) override { return system_.destroyProcessTap(tap); }
-    AudioStatus createAggregateDevice(const AggregateDeviceDescription& d, AudioObjectId& device) override
-    {
-        return system_.createAggregateDevice(d, device);
-    }
-    AudioStatus destroyAggregateDevice(AudioObjectId device) override { return system_.destroyAggregateDevice(device); }
-    AudioStatus newOutputQueue(const AudioStreamDescription& f, AudioQueueOutputCallback cb, void* u,
-                               std::shared_ptr<AudioQueue>& queue) override
-    {
-        return system_.newOutputQueue(f, cb, u, queue);
-    }
-    AudioStatus newInputQueue(const AudioStreamDescription& f, AudioQueueInputCallback cb, void* u,
-                              std::shared_ptr<AudioQueue>& queue) override
-    {
-        return system_.newInputQueue(f, cb, u, queue);
-    }
-    std::shared_ptr<AudioInputEngine> makeInputEngine() override { return system_.makeInputEngine(); }
-    std::int32_t currentProcessID() const override { return system_.currentProcessID(); }
 
 private:
     struct Wrapped {
@@ -271,9 +221,7 @@ private:
         return wrapped.proc(device, now, input, inputTime, output, outputTime, wrapped.context);
     }
 
-    AudioSystem& system_;
     std::list<Wrapped> wrapped_;
-    AudioSystemScope scope_;
 };
 
 AudioStatus allocatingProc(AudioObjectId, const AudioTimeStamp&, std::span<const AudioIOBuffer>, const AudioTimeStamp&,

@@ -4,7 +4,7 @@
 
 namespace parlaro::sim {
 
-SimQueueRecorder::SimQueueRecorder(AudioSystem& system) : system_(system), scope_(*this) {}
+SimQueueRecorder::SimQueueRecorder(AudioSystem& system) : AudioSystemDecorator(system) {}
 
 std::vector<std::shared_ptr<SimAudioQueue>> SimQueueRecorder::made() const
 {
@@ -26,76 +26,6 @@ void SimQueueRecorder::keep(const std::shared_ptr<AudioQueue>& queue)
     }
 }
 
-bool SimQueueRecorder::hasProperty(AudioObjectId object, const AudioPropertyAddress& address) const
-{
-    return system_.hasProperty(object, address);
-}
-
-AudioStatus SimQueueRecorder::getPropertyDataSize(AudioObjectId object, const AudioPropertyAddress& address,
-                                                  std::uint32_t& size, const AudioPropertyValue* qualifier) const
-{
-    return system_.getPropertyDataSize(object, address, size, qualifier);
-}
-
-AudioStatus SimQueueRecorder::getPropertyData(AudioObjectId object, const AudioPropertyAddress& address,
-                                              AudioPropertyValue& value, const AudioPropertyValue* qualifier) const
-{
-    return system_.getPropertyData(object, address, value, qualifier);
-}
-
-AudioStatus SimQueueRecorder::setPropertyData(AudioObjectId object, const AudioPropertyAddress& address,
-                                              const AudioPropertyValue& value)
-{
-    return system_.setPropertyData(object, address, value);
-}
-
-AudioListenerToken SimQueueRecorder::addPropertyListener(AudioObjectId object, const AudioPropertyAddress& address,
-                                                         AudioCallbackQueue queue, AudioPropertyListener listener)
-{
-    return system_.addPropertyListener(object, address, std::move(queue), std::move(listener));
-}
-
-AudioStatus SimQueueRecorder::createIOProc(AudioObjectId device, AudioIOProc proc, void* context, AudioIOProcId& id)
-{
-    return system_.createIOProc(device, proc, context, id);
-}
-
-AudioStatus SimQueueRecorder::destroyIOProc(AudioObjectId device, AudioIOProcId id)
-{
-    return system_.destroyIOProc(device, id);
-}
-
-AudioStatus SimQueueRecorder::startDevice(AudioObjectId device, AudioIOProcId id)
-{
-    return system_.startDevice(device, id);
-}
-
-AudioStatus SimQueueRecorder::stopDevice(AudioObjectId device, AudioIOProcId id)
-{
-    return system_.stopDevice(device, id);
-}
-
-AudioStatus SimQueueRecorder::createProcessTap(const ProcessTapDescription& description, AudioObjectId& tap)
-{
-    return system_.createProcessTap(description, tap);
-}
-
-AudioStatus SimQueueRecorder::destroyProcessTap(AudioObjectId tap)
-{
-    return system_.destroyProcessTap(tap);
-}
-
-AudioStatus SimQueueRecorder::createAggregateDevice(const AggregateDeviceDescription& description,
-                                                    AudioObjectId& device)
-{
-    return system_.createAggregateDevice(description, device);
-}
-
-AudioStatus SimQueueRecorder::destroyAggregateDevice(AudioObjectId device)
-{
-    return system_.destroyAggregateDevice(device);
-}
-
 AudioStatus SimQueueRecorder::newOutputQueue(const AudioStreamDescription& format, AudioQueueOutputCallback callback,
                                              void* userData, std::shared_ptr<AudioQueue>& queue)
 {
@@ -110,16 +40,6 @@ AudioStatus SimQueueRecorder::newInputQueue(const AudioStreamDescription& format
     const AudioStatus status = system_.newInputQueue(format, callback, userData, queue);
     keep(queue);
     return status;
-}
-
-std::shared_ptr<AudioInputEngine> SimQueueRecorder::makeInputEngine()
-{
-    return system_.makeInputEngine();
-}
-
-std::int32_t SimQueueRecorder::currentProcessID() const
-{
-    return system_.currentProcessID();
 }
 
 } // namespace parlaro::sim
