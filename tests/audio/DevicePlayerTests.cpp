@@ -1,3 +1,4 @@
+#include "support/Outcome.h"
 #include "audio/DevicePlayer.h"
 
 #include "audio/AudioDevices.h"
@@ -58,12 +59,7 @@ sim::SimDevice output(AudioObjectId id, std::string uid, std::uint32_t transport
 }
 
 // What a play ended with, and when.
-struct Outcome {
-    bool finished = false;
-    std::string error;  // empty: success
-    bool cancelled = false;
-    double at = 0;
-};
+using test::Outcome;
 
 class DevicePlayerTest : public ::testing::Test {
 protected:
@@ -78,22 +74,14 @@ protected:
     std::shared_ptr<Outcome> play(AudioObjectId device, std::vector<PcmBuffer> buffers,
                                   DevicePlayer::CurrentCheck check = [] { return true; })
     {
-        auto outcome = std::make_shared<Outcome>();
         auto player = players[device];
         if (!player) {
             player = players[device] = std::make_shared<DevicePlayer>(device, farEnd);
         }
-        handle = rt::spawn([player, buffers = std::move(buffers), check, outcome]() -> rt::Async<void> {
-            try {
-                co_await player->play(buffers, check);
-            } catch (const rt::CancellationError&) {
-                outcome->cancelled = true;
-            } catch (const Error& error) {
-                outcome->error = error.localizedDescription();
-            }
-            outcome->finished = true;
-            outcome->at = rt::clock().now().seconds;
+        auto [outcome, task] = test::track([player, buffers = std::move(buffers), check] {
+            return player->play(buffers, check);
         });
+        handle = task;
         return outcome;
     }
 

@@ -1,3 +1,4 @@
+#include "support/Outcome.h"
 #include "audio/Speaker.h"
 
 #include "audio/AudioDevices.h"
@@ -32,12 +33,7 @@ sim::SimDevice output(AudioObjectId id, std::string uid, std::uint32_t transport
     return device;
 }
 
-struct Outcome {
-    bool finished = false;
-    bool cancelled = false;
-    std::string error;
-    double at = 0;
-};
+using test::Outcome;
 
 class SpeakerTest : public ::testing::Test {
 protected:
@@ -58,18 +54,10 @@ protected:
     std::shared_ptr<Outcome> speak(std::string text, std::vector<AudioObjectId> devices,
                                    std::optional<std::string> voice = std::nullopt)
     {
-        auto outcome = std::make_shared<Outcome>();
-        handles.push_back(rt::spawn([speaker = speaker, text, devices, voice, outcome]() -> rt::Async<void> {
-            try {
-                co_await speaker->speak(text, devices, voice);
-            } catch (const rt::CancellationError&) {
-                outcome->cancelled = true;
-            } catch (const Error& error) {
-                outcome->error = error.localizedDescription();
-            }
-            outcome->finished = true;
-            outcome->at = rt::clock().now().seconds;
-        }));
+        auto [outcome, task] = test::track([speaker = speaker, text, devices, voice] {
+            return speaker->speak(text, devices, voice);
+        });
+        handles.push_back(task);
         return outcome;
     }
 
