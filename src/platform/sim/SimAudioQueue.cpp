@@ -153,18 +153,23 @@ AudioStatus SimAudioQueue::stop(bool immediate)
     if (disposed_)
         return AudioStatuses::badObject;
     if (immediate || direction_ == Direction::input || (!playing_ && enqueued_.empty())) {
-        running_ = false;
         draining_ = false;
-        playing_ = false;
-        enqueued_.clear();
-        ++generation_;
-        if (timer_ != 0)
-            rt::clock().cancel(timer_);
-        timer_ = 0;
+        haltLocked();
     } else {
         draining_ = true;
     }
     return AudioStatuses::ok;
+}
+
+void SimAudioQueue::haltLocked()
+{
+    running_ = false;
+    playing_ = false;
+    enqueued_.clear();
+    ++generation_;  // callbacks already scheduled for the old run do nothing
+    if (timer_ != 0)
+        rt::clock().cancel(timer_);
+    timer_ = 0;
 }
 
 AudioStatus SimAudioQueue::dispose(bool)
@@ -176,13 +181,7 @@ AudioStatus SimAudioQueue::dispose(bool)
         if (disposed_)
             return AudioStatuses::badObject;
         disposed_ = true;
-        running_ = false;
-        playing_ = false;
-        enqueued_.clear();
-        ++generation_;
-        if (timer_ != 0)
-            rt::clock().cancel(timer_);
-        timer_ = 0;
+        haltLocked();
         buffers_.clear();
         storage_.clear();
         timelines_.clear();

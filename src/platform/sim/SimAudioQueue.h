@@ -57,6 +57,8 @@ public:
     std::size_t deliverInput();
 
 private:
+    // Stops playing or recording at once and forgets what was enqueued.
+    void haltLocked();
     std::optional<AudioStatus> failure(AudioSelector selector, AudioOperation operation) const;
     void playNextLocked();
     void finishPlaying(std::uint64_t generation);
