@@ -115,9 +115,9 @@ void CoreAudioReaderDetector::stop()
     callback_ = nullptr;
 }
 
-void CoreAudioReaderDetector::invalidate(const std::function<void()>& then)
+void CoreAudioReaderDetector::invalidate(const std::function<void()>& then, CoreAudioReaderDetector& detector)
 {
-    shared().snapshot_.reset();
+    detector.snapshot_.reset();
     if (then)
         then();
 }
@@ -151,9 +151,9 @@ void CoreAudioReaderDetector::changed()
         onChange_();
 }
 
-bool isDeviceUsedByOtherProcesses(AudioObjectId device)
+bool isDeviceUsedByOtherProcesses(AudioObjectId device, CoreAudioReaderDetector& detector)
 {
-    const auto clients = CoreAudioReaderDetector::shared().clients();
+    const auto clients = detector.clients();
     if (!clients)
         return true;
     const std::int32_t self = audioSystem().currentProcessID();

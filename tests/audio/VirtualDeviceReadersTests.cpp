@@ -20,6 +20,9 @@ struct ReaderWorld {
     rt::ManualRuntime runtime;
     sim::SimPlatform platform;
     sim::SimAudioSystem sim;
+    // A detector of the test's own, so no snapshot or registration carries
+    // over from another test.
+    std::shared_ptr<CoreAudioReaderDetector> detector = CoreAudioReaderDetector::make();
 
     ReaderWorld()
     {
@@ -36,14 +39,6 @@ struct ReaderWorld {
         speakers.uid = "speakers";
         speakers.outputBuffers = {2};
         sim.addDevice(speakers);
-        // The shared detector outlives each test's sim.
-        CoreAudioReaderDetector::shared().stop();
-        CoreAudioReaderDetector::invalidate(nullptr);
-    }
-    ~ReaderWorld()
-    {
-        CoreAudioReaderDetector::shared().stop();
-        CoreAudioReaderDetector::invalidate(nullptr);
     }
 };
 
@@ -112,15 +107,15 @@ TEST(CoreAudioReaderDetector, QueriesLeaveOutThisProcessAndTheProgramsOwn)
     world.sim.addProcess({600, ownPID, "org.parlaro", true, true, {virtualMic}, {30}});
     world.sim.addProcess({601, 90, "com.wenmora.app.helper", true, true, {virtualMic}, {30}});
     world.sim.addProcess({603, 92, "com.wenmora.app", true, true, {virtualMic}, {30}});
-    EXPECT_FALSE(isDeviceUsedByOtherProcesses(virtualMic));
+    auto& detector = *world.detector;
+    EXPECT_FALSE(isDeviceUsedByOtherProcesses(virtualMic, detector));
     world.sim.addProcess({602, 91, "com.example.paused", false, false, {virtualMic}, {}});
-    CoreAudioReaderDetector::invalidate(nullptr);
-    EXPECT_TRUE(isDeviceUsedByOtherProcesses(virtualMic));
-    EXPECT_FALSE(isDeviceUsedByOtherProcesses(30));
-    EXPECT_EQ(microphoneRoute(*CoreAudioReaderDetector::shared().clients(), virtualMic, ownPID),
-              CallMicrophoneRoute::idle);
+    CoreAudioReaderDetector::invalidate(nullptr, detector);
+    EXPECT_TRUE(isDeviceUsedByOtherProcesses(virtualMic, detector));
+    EXPECT_FALSE(isDeviceUsedByOtherProcesses(30, detector));
+    EXPECT_EQ(microphoneRoute(*detector.clients(), virtualMic, ownPID), CallMicrophoneRoute::idle);
     world.sim.setProcessListAvailable(false);
-    EXPECT_TRUE(isDeviceUsedByOtherProcesses(30));
+    EXPECT_TRUE(isDeviceUsedByOtherProcesses(30, detector));
 }
 
 TEST(CoreAudioReaderDetector, WatchesEachProcessOnceAndStopsCleanly)
@@ -182,14 +177,17 @@ TEST(CoreAudioReaderDetector, WatchesEachProcessOnceAndStopsCleanly)
     detector.reset();
     EXPECT_TRUE(sim.listeners().empty());
 
-    // invalidate clears the shared snapshot and then runs its callback.
-    auto& shared = CoreAudioReaderDetector::shared();
-    ASSERT_TRUE(shared.clients());
+    // invalidate clears the given detector's snapshot and then runs its
+    // callback.
+    auto& own = *world.detector;
+    ASSERT_TRUE(own.clients());
     bool ran = false;
-    CoreAudioReaderDetector::invalidate([&] {
-        ran = true;
-        EXPECT_FALSE(shared.snapshot());
-    });
+    CoreAudioReaderDetector::invalidate(
+        [&] {
+            ran = true;
+            EXPECT_FALSE(own.snapshot());
+        },
+        own);
     EXPECT_TRUE(ran);
 }
 
