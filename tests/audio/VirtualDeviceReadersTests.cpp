@@ -4,6 +4,7 @@
 #include "platform/sim/SimAudioSystem.h"
 #include "platform/sim/SimPlatform.h"
 #include "runtime/ManualRuntime.h"
+#include "support/SimDevices.h"
 
 #include <gtest/gtest.h>
 
@@ -27,18 +28,11 @@ struct ReaderWorld {
     ReaderWorld()
     {
         sim.setCurrentProcessID(ownPID);
-        sim::SimDevice mic;
-        mic.id = virtualMic;
-        mic.uid = "com.parlaro.virtualmic";
-        mic.inputBuffers = {2};
-        mic.outputBuffers = {2};
-        mic.custom["dcio"_fcc] = std::uint32_t{0};
-        sim.addDevice(mic);
-        sim::SimDevice speakers;
-        speakers.id = 30;
-        speakers.uid = "speakers";
-        speakers.outputBuffers = {2};
-        sim.addDevice(speakers);
+        sim.addDevice(test::simDevice(virtualMic, "com.parlaro.virtualmic")
+                          .input({2})
+                          .output({2})
+                          .with(AudioSelectors::driverIOActivity, std::uint32_t{0}));
+        sim.addDevice(test::simDevice(30, "speakers").output({2}));
     }
 };
 

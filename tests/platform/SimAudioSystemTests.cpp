@@ -1,5 +1,6 @@
 #include "platform/sim/SimAudioSystem.h"
 #include "runtime/ManualRuntime.h"
+#include "support/SimDevices.h"
 
 #include <gtest/gtest.h>
 
@@ -17,25 +18,12 @@ using sim::SimDevice;
 
 SimDevice microphone()
 {
-    SimDevice device;
-    device.id = 40;
-    device.uid = "mic-uid";
-    device.name = "USB Mic";
-    device.inputBuffers = {1};
-    device.transportType = "usb "_fcc;
-    device.nominalRate = 44100;
-    return device;
+    return test::simDevice(40, "mic-uid").named("USB Mic").input({1}).transport(AudioTransports::usb).rate(44100);
 }
 
 SimDevice speakers()
 {
-    SimDevice device;
-    device.id = 41;
-    device.uid = "spk-uid";
-    device.name = "Speakers";
-    device.outputBuffers = {2};
-    device.outputSource = "ispk"_fcc;
-    return device;
+    return test::simDevice(41, "spk-uid").named("Speakers").output({2}).source(AudioDataSources::internalSpeaker);
 }
 
 TEST(SimAudioSystem, PropertiesFailuresAndTheSystemObject)
