@@ -67,7 +67,9 @@ std::optional<AudioObjectId> AudioDevices::deviceID(const std::string& uid)
 {
     const AudioPropertyValue qualifier = AudioString(uid);
     AudioObjectId id = 0;
-    if (audioSystem().get(audioSystemObject, {AudioSelectors::translateUIDToDevice}, id, &qualifier) != AudioStatuses::ok || id == 0)
+    if (audioSystem().get(audioSystemObject, {AudioSelectors::translateUIDToDevice}, id, &qualifier)
+            != AudioStatuses::ok
+        || id == 0)
         return std::nullopt;
     return id;
 }
@@ -75,7 +77,7 @@ std::optional<AudioObjectId> AudioDevices::deviceID(const std::string& uid)
 std::optional<AudioObjectId> AudioDevices::defaultDeviceID(bool input)
 {
     AudioObjectId id = 0;
-    if (audioSystem().get(audioSystemObject, {input ? AudioSelectors::defaultInputDevice : AudioSelectors::defaultOutputDevice}, id) != AudioStatuses::ok || id == 0)
+    if (audioSystem().get(audioSystemObject, {AudioSelectors::defaultDevice(input)}, id) != AudioStatuses::ok || id == 0)
         return std::nullopt;
     return id;
 }
@@ -83,7 +85,7 @@ std::optional<AudioObjectId> AudioDevices::defaultDeviceID(bool input)
 void AudioDevices::setDefaultDevice(AudioObjectId device, bool input)
 {
     const AudioStatus status =
-        audioSystem().setPropertyData(audioSystemObject, {input ? AudioSelectors::defaultInputDevice : AudioSelectors::defaultOutputDevice}, std::uint32_t{device});
+        audioSystem().setPropertyData(audioSystemObject, {AudioSelectors::defaultDevice(input)}, std::uint32_t{device});
     if (status == AudioStatuses::ok && defaultDeviceID(input) == device)
         return;
     const std::string kind = input ? localized("麦克风") : localized("声音输出");

@@ -32,6 +32,10 @@ inline constexpr AudioSelector devices = "dev#"_fcc;
 inline constexpr AudioSelector processes = "prs#"_fcc;
 inline constexpr AudioSelector defaultInputDevice = "dIn "_fcc;
 inline constexpr AudioSelector defaultOutputDevice = "dOut"_fcc;
+constexpr AudioSelector defaultDevice(bool input)
+{
+    return input ? defaultInputDevice : defaultOutputDevice;
+}
 // Qualified reads: a UID string gives a device, a process id a process.
 inline constexpr AudioSelector translateUIDToDevice = "uidd"_fcc;
 inline constexpr AudioSelector translatePIDToProcess = "id2p"_fcc;

@@ -568,8 +568,7 @@ std::optional<AudioPropertyValue> SimAudioSystem::storedValue(AudioObjectId obje
 
 void SimAudioSystem::setDefaultDevice(bool input, AudioObjectId device)
 {
-    const AudioPropertyAddress address{input ? AudioSelectors::defaultInputDevice
-                                             : AudioSelectors::defaultOutputDevice};
+    const AudioPropertyAddress address{AudioSelectors::defaultDevice(input)};
     std::vector<Change> changes;
     {
         std::lock_guard lock(core_->mutex);
@@ -591,8 +590,7 @@ void SimAudioSystem::collectListChange(SimAudioCore::ObjectKind kind, bool liste
 void SimAudioSystem::collectDefaultRepair(AudioObjectId removed, std::vector<Change>& changes)
 {
     for (const bool input : {true, false}) {
-        const AudioPropertyAddress address{input ? AudioSelectors::defaultInputDevice
-                                                 : AudioSelectors::defaultOutputDevice};
+        const AudioPropertyAddress address{AudioSelectors::defaultDevice(input)};
         if (core_->number(audioSystemObject, address, 0) != removed)
             continue;
         // The server falls back on another device at once, as it does when
@@ -612,7 +610,7 @@ void SimAudioSystem::deliver(const std::vector<Change>& changes)
 std::optional<AudioObjectId> SimAudioSystem::defaultDevice(bool input) const
 {
     std::lock_guard lock(core_->mutex);
-    const std::uint32_t device = core_->number(audioSystemObject, {input ? AudioSelectors::defaultInputDevice : AudioSelectors::defaultOutputDevice}, 0);
+    const std::uint32_t device = core_->number(audioSystemObject, {AudioSelectors::defaultDevice(input)}, 0);
     return device == 0 ? std::nullopt : std::optional(device);
 }
 
