@@ -175,54 +175,54 @@ AudioStatus SimAudioSystem::setPropertyData(AudioObjectId object, const AudioPro
     std::vector<std::shared_ptr<SimAudioCore::Registration>> changed;
     AudioPropertyAddress changedAddress = address;
     const AudioStatus result = [&] {
-    std::lock_guard lock(core_->mutex);
-    auto answer = [&](AudioStatus status) {
-        core_->events.push_back({SimAudioEvent::Kind::set, object, address, "", 0, status, value});
-        return status;
-    };
-    if (auto failure = core_->takeFailure(object, address.selector, AudioOperation::setPropertyData))
-        return answer(*failure);
-    auto found = core_->objects.find(object);
-    if (found == core_->objects.end())
-        return answer(AudioStatuses::badObject);
-    auto& properties = found->second.properties;
+        std::lock_guard lock(core_->mutex);
+        auto answer = [&](AudioStatus status) {
+            core_->events.push_back({SimAudioEvent::Kind::set, object, address, "", 0, status, value});
+            return status;
+        };
+        if (auto failure = core_->takeFailure(object, address.selector, AudioOperation::setPropertyData))
+            return answer(*failure);
+        auto found = core_->objects.find(object);
+        if (found == core_->objects.end())
+            return answer(AudioStatuses::badObject);
+        auto& properties = found->second.properties;
 
-    if (found->second.kind == Kind::system
-        && (address.selector == AudioSelectors::defaultInputDevice || address.selector == AudioSelectors::defaultOutputDevice)) {
-        const auto* device = std::get_if<std::uint32_t>(&value);
-        if (!device)
-            return answer(AudioStatuses::badPropertySize);
-        auto target = core_->objects.find(*device);
-        if (target == core_->objects.end() || target->second.kind != Kind::device)
-            return answer(AudioStatuses::badDevice);
-        const bool input = address.selector == AudioSelectors::defaultInputDevice;
-        if (input ? core_->switchInput : core_->switchOutput) {
-            changedAddress = AudioPropertyAddress{address.selector};
-            if (core_->number(audioSystemObject, changedAddress, 0) != *device)
-                changed = core_->listenersOf(audioSystemObject, changedAddress);
-            properties[changedAddress] = *device;
+        if (found->second.kind == Kind::system
+            && (address.selector == AudioSelectors::defaultInputDevice || address.selector == AudioSelectors::defaultOutputDevice)) {
+            const auto* device = std::get_if<std::uint32_t>(&value);
+            if (!device)
+                return answer(AudioStatuses::badPropertySize);
+            auto target = core_->objects.find(*device);
+            if (target == core_->objects.end() || target->second.kind != Kind::device)
+                return answer(AudioStatuses::badDevice);
+            const bool input = address.selector == AudioSelectors::defaultInputDevice;
+            if (input ? core_->switchInput : core_->switchOutput) {
+                changedAddress = AudioPropertyAddress{address.selector};
+                if (core_->number(audioSystemObject, changedAddress, 0) != *device)
+                    changed = core_->listenersOf(audioSystemObject, changedAddress);
+                properties[changedAddress] = *device;
+            }
+            return answer(AudioStatuses::ok);
         }
-        return answer(AudioStatuses::ok);
-    }
-    if (found->second.kind == Kind::device && address.selector == AudioSelectors::ioProcStreamUsage) {
-        const auto* usage = std::get_if<AudioStreamUsage>(&value);
-        if (!usage)
+        if (found->second.kind == Kind::device && address.selector == AudioSelectors::ioProcStreamUsage) {
+            const auto* usage = std::get_if<AudioStreamUsage>(&value);
+            if (!usage)
+                return answer(AudioStatuses::badPropertySize);
+            auto proc = core_->procs.find(usage->procedure);
+            if (proc == core_->procs.end() || proc->second.device != object)
+                return answer(AudioStatuses::illegalOperation);
+            core_->streamUsage[{object, address.scope, usage->procedure}] = usage->streamIsOn;
+            return answer(AudioStatuses::ok);
+        }
+        auto stored = properties.find(address);
+        if (stored == properties.end())
+            return answer(AudioStatuses::unknownProperty);
+        if (stored->second.index() != value.index())
             return answer(AudioStatuses::badPropertySize);
-        auto proc = core_->procs.find(usage->procedure);
-        if (proc == core_->procs.end() || proc->second.device != object)
-            return answer(AudioStatuses::illegalOperation);
-        core_->streamUsage[{object, address.scope, usage->procedure}] = usage->streamIsOn;
+        if (stored->second != value)
+            changed = core_->listenersOf(object, address);
+        stored->second = value;
         return answer(AudioStatuses::ok);
-    }
-    auto stored = properties.find(address);
-    if (stored == properties.end())
-        return answer(AudioStatuses::unknownProperty);
-    if (stored->second.index() != value.index())
-        return answer(AudioStatuses::badPropertySize);
-    if (stored->second != value)
-        changed = core_->listenersOf(object, address);
-    stored->second = value;
-    return answer(AudioStatuses::ok);
     }();
     SimAudioCore::deliver(core_, changed, changedAddress);
     return result;
@@ -341,46 +341,46 @@ AudioStatus SimAudioSystem::createAggregateDevice(const AggregateDeviceDescripti
 {
     std::vector<Change> changes;
     const AudioStatus result = [&] {
-    std::lock_guard lock(core_->mutex);
-    device = audioUnknownObject;
-    if (auto failure = core_->takeFailure(anyObject, anySelector, AudioOperation::createAggregateDevice))
-        return *failure;
-    AudioStreamDescription format = core_->tapFormat;
-    for (const auto& [id, tap] : core_->taps) {
-        if (std::find(description.tapUIDs.begin(), description.tapUIDs.end(), tap.uuid.toString())
-            == description.tapUIDs.end())
-            continue;
-        if (const auto* tapFormat = core_->stored(id, {AudioSelectors::tapFormat}))
-            format = std::get<AudioStreamDescription>(*tapFormat);
-        break;
-    }
-    const bool interleaved = (format.formatFlags & AudioStreamDescription::flagNonInterleaved) == 0;
-    AudioBufferLayout input;
-    if (interleaved)
-        input.channelsPerBuffer = {format.channelsPerFrame};
-    else
-        input.channelsPerBuffer.assign(format.channelsPerFrame, 1);
+        std::lock_guard lock(core_->mutex);
+        device = audioUnknownObject;
+        if (auto failure = core_->takeFailure(anyObject, anySelector, AudioOperation::createAggregateDevice))
+            return *failure;
+        AudioStreamDescription format = core_->tapFormat;
+        for (const auto& [id, tap] : core_->taps) {
+            if (std::find(description.tapUIDs.begin(), description.tapUIDs.end(), tap.uuid.toString())
+                == description.tapUIDs.end())
+                continue;
+            if (const auto* tapFormat = core_->stored(id, {AudioSelectors::tapFormat}))
+                format = std::get<AudioStreamDescription>(*tapFormat);
+            break;
+        }
+        const bool interleaved = (format.formatFlags & AudioStreamDescription::flagNonInterleaved) == 0;
+        AudioBufferLayout input;
+        if (interleaved)
+            input.channelsPerBuffer = {format.channelsPerFrame};
+        else
+            input.channelsPerBuffer.assign(format.channelsPerFrame, 1);
 
-    device = core_->generateId();
-    SimAudioCore::Object object;
-    object.kind = Kind::device;
-    object.order = core_->nextOrder++;
-    auto& p = object.properties;
-    p[{AudioSelectors::deviceUID}] = AudioString(description.uid);
-    p[{AudioSelectors::name}] = AudioString(description.name);
-    p[{AudioSelectors::streamConfiguration, AudioScope::input}] = input;
-    p[{AudioSelectors::streamConfiguration, AudioScope::output}] = AudioBufferLayout{};
-    p[{AudioSelectors::transportType}] = std::uint32_t{AudioTransports::aggregate};
-    p[{AudioSelectors::nominalSampleRate}] = format.sampleRate;
-    p[{AudioSelectors::availableNominalSampleRates}] = std::vector<AudioValueRange>{{format.sampleRate, format.sampleRate}};
-    p[{AudioSelectors::isAlive}] = std::uint32_t{1};
-    p[{AudioSelectors::bufferFrameSize}] = std::uint32_t{512};
-    p[{AudioSelectors::safetyOffset, AudioScope::input}] = std::uint32_t{0};
-    p[{AudioSelectors::safetyOffset, AudioScope::output}] = std::uint32_t{0};
-    core_->objects.emplace(device, std::move(object));
-    core_->aggregates.emplace(device, description);
-    collectListChange(Kind::device, true, changes);
-    return AudioStatuses::ok;
+        device = core_->generateId();
+        SimAudioCore::Object object;
+        object.kind = Kind::device;
+        object.order = core_->nextOrder++;
+        auto& p = object.properties;
+        p[{AudioSelectors::deviceUID}] = AudioString(description.uid);
+        p[{AudioSelectors::name}] = AudioString(description.name);
+        p[{AudioSelectors::streamConfiguration, AudioScope::input}] = input;
+        p[{AudioSelectors::streamConfiguration, AudioScope::output}] = AudioBufferLayout{};
+        p[{AudioSelectors::transportType}] = std::uint32_t{AudioTransports::aggregate};
+        p[{AudioSelectors::nominalSampleRate}] = format.sampleRate;
+        p[{AudioSelectors::availableNominalSampleRates}] = std::vector<AudioValueRange>{{format.sampleRate, format.sampleRate}};
+        p[{AudioSelectors::isAlive}] = std::uint32_t{1};
+        p[{AudioSelectors::bufferFrameSize}] = std::uint32_t{512};
+        p[{AudioSelectors::safetyOffset, AudioScope::input}] = std::uint32_t{0};
+        p[{AudioSelectors::safetyOffset, AudioScope::output}] = std::uint32_t{0};
+        core_->objects.emplace(device, std::move(object));
+        core_->aggregates.emplace(device, description);
+        collectListChange(Kind::device, true, changes);
+        return AudioStatuses::ok;
     }();
     deliver(changes);
     return result;
