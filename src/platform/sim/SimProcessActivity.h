@@ -9,7 +9,7 @@
 
 namespace parlaro::sim {
 
-// Records every activity begun and ended, with its reason.
+// Records every activity begun and ended, with its reason. Main actor only.
 class SimProcessActivity final : public ProcessActivity {
 public:
     struct Event {

@@ -8,7 +8,7 @@
 
 namespace parlaro::sim {
 
-// Wakes when the test says so.
+// Wakes when the test says so. Main actor only.
 class SimWakeObserver final : public WakeObserver {
 public:
     SimWakeObserver();

@@ -35,7 +35,7 @@ private:
 // Notices wakes by reading both clocks on a low-rate timer of the uptime
 // clock (which itself stands still during sleep, so the first check after a
 // wake comes at most one interval later). It reads only while someone
-// subscribes.
+// subscribes. Main actor only.
 class ClockGapWakeObserver final : public WakeObserver {
 public:
     using Reader = std::function<SuspendClockReadings()>;
