@@ -211,7 +211,7 @@ void SimAudioCore::deliver(const std::shared_ptr<SimAudioCore>& core,
         {
             std::lock_guard lock(core->mutex);
             if (!core->notificationQueue)
-                core->notificationQueue = rt::makeSerialQueue("sim.audio.notifications");
+                core->notificationQueue = rt::makeSerialQueue(notificationQueueLabel);
             queue = core->notificationQueue;
         }
         queue->async(std::move(job));

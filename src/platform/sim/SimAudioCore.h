@@ -86,6 +86,10 @@ class SimInputEngine;
 // Everything is guarded by `mutex`; callbacks into the code under test always
 // run with it released.
 struct SimAudioCore {
+    // The label of the queue that stands for the server's notification
+    // thread (a test may suspend it to order deliveries).
+    static constexpr const char* notificationQueueLabel = "sim.audio.notifications";
+
     enum class ObjectKind { system, device, process, tap, queue, engine };
 
     struct Object {
