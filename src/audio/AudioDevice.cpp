@@ -9,9 +9,9 @@ bool AudioDevice::isHeadphones() const
 {
     if (outputChannels < 1)
         return false;
-    if (outputSource == "hdpn"_fcc)
+    if (outputSource == AudioDataSources::headphones)
         return true;
-    if (outputSource == "ispk"_fcc)
+    if (outputSource == AudioDataSources::internalSpeaker)
         return false;
     // Every keyword is ASCII or without case, so lowering ASCII letters finds
     // the same matches a full Unicode lowering would.

@@ -23,7 +23,8 @@ public:
 
     static constexpr const char* queueLabel = "com.parlaro.device-watch";
     static constexpr double debounceSeconds = 0.3;
-    static constexpr std::array<AudioSelector, 3> selectors{"dev#"_fcc, "dIn "_fcc, "dOut"_fcc};
+    static constexpr std::array<AudioSelector, 3> selectors{
+        AudioSelectors::devices, AudioSelectors::defaultInputDevice, AudioSelectors::defaultOutputDevice};
 
     static std::shared_ptr<AudioDeviceWatcher> make(List list, OnChange onChange);
     ~AudioDeviceWatcher();

@@ -22,14 +22,14 @@ std::optional<AudioDevice> makeDevice(AudioObjectId id)
 {
     AudioDevice device;
     device.id = id;
-    device.uid = AudioDevices::stringProperty(id, "uid "_fcc).value_or("");
+    device.uid = AudioDevices::stringProperty(id, AudioSelectors::deviceUID).value_or("");
     if (device.uid.starts_with(AudioDevices::listenUIDPrefix))
         return std::nullopt;
-    device.name = AudioDevices::stringProperty(id, "lnam"_fcc).value_or("Device " + std::to_string(id));
+    device.name = AudioDevices::stringProperty(id, AudioSelectors::name).value_or("Device " + std::to_string(id));
     device.inputChannels = AudioDevices::channelCount(id, AudioScope::input);
     device.outputChannels = AudioDevices::channelCount(id, AudioScope::output);
-    device.transportType = numberOrZero(id, {"tran"_fcc});
-    device.outputSource = numberOrZero(id, {"ssrc"_fcc, AudioScope::output});
+    device.transportType = numberOrZero(id, {AudioSelectors::transportType});
+    device.outputSource = numberOrZero(id, {AudioSelectors::dataSource, AudioScope::output});
     return device;
 }
 
@@ -38,7 +38,7 @@ std::optional<AudioDevice> makeDevice(AudioObjectId id)
 std::vector<AudioDevice> AudioDevices::allDevices()
 {
     AudioSystem& system = audioSystem();
-    const AudioPropertyAddress address{"dev#"_fcc};
+    const AudioPropertyAddress address{AudioSelectors::devices};
     std::uint32_t size = 0;
     if (system.getPropertyDataSize(audioSystemObject, address, size) != AudioStatuses::ok)
         return {};
@@ -67,7 +67,9 @@ std::optional<AudioObjectId> AudioDevices::deviceID(const std::string& uid)
 {
     const AudioPropertyValue qualifier = AudioString(uid);
     AudioObjectId id = 0;
-    if (audioSystem().get(audioSystemObject, {"uidd"_fcc}, id, &qualifier) != AudioStatuses::ok || id == 0)
+    if (audioSystem().get(audioSystemObject, {AudioSelectors::translateUIDToDevice}, id, &qualifier)
+            != AudioStatuses::ok
+        || id == 0)
         return std::nullopt;
     return id;
 }
@@ -75,7 +77,7 @@ std::optional<AudioObjectId> AudioDevices::deviceID(const std::string& uid)
 std::optional<AudioObjectId> AudioDevices::defaultDeviceID(bool input)
 {
     AudioObjectId id = 0;
-    if (audioSystem().get(audioSystemObject, {input ? "dIn "_fcc : "dOut"_fcc}, id) != AudioStatuses::ok || id == 0)
+    if (audioSystem().get(audioSystemObject, {AudioSelectors::defaultDevice(input)}, id) != AudioStatuses::ok || id == 0)
         return std::nullopt;
     return id;
 }
@@ -83,7 +85,7 @@ std::optional<AudioObjectId> AudioDevices::defaultDeviceID(bool input)
 void AudioDevices::setDefaultDevice(AudioObjectId device, bool input)
 {
     const AudioStatus status =
-        audioSystem().setPropertyData(audioSystemObject, {input ? "dIn "_fcc : "dOut"_fcc}, std::uint32_t{device});
+        audioSystem().setPropertyData(audioSystemObject, {AudioSelectors::defaultDevice(input)}, std::uint32_t{device});
     if (status == AudioStatuses::ok && defaultDeviceID(input) == device)
         return;
     const std::string kind = input ? localized("麦克风") : localized("声音输出");
@@ -92,7 +94,7 @@ void AudioDevices::setDefaultDevice(AudioObjectId device, bool input)
 
 std::vector<double> AudioDevices::nominalSampleRates(AudioObjectId device)
 {
-    const AudioPropertyAddress address{"nsr#"_fcc};
+    const AudioPropertyAddress address{AudioSelectors::availableNominalSampleRates};
     std::uint32_t size = 0;
     if (audioSystem().getPropertyDataSize(device, address, size) != AudioStatuses::ok || size == 0)
         return {};
@@ -113,7 +115,7 @@ std::optional<AudioObjectId> AudioDevices::ownProcessObject()
     AudioSystem& system = audioSystem();
     const AudioPropertyValue pid = static_cast<std::uint32_t>(system.currentProcessID());
     AudioObjectId process = 0;
-    if (system.get(audioSystemObject, {"id2p"_fcc}, process, &pid) != AudioStatuses::ok || process == 0)
+    if (system.get(audioSystemObject, {AudioSelectors::translatePIDToProcess}, process, &pid) != AudioStatuses::ok || process == 0)
         return std::nullopt;
     return process;
 }
@@ -128,7 +130,7 @@ std::optional<std::string> AudioDevices::stringProperty(AudioObjectId object, Au
 
 std::int64_t AudioDevices::channelCount(AudioObjectId device, AudioScope scope)
 {
-    const AudioPropertyAddress address{"slay"_fcc, scope};
+    const AudioPropertyAddress address{AudioSelectors::streamConfiguration, scope};
     std::uint32_t size = 0;
     if (audioSystem().getPropertyDataSize(device, address, size) != AudioStatuses::ok || size == 0)
         return 0;

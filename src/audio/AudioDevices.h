@@ -58,7 +58,7 @@ private:
 
     AudioObjectId device_;
     AudioPropertyListener block_;
-    AudioPropertyAddress address_{"nsrt"_fcc, AudioScope::global, 0};
+    AudioPropertyAddress address_{AudioSelectors::nominalSampleRate, AudioScope::global, 0};
     AudioListenerToken registration_;
 };
 

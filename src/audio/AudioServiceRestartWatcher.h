@@ -18,7 +18,7 @@ private:
     explicit AudioServiceRestartWatcher(AudioPropertyListener block) : block_(std::move(block)) {}
 
     AudioPropertyListener block_;
-    AudioPropertyAddress address_{"srst"_fcc, AudioScope::global, 0};
+    AudioPropertyAddress address_{AudioSelectors::serviceRestarted, AudioScope::global, 0};
     AudioListenerToken registration_;
 };
 

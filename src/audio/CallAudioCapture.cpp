@@ -15,11 +15,11 @@ namespace parlaro {
 
 namespace {
 
-constexpr AudioPropertyAddress defaultOutputAddress{"dOut"_fcc};
-constexpr AudioPropertyAddress serverRestartAddress{"srst"_fcc};
-constexpr AudioPropertyAddress aliveAddress{"livn"_fcc};
-constexpr AudioPropertyAddress tapFormatAddress{"tfmt"_fcc};
-constexpr AudioPropertyAddress bufferFrameSizeAddress{"fsiz"_fcc};
+constexpr AudioPropertyAddress defaultOutputAddress{AudioSelectors::defaultOutputDevice};
+constexpr AudioPropertyAddress serverRestartAddress{AudioSelectors::serviceRestarted};
+constexpr AudioPropertyAddress aliveAddress{AudioSelectors::isAlive};
+constexpr AudioPropertyAddress tapFormatAddress{AudioSelectors::tapFormat};
+constexpr AudioPropertyAddress bufferFrameSizeAddress{AudioSelectors::bufferFrameSize};
 
 constexpr int lastAttempt = 4;
 constexpr double retryDelay = 1.0;

@@ -10,11 +10,11 @@ namespace parlaro {
 
 namespace {
 
-constexpr AudioPropertyAddress processList{"prs#"_fcc};
+constexpr AudioPropertyAddress processList{AudioSelectors::processes};
 // What a process changes when it starts or stops audio, in registration order.
 constexpr std::array<AudioPropertyAddress, 4> processAddresses{
-    AudioPropertyAddress{"piri"_fcc}, AudioPropertyAddress{"pdv#"_fcc, AudioScope::input},
-    AudioPropertyAddress{"piro"_fcc}, AudioPropertyAddress{"pdv#"_fcc, AudioScope::output}};
+    AudioPropertyAddress{AudioSelectors::processIsRunningInput}, AudioPropertyAddress{AudioSelectors::processDevices, AudioScope::input},
+    AudioPropertyAddress{AudioSelectors::processIsRunningOutput}, AudioPropertyAddress{AudioSelectors::processDevices, AudioScope::output}};
 
 // An id list; empty when the size call fails, the size is 0 or the read fails.
 std::vector<AudioObjectId> idList(AudioObjectId object, const AudioPropertyAddress& address)
@@ -65,19 +65,19 @@ std::optional<std::vector<AudioClient>> CoreAudioReaderDetector::clients()
     std::vector<AudioClient> list;
     for (AudioObjectId process : idList(system_, processList)) {
         AudioClient client;
-        client.inputDevices = idList(process, {"pdv#"_fcc, AudioScope::input});
-        client.outputDevices = idList(process, {"pdv#"_fcc, AudioScope::output});
+        client.inputDevices = idList(process, {AudioSelectors::processDevices, AudioScope::input});
+        client.outputDevices = idList(process, {AudioSelectors::processDevices, AudioScope::output});
         if (client.inputDevices.empty() && client.outputDevices.empty())
             continue;
         std::uint32_t pid = 0;
-        if (system.get(process, {"ppid"_fcc}, pid) != AudioStatuses::ok)
+        if (system.get(process, {AudioSelectors::processPID}, pid) != AudioStatuses::ok)
             pid = 0;
         client.pid = static_cast<std::int32_t>(pid);
         AudioString bundle;
-        if (system.get(process, {"pbid"_fcc}, bundle) == AudioStatuses::ok && bundle && !bundle->empty())
+        if (system.get(process, {AudioSelectors::processBundleID}, bundle) == AudioStatuses::ok && bundle && !bundle->empty())
             client.bundleID = *bundle;
-        client.runningInput = runningFlag(process, "piri"_fcc);
-        client.runningOutput = runningFlag(process, "piro"_fcc);
+        client.runningInput = runningFlag(process, AudioSelectors::processIsRunningInput);
+        client.runningOutput = runningFlag(process, AudioSelectors::processIsRunningOutput);
         list.push_back(std::move(client));
     }
     snapshot_ = Snapshot{now, list};
@@ -115,9 +115,9 @@ void CoreAudioReaderDetector::stop()
     callback_ = nullptr;
 }
 
-void CoreAudioReaderDetector::invalidate(const std::function<void()>& then)
+void CoreAudioReaderDetector::invalidate(const std::function<void()>& then, CoreAudioReaderDetector& detector)
 {
-    shared().snapshot_.reset();
+    detector.snapshot_.reset();
     if (then)
         then();
 }
@@ -151,9 +151,9 @@ void CoreAudioReaderDetector::changed()
         onChange_();
 }
 
-bool isDeviceUsedByOtherProcesses(AudioObjectId device)
+bool isDeviceUsedByOtherProcesses(AudioObjectId device, CoreAudioReaderDetector& detector)
 {
-    const auto clients = CoreAudioReaderDetector::shared().clients();
+    const auto clients = detector.clients();
     if (!clients)
         return true;
     const std::int32_t self = audioSystem().currentProcessID();

@@ -37,8 +37,9 @@ public:
     void stop();
     // None when the system has no process list.
     std::optional<std::vector<AudioClient>> clients() override;
-    // Clears the shared detector's snapshot, then runs `then`.
-    static void invalidate(const std::function<void()>& then);
+    // Clears the detector's snapshot (the shared one's unless another is
+    // given), then runs `then`.
+    static void invalidate(const std::function<void()>& then, CoreAudioReaderDetector& detector = shared());
 
     bool isStarted() const { return listener_.has_value(); }
     std::size_t watchedProcesses() const { return watched_.size(); }
@@ -60,7 +61,9 @@ private:
 
 // True when a process other than this one and the program's own lists the
 // device among its input or output devices, running or not; true as well
-// when the system offers no process list.
-bool isDeviceUsedByOtherProcesses(AudioObjectId device);
+// when the system offers no process list. Asks the shared detector unless
+// another is given.
+bool isDeviceUsedByOtherProcesses(AudioObjectId device,
+                                  CoreAudioReaderDetector& detector = CoreAudioReaderDetector::shared());
 
 } // namespace parlaro

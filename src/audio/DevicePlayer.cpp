@@ -20,8 +20,6 @@ namespace parlaro {
 
 namespace {
 
-constexpr std::uint32_t virtualTransport = "virt"_fcc;
-
 ModuleError playbackError(std::string message)
 {
     return ModuleError(ModuleID::speech, 4, std::move(message));
@@ -128,7 +126,7 @@ rt::Async<void> DevicePlayer::play(std::vector<PcmBuffer> buffers, CurrentCheck 
     const std::uint32_t channels = first.channelCount;
 
     const bool echoReference = device->uid != AudioDevices::virtualMicUID && device->uid != AudioDevices::injectionUID
-        && device->transportType != virtualTransport && farEnd_ != nullptr;
+        && device->transportType != AudioTransports::virtualDevice && farEnd_ != nullptr;
     std::vector<FarEndActivity::Span> spans;
     if (echoReference) {
         double offset = 0;
@@ -155,11 +153,11 @@ rt::Async<void> DevicePlayer::play(std::vector<PcmBuffer> buffers, CurrentCheck 
     queue_ = queue;
     PlayState cleanup(self, queue, echoReference);
 
-    if (auto status = queue->setProperty("aqcd"_fcc, AudioString(device->uid)); status != AudioStatuses::ok) {
+    if (auto status = queue->setProperty(AudioSelectors::queueCurrentDevice, AudioString(device->uid)); status != AudioStatuses::ok) {
         throw stepFailure(localized("选择播放设备"), status);
     }
     AudioString current;
-    if (auto status = queue->get("aqcd"_fcc, current); status != AudioStatuses::ok) {
+    if (auto status = queue->get(AudioSelectors::queueCurrentDevice, current); status != AudioStatuses::ok) {
         throw stepFailure(localized("确认播放设备"), status);
     }
     if (!current || *current != device->uid) {
@@ -226,7 +224,7 @@ rt::Async<void> DevicePlayer::play(std::vector<PcmBuffer> buffers, CurrentCheck 
             throw rt::CancellationError();
         }
         std::uint32_t running = 0;
-        if (auto status = queue->get("aqrn"_fcc, running); status != AudioStatuses::ok) {
+        if (auto status = queue->get(AudioSelectors::queueIsRunning, running); status != AudioStatuses::ok) {
             throw stepFailure(localized("检查播放状态"), status);
         }
         std::int64_t played = 0;

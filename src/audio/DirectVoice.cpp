@@ -12,11 +12,11 @@ namespace parlaro {
 
 namespace {
 
-constexpr AudioPropertyAddress aliveAddress{"livn"_fcc};
-constexpr AudioPropertyAddress rateAddress{"nsrt"_fcc};
-constexpr AudioPropertyAddress overloadAddress{"over"_fcc};
-constexpr AudioPropertyAddress bufferSizeAddress{"fsiz"_fcc};
-constexpr AudioPropertyAddress clockCorrectionAddress{"dcck"_fcc};
+constexpr AudioPropertyAddress aliveAddress{AudioSelectors::isAlive};
+constexpr AudioPropertyAddress rateAddress{AudioSelectors::nominalSampleRate};
+constexpr AudioPropertyAddress overloadAddress{AudioSelectors::processorOverload};
+constexpr AudioPropertyAddress bufferSizeAddress{AudioSelectors::bufferFrameSize};
+constexpr AudioPropertyAddress clockCorrectionAddress{AudioSelectors::driverClockCorrection};
 
 // Keeps the instants less than `window` seconds before `now`.
 void keepRecent(std::vector<rt::Instant>& instants, rt::Instant now, double window)

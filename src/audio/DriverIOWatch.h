@@ -27,7 +27,7 @@ private:
 
     AudioObjectId device_;
     std::function<void()> block_;
-    AudioPropertyAddress address_{"dcio"_fcc, AudioScope::global, 0};
+    AudioPropertyAddress address_{AudioSelectors::driverIOActivity, AudioScope::global, 0};
     AudioListenerToken registration_;
 };
 

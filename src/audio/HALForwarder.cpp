@@ -87,8 +87,8 @@ HALForwarder::HALForwarder(AudioObjectId input, AudioObjectId output, bool force
 
     // The input follows the output's buffer size, so both cycles are alike.
     std::uint32_t outputBuffer = 0;
-    if (system_.get(output_, {"fsiz"_fcc}, outputBuffer) == AudioStatuses::ok) {
-        system_.setPropertyData(input_, {"fsiz"_fcc}, AudioPropertyValue(outputBuffer));
+    if (system_.get(output_, {AudioSelectors::bufferFrameSize}, outputBuffer) == AudioStatuses::ok) {
+        system_.setPropertyData(input_, {AudioSelectors::bufferFrameSize}, AudioPropertyValue(outputBuffer));
     }
 
     inputTiming_ = deviceTiming(input_, AudioScope::input);
@@ -128,17 +128,17 @@ HALForwarder::~HALForwarder()
 HALForwarder::DeviceTiming HALForwarder::deviceTiming(AudioObjectId device, AudioScope scope) const
 {
     DeviceTiming timing;
-    const AudioStatus status = system_.get(device, {"nsrt"_fcc}, timing.rate);
+    const AudioStatus status = system_.get(device, {AudioSelectors::nominalSampleRate}, timing.rate);
     if (status != AudioStatuses::ok) {
         throw forwardingError(localized("无法读取设备"), failedStatus(status));
     }
     if (!(timing.rate > 0)) {
         throw forwardingError(localized("无法读取设备"));
     }
-    if (system_.get(device, {"fsiz"_fcc}, timing.bufferFrames) != AudioStatuses::ok) {
+    if (system_.get(device, {AudioSelectors::bufferFrameSize}, timing.bufferFrames) != AudioStatuses::ok) {
         timing.bufferFrames = 0;
     }
-    if (system_.get(device, {"saft"_fcc, scope}, timing.safetyOffset) != AudioStatuses::ok) {
+    if (system_.get(device, {AudioSelectors::safetyOffset, scope}, timing.safetyOffset) != AudioStatuses::ok) {
         timing.safetyOffset = 0;
     }
     return timing;
@@ -176,7 +176,7 @@ void HALForwarder::startDevices()
 // direction's streams off spares the device that work. Best effort.
 void HALForwarder::restrictStreams(AudioObjectId device, AudioScope scope, AudioIOProcId proc)
 {
-    const AudioPropertyAddress address{"suse"_fcc, scope};
+    const AudioPropertyAddress address{AudioSelectors::ioProcStreamUsage, scope};
     const AudioPropertyValue qualifier(std::uint32_t{proc});
     std::uint32_t size = 0;
     if (system_.getPropertyDataSize(device, address, size, &qualifier) != AudioStatuses::ok || size < 16) {

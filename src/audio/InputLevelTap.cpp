@@ -62,7 +62,7 @@ void InputLevelTap::start(const std::string& deviceUID, std::int64_t channels, s
     if (!queue) {
         throw tapError(localized("无法打开声音输入"));
     }
-    if (auto status = queue->setProperty("aqcd"_fcc, AudioString(deviceUID)); status != AudioStatuses::ok) {
+    if (auto status = queue->setProperty(AudioSelectors::queueCurrentDevice, AudioString(deviceUID)); status != AudioStatuses::ok) {
         fail(queue, stepFailure(localized("选择声音输入"), status));
     }
     for (std::uint32_t i = 0; i < bufferCount; ++i) {
@@ -204,7 +204,7 @@ bool InputLevelTap::isQueueRunning() const
         return false;
     }
     std::uint32_t running = 0;
-    return queue_->get("aqrn"_fcc, running) == AudioStatuses::ok && running != 0;
+    return queue_->get(AudioSelectors::queueIsRunning, running) == AudioStatuses::ok && running != 0;
 }
 
 std::optional<std::string> InputLevelTap::deviceUID() const

@@ -157,7 +157,7 @@ std::optional<std::string> SystemAudioRoute::restoreHalf(bool input, const std::
     }
     if (!target) {
         auto found = std::find_if(devices.begin(), devices.end(), [input](const AudioDevice& d) {
-            return !isVirtualMicrophone(d.uid) && d.transportType != "virt"_fcc
+            return !isVirtualMicrophone(d.uid) && d.transportType != AudioTransports::virtualDevice
                 && (input ? d.inputChannels : d.outputChannels) >= 1;
         });
         if (found != devices.end())

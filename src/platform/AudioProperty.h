@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/AudioFormat.h"
+#include "platform/AudioSelectors.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -11,26 +12,6 @@
 #include <vector>
 
 namespace parlaro {
-
-// The audio server's object model at a small, typed scale: objects by 32-bit
-// id, properties by four-character selector, scope and element, and calls that
-// answer with a numeric status (user texts embed these numbers, so they are
-// kept as the server gives them).
-using AudioObjectId = std::uint32_t;
-using AudioSelector = std::uint32_t;
-using AudioStatus = std::int32_t;
-
-// A four-character code as the audio server spells it: "dev#"_fcc.
-consteval std::uint32_t operator""_fcc(const char* text, std::size_t length)
-{
-    if (length != 4)
-        throw "a four-character code has four characters";
-    return (std::uint32_t(std::uint8_t(text[0])) << 24) | (std::uint32_t(std::uint8_t(text[1])) << 16)
-        | (std::uint32_t(std::uint8_t(text[2])) << 8) | std::uint32_t(std::uint8_t(text[3]));
-}
-
-// "dev#" for the code; codes with unprintable bytes come out as decimal.
-std::string fourCharText(std::uint32_t code);
 
 inline constexpr AudioObjectId audioUnknownObject = 0;
 // The object that holds the device list, the defaults and the process list.
@@ -52,18 +33,6 @@ struct AudioPropertyAddress {
     // "'nsrt' glob 0", for test failure messages.
     std::string description() const;
 };
-
-namespace AudioStatuses {
-inline constexpr AudioStatus ok = 0;
-inline constexpr AudioStatus unspecified = static_cast<AudioStatus>("what"_fcc);
-inline constexpr AudioStatus unknownProperty = static_cast<AudioStatus>("who?"_fcc);
-inline constexpr AudioStatus badPropertySize = static_cast<AudioStatus>("!siz"_fcc);
-inline constexpr AudioStatus illegalOperation = static_cast<AudioStatus>("nope"_fcc);
-inline constexpr AudioStatus badObject = static_cast<AudioStatus>("!obj"_fcc);
-inline constexpr AudioStatus badDevice = static_cast<AudioStatus>("!dev"_fcc);
-inline constexpr AudioStatus unsupportedOperation = static_cast<AudioStatus>("unop"_fcc);
-inline constexpr AudioStatus notRunning = static_cast<AudioStatus>("stop"_fcc);
-} // namespace AudioStatuses
 
 // A string property. The server hands out string references that may be
 // null; nullopt is such a null reference (a successful read of nothing).

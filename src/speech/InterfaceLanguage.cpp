@@ -28,10 +28,21 @@ const std::vector<Entry>& supported()
     return table;
 }
 
+namespace {
+Revision* installedRevision = nullptr;
+} // namespace
+
 Revision& Revision::shared()
 {
-    static Revision revision;
-    return revision;
+    static Revision program;
+    return installedRevision ? *installedRevision : program;
+}
+
+Revision::Scope::Scope(Revision& revision) : previous_(std::exchange(installedRevision, &revision)) {}
+
+Revision::Scope::~Scope()
+{
+    installedRevision = previous_;
 }
 
 std::string Bundle::lookup(const std::string& key) const

@@ -30,8 +30,23 @@ const std::vector<Entry>& supported();
 // Bumped by every set(); views observe it to re-render their texts.
 class Revision {
 public:
+    // The program's revision, or the one a Scope installed: every function
+    // here reads and bumps that one, so texts and their observers agree.
     static Revision& shared();
     rt::Observable<std::int64_t> value{0};
+
+    // Installs a revision of its own (a test's, a model's) for the scope's
+    // lifetime, restoring the previous one afterwards. Main actor.
+    class Scope {
+    public:
+        explicit Scope(Revision& revision);
+        ~Scope();
+        Scope(const Scope&) = delete;
+        Scope& operator=(const Scope&) = delete;
+
+    private:
+        Revision* previous_;
+    };
 };
 
 // A string table; the main table has no entries, so every key shows as

@@ -4,6 +4,7 @@
 #include "platform/sim/SimAudioSystem.h"
 #include "platform/sim/SimPlatform.h"
 #include "runtime/ManualRuntime.h"
+#include "support/SimDevices.h"
 
 #include <gtest/gtest.h>
 
@@ -13,19 +14,6 @@ namespace parlaro {
 namespace {
 
 using sim::AudioOperation;
-using sim::SimDevice;
-
-SimDevice device(AudioObjectId id, std::string uid, std::string name, std::vector<std::uint32_t> in,
-                 std::vector<std::uint32_t> out)
-{
-    SimDevice d;
-    d.id = id;
-    d.uid = std::move(uid);
-    d.name = std::move(name);
-    d.inputBuffers = std::move(in);
-    d.outputBuffers = std::move(out);
-    return d;
-}
 
 std::vector<AudioObjectId> ids(const std::vector<AudioDevice>& devices)
 {
@@ -40,16 +28,15 @@ TEST(AudioDevices, ListingWithFallbacksForFailedReads)
     rt::ManualRuntime runtime;
     sim::SimPlatform platform;
     sim::SimAudioSystem sim;
-    SimDevice unnamed = device(73, "unnamed-uid", "", {2}, {1, 1});
-    unnamed.name.reset();
-    unnamed.transportType = "usb "_fcc;
-    unnamed.outputSource = "hdpn"_fcc;
-    sim.addDevice(unnamed);
-    sim.addDevice(device(74, "com.parlaro.listen.5D0C", "Parlaro Listen", {2}, {}));
-    sim.addDevice(device(75, "broken-uid", "Broken", {2}, {2}));
-    SimDevice companion = device(76, AudioDevices::injectionUID, "Injection", {2}, {2});
-    companion.listed = false;
-    sim.addDevice(companion);
+    sim.addDevice(test::simDevice(73, "unnamed-uid")
+                      .input({2})
+                      .output({1, 1})
+                      .transport(AudioTransports::usb)
+                      .source(AudioDataSources::headphones));
+    sim.addDevice(test::simDevice(74, "com.parlaro.listen.5D0C").named("Parlaro Listen").input({2}));
+    sim.addDevice(test::simDevice(75, "broken-uid").named("Broken").input({2}).output({2}));
+    auto companion = test::simDevice(76, AudioDevices::injectionUID).named("Injection").input({2}).output({2});
+    sim.addDevice(companion.unlisted());
 
     // Reads of the broken device fail one by one.
     sim.fail(75, "uid "_fcc, AudioOperation::getPropertyData, AudioStatuses::unspecified);
@@ -69,10 +56,9 @@ TEST(AudioDevices, ListingWithFallbacksForFailedReads)
     sim.clearFailures();
 
     // Listed by the system, the companion keeps its own place, once.
-    companion.listed = true;
     sim.removeObject(76);
-    sim.addDevice(companion);
-    sim.addDevice(device(77, "late", "Late", {}, {2}));
+    sim.addDevice(companion.listed());
+    sim.addDevice(test::simDevice(77, "late").named("Late").output({2}));
     EXPECT_EQ(ids(AudioDevices::allDevices()), (std::vector<AudioObjectId>{73, 75, 76, 77}));
     EXPECT_EQ(ids(AudioDevices::outputDevices()), (std::vector<AudioObjectId>{73, 75, 76, 77}));
     sim.store(73, {"slay"_fcc, AudioScope::output}, AudioBufferLayout{});
@@ -137,8 +123,8 @@ TEST(AudioDevices, SwitchingADefaultReportsItsStatus)
     rt::ManualRuntime runtime;
     sim::SimPlatform platform;
     sim::SimAudioSystem sim;
-    sim.addDevice(device(10, "mic", "Mic", {1}, {}));
-    sim.addDevice(device(30, "spk", "Speakers", {}, {2}));
+    sim.addDevice(test::simDevice(10, "mic").named("Mic").input({1}));
+    sim.addDevice(test::simDevice(30, "spk").named("Speakers").output({2}));
 
     AudioDevices::setDefaultDevice(10, true);
     AudioDevices::setDefaultDevice(30, false);
@@ -172,7 +158,7 @@ TEST(AudioDevices, RateAndRestartWatchesLiveAsLongAsTheirObject)
     rt::ManualRuntime runtime;
     sim::SimPlatform platform;
     sim::SimAudioSystem sim;
-    sim.addDevice(device(30, "spk", "Speakers", {}, {2}));
+    sim.addDevice(test::simDevice(30, "spk").named("Speakers").output({2}));
 
     std::vector<std::string> calls;
     auto rates = AudioDevices::RateWatch::make(30, [&calls](std::span<const AudioPropertyAddress> addresses) {
@@ -217,7 +203,7 @@ TEST(AudioDeviceWatcher, DebouncesBurstsOnItsQueueAndDeliversOnTheMainActor)
     rt::ManualRuntime runtime;
     sim::SimPlatform platform;
     sim::SimAudioSystem sim;
-    sim.addDevice(device(10, "mic", "Mic", {1}, {}));
+    sim.addDevice(test::simDevice(10, "mic").named("Mic").input({1}));
 
     int reads = 0;
     bool readOnQueue = false;

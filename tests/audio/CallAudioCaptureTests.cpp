@@ -4,6 +4,7 @@
 #include "platform/sim/SimAudioSystem.h"
 #include "platform/sim/SimPlatform.h"
 #include "runtime/ManualRuntime.h"
+#include "support/SimDevices.h"
 
 #include <gtest/gtest.h>
 
@@ -375,6 +376,38 @@ TEST(CallAudioCapture, RepairsAfterOutputChangesServerRestartsAndADeadDevice)
     // Stopped: changes no longer rebuild anything.
     t.system.notify(audioSystemObject, dOut);
     t.runtime.advance(5);
+    EXPECT_TRUE(t.nothingLeft());
+}
+
+TEST(CallAudioCapture, RebuildsWhenTheServerItselfAnnouncesAChange)
+{
+    // No notification is forged here: the sim announces what a server would.
+    Capturing t;
+    t.system.addDevice(test::simDevice(30, "speakers").output({2}));
+    t.system.addDevice(test::simDevice(31, "headphones").output({2}));
+    t.system.setDefaultDevice(false, 30);
+    t.start();
+    const AudioIOProcId firstProc = *t.capture->procID();
+
+    // The default output unplugged: the server falls back on the headphones.
+    t.system.removeObject(30);
+    t.runtime.runUntilIdle();
+    EXPECT_EQ(t.system.defaultDevice(false), 31u);
+    EXPECT_EQ(t.capture->procID(), firstProc + 1);
+    EXPECT_EQ(t.system.aggregates().size(), 1u);
+
+    // The server drops the capture's device: its death notice rebuilds it.
+    t.system.removeObject(t.capture->aggregateID());
+    t.runtime.runUntilIdle();
+    EXPECT_EQ(t.capture->procID(), firstProc + 2);
+    EXPECT_EQ(t.system.aggregates().size(), 1u);
+    EXPECT_EQ(t.system.taps().size(), 1u);
+    ASSERT_EQ(t.system.runIOCycle(t.capture->aggregateID(), 480), AudioStatuses::ok);
+    t.runtime.runUntilIdle();
+    EXPECT_EQ(t.buffers.size(), 1u);
+    EXPECT_TRUE(t.stops.empty());
+
+    t.stop();
     EXPECT_TRUE(t.nothingLeft());
 }
 

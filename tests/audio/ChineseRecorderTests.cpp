@@ -7,6 +7,7 @@
 #include "speech/Deadline.h"
 #include "speech/Localization.h"
 #include "support/TestSupport.h"
+#include "support/SimDevices.h"
 
 #include <gtest/gtest.h>
 
@@ -50,12 +51,7 @@ struct Pressing {
 
     Pressing()
     {
-        sim::SimDevice mic;
-        mic.id = builtInMic;
-        mic.uid = "BuiltInMic";
-        mic.name = "MacBook Microphone";
-        mic.inputBuffers = {1};
-        system.addDevice(mic);
+        system.addDevice(test::simDevice(builtInMic, "BuiltInMic").named("MacBook Microphone").input({1}));
         system.setDefaultDevice(true, builtInMic);
         system.setInputSignal(builtInMic, [](std::uint32_t, double) { return 0.1f; });
         recorder = std::make_shared<ChineseRecorder>(

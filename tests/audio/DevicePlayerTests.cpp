@@ -7,6 +7,7 @@
 #include "platform/sim/SimQueueRecorder.h"
 #include "runtime/ManualRuntime.h"
 #include "speech/ModuleError.h"
+#include "support/SimDevices.h"
 
 #include <gtest/gtest.h>
 
@@ -49,13 +50,7 @@ constexpr std::uint32_t builtIn = "bltn"_fcc;
 
 sim::SimDevice output(AudioObjectId id, std::string uid, std::uint32_t transport = builtIn)
 {
-    sim::SimDevice device;
-    device.id = id;
-    device.uid = std::move(uid);
-    device.name = "Device";
-    device.outputBuffers = {2};
-    device.transportType = transport;
-    return device;
+    return test::simDevice(id, std::move(uid)).named("Device").output({2}).transport(transport);
 }
 
 // What a play ended with, and when.

@@ -3,6 +3,7 @@
 #include "audio/DirectVoice.h"
 #include "runtime/Error.h"
 #include "runtime/Runtime.h"
+#include "support/SimDevices.h"
 
 #include <gtest/gtest.h>
 
@@ -215,12 +216,8 @@ TEST(DirectVoice, DriftOfTensOfPpmIsMeasuredAndCancelled)
     // back through 'dcck', which the driver adds to its clock.
     auto fastVirtualDevice = [](VoiceWorld& world) {
         world.audio.removeObject(virtualDeviceID);
-        sim::SimDevice fast;
-        fast.id = virtualDeviceID;
-        fast.inputBuffers = {2};
-        fast.ppm = 40;
-        fast.custom["dcck"_fcc] = 0.0;
-        world.audio.addDevice(fast);
+        world.audio.addDevice(test::simDevice(virtualDeviceID, "").input({2}).ppm(40).with(
+            AudioSelectors::driverClockCorrection, 0.0));
     };
     {
         VoiceWorld world;
@@ -254,12 +251,7 @@ TEST(DirectVoice, ResampledRouteCancelsDriftThroughTheRatio)
     // A 44.1 kHz microphone 30 ppm fast into the 48 kHz virtual device.
     VoiceWorld world;
     world.audio.removeObject(microphoneID);
-    sim::SimDevice fast;
-    fast.id = microphoneID;
-    fast.inputBuffers = {1};
-    fast.nominalRate = 44100;
-    fast.ppm = 30;
-    world.audio.addDevice(fast);
+    world.audio.addDevice(test::simDevice(microphoneID, "").input({1}).rate(44100).ppm(30));
     auto voice = std::make_shared<DirectVoice>(DirectVoice::Steering::resample, false);
     voice->start(microphoneID, virtualDeviceID, world.onStop());
     const double base = voice->forwarder()->baseRatio();
@@ -288,12 +280,8 @@ TEST(DirectVoice, FullCorrectionIsWrittenNegatedAndSetsTheRatio)
     // A clock 3000 ppm fast drives the correction to its 500 ppm limit.
     VoiceWorld world;
     world.audio.removeObject(virtualDeviceID);
-    sim::SimDevice runaway;
-    runaway.id = virtualDeviceID;
-    runaway.inputBuffers = {2};
-    runaway.ppm = 3000;
-    runaway.custom["dcck"_fcc] = 0.0;
-    world.audio.addDevice(runaway);
+    world.audio.addDevice(
+        test::simDevice(virtualDeviceID, "").input({2}).ppm(3000).with(AudioSelectors::driverClockCorrection, 0.0));
     auto steered = std::make_shared<DirectVoice>(DirectVoice::Steering::driverClockOnInput, false);
     steered->start(virtualDeviceID, headphonesID, world.onStop());
     world.run(6.0);

@@ -3,6 +3,7 @@
 #include "platform/sim/SimAudioSystem.h"
 #include "platform/sim/SimPlatform.h"
 #include "runtime/ManualRuntime.h"
+#include "support/SimDevices.h"
 
 #include <cmath>
 #include <cstdint>
@@ -24,36 +25,16 @@ struct ForwardingWorld {
 
     ForwardingWorld()
     {
-        sim::SimDevice mic;
-        mic.id = microphoneID;
-        mic.uid = "mic";
-        mic.name = "Microphone";
-        mic.inputBuffers = {1};
-        mic.bufferFrames = 256;
-        audio.addDevice(mic);
-
-        sim::SimDevice slow = mic;
-        slow.id = slowMicrophoneID;
-        slow.uid = "mic-44k";
-        slow.nominalRate = 44100;
-        audio.addDevice(slow);
-
-        sim::SimDevice virtualDevice;
-        virtualDevice.id = virtualDeviceID;
-        virtualDevice.uid = "com.parlaro.virtualmic.injection";
-        virtualDevice.name = "Virtual";
-        virtualDevice.inputBuffers = {2};
-        virtualDevice.outputBuffers = {2};
-        virtualDevice.transportType = "virt"_fcc;
-        virtualDevice.custom["dcck"_fcc] = 0.0;
-        audio.addDevice(virtualDevice);
-
-        sim::SimDevice phones;
-        phones.id = headphonesID;
-        phones.uid = "phones";
-        phones.name = "Headphones";
-        phones.outputBuffers = {2};
-        audio.addDevice(phones);
+        audio.addDevice(test::simDevice(microphoneID, "mic").named("Microphone").input({1}).bufferFrames(256));
+        audio.addDevice(
+            test::simDevice(slowMicrophoneID, "mic-44k").named("Microphone").input({1}).bufferFrames(256).rate(44100));
+        audio.addDevice(test::simDevice(virtualDeviceID, "com.parlaro.virtualmic.injection")
+                            .named("Virtual")
+                            .input({2})
+                            .output({2})
+                            .transport(AudioTransports::virtualDevice)
+                            .with(AudioSelectors::driverClockCorrection, 0.0));
+        audio.addDevice(test::simDevice(headphonesID, "phones").named("Headphones").output({2}));
     }
 
     std::uint32_t number(AudioObjectId device, const AudioPropertyAddress& address)

@@ -6,6 +6,7 @@
 #include "platform/sim/SimPlatform.h"
 #include "platform/sim/SimQueueRecorder.h"
 #include "runtime/ManualRuntime.h"
+#include "support/SimDevices.h"
 
 #include <gtest/gtest.h>
 
@@ -23,12 +24,7 @@ constexpr AudioStatus paramErr = -50;
 
 sim::SimDevice input(AudioObjectId id, std::string uid, std::uint32_t channels)
 {
-    sim::SimDevice device;
-    device.id = id;
-    device.uid = std::move(uid);
-    device.name = "Input";
-    device.inputBuffers = {channels};
-    return device;
+    return test::simDevice(id, std::move(uid)).named("Input").input({channels});
 }
 
 AudioDevice deviceInfo(AudioObjectId id, std::string uid, std::int64_t inputChannels)

@@ -2,6 +2,7 @@
 #include "platform/sim/SimAudioSystem.h"
 #include "platform/sim/SimPlatform.h"
 #include "runtime/ManualRuntime.h"
+#include "support/SimDevices.h"
 
 #include <gtest/gtest.h>
 
@@ -23,20 +24,8 @@ struct Recording {
 
     Recording()
     {
-        sim::SimDevice internal;
-        internal.id = builtIn;
-        internal.uid = "BuiltInMic";
-        internal.name = "MacBook Microphone";
-        internal.inputBuffers = {1};
-        internal.nominalRate = 48000;
-        system.addDevice(internal);
-        sim::SimDevice usb;
-        usb.id = headset;
-        usb.uid = "USBHeadset";
-        usb.name = "Headset";
-        usb.inputBuffers = {2};
-        usb.nominalRate = 44100;
-        system.addDevice(usb);
+        system.addDevice(test::simDevice(builtIn, "BuiltInMic").named("MacBook Microphone").input({1}).rate(48000));
+        system.addDevice(test::simDevice(headset, "USBHeadset").named("Headset").input({2}).rate(44100));
         system.setDefaultDevice(true, builtIn);
         system.setInputSignal(builtIn, [](std::uint32_t, double) { return 0.25f; });
     }
@@ -126,11 +115,7 @@ TEST(MicCapture, StartFailuresKeepNothing)
     EXPECT_EQ(domain, "Parlaro");
     EXPECT_EQ(code, 12);
     EXPECT_FALSE(t.mic->isRunning());
-    sim::SimDevice deaf;
-    deaf.id = 62;
-    deaf.uid = "NoInput";
-    deaf.outputBuffers = {2};
-    t.system.addDevice(deaf);
+    t.system.addDevice(test::simDevice(62, "NoInput").output({2}));
     EXPECT_EQ(errorOf([&] { t.start(62); }, &domain, &code), "麦克风当前不可用");
     EXPECT_EQ(code, 12);
 

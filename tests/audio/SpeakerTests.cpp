@@ -10,6 +10,7 @@
 #include "runtime/ManualRuntime.h"
 #include "speech/Deadline.h"
 #include "speech/ModuleError.h"
+#include "support/SimDevices.h"
 
 #include <gtest/gtest.h>
 
@@ -24,13 +25,7 @@ constexpr AudioObjectId virtualMic = 11;
 
 sim::SimDevice output(AudioObjectId id, std::string uid, std::uint32_t transport)
 {
-    sim::SimDevice device;
-    device.id = id;
-    device.uid = std::move(uid);
-    device.name = "Device";
-    device.outputBuffers = {2};
-    device.transportType = transport;
-    return device;
+    return test::simDevice(id, std::move(uid)).named("Device").output({2}).transport(transport);
 }
 
 using test::Outcome;

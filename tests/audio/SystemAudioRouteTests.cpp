@@ -3,6 +3,7 @@
 #include "platform/sim/SimAudioSystem.h"
 #include "platform/sim/SimPlatform.h"
 #include "runtime/ManualRuntime.h"
+#include "support/SimDevices.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +11,6 @@ namespace parlaro {
 namespace {
 
 using sim::AudioOperation;
-using sim::SimDevice;
 using Snapshot = SystemAudioRoute::Snapshot;
 
 constexpr const char* key = "systemAudioRouteRecovery";
@@ -25,8 +25,8 @@ struct RouteWorld {
     RouteWorld()
     {
         add(10, "builtin-mic", {1}, {}, 0);
-        add(20, AudioDevices::virtualMicUID, {2}, {2}, "virt"_fcc);
-        add(21, AudioDevices::injectionUID, {2}, {2}, "virt"_fcc);
+        add(20, AudioDevices::virtualMicUID, {2}, {2}, AudioTransports::virtualDevice);
+        add(21, AudioDevices::injectionUID, {2}, {2}, AudioTransports::virtualDevice);
         add(30, "speakers", {}, {2}, 0);
         add(40, "usb-mic", {1}, {}, 0);
         sim.setDefaultDevice(true, 10);
@@ -36,14 +36,7 @@ struct RouteWorld {
     void add(AudioObjectId id, std::string uid, std::vector<std::uint32_t> in, std::vector<std::uint32_t> out,
              std::uint32_t transport)
     {
-        SimDevice device;
-        device.id = id;
-        device.uid = std::move(uid);
-        device.name = device.uid;
-        device.inputBuffers = std::move(in);
-        device.outputBuffers = std::move(out);
-        device.transportType = transport;
-        sim.addDevice(device);
+        sim.addDevice(test::simDevice(id, uid).named(uid).input(std::move(in)).output(std::move(out)).transport(transport));
     }
 
     // Built as the application builds it at start-up.

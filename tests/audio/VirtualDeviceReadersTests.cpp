@@ -4,6 +4,7 @@
 #include "platform/sim/SimAudioSystem.h"
 #include "platform/sim/SimPlatform.h"
 #include "runtime/ManualRuntime.h"
+#include "support/SimDevices.h"
 
 #include <gtest/gtest.h>
 
@@ -20,30 +21,18 @@ struct ReaderWorld {
     rt::ManualRuntime runtime;
     sim::SimPlatform platform;
     sim::SimAudioSystem sim;
+    // A detector of the test's own, so no snapshot or registration carries
+    // over from another test.
+    std::shared_ptr<CoreAudioReaderDetector> detector = CoreAudioReaderDetector::make();
 
     ReaderWorld()
     {
         sim.setCurrentProcessID(ownPID);
-        sim::SimDevice mic;
-        mic.id = virtualMic;
-        mic.uid = "com.parlaro.virtualmic";
-        mic.inputBuffers = {2};
-        mic.outputBuffers = {2};
-        mic.custom["dcio"_fcc] = std::uint32_t{0};
-        sim.addDevice(mic);
-        sim::SimDevice speakers;
-        speakers.id = 30;
-        speakers.uid = "speakers";
-        speakers.outputBuffers = {2};
-        sim.addDevice(speakers);
-        // The shared detector outlives each test's sim.
-        CoreAudioReaderDetector::shared().stop();
-        CoreAudioReaderDetector::invalidate(nullptr);
-    }
-    ~ReaderWorld()
-    {
-        CoreAudioReaderDetector::shared().stop();
-        CoreAudioReaderDetector::invalidate(nullptr);
+        sim.addDevice(test::simDevice(virtualMic, "com.parlaro.virtualmic")
+                          .input({2})
+                          .output({2})
+                          .with(AudioSelectors::driverIOActivity, std::uint32_t{0}));
+        sim.addDevice(test::simDevice(30, "speakers").output({2}));
     }
 };
 
@@ -112,15 +101,15 @@ TEST(CoreAudioReaderDetector, QueriesLeaveOutThisProcessAndTheProgramsOwn)
     world.sim.addProcess({600, ownPID, "org.parlaro", true, true, {virtualMic}, {30}});
     world.sim.addProcess({601, 90, "com.wenmora.app.helper", true, true, {virtualMic}, {30}});
     world.sim.addProcess({603, 92, "com.wenmora.app", true, true, {virtualMic}, {30}});
-    EXPECT_FALSE(isDeviceUsedByOtherProcesses(virtualMic));
+    auto& detector = *world.detector;
+    EXPECT_FALSE(isDeviceUsedByOtherProcesses(virtualMic, detector));
     world.sim.addProcess({602, 91, "com.example.paused", false, false, {virtualMic}, {}});
-    CoreAudioReaderDetector::invalidate(nullptr);
-    EXPECT_TRUE(isDeviceUsedByOtherProcesses(virtualMic));
-    EXPECT_FALSE(isDeviceUsedByOtherProcesses(30));
-    EXPECT_EQ(microphoneRoute(*CoreAudioReaderDetector::shared().clients(), virtualMic, ownPID),
-              CallMicrophoneRoute::idle);
+    CoreAudioReaderDetector::invalidate(nullptr, detector);
+    EXPECT_TRUE(isDeviceUsedByOtherProcesses(virtualMic, detector));
+    EXPECT_FALSE(isDeviceUsedByOtherProcesses(30, detector));
+    EXPECT_EQ(microphoneRoute(*detector.clients(), virtualMic, ownPID), CallMicrophoneRoute::idle);
     world.sim.setProcessListAvailable(false);
-    EXPECT_TRUE(isDeviceUsedByOtherProcesses(30));
+    EXPECT_TRUE(isDeviceUsedByOtherProcesses(30, detector));
 }
 
 TEST(CoreAudioReaderDetector, WatchesEachProcessOnceAndStopsCleanly)
@@ -151,12 +140,12 @@ TEST(CoreAudioReaderDetector, WatchesEachProcessOnceAndStopsCleanly)
     EXPECT_EQ(changes, 10);
     EXPECT_FALSE(detector->snapshot());
 
-    // A new process is watched, an ended one dropped.
+    // A new process is watched, an ended one dropped; the server announces
+    // each change of the process list.
     sim.addProcess({502, 79, "com.example.new", true, false, {virtualMic}, {}});
     sim.removeObject(501);
-    sim.notify(audioSystemObject, {"prs#"_fcc});
     world.runtime.runUntilIdle();
-    EXPECT_EQ(changes, 20);
+    EXPECT_EQ(changes, 30);
     EXPECT_EQ(detector->watchedProcesses(), 2u);
     EXPECT_EQ(sim.listeners().size(), 9u);
     EXPECT_EQ(sim.listenerCount(502, {"piro"_fcc}), 1u);
@@ -165,7 +154,7 @@ TEST(CoreAudioReaderDetector, WatchesEachProcessOnceAndStopsCleanly)
     sim.notify(502, {"piro"_fcc});
     detector->stop();
     world.runtime.runUntilIdle();
-    EXPECT_EQ(changes, 20);
+    EXPECT_EQ(changes, 30);
     EXPECT_TRUE(sim.listeners().empty());
     EXPECT_FALSE(detector->isStarted());
 
@@ -182,14 +171,17 @@ TEST(CoreAudioReaderDetector, WatchesEachProcessOnceAndStopsCleanly)
     detector.reset();
     EXPECT_TRUE(sim.listeners().empty());
 
-    // invalidate clears the shared snapshot and then runs its callback.
-    auto& shared = CoreAudioReaderDetector::shared();
-    ASSERT_TRUE(shared.clients());
+    // invalidate clears the given detector's snapshot and then runs its
+    // callback.
+    auto& own = *world.detector;
+    ASSERT_TRUE(own.clients());
     bool ran = false;
-    CoreAudioReaderDetector::invalidate([&] {
-        ran = true;
-        EXPECT_FALSE(shared.snapshot());
-    });
+    CoreAudioReaderDetector::invalidate(
+        [&] {
+            ran = true;
+            EXPECT_FALSE(own.snapshot());
+        },
+        own);
     EXPECT_TRUE(ran);
 }
 

@@ -1,9 +1,12 @@
 #include "platform/sim/SimAudioSystem.h"
 #include "runtime/ManualRuntime.h"
+#include "support/SimDevices.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
+#include <thread>
 
 namespace parlaro {
 namespace {
@@ -15,25 +18,12 @@ using sim::SimDevice;
 
 SimDevice microphone()
 {
-    SimDevice device;
-    device.id = 40;
-    device.uid = "mic-uid";
-    device.name = "USB Mic";
-    device.inputBuffers = {1};
-    device.transportType = "usb "_fcc;
-    device.nominalRate = 44100;
-    return device;
+    return test::simDevice(40, "mic-uid").named("USB Mic").input({1}).transport(AudioTransports::usb).rate(44100);
 }
 
 SimDevice speakers()
 {
-    SimDevice device;
-    device.id = 41;
-    device.uid = "spk-uid";
-    device.name = "Speakers";
-    device.outputBuffers = {2};
-    device.outputSource = "ispk"_fcc;
-    return device;
+    return test::simDevice(41, "spk-uid").named("Speakers").output({2}).source(AudioDataSources::internalSpeaker);
 }
 
 TEST(SimAudioSystem, PropertiesFailuresAndTheSystemObject)
@@ -171,10 +161,12 @@ TEST(SimAudioSystem, ListenersRunOnTheirQueueUntilTheirTokenIsReleased)
     EXPECT_TRUE(onMain.isActive());
     EXPECT_EQ(sim.listenerCount(41, {"nsrt"_fcc}), 2u);
 
+    // Even the notification thread's listeners never run inside the call:
+    // they run on a queue of their own.
     sim.notify(41, {"livn"_fcc});
-    EXPECT_EQ(calls, (std::vector<std::string>{"thread:livn"}));  // at once, on the notifying thread
     sim.notify(41, {"nsrt"_fcc});
-    EXPECT_EQ(calls.size(), 1u);
+    EXPECT_TRUE(calls.empty());
+    ASSERT_TRUE(runtime.queues().queue(sim::SimAudioCore::notificationQueueLabel));
     runtime.runUntilIdle();
     EXPECT_EQ(calls, (std::vector<std::string>{"thread:livn", "main:nsrt", "queue:nsrt"}));
 
@@ -224,6 +216,159 @@ TEST(SimAudioSystem, ListenersRunOnTheirQueueUntilTheirTokenIsReleased)
     onThread.release();
     owner.release();
     EXPECT_EQ(sim.events().size(), 7u);
+}
+
+TEST(SimAudioSystem, AnnouncesWhatAServerAnnounces)
+{
+    rt::ManualRuntime runtime;
+    SimAudioSystem sim;
+    auto queue = rt::makeSerialQueue("com.test.audio");
+    std::vector<std::string> calls;
+    auto record = [&calls](std::string who) {
+        return [&calls, who](std::span<const AudioPropertyAddress> addresses) {
+            calls.push_back(who + ":" + fourCharText(addresses[0].selector));
+        };
+    };
+    auto run = [&] {
+        runtime.runUntilIdle();
+        return std::exchange(calls, {});
+    };
+    using Calls = std::vector<std::string>;
+    auto list = sim.addPropertyListener(audioSystemObject, {"dev#"_fcc}, AudioCallbackQueue::main(), record("list"));
+    auto input = sim.addPropertyListener(audioSystemObject, {"dIn "_fcc}, AudioCallbackQueue(), record("system"));
+    auto output = sim.addPropertyListener(audioSystemObject, {"dOut"_fcc}, AudioCallbackQueue(), record("system"));
+    auto processes = sim.addPropertyListener(audioSystemObject, {"prs#"_fcc}, AudioCallbackQueue::main(),
+                                             record("processes"));
+
+    // A device plugged in changes the list; a hidden one does not.
+    sim.addDevice(microphone());
+    sim.addDevice(speakers());
+    EXPECT_TRUE(calls.empty());
+    EXPECT_EQ(run(), (Calls{"list:dev#", "list:dev#"}));
+    SimDevice hidden = microphone();
+    hidden.id = 42;
+    hidden.uid = "hidden";
+    hidden.listed = false;
+    sim.addDevice(hidden);
+    EXPECT_EQ(run(), Calls{});
+
+    // Defaults chosen elsewhere or written by a caller are announced when
+    // they change, and only then.
+    sim.setDefaultDevice(true, 40);
+    sim.setDefaultDevice(true, 40);
+    EXPECT_EQ(sim.setPropertyData(audioSystemObject, {"dOut"_fcc}, std::uint32_t{41}), AudioStatuses::ok);
+    EXPECT_EQ(sim.setPropertyData(audioSystemObject, {"dOut"_fcc}, std::uint32_t{41}), AudioStatuses::ok);
+    EXPECT_EQ(run(), (Calls{"system:dIn ", "system:dOut"}));
+    sim.setDefaultSwitch(true, sim::DefaultSwitch::ignored);
+    EXPECT_EQ(sim.setPropertyData(audioSystemObject, {"dIn "_fcc}, std::uint32_t{42}), AudioStatuses::ok);
+    sim.setDefaultSwitch(true, sim::DefaultSwitch::takesEffect);
+    EXPECT_EQ(run(), Calls{});
+
+    // A rate write notifies on the listener's queue; an equal or failed one
+    // does not.
+    auto rate = sim.addPropertyListener(41, {"nsrt"_fcc}, AudioCallbackQueue::serial(queue), record("rate"));
+    EXPECT_EQ(sim.setPropertyData(41, {"nsrt"_fcc}, 44100.0), AudioStatuses::ok);
+    EXPECT_EQ(sim.setPropertyData(41, {"nsrt"_fcc}, 44100.0), AudioStatuses::ok);
+    sim.fail(41, "nsrt"_fcc, AudioOperation::setPropertyData, AudioStatuses::unspecified, 1);
+    EXPECT_EQ(sim.setPropertyData(41, {"nsrt"_fcc}, 96000.0), AudioStatuses::unspecified);
+    EXPECT_EQ(run(), Calls{"rate:nsrt"});
+
+    // Unplugging the default input: its own listeners hear it die (reading
+    // 'livn' fails then), the list changes, and the first other listed input
+    // becomes the default.
+    SimDevice second = microphone();
+    second.id = 43;
+    second.uid = "second-mic";
+    sim.addDevice(second);
+    run();
+    AudioStatus aliveRead = AudioStatuses::ok;
+    auto alive = sim.addPropertyListener(40, {"livn"_fcc}, AudioCallbackQueue(),
+                                         [&](std::span<const AudioPropertyAddress>) {
+                                             std::uint32_t value = 1;
+                                             aliveRead = sim.get(40, {"livn"_fcc}, value);
+                                             calls.push_back("mic:livn");
+                                         });
+    sim.removeObject(40);
+    EXPECT_EQ(sim.defaultDevice(true), 43u);
+    EXPECT_EQ(run(), (Calls{"mic:livn", "list:dev#", "system:dIn "}));
+    EXPECT_EQ(aliveRead, AudioStatuses::badObject);
+
+    // Without another output the default output becomes none. A token
+    // released before its notice runs hears nothing.
+    auto speakerAlive = sim.addPropertyListener(41, {"livn"_fcc}, AudioCallbackQueue(), record("speakers"));
+    sim.removeObject(41);
+    speakerAlive.release();
+    EXPECT_EQ(sim.defaultDevice(false), std::nullopt);
+    EXPECT_EQ(run(), (Calls{"list:dev#", "system:dOut"}));
+
+    // Aggregate devices come and go like others; so do processes.
+    AudioObjectId aggregate = 0;
+    ASSERT_EQ(sim.createAggregateDevice({"Listen", "listen-uid", true, true, {}}, aggregate), AudioStatuses::ok);
+    ASSERT_EQ(sim.destroyAggregateDevice(aggregate), AudioStatuses::ok);
+    sim.addProcess({500, 77, "com.example.call", true, false, {43}, {}});
+    sim.removeObject(500);
+    EXPECT_EQ(run(), (Calls{"list:dev#", "list:dev#", "processes:prs#", "processes:prs#"}));
+}
+
+AudioStatus stopFromInside(AudioObjectId device, const AudioTimeStamp&, std::span<const AudioIOBuffer>,
+                           const AudioTimeStamp&, std::span<AudioIOBuffer>, const AudioTimeStamp&, void* context)
+{
+    auto* id = static_cast<AudioIOProcId*>(context);
+    audioSystem().stopDevice(device, *id);
+    return AudioStatuses::ok;
+}
+
+struct SlowCycle {
+    std::atomic<bool> entered{false};
+    std::atomic<bool> stopCalled{false};
+    std::atomic<bool> stopReturned{false};
+    std::atomic<bool> returnedDuringCycle{false};
+};
+
+AudioStatus slowProc(AudioObjectId, const AudioTimeStamp&, std::span<const AudioIOBuffer>, const AudioTimeStamp&,
+                     std::span<AudioIOBuffer>, const AudioTimeStamp&, void* context)
+{
+    auto& cycle = *static_cast<SlowCycle*>(context);
+    cycle.entered = true;
+    while (!cycle.stopCalled)
+        std::this_thread::yield();
+    // A stop that did not wait would come back while this cycle is still
+    // running; give it ample chance to.
+    for (int i = 0; i < 20000 && !cycle.stopReturned; ++i)
+        std::this_thread::yield();
+    cycle.returnedDuringCycle = cycle.stopReturned.load();
+    return AudioStatuses::ok;
+}
+
+TEST(SimAudioSystem, StoppingWaitsForACycleInFlight)
+{
+    rt::ManualRuntime runtime;
+    SimAudioSystem sim;
+    sim.addDevice(speakers());
+    SlowCycle cycle;
+    AudioIOProcId proc = 0;
+    ASSERT_EQ(sim.createIOProc(41, &slowProc, &cycle, proc), AudioStatuses::ok);
+    ASSERT_EQ(sim.startDevice(41, proc), AudioStatuses::ok);
+
+    std::thread io([&] { sim.runIOCycle(41); });
+    while (!cycle.entered)
+        std::this_thread::yield();
+    std::thread stopper([&] {
+        cycle.stopCalled = true;
+        EXPECT_EQ(sim.stopDevice(41, proc), AudioStatuses::ok);
+        cycle.stopReturned = true;
+    });
+    io.join();
+    stopper.join();
+    EXPECT_FALSE(cycle.returnedDuringCycle);
+    EXPECT_FALSE(sim.isRunning(41));
+
+    // A procedure may stop its own device without waiting for itself.
+    AudioIOProcId self = 0;
+    ASSERT_EQ(sim.createIOProc(41, &stopFromInside, &self, self), AudioStatuses::ok);
+    ASSERT_EQ(sim.startDevice(41, self), AudioStatuses::ok);
+    EXPECT_EQ(sim.runIOCycle(41), AudioStatuses::ok);
+    EXPECT_FALSE(sim.isRunning(41));
 }
 
 struct CycleRecord {

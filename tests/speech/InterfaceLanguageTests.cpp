@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <optional>
+
 using namespace parlaro;
 
 namespace {
@@ -50,10 +53,18 @@ TEST_F(InterfaceLanguageTest, CurrentFollowsStoredChoiceThenPreferencesThenEngli
 
 TEST_F(InterfaceLanguageTest, SetStoresChoiceMirrorsListAndAlwaysBumpsRevision)
 {
-    auto& revision = InterfaceLanguage::Revision::shared().value;
+    // A revision of the test's own starts at zero whatever ran before; the
+    // program's stays untouched and is back after the scope.
+    auto& program = InterfaceLanguage::Revision::shared();
+    const auto programStart = program.value.get();
+    auto own = std::make_unique<InterfaceLanguage::Revision>();
+    std::optional<InterfaceLanguage::Revision::Scope> scope(std::in_place, *own);
+    EXPECT_EQ(&InterfaceLanguage::Revision::shared(), own.get());
+    auto& revision = own->value;
     int notifications = 0;
     auto subscription = revision.subscribe([&] { ++notifications; });
-    auto start = revision.get();
+    const auto start = revision.get();
+    EXPECT_EQ(start, 0);
 
     InterfaceLanguage::set("fr");
     EXPECT_EQ(platform.defaults.get<std::string>("interfaceLanguage"), "fr");
@@ -67,6 +78,9 @@ TEST_F(InterfaceLanguageTest, SetStoresChoiceMirrorsListAndAlwaysBumpsRevision)
     InterfaceLanguage::set("");
     EXPECT_EQ(platform.defaults.get<std::string>("interfaceLanguage"), "");
     EXPECT_EQ(notifications, 4);
+    scope.reset();
+    EXPECT_EQ(&InterfaceLanguage::Revision::shared(), &program);
+    EXPECT_EQ(program.value.get(), programStart);
 }
 
 TEST_F(InterfaceLanguageTest, HandWrittenValuesAreUsedButOnlyPlainTablesOpen)

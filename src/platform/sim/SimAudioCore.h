@@ -2,6 +2,8 @@
 
 #include "platform/AudioSystem.h"
 
+#include <atomic>
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <map>
@@ -9,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -83,6 +86,10 @@ class SimInputEngine;
 // Everything is guarded by `mutex`; callbacks into the code under test always
 // run with it released.
 struct SimAudioCore {
+    // The label of the queue that stands for the server's notification
+    // thread (a test may suspend it to order deliveries).
+    static constexpr const char* notificationQueueLabel = "sim.audio.notifications";
+
     enum class ObjectKind { system, device, process, tap, queue, engine };
 
     struct Object {
@@ -95,11 +102,16 @@ struct SimAudioCore {
         std::uint64_t order = 0;
     };
 
+    // One listener. A notification on its way holds the entry itself, so a
+    // device's last 'alive' notification still arrives after the device and
+    // its registrations are gone; releasing the token clears `active`, after
+    // which the listener is never called.
     struct Registration {
         AudioObjectId object = 0;
         AudioPropertyAddress address;
         AudioCallbackQueue queue;
         AudioPropertyListener listener;
+        std::atomic<bool> active{true};
     };
 
     struct FailureRule {
@@ -141,7 +153,13 @@ struct SimAudioCore {
     AudioStreamDescription tapFormat = AudioStreamDescription::pcm({48000, 2, SampleType::float32, true});
     std::uint64_t nextOrder = 0;
     AudioObjectId nextGeneratedId = 9000;
-    std::map<std::uint64_t, Registration> registrations;
+    std::map<std::uint64_t, std::shared_ptr<Registration>> registrations;
+    // Where listeners registered for the notification thread run; made on
+    // first use, from the runtime installed then.
+    std::shared_ptr<rt::SerialQueue> notificationQueue;
+    // Device cycles running now, per device, and the threads running them.
+    std::map<AudioObjectId, std::vector<std::thread::id>> cyclesInFlight;
+    std::condition_variable cycleEnded;
     std::uint64_t nextRegistration = 1;
     std::vector<SimAudioEvent> events;
     std::map<std::tuple<AudioObjectId, AudioSelector, AudioOperation>, FailureRule> failures;
@@ -164,7 +182,17 @@ struct SimAudioCore {
     // Under the lock: removes the object with everything that hangs on it. The
     // registrations it drops are handed back so the caller destroys them
     // after unlocking (a listener may own tokens of its own).
-    [[nodiscard]] std::vector<Registration> removeObjectLocked(AudioObjectId object);
+    [[nodiscard]] std::vector<std::shared_ptr<Registration>> removeObjectLocked(AudioObjectId object);
+    // Under the lock: waits until no cycle of the device is running on
+    // another thread (a procedure that stops its own device does not wait
+    // for itself).
+    void waitForCyclesLocked(std::unique_lock<std::mutex>& lock, AudioObjectId device);
+    // Under the lock: the registrations listening to this property.
+    std::vector<std::shared_ptr<Registration>> listenersOf(AudioObjectId object,
+                                                           const AudioPropertyAddress& address) const;
+    // Under the lock: the first listed device with channels in that scope, 0
+    // when there is none.
+    AudioObjectId firstDeviceWithChannels(AudioScope scope) const;
 
     // Registers a listener and gives its token; the token ends it through a
     // weak reference, so it may outlive the sim.
@@ -175,6 +203,11 @@ struct SimAudioCore {
     // registration removed before its job runs is not called.
     static void notify(const std::shared_ptr<SimAudioCore>& core, AudioObjectId object,
                        const AudioPropertyAddress& address);
+    // Dispatches a change to registrations gathered under the lock; called
+    // with the lock released.
+    static void deliver(const std::shared_ptr<SimAudioCore>& core,
+                        const std::vector<std::shared_ptr<Registration>>& targets,
+                        const AudioPropertyAddress& address);
 };
 
 } // namespace parlaro::sim

@@ -6,11 +6,6 @@
 
 namespace parlaro::sim {
 
-namespace {
-constexpr AudioSelector selCurrentDevice = "aqcd"_fcc;
-constexpr AudioSelector selIsRunning = "aqrn"_fcc;
-} // namespace
-
 SimAudioQueue::SimAudioQueue(std::weak_ptr<SimAudioCore> core, AudioObjectId id, Direction direction,
                              const AudioStreamDescription& format, AudioQueueOutputCallback output,
                              AudioQueueInputCallback input, void* userData)
@@ -50,11 +45,11 @@ AudioStatus SimAudioQueue::getProperty(AudioSelector selector, AudioPropertyValu
         uid = deviceUID_;
         running = running_;
     }
-    if (selector == selIsRunning) {
+    if (selector == AudioSelectors::queueIsRunning) {
         value = std::uint32_t{failed ? 0u : (running ? 1u : 0u)};
         return AudioStatuses::ok;
     }
-    if (selector != selCurrentDevice)
+    if (selector != AudioSelectors::queueCurrentDevice)
         return AudioStatuses::unknownProperty;
     if (failed) {
         value = AudioString{};
@@ -65,8 +60,8 @@ AudioStatus SimAudioQueue::getProperty(AudioSelector selector, AudioPropertyValu
         if (auto core = core_.lock()) {
             std::lock_guard lock(core->mutex);
             const auto device = core->number(
-                audioSystemObject, {direction_ == Direction::output ? "dOut"_fcc : "dIn "_fcc}, 0);
-            if (const auto* stored = core->stored(device, {"uid "_fcc}))
+                audioSystemObject, {direction_ == Direction::output ? AudioSelectors::defaultOutputDevice : AudioSelectors::defaultInputDevice}, 0);
+            if (const auto* stored = core->stored(device, {AudioSelectors::deviceUID}))
                 if (const auto* text = std::get_if<AudioString>(stored); text && *text)
                     uid = **text;
         }
@@ -79,7 +74,7 @@ AudioStatus SimAudioQueue::setProperty(AudioSelector selector, const AudioProper
 {
     if (auto failed = failure(selector, AudioOperation::queueSetProperty))
         return *failed;
-    if (selector != selCurrentDevice)
+    if (selector != AudioSelectors::queueCurrentDevice)
         return AudioStatuses::unknownProperty;
     const auto* uid = std::get_if<AudioString>(&value);
     if (!uid || !*uid)
@@ -187,7 +182,7 @@ AudioStatus SimAudioQueue::dispose(bool)
         timelines_.clear();
     }
     if (auto core = core_.lock()) {
-        std::vector<SimAudioCore::Registration> dropped;
+        std::vector<std::shared_ptr<SimAudioCore::Registration>> dropped;
         std::lock_guard lock(core->mutex);
         dropped = core->removeObjectLocked(id_);
     }
@@ -372,7 +367,7 @@ std::size_t SimAudioQueue::deliverInput()
     if (auto core = core_.lock()) {
         std::lock_guard lock(core->mutex);
         const AudioObjectId device =
-            uid.empty() ? core->number(audioSystemObject, {"dIn "_fcc}, 0) : core->deviceWithUID(uid);
+            uid.empty() ? core->number(audioSystemObject, {AudioSelectors::defaultInputDevice}, 0) : core->deviceWithUID(uid);
         auto object = core->objects.find(device);
         if (object != core->objects.end())
             signal = object->second.signal;

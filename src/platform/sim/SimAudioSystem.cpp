@@ -11,13 +11,6 @@ namespace {
 
 using Kind = SimAudioCore::ObjectKind;
 
-constexpr AudioSelector selDevices = "dev#"_fcc;
-constexpr AudioSelector selProcesses = "prs#"_fcc;
-constexpr AudioSelector selTranslateUID = "uidd"_fcc;
-constexpr AudioSelector selTranslatePID = "id2p"_fcc;
-constexpr AudioSelector selDefaultInput = "dIn "_fcc;
-constexpr AudioSelector selDefaultOutput = "dOut"_fcc;
-constexpr AudioSelector selStreamUsage = "suse"_fcc;
 
 // What a call that "succeeds without a result" gives: the same kind of value,
 // empty.
@@ -49,28 +42,28 @@ AudioStatus compute(const SimAudioCore& core, AudioObjectId object, const AudioP
     const Kind kind = found->second.kind;
     if (kind == Kind::system) {
         switch (address.selector) {
-        case selDevices:
+        case AudioSelectors::devices:
             value = objectsInOrder(core, Kind::device, true);
             return AudioStatuses::ok;
-        case selProcesses:
+        case AudioSelectors::processes:
             if (!core.processListAvailable)
                 return AudioStatuses::unknownProperty;
             value = objectsInOrder(core, Kind::process, false);
             return AudioStatuses::ok;
-        case selTranslateUID: {
+        case AudioSelectors::translateUIDToDevice: {
             const auto* uid = qualifier ? std::get_if<AudioString>(qualifier) : nullptr;
             if (!uid || !*uid)
                 return AudioStatuses::badPropertySize;
             value = std::uint32_t{core.deviceWithUID(**uid)};
             return AudioStatuses::ok;
         }
-        case selTranslatePID: {
+        case AudioSelectors::translatePIDToProcess: {
             const auto* pid = qualifier ? std::get_if<std::uint32_t>(qualifier) : nullptr;
             if (!pid)
                 return AudioStatuses::badPropertySize;
             std::uint32_t process = audioUnknownObject;
             for (AudioObjectId id : objectsInOrder(core, Kind::process, false))
-                if (core.number(id, {"ppid"_fcc}, 0) == *pid) {
+                if (core.number(id, {AudioSelectors::processPID}, 0) == *pid) {
                     process = id;
                     break;
                 }
@@ -81,7 +74,7 @@ AudioStatus compute(const SimAudioCore& core, AudioObjectId object, const AudioP
             break;
         }
     }
-    if (kind == Kind::device && address.selector == selStreamUsage) {
+    if (kind == Kind::device && address.selector == AudioSelectors::ioProcStreamUsage) {
         const std::size_t streams = core.layout(object, address.scope).size();
         AudioStreamUsage usage{0, std::vector<std::uint32_t>(streams, 1)};
         if (qualifier) {
@@ -110,9 +103,9 @@ SimAudioSystem::SimAudioSystem() : core_(std::make_shared<SimAudioCore>()), scop
 {
     SimAudioCore::Object system;
     system.kind = Kind::system;
-    system.properties[{selDefaultInput}] = std::uint32_t{0};
-    system.properties[{selDefaultOutput}] = std::uint32_t{0};
-    system.properties[{"srst"_fcc}] = std::uint32_t{0};
+    system.properties[{AudioSelectors::defaultInputDevice}] = std::uint32_t{0};
+    system.properties[{AudioSelectors::defaultOutputDevice}] = std::uint32_t{0};
+    system.properties[{AudioSelectors::serviceRestarted}] = std::uint32_t{0};
     core_->objects.emplace(audioSystemObject, std::move(system));
 }
 
@@ -129,13 +122,13 @@ bool SimAudioSystem::hasProperty(AudioObjectId object, const AudioPropertyAddres
     if (found == core_->objects.end())
         return false;
     if (found->second.kind == Kind::system) {
-        if (address.selector == selTranslateUID || address.selector == selTranslatePID
-            || address.selector == selDevices)
+        if (address.selector == AudioSelectors::translateUIDToDevice || address.selector == AudioSelectors::translatePIDToProcess
+            || address.selector == AudioSelectors::devices)
             return true;
-        if (address.selector == selProcesses)
+        if (address.selector == AudioSelectors::processes)
             return core_->processListAvailable;
     }
-    if (found->second.kind == Kind::device && address.selector == selStreamUsage)
+    if (found->second.kind == Kind::device && address.selector == AudioSelectors::ioProcStreamUsage)
         return true;
     return core_->stored(object, address) != nullptr;
 }
@@ -178,48 +171,61 @@ AudioStatus SimAudioSystem::getPropertyData(AudioObjectId object, const AudioPro
 AudioStatus SimAudioSystem::setPropertyData(AudioObjectId object, const AudioPropertyAddress& address,
                                             const AudioPropertyValue& value)
 {
-    std::lock_guard lock(core_->mutex);
-    auto answer = [&](AudioStatus status) {
-        core_->events.push_back({SimAudioEvent::Kind::set, object, address, "", 0, status, value});
-        return status;
-    };
-    if (auto failure = core_->takeFailure(object, address.selector, AudioOperation::setPropertyData))
-        return answer(*failure);
-    auto found = core_->objects.find(object);
-    if (found == core_->objects.end())
-        return answer(AudioStatuses::badObject);
-    auto& properties = found->second.properties;
+    // A write that changes a value notifies its listeners, as the server does.
+    std::vector<std::shared_ptr<SimAudioCore::Registration>> changed;
+    AudioPropertyAddress changedAddress = address;
+    const AudioStatus result = [&] {
+        std::lock_guard lock(core_->mutex);
+        auto answer = [&](AudioStatus status) {
+            core_->events.push_back({SimAudioEvent::Kind::set, object, address, "", 0, status, value});
+            return status;
+        };
+        if (auto failure = core_->takeFailure(object, address.selector, AudioOperation::setPropertyData))
+            return answer(*failure);
+        auto found = core_->objects.find(object);
+        if (found == core_->objects.end())
+            return answer(AudioStatuses::badObject);
+        auto& properties = found->second.properties;
 
-    if (found->second.kind == Kind::system
-        && (address.selector == selDefaultInput || address.selector == selDefaultOutput)) {
-        const auto* device = std::get_if<std::uint32_t>(&value);
-        if (!device)
+        if (found->second.kind == Kind::system
+            && (address.selector == AudioSelectors::defaultInputDevice || address.selector == AudioSelectors::defaultOutputDevice)) {
+            const auto* device = std::get_if<std::uint32_t>(&value);
+            if (!device)
+                return answer(AudioStatuses::badPropertySize);
+            auto target = core_->objects.find(*device);
+            if (target == core_->objects.end() || target->second.kind != Kind::device)
+                return answer(AudioStatuses::badDevice);
+            const bool input = address.selector == AudioSelectors::defaultInputDevice;
+            if (input ? core_->switchInput : core_->switchOutput) {
+                changedAddress = AudioPropertyAddress{address.selector};
+                if (core_->number(audioSystemObject, changedAddress, 0) != *device)
+                    changed = core_->listenersOf(audioSystemObject, changedAddress);
+                properties[changedAddress] = *device;
+            }
+            return answer(AudioStatuses::ok);
+        }
+        if (found->second.kind == Kind::device && address.selector == AudioSelectors::ioProcStreamUsage) {
+            const auto* usage = std::get_if<AudioStreamUsage>(&value);
+            if (!usage)
+                return answer(AudioStatuses::badPropertySize);
+            auto proc = core_->procs.find(usage->procedure);
+            if (proc == core_->procs.end() || proc->second.device != object)
+                return answer(AudioStatuses::illegalOperation);
+            core_->streamUsage[{object, address.scope, usage->procedure}] = usage->streamIsOn;
+            return answer(AudioStatuses::ok);
+        }
+        auto stored = properties.find(address);
+        if (stored == properties.end())
+            return answer(AudioStatuses::unknownProperty);
+        if (stored->second.index() != value.index())
             return answer(AudioStatuses::badPropertySize);
-        auto target = core_->objects.find(*device);
-        if (target == core_->objects.end() || target->second.kind != Kind::device)
-            return answer(AudioStatuses::badDevice);
-        const bool input = address.selector == selDefaultInput;
-        if (input ? core_->switchInput : core_->switchOutput)
-            properties[{address.selector}] = *device;
+        if (stored->second != value)
+            changed = core_->listenersOf(object, address);
+        stored->second = value;
         return answer(AudioStatuses::ok);
-    }
-    if (found->second.kind == Kind::device && address.selector == selStreamUsage) {
-        const auto* usage = std::get_if<AudioStreamUsage>(&value);
-        if (!usage)
-            return answer(AudioStatuses::badPropertySize);
-        auto proc = core_->procs.find(usage->procedure);
-        if (proc == core_->procs.end() || proc->second.device != object)
-            return answer(AudioStatuses::illegalOperation);
-        core_->streamUsage[{object, address.scope, usage->procedure}] = usage->streamIsOn;
-        return answer(AudioStatuses::ok);
-    }
-    auto stored = properties.find(address);
-    if (stored == properties.end())
-        return answer(AudioStatuses::unknownProperty);
-    if (stored->second.index() != value.index())
-        return answer(AudioStatuses::badPropertySize);
-    stored->second = value;
-    return answer(AudioStatuses::ok);
+    }();
+    SimAudioCore::deliver(core_, changed, changedAddress);
+    return result;
 }
 
 AudioListenerToken SimAudioSystem::addPropertyListener(AudioObjectId object, const AudioPropertyAddress& address,
@@ -248,13 +254,15 @@ AudioStatus SimAudioSystem::createIOProc(AudioObjectId device, AudioIOProc proc,
 
 AudioStatus SimAudioSystem::destroyIOProc(AudioObjectId device, AudioIOProcId id)
 {
-    std::lock_guard lock(core_->mutex);
+    std::unique_lock lock(core_->mutex);
     if (auto failure = core_->takeFailure(device, anySelector, AudioOperation::destroyIOProc))
         return *failure;
     auto proc = core_->procs.find(id);
     if (proc == core_->procs.end() || proc->second.device != device)
         return AudioStatuses::illegalOperation;
+    // The procedure's context may be freed once this returns.
     core_->procs.erase(proc);
+    core_->waitForCyclesLocked(lock, device);
     std::erase_if(core_->streamUsage, [id](const auto& entry) { return std::get<2>(entry.first) == id; });
     const bool anyStarted = std::any_of(core_->procs.begin(), core_->procs.end(), [device](const auto& entry) {
         return entry.second.device == device && entry.second.started;
@@ -280,13 +288,15 @@ AudioStatus SimAudioSystem::startDevice(AudioObjectId device, AudioIOProcId id)
 
 AudioStatus SimAudioSystem::stopDevice(AudioObjectId device, AudioIOProcId id)
 {
-    std::lock_guard lock(core_->mutex);
+    std::unique_lock lock(core_->mutex);
     if (auto failure = core_->takeFailure(device, anySelector, AudioOperation::stopDevice))
         return *failure;
     auto proc = core_->procs.find(id);
     if (proc == core_->procs.end() || proc->second.device != device)
         return AudioStatuses::illegalOperation;
     proc->second.started = false;
+    // As on the server, a stop returns only after a cycle in flight ended.
+    core_->waitForCyclesLocked(lock, device);
     const bool anyStarted = std::any_of(core_->procs.begin(), core_->procs.end(), [device](const auto& entry) {
         return entry.second.device == device && entry.second.started;
     });
@@ -307,8 +317,8 @@ AudioStatus SimAudioSystem::createProcessTap(const ProcessTapDescription& descri
     SimAudioCore::Object object;
     object.kind = Kind::tap;
     object.order = core_->nextOrder++;
-    object.properties[{"tfmt"_fcc}] = core_->tapFormat;
-    object.properties[{"tuid"_fcc}] = AudioString(description.uuid.toString());
+    object.properties[{AudioSelectors::tapFormat}] = core_->tapFormat;
+    object.properties[{AudioSelectors::tapUID}] = AudioString(description.uuid.toString());
     core_->objects.emplace(tap, std::move(object));
     core_->taps.emplace(tap, description);
     return AudioStatuses::ok;
@@ -316,7 +326,7 @@ AudioStatus SimAudioSystem::createProcessTap(const ProcessTapDescription& descri
 
 AudioStatus SimAudioSystem::destroyProcessTap(AudioObjectId tap)
 {
-    std::vector<SimAudioCore::Registration> dropped;
+    std::vector<std::shared_ptr<SimAudioCore::Registration>> dropped;
     std::lock_guard lock(core_->mutex);
     if (auto failure = core_->takeFailure(tap, anySelector, AudioOperation::destroyProcessTap))
         return *failure;
@@ -329,57 +339,71 @@ AudioStatus SimAudioSystem::destroyProcessTap(AudioObjectId tap)
 AudioStatus SimAudioSystem::createAggregateDevice(const AggregateDeviceDescription& description,
                                                   AudioObjectId& device)
 {
-    std::lock_guard lock(core_->mutex);
-    device = audioUnknownObject;
-    if (auto failure = core_->takeFailure(anyObject, anySelector, AudioOperation::createAggregateDevice))
-        return *failure;
-    AudioStreamDescription format = core_->tapFormat;
-    for (const auto& [id, tap] : core_->taps) {
-        if (std::find(description.tapUIDs.begin(), description.tapUIDs.end(), tap.uuid.toString())
-            == description.tapUIDs.end())
-            continue;
-        if (const auto* tapFormat = core_->stored(id, {"tfmt"_fcc}))
-            format = std::get<AudioStreamDescription>(*tapFormat);
-        break;
-    }
-    const bool interleaved = (format.formatFlags & AudioStreamDescription::flagNonInterleaved) == 0;
-    AudioBufferLayout input;
-    if (interleaved)
-        input.channelsPerBuffer = {format.channelsPerFrame};
-    else
-        input.channelsPerBuffer.assign(format.channelsPerFrame, 1);
+    std::vector<Change> changes;
+    const AudioStatus result = [&] {
+        std::lock_guard lock(core_->mutex);
+        device = audioUnknownObject;
+        if (auto failure = core_->takeFailure(anyObject, anySelector, AudioOperation::createAggregateDevice))
+            return *failure;
+        AudioStreamDescription format = core_->tapFormat;
+        for (const auto& [id, tap] : core_->taps) {
+            if (std::find(description.tapUIDs.begin(), description.tapUIDs.end(), tap.uuid.toString())
+                == description.tapUIDs.end())
+                continue;
+            if (const auto* tapFormat = core_->stored(id, {AudioSelectors::tapFormat}))
+                format = std::get<AudioStreamDescription>(*tapFormat);
+            break;
+        }
+        const bool interleaved = (format.formatFlags & AudioStreamDescription::flagNonInterleaved) == 0;
+        AudioBufferLayout input;
+        if (interleaved)
+            input.channelsPerBuffer = {format.channelsPerFrame};
+        else
+            input.channelsPerBuffer.assign(format.channelsPerFrame, 1);
 
-    device = core_->generateId();
-    SimAudioCore::Object object;
-    object.kind = Kind::device;
-    object.order = core_->nextOrder++;
-    auto& p = object.properties;
-    p[{"uid "_fcc}] = AudioString(description.uid);
-    p[{"lnam"_fcc}] = AudioString(description.name);
-    p[{"slay"_fcc, AudioScope::input}] = input;
-    p[{"slay"_fcc, AudioScope::output}] = AudioBufferLayout{};
-    p[{"tran"_fcc}] = std::uint32_t{"grup"_fcc};
-    p[{"nsrt"_fcc}] = format.sampleRate;
-    p[{"nsr#"_fcc}] = std::vector<AudioValueRange>{{format.sampleRate, format.sampleRate}};
-    p[{"livn"_fcc}] = std::uint32_t{1};
-    p[{"fsiz"_fcc}] = std::uint32_t{512};
-    p[{"saft"_fcc, AudioScope::input}] = std::uint32_t{0};
-    p[{"saft"_fcc, AudioScope::output}] = std::uint32_t{0};
-    core_->objects.emplace(device, std::move(object));
-    core_->aggregates.emplace(device, description);
-    return AudioStatuses::ok;
+        device = core_->generateId();
+        SimAudioCore::Object object;
+        object.kind = Kind::device;
+        object.order = core_->nextOrder++;
+        auto& p = object.properties;
+        p[{AudioSelectors::deviceUID}] = AudioString(description.uid);
+        p[{AudioSelectors::name}] = AudioString(description.name);
+        p[{AudioSelectors::streamConfiguration, AudioScope::input}] = input;
+        p[{AudioSelectors::streamConfiguration, AudioScope::output}] = AudioBufferLayout{};
+        p[{AudioSelectors::transportType}] = std::uint32_t{AudioTransports::aggregate};
+        p[{AudioSelectors::nominalSampleRate}] = format.sampleRate;
+        p[{AudioSelectors::availableNominalSampleRates}] = std::vector<AudioValueRange>{{format.sampleRate, format.sampleRate}};
+        p[{AudioSelectors::isAlive}] = std::uint32_t{1};
+        p[{AudioSelectors::bufferFrameSize}] = std::uint32_t{512};
+        p[{AudioSelectors::safetyOffset, AudioScope::input}] = std::uint32_t{0};
+        p[{AudioSelectors::safetyOffset, AudioScope::output}] = std::uint32_t{0};
+        core_->objects.emplace(device, std::move(object));
+        core_->aggregates.emplace(device, description);
+        collectListChange(Kind::device, true, changes);
+        return AudioStatuses::ok;
+    }();
+    deliver(changes);
+    return result;
 }
 
 AudioStatus SimAudioSystem::destroyAggregateDevice(AudioObjectId device)
 {
-    std::vector<SimAudioCore::Registration> dropped;
-    std::lock_guard lock(core_->mutex);
-    if (auto failure = core_->takeFailure(device, anySelector, AudioOperation::destroyAggregateDevice))
-        return *failure;
-    if (!core_->aggregates.contains(device))
-        return AudioStatuses::badObject;
-    dropped = core_->removeObjectLocked(device);
-    return AudioStatuses::ok;
+    std::vector<Change> changes;
+    const AudioStatus result = [&] {
+        std::vector<std::shared_ptr<SimAudioCore::Registration>> dropped;
+        std::lock_guard lock(core_->mutex);
+        if (auto failure = core_->takeFailure(device, anySelector, AudioOperation::destroyAggregateDevice))
+            return *failure;
+        if (!core_->aggregates.contains(device))
+            return AudioStatuses::badObject;
+        changes.push_back({core_->listenersOf(device, {AudioSelectors::isAlive}), {AudioSelectors::isAlive}});
+        dropped = core_->removeObjectLocked(device);
+        collectListChange(Kind::device, true, changes);
+        collectDefaultRepair(device, changes);
+        return AudioStatuses::ok;
+    }();
+    deliver(changes);
+    return result;
 }
 
 // MARK: queues and engines
@@ -441,28 +465,37 @@ void SimAudioSystem::addDevice(const SimDevice& device)
     object.listed = device.listed;
     object.ppm = device.ppm;
     auto& p = object.properties;
-    p[{"uid "_fcc}] = AudioString(device.uid);
+    p[{AudioSelectors::deviceUID}] = AudioString(device.uid);
     if (device.name)
-        p[{"lnam"_fcc}] = AudioString(*device.name);
-    p[{"slay"_fcc, AudioScope::input}] = AudioBufferLayout{device.inputBuffers};
-    p[{"slay"_fcc, AudioScope::output}] = AudioBufferLayout{device.outputBuffers};
-    p[{"tran"_fcc}] = device.transportType;
+        p[{AudioSelectors::name}] = AudioString(*device.name);
+    p[{AudioSelectors::streamConfiguration, AudioScope::input}] = AudioBufferLayout{device.inputBuffers};
+    p[{AudioSelectors::streamConfiguration, AudioScope::output}] = AudioBufferLayout{device.outputBuffers};
+    p[{AudioSelectors::transportType}] = device.transportType;
     if (device.outputSource)
-        p[{"ssrc"_fcc, AudioScope::output}] = *device.outputSource;
-    p[{"nsrt"_fcc}] = device.nominalRate;
-    p[{"nsr#"_fcc}] = device.availableRates.empty()
+        p[{AudioSelectors::dataSource, AudioScope::output}] = *device.outputSource;
+    p[{AudioSelectors::nominalSampleRate}] = device.nominalRate;
+    p[{AudioSelectors::availableNominalSampleRates}] = device.availableRates.empty()
         ? std::vector<AudioValueRange>{{device.nominalRate, device.nominalRate}}
         : device.availableRates;
-    p[{"livn"_fcc}] = std::uint32_t{device.alive ? 1u : 0u};
-    p[{"fsiz"_fcc}] = device.bufferFrames;
-    p[{"saft"_fcc, AudioScope::input}] = device.inputSafetyOffset;
-    p[{"saft"_fcc, AudioScope::output}] = device.outputSafetyOffset;
-    p[{"over"_fcc}] = std::uint32_t{0};
+    p[{AudioSelectors::isAlive}] = std::uint32_t{device.alive ? 1u : 0u};
+    p[{AudioSelectors::bufferFrameSize}] = device.bufferFrames;
+    p[{AudioSelectors::safetyOffset, AudioScope::input}] = device.inputSafetyOffset;
+    p[{AudioSelectors::safetyOffset, AudioScope::output}] = device.outputSafetyOffset;
+    p[{AudioSelectors::processorOverload}] = std::uint32_t{0};
     for (const auto& [selector, value] : device.custom)
         p[{selector}] = value;
-    std::lock_guard lock(core_->mutex);
-    object.order = core_->nextOrder++;
-    core_->objects[device.id] = std::move(object);
+    std::vector<Change> changes;
+    {
+        std::lock_guard lock(core_->mutex);
+        object.order = core_->nextOrder++;
+        const bool replaced = core_->objects.contains(device.id);
+        core_->objects[device.id] = std::move(object);
+        if (replaced)
+            changes.push_back(
+                {core_->listenersOf(device.id, {AudioSelectors::isAlive}), {AudioSelectors::isAlive}});
+        collectListChange(Kind::device, device.listed, changes);
+    }
+    deliver(changes);
 }
 
 void SimAudioSystem::addProcess(const SimProcess& process)
@@ -470,25 +503,43 @@ void SimAudioSystem::addProcess(const SimProcess& process)
     SimAudioCore::Object object;
     object.kind = Kind::process;
     auto& p = object.properties;
-    p[{"ppid"_fcc}] = static_cast<std::uint32_t>(process.pid);
+    p[{AudioSelectors::processPID}] = static_cast<std::uint32_t>(process.pid);
     if (process.bundleID)
-        p[{"pbid"_fcc}] = AudioString(*process.bundleID);
-    p[{"piri"_fcc}] = std::uint32_t{process.runningInput ? 1u : 0u};
-    p[{"piro"_fcc}] = std::uint32_t{process.runningOutput ? 1u : 0u};
-    p[{"pdv#"_fcc, AudioScope::input}] = process.inputDevices;
-    p[{"pdv#"_fcc, AudioScope::output}] = process.outputDevices;
+        p[{AudioSelectors::processBundleID}] = AudioString(*process.bundleID);
+    p[{AudioSelectors::processIsRunningInput}] = std::uint32_t{process.runningInput ? 1u : 0u};
+    p[{AudioSelectors::processIsRunningOutput}] = std::uint32_t{process.runningOutput ? 1u : 0u};
+    p[{AudioSelectors::processDevices, AudioScope::input}] = process.inputDevices;
+    p[{AudioSelectors::processDevices, AudioScope::output}] = process.outputDevices;
     object.signal = process.output;
-    std::lock_guard lock(core_->mutex);
-    object.order = core_->nextOrder++;
-    core_->objects[process.id] = std::move(object);
+    std::vector<Change> changes;
+    {
+        std::lock_guard lock(core_->mutex);
+        object.order = core_->nextOrder++;
+        core_->objects[process.id] = std::move(object);
+        collectListChange(Kind::process, true, changes);
+    }
+    deliver(changes);
 }
 
 void SimAudioSystem::removeObject(AudioObjectId object)
 {
-    std::vector<SimAudioCore::Registration> dropped;
-    std::lock_guard lock(core_->mutex);
-    if (object != audioSystemObject)
+    std::vector<Change> changes;
+    {
+        std::vector<std::shared_ptr<SimAudioCore::Registration>> dropped;
+        std::lock_guard lock(core_->mutex);
+        auto found = core_->objects.find(object);
+        if (object == audioSystemObject || found == core_->objects.end())
+            return;
+        const Kind kind = found->second.kind;
+        const bool listed = found->second.listed;
+        // The device's own listeners hear that it died before their
+        // registrations go with it.
+        changes.push_back({core_->listenersOf(object, {AudioSelectors::isAlive}), {AudioSelectors::isAlive}});
         dropped = core_->removeObjectLocked(object);
+        collectListChange(kind, listed, changes);
+        collectDefaultRepair(object, changes);
+    }
+    deliver(changes);
 }
 
 void SimAudioSystem::store(AudioObjectId object, const AudioPropertyAddress& address, AudioPropertyValue value)
@@ -517,13 +568,49 @@ std::optional<AudioPropertyValue> SimAudioSystem::storedValue(AudioObjectId obje
 
 void SimAudioSystem::setDefaultDevice(bool input, AudioObjectId device)
 {
-    store(audioSystemObject, {input ? selDefaultInput : selDefaultOutput}, std::uint32_t{device});
+    const AudioPropertyAddress address{AudioSelectors::defaultDevice(input)};
+    std::vector<Change> changes;
+    {
+        std::lock_guard lock(core_->mutex);
+        if (core_->number(audioSystemObject, address, 0) == device)
+            return;
+        core_->objects.at(audioSystemObject).properties[address] = std::uint32_t{device};
+        changes.push_back({core_->listenersOf(audioSystemObject, address), address});
+    }
+    deliver(changes);
+}
+
+void SimAudioSystem::collectListChange(SimAudioCore::ObjectKind kind, bool listed, std::vector<Change>& changes)
+{
+    const AudioPropertyAddress list{kind == Kind::process ? AudioSelectors::processes : AudioSelectors::devices};
+    if ((kind == Kind::device && listed) || kind == Kind::process)
+        changes.push_back({core_->listenersOf(audioSystemObject, list), list});
+}
+
+void SimAudioSystem::collectDefaultRepair(AudioObjectId removed, std::vector<Change>& changes)
+{
+    for (const bool input : {true, false}) {
+        const AudioPropertyAddress address{AudioSelectors::defaultDevice(input)};
+        if (core_->number(audioSystemObject, address, 0) != removed)
+            continue;
+        // The server falls back on another device at once, as it does when
+        // the default is unplugged.
+        const AudioObjectId next = core_->firstDeviceWithChannels(input ? AudioScope::input : AudioScope::output);
+        core_->objects.at(audioSystemObject).properties[address] = std::uint32_t{next};
+        changes.push_back({core_->listenersOf(audioSystemObject, address), address});
+    }
+}
+
+void SimAudioSystem::deliver(const std::vector<Change>& changes)
+{
+    for (const Change& change : changes)
+        SimAudioCore::deliver(core_, change.listeners, change.address);
 }
 
 std::optional<AudioObjectId> SimAudioSystem::defaultDevice(bool input) const
 {
     std::lock_guard lock(core_->mutex);
-    const std::uint32_t device = core_->number(audioSystemObject, {input ? selDefaultInput : selDefaultOutput}, 0);
+    const std::uint32_t device = core_->number(audioSystemObject, {AudioSelectors::defaultDevice(input)}, 0);
     return device == 0 ? std::nullopt : std::optional(device);
 }
 
@@ -591,7 +678,7 @@ std::vector<SimListener> SimAudioSystem::listeners() const
     std::lock_guard lock(core_->mutex);
     std::vector<SimListener> result;
     for (const auto& [id, registration] : core_->registrations)
-        result.push_back({id, registration.object, registration.address, registration.queue.label()});
+        result.push_back({id, registration->object, registration->address, registration->queue.label()});
     return result;
 }
 
@@ -600,7 +687,7 @@ std::size_t SimAudioSystem::listenerCount(AudioObjectId object, const AudioPrope
     std::lock_guard lock(core_->mutex);
     return static_cast<std::size_t>(
         std::count_if(core_->registrations.begin(), core_->registrations.end(), [&](const auto& entry) {
-            return entry.second.object == object && entry.second.address == address;
+            return entry.second->object == object && entry.second->address == address;
         }));
 }
 
@@ -690,7 +777,7 @@ AudioStatus SimAudioSystem::runIOCycle(AudioObjectId device, std::uint32_t frame
         if (targets.empty() || clock == core_->clocks.end())
             return AudioStatuses::notRunning;
         if (frames == 0)
-            frames = core_->number(device, {"fsiz"_fcc}, 512);
+            frames = core_->number(device, {AudioSelectors::bufferFrameSize}, 512);
         if (frames == 0)
             return AudioStatuses::illegalOperation;
         inputLayout = core_->layout(device, AudioScope::input);
@@ -699,8 +786,8 @@ AudioStatus SimAudioSystem::runIOCycle(AudioObjectId device, std::uint32_t frame
         if (!signal && core_->aggregates.contains(device))
             signal = tappedMix(*core_, core_->aggregates.at(device));
         rate = core_->effectiveRate(device);
-        const double inputOffset = core_->number(device, {"saft"_fcc, AudioScope::input}, 0);
-        const double outputOffset = core_->number(device, {"saft"_fcc, AudioScope::output}, 0);
+        const double inputOffset = core_->number(device, {AudioSelectors::safetyOffset, AudioScope::input}, 0);
+        const double outputOffset = core_->number(device, {AudioSelectors::safetyOffset, AudioScope::output}, 0);
         const auto stamp = [&](double sample) {
             AudioTimeStamp time;
             time.sampleTime = sample;
@@ -712,7 +799,22 @@ AudioStatus SimAudioSystem::runIOCycle(AudioObjectId device, std::uint32_t frame
         inputTime = stamp(start);
         now = stamp(start + frames + inputOffset);
         outputTime = stamp(start + frames + inputOffset + outputOffset);
+        core_->cyclesInFlight[device].push_back(std::this_thread::get_id());
     }
+    // However the cycle ends, a stop waiting for it may go on.
+    struct CycleEnd {
+        SimAudioCore& core;
+        AudioObjectId device;
+        ~CycleEnd()
+        {
+            std::lock_guard lock(core.mutex);
+            auto& running = core.cyclesInFlight[device];
+            running.erase(std::find(running.begin(), running.end(), std::this_thread::get_id()));
+            if (running.empty())
+                core.cyclesInFlight.erase(device);
+            core.cycleEnded.notify_all();
+        }
+    } cycleEnd{*core_, device};
 
     auto makeBuffers = [frames](const std::vector<std::uint32_t>& layout, std::vector<std::vector<float>>& storage,
                                 std::vector<AudioIOBuffer>& buffers) {
@@ -753,6 +855,8 @@ AudioStatus SimAudioSystem::runIOCycle(AudioObjectId device, std::uint32_t frame
     }
 
     std::lock_guard lock(core_->mutex);
+    if (!core_->objects.contains(device))
+        return AudioStatuses::ok;
     auto& played = core_->outputs[device];
     std::uint32_t firstChannel = 0;
     for (std::size_t b = 0; b < outputLayout.size(); ++b) {
@@ -781,10 +885,10 @@ std::size_t SimAudioSystem::runIOUntil(double hostSeconds)
             std::lock_guard lock(core_->mutex);
             double earliest = std::numeric_limits<double>::infinity();
             for (const auto& [device, clock] : core_->clocks) {
-                const std::uint32_t frames = core_->number(device, {"fsiz"_fcc}, 512);
+                const std::uint32_t frames = core_->number(device, {AudioSelectors::bufferFrameSize}, 512);
                 if (frames == 0)
                     continue;
-                const double inputOffset = core_->number(device, {"saft"_fcc, AudioScope::input}, 0);
+                const double inputOffset = core_->number(device, {AudioSelectors::safetyOffset, AudioScope::input}, 0);
                 const double due = clock.hostAtNext + (frames + inputOffset) / core_->effectiveRate(device);
                 if (due < earliest) {
                     earliest = due;

@@ -73,6 +73,17 @@ struct SimIOProcInfo {
 // registered, removed and set. Installs itself as the process-wide audio
 // system for its lifetime.
 //
+// It raises the notifications a server raises: a device or process that
+// comes or goes changes the device list ('dev#') or process list ('prs#'); a
+// device that goes (or is replaced) tells its 'livn' listeners first; a
+// removed default device is replaced by the first listed device with
+// channels in that scope, which changes 'dIn ' or 'dOut'; a caller's write
+// that changes a value, and a default chosen "elsewhere" by the test, tell
+// that property's listeners. Listeners registered for the notification thread
+// run on the sim's own serial queue, never inside the call that caused the
+// change. stopDevice and destroyIOProc return only after a cycle of the
+// device running on another thread has ended.
+//
 // Device timelines: a device's clock starts when its first procedure starts,
 // at the host time of rt::clock(), at sample time 0, and runs at its nominal
 // rate moved by its ppm and by any 'dcck' correction written to it. The cycle
@@ -111,13 +122,15 @@ public:
     std::shared_ptr<AudioInputEngine> makeInputEngine() override;
     std::int32_t currentProcessID() const override;
 
-    // Building the world. Nothing here is recorded or notified.
+    // Building the world. Nothing here is recorded; what a server would
+    // announce is notified (see above).
     void addDevice(const SimDevice& device);
     void addProcess(const SimProcess& process);
     // A device unplugged, a process ended: the object and its registrations
     // go away.
     void removeObject(AudioObjectId object);
-    // Stores a property of an existing object (nothing when there is none).
+    // Stores a property of an existing object (nothing when there is none),
+    // silently: a test that wants it announced calls notify().
     void store(AudioObjectId object, const AudioPropertyAddress& address, AudioPropertyValue value);
     void removeProperty(AudioObjectId object, const AudioPropertyAddress& address);
     std::optional<AudioPropertyValue> storedValue(AudioObjectId object, const AudioPropertyAddress& address) const;
@@ -184,6 +197,18 @@ public:
     std::vector<std::shared_ptr<SimInputEngine>> inputEngines() const;
 
 private:
+    // Listeners to tell about one changed property, gathered under the lock
+    // and told after it.
+    struct Change {
+        std::vector<std::shared_ptr<SimAudioCore::Registration>> listeners;
+        AudioPropertyAddress address;
+    };
+    // Under the lock: a device (or process) came or went.
+    void collectListChange(SimAudioCore::ObjectKind kind, bool listed, std::vector<Change>& changes);
+    // Under the lock: a removed device was a default; another takes its place.
+    void collectDefaultRepair(AudioObjectId removed, std::vector<Change>& changes);
+    void deliver(const std::vector<Change>& changes);
+
     AudioStatus newQueue(SimAudioQueue::Direction direction, const AudioStreamDescription& format,
                          AudioQueueOutputCallback output, AudioQueueInputCallback input, void* userData,
                          std::shared_ptr<AudioQueue>& queue);

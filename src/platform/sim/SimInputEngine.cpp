@@ -45,8 +45,8 @@ AudioFormat SimInputEngine::inputFormat() const
     std::lock_guard lock(core->mutex);
     if (core->takeFailure(id_, anySelector, AudioOperation::engineInputFormat))
         return none;
-    const AudioObjectId device = chosen ? *chosen : core->number(audioSystemObject, {"dIn "_fcc}, 0);
-    const auto* rate = core->stored(device, {"nsrt"_fcc});
+    const AudioObjectId device = chosen ? *chosen : core->number(audioSystemObject, {AudioSelectors::defaultInputDevice}, 0);
+    const auto* rate = core->stored(device, {AudioSelectors::nominalSampleRate});
     if (!rate || !std::holds_alternative<double>(*rate))
         return none;
     std::uint32_t channels = 0;
@@ -141,7 +141,7 @@ std::size_t SimInputEngine::observerCount() const
     std::lock_guard lock(core->mutex);
     std::size_t count = 0;
     for (const auto& [id, registration] : core->registrations)
-        if (registration.object == id_)
+        if (registration->object == id_)
             ++count;
     return count;
 }
@@ -167,7 +167,7 @@ bool SimInputEngine::deliver(std::uint32_t frames, bool hostTimeValid)
     SimSignal signal;
     if (auto core = core_.lock()) {
         std::lock_guard lock(core->mutex);
-        const AudioObjectId device = chosen ? *chosen : core->number(audioSystemObject, {"dIn "_fcc}, 0);
+        const AudioObjectId device = chosen ? *chosen : core->number(audioSystemObject, {AudioSelectors::defaultInputDevice}, 0);
         auto object = core->objects.find(device);
         if (object != core->objects.end())
             signal = object->second.signal;

@@ -45,7 +45,7 @@ public:
     void changeConfiguration(bool stopsEngine);
 
     // The address under which configuration observers are registered.
-    static constexpr AudioPropertyAddress configurationAddress{"cnfg"_fcc};
+    static constexpr AudioPropertyAddress configurationAddress{AudioSelectors::inputEngineConfiguration};
 
 private:
     [[noreturn]] static void throwStatus(AudioStatus status);

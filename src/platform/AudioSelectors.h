@@ -1,0 +1,110 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace parlaro {
+
+// The audio server's vocabulary: objects by 32-bit id, properties by
+// four-character selector, and calls that answer with a numeric status (user
+// texts embed these numbers, so they are kept as the server gives them).
+// Every selector, status and code the engine uses is named here once.
+using AudioObjectId = std::uint32_t;
+using AudioSelector = std::uint32_t;
+using AudioStatus = std::int32_t;
+
+// A four-character code as the audio server spells it: "dev#"_fcc.
+consteval std::uint32_t operator""_fcc(const char* text, std::size_t length)
+{
+    if (length != 4)
+        throw "a four-character code has four characters";
+    return (std::uint32_t(std::uint8_t(text[0])) << 24) | (std::uint32_t(std::uint8_t(text[1])) << 16)
+        | (std::uint32_t(std::uint8_t(text[2])) << 8) | std::uint32_t(std::uint8_t(text[3]));
+}
+
+// "dev#" for the code; codes with unprintable bytes come out as decimal.
+std::string fourCharText(std::uint32_t code);
+
+namespace AudioSelectors {
+// The system object.
+inline constexpr AudioSelector devices = "dev#"_fcc;
+inline constexpr AudioSelector processes = "prs#"_fcc;
+inline constexpr AudioSelector defaultInputDevice = "dIn "_fcc;
+inline constexpr AudioSelector defaultOutputDevice = "dOut"_fcc;
+constexpr AudioSelector defaultDevice(bool input)
+{
+    return input ? defaultInputDevice : defaultOutputDevice;
+}
+// Qualified reads: a UID string gives a device, a process id a process.
+inline constexpr AudioSelector translateUIDToDevice = "uidd"_fcc;
+inline constexpr AudioSelector translatePIDToProcess = "id2p"_fcc;
+// The server restarted (its objects are new).
+inline constexpr AudioSelector serviceRestarted = "srst"_fcc;
+
+// Devices.
+inline constexpr AudioSelector deviceUID = "uid "_fcc;
+inline constexpr AudioSelector name = "lnam"_fcc;
+inline constexpr AudioSelector transportType = "tran"_fcc;
+inline constexpr AudioSelector dataSource = "ssrc"_fcc;
+inline constexpr AudioSelector isAlive = "livn"_fcc;
+inline constexpr AudioSelector nominalSampleRate = "nsrt"_fcc;
+inline constexpr AudioSelector availableNominalSampleRates = "nsr#"_fcc;
+inline constexpr AudioSelector bufferFrameSize = "fsiz"_fcc;
+inline constexpr AudioSelector safetyOffset = "saft"_fcc;
+inline constexpr AudioSelector streamConfiguration = "slay"_fcc;
+// Which streams an I/O procedure uses (qualified by the procedure).
+inline constexpr AudioSelector ioProcStreamUsage = "suse"_fcc;
+inline constexpr AudioSelector processorOverload = "over"_fcc;
+
+// Properties our own virtual device's driver adds.
+inline constexpr AudioSelector driverClockCorrection = "dcck"_fcc;
+inline constexpr AudioSelector driverIOActivity = "dcio"_fcc;
+
+// Process objects.
+inline constexpr AudioSelector processPID = "ppid"_fcc;
+inline constexpr AudioSelector processBundleID = "pbid"_fcc;
+inline constexpr AudioSelector processIsRunningInput = "piri"_fcc;
+inline constexpr AudioSelector processIsRunningOutput = "piro"_fcc;
+inline constexpr AudioSelector processDevices = "pdv#"_fcc;
+
+// Process taps.
+inline constexpr AudioSelector tapFormat = "tfmt"_fcc;
+inline constexpr AudioSelector tapUID = "tuid"_fcc;
+
+// Buffer queues.
+inline constexpr AudioSelector queueCurrentDevice = "aqcd"_fcc;
+inline constexpr AudioSelector queueIsRunning = "aqrn"_fcc;
+
+// An input engine's configuration changed.
+inline constexpr AudioSelector inputEngineConfiguration = "cnfg"_fcc;
+} // namespace AudioSelectors
+
+// A device's 'tran'.
+namespace AudioTransports {
+inline constexpr std::uint32_t builtIn = "bltn"_fcc;
+inline constexpr std::uint32_t usb = "usb "_fcc;
+inline constexpr std::uint32_t bluetooth = "blue"_fcc;
+inline constexpr std::uint32_t aggregate = "grup"_fcc;
+inline constexpr std::uint32_t virtualDevice = "virt"_fcc;
+} // namespace AudioTransports
+
+// An output's data source ('ssrc').
+namespace AudioDataSources {
+inline constexpr std::uint32_t headphones = "hdpn"_fcc;
+inline constexpr std::uint32_t internalSpeaker = "ispk"_fcc;
+} // namespace AudioDataSources
+
+namespace AudioStatuses {
+inline constexpr AudioStatus ok = 0;
+inline constexpr AudioStatus unspecified = static_cast<AudioStatus>("what"_fcc);
+inline constexpr AudioStatus unknownProperty = static_cast<AudioStatus>("who?"_fcc);
+inline constexpr AudioStatus badPropertySize = static_cast<AudioStatus>("!siz"_fcc);
+inline constexpr AudioStatus illegalOperation = static_cast<AudioStatus>("nope"_fcc);
+inline constexpr AudioStatus badObject = static_cast<AudioStatus>("!obj"_fcc);
+inline constexpr AudioStatus badDevice = static_cast<AudioStatus>("!dev"_fcc);
+inline constexpr AudioStatus unsupportedOperation = static_cast<AudioStatus>("unop"_fcc);
+inline constexpr AudioStatus notRunning = static_cast<AudioStatus>("stop"_fcc);
+} // namespace AudioStatuses
+
+} // namespace parlaro
