@@ -95,8 +95,8 @@ fs::path sessionFile(const fs::path& folder, const rt::Uuid& id)
 
 namespace {
 
-// Calls `remove` for every entry of the folder; the listing ends first, so
-// removing does not disturb it.
+// Removes the entries of the folder that `doomed` picks. The listing ends
+// before the first removal, so removing does not disturb it.
 void removeWhere(const fs::path& folder, const std::function<bool(const fs::directory_entry&)>& doomed)
 {
     std::vector<fs::path> found;
