@@ -47,8 +47,9 @@ public:
     // cancellation error when stopped, no longer current, or cancelled.
     rt::Async<void> play(std::vector<PcmBuffer> buffers, CurrentCheck isCurrent);
 
-    // Ends every play in progress at once; each throws a cancellation
-    // error. A play that begins afterwards is not affected.
+    // Ends every play in progress: the newest one's queue falls silent at
+    // once, and each play throws a cancellation error when it next looks. A
+    // play that begins afterwards is not affected.
     void stop();
 
 private:
