@@ -93,7 +93,7 @@ void DevicePlayer::outputCallback(void* userData, AudioQueue&, AudioQueueBuffer&
 
 void DevicePlayer::stop()
 {
-    stopped_ = true;
+    ++stops_;
     if (queue_) {
         queue_->stop(true);
     }
@@ -105,7 +105,9 @@ rt::Async<void> DevicePlayer::play(std::vector<PcmBuffer> buffers, CurrentCheck 
     if (!isCurrent()) {
         throw rt::CancellationError();
     }
-    stopped_ = false;
+    const std::uint64_t stopsAtStart = stops_;
+    stopsAtLatestPlay_ = stopsAtStart;
+    auto stopped = [this, stopsAtStart] { return stops_ != stopsAtStart; };
     if (buffers.empty() || !(buffers.front().format().sampleRate > 0)) {
         co_return;
     }
@@ -204,7 +206,7 @@ rt::Async<void> DevicePlayer::play(std::vector<PcmBuffer> buffers, CurrentCheck 
     if (enqueued == 0) {
         throw playbackError(localized("没有可播放的语音"));
     }
-    if (!isCurrent() || stopped_) {
+    if (!isCurrent() || stopped()) {
         throw rt::CancellationError();
     }
     if (auto status = queue->start(); status != AudioStatuses::ok) {
@@ -220,7 +222,7 @@ rt::Async<void> DevicePlayer::play(std::vector<PcmBuffer> buffers, CurrentCheck 
     const rt::Instant deadline = rt::clock().now() + duration + finishGrace;
     for (;;) {
         rt::checkCancellation();
-        if (stopped_) {
+        if (stopped()) {
             throw rt::CancellationError();
         }
         std::uint32_t running = 0;

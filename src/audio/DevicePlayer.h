@@ -6,6 +6,7 @@
 #include "platform/PcmBuffer.h"
 #include "runtime/Task.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -36,7 +37,8 @@ public:
 
     AudioObjectId deviceID() const { return deviceID_; }
     const std::shared_ptr<FarEndActivity>& farEnd() const { return farEnd_; }
-    bool isStopped() const { return stopped_; }
+    // A stop came after the latest play began.
+    bool isStopped() const { return stops_ != stopsAtLatestPlay_; }
 
     // Plays the buffers (deinterleaved 32-bit float, all of one rate and
     // channel count) and returns when the queue has played them all. Throws
@@ -45,7 +47,9 @@ public:
     // cancellation error when stopped, no longer current, or cancelled.
     rt::Async<void> play(std::vector<PcmBuffer> buffers, CurrentCheck isCurrent);
 
-    // Ends a play in progress at once; it throws a cancellation error.
+    // Ends every play in progress: the newest one's queue falls silent at
+    // once, and each play throws a cancellation error when it next looks. A
+    // play that begins afterwards is not affected.
     void stop();
 
 private:
@@ -59,7 +63,11 @@ private:
     AudioObjectId deviceID_;
     std::shared_ptr<FarEndActivity> farEnd_;
     std::shared_ptr<AudioQueue> queue_;
-    bool stopped_ = false;
+    // Counts stops. Each play remembers the count it began under, so a stop
+    // ends exactly the plays that were running, also when another play
+    // begins before they next look.
+    std::uint64_t stops_ = 0;
+    std::uint64_t stopsAtLatestPlay_ = 0;
 };
 
 } // namespace parlaro

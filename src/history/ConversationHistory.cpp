@@ -5,12 +5,17 @@
 #include "history/HistoryText.h"
 #include "platform/UserDefaults.h"
 #include "runtime/Background.h"
+#include "runtime/Error.h"
+#include "speech/Localization.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <stop_token>
 #include <system_error>
 #include <utility>
+
+#include <pwd.h>
+#include <unistd.h>
 
 namespace parlaro {
 
@@ -26,13 +31,11 @@ void sortNewestFirst(std::vector<ConversationSummary>& list)
                      [](const ConversationSummary& a, const ConversationSummary& b) { return a.started > b.started; });
 }
 
-// A session file's id, from a folder entry: "<UUID>.json" exactly.
-std::optional<rt::Uuid> sessionId(const fs::path& file)
-{
-    if (file.extension() != ".json")
-        return std::nullopt;
-    return rt::Uuid::parse(file.stem().string());
-}
+using HistoryFiles::sessionId;
+
+// Older than any write still in progress: a temporary this old was left by
+// a write that was killed, and holds conversation text nobody will read.
+constexpr double leftoverTemporaryAge = 60.0;
 
 } // namespace
 
@@ -57,15 +60,34 @@ fs::path ConversationHistory::defaultDirectory()
     });
 }
 
-fs::path ConversationHistory::defaultDirectory(const EnvironmentLookup& environment)
+fs::path ConversationHistory::defaultDirectory(const EnvironmentLookup& environment, const HomeLookup& accountHome)
 {
     fs::path dataHome;
     // A relative XDG_DATA_HOME is invalid and must be ignored.
-    if (auto xdg = environment("XDG_DATA_HOME"); xdg && fs::path(*xdg).is_absolute())
+    if (auto xdg = environment("XDG_DATA_HOME"); xdg && fs::path(*xdg).is_absolute()) {
         dataHome = *xdg;
-    else
-        dataHome = fs::path(environment("HOME").value_or("")) / ".local" / "share";
+    } else {
+        // Without an absolute home the history would land in whatever folder
+        // the program was started from.
+        std::optional<std::string> home = environment("HOME");
+        if (!home || !fs::path(*home).is_absolute())
+            home = accountHome ? accountHome() : std::nullopt;
+        if (!home || !fs::path(*home).is_absolute())
+            throw DomainError(errorDomain, 1, localized("找不到用户的主文件夹，无法保存对话记录"));
+        dataHome = fs::path(*home) / ".local" / "share";
+    }
     return dataHome / "wenmora" / "History";
+}
+
+std::optional<std::string> ConversationHistory::passwordDatabaseHome()
+{
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    std::string storage(16384, '\0');
+    if (::getpwuid_r(::getuid(), &entry, storage.data(), storage.size(), &found) != 0 || found == nullptr
+        || found->pw_dir == nullptr)
+        return std::nullopt;
+    return std::string(found->pw_dir);
 }
 
 void ConversationHistory::setEnabled(bool enabled)
@@ -76,7 +98,7 @@ void ConversationHistory::setEnabled(bool enabled)
 
 fs::path ConversationHistory::sessionFile(const rt::Uuid& id) const
 {
-    return directory_ / (id.toString() + ".json");
+    return HistoryFiles::sessionFile(directory_, id);
 }
 
 void ConversationHistory::save(const ConversationSession& session)
@@ -140,8 +162,9 @@ void ConversationHistory::merge(std::vector<ConversationSummary> rebuilt)
 
 void ConversationHistory::deleteSession(const rt::Uuid& id)
 {
-    std::error_code error;
-    fs::remove(sessionFile(id), error);
+    // Every file of the session, whatever the case of its name, or the one
+    // left would bring the session back at the next launch.
+    HistoryFiles::removeSessionFiles(directory_, {id});
     if (loading_ && !isLoaded.get()) {
         savedWhileLoading_.erase(id);
         deletedWhileLoading_.insert(id);
@@ -163,6 +186,7 @@ void ConversationHistory::deleteAll()
         std::error_code ignored;
         fs::remove(file, ignored);
     }
+    HistoryFiles::removeLeftoverTemporaries(directory_);
     if (loading_ && !isLoaded.get()) {
         savedWhileLoading_.clear();
         deletedWhileLoading_.clear();
@@ -181,12 +205,12 @@ std::int64_t ConversationHistory::sessions(rt::Date olderThan) const
 void ConversationHistory::deleteSessions(rt::Date olderThan)
 {
     std::vector<ConversationSummary> list = summaries.get();
+    std::unordered_set<rt::Uuid> doomed;
     for (const auto& s : list) {
-        if (s.updated < olderThan) {
-            std::error_code ignored;
-            fs::remove(sessionFile(s.id), ignored);
-        }
+        if (s.updated < olderThan)
+            doomed.insert(s.id);
     }
+    HistoryFiles::removeSessionFiles(directory_, doomed);
     std::erase_if(list, [&](const ConversationSummary& s) { return s.updated < olderThan; });
     summaries.set(std::move(list));
 }
@@ -270,6 +294,7 @@ ConversationHistory::search(std::string query, std::vector<ConversationSummary> 
 
 std::vector<ConversationSummary> ConversationHistory::rebuildIndex(const fs::path& directory)
 {
+    HistoryFiles::removeLeftoverTemporaries(directory, leftoverTemporaryAge);
     const fs::path indexFile = directory / indexFileName;
     std::vector<ConversationSummary> index;
     if (auto text = HistoryFiles::read(indexFile)) {

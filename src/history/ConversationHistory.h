@@ -44,16 +44,24 @@ public:
     static constexpr const char* enabledKey = "saveConversationHistory";
     static constexpr const char* indexFileName = "index.json";
 
-    // No folder: the default one. Touches no file.
+    // No folder: the default one (which may throw, see defaultDirectory()).
+    // Touches no file.
     static std::shared_ptr<ConversationHistory> make(std::optional<std::filesystem::path> directory,
                                                      UserDefaults& defaults);
     ConversationHistory(Passkey, std::optional<std::filesystem::path> directory, UserDefaults& defaults);
 
     // $XDG_DATA_HOME/wenmora/History, or ~/.local/share/wenmora/History when
-    // that is not set to an absolute folder.
+    // that is not set to an absolute folder. The home folder is $HOME when
+    // that is absolute, else the account's home in the password database;
+    // with neither, throws a DomainError rather than guess a folder.
     using EnvironmentLookup = std::function<std::optional<std::string>(const std::string& name)>;
+    using HomeLookup = std::function<std::optional<std::string>()>;
     static std::filesystem::path defaultDirectory();
-    static std::filesystem::path defaultDirectory(const EnvironmentLookup& environment);
+    static std::filesystem::path defaultDirectory(const EnvironmentLookup& environment,
+                                                  const HomeLookup& accountHome = passwordDatabaseHome);
+    // This process's user's home folder in the password database.
+    static std::optional<std::string> passwordDatabaseHome();
+    static constexpr const char* errorDomain = "ConversationHistory";
 
     // Empty until the first load has merged; then newest first by `started`.
     rt::Observable<std::vector<ConversationSummary>> summaries{{}, changes()};

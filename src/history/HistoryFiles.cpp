@@ -4,11 +4,14 @@
 
 #include "runtime/Uuid.h"
 
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <system_error>
+#include <vector>
 
 namespace parlaro::HistoryFiles {
 
@@ -65,6 +68,90 @@ std::optional<rt::Date> modificationDate(const fs::path& file)
     if (error)
         return std::nullopt;
     return date(time);
+}
+
+std::optional<rt::Uuid> sessionId(const fs::path& file)
+{
+    if (file.extension() != ".json")
+        return std::nullopt;
+    return rt::Uuid::parse(file.stem().string());
+}
+
+fs::path sessionFile(const fs::path& folder, const rt::Uuid& id)
+{
+    const std::string name = id.toString();
+    const fs::path upper = folder / (name + ".json");
+    std::error_code error;
+    if (fs::exists(upper, error))
+        return upper;
+    std::string lowerName = name;
+    for (char& c : lowerName)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const fs::path lower = folder / (lowerName + ".json");
+    if (fs::exists(lower, error))
+        return lower;
+    return upper;
+}
+
+namespace {
+
+// Removes the entries of the folder that `doomed` picks. The listing ends
+// before the first removal, so removing does not disturb it.
+void removeWhere(const fs::path& folder, const std::function<bool(const fs::directory_entry&)>& doomed)
+{
+    std::vector<fs::path> found;
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        if (doomed(*it))
+            found.push_back(it->path());
+    }
+    for (const auto& file : found) {
+        std::error_code ignored;
+        fs::remove(file, ignored);
+    }
+}
+
+// The file an unfinished write of ours was to replace: a session file or
+// the index.
+std::optional<fs::path> temporaryTarget(const fs::path& file)
+{
+    auto target = atomicWriteTarget(file.filename().string());
+    if (!target)
+        return std::nullopt;
+    if (*target != "index.json" && !sessionId(*target))
+        return std::nullopt;
+    return fs::path(*target);
+}
+
+} // namespace
+
+void removeSessionFiles(const fs::path& folder, const std::unordered_set<rt::Uuid>& ids)
+{
+    if (ids.empty())
+        return;
+    removeWhere(folder, [&](const fs::directory_entry& entry) {
+        fs::path name = entry.path().filename();
+        if (auto target = temporaryTarget(name))
+            name = *target;
+        auto id = sessionId(name);
+        return id && ids.contains(*id);
+    });
+}
+
+void removeLeftoverTemporaries(const fs::path& folder, std::optional<double> minimumAge)
+{
+    const auto now = fs::file_time_type::clock::now();
+    removeWhere(folder, [&](const fs::directory_entry& entry) {
+        if (!temporaryTarget(entry.path().filename()))
+            return false;
+        if (!minimumAge)
+            return true;
+        std::error_code error;
+        const auto written = entry.last_write_time(error);
+        if (error)
+            return false;
+        return std::chrono::duration<double>(now - written).count() >= *minimumAge;
+    });
 }
 
 } // namespace parlaro::HistoryFiles

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "runtime/Time.h"
+#include "runtime/Uuid.h"
 
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 
 namespace parlaro::HistoryFiles {
 
@@ -26,5 +28,24 @@ std::filesystem::file_time_type fileTime(rt::Date date);
 
 // The content-modification date; nullopt when it cannot be read.
 std::optional<rt::Date> modificationDate(const std::filesystem::path& file);
+
+// The session's id when the name is a session file's: a UUID in either case
+// followed by ".json".
+std::optional<rt::Uuid> sessionId(const std::filesystem::path& file);
+
+// Where a session's file is: its upper-case name, unless only the lower-case
+// one exists. Readers accept either, so a session listed from a lower-case
+// file is saved back into that file rather than beside it.
+std::filesystem::path sessionFile(const std::filesystem::path& folder, const rt::Uuid& id);
+
+// Removes every file of these sessions, whatever the case of its name, and
+// what unfinished writes to them left behind. Failures are ignored.
+void removeSessionFiles(const std::filesystem::path& folder, const std::unordered_set<rt::Uuid>& ids);
+
+// Removes what unfinished writes of session files and of the index left in
+// the folder: hidden temporaries that hold conversation text. With a
+// minimum age (seconds), only those written at least that long ago, so that
+// a write still in progress keeps its own. Failures are ignored.
+void removeLeftoverTemporaries(const std::filesystem::path& folder, std::optional<double> minimumAge = std::nullopt);
 
 } // namespace parlaro::HistoryFiles

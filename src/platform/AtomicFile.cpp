@@ -42,7 +42,28 @@ void syncFolder(const std::filesystem::path& folder)
     }
 }
 
+constexpr std::string_view temporaryInfix = ".tmp-";
+// The placeholder that mkostemp() fills with letters and digits.
+constexpr std::size_t uniqueLength = 6;
+
 } // namespace
+
+std::optional<std::string> atomicWriteTarget(std::string_view name)
+{
+    const std::size_t minimum = 1 + 1 + temporaryInfix.size() + uniqueLength;
+    if (name.size() < minimum || name.front() != '.')
+        return std::nullopt;
+    const std::string_view unique = name.substr(name.size() - uniqueLength);
+    for (char c : unique) {
+        const bool alphanumeric = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        if (!alphanumeric)
+            return std::nullopt;
+    }
+    const std::string_view rest = name.substr(0, name.size() - uniqueLength);
+    if (!rest.ends_with(temporaryInfix))
+        return std::nullopt;
+    return std::string(rest.substr(1, rest.size() - 1 - temporaryInfix.size()));
+}
 
 void writeFileAtomically(const std::filesystem::path& file, std::string_view contents)
 {
@@ -53,7 +74,9 @@ void writeFileAtomically(const std::filesystem::path& file, std::string_view con
         throw std::system_error(error, "Cannot create " + folder.string());
     }
 
-    std::string temporary = (folder / ("." + file.filename().string() + ".tmp-XXXXXX")).string();
+    std::string temporary =
+        (folder / ("." + file.filename().string() + std::string(temporaryInfix) + std::string(uniqueLength, 'X')))
+            .string();
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) {
         throwErrno(errno, "Cannot create a temporary file in " + folder.string());

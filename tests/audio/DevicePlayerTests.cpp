@@ -287,6 +287,41 @@ TEST_F(DevicePlayerTest, OverlappingPlaysOnOnePlayerEachDisposeOnlyTheirOwnQueue
     EXPECT_TRUE(queues.allDisposed());
 }
 
+TEST_F(DevicePlayerTest, AStopEndsThePlaysItWasMeantForEvenWhenAnotherBeginsAtOnce)
+{
+    // The next play (a new sentence, or the hear test's recording) starts
+    // on the same player before the stopped one looks again.
+    auto stopped = play(speakers, tone(3.0));
+    runtime.advance(1.0);
+    players[speakers]->stop();
+    auto next = play(speakers, tone(1.0));
+    runtime.advance(0.05);
+    ASSERT_TRUE(stopped->finished);
+    EXPECT_TRUE(stopped->cancelled);
+    EXPECT_EQ(stopped->error, "");
+    EXPECT_FALSE(players[speakers]->isStopped());
+
+    // The play that began after the stop is not touched by it.
+    runtime.advance(1.0);
+    ASSERT_TRUE(next->finished);
+    EXPECT_EQ(next->error, "");
+    EXPECT_FALSE(next->cancelled);
+    EXPECT_TRUE(queues.allDisposed());
+
+    // One stop ends every play under way on the player, not only the newest.
+    auto first = play(speakers, tone(2.0));
+    runtime.advance(0.5);
+    auto second = play(speakers, tone(2.0));
+    runtime.advance(0.5);
+    players[speakers]->stop();
+    runtime.advance(0.05);
+    ASSERT_TRUE(first->finished);
+    ASSERT_TRUE(second->finished);
+    EXPECT_TRUE(first->cancelled);
+    EXPECT_TRUE(second->cancelled);
+    EXPECT_TRUE(queues.allDisposed());
+}
+
 TEST_F(DevicePlayerTest, QueueWithoutValidTimesStillCompletesWithoutAnEchoRecord)
 {
     audio.setQueueTimeValid(false);

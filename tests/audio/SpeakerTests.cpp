@@ -195,6 +195,25 @@ TEST_F(SpeakerTest, StopEndsRenderingAndPlaybackAndTheNextSpeakPlaysNormally)
     ASSERT_TRUE(again->finished);
     EXPECT_EQ(again->error, "");
     EXPECT_EQ(speaker->generation(), 2);
+
+    // The hear test plays its recording on the same device right after a
+    // stop: the stopped speak still ends at once, and the recording plays.
+    auto interrupted = speak("twenty characters!!!", {headphones});
+    runtime.advance(0.5);
+    speaker->stop();
+    std::vector<PcmBuffer> recording;
+    recording.emplace_back(AudioFormat{.sampleRate = 48000, .channelCount = 1}, 24000);
+    recording.back().setFrameLength(24000);
+    auto [heard, heardTask] = test::track([speaker = speaker, recording] { return speaker->play(recording, headphones); });
+    runtime.advance(0.05);
+    ASSERT_TRUE(interrupted->finished);
+    EXPECT_TRUE(interrupted->cancelled);
+    EXPECT_EQ(interrupted->error, "");
+    runtime.advance(0.5);
+    ASSERT_TRUE(heard->finished);
+    EXPECT_EQ(heard->error, "");
+    EXPECT_FALSE(heard->cancelled);
+    EXPECT_TRUE(queues.allDisposed());
 }
 
 TEST_F(SpeakerTest, AFailingDeviceLetsTheOthersFinishBeforeItsErrorIsReported)

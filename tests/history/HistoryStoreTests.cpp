@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
+#include <chrono>
 #include <map>
 
 namespace parlaro {
@@ -58,6 +60,12 @@ std::vector<std::string> folderNames(const fs::path& folder)
     std::error_code error;
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
         names.push_back(it->path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<std::string> sorted(std::vector<std::string> names)
+{
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -132,6 +140,38 @@ TEST_F(HistoryTest, SettingAndFolderComeFromDefaultsAndEnvironment)
     EXPECT_EQ(ConversationHistory::make(std::nullopt, platform.defaults)->directory(),
               ConversationHistory::defaultDirectory());
     EXPECT_FALSE(fs::exists(folder)) << "construction touches no file";
+}
+
+TEST_F(HistoryTest, WithoutAnAbsoluteHomeTheFolderComesFromTheAccountOrIsRefused)
+{
+    auto env = [](std::map<std::string, std::string> values) {
+        return [values](const std::string& name) -> std::optional<std::string> {
+            auto found = values.find(name);
+            return found == values.end() ? std::nullopt : std::optional(found->second);
+        };
+    };
+    auto account = [](std::optional<std::string> home) { return [home] { return home; }; };
+    const fs::path expected("/home/acct/.local/share/wenmora/History");
+    for (auto environment : {env({}), env({{"HOME", ""}}), env({{"HOME", "relative/home"}})})
+        EXPECT_EQ(ConversationHistory::defaultDirectory(environment, account("/home/acct")), expected);
+    EXPECT_EQ(ConversationHistory::defaultDirectory(env({{"HOME", "/home/u"}}), account("/home/acct")),
+              fs::path("/home/u/.local/share/wenmora/History"));
+    EXPECT_EQ(ConversationHistory::defaultDirectory(env({{"XDG_DATA_HOME", "/data"}}), account(std::nullopt)),
+              fs::path("/data/wenmora/History"));
+
+    // Never a folder relative to wherever the program was started.
+    for (auto home : {std::optional<std::string>(), std::optional<std::string>(""), std::optional<std::string>("x")}) {
+        try {
+            ConversationHistory::defaultDirectory(env({}), account(home));
+            ADD_FAILURE() << "a folder without a home";
+        } catch (const DomainError& error) {
+            EXPECT_EQ(error.localizedDescription(), "找不到用户的主文件夹，无法保存对话记录");
+        }
+    }
+    // The account of this process has a home to fall back on.
+    auto own = ConversationHistory::passwordDatabaseHome();
+    ASSERT_TRUE(own);
+    EXPECT_TRUE(fs::path(*own).is_absolute());
 }
 
 TEST_F(HistoryTest, FirstLoadOfAMissingFolderIsEmptyAndWritesNothing)
@@ -402,6 +442,80 @@ TEST_F(HistoryTest, DeletionByIdAndByAgeOfTheLastSentence)
     auto next = loaded();
     EXPECT_TRUE(next->summaries.get().empty());
     EXPECT_EQ(index(), std::vector<ConversationSummary>{});
+}
+
+TEST_F(HistoryTest, LeftoversOfKilledWritesAreRemovedByLoadsAndDeletions)
+{
+    const ConversationSession a = session(1000);
+    const ConversationSession b = session(2000);
+    writeSession(a);
+    writeSession(b);
+    const auto now = fs::file_time_type::clock::now();
+    auto leftover = [&](const std::string& name, std::chrono::seconds age) {
+        temp.write(folder / name, "{\"entries\":[{\"original\":\"private words\"}]}");
+        fs::last_write_time(folder / name, now - age);
+    };
+    std::string lowerA = a.id.toString();
+    std::transform(lowerA.begin(), lowerA.end(), lowerA.begin(), [](unsigned char c) { return std::tolower(c); });
+    // Killed mid-write an hour ago: a session (either case of its name),
+    // one that was never finished at all, and the index.
+    leftover("." + fileName(a.id) + ".tmp-Ab12Cd", std::chrono::hours(1));
+    leftover("." + lowerA + ".json.tmp-q9W8e7", std::chrono::hours(1));
+    leftover("." + fileName(rt::Uuid::random()) + ".tmp-000000", std::chrono::hours(1));
+    leftover(".index.json.tmp-zZ9yY8", std::chrono::hours(1));
+    // A write that may still be under way, and files that are not ours.
+    leftover("." + fileName(b.id) + ".tmp-fresh1", std::chrono::seconds(1));
+    leftover(".notes.txt.tmp-abcdef", std::chrono::hours(1));
+    leftover("." + fileName(b.id) + ".tmp-toolong1", std::chrono::hours(1));
+
+    auto history = loaded();
+    EXPECT_EQ(ids(history->summaries.get()), (std::vector{b.id, a.id}));
+    EXPECT_EQ(folderNames(folder), sorted({"." + fileName(b.id) + ".tmp-fresh1", "." + fileName(b.id) + ".tmp-toolong1",
+                                           ".notes.txt.tmp-abcdef", fileName(b.id), fileName(a.id), "index.json"}));
+
+    // Deleting a session removes what is left of its writes, whatever its age.
+    history->deleteSession(b.id);
+    EXPECT_EQ(folderNames(folder), sorted({"." + fileName(b.id) + ".tmp-toolong1", ".notes.txt.tmp-abcdef",
+                                           fileName(a.id), "index.json"}));
+
+    // Deleting all leaves no conversation text behind.
+    leftover("." + fileName(a.id) + ".tmp-new123", std::chrono::seconds(0));
+    leftover(".index.json.tmp-new456", std::chrono::seconds(0));
+    history->deleteAll();
+    EXPECT_EQ(folderNames(folder), sorted({"." + fileName(b.id) + ".tmp-toolong1", ".notes.txt.tmp-abcdef"}));
+}
+
+TEST_F(HistoryTest, ASessionInALowerCaseFileIsSavedThereAndStaysDeleted)
+{
+    auto lowerName = [](const rt::Uuid& id) {
+        std::string name = id.toString() + ".json";
+        std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+        return name;
+    };
+    ConversationSession a = session(1000);
+    const ConversationSession b = session(2000);
+    const ConversationSession c = session(3000);
+    temp.write(folder / lowerName(a.id), HistoryJson::encode(a));
+    temp.write(folder / lowerName(b.id), HistoryJson::encode(b));
+    // Both names for one session, as an earlier save beside the lower-case file left them.
+    writeSession(c);
+    temp.write(folder / lowerName(c.id), HistoryJson::encode(c));
+
+    auto history = loaded();
+    ASSERT_EQ(history->summaries.get().size(), 4u);
+
+    // A later save replaces the file the session came from.
+    a.entries.push_back(entry(Side::me, "one more", 1200));
+    history->save(a);
+    EXPECT_FALSE(fs::exists(folder / fileName(a.id)));
+    EXPECT_EQ(HistoryJson::decodeSession(temp.read(folder / lowerName(a.id))), a);
+
+    history->deleteSession(a.id);
+    history->deleteSession(c.id);
+    history->deleteSessions(rt::Date{2100});
+    EXPECT_TRUE(history->summaries.get().empty());
+    EXPECT_EQ(folderNames(folder), std::vector<std::string>{"index.json"});
+    EXPECT_TRUE(loaded()->summaries.get().empty()) << "nothing comes back at the next launch";
 }
 
 TEST_F(HistoryTest, DeletionsDuringTheLoadAreNotUndoneByIt)

@@ -7,7 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
+#include <poll.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 #include <exception>
 #include <filesystem>
 #include <functional>
@@ -105,6 +109,26 @@ TEST(ApertiumStream, ReservedCharactersSurviveTheRoundTrip)
     EXPECT_EQ(decode(" [] \n"), "");
 }
 
+TEST(ApertiumStream, IllFormedUtf8BecomesReplacementCharacters)
+{
+    using namespace sys::ApertiumStream;
+    const std::string replacement = "\xEF\xBF\xBD";
+    EXPECT_EQ(validUtf8("Hello \xff\xfe world"), "Hello " + replacement + replacement + " world");
+    // A sequence cut short is one replacement; a valid text is kept as it is.
+    EXPECT_EQ(validUtf8("\xe4\xbd"), replacement);
+    EXPECT_EQ(validUtf8("\xe4\xbd\xa0好 \xf0\x9f\x98\x80"), "你好 \xf0\x9f\x98\x80");
+    // Overlong forms and encoded surrogates are not UTF-8 either.
+    EXPECT_EQ(validUtf8("a\xc0\xaf" "b"), "a" + replacement + replacement + "b");
+    EXPECT_EQ(validUtf8("\xed\xa0\x80"), replacement + replacement + replacement);
+    EXPECT_EQ(encode("x\xff<"), "x" + replacement + "\\<");
+
+    EXPECT_TRUE(isBlank(""));
+    EXPECT_TRUE(isBlank(" \t\r\n"));
+    EXPECT_TRUE(isBlank("\xe3\x80\x80\xc2\xa0"));  // ideographic and no-break spaces
+    EXPECT_FALSE(isBlank(" . "));
+    EXPECT_FALSE(isBlank("\xff"));
+}
+
 TEST_F(ApertiumTest, PairsAreInstalledSupportedOrUnsupported)
 {
     modes.write("eng-spa.mode", "cat");
@@ -197,6 +221,76 @@ TEST_F(ApertiumTest, EmptyOutputIsAFailureAndRestartsThePipeline)
     EXPECT_EQ(backEnd.pipeline("eng-spa")->launches(), 2u);
 }
 
+TEST_F(ApertiumTest, BlankTextIsTranslatedAsNothingAndIllFormedTextInFull)
+{
+    modes.write("eng-spa.mode", "sed -u 's/Hello/Hola/' | sed -u 's/world/mundo/'\n");
+    sys::ApertiumTranslation backEnd(text, modes.path());
+    auto session = backEnd.makeInstalledSession("en", "es");
+
+    // Nothing to translate: the empty text, and the chain is neither
+    // started for it nor restarted.
+    EXPECT_EQ(await(runtime, [&] { return translateWith(session, ""); }).text, "");
+    EXPECT_EQ(backEnd.pipeline("eng-spa")->launches(), 0u);
+    EXPECT_EQ(await(runtime, [&] { return translateWith(session, "Hello world"); }).text, "Hola mundo");
+    for (const char* blank : {"   ", " \n\t ", "\xe3\x80\x80"})
+        EXPECT_EQ(await(runtime, [&] { return translateWith(session, blank); }).text, "") << blank;
+
+    // Malformed bytes reach the translators as replacement characters, so
+    // the words after them are translated too.
+    EXPECT_EQ(await(runtime, [&] { return translateWith(session, "Hello \xff\xfe world"); }).text,
+              "Hola \xEF\xBF\xBD\xEF\xBF\xBD mundo");
+    EXPECT_EQ(await(runtime, [&] { return translateWith(session, "Hello"); }).text, "Hola");
+    EXPECT_EQ(backEnd.pipeline("eng-spa")->launches(), 1u);
+}
+
+// Waits until the process has ended, without reaping it: its parent, the
+// pipeline, must find out for itself.
+bool waitForExit(pid_t pid)
+{
+    const int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    if (fd < 0)
+        return false;
+    pollfd ready{fd, POLLIN, 0};
+    const bool ended = ::poll(&ready, 1, 10'000) == 1;
+    ::close(fd);
+    return ended;
+}
+
+TEST_F(ApertiumTest, AChainThatDiedIsReplacedBeforeTheNextTextFails)
+{
+    modes.write("eng-spa.mode", "sed -u 's/Hello/Hola/' | sed -u 's/world/mundo/'\n");
+    // A stage that ends, silently, on its second record.
+    modes.write("spa-eng_US.mode", "sed -u 's/Hola/Hello/' | sed -u '2Q'\n");
+    // A stage that ends on every record.
+    modes.write("spa-eng.mode", "sed -u Q\n");
+    sys::ApertiumTranslation backEnd(text, modes.path());
+    auto session = backEnd.makeInstalledSession("en", "es");
+    auto pipeline = backEnd.pipeline("eng-spa");
+    EXPECT_EQ(await(runtime, [&] { return translateWith(session, "Hello"); }).text, "Hola");
+
+    // One stage after the other dies while the chain is idle.
+    for (std::size_t stage : {1u, 0u}) {
+        auto processes = pipeline->processes();
+        ASSERT_EQ(processes.size(), 2u);
+        ::kill(processes[stage], SIGKILL);
+        ASSERT_TRUE(waitForExit(processes[stage]));
+        EXPECT_EQ(await(runtime, [&] { return translateWith(session, "Hello world"); }).text, "Hola mundo");
+    }
+    EXPECT_EQ(pipeline->launches(), 3u);
+
+    // The chain looked alive when the second text went out, so the text
+    // goes once more to a new one.
+    auto back = backEnd.makeInstalledSession("es", "en");
+    EXPECT_EQ(await(runtime, [&] { return translateWith(back, "Hola"); }).text, "Hello");
+    EXPECT_EQ(await(runtime, [&] { return translateWith(back, "Hola again"); }).text, "Hello again");
+    EXPECT_EQ(backEnd.pipeline("spa-eng_US")->launches(), 2u);
+
+    // Only once: a text that the chain never survives fails after one retry.
+    auto british = backEnd.makeInstalledSession("es", "en-GB");
+    EXPECT_EQ(await(runtime, [&] { return translateWith(british, "Hola"); }).reason(), Reason::noOutput);
+    EXPECT_EQ(backEnd.pipeline("spa-eng")->launches(), 2u);
+}
+
 TEST_F(ApertiumTest, MissingProgramsAndSilentStagesFail)
 {
     modes.write("eng-spa.mode", "parlaro-no-such-translator x\n");
@@ -246,6 +340,14 @@ TEST_F(ApertiumTest, TranslatesHelloFromEnglishToSpanish)
                                           });
     runtime.executor().run();
     EXPECT_EQ(hosted, "Buenos días");
+
+    // Malformed bytes cost neither the words after them nor the next call.
+    EXPECT_EQ(await(runtime, [&] { return translateWith(session, "Hello \xff\xfe world"); }).text,
+              "Hola \xEF\xBF\xBD\xEF\xBF\xBD Mundial");
+    EXPECT_EQ(await(runtime, [&] { return translateWith(session, "Hello"); }).text, "Hola");
+    // Blank text does not reach the translators.
+    EXPECT_EQ(await(runtime, [&] { return translateWith(session, "   "); }).text, "");
+    EXPECT_EQ(await(runtime, [&] { return translateWith(session, "Hello"); }).text, "Hola");
     EXPECT_EQ(backEnd.pipeline("eng-spa")->launches(), 1u);
 }
 

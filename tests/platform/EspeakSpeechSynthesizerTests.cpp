@@ -145,5 +145,24 @@ TEST(EspeakSpeechSynthesizer, StoppedRenderGetsNoEndMarkAndLaterRendersStillRun)
     EXPECT_TRUE(unknown.buffers.empty());
 }
 
+TEST(EspeakSpeechSynthesizer, TextWithNothingToSayRendersNoBuffersAtAll)
+{
+    EspeakSpeechSynthesizer synthesizer;
+    if (!synthesizer.isAvailable()) {
+        GTEST_SKIP() << "espeak-ng data is not installed (package espeak-ng-data); nothing to render with";
+    }
+    auto english = synthesizer.voiceForLanguage("en-US");
+    ASSERT_TRUE(english.has_value());
+
+    // Not even the pause after the utterance: the caller must see that the
+    // voice produced nothing.
+    for (const char* text : {"", "   ", ".", "\xe3\x80\x80"}) {
+        Collector collector;
+        synthesizer.write({text, english, 0.5f, 0.1}, collector.callback());
+        ASSERT_TRUE(collector.waitForEnd()) << text;
+        EXPECT_TRUE(collector.buffers.empty()) << "[" << text << "] " << collector.buffers.size();
+    }
+}
+
 } // namespace
 } // namespace parlaro

@@ -14,10 +14,11 @@ using namespace parlaro;
 namespace {
 
 constexpr const char* recording = "/usr/share/pocketsphinx/test/data/goforward.raw";
+constexpr const char* secondRecording = "/usr/share/pocketsphinx/test/data/something.raw";
 
-std::vector<std::int16_t> readRecording()
+std::vector<std::int16_t> readRecording(const char* path = recording)
 {
-    std::ifstream in(recording, std::ios::binary);
+    std::ifstream in(path, std::ios::binary);
     std::vector<std::int16_t> samples;
     std::int16_t sample = 0;
     while (in.read(reinterpret_cast<char*>(&sample), sizeof sample))
@@ -35,11 +36,12 @@ struct Outcome {
 // The decoder runs on its own thread, so this waits for it in real time; a
 // watchdog ends the wait should the answer never come.
 Outcome recognize(rt::ManualRuntime& runtime, SpeechRecognizer& recognizer, const std::vector<std::int16_t>& samples,
-                  const AudioFormat& format)
+                  const AudioFormat& format, bool punctuate = false)
 {
     Outcome outcome;
     auto request = recognizer.makeRequest();
     request->options.requiresOnDeviceRecognition = true;
+    request->options.addsPunctuation = punctuate;
     request->options.taskHint = SpeechTaskHint::dictation;
     auto task = recognizer.recognitionTask(request, [&](const auto& result, const auto& error) {
         if (result)
@@ -139,4 +141,55 @@ TEST(SphinxSpeechRecognizer, recognizesTheRecordingWithPartialResultsAndWordRang
                   (std::vector<TranscriptionSegment>{{"go", {0, 2}}, {"forward", {3, 7}}, {"ten", {11, 3}},
                                                      {"meters", {15, 6}}}));
     }
+}
+
+TEST(SphinxSpeechRecognizer, punctuationEndsASentenceWhereTheSpeakerPausedAndTheModelStaysLoaded)
+{
+    rt::ManualRuntime runtime;
+    auto models = sys::installedSphinxModels();
+    if (std::none_of(models.begin(), models.end(), [](const auto& m) { return m.locale == "en-US"; }))
+        GTEST_SKIP() << "The US English pocketsphinx model is not installed (package pocketsphinx-en-us)";
+    if (!std::filesystem::exists(recording) || !std::filesystem::exists(secondRecording))
+        GTEST_SKIP() << "The recordings " << recording << " and " << secondRecording
+                     << " are not installed (package pocketsphinx-testdata)";
+
+    // Two utterances one second apart, as a speaker pauses between sentences.
+    auto samples = readRecording();
+    samples.insert(samples.end(), 16000, 0);
+    auto second = readRecording(secondRecording);
+    samples.insert(samples.end(), second.begin(), second.end());
+    const AudioFormat format{16000, 1, SampleType::int16, true};
+
+    sys::SphinxSpeechRecognitionService service;
+    {
+        auto recognizer = service.makeRecognizer("en-US");
+        auto outcome = recognize(runtime, *recognizer, samples, format, true);
+        ASSERT_TRUE(outcome.errors.empty());
+        ASSERT_FALSE(outcome.results.empty());
+        const auto& final = outcome.results.back().bestTranscription;
+        EXPECT_EQ(final.formattedString, "go forward ten meters. Go somewhere and do something");
+        ASSERT_EQ(final.segments.size(), 9u);
+        EXPECT_EQ(final.segments[3], (TranscriptionSegment{"meters", {15, 6}}));
+        EXPECT_EQ(final.segments[4], (TranscriptionSegment{"Go", {23, 2}}));
+        // The mark appears in the live text once the next sentence has begun.
+        EXPECT_TRUE(std::any_of(outcome.results.begin(), outcome.results.end() - 1, [](const auto& result) {
+            return result.bestTranscription.formattedString.starts_with("go forward ten meters. G");
+        }));
+        for (const auto& result : outcome.results)
+            EXPECT_FALSE(result.bestTranscription.formattedString.ends_with("."));
+    }
+    EXPECT_EQ(service.modelLoads(), 1u);
+
+    // Every recognizer of the first press is gone; the next press finds the
+    // model loaded. Without punctuation the words are only joined.
+    auto recognizer = service.makeRecognizer("en-US");
+    auto plain = recognize(runtime, *recognizer, samples, format, false);
+    ASSERT_FALSE(plain.results.empty());
+    EXPECT_EQ(plain.results.back().bestTranscription.formattedString,
+              "go forward ten meters go somewhere and do something");
+    // One utterance alone has no pause to mark.
+    auto single = recognize(runtime, *recognizer, readRecording(), format, true);
+    ASSERT_FALSE(single.results.empty());
+    EXPECT_EQ(single.results.back().bestTranscription.formattedString, "go forward ten meters");
+    EXPECT_EQ(service.modelLoads(), 1u);
 }

@@ -97,6 +97,18 @@ std::size_t ApertiumPipeline::launches() const
     return launches_;
 }
 
+std::vector<pid_t> ApertiumPipeline::processes() const
+{
+    std::lock_guard lock(mutex_);
+    return published_;
+}
+
+void ApertiumPipeline::publishProcesses()
+{
+    std::lock_guard lock(mutex_);
+    published_ = processes_;
+}
+
 void ApertiumPipeline::work()
 {
     for (;;) {
@@ -165,7 +177,27 @@ std::optional<std::string> ApertiumPipeline::launch()
     carry_.clear();
     std::lock_guard lock(mutex_);
     ++launches_;
+    published_ = processes_;
     return std::nullopt;
+}
+
+bool ApertiumPipeline::reapEnded()
+{
+    bool ended = false;
+    for (auto it = processes_.begin(); it != processes_.end();) {
+        int status = 0;
+        pid_t reaped = ::waitpid(*it, &status, WNOHANG);
+        // A reaped stage leaves the list at once: its number may be reused.
+        if (reaped == *it || (reaped < 0 && errno == ECHILD)) {
+            it = processes_.erase(it);
+            ended = true;
+        } else {
+            ++it;
+        }
+    }
+    if (ended)
+        publishProcesses();
+    return ended;
 }
 
 void ApertiumPipeline::stopChain()
@@ -181,14 +213,15 @@ void ApertiumPipeline::stopChain()
     }
     processes_.clear();
     carry_.clear();
+    publishProcesses();
 }
 
 ApertiumPipeline::Outcome ApertiumPipeline::translate(const std::string& text)
 {
-    if (output_ < 0) {
-        if (auto failure = launch())
-            return Outcome{std::nullopt, Reason::failedToStart, *failure};
-    }
+    // The translators answer blank text with nothing, which would pass for
+    // a broken chain.
+    if (ApertiumStream::isBlank(text))
+        return Outcome{std::string(), Reason::noOutput, {}};
 
     // The record ends like a line of text: some stages only finish a word
     // once they see the blank after it, and would sit on the last word of a
@@ -196,7 +229,30 @@ ApertiumPipeline::Outcome ApertiumPipeline::translate(const std::string& text)
     std::string record = ApertiumStream::encode(text);
     record += "\n";
     record.push_back('\0');
+
+    // A chain that died while idle is replaced before it is given the text.
+    if (output_ >= 0 && reapEnded())
+        stopChain();
+    for (int attempt = 0;; ++attempt) {
+        if (output_ < 0) {
+            if (auto failure = launch())
+                return Outcome{std::nullopt, Reason::failedToStart, *failure};
+        }
+        bool died = false;
+        Outcome outcome = exchange(record, died);
+        // Once more on a fresh chain when the old one went away without a
+        // word of answer (it may have died just before the text arrived);
+        // only once, since a text that kills the chain would kill it again.
+        if (!died || attempt > 0)
+            return outcome;
+    }
+}
+
+ApertiumPipeline::Outcome ApertiumPipeline::exchange(const std::string& record, bool& died)
+{
+    died = false;
     std::size_t written = 0;
+    bool answered = false;
     const auto stall = std::chrono::duration_cast<SteadyClock::duration>(std::chrono::duration<double>(stallSeconds_));
     auto deadline = SteadyClock::now() + stall;
 
@@ -249,8 +305,10 @@ ApertiumPipeline::Outcome ApertiumPipeline::translate(const std::string& text)
             if (got > 0) {
                 carry_.append(buffer, static_cast<std::size_t>(got));
                 progress = true;
+                answered = true;
             } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
                 stopChain();
+                died = !answered;
                 return Outcome{std::nullopt, Reason::noOutput, {}};
             }
         }

@@ -20,7 +20,10 @@ namespace parlaro::sys {
 // a time in null-flush mode, with a thread of its own so that nothing waits
 // on it. Starting the chain costs far more than a sentence, so it is started
 // on first use and kept; it is started again after it dies, stalls or gives
-// an empty answer.
+// an empty answer. A chain found dead before a text is sent is started
+// afresh first, and a text is sent once more to a fresh chain when the old
+// one died without answering it. Blank text is never sent: its translation
+// is the empty text.
 class ApertiumPipeline {
 public:
     struct Outcome {
@@ -43,6 +46,9 @@ public:
 
     // How many times the chain was started.
     std::size_t launches() const;
+    // The processes of the running chain, first stage first; none while it
+    // is not running.
+    std::vector<pid_t> processes() const;
 
 private:
     struct Job {
@@ -52,8 +58,14 @@ private:
 
     void work();
     Outcome translate(const std::string& text);
+    // Sends one record and reads its answer. `died`: the chain ended
+    // before any of the answer came back.
+    Outcome exchange(const std::string& record, bool& died);
     std::optional<std::string> launch();
+    // Reaps the stages that have ended; true when any had.
+    bool reapEnded();
     void stopChain();
+    void publishProcesses();
 
     const std::vector<ApertiumStage> stages_;
     const double stallSeconds_;
@@ -63,6 +75,7 @@ private:
     std::deque<Job> jobs_;
     bool stopping_ = false;
     std::size_t launches_ = 0;
+    std::vector<pid_t> published_;
 
     // Owned by the pipeline's thread.
     std::vector<pid_t> processes_;

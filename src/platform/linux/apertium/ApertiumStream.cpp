@@ -1,9 +1,47 @@
 #include "platform/linux/apertium/ApertiumStream.h"
 
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
+
+#include <cstdint>
+
 namespace parlaro::sys::ApertiumStream {
 
-std::string encode(std::string_view text)
+std::string validUtf8(std::string_view text)
 {
+    std::string out;
+    out.reserve(text.size());
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    const auto length = static_cast<std::int64_t>(text.size());
+    for (std::int64_t i = 0; i < length;) {
+        const std::int64_t start = i;
+        UChar32 c = 0;
+        U8_NEXT(bytes, i, length, c);
+        if (c < 0)
+            out += "\xEF\xBF\xBD";
+        else
+            out.append(text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(i - start)));
+    }
+    return out;
+}
+
+bool isBlank(std::string_view text)
+{
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    const auto length = static_cast<std::int64_t>(text.size());
+    for (std::int64_t i = 0; i < length;) {
+        UChar32 c = 0;
+        U8_NEXT(bytes, i, length, c);
+        if (c < 0 || (c != 0 && c != 0xFEFF && !u_isUWhiteSpace(c)))
+            return false;
+    }
+    return true;
+}
+
+std::string encode(std::string_view input)
+{
+    const std::string valid = validUtf8(input);
+    const std::string_view text = valid;
     std::string out;
     out.reserve(text.size() + 8);
     for (char c : text) {

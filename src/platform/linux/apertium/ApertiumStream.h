@@ -10,8 +10,18 @@ namespace ApertiumStream {
 
 // The text as one record: the format's reserved characters escaped, the
 // tilde kept out of post-generation as a blank, line breaks turned into
-// spaces (the translators treat a line break as the end of a paragraph).
+// spaces (the translators treat a line break as the end of a paragraph),
+// and every invalid UTF-8 sequence replaced by U+FFFD (the translators drop
+// the rest of a record after a malformed byte).
 std::string encode(std::string_view text);
+
+// The text with every ill-formed UTF-8 sequence (each maximal ill-formed
+// part) replaced by U+FFFD.
+std::string validUtf8(std::string_view text);
+
+// True when the text holds nothing but white space (any Unicode space or
+// line break, and the null character); there is nothing in it to translate.
+bool isBlank(std::string_view text);
 
 // A record of output as plain text: escapes undone, blanks unwrapped,
 // surrounding white space trimmed.

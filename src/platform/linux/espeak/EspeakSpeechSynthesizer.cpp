@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 namespace parlaro::sys {
 
@@ -161,6 +162,11 @@ struct EspeakSpeechSynthesizer::Job {
     Utterance utterance;
     BufferCallback onBuffer;
     std::atomic<bool> cancelled{false};
+    // Some sound came out. Until then silent buffers wait here: the engine
+    // hands out a little silence even for text with nothing to say, and
+    // that must not pass for speech.
+    bool spoke = false;
+    std::vector<PcmBuffer> leadingSilence;
 };
 
 namespace {
@@ -376,6 +382,16 @@ static int synthCallback(short* samples, int count, espeak_EVENT*)
     PcmBuffer buffer(format, std::size_t(count));
     buffer.setFrameLength(std::size_t(count));
     std::memcpy(buffer.int16ChannelData(0), samples, std::size_t(count) * sizeof(short));
+    if (!job->spoke) {
+        if (std::all_of(samples, samples + count, [](short sample) { return sample == 0; })) {
+            job->leadingSilence.push_back(std::move(buffer));
+            return 0;
+        }
+        job->spoke = true;
+        for (const auto& silence : std::exchange(job->leadingSilence, {})) {
+            job->onBuffer(silence);
+        }
+    }
     job->onBuffer(buffer);
     return job->cancelled ? 1 : 0;
 }
@@ -407,8 +423,10 @@ void EspeakSpeechSynthesizer::render(Job& job)
     if (job.cancelled) {
         return;
     }
+    // Text without speech yields no buffer at all, so the caller can tell
+    // that the voice produced nothing.
     const double delay = job.utterance.postUtteranceDelay;
-    if (voiceSet && std::isfinite(delay) && delay > 0) {
+    if (job.spoke && std::isfinite(delay) && delay > 0) {
         const auto frames = static_cast<std::size_t>(std::lround(std::min(delay, 10.0) * rate));
         PcmBuffer silence(format, frames);
         silence.setFrameLength(frames);

@@ -3,6 +3,8 @@
 #include "runtime/Runtime.h"
 
 #include <pocketsphinx.h>
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
 
 #include <algorithm>
 #include <atomic>
@@ -23,6 +25,10 @@ namespace {
 
 constexpr double nativeRate = 16000.0;
 constexpr const char* errorDomain = "Pocketsphinx";
+// Seconds of silence between two words that end a sentence, when the
+// request asks for punctuation: a speaker's pause, longer than a breath
+// between words of one sentence.
+constexpr double sentencePause = 0.6;
 
 std::string lowercase(std::string text)
 {
@@ -72,12 +78,10 @@ LocaleParts partsOf(const std::string& identifier)
     return parts;
 }
 
-// Splits the decoder's hypothesis into its words; the text joins them with
-// single spaces.
-Transcription transcriptionOf(const std::string& hypothesis)
+// The words of a hypothesis, in order.
+std::vector<std::string> wordsOf(const std::string& hypothesis)
 {
     std::vector<std::string> words;
-    std::string text;
     std::size_t i = 0;
     while (i < hypothesis.size()) {
         while (i < hypothesis.size() && hypothesis[i] == ' ')
@@ -85,12 +89,90 @@ Transcription transcriptionOf(const std::string& hypothesis)
         auto start = i;
         while (i < hypothesis.size() && hypothesis[i] != ' ')
             ++i;
-        if (i > start) {
+        if (i > start)
             words.push_back(hypothesis.substr(start, i - start));
-            if (!text.empty())
-                text += ' ';
-            text += words.back();
+    }
+    return words;
+}
+
+// The first letter in upper case ("go" -> "Go", "été" -> "Été").
+std::string capitalized(const std::string& word)
+{
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(word.data());
+    const auto length = static_cast<std::int32_t>(word.size());
+    std::int32_t end = 0;
+    UChar32 c = 0;
+    U8_NEXT(bytes, end, length, c);
+    if (c < 0)
+        return word;
+    const UChar32 upper = u_toupper(c);
+    if (upper == c)
+        return word;
+    std::uint8_t encoded[U8_MAX_LENGTH];
+    std::int32_t size = 0;
+    UBool failed = false;
+    U8_APPEND(encoded, size, U8_MAX_LENGTH, upper, failed);
+    if (failed)
+        return word;
+    return std::string(reinterpret_cast<const char*>(encoded), static_cast<std::size_t>(size)) + word.substr(end);
+}
+
+// Where each word of the hypothesis lies in the decoder's segmentation, in
+// frames; none for a word the segmentation does not show. Segments also
+// hold silences and noises, and name a word's alternative pronunciations
+// "word(2)".
+std::vector<std::optional<std::pair<int, int>>> wordFrames(ps_decoder_t* decoder,
+                                                           const std::vector<std::string>& words)
+{
+    std::vector<std::optional<std::pair<int, int>>> frames(words.size());
+    std::size_t next = 0;
+    for (ps_seg_t* segment = ps_seg_iter(decoder); segment != nullptr; segment = ps_seg_next(segment)) {
+        if (next >= words.size()) {
+            ps_seg_free(segment);
+            break;
         }
+        std::string name = ps_seg_word(segment) ? ps_seg_word(segment) : "";
+        if (auto open = name.find('('); open != std::string::npos && open > 0 && name.back() == ')')
+            name.erase(open);
+        if (name != words[next])
+            continue;
+        int start = 0;
+        int end = 0;
+        ps_seg_frames(segment, &start, &end);
+        frames[next++] = std::pair{start, end};
+    }
+    return frames;
+}
+
+// The decoder's best hypothesis as a transcription whose segments are its
+// words, joined by single spaces. With punctuation, a silence of at least
+// sentencePause between two words ends a sentence there: a full stop after
+// the first, the second capitalised. The recognizer gives no other marks,
+// and none after the last word, whose following silence may yet end in
+// more of the same sentence.
+Transcription transcriptionOf(ps_decoder_t* decoder, const char* hypothesis, bool punctuate)
+{
+    std::vector<std::string> words = wordsOf(hypothesis ? hypothesis : "");
+    std::vector<std::optional<std::pair<int, int>>> frames;
+    int frameRate = 0;
+    if (punctuate && !words.empty()) {
+        frames = wordFrames(decoder, words);
+        frameRate = static_cast<int>(cmd_ln_int_r(ps_get_config(decoder), "-frate"));
+    }
+    std::string text;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        if (i > 0) {
+            const auto& before = frames.empty() ? std::nullopt : frames[i - 1];
+            const auto& after = frames.empty() ? std::nullopt : frames[i];
+            const bool pause = before && after && frameRate > 0
+                               && double(after->first - before->second - 1) / frameRate >= sentencePause;
+            if (pause) {
+                text += '.';
+                words[i] = capitalized(words[i]);
+            }
+            text += ' ';
+        }
+        text += words[i];
     }
     return makeTranscription(std::move(text), words);
 }
@@ -123,6 +205,7 @@ std::vector<SphinxModel> installedSphinxModels(const std::string& root)
 struct SphinxTaskState {
     SpeechRecognizer::ResultHandler handler;
     bool reportPartials = true;
+    bool punctuate = false;
     std::atomic<bool> cancelled{false};
 
     ps_decoder_t* decoder = nullptr;
@@ -135,7 +218,10 @@ struct SphinxTaskState {
 // engine is never released (and its thread joined) on the worker itself.
 class SphinxEngine {
 public:
-    explicit SphinxEngine(SphinxModel model) : model_(std::move(model)) {}
+    SphinxEngine(SphinxModel model, std::shared_ptr<std::atomic<std::size_t>> loads)
+        : model_(std::move(model)), loads_(std::move(loads))
+    {
+    }
     ~SphinxEngine()
     {
         {
@@ -184,7 +270,8 @@ public:
             if (!hypothesis || !*hypothesis || task->lastHypothesis == hypothesis)
                 return;
             task->lastHypothesis = hypothesis;
-            post(task, SpeechRecognitionResult{transcriptionOf(hypothesis), false}, std::nullopt);
+            post(task, SpeechRecognitionResult{transcriptionOf(task->decoder, hypothesis, task->punctuate), false},
+                 std::nullopt);
         });
     }
 
@@ -199,7 +286,8 @@ public:
             }
             std::int32_t score = 0;
             const char* hypothesis = ps_get_hyp(task->decoder, &score);
-            finish(task, SpeechRecognitionResult{transcriptionOf(hypothesis ? hypothesis : ""), true}, std::nullopt);
+            finish(task, SpeechRecognitionResult{transcriptionOf(task->decoder, hypothesis, task->punctuate), true},
+                   std::nullopt);
         });
     }
 
@@ -254,8 +342,10 @@ private:
         // The decoder keeps its own reference to the configuration.
         ps_decoder_t* decoder = ps_init(config);
         cmd_ln_free_r(config);
-        if (decoder)
+        if (decoder) {
             decoders_.push_back(decoder);
+            ++*loads_;
+        }
         return decoder;
     }
 
@@ -291,6 +381,7 @@ private:
     }
 
     SphinxModel model_;
+    std::shared_ptr<std::atomic<std::size_t>> loads_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<std::function<void()>> jobs_;
@@ -413,6 +504,7 @@ public:
         auto state = std::make_shared<SphinxTaskState>();
         state->handler = std::move(handler);
         state->reportPartials = request->options.shouldReportPartialResults;
+        state->punctuate = request->options.addsPunctuation;
         if (!sphinxRequest->attach(state))
             throw std::invalid_argument("the request is already being recognized");
         return std::make_shared<SphinxTask>(engine_, state);
@@ -457,11 +549,9 @@ std::shared_ptr<SphinxEngine> SphinxSpeechRecognitionService::engine(const Sphin
 {
     std::lock_guard lock(mutex_);
     auto& slot = engines_[model.locale];
-    if (auto existing = slot.lock())
-        return existing;
-    auto created = std::make_shared<SphinxEngine>(model);
-    slot = created;
-    return created;
+    if (!slot)
+        slot = std::make_shared<SphinxEngine>(model, modelLoads_);
+    return slot;
 }
 
 } // namespace parlaro::sys

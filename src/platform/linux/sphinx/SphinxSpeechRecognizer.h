@@ -2,6 +2,8 @@
 
 #include "platform/SpeechRecognizer.h"
 
+#include <atomic>
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -34,6 +36,8 @@ class SphinxEngine;
 // is always granted. Requests take 16 kHz mono 16-bit audio. The audio of one
 // request is one utterance to the decoder: the changing hypothesis comes back
 // as partial results and the end of the audio yields the final result.
+// A request that asks for punctuation gets a full stop where the speaker
+// paused between words (the model itself knows no punctuation).
 // Decoding runs on one worker thread per model, never on the main actor;
 // decoders are loaded there once and reused by later requests.
 class SphinxSpeechRecognitionService final : public SpeechRecognitionService {
@@ -46,12 +50,19 @@ public:
     // without a region takes the first model of its language.
     std::shared_ptr<SpeechRecognizer> makeRecognizer(const std::string& locale) override;
 
+    // How many decoders this service has loaded from a model so far.
+    std::size_t modelLoads() const { return modelLoads_->load(); }
+
 private:
     std::shared_ptr<SphinxEngine> engine(const SphinxModel& model);
 
     std::string modelRoot_;
     std::mutex mutex_;
-    std::map<std::string, std::weak_ptr<SphinxEngine>> engines_;
+    // Kept for the service's life, the program's: loading a model takes far
+    // longer than a press of the talk key may wait for its first words, and
+    // a model is only about 30 MB.
+    std::map<std::string, std::shared_ptr<SphinxEngine>> engines_;
+    std::shared_ptr<std::atomic<std::size_t>> modelLoads_ = std::make_shared<std::atomic<std::size_t>>(0);
 };
 
 } // namespace parlaro::sys
