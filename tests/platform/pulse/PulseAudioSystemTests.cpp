@@ -2,6 +2,7 @@
 
 #include "platform/linux/pulse/PulseAudioSystem.h"
 #include "platform/linux/pulse/VirtualMicModules.h"
+#include "runtime/Error.h"
 
 #include <atomic>
 #include <cmath>
@@ -446,6 +447,165 @@ TEST_F(PulseAudioSystemTest, StartStopCyclesLeaveNothingBehind)
     }
     // The sink inputs we made are gone (the keepers of live systems aside).
     EXPECT_TRUE(waitUntil([] { return pactl("list short sink-inputs").empty(); }));
+}
+
+} // namespace
+} // namespace parlaro::sys
+
+namespace parlaro::sys {
+namespace {
+
+struct QueueRecord {
+    std::mutex mutex;
+    int played = 0;
+    std::vector<float> recorded;
+    std::vector<AudioTimeStamp> times;
+
+    static void output(void* self, AudioQueue&, AudioQueueBuffer&)
+    {
+        auto* record = static_cast<QueueRecord*>(self);
+        std::lock_guard lock(record->mutex);
+        ++record->played;
+    }
+    static void input(void* self, AudioQueue& queue, AudioQueueBuffer& buffer, const AudioTimeStamp& time)
+    {
+        auto* record = static_cast<QueueRecord*>(self);
+        {
+            std::lock_guard lock(record->mutex);
+            record->recorded.insert(record->recorded.end(), buffer.data, buffer.data + buffer.byteSize / 4);
+            record->times.push_back(time);
+        }
+        queue.enqueueBuffer(buffer);
+    }
+};
+
+TEST_F(PulseAudioSystemTest, QueuesPlayIntoTheInjectionAndRecordTheVirtualMicrophone)
+{
+    PulseAudioSystem system;
+    QueueRecord record;
+    const auto mono = AudioStreamDescription::pcm({48000, 1, SampleType::float32, true});
+
+    std::shared_ptr<AudioQueue> recorder;
+    ASSERT_EQ(system.newInputQueue(mono, QueueRecord::input, &record, recorder), AudioStatuses::ok);
+    ASSERT_TRUE(recorder);
+    EXPECT_EQ(recorder->setProperty("aqcd"_fcc, AudioString(std::string(virtualMicUID))), AudioStatuses::ok);
+    for (int i = 0; i < 4; ++i) {
+        AudioQueueBuffer* buffer = nullptr;
+        ASSERT_EQ(recorder->allocateBuffer(4800 * 4, buffer), AudioStatuses::ok);
+        ASSERT_EQ(recorder->enqueueBuffer(*buffer), AudioStatuses::ok);
+    }
+    ASSERT_EQ(recorder->start(), AudioStatuses::ok);
+
+    std::shared_ptr<AudioQueue> player;
+    ASSERT_EQ(system.newOutputQueue(mono, QueueRecord::output, &record, player), AudioStatuses::ok);
+    // Unchosen, a queue names the default device; a device that does not
+    // exist is refused.
+    AudioString device;
+    EXPECT_EQ(player->get("aqcd"_fcc, device), AudioStatuses::ok);
+    EXPECT_EQ(device, AudioString("test_speakers"));
+    EXPECT_EQ(player->setProperty("aqcd"_fcc, AudioString("no such device")), AudioStatuses::badDevice);
+    EXPECT_EQ(player->setProperty("aqcd"_fcc, AudioString(std::string(injectionUID))), AudioStatuses::ok);
+    EXPECT_EQ(player->get("aqcd"_fcc, device), AudioStatuses::ok);
+    EXPECT_EQ(device, AudioString(std::string(injectionUID)));
+    double phase = 0;
+    for (int i = 0; i < 10; ++i) {
+        AudioQueueBuffer* buffer = nullptr;
+        ASSERT_EQ(player->allocateBuffer(4800 * 4, buffer), AudioStatuses::ok);
+        for (int frame = 0; frame < 4800; ++frame, phase += 2 * M_PI * 440 / 48000)
+            buffer->data[frame] = static_cast<float>(0.5 * std::sin(phase));
+        buffer->byteSize = 4800 * 4;
+        ASSERT_EQ(player->enqueueBuffer(*buffer), AudioStatuses::ok);
+    }
+    ASSERT_EQ(player->start(), AudioStatuses::ok);
+    AudioQueueTimelineId timeline = 0;
+    ASSERT_EQ(player->createTimeline(timeline), AudioStatuses::ok);
+    ASSERT_EQ(player->stop(false), AudioStatuses::ok);
+    std::uint32_t running = 1;
+    // A stop that drains: every buffer is handed back, then the queue stops.
+    EXPECT_TRUE(waitUntil([&] {
+        player->get("aqrn"_fcc, running);
+        std::lock_guard lock(record.mutex);
+        return record.played == 10 && running == 0;
+    }));
+    EXPECT_EQ(player->disposeTimeline(timeline), AudioStatuses::ok);
+    EXPECT_EQ(player->dispose(true), AudioStatuses::ok);
+    EXPECT_EQ(player->start(), AudioStatuses::badObject);
+
+    EXPECT_TRUE(waitUntil([&] {
+        std::lock_guard lock(record.mutex);
+        return test::amplitudeAt(std::vector<float>(record.recorded.end() - std::min<std::size_t>(
+                                                                              record.recorded.size(), 24000),
+                                                    record.recorded.end()),
+                                 48000, 440)
+            > 0.1;
+    }));
+    EXPECT_EQ(recorder->stop(true), AudioStatuses::ok);
+    EXPECT_EQ(recorder->dispose(true), AudioStatuses::ok);
+    std::lock_guard lock(record.mutex);
+    ASSERT_GE(record.times.size(), 2u);
+    EXPECT_TRUE(record.times.back().hasHostTime());
+    EXPECT_EQ(record.times[1].sampleTime - record.times[0].sampleTime, 4800.0);
+}
+
+} // namespace
+} // namespace parlaro::sys
+
+namespace parlaro::sys {
+namespace {
+
+TEST_F(PulseAudioSystemTest, InputEngineFollowsTheDefaultInput)
+{
+    PulseAudioSystem system;
+    const AudioObjectId mic = deviceWithUID(system, virtualMicUID);
+    const AudioObjectId injection = deviceWithUID(system, injectionUID);
+    ASSERT_EQ(system.setPropertyData(audioSystemObject, {"dIn "_fcc}, std::uint32_t{mic}), AudioStatuses::ok);
+
+    Tone tone;
+    AudioIOProcId proc = 0;
+    ASSERT_EQ(system.createIOProc(injection, Tone::play, &tone, proc), AudioStatuses::ok);
+    EXPECT_EQ(system.setPropertyData(injection, {"suse"_fcc, AudioScope::input}, AudioStreamUsage{proc, {0}}),
+              AudioStatuses::ok);
+    ASSERT_EQ(system.startDevice(injection, proc), AudioStatuses::ok);
+
+    auto engine = system.makeInputEngine();
+    const AudioFormat format = engine->inputFormat();
+    EXPECT_EQ(format, (AudioFormat{48000, 2, SampleType::float32, false}));
+    std::mutex mutex;
+    std::vector<float> heard;
+    std::vector<AudioTimeStamp> times;
+    engine->installTap(4800, format, [&](std::shared_ptr<PcmBuffer> buffer, const AudioTimeStamp& time) {
+        std::lock_guard lock(mutex);
+        heard.insert(heard.end(), buffer->floatChannelData(0), buffer->floatChannelData(0) + buffer->frameLength());
+        times.push_back(time);
+    });
+    std::atomic<int> changes{0};
+    auto observer = engine->observeConfigurationChanges(AudioCallbackQueue(), [&] { ++changes; });
+    engine->prepare();
+    engine->start();
+    EXPECT_TRUE(engine->isRunning());
+    EXPECT_TRUE(waitUntil([&] {
+        std::lock_guard lock(mutex);
+        return heard.size() >= 48000;
+    }));
+    {
+        std::lock_guard lock(mutex);
+        const std::vector<float> last(heard.end() - 24000, heard.end());
+        EXPECT_NEAR(test::measuredFrequency(last, 48000), 440.0, 4.4);
+        EXPECT_EQ(times[1].sampleTime - times[0].sampleTime, 4800.0);
+        // After the first readings, buffers lie a tenth of a second apart.
+        EXPECT_NEAR(times.back().hostSeconds() - times[times.size() - 5].hostSeconds(), 0.4, 0.01);
+    }
+
+    // Moving the default stops the engine and tells its observers.
+    pactl("set-default-source test_speakers.monitor");
+    EXPECT_TRUE(waitUntil([&] { return changes > 0 && !engine->isRunning(); }));
+    engine->removeTap();
+    engine->stop();
+    EXPECT_EQ(system.stopDevice(injection, proc), AudioStatuses::ok);
+    EXPECT_EQ(system.destroyIOProc(injection, proc), AudioStatuses::ok);
+
+    // A device that is not there is refused.
+    EXPECT_THROW(engine->setInputDevice(424242), DomainError);
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 #include "platform/linux/pulse/PulseAudioSystem.h"
 
+#include "platform/linux/pulse/PulseAudioQueue.h"
 #include "platform/linux/pulse/PulseDeviceIO.h"
+#include "platform/linux/pulse/PulseInputEngine.h"
 #include "platform/linux/pulse/PulseTapIO.h"
 #include "platform/linux/pulse/VirtualMicModules.h"
 
@@ -203,13 +205,21 @@ PulseAudioSystem::PulseAudioSystem(Options options)
     : options_(std::move(options)),
       pid_(static_cast<std::int32_t>(getpid())),
       control_("parlaro-control"),
-      streams_("parlaro-streams"),
+      host_(std::make_shared<PulseStreamHost>()),
+      streams_(host_->loop),
       listeners_(std::make_shared<ListenerTable>())
 {
     if (options_.driverHash.empty())
         options_.driverHash = builtInDriverHash();
     if (const char* server = std::getenv("PULSE_SERVER"); server && *server)
         server_ = server;
+    host_->install([this](const std::string& uid, bool input) { return sideFor(uid, input); },
+                   [this](bool input) { return defaultUID(input); },
+                   [this](AudioObjectId device) {
+                       std::lock_guard lock(mirrorMutex_);
+                       const auto* uid = mirror_.value(device, {"uid "_fcc});
+                       return uid ? std::get<AudioString>(*uid).value_or("") : std::string();
+                   });
     republish();
     connect();
     worker_ = std::thread([this] { workerLoop(); });
@@ -223,6 +233,7 @@ PulseAudioSystem::~PulseAudioSystem()
     }
     workerWake_.notify_all();
     worker_.join();
+    host_->install({}, {}, {});
     PulseLoopLock control(control_);
     {
         PulseLoopLock streams(streams_);
@@ -314,6 +325,8 @@ void PulseAudioSystem::connectLocked(bool& ready)
                         },
                         connectDeadline);
                 ready = pa_context_get_state(streamContext_) == PA_CONTEXT_READY;
+                if (ready)
+                    host_->context = streamContext_;
                 if (!ready)
                     code = pa_context_errno(streamContext_);
             }
@@ -353,6 +366,7 @@ void PulseAudioSystem::disconnectLocked()
                 proc->started = false;
             }
         }
+        host_->context = nullptr;
         if (streamContext_) {
             pa_context_set_state_callback(streamContext_, nullptr, nullptr);
             pa_context_disconnect(streamContext_);
@@ -1100,23 +1114,65 @@ AudioStatus PulseAudioSystem::destroyAggregateDevice(AudioObjectId device)
 
 // MARK: queues and engines
 
-AudioStatus PulseAudioSystem::newOutputQueue(const AudioStreamDescription&, AudioQueueOutputCallback, void*,
-                                             std::shared_ptr<AudioQueue>& queue)
+AudioStatus PulseAudioSystem::newOutputQueue(const AudioStreamDescription& format, AudioQueueOutputCallback callback,
+                                             void* userData, std::shared_ptr<AudioQueue>& queue)
 {
-    queue.reset();
-    return AudioStatuses::unsupportedOperation;
+    queue = PulseAudioQueue::make(host_, PulseAudioQueue::Direction::output, format, callback, nullptr, userData);
+    return queue ? AudioStatuses::ok : AudioStatuses::illegalOperation;
 }
 
-AudioStatus PulseAudioSystem::newInputQueue(const AudioStreamDescription&, AudioQueueInputCallback, void*,
-                                            std::shared_ptr<AudioQueue>& queue)
+AudioStatus PulseAudioSystem::newInputQueue(const AudioStreamDescription& format, AudioQueueInputCallback callback,
+                                            void* userData, std::shared_ptr<AudioQueue>& queue)
 {
-    queue.reset();
-    return AudioStatuses::unsupportedOperation;
+    queue = PulseAudioQueue::make(host_, PulseAudioQueue::Direction::input, format, nullptr, callback, userData);
+    return queue ? AudioStatuses::ok : AudioStatuses::illegalOperation;
+}
+
+std::optional<PulseSide> PulseAudioSystem::sideFor(const std::string& uid, bool input) const
+{
+    std::lock_guard lock(mirrorMutex_);
+    AudioObjectId device = audioUnknownObject;
+    if (uid.empty()) {
+        if (const auto* value = mirror_.value(audioSystemObject, {input ? selDefaultInput : selDefaultOutput}))
+            device = std::get<std::uint32_t>(*value);
+    } else {
+        device = mirror_.deviceWithUID(uid);
+    }
+    const MirrorObject* object = mirror_.find(device);
+    if (!object || object->aggregate)
+        return std::nullopt;
+    if (input) {
+        auto source = state_.sources.find(object->sourceIndex);
+        if (source == state_.sources.end())
+            return std::nullopt;
+        return PulseSide{source->second.name, source->second.channels, source->second.rate};
+    }
+    auto sink = state_.sinks.find(object->sinkIndex);
+    if (sink == state_.sinks.end())
+        return std::nullopt;
+    return PulseSide{sink->second.name, sink->second.channels, sink->second.rate};
+}
+
+std::string PulseAudioSystem::defaultUID(bool input) const
+{
+    std::lock_guard lock(mirrorMutex_);
+    const auto* value = mirror_.value(audioSystemObject, {input ? selDefaultInput : selDefaultOutput});
+    if (!value)
+        return {};
+    const auto* uid = mirror_.value(std::get<std::uint32_t>(*value), {"uid "_fcc});
+    return uid ? std::get<AudioString>(*uid).value_or("") : std::string();
 }
 
 std::shared_ptr<AudioInputEngine> PulseAudioSystem::makeInputEngine()
 {
-    return nullptr;
+    auto engine = std::make_shared<PulseInputEngine>(host_);
+    std::weak_ptr<PulseInputEngine> weak = engine;
+    engine->keep(addPropertyListener(audioSystemObject, {selDefaultInput}, AudioCallbackQueue::notificationThread(),
+                                     [weak](std::span<const AudioPropertyAddress>) {
+                                         if (auto live = weak.lock())
+                                             live->defaultInputChanged();
+                                     }));
+    return engine;
 }
 
 std::int32_t PulseAudioSystem::currentProcessID() const

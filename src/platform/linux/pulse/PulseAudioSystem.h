@@ -4,6 +4,7 @@
 #include "platform/linux/pulse/PulseLoop.h"
 #include "platform/linux/pulse/PulseMirror.h"
 #include "platform/linux/pulse/PulseNotifier.h"
+#include "platform/linux/pulse/PulseStreamHost.h"
 
 #include <atomic>
 #include <chrono>
@@ -127,13 +128,18 @@ private:
     void startKeepersLocked();
     void stopKeepersLocked();
     bool onLoopThread() const;
+    // A device's side on the server: the default device's when `uid` is
+    // empty; nullopt when there is no such device or side.
+    std::optional<PulseSide> sideFor(const std::string& uid, bool input) const;
+    std::string defaultUID(bool input) const;
 
     Options options_;
     const std::int32_t pid_;
     std::string server_;
 
     PulseLoop control_;
-    PulseLoop streams_;
+    std::shared_ptr<PulseStreamHost> host_;
+    PulseLoop& streams_;
     pa_context* context_ = nullptr;        // control loop
     pa_context* streamContext_ = nullptr;  // stream loop
     std::vector<pa_stream*> keepers_;      // stream loop

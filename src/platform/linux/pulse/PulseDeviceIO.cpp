@@ -43,7 +43,7 @@ bool PulseDeviceIO::start(pa_context* context, pa_threaded_mainloop* loop, const
     inputFilled_ = 0;
     inputSample_ = 0;
     outputSample_ = 0;
-    recordLatency_ = -1;
+    inputClock_.reset();
     const auto flags
         = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE
                                          | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_DONT_MOVE);
@@ -178,13 +178,11 @@ void PulseDeviceIO::cycle(bool write)
     const std::uint64_t now = pulseHostNow();
     const double seconds = frames_ / rate_;
     if (record_) {
+        // The cycle's last frame was at the device `latency` ago.
         pa_usec_t latency = 0;
         int negative = 0;
-        if (pa_stream_get_latency(record_, &latency, &negative) == 0) {
-            const double measured = negative ? 0.0 : latency / 1e6;
-            // The first readings after a start jump about; follow slowly.
-            recordLatency_ = recordLatency_ < 0 ? measured : recordLatency_ * 0.95 + measured * 0.05;
-        }
+        if (pa_stream_get_latency(record_, &latency, &negative) == 0)
+            inputClock_.observe(now * 1e-9 - (negative ? 0.0 : latency / 1e6), inputSample_ + frames_, rate_);
     }
     double outputLatency = 0;
     if (playback_) {
@@ -199,7 +197,10 @@ void PulseDeviceIO::cycle(bool write)
     };
     const std::uint32_t flags = AudioTimeStamp::sampleTimeValid | AudioTimeStamp::hostTimeValid;
     AudioTimeStamp nowStamp{inputSample_ + frames_, now, 1, flags};
-    AudioTimeStamp inputTime{inputSample_, at(-seconds - std::max(recordLatency_, 0.0)), 1, flags};
+    AudioTimeStamp inputTime{inputSample_,
+                             inputClock_.known() ? hostTicks(inputClock_.hostSeconds(inputSample_, rate_))
+                                                 : at(-seconds),
+                             1, flags};
     AudioTimeStamp outputTime{outputSample_, at(outputLatency), 1, flags};
 
     AudioIOBuffer inputBuffer{inputChannels_, static_cast<std::uint32_t>(input_.size() * sizeof(float)),

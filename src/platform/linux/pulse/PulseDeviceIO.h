@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/AudioIOProc.h"
+#include "platform/linux/pulse/PulseHostClock.h"
 
 #include <pulse/pulseaudio.h>
 
@@ -68,7 +69,7 @@ private:
     std::size_t inputFilled_ = 0;  // floats
     double inputSample_ = 0;
     double outputSample_ = 0;
-    double recordLatency_ = -1;  // seconds, smoothed
+    PulseHostClock inputClock_;
     std::function<void()> onOverload_;
 };
 
