@@ -108,23 +108,25 @@ bool Child::write(const float* data, std::size_t count)
     return true;
 }
 
-double measuredFrequency(const std::vector<float>& samples, double rate)
+double measuredFrequency(const std::vector<float>& samples, double rate, double low, double high)
 {
-    double first = -1;
-    double last = -1;
-    int crossings = 0;
-    for (std::size_t i = 1; i < samples.size(); ++i) {
-        if (samples[i - 1] < 0 && samples[i] >= 0) {
-            const double at = (i - 1) + samples[i - 1] / (samples[i - 1] - samples[i]);
-            if (first < 0)
-                first = at;
-            last = at;
-            ++crossings;
+    // The strongest component between low and high, to a hundredth of a
+    // hertz: a gap in the sound (a late cycle on a loaded machine) lowers
+    // the peak but does not move it.
+    double best = low;
+    double strongest = -1;
+    for (double step : {1.0, 0.1, 0.01}) {
+        const double from = strongest < 0 ? low : best - 10 * step;
+        const double to = strongest < 0 ? high : best + 10 * step;
+        for (double f = from; f <= to; f += step) {
+            const double a = amplitudeAt(samples, rate, f);
+            if (a > strongest) {
+                strongest = a;
+                best = f;
+            }
         }
     }
-    if (crossings < 2)
-        return 0;
-    return (crossings - 1) / ((last - first) / rate);
+    return best;
 }
 
 double amplitudeAt(const std::vector<float>& samples, double rate, double frequency)

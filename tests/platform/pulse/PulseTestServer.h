@@ -66,8 +66,8 @@ private:
     int fd_ = -1;
 };
 
-// Frequency from the rising zero crossings of a mono signal (interpolated).
-double measuredFrequency(const std::vector<float>& samples, double rate);
+// The frequency of the strongest component between `low` and `high` Hz.
+double measuredFrequency(const std::vector<float>& samples, double rate, double low = 300, double high = 600);
 // Amplitude of the component at `frequency` (Goertzel).
 double amplitudeAt(const std::vector<float>& samples, double rate, double frequency);
 

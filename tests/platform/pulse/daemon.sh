@@ -9,6 +9,7 @@ if [[ -z "$action" || -z "$dir" ]]; then
   exit 2
 fi
 here=$(cd "$(dirname "$0")" && pwd)
+dir=$(realpath -m "$dir")
 export XDG_RUNTIME_DIR="$dir"
 export HOME="$dir/home"
 export PULSE_RUNTIME_PATH="$dir/pulse"

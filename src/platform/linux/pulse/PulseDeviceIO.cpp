@@ -41,6 +41,7 @@ bool PulseDeviceIO::start(pa_context* context, pa_threaded_mainloop* loop, const
     input_.assign(static_cast<std::size_t>(frames_) * inputChannels_, 0.0f);
     output_.assign(static_cast<std::size_t>(frames_) * outputChannels_, 0.0f);
     inputFilled_ = 0;
+    outputPending_ = 0;
     inputSample_ = 0;
     outputSample_ = 0;
     inputClock_.reset();
@@ -68,9 +69,13 @@ bool PulseDeviceIO::start(pa_context* context, pa_threaded_mainloop* loop, const
             const std::uint32_t block = frames_ * outputChannels_ * 4;
             pa_buffer_attr attr{};
             attr.maxlength = static_cast<std::uint32_t>(-1);
+            // With a latency request the server runs the sink at about
+            // (tlength - 2 minreq) / 2: two cycles with the server's own
+            // minreq keep the sink under a cycle (minreq at one cycle would
+            // ask for no latency at all and starve the sink).
             attr.tlength = 2 * block;
             attr.prebuf = block;
-            attr.minreq = block;
+            attr.minreq = static_cast<std::uint32_t>(-1);
             attr.fragsize = static_cast<std::uint32_t>(-1);
             pa_stream_set_state_callback(playback_, onState, this);
             if (!record_)
@@ -162,14 +167,27 @@ void PulseDeviceIO::onRead(pa_stream* stream, std::size_t, void* self)
     }
 }
 
-void PulseDeviceIO::onWrite(pa_stream*, std::size_t bytes, void* self)
+void PulseDeviceIO::onWrite(pa_stream* stream, std::size_t bytes, void* self)
 {
+    // The server asks for any amount; cycles stay whole, and what a cycle
+    // made beyond the request waits for the next one.
     auto* io = static_cast<PulseDeviceIO*>(self);
     const std::size_t block = io->output_.size() * sizeof(float);
-    std::size_t written = 0;
-    while (written < bytes && block > 0) {
-        io->cycle(true);
-        written += block;
+    if (block == 0)
+        return;
+    while (bytes > 0) {
+        if (io->outputPending_ == 0) {
+            io->cycle(false);
+            io->outputPending_ = block;
+        }
+        const std::size_t n = std::min(bytes, io->outputPending_);
+        const auto* data = reinterpret_cast<const std::uint8_t*>(io->output_.data()) + (block - io->outputPending_);
+        if (pa_stream_write(stream, data, n, nullptr, 0, PA_SEEK_RELATIVE) < 0)
+            return;
+        io->outputPending_ -= n;
+        bytes -= n;
+        if (io->outputPending_ == 0)
+            io->outputSample_ += io->frames_;
     }
 }
 

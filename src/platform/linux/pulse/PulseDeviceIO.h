@@ -67,6 +67,7 @@ private:
     std::vector<float> input_;
     std::vector<float> output_;
     std::size_t inputFilled_ = 0;  // floats
+    std::size_t outputPending_ = 0;  // bytes of output_ not yet written
     double inputSample_ = 0;
     double outputSample_ = 0;
     PulseHostClock inputClock_;
