@@ -430,6 +430,36 @@ TEST_F(PulseAudioSystemTest, FarEndCaptureHearsOtherProgramsButNotOurs)
     EXPECT_LE(mine, 0.01);
 }
 
+// An I/O procedure that tries to stop its own device.
+struct SelfStopper {
+    AudioSystem* system = nullptr;
+    AudioObjectId device = 0;
+    AudioIOProcId proc = 0;
+    std::atomic<AudioStatus> status{AudioStatuses::ok};
+    std::atomic<int> cycles{0};
+
+    static AudioStatus run(AudioObjectId, const AudioTimeStamp&, std::span<const AudioIOBuffer>, const AudioTimeStamp&,
+                           std::span<AudioIOBuffer>, const AudioTimeStamp&, void* context)
+    {
+        auto* self = static_cast<SelfStopper*>(context);
+        if (self->cycles++ == 0)
+            self->status = self->system->stopDevice(self->device, self->proc);
+        return 0;
+    }
+};
+
+TEST_F(PulseAudioSystemTest, BlockingCallsFromAStreamCallbackAreRefused)
+{
+    PulseAudioSystem system;
+    SelfStopper stopper{&system, deviceWithUID(system, "test_speakers")};
+    ASSERT_EQ(system.createIOProc(stopper.device, SelfStopper::run, &stopper, stopper.proc), AudioStatuses::ok);
+    ASSERT_EQ(system.startDevice(stopper.device, stopper.proc), AudioStatuses::ok);
+    EXPECT_TRUE(waitUntil([&] { return stopper.cycles > 1; }));
+    EXPECT_EQ(stopper.status, AudioStatuses::illegalOperation);
+    EXPECT_EQ(system.stopDevice(stopper.device, stopper.proc), AudioStatuses::ok);
+    EXPECT_EQ(system.destroyIOProc(stopper.device, stopper.proc), AudioStatuses::ok);
+}
+
 TEST_F(PulseAudioSystemTest, StartStopCyclesLeaveNothingBehind)
 {
     for (int round = 0; round < 3; ++round) {

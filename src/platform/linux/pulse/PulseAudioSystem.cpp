@@ -420,7 +420,8 @@ void PulseAudioSystem::connect()
             ++extras_.restarts;
     }
     republish();
-    ensureVirtualMic();
+    if (auto failure = ensureVirtualMic())
+        std::fprintf(stderr, "parlaro: the virtual microphone could not be loaded: %s\n", failure->c_str());
 }
 
 void PulseAudioSystem::lost()
