@@ -148,7 +148,10 @@ void loopback(benchmark::State& state, const char* writerUID, const char* reader
     for (double interval : loop.intervals)
         jitter = std::max(jitter, std::abs(interval - state.range(0)));
     state.counters["clicks"] = static_cast<double>(settled.size());
-    state.counters["cycles"] = static_cast<double>(loop.cycle);
+    // Cycles run against the cycles the time allowed, for each side.
+    const double expected = duration * 1000.0 / static_cast<double>(state.range(0));
+    state.counters["writer_cycles_ratio"] = static_cast<double>(loop.cycle) / expected;
+    state.counters["reader_cycles_ratio"] = static_cast<double>(loop.intervals.size() + 1) / expected;
     state.counters["latency_ms_median"] = settled.empty() ? -1 : settled[settled.size() / 2];
     state.counters["latency_ms_max"] = settled.empty() ? -1 : settled.back();
     state.counters["cycle_jitter_ms_max"] = jitter;

@@ -20,14 +20,13 @@ public:
         if (rate <= 0)
             return;
         const double origin = hostSeconds - frame / rate;
-        if (!known_ || (frame / rate < settlingSeconds && origin < origin_)) {
-            origin_ = origin;
+        if (!known_ || frame / rate < settlingSeconds) {
+            if (!known_ || origin < origin_)
+                origin_ = origin;
             known_ = true;
             lastFrame_ = frame;
             return;
         }
-        if (frame / rate < settlingSeconds)
-            return;
         const double limit = 0.01 * (frame - lastFrame_) / rate;
         lastFrame_ = frame;
         const double step = origin - origin_;
