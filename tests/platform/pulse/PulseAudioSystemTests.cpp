@@ -460,6 +460,35 @@ TEST_F(PulseAudioSystemTest, BlockingCallsFromAStreamCallbackAreRefused)
     EXPECT_EQ(system.destroyIOProc(stopper.device, stopper.proc), AudioStatuses::ok);
 }
 
+// Output that stalls once for a fifth of a second, longer than it buffers.
+struct Stall {
+    std::atomic<int> cycles{0};
+    static AudioStatus run(AudioObjectId, const AudioTimeStamp&, std::span<const AudioIOBuffer>, const AudioTimeStamp&,
+                           std::span<AudioIOBuffer>, const AudioTimeStamp&, void* context)
+    {
+        auto* stall = static_cast<Stall*>(context);
+        if (stall->cycles++ == 10)
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        return 0;
+    }
+};
+
+TEST_F(PulseAudioSystemTest, UnderflowsAreCountedAndNotified)
+{
+    PulseAudioSystem system;
+    const AudioObjectId speakers = deviceWithUID(system, "test_speakers");
+    Counter overloaded;
+    auto token = system.addPropertyListener(speakers, {"over"_fcc}, AudioCallbackQueue(), overloaded.listener());
+    Stall stall;
+    AudioIOProcId proc = 0;
+    ASSERT_EQ(system.createIOProc(speakers, Stall::run, &stall, proc), AudioStatuses::ok);
+    ASSERT_EQ(system.startDevice(speakers, proc), AudioStatuses::ok);
+    EXPECT_TRUE(waitUntil([&] { return overloaded.calls > 0; }));
+    EXPECT_GE(number(system, speakers, {"over"_fcc}), 1u);
+    EXPECT_EQ(system.stopDevice(speakers, proc), AudioStatuses::ok);
+    EXPECT_EQ(system.destroyIOProc(speakers, proc), AudioStatuses::ok);
+}
+
 TEST_F(PulseAudioSystemTest, StartStopCyclesLeaveNothingBehind)
 {
     for (int round = 0; round < 3; ++round) {
