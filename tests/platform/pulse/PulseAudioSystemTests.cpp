@@ -376,19 +376,6 @@ TEST_F(PulseAudioSystemTest, FarEndCaptureHearsOtherProgramsButNotOurs)
     ASSERT_EQ(system.createIOProc(speakers, Tone::play, &ours, playing), AudioStatuses::ok);
     ASSERT_EQ(system.startDevice(speakers, playing), AudioStatuses::ok);
 
-    // Another program's 880 Hz.
-    Child player({"pacat", "--raw", "--format=float32le", "--rate=48000", "--channels=2", "--latency-msec=40",
-                  "-d", "test_speakers"},
-                 Child::Pipe::input);
-    std::vector<float> tone(48000 * 2);
-    for (std::size_t i = 0; i < 48000; ++i)
-        tone[2 * i] = tone[2 * i + 1] = static_cast<float>(0.4 * std::sin(2 * M_PI * 880 * i / 48000.0));
-    std::atomic<bool> feeding{true};
-    std::thread feeder([&] {
-        while (feeding && player.write(tone.data(), tone.size())) {
-        }
-    });
-
     AudioPropertyValue pid = static_cast<std::uint32_t>(system.currentProcessID());
     std::uint32_t own = 0;
     system.get(audioSystemObject, {"id2p"_fcc}, own, &pid);
@@ -408,6 +395,29 @@ TEST_F(PulseAudioSystemTest, FarEndCaptureHearsOtherProgramsButNotOurs)
     AudioIOProcId listening = 0;
     ASSERT_EQ(system.createIOProc(device, Capture::hear, &capture, listening), AudioStatuses::ok);
     ASSERT_EQ(system.startDevice(device, listening), AudioStatuses::ok);
+
+    // While no one else plays, cycles of silence keep coming: our own tone
+    // is left out.
+    EXPECT_TRUE(waitUntil([&] {
+        std::lock_guard lock(capture.mutex);
+        return capture.written >= 48000;
+    }));
+    EXPECT_LT(test::amplitudeAt(capture.lastSecond(), 48000, 660), 0.01);
+
+    // Another program starts playing 880 Hz while the capture runs: its
+    // stream joins the mix.
+    Child player({"pacat", "--raw", "--format=float32le", "--rate=48000", "--channels=2", "--latency-msec=40",
+                  "-d", "test_speakers"},
+                 Child::Pipe::input);
+    std::vector<float> tone(48000 * 2);
+    for (std::size_t i = 0; i < 48000; ++i)
+        tone[2 * i] = tone[2 * i + 1] = static_cast<float>(0.4 * std::sin(2 * M_PI * 880 * i / 48000.0));
+    std::atomic<bool> feeding{true};
+    std::thread feeder([&] {
+        while (feeding && player.write(tone.data(), tone.size())) {
+        }
+    });
+
     // The other program's stream joins once it plays; a second later the
     // window holds nothing but its sound.
     waitUntil([&] { return test::amplitudeAt(capture.lastSecond(), 48000, 880) >= 0.1; }, 10);
