@@ -215,6 +215,9 @@ AudioStatus PulseAudioQueue::start()
         std::lock_guard lock(mutex_);
         running_ = true;
         framesDone_ = 0;
+        framesIn_ = 0;
+        bufferStart_ = 0;
+        clock_.reset();
     }
     writeLocked();
     return AudioStatuses::ok;
@@ -362,15 +365,20 @@ void PulseAudioQueue::onDrained(pa_stream*, int, void* self)
 void PulseAudioQueue::onRead(pa_stream* stream, std::size_t, void* self)
 {
     auto* queue = static_cast<PulseAudioQueue*>(self);
+    pa_usec_t latency = 0;
+    int negative = 0;
+    const double delay = pa_stream_get_latency(stream, &latency, &negative) == 0 && !negative ? latency / 1e6 : 0;
+    const double now = pulseHostNow() * 1e-9;
+    const double frameBytes = static_cast<double>(pa_frame_size(&queue->spec_));
+    std::lock_guard lock(queue->mutex_);
+    // The last frame waiting now was at the device `delay` ago.
+    queue->clock_.observe(now - delay, queue->framesIn_ + pa_stream_readable_size(stream) / frameBytes,
+                          queue->spec_.rate);
     while (pa_stream_readable_size(stream) > 0) {
         const void* data = nullptr;
         std::size_t bytes = 0;
         if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0)
-            return;
-        pa_usec_t latency = 0;
-        int negative = 0;
-        const double delay = pa_stream_get_latency(stream, &latency, &negative) == 0 && !negative ? latency / 1e6 : 0;
-        std::lock_guard lock(queue->mutex_);
+            break;
         std::size_t taken = 0;
         while (taken < bytes && !queue->enqueued_.empty() && queue->running_) {
             AudioQueueBuffer* front = queue->enqueued_.front();
@@ -380,24 +388,22 @@ void PulseAudioQueue::onRead(pa_stream* stream, std::size_t, void* self)
                 std::memcpy(target, static_cast<const std::uint8_t*>(data) + taken, n);
             else
                 std::memset(target, 0, n);
+            if (queue->frontOffset_ == 0)
+                queue->bufferStart_ = queue->framesIn_ + taken / frameBytes;
             queue->frontOffset_ += n;
             taken += n;
             if (queue->frontOffset_ >= front->capacity) {
                 queue->enqueued_.pop_front();
                 queue->frontOffset_ = 0;
                 front->byteSize = front->capacity;
-                const double frames = static_cast<double>(front->capacity) / pa_frame_size(&queue->spec_);
-                const double age = delay + (bytes - taken) / static_cast<double>(pa_bytes_per_second(&queue->spec_))
-                    + frames / queue->spec_.rate;
-                const std::uint64_t now = pulseHostNow();
                 AudioTimeStamp time;
-                time.sampleTime = queue->framesDone_;
-                time.hostTime = now - std::min<std::uint64_t>(now, static_cast<std::uint64_t>(age * 1e9));
+                time.sampleTime = queue->bufferStart_;
+                time.hostTime = hostTicks(queue->clock_.hostSeconds(time.sampleTime, queue->spec_.rate));
                 time.flags = AudioTimeStamp::sampleTimeValid | AudioTimeStamp::hostTimeValid;
-                queue->framesDone_ += frames;
                 queue->hand(front, time);
             }
         }
+        queue->framesIn_ += bytes / frameBytes;
         pa_stream_drop(stream);
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/AudioQueue.h"
+#include "platform/linux/pulse/PulseHostClock.h"
 #include "platform/linux/pulse/PulseStreamHost.h"
 
 #include <condition_variable>
@@ -92,6 +93,10 @@ private:
     bool draining_ = false;
     bool disposed_ = false;
     double framesDone_ = 0;
+    // Input: every frame the stream delivered, and where they lie in time.
+    double framesIn_ = 0;
+    double bufferStart_ = 0;  // the frame the front buffer starts at
+    PulseHostClock clock_;
     std::vector<AudioQueueTimelineId> timelines_;
     AudioQueueTimelineId nextTimeline_ = 1;
 
