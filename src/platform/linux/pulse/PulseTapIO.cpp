@@ -62,7 +62,6 @@ void PulseTapIO::join(const PulsePlayingStream& playing)
         return;
     auto member = std::make_unique<Member>();
     member->source = playing;
-    member->owner = this;
     // A second of sound: far more than a cycle, so a late timer loses nothing.
     member->ring.assign(static_cast<std::size_t>(rate) * channels, 0.0f);
     pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, rate, channels};
@@ -149,16 +148,13 @@ void PulseTapIO::cycle()
         if (available > 8 * wanted) {
             member->read = member->written - 2 * wanted;
             available = 2 * wanted;
-            ++member->skips;
         }
         const std::size_t n = std::min(available, wanted);
         for (std::size_t i = 0; i < n; ++i)
             mix_[i] += member->ring[(member->read + i) % size];
         member->read += n;
-        if (n < wanted) {
+        if (n < wanted)
             member->primed = false;
-            ++member->underruns;
-        }
     }
     const std::uint64_t now = pulseHostNow();
     const std::uint32_t flags = AudioTimeStamp::sampleTimeValid | AudioTimeStamp::hostTimeValid;

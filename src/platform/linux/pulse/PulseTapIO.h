@@ -52,9 +52,6 @@ private:
         std::size_t read = 0;   // floats, monotonic
         std::size_t written = 0;
         bool primed = false;
-        std::size_t underruns = 0;
-        std::size_t skips = 0;
-        PulseTapIO* owner = nullptr;
     };
 
     static void onRead(pa_stream* stream, std::size_t bytes, void* member);
