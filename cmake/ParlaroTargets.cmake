@@ -32,10 +32,13 @@ function(parlaro_library name dir)
   endif()
 endfunction()
 
-# parlaro_test(NAME dir DEPS ...): one GoogleTest binary per folder.
+# parlaro_test(NAME dir [EXCLUDE regex] DEPS ...): one GoogleTest binary per folder.
 function(parlaro_test name dir)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "EXCLUDE" "DEPS" ${ARGN})
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${dir}/*.cpp)
+  if(ARG_EXCLUDE)
+    list(FILTER sources EXCLUDE REGEX "${ARG_EXCLUDE}")
+  endif()
   if(NOT sources)
     return()
   endif()

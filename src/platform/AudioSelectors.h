@@ -105,6 +105,8 @@ inline constexpr AudioStatus badObject = static_cast<AudioStatus>("!obj"_fcc);
 inline constexpr AudioStatus badDevice = static_cast<AudioStatus>("!dev"_fcc);
 inline constexpr AudioStatus unsupportedOperation = static_cast<AudioStatus>("unop"_fcc);
 inline constexpr AudioStatus notRunning = static_cast<AudioStatus>("stop"_fcc);
+// No sound server answers; the audio system keeps trying to reach one.
+inline constexpr AudioStatus serverUnavailable = static_cast<AudioStatus>("!srv"_fcc);
 } // namespace AudioStatuses
 
 } // namespace parlaro

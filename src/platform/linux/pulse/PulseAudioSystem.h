@@ -1,0 +1,176 @@
+#pragma once
+
+#include "platform/AudioSystem.h"
+#include "platform/linux/pulse/PulseLoop.h"
+#include "platform/linux/pulse/PulseMirror.h"
+#include "platform/linux/pulse/PulseNotifier.h"
+#include "platform/linux/pulse/PulseStreamHost.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <set>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace parlaro::sys {
+
+class PulseDeviceIO;
+class PulseTapIO;
+
+// The audio system on a PulseAudio-protocol sound server (PulseAudio itself
+// or PipeWire's server).
+//
+// Two server loops: the control loop keeps the mirror (devices, defaults,
+// processes) current from the server's events and makes its changes; the
+// stream loop runs the I/O procedures in stream callbacks. Reads answer from
+// the mirror under its mutex alone; writes wait for the server (2 s at most)
+// and re-read, so a default set is read back at once. Listeners run from the
+// notification thread, never a loop thread. A blocking call made on a loop
+// thread answers illegalOperation.
+//
+// Without a server it starts disconnected and tries again every 2 s: no
+// devices, no process list, and calls that need the server answer
+// serverUnavailable. Each (re)connection makes sure the virtual microphone's
+// modules are loaded; a reconnection is announced as 'srst' first.
+class PulseAudioSystem final : public AudioSystem {
+public:
+    struct Options {
+        // The hash the virtual microphone's modules must carry.
+        std::string driverHash;
+        double retrySeconds = 2.0;
+    };
+
+    PulseAudioSystem();
+    explicit PulseAudioSystem(Options options);
+    ~PulseAudioSystem() override;
+    PulseAudioSystem(const PulseAudioSystem&) = delete;
+    PulseAudioSystem& operator=(const PulseAudioSystem&) = delete;
+
+    // AudioSystem
+    bool hasProperty(AudioObjectId object, const AudioPropertyAddress& address) const override;
+    AudioStatus getPropertyDataSize(AudioObjectId object, const AudioPropertyAddress& address, std::uint32_t& size,
+                                    const AudioPropertyValue* qualifier = nullptr) const override;
+    AudioStatus getPropertyData(AudioObjectId object, const AudioPropertyAddress& address, AudioPropertyValue& value,
+                                const AudioPropertyValue* qualifier = nullptr) const override;
+    AudioStatus setPropertyData(AudioObjectId object, const AudioPropertyAddress& address,
+                                const AudioPropertyValue& value) override;
+    AudioListenerToken addPropertyListener(AudioObjectId object, const AudioPropertyAddress& address,
+                                           AudioCallbackQueue queue, AudioPropertyListener listener) override;
+    AudioStatus createIOProc(AudioObjectId device, AudioIOProc proc, void* context, AudioIOProcId& id) override;
+    AudioStatus destroyIOProc(AudioObjectId device, AudioIOProcId id) override;
+    AudioStatus startDevice(AudioObjectId device, AudioIOProcId id) override;
+    AudioStatus stopDevice(AudioObjectId device, AudioIOProcId id) override;
+    AudioStatus createProcessTap(const ProcessTapDescription& description, AudioObjectId& tap) override;
+    AudioStatus destroyProcessTap(AudioObjectId tap) override;
+    AudioStatus createAggregateDevice(const AggregateDeviceDescription& description, AudioObjectId& device) override;
+    AudioStatus destroyAggregateDevice(AudioObjectId device) override;
+    AudioStatus newOutputQueue(const AudioStreamDescription& format, AudioQueueOutputCallback callback,
+                               void* userData, std::shared_ptr<AudioQueue>& queue) override;
+    AudioStatus newInputQueue(const AudioStreamDescription& format, AudioQueueInputCallback callback, void* userData,
+                              std::shared_ptr<AudioQueue>& queue) override;
+    std::shared_ptr<AudioInputEngine> makeInputEngine() override;
+    std::int32_t currentProcessID() const override;
+
+    bool isConnected() const;
+    // Why the last connection attempt failed ("Connection refused"), and the
+    // server's error code; empty and 0 while connected.
+    std::string connectionError() const;
+    int connectionErrorCode() const;
+    // The server this system talks to, as its address reads.
+    std::string serverName() const;
+
+    // Installing and updating the virtual microphone: makes sure its modules
+    // are loaded with this build's hash, reloading ours (and only ours) when
+    // the hash differs. Nullopt on success, else the server's error text.
+    std::optional<std::string> ensureVirtualMic();
+    // The loaded modules carry another hash than this build's. False when
+    // they are not loaded at all: that is a missing installation.
+    bool virtualMicNeedsUpdate() const;
+
+private:
+    struct Registration;
+    struct ListenerTable;
+    struct Proc;
+
+    // Connection.
+    void connect();
+    void connectLocked(bool& ready);
+    void disconnectLocked();
+    void lost();
+    void workerLoop();
+    void scheduleRetry();
+    static void onContextState(pa_context* context, void* self);
+    static void onStreamContextState(pa_context* context, void* self);
+
+    // The mirror.
+    static void onEvent(pa_context* context, pa_subscription_event_type_t type, std::uint32_t index, void* self);
+    static void onSink(pa_context* context, const pa_sink_info* info, int eol, void* self);
+    static void onSource(pa_context* context, const pa_source_info* info, int eol, void* self);
+    static void onSinkInput(pa_context* context, const pa_sink_input_info* info, int eol, void* self);
+    static void onSourceOutput(pa_context* context, const pa_source_output_info* info, int eol, void* self);
+    static void onServer(pa_context* context, const pa_server_info* info, void* self);
+    // Under the control loop lock, off its thread: reads everything again.
+    bool refreshLocked();
+    // Rebuilds the mirror from the server state and notifies the differences.
+    void republish();
+    void notify(const std::vector<std::pair<AudioObjectId, AudioPropertyAddress>>& changes);
+    void follow();
+
+    // Writes.
+    AudioStatus setDefault(bool input, AudioObjectId device);
+    std::optional<std::string> ensureLocked();
+    void startKeepersLocked();
+    void stopKeepersLocked();
+    bool onLoopThread() const;
+    // A device's side on the server: the default device's when `uid` is
+    // empty; nullopt when there is no such device or side.
+    std::optional<PulseSide> sideFor(const std::string& uid, bool input) const;
+    std::string defaultUID(bool input) const;
+
+    Options options_;
+    const std::int32_t pid_;
+    std::string server_;
+
+    PulseLoop control_;
+    std::shared_ptr<PulseStreamHost> host_;
+    PulseLoop& streams_;
+    pa_context* context_ = nullptr;        // control loop
+    pa_context* streamContext_ = nullptr;  // stream loop
+    std::vector<pa_stream*> keepers_;      // stream loop
+
+    mutable std::mutex mirrorMutex_;
+    PulseServerState state_;
+    MirrorExtras extras_;
+    MirrorIds ids_;
+    Mirror mirror_;
+    bool connected_ = false;
+    bool everConnected_ = false;
+    std::string error_;
+    int errorCode_ = 0;
+    std::map<AudioIOProcId, std::shared_ptr<Proc>> procs_;
+    AudioIOProcId nextProc_ = 1;
+
+    std::set<AudioObjectId> gone_;
+    std::atomic<bool> live_{false};
+    bool announced_ = false;
+    std::shared_ptr<ListenerTable> listeners_;
+
+    // The worker reconnects and re-ensures, off every loop thread.
+    std::mutex workerMutex_;
+    std::condition_variable workerWake_;
+    bool workerEnding_ = false;
+    bool lostPending_ = false;
+    std::optional<std::chrono::steady_clock::time_point> retryAt_;
+    std::thread worker_;
+    // Last, so it ends first: jobs still queued run while everything else
+    // exists.
+    PulseNotifier notifier_;
+};
+
+} // namespace parlaro::sys

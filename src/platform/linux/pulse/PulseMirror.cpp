@@ -1,0 +1,336 @@
+#include "platform/linux/pulse/PulseMirror.h"
+
+#include "platform/linux/pulse/VirtualMicModules.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace parlaro::sys {
+
+namespace {
+
+std::string property(const std::map<std::string, std::string>& properties, const std::string& key)
+{
+    auto found = properties.find(key);
+    return found == properties.end() ? std::string() : found->second;
+}
+
+std::optional<std::int32_t> processID(const PulseStreamInfo& stream)
+{
+    const std::string text = property(stream.properties, "application.process.id");
+    std::int32_t pid = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), pid);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || pid <= 0)
+        return std::nullopt;
+    return pid;
+}
+
+std::uint32_t transportType(const std::map<std::string, std::string>& properties)
+{
+    const std::string bus = property(properties, "device.bus");
+    const std::string api = property(properties, "device.api");
+    if (bus.empty() && api.empty())
+        return "virt"_fcc;
+    if (bus == "usb")
+        return "usb "_fcc;
+    if (bus == "bluetooth" || api == "bluez")
+        return "blue"_fcc;
+    return "bltn"_fcc;
+}
+
+std::string lowercase(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); });
+    return text;
+}
+
+struct Sides {
+    const PulseSinkOrSource* sink = nullptr;
+    const PulseSinkOrSource* source = nullptr;
+};
+
+AudioPropertyValue storedOr(const MirrorExtras& extras, const std::string& uid, const AudioPropertyAddress& address,
+                            AudioPropertyValue fallback)
+{
+    auto found = extras.deviceValues.find({uid, address});
+    return found == extras.deviceValues.end() ? fallback : found->second;
+}
+
+} // namespace
+
+AudioObjectId MirrorIds::idFor(const std::string& key)
+{
+    auto [entry, added] = ids_.try_emplace(key, next_);
+    if (added)
+        ++next_;
+    return entry->second;
+}
+
+void MirrorIds::keepOnly(const std::set<std::string>& alive)
+{
+    std::erase_if(ids_, [&](const auto& entry) { return !alive.contains(entry.first); });
+}
+
+const MirrorObject* Mirror::find(AudioObjectId id) const
+{
+    auto found = objects.find(id);
+    return found == objects.end() ? nullptr : &found->second;
+}
+
+const AudioPropertyValue* Mirror::value(AudioObjectId id, const AudioPropertyAddress& address) const
+{
+    const MirrorObject* object = find(id);
+    if (!object)
+        return nullptr;
+    auto found = object->properties.find(address);
+    return found == object->properties.end() ? nullptr : &found->second;
+}
+
+AudioObjectId Mirror::deviceWithUID(const std::string& uid) const
+{
+    for (const auto& [id, object] : objects) {
+        if (object.kind != MirrorObject::Kind::device)
+            continue;
+        auto found = object.properties.find({"uid "_fcc});
+        if (found == object.properties.end())
+            continue;
+        const auto* text = std::get_if<AudioString>(&found->second);
+        if (text && *text && **text == uid)
+            return id;
+    }
+    return audioUnknownObject;
+}
+
+AudioObjectId Mirror::processWithPID(std::int32_t pid) const
+{
+    for (const auto& [id, object] : objects)
+        if (object.kind == MirrorObject::Kind::process && object.pid == pid)
+            return id;
+    return audioUnknownObject;
+}
+
+Mirror buildMirror(const PulseServerState& server, const MirrorExtras& extras, std::int32_t ownPid, MirrorIds& ids)
+{
+    Mirror mirror;
+    std::set<std::string> alive;
+
+    std::map<std::string, Sides> devices;
+    for (const auto& [index, sink] : server.sinks) {
+        std::string uid = property(sink.properties, uidProperty);
+        Sides& sides = devices[uid.empty() ? sink.name : uid];
+        if (!sides.sink)
+            sides.sink = &sink;
+    }
+    for (const auto& [index, source] : server.sources) {
+        // Some servers copy a sink's properties onto its monitor, so only
+        // monitor_of_sink tells a monitor apart.
+        if (source.monitorOf != pulseNoIndex)
+            continue;
+        std::string uid = property(source.properties, uidProperty);
+        Sides& sides = devices[uid.empty() ? source.name : uid];
+        if (!sides.source)
+            sides.source = &source;
+    }
+    // The injection device hears what calling applications play into the
+    // virtual speaker.
+    auto injection = devices.find(injectionUID);
+    auto speaker = devices.find(virtualMicUID);
+    if (injection != devices.end() && speaker != devices.end() && speaker->second.sink && !injection->second.source) {
+        auto monitor = server.sources.find(speaker->second.sink->monitor);
+        if (monitor != server.sources.end())
+            injection->second.source = &monitor->second;
+    }
+
+    std::map<std::uint32_t, AudioObjectId> bySink;
+    std::map<std::uint32_t, AudioObjectId> bySource;
+    std::string defaultInputName = server.defaultSource;
+    std::uint32_t defaultInput = 0;
+    std::uint32_t defaultOutput = 0;
+    for (const auto& [uid, sides] : devices) {
+        const std::string key = "device:" + uid;
+        alive.insert(key);
+        const AudioObjectId id = ids.idFor(key);
+        MirrorObject object;
+        object.kind = MirrorObject::Kind::device;
+        const PulseSinkOrSource& primary = sides.source && sides.source->monitorOf == pulseNoIndex
+            ? *sides.source
+            : *(sides.sink ? sides.sink : sides.source);
+        auto& p = object.properties;
+        p[{"uid "_fcc}] = AudioString(uid);
+        p[{"lnam"_fcc}] = AudioString(primary.description.empty() ? primary.name : primary.description);
+        p[{"slay"_fcc, AudioScope::input}] = AudioBufferLayout{
+            sides.source ? std::vector<std::uint32_t>{sides.source->channels} : std::vector<std::uint32_t>{}};
+        p[{"slay"_fcc, AudioScope::output}] = AudioBufferLayout{
+            sides.sink ? std::vector<std::uint32_t>{sides.sink->channels} : std::vector<std::uint32_t>{}};
+        p[{"tran"_fcc}] = transportType(primary.properties);
+        if (sides.sink && !sides.sink->activePort.empty()) {
+            const std::string port = lowercase(sides.sink->activePort);
+            if (port.find("headphone") != std::string::npos)
+                p[{"ssrc"_fcc, AudioScope::output}] = std::uint32_t{"hdpn"_fcc};
+            else if (port.find("speaker") != std::string::npos)
+                p[{"ssrc"_fcc, AudioScope::output}] = std::uint32_t{"ispk"_fcc};
+        }
+        const double rate = primary.rate;
+        p[{"nsrt"_fcc}] = rate;
+        p[{"nsr#"_fcc}] = std::vector<AudioValueRange>{{rate, rate}};
+        p[{"livn"_fcc}] = std::uint32_t{1};
+        p[{"fsiz"_fcc}] = storedOr(extras, uid, {"fsiz"_fcc}, std::uint32_t{pulseCycleFrames});
+        p[{"saft"_fcc, AudioScope::input}] = std::uint32_t{0};
+        p[{"saft"_fcc, AudioScope::output}] = std::uint32_t{0};
+        p[{"over"_fcc}] = storedOr(extras, uid, {"over"_fcc}, std::uint32_t{0});
+        const std::string version = property(primary.properties, versionProperty);
+        if (!version.empty())
+            p[{"dcvr"_fcc}] = AudioString(version);
+        if (sides.sink) {
+            object.sinkName = sides.sink->name;
+            object.sinkIndex = sides.sink->index;
+            bySink[sides.sink->index] = id;
+            if (sides.sink->name == server.defaultSink)
+                defaultOutput = id;
+        }
+        if (sides.source) {
+            object.sourceName = sides.source->name;
+            object.sourceIndex = sides.source->index;
+            bySource[sides.source->index] = id;
+            if (sides.source->name == defaultInputName)
+                defaultInput = id;
+        }
+        mirror.objects.emplace(id, std::move(object));
+    }
+
+    // Processes: the owners of client streams, and this program always.
+    struct Use {
+        std::set<AudioObjectId> inputs;
+        std::set<AudioObjectId> outputs;
+        bool runningInput = false;
+        bool runningOutput = false;
+        std::string bundle;
+    };
+    std::map<std::int32_t, Use> uses;
+    uses[ownPid];
+    std::map<AudioObjectId, std::uint32_t> foreignStreams;
+    auto account = [&](const PulseStreamInfo& stream, bool input) {
+        const auto& devicesOfSide = input ? bySource : bySink;
+        auto device = devicesOfSide.find(stream.device);
+        auto pid = processID(stream);
+        if (device != devicesOfSide.end() && pid != ownPid)
+            ++foreignStreams[device->second];
+        if (stream.client == pulseNoIndex || !pid)
+            return;
+        Use& use = uses[*pid];
+        if (use.bundle.empty()) {
+            use.bundle = property(stream.properties, "application.id");
+            if (use.bundle.empty())
+                use.bundle = property(stream.properties, "application.process.binary");
+        }
+        if (device == devicesOfSide.end())
+            return;
+        (input ? use.inputs : use.outputs).insert(device->second);
+        if (!stream.corked)
+            (input ? use.runningInput : use.runningOutput) = true;
+    };
+    for (const auto& [index, stream] : server.sinkInputs)
+        account(stream, false);
+    for (const auto& [index, stream] : server.sourceOutputs)
+        account(stream, true);
+    for (const auto& [pid, use] : uses) {
+        const std::string key = "process:" + std::to_string(pid);
+        alive.insert(key);
+        const AudioObjectId id = ids.idFor(key);
+        MirrorObject object;
+        object.kind = MirrorObject::Kind::process;
+        object.pid = pid;
+        auto& p = object.properties;
+        p[{"ppid"_fcc}] = static_cast<std::uint32_t>(pid);
+        if (!use.bundle.empty())
+            p[{"pbid"_fcc}] = AudioString(use.bundle);
+        p[{"piri"_fcc}] = std::uint32_t{use.runningInput ? 1u : 0u};
+        p[{"piro"_fcc}] = std::uint32_t{use.runningOutput ? 1u : 0u};
+        p[{"pdv#"_fcc, AudioScope::input}] = std::vector<std::uint32_t>(use.inputs.begin(), use.inputs.end());
+        p[{"pdv#"_fcc, AudioScope::output}] = std::vector<std::uint32_t>(use.outputs.begin(), use.outputs.end());
+        mirror.objects.emplace(id, std::move(object));
+    }
+
+    // The virtual devices tell when someone else starts or stops I/O on them.
+    for (const char* uid : {virtualMicUID, injectionUID}) {
+        auto found = devices.find(uid);
+        if (found == devices.end())
+            continue;
+        const AudioObjectId id = ids.idFor(std::string("device:") + uid);
+        mirror.objects[id].properties[{"dcio"_fcc}] = std::uint32_t{foreignStreams[id]};
+    }
+
+    const AudioStreamDescription tapFormat = AudioStreamDescription::pcm({48000, 2, SampleType::float32, true});
+    for (const auto& [id, tap] : extras.taps) {
+        MirrorObject object;
+        object.kind = MirrorObject::Kind::tap;
+        object.listed = false;
+        object.properties[{"tfmt"_fcc}] = tapFormat;
+        object.properties[{"tuid"_fcc}] = AudioString(tap.uuid.toString());
+        mirror.objects.emplace(id, std::move(object));
+    }
+    for (const auto& aggregate : extras.aggregates) {
+        MirrorObject object;
+        object.kind = MirrorObject::Kind::device;
+        object.aggregate = true;
+        auto& p = object.properties;
+        p[{"uid "_fcc}] = AudioString(aggregate.description.uid);
+        p[{"lnam"_fcc}] = AudioString(aggregate.description.name);
+        p[{"slay"_fcc, AudioScope::input}] = AudioBufferLayout{{2}};
+        p[{"slay"_fcc, AudioScope::output}] = AudioBufferLayout{};
+        p[{"tran"_fcc}] = std::uint32_t{"grup"_fcc};
+        p[{"nsrt"_fcc}] = 48000.0;
+        p[{"nsr#"_fcc}] = std::vector<AudioValueRange>{{48000.0, 48000.0}};
+        p[{"livn"_fcc}] = std::uint32_t{1};
+        p[{"fsiz"_fcc}] = std::uint32_t{pulseCycleFrames};
+        p[{"saft"_fcc, AudioScope::input}] = std::uint32_t{0};
+        p[{"saft"_fcc, AudioScope::output}] = std::uint32_t{0};
+        mirror.objects.emplace(aggregate.id, std::move(object));
+    }
+
+    std::vector<std::uint32_t> deviceList;
+    std::vector<std::uint32_t> processList;
+    for (const auto& [id, object] : mirror.objects) {
+        if (object.kind == MirrorObject::Kind::device && object.listed)
+            deviceList.push_back(id);
+        else if (object.kind == MirrorObject::Kind::process)
+            processList.push_back(id);
+    }
+    MirrorObject system;
+    system.kind = MirrorObject::Kind::system;
+    system.listed = false;
+    system.properties[{"dev#"_fcc}] = std::move(deviceList);
+    system.properties[{"prs#"_fcc}] = std::move(processList);
+    system.properties[{"dIn "_fcc}] = defaultInput;
+    system.properties[{"dOut"_fcc}] = defaultOutput;
+    system.properties[{"srst"_fcc}] = extras.restarts;
+    mirror.objects.emplace(audioSystemObject, std::move(system));
+
+    ids.keepOnly(alive);
+    return mirror;
+}
+
+std::vector<std::pair<AudioObjectId, AudioPropertyAddress>> mirrorChanges(const Mirror& before, const Mirror& after)
+{
+    std::vector<std::pair<AudioObjectId, AudioPropertyAddress>> changes;
+    for (const auto& [id, old] : before.objects) {
+        const MirrorObject* now = after.find(id);
+        if (!now) {
+            if (old.kind == MirrorObject::Kind::device)
+                changes.emplace_back(id, AudioPropertyAddress{"livn"_fcc});
+            continue;
+        }
+        for (const auto& [address, value] : old.properties) {
+            auto found = now->properties.find(address);
+            if (found == now->properties.end() || !(found->second == value))
+                changes.emplace_back(id, address);
+        }
+        for (const auto& [address, value] : now->properties)
+            if (!old.properties.contains(address))
+                changes.emplace_back(id, address);
+    }
+    return changes;
+}
+
+} // namespace parlaro::sys

@@ -1,0 +1,25 @@
+#include "PulseTestServer.h"
+
+#include "platform/linux/pulse/AudioSystemFactory.h"
+#include "platform/linux/pulse/PulseAudioSystem.h"
+#include "platform/sim/SimAudioSystem.h"
+
+#include <cstdlib>
+
+namespace parlaro::sys {
+namespace {
+
+TEST(AudioSystemFactory, TheEnvironmentChoosesTheSimOrTheSoundServer)
+{
+    PARLARO_REQUIRE_TEST_SERVER();
+    setenv("PARLARO_AUDIO", "sim", 1);
+    EXPECT_NE(dynamic_cast<sim::SimAudioSystem*>(makeAudioSystem().get()), nullptr);
+    unsetenv("PARLARO_AUDIO");
+    auto real = makeAudioSystem();
+    auto* pulse = dynamic_cast<PulseAudioSystem*>(real.get());
+    ASSERT_NE(pulse, nullptr);
+    EXPECT_TRUE(pulse->isConnected());
+}
+
+} // namespace
+} // namespace parlaro::sys

@@ -1,0 +1,681 @@
+#include "PulseTestServer.h"
+
+#include "platform/linux/pulse/PulseAudioSystem.h"
+#include "platform/linux/pulse/VirtualMicModules.h"
+#include "runtime/Error.h"
+
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <mutex>
+
+namespace parlaro::sys {
+namespace {
+
+using test::Child;
+using test::pactl;
+using test::waitUntil;
+
+AudioObjectId deviceWithUID(const AudioSystem& system, const std::string& uid)
+{
+    AudioPropertyValue qualifier = AudioString(uid);
+    std::uint32_t id = 0;
+    system.get(audioSystemObject, {"uidd"_fcc}, id, &qualifier);
+    return id;
+}
+
+std::uint32_t number(const AudioSystem& system, AudioObjectId object, const AudioPropertyAddress& address)
+{
+    std::uint32_t value = 0xdeadbeef;
+    system.get(object, address, value);
+    return value;
+}
+
+std::vector<std::uint32_t> list(const AudioSystem& system, AudioObjectId object, const AudioPropertyAddress& address)
+{
+    std::vector<std::uint32_t> value;
+    system.get(object, address, value);
+    return value;
+}
+
+std::size_t lineCount(const std::string& text, const std::string& word)
+{
+    std::size_t count = 0;
+    for (std::size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1))
+        ++count;
+    return count;
+}
+
+// Counts a listener's calls from any thread.
+struct Counter {
+    std::atomic<int> calls{0};
+    AudioPropertyListener listener()
+    {
+        return [this](std::span<const AudioPropertyAddress>) { ++calls; };
+    }
+};
+
+class PulseAudioSystemTest : public ::testing::Test {
+protected:
+    void SetUp() override { PARLARO_REQUIRE_TEST_SERVER(); }
+};
+
+TEST_F(PulseAudioSystemTest, MirrorsDevicesDefaultsAndProcesses)
+{
+    PulseAudioSystem system;
+    ASSERT_TRUE(system.isConnected()) << system.connectionError();
+
+    const AudioObjectId speakers = deviceWithUID(system, "test_speakers");
+    const AudioObjectId mic = deviceWithUID(system, virtualMicUID);
+    const AudioObjectId injection = deviceWithUID(system, injectionUID);
+    ASSERT_NE(speakers, 0u);
+    ASSERT_NE(mic, 0u);
+    ASSERT_NE(injection, 0u);
+    // Monitors are sides of their sink's device, never devices of their own.
+    EXPECT_EQ(deviceWithUID(system, "test_speakers.monitor"), 0u);
+    const auto devices = list(system, audioSystemObject, {"dev#"_fcc});
+    EXPECT_EQ(devices.size(), 3u);
+
+    AudioBufferLayout layout;
+    EXPECT_EQ(system.get(speakers, {"slay"_fcc, AudioScope::output}, layout), AudioStatuses::ok);
+    EXPECT_EQ(layout.totalChannels(), 2u);
+    EXPECT_EQ(system.get(speakers, {"slay"_fcc, AudioScope::input}, layout), AudioStatuses::ok);
+    EXPECT_EQ(layout.totalChannels(), 0u);
+    EXPECT_EQ(system.get(mic, {"slay"_fcc, AudioScope::input}, layout), AudioStatuses::ok);
+    EXPECT_EQ(layout.totalChannels(), 2u);
+    EXPECT_EQ(system.get(injection, {"slay"_fcc, AudioScope::input}, layout), AudioStatuses::ok);
+    EXPECT_EQ(layout.totalChannels(), 2u);
+    EXPECT_EQ(number(system, speakers, {"tran"_fcc}), "virt"_fcc);
+    EXPECT_EQ(number(system, speakers, {"fsiz"_fcc}), 1024u);
+    EXPECT_EQ(number(system, speakers, {"livn"_fcc}), 1u);
+    AudioString version;
+    EXPECT_EQ(system.get(mic, {"dcvr"_fcc}, version), AudioStatuses::ok);
+    EXPECT_EQ(version, AudioString(driverVersion));
+    EXPECT_TRUE(system.hasProperty(mic, {"dcio"_fcc}));
+    EXPECT_TRUE(system.hasProperty(injection, {"dcio"_fcc}));
+    EXPECT_FALSE(system.hasProperty(speakers, {"dcio"_fcc}));
+    EXPECT_FALSE(system.hasProperty(mic, {"dcck"_fcc}));
+
+    // Loading the modules left the user's defaults alone.
+    EXPECT_EQ(number(system, audioSystemObject, {"dOut"_fcc}), speakers);
+    EXPECT_EQ(number(system, audioSystemObject, {"dIn "_fcc}), 0u);
+
+    // This process always has its process object.
+    AudioPropertyValue pid = static_cast<std::uint32_t>(system.currentProcessID());
+    std::uint32_t own = 0;
+    EXPECT_EQ(system.get(audioSystemObject, {"id2p"_fcc}, own, &pid), AudioStatuses::ok);
+    EXPECT_NE(own, 0u);
+    EXPECT_EQ(number(system, own, {"ppid"_fcc}), static_cast<std::uint32_t>(system.currentProcessID()));
+    const auto processes = list(system, audioSystemObject, {"prs#"_fcc});
+    EXPECT_NE(std::find(processes.begin(), processes.end(), own), processes.end());
+
+    EXPECT_EQ(system.get(speakers, {"nope"_fcc}, own), AudioStatuses::unknownProperty);
+    EXPECT_EQ(system.get(77777, {"livn"_fcc}, own), AudioStatuses::badObject);
+}
+
+TEST_F(PulseAudioSystemTest, DefaultsAreWrittenAndReadBack)
+{
+    PulseAudioSystem system;
+    const AudioObjectId mic = deviceWithUID(system, virtualMicUID);
+    const AudioObjectId speakers = deviceWithUID(system, "test_speakers");
+    ASSERT_NE(mic, 0u);
+    Counter changed;
+    auto token = system.addPropertyListener(audioSystemObject, {"dIn "_fcc}, AudioCallbackQueue(), changed.listener());
+    ASSERT_TRUE(token.isActive());
+
+    EXPECT_EQ(system.setPropertyData(audioSystemObject, {"dIn "_fcc}, std::uint32_t{mic}), AudioStatuses::ok);
+    EXPECT_EQ(number(system, audioSystemObject, {"dIn "_fcc}), mic);
+    EXPECT_TRUE(waitUntil([&] { return changed.calls > 0; }));
+
+    // Unknown devices and devices without that side are refused.
+    EXPECT_EQ(system.setPropertyData(audioSystemObject, {"dIn "_fcc}, std::uint32_t{99999}), AudioStatuses::badDevice);
+    EXPECT_EQ(system.setPropertyData(audioSystemObject, {"dIn "_fcc}, std::uint32_t{speakers}),
+              AudioStatuses::badDevice);
+    EXPECT_EQ(system.setPropertyData(audioSystemObject, {"dIn "_fcc}, 1.0), AudioStatuses::badPropertySize);
+    EXPECT_EQ(number(system, audioSystemObject, {"dIn "_fcc}), mic);
+
+    pactl("set-default-source test_speakers.monitor");
+    EXPECT_TRUE(waitUntil([&] { return number(system, audioSystemObject, {"dIn "_fcc}) == 0; }));
+}
+
+TEST_F(PulseAudioSystemTest, DeviceChangesReachListeners)
+{
+    PulseAudioSystem system;
+    Counter listChanged;
+    auto token = system.addPropertyListener(audioSystemObject, {"dev#"_fcc}, AudioCallbackQueue(),
+                                            listChanged.listener());
+    const std::string module = pactl("load-module module-null-sink sink_name=extra_sink rate=44100");
+    EXPECT_TRUE(waitUntil([&] { return listChanged.calls > 0; }));
+    AudioObjectId extra = 0;
+    EXPECT_TRUE(waitUntil([&] { return (extra = deviceWithUID(system, "extra_sink")) != 0; }));
+
+    // A 48 kHz stream on the idle 44.1 kHz sink switches its rate.
+    Counter rateChanged;
+    auto rateToken = system.addPropertyListener(extra, {"nsrt"_fcc}, AudioCallbackQueue(), rateChanged.listener());
+    double rate = 0;
+    EXPECT_EQ(system.get(extra, {"nsrt"_fcc}, rate), AudioStatuses::ok);
+    EXPECT_EQ(rate, 44100.0);
+    {
+        Child player({"pacat", "--raw", "--format=float32le", "--rate=48000", "--channels=2", "-d", "extra_sink"},
+                     Child::Pipe::input);
+        std::vector<float> silence(4800 * 2, 0.0f);
+        waitUntil([&] {
+            player.write(silence.data(), silence.size());
+            return rateChanged.calls > 0;
+        });
+        EXPECT_GT(rateChanged.calls, 0);
+        EXPECT_EQ(system.get(extra, {"nsrt"_fcc}, rate), AudioStatuses::ok);
+        EXPECT_EQ(rate, 48000.0);
+    }
+
+    // Unloading: the device is gone, its 'livn' reads 0, and ids are not reused.
+    Counter alive;
+    auto aliveToken = system.addPropertyListener(extra, {"livn"_fcc}, AudioCallbackQueue(), alive.listener());
+    listChanged.calls = 0;
+    pactl("unload-module " + module);
+    EXPECT_TRUE(waitUntil([&] { return alive.calls > 0 && listChanged.calls > 0; }));
+    EXPECT_EQ(number(system, extra, {"livn"_fcc}), 0u);
+    const auto devices = list(system, audioSystemObject, {"dev#"_fcc});
+    EXPECT_EQ(std::find(devices.begin(), devices.end(), extra), devices.end());
+
+    const std::string again = pactl("load-module module-null-sink sink_name=extra_sink");
+    AudioObjectId second = 0;
+    EXPECT_TRUE(waitUntil([&] { return (second = deviceWithUID(system, "extra_sink")) != 0; }));
+    EXPECT_NE(second, extra);
+
+    // A released token is never called again.
+    listChanged.calls = 0;
+    token.release();
+    pactl("unload-module " + again);
+    EXPECT_TRUE(waitUntil([&] { return deviceWithUID(system, "extra_sink") == 0; }));
+    EXPECT_EQ(listChanged.calls, 0);
+    EXPECT_EQ(system.addPropertyListener(55555, {"livn"_fcc}, AudioCallbackQueue(), alive.listener()).status(),
+              AudioStatuses::badObject);
+}
+
+TEST_F(PulseAudioSystemTest, WithoutServerItStartsDisconnectedAndRefusesWork)
+{
+    const std::string saved = std::getenv("PULSE_SERVER");
+    setenv("PULSE_SERVER", "unix:/nonexistent", 1);
+    {
+        PulseAudioSystem system;
+        setenv("PULSE_SERVER", saved.c_str(), 1);
+        EXPECT_FALSE(system.isConnected());
+        EXPECT_EQ(system.connectionError(), "Connection refused");
+        EXPECT_EQ(system.connectionErrorCode(), 6);
+        EXPECT_TRUE(list(system, audioSystemObject, {"dev#"_fcc}).empty());
+        EXPECT_FALSE(system.hasProperty(audioSystemObject, {"prs#"_fcc}));
+        AudioObjectId tap = 1;
+        EXPECT_EQ(system.createProcessTap({}, tap), AudioStatuses::serverUnavailable);
+        EXPECT_EQ(tap, 0u);
+        EXPECT_EQ(AudioStatuses::serverUnavailable, 561214070);
+        EXPECT_EQ(system.ensureVirtualMic(), std::optional<std::string>("Connection refused"));
+    }
+}
+
+TEST_F(PulseAudioSystemTest, ServerRestartIsAnnouncedAndDevicesComeBack)
+{
+    PulseAudioSystem system;
+    ASSERT_TRUE(system.isConnected());
+    Counter restarted;
+    auto token = system.addPropertyListener(audioSystemObject, {"srst"_fcc}, AudioCallbackQueue(),
+                                            restarted.listener());
+    const std::string daemon = PARLARO_PULSE_DAEMON;
+    ASSERT_EQ(std::system((daemon + " stop " + test::pulseTestDir()).c_str()), 0);
+    EXPECT_TRUE(waitUntil([&] { return !system.isConnected(); }));
+    EXPECT_TRUE(list(system, audioSystemObject, {"dev#"_fcc}).empty());
+    AudioObjectId tap = 0;
+    EXPECT_EQ(system.createProcessTap({}, tap), AudioStatuses::serverUnavailable);
+    ASSERT_EQ(std::system((daemon + " start " + test::pulseTestDir()).c_str()), 0);
+    EXPECT_TRUE(waitUntil([&] { return restarted.calls > 0; }, 10));
+    EXPECT_TRUE(waitUntil([&] { return deviceWithUID(system, virtualMicUID) != 0; }, 10));
+    EXPECT_NE(deviceWithUID(system, "test_speakers"), 0u);
+    EXPECT_EQ(number(system, audioSystemObject, {"srst"_fcc}), 1u);
+}
+
+TEST_F(PulseAudioSystemTest, EnsureLoadsOnceAndReloadsOnlyOurModulesOnAnotherHash)
+{
+    PulseAudioSystem first;
+    const std::string before = pactl("list short modules");
+    {
+        PulseAudioSystem second;
+        EXPECT_EQ(pactl("list short modules"), before);
+        EXPECT_FALSE(second.virtualMicNeedsUpdate());
+    }
+    {
+        PulseAudioSystem changed(PulseAudioSystem::Options{"another hash", 2.0});
+        EXPECT_FALSE(changed.virtualMicNeedsUpdate());
+        const std::string after = pactl("list short modules");
+        EXPECT_NE(after, before);
+        EXPECT_EQ(lineCount(after, "module-null-sink"), 3u);
+        EXPECT_EQ(lineCount(after, "module-remap-source"), 1u);
+        EXPECT_NE(after.find("sink_name=test_speakers"), std::string::npos);
+        // The speakers' module was never touched.
+        EXPECT_EQ(before.substr(0, before.find("sink_name=test_speakers")),
+                  after.substr(0, after.find("sink_name=test_speakers")));
+    }
+    EXPECT_TRUE(waitUntil([&] { return first.virtualMicNeedsUpdate(); }));
+    EXPECT_EQ(first.ensureVirtualMic(), std::nullopt);
+    EXPECT_FALSE(first.virtualMicNeedsUpdate());
+    EXPECT_EQ(number(first, audioSystemObject, {"dOut"_fcc}), deviceWithUID(first, "test_speakers"));
+}
+
+// Plays a sine on every output channel.
+struct Tone {
+    double frequency = 440;
+    double amplitude = 0.5;
+    double phase = 0;
+    std::atomic<int> cycles{0};
+
+    static AudioStatus play(AudioObjectId, const AudioTimeStamp&, std::span<const AudioIOBuffer>,
+                            const AudioTimeStamp&, std::span<AudioIOBuffer> output, const AudioTimeStamp&,
+                            void* context)
+    {
+        auto* tone = static_cast<Tone*>(context);
+        for (auto& buffer : output) {
+            double phase = tone->phase;
+            for (std::uint32_t frame = 0; frame < buffer.frames(); ++frame) {
+                const float sample = static_cast<float>(tone->amplitude * std::sin(phase));
+                for (std::uint32_t c = 0; c < buffer.channels; ++c)
+                    buffer.data[frame * buffer.channels + c] = sample;
+                phase += 2 * M_PI * tone->frequency / 48000.0;
+            }
+            tone->phase = std::fmod(phase, 2 * M_PI);
+        }
+        ++tone->cycles;
+        return 0;
+    }
+};
+
+TEST_F(PulseAudioSystemTest, SoundPlayedIntoTheInjectionReachesTheVirtualMicrophone)
+{
+    PulseAudioSystem system;
+    const AudioObjectId injection = deviceWithUID(system, injectionUID);
+    const AudioObjectId mic = deviceWithUID(system, virtualMicUID);
+    ASSERT_NE(injection, 0u);
+    Counter io;
+    auto ioToken = system.addPropertyListener(mic, {"dcio"_fcc}, AudioCallbackQueue(), io.listener());
+
+    Tone tone;
+    AudioIOProcId proc = 0;
+    ASSERT_EQ(system.createIOProc(injection, Tone::play, &tone, proc), AudioStatuses::ok);
+    // Output only: the injection's input side stays off.
+    AudioStreamUsage inputOff{proc, {0}};
+    EXPECT_EQ(system.setPropertyData(injection, {"suse"_fcc, AudioScope::input}, inputOff), AudioStatuses::ok);
+    ASSERT_EQ(system.startDevice(injection, proc), AudioStatuses::ok);
+
+    std::vector<float> heard(48000);
+    {
+        Child recorder({"parec", "--raw", "--format=float32le", "--rate=48000", "--channels=1", "-d",
+                        "parlaro_virtualmic_input"},
+                       Child::Pipe::output);
+        // Half a second settles the path, the next second is measured.
+        std::vector<float> settle(24000);
+        ASSERT_TRUE(recorder.read(settle.data(), settle.size()));
+        ASSERT_TRUE(recorder.read(heard.data(), heard.size()));
+
+        AudioPropertyValue pid = static_cast<std::uint32_t>(recorder.pid());
+        std::uint32_t process = 0;
+        EXPECT_TRUE(waitUntil([&] {
+            system.get(audioSystemObject, {"id2p"_fcc}, process, &pid);
+            return process != 0;
+        }));
+        const auto inputs = list(system, process, {"pdv#"_fcc, AudioScope::input});
+        EXPECT_EQ(inputs, std::vector<std::uint32_t>{mic});
+        EXPECT_EQ(number(system, process, {"piri"_fcc}), 1u);
+        EXPECT_TRUE(waitUntil([&] { return io.calls > 0; }));
+        EXPECT_EQ(number(system, mic, {"dcio"_fcc}), 1u);
+    }
+    EXPECT_EQ(system.stopDevice(injection, proc), AudioStatuses::ok);
+    const int cycles = tone.cycles;
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    EXPECT_EQ(tone.cycles, cycles) << "a cycle ran after stopDevice returned";
+    EXPECT_EQ(system.destroyIOProc(injection, proc), AudioStatuses::ok);
+
+    const double frequency = test::measuredFrequency(heard, 48000);
+    EXPECT_NEAR(frequency, 440.0, 4.4);
+    std::printf("virtual microphone: %.3f Hz (error %.3f %%)\n", frequency, std::abs(frequency - 440) / 4.4);
+}
+
+// Keeps the last second a far-end capture heard (left channel).
+struct Capture {
+    std::mutex mutex;
+    std::vector<float> left = std::vector<float>(48000, 0.0f);
+    std::size_t written = 0;
+
+    static AudioStatus hear(AudioObjectId, const AudioTimeStamp&, std::span<const AudioIOBuffer> input,
+                            const AudioTimeStamp&, std::span<AudioIOBuffer>, const AudioTimeStamp&, void* context)
+    {
+        auto* capture = static_cast<Capture*>(context);
+        std::lock_guard lock(capture->mutex);
+        if (input.empty())
+            return 0;
+        for (std::uint32_t frame = 0; frame < input[0].frames(); ++frame)
+            capture->left[capture->written++ % capture->left.size()] = input[0].data[frame * input[0].channels];
+        return 0;
+    }
+    std::vector<float> lastSecond()
+    {
+        std::lock_guard lock(mutex);
+        std::vector<float> ordered;
+        for (std::size_t i = 0; i < left.size(); ++i)
+            ordered.push_back(left[(written + i) % left.size()]);
+        return ordered;
+    }
+};
+
+TEST_F(PulseAudioSystemTest, FarEndCaptureHearsOtherProgramsButNotOurs)
+{
+    PulseAudioSystem system;
+    const AudioObjectId speakers = deviceWithUID(system, "test_speakers");
+    ASSERT_NE(speakers, 0u);
+
+    // Our own 660 Hz on the default output.
+    Tone ours{660, 0.4};
+    AudioIOProcId playing = 0;
+    ASSERT_EQ(system.createIOProc(speakers, Tone::play, &ours, playing), AudioStatuses::ok);
+    ASSERT_EQ(system.startDevice(speakers, playing), AudioStatuses::ok);
+
+    AudioPropertyValue pid = static_cast<std::uint32_t>(system.currentProcessID());
+    std::uint32_t own = 0;
+    system.get(audioSystemObject, {"id2p"_fcc}, own, &pid);
+    ProcessTapDescription description;
+    description.excludedProcesses = {own};
+    AudioObjectId tap = 0;
+    ASSERT_EQ(system.createProcessTap(description, tap), AudioStatuses::ok);
+    AudioStreamDescription format;
+    EXPECT_EQ(system.get(tap, {"tfmt"_fcc}, format), AudioStatuses::ok);
+    EXPECT_EQ(format.sampleRate, 48000.0);
+    EXPECT_EQ(format.channelsPerFrame, 2u);
+    AggregateDeviceDescription aggregate{"Parlaro Listen", "com.parlaro.listen.test", true, true,
+                                         {description.uuid.toString()}};
+    AudioObjectId device = 0;
+    ASSERT_EQ(system.createAggregateDevice(aggregate, device), AudioStatuses::ok);
+    Capture capture;
+    AudioIOProcId listening = 0;
+    ASSERT_EQ(system.createIOProc(device, Capture::hear, &capture, listening), AudioStatuses::ok);
+    ASSERT_EQ(system.startDevice(device, listening), AudioStatuses::ok);
+
+    // While no one else plays, cycles of silence keep coming: our own tone
+    // is left out.
+    EXPECT_TRUE(waitUntil([&] {
+        std::lock_guard lock(capture.mutex);
+        return capture.written >= 48000;
+    }));
+    EXPECT_LT(test::amplitudeAt(capture.lastSecond(), 48000, 660), 0.01);
+
+    // Another program starts playing 880 Hz while the capture runs: its
+    // stream joins the mix.
+    Child player({"pacat", "--raw", "--format=float32le", "--rate=48000", "--channels=2", "--latency-msec=40",
+                  "-d", "test_speakers"},
+                 Child::Pipe::input);
+    std::vector<float> tone(48000 * 2);
+    for (std::size_t i = 0; i < 48000; ++i)
+        tone[2 * i] = tone[2 * i + 1] = static_cast<float>(0.4 * std::sin(2 * M_PI * 880 * i / 48000.0));
+    std::atomic<bool> feeding{true};
+    std::thread feeder([&] {
+        while (feeding && player.write(tone.data(), tone.size())) {
+        }
+    });
+
+    // The other program's stream joins once it plays; a second later the
+    // window holds nothing but its sound.
+    waitUntil([&] { return test::amplitudeAt(capture.lastSecond(), 48000, 880) >= 0.1; }, 10);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    const std::vector<float> heard = capture.lastSecond();
+    EXPECT_EQ(system.stopDevice(device, listening), AudioStatuses::ok);
+    EXPECT_EQ(system.destroyIOProc(device, listening), AudioStatuses::ok);
+    EXPECT_EQ(system.destroyAggregateDevice(device), AudioStatuses::ok);
+    EXPECT_EQ(system.destroyProcessTap(tap), AudioStatuses::ok);
+    EXPECT_EQ(system.stopDevice(speakers, playing), AudioStatuses::ok);
+    EXPECT_EQ(system.destroyIOProc(speakers, playing), AudioStatuses::ok);
+    feeding = false;
+    player.stop();
+    feeder.join();
+
+    const double theirs = test::amplitudeAt(heard, 48000, 880);
+    const double mine = test::amplitudeAt(heard, 48000, 660);
+    std::printf("far-end capture: 880 Hz at %.3f, 660 Hz at %.3f\n", theirs, mine);
+    EXPECT_GE(theirs, 0.35);
+    EXPECT_LE(mine, 0.01);
+}
+
+// An I/O procedure that tries to stop its own device.
+struct SelfStopper {
+    AudioSystem* system = nullptr;
+    AudioObjectId device = 0;
+    AudioIOProcId proc = 0;
+    std::atomic<AudioStatus> status{AudioStatuses::ok};
+    std::atomic<int> cycles{0};
+
+    static AudioStatus run(AudioObjectId, const AudioTimeStamp&, std::span<const AudioIOBuffer>, const AudioTimeStamp&,
+                           std::span<AudioIOBuffer>, const AudioTimeStamp&, void* context)
+    {
+        auto* self = static_cast<SelfStopper*>(context);
+        if (self->cycles++ == 0)
+            self->status = self->system->stopDevice(self->device, self->proc);
+        return 0;
+    }
+};
+
+TEST_F(PulseAudioSystemTest, BlockingCallsFromAStreamCallbackAreRefused)
+{
+    PulseAudioSystem system;
+    SelfStopper stopper{&system, deviceWithUID(system, "test_speakers")};
+    ASSERT_EQ(system.createIOProc(stopper.device, SelfStopper::run, &stopper, stopper.proc), AudioStatuses::ok);
+    ASSERT_EQ(system.startDevice(stopper.device, stopper.proc), AudioStatuses::ok);
+    EXPECT_TRUE(waitUntil([&] { return stopper.cycles > 1; }));
+    EXPECT_EQ(stopper.status, AudioStatuses::illegalOperation);
+    EXPECT_EQ(system.stopDevice(stopper.device, stopper.proc), AudioStatuses::ok);
+    EXPECT_EQ(system.destroyIOProc(stopper.device, stopper.proc), AudioStatuses::ok);
+}
+
+// Output that stalls once for a fifth of a second, longer than it buffers.
+struct Stall {
+    std::atomic<int> cycles{0};
+    static AudioStatus run(AudioObjectId, const AudioTimeStamp&, std::span<const AudioIOBuffer>, const AudioTimeStamp&,
+                           std::span<AudioIOBuffer>, const AudioTimeStamp&, void* context)
+    {
+        auto* stall = static_cast<Stall*>(context);
+        if (stall->cycles++ == 10)
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        return 0;
+    }
+};
+
+TEST_F(PulseAudioSystemTest, UnderflowsAreCountedAndNotified)
+{
+    PulseAudioSystem system;
+    const AudioObjectId speakers = deviceWithUID(system, "test_speakers");
+    Counter overloaded;
+    auto token = system.addPropertyListener(speakers, {"over"_fcc}, AudioCallbackQueue(), overloaded.listener());
+    Stall stall;
+    AudioIOProcId proc = 0;
+    ASSERT_EQ(system.createIOProc(speakers, Stall::run, &stall, proc), AudioStatuses::ok);
+    ASSERT_EQ(system.startDevice(speakers, proc), AudioStatuses::ok);
+    EXPECT_TRUE(waitUntil([&] { return overloaded.calls > 0; }));
+    EXPECT_GE(number(system, speakers, {"over"_fcc}), 1u);
+    EXPECT_EQ(system.stopDevice(speakers, proc), AudioStatuses::ok);
+    EXPECT_EQ(system.destroyIOProc(speakers, proc), AudioStatuses::ok);
+}
+
+TEST_F(PulseAudioSystemTest, StartStopCyclesLeaveNothingBehind)
+{
+    for (int round = 0; round < 3; ++round) {
+        PulseAudioSystem system;
+        const AudioObjectId speakers = deviceWithUID(system, "test_speakers");
+        Tone tone;
+        for (int cycle = 0; cycle < 5; ++cycle) {
+            AudioIOProcId proc = 0;
+            ASSERT_EQ(system.createIOProc(speakers, Tone::play, &tone, proc), AudioStatuses::ok);
+            ASSERT_EQ(system.startDevice(speakers, proc), AudioStatuses::ok);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            ASSERT_EQ(system.stopDevice(speakers, proc), AudioStatuses::ok);
+            ASSERT_EQ(system.destroyIOProc(speakers, proc), AudioStatuses::ok);
+        }
+    }
+    // The sink inputs we made are gone (the keepers of live systems aside).
+    EXPECT_TRUE(waitUntil([] { return pactl("list short sink-inputs").empty(); }));
+}
+
+} // namespace
+} // namespace parlaro::sys
+
+namespace parlaro::sys {
+namespace {
+
+struct QueueRecord {
+    std::mutex mutex;
+    int played = 0;
+    std::vector<float> recorded;
+    std::vector<AudioTimeStamp> times;
+
+    static void output(void* self, AudioQueue&, AudioQueueBuffer&)
+    {
+        auto* record = static_cast<QueueRecord*>(self);
+        std::lock_guard lock(record->mutex);
+        ++record->played;
+    }
+    static void input(void* self, AudioQueue& queue, AudioQueueBuffer& buffer, const AudioTimeStamp& time)
+    {
+        auto* record = static_cast<QueueRecord*>(self);
+        {
+            std::lock_guard lock(record->mutex);
+            record->recorded.insert(record->recorded.end(), buffer.data, buffer.data + buffer.byteSize / 4);
+            record->times.push_back(time);
+        }
+        queue.enqueueBuffer(buffer);
+    }
+};
+
+TEST_F(PulseAudioSystemTest, QueuesPlayIntoTheInjectionAndRecordTheVirtualMicrophone)
+{
+    PulseAudioSystem system;
+    QueueRecord record;
+    const auto mono = AudioStreamDescription::pcm({48000, 1, SampleType::float32, true});
+
+    std::shared_ptr<AudioQueue> recorder;
+    ASSERT_EQ(system.newInputQueue(mono, QueueRecord::input, &record, recorder), AudioStatuses::ok);
+    ASSERT_TRUE(recorder);
+    EXPECT_EQ(recorder->setProperty("aqcd"_fcc, AudioString(std::string(virtualMicUID))), AudioStatuses::ok);
+    for (int i = 0; i < 4; ++i) {
+        AudioQueueBuffer* buffer = nullptr;
+        ASSERT_EQ(recorder->allocateBuffer(4800 * 4, buffer), AudioStatuses::ok);
+        ASSERT_EQ(recorder->enqueueBuffer(*buffer), AudioStatuses::ok);
+    }
+    ASSERT_EQ(recorder->start(), AudioStatuses::ok);
+
+    std::shared_ptr<AudioQueue> player;
+    ASSERT_EQ(system.newOutputQueue(mono, QueueRecord::output, &record, player), AudioStatuses::ok);
+    // Unchosen, a queue names the default device; a device that does not
+    // exist is refused.
+    AudioString device;
+    EXPECT_EQ(player->get("aqcd"_fcc, device), AudioStatuses::ok);
+    EXPECT_EQ(device, AudioString("test_speakers"));
+    EXPECT_EQ(player->setProperty("aqcd"_fcc, AudioString("no such device")), AudioStatuses::badDevice);
+    EXPECT_EQ(player->setProperty("aqcd"_fcc, AudioString(std::string(injectionUID))), AudioStatuses::ok);
+    EXPECT_EQ(player->get("aqcd"_fcc, device), AudioStatuses::ok);
+    EXPECT_EQ(device, AudioString(std::string(injectionUID)));
+    double phase = 0;
+    for (int i = 0; i < 10; ++i) {
+        AudioQueueBuffer* buffer = nullptr;
+        ASSERT_EQ(player->allocateBuffer(4800 * 4, buffer), AudioStatuses::ok);
+        for (int frame = 0; frame < 4800; ++frame, phase += 2 * M_PI * 440 / 48000)
+            buffer->data[frame] = static_cast<float>(0.5 * std::sin(phase));
+        buffer->byteSize = 4800 * 4;
+        ASSERT_EQ(player->enqueueBuffer(*buffer), AudioStatuses::ok);
+    }
+    ASSERT_EQ(player->start(), AudioStatuses::ok);
+    AudioQueueTimelineId timeline = 0;
+    ASSERT_EQ(player->createTimeline(timeline), AudioStatuses::ok);
+    ASSERT_EQ(player->stop(false), AudioStatuses::ok);
+    std::uint32_t running = 1;
+    // A stop that drains: every buffer is handed back, then the queue stops.
+    EXPECT_TRUE(waitUntil([&] {
+        player->get("aqrn"_fcc, running);
+        std::lock_guard lock(record.mutex);
+        return record.played == 10 && running == 0;
+    }));
+    EXPECT_EQ(player->disposeTimeline(timeline), AudioStatuses::ok);
+    EXPECT_EQ(player->dispose(true), AudioStatuses::ok);
+    EXPECT_EQ(player->start(), AudioStatuses::badObject);
+
+    EXPECT_TRUE(waitUntil([&] {
+        std::lock_guard lock(record.mutex);
+        return test::amplitudeAt(std::vector<float>(record.recorded.end() - std::min<std::size_t>(
+                                                                              record.recorded.size(), 24000),
+                                                    record.recorded.end()),
+                                 48000, 440)
+            > 0.1;
+    }));
+    EXPECT_EQ(recorder->stop(true), AudioStatuses::ok);
+    EXPECT_EQ(recorder->dispose(true), AudioStatuses::ok);
+    std::lock_guard lock(record.mutex);
+    ASSERT_GE(record.times.size(), 2u);
+    EXPECT_TRUE(record.times.back().hasHostTime());
+    EXPECT_EQ(record.times[1].sampleTime - record.times[0].sampleTime, 4800.0);
+}
+
+} // namespace
+} // namespace parlaro::sys
+
+namespace parlaro::sys {
+namespace {
+
+TEST_F(PulseAudioSystemTest, InputEngineFollowsTheDefaultInput)
+{
+    PulseAudioSystem system;
+    const AudioObjectId mic = deviceWithUID(system, virtualMicUID);
+    const AudioObjectId injection = deviceWithUID(system, injectionUID);
+    ASSERT_EQ(system.setPropertyData(audioSystemObject, {"dIn "_fcc}, std::uint32_t{mic}), AudioStatuses::ok);
+
+    Tone tone;
+    AudioIOProcId proc = 0;
+    ASSERT_EQ(system.createIOProc(injection, Tone::play, &tone, proc), AudioStatuses::ok);
+    EXPECT_EQ(system.setPropertyData(injection, {"suse"_fcc, AudioScope::input}, AudioStreamUsage{proc, {0}}),
+              AudioStatuses::ok);
+    ASSERT_EQ(system.startDevice(injection, proc), AudioStatuses::ok);
+
+    auto engine = system.makeInputEngine();
+    const AudioFormat format = engine->inputFormat();
+    EXPECT_EQ(format, (AudioFormat{48000, 2, SampleType::float32, false}));
+    std::mutex mutex;
+    std::vector<float> heard;
+    std::vector<AudioTimeStamp> times;
+    engine->installTap(4800, format, [&](std::shared_ptr<PcmBuffer> buffer, const AudioTimeStamp& time) {
+        std::lock_guard lock(mutex);
+        heard.insert(heard.end(), buffer->floatChannelData(0), buffer->floatChannelData(0) + buffer->frameLength());
+        times.push_back(time);
+    });
+    std::atomic<int> changes{0};
+    auto observer = engine->observeConfigurationChanges(AudioCallbackQueue(), [&] { ++changes; });
+    engine->prepare();
+    engine->start();
+    EXPECT_TRUE(engine->isRunning());
+    EXPECT_TRUE(waitUntil([&] {
+        std::lock_guard lock(mutex);
+        return heard.size() >= 48000;
+    }));
+    {
+        std::lock_guard lock(mutex);
+        const std::vector<float> last(heard.end() - 24000, heard.end());
+        EXPECT_NEAR(test::measuredFrequency(last, 48000), 440.0, 4.4);
+        EXPECT_EQ(times[1].sampleTime - times[0].sampleTime, 4800.0);
+        // After the first readings, buffers lie a tenth of a second apart.
+        EXPECT_NEAR(times.back().hostSeconds() - times[times.size() - 5].hostSeconds(), 0.4, 0.01);
+    }
+
+    // Moving the default stops the engine and tells its observers.
+    pactl("set-default-source test_speakers.monitor");
+    EXPECT_TRUE(waitUntil([&] { return changes > 0 && !engine->isRunning(); }));
+    engine->removeTap();
+    engine->stop();
+    EXPECT_EQ(system.stopDevice(injection, proc), AudioStatuses::ok);
+    EXPECT_EQ(system.destroyIOProc(injection, proc), AudioStatuses::ok);
+
+    // A device that is not there is refused.
+    EXPECT_THROW(engine->setInputDevice(424242), DomainError);
+}
+
+} // namespace
+} // namespace parlaro::sys
