@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace parlaro {
@@ -60,6 +61,8 @@ private:
     std::shared_ptr<FarEndActivity> farEnd_;
     std::shared_ptr<AudioQueue> queue_;
     bool stopped_ = false;
+    // Host time of the stop, where the echo record of the play ends.
+    std::optional<double> stoppedAt_;
 };
 
 } // namespace parlaro

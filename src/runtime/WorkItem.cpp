@@ -8,7 +8,7 @@ WorkItem scheduleAfter(double seconds, std::function<void(Job)> post, Job job)
 {
     auto cancelled = std::make_shared<std::atomic<bool>>(false);
     Clock& c = clock();
-    auto timer = c.schedule(TimeBase::uptime, c.uptime() + seconds,
+    auto timer = c.schedule(TimeBase::uptime, c.reading(TimeBase::uptime) + seconds,
                             [cancelled, post = std::move(post), job = std::move(job)] {
                                 post([cancelled, job] {
                                     if (!cancelled->load())

@@ -140,13 +140,13 @@ TEST(Task, SleepFiresAtItsInstantAndThrowsOnCancel)
     double cancelledAt = -1;
     spawn([&]() -> Async<void> {
         co_await sleepFor(2.5);
-        wokeAt = rt::clock().now().seconds;
+        wokeAt = rt::clock().now().seconds();
     });
     auto sleeper = spawn([&]() -> Async<void> {
         try {
-            co_await sleepUntil(Instant{100.0});
+            co_await sleepUntil(Instant::fromSeconds(100.0));
         } catch (const CancellationError&) {
-            cancelledAt = rt::clock().now().seconds;
+            cancelledAt = rt::clock().now().seconds();
         }
     });
     runtime.advance(2.4);
