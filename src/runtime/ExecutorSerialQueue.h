@@ -14,7 +14,8 @@ namespace parlaro::rt {
 // tests: order is FIFO within the queue and interleaves with the main actor
 // by posting order. A test may suspend the queue to play a blocked one.
 // Triggers keep the production queue's rules; their fire() posts to the
-// executor (and so allocates), which tests can afford.
+// executor (and so allocates), which tests can afford. Errors are reported
+// as on the production queue: logged, or rethrown to a sync() caller.
 class ExecutorSerialQueue final : public SerialQueue {
 public:
     ExecutorSerialQueue(std::string label, Executor& executor);
@@ -44,6 +45,8 @@ private:
     void drainOne();
     void drainAll();
     void runJob(const Job& job);
+    // A job nobody waits for: an error is logged and the queue goes on.
+    void runReporting(const Job& job);
 
     std::string label_;
     Executor& executor_;
