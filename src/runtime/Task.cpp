@@ -49,13 +49,16 @@ void TaskState::finish(std::exception_ptr failure)
 
 void resumeLater(std::shared_ptr<TaskState> task, std::coroutine_handle<> handle)
 {
-    Executor& executor = task && task->executor ? *task->executor : mainExecutor();
-    executor.post([task = std::move(task), handle] {
+    Job resume = [task, handle] {
         if (task && !task->root)
             return;  // the frame was torn down while the resumption was queued
         CurrentTaskScope scope(task.get());
         handle.resume();
-    });
+    };
+    if (task)
+        task->executor.post(std::move(resume));
+    else
+        mainExecutor().post(std::move(resume));
 }
 
 } // namespace detail

@@ -20,8 +20,8 @@ WorkItem scheduleAfter(double seconds, std::function<void(Job)> post, Job job)
 
 WorkItem postAfter(double seconds, Job job)
 {
-    Executor* executor = &mainExecutor();
-    return scheduleAfter(seconds, [executor](Job j) { executor->post(std::move(j)); }, std::move(job));
+    auto executor = mainExecutor().ref();
+    return scheduleAfter(seconds, [executor](Job j) { executor.post(std::move(j)); }, std::move(job));
 }
 
 } // namespace parlaro::rt
