@@ -2,6 +2,7 @@
 #include "runtime/ManualRuntime.h"
 #include "runtime/Observable.h"
 #include "runtime/Uuid.h"
+#include "runtime/UuidSource.h"
 
 #include <gtest/gtest.h>
 
@@ -163,4 +164,26 @@ TEST(Error, WhatIsComputedOnceAndSharedByThreads)
         reader.join();
     for (const char* each : seen)
         EXPECT_EQ(each, seen[0]);
+}
+
+TEST(UuidSource, TheSeatGivesCountingIdsInTestsAndRandomOnesOtherwise)
+{
+    auto random = newUuid();
+    EXPECT_EQ(random.toString()[14], '4') << "random version 4 without a source in the seat";
+    CountingUuidSource counting;
+    {
+        UuidSourceScope seat(counting);
+        EXPECT_EQ(newUuid().toString(), "00000000-0000-0000-0000-000000000001");
+        CountingUuidSource inner;
+        {
+            UuidSourceScope nested(inner);
+            EXPECT_EQ(newUuid().toString(), "00000000-0000-0000-0000-000000000001");
+        }
+        EXPECT_EQ(newUuid().toString(), "00000000-0000-0000-0000-000000000002");
+        for (int i = 0; i < 253; ++i)
+            newUuid();
+        EXPECT_EQ(newUuid().toString(), "00000000-0000-0000-0000-000000000100");
+    }
+    EXPECT_EQ(counting.count(), 256u);
+    EXPECT_NE(newUuid(), Uuid::parse("00000000-0000-0000-0000-000000000101"));
 }
