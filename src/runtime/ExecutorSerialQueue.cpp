@@ -20,7 +20,7 @@ private:
 };
 
 ExecutorSerialQueue::ExecutorSerialQueue(std::string label, Executor& executor)
-    : label_(std::move(label)), executor_(executor)
+    : label_(std::move(label)), executor_(executor.ref())
 {
 }
 

@@ -49,7 +49,8 @@ private:
     void runReporting(const Job& job);
 
     std::string label_;
-    Executor& executor_;
+    // A queue (and its triggers) may outlive the test's executor.
+    ExecutorRef executor_;
     mutable std::mutex mutex_;
     std::deque<Job> jobs_;
     std::vector<std::weak_ptr<TriggerTarget>> triggers_;
