@@ -24,8 +24,9 @@ struct ContinuationState {
     std::shared_ptr<TaskState> task;
     std::coroutine_handle<> handle;
 
-    // False when the task was resumed already.
-    bool trySettle(const std::function<void(ResultSlot<T>&)>& store)
+    // False when the task was resumed already. `posted` tells whether the
+    // resumption went to a running executor.
+    bool trySettle(const std::function<void(ResultSlot<T>&)>& store, bool* posted = nullptr)
     {
         {
             std::lock_guard lock(mutex);
@@ -34,7 +35,9 @@ struct ContinuationState {
             resumed = true;
             store(slot);
         }
-        resumeLater(task, handle);
+        const bool queued = resumeLater(task, handle);
+        if (posted)
+            *posted = queued;
         return true;
     }
     void settle(const std::function<void(ResultSlot<T>&)>& store)
@@ -55,7 +58,12 @@ struct ContinuationKeeper {
     ~ContinuationKeeper()
     {
         try {
-            if (state->trySettle([](auto& slot) { slot.fail(std::make_exception_ptr(AbandonedContinuationError())); }))
+            // Dropped while the runtime shuts down, the task goes with it:
+            // nothing to report then.
+            bool posted = false;
+            state->trySettle([](auto& slot) { slot.fail(std::make_exception_ptr(AbandonedContinuationError())); },
+                             &posted);
+            if (posted)
                 debugLog("a continuation was dropped without being resumed; its task resumes with an error");
         } catch (...) {
             // No runtime left to resume on: the task's frame goes with it.

@@ -47,7 +47,7 @@ void TaskState::finish(std::exception_ptr failure)
         resume();
 }
 
-void resumeLater(std::shared_ptr<TaskState> task, std::coroutine_handle<> handle)
+bool resumeLater(std::shared_ptr<TaskState> task, std::coroutine_handle<> handle)
 {
     Job resume = [task, handle] {
         if (task && !task->root)
@@ -56,9 +56,10 @@ void resumeLater(std::shared_ptr<TaskState> task, std::coroutine_handle<> handle
         handle.resume();
     };
     if (task)
-        task->executor.post(std::move(resume));
-    else
-        mainExecutor().post(std::move(resume));
+        return task->executor.post(std::move(resume));
+    Executor& executor = mainExecutor();
+    executor.post(std::move(resume));
+    return !executor.isShutDown();
 }
 
 } // namespace detail

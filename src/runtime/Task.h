@@ -67,7 +67,8 @@ private:
 // without a task), inside `task`'s context. Never resumes inline. Drops the
 // resumption if the task's frame was destroyed meanwhile or its executor was
 // shut down or is gone.
-void resumeLater(std::shared_ptr<TaskState> task, std::coroutine_handle<> handle);
+// True when it was posted.
+bool resumeLater(std::shared_ptr<TaskState> task, std::coroutine_handle<> handle);
 
 template <class T>
 struct ResultSlot {
