@@ -15,7 +15,16 @@ struct Instant {
     std::int64_t nanoseconds = 0;
 
     static Instant fromSeconds(double seconds) { return Instant{toNanoseconds(seconds)}; }
-    static std::int64_t toNanoseconds(double seconds) { return std::llround(seconds * 1e9); }
+    // Durations beyond about 30 years (an endless wait given as infinity)
+    // are held there, and NaN counts as no time, so sums never overflow.
+    static std::int64_t toNanoseconds(double seconds)
+    {
+        constexpr double limit = 1e18;
+        const double nanoseconds = seconds * 1e9;
+        if (!(nanoseconds == nanoseconds))
+            return 0;
+        return std::llround(nanoseconds < -limit ? -limit : nanoseconds > limit ? limit : nanoseconds);
+    }
 
     double seconds() const { return static_cast<double>(nanoseconds) / 1e9; }
 

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -122,6 +124,21 @@ TEST(ManualClock, ChainedWaitsAndStepsLandOnExactInstants)
     EXPECT_EQ(clock.uptime(), uptime + 10.0);
     EXPECT_EQ(clock.now() - start, 10.0);
     EXPECT_EQ(Instant::fromSeconds(1.5499999999999998), Instant::fromSeconds(1.55)) << "rounded to the nanosecond";
+
+    // An endless wait stays pending; a NaN one takes no time.
+    bool endless = false;
+    bool nan = false;
+    spawn([&]() -> Async<void> {
+        co_await sleepFor(std::numeric_limits<double>::infinity());
+        endless = true;
+    });
+    spawn([&]() -> Async<void> {
+        co_await sleepFor(std::nan(""));
+        nan = true;
+    });
+    runtime.advance(1e6);
+    EXPECT_FALSE(endless);
+    EXPECT_TRUE(nan);
 }
 
 TEST(ManualClock, JumpMovesEveryReadingAndLeavesDueTimersToTheNextAdvance)
