@@ -118,22 +118,33 @@ SerialQueue::Trigger ThreadSerialQueue::makeTrigger(Job job)
 
 namespace {
 
-// Queues `job` so that its end, or its error, reaches the returned future.
-template <class Queue>
-std::future<void> runAndReport(Queue& queue, const Job& job)
+// One job a caller waits for: its end or error reaches the caller, unless
+// the caller gave up waiting, when an error is logged like any other job's.
+struct Waited {
+    std::mutex mutex;
+    bool abandoned = false;
+    std::promise<void> done;
+};
+
+std::shared_ptr<Waited> post(SerialQueue& queue, const Job& job)
 {
-    auto done = std::make_shared<std::promise<void>>();
-    auto finished = done->get_future();
-    queue.async([job, done] {
+    auto waited = std::make_shared<Waited>();
+    queue.async([job, waited, label = queue.label()] {
         try {
             job();
         } catch (...) {
-            done->set_exception(std::current_exception());
+            std::lock_guard lock(waited->mutex);
+            if (waited->abandoned)
+                logMessage("a job on queue " + label + " failed: " + describe(std::current_exception()));
+            else
+                waited->done.set_exception(std::current_exception());
             return;
         }
-        done->set_value();
+        std::lock_guard lock(waited->mutex);
+        if (!waited->abandoned)
+            waited->done.set_value();
     });
-    return finished;
+    return waited;
 }
 
 } // namespace
@@ -144,7 +155,8 @@ void ThreadSerialQueue::sync(const Job& job)
         job();
         return;
     }
-    runAndReport(*this, job).get();
+    auto waited = post(*this, job);
+    waited->done.get_future().get();
 }
 
 bool ThreadSerialQueue::syncWithin(double seconds, const Job& job)
@@ -153,9 +165,15 @@ bool ThreadSerialQueue::syncWithin(double seconds, const Job& job)
         job();
         return true;
     }
-    auto finished = runAndReport(*this, job);
-    if (finished.wait_for(std::chrono::duration<double>(seconds)) != std::future_status::ready)
-        return false;
+    auto waited = post(*this, job);
+    auto finished = waited->done.get_future();
+    if (finished.wait_for(std::chrono::duration<double>(seconds)) != std::future_status::ready) {
+        std::lock_guard lock(waited->mutex);
+        if (finished.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+            waited->abandoned = true;
+            return false;
+        }
+    }
     finished.get();
     return true;
 }

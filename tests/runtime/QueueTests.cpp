@@ -246,4 +246,24 @@ TEST(SerialQueue, AJobThatThrowsIsLoggedOrRethrownToTheWaitingCaller)
     check(*test, [&] { runtime.runUntilIdle(); });
     ThreadSerialQueue thread("thread");
     check(thread, [] {});
+
+    // A caller that gave up waiting leaves the error to the log.
+    const std::vector<std::string> late{"a job on queue thread failed: late"};
+    {
+        LogCapture log;
+        std::promise<void> gate;
+        thread.async([busy = gate.get_future().share()] { busy.wait(); });
+        EXPECT_FALSE(thread.syncWithin(0.0, [] { throw std::runtime_error("late"); }));
+        gate.set_value();
+        thread.sync([] {});
+        EXPECT_EQ(log.messages(), late);
+    }
+    {
+        LogCapture log;
+        runtime.queues().queue("test")->suspend();
+        EXPECT_FALSE(test->syncWithin(0.5, [] { throw std::runtime_error("late"); }));
+        runtime.queues().queue("test")->resume();
+        runtime.runUntilIdle();
+        EXPECT_EQ(log.messages(), std::vector<std::string>{"a job on queue test failed: late"});
+    }
 }
