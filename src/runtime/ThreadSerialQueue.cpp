@@ -189,8 +189,9 @@ void ThreadSerialQueue::loop(std::shared_ptr<Core> core)
         {
             std::lock_guard lock(core->mutex);
             // Owed runs go first: a job posted after a fire comes after its
-            // run.
-            if (signal.fired.exchange(false, std::memory_order_seq_cst)) {
+            // run. Once the queue is going, fires do nothing, so a busy
+            // real-time thread cannot keep it alive.
+            if (signal.fired.exchange(false, std::memory_order_seq_cst) && !core->stopping) {
                 std::erase_if(core->triggers, [&](const std::weak_ptr<TriggerTarget>& weak) {
                     auto trigger = weak.lock();
                     if (trigger && trigger->isPending())
