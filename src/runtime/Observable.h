@@ -6,10 +6,10 @@
 #include <cmath>
 #include <cstdint>
 #include <functional>
-#include <optional>
-#include <type_traits>
 #include <map>
 #include <memory>
+#include <optional>
+#include <type_traits>
 #include <utility>
 #include <vector>
 

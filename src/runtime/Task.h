@@ -66,8 +66,7 @@ private:
 // Posts the resumption of `handle` to the task's executor (the main one
 // without a task), inside `task`'s context. Never resumes inline. Drops the
 // resumption if the task's frame was destroyed meanwhile or its executor was
-// shut down or is gone.
-// True when it was posted.
+// shut down or is gone. True when it was posted.
 bool resumeLater(std::shared_ptr<TaskState> task, std::coroutine_handle<> handle);
 
 template <class T>

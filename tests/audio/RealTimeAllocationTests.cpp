@@ -12,12 +12,12 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <atomic>
+#include <condition_variable>
 #include <cstdlib>
 #include <future>
 #include <list>
 #include <mutex>
-#include <condition_variable>
 
 using namespace parlaro;
 using namespace parlaro::test;
