@@ -34,9 +34,9 @@ public:
     void advance(double seconds);
     // Moves to an instant of the continuous clock (no-op when already past).
     void advanceTo(Instant instant);
-    // Moves every reading forward by `seconds` at once, without running the
-    // executor or firing anything: timers that fell due fire, in order, at
-    // the next advance (advance(0) fires them without moving time).
+    // Moves every reading forward by `seconds` (never back) at once, without
+    // running the executor or firing anything: timers that fell due fire, in
+    // order, at the next advance (advance(0) fires them without moving time).
     void jump(double seconds);
     // The machine sleeps: continuous and wall time move, uptime and host time
     // do not. Continuous timers that fall due fire on waking, in order.
