@@ -3,6 +3,7 @@
 #include "audio/AudioDevices.h"
 #include "runtime/Runtime.h"
 #include "runtime/Uuid.h"
+#include "runtime/UuidSource.h"
 #include "speech/Localization.h"
 
 #include <algorithm>
@@ -223,7 +224,7 @@ void CallAudioCapture::createTapAndAggregate()
     tap.name = tapName;
     tap.isPrivate = true;
     tap.muteBehavior = 0;
-    tap.uuid = rt::Uuid::random();
+    tap.uuid = rt::newUuid();
     AudioObjectId tapID = 0;
     if (const AudioStatus status = system.createProcessTap(tap, tapID); status != AudioStatuses::ok)
         throw startError(status);
@@ -231,7 +232,7 @@ void CallAudioCapture::createTapAndAggregate()
 
     AggregateDeviceDescription aggregate;
     aggregate.name = deviceName;
-    aggregate.uid = std::string(uidPrefix) + rt::Uuid::random().toString();
+    aggregate.uid = std::string(uidPrefix) + rt::newUuid().toString();
     aggregate.isPrivate = true;
     aggregate.tapAutoStart = true;
     aggregate.tapUIDs = {tap.uuid.toString()};

@@ -1,6 +1,7 @@
 #include "audio/ChineseRecorder.h"
 
 #include "runtime/Error.h"
+#include "runtime/UuidSource.h"
 #include "speech/RecognitionSessionFactory.h"
 
 #include <utility>
@@ -9,7 +10,7 @@ namespace parlaro {
 
 ChineseRecorder::ChineseRecorder(std::shared_ptr<EchoGuard> echo, SessionFactory makeSession)
     : mic_(std::make_shared<MicCapture>()), echo_(std::move(echo)), makeSession_(std::move(makeSession)),
-      transcript_(std::make_shared<RecordingTranscript>()), generation_(rt::Uuid::random())
+      transcript_(std::make_shared<RecordingTranscript>()), generation_(rt::newUuid())
 {
     if (!makeSession_)
         makeSession_ = [](const std::string& locale, SpeechEngine engine, RecognitionMode mode) {
@@ -21,7 +22,7 @@ rt::Async<void> ChineseRecorder::start(Request request)
 {
     std::weak_ptr<ChineseRecorder> weak = weak_from_this();
     gated_ = request.held;
-    const rt::Uuid generation = rt::Uuid::random();
+    const rt::Uuid generation = rt::newUuid();
     generation_ = generation;
     auto transcript = std::make_shared<RecordingTranscript>();
     transcript_ = transcript;
@@ -93,7 +94,7 @@ rt::Async<void> ChineseRecorder::cancel()
 {
     mic_->stop();
     echo_->discardWaiting();
-    generation_ = rt::Uuid::random();
+    generation_ = rt::newUuid();
     auto session = std::exchange(transcriber_, nullptr);
     transcript_ = std::make_shared<RecordingTranscript>();
     if (session)

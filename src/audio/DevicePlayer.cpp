@@ -66,7 +66,7 @@ struct DevicePlayer::PlayState {
     {
         try {
             if (echoReference && player->farEnd_) {
-                player->farEnd_->cutPlayed(FarEndActivity::hostTime());
+                player->farEnd_->cutPlayed(player->stoppedAt_.value_or(FarEndActivity::hostTime()));
             }
         } catch (...) {
             // Clipping the record is best effort; the queue must go regardless.
@@ -94,6 +94,9 @@ void DevicePlayer::outputCallback(void* userData, AudioQueue&, AudioQueueBuffer&
 void DevicePlayer::stop()
 {
     ++stops_;
+    if (queue_ && !stoppedAt_) {
+        stoppedAt_ = FarEndActivity::hostTime();
+    }
     if (queue_) {
         queue_->stop(true);
     }
@@ -108,6 +111,7 @@ rt::Async<void> DevicePlayer::play(std::vector<PcmBuffer> buffers, CurrentCheck 
     const std::uint64_t stopsAtStart = stops_;
     stopsAtLatestPlay_ = stopsAtStart;
     auto stopped = [this, stopsAtStart] { return stops_ != stopsAtStart; };
+    stoppedAt_.reset();
     if (buffers.empty() || !(buffers.front().format().sampleRate > 0)) {
         co_return;
     }

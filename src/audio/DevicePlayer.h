@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace parlaro {
@@ -68,6 +69,8 @@ private:
     // begins before they next look.
     std::uint64_t stops_ = 0;
     std::uint64_t stopsAtLatestPlay_ = 0;
+    // Host time of the stop, where the echo record of the play ends.
+    std::optional<double> stoppedAt_;
 };
 
 } // namespace parlaro

@@ -4,6 +4,7 @@
 #include "runtime/Error.h"
 #include "runtime/Runtime.h"
 #include "runtime/Sleep.h"
+#include "runtime/UuidSource.h"
 #include "speech/Localization.h"
 
 #include <algorithm>
@@ -27,7 +28,7 @@ void keepRecent(std::vector<rt::Instant>& instants, rt::Instant now, double wind
 } // namespace
 
 DirectVoice::DirectVoice(Steering steering, bool allowSameDevice)
-    : steering_(steering), session_(rt::Uuid::random()), allowSameDevice_(allowSameDevice)
+    : steering_(steering), session_(rt::newUuid()), allowSameDevice_(allowSameDevice)
 {
 }
 
@@ -38,7 +39,7 @@ DirectVoice::~DirectVoice()
 
 void DirectVoice::start(AudioObjectId input, AudioObjectId output, StopHandler onStop)
 {
-    session_ = rt::Uuid::random();
+    session_ = rt::newUuid();
     tearDown();
     restarts_.clear();
     overloads_.clear();
@@ -47,7 +48,7 @@ void DirectVoice::start(AudioObjectId input, AudioObjectId output, StopHandler o
 
 void DirectVoice::stop()
 {
-    session_ = rt::Uuid::random();
+    session_ = rt::newUuid();
     tearDown();
 }
 
@@ -210,7 +211,7 @@ rt::Async<void> DirectVoice::restart(std::weak_ptr<DirectVoice> weak, rt::Uuid r
         keepRecent(self->restarts_, now, restartWindow);
         self->restarts_.push_back(now);
         if (self->restarts_.size() > restartLimit) {
-            self->session_ = rt::Uuid::random();
+            self->session_ = rt::newUuid();
             self->tearDown();
             if (route->onStop) {
                 route->onStop(localized("麦克风或虚拟麦克风反复发生变化，原声转发已停止。"));
@@ -232,7 +233,7 @@ rt::Async<void> DirectVoice::restart(std::weak_ptr<DirectVoice> weak, rt::Uuid r
         self->begin(route->input, route->output, route->onStop);
     } catch (...) {
         const std::string reason = describe(std::current_exception());
-        self->session_ = rt::Uuid::random();
+        self->session_ = rt::newUuid();
         self->tearDown();
         if (route->onStop) {
             route->onStop(localized("麦克风或虚拟麦克风已断开（%@），原声转发已停止。", reason));

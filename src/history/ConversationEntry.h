@@ -4,6 +4,7 @@
 #include "runtime/Runtime.h"
 #include "runtime/Time.h"
 #include "runtime/Uuid.h"
+#include "runtime/UuidSource.h"
 
 #include <optional>
 #include <string>
@@ -17,7 +18,7 @@ namespace parlaro {
 struct ConversationEntry {
     enum class Side { them, me };
 
-    rt::Uuid id = rt::Uuid::random();
+    rt::Uuid id = rt::newUuid();
     Side side = Side::them;
     std::string original;
     std::string translated;  // may be empty

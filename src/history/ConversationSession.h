@@ -1,6 +1,7 @@
 #pragma once
 
 #include "history/ConversationEntry.h"
+#include "runtime/UuidSource.h"
 
 #include <vector>
 
@@ -12,7 +13,7 @@ struct ConversationSession {
     // 0001-01-01 00:00:00 UTC, the start and end of a session without entries.
     static constexpr rt::Date distantPast{-63114076800.0};
 
-    rt::Uuid id = rt::Uuid::random();
+    rt::Uuid id = rt::newUuid();
     std::vector<ConversationEntry> entries;
 
     // Time of the first and of the last entry.

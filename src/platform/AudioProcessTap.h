@@ -2,6 +2,7 @@
 
 #include "platform/AudioProperty.h"
 #include "runtime/Uuid.h"
+#include "runtime/UuidSource.h"
 
 #include <cstdint>
 #include <string>
@@ -17,7 +18,7 @@ struct ProcessTapDescription {
     bool isPrivate = false;
     // 0: the tapped processes stay audible.
     std::int32_t muteBehavior = 0;
-    rt::Uuid uuid = rt::Uuid::random();
+    rt::Uuid uuid = rt::newUuid();
 
     bool operator==(const ProcessTapDescription&) const = default;
 };

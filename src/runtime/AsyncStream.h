@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 
 namespace parlaro::rt {
 
@@ -25,6 +26,8 @@ struct StreamState {
     std::exception_ptr error;
     std::shared_ptr<TaskState> waiterTask;
     std::coroutine_handle<> waiter;
+    // A consumer is inside next(), from its suspension to its resumption.
+    bool waiting = false;
     std::function<void(StreamTermination)> onTermination;
 
     // Ends the stream once; runs the termination callback outside the lock
@@ -57,7 +60,8 @@ struct StreamState {
 // An unbounded stream of values from producers on any thread to one consumer
 // task. yield() never blocks (it takes a short lock), so audio threads may
 // use it. The consumer stopping, by destroying the stream or by cancellation
-// while waiting, terminates it with `cancelled`.
+// while waiting, terminates it with `cancelled`. Awaiting next() while an
+// earlier next() still waits throws std::logic_error in the second waiter.
 template <class T>
 class AsyncStream {
 public:
@@ -123,9 +127,29 @@ public:
     class NextAwaiter {
     public:
         explicit NextAwaiter(std::shared_ptr<detail::StreamState<T>> state) : state_(std::move(state)) {}
+        NextAwaiter(const NextAwaiter&) = delete;
+        NextAwaiter& operator=(const NextAwaiter&) = delete;
+        // A consumer torn down while waiting leaves the stream to the next.
+        ~NextAwaiter()
+        {
+            if (!suspended_)
+                return;
+            onCancel_.reset();
+            std::lock_guard lock(state_->mutex);
+            state_->waiting = false;
+            state_->waiter = {};
+            state_->waiterTask.reset();
+        }
 
         bool await_ready()
         {
+            {
+                std::lock_guard lock(state_->mutex);
+                if (state_->waiting) {
+                    refused_ = true;
+                    return true;
+                }
+            }
             if (isCancelled()) {
                 state_->terminate(StreamTermination::cancelled, nullptr);
                 return true;
@@ -141,6 +165,8 @@ public:
                     return false;
                 state_->waiter = h;
                 state_->waiterTask = detail::currentTaskShared();
+                state_->waiting = true;
+                suspended_ = true;
             }
             auto token = currentStopToken();
             if (token.stop_possible()) {
@@ -156,8 +182,12 @@ public:
         // finished with an error rethrows it once, then ends.
         std::optional<T> await_resume()
         {
+            if (refused_)
+                throw std::logic_error("AsyncStream::next awaited while another consumer waits");
             onCancel_.reset();
             std::lock_guard lock(state_->mutex);
+            if (std::exchange(suspended_, false))
+                state_->waiting = false;
             if (!state_->buffer.empty()) {
                 T value = std::move(state_->buffer.front());
                 state_->buffer.pop_front();
@@ -171,6 +201,8 @@ public:
     private:
         std::shared_ptr<detail::StreamState<T>> state_;
         std::optional<std::stop_callback<std::function<void()>>> onCancel_;
+        bool refused_ = false;
+        bool suspended_ = false;
     };
 
     NextAwaiter next() { return NextAwaiter(state_); }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "runtime/Error.h"
+#include "runtime/Log.h"
 #include "runtime/Task.h"
 
 #include <coroutine>
@@ -22,17 +24,53 @@ struct ContinuationState {
     std::shared_ptr<TaskState> task;
     std::coroutine_handle<> handle;
 
-    void settle(const std::function<void(ResultSlot<T>&)>& store)
+    // False when the task was resumed already. `posted` tells whether the
+    // resumption went to a running executor.
+    bool trySettle(const std::function<void(ResultSlot<T>&)>& store, bool* posted = nullptr)
     {
         {
             std::lock_guard lock(mutex);
             if (resumed)
-                throw std::logic_error("continuation resumed more than once");
+                return false;
             resumed = true;
             store(slot);
         }
-        resumeLater(task, handle);
+        const bool queued = resumeLater(task, handle);
+        if (posted)
+            *posted = queued;
+        return true;
     }
+    void settle(const std::function<void(ResultSlot<T>&)>& store)
+    {
+        if (!trySettle(store))
+            throw std::logic_error("continuation resumed more than once");
+    }
+};
+
+// Shared by every copy of one Continuation. When the last copy goes without
+// having resumed the task, the task resumes with an error instead of
+// waiting for ever.
+template <class T>
+struct ContinuationKeeper {
+    explicit ContinuationKeeper(std::shared_ptr<ContinuationState<T>> s) : state(std::move(s)) {}
+    ContinuationKeeper(const ContinuationKeeper&) = delete;
+    ContinuationKeeper& operator=(const ContinuationKeeper&) = delete;
+    ~ContinuationKeeper()
+    {
+        try {
+            // Dropped while the runtime shuts down, the task goes with it:
+            // nothing to report then.
+            bool posted = false;
+            state->trySettle([](auto& slot) { slot.fail(std::make_exception_ptr(AbandonedContinuationError())); },
+                             &posted);
+            if (posted)
+                debugLog("a continuation was dropped without being resumed; its task resumes with an error");
+        } catch (...) {
+            // No runtime left to resume on: the task's frame goes with it.
+        }
+    }
+
+    std::shared_ptr<ContinuationState<T>> state;
 };
 
 } // namespace detail
@@ -41,10 +79,15 @@ struct ContinuationState {
 // task continues on the main executor, never inline in the resumer. Resuming
 // twice is a programming error and throws std::logic_error. Cancellation of
 // the waiting task does not wake it: whoever holds the continuation decides.
+// Dropping every copy without resuming resumes the task with an
+// AbandonedContinuationError, so a forgotten continuation never hangs it.
 template <class T = void>
 class Continuation {
 public:
-    explicit Continuation(std::shared_ptr<detail::ContinuationState<T>> state) : state_(std::move(state)) {}
+    explicit Continuation(std::shared_ptr<detail::ContinuationState<T>> state)
+        : keeper_(std::make_shared<detail::ContinuationKeeper<T>>(std::move(state))), state_(keeper_->state.get())
+    {
+    }
 
     template <class U = T>
         requires(!std::is_void_v<U>)
@@ -73,7 +116,8 @@ public:
     }
 
 private:
-    std::shared_ptr<detail::ContinuationState<T>> state_;
+    std::shared_ptr<detail::ContinuationKeeper<T>> keeper_;
+    detail::ContinuationState<T>* state_;
 };
 
 // Suspends the current task and hands `body` a Continuation that resumes it.

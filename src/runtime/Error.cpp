@@ -5,11 +5,11 @@ namespace parlaro {
 const char* Error::what() const noexcept
 {
     try {
-        whatCache_ = localizedDescription();
+        std::call_once(whatOnce_, [this] { what_ = localizedDescription(); });
     } catch (...) {
         return "error";
     }
-    return whatCache_.c_str();
+    return what_.c_str();
 }
 
 DomainError::DomainError(std::string domain, std::int64_t code, std::string text)

@@ -1,5 +1,8 @@
 #include "runtime/ExecutorSerialQueue.h"
 
+#include "runtime/Error.h"
+#include "runtime/Log.h"
+
 namespace parlaro::rt {
 
 class ExecutorSerialQueue::Target final : public TriggerTarget {
@@ -17,7 +20,7 @@ private:
 };
 
 ExecutorSerialQueue::ExecutorSerialQueue(std::string label, Executor& executor)
-    : label_(std::move(label)), executor_(executor)
+    : label_(std::move(label)), executor_(executor.ref())
 {
 }
 
@@ -68,7 +71,7 @@ void ExecutorSerialQueue::runFired()
         if (fired.empty())
             return;
         for (const auto& trigger : fired)
-            runJob([&trigger] { trigger->runIfPending(); });
+            runReporting([&trigger] { trigger->runIfPending(); });
     }
 }
 
@@ -135,7 +138,7 @@ void ExecutorSerialQueue::drainOne()
         job = std::move(jobs_.front());
         jobs_.pop_front();
     }
-    runJob(job);
+    runReporting(job);
 }
 
 void ExecutorSerialQueue::drainAll()
@@ -150,7 +153,7 @@ void ExecutorSerialQueue::drainAll()
             job = std::move(jobs_.front());
             jobs_.pop_front();
         }
-        runJob(job);
+        runReporting(job);
     }
 }
 
@@ -164,6 +167,15 @@ void ExecutorSerialQueue::runJob(const Job& job)
         throw;
     }
     --running_;
+}
+
+void ExecutorSerialQueue::runReporting(const Job& job)
+{
+    try {
+        runJob(job);
+    } catch (...) {
+        logMessage("a job on queue " + label_ + " failed: " + describe(std::current_exception()));
+    }
 }
 
 std::shared_ptr<SerialQueue> ExecutorQueueFactory::makeSerialQueue(std::string label)

@@ -14,7 +14,8 @@ namespace parlaro::rt {
 // tests: order is FIFO within the queue and interleaves with the main actor
 // by posting order. A test may suspend the queue to play a blocked one.
 // Triggers keep the production queue's rules; their fire() posts to the
-// executor (and so allocates), which tests can afford.
+// executor (and so allocates), which tests can afford. Errors are reported
+// as on the production queue: logged, or rethrown to a sync() caller.
 class ExecutorSerialQueue final : public SerialQueue {
 public:
     ExecutorSerialQueue(std::string label, Executor& executor);
@@ -44,9 +45,12 @@ private:
     void drainOne();
     void drainAll();
     void runJob(const Job& job);
+    // A job nobody waits for: an error is logged and the queue goes on.
+    void runReporting(const Job& job);
 
     std::string label_;
-    Executor& executor_;
+    // A queue (and its triggers) may outlive the test's executor.
+    ExecutorRef executor_;
     mutable std::mutex mutex_;
     std::deque<Job> jobs_;
     std::vector<std::weak_ptr<TriggerTarget>> triggers_;

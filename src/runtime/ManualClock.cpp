@@ -1,16 +1,34 @@
 #include "runtime/ManualClock.h"
 
-#include <optional>
+#include <algorithm>
 
 namespace parlaro::rt {
 
-ManualClock::ManualClock(Executor& executor, Date start) : executor_(executor), date_(start.sinceReferenceDate) {}
+ManualClock::ManualClock(Executor& executor, Date start) : executor_(executor), dateBase_(start.sinceReferenceDate) {}
 
-TimerId ManualClock::schedule(TimeBase base, double deadline, std::function<void()> onDue)
+Date ManualClock::date() const
+{
+    std::lock_guard lock(dateMutex_);
+    return Date{dateBase_ + Instant{dateOffset_}.seconds()};
+}
+
+void ManualClock::setDate(Date date)
+{
+    std::lock_guard lock(dateMutex_);
+    dateBase_ = date.sinceReferenceDate;
+    dateOffset_ = 0;
+}
+
+Instant ManualClock::reading(TimeBase base) const
+{
+    return Instant{base == TimeBase::continuous ? continuous_.load() : uptime_.load()};
+}
+
+TimerId ManualClock::schedule(TimeBase base, Instant deadline, std::function<void()> onDue)
 {
     std::lock_guard lock(mutex_);
     auto id = nextId_++;
-    timers_.emplace(id, Timer{base, deadline, std::move(onDue)});
+    timers_.emplace(id, Timer{base, deadline.nanoseconds, std::move(onDue)});
     return id;
 }
 
@@ -26,46 +44,61 @@ std::size_t ManualClock::pendingTimers() const
     return timers_.size();
 }
 
-void ManualClock::move(double offset, bool machineAwake)
+std::int64_t ManualClock::offsetOf(const Timer& timer) const
 {
-    continuous_.store(continuous_.load() + offset);
-    date_.store(date_.load() + offset);
+    return timer.deadline - reading(timer.base).nanoseconds;
+}
+
+std::optional<Instant> ManualClock::nextTimerInstant() const
+{
+    std::lock_guard lock(mutex_);
+    std::optional<std::int64_t> earliest;
+    for (const auto& [id, timer] : timers_) {
+        auto offset = offsetOf(timer);
+        if (!earliest || offset < *earliest)
+            earliest = offset;
+    }
+    if (!earliest)
+        return std::nullopt;
+    return Instant{continuous_.load() + *earliest};
+}
+
+void ManualClock::move(std::int64_t offset, bool machineAwake)
+{
+    continuous_.fetch_add(offset);
+    {
+        std::lock_guard lock(dateMutex_);
+        dateOffset_ += offset;
+    }
     if (machineAwake) {
-        uptime_.store(uptime_.load() + offset);
-        host_.store(host_.load() + offset);
+        uptime_.fetch_add(offset);
+        host_.fetch_add(offset);
     }
 }
 
-// Fires the earliest timer due within `limitOffset` seconds from now, moving
-// the clocks to its instant. False when none is due that soon.
-bool ManualClock::fireNext(double limitOffset)
+// Fires the earliest timer due within `limitOffset` nanoseconds from now,
+// moving the clocks to its instant. False when none is due that soon.
+bool ManualClock::fireNext(std::int64_t limitOffset)
 {
     std::function<void()> onDue;
     {
         std::lock_guard lock(mutex_);
-        std::optional<std::map<TimerId, Timer>::iterator> best;
-        double bestOffset = 0;
+        auto best = timers_.end();
+        std::int64_t bestOffset = 0;
         for (auto it = timers_.begin(); it != timers_.end(); ++it) {
-            double offset = it->second.deadline - reading(it->second.base);
+            auto offset = offsetOf(it->second);
             // Ids grow with registration, so the first of equal offsets wins.
-            if (offset <= limitOffset && (!best || offset < bestOffset)) {
+            if (offset <= limitOffset && (best == timers_.end() || offset < bestOffset)) {
                 best = it;
                 bestOffset = offset;
             }
         }
-        if (!best)
+        if (best == timers_.end())
             return false;
-        auto timer = std::move((*best)->second);
-        timers_.erase(*best);
-        if (bestOffset > 0) {
+        onDue = std::move(best->second.onDue);
+        timers_.erase(best);
+        if (bestOffset > 0)
             move(bestOffset, true);
-            // Land exactly on the deadline despite rounding in the sum.
-            if (timer.base == TimeBase::continuous)
-                continuous_.store(timer.deadline);
-            else
-                uptime_.store(timer.deadline);
-        }
-        onDue = std::move(timer.onDue);
     }
     onDue();
     executor_.runUntilIdle();
@@ -74,46 +107,54 @@ bool ManualClock::fireNext(double limitOffset)
 
 void ManualClock::advance(double seconds)
 {
+    advanceBy(Instant::toNanoseconds(seconds));
+}
+
+void ManualClock::advanceBy(std::int64_t step)
+{
     executor_.runUntilIdle();
-    double target = continuous_.load() + seconds;
-    while (fireNext(target - continuous_.load())) {
+    if (step >= 0) {
+        const auto target = continuous_.load() + step;
+        while (fireNext(target - continuous_.load())) {
+        }
+        if (auto rest = target - continuous_.load(); rest > 0)
+            move(rest, true);
     }
-    double rest = target - continuous_.load();
-    if (rest > 0)
-        move(rest, true);
-    continuous_.store(target);
     executor_.runUntilIdle();
 }
 
 void ManualClock::advanceTo(Instant instant)
 {
-    double delta = instant.seconds - continuous_.load();
-    if (delta > 0)
-        advance(delta);
-    else
-        executor_.runUntilIdle();
+    advanceBy(std::max<std::int64_t>(0, instant.nanoseconds - continuous_.load()));
+}
+
+void ManualClock::jump(double seconds)
+{
+    if (auto step = Instant::toNanoseconds(seconds); step > 0)
+        move(step, true);
 }
 
 void ManualClock::sleepMachine(double seconds)
 {
     executor_.runUntilIdle();
-    move(seconds, false);
+    if (auto step = Instant::toNanoseconds(seconds); step > 0)
+        move(step, false);
     // Only continuous timers can have fallen due; fire them in order.
     for (;;) {
         std::function<void()> onDue;
         {
             std::lock_guard lock(mutex_);
-            std::optional<std::map<TimerId, Timer>::iterator> best;
+            auto best = timers_.end();
             for (auto it = timers_.begin(); it != timers_.end(); ++it) {
                 if (it->second.base != TimeBase::continuous || it->second.deadline > continuous_.load())
                     continue;
-                if (!best || it->second.deadline < (*best)->second.deadline)
+                if (best == timers_.end() || it->second.deadline < best->second.deadline)
                     best = it;
             }
-            if (!best)
+            if (best == timers_.end())
                 break;
-            onDue = std::move((*best)->second.onDue);
-            timers_.erase(*best);
+            onDue = std::move(best->second.onDue);
+            timers_.erase(best);
         }
         onDue();
         executor_.runUntilIdle();

@@ -1,5 +1,6 @@
 #include "runtime/Observable.h"
 
+#include <cassert>
 #include <set>
 
 namespace parlaro::rt {
@@ -12,6 +13,7 @@ ObservationHub::ObservationHub() : observers_(std::make_shared<Observers>()) {}
 
 Subscription ObservationHub::subscribe(std::function<void()> observer)
 {
+    assert(onMainActor() && "an observer subscribed off the main actor");
     auto id = observers_->nextId++;
     observers_->entries.emplace(id, std::make_shared<std::function<void()>>(std::move(observer)));
     std::weak_ptr<Observers> weak = observers_;
@@ -23,6 +25,12 @@ Subscription ObservationHub::subscribe(std::function<void()> observer)
 
 void ObservationHub::notify() const
 {
+    notifier().notify();
+}
+
+void ObservationHub::Notifier::notify() const
+{
+    assert(onMainActor() && "observers notified off the main actor");
     // Keep the set alive and take a snapshot: observers may change it.
     auto observers = observers_;
     std::vector<std::pair<std::uint64_t, std::shared_ptr<std::function<void()>>>> round(

@@ -1,9 +1,15 @@
 #pragma once
 
+#include "runtime/Runtime.h"
+
+#include <cassert>
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -40,14 +46,30 @@ private:
 
 // A set of observers notified together. Observers may subscribe or cancel
 // from inside a notification; one cancelled during a round is not called.
+// Main actor only.
 class ObservationHub {
+    struct Observers;
+
 public:
+    // Notifies a hub's observers without touching the hub, which an
+    // observer may destroy (a view closing itself and its model).
+    class Notifier {
+    public:
+        void notify() const;
+
+    private:
+        friend class ObservationHub;
+        explicit Notifier(std::shared_ptr<Observers> observers) : observers_(std::move(observers)) {}
+        std::shared_ptr<Observers> observers_;
+    };
+
     ObservationHub();
     ObservationHub(const ObservationHub&) = delete;
     ObservationHub& operator=(const ObservationHub&) = delete;
 
     Subscription subscribe(std::function<void()> observer);
     void notify() const;
+    Notifier notifier() const { return Notifier(observers_); }
     std::size_t observerCount() const;
 
     // Records this hub as read when an observation tracking scope is active.
@@ -65,9 +87,36 @@ private:
 // of any of them calls `onChange` once. Returns what keeps the registration.
 Subscription withObservationTracking(const std::function<void()>& apply, std::function<void()> onChange);
 
-// An observable value. Storing an equal value is silent; storing a different
-// one notifies the field's observers, then its owner's, exactly once, after
-// the store.
+namespace detail {
+
+template <class T>
+struct IsOptional : std::false_type {
+};
+template <class T>
+struct IsOptional<std::optional<T>> : std::true_type {
+};
+
+// Equality as observation means it: two NaNs are the same stored value.
+template <class T>
+bool sameValue(const T& a, const T& b)
+{
+    if constexpr (std::is_floating_point_v<T>) {
+        return a == b || (std::isnan(a) && std::isnan(b));
+    } else if constexpr (IsOptional<T>::value) {
+        if (a.has_value() != b.has_value())
+            return false;
+        return !a.has_value() || sameValue(*a, *b);
+    } else {
+        return a == b;
+    }
+}
+
+} // namespace detail
+
+// An observable value. Storing an equal value (two NaNs count as equal) is
+// silent; storing a different one notifies the field's observers, then its
+// owner's, exactly once, after the store. The observers may destroy the
+// field and its owner. Main actor only.
 template <class T>
 class Observable {
 public:
@@ -85,12 +134,15 @@ public:
     // True when the value changed.
     bool set(T value)
     {
-        if (value_ == value)
+        assert(onMainActor() && "an observable field is set off the main actor");
+        if (detail::sameValue(value_, value))
             return false;
         value_ = std::move(value);
-        hub_.notify();
-        if (owner_)
-            owner_->notify();
+        auto field = hub_.notifier();
+        auto owner = owner_ ? std::optional(owner_->notifier()) : std::nullopt;
+        field.notify();
+        if (owner)
+            owner->notify();
         return true;
     }
 

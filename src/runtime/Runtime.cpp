@@ -57,4 +57,9 @@ void postToMain(Job job)
     mainExecutor().post(std::move(job));
 }
 
+bool onMainActor()
+{
+    return !current.executor || current.executor->onMainActor();
+}
+
 } // namespace parlaro::rt

@@ -58,4 +58,8 @@ std::shared_ptr<SerialQueue> makeSerialQueue(std::string label);
 // Posts a job to the main actor; callable from any thread.
 void postToMain(Job job);
 
+// True on the thread that drives the main executor, and everywhere while no
+// runtime is installed. Main-actor-only code asserts it in debug builds.
+bool onMainActor();
+
 } // namespace parlaro::rt

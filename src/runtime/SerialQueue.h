@@ -71,12 +71,14 @@ public:
     virtual ~SerialQueue() = default;
 
     virtual const std::string& label() const = 0;
+    // A job that throws is logged and the queue goes on.
     virtual void async(Job job) = 0;
-    // Runs `job` on the queue after everything queued before it and waits.
-    // Called from the queue itself, it runs inline.
+    // Runs `job` on the queue after everything queued before it and waits;
+    // its error is rethrown here. Called from the queue itself, it runs
+    // inline.
     virtual void sync(const Job& job) = 0;
     // Like sync, but gives up waiting after `seconds`; false when it gave up
-    // (the job stays queued and runs later).
+    // (the job stays queued and runs later, and its error is logged).
     virtual bool syncWithin(double seconds, const Job& job) = 0;
     // True while called from a job of this queue.
     virtual bool isCurrent() const = 0;

@@ -54,7 +54,7 @@ void SleepAwaiter::await_suspend(std::coroutine_handle<> h)
     state->task = detail::currentTaskShared();
     state->handle = h;
     std::weak_ptr<detail::SleepState> weak = state;
-    state->timer = state->clock->schedule(TimeBase::continuous, deadline_.seconds, [weak] {
+    state->timer = state->clock->schedule(TimeBase::continuous, deadline_, [weak] {
         if (auto s = weak.lock(); s && s->settle(detail::SleepState::fired))
             detail::resumeLater(s->task, s->handle);
     });

@@ -9,16 +9,16 @@ namespace parlaro::rt {
 
 namespace {
 
-double readClock(clockid_t id)
+Instant readClock(clockid_t id)
 {
     timespec ts{};
     clock_gettime(id, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+    return Instant{static_cast<std::int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec};
 }
 
 // Continuous timers are re-checked at least this often, because a condition
 // variable wait does not notice time that passed while the machine slept.
-constexpr double maxWait = 0.25;
+constexpr std::int64_t maxWait = 250'000'000;
 
 } // namespace
 
@@ -39,17 +39,22 @@ SystemClock::~SystemClock()
 
 Instant SystemClock::now() const
 {
-    return Instant{readClock(CLOCK_BOOTTIME)};
+    return readClock(CLOCK_BOOTTIME);
 }
 
 double SystemClock::uptime() const
 {
-    return readClock(CLOCK_MONOTONIC);
+    return readClock(CLOCK_MONOTONIC).seconds();
 }
 
 double SystemClock::hostTime() const
 {
-    return readClock(CLOCK_MONOTONIC);
+    return readClock(CLOCK_MONOTONIC).seconds();
+}
+
+Instant SystemClock::reading(TimeBase base) const
+{
+    return readClock(base == TimeBase::continuous ? CLOCK_BOOTTIME : CLOCK_MONOTONIC);
 }
 
 Date SystemClock::date() const
@@ -58,7 +63,7 @@ Date SystemClock::date() const
     return Date::fromUnix(std::chrono::duration<double>(since).count());
 }
 
-TimerId SystemClock::schedule(TimeBase base, double deadline, std::function<void()> onDue)
+TimerId SystemClock::schedule(TimeBase base, Instant deadline, std::function<void()> onDue)
 {
     TimerId id;
     {
@@ -80,10 +85,10 @@ void SystemClock::loop()
 {
     std::unique_lock lock(mutex_);
     while (!stopping_) {
-        double wait = maxWait;
+        std::int64_t wait = maxWait;
         std::vector<std::function<void()>> due;
         for (auto it = timers_.begin(); it != timers_.end();) {
-            double remaining = it->second.deadline - reading(it->second.base);
+            auto remaining = it->second.deadline.nanoseconds - reading(it->second.base).nanoseconds;
             if (remaining <= 0) {
                 due.push_back(std::move(it->second.onDue));
                 it = timers_.erase(it);
@@ -99,7 +104,7 @@ void SystemClock::loop()
             lock.lock();
             continue;
         }
-        wake_.wait_for(lock, std::chrono::duration<double>(wait));
+        wake_.wait_for(lock, std::chrono::nanoseconds(wait));
     }
 }
 

@@ -20,14 +20,16 @@ public:
     double uptime() const override;
     double hostTime() const override;
     Date date() const override;
+    Instant reading(TimeBase base) const override;
 
-    TimerId schedule(TimeBase base, double deadline, std::function<void()> onDue) override;
+    using Clock::schedule;
+    TimerId schedule(TimeBase base, Instant deadline, std::function<void()> onDue) override;
     void cancel(TimerId id) override;
 
 private:
     struct Timer {
         TimeBase base;
-        double deadline;
+        Instant deadline;
         std::function<void()> onDue;
     };
     void loop();

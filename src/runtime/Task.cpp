@@ -47,15 +47,19 @@ void TaskState::finish(std::exception_ptr failure)
         resume();
 }
 
-void resumeLater(std::shared_ptr<TaskState> task, std::coroutine_handle<> handle)
+bool resumeLater(std::shared_ptr<TaskState> task, std::coroutine_handle<> handle)
 {
-    Executor& executor = task && task->executor ? *task->executor : mainExecutor();
-    executor.post([task = std::move(task), handle] {
+    Job resume = [task, handle] {
         if (task && !task->root)
             return;  // the frame was torn down while the resumption was queued
         CurrentTaskScope scope(task.get());
         handle.resume();
-    });
+    };
+    if (task)
+        return task->executor.post(std::move(resume));
+    Executor& executor = mainExecutor();
+    executor.post(std::move(resume));
+    return !executor.isShutDown();
 }
 
 } // namespace detail

@@ -26,7 +26,7 @@ namespace detail {
 // awaiter that must resume the task later.
 struct TaskState : std::enable_shared_from_this<TaskState> {
     std::stop_source stop;
-    Executor* executor = nullptr;
+    ExecutorRef executor;
     std::coroutine_handle<> root;  // main actor only
 
     std::mutex mutex;
@@ -63,10 +63,11 @@ private:
     TaskState* previous_;
 };
 
-// Posts the resumption of `handle` to the main executor, inside `task`'s
-// context. Never resumes inline. Drops the resumption if the task's frame
-// was destroyed meanwhile.
-void resumeLater(std::shared_ptr<TaskState> task, std::coroutine_handle<> handle);
+// Posts the resumption of `handle` to the task's executor (the main one
+// without a task), inside `task`'s context. Never resumes inline. Drops the
+// resumption if the task's frame was destroyed meanwhile or its executor was
+// shut down or is gone. True when it was posted.
+bool resumeLater(std::shared_ptr<TaskState> task, std::coroutine_handle<> handle);
 
 template <class T>
 struct ResultSlot {
@@ -192,8 +193,7 @@ struct RootFrame {
         ~promise_type()
         {
             task->root = {};
-            if (task->executor)
-                task->executor->untrack(task.get());
+            task->executor.untrack(task.get());
         }
     };
     std::coroutine_handle<promise_type> handle;
@@ -246,6 +246,8 @@ public:
         return state_->finished;
     }
     explicit operator bool() const { return state_ != nullptr; }
+    // The same spawned task (or both empty).
+    friend bool operator==(const TaskHandle& a, const TaskHandle& b) { return a.state_ == b.state_; }
 
     // Waits for the task's end and yields its value or rethrows its error.
     // Awaiting does not tie the two tasks' cancellation together.
@@ -302,17 +304,22 @@ Async<T> TaskHandle<T>::joinImpl(std::shared_ptr<detail::TypedTaskState<T>> stat
 // Starts `body` (a callable returning Async<T>) as a new task on the main
 // actor. The task owns `body`, so a lambda's captures live as long as the
 // task. Its first step is queued, never run inline. A task spawned from a
-// cancelled task starts uncancelled.
+// cancelled task starts uncancelled. Spawned after the executor was shut
+// down, the task is destroyed at once and ends with a CancellationError.
 template <class F>
 auto spawn(F body)
 {
     using R = typename detail::AsyncValue<std::invoke_result_t<F&>>::type;
     auto state = std::make_shared<detail::TypedTaskState<R>>();
     Executor& executor = mainExecutor();
-    state->executor = &executor;
+    state->executor = executor.ref();
     auto frame = detail::runRoot<F, R>(std::move(body), state);
     state->root = frame.handle;
-    executor.track(state);
+    if (!executor.track(state)) {
+        state->destroyFrame();
+        state->finish(std::make_exception_ptr(CancellationError()));
+        return TaskHandle<R>(state);
+    }
     detail::resumeLater(state, frame.handle);
     return TaskHandle<R>(state);
 }

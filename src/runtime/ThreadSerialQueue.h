@@ -3,26 +3,25 @@
 #include "runtime/Runtime.h"
 #include "runtime/SerialQueue.h"
 
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <memory>
-#include <mutex>
+#include <string>
 #include <thread>
-#include <vector>
 
 namespace parlaro::rt {
 
 // A serial queue with a thread of its own.
 //
-// A trigger's fire() takes no lock: the queue's mutex is held by async()
-// while its list may allocate, and a real-time thread must not wait behind
-// that. It flips atomics and signals the condition variable without the
-// mutex, which never allocates and at most touches the condition's own word
-// briefly. A signal that lands between the loop's last look and its wait is
-// missed, so while triggers exist the loop never sleeps longer than
-// lostWakeBound: a missed wake delays a run by at most that much.
+// The thread owns the queue's state, not the object: the last reference may
+// die anywhere, a job of the queue included. Dying elsewhere, the object
+// waits for the jobs already queued; dying in its own job, it leaves them to
+// the thread, which finishes them and ends.
+//
+// A job that throws is logged and the queue goes on; sync() and a
+// syncWithin() that waited to the end rethrow it in the caller instead.
+//
+// A trigger's fire() takes no lock and never allocates: it sets atomics and
+// wakes the thread through an atomic wait word (a futex), so a real-time
+// thread never waits behind async()'s lock or the C library's own locks.
 class ThreadSerialQueue final : public SerialQueue {
 public:
     explicit ThreadSerialQueue(std::string label);
@@ -32,29 +31,18 @@ public:
     void async(Job job) override;
     void sync(const Job& job) override;
     bool syncWithin(double seconds, const Job& job) override;
-    bool isCurrent() const override { return std::this_thread::get_id() == thread_.get_id(); }
+    bool isCurrent() const override;
     Trigger makeTrigger(Job job) override;
 
-    static constexpr std::chrono::milliseconds lostWakeBound{10};
-
 private:
-    // Shared with the triggers, which may outlive the queue.
-    struct Signal {
-        std::condition_variable wake;
-        std::atomic<bool> fired{false};
-    };
+    struct Signal;
+    struct Core;
     class Target;
 
-    void loop();
-    // Under the mutex: the triggers owing a run; forgets dropped ones.
-    void collectFired(std::vector<std::shared_ptr<TriggerTarget>>& fired);
+    static void loop(std::shared_ptr<Core> core);
 
     std::string label_;
-    std::shared_ptr<Signal> signal_;
-    std::mutex mutex_;
-    std::deque<Job> jobs_;
-    std::vector<std::weak_ptr<TriggerTarget>> triggers_;
-    bool stopping_ = false;
+    std::shared_ptr<Core> core_;
     std::thread thread_;
 };
 

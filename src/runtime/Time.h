@@ -1,17 +1,36 @@
 #pragma once
 
+#include <cmath>
 #include <compare>
+#include <cstdint>
 
 namespace parlaro::rt {
 
-// A reading of the continuous clock: seconds that keep counting while the
-// machine sleeps. Differences are plain double seconds.
+// A reading of the continuous clock: whole nanoseconds that keep counting
+// while the machine sleeps. Whole numbers make chained waits exact: a wait of
+// 0.5 s and then one of 1.05 s ends on the same instant as one of 1.55 s.
+// Differences are plain double seconds; a duration added to an instant is
+// rounded once, to the nearest nanosecond.
 struct Instant {
-    double seconds = 0.0;
+    std::int64_t nanoseconds = 0;
 
-    friend Instant operator+(Instant a, double s) { return Instant{a.seconds + s}; }
-    friend Instant operator-(Instant a, double s) { return Instant{a.seconds - s}; }
-    friend double operator-(Instant a, Instant b) { return a.seconds - b.seconds; }
+    static Instant fromSeconds(double seconds) { return Instant{toNanoseconds(seconds)}; }
+    // Durations beyond about 30 years (an endless wait given as infinity)
+    // are held there, and NaN counts as no time, so sums never overflow.
+    static std::int64_t toNanoseconds(double seconds)
+    {
+        constexpr double limit = 1e18;
+        const double nanoseconds = seconds * 1e9;
+        if (!(nanoseconds == nanoseconds))
+            return 0;
+        return std::llround(nanoseconds < -limit ? -limit : nanoseconds > limit ? limit : nanoseconds);
+    }
+
+    double seconds() const { return static_cast<double>(nanoseconds) / 1e9; }
+
+    friend Instant operator+(Instant a, double s) { return Instant{a.nanoseconds + toNanoseconds(s)}; }
+    friend Instant operator-(Instant a, double s) { return Instant{a.nanoseconds - toNanoseconds(s)}; }
+    friend double operator-(Instant a, Instant b) { return static_cast<double>(a.nanoseconds - b.nanoseconds) / 1e9; }
     friend auto operator<=>(Instant a, Instant b) = default;
 };
 

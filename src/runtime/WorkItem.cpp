@@ -8,7 +8,7 @@ WorkItem scheduleAfter(double seconds, std::function<void(Job)> post, Job job)
 {
     auto cancelled = std::make_shared<std::atomic<bool>>(false);
     Clock& c = clock();
-    auto timer = c.schedule(TimeBase::uptime, c.uptime() + seconds,
+    auto timer = c.schedule(TimeBase::uptime, c.reading(TimeBase::uptime) + seconds,
                             [cancelled, post = std::move(post), job = std::move(job)] {
                                 post([cancelled, job] {
                                     if (!cancelled->load())
@@ -20,8 +20,8 @@ WorkItem scheduleAfter(double seconds, std::function<void(Job)> post, Job job)
 
 WorkItem postAfter(double seconds, Job job)
 {
-    Executor* executor = &mainExecutor();
-    return scheduleAfter(seconds, [executor](Job j) { executor->post(std::move(j)); }, std::move(job));
+    auto executor = mainExecutor().ref();
+    return scheduleAfter(seconds, [executor](Job j) { executor.post(std::move(j)); }, std::move(job));
 }
 
 } // namespace parlaro::rt

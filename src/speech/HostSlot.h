@@ -5,6 +5,7 @@
 #include "runtime/Observable.h"
 #include "runtime/Task.h"
 #include "runtime/Uuid.h"
+#include "runtime/UuidSource.h"
 
 #include <deque>
 #include <memory>
@@ -34,7 +35,7 @@ struct HostJob {
 class HostSlot {
 public:
     HostSlot(std::string key, std::string source, std::string target)
-        : id(rt::Uuid::random()), key(std::move(key)),
+        : id(rt::newUuid()), key(std::move(key)),
           configuration(TranslationConfiguration{std::move(source), std::move(target), 0})
     {
     }

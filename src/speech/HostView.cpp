@@ -1,6 +1,7 @@
 #include "speech/HostView.h"
 
 #include "runtime/Runtime.h"
+#include "runtime/UuidSource.h"
 #include "speech/TranslationHost.h"
 #include "speech/TranslationService.h"
 
@@ -65,7 +66,7 @@ namespace SlotView {
 rt::Async<void> serve(std::weak_ptr<TranslationHost> host, std::shared_ptr<HostSlot> slot,
                       std::shared_ptr<TranslationSession> session)
 {
-    const rt::Uuid run = rt::Uuid::random();
+    const rt::Uuid run = rt::newUuid();
     for (;;) {
         if (rt::isCancelled())
             co_return;

@@ -2,6 +2,7 @@
 
 #include "platform/TranslationPlatform.h"
 #include "runtime/Sleep.h"
+#include "runtime/UuidSource.h"
 #include "speech/HostView.h"
 #include "speech/Localization.h"
 #include "speech/TranslationService.h"
@@ -63,7 +64,7 @@ rt::Async<std::string> TranslationHost::run(HostJob::Kind kind, std::string sour
 {
     ensureWindow();
     auto pair = slot(source, target);
-    const rt::Uuid job = rt::Uuid::random();
+    const rt::Uuid job = rt::newUuid();
     co_return co_await rt::withContinuation<std::string>([&](rt::Continuation<std::string> continuation) {
         enqueue(continuation, pair, job, std::move(kind), patience);
     });

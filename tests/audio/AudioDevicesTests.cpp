@@ -216,7 +216,7 @@ TEST(AudioDeviceWatcher, DebouncesBurstsOnItsQueueAndDeliversOnTheMainActor)
             return AudioDevices::allDevices();
         },
         [&deliveries](std::vector<AudioDevice> devices, rt::Instant instant) {
-            deliveries.emplace_back(devices.size(), instant.seconds);
+            deliveries.emplace_back(devices.size(), instant.seconds());
         });
     EXPECT_EQ(watcher->queue()->label(), "com.parlaro.device-watch");
 

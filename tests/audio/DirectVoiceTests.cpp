@@ -30,9 +30,9 @@ struct VoiceWorld : ForwardingWorld {
     // time along with them, in small steps so the control loop sees them.
     void run(double seconds, double step = 0.05)
     {
-        const double until = runtime.clock().now().seconds + seconds;
-        while (runtime.clock().now().seconds + 1e-9 < until) {
-            const double next = std::min(step, until - runtime.clock().now().seconds);
+        const double until = runtime.clock().now().seconds() + seconds;
+        while (runtime.clock().now().seconds() + 1e-9 < until) {
+            const double next = std::min(step, until - runtime.clock().now().seconds());
             audio.runIOUntil(runtime.clock().hostTime() + next);
             runtime.advance(next);
             // What the devices played is not looked at here; keep it small.

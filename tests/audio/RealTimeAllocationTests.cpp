@@ -1,8 +1,9 @@
-// Proves that the real-time I/O procedures never allocate: this test binary
-// replaces the global allocation functions with ones that count while the
-// current thread is inside a procedure call made below.
+// Proves that the real-time I/O procedures, and the queue trigger they fire,
+// never touch the heap or take a lock: RealTimeCounting counts both while
+// the current thread is inside a procedure call made below.
 
 #include "ForwardingWorld.h"
+#include "RealTimeCounting.h"
 
 #include "audio/CallAudioCapture.h"
 #include "audio/HALForwarder.h"
@@ -11,127 +12,27 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdlib>
+#include <future>
 #include <list>
-#include <new>
-
-namespace {
-
-thread_local bool insideProcedure = false;
-thread_local int allocationsInside = 0;
-
-void* countedAllocation(std::size_t size)
-{
-    if (insideProcedure) {
-        ++allocationsInside;
-    }
-    void* memory = std::malloc(size == 0 ? 1 : size);
-    if (memory == nullptr) {
-        throw std::bad_alloc();
-    }
-    return memory;
-}
-
-void* countedAlignedAllocation(std::size_t size, std::align_val_t alignment)
-{
-    if (insideProcedure) {
-        ++allocationsInside;
-    }
-    const auto align = static_cast<std::size_t>(alignment);
-    void* memory = std::aligned_alloc(align, (size + align - 1) / align * align);
-    if (memory == nullptr) {
-        throw std::bad_alloc();
-    }
-    return memory;
-}
-
-} // namespace
-
-void* operator new(std::size_t size)
-{
-    return countedAllocation(size);
-}
-void* operator new[](std::size_t size)
-{
-    return countedAllocation(size);
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept
-{
-    try {
-        return countedAllocation(size);
-    } catch (...) {
-        return nullptr;
-    }
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
-{
-    try {
-        return countedAllocation(size);
-    } catch (...) {
-        return nullptr;
-    }
-}
-void* operator new(std::size_t size, std::align_val_t alignment)
-{
-    return countedAlignedAllocation(size, alignment);
-}
-void* operator new[](std::size_t size, std::align_val_t alignment)
-{
-    return countedAlignedAllocation(size, alignment);
-}
-void operator delete(void* memory) noexcept
-{
-    std::free(memory);
-}
-void operator delete[](void* memory) noexcept
-{
-    std::free(memory);
-}
-void operator delete(void* memory, std::size_t) noexcept
-{
-    std::free(memory);
-}
-void operator delete[](void* memory, std::size_t) noexcept
-{
-    std::free(memory);
-}
-void operator delete(void* memory, std::align_val_t) noexcept
-{
-    std::free(memory);
-}
-void operator delete[](void* memory, std::align_val_t) noexcept
-{
-    std::free(memory);
-}
-void operator delete(void* memory, std::size_t, std::align_val_t) noexcept
-{
-    std::free(memory);
-}
-void operator delete[](void* memory, std::size_t, std::align_val_t) noexcept
-{
-    std::free(memory);
-}
+#include <mutex>
 
 using namespace parlaro;
 using namespace parlaro::test;
 
 namespace {
 
-struct Inside {
-    Inside()
-    {
-        insideProcedure = true;
-    }
-    ~Inside()
-    {
-        insideProcedure = false;
-    }
-};
+using Inside = CountingScope;
+
+// Keeps the heap calls of the controls from being optimised away.
+void* volatile kept = nullptr;
 
 // Runs cycles of both procedures by hand: before any input, steady, with the
 // input stopped (resyncs), with stamps lacking host times, and with an input
-// that leaps far ahead. Returns the allocations made inside the procedures.
-int allocationsWhileForwarding(HALForwarder& forwarder, AudioObjectId input, AudioObjectId output)
+// that leaps far ahead. Returns what the procedures did.
+RealTimeCounts countsWhileForwarding(HALForwarder& forwarder, AudioObjectId input, AudioObjectId output)
 {
     std::vector<float> captured(512);
     const AudioIOBuffer in{1, 512 * 4, captured.data()};
@@ -145,7 +46,7 @@ int allocationsWhileForwarding(HALForwarder& forwarder, AudioObjectId input, Aud
         time.flags = AudioTimeStamp::sampleTimeValid | (hostValid ? AudioTimeStamp::hostTimeValid : 0U);
         return time;
     };
-    allocationsInside = 0;
+    resetCounts();
     double inputTime = 0;
     double outputTime = 0;
     for (int cycle = 0; cycle < 400; ++cycle) {
@@ -167,28 +68,92 @@ int allocationsWhileForwarding(HALForwarder& forwarder, AudioObjectId input, Aud
                                  stamp(outputTime + 512, hostValid), &forwarder);
         outputTime += 512;
     }
-    return allocationsInside;
+    return countsInside();
 }
 
 } // namespace
 
-TEST(RealTimeProcedures, NeverAllocate)
+TEST(RealTimeProcedures, TheCountsSeeEveryHeapAndLockCall)
 {
-    ForwardingWorld world;
+    resetCounts();
     {
         Inside inside;
         delete new int(1);
     }
-    ASSERT_EQ(allocationsInside, 1) << "the counting hook is active inside a procedure call";
+    EXPECT_EQ(countsInside(), (RealTimeCounts{1, 1, 0})) << "operator new and delete";
+    resetCounts();
+    {
+        Inside inside;
+        kept = std::malloc(16);
+        std::free(kept);
+        kept = std::calloc(4, 4);
+        std::free(kept);
+        kept = std::realloc(nullptr, 16);
+        std::free(kept);
+    }
+    EXPECT_EQ(countsInside().allocations, 3) << "malloc, calloc and realloc";
+    EXPECT_EQ(countsInside().frees, 3);
+    std::mutex mutex;
+    std::condition_variable condition;
+    resetCounts();
+    {
+        Inside inside;
+        mutex.lock();
+        mutex.unlock();
+        condition.notify_one();
+    }
+    EXPECT_EQ(countsInside(), (RealTimeCounts{0, 0, 2})) << "a mutex and a condition signal";
+    resetCounts();
+    kept = std::malloc(1);
+    std::free(kept);
+    mutex.lock();
+    mutex.unlock();
+    EXPECT_EQ(countsInside(), RealTimeCounts{}) << "nothing counts outside";
+}
 
+TEST(RealTimeProcedures, ForwardingNeverAllocatesOrLocks)
+{
+    ForwardingWorld world;
     HALForwarder direct(microphoneID, virtualDeviceID, false);
-    EXPECT_EQ(allocationsWhileForwarding(direct, microphoneID, virtualDeviceID), 0) << "direct";
+    EXPECT_EQ(countsWhileForwarding(direct, microphoneID, virtualDeviceID), RealTimeCounts{}) << "direct";
     EXPECT_GT(direct.head().resyncs, 0);
 
     HALForwarder resampled(slowMicrophoneID, virtualDeviceID, false);
     ASSERT_EQ(resampled.mode(), HALForwarder::Mode::resample);
-    EXPECT_EQ(allocationsWhileForwarding(resampled, slowMicrophoneID, virtualDeviceID), 0) << "resampled";
+    EXPECT_EQ(countsWhileForwarding(resampled, slowMicrophoneID, virtualDeviceID), RealTimeCounts{}) << "resampled";
     EXPECT_TRUE(resampled.errorValid());
+}
+
+// Fires while the queue's thread sleeps, while it is busy, and again and
+// again before it runs: never a heap or lock call, and every fire is served.
+TEST(RealTimeProcedures, ThreadQueueTriggerFiresWithoutHeapOrLock)
+{
+    rt::ThreadSerialQueue queue("capture");
+    std::atomic<int> runs{0};
+    auto trigger = queue.makeTrigger([&runs] { ++runs; });
+    queue.sync([] {});
+
+    resetCounts();
+    {
+        Inside inside;
+        trigger.fire();
+    }
+    EXPECT_EQ(countsInside(), RealTimeCounts{}) << "waking the idle thread";
+    queue.sync([] {});
+    EXPECT_EQ(runs.load(), 1);
+
+    std::promise<void> release;
+    queue.async([busy = release.get_future().share()] { busy.wait(); });
+    resetCounts();
+    {
+        Inside inside;
+        for (int i = 0; i < 100; ++i)
+            trigger.fire();
+    }
+    EXPECT_EQ(countsInside(), RealTimeCounts{}) << "firing at a busy queue";
+    release.set_value();
+    queue.sync([] {});
+    EXPECT_EQ(runs.load(), 2) << "fires before a run share it";
 }
 
 namespace {
@@ -235,7 +200,7 @@ AudioStatus allocatingProc(AudioObjectId, const AudioTimeStamp&, std::span<const
 
 // The far-end capture's procedure on the production queue, whose trigger
 // wakes its thread: steady cycles and one split over three slots.
-TEST(RealTimeProcedures, FarEndCaptureNeverAllocates)
+TEST(RealTimeProcedures, FarEndCaptureNeverAllocatesOrLocks)
 {
     ForwardingWorld world;
     rt::ThreadQueueFactory threads;
@@ -261,9 +226,9 @@ TEST(RealTimeProcedures, FarEndCaptureNeverAllocates)
     AudioIOProcId allocating = 0;
     ASSERT_EQ(counting.createIOProc(aggregate, &allocatingProc, nullptr, allocating), AudioStatuses::ok);
     ASSERT_EQ(counting.startDevice(aggregate, allocating), AudioStatuses::ok);
-    allocationsInside = 0;
+    resetCounts();
     ASSERT_EQ(world.audio.runIOCycle(aggregate, 480), AudioStatuses::ok);
-    EXPECT_EQ(allocationsInside, 1) << "the counting hook is active inside procedures the sim runs";
+    EXPECT_EQ(countsInside(), (RealTimeCounts{1, 1, 0})) << "the counting is active inside procedures the sim runs";
     counting.stopDevice(aggregate, allocating);
     counting.destroyIOProc(aggregate, allocating);
     capture->queue()->sync([] {});
@@ -271,11 +236,11 @@ TEST(RealTimeProcedures, FarEndCaptureNeverAllocates)
     // Five steady cycles and one of 10000 frames fill at most all eight
     // slots, so none is dropped however late the queue's thread runs.
     frames.clear();
-    allocationsInside = 0;
+    resetCounts();
     for (int cycle = 0; cycle < 5; ++cycle)
         ASSERT_EQ(world.audio.runIOCycle(aggregate, 480), AudioStatuses::ok);
     ASSERT_EQ(world.audio.runIOCycle(aggregate, 10000), AudioStatuses::ok);
-    EXPECT_EQ(allocationsInside, 0);
+    EXPECT_EQ(countsInside(), RealTimeCounts{}) << "no heap or lock call, the trigger's fire included";
 
     std::uint64_t dropped = 1;
     capture->queue()->sync([&] { dropped = capture->droppedCycles(); });

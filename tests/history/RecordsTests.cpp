@@ -3,6 +3,7 @@
 #include "history/HistoryPrinting.h"
 #include "platform/sim/SimPlatform.h"
 #include "runtime/ManualRuntime.h"
+#include "runtime/UuidSource.h"
 #include "speech/InterfaceLanguage.h"
 
 #include <gtest/gtest.h>
@@ -271,6 +272,17 @@ TEST(ConversationRecords, LanguagePairNamesFollowTheInterfaceLanguage)
         return id == "en" ? std::optional<std::string>("EN") : std::nullopt;
     };
     EXPECT_EQ(pair.languagePairText(named), "EN");
+}
+
+TEST(ConversationRecords, NewSessionsAndEntriesTakeTheirIdsFromTheSeat)
+{
+    rt::ManualRuntime runtime;
+    rt::CountingUuidSource ids;
+    rt::UuidSourceScope seat(ids);
+    ConversationSession session;
+    session.entries.push_back(ConversationEntry{});
+    EXPECT_EQ(session.id.toString(), "00000000-0000-0000-0000-000000000001");
+    EXPECT_EQ(session.entries[0].id.toString(), "00000000-0000-0000-0000-000000000002");
 }
 
 } // namespace

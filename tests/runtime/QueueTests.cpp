@@ -1,4 +1,5 @@
 #include "runtime/Background.h"
+#include "runtime/Log.h"
 #include "runtime/ExecutorSerialQueue.h"
 #include "runtime/ManualRuntime.h"
 #include "runtime/Task.h"
@@ -198,4 +199,71 @@ TEST(Background, ResultsComeBackOnTheMainActor)
     runtime.runUntilIdle();
     EXPECT_EQ(value, 42);
     EXPECT_EQ(error, "worker failed");
+}
+
+TEST(SerialQueue, ThreadQueueMayBeReleasedFromItsOwnJob)
+{
+    auto queue = std::make_shared<ThreadSerialQueue>("owner");
+    std::weak_ptr<SerialQueue> weak = queue;
+    std::promise<void> gate;
+    std::promise<void> after;
+    queue->async([keep = queue, busy = gate.get_future().share()] { busy.wait(); });
+    queue->async([&after] { after.set_value(); });
+    queue.reset();
+    EXPECT_FALSE(weak.expired());
+    gate.set_value();
+    // The first job's end lets go of the last reference on the queue's own
+    // thread; the thread still runs what was queued behind it.
+    EXPECT_EQ(after.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_TRUE(weak.expired());
+}
+
+TEST(SerialQueue, AJobThatThrowsIsLoggedOrRethrownToTheWaitingCaller)
+{
+    auto check = [](SerialQueue& queue, const std::function<void()>& drain) {
+        LogCapture log;
+        std::atomic<int> ran{0};
+        queue.async([] { throw parlaro::DomainError("Q", 1, "job failed"); });
+        queue.async([&ran] { ++ran; });
+        auto trigger = queue.makeTrigger([] { throw std::runtime_error("trigger failed"); });
+        trigger.fire();
+        drain();
+        queue.sync([] {});
+        EXPECT_EQ(ran.load(), 1) << "the queue goes on after a failed job";
+        auto messages = log.messages();
+        std::sort(messages.begin(), messages.end());
+        EXPECT_EQ(messages, (std::vector<std::string>{"a job on queue " + queue.label() + " failed: job failed",
+                                                      "a job on queue " + queue.label() + " failed: trigger failed"}))
+            << queue.label();
+        EXPECT_THROW(queue.sync([] { throw parlaro::DomainError("Q", 2, "sync failed"); }), parlaro::DomainError);
+        EXPECT_THROW(queue.syncWithin(10.0, [] { throw std::runtime_error("bounded"); }), std::runtime_error);
+        queue.sync([&ran] { ++ran; });
+        EXPECT_EQ(ran.load(), 2);
+        EXPECT_EQ(log.messages().size(), 2u) << "an error handed to the caller is not logged";
+    };
+    ManualRuntime runtime;
+    auto test = makeSerialQueue("test");
+    check(*test, [&] { runtime.runUntilIdle(); });
+    ThreadSerialQueue thread("thread");
+    check(thread, [] {});
+
+    // A caller that gave up waiting leaves the error to the log.
+    const std::vector<std::string> late{"a job on queue thread failed: late"};
+    {
+        LogCapture log;
+        std::promise<void> gate;
+        thread.async([busy = gate.get_future().share()] { busy.wait(); });
+        EXPECT_FALSE(thread.syncWithin(0.0, [] { throw std::runtime_error("late"); }));
+        gate.set_value();
+        thread.sync([] {});
+        EXPECT_EQ(log.messages(), late);
+    }
+    {
+        LogCapture log;
+        runtime.queues().queue("test")->suspend();
+        EXPECT_FALSE(test->syncWithin(0.5, [] { throw std::runtime_error("late"); }));
+        runtime.queues().queue("test")->resume();
+        runtime.runUntilIdle();
+        EXPECT_EQ(log.messages(), std::vector<std::string>{"a job on queue test failed: late"});
+    }
 }

@@ -90,3 +90,31 @@ TEST(AsyncStream, ConsumerStoppingTerminatesTheStream)
         EXPECT_EQ(termination, StreamTermination::cancelled);
     }
 }
+
+TEST(AsyncStream, ASecondWaiterIsRefusedAndTheFirstKeepsTheStream)
+{
+    ManualRuntime runtime;
+    auto [made, producer] = AsyncStream<int>::make();
+    auto& stream = made;
+    std::vector<int> got;
+    std::string refused;
+    spawn([&]() -> Async<void> {
+        while (auto v = co_await stream.next())
+            got.push_back(*v);
+    });
+    runtime.runUntilIdle();
+    spawn([&]() -> Async<void> {
+        try {
+            co_await stream.next();
+        } catch (const std::logic_error& e) {
+            refused = e.what();
+        }
+    });
+    runtime.runUntilIdle();
+    EXPECT_EQ(refused, "AsyncStream::next awaited while another consumer waits");
+    producer.yield(1);
+    producer.yield(2);
+    producer.finish();
+    runtime.runUntilIdle();
+    EXPECT_EQ(got, (std::vector<int>{1, 2})) << "the first waiter is not stranded";
+}

@@ -1,4 +1,5 @@
 #include "runtime/Continuation.h"
+#include "runtime/Log.h"
 #include "runtime/ManualRuntime.h"
 #include "runtime/Sleep.h"
 #include "runtime/Task.h"
@@ -140,13 +141,13 @@ TEST(Task, SleepFiresAtItsInstantAndThrowsOnCancel)
     double cancelledAt = -1;
     spawn([&]() -> Async<void> {
         co_await sleepFor(2.5);
-        wokeAt = rt::clock().now().seconds;
+        wokeAt = rt::clock().now().seconds();
     });
     auto sleeper = spawn([&]() -> Async<void> {
         try {
-            co_await sleepUntil(Instant{100.0});
+            co_await sleepUntil(Instant::fromSeconds(100.0));
         } catch (const CancellationError&) {
-            cancelledAt = rt::clock().now().seconds;
+            cancelledAt = rt::clock().now().seconds();
         }
     });
     runtime.advance(2.4);
@@ -209,19 +210,96 @@ TEST(Task, ContinuationCarriesErrors)
     EXPECT_EQ(text, "failed");
 }
 
-TEST(Task, ShutdownReleasesTasksThatNeverResume)
+TEST(Task, ShutdownReleasesTasksAndLaterResumptionsAreDropped)
 {
     // Leak checking would flag a frame left suspended forever; the runtime
     // tears such frames down when it ends.
+    std::vector<Continuation<void>> held;  // outlives the runtime
     auto runtime = std::make_unique<ManualRuntime>();
     auto alive = std::make_shared<int>(1);
     std::weak_ptr<int> watch = alive;
-    spawn([alive]() -> Async<void> {
-        co_await withContinuation<void>([](Continuation<void>) {});
+    std::optional<Continuation<void>> saved;
+    spawn([alive, &saved]() -> Async<void> {
+        co_await withContinuation<void>([&saved](Continuation<void> c) { saved = c; });
     });
     alive.reset();
+
+    // A frame torn down at shutdown may spawn as it goes: that task is
+    // destroyed at once instead of leaking.
+    auto late = std::make_shared<int>(2);
+    std::weak_ptr<int> watchLate = late;
+    struct SpawnsWhenDestroyed {
+        std::shared_ptr<int> late;
+        ~SpawnsWhenDestroyed()
+        {
+            if (late)
+                spawn([kept = std::move(late)]() -> Async<void> { co_return; });
+        }
+    };
+    auto spawner = std::make_shared<SpawnsWhenDestroyed>(SpawnsWhenDestroyed{std::move(late)});
+    spawn([spawner, &held]() -> Async<void> {
+        co_await withContinuation<void>([spawner, &held](Continuation<void> c) { held.push_back(c); });
+    });
+    spawner.reset();
     runtime->runUntilIdle();
     EXPECT_FALSE(watch.expired());
+
     runtime.reset();
     EXPECT_TRUE(watch.expired());
+    EXPECT_TRUE(watchLate.expired()) << "a task spawned during shutdown is destroyed at once";
+
+    // The executor is gone: resuming now drops the resumption.
+    ASSERT_TRUE(saved);
+    saved->resume();
+    saved.reset();
+}
+
+TEST(Task, ADroppedContinuationResumesItsTaskWithAnError)
+{
+    ManualRuntime runtime;
+    LogCapture log;
+    std::string caught;
+    auto task = spawn([&]() -> Async<void> {
+        try {
+            co_await withContinuation<int>([](Continuation<int> forgotten) { (void)forgotten; });
+        } catch (const AbandonedContinuationError& e) {
+            caught = e.localizedDescription();
+        }
+    });
+    runtime.runUntilIdle();
+    EXPECT_TRUE(task.isFinished()) << "the wait does not hang";
+    EXPECT_EQ(caught, "AbandonedContinuationError");
+#ifndef NDEBUG
+    EXPECT_EQ(log.messages(),
+              std::vector<std::string>{"a continuation was dropped without being resumed; its task resumes with an error"});
+#endif
+
+    // Copies share one resumption: dropping one of two leaves the task waiting.
+    std::optional<Continuation<void>> kept;
+    auto waiting = spawn([&]() -> Async<void> {
+        co_await withContinuation<void>([&](Continuation<void> c) {
+            auto copy = c;
+            kept = copy;
+        });
+    });
+    runtime.runUntilIdle();
+    EXPECT_FALSE(waiting.isFinished());
+    kept->resume();
+    kept.reset();
+    runtime.runUntilIdle();
+    EXPECT_TRUE(waiting.isFinished());
+    EXPECT_NO_THROW(waiting.result()) << "a resumed continuation dropped later changes nothing";
+}
+
+TEST(Task, HandlesCompareByTheTaskTheyName)
+{
+    ManualRuntime runtime;
+    auto a = spawn([]() -> Async<void> { co_return; });
+    auto b = spawn([]() -> Async<void> { co_return; });
+    TaskHandle<> copy = a;
+    EXPECT_TRUE(copy == a);
+    EXPECT_FALSE(a == b);
+    EXPECT_TRUE(TaskHandle<>() == TaskHandle<>());
+    EXPECT_TRUE(a != TaskHandle<>());
+    runtime.runUntilIdle();
 }

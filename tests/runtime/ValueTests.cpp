@@ -1,11 +1,17 @@
 #include "runtime/Error.h"
+#include "runtime/ManualRuntime.h"
 #include "runtime/Observable.h"
 #include "runtime/Uuid.h"
+#include "runtime/UuidSource.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <optional>
 #include <set>
 #include <string>
+#include <thread>
+#include <vector>
 
 using namespace parlaro;
 using namespace parlaro::rt;
@@ -94,4 +100,90 @@ TEST(Error, DescriptionsOfOwnAndForeignErrors)
     EXPECT_FALSE(isCancellation(std::make_exception_ptr(error)));
     EXPECT_EQ(DomainError("A", 1, "x"), DomainError("A", 1, "x"));
     EXPECT_FALSE(DomainError("A", 1, "x") == DomainError("A", 2, "x"));
+}
+
+TEST(Observable, ObserversMayDestroyTheOwnerAndNaNIsStoredOnce)
+{
+    struct View : ObservableObject {
+        Observable<int> state{0, changes()};
+    };
+    auto view = std::make_unique<View>();
+    int ownerCalls = 0;
+    auto closing = view->state.subscribe([&] { view.reset(); });
+    auto owner = view->subscribe([&] { ++ownerCalls; });
+    EXPECT_TRUE(view->state.set(1));
+    EXPECT_EQ(view, nullptr);
+    EXPECT_EQ(ownerCalls, 1) << "the owner's observers still hear the change";
+
+    Observable<double> level{0.0};
+    Observable<std::optional<float>> peak{std::nullopt};
+    int calls = 0;
+    auto a = level.subscribe([&] { ++calls; });
+    auto b = peak.subscribe([&] { ++calls; });
+    EXPECT_TRUE(level.set(std::nan("")));
+    EXPECT_FALSE(level.set(std::nan("")));
+    EXPECT_TRUE(peak.set(std::nanf("")));
+    EXPECT_FALSE(peak.set(std::nanf("")));
+    EXPECT_TRUE(peak.set(std::nullopt));
+    EXPECT_EQ(calls, 3);
+}
+
+TEST(Observable, SettingOffTheMainActorIsCaughtInDebugBuilds)
+{
+    ManualRuntime runtime;
+    Observable<int> value{0};
+    EXPECT_TRUE(onMainActor());
+    EXPECT_TRUE(runtime.executor().onMainActor());
+    bool elsewhere = true;
+    std::thread([&] { elsewhere = onMainActor(); }).join();
+    EXPECT_FALSE(elsewhere);
+    EXPECT_DEBUG_DEATH(std::thread([&] { value.set(1); }).join(), "off the main actor");
+}
+
+TEST(Error, WhatIsComputedOnceAndSharedByThreads)
+{
+    struct Changing : Error {
+        std::string* source;
+        explicit Changing(std::string* s) : source(s) {}
+        std::string localizedDescription() const override { return *source; }
+    };
+    std::string text = "first text, long enough to live on the heap";
+    const Changing error(&text);
+    const char* first = error.what();
+    text = "a second text, longer than the first one, which would move the buffer";
+    EXPECT_EQ(error.what(), first);
+    EXPECT_STREQ(first, "first text, long enough to live on the heap");
+    EXPECT_EQ(error.localizedDescription(), text) << "the user's text is still read fresh";
+
+    const Changing shared(&text);
+    std::vector<std::thread> readers;
+    std::vector<const char*> seen(4);
+    for (std::size_t i = 0; i < seen.size(); ++i)
+        readers.emplace_back([&, i] { seen[i] = shared.what(); });
+    for (auto& reader : readers)
+        reader.join();
+    for (const char* each : seen)
+        EXPECT_EQ(each, seen[0]);
+}
+
+TEST(UuidSource, TheSeatGivesCountingIdsInTestsAndRandomOnesOtherwise)
+{
+    auto random = newUuid();
+    EXPECT_EQ(random.toString()[14], '4') << "random version 4 without a source in the seat";
+    CountingUuidSource counting;
+    {
+        UuidSourceScope seat(counting);
+        EXPECT_EQ(newUuid().toString(), "00000000-0000-0000-0000-000000000001");
+        CountingUuidSource inner;
+        {
+            UuidSourceScope nested(inner);
+            EXPECT_EQ(newUuid().toString(), "00000000-0000-0000-0000-000000000001");
+        }
+        EXPECT_EQ(newUuid().toString(), "00000000-0000-0000-0000-000000000002");
+        for (int i = 0; i < 253; ++i)
+            newUuid();
+        EXPECT_EQ(newUuid().toString(), "00000000-0000-0000-0000-000000000100");
+    }
+    EXPECT_EQ(counting.count(), 256u);
+    EXPECT_NE(newUuid(), Uuid::parse("00000000-0000-0000-0000-000000000101"));
 }

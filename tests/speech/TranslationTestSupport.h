@@ -44,7 +44,7 @@ struct TranslationFixture : ::testing::Test {
             } catch (...) {
                 outcome->error = describe(std::current_exception());
             }
-            outcome->at = rt::clock().now().seconds;
+            outcome->at = rt::clock().now().seconds();
             ++outcome->outcomes;
         });
         if (handle)
@@ -70,8 +70,8 @@ struct TranslationFixture : ::testing::Test {
         });
     }
 
-    void advanceTo(double seconds) { runtime.clock().advanceTo(rt::Instant{seconds}); }
-    double now() { return runtime.clock().now().seconds; }
+    void advanceTo(double seconds) { runtime.clock().advanceTo(rt::Instant::fromSeconds(seconds)); }
+    double now() { return runtime.clock().now().seconds(); }
 };
 
 inline const std::string tr5 = "系统翻译没有响应，已重新连接，请重试（TR-5）";

@@ -33,7 +33,7 @@ std::pair<std::shared_ptr<Outcome>, rt::TaskHandle<>> track(Call call)
             outcome->error = error.localizedDescription();
         }
         outcome->finished = true;
-        outcome->at = rt::clock().now().seconds;
+        outcome->at = rt::clock().now().seconds();
     });
     return {outcome, handle};
 }

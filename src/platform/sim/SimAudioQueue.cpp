@@ -321,7 +321,7 @@ void SimAudioQueue::playNextLocked()
     const double duration = frameSeconds(*enqueued_.front());
     std::weak_ptr<SimAudioQueue> weak = weak_from_this();
     const std::uint64_t generation = generation_;
-    timer_ = rt::clock().schedule(rt::TimeBase::uptime, rt::clock().uptime() + duration, [weak, generation] {
+    timer_ = rt::clock().schedule(rt::TimeBase::uptime, rt::clock().reading(rt::TimeBase::uptime) + duration, [weak, generation] {
         // The queue's own thread.
         rt::background().run([weak, generation] {
             if (auto queue = weak.lock())

@@ -9,7 +9,7 @@ rt::Async<void> simDelay(double seconds)
 {
     if (!(seconds > 0))
         co_return;
-    const double due = rt::clock().now().seconds + seconds;
+    const rt::Instant due = rt::clock().now() + seconds;
     co_await rt::withContinuation<void>([due](rt::Continuation<void> done) {
         rt::clock().schedule(rt::TimeBase::continuous, due, [done] { done.resume(); });
     });

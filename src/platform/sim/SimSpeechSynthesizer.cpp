@@ -199,7 +199,7 @@ SpeechSynthesizer::RenderID SimSpeechSynthesizer::write(const Utterance& utteran
     auto deliver = [weak, id] { State::deliver(weak, id); };
     if (delay > 0) {
         auto& clock = rt::clock();
-        clock.schedule(rt::TimeBase::continuous, clock.now().seconds + delay,
+        clock.schedule(rt::TimeBase::continuous, clock.now() + delay,
                        [deliver] { rt::postToMain(deliver); });
     } else {
         rt::postToMain(deliver);

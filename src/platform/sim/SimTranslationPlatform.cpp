@@ -116,7 +116,7 @@ private:
                     pending->answer(reply.text);
             };
             auto& clock = rt::clock();
-            clock.schedule(rt::TimeBase::continuous, clock.now().seconds + reply.delay,
+            clock.schedule(rt::TimeBase::continuous, clock.now() + reply.delay,
                            [settle] { rt::postToMain(settle); });
         });
     }
