@@ -1,0 +1,74 @@
+#pragma once
+
+#include "ModelFakes.h"
+
+#include "audio/EchoGuard.h"
+#include "audio/SystemAudioRoute.h"
+#include "model/AppModel.h"
+#include "platform/sim/SimAudioSystem.h"
+#include "platform/sim/SimPlatform.h"
+#include "runtime/ManualRuntime.h"
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace parlaro::test {
+
+// A model in a simulated world: the manual runtime, the sim platform and
+// audio system, fakes of the engine components the model holds, and real
+// meters, echo gate and system route over the sim. Tests shape the world and
+// the Dependencies, then make the model.
+class ModelWorld {
+public:
+    ModelWorld();
+    ~ModelWorld();
+
+    rt::ManualRuntime runtime;
+    sim::SimPlatform platform;
+    sim::SimAudioSystem audio;
+
+    EventLog log = std::make_shared<std::vector<std::string>>();
+    std::shared_ptr<FakeSpeaker> speaker = std::make_shared<FakeSpeaker>(log);
+    std::shared_ptr<FakeIncoming> incoming = std::make_shared<FakeIncoming>(log);
+    std::shared_ptr<FakeRoute> directVoice = std::make_shared<FakeRoute>(log, "directVoice");
+    std::shared_ptr<FakeRoute> callSpeaker = std::make_shared<FakeRoute>(log, "callSpeaker");
+    std::shared_ptr<FakeProbe> probe = std::make_shared<FakeProbe>();
+    std::shared_ptr<FakeRecorder> recorder = std::make_shared<FakeRecorder>(log);
+    std::shared_ptr<FakeTranslator> translator = std::make_shared<FakeTranslator>(log);
+    std::shared_ptr<EchoGuard> echoGuard = std::make_shared<EchoGuard>(std::make_shared<FarEndActivity>());
+    std::shared_ptr<AudioMeters> meters = std::make_shared<AudioMeters>();
+
+    // The voices each call language offers, by language id.
+    std::map<std::string, std::vector<VoiceOption>> voices;
+    // Reasons of the process activities begun, and how many have ended.
+    std::vector<std::string> activities;
+    int activitiesEnded = 0;
+    // What the model asked to hear about the machine waking.
+    std::vector<std::function<void()>> wakeHandlers;
+    bool microphoneAuthorized = true;
+
+    // The components and closures over this world; the system route is made
+    // now, with the record the settings hold.
+    AppModel::Dependencies dependencies();
+    std::shared_ptr<AppModel> make();
+    std::shared_ptr<AppModel> make(const std::function<void(AppModel::Dependencies&)>& adjust);
+    // The route of the last model made.
+    std::shared_ptr<SystemAudioRoute> route;
+
+    // Devices. Each returns the record the model will list.
+    AudioDevice addMicrophone(AudioObjectId id, const std::string& uid, const std::string& name);
+    AudioDevice addOutput(AudioObjectId id, const std::string& uid, const std::string& name);
+    // The two devices of the virtual driver: the virtual microphone and the
+    // injection device.
+    void addVirtualDriver(AudioObjectId micID = 50, AudioObjectId injectionID = 51);
+    void setDefaultInput(AudioObjectId id) { audio.setDefaultDevice(true, id); }
+
+    // Spawns the call and runs until nothing is left to do.
+    void run(std::function<rt::Async<void>()> call);
+    std::vector<std::string> takeLog();
+};
+
+} // namespace parlaro::test
