@@ -85,6 +85,11 @@ AppModel::AppModel(Dependencies& d, LanguagePair languages)
 {
 }
 
+rt::Uuid AppModel::newIdentifier()
+{
+    return rt::Uuid::random();
+}
+
 // ---- Setters of the reacting fields ----
 
 void AppModel::setEntries(std::vector<ConversationEntry> value)

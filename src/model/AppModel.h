@@ -260,7 +260,7 @@ public:
     rt::TaskHandle<> holdTask;
     // Resumed once with the release instant, or none when the hold was cancelled.
     std::optional<rt::Continuation<std::optional<rt::Instant>>> holdRelease;
-    rt::Observable<rt::Uuid> holdID{rt::Uuid::random(), changes()};
+    rt::Observable<rt::Uuid> holdID{newIdentifier(), changes()};
     rt::Observable<std::vector<HeldSentence>> heldSentences{{}, changes()};
     rt::TaskHandle<> heldSentenceWorker;
     rt::Observable<std::int64_t> heldSentenceCount{0, changes()};
@@ -286,7 +286,7 @@ public:
     std::function<std::optional<AudioCapturePermission::Status>()> capturePermission;
     rt::Observable<std::optional<std::string>> captureFailure{std::nullopt, changes()};
     rt::Observable<std::optional<std::string>> listeningError{std::nullopt, changes()};
-    rt::Observable<rt::Uuid> listeningSession{rt::Uuid::random(), changes()};
+    rt::Observable<rt::Uuid> listeningSession{newIdentifier(), changes()};
     rt::Observable<std::optional<std::string>> listeningLanguageID{std::nullopt, changes()};
     rt::Observable<bool> audioCaptureMissing{false, changes()};
 
@@ -503,6 +503,8 @@ public:
 
 private:
     AppModel(Dependencies& dependencies, LanguagePair languages);
+    // Every generation token the model makes comes from here.
+    static rt::Uuid newIdentifier();
 };
 
 } // namespace parlaro

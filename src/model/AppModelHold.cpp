@@ -29,7 +29,7 @@ void AppModel::cancelHold()
         return;
     const std::int64_t queued = heldSentenceCount.get();
     // Every result still on its way for this hold is stale from here on.
-    holdID.set(rt::Uuid::random());
+    holdID.set(newIdentifier());
     holdTask.cancel();
     isHoldingToTalk.set(false);
     isRecording.set(false);

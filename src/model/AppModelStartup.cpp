@@ -131,7 +131,7 @@ void AppModel::shutdown()
     cancelHold();
     speaker->stop();
     // Far-end results still on their way belong to the old session now.
-    listeningSession.set(rt::Uuid::random());
+    listeningSession.set(newIdentifier());
     incoming->capture()->stopAndWait();
     incoming->dropSession();
     isListening.set(false);
