@@ -60,10 +60,10 @@ AppModel::Dependencies ModelWorld::dependencies()
         auto found = voices.find(language.id);
         return found == voices.end() ? std::vector<VoiceOption>{} : found->second;
     };
-    d.makeRecognitionSession = [log = log](const std::string& locale, SpeechEngine,
-                                           RecognitionMode) -> std::shared_ptr<RecognitionSession> {
-        log->push_back("session " + locale);
-        return nullptr;
+    d.makeRecognitionSession = [this](const std::string& locale, SpeechEngine engine, RecognitionMode mode) {
+        auto session = std::make_shared<FakeRecognitionSession>();
+        sessions.push_back({locale, engine, mode, session});
+        return std::shared_ptr<RecognitionSession>(session);
     };
     d.listDevices = [] { return AudioDevices::allDevices(); };
     d.systemDefault = [](bool input) { return AudioDevices::defaultDeviceID(input); };

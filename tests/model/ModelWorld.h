@@ -8,6 +8,7 @@
 #include "platform/sim/SimAudioSystem.h"
 #include "platform/sim/SimPlatform.h"
 #include "runtime/ManualRuntime.h"
+#include "support/FakeRecognitionSession.h"
 
 #include <functional>
 #include <map>
@@ -46,6 +47,14 @@ public:
     // Reasons of the process activities begun, and how many have ended.
     std::vector<std::string> activities;
     int activitiesEnded = 0;
+    // The recognition sessions the model made, with what it asked for.
+    struct MadeSession {
+        std::string locale;
+        SpeechEngine engine;
+        RecognitionMode mode;
+        std::shared_ptr<FakeRecognitionSession> session;
+    };
+    std::vector<MadeSession> sessions;
     // What the model asked to hear about the machine waking.
     std::vector<std::function<void()>> wakeHandlers;
     bool microphoneAuthorized = true;

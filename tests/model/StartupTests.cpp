@@ -168,6 +168,17 @@ TEST(ModelStart, ARouteLeftByAnEarlierRunIsPutBack)
     EXPECT_EQ(model->errorMessage.get(), std::nullopt);
 }
 
+TEST(ModelStart, ARecordWithoutAnEarlierInputGivesNoLaunchInput)
+{
+    ModelWorld world;
+    world.addVirtualDriver();
+    world.setDefaultInput(50);
+    storeSnapshot(world, {.oldOutput = "speakers", .routedOutput = AppModel::injectionUID});
+    auto model = world.make();
+    model->prepareSession();
+    EXPECT_EQ(model->launchInputUID.get(), std::nullopt);
+}
+
 TEST(ModelStart, ARestoreThatFailsIsShownAndStartUpGoesOn)
 {
     ModelWorld world;
