@@ -243,7 +243,9 @@ public:
     rt::Observable<std::optional<rt::Uuid>> sessionID{std::nullopt, changes()};
     rt::Observable<std::optional<rt::Date>> lastSessionEntry{std::nullopt, changes()};
     rt::Observable<std::map<rt::Uuid, rt::Uuid>> sessionOf{{}, changes()};
-    rt::Observable<std::set<rt::Uuid>> dirtySessions{{}, changes()};
+    // Sessions changed since they were last written, in the order they were
+    // first marked, each once; a flush writes them in that order.
+    rt::Observable<std::vector<rt::Uuid>> dirtySessions{{}, changes()};
     rt::TaskHandle<> saveTask;
     rt::Observable<std::string> themPartial{"", changes()};
     rt::Observable<std::string> mePartial{"", changes()};
@@ -470,14 +472,52 @@ public:
     void endHoldToTalk();
     void cancelHold();
 
-    // ---- Conversation ----
+    // ---- Conversation and its sessions ----
+    // A new entry more than this long after the last one opens a new session.
+    static constexpr double sessionGap = 1800.0;
+    // From the first unsaved change to the write.
+    static constexpr double saveDelay = 5.0;
     void entriesDidChange(const std::vector<ConversationEntry>& oldValue);
+    // Writes every changed session at once and drops the pending write.
+    void flushDirtySessions();
+    // The footer's clear: writes what is pending, then starts afresh.
+    void clearConversation();
+    // The end of a call and quit: what is pending is written and the next
+    // entry opens a new session.
+    void closeConversationSession();
 
-    // ---- Listening and readiness ----
+    // ---- Listening to the other party ----
+    rt::Async<void> startListening();
+    // After a start that failed for want of the capture permission, once it
+    // is no longer denied.
+    rt::Async<void> retryListening();
+    // Clears a failure and runs the automatic decision again.
+    rt::Async<void> restartListening();
+    // Stops the far-end listener; results of the stopped session are dropped.
+    rt::Async<void> pauseListening();
+    // The far-end session's callbacks, with the token of the start that made it.
+    void handleIncomingResult(const std::string& text, bool isFinal, const rt::Uuid& session);
+    void handleListeningInterrupted(const std::string& reason, const rt::Uuid& session);
+    void applyIncomingResult(const std::string& text, bool isFinal);
+    // Writes the caption translation into the entry with that id, if it is
+    // still there.
+    rt::Async<void> translateIncomingEntry(rt::Uuid id, std::string text);
+    // The translation of one far-end sentence, or a bracketed notice; never fails.
+    rt::Async<std::string> captionTranslation(std::string text);
+
+    // ---- Readiness and language menus ----
     rt::Async<void> refreshCapturePermission();
     rt::Async<void> refreshLanguageReadiness();
+    // Resets the translator for a new pair and reads whether both directions
+    // are installed.
+    rt::Async<void> prepareTranslationPair();
+    // The automatic-listening decision.
     rt::Async<void> listeningReadinessNotice();
     rt::Async<void> refreshLanguageMenus();
+    std::vector<CallLanguage> myLanguageChoices() const;
+    std::vector<CallLanguage> theirLanguageChoices() const;
+    // One row of a language picker; `mine` for the user's side.
+    std::string languageMenuLabel(const CallLanguage& language, bool mine) const;
     void refreshVoices();
 
     // ---- Devices, calls and routes ----
@@ -503,6 +543,10 @@ public:
 
 private:
     AppModel(Dependencies& dependencies, LanguagePair languages);
+    // The capture preflight says denied; an absent preflight never does.
+    bool captureDenied() const;
+    // The end of a failed start: the listener stopped, the failure shown.
+    rt::Async<void> failListeningStart(std::string reason);
     // Every generation token the model makes comes from here.
     static rt::Uuid newIdentifier();
 };

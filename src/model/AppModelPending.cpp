@@ -10,35 +10,6 @@ void AppModel::beginHoldToTalk()
 {
 }
 
-// Groups new entries into conversation sessions and saves them.
-void AppModel::entriesDidChange(const std::vector<ConversationEntry>&)
-{
-}
-
-// Re-reads the permission to record what the computer plays.
-rt::Async<void> AppModel::refreshCapturePermission()
-{
-    co_return;
-}
-
-// Engines and recognizer models of both languages, then the translation pair.
-rt::Async<void> AppModel::refreshLanguageReadiness()
-{
-    co_return;
-}
-
-// Starts listening to the other party when everything is ready, or says why not.
-rt::Async<void> AppModel::listeningReadinessNotice()
-{
-    co_return;
-}
-
-// The readiness notes of both language pickers.
-rt::Async<void> AppModel::refreshLanguageMenus()
-{
-    co_return;
-}
-
 // Reloads the voices of the other party's language and checks the pick.
 void AppModel::refreshVoices()
 {

@@ -7,6 +7,7 @@
 #include "audio/Speaker.h"
 #include "platform/sim/SimAudioSystem.h"
 #include "platform/sim/SimPlatform.h"
+#include "platform/sim/SimSpeechServices.h"
 #include "platform/sim/SimSpeechSynthesizer.h"
 #include "platform/sim/SimTranslationPlatform.h"
 #include "runtime/ManualRuntime.h"
@@ -22,6 +23,7 @@ struct DefaultWorld {
     sim::SimPlatform platform;
     sim::SimAudioSystem audio;
     sim::SimSpeechSynthesizer synthesizer;
+    sim::SimSpeechServices speech{false};  // the older stack, as on Linux
     sim::SimTranslationPlatform translation;
     EngineSingletons parts = freshEngineParts();
 };

@@ -6,6 +6,7 @@
 #include "audio/IncomingListening.h"
 #include "audio/SpeechPlaying.h"
 #include "audio/VirtualMicProbe.h"
+#include "runtime/Continuation.h"
 #include "runtime/Error.h"
 #include "runtime/Runtime.h"
 #include "runtime/SerialQueue.h"
@@ -59,8 +60,19 @@ class FakeCapture final : public CallAudioCapturing {
 public:
     explicit FakeCapture(EventLog log) : log_(std::move(log)) {}
 
+    std::optional<DomainError> startError;
+    // Reported through the stop handler as soon as the capture starts.
+    std::optional<std::string> stopOnStart;
+
     const std::shared_ptr<rt::SerialQueue>& queue() const override { return queue_; }
-    void start(BufferHandler, StopHandler) override { log_->push_back("capture start"); }
+    void start(BufferHandler, StopHandler onStop) override
+    {
+        log_->push_back("capture start");
+        if (startError)
+            throw *startError;
+        if (stopOnStart && onStop)
+            onStop(*stopOnStart);
+    }
     void stop() override { log_->push_back("capture stop"); }
     bool stopAndWait() override
     {
@@ -174,15 +186,34 @@ private:
     EventLog log_;
 };
 
-// Translates by tagging the text with the target language: "en:你好".
+// Translates by tagging the text with the target language: "en:你好";
+// fails with `error` when set. With `holdAnswers` each call waits in
+// `waiting` until the test answers it.
 class FakeTranslator final : public TranslationService {
 public:
     explicit FakeTranslator(EventLog log) : log_(std::move(log)) {}
 
+    struct Waiting {
+        std::string text;
+        std::string source;
+        std::string target;
+        rt::Continuation<std::string> answer;
+    };
+    std::optional<DomainError> error;
+    bool holdAnswers = false;
+    std::vector<Waiting> waiting;
+
     std::string adapterName() const override { return "test translation"; }
-    rt::Async<std::string> translate(std::string text, std::string, std::string target) override
+    rt::Async<std::string> translate(std::string text, std::string source, std::string target) override
     {
         log_->push_back("translate " + text);
+        if (error)
+            throw *error;
+        if (holdAnswers) {
+            co_return co_await rt::withContinuation<std::string>([&](rt::Continuation<std::string> answer) {
+                waiting.push_back({text, source, target, answer});
+            });
+        }
         co_return target + ":" + text;
     }
     rt::Async<void> prepare(std::string source, std::string target) override

@@ -48,7 +48,7 @@ AppModel::Dependencies ModelWorld::dependencies()
     d.systemRoute = route;
     d.meters = meters;
     d.speaker = speaker;
-    d.incoming = incoming;
+    d.incoming = realListener ? std::shared_ptr<IncomingListening>(listener) : incoming;
     d.directVoice = directVoice;
     d.callSpeaker = callSpeaker;
     d.probe = probe;
@@ -62,6 +62,8 @@ AppModel::Dependencies ModelWorld::dependencies()
     };
     d.makeRecognitionSession = [this](const std::string& locale, SpeechEngine engine, RecognitionMode mode) {
         auto session = std::make_shared<FakeRecognitionSession>();
+        if (shapeSession)
+            shapeSession(*session);
         sessions.push_back({locale, engine, mode, session});
         return std::shared_ptr<RecognitionSession>(session);
     };
@@ -75,6 +77,7 @@ AppModel::Dependencies ModelWorld::dependencies()
     };
     d.microphoneAuthorized = [this] { return microphoneAuthorized; };
     d.microphonePermission = [this]() -> rt::Async<bool> { co_return microphoneAuthorized; };
+    d.capturePermission = [this] { return captureStatus; };
     d.beginActivity = [this](const std::string& reason) {
         activities.push_back(reason);
         return AppModel::ActivityToken(std::make_shared<int>(0));

@@ -3,6 +3,7 @@
 #include "ModelFakes.h"
 
 #include "audio/EchoGuard.h"
+#include "audio/IncomingListener.h"
 #include "audio/SystemAudioRoute.h"
 #include "model/AppModel.h"
 #include "platform/sim/SimAudioSystem.h"
@@ -34,6 +35,11 @@ public:
     EventLog log = std::make_shared<std::vector<std::string>>();
     std::shared_ptr<FakeSpeaker> speaker = std::make_shared<FakeSpeaker>(log);
     std::shared_ptr<FakeIncoming> incoming = std::make_shared<FakeIncoming>(log);
+    // The real far-end listener over a fake capture, for models made with
+    // realListener set.
+    std::shared_ptr<FakeCapture> capture = std::make_shared<FakeCapture>(log);
+    std::shared_ptr<IncomingListener> listener = std::make_shared<IncomingListener>(capture);
+    bool realListener = false;
     std::shared_ptr<FakeRoute> directVoice = std::make_shared<FakeRoute>(log, "directVoice");
     std::shared_ptr<FakeRoute> callSpeaker = std::make_shared<FakeRoute>(log, "callSpeaker");
     std::shared_ptr<FakeProbe> probe = std::make_shared<FakeProbe>();
@@ -55,9 +61,13 @@ public:
         std::shared_ptr<FakeRecognitionSession> session;
     };
     std::vector<MadeSession> sessions;
+    // Shapes each session as it is made (to fail or hold its start).
+    std::function<void(FakeRecognitionSession&)> shapeSession;
     // What the model asked to hear about the machine waking.
     std::vector<std::function<void()>> wakeHandlers;
     bool microphoneAuthorized = true;
+    // What the capture preflight answers; none: no preflight on this system.
+    std::optional<AudioCapturePermission::Status> captureStatus;
 
     // The components and closures over this world; the system route is made
     // now, with the record the settings hold.
