@@ -399,6 +399,8 @@ public:
     const std::shared_ptr<VirtualMicProbing> probe;
     std::function<std::vector<AudioDevice>()> listDevices;
     std::function<std::optional<AudioObjectId>(bool input)> systemDefault;
+    // Whether the platform grants microphone access now, without asking.
+    std::function<bool()> microphoneAuthorized;
     std::function<rt::Async<bool>()> microphonePermission;
     std::function<std::vector<VoiceOption>(const CallLanguage&)> voiceList;
     LanguageServices languageServices;
@@ -520,20 +522,68 @@ public:
     std::string languageMenuLabel(const CallLanguage& language, bool mine) const;
     void refreshVoices();
 
-    // ---- Devices, calls and routes ----
+    // ---- Devices ----
+    // Rebuilds the lists from the watcher's reading, or from a fresh read,
+    // repairs every selection that lost its device and lets the routes,
+    // meters and watches follow.
     void refreshDevices(std::optional<DeviceReading> reading = std::nullopt);
+    // After the audio service restarted or the machine woke.
     void recoverAudioDevices();
+    // The watch on who starts and stops I/O on the virtual microphone; call
+    // watching polls while there is none.
     void watchDriverDevice();
     void watchHeadphoneRate();
+
+    // ---- Calls ----
+    // The virtual microphone must stay unread this long before a call ends.
+    static constexpr double callGracePeriod = 1.5;
+    // Added to the rest of the grace period when its re-check is scheduled.
+    static constexpr double callGraceMargin = 0.05;
+    // The re-check after every change notification.
+    static constexpr double callChangeRecheck = 0.5;
+    // Between two readings of the polling task.
+    static constexpr double callPollInterval = 0.4;
+    // The change callback of the client observer and of the driver watch.
     void callStateChanged();
+    // Reads once whether a call is on, records a start or an end, and brings
+    // forwarding, meters and the headphone route up to date.
     rt::Async<void> refreshCallState();
+    // Replaces any pending re-check; does nothing while polling.
+    void scheduleCallRecheck(double delay);
+
+    // ---- Meters and microphone permission ----
     void updateMeters();
-    void routeCallSpeaker();
-    void checkDriverUpdate();
-    // Fresh stop of own-voice forwarding; own voice is switched off.
+    // Asks for microphone access; a refusal is shown, never thrown.
+    rt::Async<void> requestMicPermission();
+    // Re-reads the access when the application comes to the front.
+    void refreshMicAuthorization();
+
+    // ---- Own-voice forwarding ----
+    // Starts or stops forwarding as the call, the hear test and the devices
+    // allow; own voice itself stays as the user set it.
+    rt::Async<void> startOriginalVoice();
+    // Restarts forwarding on the devices just rebuilt.
+    void reapplyOriginalVoice();
+    // Gives forwarding up; own voice is switched off.
     void stopForwarding();
+    // The forwarder stopped or could not start: own voice off, and the user told.
+    void originalVoiceFailed(const std::string& reason);
+
+    // ---- System microphone ----
+    void systemMicEnabledDidChange(bool value);
+    // Makes the virtual microphone the default input while a takeover is pending.
+    void applySystemMic();
     // Puts back the default input saved before the takeover.
     void restoreSystemMic();
+
+    // ---- Far end to the headphones ----
+    void routeCallSpeaker();
+    // A route's forwarder stopped by itself; reports of an older route are dropped.
+    void routeFailureMessage(const std::string& reason, const SpeakerRoute& route);
+    // While no route runs, gives the virtual microphone the headphones' rate.
+    void refreshCallSpeakerRoute();
+
+    void checkDriverUpdate();
 
     // ---- Settings ----
     // Writes a setting; a store that refuses shows its text in errorMessage
@@ -549,6 +599,12 @@ private:
     rt::Async<void> failListeningStart(std::string reason);
     // Every generation token the model makes comes from here.
     static rt::Uuid newIdentifier();
+    // The listed device with that id; none for no id.
+    static std::optional<AudioDevice> findDevice(const std::vector<AudioDevice>& devices,
+                                                 std::optional<AudioObjectId> id);
+    // Fresh stop of own-voice forwarding, then a start on these devices.
+    void startForwarder(AudioObjectId input, AudioObjectId output);
+    void startCallPoll();
 };
 
 } // namespace parlaro

@@ -21,26 +21,19 @@ namespace parlaro {
 namespace {
 
 constexpr float speechRate = 0.46f;
-constexpr AudioPropertyAddress nominalRateAddress{"nsrt"_fcc, AudioScope::global, 0};
 
 bool lists(const std::vector<AudioObjectId>& devices, AudioObjectId device)
 {
     return std::find(devices.begin(), devices.end(), device) != devices.end();
 }
 
+// The rule of isDeviceUsedByOtherProcesses, on the model's own detector.
 AppModel::DeviceRates deviceRates(std::shared_ptr<ReaderDetecting> detector)
 {
     AppModel::DeviceRates rates;
-    rates.nominal = [](AudioObjectId device) -> std::optional<double> {
-        double rate = 0;
-        if (audioSystem().get(device, nominalRateAddress, rate) != AudioStatuses::ok || !(rate > 0))
-            return std::nullopt;
-        return rate;
-    };
+    rates.nominal = [](AudioObjectId device) { return AudioDevices::nominalSampleRate(device); };
     rates.available = [](AudioObjectId device) { return AudioDevices::nominalSampleRates(device); };
-    rates.set = [](AudioObjectId device, double rate) {
-        return audioSystem().setPropertyData(device, nominalRateAddress, AudioPropertyValue(rate)) == AudioStatuses::ok;
-    };
+    rates.set = [](AudioObjectId device, double rate) { return AudioDevices::setNominalSampleRate(device, rate); };
     rates.openElsewhere = [detector](AudioObjectId device) {
         const auto clients = detector->clients();
         if (!clients)
@@ -108,26 +101,7 @@ AppModel::Dependencies defaultDependencies(UserDefaults& defaults, std::shared_p
 
     d.listDevices = [] { return AudioDevices::allDevices(); };
     d.systemDefault = [](bool input) { return AudioDevices::defaultDeviceID(input); };
-    const std::shared_ptr<ReaderDetecting> detector = parts.readerDetector;
-    d.callRouteInspector = [detector](std::optional<AudioObjectId> device) {
-        const auto clients = detector->clients();
-        if (!clients)
-            return CallMicrophoneRoute::unknown;
-        return otherInputClients(*clients, device, audioSystem().currentProcessID());
-    };
-    d.callObserver = [detector](std::function<void()> onChange) { detector->start(std::move(onChange)); };
-    d.driverObserver = [](AudioObjectId device, std::function<void()> onChange) -> AppModel::WatchObject {
-        return DriverIOWatch::make(device, std::move(onChange));
-    };
-    d.speakerPlayback = [detector](std::optional<AudioObjectId> device) {
-        if (!device)
-            return false;
-        const auto clients = detector->clients();
-        if (!clients)
-            return false;
-        return !outputClients(*clients, *device, {audioSystem().currentProcessID()}).empty();
-    };
-    d.deviceRates = deviceRates(detector);
+    watchCallsThrough(d, parts.readerDetector);
     d.makeDeviceWatcher = [](AudioDeviceWatcher::List list, AudioDeviceWatcher::OnChange onChange) {
         return AudioDeviceWatcher::make(std::move(list), std::move(onChange));
     };
@@ -148,6 +122,33 @@ AppModel::Dependencies defaultDependencies(UserDefaults& defaults, std::shared_p
     };
     usePlaceholderPlatformSeams(d);
     return d;
+}
+
+void watchCallsThrough(AppModel::Dependencies& d, std::shared_ptr<CoreAudioReaderDetector> detector)
+{
+    d.callRouteInspector = [detector](std::optional<AudioObjectId> device) {
+        const auto clients = detector->clients();
+        if (!clients)
+            return CallMicrophoneRoute::unknown;
+        return otherInputClients(*clients, device, audioSystem().currentProcessID());
+    };
+    d.callObserver = [detector](std::function<void()> onChange) { detector->start(std::move(onChange)); };
+    d.driverObserver = [detector](AudioObjectId device, std::function<void()> onChange) -> AppModel::WatchObject {
+        // The kept client list predates the change the driver reports.
+        return DriverIOWatch::make(device, [detector, onChange = std::move(onChange)] {
+            detector->clearSnapshot();
+            onChange();
+        });
+    };
+    d.speakerPlayback = [detector](std::optional<AudioObjectId> device) {
+        if (!device)
+            return false;
+        const auto clients = detector->clients();
+        if (!clients)
+            return false;
+        return !outputClients(*clients, *device, {audioSystem().currentProcessID()}).empty();
+    };
+    d.deviceRates = deviceRates(detector);
 }
 
 void usePlaceholderPlatformSeams(AppModel::Dependencies& d)

@@ -33,6 +33,10 @@ std::shared_ptr<SystemAudioRoute> makeSystemAudioRoute(UserDefaults& defaults);
 AppModel::Dependencies defaultDependencies(UserDefaults& defaults, std::shared_ptr<SystemAudioRoute> systemRoute,
                                            const EngineSingletons& parts);
 
+// Call detection, the far end's playback and the device rates, over the
+// audio system's process objects as this detector lists them.
+void watchCallsThrough(AppModel::Dependencies& dependencies, std::shared_ptr<CoreAudioReaderDetector> detector);
+
 // Stand-ins for platform seams this system does not offer yet: the process
 // activity does nothing, no wake is ever reported, and the driver installer
 // refuses.

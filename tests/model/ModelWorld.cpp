@@ -1,6 +1,7 @@
 #include "ModelWorld.h"
 
 #include "audio/AudioDevices.h"
+#include "model/ModelDependencies.h"
 #include "support/TestSupport.h"
 
 #include <utility>
@@ -94,6 +95,8 @@ AppModel::Dependencies ModelWorld::dependencies()
         co_return;
     };
     d.installScript = [](const std::string& source) { return "install " + source; };
+    if (watchCalls)
+        watchCallsThrough(d, detector);
     return d;
 }
 
@@ -121,20 +124,49 @@ AudioDevice ModelWorld::addOutput(AudioObjectId id, const std::string& uid, cons
     return {.id = id, .name = name, .uid = uid, .outputChannels = 2};
 }
 
-void ModelWorld::addVirtualDriver(AudioObjectId micID, AudioObjectId injectionID)
+void ModelWorld::addVirtualDriver(AudioObjectId micID, AudioObjectId injectionID, bool ioNotices)
 {
-    audio.addDevice({.id = micID,
-                     .uid = AppModel::virtualMicUID,
-                     .name = "wenmora",
-                     .inputBuffers = {2},
-                     .outputBuffers = {2},
-                     .transportType = "virt"_fcc});
+    sim::SimDevice mic{.id = micID,
+                       .uid = AppModel::virtualMicUID,
+                       .name = "wenmora",
+                       .inputBuffers = {2},
+                       .outputBuffers = {2},
+                       .transportType = "virt"_fcc};
+    if (ioNotices)
+        mic.custom["dcio"_fcc] = std::uint32_t{0};
+    audio.addDevice(mic);
     audio.addDevice({.id = injectionID,
                      .uid = AppModel::injectionUID,
                      .name = "wenmora injection",
                      .inputBuffers = {2},
                      .outputBuffers = {2},
                      .transportType = "virt"_fcc});
+}
+
+void ModelWorld::addCaller(bool reading, bool playing)
+{
+    audio.addProcess({.id = callerProcess,
+                      .pid = 5150,
+                      .bundleID = "com.example.caller",
+                      .runningInput = reading,
+                      .runningOutput = playing,
+                      .inputDevices = {50},
+                      .outputDevices = {50}});
+}
+
+void ModelWorld::setCallerReading(bool reading)
+{
+    audio.store(callerProcess, {"piri"_fcc}, std::uint32_t{reading});
+}
+
+void ModelWorld::setCallerPlaying(bool playing)
+{
+    audio.store(callerProcess, {"piro"_fcc}, std::uint32_t{playing});
+}
+
+void ModelWorld::notifyDriverIO(AudioObjectId micID)
+{
+    audio.notify(micID, {"dcio"_fcc});
 }
 
 void ModelWorld::run(std::function<rt::Async<void>()> call)

@@ -2,6 +2,7 @@
 
 #include "ModelFakes.h"
 
+#include "audio/CoreAudioReaderDetector.h"
 #include "audio/EchoGuard.h"
 #include "audio/IncomingListener.h"
 #include "audio/SystemAudioRoute.h"
@@ -31,6 +32,7 @@ public:
     rt::ManualRuntime runtime;
     sim::SimPlatform platform;
     sim::SimAudioSystem audio;
+    std::shared_ptr<CoreAudioReaderDetector> detector = CoreAudioReaderDetector::make();
 
     EventLog log = std::make_shared<std::vector<std::string>>();
     std::shared_ptr<FakeSpeaker> speaker = std::make_shared<FakeSpeaker>(log);
@@ -69,6 +71,11 @@ public:
     // What the capture preflight answers; none: no preflight on this system.
     std::optional<AudioCapturePermission::Status> captureStatus;
 
+    // Call detection, the far end's playback and the device rates as the
+    // program has them, over the sim's processes and devices; off, the model
+    // watches no calls.
+    bool watchCalls = false;
+
     // The components and closures over this world; the system route is made
     // now, with the record the settings hold.
     AppModel::Dependencies dependencies();
@@ -82,7 +89,16 @@ public:
     AudioDevice addOutput(AudioObjectId id, const std::string& uid, const std::string& name);
     // The two devices of the virtual driver: the virtual microphone and the
     // injection device.
-    void addVirtualDriver(AudioObjectId micID = 50, AudioObjectId injectionID = 51);
+    // With `ioNotices` the microphone's driver reports I/O starts and stops.
+    void addVirtualDriver(AudioObjectId micID = 50, AudioObjectId injectionID = 51, bool ioNotices = true);
+    // The calling application: a process that may read the virtual
+    // microphone and play into the virtual device (id 50).
+    static constexpr AudioObjectId callerProcess = 900;
+    void addCaller(bool reading, bool playing = false);
+    void setCallerReading(bool reading);
+    void setCallerPlaying(bool playing);
+    // The driver reports that I/O on the virtual microphone started or stopped.
+    void notifyDriverIO(AudioObjectId micID = 50);
     void setDefaultInput(AudioObjectId id) { audio.setDefaultDevice(true, id); }
 
     // Spawns the call and runs until nothing is left to do.

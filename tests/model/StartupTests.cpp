@@ -142,6 +142,8 @@ TEST(ModelStart, ThePhysicalDefaultInputIsTheLaunchInput)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ModelWorld world;
+        // Switched off, so the armed takeover stays pending.
+        world.platform.defaults.set("systemMicEnabled", false);
         world.audio.addDevice(c.device);
         world.setDefaultInput(20);
         auto model = world.make();
@@ -161,9 +163,12 @@ TEST(ModelStart, ARouteLeftByAnEarlierRunIsPutBack)
     auto model = world.make();
     model->prepareSession();
 
-    EXPECT_EQ(world.takeLog(), (Log{"route default input 10"}));
-    EXPECT_EQ(world.audio.defaultDevice(true), 10u);
-    EXPECT_FALSE(world.platform.defaults.has(SystemAudioRoute::recoveryKey));
+    // Put back first; the takeover then records the microphone afresh.
+    EXPECT_EQ(world.takeLog(), (Log{"route default input 10", "route default input 50"}));
+    EXPECT_EQ(world.audio.defaultDevice(true), 50u);
+    ASSERT_TRUE(world.route->snapshot());
+    EXPECT_EQ(world.route->snapshot()->oldInput, "usb-mic");
+    EXPECT_FALSE(model->systemMicPending.get());
     EXPECT_EQ(model->launchInputUID.get(), "usb-mic");
     EXPECT_EQ(model->errorMessage.get(), std::nullopt);
 }
