@@ -68,6 +68,10 @@ TEST(ModelCalls, ACallStartsForwardingOnceAndEndsAfterTheGracePeriod)
     w.model->setEntries({ConversationEntry{.original = "Hi", .translated = "你好"}});
     ASSERT_TRUE(w.model->sessionID.get());
 
+    w.model->metersEnabled.set(true);
+    w.model->updateMeters();
+    EXPECT_TRUE(w.world.meters->micDevice());
+
     // No further notice after the release: the re-check ends the call.
     w.reading(false);
     EXPECT_TRUE(w.model->callActive.get());
@@ -82,6 +86,7 @@ TEST(ModelCalls, ACallStartsForwardingOnceAndEndsAfterTheGracePeriod)
     EXPECT_EQ(w.model->lastSessionEntry.get(), std::nullopt);
     EXPECT_TRUE(w.model->dirtySessions.get().empty());
     EXPECT_FALSE(std::filesystem::is_empty(folder.path()));
+    EXPECT_FALSE(w.world.meters->micDevice());
     // Forwarding stops with the call; own voice stays on for the next one.
     EXPECT_EQ(w.world.takeLog(), (std::vector<std::string>{"directVoice stop"}));
     EXPECT_FALSE(w.model->forwardingActive.get());
@@ -167,6 +172,30 @@ TEST(ModelCalls, AnUnknownRouteKeepsTheCallOn)
     EXPECT_EQ(w.model->callMicrophoneRoute.get(), CallMicrophoneRoute::unknown);
     EXPECT_TRUE(w.model->callActive.get());
     w.at(30.0);
+    EXPECT_TRUE(w.model->callActive.get());
+}
+
+TEST(ModelCalls, AfterAWakeTheWatchesAreBuiltAnewAndTheTakeoverRearmed)
+{
+    CallWorld w;
+    w.world.setDefaultInput(10);
+    w.model->prepareSession();
+    EXPECT_EQ(w.world.audio.defaultDevice(true), 50u);
+    const std::weak_ptr<void> oldWatch = w.model->driverWatch;
+    ASSERT_FALSE(oldWatch.expired());
+
+    // The system fell back to the microphone while the machine slept.
+    w.world.setDefaultInput(10);
+    w.world.takeLog();
+    ASSERT_EQ(w.world.wakeHandlers.size(), 1u);
+    w.world.wakeHandlers[0]();
+    w.world.runtime.runUntilIdle();
+    EXPECT_EQ(w.world.audio.defaultDevice(true), 50u);
+    EXPECT_FALSE(w.model->systemMicPending.get());
+    EXPECT_TRUE(w.model->driverWatch);
+    EXPECT_TRUE(oldWatch.expired());
+    EXPECT_EQ(w.world.audio.listenerCount(50, {"dcio"_fcc}), 1u);
+    EXPECT_TRUE(w.model->callRecheck);
     EXPECT_TRUE(w.model->callActive.get());
 }
 

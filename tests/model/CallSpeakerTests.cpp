@@ -194,5 +194,34 @@ TEST(ModelCallSpeaker, TheVirtualMicrophoneTakesTheHeadphoneRateOnlyWhenNothingU
     }
 }
 
+TEST(ModelCallSpeaker, AHeadphoneRateChangeIsFollowedWhileCallsAreWatched)
+{
+    ModelWorld world;
+    world.watchCalls = true;
+    world.audio.addDevice(
+        {.id = 30, .uid = "speakers", .name = "Speakers", .outputBuffers = {2}, .nominalRate = 44100});
+    world.addVirtualDriver();
+    world.audio.store(50, {"nsr#"_fcc}, std::vector<AudioValueRange>{{44100, 44100}, {48000, 48000}});
+    auto model = world.make();
+    model->prepareSession();
+    model->startWatching();
+    world.runtime.runUntilIdle();
+    EXPECT_EQ(model->headphoneRateDevice.get(), 30u);
+    EXPECT_EQ(world.audio.sets(50, nominalRate).size(), 1u);
+
+    world.audio.store(30, nominalRate, 48000.0);
+    world.audio.notify(30, nominalRate);
+    world.runtime.runUntilIdle();
+    const auto sets = world.audio.sets(50, nominalRate);
+    ASSERT_EQ(sets.size(), 2u);
+    EXPECT_EQ(sets[1].value, AudioPropertyValue(48000.0));
+
+    // Other headphones move the watch; none ends it.
+    model->setSelectedMonitorOutputID(std::nullopt);
+    model->watchHeadphoneRate();
+    EXPECT_EQ(model->headphoneRateWatch, nullptr);
+    EXPECT_EQ(world.audio.listenerCount(30, nominalRate), 0u);
+}
+
 } // namespace
 } // namespace parlaro
