@@ -9,6 +9,8 @@ namespace parlaro {
 
 namespace {
 
+constexpr AudioPropertyAddress nominalRateAddress{"nsrt"_fcc, AudioScope::global, 0};
+
 // A 4-byte number read; 0 when it fails.
 std::uint32_t numberOrZero(AudioObjectId object, const AudioPropertyAddress& address)
 {
@@ -108,6 +110,19 @@ std::vector<double> AudioDevices::nominalSampleRates(AudioObjectId device)
             rates.push_back(range.maximum);
     }
     return rates;
+}
+
+std::optional<double> AudioDevices::nominalSampleRate(AudioObjectId device)
+{
+    double rate = 0;
+    if (audioSystem().get(device, nominalRateAddress, rate) != AudioStatuses::ok || !(rate > 0))
+        return std::nullopt;
+    return rate;
+}
+
+bool AudioDevices::setNominalSampleRate(AudioObjectId device, double rate)
+{
+    return audioSystem().setPropertyData(device, nominalRateAddress, AudioPropertyValue(rate)) == AudioStatuses::ok;
 }
 
 std::optional<AudioObjectId> AudioDevices::ownProcessObject()

@@ -31,6 +31,11 @@ public:
     // when the write was accepted but the default did not change.
     static void setDefaultDevice(AudioObjectId device, bool input);
     static std::vector<double> nominalSampleRates(AudioObjectId device);
+    // The rate the device runs at now; none when it cannot be read or is not
+    // above 0.
+    static std::optional<double> nominalSampleRate(AudioObjectId device);
+    // True when the audio system accepted the new rate.
+    static bool setNominalSampleRate(AudioObjectId device, double rate);
     // This process's process object.
     static std::optional<AudioObjectId> ownProcessObject();
 

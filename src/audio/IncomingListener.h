@@ -20,6 +20,7 @@ public:
     rt::Async<void> start(std::shared_ptr<RecognitionSession> session, ResultHandler onResult,
                           ErrorHandler onError) override;
     rt::Async<void> stop() override;
+    void dropSession() override { transcriber_.reset(); }
     std::shared_ptr<CallAudioCapturing> capture() const override { return capture_; }
 
     // The session being fed, none while idle.

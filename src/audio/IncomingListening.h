@@ -28,6 +28,9 @@ public:
                                   ErrorHandler onError) = 0;
     // Stops the capture, then finishes the session.
     virtual rt::Async<void> stop() = 0;
+    // Lets go of the session without finishing it, for the quit path once
+    // the capture has stopped: nothing waits for its last result.
+    virtual void dropSession() = 0;
     // The capture, for the quit path's bounded stop.
     virtual std::shared_ptr<CallAudioCapturing> capture() const = 0;
 };

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <map>
 #include <memory>
+#include <set>
+#include <vector>
 #include <string>
 
 namespace parlaro {
@@ -15,6 +17,12 @@ namespace parlaro {
 // per ordered pair, kept until a translation through it fails or until
 // reset(). Downloads still go through the translation host, because the
 // system's download prompt needs a window.
+//
+// A translation is given the host's patience (30 s until the pair has
+// answered once since the last reset, then 10 s). One that is not answered
+// in time fails with the host's TR-5 and drops the pair's session, so the
+// next call gets a new one; calls still waiting on that session fail with
+// TR-5 too.
 class DirectTranslation final : public TranslationService {
 public:
     // The shared host unless one is given.
@@ -31,6 +39,11 @@ public:
 
     struct State {
         std::map<std::string, std::shared_ptr<TranslationSession>> sessions;
+        // Pairs whose session has answered since the last reset.
+        std::set<std::string> answered;
+        // Sessions dropped because they stopped answering; a call of theirs
+        // that fails afterwards reports that instead of the cancellation.
+        std::vector<std::weak_ptr<TranslationSession>> abandoned;
     };
 
 private:

@@ -153,6 +153,32 @@ TEST(AudioDevices, SwitchingADefaultReportsItsStatus)
               DomainError("SystemAudio", 2003332927, "无法切换系统声音输出（2003332927）"));
 }
 
+TEST(AudioDevices, TheNominalRateIsReadAndWritten)
+{
+    rt::ManualRuntime runtime;
+    sim::SimPlatform platform;
+    sim::SimAudioSystem sim;
+    sim.addDevice(device(30, "spk", "Speakers", {}, {2}));
+    const AudioPropertyAddress rate{"nsrt"_fcc, AudioScope::global, 0};
+
+    EXPECT_EQ(AudioDevices::nominalSampleRate(30), 48000.0);
+    EXPECT_TRUE(AudioDevices::setNominalSampleRate(30, 44100.0));
+    EXPECT_EQ(AudioDevices::nominalSampleRate(30), 44100.0);
+    ASSERT_EQ(sim.sets(30, rate).size(), 1u);
+    EXPECT_EQ(sim.sets(30, rate)[0].value, AudioPropertyValue(44100.0));
+
+    // A refused write is false; a rate that cannot be read, or is not above
+    // 0, is none.
+    sim.fail(30, "nsrt"_fcc, AudioOperation::setPropertyData, AudioStatuses::unspecified, 1);
+    EXPECT_FALSE(AudioDevices::setNominalSampleRate(30, 96000.0));
+    EXPECT_EQ(AudioDevices::nominalSampleRate(30), 44100.0);
+    EXPECT_EQ(AudioDevices::nominalSampleRate(99), std::nullopt);
+    sim.store(30, rate, 0.0);
+    EXPECT_EQ(AudioDevices::nominalSampleRate(30), std::nullopt);
+    sim.store(30, rate, -1.0);
+    EXPECT_EQ(AudioDevices::nominalSampleRate(30), std::nullopt);
+}
+
 TEST(AudioDevices, RateAndRestartWatchesLiveAsLongAsTheirObject)
 {
     rt::ManualRuntime runtime;

@@ -1,4 +1,4 @@
-#include "FakeRecognitionSession.h"
+#include "support/FakeRecognitionSession.h"
 
 #include "audio/ChineseRecorder.h"
 #include "platform/sim/SimAudioSystem.h"

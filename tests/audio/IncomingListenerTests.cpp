@@ -1,4 +1,4 @@
-#include "FakeRecognitionSession.h"
+#include "support/FakeRecognitionSession.h"
 
 #include "audio/CallAudioCapture.h"
 #include "audio/IncomingListener.h"
@@ -127,6 +127,11 @@ TEST(IncomingListener, FeedsTheSessionWhileListeningAndNotAfter)
     t.start(third).result();
     EXPECT_EQ(t.listener->transcriber(), third);
     EXPECT_EQ(next->calls, (std::vector<std::string>{"start"}));
+
+    // The quit path lets the session go without finishing or cancelling it.
+    t.listener->dropSession();
+    EXPECT_EQ(t.listener->transcriber(), nullptr);
+    EXPECT_EQ(third->calls, (std::vector<std::string>{"start"}));
 }
 
 TEST(IncomingListener, FailuresReachTheCallerOrTheErrorCallbackWithTheirCodes)

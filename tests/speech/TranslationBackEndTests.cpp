@@ -114,6 +114,49 @@ TEST_F(TranslationBackEndTest, AnOldSessionsFailureLeavesItsReplacementAlone)
     EXPECT_EQ(system.sessionsMade("en", "es"), 2);
 }
 
+TEST_F(TranslationBackEndTest, DirectGivesUpOnASilentSessionWithTheHostsPatience)
+{
+    // The first session never answers; later ones stay silent only on "quiet".
+    system.setResponder("en", "es", [](const SimRequest& r) {
+        if (r.session == 1 || r.text == "quiet")
+            return SimReply::hang();
+        return SimReply::answer("es:" + r.text);
+    });
+    auto direct = std::make_shared<DirectTranslation>(host);
+
+    auto first = translateWith(direct, "one");
+    advanceTo(10);
+    auto second = translateWith(direct, "two");
+    advanceTo(29.9);
+    EXPECT_TRUE(first->pending());
+    advanceTo(30);
+    EXPECT_EQ(first->error, test::tr5);
+    EXPECT_EQ(first->at, 30.0);
+    // The silent session is dropped, and whoever still waited on it hears why.
+    EXPECT_EQ(second->error, test::tr5);
+    EXPECT_EQ(second->at, 30.0);
+    EXPECT_EQ(system.sessionsCancelled("en", "es"), 1);
+    EXPECT_EQ(direct->sessionCount(), 0u);
+
+    // Once the pair has answered, a silence is given up on after 10 s.
+    EXPECT_EQ(translateWith(direct, "three")->text, "es:three");
+    EXPECT_EQ(system.sessionsMade("en", "es"), 2);
+    auto quiet = translateWith(direct, "quiet");
+    advanceTo(39.9);
+    EXPECT_TRUE(quiet->pending());
+    advanceTo(40);
+    EXPECT_EQ(quiet->error, test::tr5);
+
+    // A reset forgets that the pair ever answered.
+    direct->reset();
+    auto afterReset = translateWith(direct, "quiet");
+    advanceTo(69.9);
+    EXPECT_TRUE(afterReset->pending());
+    advanceTo(70);
+    EXPECT_EQ(afterReset->error, test::tr5);
+    EXPECT_EQ(afterReset->outcomes, 1);
+}
+
 TEST_F(TranslationBackEndTest, DirectResetCancelsEachSessionOnce)
 {
     auto direct = std::make_shared<DirectTranslation>(host);

@@ -1,0 +1,610 @@
+#pragma once
+
+#include "audio/AudioClient.h"
+#include "audio/AudioDevice.h"
+#include "audio/AudioDeviceWatcher.h"
+#include "audio/AudioMeters.h"
+#include "audio/AudioServiceRestartWatcher.h"
+#include "audio/ChineseRecording.h"
+#include "audio/DirectVoiceRouting.h"
+#include "audio/EchoGuard.h"
+#include "audio/IncomingListening.h"
+#include "audio/SpeechPlaying.h"
+#include "audio/SystemAudioRoute.h"
+#include "audio/VirtualMicProbe.h"
+#include "audio/VoiceOption.h"
+#include "history/ConversationEntry.h"
+#include "history/ConversationHistory.h"
+#include "model/AudioCapturePermission.h"
+#include "model/ReactiveField.h"
+#include "model/SettingsPage.h"
+#include "platform/DefaultsValue.h"
+#include "platform/UserDefaults.h"
+#include "runtime/Continuation.h"
+#include "runtime/Observable.h"
+#include "runtime/Task.h"
+#include "runtime/Time.h"
+#include "runtime/Uuid.h"
+#include "speech/CallLanguage.h"
+#include "speech/LanguageReadiness.h"
+#include "speech/LanguageServices.h"
+#include "speech/RecognitionMode.h"
+#include "speech/RecognitionSession.h"
+#include "speech/SpeechEngine.h"
+#include "speech/TranslationService.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace parlaro {
+
+// The model of the running application: everything that happens during a
+// call is decided here, on the main actor. Views read its observable fields
+// and call its operations; the components of the audio engine and the speech
+// services are handed to it once, in Dependencies, and held behind their
+// small interfaces.
+//
+// Made by make() and owned through a std::shared_ptr; every callback it hands
+// out holds it weakly and does nothing once it is gone. Its release stops
+// nothing: shutdown() does that.
+class AppModel : public rt::ObservableObject, public std::enable_shared_from_this<AppModel> {
+    struct Passkey {
+        explicit Passkey() = default;
+    };
+
+public:
+    // ---- Nested types ----
+
+    // Sample-rate access to devices, each a main-actor closure.
+    struct DeviceRates {
+        // The nominal rate; none when it cannot be read or is not above 0.
+        std::function<std::optional<double>(AudioObjectId)> nominal;
+        std::function<std::vector<double>(AudioObjectId)> available;
+        // True when the platform accepted the write.
+        std::function<bool(AudioObjectId, double)> set;
+        // Another process uses the device, or that cannot be learned.
+        std::function<bool(AudioObjectId)> openElsewhere;
+        // Calls back on the main actor when the rate changes, until the
+        // returned object is released; none when no watch can be installed.
+        std::function<std::shared_ptr<void>(AudioObjectId, std::function<void()>)> watch;
+    };
+
+    // The far end carried from one device to another.
+    struct SpeakerRoute {
+        AudioObjectId input = 0;
+        AudioObjectId output = 0;
+        bool operator==(const SpeakerRoute&) const = default;
+    };
+
+    // Where the hear test stands.
+    struct HearTest {
+        struct Idle {
+            bool operator==(const Idle&) const = default;
+        };
+        struct Recording {
+            bool operator==(const Recording&) const = default;
+        };
+        struct PlayingBack {
+            bool heard = false;
+            bool operator==(const PlayingBack&) const = default;
+        };
+        struct Heard {
+            bool operator==(const Heard&) const = default;
+        };
+        struct Silent {
+            bool operator==(const Silent&) const = default;
+        };
+        struct Failed {
+            std::string message;
+            bool operator==(const Failed&) const = default;
+        };
+        std::variant<Idle, Recording, PlayingBack, Heard, Silent, Failed> value = Idle{};
+
+        static HearTest idle() { return {Idle{}}; }
+        static HearTest recording() { return {Recording{}}; }
+        static HearTest playingBack(bool heard) { return {PlayingBack{heard}}; }
+        static HearTest heard() { return {Heard{}}; }
+        static HearTest silent() { return {Silent{}}; }
+        static HearTest failed(std::string message) { return {Failed{std::move(message)}}; }
+        bool operator==(const HearTest&) const = default;
+    };
+
+    // A language change waiting for the user's answer to a download.
+    struct PendingLanguageChange {
+        CallLanguage my;
+        CallLanguage their;
+        std::vector<std::string> needs;
+        bool operator==(const PendingLanguageChange&) const = default;
+    };
+
+    // A sentence of the user's waiting to be sent while the key is held.
+    struct HeldSentence {
+        std::string text;
+        rt::Uuid hold;
+        bool operator==(const HeldSentence&) const = default;
+    };
+
+    // A device list as the device watcher read it, with the instant of the read.
+    struct DeviceReading {
+        std::vector<AudioDevice> devices;
+        rt::Instant readAt;
+    };
+
+    using LanguagePair = std::pair<CallLanguage, CallLanguage>;
+    // An object that keeps a platform registration alive; releasing it ends it.
+    using WatchObject = std::shared_ptr<void>;
+    using CallDetector = std::function<std::optional<bool>(std::optional<AudioObjectId>)>;
+    using CallRouteInspector = std::function<CallMicrophoneRoute(std::optional<AudioObjectId>)>;
+    using CallObserver = std::function<void(std::function<void()> onChange)>;
+    using DriverObserver = std::function<WatchObject(AudioObjectId device, std::function<void()> onChange)>;
+    using SpeakerPlayback = std::function<bool(std::optional<AudioObjectId>)>;
+    using SessionFactory =
+        std::function<std::shared_ptr<RecognitionSession>(const std::string& locale, SpeechEngine, RecognitionMode)>;
+    // Keeps the process from being put to sleep while a hold runs.
+    using ActivityToken = std::shared_ptr<void>;
+    using DeviceWatcherFactory =
+        std::function<std::shared_ptr<AudioDeviceWatcher>(AudioDeviceWatcher::List, AudioDeviceWatcher::OnChange)>;
+    using ServiceWatcherFactory = std::function<std::shared_ptr<AudioServiceRestartWatcher>(std::function<void()>)>;
+
+    // Everything the model is given when it is made: the engine components,
+    // the closures over the platform and the fixed limits. Closures left empty
+    // count as absent where the model allows that (the call detection ones,
+    // the capture preflight, the outgoing translator).
+    struct Dependencies {
+        UserDefaults* defaults = nullptr;
+
+        // Components.
+        std::shared_ptr<SystemAudioRoute> systemRoute;  // none: no takeover
+        std::shared_ptr<AudioMeters> meters;
+        std::shared_ptr<SpeechPlaying> speaker;
+        std::shared_ptr<IncomingListening> incoming;
+        std::shared_ptr<DirectVoiceRouting> directVoice;
+        std::shared_ptr<DirectVoiceRouting> callSpeaker;
+        std::shared_ptr<VirtualMicProbing> probe;
+        std::shared_ptr<ChineseRecording> chineseRecorder;
+        std::shared_ptr<TranslationService> translator;
+        std::shared_ptr<EchoGuard> echoGuard;
+        LanguageServices languageServices;
+        std::function<std::vector<VoiceOption>(const CallLanguage&)> voiceList;
+        SessionFactory makeRecognitionSession;
+
+        // Devices and calls.
+        std::function<std::vector<AudioDevice>()> listDevices;
+        std::function<std::optional<AudioObjectId>(bool input)> systemDefault;
+        CallDetector callDetector;
+        CallRouteInspector callRouteInspector;
+        CallObserver callObserver;
+        DriverObserver driverObserver;
+        SpeakerPlayback speakerPlayback;
+        DeviceRates deviceRates;
+        DeviceWatcherFactory makeDeviceWatcher;
+        ServiceWatcherFactory makeServiceWatcher;
+
+        // Permissions.
+        std::function<bool()> microphoneAuthorized;
+        std::function<rt::Async<bool>()> microphonePermission;
+        std::function<std::optional<AudioCapturePermission::Status>()> capturePermission;
+
+        // The process and the machine.
+        std::function<ActivityToken(const std::string& reason)> beginActivity;
+        std::function<void(const ActivityToken&)> endActivity;
+        std::function<rt::Subscription(std::function<void()> onWake)> observeDidWake;
+
+        // The virtual-device driver.
+        std::function<bool()> driverUpdateCheck;
+        std::function<std::optional<std::string>()> driverVersionCheck;
+        std::function<rt::Async<void>(std::string command)> runAsAdmin;
+        std::function<std::string(const std::string& source)> installScript;
+        std::optional<std::string> bundledDriverURL;
+        double driverDetectTimeout = 15.0;
+        double recognitionTimeout = 12.0;
+
+        std::function<rt::Async<std::string>(std::string)> outgoingTranslator;
+    };
+
+    static constexpr const char* virtualMicUID = "com.parlaro.virtualmic";
+    static constexpr const char* injectionUID = "com.parlaro.virtualmic.injection";
+
+    // Builds the model with its first field values from the settings, then
+    // loads the voice picks and the voices of the other party's language.
+    // Throws std::invalid_argument when a component or closure it always
+    // uses is missing.
+    static std::shared_ptr<AppModel> make(Dependencies dependencies);
+    AppModel(Passkey, Dependencies dependencies);
+    AppModel(const AppModel&) = delete;
+    AppModel& operator=(const AppModel&) = delete;
+
+    // ---- Languages ----
+    rt::Observable<CallLanguage> myLanguage;
+    rt::Observable<CallLanguage> theirLanguage;
+    rt::Observable<std::optional<SpeechEngine>> myEngine{SpeechEngine::speech, changes()};
+    rt::Observable<std::optional<SpeechEngine>> theirEngine{SpeechEngine::speech, changes()};
+    rt::Observable<std::map<std::string, LanguageReadiness>> myMenu{{}, changes()};
+    rt::Observable<std::map<std::string, LanguageReadiness>> theirMenu{{}, changes()};
+    rt::Observable<std::optional<LanguagePair>> languagesBeforeChange{std::nullopt, changes()};
+    rt::Observable<bool> isChangingLanguage{false, changes()};
+    rt::Observable<std::optional<double>> speechDownloadProgress{std::nullopt, changes()};
+    rt::Observable<bool> isDownloadingTranslation{false, changes()};
+    rt::Observable<std::optional<PendingLanguageChange>> pendingLanguageChange{std::nullopt, changes()};
+
+    // ---- Conversation and captions ----
+    // Every store runs the session grouping, changed or not.
+    ReactiveField<std::vector<ConversationEntry>> entries{{}, changes()};
+    rt::Observable<std::shared_ptr<ConversationHistory>> history{nullptr, changes()};
+    rt::Observable<std::optional<rt::Uuid>> sessionID{std::nullopt, changes()};
+    rt::Observable<std::optional<rt::Date>> lastSessionEntry{std::nullopt, changes()};
+    rt::Observable<std::map<rt::Uuid, rt::Uuid>> sessionOf{{}, changes()};
+    // Sessions changed since they were last written, in the order they were
+    // first marked, each once; a flush writes them in that order.
+    rt::Observable<std::vector<rt::Uuid>> dirtySessions{{}, changes()};
+    rt::TaskHandle<> saveTask;
+    rt::Observable<std::string> themPartial{"", changes()};
+    rt::Observable<std::string> mePartial{"", changes()};
+
+    // ---- Own speech, drafts and playback ----
+    rt::Observable<bool> hasDraft{false, changes()};
+    rt::Observable<std::string> draftChinese{"", changes()};
+    rt::Observable<std::string> draftEnglish{"", changes()};
+    rt::Observable<bool> isTranslatingDraft{false, changes()};
+    rt::Observable<std::string> typedChinese{"", changes()};
+    rt::Observable<std::optional<std::string>> lastPlayedDraftEnglish{std::nullopt, changes()};
+    rt::Observable<bool> isStartingRecording{false, changes()};
+    rt::Observable<bool> isHoldingToTalk{false, changes()};
+    rt::TaskHandle<> holdTask;
+    // Resumed once with the release instant, or none when the hold was cancelled.
+    std::optional<rt::Continuation<std::optional<rt::Instant>>> holdRelease;
+    rt::Observable<rt::Uuid> holdID{newIdentifier(), changes()};
+    rt::Observable<std::vector<HeldSentence>> heldSentences{{}, changes()};
+    rt::TaskHandle<> heldSentenceWorker;
+    rt::Observable<std::int64_t> heldSentenceCount{0, changes()};
+    rt::Observable<bool> holdSendsWhileHolding{false, changes()};
+    rt::Observable<std::vector<std::string>> heldUtterance{{}, changes()};
+    rt::Observable<bool> isRecording{false, changes()};
+    rt::Observable<bool> isSpeaking{false, changes()};
+    rt::Observable<bool> confirmBeforeSend{true, changes()};
+    rt::Observable<bool> monitorInHeadphones;
+    // Each store writes the setting; a real change also moves the headphone
+    // monitoring and may end free listening.
+    ReactiveField<bool> translateWhileHolding;
+    // A real change updates the level meters.
+    ReactiveField<bool> freeListening{false, changes()};
+
+    // ---- Listening to the other party ----
+    rt::Observable<bool> isListening{false, changes()};
+    rt::Observable<bool> isChangingListening{false, changes()};
+    rt::Observable<std::string> listeningStatus;
+    rt::Observable<bool> listeningFailed{false, changes()};
+    rt::Observable<bool> permissionWasMissing{false, changes()};
+    rt::Observable<bool> captureWasDenied{false, changes()};
+    std::function<std::optional<AudioCapturePermission::Status>()> capturePermission;
+    rt::Observable<std::optional<std::string>> captureFailure{std::nullopt, changes()};
+    rt::Observable<std::optional<std::string>> listeningError{std::nullopt, changes()};
+    rt::Observable<rt::Uuid> listeningSession{newIdentifier(), changes()};
+    rt::Observable<std::optional<std::string>> listeningLanguageID{std::nullopt, changes()};
+    rt::Observable<bool> audioCaptureMissing{false, changes()};
+
+    // ---- Own-voice forwarding and call watch ----
+    rt::Observable<bool> originalVoiceOn{false, changes()};
+    rt::Observable<bool> forwardingActive{false, changes()};
+    rt::Observable<bool> callActive{false, changes()};
+    rt::Observable<std::optional<rt::Instant>> callEndedAt{std::nullopt, changes()};
+    CallDetector callDetector;
+    CallRouteInspector callRouteInspector;
+    rt::Observable<CallMicrophoneRoute> callMicrophoneRoute{CallMicrophoneRoute::unknown, changes()};
+    CallObserver callObserver;
+    DriverObserver driverObserver;
+    WatchObject driverWatch;
+    rt::Observable<std::optional<AudioObjectId>> driverWatchDevice{std::nullopt, changes()};
+    rt::Observable<bool> callWatching{false, changes()};
+    rt::TaskHandle<> callPoll;
+    rt::TaskHandle<> callRecheck;
+    rt::Observable<bool> originalVoiceOnByDefault{true, changes()};
+    rt::Observable<bool> originalVoiceAutoStarted{false, changes()};
+    rt::Observable<bool> isChangingOriginalVoice{false, changes()};
+
+    // ---- Sheets and navigation ----
+    rt::Observable<bool> micConfirmed{false, changes()};
+    rt::Observable<bool> showMicCheck{false, changes()};
+    rt::Observable<std::optional<SettingsPage>> settingsPage{std::nullopt, changes()};
+    rt::Observable<bool> showWizard{false, changes()};
+    rt::Observable<std::optional<std::string>> micCheckReason{std::nullopt, changes()};
+    rt::Observable<bool> showInstallSheet{false, changes()};
+
+    // ---- Status and readiness ----
+    // One line for the latest action.
+    rt::Observable<std::string> status{"", changes()};
+    // At most one failure for the error alert, which clears it.
+    rt::Observable<std::optional<std::string>> errorMessage{std::nullopt, changes()};
+    rt::Observable<bool> theirSpeechReady{false, changes()};
+    rt::Observable<bool> mySpeechReady{false, changes()};
+    rt::Observable<bool> translationReady{false, changes()};
+    rt::Observable<std::optional<rt::Uuid>> translationDownloadID{std::nullopt, changes()};
+    rt::Observable<bool> micAuthorized;
+
+    // ---- Voices ----
+    rt::Observable<std::vector<VoiceOption>> targetVoices{{}, changes()};
+    rt::Observable<std::optional<std::string>> voiceNotice{std::nullopt, changes()};
+    rt::Observable<std::map<std::string, std::string>> voiceChoices{{}, changes()};
+
+    // ---- System microphone and session preparation ----
+    const std::shared_ptr<SystemAudioRoute> systemRoute;
+    rt::Observable<bool> systemMicEnabled;
+    rt::Observable<bool> systemMicPending{false, changes()};
+    rt::Observable<std::optional<AudioObjectId>> systemMicLastVirtual{std::nullopt, changes()};
+    rt::Observable<bool> systemMicChecked{false, changes()};
+    rt::Observable<bool> systemMicWasDefault{false, changes()};
+    rt::Observable<bool> systemMicFailureShown{false, changes()};
+    rt::Observable<bool> sessionPrepared{false, changes()};
+    rt::Observable<std::optional<std::string>> launchInputUID{std::nullopt, changes()};
+
+    // ---- Devices ----
+    rt::Observable<std::vector<AudioDevice>> inputDevices{{}, changes()};
+    rt::Observable<std::vector<AudioDevice>> outputDevices{{}, changes()};
+    // Every store keeps selectedMicUID in line, changed or not.
+    ReactiveField<std::optional<AudioObjectId>> selectedInputID{std::nullopt, changes()};
+    rt::Observable<std::optional<std::string>> selectedMicUID{std::nullopt, changes()};
+    rt::Observable<std::optional<AudioObjectId>> selectedVirtualOutputID{std::nullopt, changes()};
+    // A real change reroutes the far end and resets the echo gate.
+    ReactiveField<std::optional<AudioObjectId>> selectedMonitorOutputID{std::nullopt, changes()};
+    rt::Observable<std::optional<AudioDevice>> virtualTapDevice{std::nullopt, changes()};
+    rt::Observable<std::optional<rt::Instant>> devicesReadAt{std::nullopt, changes()};
+
+    // ---- Virtual-device driver ----
+    rt::Observable<bool> virtualMicNeedsUpdate{false, changes()};
+    std::function<bool()> driverUpdateCheck;
+    rt::Observable<bool> isInstallingDriver{false, changes()};
+    rt::Observable<std::optional<std::string>> bundledDriverURL;
+    const double driverDetectTimeout;
+    rt::Observable<std::optional<AudioDevice>> virtualInputDevice{std::nullopt, changes()};
+    rt::Observable<std::optional<std::string>> loadedDriverVersion{std::nullopt, changes()};
+    std::function<std::optional<std::string>()> driverVersionCheck;
+    std::function<std::string(const std::string& source)> installScript;
+
+    // ---- Meters and watchers ----
+    const std::shared_ptr<AudioMeters> meters;
+    rt::Observable<bool> metersEnabled{false, changes()};
+    // A real change updates the level meters.
+    ReactiveField<bool> metersVisible{true, changes()};
+    rt::Observable<std::optional<AudioObjectId>> meterPreviewMicID{std::nullopt, changes()};
+    std::shared_ptr<AudioDeviceWatcher> deviceWatcher;
+    std::shared_ptr<AudioServiceRestartWatcher> serviceWatcher;
+    rt::Subscription wakeObservation;
+
+    // ---- Hear test ----
+    rt::Observable<HearTest> hearTest{HearTest::idle(), changes()};
+    rt::Observable<bool> isHearTesting{false, changes()};
+    const double hearTestSeconds = 3.0;
+
+    // ---- Far-end routing to the headphones ----
+    const std::shared_ptr<DirectVoiceRouting> callSpeaker;
+    SpeakerPlayback speakerPlayback;
+    rt::Observable<std::optional<SpeakerRoute>> callSpeakerRoute{std::nullopt, changes()};
+    rt::Observable<std::optional<SpeakerRoute>> callSpeakerFailed{std::nullopt, changes()};
+    DeviceRates deviceRates;
+    WatchObject headphoneRateWatch;
+    rt::Observable<std::optional<AudioObjectId>> headphoneRateDevice{std::nullopt, changes()};
+
+    // ---- Components and injected services ----
+    UserDefaults& defaults;
+    const std::shared_ptr<DirectVoiceRouting> directVoice;
+    const std::shared_ptr<VirtualMicProbing> probe;
+    std::function<std::vector<AudioDevice>()> listDevices;
+    std::function<std::optional<AudioObjectId>(bool input)> systemDefault;
+    // Whether the platform grants microphone access now, without asking.
+    std::function<bool()> microphoneAuthorized;
+    std::function<rt::Async<bool>()> microphonePermission;
+    std::function<std::vector<VoiceOption>(const CallLanguage&)> voiceList;
+    LanguageServices languageServices;
+    std::function<rt::Async<void>(std::string command)> runAsAdmin;
+    // Fixed at 12 s; the hold deadlines do not read it.
+    const double recognitionTimeout;
+    const std::shared_ptr<ChineseRecording> chineseRecorder;
+    std::function<rt::Async<std::string>(std::string)> outgoingTranslator;
+    const std::shared_ptr<IncomingListening> incoming;
+    const std::shared_ptr<SpeechPlaying> speaker;
+    const std::shared_ptr<TranslationService> translator;
+    rt::Observable<std::optional<std::string>> translationPair{std::nullopt, changes()};
+    const std::shared_ptr<EchoGuard> echoGuard;
+    SessionFactory makeRecognitionSession;
+    std::function<ActivityToken(const std::string& reason)> beginActivity;
+    std::function<void(const ActivityToken&)> endActivity;
+    std::function<rt::Subscription(std::function<void()> onWake)> observeDidWake;
+    DeviceWatcherFactory makeDeviceWatcher;
+    ServiceWatcherFactory makeServiceWatcher;
+
+    // ---- Setters of the reacting fields ----
+    void setEntries(std::vector<ConversationEntry> value);
+    void setTranslateWhileHolding(bool value);
+    void setFreeListening(bool value);
+    void setMetersVisible(bool value);
+    void setSelectedInputID(std::optional<AudioObjectId> value);
+    void setSelectedMonitorOutputID(std::optional<AudioObjectId> value);
+
+    // ---- Derived values ----
+    // The virtual microphone: the input record when known, else the first
+    // listed output with its UID and input channels.
+    std::optional<AudioDevice> virtualMicDevice() const;
+    std::optional<AudioDevice> virtualOutputDevice() const;
+    // The driver is usable: the virtual microphone and the injection device
+    // are both there.
+    bool virtualMicStatus() const;
+    bool canStartSpeaking() const;
+    bool isMicBusy() const;
+    bool isIdle() const;
+    bool isShowingSheet() const;
+    bool speechReady() const;
+    bool speechModelMissing() const;
+    // A device of the virtual driver.
+    static bool isOwnDevice(const AudioDevice& device);
+    // Neither an own device nor one of virtual transport.
+    static bool isPhysicalDevice(const AudioDevice& device);
+
+    // ---- Start-up and shutdown ----
+    rt::Async<void> start();
+    // Once per process: restores a route left by an earlier run, notes the
+    // input that was the default at launch and arms the takeover.
+    void prepareSession();
+    void startWatching();
+    rt::Async<void> refreshAfterLaunch();
+    // Synchronous teardown at quit; blocks at most half a second for the
+    // far-end capture.
+    void shutdown();
+    void dismissSheets();
+    void finishOnboarding();
+    void translateWhileHoldingDidChange(bool oldValue);
+    // The settings switch of free listening, with the requested value.
+    void freeListeningDidChange(bool requested);
+
+    // ---- Voices ----
+    // The stored voice picks, with the one-time move of the old English pick.
+    std::map<std::string, std::string> loadVoiceChoices();
+
+    // ---- Hold ----
+    void beginHoldToTalk();
+    // The release.
+    void endHoldToTalk();
+    void cancelHold();
+
+    // ---- Conversation and its sessions ----
+    // A new entry more than this long after the last one opens a new session.
+    static constexpr double sessionGap = 1800.0;
+    // From the first unsaved change to the write.
+    static constexpr double saveDelay = 5.0;
+    void entriesDidChange(const std::vector<ConversationEntry>& oldValue);
+    // Writes every changed session at once and drops the pending write.
+    void flushDirtySessions();
+    // The footer's clear: writes what is pending, then starts afresh.
+    void clearConversation();
+    // The end of a call and quit: what is pending is written and the next
+    // entry opens a new session.
+    void closeConversationSession();
+
+    // ---- Listening to the other party ----
+    rt::Async<void> startListening();
+    // After a start that failed for want of the capture permission, once it
+    // is no longer denied.
+    rt::Async<void> retryListening();
+    // Clears a failure and runs the automatic decision again.
+    rt::Async<void> restartListening();
+    // Stops the far-end listener; results of the stopped session are dropped.
+    rt::Async<void> pauseListening();
+    // The far-end session's callbacks, with the token of the start that made it.
+    void handleIncomingResult(const std::string& text, bool isFinal, const rt::Uuid& session);
+    void handleListeningInterrupted(const std::string& reason, const rt::Uuid& session);
+    void applyIncomingResult(const std::string& text, bool isFinal);
+    // Writes the caption translation into the entry with that id, if it is
+    // still there.
+    rt::Async<void> translateIncomingEntry(rt::Uuid id, std::string text);
+    // The translation of one far-end sentence, or a bracketed notice; never fails.
+    rt::Async<std::string> captionTranslation(std::string text);
+
+    // ---- Readiness and language menus ----
+    rt::Async<void> refreshCapturePermission();
+    rt::Async<void> refreshLanguageReadiness();
+    // Resets the translator for a new pair and reads whether both directions
+    // are installed.
+    rt::Async<void> prepareTranslationPair();
+    // The automatic-listening decision.
+    rt::Async<void> listeningReadinessNotice();
+    rt::Async<void> refreshLanguageMenus();
+    std::vector<CallLanguage> myLanguageChoices() const;
+    std::vector<CallLanguage> theirLanguageChoices() const;
+    // One row of a language picker; `mine` for the user's side.
+    std::string languageMenuLabel(const CallLanguage& language, bool mine) const;
+    void refreshVoices();
+
+    // ---- Devices ----
+    // Rebuilds the lists from the watcher's reading, or from a fresh read,
+    // repairs every selection that lost its device and lets the routes,
+    // meters and watches follow.
+    void refreshDevices(std::optional<DeviceReading> reading = std::nullopt);
+    // After the audio service restarted or the machine woke.
+    void recoverAudioDevices();
+    // The watch on who starts and stops I/O on the virtual microphone; call
+    // watching polls while there is none.
+    void watchDriverDevice();
+    void watchHeadphoneRate();
+
+    // ---- Calls ----
+    // The virtual microphone must stay unread this long before a call ends.
+    static constexpr double callGracePeriod = 1.5;
+    // Added to the rest of the grace period when its re-check is scheduled.
+    static constexpr double callGraceMargin = 0.05;
+    // The re-check after every change notification.
+    static constexpr double callChangeRecheck = 0.5;
+    // Between two readings of the polling task.
+    static constexpr double callPollInterval = 0.4;
+    // The change callback of the client observer and of the driver watch.
+    void callStateChanged();
+    // Reads once whether a call is on, records a start or an end, and brings
+    // forwarding, meters and the headphone route up to date.
+    rt::Async<void> refreshCallState();
+    // Replaces any pending re-check; does nothing while polling.
+    void scheduleCallRecheck(double delay);
+
+    // ---- Meters and microphone permission ----
+    void updateMeters();
+    // Asks for microphone access; a refusal is shown, never thrown.
+    rt::Async<void> requestMicPermission();
+    // Re-reads the access when the application comes to the front.
+    void refreshMicAuthorization();
+
+    // ---- Own-voice forwarding ----
+    // Starts or stops forwarding as the call, the hear test and the devices
+    // allow; own voice itself stays as the user set it.
+    rt::Async<void> startOriginalVoice();
+    // Restarts forwarding on the devices just rebuilt.
+    void reapplyOriginalVoice();
+    // Gives forwarding up; own voice is switched off.
+    void stopForwarding();
+    // The forwarder stopped or could not start: own voice off, and the user told.
+    void originalVoiceFailed(const std::string& reason);
+
+    // ---- System microphone ----
+    void systemMicEnabledDidChange(bool value);
+    // Makes the virtual microphone the default input while a takeover is pending.
+    void applySystemMic();
+    // Puts back the default input saved before the takeover.
+    void restoreSystemMic();
+
+    // ---- Far end to the headphones ----
+    void routeCallSpeaker();
+    // A route's forwarder stopped by itself; reports of an older route are dropped.
+    void routeFailureMessage(const std::string& reason, const SpeakerRoute& route);
+    // While no route runs, gives the virtual microphone the headphones' rate.
+    void refreshCallSpeakerRoute();
+
+    void checkDriverUpdate();
+
+    // ---- Settings ----
+    // Writes a setting; a store that refuses shows its text in errorMessage
+    // and gives false, so no failure escapes into a setter.
+    bool writeSetting(std::string_view key, DefaultsValue value);
+    bool removeSetting(std::string_view key);
+
+private:
+    AppModel(Dependencies& dependencies, LanguagePair languages);
+    // The capture preflight says denied; an absent preflight never does.
+    bool captureDenied() const;
+    // The end of a failed start: the listener stopped, the failure shown.
+    rt::Async<void> failListeningStart(std::string reason);
+    // Every generation token the model makes comes from here.
+    static rt::Uuid newIdentifier();
+    // The listed device with that id; none for no id.
+    static std::optional<AudioDevice> findDevice(const std::vector<AudioDevice>& devices,
+                                                 std::optional<AudioObjectId> id);
+    // Fresh stop of own-voice forwarding, then a start on these devices.
+    void startForwarder(AudioObjectId input, AudioObjectId output);
+    void startCallPoll();
+};
+
+} // namespace parlaro

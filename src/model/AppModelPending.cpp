@@ -1,0 +1,23 @@
+// Operations that start-up, the watchers and shutdown already call but whose
+// behaviour is not built yet. Each does nothing until it is.
+
+#include "model/AppModel.h"
+
+namespace parlaro {
+
+// The press of the talk control.
+void AppModel::beginHoldToTalk()
+{
+}
+
+// Reloads the voices of the other party's language and checks the pick.
+void AppModel::refreshVoices()
+{
+}
+
+// Reads whether the installed driver is older than the bundled one.
+void AppModel::checkDriverUpdate()
+{
+}
+
+} // namespace parlaro

@@ -1,0 +1,164 @@
+// What the language pair can do on this computer, the automatic-listening
+// decision and the readiness notes of the language pickers.
+//
+// No token guards these: each operation copies the pair before its first
+// suspension and writes nothing when the pair changed meanwhile. The
+// language services are copied too, so their closures outlive any await even
+// if the model goes away.
+
+#include "model/AppModel.h"
+
+#include "speech/Localization.h"
+
+#include <utility>
+
+namespace parlaro {
+
+rt::Async<void> AppModel::refreshCapturePermission()
+{
+    const bool denied = captureDenied();
+    const bool granted = captureWasDenied.get() && !denied;
+    captureWasDenied.set(denied);
+    audioCaptureMissing.set(denied);
+    // A permission granted while listening ran without it only takes effect
+    // once listening starts again.
+    if (!granted || !isListening.get())
+        co_return;
+    const std::weak_ptr<AppModel> weak = weak_from_this();
+    co_await pauseListening();
+    if (weak.expired())
+        co_return;
+    listeningFailed.set(false);
+    co_await listeningReadinessNotice();
+}
+
+rt::Async<void> AppModel::refreshLanguageReadiness()
+{
+    const std::weak_ptr<AppModel> weak = weak_from_this();
+    const CallLanguage my = myLanguage.get();
+    const CallLanguage their = theirLanguage.get();
+    const LanguageServices services = languageServices;
+
+    const std::optional<SpeechEngine> mine = co_await services.engine(my);
+    const std::optional<SpeechEngine> theirs = co_await services.engine(their);
+    bool myInstalled = false;
+    if (mine)
+        myInstalled = co_await services.speechInstalled(my, *mine);
+    bool theirInstalled = false;
+    if (theirs)
+        theirInstalled = co_await services.speechInstalled(their, *theirs);
+
+    if (weak.expired() || myLanguage.get() != my || theirLanguage.get() != their)
+        co_return;
+    myEngine.set(mine);
+    theirEngine.set(theirs);
+    mySpeechReady.set(myInstalled);
+    theirSpeechReady.set(theirInstalled);
+    co_await prepareTranslationPair();
+}
+
+rt::Async<void> AppModel::prepareTranslationPair()
+{
+    const std::weak_ptr<AppModel> weak = weak_from_this();
+    const std::string source = myLanguage.get().id;
+    const std::string target = theirLanguage.get().id;
+    const LanguageServices services = languageServices;
+
+    const TranslationStatus toMine = co_await services.translationStatus(target, source);
+    const TranslationStatus toTheirs = co_await services.translationStatus(source, target);
+
+    if (weak.expired() || myLanguage.get().id != source || theirLanguage.get().id != target)
+        co_return;
+    const std::string pair = source + ">" + target;
+    if (translationPair.get() != pair) {
+        translationPair.set(pair);
+        // Before the flag: whoever sees the pair ready finds the translator fresh.
+        translator->reset();
+    }
+    translationReady.set(toMine == TranslationStatus::installed && toTheirs == TranslationStatus::installed);
+}
+
+rt::Async<void> AppModel::listeningReadinessNotice()
+{
+    // A failure stays on show until the user retries.
+    if (listeningFailed.get() || isListening.get() || isChangingListening.get())
+        co_return;
+    if (!theirEngine.get()) {
+        listeningStatus.set(
+            localized("本机无法识别%@，对方说话不会显示字幕；你说的话照常翻译", theirLanguage.get().displayName()));
+        co_return;
+    }
+    if (theirSpeechReady.get() && translationReady.get()) {
+        co_await startListening();
+        co_return;
+    }
+    // A finished download or pack install runs this decision again.
+    listeningStatus.set(localized("等待模型和语言包，完成后自动收听"));
+}
+
+rt::Async<void> AppModel::refreshLanguageMenus()
+{
+    const std::weak_ptr<AppModel> weak = weak_from_this();
+    const CallLanguage my = myLanguage.get();
+    const CallLanguage their = theirLanguage.get();
+    const LanguageServices services = languageServices;
+    std::map<std::string, LanguageReadiness> mine;
+    std::map<std::string, LanguageReadiness> theirs;
+
+    // One question at a time, so the system is never asked twenty things at once.
+    for (const CallLanguage& language : CallLanguage::all()) {
+        const std::optional<SpeechEngine> engine = co_await services.engine(language);
+        bool installed = false;
+        if (engine)
+            installed = co_await services.speechInstalled(language, *engine);
+        const std::pair<const CallLanguage*, std::map<std::string, LanguageReadiness>*> sides[] = {
+            {&their, &mine}, {&my, &theirs}};
+        for (const auto& [counterpart, menu] : sides) {
+            // A language is never offered against itself.
+            if (language == *counterpart)
+                continue;
+            const TranslationStatus status = co_await services.translationStatus(language.id, counterpart->id);
+            (*menu)[language.id] = LanguageReadiness{engine, installed, status == TranslationStatus::installed,
+                                                     status != TranslationStatus::unsupported};
+        }
+    }
+
+    // Both pickers change in one step, and only for the pair they were built for.
+    if (weak.expired() || myLanguage.get() != my || theirLanguage.get() != their)
+        co_return;
+    myMenu.set(std::move(mine));
+    theirMenu.set(std::move(theirs));
+}
+
+std::vector<CallLanguage> AppModel::myLanguageChoices() const
+{
+    std::vector<CallLanguage> choices;
+    for (const CallLanguage& language : CallLanguage::all()) {
+        if (language != theirLanguage.get())
+            choices.push_back(language);
+    }
+    return choices;
+}
+
+std::vector<CallLanguage> AppModel::theirLanguageChoices() const
+{
+    std::vector<CallLanguage> choices;
+    for (const CallLanguage& language : CallLanguage::all()) {
+        if (language != myLanguage.get())
+            choices.push_back(language);
+    }
+    return choices;
+}
+
+std::string AppModel::languageMenuLabel(const CallLanguage& language, bool mine) const
+{
+    const auto& menu = mine ? myMenu.get() : theirMenu.get();
+    const auto found = menu.find(language.id);
+    const std::string name = language.displayName();
+    if (found == menu.end())
+        return name;
+    const std::string note = found->second.label(mine);
+    return note.empty() ? name : name + "  ·  " + note;
+}
+
+} // namespace parlaro

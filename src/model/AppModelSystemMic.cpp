@@ -1,0 +1,75 @@
+// Making the virtual microphone the system default input while the
+// application runs, and putting the user's microphone back.
+
+#include "model/AppModel.h"
+
+#include "runtime/Error.h"
+#include "speech/Localization.h"
+
+namespace parlaro {
+
+void AppModel::systemMicEnabledDidChange(bool value)
+{
+    systemMicEnabled.set(value);
+    writeSetting("systemMicEnabled", value);
+    if (value) {
+        systemMicPending.set(true);
+        // Each switch-on may show one new failure.
+        systemMicFailureShown.set(false);
+        applySystemMic();
+    } else {
+        systemMicPending.set(false);
+        restoreSystemMic();
+    }
+}
+
+void AppModel::applySystemMic()
+{
+    // A fresh list, so a takeover right after a device change sees the new ids.
+    std::optional<AudioDevice> device;
+    for (const AudioDevice& candidate : listDevices()) {
+        if (candidate.uid == virtualMicUID && candidate.inputChannels > 0) {
+            device = candidate;
+            break;
+        }
+    }
+    if (device) {
+        // Back, or under a new id, after having been the default: take over again.
+        if (systemMicChecked.get() && systemMicLastVirtual.get() != device->id && systemMicWasDefault.get())
+            systemMicPending.set(true);
+        systemMicWasDefault.set(systemDefault(true) == device->id);
+        systemMicLastVirtual.set(device->id);
+    } else {
+        systemMicLastVirtual.set(std::nullopt);
+    }
+    systemMicChecked.set(true);
+
+    if (isInstallingDriver.get() || !systemMicPending.get() || !systemRoute)
+        return;
+    if (!systemMicEnabled.get() || !sessionPrepared.get() || !device)
+        return;
+    try {
+        systemRoute->routeInput(*device, launchInputUID.get());
+        systemMicPending.set(false);
+        systemMicWasDefault.set(true);
+    } catch (...) {
+        // Retried silently at every later check.
+        if (!systemMicFailureShown.get()) {
+            errorMessage.set(describe(std::current_exception()));
+            systemMicFailureShown.set(true);
+        }
+    }
+}
+
+void AppModel::restoreSystemMic()
+{
+    if (!systemRoute)
+        return;
+    try {
+        systemRoute->restoreSavedRoute();
+    } catch (...) {
+        errorMessage.set(localized("系统麦克风未能恢复：%@", describe(std::current_exception())) + "（VM-7）");
+    }
+}
+
+} // namespace parlaro

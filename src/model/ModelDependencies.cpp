@@ -1,0 +1,168 @@
+#include "model/ModelDependencies.h"
+
+#include "audio/AudioDevices.h"
+#include "audio/CallAudioCapture.h"
+#include "audio/ChineseRecorder.h"
+#include "audio/DirectVoice.h"
+#include "audio/DriverIOWatch.h"
+#include "audio/IncomingListener.h"
+#include "audio/Speaker.h"
+#include "platform/AudioSystem.h"
+#include "platform/PlatformCapabilities.h"
+#include "runtime/Error.h"
+#include "speech/Localization.h"
+#include "speech/RecognitionSessionFactory.h"
+#include "speech/TranslationServiceFactory.h"
+
+#include <algorithm>
+
+namespace parlaro {
+
+namespace {
+
+constexpr float speechRate = 0.46f;
+
+bool lists(const std::vector<AudioObjectId>& devices, AudioObjectId device)
+{
+    return std::find(devices.begin(), devices.end(), device) != devices.end();
+}
+
+// The rule of isDeviceUsedByOtherProcesses, on the model's own detector.
+AppModel::DeviceRates deviceRates(std::shared_ptr<ReaderDetecting> detector)
+{
+    AppModel::DeviceRates rates;
+    rates.nominal = [](AudioObjectId device) { return AudioDevices::nominalSampleRate(device); };
+    rates.available = [](AudioObjectId device) { return AudioDevices::nominalSampleRates(device); };
+    rates.set = [](AudioObjectId device, double rate) { return AudioDevices::setNominalSampleRate(device, rate); };
+    rates.openElsewhere = [detector](AudioObjectId device) {
+        const auto clients = detector->clients();
+        if (!clients)
+            return true;
+        const std::int32_t self = audioSystem().currentProcessID();
+        return std::any_of(clients->begin(), clients->end(), [&](const AudioClient& client) {
+            return client.pid != self && client.isForeign()
+                && (lists(client.inputDevices, device) || lists(client.outputDevices, device));
+        });
+    };
+    rates.watch = [](AudioObjectId device, std::function<void()> onChange) -> std::shared_ptr<void> {
+        return AudioDevices::RateWatch::make(device, [onChange](std::span<const AudioPropertyAddress>) { onChange(); });
+    };
+    return rates;
+}
+
+} // namespace
+
+EngineSingletons processWideEngineParts()
+{
+    return {EchoGuard::shared(), CoreAudioReaderDetector::shared().shared_from_this(),
+            TranslationHost::shared().shared_from_this()};
+}
+
+EngineSingletons freshEngineParts()
+{
+    return {std::make_shared<EchoGuard>(std::make_shared<FarEndActivity>()), CoreAudioReaderDetector::make(),
+            TranslationHost::make()};
+}
+
+std::shared_ptr<SystemAudioRoute> makeSystemAudioRoute(UserDefaults& defaults)
+{
+    return std::make_shared<SystemAudioRoute>(
+        defaults, [] { return AudioDevices::allDevices(); },
+        [](bool input) { return AudioDevices::defaultDeviceID(input); },
+        [](AudioObjectId device, bool input) { AudioDevices::setDefaultDevice(device, input); },
+        SystemAudioRoute::savedSnapshot(defaults));
+}
+
+AppModel::Dependencies defaultDependencies(UserDefaults& defaults, std::shared_ptr<SystemAudioRoute> systemRoute,
+                                           const EngineSingletons& parts)
+{
+    AppModel::Dependencies d;
+    d.defaults = &defaults;
+    d.systemRoute = std::move(systemRoute);
+    const std::shared_ptr<FarEndActivity> farEnd = parts.echoGuard->farEnd();
+
+    // In the order the components depend on the audio system being set up.
+    d.meters = std::make_shared<AudioMeters>();
+    auto speaker = std::make_shared<Speaker>(farEnd);
+    speaker->setRate(speechRate);
+    d.speaker = speaker;
+    d.incoming = std::make_shared<IncomingListener>(std::make_shared<CallAudioCapture>(farEnd));
+    d.directVoice = std::make_shared<DirectVoice>(DirectVoice::Steering::resample, false);
+    d.callSpeaker = std::make_shared<DirectVoice>(DirectVoice::Steering::driverClockOnInput, false);
+    d.probe = std::make_shared<VirtualMicProbe>();
+    d.chineseRecorder = std::make_shared<ChineseRecorder>(parts.echoGuard);
+    d.translator = makeTranslationService(PlatformCapabilities::current(), parts.translationHost);
+    d.echoGuard = parts.echoGuard;
+    d.languageServices = LanguageServices::live();
+    d.voiceList = [](const CallLanguage& language) { return VoiceOption::voices(language); };
+    d.makeRecognitionSession = [](const std::string& locale, SpeechEngine engine, RecognitionMode mode) {
+        return makeRecognitionSession(locale, engine, mode);
+    };
+
+    d.listDevices = [] { return AudioDevices::allDevices(); };
+    d.systemDefault = [](bool input) { return AudioDevices::defaultDeviceID(input); };
+    watchCallsThrough(d, parts.readerDetector);
+    d.makeDeviceWatcher = [](AudioDeviceWatcher::List list, AudioDeviceWatcher::OnChange onChange) {
+        return AudioDeviceWatcher::make(std::move(list), std::move(onChange));
+    };
+    d.makeServiceWatcher = [](std::function<void()> onRestart) {
+        return AudioServiceRestartWatcher::make([onRestart](std::span<const AudioPropertyAddress>) { onRestart(); });
+    };
+
+    // Nothing on this system asks for microphone access or can preflight the
+    // capture permission.
+    d.microphoneAuthorized = [] { return true; };
+    d.microphonePermission = []() -> rt::Async<bool> { co_return true; };
+
+    d.driverVersionCheck = []() -> std::optional<std::string> {
+        const std::optional<AudioObjectId> device = AudioDevices::deviceID(AppModel::virtualMicUID);
+        if (!device)
+            return std::nullopt;
+        return AudioDevices::stringProperty(*device, "dcvr"_fcc);
+    };
+    usePlaceholderPlatformSeams(d);
+    return d;
+}
+
+void watchCallsThrough(AppModel::Dependencies& d, std::shared_ptr<CoreAudioReaderDetector> detector)
+{
+    d.callRouteInspector = [detector](std::optional<AudioObjectId> device) {
+        const auto clients = detector->clients();
+        if (!clients)
+            return CallMicrophoneRoute::unknown;
+        return otherInputClients(*clients, device, audioSystem().currentProcessID());
+    };
+    d.callObserver = [detector](std::function<void()> onChange) { detector->start(std::move(onChange)); };
+    d.driverObserver = [detector](AudioObjectId device, std::function<void()> onChange) -> AppModel::WatchObject {
+        // The kept client list predates the change the driver reports.
+        return DriverIOWatch::make(device, [detector, onChange = std::move(onChange)] {
+            detector->clearSnapshot();
+            onChange();
+        });
+    };
+    d.speakerPlayback = [detector](std::optional<AudioObjectId> device) {
+        if (!device)
+            return false;
+        const auto clients = detector->clients();
+        if (!clients)
+            return false;
+        return !outputClients(*clients, *device, {audioSystem().currentProcessID()}).empty();
+    };
+    d.deviceRates = deviceRates(detector);
+}
+
+void usePlaceholderPlatformSeams(AppModel::Dependencies& d)
+{
+    d.beginActivity = [](const std::string&) { return AppModel::ActivityToken(); };
+    d.endActivity = [](const AppModel::ActivityToken&) {};
+    d.observeDidWake = [](std::function<void()>) { return rt::Subscription(); };
+    d.driverUpdateCheck = [] { return false; };
+    d.installScript = [](const std::string&) { return std::string(); };
+    d.runAsAdmin = [](std::string) -> rt::Async<void> {
+        throw DomainError("VirtualMicInstaller", 1, localized("无法安装虚拟音频设备"));
+        co_return;
+    };
+    d.bundledDriverURL = std::nullopt;
+}
+
+} // namespace parlaro

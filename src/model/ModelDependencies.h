@@ -1,0 +1,45 @@
+#pragma once
+
+#include "audio/CoreAudioReaderDetector.h"
+#include "audio/EchoGuard.h"
+#include "audio/SystemAudioRoute.h"
+#include "model/AppModel.h"
+#include "platform/UserDefaults.h"
+#include "speech/TranslationHost.h"
+
+#include <memory>
+
+namespace parlaro {
+
+// The engine parts the program has one of: the echo gate with its far-end
+// record, the detector of who uses the audio devices, the translation host.
+struct EngineSingletons {
+    std::shared_ptr<EchoGuard> echoGuard;
+    std::shared_ptr<CoreAudioReaderDetector> readerDetector;
+    std::shared_ptr<TranslationHost> translationHost;
+};
+
+// The instances the rest of the engine also reaches on its own.
+EngineSingletons processWideEngineParts();
+// A set of its own, so a model can be built without touching process state.
+EngineSingletons freshEngineParts();
+
+// The switch of the system default devices, over the installed audio system,
+// with the record an earlier run may have left.
+std::shared_ptr<SystemAudioRoute> makeSystemAudioRoute(UserDefaults& defaults);
+
+// The model's components and closures over the installed platform. Every
+// component that plays, captures or detects shares the given parts.
+AppModel::Dependencies defaultDependencies(UserDefaults& defaults, std::shared_ptr<SystemAudioRoute> systemRoute,
+                                           const EngineSingletons& parts);
+
+// Call detection, the far end's playback and the device rates, over the
+// audio system's process objects as this detector lists them.
+void watchCallsThrough(AppModel::Dependencies& dependencies, std::shared_ptr<CoreAudioReaderDetector> detector);
+
+// Stand-ins for platform seams this system does not offer yet: the process
+// activity does nothing, no wake is ever reported, and the driver installer
+// refuses.
+void usePlaceholderPlatformSeams(AppModel::Dependencies& dependencies);
+
+} // namespace parlaro

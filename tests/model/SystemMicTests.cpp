@@ -1,0 +1,142 @@
+#include "ModelWorld.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace parlaro {
+namespace {
+
+using test::ModelWorld;
+using Log = std::vector<std::string>;
+
+// How often the default input was switched to the device.
+std::size_t switchesTo(ModelWorld& world, AudioObjectId device)
+{
+    const Log log = world.takeLog();
+    return static_cast<std::size_t>(
+        std::count(log.begin(), log.end(), "route default input " + std::to_string(device)));
+}
+
+void failSwitches(ModelWorld& world, int times = -1)
+{
+    world.audio.fail(audioSystemObject, "dIn "_fcc, sim::AudioOperation::setPropertyData, AudioStatuses::unspecified,
+                     times);
+}
+
+TEST(ModelSystemMic, SwitchedOffNothingEverTakesTheDefaultInput)
+{
+    ModelWorld world;
+    world.platform.defaults.set("systemMicEnabled", false);
+    world.addMicrophone(10, "usb-mic", "USB");
+    world.setDefaultInput(10);
+    auto model = world.make();
+    model->prepareSession();
+    world.addVirtualDriver();
+    model->refreshDevices();
+    model->applySystemMic();
+    model->recoverAudioDevices();
+    EXPECT_EQ(world.takeLog(), Log{});
+    EXPECT_EQ(world.audio.defaultDevice(true), 10u);
+    EXPECT_TRUE(model->systemMicPending.get());
+}
+
+TEST(ModelSystemMic, AMissingDriverLeavesTheTakeoverPendingUntilARefreshFindsIt)
+{
+    ModelWorld world;
+    world.addMicrophone(10, "usb-mic", "USB");
+    world.setDefaultInput(10);
+    auto model = world.make();
+    model->prepareSession();
+    EXPECT_TRUE(model->systemMicPending.get());
+    EXPECT_EQ(model->launchInputUID.get(), "usb-mic");
+
+    // Not while an installation runs.
+    world.addVirtualDriver();
+    model->isInstallingDriver.set(true);
+    model->refreshDevices();
+    EXPECT_EQ(switchesTo(world, 50), 0u);
+    EXPECT_TRUE(model->systemMicPending.get());
+
+    model->isInstallingDriver.set(false);
+    model->refreshDevices();
+    EXPECT_EQ(switchesTo(world, 50), 1u);
+    EXPECT_FALSE(model->systemMicPending.get());
+    EXPECT_TRUE(model->systemMicWasDefault.get());
+    EXPECT_EQ(world.route->snapshot()->oldInput, "usb-mic");
+
+    // Switched: a later refresh leaves the user's own choice alone.
+    world.setDefaultInput(10);
+    model->refreshDevices();
+    EXPECT_EQ(switchesTo(world, 50), 0u);
+    EXPECT_FALSE(model->systemMicWasDefault.get());
+}
+
+TEST(ModelSystemMic, AFailedSwitchIsShownOncePerSwitchingOn)
+{
+    ModelWorld world;
+    world.addMicrophone(10, "usb-mic", "USB");
+    world.addVirtualDriver();
+    world.setDefaultInput(10);
+    failSwitches(world);
+    auto model = world.make();
+    model->prepareSession();
+    const auto shown = model->errorMessage.get();
+    ASSERT_TRUE(shown);
+    EXPECT_TRUE(shown->starts_with("无法切换系统麦克风（")) << *shown;
+    EXPECT_TRUE(model->systemMicPending.get());
+
+    // Tried again at the next refresh (the log holds both tries), silently.
+    model->errorMessage.set(std::nullopt);
+    model->refreshDevices();
+    EXPECT_EQ(switchesTo(world, 50), 2u);
+    EXPECT_EQ(model->errorMessage.get(), std::nullopt);
+
+    // Off puts the saved route back; on again allows one more alert.
+    model->systemMicEnabledDidChange(false);
+    EXPECT_EQ(world.platform.defaults.get<bool>("systemMicEnabled"), false);
+    EXPECT_FALSE(model->systemMicPending.get());
+    model->systemMicEnabledDidChange(true);
+    EXPECT_EQ(model->errorMessage.get(), shown);
+    model->errorMessage.set(std::nullopt);
+    model->applySystemMic();
+    EXPECT_EQ(model->errorMessage.get(), std::nullopt);
+
+    // Once the switch works it happens in the next check.
+    world.audio.clearFailures();
+    world.takeLog();
+    model->applySystemMic();
+    EXPECT_EQ(world.audio.defaultDevice(true), 50u);
+    EXPECT_FALSE(model->systemMicPending.get());
+}
+
+TEST(ModelSystemMic, AVirtualMicrophoneBackUnderANewIdIsTakenAgainAtOnce)
+{
+    ModelWorld world;
+    world.addMicrophone(10, "usb-mic", "USB");
+    world.addVirtualDriver();
+    world.setDefaultInput(10);
+    auto model = world.make();
+    model->prepareSession();
+    EXPECT_EQ(switchesTo(world, 50), 1u);
+
+    // The driver restarts: the device is gone, then back as 52, and the
+    // system fell back to the microphone meanwhile.
+    world.audio.removeObject(50);
+    world.setDefaultInput(10);
+    model->refreshDevices();
+    EXPECT_EQ(model->systemMicLastVirtual.get(), std::nullopt);
+    world.audio.addDevice({.id = 52,
+                           .uid = AppModel::virtualMicUID,
+                           .name = "wenmora",
+                           .inputBuffers = {2},
+                           .outputBuffers = {2},
+                           .transportType = "virt"_fcc});
+    model->refreshDevices();
+    EXPECT_EQ(switchesTo(world, 52), 1u);
+    EXPECT_EQ(world.audio.defaultDevice(true), 52u);
+    EXPECT_FALSE(model->systemMicPending.get());
+}
+
+} // namespace
+} // namespace parlaro
