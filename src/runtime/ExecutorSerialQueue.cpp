@@ -127,6 +127,17 @@ std::size_t ExecutorSerialQueue::pendingJobs() const
     return jobs_.size();
 }
 
+bool ExecutorSerialQueue::discardJobs()
+{
+    std::deque<Job> dropped;
+    {
+        std::lock_guard lock(mutex_);
+        dropped.swap(jobs_);
+    }
+    // Destroyed outside the lock: a job's captures may queue more work.
+    return !dropped.empty();
+}
+
 void ExecutorSerialQueue::drainOne()
 {
     runFired();
@@ -184,6 +195,23 @@ std::shared_ptr<SerialQueue> ExecutorQueueFactory::makeSerialQueue(std::string l
     std::lock_guard lock(mutex_);
     made_.emplace(std::move(label), queue);
     return queue;
+}
+
+void ExecutorQueueFactory::discardPendingJobs()
+{
+    for (bool dropped = true; dropped;) {
+        std::vector<std::shared_ptr<ExecutorSerialQueue>> live;
+        {
+            std::lock_guard lock(mutex_);
+            for (const auto& [label, weak] : made_) {
+                if (auto queue = weak.lock())
+                    live.push_back(std::move(queue));
+            }
+        }
+        dropped = false;
+        for (const auto& queue : live)
+            dropped = queue->discardJobs() || dropped;
+    }
 }
 
 std::shared_ptr<ExecutorSerialQueue> ExecutorQueueFactory::queue(const std::string& label) const

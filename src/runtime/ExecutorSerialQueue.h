@@ -35,6 +35,10 @@ public:
     void resume();
     bool isSuspended() const;
     std::size_t pendingJobs() const;
+    // Drops the jobs that never ran; true when there were any. A job may
+    // hold the owner of the queue, so jobs left at the end of a test would
+    // otherwise keep both alive for good.
+    bool discardJobs();
 
 private:
     class Target;
@@ -66,6 +70,9 @@ public:
     std::shared_ptr<SerialQueue> makeSerialQueue(std::string label) override;
     // The newest live queue with this label, if any.
     std::shared_ptr<ExecutorSerialQueue> queue(const std::string& label) const;
+    // Drops every live queue's jobs that never ran, also those that
+    // dropping others queues meanwhile.
+    void discardPendingJobs();
 
 private:
     Executor& executor_;

@@ -11,6 +11,7 @@ ManualRuntime::ManualRuntime() : clock_(executor_), queues_(executor_), backgrou
 ManualRuntime::~ManualRuntime()
 {
     executor_.shutdown();
+    queues_.discardPendingJobs();
     scope_.reset();
 }
 

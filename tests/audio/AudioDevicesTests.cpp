@@ -158,7 +158,7 @@ TEST(AudioDevices, TheNominalRateIsReadAndWritten)
     rt::ManualRuntime runtime;
     sim::SimPlatform platform;
     sim::SimAudioSystem sim;
-    sim.addDevice(device(30, "spk", "Speakers", {}, {2}));
+    sim.addDevice(test::simDevice(30, "spk").named("Speakers").output({2}));
     const AudioPropertyAddress rate{"nsrt"_fcc, AudioScope::global, 0};
 
     EXPECT_EQ(AudioDevices::nominalSampleRate(30), 48000.0);

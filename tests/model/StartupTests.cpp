@@ -2,11 +2,13 @@
 
 #include "audio/AudioDevices.h"
 #include "runtime/Continuation.h"
+#include "runtime/Sleep.h"
 #include "support/FakeRecognitionSession.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 
 namespace parlaro {
 namespace {
@@ -262,7 +264,7 @@ TEST(ModelShutdown, StopsEverythingInOrderAndPutsTheMicrophoneBack)
     const auto logOnCancel = [log](const char* entry) {
         return rt::spawn([log, entry]() -> rt::Async<void> {
             rt::CancellationHandler onCancel([log, entry] { log->push_back(entry); });
-            co_await rt::withContinuation<void>([](rt::Continuation<void>) {});
+            co_await rt::sleepFor(std::numeric_limits<double>::infinity());
         });
     };
     model->callPoll = logOnCancel("poll cancelled");

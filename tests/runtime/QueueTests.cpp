@@ -267,3 +267,24 @@ TEST(SerialQueue, AJobThatThrowsIsLoggedOrRethrownToTheWaitingCaller)
         EXPECT_EQ(log.messages(), std::vector<std::string>{"a job on queue test failed: late"});
     }
 }
+
+TEST(SerialQueue, JobsLeftAtTheEndOfATestReleaseWhatTheyHold)
+{
+    // An owner whose queued job holds it strongly, as a watcher's delivery
+    // does, and that job never runs before the runtime goes.
+    struct Owner {
+        std::shared_ptr<SerialQueue> queue;
+    };
+    std::weak_ptr<Owner> watched;
+    std::weak_ptr<SerialQueue> watchedQueue;
+    {
+        ManualRuntime runtime;
+        auto owner = std::make_shared<Owner>();
+        owner->queue = makeSerialQueue("com.parlaro.device-watch");
+        owner->queue->async([owner] { owner->queue->async([owner] {}); });
+        watched = owner;
+        watchedQueue = owner->queue;
+    }
+    EXPECT_TRUE(watched.expired());
+    EXPECT_TRUE(watchedQueue.expired());
+}
