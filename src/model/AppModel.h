@@ -507,7 +507,8 @@ public:
     // The loudest recorded sample must be above this to count as heard.
     static constexpr float hearTestThreshold = 0.01f;
     // Records what the virtual microphone carries, judges it and plays it
-    // back on the headphones. Never throws; cancelling the caller stops it.
+    // back on the headphones. Every outcome of a run is told through
+    // hearTest and status; cancelling the caller stops it.
     rt::Async<void> startHearTest();
 
     // ---- Hold ----

@@ -101,6 +101,36 @@ TEST(ModelHearTest, RefusalsComeBeforeAnyRecording)
     EXPECT_TRUE(w.world.speaker->spoken.empty());
 }
 
+TEST(ModelHearTest, TwoTestsWaitingForPermissionNeverRunTogether)
+{
+    std::vector<rt::Continuation<bool>> asked;
+    ModelWorld world;
+    world.microphoneAuthorized = false;
+    world.addOutput(speakersID, "speakers", "Speakers");
+    world.addVirtualDriver();
+    world.voices["en"] = {{.id = "en-voice", .label = "Ava", .quality = 2, .name = "Ava", .language = "en-US"}};
+    auto model = world.make([&](AppModel::Dependencies& d) {
+        d.microphonePermission = [&]() -> rt::Async<bool> {
+            co_return co_await rt::withContinuation<bool>([&](rt::Continuation<bool> answer) { asked.push_back(answer); });
+        };
+    });
+    model->refreshDevices();
+    model->setSelectedMonitorOutputID(speakersID);
+    auto first = rt::spawn([model] { return model->startHearTest(); });
+    auto second = rt::spawn([model] { return model->startHearTest(); });
+    world.runtime.runUntilIdle();
+    ASSERT_EQ(asked.size(), 2u);
+    for (const auto& answer : asked)
+        answer.resume(true);
+    world.runtime.runUntilIdle();
+    EXPECT_EQ(world.speaker->spoken.size(), 1u);
+    world.runtime.advance(3.0);
+    EXPECT_TRUE(first.isFinished());
+    EXPECT_TRUE(second.isFinished());
+    EXPECT_EQ(model->hearTest.get(), HearTest::silent());
+    EXPECT_FALSE(model->isSpeaking.get());
+}
+
 TEST(ModelHearTest, OwnVoiceIsRecordedForThreeSecondsAndJudgedAboveOneHundredth)
 {
     for (const float level : {0.01f, 0.0101f}) {

@@ -181,6 +181,21 @@ TEST(ModelPlayback, AStoppedOrFailedPlaybackRecordsNothingAndCanBeRepeated)
     EXPECT_EQ(model.lastPlayedDraftEnglish.get(), std::nullopt);
     EXPECT_TRUE(model.canPlayDraft());
 
+    // The entry names the pair the draft was spoken in, even when the
+    // languages change while it plays.
+    const std::string mine = model.myLanguage.get().id;
+    w.world.takeLog();
+    task = rt::spawn([model = w.model] { return model->playDraftToPeer(); });
+    w.world.runtime.runUntilIdle();
+    model.theirLanguage.set(*CallLanguage::find("es"));
+    w.world.speaker->finishSpeaking();
+    w.world.runtime.runUntilIdle();
+    ASSERT_EQ(model.entries.get().size(), 1u);
+    EXPECT_EQ(model.entries.get()[0].originalLanguage, mine);
+    EXPECT_EQ(model.entries.get()[0].translatedLanguage, "en");
+    model.theirLanguage.set(*CallLanguage::find("en"));
+    model.setEntries({});
+
     w.world.speaker->holdSpeech = false;
     w.world.speaker->speakError = DomainError("Speech", 2, "生成翻译语音超时，请重试（TTS-3）");
     w.playDraft();
