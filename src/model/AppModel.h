@@ -467,6 +467,49 @@ public:
     // ---- Voices ----
     // The stored voice picks, with the one-time move of the old English pick.
     std::map<std::string, std::string> loadVoiceChoices();
+    // The pick for the other party's language; empty for automatic choice.
+    std::string selectedVoiceID() const;
+    // Empty returns the language to automatic choice. Observers hear of a
+    // real change only, but the whole map is stored on every write.
+    void setSelectedVoiceID(const std::string& identifier);
+    // What the settings picker lists: the enhanced and premium voices in list
+    // order, and the pick whatever its quality.
+    std::vector<VoiceOption> offeredVoices() const;
+    // The voice every speech of the other party's language uses: the pick,
+    // else the best installed voice; none when the language has no voice.
+    std::optional<std::string> speakingVoiceID() const;
+    void dismissVoiceNotice();
+    // Plays the language's sample sentence on the headphones, never into
+    // the virtual device.
+    rt::Async<void> previewVoiceInHeadphones();
+
+    // ---- Playing to the other party ----
+    bool canPlayDraft() const;
+    std::string playDraftTitle() const;
+    // Speaks the text into the virtual device (and the headphones when they
+    // monitor); true only when it was played to the end. `whileHolding`: a
+    // sentence of the running hold, which may play while it records.
+    rt::Async<bool> speakToPeer(std::string text, bool whileHolding);
+    // Plays the draft's translation and records it as the user's entry.
+    rt::Async<void> playDraftToPeer(bool whileHolding = false);
+    // A ready-made phrase, given in English and as its Chinese text.
+    rt::Async<void> sendQuickPhrase(std::string english, std::string chinese);
+    // English to the other party's language can be translated here.
+    bool englishPackAvailable() const;
+
+    // ---- Microphone check and own voice ----
+    rt::Async<void> enableMeters();
+    rt::Async<void> confirmMicrophone(AudioObjectId id);
+    void closeMicCheck();
+    rt::Async<void> setOriginalVoice(bool on);
+
+    // ---- Hear test ----
+    // The loudest recorded sample must be above this to count as heard.
+    static constexpr float hearTestThreshold = 0.01f;
+    // Records what the virtual microphone carries, judges it and plays it
+    // back on the headphones. Every outcome of a run is told through
+    // hearTest and status; cancelling the caller stops it.
+    rt::Async<void> startHearTest();
 
     // ---- Hold ----
     void beginHoldToTalk();

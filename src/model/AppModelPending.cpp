@@ -10,11 +10,6 @@ void AppModel::beginHoldToTalk()
 {
 }
 
-// Reloads the voices of the other party's language and checks the pick.
-void AppModel::refreshVoices()
-{
-}
-
 // Reads whether the installed driver is older than the bundled one.
 void AppModel::checkDriverUpdate()
 {

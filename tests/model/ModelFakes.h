@@ -10,6 +10,7 @@
 #include "runtime/Error.h"
 #include "runtime/Runtime.h"
 #include "runtime/SerialQueue.h"
+#include "runtime/Sleep.h"
 #include "speech/TranslationService.h"
 
 #include <memory>
@@ -23,6 +24,9 @@ namespace parlaro::test {
 // What the fakes were asked to do, in order, across all of them.
 using EventLog = std::shared_ptr<std::vector<std::string>>;
 
+// Speaks on the test clock: each speech takes `speakSeconds`, and with
+// `holdSpeech` it waits until the test calls finishSpeaking() or stop(),
+// which ends it with a cancellation as the real speaker's stop does.
 class FakeSpeaker final : public SpeechPlaying {
 public:
     explicit FakeSpeaker(EventLog log) : log_(std::move(log)) {}
@@ -32,8 +36,16 @@ public:
         std::vector<AudioObjectId> devices;
         std::optional<std::string> voice;
     };
+    struct Played {
+        std::vector<PcmBuffer> buffers;
+        AudioObjectId device = 0;
+    };
     std::vector<Spoken> spoken;
+    std::vector<Played> played;
     std::optional<DomainError> speakError;
+    std::optional<DomainError> playError;
+    double speakSeconds = 0;
+    bool holdSpeech = false;
 
     using SpeechPlaying::speak;
     rt::Async<void> speak(std::string text, std::vector<AudioObjectId> devices,
@@ -41,19 +53,37 @@ public:
     {
         log_->push_back("speaker speak");
         spoken.push_back({std::move(text), std::move(devices), std::move(voiceIdentifier)});
+        if (speakSeconds > 0)
+            co_await rt::sleepFor(speakSeconds);
+        if (holdSpeech)
+            co_await rt::withContinuation<void>([this](rt::Continuation<void> done) { pending_.push_back(done); });
         if (speakError)
             throw *speakError;
-        co_return;
     }
     rt::Async<void> play(std::vector<PcmBuffer> buffers, AudioObjectId deviceID) override
     {
         log_->push_back("speaker play " + std::to_string(deviceID) + " " + std::to_string(buffers.size()));
+        played.push_back({std::move(buffers), deviceID});
+        if (playError)
+            throw *playError;
         co_return;
     }
-    void stop() override { log_->push_back("speaker stop"); }
+    void stop() override
+    {
+        log_->push_back("speaker stop");
+        for (const auto& done : std::exchange(pending_, {}))
+            done.fail(rt::CancellationError());
+    }
+    void finishSpeaking()
+    {
+        for (const auto& done : std::exchange(pending_, {}))
+            done.resume();
+    }
+    bool isSpeaking() const { return !pending_.empty(); }
 
 private:
     EventLog log_;
+    std::vector<rt::Continuation<void>> pending_;
 };
 
 class FakeCapture final : public CallAudioCapturing {

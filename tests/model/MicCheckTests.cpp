@@ -1,0 +1,195 @@
+#include "ModelWorld.h"
+
+#include <gtest/gtest.h>
+
+namespace parlaro {
+namespace {
+
+using test::ModelWorld;
+using Log = std::vector<std::string>;
+
+// Two microphones and the driver, listed.
+struct MicWorld {
+    ModelWorld world;
+    std::shared_ptr<AppModel> model;
+
+    explicit MicWorld(bool driver = true, const std::function<void(AppModel::Dependencies&)>& adjust = {})
+    {
+        world.addMicrophone(10, "usb-mic", "USB");
+        world.addMicrophone(11, "desk-mic", "Desk");
+        if (driver)
+            world.addVirtualDriver();
+        model = adjust ? world.make(adjust) : world.make();
+        model->refreshDevices();
+        world.takeLog();
+    }
+    void confirm(AudioObjectId id)
+    {
+        world.run([model = model, id] { return model->confirmMicrophone(id); });
+    }
+    void ownVoice(bool on)
+    {
+        world.run([model = model, on] { return model->setOriginalVoice(on); });
+    }
+};
+
+TEST(ModelMicCheck, AConfirmationClosesTheCheckAndSwitchesOwnVoiceOnOnlyTheFirstTime)
+{
+    MicWorld w;
+    auto& model = *w.model;
+    model.showMicCheck.set(true);
+    model.micCheckReason.set("说话前，请先确认要用的麦克风。");
+    model.meterPreviewMicID.set(11);
+
+    w.confirm(99);
+    EXPECT_EQ(model.errorMessage.get(), "这个麦克风已断开，请重新选择。");
+    EXPECT_FALSE(model.micConfirmed.get());
+    EXPECT_TRUE(model.showMicCheck.get());
+
+    auto statuses = std::make_shared<Log>();
+    auto watch = model.status.subscribe([statuses, &model] { statuses->push_back(model.status.get()); });
+    w.confirm(11);
+    EXPECT_TRUE(model.micConfirmed.get());
+    EXPECT_EQ(model.selectedInputID.get(), 11u);
+    EXPECT_EQ(model.selectedMicUID.get(), "desk-mic");
+    EXPECT_FALSE(model.showMicCheck.get());
+    EXPECT_EQ(model.micCheckReason.get(), std::nullopt);
+    EXPECT_EQ(model.meterPreviewMicID.get(), std::nullopt);
+    EXPECT_EQ(*statuses, (Log{"已确认麦克风：Desk", "原声已开启：通话时自动转发你的声音"}));
+    EXPECT_TRUE(model.originalVoiceOn.get());
+    EXPECT_TRUE(model.originalVoiceAutoStarted.get());
+    EXPECT_FALSE(model.forwardingActive.get());  // no call yet
+
+    w.ownVoice(false);
+    EXPECT_EQ(model.status.get(), "原声已关闭：对方只听到" + model.theirLanguage.get().displayName() + "翻译");
+    w.confirm(10);
+    EXPECT_EQ(model.status.get(), "已确认麦克风：USB");
+    EXPECT_FALSE(model.originalVoiceOn.get());
+}
+
+TEST(ModelMicCheck, AnotherMicrophoneMovesOwnVoiceAndTheSameOneRestartsNothing)
+{
+    MicWorld w;
+    auto& model = *w.model;
+    model.callActive.set(true);
+    w.confirm(10);
+    EXPECT_TRUE(model.forwardingActive.get());
+    EXPECT_EQ(w.world.takeLog(), (Log{"directVoice stop", "directVoice start 10>51"}));
+
+    w.confirm(10);
+    EXPECT_EQ(w.world.takeLog(), Log{});
+    EXPECT_EQ(model.status.get(), "已确认麦克风：USB");
+
+    const std::string mine = model.myLanguage.get().displayName();
+    const std::string their = model.theirLanguage.get().displayName();
+    w.confirm(11);
+    EXPECT_EQ(w.world.takeLog(), (Log{"directVoice stop", "directVoice stop", "directVoice start 11>51"}));
+    EXPECT_EQ(model.status.get(), "原声已开启：对方先听到你说的" + mine + "，松开按钮后再听到" + their);
+
+    model.setTranslateWhileHolding(true);
+    w.ownVoice(false);
+    w.ownVoice(true);
+    EXPECT_EQ(model.status.get(), "原声已开启：对方听到你说的" + mine + "，每说完一句再听到" + their);
+}
+
+TEST(ModelMicCheck, OwnVoiceNeedsAConfirmedMicrophoneTheDriverAndPermission)
+{
+    {
+        MicWorld w;
+        auto& model = *w.model;
+        w.ownVoice(true);
+        EXPECT_EQ(model.micCheckReason.get(), "开启原声前，请先确认要用的麦克风。");
+        EXPECT_TRUE(model.showMicCheck.get());
+        EXPECT_FALSE(model.isChangingOriginalVoice.get());
+        EXPECT_FALSE(model.originalVoiceOn.get());
+
+        // Refused access: the request has said so; the switch stays off.
+        model.micConfirmed.set(true);
+        model.setSelectedInputID(10);
+        w.world.microphoneAuthorized = false;
+        w.ownVoice(true);
+        EXPECT_EQ(model.errorMessage.get(), "没有麦克风权限。请在「系统设置 → 隐私与安全性 → 麦克风」里打开 Parlaro。");
+        EXPECT_FALSE(model.originalVoiceOn.get());
+        EXPECT_FALSE(model.isChangingOriginalVoice.get());
+    }
+    {
+        MicWorld w(false);
+        auto& model = *w.model;
+        model.originalVoiceOnByDefault.set(false);
+        w.confirm(10);
+        w.ownVoice(true);
+        EXPECT_EQ(model.errorMessage.get(), "请先确认麦克风，并确认 wenmora 音频设备已安装。");
+        EXPECT_FALSE(model.originalVoiceOn.get());
+        EXPECT_FALSE(model.isChangingOriginalVoice.get());
+    }
+}
+
+TEST(ModelMicCheck, QuickSwitchesStartForwardingOnceAndACutShortSwitchLeavesItUsable)
+{
+    std::vector<rt::Continuation<bool>> asked;
+    bool failAsking = false;
+    MicWorld w(true, [&](AppModel::Dependencies& d) {
+        d.microphonePermission = [&]() -> rt::Async<bool> {
+            if (failAsking)
+                throw rt::CancellationError();
+            co_return co_await rt::withContinuation<bool>(
+                [&](rt::Continuation<bool> answer) { asked.push_back(answer); });
+        };
+    });
+    auto& model = *w.model;
+    model.originalVoiceOnByDefault.set(false);
+    w.confirm(10);
+    model.callActive.set(true);
+
+    auto first = rt::spawn([model = w.model] { return model->setOriginalVoice(true); });
+    auto second = rt::spawn([model = w.model] { return model->setOriginalVoice(true); });
+    w.world.runtime.runUntilIdle();
+    EXPECT_TRUE(second.isFinished());
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_TRUE(model.isChangingOriginalVoice.get());
+    asked[0].resume(true);
+    w.world.runtime.runUntilIdle();
+    EXPECT_TRUE(first.isFinished());
+    EXPECT_EQ(w.world.takeLog(), (Log{"directVoice stop", "directVoice start 10>51"}));
+    EXPECT_FALSE(model.isChangingOriginalVoice.get());
+
+    w.ownVoice(false);
+    failAsking = true;
+    auto cut = rt::spawn([model = w.model] { return model->setOriginalVoice(true); });
+    w.world.runtime.runUntilIdle();
+    EXPECT_FALSE(model.isChangingOriginalVoice.get());
+    EXPECT_FALSE(model.originalVoiceOn.get());
+    failAsking = false;
+    auto again = rt::spawn([model = w.model] { return model->setOriginalVoice(true); });
+    w.world.runtime.runUntilIdle();
+    ASSERT_EQ(asked.size(), 2u);
+    asked[1].resume(true);
+    w.world.runtime.runUntilIdle();
+    EXPECT_TRUE(model.originalVoiceOn.get());
+    EXPECT_TRUE(model.forwardingActive.get());
+}
+
+TEST(ModelMicCheck, EnablingTheMetersAsksForAccessAndReadsTheDevicesAgain)
+{
+    ModelWorld world;
+    world.microphoneAuthorized = false;
+    world.addMicrophone(10, "usb-mic", "USB");
+    auto model = world.make();
+    model->refreshDevices();
+    model->showMicCheck.set(true);
+    world.addMicrophone(12, "new-mic", "New");
+    world.microphoneAuthorized = true;
+    world.run([model] { return model->enableMeters(); });
+    EXPECT_TRUE(model->micAuthorized.get());
+    EXPECT_TRUE(model->metersEnabled.get());
+    EXPECT_EQ(model->inputDevices.get().size(), 2u);
+    ASSERT_TRUE(world.meters->micDevice());
+    EXPECT_EQ(world.meters->micDevice()->id, 10u);
+
+    // Closing the check stops the preview.
+    model->closeMicCheck();
+    EXPECT_EQ(world.meters->micDevice(), std::nullopt);
+}
+
+} // namespace
+} // namespace parlaro
