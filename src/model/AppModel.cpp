@@ -1,5 +1,7 @@
 #include "model/AppModel.h"
 
+#include "runtime/UuidSource.h"
+
 #include "model/StoredLanguages.h"
 #include "platform/AudioProperty.h"
 #include "runtime/Error.h"
@@ -88,7 +90,7 @@ AppModel::AppModel(Dependencies& d, LanguagePair languages)
 
 rt::Uuid AppModel::newIdentifier()
 {
-    return rt::Uuid::random();
+    return rt::newUuid();
 }
 
 // ---- Setters of the reacting fields ----

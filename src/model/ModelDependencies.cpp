@@ -120,7 +120,8 @@ AppModel::Dependencies defaultDependencies(UserDefaults& defaults, std::shared_p
             return std::nullopt;
         return AudioDevices::stringProperty(*device, "dcvr"_fcc);
     };
-    usePlaceholderPlatformSeams(d);
+    useMachineServices(d, parts.processActivity, parts.wakeObserver);
+    usePlaceholderInstaller(d);
     return d;
 }
 
@@ -151,11 +152,25 @@ void watchCallsThrough(AppModel::Dependencies& d, std::shared_ptr<CoreAudioReade
     d.deviceRates = deviceRates(detector);
 }
 
-void usePlaceholderPlatformSeams(AppModel::Dependencies& d)
+void useMachineServices(AppModel::Dependencies& d, std::shared_ptr<ProcessActivity> activity,
+                        std::shared_ptr<WakeObserver> wake)
 {
-    d.beginActivity = [](const std::string&) { return AppModel::ActivityToken(); };
-    d.endActivity = [](const AppModel::ActivityToken&) {};
-    d.observeDidWake = [](std::function<void()>) { return rt::Subscription(); };
+    d.beginActivity = [activity](const std::string& reason) -> AppModel::ActivityToken {
+        if (!activity)
+            return nullptr;
+        return std::make_shared<ProcessActivity::Token>(activity->begin(reason));
+    };
+    d.endActivity = [](const AppModel::ActivityToken& token) {
+        if (token)
+            std::static_pointer_cast<ProcessActivity::Token>(token)->end();
+    };
+    d.observeDidWake = [wake](std::function<void()> onWake) {
+        return wake ? wake->subscribe(std::move(onWake)) : rt::Subscription();
+    };
+}
+
+void usePlaceholderInstaller(AppModel::Dependencies& d)
+{
     d.driverUpdateCheck = [] { return false; };
     d.installScript = [](const std::string&) { return std::string(); };
     d.runAsAdmin = [](std::string) -> rt::Async<void> {

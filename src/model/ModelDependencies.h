@@ -4,7 +4,9 @@
 #include "audio/EchoGuard.h"
 #include "audio/SystemAudioRoute.h"
 #include "model/AppModel.h"
+#include "platform/ProcessActivity.h"
 #include "platform/UserDefaults.h"
+#include "platform/WakeObserver.h"
 #include "speech/TranslationHost.h"
 
 #include <memory>
@@ -12,11 +14,16 @@
 namespace parlaro {
 
 // The engine parts the program has one of: the echo gate with its far-end
-// record, the detector of who uses the audio devices, the translation host.
+// record, the detector of who uses the audio devices, the translation host;
+// and the machine's services the model asks: keeping it awake while the user
+// holds to talk, and telling when it woke. Without those two, nothing keeps
+// the machine awake and no wake is reported.
 struct EngineSingletons {
     std::shared_ptr<EchoGuard> echoGuard;
     std::shared_ptr<CoreAudioReaderDetector> readerDetector;
     std::shared_ptr<TranslationHost> translationHost;
+    std::shared_ptr<ProcessActivity> processActivity;
+    std::shared_ptr<WakeObserver> wakeObserver;
 };
 
 // The instances the rest of the engine also reaches on its own.
@@ -37,9 +44,12 @@ AppModel::Dependencies defaultDependencies(UserDefaults& defaults, std::shared_p
 // audio system's process objects as this detector lists them.
 void watchCallsThrough(AppModel::Dependencies& dependencies, std::shared_ptr<CoreAudioReaderDetector> detector);
 
-// Stand-ins for platform seams this system does not offer yet: the process
-// activity does nothing, no wake is ever reported, and the driver installer
-// refuses.
-void usePlaceholderPlatformSeams(AppModel::Dependencies& dependencies);
+// The process activity and the wake reports through the given services.
+void useMachineServices(AppModel::Dependencies& dependencies, std::shared_ptr<ProcessActivity> activity,
+                        std::shared_ptr<WakeObserver> wake);
+
+// Stand-ins for the driver installer, which the settings bring: no update
+// is ever due and installing refuses.
+void usePlaceholderInstaller(AppModel::Dependencies& dependencies);
 
 } // namespace parlaro

@@ -7,9 +7,11 @@
 #include "audio/Speaker.h"
 #include "platform/sim/SimAudioSystem.h"
 #include "platform/sim/SimPlatform.h"
+#include "platform/sim/SimProcessActivity.h"
 #include "platform/sim/SimSpeechServices.h"
 #include "platform/sim/SimSpeechSynthesizer.h"
 #include "platform/sim/SimTranslationPlatform.h"
+#include "platform/sim/SimWakeObserver.h"
 #include "runtime/ManualRuntime.h"
 #include "support/TestSupport.h"
 
@@ -128,6 +130,47 @@ TEST(ModelDependencies, TheDefaultModelStartsAndShutsDown)
         }
     });
     EXPECT_EQ(refusal, "无法安装虚拟音频设备");
+}
+
+TEST(ModelDependencies, HoldsKeepTheMachineAwakeAndWakesAreReported)
+{
+    DefaultWorld world;
+    auto activity = std::make_shared<sim::SimProcessActivity>();
+    auto wake = std::make_shared<sim::SimWakeObserver>();
+    world.parts.processActivity = activity;
+    world.parts.wakeObserver = wake;
+    AppModel::Dependencies d =
+        defaultDependencies(world.platform.defaults, makeSystemAudioRoute(world.platform.defaults), world.parts);
+
+    auto first = d.beginActivity("hold");
+    auto second = d.beginActivity("hold again");
+    EXPECT_EQ(activity->activeReasons(), (std::vector<std::string>{"hold", "hold again"}));
+    d.endActivity(first);
+    d.endActivity(first);  // a second end of one activity ends nothing more
+    EXPECT_EQ(activity->activeReasons(), (std::vector<std::string>{"hold again"}));
+    second.reset();  // dropping the token ends it too
+    EXPECT_FALSE(activity->isPreventingIdle());
+
+    int woken = 0;
+    auto subscription = d.observeDidWake([&] { ++woken; });
+    wake->wake();
+    world.runtime.runUntilIdle();
+    EXPECT_EQ(woken, 1);
+    subscription = rt::Subscription();
+    wake->wake();
+    world.runtime.runUntilIdle();
+    EXPECT_EQ(woken, 1);
+
+    // Without the services nothing is kept awake and nothing is reported.
+    world.parts.processActivity = nullptr;
+    world.parts.wakeObserver = nullptr;
+    AppModel::Dependencies bare =
+        defaultDependencies(world.platform.defaults, makeSystemAudioRoute(world.platform.defaults), world.parts);
+    bare.endActivity(bare.beginActivity("hold"));
+    auto none = bare.observeDidWake([&] { ++woken; });
+    wake->wake();
+    world.runtime.runUntilIdle();
+    EXPECT_EQ(woken, 1);
 }
 
 } // namespace
