@@ -16,6 +16,19 @@ double duration(const EchoGate::Evidence& entry)
     return entry.end - entry.start;
 }
 
+// Where quantile q of n values sits: min(n - 1, trunc(q x n)); n > 0.
+std::size_t quantileIndex(std::size_t n, double q)
+{
+    const double count = static_cast<double>(n);
+    const double at = std::trunc(q * count);
+    // Guards the cast: a NaN or negative quantile takes the first entry.
+    if (at >= count - 1)
+        return n - 1;
+    if (at > 0)
+        return static_cast<std::size_t>(at);
+    return 0;
+}
+
 } // namespace
 
 std::vector<double> EchoGate::Config::defaultLags()
@@ -73,10 +86,11 @@ void EchoGate::prune(double now)
             break;
         }
         const double d = duration(entry);
-        for (std::size_t lag = 0; lag < lagCount && lag < entry.farEnd.size(); ++lag) {
-            if (entry.farEnd[lag] >= config.evidenceDB)
-                perLag[lag] += d;
-        }
+        const std::size_t levels = std::min(lagCount, entry.farEnd.size());
+        // Adding nothing for a quiet lag rather than branching lets this
+        // loop run over all lags at once.
+        for (std::size_t lag = 0; lag < levels; ++lag)
+            perLag[lag] += entry.farEnd[lag] >= config.evidenceDB ? d : 0.0;
         overall += d;
     }
     if (stop && *stop + 1 >= pruneBatch)
@@ -89,33 +103,48 @@ std::optional<EchoGate::Fit> EchoGate::fit(double within) const
         return std::nullopt;
     const double need = std::min(within, config.fitNeedsSeconds);
 
-    std::vector<Fit> candidates;
-    candidates.reserve(config.lags.size());
-    std::vector<double> mic;
-    std::vector<double> far;
-    std::vector<double> differences;
-    for (std::size_t lag = 0; lag < config.lags.size(); ++lag) {
-        mic.clear();
-        far.clear();
-        double taken = 0.0;
-        for (auto it = evidence.rbegin(); it != evidence.rend(); ++it) {
-            if (lag >= it->farEnd.size() || it->farEnd[lag] < config.evidenceDB)
+    // Every lag takes its newest far-active entries until it has `within`
+    // seconds; one walk serves them all, reading each entry's levels once.
+    const std::size_t lagCount = config.lags.size();
+    std::vector<Taking>& perLag = fitScratch_;
+    perLag.resize(lagCount);
+    for (Taking& t : perLag) {
+        t.mic.clear();
+        t.far.clear();
+        t.taken = 0.0;
+        t.done = false;
+    }
+    std::size_t taking = lagCount;
+    for (auto it = evidence.rbegin(); it != evidence.rend() && taking > 0; ++it) {
+        const std::size_t levels = std::min(lagCount, it->farEnd.size());
+        for (std::size_t lag = 0; lag < levels; ++lag) {
+            Taking& t = perLag[lag];
+            if (t.done || it->farEnd[lag] < config.evidenceDB)
                 continue;
-            if (taken >= within)
-                break;
-            mic.push_back(it->micDB);
-            far.push_back(it->farEnd[lag]);
-            taken += duration(*it);
+            if (t.taken >= within) {
+                t.done = true;
+                --taking;
+                continue;
+            }
+            t.mic.push_back(it->micDB);
+            t.far.push_back(it->farEnd[lag]);
+            t.taken += duration(*it);
         }
-        if (taken < need)
-            return std::nullopt;
+    }
 
+    std::vector<Fit> candidates;
+    candidates.reserve(lagCount);
+    std::vector<double>& differences = differences_;
+    for (std::size_t lag = 0; lag < lagCount; ++lag) {
+        const Taking& t = perLag[lag];
+        if (t.taken < need)
+            return std::nullopt;
         differences.clear();
-        for (std::size_t i = 0; i < mic.size(); ++i)
-            differences.push_back(mic[i] - far[i]);
-        std::sort(differences.begin(), differences.end());
-        candidates.push_back(Fit{config.lags[lag], likeness(mic, far), quantile(differences, 0.5),
-                                 quantile(differences, config.floorQuantile)});
+        for (std::size_t i = 0; i < t.mic.size(); ++i)
+            differences.push_back(t.mic[i] - t.far[i]);
+        // Two ranks are wanted, not the whole order: selection, not a sort.
+        const auto [gainDB, floorDB] = selectQuantiles(differences, 0.5, config.floorQuantile);
+        candidates.push_back(Fit{config.lags[lag], likeness(t.mic, t.far), gainDB, floorDB});
     }
 
     double best = -std::numeric_limits<double>::infinity();
@@ -240,15 +269,22 @@ double EchoGate::quantile(const std::vector<double>& ascending, double q)
 {
     if (ascending.empty())
         return 0.0;
-    const double n = static_cast<double>(ascending.size());
-    const double at = std::trunc(q * n);
-    // Guards the cast: a NaN or negative quantile takes the first entry.
-    std::size_t index = 0;
-    if (at >= n - 1)
-        index = ascending.size() - 1;
-    else if (at > 0)
-        index = static_cast<std::size_t>(at);
-    return ascending[index];
+    return ascending[quantileIndex(ascending.size(), q)];
+}
+
+std::pair<double, double> EchoGate::selectQuantiles(std::vector<double>& values, double qa, double qb)
+{
+    if (values.empty())
+        return {0.0, 0.0};
+    const std::size_t a = quantileIndex(values.size(), qa);
+    const std::size_t b = quantileIndex(values.size(), qb);
+    const auto higher = values.begin() + static_cast<std::ptrdiff_t>(std::max(a, b));
+    std::nth_element(values.begin(), higher, values.end());
+    // Everything before the higher rank is now below it, so the lower rank
+    // is found among those alone.
+    if (a != b)
+        std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(std::min(a, b)), higher);
+    return {values[a], values[b]};
 }
 
 } // namespace parlaro

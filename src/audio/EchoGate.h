@@ -109,11 +109,26 @@ public:
     // The entry at index min(n - 1, trunc(q x n)) of an ascending list; 0 for
     // an empty one.
     static double quantile(const std::vector<double>& ascending, double q);
+    // The same values as quantile() at qa and at qb of the list sorted, found
+    // by selection in linear time; reorders `values`.
+    static std::pair<double, double> selectQuantiles(std::vector<double>& values, double qa, double qb);
 
 private:
     Route routeFrom(const Fit& fit) const;
 
-    std::vector<FarEndActivity::Span> scratch_;  // reused on the microphone thread
+    // What one lag takes from the evidence for a fit.
+    struct Taking {
+        std::vector<double> mic;
+        std::vector<double> far;
+        double taken = 0.0;
+        bool done = false;
+    };
+
+    // Reused on the microphone thread, so fits and evidence do not allocate
+    // once they have grown.
+    std::vector<FarEndActivity::Span> scratch_;
+    mutable std::vector<Taking> fitScratch_;
+    mutable std::vector<double> differences_;
 };
 
 } // namespace parlaro

@@ -12,6 +12,8 @@ namespace {
 // How long a buffer may wait for a far end that does not report.
 constexpr double longestWait = 1.0;
 constexpr double windowSeconds = 0.01;
+// Far beyond any sample rate's window; only keeps the cast defined.
+constexpr double maxWindowFrames = 1 << 24;
 
 double duration(const PcmBuffer& buffer)
 {
@@ -69,7 +71,11 @@ EchoGuard::Buffers EchoGuard::push(const PcmBuffer& buffer, std::optional<double
 EchoGuard::Buffers EchoGuard::flush()
 {
     std::lock_guard guard(lock_);
-    return drain(true, 0.0);
+    Buffers released = drain(true, 0.0);
+    // The microphone stopped: its last window is as long as it got.
+    if (auto last = windows_.close())
+        learnFrom(*last);
+    return released;
 }
 
 void EchoGuard::reset()
@@ -133,38 +139,35 @@ void EchoGuard::observe(PcmBuffer& buffer, double start)
     const double rate = format.sampleRate;
     const std::size_t stride = buffer.stride();
 
+    // Also keeps a NaN or huge window away from the integer cast.
     const double wanted = std::round(rate * windowSeconds);
     std::size_t window = 1;
-    if (wanted >= static_cast<double>(frames))
-        window = frames;
+    if (wanted >= maxWindowFrames)
+        window = static_cast<std::size_t>(maxWindowFrames);
     else if (wanted > 1.0)
         window = static_cast<std::size_t>(wanted);
 
-    for (std::size_t offset = 0; offset < frames; offset += window) {
-        const std::size_t count = std::min(window, frames - offset);
-        const double windowStart = start + static_cast<double>(offset) / rate;
-        const double windowEnd = windowStart + static_cast<double>(count) / rate;
-
-        double sum = 0.0;
-        const float* sample = first + offset * stride;
-        for (std::size_t i = 0; i < count; ++i, sample += stride)
-            sum += static_cast<double>(*sample) * static_cast<double>(*sample);
-        gate_.addEvidence(windowStart, windowEnd, FarEndActivity::levelDB(sum, count), *farEnd_);
-
-        if (gate_.evidenceGrew && windowEnd - gate_.lastRefit >= gate_.config.refitEverySeconds) {
-            gate_.lastRefit = windowEnd;
-            gate_.evidenceGrew = false;
-            gate_.refit(windowEnd);
-        }
-
+    auto learn = [this](const MicWindows::Window& finished) { learnFrom(finished); };
+    auto decide = [&](std::size_t offset, std::size_t count, double windowStart, double windowEnd) {
         if (!gate_.isEcho(windowStart, windowEnd, *farEnd_))
-            continue;
+            return;
         if (format.interleaved) {
             std::fill_n(first + offset * stride, count * stride, 0.0f);
         } else {
             for (std::uint32_t channel = 0; channel < format.channelCount; ++channel)
                 std::fill_n(buffer.floatChannelData(channel) + offset, count, 0.0f);
         }
+    };
+    windows_.cut(first, frames, stride, rate, window, start, learn, decide);
+}
+
+void EchoGuard::learnFrom(const MicWindows::Window& window)
+{
+    gate_.addEvidence(window.start, window.end, window.micDB, *farEnd_);
+    if (gate_.evidenceGrew && window.end - gate_.lastRefit >= gate_.config.refitEverySeconds) {
+        gate_.lastRefit = window.end;
+        gate_.evidenceGrew = false;
+        gate_.refit(window.end);
     }
 }
 

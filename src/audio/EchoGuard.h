@@ -2,6 +2,7 @@
 
 #include "audio/EchoGate.h"
 #include "audio/FarEndActivity.h"
+#include "audio/MicWindows.h"
 #include "platform/PcmBuffer.h"
 
 #include <cstddef>
@@ -58,11 +59,14 @@ private:
 
     Buffers drain(bool force, double now);
     void observe(PcmBuffer& buffer, double start);
+    // Evidence of one finished window, and a refit when one is due.
+    void learnFrom(const MicWindows::Window& window);
 
     std::shared_ptr<FarEndActivity> farEnd_;
     mutable std::mutex lock_;
     EchoGate gate_;
     std::deque<Waiting> waiting_;  // oldest first
+    MicWindows windows_;           // of the buffers released so far
 };
 
 } // namespace parlaro

@@ -26,6 +26,26 @@ bool byStart(const FarEndActivity::Span& a, const FarEndActivity::Span& b)
     return a.start < b.start;
 }
 
+// Whether `next` keeps a list in time order: neither its start nor its end
+// before those of the span it follows (a NaN time never does).
+bool follows(const FarEndActivity::Span& previous, const FarEndActivity::Span& next)
+{
+    return next.start >= previous.start && next.end >= previous.end;
+}
+
+// The spans of a list in time order that may overlap (from, to): those from
+// the first one ending after `from`, up to the first one starting at `to` or
+// later. Found by halving, since the tap reports one window after the other.
+std::pair<const FarEndActivity::Span*, const FarEndActivity::Span*>
+orderedCandidates(const std::vector<FarEndActivity::Span>& spans, double from, double to)
+{
+    const auto first = std::partition_point(spans.begin(), spans.end(),
+                                            [from](const FarEndActivity::Span& span) { return !(from < span.end); });
+    const auto last =
+        std::partition_point(first, spans.end(), [to](const FarEndActivity::Span& span) { return span.start < to; });
+    return {spans.data() + (first - spans.begin()), spans.data() + (last - spans.begin())};
+}
+
 } // namespace
 
 double FarEndActivity::levelDB(double sumOfSquares, std::size_t count)
@@ -59,9 +79,15 @@ void FarEndActivity::heard(const std::vector<Span>& spans, double through)
     if (spans.empty())
         return;
     std::lock_guard guard(lock_);
-    heard_.insert(heard_.end(), spans.begin(), spans.end());
+    for (const Span& span : spans) {
+        heardInOrder_ = heardInOrder_ && (heard_.empty() || follows(heard_.back(), span));
+        heard_.push_back(span);
+    }
     tapKnownThrough_ = std::max(tapKnownThrough_, through);
     prune(heard_, tapKnownThrough_ - horizon);
+    // Pruning keeps the order; once nothing is left, any order is new.
+    if (heard_.empty())
+        heardInOrder_ = true;
 }
 
 void FarEndActivity::played(const std::vector<Span>& spans)
@@ -92,14 +118,19 @@ std::optional<double> FarEndActivity::level(double from, double to) const
     if (tapRunning_ && tapKnownThrough_ <= from)
         return std::nullopt;
     double loudest = floorDB;
-    auto consider = [&](const std::vector<Span>& spans) {
-        for (const Span& span : spans) {
-            if (span.start < to && from < span.end)
-                loudest = std::max(loudest, span.levelDB);
+    auto consider = [&](const Span* begin, const Span* end) {
+        for (const Span* span = begin; span != end; ++span) {
+            if (span->start < to && from < span->end)
+                loudest = std::max(loudest, span->levelDB);
         }
     };
-    consider(heard_);
-    consider(played_);
+    if (heardInOrder_) {
+        const auto [begin, end] = orderedCandidates(heard_, from, to);
+        consider(begin, end);
+    } else {
+        consider(heard_.data(), heard_.data() + heard_.size());
+    }
+    consider(played_.data(), played_.data() + played_.size());
     return loudest;
 }
 
@@ -116,9 +147,13 @@ double FarEndActivity::spans(double after, std::vector<Span>& into) const
     double known;
     {
         std::lock_guard guard(lock_);
-        for (const Span& span : heard_) {
-            if (span.end > after)
-                into.push_back(span);
+        // In time order, the spans ending after `after` are a tail.
+        auto from = heard_.begin();
+        if (heardInOrder_)
+            from = std::partition_point(heard_.begin(), heard_.end(), [after](const Span& span) { return !(span.end > after); });
+        for (auto span = from; span != heard_.end(); ++span) {
+            if (span->end > after)
+                into.push_back(*span);
         }
         for (const Span& span : played_) {
             if (span.end > after)
@@ -126,7 +161,10 @@ double FarEndActivity::spans(double after, std::vector<Span>& into) const
         }
         known = tapRunning_ ? tapKnownThrough_ : std::numeric_limits<double>::infinity();
     }
-    std::stable_sort(into.begin(), into.end(), byStart);
+    // Heard spans come in order and played ones are few: usually there is
+    // nothing to sort.
+    if (!std::is_sorted(into.begin(), into.end(), byStart))
+        std::stable_sort(into.begin(), into.end(), byStart);
     return known;
 }
 

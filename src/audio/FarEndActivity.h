@@ -70,6 +70,10 @@ public:
 private:
     mutable std::mutex lock_;
     std::vector<Span> heard_;
+    // Whether every heard span starts and ends no earlier than the one
+    // before it, as the tap reports them; lookups then halve instead of
+    // reading every span.
+    bool heardInOrder_ = true;
     std::vector<Span> played_;  // sorted by start
     bool tapRunning_ = false;
     // The latest end the running tap has reported.

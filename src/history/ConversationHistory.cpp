@@ -3,6 +3,7 @@
 #include "history/HistoryFiles.h"
 #include "history/HistoryJson.h"
 #include "history/HistoryText.h"
+#include "history/SessionScan.h"
 #include "platform/UserDefaults.h"
 #include "runtime/Background.h"
 #include "runtime/Error.h"
@@ -258,23 +259,27 @@ ConversationHistory::searchNow(const std::string& query, const std::vector<Conve
     for (const auto& row : summaries) {
         if (isCancelled && isCancelled())
             return {};
-        auto text = HistoryFiles::read(directory / (row.id.toString() + ".json"));
+        auto text = HistoryFiles::read(HistoryFiles::sessionFile(directory, row.id));
         if (!text)
             continue;
-        auto session = HistoryJson::decodeSession(*text);
-        if (!session)
-            continue;
-        for (const auto& entry : session->entries) {
-            const std::string* matched = nullptr;
-            if (pattern.isFoundIn(entry.original))
-                matched = &entry.original;
-            else if (pattern.isFoundIn(entry.translated))
-                matched = &entry.translated;
-            if (matched) {
-                hits.push_back(SearchHit{row, HistoryText::prefixCharacters(*matched, previewLength)});
-                break;
+        // Files as this program writes them are searched where they lie;
+        // any other is decoded in full, with the same outcome.
+        SessionScan scan = SessionScan::of(*text, pattern);
+        if (!scan.written) {
+            auto session = HistoryJson::decodeSession(*text);
+            if (!session)
+                continue;
+            for (const auto& entry : session->entries) {
+                if (pattern.isFoundIn(entry.original))
+                    scan.match = entry.original;
+                else if (pattern.isFoundIn(entry.translated))
+                    scan.match = entry.translated;
+                if (scan.match)
+                    break;
             }
         }
+        if (scan.match)
+            hits.push_back(SearchHit{row, HistoryText::prefixCharacters(*scan.match, previewLength)});
     }
     return hits;
 }

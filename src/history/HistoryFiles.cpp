@@ -5,13 +5,16 @@
 #include "runtime/Uuid.h"
 
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <system_error>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace parlaro::HistoryFiles {
 
@@ -19,15 +22,35 @@ namespace fs = std::filesystem;
 
 std::optional<std::string> read(const fs::path& file)
 {
-    std::error_code error;
-    if (!fs::is_regular_file(file, error))
+    // One read of the size the file has, rather than a character at a time;
+    // a file that grows meanwhile is read on to its end.
+    // Not blocking: a FIFO named like a session must not hang the caller.
+    const int descriptor = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (descriptor < 0)
         return std::nullopt;
-    std::ifstream stream(file, std::ios::binary);
-    if (!stream)
+    struct Closer {
+        int descriptor;
+        ~Closer() { ::close(descriptor); }
+    } closer{descriptor};
+    struct stat status {};
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode))
         return std::nullopt;
-    std::string contents((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
-    if (stream.bad())
-        return std::nullopt;
+    std::string contents(static_cast<std::size_t>(status.st_size) + 1, '\0');
+    std::size_t filled = 0;
+    while (true) {
+        if (filled == contents.size())
+            contents.resize(contents.size() * 2);
+        const ssize_t got = ::read(descriptor, contents.data() + filled, contents.size() - filled);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return std::nullopt;
+        }
+        if (got == 0)
+            break;
+        filled += static_cast<std::size_t>(got);
+    }
+    contents.resize(filled);
     return contents;
 }
 

@@ -5,9 +5,16 @@
 #include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
+#include <unicode/ustring.h>
 #include <unicode/utext.h>
+#include <unicode/utf8.h>
 
+#include <array>
+#include <bitset>
+#include <cstdint>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <stdexcept>
 
 namespace parlaro::HistoryText {
@@ -36,6 +43,70 @@ icu::BreakIterator& characterIterator()
         return made;
     }();
     return *iterator;
+}
+
+
+// Whether folding and normalising leave a character alone wherever it
+// stands: its full case folding is itself, it is inert under both
+// normalisations (never composes with or reorders against a neighbour) and
+// it is no nonspacing mark. Worked out with ICU per block of 256 on first
+// use; only the basic plane is covered.
+class StableCharacters {
+public:
+    static bool contains(UChar32 c)
+    {
+        static StableCharacters table;
+        const auto block = static_cast<std::size_t>(c >> 8);
+        std::call_once(table.made_[block], [&] { table.make(block); });
+        return table.stable_[block][static_cast<std::size_t>(c & 0xFF)];
+    }
+
+private:
+    void make(std::size_t block)
+    {
+        UErrorCode status = U_ZERO_ERROR;
+        const icu::Normalizer2* nfd = icu::Normalizer2::getNFDInstance(status);
+        const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
+        if (U_FAILURE(status) || !nfd || !nfc)
+            return;
+        for (std::size_t low = 0; low < 256; ++low) {
+            const auto c = static_cast<UChar32>((block << 8) | low);
+            if (U_IS_SURROGATE(c) || !nfd->isInert(c) || !nfc->isInert(c) || u_charType(c) == U_NON_SPACING_MARK)
+                continue;
+            UChar single[1] = {static_cast<UChar>(c)};
+            UChar folded[8];
+            UErrorCode foldStatus = U_ZERO_ERROR;
+            const int32_t length = u_strFoldCase(folded, 8, single, 1, U_FOLD_CASE_DEFAULT, &foldStatus);
+            stable_[block][low] = U_SUCCESS(foldStatus) && length == 1 && folded[0] == single[0];
+        }
+    }
+
+    std::array<std::once_flag, 256> made_;
+    std::array<std::bitset<256>, 256> stable_;
+};
+
+// The folded form without ICU when it is the text itself but for ASCII
+// capitals, as for most Chinese and Japanese: valid UTF-8 of ASCII and
+// stable basic-plane characters only. None otherwise.
+std::optional<std::string> foldStable(std::string_view text)
+{
+    std::string folded(text);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    const auto length = static_cast<int32_t>(text.size());
+    for (int32_t i = 0; i < length;) {
+        const int32_t at = i;
+        UChar32 c;
+        U8_NEXT(bytes, i, length, c);
+        if (c < 0 || c > 0xFFFF)
+            return std::nullopt;
+        if (c < 0x80) {
+            if (c >= 'A' && c <= 'Z')
+                folded[static_cast<std::size_t>(at)] = static_cast<char>(c - 'A' + 'a');
+        } else if (!StableCharacters::contains(c)) {
+            return std::nullopt;
+        }
+    }
+    return folded;
 }
 
 } // namespace
@@ -76,6 +147,13 @@ std::string foldForSearch(std::string_view text)
         }
         return folded;
     }
+    if (auto folded = foldStable(text))
+        return *folded;
+    return foldForSearchInFull(text);
+}
+
+std::string foldForSearchInFull(std::string_view text)
+{
     icu::UnicodeString string =
         icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
     // Folding first: some folded forms ("İ" -> "i̇") bring marks of their own.

@@ -26,5 +26,8 @@ private:
 // The form both sides of a search are compared in: case folded, decomposed,
 // with nonspacing marks removed, composed again. UTF-8 in and out.
 std::string foldForSearch(std::string_view text);
+// The same through ICU alone, without foldForSearch's shortcuts for text
+// that folding leaves as it is; what the shortcuts must agree with.
+std::string foldForSearchInFull(std::string_view text);
 
 } // namespace parlaro::HistoryText

@@ -5,9 +5,12 @@
 #include <unicode/ustring.h>
 #include <unicode/utext.h>
 #include <unicode/utf16.h>
+#include <unicode/utf8.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
+#include <type_traits>
 
 namespace parlaro {
 
@@ -15,13 +18,14 @@ namespace {
 
 using Text = std::u16string_view;
 
-std::u16string toUtf16(std::string_view text)
+// Ill-formed UTF-8 comes out as U+FFFD; `substitutions` counts how often.
+std::u16string toUtf16(std::string_view text, int32_t* substitutions = nullptr)
 {
     std::u16string result(text.size(), u'\0');
     int32_t length = 0;
     UErrorCode status = U_ZERO_ERROR;
     u_strFromUTF8WithSub(result.data(), static_cast<int32_t>(result.size()), &length, text.data(),
-                         static_cast<int32_t>(text.size()), 0xFFFD, nullptr, &status);
+                         static_cast<int32_t>(text.size()), 0xFFFD, substitutions, &status);
     result.resize(U_SUCCESS(status) ? static_cast<std::size_t>(length) : 0);
     return result;
 }
@@ -252,53 +256,118 @@ Text trimmed(Text text)
     return trimWhile(text, isTrimmable);
 }
 
-Text trimmedText(Text text, std::int64_t from, std::int64_t to)
+// A transcript in UTF-16, whole or only from `base` on, addressed by the
+// offsets of the whole text either way. A walk over the tail never asks for
+// anything before `base`.
+struct Transcript {
+    Text tail;
+    std::size_t base = 0;
+
+    std::size_t size() const { return base + tail.size(); }
+    Text slice(std::size_t from, std::size_t to) const { return tail.substr(from - base, to - from); }
+};
+
+Text trimmedText(const Transcript& text, std::int64_t from, std::int64_t to)
 {
     if (from < 0 || to <= from || static_cast<std::uint64_t>(to) > text.size())
         return {};
-    return trimmed(text.substr(static_cast<std::size_t>(from), static_cast<std::size_t>(to - from)));
+    return trimmed(text.slice(static_cast<std::size_t>(from), static_cast<std::size_t>(to)));
 }
 
 // Where a word starts, kept inside the text.
-std::int64_t locationOf(const HeldSentences::Word& word, Text text)
+std::int64_t locationOf(const HeldSentences::Word& word, const Transcript& text)
 {
     return static_cast<std::int64_t>(std::min(word.range.location, text.size()));
 }
 
 // The word's own text: its range clamped to the text, empty when the range
 // lies wholly outside it.
-Text wordText(const HeldSentences::Word& word, Text text)
+Text wordText(const HeldSentences::Word& word, const Transcript& text)
 {
     if (word.range.location >= text.size())
         return {};
     const std::size_t available = text.size() - word.range.location;
-    return text.substr(word.range.location, std::min(word.range.length, available));
+    return text.slice(word.range.location, word.range.location + std::min(word.range.length, available));
 }
 
-std::size_t sentWordCount(Text text, const std::vector<HeldSentences::Word>& words, std::size_t sentLength)
+// Where a word's own text ends in the transcript; 0 when it has none.
+std::size_t extentOf(const HeldSentences::Word& word, const Transcript& text)
+{
+    if (word.range.location >= text.size())
+        return 0;
+    return word.range.location + std::min(word.range.length, text.size() - word.range.location);
+}
+
+// How far the leading words cover a released key of `sentLength`
+// characters: the first word not covered, and the key length of the words
+// before it.
+struct Covered {
+    std::size_t words = 0;
+    std::size_t keyCharacters = 0;
+};
+
+// Counts on from `from`, whose words are known not to cover the released
+// key (a key that only grows stays uncovered by them).
+Covered coveredWords(const Transcript& text, const std::vector<HeldSentences::Word>& words, std::size_t sentLength,
+                     Covered from = {})
 {
     if (sentLength == 0 || words.empty())
-        return 0;
-    std::size_t total = 0;
-    for (std::size_t n = 0; n < words.size(); ++n) {
+        return {};
+    std::size_t total = from.keyCharacters;
+    for (std::size_t n = from.words; n < words.size(); ++n) {
         const std::size_t count = keyLength(wordText(words[n], text));
         if (total >= sentLength && count > 0)
-            return n;
+            return {n, total};
         total += count;
     }
-    return words.size();
+    return {words.size(), total};
 }
 
-Text remainder(Text text, const std::vector<HeldSentences::Word>& words, std::size_t afterWord, bool nothingSent)
+Text remainder(const Transcript& text, const std::vector<HeldSentences::Word>& words, std::size_t afterWord,
+               bool nothingSent)
 {
     if (!words.empty()) {
         if (afterWord < words.size())
             return trimmedText(text, locationOf(words[afterWord], text), static_cast<std::int64_t>(text.size()));
         return {};
     }
-    if (nothingSent && !text.empty())
-        return trimmed(text);
+    if (nothingSent && text.size() > 0)
+        return trimmed(text.slice(0, text.size()));
     return {};
+}
+
+// The bytes of valid UTF-16 text in UTF-8.
+std::size_t utf8Length(Text text)
+{
+    std::size_t bytes = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        UChar32 c;
+        U16_NEXT(text.data(), i, text.size(), c);
+        bytes += static_cast<std::size_t>(U8_LENGTH(c));
+    }
+    return bytes;
+}
+
+UChar32 lastCodePoint(std::string_view text)
+{
+    int32_t at = static_cast<int32_t>(text.size());
+    UChar32 c = 0;
+    U8_PREV(text.data(), 0, at, c);
+    return c;
+}
+
+// The character count of `sent` once `key` is appended to it, given the
+// count before. Characters join across the seam only where one side may
+// join (a combining mark, a joiner, ...); then the whole is counted again.
+std::size_t countAfterAppending(const std::string& sent, std::size_t count, Text key)
+{
+    if (key.empty())
+        return count;
+    if (sent.empty())
+        return characterCount(key);
+    if (mayJoin(lastCodePoint(sent)) || mayJoin(firstCodePoint(key)))
+        return characterCount(toUtf16(sent + toUtf8(key)));
+    return count + characterCount(key);
 }
 
 bool isWhiteSpace(UChar32 c)
@@ -390,8 +459,45 @@ bool endsSentence(Text text)
 
 HeldSentences::Taken HeldSentences::take(const std::string& transcript, const std::vector<Word>& words)
 {
-    const std::u16string text = toUtf16(transcript);
-    const std::size_t first = parlaro::sentWordCount(text, words, characterCount(toUtf16(sent)));
+    // Compared as bytes: this is the one part of a revision that reads the
+    // whole transcript, so it must be as quick as memory allows.
+    static_assert(std::has_unique_object_representations_v<Word>);
+    const bool resumes = progress_.valid && !words.empty() && sent == progress_.sentSeen
+        && words.size() >= progress_.words.size() && transcript.size() >= progress_.prefix.size()
+        && std::string_view(transcript).substr(0, progress_.prefix.size()) == progress_.prefix
+        && (progress_.words.empty()
+            || std::memcmp(progress_.words.data(), words.data(), progress_.words.size() * sizeof(Word)) == 0);
+
+    std::u16string converted;
+    int32_t substitutions = 0;
+    Transcript text;
+    Covered from;
+    std::size_t sentCharacters = 0;
+    bool walksTail = false;
+    if (resumes) {
+        converted = toUtf16(std::string_view(transcript).substr(progress_.prefix.size()), &substitutions);
+        text = Transcript{converted, progress_.prefixUnits};
+        // Words that reach back into the covered text (ranges are not to be
+        // trusted) need the whole of it.
+        walksTail = std::all_of(words.begin() + static_cast<std::ptrdiff_t>(progress_.words.size()), words.end(),
+                                [&](const Word& word) { return locationOf(word, text) >= static_cast<std::int64_t>(text.base); });
+        from = Covered{progress_.words.size(), progress_.keyCharacters};
+        sentCharacters = progress_.sentCharacters;
+    }
+    bool remembers = true;
+    if (!walksTail) {
+        substitutions = 0;
+        converted = toUtf16(transcript, &substitutions);
+        text = Transcript{converted, 0};
+        from = Covered{};
+        int32_t sentSubstitutions = 0;
+        sentCharacters = characterCount(toUtf16(sent, &sentSubstitutions));
+        remembers = sentSubstitutions == 0;
+        progress_ = Progress{};
+    }
+
+    const Covered covered = coveredWords(text, words, sentCharacters, from);
+    const std::size_t first = covered.words;
     std::size_t start = first;
     Taken taken;
     for (std::size_t i = first; i < words.size(); ++i) {
@@ -405,24 +511,49 @@ HeldSentences::Taken HeldSentences::take(const std::string& transcript, const st
         // Punctuation alone is never released.
         if (!sentenceKey.empty()) {
             taken.sentences.push_back(toUtf8(sentence));
+            sentCharacters = countAfterAppending(sent, sentCharacters, sentenceKey);
             sent += toUtf8(sentenceKey);
         }
         start = i + 1;
     }
     taken.rest = toUtf8(parlaro::remainder(text, words, start, sent.empty()));
+
+    // Remember the covered words for the next revision. Text with ill-formed
+    // UTF-8 has no byte offset to match UTF-16 offsets by; it is walked whole.
+    if (!remembers || substitutions > 0 || covered.words < progress_.words.size()) {
+        progress_ = Progress{};
+        return taken;
+    }
+    std::size_t units = progress_.prefixUnits;
+    for (std::size_t n = progress_.words.size(); n < covered.words; ++n)
+        units = std::max(units, extentOf(words[n], text));
+    // Never between the halves of a surrogate pair.
+    if (units > text.base && units < text.size() && U16_IS_LEAD(text.slice(units - 1, units)[0])
+        && U16_IS_TRAIL(text.slice(units, units + 1)[0]))
+        ++units;
+    progress_.prefix.append(transcript, progress_.prefix.size(), utf8Length(text.slice(progress_.prefixUnits, units)));
+    progress_.prefixUnits = units;
+    progress_.words.insert(progress_.words.end(), words.begin() + static_cast<std::ptrdiff_t>(progress_.words.size()),
+                           words.begin() + static_cast<std::ptrdiff_t>(covered.words));
+    progress_.keyCharacters = covered.keyCharacters;
+    progress_.sentSeen.append(sent, progress_.sentSeen.size());
+    progress_.sentCharacters = sentCharacters;
+    progress_.valid = true;
     return taken;
 }
 
 std::size_t HeldSentences::sentWordCount(const std::string& transcript, const std::vector<Word>& words,
                                          const std::string& text)
 {
-    return parlaro::sentWordCount(toUtf16(transcript), words, characterCount(toUtf16(text)));
+    const std::u16string converted = toUtf16(transcript);
+    return coveredWords(Transcript{converted, 0}, words, characterCount(toUtf16(text))).words;
 }
 
 std::string HeldSentences::remainder(const std::string& transcript, const std::vector<Word>& words,
                                      std::size_t afterWord, const std::string& text)
 {
-    return toUtf8(parlaro::remainder(toUtf16(transcript), words, afterWord, text.empty()));
+    const std::u16string converted = toUtf16(transcript);
+    return toUtf8(parlaro::remainder(Transcript{converted, 0}, words, afterWord, text.empty()));
 }
 
 bool HeldSentences::endsSentence(std::string_view piece)
@@ -432,7 +563,8 @@ bool HeldSentences::endsSentence(std::string_view piece)
 
 std::string HeldSentences::trimmedText(const std::string& transcript, std::int64_t from, std::int64_t to)
 {
-    return toUtf8(parlaro::trimmedText(toUtf16(transcript), from, to));
+    const std::u16string converted = toUtf16(transcript);
+    return toUtf8(parlaro::trimmedText(Transcript{converted, 0}, from, to));
 }
 
 std::string HeldSentences::key(std::string_view text)

@@ -62,6 +62,23 @@ struct HeldSentences {
     static std::string key(std::string_view text);
     // Lower-case titles whose full stop never ends a sentence ("mr.", "dr.").
     static const std::unordered_set<std::string>& abbreviations();
+
+private:
+    // Where the released text ended in the revision take() last saw. A new
+    // revision that leaves everything up to there as it was (and `sent` as
+    // take() left it) is walked from there on only: the covered words keep
+    // their key lengths, and only the rest of the text is converted.
+    // Anything else starts over from the first word.
+    struct Progress {
+        bool valid = false;
+        std::string sentSeen;             // `sent` as take() left it
+        std::size_t sentCharacters = 0;   // its length in characters
+        std::vector<Word> words;          // the leading words already covered
+        std::size_t keyCharacters = 0;    // the length of their keys together
+        std::string prefix;               // the transcript through those words
+        std::size_t prefixUnits = 0;      // the same in UTF-16 units
+    };
+    Progress progress_;
 };
 
 } // namespace parlaro

@@ -242,19 +242,19 @@ void OnDeviceSession::handleResult(std::int64_t generation, const std::optional<
         std::string text = result->bestTranscription.formattedString;
         if (mode_ == RecognitionMode::held) {
             auto words = wordsOf(result->bestTranscription);
-            HeldSentences state;
-            if (auto found = held_.find(generation); found != held_.end())
-                state = found->second;
             if (!result->isFinal) {
-                auto taken = state.take(text, words);
-                held_[generation] = state;
+                // Taken in place: the state remembers how far into the text
+                // it has walked, which a copy per revision would cost again.
+                auto taken = held_[generation].take(text, words);
                 if (current)
                     for (const auto& sentence : taken.sentences)
                         deliver(sentence, true);
                 text = taken.rest;
             } else {
-                auto covered = HeldSentences::sentWordCount(text, words, state.sent);
-                text = HeldSentences::remainder(text, words, covered, state.sent);
+                const auto found = held_.find(generation);
+                const std::string sent = found != held_.end() ? found->second.sent : std::string();
+                auto covered = HeldSentences::sentWordCount(text, words, sent);
+                text = HeldSentences::remainder(text, words, covered, sent);
             }
         }
         if (!result->isFinal) {

@@ -503,6 +503,8 @@ TEST_F(HistoryTest, ASessionInALowerCaseFileIsSavedThereAndStaysDeleted)
 
     auto history = loaded();
     ASSERT_EQ(history->summaries.get().size(), 4u);
+    // Search reads the file the session was loaded from.
+    EXPECT_EQ(ConversationHistory::searchNow("sentence 1", {ConversationHistory::summary(b)}, folder).size(), 1u);
 
     // A later save replaces the file the session came from.
     a.entries.push_back(entry(Side::me, "one more", 1200));
