@@ -161,6 +161,25 @@ TEST(ModelHold, AReleaseBeforeTheMicrophoneRunsIsTooShortAndSendsNothing)
     }
 }
 
+TEST(ModelHold, AReleaseJustAfterTheMicrophoneStartedStopsItAgain)
+{
+    HoldWorld w;
+    auto& recorder = *w.world.recorder;
+    recorder.holdStart = true;
+    recorder.checkPress = false;
+    w.press();
+    recorder.answerStart();
+    w.model->endHoldToTalk();
+    EXPECT_EQ(w.model->status.get(), "正在结束录音…");
+    w.run();
+    EXPECT_FALSE(recorder.capturing);
+    EXPECT_TRUE(std::count(w.world.log->begin(), w.world.log->end(), "recorder cancel") == 1);
+    EXPECT_EQ(w.model->status.get(), "按住时间太短，请按住按钮说话，说完再松开");
+    EXPECT_FALSE(w.anyHoldFlag());
+    EXPECT_FALSE(recorder.finishPending());
+    EXPECT_EQ(w.world.activitiesEnded, 1);
+}
+
 TEST(ModelHold, AHoldWithPausesIsTranslatedAndPlayedAsOneUtterance)
 {
     HoldWorld w;

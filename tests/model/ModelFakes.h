@@ -202,6 +202,9 @@ public:
     bool holdFinish = false;
     // The microphone runs: from a start until stopCapture() or cancel().
     bool capturing = false;
+    // Off: the start succeeds even when the press ended while it waited,
+    // as a real start does when the release comes just after it.
+    bool checkPress = true;
 
     rt::Async<void> start(Request request) override
     {
@@ -211,7 +214,7 @@ public:
             co_await rt::withContinuation<void>([this](rt::Continuation<void> go) { startWaiting_ = go; });
         if (startError)
             throw *startError;
-        if (!requests.back().isPressCurrent())
+        if (checkPress && !requests.back().isPressCurrent())
             throw rt::CancellationError();
         capturing = true;
     }
