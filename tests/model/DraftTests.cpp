@@ -96,6 +96,28 @@ TEST(ModelDrafts, ASentenceWhoseHoldWasCancelledDuringItsTranslationStaysUnplaye
     EXPECT_TRUE(w.spoken().empty());
 }
 
+TEST(ModelDrafts, ACancelDuringTheTranslationOfAHoldKeepsTheSourceUntranslated)
+{
+    DraftWorld w;
+    auto& model = *w.model;
+    w.world.translator->holdAnswers = true;
+    w.hold("Hello");
+    ASSERT_EQ(w.world.translator->waiting.size(), 1u);
+    model.cancelHold();
+    w.run();
+    EXPECT_EQ(model.status.get(), "已取消本句，原文已保留，未发送");
+    EXPECT_FALSE(model.isTranslatingDraft.get());
+    EXPECT_FALSE(w.anyHoldFlag());
+
+    // The answer that comes after all is not used.
+    w.world.translator->waiting[0].answer.resume(std::string("Hola"));
+    w.run();
+    EXPECT_EQ(model.draftChinese.get(), "Hello");
+    EXPECT_EQ(model.draftEnglish.get(), "");
+    EXPECT_TRUE(w.spoken().empty());
+    EXPECT_TRUE(model.canStartSpeaking());
+}
+
 TEST(ModelDrafts, TranslatingAgainAndClearing)
 {
     DraftWorld w;
