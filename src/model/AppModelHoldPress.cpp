@@ -160,7 +160,7 @@ rt::Async<void> AppModel::startRecorder(HoldPress press, bool held)
             auto self = weak.lock();
             return self && self->isHoldStillHeld(hold);
         });
-    // The recorder outlives this frame's model reference if the model goes.
+    // Held by the frame: the start may still run after the hold gave up on it.
     const std::shared_ptr<ChineseRecording> recorder = chineseRecorder;
     co_await recorder->start(std::move(request));
 }
