@@ -34,6 +34,7 @@
 #include "speech/TranslationService.h"
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <map>
 #include <memory>
@@ -512,10 +513,42 @@ public:
     rt::Async<void> startHearTest();
 
     // ---- Hold ----
+    // The press of the talk control, of the hold shortcut and of free
+    // listening; the rest of the hold runs in its own task.
     void beginHoldToTalk();
     // The release.
     void endHoldToTalk();
     void cancelHold();
+    std::string holdButtonTitle() const;
+    // The status while the recorder runs, by the hold's mode.
+    std::string recordingStatus() const;
+    // The press with that token is still going on.
+    bool isHoldStillHeld(const rt::Uuid& hold) const;
+    bool isCurrentHold(const rt::Uuid& hold) const;
+    // The recorder's callbacks for one hold; results of another hold are dropped.
+    void showMyPartial(const std::string& text, const rt::Uuid& hold);
+    void receiveHeldSentence(const std::string& text, const rt::Uuid& hold);
+    void recordingFailed(const std::string& text, const rt::Uuid& hold);
+    void storeHoldRelease(rt::Continuation<std::optional<rt::Instant>> release);
+    rt::Async<std::string> finishRecognition();
+    // Joins recognized pieces with one blank between two pieces unless a CJK
+    // character meets the join; blank pieces are skipped.
+    static std::string joinRecognizedText(const std::vector<std::string>& pieces);
+
+    // ---- Sentences sent while holding ----
+    void queueHeldSentence(const std::string& text, const rt::Uuid& hold);
+
+    // ---- Drafts ----
+    // Makes the text the draft, translates it and, unless it must be
+    // checked first or its hold is over, plays it.
+    rt::Async<void> translateDraft(std::string text, bool fromSpeech, bool whileHolding,
+                                   std::function<bool()> isStillCurrent = {});
+    // The trimmed translation into the other party's language, under its
+    // deadline; an empty one is a failure.
+    rt::Async<std::string> translateOwnText(std::string text);
+    rt::Async<void> translateTypedText();
+    rt::Async<void> retranslateDraft();
+    void clearDraft();
 
     // ---- Conversation and its sessions ----
     // A new entry more than this long after the last one opens a new session.
@@ -648,6 +681,29 @@ private:
     // Fresh stop of own-voice forwarding, then a start on these devices.
     void startForwarder(AudioObjectId input, AudioObjectId output);
     void startCallPoll();
+
+    // What a hold keeps from its press.
+    struct HoldPress {
+        rt::Uuid hold;
+        SpeechEngine engine;
+        std::optional<AudioObjectId> input;
+        ActivityToken activity;
+    };
+    static rt::Async<void> runHold(std::weak_ptr<AppModel> weak, HoldPress press,
+                                   std::function<void(const ActivityToken&)> endActivity);
+    // Up to the wait for the release; true when the recorder runs.
+    rt::Async<bool> prepareHold(HoldPress press);
+    // From the release (or the cancel, with none) to the end of the hold task.
+    rt::Async<void> finishHold(HoldPress press, std::optional<rt::Instant> released);
+    rt::Async<void> startRecorder(HoldPress press, bool held);
+    // A failed, timed-out or cancelled recorder start or finish.
+    rt::Async<void> failHoldStage(std::exception_ptr error, rt::Uuid hold);
+    // Drops the recording; never fails, even in a cancelled task.
+    rt::Async<void> cancelRecorder();
+    void reportHoldTooShort(const rt::Uuid& hold);
+    void endHoldTask(const ActivityToken& activity);
+    static rt::Async<void> sendHeldSentences(std::weak_ptr<AppModel> weak);
+    static rt::Async<std::string> translateNow(std::weak_ptr<AppModel> weak, std::string text);
 };
 
 } // namespace parlaro

@@ -5,11 +5,6 @@
 
 namespace parlaro {
 
-// The press of the talk control.
-void AppModel::beginHoldToTalk()
-{
-}
-
 // Reads whether the installed driver is older than the bundled one.
 void AppModel::checkDriverUpdate()
 {

@@ -187,33 +187,70 @@ public:
     std::shared_ptr<InputLevelTap> levelTap() const override { return tap; }
 };
 
+// The user's recorder, driven by the test: with `holdStart` or `holdFinish`
+// the start or the finish waits until the test answers it. Like the real
+// recorder, a start fails with a cancellation when the press is over by the
+// time the microphone would start.
 class FakeRecorder final : public ChineseRecording {
 public:
     explicit FakeRecorder(EventLog log) : log_(std::move(log)) {}
 
     std::vector<Request> requests;
     std::string finalText;
+    std::optional<DomainError> startError;
+    bool holdStart = false;
+    bool holdFinish = false;
+    // The microphone runs: from a start until stopCapture() or cancel().
+    bool capturing = false;
+    // Off: the start succeeds even when the press ended while it waited,
+    // as a real start does when the release comes just after it.
+    bool checkPress = true;
 
     rt::Async<void> start(Request request) override
     {
         log_->push_back("recorder start");
         requests.push_back(std::move(request));
-        co_return;
+        if (holdStart)
+            co_await rt::withContinuation<void>([this](rt::Continuation<void> go) { startWaiting_ = go; });
+        if (startError)
+            throw *startError;
+        if (checkPress && !requests.back().isPressCurrent())
+            throw rt::CancellationError();
+        capturing = true;
     }
-    void stopCapture() override { log_->push_back("recorder stopCapture"); }
+    void stopCapture() override
+    {
+        log_->push_back("recorder stopCapture");
+        capturing = false;
+    }
     rt::Async<std::string> finish() override
     {
         log_->push_back("recorder finish");
+        if (holdFinish)
+            co_return co_await rt::withContinuation<std::string>(
+                [this](rt::Continuation<std::string> done) { finishWaiting_ = done; });
         co_return finalText;
     }
     rt::Async<void> cancel() override
     {
         log_->push_back("recorder cancel");
+        capturing = false;
         co_return;
     }
 
+    void answerStart() { std::exchange(startWaiting_, std::nullopt)->resume(); }
+    void answerFinish(const std::string& text) { std::exchange(finishWaiting_, std::nullopt)->resume(text); }
+    bool startPending() const { return startWaiting_.has_value(); }
+    bool finishPending() const { return finishWaiting_.has_value(); }
+    // The callbacks of the latest start.
+    void live(const std::string& text) const { requests.back().onLiveText(text); }
+    void sentence(const std::string& text) const { requests.back().onSentence(text); }
+    void fail(const std::string& text) const { requests.back().onErrorText(text); }
+
 private:
     EventLog log_;
+    std::optional<rt::Continuation<void>> startWaiting_;
+    std::optional<rt::Continuation<std::string>> finishWaiting_;
 };
 
 // Translates by tagging the text with the target language: "en:你好";

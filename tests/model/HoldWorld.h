@@ -1,0 +1,71 @@
+#pragma once
+
+#include "ModelWorld.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace parlaro::test {
+
+// A model ready to talk: a confirmed microphone (10), the driver, headphones
+// (30), an English voice and both downloads in place. Every status text the
+// model shows is collected in `statuses`.
+struct HoldWorld {
+    ModelWorld world;
+    std::shared_ptr<AppModel> model;
+    std::shared_ptr<std::vector<std::string>> statuses = std::make_shared<std::vector<std::string>>();
+    rt::Subscription statusWatch;
+
+    HoldWorld()
+    {
+        world.addMicrophone(10, "usb-mic", "USB");
+        world.addOutput(30, "speakers", "Speakers");
+        world.addVirtualDriver();
+        world.voices["en"] = {{.id = "en-voice", .label = "en-voice", .quality = 2, .name = "en-voice",
+                               .language = "en-US"}};
+        model = world.make();
+        model->refreshDevices();
+        model->setSelectedMonitorOutputID(30);
+        model->setSelectedInputID(10);
+        model->micConfirmed.set(true);
+        model->mySpeechReady.set(true);
+        model->translationReady.set(true);
+        world.runtime.runUntilIdle();
+        statusWatch = model->status.subscribe([this] { statuses->push_back(model->status.get()); });
+    }
+    void run() { world.runtime.runUntilIdle(); }
+    void press()
+    {
+        model->beginHoldToTalk();
+        run();
+    }
+    void release()
+    {
+        model->endHoldToTalk();
+        run();
+    }
+    // From the press to the recorder running, and the release with the
+    // recorder's final text.
+    void hold(const std::string& finalText)
+    {
+        press();
+        world.recorder->finalText = finalText;
+        release();
+    }
+    bool anyHoldFlag() const
+    {
+        return model->isStartingRecording.get() || model->isHoldingToTalk.get() || model->isRecording.get();
+    }
+    std::vector<std::string> spoken() const
+    {
+        std::vector<std::string> texts;
+        for (const auto& speech : world.speaker->spoken)
+            texts.push_back(speech.text);
+        return texts;
+    }
+    void at(double seconds) { world.runtime.clock().advanceTo(t0 + seconds); }
+    rt::Instant t0 = world.runtime.clock().now();
+};
+
+} // namespace parlaro::test
