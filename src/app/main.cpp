@@ -4,6 +4,7 @@
 #include "platform/linux/JsonFileUserDefaults.h"
 #include "platform/linux/icu/IcuTextServices.h"
 #include "runtime/SystemRuntime.h"
+#include "ui/LayoutDirectionFollower.h"
 #include "ui/Look.h"
 #include "ui/MainActorPump.h"
 #include "ui/StatusDot.h"
@@ -26,6 +27,7 @@ int main(int argc, char** argv)
     PlatformScope platform(PlatformServices{&defaults, &languages, &text, &bundles});
 
     ui::Look::apply(app);
+    ui::LayoutDirectionFollower direction;
     ui::AppBackground window;
     window.setWindowTitle(QStringLiteral("Parlaro"));
     window.resize(720, 560);
