@@ -5,6 +5,7 @@
 #include "ui/Icons.h"
 #include "ui/LiveWaveform.h"
 #include "ui/Look.h"
+#include "ui/Motion.h"
 #include "ui/Palette.h"
 #include "ui/Text.h"
 #include "ui/WidgetUpdates.h"
@@ -12,11 +13,20 @@
 #include <QEvent>
 #include <QLinearGradient>
 #include <QPainter>
+#include <QVariantAnimation>
 
 namespace parlaro::ui {
 
 namespace {
 constexpr int iconSize = 18;
+constexpr int recordingAnimationMs = 150;
+
+QColor mix(const QColor& from, const QColor& to, double t)
+{
+    return QColor::fromRgbF(static_cast<float>(from.redF() + (to.redF() - from.redF()) * t),
+                            static_cast<float>(from.greenF() + (to.greenF() - from.greenF()) * t),
+                            static_cast<float>(from.blueF() + (to.blueF() - from.blueF()) * t));
+}
 constexpr double rowSpacing = 8.0;
 constexpr double recordingScale = 1.03;
 } // namespace
@@ -24,6 +34,13 @@ constexpr double recordingScale = 1.03;
 HoldToTalkControl::HoldToTalkControl(QWidget* parent) : QWidget(parent)
 {
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    animation_ = new QVariantAnimation(this);
+    animation_->setDuration(recordingAnimationMs);
+    animation_->setEasingCurve(QEasingCurve::OutQuad);
+    connect(animation_, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
+        recordingProgress_ = value.toDouble();
+        update();
+    });
     button_ = new HoldButton(this);
     button_->setObjectName(QStringLiteral("holdToTalk.button"));
     Icons::tag(this, QStringLiteral("mic.fill"));
@@ -53,6 +70,15 @@ void HoldToTalkControl::setRecording(bool recording)
     if (recording_ == recording)
         return;
     recording_ = recording;
+    animation_->stop();
+    const double target = recording_ ? 1.0 : 0.0;
+    if (Motion::enabled() && isVisible()) {
+        animation_->setStartValue(recordingProgress_);
+        animation_->setEndValue(target);
+        animation_->start();
+    } else {
+        recordingProgress_ = target;
+    }
     if (!liveLevel_)
         Icons::tag(this, recording_ ? QStringLiteral("waveform") : QStringLiteral("mic.fill"));
     update();
@@ -193,20 +219,22 @@ void HoldToTalkControl::paintEvent(QPaintEvent*)
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.setOpacity(enabled_ || recording_ ? 1.0 : 0.45);
     const QRectF body = capsuleRect();
-    if (recording_) {
-        painter.translate(body.center());
-        painter.scale(recordingScale, recordingScale);
-        painter.translate(-body.center());
-    }
+    // Between rest and recording while the change eases in.
+    const double t = recordingProgress_;
+    const double scale = 1.0 + (recordingScale - 1.0) * t;
+    painter.translate(body.center());
+    painter.scale(scale, scale);
+    painter.translate(-body.center());
     const auto shape = capsule(body);
-    const double strength = recording_ ? 0.75 : enabled_ ? 0.4 : 0.0;
-    const double radius = recording_ ? 26.0 : 14.0;
-    paintGlow(painter, shape, recording_ ? Palette::violetAlt() : Palette::violet(), strength, radius);
+    const double restStrength = enabled_ ? 0.4 : 0.0;
+    const double strength = restStrength + (0.75 - restStrength) * t;
+    const double radius = 14.0 + (26.0 - 14.0) * t;
+    paintGlow(painter, shape, mix(Palette::violet(), Palette::violetAlt(), t), strength, radius);
 
     const bool rtl = layoutDirection() == Qt::RightToLeft;
     QLinearGradient gradient(rtl ? body.topRight() : body.topLeft(), rtl ? body.topLeft() : body.topRight());
-    gradient.setColorAt(0.0, recording_ ? Palette::violetAlt() : Palette::violet());
-    gradient.setColorAt(1.0, recording_ ? Palette::violet() : Palette::coral());
+    gradient.setColorAt(0.0, mix(Palette::violet(), Palette::violetAlt(), t));
+    gradient.setColorAt(1.0, mix(Palette::coral(), Palette::violet(), t));
     painter.fillPath(shape, gradient);
 
     const Row parts = row();

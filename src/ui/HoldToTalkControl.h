@@ -8,6 +8,8 @@
 #include <memory>
 #include <optional>
 
+class QVariantAnimation;
+
 namespace parlaro {
 class AudioMeters;
 }
@@ -78,6 +80,9 @@ private:
     HoldButton* button_ = nullptr;
     LiveWaveform* waveform_ = nullptr;
     std::unique_ptr<ViewBinding> texts_;
+    // 0 at rest, 1 recording; eased over 0.15 s when motion is on.
+    double recordingProgress_ = 0.0;
+    QVariantAnimation* animation_ = nullptr;
 };
 
 } // namespace parlaro::ui

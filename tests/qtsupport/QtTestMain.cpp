@@ -1,4 +1,5 @@
 #include "ui/Look.h"
+#include "ui/Motion.h"
 
 #include <QApplication>
 
@@ -23,5 +24,6 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     parlaro::ui::Look::applyStyle(app);
+    parlaro::ui::Motion::setEnabled(false);
     return RUN_ALL_TESTS();
 }

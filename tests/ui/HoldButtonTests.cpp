@@ -9,6 +9,7 @@
 #include <QShortcut>
 #include <QTest>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -230,4 +231,25 @@ TEST(HoldButton, DisabledStartsNothingButARunningHoldStillEnds)
     w.key(w.window.focusWidget() ? w.window.focusWidget() : &w.window, QEvent::KeyRelease, Qt::Key_Space);
     EXPECT_EQ(w.calls.up, 2);
     EXPECT_EQ(w.calls.cancel, 0);
+}
+
+TEST(HoldButton, ThroughTheWindowAReleaseElsewhereEndsTheHoldAndLaterClicksAreOrdinary)
+{
+    test::UiWorld world;
+    Window w(world);
+    QWindow* handle = w.window.windowHandle();
+    ASSERT_NE(handle, nullptr);
+    auto at = [&](QWidget* widget) { return widget->mapTo(&w.window, widget->rect().center()); };
+    QTest::mousePress(handle, Qt::LeftButton, {}, at(w.button));
+    EXPECT_EQ(w.calls.down, 1);
+    QTest::mouseRelease(handle, Qt::LeftButton, {}, at(w.other));
+    EXPECT_EQ(w.calls.up, 1);
+    EXPECT_EQ(w.other->releases, 0);
+
+    // The next click elsewhere is that widget's, not the button's.
+    QTest::mousePress(handle, Qt::LeftButton, {}, at(w.other));
+    QTest::mouseRelease(handle, Qt::LeftButton, {}, at(w.other));
+    EXPECT_EQ(w.other->releases, 1);
+    EXPECT_EQ(w.calls.down, 1);
+    EXPECT_EQ(w.calls.up, 1);
 }

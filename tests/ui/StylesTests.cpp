@@ -81,6 +81,12 @@ TEST(Styles, PillsDrawTheirStatesAndADisabledPillBlendsAtFortyPercent)
     test::snapshot(active, "Pill", "active");
     test::snapshot(coral, "Pill", "active-coral");
     test::snapshot(disabled, "Pill", "disabled");
+    ui::PillButton pressed(QStringLiteral("开始"));
+    pressed.setActive(true);
+    pressed.resize(pressed.sizeHint());
+    pressed.setAutoFillBackground(true);
+    pressed.setDown(true);
+    test::snapshot(pressed, "Pill", "pressed");
 
     auto probe = [](ui::PillButton& pill) {
         auto image = test::render(pill);
