@@ -5,6 +5,7 @@
 #include "ui/Glow.h"
 #include "ui/Icons.h"
 #include "ui/LevelMeterBar.h"
+#include "ui/Look.h"
 #include "ui/MeterRow.h"
 #include "ui/Palette.h"
 #include "ui/PersistentSwitch.h"
@@ -13,6 +14,9 @@
 #include "ui/StatusDot.h"
 
 #include <QAccessible>
+#include <QApplication>
+#include <QFontInfo>
+#include <QStyle>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
@@ -246,4 +250,16 @@ TEST(Styles, SnapshotsOfTheSmallPieces)
     auto* title = p.page.findChild<ui::SectionTitle*>();
     EXPECT_EQ(title->text().toStdString(), "SPEAKING");
     EXPECT_FALSE(image.isNull());
+}
+
+TEST(Styles, OneLookWhateverTheDesktop)
+{
+    test::UiWorld world;
+    EXPECT_EQ(QApplication::style()->name().toLower(), QStringLiteral("fusion"));
+    EXPECT_EQ(QApplication::palette().color(QPalette::Window), ui::Palette::white());
+    EXPECT_EQ(QFontInfo(QApplication::font()).family(), QStringLiteral("WenQuanYi Micro Hei"));
+    auto font = ui::Look::font(16, QFont::DemiBold);
+    EXPECT_EQ(font.pixelSize(), 16);
+    EXPECT_EQ(QFontInfo(font).family(), QStringLiteral("WenQuanYi Micro Hei"));
+    EXPECT_TRUE(QFontInfo(ui::Look::monospacedFont(10)).fixedPitch());
 }
