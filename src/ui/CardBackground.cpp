@@ -24,8 +24,9 @@ void cardBackground(QPainter& painter, const QRectF& rect, const QColor& tint, d
     painter.setRenderHint(QPainter::Antialiasing);
     QPainterPath shape;
     shape.addRoundedRect(rect.adjusted(0.5, 0.5, -0.5, -0.5), cornerRadius, cornerRadius);
-    paintShadow(painter, shape, Qt::black, 0.04, 3.0, QPointF(0, 1));
-    paintGlow(painter, shape, tint, glowStrength, cardGlowRadius);
+    const QRectF body = rect.adjusted(0.5, 0.5, -0.5, -0.5);
+    paintShadow(painter, body, cornerRadius, Qt::black, 0.04, 3.0, QPointF(0, 1));
+    paintGlow(painter, body, cornerRadius, tint, glowStrength, cardGlowRadius);
     painter.fillPath(shape, Palette::offWhite());
     painter.setPen(QPen(Palette::hairline(), 1));
     painter.drawPath(shape);

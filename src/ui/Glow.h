@@ -19,6 +19,15 @@ void paintGlow(QPainter& painter, const QPainterPath& shape, const QColor& color
 void paintShadow(QPainter& painter, const QPainterPath& shape, const QColor& color, double opacity, double blurRadius,
                  QPointF offset = {});
 
+// The same for a rounded rectangle (a capsule when the radius is half the
+// height). Its blurred image is cut into nine pieces and stretched, so one
+// cached image serves every width and height: a level meter's fill changes
+// size on every update without blurring anew.
+void paintGlow(QPainter& painter, const QRectF& rect, double cornerRadius, const QColor& color, double strength,
+               double radius);
+void paintShadow(QPainter& painter, const QRectF& rect, double cornerRadius, const QColor& color, double opacity,
+                 double blurRadius, QPointF offset = {});
+
 // How far a glow of this radius reaches past its shape: a widget that
 // glows keeps this much room on every side.
 int glowMargin(double radius);

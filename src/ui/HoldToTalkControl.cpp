@@ -229,7 +229,7 @@ void HoldToTalkControl::paintEvent(QPaintEvent*)
     const double restStrength = enabled_ ? 0.4 : 0.0;
     const double strength = restStrength + (0.75 - restStrength) * t;
     const double radius = 14.0 + (26.0 - 14.0) * t;
-    paintGlow(painter, shape, mix(Palette::violet(), Palette::violetAlt(), t), strength, radius);
+    paintGlow(painter, body, body.height() / 2.0, mix(Palette::violet(), Palette::violetAlt(), t), strength, radius);
 
     const bool rtl = layoutDirection() == Qt::RightToLeft;
     QLinearGradient gradient(rtl ? body.topRight() : body.topLeft(), rtl ? body.topLeft() : body.topRight());

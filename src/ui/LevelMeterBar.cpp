@@ -61,7 +61,7 @@ void LevelMeterBar::paintGlow(QPainter& hostPainter) const
         return;
     hostPainter.save();
     hostPainter.translate(mapTo(glowHost_, QPoint(0, 0)));
-    ui::paintGlow(hostPainter, capsule(fill), tint_, level_ * 0.5, glowRadius);
+    ui::paintGlow(hostPainter, fill, fill.height() / 2.0, tint_, level_ * 0.5, glowRadius);
     hostPainter.restore();
 }
 

@@ -64,7 +64,7 @@ void PillButton::paintEvent(QPaintEvent*)
     const auto shape = capsule(body);
     QColor text;
     if (active_) {
-        paintGlow(painter, shape, tint_, 0.35, glowRadius);
+        paintGlow(painter, body, body.height() / 2.0, tint_, 0.35, glowRadius);
         painter.fillPath(shape, Palette::withOpacity(tint_, 0.12));
         painter.setPen(QPen(Palette::withOpacity(tint_, 0.5), 1));
         text = Palette::textColor(tint_);
