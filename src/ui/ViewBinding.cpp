@@ -28,10 +28,14 @@ void ViewBinding::refreshNow()
     track(state_);
 }
 
-void ViewBinding::track(const std::shared_ptr<State>& state)
+void ViewBinding::track(std::shared_ptr<State> state)
 {
+    // Both copies keep a view that closes itself in its refresh safe.
+    auto refresh = state->refresh;
+    if (!refresh)
+        return;
     std::weak_ptr<State> weak = state;
-    state->tracking = rt::withObservationTracking([&] { state->refresh(); }, [weak] {
+    auto tracking = rt::withObservationTracking([&] { refresh(); }, [weak] {
         auto s = weak.lock();
         if (!s || s->scheduled)
             return;
@@ -44,6 +48,8 @@ void ViewBinding::track(const std::shared_ptr<State>& state)
             track(s);
         });
     });
+    if (state->refresh)
+        state->tracking = std::move(tracking);
 }
 
 } // namespace parlaro::ui

@@ -26,7 +26,7 @@ public:
 
 private:
     struct State;
-    static void track(const std::shared_ptr<State>& state);
+    static void track(std::shared_ptr<State> state);
     std::shared_ptr<State> state_;
 };
 

@@ -54,3 +54,23 @@ TEST(ViewBinding, CoalescesChangesOfOneTurnFollowsTheLanguageAndStopsWithTheView
     world.settle();
     EXPECT_EQ(refreshes, 4);
 }
+
+TEST(ViewBinding, AViewMayCloseItselfInItsRefresh)
+{
+    test::UiWorld world;
+    rt::Observable<bool> closing{false};
+    std::unique_ptr<ui::ViewBinding> binding;
+    int refreshes = 0;
+    binding = std::make_unique<ui::ViewBinding>([&] {
+        ++refreshes;
+        if (closing())
+            binding.reset();
+    });
+    closing.set(true);
+    world.settle();
+    EXPECT_EQ(refreshes, 2);
+    EXPECT_EQ(binding, nullptr);
+    closing.set(false);
+    world.settle();
+    EXPECT_EQ(refreshes, 2);
+}
