@@ -51,12 +51,7 @@ void MeterRow::refresh()
     bar_->setLevel(level);
     bool sound = level > soundThreshold;
     updates::setText(state_, sound ? q(localized("有声音")) : q(localized("安静")));
-    if (shownSound_ != sound) {
-        shownSound_ = sound;
-        QPalette palette = state_->palette();
-        palette.setColor(QPalette::WindowText, sound ? Palette::textColor(bar_->tint()) : Look::secondaryText());
-        state_->setPalette(palette);
-    }
+    updates::setTextColor(state_, sound ? Palette::textColor(bar_->tint()) : Look::secondaryText());
 }
 
 void MeterRow::paintEvent(QPaintEvent*)

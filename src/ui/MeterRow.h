@@ -44,7 +44,6 @@ private:
     QLabel* title_ = nullptr;
     QLabel* state_ = nullptr;
     LevelMeterBar* bar_ = nullptr;
-    std::optional<bool> shownSound_;
     std::unique_ptr<ViewBinding> binding_;
 };
 

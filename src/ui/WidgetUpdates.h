@@ -39,6 +39,15 @@ inline void setVisible(QWidget* widget, bool visible)
     if (widget->isHidden() == visible)
         widget->setVisible(visible);
 }
+// The label's text colour (its palette's WindowText).
+inline void setTextColor(QLabel* label, const QColor& color)
+{
+    if (label->palette().color(QPalette::WindowText) == color)
+        return;
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, color);
+    label->setPalette(palette);
+}
 inline void setChecked(QAbstractButton* button, bool checked)
 {
     if (button->isChecked() != checked)

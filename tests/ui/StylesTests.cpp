@@ -12,6 +12,7 @@
 #include "ui/PillButton.h"
 #include "ui/SectionTitle.h"
 #include "ui/StatusDot.h"
+#include "ui/SymbolView.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -225,6 +226,13 @@ TEST(Styles, EverySymbolRendersTinted)
         EXPECT_TRUE(tinted) << name.toStdString();
     }
     EXPECT_TRUE(ui::Icons::pixmap(QStringLiteral("no.such.symbol"), Qt::black, 24).isNull());
+
+    ui::SymbolView view(QStringLiteral("gearshape"), ui::Palette::violet(), 16);
+    EXPECT_EQ(view.property("symbol").toString(), QStringLiteral("gearshape"));
+    EXPECT_EQ(view.size(), QSize(16, 16));
+    view.setSymbol(QStringLiteral("stop.fill"), ui::Palette::alertRed(), 12);
+    EXPECT_EQ(view.property("symbol").toString(), QStringLiteral("stop.fill"));
+    EXPECT_EQ(view.pixmap().size(), QSize(12, 12));
 }
 
 TEST(Styles, SnapshotsOfTheSmallPieces)
