@@ -177,7 +177,7 @@ void paintShadow(QPainter& painter, const QRectF& rect, double cornerRadius, con
     QPainterPath canonical;
     canonical.addRoundedRect(QRectF(0, 0, side, side), r, r);
     const QImage& image = blurredImage(canonical, color, blurRadius, ratio, margin);
-    // Source pieces in device pixels, targets in logical ones.
+    // Source slices in device pixels, targets in logical ones.
     const double full = side + 2.0 * margin;
     const double cut = edge + margin;
     const QRectF target = rect.adjusted(-margin, -margin, margin, margin).translated(offset);

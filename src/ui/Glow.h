@@ -20,7 +20,7 @@ void paintShadow(QPainter& painter, const QPainterPath& shape, const QColor& col
                  QPointF offset = {});
 
 // The same for a rounded rectangle (a capsule when the radius is half the
-// height). Its blurred image is cut into nine pieces and stretched, so one
+// height). Its blurred image is cut into nine slices and stretched, so one
 // cached image serves every width and height: a level meter's fill changes
 // size on every update without blurring anew.
 void paintGlow(QPainter& painter, const QRectF& rect, double cornerRadius, const QColor& color, double strength,

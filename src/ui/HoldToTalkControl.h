@@ -63,7 +63,7 @@ protected:
 private:
     void layoutContent();
     void updateTexts();
-    // The row's pieces, leading to trailing, in widget coordinates.
+    // The row's contents, leading to trailing, in widget coordinates.
     struct Row {
         QRectF icon;
         QRectF title;

@@ -41,7 +41,7 @@ int largestDifference(const QImage& a, const QImage& b)
 
 } // namespace
 
-TEST(Glow, StretchedPiecesMatchBlurringTheWholeShape)
+TEST(Glow, StretchedSlicesMatchBlurringTheWholeShape)
 {
     test::UiWorld world;
     const QColor violet = ui::Palette::violet();
@@ -55,15 +55,15 @@ TEST(Glow, StretchedPiecesMatchBlurringTheWholeShape)
         const QRectF rect = c.rect;
         const double radius = c.radius;
         const double blur = c.blur;
-        auto pieces = paint([&](QPainter& p) { ui::paintShadow(p, rect, radius, violet, 0.6, blur); });
+        auto slices = paint([&](QPainter& p) { ui::paintShadow(p, rect, radius, violet, 0.6, blur); });
         auto whole = paint([&](QPainter& p) {
             QPainterPath shape;
             shape.addRoundedRect(rect, radius, radius);
             ui::paintShadow(p, shape, violet, 0.6, blur);
         });
-        EXPECT_LE(largestDifference(pieces, whole), 3) << rect.width() << " x " << rect.height();
+        EXPECT_LE(largestDifference(slices, whole), 3) << rect.width() << " x " << rect.height();
         // Something was drawn, and most strongly at the shape.
-        EXPECT_LT(pieces.pixelColor(rect.center().toPoint()).red(), 230);
+        EXPECT_LT(slices.pixelColor(rect.center().toPoint()).red(), 230);
     }
     auto none = paint([&](QPainter& p) { ui::paintGlow(p, QRectF(40, 30, 160, 52), 26, violet, 0.0, 14); });
     EXPECT_EQ(none.pixelColor(120, 56), QColor(Qt::white));

@@ -235,7 +235,7 @@ TEST(Styles, EverySymbolRendersTinted)
     EXPECT_EQ(view.pixmap().size(), QSize(12, 12));
 }
 
-TEST(Styles, SnapshotsOfTheSmallPieces)
+TEST(Styles, SnapshotsOfTheSmallShapes)
 {
     test::UiWorld world;
     Page p;
@@ -254,7 +254,7 @@ TEST(Styles, SnapshotsOfTheSmallPieces)
     column->addWidget(card);
     p.layout->addLayout(column);
     p.page.resize(320, 220);
-    auto image = test::snapshot(p.page, "Pieces", "all");
+    auto image = test::snapshot(p.page, "Shapes", "all");
     auto* title = p.page.findChild<ui::SectionTitle*>();
     EXPECT_EQ(title->text().toStdString(), "SPEAKING");
     EXPECT_FALSE(image.isNull());
