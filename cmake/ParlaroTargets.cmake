@@ -32,9 +32,11 @@ function(parlaro_library name dir)
   endif()
 endfunction()
 
-# parlaro_test(NAME dir [EXCLUDE regex] DEPS ...): one GoogleTest binary per folder.
+# parlaro_test(NAME dir [QT] [EXCLUDE regex] DEPS ...): one GoogleTest binary per
+# folder. QT binaries take their main() from the Qt test support library, which
+# makes the one QApplication around the whole run.
 function(parlaro_test name dir)
-  cmake_parse_arguments(ARG "" "EXCLUDE" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "QT" "EXCLUDE" "DEPS" ${ARGN})
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${dir}/*.cpp)
   if(ARG_EXCLUDE)
     list(FILTER sources EXCLUDE REGEX "${ARG_EXCLUDE}")
@@ -43,7 +45,11 @@ function(parlaro_test name dir)
     return()
   endif()
   add_executable(${name} ${sources})
-  target_link_libraries(${name} PRIVATE ${ARG_DEPS} parlaro_test_support GTest::gtest GTest::gmock GTest::gtest_main)
+  if(ARG_QT)
+    target_link_libraries(${name} PRIVATE ${ARG_DEPS} parlaro_test_support GTest::gtest GTest::gmock)
+  else()
+    target_link_libraries(${name} PRIVATE ${ARG_DEPS} parlaro_test_support GTest::gtest GTest::gmock GTest::gtest_main)
+  endif()
   # Lets tests read resources/ from the source tree.
   target_compile_definitions(${name} PRIVATE PARLARO_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   parlaro_warnings(${name})

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "runtime/Observable.h"
+
+#include <QAbstractButton>
+
+#include <functional>
+
+namespace parlaro::ui {
+
+class AppActivity;
+
+// Turns mouse and keyboard into holds: every hold gives exactly one onDown,
+// then exactly one onUp or onCancel, whichever way it ends.
+//
+// A hold starts with a left press on the button, or Space (not a repeat)
+// while it has focus. While it lasts an application-wide filter sees every
+// event first: the left release ends a mouse hold wherever it happens (and
+// no other widget gets it), the Space release ends a keyboard hold, and Esc
+// cancels either (claimed at shortcut time, so no Esc shortcut fires).
+// Auto-repeated Space presses and releases (X11 fakes release/press pairs
+// while a key is held) are swallowed. Focus loss cancels a keyboard hold;
+// hiding, destroying and the application going inactive cancel any hold.
+// The button draws nothing: the control behind it does.
+class HoldButton : public QAbstractButton {
+    Q_OBJECT
+public:
+    explicit HoldButton(QWidget* parent = nullptr);
+    ~HoldButton() override;
+
+    std::function<void()> onDown;
+    std::function<void()> onUp;
+    std::function<void()> onCancel;
+
+    // Where deactivation is heard; the running application's by default.
+    void setAppActivity(AppActivity* activity) { activity_ = activity; }
+
+    bool isHolding() const { return holding_; }
+    bool isUsingKeyboard() const { return usingKeyboard_; }
+
+    // Ends a hold in progress (onCancel or onUp); nothing without a hold.
+    void endHold(bool cancelled);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void beginHold(bool usingKeyboard);
+
+    bool holding_ = false;
+    bool usingKeyboard_ = false;
+    bool filtering_ = false;
+    AppActivity* activity_ = nullptr;
+    rt::Subscription resignActive_;
+};
+
+} // namespace parlaro::ui

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QString>
+#include <QWidget>
+
+// Setters that leave a widget alone when it already shows the value, so a
+// refresh never resets a cursor, a selection or a hover, nor relays out.
+namespace parlaro::ui::updates {
+
+inline void setText(QLabel* label, const QString& text)
+{
+    if (label->text() != text)
+        label->setText(text);
+}
+inline void setText(QAbstractButton* button, const QString& text)
+{
+    if (button->text() != text)
+        button->setText(text);
+}
+inline void setToolTip(QWidget* widget, const QString& text)
+{
+    if (widget->toolTip() != text)
+        widget->setToolTip(text);
+}
+inline void setAccessibleName(QWidget* widget, const QString& text)
+{
+    if (widget->accessibleName() != text)
+        widget->setAccessibleName(text);
+}
+inline void setEnabled(QWidget* widget, bool enabled)
+{
+    if (widget->isEnabled() != enabled)
+        widget->setEnabled(enabled);
+}
+inline void setVisible(QWidget* widget, bool visible)
+{
+    if (widget->isHidden() == visible)
+        widget->setVisible(visible);
+}
+// The label's text colour (its palette's WindowText).
+inline void setTextColor(QLabel* label, const QColor& color)
+{
+    if (label->palette().color(QPalette::WindowText) == color)
+        return;
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, color);
+    label->setPalette(palette);
+}
+inline void setChecked(QAbstractButton* button, bool checked)
+{
+    if (button->isChecked() != checked)
+        button->setChecked(checked);
+}
+
+} // namespace parlaro::ui::updates

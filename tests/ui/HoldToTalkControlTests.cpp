@@ -1,0 +1,101 @@
+#include "UiWorld.h"
+
+#include "audio/AudioMeters.h"
+#include "ui/HoldButton.h"
+#include "ui/HoldToTalkControl.h"
+#include "ui/LiveWaveform.h"
+#include "ui/Palette.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace parlaro;
+
+namespace {
+
+void expectHeights(const std::array<double, 5>& got, const std::array<double, 5>& want)
+{
+    for (std::size_t i = 0; i < want.size(); ++i)
+        EXPECT_NEAR(got[i], want[i], 0.01) << "bar " << i;
+}
+
+} // namespace
+
+TEST(HoldToTalkControl, WaveformBarsFollowTheMicrophoneUpToAFullLevel)
+{
+    test::UiWorld world;
+    auto meters = std::make_shared<AudioMeters>();
+    ui::HoldToTalkControl control;
+    control.setTitle(QStringLiteral("按住说话"));
+    control.setLiveLevel(meters);
+    auto* waveform = control.findChild<ui::LiveWaveform*>(QStringLiteral("holdToTalk.waveform"));
+    ASSERT_NE(waveform, nullptr);
+    expectHeights(waveform->barHeights(), {3, 3, 3, 3, 3});
+    meters->micLevel.set(1.0f);
+    world.settle();
+    expectHeights(waveform->barHeights(), {7.95, 11.25, 14, 11.25, 7.95});
+    meters->micLevel.set(1.7f);
+    world.settle();
+    expectHeights(waveform->barHeights(), {7.95, 11.25, 14, 11.25, 7.95});
+    EXPECT_TRUE(control.property("symbol").toString().isEmpty()) << "the bars take the icon's place";
+    control.setLiveLevel(nullptr);
+    EXPECT_EQ(control.findChild<ui::LiveWaveform*>(), nullptr);
+    EXPECT_EQ(control.property("symbol").toString(), QStringLiteral("mic.fill"));
+}
+
+TEST(HoldToTalkControl, TooltipFollowsTheHoldingModeAndTheTitleNamesTheButton)
+{
+    test::UiWorld world;
+    ui::HoldToTalkControl control;
+    control.setTitle(QStringLiteral("按住说话"));
+    auto* button = control.button();
+    EXPECT_EQ(button->toolTip().toStdString(), "按住说话，松开自动翻译并播放；Esc 取消。也可聚焦后按住空格键。");
+    control.setWhileHolding(true);
+    EXPECT_EQ(button->toolTip().toStdString(), "按住说话，每说完一句自动翻译并播放；Esc 取消。也可聚焦后按住空格键。");
+    EXPECT_EQ(button->accessibleName().toStdString(), "按住说话");
+    control.setTitle(QStringLiteral("松开发送"));
+    EXPECT_EQ(button->accessibleName().toStdString(), "松开发送");
+    control.setRecording(true);
+    EXPECT_EQ(control.property("symbol").toString(), QStringLiteral("waveform"));
+}
+
+TEST(HoldToTalkControl, DrawsTheGradientAndDimsWhenDisabled)
+{
+    test::UiWorld world;
+    ui::HoldToTalkControl control;
+    control.setTitle(QStringLiteral("按住说话"));
+    control.setShortcut(QStringLiteral("⌥ Space"));
+    control.resize(control.sizeHint());
+    control.setAutoFillBackground(true);
+    const QRect body = control.capsuleRect();
+    EXPECT_EQ(body.size(), QSize(230, 52));
+    const int y = body.center().y();
+
+    auto idle = test::snapshot(control, "HoldToTalk", "idle");
+    EXPECT_TRUE(test::near(idle.pixelColor(body.left() + 3, y), ui::Palette::violet()))
+        << idle.pixelColor(body.left() + 3, y).name().toStdString();
+    EXPECT_TRUE(test::near(idle.pixelColor(body.right() - 3, y), ui::Palette::coral()))
+        << idle.pixelColor(body.right() - 3, y).name().toStdString();
+
+    control.setRecording(true);
+    auto recording = test::snapshot(control, "HoldToTalk", "recording");
+    EXPECT_TRUE(test::near(recording.pixelColor(body.right() - 3, y), ui::Palette::violet()));
+
+    control.setRecording(false);
+    control.setHoldEnabled(false);
+    auto disabled = test::snapshot(control, "HoldToTalk", "disabled");
+    auto faded = disabled.pixelColor(body.left() + 3, y);
+    auto white = QColor(Qt::white);
+    auto expected = QColor(static_cast<int>(255 + (0x70 - 255) * 0.45 + 0.5), static_cast<int>(255 + (0x40 - 255) * 0.45 + 0.5),
+                           static_cast<int>(255 + (0xF4 - 255) * 0.45 + 0.5));
+    EXPECT_TRUE(test::near(faded, expected)) << faded.name().toStdString();
+    EXPECT_NE(faded, white);
+    EXPECT_FALSE(control.button()->isEnabled());
+
+    // Right to left the gradient runs the other way.
+    control.setHoldEnabled(true);
+    control.setLayoutDirection(Qt::RightToLeft);
+    auto mirrored = test::snapshot(control, "HoldToTalk", "idle-rtl");
+    EXPECT_TRUE(test::near(mirrored.pixelColor(body.right() - 3, y), ui::Palette::violet()));
+}

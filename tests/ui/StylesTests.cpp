@@ -1,0 +1,273 @@
+#include "UiWorld.h"
+
+#include "audio/AudioMeters.h"
+#include "ui/CardBackground.h"
+#include "ui/Glow.h"
+#include "ui/Icons.h"
+#include "ui/LevelMeterBar.h"
+#include "ui/Look.h"
+#include "ui/MeterRow.h"
+#include "ui/Palette.h"
+#include "ui/PersistentSwitch.h"
+#include "ui/PillButton.h"
+#include "ui/SectionTitle.h"
+#include "ui/StatusDot.h"
+#include "ui/SymbolView.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QFontInfo>
+#include <QStyle>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace parlaro;
+using ui::Palette::withOpacity;
+
+namespace {
+
+// A colour painted over white.
+QColor overWhite(const QColor& color)
+{
+    auto mix = [&](int c) { return static_cast<int>(255 + (c - 255) * color.alphaF() + 0.5); };
+    return QColor(mix(color.red()), mix(color.green()), mix(color.blue()));
+}
+
+QColor blend(const QColor& from, const QColor& to, double t)
+{
+    auto mix = [&](int a, int b) { return static_cast<int>(a + (b - a) * t + 0.5); };
+    return QColor(mix(from.red(), to.red()), mix(from.green(), to.green()), mix(from.blue(), to.blue()));
+}
+
+// A widget on a white page, so grabs show it as a window would.
+struct Page {
+    Page()
+    {
+        page.setAutoFillBackground(true);
+        layout = new QHBoxLayout(&page);
+        layout->setContentsMargins(12, 12, 12, 12);
+    }
+    QWidget page;
+    QHBoxLayout* layout;
+};
+
+} // namespace
+
+TEST(Styles, TintedTextTurnsCoralIntoBrickOnly)
+{
+    EXPECT_EQ(ui::Palette::textColor(ui::Palette::coral()), ui::Palette::brick());
+    EXPECT_EQ(ui::Palette::textColor(ui::Palette::violet()), ui::Palette::violet());
+    EXPECT_EQ(ui::Palette::textColor(ui::Palette::amber()), ui::Palette::amber());
+}
+
+TEST(Styles, PillsDrawTheirStatesAndADisabledPillBlendsAtFortyPercent)
+{
+    test::UiWorld world;
+    Page p;
+    ui::PillButton inactive(QStringLiteral("稍后再说"));
+    ui::PillButton active(QStringLiteral("开始"));
+    active.setActive(true);
+    ui::PillButton coral(QStringLiteral("停止"));
+    coral.setTint(ui::Palette::coral());
+    coral.setActive(true);
+    ui::PillButton disabled(QStringLiteral("开始"));
+    disabled.setActive(true);
+    disabled.setEnabled(false);
+    for (auto* pill : {&inactive, &active, &coral, &disabled}) {
+        pill->resize(pill->sizeHint());
+        pill->setAutoFillBackground(true);
+    }
+    test::snapshot(inactive, "Pill", "inactive");
+    test::snapshot(active, "Pill", "active");
+    test::snapshot(coral, "Pill", "active-coral");
+    test::snapshot(disabled, "Pill", "disabled");
+    ui::PillButton pressed(QStringLiteral("开始"));
+    pressed.setActive(true);
+    pressed.resize(pressed.sizeHint());
+    pressed.setAutoFillBackground(true);
+    pressed.setDown(true);
+    test::snapshot(pressed, "Pill", "pressed");
+
+    auto probe = [](ui::PillButton& pill) {
+        auto image = test::render(pill);
+        auto body = pill.capsuleRect();
+        return image.pixelColor(body.left() + body.height() / 2, body.top() + 3);
+    };
+    // Violet shows through (the fill and the glow behind it), white does not.
+    EXPECT_GT(probe(active).blue(), probe(active).red() + 20) << probe(active).name().toStdString();
+    const QColor faded = blend(Qt::white, probe(active), 0.4);
+    EXPECT_TRUE(test::near(probe(disabled), faded)) << probe(disabled).name().toStdString();
+    EXPECT_TRUE(test::near(probe(inactive), Qt::white));
+
+    // The capsule is the hit area; the glow's room around it is not.
+    EXPECT_EQ(active.height(), active.capsuleRect().height() + 2 * ui::glowMargin(ui::PillButton::glowRadius));
+}
+
+TEST(Styles, SwitchIsFortyByTwentyWithItsKnobByStateAndReadsAsAToggle)
+{
+    test::UiWorld world;
+    ui::PersistentSwitch on;
+    on.setChecked(true);
+    ui::PersistentSwitch off;
+    ui::PersistentSwitch disabledOn;
+    disabledOn.setChecked(true);
+    disabledOn.setEnabled(false);
+    ui::PersistentSwitch disabledOff;
+    disabledOff.setEnabled(false);
+    EXPECT_EQ(on.size(), QSize(40, 20));
+    EXPECT_EQ(on.knobRect(), QRect(22, 2, 16, 16));
+    EXPECT_EQ(off.knobRect(), QRect(2, 2, 16, 16));
+
+    auto onImage = test::snapshot(on, "Switch", "on");
+    auto offImage = test::snapshot(off, "Switch", "off");
+    test::snapshot(disabledOn, "Switch", "disabled-on");
+    auto disabledOffImage = test::snapshot(disabledOff, "Switch", "disabled-off");
+    EXPECT_TRUE(test::near(onImage.pixelColor(30, 10), Qt::white));
+    EXPECT_TRUE(test::near(onImage.pixelColor(8, 10), ui::Palette::violet()));
+    EXPECT_TRUE(test::near(offImage.pixelColor(10, 10), Qt::white));
+    const QColor track = overWhite(QColor(0, 0, 0, 41));
+    EXPECT_TRUE(test::near(offImage.pixelColor(32, 10), track)) << offImage.pixelColor(32, 10).name().toStdString();
+    EXPECT_TRUE(test::near(disabledOffImage.pixelColor(32, 10), blend(Qt::white, track, 0.45)));
+
+    // Clicking anywhere on it flips it; assistive tools see a checkable control.
+    off.click();
+    EXPECT_TRUE(off.isChecked());
+    auto* accessible = QAccessible::queryAccessibleInterface(&off);
+    ASSERT_NE(accessible, nullptr);
+    EXPECT_TRUE(accessible->state().checkable);
+    EXPECT_TRUE(accessible->state().checked);
+}
+
+TEST(Styles, LevelBarFillsFromNothingToTheWholeTrack)
+{
+    test::UiWorld world;
+    ui::LevelMeterBar bar(ui::Palette::violet());
+    bar.resize(100, 8);
+    EXPECT_EQ(bar.height(), 8);
+    for (float level : {0.0f, -0.3f}) {
+        bar.setLevel(level);
+        EXPECT_EQ(bar.fillRect().width(), 0.0);
+        auto image = test::render(bar);
+        EXPECT_TRUE(test::near(image.pixelColor(50, 4), ui::Palette::paleGrey(), 8));
+        EXPECT_TRUE(test::near(image.pixelColor(6, 4), ui::Palette::paleGrey(), 8));
+    }
+    bar.setLevel(1.0f);
+    EXPECT_EQ(bar.fillRect(), QRectF(0, 0, 100, 8));
+    auto full = test::render(bar);
+    EXPECT_TRUE(test::near(full.pixelColor(94, 4), ui::Palette::violet(), 12));
+    bar.setLevel(1.6f);
+    EXPECT_EQ(bar.fillRect().width(), 100.0);
+}
+
+TEST(Styles, MeterRowsSayQuietUpToTheThresholdAndShowSoundInTheirTextColour)
+{
+    test::UiWorld world;
+    auto meters = std::make_shared<AudioMeters>();
+    Page p;
+    auto* column = new QVBoxLayout();
+    auto* mic = new ui::MeterRow(QStringLiteral("麦克风"), meters, ui::MeterRow::Source::mic);
+    auto* virt = new ui::MeterRow(QStringLiteral("虚拟麦克风"), meters, ui::MeterRow::Source::virtualDevice);
+    column->addWidget(mic);
+    column->addWidget(virt);
+    p.layout->addLayout(column);
+    p.page.resize(320, 120);
+    test::snapshot(p.page, "MeterRow", "silent");
+    EXPECT_EQ(mic->stateLabel()->text().toStdString(), "安静");
+
+    meters->micLevel.set(0.05f);
+    meters->virtualLevel.set(0.051f);
+    world.settle();
+    EXPECT_EQ(mic->stateLabel()->text().toStdString(), "安静");
+    EXPECT_EQ(virt->stateLabel()->text().toStdString(), "有声音");
+    EXPECT_EQ(virt->stateLabel()->palette().color(QPalette::WindowText), ui::Palette::violet());
+
+    meters->micLevel.set(0.051f);
+    world.settle();
+    EXPECT_EQ(mic->stateLabel()->text().toStdString(), "有声音");
+    EXPECT_EQ(mic->stateLabel()->palette().color(QPalette::WindowText), ui::Palette::brick());
+    EXPECT_FLOAT_EQ(mic->bar()->level(), 0.051f);
+
+    meters->micLevel.set(0.8f);
+    meters->virtualLevel.set(0.35f);
+    world.settle();
+    test::snapshot(p.page, "MeterRow", "sound");
+}
+
+TEST(Styles, EverySymbolRendersTinted)
+{
+    test::UiWorld world;
+    auto names = ui::Icons::names();
+    EXPECT_GE(names.size(), 30);
+    for (const char* wanted : {"mic.fill", "gearshape", "waveform", "stop.fill", "checkmark.circle.fill"})
+        EXPECT_TRUE(names.contains(QString::fromLatin1(wanted))) << wanted;
+    for (const auto& name : names) {
+        auto image = ui::Icons::pixmap(name, ui::Palette::brick(), 24).toImage().convertToFormat(QImage::Format_ARGB32);
+        ASSERT_EQ(image.size(), QSize(24, 24)) << name.toStdString();
+        int inked = 0;
+        bool tinted = true;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                auto c = image.pixelColor(x, y);
+                if (c.alpha() < 200)
+                    continue;
+                ++inked;
+                if (!test::near(QColor(c.red(), c.green(), c.blue()), ui::Palette::brick(), 3) && tinted) {
+                    tinted = false;
+                    ADD_FAILURE() << name.toStdString() << " " << c.name(QColor::HexArgb).toStdString();
+                }
+            }
+        }
+        EXPECT_GT(inked, 10) << name.toStdString();
+        EXPECT_TRUE(tinted) << name.toStdString();
+    }
+    EXPECT_TRUE(ui::Icons::pixmap(QStringLiteral("no.such.symbol"), Qt::black, 24).isNull());
+
+    ui::SymbolView view(QStringLiteral("gearshape"), ui::Palette::violet(), 16);
+    EXPECT_EQ(view.property("symbol").toString(), QStringLiteral("gearshape"));
+    EXPECT_EQ(view.size(), QSize(16, 16));
+    view.setSymbol(QStringLiteral("stop.fill"), ui::Palette::alertRed(), 12);
+    EXPECT_EQ(view.property("symbol").toString(), QStringLiteral("stop.fill"));
+    EXPECT_EQ(view.pixmap().size(), QSize(12, 12));
+}
+
+TEST(Styles, SnapshotsOfTheSmallShapes)
+{
+    test::UiWorld world;
+    Page p;
+    auto* column = new QVBoxLayout();
+    column->addWidget(new ui::SectionTitle(QStringLiteral("Speaking")));
+    auto* dots = new QHBoxLayout();
+    dots->addWidget(new ui::StatusDot(ui::Palette::violet()));
+    dots->addWidget(new ui::StatusDot(ui::Palette::coral()));
+    dots->addWidget(new ui::StatusDot(ui::Palette::amber()));
+    dots->addStretch(1);
+    column->addLayout(dots);
+    column->addWidget(new ui::Hairline());
+    auto* card = new ui::Card(ui::Palette::amber(), 14, 0.08);
+    auto* inside = new QVBoxLayout(card);
+    inside->addWidget(new QLabel(QStringLiteral("需要下载语音识别模型")));
+    column->addWidget(card);
+    p.layout->addLayout(column);
+    p.page.resize(320, 220);
+    auto image = test::snapshot(p.page, "Shapes", "all");
+    auto* title = p.page.findChild<ui::SectionTitle*>();
+    EXPECT_EQ(title->text().toStdString(), "SPEAKING");
+    EXPECT_FALSE(image.isNull());
+}
+
+TEST(Styles, OneLookWhateverTheDesktop)
+{
+    test::UiWorld world;
+    EXPECT_EQ(QApplication::style()->name().toLower(), QStringLiteral("fusion"));
+    EXPECT_EQ(QApplication::palette().color(QPalette::Window), ui::Palette::white());
+    EXPECT_EQ(QFontInfo(QApplication::font()).family(), QStringLiteral("WenQuanYi Micro Hei"));
+    auto font = ui::Look::font(16, QFont::DemiBold);
+    EXPECT_EQ(font.pixelSize(), 16);
+    EXPECT_EQ(QFontInfo(font).family(), QStringLiteral("WenQuanYi Micro Hei"));
+    EXPECT_TRUE(QFontInfo(ui::Look::monospacedFont(10)).fixedPitch());
+}

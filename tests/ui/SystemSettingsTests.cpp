@@ -1,0 +1,80 @@
+#include "UiWorld.h"
+
+#include "ui/SystemSettings.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace parlaro;
+
+namespace {
+
+struct Desktop {
+    explicit Desktop(QStringList installed) : installed(std::move(installed))
+    {
+        hooks.findExecutable = [this](const QString& name) {
+            return this->installed.contains(name) ? QStringLiteral("/usr/bin/") + name : QString();
+        };
+        hooks.start = [this](const QString& program, const QStringList& arguments) {
+            started.push_back((program + QLatin1Char(' ') + arguments.join(QLatin1Char(' '))).trimmed().toStdString());
+            return startWorks;
+        };
+        hooks.openUrl = [this](const QUrl& url) {
+            browsed.push_back(url.toString().toStdString());
+            return true;
+        };
+        hooks.explain = [this](const QString& text) { explained.push_back(text.toStdString()); };
+    }
+    QStringList installed;
+    bool startWorks = true;
+    ui::DesktopSystemSettings::Hooks hooks;
+    std::vector<std::string> started;
+    std::vector<std::string> browsed;
+    std::vector<std::string> explained;
+};
+
+const std::string microphone = "x-apple.systempreferences:com.apple.preference.security?Privacy_Microphone";
+
+} // namespace
+
+TEST(SystemSettings, SoundPanesOpenTheFirstInstalledToolElseExplainTheStep)
+{
+    test::UiWorld world;
+    Desktop both({QStringLiteral("systemsettings"), QStringLiteral("pavucontrol")});
+    ui::DesktopSystemSettings(both.hooks).open(microphone);
+    ui::DesktopSystemSettings(both.hooks).open("x-apple.systempreferences:com.apple.preference.security?Privacy_ScreenCapture");
+    EXPECT_EQ(both.started, (std::vector<std::string>{"/usr/bin/systemsettings kcm_pulseaudio",
+                                                      "/usr/bin/systemsettings kcm_pulseaudio"}));
+
+    // A tool that fails to start gives way to the next.
+    Desktop failing({QStringLiteral("gnome-control-center"), QStringLiteral("pavucontrol")});
+    failing.startWorks = false;
+    ui::DesktopSystemSettings(failing.hooks).open(microphone);
+    EXPECT_EQ(failing.started.size(), 2u);
+    ASSERT_EQ(failing.explained.size(), 1u);
+    EXPECT_EQ(failing.explained[0], "请在桌面的声音设置中选择麦克风和声音输出。");
+
+    Desktop none({});
+    ui::DesktopSystemSettings desktop(none.hooks);
+    desktop.open("x-apple.systempreferences:com.apple.preference.security?Privacy_ListenEvent");
+    desktop.open("x-apple.systempreferences:com.apple.Accessibility-Settings.extension?SpokenContent");
+    desktop.open("x-apple.systempreferences:com.apple.somethingElse");
+    desktop.open("https://example.invalid/download");
+    ASSERT_EQ(none.explained.size(), 3u) << "no pane is ever met with nothing";
+    EXPECT_EQ(none.explained[2], "无法打开这个页面：x-apple.systempreferences:com.apple.somethingElse");
+    EXPECT_EQ(none.browsed, (std::vector<std::string>{"https://example.invalid/download"}));
+    EXPECT_TRUE(none.started.empty());
+}
+
+TEST(SystemSettings, AScopeInstallsARecorderForTests)
+{
+    ui::RecordingSystemSettings recorder;
+    {
+        ui::SystemSettings::Scope scope(recorder);
+        ui::SystemSettings::shared().open(microphone);
+    }
+    EXPECT_EQ(recorder.opened, std::vector<std::string>{microphone});
+    EXPECT_NE(&ui::SystemSettings::shared(), &recorder);
+}
