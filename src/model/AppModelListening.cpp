@@ -44,7 +44,9 @@ rt::Async<void> AppModel::startListening()
     const rt::Uuid token = newIdentifier();
     listeningSession.set(token);
 
+    // The language this session hears, even when the pair changes during the start.
     const std::string locale = theirLanguage.get().speechLocale;
+    const std::string languageID = theirLanguage.get().id;
     IncomingListening::ResultHandler onResult = [weak, token](const std::string& text, bool isFinal) {
         if (auto self = weak.lock())
             self->handleIncomingResult(text, isFinal, token);
@@ -81,7 +83,7 @@ rt::Async<void> AppModel::startListening()
     }
 
     isListening.set(true);
-    listeningLanguageID.set(theirLanguage.get().id);
+    listeningLanguageID.set(languageID);
     listeningFailed.set(false);
     listeningError.set(std::nullopt);
     permissionWasMissing.set(false);
