@@ -46,6 +46,18 @@ TEST(ModelLanguageChange, ChangesThatCannotHappenNowAreRefusedAndLeaveThePairAlo
     EXPECT_EQ(w.storedPair(), "->-");
     EXPECT_FALSE(w.model->isChangingLanguage.get());
     EXPECT_EQ(w.model->pendingLanguageChange.get(), std::nullopt);
+
+    // A question that throws ends the change without blocking the next one.
+    w.script->engineError = "E";
+    auto failed = rt::spawn([m = w.model]() -> rt::Async<void> {
+        co_await m->changeLanguages(test::callLanguage("ja"), test::callLanguage("en"), false);
+    });
+    w.world.runtime.runUntilIdle();
+    EXPECT_THROW(failed.result(), DomainError);
+    EXPECT_FALSE(w.model->isChangingLanguage.get());
+    w.script->engineError.reset();
+    w.change("ja", "en");
+    EXPECT_EQ(w.pair(), "ja>en");
 }
 
 TEST(ModelLanguageChange, APairThatNeedsDownloadsOnlyAsksAndListsWhatIsMissingInOrder)

@@ -24,6 +24,8 @@ struct LanguageScript {
     std::set<std::string> missingModels;
     std::map<std::string, TranslationStatus> statuses;  // "source>target"
     std::vector<std::string> asked;
+    // Asking for an engine fails with this text.
+    std::optional<std::string> engineError;
 
     std::vector<double> reports{0.0, 0.5, 1.0};
     std::map<std::string, std::string> failures;
@@ -50,6 +52,8 @@ inline rt::Async<std::optional<SpeechEngine>> scriptedEngine(std::shared_ptr<Lan
                                                                CallLanguage language)
 {
     script->asked.push_back("engine " + language.id);
+    if (script->engineError)
+        throw DomainError("Speech", 1, *script->engineError);
     const auto found = script->engines.find(language.id);
     co_return found == script->engines.end() ? std::optional<SpeechEngine>(SpeechEngine::speech) : found->second;
 }
