@@ -39,6 +39,17 @@ TEST(ModelDownloads, BothModelsDownloadTheirsFirstWithProgressOverBoth)
     EXPECT_EQ(w.script->downloads.size(), 2u);
     EXPECT_TRUE(w.statuses.empty());
     EXPECT_TRUE(progress.empty());
+
+    // Their language without a recognizer: only mine downloads, and speech
+    // is ready without theirs.
+    w.script->engines["ja"] = std::nullopt;
+    w.script->missingModels = {"fr", "ja"};
+    w.refresh();
+    w.world.run([m = w.model] { return m->downloadSpeechModel(); });
+    ASSERT_EQ(w.script->downloads.size(), 3u);
+    EXPECT_EQ(w.script->downloads.back().substr(0, 3), "fr ");
+    EXPECT_TRUE(w.model->speechReady());
+    EXPECT_FALSE(w.model->theirSpeechReady.get());
 }
 
 TEST(ModelDownloads, OnlyReportsOfTheRunningItemMoveTheProgress)
