@@ -96,6 +96,15 @@ rt::Async<void> AppModel::startListening()
         listeningStatus.set(localized("自动收听中 · 对方说话即记录并翻译"));
     }
     isChangingListening.set(false);
+
+    // A language change that gave up waiting for this start has already
+    // committed; nothing else would move listening to the new language.
+    if (languageID != theirLanguage.get().id && !isChangingLanguage.get()) {
+        co_await pauseListening();
+        if (weak.expired())
+            co_return;
+        co_await listeningReadinessNotice();
+    }
 }
 
 rt::Async<void> AppModel::failListeningStart(std::string reason)

@@ -150,11 +150,15 @@ TEST(ModelLanguageChange, ListeningIsPausedBeforeThePairChangesAndAStartGetsFive
         EXPECT_TRUE(change.isFinished());
         EXPECT_FALSE(w.model->isChangingLanguage.get());
 
-        // The start ends late: it still names the language it hears.
+        // The start ends late, for the old language: listening starts over
+        // in the new one.
+        w.world.shapeSession = nullptr;
         w.world.sessions.front().session->releaseStart();
         w.world.runtime.runUntilIdle();
         EXPECT_TRUE(w.model->isListening.get());
-        EXPECT_EQ(w.model->listeningLanguageID.get(), "en");
+        EXPECT_EQ(w.model->listeningLanguageID.get(), "de");
+        ASSERT_EQ(w.world.sessions.size(), 2u);
+        EXPECT_EQ(w.world.sessions.back().locale, test::callLanguage("de").speechLocale);
     }
 }
 
