@@ -28,11 +28,13 @@
 #include "speech/CallLanguage.h"
 #include "speech/LanguageReadiness.h"
 #include "speech/LanguageServices.h"
+#include "speech/ModuleError.h"
 #include "speech/RecognitionMode.h"
 #include "speech/RecognitionSession.h"
 #include "speech/SpeechEngine.h"
 #include "speech/TranslationService.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -203,9 +205,14 @@ public:
         // The virtual-device driver.
         std::function<bool()> driverUpdateCheck;
         std::function<std::optional<std::string>()> driverVersionCheck;
+        // Runs the install command; a refused prompt throws
+        // VirtualMicInstaller::Failure::cancelled().
         std::function<rt::Async<void>(std::string command)> runAsAdmin;
         std::function<std::string(const std::string& source)> installScript;
+        // Where the driver copy the program carries is; none without one.
         std::optional<std::string> bundledDriverURL;
+        // The version of that copy; none (or no closure) when it cannot be read.
+        std::function<std::optional<std::string>()> bundledDriverVersion;
         double driverDetectTimeout = 15.0;
         double recognitionTimeout = 12.0;
 
@@ -369,6 +376,7 @@ public:
     rt::Observable<std::optional<std::string>> loadedDriverVersion{std::nullopt, changes()};
     std::function<std::optional<std::string>()> driverVersionCheck;
     std::function<std::string(const std::string& source)> installScript;
+    std::function<std::optional<std::string>()> bundledDriverVersion;
 
     // ---- Meters and watchers ----
     const std::shared_ptr<AudioMeters> meters;
@@ -659,7 +667,43 @@ public:
     // While no route runs, gives the virtual microphone the headphones' rate.
     void refreshCallSpeakerRoute();
 
+    // ---- Language change and downloads ----
+    // No change is running, no speech model downloading and nothing is
+    // being recorded, played or translated.
+    bool canChangeLanguage() const;
+    // The one way the pair changes. Unless `confirmed`, a pair that needs
+    // downloads is only offered through pendingLanguageChange.
+    rt::Async<void> changeLanguages(CallLanguage my, CallLanguage their, bool confirmed);
+    // The user agreed to the downloads of the pending change: the task that
+    // applies it, or an empty handle when nothing was started.
+    rt::TaskHandle<> chooseLanguage();
+    void keepLanguages();
+    // Downloads the missing recognition models of the current pair, the
+    // other party's first.
+    rt::Async<void> downloadSpeechModel();
+    // Starts preparing the current pair's translation pack and returns.
+    void downloadTranslation();
+    // The pack task of downloadTranslation; only the newest one reports.
+    rt::Async<void> prepareTranslationPacks(std::string source, std::string target, rt::Uuid id);
+    // Commits an open change once speech and translation are both ready.
+    rt::Async<void> finishLanguageChange();
+    // Puts back the pair from before the open change; `reason` leads the status.
+    rt::Async<void> revertLanguageChange(std::string reason);
+
+    // ---- Virtual-device driver ----
+    // Whether the installed driver must be replaced, and the loaded version.
     void checkDriverUpdate();
+    // Installs the carried driver and waits for its devices; every outcome
+    // is told through status, errorMessage and the flags.
+    rt::Async<void> installVirtualMicDriver();
+
+    // ---- Module status rows ----
+    // One row per module, in the order of ModuleIDs::allCases.
+    std::vector<ModuleReport> diagnosticRows() const;
+    // The code of a text that ends in a bracketed code ("…（SR-5）"): the
+    // last full-width bracket pair, holding upper-case ASCII letters, a
+    // hyphen and ASCII digits; none otherwise.
+    static std::optional<std::string> splitMessageCode(const std::optional<std::string>& text);
 
     // ---- Settings ----
     // Writes a setting; a store that refuses shows its text in errorMessage
@@ -669,6 +713,22 @@ public:
 
 private:
     AppModel(Dependencies& dependencies, LanguagePair languages);
+    // Steps 6 to 10 of a change request: true when the pair is to be applied
+    // now. Writes the refusal or the pending change itself.
+    rt::Async<bool> checkLanguageChange(const CallLanguage& my, const CallLanguage& their, bool confirmed);
+    rt::Async<void> applyLanguageChange(CallLanguage my, CallLanguage their);
+    // Stores the pair and writes it to the settings.
+    void storeLanguages(const CallLanguage& my, const CallLanguage& their);
+    // The item of a speech-model download that may report progress now.
+    struct SpeechDownloadStamp {
+        rt::Uuid run;
+        std::size_t item = 0;
+        bool operator==(const SpeechDownloadStamp&) const = default;
+    };
+    std::optional<SpeechDownloadStamp> currentSpeechDownload;
+    void speechDownloadProgressed(const SpeechDownloadStamp& stamp, std::size_t items, double fraction);
+    // The new driver's devices are all listed.
+    bool driverDetected() const;
     // The capture preflight says denied; an absent preflight never does.
     bool captureDenied() const;
     // The end of a failed start: the listener stopped, the failure shown.

@@ -44,7 +44,9 @@ rt::Async<void> AppModel::startListening()
     const rt::Uuid token = newIdentifier();
     listeningSession.set(token);
 
+    // The language this session hears, even when the pair changes during the start.
     const std::string locale = theirLanguage.get().speechLocale;
+    const std::string languageID = theirLanguage.get().id;
     IncomingListening::ResultHandler onResult = [weak, token](const std::string& text, bool isFinal) {
         if (auto self = weak.lock())
             self->handleIncomingResult(text, isFinal, token);
@@ -81,7 +83,7 @@ rt::Async<void> AppModel::startListening()
     }
 
     isListening.set(true);
-    listeningLanguageID.set(theirLanguage.get().id);
+    listeningLanguageID.set(languageID);
     listeningFailed.set(false);
     listeningError.set(std::nullopt);
     permissionWasMissing.set(false);
@@ -94,6 +96,15 @@ rt::Async<void> AppModel::startListening()
         listeningStatus.set(localized("自动收听中 · 对方说话即记录并翻译"));
     }
     isChangingListening.set(false);
+
+    // A language change that gave up waiting for this start has already
+    // committed; nothing else would move listening to the new language.
+    if (languageID != theirLanguage.get().id && !isChangingLanguage.get()) {
+        co_await pauseListening();
+        if (weak.expired())
+            co_return;
+        co_await listeningReadinessNotice();
+    }
 }
 
 rt::Async<void> AppModel::failListeningStart(std::string reason)

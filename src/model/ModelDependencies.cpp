@@ -7,8 +7,10 @@
 #include "audio/DriverIOWatch.h"
 #include "audio/IncomingListener.h"
 #include "audio/Speaker.h"
+#include "model/VirtualMicInstallerFailure.h"
 #include "platform/AudioSystem.h"
 #include "platform/PlatformCapabilities.h"
+#include "runtime/Background.h"
 #include "runtime/Error.h"
 #include "speech/Localization.h"
 #include "speech/RecognitionSessionFactory.h"
@@ -48,6 +50,16 @@ AppModel::DeviceRates deviceRates(std::shared_ptr<ReaderDetecting> detector)
         return AudioDevices::RateWatch::make(device, [onChange](std::span<const AudioPropertyAddress>) { onChange(); });
     };
     return rates;
+}
+
+// Loading blocks until the server answers, so it runs in the background.
+rt::Async<void> ensureVirtualDevices(std::function<std::optional<std::string>()> ensure)
+{
+    if (!ensure)
+        throw VirtualMicInstaller::Failure::failed({});
+    const std::optional<std::string> failure = co_await rt::runInBackground(std::move(ensure));
+    if (failure)
+        throw VirtualMicInstaller::Failure::failed(*failure);
 }
 
 } // namespace
@@ -174,10 +186,21 @@ void usePlaceholderInstaller(AppModel::Dependencies& d)
     d.driverUpdateCheck = [] { return false; };
     d.installScript = [](const std::string&) { return std::string(); };
     d.runAsAdmin = [](std::string) -> rt::Async<void> {
-        throw DomainError("VirtualMicInstaller", 1, localized("无法安装虚拟音频设备"));
+        throw VirtualMicInstaller::Failure::failed(localized("无法安装虚拟音频设备"));
         co_return;
     };
     d.bundledDriverURL = std::nullopt;
+    d.bundledDriverVersion = [] { return std::optional<std::string>(); };
+}
+
+void useVirtualDeviceSetup(AppModel::Dependencies& d, VirtualDeviceSetup setup)
+{
+    auto ensure = std::move(setup.ensure);
+    d.runAsAdmin = [ensure](std::string) { return ensureVirtualDevices(ensure); };
+    d.installScript = [](const std::string& source) { return source; };
+    d.driverUpdateCheck = setup.needsUpdate ? std::move(setup.needsUpdate) : [] { return false; };
+    d.bundledDriverURL = std::move(setup.source);
+    d.bundledDriverVersion = [version = std::move(setup.version)] { return version; };
 }
 
 } // namespace parlaro

@@ -9,7 +9,10 @@
 #include "platform/WakeObserver.h"
 #include "speech/TranslationHost.h"
 
+#include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
 namespace parlaro {
 
@@ -48,8 +51,28 @@ void watchCallsThrough(AppModel::Dependencies& dependencies, std::shared_ptr<Cor
 void useMachineServices(AppModel::Dependencies& dependencies, std::shared_ptr<ProcessActivity> activity,
                         std::shared_ptr<WakeObserver> wake);
 
-// Stand-ins for the driver installer, which the settings bring: no update
-// is ever due and installing refuses.
+// Stand-ins for the driver installer, which the settings bring: no driver
+// copy is carried, so installing refuses at once, and no update is ever due.
 void usePlaceholderInstaller(AppModel::Dependencies& dependencies);
+
+// The virtual devices as a sound server provides them: installing and
+// updating both load this build's devices into the running server. No files
+// are copied and no administrator rights are asked for, so an install is
+// never cancelled; the server's error text fails it.
+struct VirtualDeviceSetup {
+    // Loads the devices, or reloads ours when they are another build's; none
+    // on success, else the server's error text. It may block, so it runs off
+    // the main actor.
+    std::function<std::optional<std::string>()> ensure;
+    // The loaded devices are another build's.
+    std::function<bool()> needsUpdate;
+    // What an install loads, as the model names the carried driver.
+    std::string source;
+    // The version this build's devices report once loaded; none when unknown.
+    std::optional<std::string> version;
+};
+
+// Installs and updates through the setup; the install command is its source.
+void useVirtualDeviceSetup(AppModel::Dependencies& dependencies, VirtualDeviceSetup setup);
 
 } // namespace parlaro

@@ -269,6 +269,11 @@ public:
     std::optional<DomainError> error;
     bool holdAnswers = false;
     std::vector<Waiting> waiting;
+    // A preparation fails with `prepareError`; with `holdPrepares` each one
+    // waits in `preparing` until the test lets it go.
+    std::optional<DomainError> prepareError;
+    bool holdPrepares = false;
+    std::vector<rt::Continuation<void>> preparing;
 
     std::string adapterName() const override { return "test translation"; }
     rt::Async<std::string> translate(std::string text, std::string source, std::string target) override
@@ -286,7 +291,10 @@ public:
     rt::Async<void> prepare(std::string source, std::string target) override
     {
         log_->push_back("prepare " + source + ">" + target);
-        co_return;
+        if (holdPrepares)
+            co_await rt::withContinuation<void>([this](rt::Continuation<void> go) { preparing.push_back(go); });
+        if (prepareError)
+            throw *prepareError;
     }
     void reset() override { log_->push_back("translator reset"); }
 

@@ -88,10 +88,10 @@ TEST(ModelStart, LaterLaunchesAlwaysCheckTheMicrophone)
         ModelWorld world;
         world.platform.defaults.set("onboardingDone", true);
         world.addVirtualDriver();
-        auto model = world.make();
+        auto model = world.make([](AppModel::Dependencies& d) { d.driverUpdateCheck = [] { return true; }; });
         showOutputs(*model);
-        model->virtualMicNeedsUpdate.set(true);
         world.run([&] { return model->start(); });
+        EXPECT_TRUE(model->virtualMicNeedsUpdate.get());
         EXPECT_TRUE(model->showInstallSheet.get());
     }
     {

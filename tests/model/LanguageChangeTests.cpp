@@ -1,0 +1,264 @@
+#include "LanguageWorld.h"
+
+#include <gtest/gtest.h>
+
+namespace parlaro {
+namespace {
+
+using test::LanguageWorld;
+using test::nameOf;
+using Texts = std::vector<std::string>;
+
+TEST(ModelLanguageChange, ChangesThatCannotHappenNowAreRefusedAndLeaveThePairAlone)
+{
+    LanguageWorld w;
+    ASSERT_EQ(w.pair(), "zh-Hans>en");
+
+    // Ignored without a word.
+    w.change("ja", "ja");
+    w.change("zh-Hans", "en");
+    w.model->isChangingLanguage.set(true);
+    w.change("ja", "en");
+    w.model->isChangingLanguage.set(false);
+    EXPECT_TRUE(w.statuses.empty());
+
+    w.model->isSpeaking.set(true);
+    w.change("ja", "en");
+    w.model->isSpeaking.set(false);
+    w.model->speechDownloadProgress.set(0.2);
+    EXPECT_FALSE(w.model->canChangeLanguage());
+    w.change("ja", "en");
+    w.model->speechDownloadProgress.set(std::nullopt);
+
+    w.script->engines["ko"] = std::nullopt;
+    w.change("ko", "en");
+    // Their language may lack a recognizer; mine may not.
+    w.script->engines["ko"] = std::nullopt;
+
+    // One direction unsupported is enough, even with the other installed.
+    w.script->statuses["fr>en"] = TranslationStatus::unsupported;
+    w.change("fr", "en");
+
+    EXPECT_EQ(w.statuses, (Texts{"正在说话、识别或播放，结束后再切换语言", "正在下载语音识别模型，完成后再切换语言",
+                                 "本机无法识别" + nameOf("ko") + "，不能作为「我说」的语言",
+                                 "苹果翻译不支持" + nameOf("fr") + "和" + nameOf("en") + "互译（TR-1）"}));
+    EXPECT_EQ(w.pair(), "zh-Hans>en");
+    EXPECT_EQ(w.storedPair(), "->-");
+    EXPECT_FALSE(w.model->isChangingLanguage.get());
+    EXPECT_EQ(w.model->pendingLanguageChange.get(), std::nullopt);
+
+    // A question that throws ends the change without blocking the next one.
+    w.script->engineError = "E";
+    auto failed = rt::spawn([m = w.model]() -> rt::Async<void> {
+        co_await m->changeLanguages(test::callLanguage("ja"), test::callLanguage("en"), false);
+    });
+    w.world.runtime.runUntilIdle();
+    EXPECT_THROW(failed.result(), DomainError);
+    EXPECT_FALSE(w.model->isChangingLanguage.get());
+    w.script->engineError.reset();
+    w.change("ja", "en");
+    EXPECT_EQ(w.pair(), "ja>en");
+}
+
+TEST(ModelLanguageChange, APairThatNeedsDownloadsOnlyAsksAndListsWhatIsMissingInOrder)
+{
+    LanguageWorld w;
+    w.script->missingModels = {"fr", "ja"};
+    w.script->statuses["ja>fr"] = TranslationStatus::supported;
+    w.change("fr", "ja");
+    ASSERT_TRUE(w.model->pendingLanguageChange.get());
+    const auto& pending = *w.model->pendingLanguageChange.get();
+    EXPECT_EQ(pending.my.id, "fr");
+    EXPECT_EQ(pending.their.id, "ja");
+    EXPECT_EQ(pending.needs, (Texts{nameOf("fr") + "识别模型", nameOf("ja") + "识别模型",
+                                    nameOf("fr") + " ⇄ " + nameOf("ja") + "翻译包"}));
+    EXPECT_EQ(w.pair(), "zh-Hans>en");
+    EXPECT_FALSE(w.model->isChangingLanguage.get());
+    EXPECT_TRUE(w.statuses.empty());
+
+    // Their language without a recognizer needs no model of its own.
+    w.script->engines["ja"] = std::nullopt;
+    w.script->statuses.clear();
+    w.change("fr", "ja");
+    EXPECT_EQ(w.model->pendingLanguageChange.get()->needs, (Texts{nameOf("fr") + "识别模型"}));
+
+    w.model->keepLanguages();
+    EXPECT_EQ(w.model->pendingLanguageChange.get(), std::nullopt);
+    EXPECT_EQ(w.statuses.back(), "没有切换，仍是 我说" + nameOf("zh-Hans") + " → 对方说" + nameOf("en"));
+}
+
+TEST(ModelLanguageChange, AnInstalledPairAppliesAtOnceAndClearsTheOwnSpeechState)
+{
+    LanguageWorld w;
+    w.model->mePartial.set("我");
+    w.model->themPartial.set("hel");
+    w.model->hasDraft.set(true);
+    w.model->draftChinese.set("你好");
+    w.model->draftEnglish.set("Hello");
+    w.model->voiceNotice.set("notice");
+
+    w.change("zh-Hans", "ja");
+    EXPECT_EQ(w.pair(), "zh-Hans>ja");
+    EXPECT_EQ(w.storedPair(), "zh-Hans>ja");
+    EXPECT_EQ(w.model->mePartial.get(), "");
+    EXPECT_EQ(w.model->themPartial.get(), "");
+    EXPECT_FALSE(w.model->hasDraft.get());
+    EXPECT_EQ(w.model->draftChinese.get(), "");
+    EXPECT_EQ(w.model->draftEnglish.get(), "");
+    EXPECT_EQ(w.model->voiceNotice.get(), std::nullopt);
+    EXPECT_EQ(w.statuses, (Texts{"已切换：我说" + nameOf("zh-Hans") + " → 对方说" + nameOf("ja")}));
+    EXPECT_EQ(w.model->languagesBeforeChange.get(), std::nullopt);
+    EXPECT_FALSE(w.model->isChangingLanguage.get());
+    // Listening starts for the new pair.
+    EXPECT_TRUE(w.model->isListening.get());
+    EXPECT_EQ(w.model->listeningLanguageID.get(), "ja");
+}
+
+TEST(ModelLanguageChange, ListeningIsPausedBeforeThePairChangesAndAStartGetsFiveSeconds)
+{
+    {
+        LanguageWorld w;
+        w.world.run([m = w.model] { return m->startListening(); });
+        ASSERT_TRUE(w.model->isListening.get());
+        const rt::Uuid session = w.model->listeningSession.get();
+        std::string seen;
+        auto watch = w.model->theirLanguage.subscribe([&] {
+            seen = w.model->listeningStatus.get() + (w.model->listeningSession.get() != session ? " new" : " old");
+        });
+        w.change("zh-Hans", "de");
+        EXPECT_EQ(seen, "已暂停自动收听 new");
+        ASSERT_EQ(w.world.sessions.size(), 2u);
+        EXPECT_EQ(w.world.sessions.back().locale, test::callLanguage("de").speechLocale);
+    }
+    {
+        // A listening start that hangs holds the change back until t0+5.0 s.
+        LanguageWorld w;
+        w.world.realListener = true;
+        w.model = w.world.make([&](AppModel::Dependencies& d) { test::useScript(d, w.script); });
+        w.refresh();
+        w.world.shapeSession = [](test::FakeRecognitionSession& session) { session.hangStart = true; };
+        rt::spawn([m = w.model]() -> rt::Async<void> { co_await m->startListening(); });
+        w.world.runtime.runUntilIdle();
+        ASSERT_TRUE(w.model->isChangingListening.get());
+        auto change = rt::spawn([m = w.model]() -> rt::Async<void> {
+            co_await m->changeLanguages(test::callLanguage("zh-Hans"), test::callLanguage("de"), false);
+        });
+        w.at(4.9);
+        EXPECT_EQ(w.pair(), "zh-Hans>en");
+        w.at(5.0);
+        EXPECT_EQ(w.pair(), "zh-Hans>de");
+        EXPECT_TRUE(change.isFinished());
+        EXPECT_FALSE(w.model->isChangingLanguage.get());
+
+        // The start ends late, for the old language: listening starts over
+        // in the new one.
+        w.world.shapeSession = nullptr;
+        w.world.sessions.front().session->releaseStart();
+        w.world.runtime.runUntilIdle();
+        EXPECT_TRUE(w.model->isListening.get());
+        EXPECT_EQ(w.model->listeningLanguageID.get(), "de");
+        ASSERT_EQ(w.world.sessions.size(), 2u);
+        EXPECT_EQ(w.world.sessions.back().locale, test::callLanguage("de").speechLocale);
+    }
+}
+
+TEST(ModelLanguageChange, TheAnswerToAPendingChangeIsCheckedAgainstWhatRunsNow)
+{
+    LanguageWorld w;
+    w.script->missingModels = {"ja"};
+    w.change("zh-Hans", "ja");
+    ASSERT_TRUE(w.model->pendingLanguageChange.get());
+
+    // A press began meanwhile.
+    w.model->isHoldingToTalk.set(true);
+    EXPECT_FALSE(w.model->chooseLanguage());
+    EXPECT_EQ(w.model->pendingLanguageChange.get(), std::nullopt);
+    EXPECT_EQ(w.statuses, (Texts{"正在准备其他语言或正在说话，请稍后再选"}));
+    EXPECT_EQ(w.pair(), "zh-Hans>en");
+    w.model->isHoldingToTalk.set(false);
+
+    // Nothing pending: nothing happens.
+    EXPECT_FALSE(w.model->chooseLanguage());
+
+    w.change("zh-Hans", "ja");
+    const rt::TaskHandle<> task = w.model->chooseLanguage();
+    ASSERT_TRUE(task);
+    EXPECT_EQ(w.model->pendingLanguageChange.get(), std::nullopt);
+    w.world.runtime.runUntilIdle();
+    EXPECT_TRUE(task.isFinished());
+    EXPECT_EQ(w.pair(), "zh-Hans>ja");
+    EXPECT_EQ(w.script->downloads, (Texts{"ja " + test::callLanguage("zh-Hans").speechLocale + " "
+                                          + test::callLanguage("ja").speechLocale}));
+    EXPECT_EQ(w.statuses.back(), "语音识别模型已就绪");
+}
+
+TEST(ModelLanguageChange, AFailedDownloadPutsBackThePairFromBeforeTheFirstOpenChange)
+{
+    {
+        LanguageWorld w;
+        w.script->missingModels = {"ja"};
+        w.script->failures["ja"] = "E";
+        w.change("zh-Hans", "ja", true);
+        EXPECT_EQ(w.pair(), "zh-Hans>en");
+        EXPECT_EQ(w.storedPair(), "zh-Hans>en");
+        EXPECT_EQ(w.model->status.get(),
+                  "语音识别模型下载失败，已改回 我说" + nameOf("zh-Hans") + " → 对方说" + nameOf("en"));
+        EXPECT_EQ(w.model->errorMessage.get(), std::nullopt);
+        EXPECT_EQ(w.model->speechDownloadProgress.get(), std::nullopt);
+        EXPECT_EQ(w.model->languagesBeforeChange.get(), std::nullopt);
+        EXPECT_TRUE(w.model->canChangeLanguage());
+    }
+    {
+        // The first change waits for its translation pack; a second change
+        // applies meanwhile and its model download fails.
+        LanguageWorld w;
+        w.world.translator->holdPrepares = true;
+        w.script->setStatus("zh-Hans", "ja", TranslationStatus::supported);
+        w.change("zh-Hans", "ja", true);
+        ASSERT_EQ(w.pair(), "zh-Hans>ja");
+        EXPECT_TRUE(w.model->isDownloadingTranslation.get());
+        EXPECT_FALSE(w.model->isChangingLanguage.get());
+        ASSERT_TRUE(w.model->languagesBeforeChange.get());
+
+        w.script->missingModels = {"de"};
+        w.script->failures["de"] = "E";
+        w.change("zh-Hans", "de", true);
+        EXPECT_EQ(w.pair(), "zh-Hans>en");
+        EXPECT_EQ(w.model->status.get(),
+                  "语音识别模型下载失败，已改回 我说" + nameOf("zh-Hans") + " → 对方说" + nameOf("en"));
+        // The pack of the first change comes back stale and changes nothing.
+        w.world.translator->preparing.front().resume();
+        w.world.runtime.runUntilIdle();
+        EXPECT_EQ(w.pair(), "zh-Hans>en");
+    }
+}
+
+TEST(ModelLanguageChange, ACommitRestartsListeningOnlyWhenItHearsAnotherLanguage)
+{
+    LanguageWorld w;
+    w.world.run([m = w.model] { return m->startListening(); });
+    ASSERT_EQ(w.world.sessions.size(), 1u);
+    w.model->languagesBeforeChange.set(AppModel::LanguagePair{test::callLanguage("fr"), test::callLanguage("de")});
+    w.model->listeningFailed.set(true);
+
+    w.world.run([m = w.model] { return m->finishLanguageChange(); });
+    EXPECT_EQ(w.model->languagesBeforeChange.get(), std::nullopt);
+    EXPECT_FALSE(w.model->listeningFailed.get());
+    EXPECT_EQ(w.world.sessions.size(), 1u);
+    EXPECT_TRUE(w.model->isListening.get());
+
+    w.model->theirLanguage.set(test::callLanguage("ko"));
+    w.world.run([m = w.model] { return m->finishLanguageChange(); });
+    ASSERT_EQ(w.world.sessions.size(), 2u);
+    EXPECT_EQ(w.world.sessions.back().locale, test::callLanguage("ko").speechLocale);
+    EXPECT_EQ(w.model->listeningLanguageID.get(), "ko");
+
+    // Not ready yet: the change stays open.
+    w.model->languagesBeforeChange.set(AppModel::LanguagePair{test::callLanguage("fr"), test::callLanguage("de")});
+    w.model->translationReady.set(false);
+    w.world.run([m = w.model] { return m->finishLanguageChange(); });
+    EXPECT_TRUE(w.model->languagesBeforeChange.get());
+}
+
+} // namespace
+} // namespace parlaro

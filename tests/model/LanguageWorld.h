@@ -1,0 +1,53 @@
+#pragma once
+
+#include "LanguageScript.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace parlaro::test {
+
+// A model over scripted language services whose readiness has been read
+// once, collecting every status text it shows. It starts with the pair the
+// settings give: I speak Simplified Chinese, they speak English.
+struct LanguageWorld {
+    ModelWorld world;
+    std::shared_ptr<LanguageScript> script = std::make_shared<LanguageScript>();
+    std::shared_ptr<AppModel> model;
+    std::vector<std::string> statuses;
+    rt::Subscription statusWatch;
+    rt::Instant t0 = world.runtime.clock().now();
+
+    LanguageWorld()
+    {
+        model = world.make([this](AppModel::Dependencies& d) { useScript(d, script); });
+        refresh();
+        statusWatch = model->status.subscribe([this] { statuses.push_back(model->status.get()); });
+    }
+    void refresh()
+    {
+        world.run([m = model] { return m->refreshLanguageReadiness(); });
+    }
+    void change(const std::string& my, const std::string& their, bool confirmed = false)
+    {
+        world.run([m = model, my, their, confirmed] {
+            return m->changeLanguages(callLanguage(my), callLanguage(their), confirmed);
+        });
+    }
+    std::string pair() const { return model->myLanguage.get().id + ">" + model->theirLanguage.get().id; }
+    std::string storedPair() const
+    {
+        const auto& defaults = world.platform.defaults;
+        return defaults.get<std::string>("myLanguage").value_or("-") + ">"
+            + defaults.get<std::string>("theirLanguage").value_or("-");
+    }
+    void at(double seconds) { world.runtime.clock().advanceTo(t0 + seconds); }
+};
+
+inline std::string nameOf(const std::string& id)
+{
+    return callLanguage(id).displayName();
+}
+
+} // namespace parlaro::test

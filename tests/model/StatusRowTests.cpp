@@ -1,0 +1,146 @@
+#include "LanguageScript.h"
+
+#include <gtest/gtest.h>
+
+namespace parlaro {
+namespace {
+
+using test::ModelWorld;
+
+// Everything ready: the driver (reporting 1.0, as its carried copy does), a
+// voice for the other party, both models and both translation directions.
+struct RowsWorld {
+    ModelWorld world;
+    std::optional<std::string> carried = "1.0";
+    std::shared_ptr<AppModel> model;
+
+    RowsWorld()
+    {
+        world.addVirtualDriver();
+        world.voices["en"] = {{.id = "en-voice", .label = "en-voice", .quality = 2, .name = "en-voice",
+                               .language = "en-US"}};
+        model = world.make([this](AppModel::Dependencies& d) {
+            d.driverVersionCheck = []() -> std::optional<std::string> { return "1.0"; };
+            d.bundledDriverVersion = [this] { return carried; };
+        });
+        model->refreshDevices();
+        model->checkDriverUpdate();
+        world.run([m = model] { return m->refreshLanguageReadiness(); });
+        model->refreshVoices();
+    }
+    ModuleReport row(ModuleID id) const
+    {
+        for (const ModuleReport& report : model->diagnosticRows())
+            if (report.module == id)
+                return report;
+        return {};
+    }
+};
+
+std::string nameOf(const std::string& id)
+{
+    return test::callLanguage(id).displayName();
+}
+
+TEST(ModelStatusRows, AllReadyGivesFiveReadyRowsInModuleOrder)
+{
+    RowsWorld w;
+    EXPECT_EQ(w.model->diagnosticRows(),
+              (std::vector<ModuleReport>{
+                  {ModuleID::translation, "test translation", ModuleState::ready()},
+                  {ModuleID::recognition, "SpeechTranscriber · macOS 26", ModuleState::ready()},
+                  {ModuleID::speech, "AVSpeechSynthesizer", ModuleState::ready()},
+                  {ModuleID::callAudio, "Core Audio process tap", ModuleState::ready()},
+                  {ModuleID::virtualMic, "驱动 v1.0", ModuleState::ready()},
+              }));
+}
+
+TEST(ModelStatusRows, TranslationRecognitionAndSpeechSayWhatIsMissing)
+{
+    RowsWorld w;
+    const std::string pair = nameOf("en") + " ⇄ " + nameOf("zh-Hans");
+    w.model->translationReady.set(false);
+    EXPECT_EQ(w.row(ModuleID::translation).state, ModuleState::needsDownload(pair + "翻译包"));
+    w.model->theirMenu.set({{"en", LanguageReadiness{SpeechEngine::speech, true, false, false}}});
+    EXPECT_EQ(w.row(ModuleID::translation).state, ModuleState::unsupported("苹果翻译不支持" + pair));
+
+    w.model->theirSpeechReady.set(false);
+    EXPECT_EQ(w.row(ModuleID::recognition).state, ModuleState::needsDownload("语音识别模型"));
+    w.model->theirEngine.set(std::nullopt);
+    EXPECT_EQ(w.row(ModuleID::recognition).state, ModuleState::unsupported("本机无法识别" + nameOf("en")));
+
+    // Without a recognizer for my language the row fails, naming the
+    // engine of theirs; with neither it names none.
+    w.model->theirEngine.set(SpeechEngine::dictation);
+    w.model->myEngine.set(std::nullopt);
+    EXPECT_EQ(w.row(ModuleID::recognition),
+              (ModuleReport{ModuleID::recognition, "DictationTranscriber · macOS 26",
+                            ModuleState::failed("SR-1", "本机无法识别" + nameOf("zh-Hans"))}));
+    w.model->theirEngine.set(std::nullopt);
+    EXPECT_EQ(w.row(ModuleID::recognition).adapter, "—");
+
+    w.model->targetVoices.set({});
+    EXPECT_EQ(w.row(ModuleID::speech).state, ModuleState::failed("TTS-1", "没有" + nameOf("en") + "音色"));
+}
+
+TEST(ModelStatusRows, AListeningFailureGoesToTheRowItsCodeNames)
+{
+    RowsWorld w;
+    w.model->listeningFailed.set(true);
+    w.model->listeningError.set("识别出错（SR-5）");
+    EXPECT_EQ(w.row(ModuleID::recognition).state, ModuleState::failed("SR-5", "识别出错（SR-5）"));
+    EXPECT_EQ(w.row(ModuleID::callAudio).state, ModuleState::ready());
+    // The recognition prefix with no valid code still counts as recognition.
+    w.model->listeningError.set("识别出错（SR-x）");
+    EXPECT_EQ(w.row(ModuleID::recognition).state, ModuleState::failed("SR-5", "识别出错（SR-x）"));
+
+    w.model->listeningError.set("无法开始收听（CAP-2）");
+    EXPECT_EQ(w.row(ModuleID::recognition).state, ModuleState::ready());
+    EXPECT_EQ(w.row(ModuleID::callAudio).state, ModuleState::failed("CAP-2", "无法开始收听（CAP-2）"));
+    w.model->listeningError.set("设备出错");
+    EXPECT_EQ(w.row(ModuleID::callAudio).state, ModuleState::failed("CAP-3", "设备出错"));
+    w.model->listeningError.set(std::nullopt);
+    w.model->listeningStatus.set("收听未开启 · 请检查后重试");
+    EXPECT_EQ(w.row(ModuleID::callAudio).state, ModuleState::failed("CAP-3", "收听未开启 · 请检查后重试"));
+
+    w.model->audioCaptureMissing.set(true);
+    EXPECT_EQ(w.row(ModuleID::callAudio).state, ModuleState::needsPermission("系统录音（CAP-1）"));
+}
+
+TEST(ModelStatusRows, TheDriverRowTellsMissingOutdatedAndNotYetLoaded)
+{
+    RowsWorld w;
+    w.model->virtualMicNeedsUpdate.set(true);
+    EXPECT_EQ(w.row(ModuleID::virtualMic).state, ModuleState::failed("VM-2", "需要更新驱动"));
+    w.model->virtualMicNeedsUpdate.set(false);
+
+    w.carried = "1.1";
+    EXPECT_EQ(w.row(ModuleID::virtualMic).state,
+              ModuleState::failed("VM-3", "驱动已更新，系统仍在使用旧版本，请重启电脑"));
+    w.model->loadedDriverVersion.set(std::nullopt);
+    EXPECT_EQ(w.row(ModuleID::virtualMic),
+              (ModuleReport{ModuleID::virtualMic, "驱动",
+                            ModuleState::failed("VM-3", "驱动已更新，系统仍在使用旧版本，请重启电脑")}));
+    // A carried copy of unknown version judges nothing.
+    w.carried.reset();
+    EXPECT_EQ(w.row(ModuleID::virtualMic).state, ModuleState::ready());
+
+    w.world.audio.removeObject(50);
+    w.model->refreshDevices();
+    EXPECT_EQ(w.row(ModuleID::virtualMic).state, ModuleState::failed("VM-1", "未安装 wenmora 音频设备"));
+}
+
+TEST(ModelStatusRows, OnlyATrailingBracketedAsciiCodeIsACode)
+{
+    const auto split = [](const std::optional<std::string>& text) { return AppModel::splitMessageCode(text); };
+    EXPECT_EQ(split("文本（SR-5）"), "SR-5");
+    EXPECT_EQ(split("（TR-1）后来（VM-12）"), "VM-12");
+    EXPECT_EQ(split("先（VM-7）后（坏）"), std::nullopt);
+    EXPECT_EQ(split(std::nullopt), std::nullopt);
+    for (const char* text : {"文本（sr-5）", "文本（SR-）", "文本（SR）", "文本（-5）", "文本（SR-５）", "文本（SR-5",
+                             "文本SR-5）", "文本）SR-5（", "文本(SR-5)", "文本（SR 5）", "文本（SR-5a）", "文本（ＳR-5）"})
+        EXPECT_EQ(split(std::string(text)), std::nullopt) << text;
+}
+
+} // namespace
+} // namespace parlaro
