@@ -14,10 +14,10 @@ constexpr const char* generalFailure = "暂时无法检查更新，请稍后重�
 
 std::shared_ptr<UpdateModel> UpdateModel::make(AppInfo info, HttpGet get)
 {
-    return std::make_shared<UpdateModel>(std::move(info), std::move(get));
+    return std::make_shared<UpdateModel>(Passkey(), std::move(info), std::move(get));
 }
 
-UpdateModel::UpdateModel(AppInfo info, HttpGet get) : info_(std::move(info)), get_(std::move(get)) {}
+UpdateModel::UpdateModel(Passkey, AppInfo info, HttpGet get) : info_(std::move(info)), get_(std::move(get)) {}
 
 void UpdateModel::check()
 {

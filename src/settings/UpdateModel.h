@@ -29,8 +29,13 @@ public:
         bool operator==(const Phase&) const = default;
     };
 
+    // A check's task holds the model weakly, so it is only made shared.
+    class Passkey {
+        friend class UpdateModel;
+        Passkey() = default;
+    };
     static std::shared_ptr<UpdateModel> make(AppInfo info, HttpGet get);
-    UpdateModel(AppInfo info, HttpGet get);
+    UpdateModel(Passkey, AppInfo info, HttpGet get);
 
     rt::Observable<Phase> phase{Phase::idle(), changes()};
     bool isConfigured() const { return info_.updatesEnabled && !info_.updateOrigin.empty(); }

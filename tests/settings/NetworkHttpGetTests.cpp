@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QNetworkAccessManager>
+#include <QNetworkProxy>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -67,6 +68,7 @@ void waitWhileChecking(test::UiWorld& world, UpdateModel& model)
 }
 
 struct Check {
+    Check() { manager.setProxy(QNetworkProxy::NoProxy); }
     test::UiWorld world;
     QNetworkAccessManager manager;
 

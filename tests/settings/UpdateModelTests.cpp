@@ -152,3 +152,13 @@ TEST(UpdateModel, AFailureKeepsTheLanguageItHappenedIn)
     InterfaceLanguage::set("zh-Hans");
     EXPECT_EQ(model->statusText(), "Try later.");
 }
+
+TEST(AppInfo, TheDefaultBuildHasAVersionAndNoUpdateCheck)
+{
+    test::UiWorld world;
+    const AppInfo info = AppInfo::compiledIn();
+    EXPECT_TRUE(versionIsValid(info.version)) << info.version;
+    EXPECT_FALSE(info.updatesEnabled);
+    FakeServer server;
+    EXPECT_EQ(UpdateModel::make(info, server.get())->statusText(), "更新服务尚未开放。");
+}
