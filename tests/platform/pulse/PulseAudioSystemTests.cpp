@@ -1,6 +1,7 @@
 #include "PulseTestServer.h"
 
 #include "platform/linux/pulse/PulseAudioSystem.h"
+#include "platform/linux/pulse/PulseVirtualMicHost.h"
 #include "platform/linux/pulse/VirtualMicModules.h"
 #include "runtime/Error.h"
 
@@ -212,6 +213,9 @@ TEST_F(PulseAudioSystemTest, WithoutServerItStartsDisconnectedAndRefusesWork)
         EXPECT_EQ(tap, 0u);
         EXPECT_EQ(AudioStatuses::serverUnavailable, 561214070);
         EXPECT_EQ(system.ensureVirtualMic(), std::optional<std::string>("Connection refused"));
+        PulseVirtualMicHost host(system);
+        EXPECT_EQ(host.state(), VirtualMicHost::State::missing);
+        EXPECT_EQ(host.ensure(), std::optional<std::string>("Connection refused"));
     }
 }
 
@@ -257,8 +261,11 @@ TEST_F(PulseAudioSystemTest, EnsureLoadsOnceAndReloadsOnlyOurModulesOnAnotherHas
                   after.substr(0, after.find("sink_name=test_speakers")));
     }
     EXPECT_TRUE(waitUntil([&] { return first.virtualMicNeedsUpdate(); }));
-    EXPECT_EQ(first.ensureVirtualMic(), std::nullopt);
+    PulseVirtualMicHost host(first);
+    EXPECT_EQ(host.state(), VirtualMicHost::State::stale);
+    EXPECT_EQ(host.ensure(), std::nullopt);
     EXPECT_FALSE(first.virtualMicNeedsUpdate());
+    EXPECT_EQ(host.state(), VirtualMicHost::State::current);
     EXPECT_EQ(number(first, audioSystemObject, {"dOut"_fcc}), deviceWithUID(first, "test_speakers"));
 }
 

@@ -1277,6 +1277,15 @@ bool PulseAudioSystem::virtualMicNeedsUpdate() const
     return false;
 }
 
+bool PulseAudioSystem::virtualMicLoaded() const
+{
+    std::lock_guard lock(mirrorMutex_);
+    for (const auto& module : virtualMicModules(options_.driverHash))
+        if (!ourObject(state_, module))
+            return false;
+    return true;
+}
+
 namespace {
 
 void writeSilence(pa_stream* stream, std::size_t bytes, void*)

@@ -92,6 +92,8 @@ public:
     // The loaded modules carry another hash than this build's. False when
     // they are not loaded at all: that is a missing installation.
     bool virtualMicNeedsUpdate() const;
+    // Every module of the virtual microphone is loaded, whatever its hash.
+    bool virtualMicLoaded() const;
 
 private:
     struct Registration;
