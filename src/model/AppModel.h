@@ -206,7 +206,7 @@ public:
         std::function<bool()> driverUpdateCheck;
         std::function<std::optional<std::string>()> driverVersionCheck;
         // Runs the install command; a refused prompt throws
-        // VirtualMicInstaller::Failure::cancelled().
+        // VirtualMicInstallerFailure::cancelled().
         std::function<rt::Async<void>(std::string command)> runAsAdmin;
         std::function<std::string(const std::string& source)> installScript;
         // Where the driver copy the program carries is; none without one.

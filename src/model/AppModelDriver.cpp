@@ -24,8 +24,8 @@ bool isCancelledPrompt(const std::exception_ptr& error)
 {
     try {
         std::rethrow_exception(error);
-    } catch (const VirtualMicInstaller::Failure& failure) {
-        return failure.kind() == VirtualMicInstaller::Failure::Kind::cancelled;
+    } catch (const VirtualMicInstallerFailure& failure) {
+        return failure.kind() == VirtualMicInstallerFailure::Kind::cancelled;
     } catch (...) {
         return false;
     }

@@ -56,10 +56,10 @@ AppModel::DeviceRates deviceRates(std::shared_ptr<ReaderDetecting> detector)
 rt::Async<void> ensureVirtualDevices(std::function<std::optional<std::string>()> ensure)
 {
     if (!ensure)
-        throw VirtualMicInstaller::Failure::failed({});
+        throw VirtualMicInstallerFailure::failed({});
     const std::optional<std::string> failure = co_await rt::runInBackground(std::move(ensure));
     if (failure)
-        throw VirtualMicInstaller::Failure::failed(*failure);
+        throw VirtualMicInstallerFailure::failed(*failure);
 }
 
 } // namespace
@@ -186,7 +186,7 @@ void usePlaceholderInstaller(AppModel::Dependencies& d)
     d.driverUpdateCheck = [] { return false; };
     d.installScript = [](const std::string&) { return std::string(); };
     d.runAsAdmin = [](std::string) -> rt::Async<void> {
-        throw VirtualMicInstaller::Failure::failed(localized("无法安装虚拟音频设备"));
+        throw VirtualMicInstallerFailure::failed(localized("无法安装虚拟音频设备"));
         co_return;
     };
     d.bundledDriverURL = std::nullopt;

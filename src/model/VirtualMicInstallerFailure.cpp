@@ -2,13 +2,13 @@
 
 #include "speech/Localization.h"
 
-namespace parlaro::VirtualMicInstaller {
+namespace parlaro {
 
-std::string Failure::errorDescription() const
+std::string VirtualMicInstallerFailure::errorDescription() const
 {
     if (kind_ == Kind::cancelled)
         return localized("已取消");
     return text_.empty() ? localized("系统没有完成操作") : text_;
 }
 
-} // namespace parlaro::VirtualMicInstaller
+} // namespace parlaro

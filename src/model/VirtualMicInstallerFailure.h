@@ -4,18 +4,22 @@
 
 #include <string>
 
-namespace parlaro::VirtualMicInstaller {
+namespace parlaro {
 
 // Why the install command did not install the driver: the user turned the
 // administrator prompt down, or the command itself failed with the text it
 // left (possibly empty). The model tells the two apart; where no prompt
-// exists, only `failed` is ever thrown.
-class Failure : public Error {
+// exists, only `failed` is ever thrown. The installer of the settings layer
+// throws it as its VirtualMicInstaller::Failure.
+class VirtualMicInstallerFailure : public Error {
 public:
     enum class Kind { failed, cancelled };
 
-    static Failure failed(std::string text) { return Failure(Kind::failed, std::move(text)); }
-    static Failure cancelled() { return Failure(Kind::cancelled, {}); }
+    static VirtualMicInstallerFailure failed(std::string text)
+    {
+        return VirtualMicInstallerFailure(Kind::failed, std::move(text));
+    }
+    static VirtualMicInstallerFailure cancelled() { return VirtualMicInstallerFailure(Kind::cancelled, {}); }
 
     Kind kind() const { return kind_; }
     const std::string& text() const { return text_; }
@@ -26,16 +30,16 @@ public:
     std::string localizedDescription() const override { return errorDescription(); }
 
     // Two cancels are equal; two failures when their texts are.
-    bool operator==(const Failure& other) const
+    bool operator==(const VirtualMicInstallerFailure& other) const
     {
         return kind_ == other.kind_ && (kind_ == Kind::cancelled || text_ == other.text_);
     }
 
 private:
-    Failure(Kind kind, std::string text) : kind_(kind), text_(std::move(text)) {}
+    VirtualMicInstallerFailure(Kind kind, std::string text) : kind_(kind), text_(std::move(text)) {}
 
     Kind kind_;
     std::string text_;
 };
 
-} // namespace parlaro::VirtualMicInstaller
+} // namespace parlaro

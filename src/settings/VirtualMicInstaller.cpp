@@ -1,16 +1,9 @@
 #include "settings/VirtualMicInstaller.h"
 
 #include "runtime/Background.h"
-#include "speech/Localization.h"
+#include "model/ModelDependencies.h"
 
 namespace parlaro::settings {
-
-std::string VirtualMicInstaller::Failure::errorDescription() const
-{
-    if (kind_ == Kind::cancelled)
-        return localized("已取消");
-    return text_.empty() ? localized("系统没有完成操作") : text_;
-}
 
 rt::Async<void> VirtualMicInstaller::install()
 {
@@ -22,15 +15,12 @@ rt::Async<void> VirtualMicInstaller::install()
 void VirtualMicInstaller::useIn(AppModel::Dependencies& d) const
 {
     auto host = host_;
-    d.driverUpdateCheck = [host] { return host->state() == VirtualMicHost::State::stale; };
-    // The model names the step by the resource it would install from; here
-    // the modules are the resource, so the step is always the same.
-    d.installScript = [](const std::string&) { return std::string("ensure virtual microphone"); };
-    d.runAsAdmin = [host](std::string) -> rt::Async<void> {
-        co_await VirtualMicInstaller(host).install();
-    };
-    if (!d.bundledDriverURL)
-        d.bundledDriverURL = "virtual-microphone-modules";
+    // Where the model would name the driver copy it installs from, the
+    // modules are the resource, so the step is always the same.
+    useVirtualDeviceSetup(d, {.ensure = [host] { return host->ensure(); },
+                              .needsUpdate = [host] { return host->state() == VirtualMicHost::State::stale; },
+                              .source = d.bundledDriverURL.value_or("virtual-microphone-modules"),
+                              .version = std::nullopt});
 }
 
 } // namespace parlaro::settings

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "model/AppModel.h"
+#include "model/VirtualMicInstallerFailure.h"
 #include "platform/VirtualMicHost.h"
 #include "runtime/Task.h"
 
-#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,29 +16,10 @@ namespace parlaro::settings {
 // and no password to ask for.
 class VirtualMicInstaller {
 public:
-    // Why an installation did not end well. A cancelled prompt cannot happen
-    // here, but the model tells it apart, so it stays.
-    class Failure final : public std::exception {
-    public:
-        enum class Kind { failed, cancelled };
-        static Failure failed(std::string text) { return Failure(Kind::failed, std::move(text)); }
-        static Failure cancelled() { return Failure(Kind::cancelled, {}); }
-
-        Kind kind() const { return kind_; }
-        const std::string& text() const { return text_; }
-        // The server's words as they are; a generic line when it said nothing.
-        std::string errorDescription() const;
-        const char* what() const noexcept override { return text_.c_str(); }
-        bool operator==(const Failure& other) const
-        {
-            return kind_ == other.kind_ && (kind_ == Kind::cancelled || text_ == other.text_);
-        }
-
-    private:
-        Failure(Kind kind, std::string text) : kind_(kind), text_(std::move(text)) {}
-        Kind kind_;
-        std::string text_;
-    };
+    // Why an installation did not end well: the model's own failure type,
+    // so its install flow tells the server's refusal apart. A cancelled
+    // prompt cannot happen here.
+    using Failure = VirtualMicInstallerFailure;
 
     explicit VirtualMicInstaller(std::shared_ptr<VirtualMicHost> host) : host_(std::move(host)) {}
 
@@ -52,7 +33,7 @@ public:
     rt::Async<void> install();
 
     // Hands the model its driver closures: the update check, and an install
-    // that runs install() whatever command the model names.
+    // that loads the modules whatever command the model names.
     void useIn(AppModel::Dependencies& dependencies) const;
 
 private:

@@ -9,7 +9,7 @@ namespace parlaro {
 namespace {
 
 using test::ModelWorld;
-using Failure = VirtualMicInstaller::Failure;
+using Failure = VirtualMicInstallerFailure;
 
 // The privileged command runner: notes each command, may wait for the test,
 // then fails as told or returns.
