@@ -68,6 +68,12 @@ TEST(EvdevKeyDecoder, CombinationFiresOnlyWithExactlyItsModifiersAndIgnoresRepea
                          key(KEY_SPACE, 0), key(KEY_LEFTALT, 0)});
     EXPECT_TRUE(out.empty());
 
+    // Keys held when reading stopped do not count once it starts again.
+    play(decoder, {key(KEY_LEFTCTRL, 1)});
+    decoder.forgetKeys();
+    out = play(decoder, {key(KEY_LEFTALT, 1), key(KEY_SPACE, 1), key(KEY_SPACE, 0), key(KEY_LEFTALT, 0)});
+    EXPECT_EQ(out, (std::vector<Output>{hotKey(true), hotKey(false)}));
+
     decoder.setCombination(std::nullopt);
     EXPECT_FALSE(decoder.listening());
     EXPECT_TRUE(play(decoder, {key(KEY_LEFTALT, 1), key(KEY_SPACE, 1), key(KEY_SPACE, 0)}).empty());

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <functional>
 
 namespace parlaro::sys {
 namespace {
@@ -135,7 +136,7 @@ void EvdevGlobalKeys::updateReader()
     bool wanted = decoder_.listening();
     if (wanted && !reader_.joinable()) {
         stopping_ = false;
-        reader_ = std::thread([this] { read(); });
+        reader_ = std::thread([this, generation = readerGeneration_] { read(generation); });
     } else if (!wanted && reader_.joinable()) {
         stopping_ = true;
         std::uint64_t one = 1;
@@ -143,6 +144,8 @@ void EvdevGlobalKeys::updateReader()
         reader_.join();
         std::uint64_t count = 0;
         [[maybe_unused]] auto drained = ::read(wakeFd_, &count, sizeof count);
+        ++readerGeneration_;
+        decoder_.forgetKeys();
     }
 }
 
@@ -173,7 +176,7 @@ void EvdevGlobalKeys::deliver(const std::vector<EvdevKeyDecoder::Output>& output
     }
 }
 
-void EvdevGlobalKeys::read()
+void EvdevGlobalKeys::read(std::uint64_t generation)
 {
     std::vector<Device> devices;
     int nextId = 0;
@@ -182,9 +185,9 @@ void EvdevGlobalKeys::read()
         inotify_add_watch(notify, folder_.c_str(), IN_CREATE | IN_ATTRIB);
     rescan(devices, nextId);
     std::weak_ptr<EvdevGlobalKeys*> weak = self_;
-    auto post = [weak](std::function<void(EvdevGlobalKeys&)> job) {
-        rt::mainExecutor().post([weak, job = std::move(job)] {
-            if (auto self = weak.lock(); self && *self)
+    auto post = [weak, generation](std::function<void(EvdevGlobalKeys&)> job) {
+        rt::mainExecutor().post([weak, generation, job = std::move(job)] {
+            if (auto self = weak.lock(); self && *self && (*self)->readerGeneration_ == generation)
                 job(**self);
         });
     };

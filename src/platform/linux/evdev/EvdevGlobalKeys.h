@@ -44,7 +44,7 @@ private:
     };
 
     void updateReader();
-    void read();
+    void read(std::uint64_t generation);
     void rescan(std::vector<Device>& devices, int& nextId) const;
     void deliver(const std::vector<EvdevKeyDecoder::Output>& outputs);
 
@@ -53,6 +53,9 @@ private:
     Handlers handlers_;
     EvdevKeyDecoder decoder_;
     std::shared_ptr<EvdevGlobalKeys*> self_;
+    // Bumped each time the reader stops, so events it posted before that
+    // are dropped instead of marking keys held that nobody will release.
+    std::uint64_t readerGeneration_ = 0;
 
     int wakeFd_ = -1;
     std::atomic<bool> stopping_{false};

@@ -111,6 +111,13 @@ std::vector<EvdevKeyDecoder::Output> EvdevKeyDecoder::feed(int device, std::uint
     return out;
 }
 
+void EvdevKeyDecoder::forgetKeys()
+{
+    held_.clear();
+    combinationDown_ = false;
+    combinationDevice_ = -1;
+}
+
 std::vector<EvdevKeyDecoder::Output> EvdevKeyDecoder::deviceLost(int device)
 {
     std::vector<Output> out;

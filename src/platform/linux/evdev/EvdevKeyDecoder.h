@@ -37,6 +37,9 @@ public:
     // in progress is reported as interrupted.
     std::vector<Output> deviceLost(int device);
 
+    // Reading stopped: what was held then is unknown from now on.
+    void forgetKeys();
+
     static bool isModifier(std::uint16_t evdevKey);
 
 private:
