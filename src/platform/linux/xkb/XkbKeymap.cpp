@@ -23,6 +23,15 @@ std::unique_ptr<XkbKeymap> XkbKeymap::fromDefaults()
     return std::make_unique<XkbKeymap>(context, keymap);
 }
 
+std::unique_ptr<XkbKeymap> XkbKeymap::fromLayout(const std::string& layout)
+{
+    xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES);
+    xkb_rule_names names{};
+    names.layout = layout.c_str();
+    xkb_keymap* keymap = context ? xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS) : nullptr;
+    return std::make_unique<XkbKeymap>(context, keymap);
+}
+
 std::uint32_t XkbKeymap::firstSymbol(std::uint32_t xKeycode) const
 {
     if (!keymap_)

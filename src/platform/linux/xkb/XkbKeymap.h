@@ -21,6 +21,8 @@ public:
 
     // The layout the environment names (XKB_DEFAULT_*), else the built-in default.
     static std::unique_ptr<XkbKeymap> fromDefaults();
+    // A named layout ("us", "de") on the standard rules and model.
+    static std::unique_ptr<XkbKeymap> fromLayout(const std::string& layout);
 
     bool valid() const { return keymap_ != nullptr; }
     // The upper-case character of the stored key code on the first level;
