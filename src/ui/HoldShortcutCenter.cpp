@@ -80,11 +80,11 @@ HoldShortcutCenter::Status HoldShortcutCenter::activate(const std::optional<Hold
             if (conflictsWithSystemShortcut(combo.keyCode, combo.modifiers)) {
                 next = Status::taken;
             } else if (keys_.registerCombination(combo.keyCode, combo.modifiers)) {
-                // A backend that cannot read keys at all refuses too; telling
-                // that apart from a grab held elsewhere lets the user act.
                 hotKey_ = true;
                 next = Status::active;
             } else {
+                // A backend that cannot read keys at all refuses too; telling
+                // that apart from a grab held elsewhere lets the user act.
                 next = keys_.listenAccess() ? Status::taken : Status::needsPermission;
             }
         }

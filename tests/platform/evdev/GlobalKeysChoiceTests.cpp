@@ -1,4 +1,5 @@
 #include "platform/linux/keys/GlobalKeysChoice.h"
+#include "runtime/Log.h"
 
 #include <gtest/gtest.h>
 
@@ -36,7 +37,9 @@ TEST(GlobalKeysChoice, X11OnlyOutsideWaylandWithADisplay)
 
 TEST(GlobalKeysChoice, NoReachableBackendRefusesEverything)
 {
+    rt::LogCapture log;
     auto keys = sys::makeGlobalKeys(environment({{"XDG_SESSION_TYPE", "tty"}}));
+    EXPECT_EQ(log.messages(), (std::vector<std::string>{"Global hold shortcut: none"}));
     EXPECT_FALSE(keys->listenAccess());
     EXPECT_FALSE(keys->registerCombination(49, 0x800));
     EXPECT_FALSE(keys->startModifierWatch());
