@@ -201,5 +201,22 @@ TEST_F(X11GlobalKeys, KeyNamesComeFromTheServersLayout)
     EXPECT_EQ(HoldShortcut::keyName(50), "`");
     EXPECT_EQ(HoldShortcut::keyName(49), "Space");
     EXPECT_EQ(HoldShortcut::keyName(52), "#52");
+
+    // A layout switched while running is followed.
+    if (std::system("command -v setxkbmap >/dev/null") != 0) {
+        HoldShortcut::useKeyboard(nullptr);
+        GTEST_SKIP() << "setxkbmap is not installed, so a layout change is not tried";
+    }
+    auto setLayout = [&](const char* layout) {
+        std::string command = "setxkbmap -display " + display + " " + layout;
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    };
+    setLayout("de");
+    pumpUntil([] { return HoldShortcut::keyName(6) == "Y"; });
+    EXPECT_EQ(HoldShortcut::keyName(6), "Y");
+    EXPECT_EQ(HoldShortcut::keyName(41), "Ö");
+    setLayout("us");
+    pumpUntil([] { return HoldShortcut::keyName(6) == "Z"; });
+    EXPECT_EQ(HoldShortcut::keyName(6), "Z");
     HoldShortcut::useKeyboard(nullptr);
 }

@@ -130,6 +130,20 @@ void X11GlobalKeys::setUpExtensions()
         std::free(version);
     }
 
+    // Key names follow the layout: the server says when its keymap changes.
+    const xcb_query_extension_reply_t* xkbExtension = xcb_get_extension_data(connection_, &xcb_xkb_id);
+    if (xkbExtension && xkbExtension->present) {
+        xkbFirstEvent_ = xkbExtension->first_event;
+        std::uint16_t events = XCB_XKB_EVENT_TYPE_NEW_KEYBOARD_NOTIFY | XCB_XKB_EVENT_TYPE_MAP_NOTIFY;
+        std::uint16_t parts = XCB_XKB_MAP_PART_KEY_TYPES | XCB_XKB_MAP_PART_KEY_SYMS | XCB_XKB_MAP_PART_MODIFIER_MAP;
+        xkbEvents_ = checked(connection_, xcb_xkb_select_events_checked(connection_, XCB_XKB_ID_USE_CORE_KBD, events,
+                                                                        0, events, parts, parts, nullptr));
+    }
+    loadKeymap();
+}
+
+void X11GlobalKeys::loadKeymap()
+{
     xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
     xkb_keymap* keymap = nullptr;
     if (context
@@ -144,7 +158,8 @@ void X11GlobalKeys::setUpExtensions()
     } else {
         if (context)
             xkb_context_unref(context);
-        keymap_ = XkbKeymap::fromDefaults();
+        if (!keymap_)
+            keymap_ = XkbKeymap::fromDefaults();
     }
 }
 
@@ -281,6 +296,12 @@ void X11GlobalKeys::readEvents()
                 known = raw->event_type == XCB_INPUT_RAW_KEY_PRESS || raw->event_type == XCB_INPUT_RAW_KEY_RELEASE;
                 kind = raw->event_type == XCB_INPUT_RAW_KEY_PRESS ? Raw::rawPress : Raw::rawRelease;
                 keycode = raw->detail;
+            } else if (xkbEvents_ && type == xkbFirstEvent_) {
+                // XKB events share one code; the second byte tells them apart.
+                std::uint8_t xkbType = reinterpret_cast<std::uint8_t*>(event)[1];
+                known = (xkbType == XCB_XKB_NEW_KEYBOARD_NOTIFY || xkbType == XCB_XKB_MAP_NOTIFY)
+                    && !keymapReloadPosted_.exchange(true);
+                kind = Raw::keymapChanged;
             } else {
                 known = false;
             }
@@ -306,6 +327,12 @@ void X11GlobalKeys::readEvents()
 
 void X11GlobalKeys::deliver(Raw kind, std::uint32_t xKeycode)
 {
+    if (kind == Raw::keymapChanged) {
+        keymapReloadPosted_ = false;
+        loadKeymap();
+        wakeReader();
+        return;
+    }
     if (kind == Raw::corePress || kind == Raw::coreRelease) {
         if (grabbedKeycode_ && *grabbedKeycode_ == xKeycode && handlers_.hotKey)
             handlers_.hotKey(kind == Raw::corePress);

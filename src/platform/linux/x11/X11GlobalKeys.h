@@ -43,7 +43,7 @@ public:
     bool hasDetectableAutorepeat() const { return detectableAutorepeat_; }
 
 private:
-    enum class Raw : std::uint8_t { corePress, coreRelease, rawPress, rawRelease };
+    enum class Raw : std::uint8_t { corePress, coreRelease, rawPress, rawRelease, keymapChanged };
 
     X11GlobalKeys(xcb_connection_t* connection, int screen);
     void setUpExtensions();
@@ -52,10 +52,15 @@ private:
     void deliver(Raw kind, std::uint32_t xKeycode);
     bool selectRawKeys(bool on);
     void ungrab(std::uint8_t keycode, std::uint16_t mask, int variants);
+    void loadKeymap();
 
     xcb_connection_t* connection_;
     std::uint32_t root_ = 0;
     std::uint8_t xinputOpcode_ = 0;
+    std::uint8_t xkbFirstEvent_ = 0;
+    bool xkbEvents_ = false;
+    // Set by the reader when a keymap reload is on its way to the main executor.
+    std::atomic<bool> keymapReloadPosted_{false};
     bool rawKeys_ = false;
     bool detectableAutorepeat_ = false;
     bool rawSelected_ = false;
