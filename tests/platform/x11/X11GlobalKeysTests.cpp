@@ -1,0 +1,222 @@
+#include "platform/linux/x11/X11GlobalKeys.h"
+#include "runtime/ManualRuntime.h"
+#include "ui/HoldShortcut.h"
+#include "ui/HoldShortcutCenter.h"
+
+#include <gtest/gtest.h>
+#include <xcb/xcb.h>
+#include <xcb/xtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <thread>
+
+using namespace parlaro;
+using namespace std::chrono_literals;
+using ui::HoldShortcut;
+using ui::HoldShortcutCenter;
+using Status = HoldShortcutCenter::Status;
+
+namespace {
+
+// X keycodes (input-event code + 8) of the keys pressed here.
+constexpr std::uint8_t altL = 64;
+constexpr std::uint8_t altR = 108;
+constexpr std::uint8_t shiftL = 50;
+constexpr std::uint8_t space = 65;
+constexpr std::uint8_t letterA = 38;
+constexpr std::uint8_t numLock = 77;
+
+std::string displayName()
+{
+    std::ifstream in(std::string(PARLARO_X11_TEST_DIR) + "/display");
+    std::string number;
+    in >> number;
+    return number.empty() ? std::string() : ":" + number;
+}
+
+// Another client on the same display: presses keys with XTest, grabs keys.
+class OtherClient {
+public:
+    explicit OtherClient(const std::string& display) : connection_(xcb_connect(display.c_str(), nullptr))
+    {
+        root_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
+    }
+    ~OtherClient() { xcb_disconnect(connection_); }
+
+    void key(std::uint8_t keycode, bool down)
+    {
+        xcb_test_fake_input(connection_, down ? XCB_KEY_PRESS : XCB_KEY_RELEASE, keycode, XCB_CURRENT_TIME, root_, 0,
+                            0, 0);
+        xcb_flush(connection_);
+        // Make sure the server has handled it before the next step.
+        std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+    }
+    void tap(std::uint8_t keycode)
+    {
+        key(keycode, true);
+        key(keycode, false);
+    }
+    bool grab(std::uint8_t keycode, std::uint16_t mask)
+    {
+        auto cookie = xcb_grab_key_checked(connection_, 1, root_, mask, keycode, XCB_GRAB_MODE_ASYNC,
+                                           XCB_GRAB_MODE_ASYNC);
+        xcb_generic_error_t* error = xcb_request_check(connection_, cookie);
+        std::free(error);
+        return error == nullptr;
+    }
+
+private:
+    xcb_connection_t* connection_;
+    xcb_window_t root_;
+};
+
+class X11GlobalKeys : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        display = displayName();
+        if (display.empty())
+            GTEST_SKIP() << "Xvfb is not installed, so the X11 backend is not tested here";
+        keys = sys::X11GlobalKeys::connect(display.c_str());
+        ASSERT_NE(keys, nullptr) << "cannot reach the test display " << display;
+        other = std::make_unique<OtherClient>(display);
+        center = std::make_unique<HoldShortcutCenter>(*keys);
+        center->onDown = [this] { ++downs; };
+        center->onUp = [this] { ++ups; };
+        center->onCancel = [this] { ++cancels; };
+    }
+
+    // Events arrive from the reader thread; wait for them, a little past
+    // the condition so extra events would be seen too.
+    void pumpUntil(const std::function<bool()>& done)
+    {
+        auto deadline = std::chrono::steady_clock::now() + 5s;
+        while (!done() && std::chrono::steady_clock::now() < deadline) {
+            runtime.runUntilIdle();
+            std::this_thread::sleep_for(2ms);
+        }
+        settle();
+    }
+    void settle()
+    {
+        auto until = std::chrono::steady_clock::now() + 150ms;
+        while (std::chrono::steady_clock::now() < until) {
+            runtime.runUntilIdle();
+            std::this_thread::sleep_for(2ms);
+        }
+    }
+    std::tuple<int, int, int> counts() const { return {downs, ups, cancels}; }
+
+    rt::ManualRuntime runtime;
+    std::string display;
+    std::unique_ptr<sys::X11GlobalKeys> keys;
+    std::unique_ptr<OtherClient> other;
+    std::unique_ptr<HoldShortcutCenter> center;
+    int downs = 0;
+    int ups = 0;
+    int cancels = 0;
+};
+
+} // namespace
+
+TEST_F(X11GlobalKeys, HeldCombinationGivesOneDownAndOneUpThroughAutorepeat)
+{
+    EXPECT_TRUE(keys->hasDetectableAutorepeat());
+    ASSERT_EQ(center->activate(HoldShortcut::combo(49, HoldShortcut::optionMask)), Status::active);
+    other->key(altL, true);
+    other->key(space, true);
+    std::this_thread::sleep_for(1s);
+    other->key(space, false);
+    other->key(altL, false);
+    pumpUntil([&] { return ups == 1; });
+    EXPECT_EQ(counts(), std::make_tuple(1, 1, 0));
+
+    // With Num Lock on the grab still matches.
+    other->tap(numLock);
+    other->key(altL, true);
+    other->tap(space);
+    other->key(altL, false);
+    other->tap(numLock);
+    pumpUntil([&] { return ups == 2; });
+    EXPECT_EQ(counts(), std::make_tuple(2, 2, 0));
+
+    // Space alone is not the combination.
+    other->tap(space);
+    settle();
+    EXPECT_EQ(counts(), std::make_tuple(2, 2, 0));
+}
+
+TEST_F(X11GlobalKeys, CombinationHeldByAnotherClientIsTakenAndReleasedOnDeactivate)
+{
+    ASSERT_TRUE(other->grab(space, XCB_MOD_MASK_1));
+    EXPECT_EQ(center->activate(HoldShortcut::combo(49, HoldShortcut::optionMask)), Status::taken);
+    // Nothing half made stays behind: another combination still works.
+    EXPECT_EQ(center->activate(HoldShortcut::combo(49, HoldShortcut::controlMask)), Status::active);
+
+    OtherClient third(display);
+    EXPECT_FALSE(third.grab(space, XCB_MOD_MASK_CONTROL)) << "ours while active";
+    center->deactivate();
+    EXPECT_TRUE(third.grab(space, XCB_MOD_MASK_CONTROL)) << "free after deactivate";
+}
+
+TEST_F(X11GlobalKeys, LoneRightAltHoldsAndAnOrdinaryKeyCancels)
+{
+    ASSERT_TRUE(keys->hasRawKeys());
+    ASSERT_EQ(center->activate(HoldShortcut::modifier(HoldShortcut::ModifierKey::rightOption)), Status::active);
+    other->key(altR, true);
+    pumpUntil([&] { return downs == 1; });
+    other->key(altR, false);
+    pumpUntil([&] { return ups == 1; });
+    EXPECT_EQ(counts(), std::make_tuple(1, 1, 0));
+
+    other->key(altR, true);
+    other->tap(letterA);
+    other->key(altR, false);
+    pumpUntil([&] { return cancels == 1; });
+    EXPECT_EQ(counts(), std::make_tuple(2, 1, 1)) << "the release after a cancel sends nothing";
+
+    other->key(altR, true);
+    other->tap(shiftL);
+    pumpUntil([&] { return downs == 3; });
+    EXPECT_EQ(counts(), std::make_tuple(3, 1, 1)) << "another modifier changes nothing";
+    other->key(altR, false);
+    pumpUntil([&] { return ups == 2; });
+    EXPECT_EQ(counts(), std::make_tuple(3, 2, 1));
+
+    // Letters typed with no hold are not watched.
+    other->tap(letterA);
+    settle();
+    EXPECT_EQ(counts(), std::make_tuple(3, 2, 1));
+}
+
+TEST_F(X11GlobalKeys, KeyNamesComeFromTheServersLayout)
+{
+    HoldShortcut::useKeyboard(keys.get());
+    EXPECT_EQ(HoldShortcut::keyName(0), "A");
+    EXPECT_EQ(HoldShortcut::keyName(12), "Q");
+    EXPECT_EQ(HoldShortcut::keyName(18), "1");
+    EXPECT_EQ(HoldShortcut::keyName(50), "`");
+    EXPECT_EQ(HoldShortcut::keyName(49), "Space");
+    EXPECT_EQ(HoldShortcut::keyName(52), "#52");
+
+    // A layout switched while running is followed.
+    if (std::system("command -v setxkbmap >/dev/null") != 0) {
+        HoldShortcut::useKeyboard(nullptr);
+        GTEST_SKIP() << "setxkbmap is not installed, so a layout change is not tried";
+    }
+    auto setLayout = [&](const char* layout) {
+        std::string command = "setxkbmap -display " + display + " " + layout;
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    };
+    setLayout("de");
+    pumpUntil([] { return HoldShortcut::keyName(6) == "Y"; });
+    EXPECT_EQ(HoldShortcut::keyName(6), "Y");
+    EXPECT_EQ(HoldShortcut::keyName(41), "Ö");
+    setLayout("us");
+    pumpUntil([] { return HoldShortcut::keyName(6) == "Z"; });
+    EXPECT_EQ(HoldShortcut::keyName(6), "Z");
+    HoldShortcut::useKeyboard(nullptr);
+}
