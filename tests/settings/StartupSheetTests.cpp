@@ -1,4 +1,5 @@
 #include "SheetFixture.h"
+#include "UiWorld.h"
 
 #include "settings/ErrorAlert.h"
 #include "settings/MicCheckView.h"
@@ -164,6 +165,29 @@ TEST_F(StartupSheetTest, ReturnInstallsOnceWhenIdleAndNeverWhileInstalling)
     later->click();
     sheet();
     EXPECT_FALSE(model->showInstallSheet());
+}
+
+TEST_F(StartupSheetTest, ReturnConfirmsTheMicrophoneCheckAndFinishesTheWizard)
+{
+    model->showWizard.set(true);
+    model->showMicCheck.set(true);
+    auto& s = sheet();
+    auto* check = qobject_cast<ui::MicCheckView*>(s.content());
+    ASSERT_NE(check, nullptr);
+    check->picker()->activated(1);
+    // Focus on the other button must not turn it into the default one.
+    find<ui::PillButton>("micCheck.later")->setFocus();
+    QTest::keyClick(s.dialog(), Qt::Key_Return);
+    sheet();
+    EXPECT_EQ(model->selectedInputID(), 9u);
+    EXPECT_TRUE(model->micConfirmed());
+    EXPECT_EQ(s.page(), StartupSheet::Page::wizard);
+    snapshot(*s.dialog(), "sheet", "wizard");
+
+    QTest::keyClick(s.dialog(), Qt::Key_Return);
+    sheet();
+    EXPECT_TRUE(onboardingDone());
+    EXPECT_FALSE(s.dialog()->isVisible());
 }
 
 class ErrorAlertTest : public StartupSheetTest {

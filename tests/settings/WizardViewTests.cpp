@@ -154,6 +154,27 @@ TEST_F(WizardViewTest, CaptureStepReadsThePermissionAfreshOnEachRefresh)
     EXPECT_FALSE(done(6));
 }
 
+TEST_F(WizardViewTest, APickAsksTheModelAndThePickerWaitsForTheSwitch)
+{
+    model->translationReady.set(false);
+    view();
+    auto* mine = find<QComboBox>("wizard.myLanguage");
+    const std::string before = model->myLanguage().id;
+    int japanese = -1;
+    for (int i = 0; i < mine->count(); ++i)
+        if (mine->itemText(i).startsWith(QString::fromStdString(language("ja").displayName())))
+            japanese = i;
+    ASSERT_GE(japanese, 0);
+    mine->setCurrentIndex(japanese);
+    mine->activated(japanese);
+    // Until the model has switched, the picker shows the pair in force.
+    EXPECT_EQ(mine->currentText().toStdString(), model->languageMenuLabel(model->myLanguage(), true));
+    view();
+    EXPECT_EQ(model->myLanguage().id, "ja");
+    EXPECT_NE(before, "ja");
+    EXPECT_EQ(mine->currentText().toStdString(), model->languageMenuLabel(language("ja"), true));
+}
+
 TEST_F(WizardViewTest, PendingChangeBoxKeepsOrChoosesAndBothEndsFinishOnboarding)
 {
     model->pendingLanguageChange.set(AppModel::PendingLanguageChange{language("ja"), language("en"), {"日语识别模型"}});
@@ -168,6 +189,14 @@ TEST_F(WizardViewTest, PendingChangeBoxKeepsOrChoosesAndBothEndsFinishOnboarding
     view();
     EXPECT_FALSE(model->pendingLanguageChange().has_value());
     EXPECT_FALSE(shown("wizard.pending"));
+    EXPECT_EQ(model->myLanguage().id, "zh-Hans");
+
+    model->pendingLanguageChange.set(AppModel::PendingLanguageChange{language("ja"), language("en"), {"日语识别模型"}});
+    view();
+    find<ui::PillButton>("wizard.pending.download")->click();
+    view();
+    EXPECT_FALSE(model->pendingLanguageChange().has_value());
+    EXPECT_EQ(model->myLanguage().id, "ja");
 
     model->showWizard.set(true);
     find<ui::PillButton>("wizard.later")->click();
