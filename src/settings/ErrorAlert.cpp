@@ -1,0 +1,74 @@
+#include "settings/ErrorAlert.h"
+
+#include "model/AppModel.h"
+#include "speech/Localization.h"
+#include "ui/Text.h"
+#include "ui/ViewBinding.h"
+
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace parlaro::ui {
+
+ErrorAlert::ErrorAlert(std::shared_ptr<AppModel> model, QWidget* host, std::function<bool()> active)
+    : QObject(host), model_(std::move(model)), host_(host), active_(std::move(active))
+{
+    binding_ = std::make_unique<ViewBinding>([this] { refresh(); });
+}
+
+ErrorAlert::~ErrorAlert()
+{
+    binding_.reset();
+    closeQuietly();
+}
+
+void ErrorAlert::refresh()
+{
+    // Both are read every time, so a change of either brings a refresh.
+    const auto& message = model_->errorMessage();
+    bool active = active_();
+    if (!active || !message || !host_) {
+        closeQuietly();
+        return;
+    }
+    QString text = q(*message);
+    if (box_) {
+        if (box_->text() != text)
+            box_->setText(text);
+        return;
+    }
+    auto* box = new QMessageBox(QMessageBox::NoIcon, q(localized("提示")), text, QMessageBox::NoButton, host_);
+    box->setObjectName(QStringLiteral("errorAlert"));
+    box->setTextFormat(Qt::PlainText);
+    auto* ok = box->addButton(q(localized("好")), QMessageBox::AcceptRole);
+    ok->setObjectName(QStringLiteral("errorAlert.ok"));
+    box->setDefaultButton(ok);
+    box->setEscapeButton(ok);
+    box_ = box;
+    connect(box, &QDialog::finished, this, [this] { finished(); });
+    box->open();
+}
+
+void ErrorAlert::finished()
+{
+    if (closing_)
+        return;
+    if (box_)
+        box_->deleteLater();
+    box_ = nullptr;
+    model_->errorMessage.set(std::nullopt);
+}
+
+void ErrorAlert::closeQuietly()
+{
+    if (!box_)
+        return;
+    closing_ = true;
+    QMessageBox* box = box_;
+    box_ = nullptr;
+    box->done(0);
+    box->deleteLater();
+    closing_ = false;
+}
+
+} // namespace parlaro::ui

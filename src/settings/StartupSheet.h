@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QDialog>
+#include <QObject>
+#include <QPointer>
+
+#include <functional>
+#include <memory>
+
+namespace parlaro {
+class AppModel;
+}
+
+namespace parlaro::ui {
+
+class ErrorAlert;
+class ViewBinding;
+
+// The dialog of the start-up sheet. A close asked for by the user or the
+// desktop (Esc, the window's close button) is handed to `onDismiss`, which
+// decides what closes; only the sheet itself closes it outright.
+class SheetDialog : public QDialog {
+    Q_OBJECT
+public:
+    explicit SheetDialog(QWidget* parent);
+
+    std::function<void()> onDismiss;
+    // Ends the dialog without telling anyone.
+    void closeQuietly();
+
+    void reject() override;
+
+protected:
+    bool event(QEvent* event) override;
+
+private:
+    void fitHeight();
+    bool closing_ = false;
+};
+
+// The window's one sheet. It follows the model's three requests, in the
+// order driver installation, microphone check, first-run wizard: it opens
+// when any is up, shows the first one up in the same dialog, and closes
+// when the model has cleared them all. A dismissal by the user ends only
+// the request on top.
+class StartupSheet : public QObject {
+    Q_OBJECT
+public:
+    enum class Page { none, install, micCheck, wizard };
+
+    StartupSheet(std::shared_ptr<AppModel> model, QWidget* window);
+    ~StartupSheet() override;
+
+    // The dialog, for whoever must see and end it at quit.
+    SheetDialog* dialog() const { return dialog_; }
+    Page page() const { return page_; }
+    QWidget* content() const { return content_; }
+    ErrorAlert* alert() const { return alert_; }
+
+    static constexpr int padding = 28;
+    static constexpr int narrowWidth = 520;
+    static constexpr int wizardWidth = 620;
+
+private:
+    void refresh();
+    void show(Page page);
+    void dismissTopRequest();
+
+    std::shared_ptr<AppModel> model_;
+    QPointer<SheetDialog> dialog_;
+    QWidget* background_ = nullptr;
+    QPointer<QWidget> content_;
+    Page page_ = Page::none;
+    ErrorAlert* alert_ = nullptr;
+    std::unique_ptr<ViewBinding> binding_;
+};
+
+} // namespace parlaro::ui

@@ -1,0 +1,290 @@
+#include "settings/WizardView.h"
+
+#include "model/AppModel.h"
+#include "runtime/Task.h"
+#include "settings/SheetParts.h"
+#include "settings/WizardStep.h"
+#include "speech/InterfaceLanguage.h"
+#include "speech/Localization.h"
+#include "ui/CardBackground.h"
+#include "ui/Look.h"
+#include "ui/Palette.h"
+#include "ui/PillButton.h"
+#include "ui/SymbolView.h"
+#include "ui/SystemSettings.h"
+#include "ui/Text.h"
+#include "ui/ViewBinding.h"
+#include "ui/WholePercent.h"
+#include "ui/WidgetUpdates.h"
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace parlaro::ui {
+
+namespace {
+
+QComboBox* languagePicker(QWidget* parent, const QString& name, const QString& title)
+{
+    auto* picker = new QComboBox(parent);
+    picker->setObjectName(name);
+    picker->setAccessibleName(title);
+    picker->setFont(Look::font(13));
+    picker->setFixedWidth(120);
+    return picker;
+}
+
+} // namespace
+
+WizardView::WizardView(std::shared_ptr<AppModel> model, QWidget* parent) : QWidget(parent), model_(std::move(model))
+{
+    setObjectName(QStringLiteral("wizard"));
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(14);
+
+    auto* header = new QHBoxLayout();
+    header->setSpacing(12);
+    header->addWidget(glowingSymbol(this, QStringLiteral("sparkles"), Palette::violet(), 26));
+    auto* title = sheetText(this, QStringLiteral("wizard.title"), 20, Look::primaryText(), true);
+    title->setText(q(localized("欢迎使用Parlaro")));
+    header->addWidget(title, 1);
+    column->addLayout(header);
+    auto* intro = sheetText(this, QStringLiteral("wizard.intro"), 13, Look::secondaryText());
+    intro->setText(q(localized("按顺序完成下面几步（只需一次）。都打勾后就可以打电话了。")));
+    column->addWidget(intro);
+
+    steps_ = {new WizardStep(1, q(localized("选择语言")), true, this),
+              new WizardStep(2, q(localized("下载语音识别模型")), false, this),
+              new WizardStep(3, q(localized("下载翻译语言包")), false, this),
+              new WizardStep(4, q(localized("安装「wenmora」")), false, this),
+              new WizardStep(5, q(localized("检测你的麦克风")), false, this),
+              new WizardStep(6, q(localized("允许「系统录音」（听对方说话用）")), false, this)};
+
+    // Step 1: the two language pickers.
+    pickers_ = new QWidget(steps_[0]);
+    pickers_->setObjectName(QStringLiteral("wizard.pickers"));
+    auto* pickerRow = new QHBoxLayout(pickers_);
+    pickerRow->setContentsMargins(0, 0, 0, 0);
+    pickerRow->setSpacing(6);
+    myPicker_ = languagePicker(pickers_, QStringLiteral("wizard.myLanguage"), q(localized("我说")));
+    theirPicker_ = languagePicker(pickers_, QStringLiteral("wizard.theirLanguage"), q(localized("对方说")));
+    pickerRow->addWidget(myPicker_);
+    pickerRow->addWidget(new SymbolView(QStringLiteral("arrow.forward"), Look::secondaryText(), 12, pickers_));
+    pickerRow->addWidget(theirPicker_);
+    steps_[0]->controls()->addWidget(pickers_);
+    connect(myPicker_, &QComboBox::activated, this, [this](int index) { pickMine(index); });
+    connect(theirPicker_, &QComboBox::activated, this, [this](int index) { pickTheirs(index); });
+
+    // The change waiting for the user's agreement to its downloads.
+    pending_ = new Card(Palette::amber(), 10, 0.08, this);
+    pending_->setObjectName(QStringLiteral("wizard.pending"));
+    auto* pendingColumn = new QVBoxLayout(pending_);
+    auto margins = pendingColumn->contentsMargins();
+    pendingColumn->setContentsMargins(margins.left() + 12, margins.top() + 12, margins.right() + 12,
+                                      margins.bottom() + 12);
+    pendingColumn->setSpacing(8);
+    pendingText_ = sheetText(pending_, QStringLiteral("wizard.pending.text"), 12, Look::primaryText());
+    pendingColumn->addWidget(pendingText_);
+    auto* pendingButtons = new QHBoxLayout();
+    auto* keep = sheetPill(pending_, QStringLiteral("wizard.pending.cancel"), false, Palette::violet());
+    keep->setText(q(localized("取消")));
+    auto* choose = sheetPill(pending_, QStringLiteral("wizard.pending.download"), true, Palette::violet());
+    choose->setText(q(localized("下载")));
+    pendingButtons->addWidget(keep);
+    pendingButtons->addWidget(choose);
+    pendingButtons->addStretch(1);
+    pendingColumn->addLayout(pendingButtons);
+    connect(keep, &QPushButton::clicked, this, [this] { model_->keepLanguages(); });
+    connect(choose, &QPushButton::clicked, this, [this] { model_->chooseLanguage(); });
+
+    // Step 2: speech models.
+    speechProgress_ = new QProgressBar(steps_[1]);
+    speechProgress_->setObjectName(QStringLiteral("wizard.speech.progress"));
+    speechProgress_->setRange(0, 1000);
+    speechProgress_->setTextVisible(false);
+    speechProgress_->setFixedSize(140, 8);
+    speechPercent_ = new QLabel(steps_[1]);
+    speechPercent_->setObjectName(QStringLiteral("wizard.speech.percent"));
+    speechPercent_->setFont(Look::monospacedFont(11));
+    updates::setTextColor(speechPercent_, Look::secondaryText());
+    speechDownload_ = sheetPill(steps_[1], QStringLiteral("wizard.speech.download"), true, Palette::violet());
+    speechDownload_->setText(q(localized("下载")));
+    speechUnsupported_ = new QLabel(steps_[1]);
+    speechUnsupported_->setObjectName(QStringLiteral("wizard.speech.unsupported"));
+    speechUnsupported_->setFont(Look::font(11));
+    updates::setTextColor(speechUnsupported_, Palette::amber());
+    for (QWidget* widget : {static_cast<QWidget*>(speechProgress_), static_cast<QWidget*>(speechPercent_),
+                            static_cast<QWidget*>(speechDownload_), static_cast<QWidget*>(speechUnsupported_)})
+        steps_[1]->controls()->addWidget(widget);
+    connect(speechDownload_, &QPushButton::clicked, this, [this] {
+        rt::spawn([model = model_]() -> rt::Async<void> { co_await model->downloadSpeechModel(); });
+    });
+
+    // Step 3: the translation pack.
+    packSpinner_ = sheetSpinner(steps_[2], QStringLiteral("wizard.pack.spinner"));
+    packConfirm_ = new QLabel(q(localized("请在系统弹窗里确认")), steps_[2]);
+    packConfirm_->setObjectName(QStringLiteral("wizard.pack.confirm"));
+    packConfirm_->setFont(Look::font(11));
+    updates::setTextColor(packConfirm_, Look::secondaryText());
+    packDownload_ = sheetPill(steps_[2], QStringLiteral("wizard.pack.download"), true, Palette::violet());
+    packDownload_->setText(q(localized("下载")));
+    steps_[2]->controls()->addWidget(packSpinner_);
+    steps_[2]->controls()->addWidget(packConfirm_);
+    steps_[2]->controls()->addWidget(packDownload_);
+    connect(packDownload_, &QPushButton::clicked, this, [this] { model_->downloadTranslation(); });
+
+    // Step 4: the virtual device.
+    install_ = sheetPill(steps_[3], QStringLiteral("wizard.device.install"), true, Palette::violet());
+    steps_[3]->controls()->addWidget(install_);
+    connect(install_, &QPushButton::clicked, this, [this] { model_->showInstallSheet.set(true); });
+
+    // Step 5: the microphone check, opened without a reason.
+    auto* check = sheetPill(steps_[4], QStringLiteral("wizard.mic.check"), true, Palette::violet());
+    check->setText(q(localized("检测")));
+    steps_[4]->controls()->addWidget(check);
+    connect(check, &QPushButton::clicked, this, [this] {
+        model_->micCheckReason.set(std::nullopt);
+        model_->showMicCheck.set(true);
+    });
+
+    // Step 6: system audio recording.
+    auto* capture = sheetPill(steps_[5], QStringLiteral("wizard.capture.settings"), true, Palette::violet());
+    capture->setText(q(localized("去设置")));
+    steps_[5]->controls()->addWidget(capture);
+    connect(capture, &QPushButton::clicked, this, [] {
+        SystemSettings::shared().open(
+            "x-apple.systempreferences:com.apple.preference.security?Privacy_ScreenCapture");
+    });
+
+    column->addWidget(steps_[0]);
+    column->addWidget(pending_);
+    for (std::size_t i = 1; i < steps_.size(); ++i)
+        column->addWidget(steps_[i]);
+
+    auto* buttons = new QHBoxLayout();
+    auto* later = sheetPill(this, QStringLiteral("wizard.later"), false, Palette::violet());
+    later->setText(q(localized("稍后再说")));
+    auto* done = sheetPill(this, QStringLiteral("wizard.done"), true, Palette::violet());
+    done->setText(q(localized("完成")));
+    done->setDefault(true);
+    buttons->addWidget(later);
+    buttons->addStretch(1);
+    buttons->addWidget(done);
+    column->addSpacing(4);
+    column->addLayout(buttons);
+    connect(later, &QPushButton::clicked, this, [this] { model_->finishOnboarding(); });
+    connect(done, &QPushButton::clicked, this, [this] { model_->finishOnboarding(); });
+
+    binding_ = std::make_unique<ViewBinding>([this] { refresh(); });
+}
+
+WizardView::~WizardView() = default;
+
+void WizardView::fillPicker(QComboBox* picker, std::vector<CallLanguage>& shown,
+                            const std::vector<CallLanguage>& choices, bool mine, const CallLanguage& current)
+{
+    QSignalBlocker quiet(picker);
+    QStringList labels;
+    for (const auto& language : choices)
+        labels << q(model_->languageMenuLabel(language, mine));
+    bool same = shown == choices && picker->count() == labels.size();
+    for (int i = 0; same && i < labels.size(); ++i)
+        same = picker->itemText(i) == labels[i];
+    if (!same) {
+        shown = choices;
+        picker->clear();
+        picker->addItems(labels);
+    }
+    int index = -1;
+    for (std::size_t i = 0; i < shown.size(); ++i)
+        if (shown[i].id == current.id)
+            index = static_cast<int>(i);
+    if (picker->currentIndex() != index)
+        picker->setCurrentIndex(index);
+}
+
+void WizardView::pickMine(int index)
+{
+    if (index < 0 || static_cast<std::size_t>(index) >= myShown_.size())
+        return;
+    CallLanguage mine = myShown_[static_cast<std::size_t>(index)];
+    rt::spawn([model = model_, mine]() -> rt::Async<void> {
+        co_await model->changeLanguages(mine, model->theirLanguage(), false);
+    });
+    // The picker shows the model's pair until the model has switched.
+    binding_->refreshNow();
+}
+
+void WizardView::pickTheirs(int index)
+{
+    if (index < 0 || static_cast<std::size_t>(index) >= theirShown_.size())
+        return;
+    CallLanguage theirs = theirShown_[static_cast<std::size_t>(index)];
+    rt::spawn([model = model_, theirs]() -> rt::Async<void> {
+        co_await model->changeLanguages(model->myLanguage(), theirs, false);
+    });
+    binding_->refreshNow();
+}
+
+void WizardView::refresh()
+{
+    // Step 1.
+    steps_[0]->setDone(true);
+    fillPicker(myPicker_, myShown_, model_->myLanguageChoices(), true, model_->myLanguage());
+    fillPicker(theirPicker_, theirShown_, model_->theirLanguageChoices(), false, model_->theirLanguage());
+    updates::setEnabled(pickers_, model_->canChangeLanguage());
+
+    const auto& pending = model_->pendingLanguageChange();
+    updates::setVisible(pending_, pending.has_value());
+    if (pending)
+        updates::setText(pendingText_, q(localized("切换到 我说%@ → 对方说%@，需要下载：%@", pending->my.displayName(),
+                                                   pending->their.displayName(),
+                                                   InterfaceLanguage::list(pending->needs))));
+
+    // Step 2.
+    steps_[1]->setDone(model_->speechReady());
+    const auto& progress = model_->speechDownloadProgress();
+    bool missing = !progress && model_->speechModelMissing();
+    bool unsupported = !progress && !missing && !model_->myEngine().has_value();
+    updates::setVisible(speechProgress_, progress.has_value());
+    updates::setVisible(speechPercent_, progress.has_value());
+    if (progress) {
+        int value = static_cast<int>(std::clamp(*progress, 0.0, 1.0) * 1000);
+        if (speechProgress_->value() != value)
+            speechProgress_->setValue(value);
+        updates::setText(speechPercent_, percentText(*progress));
+    }
+    updates::setVisible(speechDownload_, missing);
+    updates::setVisible(speechUnsupported_, unsupported);
+    if (unsupported)
+        updates::setText(speechUnsupported_, q(localized("本机无法识别%@", model_->myLanguage().displayName())));
+
+    // Step 3.
+    steps_[2]->setDone(model_->translationReady());
+    bool downloading = model_->isDownloadingTranslation();
+    updates::setVisible(packSpinner_, downloading);
+    updates::setVisible(packConfirm_, downloading);
+    updates::setVisible(packDownload_, !downloading);
+
+    // Step 4.
+    bool needsUpdate = model_->virtualMicNeedsUpdate();
+    steps_[3]->setDone(model_->virtualMicStatus() && !needsUpdate);
+    updates::setText(install_, needsUpdate ? q(localized("更新")) : q(localized("安装")));
+
+    // Step 5.
+    steps_[4]->setDone(model_->micAuthorized() && model_->micConfirmed());
+
+    // Step 6. The permission cannot be observed, so it is asked afresh on
+    // every refresh that something else brought about.
+    auto permission = model_->capturePermission ? model_->capturePermission() : std::nullopt;
+    steps_[5]->setDone(permission != AudioCapturePermission::Status::denied && !model_->audioCaptureMissing());
+}
+
+} // namespace parlaro::ui

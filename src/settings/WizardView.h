@@ -1,0 +1,61 @@
+#pragma once
+
+#include "speech/CallLanguage.h"
+
+#include <QWidget>
+
+#include <memory>
+#include <vector>
+
+class QComboBox;
+class QLabel;
+class QProgressBar;
+
+namespace parlaro {
+class AppModel;
+}
+
+namespace parlaro::ui {
+
+class Card;
+class PillButton;
+class ViewBinding;
+class WizardStep;
+
+// The first-run checklist: six steps whose ticks follow the model, each
+// with the control that gets it done. It holds no state; leaving it either
+// way marks onboarding as done.
+class WizardView : public QWidget {
+    Q_OBJECT
+public:
+    explicit WizardView(std::shared_ptr<AppModel> model, QWidget* parent = nullptr);
+    ~WizardView() override;
+
+private:
+    void refresh();
+    void fillPicker(QComboBox* picker, std::vector<CallLanguage>& shown, const std::vector<CallLanguage>& choices,
+                    bool mine, const CallLanguage& current);
+    void pickMine(int index);
+    void pickTheirs(int index);
+
+    std::shared_ptr<AppModel> model_;
+    std::vector<WizardStep*> steps_;
+    QWidget* pickers_ = nullptr;
+    QComboBox* myPicker_ = nullptr;
+    QComboBox* theirPicker_ = nullptr;
+    std::vector<CallLanguage> myShown_;
+    std::vector<CallLanguage> theirShown_;
+    Card* pending_ = nullptr;
+    QLabel* pendingText_ = nullptr;
+    QProgressBar* speechProgress_ = nullptr;
+    QLabel* speechPercent_ = nullptr;
+    PillButton* speechDownload_ = nullptr;
+    QLabel* speechUnsupported_ = nullptr;
+    QWidget* packSpinner_ = nullptr;
+    QLabel* packConfirm_ = nullptr;
+    PillButton* packDownload_ = nullptr;
+    PillButton* install_ = nullptr;
+    std::unique_ptr<ViewBinding> binding_;
+};
+
+} // namespace parlaro::ui

@@ -1,0 +1,139 @@
+#include "ModelUiWorld.h"
+#include "UiWorld.h"
+
+#include "app/SetupCard.h"
+#include "model/AppModel.h"
+#include "ui/Palette.h"
+#include "ui/PillButton.h"
+#include "ui/SymbolView.h"
+
+#include <QLabel>
+#include <QProgressBar>
+
+#include <gtest/gtest.h>
+
+namespace parlaro::test {
+namespace {
+
+class SetupCardTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        model = world.make([this](AppModel::Dependencies& d) {
+            d.microphonePermission = [this]() -> rt::Async<bool> {
+                ++permissionAsks;
+                co_return false;
+            };
+        });
+    }
+    void TearDown() override
+    {
+        card.reset();
+        world.settle();
+    }
+    ui::SetupCard& view()
+    {
+        if (!card) {
+            card = std::make_unique<ui::SetupCard>(model);
+            card->setFixedWidth(560);
+            card->show();
+        }
+        world.settle();
+        return *card;
+    }
+    template <class T = QWidget>
+    T* find(const QString& name)
+    {
+        return card->findChild<T*>(name);
+    }
+    QString title(const char* row) { return find<QLabel>(QStringLiteral("setupCard.%1.title").arg(row))->text(); }
+    QString mark(const char* row)
+    {
+        return find<ui::SymbolView>(QStringLiteral("setupCard.%1.mark").arg(row))->property("symbol").toString();
+    }
+    bool shown(const char* name) { return find(QString::fromUtf8(name))->isVisible(); }
+
+    ModelUiWorld world;
+    std::shared_ptr<AppModel> model;
+    std::unique_ptr<ui::SetupCard> card;
+    int permissionAsks = 0;
+};
+
+TEST_F(SetupCardTest, MissingRowsOfferTheirActions)
+{
+    model->mySpeechReady.set(false);
+    model->translationReady.set(false);
+    model->micAuthorized.set(false);
+    auto& c = view();
+    EXPECT_EQ(find<QLabel>("setupCard.title")->text(), "准备工作（只需一次）");
+    EXPECT_EQ(title("speech"), "语音识别模型（英语 + 中文）");
+    EXPECT_EQ(title("pack"), "翻译语言包（英语 ⇄ 中文）");
+    EXPECT_EQ(title("mic"), "麦克风权限");
+    EXPECT_EQ(title("device"), "wenmora 音频设备（让对方听到翻译）");
+    for (const char* row : {"speech", "pack", "mic", "device"}) {
+        EXPECT_EQ(mark(row), "exclamationmark.circle") << row;
+        EXPECT_EQ(find<ui::SymbolView>(QStringLiteral("setupCard.%1.mark").arg(row))->color(), ui::Palette::amber());
+    }
+    EXPECT_TRUE(shown("setupCard.speech.download"));
+    EXPECT_TRUE(shown("setupCard.pack.download"));
+    EXPECT_EQ(find<ui::PillButton>("setupCard.device.install")->text(), "安装");
+    snapshot(c, "setupcard", "missing");
+
+    find<ui::PillButton>("setupCard.mic.grant")->click();
+    view();
+    EXPECT_EQ(permissionAsks, 1);
+    EXPECT_EQ(model->errorMessage(), "没有麦克风权限。请在「系统设置 → 隐私与安全性 → 麦克风」里打开 Parlaro。");
+
+    find<ui::PillButton>("setupCard.device.install")->click();
+    EXPECT_TRUE(model->showInstallSheet());
+
+    model->virtualMicNeedsUpdate.set(true);
+    view();
+    EXPECT_EQ(title("device"), "wenmora 音频设备有新版本");
+    EXPECT_EQ(mark("device"), "exclamationmark.circle");
+    EXPECT_EQ(find<ui::PillButton>("setupCard.device.install")->text(), "更新");
+
+    model->theirEngine.set(std::nullopt);
+    model->micAuthorized.set(true);
+    view();
+    EXPECT_EQ(title("speech"), "语音识别模型（中文）");
+    EXPECT_EQ(mark("mic"), "checkmark.circle.fill");
+    EXPECT_EQ(find<ui::SymbolView>("setupCard.mic.mark")->color(), ui::Palette::violet());
+    EXPECT_FALSE(shown("setupCard.mic.actions"));
+}
+
+TEST_F(SetupCardTest, DownloadsShowTheirProgress)
+{
+    model->mySpeechReady.set(false);
+    model->translationReady.set(false);
+    model->speechDownloadProgress.set(0.42);
+    model->isDownloadingTranslation.set(true);
+    auto& c = view();
+    EXPECT_TRUE(shown("setupCard.speech.progress"));
+    EXPECT_EQ(find<QProgressBar>("setupCard.speech.progress")->width(), 120);
+    EXPECT_EQ(find<QLabel>("setupCard.speech.percent")->text(), "42%");
+    EXPECT_FALSE(shown("setupCard.speech.download"));
+    EXPECT_TRUE(shown("setupCard.pack.spinner"));
+    EXPECT_EQ(find<QLabel>("setupCard.pack.confirm")->text(), "请在系统弹窗里确认下载");
+    EXPECT_FALSE(shown("setupCard.pack.download"));
+    snapshot(c, "setupcard", "downloading");
+
+    model->speechDownloadProgress.set(0.999);
+    view();
+    EXPECT_EQ(find<QLabel>("setupCard.speech.percent")->text(), "99%");
+    model->speechDownloadProgress.set(0.29);
+    view();
+    EXPECT_EQ(find<QLabel>("setupCard.speech.percent")->text(), "29%");
+
+    // Nothing to download and no recognizer for the user's language.
+    model->speechDownloadProgress.set(std::nullopt);
+    model->myEngine.set(std::nullopt);
+    model->theirSpeechReady.set(true);
+    view();
+    EXPECT_TRUE(shown("setupCard.speech.unsupported"));
+    EXPECT_EQ(find<QLabel>("setupCard.speech.unsupported")->text(), "本机无法识别中文");
+    EXPECT_FALSE(shown("setupCard.speech.download"));
+}
+
+} // namespace
+} // namespace parlaro::test

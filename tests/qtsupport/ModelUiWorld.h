@@ -1,0 +1,47 @@
+#pragma once
+
+// For widget tests of views over the whole model; the binary must build the
+// model tests' ModelWorld in (see tests/CMakeLists.txt).
+
+#include "ModelWorld.h"
+
+#include "speech/InterfaceLanguage.h"
+
+#include <QApplication>
+
+#include <memory>
+
+namespace parlaro::test {
+
+// The model's simulated world with what widgets need besides: a fresh
+// interface-language revision and settle(), which alternates the executor
+// and the Qt event loop until neither has work. Views made in a test must
+// go before the world does.
+class ModelUiWorld : public ModelWorld {
+public:
+    ModelUiWorld() { QApplication::setLayoutDirection(Qt::LeftToRight); }
+    ~ModelUiWorld()
+    {
+        settle();
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    void settle()
+    {
+        for (int round = 0; round < 1000; ++round) {
+            auto jobs = runtime.runUntilIdle();
+            QApplication::sendPostedEvents();
+            QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            QApplication::processEvents();
+            if (jobs == 0 && runtime.executor().pendingJobs() == 0)
+                return;
+        }
+    }
+
+    InterfaceLanguage::Revision revision;
+
+private:
+    InterfaceLanguage::Revision::Scope revisionScope_{revision};
+};
+
+} // namespace parlaro::test

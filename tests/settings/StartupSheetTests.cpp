@@ -1,0 +1,273 @@
+#include "SheetFixture.h"
+#include "UiWorld.h"
+
+#include "settings/ErrorAlert.h"
+#include "settings/MicCheckView.h"
+#include "settings/StartupSheet.h"
+#include "ui/PillButton.h"
+
+#include <QComboBox>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+
+namespace parlaro::test {
+namespace {
+
+using ui::StartupSheet;
+
+class StartupSheetTest : public SheetFixture {
+protected:
+    StartupSheet& sheet()
+    {
+        if (!sheet_) {
+            sheet_ = new StartupSheet(model, window.get());
+            views.emplace_back(sheet_);
+        }
+        world.settle();
+        return *sheet_;
+    }
+    bool onboardingDone() const { return world.platform.defaults.get<bool>("onboardingDone").value_or(false); }
+
+    StartupSheet* sheet_ = nullptr;
+};
+
+TEST_F(StartupSheetTest, ShowsTheTopRequestInOneDialogThatKeepsItsPlaceAcrossHandOvers)
+{
+    model->showInstallSheet.set(true);
+    model->showMicCheck.set(true);
+    auto& s = sheet();
+    auto* dialog = s.dialog();
+    ASSERT_TRUE(dialog->isVisible());
+    EXPECT_EQ(dialog->parentWidget(), window.get());
+    EXPECT_EQ(s.page(), StartupSheet::Page::install);
+    EXPECT_EQ(dialog->width(), 520);
+
+    model->showInstallSheet.set(false);
+    sheet();
+    EXPECT_EQ(s.dialog(), dialog);
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(s.page(), StartupSheet::Page::micCheck);
+
+    model->showWizard.set(true);
+    model->closeMicCheck();
+    sheet();
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(s.page(), StartupSheet::Page::wizard);
+    EXPECT_EQ(dialog->width(), 620);
+    // The content lies inside the padding; the height follows it.
+    EXPECT_EQ(s.content()->x(), 28);
+    EXPECT_GE(dialog->height(), s.content()->height() + 56);
+}
+
+TEST_F(StartupSheetTest, EscapeOrCloseEndsOnlyTheRequestOnTop)
+{
+    model->showWizard.set(true);
+    model->showInstallSheet.set(true);
+    model->showMicCheck.set(true);
+    auto& s = sheet();
+    QTest::keyClick(s.dialog(), Qt::Key_Escape);
+    sheet();
+    EXPECT_FALSE(model->showInstallSheet());
+    EXPECT_TRUE(model->showMicCheck());
+    EXPECT_TRUE(s.dialog()->isVisible());
+
+    model->micCheckReason.set(std::string("原因"));
+    s.dialog()->close();
+    sheet();
+    EXPECT_FALSE(model->showMicCheck());
+    EXPECT_FALSE(model->micCheckReason().has_value());
+    EXPECT_FALSE(model->meterPreviewMicID().has_value());
+    EXPECT_TRUE(model->showWizard());
+    EXPECT_FALSE(onboardingDone());
+    EXPECT_TRUE(s.dialog()->isVisible());
+
+    QTest::keyClick(s.dialog(), Qt::Key_Escape);
+    sheet();
+    EXPECT_FALSE(model->showWizard());
+    EXPECT_TRUE(onboardingDone());
+    EXPECT_FALSE(s.dialog()->isVisible());
+    EXPECT_EQ(s.page(), StartupSheet::Page::none);
+}
+
+TEST_F(StartupSheetTest, AModelSideClearClosesTheSheetWithoutCallingAnything)
+{
+    model->showWizard.set(true);
+    auto& s = sheet();
+    ASSERT_TRUE(s.dialog()->isVisible());
+    model->showWizard.set(false);
+    sheet();
+    EXPECT_FALSE(s.dialog()->isVisible());
+    EXPECT_FALSE(onboardingDone());
+
+    // And it opens again on the next request.
+    model->showMicCheck.set(true);
+    sheet();
+    EXPECT_TRUE(s.dialog()->isVisible());
+    EXPECT_EQ(s.page(), StartupSheet::Page::micCheck);
+}
+
+TEST_F(StartupSheetTest, EachSwitchToTheMicrophoneCheckStartsFromTheModelsSelection)
+{
+    model->showWizard.set(true);
+    model->showMicCheck.set(true);
+    auto& s = sheet();
+    auto* check = qobject_cast<ui::MicCheckView*>(s.content());
+    ASSERT_NE(check, nullptr);
+    EXPECT_EQ(check->candidate(), 7u);
+    check->picker()->activated(1);
+    EXPECT_EQ(check->candidate(), 9u);
+
+    model->closeMicCheck();
+    sheet();
+    EXPECT_EQ(s.page(), StartupSheet::Page::wizard);
+    model->showMicCheck.set(true);
+    sheet();
+    check = qobject_cast<ui::MicCheckView*>(s.content());
+    ASSERT_NE(check, nullptr);
+    EXPECT_EQ(check->candidate(), 7u);
+    EXPECT_EQ(model->meterPreviewMicID(), 7u);
+
+    // A view not yet shown has no candidate at all.
+    ui::MicCheckView fresh(model);
+    EXPECT_FALSE(fresh.candidate().has_value());
+}
+
+TEST_F(StartupSheetTest, ReturnInstallsOnceWhenIdleAndNeverWhileInstalling)
+{
+    model->showInstallSheet.set(true);
+    auto& s = sheet();
+    auto* install = find<ui::PillButton>("installDriver.install");
+    auto* later = find<ui::PillButton>("installDriver.later");
+    ASSERT_NE(install, nullptr);
+
+    model->isInstallingDriver.set(true);
+    sheet();
+    EXPECT_EQ(install->text(), "正在安装…");
+    EXPECT_FALSE(install->isEnabled());
+    EXPECT_FALSE(later->isEnabled());
+    EXPECT_TRUE(find<QWidget>("installDriver.spinner")->isVisible());
+    QTest::keyClick(s.dialog(), Qt::Key_Return);
+    sheet();
+    EXPECT_EQ(installs, 0);
+
+    model->isInstallingDriver.set(false);
+    sheet();
+    EXPECT_FALSE(find<QWidget>("installDriver.spinner")->isVisible());
+    QTest::keyClick(s.dialog(), Qt::Key_Return);
+    sheet();
+    EXPECT_EQ(installs, 1);
+    // The failure is shown over the sheet, which stays for another try.
+    ASSERT_NE(s.alert()->box(), nullptr);
+    EXPECT_EQ(s.alert()->box()->text().toStdString(), "安装 wenmora 音频设备失败：x（VM-5）");
+    EXPECT_TRUE(s.dialog()->isVisible());
+
+    later->click();
+    sheet();
+    EXPECT_FALSE(model->showInstallSheet());
+}
+
+TEST_F(StartupSheetTest, ReturnConfirmsTheMicrophoneCheckAndFinishesTheWizard)
+{
+    model->showWizard.set(true);
+    model->showMicCheck.set(true);
+    auto& s = sheet();
+    auto* check = qobject_cast<ui::MicCheckView*>(s.content());
+    ASSERT_NE(check, nullptr);
+    check->picker()->activated(1);
+    // Focus on the other button must not turn it into the default one.
+    find<ui::PillButton>("micCheck.later")->setFocus();
+    QTest::keyClick(s.dialog(), Qt::Key_Return);
+    sheet();
+    EXPECT_EQ(model->selectedInputID(), 9u);
+    EXPECT_TRUE(model->micConfirmed());
+    EXPECT_EQ(s.page(), StartupSheet::Page::wizard);
+    snapshot(*s.dialog(), "sheet", "wizard");
+
+    QTest::keyClick(s.dialog(), Qt::Key_Return);
+    sheet();
+    EXPECT_TRUE(onboardingDone());
+    EXPECT_FALSE(s.dialog()->isVisible());
+}
+
+class ErrorAlertTest : public StartupSheetTest {
+protected:
+    // The window's own alert, up while no sheet is.
+    ui::ErrorAlert& windowAlert()
+    {
+        if (!windowAlert_) {
+            windowAlert_ = new ui::ErrorAlert(model, window.get(), [m = model] { return !m->isShowingSheet(); });
+            views.emplace_back(windowAlert_);
+        }
+        world.settle();
+        return *windowAlert_;
+    }
+    ui::ErrorAlert* windowAlert_ = nullptr;
+};
+
+TEST_F(ErrorAlertTest, ShowsTheMessageOverTheWindowAndClearsItWhenAcknowledged)
+{
+    auto& alert = windowAlert();
+    sheet();
+    EXPECT_EQ(alert.box(), nullptr);
+    model->errorMessage.set(std::string("x（VM-5）"));
+    windowAlert();
+    auto* box = alert.box();
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_EQ(box->parentWidget(), window.get());
+    EXPECT_EQ(box->windowTitle(), "提示");
+    EXPECT_EQ(box->text(), "x（VM-5）");
+    ASSERT_EQ(box->buttons().size(), 1);
+    EXPECT_EQ(box->buttons()[0]->text(), "好");
+    EXPECT_EQ(sheet_->alert()->box(), nullptr);
+
+    box->buttons()[0]->click();
+    windowAlert();
+    EXPECT_FALSE(model->errorMessage().has_value());
+    EXPECT_EQ(alert.box(), nullptr);
+}
+
+TEST_F(ErrorAlertTest, OverTheSheetOnlyTheSheetShowsItEvenForAnEmptyMessage)
+{
+    auto& alert = windowAlert();
+    model->errorMessage.set(std::string("早先的"));
+    windowAlert();
+    ASSERT_NE(alert.box(), nullptr);
+
+    // A sheet coming up takes the alert over; the window's goes without
+    // clearing the message.
+    model->showWizard.set(true);
+    auto& s = sheet();
+    windowAlert();
+    EXPECT_EQ(alert.box(), nullptr);
+    ASSERT_NE(s.alert()->box(), nullptr);
+    EXPECT_EQ(s.alert()->box()->parentWidget(), s.dialog());
+    EXPECT_EQ(s.alert()->box()->text(), "早先的");
+
+    // A new message replaces the text; the empty one still shows.
+    model->errorMessage.set(std::string());
+    sheet();
+    ASSERT_NE(s.alert()->box(), nullptr);
+    EXPECT_TRUE(s.alert()->box()->isVisible());
+    EXPECT_EQ(s.alert()->box()->text(), "");
+
+    // Escape dismisses it, which clears the message too.
+    QTest::keyClick(s.alert()->box(), Qt::Key_Escape);
+    sheet();
+    EXPECT_FALSE(model->errorMessage().has_value());
+    EXPECT_EQ(s.alert()->box(), nullptr);
+    EXPECT_TRUE(s.dialog()->isVisible());
+
+    // A message the model clears goes without a trace.
+    model->errorMessage.set(std::string("y"));
+    sheet();
+    ASSERT_NE(s.alert()->box(), nullptr);
+    model->errorMessage.set(std::nullopt);
+    sheet();
+    EXPECT_EQ(s.alert()->box(), nullptr);
+    EXPECT_EQ(alert.box(), nullptr);
+}
+
+} // namespace
+} // namespace parlaro::test

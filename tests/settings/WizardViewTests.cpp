@@ -1,0 +1,208 @@
+#include "SheetFixture.h"
+
+#include "settings/WizardView.h"
+#include "ui/PillButton.h"
+#include "ui/SystemSettings.h"
+
+#include "UiWorld.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QTest>
+
+namespace parlaro::test {
+namespace {
+
+class WizardViewTest : public SheetFixture {
+protected:
+    ui::WizardView& view()
+    {
+        if (!view_) {
+            view_ = new ui::WizardView(model, window.get());
+            view_->setFixedWidth(564);
+            views.emplace_back(view_);
+            view_->show();
+        }
+        world.settle();
+        return *view_;
+    }
+    bool shown(const char* name) { return find<QWidget>(name)->isVisible(); }
+    bool done(int step) { return find<QWidget>(("wizard.step" + std::to_string(step)).c_str())->property("done").toBool(); }
+    QString text(const char* name) { return find<QLabel>(name)->text(); }
+    static CallLanguage language(const char* id) { return *CallLanguage::find(std::string(id)); }
+
+    ui::WizardView* view_ = nullptr;
+};
+
+TEST_F(WizardViewTest, FreshWizardListsTheSixStepsWithTheirControls)
+{
+    model->translationReady.set(false);
+    model->micConfirmed.set(false);
+    auto& v = view();
+    EXPECT_EQ(text("wizard.title"), "欢迎使用Parlaro");
+    EXPECT_EQ(text("wizard.intro"), "按顺序完成下面几步（只需一次）。都打勾后就可以打电话了。");
+    const char* titles[] = {"选择语言", "下载语音识别模型", "下载翻译语言包", "安装「wenmora」", "检测你的麦克风",
+                            "允许「系统录音」（听对方说话用）"};
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(text(("wizard.step" + std::to_string(i + 1) + ".title").c_str()), QString::fromUtf8(titles[i]));
+    EXPECT_TRUE(done(1));
+    EXPECT_TRUE(shown("wizard.pickers"));
+    EXPECT_FALSE(done(3));
+    EXPECT_TRUE(shown("wizard.pack.download"));
+    EXPECT_FALSE(done(4));
+    EXPECT_EQ(find<ui::PillButton>("wizard.device.install")->text(), "安装");
+    EXPECT_FALSE(done(5));
+    EXPECT_FALSE(shown("wizard.pending"));
+    snapshot(v, "wizard", "fresh");
+
+    // Each picker offers every language but the one on the other side.
+    auto* mine = find<QComboBox>("wizard.myLanguage");
+    auto* theirs = find<QComboBox>("wizard.theirLanguage");
+    EXPECT_EQ(mine->count(), static_cast<int>(model->myLanguageChoices().size()));
+    EXPECT_EQ(mine->count(), static_cast<int>(CallLanguage::all().size()) - 1);
+    EXPECT_EQ(theirs->count(), static_cast<int>(CallLanguage::all().size()) - 1);
+    EXPECT_EQ(mine->currentText().toStdString(), model->languageMenuLabel(model->myLanguage(), true));
+    EXPECT_TRUE(find<QWidget>("wizard.pickers")->isEnabled());
+    model->isChangingLanguage.set(true);
+    view();
+    EXPECT_FALSE(find<QWidget>("wizard.pickers")->isEnabled());
+}
+
+TEST_F(WizardViewTest, SpeechStepShowsProgressDownloadOrTheMissingRecognizer)
+{
+    model->speechDownloadProgress.set(0.424);
+    view();
+    EXPECT_TRUE(shown("wizard.speech.progress"));
+    EXPECT_EQ(find<QProgressBar>("wizard.speech.progress")->width(), 140);
+    EXPECT_EQ(text("wizard.speech.percent"), "42%");
+    EXPECT_FALSE(shown("wizard.speech.download"));
+    model->speechDownloadProgress.set(1.0);
+    view();
+    EXPECT_EQ(text("wizard.speech.percent"), "100%");
+    // The product of these fractions and 100 lands just under the whole
+    // number in binary; the percentage must not show one short.
+    model->speechDownloadProgress.set(0.29);
+    view();
+    EXPECT_EQ(text("wizard.speech.percent"), "29%");
+    model->speechDownloadProgress.set(0.57);
+    view();
+    EXPECT_EQ(text("wizard.speech.percent"), "57%");
+
+    model->speechDownloadProgress.set(std::nullopt);
+    model->myEngine.set(std::nullopt);
+    model->theirSpeechReady.set(true);
+    view();
+    EXPECT_FALSE(done(2));
+    EXPECT_FALSE(shown("wizard.speech.progress"));
+    EXPECT_FALSE(shown("wizard.speech.download"));
+    EXPECT_TRUE(shown("wizard.speech.unsupported"));
+    EXPECT_EQ(text("wizard.speech.unsupported").toStdString(), "本机无法识别" + model->myLanguage().displayName());
+
+    model->isDownloadingTranslation.set(true);
+    model->translationReady.set(false);
+    view();
+    EXPECT_TRUE(shown("wizard.pack.spinner"));
+    EXPECT_EQ(text("wizard.pack.confirm"), "请在系统弹窗里确认");
+    EXPECT_FALSE(shown("wizard.pack.download"));
+}
+
+TEST_F(WizardViewTest, HandsOverToTheInstallationAndTheMicrophoneCheck)
+{
+    model->virtualMicNeedsUpdate.set(true);
+    model->micCheckReason.set(std::string("早先的原因"));
+    model->micConfirmed.set(false);
+    view();
+    EXPECT_FALSE(done(4));
+    auto* install = find<ui::PillButton>("wizard.device.install");
+    EXPECT_EQ(install->text(), "更新");
+    install->click();
+    EXPECT_TRUE(model->showInstallSheet());
+
+    find<ui::PillButton>("wizard.mic.check")->click();
+    EXPECT_TRUE(model->showMicCheck());
+    EXPECT_FALSE(model->micCheckReason().has_value());
+
+    // Permitted but not confirmed is not done.
+    EXPECT_TRUE(model->micAuthorized());
+    EXPECT_FALSE(done(5));
+    model->micConfirmed.set(true);
+    view();
+    EXPECT_TRUE(done(5));
+}
+
+TEST_F(WizardViewTest, CaptureStepReadsThePermissionAfreshOnEachRefresh)
+{
+    ui::RecordingSystemSettings settings;
+    ui::SystemSettings::Scope scope(settings);
+    view();
+    EXPECT_TRUE(done(6));  // no check on this system
+    world.captureStatus = AudioCapturePermission::Status::undetermined;
+    model->micConfirmed.set(!model->micConfirmed());
+    view();
+    EXPECT_TRUE(done(6));
+    world.captureStatus = AudioCapturePermission::Status::denied;
+    model->micConfirmed.set(!model->micConfirmed());
+    view();
+    EXPECT_FALSE(done(6));
+    find<ui::PillButton>("wizard.capture.settings")->click();
+    EXPECT_EQ(settings.opened,
+              std::vector<std::string>{"x-apple.systempreferences:com.apple.preference.security?Privacy_ScreenCapture"});
+    world.captureStatus = AudioCapturePermission::Status::granted;
+    model->audioCaptureMissing.set(true);
+    view();
+    EXPECT_FALSE(done(6));
+}
+
+TEST_F(WizardViewTest, APickAsksTheModelAndThePickerWaitsForTheSwitch)
+{
+    model->translationReady.set(false);
+    view();
+    auto* mine = find<QComboBox>("wizard.myLanguage");
+    const std::string before = model->myLanguage().id;
+    int japanese = -1;
+    for (int i = 0; i < mine->count(); ++i)
+        if (mine->itemText(i).startsWith(QString::fromStdString(language("ja").displayName())))
+            japanese = i;
+    ASSERT_GE(japanese, 0);
+    mine->setCurrentIndex(japanese);
+    mine->activated(japanese);
+    // Until the model has switched, the picker shows the pair in force.
+    EXPECT_EQ(mine->currentText().toStdString(), model->languageMenuLabel(model->myLanguage(), true));
+    view();
+    EXPECT_EQ(model->myLanguage().id, "ja");
+    EXPECT_NE(before, "ja");
+    EXPECT_EQ(mine->currentText().toStdString(), model->languageMenuLabel(language("ja"), true));
+}
+
+TEST_F(WizardViewTest, PendingChangeBoxKeepsOrChoosesAndBothEndsFinishOnboarding)
+{
+    model->pendingLanguageChange.set(AppModel::PendingLanguageChange{language("ja"), language("en"), {"日语识别模型"}});
+    auto& v = view();
+    ASSERT_TRUE(shown("wizard.pending"));
+    EXPECT_EQ(text("wizard.pending.text"), "切换到 我说日语 → 对方说英语，需要下载：日语识别模型");
+    // Between steps 1 and 2.
+    EXPECT_GT(find<QWidget>("wizard.pending")->y(), find<QWidget>("wizard.step1")->y());
+    EXPECT_LT(find<QWidget>("wizard.pending")->y(), find<QWidget>("wizard.step2")->y());
+    snapshot(v, "wizard", "pending-change");
+    find<ui::PillButton>("wizard.pending.cancel")->click();
+    view();
+    EXPECT_FALSE(model->pendingLanguageChange().has_value());
+    EXPECT_FALSE(shown("wizard.pending"));
+    EXPECT_EQ(model->myLanguage().id, "zh-Hans");
+
+    model->pendingLanguageChange.set(AppModel::PendingLanguageChange{language("ja"), language("en"), {"日语识别模型"}});
+    view();
+    find<ui::PillButton>("wizard.pending.download")->click();
+    view();
+    EXPECT_FALSE(model->pendingLanguageChange().has_value());
+    EXPECT_EQ(model->myLanguage().id, "ja");
+
+    model->showWizard.set(true);
+    find<ui::PillButton>("wizard.later")->click();
+    EXPECT_FALSE(model->showWizard());
+    EXPECT_TRUE(world.platform.defaults.get<bool>("onboardingDone").value_or(false));
+}
+
+} // namespace
+} // namespace parlaro::test
