@@ -9,7 +9,11 @@
 #include "runtime/Sleep.h"
 #include "settings/ExportPanel.h"
 #include "settings/Prompter.h"
-#include "ui/GroupedList.h"
+#include "ui/GroupNotice.h"
+#include "ui/ModuleStatusGroup.h"
+#include "ui/RowDivider.h"
+#include "ui/SidebarGroup.h"
+#include "ui/SidebarRow.h"
 #include "ui/Look.h"
 #include "ui/Palette.h"
 #include "ui/PersistentSwitch.h"
@@ -39,6 +43,8 @@ struct HistoryGroups::RowModel {
     std::string label;
     std::string detail;
     bool open = false;
+    // The button texts, so a language change rebuilds the rows.
+    std::string buttons;
     bool operator==(const RowModel&) const = default;
 };
 
@@ -320,7 +326,9 @@ void HistoryGroups::refresh()
     std::vector<RowModel> rows;
     std::size_t total = 0;
     auto row = [&](const ConversationSummary& summary, const std::string& label) {
-        rows.push_back({summary.id, label, detail(summary), open_ && open_->id == summary.id});
+        bool open = open_ && open_->id == summary.id;
+        rows.push_back({summary.id, label, detail(summary), open,
+                        localized(open ? "收起" : "查看") + localized("导出") + localized("删除")});
     };
     if (!hits_ && query.empty()) {
         total = summaries.size();
@@ -366,11 +374,10 @@ void HistoryGroups::refresh()
 
 void HistoryGroups::refreshRows(const std::vector<RowModel>& rows)
 {
-    // Texts follow the language; rows are rebuilt only when what they show changes.
-    std::vector<RowModel> labelled = rows;
-    if (labelled == builtRows_ && list_->contentLayout()->count() > 0 == !rows.empty())
+    // Rows are rebuilt only when what they show changes.
+    if (rows == builtRows_ && (list_->contentLayout()->count() > 0) == !rows.empty())
         return;
-    builtRows_ = labelled;
+    builtRows_ = rows;
     // Old rows may be running the click that got us here: let them go later.
     while (QLayoutItem* item = list_->contentLayout()->takeAt(0)) {
         if (QWidget* widget = item->widget()) {

@@ -2,7 +2,11 @@
 
 #include "platform/KeyCodes.h"
 #include "platform/UserDefaults.h"
-#include "ui/GroupedList.h"
+#include "ui/GroupNotice.h"
+#include "ui/ModuleStatusGroup.h"
+#include "ui/RowDivider.h"
+#include "ui/SidebarGroup.h"
+#include "ui/SidebarRow.h"
 #include "ui/HoldShortcutCenter.h"
 #include "ui/Look.h"
 #include "ui/Palette.h"

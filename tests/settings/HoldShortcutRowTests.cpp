@@ -2,7 +2,11 @@
 
 #include "platform/sim/SimGlobalKeys.h"
 #include "settings/HoldShortcutRow.h"
-#include "ui/GroupedList.h"
+#include "ui/GroupNotice.h"
+#include "ui/ModuleStatusGroup.h"
+#include "ui/RowDivider.h"
+#include "ui/SidebarGroup.h"
+#include "ui/SidebarRow.h"
 #include "ui/HoldShortcutCenter.h"
 #include "ui/PillButton.h"
 #include "ui/SystemSettings.h"

@@ -1,6 +1,10 @@
 #include "UiWorld.h"
 
-#include "ui/GroupedList.h"
+#include "ui/GroupNotice.h"
+#include "ui/ModuleStatusGroup.h"
+#include "ui/RowDivider.h"
+#include "ui/SidebarGroup.h"
+#include "ui/SidebarRow.h"
 #include "ui/Palette.h"
 #include "ui/PillButton.h"
 #include "ui/SymbolView.h"
