@@ -115,8 +115,11 @@ HoldShortcutRow::HoldShortcutRow(ui::HoldShortcutCenter& center, UserDefaults& d
 
 HoldShortcutRow::~HoldShortcutRow()
 {
-    if (recording_)
-        qApp->removeEventFilter(this);
+    // Going away mid-recording gives the old shortcut back, as hiding does.
+    if (recording_) {
+        stopRecording();
+        center_.activate(center_.shortcut());
+    }
 }
 
 void HoldShortcutRow::setWhileHolding(bool whileHolding)

@@ -293,3 +293,16 @@ TEST(HoldShortcutRow, ClearRemovesTheShortcutAndHidingStopsRecording)
     w.press(xA, Qt::Key_A, {}, QStringLiteral("a"));
     EXPECT_EQ(w.field->text(), QStringLiteral("a"));
 }
+
+TEST(HoldShortcutRow, DestroyedWhileRecordingGivesTheShortcutBack)
+{
+    RowWorld w;
+    w.center.activate(HoldShortcut::combo(96, 0));
+    w.record();
+    EXPECT_FALSE(w.keys.combinationRegistered());
+    delete w.row;
+    w.world.settle();
+    EXPECT_TRUE(w.keys.combinationRegistered());
+    w.press(xA, Qt::Key_A, {}, QStringLiteral("a"));
+    EXPECT_EQ(w.field->text(), QStringLiteral("a")) << "no filter is left behind";
+}
