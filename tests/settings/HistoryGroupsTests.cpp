@@ -17,7 +17,6 @@
 
 #include <QLabel>
 #include <QLineEdit>
-#include <QScrollArea>
 #include <QTemporaryDir>
 #include <QToolButton>
 
