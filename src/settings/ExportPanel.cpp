@@ -1,0 +1,238 @@
+#include "settings/ExportPanel.h"
+
+#include "history/ConversationHistory.h"
+#include "history/ConversationSession.h"
+#include "settings/Prompter.h"
+#include "ui/Text.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPointer>
+#include <QSaveFile>
+
+#include <algorithm>
+
+namespace parlaro::settings {
+
+using ConversationExport::Format;
+
+namespace ExportNaming {
+
+std::string withFormat(const std::string& name, Format format)
+{
+    std::string stem = name;
+    std::size_t dot = stem.rfind('.');
+    // A leading dot names a hidden file, and a part without letters is no
+    // extension: the offered name ends in the minutes "14.03".
+    if (dot != std::string::npos && dot > 0) {
+        std::string_view tail = std::string_view(stem).substr(dot + 1);
+        bool extension = std::any_of(tail.begin(), tail.end(), [](char c) {
+            return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        }) && std::none_of(tail.begin(), tail.end(), [](char c) { return c == ' '; });
+        if (extension)
+            stem.erase(dot);
+    }
+    return stem + "." + ConversationExport::rawValue(format);
+}
+
+std::string offeredName(rt::Date first, const LocaleContext& context)
+{
+    return ConversationExport::defaultFileName(first, context) + "." + ConversationExport::rawValue(Format::text);
+}
+
+std::string titleLine(const std::vector<ConversationEntry>& entries, const LocaleContext& context)
+{
+    std::vector<std::string> parts{localized("wenmora 通话记录")};
+    if (!entries.empty()) {
+        parts.push_back(DateFormats::styled(entries.front().time, DateFormats::Style::longStyle,
+                                            DateFormats::Style::shortStyle, context));
+        ConversationSession session{.entries = entries};
+        parts.push_back(ConversationHistory::summary(session).languagePairText());
+    }
+    std::string line;
+    for (const std::string& part : parts) {
+        if (part.empty())
+            continue;
+        if (!line.empty())
+            line += " · ";
+        line += part;
+    }
+    return line;
+}
+
+Format formatAt(int filterIndex)
+{
+    return filterIndex == 1 ? Format::csv : Format::text;
+}
+
+} // namespace ExportNaming
+
+namespace {
+
+// Qt's own dialog, not the desktop's: only it can rename the file when the
+// user picks another format.
+class FileSaveDialog final : public SaveDialog {
+public:
+    ~FileSaveDialog() override
+    {
+        if (dialog_) {
+            QObject::disconnect(dialog_, nullptr, nullptr, nullptr);
+            dialog_->deleteLater();
+        }
+    }
+
+    void open(QWidget* parent, const QString& fileName, const QStringList& filters,
+              const QString& filterLabel) override
+    {
+        dialog_ = new QFileDialog(parent);
+        dialog_->setOption(QFileDialog::DontUseNativeDialog);
+        dialog_->setAcceptMode(QFileDialog::AcceptSave);
+        dialog_->setFileMode(QFileDialog::AnyFile);
+        dialog_->setNameFilters(filters);
+        dialog_->setLabelText(QFileDialog::FileType, filterLabel);
+        dialog_->selectFile(fileName);
+        QObject::connect(dialog_, &QFileDialog::filterSelected, dialog_, [this, filters](const QString& filter) {
+            if (onFilterChanged)
+                onFilterChanged(static_cast<int>(filters.indexOf(filter)));
+        });
+        QObject::connect(dialog_, &QFileDialog::finished, dialog_, [this](int result) {
+            std::optional<QString> path;
+            if (result == QDialog::Accepted && !dialog_->selectedFiles().isEmpty())
+                path = dialog_->selectedFiles().front();
+            if (auto finished = onFinished)
+                finished(path);
+        });
+        // Closed with its window before an answer: nothing is written.
+        QObject::connect(dialog_, &QObject::destroyed, [this] {
+            if (auto finished = onFinished)
+                finished(std::nullopt);
+        });
+        dialog_->open();
+    }
+
+    QString fileName() const override
+    {
+        // The name field of Qt's dialog.
+        if (auto* edit = dialog_ ? dialog_->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")) : nullptr)
+            return edit->text();
+        return {};
+    }
+
+    void setFileName(const QString& name) override
+    {
+        if (dialog_)
+            dialog_->selectFile(name);
+    }
+
+private:
+    QPointer<QFileDialog> dialog_;
+};
+
+ExportPanel::DialogFactory& factory()
+{
+    static ExportPanel::DialogFactory installed;
+    return installed;
+}
+
+LocaleContext& dateContext()
+{
+    static LocaleContext context;
+    return context;
+}
+
+// Keeps the dialog and what the export needs until the dialog finishes.
+struct Chooser {
+    std::unique_ptr<SaveDialog> dialog;
+    Format format = Format::text;
+    std::vector<ConversationEntry> entries;
+    std::string title;
+    QPointer<QWidget> parent;
+};
+
+// The exports whose dialogs are still open.
+std::vector<std::shared_ptr<Chooser>>& openChoosers()
+{
+    static std::vector<std::shared_ptr<Chooser>> open;
+    return open;
+}
+
+} // namespace
+
+void ExportPanel::exportSession(const std::vector<ConversationEntry>& entries, QWidget* parent)
+{
+    if (entries.empty())
+        return;
+    auto chooser = std::make_shared<Chooser>();
+    // Kept until its dialog finishes.
+    openChoosers().push_back(chooser);
+    chooser->dialog = factory() ? factory()() : std::make_unique<FileSaveDialog>();
+    chooser->entries = entries;
+    chooser->title = ExportNaming::titleLine(entries, dateContext());
+    chooser->parent = parent;
+    SaveDialog* dialog = chooser->dialog.get();
+    std::weak_ptr<Chooser> weak = chooser;
+    dialog->onFilterChanged = [weak](int index) {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        self->format = ExportNaming::formatAt(index);
+        std::string name = self->dialog->fileName().toStdString();
+        self->dialog->setFileName(ui::q(ExportNaming::withFormat(name, self->format)));
+    };
+    dialog->onFinished = [weak](std::optional<QString> path) {
+        std::shared_ptr<Chooser> self = weak.lock();
+        if (!self)
+            return;
+        std::erase(openChoosers(), self);
+        self->dialog->onFilterChanged = nullptr;
+        self->dialog->onFinished = nullptr;
+        if (path && !path->isEmpty()) {
+            std::string contents = self->format == Format::csv
+                                       ? ConversationExport::csv(self->entries, dateContext())
+                                       : ConversationExport::text(self->entries, self->title, dateContext());
+            if (auto failure = write(*path, contents))
+                Prompter::shared().alert(self->parent, localized("导出失败：%@", *failure));
+        }
+        // The dialog may still be on the stack of its own signal.
+        QMetaObject::invokeMethod(qApp, [keep = std::move(self)] {}, Qt::QueuedConnection);
+    };
+    QStringList filters{ui::q(localized("文本（.txt）")) + QStringLiteral(" (*.txt)"),
+                        ui::q(localized("表格（.csv，可用 Excel 或 Numbers 打开）")) + QStringLiteral(" (*.csv)")};
+    dialog->open(parent, ui::q(ExportNaming::offeredName(entries.front().time, dateContext())), filters,
+                 ui::q(localized("格式：")));
+}
+
+std::optional<std::string> ExportPanel::write(const QString& path, const std::string& contents)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return file.errorString().toStdString();
+    if (file.write(contents.data(), static_cast<qint64>(contents.size())) != static_cast<qint64>(contents.size())) {
+        std::string reason = file.errorString().toStdString();
+        file.cancelWriting();
+        return reason;
+    }
+    if (!file.commit())
+        return file.errorString().toStdString();
+    return std::nullopt;
+}
+
+ExportPanel::Scope::Scope(DialogFactory installed, LocaleContext context)
+    : previousFactory_(std::move(factory())), previousContext_(dateContext())
+{
+    factory() = std::move(installed);
+    dateContext() = std::move(context);
+}
+
+ExportPanel::Scope::~Scope()
+{
+    // Dialogs of the scope's factory go with it, finished or not.
+    std::vector<std::shared_ptr<Chooser>> open = std::move(openChoosers());
+    openChoosers().clear();
+    open.clear();
+    factory() = std::move(previousFactory_);
+    dateContext() = std::move(previousContext_);
+}
+
+} // namespace parlaro::settings

@@ -1,0 +1,567 @@
+#include "settings/HistoryGroups.h"
+
+#include "history/HistoryFiles.h"
+#include "history/HistoryJson.h"
+#include "platform/UserDefaults.h"
+#include "runtime/Clock.h"
+#include "runtime/Error.h"
+#include "runtime/Runtime.h"
+#include "runtime/Sleep.h"
+#include "settings/ExportPanel.h"
+#include "settings/Prompter.h"
+#include "ui/GroupNotice.h"
+#include "ui/ModuleStatusGroup.h"
+#include "ui/RowDivider.h"
+#include "ui/SidebarGroup.h"
+#include "ui/SidebarRow.h"
+#include "ui/Look.h"
+#include "ui/Palette.h"
+#include "ui/PersistentSwitch.h"
+#include "ui/PillButton.h"
+#include "ui/SymbolView.h"
+#include "ui/Text.h"
+#include "ui/ViewBinding.h"
+#include "ui/WidgetUpdates.h"
+
+#include <QFile>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPointer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace parlaro::settings {
+
+using namespace ui;
+
+struct HistoryGroups::RowModel {
+    rt::Uuid id;
+    std::string label;
+    std::string detail;
+    bool open = false;
+    // The button texts, so a language change rebuilds the rows.
+    std::string buttons;
+    bool operator==(const RowModel&) const = default;
+};
+
+namespace {
+
+constexpr std::int64_t minDays = 1;
+constexpr std::int64_t maxDays = 3650;
+constexpr std::int64_t defaultDays = 30;
+constexpr double secondsPerDay = 86400;
+
+QLabel* secondaryLabel(QWidget* parent, const char* name)
+{
+    auto* label = new QLabel(parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setFont(Look::font(12));
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    updates::setTextColor(label, Look::secondaryText());
+    return label;
+}
+
+PillButton* pill(QWidget* parent, const char* name, const QColor& tint)
+{
+    auto* button = new PillButton({}, parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setTint(tint);
+    return button;
+}
+
+// A white rounded box with a hairline: the look of the page's text fields.
+class InputBox : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(Palette::hairline(), 1));
+        painter.setBrush(Palette::white());
+        painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 9, 9);
+    }
+};
+
+QLineEdit* plainField(QWidget* parent)
+{
+    auto* field = new QLineEdit(parent);
+    field->setFrame(false);
+    field->setFont(Look::font(12));
+    QPalette palette = field->palette();
+    palette.setColor(QPalette::Base, Qt::transparent);
+    field->setPalette(palette);
+    return field;
+}
+
+class TranscriptBox : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), Palette::withOpacity(Palette::paleGrey(), 0.6));
+    }
+};
+
+std::string trimmed(const std::string& text)
+{
+    return QString::fromStdString(text).trimmed().toStdString();
+}
+
+// The session's file as a session, or why it cannot be had.
+std::variant<ConversationSession, std::string> readSession(const std::filesystem::path& folder, const rt::Uuid& id)
+{
+    std::filesystem::path path = HistoryFiles::sessionFile(folder, id);
+    QFile file(QString::fromStdString(path.string()));
+    if (!file.open(QIODevice::ReadOnly))
+        return file.errorString().toStdString();
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return file.errorString().toStdString();
+    if (auto session = HistoryJson::decodeSession(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()))))
+        return *session;
+    return path.filename().string() + ": not a readable conversation";
+}
+
+} // namespace
+
+HistoryGroups::HistoryGroups(std::shared_ptr<ConversationHistory> history, UserDefaults& defaults, LocaleContext dates,
+                             QWidget* parent)
+    : QWidget(parent), history_(std::move(history)), defaults_(defaults), dates_(std::move(dates))
+{
+    setObjectName(QStringLiteral("history"));
+    auto* page = new QVBoxLayout(this);
+    page->setContentsMargins(0, 0, 0, 0);
+    page->setSpacing(18);
+
+    saveGroup_ = new SidebarGroup({}, this);
+    saveGroup_->setObjectName(QStringLiteral("history.saveGroup"));
+    auto* saveRow = new SidebarRow({}, QString(), saveGroup_->panel());
+    saveRow->setObjectName(QStringLiteral("history.saveRow"));
+    saveSwitch_ = new PersistentSwitch(saveRow);
+    saveSwitch_->setObjectName(QStringLiteral("history.save"));
+    saveRow->addTrailing(saveSwitch_);
+    saveGroup_->contentLayout()->addWidget(saveRow);
+    connect(saveSwitch_, &QAbstractButton::toggled, this, [this](bool on) {
+        if (history_->isEnabled() != on)
+            history_->setEnabled(on);
+    });
+    page->addWidget(saveGroup_);
+
+    state_ = secondaryLabel(this, "history.state");
+    page->addWidget(state_);
+
+    listArea_ = new QWidget(this);
+    listArea_->setObjectName(QStringLiteral("history.list"));
+    auto* area = new QVBoxLayout(listArea_);
+    area->setContentsMargins(0, 0, 0, 0);
+    area->setSpacing(18);
+    page->addWidget(listArea_);
+
+    auto* box = new InputBox(listArea_);
+    auto* searchRow = new QHBoxLayout(box);
+    searchRow->setContentsMargins(10, 7, 10, 7);
+    searchRow->setSpacing(6);
+    searchRow->addWidget(new SymbolView(QStringLiteral("magnifyingglass"), Look::secondaryText(), 12, box));
+    searchField_ = plainField(box);
+    searchField_->setObjectName(QStringLiteral("history.search"));
+    searchRow->addWidget(searchField_, 1);
+    clearSearch_ = new QToolButton(box);
+    clearSearch_->setObjectName(QStringLiteral("history.search.clear"));
+    clearSearch_->setAutoRaise(true);
+    clearSearch_->setCursor(Qt::ArrowCursor);
+    clearSearch_->setIcon(QIcon(SymbolView(QStringLiteral("xmark.circle.fill"), Look::secondaryText(), 12).pixmap()));
+    clearSearch_->setProperty("symbol", QStringLiteral("xmark.circle.fill"));
+    clearSearch_->setStyleSheet(QStringLiteral("QToolButton { border: none; padding: 0; }"));
+    searchRow->addWidget(clearSearch_);
+    area->addWidget(box);
+    connect(searchField_, &QLineEdit::textChanged, this, &HistoryGroups::queryChanged);
+    connect(clearSearch_, &QToolButton::clicked, this, [this] { searchField_->setText(QString()); });
+
+    auto* results = new QVBoxLayout;
+    results->setSpacing(10);
+    resultState_ = secondaryLabel(listArea_, "history.resultState");
+    results->addWidget(resultState_);
+    list_ = new SidebarGroup({}, listArea_);
+    list_->setObjectName(QStringLiteral("history.sessions"));
+    results->addWidget(list_);
+    more_ = pill(listArea_, "history.more", Palette::violet());
+    results->addWidget(more_, 0, Qt::AlignLeading);
+    connect(more_, &QPushButton::clicked, this, [this] {
+        shown_ += pageStep;
+        binding_->refreshNow();
+    });
+    area->addLayout(results);
+
+    cleanup_ = new SidebarGroup({}, listArea_);
+    cleanup_->setObjectName(QStringLiteral("history.cleanup"));
+    auto* oldRow = new SidebarRow({}, QString(), cleanup_->panel());
+    oldRow->setObjectName(QStringLiteral("history.cleanup.old"));
+    auto* daysBox = new InputBox(oldRow);
+    auto* daysLayout = new QHBoxLayout(daysBox);
+    daysLayout->setContentsMargins(10, 7, 10, 7);
+    days_ = plainField(daysBox);
+    days_->setObjectName(QStringLiteral("history.days"));
+    days_->setAlignment(Qt::AlignCenter);
+    daysLayout->addWidget(days_);
+    daysBox->setFixedWidth(64);
+    oldRow->addTrailing(daysBox);
+    auto* daysText = new QLabel(oldRow);
+    daysText->setFont(Look::font(12));
+    cleanupTexts_.push_back(daysText);
+    oldRow->addTrailing(daysText);
+    deleteOld_ = pill(oldRow, "history.deleteOld", Palette::alertRed());
+    oldRow->addTrailing(deleteOld_);
+    auto* allRow = new SidebarRow({}, std::nullopt, cleanup_->panel());
+    allRow->setObjectName(QStringLiteral("history.cleanup.all"));
+    deleteAll_ = pill(allRow, "history.deleteAll", Palette::alertRed());
+    allRow->addTrailing(deleteAll_);
+    cleanup_->contentLayout()->addWidget(oldRow);
+    cleanup_->contentLayout()->addWidget(new RowDivider(cleanup_->panel()));
+    cleanup_->contentLayout()->addWidget(allRow);
+    area->addWidget(cleanup_);
+    connect(days_, &QLineEdit::editingFinished, this, [this] {
+        bool ok = false;
+        qlonglong typed = days_->text().trimmed().toLongLong(&ok);
+        if (ok)
+            setDays(typed);
+        days_->setText(QString::number(days()));
+    });
+    connect(deleteOld_, &QPushButton::clicked, this, &HistoryGroups::confirmDeleteOld);
+    connect(deleteAll_, &QPushButton::clicked, this, &HistoryGroups::confirmDeleteAll);
+    page->addStretch(1);
+
+    days_->setText(QString::number(days()));
+    binding_ = std::make_unique<ViewBinding>([this] { refresh(); });
+}
+
+HistoryGroups::~HistoryGroups()
+{
+    binding_.reset();
+    search_.cancel();
+}
+
+std::optional<rt::Uuid> HistoryGroups::openSession() const
+{
+    if (!open_)
+        return std::nullopt;
+    return open_->id;
+}
+
+int HistoryGroups::days() const
+{
+    std::int64_t stored = defaults_.get<std::int64_t>(daysKey).value_or(defaultDays);
+    return static_cast<int>(std::clamp(stored, minDays, maxDays));
+}
+
+void HistoryGroups::setDays(std::int64_t days)
+{
+    defaults_.set(daysKey, std::clamp(days, minDays, maxDays));
+    binding_->refreshNow();
+}
+
+rt::Date HistoryGroups::cutoff() const
+{
+    return rt::clock().date() + (-static_cast<double>(std::max(days(), 1)) * secondsPerDay);
+}
+
+void HistoryGroups::showEvent(QShowEvent* event)
+{
+    history_->load();
+    QWidget::showEvent(event);
+}
+
+std::string HistoryGroups::detail(const ConversationSummary& summary) const
+{
+    std::vector<std::string> parts{
+        localized("%@ 句", summary.count),
+        DateFormats::styled(summary.started, DateFormats::Style::mediumStyle, DateFormats::Style::shortStyle, dates_) +
+            " – " + DateFormats::styled(summary.updated, DateFormats::Style::none, DateFormats::Style::shortStyle, dates_),
+        summary.languagePairText(),
+    };
+    std::string text;
+    for (const std::string& part : parts) {
+        if (part.empty())
+            continue;
+        if (!text.empty())
+            text += " · ";
+        text += part;
+    }
+    return text;
+}
+
+void HistoryGroups::refresh()
+{
+    const std::vector<ConversationSummary>& summaries = history_->summaries.get();
+    bool loaded = history_->isLoaded.get();
+
+    saveGroup_->setTitle(q(localized("保存")));
+    if (auto* row = saveGroup_->findChild<SidebarRow*>(QStringLiteral("history.saveRow"))) {
+        row->setLabel(q(localized("保存聊天记录")));
+        row->setDetail(q(localized("每段对话自动保存，只保存在这台 Mac 上，不会上传")));
+    }
+    updates::setAccessibleName(saveSwitch_, q(localized("保存聊天记录")));
+    updates::setChecked(saveSwitch_, history_->isEnabled());
+
+    bool hasList = loaded && !summaries.empty();
+    updates::setVisible(state_, !hasList);
+    updates::setText(state_, q(localized(loaded ? "还没有保存的聊天记录。" : "正在读取…")));
+    updates::setVisible(listArea_, hasList);
+
+    searchField_->setPlaceholderText(q(localized("搜索聊天记录")));
+    updates::setAccessibleName(clearSearch_, q(localized("清除搜索")));
+    updates::setVisible(clearSearch_, !searchField_->text().isEmpty());
+
+    std::string query = trimmed(query_);
+    std::vector<RowModel> rows;
+    std::size_t total = 0;
+    auto row = [&](const ConversationSummary& summary, const std::string& label) {
+        bool open = open_ && open_->id == summary.id;
+        rows.push_back({summary.id, label, detail(summary), open,
+                        localized(open ? "收起" : "查看") + localized("导出") + localized("删除")});
+    };
+    if (!hits_ && query.empty()) {
+        total = summaries.size();
+        for (std::size_t i = 0; i < std::min<std::size_t>(total, static_cast<std::size_t>(shown_)); ++i)
+            row(summaries[i], summaries[i].preview);
+        list_->setTitle(q(localized("已保存（%@）", static_cast<std::int64_t>(total))));
+        updates::setVisible(resultState_, false);
+        updates::setVisible(list_, true);
+    } else if (!hits_) {
+        updates::setText(resultState_, q(localized("正在搜索…")));
+        updates::setVisible(resultState_, true);
+        updates::setVisible(list_, false);
+    } else if (hits_->empty()) {
+        updates::setText(resultState_, q(localized("没有找到包含「%@」的记录。", query)));
+        updates::setVisible(resultState_, true);
+        updates::setVisible(list_, false);
+    } else {
+        total = hits_->size();
+        for (std::size_t i = 0; i < std::min<std::size_t>(total, static_cast<std::size_t>(shown_)); ++i)
+            row((*hits_)[i].summary, (*hits_)[i].sentence);
+        list_->setTitle(q(localized("找到 %@ 段", static_cast<std::int64_t>(total))));
+        updates::setVisible(resultState_, false);
+        updates::setVisible(list_, true);
+    }
+    updates::setText(more_, q(localized("显示更早的记录")));
+    updates::setVisible(more_, list_->isVisibleTo(listArea_) && static_cast<std::size_t>(shown_) < total);
+    refreshRows(rows);
+
+    cleanup_->setTitle(q(localized("清理")));
+    if (auto* old = cleanup_->findChild<SidebarRow*>(QStringLiteral("history.cleanup.old"))) {
+        old->setLabel(q(localized("删除旧记录")));
+        old->setDetail(q(localized("删除最后一句早于这个天数的对话")));
+    }
+    if (auto* all = cleanup_->findChild<SidebarRow*>(QStringLiteral("history.cleanup.all")))
+        all->setLabel(q(localized("删除全部记录")));
+    updates::setText(cleanupTexts_.front(), q(localized("天以前")));
+    updates::setText(deleteOld_, q(localized("删除…")));
+    updates::setEnabled(deleteOld_, history_->sessions(cutoff()) > 0);
+    updates::setText(deleteAll_, q(localized("全部删除…")));
+    if (!days_->hasFocus() && days_->text() != QString::number(days()))
+        days_->setText(QString::number(days()));
+}
+
+void HistoryGroups::refreshRows(const std::vector<RowModel>& rows)
+{
+    // Rows are rebuilt only when what they show changes.
+    if (rows == builtRows_ && (list_->contentLayout()->count() > 0) == !rows.empty())
+        return;
+    builtRows_ = rows;
+    // Old rows may be running the click that got us here: let them go later.
+    while (QLayoutItem* item = list_->contentLayout()->takeAt(0)) {
+        if (QWidget* widget = item->widget()) {
+            widget->hide();
+            widget->deleteLater();
+        }
+        delete item;
+    }
+    bool first = true;
+    for (const RowModel& model : rows) {
+        auto* holder = new QWidget(list_->panel());
+        holder->setObjectName(QStringLiteral("history.row"));
+        holder->setProperty("sessionId", QString::fromStdString(model.id.toString()));
+        auto* layout = new QVBoxLayout(holder);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(0);
+        if (!first)
+            layout->addWidget(new RowDivider(holder));
+        first = false;
+        auto* row = new SidebarRow(q(model.label), q(model.detail), holder);
+        PillButton* view = pill(row, "history.row.view", Palette::violet());
+        view->setText(q(localized(model.open ? "收起" : "查看")));
+        PillButton* exporting = pill(row, "history.row.export", Palette::violet());
+        exporting->setText(q(localized("导出")));
+        PillButton* remove = pill(row, "history.row.delete", Palette::alertRed());
+        remove->setText(q(localized("删除")));
+        row->addTrailing(view);
+        row->addTrailing(exporting);
+        row->addTrailing(remove);
+        layout->addWidget(row);
+        rt::Uuid id = model.id;
+        connect(view, &QPushButton::clicked, this, [this, id] { toggle(id); });
+        connect(exporting, &QPushButton::clicked, this, [this, id] { exportSession(id); });
+        connect(remove, &QPushButton::clicked, this, [this, id] { deleteOne(id); });
+        if (model.open && open_)
+            layout->addWidget(transcript(*open_));
+        list_->contentLayout()->addWidget(holder);
+    }
+}
+
+QWidget* HistoryGroups::transcript(const ConversationSession& session)
+{
+    auto* box = new TranscriptBox;
+    box->setObjectName(QStringLiteral("history.transcript"));
+    auto* layout = new QVBoxLayout(box);
+    layout->setContentsMargins(12, 10, 12, 10);
+    layout->setSpacing(8);
+    for (const ConversationEntry& entry : session.entries) {
+        auto* block = new QVBoxLayout;
+        block->setSpacing(2);
+        bool me = entry.side == ConversationEntry::Side::me;
+        auto* header = new QLabel(q(localized(me ? "我" : "对方") + "  " +
+                                    DateFormats::styled(entry.time, DateFormats::Style::none,
+                                                        DateFormats::Style::mediumStyle, dates_)),
+                                  box);
+        header->setObjectName(QStringLiteral("history.transcript.header"));
+        header->setFont(Look::font(10, QFont::DemiBold));
+        updates::setTextColor(header, me ? Palette::violet() : Palette::brick());
+        block->addWidget(header);
+        auto text = [&](const std::string& value, const char* name, bool secondary) {
+            auto* label = new QLabel(q(value), box);
+            label->setObjectName(QString::fromLatin1(name));
+            label->setFont(Look::font(12));
+            label->setTextFormat(Qt::PlainText);
+            label->setWordWrap(true);
+            label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+            if (secondary)
+                updates::setTextColor(label, Look::secondaryText());
+            block->addWidget(label);
+        };
+        text(entry.original, "history.transcript.original", false);
+        if (entry.translated != entry.original)
+            text(entry.translated, "history.transcript.translated", true);
+        layout->addLayout(block);
+    }
+    return box;
+}
+
+void HistoryGroups::queryChanged(const QString& text)
+{
+    query_ = text.toStdString();
+    search_.cancel();
+    search_ = {};
+    hits_.reset();
+    shown_ = pageStep;
+    std::string query = trimmed(query_);
+    if (!query.empty()) {
+        QPointer<HistoryGroups> self(this);
+        search_ = rt::spawn([self, query, summaries = history_->summaries.get(),
+                             folder = history_->directory()]() -> rt::Async<void> {
+            try {
+                co_await rt::sleepFor(searchDelay);
+            } catch (const rt::CancellationError&) {
+                co_return;
+            }
+            if (rt::isCancelled())
+                co_return;
+            std::vector<ConversationHistory::SearchHit> found =
+                co_await ConversationHistory::search(query, summaries, folder);
+            if (rt::isCancelled() || !self)
+                co_return;
+            self->hits_ = std::move(found);
+            self->binding_->refreshNow();
+        });
+    }
+    binding_->refreshNow();
+}
+
+void HistoryGroups::toggle(const rt::Uuid& id)
+{
+    if (open_ && open_->id == id) {
+        open_.reset();
+    } else {
+        auto read = readSession(history_->directory(), id);
+        if (auto* session = std::get_if<ConversationSession>(&read))
+            open_ = std::move(*session);
+        else
+            open_.reset();
+    }
+    binding_->refreshNow();
+}
+
+void HistoryGroups::exportSession(const rt::Uuid& id)
+{
+    auto read = readSession(history_->directory(), id);
+    if (auto* failure = std::get_if<std::string>(&read)) {
+        Prompter::shared().alert(window(), localized("导出失败：%@", *failure));
+        return;
+    }
+    ExportPanel::exportSession(std::get<ConversationSession>(read).entries, window());
+}
+
+void HistoryGroups::pruneHits()
+{
+    if (!hits_)
+        return;
+    const auto& summaries = history_->summaries.get();
+    std::erase_if(*hits_, [&](const ConversationHistory::SearchHit& hit) {
+        return std::none_of(summaries.begin(), summaries.end(),
+                            [&](const ConversationSummary& s) { return s.id == hit.summary.id; });
+    });
+}
+
+void HistoryGroups::deleteOne(const rt::Uuid& id)
+{
+    history_->deleteSession(id);
+    if (open_ && open_->id == id)
+        open_.reset();
+    pruneHits();
+    binding_->refreshNow();
+}
+
+void HistoryGroups::confirmDeleteOld()
+{
+    QPointer<HistoryGroups> self(this);
+    std::int64_t count = history_->sessions(cutoff());
+    Prompter::shared().confirm(window(), localized("删除 %@ 天以前的 %@ 段聊天记录？", days(), count),
+                               localized("删除后无法恢复。"), localized("删除"), [self] {
+                                   if (!self)
+                                       return;
+                                   self->history_->deleteSessions(self->cutoff());
+                                   const auto& summaries = self->history_->summaries.get();
+                                   if (self->open_ &&
+                                       std::none_of(summaries.begin(), summaries.end(), [&](const auto& s) {
+                                           return s.id == self->open_->id;
+                                       }))
+                                       self->open_.reset();
+                                   self->pruneHits();
+                                   self->binding_->refreshNow();
+                               });
+}
+
+void HistoryGroups::confirmDeleteAll()
+{
+    QPointer<HistoryGroups> self(this);
+    Prompter::shared().confirm(window(), localized("删除全部聊天记录？"), localized("删除后无法恢复。"),
+                               localized("全部删除"), [self] {
+                                   if (!self)
+                                       return;
+                                   self->history_->deleteAll();
+                                   self->open_.reset();
+                                   self->pruneHits();
+                                   self->binding_->refreshNow();
+                               });
+}
+
+} // namespace parlaro::settings

@@ -1,0 +1,98 @@
+#pragma once
+
+#include "history/ConversationHistory.h"
+#include "history/DateFormats.h"
+#include "runtime/Task.h"
+
+#include <QWidget>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QLabel;
+class QLineEdit;
+class QToolButton;
+class QVBoxLayout;
+
+namespace parlaro {
+class UserDefaults;
+}
+
+namespace parlaro::ui {
+class PersistentSwitch;
+class PillButton;
+class SidebarGroup;
+class ViewBinding;
+} // namespace parlaro::ui
+
+namespace parlaro::settings {
+
+// The history page: saving on or off, the saved conversations newest first
+// with search, one unfolded transcript, export, and deletion of one, the old
+// or all sessions. Shows what the store holds; keeps only what is on screen
+// (page size, search text and result, the open transcript).
+class HistoryGroups : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int pageStep = 50;
+    static constexpr double searchDelay = 0.25;
+    static constexpr const char* daysKey = "historyDeleteDays";
+
+    HistoryGroups(std::shared_ptr<ConversationHistory> history, UserDefaults& defaults,
+                  LocaleContext dates = {}, QWidget* parent = nullptr);
+    ~HistoryGroups() override;
+
+    int shown() const { return shown_; }
+    std::optional<rt::Uuid> openSession() const;
+    int days() const;
+    // Sets the age limit, kept between 1 and 3650 days, and stores it.
+    void setDays(std::int64_t days);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    struct RowModel;
+    void refresh();
+    void refreshRows(const std::vector<RowModel>& rows);
+    void queryChanged(const QString& text);
+    void toggle(const rt::Uuid& id);
+    void exportSession(const rt::Uuid& id);
+    void deleteOne(const rt::Uuid& id);
+    void confirmDeleteOld();
+    void confirmDeleteAll();
+    void pruneHits();
+    rt::Date cutoff() const;
+    QWidget* transcript(const ConversationSession& session);
+    std::string detail(const ConversationSummary& summary) const;
+
+    std::shared_ptr<ConversationHistory> history_;
+    UserDefaults& defaults_;
+    LocaleContext dates_;
+    int shown_ = pageStep;
+    std::optional<ConversationSession> open_;
+    std::string query_;
+    std::optional<std::vector<ConversationHistory::SearchHit>> hits_;
+    rt::TaskHandle<void> search_;
+    std::vector<RowModel> builtRows_;
+
+    ui::SidebarGroup* saveGroup_;
+    ui::PersistentSwitch* saveSwitch_;
+    QLabel* state_;
+    QWidget* listArea_;
+    QLineEdit* searchField_;
+    QToolButton* clearSearch_;
+    QLabel* resultState_;
+    ui::SidebarGroup* list_;
+    ui::PillButton* more_;
+    ui::SidebarGroup* cleanup_;
+    QLineEdit* days_;
+    ui::PillButton* deleteOld_;
+    ui::PillButton* deleteAll_;
+    std::vector<QLabel*> cleanupTexts_;
+    std::unique_ptr<ui::ViewBinding> binding_;
+};
+
+} // namespace parlaro::settings

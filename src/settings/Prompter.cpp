@@ -1,0 +1,58 @@
+#include "settings/Prompter.h"
+
+#include "ui/Text.h"
+
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace parlaro::settings {
+
+namespace {
+
+class MessageBoxPrompter final : public Prompter {
+public:
+    void confirm(QWidget* parent, const std::string& title, const std::string& message,
+                 const std::string& destructiveButton, std::function<void()> onConfirm) override
+    {
+        auto* box = new QMessageBox(QMessageBox::Warning, ui::q(title), ui::q(message), QMessageBox::NoButton, parent);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        QPushButton* destroy = box->addButton(ui::q(destructiveButton), QMessageBox::DestructiveRole);
+        box->addButton(ui::q(localized("取消")), QMessageBox::RejectRole);
+        QObject::connect(box, &QMessageBox::buttonClicked, box, [destroy, onConfirm](QAbstractButton* clicked) {
+            if (clicked == destroy && onConfirm)
+                onConfirm();
+        });
+        box->open();
+    }
+
+    void alert(QWidget* parent, const std::string& message) override
+    {
+        auto* box = new QMessageBox(QMessageBox::Warning, ui::q(localized("提示")), ui::q(message),
+                                    QMessageBox::NoButton, parent);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->addButton(ui::q(localized("好")), QMessageBox::AcceptRole);
+        box->open();
+    }
+};
+
+Prompter* installed = nullptr;
+
+} // namespace
+
+Prompter& Prompter::shared()
+{
+    static MessageBoxPrompter boxes;
+    return installed ? *installed : boxes;
+}
+
+Prompter::Scope::Scope(Prompter& prompter) : previous_(installed)
+{
+    installed = &prompter;
+}
+
+Prompter::Scope::~Scope()
+{
+    installed = previous_;
+}
+
+} // namespace parlaro::settings

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "speech/ModuleError.h"
+#include "ui/SidebarGroup.h"
+
+#include <vector>
+
+namespace parlaro::ui {
+
+// The status page's list of modules and how ready each one is.
+class ModuleStatusGroup : public SidebarGroup {
+    Q_OBJECT
+public:
+    explicit ModuleStatusGroup(QWidget* parent = nullptr);
+
+    // Rebuilds the rows only when the reports differ from those shown.
+    void setReports(const std::vector<ModuleReport>& reports);
+
+    static constexpr int stateWidth = 150;
+
+private:
+    std::vector<ModuleReport> reports_;
+    bool built_ = false;
+};
+
+} // namespace parlaro::ui

@@ -1,0 +1,209 @@
+#include "UiWorld.h"
+
+#include "history/ConversationExport.h"
+#include "settings/ExportPanel.h"
+#include "settings/Prompter.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace parlaro;
+using settings::ExportNaming::withFormat;
+using Format = ConversationExport::Format;
+
+namespace {
+
+const LocaleContext utc{"zh-Hans-CN", "UTC"};
+
+// 2024-03-05 14:03:00 UTC.
+const rt::Date firstTime = rt::Date::fromUnix(1709647380);
+
+std::vector<ConversationEntry> conversation(bool languages = true)
+{
+    ConversationEntry them{.side = ConversationEntry::Side::them, .original = "Hello", .translated = "你好",
+                           .time = firstTime};
+    ConversationEntry me{.side = ConversationEntry::Side::me, .original = "谢谢", .translated = "Thanks",
+                         .time = firstTime + 4};
+    if (languages) {
+        them.originalLanguage = "en";
+        them.translatedLanguage = "zh-Hans";
+        me.originalLanguage = "zh-Hans";
+        me.translatedLanguage = "en";
+    }
+    return {them, me};
+}
+
+// A dialog the test drives: it records what it was shown and keeps a name
+// field the user may edit.
+struct FakeDialog final : settings::SaveDialog {
+    struct Shown {
+        int opened = 0;
+        QString fileName;
+        QStringList filters;
+        QString label;
+    };
+    explicit FakeDialog(std::shared_ptr<Shown> shown, FakeDialog** current) : shown_(std::move(shown))
+    {
+        *current = this;
+        current_ = current;
+    }
+    ~FakeDialog() override { *current_ = nullptr; }
+    void open(QWidget*, const QString& fileName, const QStringList& filters, const QString& label) override
+    {
+        ++shown_->opened;
+        name = fileName;
+        shown_->fileName = fileName;
+        shown_->filters = filters;
+        shown_->label = label;
+    }
+    QString fileName() const override { return name; }
+    void setFileName(const QString& value) override { name = value; }
+
+    QString name;
+    std::shared_ptr<Shown> shown_;
+    FakeDialog** current_;
+};
+
+struct Prompts final : settings::Prompter {
+    void confirm(QWidget*, const std::string&, const std::string&, const std::string&, std::function<void()>) override
+    {
+    }
+    void alert(QWidget*, const std::string& message) override { alerts.push_back(message); }
+    std::vector<std::string> alerts;
+};
+
+struct ExportWorld {
+    test::UiWorld world;
+    std::shared_ptr<FakeDialog::Shown> shown = std::make_shared<FakeDialog::Shown>();
+    FakeDialog* dialog = nullptr;
+    Prompts prompts;
+    settings::Prompter::Scope promptScope{prompts};
+    settings::ExportPanel::Scope scope{[this] { return std::make_unique<FakeDialog>(shown, &dialog); }, utc};
+    QTemporaryDir folder;
+
+    void finish(std::optional<QString> path)
+    {
+        ASSERT_NE(dialog, nullptr);
+        auto finished = dialog->onFinished;
+        finished(path);
+        world.settle();
+    }
+};
+
+QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+} // namespace
+
+TEST(ExportNaming, TheFormatReplacesTheExtensionAndKeepsTheStem)
+{
+    EXPECT_EQ(withFormat("wenmora 2024-03-05 14.03.txt", Format::csv), "wenmora 2024-03-05 14.03.csv");
+    EXPECT_EQ(withFormat("wenmora 2024-03-05 14.03.csv", Format::text), "wenmora 2024-03-05 14.03.txt");
+    EXPECT_EQ(withFormat("x.txt", Format::csv), "x.csv");
+    EXPECT_EQ(withFormat("notes", Format::csv), "notes.csv");
+    EXPECT_EQ(withFormat(".hidden", Format::text), ".hidden.txt");
+    EXPECT_EQ(withFormat("wenmora 2024-03-05 14.03", Format::csv), "wenmora 2024-03-05 14.03.csv")
+        << "the minutes are no extension";
+    EXPECT_EQ(withFormat("notes.md", Format::text), "notes.txt");
+    EXPECT_EQ(settings::ExportNaming::offeredName(firstTime, utc), "wenmora 2024-03-05 14.03.txt");
+}
+
+TEST(ExportNaming, TheTitleLineLeavesOutUnknownLanguages)
+{
+    test::UiWorld world;
+    std::string when = DateFormats::styled(firstTime, DateFormats::Style::longStyle, DateFormats::Style::shortStyle, utc);
+    EXPECT_EQ(settings::ExportNaming::titleLine(conversation(), utc), "wenmora 通话记录 · " + when + " · 英语 ⇄ 中文");
+    EXPECT_EQ(settings::ExportNaming::titleLine(conversation(false), utc), "wenmora 通话记录 · " + when);
+}
+
+TEST(ExportPanel, EmptyEntriesOpenNothing)
+{
+    ExportWorld w;
+    settings::ExportPanel::exportSession({});
+    w.world.settle();
+    EXPECT_EQ(w.shown->opened, 0);
+}
+
+TEST(ExportPanel, TheDialogOffersTheNameAndFollowsTheChosenFormat)
+{
+    ExportWorld w;
+    settings::ExportPanel::exportSession(conversation());
+    ASSERT_EQ(w.shown->opened, 1);
+    EXPECT_EQ(w.shown->fileName, QStringLiteral("wenmora 2024-03-05 14.03.txt"));
+    EXPECT_EQ(w.shown->label, QStringLiteral("格式："));
+    ASSERT_EQ(w.shown->filters.size(), 2);
+    EXPECT_TRUE(w.shown->filters[0].startsWith(QStringLiteral("文本（.txt）")));
+    EXPECT_TRUE(w.shown->filters[1].endsWith(QStringLiteral("(*.csv)")));
+
+    w.dialog->onFilterChanged(1);
+    EXPECT_EQ(w.dialog->name, QStringLiteral("wenmora 2024-03-05 14.03.csv"));
+    w.dialog->onFilterChanged(0);
+    EXPECT_EQ(w.dialog->name, QStringLiteral("wenmora 2024-03-05 14.03.txt"));
+    w.dialog->name = QStringLiteral("x.txt");
+    w.dialog->onFilterChanged(1);
+    EXPECT_EQ(w.dialog->name, QStringLiteral("x.csv"));
+
+    QString path = w.folder.filePath(QStringLiteral("x.csv"));
+    w.finish(path);
+    QByteArray written = contents(path);
+    EXPECT_EQ(written.toStdString(), ConversationExport::csv(conversation(), utc));
+    EXPECT_FALSE(written.contains("通话记录")) << "the table has no title line";
+    EXPECT_TRUE(w.prompts.alerts.empty());
+    EXPECT_EQ(w.dialog, nullptr) << "the dialog goes once it has finished";
+}
+
+TEST(ExportPanel, TheTextFileStartsWithTheTitleLineInUtf8)
+{
+    ExportWorld w;
+    settings::ExportPanel::exportSession(conversation());
+    QString path = w.folder.filePath(QStringLiteral("chat.txt"));
+    w.finish(path);
+    QString text = QString::fromUtf8(contents(path));
+    std::string when = DateFormats::styled(firstTime, DateFormats::Style::longStyle, DateFormats::Style::shortStyle, utc);
+    EXPECT_TRUE(text.startsWith(QString::fromStdString("wenmora 通话记录 · " + when + " · 英语 ⇄ 中文")));
+    EXPECT_TRUE(text.contains(QStringLiteral("你好")));
+}
+
+TEST(ExportPanel, CancelWritesAndShowsNothing)
+{
+    ExportWorld w;
+    settings::ExportPanel::exportSession(conversation());
+    w.finish(std::nullopt);
+    EXPECT_TRUE(QDir(w.folder.path()).isEmpty());
+    EXPECT_TRUE(w.prompts.alerts.empty());
+}
+
+TEST(ExportPanel, AFailedWriteIsToldAndLeavesNoPartialFile)
+{
+    ExportWorld w;
+    // A folder that is not there.
+    settings::ExportPanel::exportSession(conversation());
+    w.finish(w.folder.filePath(QStringLiteral("gone/chat.txt")));
+    ASSERT_EQ(w.prompts.alerts.size(), 1u);
+    EXPECT_EQ(w.prompts.alerts[0].rfind("导出失败：", 0), 0u);
+    EXPECT_GT(w.prompts.alerts[0].size(), std::string("导出失败：").size()) << "the reason is filled in";
+    EXPECT_TRUE(QDir(w.folder.path()).isEmpty());
+
+    if (geteuid() == 0)
+        return;  // root writes into read-only folders
+    QString locked = w.folder.filePath(QStringLiteral("locked"));
+    ASSERT_TRUE(QDir().mkdir(locked));
+    ASSERT_EQ(::chmod(locked.toLocal8Bit().constData(), 0555), 0);
+    settings::ExportPanel::exportSession(conversation());
+    w.finish(locked + QStringLiteral("/chat.txt"));
+    ::chmod(locked.toLocal8Bit().constData(), 0755);
+    ASSERT_EQ(w.prompts.alerts.size(), 2u);
+    EXPECT_EQ(w.prompts.alerts[1].rfind("导出失败：", 0), 0u);
+    EXPECT_TRUE(QDir(locked).isEmpty());
+}

@@ -1,0 +1,370 @@
+#include "UiWorld.h"
+
+#include "history/ConversationHistory.h"
+#include "history/HistoryFiles.h"
+#include "runtime/Clock.h"
+#include "settings/ExportPanel.h"
+#include "settings/HistoryGroups.h"
+#include "settings/Prompter.h"
+#include "ui/GroupNotice.h"
+#include "ui/ModuleStatusGroup.h"
+#include "ui/RowDivider.h"
+#include "ui/SidebarGroup.h"
+#include "ui/SidebarRow.h"
+#include "ui/Palette.h"
+#include "ui/PersistentSwitch.h"
+#include "ui/PillButton.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+using namespace parlaro;
+
+namespace {
+
+const LocaleContext utc{"zh-Hans-CN", "UTC"};
+constexpr double day = 86400;
+
+struct Prompts final : settings::Prompter {
+    struct Question {
+        std::string title;
+        std::string message;
+        std::string button;
+        std::function<void()> confirm;
+    };
+    void confirm(QWidget*, const std::string& title, const std::string& message, const std::string& button,
+                 std::function<void()> onConfirm) override
+    {
+        questions.push_back({title, message, button, std::move(onConfirm)});
+    }
+    void alert(QWidget*, const std::string& message) override { alerts.push_back(message); }
+    std::vector<Question> questions;
+    std::vector<std::string> alerts;
+};
+
+struct NoDialog final : settings::SaveDialog {
+    explicit NoDialog(int& opened) : opened_(opened) {}
+    void open(QWidget*, const QString&, const QStringList&, const QString&) override { ++opened_; }
+    QString fileName() const override { return {}; }
+    void setFileName(const QString&) override {}
+    int& opened_;
+};
+
+struct HistoryWorld {
+    test::UiWorld world;
+    QTemporaryDir folder;
+    std::shared_ptr<ConversationHistory> history =
+        ConversationHistory::make(std::filesystem::path(folder.path().toStdString()), world.platform.defaults);
+    Prompts prompts;
+    settings::Prompter::Scope promptScope{prompts};
+    int exports = 0;
+    settings::ExportPanel::Scope exportScope{[this] { return std::make_unique<NoDialog>(exports); }, utc};
+    std::unique_ptr<settings::HistoryGroups> page;
+    std::vector<rt::Uuid> ids;  // newest first once listed
+
+    // `count` sessions of 12 entries, one a minute apart, each `age` days old
+    // or less; the sentences name their number ("第 7 段").
+    void save(int count, double ageDays = 0, bool languages = true)
+    {
+        rt::Date now = rt::clock().date();
+        for (int i = 0; i < count; ++i) {
+            ConversationSession session;
+            rt::Date start = now + (-ageDays * day - (count - i) * 600.0);
+            for (int n = 0; n < 12; ++n) {
+                bool me = n % 2 == 1;
+                ConversationEntry entry{.side = me ? ConversationEntry::Side::me : ConversationEntry::Side::them,
+                                        .original = me ? "好的，第 " + std::to_string(i) + " 段"
+                                                       : "Sentence " + std::to_string(i) + " abc" + (i < 2 ? "" : "x"),
+                                        .translated = me ? "Okay" : "句子",
+                                        .time = start + n * 4.0};
+                if (languages) {
+                    entry.originalLanguage = me ? "zh-Hans" : "en";
+                    entry.translatedLanguage = me ? "en" : "zh-Hans";
+                }
+                if (n == 2)
+                    entry.translated = entry.original;
+                session.entries.push_back(entry);
+            }
+            history->save(session);
+            ids.insert(ids.begin(), session.id);
+        }
+    }
+
+    void open()
+    {
+        page = std::make_unique<settings::HistoryGroups>(history, world.platform.defaults, utc);
+        page->resize(720, 600);
+        page->show();
+        world.settle();
+    }
+
+    template <class T = QWidget>
+    T* find(const char* name)
+    {
+        return page->findChild<T*>(QString::fromLatin1(name));
+    }
+    bool shows(const char* name)
+    {
+        QWidget* w = find(name);
+        return w && w->isVisibleTo(page.get());
+    }
+    QString text(const char* name) { return find<QLabel>(name)->text(); }
+    QList<QWidget*> rows()
+    {
+        QList<QWidget*> found;
+        for (QWidget* row : page->findChildren<QWidget*>(QStringLiteral("history.row")))
+            if (row->isVisibleTo(page.get()))
+                found.push_back(row);
+        return found;
+    }
+    ui::PillButton* button(QWidget* row, const char* name)
+    {
+        return row->findChild<ui::PillButton*>(QString::fromLatin1(name));
+    }
+    void click(QAbstractButton* button)
+    {
+        ASSERT_NE(button, nullptr);
+        button->click();
+        world.settle();
+    }
+    void type(const QString& query)
+    {
+        find<QLineEdit>("history.search")->setText(query);
+        world.settle();
+    }
+    void wait(double seconds)
+    {
+        world.runtime.advance(seconds);
+        world.settle();
+    }
+    QString listTitle() { return find<ui::SidebarGroup>("history.sessions")->title(); }
+    // A grab tall enough for the whole page.
+    void snapshot(const QString& state)
+    {
+        page->resize(720, std::max(600, page->sizeHint().height()));
+        world.settle();
+        test::snapshot(*page, QStringLiteral("history"), state);
+    }
+};
+
+} // namespace
+
+TEST(HistoryGroups, ShowsReadingThenEmptyAndTheSwitchWritesTheSetting)
+{
+    HistoryWorld w;
+    w.page = std::make_unique<settings::HistoryGroups>(w.history, w.world.platform.defaults, utc);
+    EXPECT_EQ(w.text("history.state"), QStringLiteral("正在读取…"));
+    w.page->show();
+    w.world.settle();
+    EXPECT_TRUE(w.history->isLoaded.get());
+    EXPECT_EQ(w.text("history.state"), QStringLiteral("还没有保存的聊天记录。"));
+    EXPECT_FALSE(w.shows("history.list"));
+
+    auto* save = w.find<ui::PersistentSwitch>("history.save");
+    EXPECT_TRUE(save->isChecked());
+    w.click(save);
+    EXPECT_FALSE(w.history->isEnabled());
+    EXPECT_EQ(w.world.platform.defaults.get<bool>(ConversationHistory::enabledKey), false);
+    w.history->setEnabled(true);
+    w.world.settle();
+    EXPECT_TRUE(save->isChecked());
+}
+
+TEST(HistoryGroups, PagesFiftyAtATimeAndAQueryResetsThePage)
+{
+    HistoryWorld w;
+    w.save(120);
+    w.open();
+    EXPECT_EQ(w.listTitle(), QStringLiteral("已保存（120）"));
+    EXPECT_EQ(w.rows().size(), 50);
+    ASSERT_TRUE(w.shows("history.more"));
+    EXPECT_EQ(w.find<ui::PillButton>("history.more")->text(), QStringLiteral("显示更早的记录"));
+    w.snapshot(QStringLiteral("120"));
+    w.click(w.find<ui::PillButton>("history.more"));
+    w.click(w.find<ui::PillButton>("history.more"));
+    EXPECT_EQ(w.rows().size(), 120);
+    EXPECT_FALSE(w.shows("history.more"));
+    w.type(QStringLiteral("x"));
+    EXPECT_EQ(w.page->shown(), 50);
+    w.type(QString());
+    EXPECT_EQ(w.rows().size(), 50);
+}
+
+TEST(HistoryGroups, SearchWaitsAQuarterSecondAndAnswers)
+{
+    HistoryWorld w;
+    w.save(5);
+    w.open();
+    w.type(QStringLiteral("   "));
+    EXPECT_EQ(w.rows().size(), 5) << "spaces only show the full list";
+    EXPECT_FALSE(w.shows("history.resultState"));
+    ASSERT_TRUE(w.shows("history.search.clear")) << "any character shows the clear button";
+    EXPECT_EQ(w.find("history.search.clear")->accessibleName(), QStringLiteral("清除搜索"));
+    w.click(w.find<QToolButton>("history.search.clear"));
+    EXPECT_TRUE(w.find<QLineEdit>("history.search")->text().isEmpty());
+    EXPECT_FALSE(w.shows("history.search.clear"));
+
+    // Sessions 0 and 1 hold "abc" without an "x" after it; all five hold "abc".
+    w.type(QStringLiteral(" abcx "));
+    EXPECT_EQ(w.text("history.resultState"), QStringLiteral("正在搜索…"));
+    w.wait(0.24);
+    EXPECT_EQ(w.text("history.resultState"), QStringLiteral("正在搜索…"));
+    w.wait(0.01);
+    EXPECT_FALSE(w.shows("history.resultState"));
+    EXPECT_EQ(w.listTitle(), QStringLiteral("找到 3 段"));
+    EXPECT_EQ(w.rows().size(), 3);
+    EXPECT_TRUE(w.rows()[0]->findChild<ui::SidebarRow*>()->labelWidget()->text().contains(QStringLiteral("abcx")));
+
+    w.type(QStringLiteral("zzz"));
+    w.wait(0.25);
+    EXPECT_EQ(w.text("history.resultState"), QStringLiteral("没有找到包含「zzz」的记录。"));
+    w.snapshot(QStringLiteral("no-hits"));
+}
+
+TEST(HistoryGroups, ANewQueryInsideTheDelayCancelsTheOldSearch)
+{
+    HistoryWorld w;
+    w.save(5);
+    w.open();
+    w.type(QStringLiteral("zzz"));
+    w.wait(0.2);
+    w.type(QStringLiteral("abcx"));
+    w.wait(0.1);
+    EXPECT_EQ(w.text("history.resultState"), QStringLiteral("正在搜索…")) << "the first search never answered";
+    w.wait(0.15);
+    EXPECT_EQ(w.listTitle(), QStringLiteral("找到 3 段"));
+}
+
+TEST(HistoryGroups, RowsShowCountTimesAndLanguagesAndUnfoldOneTranscript)
+{
+    HistoryWorld w;
+    w.save(1, 1, false);
+    w.save(2);
+    w.open();
+    auto rows = w.rows();
+    ASSERT_EQ(rows.size(), 3);
+    ConversationSummary newest = w.history->summaries.get()[0];
+    std::string range =
+        DateFormats::styled(newest.started, DateFormats::Style::mediumStyle, DateFormats::Style::shortStyle, utc) +
+        " – " + DateFormats::styled(newest.updated, DateFormats::Style::none, DateFormats::Style::shortStyle, utc);
+    auto detail = [](QWidget* row) { return row->findChild<ui::SidebarRow*>()->detailWidget()->text(); };
+    EXPECT_EQ(detail(rows[0]).toStdString(), "12 句 · " + range + " · 英语 ⇄ 中文");
+    EXPECT_FALSE(detail(rows[2]).contains(QStringLiteral("⇄"))) << detail(rows[2]).toStdString();
+    EXPECT_TRUE(detail(rows[2]).startsWith(QStringLiteral("12 句 · ")));
+
+    EXPECT_EQ(w.button(rows[0], "history.row.view")->text(), QStringLiteral("查看"));
+    w.click(w.button(rows[0], "history.row.view"));
+    EXPECT_EQ(w.page->openSession(), w.ids[0]);
+    rows = w.rows();
+    EXPECT_EQ(w.button(rows[0], "history.row.view")->text(), QStringLiteral("收起"));
+    auto headers = rows[0]->findChildren<QLabel*>(QStringLiteral("history.transcript.header"));
+    ASSERT_EQ(headers.size(), 12);
+    EXPECT_TRUE(headers[0]->text().startsWith(QStringLiteral("对方  ")));
+    EXPECT_EQ(headers[0]->palette().color(QPalette::WindowText), ui::Palette::brick());
+    EXPECT_TRUE(headers[1]->text().startsWith(QStringLiteral("我  ")));
+    EXPECT_EQ(headers[1]->palette().color(QPalette::WindowText), ui::Palette::violet());
+    EXPECT_EQ(headers[1]->text().count(QLatin1Char(':')), 2) << "with seconds";
+    // Entry 2's translation equals its original: 12 originals, 11 translations.
+    EXPECT_EQ(rows[0]->findChildren<QLabel*>(QStringLiteral("history.transcript.translated")).size(), 11);
+    w.snapshot(QStringLiteral("open-transcript"));
+
+    w.click(w.button(w.rows()[1], "history.row.view"));
+    EXPECT_EQ(w.page->openSession(), w.ids[1]);
+    EXPECT_EQ(w.page->findChildren<QWidget*>(QStringLiteral("history.transcript")).size(), 1);
+    w.click(w.button(w.rows()[1], "history.row.view"));
+    EXPECT_FALSE(w.page->openSession());
+}
+
+TEST(HistoryGroups, DeletingARowClosesItsTranscriptAndDropsItsHit)
+{
+    HistoryWorld w;
+    w.save(3);
+    w.open();
+    w.type(QStringLiteral("abc"));
+    w.wait(0.25);
+    EXPECT_EQ(w.listTitle(), QStringLiteral("找到 3 段"));
+    w.click(w.button(w.rows()[0], "history.row.view"));
+    ASSERT_TRUE(w.page->openSession());
+    w.click(w.button(w.rows()[0], "history.row.delete"));
+    EXPECT_FALSE(w.page->openSession());
+    EXPECT_EQ(w.history->summaries.get().size(), 2u);
+    EXPECT_EQ(w.listTitle(), QStringLiteral("找到 2 段"));
+    EXPECT_TRUE(w.prompts.questions.empty()) << "one row goes without asking";
+}
+
+TEST(HistoryGroups, TheDaysFieldIsKeptInRangeAndDeletesOldSessionsAfterAsking)
+{
+    HistoryWorld w;
+    w.save(2);
+    w.open();
+    auto* days = w.find<QLineEdit>("history.days");
+    EXPECT_EQ(days->text(), QStringLiteral("30"));
+    EXPECT_FALSE(w.find("history.deleteOld")->isEnabled()) << "nothing is older than 30 days";
+    days->setText(QStringLiteral("0"));
+    emit days->editingFinished();
+    EXPECT_EQ(w.world.platform.defaults.get<std::int64_t>("historyDeleteDays"), 1);
+    days->setText(QStringLiteral("5000"));
+    emit days->editingFinished();
+    EXPECT_EQ(w.world.platform.defaults.get<std::int64_t>("historyDeleteDays"), 3650);
+    EXPECT_EQ(days->text(), QStringLiteral("3650"));
+    w.page->setDays(30);
+
+    w.save(3, 40);
+    w.world.settle();
+    ASSERT_TRUE(w.find("history.deleteOld")->isEnabled());
+    w.click(w.find<ui::PillButton>("history.deleteOld"));
+    ASSERT_EQ(w.prompts.questions.size(), 1u);
+    EXPECT_EQ(w.prompts.questions[0].title, "删除 30 天以前的 3 段聊天记录？");
+    EXPECT_EQ(w.prompts.questions[0].message, "删除后无法恢复。");
+    EXPECT_EQ(w.prompts.questions[0].button, "删除");
+    w.prompts.questions[0].confirm();
+    w.world.settle();
+    EXPECT_EQ(w.history->summaries.get().size(), 2u);
+    EXPECT_FALSE(w.find("history.deleteOld")->isEnabled());
+}
+
+TEST(HistoryGroups, DeleteAllEmptiesTheStoreAfterAsking)
+{
+    HistoryWorld w;
+    w.save(3);
+    w.open();
+    w.click(w.button(w.rows()[1], "history.row.view"));
+    w.click(w.find<ui::PillButton>("history.deleteAll"));
+    ASSERT_EQ(w.prompts.questions.size(), 1u);
+    EXPECT_EQ(w.history->summaries.get().size(), 3u) << "nothing goes before the answer";
+    EXPECT_EQ(w.prompts.questions[0].title, "删除全部聊天记录？");
+    EXPECT_EQ(w.prompts.questions[0].message, "删除后无法恢复。");
+    EXPECT_EQ(w.prompts.questions[0].button, "全部删除");
+    w.prompts.questions[0].confirm();
+    w.world.settle();
+    EXPECT_TRUE(w.history->summaries.get().empty());
+    EXPECT_FALSE(w.page->openSession());
+    EXPECT_EQ(w.text("history.state"), QStringLiteral("还没有保存的聊天记录。"));
+}
+
+TEST(HistoryGroups, ExportOpensTheDialogAndAnUnreadableSessionIsTold)
+{
+    HistoryWorld w;
+    w.save(2);
+    w.open();
+    w.click(w.button(w.rows()[0], "history.row.export"));
+    EXPECT_EQ(w.exports, 1);
+    EXPECT_TRUE(w.prompts.alerts.empty());
+
+    std::filesystem::path file = HistoryFiles::sessionFile(w.history->directory(), w.ids[1]);
+    std::ofstream(file, std::ios::trunc) << "{ not json";
+    w.click(w.button(w.rows()[1], "history.row.export"));
+    EXPECT_EQ(w.exports, 1);
+    ASSERT_EQ(w.prompts.alerts.size(), 1u);
+    EXPECT_EQ(w.prompts.alerts[0].rfind("导出失败：", 0), 0u);
+    // "查看" on it unfolds nothing.
+    w.click(w.button(w.rows()[1], "history.row.view"));
+    EXPECT_FALSE(w.page->openSession());
+}
