@@ -3,6 +3,7 @@
 #include "app/InputFieldStyle.h"
 #include "app/ModelTask.h"
 #include "app/Spinner.h"
+#include "app/SymbolPill.h"
 #include "model/AppModel.h"
 #include "ui/Icons.h"
 #include "ui/Look.h"
@@ -103,11 +104,10 @@ DraftPanel::DraftPanel(std::shared_ptr<AppModel> model, QWidget* parent)
     spinnerBox_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     spinnerBox_->hide();
     clear_ = makePill(this, "draft.clear");
-    play_ = makePill(this, "draft.play");
+    play_ = new SymbolPill(QStringLiteral("speaker.wave.2.fill"), QString(), this);
+    play_->setObjectName(QStringLiteral("draft.play"));
+    play_->setTint(Palette::violet());
     play_->setActive(true);
-    play_->setIcon(QIcon(Icons::pixmap(QStringLiteral("speaker.wave.2.fill"), Palette::white(), 14,
-                                       devicePixelRatioF())));
-    Icons::tag(play_, QStringLiteral("speaker.wave.2.fill"));
     targetRow->addWidget(targetTag_, 0, Qt::AlignTop);
     targetRow->addWidget(target_, 1, Qt::AlignTop);
     targetRow->addWidget(spinnerBox_, 1);

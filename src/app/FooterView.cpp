@@ -5,6 +5,7 @@
 #include "app/ModelTask.h"
 #include "app/QuickPhrases.h"
 #include "app/Spinner.h"
+#include "app/SymbolPill.h"
 #include "model/AppModel.h"
 #include "ui/HoldShortcutCenter.h"
 #include "ui/HoldToTalkControl.h"
@@ -137,11 +138,9 @@ FooterView::FooterView(std::shared_ptr<AppModel> model, HoldShortcutCenter* shor
     });
     input->addWidget(typed_, 1);
 
-    phrases_ = new PillButton(q(localized("快捷短语")), inputRow);
+    phrases_ = new SymbolPill(QStringLiteral("text.bubble"), q(localized("快捷短语")), inputRow);
     phrases_->setObjectName(QStringLiteral("footer.quickPhrases"));
     phrases_->setTint(Palette::violet());
-    phrases_->setIcon(QIcon(Icons::pixmap(QStringLiteral("text.bubble"), Palette::violet(), 14, devicePixelRatioF())));
-    Icons::tag(phrases_, QStringLiteral("text.bubble"));
     menu_ = new QMenu(phrases_);
     menu_->setObjectName(QStringLiteral("footer.quickPhrases.menu"));
     for (const QuickPhrase& phrase : quickPhrases) {
@@ -168,10 +167,9 @@ FooterView::FooterView(std::shared_ptr<AppModel> model, HoldShortcutCenter* shor
     separator->setPalette(hairline->palette());
     input->addWidget(separator);
 
-    stop_ = new PillButton(q(localized("停止播放")), inputRow);
+    stop_ = new SymbolPill(QStringLiteral("stop.fill"), q(localized("停止播放")), inputRow);
     stop_->setObjectName(QStringLiteral("footer.stop"));
     stop_->setTint(Palette::alertRed());
-    Icons::tag(stop_, QStringLiteral("stop.fill"));
     connect(stop_, &QPushButton::clicked, this, [this] { stopPlayback(); });
     input->addWidget(stop_);
     // Esc stops the playback only while no hold runs: a hold of the talk
@@ -280,8 +278,6 @@ void FooterView::refresh()
     updates::setEnabled(phrases_, !(speaking || busy));
 
     updates::setText(stop_, q(localized("停止播放")));
-    QColor stopIcon = speaking ? Palette::white() : Palette::alertRed();
-    stop_->setIcon(QIcon(Icons::pixmap(QStringLiteral("stop.fill"), stopIcon, 12, devicePixelRatioF())));
     stop_->setActive(speaking);
     updates::setEnabled(stop_, speaking);
     updates::setText(clear_, q(localized("清空")));

@@ -2,6 +2,7 @@
 
 #include "app/ModelTask.h"
 #include "app/Spinner.h"
+#include "app/SymbolPill.h"
 #include "model/AppModel.h"
 #include "ui/Icons.h"
 #include "ui/Look.h"
@@ -54,12 +55,9 @@ LanguageBar::LanguageBar(std::shared_ptr<AppModel> model, QWidget* parent)
     row->setSpacing(8);
     myLabel_ = makeSideLabel(this, "languageBar.myLabel");
     myPicker_ = makePicker(this, "languageBar.my");
-    swap_ = new PillButton(QString(), this);
+    swap_ = new SymbolPill(QStringLiteral("arrow.left.arrow.right"), QString(), this);
     swap_->setObjectName(QStringLiteral("languageBar.swap"));
     swap_->setTint(Palette::violet());
-    swap_->setIcon(QIcon(Icons::pixmap(QStringLiteral("arrow.left.arrow.right"), Palette::violet(), 14,
-                                       devicePixelRatioF())));
-    Icons::tag(swap_, QStringLiteral("arrow.left.arrow.right"));
     theirLabel_ = makeSideLabel(this, "languageBar.theirLabel");
     theirPicker_ = makePicker(this, "languageBar.their");
     spinner_ = new Spinner(14, this);
