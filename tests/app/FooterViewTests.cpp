@@ -273,6 +273,21 @@ TEST_F(FooterViewTest, StopAndEscEndThePlaybackOnlyWhileSpeakingAndNotHolding)
     EXPECT_EQ(count("speaker stop"), 1);
     EXPECT_EQ(w.model->status.get(), "已停止播放");
 
+    // A hold of the talk control takes Esc: the hold ends, the playback goes on.
+    w.model->isSpeaking.set(false);
+    w.settle();
+    QTest::mousePress(footer.talk()->button(), Qt::LeftButton);
+    w.settle();
+    ASSERT_TRUE(w.model->isHoldingToTalk.get());
+    w.model->isSpeaking.set(true);
+    w.settle();
+    QTest::keyClick(footer.typedText(), Qt::Key_Escape);
+    w.settle();
+    EXPECT_FALSE(w.model->isHoldingToTalk.get());
+    EXPECT_EQ(count("speaker stop"), 0);
+    QTest::mouseRelease(footer.talk()->button(), Qt::LeftButton);
+    w.settle();
+
     // A hold of the global shortcut: Esc is not the playback's.
     w.model->isSpeaking.set(true);
     w.model->isHoldingToTalk.set(true);
