@@ -16,6 +16,8 @@ using namespace ui;
 
 PartialCard::PartialCard(const QColor& tint, QWidget* parent) : Card(tint, 14, 0.03, parent)
 {
+    // Packed at the top of the list: spare height goes below the last card.
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
     auto* column = new QVBoxLayout(this);
     int m = cardMargin() + 14;
     column->setContentsMargins(m, m, m, m);

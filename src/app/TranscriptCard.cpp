@@ -17,6 +17,8 @@ using namespace ui;
 TranscriptCard::TranscriptCard(QWidget* parent) : Card(Palette::coral(), 14, 0.07, parent)
 {
     setObjectName(QStringLiteral("conversation.card"));
+    // Packed at the top of the list: spare height goes below the last card.
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
     auto* column = new QVBoxLayout(this);
     int m = cardMargin() + 14;
     column->setContentsMargins(m, m, m, m);

@@ -18,6 +18,7 @@ namespace parlaro::test {
 namespace {
 
 using app::ConversationView;
+using app::TranscriptCard;
 
 ConversationEntry entry(ConversationEntry::Side side, std::string original, std::string translated,
                         double secondsSinceEpoch = 0)
@@ -165,6 +166,20 @@ TEST_F(ConversationViewTest, FollowsTheNewestContentButNotOnFirstShow)
     w.model->themPartial.set("a long partial caption that keeps growing");
     w.settle();
     EXPECT_EQ(bar->value(), bar->maximum());
+
+    // A growing partial leaves every entry card where it was, and the same card.
+    std::vector<std::pair<TranscriptCard*, QRect>> before;
+    for (const auto& e : entries)
+        before.emplace_back(view.cardFor(e.id), view.cardFor(e.id)->geometry());
+    for (const char* text : {"a long partial caption that keeps growing and growing",
+                             "a long partial caption that keeps growing and growing until it wraps onto a second line"}) {
+        w.model->themPartial.set(text);
+        w.settle();
+    }
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        EXPECT_EQ(view.cardFor(entries[i].id), before[i].first);
+        EXPECT_EQ(before[i].first->geometry(), before[i].second);
+    }
 
     // A translation arriving for an entry is not new content.
     bar->setValue(0);
