@@ -1,5 +1,6 @@
 #include "app/ConversationView.h"
 
+#include "app/GlowingSymbol.h"
 #include "app/PartialCard.h"
 #include "app/TranscriptCard.h"
 #include "model/AppModel.h"
@@ -7,7 +8,6 @@
 #include "ui/Look.h"
 #include "ui/Motion.h"
 #include "ui/Palette.h"
-#include "ui/SymbolView.h"
 #include "ui/Text.h"
 #include "ui/WidgetUpdates.h"
 
@@ -47,10 +47,12 @@ ConversationView::ConversationView(std::shared_ptr<AppModel> model, QWidget* par
     hint_ = new QWidget(content_);
     hint_->setObjectName(QStringLiteral("conversation.hint"));
     auto* hintColumn = new QVBoxLayout(hint_);
-    hintColumn->setContentsMargins(0, 120, 0, 0);
+    // The symbol keeps room for its glow, taken from the top padding.
+    int glowRoom = glowMargin(14);
+    hintColumn->setContentsMargins(0, std::max(0, 120 - glowRoom), 0, 0);
     hintColumn->setSpacing(10);
-    auto* symbol = new SymbolView(QStringLiteral("captions.bubble"), Palette::withOpacity(Palette::violet(), 0.6), 34,
-                                  hint_);
+    auto* symbol = new GlowingSymbol(QStringLiteral("captions.bubble"), Palette::violet(), 0.6, 34, 0.4, 14, hint_);
+    symbol->setObjectName(QStringLiteral("conversation.hint.symbol"));
     hintColumn->addWidget(symbol, 0, Qt::AlignHCenter);
     hintTitle_ = new QLabel(hint_);
     hintTitle_->setObjectName(QStringLiteral("conversation.hint.title"));
