@@ -71,6 +71,13 @@ TEST_F(FooterViewTest, StatusLineSaysWhatTheOtherPartyHears)
     w.settle();
     EXPECT_EQ(footer.statusLine()->text(), QStringLiteral("原声已关：对方只听到英语翻译"));
     snapshot(footer, "footer", "idle");
+
+    // Right to left, the talk control leads from the right and clear ends on the left.
+    footer.setLayoutDirection(Qt::RightToLeft);
+    w.settle();
+    snapshot(footer, "footer", "idle-rtl");
+    EXPECT_GT(footer.talk()->x(), footer.clearButton()->x());
+    footer.setLayoutDirection(Qt::LeftToRight);
 }
 
 TEST_F(FooterViewTest, MetersAreDimmedOutsideCallsAndTestsAndGiveWayToTheMicrophoneLink)
