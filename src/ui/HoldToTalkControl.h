@@ -48,6 +48,7 @@ public:
     QString title() const { return title_; }
     bool isRecording() const { return recording_; }
     bool isHoldEnabled() const { return enabled_; }
+    const std::optional<QString>& shortcut() const { return shortcut_; }
 
     HoldButton* button() const { return button_; }
     // The capsule at rest, inside the widget.

@@ -1,0 +1,221 @@
+#include "app/ConversationView.h"
+
+#include "app/GlowingSymbol.h"
+#include "app/PartialCard.h"
+#include "app/TranscriptCard.h"
+#include "model/AppModel.h"
+#include "ui/Glow.h"
+#include "ui/Look.h"
+#include "ui/Motion.h"
+#include "ui/Palette.h"
+#include "ui/Text.h"
+#include "ui/WidgetUpdates.h"
+
+#include <QGraphicsOpacityEffect>
+#include <QLabel>
+#include <QPointer>
+#include <QScrollBar>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QVariantAnimation>
+
+#include <algorithm>
+#include <set>
+
+namespace parlaro::app {
+
+using namespace ui;
+
+ConversationView::ConversationView(std::shared_ptr<AppModel> model, QWidget* parent)
+    : QScrollArea(parent), model_(std::move(model))
+{
+    setObjectName(QStringLiteral("conversation"));
+    setWidgetResizable(true);
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    viewport()->setAutoFillBackground(false);
+    content_ = new QWidget();
+    content_->setObjectName(QStringLiteral("conversation.content"));
+    content_->setAutoFillBackground(false);
+    column_ = new QVBoxLayout(content_);
+    // The cards keep room for their glow inside themselves, so the room
+    // between two cards is already wider than the gap asked for.
+    int inset = std::max(0, 18 - cardMargin());
+    column_->setContentsMargins(inset, inset, inset, inset);
+    column_->setSpacing(std::max(0, 12 - cardMargin()));
+
+    hint_ = new QWidget(content_);
+    hint_->setObjectName(QStringLiteral("conversation.hint"));
+    auto* hintColumn = new QVBoxLayout(hint_);
+    // The symbol keeps room for its glow, taken from the top padding.
+    int glowRoom = glowMargin(14);
+    hintColumn->setContentsMargins(0, std::max(0, 120 - glowRoom), 0, 0);
+    hintColumn->setSpacing(10);
+    auto* symbol = new GlowingSymbol(QStringLiteral("captions.bubble"), Palette::violet(), 0.6, 34, 0.4, 14, hint_);
+    symbol->setObjectName(QStringLiteral("conversation.hint.symbol"));
+    hintColumn->addWidget(symbol, 0, Qt::AlignHCenter);
+    hintTitle_ = new QLabel(hint_);
+    hintTitle_->setObjectName(QStringLiteral("conversation.hint.title"));
+    hintTitle_->setFont(Look::font(15));
+    hintDetail_ = new QLabel(hint_);
+    hintDetail_->setObjectName(QStringLiteral("conversation.hint.detail"));
+    hintDetail_->setFont(Look::font(12));
+    updates::setTextColor(hintDetail_, Look::secondaryText());
+    for (QLabel* line : {hintTitle_, hintDetail_}) {
+        line->setAlignment(Qt::AlignHCenter);
+        line->setWordWrap(true);
+        hintColumn->addWidget(line);
+    }
+    column_->addWidget(hint_);
+
+    themPartial_ = new PartialCard(Palette::coral(), content_);
+    themPartial_->setObjectName(QStringLiteral("conversation.themPartial"));
+    mePartial_ = new PartialCard(Palette::violetAlt(), content_);
+    mePartial_->setObjectName(QStringLiteral("conversation.mePartial"));
+    column_->addWidget(themPartial_);
+    column_->addWidget(mePartial_);
+    themPartial_->hide();
+    mePartial_->hide();
+    column_->addStretch(1);
+    setWidget(content_);
+    // Once asked to follow the end, the view stays there while the content
+    // grows, until the user scrolls away.
+    connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, [this](int, int maximum) {
+        if (followEnd_ && !(scrollAnimation_ && scrollAnimation_->state() == QAbstractAnimation::Running))
+            verticalScrollBar()->setValue(maximum);
+    });
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
+        bool animating = scrollAnimation_ && scrollAnimation_->state() == QAbstractAnimation::Running;
+        if (!animating && value != verticalScrollBar()->maximum())
+            followEnd_ = false;
+    });
+
+    binding_ = std::make_unique<ViewBinding>([this] { refresh(); });
+}
+
+ConversationView::~ConversationView() = default;
+
+void ConversationView::setLocaleContext(LocaleContext context)
+{
+    locale_ = std::move(context);
+    binding_->refreshNow();
+}
+
+TranscriptCard* ConversationView::cardFor(const rt::Uuid& id) const
+{
+    auto found = cards_.find(id);
+    return found == cards_.end() ? nullptr : found->second;
+}
+
+void ConversationView::refresh()
+{
+    const auto& entries = model_->entries.get();
+    const std::string& theirTag = model_->theirLanguage.get().tag;
+    const std::string& myTag = model_->myLanguage.get().tag;
+    const std::string& them = model_->themPartial.get();
+    const std::string& me = model_->mePartial.get();
+
+    // Cards of entries that left the list go; the others are updated in
+    // place, so a late translation keeps a selection.
+    std::set<rt::Uuid> present;
+    for (const auto& entry : entries)
+        present.insert(entry.id);
+    for (auto it = cards_.begin(); it != cards_.end();) {
+        if (present.count(it->first) == 0) {
+            delete it->second;
+            it = cards_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (const auto& entry : entries) {
+        TranscriptCard*& card = cards_[entry.id];
+        if (!card)
+            card = new TranscriptCard(content_);
+        card->show(entry, theirTag, myTag, locale_);
+    }
+    placeCards();
+
+    bool empty = entries.empty() && them.empty() && me.empty();
+    updates::setVisible(hint_, empty);
+    if (empty) {
+        const CallLanguage& my = model_->myLanguage.get();
+        const CallLanguage& their = model_->theirLanguage.get();
+        updates::setText(hintTitle_,
+                         q(localized("对方说%@时，%@字幕会出现在这里", their.displayName(), my.displayName())));
+        updates::setText(hintDetail_,
+                         q(model_->translateWhileHolding.get()
+                               ? localized("要说话时，按住下面的按钮说%@，每说完一句自动翻译成%@播放给对方",
+                                           my.displayName(), their.displayName())
+                               : localized("要说话时，按住下面的按钮说%@，松开后自动翻译成%@播放给对方",
+                                           my.displayName(), their.displayName())));
+    }
+    updates::setVisible(themPartial_, !them.empty());
+    if (!them.empty())
+        themPartial_->show(q(localized("对方 %@", theirTag)), q(them));
+    updates::setVisible(mePartial_, !me.empty());
+    if (!me.empty())
+        mePartial_->show(q(localized("我 %@", myTag)), q(me));
+
+    // Nothing scrolls before the view is first shown; later, a new entry count scrolls with
+    // an animation and a changed partial jumps.
+    bool first = !shownEntryCount_.has_value() || !isVisible();
+    bool countChanged = !first && *shownEntryCount_ != entries.size();
+    bool partialChanged = !first && (shownThemPartial_ != them || shownMePartial_ != me);
+    shownEntryCount_ = entries.size();
+    shownThemPartial_ = them;
+    shownMePartial_ = me;
+    if (countChanged || partialChanged) {
+        // After the layout has taken the new content in.
+        QPointer<ConversationView> self(this);
+        QTimer::singleShot(0, this, [self, countChanged] {
+            if (self)
+                self->scrollToBottom(countChanged);
+        });
+    }
+}
+
+void ConversationView::placeCards()
+{
+    // Entries first in list order, right after the hint; a card moves only
+    // when it stands in the wrong place, so a keystroke relays out nothing.
+    int index = column_->indexOf(hint_) + 1;
+    for (const auto& entry : model_->entries.get()) {
+        TranscriptCard* card = cards_.at(entry.id);
+        if (column_->indexOf(card) != index) {
+            column_->removeWidget(card);
+            column_->insertWidget(index, card);
+            card->setVisible(true);
+        }
+        ++index;
+    }
+}
+
+void ConversationView::scrollToBottom(bool animated)
+{
+    if (auto* layout = content_->layout())
+        layout->activate();
+    QScrollBar* bar = verticalScrollBar();
+    followEnd_ = true;
+    if (scrollAnimation_)
+        scrollAnimation_->stop();
+    if (!animated || !Motion::enabled()) {
+        bar->setValue(bar->maximum());
+        return;
+    }
+    if (!scrollAnimation_) {
+        scrollAnimation_ = new QVariantAnimation(this);
+        scrollAnimation_->setDuration(250);
+        scrollAnimation_->setEasingCurve(QEasingCurve::InOutQuad);
+        connect(scrollAnimation_, &QVariantAnimation::valueChanged, this,
+                [this](const QVariant& value) { verticalScrollBar()->setValue(value.toInt()); });
+        // The content may have grown while the animation ran.
+        connect(scrollAnimation_, &QVariantAnimation::finished, this,
+                [this] { verticalScrollBar()->setValue(verticalScrollBar()->maximum()); });
+    }
+    scrollAnimation_->setStartValue(bar->value());
+    scrollAnimation_->setEndValue(bar->maximum());
+    scrollAnimation_->start();
+}
+
+} // namespace parlaro::app

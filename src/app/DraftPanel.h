@@ -1,0 +1,63 @@
+#pragma once
+
+#include "ui/CardBackground.h"
+#include "ui/ViewBinding.h"
+
+#include <memory>
+
+class QLabel;
+class QPlainTextEdit;
+
+namespace parlaro {
+class AppModel;
+}
+
+namespace parlaro::ui {
+class PillButton;
+}
+
+namespace parlaro::app {
+
+class Spinner;
+
+// The draft waiting to be checked before it is sent: the user's sentence
+// and its translation, both editable, with "重新翻译", "清空这句" and the play
+// button (Ctrl+Return from either field). The fields are bound to the
+// model's draft texts both ways.
+class DraftPanel : public ui::Card {
+    Q_OBJECT
+public:
+    explicit DraftPanel(std::shared_ptr<AppModel> model, QWidget* parent = nullptr);
+    ~DraftPanel() override;
+
+    QPlainTextEdit* source() const { return source_; }
+    QPlainTextEdit* target() const { return target_; }
+    QLabel* sourceTag() const { return sourceTag_; }
+    QLabel* targetTag() const { return targetTag_; }
+    Spinner* spinner() const { return spinner_; }
+    ui::PillButton* retranslateButton() const { return retranslate_; }
+    ui::PillButton* clearButton() const { return clear_; }
+    ui::PillButton* playButton() const { return play_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void refresh();
+    void play();
+    void fitHeight(QPlainTextEdit* edit);
+
+    std::shared_ptr<AppModel> model_;
+    QLabel* sourceTag_;
+    QLabel* targetTag_;
+    QPlainTextEdit* source_;
+    QPlainTextEdit* target_;
+    Spinner* spinner_;
+    QWidget* spinnerBox_;
+    ui::PillButton* retranslate_;
+    ui::PillButton* clear_;
+    ui::PillButton* play_;
+    std::unique_ptr<ui::ViewBinding> binding_;
+};
+
+} // namespace parlaro::app

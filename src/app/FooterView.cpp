@@ -1,0 +1,295 @@
+#include "app/FooterView.h"
+
+#include "app/CompactMeter.h"
+#include "app/InputFieldStyle.h"
+#include "app/ModelTask.h"
+#include "app/QuickPhrases.h"
+#include "app/Spinner.h"
+#include "app/SymbolPill.h"
+#include "model/AppModel.h"
+#include "ui/HoldShortcutCenter.h"
+#include "ui/HoldToTalkControl.h"
+#include "ui/Icons.h"
+#include "ui/Look.h"
+#include "ui/Palette.h"
+#include "ui/PillButton.h"
+#include "ui/SystemSettings.h"
+#include "ui/Text.h"
+#include "ui/WidgetUpdates.h"
+
+#include <QAction>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
+#include <QPushButton>
+#include <QShortcut>
+#include <QVBoxLayout>
+
+namespace parlaro::app {
+
+using namespace ui;
+
+FooterView::FooterView(std::shared_ptr<AppModel> model, HoldShortcutCenter* shortcuts, QWidget* parent)
+    : QWidget(parent), model_(std::move(model)), shortcuts_(shortcuts)
+{
+    setObjectName(QStringLiteral("footer"));
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    // Status row.
+    auto* statusRow = new QWidget(this);
+    statusRow->setFixedHeight(30);
+    auto* statusLayout = new QHBoxLayout(statusRow);
+    statusLayout->setContentsMargins(20, 0, 20, 0);
+    statusLayout->setSpacing(8);
+    spinner_ = new Spinner(12, statusRow);
+    spinner_->setObjectName(QStringLiteral("footer.spinner"));
+    status_ = new QLabel(statusRow);
+    status_->setObjectName(QStringLiteral("footer.status"));
+    status_->setFont(Look::font(11.5));
+    status_->setTextFormat(Qt::PlainText);
+    status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    updates::setTextColor(status_, Look::secondaryText());
+    statusLayout->addWidget(spinner_);
+    statusLayout->addWidget(status_, 1);
+    meters_ = new QWidget(statusRow);
+    meters_->setObjectName(QStringLiteral("footer.meters"));
+    auto* meterRow = new QHBoxLayout(meters_);
+    meterRow->setContentsMargins(0, 0, 0, 0);
+    meterRow->setSpacing(18);
+    micMeter_ = new CompactMeter(QStringLiteral("mic.fill"), q(localized("我的麦克风")), model_->meters,
+                                 MeterRow::Source::mic, meters_);
+    micMeter_->setObjectName(QStringLiteral("footer.meter.mic"));
+    virtualMeter_ = new CompactMeter(QStringLiteral("arrow.up.forward"), q(localized("送给对方")), model_->meters,
+                                     MeterRow::Source::virtualDevice, meters_);
+    virtualMeter_->setObjectName(QStringLiteral("footer.meter.virtual"));
+    meterRow->addWidget(micMeter_);
+    meterRow->addWidget(virtualMeter_);
+    statusLayout->addWidget(meters_);
+    micLink_ = new QPushButton(statusRow);
+    micLink_->setObjectName(QStringLiteral("footer.microphoneLink"));
+    micLink_->setFlat(true);
+    micLink_->setCursor(Qt::PointingHandCursor);
+    micLink_->setFont(Look::font(11));
+    micLink_->setIcon(QIcon(Icons::pixmap(QStringLiteral("mic.slash"), Palette::amber(), 12, devicePixelRatioF())));
+    Icons::tag(micLink_, QStringLiteral("mic.slash"));
+    {
+        QPalette palette = micLink_->palette();
+        palette.setColor(QPalette::ButtonText, Palette::amber());
+        micLink_->setPalette(palette);
+    }
+    connect(micLink_, &QPushButton::clicked, this, [] { SystemSettings::shared().open(microphonePane); });
+    statusLayout->addWidget(micLink_);
+    column->addWidget(statusRow);
+
+    auto* hairline = new QFrame(this);
+    hairline->setFixedHeight(1);
+    hairline->setAutoFillBackground(true);
+    {
+        QPalette palette = hairline->palette();
+        palette.setColor(QPalette::Window, Palette::hairline());
+        hairline->setPalette(palette);
+    }
+    column->addWidget(hairline);
+
+    // Input row. The talk control and the pills keep room for their glows,
+    // so the row's own padding is what is left of 20 × 14.
+    auto* inputRow = new QWidget(this);
+    auto* input = new QHBoxLayout(inputRow);
+    input->setContentsMargins(20 - HoldToTalkControl::glowRoom / 2, 0, 20, 0);
+    input->setSpacing(14);
+    talk_ = new HoldToTalkControl(inputRow);
+    talk_->setObjectName(QStringLiteral("footer.talk"));
+    talk_->setFixedSize(HoldToTalkControl::sizeFor({230, 52}));
+    // The control cancels its hold when it is destroyed, after this view's
+    // own destructor ran, so the callbacks hold the model, not the view.
+    std::weak_ptr<AppModel> weak = model_;
+    talk_->setCallbacks(
+        [weak] {
+            if (auto m = weak.lock())
+                m->beginHoldToTalk();
+        },
+        [weak] {
+            // In free listening the release is not the end.
+            if (auto m = weak.lock(); m && !m->freeListening.get())
+                m->endHoldToTalk();
+        },
+        [weak] {
+            if (auto m = weak.lock())
+                m->cancelHold();
+        });
+    input->addWidget(talk_);
+
+    typed_ = new QLineEdit(inputRow);
+    typed_->setObjectName(QStringLiteral("footer.typed"));
+    typed_->setFont(Look::font(13));
+    applyInputFieldStyle(typed_);
+    connect(typed_, &QLineEdit::textEdited, this, [this](const QString& text) {
+        std::string value = text.toStdString();
+        if (model_->typedChinese.get() != value)
+            model_->typedChinese.set(value);
+    });
+    connect(typed_, &QLineEdit::returnPressed, this, [this] {
+        startModelTask(model_, [](AppModel& m) { return m.translateTypedText(); });
+    });
+    input->addWidget(typed_, 1);
+
+    phrases_ = new SymbolPill(QStringLiteral("text.bubble"), q(localized("快捷短语")), inputRow);
+    phrases_->setObjectName(QStringLiteral("footer.quickPhrases"));
+    phrases_->setTint(Palette::violet());
+    menu_ = new QMenu(phrases_);
+    menu_->setObjectName(QStringLiteral("footer.quickPhrases.menu"));
+    for (const QuickPhrase& phrase : quickPhrases) {
+        QAction* action = menu_->addAction(q(localized(phrase.zh)));
+        action->setData(QString::fromUtf8(phrase.en));
+        connect(action, &QAction::triggered, this, [this, phrase] {
+            startModelTask(model_, [phrase](AppModel& m) { return m.sendQuickPhrase(phrase.en, phrase.zh); });
+        });
+    }
+    menu_->addSeparator();
+    confirm_ = menu_->addAction(q(localized("文字发送前核对")));
+    confirm_->setCheckable(true);
+    connect(confirm_, &QAction::toggled, this, [this](bool on) {
+        if (model_->confirmBeforeSend.get() != on)
+            model_->confirmBeforeSend.set(on);
+    });
+    connect(phrases_, &QPushButton::clicked, this,
+            [this] { menu_->popup(phrases_->mapToGlobal(phrases_->capsuleRect().bottomLeft())); });
+    input->addWidget(phrases_);
+
+    auto* separator = new QFrame(inputRow);
+    separator->setFixedSize(1, 22);
+    separator->setAutoFillBackground(true);
+    separator->setPalette(hairline->palette());
+    input->addWidget(separator);
+
+    stop_ = new SymbolPill(QStringLiteral("stop.fill"), q(localized("停止播放")), inputRow);
+    stop_->setObjectName(QStringLiteral("footer.stop"));
+    stop_->setTint(Palette::alertRed());
+    connect(stop_, &QPushButton::clicked, this, [this] { stopPlayback(); });
+    input->addWidget(stop_);
+    // Esc stops the playback only while no hold runs: a hold of the talk
+    // control claims Esc before any shortcut sees it, and one of the global
+    // shortcut is not the playback's to end.
+    auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    esc->setContext(Qt::WindowShortcut);
+    connect(esc, &QShortcut::activated, this, [this] {
+        if (!model_->isHoldingToTalk.get())
+            stopPlayback();
+    });
+
+    clear_ = new PillButton(q(localized("清空")), inputRow);
+    clear_->setObjectName(QStringLiteral("footer.clear"));
+    clear_->setTint(Palette::violet());
+    connect(clear_, &QPushButton::clicked, this, [this] { model_->clearConversation(); });
+    input->addWidget(clear_);
+    column->addWidget(inputRow);
+
+    binding_ = std::make_unique<ViewBinding>([this] { refresh(); });
+}
+
+FooterView::~FooterView() = default;
+
+void FooterView::setAppActivity(AppActivity* activity)
+{
+    talk_->setAppActivity(activity);
+}
+
+void FooterView::stopPlayback()
+{
+    if (!model_->isSpeaking.get())
+        return;
+    model_->speaker->stop();
+    model_->status.set(localized("已停止播放"));
+}
+
+void FooterView::refresh()
+{
+    AppModel& m = *model_;
+    bool speaking = m.isSpeaking.get();
+    const std::string my = m.myLanguage.get().displayName();
+    const std::string their = m.theirLanguage.get().displayName();
+
+    // Status row.
+    updates::setVisible(spinner_, speaking);
+    std::string line = m.status.get();
+    if (line.empty()) {
+        if (m.originalVoiceOn.get())
+            line = m.translateWhileHolding.get() ? localized("原声已开：对方听到你说的%@，每说完一句再听到%@", my, their)
+                                                 : localized("原声已开：对方先听到你说的%@，松开后再听到%@", my, their);
+        else
+            line = localized("原声已关：对方只听到%@翻译", their);
+    }
+    updates::setText(status_, q(line));
+    bool authorized = m.micAuthorized.get();
+    updates::setVisible(meters_, authorized);
+    updates::setVisible(micLink_, !authorized);
+    updates::setText(micLink_, q(localized("授权麦克风后显示音量")));
+    bool live = m.callActive.get() || m.isHearTesting.get() || m.showMicCheck.get();
+    micMeter_->setLive(live);
+    virtualMeter_->setLive(live);
+    updates::setToolTip(meters_, live ? q(localized("本机音量不代表对方已收到声音"))
+                                      : q(localized("通话或测试时显示音量（平时不占用麦克风）")));
+
+    // Talk control.
+    bool holding = m.isHoldingToTalk.get();
+    bool freeListening = m.freeListening.get();
+    talk_->setTitle(q(m.holdButtonTitle()));
+    talk_->setRecording(m.isRecording.get() || holding);
+    talk_->setHoldEnabled(holding || m.canStartSpeaking());
+    std::optional<QString> chip;
+    if (shortcuts_ && shortcuts_->status() == HoldShortcutCenter::Status::active && !freeListening
+        && shortcuts_->shortcut())
+        chip = q(shortcuts_->shortcut()->label());
+    talk_->setShortcut(chip);
+    talk_->setWhileHolding(m.translateWhileHolding.get());
+    talk_->setLiveLevel(freeListening ? m.meters : nullptr);
+
+    // Typed text: written only when the model's text differs, so typing
+    // keeps its cursor.
+    bool busy = m.isMicBusy();
+    QString typed = q(m.typedChinese.get());
+    if (typed_->text() != typed)
+        typed_->setText(typed);
+    QString placeholder = q(localized("或者直接打字（%@，地址、数字更准确），回车翻译", my));
+    if (typed_->placeholderText() != placeholder)
+        typed_->setPlaceholderText(placeholder);
+    updates::setEnabled(typed_, !(speaking || m.isTranslatingDraft.get() || busy));
+
+    // Quick phrases; the labels follow the interface language.
+    updates::setText(phrases_, q(localized("快捷短语")));
+    const auto actions = menu_->actions();
+    for (std::size_t i = 0; i < quickPhrases.size(); ++i) {
+        QString title = q(localized(quickPhrases[i].zh));
+        if (actions[static_cast<int>(i)]->text() != title)
+            actions[static_cast<int>(i)]->setText(title);
+    }
+    QString confirmTitle = q(localized("文字发送前核对"));
+    if (confirm_->text() != confirmTitle)
+        confirm_->setText(confirmTitle);
+    if (confirm_->isChecked() != m.confirmBeforeSend.get()) {
+        QSignalBlocker block(confirm_);
+        confirm_->setChecked(m.confirmBeforeSend.get());
+    }
+    updates::setEnabled(phrases_, !(speaking || busy));
+
+    updates::setText(stop_, q(localized("停止播放")));
+    stop_->setActive(speaking);
+    updates::setEnabled(stop_, speaking);
+    updates::setText(clear_, q(localized("清空")));
+    updates::setEnabled(clear_, !m.entries.get().empty());
+    updates::setText(micMeter_->findChild<QLabel*>(QStringLiteral("compactMeter.title")), q(localized("我的麦克风")));
+    updates::setText(virtualMeter_->findChild<QLabel*>(QStringLiteral("compactMeter.title")), q(localized("送给对方")));
+}
+
+void FooterView::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), Palette::withOpacity(Palette::paleGrey(), 0.7));
+}
+
+} // namespace parlaro::app

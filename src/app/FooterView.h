@@ -1,0 +1,86 @@
+#pragma once
+
+#include "ui/ViewBinding.h"
+
+#include <QWidget>
+
+#include <memory>
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+
+namespace parlaro {
+class AppModel;
+}
+
+namespace parlaro::ui {
+class AppActivity;
+class HoldShortcutCenter;
+class HoldToTalkControl;
+class PillButton;
+} // namespace parlaro::ui
+
+namespace parlaro::app {
+
+class CompactMeter;
+class Spinner;
+
+// The bottom bar of the call screen: the status line with the two compact
+// meters (or the way to grant the microphone), then the talk control, the
+// typed text, the quick phrases, stop and clear. Everything it shows is read
+// from the model; every action is the model's.
+class FooterView : public QWidget {
+    Q_OBJECT
+public:
+    // `shortcuts` may be null: no chip is ever shown then.
+    FooterView(std::shared_ptr<AppModel> model, ui::HoldShortcutCenter* shortcuts, QWidget* parent = nullptr);
+    ~FooterView() override;
+
+    void setAppActivity(ui::AppActivity* activity);
+
+    static constexpr const char* microphonePane =
+        "x-apple.systempreferences:com.apple.preference.security?Privacy_Microphone";
+
+    QLabel* statusLine() const { return status_; }
+    QWidget* meters() const { return meters_; }
+    CompactMeter* micMeter() const { return micMeter_; }
+    CompactMeter* virtualMeter() const { return virtualMeter_; }
+    QPushButton* microphoneLink() const { return micLink_; }
+    ui::HoldToTalkControl* talk() const { return talk_; }
+    QLineEdit* typedText() const { return typed_; }
+    ui::PillButton* quickPhrasesButton() const { return phrases_; }
+    QMenu* quickPhrasesMenu() const { return menu_; }
+    QAction* confirmBeforeSend() const { return confirm_; }
+    ui::PillButton* stopButton() const { return stop_; }
+    ui::PillButton* clearButton() const { return clear_; }
+    Spinner* spinner() const { return spinner_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void refresh();
+    void stopPlayback();
+
+    std::shared_ptr<AppModel> model_;
+    ui::HoldShortcutCenter* shortcuts_;
+    Spinner* spinner_;
+    QLabel* status_;
+    QWidget* meters_;
+    CompactMeter* micMeter_;
+    CompactMeter* virtualMeter_;
+    QPushButton* micLink_;
+    ui::HoldToTalkControl* talk_;
+    QLineEdit* typed_;
+    ui::PillButton* phrases_;
+    QMenu* menu_;
+    QAction* confirm_;
+    ui::PillButton* stop_;
+    ui::PillButton* clear_;
+    std::unique_ptr<ui::ViewBinding> binding_;
+};
+
+} // namespace parlaro::app

@@ -1,0 +1,152 @@
+#include "app/LanguageBar.h"
+
+#include "app/ModelTask.h"
+#include "app/Spinner.h"
+#include "app/SymbolPill.h"
+#include "model/AppModel.h"
+#include "ui/Icons.h"
+#include "ui/Look.h"
+#include "ui/Palette.h"
+#include "ui/PillButton.h"
+#include "ui/SymbolView.h"
+#include "ui/Text.h"
+#include "ui/WidgetUpdates.h"
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QSignalBlocker>
+
+namespace parlaro::app {
+
+using namespace ui;
+
+namespace {
+
+QLabel* makeSideLabel(QWidget* parent, const char* name)
+{
+    auto* label = new QLabel(parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setFont(Look::font(12, QFont::Medium));
+    label->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    updates::setTextColor(label, QColor::fromRgbF(0, 0, 0, 0.55f));
+    return label;
+}
+
+QComboBox* makePicker(QWidget* parent, const char* name)
+{
+    auto* picker = new QComboBox(parent);
+    picker->setObjectName(QString::fromLatin1(name));
+    picker->setFont(Look::font(12));
+    picker->setFixedWidth(110);
+    picker->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    return picker;
+}
+
+} // namespace
+
+LanguageBar::LanguageBar(std::shared_ptr<AppModel> model, QWidget* parent)
+    : QWidget(parent), model_(std::move(model))
+{
+    setObjectName(QStringLiteral("languageBar"));
+    setFont(Look::font(12));
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(8);
+    myLabel_ = makeSideLabel(this, "languageBar.myLabel");
+    myPicker_ = makePicker(this, "languageBar.my");
+    swap_ = new SymbolPill(QStringLiteral("arrow.left.arrow.right"), QString(), this);
+    swap_->setObjectName(QStringLiteral("languageBar.swap"));
+    swap_->setTint(Palette::violet());
+    theirLabel_ = makeSideLabel(this, "languageBar.theirLabel");
+    theirPicker_ = makePicker(this, "languageBar.their");
+    spinner_ = new Spinner(14, this);
+    spinner_->setObjectName(QStringLiteral("languageBar.spinner"));
+    warning_ = new SymbolView(QStringLiteral("exclamationmark.triangle.fill"), Palette::amber(), 14, this);
+    warning_->setObjectName(QStringLiteral("languageBar.warning"));
+    row->addWidget(myLabel_);
+    row->addWidget(myPicker_);
+    row->addWidget(swap_);
+    row->addWidget(theirLabel_);
+    row->addWidget(theirPicker_);
+    row->addWidget(spinner_);
+    row->addWidget(warning_);
+    row->addStretch(1);
+
+    connect(myPicker_, &QComboBox::activated, this, [this](int index) { picked(myPicker_, true, index); });
+    connect(theirPicker_, &QComboBox::activated, this, [this](int index) { picked(theirPicker_, false, index); });
+    connect(swap_, &QPushButton::clicked, this, [this] {
+        startModelTask(model_, [](AppModel& m) {
+            return m.changeLanguages(m.theirLanguage.get(), m.myLanguage.get(), false);
+        });
+    });
+
+    binding_ = std::make_unique<ViewBinding>([this] { refresh(); });
+}
+
+LanguageBar::~LanguageBar() = default;
+
+void LanguageBar::picked(QComboBox* picker, bool mine, int index)
+{
+    auto language = CallLanguage::find(picker->itemData(index).toString().toStdString());
+    if (language) {
+        // The other side is read when the task runs, not now.
+        startModelTask(model_, [language = *language, mine](AppModel& m) {
+            return mine ? m.changeLanguages(language, m.theirLanguage.get(), false)
+                        : m.changeLanguages(m.myLanguage.get(), language, false);
+        });
+    }
+    // The picker shows the model's language until the model changes it.
+    const CallLanguage& shown = mine ? model_->myLanguage.get() : model_->theirLanguage.get();
+    QSignalBlocker block(picker);
+    picker->setCurrentIndex(picker->findData(q(shown.id)));
+}
+
+void LanguageBar::fill(QComboBox* picker, const std::vector<CallLanguage>& choices, bool mine,
+                       const CallLanguage& shown)
+{
+    QSignalBlocker block(picker);
+    bool same = picker->count() == static_cast<int>(choices.size());
+    for (int i = 0; same && i < picker->count(); ++i)
+        same = picker->itemData(i).toString() == q(choices[static_cast<std::size_t>(i)].id);
+    if (!same) {
+        picker->clear();
+        for (const auto& language : choices)
+            picker->addItem(q(model_->languageMenuLabel(language, mine)), q(language.id));
+    } else {
+        // Labels change with readiness and the interface language.
+        for (int i = 0; i < picker->count(); ++i) {
+            QString label = q(model_->languageMenuLabel(choices[static_cast<std::size_t>(i)], mine));
+            if (picker->itemText(i) != label)
+                picker->setItemText(i, label);
+        }
+    }
+    int index = picker->findData(q(shown.id));
+    if (picker->currentIndex() != index)
+        picker->setCurrentIndex(index);
+}
+
+void LanguageBar::refresh()
+{
+    AppModel& m = *model_;
+    updates::setText(myLabel_, q(localized("我说")));
+    updates::setText(theirLabel_, q(localized("对方说")));
+    updates::setAccessibleName(myPicker_, myLabel_->text());
+    updates::setAccessibleName(theirPicker_, theirLabel_->text());
+    fill(myPicker_, m.myLanguageChoices(), true, m.myLanguage.get());
+    fill(theirPicker_, m.theirLanguageChoices(), false, m.theirLanguage.get());
+
+    bool noRecognizer = !m.theirEngine.get().has_value();
+    updates::setToolTip(swap_, q(localized("互换两边的语言")));
+    updates::setEnabled(swap_, !noRecognizer);
+    bool changing = m.isChangingLanguage.get();
+    updates::setVisible(spinner_, changing);
+    updates::setToolTip(spinner_, q(localized("正在准备新语言…")));
+    updates::setVisible(warning_, !changing && noRecognizer);
+    updates::setToolTip(
+        warning_,
+        q(localized("本机无法识别%@：你说的话会翻译给对方，但对方说话不会显示字幕。", m.theirLanguage.get().displayName())));
+    updates::setEnabled(this, m.canChangeLanguage());
+}
+
+} // namespace parlaro::app

@@ -1,0 +1,193 @@
+#include "CallScreenWorld.h"
+
+#include "app/ConversationView.h"
+#include "app/PartialCard.h"
+#include "app/TranscriptCard.h"
+#include "model/AppModel.h"
+#include "runtime/Time.h"
+
+#include "UiWorld.h"
+
+#include <QGraphicsOpacityEffect>
+#include <QLabel>
+#include <QScrollBar>
+
+#include <gtest/gtest.h>
+
+namespace parlaro::test {
+namespace {
+
+using app::ConversationView;
+using app::TranscriptCard;
+
+ConversationEntry entry(ConversationEntry::Side side, std::string original, std::string translated,
+                        double secondsSinceEpoch = 0)
+{
+    ConversationEntry e;
+    e.side = side;
+    e.original = std::move(original);
+    e.translated = std::move(translated);
+    e.time = rt::Date::fromUnix(secondsSinceEpoch);
+    return e;
+}
+
+class ConversationViewTest : public testing::Test {
+protected:
+    ConversationViewTest()
+    {
+        w.model->myLanguage.set(*CallLanguage::find("zh-Hans"));
+        w.model->theirLanguage.set(*CallLanguage::find("en"));
+        w.settle();
+    }
+
+    QString hintText(const char* name) { return child<QLabel>(view, name)->text(); }
+
+    CallScreenWorld w;
+    ConversationView view{w.model};
+};
+
+TEST_F(ConversationViewTest, TheHintIsTheOnlyContentUntilSomethingIsSaid)
+{
+    view.setLocaleContext({"zh-Hans-CN", "UTC"});
+    w.show(view, {640, 520});
+    EXPECT_FALSE(view.hint()->isHidden());
+    EXPECT_EQ(hintText("conversation.hint.title"), QStringLiteral("对方说英语时，中文字幕会出现在这里"));
+    EXPECT_EQ(hintText("conversation.hint.detail"),
+              QStringLiteral("要说话时，按住下面的按钮说中文，松开后自动翻译成英语播放给对方"));
+    EXPECT_EQ(view.cardCount(), 0);
+    EXPECT_TRUE(view.themPartial()->isHidden());
+    EXPECT_TRUE(view.mePartial()->isHidden());
+    snapshot(view, "conversation", "empty");
+
+    // The detail follows the holding mode at once.
+    w.model->setTranslateWhileHolding(true);
+    w.settle();
+    EXPECT_EQ(hintText("conversation.hint.detail"),
+              QStringLiteral("要说话时，按住下面的按钮说中文，每说完一句自动翻译成英语播放给对方"));
+
+    // A partial caption alone hides the hint.
+    w.model->themPartial.set("hello");
+    w.settle();
+    EXPECT_TRUE(view.hint()->isHidden());
+    ASSERT_FALSE(view.themPartial()->isHidden());
+    EXPECT_EQ(view.themPartial()->tagText(), QStringLiteral("对方 EN"));
+    EXPECT_EQ(view.themPartial()->text()->text(), QStringLiteral("hello"));
+    EXPECT_NE(view.themPartial()->findChild<QLabel*>(), nullptr);
+    auto* fade = qobject_cast<QGraphicsOpacityEffect*>(view.themPartial()->graphicsEffect());
+    ASSERT_NE(fade, nullptr);
+    EXPECT_DOUBLE_EQ(fade->opacity(), 0.75);
+
+    w.model->mePartial.set("你好");
+    w.settle();
+    ASSERT_FALSE(view.mePartial()->isHidden());
+    EXPECT_EQ(view.mePartial()->tagText(), QStringLiteral("我 中"));
+    EXPECT_GT(view.mePartial()->y(), view.themPartial()->y());
+
+    // Emptied partials go, and the hint comes back.
+    w.model->themPartial.set("");
+    w.model->mePartial.set("");
+    w.settle();
+    EXPECT_TRUE(view.themPartial()->isHidden());
+    EXPECT_FALSE(view.hint()->isHidden());
+}
+
+TEST_F(ConversationViewTest, EntriesAreCardsUpdatedInPlaceAndTaggedByTheCurrentLanguages)
+{
+    view.setLocaleContext({"zh-Hans-CN", "UTC"});
+    w.show(view, {640, 620});
+    // 14:03:05 UTC.
+    auto first = entry(ConversationEntry::Side::them, "How are you?", "…", 50585);
+    auto second = entry(ConversationEntry::Side::me, "我很好", "I'm fine", 50590);
+    auto third = entry(ConversationEntry::Side::them, "Great", "太好了", 50600);
+    w.model->setEntries({first, second, third});
+    w.model->themPartial.set("And you");
+    w.model->mePartial.set("我也");
+    w.settle();
+
+    ASSERT_EQ(view.cardCount(), 3);
+    EXPECT_TRUE(view.hint()->isHidden());
+    auto* card = view.cardFor(first.id);
+    ASSERT_NE(card, nullptr);
+    EXPECT_EQ(card->translated()->text(), QStringLiteral("…"));
+    EXPECT_EQ(child<QLabel>(*card, "card.time")->text(), QStringLiteral("14:03:05"));
+    EXPECT_EQ(child<QLabel>(*card, "card.tag")->text(), QStringLiteral("对方 EN"));
+    EXPECT_EQ(child<QLabel>(*view.cardFor(second.id), "card.tag")->text(), QStringLiteral("我 中"));
+    // In list order, partials below.
+    EXPECT_LT(card->y(), view.cardFor(second.id)->y());
+    EXPECT_LT(view.cardFor(second.id)->y(), view.cardFor(third.id)->y());
+    EXPECT_LT(view.cardFor(third.id)->y(), view.themPartial()->y());
+    // Both texts can be selected with the mouse.
+    EXPECT_TRUE(card->original()->textInteractionFlags() & Qt::TextSelectableByMouse);
+    EXPECT_TRUE(card->translated()->textInteractionFlags() & Qt::TextSelectableByMouse);
+    snapshot(view, "conversation", "three-entries");
+
+    // The late translation lands in the same card, keeping a selection.
+    card->original()->setSelection(0, 3);
+    auto translated = first;
+    translated.translated = "你好吗？";
+    w.model->setEntries({translated, second, third});
+    w.settle();
+    EXPECT_EQ(view.cardFor(first.id), card);
+    EXPECT_EQ(card->translated()->text(), QStringLiteral("你好吗？"));
+    EXPECT_EQ(card->original()->selectedText(), QStringLiteral("How"));
+
+    // A language change re-tags the cards already shown.
+    w.model->theirLanguage.set(*CallLanguage::find("ja"));
+    w.settle();
+    EXPECT_EQ(child<QLabel>(*card, "card.tag")->text(), QStringLiteral("对方 日"));
+
+    // A removed entry takes its card with it.
+    w.model->setEntries({second});
+    w.settle();
+    EXPECT_EQ(view.cardCount(), 1);
+    EXPECT_EQ(view.cardFor(first.id), nullptr);
+}
+
+TEST_F(ConversationViewTest, FollowsTheNewestContentButNotOnFirstShow)
+{
+    std::vector<ConversationEntry> entries;
+    for (int i = 0; i < 12; ++i)
+        entries.push_back(entry(ConversationEntry::Side::them, "sentence " + std::to_string(i), "句子"));
+    w.model->setEntries(entries);
+    w.settle();
+    w.show(view, {480, 300});
+    QScrollBar* bar = view.verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 0);
+    EXPECT_EQ(bar->value(), 0);
+
+    // A new entry scrolls to the end once the layout has taken it in.
+    entries.push_back(entry(ConversationEntry::Side::me, "新的", "new"));
+    w.model->setEntries(entries);
+    w.settle();
+    EXPECT_EQ(bar->value(), bar->maximum());
+
+    // A growing partial keeps the view at the end.
+    bar->setValue(0);
+    w.model->themPartial.set("a long partial caption that keeps growing");
+    w.settle();
+    EXPECT_EQ(bar->value(), bar->maximum());
+
+    // A growing partial leaves every entry card where it was, and the same card.
+    std::vector<std::pair<TranscriptCard*, QRect>> before;
+    for (const auto& e : entries)
+        before.emplace_back(view.cardFor(e.id), view.cardFor(e.id)->geometry());
+    for (const char* text : {"a long partial caption that keeps growing and growing",
+                             "a long partial caption that keeps growing and growing until it wraps onto a second line"}) {
+        w.model->themPartial.set(text);
+        w.settle();
+    }
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        EXPECT_EQ(view.cardFor(entries[i].id), before[i].first);
+        EXPECT_EQ(before[i].first->geometry(), before[i].second);
+    }
+
+    // A translation arriving for an entry is not new content.
+    bar->setValue(0);
+    entries.front().translated = "第一句";
+    w.model->setEntries(entries);
+    w.settle();
+    EXPECT_EQ(bar->value(), 0);
+}
+
+} // namespace
+} // namespace parlaro::test

@@ -1,0 +1,326 @@
+#include "CallScreenWorld.h"
+
+#include "app/CompactMeter.h"
+#include "app/FooterView.h"
+#include "app/Spinner.h"
+#include "model/AppModel.h"
+#include "ui/HoldButton.h"
+#include "ui/HoldShortcut.h"
+#include "ui/HoldToTalkControl.h"
+#include "ui/LevelMeterBar.h"
+#include "ui/Look.h"
+#include "ui/Palette.h"
+#include "ui/PillButton.h"
+#include "ui/SymbolView.h"
+
+#include "UiWorld.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace parlaro::test {
+namespace {
+
+using app::FooterView;
+
+class FooterViewTest : public testing::Test {
+protected:
+    FooterViewTest()
+    {
+        w.model->myLanguage.set(*CallLanguage::find("zh-Hans"));
+        w.model->theirLanguage.set(*CallLanguage::find("en"));
+        w.model->micAuthorized.set(true);
+        w.model->status.set("");
+        w.settle();
+        footer.setAppActivity(&w.activity);
+        w.show(footer, {980, 112});
+    }
+
+    int count(const std::string& line)
+    {
+        auto log = w.takeLog();
+        return static_cast<int>(std::count(log.begin(), log.end(), line));
+    }
+
+    CallScreenWorld w;
+    FooterView footer{w.model, &w.shortcuts};
+};
+
+TEST_F(FooterViewTest, StatusLineSaysWhatTheOtherPartyHears)
+{
+    w.model->status.set("abc");
+    w.settle();
+    EXPECT_EQ(footer.statusLine()->text(), QStringLiteral("abc"));
+
+    w.model->status.set("");
+    w.model->originalVoiceOn.set(true);
+    w.model->setTranslateWhileHolding(true);
+    w.settle();
+    EXPECT_EQ(footer.statusLine()->text(), QStringLiteral("原声已开：对方听到你说的中文，每说完一句再听到英语"));
+    w.model->setTranslateWhileHolding(false);
+    w.settle();
+    EXPECT_EQ(footer.statusLine()->text(), QStringLiteral("原声已开：对方先听到你说的中文，松开后再听到英语"));
+    w.model->originalVoiceOn.set(false);
+    w.settle();
+    EXPECT_EQ(footer.statusLine()->text(), QStringLiteral("原声已关：对方只听到英语翻译"));
+    snapshot(footer, "footer", "idle");
+
+    // Right to left, the talk control leads from the right and clear ends on the left.
+    footer.setLayoutDirection(Qt::RightToLeft);
+    w.settle();
+    snapshot(footer, "footer", "idle-rtl");
+    EXPECT_GT(footer.talk()->x(), footer.clearButton()->x());
+    footer.setLayoutDirection(Qt::LeftToRight);
+}
+
+TEST_F(FooterViewTest, MetersAreDimmedOutsideCallsAndTestsAndGiveWayToTheMicrophoneLink)
+{
+    EXPECT_FALSE(footer.meters()->isHidden());
+    EXPECT_TRUE(footer.microphoneLink()->isHidden());
+    EXPECT_DOUBLE_EQ(footer.micMeter()->opacity(), 0.55);
+    EXPECT_DOUBLE_EQ(footer.virtualMeter()->opacity(), 0.55);
+    EXPECT_EQ(footer.meters()->toolTip(), QStringLiteral("通话或测试时显示音量（平时不占用麦克风）"));
+
+    for (auto* flag : {&w.model->callActive, &w.model->isHearTesting, &w.model->showMicCheck}) {
+        flag->set(true);
+        w.settle();
+        EXPECT_DOUBLE_EQ(footer.micMeter()->opacity(), 1.0);
+        EXPECT_EQ(footer.meters()->toolTip(), QStringLiteral("本机音量不代表对方已收到声音"));
+        flag->set(false);
+        w.settle();
+        EXPECT_DOUBLE_EQ(footer.micMeter()->opacity(), 0.55);
+    }
+
+    // The icon takes the tint only above the threshold; brick for the microphone.
+    w.model->meters->micLevel.set(0.05f);
+    w.model->meters->virtualLevel.set(0.051f);
+    w.settle();
+    EXPECT_EQ(footer.micMeter()->icon()->color(), ui::Look::secondaryText());
+    EXPECT_EQ(footer.virtualMeter()->icon()->color(), ui::Palette::violet());
+    w.model->meters->micLevel.set(0.051f);
+    w.settle();
+    EXPECT_EQ(footer.micMeter()->icon()->color(), ui::Palette::brick());
+    EXPECT_FLOAT_EQ(footer.micMeter()->bar()->level(), 0.051f);
+
+    w.model->micAuthorized.set(false);
+    w.settle();
+    EXPECT_TRUE(footer.meters()->isHidden());
+    ASSERT_FALSE(footer.microphoneLink()->isHidden());
+    EXPECT_EQ(footer.microphoneLink()->text(), QStringLiteral("授权麦克风后显示音量"));
+    QTest::mouseClick(footer.microphoneLink(), Qt::LeftButton);
+    EXPECT_EQ(w.settings.opened,
+              std::vector<std::string>{"x-apple.systempreferences:com.apple.preference.security?Privacy_Microphone"});
+}
+
+TEST_F(FooterViewTest, TalkControlFollowsTheModelAndTheShortcutCenter)
+{
+    auto* talk = footer.talk();
+    EXPECT_EQ(talk->title(), QString::fromStdString(w.model->holdButtonTitle()));
+    EXPECT_TRUE(talk->isHoldEnabled());
+
+    w.model->isSpeaking.set(true);
+    w.settle();
+    EXPECT_FALSE(talk->isHoldEnabled());
+    // A running hold stays enabled, so its release still ends it.
+    w.model->isHoldingToTalk.set(true);
+    w.settle();
+    EXPECT_TRUE(talk->isHoldEnabled());
+    EXPECT_TRUE(talk->isRecording());
+    w.model->isHoldingToTalk.set(false);
+    w.model->isSpeaking.set(false);
+    w.settle();
+
+    // The chip only while the center is active with a shortcut.
+    w.shortcuts.activate(ui::HoldShortcut::combo(49, ui::HoldShortcut::optionMask));
+    w.settle();
+    ASSERT_EQ(w.shortcuts.status(), ui::HoldShortcutCenter::Status::active);
+    EXPECT_EQ(talk->shortcut(), std::optional<QString>(QStringLiteral("⌥Space")));
+    w.model->setFreeListening(true);
+    w.settle();
+    EXPECT_EQ(talk->shortcut(), std::nullopt);
+    w.model->setFreeListening(false);
+    w.settle();
+    w.keys.refuseRegistration = true;
+    w.shortcuts.activate(ui::HoldShortcut::combo(49, ui::HoldShortcut::optionMask));
+    w.settle();
+    ASSERT_EQ(w.shortcuts.status(), ui::HoldShortcutCenter::Status::taken);
+    EXPECT_EQ(talk->shortcut(), std::nullopt);
+    w.keys.hasListenAccess = false;
+    w.shortcuts.activate(ui::HoldShortcut::modifier(ui::HoldShortcut::ModifierKey::rightOption));
+    w.settle();
+    ASSERT_EQ(w.shortcuts.status(), ui::HoldShortcutCenter::Status::needsPermission);
+    EXPECT_EQ(talk->shortcut(), std::nullopt);
+}
+
+TEST_F(FooterViewTest, APressHoldsAndAReleaseInFreeListeningDoesNothing)
+{
+    auto* button = footer.talk()->button();
+    QTest::mousePress(button, Qt::LeftButton);
+    w.settle();
+    EXPECT_TRUE(w.model->isHoldingToTalk.get());
+    QTest::mouseRelease(button, Qt::LeftButton);
+    w.settle();
+    EXPECT_FALSE(w.model->isHoldingToTalk.get());
+
+    // Free listening: the control shows the live level and a release is no end.
+    w.model->setFreeListening(true);
+    w.settle();
+    QTest::mousePress(button, Qt::LeftButton);
+    w.settle();
+    ASSERT_TRUE(w.model->isHoldingToTalk.get());
+    QTest::mouseRelease(button, Qt::LeftButton);
+    w.settle();
+    EXPECT_TRUE(w.model->isHoldingToTalk.get());
+    snapshot(footer, "footer", "free-listening");
+    w.model->cancelHold();
+    w.settle();
+}
+
+TEST_F(FooterViewTest, TypedTextIsBoundBothWaysAndReturnTranslatesOnce)
+{
+    auto* field = footer.typedText();
+    EXPECT_EQ(field->placeholderText(), QStringLiteral("或者直接打字（中文，地址、数字更准确），回车翻译"));
+    QTest::keyClicks(field, QStringLiteral("abc"));
+    EXPECT_EQ(w.model->typedChinese.get(), "abc");
+    field->setCursorPosition(1);
+    w.settle();
+    EXPECT_EQ(field->cursorPosition(), 1);
+
+    w.model->confirmBeforeSend.set(false);
+    QTest::keyClick(field, Qt::Key_Return);
+    w.settle();
+    EXPECT_EQ(count("translate abc"), 1);
+
+    // The model's own change shows in the field.
+    w.model->typedChinese.set("xyz");
+    w.settle();
+    EXPECT_EQ(field->text(), QStringLiteral("xyz"));
+
+    for (auto* flag : {&w.model->isSpeaking, &w.model->isTranslatingDraft, &w.model->isRecording}) {
+        flag->set(true);
+        w.settle();
+        EXPECT_FALSE(field->isEnabled());
+        flag->set(false);
+        w.settle();
+        EXPECT_TRUE(field->isEnabled());
+    }
+}
+
+TEST_F(FooterViewTest, QuickPhrasesMenuSendsThePhraseAndHoldsTheCheckToggle)
+{
+    auto actions = footer.quickPhrasesMenu()->actions();
+    ASSERT_EQ(actions.size(), 8);
+    QStringList titles;
+    for (int i = 0; i < 6; ++i)
+        titles << actions[i]->text();
+    EXPECT_EQ(titles, (QStringList{QStringLiteral("请稍等"), QStringLiteral("请再说一遍"), QStringLiteral("请说慢一点"),
+                                   QStringLiteral("我在用翻译软件"), QStringLiteral("可以发邮件给我吗"),
+                                   QStringLiteral("好的，谢谢")}));
+    EXPECT_TRUE(actions[6]->isSeparator());
+    QAction* confirm = footer.confirmBeforeSend();
+    EXPECT_EQ(confirm->text(), QStringLiteral("文字发送前核对"));
+    EXPECT_TRUE(confirm->isCheckable());
+    EXPECT_EQ(confirm->isChecked(), w.model->confirmBeforeSend.get());
+    confirm->trigger();
+    EXPECT_EQ(w.model->confirmBeforeSend.get(), confirm->isChecked());
+    w.model->confirmBeforeSend.set(true);
+    w.settle();
+    EXPECT_TRUE(confirm->isChecked());
+
+    // English to English: the sentence is spoken as it is, and recorded.
+    actions[0]->trigger();
+    w.settle();
+    EXPECT_EQ(count("speaker speak"), 1);
+    ASSERT_FALSE(w.model->entries.get().empty());
+    EXPECT_EQ(w.model->entries.get().back().translated, "One moment, please.");
+    EXPECT_EQ(w.model->entries.get().back().original, "请稍等");
+
+    for (auto* flag : {&w.model->isSpeaking, &w.model->isStartingRecording, &w.model->isHearTesting}) {
+        flag->set(true);
+        w.settle();
+        EXPECT_FALSE(footer.quickPhrasesButton()->isEnabled());
+        flag->set(false);
+        w.settle();
+        EXPECT_TRUE(footer.quickPhrasesButton()->isEnabled());
+    }
+}
+
+TEST_F(FooterViewTest, StopAndEscEndThePlaybackOnlyWhileSpeakingAndNotHolding)
+{
+    QApplication::setActiveWindow(&footer);
+    auto* stop = footer.stopButton();
+    EXPECT_FALSE(stop->isEnabled());
+    QTest::keyClick(footer.typedText(), Qt::Key_Escape);
+    w.settle();
+    EXPECT_EQ(count("speaker stop"), 0);
+
+    w.model->isSpeaking.set(true);
+    w.settle();
+    EXPECT_TRUE(stop->isEnabled());
+    EXPECT_TRUE(stop->isActive());
+    EXPECT_FALSE(footer.spinner()->isHidden());
+    snapshot(footer, "footer", "speaking");
+    QTest::mouseClick(stop, Qt::LeftButton, {}, stop->capsuleRect().center());
+    w.settle();
+    EXPECT_EQ(count("speaker stop"), 1);
+    EXPECT_EQ(w.model->status.get(), "已停止播放");
+
+    w.model->status.set("");
+    w.model->isSpeaking.set(true);
+    w.settle();
+    QTest::keyClick(footer.typedText(), Qt::Key_Escape);
+    w.settle();
+    EXPECT_EQ(count("speaker stop"), 1);
+    EXPECT_EQ(w.model->status.get(), "已停止播放");
+
+    // A hold of the talk control takes Esc: the hold ends, the playback goes on.
+    w.model->isSpeaking.set(false);
+    w.settle();
+    QTest::mousePress(footer.talk()->button(), Qt::LeftButton);
+    w.settle();
+    ASSERT_TRUE(w.model->isHoldingToTalk.get());
+    w.model->isSpeaking.set(true);
+    w.settle();
+    QTest::keyClick(footer.typedText(), Qt::Key_Escape);
+    w.settle();
+    EXPECT_FALSE(w.model->isHoldingToTalk.get());
+    EXPECT_EQ(count("speaker stop"), 0);
+    QTest::mouseRelease(footer.talk()->button(), Qt::LeftButton);
+    w.settle();
+
+    // A hold of the global shortcut: Esc is not the playback's.
+    w.model->isSpeaking.set(true);
+    w.model->isHoldingToTalk.set(true);
+    w.settle();
+    QTest::keyClick(footer.typedText(), Qt::Key_Escape);
+    w.settle();
+    EXPECT_EQ(count("speaker stop"), 0);
+    w.model->isHoldingToTalk.set(false);
+    w.model->isSpeaking.set(false);
+}
+
+TEST_F(FooterViewTest, ClearNeedsEntries)
+{
+    auto* clear = footer.clearButton();
+    EXPECT_FALSE(clear->isEnabled());
+    ConversationEntry e;
+    e.original = "hi";
+    e.translated = "你好";
+    w.model->setEntries({e});
+    w.settle();
+    ASSERT_TRUE(clear->isEnabled());
+    QTest::mouseClick(clear, Qt::LeftButton, {}, clear->capsuleRect().center());
+    w.settle();
+    EXPECT_TRUE(w.model->entries.get().empty());
+    EXPECT_FALSE(clear->isEnabled());
+}
+
+} // namespace
+} // namespace parlaro::test

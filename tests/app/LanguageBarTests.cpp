@@ -1,0 +1,126 @@
+#include "CallScreenWorld.h"
+
+#include "app/LanguageBar.h"
+#include "app/Spinner.h"
+#include "model/AppModel.h"
+#include "ui/PillButton.h"
+#include "ui/SymbolView.h"
+
+#include "UiWorld.h"
+
+#include <QComboBox>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace parlaro::test {
+namespace {
+
+using app::LanguageBar;
+
+class LanguageBarTest : public testing::Test {
+protected:
+    LanguageBarTest()
+    {
+        w.model->myLanguage.set(*CallLanguage::find("zh-Hans"));
+        w.model->theirLanguage.set(*CallLanguage::find("en"));
+        w.settle();
+        w.show(bar, {560, 44});
+    }
+
+    QStringList ids(QComboBox* picker)
+    {
+        QStringList out;
+        for (int i = 0; i < picker->count(); ++i)
+            out << picker->itemData(i).toString();
+        return out;
+    }
+
+    CallScreenWorld w;
+    LanguageBar bar{w.model};
+};
+
+TEST_F(LanguageBarTest, PickersListTheModelsChoicesWithReadinessLabels)
+{
+    EXPECT_FALSE(ids(bar.myPicker()).contains(QStringLiteral("en")));
+    EXPECT_FALSE(ids(bar.theirPicker()).contains(QStringLiteral("zh-Hans")));
+    EXPECT_EQ(bar.myPicker()->currentData().toString(), QStringLiteral("zh-Hans"));
+    EXPECT_EQ(bar.theirPicker()->currentData().toString(), QStringLiteral("en"));
+
+    auto menu = w.model->myMenu.get();
+    menu["ja"] = LanguageReadiness{.engine = SpeechEngine::speech, .speechInstalled = false};
+    w.model->myMenu.set(menu);
+    w.settle();
+    int ja = bar.myPicker()->findData(QStringLiteral("ja"));
+    ASSERT_GE(ja, 0);
+    EXPECT_EQ(bar.myPicker()->itemText(ja),
+              QString::fromStdString(w.model->languageMenuLabel(*CallLanguage::find("ja"), true)));
+    EXPECT_TRUE(bar.myPicker()->itemText(ja).startsWith(QStringLiteral("日语  ·  ")));
+}
+
+TEST_F(LanguageBarTest, APickAsksTheModelAndThePickerKeepsTheModelsLanguage)
+{
+    // Japanese needs a model download here, so the change waits for an answer.
+    w.world.sessions.clear();
+    w.model->languageServices.speechInstalled = [](CallLanguage language, SpeechEngine) -> rt::Async<bool> {
+        co_return language.id != "ja";
+    };
+    int ja = bar.myPicker()->findData(QStringLiteral("ja"));
+    ASSERT_GE(ja, 0);
+    bar.myPicker()->setCurrentIndex(ja);
+    emit bar.myPicker()->activated(ja);
+    EXPECT_EQ(bar.myPicker()->currentData().toString(), QStringLiteral("zh-Hans"));
+    w.settle();
+    ASSERT_TRUE(w.model->pendingLanguageChange.get().has_value());
+    EXPECT_EQ(w.model->pendingLanguageChange.get()->my.id, "ja");
+    EXPECT_EQ(w.model->pendingLanguageChange.get()->their.id, "en");
+    EXPECT_EQ(bar.myPicker()->currentData().toString(), QStringLiteral("zh-Hans"));
+    w.model->keepLanguages();
+
+    // Swap: the other side's language becomes the user's.
+    QTest::mouseClick(bar.swapButton(), Qt::LeftButton, {}, bar.swapButton()->capsuleRect().center());
+    w.settle();
+    EXPECT_EQ(w.model->myLanguage.get().id, "en");
+    EXPECT_EQ(w.model->theirLanguage.get().id, "zh-Hans");
+    EXPECT_EQ(bar.myPicker()->currentData().toString(), QStringLiteral("en"));
+    EXPECT_EQ(bar.theirPicker()->currentData().toString(), QStringLiteral("zh-Hans"));
+}
+
+TEST_F(LanguageBarTest, StatusMarkAndDisabling)
+{
+    EXPECT_TRUE(bar.spinner()->isHidden());
+    EXPECT_TRUE(bar.warning()->isHidden());
+    EXPECT_EQ(bar.swapButton()->toolTip(), QStringLiteral("互换两边的语言"));
+    EXPECT_TRUE(bar.swapButton()->isEnabled());
+
+    w.model->theirEngine.set(std::nullopt);
+    w.settle();
+    EXPECT_FALSE(bar.warning()->isHidden());
+    EXPECT_EQ(bar.warning()->toolTip(),
+              QStringLiteral("本机无法识别英语：你说的话会翻译给对方，但对方说话不会显示字幕。"));
+    EXPECT_FALSE(bar.swapButton()->isEnabled());
+    EXPECT_TRUE(bar.myPicker()->isEnabled());
+    EXPECT_TRUE(bar.theirPicker()->isEnabled());
+
+    w.model->isChangingLanguage.set(true);
+    w.settle();
+    EXPECT_FALSE(bar.spinner()->isHidden());
+    EXPECT_TRUE(bar.warning()->isHidden());
+    EXPECT_EQ(bar.spinner()->toolTip(), QStringLiteral("正在准备新语言…"));
+    EXPECT_FALSE(bar.myPicker()->isEnabled());
+    EXPECT_FALSE(bar.theirPicker()->isEnabled());
+    snapshot(bar, "languagebar", "changing");
+    w.model->isChangingLanguage.set(false);
+    w.model->theirEngine.set(SpeechEngine::speech);
+
+    w.model->isSpeaking.set(true);
+    w.settle();
+    EXPECT_FALSE(bar.myPicker()->isEnabled());
+    EXPECT_FALSE(bar.swapButton()->isEnabled());
+    w.model->isSpeaking.set(false);
+    w.settle();
+    EXPECT_TRUE(bar.myPicker()->isEnabled());
+}
+
+} // namespace
+} // namespace parlaro::test
