@@ -34,4 +34,4 @@ void BM_FarEndSpans(benchmark::State& state)
 }
 BENCHMARK(BM_FarEndSpans)->Arg(0)->Arg(1);
 
-} // namespace
+}  // namespace

@@ -119,7 +119,6 @@ void BM_EchoGuardPush(benchmark::State& state)
 }
 BENCHMARK(BM_EchoGuardPush)->Arg(0)->Arg(1);
 
-
 // Eight seconds of a call, repeated: the far end talks in syllables with
 // pauses, and the microphone hears it 0.1 s late and 20 dB down over a
 // little noise of its own.
@@ -205,4 +204,4 @@ void BM_FarEndPipeline(benchmark::State& state)
 }
 BENCHMARK(BM_FarEndPipeline)->Arg(256)->Arg(480)->Arg(512)->Arg(1024)->Arg(4096)->MeasureProcessCPUTime();
 
-} // namespace
+}  // namespace

@@ -178,7 +178,7 @@ void forwardCycles(benchmark::State& state, double inputRate)
     state.counters["distanceFrames"] = static_cast<double>(forwarder.distance());
 }
 
-} // namespace
+}  // namespace
 
 // Timed by the forwarding thread's processor time, leaving the raw loop out.
 BENCHMARK_CAPTURE(forwardCycles, direct, 48000.0)->UseManualTime()->Unit(benchmark::kNanosecond);

@@ -54,10 +54,10 @@ private:
 
     fs::path make(int sessions)
     {
-        static const char* words[] = {"meeting", "tomorrow", "price", "delivery", "thanks", "please", "order",
-                                      "invoice", "schedule", "weather", "station", "hotel",  "dinner", "call"};
-        static const char* chinese[] = {"明天", "开会", "价格", "送货", "谢谢", "请", "订单", "发票",
-                                        "安排", "天气", "车站", "酒店", "晚饭", "电话"};
+        static const char* words[] = {"meeting", "tomorrow", "price",   "delivery", "thanks", "please", "order",
+                                      "invoice", "schedule", "weather", "station",  "hotel",  "dinner", "call"};
+        static const char* chinese[] = {"明天", "开会", "价格", "送货", "谢谢", "请",   "订单",
+                                        "发票", "安排", "天气", "车站", "酒店", "晚饭", "电话"};
         std::mt19937 random(static_cast<unsigned>(sessions));
         auto sentence = [&](int length) {
             std::string text;
@@ -81,14 +81,14 @@ private:
             const double start = 700'000'000.0 + 3600.0 * s;
             for (int e = 0; e < entriesPerSession; ++e) {
                 const bool them = e % 2 == 0;
-                session.entries.push_back(ConversationEntry{.id = rt::Uuid::random(),
-                                                            .side = them ? ConversationEntry::Side::them
-                                                                         : ConversationEntry::Side::me,
-                                                            .original = them ? sentence(8) : chineseSentence(8),
-                                                            .translated = them ? chineseSentence(8) : sentence(8),
-                                                            .time = rt::Date{start + 10.0 * e},
-                                                            .originalLanguage = them ? "en" : "zh-Hans",
-                                                            .translatedLanguage = them ? "zh-Hans" : "en"});
+                session.entries.push_back(
+                    ConversationEntry{.id = rt::Uuid::random(),
+                                      .side = them ? ConversationEntry::Side::them : ConversationEntry::Side::me,
+                                      .original = them ? sentence(8) : chineseSentence(8),
+                                      .translated = them ? chineseSentence(8) : sentence(8),
+                                      .time = rt::Date{start + 10.0 * e},
+                                      .originalLanguage = them ? "en" : "zh-Hans",
+                                      .translatedLanguage = them ? "zh-Hans" : "en"});
             }
             HistoryFiles::writeAtomically(folder / (session.id.toString() + ".json"), HistoryJson::encode(session));
         }
@@ -187,4 +187,4 @@ void BM_HistorySearch(benchmark::State& state)
 }
 BENCHMARK(BM_HistorySearch)->Apply(sizes);
 
-} // namespace
+}  // namespace

@@ -251,4 +251,4 @@ void BM_ServerCpuWithKeepers(benchmark::State& state)
 }
 BENCHMARK(BM_ServerCpuWithKeepers)->Iterations(1)->Unit(benchmark::kMillisecond);
 
-} // namespace
+}  // namespace

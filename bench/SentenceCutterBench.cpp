@@ -24,8 +24,9 @@ constexpr std::size_t chinesePieces = 12;
 
 std::vector<Revision> englishRevisions()
 {
-    const std::vector<std::string> pieces{"So", "we", "met", "Mr.", "Smith", "at", "the", "station,", "and", "then",
-                                          "we", "walked", "home", "together.", "Did", "you", "see", "it?", "Yes!"};
+    const std::vector<std::string> pieces{"So",       "we",  "met",  "Mr.", "Smith",  "at",   "the",
+                                          "station,", "and", "then", "we",  "walked", "home", "together.",
+                                          "Did",      "you", "see",  "it?", "Yes!"};
     std::vector<Revision> revisions;
     Revision live;
     for (std::size_t n = 0; live.text.size() < 5000; ++n) {
@@ -43,10 +44,10 @@ std::vector<Revision> englishRevisions()
 // few words. Offsets are UTF-16 units, one per character here.
 std::vector<Revision> chineseRevisions()
 {
-    const std::vector<std::u16string> pieces{u"我们", u"今天", u"在", u"车站", u"见面", u"了。", u"你", u"看到",
-                                             u"了", u"吗？", u"看到", u"了！"};
-    const std::vector<std::string> utf8{"我们", "今天", "在", "车站", "见面", "了。", "你", "看到",
-                                        "了", "吗？", "看到", "了！"};
+    const std::vector<std::u16string> pieces{u"我们", u"今天", u"在", u"车站", u"见面", u"了。",
+                                             u"你",   u"看到", u"了", u"吗？", u"看到", u"了！"};
+    const std::vector<std::string> utf8{"我们", "今天", "在", "车站", "见面", "了。",
+                                        "你",   "看到", "了", "吗？", "看到", "了！"};
     std::vector<Revision> revisions;
     Revision live;
     std::size_t units = 0;
@@ -104,7 +105,6 @@ void BM_HeldSentencesFullText(benchmark::State& state)
 }
 BENCHMARK(BM_HeldSentencesFullText)->Arg(0)->Arg(1);
 
-
 const std::vector<Revision>& revisionsOf(std::int64_t language)
 {
     static const std::vector<Revision> english = englishRevisions();
@@ -131,7 +131,8 @@ void BM_HeldSentencesAtLength(benchmark::State& state)
     const std::vector<Revision>& revisions = revisionsOf(state.range(0));
     const std::size_t round = state.range(0) == 0 ? englishPieces : chinesePieces;
     std::size_t at = 0;
-    while (at + round < revisions.size() && lengthOf(revisions[at], state.range(0)) < static_cast<std::size_t>(state.range(1)))
+    while (at + round < revisions.size()
+           && lengthOf(revisions[at], state.range(0)) < static_cast<std::size_t>(state.range(1)))
         ++at;
     HeldSentences before;
     for (std::size_t i = 0; i < at; ++i)
@@ -166,7 +167,8 @@ void BM_HeldSentencesWholeTranscript(benchmark::State& state)
 {
     const std::vector<Revision>& revisions = revisionsOf(state.range(0));
     std::size_t count = 0;
-    while (count < revisions.size() && lengthOf(revisions[count], state.range(0)) <= static_cast<std::size_t>(state.range(1)))
+    while (count < revisions.size()
+           && lengthOf(revisions[count], state.range(0)) <= static_cast<std::size_t>(state.range(1)))
         ++count;
     Revision fresh;
     std::size_t released = 0;
@@ -196,4 +198,4 @@ BENCHMARK(BM_HeldSentencesWholeTranscript)
     ->Complexity(benchmark::oAuto)
     ->Unit(benchmark::kMillisecond);
 
-} // namespace
+}  // namespace

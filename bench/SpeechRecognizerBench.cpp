@@ -39,7 +39,7 @@ bool available()
 {
     auto models = sys::installedSphinxModels();
     return std::filesystem::exists(recording)
-           && std::any_of(models.begin(), models.end(), [](const auto& m) { return m.locale == "en-US"; });
+        && std::any_of(models.begin(), models.end(), [](const auto& m) { return m.locale == "en-US"; });
 }
 
 // One press of the talk key: a recognizer, a request and a task, the first
@@ -101,4 +101,4 @@ void BM_SphinxFirstPartialOfFirstPress(benchmark::State& state)
 }
 BENCHMARK(BM_SphinxFirstPartialOfFirstPress)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 
-} // namespace
+}  // namespace

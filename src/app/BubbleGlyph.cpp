@@ -49,7 +49,7 @@ std::optional<double> numberIn(const std::string& token)
     return value;
 }
 
-} // namespace
+}  // namespace
 
 QPainterPath parseSVGPath(std::string_view text)
 {
@@ -135,4 +135,4 @@ bool drawBubbleGlyph(QPainter& painter, QRectF rect)
     return true;
 }
 
-} // namespace parlaro::app
+}  // namespace parlaro::app

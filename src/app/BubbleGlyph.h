@@ -27,4 +27,4 @@ const std::array<QPainterPath, 2>& bubbleGlyphPaths();
 // False, with nothing drawn, when the painter is not active.
 bool drawBubbleGlyph(QPainter& painter, QRectF rect);
 
-} // namespace parlaro::app
+}  // namespace parlaro::app

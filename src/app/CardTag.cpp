@@ -38,4 +38,4 @@ void CardTag::paintEvent(QPaintEvent* event)
     QLabel::paintEvent(event);
 }
 
-} // namespace parlaro::app
+}  // namespace parlaro::app

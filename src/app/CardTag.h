@@ -21,4 +21,4 @@ private:
     QColor tint_;
 };
 
-} // namespace parlaro::app
+}  // namespace parlaro::app

@@ -77,4 +77,4 @@ void CompactMeter::paintEvent(QPaintEvent*)
     bar_->paintGlow(painter);
 }
 
-} // namespace parlaro::app
+}  // namespace parlaro::app

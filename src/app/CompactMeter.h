@@ -16,7 +16,7 @@ class AudioMeters;
 namespace parlaro::ui {
 class LevelMeterBar;
 class SymbolView;
-} // namespace parlaro::ui
+}  // namespace parlaro::ui
 
 namespace parlaro::app {
 
@@ -54,4 +54,4 @@ private:
     std::unique_ptr<ui::ViewBinding> binding_;
 };
 
-} // namespace parlaro::app
+}  // namespace parlaro::app

@@ -218,4 +218,4 @@ void ConversationView::scrollToBottom(bool animated)
     scrollAnimation_->start();
 }
 
-} // namespace parlaro::app
+}  // namespace parlaro::app

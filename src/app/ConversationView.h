@@ -67,4 +67,4 @@ private:
     std::unique_ptr<ui::ViewBinding> binding_;
 };
 
-} // namespace parlaro::app
+}  // namespace parlaro::app

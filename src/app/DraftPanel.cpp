@@ -65,7 +65,7 @@ bool isPlayKey(const QKeyEvent* key)
         && (key->modifiers() & ~Qt::KeypadModifier) == Qt::ControlModifier;
 }
 
-} // namespace
+}  // namespace
 
 DraftPanel::DraftPanel(std::shared_ptr<AppModel> model, QWidget* parent)
     : Card(Palette::violet(), 14, 0.1, parent), model_(std::move(model))
@@ -218,4 +218,4 @@ void DraftPanel::refresh()
     updates::setEnabled(play_, m.canPlayDraft() && !busy);
 }
 
-} // namespace parlaro::app
+}  // namespace parlaro::app

@@ -60,4 +60,4 @@ private:
     std::unique_ptr<ui::ViewBinding> binding_;
 };
 
-} // namespace parlaro::app
+}  // namespace parlaro::app

@@ -133,9 +133,8 @@ FooterView::FooterView(std::shared_ptr<AppModel> model, HoldShortcutCenter* shor
         if (model_->typedChinese.get() != value)
             model_->typedChinese.set(value);
     });
-    connect(typed_, &QLineEdit::returnPressed, this, [this] {
-        startModelTask(model_, [](AppModel& m) { return m.translateTypedText(); });
-    });
+    connect(typed_, &QLineEdit::returnPressed, this,
+            [this] { startModelTask(model_, [](AppModel& m) { return m.translateTypedText(); }); });
     input->addWidget(typed_, 1);
 
     phrases_ = new SymbolPill(QStringLiteral("text.bubble"), q(localized("快捷短语")), inputRow);
@@ -219,8 +218,9 @@ void FooterView::refresh()
     std::string line = m.status.get();
     if (line.empty()) {
         if (m.originalVoiceOn.get())
-            line = m.translateWhileHolding.get() ? localized("原声已开：对方听到你说的%@，每说完一句再听到%@", my, their)
-                                                 : localized("原声已开：对方先听到你说的%@，松开后再听到%@", my, their);
+            line = m.translateWhileHolding.get()
+                ? localized("原声已开：对方听到你说的%@，每说完一句再听到%@", my, their)
+                : localized("原声已开：对方先听到你说的%@，松开后再听到%@", my, their);
         else
             line = localized("原声已关：对方只听到%@翻译", their);
     }
@@ -232,8 +232,9 @@ void FooterView::refresh()
     bool live = m.callActive.get() || m.isHearTesting.get() || m.showMicCheck.get();
     micMeter_->setLive(live);
     virtualMeter_->setLive(live);
-    updates::setToolTip(meters_, live ? q(localized("本机音量不代表对方已收到声音"))
-                                      : q(localized("通话或测试时显示音量（平时不占用麦克风）")));
+    updates::setToolTip(meters_,
+                        live ? q(localized("本机音量不代表对方已收到声音"))
+                             : q(localized("通话或测试时显示音量（平时不占用麦克风）")));
 
     // Talk control.
     bool holding = m.isHoldingToTalk.get();
@@ -292,4 +293,4 @@ void FooterView::paintEvent(QPaintEvent*)
     painter.fillRect(rect(), Palette::withOpacity(Palette::paleGrey(), 0.7));
 }
 
-} // namespace parlaro::app
+}  // namespace parlaro::app

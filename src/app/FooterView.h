@@ -21,7 +21,7 @@ class AppActivity;
 class HoldShortcutCenter;
 class HoldToTalkControl;
 class PillButton;
-} // namespace parlaro::ui
+}  // namespace parlaro::ui
 
 namespace parlaro::app {
 
@@ -83,4 +83,4 @@ private:
     std::unique_ptr<ui::ViewBinding> binding_;
 };
 
-} // namespace parlaro::app
+}  // namespace parlaro::app

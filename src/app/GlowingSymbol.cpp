@@ -8,8 +8,8 @@
 
 namespace parlaro::app {
 
-GlowingSymbol::GlowingSymbol(const QString& symbol, const QColor& color, double opacity, int size,
-                             double glowStrength, double glowRadius, QWidget* parent)
+GlowingSymbol::GlowingSymbol(const QString& symbol, const QColor& color, double opacity, int size, double glowStrength,
+                             double glowRadius, QWidget* parent)
     : QWidget(parent), symbol_(symbol), color_(color), opacity_(opacity), size_(size), glowStrength_(glowStrength),
       glowRadius_(glowRadius)
 {
@@ -25,8 +25,9 @@ void GlowingSymbol::paintEvent(QPaintEvent*)
     QRectF body = QRectF(rect()).adjusted(width() / 2.0 - size_ / 2.0, height() / 2.0 - size_ / 2.0,
                                           -(width() / 2.0 - size_ / 2.0), -(height() / 2.0 - size_ / 2.0));
     ui::paintGlow(painter, body.adjusted(4, 4, -4, -4), size_ / 4.0, color_, glowStrength_, glowRadius_);
-    painter.drawPixmap(body.topLeft(),
-                       ui::Icons::pixmap(symbol_, ui::Palette::withOpacity(color_, opacity_), size_, devicePixelRatioF()));
+    painter.drawPixmap(
+        body.topLeft(),
+        ui::Icons::pixmap(symbol_, ui::Palette::withOpacity(color_, opacity_), size_, devicePixelRatioF()));
 }
 
-} // namespace parlaro::app
+}  // namespace parlaro::app

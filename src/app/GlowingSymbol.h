@@ -25,4 +25,4 @@ private:
     double glowRadius_;
 };
 
-} // namespace parlaro::app
+}  // namespace parlaro::app

@@ -9,9 +9,13 @@ namespace parlaro::app {
 namespace {
 QString rgba(const QColor& color)
 {
-    return QStringLiteral("rgba(%1, %2, %3, %4)").arg(color.red()).arg(color.green()).arg(color.blue()).arg(color.alpha());
+    return QStringLiteral("rgba(%1, %2, %3, %4)")
+        .arg(color.red())
+        .arg(color.green())
+        .arg(color.blue())
+        .arg(color.alpha());
 }
-} // namespace
+}  // namespace
 
 void applyInputFieldStyle(QWidget* field)
 {
@@ -22,4 +26,4 @@ void applyInputFieldStyle(QWidget* field)
                              .arg(QString::fromLatin1(type), rgba(ui::Palette::hairline())));
 }
 
-} // namespace parlaro::app
+}  // namespace parlaro::app

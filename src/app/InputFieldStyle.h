@@ -8,4 +8,4 @@ namespace parlaro::app {
 // 10 × 7, white with a hairline outline rounded at 9.
 void applyInputFieldStyle(QWidget* field);
 
-} // namespace parlaro::app
+}  // namespace parlaro::app

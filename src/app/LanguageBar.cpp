@@ -43,10 +43,9 @@ QComboBox* makePicker(QWidget* parent, const char* name)
     return picker;
 }
 
-} // namespace
+}  // namespace
 
-LanguageBar::LanguageBar(std::shared_ptr<AppModel> model, QWidget* parent)
-    : QWidget(parent), model_(std::move(model))
+LanguageBar::LanguageBar(std::shared_ptr<AppModel> model, QWidget* parent) : QWidget(parent), model_(std::move(model))
 {
     setObjectName(QStringLiteral("languageBar"));
     setFont(Look::font(12));
@@ -76,9 +75,8 @@ LanguageBar::LanguageBar(std::shared_ptr<AppModel> model, QWidget* parent)
     connect(myPicker_, &QComboBox::activated, this, [this](int index) { picked(myPicker_, true, index); });
     connect(theirPicker_, &QComboBox::activated, this, [this](int index) { picked(theirPicker_, false, index); });
     connect(swap_, &QPushButton::clicked, this, [this] {
-        startModelTask(model_, [](AppModel& m) {
-            return m.changeLanguages(m.theirLanguage.get(), m.myLanguage.get(), false);
-        });
+        startModelTask(model_,
+                       [](AppModel& m) { return m.changeLanguages(m.theirLanguage.get(), m.myLanguage.get(), false); });
     });
 
     binding_ = std::make_unique<ViewBinding>([this] { refresh(); });
@@ -143,10 +141,10 @@ void LanguageBar::refresh()
     updates::setVisible(spinner_, changing);
     updates::setToolTip(spinner_, q(localized("正在准备新语言…")));
     updates::setVisible(warning_, !changing && noRecognizer);
-    updates::setToolTip(
-        warning_,
-        q(localized("本机无法识别%@：你说的话会翻译给对方，但对方说话不会显示字幕。", m.theirLanguage.get().displayName())));
+    updates::setToolTip(warning_,
+                        q(localized("本机无法识别%@：你说的话会翻译给对方，但对方说话不会显示字幕。",
+                                    m.theirLanguage.get().displayName())));
     updates::setEnabled(this, m.canChangeLanguage());
 }
 
-} // namespace parlaro::app
+}  // namespace parlaro::app

@@ -18,7 +18,7 @@ class AppModel;
 namespace parlaro::ui {
 class PillButton;
 class SymbolView;
-} // namespace parlaro::ui
+}  // namespace parlaro::ui
 
 namespace parlaro::app {
 
@@ -55,4 +55,4 @@ private:
     std::unique_ptr<ui::ViewBinding> binding_;
 };
 
-} // namespace parlaro::app
+}  // namespace parlaro::app

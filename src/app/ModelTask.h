@@ -20,4 +20,4 @@ void startModelTask(const std::shared_ptr<AppModel>& model, F operation)
     });
 }
 
-} // namespace parlaro::app
+}  // namespace parlaro::app

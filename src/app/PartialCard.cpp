@@ -61,4 +61,4 @@ QString PartialCard::tagText() const
     return tag_->text();
 }
 
-} // namespace parlaro::app
+}  // namespace parlaro::app

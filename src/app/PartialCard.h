@@ -26,4 +26,4 @@ private:
     QLabel* text_;
 };
 
-} // namespace parlaro::app
+}  // namespace parlaro::app

@@ -20,4 +20,4 @@ inline constexpr std::array<QuickPhrase, 6> quickPhrases{{
     {"好的，谢谢", "Okay, thank you."},
 }};
 
-} // namespace parlaro::app
+}  // namespace parlaro::app

@@ -42,7 +42,7 @@ QLabel* smallText(QWidget* parent, const QString& name, const QColor& color)
     return label;
 }
 
-} // namespace
+}  // namespace
 
 SetupCard::SetupCard(std::shared_ptr<AppModel> model, QWidget* parent)
     : Card(Palette::amber(), 14, 0.08, parent), model_(std::move(model))
@@ -73,9 +73,8 @@ SetupCard::SetupCard(std::shared_ptr<AppModel> model, QWidget* parent)
     for (QWidget* widget : {static_cast<QWidget*>(speechProgress_), static_cast<QWidget*>(speechPercent_),
                             static_cast<QWidget*>(speechDownload_), static_cast<QWidget*>(speechUnsupported_)})
         speech->layout()->addWidget(widget);
-    connect(speechDownload_, &QPushButton::clicked, this, [this] {
-        rt::spawn([model = model_]() -> rt::Async<void> { co_await model->downloadSpeechModel(); });
-    });
+    connect(speechDownload_, &QPushButton::clicked, this,
+            [this] { rt::spawn([model = model_]() -> rt::Async<void> { co_await model->downloadSpeechModel(); }); });
 
     auto* pack = rows_[1].actions;
     packSpinner_ = new QProgressBar(pack);
@@ -93,9 +92,8 @@ SetupCard::SetupCard(std::shared_ptr<AppModel> model, QWidget* parent)
     grant_ = cardPill(rows_[2].actions, QStringLiteral("setupCard.mic.grant"), QString());
     auto* grant = grant_;
     rows_[2].actions->layout()->addWidget(grant);
-    connect(grant, &QPushButton::clicked, this, [this] {
-        rt::spawn([model = model_]() -> rt::Async<void> { co_await model->requestMicPermission(); });
-    });
+    connect(grant, &QPushButton::clicked, this,
+            [this] { rt::spawn([model = model_]() -> rt::Async<void> { co_await model->requestMicPermission(); }); });
 
     install_ = cardPill(rows_[3].actions, QStringLiteral("setupCard.device.install"), QString());
     rows_[3].actions->layout()->addWidget(install_);
@@ -158,9 +156,9 @@ void SetupCard::refresh()
     const auto their = model_->theirLanguage().displayName();
 
     // Speech models.
-    updates::setText(rows_[0].title, model_->theirEngine()
-                                         ? q(localized("语音识别模型（%@ + %@）", their, my))
-                                         : q(localized("语音识别模型（%@）", my)));
+    updates::setText(rows_[0].title,
+                     model_->theirEngine() ? q(localized("语音识别模型（%@ + %@）", their, my))
+                                           : q(localized("语音识别模型（%@）", my)));
     setDone(rows_[0], model_->speechReady());
     const auto& progress = model_->speechDownloadProgress();
     bool missing = !progress && model_->speechModelMissing();
@@ -191,10 +189,11 @@ void SetupCard::refresh()
 
     // Virtual device.
     bool needsUpdate = model_->virtualMicNeedsUpdate();
-    updates::setText(rows_[3].title, needsUpdate ? q(localized("wenmora 音频设备有新版本"))
-                                                 : q(localized("wenmora 音频设备（让对方听到翻译）")));
+    updates::setText(rows_[3].title,
+                     needsUpdate ? q(localized("wenmora 音频设备有新版本"))
+                                 : q(localized("wenmora 音频设备（让对方听到翻译）")));
     setDone(rows_[3], model_->virtualMicStatus() && !needsUpdate);
     updates::setText(install_, needsUpdate ? q(localized("更新")) : q(localized("安装")));
 }
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

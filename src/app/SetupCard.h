@@ -52,4 +52,4 @@ private:
     std::unique_ptr<ViewBinding> binding_;
 };
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

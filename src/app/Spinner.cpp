@@ -53,4 +53,4 @@ void Spinner::paintEvent(QPaintEvent*)
     }
 }
 
-} // namespace parlaro::app
+}  // namespace parlaro::app

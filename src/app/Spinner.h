@@ -25,4 +25,4 @@ private:
     QTimer* timer_ = nullptr;
 };
 
-} // namespace parlaro::app
+}  // namespace parlaro::app

@@ -15,4 +15,4 @@ void app::useStartupProbes(AppModel::Dependencies& dependencies, std::shared_ptr
     dependencies.capturePermission = [] { return AudioCapturePermission::preflight(); };
 }
 
-} // namespace parlaro
+}  // namespace parlaro

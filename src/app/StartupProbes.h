@@ -14,7 +14,7 @@ namespace AudioCapturePermission {
 // computer plays. The sound server has no such permission to ask about, so
 // there is never an answer.
 std::optional<Status> preflight();
-} // namespace AudioCapturePermission
+}  // namespace AudioCapturePermission
 
 namespace app {
 
@@ -23,6 +23,6 @@ namespace app {
 // capture permission.
 void useStartupProbes(AppModel::Dependencies& dependencies, std::shared_ptr<CoreAudioReaderDetector> detector);
 
-} // namespace app
+}  // namespace app
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -68,4 +68,4 @@ void SymbolPill::paintEvent(QPaintEvent*)
     }
 }
 
-} // namespace parlaro::app
+}  // namespace parlaro::app

@@ -24,4 +24,4 @@ private:
     QString symbol_;
 };
 
-} // namespace parlaro::app
+}  // namespace parlaro::app

@@ -58,10 +58,10 @@ void TranscriptCard::show(const ConversationEntry& entry, const std::string& the
     setTint(tint);
     tag_->setTint(tint);
     updates::setText(tag_, them ? q(localized("对方 %@", theirTag)) : q(localized("我 %@", myTag)));
-    updates::setText(time_, q(DateFormats::styled(entry.time, DateFormats::Style::none,
-                                                  DateFormats::Style::mediumStyle, locale)));
+    updates::setText(
+        time_, q(DateFormats::styled(entry.time, DateFormats::Style::none, DateFormats::Style::mediumStyle, locale)));
     updates::setText(original_, q(entry.original));
     updates::setText(translated_, q(entry.translated));
 }
 
-} // namespace parlaro::app
+}  // namespace parlaro::app

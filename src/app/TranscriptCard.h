@@ -32,4 +32,4 @@ private:
     QLabel* translated_;
 };
 
-} // namespace parlaro::app
+}  // namespace parlaro::app

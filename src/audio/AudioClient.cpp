@@ -9,7 +9,7 @@ bool lists(const std::vector<AudioObjectId>& devices, AudioObjectId device)
 {
     return std::find(devices.begin(), devices.end(), device) != devices.end();
 }
-} // namespace
+}  // namespace
 
 bool AudioClient::isForeign() const
 {
@@ -45,4 +45,4 @@ CallMicrophoneRoute otherInputClients(const std::vector<AudioClient>& clients, s
     return microphoneRoute(clients, device, excludingPID);
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -45,4 +45,4 @@ CallMicrophoneRoute microphoneRoute(const std::vector<AudioClient>& clients, std
 CallMicrophoneRoute otherInputClients(const std::vector<AudioClient>& clients, std::optional<AudioObjectId> device,
                                       std::int32_t excludingPID);
 
-} // namespace parlaro
+}  // namespace parlaro

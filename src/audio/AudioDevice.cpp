@@ -19,7 +19,7 @@ bool AudioDevice::isHeadphones() const
     for (char& c : lowered)
         if (c >= 'A' && c <= 'Z')
             c = static_cast<char>(c - 'A' + 'a');
-    constexpr std::array<std::string_view, 7> keywords{"耳机",     "headphone", "headset", "earphone",
+    constexpr std::array<std::string_view, 7> keywords{"耳机",    "headphone", "headset", "earphone",
                                                        "airpods", "earbuds",   "buds"};
     for (std::string_view keyword : keywords)
         if (lowered.find(keyword) != std::string::npos)
@@ -27,7 +27,7 @@ bool AudioDevice::isHeadphones() const
     return false;
 }
 
-} // namespace parlaro
+}  // namespace parlaro
 
 std::size_t std::hash<parlaro::AudioDevice>::operator()(const parlaro::AudioDevice& device) const noexcept
 {

@@ -26,7 +26,7 @@ struct AudioDevice {
     bool operator==(const AudioDevice&) const = default;
 };
 
-} // namespace parlaro
+}  // namespace parlaro
 
 template <>
 struct std::hash<parlaro::AudioDevice> {

@@ -67,4 +67,4 @@ void AudioDeviceWatcher::changed()
     });
 }
 
-} // namespace parlaro
+}  // namespace parlaro

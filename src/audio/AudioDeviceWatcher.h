@@ -23,8 +23,8 @@ public:
 
     static constexpr const char* queueLabel = "com.parlaro.device-watch";
     static constexpr double debounceSeconds = 0.3;
-    static constexpr std::array<AudioSelector, 3> selectors{
-        AudioSelectors::devices, AudioSelectors::defaultInputDevice, AudioSelectors::defaultOutputDevice};
+    static constexpr std::array<AudioSelector, 3> selectors{AudioSelectors::devices, AudioSelectors::defaultInputDevice,
+                                                            AudioSelectors::defaultOutputDevice};
 
     static std::shared_ptr<AudioDeviceWatcher> make(List list, OnChange onChange);
     ~AudioDeviceWatcher();
@@ -52,4 +52,4 @@ private:
     bool pending_ = false;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

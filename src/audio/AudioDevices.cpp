@@ -35,7 +35,7 @@ std::optional<AudioDevice> makeDevice(AudioObjectId id)
     return device;
 }
 
-} // namespace
+}  // namespace
 
 std::vector<AudioDevice> AudioDevices::allDevices()
 {
@@ -79,7 +79,8 @@ std::optional<AudioObjectId> AudioDevices::deviceID(const std::string& uid)
 std::optional<AudioObjectId> AudioDevices::defaultDeviceID(bool input)
 {
     AudioObjectId id = 0;
-    if (audioSystem().get(audioSystemObject, {AudioSelectors::defaultDevice(input)}, id) != AudioStatuses::ok || id == 0)
+    if (audioSystem().get(audioSystemObject, {AudioSelectors::defaultDevice(input)}, id) != AudioStatuses::ok
+        || id == 0)
         return std::nullopt;
     return id;
 }
@@ -130,7 +131,8 @@ std::optional<AudioObjectId> AudioDevices::ownProcessObject()
     AudioSystem& system = audioSystem();
     const AudioPropertyValue pid = static_cast<std::uint32_t>(system.currentProcessID());
     AudioObjectId process = 0;
-    if (system.get(audioSystemObject, {AudioSelectors::translatePIDToProcess}, process, &pid) != AudioStatuses::ok || process == 0)
+    if (system.get(audioSystemObject, {AudioSelectors::translatePIDToProcess}, process, &pid) != AudioStatuses::ok
+        || process == 0)
         return std::nullopt;
     return process;
 }
@@ -159,19 +161,19 @@ std::int64_t AudioDevices::channelCount(AudioObjectId device, AudioScope scope)
 }
 
 std::shared_ptr<AudioDevices::RateWatch> AudioDevices::RateWatch::make(AudioObjectId device,
-                                                                      AudioPropertyListener block)
+                                                                       AudioPropertyListener block)
 {
     std::shared_ptr<RateWatch> watch(new RateWatch(device, std::move(block)));
     std::weak_ptr<RateWatch> weak = watch;
-    watch->registration_ = audioSystem().addPropertyListener(
-        device, watch->address_, AudioCallbackQueue::main(), [weak](std::span<const AudioPropertyAddress> addresses) {
-            if (auto self = weak.lock())
-                if (self->block_)
-                    self->block_(addresses);
-        });
+    watch->registration_ = audioSystem().addPropertyListener(device, watch->address_, AudioCallbackQueue::main(),
+                                                             [weak](std::span<const AudioPropertyAddress> addresses) {
+                                                                 if (auto self = weak.lock())
+                                                                     if (self->block_)
+                                                                         self->block_(addresses);
+                                                             });
     if (watch->registration_.status() != AudioStatuses::ok)
         return nullptr;
     return watch;
 }
 
-} // namespace parlaro
+}  // namespace parlaro

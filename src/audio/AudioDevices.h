@@ -67,4 +67,4 @@ private:
     AudioListenerToken registration_;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

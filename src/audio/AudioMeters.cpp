@@ -117,4 +117,4 @@ void AudioMeters::stop()
     virtualLevel.set(0.0f);
 }
 
-} // namespace parlaro
+}  // namespace parlaro

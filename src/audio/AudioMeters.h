@@ -69,4 +69,4 @@ private:
     rt::TaskHandle<> poll_;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

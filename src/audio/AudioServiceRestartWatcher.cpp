@@ -7,14 +7,14 @@ std::shared_ptr<AudioServiceRestartWatcher> AudioServiceRestartWatcher::make(Aud
     std::shared_ptr<AudioServiceRestartWatcher> watcher(new AudioServiceRestartWatcher(std::move(block)));
     std::weak_ptr<AudioServiceRestartWatcher> weak = watcher;
     // A failed registration is not an error: the watcher simply never fires.
-    watcher->registration_ = audioSystem().addPropertyListener(
-        audioSystemObject, watcher->address_, AudioCallbackQueue::main(),
-        [weak](std::span<const AudioPropertyAddress> addresses) {
-            if (auto self = weak.lock())
-                if (self->block_)
-                    self->block_(addresses);
-        });
+    watcher->registration_ =
+        audioSystem().addPropertyListener(audioSystemObject, watcher->address_, AudioCallbackQueue::main(),
+                                          [weak](std::span<const AudioPropertyAddress> addresses) {
+                                              if (auto self = weak.lock())
+                                                  if (self->block_)
+                                                      self->block_(addresses);
+                                          });
     return watcher;
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -22,4 +22,4 @@ private:
     AudioListenerToken registration_;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

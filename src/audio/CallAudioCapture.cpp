@@ -26,7 +26,7 @@ constexpr int lastAttempt = 4;
 constexpr double retryDelay = 1.0;
 constexpr double levelWindow = 0.01;
 
-} // namespace
+}  // namespace
 
 // Cycles on their way from the I/O thread to the queue: a ring of slots made
 // with the device, filled by the procedure alone and emptied by the queue
@@ -237,8 +237,7 @@ void CallAudioCapture::createTapAndAggregate()
     aggregate.tapAutoStart = true;
     aggregate.tapUIDs = {tap.uuid.toString()};
     AudioObjectId aggregateID = 0;
-    if (const AudioStatus status = system.createAggregateDevice(aggregate, aggregateID);
-        status != AudioStatuses::ok) {
+    if (const AudioStatus status = system.createAggregateDevice(aggregate, aggregateID); status != AudioStatuses::ok) {
         teardown();
         throw startError(status);
     }
@@ -376,8 +375,8 @@ void CallAudioCapture::restart(int attempt)
 }
 
 AudioStatus CallAudioCapture::ioProc(AudioObjectId, const AudioTimeStamp&, std::span<const AudioIOBuffer> input,
-                                     const AudioTimeStamp& inputTime, std::span<AudioIOBuffer>,
-                                     const AudioTimeStamp&, void* context)
+                                     const AudioTimeStamp& inputTime, std::span<AudioIOBuffer>, const AudioTimeStamp&,
+                                     void* context)
 {
     const auto& io = *static_cast<const IOContext*>(context);
     if (io.slots->put(input, inputTime))
@@ -421,4 +420,4 @@ std::uint64_t CallAudioCapture::droppedCycles() const
     return context_ ? context_->slots->dropped() : 0;
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -117,4 +117,4 @@ private:
     AudioListenerToken aliveListener_;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

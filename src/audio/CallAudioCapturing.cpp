@@ -18,4 +18,4 @@ void syncOnQueue(rt::SerialQueue& queue, const std::function<void()>& job)
         std::rethrow_exception(failure);
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -36,4 +36,4 @@ public:
 // caller (a queue's own thread must never see it).
 void syncOnQueue(rt::SerialQueue& queue, const std::function<void()>& job);
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -44,4 +44,4 @@ std::optional<double> CaptureAnchor::inputSampleTime(std::uint64_t hostTime, dou
     return anchor->sampleTime + static_cast<double>(delta) / hostTicksPerInputFrame;
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -41,4 +41,4 @@ private:
     std::atomic<std::uint64_t> host_{0};
 };
 
-} // namespace parlaro
+}  // namespace parlaro

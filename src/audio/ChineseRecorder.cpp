@@ -27,8 +27,8 @@ rt::Async<void> ChineseRecorder::start(Request request)
     auto transcript = std::make_shared<RecordingTranscript>();
     transcript_ = transcript;
 
-    auto session = makeSession_(request.locale, request.engine,
-                                request.held ? RecognitionMode::held : RecognitionMode::utterance);
+    auto session =
+        makeSession_(request.locale, request.engine, request.held ? RecognitionMode::held : RecognitionMode::utterance);
     transcriber_ = session;
     co_await session->start(
         [weak, generation, transcript, onLiveText = request.onLiveText,
@@ -50,7 +50,7 @@ rt::Async<void> ChineseRecorder::start(Request request)
     self->mic_->start(
         request.deviceID,
         [gated = self->gated_, session, echo = self->echo_](std::shared_ptr<PcmBuffer> buffer,
-                                                             std::optional<double> start) {
+                                                            std::optional<double> start) {
             handleBuffer(gated, *session, *echo, buffer, start);
         },
         [weak, generation, onErrorText = request.onErrorText](const std::string& message) {
@@ -153,4 +153,4 @@ void ChineseRecorder::handleBuffer(bool gated, RecognitionSession& session, Echo
         session.append(std::move(released));
 }
 
-} // namespace parlaro
+}  // namespace parlaro

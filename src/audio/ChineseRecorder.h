@@ -49,8 +49,8 @@ private:
     using TextHandler = std::function<void(const std::string&)>;
 
     static void handleResult(const std::weak_ptr<ChineseRecorder>& recorder, const std::string& text, bool isFinal,
-                             const rt::Uuid& generation, RecordingTranscript& transcript,
-                             const TextHandler& onLiveText, const TextHandler& onSentence);
+                             const rt::Uuid& generation, RecordingTranscript& transcript, const TextHandler& onLiveText,
+                             const TextHandler& onSentence);
     static void handleError(const std::weak_ptr<ChineseRecorder>& recorder, const ModuleError& error,
                             const rt::Uuid& generation, const TextHandler& onErrorText);
     static void handleMicFailure(const std::weak_ptr<ChineseRecorder>& recorder, const std::string& message,
@@ -69,4 +69,4 @@ private:
     rt::Uuid generation_;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

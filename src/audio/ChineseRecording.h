@@ -22,8 +22,8 @@ public:
                 std::function<void(const std::string&)> onLiveText, std::function<void(const std::string&)> onSentence,
                 std::function<void(const std::string&)> onErrorText, std::function<bool()> isPressCurrent)
             : locale(std::move(locale)), engine(engine), held(held), deviceID(deviceID),
-              onLiveText(std::move(onLiveText)), onSentence(std::move(onSentence)),
-              onErrorText(std::move(onErrorText)), isPressCurrent(std::move(isPressCurrent))
+              onLiveText(std::move(onLiveText)), onSentence(std::move(onSentence)), onErrorText(std::move(onErrorText)),
+              isPressCurrent(std::move(isPressCurrent))
         {
         }
 
@@ -60,4 +60,4 @@ public:
     virtual rt::Async<void> cancel() = 0;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -13,8 +13,10 @@ namespace {
 constexpr AudioPropertyAddress processList{AudioSelectors::processes};
 // What a process changes when it starts or stops audio, in registration order.
 constexpr std::array<AudioPropertyAddress, 4> processAddresses{
-    AudioPropertyAddress{AudioSelectors::processIsRunningInput}, AudioPropertyAddress{AudioSelectors::processDevices, AudioScope::input},
-    AudioPropertyAddress{AudioSelectors::processIsRunningOutput}, AudioPropertyAddress{AudioSelectors::processDevices, AudioScope::output}};
+    AudioPropertyAddress{AudioSelectors::processIsRunningInput},
+    AudioPropertyAddress{AudioSelectors::processDevices, AudioScope::input},
+    AudioPropertyAddress{AudioSelectors::processIsRunningOutput},
+    AudioPropertyAddress{AudioSelectors::processDevices, AudioScope::output}};
 
 // An id list; empty when the size call fails, the size is 0 or the read fails.
 std::vector<AudioObjectId> idList(AudioObjectId object, const AudioPropertyAddress& address)
@@ -35,7 +37,7 @@ bool runningFlag(AudioObjectId process, AudioSelector selector)
     return audioSystem().get(process, {selector}, value) == AudioStatuses::ok && value != 0;
 }
 
-} // namespace
+}  // namespace
 
 CoreAudioReaderDetector& CoreAudioReaderDetector::shared()
 {
@@ -74,7 +76,8 @@ std::optional<std::vector<AudioClient>> CoreAudioReaderDetector::clients()
             pid = 0;
         client.pid = static_cast<std::int32_t>(pid);
         AudioString bundle;
-        if (system.get(process, {AudioSelectors::processBundleID}, bundle) == AudioStatuses::ok && bundle && !bundle->empty())
+        if (system.get(process, {AudioSelectors::processBundleID}, bundle) == AudioStatuses::ok && bundle
+            && !bundle->empty())
             client.bundleID = *bundle;
         client.runningInput = runningFlag(process, AudioSelectors::processIsRunningInput);
         client.runningOutput = runningFlag(process, AudioSelectors::processIsRunningOutput);
@@ -169,4 +172,4 @@ bool isDeviceUsedByOtherProcesses(AudioObjectId device, CoreAudioReaderDetector&
     return false;
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -66,4 +66,4 @@ private:
 bool isDeviceUsedByOtherProcesses(AudioObjectId device,
                                   CoreAudioReaderDetector& detector = CoreAudioReaderDetector::shared());
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -40,7 +40,7 @@ AudioStreamDescription queueFormat(double sampleRate, std::uint32_t channels)
     return AudioStreamDescription::pcm(format);
 }
 
-} // namespace
+}  // namespace
 
 // Shared with the queue's own thread, which only counts played buffers.
 struct DevicePlayer::Progress {
@@ -159,7 +159,8 @@ rt::Async<void> DevicePlayer::play(std::vector<PcmBuffer> buffers, CurrentCheck 
     queue_ = queue;
     PlayState cleanup(self, queue, echoReference);
 
-    if (auto status = queue->setProperty(AudioSelectors::queueCurrentDevice, AudioString(device->uid)); status != AudioStatuses::ok) {
+    if (auto status = queue->setProperty(AudioSelectors::queueCurrentDevice, AudioString(device->uid));
+        status != AudioStatuses::ok) {
         throw stepFailure(localized("选择播放设备"), status);
     }
     AudioString current;
@@ -252,7 +253,7 @@ rt::Async<void> DevicePlayer::play(std::vector<PcmBuffer> buffers, CurrentCheck 
 }
 
 rt::Async<void> DevicePlayer::anchorEchoReference(std::shared_ptr<AudioQueue> queue, double sampleRate,
-                                                   std::vector<FarEndActivity::Span> spans)
+                                                  std::vector<FarEndActivity::Span> spans)
 {
     auto self = shared_from_this();
     AudioQueueTimelineId timeline = 0;
@@ -262,8 +263,8 @@ rt::Async<void> DevicePlayer::anchorEchoReference(std::shared_ptr<AudioQueue> qu
     std::optional<AudioTimeStamp> accepted;
     for (int attempt = 0; attempt < anchorAttempts; ++attempt) {
         AudioTimeStamp stamp;
-        if (queue->currentTime(timeline, stamp) == AudioStatuses::ok && stamp.hasSampleTime()
-            && stamp.hasHostTime() && stamp.sampleTime >= 0) {
+        if (queue->currentTime(timeline, stamp) == AudioStatuses::ok && stamp.hasSampleTime() && stamp.hasHostTime()
+            && stamp.sampleTime >= 0) {
             accepted = stamp;
             break;
         }
@@ -285,4 +286,4 @@ rt::Async<void> DevicePlayer::anchorEchoReference(std::shared_ptr<AudioQueue> qu
     farEnd_->played(spans);
 }
 
-} // namespace parlaro
+}  // namespace parlaro

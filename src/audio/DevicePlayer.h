@@ -73,4 +73,4 @@ private:
     std::optional<double> stoppedAt_;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

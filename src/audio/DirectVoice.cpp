@@ -25,7 +25,7 @@ void keepRecent(std::vector<rt::Instant>& instants, rt::Instant now, double wind
     std::erase_if(instants, [&](rt::Instant instant) { return now - instant >= window; });
 }
 
-} // namespace
+}  // namespace
 
 DirectVoice::DirectVoice(Steering steering, bool allowSameDevice)
     : steering_(steering), session_(rt::newUuid()), allowSameDevice_(allowSameDevice)
@@ -136,18 +136,19 @@ void DirectVoice::watch(AudioObjectId device, const std::shared_ptr<const Route>
             listeners_.push_back(std::move(token));
         }
     };
-    keep(system.addPropertyListener(device, aliveAddress, AudioCallbackQueue::notificationThread(),
-                                    [weak, session, route, device](std::span<const AudioPropertyAddress>) {
-                                        std::uint32_t alive = 0;
-                                        if (audioSystem().get(device, aliveAddress, alive) == AudioStatuses::ok
-                                            && alive != 0) {
-                                            return;
-                                        }
-                                        rt::postToMain([weak, session, route] { requestRestart(weak, session, route); });
-                                    }));
+    keep(system.addPropertyListener(
+        device, aliveAddress, AudioCallbackQueue::notificationThread(),
+        [weak, session, route, device](std::span<const AudioPropertyAddress>) {
+            std::uint32_t alive = 0;
+            if (audioSystem().get(device, aliveAddress, alive) == AudioStatuses::ok && alive != 0) {
+                return;
+            }
+            rt::postToMain([weak, session, route] { requestRestart(weak, session, route); });
+        }));
     keep(system.addPropertyListener(device, rateAddress, AudioCallbackQueue::notificationThread(),
                                     [weak, session, route](std::span<const AudioPropertyAddress>) {
-                                        rt::postToMain([weak, session, route] { requestRestart(weak, session, route); });
+                                        rt::postToMain(
+                                            [weak, session, route] { requestRestart(weak, session, route); });
                                     }));
     keep(system.addPropertyListener(device, overloadAddress, AudioCallbackQueue::notificationThread(),
                                     [weak, session, route](std::span<const AudioPropertyAddress>) {
@@ -241,4 +242,4 @@ rt::Async<void> DirectVoice::restart(std::weak_ptr<DirectVoice> weak, rt::Uuid r
     }
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -84,8 +84,8 @@ private:
     // Main actor, after a notification hopped there.
     static void requestRestart(const std::weak_ptr<DirectVoice>& weak, rt::Uuid session,
                                std::shared_ptr<const Route> route);
-    static void overloaded(const std::weak_ptr<DirectVoice>& weak, rt::Uuid session,
-                           std::shared_ptr<const Route> route, rt::Instant when);
+    static void overloaded(const std::weak_ptr<DirectVoice>& weak, rt::Uuid session, std::shared_ptr<const Route> route,
+                           rt::Instant when);
     static rt::Async<void> restart(std::weak_ptr<DirectVoice> weak, rt::Uuid requested,
                                    std::shared_ptr<const Route> route);
 
@@ -101,4 +101,4 @@ private:
     bool allowSameDevice_;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -20,4 +20,4 @@ public:
     virtual void stop() = 0;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -36,4 +36,4 @@ double DriftController::update(double errorFrames)
     return ppm_;
 }
 
-} // namespace parlaro
+}  // namespace parlaro

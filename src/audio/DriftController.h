@@ -45,4 +45,4 @@ private:
     double ppm_ = 0;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -20,4 +20,4 @@ std::shared_ptr<DriverIOWatch> DriverIOWatch::make(AudioObjectId device, std::fu
     return watch;
 }
 
-} // namespace parlaro
+}  // namespace parlaro

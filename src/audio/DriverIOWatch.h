@@ -20,8 +20,7 @@ public:
     const AudioPropertyAddress& address() const { return address_; }
 
 private:
-    DriverIOWatch(AudioObjectId device, std::function<void()> onChange)
-        : device_(device), block_(std::move(onChange))
+    DriverIOWatch(AudioObjectId device, std::function<void()> onChange) : device_(device), block_(std::move(onChange))
     {
     }
 
@@ -31,4 +30,4 @@ private:
     AudioListenerToken registration_;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

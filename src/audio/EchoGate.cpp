@@ -29,7 +29,7 @@ std::size_t quantileIndex(std::size_t n, double q)
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 std::vector<double> EchoGate::Config::defaultLags()
 {
@@ -287,4 +287,4 @@ std::pair<double, double> EchoGate::selectQuantiles(std::vector<double>& values,
     return {values[a], values[b]};
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -131,4 +131,4 @@ private:
     mutable std::vector<double> differences_;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -39,7 +39,7 @@ std::shared_ptr<PcmBuffer> copyOf(const PcmBuffer& source)
     return copy;
 }
 
-} // namespace
+}  // namespace
 
 EchoGuard::EchoGuard(std::shared_ptr<FarEndActivity> farEnd, EchoGate::Config config)
     : farEnd_(std::move(farEnd)), gate_(std::move(config))
@@ -171,4 +171,4 @@ void EchoGuard::learnFrom(const MicWindows::Window& window)
     }
 }
 
-} // namespace parlaro
+}  // namespace parlaro

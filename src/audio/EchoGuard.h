@@ -69,4 +69,4 @@ private:
     MicWindows windows_;           // of the buffers released so far
 };
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -46,7 +46,7 @@ orderedCandidates(const std::vector<FarEndActivity::Span>& spans, double from, d
     return {spans.data() + (first - spans.begin()), spans.data() + (last - spans.begin())};
 }
 
-} // namespace
+}  // namespace
 
 double FarEndActivity::levelDB(double sumOfSquares, std::size_t count)
 {
@@ -94,9 +94,9 @@ void FarEndActivity::played(const std::vector<Span>& spans)
 {
     if (spans.empty())
         return;
-    const double earliest =
-        std::min_element(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.start < b.start; })
-            ->start;
+    const double earliest = std::min_element(spans.begin(), spans.end(), [](const Span& a, const Span& b) {
+                                return a.start < b.start;
+                            })->start;
     const double now = hostTime();
     std::lock_guard guard(lock_);
     prune(played_, std::min(now, earliest) - horizon);
@@ -150,7 +150,8 @@ double FarEndActivity::spans(double after, std::vector<Span>& into) const
         // In time order, the spans ending after `after` are a tail.
         auto from = heard_.begin();
         if (heardInOrder_)
-            from = std::partition_point(heard_.begin(), heard_.end(), [after](const Span& span) { return !(span.end > after); });
+            from = std::partition_point(heard_.begin(), heard_.end(),
+                                        [after](const Span& span) { return !(span.end > after); });
         for (auto span = from; span != heard_.end(); ++span) {
             if (span->end > after)
                 into.push_back(*span);
@@ -179,4 +180,4 @@ std::vector<FarEndActivity::Span> FarEndActivity::spans(const PcmBuffer& buffer,
     return levelSpans(buffer, start, window);
 }
 
-} // namespace parlaro
+}  // namespace parlaro

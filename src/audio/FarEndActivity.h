@@ -80,4 +80,4 @@ private:
     double tapKnownThrough_ = -std::numeric_limits<double>::infinity();
 };
 
-} // namespace parlaro
+}  // namespace parlaro

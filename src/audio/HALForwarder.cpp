@@ -78,7 +78,7 @@ void copyToOutput(const float* stereo, std::int64_t frames, std::span<AudioIOBuf
     }
 }
 
-} // namespace
+}  // namespace
 
 HALForwarder::HALForwarder(AudioObjectId input, AudioObjectId output, bool forceResample)
     : system_(audioSystem()), input_(input), output_(output), ring_(std::make_unique<SampleTimeRing>())
@@ -95,8 +95,8 @@ HALForwarder::HALForwarder(AudioObjectId input, AudioObjectId output, bool force
     outputTiming_ = deviceTiming(output_, AudioScope::output);
     mode_ = inputTiming_.rate != outputTiming_.rate || forceResample ? Mode::resample : Mode::direct;
     baseRatio_ = outputTiming_.rate / inputTiming_.rate;
-    const std::uint32_t distance = inputTiming_.safetyOffset + outputTiming_.safetyOffset
-        + inputTiming_.bufferFrames + outputTiming_.bufferFrames;
+    const std::uint32_t distance =
+        inputTiming_.safetyOffset + outputTiming_.safetyOffset + inputTiming_.bufferFrames + outputTiming_.bufferFrames;
     distance_ = distance;
     head_.distance = distance_;
     hostTicksPerInputFrame_ = (1.0 / hostTickSeconds) / inputTiming_.rate;
@@ -218,8 +218,8 @@ std::optional<std::int64_t> HALForwarder::cursor() const
 }
 
 AudioStatus HALForwarder::inputProc(AudioObjectId, const AudioTimeStamp&, std::span<const AudioIOBuffer> input,
-                                    const AudioTimeStamp& inputTime, std::span<AudioIOBuffer>,
-                                    const AudioTimeStamp&, void* context)
+                                    const AudioTimeStamp& inputTime, std::span<AudioIOBuffer>, const AudioTimeStamp&,
+                                    void* context)
 {
     static_cast<HALForwarder*>(context)->captured(input, inputTime);
     return AudioStatuses::ok;
@@ -303,4 +303,4 @@ void HALForwarder::measure(std::int64_t readPosition, const AudioTimeStamp& outp
     errorValid_.store(true, std::memory_order_release);
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -33,7 +33,7 @@ public:
     enum class Mode { direct, resample };
 
     struct DeviceTiming {
-        double rate = 0;              // nominal sample rate, Hz
+        double rate = 0;  // nominal sample rate, Hz
         std::uint32_t bufferFrames = 0;
         std::uint32_t safetyOffset = 0;  // in the scope concerned
         bool operator==(const DeviceTiming&) const = default;
@@ -77,12 +77,12 @@ public:
     const SampleTimeRing& ring() const { return *ring_; }
 
     // The two I/O procedures, with the forwarder as context.
-    static AudioStatus inputProc(AudioObjectId device, const AudioTimeStamp& now,
-                                 std::span<const AudioIOBuffer> input, const AudioTimeStamp& inputTime,
-                                 std::span<AudioIOBuffer> output, const AudioTimeStamp& outputTime, void* context);
-    static AudioStatus outputProc(AudioObjectId device, const AudioTimeStamp& now,
-                                  std::span<const AudioIOBuffer> input, const AudioTimeStamp& inputTime,
-                                  std::span<AudioIOBuffer> output, const AudioTimeStamp& outputTime, void* context);
+    static AudioStatus inputProc(AudioObjectId device, const AudioTimeStamp& now, std::span<const AudioIOBuffer> input,
+                                 const AudioTimeStamp& inputTime, std::span<AudioIOBuffer> output,
+                                 const AudioTimeStamp& outputTime, void* context);
+    static AudioStatus outputProc(AudioObjectId device, const AudioTimeStamp& now, std::span<const AudioIOBuffer> input,
+                                  const AudioTimeStamp& inputTime, std::span<AudioIOBuffer> output,
+                                  const AudioTimeStamp& outputTime, void* context);
 
 private:
     DeviceTiming deviceTiming(AudioObjectId device, AudioScope scope) const;
@@ -117,4 +117,4 @@ private:
     std::atomic<bool> errorValid_{false};
 };
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -7,7 +7,9 @@
 
 namespace parlaro {
 
-IncomingListener::IncomingListener(std::shared_ptr<CallAudioCapturing> capture) : capture_(std::move(capture)) {}
+IncomingListener::IncomingListener(std::shared_ptr<CallAudioCapturing> capture) : capture_(std::move(capture))
+{
+}
 
 rt::Async<void> IncomingListener::start(std::shared_ptr<RecognitionSession> session, ResultHandler onResult,
                                         ErrorHandler onError)
@@ -63,4 +65,4 @@ void IncomingListener::reportCaptureStop(const std::string& reason, ErrorHandler
     });
 }
 
-} // namespace parlaro
+}  // namespace parlaro

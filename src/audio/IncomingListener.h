@@ -37,4 +37,4 @@ private:
     std::shared_ptr<RecognitionSession> transcriber_;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

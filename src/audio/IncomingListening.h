@@ -35,4 +35,4 @@ public:
     virtual std::shared_ptr<CallAudioCapturing> capture() const = 0;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -32,7 +32,7 @@ std::string stepFailure(const std::string& step, AudioStatus status)
     return localized("%@失败（%@）", step, status);
 }
 
-} // namespace
+}  // namespace
 
 InputLevelTap::~InputLevelTap()
 {
@@ -62,7 +62,8 @@ void InputLevelTap::start(const std::string& deviceUID, std::int64_t channels, s
     if (!queue) {
         throw tapError(localized("无法打开声音输入"));
     }
-    if (auto status = queue->setProperty(AudioSelectors::queueCurrentDevice, AudioString(deviceUID)); status != AudioStatuses::ok) {
+    if (auto status = queue->setProperty(AudioSelectors::queueCurrentDevice, AudioString(deviceUID));
+        status != AudioStatuses::ok) {
         fail(queue, stepFailure(localized("选择声音输入"), status));
     }
     for (std::uint32_t i = 0; i < bufferCount; ++i) {
@@ -166,8 +167,8 @@ std::optional<PcmBuffer> InputLevelTap::recordingBuffer(const std::vector<float>
     // A count of 0 channels would make an unusable buffer; read it as mono.
     const std::uint32_t count = std::max<std::uint32_t>(channels, 1);
     const std::size_t frames = samples.size() / count;
-    const AudioFormat format{.sampleRate = sampleRate, .channelCount = count, .sampleType = SampleType::float32,
-                             .interleaved = false};
+    const AudioFormat format{
+        .sampleRate = sampleRate, .channelCount = count, .sampleType = SampleType::float32, .interleaved = false};
     if (frames == 0 || !format.isValid()) {
         return std::nullopt;
     }
@@ -225,4 +226,4 @@ std::uint32_t InputLevelTap::channels() const
     return channels_;
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -90,4 +90,4 @@ private:
     std::optional<std::string> deviceKey_;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

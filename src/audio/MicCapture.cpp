@@ -56,8 +56,8 @@ void MicCapture::observe(const std::shared_ptr<AudioInputEngine>& engine, int at
     std::weak_ptr<MicCapture> weak = weak_from_this();
     std::weak_ptr<AudioInputEngine> watched = engine;
     observer_ = engine->observeConfigurationChanges(
-        AudioCallbackQueue::main(), [weak, watched, attempt, deviceID, onBuffer = std::move(onBuffer),
-                                     onFailure = std::move(onFailure)] {
+        AudioCallbackQueue::main(),
+        [weak, watched, attempt, deviceID, onBuffer = std::move(onBuffer), onFailure = std::move(onFailure)] {
             auto self = weak.lock();
             auto changed = watched.lock();
             if (self && changed)
@@ -92,4 +92,4 @@ void MicCapture::restartAfterChange(const std::shared_ptr<AudioInputEngine>& cha
     }
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -57,4 +57,4 @@ private:
     AudioListenerToken observer_;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

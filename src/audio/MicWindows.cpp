@@ -44,4 +44,4 @@ double MicWindows::levelOf(double sumOfSquares, std::size_t count)
     return FarEndActivity::levelDB(sumOfSquares, count);
 }
 
-} // namespace parlaro
+}  // namespace parlaro

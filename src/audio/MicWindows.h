@@ -85,4 +85,4 @@ private:
     double sum_ = 0.0;                // their squares
 };
 
-} // namespace parlaro
+}  // namespace parlaro

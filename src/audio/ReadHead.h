@@ -34,4 +34,4 @@ struct ReadHead {
     }
 };
 
-} // namespace parlaro
+}  // namespace parlaro

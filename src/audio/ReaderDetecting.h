@@ -16,4 +16,4 @@ public:
     virtual std::optional<std::vector<AudioClient>> clients() = 0;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -56,7 +56,7 @@ std::size_t skipLeading(const std::string& text, Skip skip)
     return static_cast<std::size_t>(offset);
 }
 
-} // namespace
+}  // namespace
 
 std::string RecordingTranscript::trimmed(const std::string& text)
 {
@@ -79,4 +79,4 @@ std::string RecordingTranscript::sentence(const std::string& text)
     return trimmed(text.substr(skipLeading(text, isLeadingSeparator)));
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -27,4 +27,4 @@ public:
     static std::string sentence(const std::string& text);
 };
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -69,4 +69,4 @@ long RingResampler::pull(void* context, float** data)
     return pullFrames;
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -56,4 +56,4 @@ private:
     SRC_STATE_tag* state_ = nullptr;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

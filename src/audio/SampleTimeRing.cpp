@@ -69,4 +69,4 @@ std::int64_t SampleTimeRing::read(float* destination, std::int64_t count, std::i
     return copied;
 }
 
-} // namespace parlaro
+}  // namespace parlaro

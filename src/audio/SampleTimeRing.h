@@ -44,10 +44,7 @@ public:
     // One past the newest written sample time, or emptyMarker.
     std::int64_t end() const { return end_.load(std::memory_order_acquire); }
     // Whether frame t is held given an end loaded earlier.
-    static bool holds(std::int64_t end, std::int64_t t)
-    {
-        return end != emptyMarker && t < end && t >= end - capacity;
-    }
+    static bool holds(std::int64_t end, std::int64_t t) { return end != emptyMarker && t < end && t >= end - capacity; }
 
     // Stores `count` frames starting at sample time `at` and publishes the new
     // end. A count below 1 or a source without left samples writes nothing;
@@ -67,4 +64,4 @@ private:
     std::atomic<std::int64_t> end_{emptyMarker};
 };
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -92,7 +92,9 @@ Speaker::Speaker(SpeechSynthesizer& synthesizer, std::shared_ptr<FarEndActivity>
 {
 }
 
-Speaker::Speaker(std::shared_ptr<FarEndActivity> farEnd) : Speaker(speechSynthesizer(), std::move(farEnd)) {}
+Speaker::Speaker(std::shared_ptr<FarEndActivity> farEnd) : Speaker(speechSynthesizer(), std::move(farEnd))
+{
+}
 
 Speaker::~Speaker() = default;
 
@@ -272,4 +274,4 @@ void Speaker::stop()
     }
 }
 
-} // namespace parlaro
+}  // namespace parlaro

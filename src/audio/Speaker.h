@@ -82,4 +82,4 @@ private:
     float rate_ = defaultRate;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

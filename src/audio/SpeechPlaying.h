@@ -31,4 +31,4 @@ public:
     virtual void stop() = 0;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

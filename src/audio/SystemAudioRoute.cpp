@@ -28,14 +28,12 @@ const AudioDevice* findByID(const std::vector<AudioDevice>& devices, std::option
     return found == devices.end() ? nullptr : &*found;
 }
 
-} // namespace
+}  // namespace
 
 std::string SystemAudioRoute::Snapshot::json() const
 {
-    const nlohmann::json object{{"oldInput", oldInput},
-                                {"oldOutput", oldOutput},
-                                {"routedInput", routedInput},
-                                {"routedOutput", routedOutput}};
+    const nlohmann::json object{
+        {"oldInput", oldInput}, {"oldOutput", oldOutput}, {"routedInput", routedInput}, {"routedOutput", routedOutput}};
     return object.dump();
 }
 
@@ -45,9 +43,9 @@ std::optional<SystemAudioRoute::Snapshot> SystemAudioRoute::Snapshot::decode(con
     if (!object.is_object())
         return std::nullopt;
     Snapshot snapshot;
-    for (auto [name, field] : {std::pair{"oldInput", &snapshot.oldInput}, std::pair{"oldOutput", &snapshot.oldOutput},
-                               std::pair{"routedInput", &snapshot.routedInput},
-                               std::pair{"routedOutput", &snapshot.routedOutput}}) {
+    for (auto [name, field] :
+         {std::pair{"oldInput", &snapshot.oldInput}, std::pair{"oldOutput", &snapshot.oldOutput},
+          std::pair{"routedInput", &snapshot.routedInput}, std::pair{"routedOutput", &snapshot.routedOutput}}) {
         auto member = object.find(name);
         if (member == object.end() || !member->is_string())
             return std::nullopt;
@@ -66,11 +64,8 @@ std::optional<SystemAudioRoute::Snapshot> SystemAudioRoute::savedSnapshot(const 
 
 SystemAudioRoute::SystemAudioRoute(UserDefaults& defaults, Devices devices, Current current, SetDefault setDefault,
                                    std::optional<Snapshot> snapshot)
-    : defaults_(defaults),
-      devices_(std::move(devices)),
-      current_(std::move(current)),
-      setDefault_(std::move(setDefault)),
-      snapshot_(std::move(snapshot))
+    : defaults_(defaults), devices_(std::move(devices)), current_(std::move(current)),
+      setDefault_(std::move(setDefault)), snapshot_(std::move(snapshot))
 {
 }
 
@@ -210,4 +205,4 @@ void SystemAudioRoute::restoreSavedRoute()
     throw DomainError(routeDomain, 1, text);
 }
 
-} // namespace parlaro
+}  // namespace parlaro

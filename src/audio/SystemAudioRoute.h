@@ -73,4 +73,4 @@ private:
     std::optional<Snapshot> snapshot_;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -23,4 +23,4 @@ public:
     std::shared_ptr<InputLevelTap> levelTap() const override { return tap; }
 };
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -98,7 +98,7 @@ std::string withoutTrailingRemark(const std::string& name)
     return name;
 }
 
-} // namespace
+}  // namespace
 
 bool VoiceOption::matches(std::string_view voiceLanguage, std::string_view locale)
 {
@@ -149,8 +149,8 @@ std::vector<VoiceOption> VoiceOption::voices(const CallLanguage& language, const
     UErrorCode status = U_ZERO_ERROR;
     // Names are compared as the user's language sorts them.
     const icu::Locale locale = icu::Locale::forLanguageTag(InterfaceLanguage::current(), status);
-    std::unique_ptr<icu::Collator> collator(
-        U_SUCCESS(status) ? icu::Collator::createInstance(locale, status) : nullptr);
+    std::unique_ptr<icu::Collator> collator(U_SUCCESS(status) ? icu::Collator::createInstance(locale, status)
+                                                              : nullptr);
     if (collator && U_SUCCESS(status)) {
         // Finder-like order: case-blind, digits by value.
         collator->setStrength(icu::Collator::SECONDARY);
@@ -214,8 +214,10 @@ std::optional<PcmBuffer> VoiceOption::toStandardFloat(const PcmBuffer& buffer)
     if (from.sampleType == SampleType::float32 && !from.interleaved) {
         return buffer;
     }
-    const AudioFormat standard{.sampleRate = from.sampleRate, .channelCount = from.channelCount,
-                               .sampleType = SampleType::float32, .interleaved = false};
+    const AudioFormat standard{.sampleRate = from.sampleRate,
+                               .channelCount = from.channelCount,
+                               .sampleType = SampleType::float32,
+                               .interleaved = false};
     if (!standard.isValid()) {
         return std::nullopt;
     }
@@ -235,4 +237,4 @@ rt::Subscription VoiceOption::observeVoicesChanged(std::function<void()> observe
     return speechSynthesizer().observeVoicesChanged(std::move(observer));
 }
 
-} // namespace parlaro
+}  // namespace parlaro

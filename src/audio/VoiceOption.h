@@ -57,4 +57,4 @@ struct VoiceOption {
     static rt::Subscription observeVoicesChanged(std::function<void()> observer);
 };
 
-} // namespace parlaro
+}  // namespace parlaro

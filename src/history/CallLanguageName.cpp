@@ -11,4 +11,4 @@ std::optional<std::string> callLanguageName(std::string_view id)
     return std::nullopt;
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -17,4 +17,4 @@ using LanguageNamer = std::function<std::optional<std::string>(std::string_view 
 // the name of Traditional Chinese with any ", qualifier" put in parentheses.
 std::optional<std::string> callLanguageName(std::string_view id);
 
-} // namespace parlaro
+}  // namespace parlaro

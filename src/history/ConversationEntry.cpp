@@ -16,4 +16,4 @@ std::optional<ConversationEntry::Side> ConversationEntry::sideFromRawValue(std::
     return std::nullopt;
 }
 
-} // namespace parlaro
+}  // namespace parlaro

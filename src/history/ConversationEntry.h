@@ -33,4 +33,4 @@ struct ConversationEntry {
     friend bool operator==(const ConversationEntry&, const ConversationEntry&) = default;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -43,7 +43,7 @@ std::string record(const std::vector<std::string>& fields)
     return line;
 }
 
-} // namespace
+}  // namespace
 
 std::string rawValue(Format format)
 {
@@ -64,14 +64,14 @@ std::string defaultFileName(rt::Date date, const LocaleContext& context)
     return "wenmora " + DateFormats::pattern(date, "yyyy-MM-dd HH.mm", context);
 }
 
-std::string text(const std::vector<ConversationEntry>& entries, const std::string& header,
-                 const LocaleContext& context, const LanguageNamer& languageName)
+std::string text(const std::vector<ConversationEntry>& entries, const std::string& header, const LocaleContext& context,
+                 const LanguageNamer& languageName)
 {
     std::vector<std::string> lines{header, ""};
     for (const auto& entry : entries) {
-        std::string heading = DateFormats::styled(entry.time, DateFormats::Style::none,
-                                                  DateFormats::Style::mediumStyle, context)
-            + "  " + speakerLabel(entry.side);
+        std::string heading =
+            DateFormats::styled(entry.time, DateFormats::Style::none, DateFormats::Style::mediumStyle, context) + "  "
+            + speakerLabel(entry.side);
         if (entry.originalLanguage) {
             if (auto name = languageName(*entry.originalLanguage))
                 heading += "（" + *name + "）";
@@ -107,4 +107,4 @@ std::string csv(const std::vector<ConversationEntry>& entries, const LocaleConte
     return out;
 }
 
-} // namespace parlaro::ConversationExport
+}  // namespace parlaro::ConversationExport

@@ -38,5 +38,5 @@ std::string text(const std::vector<ConversationEntry>& entries, const std::strin
 std::string csv(const std::vector<ConversationEntry>& entries, const LocaleContext& context = {},
                 const LanguageNamer& languageName = callLanguageName);
 
-} // namespace ConversationExport
-} // namespace parlaro
+}  // namespace ConversationExport
+}  // namespace parlaro

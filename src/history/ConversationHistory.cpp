@@ -38,7 +38,7 @@ using HistoryFiles::sessionId;
 // a write that was killed, and holds conversation text nobody will read.
 constexpr double leftoverTemporaryAge = 60.0;
 
-} // namespace
+}  // namespace
 
 std::shared_ptr<ConversationHistory> ConversationHistory::make(std::optional<fs::path> directory,
                                                                UserDefaults& defaults)
@@ -122,8 +122,8 @@ void ConversationHistory::save(const ConversationSession& session)
     }
     std::vector<ConversationSummary> list = summaries.get();
     std::erase_if(list, [&](const ConversationSummary& s) { return s.id == session.id; });
-    auto before = std::find_if(list.begin(), list.end(),
-                               [&](const ConversationSummary& s) { return s.started < made.started; });
+    auto before =
+        std::find_if(list.begin(), list.end(), [&](const ConversationSummary& s) { return s.started < made.started; });
     list.insert(before, std::move(made));
     summaries.set(std::move(list));
 }
@@ -199,8 +199,7 @@ void ConversationHistory::deleteAll()
 std::int64_t ConversationHistory::sessions(rt::Date olderThan) const
 {
     const auto& list = summaries.get();
-    return std::count_if(list.begin(), list.end(),
-                         [&](const ConversationSummary& s) { return s.updated < olderThan; });
+    return std::count_if(list.begin(), list.end(), [&](const ConversationSummary& s) { return s.updated < olderThan; });
 }
 
 void ConversationHistory::deleteSessions(rt::Date olderThan)
@@ -221,8 +220,8 @@ ConversationSummary ConversationHistory::summary(const ConversationSession& sess
     using Side = ConversationEntry::Side;
     const auto& entries = session.entries;
     auto firstOf = [&](Side side) -> const ConversationEntry* {
-        auto found = std::find_if(entries.begin(), entries.end(),
-                                  [side](const ConversationEntry& e) { return e.side == side; });
+        auto found =
+            std::find_if(entries.begin(), entries.end(), [side](const ConversationEntry& e) { return e.side == side; });
         return found == entries.end() ? nullptr : &*found;
     };
     const ConversationEntry* them = firstOf(Side::them);
@@ -235,8 +234,8 @@ ConversationSummary ConversationHistory::summary(const ConversationSession& sess
         .count = static_cast<std::int64_t>(entries.size()),
         .theirLanguage = std::nullopt,
         .myLanguage = std::nullopt,
-        .preview = entries.empty() ? std::string() : HistoryText::prefixCharacters(entries.front().original,
-                                                                                   previewLength),
+        .preview =
+            entries.empty() ? std::string() : HistoryText::prefixCharacters(entries.front().original, previewLength),
         .fileDate = fileDate,
     };
     if (them && them->originalLanguage)
@@ -344,4 +343,4 @@ std::vector<ConversationSummary> ConversationHistory::rebuildIndex(const fs::pat
     return result;
 }
 
-} // namespace parlaro
+}  // namespace parlaro

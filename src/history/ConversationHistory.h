@@ -30,8 +30,7 @@ class UserDefaults;
 //
 // Main actor only, except search() and rebuildIndex(). Owned through
 // std::shared_ptr (make()), so the load task can hold it weakly.
-class ConversationHistory : public rt::ObservableObject,
-                            public std::enable_shared_from_this<ConversationHistory> {
+class ConversationHistory : public rt::ObservableObject, public std::enable_shared_from_this<ConversationHistory> {
     struct Passkey {};
 
 public:
@@ -80,10 +79,7 @@ public:
     const std::filesystem::path& directory() const { return directory_; }
     // True once load() has been called.
     bool hasStartedLoading() const { return static_cast<bool>(loading_); }
-    const std::unordered_map<rt::Uuid, ConversationSummary>& savedWhileLoading() const
-    {
-        return savedWhileLoading_;
-    }
+    const std::unordered_map<rt::Uuid, ConversationSummary>& savedWhileLoading() const { return savedWhileLoading_; }
 
     // Writes the session's file (nothing when saving is off or the session is
     // empty) and, once a load has started, records its summary.
@@ -108,8 +104,7 @@ public:
     static rt::Async<std::vector<SearchHit>> search(std::string query, std::vector<ConversationSummary> summaries,
                                                     std::filesystem::path directory);
     // The same, synchronously; `isCancelled` is asked before each session.
-    static std::vector<SearchHit> searchNow(const std::string& query,
-                                            const std::vector<ConversationSummary>& summaries,
+    static std::vector<SearchHit> searchNow(const std::string& query, const std::vector<ConversationSummary>& summaries,
                                             const std::filesystem::path& directory,
                                             const std::function<bool()>& isCancelled = {});
 
@@ -133,4 +128,4 @@ private:
     bool deletedAllWhileLoading_ = false;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

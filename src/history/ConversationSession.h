@@ -23,4 +23,4 @@ struct ConversationSession {
     friend bool operator==(const ConversationSession&, const ConversationSession&) = default;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -22,4 +22,4 @@ std::string ConversationSummary::languagePairText(const LanguageNamer& name) con
     return text;
 }
 
-} // namespace parlaro
+}  // namespace parlaro

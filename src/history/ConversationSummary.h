@@ -30,4 +30,4 @@ struct ConversationSummary {
     friend bool operator==(const ConversationSummary&, const ConversationSummary&) = default;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -69,13 +69,13 @@ icu::DateFormat::EStyle icuStyle(Style style)
     return icu::DateFormat::kNone;
 }
 
-} // namespace
+}  // namespace
 
 std::string pattern(rt::Date date, const std::string& pattern, const LocaleContext& context)
 {
     UErrorCode status = U_ZERO_ERROR;
-    auto formatter = std::make_unique<icu::SimpleDateFormat>(icu::UnicodeString::fromUTF8(pattern),
-                                                             localeOf(context), status);
+    auto formatter =
+        std::make_unique<icu::SimpleDateFormat>(icu::UnicodeString::fromUTF8(pattern), localeOf(context), status);
     if (U_FAILURE(status))
         return {};
     return format(formatter.release(), date, context);
@@ -83,8 +83,7 @@ std::string pattern(rt::Date date, const std::string& pattern, const LocaleConte
 
 std::string styled(rt::Date date, Style dateStyle, Style timeStyle, const LocaleContext& context)
 {
-    return format(icu::DateFormat::createDateTimeInstance(icuStyle(dateStyle), icuStyle(timeStyle),
-                                                         localeOf(context)),
+    return format(icu::DateFormat::createDateTimeInstance(icuStyle(dateStyle), icuStyle(timeStyle), localeOf(context)),
                   date, context);
 }
 
@@ -102,4 +101,4 @@ std::string internetDateTime(rt::Date date, const LocaleContext& context)
     return format(formatter.release(), date, context);
 }
 
-} // namespace parlaro::DateFormats
+}  // namespace parlaro::DateFormats

@@ -26,5 +26,5 @@ std::string styled(rt::Date date, Style dateStyle, Style timeStyle, const Locale
 // locale: "2026-12-06T14:05:09+08:00", or "...Z" at offset zero.
 std::string internetDateTime(rt::Date date, const LocaleContext& context = {});
 
-} // namespace DateFormats
-} // namespace parlaro
+}  // namespace DateFormats
+}  // namespace parlaro

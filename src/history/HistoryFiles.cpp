@@ -146,7 +146,7 @@ std::optional<fs::path> temporaryTarget(const fs::path& file)
     return fs::path(*target);
 }
 
-} // namespace
+}  // namespace
 
 void removeSessionFiles(const fs::path& folder, const std::unordered_set<rt::Uuid>& ids)
 {
@@ -177,4 +177,4 @@ void removeLeftoverTemporaries(const fs::path& folder, std::optional<double> min
     });
 }
 
-} // namespace parlaro::HistoryFiles
+}  // namespace parlaro::HistoryFiles

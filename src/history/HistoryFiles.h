@@ -48,4 +48,4 @@ void removeSessionFiles(const std::filesystem::path& folder, const std::unordere
 // a write still in progress keeps its own. Failures are ignored.
 void removeLeftoverTemporaries(const std::filesystem::path& folder, std::optional<double> minimumAge = std::nullopt);
 
-} // namespace parlaro::HistoryFiles
+}  // namespace parlaro::HistoryFiles

@@ -103,7 +103,7 @@ auto decodeText(std::string_view text, F read) -> std::optional<decltype(read(st
     }
 }
 
-} // namespace
+}  // namespace
 
 json toJson(ConversationEntry::Side side)
 {
@@ -239,4 +239,4 @@ std::optional<std::vector<ConversationSummary>> decodeSummaries(std::string_view
     });
 }
 
-} // namespace parlaro::HistoryJson
+}  // namespace parlaro::HistoryJson

@@ -49,5 +49,5 @@ std::string encode(const std::vector<ConversationSummary>& summaries);
 std::optional<ConversationSession> decodeSession(std::string_view text);
 std::optional<std::vector<ConversationSummary>> decodeSummaries(std::string_view text);
 
-} // namespace HistoryJson
-} // namespace parlaro
+}  // namespace HistoryJson
+}  // namespace parlaro

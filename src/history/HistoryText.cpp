@@ -45,7 +45,6 @@ icu::BreakIterator& characterIterator()
     return *iterator;
 }
 
-
 // Whether folding and normalising leave a character alone wherever it
 // stands: its full case folding is itself, it is inert under both
 // normalisations (never composes with or reorders against a neighbour) and
@@ -109,7 +108,7 @@ std::optional<std::string> foldStable(std::string_view text)
     return folded;
 }
 
-} // namespace
+}  // namespace
 
 std::string prefixCharacters(std::string_view text, std::size_t count)
 {
@@ -186,7 +185,9 @@ std::string foldForSearchInFull(std::string_view text)
     return folded;
 }
 
-SearchPattern::SearchPattern(std::string_view query) : folded_(foldForSearch(query)) {}
+SearchPattern::SearchPattern(std::string_view query) : folded_(foldForSearch(query))
+{
+}
 
 bool SearchPattern::isFoundIn(std::string_view text) const
 {
@@ -195,4 +196,4 @@ bool SearchPattern::isFoundIn(std::string_view text) const
     return foldForSearch(text).find(folded_) != std::string::npos;
 }
 
-} // namespace parlaro::HistoryText
+}  // namespace parlaro::HistoryText

@@ -30,4 +30,4 @@ std::string foldForSearch(std::string_view text);
 // that folding leaves as it is; what the shortcuts must agree with.
 std::string foldForSearchInFull(std::string_view text);
 
-} // namespace parlaro::HistoryText
+}  // namespace parlaro::HistoryText

@@ -75,14 +75,30 @@ public:
             if (++i >= raw.size())
                 return false;
             switch (raw[i]) {
-            case '"': storage.push_back('"'); break;
-            case '\\': storage.push_back('\\'); break;
-            case '/': storage.push_back('/'); break;
-            case 'b': storage.push_back('\b'); break;
-            case 'f': storage.push_back('\f'); break;
-            case 'n': storage.push_back('\n'); break;
-            case 'r': storage.push_back('\r'); break;
-            case 't': storage.push_back('\t'); break;
+            case '"':
+                storage.push_back('"');
+                break;
+            case '\\':
+                storage.push_back('\\');
+                break;
+            case '/':
+                storage.push_back('/');
+                break;
+            case 'b':
+                storage.push_back('\b');
+                break;
+            case 'f':
+                storage.push_back('\f');
+                break;
+            case 'n':
+                storage.push_back('\n');
+                break;
+            case 'r':
+                storage.push_back('\r');
+                break;
+            case 't':
+                storage.push_back('\t');
+                break;
             case 'u': {
                 // Surrogate pairs are left to the decoder.
                 if (i + 4 >= raw.size())
@@ -175,7 +191,7 @@ bool uuid(Reader& reader)
     return reader.literal("\"") && reader.string(value, storage) && rt::Uuid::parse(value).has_value();
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 
@@ -226,7 +242,7 @@ SessionScan scanWritten(std::string_view file, const HistoryText::SearchPattern&
     return scan;
 }
 
-} // namespace
+}  // namespace
 
 SessionScan SessionScan::of(std::string_view file, const HistoryText::SearchPattern& pattern)
 {
@@ -236,4 +252,4 @@ SessionScan SessionScan::of(std::string_view file, const HistoryText::SearchPatt
     return scan;
 }
 
-} // namespace parlaro
+}  // namespace parlaro

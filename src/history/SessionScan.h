@@ -23,4 +23,4 @@ struct SessionScan {
     static SessionScan of(std::string_view file, const HistoryText::SearchPattern& pattern);
 };
 
-} // namespace parlaro
+}  // namespace parlaro

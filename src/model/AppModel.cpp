@@ -27,7 +27,7 @@ bool initialMonitorInHeadphones(const UserDefaults& defaults)
     return stored ? !*stored : true;
 }
 
-} // namespace
+}  // namespace
 
 std::shared_ptr<AppModel> AppModel::make(Dependencies dependencies)
 {
@@ -73,11 +73,10 @@ AppModel::AppModel(Dependencies& d, LanguagePair languages)
       driverUpdateCheck(std::move(d.driverUpdateCheck)), bundledDriverURL(std::move(d.bundledDriverURL), changes()),
       driverDetectTimeout(d.driverDetectTimeout), driverVersionCheck(std::move(d.driverVersionCheck)),
       installScript(std::move(d.installScript)), bundledDriverVersion(std::move(d.bundledDriverVersion)),
-      meters(std::move(d.meters)), callSpeaker(std::move(d.callSpeaker)),
-      speakerPlayback(std::move(d.speakerPlayback)), deviceRates(std::move(d.deviceRates)), defaults(*d.defaults),
-      directVoice(std::move(d.directVoice)), probe(std::move(d.probe)), listDevices(std::move(d.listDevices)),
-      systemDefault(std::move(d.systemDefault)), microphoneAuthorized(std::move(d.microphoneAuthorized)),
-      microphonePermission(std::move(d.microphonePermission)),
+      meters(std::move(d.meters)), callSpeaker(std::move(d.callSpeaker)), speakerPlayback(std::move(d.speakerPlayback)),
+      deviceRates(std::move(d.deviceRates)), defaults(*d.defaults), directVoice(std::move(d.directVoice)),
+      probe(std::move(d.probe)), listDevices(std::move(d.listDevices)), systemDefault(std::move(d.systemDefault)),
+      microphoneAuthorized(std::move(d.microphoneAuthorized)), microphonePermission(std::move(d.microphonePermission)),
       voiceList(std::move(d.voiceList)), languageServices(std::move(d.languageServices)),
       runAsAdmin(std::move(d.runAsAdmin)), recognitionTimeout(d.recognitionTimeout),
       chineseRecorder(std::move(d.chineseRecorder)), outgoingTranslator(std::move(d.outgoingTranslator)),
@@ -243,4 +242,4 @@ bool AppModel::removeSetting(std::string_view key)
     }
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -766,4 +766,4 @@ private:
     static rt::Async<std::string> translateNow(std::weak_ptr<AppModel> weak, std::string text);
 };
 
-} // namespace parlaro
+}  // namespace parlaro

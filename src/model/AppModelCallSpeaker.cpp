@@ -104,4 +104,4 @@ void AppModel::refreshCallSpeakerRoute()
     deviceRates.set(virtualMic->id, *headphoneRate);
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -109,4 +109,4 @@ void AppModel::startCallPoll()
     });
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -120,4 +120,4 @@ void AppModel::handleListeningInterrupted(const std::string& reason, const rt::U
     });
 }
 
-} // namespace parlaro
+}  // namespace parlaro

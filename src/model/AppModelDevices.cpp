@@ -28,7 +28,7 @@ std::optional<AudioDevice> withUID(const std::vector<AudioDevice>& devices, cons
     return found == devices.end() ? std::nullopt : std::optional(*found);
 }
 
-} // namespace
+}  // namespace
 
 std::optional<AudioDevice> AppModel::findDevice(const std::vector<AudioDevice>& devices,
                                                 std::optional<AudioObjectId> id)
@@ -200,4 +200,4 @@ void AppModel::watchHeadphoneRate()
     }
 }
 
-} // namespace parlaro
+}  // namespace parlaro

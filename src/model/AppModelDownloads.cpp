@@ -158,4 +158,4 @@ rt::Async<void> AppModel::revertLanguageChange(std::string reason)
     co_await refreshLanguageMenus();
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -25,7 +25,7 @@ std::string failureText(const std::exception_ptr& error)
     return rt::isCancellation(error) ? localized("已取消") : describe(error);
 }
 
-} // namespace
+}  // namespace
 
 rt::Async<void> AppModel::translateDraft(std::string text, bool fromSpeech, bool whileHolding,
                                          std::function<bool()> isStillCurrent)
@@ -146,4 +146,4 @@ void AppModel::clearDraft()
     status.set(localized("已取消"));
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -31,7 +31,7 @@ bool isCancelledPrompt(const std::exception_ptr& error)
     }
 }
 
-} // namespace
+}  // namespace
 
 void AppModel::checkDriverUpdate()
 {
@@ -110,9 +110,10 @@ rt::Async<void> AppModel::installVirtualMicDriver()
     }
     // The sheet stays open for another try.
     status.set(localized("驱动已安装，但系统尚未识别"));
-    errorMessage.set(localized("wenmora 音频设备已安装，但系统暂时没有识别到。请重启电脑后再打开本软件。") + "（VM-3）");
+    errorMessage.set(localized("wenmora 音频设备已安装，但系统暂时没有识别到。请重启电脑后再打开本软件。")
+                     + "（VM-3）");
     isInstallingDriver.set(false);
     applySystemMic();
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -72,4 +72,4 @@ void AppModel::originalVoiceFailed(const std::string& reason)
         + "（VM-6）");
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -24,7 +24,7 @@ bool anythingHeard(const std::vector<float>& samples)
     return false;
 }
 
-} // namespace
+}  // namespace
 
 rt::Async<void> AppModel::startHearTest()
 {
@@ -153,4 +153,4 @@ rt::Async<void> AppModel::startHearTest()
     });
 }
 
-} // namespace parlaro
+}  // namespace parlaro

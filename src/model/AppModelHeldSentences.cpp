@@ -54,4 +54,4 @@ rt::Async<void> AppModel::sendHeldSentences(std::weak_ptr<AppModel> weak)
     }
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -51,7 +51,7 @@ std::string cancelText(std::int64_t sentSentences)
     return localized(sentSentences < 1 ? "已取消录音，未发送" : "已取消录音，剩下的部分未发送");
 }
 
-} // namespace
+}  // namespace
 
 void AppModel::endHoldToTalk()
 {
@@ -216,4 +216,4 @@ std::string AppModel::joinRecognizedText(const std::vector<std::string>& pieces)
     return joined;
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -20,7 +20,7 @@ namespace {
 // The recorder start has this long from the moment the hold task asks for it.
 constexpr double recorderStartSeconds = 12.0;
 
-} // namespace
+}  // namespace
 
 void AppModel::beginHoldToTalk()
 {
@@ -50,9 +50,8 @@ void AppModel::beginHoldToTalk()
     heldSentenceCount.set(0);
     holdSendsWhileHolding.set(translateWhileHolding.get());
     heldUtterance.set({});
-    holdTask = rt::spawn([weak = weak_from_this(), press = std::move(press), end = endActivity]() {
-        return runHold(weak, press, end);
-    });
+    holdTask = rt::spawn(
+        [weak = weak_from_this(), press = std::move(press), end = endActivity]() { return runHold(weak, press, end); });
 }
 
 rt::Async<void> AppModel::runHold(std::weak_ptr<AppModel> weak, HoldPress press,
@@ -232,4 +231,4 @@ std::string AppModel::holdButtonTitle() const
     return localized("正在识别…");
 }
 
-} // namespace parlaro
+}  // namespace parlaro

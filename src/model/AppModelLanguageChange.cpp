@@ -24,7 +24,7 @@ namespace {
 constexpr int listeningChecks = 100;
 constexpr double listeningCheckInterval = 0.05;
 
-} // namespace
+}  // namespace
 
 bool AppModel::canChangeLanguage() const
 {
@@ -179,4 +179,4 @@ void AppModel::keepLanguages()
                          theirLanguage.get().displayName()));
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -25,7 +25,7 @@ rt::Async<void> stopListener(std::shared_ptr<IncomingListening> listener)
     }
 }
 
-} // namespace
+}  // namespace
 
 bool AppModel::captureDenied() const
 {
@@ -166,4 +166,4 @@ rt::Async<void> AppModel::pauseListening()
     isChangingListening.set(false);
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -48,4 +48,4 @@ void AppModel::refreshMicAuthorization()
     routeCallSpeaker();
 }
 
-} // namespace parlaro
+}  // namespace parlaro

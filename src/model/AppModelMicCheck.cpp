@@ -112,4 +112,4 @@ rt::Async<void> AppModel::setOriginalVoice(bool on)
     isChangingOriginalVoice.set(false);
 }
 
-} // namespace parlaro
+}  // namespace parlaro

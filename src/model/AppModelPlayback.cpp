@@ -33,8 +33,8 @@ rt::Async<bool> AppModel::speakToPeer(std::string text, bool whileHolding)
     const std::string their = theirLanguage.get().displayName();
     const std::optional<std::string> voice = speakingVoiceID();
     if (!voice) {
-        errorMessage.set(localized(
-            "这台 Mac 没有%@音色，无法播放。请在「设置 › 播放与音色」点「下载更好的音色」下载一个。", their));
+        errorMessage.set(
+            localized("这台 Mac 没有%@音色，无法播放。请在「设置 › 播放与音色」点「下载更好的音色」下载一个。", their));
         co_return false;
     }
     const std::optional<AudioObjectId> virtualOutput = selectedVirtualOutputID.get();
@@ -85,8 +85,7 @@ rt::Async<bool> AppModel::speakToPeer(std::string text, bool whileHolding)
 rt::Async<void> AppModel::playDraftToPeer(bool whileHolding)
 {
     const bool playable = whileHolding ? hasDraft.get() && !isTranslatingDraft.get() && !isSpeaking.get()
-                                             && !isHearTesting.get()
-                                             && !RecordingTranscript::trimmed(draftEnglish.get()).empty()
+            && !isHearTesting.get() && !RecordingTranscript::trimmed(draftEnglish.get()).empty()
                                        : canPlayDraft();
     if (!playable)
         co_return;
@@ -113,4 +112,4 @@ rt::Async<void> AppModel::playDraftToPeer(bool whileHolding)
     status.set(localized("已播放给对方"));
 }
 
-} // namespace parlaro
+}  // namespace parlaro

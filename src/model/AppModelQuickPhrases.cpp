@@ -16,7 +16,7 @@ bool isEnglish(const CallLanguage& language)
     return english && language == *english;
 }
 
-} // namespace
+}  // namespace
 
 bool AppModel::englishPackAvailable() const
 {
@@ -76,4 +76,4 @@ rt::Async<void> AppModel::sendQuickPhrase(std::string english, std::string chine
     setEntries(std::move(list));
 }
 
-} // namespace parlaro
+}  // namespace parlaro

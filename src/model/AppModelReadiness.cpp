@@ -111,8 +111,8 @@ rt::Async<void> AppModel::refreshLanguageMenus()
         bool installed = false;
         if (engine)
             installed = co_await services.speechInstalled(language, *engine);
-        const std::pair<const CallLanguage*, std::map<std::string, LanguageReadiness>*> sides[] = {
-            {&their, &mine}, {&my, &theirs}};
+        const std::pair<const CallLanguage*, std::map<std::string, LanguageReadiness>*> sides[] = {{&their, &mine},
+                                                                                                   {&my, &theirs}};
         for (const auto& [counterpart, menu] : sides) {
             // A language is never offered against itself.
             if (language == *counterpart)
@@ -161,4 +161,4 @@ std::string AppModel::languageMenuLabel(const CallLanguage& language, bool mine)
     return note.empty() ? name : name + "  ·  " + note;
 }
 
-} // namespace parlaro
+}  // namespace parlaro

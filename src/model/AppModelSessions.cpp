@@ -103,4 +103,4 @@ void AppModel::closeConversationSession()
     lastSessionEntry.set(std::nullopt);
 }
 
-} // namespace parlaro
+}  // namespace parlaro

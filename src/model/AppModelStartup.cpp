@@ -187,4 +187,4 @@ void AppModel::freeListeningDidChange(bool requested)
     setFreeListening(isHoldingToTalk.get());
 }
 
-} // namespace parlaro
+}  // namespace parlaro

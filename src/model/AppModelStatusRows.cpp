@@ -31,7 +31,7 @@ bool isModuleCode(std::string_view text)
     return true;
 }
 
-} // namespace
+}  // namespace
 
 std::optional<std::string> AppModel::splitMessageCode(const std::optional<std::string>& text)
 {
@@ -126,4 +126,4 @@ std::vector<ModuleReport> AppModel::diagnosticRows() const
     return rows;
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -72,4 +72,4 @@ void AppModel::restoreSystemMic()
     }
 }
 
-} // namespace parlaro
+}  // namespace parlaro

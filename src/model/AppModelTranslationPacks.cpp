@@ -47,4 +47,4 @@ rt::Async<void> AppModel::prepareTranslationPacks(std::string source, std::strin
     co_await refreshLanguageMenus();
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -14,11 +14,10 @@ namespace {
 
 bool holdsVoice(const std::vector<VoiceOption>& voices, const std::string& identifier)
 {
-    return std::any_of(voices.begin(), voices.end(),
-                       [&](const VoiceOption& voice) { return voice.id == identifier; });
+    return std::any_of(voices.begin(), voices.end(), [&](const VoiceOption& voice) { return voice.id == identifier; });
 }
 
-} // namespace
+}  // namespace
 
 std::map<std::string, std::string> AppModel::loadVoiceChoices()
 {
@@ -124,8 +123,8 @@ rt::Async<void> AppModel::previewVoiceInHeadphones()
     if (isMicBusy() || isSpeaking.get() || isTranslatingDraft.get())
         co_return;
     if (!speakingVoiceID()) {
-        errorMessage.set(localized("这台 Mac 没有%@音色，请先点「下载更好的音色」下载一个。",
-                                   theirLanguage.get().displayName()));
+        errorMessage.set(
+            localized("这台 Mac 没有%@音色，请先点「下载更好的音色」下载一个。", theirLanguage.get().displayName()));
         co_return;
     }
     const auto headphones = findDevice(outputDevices.get(), selectedMonitorOutputID.get());
@@ -161,4 +160,4 @@ rt::Async<void> AppModel::previewVoiceInHeadphones()
     isSpeaking.set(false);
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -6,6 +6,6 @@ namespace parlaro {
 // preflight reports it.
 namespace AudioCapturePermission {
 enum class Status { granted, denied, undetermined };
-} // namespace AudioCapturePermission
+}  // namespace AudioCapturePermission
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -62,7 +62,7 @@ rt::Async<void> ensureVirtualDevices(std::function<std::optional<std::string>()>
         throw VirtualMicInstallerFailure::failed(*failure);
 }
 
-} // namespace
+}  // namespace
 
 EngineSingletons processWideEngineParts()
 {
@@ -203,4 +203,4 @@ void useVirtualDeviceSetup(AppModel::Dependencies& d, VirtualDeviceSetup setup)
     d.bundledDriverVersion = [version = std::move(setup.version)] { return version; };
 }
 
-} // namespace parlaro
+}  // namespace parlaro

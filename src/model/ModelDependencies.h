@@ -75,4 +75,4 @@ struct VirtualDeviceSetup {
 // Installs and updates through the setup; the install command is its source.
 void useVirtualDeviceSetup(AppModel::Dependencies& dependencies, VirtualDeviceSetup setup);
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -32,4 +32,4 @@ private:
     rt::Observable<T> value_;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -15,4 +15,4 @@ rt::Async<void> sleepThroughCancellation(double seconds)
     });
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -10,4 +10,4 @@ namespace parlaro {
 // spin until its deadline without time passing.
 rt::Async<void> sleepThroughCancellation(double seconds);
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -27,4 +27,4 @@ std::pair<CallLanguage, CallLanguage> storedLanguagePair(const UserDefaults& def
     return {std::move(mine), std::move(theirs)};
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -14,4 +14,4 @@ namespace parlaro {
 // Spanish when the other side is English.
 std::pair<CallLanguage, CallLanguage> storedLanguagePair(const UserDefaults& defaults);
 
-} // namespace parlaro
+}  // namespace parlaro

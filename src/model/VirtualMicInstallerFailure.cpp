@@ -11,4 +11,4 @@ std::string VirtualMicInstallerFailure::errorDescription() const
     return text_.empty() ? localized("系统没有完成操作") : text_;
 }
 
-} // namespace parlaro
+}  // namespace parlaro

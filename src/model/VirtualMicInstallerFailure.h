@@ -42,4 +42,4 @@ private:
     std::string text_;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

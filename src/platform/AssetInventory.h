@@ -39,8 +39,8 @@ public:
     // A request that installs what the modules lack, or null when everything
     // is installed already. Throws the platform's error when no request can
     // be made (a locale the platform refuses, no room to reserve it).
-    virtual rt::Async<std::shared_ptr<AssetInstallationRequest>> assetInstallationRequest(
-        std::vector<TranscriberModule> modules) = 0;
+    virtual rt::Async<std::shared_ptr<AssetInstallationRequest>>
+    assetInstallationRequest(std::vector<TranscriberModule> modules) = 0;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -46,7 +46,7 @@ constexpr std::string_view temporaryInfix = ".tmp-";
 // The placeholder that mkostemp() fills with letters and digits.
 constexpr std::size_t uniqueLength = 6;
 
-} // namespace
+}  // namespace
 
 std::optional<std::string> atomicWriteTarget(std::string_view name)
 {
@@ -106,4 +106,4 @@ void writeFileAtomically(const std::filesystem::path& file, std::string_view con
     syncFolder(folder);
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -19,4 +19,4 @@ void writeFileAtomically(const std::filesystem::path& file, std::string_view con
 // new contents.
 std::optional<std::string> atomicWriteTarget(std::string_view temporaryName);
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -33,4 +33,4 @@ void AudioCallbackQueue::dispatch(rt::Job job) const
     }
 }
 
-} // namespace parlaro
+}  // namespace parlaro

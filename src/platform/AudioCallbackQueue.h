@@ -32,10 +32,7 @@ public:
     // the calling thread, at once.
     void dispatch(rt::Job job) const;
 
-    bool operator==(const AudioCallbackQueue& other) const
-    {
-        return kind_ == other.kind_ && queue_ == other.queue_;
-    }
+    bool operator==(const AudioCallbackQueue& other) const { return kind_ == other.kind_ && queue_ == other.queue_; }
 
 private:
     AudioCallbackQueue(Kind kind, std::shared_ptr<rt::SerialQueue> queue) : kind_(kind), queue_(std::move(queue)) {}
@@ -44,4 +41,4 @@ private:
     std::shared_ptr<rt::SerialQueue> queue_;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -20,9 +20,12 @@ DomainError converterError(AudioConverter::ErrorCode code, std::string text)
 int converterType(AudioConverter::Quality quality)
 {
     switch (quality) {
-    case AudioConverter::Quality::medium: return SRC_SINC_MEDIUM_QUALITY;
-    case AudioConverter::Quality::fastest: return SRC_SINC_FASTEST;
-    case AudioConverter::Quality::best: break;
+    case AudioConverter::Quality::medium:
+        return SRC_SINC_MEDIUM_QUALITY;
+    case AudioConverter::Quality::fastest:
+        return SRC_SINC_FASTEST;
+    case AudioConverter::Quality::best:
+        break;
     }
     return SRC_SINC_BEST_QUALITY;
 }
@@ -35,9 +38,12 @@ int converterType(AudioConverter::Quality quality)
 double filterReach(AudioConverter::Quality quality)
 {
     switch (quality) {
-    case AudioConverter::Quality::medium: return 48;
-    case AudioConverter::Quality::fastest: return 22;
-    case AudioConverter::Quality::best: break;
+    case AudioConverter::Quality::medium:
+        return 48;
+    case AudioConverter::Quality::fastest:
+        return 22;
+    case AudioConverter::Quality::best:
+        break;
     }
     return 146;
 }
@@ -47,7 +53,7 @@ std::uint64_t saturatingSubtract(std::uint64_t a, std::uint64_t b)
     return a > b ? a - b : 0;
 }
 
-} // namespace
+}  // namespace
 
 struct AudioConverter::Impl {
     AudioFormat from;
@@ -78,10 +84,8 @@ struct AudioConverter::Impl {
     std::optional<DomainError> failure;
 
     Impl(const AudioFormat& fromFormat, const AudioFormat& toFormat, Quality quality)
-        : from(fromFormat), to(toFormat),
-          workChannels(std::min(fromFormat.channelCount, toFormat.channelCount)),
-          resampling(fromFormat.sampleRate != toFormat.sampleRate),
-          ratio(toFormat.sampleRate / fromFormat.sampleRate)
+        : from(fromFormat), to(toFormat), workChannels(std::min(fromFormat.channelCount, toFormat.channelCount)),
+          resampling(fromFormat.sampleRate != toFormat.sampleRate), ratio(toFormat.sampleRate / fromFormat.sampleRate)
     {
         staged.resize(4 * chunkFrames * workChannels);
         scratch.resize(chunkFrames * workChannels);
@@ -96,8 +100,7 @@ struct AudioConverter::Impl {
         reach = static_cast<std::uint64_t>(std::ceil(filterReach(quality) / std::min(ratio, 1.0)));
         handoff.resize(chunkFrames * workChannels);
         int error = 0;
-        state = src_callback_new(&Impl::supply, converterType(quality), static_cast<int>(workChannels),
-                                 &error, this);
+        state = src_callback_new(&Impl::supply, converterType(quality), static_cast<int>(workChannels), &error, this);
         if (state == nullptr) {
             throw converterError(ErrorCode::resamplerFailed,
                                  std::string("Cannot create the resampler: ") + src_strerror(error));
@@ -147,8 +150,7 @@ struct AudioConverter::Impl {
             // Hand over only what the current request needs: the resampler
             // asks again at the start of every read, and what stays staged
             // answers that.
-            const std::uint64_t need =
-                saturatingSubtract(self.inputNeededFor(self.requestTarget), self.handedFrames);
+            const std::uint64_t need = saturatingSubtract(self.inputNeededFor(self.requestTarget), self.handedFrames);
             give = static_cast<std::size_t>(std::clamp<std::uint64_t>(need, 1, self.stagedCount));
         }
         give = std::min(give, chunkFrames);
@@ -221,8 +223,8 @@ struct AudioConverter::Impl {
             if (hasFrames) {
                 const AudioFormat& format = buffer->format();
                 if (format.sampleRate != from.sampleRate || format.channelCount != from.channelCount) {
-                    fail(ErrorCode::inputFormatMismatch, "Input audio is " + format.description()
-                                                             + ", expected " + from.description());
+                    fail(ErrorCode::inputFormatMismatch,
+                         "Input audio is " + format.description() + ", expected " + from.description());
                     return true;
                 }
                 append(*buffer);
@@ -368,10 +370,9 @@ AudioConverter::Result AudioConverter::convert(PcmBuffer& output, const InputBlo
     while (produced < capacity) {
         const std::size_t want = capacity - produced;
         if (!self.inputEnded && !dry) {
-            const std::uint64_t needed =
-                self.resampling
-                    ? saturatingSubtract(self.inputNeededFor(self.producedFrames + want), self.handedFrames)
-                    : want;
+            const std::uint64_t needed = self.resampling
+                ? saturatingSubtract(self.inputNeededFor(self.producedFrames + want), self.handedFrames)
+                : want;
             dry = self.stage(input, static_cast<std::size_t>(needed));
             if (self.failure) {
                 break;
@@ -414,4 +415,4 @@ void AudioConverter::reset()
     impl_->reset();
 }
 
-} // namespace parlaro
+}  // namespace parlaro

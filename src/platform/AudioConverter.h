@@ -93,4 +93,4 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -29,4 +29,4 @@ std::string AudioFormat::description() const
     return text.str();
 }
 
-} // namespace parlaro
+}  // namespace parlaro

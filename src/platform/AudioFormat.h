@@ -28,4 +28,4 @@ struct AudioFormat {
     bool operator==(const AudioFormat&) const = default;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -27,7 +27,6 @@ using AudioIOProcId = std::uint32_t;
 // lock the main actor, block or log. The status it returns is ignored.
 using AudioIOProc = AudioStatus (*)(AudioObjectId device, const AudioTimeStamp& now,
                                     std::span<const AudioIOBuffer> input, const AudioTimeStamp& inputTime,
-                                    std::span<AudioIOBuffer> output, const AudioTimeStamp& outputTime,
-                                    void* context);
+                                    std::span<AudioIOBuffer> output, const AudioTimeStamp& outputTime, void* context);
 
-} // namespace parlaro
+}  // namespace parlaro

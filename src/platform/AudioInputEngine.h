@@ -40,4 +40,4 @@ public:
                                                            std::function<void()> onChange) = 0;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -25,4 +25,4 @@ void AudioListenerToken::release()
         remove();
 }
 
-} // namespace parlaro
+}  // namespace parlaro

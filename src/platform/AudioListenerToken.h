@@ -36,4 +36,4 @@ private:
     AudioStatus status_ = AudioStatuses::ok;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

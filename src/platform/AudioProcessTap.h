@@ -36,4 +36,4 @@ struct AggregateDeviceDescription {
     bool operator==(const AggregateDeviceDescription&) const = default;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -35,8 +35,7 @@ AudioStreamDescription AudioStreamDescription::pcm(const AudioFormat& format)
     AudioStreamDescription description;
     const auto sampleBytes = static_cast<std::uint32_t>(format.bytesPerSample());
     description.sampleRate = format.sampleRate;
-    description.formatFlags = flagPacked
-        | (format.sampleType == SampleType::float32 ? flagFloat : flagSignedInteger)
+    description.formatFlags = flagPacked | (format.sampleType == SampleType::float32 ? flagFloat : flagSignedInteger)
         | (format.interleaved ? 0u : flagNonInterleaved);
     description.bytesPerFrame = format.interleaved ? sampleBytes * format.channelCount : sampleBytes;
     description.bytesPerPacket = description.bytesPerFrame;
@@ -88,4 +87,4 @@ std::uint32_t audioByteSize(const AudioPropertyValue& value)
         value);
 }
 
-} // namespace parlaro
+}  // namespace parlaro

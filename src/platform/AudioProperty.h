@@ -90,18 +90,18 @@ struct AudioStreamUsage {
 
 // The value of one property. Each kind has the byte size the server reports
 // for it, so size calls keep their meaning.
-using AudioPropertyValue = std::variant<std::uint32_t, double, AudioString, std::vector<std::uint32_t>,
-                                        std::vector<AudioValueRange>, AudioBufferLayout, AudioStreamDescription,
-                                        AudioStreamUsage>;
+using AudioPropertyValue =
+    std::variant<std::uint32_t, double, AudioString, std::vector<std::uint32_t>, std::vector<AudioValueRange>,
+                 AudioBufferLayout, AudioStreamDescription, AudioStreamUsage>;
 
 template <class T>
-concept AudioPropertyType = std::same_as<T, std::uint32_t> || std::same_as<T, double> || std::same_as<T, AudioString>
-    || std::same_as<T, std::vector<std::uint32_t>> || std::same_as<T, std::vector<AudioValueRange>>
-    || std::same_as<T, AudioBufferLayout> || std::same_as<T, AudioStreamDescription>
-    || std::same_as<T, AudioStreamUsage>;
+concept AudioPropertyType =
+    std::same_as<T, std::uint32_t> || std::same_as<T, double> || std::same_as<T, AudioString> || std::
+        same_as<T, std::vector<std::uint32_t>> || std::same_as<T, std::vector<AudioValueRange>> || std::same_as<
+            T, AudioBufferLayout> || std::same_as<T, AudioStreamDescription> || std::same_as<T, AudioStreamUsage>;
 
 // 4 for a number, 8 for a float or a string reference, 4 per id, 16 per
 // range, 4 + 16 per buffer, 40 for a stream description, 12 + 4 per stream.
 std::uint32_t audioByteSize(const AudioPropertyValue& value);
 
-} // namespace parlaro
+}  // namespace parlaro

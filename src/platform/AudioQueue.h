@@ -67,4 +67,4 @@ public:
     }
 };
 
-} // namespace parlaro
+}  // namespace parlaro

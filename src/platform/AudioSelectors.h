@@ -78,7 +78,7 @@ inline constexpr AudioSelector queueIsRunning = "aqrn"_fcc;
 
 // An input engine's configuration changed.
 inline constexpr AudioSelector inputEngineConfiguration = "cnfg"_fcc;
-} // namespace AudioSelectors
+}  // namespace AudioSelectors
 
 // A device's 'tran'.
 namespace AudioTransports {
@@ -87,13 +87,13 @@ inline constexpr std::uint32_t usb = "usb "_fcc;
 inline constexpr std::uint32_t bluetooth = "blue"_fcc;
 inline constexpr std::uint32_t aggregate = "grup"_fcc;
 inline constexpr std::uint32_t virtualDevice = "virt"_fcc;
-} // namespace AudioTransports
+}  // namespace AudioTransports
 
 // An output's data source ('ssrc').
 namespace AudioDataSources {
 inline constexpr std::uint32_t headphones = "hdpn"_fcc;
 inline constexpr std::uint32_t internalSpeaker = "ispk"_fcc;
-} // namespace AudioDataSources
+}  // namespace AudioDataSources
 
 namespace AudioStatuses {
 inline constexpr AudioStatus ok = 0;
@@ -107,6 +107,6 @@ inline constexpr AudioStatus unsupportedOperation = static_cast<AudioStatus>("un
 inline constexpr AudioStatus notRunning = static_cast<AudioStatus>("stop"_fcc);
 // No sound server answers; the audio system keeps trying to reach one.
 inline constexpr AudioStatus serverUnavailable = static_cast<AudioStatus>("!srv"_fcc);
-} // namespace AudioStatuses
+}  // namespace AudioStatuses
 
-} // namespace parlaro
+}  // namespace parlaro

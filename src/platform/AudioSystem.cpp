@@ -17,11 +17,13 @@ AudioSystem& audioSystem()
     return *system;
 }
 
-AudioSystemScope::AudioSystemScope(AudioSystem& system) : previous_(installed.exchange(&system)) {}
+AudioSystemScope::AudioSystemScope(AudioSystem& system) : previous_(installed.exchange(&system))
+{
+}
 
 AudioSystemScope::~AudioSystemScope()
 {
     installed.store(previous_);
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -68,8 +68,7 @@ public:
     // Process taps and the aggregate devices that read them.
     virtual AudioStatus createProcessTap(const ProcessTapDescription& description, AudioObjectId& tap) = 0;
     virtual AudioStatus destroyProcessTap(AudioObjectId tap) = 0;
-    virtual AudioStatus createAggregateDevice(const AggregateDeviceDescription& description,
-                                              AudioObjectId& device) = 0;
+    virtual AudioStatus createAggregateDevice(const AggregateDeviceDescription& description, AudioObjectId& device) = 0;
     virtual AudioStatus destroyAggregateDevice(AudioObjectId device) = 0;
 
     // Buffer queues on the default device until 'aqcd' names another. A zero
@@ -102,4 +101,4 @@ private:
     AudioSystem* previous_;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

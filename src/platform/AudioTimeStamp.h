@@ -32,4 +32,4 @@ struct AudioTimeStamp {
     double hostSeconds() const { return static_cast<double>(hostTime) * hostTickSeconds; }
 };
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -14,4 +14,4 @@ public:
     virtual int run(const std::string& program, const std::vector<std::string>& arguments) = 0;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

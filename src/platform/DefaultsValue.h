@@ -22,8 +22,8 @@ using DefaultsDictionary = std::map<std::string, DefaultsValue>;
 // with; a C string is a string, never a bool.
 class DefaultsValue {
 public:
-    using Storage = std::variant<std::string, bool, std::int64_t, double, DefaultsData, DefaultsStringList,
-                                 DefaultsDictionary>;
+    using Storage =
+        std::variant<std::string, bool, std::int64_t, double, DefaultsData, DefaultsStringList, DefaultsDictionary>;
 
     DefaultsValue() : storage_(std::string()) {}
     DefaultsValue(std::string value) : storage_(std::move(value)) {}
@@ -34,8 +34,8 @@ public:
     template <class T>
     DefaultsValue(T*) = delete;
     template <std::integral T>
-        requires(!std::same_as<T, bool> && !std::same_as<T, char>)
-    DefaultsValue(T value) : storage_(static_cast<std::int64_t>(value))
+    requires(!std::same_as<T, bool> && !std::same_as<T, char>) DefaultsValue(T value)
+        : storage_(static_cast<std::int64_t>(value))
     {
     }
     template <std::floating_point T>
@@ -68,8 +68,8 @@ private:
 
 // The types a setting can be read as.
 template <class T>
-concept DefaultsType = std::same_as<T, std::string> || std::same_as<T, bool> || std::same_as<T, std::int64_t>
-    || std::same_as<T, double> || std::same_as<T, DefaultsData> || std::same_as<T, DefaultsStringList>
-    || std::same_as<T, DefaultsDictionary>;
+concept DefaultsType = std::same_as<T, std::string> || std::same_as<T, bool> || std::same_as<T, std::int64_t> || std::
+    same_as<T, double> || std::same_as<T, DefaultsData> || std::same_as<T, DefaultsStringList> || std::same_as<
+        T, DefaultsDictionary>;
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -58,4 +58,4 @@ public:
     virtual std::optional<std::string> keyCharacter(std::uint32_t keyCode) const = 0;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

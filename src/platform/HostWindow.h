@@ -71,4 +71,4 @@ inline std::optional<std::size_t> findMainWindow(const std::vector<WindowFacts>&
     return std::nullopt;
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -41,4 +41,4 @@ public:
     virtual void slotRemoved(rt::Uuid slot) = 0;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -20,4 +20,4 @@ std::optional<std::uint16_t> fromEvdev(std::uint32_t evdev);
 
 inline constexpr std::uint32_t xKeycodeOffset = 8;
 
-} // namespace parlaro::keycodes
+}  // namespace parlaro::keycodes

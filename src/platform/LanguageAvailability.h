@@ -23,4 +23,4 @@ public:
     virtual rt::Async<Status> status(std::string source, std::string target) = 0;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

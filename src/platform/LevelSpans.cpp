@@ -18,7 +18,7 @@ double levelOf(double sumOfSquares, std::size_t count)
     return std::max(floorDB, 20.0 * std::log10(rms));
 }
 
-} // namespace
+}  // namespace
 
 std::vector<LevelSpan> levelSpans(const PcmBuffer& buffer, double start, double window)
 {
@@ -62,4 +62,4 @@ std::vector<LevelSpan> levelSpans(const PcmBuffer& buffer, double start, double 
     return spans;
 }
 
-} // namespace parlaro
+}  // namespace parlaro

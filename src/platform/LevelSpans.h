@@ -22,4 +22,4 @@ struct LevelSpan {
 // or less reads -120 dB. Allocates only the result.
 std::vector<LevelSpan> levelSpans(const PcmBuffer& buffer, double start, double window);
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -1,7 +1,7 @@
 #include "platform/PcmBuffer.h"
 
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <stdexcept>
 #include <utility>
@@ -25,8 +25,8 @@ PcmBuffer::PcmBuffer(const AudioFormat& format, std::size_t frameCapacity)
 void PcmBuffer::setFrameLength(std::size_t frames)
 {
     if (frames > frameCapacity_) {
-        throw std::out_of_range("PcmBuffer: frame length " + std::to_string(frames)
-                                + " exceeds capacity " + std::to_string(frameCapacity_));
+        throw std::out_of_range("PcmBuffer: frame length " + std::to_string(frames) + " exceeds capacity "
+                                + std::to_string(frameCapacity_));
     }
     frameLength_ = frames;
 }
@@ -36,8 +36,7 @@ std::size_t PcmBuffer::offset(std::size_t frame, std::uint32_t channel) const
     if (frame >= frameCapacity_ || channel >= format_.channelCount) {
         throw std::out_of_range("PcmBuffer: sample outside the buffer");
     }
-    return format_.interleaved ? frame * format_.channelCount + channel
-                               : channel * frameCapacity_ + frame;
+    return format_.interleaved ? frame * format_.channelCount + channel : channel * frameCapacity_ + frame;
 }
 
 float* PcmBuffer::floatChannelData(std::uint32_t channel)
@@ -129,4 +128,4 @@ float peakLevel(const PcmBuffer& buffer)
     return peak;
 }
 
-} // namespace parlaro
+}  // namespace parlaro

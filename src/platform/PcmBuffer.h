@@ -59,4 +59,4 @@ std::int16_t floatToInt16(float sample);
 // scaled by 1/32768; 0 for an empty buffer.
 float peakLevel(const PcmBuffer& buffer);
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -7,7 +7,7 @@ namespace parlaro {
 namespace {
 PlatformServices installed;
 bool anyInstalled = false;
-}
+}  // namespace
 
 const PlatformServices& platform()
 {
@@ -28,4 +28,4 @@ PlatformScope::~PlatformScope()
     anyInstalled = previous_.defaults || previous_.preferredLanguages || previous_.text || previous_.bundles;
 }
 
-} // namespace parlaro
+}  // namespace parlaro

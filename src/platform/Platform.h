@@ -36,4 +36,4 @@ private:
     PlatformServices previous_;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

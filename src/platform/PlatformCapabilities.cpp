@@ -21,4 +21,4 @@ PlatformCapabilitiesScope::~PlatformCapabilitiesScope()
     installed = previous_;
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -32,4 +32,4 @@ private:
     PlatformCapabilities previous_;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -13,4 +13,4 @@ public:
     virtual std::vector<std::string> preferredLanguages() const = 0;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -49,4 +49,4 @@ public:
     [[nodiscard]] virtual Token begin(const std::string& reason) = 0;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

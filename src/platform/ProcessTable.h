@@ -18,4 +18,4 @@ public:
     virtual void terminate(pid_t pid) = 0;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -11,4 +11,4 @@ bool ResourceBundles::isPlainCode(std::string_view code)
     });
 }
 
-} // namespace parlaro
+}  // namespace parlaro

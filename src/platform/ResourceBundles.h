@@ -28,4 +28,4 @@ public:
     static bool isPlainCode(std::string_view code);
 };
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -64,8 +64,8 @@ public:
     virtual std::shared_ptr<Transcriber> makeTranscriber(const TranscriberModule& module) = 0;
     virtual std::shared_ptr<SpeechAnalyzer> makeAnalyzer(std::vector<std::shared_ptr<Transcriber>> modules) = 0;
     // The format the modules work best with, or none when they name none.
-    virtual rt::Async<std::optional<AudioFormat>> bestAvailableAudioFormat(
-        std::vector<std::shared_ptr<Transcriber>> modules) = 0;
+    virtual rt::Async<std::optional<AudioFormat>>
+    bestAvailableAudioFormat(std::vector<std::shared_ptr<Transcriber>> modules) = 0;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -41,4 +41,4 @@ Transcription makeTranscription(std::string text, const std::vector<std::string>
     return transcription;
 }
 
-} // namespace parlaro
+}  // namespace parlaro

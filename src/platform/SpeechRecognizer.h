@@ -107,8 +107,8 @@ class SpeechRecognizer {
 public:
     // Exactly one of the two is set. A task reports any number of partial
     // results, then either one final result or one error, and nothing after.
-    using ResultHandler =
-        std::function<void(const std::optional<SpeechRecognitionResult>& result, const std::optional<DomainError>& error)>;
+    using ResultHandler = std::function<void(const std::optional<SpeechRecognitionResult>& result,
+                                             const std::optional<DomainError>& error)>;
 
     SpeechRecognizer() = default;
     SpeechRecognizer(const SpeechRecognizer&) = delete;
@@ -123,8 +123,8 @@ public:
     // Starts recognizing the request; the handler always runs on the main
     // actor, never inside this call. The request must come from this
     // recognizer's makeRequest().
-    virtual std::shared_ptr<SpeechRecognitionTask> recognitionTask(
-        std::shared_ptr<SpeechAudioBufferRecognitionRequest> request, ResultHandler handler) = 0;
+    virtual std::shared_ptr<SpeechRecognitionTask>
+    recognitionTask(std::shared_ptr<SpeechAudioBufferRecognitionRequest> request, ResultHandler handler) = 0;
 };
 
 // The system's speech recognition: permission and recognizers per locale.
@@ -143,4 +143,4 @@ public:
     virtual std::shared_ptr<SpeechRecognizer> makeRecognizer(const std::string& locale) = 0;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -15,7 +15,7 @@ T& required(T* part, const char* name)
         throw std::logic_error(std::string("no ") + name + " installed");
     return *part;
 }
-} // namespace
+}  // namespace
 
 const SpeechServices& speechServices()
 {
@@ -52,4 +52,4 @@ SpeechServicesScope::~SpeechServicesScope()
     anyInstalled = previouslyInstalled_;
 }
 
-} // namespace parlaro
+}  // namespace parlaro

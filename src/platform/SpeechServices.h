@@ -43,4 +43,4 @@ private:
     bool previouslyInstalled_;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -26,7 +26,7 @@ std::string baseLanguage(std::string_view tag)
 
 std::atomic<SpeechSynthesizer*> installed{nullptr};
 
-} // namespace
+}  // namespace
 
 SpeechSynthesizer& speechSynthesizer()
 {
@@ -82,4 +82,4 @@ std::optional<SynthesisVoice> SpeechSynthesizer::voiceForLanguage(std::string_vi
     return std::nullopt;
 }
 
-} // namespace parlaro
+}  // namespace parlaro

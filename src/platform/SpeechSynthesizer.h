@@ -103,4 +103,4 @@ private:
     SpeechSynthesizer* previous_;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

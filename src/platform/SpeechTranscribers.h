@@ -21,4 +21,4 @@ public:
     virtual rt::Async<std::vector<std::string>> installedLocales(TranscriberKind kind) = 0;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -49,10 +49,11 @@ Subtags subtagsOf(std::string_view tag)
             subtags.language = part;
             first = false;
         } else if (part.size() == 1) {
-            break; // an extension or private use follows
+            break;  // an extension or private use follows
         } else if (subtags.script.empty() && subtags.region.empty() && part.size() == 4 && isAlpha(part)) {
             subtags.script = part;
-        } else if (subtags.region.empty() && ((part.size() == 2 && isAlpha(part)) || (part.size() == 3 && isDigits(part)))) {
+        } else if (subtags.region.empty()
+                   && ((part.size() == 2 && isAlpha(part)) || (part.size() == 3 && isDigits(part)))) {
             subtags.region = part;
         }
         start = end + 1;
@@ -60,7 +61,7 @@ Subtags subtagsOf(std::string_view tag)
     return subtags;
 }
 
-} // namespace
+}  // namespace
 
 std::vector<std::string> TextServices::preferredLocalizations(const std::vector<std::string>& available,
                                                               const std::vector<std::string>& preferences) const
@@ -111,4 +112,4 @@ std::vector<std::string> TextServices::preferredLocalizations(const std::vector<
     return {};
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -53,4 +53,4 @@ public:
                                                     const std::vector<std::string>& preferences) const;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -76,4 +76,4 @@ public:
     virtual rt::AsyncStream<TranscriberResult> results() = 0;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

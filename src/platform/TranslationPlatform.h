@@ -39,7 +39,7 @@ inline TranslationPlatformServices& installedTranslationServices()
     static TranslationPlatformServices services;
     return services;
 }
-} // namespace detail
+}  // namespace detail
 
 // The installed translation facilities; throws std::logic_error when none.
 inline TranslationPlatform& translationPlatform()
@@ -75,4 +75,4 @@ private:
     TranslationPlatformServices previous_;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -77,4 +77,4 @@ private:
     std::string detail_;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

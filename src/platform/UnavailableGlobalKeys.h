@@ -21,4 +21,4 @@ public:
     std::optional<std::string> keyCharacter(std::uint32_t) const override { return std::nullopt; }
 };
 
-} // namespace parlaro
+}  // namespace parlaro

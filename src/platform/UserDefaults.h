@@ -38,4 +38,4 @@ public:
     }
 };
 
-} // namespace parlaro
+}  // namespace parlaro

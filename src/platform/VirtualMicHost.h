@@ -19,4 +19,4 @@ public:
     virtual std::optional<std::string> ensure() = 0;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

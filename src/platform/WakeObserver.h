@@ -17,4 +17,4 @@ public:
     virtual rt::Subscription subscribe(std::function<void()> onWake) = 0;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

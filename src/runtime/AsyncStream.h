@@ -55,7 +55,7 @@ struct StreamState {
     }
 };
 
-} // namespace detail
+}  // namespace detail
 
 // An unbounded stream of values from producers on any thread to one consumer
 // task. yield() never blocks (it takes a short lock), so audio threads may
@@ -87,7 +87,10 @@ public:
             return true;
         }
         void finish() const { state_->terminate(StreamTermination::finished, nullptr); }
-        void finish(std::exception_ptr error) const { state_->terminate(StreamTermination::finished, std::move(error)); }
+        void finish(std::exception_ptr error) const
+        {
+            state_->terminate(StreamTermination::finished, std::move(error));
+        }
         void setOnTermination(std::function<void(StreamTermination)> callback) const
         {
             bool already;
@@ -218,4 +221,4 @@ private:
     std::shared_ptr<detail::StreamState<T>> state_;
 };
 
-} // namespace parlaro::rt
+}  // namespace parlaro::rt

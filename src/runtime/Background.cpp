@@ -42,4 +42,4 @@ void ThreadPoolBackground::run(Job job)
     wake_.notify_one();
 }
 
-} // namespace parlaro::rt
+}  // namespace parlaro::rt

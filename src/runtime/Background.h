@@ -63,4 +63,4 @@ auto runInBackground(F work) -> Async<std::invoke_result_t<F&>>
     });
 }
 
-} // namespace parlaro::rt
+}  // namespace parlaro::rt

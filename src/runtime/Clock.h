@@ -38,4 +38,4 @@ public:
     virtual void cancel(TimerId id) = 0;
 };
 
-} // namespace parlaro::rt
+}  // namespace parlaro::rt

@@ -73,7 +73,7 @@ struct ContinuationKeeper {
     std::shared_ptr<ContinuationState<T>> state;
 };
 
-} // namespace detail
+}  // namespace detail
 
 // A one-shot resumption of a suspended task, callable from any thread. The
 // task continues on the main executor, never inline in the resumer. Resuming
@@ -90,13 +90,11 @@ public:
     }
 
     template <class U = T>
-        requires(!std::is_void_v<U>)
-    void resume(U value) const
+    requires(!std::is_void_v<U>) void resume(U value) const
     {
         state_->settle([&](auto& slot) { slot.return_value(std::move(value)); });
     }
-    void resume() const
-        requires std::is_void_v<T>
+    void resume() const requires std::is_void_v<T>
     {
         state_->settle([](auto&) {});
     }
@@ -154,4 +152,4 @@ ContinuationAwaiter<T> withContinuation(std::function<void(Continuation<T>)> bod
     return ContinuationAwaiter<T>(std::move(body));
 }
 
-} // namespace parlaro::rt
+}  // namespace parlaro::rt

@@ -52,5 +52,5 @@ bool isCancellation(const std::exception_ptr& error)
     }
 }
 
-} // namespace rt
-} // namespace parlaro
+}  // namespace rt
+}  // namespace parlaro

@@ -70,5 +70,5 @@ public:
 // True when the exception is a CancellationError.
 bool isCancellation(const std::exception_ptr& error);
 
-} // namespace rt
-} // namespace parlaro
+}  // namespace rt
+}  // namespace parlaro

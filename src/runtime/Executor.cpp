@@ -41,7 +41,7 @@ struct ExecutorState {
     }
 };
 
-} // namespace detail
+}  // namespace detail
 
 bool ExecutorRef::post(std::function<void()> job) const
 {
@@ -55,7 +55,9 @@ void ExecutorRef::untrack(detail::TaskState* task) const
         state->untrack(task);
 }
 
-Executor::Executor() : state_(std::make_shared<detail::ExecutorState>()) {}
+Executor::Executor() : state_(std::make_shared<detail::ExecutorState>())
+{
+}
 
 Executor::~Executor()
 {
@@ -177,4 +179,4 @@ void Executor::untrack(detail::TaskState* task)
     state_->untrack(task);
 }
 
-} // namespace parlaro::rt
+}  // namespace parlaro::rt

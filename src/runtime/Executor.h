@@ -15,7 +15,7 @@ namespace parlaro::rt {
 namespace detail {
 struct TaskState;
 struct ExecutorState;
-} // namespace detail
+}  // namespace detail
 
 using Job = std::function<void()>;
 
@@ -85,4 +85,4 @@ private:
     std::shared_ptr<detail::ExecutorState> state_;
 };
 
-} // namespace parlaro::rt
+}  // namespace parlaro::rt

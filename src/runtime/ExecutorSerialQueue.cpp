@@ -226,4 +226,4 @@ std::shared_ptr<ExecutorSerialQueue> ExecutorQueueFactory::queue(const std::stri
     return found;
 }
 
-} // namespace parlaro::rt
+}  // namespace parlaro::rt

@@ -80,4 +80,4 @@ private:
     std::multimap<std::string, std::weak_ptr<ExecutorSerialQueue>> made_;
 };
 
-} // namespace parlaro::rt
+}  // namespace parlaro::rt

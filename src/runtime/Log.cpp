@@ -11,7 +11,7 @@ std::mutex logMutex;
 int captures = 0;
 std::vector<std::string> captured;
 
-} // namespace
+}  // namespace
 
 void logMessage(std::string_view text)
 {
@@ -49,4 +49,4 @@ std::vector<std::string> LogCapture::messages() const
     return captured;
 }
 
-} // namespace parlaro::rt
+}  // namespace parlaro::rt

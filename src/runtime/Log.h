@@ -24,4 +24,4 @@ public:
     std::vector<std::string> messages() const;
 };
 
-} // namespace parlaro::rt
+}  // namespace parlaro::rt

@@ -4,7 +4,9 @@
 
 namespace parlaro::rt {
 
-ManualClock::ManualClock(Executor& executor, Date start) : executor_(executor), dateBase_(start.sinceReferenceDate) {}
+ManualClock::ManualClock(Executor& executor, Date start) : executor_(executor), dateBase_(start.sinceReferenceDate)
+{
+}
 
 Date ManualClock::date() const
 {
@@ -115,8 +117,7 @@ void ManualClock::advanceBy(std::int64_t step)
     executor_.runUntilIdle();
     if (step >= 0) {
         const auto target = continuous_.load() + step;
-        while (fireNext(target - continuous_.load())) {
-        }
+        while (fireNext(target - continuous_.load())) {}
         if (auto rest = target - continuous_.load(); rest > 0)
             move(rest, true);
     }
@@ -162,4 +163,4 @@ void ManualClock::sleepMachine(double seconds)
     executor_.runUntilIdle();
 }
 
-} // namespace parlaro::rt
+}  // namespace parlaro::rt

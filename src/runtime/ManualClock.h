@@ -74,4 +74,4 @@ private:
     TimerId nextId_ = 1;
 };
 
-} // namespace parlaro::rt
+}  // namespace parlaro::rt

@@ -1,6 +1,5 @@
 #include "runtime/ManualRuntime.h"
 
-
 namespace parlaro::rt {
 
 ManualRuntime::ManualRuntime() : clock_(executor_), queues_(executor_), background_(executor_)
@@ -15,4 +14,4 @@ ManualRuntime::~ManualRuntime()
     scope_.reset();
 }
 
-} // namespace parlaro::rt
+}  // namespace parlaro::rt

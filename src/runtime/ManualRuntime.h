@@ -34,4 +34,4 @@ private:
     std::unique_ptr<EnvironmentScope> scope_;
 };
 
-} // namespace parlaro::rt
+}  // namespace parlaro::rt

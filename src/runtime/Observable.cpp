@@ -9,7 +9,9 @@ namespace {
 thread_local std::vector<const ObservationHub*>* tracked = nullptr;
 }
 
-ObservationHub::ObservationHub() : observers_(std::make_shared<Observers>()) {}
+ObservationHub::ObservationHub() : observers_(std::make_shared<Observers>())
+{
+}
 
 Subscription ObservationHub::subscribe(std::function<void()> observer)
 {
@@ -33,8 +35,8 @@ void ObservationHub::Notifier::notify() const
     assert(onMainActor() && "observers notified off the main actor");
     // Keep the set alive and take a snapshot: observers may change it.
     auto observers = observers_;
-    std::vector<std::pair<std::uint64_t, std::shared_ptr<std::function<void()>>>> round(
-        observers->entries.begin(), observers->entries.end());
+    std::vector<std::pair<std::uint64_t, std::shared_ptr<std::function<void()>>>> round(observers->entries.begin(),
+                                                                                        observers->entries.end());
     for (auto& [id, observer] : round) {
         if (observers->entries.count(id))
             (*observer)();
@@ -86,4 +88,4 @@ Subscription withObservationTracking(const std::function<void()>& apply, std::fu
     return Subscription([shared] { shared->subscriptions.clear(); });
 }
 
-} // namespace parlaro::rt
+}  // namespace parlaro::rt

@@ -111,7 +111,7 @@ bool sameValue(const T& a, const T& b)
     }
 }
 
-} // namespace detail
+}  // namespace detail
 
 // An observable value. Storing an equal value (two NaNs count as equal) is
 // silent; storing a different one notifies the field's observers, then its
@@ -168,4 +168,4 @@ private:
     ObservationHub changes_;
 };
 
-} // namespace parlaro::rt
+}  // namespace parlaro::rt

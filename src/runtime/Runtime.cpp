@@ -62,4 +62,4 @@ bool onMainActor()
     return !current.executor || current.executor->onMainActor();
 }
 
-} // namespace parlaro::rt
+}  // namespace parlaro::rt

@@ -62,4 +62,4 @@ void postToMain(Job job);
 // runtime is installed. Main-actor-only code asserts it in debug builds.
 bool onMainActor();
 
-} // namespace parlaro::rt
+}  // namespace parlaro::rt

@@ -14,4 +14,4 @@ WorkItem SerialQueue::asyncAfter(double seconds, Job job)
         std::move(job));
 }
 
-} // namespace parlaro::rt
+}  // namespace parlaro::rt

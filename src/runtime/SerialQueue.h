@@ -88,4 +88,4 @@ public:
     WorkItem asyncAfter(double seconds, Job job);
 };
 
-} // namespace parlaro::rt
+}  // namespace parlaro::rt

@@ -25,12 +25,13 @@ struct SleepState {
     }
 };
 
-} // namespace detail
+}  // namespace detail
 
-SleepAwaiter::SleepAwaiter(Instant deadline) : deadline_(deadline) {}
+SleepAwaiter::SleepAwaiter(Instant deadline) : deadline_(deadline)
+{
+}
 
-SleepAwaiter::SleepAwaiter(SleepAwaiter&& other) noexcept
-    : deadline_(other.deadline_), state_(std::move(other.state_))
+SleepAwaiter::SleepAwaiter(SleepAwaiter&& other) noexcept : deadline_(other.deadline_), state_(std::move(other.state_))
 {
 }
 
@@ -92,4 +93,4 @@ SleepAwaiter sleepFor(double seconds)
     return SleepAwaiter(clock().now() + seconds);
 }
 
-} // namespace parlaro::rt
+}  // namespace parlaro::rt

@@ -36,4 +36,4 @@ private:
 SleepAwaiter sleepUntil(Instant deadline);
 SleepAwaiter sleepFor(double seconds);
 
-} // namespace parlaro::rt
+}  // namespace parlaro::rt

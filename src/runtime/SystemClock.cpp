@@ -20,7 +20,7 @@ Instant readClock(clockid_t id)
 // variable wait does not notice time that passed while the machine slept.
 constexpr std::int64_t maxWait = 250'000'000;
 
-} // namespace
+}  // namespace
 
 SystemClock::SystemClock()
 {
@@ -108,4 +108,4 @@ void SystemClock::loop()
     }
 }
 
-} // namespace parlaro::rt
+}  // namespace parlaro::rt

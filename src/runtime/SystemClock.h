@@ -42,4 +42,4 @@ private:
     std::thread thread_;
 };
 
-} // namespace parlaro::rt
+}  // namespace parlaro::rt

@@ -7,12 +7,11 @@
 namespace parlaro::rt {
 
 SystemRuntime::SystemRuntime()
-    : clock_(std::make_unique<SystemClock>()),
-      queues_(std::make_unique<ThreadQueueFactory>()),
+    : clock_(std::make_unique<SystemClock>()), queues_(std::make_unique<ThreadQueueFactory>()),
       background_(std::make_unique<ThreadPoolBackground>())
 {
-    scope_ = std::make_unique<EnvironmentScope>(
-        Environment{&executor_, clock_.get(), queues_.get(), background_.get()});
+    scope_ =
+        std::make_unique<EnvironmentScope>(Environment{&executor_, clock_.get(), queues_.get(), background_.get()});
 }
 
 SystemRuntime::~SystemRuntime()
@@ -22,4 +21,4 @@ SystemRuntime::~SystemRuntime()
     scope_.reset();
 }
 
-} // namespace parlaro::rt
+}  // namespace parlaro::rt

@@ -26,4 +26,4 @@ private:
     std::unique_ptr<EnvironmentScope> scope_;
 };
 
-} // namespace parlaro::rt
+}  // namespace parlaro::rt

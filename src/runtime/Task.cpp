@@ -62,7 +62,7 @@ bool resumeLater(std::shared_ptr<TaskState> task, std::coroutine_handle<> handle
     return !executor.isShutDown();
 }
 
-} // namespace detail
+}  // namespace detail
 
 bool isCancelled()
 {
@@ -89,4 +89,4 @@ CancellationHandler::CancellationHandler(std::function<void()> onCancel)
         callback_.emplace(token, std::move(onCancel));
 }
 
-} // namespace parlaro::rt
+}  // namespace parlaro::rt

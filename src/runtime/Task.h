@@ -73,7 +73,10 @@ template <class T>
 struct ResultSlot {
     std::variant<std::monostate, T, std::exception_ptr> result;
     template <class U>
-    void return_value(U&& v) { result.template emplace<1>(std::forward<U>(v)); }
+    void return_value(U&& v)
+    {
+        result.template emplace<1>(std::forward<U>(v));
+    }
     T take()
     {
         if (auto* e = std::get_if<2>(&result))
@@ -95,7 +98,7 @@ struct ResultSlot<void> {
     void fail(std::exception_ptr e) { error = std::move(e); }
 };
 
-} // namespace detail
+}  // namespace detail
 
 // A lazily started asynchronous function. Nothing runs until it is awaited;
 // awaiting runs it in the awaiting task and yields its value or rethrows its
@@ -183,7 +186,9 @@ struct RootFrame {
         std::shared_ptr<TaskState> task;
 
         template <class F, class State>
-        promise_type(F&, const std::shared_ptr<State>& state) : task(state) {}
+        promise_type(F&, const std::shared_ptr<State>& state) : task(state)
+        {
+        }
 
         RootFrame get_return_object() { return RootFrame{std::coroutine_handle<promise_type>::from_promise(*this)}; }
         std::suspend_always initial_suspend() noexcept { return {}; }
@@ -222,7 +227,7 @@ struct AsyncValue<Async<T>> {
     using type = T;
 };
 
-} // namespace detail
+}  // namespace detail
 
 // A handle on a spawned task: cancel it, ask whether it was cancelled, await
 // its end. Dropping the handle does not cancel the task.
@@ -289,7 +294,7 @@ struct JoinAwaiter {
     void await_resume() const {}
 };
 
-} // namespace detail
+}  // namespace detail
 
 template <class T>
 Async<T> TaskHandle<T>::joinImpl(std::shared_ptr<detail::TypedTaskState<T>> state)
@@ -331,6 +336,9 @@ struct YieldNow {
     void await_suspend(std::coroutine_handle<> h) { detail::resumeLater(detail::currentTaskShared(), h); }
     void await_resume() const noexcept {}
 };
-inline YieldNow yieldNow() { return {}; }
+inline YieldNow yieldNow()
+{
+    return {};
+}
 
-} // namespace parlaro::rt
+}  // namespace parlaro::rt

@@ -53,7 +53,7 @@ void runReporting(const std::string& label, const Job& job)
     }
 }
 
-} // namespace
+}  // namespace
 
 class ThreadSerialQueue::Target final : public TriggerTarget {
 public:
@@ -69,8 +69,7 @@ private:
     std::shared_ptr<Signal> signal_;
 };
 
-ThreadSerialQueue::ThreadSerialQueue(std::string label)
-    : label_(label), core_(std::make_shared<Core>(std::move(label)))
+ThreadSerialQueue::ThreadSerialQueue(std::string label) : label_(label), core_(std::make_shared<Core>(std::move(label)))
 {
     thread_ = std::thread(&ThreadSerialQueue::loop, core_);
 }
@@ -147,7 +146,7 @@ std::shared_ptr<Waited> post(SerialQueue& queue, const Job& job)
     return waited;
 }
 
-} // namespace
+}  // namespace
 
 void ThreadSerialQueue::sync(const Job& job)
 {
@@ -223,4 +222,4 @@ void ThreadSerialQueue::loop(std::shared_ptr<Core> core)
     currentCore = nullptr;
 }
 
-} // namespace parlaro::rt
+}  // namespace parlaro::rt

@@ -54,4 +54,4 @@ public:
     }
 };
 
-} // namespace parlaro::rt
+}  // namespace parlaro::rt

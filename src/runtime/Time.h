@@ -49,4 +49,4 @@ struct Date {
     friend auto operator<=>(Date a, Date b) = default;
 };
 
-} // namespace parlaro::rt
+}  // namespace parlaro::rt

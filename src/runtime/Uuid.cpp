@@ -22,7 +22,7 @@ bool isDashPosition(std::size_t i)
     return i == 8 || i == 13 || i == 18 || i == 23;
 }
 
-} // namespace
+}  // namespace
 
 Uuid Uuid::random()
 {
@@ -79,7 +79,7 @@ std::string Uuid::toString() const
     return text;
 }
 
-} // namespace parlaro::rt
+}  // namespace parlaro::rt
 
 std::size_t std::hash<parlaro::rt::Uuid>::operator()(const parlaro::rt::Uuid& id) const noexcept
 {

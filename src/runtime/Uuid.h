@@ -30,7 +30,7 @@ private:
     std::array<std::uint8_t, 16> bytes_{};
 };
 
-} // namespace parlaro::rt
+}  // namespace parlaro::rt
 
 template <>
 struct std::hash<parlaro::rt::Uuid> {

@@ -9,7 +9,7 @@ namespace {
 RandomUuidSource randomSource;
 std::atomic<UuidSource*> seat{nullptr};
 
-} // namespace
+}  // namespace
 
 Uuid CountingUuidSource::next()
 {
@@ -26,11 +26,13 @@ Uuid newUuid()
     return source ? source->next() : randomSource.next();
 }
 
-UuidSourceScope::UuidSourceScope(UuidSource& source) : previous_(seat.exchange(&source, std::memory_order_acq_rel)) {}
+UuidSourceScope::UuidSourceScope(UuidSource& source) : previous_(seat.exchange(&source, std::memory_order_acq_rel))
+{
+}
 
 UuidSourceScope::~UuidSourceScope()
 {
     seat.store(previous_, std::memory_order_release);
 }
 
-} // namespace parlaro::rt
+}  // namespace parlaro::rt

@@ -50,4 +50,4 @@ private:
     UuidSource* previous_;
 };
 
-} // namespace parlaro::rt
+}  // namespace parlaro::rt

@@ -21,7 +21,8 @@ WorkItem scheduleAfter(double seconds, std::function<void(Job)> post, Job job)
 WorkItem postAfter(double seconds, Job job)
 {
     auto executor = mainExecutor().ref();
-    return scheduleAfter(seconds, [executor](Job j) { executor.post(std::move(j)); }, std::move(job));
+    return scheduleAfter(
+        seconds, [executor](Job j) { executor.post(std::move(j)); }, std::move(job));
 }
 
-} // namespace parlaro::rt
+}  // namespace parlaro::rt

@@ -38,4 +38,4 @@ WorkItem scheduleAfter(double seconds, std::function<void(Job)> post, Job job);
 // Runs `job` on the main actor after `seconds` of uptime.
 WorkItem postAfter(double seconds, Job job);
 
-} // namespace parlaro::rt
+}  // namespace parlaro::rt

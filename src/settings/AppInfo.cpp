@@ -13,4 +13,4 @@ AppInfo AppInfo::compiledIn()
     return info;
 }
 
-} // namespace parlaro::settings
+}  // namespace parlaro::settings

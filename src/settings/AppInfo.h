@@ -15,4 +15,4 @@ struct AppInfo {
     static AppInfo compiledIn();
 };
 
-} // namespace parlaro::settings
+}  // namespace parlaro::settings

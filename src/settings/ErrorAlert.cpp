@@ -71,4 +71,4 @@ void ErrorAlert::closeQuietly()
     closing_ = false;
 }
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

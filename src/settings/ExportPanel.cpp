@@ -27,9 +27,9 @@ std::string withFormat(const std::string& name, Format format)
     // extension: the offered name ends in the minutes "14.03".
     if (dot != std::string::npos && dot > 0) {
         std::string_view tail = std::string_view(stem).substr(dot + 1);
-        bool extension = std::any_of(tail.begin(), tail.end(), [](char c) {
-            return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-        }) && std::none_of(tail.begin(), tail.end(), [](char c) { return c == ' '; });
+        bool extension = std::any_of(tail.begin(), tail.end(),
+                                     [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); })
+            && std::none_of(tail.begin(), tail.end(), [](char c) { return c == ' '; });
         if (extension)
             stem.erase(dot);
     }
@@ -66,7 +66,7 @@ Format formatAt(int filterIndex)
     return filterIndex == 1 ? Format::csv : Format::text;
 }
 
-} // namespace ExportNaming
+}  // namespace ExportNaming
 
 namespace {
 
@@ -82,8 +82,7 @@ public:
         }
     }
 
-    void open(QWidget* parent, const QString& fileName, const QStringList& filters,
-              const QString& filterLabel) override
+    void open(QWidget* parent, const QString& fileName, const QStringList& filters, const QString& filterLabel) override
     {
         dialog_ = new QFileDialog(parent);
         dialog_->setOption(QFileDialog::DontUseNativeDialog);
@@ -157,7 +156,7 @@ std::vector<std::shared_ptr<Chooser>>& openChoosers()
     return open;
 }
 
-} // namespace
+}  // namespace
 
 void ExportPanel::exportSession(const std::vector<ConversationEntry>& entries, QWidget* parent)
 {
@@ -189,13 +188,14 @@ void ExportPanel::exportSession(const std::vector<ConversationEntry>& entries, Q
         self->dialog->onFinished = nullptr;
         if (path && !path->isEmpty()) {
             std::string contents = self->format == Format::csv
-                                       ? ConversationExport::csv(self->entries, dateContext())
-                                       : ConversationExport::text(self->entries, self->title, dateContext());
+                ? ConversationExport::csv(self->entries, dateContext())
+                : ConversationExport::text(self->entries, self->title, dateContext());
             if (auto failure = write(*path, contents))
                 Prompter::shared().alert(self->parent, localized("导出失败：%@", *failure));
         }
         // The dialog may still be on the stack of its own signal.
-        QMetaObject::invokeMethod(qApp, [keep = std::move(self)] {}, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            qApp, [keep = std::move(self)] {}, Qt::QueuedConnection);
     };
     QStringList filters{ui::q(localized("文本（.txt）")) + QStringLiteral(" (*.txt)"),
                         ui::q(localized("表格（.csv，可用 Excel 或 Numbers 打开）")) + QStringLiteral(" (*.csv)")};
@@ -235,4 +235,4 @@ ExportPanel::Scope::~Scope()
     dateContext() = std::move(previousContext_);
 }
 
-} // namespace parlaro::settings
+}  // namespace parlaro::settings

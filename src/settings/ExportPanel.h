@@ -33,7 +33,7 @@ std::string titleLine(const std::vector<ConversationEntry>& entries, const Local
 // The format a dialog's filter row stands for.
 ConversationExport::Format formatAt(int filterIndex);
 
-} // namespace ExportNaming
+}  // namespace ExportNaming
 
 // A save dialog that does not block: it reports the filter the user picks
 // and, once, the chosen path or none for Cancel.
@@ -80,4 +80,4 @@ public:
     };
 };
 
-} // namespace parlaro::settings
+}  // namespace parlaro::settings

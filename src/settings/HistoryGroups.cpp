@@ -10,14 +10,14 @@
 #include "settings/ExportPanel.h"
 #include "settings/Prompter.h"
 #include "ui/GroupNotice.h"
-#include "ui/ModuleStatusGroup.h"
-#include "ui/RowDivider.h"
-#include "ui/SidebarGroup.h"
-#include "ui/SidebarRow.h"
 #include "ui/Look.h"
+#include "ui/ModuleStatusGroup.h"
 #include "ui/Palette.h"
 #include "ui/PersistentSwitch.h"
 #include "ui/PillButton.h"
+#include "ui/RowDivider.h"
+#include "ui/SidebarGroup.h"
+#include "ui/SidebarRow.h"
 #include "ui/SymbolView.h"
 #include "ui/Text.h"
 #include "ui/ViewBinding.h"
@@ -128,12 +128,13 @@ std::variant<ConversationSession, std::string> readSession(const std::filesystem
     QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return file.errorString().toStdString();
-    if (auto session = HistoryJson::decodeSession(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()))))
+    if (auto session =
+            HistoryJson::decodeSession(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()))))
         return *session;
     return path.filename().string() + ": not a readable conversation";
 }
 
-} // namespace
+}  // namespace
 
 HistoryGroups::HistoryGroups(std::shared_ptr<ConversationHistory> history, UserDefaults& defaults, LocaleContext dates,
                              QWidget* parent)
@@ -285,8 +286,9 @@ std::string HistoryGroups::detail(const ConversationSummary& summary) const
 {
     std::vector<std::string> parts{
         localized("%@ 句", summary.count),
-        DateFormats::styled(summary.started, DateFormats::Style::mediumStyle, DateFormats::Style::shortStyle, dates_) +
-            " – " + DateFormats::styled(summary.updated, DateFormats::Style::none, DateFormats::Style::shortStyle, dates_),
+        DateFormats::styled(summary.started, DateFormats::Style::mediumStyle, DateFormats::Style::shortStyle, dates_)
+            + " – "
+            + DateFormats::styled(summary.updated, DateFormats::Style::none, DateFormats::Style::shortStyle, dates_),
         summary.languagePairText(),
     };
     std::string text;
@@ -429,10 +431,10 @@ QWidget* HistoryGroups::transcript(const ConversationSession& session)
         auto* block = new QVBoxLayout;
         block->setSpacing(2);
         bool me = entry.side == ConversationEntry::Side::me;
-        auto* header = new QLabel(q(localized(me ? "我" : "对方") + "  " +
-                                    DateFormats::styled(entry.time, DateFormats::Style::none,
-                                                        DateFormats::Style::mediumStyle, dates_)),
-                                  box);
+        auto* header = new QLabel(
+            q(localized(me ? "我" : "对方") + "  "
+              + DateFormats::styled(entry.time, DateFormats::Style::none, DateFormats::Style::mediumStyle, dates_)),
+            box);
         header->setObjectName(QStringLiteral("history.transcript.header"));
         header->setFont(Look::font(10, QFont::DemiBold));
         updates::setTextColor(header, me ? Palette::violet() : Palette::brick());
@@ -466,22 +468,22 @@ void HistoryGroups::queryChanged(const QString& text)
     std::string query = trimmed(query_);
     if (!query.empty()) {
         QPointer<HistoryGroups> self(this);
-        search_ = rt::spawn([self, query, summaries = history_->summaries.get(),
-                             folder = history_->directory()]() -> rt::Async<void> {
-            try {
-                co_await rt::sleepFor(searchDelay);
-            } catch (const rt::CancellationError&) {
-                co_return;
-            }
-            if (rt::isCancelled())
-                co_return;
-            std::vector<ConversationHistory::SearchHit> found =
-                co_await ConversationHistory::search(query, summaries, folder);
-            if (rt::isCancelled() || !self)
-                co_return;
-            self->hits_ = std::move(found);
-            self->binding_->refreshNow();
-        });
+        search_ = rt::spawn(
+            [self, query, summaries = history_->summaries.get(), folder = history_->directory()]() -> rt::Async<void> {
+                try {
+                    co_await rt::sleepFor(searchDelay);
+                } catch (const rt::CancellationError&) {
+                    co_return;
+                }
+                if (rt::isCancelled())
+                    co_return;
+                std::vector<ConversationHistory::SearchHit> found =
+                    co_await ConversationHistory::search(query, summaries, folder);
+                if (rt::isCancelled() || !self)
+                    co_return;
+                self->hits_ = std::move(found);
+                self->binding_->refreshNow();
+            });
     }
     binding_->refreshNow();
 }
@@ -540,10 +542,9 @@ void HistoryGroups::confirmDeleteOld()
                                        return;
                                    self->history_->deleteSessions(self->cutoff());
                                    const auto& summaries = self->history_->summaries.get();
-                                   if (self->open_ &&
-                                       std::none_of(summaries.begin(), summaries.end(), [&](const auto& s) {
-                                           return s.id == self->open_->id;
-                                       }))
+                                   if (self->open_
+                                       && std::none_of(summaries.begin(), summaries.end(),
+                                                       [&](const auto& s) { return s.id == self->open_->id; }))
                                        self->open_.reset();
                                    self->pruneHits();
                                    self->binding_->refreshNow();
@@ -564,4 +565,4 @@ void HistoryGroups::confirmDeleteAll()
                                });
 }
 
-} // namespace parlaro::settings
+}  // namespace parlaro::settings

@@ -25,7 +25,7 @@ class PersistentSwitch;
 class PillButton;
 class SidebarGroup;
 class ViewBinding;
-} // namespace parlaro::ui
+}  // namespace parlaro::ui
 
 namespace parlaro::settings {
 
@@ -40,8 +40,8 @@ public:
     static constexpr double searchDelay = 0.25;
     static constexpr const char* daysKey = "historyDeleteDays";
 
-    HistoryGroups(std::shared_ptr<ConversationHistory> history, UserDefaults& defaults,
-                  LocaleContext dates = {}, QWidget* parent = nullptr);
+    HistoryGroups(std::shared_ptr<ConversationHistory> history, UserDefaults& defaults, LocaleContext dates = {},
+                  QWidget* parent = nullptr);
     ~HistoryGroups() override;
 
     int shown() const { return shown_; }
@@ -95,4 +95,4 @@ private:
     std::unique_ptr<ui::ViewBinding> binding_;
 };
 
-} // namespace parlaro::settings
+}  // namespace parlaro::settings

@@ -3,14 +3,14 @@
 #include "platform/KeyCodes.h"
 #include "platform/UserDefaults.h"
 #include "ui/GroupNotice.h"
+#include "ui/HoldShortcutCenter.h"
+#include "ui/Look.h"
 #include "ui/ModuleStatusGroup.h"
+#include "ui/Palette.h"
+#include "ui/PillButton.h"
 #include "ui/RowDivider.h"
 #include "ui/SidebarGroup.h"
 #include "ui/SidebarRow.h"
-#include "ui/HoldShortcutCenter.h"
-#include "ui/Look.h"
-#include "ui/Palette.h"
-#include "ui/PillButton.h"
 #include "ui/SystemSettings.h"
 #include "ui/Text.h"
 #include "ui/ViewBinding.h"
@@ -36,8 +36,19 @@ constexpr std::uint16_t escapeCode = 53;
 bool isModifierCode(std::uint16_t code)
 {
     switch (code) {
-    case 54: case 55: case 56: case 57: case 58: case 59: case 60: case 61: case 62: case 63: return true;
-    default: return false;
+    case 54:
+    case 55:
+    case 56:
+    case 57:
+    case 58:
+    case 59:
+    case 60:
+    case 61:
+    case 62:
+    case 63:
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -54,16 +65,16 @@ std::optional<std::uint16_t> codeForQtKey(int key)
 {
     static const std::map<int, std::uint16_t> table = [] {
         std::map<int, std::uint16_t> t{
-            {Qt::Key_A, 0},      {Qt::Key_S, 1},       {Qt::Key_D, 2},        {Qt::Key_F, 3},
-            {Qt::Key_H, 4},      {Qt::Key_G, 5},       {Qt::Key_Z, 6},        {Qt::Key_X, 7},
-            {Qt::Key_C, 8},      {Qt::Key_V, 9},       {Qt::Key_B, 11},       {Qt::Key_Q, 12},
-            {Qt::Key_W, 13},     {Qt::Key_E, 14},      {Qt::Key_R, 15},       {Qt::Key_Y, 16},
-            {Qt::Key_T, 17},     {Qt::Key_O, 31},      {Qt::Key_U, 32},       {Qt::Key_I, 34},
-            {Qt::Key_P, 35},     {Qt::Key_L, 37},      {Qt::Key_J, 38},       {Qt::Key_K, 40},
-            {Qt::Key_N, 45},     {Qt::Key_M, 46},      {Qt::Key_Return, 36},  {Qt::Key_Tab, 48},
-            {Qt::Key_Space, 49}, {Qt::Key_Escape, 53}, {Qt::Key_Backspace, 51},
-            {Qt::Key_Alt, 58},   {Qt::Key_AltGr, 61},  {Qt::Key_Shift, 56},   {Qt::Key_Control, 59},
-            {Qt::Key_Meta, 55},  {Qt::Key_Super_L, 55}, {Qt::Key_Super_R, 54},
+            {Qt::Key_A, 0},        {Qt::Key_S, 1},        {Qt::Key_D, 2},          {Qt::Key_F, 3},
+            {Qt::Key_H, 4},        {Qt::Key_G, 5},        {Qt::Key_Z, 6},          {Qt::Key_X, 7},
+            {Qt::Key_C, 8},        {Qt::Key_V, 9},        {Qt::Key_B, 11},         {Qt::Key_Q, 12},
+            {Qt::Key_W, 13},       {Qt::Key_E, 14},       {Qt::Key_R, 15},         {Qt::Key_Y, 16},
+            {Qt::Key_T, 17},       {Qt::Key_O, 31},       {Qt::Key_U, 32},         {Qt::Key_I, 34},
+            {Qt::Key_P, 35},       {Qt::Key_L, 37},       {Qt::Key_J, 38},         {Qt::Key_K, 40},
+            {Qt::Key_N, 45},       {Qt::Key_M, 46},       {Qt::Key_Return, 36},    {Qt::Key_Tab, 48},
+            {Qt::Key_Space, 49},   {Qt::Key_Escape, 53},  {Qt::Key_Backspace, 51}, {Qt::Key_Alt, 58},
+            {Qt::Key_AltGr, 61},   {Qt::Key_Shift, 56},   {Qt::Key_Control, 59},   {Qt::Key_Meta, 55},
+            {Qt::Key_Super_L, 55}, {Qt::Key_Super_R, 54},
         };
         for (const auto& [code, name] : HoldShortcut::functionKeyNames()) {
             int number = std::stoi(name.substr(1));
@@ -77,7 +88,7 @@ std::optional<std::uint16_t> codeForQtKey(int key)
     return found->second;
 }
 
-} // namespace
+}  // namespace
 
 HoldShortcutRow::HoldShortcutRow(ui::HoldShortcutCenter& center, UserDefaults& defaults, QWidget* parent)
     : QWidget(parent), center_(center), defaults_(defaults)
@@ -164,14 +175,16 @@ void HoldShortcutRow::refresh()
     } else if (status == HoldShortcutCenter::Status::taken) {
         notice_->setNotice(q(localized("这个按键已被系统或其他软件占用，请换一个")), Palette::amber(), std::nullopt);
     } else if (status == HoldShortcutCenter::Status::needsPermission) {
-        notice_->setNotice(q(HoldShortcutCenter::permissionText()), Palette::amber(),
-                           GroupNotice::Action{q(localized("打开系统设置")), [] {
-                               SystemSettings::shared().open(
-                                   "x-apple.systempreferences:com.apple.preference.security?Privacy_ListenEvent");
-                           }});
+        notice_->setNotice(
+            q(HoldShortcutCenter::permissionText()), Palette::amber(),
+            GroupNotice::Action{q(localized("打开系统设置")), [] {
+                                    SystemSettings::shared().open(
+                                        "x-apple.systempreferences:com.apple.preference.security?Privacy_ListenEvent");
+                                }});
     }
-    updates::setVisible(notice_, problem_ || status == HoldShortcutCenter::Status::taken ||
-                                     status == HoldShortcutCenter::Status::needsPermission);
+    updates::setVisible(notice_,
+                        problem_ || status == HoldShortcutCenter::Status::taken
+                            || status == HoldShortcutCenter::Status::needsPermission);
 }
 
 void HoldShortcutRow::startRecording()
@@ -308,4 +321,4 @@ void HoldShortcutRow::hideEvent(QHideEvent* event)
     QWidget::hideEvent(event);
 }
 
-} // namespace parlaro::settings
+}  // namespace parlaro::settings

@@ -22,7 +22,7 @@ class HoldShortcutCenter;
 class PillButton;
 class SidebarRow;
 class ViewBinding;
-} // namespace parlaro::ui
+}  // namespace parlaro::ui
 
 namespace parlaro::settings {
 
@@ -79,4 +79,4 @@ private:
     std::unique_ptr<ui::ViewBinding> binding_;
 };
 
-} // namespace parlaro::settings
+}  // namespace parlaro::settings

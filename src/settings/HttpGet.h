@@ -28,4 +28,4 @@ struct HttpResult {
 // Sends one GET, ignoring any local cache.
 using HttpGet = std::function<rt::Async<HttpResult>(HttpRequest)>;
 
-} // namespace parlaro::settings
+}  // namespace parlaro::settings

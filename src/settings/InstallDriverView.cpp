@@ -68,16 +68,22 @@ void InstallDriverView::refresh()
 {
     bool update = model_->virtualMicNeedsUpdate();
     bool installing = model_->isInstallingDriver();
-    updates::setText(title_, update ? q(localized("更新 wenmora 音频设备")) : q(localized("需要安装 wenmora 音频设备")));
-    updates::setText(explanation_,
-                     update ? q(localized("新版 wenmora 同时是麦克风和扬声器，通话时你耳机里的翻译不再被系统压低。更新会短暂中断系统音频，并要求输入电脑密码。"))
-                            : q(localized("wenmora 是给通话软件用的麦克风和扬声器：对方通过它听到你的翻译（以及你的原声），本软件通过它把对方的声音放到你的耳机。安装时会要求输入一次电脑密码，以后不用再装。")));
-    updates::setText(install_, installing ? q(localized("正在安装…"))
-                               : update   ? q(localized("更新"))
-                                          : q(localized("安装")));
+    updates::setText(title_,
+                     update ? q(localized("更新 wenmora 音频设备")) : q(localized("需要安装 wenmora 音频设备")));
+    updates::setText(
+        explanation_,
+        update
+            ? q(localized(
+                "新版 wenmora 同时是麦克风和扬声器，通话时你耳机里的翻译不再被系统压低。更新会短暂中断系统音频，并要求输入电脑密码。"))
+            : q(localized(
+                "wenmora 是给通话软件用的麦克风和扬声器：对方通过它听到你的翻译（以及你的原声），本软件通过它把对方的声音放到你的耳机。安装时会要求输入一次电脑密码，以后不用再装。")));
+    updates::setText(install_,
+                     installing   ? q(localized("正在安装…"))
+                         : update ? q(localized("更新"))
+                                  : q(localized("安装")));
     updates::setVisible(spinner_, installing);
     updates::setEnabled(install_, !installing);
     updates::setEnabled(later_, !installing);
 }
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

@@ -21,7 +21,7 @@ bool isOurHelper(const LegacyHelperHost& host, pid_t pid)
     return host.processes->owner(pid) == host.user && host.processes->name(pid) == helperName;
 }
 
-} // namespace
+}  // namespace
 
 std::vector<pid_t> legacyHelperProcessIDs(const LegacyHelperHost& host)
 {
@@ -89,4 +89,4 @@ void removeLegacyHelper(LegacyHelperHost host)
     });
 }
 
-} // namespace parlaro::settings
+}  // namespace parlaro::settings

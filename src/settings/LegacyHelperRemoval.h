@@ -38,4 +38,4 @@ void performLegacyHelperRemoval(const LegacyHelperHost& host);
 // This user's processes named exactly "ParlaroHelper".
 std::vector<pid_t> legacyHelperProcessIDs(const LegacyHelperHost& host);
 
-} // namespace parlaro::settings
+}  // namespace parlaro::settings

@@ -23,8 +23,7 @@
 
 namespace parlaro::ui {
 
-MicCheckView::MicCheckView(std::shared_ptr<AppModel> model, QWidget* parent)
-    : QWidget(parent), model_(std::move(model))
+MicCheckView::MicCheckView(std::shared_ptr<AppModel> model, QWidget* parent) : QWidget(parent), model_(std::move(model))
 {
     setObjectName(QStringLiteral("micCheck"));
     auto* column = new QVBoxLayout(this);
@@ -98,9 +97,8 @@ MicCheckView::MicCheckView(std::shared_ptr<AppModel> model, QWidget* parent)
     buttons->addWidget(confirm_);
     column->addLayout(buttons);
 
-    connect(picker_, &QComboBox::activated, this, [this](int index) {
-        setCandidate(static_cast<AudioObjectId>(picker_->itemData(index).toUInt()));
-    });
+    connect(picker_, &QComboBox::activated, this,
+            [this](int index) { setCandidate(static_cast<AudioObjectId>(picker_->itemData(index).toUInt())); });
     connect(openSettings, &QPushButton::clicked, this, [] {
         SystemSettings::shared().open("x-apple.systempreferences:com.apple.preference.security?Privacy_Microphone");
     });
@@ -214,4 +212,4 @@ void MicCheckView::refresh()
     updates::setEnabled(confirm_, candidate_.has_value());
 }
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

@@ -42,4 +42,4 @@ HttpGet networkHttpGet(QNetworkAccessManager& manager)
     };
 }
 
-} // namespace parlaro::settings
+}  // namespace parlaro::settings

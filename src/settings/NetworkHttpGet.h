@@ -12,4 +12,4 @@ namespace parlaro::settings {
 // response, no status at all means the server was never reached.
 HttpGet networkHttpGet(QNetworkAccessManager& manager);
 
-} // namespace parlaro::settings
+}  // namespace parlaro::settings

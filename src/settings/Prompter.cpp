@@ -37,7 +37,7 @@ public:
 
 Prompter* installed = nullptr;
 
-} // namespace
+}  // namespace
 
 Prompter& Prompter::shared()
 {
@@ -55,4 +55,4 @@ Prompter::Scope::~Scope()
     installed = previous_;
 }
 
-} // namespace parlaro::settings
+}  // namespace parlaro::settings

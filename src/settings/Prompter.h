@@ -33,4 +33,4 @@ public:
     };
 };
 
-} // namespace parlaro::settings
+}  // namespace parlaro::settings

@@ -44,7 +44,7 @@ private:
     int size_;
 };
 
-} // namespace
+}  // namespace
 
 QLabel* sheetText(QWidget* parent, const QString& objectName, double pixelSize, const QColor& color, bool semibold)
 {
@@ -83,4 +83,4 @@ QWidget* glowingSymbol(QWidget* parent, const QString& symbol, const QColor& tin
     return new GlowingSymbol(parent, symbol, tint, size);
 }
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

@@ -20,4 +20,4 @@ QWidget* sheetSpinner(QWidget* parent, const QString& objectName);
 // A header symbol with its soft glow.
 QWidget* glowingSymbol(QWidget* parent, const QString& symbol, const QColor& tint, int size);
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

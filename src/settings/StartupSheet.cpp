@@ -51,8 +51,8 @@ void SheetDialog::fitHeight()
 {
     if (!layout())
         return;
-    int height = layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width())
-                                               : layout()->totalSizeHint().height();
+    int height =
+        layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width()) : layout()->totalSizeHint().height();
     if (height > 0 && this->height() != height)
         setFixedHeight(height);
 }
@@ -137,4 +137,4 @@ void StartupSheet::dismissTopRequest()
         model_->finishOnboarding();
 }
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

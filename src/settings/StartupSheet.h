@@ -75,4 +75,4 @@ private:
     std::unique_ptr<ViewBinding> binding_;
 };
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

@@ -10,14 +10,16 @@ namespace parlaro::settings {
 namespace {
 constexpr const char* connectionFailure = "无法连接更新服务器，请检查网络连接后重试。";
 constexpr const char* generalFailure = "暂时无法检查更新，请稍后重试。";
-} // namespace
+}  // namespace
 
 std::shared_ptr<UpdateModel> UpdateModel::make(AppInfo info, HttpGet get)
 {
     return std::make_shared<UpdateModel>(Passkey(), std::move(info), std::move(get));
 }
 
-UpdateModel::UpdateModel(Passkey, AppInfo info, HttpGet get) : info_(std::move(info)), get_(std::move(get)) {}
+UpdateModel::UpdateModel(Passkey, AppInfo info, HttpGet get) : info_(std::move(info)), get_(std::move(get))
+{
+}
 
 void UpdateModel::check()
 {
@@ -94,4 +96,4 @@ std::optional<std::string> UpdateModel::statusText() const
     return std::nullopt;
 }
 
-} // namespace parlaro::settings
+}  // namespace parlaro::settings

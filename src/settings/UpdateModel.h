@@ -62,4 +62,4 @@ private:
     HttpGet get_;
 };
 
-} // namespace parlaro::settings
+}  // namespace parlaro::settings

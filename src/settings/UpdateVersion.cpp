@@ -32,7 +32,7 @@ std::uint64_t number(std::string_view piece)
     return value;
 }
 
-} // namespace
+}  // namespace
 
 bool versionIsValid(std::string_view version)
 {
@@ -64,4 +64,4 @@ bool isVersionNewer(std::string_view version, std::string_view than)
     return false;
 }
 
-} // namespace parlaro::settings
+}  // namespace parlaro::settings

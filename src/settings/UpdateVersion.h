@@ -12,4 +12,4 @@ bool versionIsValid(std::string_view version);
 // 0 rather than failing: the running version may come from anywhere.
 bool isVersionNewer(std::string_view version, std::string_view than);
 
-} // namespace parlaro::settings
+}  // namespace parlaro::settings

@@ -1,7 +1,7 @@
 #include "settings/VirtualMicInstaller.h"
 
-#include "runtime/Background.h"
 #include "model/ModelDependencies.h"
+#include "runtime/Background.h"
 
 namespace parlaro::settings {
 
@@ -17,10 +17,11 @@ void VirtualMicInstaller::useIn(AppModel::Dependencies& d) const
     auto host = host_;
     // Where the model would name the driver copy it installs from, the
     // modules are the resource, so the step is always the same.
-    useVirtualDeviceSetup(d, {.ensure = [host] { return host->ensure(); },
-                              .needsUpdate = [host] { return host->state() == VirtualMicHost::State::stale; },
-                              .source = d.bundledDriverURL.value_or("virtual-microphone-modules"),
-                              .version = std::nullopt});
+    useVirtualDeviceSetup(d,
+                          {.ensure = [host] { return host->ensure(); },
+                           .needsUpdate = [host] { return host->state() == VirtualMicHost::State::stale; },
+                           .source = d.bundledDriverURL.value_or("virtual-microphone-modules"),
+                           .version = std::nullopt});
 }
 
-} // namespace parlaro::settings
+}  // namespace parlaro::settings

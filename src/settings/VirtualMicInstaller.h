@@ -40,4 +40,4 @@ private:
     std::shared_ptr<VirtualMicHost> host_;
 };
 
-} // namespace parlaro::settings
+}  // namespace parlaro::settings

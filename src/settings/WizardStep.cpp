@@ -78,4 +78,4 @@ void WizardStep::setDone(bool done)
     updates::setVisible(controlBox_, !done || keepControls_);
 }
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

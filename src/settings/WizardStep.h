@@ -44,4 +44,4 @@ private:
     bool keepControls_;
 };
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

@@ -40,7 +40,7 @@ QComboBox* languagePicker(QWidget* parent, const QString& name, const QString& t
     return picker;
 }
 
-} // namespace
+}  // namespace
 
 WizardView::WizardView(std::shared_ptr<AppModel> model, QWidget* parent) : QWidget(parent), model_(std::move(model))
 {
@@ -123,9 +123,8 @@ WizardView::WizardView(std::shared_ptr<AppModel> model, QWidget* parent) : QWidg
     for (QWidget* widget : {static_cast<QWidget*>(speechProgress_), static_cast<QWidget*>(speechPercent_),
                             static_cast<QWidget*>(speechDownload_), static_cast<QWidget*>(speechUnsupported_)})
         steps_[1]->controls()->addWidget(widget);
-    connect(speechDownload_, &QPushButton::clicked, this, [this] {
-        rt::spawn([model = model_]() -> rt::Async<void> { co_await model->downloadSpeechModel(); });
-    });
+    connect(speechDownload_, &QPushButton::clicked, this,
+            [this] { rt::spawn([model = model_]() -> rt::Async<void> { co_await model->downloadSpeechModel(); }); });
 
     // Step 3: the translation pack.
     packSpinner_ = sheetSpinner(steps_[2], QStringLiteral("wizard.pack.spinner"));
@@ -159,8 +158,7 @@ WizardView::WizardView(std::shared_ptr<AppModel> model, QWidget* parent) : QWidg
     capture->setText(q(localized("去设置")));
     steps_[5]->controls()->addWidget(capture);
     connect(capture, &QPushButton::clicked, this, [] {
-        SystemSettings::shared().open(
-            "x-apple.systempreferences:com.apple.preference.security?Privacy_ScreenCapture");
+        SystemSettings::shared().open("x-apple.systempreferences:com.apple.preference.security?Privacy_ScreenCapture");
     });
 
     column->addWidget(steps_[0]);
@@ -244,9 +242,9 @@ void WizardView::refresh()
     const auto& pending = model_->pendingLanguageChange();
     updates::setVisible(pending_, pending.has_value());
     if (pending)
-        updates::setText(pendingText_, q(localized("切换到 我说%@ → 对方说%@，需要下载：%@", pending->my.displayName(),
-                                                   pending->their.displayName(),
-                                                   InterfaceLanguage::list(pending->needs))));
+        updates::setText(pendingText_,
+                         q(localized("切换到 我说%@ → 对方说%@，需要下载：%@", pending->my.displayName(),
+                                     pending->their.displayName(), InterfaceLanguage::list(pending->needs))));
 
     // Step 2.
     steps_[1]->setDone(model_->speechReady());
@@ -287,4 +285,4 @@ void WizardView::refresh()
     steps_[5]->setDone(permission != AudioCapturePermission::Status::denied && !model_->audioCaptureMissing());
 }
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

@@ -1,8 +1,8 @@
 #include "speech/AnalyzerSession.h"
 
+#include "platform/LevelSpans.h"
 #include "platform/SpeechServices.h"
 #include "runtime/Runtime.h"
-#include "platform/LevelSpans.h"
 #include "speech/Localization.h"
 #include "speech/ModuleError.h"
 
@@ -61,8 +61,7 @@ bool endsWithAny(std::string_view text, const std::array<std::string_view, N>& s
 bool isWhitespaceOrNewline(char32_t c)
 {
     return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680
-           || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F
-           || c == 0x3000;
+        || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
 }
 
 // Decodes the code point starting at `at`; `length` gets its byte count (1
@@ -126,7 +125,7 @@ void copySamples(const PcmBuffer& from, PcmBuffer& to, std::size_t frames)
     }
 }
 
-} // namespace
+}  // namespace
 
 AnalyzerSession::AnalyzerSession(Token, std::string locale, SpeechEngine engine, RecognitionMode mode)
     : locale_(std::move(locale)), engine_(engine), mode_(mode)
@@ -442,4 +441,4 @@ rt::Async<void> AnalyzerSession::cancel()
         co_await ended.analyzer->cancelAndFinishNow();
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -114,4 +114,4 @@ private:
     std::string openText_;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -61,7 +61,7 @@ std::string nameOf(const std::string& code, const std::string& inLocale)
     return name == code ? std::string() : name;
 }
 
-} // namespace
+}  // namespace
 
 const CallLanguage& CallLanguage::chinese()
 {
@@ -145,7 +145,7 @@ std::pair<CallLanguage, CallLanguage> CallLanguage::systemDefault()
     return {*mine, english};
 }
 
-} // namespace parlaro
+}  // namespace parlaro
 
 std::size_t std::hash<parlaro::CallLanguage>::operator()(const parlaro::CallLanguage& language) const noexcept
 {

@@ -43,7 +43,7 @@ struct CallLanguage {
     static std::pair<CallLanguage, CallLanguage> systemDefault();
 };
 
-} // namespace parlaro
+}  // namespace parlaro
 
 template <>
 struct std::hash<parlaro::CallLanguage> {

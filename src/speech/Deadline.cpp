@@ -12,4 +12,4 @@ std::string OperationTimeout::errorDescription() const
     return text;
 }
 
-} // namespace parlaro
+}  // namespace parlaro

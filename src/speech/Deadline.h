@@ -68,7 +68,7 @@ struct DeadlineRace {
     }
 };
 
-} // namespace detail
+}  // namespace detail
 
 // Runs `operation` against a deadline (`deadline`, or `seconds` from now on
 // the continuous clock) and the caller's cancellation; the first outcome
@@ -86,9 +86,8 @@ rt::Async<T> withDeadline(double seconds, std::string stage, std::optional<std::
     auto cancelled = [] { return std::make_exception_ptr(rt::CancellationError()); };
 
     rt::Executor* main = &rt::mainExecutor();
-    rt::CancellationHandler handler([race, main, cancelled] {
-        main->post([race, cancelled] { race->fail(cancelled()); });
-    });
+    rt::CancellationHandler handler(
+        [race, main, cancelled] { main->post([race, cancelled] { race->fail(cancelled()); }); });
     if (rt::isCancelled())
         throw rt::CancellationError();
     if (!(rt::clock().now() < effective))
@@ -132,4 +131,4 @@ rt::Async<T> withDeadline(double seconds, std::string stage, std::optional<std::
     });
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -97,8 +97,7 @@ rt::Async<std::string> translateDirectly(std::shared_ptr<DirectTranslation::Stat
         if (auto it = state->sessions.find(key); it != state->sessions.end() && it->second == session)
             state->sessions.erase(it);
         if (error) {
-            throw isAbandoned(*state, session) ? hostNotRespondingError()
-                                               : translationErrorMessage(error);
+            throw isAbandoned(*state, session) ? hostNotRespondingError() : translationErrorMessage(error);
         }
         if (!isAbandoned(*state, session)) {
             std::erase_if(state->abandoned, [](const auto& dropped) { return dropped.expired(); });
@@ -112,11 +111,10 @@ rt::Async<std::string> translateDirectly(std::shared_ptr<DirectTranslation::Stat
     co_return normalizeChineseScript(*result, target);
 }
 
-} // namespace
+}  // namespace
 
 DirectTranslation::DirectTranslation(std::shared_ptr<TranslationHost> host)
-    : state_(std::make_shared<State>()),
-      host_(host ? std::move(host) : TranslationHost::shared().shared_from_this())
+    : state_(std::make_shared<State>()), host_(host ? std::move(host) : TranslationHost::shared().shared_from_this())
 {
 }
 
@@ -138,4 +136,4 @@ void DirectTranslation::reset()
         session->cancel();
 }
 
-} // namespace parlaro
+}  // namespace parlaro

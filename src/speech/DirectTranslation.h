@@ -8,8 +8,8 @@
 #include <map>
 #include <memory>
 #include <set>
-#include <vector>
 #include <string>
+#include <vector>
 
 namespace parlaro {
 
@@ -52,4 +52,4 @@ private:
     std::shared_ptr<TranslationHost> host_;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -20,7 +20,7 @@ std::shared_ptr<SpeechRecognizer> onDeviceRecognizer(const std::string& locale)
     return recognition ? recognition->makeRecognizer(locale) : nullptr;
 }
 
-} // namespace
+}  // namespace
 
 rt::Async<std::optional<SpeechEngine>> preferred(std::string locale)
 {
@@ -47,4 +47,4 @@ rt::Async<bool> isInstalled(SpeechEngine engine, std::string locale)
     co_return false;
 }
 
-} // namespace parlaro::SpeechEngines
+}  // namespace parlaro::SpeechEngines

@@ -20,4 +20,4 @@ rt::Async<std::optional<SpeechEngine>> preferred(std::string locale);
 // systems. Never fails.
 rt::Async<bool> isInstalled(SpeechEngine engine, std::string locale);
 
-} // namespace parlaro::SpeechEngines
+}  // namespace parlaro::SpeechEngines

@@ -117,7 +117,8 @@ icu::BreakIterator* characterBreaks()
 {
     thread_local std::unique_ptr<icu::BreakIterator> breaks = [] {
         UErrorCode status = U_ZERO_ERROR;
-        std::unique_ptr<icu::BreakIterator> made(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+        std::unique_ptr<icu::BreakIterator> made(
+            icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
         return U_SUCCESS(status) ? std::move(made) : nullptr;
     }();
     return breaks.get();
@@ -430,7 +431,8 @@ bool isInitials(Text word)
     bool sawPiece = false;
     for (std::size_t dot = word.find(u'.'); dot != Text::npos; dot = word.find(u'.', begin)) {
         const Text piece = word.substr(begin, dot - begin);
-        if (piece.empty() || characterCount(piece) != 1 || !u_hasBinaryProperty(firstCodePoint(piece), UCHAR_ALPHABETIC))
+        if (piece.empty() || characterCount(piece) != 1
+            || !u_hasBinaryProperty(firstCodePoint(piece), UCHAR_ALPHABETIC))
             return false;
         sawPiece = true;
         begin = dot + 1;
@@ -455,7 +457,7 @@ bool endsSentence(Text text)
     return !isInitials(word);
 }
 
-} // namespace
+}  // namespace
 
 HeldSentences::Taken HeldSentences::take(const std::string& transcript, const std::vector<Word>& words)
 {
@@ -479,8 +481,9 @@ HeldSentences::Taken HeldSentences::take(const std::string& transcript, const st
         text = Transcript{converted, progress_.prefixUnits};
         // Words that reach back into the covered text (ranges are not to be
         // trusted) need the whole of it.
-        walksTail = std::all_of(words.begin() + static_cast<std::ptrdiff_t>(progress_.words.size()), words.end(),
-                                [&](const Word& word) { return locationOf(word, text) >= static_cast<std::int64_t>(text.base); });
+        walksTail = std::all_of(
+            words.begin() + static_cast<std::ptrdiff_t>(progress_.words.size()), words.end(),
+            [&](const Word& word) { return locationOf(word, text) >= static_cast<std::int64_t>(text.base); });
         from = Covered{progress_.words.size(), progress_.keyCharacters};
         sentCharacters = progress_.sentCharacters;
     }
@@ -575,10 +578,10 @@ std::string HeldSentences::key(std::string_view text)
 const std::unordered_set<std::string>& HeldSentences::abbreviations()
 {
     static const std::unordered_set<std::string> set{
-        "adm.", "brig.", "capt.", "cmdr.", "col.", "dr.",   "gen.",  "gov.", "hon.", "jr.", "lt.",  "maj.",
+        "adm.", "brig.", "capt.", "cmdr.", "col.",  "dr.",  "gen.", "gov.", "hon.", "jr.",  "lt.", "maj.",
         "mr.",  "mrs.",  "ms.",   "pres.", "prof.", "rep.", "rev.", "sec.", "sen.", "sgt.", "sr.", "st.",
     };
     return set;
 }
 
-} // namespace parlaro
+}  // namespace parlaro

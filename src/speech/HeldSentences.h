@@ -49,8 +49,8 @@ struct HeldSentences {
                                      const std::string& text);
     // The transcript from word `afterWord` to the end, trimmed. Without
     // words, the whole trimmed transcript while nothing is released.
-    static std::string remainder(const std::string& transcript, const std::vector<Word>& words,
-                                 std::size_t afterWord, const std::string& text);
+    static std::string remainder(const std::string& transcript, const std::vector<Word>& words, std::size_t afterWord,
+                                 const std::string& text);
     // Whether a trimmed piece of text ends a sentence: "?!。？！", or a "."
     // that does not close an abbreviation or initials.
     static bool endsSentence(std::string_view piece);
@@ -71,14 +71,14 @@ private:
     // Anything else starts over from the first word.
     struct Progress {
         bool valid = false;
-        std::string sentSeen;             // `sent` as take() left it
-        std::size_t sentCharacters = 0;   // its length in characters
-        std::vector<Word> words;          // the leading words already covered
-        std::size_t keyCharacters = 0;    // the length of their keys together
-        std::string prefix;               // the transcript through those words
-        std::size_t prefixUnits = 0;      // the same in UTF-16 units
+        std::string sentSeen;            // `sent` as take() left it
+        std::size_t sentCharacters = 0;  // its length in characters
+        std::vector<Word> words;         // the leading words already covered
+        std::size_t keyCharacters = 0;   // the length of their keys together
+        std::string prefix;              // the transcript through those words
+        std::size_t prefixUnits = 0;     // the same in UTF-16 units
     };
     Progress progress_;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -39,4 +39,4 @@ void HostSlot::cancelWaiter(rt::Uuid run)
     waiting.continuation.resume(std::optional<HostJob>());
 }
 
-} // namespace parlaro
+}  // namespace parlaro

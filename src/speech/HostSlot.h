@@ -21,8 +21,7 @@ struct HostJob {
     struct Translate {
         std::string text;
     };
-    struct Prepare {
-    };
+    struct Prepare {};
     using Kind = std::variant<Translate, Prepare>;
 
     rt::Uuid id;
@@ -72,4 +71,4 @@ public:
     rt::Observable<std::vector<std::shared_ptr<HostSlot>>> slots;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -54,10 +54,9 @@ void HostView::update()
                 runner->configurationChanged(id, s->configuration.get());
         }));
         auto host = host_;
-        runner_.slotAppeared(id, slot->configuration.get(),
-                             [host, slot](std::shared_ptr<TranslationSession> session) {
-                                 return SlotView::serve(host, slot, std::move(session));
-                             });
+        runner_.slotAppeared(id, slot->configuration.get(), [host, slot](std::shared_ptr<TranslationSession> session) {
+            return SlotView::serve(host, slot, std::move(session));
+        });
     }
 }
 
@@ -115,6 +114,6 @@ rt::Async<void> serve(std::weak_ptr<TranslationHost> host, std::shared_ptr<HostS
     }
 }
 
-} // namespace SlotView
+}  // namespace SlotView
 
-} // namespace parlaro
+}  // namespace parlaro

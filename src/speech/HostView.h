@@ -39,6 +39,6 @@ namespace SlotView {
 // it. A failed job restarts the pair's session; queued jobs stay.
 rt::Async<void> serve(std::weak_ptr<TranslationHost> host, std::shared_ptr<HostSlot> slot,
                       std::shared_ptr<TranslationSession> session);
-} // namespace SlotView
+}  // namespace SlotView
 
-} // namespace parlaro
+}  // namespace parlaro

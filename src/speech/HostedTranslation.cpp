@@ -12,7 +12,7 @@ rt::Async<std::string> translateThrough(std::shared_ptr<TranslationHost> host, s
     co_return normalizeChineseScript(result, target);
 }
 
-} // namespace
+}  // namespace
 
 HostedTranslation::HostedTranslation(std::shared_ptr<TranslationHost> host)
     : host_(host ? std::move(host) : TranslationHost::shared().shared_from_this())
@@ -34,4 +34,4 @@ void HostedTranslation::reset()
     host_->resetAll();
 }
 
-} // namespace parlaro
+}  // namespace parlaro

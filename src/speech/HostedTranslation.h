@@ -25,4 +25,4 @@ private:
     std::shared_ptr<TranslationHost> host_;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

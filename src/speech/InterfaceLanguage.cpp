@@ -13,24 +13,24 @@ namespace {
 constexpr const char* interfaceLanguageKey = "interfaceLanguage";
 constexpr const char* appleLanguagesKey = "AppleLanguages";
 
-} // namespace
+}  // namespace
 
 const std::vector<Entry>& supported()
 {
     static const std::vector<Entry> table{
-        {"zh-Hans", "简体中文"},         {"zh-Hant", "繁體中文"},      {"en", "English"},
-        {"ja", "日本語"},                {"ko", "한국어"},             {"es", "Español"},
-        {"de", "Deutsch"},               {"fr", "Français"},           {"pt-BR", "Português (Brasil)"},
-        {"it", "Italiano"},              {"tr", "Türkçe"},             {"nl", "Nederlands"},
-        {"pl", "Polski"},                {"vi", "Tiếng Việt"},         {"th", "ไทย"},
-        {"id", "Bahasa Indonesia"},      {"ar", "العربية"},
+        {"zh-Hans", "简体中文"},    {"zh-Hant", "繁體中文"}, {"en", "English"},
+        {"ja", "日本語"},           {"ko", "한국어"},        {"es", "Español"},
+        {"de", "Deutsch"},          {"fr", "Français"},      {"pt-BR", "Português (Brasil)"},
+        {"it", "Italiano"},         {"tr", "Türkçe"},        {"nl", "Nederlands"},
+        {"pl", "Polski"},           {"vi", "Tiếng Việt"},    {"th", "ไทย"},
+        {"id", "Bahasa Indonesia"}, {"ar", "العربية"},
     };
     return table;
 }
 
 namespace {
 Revision* installedRevision = nullptr;
-} // namespace
+}  // namespace
 
 Revision& Revision::shared()
 {
@@ -38,7 +38,9 @@ Revision& Revision::shared()
     return installedRevision ? *installedRevision : program;
 }
 
-Revision::Scope::Scope(Revision& revision) : previous_(std::exchange(installedRevision, &revision)) {}
+Revision::Scope::Scope(Revision& revision) : previous_(std::exchange(installedRevision, &revision))
+{
+}
 
 Revision::Scope::~Scope()
 {
@@ -118,4 +120,4 @@ std::string list(const std::vector<std::string>& items)
     return text;
 }
 
-} // namespace parlaro::InterfaceLanguage
+}  // namespace parlaro::InterfaceLanguage

@@ -64,5 +64,5 @@ Bundle bundle();
 LayoutDirection layoutDirection();
 std::string list(const std::vector<std::string>& items);
 
-} // namespace InterfaceLanguage
-} // namespace parlaro
+}  // namespace InterfaceLanguage
+}  // namespace parlaro

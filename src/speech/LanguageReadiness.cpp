@@ -19,4 +19,4 @@ std::string LanguageReadiness::label(bool mine) const
     return localized("需下载");
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -27,4 +27,4 @@ struct LanguageReadiness {
     std::string label(bool mine) const;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

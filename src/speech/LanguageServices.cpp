@@ -43,7 +43,7 @@ rt::Async<void> liveDownloadSpeech(CallLanguage language, SpeechEngine engine, s
     co_await AnalyzerSession::installAssets(locale, engine, std::move(keep), std::move(progress));
 }
 
-} // namespace
+}  // namespace
 
 LanguageServices LanguageServices::live()
 {
@@ -55,4 +55,4 @@ std::string SpeechEngines::facilityLabel(SpeechEngine engine)
     return factoryLabel(engine).value_or("SFSpeechRecognizer · macOS 15");
 }
 
-} // namespace parlaro
+}  // namespace parlaro

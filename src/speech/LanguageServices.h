@@ -37,6 +37,6 @@ struct LanguageServices {
 namespace SpeechEngines {
 // The facility serving an engine, as the status page names it.
 std::string facilityLabel(SpeechEngine engine);
-} // namespace SpeechEngines
+}  // namespace SpeechEngines
 
-} // namespace parlaro
+}  // namespace parlaro

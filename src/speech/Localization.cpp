@@ -24,8 +24,8 @@ std::string fillPositionally(const std::string& format, const std::vector<std::s
                 digits = true;
                 ++j;
             }
-            bool placeholder = digits && format[i + 1] != '0' && j + 1 < format.size() && format[j] == '$'
-                && format[j + 1] == '@';
+            bool placeholder =
+                digits && format[i + 1] != '0' && j + 1 < format.size() && format[j] == '$' && format[j + 1] == '@';
             if (placeholder && number >= 1 && number <= arguments.size()) {
                 out += arguments[number - 1];
                 i = j + 2;
@@ -57,7 +57,7 @@ std::string fillSequentially(const std::string& format, const std::vector<std::s
     return out;
 }
 
-} // namespace
+}  // namespace
 
 std::string fillPlaceholders(const std::string& format, const std::vector<std::string>& arguments)
 {
@@ -71,4 +71,4 @@ std::string localizedText(const std::string& key, const std::vector<std::string>
     return fillPlaceholders(InterfaceLanguage::bundle().lookup(key), arguments);
 }
 
-} // namespace parlaro
+}  // namespace parlaro

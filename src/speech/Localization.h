@@ -24,8 +24,7 @@ inline std::string argumentText(const std::string& text)
     return text;
 }
 template <std::integral T>
-    requires(!std::same_as<T, bool> && !std::same_as<T, char>)
-std::string argumentText(T value)
+requires(!std::same_as<T, bool> && !std::same_as<T, char>) std::string argumentText(T value)
 {
     return std::to_string(value);
 }
@@ -41,9 +40,12 @@ std::string argumentText(T value)
     return std::string(buffer, result.ptr);
 }
 template <class T>
-    requires requires(const T& v) {
-        { v.description() } -> std::convertible_to<std::string>;
-    }
+requires requires(const T& v)
+{
+    {
+        v.description()
+        } -> std::convertible_to<std::string>;
+}
 std::string argumentText(const T& value)
 {
     return value.description();
@@ -64,4 +66,4 @@ std::string localized(const std::string& key, const Args&... args)
     return localizedText(key, std::vector<std::string>{argumentText(args)...});
 }
 
-} // namespace parlaro
+}  // namespace parlaro

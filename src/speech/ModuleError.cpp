@@ -66,11 +66,11 @@ std::string title(ModuleID id)
     return {};
 }
 
-} // namespace ModuleIDs
+}  // namespace ModuleIDs
 
 std::string ModuleError::code() const
 {
     return ModuleIDs::prefix(module_) + "-" + std::to_string(number_);
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -22,7 +22,7 @@ std::optional<ModuleID> fromRawValue(std::string_view raw);
 std::string prefix(ModuleID id);
 // The module's name in the current interface language.
 std::string title(ModuleID id);
-} // namespace ModuleIDs
+}  // namespace ModuleIDs
 
 // The one error that reaches the user: its text is the already localized
 // message followed by the code in full-width parentheses, "…（TR-4）".
@@ -99,4 +99,4 @@ struct ModuleReport {
     bool operator==(const ModuleReport&) const = default;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

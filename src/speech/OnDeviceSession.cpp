@@ -32,13 +32,13 @@ std::vector<HeldSentences::Word> wordsOf(const Transcription& transcription)
     for (const auto& segment : transcription.segments) {
         auto location = std::max<std::int64_t>(segment.substringRange.location, 0);
         auto length = std::max<std::int64_t>(segment.substringRange.length, 0);
-        words.push_back(HeldSentences::Word{
-            Utf16Range{static_cast<std::size_t>(location), static_cast<std::size_t>(length)}});
+        words.push_back(
+            HeldSentences::Word{Utf16Range{static_cast<std::size_t>(location), static_cast<std::size_t>(length)}});
     }
     return words;
 }
 
-} // namespace
+}  // namespace
 
 OnDeviceSession::OnDeviceSession(std::string locale, RecognitionMode mode,
                                  std::shared_ptr<SpeechRecognitionService> recognition)
@@ -67,9 +67,11 @@ void OnDeviceSession::requireOnDeviceModel(SpeechRecognitionService* recognition
     std::string name = platform().text->displayName(locale, InterfaceLanguage::current());
     if (name.empty())
         name = locale;
-    throw ModuleError(ModuleID::recognition, 2,
-                      localized("这台 Mac 上%@的本机识别模型由系统管理。请打开「系统设置 › 键盘 › 听写」，在语言中添加%@，等待下载完成后回到本软件。",
-                                name, name));
+    throw ModuleError(
+        ModuleID::recognition, 2,
+        localized(
+            "这台 Mac 上%@的本机识别模型由系统管理。请打开「系统设置 › 键盘 › 听写」，在语言中添加%@，等待下载完成后回到本软件。",
+            name, name));
 }
 
 rt::Async<void> OnDeviceSession::start(ResultHandler onResult, FailureHandler onFailure)
@@ -139,12 +141,13 @@ void OnDeviceSession::startRequest()
         old->endAudio();
     expireOlderTasks(generation);
     std::weak_ptr<OnDeviceSession> weak = weak_from_this();
-    tasks_[generation] = recognizer->recognitionTask(
-        request, [weak, generation](const std::optional<SpeechRecognitionResult>& result,
-                                    const std::optional<DomainError>& error) {
-            if (auto self = weak.lock())
-                self->handleResult(generation, result, error);
-        });
+    tasks_[generation] =
+        recognizer->recognitionTask(request,
+                                    [weak, generation](const std::optional<SpeechRecognitionResult>& result,
+                                                       const std::optional<DomainError>& error) {
+                                        if (auto self = weak.lock())
+                                            self->handleResult(generation, result, error);
+                                    });
 }
 
 // --- audio ------------------------------------------------------------------------------
@@ -182,10 +185,10 @@ std::optional<PcmBuffer> OnDeviceSession::convert(const PcmBuffer& buffer)
             return std::nullopt;
         }
     }
-    auto capacity = static_cast<std::size_t>(std::floor(targetFormat_->sampleRate *
-                                                        static_cast<double>(buffer.frameLength()) /
-                                                        buffer.format().sampleRate)) +
-                    1024;
+    auto capacity =
+        static_cast<std::size_t>(std::floor(targetFormat_->sampleRate * static_cast<double>(buffer.frameLength())
+                                            / buffer.format().sampleRate))
+        + 1024;
     bool handedOver = false;
     try {
         auto converted = converter_->convert(capacity, [&](std::size_t, AudioConverter::InputStatus& status) {
@@ -279,8 +282,9 @@ void OnDeviceSession::handleResult(std::int64_t generation, const std::optional<
     if (!current)
         return;
     if (error->domain() == "kLSRErrorDomain" && error->code() == 201) {
-        fail(ModuleError(ModuleID::recognition, 6,
-                         localized("语音识别需要打开「听写」：请打开「系统设置 › 键盘 › 听写」，打开听写后点「重试」。")));
+        fail(ModuleError(
+            ModuleID::recognition, 6,
+            localized("语音识别需要打开「听写」：请打开「系统设置 › 键盘 › 听写」，打开听写后点「重试」。")));
         return;
     }
     bool quiet = error->domain() == "kAFAssistantErrorDomain" && error->code() == 1110;
@@ -456,4 +460,4 @@ void OnDeviceSession::shutDown()
     resumeFinishing();
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -112,4 +112,4 @@ private:
     bool ending_ = false;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

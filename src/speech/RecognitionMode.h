@@ -16,4 +16,4 @@ enum class RecognitionMode {
     utterance,
 };
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -49,4 +49,4 @@ public:
     virtual rt::Async<void> cancel() = 0;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

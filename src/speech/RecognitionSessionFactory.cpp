@@ -24,4 +24,4 @@ std::shared_ptr<RecognitionSession> makeRecognitionSession(const std::string& lo
     throw unsupportedEngineError(engine);
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -20,4 +20,4 @@ std::shared_ptr<RecognitionSession> makeRecognitionSession(const std::string& lo
 // The SR-1 error for an analyzer engine this system cannot run.
 ModuleError unsupportedEngineError(SpeechEngine engine);
 
-} // namespace parlaro
+}  // namespace parlaro

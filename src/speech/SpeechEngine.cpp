@@ -22,4 +22,4 @@ std::optional<std::string> factoryLabel(SpeechEngine engine)
     return std::nullopt;
 }
 
-} // namespace parlaro::SpeechEngines
+}  // namespace parlaro::SpeechEngines

@@ -29,7 +29,7 @@ struct SpeechModule {
 namespace SpeechEngines {
 
 inline constexpr std::array<SpeechEngine, 3> allCases{SpeechEngine::speech, SpeechEngine::dictation,
-                                                     SpeechEngine::onDevice};
+                                                      SpeechEngine::onDevice};
 
 // The module of an engine for model management: dictation gives the
 // long-dictation transcriber, every other engine the progressive one.
@@ -39,5 +39,5 @@ SpeechModule speechModule(SpeechEngine engine, const std::string& locale);
 // it; none for the on-device engine, which runs everywhere.
 std::optional<std::string> factoryLabel(SpeechEngine engine);
 
-} // namespace SpeechEngines
-} // namespace parlaro
+}  // namespace SpeechEngines
+}  // namespace parlaro

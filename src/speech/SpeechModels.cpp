@@ -30,16 +30,16 @@ bool contains(const std::vector<std::string>& list, const std::string& value)
     return std::find(list.begin(), list.end(), value) != list.end();
 }
 
-} // namespace
+}  // namespace
 
 TranscriberModule SpeechModels::modelModule(SpeechEngine engine, const std::string& locale)
 {
     auto module = SpeechEngines::speechModule(engine, locale);
-    auto kind = module.kind == SpeechModule::Kind::dictationTranscriber ? TranscriberKind::dictation
-                                                                          : TranscriberKind::speech;
+    auto kind =
+        module.kind == SpeechModule::Kind::dictationTranscriber ? TranscriberKind::dictation : TranscriberKind::speech;
     auto preset = module.preset == SpeechModule::Preset::progressiveLongDictation
-                      ? TranscriberPreset::progressiveLongDictation
-                      : TranscriberPreset::progressiveTranscription;
+        ? TranscriberPreset::progressiveLongDictation
+        : TranscriberPreset::progressiveTranscription;
     return TranscriberModule::withPreset(kind, module.locale, preset);
 }
 
@@ -47,7 +47,7 @@ rt::Async<std::optional<std::string>> SpeechModels::supportedLocale(std::string 
 {
     const auto wanted = bcp47(locale);
     auto supported = co_await speechTranscribers().supportedLocales(dictation ? TranscriberKind::dictation
-                                                                                        : TranscriberKind::speech);
+                                                                              : TranscriberKind::speech);
     for (const auto& candidate : supported) {
         if (bcp47(candidate) == wanted)
             co_return candidate;
@@ -143,4 +143,4 @@ rt::Async<void> SpeechModels::installAssets(std::string locale, SpeechEngine eng
         progress(1.0);
 }
 
-} // namespace parlaro
+}  // namespace parlaro

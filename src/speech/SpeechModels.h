@@ -46,4 +46,4 @@ public:
     static TranscriberModule modelModule(SpeechEngine engine, const std::string& locale);
 };
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -14,7 +14,7 @@ constexpr double longestSentence = 15.0;
 // room's noise.
 constexpr double silenceLevel = -119.0;
 
-} // namespace
+}  // namespace
 
 bool SpeechPause::feed(double levelDB, double seconds)
 {
@@ -77,4 +77,4 @@ bool SpeechPause::feed(double levelDB, double seconds)
     return hangover.speech >= minimumSpeech;
 }
 
-} // namespace parlaro
+}  // namespace parlaro

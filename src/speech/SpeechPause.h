@@ -45,4 +45,4 @@ private:
     double floorDB_ = -70.0;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

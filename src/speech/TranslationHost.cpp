@@ -177,4 +177,4 @@ std::shared_ptr<HostSlot> TranslationHost::slot(const std::string& source, const
     return created;
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -89,4 +89,4 @@ private:
 // The failure of every job that was given up on: "系统翻译没有响应，已重新连接，请重试（TR-5）".
 ModuleError hostNotRespondingError();
 
-} // namespace parlaro
+}  // namespace parlaro

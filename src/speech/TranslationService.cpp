@@ -27,7 +27,7 @@ rt::Async<TranslationStatus> of(std::string source, std::string target)
     }
 }
 
-} // namespace TranslationStatuses
+}  // namespace TranslationStatuses
 
 std::string pairKey(const std::string& source, const std::string& target)
 {
@@ -89,7 +89,7 @@ std::string describePlatformError(const TranslationPlatformError& error)
     return error.localizedDescription();
 }
 
-} // namespace
+}  // namespace
 
 ModuleError translationErrorMessage(const std::exception_ptr& error)
 {
@@ -106,4 +106,4 @@ ModuleError translationErrorMessage(const std::exception_ptr& error)
     return ModuleError(ModuleID::translation, 6, localized("系统翻译出错：%@", description));
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -33,7 +33,7 @@ namespace TranslationStatuses {
 // Asks the system afresh each time; never fails. Any answer other than
 // installed or supported reads as unsupported.
 rt::Async<TranslationStatus> of(std::string source, std::string target);
-} // namespace TranslationStatuses
+}  // namespace TranslationStatuses
 
 // The name of an ordered pair inside the back ends: both languages' maximal
 // identifiers joined by ">", so "zh" and "zh-Hans-CN" name the same language.
@@ -48,4 +48,4 @@ std::string normalizeChineseScript(const std::string& text, const std::string& t
 // as it is, anything else TR-6 "系统翻译出错：%@" with its description.
 ModuleError translationErrorMessage(const std::exception_ptr& error);
 
-} // namespace parlaro
+}  // namespace parlaro

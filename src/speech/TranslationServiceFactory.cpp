@@ -13,4 +13,4 @@ std::shared_ptr<TranslationService> makeTranslationService(const PlatformCapabil
     return std::make_shared<HostedTranslation>(std::move(host));
 }
 
-} // namespace parlaro
+}  // namespace parlaro

@@ -14,4 +14,4 @@ namespace parlaro {
 std::shared_ptr<TranslationService> makeTranslationService(const PlatformCapabilities& capabilities,
                                                            std::shared_ptr<TranslationHost> host = nullptr);
 
-} // namespace parlaro
+}  // namespace parlaro

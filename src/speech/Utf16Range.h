@@ -14,4 +14,4 @@ struct Utf16Range {
     bool operator==(const Utf16Range&) const = default;
 };
 
-} // namespace parlaro
+}  // namespace parlaro

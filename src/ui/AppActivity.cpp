@@ -21,7 +21,7 @@ public:
     }
 };
 
-} // namespace
+}  // namespace
 
 AppActivity& AppActivity::application()
 {
@@ -29,4 +29,4 @@ AppActivity& AppActivity::application()
     return activity;
 }
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

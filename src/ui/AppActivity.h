@@ -33,4 +33,4 @@ private:
     rt::ObservationHub hub_;
 };
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

@@ -17,8 +17,7 @@ int cardMargin()
     return glowMargin(cardGlowRadius);
 }
 
-void cardBackground(QPainter& painter, const QRectF& rect, const QColor& tint, double cornerRadius,
-                    double glowStrength)
+void cardBackground(QPainter& painter, const QRectF& rect, const QColor& tint, double cornerRadius, double glowStrength)
 {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
@@ -68,4 +67,4 @@ void Card::paintEvent(QPaintEvent*)
     cardBackground(painter, cardRect(), tint_, cornerRadius_, glowStrength_);
 }
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

@@ -35,4 +35,4 @@ private:
     double glowStrength_;
 };
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

@@ -26,9 +26,7 @@ void boxBlur(QImage& image, int radius, bool horizontal)
     const int window = 2 * radius + 1;
     std::vector<int> line(static_cast<std::size_t>(length));
     for (int l = 0; l < lines; ++l) {
-        auto at = [&](int i) -> uchar& {
-            return horizontal ? image.scanLine(l)[i] : image.scanLine(i)[l];
-        };
+        auto at = [&](int i) -> uchar& { return horizontal ? image.scanLine(l)[i] : image.scanLine(i)[l]; };
         for (int i = 0; i < length; ++i)
             line[static_cast<std::size_t>(i)] = at(i);
         int sum = 0;
@@ -82,7 +80,7 @@ QCache<QString, QImage>& cache()
     return images;
 }
 
-} // namespace
+}  // namespace
 
 int glowMargin(double radius)
 {
@@ -139,7 +137,7 @@ qreal ratioOf(QPainter& painter)
     return painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
 }
 
-} // namespace
+}  // namespace
 
 void paintShadow(QPainter& painter, const QPainterPath& shape, const QColor& color, double opacity, double blurRadius,
                  QPointF offset)
@@ -190,7 +188,8 @@ void paintShadow(QPainter& painter, const QRectF& rect, double cornerRadius, con
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     for (int row = 0; row < 3; ++row) {
         for (int column = 0; column < 3; ++column) {
-            QRectF source(QPointF(xs[column] * ratio, ys[row] * ratio), QPointF(xs[column + 1] * ratio, ys[row + 1] * ratio));
+            QRectF source(QPointF(xs[column] * ratio, ys[row] * ratio),
+                          QPointF(xs[column + 1] * ratio, ys[row + 1] * ratio));
             QRectF to(QPointF(xt[column], yt[row]), QPointF(xt[column + 1], yt[row + 1]));
             painter.drawImage(to, image, source);
         }
@@ -215,4 +214,4 @@ void paintGlow(QPainter& painter, const QPainterPath& shape, const QColor& color
     paintShadow(painter, shape, color, strength * 0.15, radius);
 }
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

@@ -35,4 +35,4 @@ int glowMargin(double radius);
 // A capsule (fully rounded ends) filling the rectangle.
 QPainterPath capsule(const QRectF& rect);
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

@@ -23,7 +23,7 @@ QLabel* wrappingLabel(const QFont& font, QWidget* parent)
     return label;
 }
 
-} // namespace
+}  // namespace
 
 GroupNotice::GroupNotice(const QString& text, const QColor& color, std::optional<Action> action, QWidget* parent)
     : QWidget(parent)
@@ -86,4 +86,4 @@ void GroupNotice::paintEvent(QPaintEvent*)
     painter.fillRect(rect(), Palette::withOpacity(color_, 0.06));
 }
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

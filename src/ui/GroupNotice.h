@@ -45,4 +45,4 @@ private:
     std::function<void()> run_;
 };
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

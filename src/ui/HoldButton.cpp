@@ -19,7 +19,9 @@ HoldButton::~HoldButton()
     endHold(true);
 }
 
-void HoldButton::paintEvent(QPaintEvent*) {}
+void HoldButton::paintEvent(QPaintEvent*)
+{
+}
 
 void HoldButton::beginHold(bool usingKeyboard)
 {
@@ -172,4 +174,4 @@ bool HoldButton::eventFilter(QObject* watched, QEvent* event)
     return QAbstractButton::eventFilter(watched, event);
 }
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

@@ -62,4 +62,4 @@ private:
     rt::Subscription resignActive_;
 };
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

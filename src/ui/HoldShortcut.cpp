@@ -39,7 +39,7 @@ std::optional<std::uint32_t> readUInt32(const nlohmann::json& object, const char
     return static_cast<std::uint32_t>(value);
 }
 
-} // namespace
+}  // namespace
 
 HoldShortcut HoldShortcut::combo(std::uint32_t keyCode, std::uint32_t modifiers)
 {
@@ -59,12 +59,18 @@ std::span<const HoldShortcut::ModifierKey> HoldShortcut::allModifierKeys()
 std::string HoldShortcut::rawValue(ModifierKey key)
 {
     switch (key) {
-    case ModifierKey::rightOption: return "rightOption";
-    case ModifierKey::leftOption: return "leftOption";
-    case ModifierKey::rightCommand: return "rightCommand";
-    case ModifierKey::rightControl: return "rightControl";
-    case ModifierKey::rightShift: return "rightShift";
-    case ModifierKey::function: return "function";
+    case ModifierKey::rightOption:
+        return "rightOption";
+    case ModifierKey::leftOption:
+        return "leftOption";
+    case ModifierKey::rightCommand:
+        return "rightCommand";
+    case ModifierKey::rightControl:
+        return "rightControl";
+    case ModifierKey::rightShift:
+        return "rightShift";
+    case ModifierKey::function:
+        return "function";
     }
     return {};
 }
@@ -80,12 +86,18 @@ std::optional<HoldShortcut::ModifierKey> HoldShortcut::modifierKeyFromRaw(std::s
 std::uint16_t HoldShortcut::keyCode(ModifierKey key)
 {
     switch (key) {
-    case ModifierKey::rightOption: return 61;
-    case ModifierKey::leftOption: return 58;
-    case ModifierKey::rightCommand: return 54;
-    case ModifierKey::rightControl: return 62;
-    case ModifierKey::rightShift: return 60;
-    case ModifierKey::function: return 63;
+    case ModifierKey::rightOption:
+        return 61;
+    case ModifierKey::leftOption:
+        return 58;
+    case ModifierKey::rightCommand:
+        return 54;
+    case ModifierKey::rightControl:
+        return 62;
+    case ModifierKey::rightShift:
+        return 60;
+    case ModifierKey::function:
+        return 63;
     }
     return 0;
 }
@@ -93,12 +105,18 @@ std::uint16_t HoldShortcut::keyCode(ModifierKey key)
 std::string HoldShortcut::label(ModifierKey key)
 {
     switch (key) {
-    case ModifierKey::rightOption: return localized("右 ⌥");
-    case ModifierKey::leftOption: return localized("左 ⌥");
-    case ModifierKey::rightCommand: return localized("右 ⌘");
-    case ModifierKey::rightControl: return localized("右 ⌃");
-    case ModifierKey::rightShift: return localized("右 ⇧");
-    case ModifierKey::function: return "Fn";
+    case ModifierKey::rightOption:
+        return localized("右 ⌥");
+    case ModifierKey::leftOption:
+        return localized("左 ⌥");
+    case ModifierKey::rightCommand:
+        return localized("右 ⌘");
+    case ModifierKey::rightControl:
+        return localized("右 ⌃");
+    case ModifierKey::rightShift:
+        return localized("右 ⇧");
+    case ModifierKey::function:
+        return "Fn";
     }
     return {};
 }
@@ -234,4 +252,4 @@ std::string HoldShortcut::keyName(std::uint32_t keyCode)
     return "#" + std::to_string(keyCode);
 }
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

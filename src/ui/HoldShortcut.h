@@ -10,7 +10,7 @@
 namespace parlaro {
 class GlobalKeys;
 class UserDefaults;
-} // namespace parlaro
+}  // namespace parlaro
 
 namespace parlaro::ui {
 
@@ -72,4 +72,4 @@ private:
     std::variant<Combo, ModifierKey> value_;
 };
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

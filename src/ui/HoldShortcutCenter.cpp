@@ -10,12 +10,18 @@ namespace parlaro::ui {
 std::uint64_t ModifierHoldTracker::flagBit(HoldShortcut::ModifierKey key)
 {
     switch (key) {
-    case HoldShortcut::ModifierKey::rightOption: return GlobalKeys::rightOptionFlag;
-    case HoldShortcut::ModifierKey::leftOption: return GlobalKeys::leftOptionFlag;
-    case HoldShortcut::ModifierKey::rightCommand: return GlobalKeys::rightCommandFlag;
-    case HoldShortcut::ModifierKey::rightControl: return GlobalKeys::rightControlFlag;
-    case HoldShortcut::ModifierKey::rightShift: return GlobalKeys::rightShiftFlag;
-    case HoldShortcut::ModifierKey::function: return GlobalKeys::functionFlag;
+    case HoldShortcut::ModifierKey::rightOption:
+        return GlobalKeys::rightOptionFlag;
+    case HoldShortcut::ModifierKey::leftOption:
+        return GlobalKeys::leftOptionFlag;
+    case HoldShortcut::ModifierKey::rightCommand:
+        return GlobalKeys::rightCommandFlag;
+    case HoldShortcut::ModifierKey::rightControl:
+        return GlobalKeys::rightControlFlag;
+    case HoldShortcut::ModifierKey::rightShift:
+        return GlobalKeys::rightShiftFlag;
+    case HoldShortcut::ModifierKey::function:
+        return GlobalKeys::functionFlag;
     }
     return 0;
 }
@@ -215,4 +221,4 @@ void HoldShortcutCenter::handleTapEvent(std::uint32_t type, std::uint16_t keyCod
     }
 }
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

@@ -87,4 +87,4 @@ private:
     bool hotKeyDown_ = false;
 };
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

@@ -29,7 +29,7 @@ QColor mix(const QColor& from, const QColor& to, double t)
 }
 constexpr double rowSpacing = 8.0;
 constexpr double recordingScale = 1.03;
-} // namespace
+}  // namespace
 
 HoldToTalkControl::HoldToTalkControl(QWidget* parent) : QWidget(parent)
 {
@@ -146,9 +146,10 @@ void HoldToTalkControl::setAppActivity(AppActivity* activity)
 
 void HoldToTalkControl::updateTexts()
 {
-    updates::setToolTip(button_, whileHolding_
-        ? q(localized("按住说话，每说完一句自动翻译并播放；Esc 取消。也可聚焦后按住空格键。"))
-        : q(localized("按住说话，松开自动翻译并播放；Esc 取消。也可聚焦后按住空格键。")));
+    updates::setToolTip(button_,
+                        whileHolding_
+                            ? q(localized("按住说话，每说完一句自动翻译并播放；Esc 取消。也可聚焦后按住空格键。"))
+                            : q(localized("按住说话，松开自动翻译并播放；Esc 取消。也可聚焦后按住空格键。")));
     updates::setAccessibleName(button_, title_);
 }
 
@@ -253,4 +254,4 @@ void HoldToTalkControl::paintEvent(QPaintEvent*)
     }
 }
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

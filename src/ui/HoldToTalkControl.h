@@ -86,4 +86,4 @@ private:
     QVariantAnimation* animation_ = nullptr;
 };
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

@@ -28,13 +28,14 @@ void ensureResources()
     (void)done;
 }
 
-} // namespace
+}  // namespace
 
 QStringList names()
 {
     ensureResources();
     QStringList list;
-    for (const auto& file : QDir(QStringLiteral(":/icons")).entryList({QStringLiteral("*.svg")}, QDir::Files, QDir::Name))
+    for (const auto& file :
+         QDir(QStringLiteral(":/icons")).entryList({QStringLiteral("*.svg")}, QDir::Files, QDir::Name))
         list << file.chopped(4);
     return list;
 }
@@ -87,4 +88,4 @@ void tag(QWidget* widget, const QString& name)
         widget->setProperty("symbol", name);
 }
 
-} // namespace parlaro::ui::Icons
+}  // namespace parlaro::ui::Icons

@@ -25,5 +25,5 @@ QPixmap pixmap(const QString& name, const QColor& color, int size, qreal deviceP
 // and for accessibility tools that look for it.
 void tag(QWidget* widget, const QString& name);
 
-} // namespace Icons
-} // namespace parlaro::ui
+}  // namespace Icons
+}  // namespace parlaro::ui

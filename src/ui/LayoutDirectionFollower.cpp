@@ -15,4 +15,4 @@ LayoutDirectionFollower::LayoutDirectionFollower()
 {
 }
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

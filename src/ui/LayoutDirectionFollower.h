@@ -14,4 +14,4 @@ private:
     ViewBinding binding_;
 };
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

@@ -83,4 +83,4 @@ void LevelMeterBar::paintEvent(QPaintEvent*)
     painter.fillPath(capsule(fill), gradient);
 }
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

@@ -44,4 +44,4 @@ private:
     QWidget* glowHost_ = nullptr;
 };
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

@@ -68,4 +68,4 @@ void LiveWaveform::paintEvent(QPaintEvent*)
     }
 }
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

@@ -42,4 +42,4 @@ private:
     std::unique_ptr<ViewBinding> binding_;
 };
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

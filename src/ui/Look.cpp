@@ -41,7 +41,7 @@ QPalette lightPalette()
     return palette;
 }
 
-} // namespace
+}  // namespace
 
 void apply(QApplication& app)
 {
@@ -88,4 +88,4 @@ Qt::LayoutDirection layoutDirection()
     return InterfaceLanguage::layoutDirection() == LayoutDirection::rightToLeft ? Qt::RightToLeft : Qt::LeftToRight;
 }
 
-} // namespace parlaro::ui::Look
+}  // namespace parlaro::ui::Look

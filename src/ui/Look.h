@@ -32,5 +32,5 @@ QColor primaryText();
 // The interface language's writing direction.
 Qt::LayoutDirection layoutDirection();
 
-} // namespace Look
-} // namespace parlaro::ui
+}  // namespace Look
+}  // namespace parlaro::ui

@@ -70,4 +70,4 @@ void MainActorPump::drain()
         schedule();
 }
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

@@ -33,4 +33,4 @@ private:
     std::shared_ptr<Target> target_;
 };
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

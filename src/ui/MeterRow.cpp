@@ -61,4 +61,4 @@ void MeterRow::paintEvent(QPaintEvent*)
     bar_->paintGlow(painter);
 }
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

@@ -46,7 +46,7 @@ StateLook stateLook(const ModuleState& state)
     return std::visit(Visitor{}, state.value);
 }
 
-} // namespace
+}  // namespace
 
 ModuleStatusGroup::ModuleStatusGroup(QWidget* parent) : SidebarGroup(q(localized("运行状态")), parent)
 {
@@ -85,8 +85,9 @@ void ModuleStatusGroup::setReports(const std::vector<ModuleReport>& reports)
             state->setAlignment(Qt::AlignTrailing | Qt::AlignVCenter);
             state->setMaximumWidth(stateWidth);
             // Short states keep one line; long ones wrap within the limit.
-            state->setMinimumWidth(std::min(
-                stateWidth, static_cast<int>(std::ceil(QFontMetricsF(state->font()).horizontalAdvance(look.text))) + 2));
+            state->setMinimumWidth(
+                std::min(stateWidth,
+                         static_cast<int>(std::ceil(QFontMetricsF(state->font()).horizontalAdvance(look.text))) + 2));
             updates::setTextColor(state, look.color);
             row->addTrailing(state);
         }
@@ -94,4 +95,4 @@ void ModuleStatusGroup::setReports(const std::vector<ModuleReport>& reports)
     }
 }
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

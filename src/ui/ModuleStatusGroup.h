@@ -23,4 +23,4 @@ private:
     bool built_ = false;
 };
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

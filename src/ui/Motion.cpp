@@ -16,4 +16,4 @@ void setEnabled(bool enabled)
     animating = enabled;
 }
 
-} // namespace parlaro::ui::Motion
+}  // namespace parlaro::ui::Motion

@@ -10,5 +10,5 @@ namespace Motion {
 bool enabled();
 void setEnabled(bool enabled);
 
-} // namespace Motion
-} // namespace parlaro::ui
+}  // namespace Motion
+}  // namespace parlaro::ui

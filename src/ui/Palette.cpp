@@ -64,4 +64,4 @@ QColor withOpacity(QColor color, double opacity)
     return color;
 }
 
-} // namespace parlaro::ui::Palette
+}  // namespace parlaro::ui::Palette

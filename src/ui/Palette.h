@@ -25,5 +25,5 @@ QColor textColor(const QColor& tint);
 // The colour at the given opacity (multiplied into its own alpha).
 QColor withOpacity(QColor color, double opacity);
 
-} // namespace Palette
-} // namespace parlaro::ui
+}  // namespace Palette
+}  // namespace parlaro::ui

@@ -44,4 +44,4 @@ void PersistentSwitch::paintEvent(QPaintEvent*)
     painter.fillPath(knob, Palette::white());
 }
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

@@ -30,4 +30,4 @@ private:
     QColor tint_;
 };
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

@@ -79,4 +79,4 @@ void PillButton::paintEvent(QPaintEvent*)
     painter.drawText(capsuleRect(), Qt::AlignCenter | Qt::TextSingleLine, this->text());
 }
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

@@ -35,4 +35,4 @@ private:
     bool active_ = false;
 };
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

@@ -24,4 +24,4 @@ void RowDivider::paintEvent(QPaintEvent*)
     painter.fillRect(line, Palette::hairline());
 }
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

@@ -16,4 +16,4 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 };
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

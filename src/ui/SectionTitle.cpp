@@ -23,4 +23,4 @@ void SectionTitle::setTitle(const QString& text)
         setText(upper);
 }
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

@@ -13,4 +13,4 @@ public:
     void setTitle(const QString& text);
 };
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

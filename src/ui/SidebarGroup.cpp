@@ -32,7 +32,7 @@ protected:
     }
 };
 
-} // namespace
+}  // namespace
 
 SidebarGroup::SidebarGroup(const QString& title, QWidget* parent) : QWidget(parent)
 {
@@ -64,4 +64,4 @@ QString SidebarGroup::title() const
     return title_->text();
 }
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

@@ -27,4 +27,4 @@ private:
     QVBoxLayout* content_;
 };
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

@@ -20,7 +20,7 @@ QLabel* wrappingLabel(const QFont& font, QWidget* parent)
     return label;
 }
 
-} // namespace
+}  // namespace
 
 SidebarRow::SidebarRow(const QString& label, std::optional<QString> detail, QWidget* parent) : QWidget(parent)
 {
@@ -63,4 +63,4 @@ void SidebarRow::addTrailing(QWidget* widget)
     trailing_->addWidget(widget, 0, Qt::AlignVCenter);
 }
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

@@ -33,4 +33,4 @@ private:
     QHBoxLayout* trailing_;
 };
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

@@ -32,8 +32,7 @@ void StatusDot::paintEvent(QPaintEvent*)
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     QPainterPath dot;
-    QRectF circle(QPointF(width() / 2.0 - diameter / 2.0, height() / 2.0 - diameter / 2.0),
-                  QSizeF(diameter, diameter));
+    QRectF circle(QPointF(width() / 2.0 - diameter / 2.0, height() / 2.0 - diameter / 2.0), QSizeF(diameter, diameter));
     dot.addEllipse(circle);
     paintGlow(painter, dot, color_, 0.8, glowRadius);
     painter.fillPath(dot, color_);
@@ -71,4 +70,4 @@ void AppBackground::paintEvent(QPaintEvent*)
     painter.fillRect(rect(), wash);
 }
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

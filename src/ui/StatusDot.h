@@ -45,4 +45,4 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 };
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

@@ -41,4 +41,4 @@ void SymbolView::render()
     setPixmap(Icons::pixmap(symbol_, color_, size_, devicePixelRatioF()));
 }
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

@@ -29,4 +29,4 @@ private:
     int size_ = 14;
 };
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

@@ -27,7 +27,7 @@ void showExplanation(const QString& text)
     box.exec();
 }
 
-} // namespace
+}  // namespace
 
 SettingsPane paneFor(const std::string& url)
 {
@@ -53,7 +53,9 @@ SystemSettings& SystemSettings::shared()
     return desktop;
 }
 
-SystemSettings::Scope::Scope(SystemSettings& settings) : previous_(std::exchange(installed, &settings)) {}
+SystemSettings::Scope::Scope(SystemSettings& settings) : previous_(std::exchange(installed, &settings))
+{
+}
 
 SystemSettings::Scope::~Scope()
 {
@@ -103,7 +105,8 @@ void DesktopSystemSettings::open(const std::string& url)
         return;
     }
     case SettingsPane::inputMonitoring:
-        hooks_.explain(q(localized("在此桌面上，全局快捷键无需单独授权。若按住快捷键没有反应，请在桌面的键盘设置中检查它是否已被占用。")));
+        hooks_.explain(q(localized(
+            "在此桌面上，全局快捷键无需单独授权。若按住快捷键没有反应，请在桌面的键盘设置中检查它是否已被占用。")));
         return;
     case SettingsPane::spokenContent:
         hooks_.explain(q(localized("朗读使用 espeak-ng 的语音；请用系统的软件包管理器安装所需语言的语音。")));
@@ -114,4 +117,4 @@ void DesktopSystemSettings::open(const std::string& url)
     }
 }
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

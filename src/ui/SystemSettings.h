@@ -65,4 +65,4 @@ public:
     std::vector<std::string> opened;
 };
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

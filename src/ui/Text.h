@@ -12,4 +12,4 @@ inline QString q(const std::string& text)
     return QString::fromStdString(text);
 }
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

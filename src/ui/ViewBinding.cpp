@@ -35,21 +35,22 @@ void ViewBinding::track(std::shared_ptr<State> state)
     if (!refresh)
         return;
     std::weak_ptr<State> weak = state;
-    auto tracking = rt::withObservationTracking([&] { refresh(); }, [weak] {
-        auto s = weak.lock();
-        if (!s || s->scheduled)
-            return;
-        s->scheduled = true;
-        rt::mainExecutor().post([weak] {
-            auto s = weak.lock();
-            if (!s || !s->scheduled || !s->refresh)
-                return;
-            s->scheduled = false;
-            track(s);
-        });
-    });
+    auto tracking = rt::withObservationTracking([&] { refresh(); },
+                                                [weak] {
+                                                    auto s = weak.lock();
+                                                    if (!s || s->scheduled)
+                                                        return;
+                                                    s->scheduled = true;
+                                                    rt::mainExecutor().post([weak] {
+                                                        auto s = weak.lock();
+                                                        if (!s || !s->scheduled || !s->refresh)
+                                                            return;
+                                                        s->scheduled = false;
+                                                        track(s);
+                                                    });
+                                                });
     if (state->refresh)
         state->tracking = std::move(tracking);
 }
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

@@ -30,4 +30,4 @@ private:
     std::shared_ptr<State> state_;
 };
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

@@ -18,4 +18,4 @@ QString percentText(double fraction)
     return QString::number(wholePercent(fraction)) + QLatin1Char('%');
 }
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

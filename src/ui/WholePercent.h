@@ -12,4 +12,4 @@ int wholePercent(double fraction);
 // "42%": the whole percent and the sign, the same in every language.
 QString percentText(double fraction);
 
-} // namespace parlaro::ui
+}  // namespace parlaro::ui

@@ -54,4 +54,4 @@ inline void setChecked(QAbstractButton* button, bool checked)
         button->setChecked(checked);
 }
 
-} // namespace parlaro::ui::updates
+}  // namespace parlaro::ui::updates

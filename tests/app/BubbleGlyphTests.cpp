@@ -39,16 +39,18 @@ void expectBox(const QRectF& box, double left, double right, double top, double 
     EXPECT_NEAR(box.bottom(), bottom, within);
 }
 
-} // namespace
+}  // namespace
 
 TEST(BubbleGlyph, ParsesTheCommandsItKnows)
 {
     using T = QPainterPath::ElementType;
     // "Z" closes back to the start with a line.
-    EXPECT_EQ(elements(parseSVGPath("M10,20 30 40Z")),
-              (std::vector<Element>{{T::MoveToElement, 10, 20}, {T::LineToElement, 30, 40}, {T::LineToElement, 10, 20}}));
-    EXPECT_EQ(elements(parseSVGPath("M10 20H50V70")),
-              (std::vector<Element>{{T::MoveToElement, 10, 20}, {T::LineToElement, 50, 20}, {T::LineToElement, 50, 70}}));
+    EXPECT_EQ(
+        elements(parseSVGPath("M10,20 30 40Z")),
+        (std::vector<Element>{{T::MoveToElement, 10, 20}, {T::LineToElement, 30, 40}, {T::LineToElement, 10, 20}}));
+    EXPECT_EQ(
+        elements(parseSVGPath("M10 20H50V70")),
+        (std::vector<Element>{{T::MoveToElement, 10, 20}, {T::LineToElement, 50, 20}, {T::LineToElement, 50, 70}}));
     EXPECT_EQ(elements(parseSVGPath("M1.2.3 5")), (std::vector<Element>{{T::MoveToElement, 0, 5}}));
     // Unknown and relative commands skip a token; numbers after a close or
     // data ending early end the parse rather than looping.
@@ -95,7 +97,7 @@ QRectF drawnAt(QRectF rect)
     return paintedBox(image, zoom);
 }
 
-} // namespace
+}  // namespace
 
 TEST(BubbleGlyph, FillsTheRectangleItIsGiven)
 {

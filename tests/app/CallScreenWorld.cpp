@@ -14,8 +14,8 @@ CallScreenWorld::CallScreenWorld()
     world.addMicrophone(10, "usb-mic", "USB");
     world.addOutput(30, "speakers", "Speakers");
     world.addVirtualDriver();
-    world.voices["en"] = {{.id = "en-voice", .label = "en-voice", .quality = 2, .name = "en-voice",
-                           .language = "en-US"}};
+    world.voices["en"] = {
+        {.id = "en-voice", .label = "en-voice", .quality = 2, .name = "en-voice", .language = "en-US"}};
     model = world.make();
     model->refreshDevices();
     model->setSelectedMonitorOutputID(30);
@@ -55,4 +55,4 @@ void CallScreenWorld::show(QWidget& widget, QSize size)
     settle();
 }
 
-} // namespace parlaro::test
+}  // namespace parlaro::test

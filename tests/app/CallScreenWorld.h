@@ -51,4 +51,4 @@ T* child(QWidget& parent, const char* name)
     return parent.findChild<T*>(QString::fromLatin1(name));
 }
 
-} // namespace parlaro::test
+}  // namespace parlaro::test

@@ -171,8 +171,9 @@ TEST_F(ConversationViewTest, FollowsTheNewestContentButNotOnFirstShow)
     std::vector<std::pair<TranscriptCard*, QRect>> before;
     for (const auto& e : entries)
         before.emplace_back(view.cardFor(e.id), view.cardFor(e.id)->geometry());
-    for (const char* text : {"a long partial caption that keeps growing and growing",
-                             "a long partial caption that keeps growing and growing until it wraps onto a second line"}) {
+    for (const char* text :
+         {"a long partial caption that keeps growing and growing",
+          "a long partial caption that keeps growing and growing until it wraps onto a second line"}) {
         w.model->themPartial.set(text);
         w.settle();
     }
@@ -189,5 +190,5 @@ TEST_F(ConversationViewTest, FollowsTheNewestContentButNotOnFirstShow)
     EXPECT_EQ(bar->value(), 0);
 }
 
-} // namespace
-} // namespace parlaro::test
+}  // namespace
+}  // namespace parlaro::test

@@ -140,5 +140,5 @@ TEST_F(DraftPanelTest, TranslatingShowsASpinnerAndSpeakingDisablesEverything)
     w.model->isSpeaking.set(false);
 }
 
-} // namespace
-} // namespace parlaro::test
+}  // namespace
+}  // namespace parlaro::test

@@ -220,9 +220,10 @@ TEST_F(FooterViewTest, QuickPhrasesMenuSendsThePhraseAndHoldsTheCheckToggle)
     QStringList titles;
     for (int i = 0; i < 6; ++i)
         titles << actions[i]->text();
-    EXPECT_EQ(titles, (QStringList{QStringLiteral("请稍等"), QStringLiteral("请再说一遍"), QStringLiteral("请说慢一点"),
-                                   QStringLiteral("我在用翻译软件"), QStringLiteral("可以发邮件给我吗"),
-                                   QStringLiteral("好的，谢谢")}));
+    EXPECT_EQ(titles,
+              (QStringList{QStringLiteral("请稍等"), QStringLiteral("请再说一遍"), QStringLiteral("请说慢一点"),
+                           QStringLiteral("我在用翻译软件"), QStringLiteral("可以发邮件给我吗"),
+                           QStringLiteral("好的，谢谢")}));
     EXPECT_TRUE(actions[6]->isSeparator());
     QAction* confirm = footer.confirmBeforeSend();
     EXPECT_EQ(confirm->text(), QStringLiteral("文字发送前核对"));
@@ -322,5 +323,5 @@ TEST_F(FooterViewTest, ClearNeedsEntries)
     EXPECT_FALSE(clear->isEnabled());
 }
 
-} // namespace
-} // namespace parlaro::test
+}  // namespace
+}  // namespace parlaro::test

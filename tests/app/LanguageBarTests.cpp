@@ -122,5 +122,5 @@ TEST_F(LanguageBarTest, StatusMarkAndDisabling)
     EXPECT_TRUE(bar.myPicker()->isEnabled());
 }
 
-} // namespace
-} // namespace parlaro::test
+}  // namespace
+}  // namespace parlaro::test

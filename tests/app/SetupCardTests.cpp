@@ -135,5 +135,5 @@ TEST_F(SetupCardTest, DownloadsShowTheirProgress)
     EXPECT_FALSE(shown("setupCard.speech.download"));
 }
 
-} // namespace
-} // namespace parlaro::test
+}  // namespace
+}  // namespace parlaro::test

@@ -14,15 +14,20 @@ TEST(StartupProbes, ThisProcessNeverCountsAndThereIsNoCapturePermissionToAsk)
     rt::ManualRuntime runtime;
     sim::SimPlatform platform;
     sim::SimAudioSystem audio;
-    audio.addDevice({.id = 50, .uid = AppModel::virtualMicUID, .name = "wenmora", .inputBuffers = {2},
-                     .outputBuffers = {2}});
-    audio.addProcess({.id = 900, .pid = audio.currentProcessID(), .bundleID = "com.example.caller", .runningOutput = true, .outputDevices = {50}});
+    audio.addDevice(
+        {.id = 50, .uid = AppModel::virtualMicUID, .name = "wenmora", .inputBuffers = {2}, .outputBuffers = {2}});
+    audio.addProcess({.id = 900,
+                      .pid = audio.currentProcessID(),
+                      .bundleID = "com.example.caller",
+                      .runningOutput = true,
+                      .outputDevices = {50}});
     AppModel::Dependencies d;
     app::useStartupProbes(d, CoreAudioReaderDetector::make());
 
     EXPECT_FALSE(d.speakerPlayback(std::nullopt));
     EXPECT_FALSE(d.speakerPlayback(50)) << "only this process plays there";
-    audio.addProcess({.id = 901, .pid = 777, .bundleID = "com.example.caller", .runningOutput = true, .outputDevices = {50}});
+    audio.addProcess(
+        {.id = 901, .pid = 777, .bundleID = "com.example.caller", .runningOutput = true, .outputDevices = {50}});
     AppModel::Dependencies fresh;
     app::useStartupProbes(fresh, CoreAudioReaderDetector::make());
     EXPECT_TRUE(fresh.speakerPlayback(50)) << "another process does count";

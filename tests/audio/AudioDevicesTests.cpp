@@ -191,9 +191,8 @@ TEST(AudioDevices, RateAndRestartWatchesLiveAsLongAsTheirObject)
         calls.push_back("rate " + std::to_string(addresses.size()) + " " + fourCharText(addresses[0].selector));
     });
     ASSERT_TRUE(rates);
-    auto restarts = AudioServiceRestartWatcher::make([&calls](std::span<const AudioPropertyAddress>) {
-        calls.push_back("restart");
-    });
+    auto restarts = AudioServiceRestartWatcher::make(
+        [&calls](std::span<const AudioPropertyAddress>) { calls.push_back("restart"); });
     const auto listeners = sim.listeners();
     ASSERT_EQ(listeners.size(), 2u);
     EXPECT_EQ(listeners[0].object, 30u);
@@ -298,5 +297,5 @@ TEST(AudioDeviceWatcher, DebouncesBurstsOnItsQueueAndDeliversOnTheMainActor)
               6);
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

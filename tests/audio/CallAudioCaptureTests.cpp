@@ -36,15 +36,13 @@ struct Capturing {
 
     Capturing()
     {
-        system.addProcess({ownProcess, 4242, "com.wenmora.app", false, true, {}, {}, [](std::uint32_t, double) {
-                               return 0.5f;
-                           }});
+        system.addProcess(
+            {ownProcess, 4242, "com.wenmora.app", false, true, {}, {}, [](std::uint32_t, double) { return 0.5f; }});
         system.addProcess({callApp, 77, "com.example.call", true, true, {}, {}, [](std::uint32_t channel, double) {
                                return channel == 0 ? 0.25f : 0.1f;
                            }});
-        system.addProcess({musicApp, 78, "com.example.music", false, true, {}, {}, [](std::uint32_t, double) {
-                               return 0.05f;
-                           }});
+        system.addProcess(
+            {musicApp, 78, "com.example.music", false, true, {}, {}, [](std::uint32_t, double) { return 0.05f; }});
         capture = std::make_shared<CallAudioCapture>(farEnd);
     }
 
@@ -505,5 +503,5 @@ TEST(CallAudioCapture, StopAndWaitIsBoundedWhenTheQueueIsBlocked)
     EXPECT_FALSE(t.farEndWaitsForTap());
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

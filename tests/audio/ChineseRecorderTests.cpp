@@ -6,8 +6,8 @@
 #include "runtime/ManualRuntime.h"
 #include "speech/Deadline.h"
 #include "speech/Localization.h"
-#include "support/TestSupport.h"
 #include "support/SimDevices.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -349,5 +349,5 @@ TEST(ChineseRecorder, StartFailsWhenThePressEndsHangsOrBreaks)
     EXPECT_EQ(failureOf(t.press(false)), "麦克风当前不可用");
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

@@ -1,5 +1,5 @@
-#include "support/Outcome.h"
 #include "audio/DevicePlayer.h"
+#include "support/Outcome.h"
 
 #include "audio/AudioDevices.h"
 #include "platform/sim/SimAudioSystem.h"
@@ -66,16 +66,15 @@ protected:
         audio.addDevice(output(loopback, "loopback-uid", "virt"_fcc));
     }
 
-    std::shared_ptr<Outcome> play(AudioObjectId device, std::vector<PcmBuffer> buffers,
-                                  DevicePlayer::CurrentCheck check = [] { return true; })
+    std::shared_ptr<Outcome> play(
+        AudioObjectId device, std::vector<PcmBuffer> buffers, DevicePlayer::CurrentCheck check = [] { return true; })
     {
         auto player = players[device];
         if (!player) {
             player = players[device] = std::make_shared<DevicePlayer>(device, farEnd);
         }
-        auto [outcome, task] = test::track([player, buffers = std::move(buffers), check] {
-            return player->play(buffers, check);
-        });
+        auto [outcome, task] =
+            test::track([player, buffers = std::move(buffers), check] { return player->play(buffers, check); });
         handle = task;
         return outcome;
     }
@@ -334,5 +333,5 @@ TEST_F(DevicePlayerTest, QueueWithoutValidTimesStillCompletesWithoutAnEchoRecord
     EXPECT_EQ(queues.made().front()->openTimelines(), 0u);
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

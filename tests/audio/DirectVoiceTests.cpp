@@ -81,7 +81,7 @@ std::string errorText(const std::function<void()>& body)
     return "no error";
 }
 
-} // namespace
+}  // namespace
 
 TEST(DirectVoice, StartAndStopOwnTheirRegistrations)
 {
@@ -216,8 +216,8 @@ TEST(DirectVoice, DriftOfTensOfPpmIsMeasuredAndCancelled)
     // back through 'dcck', which the driver adds to its clock.
     auto fastVirtualDevice = [](VoiceWorld& world) {
         world.audio.removeObject(virtualDeviceID);
-        world.audio.addDevice(test::simDevice(virtualDeviceID, "").input({2}).ppm(40).with(
-            AudioSelectors::driverClockCorrection, 0.0));
+        world.audio.addDevice(
+            test::simDevice(virtualDeviceID, "").input({2}).ppm(40).with(AudioSelectors::driverClockCorrection, 0.0));
     };
     {
         VoiceWorld world;
@@ -414,9 +414,9 @@ TEST(DirectVoice, StaleNotificationsAndFailedRestarts)
     EXPECT_EQ(voice->forwarder(), nullptr);
     world.audio.removeObject(microphoneID);
     world.runtime.advance(1.0);
-    EXPECT_EQ(world.stops, std::vector<std::string>{"麦克风或虚拟麦克风已断开（无法读取设备（"
-                                                    + std::to_string(AudioStatuses::badObject)
-                                                    + "）（VM-11）），原声转发已停止。"});
+    EXPECT_EQ(world.stops,
+              std::vector<std::string>{"麦克风或虚拟麦克风已断开（无法读取设备（"
+                                       + std::to_string(AudioStatuses::badObject) + "）（VM-11）），原声转发已停止。"});
     EXPECT_EQ(voice->forwarder(), nullptr);
     EXPECT_TRUE(world.nothingLeft());
 }

@@ -249,8 +249,9 @@ TEST(EchoGateEquivalence, TheGuardDecidesAlikeHoweverTheMicrophoneIsCut)
             for (std::size_t at = 0; at < stretches[s].frames;) {
                 const std::size_t n = std::min<std::size_t>(stretches[s].frames - at, 1 + random() % 2000);
                 const Route before = cut.route();
-                append(split, cut.push(bufferOf(s, at, n), stretches[s].origin + static_cast<double>(at) / 48000,
-                                       origin + 100.0));
+                append(split,
+                       cut.push(bufferOf(s, at, n), stretches[s].origin + static_cast<double>(at) / 48000,
+                                origin + 100.0));
                 if (cut.route() != before && at % 480 != 0)
                     differs[at / 480] = true;
                 at += n;
@@ -280,5 +281,5 @@ TEST(EchoGateEquivalence, TheGuardDecidesAlikeHoweverTheMicrophoneIsCut)
     EXPECT_GT(compared - zeroed, 50);
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

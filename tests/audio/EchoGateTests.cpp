@@ -526,5 +526,5 @@ TEST(EchoGuard, LearnsFromTheFirstChannel)
     EXPECT_EQ(second->lastFit(), std::nullopt);
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

@@ -51,8 +51,8 @@ TEST(FarEndActivity, WindowLevelsOfABuffer)
     // Only the first channel counts, interleaved or not.
     const AudioFormat interleaved{48000, 2, SampleType::float32, true};
     EXPECT_EQ(FarEndActivity::spans(filled(interleaved, 480, 0.0f, 1.0f), 0.0, 0.01)[0].levelDB, -120.0);
-    EXPECT_NEAR(FarEndActivity::spans(filled(interleaved, 480, 0.5f, 0.0f), 0.0, 0.01)[0].levelDB,
-                20 * std::log10(0.5), 1e-9);
+    EXPECT_NEAR(FarEndActivity::spans(filled(interleaved, 480, 0.5f, 0.0f), 0.0, 0.01)[0].levelDB, 20 * std::log10(0.5),
+                1e-9);
     const AudioFormat planar{48000, 2, SampleType::int16, false};
     EXPECT_EQ(FarEndActivity::spans(filled(planar, 480, 0.0f, 1.0f), 0.0, 0.01)[0].levelDB, -120.0);
 
@@ -103,8 +103,7 @@ TEST(FarEndActivity, LevelsWhileTheTapRunsAndAfter)
     EXPECT_EQ(record.level(0.2, 0.3), std::nullopt);
     record.heard({{1.0, 1.5, -50}}, 1.5);
     EXPECT_EQ(record.level(0.2, 0.3), -30.0);
-    EXPECT_EQ(record.spans(never),
-              (Spans{{0.0, 0.5, -30}, {0.5, 1.0, -20}, {1.0, 1.5, -50}, {1.2, 1.4, -10}}));
+    EXPECT_EQ(record.spans(never), (Spans{{0.0, 0.5, -30}, {0.5, 1.0, -20}, {1.0, 1.5, -50}, {1.2, 1.4, -10}}));
     EXPECT_EQ(record.spans(1.0), (Spans{{1.0, 1.5, -50}, {1.2, 1.4, -10}}));
 }
 
@@ -157,5 +156,5 @@ TEST(FarEndActivity, KeepsAboutSixSecondsOfHistory)
     EXPECT_EQ(playback.spans(never), (Spans{{7.0, 8.0, -10}, {20.0, 21.0, -10}}));
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

@@ -116,5 +116,5 @@ TEST(FarEndLookup, LevelsAndSpansMatchAPlainReadingOfEverySpan)
     EXPECT_GT(known, 3000);
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

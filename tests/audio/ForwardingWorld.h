@@ -75,4 +75,4 @@ inline double pitch(const std::vector<float>& samples, std::size_t from, double 
     return crossings / 2.0 / (static_cast<double>(samples.size() - from) / rate);
 }
 
-} // namespace parlaro::test
+}  // namespace parlaro::test

@@ -34,7 +34,7 @@ AudioTimeStamp stamp(double sampleTime, std::uint64_t hostTime, bool hostValid =
     return time;
 }
 
-} // namespace
+}  // namespace
 
 TEST(HALForwarder, CreationMatchesBufferSizesAndSetsTheTargetLatency)
 {

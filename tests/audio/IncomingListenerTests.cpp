@@ -38,7 +38,10 @@ public:
         onBuffer_ = nullptr;
         onStop_ = nullptr;
     }
-    bool stopAndWait() override { return queue_->syncWithin(0.5, [this] { stop(); }); }
+    bool stopAndWait() override
+    {
+        return queue_->syncWithin(0.5, [this] { stop(); });
+    }
 
     void deliver(std::shared_ptr<const PcmBuffer> buffer)
     {
@@ -145,8 +148,9 @@ TEST(IncomingListener, FailuresReachTheCallerOrTheErrorCallbackWithTheirCodes)
     t.capture->giveUp("默认输出设备无法使用");
     t.capture->giveUp("无法开始收听系统声音（560947818）（CAP-2）");
     t.runtime.runUntilIdle();
-    EXPECT_EQ(t.errors, (std::vector<std::string>{"识别中断（SR-2）", "默认输出设备无法使用（CAP-3）",
-                                                  "无法开始收听系统声音（560947818）（CAP-2）（CAP-3）"}));
+    EXPECT_EQ(t.errors,
+              (std::vector<std::string>{"识别中断（SR-2）", "默认输出设备无法使用（CAP-3）",
+                                        "无法开始收听系统声音（560947818）（CAP-2）（CAP-3）"}));
     EXPECT_EQ(t.listener->transcriber(), running);
 
     // A session that cannot start: the capture is stopped, the session
@@ -191,8 +195,8 @@ TEST(IncomingListener, ListensToTheSimulatedCall)
     std::vector<std::string> errors;
     auto session = std::make_shared<FakeRecognitionSession>();
     test::runTask(runtime, [&]() -> rt::Async<void> {
-        co_await listener->start(session, [](const std::string&, bool) {},
-                                 [&errors](const std::string& text) { errors.push_back(text); });
+        co_await listener->start(
+            session, [](const std::string&, bool) {}, [&errors](const std::string& text) { errors.push_back(text); });
     }).result();
 
     system.runIOCycle(capture->aggregateID(), 480);
@@ -220,5 +224,5 @@ TEST(IncomingListener, ListensToTheSimulatedCall)
     EXPECT_TRUE(system.taps().empty());
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

@@ -171,9 +171,9 @@ TEST_F(LevelMeterTest, RecordingsBecomeDeinterleavedBuffers)
     auto stereo = InputLevelTap::makeBuffers(samples, 48000, 2);
     ASSERT_EQ(stereo.size(), 1u);
     EXPECT_EQ(stereo[0].frameLength(), 2u);
-    EXPECT_EQ(stereo[0].format(),
-              (AudioFormat{.sampleRate = 48000, .channelCount = 2, .sampleType = SampleType::float32,
-                           .interleaved = false}));
+    EXPECT_EQ(
+        stereo[0].format(),
+        (AudioFormat{.sampleRate = 48000, .channelCount = 2, .sampleType = SampleType::float32, .interleaved = false}));
     EXPECT_FLOAT_EQ(stereo[0].floatChannelData(0)[1], 0.3f);
     EXPECT_FLOAT_EQ(stereo[0].floatChannelData(1)[1], 0.4f);
 
@@ -307,5 +307,5 @@ TEST_F(LevelMeterTest, AMicrophoneThatFailsIsReportedRetriedAndStopsTheMetersWhe
     EXPECT_FALSE(meters->isPolling());
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

@@ -199,5 +199,5 @@ TEST(MicCapture, SurvivesThreeStoppingChangesPerStart)
     EXPECT_FALSE(t.mic->isRunning());
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

@@ -121,7 +121,8 @@ TEST(MicWindows, ABreakInTheStreamClosesTheOpenWindow)
 
     // So does another rate, and the end of the stream.
     windows.cut(
-        samples.data(), 100, 1, 16000, 160, 20.0 + 512 / rate, [&](const MicWindows::Window& w) { cut.learned.push_back(w); },
+        samples.data(), 100, 1, 16000, 160, 20.0 + 512 / rate,
+        [&](const MicWindows::Window& w) { cut.learned.push_back(w); },
         [](std::size_t, std::size_t, double, double) {});
     ASSERT_EQ(cut.learned.size(), 5u);
     EXPECT_DOUBLE_EQ(cut.learned[4].end, 20.0 + 512 / rate);
@@ -132,5 +133,5 @@ TEST(MicWindows, ABreakInTheStreamClosesTheOpenWindow)
     EXPECT_FALSE(windows.close());
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

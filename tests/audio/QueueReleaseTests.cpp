@@ -94,5 +94,5 @@ TEST(QueueRelease, WatcherReleasedDuringItsRead)
     EXPECT_EQ(deliveries, 0) << "a delivery for a watcher that is gone is dropped";
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

@@ -60,8 +60,8 @@ RealTimeCounts countsWhileForwarding(HALForwarder& forwarder, AudioObjectId inpu
         }
         Inside inside;
         if (inputRuns) {
-            HALForwarder::inputProc(input, stamp(inputTime + 512, hostValid), {&in, 1}, stamp(inputTime, hostValid),
-                                    {}, {}, &forwarder);
+            HALForwarder::inputProc(input, stamp(inputTime + 512, hostValid), {&in, 1}, stamp(inputTime, hostValid), {},
+                                    {}, &forwarder);
             inputTime += 512;
         }
         HALForwarder::outputProc(output, stamp(outputTime, hostValid), {}, {}, {&out, 1},
@@ -71,7 +71,7 @@ RealTimeCounts countsWhileForwarding(HALForwarder& forwarder, AudioObjectId inpu
     return countsInside();
 }
 
-} // namespace
+}  // namespace
 
 TEST(RealTimeProcedures, TheCountsSeeEveryHeapAndLockCall)
 {
@@ -196,7 +196,7 @@ AudioStatus allocatingProc(AudioObjectId, const AudioTimeStamp&, std::span<const
     return AudioStatuses::ok;
 }
 
-} // namespace
+}  // namespace
 
 // The far-end capture's procedure on the production queue, whose trigger
 // wakes its thread: steady cycles and one split over three slots.

@@ -86,7 +86,7 @@ void onMalloc(const volatile void*, std::size_t)
 }();
 #endif
 
-} // namespace
+}  // namespace
 
 CountingScope::CountingScope()
 {
@@ -108,7 +108,7 @@ void resetCounts()
     counts = {};
 }
 
-} // namespace parlaro::test
+}  // namespace parlaro::test
 
 using parlaro::test::countAllocation;
 using parlaro::test::countFree;
@@ -188,4 +188,4 @@ void free(void* memory) noexcept
 }
 #endif
 
-} // extern "C"
+}  // extern "C"

@@ -33,4 +33,4 @@ public:
 RealTimeCounts countsInside();
 void resetCounts();
 
-} // namespace parlaro::test
+}  // namespace parlaro::test

@@ -16,14 +16,15 @@ void writeSine(SampleTimeRing& ring, std::int64_t at, std::int64_t count)
 {
     std::vector<float> frames;
     for (std::int64_t t = at; t < at + count; ++t) {
-        const auto sample = static_cast<float>(0.5 * std::sin(2 * std::numbers::pi * 1000.0 * static_cast<double>(t) / 44100.0));
+        const auto sample =
+            static_cast<float>(0.5 * std::sin(2 * std::numbers::pi * 1000.0 * static_cast<double>(t) / 44100.0));
         frames.push_back(sample);
         frames.push_back(-sample);
     }
     ring.write({frames.data(), 2, frames.data() + 1, 2}, count, at);
 }
 
-} // namespace
+}  // namespace
 
 TEST(RingResampler, Converts44100To48000AtASteadyDistanceBehindTheInput)
 {

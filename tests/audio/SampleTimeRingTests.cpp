@@ -21,7 +21,7 @@ std::vector<float> ramp(std::int64_t from, std::int64_t count, float scale = 1.0
     return values;
 }
 
-} // namespace
+}  // namespace
 
 TEST(SampleTimeRing, HoldsTheNewestCapacityFramesByInputSampleTime)
 {

@@ -1,5 +1,5 @@
-#include "support/Outcome.h"
 #include "audio/Speaker.h"
+#include "support/Outcome.h"
 
 #include "audio/AudioDevices.h"
 #include "audio/EchoGuard.h"
@@ -49,9 +49,8 @@ protected:
     std::shared_ptr<Outcome> speak(std::string text, std::vector<AudioObjectId> devices,
                                    std::optional<std::string> voice = std::nullopt)
     {
-        auto [outcome, task] = test::track([speaker = speaker, text, devices, voice] {
-            return speaker->speak(text, devices, voice);
-        });
+        auto [outcome, task] =
+            test::track([speaker = speaker, text, devices, voice] { return speaker->speak(text, devices, voice); });
         handles.push_back(task);
         return outcome;
     }
@@ -69,8 +68,8 @@ protected:
 TEST_F(SpeakerTest, PlaysOnEveryDistinctDeviceAtOnceAndWaitsForAll)
 {
     // The synthesizer hands out interleaved 16-bit audio, as some voices do.
-    synthesizer.setFormat({.sampleRate = 22050, .channelCount = 1, .sampleType = SampleType::int16,
-                           .interleaved = true});
+    synthesizer.setFormat(
+        {.sampleRate = 22050, .channelCount = 1, .sampleType = SampleType::int16, .interleaved = true});
     const std::string text = "twenty characters!!!";
     auto outcome = speak(text, {virtualMic, headphones, virtualMic}, "voice.gb");
     runtime.runUntilIdle();
@@ -204,7 +203,8 @@ TEST_F(SpeakerTest, StopEndsRenderingAndPlaybackAndTheNextSpeakPlaysNormally)
     std::vector<PcmBuffer> recording;
     recording.emplace_back(AudioFormat{.sampleRate = 48000, .channelCount = 1}, 24000);
     recording.back().setFrameLength(24000);
-    auto [heard, heardTask] = test::track([speaker = speaker, recording] { return speaker->play(recording, headphones); });
+    auto [heard, heardTask] =
+        test::track([speaker = speaker, recording] { return speaker->play(recording, headphones); });
     runtime.advance(0.05);
     ASSERT_TRUE(interrupted->finished);
     EXPECT_TRUE(interrupted->cancelled);
@@ -268,5 +268,5 @@ TEST_F(SpeakerTest, PlaysRecordedBuffersOnOnePlayerPerDevice)
     EXPECT_FALSE(fresh());
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

@@ -36,7 +36,8 @@ struct RouteWorld {
     void add(AudioObjectId id, std::string uid, std::vector<std::uint32_t> in, std::vector<std::uint32_t> out,
              std::uint32_t transport)
     {
-        sim.addDevice(test::simDevice(id, uid).named(uid).input(std::move(in)).output(std::move(out)).transport(transport));
+        sim.addDevice(
+            test::simDevice(id, uid).named(uid).input(std::move(in)).output(std::move(out)).transport(transport));
     }
 
     // Built as the application builds it at start-up.
@@ -231,7 +232,8 @@ TEST(SystemAudioRoute, RestoringCollectsEveryProblem)
     // left alone too.
     world.add(10, "builtin-mic", {1}, {}, 0);
     world.sim.setDefaultDevice(true, 10);
-    world.store(R"({"oldInput":"usb-mic","oldOutput":"com.parlaro.virtualmic","routedInput":"com.parlaro.virtualmic","routedOutput":"com.parlaro.virtualmic"})");
+    world.store(
+        R"({"oldInput":"usb-mic","oldOutput":"com.parlaro.virtualmic","routedInput":"com.parlaro.virtualmic","routedOutput":"com.parlaro.virtualmic"})");
     world.sim.clearEvents();
     world.route().restoreSavedRoute();
     EXPECT_EQ(world.defaultSets(), 0u);
@@ -263,7 +265,8 @@ TEST(SystemAudioRoute, RestoringTheOutputKeepsTheInputHalf)
     RouteWorld world;
     world.sim.setDefaultDevice(true, 20);
     world.sim.setDefaultDevice(false, 20);
-    world.store(R"({"oldInput":"builtin-mic","oldOutput":"speakers","routedInput":"com.parlaro.virtualmic","routedOutput":"com.parlaro.virtualmic"})");
+    world.store(
+        R"({"oldInput":"builtin-mic","oldOutput":"speakers","routedInput":"com.parlaro.virtualmic","routedOutput":"com.parlaro.virtualmic"})");
     auto route = world.route();
     route.restoreOutput();
     EXPECT_EQ(world.sim.defaultDevice(false), 30u);
@@ -280,11 +283,10 @@ TEST(SystemAudioRoute, RestoringTheOutputKeepsTheInputHalf)
     world.sim.removeObject(30);
     world.store(R"({"oldInput":"","oldOutput":"speakers","routedInput":"","routedOutput":"com.parlaro.virtualmic"})");
     auto outputOnly = world.route();
-    EXPECT_EQ(failureOf([&] { outputOnly.restoreOutput(); }),
-              DomainError("SystemAudioRoute", 1, "原声音输出未连接"));
+    EXPECT_EQ(failureOf([&] { outputOnly.restoreOutput(); }), DomainError("SystemAudioRoute", 1, "原声音输出未连接"));
     EXPECT_EQ(outputOnly.snapshot(), std::nullopt);
     EXPECT_EQ(world.stored(), std::nullopt);
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

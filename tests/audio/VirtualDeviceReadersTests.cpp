@@ -212,5 +212,5 @@ TEST(DriverIOWatch, ListensToTheDriversPropertyUntilReleased)
     EXPECT_TRUE(sim.listeners().empty());
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

@@ -59,19 +59,20 @@ TEST_F(VoiceCatalogue, OrdersBestFirstByQualityLanguageNamePrefixAndSystemVoices
         voice("v.long", "Long", "enx-US"),
     });
     const auto options = VoiceOption::voices(language("en"));
-    EXPECT_EQ(ids(options), (std::vector<std::string>{
-                                "v.premium",     // quality 3 beats everything
-                                "v.enhanced",    // then quality 2
-                                "v.ava",         // en-US (the first voice locale), "Ava" ranks first
-                                "v.zoe",         // then "Zoe"
-                                "v.nathan",      // then "Nathan"
-                                "v.alex",        // "Alex": the system voice first
-                                "v.addon.alex",  // the add-on after it
-                                "v.anna",        // no prefix: by name, case-blind
-                                "v.other",
-                                "v.gb",          // en-GB (matches the bare "en"): after en-US, "Ava" first
-                                "v.bare",        // language "en" itself
-                            }));
+    EXPECT_EQ(ids(options),
+              (std::vector<std::string>{
+                  "v.premium",     // quality 3 beats everything
+                  "v.enhanced",    // then quality 2
+                  "v.ava",         // en-US (the first voice locale), "Ava" ranks first
+                  "v.zoe",         // then "Zoe"
+                  "v.nathan",      // then "Nathan"
+                  "v.alex",        // "Alex": the system voice first
+                  "v.addon.alex",  // the add-on after it
+                  "v.anna",        // no prefix: by name, case-blind
+                  "v.other",
+                  "v.gb",    // en-GB (matches the bare "en"): after en-US, "Ava" first
+                  "v.bare",  // language "en" itself
+              }));
 
     // Languages without any voice yield nothing; a locale with a hyphen
     // matches only itself.
@@ -85,8 +86,8 @@ TEST_F(VoiceCatalogue, OrdersBestFirstByQualityLanguageNamePrefixAndSystemVoices
     EXPECT_FALSE(VoiceOption::matches("en-US-x", "en-US"));
 
     // Names without a preferred prefix compare by value, numbers included.
-    synthesizer.setVoices({voice("b10", "Voice 10", "de-DE"), voice("b9", "Voice 9", "de-DE"),
-                           voice("a", "voice 1", "de-DE")});
+    synthesizer.setVoices(
+        {voice("b10", "Voice 10", "de-DE"), voice("b9", "Voice 9", "de-DE"), voice("a", "voice 1", "de-DE")});
     EXPECT_EQ(ids(VoiceOption::voices(language("de"))), (std::vector<std::string>{"a", "b9", "b10"}));
 }
 
@@ -110,8 +111,8 @@ TEST_F(VoiceCatalogue, LabelsNameTheQualityAndDropBracketedRemarksOfBetterVoices
 
 TEST_F(VoiceCatalogue, FallsBackToTheBestEnglishVoiceThenTheSystemEnUSVoice)
 {
-    synthesizer.setVoices({voice("en.plain", "Bob", "en-GB"), voice("en.best", "Samantha", "en-US", 2),
-                           voice("de", "Anna", "de-DE")});
+    synthesizer.setVoices(
+        {voice("en.plain", "Bob", "en-GB"), voice("en.best", "Samantha", "en-US", 2), voice("de", "Anna", "de-DE")});
     EXPECT_EQ(VoiceOption::fallbackVoice(synthesizer)->identifier, "en.best");
 
     // No voice the catalogue offers for English: the synthesizer's own pick
@@ -129,17 +130,16 @@ TEST_F(VoiceCatalogue, FallsBackToTheBestEnglishVoiceThenTheSystemEnUSVoice)
 
 TEST_F(VoiceCatalogue, ConvertsRenderedAudioToDeinterleavedFloat)
 {
-    PcmBuffer stereo({.sampleRate = 22050, .channelCount = 2, .sampleType = SampleType::int16, .interleaved = true},
-                     3);
+    PcmBuffer stereo({.sampleRate = 22050, .channelCount = 2, .sampleType = SampleType::int16, .interleaved = true}, 3);
     stereo.setFrameLength(2);
     stereo.setFloatSample(0, 0, 0.5f);
     stereo.setFloatSample(0, 1, -0.25f);
     stereo.setFloatSample(1, 0, 1.0f);
     auto converted = VoiceOption::toStandardFloat(stereo);
     ASSERT_TRUE(converted.has_value());
-    EXPECT_EQ(converted->format(),
-              (AudioFormat{.sampleRate = 22050, .channelCount = 2, .sampleType = SampleType::float32,
-                           .interleaved = false}));
+    EXPECT_EQ(
+        converted->format(),
+        (AudioFormat{.sampleRate = 22050, .channelCount = 2, .sampleType = SampleType::float32, .interleaved = false}));
     EXPECT_EQ(converted->frameLength(), 2u);
     EXPECT_FLOAT_EQ(converted->floatChannelData(0)[0], 0.5f);
     EXPECT_FLOAT_EQ(converted->floatChannelData(1)[0], -0.25f);
@@ -154,5 +154,5 @@ TEST_F(VoiceCatalogue, ConvertsRenderedAudioToDeinterleavedFloat)
     EXPECT_EQ(same->floatChannelData(0)[3], 0.75f);
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

@@ -87,9 +87,15 @@ TEST_F(ExportTest, PlainTextListsEachEntryUnderItsHeading)
 
 TEST_F(ExportTest, LabelsFollowTheInterfaceLanguageAndTimesTheLocale)
 {
-    platform.bundles.setTable("en", {{"我", "Me"}, {"对方", "Other party"}, {"时间", "Time"}, {"说话方", "Speaker"},
-                                     {"原文语言", "Original language"}, {"原文", "Original"},
-                                     {"译文语言", "Translation language"}, {"译文", "Translation"}});
+    platform.bundles.setTable("en",
+                              {{"我", "Me"},
+                               {"对方", "Other party"},
+                               {"时间", "Time"},
+                               {"说话方", "Speaker"},
+                               {"原文语言", "Original language"},
+                               {"原文", "Original"},
+                               {"译文语言", "Translation language"},
+                               {"译文", "Translation"}});
     InterfaceLanguage::set("en");
     const auto entries = twoEntries();
     const std::string csv = ConversationExport::csv(entries, shanghai);
@@ -134,9 +140,8 @@ TEST_F(ExportTest, SummaryOfExportedEntriesNamesThePair)
     auto entries = twoEntries();
     EXPECT_EQ(ConversationHistory::summary(ConversationSession{.entries = entries}).languagePairText(), "英语");
     entries[1].originalLanguage.reset();
-    EXPECT_EQ(ConversationHistory::summary(ConversationSession{.entries = entries}).languagePairText(),
-              "英语 ⇄ 中文");
+    EXPECT_EQ(ConversationHistory::summary(ConversationSession{.entries = entries}).languagePairText(), "英语 ⇄ 中文");
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

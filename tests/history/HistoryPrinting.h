@@ -16,7 +16,7 @@ inline void PrintTo(const Date& date, std::ostream* out)
 {
     *out << HistoryJson::encode(nlohmann::json(date.sinceReferenceDate));
 }
-} // namespace rt
+}  // namespace rt
 inline void PrintTo(const ConversationSummary& summary, std::ostream* out)
 {
     *out << HistoryJson::encode(HistoryJson::toJson(summary));
@@ -29,4 +29,4 @@ inline void PrintTo(const ConversationSession& session, std::ostream* out)
 {
     *out << HistoryJson::encode(session);
 }
-} // namespace parlaro
+}  // namespace parlaro

@@ -22,10 +22,50 @@ TEST(HistorySearchShortcuts, FoldingAgreesWithTheFullFoldOnAnyText)
     // Pieces that fold to themselves, pieces that do not (capitals, accents,
     // combining marks, full-width letters, Hangul, "ß", "İ", Greek, the
     // Kelvin sign) and ill-formed UTF-8.
-    const std::vector<std::string> pieces{
-        "a",  "Z",  " ",   "7",   "。",  "你",  "好",   "車",  "カ",  "ｶ",    "ａ",    "Ａ",      "é",     "e\u0301",
-        "\u0301", "ß", "İ", "Σ", "ς", "K", "가", "\u1100\u1161", "ﬁ", "👋", "\xe4\xbd", "\xff", "\xed\xa0\x80", "𠀀",
-        "ǅ", "ﬀ", "\u0345", "ᾳ", "Å", "Ω", "\u3099", "が", "か\u3099", "٣", "ا", "\u064B", "ี", "\u0E31", "ⅷ", "Ⓐ"};
+    const std::vector<std::string> pieces{"a",
+                                          "Z",
+                                          " ",
+                                          "7",
+                                          "。",
+                                          "你",
+                                          "好",
+                                          "車",
+                                          "カ",
+                                          "ｶ",
+                                          "ａ",
+                                          "Ａ",
+                                          "é",
+                                          "e\u0301",
+                                          "\u0301",
+                                          "ß",
+                                          "İ",
+                                          "Σ",
+                                          "ς",
+                                          "K",
+                                          "가",
+                                          "\u1100\u1161",
+                                          "ﬁ",
+                                          "👋",
+                                          "\xe4\xbd",
+                                          "\xff",
+                                          "\xed\xa0\x80",
+                                          "𠀀",
+                                          "ǅ",
+                                          "ﬀ",
+                                          "\u0345",
+                                          "ᾳ",
+                                          "Å",
+                                          "Ω",
+                                          "\u3099",
+                                          "が",
+                                          "か\u3099",
+                                          "٣",
+                                          "ا",
+                                          "\u064B",
+                                          "ี",
+                                          "\u0E31",
+                                          "ⅷ",
+                                          "Ⓐ"};
     std::mt19937 random(11);
     int shortcut = 0;
     for (int round = 0; round < 4000; ++round) {
@@ -62,5 +102,5 @@ TEST(HistorySearchShortcuts, FilesAreReadWholeOrNotAtAll)
     EXPECT_EQ(HistoryFiles::read(pipe), std::nullopt);
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

@@ -1,8 +1,8 @@
 #include "history/ConversationHistory.h"
 #include "history/HistoryFiles.h"
 #include "history/HistoryJson.h"
-#include "history/HistoryText.h"
 #include "history/HistoryPrinting.h"
+#include "history/HistoryText.h"
 #include "platform/sim/SimPlatform.h"
 #include "runtime/ManualRuntime.h"
 #include "support/TempDirectory.h"
@@ -76,10 +76,7 @@ struct HistoryTest : ::testing::Test {
     test::TempDirectory temp;
     fs::path folder = temp / "data" / "wenmora" / "History";
 
-    std::shared_ptr<ConversationHistory> makeHistory()
-    {
-        return ConversationHistory::make(folder, platform.defaults);
-    }
+    std::shared_ptr<ConversationHistory> makeHistory() { return ConversationHistory::make(folder, platform.defaults); }
     std::shared_ptr<ConversationHistory> loaded()
     {
         auto history = makeHistory();
@@ -470,13 +467,14 @@ TEST_F(HistoryTest, LeftoversOfKilledWritesAreRemovedByLoadsAndDeletions)
 
     auto history = loaded();
     EXPECT_EQ(ids(history->summaries.get()), (std::vector{b.id, a.id}));
-    EXPECT_EQ(folderNames(folder), sorted({"." + fileName(b.id) + ".tmp-fresh1", "." + fileName(b.id) + ".tmp-toolong1",
-                                           ".notes.txt.tmp-abcdef", fileName(b.id), fileName(a.id), "index.json"}));
+    EXPECT_EQ(folderNames(folder),
+              sorted({"." + fileName(b.id) + ".tmp-fresh1", "." + fileName(b.id) + ".tmp-toolong1",
+                      ".notes.txt.tmp-abcdef", fileName(b.id), fileName(a.id), "index.json"}));
 
     // Deleting a session removes what is left of its writes, whatever its age.
     history->deleteSession(b.id);
-    EXPECT_EQ(folderNames(folder), sorted({"." + fileName(b.id) + ".tmp-toolong1", ".notes.txt.tmp-abcdef",
-                                           fileName(a.id), "index.json"}));
+    EXPECT_EQ(folderNames(folder),
+              sorted({"." + fileName(b.id) + ".tmp-toolong1", ".notes.txt.tmp-abcdef", fileName(a.id), "index.json"}));
 
     // Deleting all leaves no conversation text behind.
     leftover("." + fileName(a.id) + ".tmp-new123", std::chrono::seconds(0));
@@ -642,5 +640,5 @@ TEST_F(HistoryTest, CancelledSearchReturnsNothing)
     EXPECT_TRUE(task.result().empty());
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

@@ -145,10 +145,10 @@ TEST(ConversationRecords, ReadingIsStrictAboutFieldsAndLenientAboutExtras)
         return copy;
     };
     const json missing(json::value_t::discarded);
-    for (const json& bad : {broken("side", "Them"), broken("side", "ME"), broken("side", missing),
-                            broken("id", "not-a-uuid"), broken("id", missing), broken("original", 3),
-                            broken("translated", missing), broken("time", "5"), broken("time", missing),
-                            broken("translatedLanguage", 7)}) {
+    for (const json& bad :
+         {broken("side", "Them"), broken("side", "ME"), broken("side", missing), broken("id", "not-a-uuid"),
+          broken("id", missing), broken("original", 3), broken("translated", missing), broken("time", "5"),
+          broken("time", missing), broken("translatedLanguage", 7)}) {
         EXPECT_THROW(HistoryJson::entryFromJson(bad), HistoryJson::DecodingError) << bad.dump();
         json session = {{"id", "A3BB189E-8BF9-3888-9912-ACE4E6543002"}, {"entries", {good, bad}}};
         EXPECT_FALSE(HistoryJson::decodeSession(session.dump())) << "one bad entry fails the whole session";
@@ -210,8 +210,8 @@ TEST(ConversationRecords, SummaryTakesLanguagesFromEachSidesFirstEntry)
     EXPECT_FALSE(empty.myLanguage);
     EXPECT_FALSE(empty.fileDate);
 
-    ConversationSession onlyMe{.entries = {entry(Side::me, "我先说", 10, "zh-Hans", "ja"),
-                                           entry(Side::me, "再说", 20, "ko", "fr")}};
+    ConversationSession onlyMe{
+        .entries = {entry(Side::me, "我先说", 10, "zh-Hans", "ja"), entry(Side::me, "再说", 20, "ko", "fr")}};
     ConversationSummary mine = ConversationHistory::summary(onlyMe, rt::Date{99});
     EXPECT_EQ(mine.id, onlyMe.id);
     EXPECT_EQ(mine.started, rt::Date{10});
@@ -233,8 +233,8 @@ TEST(ConversationRecords, SummaryTakesLanguagesFromEachSidesFirstEntry)
     EXPECT_EQ(ConversationHistory::summary(mixed).myLanguage, "zh-Hans");
 
     // Only their first entry counts, even when a later one knows more.
-    ConversationSession later{.entries = {entry(Side::them, "Hi", 1, "en"),
-                                          entry(Side::them, "Again", 2, "en", "zh-Hans")}};
+    ConversationSession later{
+        .entries = {entry(Side::them, "Hi", 1, "en"), entry(Side::them, "Again", 2, "en", "zh-Hans")}};
     EXPECT_FALSE(ConversationHistory::summary(later).myLanguage);
 
     // The preview is the first entry's, cut to 120 characters, not bytes.
@@ -285,5 +285,5 @@ TEST(ConversationRecords, NewSessionsAndEntriesTakeTheirIdsFromTheSeat)
     EXPECT_EQ(session.entries[0].id.toString(), "00000000-0000-0000-0000-000000000002");
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

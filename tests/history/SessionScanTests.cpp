@@ -15,7 +15,8 @@ namespace parlaro {
 namespace {
 
 // The plain way: decode the session, then walk its entries.
-std::optional<std::optional<std::string>> decodedMatch(const std::string& file, const HistoryText::SearchPattern& pattern)
+std::optional<std::optional<std::string>> decodedMatch(const std::string& file,
+                                                       const HistoryText::SearchPattern& pattern)
 {
     auto session = HistoryJson::decodeSession(file);
     if (!session)
@@ -32,19 +33,27 @@ std::optional<std::optional<std::string>> decodedMatch(const std::string& file, 
 TEST(SessionScan, FindsWhatDecodingFindsOrLeavesTheFileToIt)
 {
     rt::ManualRuntime runtime;
-    const std::vector<std::string> pieces{"Bahnhof", "bahn", "HOF", " ", "price", "\"", "\\", "/", "\n", "\t", "\x01",
-                                          "é", "E\u0301", "Straße", "明天", "开会", "。", "👋", "\u2028", "{", "}", "[",
-                                          ",", ":", "null", "\x7f"};
+    const std::vector<std::string> pieces{"Bahnhof", "bahn", "HOF", " ",       "price",  "\"",   "\\",   "/",   "\n",
+                                          "\t",      "\x01", "é",   "E\u0301", "Straße", "明天", "开会", "。",  "👋",
+                                          "\u2028",  "{",    "}",   "[",       ",",      ":",    "null", "\x7f"};
     // Damage: what a hand edit, a crash of another program or a later
     // version might leave.
     const std::vector<std::pair<std::string, std::string>> edits{
-        {"\"side\":\"them\"", "\"side\":\"Them\""}, {"\"side\":\"me\"", "\"side\":null"},
-        {"\"time\":", "\"time\": "},                {",\"translated\":", ",\"extra\":1,\"translated\":"},
+        {"\"side\":\"them\"", "\"side\":\"Them\""},
+        {"\"side\":\"me\"", "\"side\":null"},
+        {"\"time\":", "\"time\": "},
+        {",\"translated\":", ",\"extra\":1,\"translated\":"},
         {"\"originalLanguage\":\"en\"", "\"originalLanguage\":null"},
-        {"\"id\":\"", "\"id\":\"x"},                {"{\"id\"", "{\"id\":\"0\",\"id\""},
-        {"\"time\":7", "\"time\":\"7\""},           {"\"translated\":\"", "\"translated\":\"\\u00e9"},
-        {"\"original\":\"", "\"original\":\"\\ud83d\\udc4b"}, {"]", "] "}, {"\"entries\":[", "\"entries\":[ "},
-        {"明", "\xe6\x98"}, {"é", "\xc3"}, {"é", "\xc0\xa9"}};
+        {"\"id\":\"", "\"id\":\"x"},
+        {"{\"id\"", "{\"id\":\"0\",\"id\""},
+        {"\"time\":7", "\"time\":\"7\""},
+        {"\"translated\":\"", "\"translated\":\"\\u00e9"},
+        {"\"original\":\"", "\"original\":\"\\ud83d\\udc4b"},
+        {"]", "] "},
+        {"\"entries\":[", "\"entries\":[ "},
+        {"明", "\xe6\x98"},
+        {"é", "\xc3"},
+        {"é", "\xc0\xa9"}};
     std::mt19937 random(3);
     int written = 0;
     int found = 0;
@@ -78,7 +87,8 @@ TEST(SessionScan, FindsWhatDecodingFindsOrLeavesTheFileToIt)
             else if (!file.empty())
                 file.erase(random() % file.size(), 1);
         }
-        const std::string query = std::vector<std::string>{"bahnhof", "PRICE", "明天", "e", "\"", "ss", "x"}[random() % 7];
+        const std::string query =
+            std::vector<std::string>{"bahnhof", "PRICE", "明天", "e", "\"", "ss", "x"}[random() % 7];
         const HistoryText::SearchPattern pattern(query);
 
         const SessionScan scan = SessionScan::of(file, pattern);
@@ -103,5 +113,5 @@ TEST(SessionScan, FindsWhatDecodingFindsOrLeavesTheFileToIt)
     EXPECT_GT(damaged, 20);
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

@@ -208,5 +208,5 @@ TEST(ModelCalls, AReleasedModelLeavesNoTaskBehind)
     EXPECT_TRUE(poll.isFinished());
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

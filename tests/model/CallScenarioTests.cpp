@@ -58,8 +58,8 @@ TEST(ModelCallScenario, AWholeCallFromLaunchToQuit)
     world.addVirtualDriver(50, 51);
     world.setDefaultInput(10);
     world.addCaller(true);
-    world.voices["en"] = {{.id = "en-voice", .label = "en-voice", .quality = 2, .name = "en-voice",
-                           .language = "en-US"}};
+    world.voices["en"] = {
+        {.id = "en-voice", .label = "en-voice", .quality = 2, .name = "en-voice", .language = "en-US"}};
     world.platform.defaults.set("onboardingDone", true);
     for (const auto& [source, target] : {std::pair{"en", "zh-Hans"}, std::pair{"zh-Hans", "en"}}) {
         system.setStatus(source, target, LanguageAvailability::Status::installed);
@@ -144,5 +144,5 @@ TEST(ModelCallScenario, AWholeCallFromLaunchToQuit)
     world.runtime.executor().shutdown();
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

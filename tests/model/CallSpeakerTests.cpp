@@ -177,11 +177,13 @@ TEST(ModelCallSpeaker, TheVirtualMicrophoneTakesTheHeadphoneRateOnlyWhenNothingU
     const std::vector<Case> blocked{
         {"installing", [](ModelWorld&, AppModel& m) { m.isInstallingDriver.set(true); }},
         {"a detected call", [](ModelWorld&, AppModel& m) { m.callActive.set(true); }},
-        {"a route running", [](ModelWorld&, AppModel& m) { m.callSpeakerRoute.set(Route{51, 30}); }},
+        {"a route running",
+         [](ModelWorld&, AppModel& m) {
+             m.callSpeakerRoute.set(Route{51, 30});
+         }},
         {"no headphones", [](ModelWorld&, AppModel& m) { m.setSelectedMonitorOutputID(std::nullopt); }},
         {"open elsewhere", [](ModelWorld& w, AppModel&) { w.addCaller(false, false); }},
-        {"a rate the device lacks",
-         [](ModelWorld& w, AppModel&) { w.audio.store(30, nominalRate, 22050.0); }},
+        {"a rate the device lacks", [](ModelWorld& w, AppModel&) { w.audio.store(30, nominalRate, 22050.0); }},
         {"the same rate", [](ModelWorld& w, AppModel&) { w.audio.store(30, nominalRate, 48000.0); }},
         {"an unreadable rate",
          [](ModelWorld& w, AppModel&) {
@@ -223,5 +225,5 @@ TEST(ModelCallSpeaker, AHeadphoneRateChangeIsFollowedWhileCallsAreWatched)
     EXPECT_EQ(world.audio.listenerCount(30, nominalRate), 0u);
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

@@ -153,5 +153,5 @@ TEST(ModelCaptions, ASilentTranslatorGivesUpAfterThirtySecondsOnEitherBackEnd)
     }
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

@@ -261,5 +261,5 @@ TEST(ModelDevices, CallWatchingPollsOnlyWithoutADriverWatch)
     world.runtime.runUntilIdle();
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

@@ -16,17 +16,18 @@ TEST(ModelDownloads, BothModelsDownloadTheirsFirstWithProgressOverBoth)
     LanguageWorld w;
     w.script->missingModels = {"fr", "ja"};
     std::vector<std::optional<double>> progress;
-    auto watch = w.model->speechDownloadProgress.subscribe(
-        [&] { progress.push_back(w.model->speechDownloadProgress.get()); });
+    auto watch =
+        w.model->speechDownloadProgress.subscribe([&] { progress.push_back(w.model->speechDownloadProgress.get()); });
     w.change("fr", "ja", true);
 
     EXPECT_EQ(w.script->downloads.size(), 2u);
     EXPECT_EQ(w.script->downloads.at(0).substr(0, 3), "ja ");
     EXPECT_EQ(w.script->downloads.at(1).substr(0, 3), "fr ");
     EXPECT_EQ(progress, (std::vector<std::optional<double>>{0.0, 0.25, 0.5, 0.75, 1.0, std::nullopt}));
-    EXPECT_EQ(w.statuses, (Texts{"已切换：我说" + nameOf("fr") + " → 对方说" + nameOf("ja"),
-                                 "正在下载" + nameOf("ja") + "语音识别模型…", "正在下载" + nameOf("fr") + "语音识别模型…",
-                                 "语音识别模型已就绪"}));
+    EXPECT_EQ(
+        w.statuses,
+        (Texts{"已切换：我说" + nameOf("fr") + " → 对方说" + nameOf("ja"), "正在下载" + nameOf("ja") + "语音识别模型…",
+               "正在下载" + nameOf("fr") + "语音识别模型…", "语音识别模型已就绪"}));
     EXPECT_TRUE(w.model->mySpeechReady.get());
     EXPECT_TRUE(w.model->theirSpeechReady.get());
     EXPECT_EQ(w.model->languagesBeforeChange.get(), std::nullopt);
@@ -58,8 +59,8 @@ TEST(ModelDownloads, OnlyReportsOfTheRunningItemMoveTheProgress)
     w.script->missingModels = {"en"};
     w.script->reports = {1.7};
     std::vector<std::optional<double>> progress;
-    auto watch = w.model->speechDownloadProgress.subscribe(
-        [&] { progress.push_back(w.model->speechDownloadProgress.get()); });
+    auto watch =
+        w.model->speechDownloadProgress.subscribe([&] { progress.push_back(w.model->speechDownloadProgress.get()); });
     w.refresh();
     w.world.run([m = w.model] { return m->downloadSpeechModel(); });
     EXPECT_EQ(progress, (std::vector<std::optional<double>>{0.0, 1.0, std::nullopt}));
@@ -193,5 +194,5 @@ TEST(ModelDownloads, APackNotDownloadedDuringAChangePutsTheOldPairBack)
     EXPECT_TRUE(w.statuses.empty());
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

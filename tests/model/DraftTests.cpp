@@ -175,5 +175,5 @@ TEST(ModelDrafts, AClearDuringTheTranslationOfAHoldKeepsTheTranslationUnplayed)
     EXPECT_FALSE(w.anyHoldFlag());
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

@@ -24,7 +24,8 @@ rt::Async<void> runCommand(std::shared_ptr<Installer> installer, std::string com
 {
     installer->commands.push_back(std::move(command));
     if (installer->hold)
-        co_await rt::withContinuation<void>([installer](rt::Continuation<void> go) { installer->waiting.push_back(go); });
+        co_await rt::withContinuation<void>(
+            [installer](rt::Continuation<void> go) { installer->waiting.push_back(go); });
     if (installer->failure)
         std::rethrow_exception(installer->failure);
 }
@@ -97,8 +98,7 @@ TEST(ModelDriver, AnInstallThatDoesNotRunEndsWithItsOwnTextAndTheSheetOpen)
     {
         InstallWorld w([](AppModel::Dependencies& d) { d.bundledDriverURL = std::nullopt; });
         w.install();
-        EXPECT_EQ(w.model->errorMessage.get(),
-                  "软件包里缺少 wenmora 音频设备驱动，请重新构建或下载完整的软件。");
+        EXPECT_EQ(w.model->errorMessage.get(), "软件包里缺少 wenmora 音频设备驱动，请重新构建或下载完整的软件。");
         EXPECT_TRUE(w.installer->commands.empty());
         EXPECT_EQ(w.model->status.get(), "");
     }
@@ -188,18 +188,18 @@ TEST(ModelDriver, OnASoundServerInstallingLoadsThisBuildsDevices)
     std::optional<std::string> serverError = "Connection refused";
     bool stale = true;
     auto model = world.make([&](AppModel::Dependencies& d) {
-        useVirtualDeviceSetup(d, VirtualDeviceSetup{.ensure =
-                                                        [&]() -> std::optional<std::string> {
-                                                            loads.push_back("ensure");
-                                                            if (serverError)
-                                                                return serverError;
-                                                            world.addVirtualDriver();
-                                                            stale = false;
-                                                            return std::nullopt;
-                                                        },
-                                                    .needsUpdate = [&] { return stale; },
-                                                    .source = "virtual devices",
-                                                    .version = "1.0"});
+        useVirtualDeviceSetup(d,
+                              VirtualDeviceSetup{.ensure = [&]() -> std::optional<std::string> {
+                                                     loads.push_back("ensure");
+                                                     if (serverError)
+                                                         return serverError;
+                                                     world.addVirtualDriver();
+                                                     stale = false;
+                                                     return std::nullopt;
+                                                 },
+                                                 .needsUpdate = [&] { return stale; },
+                                                 .source = "virtual devices",
+                                                 .version = "1.0"});
         d.driverVersionCheck = []() -> std::optional<std::string> { return "1.0"; };
     });
     world.run([&] { return model->installVirtualMicDriver(); });
@@ -217,10 +217,9 @@ TEST(ModelDriver, OnASoundServerInstallingLoadsThisBuildsDevices)
     ModelWorld plain;
     auto placeholder = plain.make([](AppModel::Dependencies& d) { usePlaceholderInstaller(d); });
     plain.run([&] { return placeholder->installVirtualMicDriver(); });
-    EXPECT_EQ(placeholder->errorMessage.get(),
-              "软件包里缺少 wenmora 音频设备驱动，请重新构建或下载完整的软件。");
+    EXPECT_EQ(placeholder->errorMessage.get(), "软件包里缺少 wenmora 音频设备驱动，请重新构建或下载完整的软件。");
     EXPECT_EQ(Failure::cancelled().localizedDescription(), "已取消");
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

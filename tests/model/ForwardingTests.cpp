@@ -76,8 +76,8 @@ TEST(ModelForwarding, AForwarderFailureTurnsOwnVoiceOffAndIsToldOnce)
 
     report("R");
     EXPECT_EQ(model->status.get(), "原声转发已停止，对方现在只听到" + their + "翻译");
-    EXPECT_EQ(model->errorMessage.get(), "「对方听到我的原声」已自动关闭：R\n对方现在只听到" + their
-                                             + "翻译。检查麦克风后可以重新打开。（VM-6）");
+    EXPECT_EQ(model->errorMessage.get(),
+              "「对方听到我的原声」已自动关闭：R\n对方现在只听到" + their + "翻译。检查麦克风后可以重新打开。（VM-6）");
     EXPECT_FALSE(model->originalVoiceOn.get());
     EXPECT_FALSE(model->forwardingActive.get());
 
@@ -91,8 +91,9 @@ TEST(ModelForwarding, AForwarderFailureTurnsOwnVoiceOffAndIsToldOnce)
     model->originalVoiceOn.set(true);
     world.directVoice->startError = DomainError("DirectVoice", 1, "同一设备");
     follow(world, model);
-    EXPECT_EQ(model->errorMessage.get(), "「对方听到我的原声」已自动关闭：同一设备\n对方现在只听到" + their
-                                             + "翻译。检查麦克风后可以重新打开。（VM-6）");
+    EXPECT_EQ(model->errorMessage.get(),
+              "「对方听到我的原声」已自动关闭：同一设备\n对方现在只听到" + their
+                  + "翻译。检查麦克风后可以重新打开。（VM-6）");
     EXPECT_FALSE(model->originalVoiceOn.get());
 
     // A late report after the model is gone reaches nobody.
@@ -100,5 +101,5 @@ TEST(ModelForwarding, AForwarderFailureTurnsOwnVoiceOffAndIsToldOnce)
     report("late");
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

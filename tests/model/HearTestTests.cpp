@@ -75,11 +75,8 @@ TEST(ModelHearTest, RefusalsComeBeforeAnyRecording)
     model.refreshDevices();
 
     // Playing back into the driver or any virtual device would be heard by the caller.
-    w.world.audio.addDevice({.id = 40,
-                             .uid = "other-virtual",
-                             .name = "Loopback",
-                             .outputBuffers = {2},
-                             .transportType = "virt"_fcc});
+    w.world.audio.addDevice(
+        {.id = 40, .uid = "other-virtual", .name = "Loopback", .outputBuffers = {2}, .transportType = "virt"_fcc});
     model.refreshDevices();
     for (const std::optional<AudioObjectId> monitor :
          {std::optional<AudioObjectId>(50), std::optional<AudioObjectId>(51), std::optional<AudioObjectId>(40),
@@ -111,7 +108,8 @@ TEST(ModelHearTest, TwoTestsWaitingForPermissionNeverRunTogether)
     world.voices["en"] = {{.id = "en-voice", .label = "Ava", .quality = 2, .name = "Ava", .language = "en-US"}};
     auto model = world.make([&](AppModel::Dependencies& d) {
         d.microphonePermission = [&]() -> rt::Async<bool> {
-            co_return co_await rt::withContinuation<bool>([&](rt::Continuation<bool> answer) { asked.push_back(answer); });
+            co_return co_await rt::withContinuation<bool>(
+                [&](rt::Continuation<bool> answer) { asked.push_back(answer); });
         };
     });
     model->refreshDevices();
@@ -163,14 +161,14 @@ TEST(ModelHearTest, OwnVoiceIsRecordedForThreeSecondsAndJudgedAboveOneHundredth)
         EXPECT_EQ(model.hearTest.get(), heard ? HearTest::heard() : HearTest::silent());
         const std::string verdict = heard ? "本机测试有声音；对方是否听到仍需通话确认" : "测试完成：没有检测到声音";
         // Speakers would carry the playback to the other party.
-        EXPECT_EQ(*w.statuses, (Log{"请现在说几句话…", "回放期间暂停原声，避免音箱的声音传给对方…",
-                                    verdict + "（原声已恢复）"}));
+        EXPECT_EQ(*w.statuses,
+                  (Log{"请现在说几句话…", "回放期间暂停原声，避免音箱的声音传给对方…", verdict + "（原声已恢复）"}));
         EXPECT_FALSE(model.isHearTesting.get());
         EXPECT_FALSE(w.world.probe->tap->hasQueue());
         // Paused, restored, and given up once no test needs it.
-        EXPECT_EQ(w.world.takeLog(), (Log{"directVoice stop", "directVoice start 10>51", "directVoice stop",
-                                          "speaker play 30 1", "directVoice stop", "directVoice stop",
-                                          "directVoice start 10>51", "directVoice stop"}));
+        EXPECT_EQ(w.world.takeLog(),
+                  (Log{"directVoice stop", "directVoice start 10>51", "directVoice stop", "speaker play 30 1",
+                       "directVoice stop", "directVoice stop", "directVoice start 10>51", "directVoice stop"}));
         EXPECT_FALSE(model.forwardingActive.get());
         EXPECT_TRUE(model.originalVoiceOn.get());
     }
@@ -186,8 +184,8 @@ TEST(ModelHearTest, HeadphonesPlayBackWithoutPausingOwnVoice)
     w.start();
     w.deliver();
     w.world.runtime.advance(3.0);
-    EXPECT_EQ(*w.statuses, (Log{"请现在说几句话…", "正在回放本机麦克风测试声音…",
-                                "本机测试有声音；对方是否听到仍需通话确认"}));
+    EXPECT_EQ(*w.statuses,
+              (Log{"请现在说几句话…", "正在回放本机麦克风测试声音…", "本机测试有声音；对方是否听到仍需通话确认"}));
     EXPECT_EQ(w.world.speaker->played.at(0).device, headphonesID);
 }
 
@@ -269,5 +267,5 @@ TEST(ModelHearTest, ACancelledOrFailedTestPutsEverythingBack)
     }
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

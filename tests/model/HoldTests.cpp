@@ -420,5 +420,5 @@ TEST(ModelHold, JoiningPiecesPutsBlanksOnlyBetweenWordsOfSpacedScripts)
     EXPECT_EQ(AppModel::joinRecognizedText({}), "");
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

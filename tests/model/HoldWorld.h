@@ -22,8 +22,8 @@ struct HoldWorld {
         world.addMicrophone(10, "usb-mic", "USB");
         world.addOutput(30, "speakers", "Speakers");
         world.addVirtualDriver();
-        world.voices["en"] = {{.id = "en-voice", .label = "en-voice", .quality = 2, .name = "en-voice",
-                               .language = "en-US"}};
+        world.voices["en"] = {
+            {.id = "en-voice", .label = "en-voice", .quality = 2, .name = "en-voice", .language = "en-US"}};
         model = world.make();
         model->refreshDevices();
         model->setSelectedMonitorOutputID(30);
@@ -68,4 +68,4 @@ struct HoldWorld {
     rt::Instant t0 = world.runtime.clock().now();
 };
 
-} // namespace parlaro::test
+}  // namespace parlaro::test

@@ -39,9 +39,10 @@ TEST(ModelLanguageChange, ChangesThatCannotHappenNowAreRefusedAndLeaveThePairAlo
     w.script->statuses["fr>en"] = TranslationStatus::unsupported;
     w.change("fr", "en");
 
-    EXPECT_EQ(w.statuses, (Texts{"正在说话、识别或播放，结束后再切换语言", "正在下载语音识别模型，完成后再切换语言",
-                                 "本机无法识别" + nameOf("ko") + "，不能作为「我说」的语言",
-                                 "苹果翻译不支持" + nameOf("fr") + "和" + nameOf("en") + "互译（TR-1）"}));
+    EXPECT_EQ(w.statuses,
+              (Texts{"正在说话、识别或播放，结束后再切换语言", "正在下载语音识别模型，完成后再切换语言",
+                     "本机无法识别" + nameOf("ko") + "，不能作为「我说」的语言",
+                     "苹果翻译不支持" + nameOf("fr") + "和" + nameOf("en") + "互译（TR-1）"}));
     EXPECT_EQ(w.pair(), "zh-Hans>en");
     EXPECT_EQ(w.storedPair(), "->-");
     EXPECT_FALSE(w.model->isChangingLanguage.get());
@@ -70,8 +71,9 @@ TEST(ModelLanguageChange, APairThatNeedsDownloadsOnlyAsksAndListsWhatIsMissingIn
     const auto& pending = *w.model->pendingLanguageChange.get();
     EXPECT_EQ(pending.my.id, "fr");
     EXPECT_EQ(pending.their.id, "ja");
-    EXPECT_EQ(pending.needs, (Texts{nameOf("fr") + "识别模型", nameOf("ja") + "识别模型",
-                                    nameOf("fr") + " ⇄ " + nameOf("ja") + "翻译包"}));
+    EXPECT_EQ(
+        pending.needs,
+        (Texts{nameOf("fr") + "识别模型", nameOf("ja") + "识别模型", nameOf("fr") + " ⇄ " + nameOf("ja") + "翻译包"}));
     EXPECT_EQ(w.pair(), "zh-Hans>en");
     EXPECT_FALSE(w.model->isChangingLanguage.get());
     EXPECT_TRUE(w.statuses.empty());
@@ -187,8 +189,9 @@ TEST(ModelLanguageChange, TheAnswerToAPendingChangeIsCheckedAgainstWhatRunsNow)
     w.world.runtime.runUntilIdle();
     EXPECT_TRUE(task.isFinished());
     EXPECT_EQ(w.pair(), "zh-Hans>ja");
-    EXPECT_EQ(w.script->downloads, (Texts{"ja " + test::callLanguage("zh-Hans").speechLocale + " "
-                                          + test::callLanguage("ja").speechLocale}));
+    EXPECT_EQ(
+        w.script->downloads,
+        (Texts{"ja " + test::callLanguage("zh-Hans").speechLocale + " " + test::callLanguage("ja").speechLocale}));
     EXPECT_EQ(w.statuses.back(), "语音识别模型已就绪");
 }
 
@@ -260,5 +263,5 @@ TEST(ModelLanguageChange, ACommitRestartsListeningOnlyWhenItHearsAnotherLanguage
     EXPECT_TRUE(w.model->languagesBeforeChange.get());
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

@@ -49,7 +49,7 @@ struct LanguageScript {
 };
 
 inline rt::Async<std::optional<SpeechEngine>> scriptedEngine(std::shared_ptr<LanguageScript> script,
-                                                               CallLanguage language)
+                                                             CallLanguage language)
 {
     script->asked.push_back("engine " + language.id);
     if (script->engineError)
@@ -110,4 +110,4 @@ inline CallLanguage callLanguage(const std::string& id)
     return *CallLanguage::find(id);
 }
 
-} // namespace parlaro::test
+}  // namespace parlaro::test

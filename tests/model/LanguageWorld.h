@@ -50,4 +50,4 @@ inline std::string nameOf(const std::string& id)
     return callLanguage(id).displayName();
 }
 
-} // namespace parlaro::test
+}  // namespace parlaro::test

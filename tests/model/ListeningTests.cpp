@@ -136,8 +136,10 @@ TEST(ModelListening, AFailedStartCleansUpAndSaysWhy)
     // A recognizer that this system cannot serve fails the same way, with its code.
     ModelWorld refused;
     auto other = refused.make([](AppModel::Dependencies& d) {
-        d.makeRecognitionSession = [](const std::string&, SpeechEngine, RecognitionMode)
-            -> std::shared_ptr<RecognitionSession> { throw ModuleError(ModuleID::recognition, 1, "不可用"); };
+        d.makeRecognitionSession = [](const std::string&, SpeechEngine,
+                                      RecognitionMode) -> std::shared_ptr<RecognitionSession> {
+            throw ModuleError(ModuleID::recognition, 1, "不可用");
+        };
     });
     other->theirSpeechReady.set(true);
     other->translationReady.set(true);
@@ -296,5 +298,5 @@ TEST(ModelListening, AnInterruptionOfAnEndedSessionLeavesTheNewOneAlone)
     }
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

@@ -134,5 +134,5 @@ TEST(ModelMicPermission, ActivationRereadsTheAccessAndActsOnlyOnAChange)
     EXPECT_EQ(w.routeChecks, 2);
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

@@ -191,5 +191,5 @@ TEST(ModelMicCheck, EnablingTheMetersAsksForAccessAndReadsTheDevicesAgain)
     EXPECT_EQ(world.meters->micDevice(), std::nullopt);
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

@@ -321,5 +321,5 @@ TEST(ModelObservation, TheSelectedInputKeepsItsUID)
     EXPECT_EQ(model->selectedMicUID.get(), "usb-mic");
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

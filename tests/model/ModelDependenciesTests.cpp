@@ -76,7 +76,8 @@ TEST(ModelDependencies, TheDeviceClosuresReadTheAudioSystem)
                            .transportType = "virt"_fcc,
                            .custom = {{"dcvr"_fcc, AudioString("1.4.2")}}});
     world.audio.setDefaultDevice(true, 10);
-    world.audio.addProcess({.id = 900, .pid = 42, .bundleID = "com.example.caller", .runningInput = true, .inputDevices = {50}});
+    world.audio.addProcess(
+        {.id = 900, .pid = 42, .bundleID = "com.example.caller", .runningInput = true, .inputDevices = {50}});
     AppModel::Dependencies d =
         defaultDependencies(world.platform.defaults, makeSystemAudioRoute(world.platform.defaults), world.parts);
 
@@ -173,5 +174,5 @@ TEST(ModelDependencies, HoldsKeepTheMachineAwakeAndWakesAreReported)
     EXPECT_EQ(woken, 1);
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

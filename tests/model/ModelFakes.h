@@ -302,4 +302,4 @@ private:
     EventLog log_;
 };
 
-} // namespace parlaro::test
+}  // namespace parlaro::test

@@ -23,7 +23,7 @@ LanguageServices everythingReady()
     return services;
 }
 
-} // namespace
+}  // namespace
 
 ModelWorld::ModelWorld() = default;
 
@@ -179,4 +179,4 @@ std::vector<std::string> ModelWorld::takeLog()
     return std::exchange(*log, {});
 }
 
-} // namespace parlaro::test
+}  // namespace parlaro::test

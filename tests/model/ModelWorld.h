@@ -106,4 +106,4 @@ public:
     std::vector<std::string> takeLog();
 };
 
-} // namespace parlaro::test
+}  // namespace parlaro::test

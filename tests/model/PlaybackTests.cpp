@@ -37,7 +37,8 @@ struct PlayWorld {
     bool speak(const std::string& text, bool whileHolding = false)
     {
         bool played = false;
-        world.run([&, model = model]() -> rt::Async<void> { played = co_await model->speakToPeer(text, whileHolding); });
+        world.run(
+            [&, model = model]() -> rt::Async<void> { played = co_await model->speakToPeer(text, whileHolding); });
         return played;
     }
     void playDraft(bool whileHolding = false)
@@ -88,8 +89,8 @@ TEST(ModelPlayback, RefusalsAreSilentExceptForAMissingVoiceOrDevice)
     model.refreshVoices();
     model.selectedVirtualOutputID.set(std::nullopt);
     EXPECT_FALSE(w.speak("Hi"));
-    EXPECT_EQ(model.errorMessage.get(), "这台 Mac 没有" + english
-                                            + "音色，无法播放。请在「设置 › 播放与音色」点「下载更好的音色」下载一个。");
+    EXPECT_EQ(model.errorMessage.get(),
+              "这台 Mac 没有" + english + "音色，无法播放。请在「设置 › 播放与音色」点「下载更好的音色」下载一个。");
     model.setSelectedVoiceID("picked");
     EXPECT_FALSE(w.speak("Hi"));
     EXPECT_EQ(model.errorMessage.get(), "没有找到 wenmora 音频设备。对方将听不到你的声音。");
@@ -339,5 +340,5 @@ TEST(ModelQuickPhrases, AHungTranslationEndsWithTheBackEndsPatience)
     }
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

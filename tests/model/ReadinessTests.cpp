@@ -179,8 +179,7 @@ TEST(ModelReadiness, ACapturePermissionGrantedWhileListeningRestartsListening)
     std::vector<std::string> statuses;
     auto watch = model->listeningStatus.subscribe([&] { statuses.push_back(model->listeningStatus.get()); });
     world.run([model] { return model->refreshCapturePermission(); });
-    EXPECT_EQ(statuses,
-              (Log{"已暂停自动收听", "正在开启自动收听…", "自动收听中 · 对方说话即记录并翻译"}));
+    EXPECT_EQ(statuses, (Log{"已暂停自动收听", "正在开启自动收听…", "自动收听中 · 对方说话即记录并翻译"}));
     EXPECT_FALSE(model->captureWasDenied.get());
     EXPECT_FALSE(model->audioCaptureMissing.get());
     EXPECT_EQ(world.sessions.size(), 2u);
@@ -244,5 +243,5 @@ TEST(ModelReadiness, TheMenusShowEachLanguagesReadinessAgainstTheOtherSide)
     EXPECT_EQ(label("de", true), name("de") + "  ·  本机无法识别");
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

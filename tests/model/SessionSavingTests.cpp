@@ -18,8 +18,7 @@ using test::ModelWorld;
 struct SavingWorld {
     ModelWorld world;
     test::TempDirectory folder;
-    std::shared_ptr<ConversationHistory> history =
-        ConversationHistory::make(folder.path(), world.platform.defaults);
+    std::shared_ptr<ConversationHistory> history = ConversationHistory::make(folder.path(), world.platform.defaults);
     std::shared_ptr<AppModel> model = world.make();
     rt::Instant t0 = world.runtime.clock().now();
 
@@ -190,5 +189,5 @@ TEST(ModelSessions, NothingIsKeptWhileSavingIsOff)
     EXPECT_FALSE(model->saveTask);
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

@@ -495,5 +495,5 @@ TEST(ModelRelease, StopsNothingAndLaterCallbacksDoNothing)
     EXPECT_TRUE(world.log->empty());
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

@@ -17,8 +17,8 @@ struct RowsWorld {
     RowsWorld()
     {
         world.addVirtualDriver();
-        world.voices["en"] = {{.id = "en-voice", .label = "en-voice", .quality = 2, .name = "en-voice",
-                               .language = "en-US"}};
+        world.voices["en"] = {
+            {.id = "en-voice", .label = "en-voice", .quality = 2, .name = "en-voice", .language = "en-US"}};
         model = world.make([this](AppModel::Dependencies& d) {
             d.driverVersionCheck = []() -> std::optional<std::string> { return "1.0"; };
             d.bundledDriverVersion = [this] { return carried; };
@@ -137,10 +137,11 @@ TEST(ModelStatusRows, OnlyATrailingBracketedAsciiCodeIsACode)
     EXPECT_EQ(split("（TR-1）后来（VM-12）"), "VM-12");
     EXPECT_EQ(split("先（VM-7）后（坏）"), std::nullopt);
     EXPECT_EQ(split(std::nullopt), std::nullopt);
-    for (const char* text : {"文本（sr-5）", "文本（SR-）", "文本（SR）", "文本（-5）", "文本（SR-５）", "文本（SR-5",
-                             "文本SR-5）", "文本）SR-5（", "文本(SR-5)", "文本（SR 5）", "文本（SR-5a）", "文本（ＳR-5）"})
+    for (const char* text :
+         {"文本（sr-5）", "文本（SR-）", "文本（SR）", "文本（-5）", "文本（SR-５）", "文本（SR-5", "文本SR-5）",
+          "文本）SR-5（", "文本(SR-5)", "文本（SR 5）", "文本（SR-5a）", "文本（ＳR-5）"})
         EXPECT_EQ(split(std::string(text)), std::nullopt) << text;
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

@@ -138,5 +138,5 @@ TEST(ModelSystemMic, AVirtualMicrophoneBackUnderANewIdIsTakenAgainAtOnce)
     EXPECT_FALSE(model->systemMicPending.get());
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

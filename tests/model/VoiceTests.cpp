@@ -127,7 +127,8 @@ TEST(ModelVoices, ARefreshDropsAVanishedPickAndAnnouncesANewFirstVoice)
     world.voices["es"] = {voice("es-one")};
     model->theirLanguage.set(spanish);
     model->refreshVoices();
-    EXPECT_EQ(model->voiceNotice.get(), "已检测到新的音色「Label es-one」，" + spanish.displayName() + "播放已自动改用它。");
+    EXPECT_EQ(model->voiceNotice.get(),
+              "已检测到新的音色「Label es-one」，" + spanish.displayName() + "播放已自动改用它。");
 }
 
 struct PreviewWorld {
@@ -164,8 +165,9 @@ TEST(ModelVoices, APreviewPlaysTheSampleOnTheHeadphonesOnly)
     EXPECT_TRUE(w.world.speaker->spoken.empty());
     EXPECT_EQ(model.errorMessage.get(), std::nullopt);
 
-    for (const std::optional<AudioObjectId> monitor : {std::optional<AudioObjectId>(51), std::optional<AudioObjectId>(50),
-                                                       std::optional<AudioObjectId>(77), std::optional<AudioObjectId>()}) {
+    for (const std::optional<AudioObjectId> monitor :
+         {std::optional<AudioObjectId>(51), std::optional<AudioObjectId>(50), std::optional<AudioObjectId>(77),
+          std::optional<AudioObjectId>()}) {
         model.setSelectedMonitorOutputID(monitor);
         w.preview();
         EXPECT_EQ(model.errorMessage.get(), headphonesOnly);
@@ -206,8 +208,9 @@ TEST(ModelVoices, APreviewPlaysTheSampleOnTheHeadphonesOnly)
     w.world.voices["en"] = {};
     model.refreshVoices();
     w.preview();
-    EXPECT_EQ(model.errorMessage.get(), "这台 Mac 没有" + english.displayName() + "音色，请先点「下载更好的音色」下载一个。");
+    EXPECT_EQ(model.errorMessage.get(),
+              "这台 Mac 没有" + english.displayName() + "音色，请先点「下载更好的音色」下载一个。");
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

@@ -9,13 +9,13 @@
 
 #include <csignal>
 #include <cstdlib>
-#include <poll.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 #include <exception>
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <poll.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace parlaro {
 namespace {
@@ -118,7 +118,9 @@ TEST(ApertiumStream, IllFormedUtf8BecomesReplacementCharacters)
     EXPECT_EQ(validUtf8("\xe4\xbd"), replacement);
     EXPECT_EQ(validUtf8("\xe4\xbd\xa0好 \xf0\x9f\x98\x80"), "你好 \xf0\x9f\x98\x80");
     // Overlong forms and encoded surrogates are not UTF-8 either.
-    EXPECT_EQ(validUtf8("a\xc0\xaf" "b"), "a" + replacement + replacement + "b");
+    EXPECT_EQ(validUtf8("a\xc0\xaf"
+                        "b"),
+              "a" + replacement + replacement + "b");
     EXPECT_EQ(validUtf8("\xed\xa0\x80"), replacement + replacement + replacement);
     EXPECT_EQ(encode("x\xff<"), "x" + replacement + "\\<");
 
@@ -169,8 +171,7 @@ TEST_F(ApertiumTest, AvailabilityAndPreparationFollowTheModesFolder)
     EXPECT_EQ(status("es", "fr").text, std::to_string(static_cast<int>(Status::supported)));
     EXPECT_EQ(status("ja", "ko").text, std::to_string(static_cast<int>(Status::unsupported)));
 
-    EXPECT_EQ(await(runtime, [&] { return prepareWith(backEnd.makeInstalledSession("en", "es")); }).text,
-              "prepared");
+    EXPECT_EQ(await(runtime, [&] { return prepareWith(backEnd.makeInstalledSession("en", "es")); }).text, "prepared");
     auto missing = await(runtime, [&] { return prepareWith(backEnd.makeInstalledSession("es", "fr")); });
     ASSERT_EQ(missing.reason(), Reason::notInstalled);
     try {
@@ -311,7 +312,8 @@ TEST_F(ApertiumTest, MissingProgramsAndSilentStagesFail)
 
 bool apertiumInstalled(const sys::ApertiumModes& modes)
 {
-    return modes.resolve("en", "es").status == Status::installed && std::system("command -v lt-proc >/dev/null 2>&1") == 0;
+    return modes.resolve("en", "es").status == Status::installed
+        && std::system("command -v lt-proc >/dev/null 2>&1") == 0;
 }
 
 TEST_F(ApertiumTest, TranslatesHelloFromEnglishToSpanish)
@@ -351,5 +353,5 @@ TEST_F(ApertiumTest, TranslatesHelloFromEnglishToSpanish)
     EXPECT_EQ(backEnd.pipeline("eng-spa")->launches(), 1u);
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

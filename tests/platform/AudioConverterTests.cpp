@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <utility>
 #include <numbers>
+#include <utility>
 #include <vector>
 
 namespace parlaro {
@@ -184,7 +184,8 @@ TEST(AudioConverter, ChannelMapping)
         return std::move(result.buffer);
     };
     auto layout = [](std::uint32_t channels, SampleType type, bool interleaved) {
-        return AudioFormat{.sampleRate = 16000, .channelCount = channels, .sampleType = type, .interleaved = interleaved};
+        return AudioFormat{
+            .sampleRate = 16000, .channelCount = channels, .sampleType = type, .interleaved = interleaved};
     };
 
     PcmBuffer stereo(layout(2, SampleType::int16, true), 2);
@@ -392,5 +393,5 @@ TEST(AudioConverter, RejectsFormatsItCannotHonour)
     EXPECT_EQ(mismatch.error->code(), 5);
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

@@ -139,8 +139,7 @@ TEST(EspeakSpeechSynthesizer, StoppedRenderGetsNoEndMarkAndLaterRendersStillRun)
 
     // An identifier the engine does not know renders nothing but the end.
     Collector unknown;
-    synthesizer.write({"Hello.", SynthesisVoice{"no/such-voice", "None", "en-US", 1}, 0.5f, 0},
-                      unknown.callback());
+    synthesizer.write({"Hello.", SynthesisVoice{"no/such-voice", "None", "en-US", 1}, 0.5f, 0}, unknown.callback());
     ASSERT_TRUE(unknown.waitForEnd());
     EXPECT_TRUE(unknown.buffers.empty());
 }
@@ -164,5 +163,5 @@ TEST(EspeakSpeechSynthesizer, TextWithNothingToSayRendersNoBuffersAtAll)
     }
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

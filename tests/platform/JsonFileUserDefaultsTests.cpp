@@ -176,5 +176,5 @@ TEST(JsonFileUserDefaults, DefaultPathFollowsTheConfigFolder)
     }
 }
 
-} // namespace
-} // namespace parlaro::sys
+}  // namespace
+}  // namespace parlaro::sys

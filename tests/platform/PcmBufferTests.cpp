@@ -90,7 +90,7 @@ TEST(PcmBuffer, PeakLevelCoversFilledFramesOfEveryChannel)
     stereo.setFrameLength(3);
     stereo.setFloatSample(0, 0, 0.25f);
     stereo.setFloatSample(2, 1, -0.75f);
-    stereo.setFloatSample(3, 0, 0.99f); // beyond the frame length
+    stereo.setFloatSample(3, 0, 0.99f);  // beyond the frame length
     EXPECT_FLOAT_EQ(peakLevel(stereo), 0.75f);
 
     PcmBuffer pcm(format(2, SampleType::int16, false), 4);
@@ -101,5 +101,5 @@ TEST(PcmBuffer, PeakLevelCoversFilledFramesOfEveryChannel)
     EXPECT_FLOAT_EQ(peakLevel(pcm), 0.25f);
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

@@ -56,5 +56,5 @@ TEST(SimPreferredLanguages, ReturnsWhatTheTestSets)
     EXPECT_EQ(languages.preferredLanguages(), (Languages{"zh-Hans-CN", "en-US"}));
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

@@ -24,10 +24,11 @@ TEST(SimProcessActivity, RecordsEachActivityOnceWithItsReason)
     moved.end();
     moved.end();
     EXPECT_FALSE(activity.isPreventingIdle());
-    EXPECT_EQ(activity.events(), (std::vector<Event>{{Event::Kind::began, "Holding to talk"},
-                                                     {Event::Kind::began, "Playing"},
-                                                     {Event::Kind::ended, "Playing"},
-                                                     {Event::Kind::ended, "Holding to talk"}}));
+    EXPECT_EQ(activity.events(),
+              (std::vector<Event>{{Event::Kind::began, "Holding to talk"},
+                                  {Event::Kind::began, "Playing"},
+                                  {Event::Kind::ended, "Playing"},
+                                  {Event::Kind::ended, "Holding to talk"}}));
 }
 
 TEST(IdleInhibitorActivity, OneHelperHoldsTheInhibitorWhileAnyActivityLasts)
@@ -73,5 +74,5 @@ TEST(IdleInhibitorActivity, OneHelperHoldsTheInhibitorWhileAnyActivityLasts)
     kept.end();
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

@@ -74,8 +74,8 @@ TEST(FileResourceBundles, SourceTreeHasEveryInterfaceLanguage)
 {
     sys::FileResourceBundles bundles(std::filesystem::path(PARLARO_SOURCE_DIR) / "resources");
     const Codes codes = bundles.localizations();
-    for (const char* code : {"zh-Hans", "zh-Hant", "en", "ja", "ko", "es", "de", "fr", "pt-BR", "it", "tr", "nl",
-                             "pl", "vi", "th", "id", "ar"}) {
+    for (const char* code : {"zh-Hans", "zh-Hant", "en", "ja", "ko", "es", "de", "fr", "pt-BR", "it", "tr", "nl", "pl",
+                             "vi", "th", "id", "ar"}) {
         EXPECT_NE(std::find(codes.begin(), codes.end(), code), codes.end()) << code;
         EXPECT_TRUE(bundles.openTable(code)) << code;
     }
@@ -93,5 +93,5 @@ TEST(SimResourceBundles, TablesSetByTheTest)
     EXPECT_EQ(bundles.openTable("en"), nullptr);
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

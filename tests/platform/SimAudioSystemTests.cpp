@@ -237,8 +237,8 @@ TEST(SimAudioSystem, AnnouncesWhatAServerAnnounces)
     auto list = sim.addPropertyListener(audioSystemObject, {"dev#"_fcc}, AudioCallbackQueue::main(), record("list"));
     auto input = sim.addPropertyListener(audioSystemObject, {"dIn "_fcc}, AudioCallbackQueue(), record("system"));
     auto output = sim.addPropertyListener(audioSystemObject, {"dOut"_fcc}, AudioCallbackQueue(), record("system"));
-    auto processes = sim.addPropertyListener(audioSystemObject, {"prs#"_fcc}, AudioCallbackQueue::main(),
-                                             record("processes"));
+    auto processes =
+        sim.addPropertyListener(audioSystemObject, {"prs#"_fcc}, AudioCallbackQueue::main(), record("processes"));
 
     // A device plugged in changes the list; a hidden one does not.
     sim.addDevice(microphone());
@@ -282,12 +282,12 @@ TEST(SimAudioSystem, AnnouncesWhatAServerAnnounces)
     sim.addDevice(second);
     run();
     AudioStatus aliveRead = AudioStatuses::ok;
-    auto alive = sim.addPropertyListener(40, {"livn"_fcc}, AudioCallbackQueue(),
-                                         [&](std::span<const AudioPropertyAddress>) {
-                                             std::uint32_t value = 1;
-                                             aliveRead = sim.get(40, {"livn"_fcc}, value);
-                                             calls.push_back("mic:livn");
-                                         });
+    auto alive =
+        sim.addPropertyListener(40, {"livn"_fcc}, AudioCallbackQueue(), [&](std::span<const AudioPropertyAddress>) {
+            std::uint32_t value = 1;
+            aliveRead = sim.get(40, {"livn"_fcc}, value);
+            calls.push_back("mic:livn");
+        });
     sim.removeObject(40);
     EXPECT_EQ(sim.defaultDevice(true), 43u);
     EXPECT_EQ(run(), (Calls{"mic:livn", "list:dev#", "system:dIn "}));
@@ -496,7 +496,8 @@ TEST(SimAudioSystem, TapsAndAggregateDevices)
     EXPECT_EQ(format.bytesPerFrame, 4u);
     EXPECT_EQ(format.audioFormat(), (AudioFormat{44100, 2, SampleType::float32, false}));
 
-    AggregateDeviceDescription aggregateDescription{"Listen", "listen-uid", true, true, {tapDescription.uuid.toString()}};
+    AggregateDeviceDescription aggregateDescription{
+        "Listen", "listen-uid", true, true, {tapDescription.uuid.toString()}};
     AudioObjectId aggregate = 0;
     ASSERT_EQ(sim.createAggregateDevice(aggregateDescription, aggregate), AudioStatuses::ok);
     EXPECT_EQ(sim.aggregates().at(aggregate), aggregateDescription);
@@ -658,9 +659,10 @@ TEST(SimAudioSystem, InputQueuesAndEnginesReadTheDeviceSignal)
     EXPECT_EQ(engine->inputFormat(), (AudioFormat{44100, 1, SampleType::float32, false}));
     EXPECT_THROW(engine->setInputDevice(99), DomainError);
     std::vector<std::pair<std::size_t, bool>> taps;
-    engine->installTap(4096, engine->inputFormat(), [&taps](std::shared_ptr<PcmBuffer> buffer, const AudioTimeStamp& t) {
-        taps.emplace_back(buffer->frameLength(), t.hasHostTime());
-    });
+    engine->installTap(4096, engine->inputFormat(),
+                       [&taps](std::shared_ptr<PcmBuffer> buffer, const AudioTimeStamp& t) {
+                           taps.emplace_back(buffer->frameLength(), t.hasHostTime());
+                       });
     engine->prepare();
     EXPECT_FALSE(simEngine->deliver());
     engine->start();
@@ -692,5 +694,5 @@ TEST(SimAudioSystem, InputQueuesAndEnginesReadTheDeviceSignal)
     EXPECT_EQ(engine->inputFormat().sampleRate, 0);
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

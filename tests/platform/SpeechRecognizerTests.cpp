@@ -37,15 +37,15 @@ TEST(SimSpeechRecognizer, playsScriptsOnTheVirtualClockAndRecordsWhatItWasGiven)
     EXPECT_EQ(service.makeRecognizer("de-DE"), nullptr);
     EXPECT_FALSE(service.makeRecognizer("fr-FR")->supportsOnDeviceRecognition());
 
-    service.script("en-US", {Event::partial(sim::spoken("go"), 1.0), Event::partial(sim::spoken("go on"), 2.0),
-                             Event::finalAtEndOfAudio(sim::spoken("go on."), 0.5)});
+    service.script("en-US",
+                   {Event::partial(sim::spoken("go"), 1.0), Event::partial(sim::spoken("go on"), 2.0),
+                    Event::finalAtEndOfAudio(sim::spoken("go on."), 0.5)});
     auto recognizer = service.makeRecognizer("en-US");
     auto request = recognizer->makeRequest();
     EXPECT_EQ(request->nativeAudioFormat(), sim::SimSpeechRecognitionService::defaultNativeFormat());
     std::vector<std::pair<double, SpeechRecognitionResult>> heard;
-    auto task = recognizer->recognitionTask(request, [&](const auto& result, const auto&) {
-        heard.emplace_back(runtime.clock().uptime(), *result);
-    });
+    auto task = recognizer->recognitionTask(
+        request, [&](const auto& result, const auto&) { heard.emplace_back(runtime.clock().uptime(), *result); });
     PcmBuffer buffer(request->nativeAudioFormat(), 160);
     buffer.setFrameLength(160);
     request->append(buffer);

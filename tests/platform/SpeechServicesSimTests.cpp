@@ -16,7 +16,7 @@ std::shared_ptr<const PcmBuffer> silence(std::size_t frames)
     return buffer;
 }
 
-} // namespace
+}  // namespace
 
 TEST(SpeechServicesSim, CapabilityIsOffUnlessInstalledAndServicesNeedInstalling)
 {
@@ -41,8 +41,8 @@ TEST(SpeechServicesSim, InstallationRequestsSucceedFailOrHangAsTheTestDecides)
 {
     rt::ManualRuntime runtime;
     sim::SimSpeechServices stack;
-    auto module = TranscriberModule::withPreset(TranscriberKind::speech, "fr-FR",
-                                                TranscriberPreset::progressiveTranscription);
+    auto module =
+        TranscriberModule::withPreset(TranscriberKind::speech, "fr-FR", TranscriberPreset::progressiveTranscription);
     std::shared_ptr<AssetInstallationRequest> request;
     std::string outcome = "waiting";
     rt::spawn([&]() -> rt::Async<void> {
@@ -68,8 +68,8 @@ TEST(SpeechServicesSim, InstallationRequestsSucceedFailOrHangAsTheTestDecides)
     EXPECT_EQ(stack.assets.statusOf(module), AssetStatus::installed);
 
     std::shared_ptr<AssetInstallationRequest> again = request;
-    auto failing = TranscriberModule::withPreset(TranscriberKind::dictation, "th-TH",
-                                                 TranscriberPreset::progressiveLongDictation);
+    auto failing =
+        TranscriberModule::withPreset(TranscriberKind::dictation, "th-TH", TranscriberPreset::progressiveLongDictation);
     rt::spawn([&]() -> rt::Async<void> {
         std::vector<TranscriberModule> installed{module};
         std::vector<TranscriberModule> missing{failing};

@@ -80,7 +80,7 @@ Outcome recognize(rt::ManualRuntime& runtime, SpeechRecognizer& recognizer, cons
     return outcome;
 }
 
-} // namespace
+}  // namespace
 
 TEST(SphinxSpeechRecognizer, findsRecognizersOnlyForInstalledModelsAndAlwaysAuthorizes)
 {
@@ -127,7 +127,8 @@ TEST(SphinxSpeechRecognizer, recognizesTheRecordingWithPartialResultsAndWordRang
 
     // The decoder loaded for the first request serves the second, which
     // brings the same audio as non-interleaved floats.
-    for (auto format : {AudioFormat{16000, 1, SampleType::int16, true}, AudioFormat{16000, 1, SampleType::float32, false}}) {
+    for (auto format :
+         {AudioFormat{16000, 1, SampleType::int16, true}, AudioFormat{16000, 1, SampleType::float32, false}}) {
         SCOPED_TRACE(format.description());
         auto outcome = recognize(runtime, *recognizer, samples, format);
         EXPECT_TRUE(outcome.errors.empty());
@@ -138,8 +139,8 @@ TEST(SphinxSpeechRecognizer, recognizesTheRecordingWithPartialResultsAndWordRang
         EXPECT_TRUE(final.isFinal);
         EXPECT_EQ(final.bestTranscription.formattedString, "go forward ten meters");
         EXPECT_EQ(final.bestTranscription.segments,
-                  (std::vector<TranscriptionSegment>{{"go", {0, 2}}, {"forward", {3, 7}}, {"ten", {11, 3}},
-                                                     {"meters", {15, 6}}}));
+                  (std::vector<TranscriptionSegment>{
+                      {"go", {0, 2}}, {"forward", {3, 7}}, {"ten", {11, 3}}, {"meters", {15, 6}}}));
     }
 }
 

@@ -49,9 +49,9 @@ TEST(IcuTextServices, ListsDirectionAndText)
 
     EXPECT_EQ(text.graphemeCount(""), 0u);
     EXPECT_EQ(text.graphemeCount("汉语"), 2u);
-    EXPECT_EQ(text.graphemeCount("e\xCC\x81"), 1u);                                     // e + combining acute
-    EXPECT_EQ(text.graphemeCount("\xF0\x9F\x87\xA8\xF0\x9F\x87\xB3"), 1u);              // a flag
-    EXPECT_EQ(text.graphemeCount("\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x92\xBB ok"), 4u); // ZWJ sequence
+    EXPECT_EQ(text.graphemeCount("e\xCC\x81"), 1u);                                        // e + combining acute
+    EXPECT_EQ(text.graphemeCount("\xF0\x9F\x87\xA8\xF0\x9F\x87\xB3"), 1u);                 // a flag
+    EXPECT_EQ(text.graphemeCount("\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x92\xBB ok"), 4u);  // ZWJ sequence
 
     EXPECT_EQ(text.lowercase("HELLO Ä", "en"), "hello ä");
     EXPECT_EQ(text.lowercase("I", "tr"), "ı");
@@ -110,5 +110,5 @@ TEST(SimTextServices, PinnedAnswersOverrideIcu)
     EXPECT_EQ(text.graphemeCount("汉语"), 2u);
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

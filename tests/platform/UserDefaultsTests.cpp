@@ -52,5 +52,5 @@ TEST(SimUserDefaults, TypedReadsWritesAndFailures)
     EXPECT_EQ(defaults.snapshot().size(), 2u);
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

@@ -16,7 +16,7 @@ using sys::SuspendGapDetector;
 TEST(SuspendGapDetector, OnlyAGrowthOfTheClockGapBeyondTheThresholdIsAWake)
 {
     SuspendGapDetector detector;
-    EXPECT_FALSE(detector.observe({100.0, 90.0}));  // the base
+    EXPECT_FALSE(detector.observe({100.0, 90.0}));   // the base
     EXPECT_FALSE(detector.observe({200.0, 190.0}));  // awake: both moved alike
     EXPECT_FALSE(detector.observe({302.0, 290.0}));  // exactly 2 s apart is not more
     EXPECT_TRUE(detector.observe({405.0, 390.001}));
@@ -109,5 +109,5 @@ TEST(SimWakeObserver, AWakeIsToldLaterOnTheMainExecutor)
     EXPECT_EQ(observer.subscriberCount(), 1u);
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

@@ -44,4 +44,4 @@ private:
     InterfaceLanguage::Revision::Scope revisionScope_{revision};
 };
 
-} // namespace parlaro::test
+}  // namespace parlaro::test

@@ -13,7 +13,8 @@ int main(int argc, char** argv)
     static QtMessageHandler previous = nullptr;
     previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& message) {
         // The offscreen platform's remarks on every window, not faults.
-        if (message.contains(QStringLiteral("propagateSizeHints")) || message.contains(QStringLiteral("XDG_RUNTIME_DIR")))
+        if (message.contains(QStringLiteral("propagateSizeHints"))
+            || message.contains(QStringLiteral("XDG_RUNTIME_DIR")))
             return;
         if (previous)
             previous(type, context, message);

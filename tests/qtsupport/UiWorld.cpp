@@ -63,4 +63,4 @@ bool near(QColor actual, QColor expected, int tolerance)
         && std::abs(actual.alpha() - expected.alpha()) <= tolerance;
 }
 
-} // namespace parlaro::test
+}  // namespace parlaro::test

@@ -46,4 +46,4 @@ QImage render(QWidget& widget);
 // True when every channel is within `tolerance` of the expected colour.
 bool near(QColor actual, QColor expected, int tolerance = 6);
 
-} // namespace parlaro::test
+}  // namespace parlaro::test

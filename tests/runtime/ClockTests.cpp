@@ -19,9 +19,8 @@ TEST(ManualClock, FiresTimersInTimeOrderWithTiesInRegistrationOrder)
     auto& clock = runtime.clock();
     std::vector<std::string> log;
     auto at = [&](TimeBase base, double when, std::string name) {
-        clock.schedule(base, when, [&log, &runtime, name] {
-            runtime.executor().post([&log, name] { log.push_back(name); });
-        });
+        clock.schedule(base, when,
+                       [&log, &runtime, name] { runtime.executor().post([&log, name] { log.push_back(name); }); });
     };
     at(TimeBase::continuous, 3.0, "c3");
     at(TimeBase::uptime, 1.0, "u1");

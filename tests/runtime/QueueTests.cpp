@@ -1,6 +1,6 @@
 #include "runtime/Background.h"
-#include "runtime/Log.h"
 #include "runtime/ExecutorSerialQueue.h"
+#include "runtime/Log.h"
 #include "runtime/ManualRuntime.h"
 #include "runtime/Task.h"
 #include "runtime/ThreadSerialQueue.h"
@@ -232,8 +232,9 @@ TEST(SerialQueue, AJobThatThrowsIsLoggedOrRethrownToTheWaitingCaller)
         EXPECT_EQ(ran.load(), 1) << "the queue goes on after a failed job";
         auto messages = log.messages();
         std::sort(messages.begin(), messages.end());
-        EXPECT_EQ(messages, (std::vector<std::string>{"a job on queue " + queue.label() + " failed: job failed",
-                                                      "a job on queue " + queue.label() + " failed: trigger failed"}))
+        EXPECT_EQ(messages,
+                  (std::vector<std::string>{"a job on queue " + queue.label() + " failed: job failed",
+                                            "a job on queue " + queue.label() + " failed: trigger failed"}))
             << queue.label();
         EXPECT_THROW(queue.sync([] { throw parlaro::DomainError("Q", 2, "sync failed"); }), parlaro::DomainError);
         EXPECT_THROW(queue.syncWithin(10.0, [] { throw std::runtime_error("bounded"); }), std::runtime_error);

@@ -86,7 +86,9 @@ TEST(AsyncStream, ConsumerStoppingTerminatesTheStream)
         auto [stream, producer] = AsyncStream<int>::make();
         std::optional<StreamTermination> termination;
         producer.setOnTermination([&](StreamTermination how) { termination = how; });
-        { auto dropped = std::move(stream); }
+        {
+            auto dropped = std::move(stream);
+        }
         EXPECT_EQ(termination, StreamTermination::cancelled);
     }
 }

@@ -26,7 +26,7 @@ Async<int> failing()
     co_return 0;
 }
 
-} // namespace
+}  // namespace
 
 TEST(Task, SpawnQueuesItsFirstStepAndRunsInOrder)
 {
@@ -178,9 +178,8 @@ TEST(Task, ContinuationResumesOnTheExecutorOnce)
     ManualRuntime runtime;
     std::optional<Continuation<int>> saved;
     int got = 0;
-    auto task = spawn([&]() -> Async<void> {
-        got = co_await withContinuation<int>([&](Continuation<int> c) { saved = c; });
-    });
+    auto task =
+        spawn([&]() -> Async<void> { got = co_await withContinuation<int>([&](Continuation<int> c) { saved = c; }); });
     runtime.runUntilIdle();
     ASSERT_TRUE(saved);
     task.cancel();
@@ -270,8 +269,9 @@ TEST(Task, ADroppedContinuationResumesItsTaskWithAnError)
     EXPECT_TRUE(task.isFinished()) << "the wait does not hang";
     EXPECT_EQ(caught, "AbandonedContinuationError");
 #ifndef NDEBUG
-    EXPECT_EQ(log.messages(),
-              std::vector<std::string>{"a continuation was dropped without being resumed; its task resumes with an error"});
+    EXPECT_EQ(
+        log.messages(),
+        std::vector<std::string>{"a continuation was dropped without being resumed; its task resumes with an error"});
 #endif
 
     // Copies share one resumption: dropping one of two leaves the task waiting.

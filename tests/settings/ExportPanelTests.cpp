@@ -26,10 +26,10 @@ const rt::Date firstTime = rt::Date::fromUnix(1709647380);
 
 std::vector<ConversationEntry> conversation(bool languages = true)
 {
-    ConversationEntry them{.side = ConversationEntry::Side::them, .original = "Hello", .translated = "你好",
-                           .time = firstTime};
-    ConversationEntry me{.side = ConversationEntry::Side::me, .original = "谢谢", .translated = "Thanks",
-                         .time = firstTime + 4};
+    ConversationEntry them{
+        .side = ConversationEntry::Side::them, .original = "Hello", .translated = "你好", .time = firstTime};
+    ConversationEntry me{
+        .side = ConversationEntry::Side::me, .original = "谢谢", .translated = "Thanks", .time = firstTime + 4};
     if (languages) {
         them.originalLanguage = "en";
         them.translatedLanguage = "zh-Hans";
@@ -104,7 +104,7 @@ QByteArray contents(const QString& path)
     return file.readAll();
 }
 
-} // namespace
+}  // namespace
 
 TEST(ExportNaming, TheFormatReplacesTheExtensionAndKeepsTheStem)
 {
@@ -122,7 +122,8 @@ TEST(ExportNaming, TheFormatReplacesTheExtensionAndKeepsTheStem)
 TEST(ExportNaming, TheTitleLineLeavesOutUnknownLanguages)
 {
     test::UiWorld world;
-    std::string when = DateFormats::styled(firstTime, DateFormats::Style::longStyle, DateFormats::Style::shortStyle, utc);
+    std::string when =
+        DateFormats::styled(firstTime, DateFormats::Style::longStyle, DateFormats::Style::shortStyle, utc);
     EXPECT_EQ(settings::ExportNaming::titleLine(conversation(), utc), "wenmora 通话记录 · " + when + " · 英语 ⇄ 中文");
     EXPECT_EQ(settings::ExportNaming::titleLine(conversation(false), utc), "wenmora 通话记录 · " + when);
 }
@@ -170,7 +171,8 @@ TEST(ExportPanel, TheTextFileStartsWithTheTitleLineInUtf8)
     QString path = w.folder.filePath(QStringLiteral("chat.txt"));
     w.finish(path);
     QString text = QString::fromUtf8(contents(path));
-    std::string when = DateFormats::styled(firstTime, DateFormats::Style::longStyle, DateFormats::Style::shortStyle, utc);
+    std::string when =
+        DateFormats::styled(firstTime, DateFormats::Style::longStyle, DateFormats::Style::shortStyle, utc);
     EXPECT_TRUE(text.startsWith(QString::fromStdString("wenmora 通话记录 · " + when + " · 英语 ⇄ 中文")));
     EXPECT_TRUE(text.contains(QStringLiteral("你好")));
 }

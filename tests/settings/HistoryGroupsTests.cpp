@@ -8,12 +8,12 @@
 #include "settings/Prompter.h"
 #include "ui/GroupNotice.h"
 #include "ui/ModuleStatusGroup.h"
-#include "ui/RowDivider.h"
-#include "ui/SidebarGroup.h"
-#include "ui/SidebarRow.h"
 #include "ui/Palette.h"
 #include "ui/PersistentSwitch.h"
 #include "ui/PillButton.h"
+#include "ui/RowDivider.h"
+#include "ui/SidebarGroup.h"
+#include "ui/SidebarRow.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -154,7 +154,7 @@ struct HistoryWorld {
     }
 };
 
-} // namespace
+}  // namespace
 
 TEST(HistoryGroups, ShowsReadingThenEmptyAndTheSwitchWritesTheSetting)
 {
@@ -252,8 +252,8 @@ TEST(HistoryGroups, RowsShowCountTimesAndLanguagesAndUnfoldOneTranscript)
     ASSERT_EQ(rows.size(), 3);
     ConversationSummary newest = w.history->summaries.get()[0];
     std::string range =
-        DateFormats::styled(newest.started, DateFormats::Style::mediumStyle, DateFormats::Style::shortStyle, utc) +
-        " – " + DateFormats::styled(newest.updated, DateFormats::Style::none, DateFormats::Style::shortStyle, utc);
+        DateFormats::styled(newest.started, DateFormats::Style::mediumStyle, DateFormats::Style::shortStyle, utc)
+        + " – " + DateFormats::styled(newest.updated, DateFormats::Style::none, DateFormats::Style::shortStyle, utc);
     auto detail = [](QWidget* row) { return row->findChild<ui::SidebarRow*>()->detailWidget()->text(); };
     EXPECT_EQ(detail(rows[0]).toStdString(), "12 句 · " + range + " · 英语 ⇄ 中文");
     EXPECT_FALSE(detail(rows[2]).contains(QStringLiteral("⇄"))) << detail(rows[2]).toStdString();

@@ -3,12 +3,12 @@
 #include "platform/sim/SimGlobalKeys.h"
 #include "settings/HoldShortcutRow.h"
 #include "ui/GroupNotice.h"
+#include "ui/HoldShortcutCenter.h"
 #include "ui/ModuleStatusGroup.h"
+#include "ui/PillButton.h"
 #include "ui/RowDivider.h"
 #include "ui/SidebarGroup.h"
 #include "ui/SidebarRow.h"
-#include "ui/HoldShortcutCenter.h"
-#include "ui/PillButton.h"
 #include "ui/SystemSettings.h"
 
 #include <QApplication>
@@ -106,7 +106,7 @@ struct RowWorld {
     }
 };
 
-} // namespace
+}  // namespace
 
 TEST(HoldShortcutRow, TextsAndButtonsFollowTheState)
 {
@@ -179,8 +179,7 @@ TEST(HoldShortcutRow, PlainAndShiftedLettersAreRefusedAndRecordingGoesOn)
     w.record();
     w.press(xA, Qt::Key_A, {}, QStringLiteral("a"));
     EXPECT_TRUE(w.row->isRecording());
-    EXPECT_EQ(w.notice(),
-              QStringLiteral("请加上 ⌘、⌥ 或 ⌃（例如 ⌥ 空格），或用 F1–F20；单独的字母键会影响打字"));
+    EXPECT_EQ(w.notice(), QStringLiteral("请加上 ⌘、⌥ 或 ⌃（例如 ⌥ 空格），或用 F1–F20；单独的字母键会影响打字"));
     w.press(xA, Qt::Key_A, Qt::ShiftModifier, QStringLiteral("A"));
     EXPECT_TRUE(w.row->isRecording());
     EXPECT_FALSE(w.stored());

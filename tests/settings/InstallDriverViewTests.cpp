@@ -48,5 +48,5 @@ TEST_F(InstallDriverViewTest, InstallAndUpdateTextsFollowTheModel)
     snapshot(v, "install", "installing");
 }
 
-} // namespace
-} // namespace parlaro::test
+}  // namespace
+}  // namespace parlaro::test

@@ -1,5 +1,5 @@
-#include "support/TempDirectory.h"
 #include "UiWorld.h"
+#include "support/TempDirectory.h"
 
 #include "platform/linux/ProcessRunner.h"
 #include "platform/linux/ProcfsProcessTable.h"
@@ -88,7 +88,7 @@ struct Machine {
     bool done() const { return defaults.get<bool>(legacyHelperRemovedKey).value_or(false); }
 };
 
-} // namespace
+}  // namespace
 
 TEST(LegacyHelperRemoval, OnACleanMachineTheFlagIsSetAtOnce)
 {
@@ -97,20 +97,17 @@ TEST(LegacyHelperRemoval, OnACleanMachineTheFlagIsSetAtOnce)
     EXPECT_TRUE(machine.done());
     EXPECT_EQ(machine.sleeps, 0);
     EXPECT_EQ(machine.systemctl.calls,
-              (std::vector<std::string>{
-                  "/usr/bin/systemctl --user disable --now local.parlaro.helper.service",
-                  "/usr/bin/systemctl --user is-active --quiet local.parlaro.helper.service"}));
+              (std::vector<std::string>{"/usr/bin/systemctl --user disable --now local.parlaro.helper.service",
+                                        "/usr/bin/systemctl --user is-active --quiet local.parlaro.helper.service"}));
 }
 
 TEST(LegacyHelperRemoval, RemovesEveryTraceButForeignFilesAndKeys)
 {
     Machine machine;
-    for (const char* file : {"Library/LaunchAgents/local.parlaro.helper.plist",
-                             ".config/systemd/user/local.parlaro.helper.service",
-                             "Library/Application Support/Parlaro/owner.json",
-                             "Library/Application Support/Parlaro/settings.json",
-                             "Library/Application Support/Parlaro/helper.json",
-                             "Library/Application Support/Parlaro/other.txt"})
+    for (const char* file :
+         {"Library/LaunchAgents/local.parlaro.helper.plist", ".config/systemd/user/local.parlaro.helper.service",
+          "Library/Application Support/Parlaro/owner.json", "Library/Application Support/Parlaro/settings.json",
+          "Library/Application Support/Parlaro/helper.json", "Library/Application Support/Parlaro/other.txt"})
         machine.home.write(file, "x");
     machine.defaults.set("helperEnabled", DefaultsValue(true));
     machine.defaults.set("helperRepairedHash", DefaultsValue("abc"));
@@ -138,10 +135,8 @@ TEST(LegacyHelperRemoval, RemovesEveryTraceButForeignFilesAndKeys)
 TEST(LegacyHelperRemoval, SignalsOnlyThisUsersHelperByItsExactName)
 {
     Machine machine;
-    machine.processes.running = {{10, {"ParlaroHelper"}},
-                                 {11, {"ParlaroHelperX"}},
-                                 {12, {"ParlaroHelper", 0}},
-                                 {13, {"bash"}}};
+    machine.processes.running = {
+        {10, {"ParlaroHelper"}}, {11, {"ParlaroHelperX"}}, {12, {"ParlaroHelper", 0}}, {13, {"bash"}}};
     performLegacyHelperRemoval(machine.host());
     EXPECT_EQ(machine.processes.signalled, (std::vector<pid_t>{10}));
     EXPECT_TRUE(machine.done());

@@ -139,5 +139,5 @@ TEST_F(MicCheckViewTest, AViewGoneWhileThePermissionIsAskedLeavesThePreviewAlone
     EXPECT_FALSE(model->meterPreviewMicID().has_value());
 }
 
-} // namespace
-} // namespace parlaro::test
+}  // namespace
+}  // namespace parlaro::test

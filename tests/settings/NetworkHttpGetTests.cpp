@@ -51,8 +51,8 @@ private:
 
 QByteArray answer(int status, const QByteArray& body)
 {
-    return "HTTP/1.1 " + QByteArray::number(status) + " X\r\nContent-Type: application/json\r\nContent-Length: " +
-           QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    return "HTTP/1.1 " + QByteArray::number(status) + " X\r\nContent-Type: application/json\r\nContent-Length: "
+        + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
 }
 
 // Socket traffic is not work the executor knows of: turn both until the
@@ -83,7 +83,7 @@ struct Check {
     }
 };
 
-} // namespace
+}  // namespace
 
 TEST(NetworkHttpGet, AsksForTheFeedAsJsonAndReadsTheVersion)
 {
@@ -92,7 +92,8 @@ TEST(NetworkHttpGet, AsksForTheFeedAsJsonAndReadsTheVersion)
     std::shared_ptr<UpdateModel> model;
     EXPECT_EQ(check.run(server.origin(), &model), UpdateModel::Phase::available("2.0"));
     EXPECT_TRUE(server.request().startsWith("GET /updates/latest.json HTTP/1.1\r\n")) << server.request().constData();
-    EXPECT_TRUE(server.request().toLower().contains("\r\naccept: application/json\r\n")) << server.request().constData();
+    EXPECT_TRUE(server.request().toLower().contains("\r\naccept: application/json\r\n"))
+        << server.request().constData();
 
     // A second check while the first waits sends nothing more.
     model->check();

@@ -58,4 +58,4 @@ protected:
     int installs = 0;
 };
 
-} // namespace parlaro::test
+}  // namespace parlaro::test

@@ -269,5 +269,5 @@ TEST_F(ErrorAlertTest, OverTheSheetOnlyTheSheetShowsItEvenForAnEmptyMessage)
     EXPECT_EQ(alert.box(), nullptr);
 }
 
-} // namespace
-} // namespace parlaro::test
+}  // namespace
+}  // namespace parlaro::test

@@ -47,7 +47,7 @@ HttpResult ok(std::string body)
     return {HttpResult::Kind::response, 200, std::move(body)};
 }
 
-} // namespace
+}  // namespace
 
 TEST(UpdateVersion, ValidatesTheFormAndComparesPieceByPiece)
 {
@@ -124,9 +124,15 @@ TEST(UpdateModel, OneCheckAtATimeAndEveryBadAnswerIsTheGeneralFailure)
     const std::vector<HttpResult> bad = {
         {HttpResult::Kind::response, 304, R"({"version":"2.0"})"},
         {HttpResult::Kind::response, 500, R"({"version":"2.0"})"},
-        ok("not json"), ok(R"(["2.0"])"), ok(R"({"version":2})"), ok("{}"),
-        ok(R"({"version":"1.2.3.4.5"})"), ok(R"({"version":"1..2"})"), ok(R"({"version":"1.2a"})"),
-        ok(R"({"version":"1234567"})"), ok(R"({"version":"v1.2"})"),
+        ok("not json"),
+        ok(R"(["2.0"])"),
+        ok(R"({"version":2})"),
+        ok("{}"),
+        ok(R"({"version":"1.2.3.4.5"})"),
+        ok(R"({"version":"1..2"})"),
+        ok(R"({"version":"1.2a"})"),
+        ok(R"({"version":"1234567"})"),
+        ok(R"({"version":"v1.2"})"),
         {HttpResult::Kind::otherFailure, 0, {}},
     };
     for (const HttpResult& answer : bad) {
@@ -134,7 +140,8 @@ TEST(UpdateModel, OneCheckAtATimeAndEveryBadAnswerIsTheGeneralFailure)
         world.settle();
         server.answer(answer);
         world.settle();
-        EXPECT_EQ(model->phase(), Phase::failed("暂时无法检查更新，请稍后重试。")) << answer.status << " " << answer.body;
+        EXPECT_EQ(model->phase(), Phase::failed("暂时无法检查更新，请稍后重试。"))
+            << answer.status << " " << answer.body;
     }
 }
 

@@ -37,7 +37,7 @@ rt::Async<void> direct(VirtualMicInstaller installer)
     co_await installer.install();
 }
 
-} // namespace
+}  // namespace
 
 TEST(VirtualMicInstaller, UpdateIsDueOnlyForAnotherBuildsModules)
 {

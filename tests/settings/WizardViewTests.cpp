@@ -28,7 +28,10 @@ protected:
         return *view_;
     }
     bool shown(const char* name) { return find<QWidget>(name)->isVisible(); }
-    bool done(int step) { return find<QWidget>(("wizard.step" + std::to_string(step)).c_str())->property("done").toBool(); }
+    bool done(int step)
+    {
+        return find<QWidget>(("wizard.step" + std::to_string(step)).c_str())->property("done").toBool();
+    }
     QString text(const char* name) { return find<QLabel>(name)->text(); }
     static CallLanguage language(const char* id) { return *CallLanguage::find(std::string(id)); }
 
@@ -42,8 +45,8 @@ TEST_F(WizardViewTest, FreshWizardListsTheSixStepsWithTheirControls)
     auto& v = view();
     EXPECT_EQ(text("wizard.title"), "欢迎使用Parlaro");
     EXPECT_EQ(text("wizard.intro"), "按顺序完成下面几步（只需一次）。都打勾后就可以打电话了。");
-    const char* titles[] = {"选择语言", "下载语音识别模型", "下载翻译语言包", "安装「wenmora」", "检测你的麦克风",
-                            "允许「系统录音」（听对方说话用）"};
+    const char* titles[] = {"选择语言",        "下载语音识别模型", "下载翻译语言包",
+                            "安装「wenmora」", "检测你的麦克风",   "允许「系统录音」（听对方说话用）"};
     for (int i = 0; i < 6; ++i)
         EXPECT_EQ(text(("wizard.step" + std::to_string(i + 1) + ".title").c_str()), QString::fromUtf8(titles[i]));
     EXPECT_TRUE(done(1));
@@ -146,8 +149,9 @@ TEST_F(WizardViewTest, CaptureStepReadsThePermissionAfreshOnEachRefresh)
     view();
     EXPECT_FALSE(done(6));
     find<ui::PillButton>("wizard.capture.settings")->click();
-    EXPECT_EQ(settings.opened,
-              std::vector<std::string>{"x-apple.systempreferences:com.apple.preference.security?Privacy_ScreenCapture"});
+    EXPECT_EQ(
+        settings.opened,
+        std::vector<std::string>{"x-apple.systempreferences:com.apple.preference.security?Privacy_ScreenCapture"});
     world.captureStatus = AudioCapturePermission::Status::granted;
     model->audioCaptureMissing.set(true);
     view();
@@ -204,5 +208,5 @@ TEST_F(WizardViewTest, PendingChangeBoxKeepsOrChoosesAndBothEndsFinishOnboarding
     EXPECT_TRUE(world.platform.defaults.get<bool>("onboardingDone").value_or(false));
 }
 
-} // namespace
-} // namespace parlaro::test
+}  // namespace
+}  // namespace parlaro::test

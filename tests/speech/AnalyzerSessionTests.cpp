@@ -88,7 +88,7 @@ struct AnalyzerSessionTest : ::testing::Test {
     }
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(AnalyzerSessionTest, AnalyzerFormatAndModuleFollowTheBestFormatEngineAndMode)
 {
@@ -96,8 +96,8 @@ TEST_F(AnalyzerSessionTest, AnalyzerFormatAndModuleFollowTheBestFormatEngineAndM
     start("en-US", SpeechEngine::speech, RecognitionMode::held);
     EXPECT_EQ(startOutcome, "started");
     EXPECT_EQ(session->analyzerFormat(), analyzer16k) << "no best format: 16 kHz mono int16 interleaved";
-    EXPECT_EQ(transcriber().module(), TranscriberModule::withReporting(TranscriberKind::speech, "en-US",
-                                                                       ReportingOptions{true, true}));
+    EXPECT_EQ(transcriber().module(),
+              TranscriberModule::withReporting(TranscriberKind::speech, "en-US", ReportingOptions{true, true}));
 
     stack.analyzers.bestFormat = AudioFormat{0, 2, SampleType::float32, false};
     start("en-US", SpeechEngine::speech, RecognitionMode::continuous);
@@ -108,8 +108,8 @@ TEST_F(AnalyzerSessionTest, AnalyzerFormatAndModuleFollowTheBestFormatEngineAndM
     stack.analyzers.bestFormat = AudioFormat{48000, 1, SampleType::float32, false};
     start("th-TH", SpeechEngine::dictation, RecognitionMode::held);
     EXPECT_EQ(session->analyzerFormat(), (AudioFormat{48000, 1, SampleType::int16, true}));
-    EXPECT_EQ(transcriber().module(), TranscriberModule::withReporting(TranscriberKind::dictation, "th-TH",
-                                                                       ReportingOptions{true, false}));
+    EXPECT_EQ(transcriber().module(),
+              TranscriberModule::withReporting(TranscriberKind::dictation, "th-TH", ReportingOptions{true, false}));
 }
 
 TEST_F(AnalyzerSessionTest, BuffersAreCopiedOrConvertedAndTimedOnlyWhileRunning)
@@ -238,8 +238,9 @@ TEST_F(AnalyzerSessionTest, ResultsArriveOneAtATimeInOrderAndAnUnexpectedEndIsSR
              {"你", false}, {"你好", false}, {" 你好。", true}, {"", false}, {"", true}})
         transcriber().yield(text, isFinal);
     runtime.runUntilIdle();
-    EXPECT_EQ(seen, (std::vector<std::pair<std::string, bool>>{
-                        {"你", false}, {"你好", false}, {" 你好。", true}, {"", false}, {"", true}}))
+    EXPECT_EQ(seen,
+              (std::vector<std::pair<std::string, bool>>{
+                  {"你", false}, {"你好", false}, {" 你好。", true}, {"", false}, {"", true}}))
         << "every pair, untrimmed and unfiltered";
     EXPECT_FALSE(overlapped);
 
@@ -291,8 +292,7 @@ TEST_F(AnalyzerSessionTest, FinishDeliversTheLastResultsAndCancelStopsQuietly)
         co_await target->finish();
         finished = true;
     });
-    while (!finished && runtime.executor().runOne()) {
-    }
+    while (!finished && runtime.executor().runOne()) {}
     ASSERT_TRUE(finished);
     EXPECT_EQ(results, (std::vector<std::pair<std::string, bool>>{{"Bonjour.", true}, {"Au revoir.", true}}));
     runtime.runUntilIdle();

@@ -37,7 +37,7 @@ TEST(CallLanguage, TableAndLookUp)
     for (const auto& row : all)
         ids.push_back(row.id);
     EXPECT_EQ(ids, (std::vector<std::string>{"zh-Hans", "zh-Hant", "en", "ja", "ko", "de", "fr", "es", "it", "pt-BR",
-                                             "ru", "ar", "th", "vi", "tr", "nl", "pl", "uk", "hi", "id"}));
+                                             "ru",      "ar",      "th", "vi", "tr", "nl", "pl", "uk", "hi", "id"}));
     EXPECT_EQ(all.front(), CallLanguage::chinese());
     EXPECT_EQ(CallLanguage::chinese().speechLocale, "zh-CN");
     EXPECT_EQ(all[11].voiceLocales, (std::vector<std::string>{"ar-001", "ar"}));
@@ -141,8 +141,8 @@ TEST(CallLanguageDeathTest, BadgesKeepTheInterfaceLanguageOfFirstUse)
             InterfaceLanguage::set("en");
             const auto& all = CallLanguage::all();
             InterfaceLanguage::set("zh-Hans");
-            std::fprintf(stderr, "[%s %s %s %s %s %s / %s]", all[0].tag.c_str(), all[1].tag.c_str(),
-                         all[2].tag.c_str(), all[3].tag.c_str(), all[4].tag.c_str(), all[5].tag.c_str(),
+            std::fprintf(stderr, "[%s %s %s %s %s %s / %s]", all[0].tag.c_str(), all[1].tag.c_str(), all[2].tag.c_str(),
+                         all[3].tag.c_str(), all[4].tag.c_str(), all[5].tag.c_str(),
                          CallLanguage::chinese().tag.c_str());
             std::exit(0);
         },
@@ -152,8 +152,8 @@ TEST(CallLanguageDeathTest, BadgesKeepTheInterfaceLanguageOfFirstUse)
 TEST(CallLanguage, EveryInterfaceLanguageTranslatesTheBadges)
 {
     const auto root = std::filesystem::path(PARLARO_SOURCE_DIR) / "resources" / "i18n";
-    for (const char* code : {"zh-Hans", "zh-Hant", "en", "ja", "ko", "es", "de", "fr", "pt-BR", "it", "tr", "nl",
-                             "pl", "vi", "th", "id", "ar"}) {
+    for (const char* code : {"zh-Hans", "zh-Hant", "en", "ja", "ko", "es", "de", "fr", "pt-BR", "it", "tr", "nl", "pl",
+                             "vi", "th", "id", "ar"}) {
         std::ifstream file(root / code / "languages.json");
         const auto table = nlohmann::json::parse(file, nullptr, false);
         ASSERT_TRUE(table.is_object()) << code;
@@ -168,5 +168,5 @@ TEST(CallLanguage, EveryInterfaceLanguageTranslatesTheBadges)
     }
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

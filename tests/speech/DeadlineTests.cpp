@@ -50,7 +50,7 @@ std::function<rt::Async<std::string>()> hanging(bool& cancelled)
     };
 }
 
-} // namespace
+}  // namespace
 
 TEST_F(DeadlineTest, AnswerInTimeWinsAndStopsTheTimer)
 {
@@ -200,8 +200,7 @@ TEST_F(DeadlineTest, StepsWithoutAResultRaceTheSameWay)
 
     // Answering at the deadline instant, before the timer runs, is still late.
     std::optional<rt::Continuation<void>> pending;
-    runtime.clock().schedule(rt::TimeBase::continuous, runtime.clock().now() + 12.0,
-                             [&] { pending->resume(); });
+    runtime.clock().schedule(rt::TimeBase::continuous, runtime.clock().now() + 12.0, [&] { pending->resume(); });
     run([&]() -> rt::Async<void> {
         co_await rt::withContinuation<void>([&](rt::Continuation<void> c) { pending = c; });
     });

@@ -44,7 +44,7 @@ struct EngineChoiceTest : ::testing::Test {
     }
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(EngineChoiceTest, FactoryMakesTheEngineSessionOrNamesWhatAnOlderSystemLacks)
 {

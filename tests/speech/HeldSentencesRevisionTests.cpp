@@ -58,13 +58,15 @@ struct Vocabulary {
     std::string separator;
 };
 
-const Vocabulary english{{"so", "We", "met", "Mr", "Smith", "at", "the", "U.S", "station", "café", "naïve", "e\u0301te\u0301",
-                          "ΣΟΦΟΣ", "3", "o'clock", "J", "etc", "Dr", "über", "👋", "don't", "ok", "\u0301a"},
-                         {"", "", "", "", ",", ".", ".", "?", "!", ".\"", "…", " -"},
-                         " "};
-const Vocabulary chinese{{"我们", "今天", "在", "车站", "见面", "你", "看到", "了", "吗", "好", "的", "ＡＢ", "𠀀字", "三"},
-                         {"", "", "", "", "", "。", "？", "！", "，", "」"},
-                         ""};
+const Vocabulary english{
+    {"so",    "We", "met",     "Mr", "Smith", "at", "the",  "U.S", "station", "café", "naïve",  "e\u0301te\u0301",
+     "ΣΟΦΟΣ", "3",  "o'clock", "J",  "etc",   "Dr", "über", "👋",   "don't",   "ok",   "\u0301a"},
+    {"", "", "", "", ",", ".", ".", "?", "!", ".\"", "…", " -"},
+    " "};
+const Vocabulary chinese{
+    {"我们", "今天", "在", "车站", "见面", "你", "看到", "了", "吗", "好", "的", "ＡＢ", "𠀀字", "三"},
+    {"", "", "", "", "", "。", "？", "！", "，", "」"},
+    ""};
 
 TEST(HeldSentencesRevisions, WalkingOnlyTheNewEndMatchesTheWholeWalk)
 {
@@ -142,5 +144,5 @@ TEST(HeldSentencesRevisions, WalkingOnlyTheNewEndMatchesTheWholeWalk)
     EXPECT_GT(resumedOverReleased, 3000);
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

@@ -81,11 +81,11 @@ TEST(HeldSentences, AbbreviationsAndInitialsDoNotEndSentences)
     EXPECT_EQ(whole.sentences, Strings{"Mr. Smith arrived."});
     EXPECT_EQ(whole.rest, "Then");
 
-    for (const char* token : {"Mr.", "(Dr.", "“Prof.", "a.", "U.S.", "e.g.", "J.", "ж.", "é.", "中.", "word.\"",
-                              "it.”", "what", ""})
+    for (const char* token :
+         {"Mr.", "(Dr.", "“Prof.", "a.", "U.S.", "e.g.", "J.", "ж.", "é.", "中.", "word.\"", "it.”", "what", ""})
         EXPECT_FALSE(HeldSentences::endsSentence(token)) << token;
-    for (const char* token : {"etc.", "3.", "U.S.A", "arrived.", ".", "a..", "no?", "yes!", "好。", "吗？", "啊！",
-                              "Mr. Smith left."})
+    for (const char* token :
+         {"etc.", "3.", "U.S.A", "arrived.", ".", "a..", "no?", "yes!", "好。", "吗？", "啊！", "Mr. Smith left."})
         EXPECT_EQ(HeldSentences::endsSentence(token), std::string(token) != "U.S.A") << token;
     EXPECT_EQ(HeldSentences::abbreviations().size(), 24u);
 }
@@ -188,5 +188,5 @@ TEST(HeldSentences, WordRangesOutsideTheTextAreClamped)
     EXPECT_EQ(waved.sentences, Strings{"👋 ok."});
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

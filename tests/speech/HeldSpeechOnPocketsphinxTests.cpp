@@ -53,7 +53,7 @@ void runUntilStopped(rt::ManualRuntime& runtime)
     watchdog.join();
 }
 
-} // namespace
+}  // namespace
 
 // The user holds the talk key with "translate while holding" on and says two
 // sentences with a pause between them: the first is released while the key

@@ -15,7 +15,7 @@ struct InterfaceLanguageTest : ::testing::Test {
     sim::SimPlatform platform;
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(InterfaceLanguageTest, TableOfSeventeenLanguagesInMenuOrder)
 {

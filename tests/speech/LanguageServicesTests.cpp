@@ -49,7 +49,7 @@ struct LanguageServicesTest : ::testing::Test {
     }
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(LanguageServicesTest, OlderSystemsCheckTheOnDeviceModelAndRefuseAnalyzerDownloads)
 {
@@ -62,9 +62,10 @@ TEST_F(LanguageServicesTest, OlderSystemsCheckTheOnDeviceModelAndRefuseAnalyzerD
 
     EXPECT_EQ(download(english, SpeechEngine::onDevice), "") << "the model is there: nothing to do";
     EXPECT_TRUE(reports.empty()) << "and no progress";
-    EXPECT_EQ(download(thai, SpeechEngine::onDevice),
-              "这台 Mac 上泰语（泰国）的本机识别模型由系统管理。请打开「系统设置 › 键盘 › 听写」，在语言中添加泰语（泰国），"
-              "等待下载完成后回到本软件。（SR-2）");
+    EXPECT_EQ(
+        download(thai, SpeechEngine::onDevice),
+        "这台 Mac 上泰语（泰国）的本机识别模型由系统管理。请打开「系统设置 › 键盘 › 听写」，在语言中添加泰语（泰国），"
+        "等待下载完成后回到本软件。（SR-2）");
     EXPECT_EQ(download(english, SpeechEngine::speech), "本机不支持SpeechTranscriber · macOS 26（SR-1）");
     EXPECT_EQ(download(english, SpeechEngine::dictation), "本机不支持DictationTranscriber · macOS 26（SR-1）");
     EXPECT_TRUE(speech.assets.calls.empty());

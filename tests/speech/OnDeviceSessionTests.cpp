@@ -63,8 +63,11 @@ struct OnDeviceSessionTest : ::testing::Test {
     {
         auto s = session;
         return rt::spawn([this, s]() -> rt::Async<void> {
-            co_await s->start([this](const std::string& text, bool isFinal) { heard.push_back({now(), text, isFinal}); },
-                              [this](const ModuleError& error) { failures.push_back(error.localizedDescription()); });
+            co_await s->start(
+                [this](const std::string& text, bool isFinal) {
+                    heard.push_back({now(), text, isFinal});
+                },
+                [this](const ModuleError& error) { failures.push_back(error.localizedDescription()); });
         });
     }
 
@@ -127,7 +130,7 @@ std::string errorOf(const rt::TaskHandle<void>& task)
     return "none";
 }
 
-} // namespace
+}  // namespace
 
 TEST_F(OnDeviceSessionTest, StartFailsWithCodedTextsForPermissionLocaleAndModel)
 {
@@ -149,14 +152,16 @@ TEST_F(OnDeviceSessionTest, StartFailsWithCodedTextsForPermissionLocaleAndModel)
     make(RecognitionMode::continuous, "en-GB");
     auto noModel = start();
     runtime.runUntilIdle();
-    EXPECT_EQ(errorOf(noModel), "这台 Mac 上英语（英国）的本机识别模型由系统管理。请打开「系统设置 › 键盘 › 听写」，"
-                                "在语言中添加英语（英国），等待下载完成后回到本软件。（SR-2）");
+    EXPECT_EQ(errorOf(noModel),
+              "这台 Mac 上英语（英国）的本机识别模型由系统管理。请打开「系统设置 › 键盘 › 听写」，"
+              "在语言中添加英语（英国），等待下载完成后回到本软件。（SR-2）");
     InterfaceLanguage::set("en");
     make(RecognitionMode::continuous, "en-GB");
     auto noModelInEnglish = start();
     runtime.runUntilIdle();
-    EXPECT_EQ(errorOf(noModelInEnglish), "这台 Mac 上English (United Kingdom)的本机识别模型由系统管理。请打开「系统设置 › "
-                                         "键盘 › 听写」，在语言中添加English (United Kingdom)，等待下载完成后回到本软件。（SR-2）");
+    EXPECT_EQ(errorOf(noModelInEnglish),
+              "这台 Mac 上English (United Kingdom)的本机识别模型由系统管理。请打开「系统设置 › "
+              "键盘 › 听写」，在语言中添加English (United Kingdom)，等待下载完成后回到本软件。（SR-2）");
     EXPECT_TRUE(service->requests().empty());
 
     // A system without speech recognition knows no locale; nothing crashes.
@@ -180,8 +185,8 @@ TEST_F(OnDeviceSessionTest, StartKeepsItsRecognizerAndOpensOneOnDeviceDictationR
     EXPECT_TRUE(recognizers[1].expired()) << "the recognizer made only for the on-device check";
 
     ASSERT_EQ(service->requests().size(), 1u);
-    EXPECT_EQ(request(0)->options, (SpeechAudioBufferRecognitionRequest::Options{true, true, true,
-                                                                                  SpeechTaskHint::dictation}));
+    EXPECT_EQ(request(0)->options,
+              (SpeechAudioBufferRecognitionRequest::Options{true, true, true, SpeechTaskHint::dictation}));
     ASSERT_EQ(service->tasks().size(), 1u);
     EXPECT_EQ(task(0)->request(), request(0));
 }
@@ -260,8 +265,9 @@ TEST_F(OnDeviceSessionTest, FinishWithoutAudioReturnsAtOnce)
 
 TEST_F(OnDeviceSessionTest, FinishWaitsForTheFinalResultOfWhatWasAppended)
 {
-    service->script("en-US", {Event::partial(sim::spoken("turn left"), 0.5),
-                              Event::finalAtEndOfAudio(sim::spoken("Turn left. "), 0.4)});
+    service->script(
+        "en-US",
+        {Event::partial(sim::spoken("turn left"), 0.5), Event::finalAtEndOfAudio(sim::spoken("Turn left. "), 0.4)});
     started(RecognitionMode::utterance);
     speak(1.0);
     std::optional<double> returned;
@@ -281,7 +287,8 @@ TEST_F(OnDeviceSessionTest, FinishWaitsForTheFinalResultOfWhatWasAppended)
 TEST_F(OnDeviceSessionTest, FinishFallsBackToTheLastPartialForEveryWaiter)
 {
     // The recognizer never gives a final result.
-    service->script("en-US", {Event::partial(sim::spoken("hello"), 0.2), Event::partial(sim::spoken("hello world"), 0.4)});
+    service->script("en-US",
+                    {Event::partial(sim::spoken("hello"), 0.2), Event::partial(sim::spoken("hello world"), 0.4)});
     started(RecognitionMode::utterance);
     speak(1.0);
     std::optional<double> first;
@@ -305,8 +312,8 @@ TEST_F(OnDeviceSessionTest, ContinuousModeCommitsAfterAPauseOrAtTheLatest2Point5
 {
     // Every request: its partial 0.5 s after it opens, its final when its
     // audio ends.
-    service->setStandingScript("en-US", {Event::partial(sim::spoken("one two"), 0.5),
-                                         Event::finalAtEndOfAudio(sim::spoken("One two."))});
+    service->setStandingScript(
+        "en-US", {Event::partial(sim::spoken("one two"), 0.5), Event::finalAtEndOfAudio(sim::spoken("One two."))});
     started(RecognitionMode::continuous);
 
     // The speaker stops when the partial text arrives: 0.3 s of silence is
@@ -351,7 +358,8 @@ TEST_F(OnDeviceSessionTest, ContinuousModeNeverCommitsWhileNewPartialsKeepComing
 
 TEST_F(OnDeviceSessionTest, UtteranceModeHasNoPauseCommitButReopensAfterAFinalResult)
 {
-    service->script("en-US", {Event::partial(sim::spoken("wait for it"), 0.5), Event::final(sim::spoken("Wait for it."), 1.0)});
+    service->script("en-US",
+                    {Event::partial(sim::spoken("wait for it"), 0.5), Event::final(sim::spoken("Wait for it."), 1.0)});
     started(RecognitionMode::utterance);
     speak(0.5);
     runtime.advance(0.49);
@@ -384,11 +392,11 @@ TEST_F(OnDeviceSessionTest, CountedErrorsRestartWithGrowingDelaysUntilTheNinthIs
 TEST_F(OnDeviceSessionTest, AResultResetsTheErrorCountAndQuietErrorsDoNotCount)
 {
     auto failure = Event::failure("SomeDomain", 7, "The service stopped");
-    service->script("en-US", {failure});                            // 1st: restart at once
-    service->script("en-US", {failure});                            // 2nd: after 0.5 s
+    service->script("en-US", {failure});                                     // 1st: restart at once
+    service->script("en-US", {failure});                                     // 2nd: after 0.5 s
     service->script("en-US", {Event::partial(sim::spoken("hi")), failure});  // reset, then 1st again: at once
     service->script("en-US", {Event::failure("kAFAssistantErrorDomain", 1110, "No speech detected")});  // 0.3 s
-    service->script("en-US", {failure});                            // 2nd: after 0.5 s
+    service->script("en-US", {failure});  // 2nd: after 0.5 s
     started(RecognitionMode::utterance);
     runtime.advance(10.0);
     EXPECT_EQ(requestTimes(), (std::vector<double>{0.0, 0.0, 0.5, 0.5, 0.8, 1.3}));
@@ -399,13 +407,15 @@ TEST_F(OnDeviceSessionTest, AResultResetsTheErrorCountAndQuietErrorsDoNotCount)
 
 TEST_F(OnDeviceSessionTest, DictationSwitchedOffIsReportedWithoutRestart)
 {
-    service->script("en-US", {Event::partial(sim::spoken("good morning"), 0.3),
-                              Event::failure("kLSRErrorDomain", 201, "Siri and Dictation are disabled", 0.6)});
+    service->script("en-US",
+                    {Event::partial(sim::spoken("good morning"), 0.3),
+                     Event::failure("kLSRErrorDomain", 201, "Siri and Dictation are disabled", 0.6)});
     started(RecognitionMode::continuous);
     speak(1.0);
     runtime.advance(30.0);
     EXPECT_EQ(failures,
-              (std::vector<std::string>{"语音识别需要打开「听写」：请打开「系统设置 › 键盘 › 听写」，打开听写后点「重试」。（SR-6）"}));
+              (std::vector<std::string>{
+                  "语音识别需要打开「听写」：请打开「系统设置 › 键盘 › 听写」，打开听写后点「重试」。（SR-6）"}));
     EXPECT_EQ(service->requests().size(), 1u);
     EXPECT_EQ(heard, (std::vector<Heard>{{0.3, "good morning", false}, {0.6, "good morning", true}}));
     auto frames = request(0)->appendedFrames();
@@ -468,11 +478,13 @@ TEST_F(OnDeviceSessionTest, LateResultsOfCompletedGenerationsAreDropped)
 
 TEST_F(OnDeviceSessionTest, OlderGenerationsFinishQuietlyWhileTheNewestSpeaks)
 {
-    service->script("en-US", {Event::partial(sim::spoken("one"), 0.1),
-                              Event::partial(sim::spoken("one more"), 0.2, Event::When::afterEndOfAudio),
-                              Event::finalAtEndOfAudio(sim::spoken("One more."), 0.5)});
-    service->script("en-US", {Event::partial(sim::spoken("two"), 0.1),
-                              Event::failure("SomeDomain", 7, "The service stopped", 0.1, Event::When::afterEndOfAudio)});
+    service->script("en-US",
+                    {Event::partial(sim::spoken("one"), 0.1),
+                     Event::partial(sim::spoken("one more"), 0.2, Event::When::afterEndOfAudio),
+                     Event::finalAtEndOfAudio(sim::spoken("One more."), 0.5)});
+    service->script("en-US",
+                    {Event::partial(sim::spoken("two"), 0.1),
+                     Event::failure("SomeDomain", 7, "The service stopped", 0.1, Event::When::afterEndOfAudio)});
     started(RecognitionMode::continuous);
     speak(0.1);
     runtime.advance(0.65);  // pause commit at 0.75
@@ -492,10 +504,11 @@ TEST_F(OnDeviceSessionTest, OlderGenerationsFinishQuietlyWhileTheNewestSpeaks)
 
 TEST_F(OnDeviceSessionTest, HeldModeReleasesEachFinishedSentenceOnce)
 {
-    service->script("en-US", {Event::partial(sim::spoken("Hello there. How are you"), 0.2),
-                              Event::partial(sim::spoken("Hello there. How are you? I'm"), 0.4),
-                              Event::partial(sim::spoken("hello there, how are you? I'm fine"), 0.6),
-                              Event::finalAtEndOfAudio(sim::spoken("Hello there. How are you? I'm fine."))});
+    service->script("en-US",
+                    {Event::partial(sim::spoken("Hello there. How are you"), 0.2),
+                     Event::partial(sim::spoken("Hello there. How are you? I'm"), 0.4),
+                     Event::partial(sim::spoken("hello there, how are you? I'm fine"), 0.6),
+                     Event::finalAtEndOfAudio(sim::spoken("Hello there. How are you? I'm fine."))});
     started(RecognitionMode::held);
     speak(1.0);
     runtime.advance(5.0);
@@ -505,17 +518,19 @@ TEST_F(OnDeviceSessionTest, HeldModeReleasesEachFinishedSentenceOnce)
     runtime.advance(0.0);
     ASSERT_TRUE(returned);
     EXPECT_NEAR(*returned, 6.0, 1e-9);
-    EXPECT_EQ(heard, (std::vector<Heard>{{0.2, "Hello there.", true},
-                                         {0.2, "How are you", false},
-                                         {0.4, "How are you?", true},
-                                         {0.4, "I'm", false},
-                                         {0.6, "I'm fine", false},
-                                         {6.0, "I'm fine.", true}}));
+    EXPECT_EQ(heard,
+              (std::vector<Heard>{{0.2, "Hello there.", true},
+                                  {0.2, "How are you", false},
+                                  {0.4, "How are you?", true},
+                                  {0.4, "I'm", false},
+                                  {0.6, "I'm fine", false},
+                                  {6.0, "I'm fine.", true}}));
 
     // Scripts without spaces are cut by the recognizer's words.
     heard.clear();
-    service->script("en-US", {Event::partial(sim::spoken("你好。我们走吧", {"你好", "我们", "走", "吧"}), 0.2),
-                              Event::finalAtEndOfAudio(sim::spoken("你好。我们走吧。", {"你好", "我们", "走", "吧"}))});
+    service->script("en-US",
+                    {Event::partial(sim::spoken("你好。我们走吧", {"你好", "我们", "走", "吧"}), 0.2),
+                     Event::finalAtEndOfAudio(sim::spoken("你好。我们走吧。", {"你好", "我们", "走", "吧"}))});
     started(RecognitionMode::held);
     speak(0.5);
     finish(returned);
@@ -525,8 +540,9 @@ TEST_F(OnDeviceSessionTest, HeldModeReleasesEachFinishedSentenceOnce)
 
 TEST_F(OnDeviceSessionTest, CancelStopsAtOnce)
 {
-    service->script("en-US", {Event::partial(sim::spoken("stop"), 0.2), Event::partial(sim::spoken("stop here"), 0.6),
-                              Event::finalAtEndOfAudio(sim::spoken("Stop here."))});
+    service->script("en-US",
+                    {Event::partial(sim::spoken("stop"), 0.2), Event::partial(sim::spoken("stop here"), 0.6),
+                     Event::finalAtEndOfAudio(sim::spoken("Stop here."))});
     started(RecognitionMode::continuous);
     speak(0.4);
     cancel();

@@ -20,5 +20,5 @@ TEST(SpeechEngine, ModulesForModelManagement)
     EXPECT_EQ(SpeechEngines::factoryLabel(SpeechEngine::onDevice), std::nullopt);
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

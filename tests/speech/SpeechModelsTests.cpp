@@ -41,9 +41,8 @@ struct SpeechModelsTest : ::testing::Test {
     {
         rt::spawn([this, locale, engine, keeping]() -> rt::Async<void> {
             try {
-                co_await AnalyzerSession::installAssets(locale, engine, keeping, [this](double f) {
-                    reports.push_back(f);
-                });
+                co_await AnalyzerSession::installAssets(locale, engine, keeping,
+                                                        [this](double f) { reports.push_back(f); });
                 done = true;
             } catch (...) {
                 failure = describe(std::current_exception());
@@ -53,7 +52,7 @@ struct SpeechModelsTest : ::testing::Test {
     }
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(SpeechModelsTest, EngineAndInstalledStateFollowTheExactLocaleLists)
 {
@@ -111,8 +110,9 @@ TEST_F(SpeechModelsTest, AtTheLimitEveryUnwantedReservationIsReleasedInOrderBefo
     done = false;
     install("en-US", SpeechEngine::speech);
     EXPECT_TRUE(done);
-    EXPECT_EQ(stack.assets.calls, (std::vector<std::string>{"reserved", "release fr-FR", "release de-DE",
-                                                            "release it-IT", "request en-US"}));
+    EXPECT_EQ(
+        stack.assets.calls,
+        (std::vector<std::string>{"reserved", "release fr-FR", "release de-DE", "release it-IT", "request en-US"}));
     EXPECT_EQ(stack.assets.reserved, std::vector<std::string>{"fr-FR"});
 
     // An unsupported locale touches no reservation; the text names it as
@@ -132,8 +132,9 @@ TEST_F(SpeechModelsTest, DownloadProgressEndsWithOneFinalReportOnlyOnSuccess)
     install("pt-BR", SpeechEngine::dictation);
     ASSERT_EQ(stack.assets.requests.size(), 1u);
     auto& request = *stack.assets.requests[0];
-    EXPECT_EQ(request.modules()[0], TranscriberModule::withPreset(TranscriberKind::dictation, "pt-BR",
-                                                                  TranscriberPreset::progressiveLongDictation));
+    EXPECT_EQ(request.modules()[0],
+              TranscriberModule::withPreset(TranscriberKind::dictation, "pt-BR",
+                                            TranscriberPreset::progressiveLongDictation));
     EXPECT_EQ(reports, std::vector<double>{0.0}) << "the first report comes at once";
     request.setFractionCompleted(0.25);
     runtime.advance(0.2);

@@ -146,5 +146,5 @@ TEST(SpeechPause, ThresholdsAroundTheNoiseFloor)
     EXPECT_TRUE(std::holds_alternative<SpeechPause::Onset>(noisy.state()));
 }
 
-} // namespace
-} // namespace parlaro
+}  // namespace
+}  // namespace parlaro

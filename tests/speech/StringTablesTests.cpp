@@ -75,7 +75,7 @@ std::multiset<std::string> placeholders(const std::string& text)
     return found;
 }
 
-} // namespace
+}  // namespace
 
 TEST(StringTables, EveryInterfaceLanguageTranslatesEveryKeyWithItsPlaceholders)
 {
@@ -94,7 +94,8 @@ TEST(StringTables, EveryInterfaceLanguageTranslatesEveryKeyWithItsPlaceholders)
             auto expected = placeholders(key);
             auto got = placeholders(it->second);
             // A translation may number its placeholders where the key does not.
-            EXPECT_EQ(expected.size(), got.size()) << language.code << ": \"" << key << "\" -> \"" << it->second << "\"";
+            EXPECT_EQ(expected.size(), got.size())
+                << language.code << ": \"" << key << "\" -> \"" << it->second << "\"";
         }
     }
 }

@@ -22,16 +22,16 @@ struct TranslationBackEndTest : test::TranslationFixture {
                                                    std::string target)
     {
         return start([service, source, target]() -> rt::Async<std::string> {
-            return [](std::shared_ptr<TranslationService> s, std::string from,
-                      std::string to) -> rt::Async<std::string> {
-                co_await s->prepare(std::move(from), std::move(to));
-                co_return "";
-            }(service, source, target);
+            return
+                [](std::shared_ptr<TranslationService> s, std::string from, std::string to) -> rt::Async<std::string> {
+                    co_await s->prepare(std::move(from), std::move(to));
+                    co_return "";
+                }(service, source, target);
         });
     }
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(TranslationBackEndTest, TheNewerPlatformGetsDirectSessions)
 {
@@ -55,7 +55,8 @@ TEST_F(TranslationBackEndTest, BothBackEndsGiveSimplifiedChineseAndPassFailuresO
     auto direct = std::make_shared<DirectTranslation>(host);
     auto hosted = std::make_shared<HostedTranslation>(host);
 
-    for (const auto& service : {std::shared_ptr<TranslationService>(direct), std::shared_ptr<TranslationService>(hosted)}) {
+    for (const auto& service :
+         {std::shared_ptr<TranslationService>(direct), std::shared_ptr<TranslationService>(hosted)}) {
         EXPECT_EQ(translateWith(service, "Chinese", "en", "zh-Hans")->text, "汉语") << service->adapterName();
         EXPECT_EQ(translateWith(service, "Chinese", "en", "zh-Hant")->text, "漢語") << service->adapterName();
         // A failure is never normalised: its description stays as the system gave it.
@@ -187,9 +188,8 @@ TEST_F(TranslationBackEndTest, DirectResetCancelsEachSessionOnce)
 
 TEST_F(TranslationBackEndTest, DownloadsGoThroughTheHostForBoth)
 {
-    system.setResponder("en", "es", [](const SimRequest& r) {
-        return r.prepare ? SimReply::answer("", 40) : SimReply::hang();
-    });
+    system.setResponder("en", "es",
+                        [](const SimRequest& r) { return r.prepare ? SimReply::answer("", 40) : SimReply::hang(); });
     auto direct = std::make_shared<DirectTranslation>(host);
     auto hosted = std::make_shared<HostedTranslation>(host);
 

@@ -25,7 +25,7 @@ struct TranslationHostTest : test::TranslationFixture {
     }
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(TranslationHostTest, PatienceIsThirtySecondsUntilThePairAnswersThenTen)
 {

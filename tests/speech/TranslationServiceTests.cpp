@@ -23,7 +23,7 @@ ModuleError mapped(E error)
     return translationErrorMessage(std::make_exception_ptr(std::move(error)));
 }
 
-} // namespace
+}  // namespace
 
 TEST_F(TranslationServiceTest, OnlyTranslationsIntoSimplifiedChineseAreConverted)
 {
@@ -56,9 +56,9 @@ TEST_F(TranslationServiceTest, FailuresBecomeTranslationModuleErrors)
     // A back end's own failures are worded here, naming the languages in
     // the interface language.
     using Reason = TranslationPlatformError::Reason;
-    EXPECT_EQ(mapped(TranslationPlatformError(Reason::notInstalled, "en", "es", "apertium-eng-spa"))
-                  .localizedDescription(),
-              "系统翻译出错：尚未安装英语到西班牙语的翻译语言包，请安装软件包 apertium-eng-spa（TR-6）");
+    EXPECT_EQ(
+        mapped(TranslationPlatformError(Reason::notInstalled, "en", "es", "apertium-eng-spa")).localizedDescription(),
+        "系统翻译出错：尚未安装英语到西班牙语的翻译语言包，请安装软件包 apertium-eng-spa（TR-6）");
     EXPECT_EQ(mapped(TranslationPlatformError(Reason::unsupported, "ja", "ko")).localizedDescription(),
               "系统翻译出错：不支持从日语翻译到韩语（TR-6）");
     EXPECT_EQ(mapped(TranslationPlatformError(Reason::failedToStart, "en", "es", {}, "lt-proc: No such file"))
@@ -69,15 +69,15 @@ TEST_F(TranslationServiceTest, FailuresBecomeTranslationModuleErrors)
     EXPECT_EQ(mapped(TranslationPlatformError(Reason::notResponding, "ru", "uk")).message(),
               "系统翻译出错：翻译程序没有响应");
 
-    platform.bundles.setTable(
-        "en", {{"系统翻译出错：%@", "System translation error: %@"},
-               {"尚未安装%1$@到%2$@的翻译语言包，请安装软件包 %3$@",
-                "The %1$@ to %2$@ translation pack is not installed; install the package %3$@"}});
+    platform.bundles.setTable("en",
+                              {{"系统翻译出错：%@", "System translation error: %@"},
+                               {"尚未安装%1$@到%2$@的翻译语言包，请安装软件包 %3$@",
+                                "The %1$@ to %2$@ translation pack is not installed; install the package %3$@"}});
     InterfaceLanguage::set("en");
-    EXPECT_EQ(mapped(TranslationPlatformError(Reason::notInstalled, "en", "es", "apertium-eng-spa"))
-                  .localizedDescription(),
-              "System translation error: The English to Spanish translation pack is not installed; install the "
-              "package apertium-eng-spa（TR-6）");
+    EXPECT_EQ(
+        mapped(TranslationPlatformError(Reason::notInstalled, "en", "es", "apertium-eng-spa")).localizedDescription(),
+        "System translation error: The English to Spanish translation pack is not installed; install the "
+        "package apertium-eng-spa（TR-6）");
 }
 
 TEST_F(TranslationServiceTest, PairKeysUseMaximalIdentifiersInOrder)
@@ -93,9 +93,8 @@ TEST_F(TranslationServiceTest, StatusIsAskedAfreshAndUnknownAnswersAreUnsupporte
     std::optional<TranslationStatus> status;
     auto ask = [&](std::string source, std::string target) {
         status.reset();
-        rt::spawn([&, source, target]() -> rt::Async<void> {
-            status = co_await TranslationStatuses::of(source, target);
-        });
+        rt::spawn(
+            [&, source, target]() -> rt::Async<void> { status = co_await TranslationStatuses::of(source, target); });
         runtime.runUntilIdle();
         return status;
     };

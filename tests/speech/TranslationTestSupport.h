@@ -34,8 +34,7 @@ struct TranslationFixture : ::testing::Test {
     std::shared_ptr<TranslationHost> host = TranslationHost::make();
 
     // Starts `call` in a task of its own and records its outcome.
-    std::shared_ptr<CallOutcome> start(std::function<rt::Async<std::string>()> call,
-                                       rt::TaskHandle<>* handle = nullptr)
+    std::shared_ptr<CallOutcome> start(std::function<rt::Async<std::string>()> call, rt::TaskHandle<>* handle = nullptr)
     {
         auto outcome = std::make_shared<CallOutcome>();
         auto task = rt::spawn([outcome, call]() -> rt::Async<void> {
@@ -76,4 +75,4 @@ struct TranslationFixture : ::testing::Test {
 
 inline const std::string tr5 = "系统翻译没有响应，已重新连接，请重试（TR-5）";
 
-} // namespace parlaro::test
+}  // namespace parlaro::test

@@ -105,4 +105,4 @@ private:
     std::optional<rt::Continuation<void>> pendingFinish_;
 };
 
-} // namespace parlaro::test
+}  // namespace parlaro::test

@@ -38,4 +38,4 @@ std::pair<std::shared_ptr<Outcome>, rt::TaskHandle<>> track(Call call)
     return {outcome, handle};
 }
 
-} // namespace parlaro::test
+}  // namespace parlaro::test

@@ -106,4 +106,4 @@ inline SimDeviceBuilder simDevice(AudioObjectId id, std::string uid)
     return SimDeviceBuilder(id, std::move(uid));
 }
 
-} // namespace parlaro::test
+}  // namespace parlaro::test

@@ -47,4 +47,4 @@ std::string TempDirectory::read(const std::filesystem::path& relative) const
     return contents.str();
 }
 
-} // namespace parlaro::test
+}  // namespace parlaro::test

@@ -26,4 +26,4 @@ private:
     std::filesystem::path path_;
 };
 
-} // namespace parlaro::test
+}  // namespace parlaro::test

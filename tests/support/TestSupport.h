@@ -19,4 +19,4 @@ auto runTask(rt::ManualRuntime& runtime, F body)
     return handle;
 }
 
-} // namespace parlaro::test
+}  // namespace parlaro::test

@@ -32,14 +32,14 @@ int largestDifference(const QImage& a, const QImage& b)
         for (int x = 0; x < a.width(); ++x) {
             QColor p = a.pixelColor(x, y);
             QColor q = b.pixelColor(x, y);
-            largest = std::max({largest, std::abs(p.red() - q.red()), std::abs(p.green() - q.green()),
-                                std::abs(p.blue() - q.blue())});
+            largest = std::max(
+                {largest, std::abs(p.red() - q.red()), std::abs(p.green() - q.green()), std::abs(p.blue() - q.blue())});
         }
     }
     return largest;
 }
 
-} // namespace
+}  // namespace
 
 TEST(Glow, StretchedSlicesMatchBlurringTheWholeShape)
 {

@@ -2,11 +2,11 @@
 
 #include "ui/GroupNotice.h"
 #include "ui/ModuleStatusGroup.h"
+#include "ui/Palette.h"
+#include "ui/PillButton.h"
 #include "ui/RowDivider.h"
 #include "ui/SidebarGroup.h"
 #include "ui/SidebarRow.h"
-#include "ui/Palette.h"
-#include "ui/PillButton.h"
 #include "ui/SymbolView.h"
 
 #include <QApplication>
@@ -34,7 +34,7 @@ QList<T*> visible(QWidget& root, const QString& name)
     return found;
 }
 
-} // namespace
+}  // namespace
 
 TEST(GroupedList, ModuleStatusGroupHasItsTitleAndADividerBetweenRows)
 {

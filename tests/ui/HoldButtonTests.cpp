@@ -9,8 +9,8 @@
 #include <QShortcut>
 #include <QTest>
 #include <QVBoxLayout>
-#include <QWindow>
 #include <QWidget>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -76,7 +76,7 @@ struct Window {
     int escShortcuts = 0;
 };
 
-} // namespace
+}  // namespace
 
 TEST(HoldButton, MouseHoldEndsOnAReleaseAnywhereAndSwallowsIt)
 {

@@ -52,7 +52,7 @@ struct CenterWorld {
     std::tuple<int, int, int> counts() const { return {downs, ups, cancels}; }
 };
 
-} // namespace
+}  // namespace
 
 TEST(HoldShortcutCenter, StatusFollowsRegistrationConflictsAndRefusals)
 {

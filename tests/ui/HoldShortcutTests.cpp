@@ -26,7 +26,7 @@ std::string storedText(const sim::SimUserDefaults& defaults)
     return data ? std::string(data->begin(), data->end()) : std::string("<none>");
 }
 
-} // namespace
+}  // namespace
 
 TEST(HoldShortcut, StoresExactlyTheDocumentedJsonAndLoadsItBack)
 {
@@ -96,7 +96,7 @@ TEST(HoldShortcut, LabelsUseFixedGlyphOrderAndTheKeyTables)
     EXPECT_EQ(HoldShortcut::specialKeyNames().size(), 15u);
 
     const std::pair<Key, const char*> labels[] = {
-        {Key::rightOption, "右 ⌥"}, {Key::leftOption, "左 ⌥"}, {Key::rightCommand, "右 ⌘"},
+        {Key::rightOption, "右 ⌥"},  {Key::leftOption, "左 ⌥"}, {Key::rightCommand, "右 ⌘"},
         {Key::rightControl, "右 ⌃"}, {Key::rightShift, "右 ⇧"}, {Key::function, "Fn"},
     };
     for (auto [key, label] : labels)

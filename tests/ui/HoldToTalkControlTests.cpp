@@ -20,7 +20,7 @@ void expectHeights(const std::array<double, 5>& got, const std::array<double, 5>
         EXPECT_NEAR(got[i], want[i], 0.01) << "bar " << i;
 }
 
-} // namespace
+}  // namespace
 
 TEST(HoldToTalkControl, WaveformBarsFollowTheMicrophoneUpToAFullLevel)
 {
@@ -87,8 +87,9 @@ TEST(HoldToTalkControl, DrawsTheGradientAndDimsWhenDisabled)
     auto disabled = test::snapshot(control, "HoldToTalk", "disabled");
     auto faded = disabled.pixelColor(body.left() + 3, y);
     auto white = QColor(Qt::white);
-    auto expected = QColor(static_cast<int>(255 + (0x70 - 255) * 0.45 + 0.5), static_cast<int>(255 + (0x40 - 255) * 0.45 + 0.5),
-                           static_cast<int>(255 + (0xF4 - 255) * 0.45 + 0.5));
+    auto expected =
+        QColor(static_cast<int>(255 + (0x70 - 255) * 0.45 + 0.5), static_cast<int>(255 + (0x40 - 255) * 0.45 + 0.5),
+               static_cast<int>(255 + (0xF4 - 255) * 0.45 + 0.5));
     EXPECT_TRUE(test::near(faded, expected)) << faded.name().toStdString();
     EXPECT_NE(faded, white);
     EXPECT_FALSE(control.button()->isEnabled());

@@ -17,9 +17,9 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QFontInfo>
-#include <QStyle>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include <gtest/gtest.h>
@@ -56,7 +56,7 @@ struct Page {
     QHBoxLayout* layout;
 };
 
-} // namespace
+}  // namespace
 
 TEST(Styles, TintedTextTurnsCoralIntoBrickOnly)
 {

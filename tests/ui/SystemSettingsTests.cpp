@@ -37,16 +37,18 @@ struct Desktop {
 
 const std::string microphone = "x-apple.systempreferences:com.apple.preference.security?Privacy_Microphone";
 
-} // namespace
+}  // namespace
 
 TEST(SystemSettings, SoundPanesOpenTheFirstInstalledToolElseExplainTheStep)
 {
     test::UiWorld world;
     Desktop both({QStringLiteral("systemsettings"), QStringLiteral("pavucontrol")});
     ui::DesktopSystemSettings(both.hooks).open(microphone);
-    ui::DesktopSystemSettings(both.hooks).open("x-apple.systempreferences:com.apple.preference.security?Privacy_ScreenCapture");
-    EXPECT_EQ(both.started, (std::vector<std::string>{"/usr/bin/systemsettings kcm_pulseaudio",
-                                                      "/usr/bin/systemsettings kcm_pulseaudio"}));
+    ui::DesktopSystemSettings(both.hooks)
+        .open("x-apple.systempreferences:com.apple.preference.security?Privacy_ScreenCapture");
+    EXPECT_EQ(
+        both.started,
+        (std::vector<std::string>{"/usr/bin/systemsettings kcm_pulseaudio", "/usr/bin/systemsettings kcm_pulseaudio"}));
 
     // A tool that fails to start gives way to the next.
     Desktop failing({QStringLiteral("gnome-control-center"), QStringLiteral("pavucontrol")});

@@ -21,5 +21,5 @@ TEST(WholePercent, CutsToTheWholePercentReachedWithoutFallingShortOnBinaryFracti
     EXPECT_EQ(percentText(0.57), "57%");
 }
 
-} // namespace
-} // namespace parlaro::ui
+}  // namespace
+}  // namespace parlaro::ui

@@ -114,7 +114,7 @@ std::optional<DefaultsValue> decodeTagged(const nlohmann::json& object)
     return std::nullopt;
 }
 
-} // namespace
+}  // namespace
 
 nlohmann::json encodeDefaultsValue(const DefaultsValue& value)
 {
@@ -173,4 +173,4 @@ std::optional<DefaultsValue> decodeDefaultsValue(const nlohmann::json& json)
     }
 }
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

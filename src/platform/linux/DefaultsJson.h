@@ -17,4 +17,4 @@ nlohmann::json encodeDefaultsValue(const DefaultsValue& value);
 // nullopt for JSON that no value encodes to.
 std::optional<DefaultsValue> decodeDefaultsValue(const nlohmann::json& json);
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

@@ -14,4 +14,4 @@ Environment processEnvironment()
     };
 }
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

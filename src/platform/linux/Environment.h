@@ -13,4 +13,4 @@ using Environment = std::function<std::optional<std::string>(const std::string& 
 // The environment of this process.
 Environment processEnvironment();
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

@@ -43,7 +43,7 @@ std::optional<std::string_view> scriptOfModifier(std::string_view modifier)
     return std::nullopt;
 }
 
-} // namespace
+}  // namespace
 
 EnvironmentPreferredLanguages::EnvironmentPreferredLanguages(Environment environment)
     : environment_(std::move(environment))
@@ -112,4 +112,4 @@ std::vector<std::string> EnvironmentPreferredLanguages::preferredLanguages() con
     return tags;
 }
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

@@ -27,4 +27,4 @@ private:
     Environment environment_;
 };
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

@@ -36,10 +36,9 @@ void mergeFile(const fs::path& file, StringTable& table)
     }
 }
 
-} // namespace
+}  // namespace
 
-FileResourceBundles::FileResourceBundles(fs::path root)
-    : root_(std::move(root))
+FileResourceBundles::FileResourceBundles(fs::path root) : root_(std::move(root))
 {
 }
 
@@ -110,4 +109,4 @@ std::shared_ptr<const StringTable> FileResourceBundles::openTable(std::string_vi
     return shared;
 }
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

@@ -36,4 +36,4 @@ private:
     mutable std::map<std::string, std::shared_ptr<const StringTable>, std::less<>> cache_;
 };
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

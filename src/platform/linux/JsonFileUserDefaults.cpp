@@ -76,10 +76,9 @@ bool moveWithoutReplacing(const std::filesystem::path& from, const std::filesyst
     return true;
 }
 
-} // namespace
+}  // namespace
 
-JsonFileUserDefaults::JsonFileUserDefaults(std::filesystem::path file, Timestamp timestamp)
-    : file_(std::move(file))
+JsonFileUserDefaults::JsonFileUserDefaults(std::filesystem::path file, Timestamp timestamp) : file_(std::move(file))
 {
     load(timestamp);
 }
@@ -103,7 +102,7 @@ std::filesystem::path JsonFileUserDefaults::defaultPath(std::string_view name, c
 std::string JsonFileUserDefaults::utcTimestamp()
 {
     const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    std::tm parts {};
+    std::tm parts{};
     ::gmtime_r(&now, &parts);
     char text[32];
     std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &parts);
@@ -216,4 +215,4 @@ bool JsonFileUserDefaults::has(std::string_view key) const
     return root_.contains(key);
 }
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

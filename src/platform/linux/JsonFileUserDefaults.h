@@ -62,4 +62,4 @@ private:
     bool damagedFileKept_ = false;
 };
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

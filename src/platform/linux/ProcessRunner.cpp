@@ -38,4 +38,4 @@ int ProcessRunner::run(const std::string& program, const std::vector<std::string
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

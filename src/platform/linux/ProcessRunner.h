@@ -10,4 +10,4 @@ public:
     int run(const std::string& program, const std::vector<std::string>& arguments) override;
 };
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

@@ -44,4 +44,4 @@ void ProcfsProcessTable::terminate(pid_t pid)
         ::kill(pid, SIGTERM);
 }
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

@@ -19,4 +19,4 @@ private:
     std::filesystem::path root_;
 };
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

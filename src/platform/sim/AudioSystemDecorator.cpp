@@ -8,25 +8,25 @@ bool AudioSystemDecorator::hasProperty(AudioObjectId object, const AudioProperty
 }
 
 AudioStatus AudioSystemDecorator::getPropertyDataSize(AudioObjectId object, const AudioPropertyAddress& address,
-                                                  std::uint32_t& size, const AudioPropertyValue* qualifier) const
+                                                      std::uint32_t& size, const AudioPropertyValue* qualifier) const
 {
     return system_.getPropertyDataSize(object, address, size, qualifier);
 }
 
 AudioStatus AudioSystemDecorator::getPropertyData(AudioObjectId object, const AudioPropertyAddress& address,
-                                              AudioPropertyValue& value, const AudioPropertyValue* qualifier) const
+                                                  AudioPropertyValue& value, const AudioPropertyValue* qualifier) const
 {
     return system_.getPropertyData(object, address, value, qualifier);
 }
 
 AudioStatus AudioSystemDecorator::setPropertyData(AudioObjectId object, const AudioPropertyAddress& address,
-                                              const AudioPropertyValue& value)
+                                                  const AudioPropertyValue& value)
 {
     return system_.setPropertyData(object, address, value);
 }
 
 AudioListenerToken AudioSystemDecorator::addPropertyListener(AudioObjectId object, const AudioPropertyAddress& address,
-                                                         AudioCallbackQueue queue, AudioPropertyListener listener)
+                                                             AudioCallbackQueue queue, AudioPropertyListener listener)
 {
     return system_.addPropertyListener(object, address, std::move(queue), std::move(listener));
 }
@@ -62,7 +62,7 @@ AudioStatus AudioSystemDecorator::destroyProcessTap(AudioObjectId tap)
 }
 
 AudioStatus AudioSystemDecorator::createAggregateDevice(const AggregateDeviceDescription& description,
-                                                    AudioObjectId& device)
+                                                        AudioObjectId& device)
 {
     return system_.createAggregateDevice(description, device);
 }
@@ -72,14 +72,15 @@ AudioStatus AudioSystemDecorator::destroyAggregateDevice(AudioObjectId device)
     return system_.destroyAggregateDevice(device);
 }
 
-AudioStatus AudioSystemDecorator::newOutputQueue(const AudioStreamDescription& format, AudioQueueOutputCallback callback,
-                                             void* userData, std::shared_ptr<AudioQueue>& queue)
+AudioStatus AudioSystemDecorator::newOutputQueue(const AudioStreamDescription& format,
+                                                 AudioQueueOutputCallback callback, void* userData,
+                                                 std::shared_ptr<AudioQueue>& queue)
 {
     return system_.newOutputQueue(format, callback, userData, queue);
 }
 
 AudioStatus AudioSystemDecorator::newInputQueue(const AudioStreamDescription& format, AudioQueueInputCallback callback,
-                                            void* userData, std::shared_ptr<AudioQueue>& queue)
+                                                void* userData, std::shared_ptr<AudioQueue>& queue)
 {
     return system_.newInputQueue(format, callback, userData, queue);
 }
@@ -94,4 +95,4 @@ std::int32_t AudioSystemDecorator::currentProcessID() const
     return system_.currentProcessID();
 }
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

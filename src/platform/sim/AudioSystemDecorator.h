@@ -31,8 +31,8 @@ public:
     AudioStatus destroyProcessTap(AudioObjectId tap) override;
     AudioStatus createAggregateDevice(const AggregateDeviceDescription& description, AudioObjectId& device) override;
     AudioStatus destroyAggregateDevice(AudioObjectId device) override;
-    AudioStatus newOutputQueue(const AudioStreamDescription& format, AudioQueueOutputCallback callback,
-                               void* userData, std::shared_ptr<AudioQueue>& queue) override;
+    AudioStatus newOutputQueue(const AudioStreamDescription& format, AudioQueueOutputCallback callback, void* userData,
+                               std::shared_ptr<AudioQueue>& queue) override;
     AudioStatus newInputQueue(const AudioStreamDescription& format, AudioQueueInputCallback callback, void* userData,
                               std::shared_ptr<AudioQueue>& queue) override;
     std::shared_ptr<AudioInputEngine> makeInputEngine() override;
@@ -45,4 +45,4 @@ private:
     AudioSystemScope scope_;
 };
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

@@ -14,7 +14,7 @@ std::string localesOf(const std::vector<TranscriberModule>& modules)
     return text;
 }
 
-} // namespace
+}  // namespace
 
 SimAssetInstallationRequest::SimAssetInstallationRequest(std::vector<TranscriberModule> modules,
                                                          std::function<void()> onInstalled)
@@ -99,8 +99,8 @@ rt::Async<AssetStatus> SimAssetInventory::status(std::vector<TranscriberModule> 
     co_return result;
 }
 
-rt::Async<std::shared_ptr<AssetInstallationRequest>> SimAssetInventory::assetInstallationRequest(
-    std::vector<TranscriberModule> modules)
+rt::Async<std::shared_ptr<AssetInstallationRequest>>
+SimAssetInventory::assetInstallationRequest(std::vector<TranscriberModule> modules)
 {
     calls.push_back("request " + localesOf(modules));
     if (requestError)
@@ -118,4 +118,4 @@ rt::Async<std::shared_ptr<AssetInstallationRequest>> SimAssetInventory::assetIns
     co_return request;
 }
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

@@ -60,8 +60,8 @@ public:
     int maximumReservedLocales() const override { return maximumReserved; }
     rt::Async<bool> release(std::string locale) override;
     rt::Async<AssetStatus> status(std::vector<TranscriberModule> modules) override;
-    rt::Async<std::shared_ptr<AssetInstallationRequest>> assetInstallationRequest(
-        std::vector<TranscriberModule> modules) override;
+    rt::Async<std::shared_ptr<AssetInstallationRequest>>
+    assetInstallationRequest(std::vector<TranscriberModule> modules) override;
 
     // A module's status; `supported` unless set. A request that succeeds
     // sets its modules to `installed`.
@@ -85,4 +85,4 @@ private:
     std::map<std::pair<TranscriberKind, std::string>, AssetStatus> statuses_;
 };
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

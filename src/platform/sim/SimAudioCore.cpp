@@ -54,7 +54,7 @@ const AudioPropertyValue* SimAudioCore::stored(AudioObjectId object, const Audio
 }
 
 std::uint32_t SimAudioCore::number(AudioObjectId object, const AudioPropertyAddress& address,
-                                  std::uint32_t fallback) const
+                                   std::uint32_t fallback) const
 {
     const auto* value = stored(object, address);
     const auto* typed = value ? std::get_if<std::uint32_t>(value) : nullptr;
@@ -218,4 +218,4 @@ void SimAudioCore::deliver(const std::shared_ptr<SimAudioCore>& core,
     }
 }
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

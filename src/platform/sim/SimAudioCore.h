@@ -206,8 +206,7 @@ struct SimAudioCore {
     // Dispatches a change to registrations gathered under the lock; called
     // with the lock released.
     static void deliver(const std::shared_ptr<SimAudioCore>& core,
-                        const std::vector<std::shared_ptr<Registration>>& targets,
-                        const AudioPropertyAddress& address);
+                        const std::vector<std::shared_ptr<Registration>>& targets, const AudioPropertyAddress& address);
 };
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

@@ -9,12 +9,7 @@ namespace parlaro::sim {
 SimAudioQueue::SimAudioQueue(std::weak_ptr<SimAudioCore> core, AudioObjectId id, Direction direction,
                              const AudioStreamDescription& format, AudioQueueOutputCallback output,
                              AudioQueueInputCallback input, void* userData)
-    : core_(std::move(core)),
-      id_(id),
-      direction_(direction),
-      format_(format),
-      output_(output),
-      input_(input),
+    : core_(std::move(core)), id_(id), direction_(direction), format_(format), output_(output), input_(input),
       userData_(userData)
 {
 }
@@ -59,8 +54,10 @@ AudioStatus SimAudioQueue::getProperty(AudioSelector selector, AudioPropertyValu
         // Not chosen: the queue plays on (or records from) the default device.
         if (auto core = core_.lock()) {
             std::lock_guard lock(core->mutex);
-            const auto device = core->number(
-                audioSystemObject, {direction_ == Direction::output ? AudioSelectors::defaultOutputDevice : AudioSelectors::defaultInputDevice}, 0);
+            const auto device = core->number(audioSystemObject,
+                                             {direction_ == Direction::output ? AudioSelectors::defaultOutputDevice
+                                                                              : AudioSelectors::defaultInputDevice},
+                                             0);
             if (const auto* stored = core->stored(device, {AudioSelectors::deviceUID}))
                 if (const auto* text = std::get_if<AudioString>(stored); text && *text)
                     uid = **text;
@@ -321,13 +318,14 @@ void SimAudioQueue::playNextLocked()
     const double duration = frameSeconds(*enqueued_.front());
     std::weak_ptr<SimAudioQueue> weak = weak_from_this();
     const std::uint64_t generation = generation_;
-    timer_ = rt::clock().schedule(rt::TimeBase::uptime, rt::clock().reading(rt::TimeBase::uptime) + duration, [weak, generation] {
-        // The queue's own thread.
-        rt::background().run([weak, generation] {
-            if (auto queue = weak.lock())
-                queue->finishPlaying(generation);
-        });
-    });
+    timer_ = rt::clock().schedule(rt::TimeBase::uptime, rt::clock().reading(rt::TimeBase::uptime) + duration,
+                                  [weak, generation] {
+                                      // The queue's own thread.
+                                      rt::background().run([weak, generation] {
+                                          if (auto queue = weak.lock())
+                                              queue->finishPlaying(generation);
+                                      });
+                                  });
 }
 
 void SimAudioQueue::finishPlaying(std::uint64_t generation)
@@ -366,8 +364,9 @@ std::size_t SimAudioQueue::deliverInput()
     SimSignal signal;
     if (auto core = core_.lock()) {
         std::lock_guard lock(core->mutex);
-        const AudioObjectId device =
-            uid.empty() ? core->number(audioSystemObject, {AudioSelectors::defaultInputDevice}, 0) : core->deviceWithUID(uid);
+        const AudioObjectId device = uid.empty()
+            ? core->number(audioSystemObject, {AudioSelectors::defaultInputDevice}, 0)
+            : core->deviceWithUID(uid);
         auto object = core->objects.find(device);
         if (object != core->objects.end())
             signal = object->second.signal;
@@ -402,4 +401,4 @@ std::size_t SimAudioQueue::deliverInput()
     return delivered;
 }
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

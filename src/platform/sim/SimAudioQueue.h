@@ -21,8 +21,8 @@ public:
     enum class Direction { output, input };
 
     SimAudioQueue(std::weak_ptr<SimAudioCore> core, AudioObjectId id, Direction direction,
-                  const AudioStreamDescription& format, AudioQueueOutputCallback output,
-                  AudioQueueInputCallback input, void* userData);
+                  const AudioStreamDescription& format, AudioQueueOutputCallback output, AudioQueueInputCallback input,
+                  void* userData);
     ~SimAudioQueue() override;
 
     AudioStatus getProperty(AudioSelector selector, AudioPropertyValue& value) override;
@@ -91,4 +91,4 @@ private:
     AudioQueueTimelineId nextTimeline_ = 1;
 };
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

@@ -11,7 +11,6 @@ namespace {
 
 using Kind = SimAudioCore::ObjectKind;
 
-
 // What a call that "succeeds without a result" gives: the same kind of value,
 // empty.
 AudioPropertyValue blank(const AudioPropertyValue& value)
@@ -97,7 +96,7 @@ AudioStatus compute(const SimAudioCore& core, AudioObjectId object, const AudioP
     return AudioStatuses::ok;
 }
 
-} // namespace
+}  // namespace
 
 SimAudioSystem::SimAudioSystem() : core_(std::make_shared<SimAudioCore>()), scope_(*this)
 {
@@ -122,8 +121,8 @@ bool SimAudioSystem::hasProperty(AudioObjectId object, const AudioPropertyAddres
     if (found == core_->objects.end())
         return false;
     if (found->second.kind == Kind::system) {
-        if (address.selector == AudioSelectors::translateUIDToDevice || address.selector == AudioSelectors::translatePIDToProcess
-            || address.selector == AudioSelectors::devices)
+        if (address.selector == AudioSelectors::translateUIDToDevice
+            || address.selector == AudioSelectors::translatePIDToProcess || address.selector == AudioSelectors::devices)
             return true;
         if (address.selector == AudioSelectors::processes)
             return core_->processListAvailable;
@@ -188,7 +187,8 @@ AudioStatus SimAudioSystem::setPropertyData(AudioObjectId object, const AudioPro
         auto& properties = found->second.properties;
 
         if (found->second.kind == Kind::system
-            && (address.selector == AudioSelectors::defaultInputDevice || address.selector == AudioSelectors::defaultOutputDevice)) {
+            && (address.selector == AudioSelectors::defaultInputDevice
+                || address.selector == AudioSelectors::defaultOutputDevice)) {
             const auto* device = std::get_if<std::uint32_t>(&value);
             if (!device)
                 return answer(AudioStatuses::badPropertySize);
@@ -336,8 +336,7 @@ AudioStatus SimAudioSystem::destroyProcessTap(AudioObjectId tap)
     return AudioStatuses::ok;
 }
 
-AudioStatus SimAudioSystem::createAggregateDevice(const AggregateDeviceDescription& description,
-                                                  AudioObjectId& device)
+AudioStatus SimAudioSystem::createAggregateDevice(const AggregateDeviceDescription& description, AudioObjectId& device)
 {
     std::vector<Change> changes;
     const AudioStatus result = [&] {
@@ -372,7 +371,8 @@ AudioStatus SimAudioSystem::createAggregateDevice(const AggregateDeviceDescripti
         p[{AudioSelectors::streamConfiguration, AudioScope::output}] = AudioBufferLayout{};
         p[{AudioSelectors::transportType}] = std::uint32_t{AudioTransports::aggregate};
         p[{AudioSelectors::nominalSampleRate}] = format.sampleRate;
-        p[{AudioSelectors::availableNominalSampleRates}] = std::vector<AudioValueRange>{{format.sampleRate, format.sampleRate}};
+        p[{AudioSelectors::availableNominalSampleRates}] =
+            std::vector<AudioValueRange>{{format.sampleRate, format.sampleRate}};
         p[{AudioSelectors::isAlive}] = std::uint32_t{1};
         p[{AudioSelectors::bufferFrameSize}] = std::uint32_t{512};
         p[{AudioSelectors::safetyOffset, AudioScope::input}] = std::uint32_t{0};
@@ -491,8 +491,7 @@ void SimAudioSystem::addDevice(const SimDevice& device)
         const bool replaced = core_->objects.contains(device.id);
         core_->objects[device.id] = std::move(object);
         if (replaced)
-            changes.push_back(
-                {core_->listenersOf(device.id, {AudioSelectors::isAlive}), {AudioSelectors::isAlive}});
+            changes.push_back({core_->listenersOf(device.id, {AudioSelectors::isAlive}), {AudioSelectors::isAlive}});
         collectListChange(Kind::device, device.listed, changes);
     }
     deliver(changes);
@@ -640,8 +639,8 @@ void SimAudioSystem::setTapFormat(const AudioStreamDescription& format)
 
 // MARK: failures, notifications, the record
 
-void SimAudioSystem::fail(AudioObjectId object, AudioSelector selector, AudioOperation operation,
-                          AudioStatus status, int times)
+void SimAudioSystem::fail(AudioObjectId object, AudioSelector selector, AudioOperation operation, AudioStatus status,
+                          int times)
 {
     std::lock_guard lock(core_->mutex);
     if (times == 0)
@@ -749,7 +748,7 @@ SimSignal tappedMix(const SimAudioCore& core, const AggregateDeviceDescription& 
     };
 }
 
-} // namespace
+}  // namespace
 
 AudioStatus SimAudioSystem::runIOCycle(AudioObjectId device, std::uint32_t frames)
 {
@@ -822,8 +821,8 @@ AudioStatus SimAudioSystem::runIOCycle(AudioObjectId device, std::uint32_t frame
         buffers.clear();
         for (std::uint32_t channels : layout) {
             storage.emplace_back(static_cast<std::size_t>(frames) * channels, 0.0f);
-            buffers.push_back({channels, static_cast<std::uint32_t>(frames * channels * sizeof(float)),
-                               storage.back().data()});
+            buffers.push_back(
+                {channels, static_cast<std::uint32_t>(frames * channels * sizeof(float)), storage.back().data()});
         }
     };
     std::vector<std::vector<float>> inputStorage;
@@ -1000,4 +999,4 @@ std::vector<std::shared_ptr<SimInputEngine>> SimAudioSystem::inputEngines() cons
     return live;
 }
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

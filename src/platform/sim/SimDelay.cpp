@@ -15,4 +15,4 @@ rt::Async<void> simDelay(double seconds)
     });
 }
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

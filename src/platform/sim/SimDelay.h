@@ -8,4 +8,4 @@ namespace parlaro::sim {
 // caller's cancellation does not cut it short. Returns at once for 0 or less.
 rt::Async<void> simDelay(double seconds);
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

@@ -94,4 +94,4 @@ void SimGlobalKeys::tap(std::uint32_t type, std::uint16_t keyCode, std::uint64_t
     });
 }
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

@@ -50,4 +50,4 @@ private:
     bool keyWatch_ = false;
 };
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

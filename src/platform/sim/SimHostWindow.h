@@ -44,4 +44,4 @@ private:
     std::vector<std::shared_ptr<SimHostWindow>> made_;
 };
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

@@ -67,4 +67,4 @@ void SimHostedSessionRunner::stop(Slot& slot)
     slot.run = {};
 }
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

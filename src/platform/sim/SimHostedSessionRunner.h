@@ -48,4 +48,4 @@ private:
     std::size_t runsCancelled_ = 0;
 };
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

@@ -45,7 +45,8 @@ AudioFormat SimInputEngine::inputFormat() const
     std::lock_guard lock(core->mutex);
     if (core->takeFailure(id_, anySelector, AudioOperation::engineInputFormat))
         return none;
-    const AudioObjectId device = chosen ? *chosen : core->number(audioSystemObject, {AudioSelectors::defaultInputDevice}, 0);
+    const AudioObjectId device =
+        chosen ? *chosen : core->number(audioSystemObject, {AudioSelectors::defaultInputDevice}, 0);
     const auto* rate = core->stored(device, {AudioSelectors::nominalSampleRate});
     if (!rate || !std::holds_alternative<double>(*rate))
         return none;
@@ -71,7 +72,9 @@ void SimInputEngine::removeTap()
     tapFormat_.reset();
 }
 
-void SimInputEngine::prepare() {}
+void SimInputEngine::prepare()
+{
+}
 
 void SimInputEngine::start()
 {
@@ -96,8 +99,7 @@ bool SimInputEngine::isRunning() const
     return running_;
 }
 
-AudioListenerToken SimInputEngine::observeConfigurationChanges(AudioCallbackQueue queue,
-                                                               std::function<void()> onChange)
+AudioListenerToken SimInputEngine::observeConfigurationChanges(AudioCallbackQueue queue, std::function<void()> onChange)
 {
     auto core = core_.lock();
     if (!core)
@@ -167,7 +169,8 @@ bool SimInputEngine::deliver(std::uint32_t frames, bool hostTimeValid)
     SimSignal signal;
     if (auto core = core_.lock()) {
         std::lock_guard lock(core->mutex);
-        const AudioObjectId device = chosen ? *chosen : core->number(audioSystemObject, {AudioSelectors::defaultInputDevice}, 0);
+        const AudioObjectId device =
+            chosen ? *chosen : core->number(audioSystemObject, {AudioSelectors::defaultInputDevice}, 0);
         auto object = core->objects.find(device);
         if (object != core->objects.end())
             signal = object->second.signal;
@@ -199,4 +202,4 @@ void SimInputEngine::changeConfiguration(bool stopsEngine)
         SimAudioCore::notify(core, id_, configurationAddress);
 }
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

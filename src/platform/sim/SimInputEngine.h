@@ -61,4 +61,4 @@ private:
     double framesDelivered_ = 0;
 };
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

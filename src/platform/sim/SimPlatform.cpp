@@ -13,12 +13,11 @@ std::map<std::string, StringTable> emptyInterfaceTables()
     return tables;
 }
 
-} // namespace
+}  // namespace
 
 SimPlatform::SimPlatform()
-    : bundles(emptyInterfaceTables()),
-      scope_(PlatformServices{&defaults, &preferredLanguages, &text, &bundles})
+    : bundles(emptyInterfaceTables()), scope_(PlatformServices{&defaults, &preferredLanguages, &text, &bundles})
 {
 }
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

@@ -26,4 +26,4 @@ private:
     PlatformScope scope_;
 };
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

@@ -2,8 +2,7 @@
 
 namespace parlaro::sim {
 
-SimPreferredLanguages::SimPreferredLanguages(std::vector<std::string> languages)
-    : languages_(std::move(languages))
+SimPreferredLanguages::SimPreferredLanguages(std::vector<std::string> languages) : languages_(std::move(languages))
 {
 }
 
@@ -19,4 +18,4 @@ void SimPreferredLanguages::setPreferredLanguages(std::vector<std::string> langu
     languages_ = std::move(languages);
 }
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

@@ -19,4 +19,4 @@ private:
     std::vector<std::string> languages_;
 };
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

@@ -4,7 +4,9 @@
 
 namespace parlaro::sim {
 
-SimProcessActivity::SimProcessActivity() : record_(std::make_shared<Record>()) {}
+SimProcessActivity::SimProcessActivity() : record_(std::make_shared<Record>())
+{
+}
 
 ProcessActivity::Token SimProcessActivity::begin(const std::string& reason)
 {
@@ -38,4 +40,4 @@ std::vector<std::string> SimProcessActivity::activeReasons() const
     return reasons;
 }
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

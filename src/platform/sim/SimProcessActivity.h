@@ -38,4 +38,4 @@ private:
     std::shared_ptr<Record> record_;
 };
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

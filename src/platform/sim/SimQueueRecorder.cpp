@@ -4,7 +4,9 @@
 
 namespace parlaro::sim {
 
-SimQueueRecorder::SimQueueRecorder(AudioSystem& system) : AudioSystemDecorator(system) {}
+SimQueueRecorder::SimQueueRecorder(AudioSystem& system) : AudioSystemDecorator(system)
+{
+}
 
 std::vector<std::shared_ptr<SimAudioQueue>> SimQueueRecorder::made() const
 {
@@ -42,4 +44,4 @@ AudioStatus SimQueueRecorder::newInputQueue(const AudioStreamDescription& format
     return status;
 }
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

@@ -21,8 +21,8 @@ public:
     // True when every queue made so far has been disposed of.
     bool allDisposed() const;
 
-    AudioStatus newOutputQueue(const AudioStreamDescription& format, AudioQueueOutputCallback callback,
-                               void* userData, std::shared_ptr<AudioQueue>& queue) override;
+    AudioStatus newOutputQueue(const AudioStreamDescription& format, AudioQueueOutputCallback callback, void* userData,
+                               std::shared_ptr<AudioQueue>& queue) override;
     AudioStatus newInputQueue(const AudioStreamDescription& format, AudioQueueInputCallback callback, void* userData,
                               std::shared_ptr<AudioQueue>& queue) override;
 
@@ -33,4 +33,4 @@ private:
     std::vector<std::shared_ptr<SimAudioQueue>> made_;
 };
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

@@ -46,4 +46,4 @@ std::shared_ptr<const StringTable> SimResourceBundles::openTable(std::string_vie
     return std::make_shared<const StringTable>(found->second);
 }
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

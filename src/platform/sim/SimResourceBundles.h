@@ -24,4 +24,4 @@ private:
     std::map<std::string, StringTable, std::less<>> tables_;
 };
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

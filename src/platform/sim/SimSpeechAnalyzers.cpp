@@ -7,8 +7,7 @@
 namespace parlaro::sim {
 
 SimTranscriber::SimTranscriber(TranscriberModule module)
-    : module_(std::move(module)),
-      continuation_([this] {
+    : module_(std::move(module)), continuation_([this] {
           auto [stream, continuation] = rt::AsyncStream<TranscriberResult>::make();
           stream_.emplace(std::move(stream));
           return continuation;
@@ -139,8 +138,8 @@ std::shared_ptr<SpeechAnalyzer> SimSpeechAnalyzers::makeAnalyzer(std::vector<std
     return analyzer;
 }
 
-rt::Async<std::optional<AudioFormat>> SimSpeechAnalyzers::bestAvailableAudioFormat(
-    std::vector<std::shared_ptr<Transcriber>>)
+rt::Async<std::optional<AudioFormat>>
+SimSpeechAnalyzers::bestAvailableAudioFormat(std::vector<std::shared_ptr<Transcriber>>)
 {
     ++bestFormatQueries;
     auto format = bestFormat;
@@ -148,4 +147,4 @@ rt::Async<std::optional<AudioFormat>> SimSpeechAnalyzers::bestAvailableAudioForm
     co_return format;
 }
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

@@ -88,8 +88,8 @@ class SimSpeechAnalyzers final : public SpeechAnalyzers {
 public:
     std::shared_ptr<Transcriber> makeTranscriber(const TranscriberModule& module) override;
     std::shared_ptr<SpeechAnalyzer> makeAnalyzer(std::vector<std::shared_ptr<Transcriber>> modules) override;
-    rt::Async<std::optional<AudioFormat>> bestAvailableAudioFormat(
-        std::vector<std::shared_ptr<Transcriber>> modules) override;
+    rt::Async<std::optional<AudioFormat>>
+    bestAvailableAudioFormat(std::vector<std::shared_ptr<Transcriber>> modules) override;
 
     std::optional<AudioFormat> bestFormat = AudioFormat{16000, 1, SampleType::int16, true};
     double bestFormatDelay = 0;
@@ -103,4 +103,4 @@ public:
     int bestFormatQueries = 0;
 };
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

@@ -18,7 +18,7 @@ bool isTrailingPunctuation(char c)
     return c == '.' || c == ',' || c == '?' || c == '!' || c == ';' || c == ':' || c == '"' || c == '\'';
 }
 
-} // namespace
+}  // namespace
 
 Transcription spoken(const std::string& text)
 {
@@ -137,8 +137,8 @@ void SimRecognitionRequest::attach(std::weak_ptr<SimSpeechRecognitionTask> task)
 // --- task ---------------------------------------------------------------------
 
 SimSpeechRecognitionTask::SimSpeechRecognitionTask(std::shared_ptr<SimRecognitionRequest> request,
-                                                   SpeechRecognizer::ResultHandler handler,
-                                                   SimRecognitionScript script, double startedAt)
+                                                   SpeechRecognizer::ResultHandler handler, SimRecognitionScript script,
+                                                   double startedAt)
     : request_(std::move(request)), handler_(std::move(handler)), script_(std::move(script)), startedAt_(startedAt)
 {
 }
@@ -254,8 +254,9 @@ std::shared_ptr<SpeechAudioBufferRecognitionRequest> SimSpeechRecognizer::makeRe
     return request;
 }
 
-std::shared_ptr<SpeechRecognitionTask> SimSpeechRecognizer::recognitionTask(
-    std::shared_ptr<SpeechAudioBufferRecognitionRequest> request, ResultHandler handler)
+std::shared_ptr<SpeechRecognitionTask>
+SimSpeechRecognizer::recognitionTask(std::shared_ptr<SpeechAudioBufferRecognitionRequest> request,
+                                     ResultHandler handler)
 {
     auto simRequest = std::dynamic_pointer_cast<SimRecognitionRequest>(request);
     if (!simRequest)
@@ -309,8 +310,8 @@ std::shared_ptr<SpeechRecognizer> SimSpeechRecognitionService::makeRecognizer(co
     auto found = locales_.find(locale);
     if (found == locales_.end())
         return nullptr;
-    auto recognizer =
-        std::make_shared<SimSpeechRecognizer>(*this, locale, found->second.supportsOnDevice, found->second.nativeFormat);
+    auto recognizer = std::make_shared<SimSpeechRecognizer>(*this, locale, found->second.supportsOnDevice,
+                                                            found->second.nativeFormat);
     recognizers_.push_back(recognizer);
     return recognizer;
 }
@@ -359,8 +360,9 @@ void SimSpeechRecognitionService::record(std::shared_ptr<SimRecognitionRequest> 
     requests_.push_back(std::move(request));
 }
 
-std::shared_ptr<SimSpeechRecognitionTask> SimSpeechRecognitionService::startTask(
-    const std::string& locale, std::shared_ptr<SimRecognitionRequest> request, SpeechRecognizer::ResultHandler handler)
+std::shared_ptr<SimSpeechRecognitionTask>
+SimSpeechRecognitionService::startTask(const std::string& locale, std::shared_ptr<SimRecognitionRequest> request,
+                                       SpeechRecognizer::ResultHandler handler)
 {
     SimRecognitionScript script;
     {
@@ -383,4 +385,4 @@ std::shared_ptr<SimSpeechRecognitionTask> SimSpeechRecognitionService::startTask
     return task;
 }
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

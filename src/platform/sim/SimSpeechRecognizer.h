@@ -32,11 +32,10 @@ struct SimRecognitionEvent {
     std::optional<SpeechRecognitionResult> result;
     std::optional<DomainError> error;
 
-    static SimRecognitionEvent partial(Transcription transcription, double at = 0.0,
-                                       When when = When::afterStart);
+    static SimRecognitionEvent partial(Transcription transcription, double at = 0.0, When when = When::afterStart);
     static SimRecognitionEvent final(Transcription transcription, double at = 0.0, When when = When::afterStart);
-    static SimRecognitionEvent failure(std::string domain, std::int64_t code, std::string description,
-                                       double at = 0.0, When when = When::afterStart);
+    static SimRecognitionEvent failure(std::string domain, std::int64_t code, std::string description, double at = 0.0,
+                                       When when = When::afterStart);
     // The usual answer to ended audio: the final text right away.
     static SimRecognitionEvent finalAtEndOfAudio(Transcription transcription, double delay = 0.0)
     {
@@ -198,4 +197,4 @@ private:
     std::vector<std::shared_ptr<SimSpeechRecognitionTask>> tasks_;
 };
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

@@ -8,4 +8,4 @@ SimSpeechServices::SimSpeechServices(bool newerSpeechAndTranslation)
 {
 }
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

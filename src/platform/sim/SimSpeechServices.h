@@ -31,4 +31,4 @@ private:
     PlatformCapabilitiesScope capabilities_;
 };
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

@@ -22,8 +22,7 @@ struct SimSpeechSynthesizer::State {
     Behavior behavior = Behavior::speak;
     double renderDelay = 0;
     std::exception_ptr failure;
-    AudioFormat format{.sampleRate = 22050, .channelCount = 1, .sampleType = SampleType::float32,
-                       .interleaved = false};
+    AudioFormat format{.sampleRate = 22050, .channelCount = 1, .sampleType = SampleType::float32, .interleaved = false};
     double secondsPerCharacter = 0.06;
     std::size_t framesPerBuffer = 2205;
 
@@ -89,7 +88,9 @@ struct SimSpeechSynthesizer::State {
     }
 };
 
-SimSpeechSynthesizer::SimSpeechSynthesizer() : state_(std::make_shared<State>()), scope_(*this) {}
+SimSpeechSynthesizer::SimSpeechSynthesizer() : state_(std::make_shared<State>()), scope_(*this)
+{
+}
 
 SimSpeechSynthesizer::~SimSpeechSynthesizer() = default;
 
@@ -199,8 +200,7 @@ SpeechSynthesizer::RenderID SimSpeechSynthesizer::write(const Utterance& utteran
     auto deliver = [weak, id] { State::deliver(weak, id); };
     if (delay > 0) {
         auto& clock = rt::clock();
-        clock.schedule(rt::TimeBase::continuous, clock.now() + delay,
-                       [deliver] { rt::postToMain(deliver); });
+        clock.schedule(rt::TimeBase::continuous, clock.now() + delay, [deliver] { rt::postToMain(deliver); });
     } else {
         rt::postToMain(deliver);
     }
@@ -224,4 +224,4 @@ void SimSpeechSynthesizer::stopSpeaking()
     state_->pending.clear();
 }
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

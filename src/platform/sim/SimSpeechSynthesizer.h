@@ -56,4 +56,4 @@ private:
     SpeechSynthesizerScope scope_;
 };
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

@@ -13,4 +13,4 @@ rt::Async<std::vector<std::string>> SimSpeechTranscribers::installedLocales(Tran
     co_return installed[kind];
 }
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

@@ -23,4 +23,4 @@ public:
     int installedQueries = 0;
 };
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

@@ -4,13 +4,11 @@
 
 namespace parlaro::sim {
 
-SimTextServices::SimTextServices()
-    : base_(std::make_shared<sys::IcuTextServices>())
+SimTextServices::SimTextServices() : base_(std::make_shared<sys::IcuTextServices>())
 {
 }
 
-SimTextServices::SimTextServices(std::shared_ptr<const TextServices> base)
-    : base_(std::move(base))
+SimTextServices::SimTextServices(std::shared_ptr<const TextServices> base) : base_(std::move(base))
 {
 }
 
@@ -74,4 +72,4 @@ std::string SimTextServices::lowercase(std::string_view text, std::string_view l
     return base_->lowercase(text, locale);
 }
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

@@ -35,4 +35,4 @@ private:
     std::map<std::string, std::string, std::less<>> maximalIdentifiers_;
 };
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

@@ -116,8 +116,7 @@ private:
                     pending->answer(reply.text);
             };
             auto& clock = rt::clock();
-            clock.schedule(rt::TimeBase::continuous, clock.now() + reply.delay,
-                           [settle] { rt::postToMain(settle); });
+            clock.schedule(rt::TimeBase::continuous, clock.now() + reply.delay, [settle] { rt::postToMain(settle); });
         });
     }
 
@@ -139,7 +138,7 @@ private:
     Lookup lookup_;
 };
 
-} // namespace
+}  // namespace
 
 SimTranslationPlatform::SimTranslationPlatform()
     : runner([this](const TranslationConfiguration& c) { return makeSession(c.source, c.target); }),
@@ -155,8 +154,7 @@ void SimTranslationPlatform::setStatus(const std::string& source, const std::str
     statuses_[{source, target}] = status;
 }
 
-void SimTranslationPlatform::setResponder(const std::string& source, const std::string& target,
-                                          SimResponder responder)
+void SimTranslationPlatform::setResponder(const std::string& source, const std::string& target, SimResponder responder)
 {
     pair(source, target)->responder = std::move(responder);
 }
@@ -189,8 +187,7 @@ std::unique_ptr<LanguageAvailability> SimTranslationPlatform::makeLanguageAvaila
     });
 }
 
-std::shared_ptr<TranslationSession> SimTranslationPlatform::makeInstalledSession(std::string source,
-                                                                                 std::string target)
+std::shared_ptr<TranslationSession> SimTranslationPlatform::makeInstalledSession(std::string source, std::string target)
 {
     return makeSession(source, target);
 }
@@ -205,11 +202,11 @@ std::shared_ptr<SimTranslationPlatform::PairState> SimTranslationPlatform::pair(
 }
 
 std::shared_ptr<TranslationSession> SimTranslationPlatform::makeSession(const std::string& source,
-                                                                       const std::string& target)
+                                                                        const std::string& target)
 {
     auto state = pair(source, target);
     ++state->made;
     return std::make_shared<SimSession>(source, target, state->made, state);
 }
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

@@ -35,9 +35,9 @@ struct SimReply {
 struct SimRequest {
     std::string source;
     std::string target;
-    std::string text;      // empty for a prepare
+    std::string text;  // empty for a prepare
     bool prepare = false;
-    int session = 0;       // which session of the pair, from 1
+    int session = 0;  // which session of the pair, from 1
 };
 
 using SimResponder = std::function<SimReply(const SimRequest&)>;
@@ -80,4 +80,4 @@ private:
     TranslationPlatformScope scope_;
 };
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

@@ -2,8 +2,7 @@
 
 namespace parlaro::sim {
 
-SimUserDefaults::SimUserDefaults(std::map<std::string, DefaultsValue, std::less<>> values)
-    : values_(std::move(values))
+SimUserDefaults::SimUserDefaults(std::map<std::string, DefaultsValue, std::less<>> values) : values_(std::move(values))
 {
 }
 
@@ -55,4 +54,4 @@ std::map<std::string, DefaultsValue, std::less<>> SimUserDefaults::snapshot() co
     return values_;
 }
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

@@ -30,4 +30,4 @@ private:
     std::optional<DomainError> writeFailure_;
 };
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

@@ -64,4 +64,4 @@ int SimVirtualMicHost::ensureCount() const
     return ensures_;
 }
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

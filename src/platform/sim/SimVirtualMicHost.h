@@ -32,4 +32,4 @@ private:
     int ensures_ = 0;
 };
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

@@ -4,7 +4,9 @@
 
 namespace parlaro::sim {
 
-SimWakeObserver::SimWakeObserver() : subscribers_(std::make_shared<Subscribers>()) {}
+SimWakeObserver::SimWakeObserver() : subscribers_(std::make_shared<Subscribers>())
+{
+}
 
 rt::Subscription SimWakeObserver::subscribe(std::function<void()> onWake)
 {
@@ -40,4 +42,4 @@ std::size_t SimWakeObserver::subscriberCount() const
     return subscribers_->entries.size();
 }
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

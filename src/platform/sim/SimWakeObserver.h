@@ -27,4 +27,4 @@ private:
     std::shared_ptr<Subscribers> subscribers_;
 };
 
-} // namespace parlaro::sim
+}  // namespace parlaro::sim

@@ -47,15 +47,16 @@ Output keyDown(std::uint16_t code)
     return {Output::Kind::tap, false, GlobalKeys::keyDownType, code, 0};
 }
 
-} // namespace
+}  // namespace
 
 TEST(EvdevKeyDecoder, CombinationFiresOnlyWithExactlyItsModifiersAndIgnoresRepeats)
 {
     EvdevKeyDecoder decoder;
     decoder.setCombination(KEY_SPACE, 0x800);
     EXPECT_TRUE(decoder.listening());
-    auto out = play(decoder, {key(KEY_RIGHTALT, 1), key(KEY_SPACE, 1), key(KEY_SPACE, 2), key(KEY_SPACE, 2),
-                              key(KEY_SPACE, 0), key(KEY_RIGHTALT, 0)});
+    auto out = play(decoder,
+                    {key(KEY_RIGHTALT, 1), key(KEY_SPACE, 1), key(KEY_SPACE, 2), key(KEY_SPACE, 2), key(KEY_SPACE, 0),
+                     key(KEY_RIGHTALT, 0)});
     EXPECT_EQ(out, (std::vector<Output>{hotKey(true), hotKey(false)})) << "either Alt, repeats ignored";
 
     // The key released after its modifier still ends the hold.
@@ -63,9 +64,9 @@ TEST(EvdevKeyDecoder, CombinationFiresOnlyWithExactlyItsModifiersAndIgnoresRepea
     EXPECT_EQ(out, (std::vector<Output>{hotKey(true), hotKey(false)}));
 
     // More modifiers, none, or the modifier after the key: nothing.
-    out = play(decoder, {key(KEY_LEFTALT, 1), key(KEY_LEFTSHIFT, 1), key(KEY_SPACE, 1), key(KEY_SPACE, 0),
-                         key(KEY_LEFTSHIFT, 0), key(KEY_LEFTALT, 0), key(KEY_SPACE, 1), key(KEY_LEFTALT, 1),
-                         key(KEY_SPACE, 0), key(KEY_LEFTALT, 0)});
+    out = play(decoder,
+               {key(KEY_LEFTALT, 1), key(KEY_LEFTSHIFT, 1), key(KEY_SPACE, 1), key(KEY_SPACE, 0), key(KEY_LEFTSHIFT, 0),
+                key(KEY_LEFTALT, 0), key(KEY_SPACE, 1), key(KEY_LEFTALT, 1), key(KEY_SPACE, 0), key(KEY_LEFTALT, 0)});
     EXPECT_TRUE(out.empty());
 
     // Keys held when reading stopped do not count once it starts again.

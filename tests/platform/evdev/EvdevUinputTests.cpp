@@ -69,7 +69,7 @@ void pumpUntil(rt::ManualRuntime& runtime, const std::function<bool()>& done)
     }
 }
 
-} // namespace
+}  // namespace
 
 TEST(EvdevGlobalKeys, VirtualKeyboardDrivesACombination)
 {

@@ -20,7 +20,7 @@ sys::Environment environment(std::map<std::string, std::string> values)
     };
 }
 
-} // namespace
+}  // namespace
 
 TEST(GlobalKeysChoice, X11OnlyOutsideWaylandWithADisplay)
 {
@@ -31,8 +31,7 @@ TEST(GlobalKeysChoice, X11OnlyOutsideWaylandWithADisplay)
               GlobalKeysBackend::evdev);
     EXPECT_EQ(sys::chooseGlobalKeysBackend(environment({{"WAYLAND_DISPLAY", "wayland-0"}}), true),
               GlobalKeysBackend::evdev);
-    EXPECT_EQ(sys::chooseGlobalKeysBackend(environment({{"XDG_SESSION_TYPE", "tty"}}), false),
-              GlobalKeysBackend::none);
+    EXPECT_EQ(sys::chooseGlobalKeysBackend(environment({{"XDG_SESSION_TYPE", "tty"}}), false), GlobalKeysBackend::none);
 }
 
 TEST(GlobalKeysChoice, NoReachableBackendRefusesEverything)

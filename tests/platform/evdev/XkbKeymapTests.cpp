@@ -10,7 +10,7 @@ constexpr std::uint32_t xRightAlt = 108;
 constexpr std::uint32_t xLeftShift = 50;
 constexpr std::uint32_t xLetterA = 38;
 
-} // namespace
+}  // namespace
 
 TEST(XkbKeymap, NamesKeysByTheLayoutAndTellsModifiersBySymbol)
 {

@@ -21,5 +21,5 @@ TEST(AudioSystemFactory, TheEnvironmentChoosesTheSimOrTheSoundServer)
     EXPECT_TRUE(pulse->isConnected());
 }
 
-} // namespace
-} // namespace parlaro::sys
+}  // namespace
+}  // namespace parlaro::sys

@@ -143,8 +143,8 @@ TEST_F(PulseAudioSystemTest, DeviceChangesReachListeners)
 {
     PulseAudioSystem system;
     Counter listChanged;
-    auto token = system.addPropertyListener(audioSystemObject, {"dev#"_fcc}, AudioCallbackQueue(),
-                                            listChanged.listener());
+    auto token =
+        system.addPropertyListener(audioSystemObject, {"dev#"_fcc}, AudioCallbackQueue(), listChanged.listener());
     const std::string module = pactl("load-module module-null-sink sink_name=extra_sink rate=44100");
     EXPECT_TRUE(waitUntil([&] { return listChanged.calls > 0; }));
     AudioObjectId extra = 0;
@@ -183,7 +183,8 @@ TEST_F(PulseAudioSystemTest, DeviceChangesReachListeners)
     const std::string again = pactl("load-module module-null-sink sink_name=extra_sink");
     AudioObjectId second = 0;
     // The mirror may hold the device before its notice has been delivered.
-    EXPECT_TRUE(waitUntil([&] { return (second = deviceWithUID(system, "extra_sink")) != 0 && listChanged.calls > 0; }));
+    EXPECT_TRUE(
+        waitUntil([&] { return (second = deviceWithUID(system, "extra_sink")) != 0 && listChanged.calls > 0; }));
     EXPECT_NE(second, extra);
 
     // A released token is never called again.
@@ -224,8 +225,8 @@ TEST_F(PulseAudioSystemTest, ServerRestartIsAnnouncedAndDevicesComeBack)
     PulseAudioSystem system;
     ASSERT_TRUE(system.isConnected());
     Counter restarted;
-    auto token = system.addPropertyListener(audioSystemObject, {"srst"_fcc}, AudioCallbackQueue(),
-                                            restarted.listener());
+    auto token =
+        system.addPropertyListener(audioSystemObject, {"srst"_fcc}, AudioCallbackQueue(), restarted.listener());
     const std::string daemon = PARLARO_PULSE_DAEMON;
     ASSERT_EQ(std::system((daemon + " stop " + test::pulseTestDir()).c_str()), 0);
     EXPECT_TRUE(waitUntil([&] { return !system.isConnected(); }));
@@ -276,9 +277,8 @@ struct Tone {
     double phase = 0;
     std::atomic<int> cycles{0};
 
-    static AudioStatus play(AudioObjectId, const AudioTimeStamp&, std::span<const AudioIOBuffer>,
-                            const AudioTimeStamp&, std::span<AudioIOBuffer> output, const AudioTimeStamp&,
-                            void* context)
+    static AudioStatus play(AudioObjectId, const AudioTimeStamp&, std::span<const AudioIOBuffer>, const AudioTimeStamp&,
+                            std::span<AudioIOBuffer> output, const AudioTimeStamp&, void* context)
     {
         auto* tone = static_cast<Tone*>(context);
         for (auto& buffer : output) {
@@ -315,9 +315,9 @@ TEST_F(PulseAudioSystemTest, SoundPlayedIntoTheInjectionReachesTheVirtualMicroph
 
     std::vector<float> heard(48000);
     {
-        Child recorder({"parec", "--raw", "--format=float32le", "--rate=48000", "--channels=1", "-d",
-                        "parlaro_virtualmic_input"},
-                       Child::Pipe::output);
+        Child recorder(
+            {"parec", "--raw", "--format=float32le", "--rate=48000", "--channels=1", "-d", "parlaro_virtualmic_input"},
+            Child::Pipe::output);
         // Half a second settles the path, the next second is measured.
         std::vector<float> settle(24000);
         ASSERT_TRUE(recorder.read(settle.data(), settle.size()));
@@ -396,8 +396,8 @@ TEST_F(PulseAudioSystemTest, FarEndCaptureHearsOtherProgramsButNotOurs)
     EXPECT_EQ(system.get(tap, {"tfmt"_fcc}, format), AudioStatuses::ok);
     EXPECT_EQ(format.sampleRate, 48000.0);
     EXPECT_EQ(format.channelsPerFrame, 2u);
-    AggregateDeviceDescription aggregate{"Parlaro Listen", "com.parlaro.listen.test", true, true,
-                                         {description.uuid.toString()}};
+    AggregateDeviceDescription aggregate{
+        "Parlaro Listen", "com.parlaro.listen.test", true, true, {description.uuid.toString()}};
     AudioObjectId device = 0;
     ASSERT_EQ(system.createAggregateDevice(aggregate, device), AudioStatuses::ok);
     Capture capture;
@@ -415,16 +415,15 @@ TEST_F(PulseAudioSystemTest, FarEndCaptureHearsOtherProgramsButNotOurs)
 
     // Another program starts playing 880 Hz while the capture runs: its
     // stream joins the mix.
-    Child player({"pacat", "--raw", "--format=float32le", "--rate=48000", "--channels=2", "--latency-msec=40",
-                  "-d", "test_speakers"},
+    Child player({"pacat", "--raw", "--format=float32le", "--rate=48000", "--channels=2", "--latency-msec=40", "-d",
+                  "test_speakers"},
                  Child::Pipe::input);
     std::vector<float> tone(48000 * 2);
     for (std::size_t i = 0; i < 48000; ++i)
         tone[2 * i] = tone[2 * i + 1] = static_cast<float>(0.4 * std::sin(2 * M_PI * 880 * i / 48000.0));
     std::atomic<bool> feeding{true};
     std::thread feeder([&] {
-        while (feeding && player.write(tone.data(), tone.size())) {
-        }
+        while (feeding && player.write(tone.data(), tone.size())) {}
     });
 
     // The other program's stream joins once it plays; a second later the
@@ -527,8 +526,8 @@ TEST_F(PulseAudioSystemTest, StartStopCyclesLeaveNothingBehind)
     EXPECT_TRUE(waitUntil([] { return pactl("list short sink-inputs").empty(); }));
 }
 
-} // namespace
-} // namespace parlaro::sys
+}  // namespace
+}  // namespace parlaro::sys
 
 namespace parlaro::sys {
 namespace {
@@ -611,10 +610,10 @@ TEST_F(PulseAudioSystemTest, QueuesPlayIntoTheInjectionAndRecordTheVirtualMicrop
 
     EXPECT_TRUE(waitUntil([&] {
         std::lock_guard lock(record.mutex);
-        return test::amplitudeAt(std::vector<float>(record.recorded.end() - std::min<std::size_t>(
-                                                                              record.recorded.size(), 24000),
-                                                    record.recorded.end()),
-                                 48000, 440)
+        return test::amplitudeAt(
+                   std::vector<float>(record.recorded.end() - std::min<std::size_t>(record.recorded.size(), 24000),
+                                      record.recorded.end()),
+                   48000, 440)
             > 0.1;
     }));
     EXPECT_EQ(recorder->stop(true), AudioStatuses::ok);
@@ -625,8 +624,8 @@ TEST_F(PulseAudioSystemTest, QueuesPlayIntoTheInjectionAndRecordTheVirtualMicrop
     EXPECT_EQ(record.times[1].sampleTime - record.times[0].sampleTime, 4800.0);
 }
 
-} // namespace
-} // namespace parlaro::sys
+}  // namespace
+}  // namespace parlaro::sys
 
 namespace parlaro::sys {
 namespace {
@@ -686,5 +685,5 @@ TEST_F(PulseAudioSystemTest, InputEngineFollowsTheDefaultInput)
     EXPECT_THROW(engine->setInputDevice(424242), DomainError);
 }
 
-} // namespace
-} // namespace parlaro::sys
+}  // namespace
+}  // namespace parlaro::sys

@@ -103,9 +103,9 @@ TEST(PulseMirror, DevicesPairSidesByUIDAndNeverCountMonitors)
 TEST(PulseMirror, ProcessesComeFromClientStreamsAndTheirUseOfDevices)
 {
     PulseServerState state = serverWithVirtualMic();
-    state.sourceOutputs[30] = stream(30, 13, 4242);               // a call records the microphone
-    state.sinkInputs[31] = stream(31, 2, 4242, /*corked=*/true);  // and has a paused stream
-    state.sinkInputs[32] = stream(32, 0, ownPid);                 // we play into the injection
+    state.sourceOutputs[30] = stream(30, 13, 4242);                    // a call records the microphone
+    state.sinkInputs[31] = stream(31, 2, 4242, /*corked=*/true);       // and has a paused stream
+    state.sinkInputs[32] = stream(32, 0, ownPid);                      // we play into the injection
     state.sourceOutputs[33] = stream(33, 10, 0, false, pulseNoIndex);  // a module's own stream
     MirrorIds ids;
     const Mirror mirror = buildMirror(state, {}, ownPid, ids);
@@ -227,5 +227,5 @@ TEST(VirtualMicModules, ArgumentsCarryTheHashAndTheHashFollowsTheArguments)
     EXPECT_EQ(builtInDriverHash(), builtInDriverHash());
 }
 
-} // namespace
-} // namespace parlaro::sys
+}  // namespace
+}  // namespace parlaro::sys

@@ -141,4 +141,4 @@ double amplitudeAt(const std::vector<float>& samples, double rate, double freque
     return 2 * std::hypot(re, im) / static_cast<double>(samples.size());
 }
 
-} // namespace parlaro::test
+}  // namespace parlaro::test

@@ -27,14 +27,14 @@ bool pulseaudioInstalled();
 
 // Skips when there is no sound server program; fails when the test would talk
 // to any server but the fixture's, so a desktop server is never touched.
-#define PARLARO_REQUIRE_TEST_SERVER()                                                                            \
-    do {                                                                                                         \
-        if (!::parlaro::test::pulseaudioInstalled())                                                             \
-            GTEST_SKIP() << "pulseaudio is not installed; the sound server backend is not tested";               \
-        const char* server = std::getenv("PULSE_SERVER");                                                        \
-        ASSERT_TRUE(server && ::parlaro::test::pulseTestServer() == server)                                      \
-            << "refusing to run against " << (server ? server : "the default server")                            \
-            << "; the tests run only against " << ::parlaro::test::pulseTestServer();                            \
+#define PARLARO_REQUIRE_TEST_SERVER()                                                                                  \
+    do {                                                                                                               \
+        if (!::parlaro::test::pulseaudioInstalled())                                                                   \
+            GTEST_SKIP() << "pulseaudio is not installed; the sound server backend is not tested";                     \
+        const char* server = std::getenv("PULSE_SERVER");                                                              \
+        ASSERT_TRUE(server&& ::parlaro::test::pulseTestServer() == server)                                             \
+            << "refusing to run against " << (server ? server : "the default server")                                  \
+            << "; the tests run only against " << ::parlaro::test::pulseTestServer();                                  \
     } while (0)
 
 // Polls `done` every 2 ms for at most `seconds`; true when it came true.
@@ -71,4 +71,4 @@ double measuredFrequency(const std::vector<float>& samples, double rate, double 
 // Amplitude of the component at `frequency` (Goertzel).
 double amplitudeAt(const std::vector<float>& samples, double rate, double frequency);
 
-} // namespace parlaro::test
+}  // namespace parlaro::test

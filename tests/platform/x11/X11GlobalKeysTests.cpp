@@ -48,8 +48,8 @@ public:
 
     void key(std::uint8_t keycode, bool down)
     {
-        xcb_test_fake_input(connection_, down ? XCB_KEY_PRESS : XCB_KEY_RELEASE, keycode, XCB_CURRENT_TIME, root_, 0,
-                            0, 0);
+        xcb_test_fake_input(connection_, down ? XCB_KEY_PRESS : XCB_KEY_RELEASE, keycode, XCB_CURRENT_TIME, root_, 0, 0,
+                            0);
         xcb_flush(connection_);
         // Make sure the server has handled it before the next step.
         std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
@@ -61,8 +61,8 @@ public:
     }
     bool grab(std::uint8_t keycode, std::uint16_t mask)
     {
-        auto cookie = xcb_grab_key_checked(connection_, 1, root_, mask, keycode, XCB_GRAB_MODE_ASYNC,
-                                           XCB_GRAB_MODE_ASYNC);
+        auto cookie =
+            xcb_grab_key_checked(connection_, 1, root_, mask, keycode, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
         xcb_generic_error_t* error = xcb_request_check(connection_, cookie);
         std::free(error);
         return error == nullptr;
@@ -120,7 +120,7 @@ protected:
     int cancels = 0;
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(X11GlobalKeys, HeldCombinationGivesOneDownAndOneUpThroughAutorepeat)
 {

@@ -24,10 +24,10 @@ const std::map<std::string, std::string, std::less<>>& threeLetterCodes()
 const std::map<std::string, std::string, std::less<>>& knownPackages()
 {
     static const std::map<std::string, std::string, std::less<>> packages{
-        {"eng-spa", "apertium-eng-spa"},    {"spa-eng", "apertium-eng-spa"}, {"spa-eng_US", "apertium-eng-spa"},
-        {"fr-es", "apertium-fr-es"},        {"es-fr", "apertium-fr-es"},     {"es-pt", "apertium-es-pt"},
-        {"es-pt_BR", "apertium-es-pt"},     {"pt-es", "apertium-es-pt"},     {"spa-ita", "apertium-spa-ita"},
-        {"ita-spa", "apertium-spa-ita"},    {"rus-ukr", "apertium-rus-ukr"}, {"ukr-rus", "apertium-rus-ukr"},
+        {"eng-spa", "apertium-eng-spa"}, {"spa-eng", "apertium-eng-spa"}, {"spa-eng_US", "apertium-eng-spa"},
+        {"fr-es", "apertium-fr-es"},     {"es-fr", "apertium-fr-es"},     {"es-pt", "apertium-es-pt"},
+        {"es-pt_BR", "apertium-es-pt"},  {"pt-es", "apertium-es-pt"},     {"spa-ita", "apertium-spa-ita"},
+        {"ita-spa", "apertium-spa-ita"}, {"rus-ukr", "apertium-rus-ukr"}, {"ukr-rus", "apertium-rus-ukr"},
     };
     return packages;
 }
@@ -70,7 +70,7 @@ std::vector<std::string> codesOf(const std::string& language)
     return codes;
 }
 
-} // namespace
+}  // namespace
 
 ApertiumModes::ApertiumModes(const TextServices& text, std::filesystem::path folder)
     : text_(text), folder_(std::move(folder))
@@ -187,4 +187,4 @@ std::vector<ApertiumStage> ApertiumModes::parseMode(std::string_view text)
     return stages;
 }
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

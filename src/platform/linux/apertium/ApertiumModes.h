@@ -52,4 +52,4 @@ private:
     std::filesystem::path folder_;
 };
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

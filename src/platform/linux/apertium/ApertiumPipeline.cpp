@@ -53,7 +53,7 @@ std::vector<char*> pointers(std::vector<std::string>& strings)
     return out;
 }
 
-} // namespace
+}  // namespace
 
 ApertiumPipeline::ApertiumPipeline(std::vector<ApertiumStage> stages, double stallSeconds)
     : stages_(std::move(stages)), stallSeconds_(stallSeconds)
@@ -208,8 +208,7 @@ void ApertiumPipeline::stopChain()
         ::kill(pid, SIGKILL);
     for (pid_t pid : processes_) {
         int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
     }
     processes_.clear();
     carry_.clear();
@@ -317,4 +316,4 @@ ApertiumPipeline::Outcome ApertiumPipeline::exchange(const std::string& record, 
     }
 }
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

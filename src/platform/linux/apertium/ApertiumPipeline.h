@@ -89,4 +89,4 @@ private:
     std::thread thread_;
 };
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

@@ -94,4 +94,4 @@ std::string decode(std::string_view record)
     return out.substr(first, last - first + 1);
 }
 
-} // namespace parlaro::sys::ApertiumStream
+}  // namespace parlaro::sys::ApertiumStream

@@ -27,5 +27,5 @@ bool isBlank(std::string_view text);
 // surrounding white space trimmed.
 std::string decode(std::string_view record);
 
-} // namespace ApertiumStream
-} // namespace parlaro::sys
+}  // namespace ApertiumStream
+}  // namespace parlaro::sys

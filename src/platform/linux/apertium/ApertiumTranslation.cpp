@@ -76,8 +76,8 @@ private:
         std::vector<std::shared_ptr<PendingCall>> pending;
     };
 
-    static void requireUsable(const std::shared_ptr<State>& state, const ApertiumPair& pair,
-                              const std::string& source, const std::string& target)
+    static void requireUsable(const std::shared_ptr<State>& state, const ApertiumPair& pair, const std::string& source,
+                              const std::string& target)
     {
         {
             std::lock_guard lock(state->mutex);
@@ -132,7 +132,7 @@ private:
     std::shared_ptr<State> state_;
 };
 
-} // namespace
+}  // namespace
 
 // Hands each slot a new session at once; a run is only a main-actor task.
 class ApertiumTranslation::Runner : public HostedSessionRunner {
@@ -222,4 +222,4 @@ std::shared_ptr<ApertiumPipeline> ApertiumTranslation::pipeline(const std::strin
     return entry;
 }
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

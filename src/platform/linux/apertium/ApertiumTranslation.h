@@ -46,4 +46,4 @@ private:
     std::unique_ptr<Runner> runner_;
 };
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

@@ -155,7 +155,7 @@ bool ensureEngine(const std::optional<std::string>& dataPath)
     return state.sampleRate > 0;
 }
 
-} // namespace
+}  // namespace
 
 struct EspeakSpeechSynthesizer::Job {
     RenderID id = 0;
@@ -175,7 +175,7 @@ namespace {
 // engineMutex(), so a plain pointer guarded by that lock suffices.
 EspeakSpeechSynthesizer::Job* renderingJob = nullptr;
 
-} // namespace
+}  // namespace
 
 // Defined outside the anonymous namespace so it can name the private Job.
 static int synthCallback(short* samples, int count, espeak_EVENT*);
@@ -206,8 +206,7 @@ std::vector<EspeakSpeechSynthesizer::ReadingCheck> EspeakSpeechSynthesizer::defa
     };
 }
 
-EspeakSpeechSynthesizer::EspeakSpeechSynthesizer(std::vector<ReadingCheck> checks,
-                                                 std::optional<std::string> dataPath)
+EspeakSpeechSynthesizer::EspeakSpeechSynthesizer(std::vector<ReadingCheck> checks, std::optional<std::string> dataPath)
     : checks_(std::move(checks)), dataPath_(std::move(dataPath))
 {
     worker_ = std::thread([this] { run(); });
@@ -377,8 +376,10 @@ static int synthCallback(short* samples, int count, espeak_EVENT*)
     if (samples == nullptr || count <= 0) {
         return 0;
     }
-    const AudioFormat format{.sampleRate = double(engine().sampleRate), .channelCount = 1,
-                             .sampleType = SampleType::int16, .interleaved = true};
+    const AudioFormat format{.sampleRate = double(engine().sampleRate),
+                             .channelCount = 1,
+                             .sampleType = SampleType::int16,
+                             .interleaved = true};
     PcmBuffer buffer(format, std::size_t(count));
     buffer.setFrameLength(std::size_t(count));
     std::memcpy(buffer.int16ChannelData(0), samples, std::size_t(count) * sizeof(short));
@@ -400,8 +401,8 @@ void EspeakSpeechSynthesizer::render(Job& job)
 {
     std::lock_guard engineLock(engineMutex());
     const double rate = engine().sampleRate;
-    const AudioFormat format{.sampleRate = rate, .channelCount = 1, .sampleType = SampleType::int16,
-                             .interleaved = true};
+    const AudioFormat format{
+        .sampleRate = rate, .channelCount = 1, .sampleType = SampleType::int16, .interleaved = true};
     bool voiceSet = false;
     if (job.utterance.voice) {
         voiceSet = espeak_SetVoiceByName(engineVoiceName(job.utterance.voice->identifier).c_str()) == EE_OK;
@@ -485,4 +486,4 @@ void EspeakSpeechSynthesizer::stopSpeaking()
     jobs_.clear();
 }
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

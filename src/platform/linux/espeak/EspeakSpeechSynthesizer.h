@@ -85,4 +85,4 @@ private:
     std::thread worker_;
 };
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

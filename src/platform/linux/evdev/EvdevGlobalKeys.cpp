@@ -45,7 +45,7 @@ bool isEventNode(const std::filesystem::path& path)
     return path.filename().string().rfind("event", 0) == 0;
 }
 
-} // namespace
+}  // namespace
 
 EvdevGlobalKeys::EvdevGlobalKeys(std::filesystem::path folder)
     : folder_(std::move(folder)), keymap_(XkbKeymap::fromDefaults()), self_(std::make_shared<EvdevGlobalKeys*>(this))
@@ -203,8 +203,7 @@ void EvdevGlobalKeys::read(std::uint64_t generation)
         bool changed = false;
         if (notify >= 0 && (fds[1].revents & POLLIN)) {
             std::array<char, 4096> buffer;
-            while (::read(notify, buffer.data(), buffer.size()) > 0) {
-            }
+            while (::read(notify, buffer.data(), buffer.size()) > 0) {}
             changed = true;
         }
         for (std::size_t i = 2; i < fds.size(); ++i) {
@@ -245,4 +244,4 @@ void EvdevGlobalKeys::read(std::uint64_t generation)
         ::close(notify);
 }
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

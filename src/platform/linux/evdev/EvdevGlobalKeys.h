@@ -62,4 +62,4 @@ private:
     std::thread reader_;
 };
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

@@ -12,31 +12,43 @@ std::uint32_t maskBit(std::uint16_t key)
 {
     switch (key) {
     case KEY_LEFTMETA:
-    case KEY_RIGHTMETA: return 0x100;
+    case KEY_RIGHTMETA:
+        return 0x100;
     case KEY_LEFTSHIFT:
-    case KEY_RIGHTSHIFT: return 0x200;
+    case KEY_RIGHTSHIFT:
+        return 0x200;
     case KEY_LEFTALT:
-    case KEY_RIGHTALT: return 0x800;
+    case KEY_RIGHTALT:
+        return 0x800;
     case KEY_LEFTCTRL:
-    case KEY_RIGHTCTRL: return 0x1000;
-    default: return 0;
+    case KEY_RIGHTCTRL:
+        return 0x1000;
+    default:
+        return 0;
     }
 }
 
 std::uint64_t flagBit(std::uint16_t key)
 {
     switch (key) {
-    case KEY_RIGHTALT: return GlobalKeys::rightOptionFlag;
-    case KEY_LEFTALT: return GlobalKeys::leftOptionFlag;
-    case KEY_RIGHTMETA: return GlobalKeys::rightCommandFlag;
-    case KEY_RIGHTCTRL: return GlobalKeys::rightControlFlag;
-    case KEY_RIGHTSHIFT: return GlobalKeys::rightShiftFlag;
-    case KEY_FN: return GlobalKeys::functionFlag;
-    default: return 0;
+    case KEY_RIGHTALT:
+        return GlobalKeys::rightOptionFlag;
+    case KEY_LEFTALT:
+        return GlobalKeys::leftOptionFlag;
+    case KEY_RIGHTMETA:
+        return GlobalKeys::rightCommandFlag;
+    case KEY_RIGHTCTRL:
+        return GlobalKeys::rightControlFlag;
+    case KEY_RIGHTSHIFT:
+        return GlobalKeys::rightShiftFlag;
+    case KEY_FN:
+        return GlobalKeys::functionFlag;
+    default:
+        return 0;
     }
 }
 
-} // namespace
+}  // namespace
 
 bool EvdevKeyDecoder::isModifier(std::uint16_t key)
 {
@@ -131,4 +143,4 @@ std::vector<EvdevKeyDecoder::Output> EvdevKeyDecoder::deviceLost(int device)
     return out;
 }
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

@@ -56,4 +56,4 @@ private:
     std::map<int, std::set<std::uint16_t>> held_;
 };
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

@@ -47,7 +47,7 @@ icu::Locale localeOf(std::string_view tag)
     return locale;
 }
 
-} // namespace
+}  // namespace
 
 IcuTextServices::IcuTextServices() = default;
 IcuTextServices::~IcuTextServices() = default;
@@ -124,7 +124,7 @@ CharacterDirection IcuTextServices::characterDirection(std::string_view locale) 
     UErrorCode status = U_ZERO_ERROR;
     const ULayoutType layout = uloc_getCharacterOrientation(icuLocale.getName(), &status);
     return U_SUCCESS(status) && layout == ULOC_LAYOUT_RTL ? CharacterDirection::rightToLeft
-                                                           : CharacterDirection::leftToRight;
+                                                          : CharacterDirection::leftToRight;
 }
 
 std::string IcuTextServices::transliterate(std::string_view text, std::string_view transformId) const
@@ -180,4 +180,4 @@ std::string IcuTextServices::lowercase(std::string_view text, std::string_view l
     return toUtf8(string);
 }
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

@@ -42,4 +42,4 @@ private:
     mutable std::unique_ptr<icu::BreakIterator> characters_;
 };
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

@@ -17,14 +17,17 @@ bool isWayland(const Environment& environment)
     return wayland && !wayland->empty();
 }
 
-} // namespace
+}  // namespace
 
 std::string describe(GlobalKeysBackend backend)
 {
     switch (backend) {
-    case GlobalKeysBackend::x11: return "X11";
-    case GlobalKeysBackend::evdev: return "input devices";
-    case GlobalKeysBackend::none: return "none";
+    case GlobalKeysBackend::x11:
+        return "X11";
+    case GlobalKeysBackend::evdev:
+        return "input devices";
+    case GlobalKeysBackend::none:
+        return "none";
     }
     return {};
 }
@@ -47,11 +50,14 @@ std::unique_ptr<GlobalKeys> makeGlobalKeys(const Environment& environment)
     GlobalKeysBackend backend = chooseGlobalKeysBackend(environment, x11 != nullptr);
     rt::logMessage("Global hold shortcut: " + describe(backend));
     switch (backend) {
-    case GlobalKeysBackend::x11: return x11;
-    case GlobalKeysBackend::evdev: return std::make_unique<EvdevGlobalKeys>();
-    case GlobalKeysBackend::none: break;
+    case GlobalKeysBackend::x11:
+        return x11;
+    case GlobalKeysBackend::evdev:
+        return std::make_unique<EvdevGlobalKeys>();
+    case GlobalKeysBackend::none:
+        break;
     }
     return std::make_unique<UnavailableGlobalKeys>();
 }
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

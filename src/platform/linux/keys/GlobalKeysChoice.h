@@ -20,4 +20,4 @@ GlobalKeysBackend chooseGlobalKeysBackend(const Environment& environment, bool d
 // Makes the chosen backend and logs the choice.
 std::unique_ptr<GlobalKeys> makeGlobalKeys(const Environment& environment = processEnvironment());
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

@@ -113,4 +113,4 @@ SuspendClockReadings ClockGapWakeObserver::readSuspendClocks()
     return readings;
 }
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

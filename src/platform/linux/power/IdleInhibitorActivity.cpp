@@ -56,13 +56,12 @@ void endHelper(Helper& helper)
         ::close(helper.input);
     if (helper.pid > 0) {
         int status = 0;
-        while (::waitpid(helper.pid, &status, 0) < 0 && errno == EINTR) {
-        }
+        while (::waitpid(helper.pid, &status, 0) < 0 && errno == EINTR) {}
     }
     helper = {};
 }
 
-} // namespace
+}  // namespace
 
 struct IdleInhibitorActivity::State {
     Command command;
@@ -122,4 +121,4 @@ std::size_t IdleInhibitorActivity::activeCount() const
     return state_->active.size();
 }
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

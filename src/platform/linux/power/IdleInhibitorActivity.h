@@ -40,4 +40,4 @@ private:
     std::shared_ptr<State> state_;
 };
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

@@ -16,4 +16,4 @@ std::unique_ptr<AudioSystem> makeAudioSystem()
     return std::make_unique<PulseAudioSystem>();
 }
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

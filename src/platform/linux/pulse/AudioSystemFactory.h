@@ -11,4 +11,4 @@ namespace parlaro::sys {
 // The caller installs it (AudioSystemScope) for as long as it lives.
 std::unique_ptr<AudioSystem> makeAudioSystem();
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

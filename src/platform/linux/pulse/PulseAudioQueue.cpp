@@ -11,12 +11,12 @@ constexpr AudioSelector selCurrentDevice = "aqcd"_fcc;
 constexpr AudioSelector selIsRunning = "aqrn"_fcc;
 constexpr double streamSeconds = 0.05;
 
-} // namespace
+}  // namespace
 
 std::shared_ptr<PulseAudioQueue> PulseAudioQueue::make(std::shared_ptr<PulseStreamHost> host, Direction direction,
                                                        const AudioStreamDescription& format,
-                                                       AudioQueueOutputCallback output,
-                                                       AudioQueueInputCallback input, void* userData)
+                                                       AudioQueueOutputCallback output, AudioQueueInputCallback input,
+                                                       void* userData)
 {
     const auto shape = format.audioFormat();
     if (!shape || (!shape->interleaved && shape->channelCount > 1) || shape->channelCount > PA_CHANNELS_MAX
@@ -32,13 +32,8 @@ std::shared_ptr<PulseAudioQueue> PulseAudioQueue::make(std::shared_ptr<PulseStre
 PulseAudioQueue::PulseAudioQueue(std::shared_ptr<PulseStreamHost> host, Direction direction,
                                  const AudioStreamDescription& format, AudioQueueOutputCallback output,
                                  AudioQueueInputCallback input, void* userData)
-    : host_(std::move(host)),
-      direction_(direction),
-      format_(format),
-      output_(output),
-      input_(input),
-      userData_(userData),
-      delivery_(std::make_shared<Delivery>())
+    : host_(std::move(host)), direction_(direction), format_(format), output_(output), input_(input),
+      userData_(userData), delivery_(std::make_shared<Delivery>())
 {
     const auto shape = format.audioFormat();
     if (shape) {
@@ -178,8 +173,7 @@ AudioStatus PulseAudioQueue::start()
     if (!stream_)
         return AudioStatuses::unspecified;
     const auto frameBytes = static_cast<std::uint32_t>(pa_frame_size(&spec_));
-    const std::uint32_t block
-        = static_cast<std::uint32_t>(std::max(1.0, streamSeconds * spec_.rate)) * frameBytes;
+    const std::uint32_t block = static_cast<std::uint32_t>(std::max(1.0, streamSeconds * spec_.rate)) * frameBytes;
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<std::uint32_t>(-1);
     attr.tlength = input ? static_cast<std::uint32_t>(-1) : 2 * block;
@@ -333,8 +327,8 @@ void PulseAudioQueue::writeLocked()
             const std::size_t n = std::min(left, writable - writable % frameBytes);
             if (n == 0)
                 break;
-            pa_stream_write(stream_, reinterpret_cast<const std::uint8_t*>(front->data) + frontOffset_, n, nullptr,
-                            0, PA_SEEK_RELATIVE);
+            pa_stream_write(stream_, reinterpret_cast<const std::uint8_t*>(front->data) + frontOffset_, n, nullptr, 0,
+                            PA_SEEK_RELATIVE);
             frontOffset_ += n;
             writable -= n;
             if (frontOffset_ >= front->byteSize) {
@@ -480,4 +474,4 @@ AudioStatus PulseAudioQueue::disposeTimeline(AudioQueueTimelineId timeline)
     return AudioStatuses::ok;
 }
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

@@ -27,9 +27,8 @@ public:
     // nullptr when the format is not one the server can carry (float or
     // 16-bit PCM, interleaved unless mono).
     static std::shared_ptr<PulseAudioQueue> make(std::shared_ptr<PulseStreamHost> host, Direction direction,
-                                                 const AudioStreamDescription& format,
-                                                 AudioQueueOutputCallback output, AudioQueueInputCallback input,
-                                                 void* userData);
+                                                 const AudioStreamDescription& format, AudioQueueOutputCallback output,
+                                                 AudioQueueInputCallback input, void* userData);
     ~PulseAudioQueue() override;
 
     AudioStatus getProperty(AudioSelector selector, AudioPropertyValue& value) override;
@@ -106,4 +105,4 @@ private:
     std::thread thread_;
 };
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

@@ -157,7 +157,7 @@ std::string hashOf(const PulseSinkOrSource& object)
     return hash == object.properties.end() ? std::string() : hash->second;
 }
 
-} // namespace
+}  // namespace
 
 // One listener registration. `call` and `end` share a lock, so once `end`
 // has returned on another thread the listener is not running and never
@@ -199,15 +199,13 @@ struct PulseAudioSystem::Proc {
     std::unique_ptr<PulseTapIO> tap;
 };
 
-PulseAudioSystem::PulseAudioSystem() : PulseAudioSystem(Options{}) {}
+PulseAudioSystem::PulseAudioSystem() : PulseAudioSystem(Options{})
+{
+}
 
 PulseAudioSystem::PulseAudioSystem(Options options)
-    : options_(std::move(options)),
-      pid_(static_cast<std::int32_t>(getpid())),
-      control_("parlaro-control"),
-      host_(std::make_shared<PulseStreamHost>()),
-      streams_(host_->loop),
-      listeners_(std::make_shared<ListenerTable>())
+    : options_(std::move(options)), pid_(static_cast<std::int32_t>(getpid())), control_("parlaro-control"),
+      host_(std::make_shared<PulseStreamHost>()), streams_(host_->loop), listeners_(std::make_shared<ListenerTable>())
 {
     if (options_.driverHash.empty())
         options_.driverHash = builtInDriverHash();
@@ -402,8 +400,7 @@ void PulseAudioSystem::connect()
             text = error_;
         }
         if (announce)
-            std::fprintf(stderr, "parlaro: no audio server at %s: %s (retrying)\n", serverName().c_str(),
-                         text.c_str());
+            std::fprintf(stderr, "parlaro: no audio server at %s: %s (retrying)\n", serverName().c_str(), text.c_str());
         scheduleRetry();
         return;
     }
@@ -479,8 +476,7 @@ void PulseAudioSystem::workerLoop()
 
 // MARK: the mirror
 
-void PulseAudioSystem::onEvent(pa_context* context, pa_subscription_event_type_t type, std::uint32_t index,
-                               void* self)
+void PulseAudioSystem::onEvent(pa_context* context, pa_subscription_event_type_t type, std::uint32_t index, void* self)
 {
     auto* system = static_cast<PulseAudioSystem*>(self);
     const unsigned facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
@@ -490,11 +486,20 @@ void PulseAudioSystem::onEvent(pa_context* context, pa_subscription_event_type_t
             std::lock_guard lock(system->mirrorMutex_);
             auto& state = system->state_;
             switch (facility) {
-            case PA_SUBSCRIPTION_EVENT_SINK: state.sinks.erase(index); break;
-            case PA_SUBSCRIPTION_EVENT_SOURCE: state.sources.erase(index); break;
-            case PA_SUBSCRIPTION_EVENT_SINK_INPUT: state.sinkInputs.erase(index); break;
-            case PA_SUBSCRIPTION_EVENT_SOURCE_OUTPUT: state.sourceOutputs.erase(index); break;
-            default: return;
+            case PA_SUBSCRIPTION_EVENT_SINK:
+                state.sinks.erase(index);
+                break;
+            case PA_SUBSCRIPTION_EVENT_SOURCE:
+                state.sources.erase(index);
+                break;
+            case PA_SUBSCRIPTION_EVENT_SINK_INPUT:
+                state.sinkInputs.erase(index);
+                break;
+            case PA_SUBSCRIPTION_EVENT_SOURCE_OUTPUT:
+                state.sourceOutputs.erase(index);
+                break;
+            default:
+                return;
             }
         }
         system->republish();
@@ -793,8 +798,7 @@ AudioStatus PulseAudioSystem::getPropertyData(AudioObjectId object, const AudioP
 AudioStatus PulseAudioSystem::setPropertyData(AudioObjectId object, const AudioPropertyAddress& address,
                                               const AudioPropertyValue& value)
 {
-    if (object == audioSystemObject
-        && (address.selector == selDefaultInput || address.selector == selDefaultOutput)) {
+    if (object == audioSystemObject && (address.selector == selDefaultInput || address.selector == selDefaultOutput)) {
         const auto* device = std::get_if<std::uint32_t>(&value);
         if (!device)
             return AudioStatuses::badPropertySize;
@@ -1233,10 +1237,10 @@ std::optional<std::string> PulseAudioSystem::ensureLocked()
         if (ourObject(state, module))
             continue;
         PulseCompletion completion{&control_};
-        const bool done = completion.wait(pa_context_load_module(context_, module.moduleName.c_str(),
-                                                                 module.arguments.c_str(), PulseCompletion::onIndex,
-                                                                 &completion),
-                                          writeDeadline);
+        const bool done =
+            completion.wait(pa_context_load_module(context_, module.moduleName.c_str(), module.arguments.c_str(),
+                                                   PulseCompletion::onIndex, &completion),
+                            writeDeadline);
         if (!done) {
             const int code = pa_context_errno(context_);
             refreshLocked();
@@ -1255,11 +1259,10 @@ std::optional<std::string> PulseAudioSystem::ensureLocked()
             if (before.empty() || before == now)
                 continue;
             PulseCompletion completion{&control_};
-            completion.wait(input ? pa_context_set_default_source(context_, before.c_str(),
-                                                                   PulseCompletion::onSuccess, &completion)
-                                  : pa_context_set_default_sink(context_, before.c_str(), PulseCompletion::onSuccess,
-                                                                &completion),
-                            writeDeadline);
+            completion.wait(
+                input ? pa_context_set_default_source(context_, before.c_str(), PulseCompletion::onSuccess, &completion)
+                      : pa_context_set_default_sink(context_, before.c_str(), PulseCompletion::onSuccess, &completion),
+                writeDeadline);
         }
         refreshLocked();
     }
@@ -1302,7 +1305,7 @@ void writeSilence(pa_stream* stream, std::size_t bytes, void*)
     }
 }
 
-} // namespace
+}  // namespace
 
 void PulseAudioSystem::startKeepersLocked()
 {
@@ -1344,4 +1347,4 @@ void PulseAudioSystem::stopKeepersLocked()
     keepers_.clear();
 }
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

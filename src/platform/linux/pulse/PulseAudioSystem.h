@@ -9,11 +9,11 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <set>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -70,8 +70,8 @@ public:
     AudioStatus destroyProcessTap(AudioObjectId tap) override;
     AudioStatus createAggregateDevice(const AggregateDeviceDescription& description, AudioObjectId& device) override;
     AudioStatus destroyAggregateDevice(AudioObjectId device) override;
-    AudioStatus newOutputQueue(const AudioStreamDescription& format, AudioQueueOutputCallback callback,
-                               void* userData, std::shared_ptr<AudioQueue>& queue) override;
+    AudioStatus newOutputQueue(const AudioStreamDescription& format, AudioQueueOutputCallback callback, void* userData,
+                               std::shared_ptr<AudioQueue>& queue) override;
     AudioStatus newInputQueue(const AudioStreamDescription& format, AudioQueueInputCallback callback, void* userData,
                               std::shared_ptr<AudioQueue>& queue) override;
     std::shared_ptr<AudioInputEngine> makeInputEngine() override;
@@ -175,4 +175,4 @@ private:
     PulseNotifier notifier_;
 };
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

@@ -45,9 +45,8 @@ bool PulseDeviceIO::start(pa_context* context, pa_threaded_mainloop* loop, const
     inputSample_ = 0;
     outputSample_ = 0;
     inputClock_.reset();
-    const auto flags
-        = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE
-                                         | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_DONT_MOVE);
+    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE
+                                                      | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_DONT_MOVE);
     if (inputChannels_ > 0) {
         record_ = makeStream(context, {input.name, input.channels, static_cast<std::uint32_t>(rate_)}, "input");
         if (record_) {
@@ -215,14 +214,12 @@ void PulseDeviceIO::cycle(bool write)
     };
     const std::uint32_t flags = AudioTimeStamp::sampleTimeValid | AudioTimeStamp::hostTimeValid;
     AudioTimeStamp nowStamp{inputSample_ + frames_, now, 1, flags};
-    AudioTimeStamp inputTime{inputSample_,
-                             inputClock_.known() ? hostTicks(inputClock_.hostSeconds(inputSample_, rate_))
-                                                 : at(-seconds),
-                             1, flags};
+    AudioTimeStamp inputTime{
+        inputSample_, inputClock_.known() ? hostTicks(inputClock_.hostSeconds(inputSample_, rate_)) : at(-seconds), 1,
+        flags};
     AudioTimeStamp outputTime{outputSample_, at(outputLatency), 1, flags};
 
-    AudioIOBuffer inputBuffer{inputChannels_, static_cast<std::uint32_t>(input_.size() * sizeof(float)),
-                              input_.data()};
+    AudioIOBuffer inputBuffer{inputChannels_, static_cast<std::uint32_t>(input_.size() * sizeof(float)), input_.data()};
     AudioIOBuffer outputBuffer{outputChannels_, static_cast<std::uint32_t>(output_.size() * sizeof(float)),
                                output_.data()};
     std::fill(output_.begin(), output_.end(), 0.0f);
@@ -237,4 +234,4 @@ void PulseDeviceIO::cycle(bool write)
     }
 }
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

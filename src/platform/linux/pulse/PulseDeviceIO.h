@@ -66,7 +66,7 @@ private:
     double rate_ = 48000;
     std::vector<float> input_;
     std::vector<float> output_;
-    std::size_t inputFilled_ = 0;  // floats
+    std::size_t inputFilled_ = 0;    // floats
     std::size_t outputPending_ = 0;  // bytes of output_ not yet written
     double inputSample_ = 0;
     double outputSample_ = 0;
@@ -77,4 +77,4 @@ private:
 // The CLOCK_MONOTONIC time in nanoseconds: the host clock of time stamps.
 std::uint64_t pulseHostNow() noexcept;
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

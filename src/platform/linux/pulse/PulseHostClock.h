@@ -42,4 +42,4 @@ private:
     bool known_ = false;
 };
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

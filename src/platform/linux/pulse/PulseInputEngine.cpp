@@ -17,9 +17,11 @@ namespace {
 
 constexpr double ringSeconds = 2.0;
 
-} // namespace
+}  // namespace
 
-PulseInputEngine::PulseInputEngine(std::shared_ptr<PulseStreamHost> host) : host_(std::move(host)) {}
+PulseInputEngine::PulseInputEngine(std::shared_ptr<PulseStreamHost> host) : host_(std::move(host))
+{
+}
 
 PulseInputEngine::~PulseInputEngine()
 {
@@ -65,7 +67,9 @@ void PulseInputEngine::removeTap()
     tapFormat_.reset();
 }
 
-void PulseInputEngine::prepare() {}
+void PulseInputEngine::prepare()
+{
+}
 
 void PulseInputEngine::start()
 {
@@ -89,8 +93,7 @@ void PulseInputEngine::start()
             std::lock_guard lock(mutex_);
             // The tap gets the input as it is; another rate or channel count
             // would need a converter in front of the tap.
-            if (tapFormat_
-                && (tapFormat_->sampleRate != side->rate || tapFormat_->channelCount != side->channels))
+            if (tapFormat_ && (tapFormat_->sampleRate != side->rate || tapFormat_->channelCount != side->channels))
                 fail(AudioStatuses::unsupportedOperation);
             streamFormat_ = AudioFormat{static_cast<double>(side->rate), side->channels, SampleType::float32, true};
             ring_.assign(static_cast<std::size_t>(ringSeconds * side->rate) * side->channels, 0.0f);
@@ -297,8 +300,8 @@ void PulseInputEngine::run()
                 if (format.sampleType == SampleType::float32)
                     buffer->floatChannelData(array)[at] = sample;
                 else
-                    buffer->int16ChannelData(array)[at]
-                        = static_cast<std::int16_t>(std::clamp(sample, -1.0f, 1.0f) * 32767.0f);
+                    buffer->int16ChannelData(array)[at] =
+                        static_cast<std::int16_t>(std::clamp(sample, -1.0f, 1.0f) * 32767.0f);
             }
         AudioTimeStamp time;
         time.sampleTime = static_cast<double>(read_ / channels);
@@ -312,4 +315,4 @@ void PulseInputEngine::run()
     }
 }
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

@@ -54,7 +54,7 @@ private:
 
     const std::shared_ptr<PulseStreamHost> host_;
     mutable std::mutex mutex_;
-    std::string deviceUID_;     // empty: follows the default input
+    std::string deviceUID_;      // empty: follows the default input
     std::string recordingName_;  // the source the stream reads
     AudioTapBlock tap_;
     std::uint32_t tapFrames_ = 0;
@@ -75,4 +75,4 @@ private:
     pa_stream* stream_ = nullptr;  // under the loop lock
 };
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

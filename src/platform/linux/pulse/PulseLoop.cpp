@@ -35,7 +35,7 @@ void ring(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* data)
     alarm->loop->signal();
 }
 
-} // namespace
+}  // namespace
 
 bool PulseLoop::waitLocked(const std::function<bool()>& done, double seconds) const
 {
@@ -73,8 +73,7 @@ bool PulseCompletion::wait(pa_operation* operation, double seconds)
 {
     if (!operation)
         return false;
-    loop->waitLocked(
-        [&] { return done || pa_operation_get_state(operation) != PA_OPERATION_RUNNING; }, seconds);
+    loop->waitLocked([&] { return done || pa_operation_get_state(operation) != PA_OPERATION_RUNNING; }, seconds);
     if (!done)
         pa_operation_cancel(operation);
     pa_operation_unref(operation);
@@ -87,4 +86,4 @@ std::string pulseErrorText(int code)
     return text ? text : "Unknown error code";
 }
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

@@ -60,4 +60,4 @@ struct PulseCompletion {
 // The text of a server error code.
 std::string pulseErrorText(int code);
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

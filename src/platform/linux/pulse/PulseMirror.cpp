@@ -57,7 +57,7 @@ AudioPropertyValue storedOr(const MirrorExtras& extras, const std::string& uid, 
     return found == extras.deviceValues.end() ? fallback : found->second;
 }
 
-} // namespace
+}  // namespace
 
 AudioObjectId MirrorIds::idFor(const std::string& key)
 {
@@ -333,4 +333,4 @@ std::vector<std::pair<AudioObjectId, AudioPropertyAddress>> mirrorChanges(const 
     return changes;
 }
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

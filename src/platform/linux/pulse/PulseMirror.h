@@ -123,4 +123,4 @@ Mirror buildMirror(const PulseServerState& server, const MirrorExtras& extras, s
 // device that went away reports 'livn'.
 std::vector<std::pair<AudioObjectId, AudioPropertyAddress>> mirrorChanges(const Mirror& before, const Mirror& after);
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

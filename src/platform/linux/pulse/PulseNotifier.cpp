@@ -2,7 +2,9 @@
 
 namespace parlaro::sys {
 
-PulseNotifier::PulseNotifier() : thread_([this] { run(); }) {}
+PulseNotifier::PulseNotifier() : thread_([this] { run(); })
+{
+}
 
 PulseNotifier::~PulseNotifier()
 {
@@ -39,4 +41,4 @@ void PulseNotifier::run()
     }
 }
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

@@ -32,4 +32,4 @@ private:
     std::thread thread_;
 };
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

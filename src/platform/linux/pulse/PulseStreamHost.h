@@ -56,4 +56,4 @@ private:
     std::function<std::string(AudioObjectId)> names;
 };
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

@@ -49,8 +49,8 @@ void PulseTapIO::follow(const std::vector<PulsePlayingStream>& playing)
         return true;
     });
     for (const auto& stream : playing) {
-        const bool known = std::any_of(members_.begin(), members_.end(),
-                                       [&](const auto& member) { return member->source == stream; });
+        const bool known =
+            std::any_of(members_.begin(), members_.end(), [&](const auto& member) { return member->source == stream; });
         if (!known)
             join(stream);
     }
@@ -169,4 +169,4 @@ void PulseTapIO::cycle()
     sample_ += frames_;
 }
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

@@ -49,7 +49,7 @@ private:
         PulsePlayingStream source;
         pa_stream* stream = nullptr;
         std::vector<float> ring;
-        std::size_t read = 0;   // floats, monotonic
+        std::size_t read = 0;  // floats, monotonic
         std::size_t written = 0;
         bool primed = false;
     };
@@ -73,4 +73,4 @@ private:
     double sample_ = 0;
 };
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

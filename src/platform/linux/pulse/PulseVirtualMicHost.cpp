@@ -16,4 +16,4 @@ std::optional<std::string> PulseVirtualMicHost::ensure()
     return system_.ensureVirtualMic();
 }
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

@@ -18,4 +18,4 @@ private:
     PulseAudioSystem& system_;
 };
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

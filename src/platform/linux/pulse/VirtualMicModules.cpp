@@ -29,7 +29,7 @@ std::vector<VirtualMicModule> modulesWith(const std::string& hash)
     };
 }
 
-} // namespace
+}  // namespace
 
 std::vector<VirtualMicModule> virtualMicModules(const std::string& hash)
 {
@@ -52,4 +52,4 @@ std::string builtInDriverHash()
     return text;
 }
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

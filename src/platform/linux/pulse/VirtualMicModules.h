@@ -41,4 +41,4 @@ std::vector<VirtualMicModule> virtualMicModules(const std::string& hash);
 // The hash of this build's module set: a change of any argument changes it.
 std::string builtInDriverHash();
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

@@ -68,9 +68,9 @@ LocaleParts partsOf(const std::string& identifier)
         std::string subtag = lowercase(tag.substr(start, end - start));
         if (first)
             parts.language = subtag;
-        else if (parts.region.empty() &&
-                 ((subtag.size() == 2 && std::isalpha(static_cast<unsigned char>(subtag[0]))) ||
-                  (subtag.size() == 3 && std::isdigit(static_cast<unsigned char>(subtag[0])))))
+        else if (parts.region.empty()
+                 && ((subtag.size() == 2 && std::isalpha(static_cast<unsigned char>(subtag[0])))
+                     || (subtag.size() == 3 && std::isdigit(static_cast<unsigned char>(subtag[0])))))
             parts.region = subtag;
         first = false;
         start = end + 1;
@@ -121,8 +121,7 @@ std::string capitalized(const std::string& word)
 // frames; none for a word the segmentation does not show. Segments also
 // hold silences and noises, and name a word's alternative pronunciations
 // "word(2)".
-std::vector<std::optional<std::pair<int, int>>> wordFrames(ps_decoder_t* decoder,
-                                                           const std::vector<std::string>& words)
+std::vector<std::optional<std::pair<int, int>>> wordFrames(ps_decoder_t* decoder, const std::vector<std::string>& words)
 {
     std::vector<std::optional<std::pair<int, int>>> frames(words.size());
     std::size_t next = 0;
@@ -165,7 +164,7 @@ Transcription transcriptionOf(ps_decoder_t* decoder, const char* hypothesis, boo
             const auto& before = frames.empty() ? std::nullopt : frames[i - 1];
             const auto& after = frames.empty() ? std::nullopt : frames[i];
             const bool pause = before && after && frameRate > 0
-                               && double(after->first - before->second - 1) / frameRate >= sentencePause;
+                && double(after->first - before->second - 1) / frameRate >= sentencePause;
             if (pause) {
                 text += '.';
                 words[i] = capitalized(words[i]);
@@ -177,7 +176,7 @@ Transcription transcriptionOf(ps_decoder_t* decoder, const char* hypothesis, boo
     return makeTranscription(std::move(text), words);
 }
 
-} // namespace
+}  // namespace
 
 std::vector<SphinxModel> installedSphinxModels(const std::string& root)
 {
@@ -190,8 +189,8 @@ std::vector<SphinxModel> installedSphinxModels(const std::string& root)
         SphinxModel model{localeOfModel(name), (entry.path() / name).string(),
                           (entry.path() / (name + ".lm.bin")).string(),
                           (entry.path() / ("cmudict-" + name + ".dict")).string()};
-        if (fs::is_directory(model.acousticModel, error) && fs::is_regular_file(model.languageModel, error) &&
-            fs::is_regular_file(model.dictionary, error))
+        if (fs::is_directory(model.acousticModel, error) && fs::is_regular_file(model.languageModel, error)
+            && fs::is_regular_file(model.dictionary, error))
             models.push_back(std::move(model));
     }
     std::sort(models.begin(), models.end(), [](const auto& a, const auto& b) { return a.locale < b.locale; });
@@ -515,12 +514,11 @@ private:
     std::shared_ptr<SphinxEngine> engine_;
 };
 
-} // namespace
+}  // namespace
 
 // --- service ------------------------------------------------------------------------
 
-SphinxSpeechRecognitionService::SphinxSpeechRecognitionService(std::string modelRoot)
-    : modelRoot_(std::move(modelRoot))
+SphinxSpeechRecognitionService::SphinxSpeechRecognitionService(std::string modelRoot) : modelRoot_(std::move(modelRoot))
 {
 }
 
@@ -554,4 +552,4 @@ std::shared_ptr<SphinxEngine> SphinxSpeechRecognitionService::engine(const Sphin
     return slot;
 }
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

@@ -65,4 +65,4 @@ private:
     std::shared_ptr<std::atomic<std::size_t>> modelLoads_ = std::make_shared<std::atomic<std::size_t>>(0);
 };
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

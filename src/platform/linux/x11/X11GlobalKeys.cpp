@@ -50,13 +50,20 @@ std::uint16_t xMask(std::uint32_t modifiers)
 std::uint64_t modifierFlag(std::uint16_t code)
 {
     switch (code) {
-    case 61: return GlobalKeys::rightOptionFlag;
-    case 58: return GlobalKeys::leftOptionFlag;
-    case 54: return GlobalKeys::rightCommandFlag;
-    case 62: return GlobalKeys::rightControlFlag;
-    case 60: return GlobalKeys::rightShiftFlag;
-    case 63: return GlobalKeys::functionFlag;
-    default: return 0;
+    case 61:
+        return GlobalKeys::rightOptionFlag;
+    case 58:
+        return GlobalKeys::leftOptionFlag;
+    case 54:
+        return GlobalKeys::rightCommandFlag;
+    case 62:
+        return GlobalKeys::rightControlFlag;
+    case 60:
+        return GlobalKeys::rightShiftFlag;
+    case 63:
+        return GlobalKeys::functionFlag;
+    default:
+        return 0;
     }
 }
 
@@ -69,7 +76,7 @@ bool checked(xcb_connection_t* connection, xcb_void_cookie_t cookie)
     return false;
 }
 
-} // namespace
+}  // namespace
 
 std::unique_ptr<X11GlobalKeys> X11GlobalKeys::connect(const char* display)
 {
@@ -109,13 +116,12 @@ void X11GlobalKeys::setUpExtensions()
 {
     // Without detectable autorepeat X pairs every repeat with a release,
     // which would end a hold in mid-sentence.
-    xcb_xkb_use_extension_reply_t* xkb
-        = xcb_xkb_use_extension_reply(connection_, xcb_xkb_use_extension(connection_, 1, 0), nullptr);
+    xcb_xkb_use_extension_reply_t* xkb =
+        xcb_xkb_use_extension_reply(connection_, xcb_xkb_use_extension(connection_, 1, 0), nullptr);
     if (xkb && xkb->supported) {
         auto flag = XCB_XKB_PER_CLIENT_FLAG_DETECTABLE_AUTO_REPEAT;
         xcb_xkb_per_client_flags_reply_t* flags = xcb_xkb_per_client_flags_reply(
-            connection_, xcb_xkb_per_client_flags(connection_, XCB_XKB_ID_USE_CORE_KBD, flag, flag, 0, 0, 0),
-            nullptr);
+            connection_, xcb_xkb_per_client_flags(connection_, XCB_XKB_ID_USE_CORE_KBD, flag, flag, 0, 0, 0), nullptr);
         detectableAutorepeat_ = flags && (flags->value & flag);
         std::free(flags);
     }
@@ -123,9 +129,10 @@ void X11GlobalKeys::setUpExtensions()
 
     const xcb_query_extension_reply_t* xinput = xcb_get_extension_data(connection_, &xcb_input_id);
     if (xinput && xinput->present) {
-        xcb_input_xi_query_version_reply_t* version
-            = xcb_input_xi_query_version_reply(connection_, xcb_input_xi_query_version(connection_, 2, 2), nullptr);
-        rawKeys_ = version && (version->major_version > 2 || (version->major_version == 2 && version->minor_version >= 2));
+        xcb_input_xi_query_version_reply_t* version =
+            xcb_input_xi_query_version_reply(connection_, xcb_input_xi_query_version(connection_, 2, 2), nullptr);
+        rawKeys_ =
+            version && (version->major_version > 2 || (version->major_version == 2 && version->minor_version >= 2));
         xinputOpcode_ = xinput->major_opcode;
         std::free(version);
     }
@@ -136,8 +143,9 @@ void X11GlobalKeys::setUpExtensions()
         xkbFirstEvent_ = xkbExtension->first_event;
         std::uint16_t events = XCB_XKB_EVENT_TYPE_NEW_KEYBOARD_NOTIFY | XCB_XKB_EVENT_TYPE_MAP_NOTIFY;
         std::uint16_t parts = XCB_XKB_MAP_PART_KEY_TYPES | XCB_XKB_MAP_PART_KEY_SYMS | XCB_XKB_MAP_PART_MODIFIER_MAP;
-        xkbEvents_ = checked(connection_, xcb_xkb_select_events_checked(connection_, XCB_XKB_ID_USE_CORE_KBD, events,
-                                                                        0, events, parts, parts, nullptr));
+        xkbEvents_ = checked(connection_,
+                             xcb_xkb_select_events_checked(connection_, XCB_XKB_ID_USE_CORE_KBD, events, 0, events,
+                                                           parts, parts, nullptr));
     }
     loadKeymap();
 }
@@ -353,4 +361,4 @@ void X11GlobalKeys::deliver(Raw kind, std::uint32_t xKeycode)
         handlers_.tap(keyDownType, code.value_or(0xFFFF), 0);
 }
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

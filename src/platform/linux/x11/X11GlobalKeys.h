@@ -80,4 +80,4 @@ private:
     std::thread reader_;
 };
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

@@ -6,7 +6,9 @@
 
 namespace parlaro::sys {
 
-XkbKeymap::XkbKeymap(xkb_context* context, xkb_keymap* keymap) : context_(context), keymap_(keymap) {}
+XkbKeymap::XkbKeymap(xkb_context* context, xkb_keymap* keymap) : context_(context), keymap_(keymap)
+{
+}
 
 XkbKeymap::~XkbKeymap()
 {
@@ -64,4 +66,4 @@ bool XkbKeymap::isModifier(std::uint32_t xKeycode) const
         || symbol == XKB_KEY_ISO_Level5_Shift || symbol == XKB_KEY_Num_Lock || symbol == XKB_KEY_Mode_switch;
 }
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys

@@ -39,4 +39,4 @@ private:
     xkb_keymap* keymap_;
 };
 
-} // namespace parlaro::sys
+}  // namespace parlaro::sys
