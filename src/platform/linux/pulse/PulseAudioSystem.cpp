@@ -529,52 +529,38 @@ void PulseAudioSystem::onEvent(pa_context* context, pa_subscription_event_type_t
         pa_operation_unref(operation);
 }
 
-void PulseAudioSystem::onSink(pa_context*, const pa_sink_info* info, int eol, void* self)
+// One object's answer to a re-read: it replaces that object in the mirror.
+template <typename Info, typename Map, typename Convert>
+void PulseAudioSystem::mirrorOne(void* self, const Info* info, int eol, Map PulseServerState::*objects, Convert convert)
 {
     if (eol || !info)
         return;
     auto* system = static_cast<PulseAudioSystem*>(self);
     {
         std::lock_guard lock(system->mirrorMutex_);
-        system->state_.sinks[info->index] = fromSink(*info);
+        (system->state_.*objects)[info->index] = convert(*info);
     }
     system->republish();
+}
+
+void PulseAudioSystem::onSink(pa_context*, const pa_sink_info* info, int eol, void* self)
+{
+    mirrorOne(self, info, eol, &PulseServerState::sinks, fromSink);
 }
 
 void PulseAudioSystem::onSource(pa_context*, const pa_source_info* info, int eol, void* self)
 {
-    if (eol || !info)
-        return;
-    auto* system = static_cast<PulseAudioSystem*>(self);
-    {
-        std::lock_guard lock(system->mirrorMutex_);
-        system->state_.sources[info->index] = fromSource(*info);
-    }
-    system->republish();
+    mirrorOne(self, info, eol, &PulseServerState::sources, fromSource);
 }
 
 void PulseAudioSystem::onSinkInput(pa_context*, const pa_sink_input_info* info, int eol, void* self)
 {
-    if (eol || !info)
-        return;
-    auto* system = static_cast<PulseAudioSystem*>(self);
-    {
-        std::lock_guard lock(system->mirrorMutex_);
-        system->state_.sinkInputs[info->index] = fromSinkInput(*info);
-    }
-    system->republish();
+    mirrorOne(self, info, eol, &PulseServerState::sinkInputs, fromSinkInput);
 }
 
 void PulseAudioSystem::onSourceOutput(pa_context*, const pa_source_output_info* info, int eol, void* self)
 {
-    if (eol || !info)
-        return;
-    auto* system = static_cast<PulseAudioSystem*>(self);
-    {
-        std::lock_guard lock(system->mirrorMutex_);
-        system->state_.sourceOutputs[info->index] = fromSourceOutput(*info);
-    }
-    system->republish();
+    mirrorOne(self, info, eol, &PulseServerState::sourceOutputs, fromSourceOutput);
 }
 
 void PulseAudioSystem::onServer(pa_context*, const pa_server_info* info, void* self)

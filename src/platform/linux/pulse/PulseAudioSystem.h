@@ -112,6 +112,8 @@ private:
 
     // The mirror.
     static void onEvent(pa_context* context, pa_subscription_event_type_t type, std::uint32_t index, void* self);
+    template <typename Info, typename Map, typename Convert>
+    static void mirrorOne(void* self, const Info* info, int eol, Map PulseServerState::*objects, Convert convert);
     static void onSink(pa_context* context, const pa_sink_info* info, int eol, void* self);
     static void onSource(pa_context* context, const pa_source_info* info, int eol, void* self);
     static void onSinkInput(pa_context* context, const pa_sink_input_info* info, int eol, void* self);
