@@ -4,6 +4,8 @@
 #include "platform/linux/JsonFileUserDefaults.h"
 #include "platform/linux/icu/IcuTextServices.h"
 #include "runtime/SystemRuntime.h"
+#include "settings/QtTranslations.h"
+#include "speech/InterfaceLanguage.h"
 #include "ui/LayoutDirectionFollower.h"
 #include "ui/Look.h"
 #include "ui/MainActorPump.h"
@@ -26,6 +28,7 @@ int main(int argc, char** argv)
     sys::FileResourceBundles bundles(sys::FileResourceBundles::locateRoot().value_or(std::filesystem::path()));
     PlatformScope platform(PlatformServices{&defaults, &languages, &text, &bundles});
 
+    settings::installQtTranslations(app, InterfaceLanguage::current());
     ui::Look::apply(app);
     ui::LayoutDirectionFollower direction;
     ui::AppBackground window;

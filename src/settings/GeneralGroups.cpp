@@ -1,0 +1,74 @@
+#include "settings/GeneralGroups.h"
+
+#include "platform/Platform.h"
+#include "platform/UserDefaults.h"
+#include "settings/HoldShortcutRow.h"
+#include "speech/InterfaceLanguage.h"
+#include "ui/RowDivider.h"
+#include "ui/SidebarGroup.h"
+#include "ui/SidebarRow.h"
+#include "ui/Text.h"
+#include "ui/ViewBinding.h"
+#include "ui/WidgetUpdates.h"
+
+#include <QComboBox>
+#include <QVBoxLayout>
+
+namespace parlaro::settings {
+
+using namespace ui;
+
+namespace {
+
+constexpr const char* storedLanguageKey = "interfaceLanguage";
+
+}  // namespace
+
+GeneralGroups::GeneralGroups(HoldShortcutCenter* shortcuts, UserDefaults& defaults, QWidget* parent) : QWidget(parent)
+{
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    group_ = new SidebarGroup({}, this);
+    layout->addWidget(group_);
+    languageRow_ = new SidebarRow({}, std::nullopt, group_->panel());
+    language_ = new QComboBox(languageRow_);
+    language_->setObjectName(QStringLiteral("general.language"));
+    language_->setMaximumWidth(150);
+    language_->addItem({}, QString());
+    for (const auto& entry : InterfaceLanguage::supported())
+        language_->addItem(q(entry.nativeName), q(entry.code));
+    languageRow_->addTrailing(language_);
+    group_->contentLayout()->addWidget(languageRow_);
+    // Only a pick by the user changes the language; refresh() selects
+    // without signals.
+    connect(language_, &QComboBox::activated, this,
+            [this](int index) { InterfaceLanguage::set(language_->itemData(index).toString().toStdString()); });
+    if (shortcuts) {
+        group_->contentLayout()->addWidget(new RowDivider(group_->panel()));
+        group_->contentLayout()->addWidget(new HoldShortcutRow(*shortcuts, defaults, group_->panel()));
+    }
+    binding_ = std::make_unique<ViewBinding>([this] { refresh(); });
+}
+
+GeneralGroups::~GeneralGroups() = default;
+
+void GeneralGroups::refresh()
+{
+    InterfaceLanguage::Revision::shared().value.get();
+    group_->setTitle(q(localized("通用")));
+    languageRow_->setLabel(q(localized("界面语言")));
+    languageRow_->setDetail(q(localized("菜单栏等系统部分在下次打开 wenmora 时切换")));
+    updates::setAccessibleName(language_, q(localized("界面语言")));
+    if (language_->itemText(0) != q(localized("跟随系统")))
+        language_->setItemText(0, q(localized("跟随系统")));
+    // The stored choice, not the language in effect: nothing stored means
+    // following the system.
+    const auto stored = platform().defaults->get<std::string>(storedLanguageKey).value_or("");
+    const int index = std::max(0, language_->findData(q(stored)));
+    if (language_->currentIndex() != index) {
+        const QSignalBlocker quiet(language_);
+        language_->setCurrentIndex(index);
+    }
+}
+
+}  // namespace parlaro::settings

@@ -1,0 +1,269 @@
+#include "settings/SettingsView.h"
+
+#include "settings/Shown.h"
+
+#include "model/AppModel.h"
+#include "settings/DeviceGroups.h"
+#include "settings/GeneralGroups.h"
+#include "settings/HistoryGroups.h"
+#include "settings/SpeakingGroups.h"
+#include "settings/StatusGroups.h"
+#include "settings/UpdateModel.h"
+#include "settings/UpdatesGroups.h"
+#include "settings/VoiceGroups.h"
+#include "ui/Look.h"
+#include "ui/Palette.h"
+#include "ui/PillButton.h"
+#include "ui/StatusDot.h"
+#include "ui/Text.h"
+#include "ui/ViewBinding.h"
+#include "ui/WidgetUpdates.h"
+
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <variant>
+
+namespace parlaro::settings {
+
+using namespace ui;
+
+namespace {
+
+bool failedRow(const ModuleReport& report)
+{
+    return std::holds_alternative<ModuleState::Failed>(report.state.value);
+}
+
+}  // namespace
+
+const char* SettingsView::titleKey(SettingsPage page)
+{
+    switch (page) {
+    case SettingsPage::general:
+        return "通用";
+    case SettingsPage::speaking:
+        return "说话与麦克风";
+    case SettingsPage::voice:
+        return "播放与音色";
+    case SettingsPage::virtualMic:
+        return "wenmora 音频设备";
+    case SettingsPage::history:
+        return "历史记录";
+    case SettingsPage::updates:
+        return "软件更新";
+    case SettingsPage::status:
+        return "运行状态";
+    }
+    return "通用";
+}
+
+bool SettingsView::needsAttention(SettingsPage page, const AppModel& model, const UpdateModel& updates)
+{
+    switch (page) {
+    case SettingsPage::speaking:
+        return !model.micAuthorized() || !model.micConfirmed();
+    case SettingsPage::voice:
+        return model.targetVoices().empty();
+    case SettingsPage::virtualMic:
+        return !model.virtualMicStatus() || model.virtualMicNeedsUpdate();
+    case SettingsPage::updates:
+        return updates.phase().kind == UpdateModel::Phase::Kind::available;
+    case SettingsPage::status: {
+        if (model.listeningFailed() || model.audioCaptureMissing())
+            return true;
+        const auto rows = model.diagnosticRows();
+        return std::any_of(rows.begin(), rows.end(), failedRow);
+    }
+    case SettingsPage::general:
+    case SettingsPage::history:
+        return false;
+    }
+    return false;
+}
+
+SettingsView::SettingsView(std::shared_ptr<AppModel> model, std::shared_ptr<UpdateModel> updates,
+                           ui::HoldShortcutCenter* shortcuts, QWidget* parent)
+    : QWidget(parent), model_(std::move(model)), updates_(std::move(updates)), shortcuts_(shortcuts)
+{
+    setObjectName(QStringLiteral("settings"));
+    setFocusPolicy(Qt::StrongFocus);
+    auto* outer = new QHBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+
+    auto* sidebar = new QWidget(this);
+    sidebar->setObjectName(QStringLiteral("settings.sidebar"));
+    sidebar->setFixedWidth(sidebarWidth);
+    auto* side = new QVBoxLayout(sidebar);
+    side->setContentsMargins(12, 14, 12, 14);
+    side->setSpacing(2);
+
+    back_ = new PillButton({}, sidebar);
+    back_->setObjectName(QStringLiteral("settings.back"));
+    back_->setTint(Palette::violet());
+    connect(back_, &QAbstractButton::clicked, this, [this] { model_->settingsPage.set(std::nullopt); });
+    side->addWidget(back_, 0, Qt::AlignLeft);
+    side->addSpacing(8);
+
+    heading_ = new QLabel(sidebar);
+    heading_->setObjectName(QStringLiteral("settings.heading"));
+    heading_->setFont(Look::font(20, QFont::Bold));
+    side->addWidget(heading_);
+    side->addSpacing(8);
+
+    for (std::size_t index = 0; index < pages.size(); ++index) {
+        const SettingsPage page = pages[index];
+        auto* row = new QPushButton(sidebar);
+        row->setObjectName(QStringLiteral("settings.row.%1").arg(index));
+        row->setCheckable(true);
+        row->setAutoExclusive(false);
+        row->setFlat(true);
+        row->setCursor(Qt::PointingHandCursor);
+        row->setMinimumHeight(30);
+        row->setStyleSheet(QStringLiteral("QPushButton { border: none; border-radius: 6px; }"
+                                          "QPushButton:checked { background: #dcdce6; }"));
+        auto* rowLayout = new QHBoxLayout(row);
+        rowLayout->setContentsMargins(10, 4, 10, 4);
+        auto* label = new QLabel(row);
+        label->setFont(Look::font(13));
+        label->setAttribute(Qt::WA_TransparentForMouseEvents);
+        rowLayout->addWidget(label, 1);
+        auto* dot = new StatusDot(Palette::coral(), row);
+        dot->setObjectName(QStringLiteral("settings.dot.%1").arg(index));
+        dot->setAttribute(Qt::WA_TransparentForMouseEvents);
+        dot->hide();
+        rowLayout->addWidget(dot);
+        connect(row, &QAbstractButton::clicked, this, [this, page, row] {
+            // The check state follows the model, not the click; the page
+            // shown stays quiet.
+            row->setChecked(this->page() == page);
+            if (this->page() != page)
+                model_->settingsPage.set(page);
+        });
+        side->addWidget(row);
+        rows_[index] = row;
+        rowLabels_[index] = label;
+        dots_[index] = dot;
+    }
+    side->addStretch(1);
+    version_ = new QLabel(sidebar);
+    version_->setObjectName(QStringLiteral("settings.version"));
+    version_->setFont(Look::font(11));
+    version_->setTextFormat(Qt::PlainText);
+    updates::setTextColor(version_, Look::secondaryText());
+    side->addWidget(version_);
+    outer->addWidget(sidebar);
+
+    auto* hairline = new QFrame(this);
+    hairline->setObjectName(QStringLiteral("settings.hairline"));
+    hairline->setFixedWidth(1);
+    hairline->setAutoFillBackground(true);
+    QPalette linePalette = hairline->palette();
+    linePalette.setColor(QPalette::Window, Palette::hairline());
+    hairline->setPalette(linePalette);
+    outer->addWidget(hairline);
+
+    scroll_ = new QScrollArea(this);
+    scroll_->setObjectName(QStringLiteral("settings.scroll"));
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setWidgetResizable(true);
+    scroll_->setMaximumWidth(pageMaxWidth);
+    auto* content = new QWidget(scroll_);
+    pageLayout_ = new QVBoxLayout(content);
+    pageLayout_->setContentsMargins(20, 18, 20, 20);
+    pageLayout_->setSpacing(14);
+    pageTitle_ = new QLabel(content);
+    pageTitle_->setObjectName(QStringLiteral("settings.title"));
+    pageTitle_->setFont(Look::font(20, QFont::Bold));
+    pageLayout_->addWidget(pageTitle_);
+    pageLayout_->addStretch(1);
+    scroll_->setWidget(content);
+    outer->addWidget(scroll_, 1);
+    outer->addStretch(0);
+
+    binding_ = std::make_unique<ViewBinding>([this] { refresh(); });
+}
+
+SettingsView::~SettingsView() = default;
+
+SettingsPage SettingsView::page() const
+{
+    return model_->settingsPage().value_or(SettingsPage::general);
+}
+
+void SettingsView::refresh()
+{
+    updates::setText(back_, q(localized("返回通话")));
+    updates::setText(heading_, q(localized("设置")));
+    const std::string version = updates_->currentAppVersion();
+    updates::setText(version_, q(localized("wenmora 版本 %@", version)));
+    const SettingsPage current = page();
+    for (std::size_t index = 0; index < pages.size(); ++index) {
+        updates::setText(rowLabels_[index], q(localized(titleKey(pages[index]))));
+        updates::setChecked(static_cast<QAbstractButton*>(rows_[index]), pages[index] == current);
+        setShown(dots_[index], needsAttention(pages[index], *model_, *updates_));
+    }
+    updates::setText(pageTitle_, q(localized(titleKey(current))));
+    showPage(current);
+}
+
+void SettingsView::showPage(SettingsPage page)
+{
+    // The history page needs the store; until it opens only the title shows.
+    const bool hasBody = page != SettingsPage::history || model_->history() != nullptr;
+    const auto wanted = hasBody ? std::optional(page) : std::nullopt;
+    if (built_ == wanted && (pageBody_ != nullptr) == hasBody)
+        return;
+    if (pageBody_) {
+        pageBody_->hide();
+        pageBody_->deleteLater();
+        pageBody_ = nullptr;
+    }
+    built_ = wanted;
+    if (!hasBody)
+        return;
+    QWidget* content = pageTitle_->parentWidget();
+    switch (page) {
+    case SettingsPage::general:
+        pageBody_ = new GeneralGroups(shortcuts_, model_->defaults, content);
+        break;
+    case SettingsPage::history:
+        pageBody_ = new HistoryGroups(model_->history(), model_->defaults, {}, content);
+        break;
+    case SettingsPage::virtualMic:
+        pageBody_ = new DeviceGroups(model_, content);
+        break;
+    case SettingsPage::updates:
+        pageBody_ = new UpdatesGroups(updates_, content);
+        break;
+    case SettingsPage::status:
+        pageBody_ = new StatusGroups(model_, content);
+        break;
+    case SettingsPage::speaking:
+        pageBody_ = new SpeakingGroups(model_, content);
+        break;
+    case SettingsPage::voice:
+        pageBody_ = new VoiceGroups(model_, content);
+        break;
+    }
+    pageLayout_->insertWidget(1, pageBody_);
+}
+
+void SettingsView::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        model_->settingsPage.set(std::nullopt);
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+}  // namespace parlaro::settings

@@ -1,0 +1,485 @@
+#include "ModelUiWorld.h"
+#include "UiWorld.h"
+
+#include "audio/AudioClient.h"
+#include "model/AppModel.h"
+#include "platform/Platform.h"
+#include "platform/UserDefaults.h"
+#include "settings/SettingsView.h"
+#include "settings/UpdateModel.h"
+#include "ui/GroupNotice.h"
+#include "ui/PillButton.h"
+#include "ui/SidebarRow.h"
+#include "ui/SystemSettings.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace parlaro::test {
+namespace {
+
+using settings::AppInfo;
+using settings::SettingsView;
+using settings::UpdateModel;
+using Kind = UpdateModel::Phase::Kind;
+
+settings::HttpGet noNetwork()
+{
+    return [](settings::HttpRequest) -> rt::Async<settings::HttpResult> { co_return settings::HttpResult{}; };
+}
+
+struct OpenedPages : ui::SystemSettings {
+    void open(const std::string& url) override { urls.push_back(url); }
+    std::vector<std::string> urls;
+};
+
+class SettingsViewTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        model = world.make();
+        world.settle();
+    }
+    void TearDown() override
+    {
+        view.reset();
+        world.settle();
+    }
+
+    SettingsView& open(AppInfo info = AppInfo{"0.1.0", true, "https://example.org"})
+    {
+        updates = UpdateModel::make(std::move(info), noNetwork());
+        view = std::make_unique<SettingsView>(model, updates);
+        view->resize(800, 600);
+        view->show();
+        world.settle();
+        return *view;
+    }
+
+    template <class T>
+    T* find(const QString& name) const
+    {
+        return view->findChild<T*>(name);
+    }
+    QPushButton* row(int index) const { return find<QPushButton>(QStringLiteral("settings.row.%1").arg(index)); }
+    bool dot(int index) const { return !find<QWidget>(QStringLiteral("settings.dot.%1").arg(index))->isHidden(); }
+    QString text(const char* name) const { return find<QLabel>(QString::fromLatin1(name))->text(); }
+
+    ModelUiWorld world;
+    std::shared_ptr<AppModel> model;
+    std::shared_ptr<UpdateModel> updates;
+    std::unique_ptr<SettingsView> view;
+};
+
+TEST_F(SettingsViewTest, SidebarListsThePagesInOrderWithTheVersionAndTheWayBack)
+{
+    open();
+    const char* titles[] = {"通用",     "说话与麦克风", "播放与音色", "wenmora 音频设备",
+                            "历史记录", "软件更新",     "运行状态"};
+    for (int index = 0; index < 7; ++index)
+        EXPECT_EQ(row(index)->findChild<QLabel*>()->text(), QString::fromUtf8(titles[index]));
+    EXPECT_EQ(find<ui::PillButton>(QStringLiteral("settings.back"))->text(), QStringLiteral("返回通话"));
+    EXPECT_EQ(text("settings.heading"), QStringLiteral("设置"));
+    EXPECT_EQ(text("settings.version"), QStringLiteral("wenmora 版本 0.1.0"));
+    EXPECT_EQ(find<QWidget>(QStringLiteral("settings.sidebar"))->width(), SettingsView::sidebarWidth);
+    EXPECT_LE(find<QScrollArea>(QStringLiteral("settings.scroll"))->width(), SettingsView::pageMaxWidth);
+    view.reset();
+    open(AppInfo{});
+    EXPECT_EQ(text("settings.version"), QStringLiteral("wenmora 版本 —"));
+}
+
+TEST_F(SettingsViewTest, NavigationFollowsTheModelAndNeverRepeatsAPage)
+{
+    open();
+    EXPECT_TRUE(row(0)->isChecked());
+    EXPECT_EQ(text("settings.title"), QStringLiteral("通用"));
+    int notices = 0;
+    auto subscription = model->settingsPage.subscribe([&] { ++notices; });
+
+    row(0)->click();
+    world.settle();
+    EXPECT_EQ(notices, 0);
+
+    row(5)->click();
+    world.settle();
+    EXPECT_EQ(notices, 1);
+    EXPECT_EQ(model->settingsPage(), SettingsPage::updates);
+    EXPECT_TRUE(row(5)->isChecked());
+    EXPECT_FALSE(row(0)->isChecked());
+    EXPECT_EQ(text("settings.title"), QStringLiteral("软件更新"));
+
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(view.get(), &escape);
+    world.settle();
+    EXPECT_EQ(model->settingsPage(), std::nullopt);
+    EXPECT_TRUE(row(0)->isChecked());
+
+    model->settingsPage.set(SettingsPage::status);
+    find<ui::PillButton>(QStringLiteral("settings.back"))->click();
+    world.settle();
+    EXPECT_EQ(model->settingsPage(), std::nullopt);
+}
+
+TEST_F(SettingsViewTest, AttentionDotsFollowTheModelAndTheUpdateCheck)
+{
+    open();
+    model->micAuthorized.set(true);
+    model->micConfirmed.set(false);
+    model->listeningFailed.set(false);
+    model->audioCaptureMissing.set(false);
+    updates->phase.set(UpdateModel::Phase::failed("x"));
+    world.settle();
+    EXPECT_TRUE(dot(1));
+    EXPECT_FALSE(dot(0));
+    EXPECT_FALSE(dot(4));
+    EXPECT_FALSE(dot(5));
+
+    model->micConfirmed.set(true);
+    updates->phase.set(UpdateModel::Phase::available("2.0"));
+    world.settle();
+    EXPECT_FALSE(dot(1));
+    EXPECT_TRUE(dot(5));
+
+    for (auto phase : {UpdateModel::Phase::upToDate(), UpdateModel::Phase::idle(), UpdateModel::Phase::checking()}) {
+        updates->phase.set(phase);
+        world.settle();
+        EXPECT_FALSE(dot(5));
+    }
+
+    // Without the driver the device page asks for attention.
+    EXPECT_EQ(dot(3), !model->virtualMicStatus() || model->virtualMicNeedsUpdate());
+    world.addVirtualDriver();
+    model->refreshDevices();
+    model->virtualMicNeedsUpdate.set(false);
+    world.settle();
+    EXPECT_FALSE(dot(3));
+    model->virtualMicNeedsUpdate.set(true);
+    world.settle();
+    EXPECT_TRUE(dot(3));
+
+    model->listeningFailed.set(true);
+    world.settle();
+    EXPECT_TRUE(dot(6));
+    model->listeningFailed.set(false);
+    model->audioCaptureMissing.set(true);
+    world.settle();
+    EXPECT_TRUE(dot(6));
+}
+
+TEST_F(SettingsViewTest, HistoryPageShowsOnlyItsTitleWithoutTheStore)
+{
+    model->history.set(nullptr);
+    model->settingsPage.set(SettingsPage::history);
+    auto& shown = open();
+    EXPECT_EQ(text("settings.title"), QStringLiteral("历史记录"));
+    EXPECT_EQ(shown.findChildren<QScrollArea*>().size(), 1);
+    snapshot(shown, QStringLiteral("settings"), QStringLiteral("history"));
+    model->settingsPage.set(SettingsPage::general);
+    world.settle();
+    snapshot(shown, QStringLiteral("settings"), QStringLiteral("general"));
+}
+
+TEST_F(SettingsViewTest, UpdatesPageOffersWhatThePhaseAllows)
+{
+    OpenedPages opened;
+    ui::SystemSettings::Scope scope(opened);
+    model->settingsPage.set(SettingsPage::updates);
+    auto& shown = open();
+    auto* check = find<ui::PillButton>(QStringLiteral("updates.check"));
+    auto* later = find<ui::PillButton>(QStringLiteral("updates.later"));
+    auto* download = find<ui::PillButton>(QStringLiteral("updates.download"));
+    auto* spinner = find<QWidget>(QStringLiteral("updates.spinner"));
+    EXPECT_EQ(find<ui::SidebarRow>(QStringLiteral("updates.row"))->labelWidget()->text(),
+              QStringLiteral("wenmora 版本 0.1.0"));
+    EXPECT_TRUE(find<QLabel>(QStringLiteral("updates.footnote"))
+                    ->text()
+                    .startsWith(QStringLiteral("更新只在你点击「检查更新」时进行。")));
+    EXPECT_FALSE(check->isHidden());
+    EXPECT_TRUE(check->isEnabled());
+    EXPECT_TRUE(later->isHidden());
+    snapshot(shown, QStringLiteral("settings"), QStringLiteral("updates"));
+
+    updates->phase.set(UpdateModel::Phase::checking());
+    world.settle();
+    EXPECT_FALSE(spinner->isHidden());
+    EXPECT_TRUE(check->isHidden());
+
+    updates->phase.set(UpdateModel::Phase::available("0.2.0"));
+    world.settle();
+    EXPECT_TRUE(spinner->isHidden());
+    EXPECT_TRUE(check->isHidden());
+    download->click();
+    EXPECT_EQ(opened.urls, std::vector<std::string>{"https://example.org/download"});
+    int notices = 0;
+    auto subscription = updates->phase.subscribe([&] { ++notices; });
+    later->click();
+    world.settle();
+    EXPECT_EQ(updates->phase().kind, Kind::idle);
+    EXPECT_EQ(notices, 1);
+    EXPECT_FALSE(check->isHidden());
+
+    view.reset();
+    open(AppInfo{"0.1.0", false, {}});
+    EXPECT_FALSE(find<ui::PillButton>(QStringLiteral("updates.check"))->isEnabled());
+}
+
+TEST_F(SettingsViewTest, StatusPageShowsTheListeningProblemOnlyWhenThereIsOne)
+{
+    model->listeningFailed.set(false);
+    model->audioCaptureMissing.set(false);
+    model->settingsPage.set(SettingsPage::status);
+    auto& shown = open();
+    auto* listening = find<QWidget>(QStringLiteral("listening"));
+    auto* notice = find<ui::GroupNotice>(QStringLiteral("listening.notice"));
+    EXPECT_TRUE(listening->isHidden());
+    snapshot(shown, QStringLiteral("settings"), QStringLiteral("status"));
+
+    model->listeningStatus.set("无法开始收听系统声音");
+    model->listeningFailed.set(true);
+    world.settle();
+    EXPECT_FALSE(listening->isHidden());
+    EXPECT_EQ(notice->text(), QStringLiteral("无法开始收听系统声音"));
+    ASSERT_NE(notice->button(), nullptr);
+    EXPECT_EQ(notice->button()->text(), QStringLiteral("重试"));
+
+    OpenedPages opened;
+    ui::SystemSettings::Scope scope(opened);
+    model->audioCaptureMissing.set(true);
+    world.settle();
+    EXPECT_TRUE(notice->text().contains(QStringLiteral("听不到对方")));
+    EXPECT_EQ(notice->button()->text(), QStringLiteral("去设置"));
+    notice->button()->click();
+    ASSERT_EQ(opened.urls.size(), 1u);
+    EXPECT_NE(opened.urls[0].find("Privacy_ScreenCapture"), std::string::npos);
+    snapshot(shown, QStringLiteral("settings"), QStringLiteral("status-failed"));
+}
+
+TEST_F(SettingsViewTest, DevicePageOffersTheInstallWhileTheDeviceIsMissing)
+{
+    model->settingsPage.set(SettingsPage::virtualMic);
+    auto& shown = open();
+    ASSERT_FALSE(model->virtualMicStatus());
+    EXPECT_TRUE(find<QWidget>(QStringLiteral("device.installed"))->isHidden());
+    EXPECT_EQ(text("device.missingTitle"), QStringLiteral("未安装 wenmora 音频设备"));
+    EXPECT_EQ(text("device.missingText"),
+              QStringLiteral("没有它，对方听不到你的声音和翻译。安装时需要输入一次电脑密码。"));
+    auto* install = find<ui::PillButton>(QStringLiteral("device.install"));
+    EXPECT_EQ(install->text(), QStringLiteral("安装 wenmora 音频设备"));
+    snapshot(shown, QStringLiteral("settings"), QStringLiteral("virtualmic-missing"));
+    install->click();
+    world.settle();
+    EXPECT_TRUE(model->showInstallSheet());
+    model->showInstallSheet.set(false);
+    model->isInstallingDriver.set(true);
+    world.settle();
+    EXPECT_FALSE(install->isEnabled());
+}
+
+TEST_F(SettingsViewTest, DevicePageWhenInstalledShowsWhereTheFarEndPlaysAndTheUpdate)
+{
+    world.addOutput(30, "usb-out", "USB 耳机");
+    world.addVirtualDriver();
+    model->refreshDevices();
+    model->settingsPage.set(SettingsPage::virtualMic);
+    auto& shown = open();
+    ASSERT_TRUE(model->virtualMicStatus());
+    EXPECT_TRUE(find<QWidget>(QStringLiteral("device.missing"))->isHidden());
+    EXPECT_FALSE(find<QWidget>(QStringLiteral("device.installed"))->isHidden());
+    auto* farEnd = find<QLabel>(QStringLiteral("device.farEnd"));
+    model->callSpeakerRoute.set(AppModel::SpeakerRoute{50, 30});
+    model->virtualMicNeedsUpdate.set(false);
+    model->callMicrophoneRoute.set(CallMicrophoneRoute::connected);
+    world.settle();
+    ASSERT_TRUE(model->virtualOutputDevice().has_value());
+    {
+        EXPECT_EQ(farEnd->text(), QStringLiteral("正在把对方的声音放到「USB 耳机」"));
+        EXPECT_FALSE(farEnd->isHidden());
+        EXPECT_EQ(text("device.hint"), QStringLiteral("通话软件里可以选设备的，把麦克风和扬声器都选「wenmora」。"));
+    }
+    EXPECT_FALSE(find<QWidget>(QStringLiteral("device.connected"))->isHidden());
+    EXPECT_TRUE(find<QWidget>(QStringLiteral("device.outdated"))->isHidden());
+    snapshot(shown, QStringLiteral("settings"), QStringLiteral("virtualmic"));
+
+    // Gone from the list, the output is no longer named.
+    model->callSpeakerRoute.set(AppModel::SpeakerRoute{50, 31});
+    world.settle();
+    EXPECT_TRUE(farEnd->isHidden());
+
+    model->virtualMicNeedsUpdate.set(true);
+    world.settle();
+    auto* outdated = find<ui::GroupNotice>(QStringLiteral("device.outdated"));
+    EXPECT_FALSE(outdated->isHidden());
+    ASSERT_NE(outdated->button(), nullptr);
+    EXPECT_EQ(outdated->button()->text(), QStringLiteral("更新虚拟麦克风"));
+    outdated->button()->click();
+    world.settle();
+    EXPECT_TRUE(model->showInstallSheet());
+
+    // The switch keeps showing the model's value whatever the click.
+    auto* systemMic = find<QAbstractButton>(QStringLiteral("device.systemMic"));
+    const bool before = model->systemMicEnabled();
+    systemMic->click();
+    EXPECT_EQ(systemMic->isChecked(), before);
+    world.settle();
+    EXPECT_EQ(systemMic->isChecked(), model->systemMicEnabled());
+}
+
+TEST_F(SettingsViewTest, InterfaceLanguagePickSwitchesEveryTextAtOnce)
+{
+    auto& defaults = *platform().defaults;
+    defaults.remove("interfaceLanguage");
+    auto& shown = open();
+    auto* language = find<QComboBox>(QStringLiteral("general.language"));
+    ASSERT_EQ(language->count(), 18);
+    EXPECT_EQ(language->currentIndex(), 0);
+    EXPECT_EQ(language->itemText(0), QStringLiteral("跟随系统"));
+    EXPECT_EQ(text("settings.title"), QStringLiteral("通用"));
+    snapshot(shown, QStringLiteral("settings"), QStringLiteral("general"));
+
+    const int english = language->findData(QStringLiteral("en"));
+    ASSERT_GT(english, 0);
+    language->setCurrentIndex(english);
+    emit language->activated(english);
+    world.settle();
+    EXPECT_EQ(defaults.get<std::string>("interfaceLanguage"), std::optional<std::string>("en"));
+    EXPECT_EQ(defaults.get<DefaultsStringList>("AppleLanguages"), std::optional(DefaultsStringList{"en"}));
+
+    language->setCurrentIndex(0);
+    emit language->activated(0);
+    world.settle();
+    EXPECT_EQ(defaults.get<std::string>("interfaceLanguage"), std::optional<std::string>(""));
+    EXPECT_FALSE(defaults.get<DefaultsStringList>("AppleLanguages").has_value());
+    EXPECT_EQ(language->currentIndex(), 0);
+}
+
+TEST_F(SettingsViewTest, SpeakingPageAsksTheModelAndShowsItsAnswer)
+{
+    world.addMicrophone(7, "mic-7", "USB 麦克风");
+    model->refreshDevices();
+    model->setSelectedInputID(AudioObjectId{7});
+    model->micConfirmed.set(false);
+    model->micCheckReason.set(std::string("x"));
+    model->originalVoiceOn.set(false);
+    model->setTranslateWhileHolding(false);
+    model->settingsPage.set(SettingsPage::speaking);
+    auto& shown = open();
+    ASSERT_EQ(shown.page(), SettingsPage::speaking);
+    auto* mic = find<ui::PillButton>(QStringLiteral("speaking.micCheck"));
+    ASSERT_NE(mic, nullptr);
+    auto* micRow = qobject_cast<ui::SidebarRow*>(mic->parentWidget());
+    ASSERT_NE(micRow, nullptr);
+    EXPECT_EQ(micRow->detailWidget()->text(), QStringLiteral("尚未确认"));
+    EXPECT_TRUE(mic->isActive());
+    mic->click();
+    world.settle();
+    EXPECT_EQ(model->micCheckReason(), std::nullopt);
+    EXPECT_TRUE(model->showMicCheck());
+    model->showMicCheck.set(false);
+    model->micConfirmed.set(true);
+    world.settle();
+    EXPECT_EQ(micRow->detailWidget()->text(), QStringLiteral("USB 麦克风"));
+    EXPECT_FALSE(mic->isActive());
+
+    auto* ownVoice = find<QAbstractButton>(QStringLiteral("speaking.ownVoice"));
+    ownVoice->click();
+    EXPECT_FALSE(ownVoice->isChecked());
+    model->isChangingOriginalVoice.set(true);
+    world.settle();
+    EXPECT_FALSE(ownVoice->isEnabled());
+    model->isChangingOriginalVoice.set(false);
+    world.settle();
+
+    auto* whileHolding = find<QAbstractButton>(QStringLiteral("speaking.whileHolding"));
+    auto* free = find<QAbstractButton>(QStringLiteral("speaking.free"));
+    EXPECT_TRUE(free->parentWidget()->isHidden());
+    whileHolding->click();
+    world.settle();
+    EXPECT_TRUE(model->translateWhileHolding());
+    EXPECT_FALSE(free->parentWidget()->isHidden());
+    EXPECT_EQ(free->isEnabled(), model->freeListening() || model->canStartSpeaking());
+    model->isHoldingToTalk.set(true);
+    world.settle();
+    EXPECT_FALSE(whileHolding->isEnabled());
+    model->isHoldingToTalk.set(false);
+
+    EXPECT_FALSE(find<QLabel>(QStringLiteral("speaking.footnote"))->isHidden());
+    auto* test = find<ui::PillButton>(QStringLiteral("speaking.soundTest"));
+    EXPECT_EQ(test->isEnabled(), model->isIdle() && model->virtualMicStatus());
+    EXPECT_TRUE(test->toolTip().startsWith(QStringLiteral("测试会向翻译麦克风送入")));
+    auto* state = find<QLabel>(QStringLiteral("speaking.soundTestState"));
+    const std::pair<AppModel::HearTest, const char*> states[] = {
+        {AppModel::HearTest::recording(), "录音中…"},
+        {AppModel::HearTest::playingBack(true), "有声音 · 回放中"},
+        {AppModel::HearTest::playingBack(false), "没有声音 · 回放中"},
+        {AppModel::HearTest::silent(), "没有检测到声音"},
+        {AppModel::HearTest::failed("boom"), "失败：boom"},
+    };
+    for (const auto& [hear, shownText] : states) {
+        model->hearTest.set(hear);
+        world.settle();
+        EXPECT_TRUE(state->text().endsWith(QString::fromUtf8(shownText))) << shownText;
+    }
+    model->hearTest.set(AppModel::HearTest::idle());
+    world.settle();
+    EXPECT_TRUE(state->isHidden());
+    snapshot(shown, QStringLiteral("settings"), QStringLiteral("speaking"));
+
+    model->micAuthorized.set(false);
+    world.settle();
+    EXPECT_FALSE(find<QWidget>(QStringLiteral("speaking.permission"))->isHidden());
+    EXPECT_TRUE(find<QWidget>(QStringLiteral("speaking.meters"))->isHidden());
+}
+
+TEST_F(SettingsViewTest, VoicePageFiltersHeadphonesAndAsksForVoicesWhenThereAreNone)
+{
+    world.addOutput(30, "usb-out", "USB 耳机");
+    world.addVirtualDriver();
+    model->refreshDevices();
+    model->targetVoices.set({});
+    model->settingsPage.set(SettingsPage::voice);
+    auto& shown = open();
+    auto* headphones = find<QComboBox>(QStringLiteral("voice.headphones"));
+    for (int index = 0; index < headphones->count(); ++index)
+        EXPECT_FALSE(headphones->itemText(index).contains(QStringLiteral("wenmora"))) << index;
+    EXPECT_GE(headphones->findText(QStringLiteral("USB 耳机")), 0);
+    model->setSelectedMonitorOutputID(AudioObjectId{999});
+    world.settle();
+    EXPECT_EQ(headphones->currentIndex(), -1);
+
+    auto* none = find<ui::GroupNotice>(QStringLiteral("voice.none"));
+    EXPECT_FALSE(none->isHidden());
+    EXPECT_TRUE(none->text().contains(QStringLiteral("英语")));
+    EXPECT_TRUE(find<ui::PillButton>(QStringLiteral("voice.download"))->isActive());
+    auto* picker = find<QComboBox>(QStringLiteral("voice.picker"));
+    EXPECT_EQ(picker->itemText(0), QStringLiteral("自动选择（推荐）"));
+    snapshot(shown, QStringLiteral("settings"), QStringLiteral("voice-none"));
+
+    VoiceOption good;
+    good.id = "v2";
+    good.label = "Ava";
+    good.quality = 2;
+    model->targetVoices.set({good});
+    world.settle();
+    EXPECT_TRUE(none->isHidden());
+    EXPECT_FALSE(find<ui::PillButton>(QStringLiteral("voice.download"))->isActive());
+    snapshot(shown, QStringLiteral("settings"), QStringLiteral("voice"));
+
+    OpenedPages opened;
+    ui::SystemSettings::Scope scope(opened);
+    find<ui::PillButton>(QStringLiteral("voice.download"))->click();
+    ASSERT_EQ(opened.urls.size(), 1u);
+    EXPECT_NE(opened.urls[0].find("SpokenContent"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace parlaro::test
