@@ -1302,13 +1302,14 @@ void PulseAudioSystem::startKeepersLocked()
     for (const auto& module : virtualMicModules(options_.driverHash)) {
         if (module.kind != VirtualMicModule::Kind::sink)
             continue;
-        pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, 48000, 2};
-        pa_stream* stream = pa_stream_new(streamContext_, "keep running", &spec, nullptr);
+        pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32LE, 48000, 2};
+        pa_stream* stream = pa_stream_new(streamContext_, "keep running", &sampleFormat, nullptr);
         if (!stream)
             continue;
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<std::uint32_t>(-1);
-        attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(static_cast<pa_usec_t>(keeperSeconds * 1e6), &spec));
+        attr.tlength =
+            static_cast<std::uint32_t>(pa_usec_to_bytes(static_cast<pa_usec_t>(keeperSeconds * 1e6), &sampleFormat));
         attr.prebuf = static_cast<std::uint32_t>(-1);
         attr.minreq = static_cast<std::uint32_t>(-1);
         attr.fragsize = static_cast<std::uint32_t>(-1);

@@ -22,10 +22,10 @@ PulseDeviceIO::~PulseDeviceIO() = default;
 
 pa_stream* PulseDeviceIO::makeStream(pa_context* context, const PulseSide& side, const char* name)
 {
-    pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, side.rate, static_cast<std::uint8_t>(side.channels)};
-    if (!pa_sample_spec_valid(&spec))
+    pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32LE, side.rate, static_cast<std::uint8_t>(side.channels)};
+    if (!pa_sample_spec_valid(&sampleFormat))
         return nullptr;
-    return pa_stream_new(context, name, &spec, nullptr);
+    return pa_stream_new(context, name, &sampleFormat, nullptr);
 }
 
 bool PulseDeviceIO::start(pa_context* context, pa_threaded_mainloop* loop, const PulseSide& input,

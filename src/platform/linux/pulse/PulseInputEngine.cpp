@@ -103,13 +103,13 @@ void PulseInputEngine::start()
             lost_ = false;
             recordingName_ = side->name;
         }
-        pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, side->rate, static_cast<std::uint8_t>(side->channels)};
-        stream_ = pa_stream_new(host_->context, "microphone", &spec, nullptr);
+        pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32LE, side->rate, static_cast<std::uint8_t>(side->channels)};
+        stream_ = pa_stream_new(host_->context, "microphone", &sampleFormat, nullptr);
         if (!stream_)
             fail(AudioStatuses::unspecified);
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<std::uint32_t>(-1);
-        attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(20000, &spec));
+        attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(20000, &sampleFormat));
         pa_stream_set_state_callback(stream_, onState, this);
         pa_stream_set_read_callback(stream_, onRead, this);
         const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE

@@ -64,8 +64,8 @@ void PulseTapIO::join(const PulsePlayingStream& playing)
     member->source = playing;
     // A second of sound: far more than a cycle, so a late timer loses nothing.
     member->ring.assign(static_cast<std::size_t>(rate) * channels, 0.0f);
-    pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, rate, channels};
-    member->stream = pa_stream_new(pulse_, "far end", &spec, nullptr);
+    pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32LE, rate, channels};
+    member->stream = pa_stream_new(pulse_, "far end", &sampleFormat, nullptr);
     if (!member->stream)
         return;
     if (pa_stream_set_monitor_stream(member->stream, playing.sinkInput) < 0) {
