@@ -1,9 +1,11 @@
 #include "app/CardTag.h"
 
+#include "ui/CardBackground.h"
 #include "ui/Look.h"
 #include "ui/Palette.h"
 #include "ui/WidgetUpdates.h"
 
+#include <QBoxLayout>
 #include <QPainter>
 
 namespace parlaro::app {
@@ -36,6 +38,18 @@ void CardTag::paintEvent(QPaintEvent* event)
         painter.drawRoundedRect(r, r.height() / 2, r.height() / 2);
     }
     QLabel::paintEvent(event);
+}
+
+CardColumn makeCardColumn(ui::Card& card)
+{
+    card.setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+    auto* column = new QVBoxLayout(&card);
+    int m = ui::cardMargin() + 14;
+    column->setContentsMargins(m, m, m, m);
+    column->setSpacing(6);
+    auto* header = new QHBoxLayout();
+    header->setContentsMargins(0, 0, 0, 0);
+    return {column, header};
 }
 
 }  // namespace parlaro::app

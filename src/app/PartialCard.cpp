@@ -16,14 +16,7 @@ using namespace ui;
 
 PartialCard::PartialCard(const QColor& tint, QWidget* parent) : Card(tint, 14, 0.03, parent)
 {
-    // Packed at the top of the list: spare height goes below the last card.
-    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
-    auto* column = new QVBoxLayout(this);
-    int m = cardMargin() + 14;
-    column->setContentsMargins(m, m, m, m);
-    column->setSpacing(6);
-    auto* header = new QHBoxLayout();
-    header->setContentsMargins(0, 0, 0, 0);
+    auto [column, header] = makeCardColumn(*this);
     header->setSpacing(6);
     tag_ = new CardTag(false, this);
     tag_->setObjectName(QStringLiteral("card.tag"));

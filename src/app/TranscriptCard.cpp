@@ -17,14 +17,7 @@ using namespace ui;
 TranscriptCard::TranscriptCard(QWidget* parent) : Card(Palette::coral(), 14, 0.07, parent)
 {
     setObjectName(QStringLiteral("conversation.card"));
-    // Packed at the top of the list: spare height goes below the last card.
-    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
-    auto* column = new QVBoxLayout(this);
-    int m = cardMargin() + 14;
-    column->setContentsMargins(m, m, m, m);
-    column->setSpacing(6);
-    auto* header = new QHBoxLayout();
-    header->setContentsMargins(0, 0, 0, 0);
+    auto [column, header] = makeCardColumn(*this);
     tag_ = new CardTag(true, this);
     tag_->setObjectName(QStringLiteral("card.tag"));
     time_ = new QLabel(this);
