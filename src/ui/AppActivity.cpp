@@ -19,6 +19,17 @@ public:
                          });
         return rt::Subscription([context] { delete context; });
     }
+
+    rt::Subscription subscribeBecomeActive(std::function<void()> onBecome) override
+    {
+        auto* context = new QObject();
+        QObject::connect(qApp, &QGuiApplication::applicationStateChanged, context,
+                         [onBecome = std::move(onBecome)](Qt::ApplicationState state) {
+                             if (state == Qt::ApplicationActive)
+                                 onBecome();
+                         });
+        return rt::Subscription([context] { delete context; });
+    }
 };
 
 }  // namespace
