@@ -1,0 +1,292 @@
+#include "app/AppDelegate.h"
+
+#include "model/AppModel.h"
+#include "runtime/Clock.h"
+#include "runtime/Executor.h"
+#include "runtime/Runtime.h"
+#include "runtime/Task.h"
+#include "ui/AppActivity.h"
+#include "ui/HoldShortcut.h"
+#include "ui/HoldShortcutCenter.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QEvent>
+#include <QGuiApplication>
+#include <QWidget>
+#include <QWindow>
+
+#include <stdexcept>
+
+namespace parlaro::app {
+
+AppDelegate::AppDelegate(Parts parts, QObject* parent) : QObject(parent), parts_(std::move(parts))
+{
+    if (!parts_.model)
+        throw std::invalid_argument("AppDelegate needs the model");
+    if (!parts_.activity)
+        parts_.activity = &ui::AppActivity::application();
+    resign_ = parts_.activity->subscribeResignActive([this] { didResignActive(); });
+    become_ = parts_.activity->subscribeBecomeActive([this] { didBecomeActive(); });
+    if (auto* application = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        // Whatever ends the event loop without the quit sequence still saves
+        // and shuts the model down, once.
+        connect(application, &QCoreApplication::aboutToQuit, this, [this] { willTerminate(); });
+        // Logging out may end the process without a quit: save first.
+        connect(application, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) { commitData(); });
+    }
+}
+
+AppDelegate::~AppDelegate()
+{
+    *alive_ = false;
+    if (observingWindows_ && QCoreApplication::instance())
+        QCoreApplication::instance()->removeEventFilter(this);
+}
+
+void AppDelegate::didFinishLaunching()
+{
+    if (parts_.removeLegacyHelper)
+        parts_.removeLegacyHelper();
+    parts_.model->history.set(parts_.history);
+    observeWindows();
+    // Closing the window hides it (or quits through the sequence below);
+    // Qt must not end the loop on its own when no window is left.
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+
+    if (auto* center = parts_.shortcuts) {
+        const std::weak_ptr<bool> alive = alive_;
+        center->onDown = [alive, this] {
+            if (alive.lock())
+                parts_.model->beginHoldToTalk();
+        };
+        center->onUp = [alive, this] {
+            // Free listening holds on by itself; a key let go does not end it.
+            if (alive.lock() && !parts_.model->freeListening.get())
+                parts_.model->endHoldToTalk();
+        };
+        center->onCancel = [alive, this] {
+            if (alive.lock())
+                parts_.model->cancelHold();
+        };
+        center->activate(parts_.defaults ? ui::HoldShortcut::load(*parts_.defaults) : std::nullopt);
+    }
+
+    rt::spawn([model = parts_.model]() -> rt::Async<void> { co_await model->start(); });
+}
+
+void AppDelegate::didResignActive()
+{
+    wasInactive_ = true;
+}
+
+void AppDelegate::didBecomeActive()
+{
+    if (!wasInactive_)
+        return;
+    wasInactive_ = false;
+    // The user may have granted what the shortcut waited for meanwhile.
+    auto* center = parts_.shortcuts;
+    if (center && center->status() == ui::HoldShortcutCenter::Status::needsPermission)
+        center->activate(center->shortcut());
+}
+
+// ---- Windows ----
+
+WindowFacts AppDelegate::factsOf(const QWidget& window)
+{
+    WindowFacts facts;
+    facts.hostWindow = window.property(hostWindowProperty).toBool();
+    // Linux tells no occlusion; a window the system does not draw is not
+    // exposed, which is as close as it gets.
+    const QWindow* handle = window.windowHandle();
+    facts.visible = window.isVisible() && handle && handle->isExposed();
+    facts.mainCapable = window.isWindow() && window.windowType() == Qt::Window && !facts.hostWindow;
+    facts.miniaturised = window.isMinimized();
+    return facts;
+}
+
+std::vector<QWidget*> AppDelegate::windows()
+{
+    std::vector<QWidget*> result;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        result.push_back(widget);
+    return result;
+}
+
+std::vector<QWidget*> AppDelegate::openSheets()
+{
+    std::vector<QWidget*> result;
+    for (QWidget* widget : windows()) {
+        if (widget->isVisible() && qobject_cast<QDialog*>(widget) && widget->windowModality() == Qt::WindowModal)
+            result.push_back(widget);
+    }
+    return result;
+}
+
+void AppDelegate::observeWindows()
+{
+    if (observingWindows_)
+        return;
+    observingWindows_ = true;
+    QCoreApplication::instance()->installEventFilter(this);
+}
+
+bool AppDelegate::eventFilter(QObject* watched, QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::Show:
+    case QEvent::Hide:
+    case QEvent::Close:
+    case QEvent::WindowStateChange:
+        if (auto* widget = qobject_cast<QWidget*>(watched); widget && widget->isWindow())
+            scheduleMetersRefresh();
+        break;
+    case QEvent::Expose:
+        if (watched->isWindowType())
+            scheduleMetersRefresh();
+        break;
+    default:
+        break;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void AppDelegate::scheduleMetersRefresh()
+{
+    // The event arrives before the window's state has settled: look once
+    // the change is done, however many events it made.
+    if (refreshScheduled_)
+        return;
+    refreshScheduled_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            refreshScheduled_ = false;
+            refreshMetersVisible();
+        },
+        Qt::QueuedConnection);
+}
+
+void AppDelegate::refreshMetersVisible()
+{
+    std::vector<WindowFacts> facts;
+    for (QWidget* window : windows())
+        facts.push_back(factsOf(*window));
+    parts_.model->setMetersVisible(findMainWindow(facts, WindowSearch::showing).has_value());
+}
+
+void AppDelegate::setMainWindow(QWidget* window)
+{
+    mainWindow_ = window;
+}
+
+QWidget* AppDelegate::mainWindow() const
+{
+    if (mainWindow_)
+        return mainWindow_;
+    for (QWidget* window : windows()) {
+        if (factsOf(*window).mainCapable)
+            return window;
+    }
+    return nullptr;
+}
+
+void AppDelegate::showMainWindow()
+{
+    QWidget* window = mainWindow();
+    if (!window)
+        return;
+    if (window->isMinimized())
+        window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+// ---- Quit ----
+
+void AppDelegate::quit()
+{
+    parts_.model->dismissSheets();
+    quitWhenSheetsClosed(quitTries);
+}
+
+namespace {
+
+void endSheet(QWidget* sheet)
+{
+    if (auto* dialog = qobject_cast<QDialog*>(sheet))
+        dialog->done(QDialog::Rejected);
+    else
+        sheet->hide();
+}
+
+}  // namespace
+
+void AppDelegate::quitWhenSheetsClosed(int tries)
+{
+    if (terminated_)
+        return;
+    if (tries > 0 && !openSheets().empty()) {
+        rt::Clock& clock = parts_.clock ? *parts_.clock : rt::clock();
+        rt::Executor& executor = parts_.executor ? *parts_.executor : rt::mainExecutor();
+        const std::weak_ptr<bool> alive = alive_;
+        clock.schedule(rt::TimeBase::continuous, clock.now() + quitRetryInterval, [&executor, alive, this, tries] {
+            executor.post([alive, this, tries] {
+                if (auto live = alive.lock(); live && *live)
+                    quitWhenSheetsClosed(tries - 1);
+            });
+        });
+        return;
+    }
+    for (QWidget* sheet : openSheets())
+        endSheet(sheet);
+    terminate();
+}
+
+void AppDelegate::terminate()
+{
+    if (terminated_)
+        return;
+    terminated_ = true;
+    shouldTerminate();
+    willTerminate();
+    if (exited_)
+        return;
+    exited_ = true;
+    if (parts_.exit)
+        parts_.exit(0);
+    else
+        QCoreApplication::exit(0);
+}
+
+void AppDelegate::shouldTerminate()
+{
+    // Written only when set, so an open alert closes and nothing else hears.
+    if (parts_.model->errorMessage.get())
+        parts_.model->errorMessage.set(std::nullopt);
+    for (QWidget* sheet : openSheets())
+        endSheet(sheet);
+}
+
+void AppDelegate::willTerminate()
+{
+    if (willTerminateRan_)
+        return;
+    willTerminateRan_ = true;
+    AppModel& model = *parts_.model;
+    model.flushDirtySessions();
+    model.sessionID.set(std::nullopt);
+    model.lastSessionEntry.set(std::nullopt);
+    // Stops the model's audio work and gives the default microphone back;
+    // the virtual devices stay for the call application.
+    model.shutdown();
+}
+
+void AppDelegate::commitData()
+{
+    parts_.model->flushDirtySessions();
+}
+
+}  // namespace parlaro::app

@@ -1,0 +1,124 @@
+#pragma once
+
+#include "platform/HostWindow.h"
+#include "runtime/Observable.h"
+
+#include <QObject>
+#include <QPointer>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QWidget;
+
+namespace parlaro {
+class AppModel;
+class ConversationHistory;
+class UserDefaults;
+namespace rt {
+class Clock;
+class Executor;
+}  // namespace rt
+namespace ui {
+class AppActivity;
+class HoldShortcutCenter;
+}  // namespace ui
+}  // namespace parlaro
+
+namespace parlaro::app {
+
+// Drives the running application's life over the object graph it is handed:
+// wires the history and the hold shortcut into the model and starts the
+// model when launching finishes, re-arms a shortcut that waits for a
+// permission when the user comes back, tells the model whether a window is
+// on screen (so the meters run only when seen), and runs the one quit
+// sequence every way of quitting goes through. Main thread only.
+class AppDelegate : public QObject {
+    Q_OBJECT
+public:
+    struct Parts {
+        std::shared_ptr<AppModel> model;
+        std::shared_ptr<ConversationHistory> history;
+        ui::HoldShortcutCenter* shortcuts = nullptr;
+        // Where the hold shortcut is stored.
+        UserDefaults* defaults = nullptr;
+        // None: the application's own.
+        ui::AppActivity* activity = nullptr;
+        // The once-per-installation clean-up of the older background helper;
+        // it returns at once and skips itself when already done.
+        std::function<void()> removeLegacyHelper;
+        // None: the installed runtime's. The quit's retries are timed here.
+        rt::Clock* clock = nullptr;
+        rt::Executor* executor = nullptr;
+        // Ends the event loop with the code; none: QCoreApplication::exit.
+        std::function<void(int)> exit;
+    };
+
+    // How long and how often the quit waits for sheets to close themselves.
+    static constexpr int quitTries = 40;
+    static constexpr double quitRetryInterval = 0.05;
+
+    explicit AppDelegate(Parts parts, QObject* parent = nullptr);
+    ~AppDelegate() override;
+    AppDelegate(const AppDelegate&) = delete;
+    AppDelegate& operator=(const AppDelegate&) = delete;
+
+    // The clean-up, the history, the window observers, the shortcut's
+    // callbacks, the stored shortcut, then the model's start-up as a task of
+    // its own.
+    void didFinishLaunching();
+
+    // The window showMainWindow() brings back; without one, the first
+    // top-level window that can be a main window.
+    void setMainWindow(QWidget* window);
+    void showMainWindow();
+    void refreshMetersVisible();
+
+    // Every way of quitting: closes the model's sheets, then waits for them.
+    void quit();
+    // While tries are left and a window-modal dialog is open, looks again
+    // one interval later; then ends what is still open and terminates.
+    void quitWhenSheetsClosed(int tries);
+    // The session ends: unsaved conversations are written at once.
+    void commitData();
+
+    // A window as the searches see it. The translation host's window says
+    // so through the property `hostWindowProperty`.
+    static WindowFacts factsOf(const QWidget& window);
+    static constexpr const char* hostWindowProperty = "parlaroHostWindow";
+    // The top-level windows in the order the application lists them.
+    static std::vector<QWidget*> windows();
+    // The visible window-modal dialogs: the sheets a quit waits for.
+    static std::vector<QWidget*> openSheets();
+
+    // The model was saved and shut down.
+    bool hasTerminated() const { return willTerminateRan_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void terminate();
+    void shouldTerminate();
+    void willTerminate();
+    void observeWindows();
+    void scheduleMetersRefresh();
+    void didResignActive();
+    void didBecomeActive();
+    QWidget* mainWindow() const;
+
+    Parts parts_;
+    QPointer<QWidget> mainWindow_;
+    bool wasInactive_ = false;
+    bool observingWindows_ = false;
+    bool refreshScheduled_ = false;
+    bool terminated_ = false;
+    bool willTerminateRan_ = false;
+    bool exited_ = false;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    rt::Subscription resign_;
+    rt::Subscription become_;
+};
+
+}  // namespace parlaro::app

@@ -1,0 +1,115 @@
+#include "app/MainWindow.h"
+
+#include "model/AppModel.h"
+#include "settings/ExportPanel.h"
+#include "ui/Text.h"
+#include "ui/ViewBinding.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSystemTrayIcon>
+
+#include <stdexcept>
+
+namespace parlaro::app {
+
+namespace {
+
+QAction* addMenuItem(QMenu* menu, const char* name, QKeySequence shortcut, std::function<void()> run)
+{
+    auto* action = menu->addAction(QString());
+    action->setObjectName(QString::fromLatin1(name));
+    action->setShortcut(shortcut);
+    QObject::connect(action, &QAction::triggered, menu, [run = std::move(run)] {
+        if (run)
+            run();
+    });
+    return action;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(std::shared_ptr<AppModel> model, QWidget* central, Commands commands, QWidget* parent)
+    : QMainWindow(parent), model_(std::move(model)), commands_(std::move(commands))
+{
+    if (!model_)
+        throw std::invalid_argument("MainWindow needs the model");
+    setObjectName(QStringLiteral("main"));
+    resize(defaultWidth, defaultHeight);
+    setMinimumSize(minimumWidth, minimumHeight);
+    if (central)
+        setCentralWidget(central);
+
+    // The desktop has no menu of the application's own, so the window
+    // carries it.
+    auto* bar = new QMenuBar(this);
+    bar->setObjectName(QStringLiteral("main.menuBar"));
+    bar->setNativeMenuBar(false);
+    setMenuBar(bar);
+    menu_ = bar->addMenu(QString());
+    menu_->setObjectName(QStringLiteral("main.menu"));
+    checkForUpdates_ = addMenuItem(menu_, "main.menu.checkForUpdates", {}, [this] {
+        if (commands_.checkForUpdates)
+            commands_.checkForUpdates();
+    });
+    settings_ = addMenuItem(menu_, "main.menu.settings", QKeySequence(Qt::CTRL | Qt::Key_Comma), [this] {
+        if (commands_.openSettings)
+            commands_.openSettings();
+    });
+    export_ =
+        addMenuItem(menu_, "main.menu.export", QKeySequence(Qt::CTRL | Qt::Key_E), [this] { exportConversation(); });
+    quit_ = addMenuItem(menu_, "main.menu.quit", QKeySequence(Qt::CTRL | Qt::Key_Q), [this] {
+        if (commands_.quit)
+            commands_.quit();
+    });
+
+    binding_ = std::make_unique<ui::ViewBinding>([this] { refresh(); });
+}
+
+MainWindow::~MainWindow()
+{
+    binding_.reset();
+}
+
+void MainWindow::refresh()
+{
+    const QString title = ui::q(localized("Parlaro"));
+    if (windowTitle() != title)
+        setWindowTitle(title);
+    menu_->setTitle(title);
+    checkForUpdates_->setText(ui::q(localized("检查更新…")));
+    settings_->setText(ui::q(localized("设置…")));
+    export_->setText(ui::q(localized("导出聊天记录…")));
+    quit_->setText(ui::q(localized("退出Parlaro")));
+    // A disabled action's shortcut does nothing either.
+    export_->setEnabled(!model_->entries.get().empty());
+}
+
+void MainWindow::exportConversation()
+{
+    if (model_->entries.get().empty())
+        return;
+    if (commands_.exportConversation)
+        commands_.exportConversation();
+    else
+        settings::ExportPanel::exportSession(model_->entries.get(), this);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    // Never destroyed: the tray brings the same window back.
+    event->ignore();
+    const bool tray = commands_.trayAvailable ? commands_.trayAvailable() : QSystemTrayIcon::isSystemTrayAvailable();
+    if (tray) {
+        hide();
+        return;
+    }
+    // Nothing could bring a hidden window back, and the process would keep
+    // the virtual microphone as the default input unseen.
+    if (commands_.quit)
+        commands_.quit();
+}
+
+}  // namespace parlaro::app

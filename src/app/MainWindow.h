@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QMainWindow>
+
+#include <functional>
+#include <memory>
+
+class QAction;
+class QMenu;
+
+namespace parlaro {
+class AppModel;
+}
+namespace parlaro::ui {
+class ViewBinding;
+}
+
+namespace parlaro::app {
+
+// The application's one window: the root view handed in, under a menu bar
+// with the application's menu. Closing it hides it while a tray icon can
+// bring it back; with no tray the close quits, so no invisible process is
+// left holding the virtual microphone.
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    struct Commands {
+        std::function<void()> checkForUpdates;
+        std::function<void()> openSettings;
+        // The quit sequence.
+        std::function<void()> quit;
+        // Exports the conversation; none: the export panel over the window.
+        std::function<void()> exportConversation;
+        // None: whether the desktop has a system tray now.
+        std::function<bool()> trayAvailable;
+    };
+
+    MainWindow(std::shared_ptr<AppModel> model, QWidget* central, Commands commands, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    static constexpr int defaultWidth = 1180;
+    static constexpr int defaultHeight = 800;
+    static constexpr int minimumWidth = 980;
+    static constexpr int minimumHeight = 700;
+
+    QMenu* appMenu() const { return menu_; }
+    QAction* checkForUpdatesAction() const { return checkForUpdates_; }
+    QAction* settingsAction() const { return settings_; }
+    QAction* exportAction() const { return export_; }
+    QAction* quitAction() const { return quit_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void refresh();
+    void exportConversation();
+
+    std::shared_ptr<AppModel> model_;
+    Commands commands_;
+    QMenu* menu_ = nullptr;
+    QAction* checkForUpdates_ = nullptr;
+    QAction* settings_ = nullptr;
+    QAction* export_ = nullptr;
+    QAction* quit_ = nullptr;
+    std::unique_ptr<ui::ViewBinding> binding_;
+};
+
+}  // namespace parlaro::app

@@ -1,0 +1,86 @@
+#include "app/SingleInstance.h"
+
+#include <QDir>
+#include <QLocalServer>
+#include <QLocalSocket>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace parlaro::app {
+
+namespace {
+
+constexpr int connectTimeoutMs = 1000;
+
+}  // namespace
+
+SingleInstance::SingleInstance(QString name, QObject* parent) : QObject(parent), name_(std::move(name))
+{
+}
+
+SingleInstance::~SingleInstance() = default;
+
+QString SingleInstance::defaultName()
+{
+    const QString file = QStringLiteral("parlaro-%1").arg(::getuid());
+    // The runtime folder is the user's alone; the shared temporary folder
+    // that Qt would use otherwise is not.
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && QDir(runtime).exists())
+        return QDir(runtime).filePath(file);
+    return file;
+}
+
+bool SingleInstance::claim()
+{
+    if (server_)
+        return true;
+    if (askRunningToShow())
+        return false;
+    server_ = new QLocalServer(this);
+    server_->setSocketOptions(QLocalServer::UserAccessOption);
+    if (!server_->listen(name_)) {
+        // Nobody answered, so what is left is the socket of a copy that
+        // ended without removing it.
+        QLocalServer::removeServer(name_);
+        if (!server_->listen(name_)) {
+            std::fprintf(stderr, "Parlaro: later launches cannot reach this one: %s\n",
+                         qPrintable(server_->errorString()));
+            return true;
+        }
+    }
+    connect(server_, &QLocalServer::newConnection, this, [this] { accept(); });
+    return true;
+}
+
+bool SingleInstance::askRunningToShow()
+{
+    QLocalSocket socket;
+    socket.connectToServer(name_);
+    if (!socket.waitForConnected(connectTimeoutMs))
+        return false;
+    socket.write(showRequest);
+    socket.flush();
+    socket.waitForBytesWritten(connectTimeoutMs);
+    socket.disconnectFromServer();
+    return true;
+}
+
+void SingleInstance::accept()
+{
+    while (QLocalSocket* socket = server_->nextPendingConnection()) {
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+            while (socket->canReadLine()) {
+                if (socket->readLine() == showRequest && onShowRequest)
+                    onShowRequest();
+            }
+        });
+        // The request may have arrived with the connection.
+        if (socket->bytesAvailable() > 0)
+            QMetaObject::invokeMethod(socket, "readyRead", Qt::QueuedConnection);
+    }
+}
+
+}  // namespace parlaro::app

@@ -1,0 +1,401 @@
+#include "ShellWorld.h"
+
+#include "settings/StartupSheet.h"
+#include "ui/HoldShortcut.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QMainWindow>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+namespace parlaro::test {
+namespace {
+
+using Status = ui::HoldShortcutCenter::Status;
+
+ConversationEntry entry(const std::string& text)
+{
+    ConversationEntry e;
+    e.original = text;
+    e.translated = text + " (translated)";
+    return e;
+}
+
+// What the event loop's end tells, whoever ended it.
+void endEventLoop()
+{
+    QMetaObject::invokeMethod(qApp, "aboutToQuit", Qt::DirectConnection);
+}
+
+std::size_t savedSessions(const ShellWorld& shell)
+{
+    std::size_t count = 0;
+    for (const auto& file : std::filesystem::directory_iterator(shell.folder.path())) {
+        if (file.path().extension() == ".json" && file.path().filename() != ConversationHistory::indexFileName)
+            ++count;
+    }
+    return count;
+}
+
+TEST(AppDelegate, LaunchRunsItsStepsInOrderAndStartsTheModelAsATaskOfItsOwn)
+{
+    ShellWorld shell;
+    ui::HoldShortcut::store(ui::HoldShortcut::modifier(ui::HoldShortcut::ModifierKey::rightOption),
+                            shell.world.platform.defaults);
+    auto historyWatch = shell.model->history.subscribe([&] { shell.record.push_back("history"); });
+    auto startWatch = shell.model->sessionPrepared.subscribe([&] { shell.record.push_back("start"); });
+    auto& delegate = shell.make();
+
+    delegate.didFinishLaunching();
+    shell.record.push_back("returned");
+    shell.settle();
+
+    EXPECT_EQ(shell.record, (std::vector<std::string>{"clean-up", "history", "shortcut (wired)", "returned", "start"}));
+    EXPECT_EQ(shell.model->history.get(), shell.history);
+    EXPECT_EQ(shell.shortcuts.status(), Status::active);
+    EXPECT_EQ(shell.shortcuts.shortcut(), ui::HoldShortcut::modifier(ui::HoldShortcut::ModifierKey::rightOption));
+    // No stored shortcut would have left the center off; this one came from
+    // the settings.
+    EXPECT_TRUE(shell.model->showWizard.get());
+}
+
+TEST(AppDelegate, TheShortcutCallbacksDriveTheHoldAndAReleaseIsIgnoredWhileFreeListening)
+{
+    ShellWorld shell;
+    auto& delegate = shell.make();
+    delegate.didFinishLaunching();
+    shell.settle();
+    ASSERT_TRUE(shell.shortcuts.onDown && shell.shortcuts.onUp && shell.shortcuts.onCancel);
+
+    // While free listening the hold goes on after a release.
+    shell.model->setFreeListening(true);
+    shell.model->isHoldingToTalk.set(true);
+    shell.shortcuts.onUp();
+    shell.settle();
+    EXPECT_TRUE(shell.model->isHoldingToTalk.get());
+    // Otherwise the release ends it.
+    shell.model->setFreeListening(false);
+    shell.shortcuts.onUp();
+    shell.settle();
+    EXPECT_FALSE(shell.model->isHoldingToTalk.get());
+
+    // A delegate that is gone leaves the callbacks harmless.
+    shell.delegate.reset();
+    shell.shortcuts.onDown();
+    shell.shortcuts.onUp();
+    shell.shortcuts.onCancel();
+    shell.settle();
+}
+
+TEST(AppDelegate, TheCleanUpIsSkippedOnceItWasDone)
+{
+    for (bool done : {false, true}) {
+        ShellWorld shell;
+        if (done)
+            shell.world.platform.defaults.set("legacyHelperRemoved", DefaultsValue(true));
+        int cleanUps = 0;
+        auto parts = shell.parts();
+        // The clean-up the program hands in checks the flag itself.
+        parts.removeLegacyHelper = [&] {
+            if (!shell.world.platform.defaults.get<bool>("legacyHelperRemoved").value_or(false))
+                ++cleanUps;
+        };
+        shell.make(std::move(parts)).didFinishLaunching();
+        shell.settle();
+        EXPECT_EQ(cleanUps, done ? 0 : 1) << done;
+    }
+}
+
+TEST(AppDelegate, AShortcutWaitingForPermissionIsTriedAgainOnlyOnComingBack)
+{
+    struct Case {
+        const char* name;
+        std::function<void(ShellWorld&)> shape;
+        Status expected;
+        bool resignFirst;
+        bool reactivated;
+    };
+    auto modifier = [](ShellWorld& shell, bool refuse) {
+        shell.keys.refuseModifierWatch = refuse;
+        ui::HoldShortcut::store(ui::HoldShortcut::modifier(ui::HoldShortcut::ModifierKey::rightControl),
+                                shell.world.platform.defaults);
+    };
+    const std::vector<Case> cases = {
+        {"needsPermission", [&](ShellWorld& s) { modifier(s, true); }, Status::needsPermission, true, true},
+        {"needsPermission without resign", [&](ShellWorld& s) { modifier(s, true); }, Status::needsPermission, false,
+         false},
+        {"active", [&](ShellWorld& s) { modifier(s, false); }, Status::active, true, false},
+        {"off", [](ShellWorld&) {}, Status::off, true, false},
+        {"taken",
+         [](ShellWorld& s) {
+             s.keys.refuseRegistration = true;
+             ui::HoldShortcut::store(ui::HoldShortcut::combo(49, ui::HoldShortcut::optionMask),
+                                     s.world.platform.defaults);
+         },
+         Status::taken, true, false},
+    };
+    for (const auto& c : cases) {
+        ShellWorld shell;
+        c.shape(shell);
+        shell.make().didFinishLaunching();
+        shell.settle();
+        ASSERT_EQ(shell.shortcuts.status(), c.expected) << c.name;
+        shell.record.clear();
+        // The user grants the permission meanwhile.
+        shell.keys.refuseModifierWatch = false;
+        if (c.resignFirst)
+            shell.activity.resignActive();
+        shell.activity.becomeActive();
+        shell.settle();
+        EXPECT_EQ(!shell.record.empty(), c.reactivated) << c.name;
+        if (c.reactivated)
+            EXPECT_EQ(shell.shortcuts.status(), Status::active) << c.name;
+        // Coming back twice after one resign tries only once.
+        shell.record.clear();
+        shell.activity.becomeActive();
+        EXPECT_TRUE(shell.record.empty()) << c.name;
+    }
+}
+
+// ---- Windows ----
+
+TEST(AppDelegate, MetersRunWhileAMainWindowIsOnScreen)
+{
+    ShellWorld shell;
+    auto& delegate = shell.make();
+    delegate.didFinishLaunching();
+    QMainWindow window;
+    window.resize(400, 300);
+    delegate.setMainWindow(&window);
+    shell.settle();
+    delegate.refreshMetersVisible();
+    EXPECT_FALSE(shell.model->metersVisible.get()) << "nothing shown yet";
+
+    window.show();
+    shell.settle();
+    EXPECT_TRUE(shell.model->metersVisible.get()) << "shown";
+
+    window.showMinimized();
+    shell.settle();
+    EXPECT_FALSE(shell.model->metersVisible.get()) << "minimized";
+
+    window.showNormal();
+    shell.settle();
+    EXPECT_TRUE(shell.model->metersVisible.get()) << "restored";
+
+    window.hide();
+    shell.settle();
+    EXPECT_FALSE(shell.model->metersVisible.get()) << "hidden";
+
+    // The translation host's window never counts, shown or not, and a
+    // dialog cannot be a main window.
+    QWidget host(nullptr, Qt::Window);
+    host.setProperty(app::AppDelegate::hostWindowProperty, true);
+    host.show();
+    QDialog dialog;
+    dialog.show();
+    shell.settle();
+    EXPECT_FALSE(shell.model->metersVisible.get()) << "host window and dialog";
+
+    // Bringing the window back un-minimizes it.
+    window.showMinimized();
+    shell.settle();
+    delegate.showMainWindow();
+    shell.settle();
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_FALSE(window.isMinimized());
+    EXPECT_TRUE(shell.model->metersVisible.get()) << "shown again";
+}
+
+TEST(AppDelegate, ShowingTheWindowWithoutOneNamedFindsAMainCapableWindowAndNeverTheHostWindow)
+{
+    ShellWorld shell;
+    auto& delegate = shell.make();
+    QWidget host(nullptr, Qt::Window);
+    host.setProperty(app::AppDelegate::hostWindowProperty, true);
+    host.show();
+    QMainWindow window;
+    shell.settle();
+    delegate.showMainWindow();
+    shell.settle();
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_TRUE(app::AppDelegate::factsOf(host).hostWindow);
+    EXPECT_FALSE(app::AppDelegate::factsOf(host).mainCapable);
+}
+
+// ---- Quit ----
+
+class QuitTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        shell.make().didFinishLaunching();
+        shell.settle();
+        window.resize(400, 300);
+        window.show();
+        shell.settle();
+    }
+    QDialog* openSheet()
+    {
+        auto* sheet = new QDialog(&window);
+        sheet->setWindowModality(Qt::WindowModal);
+        sheet->open();
+        shell.settle();
+        return sheet;
+    }
+    // Closes the sheet itself at `seconds` from now, as a sheet bound to
+    // the model does once it notices it was dismissed.
+    void closeAt(QDialog* sheet, double seconds)
+    {
+        auto& executor = shell.world.runtime.executor();
+        shell.world.runtime.clock().schedule(rt::TimeBase::continuous, shell.world.runtime.clock().now() + seconds,
+                                             [&executor, sheet] { executor.post([sheet] { sheet->accept(); }); });
+    }
+    bool terminated() const { return shell.delegate->hasTerminated(); }
+
+    ShellWorld shell;
+    QWidget window;
+};
+
+TEST_F(QuitTest, WithNoSheetItTerminatesAtOnceAndExitsWithZero)
+{
+    shell.model->showWizard.set(true);
+    shell.delegate->quit();
+    EXPECT_FALSE(shell.model->showWizard.get()) << "sheets dismissed";
+    EXPECT_TRUE(terminated());
+    EXPECT_EQ(shell.exits, std::vector<int>{0});
+    // A second request while the first ended changes nothing.
+    shell.delegate->quit();
+    EXPECT_EQ(shell.exits, std::vector<int>{0});
+}
+
+TEST_F(QuitTest, ASheetThatClosesAfterThreeTicksIsWaitedFor)
+{
+    QDialog* sheet = openSheet();
+    closeAt(sheet, 0.12);
+    shell.delegate->quit();
+    shell.advance(0.1);
+    EXPECT_FALSE(terminated());
+    EXPECT_TRUE(shell.exits.empty());
+    shell.advance(0.05);
+    EXPECT_TRUE(terminated());
+    EXPECT_EQ(sheet->result(), QDialog::Accepted) << "closed by itself, not ended";
+    EXPECT_EQ(shell.exits, std::vector<int>{0});
+}
+
+TEST_F(QuitTest, ASheetThatNeverClosesIsEndedAfterFortyTries)
+{
+    QDialog* sheet = openSheet();
+    shell.delegate->quit();
+    shell.advance(1.95);
+    EXPECT_FALSE(terminated());
+    EXPECT_TRUE(sheet->isVisible());
+    shell.advance(0.05);
+    EXPECT_TRUE(terminated());
+    EXPECT_FALSE(sheet->isVisible());
+    EXPECT_EQ(sheet->result(), QDialog::Rejected);
+    EXPECT_EQ(shell.exits, std::vector<int>{0});
+}
+
+TEST_F(QuitTest, NoTriesEndsTheSheetsAtOnce)
+{
+    QDialog* sheet = openSheet();
+    shell.delegate->quitWhenSheetsClosed(0);
+    EXPECT_TRUE(terminated());
+    EXPECT_FALSE(sheet->isVisible());
+    EXPECT_EQ(shell.exits, std::vector<int>{0});
+}
+
+TEST_F(QuitTest, TheStartUpSheetClosesOnTheDismissalAndTheQuitFollowsOneTickLater)
+{
+    ui::StartupSheet sheet(shell.model, &window);
+    shell.model->showWizard.set(true);
+    shell.settle();
+    ASSERT_TRUE(sheet.dialog() && sheet.dialog()->isVisible());
+    shell.delegate->quit();
+    EXPECT_FALSE(terminated()) << "the sheet closes on its own turn";
+    shell.advance(0.05);
+    EXPECT_TRUE(terminated());
+    EXPECT_FALSE(sheet.dialog() && sheet.dialog()->isVisible());
+}
+
+TEST_F(QuitTest, TerminationSavesThenForgetsTheSessionThenShutsDownOnce)
+{
+    shell.model->setEntries({entry("hello")});
+    shell.settle();
+    ASSERT_FALSE(shell.model->dirtySessions.get().empty());
+    ASSERT_TRUE(shell.model->sessionID.get().has_value());
+    shell.model->errorMessage.set("something failed");
+    int errorWrites = 0;
+    auto errorWatch = shell.model->errorMessage.subscribe([&] { ++errorWrites; });
+
+    std::vector<std::string> steps;
+    auto flushWatch = shell.model->dirtySessions.subscribe([&] { steps.push_back("flush"); });
+    auto sessionWatch = shell.model->sessionID.subscribe([&] { steps.push_back("sessionID"); });
+    auto lastWatch = shell.model->lastSessionEntry.subscribe([&] { steps.push_back("lastSessionEntry"); });
+    shell.world.takeLog();
+    shell.delegate->quitWhenSheetsClosed(0);
+    const auto shutdownLog = shell.world.takeLog();
+    steps.push_back(std::find(shutdownLog.begin(), shutdownLog.end(), "speaker stop") != shutdownLog.end()
+                        ? "shutdown"
+                        : "no shutdown");
+
+    EXPECT_EQ(steps, (std::vector<std::string>{"flush", "sessionID", "lastSessionEntry", "shutdown"}));
+    EXPECT_EQ(errorWrites, 1);
+    EXPECT_FALSE(shell.model->errorMessage.get().has_value());
+    EXPECT_FALSE(shell.model->sessionID.get().has_value());
+    EXPECT_EQ(savedSessions(shell), 1u) << "the conversation was written";
+
+    // The event loop's own end afterwards runs nothing again.
+    endEventLoop();
+    shell.settle();
+    EXPECT_TRUE(shell.world.takeLog().empty());
+    EXPECT_EQ(shell.exits, std::vector<int>{0});
+}
+
+TEST_F(QuitTest, AnEventLoopEndedElsewhereStillSavesAndShutsDownOnce)
+{
+    shell.model->setEntries({entry("hello")});
+    shell.settle();
+    shell.world.takeLog();
+    endEventLoop();
+    EXPECT_TRUE(shell.model->dirtySessions.get().empty());
+    EXPECT_EQ(savedSessions(shell), 1u);
+    const auto first = shell.world.takeLog();
+    EXPECT_NE(std::find(first.begin(), first.end(), "speaker stop"), first.end());
+    endEventLoop();
+    EXPECT_TRUE(shell.world.takeLog().empty());
+    // Nothing asked the loop to end: it is ending already.
+    EXPECT_TRUE(shell.exits.empty());
+}
+
+TEST_F(QuitTest, TheSessionsEndSavesAtOnceAndKeepsRunning)
+{
+    shell.model->setEntries({entry("hello")});
+    shell.settle();
+    shell.delegate->commitData();
+    EXPECT_TRUE(shell.model->dirtySessions.get().empty());
+    EXPECT_EQ(savedSessions(shell), 1u);
+    EXPECT_FALSE(terminated());
+    EXPECT_TRUE(shell.exits.empty());
+}
+
+TEST_F(QuitTest, TheVirtualDevicesStayAfterQuit)
+{
+    shell.world.addVirtualDriver();
+    shell.model->refreshDevices();
+    shell.settle();
+    ASSERT_TRUE(shell.model->virtualMicStatus());
+    shell.delegate->quit();
+    shell.settle();
+    shell.model->refreshDevices();
+    EXPECT_TRUE(shell.model->virtualMicStatus());
+}
+
+}  // namespace
+}  // namespace parlaro::test

@@ -1,0 +1,277 @@
+// The commands of the window's menu and of the tray, over the real delegate,
+// window and tray.
+
+#include "ShellWorld.h"
+
+#include "app/AppCommands.h"
+#include "app/MainWindow.h"
+#include "app/SingleInstance.h"
+#include "app/TrayMenu.h"
+#include "settings/UpdateModel.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QImage>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPalette>
+
+#include <gtest/gtest.h>
+
+namespace parlaro::test {
+namespace {
+
+rt::Async<settings::HttpResult> answerUpToDate(int* asked, settings::HttpRequest)
+{
+    ++*asked;
+    co_return settings::HttpResult{settings::HttpResult::Kind::response, 200, R"({"version":"1.0"})"};
+}
+
+ConversationEntry entry(const std::string& text)
+{
+    ConversationEntry e;
+    e.original = text;
+    return e;
+}
+
+std::vector<std::string> texts(const QMenu& menu)
+{
+    std::vector<std::string> result;
+    for (const QAction* action : menu.actions())
+        result.push_back(action->isSeparator() ? "—" : action->text().toStdString());
+    return result;
+}
+
+// The application as the program puts it together: the delegate, the
+// commands, the window over a stand-in root view, and the tray.
+class ShellTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        updates = settings::UpdateModel::make(
+            settings::AppInfo{"1.0", true, "https://updates.example"},
+            [this](settings::HttpRequest request) { return answerUpToDate(&updateChecks, std::move(request)); });
+        auto& delegate = shell.make();
+        commands = std::make_unique<app::AppCommands>(shell.model, updates, [&delegate] { delegate.showMainWindow(); });
+        app::MainWindow::Commands windowCommands;
+        windowCommands.checkForUpdates = [this] { commands->checkForUpdates(); };
+        windowCommands.openSettings = [this] { commands->openSettings(); };
+        windowCommands.quit = [&delegate] { delegate.quit(); };
+        windowCommands.exportConversation = [this] { ++exports; };
+        windowCommands.trayAvailable = [this] { return trayAvailable; };
+        window = std::make_unique<app::MainWindow>(shell.model, new QLabel(QStringLiteral("root view")),
+                                                   std::move(windowCommands));
+        delegate.setMainWindow(window.get());
+        tray = std::make_unique<app::TrayMenu>(app::TrayMenu::Commands{
+            .showMainWindow = [&delegate] { delegate.showMainWindow(); },
+            .openSettings = [this] { commands->openSettings(); },
+            .checkForUpdates = [this] { commands->checkForUpdates(); },
+            .quit = [&delegate] { delegate.quit(); },
+        });
+        delegate.didFinishLaunching();
+        window->show();
+        shell.settle();
+    }
+    void TearDown() override
+    {
+        tray.reset();
+        window.reset();
+        shell.settle();
+    }
+    QAction* trayItem(const char* name) { return tray->menu()->findChild<QAction*>(QString::fromLatin1(name)); }
+
+    ShellWorld shell;
+    std::shared_ptr<settings::UpdateModel> updates;
+    int updateChecks = 0;
+    int exports = 0;
+    bool trayAvailable = true;
+    std::unique_ptr<app::AppCommands> commands;
+    std::unique_ptr<app::MainWindow> window;
+    std::unique_ptr<app::TrayMenu> tray;
+};
+
+TEST_F(ShellTest, TheWindowIsNamedSizedAndCarriesTheApplicationMenu)
+{
+    EXPECT_EQ(window->windowTitle(), "Parlaro");
+    EXPECT_EQ(window->objectName(), "main");
+    EXPECT_EQ(window->size(), QSize(1180, 800));
+    EXPECT_EQ(window->minimumSize(), QSize(980, 700));
+    EXPECT_FALSE(window->windowFlags() & Qt::FramelessWindowHint);
+    ASSERT_EQ(window->menuBar()->actions().size(), 1);
+    EXPECT_EQ(window->menuBar()->actions().front()->text(), "Parlaro");
+    EXPECT_EQ(texts(*window->appMenu()),
+              (std::vector<std::string>{"检查更新…", "设置…", "导出聊天记录…", "退出Parlaro"}));
+    EXPECT_TRUE(window->checkForUpdatesAction()->shortcut().isEmpty());
+    EXPECT_EQ(window->settingsAction()->shortcut(), QKeySequence(QStringLiteral("Ctrl+,")));
+    EXPECT_EQ(window->exportAction()->shortcut(), QKeySequence(QStringLiteral("Ctrl+E")));
+    EXPECT_EQ(window->quitAction()->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
+
+    // The texts follow the interface language.
+    shell.world.platform.bundles.setTable("en", {{"Parlaro", "Parlaro EN"}, {"退出Parlaro", "Quit Parlaro"}});
+    InterfaceLanguage::set("en");
+    shell.settle();
+    EXPECT_EQ(window->windowTitle(), "Parlaro EN");
+    EXPECT_EQ(window->quitAction()->text(), "Quit Parlaro");
+    EXPECT_EQ(trayItem("tray.quit")->text(), "Quit Parlaro");
+}
+
+TEST_F(ShellTest, ExportIsOfferedOnceThereIsAConversation)
+{
+    EXPECT_FALSE(window->exportAction()->isEnabled());
+    window->exportAction()->trigger();
+    EXPECT_EQ(exports, 0) << "a disabled item (and its shortcut) does nothing";
+
+    shell.model->setEntries({entry("hello")});
+    shell.settle();
+    EXPECT_TRUE(window->exportAction()->isEnabled());
+    window->exportAction()->trigger();
+    EXPECT_EQ(exports, 1);
+
+    shell.model->clearConversation();
+    shell.settle();
+    EXPECT_FALSE(window->exportAction()->isEnabled());
+}
+
+TEST_F(ShellTest, TheTrayMenuListsItsItemsInOrderAndALeftClickShowsTheWindow)
+{
+    EXPECT_EQ(texts(*tray->menu()),
+              (std::vector<std::string>{"打开Parlaro", "设置…", "检查更新…", "—", "退出Parlaro"}));
+    EXPECT_EQ(trayItem("tray.quit")->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
+    EXPECT_EQ(tray->icon()->toolTip(), "Parlaro");
+    EXPECT_EQ(tray->menu()->accessibleDescription(), "wenmora");
+
+    window->hide();
+    shell.settle();
+    emit tray->icon()->activated(QSystemTrayIcon::Context);
+    shell.settle();
+    EXPECT_FALSE(window->isVisible()) << "the context click only opens the menu";
+    emit tray->icon()->activated(QSystemTrayIcon::Trigger);
+    shell.settle();
+    EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(ShellTest, TheTrayIconIsTheGreyGlyphRedrawnWhenThePaletteChanges)
+{
+    const QIcon icon = tray->icon()->icon();
+    EXPECT_TRUE(icon.availableSizes().contains(QSize(16, 16)));
+    EXPECT_TRUE(icon.availableSizes().contains(QSize(32, 32)));
+    const QImage image = icon.pixmap(QSize(32, 32)).toImage().convertToFormat(QImage::Format_ARGB32);
+    int opaque = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor pixel = image.pixelColor(x, y);
+            if (pixel.alpha() == 255) {
+                ++opaque;
+                EXPECT_EQ(pixel.rgb(), QColor(0x80, 0x80, 0x80).rgb()) << x << "," << y;
+            }
+        }
+    }
+    EXPECT_GT(opaque, 100);
+
+    const int draws = tray->iconDraws();
+    const QPalette previous = QApplication::palette();
+    QPalette dark = previous;
+    dark.setColor(QPalette::Window, Qt::black);
+    QApplication::setPalette(dark);
+    shell.settle();
+    EXPECT_EQ(tray->iconDraws(), draws + 1);
+    QApplication::setPalette(previous);
+    shell.settle();
+}
+
+TEST_F(ShellTest, ClosingTheWindowWithATrayKeepsRunningAndTheTrayBringsItBack)
+{
+    window->close();
+    shell.settle();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(shell.exits.empty());
+    EXPECT_FALSE(shell.delegate->hasTerminated());
+    EXPECT_FALSE(shell.model->metersVisible.get());
+
+    trayItem("tray.open")->trigger();
+    shell.settle();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(shell.model->metersVisible.get());
+
+    // A second launch brings it back too.
+    window->close();
+    shell.settle();
+    TempDirectory socketFolder;
+    const QString name = QString::fromStdString((socketFolder / "instance").string());
+    app::SingleInstance first(name);
+    first.onShowRequest = [this] { shell.delegate->showMainWindow(); };
+    ASSERT_TRUE(first.claim());
+    app::SingleInstance second(name);
+    EXPECT_FALSE(second.claim());
+    for (int round = 0; round < 500 && !window->isVisible(); ++round)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(ShellTest, ClosingTheWindowWithNoTrayQuits)
+{
+    trayAvailable = false;
+    window->close();
+    shell.settle();
+    EXPECT_TRUE(shell.delegate->hasTerminated());
+    EXPECT_EQ(shell.exits, std::vector<int>{0});
+}
+
+TEST_F(ShellTest, QuitFromTheMenuRunsTheQuitSequence)
+{
+    shell.model->showWizard.set(true);
+    window->quitAction()->trigger();
+    EXPECT_FALSE(shell.model->showWizard.get());
+    EXPECT_TRUE(shell.delegate->hasTerminated());
+    EXPECT_EQ(shell.exits, std::vector<int>{0});
+}
+
+TEST_F(ShellTest, QuitFromTheTrayRunsTheSameSequence)
+{
+    shell.model->showWizard.set(true);
+    trayItem("tray.quit")->trigger();
+    EXPECT_FALSE(shell.model->showWizard.get());
+    EXPECT_TRUE(shell.delegate->hasTerminated());
+    EXPECT_EQ(shell.exits, std::vector<int>{0});
+}
+
+TEST_F(ShellTest, SettingsOpensTheGeneralPageAndShowsTheWindow)
+{
+    for (QAction* item : {window->settingsAction(), trayItem("tray.settings")}) {
+        shell.model->settingsPage.set(SettingsPage::history);
+        window->showMinimized();
+        shell.settle();
+        item->trigger();
+        shell.settle();
+        EXPECT_EQ(shell.model->settingsPage.get(), SettingsPage::general);
+        EXPECT_TRUE(window->isVisible());
+        EXPECT_FALSE(window->isMinimized());
+    }
+    EXPECT_EQ(updateChecks, 0);
+}
+
+TEST_F(ShellTest, CheckForUpdatesOnTheUpdatesPageWritesNoPageYetShowsTheWindowAndChecksOnce)
+{
+    for (QAction* item : {window->checkForUpdatesAction(), trayItem("tray.checkForUpdates")}) {
+        updateChecks = 0;
+        shell.model->settingsPage.set(SettingsPage::updates);
+        window->hide();
+        shell.settle();
+        int pageWrites = 0;
+        auto watch = shell.model->settingsPage.subscribe([&] { ++pageWrites; });
+        item->trigger();
+        shell.settle();
+        EXPECT_EQ(pageWrites, 0);
+        EXPECT_TRUE(window->isVisible());
+        EXPECT_EQ(updateChecks, 1);
+    }
+    // From elsewhere it opens the page.
+    shell.model->settingsPage.set(std::nullopt);
+    window->checkForUpdatesAction()->trigger();
+    shell.settle();
+    EXPECT_EQ(shell.model->settingsPage.get(), SettingsPage::updates);
+}
+
+}  // namespace
+}  // namespace parlaro::test
