@@ -1,5 +1,6 @@
 #include "ShellWorld.h"
 
+#include "settings/LegacyHelperRemoval.h"
 #include "settings/StartupSheet.h"
 #include "ui/HoldShortcut.h"
 
@@ -11,7 +12,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <unistd.h>
 
 namespace parlaro::test {
 namespace {
@@ -92,22 +95,45 @@ TEST(AppDelegate, TheShortcutCallbacksDriveTheHoldAndAReleaseIsIgnoredWhileFreeL
     shell.settle();
 }
 
-TEST(AppDelegate, TheCleanUpIsSkippedOnceItWasDone)
+// The older helper's service manager and processes, as the clean-up sees
+// them: nothing running, every command recorded.
+struct NoHelperLeft final : CommandRunner, ProcessTable {
+    std::vector<std::string> commands;
+    int run(const std::string& program, const std::vector<std::string>& arguments) override
+    {
+        commands.push_back(program + " " + arguments.at(1));
+        return arguments.at(1) == "is-active" ? 3 : 0;
+    }
+    std::vector<pid_t> pids() const override { return {}; }
+    std::optional<std::string> name(pid_t) const override { return std::nullopt; }
+    std::optional<uid_t> owner(pid_t) const override { return std::nullopt; }
+    void terminate(pid_t) override {}
+};
+
+TEST(AppDelegate, TheCleanUpRunsOnceAndIsSkippedOnceItWasDone)
 {
     for (bool done : {false, true}) {
         ShellWorld shell;
         if (done)
-            shell.world.platform.defaults.set("legacyHelperRemoved", DefaultsValue(true));
-        int cleanUps = 0;
+            shell.world.platform.defaults.set(settings::legacyHelperRemovedKey, DefaultsValue(true));
+        NoHelperLeft machine;
+        settings::LegacyHelperHost host{.home = shell.folder.path(),
+                                        .defaults = &shell.world.platform.defaults,
+                                        .runner = &machine,
+                                        .processes = &machine,
+                                        .user = ::getuid(),
+                                        .sleep = [](std::chrono::milliseconds) {}};
         auto parts = shell.parts();
-        // The clean-up the program hands in checks the flag itself.
-        parts.removeLegacyHelper = [&] {
-            if (!shell.world.platform.defaults.get<bool>("legacyHelperRemoved").value_or(false))
-                ++cleanUps;
-        };
+        parts.removeLegacyHelper = [host] { settings::removeLegacyHelper(host); };
         shell.make(std::move(parts)).didFinishLaunching();
         shell.settle();
-        EXPECT_EQ(cleanUps, done ? 0 : 1) << done;
+        if (done) {
+            EXPECT_TRUE(machine.commands.empty());
+        } else {
+            EXPECT_EQ(machine.commands,
+                      (std::vector<std::string>{"/usr/bin/systemctl disable", "/usr/bin/systemctl is-active"}));
+            EXPECT_EQ(shell.world.platform.defaults.get<bool>(settings::legacyHelperRemovedKey), true);
+        }
     }
 }
 
