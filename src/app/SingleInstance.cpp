@@ -41,7 +41,13 @@ bool SingleInstance::claim()
     server_ = new QLocalServer(this);
     server_->setSocketOptions(QLocalServer::UserAccessOption);
     if (!server_->listen(name_)) {
-        // Nobody answered, so what is left is the socket of a copy that
+        // Another copy may have started listening since we asked.
+        if (askRunningToShow()) {
+            delete server_;
+            server_ = nullptr;
+            return false;
+        }
+        // Nobody answers, so what is left is the socket of a copy that
         // ended without removing it.
         QLocalServer::removeServer(name_);
         if (!server_->listen(name_)) {
