@@ -1,12 +1,12 @@
 #include "app/HeaderBadge.h"
 
+#include "app/ElidingLabel.h"
 #include "ui/Look.h"
 #include "ui/Palette.h"
 #include "ui/StatusDot.h"
 #include "ui/WidgetUpdates.h"
 
 #include <QHBoxLayout>
-#include <QLabel>
 
 namespace parlaro::app {
 
@@ -16,7 +16,7 @@ HeaderBadge::HeaderBadge(QWidget* parent) : QWidget(parent)
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(6);
     dot_ = new ui::StatusDot(ui::Look::secondaryText(), this);
-    label_ = new QLabel(this);
+    label_ = new ElidingLabel(this);
     label_->setFont(ui::Look::font(12));
     ui::updates::setTextColor(label_, ui::Palette::withOpacity(ui::Look::primaryText(), 0.85));
     row->addWidget(dot_, 0, Qt::AlignVCenter);
@@ -28,6 +28,8 @@ void HeaderBadge::setState(const QColor& dot, const QString& text)
     if (dot_->color() != dot)
         dot_->setColor(dot);
     ui::updates::setText(label_, text);
+    // Readable in full even when the row cuts it short.
+    ui::updates::setToolTip(label_, text);
 }
 
 QColor HeaderBadge::dotColor() const

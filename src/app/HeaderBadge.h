@@ -3,13 +3,13 @@
 #include <QColor>
 #include <QWidget>
 
-class QLabel;
-
 namespace parlaro::ui {
 class StatusDot;
 }
 
 namespace parlaro::app {
+
+class ElidingLabel;
 
 // A coloured dot and a short text saying one thing's state.
 class HeaderBadge : public QWidget {
@@ -24,7 +24,7 @@ public:
 
 private:
     ui::StatusDot* dot_;
-    QLabel* label_;
+    ElidingLabel* label_;
 };
 
 }  // namespace parlaro::app

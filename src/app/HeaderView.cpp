@@ -1,5 +1,6 @@
 #include "app/HeaderView.h"
 
+#include "app/ElidingLabel.h"
 #include "app/HeaderBadge.h"
 #include "app/LanguageBar.h"
 #include "app/SymbolPill.h"
@@ -17,6 +18,7 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QPainter>
 #include <QPushButton>
 
@@ -47,6 +49,17 @@ protected:
     }
 };
 
+// A flat button sized by what its layout holds.
+class LinkButton : public QPushButton {
+public:
+    using QPushButton::QPushButton;
+    QSize sizeHint() const override { return layout() ? layout()->sizeHint() : QPushButton::sizeHint(); }
+    QSize minimumSizeHint() const override
+    {
+        return layout() ? layout()->minimumSize() : QPushButton::minimumSizeHint();
+    }
+};
+
 }  // namespace
 
 HeaderView::HeaderView(std::shared_ptr<AppModel> model, Attention attention, QWidget* parent)
@@ -67,15 +80,16 @@ HeaderView::HeaderView(std::shared_ptr<AppModel> model, Attention attention, QWi
     listening_->setObjectName(QStringLiteral("header.listening"));
     row->addWidget(listening_, 0, Qt::AlignVCenter);
 
-    captureLink_ = new QPushButton(this);
+    captureLink_ = new LinkButton(this);
     captureLink_->setObjectName(QStringLiteral("header.captureLink"));
     captureLink_->setFlat(true);
+    captureLink_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     captureLink_->setCursor(Qt::PointingHandCursor);
     auto* link = new QHBoxLayout(captureLink_);
     link->setContentsMargins(0, 0, 0, 0);
     link->setSpacing(6);
     auto* linkDot = new ui::StatusDot(ui::Palette::alertRed(), captureLink_);
-    captureText_ = new QLabel(captureLink_);
+    captureText_ = new ElidingLabel(captureLink_);
     captureText_->setObjectName(QStringLiteral("header.captureLink.text"));
     captureText_->setFont(ui::Look::font(12, QFont::Medium));
     updates::setTextColor(captureText_, ui::Palette::alertRed());
@@ -138,11 +152,11 @@ void HeaderView::refresh()
                                          : localized("未在收听");
     listening_->setState(listening ? ui::Palette::coral() : ui::Palette::amber(), q(listeningText));
     updates::setVisible(listening_, !missing);
-    updates::setText(captureText_, q(localized("听不到对方：需要授权")));
+    if (captureText_->text() != q(localized("听不到对方：需要授权"))) {
+        captureText_->setText(q(localized("听不到对方：需要授权")));
+        captureLink_->updateGeometry();
+    }
     updates::setToolTip(captureLink_, q(localized("点击打开系统设置，在「屏幕与系统录音 › 仅系统录音」里允许本软件")));
-    const QSize linkSize = captureLink_->layout()->sizeHint();
-    if (captureLink_->size() != linkSize || captureLink_->minimumSize() != linkSize)
-        captureLink_->setFixedSize(linkSize);
     updates::setVisible(captureLink_, missing);
 
     // The virtual device counts only with both of its halves.

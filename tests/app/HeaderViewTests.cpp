@@ -177,5 +177,24 @@ TEST_F(HeaderViewTest, HelpTextsUseTheLinuxWording)
     EXPECT_TRUE(header->captureLink()->toolTip().contains(QStringLiteral("sound settings")));
 }
 
+TEST_F(HeaderViewTest, LongTextsGiveWayInTheNarrowestWindowInsteadOfOverlapping)
+{
+    loadStringTables(w.world.platform.bundles, "de");
+    InterfaceLanguage::set("de");
+    w.model->audioCaptureMissing.set(true);
+    w.model->virtualMicNeedsUpdate.set(true);
+    header->resize(ContentView::minimumWidth, HeaderView::barHeight);
+    w.settle();
+    EXPECT_LE(header->minimumSizeHint().width(), ContentView::minimumWidth);
+    const QWidget* parts[] = {header->languageBar(), header->captureLink(), header->deviceBadge(),
+                              header->ownVoiceBadge(), header->settingsButton()};
+    for (std::size_t i = 0; i + 1 < std::size(parts); ++i)
+        EXPECT_FALSE(parts[i]->geometry().intersects(parts[i + 1]->geometry())) << i;
+    EXPECT_LE(header->settingsButton()->geometry().right(), ContentView::minimumWidth - HeaderView::trailingPadding);
+    // What is cut short stays readable in full.
+    auto* device = header->deviceBadge()->findChild<QLabel*>();
+    EXPECT_EQ(device->toolTip(), "Das wenmora-Audiogerät ist installiert");
+}
+
 }  // namespace
 }  // namespace parlaro::test
