@@ -1,0 +1,209 @@
+#include "app/HeaderView.h"
+
+#include "app/ElidingLabel.h"
+#include "app/HeaderBadge.h"
+#include "app/LanguageBar.h"
+#include "app/SymbolPill.h"
+#include "model/AppModel.h"
+#include "speech/Localization.h"
+#include "ui/Look.h"
+#include "ui/Palette.h"
+#include "ui/StatusDot.h"
+#include "ui/SymbolView.h"
+#include "ui/SystemSettings.h"
+#include "ui/Text.h"
+#include "ui/ViewBinding.h"
+#include "ui/WidgetUpdates.h"
+
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLayout>
+#include <QPainter>
+#include <QPushButton>
+
+namespace parlaro::app {
+
+using ui::q;
+namespace updates = ui::updates;
+
+namespace {
+
+class AttentionDot : public QWidget {
+public:
+    explicit AttentionDot(QWidget* parent) : QWidget(parent)
+    {
+        setObjectName(QStringLiteral("header.attention"));
+        setFixedSize(HeaderView::attentionDiameter, HeaderView::attentionDiameter);
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(ui::Palette::alertRed());
+        painter.drawEllipse(QRectF(rect()));
+    }
+};
+
+// A flat button sized by what its layout holds.
+class LinkButton : public QPushButton {
+public:
+    using QPushButton::QPushButton;
+    QSize sizeHint() const override { return layout() ? layout()->sizeHint() : QPushButton::sizeHint(); }
+    QSize minimumSizeHint() const override
+    {
+        return layout() ? layout()->minimumSize() : QPushButton::minimumSizeHint();
+    }
+};
+
+}  // namespace
+
+HeaderView::HeaderView(std::shared_ptr<AppModel> model, Attention attention, QWidget* parent)
+    : QWidget(parent), model_(std::move(model)), attention_(std::move(attention))
+{
+    setObjectName(QStringLiteral("header"));
+    setFixedHeight(barHeight);
+    auto* row = new QHBoxLayout(this);
+    // The layout mirrors these margins right to left by itself.
+    row->setContentsMargins(leadingPadding, topPadding, trailingPadding, 0);
+    row->setSpacing(spacing);
+
+    languageBar_ = new LanguageBar(model_, this);
+    row->addWidget(languageBar_, 0, Qt::AlignVCenter);
+    row->addStretch(1);
+
+    listening_ = new HeaderBadge(this);
+    listening_->setObjectName(QStringLiteral("header.listening"));
+    row->addWidget(listening_, 0, Qt::AlignVCenter);
+
+    captureLink_ = new LinkButton(this);
+    captureLink_->setObjectName(QStringLiteral("header.captureLink"));
+    captureLink_->setFlat(true);
+    captureLink_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    captureLink_->setCursor(Qt::PointingHandCursor);
+    auto* link = new QHBoxLayout(captureLink_);
+    link->setContentsMargins(0, 0, 0, 0);
+    link->setSpacing(6);
+    auto* linkDot = new ui::StatusDot(ui::Palette::alertRed(), captureLink_);
+    captureText_ = new ElidingLabel(captureLink_);
+    captureText_->setObjectName(QStringLiteral("header.captureLink.text"));
+    captureText_->setFont(ui::Look::font(12, QFont::Medium));
+    updates::setTextColor(captureText_, ui::Palette::alertRed());
+    auto* linkSymbol =
+        new ui::SymbolView(QStringLiteral("arrow.up.forward.app"), ui::Palette::alertRed(), 11, captureLink_);
+    for (QWidget* part :
+         {static_cast<QWidget*>(linkDot), static_cast<QWidget*>(captureText_), static_cast<QWidget*>(linkSymbol)}) {
+        part->setAttribute(Qt::WA_TransparentForMouseEvents);
+        link->addWidget(part, 0, Qt::AlignVCenter);
+    }
+    row->addWidget(captureLink_, 0, Qt::AlignVCenter);
+    // Nothing changes in the model: coming back to the window refreshes the
+    // permission and retries listening.
+    connect(captureLink_, &QPushButton::clicked, this, [] { ui::SystemSettings::shared().open(capturePane); });
+
+    device_ = new HeaderBadge(this);
+    device_->setObjectName(QStringLiteral("header.device"));
+    row->addWidget(device_, 0, Qt::AlignVCenter);
+    ownVoice_ = new HeaderBadge(this);
+    ownVoice_->setObjectName(QStringLiteral("header.ownVoice"));
+    row->addWidget(ownVoice_, 0, Qt::AlignVCenter);
+
+    settings_ = new SymbolPill(QStringLiteral("gearshape"), QString(), this);
+    settings_->setObjectName(QStringLiteral("header.settings"));
+    settings_->setTint(ui::Palette::violet());
+    settings_->setActive(false);
+    row->addWidget(settings_, 0, Qt::AlignVCenter);
+    settings_->installEventFilter(this);
+    connect(settings_, &QPushButton::clicked, this, [this] { openSettings(); });
+
+    dot_ = new AttentionDot(this);
+    dot_->hide();
+
+    binding_ = std::make_unique<ui::ViewBinding>([this] { refresh(); });
+}
+
+HeaderView::~HeaderView()
+{
+    binding_.reset();
+}
+
+SettingsPage HeaderView::settingsTarget() const
+{
+    auto page = attention_ ? attention_() : std::nullopt;
+    return page.value_or(SettingsPage::general);
+}
+
+void HeaderView::openSettings()
+{
+    model_->settingsPage.set(settingsTarget());
+}
+
+void HeaderView::refresh()
+{
+    // Listening, or the way to let the far end be recorded.
+    const bool missing = model_->audioCaptureMissing();
+    const bool listening = model_->isListening();
+    const auto listeningText = listening ? localized("正在听对方")
+        : model_->isChangingListening()  ? localized("正在切换…")
+                                         : localized("未在收听");
+    listening_->setState(listening ? ui::Palette::coral() : ui::Palette::amber(), q(listeningText));
+    updates::setVisible(listening_, !missing);
+    if (captureText_->text() != q(localized("听不到对方：需要授权"))) {
+        captureText_->setText(q(localized("听不到对方：需要授权")));
+        captureLink_->updateGeometry();
+    }
+    updates::setToolTip(captureLink_, q(localized("点击打开系统设置，在「屏幕与系统录音 › 仅系统录音」里允许本软件")));
+    updates::setVisible(captureLink_, missing);
+
+    // The virtual device counts only with both of its halves.
+    if (model_->virtualMicStatus())
+        device_->setState(ui::Palette::violet(), q(localized("wenmora 音频设备已安装")));
+    else
+        device_->setState(ui::Palette::amber(), q(localized("未安装 wenmora 音频设备")));
+
+    if (model_->originalVoiceOn())
+        ownVoice_->setState(ui::Palette::violetAlt(), q(localized("原声：开")));
+    else
+        ownVoice_->setState(ui::Look::secondaryText(), q(localized("原声：关")));
+
+    updates::setText(settings_, q(localized("设置")));
+    updates::setToolTip(settings_, q(localized("设置（⌘,）")));
+    const bool attention = attention_ && attention_().has_value();
+    updates::setVisible(dot_, attention);
+    placeDot();
+}
+
+void HeaderView::placeDot()
+{
+    if (!dot_ || dot_->isHidden())
+        return;
+    // At the capsule's top-trailing corner, reaching a little past it.
+    const QRect capsule = settings_->capsuleRect().translated(settings_->pos());
+    const int d = attentionDiameter;
+    const int x = layoutDirection() == Qt::RightToLeft ? capsule.left() - attentionOffset
+                                                       : capsule.right() + 1 - d + attentionOffset;
+    const QPoint at(x, capsule.top() - attentionOffset);
+    if (dot_->pos() != at)
+        dot_->move(at);
+    dot_->raise();
+}
+
+bool HeaderView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == settings_ && (event->type() == QEvent::Move || event->type() == QEvent::Resize))
+        placeDot();
+    return QWidget::eventFilter(watched, event);
+}
+
+void HeaderView::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::LayoutDirectionChange)
+        placeDot();
+}
+
+}  // namespace parlaro::app

@@ -1,0 +1,419 @@
+#include "CallScreenWorld.h"
+#include "StringTableFiles.h"
+#include "UiWorld.h"
+
+#include "app/ContentView.h"
+#include "app/ConversationView.h"
+#include "app/DraftPanel.h"
+#include "app/FooterView.h"
+#include "app/HeaderBadge.h"
+#include "app/HeaderView.h"
+#include "app/LanguageBar.h"
+#include "app/LanguageChangeAlert.h"
+#include "app/SetupCard.h"
+#include "app/SymbolPill.h"
+#include "model/AppModel.h"
+#include "settings/ErrorAlert.h"
+#include "settings/SettingsView.h"
+#include "settings/StartupSheet.h"
+#include "settings/UpdateModel.h"
+
+#include <QDir>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace parlaro::test {
+namespace {
+
+using app::ContentView;
+
+settings::HttpGet noNetwork()
+{
+    return [](settings::HttpRequest) -> rt::Async<settings::HttpResult> { co_return settings::HttpResult{}; };
+}
+
+// Saves a composed picture the way snapshot() saves a widget's.
+void saveSnapshot(const QImage& image, const QString& name)
+{
+    const char* dir = std::getenv("PARLARO_SNAPSHOT_DIR");
+    if (!dir || !*dir)
+        return;
+    QDir folder(QString::fromLocal8Bit(dir));
+    folder.mkpath(QStringLiteral("."));
+    image.save(folder.filePath(name + QStringLiteral(".png")));
+}
+
+class ContentViewTest : public testing::Test {
+protected:
+    ContentView& open()
+    {
+        view = std::make_unique<ContentView>(w.model, updates,
+                                             ContentView::Services{.activity = &w.activity, .shortcuts = &w.shortcuts});
+        w.show(*view, {1180, 800});
+        return *view;
+    }
+    bool shown(QWidget* widget) const { return widget && widget->isVisible(); }
+    AppModel& model() { return *w.model; }
+
+    CallScreenWorld w;
+    std::shared_ptr<settings::UpdateModel> updates =
+        settings::UpdateModel::make(settings::AppInfo{"0.1.0", true, "https://example.org"}, noNetwork());
+    std::unique_ptr<ContentView> view;
+};
+
+TEST_F(ContentViewTest, CallScreenGivesWayToTheSettingsWhilePresentationsStayInForce)
+{
+    auto& v = open();
+    ASSERT_FALSE(ContentView::needsSetup(model()));
+    for (QWidget* part : {static_cast<QWidget*>(v.header()), static_cast<QWidget*>(v.conversation()),
+                          static_cast<QWidget*>(v.footer())})
+        EXPECT_TRUE(shown(part));
+    EXPECT_FALSE(shown(v.setupCard()));
+    EXPECT_FALSE(shown(v.draftPanel()));
+    EXPECT_EQ(v.settingsView(), nullptr);
+    EXPECT_EQ(v.header()->y(), 0);
+    EXPECT_EQ(v.footer()->geometry().bottom(), v.height() - 1);
+    snapshot(v, "main", "call");
+
+    model().hasDraft.set(true);
+    w.settle();
+    ASSERT_TRUE(shown(v.draftPanel()));
+    EXPECT_EQ(v.draftPanel()->x(), ContentView::setupPadding);
+    model().hasDraft.set(false);
+    w.settle();
+    EXPECT_FALSE(shown(v.draftPanel()));
+
+    // No smaller than 980 × 700.
+    v.resize(800, 600);
+    EXPECT_EQ(v.size(), QSize(980, 700));
+    v.resize(1180, 800);
+
+    model().settingsPage.set(SettingsPage::history);
+    w.settle();
+    ASSERT_TRUE(shown(v.settingsView()));
+    EXPECT_EQ(v.settingsView()->page(), SettingsPage::history);
+    for (QWidget* part : {static_cast<QWidget*>(v.header()), static_cast<QWidget*>(v.conversation()),
+                          static_cast<QWidget*>(v.footer())})
+        EXPECT_FALSE(shown(part));
+
+    // The sheet, the download question and the error alert still come up.
+    model().showWizard.set(true);
+    model().pendingLanguageChange.set(
+        AppModel::PendingLanguageChange{*CallLanguage::find("ja"), *CallLanguage::find("en"), {"日语识别模型"}});
+    w.settle();
+    EXPECT_TRUE(shown(v.sheet()->dialog()));
+    EXPECT_EQ(v.languageAlert()->box(), nullptr);
+    model().showWizard.set(false);
+    w.settle();
+    EXPECT_FALSE(shown(v.sheet()->dialog()));
+    ASSERT_TRUE(shown(v.languageAlert()->box()));
+    v.languageAlert()->cancelButton()->click();
+    model().errorMessage.set("出错了");
+    w.settle();
+    ASSERT_NE(v.errorAlert()->box(), nullptr);
+    EXPECT_EQ(v.errorAlert()->box()->text(), "出错了");
+    v.errorAlert()->box()->accept();
+    w.settle();
+    EXPECT_FALSE(model().errorMessage().has_value());
+
+    // Esc leaves the settings for the call.
+    QTest::keyClick(v.settingsView(), Qt::Key_Escape);
+    w.settle();
+    EXPECT_FALSE(model().settingsPage().has_value());
+    EXPECT_EQ(v.settingsView(), nullptr);
+    EXPECT_TRUE(shown(v.header()));
+    EXPECT_TRUE(shown(v.footer()));
+}
+
+TEST_F(ContentViewTest, ServesAsAMainWindowsCentralWidget)
+{
+    QMainWindow window;
+    auto* content = new ContentView(w.model, updates, ContentView::Services{.activity = &w.activity});
+    window.setCentralWidget(content);
+    window.resize(600, 400);
+    window.show();
+    w.settle();
+    EXPECT_GE(window.width(), ContentView::minimumWidth);
+    EXPECT_GE(window.height(), ContentView::minimumHeight);
+    model().showWizard.set(true);
+    w.settle();
+    ASSERT_TRUE(shown(content->sheet()->dialog()));
+    EXPECT_EQ(content->sheet()->dialog()->parentWidget()->window(), &window);
+    model().showWizard.set(false);
+    w.settle();
+}
+
+TEST_F(ContentViewTest, SetupCardShowsUntilAllSixConditionsHold)
+{
+    auto& v = open();
+    const auto virtualOutput = model().selectedVirtualOutputID();
+    const auto outputs = model().outputDevices();
+    auto withoutInjection = outputs;
+    std::erase_if(withoutInjection, [](const AudioDevice& device) { return device.uid == AppModel::injectionUID; });
+
+    struct Condition {
+        const char* name;
+        std::function<void(bool)> hold;
+    };
+    const std::vector<Condition> conditions{
+        {"speech", [&](bool on) { model().mySpeechReady.set(on); }},
+        {"translation", [&](bool on) { model().translationReady.set(on); }},
+        {"virtual output", [&](bool on) { model().selectedVirtualOutputID.set(on ? virtualOutput : std::nullopt); }},
+        {"microphone", [&](bool on) { model().micAuthorized.set(on); }},
+        {"device", [&](bool on) { model().outputDevices.set(on ? outputs : withoutInjection); }},
+        {"driver update", [&](bool on) { model().virtualMicNeedsUpdate.set(!on); }},
+    };
+    for (const auto& condition : conditions) {
+        condition.hold(false);
+        w.settle();
+        EXPECT_TRUE(shown(v.setupCard())) << condition.name;
+        condition.hold(true);
+        w.settle();
+        EXPECT_FALSE(shown(v.setupCard())) << condition.name;
+    }
+
+    // Only a driver update pending: the card, over the conversation.
+    model().virtualMicNeedsUpdate.set(true);
+    w.settle();
+    ASSERT_TRUE(shown(v.setupCard()));
+    EXPECT_EQ(v.setupCard()->mapTo(&v, QPoint(0, 0)).x(), ContentView::setupPadding);
+    EXPECT_LT(v.setupCard()->mapTo(&v, QPoint(0, 0)).y(), v.conversation()->mapTo(&v, QPoint(0, 0)).y());
+    EXPECT_TRUE(shown(v.header()->attentionDot()));
+    snapshot(v, "main", "attention");
+    v.header()->settingsButton()->click();
+    w.settle();
+    EXPECT_EQ(model().settingsPage(), SettingsPage::virtualMic);
+}
+
+TEST_F(ContentViewTest, EveryActivationRefreshesReadinessInOrderAndRetriesListeningAfterThePermission)
+{
+    std::vector<std::string> log;
+    // The voice list may be read more than once per refresh.
+    auto note = [&log](const char* step) {
+        if (log.empty() || log.back() != step || std::string(step) != "voices")
+            log.emplace_back(step);
+    };
+    auto microphone = model().microphoneAuthorized;
+    model().microphoneAuthorized = [&, microphone] {
+        note("microphone");
+        return microphone();
+    };
+    auto voices = model().voiceList;
+    model().voiceList = [&, voices](const CallLanguage& language) {
+        note("voices");
+        return voices(language);
+    };
+    model().driverUpdateCheck = [&] {
+        note("driver");
+        return false;
+    };
+    model().capturePermission = [&]() -> std::optional<AudioCapturePermission::Status> {
+        note("capture");
+        return AudioCapturePermission::Status::granted;
+    };
+    auto retried = model().permissionWasMissing.subscribe([&] {
+        if (!model().permissionWasMissing())
+            note("retry");
+    });
+    auto& v = open();
+    EXPECT_TRUE(log.empty()) << "nothing runs before the first activation";
+
+    model().permissionWasMissing.set(true);
+    w.activity.becomeActive();
+    // The first three run at once, inside the notification.
+    EXPECT_EQ(log, (std::vector<std::string>{"microphone", "voices", "driver"}));
+    w.settle();
+    ASSERT_GE(log.size(), 6u);
+    EXPECT_EQ(std::vector<std::string>(log.begin(), log.begin() + 6),
+              (std::vector<std::string>{"microphone", "voices", "driver", "capture", "capture", "retry"}));
+
+    // Two quick activations: two refreshes, neither cancelled.
+    log.clear();
+    w.activity.becomeActive();
+    w.activity.becomeActive();
+    w.settle();
+    EXPECT_EQ(std::count(log.begin(), log.end(), "microphone"), 2);
+    EXPECT_GE(std::count(log.begin(), log.end(), "capture"), 2);
+    EXPECT_EQ(std::find(log.begin(), log.end(), "capture") - log.begin(), 6);
+
+    // Denied: the refresh raises the red link and listening is not retried.
+    log.clear();
+    model().permissionWasMissing.set(true);
+    model().capturePermission = [&]() -> std::optional<AudioCapturePermission::Status> {
+        note("capture");
+        return AudioCapturePermission::Status::denied;
+    };
+    v.activationRefresh();
+    w.settle();
+    EXPECT_EQ(log.back(), "capture");
+    EXPECT_TRUE(model().permissionWasMissing());
+    EXPECT_TRUE(model().audioCaptureMissing());
+    EXPECT_TRUE(shown(v.header()->captureLink()));
+
+    view.reset();
+    EXPECT_EQ(w.activity.observerCount(), 0u);
+}
+
+class LanguageAlertTest : public ContentViewTest {
+protected:
+    LanguageAlertTest()
+    {
+        statuses = model().status.subscribe([this] {
+            if (model().status().starts_with("没有切换"))
+                ++keeps;
+        });
+        changes = model().isChangingLanguage.subscribe([this] {
+            if (model().isChangingLanguage())
+                ++chooses;
+        });
+        open();
+    }
+    void ask()
+    {
+        // A keep repeats the same status line; clear it so each one counts.
+        model().status.set("");
+        model().pendingLanguageChange.set(
+            AppModel::PendingLanguageChange{*CallLanguage::find("ja"), *CallLanguage::find("en"), {"日语识别模型"}});
+        w.settle();
+    }
+    QMessageBox* box() { return view->languageAlert()->box(); }
+
+    int keeps = 0;
+    int chooses = 0;
+    rt::Subscription statuses;
+    rt::Subscription changes;
+};
+
+TEST_F(LanguageAlertTest, EachAnswerRunsExactlyOneOperation)
+{
+    ask();
+    ASSERT_TRUE(shown(box()));
+    EXPECT_EQ(box()->windowTitle(), "需要下载");
+    EXPECT_EQ(box()->text().toStdString(),
+              "切换到 我说日语 → 对方说英语，需要下载：\n日语识别模型\n\n现在下载吗？不下载就保持原来的语言。");
+    EXPECT_EQ(view->languageAlert()->cancelButton()->text(), "取消");
+    EXPECT_EQ(view->languageAlert()->downloadButton()->text(), "下载");
+
+    view->languageAlert()->cancelButton()->click();
+    w.settle();
+    EXPECT_EQ(keeps, 1);
+    EXPECT_EQ(chooses, 0);
+    EXPECT_FALSE(model().pendingLanguageChange().has_value());
+    EXPECT_EQ(box(), nullptr);
+
+    ask();
+    view->languageAlert()->downloadButton()->click();
+    w.settle();
+    EXPECT_EQ(keeps, 1);
+    EXPECT_EQ(chooses, 1);
+    EXPECT_EQ(box(), nullptr);
+    w.settle();
+
+    // Ended some other way (Esc, or quit ending the window's dialogs) while
+    // the change is still pending: the languages stay.
+    model().myLanguage.set(*CallLanguage::find("zh-Hans"));
+    model().theirLanguage.set(*CallLanguage::find("en"));
+    ask();
+    QTest::keyClick(box(), Qt::Key_Escape);
+    w.settle();
+    EXPECT_EQ(keeps, 2);
+    ask();
+    ASSERT_TRUE(shown(box()));
+    box()->done(QDialog::Rejected);
+    w.settle();
+    EXPECT_EQ(keeps, 3);
+    EXPECT_EQ(chooses, 1);
+
+    // The model settling the change itself closes the alert without a call.
+    ask();
+    model().pendingLanguageChange.set(std::nullopt);
+    w.settle();
+    EXPECT_EQ(box(), nullptr);
+    EXPECT_EQ(keeps, 3);
+    EXPECT_EQ(chooses, 1);
+}
+
+TEST_F(LanguageAlertTest, WaitsWhileTheFirstRunWizardShows)
+{
+    model().showWizard.set(true);
+    ask();
+    EXPECT_EQ(box(), nullptr);
+    ASSERT_TRUE(shown(view->sheet()->dialog()));
+    EXPECT_EQ(view->sheet()->page(), ui::StartupSheet::Page::wizard);
+
+    // First run: the sheet over the call screen.
+    QImage picture = render(*view);
+    {
+        QImage sheet = render(*view->sheet()->dialog());
+        QPainter painter(&picture);
+        painter.fillRect(picture.rect(), QColor(0, 0, 0, 40));
+        painter.drawImage(QPoint((picture.width() - sheet.width()) / 2, 40), sheet);
+    }
+    saveSnapshot(picture, QStringLiteral("main-wizard"));
+
+    model().finishOnboarding();
+    w.settle();
+    EXPECT_FALSE(shown(view->sheet()->dialog()));
+    ASSERT_TRUE(shown(box()));
+    EXPECT_EQ(keeps, 0);
+    EXPECT_EQ(chooses, 0);
+}
+
+TEST_F(ContentViewTest, SheetDismissalEndsOnlyTheRequestOnTopAndErrorsShowOverTheTopMostSurface)
+{
+    auto& v = open();
+    model().showMicCheck.set(true);
+    model().errorMessage.set("麦克风出错");
+    w.settle();
+    ASSERT_TRUE(shown(v.sheet()->dialog()));
+    EXPECT_EQ(v.sheet()->page(), ui::StartupSheet::Page::micCheck);
+    EXPECT_EQ(v.errorAlert()->box(), nullptr);
+    ASSERT_NE(v.sheet()->alert()->box(), nullptr);
+    v.sheet()->alert()->box()->accept();
+    w.settle();
+
+    QTest::keyClick(v.sheet()->dialog(), Qt::Key_Escape);
+    w.settle();
+    EXPECT_FALSE(model().showMicCheck());
+    EXPECT_FALSE(shown(v.sheet()->dialog()));
+    EXPECT_FALSE(w.world.platform.defaults.get<bool>("onboardingDone").value_or(false));
+
+    model().errorMessage.set("又出错了");
+    w.settle();
+    ASSERT_NE(v.errorAlert()->box(), nullptr);
+    EXPECT_EQ(v.errorAlert()->box()->text(), "又出错了");
+}
+
+TEST_F(ContentViewTest, ArabicLaysTheWindowOutRightToLeftAndItStaysLight)
+{
+    loadStringTables(w.world.platform.bundles, "ar");
+    auto& v = open();
+    EXPECT_EQ(v.layoutDirection(), Qt::LeftToRight);
+    InterfaceLanguage::set("ar");
+    w.model->isListening.set(true);
+    w.settle();
+    EXPECT_EQ(v.layoutDirection(), Qt::RightToLeft);
+    auto* header = v.header();
+    EXPECT_LT(header->settingsButton()->x(), header->languageBar()->x());
+    EXPECT_EQ(header->listeningBadge()->text(), "يتم الاستماع إلى الطرف الآخر");
+
+    // The window's own colours, whatever the desktop's scheme.
+    QImage image = snapshot(v, "main", "rtl");
+    QColor middle = image.pixelColor(12, v.conversation()->mapTo(&v, QPoint(0, 0)).y() + 12);
+    EXPECT_GT(middle.lightness(), 230);
+
+    InterfaceLanguage::set("zh-Hans");
+    w.settle();
+    EXPECT_EQ(v.layoutDirection(), Qt::LeftToRight);
+}
+
+}  // namespace
+}  // namespace parlaro::test
