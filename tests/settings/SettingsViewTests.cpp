@@ -477,6 +477,10 @@ TEST_F(SettingsViewTest, SpeakingPageAsksTheModelAndShowsItsAnswer)
     auto* ownVoice = find<QAbstractButton>(QStringLiteral("speaking.ownVoice"));
     ownVoice->click();
     EXPECT_FALSE(ownVoice->isChecked());
+    world.settle();
+    // The model was asked, and refused for want of the audio device.
+    EXPECT_EQ(model->errorMessage(), std::optional<std::string>("请先确认麦克风，并确认 wenmora 音频设备已安装。"));
+    EXPECT_FALSE(ownVoice->isChecked());
     model->isChangingOriginalVoice.set(true);
     world.settle();
     EXPECT_FALSE(ownVoice->isEnabled());
@@ -499,7 +503,11 @@ TEST_F(SettingsViewTest, SpeakingPageAsksTheModelAndShowsItsAnswer)
     EXPECT_FALSE(find<QLabel>(QStringLiteral("speaking.footnote"))->isHidden());
     auto* test = find<ui::PillButton>(QStringLiteral("speaking.soundTest"));
     EXPECT_EQ(test->isEnabled(), model->isIdle() && model->virtualMicStatus());
-    EXPECT_TRUE(test->toolTip().startsWith(QStringLiteral("测试会向翻译麦克风送入")));
+    EXPECT_EQ(test->toolTip(), QStringLiteral("测试会向翻译麦克风送入英语语音并在耳机回放；通话中对方也可能听到。"));
+    model->originalVoiceOn.set(true);
+    world.settle();
+    EXPECT_EQ(test->toolTip(), QStringLiteral("测试时请说几句话（3 秒），然后在耳机里听回放。"));
+    model->originalVoiceOn.set(false);
     auto* state = find<QLabel>(QStringLiteral("speaking.soundTestState"));
     const std::pair<AppModel::HearTest, const char*> states[] = {
         {AppModel::HearTest::recording(), "录音中…"},
@@ -605,6 +613,20 @@ TEST_F(SettingsViewTest, VoicePickerWaitsWhileTheVoiceIsInUse)
     EXPECT_FALSE(preview->isEnabled());
     EXPECT_FALSE(headphones->isEnabled());
     model->isTranslatingDraft.set(false);
+    model->isSpeaking.set(false);
+    model->isHearTesting.set(true);
+    world.settle();
+    EXPECT_FALSE(headphones->isEnabled());
+    EXPECT_FALSE(preview->isEnabled());  // the test holds the microphone
+    model->isHearTesting.set(false);
+    model->isSpeaking.set(true);
+
+    auto* monitor = find<QAbstractButton>(QStringLiteral("voice.monitor"));
+    const bool monitoring = model->monitorInHeadphones();
+    monitor->click();
+    world.settle();
+    EXPECT_EQ(model->monitorInHeadphones(), !monitoring);
+    EXPECT_EQ(monitor->isChecked(), !monitoring);
 
     // Coming near the picker looks for voices installed meanwhile, but not
     // while one speaks.
