@@ -2,6 +2,7 @@
 
 #include "model/AppModel.h"
 #include "runtime/Task.h"
+#include "settings/SpeechModelDownload.h"
 #include "speech/Localization.h"
 #include "ui/Look.h"
 #include "ui/Palette.h"
@@ -10,15 +11,12 @@
 #include "ui/SymbolView.h"
 #include "ui/Text.h"
 #include "ui/ViewBinding.h"
-#include "ui/WholePercent.h"
 #include "ui/WidgetUpdates.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
 #include <QVBoxLayout>
-
-#include <algorithm>
 
 namespace parlaro::ui {
 
@@ -60,21 +58,8 @@ SetupCard::SetupCard(std::shared_ptr<AppModel> model, QWidget* parent)
     rows_ = {addRow(QStringLiteral("setupCard.speech")), addRow(QStringLiteral("setupCard.pack")),
              addRow(QStringLiteral("setupCard.mic")), addRow(QStringLiteral("setupCard.device"))};
 
-    auto* speech = rows_[0].actions;
-    speechProgress_ = new QProgressBar(speech);
-    speechProgress_->setObjectName(QStringLiteral("setupCard.speech.progress"));
-    speechProgress_->setRange(0, 1000);
-    speechProgress_->setTextVisible(false);
-    speechProgress_->setFixedSize(120, 8);
-    speechPercent_ = smallText(speech, QStringLiteral("setupCard.speech.percent"), Look::secondaryText());
-    speechPercent_->setFont(Look::monospacedFont(11));
-    speechDownload_ = cardPill(speech, QStringLiteral("setupCard.speech.download"), QString());
-    speechUnsupported_ = smallText(speech, QStringLiteral("setupCard.speech.unsupported"), Palette::amber());
-    for (QWidget* widget : {static_cast<QWidget*>(speechProgress_), static_cast<QWidget*>(speechPercent_),
-                            static_cast<QWidget*>(speechDownload_), static_cast<QWidget*>(speechUnsupported_)})
-        speech->layout()->addWidget(widget);
-    connect(speechDownload_, &QPushButton::clicked, this,
-            [this] { rt::spawn([model = model_]() -> rt::Async<void> { co_await model->downloadSpeechModel(); }); });
+    rows_[0].actions->layout()->addWidget(
+        new settings::SpeechModelDownload(model_, QStringLiteral("setupCard.speech"), 120, rows_[0].actions));
 
     auto* pack = rows_[1].actions;
     packSpinner_ = new QProgressBar(pack);
@@ -147,7 +132,6 @@ void SetupCard::refresh()
     // Every text is read here, so a change of interface language reaches
     // the card too.
     title_->setTitle(q(localized("准备工作（只需一次）")));
-    updates::setText(speechDownload_, q(localized("下载")));
     updates::setText(packDownload_, q(localized("下载")));
     updates::setText(packConfirm_, q(localized("请在系统弹窗里确认下载")));
     updates::setText(rows_[2].title, q(localized("麦克风权限")));
@@ -160,21 +144,6 @@ void SetupCard::refresh()
                      model_->theirEngine() ? q(localized("语音识别模型（%@ + %@）", their, my))
                                            : q(localized("语音识别模型（%@）", my)));
     setDone(rows_[0], model_->speechReady());
-    const auto& progress = model_->speechDownloadProgress();
-    bool missing = !progress && model_->speechModelMissing();
-    bool unsupported = !progress && !missing && !model_->myEngine().has_value();
-    updates::setVisible(speechProgress_, progress.has_value());
-    updates::setVisible(speechPercent_, progress.has_value());
-    if (progress) {
-        int value = static_cast<int>(std::clamp(*progress, 0.0, 1.0) * 1000);
-        if (speechProgress_->value() != value)
-            speechProgress_->setValue(value);
-        updates::setText(speechPercent_, percentText(*progress));
-    }
-    updates::setVisible(speechDownload_, missing);
-    updates::setVisible(speechUnsupported_, unsupported);
-    if (unsupported)
-        updates::setText(speechUnsupported_, q(localized("本机无法识别%@", my)));
 
     // Translation pack.
     updates::setText(rows_[1].title, q(localized("翻译语言包（%@ ⇄ %@）", their, my)));

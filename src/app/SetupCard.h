@@ -6,7 +6,6 @@
 #include <vector>
 
 class QLabel;
-class QProgressBar;
 
 namespace parlaro {
 class AppModel;
@@ -41,10 +40,6 @@ private:
     std::vector<Row> rows_;
     SectionTitle* title_ = nullptr;
     PillButton* grant_ = nullptr;
-    QProgressBar* speechProgress_ = nullptr;
-    QLabel* speechPercent_ = nullptr;
-    PillButton* speechDownload_ = nullptr;
-    QLabel* speechUnsupported_ = nullptr;
     QWidget* packSpinner_ = nullptr;
     QLabel* packConfirm_ = nullptr;
     PillButton* packDownload_ = nullptr;

@@ -109,6 +109,7 @@ DeviceGroups::DeviceGroups(std::shared_ptr<AppModel> model, QWidget* parent) : Q
     install_ = new PillButton({}, missing_);
     install_->setObjectName(QStringLiteral("device.install"));
     install_->setTint(Palette::violet());
+    install_->setActive(true);
     install_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     // The installation itself always runs from the install sheet.
     connect(install_, &QAbstractButton::clicked, this, [this] { model_->showInstallSheet.set(true); });

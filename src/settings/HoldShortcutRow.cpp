@@ -165,7 +165,7 @@ void HoldShortcutRow::refresh()
     updates::setVisible(clear_, !recording_ && set);
     updates::setText(clear_, q(localized("清除")));
     updates::setVisible(record_, !recording_);
-    updates::setText(record_, q(localized(set ? "更改" : "设置")));
+    updates::setText(record_, q(set ? localized("更改") : localized("设置⟨按键⟩")));
     if (record_->isActive() == set)
         record_->setActive(!set);
 

@@ -101,6 +101,10 @@ SettingsView::SettingsView(std::shared_ptr<AppModel> model, std::shared_ptr<Upda
     auto* sidebar = new QWidget(this);
     sidebar->setObjectName(QStringLiteral("settings.sidebar"));
     sidebar->setFixedWidth(sidebarWidth);
+    sidebar->setAutoFillBackground(true);
+    QPalette sidebarPalette = sidebar->palette();
+    sidebarPalette.setColor(QPalette::Window, Palette::paleGrey());
+    sidebar->setPalette(sidebarPalette);
     auto* side = new QVBoxLayout(sidebar);
     side->setContentsMargins(12, 14, 12, 14);
     side->setSpacing(2);
@@ -114,9 +118,11 @@ SettingsView::SettingsView(std::shared_ptr<AppModel> model, std::shared_ptr<Upda
 
     heading_ = new QLabel(sidebar);
     heading_->setObjectName(QStringLiteral("settings.heading"));
-    heading_->setFont(Look::font(20, QFont::Bold));
+    heading_->setFont(Look::font(13, QFont::DemiBold));
+    heading_->setContentsMargins(10, 0, 0, 0);
+    updates::setTextColor(heading_, Look::secondaryText());
     side->addWidget(heading_);
-    side->addSpacing(8);
+    side->addSpacing(6);
 
     for (std::size_t index = 0; index < pages.size(); ++index) {
         const SettingsPage page = pages[index];
@@ -126,16 +132,19 @@ SettingsView::SettingsView(std::shared_ptr<AppModel> model, std::shared_ptr<Upda
         row->setAutoExclusive(false);
         row->setFlat(true);
         row->setCursor(Qt::PointingHandCursor);
-        row->setMinimumHeight(30);
-        row->setStyleSheet(QStringLiteral("QPushButton { border: none; border-radius: 6px; }"
-                                          "QPushButton:checked { background: #dcdce6; }"));
+        row->setFixedHeight(32);
+        QColor shown = Palette::violet();
+        shown.setAlphaF(0.12);
+        row->setStyleSheet(QStringLiteral("QPushButton { border: none; border-radius: 7px; background: transparent; }"
+                                          "QPushButton:checked { background: %1; }")
+                               .arg(shown.name(QColor::HexArgb)));
         auto* rowLayout = new QHBoxLayout(row);
         rowLayout->setContentsMargins(10, 4, 10, 4);
         auto* label = new QLabel(row);
         label->setFont(Look::font(13));
         label->setAttribute(Qt::WA_TransparentForMouseEvents);
         rowLayout->addWidget(label, 1);
-        auto* dot = new StatusDot(Palette::coral(), row);
+        auto* dot = new StatusDot(Palette::alertRed(), row);
         dot->setObjectName(QStringLiteral("settings.dot.%1").arg(index));
         dot->setAttribute(Qt::WA_TransparentForMouseEvents);
         dot->hide();
@@ -181,7 +190,7 @@ SettingsView::SettingsView(std::shared_ptr<AppModel> model, std::shared_ptr<Upda
     pageLayout_->setSpacing(14);
     pageTitle_ = new QLabel(content);
     pageTitle_->setObjectName(QStringLiteral("settings.title"));
-    pageTitle_->setFont(Look::font(20, QFont::Bold));
+    pageTitle_->setFont(Look::font(22, QFont::DemiBold));
     pageLayout_->addWidget(pageTitle_);
     pageLayout_->addStretch(1);
     scroll_->setWidget(content);
@@ -207,7 +216,10 @@ void SettingsView::refresh()
     const SettingsPage current = page();
     for (std::size_t index = 0; index < pages.size(); ++index) {
         updates::setText(rowLabels_[index], q(localized(titleKey(pages[index]))));
-        updates::setChecked(static_cast<QAbstractButton*>(rows_[index]), pages[index] == current);
+        const bool shown = pages[index] == current;
+        updates::setChecked(static_cast<QAbstractButton*>(rows_[index]), shown);
+        if (rowLabels_[index]->font().weight() != (shown ? QFont::DemiBold : QFont::Normal))
+            rowLabels_[index]->setFont(Look::font(13, shown ? QFont::DemiBold : QFont::Normal));
         setShown(dots_[index], needsAttention(pages[index], *model_, *updates_));
     }
     updates::setText(pageTitle_, q(localized(titleKey(current))));

@@ -19,6 +19,7 @@
 #include "ui/WidgetUpdates.h"
 
 #include <QButtonGroup>
+#include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -133,10 +134,18 @@ SpeakingGroups::SpeakingGroups(std::shared_ptr<AppModel> model, QWidget* parent)
     auto* meterRow = new QHBoxLayout(meters_);
     meterRow->setContentsMargins(12, 10, 12, 10);
     meterRow->setSpacing(18);
-    meterRow->addWidget(new MeterRow(q(localized("我的麦克风")), model_->meters, MeterRow::Source::mic, meters_));
-    meterRow->addWidget(
-        new MeterRow(q(localized("送给对方")), model_->meters, MeterRow::Source::virtualDevice, meters_));
+    micMeter_ = new MeterRow({}, model_->meters, MeterRow::Source::mic, meters_);
+    virtualMeter_ = new MeterRow({}, model_->meters, MeterRow::Source::virtualDevice, meters_);
+    for (MeterRow* meter : {micMeter_, virtualMeter_}) {
+        meter->setFixedWidth(180);
+        meterRow->addWidget(meter);
+    }
     meterRow->addStretch(1);
+    // Only the model starts the taps (in a call, a sound test or the
+    // microphone check); between those the meters stay, dimmed.
+    auto* fade = new QGraphicsOpacityEffect(meters_);
+    fade->setOpacity(idleMeterOpacity);
+    meters_->setGraphicsEffect(fade);
     checkRows->addWidget(meters_);
     checkRows->addWidget(new RowDivider(checks));
     auto* testRow = new QWidget(checks);
@@ -228,6 +237,13 @@ void SpeakingGroups::refresh()
                                         "x-apple.systempreferences:com.apple.preference.security?Privacy_Microphone");
                                 }});
     }
+    const auto meterTitle = [](MeterRow* meter) { return meter->findChild<QLabel*>(QStringLiteral("meterRow.title")); };
+    updates::setText(meterTitle(micMeter_), q(localized("我的麦克风")));
+    updates::setText(meterTitle(virtualMeter_), q(localized("送给对方")));
+    const bool live = model_->callActive() || model_->isHearTesting() || model_->showMicCheck();
+    auto* fade = static_cast<QGraphicsOpacityEffect*>(meters_->graphicsEffect());
+    if (const double opacity = live ? 1.0 : idleMeterOpacity; fade->opacity() != opacity)
+        fade->setOpacity(opacity);
     updates::setText(footnote_,
                      q(localized("通话或测试时显示音量（平时不占用麦克风）。本机音量不代表对方已收到声音。")));
     refreshSoundTest();

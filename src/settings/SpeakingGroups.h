@@ -13,6 +13,7 @@ class AppModel;
 
 namespace parlaro::ui {
 class GroupNotice;
+class MeterRow;
 class PersistentSwitch;
 class PillButton;
 class SidebarGroup;
@@ -29,6 +30,9 @@ class SpeakingGroups : public QWidget {
 public:
     explicit SpeakingGroups(std::shared_ptr<AppModel> model, QWidget* parent = nullptr);
     ~SpeakingGroups() override;
+
+    // How the level meters show while nothing measures.
+    static constexpr double idleMeterOpacity = 0.55;
 
 private:
     void refresh();
@@ -49,6 +53,8 @@ private:
     ui::SidebarGroup* detection_;
     ui::GroupNotice* permission_;
     QWidget* meters_;
+    ui::MeterRow* micMeter_;
+    ui::MeterRow* virtualMeter_;
     ui::PillButton* soundTest_;
     QLabel* soundTestState_;
     QLabel* footnote_;

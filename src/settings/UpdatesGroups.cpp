@@ -41,22 +41,24 @@ UpdatesGroups::UpdatesGroups(std::shared_ptr<UpdateModel> updates, QWidget* pare
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(6);
-    auto* group = new SidebarGroup({}, this);
-    row_ = new SidebarRow({}, std::nullopt, group->panel());
+    group_ = new SidebarGroup({}, this);
+    group_->setObjectName(QStringLiteral("updates.group"));
+    row_ = new SidebarRow({}, std::nullopt, group_->panel());
     row_->setObjectName(QStringLiteral("updates.row"));
     spinner_ = new QProgressBar(row_);
     spinner_->setObjectName(QStringLiteral("updates.spinner"));
     spinner_->setRange(0, 0);
     spinner_->setTextVisible(false);
     spinner_->setFixedSize(60, 6);
-    later_ = pill(row_, "updates.later", Palette::paleGrey());
+    later_ = pill(row_, "updates.later", Palette::violet());
     download_ = pill(row_, "updates.download", Palette::violet());
+    download_->setActive(true);
     check_ = pill(row_, "updates.check", Palette::violet());
     for (QWidget* widget : {static_cast<QWidget*>(spinner_), static_cast<QWidget*>(later_),
                             static_cast<QWidget*>(download_), static_cast<QWidget*>(check_)})
         row_->addTrailing(widget);
-    group->contentLayout()->addWidget(row_);
-    layout->addWidget(group);
+    group_->contentLayout()->addWidget(row_);
+    layout->addWidget(group_);
 
     footnote_ = new QLabel(this);
     footnote_->setObjectName(QStringLiteral("updates.footnote"));
@@ -79,6 +81,7 @@ UpdatesGroups::~UpdatesGroups() = default;
 void UpdatesGroups::refresh()
 {
     const auto kind = updates_->phase().kind;
+    group_->setTitle(q(localized("软件更新")));
     row_->setLabel(q(localized("wenmora 版本 %@", updates_->currentAppVersion())));
     const auto status = updates_->statusText();
     row_->setDetail(status ? std::optional(q(*status)) : std::nullopt);

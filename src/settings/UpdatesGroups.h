@@ -9,6 +9,7 @@ class QProgressBar;
 
 namespace parlaro::ui {
 class PillButton;
+class SidebarGroup;
 class SidebarRow;
 class ViewBinding;
 }  // namespace parlaro::ui
@@ -29,6 +30,7 @@ private:
     void refresh();
 
     std::shared_ptr<UpdateModel> updates_;
+    ui::SidebarGroup* group_;
     ui::SidebarRow* row_;
     QProgressBar* spinner_;
     ui::PillButton* later_;

@@ -205,6 +205,8 @@ void VoiceGroups::refresh()
     for (const auto& option : model_->offeredVoices())
         entries.emplace_back(q(option.label), q(option.id));
     setEntries(voices_, entries, q(model_->selectedVoiceID()));
+    // Not while the voice speaks or is about to.
+    updates::setEnabled(voices_, !model_->isSpeaking() && !model_->isTranslatingDraft() && !model_->isRecording());
 
     updates::setText(preview_, q(localized("试听（只在耳机）")));
     updates::setEnabled(preview_, !model_->isMicBusy() && !model_->isSpeaking() && !model_->isTranslatingDraft());

@@ -3,6 +3,7 @@
 #include "model/AppModel.h"
 #include "runtime/Task.h"
 #include "settings/SheetParts.h"
+#include "settings/SpeechModelDownload.h"
 #include "settings/WizardStep.h"
 #include "speech/InterfaceLanguage.h"
 #include "speech/Localization.h"
@@ -14,17 +15,13 @@
 #include "ui/SystemSettings.h"
 #include "ui/Text.h"
 #include "ui/ViewBinding.h"
-#include "ui/WholePercent.h"
 #include "ui/WidgetUpdates.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QProgressBar>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
-
-#include <algorithm>
 
 namespace parlaro::ui {
 
@@ -105,26 +102,8 @@ WizardView::WizardView(std::shared_ptr<AppModel> model, QWidget* parent) : QWidg
     connect(choose, &QPushButton::clicked, this, [this] { model_->chooseLanguage(); });
 
     // Step 2: speech models.
-    speechProgress_ = new QProgressBar(steps_[1]);
-    speechProgress_->setObjectName(QStringLiteral("wizard.speech.progress"));
-    speechProgress_->setRange(0, 1000);
-    speechProgress_->setTextVisible(false);
-    speechProgress_->setFixedSize(140, 8);
-    speechPercent_ = new QLabel(steps_[1]);
-    speechPercent_->setObjectName(QStringLiteral("wizard.speech.percent"));
-    speechPercent_->setFont(Look::monospacedFont(11));
-    updates::setTextColor(speechPercent_, Look::secondaryText());
-    speechDownload_ = sheetPill(steps_[1], QStringLiteral("wizard.speech.download"), true, Palette::violet());
-    speechDownload_->setText(q(localized("下载")));
-    speechUnsupported_ = new QLabel(steps_[1]);
-    speechUnsupported_->setObjectName(QStringLiteral("wizard.speech.unsupported"));
-    speechUnsupported_->setFont(Look::font(11));
-    updates::setTextColor(speechUnsupported_, Palette::amber());
-    for (QWidget* widget : {static_cast<QWidget*>(speechProgress_), static_cast<QWidget*>(speechPercent_),
-                            static_cast<QWidget*>(speechDownload_), static_cast<QWidget*>(speechUnsupported_)})
-        steps_[1]->controls()->addWidget(widget);
-    connect(speechDownload_, &QPushButton::clicked, this,
-            [this] { rt::spawn([model = model_]() -> rt::Async<void> { co_await model->downloadSpeechModel(); }); });
+    steps_[1]->controls()->addWidget(
+        new settings::SpeechModelDownload(model_, QStringLiteral("wizard.speech"), 140, steps_[1]));
 
     // Step 3: the translation pack.
     packSpinner_ = sheetSpinner(steps_[2], QStringLiteral("wizard.pack.spinner"));
@@ -248,21 +227,6 @@ void WizardView::refresh()
 
     // Step 2.
     steps_[1]->setDone(model_->speechReady());
-    const auto& progress = model_->speechDownloadProgress();
-    bool missing = !progress && model_->speechModelMissing();
-    bool unsupported = !progress && !missing && !model_->myEngine().has_value();
-    updates::setVisible(speechProgress_, progress.has_value());
-    updates::setVisible(speechPercent_, progress.has_value());
-    if (progress) {
-        int value = static_cast<int>(std::clamp(*progress, 0.0, 1.0) * 1000);
-        if (speechProgress_->value() != value)
-            speechProgress_->setValue(value);
-        updates::setText(speechPercent_, percentText(*progress));
-    }
-    updates::setVisible(speechDownload_, missing);
-    updates::setVisible(speechUnsupported_, unsupported);
-    if (unsupported)
-        updates::setText(speechUnsupported_, q(localized("本机无法识别%@", model_->myLanguage().displayName())));
 
     // Step 3.
     steps_[2]->setDone(model_->translationReady());

@@ -9,7 +9,6 @@
 
 class QComboBox;
 class QLabel;
-class QProgressBar;
 
 namespace parlaro {
 class AppModel;
@@ -47,10 +46,6 @@ private:
     std::vector<CallLanguage> theirShown_;
     Card* pending_ = nullptr;
     QLabel* pendingText_ = nullptr;
-    QProgressBar* speechProgress_ = nullptr;
-    QLabel* speechPercent_ = nullptr;
-    PillButton* speechDownload_ = nullptr;
-    QLabel* speechUnsupported_ = nullptr;
     QWidget* packSpinner_ = nullptr;
     QLabel* packConfirm_ = nullptr;
     PillButton* packDownload_ = nullptr;

@@ -53,6 +53,11 @@ std::string Bundle::lookup(const std::string& key) const
         if (auto it = table->find(key); it != table->end())
             return it->second;
     }
+    // Untranslated, a key with a sense shows its text without the sense.
+    if (key.ends_with(senseClose)) {
+        if (auto open = key.rfind(senseOpen); open != std::string::npos)
+            return key.substr(0, open);
+    }
     return key;
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -48,6 +49,13 @@ public:
         Revision* previous_;
     };
 };
+
+// Where one Chinese text carries two meanings that other languages word
+// differently, the key of the rarer one names its sense after the text:
+// "设置⟨按键⟩" is the verb on the shortcut row, "设置" the settings heading.
+// Without a translation such a key shows its text alone.
+inline constexpr std::string_view senseOpen = "⟨";
+inline constexpr std::string_view senseClose = "⟩";
 
 // A string table; the main table has no entries, so every key shows as
 // itself (the keys are the Simplified Chinese texts).

@@ -2,26 +2,40 @@
 #include "UiWorld.h"
 
 #include "audio/AudioClient.h"
+#include "history/ConversationHistory.h"
 #include "model/AppModel.h"
 #include "platform/Platform.h"
 #include "platform/UserDefaults.h"
+#include "platform/linux/FileResourceBundles.h"
+#include "platform/sim/SimGlobalKeys.h"
+#include "settings/HistoryGroups.h"
 #include "settings/SettingsView.h"
+#include "settings/SpeakingGroups.h"
 #include "settings/UpdateModel.h"
+#include "speech/InterfaceLanguage.h"
 #include "ui/GroupNotice.h"
+#include "ui/HoldShortcutCenter.h"
 #include "ui/PillButton.h"
+#include "ui/SidebarGroup.h"
 #include "ui/SidebarRow.h"
 #include "ui/SystemSettings.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
+#include <QGraphicsOpacityEffect>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QTemporaryDir>
+#include <QVBoxLayout>
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,7 +73,7 @@ protected:
     SettingsView& open(AppInfo info = AppInfo{"0.1.0", true, "https://example.org"})
     {
         updates = UpdateModel::make(std::move(info), noNetwork());
-        view = std::make_unique<SettingsView>(model, updates);
+        view = std::make_unique<SettingsView>(model, updates, shortcuts);
         view->resize(800, 600);
         view->show();
         world.settle();
@@ -75,7 +89,24 @@ protected:
     bool dot(int index) const { return !find<QWidget>(QStringLiteral("settings.dot.%1").arg(index))->isHidden(); }
     QString text(const char* name) const { return find<QLabel>(QString::fromLatin1(name))->text(); }
 
+    // Esc as the X platform sends it: shortcut override, then the press.
+    void pressEscape()
+    {
+        QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : view.get();
+        QKeyEvent override(QEvent::ShortcutOverride, Qt::Key_Escape, Qt::NoModifier, 1 + 8, 0, 0);
+        QApplication::sendEvent(target, &override);
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier, 1 + 8, 0, 0);
+        QApplication::sendEvent(target, &press);
+        world.settle();
+    }
+
+    // The general page shows the shortcut row only with a center.
+    void withShortcutRow() { shortcuts = &center.emplace(keys); }
+
     ModelUiWorld world;
+    sim::SimGlobalKeys keys;
+    std::optional<ui::HoldShortcutCenter> center;
+    ui::HoldShortcutCenter* shortcuts = nullptr;
     std::shared_ptr<AppModel> model;
     std::shared_ptr<UpdateModel> updates;
     std::unique_ptr<SettingsView> view;
@@ -178,15 +209,21 @@ TEST_F(SettingsViewTest, AttentionDotsFollowTheModelAndTheUpdateCheck)
 
 TEST_F(SettingsViewTest, HistoryPageShowsOnlyItsTitleWithoutTheStore)
 {
-    model->history.set(nullptr);
+    QTemporaryDir folder;
+    model->history.set(
+        ConversationHistory::make(std::filesystem::path(folder.path().toStdString()), world.platform.defaults));
     model->settingsPage.set(SettingsPage::history);
     auto& shown = open();
     EXPECT_EQ(text("settings.title"), QStringLiteral("历史记录"));
-    EXPECT_EQ(shown.findChildren<QScrollArea*>().size(), 1);
+    EXPECT_NE(shown.findChild<settings::HistoryGroups*>(), nullptr);
     snapshot(shown, QStringLiteral("settings"), QStringLiteral("history"));
-    model->settingsPage.set(SettingsPage::general);
+
+    model->history.set(nullptr);
     world.settle();
-    snapshot(shown, QStringLiteral("settings"), QStringLiteral("general"));
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(shown.findChild<settings::HistoryGroups*>(), nullptr);
+    EXPECT_EQ(text("settings.title"), QStringLiteral("历史记录"));
+    EXPECT_EQ(shown.findChildren<QScrollArea*>().size(), 1);
 }
 
 TEST_F(SettingsViewTest, UpdatesPageOffersWhatThePhaseAllows)
@@ -199,6 +236,7 @@ TEST_F(SettingsViewTest, UpdatesPageOffersWhatThePhaseAllows)
     auto* later = find<ui::PillButton>(QStringLiteral("updates.later"));
     auto* download = find<ui::PillButton>(QStringLiteral("updates.download"));
     auto* spinner = find<QWidget>(QStringLiteral("updates.spinner"));
+    EXPECT_EQ(find<ui::SidebarGroup>(QStringLiteral("updates.group"))->title(), QStringLiteral("软件更新"));
     EXPECT_EQ(find<ui::SidebarRow>(QStringLiteral("updates.row"))->labelWidget()->text(),
               QStringLiteral("wenmora 版本 0.1.0"));
     EXPECT_TRUE(find<QLabel>(QStringLiteral("updates.footnote"))
@@ -218,6 +256,8 @@ TEST_F(SettingsViewTest, UpdatesPageOffersWhatThePhaseAllows)
     world.settle();
     EXPECT_TRUE(spinner->isHidden());
     EXPECT_TRUE(check->isHidden());
+    EXPECT_TRUE(download->isActive());
+    EXPECT_FALSE(later->isActive());
     download->click();
     EXPECT_EQ(opened.urls, std::vector<std::string>{"https://example.org/download"});
     int notices = 0;
@@ -251,7 +291,20 @@ TEST_F(SettingsViewTest, StatusPageShowsTheListeningProblemOnlyWhenThereIsOne)
     EXPECT_EQ(notice->text(), QStringLiteral("无法开始收听系统声音"));
     ASSERT_NE(notice->button(), nullptr);
     EXPECT_EQ(notice->button()->text(), QStringLiteral("重试"));
+    // The problem comes first, then the modules.
+    auto* page = listening->parentWidget();
+    EXPECT_LT(page->layout()->indexOf(listening),
+              page->layout()->indexOf(find<QWidget>(QStringLiteral("status.modules"))));
 
+    std::vector<bool> failedValues;
+    auto failedChanges = model->listeningFailed.subscribe([&] { failedValues.push_back(model->listeningFailed()); });
+    notice->button()->click();
+    world.settle();
+    ASSERT_FALSE(failedValues.empty());
+    EXPECT_FALSE(failedValues.front());
+    failedChanges.reset();
+
+    model->listeningFailed.set(true);
     OpenedPages opened;
     ui::SystemSettings::Scope scope(opened);
     model->audioCaptureMissing.set(true);
@@ -261,6 +314,35 @@ TEST_F(SettingsViewTest, StatusPageShowsTheListeningProblemOnlyWhenThereIsOne)
     notice->button()->click();
     ASSERT_EQ(opened.urls.size(), 1u);
     EXPECT_NE(opened.urls[0].find("Privacy_ScreenCapture"), std::string::npos);
+}
+
+TEST_F(SettingsViewTest, StatusDotRisesForAFailedModuleOnly)
+{
+    world.addVirtualDriver();
+    model->refreshDevices();
+    model->virtualMicNeedsUpdate.set(false);
+    VoiceOption voice;
+    voice.id = "v1";
+    voice.label = "Ava";
+    model->targetVoices.set({voice});
+    model->listeningFailed.set(false);
+    model->audioCaptureMissing.set(false);
+    model->settingsPage.set(SettingsPage::status);
+    auto& shown = open();
+    // Rows that wait for a download, a permission or are unsupported ask
+    // nothing of this page.
+    bool waiting = false;
+    for (const auto& row : model->diagnosticRows()) {
+        ASSERT_FALSE(std::holds_alternative<ModuleState::Failed>(row.state.value)) << ModuleIDs::rawValue(row.module);
+        waiting = waiting || !std::holds_alternative<ModuleState::Ready>(row.state.value);
+    }
+    EXPECT_TRUE(waiting);
+    EXPECT_FALSE(dot(6));
+
+    model->myEngine.set(std::nullopt);
+    world.settle();
+    EXPECT_TRUE(dot(6));
+    EXPECT_TRUE(find<QWidget>(QStringLiteral("listening"))->isHidden());
     snapshot(shown, QStringLiteral("settings"), QStringLiteral("status-failed"));
 }
 
@@ -275,6 +357,7 @@ TEST_F(SettingsViewTest, DevicePageOffersTheInstallWhileTheDeviceIsMissing)
               QStringLiteral("没有它，对方听不到你的声音和翻译。安装时需要输入一次电脑密码。"));
     auto* install = find<ui::PillButton>(QStringLiteral("device.install"));
     EXPECT_EQ(install->text(), QStringLiteral("安装 wenmora 音频设备"));
+    EXPECT_TRUE(install->isActive());
     snapshot(shown, QStringLiteral("settings"), QStringLiteral("virtualmic-missing"));
     install->click();
     world.settle();
@@ -338,6 +421,7 @@ TEST_F(SettingsViewTest, InterfaceLanguagePickSwitchesEveryTextAtOnce)
 {
     auto& defaults = *platform().defaults;
     defaults.remove("interfaceLanguage");
+    withShortcutRow();
     auto& shown = open();
     auto* language = find<QComboBox>(QStringLiteral("general.language"));
     ASSERT_EQ(language->count(), 18);
@@ -393,6 +477,10 @@ TEST_F(SettingsViewTest, SpeakingPageAsksTheModelAndShowsItsAnswer)
     auto* ownVoice = find<QAbstractButton>(QStringLiteral("speaking.ownVoice"));
     ownVoice->click();
     EXPECT_FALSE(ownVoice->isChecked());
+    world.settle();
+    // The model was asked, and refused for want of the audio device.
+    EXPECT_EQ(model->errorMessage(), std::optional<std::string>("请先确认麦克风，并确认 wenmora 音频设备已安装。"));
+    EXPECT_FALSE(ownVoice->isChecked());
     model->isChangingOriginalVoice.set(true);
     world.settle();
     EXPECT_FALSE(ownVoice->isEnabled());
@@ -415,7 +503,11 @@ TEST_F(SettingsViewTest, SpeakingPageAsksTheModelAndShowsItsAnswer)
     EXPECT_FALSE(find<QLabel>(QStringLiteral("speaking.footnote"))->isHidden());
     auto* test = find<ui::PillButton>(QStringLiteral("speaking.soundTest"));
     EXPECT_EQ(test->isEnabled(), model->isIdle() && model->virtualMicStatus());
-    EXPECT_TRUE(test->toolTip().startsWith(QStringLiteral("测试会向翻译麦克风送入")));
+    EXPECT_EQ(test->toolTip(), QStringLiteral("测试会向翻译麦克风送入英语语音并在耳机回放；通话中对方也可能听到。"));
+    model->originalVoiceOn.set(true);
+    world.settle();
+    EXPECT_EQ(test->toolTip(), QStringLiteral("测试时请说几句话（3 秒），然后在耳机里听回放。"));
+    model->originalVoiceOn.set(false);
     auto* state = find<QLabel>(QStringLiteral("speaking.soundTestState"));
     const std::pair<AppModel::HearTest, const char*> states[] = {
         {AppModel::HearTest::recording(), "录音中…"},
@@ -433,6 +525,22 @@ TEST_F(SettingsViewTest, SpeakingPageAsksTheModelAndShowsItsAnswer)
     world.settle();
     EXPECT_TRUE(state->isHidden());
     snapshot(shown, QStringLiteral("settings"), QStringLiteral("speaking"));
+
+    // The page never starts the microphone; its meters dim until a call,
+    // a sound test or the microphone check measures.
+    EXPECT_FALSE(model->metersEnabled());
+    EXPECT_FALSE(model->meters->micDevice().has_value());
+    auto* meters = find<QWidget>(QStringLiteral("speaking.meters"));
+    auto opacity = [&] { return static_cast<QGraphicsOpacityEffect*>(meters->graphicsEffect())->opacity(); };
+    EXPECT_DOUBLE_EQ(opacity(), settings::SpeakingGroups::idleMeterOpacity);
+    for (auto* live : {&model->callActive, &model->isHearTesting, &model->showMicCheck}) {
+        live->set(true);
+        world.settle();
+        EXPECT_DOUBLE_EQ(opacity(), 1.0);
+        live->set(false);
+        world.settle();
+        EXPECT_DOUBLE_EQ(opacity(), settings::SpeakingGroups::idleMeterOpacity);
+    }
 
     model->micAuthorized.set(false);
     world.settle();
@@ -479,6 +587,151 @@ TEST_F(SettingsViewTest, VoicePageFiltersHeadphonesAndAsksForVoicesWhenThereAreN
     find<ui::PillButton>(QStringLiteral("voice.download"))->click();
     ASSERT_EQ(opened.urls.size(), 1u);
     EXPECT_NE(opened.urls[0].find("SpokenContent"), std::string::npos);
+}
+
+TEST_F(SettingsViewTest, VoicePickerWaitsWhileTheVoiceIsInUse)
+{
+    model->targetVoices.set({});
+    model->settingsPage.set(SettingsPage::voice);
+    open();
+    auto* picker = find<QComboBox>(QStringLiteral("voice.picker"));
+    auto* preview = find<ui::PillButton>(QStringLiteral("voice.preview"));
+    auto* headphones = find<QComboBox>(QStringLiteral("voice.headphones"));
+    ASSERT_TRUE(picker->isEnabled());
+    ASSERT_TRUE(preview->isEnabled());
+    for (auto* busy : {&model->isSpeaking, &model->isTranslatingDraft, &model->isRecording}) {
+        busy->set(true);
+        world.settle();
+        EXPECT_FALSE(picker->isEnabled());
+        busy->set(false);
+        world.settle();
+        EXPECT_TRUE(picker->isEnabled());
+    }
+    model->isSpeaking.set(true);
+    model->isTranslatingDraft.set(true);
+    world.settle();
+    EXPECT_FALSE(preview->isEnabled());
+    EXPECT_FALSE(headphones->isEnabled());
+    model->isTranslatingDraft.set(false);
+    model->isSpeaking.set(false);
+    model->isHearTesting.set(true);
+    world.settle();
+    EXPECT_FALSE(headphones->isEnabled());
+    EXPECT_FALSE(preview->isEnabled());  // the test holds the microphone
+    model->isHearTesting.set(false);
+    model->isSpeaking.set(true);
+
+    auto* monitor = find<QAbstractButton>(QStringLiteral("voice.monitor"));
+    const bool monitoring = model->monitorInHeadphones();
+    monitor->click();
+    world.settle();
+    EXPECT_EQ(model->monitorInHeadphones(), !monitoring);
+    EXPECT_EQ(monitor->isChecked(), !monitoring);
+
+    // Coming near the picker looks for voices installed meanwhile, but not
+    // while one speaks.
+    VoiceOption installed;
+    installed.id = "v9";
+    installed.label = "Nova";
+    installed.quality = 2;
+    world.voices[model->theirLanguage().id] = {installed};
+    QEvent enter(QEvent::Enter);
+    QApplication::sendEvent(picker, &enter);
+    world.settle();
+    EXPECT_TRUE(model->targetVoices().empty());
+    model->isSpeaking.set(false);
+    world.settle();
+    QApplication::sendEvent(picker, &enter);
+    world.settle();
+    ASSERT_EQ(model->targetVoices().size(), 1u);
+    EXPECT_GE(picker->findData(QStringLiteral("v9")), 0);
+
+    // The first entry drops the language's pick.
+    model->setSelectedVoiceID("v9");
+    world.settle();
+    picker->setCurrentIndex(0);
+    emit picker->activated(0);
+    world.settle();
+    EXPECT_EQ(model->voiceChoices().count(model->theirLanguage().id), 0u);
+}
+
+TEST_F(SettingsViewTest, EscapeLeavesAnOpenDialogAndARecordingRowAlone)
+{
+    withShortcutRow();
+    model->settingsPage.set(SettingsPage::general);
+    open();
+    int notices = 0;
+    auto subscription = model->settingsPage.subscribe([&] { ++notices; });
+
+    // A dialog over the settings takes Esc for itself.
+    auto* dialog = new QDialog(view.get());
+    auto* field = new QComboBox(dialog);
+    (new QVBoxLayout(dialog))->addWidget(field);
+    dialog->show();
+    world.settle();
+    field->setFocus();
+    QKeyEvent override(QEvent::ShortcutOverride, Qt::Key_Escape, Qt::NoModifier, 1 + 8, 0, 0);
+    QApplication::sendEvent(field, &override);
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier, 1 + 8, 0, 0);
+    QApplication::sendEvent(field, &press);
+    world.settle();
+    EXPECT_TRUE(dialog->isHidden());
+    EXPECT_EQ(model->settingsPage(), SettingsPage::general);
+    delete dialog;
+
+    // While the shortcut row records, Esc only ends the recording.
+    auto* record = find<ui::PillButton>(QStringLiteral("holdShortcut.record"));
+    ASSERT_NE(record, nullptr);
+    record->click();
+    world.settle();
+    ASSERT_TRUE(record->isHidden());
+    pressEscape();
+    EXPECT_FALSE(record->isHidden());
+    EXPECT_EQ(model->settingsPage(), SettingsPage::general);
+    EXPECT_EQ(notices, 0);
+
+    pressEscape();
+    EXPECT_EQ(model->settingsPage(), std::nullopt);
+    EXPECT_EQ(notices, 1);
+}
+
+TEST_F(SettingsViewTest, TheHeadingAndTheShortcutVerbAreTranslatedApart)
+{
+    withShortcutRow();
+    open();
+    auto* record = find<ui::PillButton>(QStringLiteral("holdShortcut.record"));
+    ASSERT_NE(record, nullptr);
+    // Without a table each shows its Chinese text.
+    EXPECT_EQ(text("settings.heading"), QStringLiteral("设置"));
+    EXPECT_EQ(record->text(), QStringLiteral("设置"));
+
+    const sys::FileResourceBundles shipped(std::filesystem::path(PARLARO_SOURCE_DIR) / "resources");
+    for (const char* code : {"en", "zh-Hans", "de"}) {
+        auto table = shipped.openTable(code);
+        ASSERT_TRUE(table) << code;
+        world.platform.bundles.setTable(code, *table);
+    }
+    const std::pair<const char*, std::pair<const char*, const char*>> expected[] = {
+        {"en", {"Settings", "Set"}},
+        {"de", {"Einstellungen", "Festlegen"}},
+        {"zh-Hans", {"设置", "设置"}},
+    };
+    for (const auto& [code, words] : expected) {
+        InterfaceLanguage::set(code);
+        world.settle();
+        EXPECT_EQ(text("settings.heading"), QString::fromUtf8(words.first)) << code;
+        EXPECT_EQ(record->text(), QString::fromUtf8(words.second)) << code;
+    }
+
+    // The level meters' titles follow a change of language too.
+    model->settingsPage.set(SettingsPage::speaking);
+    world.settle();
+    auto* meterTitle =
+        find<QWidget>(QStringLiteral("speaking.meters"))->findChild<QLabel*>(QStringLiteral("meterRow.title"));
+    EXPECT_EQ(meterTitle->text(), QStringLiteral("我的麦克风"));
+    InterfaceLanguage::set("en");
+    world.settle();
+    EXPECT_EQ(meterTitle->text().toStdString(), shipped.openTable("en")->at("我的麦克风"));
 }
 
 }  // namespace
