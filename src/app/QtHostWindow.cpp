@@ -1,0 +1,114 @@
+#include "app/QtHostWindow.h"
+
+#include <QGuiApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <QScreen>
+#include <QVBoxLayout>
+
+namespace parlaro::app {
+
+namespace {
+
+// A titled frame without close, minimise or maximise buttons, kept out of
+// the task bar and window cycling.
+constexpr Qt::WindowFlags frameFlags = Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+
+void setFlags(QWidget& widget, Qt::WindowFlags flags)
+{
+    // Changing flags unmaps a shown window; map it again as it was.
+    const bool wasVisible = widget.isVisible();
+    if (widget.windowFlags() != flags)
+        widget.setWindowFlags(flags);
+    if (wasVisible && !widget.isVisible())
+        widget.show();
+}
+
+}  // namespace
+
+void QtHostWindow::showHidden(bool inFront)
+{
+    revealed_ = false;
+    if (!widget_)
+        return;
+    setFlags(*widget_, frameFlags | Qt::WindowDoesNotAcceptFocus | Qt::WindowTransparentForInput);
+    widget_->setAttribute(Qt::WA_ShowWithoutActivating, true);
+    widget_->setAttribute(Qt::WA_TransparentForMouseEvents, true);
+    widget_->setWindowOpacity(0.0);
+    widget_->show();
+    if (inFront)
+        widget_->raise();
+    else
+        widget_->lower();
+}
+
+void QtHostWindow::showRevealed()
+{
+    revealed_ = true;
+    if (!widget_)
+        return;
+    // Before the flags: a widget that ignores the mouse is made a window
+    // that passes input through.
+    widget_->setAttribute(Qt::WA_ShowWithoutActivating, false);
+    widget_->setAttribute(Qt::WA_TransparentForMouseEvents, false);
+    setFlags(*widget_, frameFlags);
+    widget_->setWindowOpacity(1.0);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame = widget_->frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        widget_->move(frame.topLeft());
+    }
+    widget_->show();
+    widget_->raise();
+    widget_->activateWindow();
+}
+
+bool QtHostWindow::isRevealed() const
+{
+    return revealed_ && widget_;
+}
+
+bool QtHostWindow::isHostWindow(const QWidget* widget)
+{
+    return widget && widget->property(marker).toBool();
+}
+
+WindowFacts QtHostWindow::factsOf(const QWidget* widget)
+{
+    if (!widget)
+        return {};
+    return {.visible = widget->isVisible(),
+            .mainCapable = !(widget->windowFlags() & Qt::WindowDoesNotAcceptFocus) && widget->isWindow(),
+            .miniaturised = widget->isMinimized(),
+            .hostWindow = isHostWindow(widget)};
+}
+
+QtHostWindows::~QtHostWindows()
+{
+    for (const QPointer<QWidget>& widget : widgets_)
+        delete widget.data();
+}
+
+std::shared_ptr<HostWindow> QtHostWindows::makeHostWindow(HostWindowContent content)
+{
+    auto* widget = new QWidget(nullptr, frameFlags | Qt::WindowDoesNotAcceptFocus | Qt::WindowTransparentForInput);
+    widget->setObjectName(QStringLiteral("translationHost"));
+    widget->setProperty(QtHostWindow::marker, true);
+    widget->setWindowTitle(QString::fromStdString(content.title));
+    widget->setFixedSize(static_cast<int>(content.width), static_cast<int>(content.height));
+    auto* layout = new QVBoxLayout(widget);
+    auto* progress = new QProgressBar(widget);
+    progress->setRange(0, 0);
+    progress->setTextVisible(false);
+    auto* prompt = new QLabel(QString::fromStdString(content.prompt), widget);
+    prompt->setWordWrap(true);
+    prompt->setAlignment(Qt::AlignCenter);
+    layout->addStretch();
+    layout->addWidget(progress);
+    layout->addWidget(prompt);
+    layout->addStretch();
+    widgets_.emplace_back(widget);
+    return std::make_shared<QtHostWindow>(widget);
+}
+
+}  // namespace parlaro::app
