@@ -63,6 +63,16 @@ bool pumpUntil(const std::function<bool()>& condition, double seconds)
     return true;
 }
 
+// What a sound server tool prints, trimmed; empty when it failed.
+std::string pactl(const QStringList& arguments)
+{
+    QProcess tool;
+    tool.start(QStringLiteral("pactl"), arguments);
+    if (!tool.waitForFinished(5000) || tool.exitCode() != 0)
+        return {};
+    return tool.readAllStandardOutput().trimmed().toStdString();
+}
+
 std::string readAll(const fs::path& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -105,6 +115,15 @@ TEST(RealRun, TheOtherPartysSpeechIsCaptionedTranslatedAndSaved)
     EnvironmentVariable dataHome("XDG_DATA_HOME", (home / "data").string());
     rt::SystemRuntime runtime;
     ui::MainActorPump pump(runtime.executor());
+
+    // A microphone of the user's, the default input before the program starts.
+    if (pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sources")}).find("test_microphone")
+        == std::string::npos)
+        ASSERT_FALSE(pactl({QStringLiteral("load-module"), QStringLiteral("module-null-source"),
+                            QStringLiteral("source_name=test_microphone")})
+                         .empty());
+    pactl({QStringLiteral("set-default-source"), QStringLiteral("test_microphone")});
+    ASSERT_EQ(pactl({QStringLiteral("get-default-source")}), "test_microphone");
 
     sim::SimUserDefaults defaults;
     defaults.set("myLanguage", std::string("es"));
@@ -184,5 +203,17 @@ TEST(RealRun, TheOtherPartysSpeechIsCaptionedTranslatedAndSaved)
         }
     }
     EXPECT_TRUE(saved) << "no session with the caption under " << folder;
+    EXPECT_NE(pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sources")})
+                  .find("parlaro_virtualmic_input"),
+              std::string::npos)
+        << "the virtual microphone is loaded";
+    std::cout << "[ input    ] while running: " << pactl({QStringLiteral("get-default-source")}) << "\n";
+
     model->shutdown();
+    EXPECT_TRUE(pumpUntil([] { return pactl({QStringLiteral("get-default-source")}) == "test_microphone"; }, 5))
+        << "the user's microphone is the default input again, not " << pactl({QStringLiteral("get-default-source")});
+    EXPECT_NE(pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sources")})
+                  .find("parlaro_virtualmic_input"),
+              std::string::npos)
+        << "the virtual microphone stays for the call application";
 }
