@@ -2,9 +2,13 @@
 
 #include <QGuiApplication>
 #include <QLabel>
+#include <QPointer>
 #include <QProgressBar>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <QWidget>
+
+#include <vector>
 
 namespace parlaro::app {
 
@@ -26,46 +30,67 @@ void setFlags(QWidget& widget, Qt::WindowFlags flags)
 
 }  // namespace
 
+struct QtHostWindow::Tracked {
+    QPointer<QWidget> widget;
+};
+
+struct QtHostWindows::Made {
+    std::vector<QPointer<QWidget>> widgets;
+};
+
+QtHostWindow::QtHostWindow(QWidget* widget) : widget_(std::make_unique<Tracked>(Tracked{widget}))
+{
+}
+
+QtHostWindow::~QtHostWindow() = default;
+
+QWidget* QtHostWindow::widget() const
+{
+    return widget_->widget;
+}
+
 void QtHostWindow::showHidden(bool inFront)
 {
     revealed_ = false;
-    if (!widget_)
+    QWidget* widget = widget_->widget;
+    if (!widget)
         return;
-    setFlags(*widget_, frameFlags | Qt::WindowDoesNotAcceptFocus | Qt::WindowTransparentForInput);
-    widget_->setAttribute(Qt::WA_ShowWithoutActivating, true);
-    widget_->setAttribute(Qt::WA_TransparentForMouseEvents, true);
-    widget_->setWindowOpacity(0.0);
-    widget_->show();
+    setFlags(*widget, frameFlags | Qt::WindowDoesNotAcceptFocus | Qt::WindowTransparentForInput);
+    widget->setAttribute(Qt::WA_ShowWithoutActivating, true);
+    widget->setAttribute(Qt::WA_TransparentForMouseEvents, true);
+    widget->setWindowOpacity(0.0);
+    widget->show();
     if (inFront)
-        widget_->raise();
+        widget->raise();
     else
-        widget_->lower();
+        widget->lower();
 }
 
 void QtHostWindow::showRevealed()
 {
     revealed_ = true;
-    if (!widget_)
+    QWidget* widget = widget_->widget;
+    if (!widget)
         return;
     // Before the flags: a widget that ignores the mouse is made a window
     // that passes input through.
-    widget_->setAttribute(Qt::WA_ShowWithoutActivating, false);
-    widget_->setAttribute(Qt::WA_TransparentForMouseEvents, false);
-    setFlags(*widget_, frameFlags);
-    widget_->setWindowOpacity(1.0);
+    widget->setAttribute(Qt::WA_ShowWithoutActivating, false);
+    widget->setAttribute(Qt::WA_TransparentForMouseEvents, false);
+    setFlags(*widget, frameFlags);
+    widget->setWindowOpacity(1.0);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame = widget_->frameGeometry();
+        QRect frame = widget->frameGeometry();
         frame.moveCenter(screen->availableGeometry().center());
-        widget_->move(frame.topLeft());
+        widget->move(frame.topLeft());
     }
-    widget_->show();
-    widget_->raise();
-    widget_->activateWindow();
+    widget->show();
+    widget->raise();
+    widget->activateWindow();
 }
 
 bool QtHostWindow::isRevealed() const
 {
-    return revealed_ && widget_;
+    return revealed_ && widget_->widget;
 }
 
 bool QtHostWindow::isHostWindow(const QWidget* widget)
@@ -83,9 +108,13 @@ WindowFacts QtHostWindow::factsOf(const QWidget* widget)
             .hostWindow = isHostWindow(widget)};
 }
 
+QtHostWindows::QtHostWindows() : made_(std::make_unique<Made>())
+{
+}
+
 QtHostWindows::~QtHostWindows()
 {
-    for (const QPointer<QWidget>& widget : widgets_)
+    for (const QPointer<QWidget>& widget : made_->widgets)
         delete widget.data();
 }
 
@@ -107,7 +136,7 @@ std::shared_ptr<HostWindow> QtHostWindows::makeHostWindow(HostWindowContent cont
     layout->addWidget(progress);
     layout->addWidget(prompt);
     layout->addStretch();
-    widgets_.emplace_back(widget);
+    made_->widgets.emplace_back(widget);
     return std::make_shared<QtHostWindow>(widget);
 }
 

@@ -2,11 +2,9 @@
 
 #include "platform/HostWindow.h"
 
-#include <QPointer>
-#include <QWidget>
-
 #include <memory>
-#include <vector>
+
+class QWidget;
 
 namespace parlaro::app {
 
@@ -15,17 +13,21 @@ namespace parlaro::app {
 // input through and never takes focus; revealed, it is an ordinary small
 // dialog in front, centred, so a download prompt has something to stand
 // over. It is marked so the search for the main window always skips it.
+// (No Qt header here: engine headers that include this one use Qt's
+// keywords as names.)
 class QtHostWindow final : public HostWindow {
 public:
     // The window's widget belongs to its maker; this handle outlives it
     // safely and then does nothing.
-    explicit QtHostWindow(QWidget* widget) : widget_(widget) {}
+    explicit QtHostWindow(QWidget* widget);
+    ~QtHostWindow() override;
 
     void showHidden(bool inFront) override;
     void showRevealed() override;
     bool isRevealed() const override;
 
-    QWidget* widget() const { return widget_; }
+    // None once the maker has deleted it.
+    QWidget* widget() const;
 
     // The dynamic property that marks the host's window.
     static constexpr const char* marker = "parlaroTranslationHost";
@@ -34,7 +36,8 @@ public:
     static WindowFacts factsOf(const QWidget* widget);
 
 private:
-    QPointer<QWidget> widget_;
+    struct Tracked;
+    std::unique_ptr<Tracked> widget_;
     bool revealed_ = false;
 };
 
@@ -43,7 +46,7 @@ private:
 // that asked for them may live until the process ends.
 class QtHostWindows final : public HostWindowFactory {
 public:
-    QtHostWindows() = default;
+    QtHostWindows();
     ~QtHostWindows() override;
     QtHostWindows(const QtHostWindows&) = delete;
     QtHostWindows& operator=(const QtHostWindows&) = delete;
@@ -51,7 +54,8 @@ public:
     std::shared_ptr<HostWindow> makeHostWindow(HostWindowContent content) override;
 
 private:
-    std::vector<QPointer<QWidget>> widgets_;
+    struct Made;
+    std::unique_ptr<Made> made_;
 };
 
 }  // namespace parlaro::app

@@ -2,6 +2,7 @@
 // server, pocketsphinx and apertium. Real time by nature, so bounded by
 // generous deadlines; it skips only when a part is not installed.
 
+#include "app/QtHostWindow.h"
 #include "app/ServiceFactory.h"
 
 #include "platform/sim/SimUserDefaults.h"
@@ -10,10 +11,12 @@
 #include "support/TempDirectory.h"
 #include "ui/MainActorPump.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QWidget>
 
 #include <gtest/gtest.h>
 
@@ -177,8 +180,13 @@ TEST(RealRun, TheOtherPartysSpeechIsCaptionedTranslatedAndSaved)
         },
         60);
     ASSERT_TRUE(translated) << "no translated caption; partial \"" << model->themPartial.get() << "\", "
-                            << model->entries.get().size() << " entries"
-                            << (entry() ? ", translation \"" + entry()->translated + "\"" : std::string())
+                            << model->entries.get().size() << " entries" <<
+        [&] {
+            std::string heard;
+            for (const ConversationEntry& e : model->entries.get())
+                heard += " \"" + e.original + "\"";
+            return heard;
+        }() << (entry() ? ", translation \"" + entry()->translated + "\"" : std::string())
                             << ", status " << model->listeningStatus.get();
     const ConversationEntry caption = *entry();
     EXPECT_EQ(caption.originalLanguage, std::optional<std::string>("en"));
@@ -191,6 +199,19 @@ TEST(RealRun, TheOtherPartysSpeechIsCaptionedTranslatedAndSaved)
               << "[ timing   ] playback " << std::chrono::duration<double>(*ended - started).count()
               << " s; from its end: first words " << sinceEnd(firstWords) << " s, caption " << sinceEnd(captioned)
               << " s, translation " << sinceEnd(translatedAt) << " s\n";
+
+    // The translation was served through the host's window: on screen,
+    // invisible and never taken for the main window.
+    std::vector<WindowFacts> windows;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (app::QtHostWindow::isHostWindow(widget)) {
+            windows.push_back(app::QtHostWindow::factsOf(widget));
+            EXPECT_EQ(widget->windowOpacity(), 0.0);
+        }
+    }
+    ASSERT_EQ(windows.size(), 1u);
+    EXPECT_TRUE(windows.front().visible);
+    EXPECT_EQ(findMainWindow(windows, WindowSearch::visible), std::nullopt);
 
     model->flushDirtySessions();
     const fs::path folder = home / "data" / "wenmora" / "History";
