@@ -42,8 +42,6 @@
 
 #include <QNetworkAccessManager>
 
-#include <iostream>
-
 namespace parlaro::app {
 
 namespace {
@@ -171,12 +169,9 @@ ServiceFactory::ServiceFactory(Options options) : services_(std::make_unique<Ser
         s.audio = sys::makeAudioSystem();
         if (auto* pulse = dynamic_cast<sys::PulseAudioSystem*>(s.audio.get())) {
             s.virtualMic = std::make_shared<sys::PulseVirtualMicHost>(*pulse);
-            if (!pulse->isConnected()) {
-                audioServerReachable_ = false;
-                std::ostream& out = options.diagnostics ? *options.diagnostics : std::cerr;
-                out << "Parlaro: no sound server answered at " << pulse->serverName() << " ("
-                    << pulse->connectionError() << "); running without audio devices until one starts.\n";
-            }
+            // The backend has said so on standard error, once; it keeps
+            // trying, and the model shows what it finds meanwhile.
+            audioServerReachable_ = pulse->isConnected();
         }
     } else {
         s.audio = std::make_unique<sim::SimAudioSystem>();

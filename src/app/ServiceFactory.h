@@ -8,7 +8,6 @@
 #include "ui/HoldShortcutCenter.h"
 
 #include <filesystem>
-#include <iosfwd>
 #include <memory>
 #include <optional>
 
@@ -53,9 +52,6 @@ public:
         // The engine parts; none: the process-wide ones, which the rest of
         // the engine also reaches on its own.
         std::optional<EngineSingletons> engineParts;
-        // Where the one-time notice of a missing sound server goes; none:
-        // standard error.
-        std::ostream* diagnostics = nullptr;
     };
 
     explicit ServiceFactory(Options options);
@@ -66,8 +62,9 @@ public:
     Kind kind() const;
     UserDefaults& defaults() const;
     AudioSystem& audioSystem() const;
-    // False when the sound server could not be reached at start (the model
-    // then shows no devices until it comes).
+    // False when the sound server could not be reached at start: the
+    // backend says so once on standard error and keeps trying; the model
+    // shows no devices until it comes. Never a silent fall back to the sim.
     bool audioServerReachable() const { return audioServerReachable_; }
 
     std::shared_ptr<SystemAudioRoute> route() const { return route_; }
