@@ -1,0 +1,268 @@
+#include "app/ServiceFactory.h"
+
+#include "app/QtHostWindow.h"
+#include "app/StartupProbes.h"
+#include "platform/AudioSystem.h"
+#include "platform/GlobalKeys.h"
+#include "platform/Platform.h"
+#include "platform/PlatformCapabilities.h"
+#include "platform/SpeechServices.h"
+#include "platform/SpeechSynthesizer.h"
+#include "platform/TranslationPlatform.h"
+#include "platform/linux/EnvironmentPreferredLanguages.h"
+#include "platform/linux/FileResourceBundles.h"
+#include "platform/linux/JsonFileUserDefaults.h"
+#include "platform/linux/apertium/ApertiumTranslation.h"
+#include "platform/linux/espeak/EspeakSpeechSynthesizer.h"
+#include "platform/linux/icu/IcuTextServices.h"
+#include "platform/linux/keys/GlobalKeysChoice.h"
+#include "platform/linux/power/ClockGapWakeObserver.h"
+#include "platform/linux/power/IdleInhibitorActivity.h"
+#include "platform/linux/pulse/AudioSystemFactory.h"
+#include "platform/linux/pulse/PulseAudioSystem.h"
+#include "platform/linux/pulse/PulseVirtualMicHost.h"
+#include "platform/linux/pulse/VirtualMicModules.h"
+#include "platform/linux/sphinx/SphinxSpeechRecognizer.h"
+#include "platform/sim/SimAudioSystem.h"
+#include "platform/sim/SimGlobalKeys.h"
+#include "platform/sim/SimPreferredLanguages.h"
+#include "platform/sim/SimProcessActivity.h"
+#include "platform/sim/SimResourceBundles.h"
+#include "platform/sim/SimSpeechServices.h"
+#include "platform/sim/SimSpeechSynthesizer.h"
+#include "platform/sim/SimTranslationPlatform.h"
+#include "platform/sim/SimUserDefaults.h"
+#include "platform/sim/SimVirtualMicHost.h"
+#include "platform/sim/SimWakeObserver.h"
+#include "settings/AppInfo.h"
+#include "settings/NetworkHttpGet.h"
+#include "settings/VirtualMicInstaller.h"
+#include "speech/CallLanguage.h"
+#include "ui/HoldShortcut.h"
+
+#include <QNetworkAccessManager>
+
+namespace parlaro::app {
+
+namespace {
+
+// The simulated virtual driver carries this build's modules already.
+constexpr const char* simModulesHash = "sim";
+
+// A computer ready for a call: a built-in microphone and speakers, wired
+// headphones as the default output, and the virtual microphone's devices.
+void furnish(sim::SimAudioSystem& audio)
+{
+    audio.addDevice({.id = 40, .uid = "sim-builtin-mic", .name = "Built-in Microphone", .inputBuffers = {1}});
+    audio.addDevice({.id = 41, .uid = "sim-builtin-speakers", .name = "Built-in Speakers", .outputBuffers = {2}});
+    audio.addDevice({.id = 42, .uid = "sim-headphones", .name = "Headphones", .outputBuffers = {2}});
+    sim::SimDevice mic{.id = 50,
+                       .uid = AppModel::virtualMicUID,
+                       .name = "wenmora",
+                       .inputBuffers = {2},
+                       .outputBuffers = {2},
+                       .transportType = "virt"_fcc};
+    // The version this build's modules report once loaded.
+    mic.custom["dcvr"_fcc] = AudioString(sys::driverVersion);
+    audio.addDevice(mic);
+    audio.addDevice({.id = 51,
+                     .uid = AppModel::injectionUID,
+                     .name = "wenmora injection",
+                     .inputBuffers = {2},
+                     .outputBuffers = {2},
+                     .transportType = "virt"_fcc});
+    audio.setDefaultDevice(true, 40);
+    audio.setDefaultDevice(false, 42);
+}
+
+// Every call language is recognized, voiced and translated both ways.
+void furnish(sim::SimSpeechServices& speech, sim::SimSpeechSynthesizer& voices,
+             sim::SimTranslationPlatform& translation)
+{
+    std::vector<SynthesisVoice> all;
+    for (const CallLanguage& language : CallLanguage::all()) {
+        speech.recognition->addLocale(language.speechLocale);
+        const std::string& locale = language.voiceLocales.front();
+        all.push_back({.identifier = "sim.voice." + locale, .name = "Sim " + language.tag, .language = locale});
+        for (const CallLanguage& other : CallLanguage::all()) {
+            if (other.id != language.id)
+                translation.setStatus(language.id, other.id, LanguageAvailability::Status::installed);
+        }
+    }
+    voices.setVoices(std::move(all));
+}
+
+settings::HttpGet unreachable()
+{
+    return [](settings::HttpRequest) -> rt::Async<settings::HttpResult> {
+        co_return settings::HttpResult{.kind = settings::HttpResult::Kind::connectionFailed};
+    };
+}
+
+}  // namespace
+
+// What the graph stands on, in the order it must be set up; the members go
+// in reverse, each scope restoring what was installed before it.
+struct ServiceFactory::Services {
+    Kind kind = Kind::real;
+
+    std::unique_ptr<UserDefaults> ownDefaults;
+    UserDefaults* defaults = nullptr;
+    std::unique_ptr<PreferredLanguages> languages;
+    std::unique_ptr<TextServices> text;
+    std::unique_ptr<ResourceBundles> bundles;
+    std::optional<PlatformScope> platform;
+
+    std::unique_ptr<AudioSystem> audio;
+    std::optional<AudioSystemScope> audioScope;
+    std::shared_ptr<VirtualMicHost> virtualMic;
+
+    // Real speech, voices and translation.
+    std::optional<PlatformCapabilitiesScope> capabilities;
+    std::shared_ptr<SpeechRecognitionService> recognition;
+    std::optional<SpeechServicesScope> speechScope;
+    std::unique_ptr<SpeechSynthesizer> synthesizer;
+    std::optional<SpeechSynthesizerScope> synthesizerScope;
+    std::unique_ptr<TranslationPlatform> translation;
+    std::unique_ptr<QtHostWindows> hostWindows;
+    std::optional<TranslationPlatformScope> translationScope;
+
+    // Simulated ones; each installs itself.
+    std::unique_ptr<sim::SimSpeechServices> simSpeech;
+    std::unique_ptr<sim::SimSpeechSynthesizer> simVoices;
+    std::unique_ptr<sim::SimTranslationPlatform> simTranslation;
+
+    std::unique_ptr<GlobalKeys> keys;
+    std::unique_ptr<QNetworkAccessManager> network;
+    EngineSingletons parts;
+};
+
+ServiceFactory::ServiceFactory(Options options) : services_(std::make_unique<Services>())
+{
+    Services& s = *services_;
+    s.kind = options.kind;
+    const bool real = options.kind == Kind::real;
+
+    // Process-wide services, before anything that reads them.
+    if (options.defaults) {
+        s.defaults = options.defaults;
+    } else {
+        if (real)
+            s.ownDefaults =
+                std::make_unique<sys::JsonFileUserDefaults>(sys::JsonFileUserDefaults::defaultPath("settings"));
+        else
+            s.ownDefaults = std::make_unique<sim::SimUserDefaults>();
+        s.defaults = s.ownDefaults.get();
+    }
+    if (real)
+        s.languages = std::make_unique<sys::EnvironmentPreferredLanguages>();
+    else
+        s.languages = std::make_unique<sim::SimPreferredLanguages>(std::vector<std::string>{"zh-Hans-CN"});
+    s.text = std::make_unique<sys::IcuTextServices>();
+    if (const auto root = sys::FileResourceBundles::locateRoot())
+        s.bundles = std::make_unique<sys::FileResourceBundles>(*root);
+    else
+        s.bundles = std::make_unique<sim::SimResourceBundles>();
+    s.platform.emplace(PlatformServices{s.defaults, s.languages.get(), s.text.get(), s.bundles.get()});
+
+    if (real) {
+        s.audio = sys::makeAudioSystem();
+        if (auto* pulse = dynamic_cast<sys::PulseAudioSystem*>(s.audio.get())) {
+            s.virtualMic = std::make_shared<sys::PulseVirtualMicHost>(*pulse);
+            // The backend has said so on standard error, once; it keeps
+            // trying, and the model shows what it finds meanwhile.
+            audioServerReachable_ = pulse->isConnected();
+        }
+    } else {
+        s.audio = std::make_unique<sim::SimAudioSystem>();
+    }
+    if (auto* simAudio = dynamic_cast<sim::SimAudioSystem*>(s.audio.get())) {
+        if (!real)
+            furnish(*simAudio);
+        auto host = std::make_shared<sim::SimVirtualMicHost>(simModulesHash, simAudio);
+        host->setLoadedHash(std::string(simModulesHash));
+        s.virtualMic = std::move(host);
+    }
+    s.audioScope.emplace(*s.audio);
+
+    if (real) {
+        s.capabilities.emplace(PlatformCapabilities{.newerSpeechAndTranslation = false});
+        s.recognition = std::make_shared<sys::SphinxSpeechRecognitionService>();
+        s.speechScope.emplace(SpeechServices{.recognition = s.recognition});
+        s.synthesizer = std::make_unique<sys::EspeakSpeechSynthesizer>();
+        s.synthesizerScope.emplace(*s.synthesizer);
+        s.translation = std::make_unique<sys::ApertiumTranslation>(*s.text);
+        s.hostWindows = std::make_unique<QtHostWindows>();
+        s.translationScope.emplace(TranslationPlatformServices{s.translation.get(), s.hostWindows.get()});
+        s.keys = sys::makeGlobalKeys();
+        s.network = std::make_unique<QNetworkAccessManager>();
+    } else {
+        s.simSpeech = std::make_unique<sim::SimSpeechServices>(false);
+        s.simVoices = std::make_unique<sim::SimSpeechSynthesizer>();
+        s.simTranslation = std::make_unique<sim::SimTranslationPlatform>();
+        furnish(*s.simSpeech, *s.simVoices, *s.simTranslation);
+        s.keys = std::make_unique<sim::SimGlobalKeys>();
+    }
+
+    s.parts = options.engineParts ? *options.engineParts : processWideEngineParts();
+    if (real) {
+        s.parts.processActivity = std::make_shared<sys::IdleInhibitorActivity>();
+        s.parts.wakeObserver = std::make_shared<sys::ClockGapWakeObserver>();
+    } else {
+        s.parts.processActivity = std::make_shared<sim::SimProcessActivity>();
+        s.parts.wakeObserver = std::make_shared<sim::SimWakeObserver>();
+    }
+
+    // The graph: route, model, update check, history.
+    route_ = makeSystemAudioRoute(*s.defaults);
+    AppModel::Dependencies d = defaultDependencies(*s.defaults, route_, s.parts);
+    settings::VirtualMicInstaller(s.virtualMic).useIn(d);
+    d.bundledDriverVersion = [] { return std::optional<std::string>(sys::driverVersion); };
+    useStartupProbes(d, s.parts.readerDetector);
+    model_ = AppModel::make(std::move(d));
+
+    updates_ = settings::UpdateModel::make(settings::AppInfo::compiledIn(),
+                                           real ? settings::networkHttpGet(*s.network) : unreachable());
+    history_ = ConversationHistory::make(options.historyFolder, *s.defaults);
+
+    shortcuts_ = std::make_unique<ui::HoldShortcutCenter>(*s.keys);
+    ui::HoldShortcut::useKeyboard(s.keys.get());
+}
+
+ServiceFactory::~ServiceFactory()
+{
+    Services& s = *services_;
+    shortcuts_.reset();
+    ui::HoldShortcut::useKeyboard(nullptr);
+    // The host may be the process-wide one, which outlives this: it lets go
+    // of its sessions while the translation platform that serves them is
+    // still here.
+    if (s.parts.translationHost)
+        s.parts.translationHost->resetAll();
+    history_.reset();
+    updates_.reset();
+    model_.reset();
+    route_.reset();
+}
+
+ServiceFactory::Kind ServiceFactory::kind() const
+{
+    return services_->kind;
+}
+
+UserDefaults& ServiceFactory::defaults() const
+{
+    return *services_->defaults;
+}
+
+AudioSystem& ServiceFactory::audioSystem() const
+{
+    return *services_->audio;
+}
+
+GlobalKeys& ServiceFactory::globalKeys() const
+{
+    return *services_->keys;
+}
+
+}  // namespace parlaro::app

@@ -1,0 +1,187 @@
+#include "app/ServiceFactory.h"
+
+#include "platform/linux/pulse/PulseAudioSystem.h"
+#include "platform/sim/SimUserDefaults.h"
+#include "runtime/ManualRuntime.h"
+#include "speech/CallLanguage.h"
+#include "speech/TranslationHost.h"
+#include "support/TempDirectory.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+using namespace parlaro;
+using app::ServiceFactory;
+
+namespace {
+
+ServiceFactory::Options simOptions(UserDefaults& defaults, const test::TempDirectory& folder)
+{
+    return {.kind = ServiceFactory::Kind::sim,
+            .defaults = &defaults,
+            .historyFolder = folder / "history",
+            .engineParts = freshEngineParts()};
+}
+
+// Sets an environment variable for the scope, restoring the old value.
+class EnvironmentVariable {
+public:
+    EnvironmentVariable(const char* name, const char* value) : name_(name)
+    {
+        if (const char* old = std::getenv(name))
+            old_ = old;
+        if (value)
+            ::setenv(name, value, 1);
+        else
+            ::unsetenv(name);
+    }
+    ~EnvironmentVariable()
+    {
+        if (old_)
+            ::setenv(name_, old_->c_str(), 1);
+        else
+            ::unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+}  // namespace
+
+TEST(ServiceFactory, EmptySettingsGiveTheFreshModelWithTheHistoryHeldBack)
+{
+    rt::ManualRuntime runtime;
+    sim::SimUserDefaults defaults;
+    test::TempDirectory folder;
+    ServiceFactory factory(simOptions(defaults, folder));
+    const auto model = factory.model();
+    const auto [mine, theirs] = CallLanguage::systemDefault();
+
+    EXPECT_EQ(model->myLanguage.get().id, mine.id);
+    EXPECT_EQ(model->theirLanguage.get().id, theirs.id);
+    EXPECT_FALSE(model->translateWhileHolding.get());
+    EXPECT_TRUE(model->monitorInHeadphones.get());
+    EXPECT_TRUE(model->systemMicEnabled.get());
+    EXPECT_FALSE(factory.route()->snapshot());
+    EXPECT_EQ(model->history.get(), nullptr) << "launch attaches the history, not the build";
+    ASSERT_NE(factory.history(), nullptr);
+    EXPECT_FALSE(model->settingsPage.get());
+    EXPECT_EQ(model->status.get(), "");
+    EXPECT_FALSE(model->isListening.get()) << "building starts nothing";
+    EXPECT_FALSE(model->targetVoices.get().empty()) << "the voices of their language are listed at once";
+    EXPECT_NE(factory.updates(), nullptr);
+    EXPECT_EQ(factory.shortcuts().status(), ui::HoldShortcutCenter::Status::off);
+    EXPECT_FALSE(std::filesystem::exists(folder / "history")) << "nothing is written while building";
+}
+
+TEST(ServiceFactory, StoredSettingsAreReadEachOnItsOwn)
+{
+    rt::ManualRuntime runtime;
+    test::TempDirectory folder;
+    const DefaultsData corrupt{'{', 'n', 'o', 't', ' ', 'j', 's', 'o', 'n'};
+
+    sim::SimUserDefaults defaults;
+    defaults.set("systemAudioRouteRecovery", corrupt);
+    defaults.set("translateWhileHolding", true);
+    defaults.set("myLanguage", std::string("klingon"));
+    defaults.set("theirLanguage", std::string("es"));
+    {
+        ServiceFactory factory(simOptions(defaults, folder));
+        const auto model = factory.model();
+        EXPECT_FALSE(factory.route()->snapshot());
+        EXPECT_TRUE(model->translateWhileHolding.get());
+        EXPECT_FALSE(model->monitorInHeadphones.get());
+        EXPECT_EQ(model->myLanguage.get().id, CallLanguage::systemDefault().first.id)
+            << "an unknown language falls back alone";
+        EXPECT_EQ(model->theirLanguage.get().id, "es");
+    }
+    EXPECT_EQ(defaults.get<DefaultsData>("systemAudioRouteRecovery"), corrupt) << "the record is left as it was";
+
+    // A flag of the wrong type counts as absent.
+    sim::SimUserDefaults wrongType;
+    wrongType.set("translateWhileHolding", std::string("yes"));
+    wrongType.set("systemMicEnabled", std::int64_t{0});
+    ServiceFactory factory(simOptions(wrongType, folder));
+    EXPECT_FALSE(factory.model()->translateWhileHolding.get());
+    EXPECT_TRUE(factory.model()->monitorInHeadphones.get());
+    EXPECT_TRUE(factory.model()->systemMicEnabled.get());
+}
+
+TEST(ServiceFactory, SimIsAMachineReadyForACall)
+{
+    rt::ManualRuntime runtime;
+    sim::SimUserDefaults defaults;
+    defaults.set("onboardingDone", true);
+    test::TempDirectory folder;
+    ServiceFactory factory(simOptions(defaults, folder));
+    const auto model = factory.model();
+    model->history.set(factory.history());
+
+    bool done = false;
+    rt::spawn([model, &done]() -> rt::Async<void> {
+        co_await model->start();
+        done = true;
+    });
+    runtime.runUntilIdle();
+    runtime.advance(1.0);
+
+    EXPECT_TRUE(done);
+    EXPECT_FALSE(model->showInstallSheet.get()) << "the virtual microphone is loaded";
+    EXPECT_TRUE(model->isListening.get()) << model->listeningStatus.get();
+    EXPECT_FALSE(model->errorMessage.get());
+    model->shutdown();
+}
+
+TEST(ServiceFactory, AHostThatOutlivesTheFactoryLetsGoOfItsSessionsFirst)
+{
+    rt::ManualRuntime runtime;
+    sim::SimUserDefaults defaults;
+    test::TempDirectory folder;
+    auto options = simOptions(defaults, folder);
+    std::shared_ptr<TranslationHost> host = options.engineParts->translationHost;
+    {
+        ServiceFactory factory(std::move(options));
+        std::optional<std::string> result;
+        rt::spawn([host, &result]() -> rt::Async<void> { result = co_await host->translate("hello", "en", "es"); });
+        runtime.runUntilIdle();
+        ASSERT_EQ(result, std::optional<std::string>("hello"));
+        EXPECT_EQ(host->store().slots.get().size(), 1u);
+    }
+    // The process-wide host lives until exit, past the platform that served
+    // its sessions; letting go of them then would reach a freed runner.
+    EXPECT_TRUE(host->store().slots.get().empty());
+    host.reset();
+}
+
+TEST(ServiceFactory, WithoutASoundServerTheRealGraphIsStillBuiltAndSaysSoOnce)
+{
+    rt::ManualRuntime runtime;
+    test::TempDirectory folder;
+    EnvironmentVariable audio("PARLARO_AUDIO", nullptr);
+    EnvironmentVariable server("PULSE_SERVER", ("unix:" + (folder / "nobody" / "native").string()).c_str());
+    sim::SimUserDefaults defaults;
+
+    testing::internal::CaptureStderr();
+    {
+        ServiceFactory factory({.kind = ServiceFactory::Kind::real,
+                                .defaults = &defaults,
+                                .historyFolder = folder / "history",
+                                .engineParts = freshEngineParts()});
+
+        EXPECT_FALSE(factory.audioServerReachable());
+        EXPECT_NE(dynamic_cast<sys::PulseAudioSystem*>(&factory.audioSystem()), nullptr) << "never the sim in secret";
+        ASSERT_NE(factory.model(), nullptr);
+        EXPECT_TRUE(factory.model()->listDevices().empty());
+        EXPECT_EQ(factory.model()->history.get(), nullptr);
+    }
+    const std::string said = testing::internal::GetCapturedStderr();
+    std::size_t count = 0;
+    for (std::size_t at = said.find("no audio server"); at != std::string::npos;
+         at = said.find("no audio server", at + 1))
+        ++count;
+    EXPECT_EQ(count, 1u) << said;
+    EXPECT_NE(said.find("nobody"), std::string::npos) << "names the server it tried: " << said;
+}

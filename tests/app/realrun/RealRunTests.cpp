@@ -1,0 +1,240 @@
+// The whole program's graph on the machine's own engines: a private sound
+// server, pocketsphinx and apertium. Real time by nature, so bounded by
+// generous deadlines; it skips only when a part is not installed.
+
+#include "app/QtHostWindow.h"
+#include "app/ServiceFactory.h"
+
+#include "platform/sim/SimUserDefaults.h"
+#include "runtime/SystemRuntime.h"
+#include "runtime/Task.h"
+#include "support/TempDirectory.h"
+#include "ui/MainActorPump.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <thread>
+
+using namespace parlaro;
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const utterance = "/usr/share/pocketsphinx/test/data/goforward.raw";
+
+// What this run needs that the machine may lack; empty when all is there.
+std::string missingPart()
+{
+    if (!fs::exists(utterance))
+        return "the recorded utterance (pocketsphinx-testdata)";
+    if (!fs::exists("/usr/share/pocketsphinx/model/en-us"))
+        return "the English speech model (pocketsphinx-en-us)";
+    if (!fs::exists("/usr/share/apertium/modes/eng-spa.mode") || !fs::exists("/usr/share/apertium/modes/spa-eng.mode"))
+        return "the English-Spanish translator (apertium-eng-spa)";
+    if (QStandardPaths::findExecutable(QStringLiteral("paplay")).isEmpty())
+        return "paplay (pulseaudio-utils)";
+    if (!std::getenv("PULSE_SERVER"))
+        return "a private sound server (PULSE_SERVER is not set)";
+    return {};
+}
+
+// Runs the Qt loop, which drives the main actor, until the condition holds
+// or the time is up.
+bool pumpUntil(const std::function<bool()>& condition, double seconds)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > static_cast<qint64>(seconds * 1000))
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+// What a sound server tool prints, trimmed; empty when it failed.
+std::string pactl(const QStringList& arguments)
+{
+    QProcess tool;
+    tool.start(QStringLiteral("pactl"), arguments);
+    if (!tool.waitForFinished(5000) || tool.exitCode() != 0)
+        return {};
+    return tool.readAllStandardOutput().trimmed().toStdString();
+}
+
+std::string readAll(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+// Sets an environment variable for the scope, restoring the old value.
+class EnvironmentVariable {
+public:
+    EnvironmentVariable(const char* name, const std::string& value) : name_(name)
+    {
+        if (const char* old = std::getenv(name))
+            old_ = old;
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~EnvironmentVariable()
+    {
+        if (old_)
+            ::setenv(name_, old_->c_str(), 1);
+        else
+            ::unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+}  // namespace
+
+TEST(RealRun, TheOtherPartysSpeechIsCaptionedTranslatedAndSaved)
+{
+    if (const std::string missing = missingPart(); !missing.empty())
+        GTEST_SKIP() << "not installed: " << missing;
+
+    test::TempDirectory home;
+    EnvironmentVariable homeVariable("HOME", home.path().string());
+    EnvironmentVariable dataHome("XDG_DATA_HOME", (home / "data").string());
+    rt::SystemRuntime runtime;
+    ui::MainActorPump pump(runtime.executor());
+
+    // A microphone of the user's, the default input before the program starts.
+    if (pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sources")}).find("test_microphone")
+        == std::string::npos)
+        ASSERT_FALSE(pactl({QStringLiteral("load-module"), QStringLiteral("module-null-source"),
+                            QStringLiteral("source_name=test_microphone")})
+                         .empty());
+    pactl({QStringLiteral("set-default-source"), QStringLiteral("test_microphone")});
+    ASSERT_EQ(pactl({QStringLiteral("get-default-source")}), "test_microphone");
+
+    sim::SimUserDefaults defaults;
+    defaults.set("myLanguage", std::string("es"));
+    defaults.set("theirLanguage", std::string("en"));
+    defaults.set("onboardingDone", true);
+    app::ServiceFactory factory({.kind = app::ServiceFactory::Kind::real,
+                                 .defaults = &defaults,
+                                 .historyFolder = std::nullopt,
+                                 .engineParts = freshEngineParts()});
+    ASSERT_TRUE(factory.audioServerReachable()) << "the private sound server did not answer";
+    const auto model = factory.model();
+    model->history.set(factory.history());
+    rt::spawn([model]() -> rt::Async<void> { co_await model->start(); });
+
+    ASSERT_TRUE(pumpUntil([&] { return model->isListening.get() || model->listeningFailed.get(); }, 30))
+        << "listening did not start: " << model->listeningStatus.get();
+    ASSERT_TRUE(model->isListening.get()) << model->listeningError.get().value_or(model->listeningStatus.get());
+
+    QProcess player;
+    player.start(QStringLiteral("paplay"),
+                 {QStringLiteral("--raw"), QStringLiteral("--rate=16000"), QStringLiteral("--channels=1"),
+                  QStringLiteral("--format=s16le"), QString::fromUtf8(utterance)});
+    ASSERT_TRUE(player.waitForStarted(5000));
+    const auto started = std::chrono::steady_clock::now();
+    using Moment = std::optional<std::chrono::steady_clock::time_point>;
+    Moment ended, firstWords, captioned, translatedAt;
+    const auto entry = [&]() -> std::optional<ConversationEntry> {
+        for (const ConversationEntry& e : model->entries.get()) {
+            if (e.side == ConversationEntry::Side::them && e.original.find("forward") != std::string::npos)
+                return e;
+        }
+        return std::nullopt;
+    };
+    // The placeholder while the translator works, and its failure texts.
+    const auto isTranslation = [](const std::string& text) {
+        return !text.empty() && text != "…" && text.find("（") == std::string::npos;
+    };
+    const bool translated = pumpUntil(
+        [&] {
+            const auto now = std::chrono::steady_clock::now();
+            if (!ended && player.state() == QProcess::NotRunning)
+                ended = now;
+            const std::optional<ConversationEntry> found = entry();
+            if (!firstWords && (model->themPartial.get().find("forward") != std::string::npos || found))
+                firstWords = now;
+            if (!captioned && found)
+                captioned = now;
+            if (!translatedAt && found && isTranslation(found->translated))
+                translatedAt = now;
+            return ended && translatedAt;
+        },
+        60);
+    ASSERT_TRUE(translated) << "no translated caption; partial \"" << model->themPartial.get() << "\", "
+                            << model->entries.get().size() << " entries" <<
+        [&] {
+            std::string heard;
+            for (const ConversationEntry& e : model->entries.get())
+                heard += " \"" + e.original + "\"";
+            return heard;
+        }() << (entry() ? ", translation \"" + entry()->translated + "\"" : std::string())
+                            << ", status " << model->listeningStatus.get();
+    const ConversationEntry caption = *entry();
+    EXPECT_EQ(caption.originalLanguage, std::optional<std::string>("en"));
+    EXPECT_EQ(caption.translatedLanguage, std::optional<std::string>("es"));
+    EXPECT_EQ(caption.translated.find("forward"), std::string::npos) << "Spanish, not the English again";
+
+    // Seconds from the end of playback; negative when it came before the end.
+    const auto sinceEnd = [&](const Moment& moment) { return std::chrono::duration<double>(*moment - *ended).count(); };
+    std::cout << "[ caption  ] \"" << caption.original << "\" -> \"" << caption.translated << "\"\n"
+              << "[ timing   ] playback " << std::chrono::duration<double>(*ended - started).count()
+              << " s; from its end: first words " << sinceEnd(firstWords) << " s, caption " << sinceEnd(captioned)
+              << " s, translation " << sinceEnd(translatedAt) << " s\n";
+
+    // The translation was served through the host's window: on screen,
+    // invisible and never taken for the main window.
+    std::vector<WindowFacts> windows;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (app::QtHostWindow::isHostWindow(widget)) {
+            windows.push_back(app::QtHostWindow::factsOf(widget));
+            EXPECT_EQ(widget->windowOpacity(), 0.0);
+        }
+    }
+    ASSERT_EQ(windows.size(), 1u);
+    EXPECT_TRUE(windows.front().visible);
+    EXPECT_EQ(findMainWindow(windows, WindowSearch::visible), std::nullopt);
+
+    model->flushDirtySessions();
+    const fs::path folder = home / "data" / "wenmora" / "History";
+    bool saved = false;
+    if (fs::exists(folder)) {
+        for (const auto& file : fs::recursive_directory_iterator(folder)) {
+            if (file.is_regular_file() && file.path().filename() != "index.json"
+                && readAll(file.path()).find("forward") != std::string::npos)
+                saved = true;
+        }
+    }
+    EXPECT_TRUE(saved) << "no session with the caption under " << folder;
+    EXPECT_NE(pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sources")})
+                  .find("parlaro_virtualmic_input"),
+              std::string::npos)
+        << "the virtual microphone is loaded";
+    std::cout << "[ input    ] while running: " << pactl({QStringLiteral("get-default-source")}) << "\n";
+
+    model->shutdown();
+    EXPECT_TRUE(pumpUntil([] { return pactl({QStringLiteral("get-default-source")}) == "test_microphone"; }, 5))
+        << "the user's microphone is the default input again, not " << pactl({QStringLiteral("get-default-source")});
+    EXPECT_NE(pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sources")})
+                  .find("parlaro_virtualmic_input"),
+              std::string::npos)
+        << "the virtual microphone stays for the call application";
+}
