@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 
+#include "app/QtHostWindow.h"
 #include "model/AppModel.h"
 #include "runtime/Clock.h"
 #include "runtime/Executor.h"
@@ -96,7 +97,7 @@ void AppDelegate::didBecomeActive()
 WindowFacts AppDelegate::factsOf(const QWidget& window)
 {
     WindowFacts facts;
-    facts.hostWindow = window.property(hostWindowProperty).toBool();
+    facts.hostWindow = QtHostWindow::isHostWindow(&window);
     // Linux tells no occlusion; a window the system does not draw is not
     // exposed, which is as close as it gets.
     const QWindow* handle = window.windowHandle();

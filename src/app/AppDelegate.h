@@ -83,10 +83,9 @@ public:
     // The session ends: unsaved conversations are written at once.
     void commitData();
 
-    // A window as the searches see it. The translation host's window says
-    // so through the property `hostWindowProperty`.
+    // A window as the searches see it; the translation host's window is
+    // marked (QtHostWindow::marker).
     static WindowFacts factsOf(const QWidget& window);
-    static constexpr const char* hostWindowProperty = "parlaroHostWindow";
     // The top-level windows in the order the application lists them.
     static std::vector<QWidget*> windows();
     // The visible window-modal dialogs: the sheets a quit waits for.

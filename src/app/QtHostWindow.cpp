@@ -98,16 +98,6 @@ bool QtHostWindow::isHostWindow(const QWidget* widget)
     return widget && widget->property(marker).toBool();
 }
 
-WindowFacts QtHostWindow::factsOf(const QWidget* widget)
-{
-    if (!widget)
-        return {};
-    return {.visible = widget->isVisible(),
-            .mainCapable = !(widget->windowFlags() & Qt::WindowDoesNotAcceptFocus) && widget->isWindow(),
-            .miniaturised = widget->isMinimized(),
-            .hostWindow = isHostWindow(widget)};
-}
-
 QtHostWindows::QtHostWindows() : made_(std::make_unique<Made>())
 {
 }

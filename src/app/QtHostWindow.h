@@ -32,8 +32,6 @@ public:
     // The dynamic property that marks the host's window.
     static constexpr const char* marker = "parlaroTranslationHost";
     static bool isHostWindow(const QWidget* widget);
-    // What the shell's main-window search needs to know of a top-level widget.
-    static WindowFacts factsOf(const QWidget* widget);
 
 private:
     struct Tracked;

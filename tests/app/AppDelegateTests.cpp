@@ -1,4 +1,5 @@
 #include "ShellWorld.h"
+#include "app/QtHostWindow.h"
 
 #include "settings/LegacyHelperRemoval.h"
 #include "settings/StartupSheet.h"
@@ -221,7 +222,7 @@ TEST(AppDelegate, MetersRunWhileAMainWindowIsOnScreen)
     // The translation host's window never counts, shown or not, and a
     // dialog cannot be a main window.
     QWidget host(nullptr, Qt::Window);
-    host.setProperty(app::AppDelegate::hostWindowProperty, true);
+    host.setProperty(app::QtHostWindow::marker, true);
     host.show();
     QDialog dialog;
     dialog.show();
@@ -243,7 +244,7 @@ TEST(AppDelegate, ShowingTheWindowWithoutOneNamedFindsAMainCapableWindowAndNever
     ShellWorld shell;
     auto& delegate = shell.make();
     QWidget host(nullptr, Qt::Window);
-    host.setProperty(app::AppDelegate::hostWindowProperty, true);
+    host.setProperty(app::QtHostWindow::marker, true);
     host.show();
     QMainWindow window;
     shell.settle();

@@ -1,3 +1,4 @@
+#include "app/AppDelegate.h"
 #include "app/QtHostWindow.h"
 
 #include <QApplication>
@@ -37,10 +38,11 @@ TEST(QtHostWindow, HiddenItStaysMappedButInvisibleAndNeverTakesTheMainWindowsPla
     EXPECT_NE(QApplication::activeWindow(), widget);
 
     // The search skips it even when it is the only window on screen.
-    EXPECT_EQ(findMainWindow({QtHostWindow::factsOf(widget), QtHostWindow::factsOf(&main)}, WindowSearch::showing),
-              std::optional<std::size_t>(1));
+    EXPECT_EQ(
+        findMainWindow({app::AppDelegate::factsOf(*widget), app::AppDelegate::factsOf(main)}, WindowSearch::showing),
+        std::optional<std::size_t>(1));
     main.hide();
-    EXPECT_EQ(findMainWindow({QtHostWindow::factsOf(widget)}, WindowSearch::visible), std::nullopt);
+    EXPECT_EQ(findMainWindow({app::AppDelegate::factsOf(*widget)}, WindowSearch::visible), std::nullopt);
     EXPECT_FALSE(QtHostWindow::isHostWindow(&main));
 }
 
@@ -60,7 +62,7 @@ TEST(QtHostWindow, RevealedItIsAnOrdinaryWindowCentredInFrontUntilHiddenAgain)
     EXPECT_FALSE(widget->windowFlags() & Qt::WindowTransparentForInput);
     const QPoint centre = QGuiApplication::primaryScreen()->availableGeometry().center();
     EXPECT_LE((widget->frameGeometry().center() - centre).manhattanLength(), 2);
-    EXPECT_TRUE(QtHostWindow::factsOf(widget).hostWindow) << "revealed, it still is not the main window";
+    EXPECT_TRUE(app::AppDelegate::factsOf(*widget).hostWindow) << "revealed, it still is not the main window";
 
     host->showHidden(false);
     EXPECT_FALSE(host->isRevealed());

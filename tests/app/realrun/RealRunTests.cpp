@@ -18,6 +18,9 @@
 #include <QStandardPaths>
 #include <QWidget>
 
+// After the engine headers: Qt's keyword macros would rename their members.
+#include "app/AppDelegate.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -205,7 +208,7 @@ TEST(RealRun, TheOtherPartysSpeechIsCaptionedTranslatedAndSaved)
     std::vector<WindowFacts> windows;
     for (QWidget* widget : QApplication::topLevelWidgets()) {
         if (app::QtHostWindow::isHostWindow(widget)) {
-            windows.push_back(app::QtHostWindow::factsOf(widget));
+            windows.push_back(app::AppDelegate::factsOf(*widget));
             EXPECT_EQ(widget->windowOpacity(), 0.0);
         }
     }
