@@ -1,39 +1,39 @@
-#include "platform/Platform.h"
-#include "platform/linux/EnvironmentPreferredLanguages.h"
-#include "platform/linux/FileResourceBundles.h"
-#include "platform/linux/JsonFileUserDefaults.h"
-#include "platform/linux/icu/IcuTextServices.h"
-#include "runtime/SystemRuntime.h"
-#include "settings/QtTranslations.h"
-#include "speech/InterfaceLanguage.h"
-#include "ui/LayoutDirectionFollower.h"
-#include "ui/Look.h"
-#include "ui/MainActorPump.h"
-#include "ui/StatusDot.h"
+#include "app/Application.h"
 
 #include <QApplication>
 
+#include <cstdio>
+#include <cstring>
+
 using namespace parlaro;
+
+namespace {
+
+// `--sim`, or PARLARO_AUDIO=sim: the simulated machine, which touches no
+// sound server, speech engine, translator, global keys or settings file.
+bool simulated(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--sim") == 0)
+            return true;
+    }
+    return qEnvironmentVariable("PARLARO_AUDIO") == QStringLiteral("sim");
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
+    QApplication qt(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Parlaro"));
-    rt::SystemRuntime runtime;
-    ui::MainActorPump pump(runtime.executor());
 
-    sys::JsonFileUserDefaults defaults(sys::JsonFileUserDefaults::defaultPath("settings"));
-    sys::EnvironmentPreferredLanguages languages;
-    sys::IcuTextServices text;
-    sys::FileResourceBundles bundles(sys::FileResourceBundles::locateRoot().value_or(std::filesystem::path()));
-    PlatformScope platform(PlatformServices{&defaults, &languages, &text, &bundles});
-
-    settings::installQtTranslations(app, InterfaceLanguage::current());
-    ui::Look::apply(app);
-    ui::LayoutDirectionFollower direction;
-    ui::AppBackground window;
-    window.setWindowTitle(QStringLiteral("Parlaro"));
-    window.resize(720, 560);
-    window.show();
-    return QApplication::exec();
+    app::Application::Options options;
+    options.kind = simulated(argc, argv) ? app::ServiceFactory::Kind::sim : app::ServiceFactory::Kind::real;
+    // Lets a test run its own copy beside the user's.
+    options.instanceName = qEnvironmentVariable("PARLARO_INSTANCE");
+    app::Application parlaro(std::move(options));
+    if (!parlaro.start())
+        return 0;
+    std::fprintf(stderr, "Parlaro is running.\n");
+    return app::Application::exec();
 }

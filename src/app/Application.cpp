@@ -1,0 +1,164 @@
+#include "app/Application.h"
+
+#include "app/AppCommands.h"
+#include "app/AppDelegate.h"
+#include "app/ContentView.h"
+#include "app/MainWindow.h"
+#include "app/QuitSignals.h"
+#include "app/SingleInstance.h"
+#include "app/TrayMenu.h"
+#include "platform/linux/JsonFileUserDefaults.h"
+#include "platform/linux/ProcessRunner.h"
+#include "platform/linux/ProcfsProcessTable.h"
+#include "platform/sim/SimUserDefaults.h"
+#include "runtime/Runtime.h"
+#include "runtime/SystemRuntime.h"
+#include "settings/LegacyHelperRemoval.h"
+#include "settings/QtTranslations.h"
+#include "speech/InterfaceLanguage.h"
+#include "ui/LayoutDirectionFollower.h"
+#include "ui/Look.h"
+#include "ui/MainActorPump.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QSystemTrayIcon>
+
+#include <stdexcept>
+#include <thread>
+#include <unistd.h>
+
+namespace parlaro::app {
+
+Application::Application(Options options) : options_(std::move(options))
+{
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
+        throw std::logic_error("Application needs the QApplication made first");
+    if (options_.instanceName.isEmpty())
+        options_.instanceName = SingleInstance::defaultName();
+}
+
+Application::~Application()
+{
+    // Every way in goes first, then the views and everything else that holds
+    // the model, then the graph, and the runtime it ran on last.
+    signals_.reset();
+    if (instance_)
+        instance_->onShowRequest = nullptr;
+    tray_.reset();
+    window_.reset();
+    content_ = nullptr;
+    commands_.reset();
+    delegate_.reset();
+    direction_.reset();
+    factory_.reset();
+    pump_.reset();
+    runtime_.reset();
+}
+
+bool Application::trayAvailable() const
+{
+    return options_.trayAvailable ? options_.trayAvailable() : QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+bool Application::start()
+{
+    if (factory_)
+        return true;
+    // Before the graph: a second launch touches no audio at all.
+    instance_ = std::make_unique<SingleInstance>(options_.instanceName);
+    if (!instance_->claim())
+        return false;
+
+    const bool real = options_.kind == ServiceFactory::Kind::real;
+    UserDefaults* defaults = options_.defaults;
+    if (!defaults) {
+        if (real)
+            ownDefaults_ =
+                std::make_unique<sys::JsonFileUserDefaults>(sys::JsonFileUserDefaults::defaultPath("settings"));
+        else
+            ownDefaults_ = std::make_unique<sim::SimUserDefaults>();
+        defaults = ownDefaults_.get();
+    }
+
+    rt::Executor* executor = options_.executor;
+    if (!executor) {
+        runtime_ = std::make_unique<rt::SystemRuntime>();
+        executor = &runtime_->executor();
+    }
+    pump_ = std::make_unique<ui::MainActorPump>(*executor);
+
+    factory_ = std::make_unique<ServiceFactory>(ServiceFactory::Options{.kind = options_.kind,
+                                                                        .defaults = defaults,
+                                                                        .historyFolder = options_.historyFolder,
+                                                                        .engineParts = options_.engineParts});
+
+    auto& application = *qobject_cast<QApplication*>(QCoreApplication::instance());
+    settings::installQtTranslations(application, InterfaceLanguage::current());
+    ui::Look::apply(application);
+    direction_ = std::make_unique<ui::LayoutDirectionFollower>();
+
+    AppDelegate::Parts parts;
+    parts.model = factory_->model();
+    parts.history = factory_->history();
+    parts.shortcuts = &factory_->shortcuts();
+    parts.defaults = defaults;
+    parts.activity = options_.activity;
+    if (real)
+        parts.removeLegacyHelper = [this] { removeLegacyHelper(); };
+    delegate_ = std::make_unique<AppDelegate>(std::move(parts));
+    AppDelegate* delegate = delegate_.get();
+
+    commands_ = std::make_unique<AppCommands>(factory_->model(), factory_->updates(),
+                                              [delegate] { delegate->showMainWindow(); });
+    AppCommands* commands = commands_.get();
+
+    content_ = new ContentView(factory_->model(), factory_->updates(),
+                               {.activity = options_.activity, .shortcuts = &factory_->shortcuts()});
+    MainWindow::Commands windowCommands;
+    windowCommands.checkForUpdates = [commands] { commands->checkForUpdates(); };
+    windowCommands.openSettings = [commands] { commands->openSettings(); };
+    windowCommands.quit = [delegate] { delegate->quit(); };
+    windowCommands.trayAvailable = [this] { return trayAvailable(); };
+    window_ = std::make_unique<MainWindow>(factory_->model(), content_, std::move(windowCommands));
+    delegate->setMainWindow(window_.get());
+
+    tray_ = std::make_unique<TrayMenu>(TrayMenu::Commands{
+        .showMainWindow = [delegate] { delegate->showMainWindow(); },
+        .openSettings = [commands] { commands->openSettings(); },
+        .checkForUpdates = [commands] { commands->checkForUpdates(); },
+        .quit = [delegate] { delegate->quit(); },
+    });
+    if (trayAvailable())
+        tray_->show();
+
+    signals_ = std::make_unique<QuitSignals>([delegate](int) { delegate->quit(); });
+    instance_->onShowRequest = [delegate] { delegate->showMainWindow(); };
+
+    delegate->didFinishLaunching();
+    window_->show();
+    return true;
+}
+
+int Application::exec()
+{
+    return QApplication::exec();
+}
+
+void Application::removeLegacyHelper()
+{
+    if (!runner_)
+        runner_ = std::make_unique<sys::ProcessRunner>();
+    if (!processes_)
+        processes_ = std::make_unique<sys::ProcfsProcessTable>();
+    settings::removeLegacyHelper(settings::LegacyHelperHost{
+        .home = QDir::homePath().toStdString(),
+        .defaults = &factory_->defaults(),
+        .runner = runner_.get(),
+        .processes = processes_.get(),
+        .user = ::getuid(),
+        .sleep = [](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); },
+    });
+}
+
+}  // namespace parlaro::app

@@ -1,0 +1,329 @@
+// The whole program as main() builds it, on the simulated machine: in this
+// process on the manual clock, and as the built executable.
+
+#include "app/Application.h"
+#include "model/AppModel.h"
+#include "platform/sim/SimUserDefaults.h"
+#include "runtime/ManualRuntime.h"
+#include "speech/InterfaceLanguage.h"
+#include "support/TempDirectory.h"
+
+// After the engine headers: Qt's keyword macros would rename their members.
+#include "UiWorld.h"
+#include "app/AppDelegate.h"
+#include "app/ContentView.h"
+#include "app/HeaderView.h"
+#include "app/MainWindow.h"
+#include "app/TrayMenu.h"
+#include "settings/SettingsView.h"
+#include "settings/StartupSheet.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMenu>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <unistd.h>
+
+namespace parlaro::test {
+namespace {
+
+constexpr const char* pageNames[] = {"general", "speaking", "voice", "virtualmic", "history", "updates", "status"};
+
+// Each copy gets a socket of its own, so parallel runs never meet.
+QString freshInstanceName()
+{
+    static int made = 0;
+    return QStringLiteral("parlaro-smoke-%1-%2").arg(::getpid()).arg(++made);
+}
+
+bool shown(const QWidget* widget)
+{
+    return widget && widget->isVisible();
+}
+
+class AppSmoke : public testing::Test {
+protected:
+    ~AppSmoke() override
+    {
+        application.reset();
+        settle();
+    }
+
+    app::Application::Options options()
+    {
+        return {.kind = app::ServiceFactory::Kind::sim,
+                .instanceName = instanceName,
+                .defaults = &defaults,
+                .historyFolder = folder / "history",
+                .engineParts = freshEngineParts(),
+                .trayAvailable = [this] { return tray; },
+                .executor = &runtime.executor(),
+                .activity = &activity};
+    }
+
+    app::Application& start()
+    {
+        application = std::make_unique<app::Application>(options());
+        EXPECT_TRUE(application->start());
+        settle();
+        // The model's start-up: device checks and listening on their timers.
+        advance(1.0);
+        return *application;
+    }
+
+    // A later start: the microphone check comes up each time, and the user
+    // closes it.
+    app::Application& startReady()
+    {
+        defaults.set("onboardingDone", true);
+        app::Application& app = start();
+        ui::StartupSheet* sheet = content().sheet();
+        EXPECT_EQ(sheet->page(), ui::StartupSheet::Page::micCheck);
+        if (sheet->dialog())
+            QTest::keyClick(sheet->dialog(), Qt::Key_Escape);
+        settle();
+        EXPECT_FALSE(shown(sheet->dialog()));
+        return app;
+    }
+
+    // The executor and the event loop until neither has work, a few times
+    // over: the window system tells of a drawn window only some turns later.
+    void settle()
+    {
+        for (int pass = 0; pass < 3; ++pass) {
+            for (int round = 0; round < 1000; ++round) {
+                const auto jobs = runtime.runUntilIdle();
+                QApplication::sendPostedEvents();
+                QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+                QApplication::processEvents();
+                if (jobs == 0 && runtime.executor().pendingJobs() == 0)
+                    break;
+            }
+        }
+    }
+    void advance(double seconds)
+    {
+        runtime.advance(seconds);
+        settle();
+    }
+
+    AppModel& model() const { return *application->factory()->model(); }
+    app::ContentView& content() const { return *application->content(); }
+
+    rt::ManualRuntime runtime;
+    InterfaceLanguage::Revision revision;
+    InterfaceLanguage::Revision::Scope revisionScope{revision};
+    sim::SimUserDefaults defaults;
+    TempDirectory folder;
+    ui::ManualAppActivity activity;
+    QString instanceName = freshInstanceName();
+    bool tray = false;
+    std::unique_ptr<app::Application> application;
+};
+
+TEST_F(AppSmoke, FirstRunOpensTheWindowWithTheWizardAndFinishingItClosesTheSheet)
+{
+    app::Application& app = start();
+    app::MainWindow* window = app.window();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(shown(window));
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Parlaro"));
+    EXPECT_EQ(window->objectName(), QStringLiteral("main"));
+    EXPECT_EQ(window->size(), QSize(1180, 800));
+    EXPECT_EQ(model().history.get(), app.factory()->history()) << "launch attached the history";
+    EXPECT_TRUE(model().metersVisible.get()) << "the window is on screen";
+    EXPECT_FALSE(shown(app.tray()->menu())) << "no tray, so no icon";
+
+    ui::StartupSheet* sheet = content().sheet();
+    ASSERT_TRUE(shown(sheet->dialog()));
+    EXPECT_EQ(sheet->page(), ui::StartupSheet::Page::wizard);
+    snapshot(*sheet->dialog(), QStringLiteral("app"), QStringLiteral("wizard"));
+
+    auto* done = sheet->dialog()->findChild<QPushButton*>(QStringLiteral("wizard.done"));
+    ASSERT_NE(done, nullptr);
+    EXPECT_EQ(done->text(), QStringLiteral("完成"));
+    QTest::mouseClick(done, Qt::LeftButton);
+    settle();
+    EXPECT_FALSE(shown(sheet->dialog()));
+    EXPECT_FALSE(model().showWizard.get());
+    EXPECT_TRUE(shown(window));
+    snapshot(*window, QStringLiteral("app"), QStringLiteral("call"));
+}
+
+TEST_F(AppSmoke, EverySettingsPageOpensThroughTheHeaderAndTheSidebarAndEscapeReturnsToTheCall)
+{
+    startReady();
+    auto* settingsButton = content().header()->findChild<QAbstractButton*>(QStringLiteral("header.settings"));
+    ASSERT_NE(settingsButton, nullptr);
+    const SettingsPage headerPage =
+        app::ContentView::attentionPage(model(), *application->factory()->updates()).value_or(SettingsPage::general);
+
+    for (int index = 0; index < 7; ++index) {
+        SCOPED_TRACE(pageNames[index]);
+        QTest::mouseClick(settingsButton, Qt::LeftButton);
+        settle();
+        EXPECT_EQ(model().settingsPage.get(), headerPage);
+        settings::SettingsView* view = content().settingsView();
+        ASSERT_NE(view, nullptr);
+        EXPECT_TRUE(shown(view));
+        EXPECT_FALSE(shown(content().callScreen()));
+
+        auto* row = view->findChild<QAbstractButton*>(QStringLiteral("settings.row.%1").arg(index));
+        ASSERT_NE(row, nullptr);
+        QTest::mouseClick(row, Qt::LeftButton);
+        settle();
+        EXPECT_EQ(model().settingsPage.get(), static_cast<SettingsPage>(index));
+        EXPECT_TRUE(row->isChecked());
+        snapshot(*application->window(), QStringLiteral("app"), QString::fromLatin1(pageNames[index]));
+
+        QTest::keyClick(view, Qt::Key_Escape);
+        settle();
+        EXPECT_FALSE(model().settingsPage.get());
+        EXPECT_TRUE(shown(content().callScreen()));
+    }
+
+    // The window's menu reaches the same pages.
+    application->window()->settingsAction()->trigger();
+    settle();
+    EXPECT_EQ(model().settingsPage.get(), SettingsPage::general);
+}
+
+TEST_F(AppSmoke, SigtermClosesTheSheetsSavesOnceAndEndsTheLoopWithZero)
+{
+    app::Application& app = start();
+    ASSERT_TRUE(shown(content().sheet()->dialog())) << "the wizard is up when the signal comes";
+
+    // The signal arrives from outside the event loop, as a real one does;
+    // virtual time passes while the loop runs, and a guard ends a loop that
+    // never ends on its own.
+    QTimer::singleShot(0, [] { std::raise(SIGTERM); });
+    QTimer ticks;
+    QObject::connect(&ticks, &QTimer::timeout, [this] { runtime.advance(0.01); });
+    ticks.start(0);
+    bool guardFired = false;
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [&guardFired] {
+        guardFired = true;
+        QCoreApplication::exit(3);
+    });
+    guard.start(10'000);
+    const int code = app::Application::exec();
+    guard.stop();
+
+    EXPECT_FALSE(guardFired);
+    EXPECT_EQ(code, 0);
+    EXPECT_TRUE(app.delegate()->hasTerminated());
+    EXPECT_FALSE(model().showWizard.get()) << "the sheets were dismissed first";
+    EXPECT_FALSE(shown(content().sheet()->dialog()));
+    EXPECT_FALSE(model().sessionID.get());
+}
+
+TEST_F(AppSmoke, ClosingTheWindowHidesItWithATrayAndQuitsWithout)
+{
+    tray = true;
+    app::Application& app = startReady();
+    app.window()->close();
+    settle();
+    EXPECT_FALSE(shown(app.window()));
+    EXPECT_FALSE(app.delegate()->hasTerminated()) << "the tray brings it back";
+    EXPECT_FALSE(model().metersVisible.get());
+
+    app.tray()->menu()->actions().front()->trigger();
+    settle();
+    EXPECT_TRUE(shown(app.window()));
+    EXPECT_TRUE(model().metersVisible.get());
+
+    // The desktop lost its tray: a close would leave nothing to come back by.
+    tray = false;
+    app.window()->close();
+    settle();
+    EXPECT_TRUE(app.delegate()->hasTerminated());
+}
+
+// ---- The built program ----
+
+QProcessEnvironment programEnvironment(const TempDirectory& home, const QString& instance)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("PARLARO_INSTANCE"), instance);
+    // Whatever the program would write lands in the test's folder.
+    const QString root = QString::fromStdString(home.path().string());
+    environment.insert(QStringLiteral("HOME"), root);
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), root + QStringLiteral("/config"));
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), root + QStringLiteral("/data"));
+    return environment;
+}
+
+// Waits, while this process keeps handling its own events, until the
+// program says it is up; false when it ends or stays silent for `limitMs`.
+bool waitUntilRunning(QProcess& program, int limitMs)
+{
+    QElapsedTimer waited;
+    waited.start();
+    QByteArray said;
+    while (waited.elapsed() < limitMs && program.state() != QProcess::NotRunning) {
+        program.waitForReadyRead(50);
+        said += program.readAllStandardError();
+        if (said.contains("Parlaro is running"))
+            return true;
+        QApplication::processEvents();
+    }
+    return false;
+}
+
+TEST(AppProcess, SigtermEndsTheRunningProgramWithZero)
+{
+    TempDirectory home;
+    QProcess program;
+    program.setProcessEnvironment(programEnvironment(home, freshInstanceName()));
+    program.start(QStringLiteral(PARLARO_PROGRAM), {QStringLiteral("--sim")});
+    ASSERT_TRUE(program.waitForStarted(5000)) << program.errorString().toStdString();
+    ASSERT_TRUE(waitUntilRunning(program, 60'000)) << program.readAllStandardError().toStdString();
+
+    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+    ASSERT_TRUE(program.waitForFinished(5000)) << "still running 5 s after SIGTERM";
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
+}
+
+TEST_F(AppSmoke, ASecondLaunchShowsTheFirstCopysWindowAndLeavesWithZero)
+{
+    tray = true;
+    app::Application& app = startReady();
+    app.window()->close();
+    settle();
+    ASSERT_FALSE(shown(app.window()));
+
+    TempDirectory home;
+    QProcess second;
+    second.setProcessEnvironment(programEnvironment(home, instanceName));
+    second.start(QStringLiteral(PARLARO_PROGRAM), {QStringLiteral("--sim")});
+    ASSERT_TRUE(second.waitForStarted(5000)) << second.errorString().toStdString();
+    QElapsedTimer waited;
+    waited.start();
+    while (second.state() != QProcess::NotRunning && waited.elapsed() < 60'000) {
+        second.waitForFinished(20);
+        settle();
+    }
+    ASSERT_EQ(second.state(), QProcess::NotRunning);
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
+    EXPECT_FALSE(second.readAllStandardError().contains("Parlaro is running")) << "it never built a window";
+    settle();
+    EXPECT_TRUE(shown(app.window()));
+}
+
+}  // namespace
+}  // namespace parlaro::test
