@@ -3,6 +3,7 @@
 
 #include "app/Application.h"
 #include "model/AppModel.h"
+#include "platform/sim/SimAudioSystem.h"
 #include "platform/sim/SimUserDefaults.h"
 #include "runtime/ManualRuntime.h"
 #include "speech/InterfaceLanguage.h"
@@ -31,6 +32,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <unistd.h>
 
@@ -202,6 +204,13 @@ TEST_F(AppSmoke, SigtermClosesTheSheetsSavesOnceAndEndsTheLoopWithZero)
 {
     app::Application& app = start();
     ASSERT_TRUE(shown(content().sheet()->dialog())) << "the wizard is up when the signal comes";
+    // The virtual microphone took the built-in one's place as the default.
+    auto& audio = dynamic_cast<sim::SimAudioSystem&>(app.factory()->audioSystem());
+    const auto& inputs = model().inputDevices.get();
+    const auto builtIn = std::find_if(inputs.begin(), inputs.end(),
+                                      [](const AudioDevice& device) { return device.uid == "sim-builtin-mic"; });
+    ASSERT_NE(builtIn, inputs.end());
+    EXPECT_NE(audio.defaultDevice(true), builtIn->id);
 
     // The signal arrives from outside the event loop, as a real one does;
     // virtual time passes while the loop runs, and a guard ends a loop that
@@ -227,6 +236,7 @@ TEST_F(AppSmoke, SigtermClosesTheSheetsSavesOnceAndEndsTheLoopWithZero)
     EXPECT_FALSE(model().showWizard.get()) << "the sheets were dismissed first";
     EXPECT_FALSE(shown(content().sheet()->dialog()));
     EXPECT_FALSE(model().sessionID.get());
+    EXPECT_EQ(audio.defaultDevice(true), builtIn->id) << "the default input is given back";
 }
 
 TEST_F(AppSmoke, ClosingTheWindowHidesItWithATrayAndQuitsWithout)
