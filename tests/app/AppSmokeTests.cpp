@@ -144,7 +144,7 @@ TEST_F(AppSmoke, FirstRunOpensTheWindowWithTheWizardAndFinishingItClosesTheSheet
     EXPECT_EQ(window->size(), QSize(1180, 800));
     EXPECT_EQ(model().history.get(), app.factory()->history()) << "launch attached the history";
     EXPECT_TRUE(model().metersVisible.get()) << "the window is on screen";
-    EXPECT_FALSE(shown(app.tray()->menu())) << "no tray, so no icon";
+    EXPECT_FALSE(app.tray()->icon()->isVisible()) << "no tray, so no icon";
 
     ui::StartupSheet* sheet = content().sheet();
     ASSERT_TRUE(shown(sheet->dialog()));
@@ -243,6 +243,7 @@ TEST_F(AppSmoke, ClosingTheWindowHidesItWithATrayAndQuitsWithout)
 {
     tray = true;
     app::Application& app = startReady();
+    EXPECT_TRUE(app.tray()->icon()->isVisible());
     app.window()->close();
     settle();
     EXPECT_FALSE(shown(app.window()));
@@ -312,6 +313,7 @@ TEST_F(AppSmoke, ASecondLaunchShowsTheFirstCopysWindowAndLeavesWithZero)
 {
     tray = true;
     app::Application& app = startReady();
+    EXPECT_TRUE(app.tray()->icon()->isVisible());
     app.window()->close();
     settle();
     ASSERT_FALSE(shown(app.window()));
