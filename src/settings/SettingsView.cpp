@@ -15,6 +15,7 @@
 #include "ui/Palette.h"
 #include "ui/PillButton.h"
 #include "ui/StatusDot.h"
+#include "ui/SymbolView.h"
 #include "ui/Text.h"
 #include "ui/ViewBinding.h"
 #include "ui/WidgetUpdates.h"
@@ -62,6 +63,27 @@ const char* SettingsView::titleKey(SettingsPage page)
         return "运行状态";
     }
     return "通用";
+}
+
+const char* SettingsView::symbolName(SettingsPage page)
+{
+    switch (page) {
+    case SettingsPage::general:
+        return "gearshape";
+    case SettingsPage::speaking:
+        return "mic";
+    case SettingsPage::voice:
+        return "speaker.wave.2";
+    case SettingsPage::virtualMic:
+        return "dot.radiowaves.left.and.right";
+    case SettingsPage::history:
+        return "clock.arrow.circlepath";
+    case SettingsPage::updates:
+        return "arrow.triangle.2.circlepath";
+    case SettingsPage::status:
+        return "checklist";
+    }
+    return "gearshape";
 }
 
 bool SettingsView::needsAttention(SettingsPage page, const AppModel& model, const UpdateModel& updates)
@@ -140,10 +162,19 @@ SettingsView::SettingsView(std::shared_ptr<AppModel> model, std::shared_ptr<Upda
                                .arg(shown.name(QColor::HexArgb)));
         auto* rowLayout = new QHBoxLayout(row);
         rowLayout->setContentsMargins(10, 4, 10, 4);
+        rowLayout->setSpacing(10);
+        // The title is the row's first label child, the symbol its second.
         auto* label = new QLabel(row);
         label->setFont(Look::font(13));
         label->setAttribute(Qt::WA_TransparentForMouseEvents);
+        auto* symbol = new SymbolView(q(symbolName(page)), Look::secondaryText(), 13, row);
+        symbol->setObjectName(QStringLiteral("settings.symbol.%1").arg(index));
+        symbol->setFixedWidth(18);
+        symbol->setAlignment(Qt::AlignCenter);
+        symbol->setAttribute(Qt::WA_TransparentForMouseEvents);
+        rowLayout->addWidget(symbol);
         rowLayout->addWidget(label, 1);
+        rowLayout->addSpacing(4);
         auto* dot = new StatusDot(Palette::alertRed(), row);
         dot->setObjectName(QStringLiteral("settings.dot.%1").arg(index));
         dot->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -159,6 +190,7 @@ SettingsView::SettingsView(std::shared_ptr<AppModel> model, std::shared_ptr<Upda
         side->addWidget(row);
         rows_[index] = row;
         rowLabels_[index] = label;
+        symbols_[index] = symbol;
         dots_[index] = dot;
     }
     side->addStretch(1);
@@ -218,6 +250,7 @@ void SettingsView::refresh()
         updates::setText(rowLabels_[index], q(localized(titleKey(pages[index]))));
         const bool shown = pages[index] == current;
         updates::setChecked(static_cast<QAbstractButton*>(rows_[index]), shown);
+        symbols_[index]->setColor(shown ? Palette::violet() : Look::secondaryText());
         if (rowLabels_[index]->font().weight() != (shown ? QFont::DemiBold : QFont::Normal))
             rowLabels_[index]->setFont(Look::font(13, shown ? QFont::DemiBold : QFont::Normal));
         setShown(dots_[index], needsAttention(pages[index], *model_, *updates_));
