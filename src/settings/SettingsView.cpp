@@ -11,6 +11,7 @@
 #include "settings/UpdateModel.h"
 #include "settings/UpdatesGroups.h"
 #include "settings/VoiceGroups.h"
+#include "ui/Glow.h"
 #include "ui/Look.h"
 #include "ui/Palette.h"
 #include "ui/PillButton.h"
@@ -128,7 +129,7 @@ SettingsView::SettingsView(std::shared_ptr<AppModel> model, std::shared_ptr<Upda
     sidebarPalette.setColor(QPalette::Window, Palette::paleGrey());
     sidebar->setPalette(sidebarPalette);
     auto* side = new QVBoxLayout(sidebar);
-    side->setContentsMargins(12, 14, 12, 14);
+    side->setContentsMargins(12, 14, 12, 16);
     side->setSpacing(2);
 
     back_ = new PillButton({}, sidebar);
@@ -136,7 +137,8 @@ SettingsView::SettingsView(std::shared_ptr<AppModel> model, std::shared_ptr<Upda
     back_->setTint(Palette::violet());
     connect(back_, &QAbstractButton::clicked, this, [this] { model_->settingsPage.set(std::nullopt); });
     side->addWidget(back_, 0, Qt::AlignLeft);
-    side->addSpacing(8);
+    // The pill keeps room for its glow below its capsule.
+    side->addSpacing(std::max(0, 18 - glowMargin(PillButton::glowRadius)));
 
     heading_ = new QLabel(sidebar);
     heading_->setObjectName(QStringLiteral("settings.heading"));
@@ -198,6 +200,7 @@ SettingsView::SettingsView(std::shared_ptr<AppModel> model, std::shared_ptr<Upda
     version_->setObjectName(QStringLiteral("settings.version"));
     version_->setFont(Look::font(11));
     version_->setTextFormat(Qt::PlainText);
+    version_->setContentsMargins(10, 0, 0, 0);
     updates::setTextColor(version_, Look::secondaryText());
     side->addWidget(version_);
     outer->addWidget(sidebar);
@@ -215,19 +218,31 @@ SettingsView::SettingsView(std::shared_ptr<AppModel> model, std::shared_ptr<Upda
     scroll_->setObjectName(QStringLiteral("settings.scroll"));
     scroll_->setFrameShape(QFrame::NoFrame);
     scroll_->setWidgetResizable(true);
-    scroll_->setMaximumWidth(pageMaxWidth);
-    auto* content = new QWidget(scroll_);
+    // The page keeps to the left of a wide window, on white to its edge.
+    auto* area = new QWidget(scroll_);
+    area->setObjectName(QStringLiteral("settings.area"));
+    area->setAutoFillBackground(true);
+    QPalette areaPalette = area->palette();
+    areaPalette.setColor(QPalette::Window, Palette::white());
+    area->setPalette(areaPalette);
+    auto* across = new QHBoxLayout(area);
+    across->setContentsMargins(0, 0, 0, 0);
+    auto* content = new QWidget(area);
+    content->setObjectName(QStringLiteral("settings.page"));
+    content->setMaximumWidth(pageMaxWidth + 2 * 36);
+    across->addWidget(content, 1);
+    across->addStretch(0);
     pageLayout_ = new QVBoxLayout(content);
-    pageLayout_->setContentsMargins(20, 18, 20, 20);
-    pageLayout_->setSpacing(14);
+    pageLayout_->setContentsMargins(36, 48, 36, 36);
+    pageLayout_->setSpacing(18);
     pageTitle_ = new QLabel(content);
     pageTitle_->setObjectName(QStringLiteral("settings.title"));
     pageTitle_->setFont(Look::font(22, QFont::DemiBold));
+    pageTitle_->setContentsMargins(0, 0, 0, 4);
     pageLayout_->addWidget(pageTitle_);
     pageLayout_->addStretch(1);
-    scroll_->setWidget(content);
+    scroll_->setWidget(area);
     outer->addWidget(scroll_, 1);
-    outer->addStretch(0);
 
     binding_ = std::make_unique<ViewBinding>([this] { refresh(); });
 }

@@ -149,7 +149,15 @@ TEST_F(SettingsViewTest, SidebarListsThePagesInOrderWithTheVersionAndTheWayBack)
     EXPECT_EQ(text("settings.heading"), QStringLiteral("设置"));
     EXPECT_EQ(text("settings.version"), QStringLiteral("wenmora 版本 0.1.0"));
     EXPECT_EQ(find<QWidget>(QStringLiteral("settings.sidebar"))->width(), SettingsView::sidebarWidth);
-    EXPECT_LE(find<QScrollArea>(QStringLiteral("settings.scroll"))->width(), SettingsView::pageMaxWidth);
+    // The page keeps to the left at most 560 wide, and the white area runs on to the window's edge.
+    view->resize(1400, 600);
+    world.settle();
+    auto* page = find<QWidget>(QStringLiteral("settings.page"));
+    EXPECT_EQ(page->width() - 2 * 36, SettingsView::pageMaxWidth);
+    EXPECT_EQ(page->mapTo(view.get(), QPoint()).x(), SettingsView::sidebarWidth + 1);
+    EXPECT_EQ(find<QScrollArea>(QStringLiteral("settings.scroll"))->geometry().right(), view->width() - 1);
+    view->resize(800, 600);
+    world.settle();
     view.reset();
     open(AppInfo{});
     EXPECT_EQ(text("settings.version"), QStringLiteral("wenmora 版本 —"));
