@@ -19,6 +19,7 @@
 #include "ui/WidgetUpdates.h"
 
 #include <QAction>
+#include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -57,6 +58,7 @@ FooterView::FooterView(std::shared_ptr<AppModel> model, HoldShortcutCenter* shor
     status_->setTextFormat(Qt::PlainText);
     status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     updates::setTextColor(status_, Look::secondaryText());
+    alignStatus();
     statusLayout->addWidget(spinner_);
     statusLayout->addWidget(status_, 1);
     meters_ = new QWidget(statusRow);
@@ -325,6 +327,21 @@ void FooterView::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     fitTalk();
+}
+
+void FooterView::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::LayoutDirectionChange)
+        alignStatus();
+    QWidget::changeEvent(event);
+}
+
+void FooterView::alignStatus()
+{
+    // The line starts at the leading edge whatever the direction of its own
+    // text (a Latin device name in an Arabic sentence, say).
+    const Qt::Alignment side = layoutDirection() == Qt::RightToLeft ? Qt::AlignRight : Qt::AlignLeft;
+    status_->setAlignment(side | Qt::AlignAbsolute | Qt::AlignVCenter);
 }
 
 void FooterView::paintEvent(QPaintEvent*)

@@ -64,11 +64,13 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void refresh();
     // Lets the talk control grow as far as the input row allows.
     void fitTalk();
+    void alignStatus();
     void stopPlayback();
 
     std::shared_ptr<AppModel> model_;

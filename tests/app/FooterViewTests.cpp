@@ -78,11 +78,23 @@ TEST_F(FooterViewTest, StatusLineSaysWhatTheOtherPartyHears)
     EXPECT_EQ(footer.statusLine()->text(), QStringLiteral("原声已关：对方只听到英语翻译"));
     snapshot(footer, "footer", "idle");
 
-    // Right to left, the talk control leads from the right and clear ends on the left.
+    // Right to left, the talk control leads from the right and clear ends on
+    // the left, and the status line starts at the right even in a script
+    // written left to right.
+    auto inkLeft = [&] {
+        const QImage line = render(*footer.statusLine());
+        for (int x = 0; x < line.width(); ++x)
+            for (int y = 0; y < line.height(); ++y)
+                if (line.pixelColor(x, y).alpha() > 128 && line.pixelColor(x, y).lightness() < 160)
+                    return x;
+        return line.width();
+    };
+    EXPECT_LT(inkLeft(), 10);
     footer.setLayoutDirection(Qt::RightToLeft);
     w.settle();
     snapshot(footer, "footer", "idle-rtl");
     EXPECT_GT(footer.talk()->x(), footer.clearButton()->x());
+    EXPECT_GT(inkLeft(), footer.statusLine()->width() / 2);
     footer.setLayoutDirection(Qt::LeftToRight);
 }
 
