@@ -7,6 +7,7 @@
 #include "app/Spinner.h"
 #include "app/SymbolPill.h"
 #include "model/AppModel.h"
+#include "ui/Glow.h"
 #include "ui/HoldShortcutCenter.h"
 #include "ui/HoldToTalkControl.h"
 #include "ui/Icons.h"
@@ -18,6 +19,7 @@
 #include "ui/WidgetUpdates.h"
 
 #include <QAction>
+#include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -27,6 +29,8 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace parlaro::app {
 
@@ -54,6 +58,7 @@ FooterView::FooterView(std::shared_ptr<AppModel> model, HoldShortcutCenter* shor
     status_->setTextFormat(Qt::PlainText);
     status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     updates::setTextColor(status_, Look::secondaryText());
+    alignStatus();
     statusLayout->addWidget(spinner_);
     statusLayout->addWidget(status_, 1);
     meters_ = new QWidget(statusRow);
@@ -96,15 +101,19 @@ FooterView::FooterView(std::shared_ptr<AppModel> model, HoldShortcutCenter* shor
     }
     column->addWidget(hairline);
 
-    // Input row. The talk control and the pills keep room for their glows,
-    // so the row's own padding is what is left of 20 × 14.
+    // Input row. The talk control and the pills keep room for their glows
+    // around their capsules, so the row's padding and spacing are what is
+    // left of 20 and 14 once that room is counted: the capsules stand 14
+    // apart, as far as the talk control's glow allows.
     auto* inputRow = new QWidget(this);
+    inputRow->setObjectName(QStringLiteral("footer.inputRow"));
     auto* input = new QHBoxLayout(inputRow);
-    input->setContentsMargins(20 - HoldToTalkControl::glowRoom / 2, 0, 20, 0);
-    input->setSpacing(14);
+    const int pillRoom = glowMargin(PillButton::glowRadius);
+    input->setContentsMargins(std::max(0, 20 - HoldToTalkControl::glowRoom), 0, std::max(0, 20 - pillRoom), 0);
+    input->setSpacing(0);
     talk_ = new HoldToTalkControl(inputRow);
     talk_->setObjectName(QStringLiteral("footer.talk"));
-    talk_->setFixedSize(HoldToTalkControl::sizeFor({230, 52}));
+    // Its width follows its title up to what the row can spare: see fitTalk().
     // The control cancels its hold when it is destroyed, after this view's
     // own destructor ran, so the callbacks hold the model, not the view.
     std::weak_ptr<AppModel> weak = model_;
@@ -127,6 +136,7 @@ FooterView::FooterView(std::shared_ptr<AppModel> model, HoldShortcutCenter* shor
     typed_ = new QLineEdit(inputRow);
     typed_->setObjectName(QStringLiteral("footer.typed"));
     typed_->setFont(Look::font(13));
+    typed_->setMinimumWidth(minTypedWidth);
     applyInputFieldStyle(typed_);
     connect(typed_, &QLineEdit::textEdited, this, [this](const QString& text) {
         std::string value = text.toStdString();
@@ -158,13 +168,16 @@ FooterView::FooterView(std::shared_ptr<AppModel> model, HoldShortcutCenter* shor
     });
     connect(phrases_, &QPushButton::clicked, this,
             [this] { menu_->popup(phrases_->mapToGlobal(phrases_->capsuleRect().bottomLeft())); });
+    input->addSpacing(std::max(0, 14 - pillRoom));
     input->addWidget(phrases_);
+    input->addSpacing(std::max(0, 14 - pillRoom));
 
     auto* separator = new QFrame(inputRow);
     separator->setFixedSize(1, 22);
     separator->setAutoFillBackground(true);
     separator->setPalette(hairline->palette());
     input->addWidget(separator);
+    input->addSpacing(std::max(0, 14 - pillRoom));
 
     stop_ = new SymbolPill(QStringLiteral("stop.fill"), q(localized("停止播放")), inputRow);
     stop_->setObjectName(QStringLiteral("footer.stop"));
@@ -185,6 +198,7 @@ FooterView::FooterView(std::shared_ptr<AppModel> model, HoldShortcutCenter* shor
     clear_->setObjectName(QStringLiteral("footer.clear"));
     clear_->setTint(Palette::violet());
     connect(clear_, &QPushButton::clicked, this, [this] { model_->clearConversation(); });
+    input->addSpacing(std::max(0, 14 - 2 * pillRoom));
     input->addWidget(clear_);
     column->addWidget(inputRow);
 
@@ -240,6 +254,11 @@ void FooterView::refresh()
     bool holding = m.isHoldingToTalk.get();
     bool freeListening = m.freeListening.get();
     talk_->setTitle(q(m.holdButtonTitle()));
+    // Every title one hold goes through, so the control keeps its width
+    // from the press to the playback.
+    talk_->setReservedTitles({q(localized("按住说%@", my)), q(localized("正在准备…")), q(localized("松开翻译")),
+                              q(localized("正在听…松开结束")), q(localized("自由说话")), q(localized("正在识别…")),
+                              q(localized("正在翻译…")), q(localized("正在播放…"))});
     talk_->setRecording(m.isRecording.get() || holding);
     talk_->setHoldEnabled(holding || m.canStartSpeaking());
     std::optional<QString> chip;
@@ -285,6 +304,44 @@ void FooterView::refresh()
     updates::setEnabled(clear_, !m.entries.get().empty());
     updates::setText(micMeter_->findChild<QLabel*>(QStringLiteral("compactMeter.title")), q(localized("我的麦克风")));
     updates::setText(virtualMeter_->findChild<QLabel*>(QStringLiteral("compactMeter.title")), q(localized("送给对方")));
+    fitTalk();
+}
+
+void FooterView::fitTalk()
+{
+    // What the rest of the input row needs at its ideal sizes, the text
+    // field at its least; the talk control may have the remainder.
+    const QLayout* row = talk_->parentWidget()->layout();
+    const QMargins margins = row->contentsMargins();
+    int others = margins.left() + margins.right() + minTypedWidth;
+    for (int i = 0; i < row->count(); ++i) {
+        QLayoutItem* item = row->itemAt(i);
+        if (item->widget() != talk_ && item->widget() != typed_)
+            others += item->sizeHint().width();
+    }
+    const int room = width() - others - 2 * HoldToTalkControl::glowRoom;
+    talk_->setMaxCapsuleWidth(room);
+}
+
+void FooterView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    fitTalk();
+}
+
+void FooterView::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::LayoutDirectionChange)
+        alignStatus();
+    QWidget::changeEvent(event);
+}
+
+void FooterView::alignStatus()
+{
+    // The line starts at the leading edge whatever the direction of its own
+    // text (a Latin device name in an Arabic sentence, say).
+    const Qt::Alignment side = layoutDirection() == Qt::RightToLeft ? Qt::AlignRight : Qt::AlignLeft;
+    status_->setAlignment(side | Qt::AlignAbsolute | Qt::AlignVCenter);
 }
 
 void FooterView::paintEvent(QPaintEvent*)

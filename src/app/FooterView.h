@@ -58,11 +58,19 @@ public:
     ui::PillButton* clearButton() const { return clear_; }
     Spinner* spinner() const { return spinner_; }
 
+    // The typed-text field never gets narrower than this.
+    static constexpr int minTypedWidth = 180;
+
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void refresh();
+    // Lets the talk control grow as far as the input row allows.
+    void fitTalk();
+    void alignStatus();
     void stopPlayback();
 
     std::shared_ptr<AppModel> model_;

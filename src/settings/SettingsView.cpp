@@ -11,10 +11,12 @@
 #include "settings/UpdateModel.h"
 #include "settings/UpdatesGroups.h"
 #include "settings/VoiceGroups.h"
+#include "ui/Glow.h"
 #include "ui/Look.h"
 #include "ui/Palette.h"
 #include "ui/PillButton.h"
 #include "ui/StatusDot.h"
+#include "ui/SymbolView.h"
 #include "ui/Text.h"
 #include "ui/ViewBinding.h"
 #include "ui/WidgetUpdates.h"
@@ -64,6 +66,27 @@ const char* SettingsView::titleKey(SettingsPage page)
     return "通用";
 }
 
+const char* SettingsView::symbolName(SettingsPage page)
+{
+    switch (page) {
+    case SettingsPage::general:
+        return "gearshape";
+    case SettingsPage::speaking:
+        return "mic";
+    case SettingsPage::voice:
+        return "speaker.wave.2";
+    case SettingsPage::virtualMic:
+        return "dot.radiowaves.left.and.right";
+    case SettingsPage::history:
+        return "clock.arrow.circlepath";
+    case SettingsPage::updates:
+        return "arrow.triangle.2.circlepath";
+    case SettingsPage::status:
+        return "checklist";
+    }
+    return "gearshape";
+}
+
 bool SettingsView::needsAttention(SettingsPage page, const AppModel& model, const UpdateModel& updates)
 {
     switch (page) {
@@ -106,7 +129,7 @@ SettingsView::SettingsView(std::shared_ptr<AppModel> model, std::shared_ptr<Upda
     sidebarPalette.setColor(QPalette::Window, Palette::paleGrey());
     sidebar->setPalette(sidebarPalette);
     auto* side = new QVBoxLayout(sidebar);
-    side->setContentsMargins(12, 14, 12, 14);
+    side->setContentsMargins(12, 14, 12, 16);
     side->setSpacing(2);
 
     back_ = new PillButton({}, sidebar);
@@ -114,7 +137,8 @@ SettingsView::SettingsView(std::shared_ptr<AppModel> model, std::shared_ptr<Upda
     back_->setTint(Palette::violet());
     connect(back_, &QAbstractButton::clicked, this, [this] { model_->settingsPage.set(std::nullopt); });
     side->addWidget(back_, 0, Qt::AlignLeft);
-    side->addSpacing(8);
+    // The pill keeps room for its glow below its capsule.
+    side->addSpacing(std::max(0, 18 - glowMargin(PillButton::glowRadius)));
 
     heading_ = new QLabel(sidebar);
     heading_->setObjectName(QStringLiteral("settings.heading"));
@@ -140,10 +164,19 @@ SettingsView::SettingsView(std::shared_ptr<AppModel> model, std::shared_ptr<Upda
                                .arg(shown.name(QColor::HexArgb)));
         auto* rowLayout = new QHBoxLayout(row);
         rowLayout->setContentsMargins(10, 4, 10, 4);
+        rowLayout->setSpacing(10);
+        // The title is the row's first label child, the symbol its second.
         auto* label = new QLabel(row);
         label->setFont(Look::font(13));
         label->setAttribute(Qt::WA_TransparentForMouseEvents);
+        auto* symbol = new SymbolView(q(symbolName(page)), Look::secondaryText(), 13, row);
+        symbol->setObjectName(QStringLiteral("settings.symbol.%1").arg(index));
+        symbol->setFixedWidth(18);
+        symbol->setAlignment(Qt::AlignCenter);
+        symbol->setAttribute(Qt::WA_TransparentForMouseEvents);
+        rowLayout->addWidget(symbol);
         rowLayout->addWidget(label, 1);
+        rowLayout->addSpacing(4);
         auto* dot = new StatusDot(Palette::alertRed(), row);
         dot->setObjectName(QStringLiteral("settings.dot.%1").arg(index));
         dot->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -159,6 +192,7 @@ SettingsView::SettingsView(std::shared_ptr<AppModel> model, std::shared_ptr<Upda
         side->addWidget(row);
         rows_[index] = row;
         rowLabels_[index] = label;
+        symbols_[index] = symbol;
         dots_[index] = dot;
     }
     side->addStretch(1);
@@ -166,6 +200,7 @@ SettingsView::SettingsView(std::shared_ptr<AppModel> model, std::shared_ptr<Upda
     version_->setObjectName(QStringLiteral("settings.version"));
     version_->setFont(Look::font(11));
     version_->setTextFormat(Qt::PlainText);
+    version_->setContentsMargins(10, 0, 0, 0);
     updates::setTextColor(version_, Look::secondaryText());
     side->addWidget(version_);
     outer->addWidget(sidebar);
@@ -183,19 +218,31 @@ SettingsView::SettingsView(std::shared_ptr<AppModel> model, std::shared_ptr<Upda
     scroll_->setObjectName(QStringLiteral("settings.scroll"));
     scroll_->setFrameShape(QFrame::NoFrame);
     scroll_->setWidgetResizable(true);
-    scroll_->setMaximumWidth(pageMaxWidth);
-    auto* content = new QWidget(scroll_);
+    // The page keeps to the left of a wide window, on white to its edge.
+    auto* area = new QWidget(scroll_);
+    area->setObjectName(QStringLiteral("settings.area"));
+    area->setAutoFillBackground(true);
+    QPalette areaPalette = area->palette();
+    areaPalette.setColor(QPalette::Window, Palette::white());
+    area->setPalette(areaPalette);
+    auto* across = new QHBoxLayout(area);
+    across->setContentsMargins(0, 0, 0, 0);
+    auto* content = new QWidget(area);
+    content->setObjectName(QStringLiteral("settings.page"));
+    content->setMaximumWidth(pageMaxWidth + 2 * 36);
+    across->addWidget(content, 1);
+    across->addStretch(0);
     pageLayout_ = new QVBoxLayout(content);
-    pageLayout_->setContentsMargins(20, 18, 20, 20);
-    pageLayout_->setSpacing(14);
+    pageLayout_->setContentsMargins(36, 48, 36, 36);
+    pageLayout_->setSpacing(18);
     pageTitle_ = new QLabel(content);
     pageTitle_->setObjectName(QStringLiteral("settings.title"));
     pageTitle_->setFont(Look::font(22, QFont::DemiBold));
+    pageTitle_->setContentsMargins(0, 0, 0, 4);
     pageLayout_->addWidget(pageTitle_);
     pageLayout_->addStretch(1);
-    scroll_->setWidget(content);
+    scroll_->setWidget(area);
     outer->addWidget(scroll_, 1);
-    outer->addStretch(0);
 
     binding_ = std::make_unique<ViewBinding>([this] { refresh(); });
 }
@@ -218,6 +265,7 @@ void SettingsView::refresh()
         updates::setText(rowLabels_[index], q(localized(titleKey(pages[index]))));
         const bool shown = pages[index] == current;
         updates::setChecked(static_cast<QAbstractButton*>(rows_[index]), shown);
+        symbols_[index]->setColor(shown ? Palette::violet() : Look::secondaryText());
         if (rowLabels_[index]->font().weight() != (shown ? QFont::DemiBold : QFont::Normal))
             rowLabels_[index]->setFont(Look::font(13, shown ? QFont::DemiBold : QFont::Normal));
         setShown(dots_[index], needsAttention(pages[index], *model_, *updates_));

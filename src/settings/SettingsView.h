@@ -20,6 +20,7 @@ namespace parlaro::ui {
 class HoldShortcutCenter;
 class PillButton;
 class SectionTitle;
+class SymbolView;
 class ViewBinding;
 }  // namespace parlaro::ui
 
@@ -48,6 +49,8 @@ public:
     // Whether the page's sidebar row carries a dot.
     static bool needsAttention(SettingsPage page, const AppModel& model, const UpdateModel& updates);
     static const char* titleKey(SettingsPage page);
+    // The name of the page's symbol in the sidebar (one of ui::Icons).
+    static const char* symbolName(SettingsPage page);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -62,6 +65,7 @@ private:
     QLabel* heading_;
     std::array<QWidget*, pages.size()> rows_{};
     std::array<QLabel*, pages.size()> rowLabels_{};
+    std::array<ui::SymbolView*, pages.size()> symbols_{};
     std::array<QWidget*, pages.size()> dots_{};
     QLabel* version_;
     ui::PillButton* back_;

@@ -15,6 +15,9 @@
 #include <QPainter>
 #include <QVariantAnimation>
 
+#include <algorithm>
+#include <cmath>
+
 namespace parlaro::ui {
 
 namespace {
@@ -33,7 +36,7 @@ constexpr double recordingScale = 1.03;
 
 HoldToTalkControl::HoldToTalkControl(QWidget* parent) : QWidget(parent)
 {
-    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
     animation_ = new QVariantAnimation(this);
     animation_->setDuration(recordingAnimationMs);
     animation_->setEasingCurve(QEasingCurve::OutQuad);
@@ -60,9 +63,31 @@ void HoldToTalkControl::setTitle(const QString& title)
     if (title_ == title)
         return;
     title_ = title;
-    updateTexts();
+    updateGeometry();
     layoutContent();
     update();
+}
+
+void HoldToTalkControl::setMaxCapsuleWidth(int width)
+{
+    width = std::max(width, static_cast<int>(minCapsuleWidth));
+    if (maxCapsuleWidth_ == width)
+        return;
+    maxCapsuleWidth_ = width;
+    updateGeometry();
+}
+
+void HoldToTalkControl::setReservedTitles(const QStringList& titles)
+{
+    if (reservedTitles_ == titles)
+        return;
+    reservedTitles_ = titles;
+    updateGeometry();
+}
+
+QSize HoldToTalkControl::sizeHint() const
+{
+    return sizeFor({wantedCapsuleWidth(), capsuleHeight});
 }
 
 void HoldToTalkControl::setRecording(bool recording)
@@ -99,6 +124,7 @@ void HoldToTalkControl::setShortcut(std::optional<QString> shortcut)
     if (shortcut_ == shortcut)
         return;
     shortcut_ = std::move(shortcut);
+    updateGeometry();
     layoutContent();
     update();
 }
@@ -127,6 +153,7 @@ void HoldToTalkControl::setLiveLevel(std::shared_ptr<AudioMeters> meters)
     } else {
         Icons::tag(this, recording_ ? QStringLiteral("waveform") : QStringLiteral("mic.fill"));
     }
+    updateGeometry();
     layoutContent();
     update();
 }
@@ -146,11 +173,99 @@ void HoldToTalkControl::setAppActivity(AppActivity* activity)
 
 void HoldToTalkControl::updateTexts()
 {
-    updates::setToolTip(button_,
-                        whileHolding_
-                            ? q(localized("按住说话，每说完一句自动翻译并播放；Esc 取消。也可聚焦后按住空格键。"))
-                            : q(localized("按住说话，松开自动翻译并播放；Esc 取消。也可聚焦后按住空格键。")));
+    QString tip = whileHolding_ ? q(localized("按住说话，每说完一句自动翻译并播放；Esc 取消。也可聚焦后按住空格键。"))
+                                : q(localized("按住说话，松开自动翻译并播放；Esc 取消。也可聚焦后按住空格键。"));
+    // A title cut short is read in full from the tooltip.
+    if (shownTitle_ != title_)
+        tip = title_ + QLatin1Char('\n') + tip;
+    updates::setToolTip(button_, tip);
     updates::setAccessibleName(button_, title_);
+}
+
+namespace {
+
+QSizeF chipSize(const QString& text)
+{
+    const QFontMetricsF metrics(Look::font(11, QFont::DemiBold));
+    return {metrics.horizontalAdvance(text) + 12, metrics.height() + 4};
+}
+
+}  // namespace
+
+int HoldToTalkControl::wantedCapsuleWidth() const
+{
+    const QFontMetricsF metrics(Look::font(titleSize, QFont::DemiBold));
+    auto width = [&](const QString& text) {
+        return metrics.boundingRect(QRectF(0, 0, 100000, 1000), Qt::TextSingleLine, text).width();
+    };
+    double widest = width(title_);
+    for (const QString& title : reservedTitles_)
+        widest = std::max(widest, width(title));
+    const double icon = waveform_ ? 20.0 : iconSize;
+    double content = icon + rowSpacing + widest;
+    if (shortcut_)
+        content += rowSpacing + chipSize(*shortcut_).width();
+    const int wanted = static_cast<int>(std::ceil(content + 2 * inset));
+    return std::clamp(wanted, minCapsuleWidth, maxCapsuleWidth_);
+}
+
+double HoldToTalkControl::titleRoom() const
+{
+    const double icon = waveform_ ? 20.0 : iconSize;
+    double room = capsuleRect().width() - 2 * inset - icon - rowSpacing;
+    if (shortcut_)
+        room -= rowSpacing + chipSize(*shortcut_).width();
+    return std::max(room, 0.0);
+}
+
+void HoldToTalkControl::fitTitle()
+{
+    const double room = titleRoom();
+    // The drawn extent, not the advance: scripts with marks above and below
+    // (Thai) stand taller than the font's own height.
+    auto extent = [](const QFont& font, const QString& text) {
+        return QFontMetricsF(font).boundingRect(QRectF(0, 0, 100000, 1000), Qt::TextSingleLine, text).size();
+    };
+    auto fitsOneLine = [&](double size) {
+        QFont font = Look::font(size, QFont::DemiBold);
+        const QSizeF used = extent(font, title_);
+        if (used.width() > room)
+            return false;
+        titleFont_ = font;
+        shownTitle_ = title_;
+        titleFlags_ = Qt::TextSingleLine;
+        titleExtent_ = used;
+        return true;
+    };
+    auto fitsTwoLines = [&](double size) {
+        QFont font = Look::font(size, QFont::DemiBold);
+        const QRectF used =
+            QFontMetricsF(font).boundingRect(QRectF(0, 0, room, 1000), Qt::AlignHCenter | Qt::TextWordWrap, title_);
+        if (used.width() > room || used.height() > capsuleHeight - 2 * titleMargin)
+            return false;
+        titleFont_ = font;
+        shownTitle_ = title_;
+        titleFlags_ = Qt::TextWordWrap;
+        // All the room, so the lines break where they were measured.
+        titleExtent_ = QSizeF(room, used.height());
+        return true;
+    };
+    // The whole title on one line a pixel smaller at a time, then on two
+    // lines, and only then cut.
+    for (double size = titleSize; size > minTitleSize; size -= 1.0)
+        if (fitsOneLine(size))
+            return;
+    for (double size = twoLineTitleSize; size >= minTitleSize; size -= 1.0)
+        if (fitsTwoLines(size))
+            return;
+    if (fitsOneLine(minTitleSize))
+        return;
+    titleFont_ = Look::font(minTitleSize, QFont::DemiBold);
+    // The advance the cut is measured by may fall a pixel short of the extent.
+    shownTitle_ = QFontMetricsF(titleFont_).elidedText(title_, Qt::ElideRight, std::max(room - 2, 0.0));
+    titleFlags_ = Qt::TextSingleLine;
+    titleExtent_ = extent(titleFont_, shownTitle_);
+    titleExtent_.setWidth(std::min(titleExtent_.width(), room));
 }
 
 QRect HoldToTalkControl::capsuleRect() const
@@ -161,13 +276,11 @@ QRect HoldToTalkControl::capsuleRect() const
 HoldToTalkControl::Row HoldToTalkControl::row() const
 {
     const QRectF body = capsuleRect();
-    const QFontMetricsF titleMetrics(Look::font(16, QFont::DemiBold));
-    const QFontMetricsF chipMetrics(Look::font(11, QFont::DemiBold));
     const QSizeF icon = waveform_ ? QSizeF(20, 16) : QSizeF(iconSize, iconSize);
-    const QSizeF title(titleMetrics.horizontalAdvance(title_), titleMetrics.height());
+    const QSizeF title = titleExtent_;
     QSizeF chip;
     if (shortcut_)
-        chip = QSizeF(chipMetrics.horizontalAdvance(*shortcut_) + 12, chipMetrics.height() + 4);
+        chip = chipSize(*shortcut_);
     double total = icon.width() + rowSpacing + title.width() + (shortcut_ ? rowSpacing + chip.width() : 0.0);
     const double cy = body.center().y();
     double x = body.center().x() - total / 2.0;
@@ -192,6 +305,8 @@ HoldToTalkControl::Row HoldToTalkControl::row() const
 
 void HoldToTalkControl::layoutContent()
 {
+    fitTitle();
+    updateTexts();
     button_->setGeometry(capsuleRect());
     if (waveform_) {
         waveform_->move(row().icon.topLeft().toPoint());
@@ -245,8 +360,8 @@ void HoldToTalkControl::paintEvent(QPaintEvent*)
                            Icons::pixmap(symbol, Palette::white(), iconSize, devicePixelRatioF()));
     }
     painter.setPen(Palette::white());
-    painter.setFont(Look::font(16, QFont::DemiBold));
-    painter.drawText(parts.title, Qt::AlignCenter | Qt::TextSingleLine, title_);
+    painter.setFont(titleFont_);
+    painter.drawText(parts.title, Qt::AlignCenter | titleFlags_, shownTitle_);
     if (shortcut_) {
         painter.fillPath(capsule(parts.chip), Palette::withOpacity(Palette::white(), 0.22));
         painter.setFont(Look::font(11, QFont::DemiBold));

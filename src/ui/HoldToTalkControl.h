@@ -36,6 +36,26 @@ public:
     static constexpr int glowRoom = 30;
     static QSize sizeFor(QSize capsule) { return capsule + QSize(2 * glowRoom, 2 * glowRoom); }
 
+    // The capsule at rest is 230 × 52. A longer title widens it, up to
+    // maxCapsuleWidth; beyond that the title's font shrinks, down to
+    // minTitleSize, and only then is the title cut, with the whole of it in
+    // the tooltip.
+    static constexpr int capsuleHeight = 52;
+    static constexpr int minCapsuleWidth = 230;
+    static constexpr double titleSize = 16.0;
+    static constexpr double minTitleSize = 12.0;
+    // A title too long for one line may take two, from this size down.
+    static constexpr double twoLineTitleSize = 14.0;
+    // Above and below two lines of title.
+    static constexpr double titleMargin = 6.0;
+    // Between the capsule's ends and its contents.
+    static constexpr double inset = 20.0;
+    void setMaxCapsuleWidth(int width);
+    int maxCapsuleWidth() const { return maxCapsuleWidth_; }
+    // Titles the control may show later (the other states of one hold), so
+    // that its width stays put when the title changes.
+    void setReservedTitles(const QStringList& titles);
+
     void setTitle(const QString& title);
     void setRecording(bool recording);
     void setHoldEnabled(bool enabled);
@@ -53,8 +73,18 @@ public:
     HoldButton* button() const { return button_; }
     // The capsule at rest, inside the widget.
     QRect capsuleRect() const;
+    // The title as drawn, its font and where: cut or smaller only when the
+    // whole title does not fit the widest capsule allowed.
+    QString shownTitle() const { return shownTitle_; }
+    QFont titleFont() const { return titleFont_; }
+    // Qt::TextSingleLine, or Qt::TextWordWrap for a title on two lines.
+    int titleFlags() const { return titleFlags_; }
+    QRectF titleRect() const { return row().title; }
+    QRectF chipRect() const { return row().chip; }
 
-    QSize sizeHint() const override { return sizeFor({230, 52}); }
+    QSize sizeHint() const override;
+    // A layout short of room may squeeze it down to the capsule at rest.
+    QSize minimumSizeHint() const override { return sizeFor({minCapsuleWidth, capsuleHeight}); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -71,8 +101,19 @@ private:
         QRectF chip;
     };
     Row row() const;
+    // The capsule width the title (and the reserved titles) ask for.
+    int wantedCapsuleWidth() const;
+    // Room for the title in a capsule of the widget's width.
+    double titleRoom() const;
+    void fitTitle();
 
     QString title_;
+    QString shownTitle_;
+    QFont titleFont_;
+    int titleFlags_ = Qt::TextSingleLine;
+    QSizeF titleExtent_;
+    QStringList reservedTitles_;
+    int maxCapsuleWidth_ = 320;
     bool recording_ = false;
     bool enabled_ = true;
     std::optional<QString> shortcut_;

@@ -1,9 +1,12 @@
 #include "CallScreenWorld.h"
+#include "StringTableFiles.h"
 
 #include "app/CompactMeter.h"
 #include "app/FooterView.h"
 #include "app/Spinner.h"
 #include "model/AppModel.h"
+#include "speech/CallLanguage.h"
+#include "speech/InterfaceLanguage.h"
 #include "ui/HoldButton.h"
 #include "ui/HoldShortcut.h"
 #include "ui/HoldToTalkControl.h"
@@ -17,6 +20,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFontMetricsF>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -24,6 +28,8 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <set>
 
 namespace parlaro::test {
 namespace {
@@ -72,11 +78,23 @@ TEST_F(FooterViewTest, StatusLineSaysWhatTheOtherPartyHears)
     EXPECT_EQ(footer.statusLine()->text(), QStringLiteral("原声已关：对方只听到英语翻译"));
     snapshot(footer, "footer", "idle");
 
-    // Right to left, the talk control leads from the right and clear ends on the left.
+    // Right to left, the talk control leads from the right and clear ends on
+    // the left, and the status line starts at the right even in a script
+    // written left to right.
+    auto inkLeft = [&] {
+        const QImage line = render(*footer.statusLine());
+        for (int x = 0; x < line.width(); ++x)
+            for (int y = 0; y < line.height(); ++y)
+                if (line.pixelColor(x, y).alpha() > 128 && line.pixelColor(x, y).lightness() < 160)
+                    return x;
+        return line.width();
+    };
+    EXPECT_LT(inkLeft(), 10);
     footer.setLayoutDirection(Qt::RightToLeft);
     w.settle();
     snapshot(footer, "footer", "idle-rtl");
     EXPECT_GT(footer.talk()->x(), footer.clearButton()->x());
+    EXPECT_GT(inkLeft(), footer.statusLine()->width() / 2);
     footer.setLayoutDirection(Qt::LeftToRight);
 }
 
@@ -305,6 +323,94 @@ TEST_F(FooterViewTest, StopAndEscEndThePlaybackOnlyWhileSpeakingAndNotHolding)
     EXPECT_EQ(count("speaker stop"), 0);
     w.model->isHoldingToTalk.set(false);
     w.model->isSpeaking.set(false);
+}
+
+// The talk control's title as drawn and the input row's parts, at the
+// window's least width: the title fits inside its capsule and nothing in
+// the row overlaps or leaves the footer. Returns whether the title was cut.
+bool expectInputRowFits(FooterView& footer, const std::string& where)
+{
+    auto* talk = footer.talk();
+    const QRectF capsule(talk->capsuleRect());
+    const QRectF inner = capsule.adjusted(ui::HoldToTalkControl::inset, 0, -ui::HoldToTalkControl::inset, 0);
+    const QRectF title = talk->titleRect();
+    const QRectF used = QFontMetricsF(talk->titleFont())
+                            .boundingRect(QRectF(0, 0, title.width() + 0.01, 1000),
+                                          Qt::AlignHCenter | talk->titleFlags(), talk->shownTitle());
+    EXPECT_LE(used.width(), title.width() + 0.01) << where;
+    EXPECT_LE(used.height(), title.height() + 0.01) << where;
+    EXPECT_TRUE(inner.contains(title)) << where;
+    if (talk->shortcut()) {
+        EXPECT_TRUE(inner.contains(talk->chipRect())) << where;
+        EXPECT_FALSE(title.intersects(talk->chipRect())) << where;
+    }
+    EXPECT_GE(talk->titleFont().pixelSize(), ui::HoldToTalkControl::minTitleSize) << where;
+    const bool cut = talk->shownTitle() != talk->title();
+    if (cut)
+        EXPECT_TRUE(talk->button()->toolTip().startsWith(talk->title())) << where;
+
+    auto inFooter = [&](QWidget* widget, QRect rect) {
+        return QRect(widget->mapTo(&footer, rect.topLeft()), rect.size());
+    };
+    std::vector<QRect> parts{inFooter(talk, talk->capsuleRect()),
+                             inFooter(footer.typedText(), footer.typedText()->rect()),
+                             inFooter(footer.quickPhrasesButton(), footer.quickPhrasesButton()->capsuleRect()),
+                             inFooter(footer.stopButton(), footer.stopButton()->capsuleRect()),
+                             inFooter(footer.clearButton(), footer.clearButton()->capsuleRect())};
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        EXPECT_TRUE(footer.rect().contains(parts[i])) << where << " part " << i;
+        for (std::size_t j = i + 1; j < parts.size(); ++j)
+            EXPECT_FALSE(parts[i].intersects(parts[j])) << where << " parts " << i << " and " << j;
+    }
+    EXPECT_GE(footer.typedText()->width(), FooterView::minTypedWidth) << where;
+    for (auto* pill : {footer.quickPhrasesButton(), footer.stopButton(), footer.clearButton()})
+        EXPECT_GE(pill->width(), pill->sizeHint().width()) << where;
+    return cut;
+}
+
+TEST_F(FooterViewTest, TalkTitleFitsInEveryInterfaceLanguageAtTheLeastWidth)
+{
+    w.shortcuts.activate(ui::HoldShortcut::combo(49, ui::HoldShortcut::optionMask));
+    w.model->theirLanguage.set(*CallLanguage::find("zh-Hans"));
+    w.settle();
+    std::set<std::string> cut;
+    for (const auto& language : InterfaceLanguage::supported()) {
+        loadStringTables(w.world.platform.bundles, language.code);
+        InterfaceLanguage::set(language.code);
+        footer.setLayoutDirection(
+            InterfaceLanguage::layoutDirection() == LayoutDirection::rightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
+        // Each language the user may speak names the title's language.
+        for (const CallLanguage& mine : CallLanguage::all()) {
+            w.model->myLanguage.set(mine);
+            w.settle();
+            ASSERT_TRUE(footer.talk()->shortcut());
+            if (expectInputRowFits(footer, language.code + " " + mine.id))
+                cut.insert(language.code + " " + mine.id);
+        }
+        // The other titles of a hold keep the width and fit as well.
+        const int width = footer.talk()->width();
+        w.model->isRecording.set(true);
+        w.settle();
+        EXPECT_EQ(footer.talk()->width(), width) << language.code;
+        if (expectInputRowFits(footer, language.code + " recording"))
+            cut.insert(language.code + " recording");
+        w.model->isRecording.set(false);
+        w.settle();
+        if (language.code == "de")
+            snapshot(footer, "footer", "german");
+        if (language.code == "ar")
+            snapshot(footer, "footer", "arabic");
+    }
+    // At 980 every title is whole, if on two lines for the longest.
+    EXPECT_TRUE(cut.empty()) << [&] {
+        std::string all;
+        for (const auto& one : cut)
+            all += one + ", ";
+        return all;
+    }();
+    InterfaceLanguage::set("zh-Hans");
+    footer.setLayoutDirection(Qt::LeftToRight);
+    w.settle();
 }
 
 TEST_F(FooterViewTest, ClearNeedsEntries)

@@ -15,9 +15,13 @@
 #include "speech/InterfaceLanguage.h"
 #include "ui/GroupNotice.h"
 #include "ui/HoldShortcutCenter.h"
+#include "ui/Icons.h"
+#include "ui/Look.h"
+#include "ui/Palette.h"
 #include "ui/PillButton.h"
 #include "ui/SidebarGroup.h"
 #include "ui/SidebarRow.h"
+#include "ui/SymbolView.h"
 #include "ui/SystemSettings.h"
 
 #include <QApplication>
@@ -117,13 +121,43 @@ TEST_F(SettingsViewTest, SidebarListsThePagesInOrderWithTheVersionAndTheWayBack)
     open();
     const char* titles[] = {"通用",     "说话与麦克风", "播放与音色", "wenmora 音频设备",
                             "历史记录", "软件更新",     "运行状态"};
-    for (int index = 0; index < 7; ++index)
-        EXPECT_EQ(row(index)->findChild<QLabel*>()->text(), QString::fromUtf8(titles[index]));
+    const char* symbols[] = {"gearshape",
+                             "mic",
+                             "speaker.wave.2",
+                             "dot.radiowaves.left.and.right",
+                             "clock.arrow.circlepath",
+                             "arrow.triangle.2.circlepath",
+                             "checklist"};
+    for (int index = 0; index < 7; ++index) {
+        EXPECT_EQ(row(index)->findChild<QLabel*>(QString())->text(), QString::fromUtf8(titles[index]));
+        // Every page has a symbol that is really drawn, violet for the page shown.
+        auto* symbol = row(index)->findChild<ui::SymbolView*>();
+        ASSERT_NE(symbol, nullptr);
+        EXPECT_EQ(symbol->symbol(), QString::fromUtf8(symbols[index]));
+        EXPECT_TRUE(ui::Icons::has(symbol->symbol())) << symbols[index];
+        EXPECT_FALSE(symbol->pixmap().isNull()) << symbols[index];
+        EXPECT_EQ(symbol->color(), index == 0 ? ui::Palette::violet() : ui::Look::secondaryText()) << index;
+        EXPECT_LT(symbol->mapTo(row(index), QPoint()).x(), row(index)->findChild<QLabel*>(QString())->x());
+    }
+    model->settingsPage.set(SettingsPage::status);
+    world.settle();
+    EXPECT_EQ(row(0)->findChild<ui::SymbolView*>()->color(), ui::Look::secondaryText());
+    EXPECT_EQ(row(6)->findChild<ui::SymbolView*>()->color(), ui::Palette::violet());
+    model->settingsPage.set(std::nullopt);
+    world.settle();
     EXPECT_EQ(find<ui::PillButton>(QStringLiteral("settings.back"))->text(), QStringLiteral("返回通话"));
     EXPECT_EQ(text("settings.heading"), QStringLiteral("设置"));
     EXPECT_EQ(text("settings.version"), QStringLiteral("wenmora 版本 0.1.0"));
     EXPECT_EQ(find<QWidget>(QStringLiteral("settings.sidebar"))->width(), SettingsView::sidebarWidth);
-    EXPECT_LE(find<QScrollArea>(QStringLiteral("settings.scroll"))->width(), SettingsView::pageMaxWidth);
+    // The page keeps to the left at most 560 wide, and the white area runs on to the window's edge.
+    view->resize(1400, 600);
+    world.settle();
+    auto* page = find<QWidget>(QStringLiteral("settings.page"));
+    EXPECT_EQ(page->width() - 2 * 36, SettingsView::pageMaxWidth);
+    EXPECT_EQ(page->mapTo(view.get(), QPoint()).x(), SettingsView::sidebarWidth + 1);
+    EXPECT_EQ(find<QScrollArea>(QStringLiteral("settings.scroll"))->geometry().right(), view->width() - 1);
+    view->resize(800, 600);
+    world.settle();
     view.reset();
     open(AppInfo{});
     EXPECT_EQ(text("settings.version"), QStringLiteral("wenmora 版本 —"));

@@ -6,9 +6,12 @@
 #include "ui/LiveWaveform.h"
 #include "ui/Palette.h"
 
+#include <QFontMetricsF>
+
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <set>
 
 using namespace parlaro;
 
@@ -99,4 +102,88 @@ TEST(HoldToTalkControl, DrawsTheGradientAndDimsWhenDisabled)
     control.setLayoutDirection(Qt::RightToLeft);
     auto mirrored = test::snapshot(control, "HoldToTalk", "idle-rtl");
     EXPECT_TRUE(test::near(mirrored.pixelColor(body.right() - 3, y), ui::Palette::violet()));
+}
+
+TEST(HoldToTalkControl, ALongTitleWidensTheCapsuleThenShrinksThenIsCut)
+{
+    test::UiWorld world;
+    ui::HoldToTalkControl control;
+    control.show();
+    auto capsuleWidth = [&] {
+        control.resize(control.sizeHint());
+        return control.capsuleRect().width();
+    };
+    auto fits = [&] {
+        const QRectF title = control.titleRect();
+        const QRectF inner =
+            QRectF(control.capsuleRect()).adjusted(ui::HoldToTalkControl::inset, 0, -ui::HoldToTalkControl::inset, 0);
+        const QRectF used = QFontMetricsF(control.titleFont())
+                                .boundingRect(QRectF(0, 0, title.width() + 0.01, 1000),
+                                              Qt::AlignHCenter | control.titleFlags(), control.shownTitle());
+        return used.width() <= title.width() + 0.01 && used.height() <= title.height() + 0.01 && inner.contains(title)
+            && (control.chipRect().isNull() || inner.contains(control.chipRect()))
+            && !title.intersects(control.chipRect());
+    };
+
+    control.setTitle(QStringLiteral("按住说中文"));
+    EXPECT_EQ(capsuleWidth(), 230);
+    EXPECT_EQ(control.titleFont().pixelSize(), 16);
+    EXPECT_TRUE(fits());
+
+    // Wider, to the title's measure, while the bound allows.
+    const QString german = QStringLiteral("Halten, um Chinesisch zu sprechen");
+    control.setTitle(german);
+    control.setShortcut(QStringLiteral("⌥Space"));
+    control.setMaxCapsuleWidth(1000);
+    const int natural = capsuleWidth();
+    EXPECT_GT(natural, 230);
+    EXPECT_LT(natural, 1000);
+    EXPECT_EQ(control.shownTitle(), german);
+    EXPECT_EQ(control.titleFont().pixelSize(), 16);
+    EXPECT_TRUE(fits());
+
+    // A shorter title of the same hold keeps the width it reserved.
+    control.setReservedTitles({german});
+    control.setTitle(QStringLiteral("Loslassen"));
+    EXPECT_EQ(capsuleWidth(), natural);
+    control.setTitle(german);
+
+    // Narrower and narrower: first the font gives way down to its least
+    // size, then the title takes two lines, and only then is it cut, with
+    // the tooltip and the accessible name carrying it whole.
+    enum Stage { fullSize, smaller, twoLines, cut };
+    Stage last = fullSize;
+    std::set<Stage> seen;
+    for (int width = natural; width >= 230; width -= 2) {
+        control.setMaxCapsuleWidth(width);
+        ASSERT_EQ(capsuleWidth(), width);
+        ASSERT_TRUE(fits()) << width;
+        ASSERT_GE(control.titleFont().pixelSize(), 12) << width;
+        const Stage stage = control.shownTitle() != german ? cut
+            : control.titleFlags() == Qt::TextWordWrap     ? twoLines
+            : control.titleFont().pixelSize() < 16         ? smaller
+                                                           : fullSize;
+        ASSERT_GE(stage, last) << width;
+        if (stage != last && stage == twoLines)
+            test::snapshot(control, "HoldToTalk", "two-lines");
+        if (stage == cut) {
+            EXPECT_TRUE(control.shownTitle().endsWith(QChar(0x2026))) << control.shownTitle().toStdString();
+            EXPECT_TRUE(control.button()->toolTip().startsWith(german + QLatin1Char('\n')));
+        } else {
+            EXPECT_FALSE(control.button()->toolTip().startsWith(german));
+        }
+        EXPECT_EQ(control.button()->accessibleName(), german);
+        last = stage;
+        seen.insert(stage);
+    }
+    EXPECT_EQ(seen, (std::set<Stage>{fullSize, smaller, twoLines, cut}));
+    test::snapshot(control, "HoldToTalk", "cut-title");
+
+    // Short again: whole, at full size, and the tooltip only instructs.
+    control.setReservedTitles({});
+    control.setTitle(QStringLiteral("按住说中文"));
+    EXPECT_EQ(control.shownTitle(), QStringLiteral("按住说中文"));
+    EXPECT_EQ(control.titleFont().pixelSize(), 16);
+    EXPECT_EQ(control.button()->toolTip().toStdString(),
+              "按住说话，松开自动翻译并播放；Esc 取消。也可聚焦后按住空格键。");
 }
