@@ -19,6 +19,7 @@
 #include "ui/WidgetUpdates.h"
 
 #include <QButtonGroup>
+#include <QFrame>
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -58,7 +59,36 @@ QPushButton* segment(QWidget* parent, const char* name)
     button->setObjectName(QString::fromLatin1(name));
     button->setCheckable(true);
     button->setFont(Look::font(12));
+    button->setCursor(Qt::PointingHandCursor);
     return button;
+}
+
+// The two segments sit on one rounded track, the chosen one raised in white,
+// so they read as one choice rather than two buttons. The shapes are
+// symmetric, so right to left needs nothing of its own.
+QFrame* segmentTrack(QWidget* parent, QPushButton* first, QPushButton* second)
+{
+    auto* track = new QFrame(parent);
+    track->setObjectName(QStringLiteral("speaking.modeTrack"));
+    auto* layout = new QHBoxLayout(track);
+    layout->setContentsMargins(2, 2, 2, 2);
+    layout->setSpacing(2);
+    first->setParent(track);
+    second->setParent(track);
+    layout->addWidget(first);
+    layout->addWidget(second);
+    const QString hairline = Palette::hairline().name(QColor::HexArgb);
+    track->setStyleSheet(
+        QStringLiteral("QFrame#speaking\\.modeTrack { background: %1; border: 1px solid %2; border-radius: 7px; }"
+                       "QPushButton { background: transparent; border: 1px solid transparent; border-radius: 5px;"
+                       " padding: 2px 10px; color: %3; }"
+                       "QPushButton:checked { background: %4; border-color: %2; }"
+                       "QPushButton:disabled { color: %5; }")
+            .arg(Palette::paleGrey().name(QColor::HexArgb), hairline,
+                 Palette::withOpacity(Look::primaryText(), 0.85).name(QColor::HexArgb),
+                 Palette::white().name(QColor::HexArgb),
+                 Palette::withOpacity(Look::primaryText(), 0.35).name(QColor::HexArgb)));
+    return track;
 }
 
 }  // namespace
@@ -104,9 +134,7 @@ SpeakingGroups::SpeakingGroups(std::shared_ptr<AppModel> model, QWidget* parent)
     segments->setExclusive(true);
     segments->addButton(afterRelease_);
     segments->addButton(whileHolding_);
-    modeRow_->addTrailing(afterRelease_);
-    modeRow_->addTrailing(whileHolding_);
-    modeRow_->trailingLayout()->setSpacing(0);
+    modeRow_->addTrailing(segmentTrack(modeRow_, afterRelease_, whileHolding_));
     rows->addWidget(modeRow_);
     connect(afterRelease_, &QAbstractButton::clicked, this, [this] { model_->setTranslateWhileHolding(false); });
     connect(whileHolding_, &QAbstractButton::clicked, this, [this] { model_->setTranslateWhileHolding(true); });
