@@ -3,6 +3,7 @@
 #include "app/QtHostWindow.h"
 #include "app/StartupProbes.h"
 #include "platform/AudioSystem.h"
+#include "platform/EngineNames.h"
 #include "platform/GlobalKeys.h"
 #include "platform/Platform.h"
 #include "platform/PlatformCapabilities.h"
@@ -92,6 +93,19 @@ void furnish(sim::SimSpeechServices& speech, sim::SimSpeechSynthesizer& voices,
     voices.setVoices(std::move(all));
 }
 
+// What the status page and the recognition errors call the engines built
+// here. No versions: none can be read from the engines while they run.
+EngineNames realEngineNames()
+{
+    return {.speechTranscriber = "pocketsphinx",
+            .dictationTranscriber = "pocketsphinx",
+            .onDeviceRecognizer = "pocketsphinx",
+            .directTranslation = "apertium",
+            .hostedTranslation = "apertium",
+            .speechSynthesis = "espeak-ng",
+            .callAudio = "PulseAudio monitor"};
+}
+
 settings::HttpGet unreachable()
 {
     return [](settings::HttpRequest) -> rt::Async<settings::HttpResult> {
@@ -119,6 +133,7 @@ struct ServiceFactory::Services {
 
     // Real speech, voices and translation.
     std::optional<PlatformCapabilitiesScope> capabilities;
+    std::optional<EngineNamesScope> engineNames;
     std::shared_ptr<SpeechRecognitionService> recognition;
     std::optional<SpeechServicesScope> speechScope;
     std::unique_ptr<SpeechSynthesizer> synthesizer;
@@ -187,6 +202,7 @@ ServiceFactory::ServiceFactory(Options options) : services_(std::make_unique<Ser
 
     if (real) {
         s.capabilities.emplace(PlatformCapabilities{.newerSpeechAndTranslation = false});
+        s.engineNames.emplace(realEngineNames());
         s.recognition = std::make_shared<sys::SphinxSpeechRecognitionService>();
         s.speechScope.emplace(SpeechServices{.recognition = s.recognition});
         s.synthesizer = std::make_unique<sys::EspeakSpeechSynthesizer>();

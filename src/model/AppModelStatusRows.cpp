@@ -4,6 +4,7 @@
 
 #include "model/AppModel.h"
 
+#include "platform/EngineNames.h"
 #include "speech/Localization.h"
 
 #include <string_view>
@@ -93,7 +94,7 @@ std::vector<ModuleReport> AppModel::diagnosticRows() const
     }
 
     // Speech.
-    rows.push_back({ModuleID::speech, "AVSpeechSynthesizer",
+    rows.push_back({ModuleID::speech, EngineNames::current().speechSynthesis,
                     targetVoices.get().empty()
                         ? ModuleState::failed("TTS-1", localized("没有%@音色", their.displayName()))
                         : ModuleState::ready()});
@@ -106,7 +107,7 @@ std::vector<ModuleReport> AppModel::diagnosticRows() const
         else if (listeningFailed.get() && !recognitionFailed)
             state = ModuleState::failed(splitMessageCode(failureText).value_or("CAP-3"),
                                         failureText && !failureText->empty() ? *failureText : listeningStatus.get());
-        rows.push_back({ModuleID::callAudio, "Core Audio process tap", state});
+        rows.push_back({ModuleID::callAudio, EngineNames::current().callAudio, state});
     }
 
     // Virtual device.

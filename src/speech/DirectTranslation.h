@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/EngineNames.h"
 #include "platform/TranslationSession.h"
 #include "speech/TranslationHost.h"
 #include "speech/TranslationService.h"
@@ -28,7 +29,7 @@ public:
     // The shared host unless one is given.
     explicit DirectTranslation(std::shared_ptr<TranslationHost> host = nullptr);
 
-    std::string adapterName() const override { return adapterName_; }
+    std::string adapterName() const override { return EngineNames::current().directTranslation; }
     rt::Async<std::string> translate(std::string text, std::string source, std::string target) override;
     rt::Async<void> prepare(std::string source, std::string target) override;
     // Cancels every session and forgets them all; a download in progress in
@@ -47,7 +48,6 @@ public:
     };
 
 private:
-    std::string adapterName_ = "TranslationSession · macOS 26";
     std::shared_ptr<State> state_;
     std::shared_ptr<TranslationHost> host_;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/EngineNames.h"
 #include "speech/TranslationHost.h"
 #include "speech/TranslationService.h"
 
@@ -15,13 +16,12 @@ public:
     // The shared host unless one is given.
     explicit HostedTranslation(std::shared_ptr<TranslationHost> host = nullptr);
 
-    std::string adapterName() const override { return adapterName_; }
+    std::string adapterName() const override { return EngineNames::current().hostedTranslation; }
     rt::Async<std::string> translate(std::string text, std::string source, std::string target) override;
     rt::Async<void> prepare(std::string source, std::string target) override;
     void reset() override;
 
 private:
-    std::string adapterName_ = "translationTask · macOS 15";
     std::shared_ptr<TranslationHost> host_;
 };
 

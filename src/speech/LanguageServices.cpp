@@ -1,5 +1,6 @@
 #include "speech/LanguageServices.h"
 
+#include "platform/EngineNames.h"
 #include "platform/Platform.h"
 #include "platform/PlatformCapabilities.h"
 #include "platform/SpeechServices.h"
@@ -52,7 +53,7 @@ LanguageServices LanguageServices::live()
 
 std::string SpeechEngines::facilityLabel(SpeechEngine engine)
 {
-    return factoryLabel(engine).value_or("SFSpeechRecognizer · macOS 15");
+    return factoryLabel(engine).value_or(EngineNames::current().onDeviceRecognizer);
 }
 
 }  // namespace parlaro

@@ -1,5 +1,7 @@
 #include "speech/SpeechEngine.h"
 
+#include "platform/EngineNames.h"
+
 namespace parlaro::SpeechEngines {
 
 SpeechModule speechModule(SpeechEngine engine, const std::string& locale)
@@ -13,9 +15,9 @@ std::optional<std::string> factoryLabel(SpeechEngine engine)
 {
     switch (engine) {
     case SpeechEngine::speech:
-        return "SpeechTranscriber · macOS 26";
+        return EngineNames::current().speechTranscriber;
     case SpeechEngine::dictation:
-        return "DictationTranscriber · macOS 26";
+        return EngineNames::current().dictationTranscriber;
     case SpeechEngine::onDevice:
         break;
     }

@@ -4,6 +4,8 @@
 #include "platform/sim/SimUserDefaults.h"
 #include "runtime/ManualRuntime.h"
 #include "speech/CallLanguage.h"
+#include "speech/LanguageServices.h"
+#include "speech/RecognitionSessionFactory.h"
 #include "speech/TranslationHost.h"
 #include "support/TempDirectory.h"
 
@@ -132,6 +134,13 @@ TEST(ServiceFactory, SimIsAMachineReadyForACall)
     EXPECT_FALSE(model->showInstallSheet.get()) << "the virtual microphone is loaded";
     EXPECT_TRUE(model->isListening.get()) << model->listeningStatus.get();
     EXPECT_FALSE(model->errorMessage.get());
+    // The simulated machine keeps the engine names the model knows by default.
+    const std::vector<ModuleReport> rows = model->diagnosticRows();
+    ASSERT_EQ(rows.size(), 5u);
+    EXPECT_EQ(rows[0].adapter, "translationTask · macOS 15");
+    EXPECT_EQ(rows[2].adapter, "AVSpeechSynthesizer");
+    EXPECT_EQ(rows[3].adapter, "Core Audio process tap");
+    EXPECT_EQ(SpeechEngines::facilityLabel(SpeechEngine::onDevice), "SFSpeechRecognizer · macOS 15");
     model->shutdown();
 }
 
@@ -184,4 +193,33 @@ TEST(ServiceFactory, WithoutASoundServerTheRealGraphIsStillBuiltAndSaysSoOnce)
         ++count;
     EXPECT_EQ(count, 1u) << said;
     EXPECT_NE(said.find("nobody"), std::string::npos) << "names the server it tried: " << said;
+}
+
+TEST(ServiceFactory, TheRealGraphNamesTheEnginesItRunsOn)
+{
+    rt::ManualRuntime runtime;
+    test::TempDirectory folder;
+    EnvironmentVariable audio("PARLARO_AUDIO", nullptr);
+    EnvironmentVariable server("PULSE_SERVER", ("unix:" + (folder / "nobody" / "native").string()).c_str());
+    sim::SimUserDefaults defaults;
+
+    testing::internal::CaptureStderr();
+    {
+        ServiceFactory factory({.kind = ServiceFactory::Kind::real,
+                                .defaults = &defaults,
+                                .historyFolder = folder / "history",
+                                .engineParts = freshEngineParts()});
+        const std::vector<ModuleReport> rows = factory.model()->diagnosticRows();
+        ASSERT_EQ(rows.size(), 5u);
+        EXPECT_EQ(rows[0], (ModuleReport{ModuleID::translation, "apertium", rows[0].state}));
+        EXPECT_EQ(rows[2], (ModuleReport{ModuleID::speech, "espeak-ng", rows[2].state}));
+        EXPECT_EQ(rows[3], (ModuleReport{ModuleID::callAudio, "PulseAudio monitor", rows[3].state}));
+        for (SpeechEngine engine : SpeechEngines::allCases)
+            EXPECT_EQ(SpeechEngines::facilityLabel(engine), "pocketsphinx");
+        EXPECT_EQ(unsupportedEngineError(SpeechEngine::dictation).localizedDescription(),
+                  "本机不支持pocketsphinx（SR-1）");
+    }
+    testing::internal::GetCapturedStderr();
+    // Gone with the factory.
+    EXPECT_EQ(SpeechEngines::facilityLabel(SpeechEngine::onDevice), "SFSpeechRecognizer · macOS 15");
 }

@@ -1,5 +1,7 @@
 #include "LanguageScript.h"
 
+#include "platform/EngineNames.h"
+
 #include <gtest/gtest.h>
 
 namespace parlaro {
@@ -53,6 +55,22 @@ TEST(ModelStatusRows, AllReadyGivesFiveReadyRowsInModuleOrder)
                   {ModuleID::callAudio, "Core Audio process tap", ModuleState::ready()},
                   {ModuleID::virtualMic, "驱动 v1.0", ModuleState::ready()},
               }));
+
+    // The installed platform's engines name the rows while it is installed;
+    // the translation row names whatever translator the model was given.
+    {
+        EngineNamesScope names(
+            EngineNames{.onDeviceRecognizer = "recognizer", .speechSynthesis = "voice engine", .callAudio = "capture"});
+        w.model->myEngine.set(SpeechEngine::onDevice);
+        const std::vector<ModuleReport> rows = w.model->diagnosticRows();
+        ASSERT_EQ(rows.size(), 5u);
+        EXPECT_EQ(rows[0].adapter, "test translation");
+        EXPECT_EQ(rows[1].adapter, "recognizer");
+        EXPECT_EQ(rows[2].adapter, "voice engine");
+        EXPECT_EQ(rows[3].adapter, "capture");
+    }
+    EXPECT_EQ(w.row(ModuleID::recognition).adapter, "SFSpeechRecognizer · macOS 15");
+    EXPECT_EQ(w.row(ModuleID::callAudio).adapter, "Core Audio process tap");
 }
 
 TEST(ModelStatusRows, TranslationRecognitionAndSpeechSayWhatIsMissing)

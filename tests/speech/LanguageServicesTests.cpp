@@ -1,3 +1,4 @@
+#include "platform/EngineNames.h"
 #include "platform/sim/SimPlatform.h"
 #include "platform/sim/SimSpeechServices.h"
 #include "platform/sim/SimTranslationPlatform.h"
@@ -68,6 +69,12 @@ TEST_F(LanguageServicesTest, OlderSystemsCheckTheOnDeviceModelAndRefuseAnalyzerD
         "等待下载完成后回到本软件。（SR-2）");
     EXPECT_EQ(download(english, SpeechEngine::speech), "本机不支持SpeechTranscriber · macOS 26（SR-1）");
     EXPECT_EQ(download(english, SpeechEngine::dictation), "本机不支持DictationTranscriber · macOS 26（SR-1）");
+    {
+        // The refusal names the engine of the platform installed.
+        EngineNamesScope names(EngineNames{.speechTranscriber = "general", .dictationTranscriber = "dictation"});
+        EXPECT_EQ(download(english, SpeechEngine::speech), "本机不支持general（SR-1）");
+        EXPECT_EQ(download(english, SpeechEngine::dictation), "本机不支持dictation（SR-1）");
+    }
     EXPECT_TRUE(speech.assets.calls.empty());
     EXPECT_TRUE(reports.empty());
 }
@@ -111,4 +118,10 @@ TEST_F(LanguageServicesTest, NewerSystemsDownloadAnalyzerModelsAndAskTranslation
     EXPECT_EQ(SpeechEngines::facilityLabel(SpeechEngine::speech), "SpeechTranscriber · macOS 26");
     EXPECT_EQ(SpeechEngines::facilityLabel(SpeechEngine::dictation), "DictationTranscriber · macOS 26");
     EXPECT_EQ(SpeechEngines::facilityLabel(SpeechEngine::onDevice), "SFSpeechRecognizer · macOS 15");
+    EngineNamesScope names(
+        EngineNames{.speechTranscriber = "a", .dictationTranscriber = "b", .onDeviceRecognizer = "c"});
+    EXPECT_EQ(SpeechEngines::facilityLabel(SpeechEngine::speech), "a");
+    EXPECT_EQ(SpeechEngines::facilityLabel(SpeechEngine::dictation), "b");
+    EXPECT_EQ(SpeechEngines::facilityLabel(SpeechEngine::onDevice), "c");
+    EXPECT_EQ(SpeechEngines::factoryLabel(SpeechEngine::onDevice), std::nullopt) << "runs everywhere, as before";
 }

@@ -1,3 +1,4 @@
+#include "platform/EngineNames.h"
 #include "speech/DirectTranslation.h"
 #include "speech/HostedTranslation.h"
 #include "speech/TranslationServiceFactory.h"
@@ -42,6 +43,16 @@ TEST_F(TranslationBackEndTest, TheNewerPlatformGetsDirectSessions)
     auto hosted = makeTranslationService(PlatformCapabilities{}, host);
     EXPECT_EQ(hosted->adapterName(), "translationTask · macOS 15");
     EXPECT_NE(dynamic_cast<HostedTranslation*>(hosted.get()), nullptr);
+
+    // Services made before a platform's names were installed name its
+    // engines too, and go back when it is gone.
+    {
+        EngineNamesScope names(EngineNames{.directTranslation = "direct", .hostedTranslation = "hosted"});
+        EXPECT_EQ(direct->adapterName(), "direct");
+        EXPECT_EQ(hosted->adapterName(), "hosted");
+    }
+    EXPECT_EQ(direct->adapterName(), "TranslationSession · macOS 26");
+    EXPECT_EQ(hosted->adapterName(), "translationTask · macOS 15");
 }
 
 TEST_F(TranslationBackEndTest, BothBackEndsGiveSimplifiedChineseAndPassFailuresOn)
