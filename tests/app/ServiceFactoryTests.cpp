@@ -7,6 +7,7 @@
 #include "speech/LanguageServices.h"
 #include "speech/RecognitionSessionFactory.h"
 #include "speech/TranslationHost.h"
+#include "support/ScopedEnvironment.h"
 #include "support/TempDirectory.h"
 
 #include <gtest/gtest.h>
@@ -25,31 +26,6 @@ ServiceFactory::Options simOptions(UserDefaults& defaults, const test::TempDirec
             .historyFolder = folder / "history",
             .engineParts = freshEngineParts()};
 }
-
-// Sets an environment variable for the scope, restoring the old value.
-class EnvironmentVariable {
-public:
-    EnvironmentVariable(const char* name, const char* value) : name_(name)
-    {
-        if (const char* old = std::getenv(name))
-            old_ = old;
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~EnvironmentVariable()
-    {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 }  // namespace
 
@@ -169,8 +145,8 @@ TEST(ServiceFactory, WithoutASoundServerTheRealGraphIsStillBuiltAndSaysSoOnce)
 {
     rt::ManualRuntime runtime;
     test::TempDirectory folder;
-    EnvironmentVariable audio("PARLARO_AUDIO", nullptr);
-    EnvironmentVariable server("PULSE_SERVER", ("unix:" + (folder / "nobody" / "native").string()).c_str());
+    test::ScopedEnvironment audio("PARLARO_AUDIO", std::nullopt);
+    test::ScopedEnvironment server("PULSE_SERVER", ("unix:" + (folder / "nobody" / "native").string()).c_str());
     sim::SimUserDefaults defaults;
 
     testing::internal::CaptureStderr();
@@ -199,8 +175,8 @@ TEST(ServiceFactory, TheRealGraphNamesTheEnginesItRunsOn)
 {
     rt::ManualRuntime runtime;
     test::TempDirectory folder;
-    EnvironmentVariable audio("PARLARO_AUDIO", nullptr);
-    EnvironmentVariable server("PULSE_SERVER", ("unix:" + (folder / "nobody" / "native").string()).c_str());
+    test::ScopedEnvironment audio("PARLARO_AUDIO", std::nullopt);
+    test::ScopedEnvironment server("PULSE_SERVER", ("unix:" + (folder / "nobody" / "native").string()).c_str());
     sim::SimUserDefaults defaults;
 
     testing::internal::CaptureStderr();

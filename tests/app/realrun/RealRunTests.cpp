@@ -8,6 +8,7 @@
 #include "platform/sim/SimUserDefaults.h"
 #include "runtime/SystemRuntime.h"
 #include "runtime/Task.h"
+#include "support/ScopedEnvironment.h"
 #include "support/TempDirectory.h"
 #include "ui/MainActorPump.h"
 
@@ -87,28 +88,6 @@ std::string readAll(const fs::path& path)
     return out.str();
 }
 
-// Sets an environment variable for the scope, restoring the old value.
-class EnvironmentVariable {
-public:
-    EnvironmentVariable(const char* name, const std::string& value) : name_(name)
-    {
-        if (const char* old = std::getenv(name))
-            old_ = old;
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~EnvironmentVariable()
-    {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
-
 }  // namespace
 
 TEST(RealRun, TheOtherPartysSpeechIsCaptionedTranslatedAndSaved)
@@ -117,8 +96,8 @@ TEST(RealRun, TheOtherPartysSpeechIsCaptionedTranslatedAndSaved)
         GTEST_SKIP() << "not installed: " << missing;
 
     test::TempDirectory home;
-    EnvironmentVariable homeVariable("HOME", home.path().string());
-    EnvironmentVariable dataHome("XDG_DATA_HOME", (home / "data").string());
+    test::ScopedEnvironment homeVariable("HOME", home.path().string());
+    test::ScopedEnvironment dataHome("XDG_DATA_HOME", (home / "data").string());
     rt::SystemRuntime runtime;
     ui::MainActorPump pump(runtime.executor());
 
