@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <mutex>
+#include <optional>
 
 namespace parlaro::sys {
 namespace {
@@ -346,11 +347,13 @@ TEST_F(PulseAudioSystemTest, SoundPlayedIntoTheInjectionReachesTheVirtualMicroph
     std::printf("virtual microphone: %.3f Hz (error %.3f %%)\n", frequency, std::abs(frequency - 440) / 4.4);
 }
 
-// Keeps the last second a far-end capture heard (left channel).
+// Keeps the first minute a far-end capture heard (left channel), and where
+// its first sound began.
 struct Capture {
     std::mutex mutex;
-    std::vector<float> left = std::vector<float>(48000, 0.0f);
+    std::vector<float> left = std::vector<float>(60 * 48000, 0.0f);
     std::size_t written = 0;
+    std::optional<std::size_t> firstSound;
 
     static AudioStatus hear(AudioObjectId, const AudioTimeStamp&, std::span<const AudioIOBuffer> input,
                             const AudioTimeStamp&, std::span<AudioIOBuffer>, const AudioTimeStamp&, void* context)
@@ -359,17 +362,31 @@ struct Capture {
         std::lock_guard lock(capture->mutex);
         if (input.empty())
             return 0;
-        for (std::uint32_t frame = 0; frame < input[0].frames(); ++frame)
-            capture->left[capture->written++ % capture->left.size()] = input[0].data[frame * input[0].channels];
+        for (std::uint32_t frame = 0; frame < input[0].frames() && capture->written < capture->left.size(); ++frame) {
+            const float sample = input[0].data[frame * input[0].channels];
+            if (!capture->firstSound && std::abs(sample) > 1e-4f)
+                capture->firstSound = capture->written;
+            capture->left[capture->written++] = sample;
+        }
         return 0;
     }
-    std::vector<float> lastSecond()
+    std::size_t frames()
     {
         std::lock_guard lock(mutex);
-        std::vector<float> ordered;
-        for (std::size_t i = 0; i < left.size(); ++i)
-            ordered.push_back(left[(written + i) % left.size()]);
-        return ordered;
+        return written;
+    }
+    std::vector<float> window(std::size_t from, std::size_t count)
+    {
+        std::lock_guard lock(mutex);
+        from = std::min(from, written);
+        count = std::min(count, written - from);
+        return {left.begin() + static_cast<std::ptrdiff_t>(from),
+                left.begin() + static_cast<std::ptrdiff_t>(from + count)};
+    }
+    std::optional<std::size_t> soundBegan()
+    {
+        std::lock_guard lock(mutex);
+        return firstSound;
     }
 };
 
@@ -407,15 +424,15 @@ TEST_F(PulseAudioSystemTest, FarEndCaptureHearsOtherProgramsButNotOurs)
 
     // While no one else plays, cycles of silence keep coming: our own tone
     // is left out.
-    EXPECT_TRUE(waitUntil([&] {
-        std::lock_guard lock(capture.mutex);
-        return capture.written >= 48000;
-    }));
-    EXPECT_LT(test::amplitudeAt(capture.lastSecond(), 48000, 660), 0.01);
+    EXPECT_TRUE(waitUntil([&] { return capture.frames() >= 48000; }));
+    EXPECT_LT(test::amplitudeAt(capture.window(0, 48000), 48000, 660), 0.01);
+    EXPECT_FALSE(capture.soundBegan()) << "something was heard while no one else played";
 
     // Another program starts playing 880 Hz while the capture runs: its
     // stream joins the mix.
-    Child player({"pacat", "--raw", "--format=float32le", "--rate=48000", "--channels=2", "--latency-msec=40", "-d",
+    // A generous latency, so the player itself does not run dry on a busy
+    // machine: what is measured is what the capture made of its sound.
+    Child player({"pacat", "--raw", "--format=float32le", "--rate=48000", "--channels=2", "--latency-msec=200", "-d",
                   "test_speakers"},
                  Child::Pipe::input);
     std::vector<float> tone(48000 * 2);
@@ -426,11 +443,14 @@ TEST_F(PulseAudioSystemTest, FarEndCaptureHearsOtherProgramsButNotOurs)
         while (feeding && player.write(tone.data(), tone.size())) {}
     });
 
-    // The other program's stream joins once it plays; a second later the
-    // window holds nothing but its sound.
-    waitUntil([&] { return test::amplitudeAt(capture.lastSecond(), 48000, 880) >= 0.1; }, 10);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
-    const std::vector<float> heard = capture.lastSecond();
+    // The other program's stream joins once it plays. The second measured
+    // is the captured one that begins a quarter second into its sound, by
+    // frame count, however late the cycles ran.
+    ASSERT_TRUE(waitUntil([&] { return capture.soundBegan().has_value(); }, 10)) << "the other program went unheard";
+    const std::size_t from = *capture.soundBegan() + 12000;
+    EXPECT_TRUE(waitUntil([&] { return capture.frames() >= from + 48000; }, 20));
+    const std::vector<float> heard = capture.window(from, 48000);
+    ASSERT_EQ(heard.size(), 48000u);
     EXPECT_EQ(system.stopDevice(device, listening), AudioStatuses::ok);
     EXPECT_EQ(system.destroyIOProc(device, listening), AudioStatuses::ok);
     EXPECT_EQ(system.destroyAggregateDevice(device), AudioStatuses::ok);

@@ -3,9 +3,20 @@
 #include "platform/linux/pulse/PulseDeviceIO.h"
 
 #include <algorithm>
-#include <cstring>
+#include <cstdio>
 
 namespace parlaro::sys {
+
+namespace {
+
+// The mixer's clock: the host clock, in the microseconds the loop's timers
+// take (both are CLOCK_MONOTONIC).
+std::uint64_t nowMicros() noexcept
+{
+    return pulseHostNow() / 1000;
+}
+
+}  // namespace
 
 PulseTapIO::PulseTapIO(AudioObjectId device, AudioIOProc proc, void* context)
     : device_(device), proc_(proc), context_(context)
@@ -20,13 +31,11 @@ void PulseTapIO::start(pa_context* context, pa_mainloop_api* api, std::uint32_t 
     stop();
     pulse_ = context;
     api_ = api;
-    frames_ = std::max<std::uint32_t>(frames, 1);
-    mix_.assign(static_cast<std::size_t>(frames_) * channels, 0.0f);
-    sample_ = 0;
+    mixer_ = std::make_unique<PulseTapMixer>(frames);
     follow(playing);
-    pa_gettimeofday(&next_);
-    pa_timeval_add(&next_, static_cast<pa_usec_t>(frames_ * 1e6 / rate));
-    timer_ = api_->time_new(api_, &next_, onTimer, this);
+    const std::uint64_t now = nowMicros();
+    mixer_->start(now);
+    timer_ = pa_context_rttime_new(pulse_, mixer_->wakeMicros(), onTimer, this);
 }
 
 void PulseTapIO::stop()
@@ -38,6 +47,17 @@ void PulseTapIO::stop()
     for (auto& member : members_)
         leave(*member);
     members_.clear();
+    if (!mixer_)
+        return;
+    const std::uint64_t dropped = mixer_->droppedFrames();
+    const std::uint64_t skipped = mixer_->skippedFrames();
+    if (dropped > 0 || skipped > 0)
+        std::fprintf(stderr,
+                     "parlaro: far-end capture fell more than %.1f s behind: %llu frames of sound dropped, %llu "
+                     "frames of time skipped\n",
+                     static_cast<double>(PulseTapMixer::backlogMicros) * 1e-6, static_cast<unsigned long long>(dropped),
+                     static_cast<unsigned long long>(skipped));
+    mixer_.reset();
 }
 
 void PulseTapIO::follow(const std::vector<PulsePlayingStream>& playing)
@@ -58,12 +78,11 @@ void PulseTapIO::follow(const std::vector<PulsePlayingStream>& playing)
 
 void PulseTapIO::join(const PulsePlayingStream& playing)
 {
-    if (!pulse_ || playing.monitor.empty())
+    if (!pulse_ || !mixer_ || playing.monitor.empty())
         return;
     auto member = std::make_unique<Member>();
+    member->io = this;
     member->source = playing;
-    // A second of sound: far more than a cycle, so a late timer loses nothing.
-    member->ring.assign(static_cast<std::size_t>(rate) * channels, 0.0f);
     pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32LE, rate, channels};
     member->stream = pa_stream_new(pulse_, "far end", &sampleFormat, nullptr);
     if (!member->stream)
@@ -74,12 +93,14 @@ void PulseTapIO::join(const PulsePlayingStream& playing)
     }
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<std::uint32_t>(-1);
-    attr.fragsize = frames_ * channels * 4;
+    attr.fragsize = mixer_->frames() * channels * 4;
+    member->sound = &mixer_->join();
     pa_stream_set_read_callback(member->stream, onRead, member.get());
     const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY);
     if (pa_stream_connect_record(member->stream, playing.monitor.c_str(), &attr, flags) < 0) {
         pa_stream_set_read_callback(member->stream, nullptr, nullptr);
         pa_stream_unref(member->stream);
+        mixer_->leave(*member->sound);
         return;
     }
     members_.push_back(std::move(member));
@@ -87,6 +108,9 @@ void PulseTapIO::join(const PulsePlayingStream& playing)
 
 void PulseTapIO::leave(Member& member)
 {
+    if (member.sound && mixer_)
+        mixer_->leave(*member.sound);
+    member.sound = nullptr;
     if (!member.stream)
         return;
     pa_stream_set_read_callback(member.stream, nullptr, nullptr);
@@ -98,75 +122,53 @@ void PulseTapIO::leave(Member& member)
 void PulseTapIO::onRead(pa_stream* stream, std::size_t, void* data)
 {
     auto* member = static_cast<Member*>(data);
-    const std::size_t size = member->ring.size();
+    PulseTapIO& io = *member->io;
     while (pa_stream_readable_size(stream) > 0) {
         const void* bytes = nullptr;
         std::size_t length = 0;
         if (pa_stream_peek(stream, &bytes, &length) < 0 || length == 0)
-            return;
-        const std::size_t floats = length / sizeof(float);
-        const auto* samples = static_cast<const float*>(bytes);
-        for (std::size_t i = 0; i < floats; ++i)
-            member->ring[(member->written + i) % size] = samples ? samples[i] : 0.0f;
-        member->written += floats;
-        // A ring that overflows keeps its newest second.
-        if (member->written - member->read > size)
-            member->read = member->written - size;
+            break;
+        io.mixer_->write(*member->sound, static_cast<const float*>(bytes), length / sizeof(float));
         pa_stream_drop(stream);
     }
+    // Cycles that waited for this sound go out now, not at the next tick.
+    io.pump();
 }
 
-void PulseTapIO::onTimer(pa_mainloop_api* api, pa_time_event* event, const struct timeval*, void* self)
+void PulseTapIO::onTimer(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self)
 {
-    auto* io = static_cast<PulseTapIO*>(self);
-    io->cycle();
-    pa_timeval_add(&io->next_, static_cast<pa_usec_t>(io->frames_ * 1e6 / rate));
-    struct timeval now;
-    pa_gettimeofday(&now);
-    // After a long stall the clock starts over rather than racing to catch up.
-    if (pa_timeval_cmp(&io->next_, &now) < 0)
-        io->next_ = now;
-    api->time_restart(event, &io->next_);
+    static_cast<PulseTapIO*>(self)->pump();
 }
 
-void PulseTapIO::cycle()
+void PulseTapIO::pump() noexcept
 {
-    std::fill(mix_.begin(), mix_.end(), 0.0f);
-    const std::size_t wanted = mix_.size();
-    for (const auto& member : members_) {
-        const std::size_t size = member->ring.size();
-        std::size_t available = member->written - member->read;
-        // The server hands a stream's sound over in bursts: a member plays
-        // once two cycles wait, and waits again after running dry.
-        if (!member->primed) {
-            if (available < 2 * wanted)
-                continue;
-            member->primed = true;
-        }
-        // Far more waiting than bursts explain means the stream's clock runs
-        // ahead of the timer; skip to two cycles so the delay stays bounded.
-        if (available > 8 * wanted) {
-            member->read = member->written - 2 * wanted;
-            available = 2 * wanted;
-        }
-        const std::size_t n = std::min(available, wanted);
-        for (std::size_t i = 0; i < n; ++i)
-            mix_[i] += member->ring[(member->read + i) % size];
-        member->read += n;
-        if (n < wanted)
-            member->primed = false;
+    if (!timer_)
+        return;
+    const std::uint64_t now = nowMicros();
+    int sent = 0;
+    while (sent < burst && mixer_->pull(now)) {
+        deliver();
+        ++sent;
     }
-    const std::uint64_t now = pulseHostNow();
+    // After a burst the loop serves the streams (whose sound the next
+    // cycles may need) and comes straight back.
+    pa_context_rttime_restart(pulse_, timer_, sent == burst ? now : mixer_->wakeMicros());
+}
+
+void PulseTapIO::deliver() noexcept
+{
+    const auto mix = mixer_->mix();
+    const std::uint32_t frames = mixer_->frames();
+    const std::uint64_t start = mixer_->startMicros() * 1000;
+    const std::uint64_t end = start + static_cast<std::uint64_t>(static_cast<double>(frames) * 1e9 / rate);
+    const double sample = mixer_->sampleTime();
     const std::uint32_t flags = AudioTimeStamp::sampleTimeValid | AudioTimeStamp::hostTimeValid;
-    const double seconds = static_cast<double>(frames_) / rate;
-    const auto start = static_cast<std::uint64_t>(std::max(0.0, static_cast<double>(now) - seconds * 1e9));
-    AudioTimeStamp nowStamp{sample_ + frames_, now, 1, flags};
-    AudioTimeStamp inputTime{sample_, start, 1, flags};
-    AudioTimeStamp outputTime{sample_ + frames_, now, 1, flags};
-    AudioIOBuffer input{channels, static_cast<std::uint32_t>(mix_.size() * sizeof(float)), mix_.data()};
+    AudioTimeStamp nowStamp{sample + frames, end, 1, flags};
+    AudioTimeStamp inputTime{sample, start, 1, flags};
+    AudioTimeStamp outputTime{sample + frames, end, 1, flags};
+    AudioIOBuffer input{channels, static_cast<std::uint32_t>(mix.size() * sizeof(float)), mix.data()};
     proc_(device_, nowStamp, std::span<const AudioIOBuffer>(&input, 1), inputTime, std::span<AudioIOBuffer>(),
           outputTime, context_);
-    sample_ += frames_;
 }
 
 }  // namespace parlaro::sys

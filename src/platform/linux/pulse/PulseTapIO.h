@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/AudioIOProc.h"
+#include "platform/linux/pulse/PulseTapMixer.h"
 
 #include <pulse/pulseaudio.h>
 
@@ -21,15 +22,18 @@ struct PulsePlayingStream {
 
 // An I/O procedure on a far-end capture device: one record stream per
 // playing stream (each reads that stream alone from its sink's monitor),
-// mixed into 48 kHz stereo float cycles of `frames` frames. A timer on the
-// stream loop clocks the cycles, so silence keeps coming when nothing plays.
-// All calls run under the stream loop's lock; the cycles run on that loop, so
-// none runs after stop() returns. A cycle never allocates: each member's ring
-// is made when the member joins.
+// mixed into 48 kHz stereo float cycles of `frames` frames by a
+// `PulseTapMixer`. A timer on the stream loop clocks the cycles, so silence
+// keeps coming when nothing plays; cycles also go out as soon as the sound a
+// late cycle waited for arrives. All calls run under the stream loop's lock;
+// the cycles run on that loop, so none runs after stop() returns. A cycle
+// never allocates: each member's ring is made when the member joins.
 class PulseTapIO {
 public:
-    static constexpr std::uint32_t rate = 48000;
-    static constexpr std::uint32_t channels = 2;
+    static constexpr std::uint32_t rate = PulseTapMixer::rate;
+    static constexpr std::uint32_t channels = PulseTapMixer::channels;
+    // Cycles that go out back to back before the loop serves others again.
+    static constexpr int burst = 8;
 
     PulseTapIO(AudioObjectId device, AudioIOProc proc, void* context);
     ~PulseTapIO();
@@ -40,25 +44,26 @@ public:
                const std::vector<PulsePlayingStream>& playing);
     // Membership follows what plays: streams that ended leave, new ones join.
     void follow(const std::vector<PulsePlayingStream>& playing);
+    // Stops, and says on stderr how much sound fell past the backlog's bound
+    // since the start, if any did.
     void stop();
     bool isStarted() const { return timer_ != nullptr; }
     std::size_t memberCount() const { return members_.size(); }
 
 private:
     struct Member {
+        PulseTapIO* io = nullptr;
         PulsePlayingStream source;
         pa_stream* stream = nullptr;
-        std::vector<float> ring;
-        std::size_t read = 0;  // floats, monotonic
-        std::size_t written = 0;
-        bool primed = false;
+        PulseTapMixer::Member* sound = nullptr;
     };
 
     static void onRead(pa_stream* stream, std::size_t bytes, void* member);
     static void onTimer(pa_mainloop_api* api, pa_time_event* event, const struct timeval* when, void* self);
     void join(const PulsePlayingStream& playing);
-    static void leave(Member& member);
-    void cycle();
+    void leave(Member& member);
+    void pump() noexcept;
+    void deliver() noexcept;
 
     const AudioObjectId device_;
     const AudioIOProc proc_;
@@ -66,11 +71,8 @@ private:
     pa_context* pulse_ = nullptr;
     pa_mainloop_api* api_ = nullptr;
     pa_time_event* timer_ = nullptr;
-    struct timeval next_ {};
-    std::uint32_t frames_ = 0;
-    std::vector<float> mix_;
+    std::unique_ptr<PulseTapMixer> mixer_;
     std::vector<std::unique_ptr<Member>> members_;
-    double sample_ = 0;
 };
 
 }  // namespace parlaro::sys
