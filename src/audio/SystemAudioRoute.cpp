@@ -28,6 +28,29 @@ const AudioDevice* findByID(const std::vector<AudioDevice>& devices, std::option
     return found == devices.end() ? nullptr : &*found;
 }
 
+// The UID of a default that the device list leaves out (a speaker's monitor
+// on a machine without a microphone); empty when it is none the route may
+// give back.
+std::string unlistedUID(std::optional<AudioObjectId> id)
+{
+    if (!id)
+        return {};
+    std::string uid = AudioDevices::stringProperty(*id, AudioSelectors::deviceUID).value_or("");
+    if (isVirtualMicrophone(uid) || uid.starts_with(AudioDevices::listenUIDPrefix))
+        return {};
+    return uid;
+}
+
+// A device the system knows by UID though it does not list it, with channels
+// in that direction.
+std::optional<AudioObjectId> unlistedDevice(const std::string& uid, bool input)
+{
+    const auto id = AudioDevices::deviceID(uid);
+    if (!id || AudioDevices::channelCount(*id, input ? AudioScope::input : AudioScope::output) < 1)
+        return std::nullopt;
+    return id;
+}
+
 }  // namespace
 
 std::string SystemAudioRoute::Snapshot::json() const
@@ -94,11 +117,18 @@ void SystemAudioRoute::persistSnapshot(std::optional<Snapshot> snapshot)
 void SystemAudioRoute::routeInput(const AudioDevice& device, const std::optional<std::string>& fallbackUID)
 {
     const std::vector<AudioDevice> devices = devices_();
-    const AudioDevice* current = findByID(devices, current_(true));
+    const std::optional<AudioObjectId> currentID = current_(true);
+    const AudioDevice* current = findByID(devices, currentID);
 
     if (!snapshot_ || snapshot_->routedInput.empty()) {
         Snapshot record;
-        record.oldInput = current && !isVirtualMicrophone(current->uid) ? current->uid : fallbackUID.value_or("");
+        const std::string unlisted = current ? std::string() : unlistedUID(currentID);
+        if (current && !isVirtualMicrophone(current->uid))
+            record.oldInput = current->uid;
+        else if (!unlisted.empty())
+            record.oldInput = unlisted;
+        else
+            record.oldInput = fallbackUID.value_or("");
         if (snapshot_) {
             record.oldOutput = snapshot_->oldOutput;
             record.routedOutput = snapshot_->routedOutput;
@@ -143,14 +173,18 @@ std::optional<std::string> SystemAudioRoute::restoreHalf(bool input, const std::
         return std::nullopt;
 
     const AudioDevice* target = nullptr;
+    std::optional<AudioObjectId> targetID;
     // An empty old UID names no device, not one whose UID could not be read.
     if (!oldUID.empty()) {
         auto found =
             std::find_if(devices.begin(), devices.end(), [&](const AudioDevice& d) { return d.uid == oldUID; });
         if (found != devices.end())
             target = &*found;
+        else
+            targetID = unlistedDevice(oldUID, input);
     }
-    if (!target) {
+    // Only listed devices stand in for a previous one that is gone.
+    if (!target && !targetID) {
         auto found = std::find_if(devices.begin(), devices.end(), [input](const AudioDevice& d) {
             return !isVirtualMicrophone(d.uid) && d.transportType != AudioTransports::virtualDevice
                 && (input ? d.inputChannels : d.outputChannels) >= 1;
@@ -158,10 +192,12 @@ std::optional<std::string> SystemAudioRoute::restoreHalf(bool input, const std::
         if (found != devices.end())
             target = &*found;
     }
-    if (!target)
+    if (target)
+        targetID = target->id;
+    if (!targetID)
         return input ? localized("原麦克风未连接") : localized("原声音输出未连接");
     try {
-        setDefault_(target->id, input);
+        setDefault_(*targetID, input);
     } catch (...) {
         return describe(std::current_exception());
     }

@@ -48,7 +48,9 @@ public:
 
     // Makes `device` the default input. The fallback UID is the input that
     // was the default when the program launched, remembered as the previous
-    // input when the current default is one of the virtual devices. Throws
+    // input when the current default is one of the virtual devices. A default
+    // the device list leaves out (a speaker's monitor) is remembered by UID
+    // and given back, though it never stands in for a missing one. Throws
     // the switch's "SystemAudio" error unless the device became the default
     // anyway.
     void routeInput(const AudioDevice& device, const std::optional<std::string>& fallbackUID);

@@ -260,6 +260,46 @@ TEST(SystemAudioRoute, RestoringCollectsEveryProblem)
     EXPECT_EQ(world.sim.defaultDevice(true), 10u);
 }
 
+TEST(SystemAudioRoute, AnUnlistedDefaultInputIsGivenBackButNeverStandsIn)
+{
+    // No microphone: the default input is the speakers' monitor, which the
+    // device list leaves out.
+    RouteWorld world;
+    world.sim.removeObject(10);
+    world.sim.removeObject(40);
+    world.sim.addDevice(test::simDevice(50, "speakers.monitor").named("Monitor of speakers").input({2}).unlisted());
+    world.sim.setDefaultDevice(true, 50);
+
+    {
+        auto route = world.route();
+        route.routeInput(world.listed(20), "launch-mic");
+        EXPECT_EQ(route.snapshot(), (Snapshot{"speakers.monitor", "", AudioDevices::virtualMicUID, ""}));
+        EXPECT_EQ(world.sim.defaultDevice(true), 20u);
+        route.restoreSavedRoute();
+        EXPECT_EQ(world.sim.defaultDevice(true), 50u);
+        EXPECT_EQ(world.stored(), std::nullopt);
+
+        // After a crash the record names it for the next start.
+        route.routeInput(world.listed(20), std::nullopt);
+    }
+    world.route().restoreSavedRoute();
+    EXPECT_EQ(world.sim.defaultDevice(true), 50u);
+
+    // Another unlisted input whose previous one is gone is no substitute.
+    world.sim.setDefaultDevice(true, 20);
+    world.store(R"({"oldInput":"gone-mic","oldOutput":"","routedInput":"com.parlaro.virtualmic","routedOutput":""})");
+    EXPECT_EQ(failureOf([&] { world.route().restoreSavedRoute(); }),
+              DomainError("SystemAudioRoute", 1, "原麦克风未连接"));
+    EXPECT_EQ(world.sim.defaultDevice(true), 20u);
+
+    // An unlisted device without input channels is not given back as one.
+    world.sim.addDevice(test::simDevice(60, "hidden-out").named("hidden-out").output({2}).unlisted());
+    world.store(R"({"oldInput":"hidden-out","oldOutput":"","routedInput":"com.parlaro.virtualmic","routedOutput":""})");
+    EXPECT_EQ(failureOf([&] { world.route().restoreSavedRoute(); }),
+              DomainError("SystemAudioRoute", 1, "原麦克风未连接"));
+    EXPECT_EQ(world.sim.defaultDevice(true), 20u);
+}
+
 TEST(SystemAudioRoute, RestoringTheOutputKeepsTheInputHalf)
 {
     RouteWorld world;

@@ -2,7 +2,8 @@
 # The built program on a private X server and a private sound server:
 #   program.sh <parlaro> <dir>
 # It must show its window "Parlaro", load the virtual microphone, end with 0
-# on SIGTERM and give the default input back; with no sound server at all the
+# on SIGTERM and give the default input back, be it a microphone or, on a
+# machine without one, the speakers' monitor; with no sound server at all the
 # window must still show. Skips (code 77) when Xvfb or pulseaudio is missing.
 set -u
 program=${1:?usage: program.sh <parlaro> <dir>}
@@ -84,6 +85,26 @@ terminate() {
   ((code == 0)) || fail "exit code $code after SIGTERM"
 }
 
+# Ends the running program and expects the default input it found at start.
+quit_gives_back() {
+  local before=$1
+  terminate
+  local after
+  after=$(PULSE_SERVER=$server pactl get-default-source)
+  echo "default input before: $before, after: $after"
+  [[ "$after" == "$before" ]] || fail "the default input was $before and is $after after quitting"
+}
+default_is_virtual_mic() { [[ "$(PULSE_SERVER=$server pactl get-default-source)" == parlaro_virtualmic_input ]]; }
+
+# First with no microphone at all: the server's own default input is the
+# speakers' monitor, which the program never lists but must give back.
+before=$(PULSE_SERVER=$server pactl get-default-source)
+[[ "$before" == *.monitor ]] || fail "the bare server's default input is $before, not a monitor"
+launch monitor "$server"
+within 60 window_shown || fail "no window named Parlaro"
+within 30 default_is_virtual_mic || fail "the virtual microphone did not become the default input"
+quit_gives_back "$before"
+
 # On the private server, with a microphone as the default input: a source
 # of its own over a silent sink, as the backend lists a real one.
 PULSE_SERVER=$server pactl load-module module-null-sink sink_name=test_mic_sink >/dev/null || fail "no test sink"
@@ -98,10 +119,7 @@ echo "window: $(xwininfo -root -tree | grep '"Parlaro"')"
 echo "sources while running:"
 PULSE_SERVER=$server pactl list short sources
 echo "default input while running: $(PULSE_SERVER=$server pactl get-default-source)"
-terminate
-after=$(PULSE_SERVER=$server pactl get-default-source)
-echo "default input before: $before, after: $after"
-[[ "$after" == "$before" ]] || fail "the default input was $before and is $after after quitting"
+quit_gives_back "$before"
 
 # With no sound server at all.
 launch no-server unix:/nonexistent

@@ -73,10 +73,15 @@ TEST_F(PulseAudioSystemTest, MirrorsDevicesDefaultsAndProcesses)
     ASSERT_NE(speakers, 0u);
     ASSERT_NE(mic, 0u);
     ASSERT_NE(injection, 0u);
-    // Monitors are sides of their sink's device, never devices of their own.
-    EXPECT_EQ(deviceWithUID(system, "test_speakers.monitor"), 0u);
+    // Monitors are never listed; another program's is found by name only, as
+    // the bare server's default input, and the virtual microphone's not at all.
+    const AudioObjectId monitor = deviceWithUID(system, "test_speakers.monitor");
+    ASSERT_NE(monitor, 0u);
+    EXPECT_NE(monitor, speakers);
+    EXPECT_EQ(deviceWithUID(system, "parlaro_virtualmic.monitor"), 0u);
     const auto devices = list(system, audioSystemObject, {"dev#"_fcc});
     EXPECT_EQ(devices.size(), 3u);
+    EXPECT_EQ(std::find(devices.begin(), devices.end(), monitor), devices.end());
 
     AudioBufferLayout layout;
     EXPECT_EQ(system.get(speakers, {"slay"_fcc, AudioScope::output}, layout), AudioStatuses::ok);
@@ -100,7 +105,7 @@ TEST_F(PulseAudioSystemTest, MirrorsDevicesDefaultsAndProcesses)
 
     // Loading the modules left the user's defaults alone.
     EXPECT_EQ(number(system, audioSystemObject, {"dOut"_fcc}), speakers);
-    EXPECT_EQ(number(system, audioSystemObject, {"dIn "_fcc}), 0u);
+    EXPECT_EQ(number(system, audioSystemObject, {"dIn "_fcc}), monitor);
 
     // This process always has its process object.
     AudioPropertyValue pid = static_cast<std::uint32_t>(system.currentProcessID());
@@ -136,8 +141,27 @@ TEST_F(PulseAudioSystemTest, DefaultsAreWrittenAndReadBack)
     EXPECT_EQ(system.setPropertyData(audioSystemObject, {"dIn "_fcc}, 1.0), AudioStatuses::badPropertySize);
     EXPECT_EQ(number(system, audioSystemObject, {"dIn "_fcc}), mic);
 
+    // A monitor as the default input reads back as itself and can be made
+    // the default again, but nothing of ours records from it.
     pactl("set-default-source test_speakers.monitor");
-    EXPECT_TRUE(waitUntil([&] { return number(system, audioSystemObject, {"dIn "_fcc}) == 0; }));
+    const AudioObjectId monitor = deviceWithUID(system, "test_speakers.monitor");
+    ASSERT_NE(monitor, 0u);
+    EXPECT_TRUE(waitUntil([&] { return number(system, audioSystemObject, {"dIn "_fcc}) == monitor; }));
+    ASSERT_EQ(system.setPropertyData(audioSystemObject, {"dIn "_fcc}, std::uint32_t{mic}), AudioStatuses::ok);
+    EXPECT_EQ(system.setPropertyData(audioSystemObject, {"dIn "_fcc}, std::uint32_t{monitor}), AudioStatuses::ok);
+    EXPECT_EQ(number(system, audioSystemObject, {"dIn "_fcc}), monitor);
+    EXPECT_EQ(pactl("get-default-source"), "test_speakers.monitor\n");
+    EXPECT_THROW(system.makeInputEngine()->setInputDevice(monitor), DomainError);
+    std::shared_ptr<AudioQueue> queue;
+    ASSERT_EQ(system.newInputQueue(
+                  AudioStreamDescription::pcm({48000, 1, SampleType::float32, true}),
+                  [](void*, AudioQueue&, AudioQueueBuffer&, const AudioTimeStamp&) {}, nullptr, queue),
+              AudioStatuses::ok);
+    AudioPropertyValue device;
+    EXPECT_EQ(queue->getProperty("aqcd"_fcc, device), AudioStatuses::ok);
+    EXPECT_EQ(device, AudioPropertyValue(AudioString{}));
+    EXPECT_EQ(queue->setProperty("aqcd"_fcc, AudioString(std::string("test_speakers.monitor"))),
+              AudioStatuses::badDevice);
 }
 
 TEST_F(PulseAudioSystemTest, DeviceChangesReachListeners)

@@ -100,6 +100,49 @@ TEST(PulseMirror, DevicesPairSidesByUIDAndNeverCountMonitors)
     EXPECT_EQ(at(mirror, audioSystemObject, {"dIn "_fcc}), AudioPropertyValue(std::uint32_t{mic}));
 }
 
+TEST(PulseMirror, AMonitorAsDefaultInputIsAnUnlistedDeviceNamedAfterItsSource)
+{
+    MirrorIds ids;
+    PulseServerState state = serverWithVirtualMic();
+    const Mirror before = buildMirror(state, {}, ownPid, ids);
+    state.defaultSource = "alsa_output.usb.monitor";
+    state.sourceOutputs[40] = stream(40, 12, 4242);  // a recorder of what the headset plays
+    // As a server that copies nothing onto monitors shows ours.
+    state.sources[10].properties.clear();
+    const Mirror mirror = buildMirror(state, {}, ownPid, ids);
+
+    const AudioObjectId monitor = mirror.deviceWithUID("alsa_output.usb.monitor");
+    ASSERT_NE(monitor, 0u);
+    EXPECT_NE(monitor, mirror.deviceWithUID("alsa_output.usb"));
+    EXPECT_EQ(at(mirror, audioSystemObject, {"dIn "_fcc}), AudioPropertyValue(std::uint32_t{monitor}));
+    const auto changes = mirrorChanges(before, mirror);
+    EXPECT_NE(std::find(changes.begin(), changes.end(),
+                        std::make_pair(AudioObjectId{audioSystemObject}, AudioPropertyAddress{"dIn "_fcc})),
+              changes.end());
+    EXPECT_EQ(std::find(changes.begin(), changes.end(),
+                        std::make_pair(AudioObjectId{audioSystemObject}, AudioPropertyAddress{"dev#"_fcc})),
+              changes.end());
+    const auto devices = std::get<std::vector<std::uint32_t>>(at(mirror, audioSystemObject, {"dev#"_fcc}));
+    EXPECT_EQ(devices.size(), 3u);
+    EXPECT_EQ(std::find(devices.begin(), devices.end(), monitor), devices.end());
+    const MirrorObject& object = *mirror.find(monitor);
+    EXPECT_TRUE(object.monitor);
+    EXPECT_EQ(object.sourceName, "alsa_output.usb.monitor");
+    EXPECT_EQ(object.sinkName, "");
+    EXPECT_EQ(at(mirror, monitor, {"slay"_fcc, AudioScope::input}), AudioPropertyValue(AudioBufferLayout{{1}}));
+    EXPECT_EQ(at(mirror, monitor, {"slay"_fcc, AudioScope::output}), AudioPropertyValue(AudioBufferLayout{}));
+
+    // The virtual microphone's monitors are no devices, whether or not they
+    // carry its properties.
+    EXPECT_EQ(mirror.deviceWithUID("parlaro_virtualmic.monitor"), 0u);
+    EXPECT_EQ(mirror.deviceWithUID("parlaro_virtualspeaker.monitor"), 0u);
+
+    // Recording a monitor is no use of an input device.
+    const AudioObjectId recorder = mirror.processWithPID(4242);
+    EXPECT_EQ(at(mirror, recorder, {"pdv#"_fcc, AudioScope::input}), AudioPropertyValue(std::vector<std::uint32_t>{}));
+    EXPECT_EQ(at(mirror, recorder, {"piri"_fcc}), AudioPropertyValue(std::uint32_t{0}));
+}
+
 TEST(PulseMirror, ProcessesComeFromClientStreamsAndTheirUseOfDevices)
 {
     PulseServerState state = serverWithVirtualMic();

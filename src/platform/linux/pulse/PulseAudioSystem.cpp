@@ -1130,7 +1130,9 @@ std::optional<PulseSide> PulseAudioSystem::sideFor(const std::string& uid, bool 
         device = mirror_.deviceWithUID(uid);
     }
     const MirrorObject* object = mirror_.find(device);
-    if (!object || object->aggregate)
+    // A default input that is a monitor is no microphone: recording it would
+    // hear the speakers.
+    if (!object || object->aggregate || object->monitor)
         return std::nullopt;
     if (input) {
         auto source = state_.sources.find(object->sourceIndex);
@@ -1149,6 +1151,9 @@ std::string PulseAudioSystem::defaultUID(bool input) const
     std::lock_guard lock(mirrorMutex_);
     const auto* value = mirror_.value(audioSystemObject, {input ? selDefaultInput : selDefaultOutput});
     if (!value)
+        return {};
+    const MirrorObject* object = mirror_.find(std::get<std::uint32_t>(*value));
+    if (!object || object->monitor)
         return {};
     const auto* uid = mirror_.value(std::get<std::uint32_t>(*value), {"uid "_fcc});
     return uid ? std::get<AudioString>(*uid).value_or("") : std::string();

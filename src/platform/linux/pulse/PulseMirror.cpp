@@ -57,6 +57,50 @@ AudioPropertyValue storedOr(const MirrorExtras& extras, const std::string& uid, 
     return found == extras.deviceValues.end() ? fallback : found->second;
 }
 
+MirrorObject deviceObject(const std::string& uid, const Sides& sides, const MirrorExtras& extras)
+{
+    MirrorObject object;
+    object.kind = MirrorObject::Kind::device;
+    const PulseSinkOrSource& primary = sides.source && sides.source->monitorOf == pulseNoIndex
+        ? *sides.source
+        : *(sides.sink ? sides.sink : sides.source);
+    auto& p = object.properties;
+    p[{"uid "_fcc}] = AudioString(uid);
+    p[{"lnam"_fcc}] = AudioString(primary.description.empty() ? primary.name : primary.description);
+    p[{"slay"_fcc, AudioScope::input}] = AudioBufferLayout{
+        sides.source ? std::vector<std::uint32_t>{sides.source->channels} : std::vector<std::uint32_t>{}};
+    p[{"slay"_fcc, AudioScope::output}] =
+        AudioBufferLayout{sides.sink ? std::vector<std::uint32_t>{sides.sink->channels} : std::vector<std::uint32_t>{}};
+    p[{"tran"_fcc}] = transportType(primary.properties);
+    if (sides.sink && !sides.sink->activePort.empty()) {
+        const std::string port = lowercase(sides.sink->activePort);
+        if (port.find("headphone") != std::string::npos)
+            p[{"ssrc"_fcc, AudioScope::output}] = std::uint32_t{"hdpn"_fcc};
+        else if (port.find("speaker") != std::string::npos)
+            p[{"ssrc"_fcc, AudioScope::output}] = std::uint32_t{"ispk"_fcc};
+    }
+    const double rate = primary.rate;
+    p[{"nsrt"_fcc}] = rate;
+    p[{"nsr#"_fcc}] = std::vector<AudioValueRange>{{rate, rate}};
+    p[{"livn"_fcc}] = std::uint32_t{1};
+    p[{"fsiz"_fcc}] = storedOr(extras, uid, {"fsiz"_fcc}, std::uint32_t{pulseCycleFrames});
+    p[{"saft"_fcc, AudioScope::input}] = std::uint32_t{0};
+    p[{"saft"_fcc, AudioScope::output}] = std::uint32_t{0};
+    p[{"over"_fcc}] = storedOr(extras, uid, {"over"_fcc}, std::uint32_t{0});
+    const std::string version = property(primary.properties, versionProperty);
+    if (!version.empty())
+        p[{"dcvr"_fcc}] = AudioString(version);
+    if (sides.sink) {
+        object.sinkName = sides.sink->name;
+        object.sinkIndex = sides.sink->index;
+    }
+    if (sides.source) {
+        object.sourceName = sides.source->name;
+        object.sourceIndex = sides.source->index;
+    }
+    return object;
+}
+
 }  // namespace
 
 AudioObjectId MirrorIds::idFor(const std::string& key)
@@ -151,51 +195,40 @@ Mirror buildMirror(const PulseServerState& server, const MirrorExtras& extras, s
         const std::string key = "device:" + uid;
         alive.insert(key);
         const AudioObjectId id = ids.idFor(key);
-        MirrorObject object;
-        object.kind = MirrorObject::Kind::device;
-        const PulseSinkOrSource& primary = sides.source && sides.source->monitorOf == pulseNoIndex
-            ? *sides.source
-            : *(sides.sink ? sides.sink : sides.source);
-        auto& p = object.properties;
-        p[{"uid "_fcc}] = AudioString(uid);
-        p[{"lnam"_fcc}] = AudioString(primary.description.empty() ? primary.name : primary.description);
-        p[{"slay"_fcc, AudioScope::input}] = AudioBufferLayout{
-            sides.source ? std::vector<std::uint32_t>{sides.source->channels} : std::vector<std::uint32_t>{}};
-        p[{"slay"_fcc, AudioScope::output}] = AudioBufferLayout{
-            sides.sink ? std::vector<std::uint32_t>{sides.sink->channels} : std::vector<std::uint32_t>{}};
-        p[{"tran"_fcc}] = transportType(primary.properties);
-        if (sides.sink && !sides.sink->activePort.empty()) {
-            const std::string port = lowercase(sides.sink->activePort);
-            if (port.find("headphone") != std::string::npos)
-                p[{"ssrc"_fcc, AudioScope::output}] = std::uint32_t{"hdpn"_fcc};
-            else if (port.find("speaker") != std::string::npos)
-                p[{"ssrc"_fcc, AudioScope::output}] = std::uint32_t{"ispk"_fcc};
-        }
-        const double rate = primary.rate;
-        p[{"nsrt"_fcc}] = rate;
-        p[{"nsr#"_fcc}] = std::vector<AudioValueRange>{{rate, rate}};
-        p[{"livn"_fcc}] = std::uint32_t{1};
-        p[{"fsiz"_fcc}] = storedOr(extras, uid, {"fsiz"_fcc}, std::uint32_t{pulseCycleFrames});
-        p[{"saft"_fcc, AudioScope::input}] = std::uint32_t{0};
-        p[{"saft"_fcc, AudioScope::output}] = std::uint32_t{0};
-        p[{"over"_fcc}] = storedOr(extras, uid, {"over"_fcc}, std::uint32_t{0});
-        const std::string version = property(primary.properties, versionProperty);
-        if (!version.empty())
-            p[{"dcvr"_fcc}] = AudioString(version);
+        MirrorObject object = deviceObject(uid, sides, extras);
         if (sides.sink) {
-            object.sinkName = sides.sink->name;
-            object.sinkIndex = sides.sink->index;
             bySink[sides.sink->index] = id;
             if (sides.sink->name == server.defaultSink)
                 defaultOutput = id;
         }
         if (sides.source) {
-            object.sourceName = sides.source->name;
-            object.sourceIndex = sides.source->index;
             bySource[sides.source->index] = id;
             if (sides.source->name == defaultInputName)
                 defaultInput = id;
         }
+        mirror.objects.emplace(id, std::move(object));
+    }
+
+    // A machine without a microphone has a monitor as its default input. It
+    // is never offered as an input, but it must be known by name, so that a
+    // default moved away from it can be put back. Our own sinks' monitors
+    // belong to the virtual microphone and stay out. Streams on monitors are
+    // not counted as device use below.
+    for (const auto& [index, source] : server.sources) {
+        if (source.monitorOf == pulseNoIndex || bySource.contains(index) || devices.contains(source.name)
+            || !property(source.properties, uidProperty).empty())
+            continue;
+        auto monitored = server.sinks.find(source.monitorOf);
+        if (monitored != server.sinks.end() && !property(monitored->second.properties, uidProperty).empty())
+            continue;
+        const std::string key = "device:" + source.name;
+        alive.insert(key);
+        const AudioObjectId id = ids.idFor(key);
+        MirrorObject object = deviceObject(source.name, Sides{nullptr, &source}, extras);
+        object.listed = false;
+        object.monitor = true;
+        if (source.name == defaultInputName)
+            defaultInput = id;
         mirror.objects.emplace(id, std::move(object));
     }
 

@@ -63,6 +63,9 @@ struct MirrorObject {
     std::string sourceName;
     std::uint32_t sourceIndex = pulseNoIndex;
     bool listed = true;
+    // Devices: a sink's monitor, unlisted, there only to be named and made the
+    // default input again; nothing records from it.
+    bool monitor = false;
     // Devices made for a far-end capture: the taps they read.
     bool aggregate = false;
     // Processes: the process id.
@@ -116,7 +119,9 @@ inline constexpr std::uint32_t pulseCycleFrames = 1024;
 // Builds the mirror from the server state, the program's own objects and its
 // pid. Devices: one per non-monitor sink and source, except that sinks and
 // sources carrying the same device UID property form one device; the
-// injection device records from the monitor of the virtual speaker.
+// injection device records from the monitor of the virtual speaker. Other
+// monitors are unlisted devices named after their source, so that one can be
+// read and written as the default input.
 Mirror buildMirror(const PulseServerState& server, const MirrorExtras& extras, std::int32_t ownPid, MirrorIds& ids);
 
 // The addresses whose values differ between two mirrors, per object; a
