@@ -141,7 +141,7 @@ TEST(ServiceFactory, AHostThatOutlivesTheFactoryLetsGoOfItsSessionsFirst)
     host.reset();
 }
 
-TEST(ServiceFactory, WithoutASoundServerTheRealGraphIsStillBuiltAndSaysSoOnce)
+TEST(ServiceFactory, WithoutASoundServerTheRealGraphIsStillBuiltNamesItsEnginesAndSaysSoOnce)
 {
     rt::ManualRuntime runtime;
     test::TempDirectory folder;
@@ -161,30 +161,8 @@ TEST(ServiceFactory, WithoutASoundServerTheRealGraphIsStillBuiltAndSaysSoOnce)
         ASSERT_NE(factory.model(), nullptr);
         EXPECT_TRUE(factory.model()->listDevices().empty());
         EXPECT_EQ(factory.model()->history.get(), nullptr);
-    }
-    const std::string said = testing::internal::GetCapturedStderr();
-    std::size_t count = 0;
-    for (std::size_t at = said.find("no audio server"); at != std::string::npos;
-         at = said.find("no audio server", at + 1))
-        ++count;
-    EXPECT_EQ(count, 1u) << said;
-    EXPECT_NE(said.find("nobody"), std::string::npos) << "names the server it tried: " << said;
-}
 
-TEST(ServiceFactory, TheRealGraphNamesTheEnginesItRunsOn)
-{
-    rt::ManualRuntime runtime;
-    test::TempDirectory folder;
-    test::ScopedEnvironment audio("PARLARO_AUDIO", std::nullopt);
-    test::ScopedEnvironment server("PULSE_SERVER", ("unix:" + (folder / "nobody" / "native").string()).c_str());
-    sim::SimUserDefaults defaults;
-
-    testing::internal::CaptureStderr();
-    {
-        ServiceFactory factory({.kind = ServiceFactory::Kind::real,
-                                .defaults = &defaults,
-                                .historyFolder = folder / "history",
-                                .engineParts = freshEngineParts()});
+        // The status page names the engines this graph runs on.
         const std::vector<ModuleReport> rows = factory.model()->diagnosticRows();
         ASSERT_EQ(rows.size(), 5u);
         EXPECT_EQ(rows[0], (ModuleReport{ModuleID::translation, "apertium", rows[0].state}));
@@ -195,7 +173,13 @@ TEST(ServiceFactory, TheRealGraphNamesTheEnginesItRunsOn)
         EXPECT_EQ(unsupportedEngineError(SpeechEngine::dictation).localizedDescription(),
                   "本机不支持pocketsphinx（SR-1）");
     }
-    testing::internal::GetCapturedStderr();
-    // Gone with the factory.
+    // The names go with the factory.
     EXPECT_EQ(SpeechEngines::facilityLabel(SpeechEngine::onDevice), "SFSpeechRecognizer · macOS 15");
+    const std::string said = testing::internal::GetCapturedStderr();
+    std::size_t count = 0;
+    for (std::size_t at = said.find("no audio server"); at != std::string::npos;
+         at = said.find("no audio server", at + 1))
+        ++count;
+    EXPECT_EQ(count, 1u) << said;
+    EXPECT_NE(said.find("nobody"), std::string::npos) << "names the server it tried: " << said;
 }
