@@ -105,8 +105,10 @@ void DesktopSystemSettings::open(const std::string& url)
         return;
     }
     case SettingsPane::inputMonitoring:
+        // Asked for only when the keyboards under /dev/input cannot be read; no desktop panel grants that,
+        // membership of the input group does.
         hooks_.explain(q(localized(
-            "在此桌面上，全局快捷键无需单独授权。若按住快捷键没有反应，请在桌面的键盘设置中检查它是否已被占用。")));
+            "要让 Parlaro 读取键盘，请把你的账户加入 input 组：在终端中运行 sudo usermod -aG input $USER，然后注销并重新登录，再回到这里即可。在 X11 桌面上无需任何设置。")));
         return;
     case SettingsPane::spokenContent:
         hooks_.explain(q(localized("朗读使用 espeak-ng 的语音；请用系统的软件包管理器安装所需语言的语音。")));
