@@ -52,6 +52,9 @@ QLabel* sheetText(QWidget* parent, const QString& objectName, double pixelSize, 
     label->setObjectName(objectName);
     label->setFont(Look::font(pixelSize, semibold ? QFont::DemiBold : QFont::Normal));
     label->setWordWrap(true);
+    // Some lines carry what a device or the system reported; show it as
+    // written rather than reading it as markup.
+    label->setTextFormat(Qt::PlainText);
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, color);
     label->setPalette(palette);

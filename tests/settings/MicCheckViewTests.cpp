@@ -116,6 +116,14 @@ TEST_F(MicCheckViewTest, PermissionAndDeviceErrorsShowTheirLine)
     EXPECT_FALSE(shown("micCheck.permission"));
     EXPECT_TRUE(shown("micCheck.error"));
     EXPECT_EQ(find<QLabel>("micCheck.error")->text(), "无法读取这个麦克风：E");
+
+    // A device's error is shown as written, never read as markup.
+    auto* error = find<QLabel>("micCheck.error");
+    const int plainWidth = error->sizeHint().width();
+    model->meters->micError.set(std::string("<b>E</b>"));
+    view();
+    EXPECT_EQ(error->text(), "无法读取这个麦克风：<b>E</b>");
+    EXPECT_GT(error->sizeHint().width(), plainWidth + error->fontMetrics().horizontalAdvance(QStringLiteral("<b>")));
 }
 
 TEST_F(MicCheckViewTest, AViewGoneWhileThePermissionIsAskedLeavesThePreviewAlone)
