@@ -35,11 +35,6 @@ ListeningGroup::ListeningGroup(std::shared_ptr<AppModel> model, QWidget* parent)
 
 ListeningGroup::~ListeningGroup() = default;
 
-bool ListeningGroup::isNeeded(const AppModel& model)
-{
-    return model.audioCaptureMissing() || model.listeningFailed();
-}
-
 void ListeningGroup::refresh()
 {
     group_->setTitle(q(localized("收听对方")));

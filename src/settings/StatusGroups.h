@@ -25,8 +25,6 @@ public:
     explicit ListeningGroup(std::shared_ptr<AppModel> model, QWidget* parent = nullptr);
     ~ListeningGroup() override;
 
-    static bool isNeeded(const AppModel& model);
-
 private:
     void refresh();
 

@@ -13,7 +13,6 @@ class StepBadge : public QWidget {
 public:
     StepBadge(int number, QWidget* parent = nullptr);
     void setDone(bool done);
-    bool isDone() const { return done_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -32,7 +31,6 @@ public:
     WizardStep(int number, const QString& title, bool keepControls, QWidget* parent = nullptr);
 
     void setDone(bool done);
-    bool isDone() const { return badge_->isDone(); }
     // Where the controls go, trailing.
     QHBoxLayout* controls() const { return controls_; }
 

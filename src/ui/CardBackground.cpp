@@ -47,14 +47,6 @@ void Card::setTint(const QColor& tint)
     update();
 }
 
-void Card::setGlowStrength(double strength)
-{
-    if (glowStrength_ == strength)
-        return;
-    glowStrength_ = strength;
-    update();
-}
-
 QRect Card::cardRect() const
 {
     int m = cardMargin();

@@ -23,7 +23,6 @@ class Card : public QWidget {
 public:
     Card(const QColor& tint, double cornerRadius, double glowStrength, QWidget* parent = nullptr);
     void setTint(const QColor& tint);
-    void setGlowStrength(double strength);
     QRect cardRect() const;
 
 protected:

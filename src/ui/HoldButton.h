@@ -36,7 +36,6 @@ public:
     void setAppActivity(AppActivity* activity) { activity_ = activity; }
 
     bool isHolding() const { return holding_; }
-    bool isUsingKeyboard() const { return usingKeyboard_; }
 
     // Ends a hold in progress (onCancel or onUp); nothing without a hold.
     void endHold(bool cancelled);

@@ -23,8 +23,6 @@ public:
     void setDetail(const std::optional<QString>& detail);
     QLabel* labelWidget() const { return label_; }
     QLabel* detailWidget() const { return detail_; }
-    // Trailing controls, in reading order.
-    QHBoxLayout* trailingLayout() const { return trailing_; }
     void addTrailing(QWidget* widget);
 
 private:
