@@ -61,10 +61,8 @@ void performLegacyHelperRemoval(const LegacyHelperHost& host)
         // Left for the next launch, which repeats every step.
     }
 
-    for (int round = 0; round < 20; ++round) {
-        if (!legacyHelperProcessIDs(host).empty())
-            host.sleep(std::chrono::milliseconds(100));
-    }
+    for (int round = 0; round < 20 && !legacyHelperProcessIDs(host).empty(); ++round)
+        host.sleep(std::chrono::milliseconds(100));
 
     const int active = host.runner->run(systemctl, {"--user", "is-active", "--quiet", serviceName});
     if (active != 0 && legacyHelperProcessIDs(host).empty()) {
