@@ -4,6 +4,7 @@
 // model tests' ModelWorld in (see tests/CMakeLists.txt).
 
 #include "ModelWorld.h"
+#include "UiWorld.h"
 
 #include "speech/InterfaceLanguage.h"
 
@@ -26,17 +27,7 @@ public:
         QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
-    void settle()
-    {
-        for (int round = 0; round < 1000; ++round) {
-            auto jobs = runtime.runUntilIdle();
-            QApplication::sendPostedEvents();
-            QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-            QApplication::processEvents();
-            if (jobs == 0 && runtime.executor().pendingJobs() == 0)
-                return;
-        }
-    }
+    void settle() { test::settle(runtime); }
 
     InterfaceLanguage::Revision revision;
 

@@ -25,6 +25,11 @@ UiWorld::~UiWorld()
 
 void UiWorld::settle()
 {
+    test::settle(runtime);
+}
+
+void settle(rt::ManualRuntime& runtime)
+{
     for (int round = 0; round < 1000; ++round) {
         auto jobs = runtime.runUntilIdle();
         QApplication::sendPostedEvents();

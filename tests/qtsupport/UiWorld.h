@@ -36,6 +36,10 @@ private:
     InterfaceLanguage::Revision::Scope revisionScope_{revision};
 };
 
+// Alternates the runtime's executor and the Qt event loop until neither has
+// work; widgets deleted later go too.
+void settle(rt::ManualRuntime& runtime);
+
 // Saves widget.grab() as "<view>-<state>.png" (view in lower case) in
 // $PARLARO_SNAPSHOT_DIR when it is set; nothing otherwise. Returns the grab.
 QImage snapshot(QWidget& widget, const QString& view, const QString& state);
