@@ -253,9 +253,6 @@ void AppDelegate::terminate()
     terminated_ = true;
     shouldTerminate();
     willTerminate();
-    if (exited_)
-        return;
-    exited_ = true;
     if (parts_.exit)
         parts_.exit(0);
     else
