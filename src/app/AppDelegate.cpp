@@ -241,8 +241,7 @@ void AppDelegate::quitWhenSheetsClosed(int tries)
         });
         return;
     }
-    for (QWidget* sheet : openSheets())
-        endSheet(sheet);
+    // Whatever sheet outlasted the retries is ended on the way out.
     terminate();
 }
 
