@@ -241,8 +241,7 @@ void AppDelegate::quitWhenSheetsClosed(int tries)
         });
         return;
     }
-    for (QWidget* sheet : openSheets())
-        endSheet(sheet);
+    // Whatever sheet outlasted the retries is ended on the way out.
     terminate();
 }
 
@@ -253,9 +252,6 @@ void AppDelegate::terminate()
     terminated_ = true;
     shouldTerminate();
     willTerminate();
-    if (exited_)
-        return;
-    exited_ = true;
     if (parts_.exit)
         parts_.exit(0);
     else

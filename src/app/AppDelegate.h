@@ -114,7 +114,6 @@ private:
     bool refreshScheduled_ = false;
     bool terminated_ = false;
     bool willTerminateRan_ = false;
-    bool exited_ = false;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     rt::Subscription resign_;
     rt::Subscription become_;

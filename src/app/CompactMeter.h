@@ -31,7 +31,6 @@ public:
     ~CompactMeter() override;
 
     void setLive(bool live);
-    bool isLive() const { return live_; }
     double opacity() const;
 
     ui::SymbolView* icon() const { return icon_; }

@@ -276,9 +276,4 @@ AudioSystem& ServiceFactory::audioSystem() const
     return *services_->audio;
 }
 
-GlobalKeys& ServiceFactory::globalKeys() const
-{
-    return *services_->keys;
-}
-
 }  // namespace parlaro::app

@@ -13,7 +13,6 @@
 
 namespace parlaro {
 class AudioSystem;
-class GlobalKeys;
 class UserDefaults;
 }  // namespace parlaro
 
@@ -72,7 +71,6 @@ public:
     std::shared_ptr<settings::UpdateModel> updates() const { return updates_; }
     std::shared_ptr<ConversationHistory> history() const { return history_; }
     ui::HoldShortcutCenter& shortcuts() const { return *shortcuts_; }
-    GlobalKeys& globalKeys() const;
 
 private:
     struct Services;
