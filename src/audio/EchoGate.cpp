@@ -132,8 +132,8 @@ std::optional<EchoGate::Fit> EchoGate::fit(double within) const
         }
     }
 
-    std::vector<Fit> candidates;
-    candidates.reserve(lagCount);
+    std::vector<Fit>& candidates = candidates_;
+    candidates.clear();
     std::vector<double>& differences = differences_;
     for (std::size_t lag = 0; lag < lagCount; ++lag) {
         const Taking& t = perLag[lag];

@@ -129,6 +129,7 @@ private:
     std::vector<FarEndActivity::Span> scratch_;
     mutable std::vector<Taking> fitScratch_;
     mutable std::vector<double> differences_;
+    mutable std::vector<Fit> candidates_;
 };
 
 }  // namespace parlaro

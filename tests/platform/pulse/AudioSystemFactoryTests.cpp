@@ -3,8 +3,7 @@
 #include "platform/linux/pulse/AudioSystemFactory.h"
 #include "platform/linux/pulse/PulseAudioSystem.h"
 #include "platform/sim/SimAudioSystem.h"
-
-#include <cstdlib>
+#include "support/ScopedEnvironment.h"
 
 namespace parlaro::sys {
 namespace {
@@ -12,9 +11,11 @@ namespace {
 TEST(AudioSystemFactory, TheEnvironmentChoosesTheSimOrTheSoundServer)
 {
     PARLARO_REQUIRE_TEST_SERVER();
-    setenv("PARLARO_AUDIO", "sim", 1);
-    EXPECT_NE(dynamic_cast<sim::SimAudioSystem*>(makeAudioSystem().get()), nullptr);
-    unsetenv("PARLARO_AUDIO");
+    {
+        test::ScopedEnvironment audio("PARLARO_AUDIO", "sim");
+        EXPECT_NE(dynamic_cast<sim::SimAudioSystem*>(makeAudioSystem().get()), nullptr);
+    }
+    test::ScopedEnvironment audio("PARLARO_AUDIO", std::nullopt);
     auto real = makeAudioSystem();
     auto* pulse = dynamic_cast<PulseAudioSystem*>(real.get());
     ASSERT_NE(pulse, nullptr);

@@ -28,7 +28,9 @@ std::uint32_t maskBit(std::uint16_t key)
     }
 }
 
-std::uint64_t flagBit(std::uint16_t key)
+}  // namespace
+
+std::uint64_t EvdevKeyDecoder::modifierFlag(std::uint16_t key)
 {
     switch (key) {
     case KEY_RIGHTALT:
@@ -47,8 +49,6 @@ std::uint64_t flagBit(std::uint16_t key)
         return 0;
     }
 }
-
-}  // namespace
 
 bool EvdevKeyDecoder::isModifier(std::uint16_t key)
 {
@@ -85,7 +85,7 @@ std::uint64_t EvdevKeyDecoder::heldFlags() const
     std::uint64_t flags = 0;
     for (const auto& [device, keys] : held_)
         for (std::uint16_t key : keys)
-            flags |= flagBit(key);
+            flags |= modifierFlag(key);
     return flags;
 }
 

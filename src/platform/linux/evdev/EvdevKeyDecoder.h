@@ -41,6 +41,9 @@ public:
     void forgetKeys();
 
     static bool isModifier(std::uint16_t evdevKey);
+    // The bit a held modifier key sets in a flagsChanged event's flags; 0
+    // for keys the hold shortcut never watches.
+    static std::uint64_t modifierFlag(std::uint16_t evdevKey);
 
 private:
     std::uint32_t heldMask() const;

@@ -76,15 +76,9 @@ bool PulseTapMixer::playing() const noexcept
 
 bool PulseTapMixer::backlogged() const noexcept
 {
-    bool playing = false;
-    for (const auto& member : members_) {
-        if (!member->primed)
-            continue;
-        if (member->available() <= highCycles * mix_.size())
-            return false;
-        playing = true;
-    }
-    return playing;
+    return playing() && std::all_of(members_.begin(), members_.end(), [&](const auto& member) {
+               return !member->primed || member->available() > highCycles * mix_.size();
+           });
 }
 
 bool PulseTapMixer::pull(std::uint64_t nowMicros) noexcept

@@ -1,6 +1,7 @@
 #include "platform/linux/x11/X11GlobalKeys.h"
 
 #include "platform/KeyCodes.h"
+#include "platform/linux/evdev/EvdevKeyDecoder.h"
 #include "platform/linux/xkb/XkbKeymap.h"
 #include "runtime/Runtime.h"
 
@@ -43,28 +44,6 @@ std::uint16_t xMask(std::uint32_t modifiers)
     if (modifiers & 0x1000)
         mask |= XCB_MOD_MASK_CONTROL;
     return mask;
-}
-
-// The flag bit of a held modifier key, by stored key code; 0 for keys the
-// hold shortcut never watches.
-std::uint64_t modifierFlag(std::uint16_t code)
-{
-    switch (code) {
-    case 61:
-        return GlobalKeys::rightOptionFlag;
-    case 58:
-        return GlobalKeys::leftOptionFlag;
-    case 54:
-        return GlobalKeys::rightCommandFlag;
-    case 62:
-        return GlobalKeys::rightControlFlag;
-    case 60:
-        return GlobalKeys::rightShiftFlag;
-    case 63:
-        return GlobalKeys::functionFlag;
-    default:
-        return 0;
-    }
 }
 
 bool checked(xcb_connection_t* connection, xcb_void_cookie_t cookie)
@@ -351,7 +330,8 @@ void X11GlobalKeys::deliver(Raw kind, std::uint32_t xKeycode)
     if (keymap_->isModifier(xKeycode)) {
         if (!code)
             return;
-        std::uint64_t bit = modifierFlag(*code);
+        std::uint64_t bit =
+            EvdevKeyDecoder::modifierFlag(static_cast<std::uint16_t>(xKeycode - keycodes::xKeycodeOffset));
         heldFlags_ = pressed ? (heldFlags_ | bit) : (heldFlags_ & ~bit);
         if (modifierWatch_ && handlers_.tap)
             handlers_.tap(flagsChangedType, *code, heldFlags_);
