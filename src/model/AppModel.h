@@ -735,6 +735,9 @@ private:
     rt::Async<void> failListeningStart(std::string reason);
     // Every generation token the model makes comes from here.
     static rt::Uuid newIdentifier();
+    // Every language but `taken`, in the listed order: a side never offers
+    // the language the other side speaks.
+    static std::vector<CallLanguage> languagesOtherThan(const CallLanguage& taken);
     // The listed device with that id; none for no id.
     static std::optional<AudioDevice> findDevice(const std::vector<AudioDevice>& devices,
                                                  std::optional<AudioObjectId> id);
