@@ -735,6 +735,9 @@ private:
     rt::Async<void> failListeningStart(std::string reason);
     // Every generation token the model makes comes from here.
     static rt::Uuid newIdentifier();
+    // Every language but `taken`, in the listed order: a side never offers
+    // the language the other side speaks.
+    static std::vector<CallLanguage> languagesOtherThan(const CallLanguage& taken);
     // The listed device with that id; none for no id.
     static std::optional<AudioDevice> findDevice(const std::vector<AudioDevice>& devices,
                                                  std::optional<AudioObjectId> id);
@@ -764,6 +767,24 @@ private:
     void endHoldTask(const ActivityToken& activity);
     static rt::Async<void> sendHeldSentences(std::weak_ptr<AppModel> weak);
     static rt::Async<std::string> translateNow(std::weak_ptr<AppModel> weak, std::string text);
+    // Spawns the coroutine that `start` makes from the model. The task holds
+    // the model only while the coroutine is made, so it never keeps a
+    // released model alive, and does nothing once the model is gone.
+    template <class F>
+    rt::TaskHandle<> spawnOnModel(F start);
 };
+
+template <class F>
+rt::TaskHandle<> AppModel::spawnOnModel(F start)
+{
+    return rt::spawn([weak = weak_from_this(), start = std::move(start)]() -> rt::Async<void> {
+        auto self = weak.lock();
+        if (!self)
+            co_return;
+        auto work = start(*self);
+        self.reset();
+        co_await std::move(work);
+    });
+}
 
 }  // namespace parlaro

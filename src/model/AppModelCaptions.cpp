@@ -47,14 +47,7 @@ void AppModel::applyIncomingResult(const std::string& text, bool isFinal)
     setEntries(std::move(list));
 
     // Each sentence is translated on its own; they may finish in any order.
-    rt::spawn([weak = weak_from_this(), id = entry.id, sentence]() -> rt::Async<void> {
-        auto self = weak.lock();
-        if (!self)
-            co_return;
-        auto translation = self->translateIncomingEntry(id, sentence);
-        self.reset();
-        co_await std::move(translation);
-    });
+    spawnOnModel([id = entry.id, sentence](AppModel& model) { return model.translateIncomingEntry(id, sentence); });
 }
 
 rt::Async<void> AppModel::translateIncomingEntry(rt::Uuid id, std::string text)

@@ -110,14 +110,8 @@ void AppModel::downloadTranslation()
     const rt::Uuid id = newIdentifier();
     translationDownloadID.set(id);
     isDownloadingTranslation.set(true);
-    rt::spawn([weak = weak_from_this(), source = theirLanguage.get().id, target = myLanguage.get().id,
-               id]() -> rt::Async<void> {
-        auto self = weak.lock();
-        if (!self)
-            co_return;
-        auto prepare = self->prepareTranslationPacks(source, target, id);
-        self.reset();
-        co_await std::move(prepare);
+    spawnOnModel([source = theirLanguage.get().id, target = myLanguage.get().id, id](AppModel& model) {
+        return model.prepareTranslationPacks(source, target, id);
     });
 }
 

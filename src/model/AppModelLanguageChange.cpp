@@ -162,14 +162,8 @@ rt::TaskHandle<> AppModel::chooseLanguage()
         status.set(localized("正在准备其他语言或正在说话，请稍后再选"));
         return {};
     }
-    return rt::spawn([weak = weak_from_this(), my = pending->my, their = pending->their]() -> rt::Async<void> {
-        auto self = weak.lock();
-        if (!self)
-            co_return;
-        auto change = self->changeLanguages(my, their, true);
-        self.reset();
-        co_await std::move(change);
-    });
+    return spawnOnModel(
+        [my = pending->my, their = pending->their](AppModel& model) { return model.changeLanguages(my, their, true); });
 }
 
 void AppModel::keepLanguages()

@@ -130,24 +130,24 @@ rt::Async<void> AppModel::refreshLanguageMenus()
     theirMenu.set(std::move(theirs));
 }
 
-std::vector<CallLanguage> AppModel::myLanguageChoices() const
+std::vector<CallLanguage> AppModel::languagesOtherThan(const CallLanguage& taken)
 {
     std::vector<CallLanguage> choices;
     for (const CallLanguage& language : CallLanguage::all()) {
-        if (language != theirLanguage.get())
+        if (language != taken)
             choices.push_back(language);
     }
     return choices;
 }
 
+std::vector<CallLanguage> AppModel::myLanguageChoices() const
+{
+    return languagesOtherThan(theirLanguage.get());
+}
+
 std::vector<CallLanguage> AppModel::theirLanguageChoices() const
 {
-    std::vector<CallLanguage> choices;
-    for (const CallLanguage& language : CallLanguage::all()) {
-        if (language != myLanguage.get())
-            choices.push_back(language);
-    }
-    return choices;
+    return languagesOtherThan(myLanguage.get());
 }
 
 std::string AppModel::languageMenuLabel(const CallLanguage& language, bool mine) const

@@ -84,14 +84,7 @@ void AppModel::startWatching()
     }
     watchDriverDevice();
     watchHeadphoneRate();
-    rt::spawn([weak]() -> rt::Async<void> {
-        auto self = weak.lock();
-        if (!self)
-            co_return;
-        auto refresh = self->refreshCallState();
-        self.reset();
-        co_await std::move(refresh);
-    });
+    spawnOnModel([](AppModel& model) { return model.refreshCallState(); });
 }
 
 rt::Async<void> AppModel::refreshAfterLaunch()
