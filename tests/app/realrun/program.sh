@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The built program on a private X server and a private sound server:
-#   program.sh <parlaro> <dir>
+#   program.sh <parlaro> <dir> [<x dir>]
+# <x dir> is a running private X server's folder (xvfb.sh start <x dir>);
+# without it the script starts one of its own.
 # It must show its window "Parlaro", load the virtual microphone, end with 0
 # on SIGTERM and give the default input back, be it a microphone or, on a
 # machine without one, the speakers' monitor; with no sound server at all the
@@ -8,6 +10,7 @@
 set -u
 program=${1:?usage: program.sh <parlaro> <dir>}
 dir=$(realpath -m "${2:?usage: program.sh <parlaro> <dir>}")
+given_x=${3:+$(realpath -m "$3")}
 here=$(cd "$(dirname "$0")" && pwd)
 pulse="$here/../../platform/pulse/daemon.sh"
 xvfb="$here/../../platform/x11/xvfb.sh"
@@ -24,7 +27,7 @@ mkdir -p "$dir/home" && chmod 700 "$dir/home"
 cleanup() {
   [[ -n "${running:-}" ]] && kill -KILL "$running" 2>/dev/null
   "$pulse" stop "$dir/sound" >/dev/null 2>&1
-  "$xvfb" stop "$dir/x" >/dev/null 2>&1
+  [[ -z "$given_x" ]] && "$xvfb" stop "$dir/x" >/dev/null 2>&1
 }
 trap cleanup EXIT
 
@@ -36,9 +39,20 @@ fail() {
   exit 1
 }
 
-"$xvfb" start "$dir/x" || fail "Xvfb did not start"
+# Within the test suite the X server is the one the X11 tests use: two
+# servers started side by side can be handed the same display number where
+# the socket namespace does not keep them apart, and stopping one then takes
+# the other's display away.
+if [[ -n "$given_x" ]]; then
+  [[ -s "$given_x/display" ]] || fail "no X server running in $given_x"
+  x="$given_x"
+else
+  "$xvfb" start "$dir/x" || fail "Xvfb did not start"
+  x="$dir/x"
+fi
+export DISPLAY=":$(cat "$x/display")"
+xwininfo -root >/dev/null 2>&1 || fail "cannot reach the X server at $DISPLAY"
 "$pulse" start "$dir/sound" || fail "the sound server did not start"
-export DISPLAY=":$(cat "$dir/x/display")"
 export QT_QPA_PLATFORM=xcb
 export HOME="$dir/home"
 export XDG_CONFIG_HOME="$dir/home/config"
