@@ -170,6 +170,11 @@ TEST(JsonFileUserDefaults, DefaultPathFollowsTheConfigFolder)
     EXPECT_EQ(JsonFileUserDefaults::defaultPath("app", environment({{"HOME", "/h"}})), "/h/.config/wenmora/app.json");
     EXPECT_EQ(JsonFileUserDefaults::defaultPath("app", environment({{"XDG_CONFIG_HOME", "relative"}, {"HOME", "/h"}})),
               "/h/.config/wenmora/app.json");
+    // A relative home is ignored for the account's own, which is absolute.
+    for (const char* home : {"relative", ""}) {
+        auto path = JsonFileUserDefaults::defaultPath("app", environment({{"HOME", home}}));
+        EXPECT_TRUE(path.is_absolute()) << home << " -> " << path;
+    }
     for (const char* bad : {"", "..", "a/b", "."}) {
         EXPECT_THROW(JsonFileUserDefaults::defaultPath(bad, environment({{"HOME", "/h"}})), std::invalid_argument)
             << bad;

@@ -39,7 +39,9 @@ std::optional<std::string> readWholeFile(const std::filesystem::path& file)
 
 std::filesystem::path homeFolder(const Environment& environment)
 {
-    if (auto home = environment("HOME"); home && !home->empty()) {
+    // A relative HOME would put the settings in whatever folder the program
+    // was started from; the account's own home stands in for it.
+    if (auto home = environment("HOME"); home && std::filesystem::path(*home).is_absolute()) {
         return *home;
     }
     struct passwd entry {};
