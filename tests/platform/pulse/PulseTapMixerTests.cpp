@@ -1,5 +1,7 @@
 #include "platform/linux/pulse/PulseTapMixer.h"
 
+#include "audio/RealTimeCounting.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -258,6 +260,55 @@ TEST(PulseTapMixerTest, MembersMixAndSilenceKeepsComing)
     ASSERT_TRUE(mixer.pull(now));
     for (float sample : mixer.mix())
         EXPECT_EQ(sample, 0.5f);
+}
+
+// The cycle runs on the sound server's loop thread: once its members have
+// joined, handing sound over and pulling cycles never touch the heap or a
+// lock, whichever way a cycle goes out.
+TEST(PulseTapMixerTest, TheCycleNeitherAllocatesNorLocks)
+{
+    PulseTapMixer mixer(cycleFrames);
+    auto& member = mixer.join();
+    mixer.start(0);
+    const std::vector<float> twoSeconds(2 * 48000 * 2, 0.25f);
+    std::uint64_t now = 0;
+    int onTime = 0;
+    int early = 0;
+    int held = 0;
+    const auto onTheClock = [&] {
+        now = mixer.wakeMicros();
+        if (mixer.pull(now))
+            ++onTime;
+        else
+            ++held;
+    };
+    test::resetCounts();
+    {
+        test::CountingScope counting;
+        // Silence, then more sound than the ring keeps (a hole in it
+        // included): the oldest is dropped.
+        onTheClock();
+        mixer.write(member, twoSeconds.data(), twoSeconds.size());
+        mixer.write(member, nullptr, 2 * cycleFrames);
+        // The backlog goes out early, then the rest on time until a cycle
+        // waits for more sound, and goes out short when none comes.
+        onTheClock();
+        while (mixer.pull(now))
+            ++early;
+        while (held == 0)
+            onTheClock();
+        onTheClock();
+        // A long stall with nothing playing: the silence owed is skipped.
+        now += 5'000'000;
+        if (mixer.pull(now))
+            ++onTime;
+    }
+    EXPECT_EQ(test::countsInside(), test::RealTimeCounts{});
+    EXPECT_GT(mixer.droppedFrames(), 0u);
+    EXPECT_GT(mixer.skippedFrames(), 0u);
+    EXPECT_GT(early, 0);
+    EXPECT_EQ(held, 1);
+    EXPECT_GT(onTime, 3);
 }
 
 }  // namespace
