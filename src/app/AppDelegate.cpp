@@ -1,10 +1,9 @@
 #include "app/AppDelegate.h"
 
+#include "app/ModelTask.h"
 #include "app/QtHostWindow.h"
 #include "model/AppModel.h"
-#include "runtime/Clock.h"
-#include "runtime/Executor.h"
-#include "runtime/Runtime.h"
+#include "runtime/Sleep.h"
 #include "runtime/Task.h"
 #include "ui/AppActivity.h"
 #include "ui/HoldShortcut.h"
@@ -40,7 +39,6 @@ AppDelegate::AppDelegate(Parts parts, QObject* parent) : QObject(parent), parts_
 
 AppDelegate::~AppDelegate()
 {
-    *alive_ = false;
     if (observingWindows_ && QCoreApplication::instance())
         QCoreApplication::instance()->removeEventFilter(this);
 }
@@ -56,24 +54,24 @@ void AppDelegate::didFinishLaunching()
     QGuiApplication::setQuitOnLastWindowClosed(false);
 
     if (auto* center = parts_.shortcuts) {
-        const std::weak_ptr<bool> alive = alive_;
-        center->onDown = [alive, this] {
-            if (alive.lock())
-                parts_.model->beginHoldToTalk();
+        const QPointer<AppDelegate> self(this);
+        center->onDown = [self] {
+            if (self)
+                self->parts_.model->beginHoldToTalk();
         };
-        center->onUp = [alive, this] {
+        center->onUp = [self] {
             // Free listening holds on by itself; a key let go does not end it.
-            if (alive.lock() && !parts_.model->freeListening.get())
-                parts_.model->endHoldToTalk();
+            if (self && !self->parts_.model->freeListening.get())
+                self->parts_.model->endHoldToTalk();
         };
-        center->onCancel = [alive, this] {
-            if (alive.lock())
-                parts_.model->cancelHold();
+        center->onCancel = [self] {
+            if (self)
+                self->parts_.model->cancelHold();
         };
         center->activate(parts_.defaults ? ui::HoldShortcut::load(*parts_.defaults) : std::nullopt);
     }
 
-    rt::spawn([model = parts_.model]() -> rt::Async<void> { co_await model->start(); });
+    startModelTask(parts_.model, [](AppModel& model) { return model.start(); });
 }
 
 void AppDelegate::didResignActive()
@@ -230,14 +228,10 @@ void AppDelegate::quitWhenSheetsClosed(int tries)
     if (terminated_)
         return;
     if (tries > 0 && !openSheets().empty()) {
-        rt::Clock& clock = parts_.clock ? *parts_.clock : rt::clock();
-        rt::Executor& executor = parts_.executor ? *parts_.executor : rt::mainExecutor();
-        const std::weak_ptr<bool> alive = alive_;
-        clock.schedule(rt::TimeBase::continuous, clock.now() + quitRetryInterval, [&executor, alive, this, tries] {
-            executor.post([alive, this, tries] {
-                if (auto live = alive.lock(); live && *live)
-                    quitWhenSheetsClosed(tries - 1);
-            });
+        rt::spawn([self = QPointer<AppDelegate>(this), tries]() -> rt::Async<void> {
+            co_await rt::sleepFor(quitRetryInterval);
+            if (self)
+                self->quitWhenSheetsClosed(tries - 1);
         });
         return;
     }

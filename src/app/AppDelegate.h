@@ -16,10 +16,6 @@ namespace parlaro {
 class AppModel;
 class ConversationHistory;
 class UserDefaults;
-namespace rt {
-class Clock;
-class Executor;
-}  // namespace rt
 namespace ui {
 class AppActivity;
 class HoldShortcutCenter;
@@ -48,9 +44,6 @@ public:
         // The once-per-installation clean-up of the older background helper;
         // it returns at once and skips itself when already done.
         std::function<void()> removeLegacyHelper;
-        // None: the installed runtime's. The quit's retries are timed here.
-        rt::Clock* clock = nullptr;
-        rt::Executor* executor = nullptr;
         // Ends the event loop with the code; none: QCoreApplication::exit.
         std::function<void(int)> exit;
     };
@@ -114,7 +107,6 @@ private:
     bool refreshScheduled_ = false;
     bool terminated_ = false;
     bool willTerminateRan_ = false;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     rt::Subscription resign_;
     rt::Subscription become_;
 };
