@@ -17,6 +17,7 @@
 #include <QWindow>
 
 #include <stdexcept>
+#include <vector>
 
 namespace parlaro::app {
 
@@ -105,24 +106,6 @@ WindowFacts AppDelegate::factsOf(const QWidget& window)
     return facts;
 }
 
-std::vector<QWidget*> AppDelegate::windows()
-{
-    std::vector<QWidget*> result;
-    for (QWidget* widget : QApplication::topLevelWidgets())
-        result.push_back(widget);
-    return result;
-}
-
-std::vector<QWidget*> AppDelegate::openSheets()
-{
-    std::vector<QWidget*> result;
-    for (QWidget* widget : windows()) {
-        if (widget->isVisible() && qobject_cast<QDialog*>(widget) && widget->windowModality() == Qt::WindowModal)
-            result.push_back(widget);
-    }
-    return result;
-}
-
 void AppDelegate::observeWindows()
 {
     if (observingWindows_)
@@ -170,7 +153,7 @@ void AppDelegate::scheduleMetersRefresh()
 void AppDelegate::refreshMetersVisible()
 {
     std::vector<WindowFacts> facts;
-    for (QWidget* window : windows())
+    for (QWidget* window : QApplication::topLevelWidgets())
         facts.push_back(factsOf(*window));
     parts_.model->setMetersVisible(findMainWindow(facts, WindowSearch::showing).has_value());
 }
@@ -184,7 +167,7 @@ QWidget* AppDelegate::mainWindow() const
 {
     if (mainWindow_)
         return mainWindow_;
-    for (QWidget* window : windows()) {
+    for (QWidget* window : QApplication::topLevelWidgets()) {
         if (factsOf(*window).mainCapable)
             return window;
     }
@@ -212,6 +195,17 @@ void AppDelegate::quit()
 }
 
 namespace {
+
+// The visible window-modal dialogs: the sheets a quit waits for.
+std::vector<QWidget*> openSheets()
+{
+    std::vector<QWidget*> result;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->isVisible() && qobject_cast<QDialog*>(widget) && widget->windowModality() == Qt::WindowModal)
+            result.push_back(widget);
+    }
+    return result;
+}
 
 void endSheet(QWidget* sheet)
 {

@@ -8,7 +8,6 @@
 
 #include <functional>
 #include <memory>
-#include <vector>
 
 class QWidget;
 
@@ -79,10 +78,6 @@ public:
     // A window as the searches see it; the translation host's window is
     // marked (QtHostWindow::marker).
     static WindowFacts factsOf(const QWidget& window);
-    // The top-level windows in the order the application lists them.
-    static std::vector<QWidget*> windows();
-    // The visible window-modal dialogs: the sheets a quit waits for.
-    static std::vector<QWidget*> openSheets();
 
     // The model was saved and shut down.
     bool hasTerminated() const { return willTerminateRan_; }
