@@ -32,8 +32,7 @@ public:
         // Exports the conversation; none: the export panel over the window.
         std::function<void()> exportConversation;
         // Whether the tray can bring the window back once it is closed (the
-        // icon may be put there first); none: whether the desktop has a
-        // system tray now.
+        // icon may be put there first); none: nothing can.
         std::function<bool()> trayAvailable;
     };
 
