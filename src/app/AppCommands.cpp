@@ -7,18 +7,6 @@
 
 namespace parlaro::app {
 
-namespace {
-
-void openPage(AppModel& model, SettingsPage page)
-{
-    // The setter would stay silent on an equal page anyway; the page's
-    // observers must not hear a write at all.
-    if (model.settingsPage.get() != page)
-        model.settingsPage.set(page);
-}
-
-}  // namespace
-
 AppCommands::AppCommands(std::shared_ptr<AppModel> model, std::shared_ptr<settings::UpdateModel> updates,
                          std::function<void()> showMainWindow)
     : model_(std::move(model)), updates_(std::move(updates)), showMainWindow_(std::move(showMainWindow))
@@ -29,14 +17,15 @@ AppCommands::AppCommands(std::shared_ptr<AppModel> model, std::shared_ptr<settin
 
 void AppCommands::openSettings() const
 {
-    openPage(*model_, SettingsPage::general);
+    // An equal page is stored silently: the page's observers hear nothing.
+    model_->settingsPage.set(SettingsPage::general);
     if (showMainWindow_)
         showMainWindow_();
 }
 
 void AppCommands::checkForUpdates() const
 {
-    openPage(*model_, SettingsPage::updates);
+    model_->settingsPage.set(SettingsPage::updates);
     if (showMainWindow_)
         showMainWindow_();
     if (updates_)

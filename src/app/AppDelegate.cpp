@@ -1,10 +1,9 @@
 #include "app/AppDelegate.h"
 
+#include "app/ModelTask.h"
 #include "app/QtHostWindow.h"
 #include "model/AppModel.h"
-#include "runtime/Clock.h"
-#include "runtime/Executor.h"
-#include "runtime/Runtime.h"
+#include "runtime/Sleep.h"
 #include "runtime/Task.h"
 #include "ui/AppActivity.h"
 #include "ui/HoldShortcut.h"
@@ -18,6 +17,7 @@
 #include <QWindow>
 
 #include <stdexcept>
+#include <vector>
 
 namespace parlaro::app {
 
@@ -40,7 +40,6 @@ AppDelegate::AppDelegate(Parts parts, QObject* parent) : QObject(parent), parts_
 
 AppDelegate::~AppDelegate()
 {
-    *alive_ = false;
     if (observingWindows_ && QCoreApplication::instance())
         QCoreApplication::instance()->removeEventFilter(this);
 }
@@ -56,24 +55,24 @@ void AppDelegate::didFinishLaunching()
     QGuiApplication::setQuitOnLastWindowClosed(false);
 
     if (auto* center = parts_.shortcuts) {
-        const std::weak_ptr<bool> alive = alive_;
-        center->onDown = [alive, this] {
-            if (alive.lock())
-                parts_.model->beginHoldToTalk();
+        const QPointer<AppDelegate> self(this);
+        center->onDown = [self] {
+            if (self)
+                self->parts_.model->beginHoldToTalk();
         };
-        center->onUp = [alive, this] {
+        center->onUp = [self] {
             // Free listening holds on by itself; a key let go does not end it.
-            if (alive.lock() && !parts_.model->freeListening.get())
-                parts_.model->endHoldToTalk();
+            if (self && !self->parts_.model->freeListening.get())
+                self->parts_.model->endHoldToTalk();
         };
-        center->onCancel = [alive, this] {
-            if (alive.lock())
-                parts_.model->cancelHold();
+        center->onCancel = [self] {
+            if (self)
+                self->parts_.model->cancelHold();
         };
         center->activate(parts_.defaults ? ui::HoldShortcut::load(*parts_.defaults) : std::nullopt);
     }
 
-    rt::spawn([model = parts_.model]() -> rt::Async<void> { co_await model->start(); });
+    startModelTask(parts_.model, [](AppModel& model) { return model.start(); });
 }
 
 void AppDelegate::didResignActive()
@@ -105,24 +104,6 @@ WindowFacts AppDelegate::factsOf(const QWidget& window)
     facts.mainCapable = window.isWindow() && window.windowType() == Qt::Window && !facts.hostWindow;
     facts.miniaturised = window.isMinimized();
     return facts;
-}
-
-std::vector<QWidget*> AppDelegate::windows()
-{
-    std::vector<QWidget*> result;
-    for (QWidget* widget : QApplication::topLevelWidgets())
-        result.push_back(widget);
-    return result;
-}
-
-std::vector<QWidget*> AppDelegate::openSheets()
-{
-    std::vector<QWidget*> result;
-    for (QWidget* widget : windows()) {
-        if (widget->isVisible() && qobject_cast<QDialog*>(widget) && widget->windowModality() == Qt::WindowModal)
-            result.push_back(widget);
-    }
-    return result;
 }
 
 void AppDelegate::observeWindows()
@@ -172,7 +153,7 @@ void AppDelegate::scheduleMetersRefresh()
 void AppDelegate::refreshMetersVisible()
 {
     std::vector<WindowFacts> facts;
-    for (QWidget* window : windows())
+    for (QWidget* window : QApplication::topLevelWidgets())
         facts.push_back(factsOf(*window));
     parts_.model->setMetersVisible(findMainWindow(facts, WindowSearch::showing).has_value());
 }
@@ -186,7 +167,7 @@ QWidget* AppDelegate::mainWindow() const
 {
     if (mainWindow_)
         return mainWindow_;
-    for (QWidget* window : windows()) {
+    for (QWidget* window : QApplication::topLevelWidgets()) {
         if (factsOf(*window).mainCapable)
             return window;
     }
@@ -215,6 +196,17 @@ void AppDelegate::quit()
 
 namespace {
 
+// The visible window-modal dialogs: the sheets a quit waits for.
+std::vector<QWidget*> openSheets()
+{
+    std::vector<QWidget*> result;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->isVisible() && qobject_cast<QDialog*>(widget) && widget->windowModality() == Qt::WindowModal)
+            result.push_back(widget);
+    }
+    return result;
+}
+
 void endSheet(QWidget* sheet)
 {
     if (auto* dialog = qobject_cast<QDialog*>(sheet))
@@ -230,14 +222,10 @@ void AppDelegate::quitWhenSheetsClosed(int tries)
     if (terminated_)
         return;
     if (tries > 0 && !openSheets().empty()) {
-        rt::Clock& clock = parts_.clock ? *parts_.clock : rt::clock();
-        rt::Executor& executor = parts_.executor ? *parts_.executor : rt::mainExecutor();
-        const std::weak_ptr<bool> alive = alive_;
-        clock.schedule(rt::TimeBase::continuous, clock.now() + quitRetryInterval, [&executor, alive, this, tries] {
-            executor.post([alive, this, tries] {
-                if (auto live = alive.lock(); live && *live)
-                    quitWhenSheetsClosed(tries - 1);
-            });
+        rt::spawn([self = QPointer<AppDelegate>(this), tries]() -> rt::Async<void> {
+            co_await rt::sleepFor(quitRetryInterval);
+            if (self)
+                self->quitWhenSheetsClosed(tries - 1);
         });
         return;
     }

@@ -8,7 +8,6 @@
 
 #include <functional>
 #include <memory>
-#include <vector>
 
 class QWidget;
 
@@ -16,10 +15,6 @@ namespace parlaro {
 class AppModel;
 class ConversationHistory;
 class UserDefaults;
-namespace rt {
-class Clock;
-class Executor;
-}  // namespace rt
 namespace ui {
 class AppActivity;
 class HoldShortcutCenter;
@@ -48,9 +43,6 @@ public:
         // The once-per-installation clean-up of the older background helper;
         // it returns at once and skips itself when already done.
         std::function<void()> removeLegacyHelper;
-        // None: the installed runtime's. The quit's retries are timed here.
-        rt::Clock* clock = nullptr;
-        rt::Executor* executor = nullptr;
         // Ends the event loop with the code; none: QCoreApplication::exit.
         std::function<void(int)> exit;
     };
@@ -86,10 +78,6 @@ public:
     // A window as the searches see it; the translation host's window is
     // marked (QtHostWindow::marker).
     static WindowFacts factsOf(const QWidget& window);
-    // The top-level windows in the order the application lists them.
-    static std::vector<QWidget*> windows();
-    // The visible window-modal dialogs: the sheets a quit waits for.
-    static std::vector<QWidget*> openSheets();
 
     // The model was saved and shut down.
     bool hasTerminated() const { return willTerminateRan_; }
@@ -114,7 +102,6 @@ private:
     bool refreshScheduled_ = false;
     bool terminated_ = false;
     bool willTerminateRan_ = false;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     rt::Subscription resign_;
     rt::Subscription become_;
 };

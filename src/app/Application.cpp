@@ -119,7 +119,7 @@ bool Application::start()
     windowCommands.checkForUpdates = [commands] { commands->checkForUpdates(); };
     windowCommands.openSettings = [commands] { commands->openSettings(); };
     windowCommands.quit = [delegate] { delegate->quit(); };
-    windowCommands.trayAvailable = [this] { return trayAvailable(); };
+    windowCommands.trayAvailable = [this] { return showTrayIcon(); };
     window_ = std::make_unique<MainWindow>(factory_->model(), content_, std::move(windowCommands));
     delegate->setMainWindow(window_.get());
 
@@ -129,14 +129,24 @@ bool Application::start()
         .checkForUpdates = [commands] { commands->checkForUpdates(); },
         .quit = [delegate] { delegate->quit(); },
     });
-    if (trayAvailable())
-        tray_->show();
+    showTrayIcon();
 
     signals_ = std::make_unique<QuitSignals>([delegate](int) { delegate->quit(); });
     instance_->onShowRequest = [delegate] { delegate->showMainWindow(); };
 
     delegate->didFinishLaunching();
     window_->show();
+    return true;
+}
+
+bool Application::showTrayIcon()
+{
+    // Asked again on each close: a panel that came up after launch gets the
+    // icon then, before the window goes; without it nothing could bring the
+    // window back.
+    if (!trayAvailable())
+        return false;
+    tray_->show();
     return true;
 }
 

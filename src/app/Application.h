@@ -85,6 +85,9 @@ public:
     bool trayAvailable() const;
 
 private:
+    // Puts the icon in the tray when the desktop has one now; false when
+    // there is none.
+    bool showTrayIcon();
     void removeLegacyHelper();
 
     Options options_;

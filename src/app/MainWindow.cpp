@@ -9,7 +9,6 @@
 #include <QCloseEvent>
 #include <QMenu>
 #include <QMenuBar>
-#include <QSystemTrayIcon>
 
 #include <stdexcept>
 
@@ -101,8 +100,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
 {
     // Never destroyed: the tray brings the same window back.
     event->ignore();
-    const bool tray = commands_.trayAvailable ? commands_.trayAvailable() : QSystemTrayIcon::isSystemTrayAvailable();
-    if (tray) {
+    if (commands_.trayAvailable && commands_.trayAvailable()) {
         hide();
         return;
     }

@@ -31,7 +31,8 @@ public:
         std::function<void()> quit;
         // Exports the conversation; none: the export panel over the window.
         std::function<void()> exportConversation;
-        // None: whether the desktop has a system tray now.
+        // Whether the tray can bring the window back once it is closed (the
+        // icon may be put there first); none: nothing can.
         std::function<bool()> trayAvailable;
     };
 

@@ -12,7 +12,6 @@
 #include "platform/TranslationPlatform.h"
 #include "platform/linux/EnvironmentPreferredLanguages.h"
 #include "platform/linux/FileResourceBundles.h"
-#include "platform/linux/JsonFileUserDefaults.h"
 #include "platform/linux/apertium/ApertiumTranslation.h"
 #include "platform/linux/espeak/EspeakSpeechSynthesizer.h"
 #include "platform/linux/icu/IcuTextServices.h"
@@ -32,7 +31,6 @@
 #include "platform/sim/SimSpeechServices.h"
 #include "platform/sim/SimSpeechSynthesizer.h"
 #include "platform/sim/SimTranslationPlatform.h"
-#include "platform/sim/SimUserDefaults.h"
 #include "platform/sim/SimVirtualMicHost.h"
 #include "platform/sim/SimWakeObserver.h"
 #include "settings/AppInfo.h"
@@ -42,6 +40,8 @@
 #include "ui/HoldShortcut.h"
 
 #include <QNetworkAccessManager>
+
+#include <stdexcept>
 
 namespace parlaro::app {
 
@@ -120,7 +120,6 @@ settings::HttpGet unreachable()
 struct ServiceFactory::Services {
     Kind kind = Kind::real;
 
-    std::unique_ptr<UserDefaults> ownDefaults;
     UserDefaults* defaults = nullptr;
     std::unique_ptr<PreferredLanguages> languages;
     std::unique_ptr<TextServices> text;
@@ -158,17 +157,10 @@ ServiceFactory::ServiceFactory(Options options) : services_(std::make_unique<Ser
     s.kind = options.kind;
     const bool real = options.kind == Kind::real;
 
+    if (!options.defaults)
+        throw std::invalid_argument("ServiceFactory needs the settings store");
     // Process-wide services, before anything that reads them.
-    if (options.defaults) {
-        s.defaults = options.defaults;
-    } else {
-        if (real)
-            s.ownDefaults =
-                std::make_unique<sys::JsonFileUserDefaults>(sys::JsonFileUserDefaults::defaultPath("settings"));
-        else
-            s.ownDefaults = std::make_unique<sim::SimUserDefaults>();
-        s.defaults = s.ownDefaults.get();
-    }
+    s.defaults = options.defaults;
     if (real)
         s.languages = std::make_unique<sys::EnvironmentPreferredLanguages>();
     else

@@ -43,8 +43,7 @@ public:
 
     struct Options {
         Kind kind = Kind::real;
-        // The settings store; none: the program's own (a file for real, memory
-        // for sim). Must outlive the factory when given.
+        // The settings store; required, and must outlive the factory.
         UserDefaults* defaults = nullptr;
         // The history's folder; none: its default folder.
         std::optional<std::filesystem::path> historyFolder;

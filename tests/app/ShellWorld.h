@@ -81,8 +81,6 @@ public:
         parts.defaults = &world.platform.defaults;
         parts.activity = &activity;
         parts.removeLegacyHelper = [this] { record.push_back("clean-up"); };
-        parts.clock = &world.runtime.clock();
-        parts.executor = &world.runtime.executor();
         parts.exit = [this](int code) { exits.push_back(code); };
         return parts;
     }
