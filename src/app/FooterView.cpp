@@ -302,8 +302,8 @@ void FooterView::refresh()
     updates::setEnabled(stop_, speaking);
     updates::setText(clear_, q(localized("清空")));
     updates::setEnabled(clear_, !m.entries.get().empty());
-    updates::setText(micMeter_->findChild<QLabel*>(QStringLiteral("compactMeter.title")), q(localized("我的麦克风")));
-    updates::setText(virtualMeter_->findChild<QLabel*>(QStringLiteral("compactMeter.title")), q(localized("送给对方")));
+    micMeter_->setTitle(q(localized("我的麦克风")));
+    virtualMeter_->setTitle(q(localized("送给对方")));
     fitTalk();
 }
 

@@ -396,8 +396,12 @@ TEST_F(FooterViewTest, TalkTitleFitsInEveryInterfaceLanguageAtTheLeastWidth)
             cut.insert(language.code + " recording");
         w.model->isRecording.set(false);
         w.settle();
-        if (language.code == "de")
+        if (language.code == "de") {
             snapshot(footer, "footer", "german");
+            // The meters' titles follow the interface language too.
+            EXPECT_EQ(child<QLabel>(*footer.micMeter(), "compactMeter.title")->text(), "Mein Mikrofon");
+            EXPECT_EQ(child<QLabel>(*footer.virtualMeter(), "compactMeter.title")->text(), "An das Gegenüber");
+        }
         if (language.code == "ar")
             snapshot(footer, "footer", "arabic");
     }
