@@ -130,10 +130,14 @@ TEST_F(ConversationViewTest, EntriesAreCardsUpdatedInPlaceAndTaggedByTheCurrentL
     EXPECT_EQ(card->translated()->text(), QStringLiteral("你好吗？"));
     EXPECT_EQ(card->original()->selectedText(), QStringLiteral("How"));
 
-    // A language change re-tags the cards already shown.
+    // A language change re-tags the cards already shown, and another zone
+    // re-times them.
     w.model->theirLanguage.set(*CallLanguage::find("ja"));
     w.settle();
     EXPECT_EQ(child<QLabel>(*card, "card.tag")->text(), QStringLiteral("对方 日"));
+    EXPECT_EQ(child<QLabel>(*card, "card.time")->text(), QStringLiteral("14:03:05"));
+    view.setLocaleContext({"zh-Hans-CN", "Asia/Shanghai"});
+    EXPECT_EQ(child<QLabel>(*card, "card.time")->text(), QStringLiteral("22:03:05"));
 
     // A removed entry takes its card with it.
     w.model->setEntries({second});
