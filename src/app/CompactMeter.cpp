@@ -56,6 +56,11 @@ void CompactMeter::setLive(bool live)
     static_cast<QGraphicsOpacityEffect*>(graphicsEffect())->setOpacity(live ? 1.0 : dimmed);
 }
 
+void CompactMeter::setTitle(const QString& title)
+{
+    updates::setText(title_, title);
+}
+
 double CompactMeter::opacity() const
 {
     return static_cast<QGraphicsOpacityEffect*>(graphicsEffect())->opacity();

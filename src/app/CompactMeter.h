@@ -32,6 +32,8 @@ public:
 
     void setLive(bool live);
     double opacity() const;
+    // The caller localizes it, and sets it again when the language changes.
+    void setTitle(const QString& title);
 
     ui::SymbolView* icon() const { return icon_; }
     ui::LevelMeterBar* bar() const { return bar_; }

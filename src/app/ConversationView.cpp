@@ -110,8 +110,9 @@ TranscriptCard* ConversationView::cardFor(const rt::Uuid& id) const
 void ConversationView::refresh()
 {
     const auto& entries = model_->entries.get();
-    const std::string& theirTag = model_->theirLanguage.get().tag;
-    const std::string& myTag = model_->myLanguage.get().tag;
+    // Made once here: every caption refresh shows every card again.
+    const QString theirSide = q(localized("对方 %@", model_->theirLanguage.get().tag));
+    const QString mySide = q(localized("我 %@", model_->myLanguage.get().tag));
     const std::string& them = model_->themPartial.get();
     const std::string& me = model_->mePartial.get();
 
@@ -132,7 +133,7 @@ void ConversationView::refresh()
         TranscriptCard*& card = cards_[entry.id];
         if (!card)
             card = new TranscriptCard(content_);
-        card->show(entry, theirTag, myTag, locale_);
+        card->show(entry, theirSide, mySide, locale_);
     }
     placeCards();
 
@@ -152,10 +153,10 @@ void ConversationView::refresh()
     }
     updates::setVisible(themPartial_, !them.empty());
     if (!them.empty())
-        themPartial_->show(q(localized("对方 %@", theirTag)), q(them));
+        themPartial_->show(theirSide, q(them));
     updates::setVisible(mePartial_, !me.empty());
     if (!me.empty())
-        mePartial_->show(q(localized("我 %@", myTag)), q(me));
+        mePartial_->show(mySide, q(me));
 
     // Nothing scrolls before the view is first shown; later, a new entry count scrolls with
     // an animation and a changed partial jumps.

@@ -1,6 +1,7 @@
 #include "app/FooterView.h"
 
 #include "app/CompactMeter.h"
+#include "app/ElidingLabel.h"
 #include "app/InputFieldStyle.h"
 #include "app/ModelTask.h"
 #include "app/QuickPhrases.h"
@@ -19,10 +20,8 @@
 #include "ui/WidgetUpdates.h"
 
 #include <QAction>
-#include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
@@ -52,13 +51,13 @@ FooterView::FooterView(std::shared_ptr<AppModel> model, HoldShortcutCenter* shor
     statusLayout->setSpacing(8);
     spinner_ = new Spinner(12, statusRow);
     spinner_->setObjectName(QStringLiteral("footer.spinner"));
-    status_ = new QLabel(statusRow);
+    // One line, cut at the tail; it starts at the leading edge whatever the
+    // direction of its own text (a Latin device name in an Arabic sentence).
+    status_ = new ElidingLabel(statusRow);
     status_->setObjectName(QStringLiteral("footer.status"));
     status_->setFont(Look::font(11.5));
-    status_->setTextFormat(Qt::PlainText);
     status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     updates::setTextColor(status_, Look::secondaryText());
-    alignStatus();
     statusLayout->addWidget(spinner_);
     statusLayout->addWidget(status_, 1);
     meters_ = new QWidget(statusRow);
@@ -302,8 +301,8 @@ void FooterView::refresh()
     updates::setEnabled(stop_, speaking);
     updates::setText(clear_, q(localized("清空")));
     updates::setEnabled(clear_, !m.entries.get().empty());
-    updates::setText(micMeter_->findChild<QLabel*>(QStringLiteral("compactMeter.title")), q(localized("我的麦克风")));
-    updates::setText(virtualMeter_->findChild<QLabel*>(QStringLiteral("compactMeter.title")), q(localized("送给对方")));
+    micMeter_->setTitle(q(localized("我的麦克风")));
+    virtualMeter_->setTitle(q(localized("送给对方")));
     fitTalk();
 }
 
@@ -327,21 +326,6 @@ void FooterView::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     fitTalk();
-}
-
-void FooterView::changeEvent(QEvent* event)
-{
-    if (event->type() == QEvent::LayoutDirectionChange)
-        alignStatus();
-    QWidget::changeEvent(event);
-}
-
-void FooterView::alignStatus()
-{
-    // The line starts at the leading edge whatever the direction of its own
-    // text (a Latin device name in an Arabic sentence, say).
-    const Qt::Alignment side = layoutDirection() == Qt::RightToLeft ? Qt::AlignRight : Qt::AlignLeft;
-    status_->setAlignment(side | Qt::AlignAbsolute | Qt::AlignVCenter);
 }
 
 void FooterView::paintEvent(QPaintEvent*)

@@ -7,7 +7,6 @@
 #include <memory>
 
 class QAction;
-class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
@@ -26,6 +25,7 @@ class PillButton;
 namespace parlaro::app {
 
 class CompactMeter;
+class ElidingLabel;
 class Spinner;
 
 // The bottom bar of the call screen: the status line with the two compact
@@ -44,7 +44,7 @@ public:
     static constexpr const char* microphonePane =
         "x-apple.systempreferences:com.apple.preference.security?Privacy_Microphone";
 
-    QLabel* statusLine() const { return status_; }
+    ElidingLabel* statusLine() const { return status_; }
     QWidget* meters() const { return meters_; }
     CompactMeter* micMeter() const { return micMeter_; }
     CompactMeter* virtualMeter() const { return virtualMeter_; }
@@ -64,19 +64,17 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
-    void changeEvent(QEvent* event) override;
 
 private:
     void refresh();
     // Lets the talk control grow as far as the input row allows.
     void fitTalk();
-    void alignStatus();
     void stopPlayback();
 
     std::shared_ptr<AppModel> model_;
     ui::HoldShortcutCenter* shortcuts_;
     Spinner* spinner_;
-    QLabel* status_;
+    ElidingLabel* status_;
     QWidget* meters_;
     CompactMeter* micMeter_;
     CompactMeter* virtualMeter_;

@@ -43,16 +43,22 @@ TranscriptCard::TranscriptCard(QWidget* parent) : Card(Palette::coral(), 14, 0.0
     }
 }
 
-void TranscriptCard::show(const ConversationEntry& entry, const std::string& theirTag, const std::string& myTag,
+void TranscriptCard::show(const ConversationEntry& entry, const QString& theirSide, const QString& mySide,
                           const LocaleContext& locale)
 {
     bool them = entry.side == ConversationEntry::Side::them;
     QColor tint = them ? Palette::coral() : Palette::violet();
     setTint(tint);
     tag_->setTint(tint);
-    updates::setText(tag_, them ? q(localized("对方 %@", theirTag)) : q(localized("我 %@", myTag)));
-    updates::setText(
-        time_, q(DateFormats::styled(entry.time, DateFormats::Style::none, DateFormats::Style::mediumStyle, locale)));
+    updates::setText(tag_, them ? theirSide : mySide);
+    const bool sameTime = shownTime_ && shownTime_->time == entry.time && shownTime_->locale.locale == locale.locale
+        && shownTime_->locale.timeZone == locale.timeZone;
+    if (!sameTime) {
+        updates::setText(
+            time_,
+            q(DateFormats::styled(entry.time, DateFormats::Style::none, DateFormats::Style::mediumStyle, locale)));
+        shownTime_ = ShownTime{entry.time, locale};
+    }
     updates::setText(original_, q(entry.original));
     updates::setText(translated_, q(entry.translated));
 }

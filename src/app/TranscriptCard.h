@@ -4,6 +4,8 @@
 #include "history/DateFormats.h"
 #include "ui/CardBackground.h"
 
+#include <optional>
+
 class QLabel;
 
 namespace parlaro::app {
@@ -18,8 +20,9 @@ class TranscriptCard : public ui::Card {
 public:
     explicit TranscriptCard(QWidget* parent = nullptr);
 
-    // The tags come from the current languages, not from the entry.
-    void show(const ConversationEntry& entry, const std::string& theirTag, const std::string& myTag,
+    // The side tags ("对方 EN", "我 中") come from the current languages, not
+    // from the entry; the list makes them once for all its cards.
+    void show(const ConversationEntry& entry, const QString& theirSide, const QString& mySide,
               const LocaleContext& locale);
 
     QLabel* original() const { return original_; }
@@ -27,6 +30,13 @@ public:
 
 private:
     CardTag* tag_;
+    // The time as last formatted: every caption refresh shows every card
+    // again, and a formatter is costly to make.
+    struct ShownTime {
+        rt::Date time;
+        LocaleContext locale;
+    };
+    std::optional<ShownTime> shownTime_;
     QLabel* time_;
     QLabel* original_;
     QLabel* translated_;

@@ -56,9 +56,9 @@ ModuleStatusGroup::ModuleStatusGroup(QWidget* parent) : SidebarGroup(q(localized
 void ModuleStatusGroup::setReports(const std::vector<ModuleReport>& reports)
 {
     setTitle(q(localized("运行状态")));
-    if (built_ && reports == reports_)
+    // No reports and no rows at first, so an empty first list builds nothing.
+    if (reports == reports_)
         return;
-    built_ = true;
     reports_ = reports;
     while (QLayoutItem* item = contentLayout()->takeAt(0)) {
         delete item->widget();

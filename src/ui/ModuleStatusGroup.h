@@ -20,7 +20,6 @@ public:
 
 private:
     std::vector<ModuleReport> reports_;
-    bool built_ = false;
 };
 
 }  // namespace parlaro::ui

@@ -44,7 +44,7 @@ private:
     ui::SystemSettings::Scope settingsScope_{settings};
 };
 
-// The child of `parent` with that object name; fails the test when absent.
+// The child of `parent` with that object name; null when absent.
 template <class T>
 T* child(QWidget& parent, const char* name)
 {

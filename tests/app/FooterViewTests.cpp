@@ -2,6 +2,7 @@
 #include "StringTableFiles.h"
 
 #include "app/CompactMeter.h"
+#include "app/ElidingLabel.h"
 #include "app/FooterView.h"
 #include "app/Spinner.h"
 #include "model/AppModel.h"
@@ -64,6 +65,17 @@ TEST_F(FooterViewTest, StatusLineSaysWhatTheOtherPartyHears)
     w.model->status.set("abc");
     w.settle();
     EXPECT_EQ(footer.statusLine()->text(), QStringLiteral("abc"));
+    EXPECT_EQ(footer.statusLine()->shownText(), QStringLiteral("abc"));
+
+    // Too long for the row: one line cut at the tail, not clipped mid-glyph.
+    const QString longStatus = QStringLiteral("没有找到 wenmora 音频设备。对方将听不到你的声音。").repeated(8);
+    w.model->status.set(longStatus.toStdString());
+    w.settle();
+    EXPECT_EQ(footer.statusLine()->text(), longStatus);
+    const QString shown = footer.statusLine()->shownText();
+    EXPECT_TRUE(shown.endsWith(QChar(0x2026))) << shown.toStdString();
+    EXPECT_TRUE(longStatus.startsWith(shown.chopped(1)));
+    EXPECT_LE(footer.statusLine()->fontMetrics().horizontalAdvance(shown), footer.statusLine()->contentsRect().width());
 
     w.model->status.set("");
     w.model->originalVoiceOn.set(true);
@@ -396,8 +408,12 @@ TEST_F(FooterViewTest, TalkTitleFitsInEveryInterfaceLanguageAtTheLeastWidth)
             cut.insert(language.code + " recording");
         w.model->isRecording.set(false);
         w.settle();
-        if (language.code == "de")
+        if (language.code == "de") {
             snapshot(footer, "footer", "german");
+            // The meters' titles follow the interface language too.
+            EXPECT_EQ(child<QLabel>(*footer.micMeter(), "compactMeter.title")->text(), "Mein Mikrofon");
+            EXPECT_EQ(child<QLabel>(*footer.virtualMeter(), "compactMeter.title")->text(), "An das Gegenüber");
+        }
         if (language.code == "ar")
             snapshot(footer, "footer", "arabic");
     }
