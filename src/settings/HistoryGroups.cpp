@@ -23,7 +23,6 @@
 #include "ui/ViewBinding.h"
 #include "ui/WidgetUpdates.h"
 
-#include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -33,6 +32,8 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 namespace parlaro::settings {
 
@@ -118,18 +119,17 @@ std::string trimmed(const std::string& text)
     return QString::fromStdString(text).trimmed().toStdString();
 }
 
-// The session's file as a session, or why it cannot be had.
+// The session's file as a session, or why it cannot be had. Read as the
+// store reads it, so a file that is no regular file (a FIFO) is refused
+// rather than waited on.
 std::variant<ConversationSession, std::string> readSession(const std::filesystem::path& folder, const rt::Uuid& id)
 {
     std::filesystem::path path = HistoryFiles::sessionFile(folder, id);
-    QFile file(QString::fromStdString(path.string()));
-    if (!file.open(QIODevice::ReadOnly))
-        return file.errorString().toStdString();
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return file.errorString().toStdString();
-    if (auto session =
-            HistoryJson::decodeSession(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()))))
+    errno = 0;
+    std::optional<std::string> text = HistoryFiles::read(path);
+    if (!text)
+        return errno != 0 ? std::string(std::strerror(errno)) : path.filename().string() + ": not a regular file";
+    if (auto session = HistoryJson::decodeSession(*text))
         return *session;
     return path.filename().string() + ": not a readable conversation";
 }
