@@ -9,6 +9,7 @@
 #include "runtime/Sleep.h"
 #include "settings/ExportPanel.h"
 #include "settings/Prompter.h"
+#include "settings/SheetParts.h"
 #include "ui/GroupNotice.h"
 #include "ui/Look.h"
 #include "ui/ModuleStatusGroup.h"
@@ -55,25 +56,6 @@ constexpr std::int64_t minDays = 1;
 constexpr std::int64_t maxDays = 3650;
 constexpr std::int64_t defaultDays = 30;
 constexpr double secondsPerDay = 86400;
-
-QLabel* secondaryLabel(QWidget* parent, const char* name)
-{
-    auto* label = new QLabel(parent);
-    label->setObjectName(QString::fromLatin1(name));
-    label->setFont(Look::font(12));
-    label->setTextFormat(Qt::PlainText);
-    label->setWordWrap(true);
-    updates::setTextColor(label, Look::secondaryText());
-    return label;
-}
-
-PillButton* pill(QWidget* parent, const char* name, const QColor& tint)
-{
-    auto* button = new PillButton({}, parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setTint(tint);
-    return button;
-}
 
 // A white rounded box with a hairline: the look of the page's text fields.
 class InputBox : public QWidget {
@@ -159,7 +141,7 @@ HistoryGroups::HistoryGroups(std::shared_ptr<ConversationHistory> history, UserD
     });
     page->addWidget(saveGroup_);
 
-    state_ = secondaryLabel(this, "history.state");
+    state_ = sheetText(this, QStringLiteral("history.state"), 12, Look::secondaryText());
     page->addWidget(state_);
 
     listArea_ = new QWidget(this);
@@ -191,12 +173,12 @@ HistoryGroups::HistoryGroups(std::shared_ptr<ConversationHistory> history, UserD
 
     auto* results = new QVBoxLayout;
     results->setSpacing(10);
-    resultState_ = secondaryLabel(listArea_, "history.resultState");
+    resultState_ = sheetText(listArea_, QStringLiteral("history.resultState"), 12, Look::secondaryText());
     results->addWidget(resultState_);
     list_ = new SidebarGroup({}, listArea_);
     list_->setObjectName(QStringLiteral("history.sessions"));
     results->addWidget(list_);
-    more_ = pill(listArea_, "history.more", Palette::violet());
+    more_ = sheetPill(listArea_, QStringLiteral("history.more"), false, Palette::violet());
     results->addWidget(more_, 0, Qt::AlignLeading);
     connect(more_, &QPushButton::clicked, this, [this] {
         shown_ += pageStep;
@@ -221,11 +203,11 @@ HistoryGroups::HistoryGroups(std::shared_ptr<ConversationHistory> history, UserD
     daysText->setFont(Look::font(12));
     cleanupTexts_.push_back(daysText);
     oldRow->addTrailing(daysText);
-    deleteOld_ = pill(oldRow, "history.deleteOld", Palette::alertRed());
+    deleteOld_ = sheetPill(oldRow, QStringLiteral("history.deleteOld"), false, Palette::alertRed());
     oldRow->addTrailing(deleteOld_);
     auto* allRow = new SidebarRow({}, std::nullopt, cleanup_->panel());
     allRow->setObjectName(QStringLiteral("history.cleanup.all"));
-    deleteAll_ = pill(allRow, "history.deleteAll", Palette::alertRed());
+    deleteAll_ = sheetPill(allRow, QStringLiteral("history.deleteAll"), false, Palette::alertRed());
     allRow->addTrailing(deleteAll_);
     cleanup_->contentLayout()->addWidget(oldRow);
     cleanup_->contentLayout()->addWidget(new RowDivider(cleanup_->panel()));
@@ -400,11 +382,11 @@ void HistoryGroups::refreshRows(const std::vector<RowModel>& rows)
             layout->addWidget(new RowDivider(holder));
         first = false;
         auto* row = new SidebarRow(q(model.label), q(model.detail), holder);
-        PillButton* view = pill(row, "history.row.view", Palette::violet());
+        PillButton* view = sheetPill(row, QStringLiteral("history.row.view"), false, Palette::violet());
         view->setText(q(localized(model.open ? "收起" : "查看")));
-        PillButton* exporting = pill(row, "history.row.export", Palette::violet());
+        PillButton* exporting = sheetPill(row, QStringLiteral("history.row.export"), false, Palette::violet());
         exporting->setText(q(localized("导出")));
-        PillButton* remove = pill(row, "history.row.delete", Palette::alertRed());
+        PillButton* remove = sheetPill(row, QStringLiteral("history.row.delete"), false, Palette::alertRed());
         remove->setText(q(localized("删除")));
         row->addTrailing(view);
         row->addTrailing(exporting);
