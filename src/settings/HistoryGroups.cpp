@@ -255,7 +255,7 @@ void HistoryGroups::setDays(std::int64_t days)
 
 rt::Date HistoryGroups::cutoff() const
 {
-    return rt::clock().date() + (-static_cast<double>(std::max(days(), 1)) * secondsPerDay);
+    return rt::clock().date() + (-static_cast<double>(days()) * secondsPerDay);
 }
 
 void HistoryGroups::showEvent(QShowEvent* event)
@@ -359,7 +359,7 @@ void HistoryGroups::refresh()
 void HistoryGroups::refreshRows(const std::vector<RowModel>& rows)
 {
     // Rows are rebuilt only when what they show changes.
-    if (rows == builtRows_ && (list_->contentLayout()->count() > 0) == !rows.empty())
+    if (rows == builtRows_)
         return;
     builtRows_ = rows;
     // Old rows may be running the click that got us here: let them go later.
