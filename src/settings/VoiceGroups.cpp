@@ -37,7 +37,6 @@ constexpr const char* spokenContentAddress =
 // The older address of the same place; the settings seam knows both.
 [[maybe_unused]] constexpr const char* accessibilityAddress =
     "x-apple.systempreferences:com.apple.preference.universalaccess";
-constexpr std::uint32_t virtualTransport = 0x76697274;  // 'virt'
 
 // Replaces the entries only when they differ, and selects without signals,
 // so a refresh never disturbs an open popup.
@@ -62,12 +61,6 @@ void setEntries(QComboBox* box, const std::vector<std::pair<QString, QVariant>>&
 void openSpokenContentSettings()
 {
     SystemSettings::shared().open(spokenContentAddress);
-}
-
-bool VoiceGroups::isOfferedHeadphone(const AudioDevice& device)
-{
-    return device.uid != AppModel::virtualMicUID && device.uid != std::string(AppModel::virtualMicUID) + ".injection"
-        && device.transportType != virtualTransport;
 }
 
 VoiceGroups::VoiceGroups(std::shared_ptr<AppModel> model, QWidget* parent) : QWidget(parent), model_(std::move(model))
@@ -164,7 +157,8 @@ void VoiceGroups::refresh()
     headphonesRow_->setDetail(q(localized("通话时对方的声音也从这里播放")));
     std::vector<std::pair<QString, QVariant>> outputs;
     for (const auto& device : model_->outputDevices()) {
-        if (isOfferedHeadphone(device))
+        // Never the program's own devices nor virtual ones.
+        if (AppModel::isPhysicalDevice(device))
             outputs.emplace_back(q(device.name), QVariant::fromValue<qulonglong>(device.id));
     }
     const auto chosen = model_->selectedMonitorOutputID();
