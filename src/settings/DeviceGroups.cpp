@@ -1,5 +1,6 @@
 #include "settings/DeviceGroups.h"
 
+#include "settings/SheetParts.h"
 #include "settings/Shown.h"
 
 #include "model/AppModel.h"
@@ -24,22 +25,6 @@
 namespace parlaro::settings {
 
 using namespace ui;
-
-namespace {
-
-QLabel* smallText(QWidget* parent, const char* name, const QColor& color)
-{
-    auto* label = new QLabel(parent);
-    label->setObjectName(QString::fromLatin1(name));
-    label->setFont(Look::font(11));
-    label->setWordWrap(true);
-    label->setTextFormat(Qt::PlainText);
-    label->setContentsMargins(12, 0, 12, 9);
-    updates::setTextColor(label, color);
-    return label;
-}
-
-}  // namespace
 
 DeviceGroups::DeviceGroups(std::shared_ptr<AppModel> model, QWidget* parent) : QWidget(parent), model_(std::move(model))
 {
@@ -76,15 +61,17 @@ DeviceGroups::DeviceGroups(std::shared_ptr<AppModel> model, QWidget* parent) : Q
     outputRows->setSpacing(0);
     outputRows->addWidget(new RowDivider(outputPart_));
     outputRows->addSpacing(9);
-    farEnd_ = smallText(outputPart_, "device.farEnd", Palette::violet());
-    hint_ = smallText(outputPart_, "device.hint", Look::secondaryText());
+    farEnd_ = sheetText(outputPart_, QStringLiteral("device.farEnd"), 11, Palette::violet());
+    farEnd_->setContentsMargins(12, 0, 12, 9);
+    hint_ = sheetText(outputPart_, QStringLiteral("device.hint"), 11, Look::secondaryText());
+    hint_->setContentsMargins(12, 0, 12, 9);
     outputRows->addWidget(farEnd_);
     outputRows->addWidget(hint_);
     rows->addWidget(outputPart_);
     outdated_ = new GroupNotice({}, Palette::amber(), std::nullopt, installed_);
     outdated_->setObjectName(QStringLiteral("device.outdated"));
     rows->addWidget(outdated_);
-    connected_ = smallText(installed_, "device.connected", Palette::violet());
+    connected_ = sheetText(installed_, QStringLiteral("device.connected"), 11, Palette::violet());
     connected_->setContentsMargins(12, 12, 12, 12);
     rows->addWidget(connected_);
     group_->contentLayout()->addWidget(installed_);
@@ -103,8 +90,7 @@ DeviceGroups::DeviceGroups(std::shared_ptr<AppModel> model, QWidget* parent) : Q
     missingTitle_->setFont(Look::font(12, QFont::DemiBold));
     updates::setTextColor(missingTitle_, Palette::amber());
     box->addWidget(missingTitle_);
-    missingText_ = smallText(missing_, "device.missingText", Look::secondaryText());
-    missingText_->setContentsMargins(0, 0, 0, 0);
+    missingText_ = sheetText(missing_, QStringLiteral("device.missingText"), 11, Look::secondaryText());
     box->addWidget(missingText_);
     install_ = new PillButton({}, missing_);
     install_->setObjectName(QStringLiteral("device.install"));

@@ -1,6 +1,7 @@
 #include "settings/ErrorAlert.h"
 
 #include "model/AppModel.h"
+#include "settings/CloseQuietly.h"
 #include "speech/Localization.h"
 #include "ui/Text.h"
 #include "ui/ViewBinding.h"
@@ -19,7 +20,7 @@ ErrorAlert::ErrorAlert(std::shared_ptr<AppModel> model, QWidget* host, std::func
 ErrorAlert::~ErrorAlert()
 {
     binding_.reset();
-    closeQuietly();
+    settings::closeQuietly(box_, this);
 }
 
 void ErrorAlert::refresh()
@@ -28,7 +29,7 @@ void ErrorAlert::refresh()
     const auto& message = model_->errorMessage();
     bool active = active_();
     if (!active || !message || !host_) {
-        closeQuietly();
+        settings::closeQuietly(box_, this);
         return;
     }
     QString text = q(*message);
@@ -51,24 +52,10 @@ void ErrorAlert::refresh()
 
 void ErrorAlert::finished()
 {
-    if (closing_)
-        return;
     if (box_)
         box_->deleteLater();
     box_ = nullptr;
     model_->errorMessage.set(std::nullopt);
-}
-
-void ErrorAlert::closeQuietly()
-{
-    if (!box_)
-        return;
-    closing_ = true;
-    QMessageBox* box = box_;
-    box_ = nullptr;
-    box->done(0);
-    box->deleteLater();
-    closing_ = false;
 }
 
 }  // namespace parlaro::ui

@@ -35,13 +35,11 @@ public:
 private:
     void refresh();
     void finished();
-    void closeQuietly();
 
     std::shared_ptr<AppModel> model_;
     QPointer<QWidget> host_;
     std::function<bool()> active_;
     QPointer<QMessageBox> box_;
-    bool closing_ = false;
     std::unique_ptr<ViewBinding> binding_;
 };
 

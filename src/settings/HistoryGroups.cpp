@@ -9,6 +9,7 @@
 #include "runtime/Sleep.h"
 #include "settings/ExportPanel.h"
 #include "settings/Prompter.h"
+#include "settings/SheetParts.h"
 #include "ui/GroupNotice.h"
 #include "ui/Look.h"
 #include "ui/ModuleStatusGroup.h"
@@ -23,7 +24,6 @@
 #include "ui/ViewBinding.h"
 #include "ui/WidgetUpdates.h"
 
-#include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -33,6 +33,8 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 namespace parlaro::settings {
 
@@ -54,25 +56,6 @@ constexpr std::int64_t minDays = 1;
 constexpr std::int64_t maxDays = 3650;
 constexpr std::int64_t defaultDays = 30;
 constexpr double secondsPerDay = 86400;
-
-QLabel* secondaryLabel(QWidget* parent, const char* name)
-{
-    auto* label = new QLabel(parent);
-    label->setObjectName(QString::fromLatin1(name));
-    label->setFont(Look::font(12));
-    label->setTextFormat(Qt::PlainText);
-    label->setWordWrap(true);
-    updates::setTextColor(label, Look::secondaryText());
-    return label;
-}
-
-PillButton* pill(QWidget* parent, const char* name, const QColor& tint)
-{
-    auto* button = new PillButton({}, parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setTint(tint);
-    return button;
-}
 
 // A white rounded box with a hairline: the look of the page's text fields.
 class InputBox : public QWidget {
@@ -118,18 +101,17 @@ std::string trimmed(const std::string& text)
     return QString::fromStdString(text).trimmed().toStdString();
 }
 
-// The session's file as a session, or why it cannot be had.
+// The session's file as a session, or why it cannot be had. Read as the
+// store reads it, so a file that is no regular file (a FIFO) is refused
+// rather than waited on.
 std::variant<ConversationSession, std::string> readSession(const std::filesystem::path& folder, const rt::Uuid& id)
 {
     std::filesystem::path path = HistoryFiles::sessionFile(folder, id);
-    QFile file(QString::fromStdString(path.string()));
-    if (!file.open(QIODevice::ReadOnly))
-        return file.errorString().toStdString();
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return file.errorString().toStdString();
-    if (auto session =
-            HistoryJson::decodeSession(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()))))
+    errno = 0;
+    std::optional<std::string> text = HistoryFiles::read(path);
+    if (!text)
+        return errno != 0 ? std::string(std::strerror(errno)) : path.filename().string() + ": not a regular file";
+    if (auto session = HistoryJson::decodeSession(*text))
         return *session;
     return path.filename().string() + ": not a readable conversation";
 }
@@ -159,7 +141,7 @@ HistoryGroups::HistoryGroups(std::shared_ptr<ConversationHistory> history, UserD
     });
     page->addWidget(saveGroup_);
 
-    state_ = secondaryLabel(this, "history.state");
+    state_ = sheetText(this, QStringLiteral("history.state"), 12, Look::secondaryText());
     page->addWidget(state_);
 
     listArea_ = new QWidget(this);
@@ -191,12 +173,12 @@ HistoryGroups::HistoryGroups(std::shared_ptr<ConversationHistory> history, UserD
 
     auto* results = new QVBoxLayout;
     results->setSpacing(10);
-    resultState_ = secondaryLabel(listArea_, "history.resultState");
+    resultState_ = sheetText(listArea_, QStringLiteral("history.resultState"), 12, Look::secondaryText());
     results->addWidget(resultState_);
     list_ = new SidebarGroup({}, listArea_);
     list_->setObjectName(QStringLiteral("history.sessions"));
     results->addWidget(list_);
-    more_ = pill(listArea_, "history.more", Palette::violet());
+    more_ = sheetPill(listArea_, QStringLiteral("history.more"), false, Palette::violet());
     results->addWidget(more_, 0, Qt::AlignLeading);
     connect(more_, &QPushButton::clicked, this, [this] {
         shown_ += pageStep;
@@ -221,11 +203,11 @@ HistoryGroups::HistoryGroups(std::shared_ptr<ConversationHistory> history, UserD
     daysText->setFont(Look::font(12));
     cleanupTexts_.push_back(daysText);
     oldRow->addTrailing(daysText);
-    deleteOld_ = pill(oldRow, "history.deleteOld", Palette::alertRed());
+    deleteOld_ = sheetPill(oldRow, QStringLiteral("history.deleteOld"), false, Palette::alertRed());
     oldRow->addTrailing(deleteOld_);
     auto* allRow = new SidebarRow({}, std::nullopt, cleanup_->panel());
     allRow->setObjectName(QStringLiteral("history.cleanup.all"));
-    deleteAll_ = pill(allRow, "history.deleteAll", Palette::alertRed());
+    deleteAll_ = sheetPill(allRow, QStringLiteral("history.deleteAll"), false, Palette::alertRed());
     allRow->addTrailing(deleteAll_);
     cleanup_->contentLayout()->addWidget(oldRow);
     cleanup_->contentLayout()->addWidget(new RowDivider(cleanup_->panel()));
@@ -273,7 +255,7 @@ void HistoryGroups::setDays(std::int64_t days)
 
 rt::Date HistoryGroups::cutoff() const
 {
-    return rt::clock().date() + (-static_cast<double>(std::max(days(), 1)) * secondsPerDay);
+    return rt::clock().date() + (-static_cast<double>(days()) * secondsPerDay);
 }
 
 void HistoryGroups::showEvent(QShowEvent* event)
@@ -377,7 +359,7 @@ void HistoryGroups::refresh()
 void HistoryGroups::refreshRows(const std::vector<RowModel>& rows)
 {
     // Rows are rebuilt only when what they show changes.
-    if (rows == builtRows_ && (list_->contentLayout()->count() > 0) == !rows.empty())
+    if (rows == builtRows_)
         return;
     builtRows_ = rows;
     // Old rows may be running the click that got us here: let them go later.
@@ -400,11 +382,11 @@ void HistoryGroups::refreshRows(const std::vector<RowModel>& rows)
             layout->addWidget(new RowDivider(holder));
         first = false;
         auto* row = new SidebarRow(q(model.label), q(model.detail), holder);
-        PillButton* view = pill(row, "history.row.view", Palette::violet());
+        PillButton* view = sheetPill(row, QStringLiteral("history.row.view"), false, Palette::violet());
         view->setText(q(localized(model.open ? "收起" : "查看")));
-        PillButton* exporting = pill(row, "history.row.export", Palette::violet());
+        PillButton* exporting = sheetPill(row, QStringLiteral("history.row.export"), false, Palette::violet());
         exporting->setText(q(localized("导出")));
-        PillButton* remove = pill(row, "history.row.delete", Palette::alertRed());
+        PillButton* remove = sheetPill(row, QStringLiteral("history.row.delete"), false, Palette::alertRed());
         remove->setText(q(localized("删除")));
         row->addTrailing(view);
         row->addTrailing(exporting);

@@ -279,7 +279,7 @@ void SettingsView::showPage(SettingsPage page)
     // The history page needs the store; until it opens only the title shows.
     const bool hasBody = page != SettingsPage::history || model_->history() != nullptr;
     const auto wanted = hasBody ? std::optional(page) : std::nullopt;
-    if (built_ == wanted && (pageBody_ != nullptr) == hasBody)
+    if (built_ == wanted)
         return;
     if (pageBody_) {
         pageBody_->hide();

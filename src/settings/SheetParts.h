@@ -10,8 +10,8 @@ namespace parlaro::ui {
 
 class PillButton;
 
-// Pieces the sheet's views share: a wrapping text in a size and colour, a
-// capsule button and a small busy indicator.
+// Pieces the sheet's views and the settings pages share: a wrapping text in
+// a size and colour, a capsule button and a small busy indicator.
 QLabel* sheetText(QWidget* parent, const QString& objectName, double pixelSize, const QColor& color,
                   bool semibold = false);
 // Inactive pills never take Return: only the button marked default does.

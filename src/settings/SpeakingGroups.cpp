@@ -1,5 +1,6 @@
 #include "settings/SpeakingGroups.h"
 
+#include "settings/SheetParts.h"
 #include "settings/Shown.h"
 
 #include "model/AppModel.h"
@@ -34,16 +35,6 @@ namespace parlaro::settings {
 using namespace ui;
 
 namespace {
-
-QLabel* smallText(QWidget* parent, const char* name)
-{
-    auto* label = new QLabel(parent);
-    label->setObjectName(QString::fromLatin1(name));
-    label->setFont(Look::font(11));
-    label->setWordWrap(true);
-    label->setTextFormat(Qt::PlainText);
-    return label;
-}
 
 PersistentSwitch* toggle(QWidget* parent, const char* name)
 {
@@ -185,7 +176,7 @@ SpeakingGroups::SpeakingGroups(std::shared_ptr<AppModel> model, QWidget* parent)
     soundTest_->setActive(true);
     testLayout->addWidget(soundTest_);
     testLayout->addStretch(1);
-    soundTestState_ = smallText(testRow, "speaking.soundTestState");
+    soundTestState_ = sheetText(testRow, QStringLiteral("speaking.soundTestState"), 11, Look::secondaryText());
     soundTestState_->setMaximumWidth(260);
     // A long failure keeps to two lines.
     soundTestState_->setMaximumHeight(soundTestState_->fontMetrics().lineSpacing() * 2);
@@ -193,10 +184,8 @@ SpeakingGroups::SpeakingGroups(std::shared_ptr<AppModel> model, QWidget* parent)
     checkRows->addWidget(testRow);
     connect(soundTest_, &QAbstractButton::clicked, this,
             [this] { rt::spawn([model = model_]() -> rt::Async<void> { co_await model->startHearTest(); }); });
-    footnote_ = smallText(checks, "speaking.footnote");
-    footnote_->setFont(Look::font(10.5));
+    footnote_ = sheetText(checks, QStringLiteral("speaking.footnote"), 10.5, Look::secondaryText());
     footnote_->setContentsMargins(12, 0, 12, 9);
-    updates::setTextColor(footnote_, Look::secondaryText());
     checkRows->addWidget(footnote_);
     layout->addWidget(detection_);
 

@@ -2,6 +2,7 @@
 
 #include "model/AppModel.h"
 #include "runtime/Task.h"
+#include "settings/SheetParts.h"
 #include "speech/Localization.h"
 #include "ui/Look.h"
 #include "ui/Palette.h"
@@ -37,12 +38,8 @@ SpeechModelDownload::SpeechModelDownload(std::shared_ptr<AppModel> model, const 
     percent_->setObjectName(name + QStringLiteral(".percent"));
     percent_->setFont(Look::monospacedFont(11));
     updates::setTextColor(percent_, Look::secondaryText());
-    download_ = new PillButton(QString(), this);
-    download_->setObjectName(name + QStringLiteral(".download"));
-    download_->setTint(Palette::violet());
-    download_->setActive(true);
     // Inside a sheet, Return belongs to the sheet's own default button.
-    download_->setAutoDefault(false);
+    download_ = sheetPill(this, name + QStringLiteral(".download"), true, Palette::violet());
     unsupported_ = new QLabel(this);
     unsupported_->setObjectName(name + QStringLiteral(".unsupported"));
     unsupported_->setFont(Look::font(11));

@@ -1,5 +1,6 @@
 #include "settings/UpdatesGroups.h"
 
+#include "settings/SheetParts.h"
 #include "settings/Shown.h"
 
 #include "settings/UpdateModel.h"
@@ -23,18 +24,6 @@ namespace parlaro::settings {
 using namespace ui;
 using Kind = UpdateModel::Phase::Kind;
 
-namespace {
-
-PillButton* pill(QWidget* parent, const char* name, const QColor& tint)
-{
-    auto* button = new PillButton({}, parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setTint(tint);
-    return button;
-}
-
-}  // namespace
-
 UpdatesGroups::UpdatesGroups(std::shared_ptr<UpdateModel> updates, QWidget* parent)
     : QWidget(parent), updates_(std::move(updates))
 {
@@ -50,22 +39,16 @@ UpdatesGroups::UpdatesGroups(std::shared_ptr<UpdateModel> updates, QWidget* pare
     spinner_->setRange(0, 0);
     spinner_->setTextVisible(false);
     spinner_->setFixedSize(60, 6);
-    later_ = pill(row_, "updates.later", Palette::violet());
-    download_ = pill(row_, "updates.download", Palette::violet());
-    download_->setActive(true);
-    check_ = pill(row_, "updates.check", Palette::violet());
+    later_ = sheetPill(row_, QStringLiteral("updates.later"), false, Palette::violet());
+    download_ = sheetPill(row_, QStringLiteral("updates.download"), true, Palette::violet());
+    check_ = sheetPill(row_, QStringLiteral("updates.check"), false, Palette::violet());
     for (QWidget* widget : {static_cast<QWidget*>(spinner_), static_cast<QWidget*>(later_),
                             static_cast<QWidget*>(download_), static_cast<QWidget*>(check_)})
         row_->addTrailing(widget);
     group_->contentLayout()->addWidget(row_);
     layout->addWidget(group_);
 
-    footnote_ = new QLabel(this);
-    footnote_->setObjectName(QStringLiteral("updates.footnote"));
-    footnote_->setFont(Look::font(11));
-    footnote_->setWordWrap(true);
-    footnote_->setTextFormat(Qt::PlainText);
-    updates::setTextColor(footnote_, Look::secondaryText());
+    footnote_ = sheetText(this, QStringLiteral("updates.footnote"), 11, Look::secondaryText());
     layout->addWidget(footnote_);
 
     // The model stays silent when it already is idle.

@@ -1,5 +1,6 @@
 #include "settings/VoiceGroups.h"
 
+#include "settings/SheetParts.h"
 #include "settings/Shown.h"
 
 #include "model/AppModel.h"
@@ -36,17 +37,6 @@ constexpr const char* spokenContentAddress =
 // The older address of the same place; the settings seam knows both.
 [[maybe_unused]] constexpr const char* accessibilityAddress =
     "x-apple.systempreferences:com.apple.preference.universalaccess";
-constexpr std::uint32_t virtualTransport = 0x76697274;  // 'virt'
-
-QLabel* smallText(QWidget* parent, const char* name)
-{
-    auto* label = new QLabel(parent);
-    label->setObjectName(QString::fromLatin1(name));
-    label->setFont(Look::font(11));
-    label->setWordWrap(true);
-    label->setTextFormat(Qt::PlainText);
-    return label;
-}
 
 // Replaces the entries only when they differ, and selects without signals,
 // so a refresh never disturbs an open popup.
@@ -71,12 +61,6 @@ void setEntries(QComboBox* box, const std::vector<std::pair<QString, QVariant>>&
 void openSpokenContentSettings()
 {
     SystemSettings::shared().open(spokenContentAddress);
-}
-
-bool VoiceGroups::isOfferedHeadphone(const AudioDevice& device)
-{
-    return device.uid != AppModel::virtualMicUID && device.uid != std::string(AppModel::virtualMicUID) + ".injection"
-        && device.transportType != virtualTransport;
 }
 
 VoiceGroups::VoiceGroups(std::shared_ptr<AppModel> model, QWidget* parent) : QWidget(parent), model_(std::move(model))
@@ -114,8 +98,7 @@ VoiceGroups::VoiceGroups(std::shared_ptr<AppModel> model, QWidget* parent) : QWi
     noticeRow_ = new QWidget(panel);
     auto* noticeLayout = new QHBoxLayout(noticeRow_);
     noticeLayout->setContentsMargins(12, 9, 12, 9);
-    noticeText_ = smallText(noticeRow_, "voice.notice");
-    updates::setTextColor(noticeText_, Palette::violetAlt());
+    noticeText_ = sheetText(noticeRow_, QStringLiteral("voice.notice"), 11, Palette::violetAlt());
     noticeLayout->addWidget(noticeText_, 1, Qt::AlignTop);
     noticeOk_ = new PillButton({}, noticeRow_);
     noticeOk_->setTint(Palette::violet());
@@ -149,9 +132,8 @@ VoiceGroups::VoiceGroups(std::shared_ptr<AppModel> model, QWidget* parent) : QWi
         rt::spawn([model = model_]() -> rt::Async<void> { co_await model->previewVoiceInHeadphones(); });
     });
     connect(download_, &QAbstractButton::clicked, this, [] { openSpokenContentSettings(); });
-    help_ = smallText(panel, "voice.help");
+    help_ = sheetText(panel, QStringLiteral("voice.help"), 11, Look::secondaryText());
     help_->setContentsMargins(12, 4, 12, 9);
-    updates::setTextColor(help_, Look::secondaryText());
     rows->addWidget(help_);
     layout->addWidget(voice_);
 
@@ -175,7 +157,8 @@ void VoiceGroups::refresh()
     headphonesRow_->setDetail(q(localized("通话时对方的声音也从这里播放")));
     std::vector<std::pair<QString, QVariant>> outputs;
     for (const auto& device : model_->outputDevices()) {
-        if (isOfferedHeadphone(device))
+        // Never the program's own devices nor virtual ones.
+        if (AppModel::isPhysicalDevice(device))
             outputs.emplace_back(q(device.name), QVariant::fromValue<qulonglong>(device.id));
     }
     const auto chosen = model_->selectedMonitorOutputID();

@@ -9,7 +9,6 @@ class QLabel;
 
 namespace parlaro {
 class AppModel;
-struct AudioDevice;
 }  // namespace parlaro
 
 namespace parlaro::ui {
@@ -33,10 +32,6 @@ class VoiceGroups : public QWidget {
 public:
     explicit VoiceGroups(std::shared_ptr<AppModel> model, QWidget* parent = nullptr);
     ~VoiceGroups() override;
-
-    // The headphone picker never offers the program's own devices nor
-    // virtual ones.
-    static bool isOfferedHeadphone(const AudioDevice& device);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
