@@ -1,6 +1,7 @@
 #include "app/LanguageChangeAlert.h"
 
 #include "model/AppModel.h"
+#include "settings/CloseQuietly.h"
 #include "speech/InterfaceLanguage.h"
 #include "speech/Localization.h"
 #include "ui/Text.h"
@@ -22,7 +23,7 @@ LanguageChangeAlert::LanguageChangeAlert(std::shared_ptr<AppModel> model, QWidge
 LanguageChangeAlert::~LanguageChangeAlert()
 {
     binding_.reset();
-    closeQuietly();
+    settings::closeQuietly(box_, this);
 }
 
 QString LanguageChangeAlert::message(const AppModel& model)
@@ -44,7 +45,7 @@ void LanguageChangeAlert::refresh()
     const QString cancelText = q(localized("取消"));
     const QString downloadText = q(localized("下载"));
     if (!wanted || !host_) {
-        closeQuietly();
+        settings::closeQuietly(box_, this);
         return;
     }
     if (box_) {
@@ -76,7 +77,7 @@ void LanguageChangeAlert::refresh()
 
 void LanguageChangeAlert::finished()
 {
-    if (closing_ || !box_)
+    if (!box_)
         return;
     QMessageBox* box = box_;
     const bool download = box->clickedButton() && box->clickedButton() == download_.data();
@@ -88,18 +89,6 @@ void LanguageChangeAlert::finished()
         model_->chooseLanguage();
     else if (model_->pendingLanguageChange())
         model_->keepLanguages();
-}
-
-void LanguageChangeAlert::closeQuietly()
-{
-    if (!box_)
-        return;
-    closing_ = true;
-    QMessageBox* box = box_;
-    box_ = nullptr;
-    box->done(0);
-    box->deleteLater();
-    closing_ = false;
 }
 
 }  // namespace parlaro::app

@@ -39,14 +39,12 @@ public:
 private:
     void refresh();
     void finished();
-    void closeQuietly();
 
     std::shared_ptr<AppModel> model_;
     QPointer<QWidget> host_;
     QPointer<QMessageBox> box_;
     QPointer<QPushButton> cancel_;
     QPointer<QPushButton> download_;
-    bool closing_ = false;
     std::unique_ptr<ui::ViewBinding> binding_;
 };
 
