@@ -1,10 +1,12 @@
 #include "app/SingleInstance.h"
 
 #include <QDir>
+#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 
 #include <cstdio>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace parlaro::app {
@@ -12,6 +14,17 @@ namespace parlaro::app {
 namespace {
 
 constexpr int connectTimeoutMs = 1000;
+
+// A folder in the shared temporary folder that only this user can write:
+// made with mode 0700, or found as a real folder of this user's with no
+// access for anyone else. A name another user took first is no such folder.
+bool isPrivateFolder(const QByteArray& path)
+{
+    ::mkdir(path.constData(), 0700);
+    struct stat status {};
+    return ::lstat(path.constData(), &status) == 0 && S_ISDIR(status.st_mode) && status.st_uid == ::getuid()
+        && (status.st_mode & 077) == 0;
+}
 
 }  // namespace
 
@@ -24,12 +37,15 @@ SingleInstance::~SingleInstance() = default;
 QString SingleInstance::defaultName()
 {
     const QString file = QStringLiteral("parlaro-%1").arg(::getuid());
-    // The runtime folder is the user's alone; the shared temporary folder
-    // that Qt would use otherwise is not.
+    // The socket must sit where no other user can put one first: such a
+    // socket would answer a launch and leave the user with no Parlaro.
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (!runtime.isEmpty() && QDir(runtime).exists())
         return QDir(runtime).filePath(file);
-    return file;
+    const QString shared = QDir(QDir::tempPath()).filePath(file);
+    if (isPrivateFolder(QFile::encodeName(shared)))
+        return QDir(shared).filePath(file);
+    return QDir::home().filePath(QStringLiteral(".") + file);
 }
 
 bool SingleInstance::claim()

@@ -1,4 +1,5 @@
 #include "app/SingleInstance.h"
+#include "support/ScopedEnvironment.h"
 #include "support/TempDirectory.h"
 
 #include <QCoreApplication>
@@ -6,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+#include <unistd.h>
 
 namespace parlaro::test {
 namespace {
@@ -67,6 +70,30 @@ TEST(SingleInstance, ASocketLeftByACopyThatDiedIsTakenOver)
     EXPECT_FALSE(second.claim());
     pumpUntil([&] { return shown == 1; });
     EXPECT_EQ(shown, 1);
+}
+
+TEST(SingleInstance, WithoutARuntimeFolderTheSocketSitsWhereNoOtherUserCanWrite)
+{
+    TempDirectory temp;
+    TempDirectory home;
+    ScopedEnvironment noRuntime("XDG_RUNTIME_DIR", std::nullopt);
+    ScopedEnvironment tmpdir("TMPDIR", temp.path().string());
+    ScopedEnvironment homeVariable("HOME", home.path().string());
+    namespace fs = std::filesystem;
+    const std::string file = "parlaro-" + std::to_string(::getuid());
+
+    // A private folder of its own in the shared temporary folder.
+    const fs::path folder = temp / file;
+    EXPECT_EQ(app::SingleInstance::defaultName().toStdString(), (folder / file).string());
+    EXPECT_EQ(fs::status(folder).permissions() & fs::perms::all, fs::perms::owner_all);
+
+    // One that others can write into (as a folder another user made first
+    // would be) is passed over for the home folder.
+    fs::permissions(folder, fs::perms::all);
+    const QString name = app::SingleInstance::defaultName();
+    EXPECT_EQ(name.toStdString(), (home / ("." + file)).string());
+    app::SingleInstance instance(name);
+    EXPECT_TRUE(instance.claim());
 }
 
 }  // namespace
