@@ -5,25 +5,13 @@
 #include "ui/PillButton.h"
 #include "ui/SymbolView.h"
 #include "ui/WidgetUpdates.h"
+#include "ui/WrappingLabel.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 
 namespace parlaro::ui {
-
-namespace {
-
-QLabel* wrappingLabel(const QFont& font, QWidget* parent)
-{
-    auto* label = new QLabel(parent);
-    label->setFont(font);
-    label->setWordWrap(true);
-    label->setTextFormat(Qt::PlainText);
-    return label;
-}
-
-}  // namespace
 
 GroupNotice::GroupNotice(const QString& text, const QColor& color, std::optional<Action> action, QWidget* parent)
     : QWidget(parent)

@@ -2,25 +2,13 @@
 
 #include "ui/Look.h"
 #include "ui/WidgetUpdates.h"
+#include "ui/WrappingLabel.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
 
 namespace parlaro::ui {
-
-namespace {
-
-QLabel* wrappingLabel(const QFont& font, QWidget* parent)
-{
-    auto* label = new QLabel(parent);
-    label->setFont(font);
-    label->setWordWrap(true);
-    label->setTextFormat(Qt::PlainText);
-    return label;
-}
-
-}  // namespace
 
 SidebarRow::SidebarRow(const QString& label, std::optional<QString> detail, QWidget* parent) : QWidget(parent)
 {
