@@ -1,5 +1,6 @@
 #include "settings/GeneralGroups.h"
 
+#include "model/AppModel.h"
 #include "platform/Platform.h"
 #include "platform/UserDefaults.h"
 #include "settings/HoldShortcutRow.h"
@@ -24,7 +25,8 @@ constexpr const char* storedLanguageKey = "interfaceLanguage";
 
 }  // namespace
 
-GeneralGroups::GeneralGroups(HoldShortcutCenter* shortcuts, UserDefaults& defaults, QWidget* parent) : QWidget(parent)
+GeneralGroups::GeneralGroups(std::shared_ptr<AppModel> model, HoldShortcutCenter* shortcuts, QWidget* parent)
+    : QWidget(parent), model_(std::move(model))
 {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -45,7 +47,8 @@ GeneralGroups::GeneralGroups(HoldShortcutCenter* shortcuts, UserDefaults& defaul
             [this](int index) { InterfaceLanguage::set(language_->itemData(index).toString().toStdString()); });
     if (shortcuts) {
         group_->contentLayout()->addWidget(new RowDivider(group_->panel()));
-        group_->contentLayout()->addWidget(new HoldShortcutRow(*shortcuts, defaults, group_->panel()));
+        shortcutRow_ = new HoldShortcutRow(*shortcuts, model_->defaults, group_->panel());
+        group_->contentLayout()->addWidget(shortcutRow_);
     }
     binding_ = std::make_unique<ViewBinding>([this] { refresh(); });
 }
@@ -59,6 +62,8 @@ void GeneralGroups::refresh()
     languageRow_->setLabel(q(localized("界面语言")));
     languageRow_->setDetail(q(localized("菜单栏等系统部分在下次打开 wenmora 时切换")));
     updates::setAccessibleName(language_, q(localized("界面语言")));
+    if (shortcutRow_)
+        shortcutRow_->setWhileHolding(model_->translateWhileHolding());
     if (language_->itemText(0) != q(localized("跟随系统")))
         language_->setItemText(0, q(localized("跟随系统")));
     // The stored choice, not the language in effect: nothing stored means

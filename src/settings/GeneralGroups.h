@@ -7,7 +7,7 @@
 class QComboBox;
 
 namespace parlaro {
-class UserDefaults;
+class AppModel;
 }
 
 namespace parlaro::ui {
@@ -19,20 +19,25 @@ class ViewBinding;
 
 namespace parlaro::settings {
 
+class HoldShortcutRow;
+
 // The general page: the interface language, then the hold shortcut when
-// the program has a shortcut center.
+// the program has a shortcut center. The shortcut row's wording follows the
+// model's hold mode.
 class GeneralGroups : public QWidget {
     Q_OBJECT
 public:
-    GeneralGroups(ui::HoldShortcutCenter* shortcuts, UserDefaults& defaults, QWidget* parent = nullptr);
+    GeneralGroups(std::shared_ptr<AppModel> model, ui::HoldShortcutCenter* shortcuts, QWidget* parent = nullptr);
     ~GeneralGroups() override;
 
 private:
     void refresh();
 
+    std::shared_ptr<AppModel> model_;
     ui::SidebarGroup* group_;
     ui::SidebarRow* languageRow_;
     QComboBox* language_;
+    HoldShortcutRow* shortcutRow_ = nullptr;
     std::unique_ptr<ui::ViewBinding> binding_;
 };
 

@@ -292,7 +292,7 @@ void SettingsView::showPage(SettingsPage page)
     QWidget* content = pageTitle_->parentWidget();
     switch (page) {
     case SettingsPage::general:
-        pageBody_ = new GeneralGroups(shortcuts_, model_->defaults, content);
+        pageBody_ = new GeneralGroups(model_, shortcuts_, content);
         break;
     case SettingsPage::history:
         pageBody_ = new HistoryGroups(model_->history(), model_->defaults, {}, content);

@@ -400,6 +400,38 @@ TEST_F(SettingsViewTest, DevicePageOffersTheInstallWhileTheDeviceIsMissing)
     model->isInstallingDriver.set(true);
     world.settle();
     EXPECT_FALSE(install->isEnabled());
+
+    // Installing here asks for no password, as the install sheet says, in
+    // every interface language.
+    const sys::FileResourceBundles shipped(std::filesystem::path(PARLARO_SOURCE_DIR) / "resources");
+    for (const auto& entry : InterfaceLanguage::supported()) {
+        auto table = shipped.openTable(entry.code);
+        ASSERT_TRUE(table) << entry.code;
+        world.platform.bundles.setTable(entry.code, *table);
+    }
+    const std::pair<const char*, const char*> expected[] = {
+        {"zh-Hans", "没有它，对方听不到你的声音和翻译。安装不需要电脑密码，几秒内完成。"},
+        {"en",
+         "Without it, the other side can’t hear you or the translation. Installing needs no computer password and "
+         "takes a few seconds."},
+    };
+    for (const auto& [code, wanted] : expected) {
+        InterfaceLanguage::set(code);
+        world.settle();
+        EXPECT_EQ(text("device.missingText").toStdString(), wanted) << code;
+        if (std::string(code) == "zh-Hans")
+            snapshot(shown, QStringLiteral("settings"), QStringLiteral("virtualmic-missing-shipped"));
+    }
+    for (const auto& entry : InterfaceLanguage::supported()) {
+        InterfaceLanguage::set(entry.code);
+        world.settle();
+        EXPECT_FALSE(text("device.missingText").isEmpty()) << entry.code;
+        if (entry.code != "zh-Hans")
+            EXPECT_NE(text("device.missingText"),
+                      QStringLiteral("没有它，对方听不到你的声音和翻译。安装不需要电脑密码，几秒内完成。"))
+                << entry.code << " has its own wording";
+    }
+    InterfaceLanguage::set("zh-Hans");
 }
 
 TEST_F(SettingsViewTest, DevicePageWhenInstalledShowsWhereTheFarEndPlaysAndTheUpdate)
@@ -478,6 +510,26 @@ TEST_F(SettingsViewTest, InterfaceLanguagePickSwitchesEveryTextAtOnce)
     EXPECT_EQ(defaults.get<std::string>("interfaceLanguage"), std::optional<std::string>(""));
     EXPECT_FALSE(defaults.get<DefaultsStringList>("AppleLanguages").has_value());
     EXPECT_EQ(language->currentIndex(), 0);
+}
+
+TEST_F(SettingsViewTest, ShortcutRowSpeaksOfTheHoldModeInForce)
+{
+    platform().defaults->remove("holdShortcut");
+    model->setTranslateWhileHolding(false);
+    withShortcutRow();
+    open();
+    auto* record = find<ui::PillButton>(QStringLiteral("holdShortcut.record"));
+    ASSERT_NE(record, nullptr);
+    auto* row = qobject_cast<ui::SidebarRow*>(record->parentWidget());
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->detailWidget()->text(), QStringLiteral("未设置。设置后在任何软件里按住即可说话，松开自动翻译"));
+    model->setTranslateWhileHolding(true);
+    world.settle();
+    EXPECT_EQ(row->detailWidget()->text(),
+              QStringLiteral("未设置。设置后在任何软件里按住即可说话，每说完一句自动翻译"));
+    model->setTranslateWhileHolding(false);
+    world.settle();
+    EXPECT_EQ(row->detailWidget()->text(), QStringLiteral("未设置。设置后在任何软件里按住即可说话，松开自动翻译"));
 }
 
 TEST_F(SettingsViewTest, SpeakingPageAsksTheModelAndShowsItsAnswer)
