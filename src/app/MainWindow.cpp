@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include "app/QuitShortcut.h"
 #include "model/AppModel.h"
 #include "settings/ExportPanel.h"
 #include "ui/Text.h"
@@ -37,9 +38,15 @@ MainWindow::MainWindow(std::shared_ptr<AppModel> model, QWidget* central, Comman
         throw std::invalid_argument("MainWindow needs the model");
     setObjectName(QStringLiteral("main"));
     resize(defaultWidth, defaultHeight);
-    setMinimumSize(minimumWidth, minimumHeight);
-    if (central)
+    // The floor belongs to the content: the window's own minimum follows from
+    // it plus the menu bar, which would otherwise take its height out of the
+    // content and clip the footer.
+    if (central) {
+        central->setMinimumSize(central->minimumSize().expandedTo(QSize(minimumWidth, minimumHeight)));
         setCentralWidget(central);
+    } else {
+        setMinimumSize(minimumWidth, minimumHeight);
+    }
 
     // The desktop has no menu of the application's own, so the window
     // carries it.
@@ -63,6 +70,7 @@ MainWindow::MainWindow(std::shared_ptr<AppModel> model, QWidget* central, Comman
         if (commands_.quit)
             commands_.quit();
     });
+    new QuitShortcut(quit_, this);
 
     binding_ = std::make_unique<ui::ViewBinding>([this] { refresh(); });
 }

@@ -41,6 +41,7 @@ public:
 
     static constexpr int defaultWidth = 1180;
     static constexpr int defaultHeight = 800;
+    // The smallest content; the window adds its menu bar to it.
     static constexpr int minimumWidth = 980;
     static constexpr int minimumHeight = 700;
 

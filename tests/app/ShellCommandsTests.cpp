@@ -7,6 +7,7 @@
 #include "app/MainWindow.h"
 #include "app/SingleInstance.h"
 #include "app/TrayMenu.h"
+#include "settings/StartupSheet.h"
 #include "settings/UpdateModel.h"
 
 #include <QAction>
@@ -15,7 +16,10 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPalette>
+#include <QPushButton>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -96,7 +100,15 @@ TEST_F(ShellTest, TheWindowIsNamedSizedAndCarriesTheApplicationMenu)
     EXPECT_EQ(window->windowTitle(), "Parlaro");
     EXPECT_EQ(window->objectName(), "main");
     EXPECT_EQ(window->size(), QSize(1180, 800));
-    EXPECT_EQ(window->minimumSize(), QSize(980, 700));
+    // At its smallest the window still gives the content 980 × 700, with the
+    // menu bar above it.
+    window->resize(100, 100);
+    shell.settle();
+    EXPECT_EQ(window->centralWidget()->size(), QSize(980, 700));
+    EXPECT_GT(window->menuBar()->height(), 0);
+    EXPECT_EQ(window->centralWidget()->y(), window->menuBar()->geometry().bottom() + 1);
+    EXPECT_EQ(window->size(), QSize(980, 700 + window->menuBar()->height()));
+    window->resize(1180, 800);
     EXPECT_FALSE(window->windowFlags() & Qt::FramelessWindowHint);
     ASSERT_EQ(window->menuBar()->actions().size(), 1);
     EXPECT_EQ(window->menuBar()->actions().front()->text(), "Parlaro");
@@ -225,6 +237,51 @@ TEST_F(ShellTest, QuitFromTheMenuRunsTheQuitSequence)
     EXPECT_FALSE(shell.model->showWizard.get());
     EXPECT_TRUE(shell.delegate->hasTerminated());
     EXPECT_EQ(shell.exits, std::vector<int>{0});
+}
+
+TEST_F(ShellTest, CtrlQQuitsFromTheStartUpSheetThroughTheSameSequence)
+{
+    ui::StartupSheet sheet(shell.model, window.get());
+    shell.model->showWizard.set(true);
+    shell.settle();
+    ASSERT_TRUE(sheet.dialog() && sheet.dialog()->isVisible());
+    sheet.dialog()->activateWindow();
+    QTest::keyClick(sheet.dialog(), Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_FALSE(shell.model->showWizard.get()) << "the sheets are dismissed first";
+    shell.advance(0.05);
+    EXPECT_TRUE(shell.delegate->hasTerminated());
+    EXPECT_EQ(shell.exits, std::vector<int>{0});
+}
+
+TEST_F(ShellTest, CtrlQQuitsFromAConfirmationAndFromTheWindowOnce)
+{
+    auto* box = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("?"), QStringLiteral("?"), QMessageBox::NoButton,
+                                window.get());
+    box->setWindowModality(Qt::WindowModal);
+    QPushButton* keep = box->addButton(QStringLiteral("keep"), QMessageBox::RejectRole);
+    box->show();
+    box->activateWindow();
+    keep->setFocus();
+    shell.settle();
+    QTest::keyClick(keep, Qt::Key_Q, Qt::ControlModifier);
+    shell.advance(1.0);
+    EXPECT_FALSE(shell.delegate->hasTerminated()) << "a dialog that stays is waited for";
+    shell.advance(1.0);
+    EXPECT_TRUE(shell.delegate->hasTerminated());
+    EXPECT_FALSE(box->isVisible()) << "and ended on the way out";
+    EXPECT_EQ(shell.exits, std::vector<int>{0});
+}
+
+TEST_F(ShellTest, CtrlQInTheWindowQuitsAndOtherKeysPass)
+{
+    int quits = 0;
+    QObject::connect(window->quitAction(), &QAction::triggered, [&quits] { ++quits; });
+    QTest::keyClick(window.get(), Qt::Key_Q);
+    QTest::keyClick(window.get(), Qt::Key_Q, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(quits, 0);
+    QTest::keyClick(window.get(), Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(quits, 1) << "the window's own copy of the shortcut does not fire as well";
+    EXPECT_TRUE(shell.delegate->hasTerminated());
 }
 
 TEST_F(ShellTest, QuitFromTheTrayRunsTheSameSequence)
