@@ -51,17 +51,22 @@ void LanguageChangeAlert::refresh()
     if (box_) {
         if (box_->windowTitle() != title)
             box_->setWindowTitle(title);
-        if (box_->text() != text)
-            box_->setText(text);
+        if (box_->text() != title)
+            box_->setText(title);
+        if (box_->informativeText() != text)
+            box_->setInformativeText(text);
         if (cancel_ && cancel_->text() != cancelText)
             cancel_->setText(cancelText);
         if (download_ && download_->text() != downloadText)
             download_->setText(downloadText);
         return;
     }
-    auto* box = new QMessageBox(QMessageBox::NoIcon, title, text, QMessageBox::NoButton, host_);
+    // Many desktops draw no title on a dialog attached to its window: the
+    // heading is repeated in the body, above the question.
+    auto* box = new QMessageBox(QMessageBox::NoIcon, title, title, QMessageBox::NoButton, host_);
     box->setObjectName(QStringLiteral("languageChangeAlert"));
     box->setTextFormat(Qt::PlainText);
+    box->setInformativeText(text);
     auto* cancel = box->addButton(cancelText, QMessageBox::RejectRole);
     cancel->setObjectName(QStringLiteral("languageChangeAlert.cancel"));
     auto* download = box->addButton(downloadText, QMessageBox::AcceptRole);

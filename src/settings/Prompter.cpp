@@ -14,8 +14,14 @@ public:
     void confirm(QWidget* parent, const std::string& title, const std::string& message,
                  const std::string& destructiveButton, std::function<void()> onConfirm) override
     {
-        auto* box = new QMessageBox(QMessageBox::Warning, ui::q(title), ui::q(message), QMessageBox::NoButton, parent);
+        // The question goes in the body as well: many desktops draw no title
+        // on a dialog attached to its window, and the user must see what is
+        // being deleted.
+        auto* box = new QMessageBox(QMessageBox::Warning, ui::q(title), ui::q(title), QMessageBox::NoButton, parent);
+        box->setObjectName(QStringLiteral("prompter.confirm"));
         box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setTextFormat(Qt::PlainText);
+        box->setInformativeText(ui::q(message));
         QPushButton* destroy = box->addButton(ui::q(destructiveButton), QMessageBox::DestructiveRole);
         box->addButton(ui::q(localized("取消")), QMessageBox::RejectRole);
         QObject::connect(box, &QMessageBox::buttonClicked, box, [destroy, onConfirm](QAbstractButton* clicked) {
