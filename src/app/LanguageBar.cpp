@@ -5,6 +5,7 @@
 #include "app/SymbolPill.h"
 #include "model/AppModel.h"
 #include "ui/Icons.h"
+#include "ui/LanguagePicker.h"
 #include "ui/Look.h"
 #include "ui/Palette.h"
 #include "ui/PillButton.h"
@@ -35,11 +36,9 @@ QLabel* makeSideLabel(QWidget* parent, const char* name)
 
 QComboBox* makePicker(QWidget* parent, const char* name)
 {
-    auto* picker = new QComboBox(parent);
+    auto* picker = new LanguagePicker(110, parent);
     picker->setObjectName(QString::fromLatin1(name));
     picker->setFont(Look::font(12));
-    picker->setFixedWidth(110);
-    picker->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     return picker;
 }
 

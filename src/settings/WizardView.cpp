@@ -8,6 +8,7 @@
 #include "speech/InterfaceLanguage.h"
 #include "speech/Localization.h"
 #include "ui/CardBackground.h"
+#include "ui/LanguagePicker.h"
 #include "ui/Look.h"
 #include "ui/Palette.h"
 #include "ui/PillButton.h"
@@ -29,11 +30,10 @@ namespace {
 
 QComboBox* languagePicker(QWidget* parent, const QString& name, const QString& title)
 {
-    auto* picker = new QComboBox(parent);
+    auto* picker = new LanguagePicker(120, parent);
     picker->setObjectName(name);
     picker->setAccessibleName(title);
     picker->setFont(Look::font(13));
-    picker->setFixedWidth(120);
     return picker;
 }
 

@@ -1,13 +1,17 @@
 #include "CallScreenWorld.h"
+#include "StringTableFiles.h"
 
 #include "app/LanguageBar.h"
 #include "app/Spinner.h"
 #include "model/AppModel.h"
+#include "speech/InterfaceLanguage.h"
+#include "ui/LanguagePicker.h"
 #include "ui/PillButton.h"
 #include "ui/SymbolView.h"
 
 #include "UiWorld.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QTest>
 
@@ -120,6 +124,60 @@ TEST_F(LanguageBarTest, StatusMarkAndDisabling)
     w.model->isSpeaking.set(false);
     w.settle();
     EXPECT_TRUE(bar.myPicker()->isEnabled());
+}
+
+TEST_F(LanguageBarTest, ClosedPickersShowWholeNamesWithTheStateInTheTooltipInEveryLanguage)
+{
+    // Every language needs something on both sides, so every item carries a
+    // readiness note.
+    auto mine = w.model->myMenu.get();
+    auto theirs = w.model->theirMenu.get();
+    for (const auto& language : CallLanguage::all()) {
+        mine[language.id] = LanguageReadiness{.engine = SpeechEngine::speech, .translationSupported = true};
+        theirs[language.id] = LanguageReadiness{.engine = SpeechEngine::speech, .translationSupported = true};
+    }
+    w.model->myMenu.set(mine);
+    w.model->theirMenu.set(theirs);
+    for (const auto& entry : InterfaceLanguage::supported())
+        loadStringTables(w.world.platform.bundles, entry.code);
+
+    for (const auto& entry : InterfaceLanguage::supported()) {
+        InterfaceLanguage::set(entry.code);
+        w.settle();
+        for (QComboBox* combo : {bar.myPicker(), bar.theirPicker()}) {
+            auto* picker = qobject_cast<ui::LanguagePicker*>(combo);
+            ASSERT_NE(picker, nullptr);
+            EXPECT_GE(picker->width(), 110);
+            const int shown = picker->currentIndex();
+            for (int i = 0; i < picker->count(); ++i) {
+                picker->setCurrentIndex(i);
+                const QString label = picker->itemText(i);
+                const QString name = ui::LanguagePicker::nameOf(label);
+                ASSERT_TRUE(label.contains(QString::fromUtf8(ui::LanguagePicker::separator)))
+                    << entry.code << " " << label.toStdString();
+                EXPECT_EQ(picker->shownText(), name);
+                EXPECT_LE(picker->fontMetrics().horizontalAdvance(name), picker->textRect().width())
+                    << entry.code << ": " << name.toStdString() << " is cut";
+                EXPECT_EQ(picker->toolTip(), label) << entry.code;
+            }
+            picker->setCurrentIndex(shown);
+        }
+        if (entry.code == "de")
+            snapshot(bar, "languagebar", "german-with-states");
+    }
+
+    // Open, the list shows every label whole.
+    InterfaceLanguage::set("de");
+    w.settle();
+    auto* picker = bar.theirPicker();
+    picker->showPopup();
+    int widest = 0;
+    for (int i = 0; i < picker->count(); ++i)
+        widest = std::max(widest, picker->view()->fontMetrics().horizontalAdvance(picker->itemText(i)));
+    EXPECT_GE(picker->view()->width(), widest);
+    picker->hidePopup();
+    InterfaceLanguage::set("zh-Hans");
+    w.settle();
 }
 
 }  // namespace

@@ -1,0 +1,101 @@
+#include "ui/LanguagePicker.h"
+
+#include <QAbstractItemView>
+#include <QEvent>
+#include <QScrollBar>
+#include <QStyleOptionComboBox>
+#include <QStylePainter>
+
+#include <algorithm>
+
+namespace parlaro::ui {
+
+LanguagePicker::LanguagePicker(int width, QWidget* parent) : QComboBox(parent), width_(width)
+{
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    auto* items = model();
+    connect(items, &QAbstractItemModel::rowsInserted, this, &LanguagePicker::itemsChanged);
+    connect(items, &QAbstractItemModel::rowsRemoved, this, &LanguagePicker::itemsChanged);
+    connect(items, &QAbstractItemModel::modelReset, this, &LanguagePicker::itemsChanged);
+    connect(items, &QAbstractItemModel::dataChanged, this, &LanguagePicker::itemsChanged);
+    connect(this, &QComboBox::currentIndexChanged, this, &LanguagePicker::syncToolTip);
+}
+
+QString LanguagePicker::nameOf(const QString& label)
+{
+    const qsizetype at = label.indexOf(QString::fromUtf8(separator));
+    return at < 0 ? label : label.left(at);
+}
+
+QRect LanguagePicker::textRect() const
+{
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    return style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this);
+}
+
+QSize LanguagePicker::sizeHint() const
+{
+    // Wide enough for the longest name it may show, so the width stays put
+    // while the choice or the readiness changes.
+    int text = 0;
+    for (int i = 0; i < count(); ++i)
+        text = std::max(text, fontMetrics().horizontalAdvance(nameOf(itemText(i))));
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    const QSize base = QComboBox::sizeHint();
+    const QSize needed =
+        style()->sizeFromContents(QStyle::CT_ComboBox, &option, QSize(text, fontMetrics().height()), this);
+    return {std::max(width_, needed.width()), base.height()};
+}
+
+QSize LanguagePicker::minimumSizeHint() const
+{
+    return sizeHint();
+}
+
+void LanguagePicker::showPopup()
+{
+    // The list shows every item whole, readiness included.
+    QAbstractItemView* list = view();
+    int wanted = list->sizeHintForColumn(0) + 2 * list->frameWidth();
+    if (list->verticalScrollBar())
+        wanted += list->verticalScrollBar()->sizeHint().width();
+    list->setMinimumWidth(std::max(width(), wanted));
+    QComboBox::showPopup();
+}
+
+void LanguagePicker::paintEvent(QPaintEvent*)
+{
+    QStylePainter painter(this);
+    painter.setPen(palette().color(QPalette::Text));
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    option.currentText = nameOf(option.currentText);
+    painter.drawComplexControl(QStyle::CC_ComboBox, option);
+    painter.drawControl(QStyle::CE_ComboBoxLabel, option);
+}
+
+void LanguagePicker::changeEvent(QEvent* event)
+{
+    QComboBox::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        updateGeometry();
+}
+
+void LanguagePicker::itemsChanged()
+{
+    updateGeometry();
+    syncToolTip();
+}
+
+void LanguagePicker::syncToolTip()
+{
+    // Only a state needs telling: a bare name is already on the picker.
+    const QString label = currentText();
+    const QString tip = nameOf(label) == label ? QString() : label;
+    if (toolTip() != tip)
+        setToolTip(tip);
+}
+
+}  // namespace parlaro::ui

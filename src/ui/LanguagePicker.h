@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QComboBox>
+
+namespace parlaro::ui {
+
+// A picker of call languages whose items read "name  ·  state". Closed, it
+// shows the chosen language's name alone and is as wide as its longest name
+// needs (never narrower than the width it is given), so no name is cut in
+// any interface language; the chosen item's state is its tooltip. The open
+// list shows every item whole, state included.
+class LanguagePicker : public QComboBox {
+    Q_OBJECT
+public:
+    explicit LanguagePicker(int width, QWidget* parent = nullptr);
+
+    // What an item's text holds between the name and the readiness state.
+    static constexpr const char* separator = "  ·  ";
+    // The name part of an item's text.
+    static QString nameOf(const QString& label);
+
+    // The text on the closed picker.
+    QString shownText() const { return nameOf(currentText()); }
+    // The room the closed picker gives its text.
+    QRect textRect() const;
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+    void showPopup() override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void itemsChanged();
+    void syncToolTip();
+
+    int width_;
+};
+
+}  // namespace parlaro::ui
