@@ -1,6 +1,7 @@
 #include "speech/Localization.h"
 
 #include "speech/InterfaceLanguage.h"
+#include "speech/PluralForms.h"
 
 namespace parlaro {
 
@@ -68,7 +69,11 @@ std::string fillPlaceholders(const std::string& format, const std::vector<std::s
 
 std::string localizedText(const std::string& key, const std::vector<std::string>& arguments)
 {
-    return fillPlaceholders(InterfaceLanguage::bundle().lookup(key), arguments);
+    const auto bundle = InterfaceLanguage::bundle();
+    // Counts take their language's plural forms; the main table is Chinese.
+    const std::string format =
+        choosePluralForms(bundle.lookup(key), arguments, bundle.code.empty() ? "zh" : bundle.code);
+    return fillPlaceholders(format, arguments);
 }
 
 }  // namespace parlaro

@@ -2,10 +2,12 @@
 
 #include "history/ConversationHistory.h"
 #include "history/HistoryFiles.h"
+#include "platform/linux/FileResourceBundles.h"
 #include "runtime/Clock.h"
 #include "settings/ExportPanel.h"
 #include "settings/HistoryGroups.h"
 #include "settings/Prompter.h"
+#include "speech/InterfaceLanguage.h"
 #include "ui/GroupNotice.h"
 #include "ui/ModuleStatusGroup.h"
 #include "ui/Palette.h"
@@ -330,6 +332,54 @@ TEST(HistoryGroups, TheDaysFieldIsKeptInRangeAndDeletesOldSessionsAfterAsking)
     w.world.settle();
     EXPECT_EQ(w.history->summaries.get().size(), 2u);
     EXPECT_FALSE(w.find("history.deleteOld")->isEnabled());
+}
+
+TEST(HistoryGroups, CountsTakeTheInterfaceLanguagesPluralForms)
+{
+    HistoryWorld w;
+    const sys::FileResourceBundles shipped(std::filesystem::path(PARLARO_SOURCE_DIR) / "resources");
+    for (const char* code : {"en", "de", "pl", "zh-Hans"}) {
+        auto table = shipped.openTable(code);
+        ASSERT_TRUE(table) << code;
+        w.world.platform.bundles.setTable(code, *table);
+    }
+    ConversationSession session;
+    session.entries.push_back(ConversationEntry{.side = ConversationEntry::Side::them,
+                                                .original = "Hello",
+                                                .translated = "你好",
+                                                .time = rt::clock().date() + (-2 * day)});
+    w.history->save(session);
+    w.save(1);
+    w.page = std::make_unique<settings::HistoryGroups>(w.history, w.world.platform.defaults, utc);
+    w.page->setDays(1);
+    InterfaceLanguage::set("en");
+    w.page->show();
+    w.world.settle();
+    auto detail = [](QWidget* row) { return row->findChild<ui::SidebarRow*>()->detailWidget()->text(); };
+    auto rows = w.rows();
+    ASSERT_EQ(rows.size(), 2);
+    EXPECT_TRUE(detail(rows[0]).startsWith(QStringLiteral("12 sentences · "))) << detail(rows[0]).toStdString();
+    EXPECT_TRUE(detail(rows[1]).startsWith(QStringLiteral("1 sentence · "))) << detail(rows[1]).toStdString();
+    w.click(w.find<ui::PillButton>("history.deleteOld"));
+    ASSERT_EQ(w.prompts.questions.size(), 1u);
+    EXPECT_EQ(w.prompts.questions[0].title, "Delete 1 conversation older than 1 day?");
+
+    InterfaceLanguage::set("de");
+    w.world.settle();
+    rows = w.rows();
+    EXPECT_TRUE(detail(rows[1]).startsWith(QStringLiteral("1 Satz · "))) << detail(rows[1]).toStdString();
+    EXPECT_TRUE(detail(rows[0]).startsWith(QStringLiteral("12 Sätze · "))) << detail(rows[0]).toStdString();
+    InterfaceLanguage::set("pl");
+    w.world.settle();
+    rows = w.rows();
+    EXPECT_TRUE(detail(rows[0]).startsWith(QStringLiteral("12 zdań · "))) << detail(rows[0]).toStdString();
+    EXPECT_TRUE(detail(rows[1]).startsWith(QStringLiteral("1 zdanie · "))) << detail(rows[1]).toStdString();
+
+    // The Chinese key reads as it always did.
+    InterfaceLanguage::set("zh-Hans");
+    w.world.settle();
+    EXPECT_TRUE(detail(w.rows()[1]).startsWith(QStringLiteral("1 句 · ")));
+    EXPECT_EQ(w.listTitle(), QStringLiteral("已保存（2）"));
 }
 
 TEST(HistoryGroups, DeleteAllEmptiesTheStoreAfterAsking)

@@ -65,13 +65,22 @@ std::map<std::string, std::string> tableOf(const std::string& code)
     return table;
 }
 
-// The placeholders of a text, in order of appearance, numbered or not.
+// The placeholders of a text, in order of appearance, numbered or not. A
+// text that words a count in plural forms names that argument in its blocks
+// ("{0, plural, ...}"), once however many forms repeat it.
 std::multiset<std::string> placeholders(const std::string& text)
 {
     std::multiset<std::string> found;
     const std::regex placeholder(R"(%(\d+\$)?@)");
     for (std::sregex_iterator it(text.begin(), text.end(), placeholder), end; it != end; ++it)
         found.insert((*it)[0]);
+    std::set<std::string> counted;
+    const std::regex plural(R"(\{\s*(\d+)\s*,\s*plural\s*,)");
+    for (std::sregex_iterator it(text.begin(), text.end(), plural), end; it != end; ++it) {
+        const std::string numbered = "%" + std::to_string(std::stoi((*it)[1]) + 1) + "$@";
+        if (counted.insert(numbered).second && !found.contains(numbered))
+            found.insert(numbered);
+    }
     return found;
 }
 
