@@ -3,6 +3,7 @@
 #include "app/GlowingSymbol.h"
 #include "app/PartialCard.h"
 #include "app/TranscriptCard.h"
+#include "history/DateFormats.h"
 #include "model/AppModel.h"
 #include "ui/Glow.h"
 #include "ui/Look.h"
@@ -129,11 +130,19 @@ void ConversationView::refresh()
             ++it;
         }
     }
+    // Times in the interface language, whatever the process locale says.
+    const LocaleContext dates = DateFormats::forInterfaceLanguage(locale_);
     for (const auto& entry : entries) {
         TranscriptCard*& card = cards_[entry.id];
         if (!card)
             card = new TranscriptCard(content_);
-        card->show(entry, theirSide, mySide, locale_);
+        // Each card names the language its sentence was spoken in, so a later
+        // swap or change leaves the cards already there as they were.
+        const bool them = entry.side == ConversationEntry::Side::them;
+        QString side = them ? theirSide : mySide;
+        if (const auto spoken = CallLanguage::find(entry.originalLanguage))
+            side = q(localized(them ? "对方 %@" : "我 %@", spoken->tag));
+        card->show(entry, side, side, dates);
     }
     placeCards();
 

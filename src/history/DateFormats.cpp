@@ -1,5 +1,7 @@
 #include "history/DateFormats.h"
 
+#include "speech/InterfaceLanguage.h"
+
 #include <unicode/datefmt.h>
 #include <unicode/gregocal.h>
 #include <unicode/locid.h>
@@ -7,6 +9,7 @@
 #include <unicode/timezone.h>
 #include <unicode/unistr.h>
 
+#include <cstring>
 #include <memory>
 
 namespace parlaro::DateFormats {
@@ -70,6 +73,38 @@ icu::DateFormat::EStyle icuStyle(Style style)
 }
 
 }  // namespace
+
+LocaleContext forInterfaceLanguage(LocaleContext context)
+{
+    if (!context.locale.empty())
+        return context;
+    const std::string code = InterfaceLanguage::current();
+    UErrorCode status = U_ZERO_ERROR;
+    icu::Locale wanted = icu::Locale::forLanguageTag(code, status);
+    if (U_FAILURE(status) || wanted.isBogus()) {
+        context.locale = code;
+        return context;
+    }
+    const icu::Locale& process = icu::Locale::getDefault();
+    // Language and script decide; the region (and with it a 24-hour clock or
+    // the order of day and month) may come from the system.
+    icu::Locale system(process.getLanguage(), process.getCountry());
+    icu::Locale wantedFull = wanted;
+    status = U_ZERO_ERROR;
+    wantedFull.addLikelySubtags(status);
+    icu::Locale systemFull = system;
+    systemFull.addLikelySubtags(status);
+    const bool same = U_SUCCESS(status) && std::strcmp(wantedFull.getLanguage(), systemFull.getLanguage()) == 0
+        && std::strcmp(wantedFull.getScript(), systemFull.getScript()) == 0 && std::strlen(system.getCountry()) > 0;
+    if (same) {
+        status = U_ZERO_ERROR;
+        const std::string tag = system.toLanguageTag<std::string>(status);
+        context.locale = U_SUCCESS(status) ? tag : code;
+    } else {
+        context.locale = code;
+    }
+    return context;
+}
 
 std::string pattern(rt::Date date, const std::string& pattern, const LocaleContext& context)
 {

@@ -22,6 +22,11 @@ enum class Style { none, shortStyle, mediumStyle, longStyle, fullStyle };
 std::string pattern(rt::Date date, const std::string& pattern, const LocaleContext& context = {});
 // The date in the locale's own styles for date and time.
 std::string styled(rt::Date date, Style dateStyle, Style timeStyle, const LocaleContext& context = {});
+// The context for dates in the program's own texts (the conversation, the
+// history page): where `context` names no locale, the interface language's,
+// keeping the system's region when the system speaks that same language.
+// The process locale alone would show a Chinese interface "4:36:40 PM".
+LocaleContext forInterfaceLanguage(LocaleContext context = {});
 // ISO 8601 internet date-time in the context's time zone, whatever its
 // locale: "2026-12-06T14:05:09+08:00", or "...Z" at offset zero.
 std::string internetDateTime(rt::Date date, const LocaleContext& context = {});

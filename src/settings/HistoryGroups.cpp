@@ -266,11 +266,12 @@ void HistoryGroups::showEvent(QShowEvent* event)
 
 std::string HistoryGroups::detail(const ConversationSummary& summary) const
 {
+    const LocaleContext dates = DateFormats::forInterfaceLanguage(dates_);
     std::vector<std::string> parts{
         localized("%@ 句", summary.count),
-        DateFormats::styled(summary.started, DateFormats::Style::mediumStyle, DateFormats::Style::shortStyle, dates_)
+        DateFormats::styled(summary.started, DateFormats::Style::mediumStyle, DateFormats::Style::shortStyle, dates)
             + " – "
-            + DateFormats::styled(summary.updated, DateFormats::Style::none, DateFormats::Style::shortStyle, dates_),
+            + DateFormats::styled(summary.updated, DateFormats::Style::none, DateFormats::Style::shortStyle, dates),
         summary.languagePairText(),
     };
     std::string text;
@@ -409,13 +410,14 @@ QWidget* HistoryGroups::transcript(const ConversationSession& session)
     auto* layout = new QVBoxLayout(box);
     layout->setContentsMargins(12, 10, 12, 10);
     layout->setSpacing(8);
+    const LocaleContext dates = DateFormats::forInterfaceLanguage(dates_);
     for (const ConversationEntry& entry : session.entries) {
         auto* block = new QVBoxLayout;
         block->setSpacing(2);
         bool me = entry.side == ConversationEntry::Side::me;
         auto* header = new QLabel(
             q(localized(me ? "我" : "对方") + "  "
-              + DateFormats::styled(entry.time, DateFormats::Style::none, DateFormats::Style::mediumStyle, dates_)),
+              + DateFormats::styled(entry.time, DateFormats::Style::none, DateFormats::Style::mediumStyle, dates)),
             box);
         header->setObjectName(QStringLiteral("history.transcript.header"));
         header->setFont(Look::font(10, QFont::DemiBold));

@@ -5,6 +5,7 @@
 #include "app/TranscriptCard.h"
 #include "model/AppModel.h"
 #include "runtime/Time.h"
+#include "speech/InterfaceLanguage.h"
 
 #include "UiWorld.h"
 
@@ -13,6 +14,7 @@
 #include <QScrollBar>
 
 #include <gtest/gtest.h>
+#include <unicode/locid.h>
 
 namespace parlaro::test {
 namespace {
@@ -90,7 +92,7 @@ TEST_F(ConversationViewTest, TheHintIsTheOnlyContentUntilSomethingIsSaid)
     EXPECT_FALSE(view.hint()->isHidden());
 }
 
-TEST_F(ConversationViewTest, EntriesAreCardsUpdatedInPlaceAndTaggedByTheCurrentLanguages)
+TEST_F(ConversationViewTest, EntriesAreCardsUpdatedInPlaceAndTaggedByTheirOwnLanguages)
 {
     view.setLocaleContext({"zh-Hans-CN", "UTC"});
     w.show(view, {640, 620});
@@ -98,6 +100,10 @@ TEST_F(ConversationViewTest, EntriesAreCardsUpdatedInPlaceAndTaggedByTheCurrentL
     auto first = entry(ConversationEntry::Side::them, "How are you?", "…", 50585);
     auto second = entry(ConversationEntry::Side::me, "我很好", "I'm fine", 50590);
     auto third = entry(ConversationEntry::Side::them, "Great", "太好了", 50600);
+    first.originalLanguage = "en";
+    first.translatedLanguage = "zh-Hans";
+    second.originalLanguage = "zh-Hans";
+    second.translatedLanguage = "en";
     w.model->setEntries({first, second, third});
     w.model->themPartial.set("And you");
     w.model->mePartial.set("我也");
@@ -130,11 +136,24 @@ TEST_F(ConversationViewTest, EntriesAreCardsUpdatedInPlaceAndTaggedByTheCurrentL
     EXPECT_EQ(card->translated()->text(), QStringLiteral("你好吗？"));
     EXPECT_EQ(card->original()->selectedText(), QStringLiteral("How"));
 
-    // A language change re-tags the cards already shown, and another zone
-    // re-times them.
+    // A language swap or change leaves each card with the languages its
+    // entry was spoken in; only an entry that stored none follows the pair.
+    w.model->myLanguage.set(*CallLanguage::find("en"));
+    w.model->theirLanguage.set(*CallLanguage::find("zh-Hans"));
+    w.settle();
+    EXPECT_EQ(child<QLabel>(*card, "card.tag")->text(), QStringLiteral("对方 EN"));
+    EXPECT_EQ(child<QLabel>(*view.cardFor(second.id), "card.tag")->text(), QStringLiteral("我 中"));
+    auto fourth = entry(ConversationEntry::Side::them, "你好", "Hello", 50610);
+    fourth.originalLanguage = "zh-Hans";
+    w.model->setEntries({translated, second, third, fourth});
+    w.settle();
+    EXPECT_EQ(child<QLabel>(*view.cardFor(fourth.id), "card.tag")->text(), QStringLiteral("对方 中"));
+    EXPECT_EQ(child<QLabel>(*card, "card.tag")->text(), QStringLiteral("对方 EN"));
+    snapshot(view, "conversation", "after-swap");
     w.model->theirLanguage.set(*CallLanguage::find("ja"));
     w.settle();
-    EXPECT_EQ(child<QLabel>(*card, "card.tag")->text(), QStringLiteral("对方 日"));
+    EXPECT_EQ(child<QLabel>(*view.cardFor(third.id), "card.tag")->text(), QStringLiteral("对方 日"));
+    // Another zone re-times the cards.
     EXPECT_EQ(child<QLabel>(*card, "card.time")->text(), QStringLiteral("14:03:05"));
     view.setLocaleContext({"zh-Hans-CN", "Asia/Shanghai"});
     EXPECT_EQ(child<QLabel>(*card, "card.time")->text(), QStringLiteral("22:03:05"));
@@ -144,6 +163,31 @@ TEST_F(ConversationViewTest, EntriesAreCardsUpdatedInPlaceAndTaggedByTheCurrentL
     w.settle();
     EXPECT_EQ(view.cardCount(), 1);
     EXPECT_EQ(view.cardFor(first.id), nullptr);
+}
+
+TEST_F(ConversationViewTest, TimesFollowTheInterfaceLanguageNotTheProcessLocale)
+{
+    // A process without a locale of its own, as with LANG unset.
+    const icu::Locale before = icu::Locale::getDefault();
+    UErrorCode status = U_ZERO_ERROR;
+    icu::Locale::setDefault(icu::Locale("en", "US", "POSIX"), status);
+    view.setLocaleContext({"", "UTC"});
+    w.show(view, {640, 620});
+    auto said = entry(ConversationEntry::Side::them, "How are you?", "你好吗？", 59800);  // 16:36:40 UTC
+    w.model->setEntries({said});
+    InterfaceLanguage::set("zh-Hans");
+    w.settle();
+    auto* time = child<QLabel>(*view.cardFor(said.id), "card.time");
+    EXPECT_EQ(time->text(), QStringLiteral("16:36:40"));
+    InterfaceLanguage::set("en");
+    w.settle();
+    EXPECT_TRUE(time->text().startsWith(QStringLiteral("4:36:40"))) << time->text().toStdString();
+    EXPECT_TRUE(time->text().endsWith(QStringLiteral("PM"))) << time->text().toStdString();
+    InterfaceLanguage::set("de");
+    w.settle();
+    EXPECT_EQ(time->text(), QStringLiteral("16:36:40"));
+    InterfaceLanguage::set("zh-Hans");
+    icu::Locale::setDefault(before, status);
 }
 
 TEST_F(ConversationViewTest, FollowsTheNewestContentButNotOnFirstShow)
