@@ -47,6 +47,17 @@ bool SheetDialog::event(QEvent* event)
     return handled;
 }
 
+void SheetDialog::setSheetWidth(int width)
+{
+    if (minimumWidth() == width && maximumWidth() == width)
+        return;
+    const bool placed = isVisible();
+    const int centre = x() + this->width() / 2;
+    setFixedWidth(width);
+    if (placed)
+        move(centre - width / 2, y());
+}
+
 void SheetDialog::fitHeight()
 {
     if (!layout())
@@ -122,7 +133,7 @@ void StartupSheet::show(Page page)
         break;
     }
     background_->layout()->addWidget(content_);
-    dialog_->setFixedWidth(page == Page::wizard ? wizardWidth : narrowWidth);
+    dialog_->setSheetWidth(page == Page::wizard ? wizardWidth : narrowWidth);
     content_->show();
     dialog_->setFocus();
 }

@@ -27,6 +27,8 @@ public:
     std::function<void()> onDismiss;
     // Ends the dialog without telling anyone.
     void closeQuietly();
+    // Fixes the width; an open sheet keeps its centre, not its left edge.
+    void setSheetWidth(int width);
 
     void reject() override;
 

@@ -60,6 +60,28 @@ TEST_F(StartupSheetTest, ShowsTheTopRequestInOneDialogThatKeepsItsPlaceAcrossHan
     EXPECT_GE(dialog->height(), s.content()->height() + 56);
 }
 
+TEST_F(StartupSheetTest, AWidthChangeKeepsTheSheetCentred)
+{
+    model->showWizard.set(true);
+    auto& s = sheet();
+    auto* dialog = s.dialog();
+    ASSERT_TRUE(dialog->isVisible());
+    ASSERT_EQ(dialog->width(), 620);
+    const int centre = dialog->x() + dialog->width() / 2;
+
+    model->showMicCheck.set(true);
+    sheet();
+    ASSERT_EQ(s.page(), StartupSheet::Page::micCheck);
+    EXPECT_EQ(dialog->width(), 520);
+    EXPECT_EQ(dialog->x() + dialog->width() / 2, centre);
+
+    model->closeMicCheck();
+    sheet();
+    ASSERT_EQ(s.page(), StartupSheet::Page::wizard);
+    EXPECT_EQ(dialog->width(), 620);
+    EXPECT_EQ(dialog->x() + dialog->width() / 2, centre);
+}
+
 TEST_F(StartupSheetTest, EscapeOrCloseEndsOnlyTheRequestOnTop)
 {
     model->showWizard.set(true);
