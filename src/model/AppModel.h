@@ -581,6 +581,9 @@ public:
     rt::Async<void> restartListening();
     // Stops the far-end listener; results of the stopped session are dropped.
     rt::Async<void> pauseListening();
+    // Listening that hears another language than the pair now set starts
+    // over, unless a start, a pause or a language change is still running.
+    rt::Async<void> relistenForCurrentPair();
     // The far-end session's callbacks, with the token of the start that made it.
     void handleIncomingResult(const std::string& text, bool isFinal, const rt::Uuid& session);
     void handleListeningInterrupted(const std::string& reason, const rt::Uuid& session);
