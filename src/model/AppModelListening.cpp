@@ -123,6 +123,13 @@ rt::Async<void> AppModel::failListeningStart(std::string reason)
     if (weak.expired())
         co_return;
     isListening.set(false);
+    if (heldForAudioServer()) {
+        // Nothing can start without the server; the recovery tries again.
+        listenAfterServerReturns = true;
+        listeningStatus.set(localized("已暂停自动收听"));
+        isChangingListening.set(false);
+        co_return;
+    }
     listeningFailed.set(true);
     listeningError.set(reason);
     const bool denied = captureDenied();
