@@ -159,8 +159,12 @@ void HeaderView::refresh()
     updates::setToolTip(captureLink_, q(localized("点击打开系统设置，在「屏幕与系统录音 › 仅系统录音」里允许本软件")));
     updates::setVisible(captureLink_, missing);
 
-    // The virtual device counts only with both of its halves.
-    if (model_->virtualMicStatus())
+    // The virtual device counts only with both of its halves. Without a
+    // sound server no device can be seen, which says nothing about whether
+    // it is installed.
+    if (model_->audioServerLost())
+        device_->setState(ui::Palette::amber(), q(localized("声音服务器不可用")));
+    else if (model_->virtualMicStatus())
         device_->setState(ui::Palette::violet(), q(localized("wenmora 音频设备已安装")));
     else
         device_->setState(ui::Palette::amber(), q(localized("未安装 wenmora 音频设备")));

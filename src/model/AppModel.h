@@ -4,6 +4,7 @@
 #include "audio/AudioDevice.h"
 #include "audio/AudioDeviceWatcher.h"
 #include "audio/AudioMeters.h"
+#include "audio/AudioServerWatcher.h"
 #include "audio/AudioServiceRestartWatcher.h"
 #include "audio/ChineseRecording.h"
 #include "audio/DirectVoiceRouting.h"
@@ -157,6 +158,7 @@ public:
     using DeviceWatcherFactory =
         std::function<std::shared_ptr<AudioDeviceWatcher>(AudioDeviceWatcher::List, AudioDeviceWatcher::OnChange)>;
     using ServiceWatcherFactory = std::function<std::shared_ptr<AudioServiceRestartWatcher>(std::function<void()>)>;
+    using ServerWatcherFactory = std::function<std::shared_ptr<AudioServerWatcher>(AudioServerWatcher::OnChange)>;
 
     // Everything the model is given when it is made: the engine components,
     // the closures over the platform and the fixed limits. Closures left empty
@@ -191,6 +193,8 @@ public:
         DeviceRates deviceRates;
         DeviceWatcherFactory makeDeviceWatcher;
         ServiceWatcherFactory makeServiceWatcher;
+        // None: the audio server is taken to be always there.
+        ServerWatcherFactory makeServerWatcher;
 
         // Permissions.
         std::function<bool()> microphoneAuthorized;
@@ -386,7 +390,25 @@ public:
     rt::Observable<std::optional<AudioObjectId>> meterPreviewMicID{std::nullopt, changes()};
     std::shared_ptr<AudioDeviceWatcher> deviceWatcher;
     std::shared_ptr<AudioServiceRestartWatcher> serviceWatcher;
+    std::shared_ptr<AudioServerWatcher> serverWatcher;
     rt::Subscription wakeObservation;
+
+    // ---- The audio server going away and coming back ----
+    // The audio server cannot be reached now.
+    rt::Observable<bool> audioServerLost{false, changes()};
+    // After the server came back: how long its devices get to reappear, and
+    // how often they are looked for.
+    static constexpr double serverDevicesWait = 5.0;
+    static constexpr double serverDevicesInterval = 0.25;
+    // From the loss until the recovery has run: the device lists, listening
+    // and forwarding are held as they were, and what fails for want of the
+    // server is put right by the recovery instead of told to the user.
+    bool awaitingAudioServer = false;
+    // Listening ran (or was starting) when the server went.
+    bool listenAfterServerReturns = false;
+    // The devices in use when the server went (UIDs), looked for on its return.
+    std::vector<std::string> devicesBeforeServerLoss;
+    rt::TaskHandle<> serverRecovery;
 
     // ---- Hear test ----
     rt::Observable<HearTest> hearTest{HearTest::idle(), changes()};
@@ -429,6 +451,7 @@ public:
     std::function<rt::Subscription(std::function<void()> onWake)> observeDidWake;
     DeviceWatcherFactory makeDeviceWatcher;
     ServiceWatcherFactory makeServiceWatcher;
+    ServerWatcherFactory makeServerWatcher;
 
     // ---- Setters of the reacting fields ----
     void setEntries(std::vector<ConversationEntry> value);
@@ -581,6 +604,9 @@ public:
     rt::Async<void> restartListening();
     // Stops the far-end listener; results of the stopped session are dropped.
     rt::Async<void> pauseListening();
+    // Listening that hears another language than the pair now set starts
+    // over, unless a start, a pause or a language change is still running.
+    rt::Async<void> relistenForCurrentPair();
     // The far-end session's callbacks, with the token of the start that made it.
     void handleIncomingResult(const std::string& text, bool isFinal, const rt::Uuid& session);
     void handleListeningInterrupted(const std::string& reason, const rt::Uuid& session);
@@ -613,6 +639,14 @@ public:
     void refreshDevices(std::optional<DeviceReading> reading = std::nullopt);
     // After the audio service restarted or the machine woke.
     void recoverAudioDevices();
+    // The audio server's watcher: it went away or can be reached again.
+    void audioServerChanged(bool running);
+    // Waits for the devices in use before the loss, then brings back what
+    // ran: the device selections and routes, forwarding and listening.
+    rt::Async<void> recoverFromServerLoss();
+    // The far-end capture or own-voice forwarding stopped while the server is
+    // away: the recovery starts them again.
+    bool heldForAudioServer() const { return awaitingAudioServer; }
     // The watch on who starts and stops I/O on the virtual microphone; call
     // watching polls while there is none.
     void watchDriverDevice();

@@ -66,6 +66,9 @@ void AppModel::routeFailureMessage(const std::string& reason, const SpeakerRoute
     if (callSpeakerRoute.get() != route)
         return;
     callSpeakerRoute.set(std::nullopt);
+    // The recovery from a server loss routes the far end again.
+    if (heldForAudioServer())
+        return;
     callSpeakerFailed.set(route);
     errorMessage.set(localized("对方的声音没能转到耳机：%@", reason) + "（VM-9）");
 }

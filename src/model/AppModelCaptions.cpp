@@ -106,6 +106,12 @@ void AppModel::handleListeningInterrupted(const std::string& reason, const rt::U
         self = weak.lock();
         if (!self)
             co_return;
+        // The server went away under the capture: no failure to show, the
+        // recovery listens again.
+        if (self->heldForAudioServer()) {
+            self->listenAfterServerReturns = true;
+            co_return;
+        }
         self->listeningFailed.set(true);
         self->listeningError.set(reason);
         self->listeningStatus.set(localized("收听已中断 · 点击重试收听"));

@@ -42,6 +42,10 @@ std::optional<AudioDevice> AppModel::findDevice(const std::vector<AudioDevice>& 
 
 void AppModel::refreshDevices(std::optional<DeviceReading> reading)
 {
+    // Without a server every device is gone; the lists and selections wait
+    // for the recovery rather than being lost.
+    if (awaitingAudioServer)
+        return;
     // The watcher reads on its own queue, so an older list can arrive after
     // a newer one.
     if (reading && devicesReadAt.get() && reading->readAt < *devicesReadAt.get())
@@ -133,7 +137,8 @@ void AppModel::refreshDevices(std::optional<DeviceReading> reading)
 
 void AppModel::recoverAudioDevices()
 {
-    if (!deviceWatcher)
+    // A server that said it went away is recovered once its devices are back.
+    if (!deviceWatcher || awaitingAudioServer)
         return;
     // The listeners belonged to the service that went away.
     deviceWatcher->stop();

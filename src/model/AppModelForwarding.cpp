@@ -64,6 +64,13 @@ void AppModel::originalVoiceFailed(const std::string& reason)
     // Late, or already handled.
     if (!originalVoiceOn.get())
         return;
+    // The server took the devices away; own voice stays on and the
+    // recovery starts forwarding again.
+    if (heldForAudioServer()) {
+        directVoice->stop();
+        forwardingActive.set(false);
+        return;
+    }
     stopForwarding();
     const std::string name = theirLanguage.get().displayName();
     status.set(localized("原声转发已停止，对方现在只听到%@翻译", name));

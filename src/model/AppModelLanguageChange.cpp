@@ -52,8 +52,13 @@ rt::Async<void> AppModel::changeLanguages(CallLanguage my, CallLanguage their, b
             isChangingLanguage.set(false);
         throw;
     }
-    if (!weak.expired())
-        isChangingLanguage.set(false);
+    if (weak.expired())
+        co_return;
+    isChangingLanguage.set(false);
+    // A slow listening start may have ended while the change still ran (its
+    // own look at the pair is skipped then): whatever still hears another
+    // language than the one now set starts over.
+    co_await relistenForCurrentPair();
 }
 
 rt::Async<bool> AppModel::checkLanguageChange(const CallLanguage& my, const CallLanguage& their, bool confirmed)

@@ -98,13 +98,20 @@ rt::Async<void> AppModel::startListening()
     isChangingListening.set(false);
 
     // A language change that gave up waiting for this start has already
-    // committed; nothing else would move listening to the new language.
-    if (languageID != theirLanguage.get().id && !isChangingLanguage.get()) {
-        co_await pauseListening();
-        if (weak.expired())
-            co_return;
-        co_await listeningReadinessNotice();
-    }
+    // committed; a change still running looks again when it ends.
+    co_await relistenForCurrentPair();
+}
+
+rt::Async<void> AppModel::relistenForCurrentPair()
+{
+    if (!isListening.get() || isChangingListening.get() || isChangingLanguage.get()
+        || listeningLanguageID.get().value_or("") == theirLanguage.get().id)
+        co_return;
+    const std::weak_ptr<AppModel> weak = weak_from_this();
+    co_await pauseListening();
+    if (weak.expired())
+        co_return;
+    co_await listeningReadinessNotice();
 }
 
 rt::Async<void> AppModel::failListeningStart(std::string reason)
@@ -116,6 +123,13 @@ rt::Async<void> AppModel::failListeningStart(std::string reason)
     if (weak.expired())
         co_return;
     isListening.set(false);
+    if (heldForAudioServer()) {
+        // Nothing can start without the server; the recovery tries again.
+        listenAfterServerReturns = true;
+        listeningStatus.set(localized("已暂停自动收听"));
+        isChangingListening.set(false);
+        co_return;
+    }
     listeningFailed.set(true);
     listeningError.set(reason);
     const bool denied = captureDenied();

@@ -64,6 +64,14 @@ void AppModel::startWatching()
         if (auto self = weak.lock())
             self->recoverAudioDevices();
     });
+    if (makeServerWatcher) {
+        serverWatcher = makeServerWatcher([weak](bool running) {
+            if (auto self = weak.lock())
+                self->audioServerChanged(running);
+        });
+        if (serverWatcher && !serverWatcher->running())
+            audioServerChanged(false);
+    }
     wakeObservation = observeDidWake([weak] {
         rt::postToMain([weak] {
             if (auto self = weak.lock())
@@ -134,6 +142,9 @@ void AppModel::shutdown()
         deviceWatcher->stop();
     deviceWatcher.reset();
     serviceWatcher.reset();
+    serverWatcher.reset();
+    serverRecovery.cancel();
+    serverRecovery = {};
     restoreSystemMic();
 }
 

@@ -120,6 +120,9 @@ AppModel::Dependencies defaultDependencies(UserDefaults& defaults, std::shared_p
     d.makeServiceWatcher = [](std::function<void()> onRestart) {
         return AudioServiceRestartWatcher::make([onRestart](std::span<const AudioPropertyAddress>) { onRestart(); });
     };
+    d.makeServerWatcher = [](AudioServerWatcher::OnChange onChange) {
+        return AudioServerWatcher::make(std::move(onChange));
+    };
 
     // Nothing on this system asks for microphone access or can preflight the
     // capture permission.

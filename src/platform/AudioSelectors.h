@@ -41,6 +41,9 @@ inline constexpr AudioSelector translateUIDToDevice = "uidd"_fcc;
 inline constexpr AudioSelector translatePIDToProcess = "id2p"_fcc;
 // The server restarted (its objects are new).
 inline constexpr AudioSelector serviceRestarted = "srst"_fcc;
+// The server can be reached: 1, or 0 while it is gone and the system waits
+// for it. A system whose server cannot go away has no such property.
+inline constexpr AudioSelector serviceRunning = "srun"_fcc;
 
 // Devices.
 inline constexpr AudioSelector deviceUID = "uid "_fcc;

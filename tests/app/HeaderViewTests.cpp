@@ -109,6 +109,28 @@ TEST_F(HeaderViewTest, DeviceBadgeNeedsBothHalvesOfTheDriverAndOwnVoiceBadgeFoll
     EXPECT_EQ(header->ownVoiceBadge()->dotColor(), ui::Palette::violetAlt());
 }
 
+TEST_F(HeaderViewTest, WithoutASoundServerTheDeviceBadgeSaysSoInsteadOfNotInstalled)
+{
+    // Without a server no device is listed at all.
+    w.model->outputDevices.set({});
+    w.model->virtualInputDevice.set(std::nullopt);
+    w.model->audioServerLost.set(true);
+    w.settle();
+    EXPECT_EQ(header->deviceBadge()->text(), "声音服务器不可用");
+    EXPECT_EQ(header->deviceBadge()->dotColor(), ui::Palette::amber());
+    snapshot(*header, QStringLiteral("header"), QStringLiteral("server-lost"));
+
+    loadStringTables(w.world.platform.bundles, "en");
+    InterfaceLanguage::set("en");
+    w.settle();
+    EXPECT_EQ(header->deviceBadge()->text(), "Sound server unavailable");
+    InterfaceLanguage::set("zh-Hans");
+
+    w.model->audioServerLost.set(false);
+    w.settle();
+    EXPECT_EQ(header->deviceBadge()->text(), "未安装 wenmora 音频设备");
+}
+
 TEST_F(HeaderViewTest, SettingsButtonOpensTheFirstPageNeedingAttentionAndCarriesADotOutsideItsCorner)
 {
     auto* button = header->settingsButton();

@@ -1,5 +1,6 @@
 #include "audio/AudioDeviceWatcher.h"
 #include "audio/AudioDevices.h"
+#include "audio/AudioServerWatcher.h"
 #include "audio/AudioServiceRestartWatcher.h"
 #include "platform/sim/SimAudioSystem.h"
 #include "platform/sim/SimPlatform.h"
@@ -295,6 +296,44 @@ TEST(AudioDeviceWatcher, DebouncesBurstsOnItsQueueAndDeliversOnTheMainActor)
     EXPECT_EQ(std::count_if(events.begin(), events.end(),
                             [](const auto& e) { return e.kind == sim::SimAudioEvent::Kind::removed; }),
               6);
+}
+
+TEST(AudioDevices, TheServerWatcherTellsOnlyRealComingsAndGoings)
+{
+    rt::ManualRuntime runtime;
+    sim::SimPlatform platform;
+    sim::SimAudioSystem sim;
+    constexpr AudioPropertyAddress running{"srun"_fcc};
+    std::vector<bool> told;
+
+    // A system that never says its server is gone has one that runs.
+    EXPECT_TRUE(AudioServerWatcher::serverRunning());
+    sim.store(audioSystemObject, running, std::uint32_t{0});
+    EXPECT_FALSE(AudioServerWatcher::serverRunning());
+    auto watcher = AudioServerWatcher::make([&told](bool now) { told.push_back(now); });
+    EXPECT_FALSE(watcher->running());
+
+    sim.notify(audioSystemObject, running);
+    runtime.runUntilIdle();
+    EXPECT_TRUE(told.empty());
+    sim.store(audioSystemObject, running, std::uint32_t{1});
+    sim.notify(audioSystemObject, running);
+    EXPECT_TRUE(told.empty());  // on the main actor
+    runtime.runUntilIdle();
+    sim.store(audioSystemObject, running, std::uint32_t{0});
+    sim.notify(audioSystemObject, running);
+    runtime.runUntilIdle();
+    EXPECT_EQ(told, (std::vector<bool>{true, false}));
+    EXPECT_FALSE(watcher->running());
+
+    // A failed read is no news.
+    sim.fail(audioSystemObject, "srun"_fcc, AudioOperation::getPropertyData, AudioStatuses::unknownProperty);
+    sim.notify(audioSystemObject, running);
+    runtime.runUntilIdle();
+    EXPECT_EQ(told, (std::vector<bool>{true, false, true}));
+
+    watcher.reset();
+    EXPECT_EQ(sim.listenerCount(audioSystemObject, running), 0u);
 }
 
 }  // namespace

@@ -164,6 +164,49 @@ TEST(ModelLanguageChange, ListeningIsPausedBeforeThePairChangesAndAStartGetsFive
     }
 }
 
+TEST(ModelLanguageChange, AStartEndingWhileTheMenusRefreshIsMovedToTheNewPairWhenTheChangeEnds)
+{
+    LanguageWorld w;
+    w.world.realListener = true;
+    w.model = w.world.make([&](AppModel::Dependencies& d) { test::useScript(d, w.script); });
+    w.refresh();
+    w.world.shapeSession = [](test::FakeRecognitionSession& session) { session.hangStart = true; };
+    rt::spawn([m = w.model]() -> rt::Async<void> { co_await m->startListening(); });
+    w.world.runtime.runUntilIdle();
+    ASSERT_TRUE(w.model->isChangingListening.get());
+
+    // The menus are refreshed after the commit; their question about a
+    // language of neither pair waits for the test.
+    w.script->holdAnswerTo = "engine ar";
+    auto change = rt::spawn([m = w.model]() -> rt::Async<void> {
+        co_await m->changeLanguages(test::callLanguage("zh-Hans"), test::callLanguage("de"), false);
+    });
+    w.at(5.0);
+    ASSERT_TRUE(w.script->heldAnswer);
+    EXPECT_EQ(w.pair(), "zh-Hans>de");
+    EXPECT_TRUE(w.model->isChangingLanguage.get());
+
+    // The old start ends inside the refresh, for English.
+    w.world.shapeSession = nullptr;
+    w.world.sessions.front().session->releaseStart();
+    w.world.runtime.runUntilIdle();
+    EXPECT_TRUE(w.model->isListening.get());
+    EXPECT_EQ(w.model->listeningLanguageID.get(), "en");
+    EXPECT_EQ(w.world.sessions.size(), 1u);
+
+    // The end of the change moves listening to German, without an error.
+    w.script->heldAnswer->resume();
+    w.world.runtime.runUntilIdle();
+    EXPECT_TRUE(change.isFinished());
+    EXPECT_FALSE(w.model->isChangingLanguage.get());
+    EXPECT_TRUE(w.model->isListening.get());
+    EXPECT_EQ(w.model->listeningLanguageID.get(), "de");
+    ASSERT_EQ(w.world.sessions.size(), 2u);
+    EXPECT_EQ(w.world.sessions.back().locale, test::callLanguage("de").speechLocale);
+    EXPECT_EQ(w.model->listeningStatus.get(), "自动收听中 · 对方说话即记录并翻译");
+    EXPECT_EQ(w.model->errorMessage.get(), std::nullopt);
+}
+
 TEST(ModelLanguageChange, TheAnswerToAPendingChangeIsCheckedAgainstWhatRunsNow)
 {
     LanguageWorld w;

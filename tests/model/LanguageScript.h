@@ -26,6 +26,10 @@ struct LanguageScript {
     std::vector<std::string> asked;
     // Asking for an engine fails with this text.
     std::optional<std::string> engineError;
+    // The next time this question is asked ("engine ar"), the answer waits
+    // until the test resumes `heldAnswer`.
+    std::optional<std::string> holdAnswerTo;
+    std::optional<rt::Continuation<void>> heldAnswer;
 
     std::vector<double> reports{0.0, 0.5, 1.0};
     std::map<std::string, std::string> failures;
@@ -52,6 +56,10 @@ inline rt::Async<std::optional<SpeechEngine>> scriptedEngine(std::shared_ptr<Lan
                                                              CallLanguage language)
 {
     script->asked.push_back("engine " + language.id);
+    if (script->holdAnswerTo == "engine " + language.id) {
+        script->holdAnswerTo.reset();
+        co_await rt::withContinuation<void>([script](rt::Continuation<void> go) { script->heldAnswer = go; });
+    }
     if (script->engineError)
         throw DomainError("Speech", 1, *script->engineError);
     const auto found = script->engines.find(language.id);

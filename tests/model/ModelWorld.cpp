@@ -76,6 +76,9 @@ AppModel::Dependencies ModelWorld::dependencies()
     d.makeServiceWatcher = [](std::function<void()> onRestart) {
         return AudioServiceRestartWatcher::make([onRestart](std::span<const AudioPropertyAddress>) { onRestart(); });
     };
+    d.makeServerWatcher = [](AudioServerWatcher::OnChange onChange) {
+        return AudioServerWatcher::make(std::move(onChange));
+    };
     d.microphoneAuthorized = [this] { return microphoneAuthorized; };
     d.microphonePermission = [this]() -> rt::Async<bool> { co_return microphoneAuthorized; };
     d.capturePermission = [this] { return captureStatus; };

@@ -410,6 +410,7 @@ void PulseAudioSystem::connect()
         again = everConnected_;
         everConnected_ = true;
         connected_ = true;
+        extras_.running = 1;
         announced_ = false;
         error_.clear();
         errorCode_ = 0;
@@ -430,6 +431,7 @@ void PulseAudioSystem::lost()
     {
         std::lock_guard lock(mirrorMutex_);
         connected_ = false;
+        extras_.running = 0;
         state_ = {};
         errorCode_ = PA_ERR_CONNECTIONTERMINATED;
         error_ = pulseErrorText(errorCode_);

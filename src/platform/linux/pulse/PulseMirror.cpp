@@ -338,6 +338,7 @@ Mirror buildMirror(const PulseServerState& server, const MirrorExtras& extras, s
     system.properties[{"dIn "_fcc}] = defaultInput;
     system.properties[{"dOut"_fcc}] = defaultOutput;
     system.properties[{"srst"_fcc}] = extras.restarts;
+    system.properties[{"srun"_fcc}] = extras.running;
     mirror.objects.emplace(audioSystemObject, std::move(system));
 
     ids.keepOnly(alive);

@@ -83,6 +83,8 @@ struct MirrorExtras {
     // Per device: stored values callers wrote ('fsiz') and counters ('over').
     std::map<std::pair<std::string, AudioPropertyAddress>, AudioPropertyValue> deviceValues;
     std::uint32_t restarts = 0;
+    // 1 while connected to the server ('srun').
+    std::uint32_t running = 0;
 };
 
 // Hands out ids by object key; an id is never handed out twice, so a key that

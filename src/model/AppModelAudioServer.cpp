@@ -1,0 +1,90 @@
+// The audio server going away and coming back while the program runs. While
+// it is away every device is gone from the lists, the far-end capture gives
+// up and forwarding stops; none of that is the user's to repair. The model
+// keeps its selections as they were, says the server is unavailable, and when
+// the server is back it waits for the devices it used, then runs again
+// whatever ran before.
+
+#include "model/AppModel.h"
+
+#include "runtime/Runtime.h"
+#include "runtime/Sleep.h"
+
+#include <algorithm>
+
+namespace parlaro {
+
+void AppModel::audioServerChanged(bool running)
+{
+    if (!running) {
+        // Gone again before the recovery ended: its wait starts over on the
+        // next return, looking for the same devices.
+        serverRecovery.cancel();
+        serverRecovery = {};
+        if (!awaitingAudioServer) {
+            devicesBeforeServerLoss.clear();
+            for (const std::optional<AudioDevice>& device :
+                 {findDevice(inputDevices.get(), selectedInputID.get()), virtualMicDevice(),
+                  findDevice(outputDevices.get(), selectedVirtualOutputID.get())}) {
+                if (device)
+                    devicesBeforeServerLoss.push_back(device->uid);
+            }
+        }
+        awaitingAudioServer = true;
+        listenAfterServerReturns = listenAfterServerReturns || isListening.get() || isChangingListening.get();
+        audioServerLost.set(true);
+        return;
+    }
+    if (!audioServerLost.get())
+        return;
+    audioServerLost.set(false);
+    serverRecovery.cancel();
+    serverRecovery = spawnOnModel([](AppModel& model) { return model.recoverFromServerLoss(); });
+}
+
+rt::Async<void> AppModel::recoverFromServerLoss()
+{
+    const std::weak_ptr<AppModel> weak = weak_from_this();
+    // The server loads its modules after it accepts clients, so the virtual
+    // devices may show up a moment after the server itself.
+    const rt::Instant deadline = rt::clock().now() + serverDevicesWait;
+    while (rt::clock().now() < deadline) {
+        const std::vector<AudioDevice> devices = listDevices();
+        const bool allBack = std::all_of(
+            devicesBeforeServerLoss.begin(), devicesBeforeServerLoss.end(), [&](const std::string& uid) {
+                return std::any_of(devices.begin(), devices.end(),
+                                   [&](const AudioDevice& device) { return device.uid == uid; });
+            });
+        if (allBack)
+            break;
+        try {
+            co_await rt::sleepFor(serverDevicesInterval);
+        } catch (...) {
+            // Cancelled: the server went away again.
+            co_return;
+        }
+        if (weak.expired())
+            co_return;
+    }
+    if (rt::isCancelled())
+        co_return;
+
+    awaitingAudioServer = false;
+    devicesBeforeServerLoss.clear();
+    // New device ids, the default input taken over again, the watches on the
+    // new server; forwarding restarts where its devices changed.
+    recoverAudioDevices();
+    if (originalVoiceOn.get() && !forwardingActive.get()) {
+        co_await startOriginalVoice();
+        if (weak.expired())
+            co_return;
+    }
+    if (listenAfterServerReturns) {
+        listenAfterServerReturns = false;
+        // A capture that repaired itself on the new server is left running.
+        if (!isListening.get() && !isChangingListening.get())
+            co_await listeningReadinessNotice();
+    }
+}
+
+}  // namespace parlaro

@@ -1,0 +1,228 @@
+// The sound server killed in the middle of a call and started again: what ran
+// before comes back on its own. Runs on the real-run tests' private server,
+// which it kills and starts again itself.
+
+#include "app/ServiceFactory.h"
+
+#include "platform/sim/SimUserDefaults.h"
+#include "runtime/SystemRuntime.h"
+#include "runtime/Task.h"
+#include "speech/CallLanguage.h"
+#include "support/ScopedEnvironment.h"
+#include "support/TempDirectory.h"
+#include "ui/MainActorPump.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QStandardPaths>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <thread>
+#include <vector>
+
+using namespace parlaro;
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const utterance = "/usr/share/pocketsphinx/test/data/goforward.raw";
+const char* const virtualMicSource = "parlaro_virtualmic_input";
+
+std::string missingPart()
+{
+    if (!fs::exists(utterance))
+        return "the recorded utterance (pocketsphinx-testdata)";
+    if (!fs::exists("/usr/share/pocketsphinx/model/en-us"))
+        return "the English speech model (pocketsphinx-en-us)";
+    if (!fs::exists("/usr/share/apertium/modes/eng-spa.mode") || !fs::exists("/usr/share/apertium/modes/spa-eng.mode"))
+        return "the English-Spanish translator (apertium-eng-spa)";
+    for (const char* tool : {"paplay", "parecord", "pactl", "pulseaudio"}) {
+        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+            return std::string(tool) + " (pulseaudio, pulseaudio-utils)";
+    }
+    if (!std::getenv("PULSE_SERVER"))
+        return "a private sound server (PULSE_SERVER is not set)";
+    return {};
+}
+
+// The private server's folder: PULSE_SERVER is unix:<folder>/pulse/native.
+fs::path serverFolder()
+{
+    std::string server = std::getenv("PULSE_SERVER");
+    if (server.starts_with("unix:"))
+        server.erase(0, 5);
+    return fs::path(server).parent_path().parent_path();
+}
+
+bool pumpUntil(const std::function<bool()>& condition, double seconds)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > static_cast<qint64>(seconds * 1000))
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+void pumpFor(double seconds)
+{
+    pumpUntil([] { return false; }, seconds);
+}
+
+std::string pactl(const QStringList& arguments)
+{
+    QProcess tool;
+    tool.start(QStringLiteral("pactl"), arguments);
+    if (!tool.waitForFinished(5000) || tool.exitCode() != 0)
+        return {};
+    return tool.readAllStandardOutput().trimmed().toStdString();
+}
+
+// The user's microphone: a source fed from a sink the test plays speech
+// into, with the properties of a sound card so that it counts as one.
+void loadMicrophone()
+{
+    pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"), QStringLiteral("sink_name=test_voice")});
+    pactl({QStringLiteral("load-module"), QStringLiteral("module-remap-source"),
+           QStringLiteral("master=test_voice.monitor"), QStringLiteral("source_name=test_restart_mic"),
+           QStringLiteral("source_properties='device.api=alsa device.description=Microphone'")});
+    pactl({QStringLiteral("set-default-source"), QStringLiteral("test_restart_mic")});
+}
+
+// The server dies as a crash would end it.
+bool killServer()
+{
+    std::ifstream pidFile(serverFolder() / "pulse" / "pid");
+    long pid = 0;
+    if (!(pidFile >> pid) || pid <= 0)
+        return false;
+    return ::kill(static_cast<pid_t>(pid), SIGKILL) == 0;
+}
+
+bool startServer()
+{
+    const std::string command = std::string(PARLARO_PULSE_DAEMON) + " start " + serverFolder().string();
+    return std::system(command.c_str()) == 0;
+}
+
+// The loudest sample of raw signed 16-bit audio.
+int loudest(const fs::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    int peak = 0;
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        const auto sample = static_cast<std::int16_t>(static_cast<std::uint8_t>(bytes[i])
+                                                      | (static_cast<std::uint8_t>(bytes[i + 1]) << 8));
+        peak = std::max(peak, std::abs(static_cast<int>(sample)));
+    }
+    return peak;
+}
+
+}  // namespace
+
+TEST(RealRunServerRestart, ListeningAndTheVirtualMicrophoneComeBackOnTheirOwn)
+{
+    if (const std::string missing = missingPart(); !missing.empty())
+        GTEST_SKIP() << "not installed: " << missing;
+
+    test::TempDirectory home;
+    test::ScopedEnvironment homeVariable("HOME", home.path().string());
+    test::ScopedEnvironment dataHome("XDG_DATA_HOME", (home / "data").string());
+    rt::SystemRuntime runtime;
+    ui::MainActorPump pump(runtime.executor());
+    loadMicrophone();
+
+    sim::SimUserDefaults defaults;
+    defaults.set("myLanguage", std::string("es"));
+    defaults.set("theirLanguage", std::string("en"));
+    defaults.set("onboardingDone", true);
+    app::ServiceFactory factory({.kind = app::ServiceFactory::Kind::real,
+                                 .defaults = &defaults,
+                                 .historyFolder = std::nullopt,
+                                 .engineParts = freshEngineParts()});
+    ASSERT_TRUE(factory.audioServerReachable()) << "the private sound server did not answer";
+    const auto model = factory.model();
+    rt::spawn([model]() -> rt::Async<void> { co_await model->start(); });
+    ASSERT_TRUE(pumpUntil([&] { return model->isListening.get() || model->listeningFailed.get(); }, 30))
+        << model->listeningStatus.get();
+    ASSERT_TRUE(model->isListening.get()) << model->listeningError.get().value_or(model->listeningStatus.get());
+    ASSERT_TRUE(pumpUntil([&] { return pactl({QStringLiteral("get-default-source")}) == virtualMicSource; }, 10))
+        << "the virtual microphone is not the default input: " << pactl({QStringLiteral("get-default-source")});
+    // The user confirms the microphone in the check that opens at start.
+    ASSERT_TRUE(model->selectedInputID.get());
+    model->showMicCheck.set(false);
+    model->micConfirmed.set(true);
+    model->errorMessage.set(std::nullopt);
+
+    ASSERT_TRUE(killServer());
+    ASSERT_TRUE(pumpUntil([&] { return model->audioServerLost.get(); }, 10)) << "the loss went unnoticed";
+    // Long enough for the far-end capture to give up.
+    pumpFor(5.0);
+    EXPECT_EQ(model->errorMessage.get(), std::nullopt);
+
+    ASSERT_TRUE(startServer());
+    loadMicrophone();
+    const auto restarted = std::chrono::steady_clock::now();
+    const bool back = pumpUntil([&] { return !model->audioServerLost.get() && model->isListening.get(); }, 20);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - restarted).count();
+    ASSERT_TRUE(back) << "listening did not come back: " << model->listeningStatus.get() << ", "
+                      << model->errorMessage.get().value_or("no error");
+    std::cout << "[ restart  ] listening again " << seconds << " s after the server started\n";
+    EXPECT_LT(seconds, 10.0);
+    EXPECT_TRUE(pumpUntil([&] { return pactl({QStringLiteral("get-default-source")}) == virtualMicSource; }, 10))
+        << "the default input is " << pactl({QStringLiteral("get-default-source")});
+    pumpFor(1.0);
+    EXPECT_EQ(model->errorMessage.get(), std::nullopt);
+    EXPECT_FALSE(model->showMicCheck.get());
+    EXPECT_TRUE(model->micConfirmed.get());
+
+    // A hold: English from the microphone, spoken in Spanish into the virtual
+    // microphone.
+    rt::spawn([model]() -> rt::Async<void> {
+        co_await model->changeLanguages(*CallLanguage::find("en"), *CallLanguage::find("es"), true);
+    });
+    ASSERT_TRUE(pumpUntil([&] { return model->myLanguage.get().id == "en" && !model->isChangingLanguage.get(); }, 20))
+        << model->status.get();
+    model->confirmBeforeSend.set(false);
+    const fs::path heard = home / "virtual-mic.raw";
+    QProcess recorder;
+    recorder.start(QStringLiteral("parecord"),
+                   {QStringLiteral("--raw"), QStringLiteral("--format=s16le"), QStringLiteral("--rate=16000"),
+                    QStringLiteral("--channels=1"), QStringLiteral("--device=") + QString::fromLatin1(virtualMicSource),
+                    QString::fromStdString(heard.string())});
+    ASSERT_TRUE(recorder.waitForStarted(5000));
+    model->beginHoldToTalk();
+    ASSERT_TRUE(pumpUntil([&] { return model->isRecording.get(); }, 10))
+        << model->status.get() << " " << model->errorMessage.get().value_or("");
+    QProcess speech;
+    speech.start(QStringLiteral("paplay"),
+                 {QStringLiteral("--raw"), QStringLiteral("--rate=16000"), QStringLiteral("--channels=1"),
+                  QStringLiteral("--format=s16le"), QStringLiteral("--device=test_voice"), QString::fromUtf8(utterance)});
+    ASSERT_TRUE(speech.waitForStarted(5000));
+    ASSERT_TRUE(pumpUntil([&] { return speech.state() == QProcess::NotRunning; }, 15));
+    pumpFor(0.5);
+    model->endHoldToTalk();
+    EXPECT_TRUE(pumpUntil([&] { return model->isSpeaking.get(); }, 30))
+        << "nothing was played: " << model->status.get() << " " << model->errorMessage.get().value_or("");
+    EXPECT_TRUE(pumpUntil([&] { return !model->isSpeaking.get(); }, 30));
+    pumpFor(0.5);
+    recorder.terminate();
+    recorder.waitForFinished(5000);
+    EXPECT_GT(loudest(heard), 1000) << "the virtual microphone stayed silent; status " << model->status.get();
+
+    model->shutdown();
+}

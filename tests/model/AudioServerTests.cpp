@@ -1,0 +1,174 @@
+#include "ModelWorld.h"
+
+#include <gtest/gtest.h>
+
+namespace parlaro {
+namespace {
+
+using test::ModelWorld;
+
+constexpr AudioPropertyAddress serverRunning{"srun"_fcc};
+constexpr AudioPropertyAddress serverRestarted{"srst"_fcc};
+
+// A started model in the middle of a call: microphone 10 confirmed, own
+// voice forwarded into the driver (50, 51), the virtual microphone made the
+// default input and listening running.
+struct ServerWorld {
+    ModelWorld world;
+    std::shared_ptr<AppModel> model;
+    rt::Instant t0;
+
+    ServerWorld()
+    {
+        world.addMicrophone(10, "usb-mic", "USB");
+        world.addOutput(30, "speakers", "Speakers");
+        world.addVirtualDriver();
+        world.setDefaultInput(10);
+        world.platform.defaults.set("onboardingDone", true);
+        world.audio.store(audioSystemObject, serverRunning, std::uint32_t{1});
+        model = world.make([](AppModel::Dependencies& d) {
+            d.callRouteInspector = [](std::optional<AudioObjectId>) { return CallMicrophoneRoute::connected; };
+        });
+        world.run([m = model] { return m->start(); });
+        model->showMicCheck.set(false);
+        model->micConfirmed.set(true);
+        model->originalVoiceOn.set(true);
+        model->callActive.set(true);
+        world.run([m = model] { return m->startOriginalVoice(); });
+        t0 = world.runtime.clock().now();
+    }
+
+    void at(double seconds) { world.runtime.clock().advanceTo(t0 + seconds); }
+
+    // The server goes: every device with it, the capture gives up and the
+    // forwarder stops.
+    void loseServer()
+    {
+        world.audio.store(audioSystemObject, serverRunning, std::uint32_t{0});
+        world.audio.notify(audioSystemObject, serverRunning);
+        for (AudioObjectId id : {10u, 30u, 50u, 51u})
+            world.audio.removeObject(id);
+        world.runtime.runUntilIdle();
+        if (world.incoming->onError)
+            world.incoming->onError("系统声音录制已停止（CAP-3）");
+        if (world.directVoice->onStop)
+            world.directVoice->onStop("设备已断开（560947818）");
+        world.runtime.runUntilIdle();
+    }
+
+    // The server is back with its own devices under new ids; the driver's
+    // devices are loaded a moment later.
+    void serverReturns()
+    {
+        world.addMicrophone(11, "usb-mic", "USB");
+        world.addOutput(31, "speakers", "Speakers");
+        world.audio.store(audioSystemObject, serverRestarted, std::uint32_t{1});
+        world.audio.store(audioSystemObject, serverRunning, std::uint32_t{1});
+        world.audio.notify(audioSystemObject, serverRestarted);
+        world.audio.notify(audioSystemObject, serverRunning);
+        world.runtime.runUntilIdle();
+    }
+};
+
+TEST(ModelAudioServer, EverythingThatRanBeforeALossRunsAgainWithoutTheUser)
+{
+    ServerWorld w;
+    ASSERT_TRUE(w.model->isListening.get());
+    ASSERT_TRUE(w.model->forwardingActive.get());
+    ASSERT_EQ(w.world.audio.defaultDevice(true), 50u);
+    w.world.takeLog();
+
+    w.loseServer();
+    w.at(4.0);
+    EXPECT_TRUE(w.model->audioServerLost.get());
+    // Nothing the user must do, and nothing of theirs is lost.
+    EXPECT_EQ(w.model->errorMessage.get(), std::nullopt);
+    EXPECT_FALSE(w.model->showMicCheck.get());
+    EXPECT_TRUE(w.model->micConfirmed.get());
+    EXPECT_TRUE(w.model->originalVoiceOn.get());
+    EXPECT_FALSE(w.model->listeningFailed.get());
+    EXPECT_FALSE(w.model->isListening.get());
+    EXPECT_EQ(w.model->selectedInputID.get(), 10u);
+
+    w.serverReturns();
+    EXPECT_FALSE(w.model->audioServerLost.get());
+    // Until the driver's devices are back the old selections are kept.
+    w.at(4.9);
+    EXPECT_EQ(w.model->selectedVirtualOutputID.get(), 51u);
+    EXPECT_FALSE(w.model->isListening.get());
+    w.world.addVirtualDriver(60, 61);
+    w.at(5.3);
+
+    EXPECT_EQ(w.model->selectedInputID.get(), 11u);
+    EXPECT_EQ(w.model->selectedVirtualOutputID.get(), 61u);
+    EXPECT_TRUE(w.model->virtualMicStatus());
+    EXPECT_EQ(w.world.audio.defaultDevice(true), 60u);
+    EXPECT_TRUE(w.model->forwardingActive.get());
+    ASSERT_TRUE(w.world.directVoice->running);
+    EXPECT_EQ(*w.world.directVoice->running, (std::pair<AudioObjectId, AudioObjectId>{11, 61}));
+    EXPECT_TRUE(w.model->isListening.get());
+    EXPECT_EQ(w.model->listeningStatus.get(), "自动收听中 · 对方说话即记录并翻译");
+    EXPECT_EQ(std::count(w.world.log->begin(), w.world.log->end(), "incoming start"), 1);
+    EXPECT_EQ(w.model->errorMessage.get(), std::nullopt);
+    EXPECT_FALSE(w.model->showMicCheck.get());
+    EXPECT_TRUE(w.model->micConfirmed.get());
+
+    // After the recovery a device that goes is reported as before.
+    w.world.audio.removeObject(61);
+    w.at(6.0);
+    EXPECT_EQ(w.model->errorMessage.get(), "虚拟麦克风已断开，原声转发已关闭。");
+}
+
+TEST(ModelAudioServer, DevicesThatDoNotComeBackAreLostFiveSecondsAfterTheReturn)
+{
+    ServerWorld w;
+    w.loseServer();
+    // Gone twice: the second loss ends the first return's wait.
+    w.serverReturns();
+    w.at(1.0);
+    w.world.audio.store(audioSystemObject, serverRunning, std::uint32_t{0});
+    w.world.audio.notify(audioSystemObject, serverRunning);
+    w.world.runtime.runUntilIdle();
+    EXPECT_TRUE(w.model->audioServerLost.get());
+    w.at(10.0);
+    EXPECT_EQ(w.model->selectedInputID.get(), 10u);
+    EXPECT_FALSE(w.model->showMicCheck.get());
+
+    // Back, but the microphone and the driver never return.
+    w.world.audio.removeObject(11);
+    w.serverReturns();
+    w.world.audio.removeObject(11);
+    w.world.runtime.runUntilIdle();
+    w.at(14.9);
+    EXPECT_TRUE(w.model->micConfirmed.get());
+    w.at(15.1);
+    EXPECT_FALSE(w.model->micConfirmed.get());
+    EXPECT_TRUE(w.model->showMicCheck.get());
+    EXPECT_EQ(w.model->micCheckReason.get(), "原来的麦克风已断开，请重新选择并确认。");
+    EXPECT_EQ(w.model->status.get(), "麦克风已断开，原声转发已关闭");
+    EXPECT_FALSE(w.model->originalVoiceOn.get());
+    // Listening needs no device of its own and comes back all the same.
+    EXPECT_TRUE(w.model->isListening.get());
+}
+
+TEST(ModelAudioServer, AStartThatFailsWhileTheServerIsAwayTriesAgainOnItsReturn)
+{
+    ServerWorld w;
+    w.loseServer();
+    w.world.incoming->startError = DomainError("CallAudio", 2, "无法建立系统声音录制（CAP-2）");
+    w.world.run([m = w.model] { return m->startListening(); });
+    EXPECT_FALSE(w.model->isListening.get());
+    EXPECT_FALSE(w.model->listeningFailed.get());
+    EXPECT_EQ(w.model->errorMessage.get(), std::nullopt);
+    EXPECT_EQ(w.model->listeningStatus.get(), "已暂停自动收听");
+
+    w.world.incoming->startError.reset();
+    w.serverReturns();
+    w.world.addVirtualDriver(60, 61);
+    w.at(1.0);
+    EXPECT_TRUE(w.model->isListening.get());
+    EXPECT_EQ(w.model->errorMessage.get(), std::nullopt);
+}
+
+}  // namespace
+}  // namespace parlaro
