@@ -9,7 +9,10 @@
 #include <cmath>
 #include <limits>
 #include <map>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 namespace parlaro::sys {
 namespace {
@@ -80,6 +83,10 @@ TEST(JsonFileUserDefaults, DamagedFilesAreSetAsideNeverOverwritten)
         JsonFileUserDefaults defaults(file, sameSecond);
         EXPECT_FALSE(defaults.has("volume"));
         EXPECT_EQ(defaults.setAsidePath(), folder / "settings.json.corrupt-20250101T000000Z");
+        EXPECT_EQ(defaults.openProblem(),
+                  (JsonFileUserDefaults::OpenProblem{JsonFileUserDefaults::OpenProblem::Kind::setAside,
+                                                     folder / "settings.json.corrupt-20250101T000000Z",
+                                                     "is not valid JSON"}));
         defaults.set("volume", 0.25);
     }
     EXPECT_EQ(folder.read("settings.json.corrupt-20250101T000000Z"), "{\"volume\": 0.5,");
@@ -94,6 +101,71 @@ TEST(JsonFileUserDefaults, DamagedFilesAreSetAsideNeverOverwritten)
 
     JsonFileUserDefaults healthy(file, sameSecond);
     EXPECT_EQ(healthy.setAsidePath(), std::nullopt);
+    EXPECT_EQ(healthy.openProblem(), std::nullopt);
+}
+
+// Opens the store in a child process that may not read the file (an
+// unprivileged user when the tests run as root, where no mode keeps a
+// reader out) and returns what it found: 0 when the file was left alone as
+// unreadable and writes were refused.
+int openUnreadableInChild(const std::filesystem::path& file)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(10);
+        JsonFileUserDefaults defaults(file);
+        const auto problem = defaults.openProblem();
+        if (!problem || problem->kind != JsonFileUserDefaults::OpenProblem::Kind::unreadable
+            || problem->keptAt != file || problem->reason != "cannot be read: Permission denied")
+            ::_exit(11);
+        if (defaults.has("saveConversationHistory"))
+            ::_exit(12);
+        try {
+            defaults.set("saveConversationHistory", true);
+            ::_exit(13);
+        } catch (const DomainError& error) {
+            ::_exit(error.code() == 3 ? 0 : 14);
+        }
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
+}
+
+TEST(JsonFileUserDefaults, AFileThatCannotBeReadIsLeftAloneAndNeverWrittenOver)
+{
+    TempDirectory folder;
+    std::filesystem::permissions(folder.path(), std::filesystem::perms::all);
+    const auto file = folder / "settings.json";
+    const std::string saved = R"({"saveConversationHistory": false})";
+    folder.write("settings.json", saved);
+    ::chmod(file.c_str(), 0);
+    EXPECT_EQ(openUnreadableInChild(file), 0);
+    ::chmod(file.c_str(), 0600);
+    EXPECT_EQ(filesIn(folder.path()), std::vector<std::string>{"settings.json"});
+    EXPECT_EQ(folder.read("settings.json"), saved);
+    // Once it can be read again, its settings are back.
+    EXPECT_EQ(JsonFileUserDefaults(file).get<bool>("saveConversationHistory"), false);
+
+    // A folder or a pipe in its place is no settings file either; the pipe
+    // does not hang the start.
+    for (const bool pipe : {false, true}) {
+        TempDirectory other;
+        const auto path = other / "settings.json";
+        if (pipe)
+            ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+        else
+            std::filesystem::create_directory(path);
+        JsonFileUserDefaults defaults(path);
+        EXPECT_EQ(defaults.openProblem(),
+                  (JsonFileUserDefaults::OpenProblem{JsonFileUserDefaults::OpenProblem::Kind::unreadable, path,
+                                                     pipe ? "cannot be read: it is not a regular file"
+                                                          : "cannot be read: it is a folder"}));
+        EXPECT_THROW(defaults.set("volume", 1.0), DomainError);
+        EXPECT_EQ(filesIn(other.path()), std::vector<std::string>{"settings.json"});
+        EXPECT_EQ(std::filesystem::is_fifo(path), pipe);
+    }
 }
 
 TEST(JsonFileUserDefaults, KeepsEntriesItCannotReadAndReportsFailedWrites)
