@@ -144,6 +144,11 @@ bool Application::start()
     return true;
 }
 
+int Application::declinedExitCode() const
+{
+    return instance_ && instance_->refused() ? 1 : 0;
+}
+
 bool Application::showTrayIcon()
 {
     // Asked again on each close: a panel that came up after launch gets the
