@@ -202,6 +202,76 @@ TEST(JsonFileUserDefaults, KeepsEntriesItCannotReadAndReportsFailedWrites)
     EXPECT_FALSE(defaults.has("bad"));
 }
 
+TEST(JsonFileUserDefaults, OpeningRemovesOnlyItsOwnStaleTemporaries)
+{
+    TempDirectory folder;
+    // What a save killed before its rename leaves, and names that only look
+    // alike or belong to someone else.
+    const std::vector<std::string> names = {".settings.json.tmp-a1B2c3", ".settings.json.tmp-Zz9999",
+                                            ".other.json.tmp-a1B2c3",   "settings.json.tmp-a1B2c3",
+                                            ".settings.json.tmp-a1B2",  ".settings.json.tmp-a1B2c3.bak"};
+    const auto twoMinutesAgo = std::filesystem::file_time_type::clock::now() - std::chrono::minutes(2);
+    for (const auto& name : names) {
+        folder.write(name, "{}");
+        std::filesystem::last_write_time(folder / name, twoMinutesAgo);
+    }
+    // A save of another process that is under way right now.
+    folder.write(".settings.json.tmp-n0wN0w", "{}");
+    folder.write("settings.json", R"({"volume": 0.5})");
+
+    JsonFileUserDefaults defaults(folder / "settings.json");
+    EXPECT_EQ(defaults.get<double>("volume"), 0.5);
+    EXPECT_EQ(filesIn(folder.path()),
+              (std::vector<std::string>{".other.json.tmp-a1B2c3", ".settings.json.tmp-a1B2", ".settings.json.tmp-a1B2c3.bak",
+                                        ".settings.json.tmp-n0wN0w", "settings.json", "settings.json.tmp-a1B2c3"}));
+}
+
+TEST(JsonFileUserDefaults, ALinkedSettingsFileStaysALinkAndIsWrittenWhereItLeads)
+{
+    namespace fs = std::filesystem;
+    TempDirectory home;
+    home.write("dotfiles/parlaro/settings.json", R"({"volume": 0.5})");
+    fs::create_directories(home / "config");
+    // A relative link to a relative link, as dotfile managers make them.
+    fs::create_symlink("../dotfiles/parlaro/settings.json", home / "dotfiles" / "current.json");
+    fs::create_symlink("../dotfiles/current.json", home / "config" / "settings.json");
+    const auto link = home / "config" / "settings.json";
+    const auto target = home / "dotfiles" / "parlaro" / "settings.json";
+    const auto sameSecond = [] { return std::string("20250101T000000Z"); };
+    {
+        JsonFileUserDefaults defaults(link);
+        EXPECT_EQ(defaults.get<double>("volume"), 0.5);
+        defaults.set("volume", 0.75);
+    }
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(link)));
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(home / "dotfiles" / "current.json")));
+    EXPECT_EQ(nlohmann::json::parse(home.read("dotfiles/parlaro/settings.json"))["volume"], 0.75);
+    EXPECT_EQ(filesIn(home / "config"), std::vector<std::string>{"settings.json"});
+    EXPECT_EQ(filesIn(home / "dotfiles" / "parlaro"), std::vector<std::string>{"settings.json"});
+
+    // Damaged where it leads: set aside there, and the next save writes a
+    // fresh file through the link.
+    home.write("dotfiles/parlaro/settings.json", "{\"volume\"");
+    {
+        JsonFileUserDefaults defaults(link, sameSecond);
+        EXPECT_EQ(defaults.setAsidePath(), target.string() + ".corrupt-20250101T000000Z");
+        defaults.set("volume", 0.25);
+    }
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(link)));
+    EXPECT_EQ(home.read("dotfiles/parlaro/settings.json.corrupt-20250101T000000Z"), "{\"volume\"");
+    EXPECT_EQ(JsonFileUserDefaults(link).get<double>("volume"), 0.25);
+
+    // Links that go round in a circle lead to no file: it cannot be read,
+    // and nothing is written over the links.
+    fs::create_symlink("loop-b", home / "loop-a");
+    fs::create_symlink("loop-a", home / "loop-b");
+    JsonFileUserDefaults looped(home / "loop-a");
+    ASSERT_TRUE(looped.openProblem());
+    EXPECT_EQ(looped.openProblem()->kind, JsonFileUserDefaults::OpenProblem::Kind::unreadable);
+    EXPECT_THROW(looped.set("volume", 1.0), DomainError);
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(home / "loop-a")));
+}
+
 TEST(JsonFileUserDefaults, ConcurrentWritersLoseNothing)
 {
     TempDirectory folder;

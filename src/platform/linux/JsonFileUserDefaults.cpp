@@ -18,6 +18,8 @@
 namespace parlaro::sys {
 namespace {
 
+constexpr double leftoverTemporaryAge = 60.0;
+
 DomainError defaultsError(JsonFileUserDefaults::ErrorCode code, std::string text)
 {
     return DomainError(JsonFileUserDefaults::errorDomain, static_cast<std::int64_t>(code), std::move(text));
@@ -145,6 +147,17 @@ std::string JsonFileUserDefaults::utcTimestamp()
 
 void JsonFileUserDefaults::load(const Timestamp& timestamp)
 {
+    // A linked file (say, kept with other dotfiles in a repository) is
+    // written, and set aside, where it is; the link stays.
+    std::filesystem::path target = file_;
+    try {
+        target = followLinks(file_);
+    } catch (const std::system_error&) {
+        // A loop of links: the read below fails and says so.
+    }
+    // What a save killed before its rename left behind; younger ones may be
+    // another process's save under way.
+    removeStaleTemporaries(target, leftoverTemporaryAge);
     FileRead read = readSettingsFile(file_);
     if (read.absent)
         return;
@@ -157,24 +170,25 @@ void JsonFileUserDefaults::load(const Timestamp& timestamp)
         root_ = std::move(parsed);
         return;
     }
-    setAside(timestamp, parsed.is_discarded() ? "is not valid JSON" : "holds no JSON object");
+    setAside(target, timestamp, parsed.is_discarded() ? "is not valid JSON" : "holds no JSON object");
 }
 
-void JsonFileUserDefaults::setAside(const Timestamp& timestamp, const std::string& reason)
+void JsonFileUserDefaults::setAside(const std::filesystem::path& target, const Timestamp& timestamp,
+                                    const std::string& reason)
 {
-    const std::string base = file_.string() + ".corrupt-" + timestamp();
+    const std::string base = target.string() + ".corrupt-" + timestamp();
     for (int attempt = 1; attempt < 1000; ++attempt) {
-        const std::filesystem::path target = attempt == 1 ? base : base + "-" + std::to_string(attempt);
+        const std::filesystem::path kept = attempt == 1 ? base : base + "-" + std::to_string(attempt);
         bool taken = false;
-        if (moveWithoutReplacing(file_, target, taken)) {
-            problem_ = OpenProblem{OpenProblem::Kind::setAside, target, reason};
+        if (moveWithoutReplacing(target, kept, taken)) {
+            problem_ = OpenProblem{OpenProblem::Kind::setAside, kept, reason};
             return;
         }
         if (!taken) {
             break;
         }
     }
-    problem_ = OpenProblem{OpenProblem::Kind::damagedInPlace, file_, reason + " and cannot be moved aside"};
+    problem_ = OpenProblem{OpenProblem::Kind::damagedInPlace, target, reason + " and cannot be moved aside"};
 }
 
 std::optional<std::filesystem::path> JsonFileUserDefaults::setAsidePath() const

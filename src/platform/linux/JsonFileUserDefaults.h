@@ -26,6 +26,10 @@ namespace parlaro::sys {
 // happened, for the user to be told. If a damaged file cannot even be moved,
 // writes fail rather than destroy it.
 //
+// A symbolic link at the path stays a link: the file it leads to is read,
+// replaced and set aside where it is. Temporaries of saves that were killed
+// are removed when the store is opened.
+//
 // Entries this version cannot decode are kept in the file untouched.
 // Thread-safe.
 class JsonFileUserDefaults : public UserDefaults {
@@ -76,7 +80,7 @@ public:
 
 private:
     void load(const Timestamp& timestamp);
-    void setAside(const Timestamp& timestamp, const std::string& reason);
+    void setAside(const std::filesystem::path& target, const Timestamp& timestamp, const std::string& reason);
     void save(const nlohmann::json& root);
 
     std::filesystem::path file_;
