@@ -155,8 +155,9 @@ bool SingleInstance::claim()
     for (int round = 0; round < 5; ++round) {
         struct stat status {};
         if (::lstat(path.constData(), &status) != 0) {
-            if (errno != ENOENT)
-                return refuse(QStringLiteral("cannot look at %1: %2").arg(shownPath, errorText(errno)));
+            const int error = errno;
+            if (error != ENOENT)
+                return refuse(QStringLiteral("cannot look at %1: %2").arg(shownPath, errorText(error)));
             const Listening listening = listen(path);
             if (listening == Listening::taken)
                 continue;
@@ -181,8 +182,10 @@ bool SingleInstance::claim()
         if (!fillAddress(address, path))
             return refuse(QStringLiteral("cannot start: the socket path %1 is too long.").arg(shownPath));
         Descriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-        if (fd.get() < 0)
-            return refuse(QStringLiteral("cannot make a socket: %1").arg(errorText(errno)));
+        if (fd.get() < 0) {
+            const int error = errno;
+            return refuse(QStringLiteral("cannot make a socket: %1").arg(errorText(error)));
+        }
         if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
             if (askRunningToShow(fd.get()))
                 return false;
@@ -202,6 +205,9 @@ bool SingleInstance::claim()
                 ::unlink(path.constData());
             continue;
         }
+        // Gone since the look: look again.
+        if (error == ENOENT)
+            continue;
         if (error == EAGAIN)
             return refuse(
                 QStringLiteral("a copy is running at %1 but is too busy to take a connection").arg(shownPath)
