@@ -33,7 +33,7 @@ int main(int argc, char** argv)
     options.instanceName = qEnvironmentVariable("PARLARO_INSTANCE");
     app::Application parlaro(std::move(options));
     if (!parlaro.start())
-        return 0;
+        return parlaro.declinedExitCode();
     std::fprintf(stderr, "Parlaro is running.\n");
     return app::Application::exec();
 }
