@@ -92,9 +92,14 @@ TEST_F(WizardViewTest, SpeechStepShowsProgressDownloadOrTheMissingRecognizer)
     view();
     EXPECT_EQ(text("wizard.speech.percent"), "57%");
 
+    // No recognizer for mine is no step while theirs can be heard; with
+    // neither, the step stays open and says why.
     model->speechDownloadProgress.set(std::nullopt);
     model->myEngine.set(std::nullopt);
     model->theirSpeechReady.set(true);
+    view();
+    EXPECT_TRUE(done(2));
+    model->theirEngine.set(std::nullopt);
     view();
     EXPECT_FALSE(done(2));
     EXPECT_FALSE(shown("wizard.speech.progress"));
