@@ -2,6 +2,7 @@
 
 #include "history/ConversationHistory.h"
 #include "history/ConversationSession.h"
+#include "settings/PortalFileChooser.h"
 #include "settings/Prompter.h"
 #include "ui/Text.h"
 
@@ -107,10 +108,10 @@ public:
     }
 };
 
-// The desktop's own file chooser where Qt reaches one (its portal or
-// toolkit dialog), else Qt's dialog in the interface language, which
-// renames the file when the user picks another format. The desktop's
-// chooser shows the name the user confirms and the format picked there.
+// Qt's file dialog: the desktop's own where Qt's platform reaches one, else
+// Qt's dialog in the interface language, which renames the file when the
+// user picks another format. A desktop's chooser shows the name the user
+// confirms and the format picked there.
 class FileSaveDialog final : public SaveDialog {
 public:
     ~FileSaveDialog() override
@@ -290,6 +291,14 @@ QLocale ExportPanel::interfaceLocale()
 }
 
 std::unique_ptr<SaveDialog> ExportPanel::makeFileDialog()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (PortalFileChooser::available(bus))
+        return std::make_unique<PortalFileChooser>(bus, makeQtFileDialog);
+    return makeQtFileDialog();
+}
+
+std::unique_ptr<SaveDialog> ExportPanel::makeQtFileDialog()
 {
     return std::make_unique<FileSaveDialog>();
 }

@@ -72,8 +72,10 @@ public:
     static QString startFolder();
     // The locale of the interface language, for what Qt's dialog shows.
     static QLocale interfaceLocale();
-    // The dialog used when no test installed one.
+    // The dialog used when no test installed one: the desktop's own through
+    // its portal when the session bus has one, else Qt's file dialog.
     static std::unique_ptr<SaveDialog> makeFileDialog();
+    static std::unique_ptr<SaveDialog> makeQtFileDialog();
 
     // Tests install their dialogs and dates; each scope starts from home.
     class Scope {

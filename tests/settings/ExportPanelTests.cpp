@@ -242,7 +242,7 @@ TEST(ExportPanel, QtsOwnDialogSpeaksTheInterfaceLanguageAndStillRenamesByFormat)
     test::UiWorld world;
     Prompts prompts;
     settings::Prompter::Scope promptScope{prompts};
-    settings::ExportPanel::Scope scope{settings::ExportPanel::makeFileDialog, utc};
+    settings::ExportPanel::Scope scope{settings::ExportPanel::makeQtFileDialog, utc};
     QTemporaryDir home;
     test::ScopedEnvironment homeVariable("HOME", home.path().toStdString());
     ASSERT_TRUE(QDir(home.path()).mkdir(QStringLiteral("Documents")));
