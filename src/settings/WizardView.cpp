@@ -243,10 +243,13 @@ void WizardView::refresh()
     // Step 5.
     steps_[4]->setDone(model_->micAuthorized() && model_->micConfirmed());
 
-    // Step 6. The permission cannot be observed, so it is asked afresh on
-    // every refresh that something else brought about.
+    // Step 6: the far end can be heard. Where no permission guards that, it
+    // is whether capture can start at all: a capture the sound server
+    // refused leaves the step open. The permission cannot be observed, so
+    // it is asked afresh on every refresh that something else brought about.
     auto permission = model_->capturePermission ? model_->capturePermission() : std::nullopt;
-    steps_[5]->setDone(permission != AudioCapturePermission::Status::denied && !model_->audioCaptureMissing());
+    steps_[5]->setDone(permission != AudioCapturePermission::Status::denied && !model_->audioCaptureMissing()
+                       && !model_->captureFailure() && !model_->listeningFailed());
 }
 
 }  // namespace parlaro::ui

@@ -171,7 +171,7 @@ TEST_F(FooterViewTest, TalkControlFollowsTheModelAndTheShortcutCenter)
     w.shortcuts.activate(ui::HoldShortcut::combo(49, ui::HoldShortcut::optionMask));
     w.settle();
     ASSERT_EQ(w.shortcuts.status(), ui::HoldShortcutCenter::Status::active);
-    EXPECT_EQ(talk->shortcut(), std::optional<QString>(QStringLiteral("⌥Space")));
+    EXPECT_EQ(talk->shortcut(), std::optional<QString>(QStringLiteral("⌥+空格")));
     w.model->setFreeListening(true);
     w.settle();
     EXPECT_EQ(talk->shortcut(), std::nullopt);
