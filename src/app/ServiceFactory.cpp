@@ -16,6 +16,7 @@
 #include "platform/linux/espeak/EspeakSpeechSynthesizer.h"
 #include "platform/linux/icu/IcuTextServices.h"
 #include "platform/linux/keys/GlobalKeysChoice.h"
+#include "platform/linux/portal/PortalGlobalKeys.h"
 #include "platform/linux/power/ClockGapWakeObserver.h"
 #include "platform/linux/power/IdleInhibitorActivity.h"
 #include "platform/linux/pulse/AudioSystemFactory.h"
@@ -202,7 +203,8 @@ ServiceFactory::ServiceFactory(Options options) : services_(std::make_unique<Ser
         s.translation = std::make_unique<sys::ApertiumTranslation>(*s.text);
         s.hostWindows = std::make_unique<QtHostWindows>();
         s.translationScope.emplace(TranslationPlatformServices{s.translation.get(), s.hostWindows.get()});
-        s.keys = sys::makeGlobalKeys();
+        s.keys = sys::makeGlobalKeys(sys::processEnvironment(),
+                                     [] { return sys::PortalGlobalKeys::connect(QDBusConnection::sessionBus()); });
         s.network = std::make_unique<QNetworkAccessManager>();
     } else {
         s.simSpeech = std::make_unique<sim::SimSpeechServices>(false);

@@ -50,6 +50,8 @@ public:
         bindingRefused,
         // The desktop's shortcut service went away.
         serviceGone,
+        // The desktop's shortcut service binds combinations only.
+        loneModifierUnsupported,
     };
 
     struct Handlers {

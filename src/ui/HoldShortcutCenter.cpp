@@ -171,6 +171,8 @@ std::optional<std::string> HoldShortcutCenter::obstacleText() const
         return localized("桌面没有允许这个快捷键：换一个按键，或重新启动 Parlaro 后再试");
     case GlobalKeys::Obstacle::serviceGone:
         return localized("桌面的快捷键服务已停止，它恢复后快捷键会自动重新设置");
+    case GlobalKeys::Obstacle::loneModifierUnsupported:
+        return localized("桌面的快捷键服务只接受组合键：请设置一个组合键，例如 Ctrl+Alt+Space");
     case GlobalKeys::Obstacle::none:
         break;
     }
