@@ -23,9 +23,14 @@ entry="$prefix/share/applications/$id.desktop"
 [[ -f "$prefix/share/metainfo/$id.metainfo.xml" ]] || fail "no AppStream description"
 [[ -f "$prefix/share/icons/hicolor/scalable/apps/$id.svg" ]] || fail "no application icon"
 [[ -f "$prefix/share/icons/hicolor/symbolic/apps/$id-symbolic.svg" ]] || fail "no tray icon"
+grep -qx "$entry" "$build/install_manifest.txt" || fail "the entry is missing from the install manifest"
 
-exec_line=$(grep '^Exec=' "$entry" | cut -d= -f2- | cut -d' ' -f1)
-[[ -x "$prefix/bin/$exec_line" ]] || fail "the entry starts '$exec_line', which is not in bin"
+# The full path, so a session whose PATH lacks the prefix's bin still starts it.
+exec_line=$(grep '^Exec=' "$entry" | cut -d= -f2-)
+[[ "$exec_line" == "\"$prefix/bin/parlaro\"" ]] || fail "the entry starts $exec_line, not \"$prefix/bin/parlaro\""
+if command -v desktop-file-validate >/dev/null; then
+  desktop-file-validate "$entry" | grep -E '(error|warning):' && fail "the installed entry does not validate"
+fi
 icon_line=$(grep '^Icon=' "$entry" | cut -d= -f2-)
 [[ -f "$prefix/share/icons/hicolor/scalable/apps/$icon_line.svg" ]] || fail "the entry's icon '$icon_line' is not installed"
 
