@@ -173,3 +173,16 @@ TEST(HoldShortcutAccess, AChangeWithNoShortcutSetRegistersNothing)
     EXPECT_EQ(w.keys.count("register 49 2048"), 0);
     EXPECT_TRUE(w.keys.calls.empty());
 }
+
+TEST(HoldShortcutAccess, ALoneModifierThroughTheShortcutServiceAsksForACombination)
+{
+    AccessWorld w;
+    w.keys.keysMethod = Method::shortcutPortal;
+    w.keys.refuseModifierWatch = true;
+    w.keys.keysObstacle = Obstacle::loneModifierUnsupported;
+    w.center.activate(HoldShortcut::modifier(HoldShortcut::ModifierKey::rightOption));
+    w.world.settle();
+    EXPECT_EQ(w.center.status(), Status::needsPermission);
+    EXPECT_EQ(w.notice(), QStringLiteral("桌面的快捷键服务只接受组合键：请设置一个组合键，例如 Ctrl+Alt+Space"));
+    EXPECT_EQ(w.row->findChild<ui::GroupNotice*>()->button(), nullptr);
+}
