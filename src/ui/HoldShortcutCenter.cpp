@@ -56,7 +56,9 @@ HoldShortcutCenter::HoldShortcutCenter(GlobalKeys& keys, std::vector<SystemShort
         // Registering anew ends a press the backend can no longer finish and
         // sets the status to what now holds.
         [this] {
-            if (auto current = shortcut_.get())
+            // Not while deactivated on purpose, as while a new shortcut is
+            // being recorded: its keys must reach the recorder.
+            if (auto current = shortcut_.get(); current && !suspended_)
                 activate(current);
             accessRevision_.set(accessRevision_.get() + 1);
         },
@@ -82,7 +84,8 @@ void HoldShortcutCenter::call(const std::function<void()>& callback)
 
 HoldShortcutCenter::Status HoldShortcutCenter::activate(const std::optional<HoldShortcut>& shortcut)
 {
-    deactivate();
+    release();
+    suspended_ = false;
     shortcut_.set(shortcut);
     Status next = Status::off;
     if (shortcut) {
@@ -107,6 +110,12 @@ HoldShortcutCenter::Status HoldShortcutCenter::activate(const std::optional<Hold
 }
 
 void HoldShortcutCenter::deactivate()
+{
+    release();
+    suspended_ = true;
+}
+
+void HoldShortcutCenter::release()
 {
     if (hotKeyDown_) {
         hotKeyDown_ = false;

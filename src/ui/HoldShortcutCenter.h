@@ -75,6 +75,8 @@ public:
     void handleTapEvent(std::uint32_t type, std::uint16_t keyCode, std::uint64_t flags);
 
 private:
+    // What deactivate() does, without marking the center deactivated.
+    void release();
     bool startModifierTap(HoldShortcut::ModifierKey key);
     void startKeyTap();
     void stopKeyTap();
@@ -92,6 +94,8 @@ private:
     bool keyTap_ = false;
     std::optional<ModifierHoldTracker> tracker_;
     bool hotKeyDown_ = false;
+    // Deactivated by a caller and not activated since.
+    bool suspended_ = false;
 };
 
 }  // namespace parlaro::ui

@@ -7,6 +7,7 @@
 #include "settings/HoldShortcutRow.h"
 #include "ui/GroupNotice.h"
 #include "ui/HoldShortcutCenter.h"
+#include "ui/PillButton.h"
 
 #include <QVBoxLayout>
 
@@ -164,14 +165,22 @@ TEST(HoldShortcutAccess, TheShortcutServiceGoingAwayAndComingBack)
     EXPECT_EQ(w.ups, 1);
 }
 
-TEST(HoldShortcutAccess, AChangeWithNoShortcutSetRegistersNothing)
+TEST(HoldShortcutAccess, AChangeRegistersNothingWithoutAShortcutOrWhileANewOneIsRecorded)
 {
     AccessWorld w;
     w.keys.accessChanged();
     w.world.settle();
     EXPECT_EQ(w.center.status(), Status::off);
-    EXPECT_EQ(w.keys.count("register 49 2048"), 0);
     EXPECT_TRUE(w.keys.calls.empty());
+
+    w.center.activate(HoldShortcut::combo(49, 0x800));
+    w.row->findChild<ui::PillButton*>(QStringLiteral("holdShortcut.record"))->click();
+    w.world.settle();
+    ASSERT_FALSE(w.keys.combinationRegistered()) << "recording lets the keys reach the recorder";
+    w.keys.accessChanged();
+    w.world.settle();
+    EXPECT_FALSE(w.keys.combinationRegistered());
+    EXPECT_EQ(w.keys.count("register 49 2048"), 1);
 }
 
 TEST(HoldShortcutAccess, ALoneModifierThroughTheShortcutServiceAsksForACombination)
