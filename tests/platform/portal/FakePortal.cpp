@@ -70,6 +70,13 @@ QDBusObjectPath FakePortalService::BindShortcuts(const QDBusObjectPath&, const Q
                                                  const QString&, const QVariantMap& options)
 {
     const QString request = requestPath(options.value(QStringLiteral("handle_token")).toString());
+    {
+        std::lock_guard guard(lock);
+        if (failBinding) {
+            sendErrorReply(QDBusError::AccessDenied, QStringLiteral("not for this application"));
+            return {};
+        }
+    }
     sys::PortalShortcuts bound;
     uint response = 0;
     {
@@ -131,6 +138,12 @@ void FakePortal::answerBinding(uint response, bool dropOurs)
     std::lock_guard guard(service_->lock);
     service_->bindResponse = response;
     service_->dropOurs = dropOurs;
+}
+
+void FakePortal::failBinding(bool fail)
+{
+    std::lock_guard guard(service_->lock);
+    service_->failBinding = fail;
 }
 
 void FakePortal::press(bool down, const QString& id, const QString& session)

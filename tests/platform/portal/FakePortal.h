@@ -42,6 +42,8 @@ public:
     // How the user answers the binding dialog: 0 allows, 1 cancels, 2 ends
     // it otherwise. With `dropOurs` an allowed binding lists no shortcut.
     void answerBinding(uint response, bool dropOurs = false);
+    // Makes BindShortcuts fail with a D-Bus error instead of answering.
+    void failBinding(bool fail);
     // Presses or releases `id` in the last session made, or in `session`.
     void press(bool down, const QString& id = QStringLiteral("hold-to-talk"), const QString& session = {});
     PortalRecord record() const;
@@ -67,6 +69,7 @@ public:
     PortalRecord record;
     uint bindResponse = 0;
     bool dropOurs = false;
+    bool failBinding = false;
 
 public Q_SLOTS:
     QDBusObjectPath CreateSession(const QVariantMap& options);

@@ -208,6 +208,19 @@ TEST_F(Portal, TheUserRefusingIsSaidOnceAndTheSameTriggerIsNotAskedForAgain)
     ASSERT_TRUE(until([&] { return changes == 2; }));
     EXPECT_FALSE(keys->bound());
     EXPECT_EQ(keys->obstacle(), Obstacle::bindingRefused);
+
+    // A portal that fails the request outright refuses as well; it is still
+    // there, and the next combination is asked for.
+    fake->answerBinding(0);
+    fake->failBinding(true);
+    ASSERT_TRUE(keys->registerCombination(space, 0x800));
+    ASSERT_TRUE(until([&] { return changes == 3; }));
+    EXPECT_EQ(keys->obstacle(), Obstacle::bindingRefused);
+    EXPECT_TRUE(keys->listenAccess());
+    EXPECT_FALSE(keys->registerCombination(space, 0x800));
+    fake->failBinding(false);
+    ASSERT_TRUE(keys->registerCombination(space, 0x200));
+    ASSERT_TRUE(until([&] { return keys->bound(); }));
 }
 
 TEST_F(Portal, ThePortalGoingAwayEndsThePressAndComingBackLetsItBindAgain)

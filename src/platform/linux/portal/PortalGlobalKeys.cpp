@@ -166,11 +166,10 @@ void PortalGlobalKeys::sendRequest(const QDBusMessage& call)
             return;
         QDBusPendingReply<QDBusObjectPath> reply = *w;
         if (reply.isError()) {
-            // A portal that fails a request is treated as gone until it
-            // comes back on the bus; asking again at once would only fail
-            // again.
-            available_ = false;
-            giveUp(Obstacle::serviceGone);
+            // The portal would not even take the request: for the user that
+            // is a refusal too, and asking again at once would only fail
+            // again. Leaving the bus is told apart by the watcher.
+            giveUp(Obstacle::bindingRefused);
             return;
         }
         // Portals before the handle_token convention answer on a path of
