@@ -5,10 +5,12 @@
 
 #include <QColor>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QIcon>
 #include <QImage>
 #include <QPixmap>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -87,7 +89,26 @@ TEST_F(AppIcon, WithoutAnInstalledIconTheBuiltInCopyIsDrawnAndTheTrayKeepsItsGly
 // ask the theme for; a renamed file would leave a generic icon behind.
 TEST_F(AppIcon, TheInstalledThemeIconsAreTheOnesTheProgramAndItsLauncherEntryName)
 {
-    QIcon::setThemeSearchPaths({resourcesFolder() + QStringLiteral("/icons"), QStringLiteral("/usr/share/icons")});
+    // A theme holding our icon folders as the install lays them out, with
+    // the index a theme needs (the desktop's hicolor brings its own).
+    QTemporaryDir themes;
+    ASSERT_TRUE(themes.isValid());
+    QDir root(themes.path());
+    ASSERT_TRUE(root.mkpath(QStringLiteral("hicolor")));
+    {
+        std::ofstream index((themes.path() + QStringLiteral("/hicolor/index.theme")).toStdString());
+        index << "[Icon Theme]\nName=Hicolor\nDirectories=scalable/apps,symbolic/apps\n\n"
+                 "[scalable/apps]\nSize=128\nMinSize=8\nMaxSize=512\nType=Scalable\n\n"
+                 "[symbolic/apps]\nSize=16\nMinSize=8\nMaxSize=512\nType=Scalable\n";
+    }
+    for (const QString& folder : {QStringLiteral("scalable/apps"), QStringLiteral("symbolic/apps")}) {
+        const QString from = resourcesFolder() + QStringLiteral("/icons/hicolor/") + folder;
+        ASSERT_TRUE(root.mkpath(QStringLiteral("hicolor/") + folder));
+        for (const QString& file : QDir(from).entryList(QDir::Files))
+            ASSERT_TRUE(QFile::copy(from + QLatin1Char('/') + file,
+                                    themes.path() + QStringLiteral("/hicolor/") + folder + QLatin1Char('/') + file));
+    }
+    QIcon::setThemeSearchPaths({themes.path()});
     QIcon::setThemeName(QStringLiteral("hicolor"));
     ASSERT_TRUE(QIcon::hasThemeIcon(QString::fromLatin1(app::desktopId)));
     const QIcon icon = app::applicationIcon();
