@@ -15,6 +15,7 @@
 #include "platform/linux/espeak/EspeakSpeechSynthesizer.h"
 #include "platform/linux/icu/IcuTextServices.h"
 #include "platform/linux/keys/GlobalKeysChoice.h"
+#include "platform/linux/portal/PortalGlobalKeys.h"
 #include "platform/linux/power/ClockGapWakeObserver.h"
 #include "platform/linux/power/IdleInhibitorActivity.h"
 #include "platform/linux/pulse/AudioSystemFactory.h"
@@ -201,7 +202,8 @@ ServiceFactory::ServiceFactory(Options options) : services_(std::make_unique<Ser
         // Apertium's sessions need no view and it has no download prompt:
         // the translation host maps no window at all.
         s.translationScope.emplace(TranslationPlatformServices{s.translation.get(), nullptr});
-        s.keys = sys::makeGlobalKeys();
+        s.keys = sys::makeGlobalKeys(sys::processEnvironment(),
+                                     [] { return sys::PortalGlobalKeys::connect(QDBusConnection::sessionBus()); });
         s.network = std::make_unique<QNetworkAccessManager>();
     } else {
         s.simSpeech = std::make_unique<sim::SimSpeechServices>(false);

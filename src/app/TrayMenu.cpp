@@ -1,5 +1,6 @@
 #include "app/TrayMenu.h"
 
+#include "app/AppIcon.h"
 #include "app/BubbleGlyph.h"
 #include "ui/Text.h"
 #include "ui/ViewBinding.h"
@@ -119,7 +120,7 @@ void TrayMenu::refresh()
 void TrayMenu::redrawIcon()
 {
     ++iconDraws_;
-    icon_->setIcon(makeIcon());
+    icon_->setIcon(trayIcon(makeIcon()));
 }
 
 bool TrayMenu::eventFilter(QObject* watched, QEvent* event)

@@ -1,4 +1,6 @@
 #include "app/Application.h"
+// After the engine headers: Qt's keyword macros would rename their members.
+#include "app/AppIcon.h"
 
 #include <QApplication>
 
@@ -26,6 +28,8 @@ int main(int argc, char** argv)
 {
     QApplication qt(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Parlaro"));
+    QApplication::setDesktopFileName(QString::fromLatin1(app::desktopId));
+    QApplication::setWindowIcon(app::applicationIcon());
 
     app::Application::Options options;
     options.kind = simulated(argc, argv) ? app::ServiceFactory::Kind::sim : app::ServiceFactory::Kind::real;

@@ -28,9 +28,38 @@ public:
     static constexpr std::uint64_t rightShiftFlag = 0x4;
     static constexpr std::uint64_t functionFlag = 0x800000;
 
+    // How keys reach the program, for the settings to tell the user.
+    enum class Method {
+        // The X server's grabs and raw key events.
+        displayServer,
+        // The desktop's shortcut service: the user confirms the binding in
+        // the desktop's own dialog; only presses and releases arrive.
+        shortcutPortal,
+        // The keyboards under /dev/input, read directly.
+        inputDevices,
+        none,
+    };
+    // Why keys cannot be read or a shortcut not be bound.
+    enum class Obstacle {
+        none,
+        // Keyboards exist but this account may not read them.
+        keyboardsUnreadable,
+        // Nothing that looks like a keyboard is attached.
+        noKeyboards,
+        // The user declined the binding in the desktop's dialog.
+        bindingRefused,
+        // The desktop's shortcut service went away.
+        serviceGone,
+        // The desktop's shortcut service binds combinations only.
+        loneModifierUnsupported,
+    };
+
     struct Handlers {
         std::function<void(bool pressed)> hotKey;
         std::function<void(std::uint32_t type, std::uint16_t keyCode, std::uint64_t flags)> tap;
+        // What was registered stopped working, or can work again: register
+        // it anew (which ends a press in progress) to learn which.
+        std::function<void()> accessChanged;
     };
 
     virtual ~GlobalKeys() = default;
@@ -52,6 +81,11 @@ public:
     virtual void reenableModifierWatch() = 0;
     virtual bool startKeyWatch() = 0;
     virtual void stopKeyWatch() = 0;
+
+    virtual Method method() const { return Method::none; }
+    // The latest reason a registration or watch could not be made; none
+    // while it works.
+    virtual Obstacle obstacle() const { return Obstacle::none; }
 
     // The upper-case character the current layout types for the key with no
     // modifier ("AltGr" for its third-level shift); nullopt when unknown.

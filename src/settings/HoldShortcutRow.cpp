@@ -170,20 +170,33 @@ void HoldShortcutRow::refresh()
         record_->setActive(!set);
 
     ui::HoldShortcutCenter::Status status = center_.status();
+    const std::optional<std::string> obstacle = center_.obstacleText();
+    // Outside X11 the way keys are read asks something of the user, so it
+    // is said while the shortcut works too.
+    const bool sayMethod =
+        status == HoldShortcutCenter::Status::active && center_.keysMethod() != GlobalKeys::Method::displayServer;
     if (problem_) {
         notice_->setNotice(q(*problem_), Palette::amber(), std::nullopt);
     } else if (status == HoldShortcutCenter::Status::taken) {
-        notice_->setNotice(q(localized("这个按键已被系统或其他软件占用，请换一个")), Palette::amber(), std::nullopt);
+        notice_->setNotice(q(obstacle.value_or(localized("这个按键已被系统或其他软件占用，请换一个"))),
+                           Palette::amber(), std::nullopt);
+    } else if (sayMethod) {
+        notice_->setNotice(q(center_.methodText()), Palette::violet(), std::nullopt);
     } else if (status == HoldShortcutCenter::Status::needsPermission) {
-        notice_->setNotice(
-            q(HoldShortcutCenter::permissionText()), Palette::amber(),
-            GroupNotice::Action{q(localized("打开系统设置")), [] {
-                                    SystemSettings::shared().open(
-                                        "x-apple.systempreferences:com.apple.preference.security?Privacy_ListenEvent");
-                                }});
+        // No settings can attach a keyboard or bring the desktop's
+        // service back; only a permission has somewhere to go.
+        const GlobalKeys::Obstacle why = center_.keysObstacle();
+        std::optional<GroupNotice::Action> action;
+        if (why == GlobalKeys::Obstacle::none || why == GlobalKeys::Obstacle::keyboardsUnreadable)
+            action = GroupNotice::Action{q(localized("打开系统设置")), [] {
+                                             SystemSettings::shared().open(
+                                                 "x-apple.systempreferences:com.apple.preference.security?"
+                                                 "Privacy_ListenEvent");
+                                         }};
+        notice_->setNotice(q(obstacle.value_or(HoldShortcutCenter::permissionText())), Palette::amber(), action);
     }
     updates::setVisible(notice_,
-                        problem_ || status == HoldShortcutCenter::Status::taken
+                        problem_ || sayMethod || status == HoldShortcutCenter::Status::taken
                             || status == HoldShortcutCenter::Status::needsPermission);
 }
 

@@ -53,6 +53,15 @@ HoldShortcutCenter::HoldShortcutCenter(GlobalKeys& keys, std::vector<SystemShort
         [this](std::uint32_t type, std::uint16_t keyCode, std::uint64_t flags) {
             handleTapEvent(type, keyCode, flags);
         },
+        // Registering anew ends a press the backend can no longer finish and
+        // sets the status to what now holds.
+        [this] {
+            // Not while deactivated on purpose, as while a new shortcut is
+            // being recorded: its keys must reach the recorder.
+            if (auto current = shortcut_.get(); current && !suspended_)
+                activate(current);
+            accessRevision_.set(accessRevision_.get() + 1);
+        },
     });
 }
 
@@ -75,7 +84,8 @@ void HoldShortcutCenter::call(const std::function<void()>& callback)
 
 HoldShortcutCenter::Status HoldShortcutCenter::activate(const std::optional<HoldShortcut>& shortcut)
 {
-    deactivate();
+    release();
+    suspended_ = false;
     shortcut_.set(shortcut);
     Status next = Status::off;
     if (shortcut) {
@@ -101,6 +111,12 @@ HoldShortcutCenter::Status HoldShortcutCenter::activate(const std::optional<Hold
 
 void HoldShortcutCenter::deactivate()
 {
+    release();
+    suspended_ = true;
+}
+
+void HoldShortcutCenter::release()
+{
     if (hotKeyDown_) {
         hotKeyDown_ = false;
         call(onCancel);
@@ -122,6 +138,54 @@ void HoldShortcutCenter::deactivate()
 std::string HoldShortcutCenter::permissionText()
 {
     return localized("单独用一个修饰键需要「输入监控」权限：在系统设置中允许 wenmora 后回到这里即可");
+}
+
+GlobalKeys::Method HoldShortcutCenter::keysMethod() const
+{
+    accessRevision_.get();
+    return keys_.method();
+}
+
+std::string HoldShortcutCenter::methodText() const
+{
+    accessRevision_.get();
+    switch (keys_.method()) {
+    case GlobalKeys::Method::displayServer:
+        return localized("按键由 X 服务器读取");
+    case GlobalKeys::Method::shortcutPortal:
+        return localized("按键由桌面的快捷键服务读取；桌面请你确认时，请允许这个快捷键");
+    case GlobalKeys::Method::inputDevices:
+        return localized("按键直接从 /dev/input 下的键盘读取，同时也会送到当前窗口");
+    case GlobalKeys::Method::none:
+        break;
+    }
+    return localized("这个桌面无法读取全局按键");
+}
+
+GlobalKeys::Obstacle HoldShortcutCenter::keysObstacle() const
+{
+    accessRevision_.get();
+    return keys_.obstacle();
+}
+
+std::optional<std::string> HoldShortcutCenter::obstacleText() const
+{
+    accessRevision_.get();
+    switch (keys_.obstacle()) {
+    case GlobalKeys::Obstacle::keyboardsUnreadable:
+        return permissionText();
+    case GlobalKeys::Obstacle::noKeyboards:
+        return localized("在 /dev/input 下没有找到键盘：接上键盘后回到这里即可");
+    case GlobalKeys::Obstacle::bindingRefused:
+        return localized("桌面没有允许这个快捷键：换一个按键，或重新启动 Parlaro 后再试");
+    case GlobalKeys::Obstacle::serviceGone:
+        return localized("桌面的快捷键服务已停止，它恢复后快捷键会自动重新设置");
+    case GlobalKeys::Obstacle::loneModifierUnsupported:
+        return localized("桌面的快捷键服务只接受组合键：请设置一个组合键，例如 Ctrl+Alt+Space");
+    case GlobalKeys::Obstacle::none:
+        break;
+    }
+    return std::nullopt;
 }
 
 bool HoldShortcutCenter::conflictsWithSystemShortcut(std::uint32_t keyCode, std::uint32_t modifiers) const

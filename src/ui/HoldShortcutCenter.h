@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/GlobalKeys.h"
 #include "runtime/Observable.h"
 #include "ui/HoldShortcut.h"
 
@@ -8,10 +9,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-namespace parlaro {
-class GlobalKeys;
-}
 
 namespace parlaro::ui {
 
@@ -63,6 +60,13 @@ public:
 
     // What the user is told when the status is needsPermission.
     static std::string permissionText();
+    // How the keys reach the program here, and that in the interface language.
+    GlobalKeys::Method keysMethod() const;
+    std::string methodText() const;
+    // What keeps the shortcut from working and what the user can do about
+    // it; none when the backend knows of nothing.
+    GlobalKeys::Obstacle keysObstacle() const;
+    std::optional<std::string> obstacleText() const;
 
     bool conflictsWithSystemShortcut(std::uint32_t keyCode, std::uint32_t modifiers) const;
 
@@ -71,6 +75,8 @@ public:
     void handleTapEvent(std::uint32_t type, std::uint16_t keyCode, std::uint64_t flags);
 
 private:
+    // What deactivate() does, without marking the center deactivated.
+    void release();
     bool startModifierTap(HoldShortcut::ModifierKey key);
     void startKeyTap();
     void stopKeyTap();
@@ -80,11 +86,16 @@ private:
     std::vector<SystemShortcut> systemShortcuts_;
     rt::Observable<Status> status_{Status::off, changes()};
     rt::Observable<std::optional<HoldShortcut>> shortcut_{std::nullopt, changes()};
+    // Bumped whenever what the backend says about access may have changed,
+    // so views showing methodText() and obstacleText() read them again.
+    rt::Observable<int> accessRevision_{0, changes()};
     bool hotKey_ = false;
     bool tap_ = false;
     bool keyTap_ = false;
     std::optional<ModifierHoldTracker> tracker_;
     bool hotKeyDown_ = false;
+    // Deactivated by a caller and not activated since.
+    bool suspended_ = false;
 };
 
 }  // namespace parlaro::ui

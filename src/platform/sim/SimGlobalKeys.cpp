@@ -94,4 +94,12 @@ void SimGlobalKeys::tap(std::uint32_t type, std::uint16_t keyCode, std::uint64_t
     });
 }
 
+void SimGlobalKeys::accessChanged()
+{
+    rt::mainExecutor().post([this] {
+        if (handlers_.accessChanged)
+            handlers_.accessChanged();
+    });
+}
+
 }  // namespace parlaro::sim

@@ -23,6 +23,8 @@ public:
     bool startKeyWatch() override;
     void stopKeyWatch() override;
     std::optional<std::string> keyCharacter(std::uint32_t keyCode) const override;
+    Method method() const override { return keysMethod; }
+    Obstacle obstacle() const override { return keysObstacle; }
 
     // Each call as a line: "register 49 2048", "unregister", "request",
     // "startModifierWatch", "stopModifierWatch", "reenable", "startKeyWatch",
@@ -33,6 +35,8 @@ public:
     bool refuseModifierWatch = false;
     bool refuseKeyWatch = false;
     std::map<std::uint32_t, std::string> characters;
+    Method keysMethod = Method::displayServer;
+    Obstacle keysObstacle = Obstacle::none;
 
     bool combinationRegistered() const { return registered_; }
     bool modifierWatchRunning() const { return modifierWatch_; }
@@ -42,6 +46,8 @@ public:
     // Posted to the main executor, as a backend's reader does.
     void hotKey(bool pressed);
     void tap(std::uint32_t type, std::uint16_t keyCode, std::uint64_t flags);
+    // Tells the handlers, as a backend whose access changed does.
+    void accessChanged();
 
 private:
     Handlers handlers_;

@@ -25,21 +25,6 @@ bool testBit(const std::array<unsigned char, KEY_MAX / 8 + 1>& bits, int bit)
     return (bits[static_cast<std::size_t>(bit / 8)] >> (bit % 8)) & 1;
 }
 
-// An open keyboard (letters and a space bar), or -1.
-int openKeyboard(const std::filesystem::path& path)
-{
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return -1;
-    std::array<unsigned char, KEY_MAX / 8 + 1> keys{};
-    if (ioctl(fd, EVIOCGBIT(EV_KEY, keys.size()), keys.data()) < 0 || !testBit(keys, KEY_A)
-        || !testBit(keys, KEY_SPACE)) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 bool isEventNode(const std::filesystem::path& path)
 {
     return path.filename().string().rfind("event", 0) == 0;
@@ -47,8 +32,11 @@ bool isEventNode(const std::filesystem::path& path)
 
 }  // namespace
 
-EvdevGlobalKeys::EvdevGlobalKeys(std::filesystem::path folder)
-    : folder_(std::move(folder)), keymap_(XkbKeymap::fromDefaults()), self_(std::make_shared<EvdevGlobalKeys*>(this))
+EvdevGlobalKeys::EvdevGlobalKeys(std::filesystem::path folder, Opener opener)
+    : folder_(std::move(folder)), opener_(opener ? std::move(opener) : Opener([](const std::filesystem::path& path) {
+          return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+      })),
+      keymap_(XkbKeymap::fromDefaults()), self_(std::make_shared<EvdevGlobalKeys*>(this))
 {
     wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
@@ -67,8 +55,26 @@ void EvdevGlobalKeys::setHandlers(Handlers handlers)
     handlers_ = std::move(handlers);
 }
 
-bool EvdevGlobalKeys::listenAccess() const
+// An open keyboard (letters and a space bar), or -1 with errno as the open
+// left it (0 when the node opened but is no keyboard).
+int EvdevGlobalKeys::openKeyboard(const std::filesystem::path& path) const
 {
+    int fd = opener_(path);
+    if (fd < 0)
+        return -1;
+    std::array<unsigned char, KEY_MAX / 8 + 1> keys{};
+    if (ioctl(fd, EVIOCGBIT(EV_KEY, keys.size()), keys.data()) < 0 || !testBit(keys, KEY_A)
+        || !testBit(keys, KEY_SPACE)) {
+        ::close(fd);
+        errno = 0;
+        return -1;
+    }
+    return fd;
+}
+
+EvdevGlobalKeys::Access EvdevGlobalKeys::access() const
+{
+    bool unreadable = false;
     std::error_code error;
     for (std::filesystem::directory_iterator entry(folder_, error), end; !error && entry != end;
          entry.increment(error)) {
@@ -77,10 +83,33 @@ bool EvdevGlobalKeys::listenAccess() const
         int fd = openKeyboard(entry->path());
         if (fd >= 0) {
             ::close(fd);
-            return true;
+            return Access::readable;
         }
+        if (errno == EACCES || errno == EPERM)
+            unreadable = true;
     }
-    return false;
+    // A folder this account may not even list hides its keyboards too.
+    if (error == std::errc::permission_denied)
+        unreadable = true;
+    return unreadable ? Access::unreadable : Access::absent;
+}
+
+bool EvdevGlobalKeys::listenAccess() const
+{
+    return access() == Access::readable;
+}
+
+GlobalKeys::Obstacle EvdevGlobalKeys::obstacle() const
+{
+    switch (access()) {
+    case Access::readable:
+        return Obstacle::none;
+    case Access::unreadable:
+        return Obstacle::keyboardsUnreadable;
+    case Access::absent:
+        break;
+    }
+    return Obstacle::noKeyboards;
 }
 
 bool EvdevGlobalKeys::registerCombination(std::uint32_t keyCode, std::uint32_t modifiers)

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -20,7 +21,11 @@ class XkbKeymap;
 // keyboards coming and going, and posts what it reads to the main executor.
 class EvdevGlobalKeys : public GlobalKeys {
 public:
-    explicit EvdevGlobalKeys(std::filesystem::path folder = "/dev/input");
+    // Opens a device node read-only and non-blocking: a descriptor, or -1
+    // with errno set, as open(2).
+    using Opener = std::function<int(const std::filesystem::path&)>;
+
+    explicit EvdevGlobalKeys(std::filesystem::path folder = "/dev/input", Opener opener = {});
     ~EvdevGlobalKeys() override;
 
     void setHandlers(Handlers handlers) override;
@@ -28,6 +33,11 @@ public:
     void unregisterCombination() override;
     // True when at least one keyboard can be read.
     bool listenAccess() const override;
+    Method method() const override { return Method::inputDevices; }
+    // Nodes this account may not open are taken for keyboards: what they
+    // are cannot be asked without opening them, and on a desktop they
+    // usually are. With none of those and no keyboard: noKeyboards.
+    Obstacle obstacle() const override;
     void requestListenAccess() override {}
     bool startModifierWatch() override;
     void stopModifierWatch() override;
@@ -43,12 +53,16 @@ private:
         std::string path;
     };
 
+    enum class Access { readable, unreadable, absent };
+    Access access() const;
+    int openKeyboard(const std::filesystem::path& path) const;
     void updateReader();
     void read(std::uint64_t generation);
     void rescan(std::vector<Device>& devices, int& nextId) const;
     void deliver(const std::vector<EvdevKeyDecoder::Output>& outputs);
 
     std::filesystem::path folder_;
+    Opener opener_;
     std::unique_ptr<XkbKeymap> keymap_;
     Handlers handlers_;
     EvdevKeyDecoder decoder_;

@@ -31,6 +31,7 @@ public:
     bool registerCombination(std::uint32_t keyCode, std::uint32_t modifiers) override;
     void unregisterCombination() override;
     bool listenAccess() const override;
+    Method method() const override { return Method::displayServer; }
     void requestListenAccess() override {}
     bool startModifierWatch() override;
     void stopModifierWatch() override;

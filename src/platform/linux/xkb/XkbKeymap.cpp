@@ -62,6 +62,18 @@ std::optional<std::string> XkbKeymap::character(std::uint32_t keyCode) const
     return std::string(text);
 }
 
+std::optional<std::string> XkbKeymap::symbolName(std::uint32_t keyCode) const
+{
+    auto evdev = keycodes::toEvdev(keyCode);
+    if (!evdev)
+        return std::nullopt;
+    xkb_keysym_t symbol = firstSymbol(*evdev + keycodes::xKeycodeOffset);
+    char name[64] = {};
+    if (symbol == XKB_KEY_NoSymbol || xkb_keysym_get_name(symbol, name, sizeof name) <= 0)
+        return std::nullopt;
+    return std::string(name);
+}
+
 bool XkbKeymap::isModifier(std::uint32_t xKeycode) const
 {
     xkb_keysym_t symbol = firstSymbol(xKeycode);

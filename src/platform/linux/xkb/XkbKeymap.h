@@ -32,6 +32,9 @@ public:
     // True when the X keycode's first-level symbol is a modifier (Shift,
     // Control, Alt, Super, the level shifts, Caps and Num Lock).
     bool isModifier(std::uint32_t xKeycode) const;
+    // The keysym name ("space", "a", "F5") of the stored key code on the
+    // first level; nullopt when the key has none.
+    std::optional<std::string> symbolName(std::uint32_t keyCode) const;
 
 private:
     std::uint32_t firstSymbol(std::uint32_t xKeycode) const;

@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# The built program on a private headless Wayland compositor, with no X
+# server, and a private sound server:
+#   program-on-wayland.sh <parlaro> <dir> <weston dir>
+# <weston dir> is a running compositor's folder (weston.sh start). It must
+# start on Qt's Wayland platform, show its window "Parlaro" under its desktop
+# id, load the virtual microphone and end with 0 on SIGTERM. Skips (code 77)
+# when weston, the compositor or pulseaudio is missing.
+set -u
+program=${1:?usage: program-on-wayland.sh <parlaro> <dir> <weston dir>}
+dir=$(realpath -m "${2:?usage: program-on-wayland.sh <parlaro> <dir> <weston dir>}")
+weston_dir=$(realpath -m "${3:?usage: program-on-wayland.sh <parlaro> <dir> <weston dir>}")
+here=$(cd "$(dirname "$0")" && pwd)
+pulse="$here/../platform/pulse/daemon.sh"
+
+for tool in weston weston-debug pulseaudio pactl; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "program-on-wayland.sh: $tool is not installed; skipping" >&2
+    exit 77
+  fi
+done
+if [[ ! -s "$weston_dir/socket" ]]; then
+  echo "program-on-wayland.sh: no compositor running in $weston_dir; skipping" >&2
+  exit 77
+fi
+
+rm -rf "$dir"
+mkdir -p "$dir/home" && chmod 700 "$dir/home"
+cleanup() {
+  [[ -n "${running:-}" ]] && kill -KILL "$running" 2>/dev/null
+  "$pulse" stop "$dir/sound" >/dev/null 2>&1
+}
+trap cleanup EXIT
+
+fail() {
+  echo "program-on-wayland.sh: $*" >&2
+  [[ -f "$dir/parlaro.log" ]] && { echo "--- $dir/parlaro.log" >&2; cat "$dir/parlaro.log" >&2; }
+  exit 1
+}
+
+"$pulse" start "$dir/sound" || fail "the sound server did not start"
+server="unix:$dir/sound/pulse/native"
+
+export XDG_RUNTIME_DIR="$weston_dir/runtime"
+export WAYLAND_DISPLAY
+WAYLAND_DISPLAY=$(cat "$weston_dir/socket")
+export XDG_SESSION_TYPE=wayland
+export QT_QPA_PLATFORM=wayland
+export HOME="$dir/home"
+export XDG_CONFIG_HOME="$dir/home/config"
+export XDG_DATA_HOME="$dir/home/data"
+export PARLARO_INSTANCE="$dir/home/parlaro-instance"
+unset DISPLAY DBUS_SESSION_BUS_ADDRESS
+# The headless compositor draws with pixman and takes shared-memory buffers
+# only, as the program's widgets give; without this Qt still probes the GPU
+# buffer path, and mesa's software driver, unloaded at exit, leaves an
+# allocation LeakSanitizer can no longer trace to any library.
+export QT_WAYLAND_CLIENT_BUFFER_INTEGRATION=shm-only
+export LSAN_OPTIONS="suppressions=$here/wayland-lsan.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+
+# Polls a command for up to $1 seconds while the program runs.
+within() {
+  local limit=$1
+  shift
+  local end=$((SECONDS + limit))
+  while ((SECONDS < end)); do
+    "$@" && return 0
+    kill -0 "$running" 2>/dev/null || return 1
+    sleep 0.1
+  done
+  return 1
+}
+scene() { timeout 5 weston-debug scene-graph 2>/dev/null; }
+# The compositor names a window by its title and its app id.
+window_shown() { scene | grep -q "top-level window 'Parlaro' of com.parlaro.Parlaro"; }
+virtual_mic_listed() { PULSE_SERVER=$server pactl list short sources | grep -q parlaro_virtualmic_input; }
+
+PULSE_SERVER=$server "$program" >"$dir/parlaro.log" 2>&1 &
+running=$!
+within 60 window_shown || fail "no window 'Parlaro' of com.parlaro.Parlaro on the compositor"
+within 30 virtual_mic_listed || fail "the virtual microphone is not among the sources"
+echo "on the compositor: $(scene | grep "top-level window 'Parlaro'" | head -1)"
+
+kill -TERM "$running"
+end=$((SECONDS + 5))
+while kill -0 "$running" 2>/dev/null && ((SECONDS < end)); do sleep 0.05; done
+kill -0 "$running" 2>/dev/null && fail "still running 5 s after SIGTERM"
+wait "$running"
+code=$?
+running=
+((code == 0)) || fail "exit code $code after SIGTERM"
+grep -q "could not connect to display\|no Qt platform plugin" "$dir/parlaro.log" && fail "Qt did not use the Wayland platform"
+echo "on Wayland: the window showed and SIGTERM ended the program with 0"
+exit 0
