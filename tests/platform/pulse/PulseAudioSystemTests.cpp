@@ -203,6 +203,28 @@ TEST_F(PulseAudioSystemTest, TheUsersDefaultsStayWhenOurModulesAppear)
     EXPECT_EQ(pactl("get-default-sink"), sink);
 }
 
+TEST_F(PulseAudioSystemTest, AFilterInFrontOfAMicrophoneIsListedAsOne)
+{
+    PulseAudioSystem system;
+    const std::string module =
+        pactl("load-module module-remap-source source_name=filtered_input master=test_speakers.monitor "
+              "source_properties=device.description=Filtered");
+    AudioObjectId filtered = 0;
+    EXPECT_TRUE(waitUntil([&] { return (filtered = deviceWithUID(system, "filtered_input")) != 0; }));
+    const auto devices = list(system, audioSystemObject, {"dev#"_fcc});
+    EXPECT_NE(std::find(devices.begin(), devices.end(), filtered), devices.end());
+    AudioBufferLayout layout;
+    EXPECT_EQ(system.get(filtered, {"slay"_fcc, AudioScope::input}, layout), AudioStatuses::ok);
+    EXPECT_GT(layout.totalChannels(), 0u);
+    // What it filters is made up too, so it counts as built in; the speakers
+    // themselves and our own microphone stay virtual.
+    EXPECT_EQ(number(system, filtered, {"tran"_fcc}), "bltn"_fcc);
+    EXPECT_EQ(number(system, deviceWithUID(system, "test_speakers"), {"tran"_fcc}), "virt"_fcc);
+    EXPECT_EQ(number(system, deviceWithUID(system, virtualMicUID), {"tran"_fcc}), "virt"_fcc);
+    pactl("unload-module " + module);
+    EXPECT_TRUE(waitUntil([&] { return deviceWithUID(system, "filtered_input") == 0; }));
+}
+
 TEST_F(PulseAudioSystemTest, DeviceChangesReachListeners)
 {
     PulseAudioSystem system;
