@@ -165,6 +165,12 @@ TEST(PulseMirror, SourcesInFrontOfAMicrophoneAreMicrophonesWithItsTransport)
     state.sources[25] = source(25, "loop_a", pulseNoIndex, over("loop_b"));
     state.sources[26] = source(26, "loop_b", pulseNoIndex, over("loop_a"));
     state.sources[27] = source(27, "orphan", pulseNoIndex, over("unplugged"));
+    // Echo cancelling over our own microphone, and a remap over the
+    // injection's monitor as a server that copies nothing onto monitors shows
+    // it: the user's voice would be ours.
+    state.sources[10].properties.clear();
+    state.sources[28] = source(28, "echo_cancelled_virtual", pulseNoIndex, over("parlaro_virtualmic_input"));
+    state.sources[29] = source(29, "remapped_injection", pulseNoIndex, over("parlaro_virtualmic.monitor"));
     // A sink the server made up, its monitor the default input.
     state.sinks[30] = sink(30, "null_sink", 31);
     state.sources[31] = source(31, "null_sink.monitor", 30);
@@ -185,9 +191,12 @@ TEST(PulseMirror, SourcesInFrontOfAMicrophoneAreMicrophonesWithItsTransport)
     EXPECT_EQ(transport("stand_in"), builtIn);
     EXPECT_EQ(transport("loop_a"), builtIn);
     EXPECT_EQ(transport("orphan"), builtIn);
-    // Only our own devices, made-up sinks and monitors stay virtual.
+    // Only our own devices and what filters them, made-up sinks and
+    // monitors stay virtual.
     EXPECT_EQ(transport(virtualMicUID), virtualDevice);
     EXPECT_EQ(transport(injectionUID), virtualDevice);
+    EXPECT_EQ(transport("echo_cancelled_virtual"), virtualDevice);
+    EXPECT_EQ(transport("remapped_injection"), virtualDevice);
     EXPECT_EQ(transport("null_sink"), virtualDevice);
     EXPECT_EQ(transport("null_sink.monitor"), virtualDevice);
     const auto devices = std::get<std::vector<std::uint32_t>>(at(mirror, audioSystemObject, {"dev#"_fcc}));

@@ -30,9 +30,9 @@ class PulseTapIO;
 // processes) current from the server's events and makes its changes; the
 // stream loop runs the I/O procedures in stream callbacks. Reads answer from
 // the mirror under its mutex alone; writes wait for the server (2 s at most)
-// and for its change event, so a default set is read back at once. Listeners run from the
-// notification thread, never a loop thread. A blocking call made on a loop
-// thread answers illegalOperation.
+// and for its change event, so a default set is read back at once.
+// Listeners run from the notification thread, never a loop thread. A
+// blocking call made on a loop thread answers illegalOperation.
 //
 // Without a server it starts disconnected and tries again every 2 s: no
 // devices, no process list, and calls that need the server answer

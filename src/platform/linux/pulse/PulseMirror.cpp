@@ -40,17 +40,26 @@ std::optional<std::uint32_t> hardwareTransport(const std::map<std::string, std::
     return "bltn"_fcc;
 }
 
+// Ours: it carries our UID, or it is the monitor of a sink that does.
+bool isOurs(const PulseSinkOrSource& object, const PulseServerState& server)
+{
+    if (!property(object.properties, uidProperty).empty())
+        return true;
+    auto monitored = server.sinks.find(object.monitorOf);
+    return monitored != server.sinks.end() && !property(monitored->second.properties, uidProperty).empty();
+}
+
 // A source the server made up is still a microphone to its user: echo
 // cancelling, remapping and noise suppression sit in front of a real one,
 // and whatever stands in for one is one. It takes the transport of the
 // device it filters when the server names it, else built-in. Sinks the
-// server made up, and our own devices, are virtual.
+// server made up, our own devices and filters over them are virtual.
 std::uint32_t transportType(const PulseSinkOrSource& object, const PulseServerState& server)
 {
     if (auto hardware = hardwareTransport(object.properties))
         return *hardware;
     const bool isSource = object.monitorOf == pulseNoIndex && object.monitor == pulseNoIndex;
-    if (!isSource || !property(object.properties, uidProperty).empty())
+    if (!isSource || isOurs(object, server))
         return "virt"_fcc;
     // Filters over filters: follow the chain a few steps, never round a loop.
     const PulseSinkOrSource* current = &object;
@@ -65,6 +74,9 @@ std::uint32_t transportType(const PulseSinkOrSource& object, const PulseServerSt
                     next = &candidate;
         if (!next)
             break;
+        // Our own voice would come back to us as the user's.
+        if (isOurs(*next, server))
+            return "virt"_fcc;
         if (auto hardware = hardwareTransport(next->properties))
             return *hardware;
         current = next;
