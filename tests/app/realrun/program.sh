@@ -122,6 +122,12 @@ quit_gives_back() {
   after=$(PULSE_SERVER=$server pactl get-default-source)
   echo "default input before: $before, after: $after"
   [[ "$after" == "$before" ]] || fail "the default input was $before and is $after after quitting"
+  # A session manager deciding afterwards must not take it again.
+  for _ in 1 2 3 4 5; do
+    sleep 0.1
+    after=$(PULSE_SERVER=$server pactl get-default-source)
+    [[ "$after" == "$before" ]] || fail "the default input was given back, then became $after"
+  done
 }
 default_is_virtual_mic() { [[ "$(PULSE_SERVER=$server pactl get-default-source)" == parlaro_virtualmic_input ]]; }
 
