@@ -50,8 +50,17 @@ std::string missingPart()
         return "the English-Spanish translator (apertium-eng-spa)";
     if (QStandardPaths::findExecutable(QStringLiteral("paplay")).isEmpty())
         return "paplay (pulseaudio-utils)";
-    if (!std::getenv("PULSE_SERVER"))
+    const char* server = std::getenv("PULSE_SERVER");
+    if (!server)
         return "a private sound server (PULSE_SERVER is not set)";
+    // The fixture's folder names its server.
+    const bool pipewire = std::string(server).find("-pipewire-test/") != std::string::npos;
+    for (const char* program : pipewire
+             ? std::initializer_list<const char*>{"pipewire", "wireplumber", "pipewire-pulse"}
+             : std::initializer_list<const char*>{"pulseaudio"})
+        if (QStandardPaths::findExecutable(QString::fromUtf8(program)).isEmpty())
+            return std::string(program)
+                + (pipewire ? " (the PipeWire sound server)" : " (the PulseAudio sound server)");
     return {};
 }
 
@@ -101,14 +110,24 @@ TEST(RealRun, TheOtherPartysSpeechIsCaptionedTranslatedAndSaved)
     rt::SystemRuntime runtime;
     ui::MainActorPump pump(runtime.executor());
 
-    // A microphone of the user's, the default input before the program starts.
+    // A microphone of the user's, the default input before the program
+    // starts: a null source, or where the server has none (PipeWire) a null
+    // sink made a source.
     if (pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sources")}).find("test_microphone")
         == std::string::npos)
-        ASSERT_FALSE(pactl({QStringLiteral("load-module"), QStringLiteral("module-null-source"),
-                            QStringLiteral("source_name=test_microphone")})
-                         .empty());
-    pactl({QStringLiteral("set-default-source"), QStringLiteral("test_microphone")});
-    ASSERT_EQ(pactl({QStringLiteral("get-default-source")}), "test_microphone");
+        ASSERT_FALSE(
+            pactl({QStringLiteral("load-module"), QStringLiteral("module-null-source"),
+                   QStringLiteral("source_name=test_microphone")})
+                .empty()
+            && pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                      QStringLiteral("sink_name=test_microphone"), QStringLiteral("media.class=Audio/Source/Virtual")})
+                   .empty());
+    ASSERT_TRUE(pumpUntil(
+        [] {
+            pactl({QStringLiteral("set-default-source"), QStringLiteral("test_microphone")});
+            return pactl({QStringLiteral("get-default-source")}) == "test_microphone";
+        },
+        5));
 
     sim::SimUserDefaults defaults;
     defaults.set("myLanguage", std::string("es"));

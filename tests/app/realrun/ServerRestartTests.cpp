@@ -38,23 +38,6 @@ namespace {
 const char* const utterance = "/usr/share/pocketsphinx/test/data/goforward.raw";
 const char* const virtualMicSource = "parlaro_virtualmic_input";
 
-std::string missingPart()
-{
-    if (!fs::exists(utterance))
-        return "the recorded utterance (pocketsphinx-testdata)";
-    if (!fs::exists("/usr/share/pocketsphinx/model/en-us"))
-        return "the English speech model (pocketsphinx-en-us)";
-    if (!fs::exists("/usr/share/apertium/modes/eng-spa.mode") || !fs::exists("/usr/share/apertium/modes/spa-eng.mode"))
-        return "the English-Spanish translator (apertium-eng-spa)";
-    for (const char* tool : {"paplay", "parecord", "pactl", "pulseaudio"}) {
-        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
-            return std::string(tool) + " (pulseaudio, pulseaudio-utils)";
-    }
-    if (!std::getenv("PULSE_SERVER"))
-        return "a private sound server (PULSE_SERVER is not set)";
-    return {};
-}
-
 // The private server's folder: PULSE_SERVER is unix:<folder>/pulse/native.
 fs::path serverFolder()
 {
@@ -102,20 +85,55 @@ void loadMicrophone()
     pactl({QStringLiteral("set-default-source"), QStringLiteral("test_restart_mic")});
 }
 
-// The server dies as a crash would end it.
+bool onPipeWire()
+{
+    return serverFolder().filename().string().find("-pipewire-") != std::string::npos;
+}
+
+// The server dies as a crash would end it: PulseAudio's daemon, or PipeWire
+// with its session manager and pulse server.
 bool killServer()
 {
-    std::ifstream pidFile(serverFolder() / "pulse" / "pid");
-    long pid = 0;
-    if (!(pidFile >> pid) || pid <= 0)
-        return false;
-    return ::kill(static_cast<pid_t>(pid), SIGKILL) == 0;
+    const fs::path folder = serverFolder();
+    std::vector<fs::path> pidFiles;
+    if (onPipeWire())
+        pidFiles = {folder / "pipewire-pulse.pid", folder / "wireplumber.pid", folder / "pipewire.pid"};
+    else
+        pidFiles = {folder / "pulse" / "pid"};
+    bool killed = false;
+    for (const fs::path& file : pidFiles) {
+        std::ifstream pidFile(file);
+        long pid = 0;
+        if ((pidFile >> pid) && pid > 0)
+            killed = ::kill(static_cast<pid_t>(pid), SIGKILL) == 0 || killed;
+    }
+    return killed;
 }
 
 bool startServer()
 {
-    const std::string command = std::string(PARLARO_PULSE_DAEMON) + " start " + serverFolder().string();
+    const std::string script =
+        std::string(PARLARO_SOUND_SERVER_SCRIPTS) + (onPipeWire() ? "/pipewire.sh" : "/daemon.sh");
+    const std::string command = script + " start " + serverFolder().string();
     return std::system(command.c_str()) == 0;
+}
+
+std::string missingPart()
+{
+    if (!fs::exists(utterance))
+        return "the recorded utterance (pocketsphinx-testdata)";
+    if (!fs::exists("/usr/share/pocketsphinx/model/en-us"))
+        return "the English speech model (pocketsphinx-en-us)";
+    if (!fs::exists("/usr/share/apertium/modes/eng-spa.mode") || !fs::exists("/usr/share/apertium/modes/spa-eng.mode"))
+        return "the English-Spanish translator (apertium-eng-spa)";
+    if (!std::getenv("PULSE_SERVER"))
+        return "a private sound server (PULSE_SERVER is not set)";
+    for (const char* tool : {"paplay", "parecord", "pactl", onPipeWire() ? "pipewire-pulse" : "pulseaudio"}) {
+        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+            return std::string(tool)
+                + (onPipeWire() ? " (pipewire-pulse, pulseaudio-utils)" : " (pulseaudio, pulseaudio-utils)");
+    }
+    return {};
 }
 
 // The loudest sample of raw signed 16-bit audio.
@@ -211,7 +229,8 @@ TEST(RealRunServerRestart, ListeningAndTheVirtualMicrophoneComeBackOnTheirOwn)
     QProcess speech;
     speech.start(QStringLiteral("paplay"),
                  {QStringLiteral("--raw"), QStringLiteral("--rate=16000"), QStringLiteral("--channels=1"),
-                  QStringLiteral("--format=s16le"), QStringLiteral("--device=test_voice"), QString::fromUtf8(utterance)});
+                  QStringLiteral("--format=s16le"), QStringLiteral("--device=test_voice"),
+                  QString::fromUtf8(utterance)});
     ASSERT_TRUE(speech.waitForStarted(5000));
     ASSERT_TRUE(pumpUntil([&] { return speech.state() == QProcess::NotRunning; }, 15));
     pumpFor(0.5);

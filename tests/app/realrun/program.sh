@@ -6,16 +6,31 @@
 # It must show its window "Parlaro", load the virtual microphone, end with 0
 # on SIGTERM and give the default input back, be it a microphone or, on a
 # machine without one, the speakers' monitor; with no sound server at all the
-# window must still show. Skips (code 77) when Xvfb or pulseaudio is missing.
+# window must still show. PARLARO_SOUND_SERVER=pipewire runs it on a private
+# PipeWire with its session manager instead of PulseAudio. Skips (code 77)
+# when Xvfb or the sound server is missing.
 set -u
 program=${1:?usage: program.sh <parlaro> <dir>}
 dir=$(realpath -m "${2:?usage: program.sh <parlaro> <dir>}")
 given_x=${3:+$(realpath -m "$3")}
 here=$(cd "$(dirname "$0")" && pwd)
-pulse="$here/../../platform/pulse/daemon.sh"
 xvfb="$here/../../platform/x11/xvfb.sh"
+case "${PARLARO_SOUND_SERVER:-pulseaudio}" in
+pulseaudio)
+  pulse="$here/../../platform/pulse/daemon.sh"
+  server_tools="pulseaudio"
+  ;;
+pipewire)
+  pulse="$here/../../platform/pulse/pipewire.sh"
+  server_tools="pipewire wireplumber pipewire-pulse dbus-daemon"
+  ;;
+*)
+  echo "program.sh: unknown sound server ${PARLARO_SOUND_SERVER}" >&2
+  exit 2
+  ;;
+esac
 
-for tool in Xvfb pulseaudio pactl xwininfo; do
+for tool in Xvfb $server_tools pactl xwininfo; do
   if ! command -v "$tool" >/dev/null; then
     echo "program.sh: $tool is not installed; skipping" >&2
     exit 77
@@ -107,6 +122,12 @@ quit_gives_back() {
   after=$(PULSE_SERVER=$server pactl get-default-source)
   echo "default input before: $before, after: $after"
   [[ "$after" == "$before" ]] || fail "the default input was $before and is $after after quitting"
+  # A session manager deciding afterwards must not take it again.
+  for _ in 1 2 3 4 5; do
+    sleep 0.1
+    after=$(PULSE_SERVER=$server pactl get-default-source)
+    [[ "$after" == "$before" ]] || fail "the default input was given back, then became $after"
+  done
 }
 default_is_virtual_mic() { [[ "$(PULSE_SERVER=$server pactl get-default-source)" == parlaro_virtualmic_input ]]; }
 
@@ -124,7 +145,13 @@ quit_gives_back "$before"
 PULSE_SERVER=$server pactl load-module module-null-sink sink_name=test_mic_sink >/dev/null || fail "no test sink"
 PULSE_SERVER=$server pactl load-module module-remap-source source_name=test_mic master=test_mic_sink.monitor \
   >/dev/null || fail "no test microphone"
-PULSE_SERVER=$server pactl set-default-source test_mic || fail "the test microphone is not the default"
+# A new source may take a moment to be ready for choosing (PipeWire).
+mic_is_default() {
+  PULSE_SERVER=$server pactl set-default-source test_mic >/dev/null 2>&1
+  [[ "$(PULSE_SERVER=$server pactl get-default-source)" == test_mic ]]
+}
+for _ in $(seq 1 100); do mic_is_default && break; sleep 0.05; done
+mic_is_default || fail "the test microphone is not the default"
 before=$(PULSE_SERVER=$server pactl get-default-source)
 launch sound "$server"
 within 60 window_shown || fail "no window named Parlaro"
@@ -135,7 +162,8 @@ PULSE_SERVER=$server pactl list short sources
 echo "default input while running: $(PULSE_SERVER=$server pactl get-default-source)"
 quit_gives_back "$before"
 
-# With no sound server at all.
+# With no sound server at all: the same whichever server the rest used.
+[[ "${PARLARO_SOUND_SERVER:-pulseaudio}" == pulseaudio ]] || exit 0
 launch no-server unix:/nonexistent
 within 60 window_shown || fail "no window named Parlaro without a sound server"
 echo "window without a sound server: $(xwininfo -root -tree | grep '"Parlaro"')"

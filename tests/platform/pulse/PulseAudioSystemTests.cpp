@@ -40,6 +40,11 @@ std::vector<std::uint32_t> list(const AudioSystem& system, AudioObjectId object,
     return value;
 }
 
+std::vector<std::uint32_t> processes(const AudioSystem& system)
+{
+    return list(system, audioSystemObject, {"prs#"_fcc});
+}
+
 std::size_t lineCount(const std::string& text, const std::string& word)
 {
     std::size_t count = 0;
@@ -164,6 +169,62 @@ TEST_F(PulseAudioSystemTest, DefaultsAreWrittenAndReadBack)
               AudioStatuses::badDevice);
 }
 
+TEST_F(PulseAudioSystemTest, TheUsersDefaultsStayWhenOurModulesAppear)
+{
+    // As on a first start: none of our modules, and defaults the user never
+    // chose, which a session manager may replace by any new device.
+    const std::string modules = pactl("list short modules");
+    for (std::size_t line = 0; line < modules.size();) {
+        const std::size_t end = std::min(modules.find('\n', line), modules.size());
+        const std::string text = modules.substr(line, end - line);
+        if (text.find("parlaro") != std::string::npos)
+            pactl("unload-module " + text.substr(0, text.find('\t')));
+        line = end + 1;
+    }
+    ASSERT_TRUE(waitUntil([] { return pactl("list short sources").find("parlaro") == std::string::npos; }));
+    if (test::testSoundServer() == test::SoundServer::pipewire)
+        for (const char* key : {"default.configured.audio.source", "default.configured.audio.sink"})
+            ASSERT_EQ(std::system(("PIPEWIRE_RUNTIME_DIR=" + test::pulseTestDir() + " pw-metadata -n default -d 0 "
+                                   + key + " >/dev/null")
+                                      .c_str()),
+                      0);
+    const std::string source = pactl("get-default-source");
+    const std::string sink = pactl("get-default-sink");
+    ASSERT_EQ(source, "test_speakers.monitor\n");
+
+    PulseAudioSystem system;
+    ASSERT_TRUE(system.virtualMicLoaded());
+    const AudioObjectId monitor = deviceWithUID(system, "test_speakers.monitor");
+    const AudioObjectId mic = deviceWithUID(system, virtualMicUID);
+    EXPECT_EQ(number(system, audioSystemObject, {"dIn "_fcc}), monitor);
+    // A session manager decides a few milliseconds after a device appears.
+    EXPECT_FALSE(waitUntil([&] { return number(system, audioSystemObject, {"dIn "_fcc}) == mic; }, 0.5));
+    EXPECT_EQ(pactl("get-default-source"), source);
+    EXPECT_EQ(pactl("get-default-sink"), sink);
+}
+
+TEST_F(PulseAudioSystemTest, AFilterInFrontOfAMicrophoneIsListedAsOne)
+{
+    PulseAudioSystem system;
+    const std::string module =
+        pactl("load-module module-remap-source source_name=filtered_input master=test_speakers.monitor "
+              "source_properties=device.description=Filtered");
+    AudioObjectId filtered = 0;
+    EXPECT_TRUE(waitUntil([&] { return (filtered = deviceWithUID(system, "filtered_input")) != 0; }));
+    const auto devices = list(system, audioSystemObject, {"dev#"_fcc});
+    EXPECT_NE(std::find(devices.begin(), devices.end(), filtered), devices.end());
+    AudioBufferLayout layout;
+    EXPECT_EQ(system.get(filtered, {"slay"_fcc, AudioScope::input}, layout), AudioStatuses::ok);
+    EXPECT_GT(layout.totalChannels(), 0u);
+    // What it filters is made up too, so it counts as built in; the speakers
+    // themselves and our own microphone stay virtual.
+    EXPECT_EQ(number(system, filtered, {"tran"_fcc}), "bltn"_fcc);
+    EXPECT_EQ(number(system, deviceWithUID(system, "test_speakers"), {"tran"_fcc}), "virt"_fcc);
+    EXPECT_EQ(number(system, deviceWithUID(system, virtualMicUID), {"tran"_fcc}), "virt"_fcc);
+    pactl("unload-module " + module);
+    EXPECT_TRUE(waitUntil([&] { return deviceWithUID(system, "filtered_input") == 0; }));
+}
+
 TEST_F(PulseAudioSystemTest, DeviceChangesReachListeners)
 {
     PulseAudioSystem system;
@@ -175,7 +236,8 @@ TEST_F(PulseAudioSystemTest, DeviceChangesReachListeners)
     AudioObjectId extra = 0;
     EXPECT_TRUE(waitUntil([&] { return (extra = deviceWithUID(system, "extra_sink")) != 0; }));
 
-    // A 48 kHz stream on the idle 44.1 kHz sink switches its rate.
+    // A 48 kHz stream on the idle 44.1 kHz sink: PulseAudio switches the
+    // sink's rate and says so; PipeWire resamples and the rate stays.
     Counter rateChanged;
     auto rateToken = system.addPropertyListener(extra, {"nsrt"_fcc}, AudioCallbackQueue(), rateChanged.listener());
     double rate = 0;
@@ -185,13 +247,23 @@ TEST_F(PulseAudioSystemTest, DeviceChangesReachListeners)
         Child player({"pacat", "--raw", "--format=float32le", "--rate=48000", "--channels=2", "-d", "extra_sink"},
                      Child::Pipe::input);
         std::vector<float> silence(4800 * 2, 0.0f);
-        waitUntil([&] {
+        const bool switches = test::testSoundServer() == test::SoundServer::pulseaudio;
+        // Until the stream plays on the sink, and then the rate it took.
+        const auto playing = [&] {
+            const auto all = processes(system);
+            return std::any_of(all.begin(), all.end(), [&](AudioObjectId process) {
+                const auto outputs = list(system, process, {"pdv#"_fcc, AudioScope::output});
+                return number(system, process, {"piro"_fcc}) == 1u
+                    && std::find(outputs.begin(), outputs.end(), extra) != outputs.end();
+            });
+        };
+        EXPECT_TRUE(waitUntil([&] {
             player.write(silence.data(), silence.size());
-            return rateChanged.calls > 0;
-        });
-        EXPECT_GT(rateChanged.calls, 0);
+            return switches ? rateChanged.calls > 0 : playing();
+        }));
+        EXPECT_EQ(rateChanged.calls > 0, switches);
         EXPECT_EQ(system.get(extra, {"nsrt"_fcc}, rate), AudioStatuses::ok);
-        EXPECT_EQ(rate, 48000.0);
+        EXPECT_EQ(rate, switches ? 48000.0 : 44100.0);
     }
 
     // Unloading: the device is gone, its 'livn' reads 0, and ids are not reused.
@@ -252,7 +324,7 @@ TEST_F(PulseAudioSystemTest, ServerRestartIsAnnouncedAndDevicesComeBack)
     Counter restarted;
     auto token =
         system.addPropertyListener(audioSystemObject, {"srst"_fcc}, AudioCallbackQueue(), restarted.listener());
-    const std::string daemon = PARLARO_PULSE_DAEMON;
+    const std::string daemon = test::daemonScript();
     ASSERT_EQ(std::system((daemon + " stop " + test::pulseTestDir()).c_str()), 0);
     EXPECT_TRUE(waitUntil([&] { return !system.isConnected(); }));
     EXPECT_TRUE(list(system, audioSystemObject, {"dev#"_fcc}).empty());

@@ -143,6 +143,66 @@ TEST(PulseMirror, AMonitorAsDefaultInputIsAnUnlistedDeviceNamedAfterItsSource)
     EXPECT_EQ(at(mirror, recorder, {"piri"_fcc}), AudioPropertyValue(std::uint32_t{0}));
 }
 
+TEST(PulseMirror, SourcesInFrontOfAMicrophoneAreMicrophonesWithItsTransport)
+{
+    MirrorIds ids;
+    PulseServerState state = serverWithVirtualMic();
+    const std::map<std::string, std::string> filter{{"device.class", "filter"}};
+    auto over = [&](const std::string& master) {
+        auto properties = filter;
+        properties["device.master_device"] = master;
+        return properties;
+    };
+    state.sources[20] = source(20, "alsa_input.usb", pulseNoIndex, {{"device.bus", "usb"}, {"device.api", "alsa"}});
+    // Echo cancelling over the headset's microphone, and a remap over that.
+    state.sources[21] = source(21, "echo_cancelled", pulseNoIndex, over("alsa_input.usb"));
+    state.sources[22] = source(22, "remapped_echo_cancelled", pulseNoIndex, over("echo_cancelled"));
+    // A noise filter that does not say what it filters, and a microphone
+    // stand-in with no properties at all.
+    state.sources[23] = source(23, "noise_suppressed", pulseNoIndex, filter);
+    state.sources[24] = source(24, "stand_in", pulseNoIndex);
+    // Filters naming each other, or a device that is gone.
+    state.sources[25] = source(25, "loop_a", pulseNoIndex, over("loop_b"));
+    state.sources[26] = source(26, "loop_b", pulseNoIndex, over("loop_a"));
+    state.sources[27] = source(27, "orphan", pulseNoIndex, over("unplugged"));
+    // Echo cancelling over our own microphone, and a remap over the
+    // injection's monitor as a server that copies nothing onto monitors shows
+    // it: the user's voice would be ours.
+    state.sources[10].properties.clear();
+    state.sources[28] = source(28, "echo_cancelled_virtual", pulseNoIndex, over("parlaro_virtualmic_input"));
+    state.sources[29] = source(29, "remapped_injection", pulseNoIndex, over("parlaro_virtualmic.monitor"));
+    // A sink the server made up, its monitor the default input.
+    state.sinks[30] = sink(30, "null_sink", 31);
+    state.sources[31] = source(31, "null_sink.monitor", 30);
+    state.defaultSource = "null_sink.monitor";
+    const Mirror mirror = buildMirror(state, {}, ownPid, ids);
+
+    const auto transport = [&](const std::string& uid) {
+        const AudioObjectId id = mirror.deviceWithUID(uid);
+        EXPECT_NE(id, 0u) << uid;
+        return at(mirror, id, {"tran"_fcc});
+    };
+    const AudioPropertyValue usb = std::uint32_t{"usb "_fcc};
+    const AudioPropertyValue builtIn = std::uint32_t{"bltn"_fcc};
+    const AudioPropertyValue virtualDevice = std::uint32_t{"virt"_fcc};
+    EXPECT_EQ(transport("echo_cancelled"), usb);
+    EXPECT_EQ(transport("remapped_echo_cancelled"), usb);
+    EXPECT_EQ(transport("noise_suppressed"), builtIn);
+    EXPECT_EQ(transport("stand_in"), builtIn);
+    EXPECT_EQ(transport("loop_a"), builtIn);
+    EXPECT_EQ(transport("orphan"), builtIn);
+    // Only our own devices and what filters them, made-up sinks and
+    // monitors stay virtual.
+    EXPECT_EQ(transport(virtualMicUID), virtualDevice);
+    EXPECT_EQ(transport(injectionUID), virtualDevice);
+    EXPECT_EQ(transport("echo_cancelled_virtual"), virtualDevice);
+    EXPECT_EQ(transport("remapped_injection"), virtualDevice);
+    EXPECT_EQ(transport("null_sink"), virtualDevice);
+    EXPECT_EQ(transport("null_sink.monitor"), virtualDevice);
+    const auto devices = std::get<std::vector<std::uint32_t>>(at(mirror, audioSystemObject, {"dev#"_fcc}));
+    EXPECT_EQ(std::find(devices.begin(), devices.end(), mirror.deviceWithUID("null_sink.monitor")), devices.end());
+}
+
 TEST(PulseMirror, ProcessesComeFromClientStreamsAndTheirUseOfDevices)
 {
     PulseServerState state = serverWithVirtualMic();

@@ -9,9 +9,38 @@
 
 namespace parlaro::test {
 
-bool pulseaudioInstalled()
+SoundServer testSoundServer()
 {
-    return std::system("command -v pulseaudio >/dev/null 2>&1") == 0;
+    const char* server = std::getenv("PULSE_SERVER");
+    return server && std::string(server).find("/pipewire-test/") != std::string::npos ? SoundServer::pipewire
+                                                                                      : SoundServer::pulseaudio;
+}
+
+const char* soundServerName(SoundServer server)
+{
+    return server == SoundServer::pipewire ? "PipeWire" : "PulseAudio";
+}
+
+std::string pulseTestDir()
+{
+    return std::string(PARLARO_SOUND_TEST_ROOT)
+        + (testSoundServer() == SoundServer::pipewire ? "/pipewire-test" : "/pulseaudio-test");
+}
+
+std::string daemonScript()
+{
+    return testSoundServer() == SoundServer::pipewire ? PARLARO_PIPEWIRE_DAEMON : PARLARO_PULSE_DAEMON;
+}
+
+std::string missingServerProgram()
+{
+    const std::vector<std::string> programs = testSoundServer() == SoundServer::pipewire
+        ? std::vector<std::string>{"pipewire", "wireplumber", "pipewire-pulse", "dbus-daemon", "pw-metadata", "pactl"}
+        : std::vector<std::string>{"pulseaudio", "pactl"};
+    for (const auto& program : programs)
+        if (std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) != 0)
+            return program;
+    return {};
 }
 
 bool waitUntil(const std::function<bool()>& done, double seconds)

@@ -12,25 +12,32 @@
 
 namespace parlaro::test {
 
-// The private server the fixture runs: its folder and address.
-inline std::string pulseTestDir()
-{
-    return PARLARO_PULSE_TEST_DIR;
-}
+// The sound servers the backend is tested on; ctest runs the tests once
+// per server, the server's folder saying which (PulseAudio unless it is
+// the PipeWire fixture's).
+enum class SoundServer { pulseaudio, pipewire };
+SoundServer testSoundServer();
+const char* soundServerName(SoundServer server);
+
+// The private server the fixture runs: its folder, address and the script
+// that starts and stops it.
+std::string pulseTestDir();
 inline std::string pulseTestServer()
 {
     return "unix:" + pulseTestDir() + "/pulse/native";
 }
+std::string daemonScript();
 
-// Whether the sound server can be run here at all.
-bool pulseaudioInstalled();
+// The programs that make the server under test; empty when all are there.
+std::string missingServerProgram();
 
-// Skips when there is no sound server program; fails when the test would talk
-// to any server but the fixture's, so a desktop server is never touched.
+// Skips when the server's programs are missing; fails when the test would
+// talk to any server but the fixture's, so a desktop server is never touched.
 #define PARLARO_REQUIRE_TEST_SERVER()                                                                                  \
     do {                                                                                                               \
-        if (!::parlaro::test::pulseaudioInstalled())                                                                   \
-            GTEST_SKIP() << "pulseaudio is not installed; the sound server backend is not tested";                     \
+        if (const std::string missing = ::parlaro::test::missingServerProgram(); !missing.empty())                     \
+            GTEST_SKIP() << missing << " is not installed; the backend is not tested on "                              \
+                         << ::parlaro::test::soundServerName(::parlaro::test::testSoundServer());                      \
         const char* server = std::getenv("PULSE_SERVER");                                                              \
         ASSERT_TRUE(server&& ::parlaro::test::pulseTestServer() == server)                                             \
             << "refusing to run against " << (server ? server : "the default server")                                  \

@@ -17,6 +17,7 @@ namespace parlaro::sys {
 namespace {
 
 constexpr double writeDeadline = 2.0;
+constexpr double settleDeadline = 1.0;
 constexpr double connectDeadline = 5.0;
 constexpr double keeperSeconds = 0.2;
 
@@ -149,6 +150,21 @@ const PulseSinkOrSource* ourObject(const PulseServerState& state, const VirtualM
             return &object;
     }
     return nullptr;
+}
+
+// A sink or source of the virtual microphone, its monitors included.
+bool isOurs(const PulseServerState& state, const std::string& name)
+{
+    for (const auto* objects : {&state.sinks, &state.sources})
+        for (const auto& [index, object] : *objects) {
+            if (object.name != name)
+                continue;
+            if (object.properties.contains(uidProperty))
+                return true;
+            auto monitored = state.sinks.find(object.monitorOf);
+            return monitored != state.sinks.end() && monitored->second.properties.contains(uidProperty);
+        }
+    return false;
 }
 
 std::string hashOf(const PulseSinkOrSource& object)
@@ -505,6 +521,8 @@ void PulseAudioSystem::onEvent(pa_context* context, pa_subscription_event_type_t
             }
         }
         system->republish();
+        // A write may be waiting for the object to go.
+        system->control_.signal();
         return;
     }
     pa_operation* operation = nullptr;
@@ -576,6 +594,8 @@ void PulseAudioSystem::onServer(pa_context*, const pa_server_info* info, void* s
         system->state_.defaultSource = info->default_source_name ? info->default_source_name : "";
     }
     system->republish();
+    // A write may be waiting for the new default.
+    system->control_.signal();
 }
 
 bool PulseAudioSystem::refreshLocked()
@@ -845,13 +865,34 @@ AudioStatus PulseAudioSystem::setDefault(bool input, AudioObjectId device)
     PulseLoopLock control(control_);
     if (!context_)
         return AudioStatuses::serverUnavailable;
+    if (!setDefaultLocked(input, name)) {
+        refreshLocked();
+        return AudioStatuses::unspecified;
+    }
+    return AudioStatuses::ok;
+}
+
+bool PulseAudioSystem::setDefaultLocked(bool input, const std::string& name)
+{
     PulseCompletion completion{&control_};
     pa_operation* operation = input
         ? pa_context_set_default_source(context_, name.c_str(), PulseCompletion::onSuccess, &completion)
         : pa_context_set_default_sink(context_, name.c_str(), PulseCompletion::onSuccess, &completion);
-    const bool done = completion.wait(operation, writeDeadline);
-    refreshLocked();
-    return done ? AudioStatuses::ok : AudioStatuses::unspecified;
+    if (!completion.wait(operation, writeDeadline))
+        return false;
+    // Some servers acknowledge a new default a few milliseconds before they
+    // apply it; the change event that follows brings it into the mirror, so
+    // a read right after this call sees it. A server that acknowledged and
+    // changed nothing is seen as such by that read.
+    const bool applied = control_.waitLocked(
+        [&] {
+            std::lock_guard lock(mirrorMutex_);
+            return (input ? state_.defaultSource : state_.defaultSink) == name;
+        },
+        settleDeadline);
+    if (!applied)
+        refreshLocked();
+    return true;
 }
 
 AudioListenerToken PulseAudioSystem::addPropertyListener(AudioObjectId object, const AudioPropertyAddress& address,
@@ -1222,9 +1263,33 @@ std::optional<std::string> PulseAudioSystem::ensureLocked()
             completion.wait(pa_context_unload_module(context_, *module, PulseCompletion::onSuccess, &completion),
                             writeDeadline);
         }
+        // A server may acknowledge an unload before the module is gone; a
+        // read in between would still find the old objects and load nothing.
+        control_.waitLocked(
+            [&] {
+                std::lock_guard lock(mirrorMutex_);
+                return std::none_of(modules.begin(), modules.end(), [&](const VirtualMicModule& module) {
+                    const auto* object = ourObject(state_, module);
+                    return object && hashOf(*object) != options_.driverHash;
+                });
+            },
+            writeDeadline);
         refreshLocked();
         state = snapshot();
         changed = true;
+    }
+    // A session manager picks a new default for itself when a source or
+    // sink appears, unless the user has chosen one; the defaults of the
+    // moment are chosen again before anything of ours appears, so they stay
+    // the user's whatever it does.
+    const bool loading = std::any_of(modules.begin(), modules.end(),
+                                     [&](const VirtualMicModule& module) { return !ourObject(state, module); });
+    if (loading) {
+        for (const bool input : {false, true}) {
+            const std::string& name = input ? defaultSource : defaultSink;
+            if (!name.empty() && !isOurs(state, name))
+                setDefaultLocked(input, name);
+        }
     }
     for (const auto& module : modules) {
         if (ourObject(state, module))
@@ -1251,11 +1316,7 @@ std::optional<std::string> PulseAudioSystem::ensureLocked()
             const std::string& now = input ? state.defaultSource : state.defaultSink;
             if (before.empty() || before == now)
                 continue;
-            PulseCompletion completion{&control_};
-            completion.wait(
-                input ? pa_context_set_default_source(context_, before.c_str(), PulseCompletion::onSuccess, &completion)
-                      : pa_context_set_default_sink(context_, before.c_str(), PulseCompletion::onSuccess, &completion),
-                writeDeadline);
+            setDefaultLocked(input, before);
         }
         refreshLocked();
     }

@@ -30,9 +30,9 @@ class PulseTapIO;
 // processes) current from the server's events and makes its changes; the
 // stream loop runs the I/O procedures in stream callbacks. Reads answer from
 // the mirror under its mutex alone; writes wait for the server (2 s at most)
-// and re-read, so a default set is read back at once. Listeners run from the
-// notification thread, never a loop thread. A blocking call made on a loop
-// thread answers illegalOperation.
+// and for its change event, so a default set is read back at once.
+// Listeners run from the notification thread, never a loop thread. A
+// blocking call made on a loop thread answers illegalOperation.
 //
 // Without a server it starts disconnected and tries again every 2 s: no
 // devices, no process list, and calls that need the server answer
@@ -128,6 +128,9 @@ private:
 
     // Writes.
     AudioStatus setDefault(bool input, AudioObjectId device);
+    // Under the control loop lock: sets the default sink or source by name
+    // and waits until the server has applied it; false when it refused.
+    bool setDefaultLocked(bool input, const std::string& name);
     std::optional<std::string> ensureLocked();
     void startKeepersLocked();
     void stopKeepersLocked();

@@ -25,16 +25,62 @@ std::optional<std::int32_t> processID(const PulseStreamInfo& stream)
     return pid;
 }
 
-std::uint32_t transportType(const std::map<std::string, std::string>& properties)
+// The transport of hardware by its bus or driver; nullopt for an object the
+// server made up (a null sink, a filter, ours).
+std::optional<std::uint32_t> hardwareTransport(const std::map<std::string, std::string>& properties)
 {
     const std::string bus = property(properties, "device.bus");
     const std::string api = property(properties, "device.api");
     if (bus.empty() && api.empty())
-        return "virt"_fcc;
+        return std::nullopt;
     if (bus == "usb")
         return "usb "_fcc;
     if (bus == "bluetooth" || api == "bluez")
         return "blue"_fcc;
+    return "bltn"_fcc;
+}
+
+// Ours: it carries our UID, or it is the monitor of a sink that does.
+bool isOurs(const PulseSinkOrSource& object, const PulseServerState& server)
+{
+    if (!property(object.properties, uidProperty).empty())
+        return true;
+    auto monitored = server.sinks.find(object.monitorOf);
+    return monitored != server.sinks.end() && !property(monitored->second.properties, uidProperty).empty();
+}
+
+// A source the server made up is still a microphone to its user: echo
+// cancelling, remapping and noise suppression sit in front of a real one,
+// and whatever stands in for one is one. It takes the transport of the
+// device it filters when the server names it, else built-in. Sinks the
+// server made up, our own devices and filters over them are virtual.
+std::uint32_t transportType(const PulseSinkOrSource& object, const PulseServerState& server)
+{
+    if (auto hardware = hardwareTransport(object.properties))
+        return *hardware;
+    const bool isSource = object.monitorOf == pulseNoIndex && object.monitor == pulseNoIndex;
+    if (!isSource || isOurs(object, server))
+        return "virt"_fcc;
+    // Filters over filters: follow the chain a few steps, never round a loop.
+    const PulseSinkOrSource* current = &object;
+    for (int step = 0; step < 8; ++step) {
+        const std::string master = property(current->properties, "device.master_device");
+        if (master.empty())
+            break;
+        const PulseSinkOrSource* next = nullptr;
+        for (const auto* objects : {&server.sources, &server.sinks})
+            for (const auto& [index, candidate] : *objects)
+                if (candidate.name == master)
+                    next = &candidate;
+        if (!next)
+            break;
+        // Our own voice would come back to us as the user's.
+        if (isOurs(*next, server))
+            return "virt"_fcc;
+        if (auto hardware = hardwareTransport(next->properties))
+            return *hardware;
+        current = next;
+    }
     return "bltn"_fcc;
 }
 
@@ -57,7 +103,8 @@ AudioPropertyValue storedOr(const MirrorExtras& extras, const std::string& uid, 
     return found == extras.deviceValues.end() ? fallback : found->second;
 }
 
-MirrorObject deviceObject(const std::string& uid, const Sides& sides, const MirrorExtras& extras)
+MirrorObject deviceObject(const std::string& uid, const Sides& sides, const MirrorExtras& extras,
+                          const PulseServerState& server)
 {
     MirrorObject object;
     object.kind = MirrorObject::Kind::device;
@@ -71,7 +118,7 @@ MirrorObject deviceObject(const std::string& uid, const Sides& sides, const Mirr
         sides.source ? std::vector<std::uint32_t>{sides.source->channels} : std::vector<std::uint32_t>{}};
     p[{"slay"_fcc, AudioScope::output}] =
         AudioBufferLayout{sides.sink ? std::vector<std::uint32_t>{sides.sink->channels} : std::vector<std::uint32_t>{}};
-    p[{"tran"_fcc}] = transportType(primary.properties);
+    p[{"tran"_fcc}] = transportType(primary, server);
     if (sides.sink && !sides.sink->activePort.empty()) {
         const std::string port = lowercase(sides.sink->activePort);
         if (port.find("headphone") != std::string::npos)
@@ -195,7 +242,7 @@ Mirror buildMirror(const PulseServerState& server, const MirrorExtras& extras, s
         const std::string key = "device:" + uid;
         alive.insert(key);
         const AudioObjectId id = ids.idFor(key);
-        MirrorObject object = deviceObject(uid, sides, extras);
+        MirrorObject object = deviceObject(uid, sides, extras, server);
         if (sides.sink) {
             bySink[sides.sink->index] = id;
             if (sides.sink->name == server.defaultSink)
@@ -224,7 +271,7 @@ Mirror buildMirror(const PulseServerState& server, const MirrorExtras& extras, s
         const std::string key = "device:" + source.name;
         alive.insert(key);
         const AudioObjectId id = ids.idFor(key);
-        MirrorObject object = deviceObject(source.name, Sides{nullptr, &source}, extras);
+        MirrorObject object = deviceObject(source.name, Sides{nullptr, &source}, extras, server);
         object.listed = false;
         object.monitor = true;
         if (source.name == defaultInputName)

@@ -17,8 +17,12 @@ std::vector<VirtualMicModule> modulesWith(const std::string& hash)
 {
     using Kind = VirtualMicModule::Kind;
     return {
+        // While a sink may rewind what it has rendered, a recorder of a remap
+        // source over its monitor finds half a cycle held back in front of
+        // it; ours never rewinds, so the virtual microphone hears a write
+        // one cycle later, as the monitor itself does.
         {Kind::sink, "parlaro_virtualmic", injectionUID, "module-null-sink",
-         "sink_name=parlaro_virtualmic rate=48000 channels=2 sink_properties=\""
+         "sink_name=parlaro_virtualmic rate=48000 channels=2 norewinds=1 sink_properties=\""
              + properties("Parlaro Microphone Injection", injectionUID, hash) + "\""},
         {Kind::source, "parlaro_virtualmic_input", virtualMicUID, "module-remap-source",
          "source_name=parlaro_virtualmic_input master=parlaro_virtualmic.monitor source_properties=\""

@@ -1,0 +1,113 @@
+#!/usr/bin/env bash
+# Starts or stops a private PipeWire for the tests, its session manager and
+# its PulseAudio-protocol server, with everything under <dir> and a D-Bus
+# session bus of its own: pipewire.sh start|stop <dir>. Its socket is
+# <dir>/pulse/native, as daemon.sh's is, with the same silent default output.
+set -u
+action=${1:-}
+dir=${2:-}
+if [[ -z "$action" || -z "$dir" ]]; then
+  echo "usage: pipewire.sh start|stop <dir>" >&2
+  exit 2
+fi
+dir=$(realpath -m "$dir")
+export XDG_RUNTIME_DIR="$dir"
+export PIPEWIRE_RUNTIME_DIR="$dir"
+export HOME="$dir/home"
+export XDG_CONFIG_HOME="$dir/home/config"
+export XDG_STATE_HOME="$dir/home/state"
+export XDG_DATA_HOME="$dir/home/data"
+export PULSE_RUNTIME_PATH="$dir/pulse"
+export PULSE_SERVER="unix:$dir/pulse/native"
+export DBUS_SESSION_BUS_ADDRESS="unix:path=$dir/bus"
+unset PIPEWIRE_REMOTE DISPLAY WAYLAND_DISPLAY
+# No hardware and no system bus: the session manager finds neither.
+export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$dir/no-system-bus"
+
+# Whether process $1 runs program $2; one that has ended but is not yet
+# reaped does not, nor another program that was given its id since.
+running() {
+  local state
+  state=$(sed -n 's/^[0-9]* (\(.*\)) \([A-Z]\).*/\1 \2/p' "/proc/$1/stat" 2>/dev/null)
+  [[ "$state" == "$2 "[A-Y] ]]
+}
+
+# Ends the process whose id is in <dir>/<name>.pid, if it still runs.
+end() {
+  local program=$1
+  [[ $program == dbus ]] && program=dbus-daemon
+  local pidfile="$dir/$1.pid"
+  [[ -f "$pidfile" ]] || return 0
+  local pid
+  pid=$(cat "$pidfile" 2>/dev/null)
+  if [[ -n "$pid" ]] && running "$pid" "$program"; then
+    kill -TERM "$pid" 2>/dev/null
+    for _ in $(seq 1 100); do
+      running "$pid" "$program" || break
+      sleep 0.02
+    done
+    running "$pid" "$program" && kill -KILL "$pid" 2>/dev/null
+  fi
+  rm -f "$pidfile"
+}
+
+# Runs a program in the background, its id in <dir>/<name>.pid.
+run() {
+  local name=$1
+  shift
+  setsid "$@" >"$dir/$name.log" 2>&1 </dev/null &
+  echo $! >"$dir/$name.pid"
+}
+
+case "$action" in
+start)
+  for tool in pipewire wireplumber pipewire-pulse dbus-daemon pactl; do
+    if ! command -v "$tool" >/dev/null; then
+      echo "pipewire.sh: $tool is not installed; the PipeWire sound server tests will skip" >&2
+      exit 0
+    fi
+  done
+  "$0" stop "$dir" >/dev/null 2>&1
+  # A fresh server each time: no defaults remembered from an earlier one.
+  rm -rf "$dir/home" "$dir/pulse" "$dir"/pipewire-0*
+  mkdir -p "$dir" "$HOME" "$XDG_CONFIG_HOME" "$XDG_STATE_HOME" "$XDG_DATA_HOME"
+  chmod 700 "$dir"
+  dbus-daemon --session --fork --nopidfile --print-pid=3 --address="$DBUS_SESSION_BUS_ADDRESS" 3>"$dir/dbus.pid" \
+    || { echo "pipewire.sh: the private D-Bus session bus did not start" >&2; exit 1; }
+  run pipewire pipewire
+  for _ in $(seq 1 250); do
+    [[ -S "$dir/pipewire-0" ]] && break
+    sleep 0.02
+  done
+  [[ -S "$dir/pipewire-0" ]] || { echo "pipewire.sh: pipewire did not start; see $dir/pipewire.log" >&2; exit 1; }
+  run wireplumber wireplumber
+  run pipewire-pulse pipewire-pulse
+  for _ in $(seq 1 250); do
+    pactl info >/dev/null 2>&1 && break
+    sleep 0.02
+  done
+  pactl info >/dev/null 2>&1 \
+    || { echo "pipewire.sh: pipewire-pulse did not answer within 5 s; see $dir/pipewire-pulse.log" >&2; exit 1; }
+  pactl load-module module-null-sink sink_name=test_speakers >/dev/null \
+    || { echo "pipewire.sh: no test output" >&2; exit 1; }
+  # The session manager picks the default once it has seen the new sink.
+  for _ in $(seq 1 250); do
+    pactl set-default-sink test_speakers >/dev/null 2>&1
+    [[ "$(pactl get-default-sink 2>/dev/null)" == test_speakers ]] && exit 0
+    sleep 0.02
+  done
+  echo "pipewire.sh: the test output did not become the default within 5 s" >&2
+  exit 1
+  ;;
+stop)
+  end pipewire-pulse
+  end wireplumber
+  end pipewire
+  end dbus
+  exit 0
+  ;;
+*)
+  echo "usage: pipewire.sh start|stop <dir>" >&2
+  exit 2
+  ;;
+esac
