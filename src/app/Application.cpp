@@ -5,6 +5,7 @@
 #include "app/ContentView.h"
 #include "app/MainWindow.h"
 #include "app/QuitSignals.h"
+#include "app/SettingsFileNotice.h"
 #include "app/SingleInstance.h"
 #include "app/TrayMenu.h"
 #include "platform/linux/JsonFileUserDefaults.h"
@@ -72,11 +73,13 @@ bool Application::start()
 
     const bool real = options_.kind == ServiceFactory::Kind::real;
     UserDefaults* defaults = options_.defaults;
+    const sys::JsonFileUserDefaults* settingsFile = nullptr;
     if (!defaults) {
-        if (real)
-            ownDefaults_ =
-                std::make_unique<sys::JsonFileUserDefaults>(sys::JsonFileUserDefaults::defaultPath("settings"));
-        else
+        if (real) {
+            auto file = std::make_unique<sys::JsonFileUserDefaults>(sys::JsonFileUserDefaults::defaultPath("settings"));
+            settingsFile = file.get();
+            ownDefaults_ = std::move(file);
+        } else
             ownDefaults_ = std::make_unique<sim::SimUserDefaults>();
         defaults = ownDefaults_.get();
     }
@@ -134,9 +137,16 @@ bool Application::start()
     signals_ = std::make_unique<QuitSignals>([delegate](int) { delegate->quit(); });
     instance_->onShowRequest = [delegate] { delegate->showMainWindow(); };
 
+    if (settingsFile)
+        tellSettingsFileProblem(*settingsFile, *factory_->model(), stderr);
     delegate->didFinishLaunching();
     window_->show();
     return true;
+}
+
+int Application::declinedExitCode() const
+{
+    return instance_ && instance_->refused() ? 1 : 0;
 }
 
 bool Application::showTrayIcon()

@@ -70,9 +70,12 @@ public:
 
     // Claims the single copy, builds the graph and the window, finishes
     // launching and shows the window. False, with nothing built, when
-    // another copy runs: it was asked to show its window, and this process
-    // should exit with 0.
+    // another copy runs (it was asked to show its window) or this one may
+    // not run; the process then exits with declinedExitCode().
     bool start();
+    // After start() gave false: 0 when the running copy showed its window,
+    // 1 when this launch was refused (it said why on standard error).
+    int declinedExitCode() const;
     // The event loop; returns the quit's exit code.
     static int exec();
 

@@ -153,12 +153,18 @@ void ConversationView::refresh()
         const CallLanguage& their = model_->theirLanguage.get();
         updates::setText(hintTitle_,
                          q(localized("对方说%@时，%@字幕会出现在这里", their.displayName(), my.displayName())));
-        updates::setText(hintDetail_,
-                         q(model_->translateWhileHolding.get()
-                               ? localized("要说话时，按住下面的按钮说%@，每说完一句自动翻译成%@播放给对方",
-                                           my.displayName(), their.displayName())
-                               : localized("要说话时，按住下面的按钮说%@，松开后自动翻译成%@播放给对方",
-                                           my.displayName(), their.displayName())));
+        std::string detail;
+        // A language with no recognizer here can only be typed.
+        if (!model_->myEngine.get())
+            detail = localized("要说话时，在下面的输入框打%@，回车后自动翻译成%@播放给对方", my.displayName(),
+                               their.displayName());
+        else if (model_->translateWhileHolding.get())
+            detail = localized("要说话时，按住下面的按钮说%@，每说完一句自动翻译成%@播放给对方", my.displayName(),
+                               their.displayName());
+        else
+            detail = localized("要说话时，按住下面的按钮说%@，松开后自动翻译成%@播放给对方", my.displayName(),
+                               their.displayName());
+        updates::setText(hintDetail_, q(detail));
     }
     updates::setVisible(themPartial_, !them.empty());
     if (!them.empty())

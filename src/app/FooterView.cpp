@@ -259,9 +259,13 @@ void FooterView::refresh()
                               q(localized("正在听…松开结束")), q(localized("自由说话")), q(localized("正在识别…")),
                               q(localized("正在翻译…")), q(localized("正在播放…"))});
     talk_->setRecording(m.isRecording.get() || holding);
-    talk_->setHoldEnabled(holding || m.canStartSpeaking());
+    // Without a recognizer for my language no hold can start; the control
+    // says so, and the typed-text field beside it stays the way to speak.
+    const std::optional<std::string> unavailable = m.holdToTalkUnavailable();
+    talk_->setUnavailable(unavailable ? std::optional<QString>(q(*unavailable)) : std::nullopt);
+    talk_->setHoldEnabled(holding || (m.canStartSpeaking() && !unavailable));
     std::optional<QString> chip;
-    if (shortcuts_ && shortcuts_->status() == HoldShortcutCenter::Status::active && !freeListening
+    if (shortcuts_ && shortcuts_->status() == HoldShortcutCenter::Status::active && !freeListening && !unavailable
         && shortcuts_->shortcut())
         chip = q(shortcuts_->shortcut()->label());
     talk_->setShortcut(chip);

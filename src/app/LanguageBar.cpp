@@ -133,16 +133,26 @@ void LanguageBar::refresh()
     fill(myPicker_, m.myLanguageChoices(), true, m.myLanguage.get());
     fill(theirPicker_, m.theirLanguageChoices(), false, m.theirLanguage.get());
 
-    bool noRecognizer = !m.theirEngine.get().has_value();
+    const bool hearMine = m.myEngine.get().has_value();
+    const bool hearTheirs = m.theirEngine.get().has_value();
     updates::setToolTip(swap_, q(localized("互换两边的语言")));
-    updates::setEnabled(swap_, !noRecognizer);
+    // Swapped, the pair still works one way as long as either side can be
+    // recognized.
+    updates::setEnabled(swap_, hearMine || hearTheirs);
     bool changing = m.isChangingLanguage.get();
     updates::setVisible(spinner_, changing);
     updates::setToolTip(spinner_, q(localized("正在准备新语言…")));
-    updates::setVisible(warning_, !changing && noRecognizer);
-    updates::setToolTip(warning_,
-                        q(localized("本机无法识别%@：你说的话会翻译给对方，但对方说话不会显示字幕。",
-                                    m.theirLanguage.get().displayName())));
+    updates::setVisible(warning_, !changing && !(hearMine && hearTheirs));
+    const std::string my = m.myLanguage.get().displayName();
+    const std::string their = m.theirLanguage.get().displayName();
+    std::string warning;
+    if (!hearMine && !hearTheirs)
+        warning = localized("本机无法识别%@和%@，两种语言至少要有一种能识别", my, their);
+    else if (!hearTheirs)
+        warning = localized("本机无法识别%@：你说的话会翻译给对方，但对方说话不会显示字幕。", their);
+    else if (!hearMine)
+        warning = localized("本机无法识别%@：不能按住说话，请打字；对方说话照常显示字幕。", my);
+    updates::setToolTip(warning_, q(warning));
     updates::setEnabled(this, m.canChangeLanguage());
 }
 

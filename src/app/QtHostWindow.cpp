@@ -1,5 +1,6 @@
 #include "app/QtHostWindow.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPointer>
@@ -18,20 +19,13 @@ namespace {
 // the task bar and window cycling.
 constexpr Qt::WindowFlags frameFlags = Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
 
-void setFlags(QWidget& widget, Qt::WindowFlags flags)
-{
-    // Changing flags unmaps a shown window; map it again as it was.
-    const bool wasVisible = widget.isVisible();
-    if (widget.windowFlags() != flags)
-        widget.setWindowFlags(flags);
-    if (wasVisible && !widget.isVisible())
-        widget.show();
-}
-
 }  // namespace
 
 struct QtHostWindow::Tracked {
     QPointer<QWidget> widget;
+    // The window that was active when this one was revealed, to give the
+    // keyboard back to when it hides again.
+    QPointer<QWidget> previouslyActive;
 };
 
 struct QtHostWindows::Made {
@@ -49,35 +43,42 @@ QWidget* QtHostWindow::widget() const
     return widget_->widget;
 }
 
-void QtHostWindow::showHidden(bool inFront)
+void QtHostWindow::showHidden(bool /*inFront*/)
 {
+    // Hidden means not mapped at all. What the host keeps alive lives in
+    // the engine, not in this widget, and a mapped window cannot be made
+    // invisible everywhere: without a compositor zero opacity is a black
+    // box, on Wayland it is ignored, the window takes clicks, and raising
+    // or lowering it does nothing.
     revealed_ = false;
     QWidget* widget = widget_->widget;
     if (!widget)
         return;
-    setFlags(*widget, frameFlags | Qt::WindowDoesNotAcceptFocus | Qt::WindowTransparentForInput);
-    widget->setAttribute(Qt::WA_ShowWithoutActivating, true);
-    widget->setAttribute(Qt::WA_TransparentForMouseEvents, true);
-    widget->setWindowOpacity(0.0);
-    widget->show();
-    if (inFront)
-        widget->raise();
-    else
-        widget->lower();
+    // The window system may not have told us yet that this one got the
+    // keyboard; unless the user has since gone to yet another window of
+    // ours, the one that had it before gets it back. Asked before the unmap:
+    // afterwards an X server without a window manager has already moved the
+    // focus at a later time and would ignore the request.
+    QWidget* before = widget_->previouslyActive;
+    QWidget* active = QApplication::activeWindow();
+    if (before && before->isVisible() && (!active || active == widget || active == before))
+        before->activateWindow();
+    widget_->previouslyActive = nullptr;
+    widget->hide();
 }
 
 void QtHostWindow::showRevealed()
 {
-    revealed_ = true;
     QWidget* widget = widget_->widget;
-    if (!widget)
+    if (!widget) {
+        revealed_ = true;
         return;
-    // Before the flags: a widget that ignores the mouse is made a window
-    // that passes input through.
-    widget->setAttribute(Qt::WA_ShowWithoutActivating, false);
-    widget->setAttribute(Qt::WA_TransparentForMouseEvents, false);
-    setFlags(*widget, frameFlags);
-    widget->setWindowOpacity(1.0);
+    }
+    if (!revealed_) {
+        QWidget* active = QApplication::activeWindow();
+        widget_->previouslyActive = active != widget ? active : nullptr;
+    }
+    revealed_ = true;
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect frame = widget->frameGeometry();
         frame.moveCenter(screen->availableGeometry().center());
@@ -110,7 +111,7 @@ QtHostWindows::~QtHostWindows()
 
 std::shared_ptr<HostWindow> QtHostWindows::makeHostWindow(HostWindowContent content)
 {
-    auto* widget = new QWidget(nullptr, frameFlags | Qt::WindowDoesNotAcceptFocus | Qt::WindowTransparentForInput);
+    auto* widget = new QWidget(nullptr, frameFlags);
     widget->setObjectName(QStringLiteral("translationHost"));
     widget->setProperty(QtHostWindow::marker, true);
     widget->setWindowTitle(QString::fromStdString(content.title));

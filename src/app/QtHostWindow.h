@@ -8,11 +8,12 @@ class QWidget;
 
 namespace parlaro::app {
 
-// The translation host's window as a Qt tool window. While hidden it stays
-// mapped (what it hosts must stay alive) but fully transparent, passes
-// input through and never takes focus; revealed, it is an ordinary small
-// dialog in front, centred, so a download prompt has something to stand
-// over. It is marked so the search for the main window always skips it.
+// The translation host's window as a Qt tool window. While hidden it is not
+// mapped at all, so it cannot be seen, clicked or focused under any window
+// system; revealed, it is an ordinary small dialog in front, centred, so a
+// download prompt has something to stand over, and hiding it again gives
+// the keyboard back to the window that had it. It is marked so the search
+// for the main window always skips it.
 // (No Qt header here: engine headers that include this one use Qt's
 // keywords as names.)
 class QtHostWindow final : public HostWindow {

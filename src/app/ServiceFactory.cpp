@@ -1,6 +1,5 @@
 #include "app/ServiceFactory.h"
 
-#include "app/QtHostWindow.h"
 #include "app/StartupProbes.h"
 #include "platform/AudioSystem.h"
 #include "platform/EngineNames.h"
@@ -138,7 +137,6 @@ struct ServiceFactory::Services {
     std::unique_ptr<SpeechSynthesizer> synthesizer;
     std::optional<SpeechSynthesizerScope> synthesizerScope;
     std::unique_ptr<TranslationPlatform> translation;
-    std::unique_ptr<QtHostWindows> hostWindows;
     std::optional<TranslationPlatformScope> translationScope;
 
     // Simulated ones; each installs itself.
@@ -200,8 +198,9 @@ ServiceFactory::ServiceFactory(Options options) : services_(std::make_unique<Ser
         s.synthesizer = std::make_unique<sys::EspeakSpeechSynthesizer>();
         s.synthesizerScope.emplace(*s.synthesizer);
         s.translation = std::make_unique<sys::ApertiumTranslation>(*s.text);
-        s.hostWindows = std::make_unique<QtHostWindows>();
-        s.translationScope.emplace(TranslationPlatformServices{s.translation.get(), s.hostWindows.get()});
+        // Apertium's sessions need no view and it has no download prompt:
+        // the translation host maps no window at all.
+        s.translationScope.emplace(TranslationPlatformServices{s.translation.get(), nullptr});
         s.keys = sys::makeGlobalKeys();
         s.network = std::make_unique<QNetworkAccessManager>();
     } else {

@@ -140,9 +140,13 @@ void SetupCard::refresh()
     const auto their = model_->theirLanguage().displayName();
 
     // Speech models.
-    updates::setText(rows_[0].title,
-                     model_->theirEngine() ? q(localized("语音识别模型（%@ + %@）", their, my))
-                                           : q(localized("语音识别模型（%@）", my)));
+    // Only languages this computer can recognize have a model to list.
+    QString speechTitle = q(localized("语音识别模型（%@）", my));
+    if (model_->theirEngine() && model_->myEngine())
+        speechTitle = q(localized("语音识别模型（%@ + %@）", their, my));
+    else if (model_->theirEngine())
+        speechTitle = q(localized("语音识别模型（%@）", their));
+    updates::setText(rows_[0].title, speechTitle);
     setDone(rows_[0], model_->speechReady());
 
     // Translation pack.

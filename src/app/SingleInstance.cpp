@@ -5,15 +5,24 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
+#include <utility>
 
 namespace parlaro::app {
 
 namespace {
 
-constexpr int connectTimeoutMs = 1000;
+// A request line is "show", or "show <token>" for an activation token; a
+// longer line than this is nobody's request.
+constexpr qint64 longestRequest = 1024;
 
 // A folder in the shared temporary folder that only this user can write:
 // made with mode 0700, or found as a real folder of this user's with no
@@ -26,13 +35,92 @@ bool isPrivateFolder(const QByteArray& path)
         && (status.st_mode & 077) == 0;
 }
 
+QByteArray socketPath(const QString& name)
+{
+    if (name.startsWith(QLatin1Char('/')))
+        return QFile::encodeName(name);
+    return QFile::encodeName(QDir(QDir::tempPath()).filePath(name));
+}
+
+bool fillAddress(sockaddr_un& address, const QByteArray& path)
+{
+    address = {};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= static_cast<qsizetype>(sizeof address.sun_path))
+        return false;
+    std::memcpy(address.sun_path, path.constData(), static_cast<std::size_t>(path.size()));
+    return true;
+}
+
+QString errorText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Printable ASCII without spaces, so that it stays one word of one line.
+bool isTokenText(const QByteArray& token)
+{
+    if (token.isEmpty() || token.size() > longestRequest - 16)
+        return false;
+    for (char c : token) {
+        if (c <= ' ' || c > '~')
+            return false;
+    }
+    return true;
+}
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
+
+private:
+    int fd_;
+};
+
+// Waits for `events` on `fd` until `deadline`; false when the time is up.
+bool waitFor(int fd, short events, std::chrono::steady_clock::time_point deadline)
+{
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0)
+            return false;
+        pollfd entry{fd, events, 0};
+        const int ready = ::poll(&entry, 1, static_cast<int>(left));
+        if (ready > 0)
+            return true;
+        if (ready < 0 && errno != EINTR)
+            return false;
+    }
+}
+
 }  // namespace
 
-SingleInstance::SingleInstance(QString name, QObject* parent) : QObject(parent), name_(std::move(name))
+SingleInstance::SingleInstance(QString name, QObject* parent)
+    : QObject(parent), activationToken(qEnvironmentVariable("XDG_ACTIVATION_TOKEN")), name_(std::move(name))
 {
 }
 
-SingleInstance::~SingleInstance() = default;
+SingleInstance::~SingleInstance()
+{
+    if (!server_)
+        return;
+    delete server_;
+    server_ = nullptr;
+    // Only our own socket: the path may hold another one by now.
+    struct stat status {};
+    if (::lstat(path_.constData(), &status) == 0 && status.st_dev == device_ && status.st_ino == inode_)
+        ::unlink(path_.constData());
+}
 
 QString SingleInstance::defaultName()
 {
@@ -48,45 +136,177 @@ QString SingleInstance::defaultName()
     return QDir::home().filePath(QStringLiteral(".") + file);
 }
 
+bool SingleInstance::refuse(const QString& why)
+{
+    refusal_ = QStringLiteral("Parlaro: ") + why;
+    std::fprintf(stderr, "%s\n", qPrintable(refusal_));
+    return false;
+}
+
 bool SingleInstance::claim()
 {
     if (server_)
         return true;
-    if (askRunningToShow())
-        return false;
-    server_ = new QLocalServer(this);
-    server_->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!server_->listen(name_)) {
-        // Another copy may have started listening since we asked.
-        if (askRunningToShow()) {
-            delete server_;
-            server_ = nullptr;
-            return false;
-        }
-        // Nobody answers, so what is left is the socket of a copy that
-        // ended without removing it.
-        QLocalServer::removeServer(name_);
-        if (!server_->listen(name_)) {
-            std::fprintf(stderr, "Parlaro: later launches cannot reach this one: %s\n",
-                         qPrintable(server_->errorString()));
+    refusal_.clear();
+    const QByteArray path = socketPath(name_);
+    const QString shownPath = QFile::decodeName(path);
+    const QString notStarting = QStringLiteral("; not starting a second copy.");
+    // A few rounds: a copy may start or end between two looks.
+    for (int round = 0; round < 5; ++round) {
+        struct stat status {};
+        if (::lstat(path.constData(), &status) != 0) {
+            const int error = errno;
+            if (error != ENOENT)
+                return refuse(QStringLiteral("cannot look at %1: %2").arg(shownPath, errorText(error)));
+            const Listening listening = listen(path);
+            if (listening == Listening::taken)
+                continue;
+            // Without the socket this copy still runs; only later launches
+            // cannot find it.
             return true;
         }
+        if (S_ISDIR(status.st_mode))
+            return refuse(QStringLiteral("cannot start: %1 is a folder, where the socket of the running copy belongs; "
+                                         "it was left alone. Remove it if nothing needs it.")
+                              .arg(shownPath));
+        if (!S_ISSOCK(status.st_mode))
+            return refuse(QStringLiteral("cannot start: %1 is %2, where the socket of the running copy belongs; it "
+                                         "was left alone. Remove it if nothing needs it.")
+                              .arg(shownPath, S_ISREG(status.st_mode) ? QStringLiteral("a file")
+                                                                      : QStringLiteral("neither a socket nor a file")));
+        if (status.st_uid != ::getuid())
+            return refuse(QStringLiteral("cannot start: %1 is a socket of another user; it was left alone.")
+                              .arg(shownPath));
+
+        sockaddr_un address{};
+        if (!fillAddress(address, path))
+            return refuse(QStringLiteral("cannot start: the socket path %1 is too long.").arg(shownPath));
+        Descriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        if (fd.get() < 0) {
+            const int error = errno;
+            return refuse(QStringLiteral("cannot make a socket: %1").arg(errorText(error)));
+        }
+        if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+            if (askRunningToShow(fd.get()))
+                return false;
+            return refuse(QStringLiteral("the copy already running (or another program listening at %1) did not "
+                                         "answer within %2 s")
+                              .arg(shownPath)
+                              .arg(answerWaitMs / 1000.0)
+                          + notStarting);
+        }
+        const int error = errno;
+        if (error == ECONNREFUSED) {
+            // Nobody listens: the socket of a copy that ended without
+            // removing it. Removed only if it is still that very socket.
+            struct stat again {};
+            if (::lstat(path.constData(), &again) == 0 && again.st_dev == status.st_dev
+                && again.st_ino == status.st_ino)
+                ::unlink(path.constData());
+            continue;
+        }
+        // Gone since the look: look again.
+        if (error == ENOENT)
+            continue;
+        if (error == EAGAIN)
+            return refuse(
+                QStringLiteral("a copy is running at %1 but is too busy to take a connection").arg(shownPath)
+                + notStarting);
+        return refuse(QStringLiteral("cannot reach the copy at %1: %2").arg(shownPath, errorText(error)) + notStarting);
     }
-    connect(server_, &QLocalServer::newConnection, this, [this] { accept(); });
-    return true;
+    return refuse(QStringLiteral("cannot start: %1 keeps changing").arg(shownPath) + notStarting);
 }
 
-bool SingleInstance::askRunningToShow()
+SingleInstance::Listening SingleInstance::listen(const QByteArray& path)
 {
-    QLocalSocket socket;
-    socket.connectToServer(name_);
-    if (!socket.waitForConnected(connectTimeoutMs))
-        return false;
-    socket.write(showRequest);
-    socket.flush();
-    socket.waitForBytesWritten(connectTimeoutMs);
-    socket.disconnectFromServer();
-    return true;
+    auto failed = [&](const QString& why) {
+        std::fprintf(stderr, "Parlaro: later launches cannot reach this one: %s: %s\n", path.constData(),
+                     qPrintable(why));
+        return Listening::failed;
+    };
+    // The socket is made in a private folder, with only this user's access,
+    // and then linked in: unlike a rename, a link never replaces whatever
+    // appeared at the path meanwhile.
+    const qsizetype slash = path.lastIndexOf('/');
+    QByteArray folder = path.left(slash) + "/.parlaro-socket-XXXXXX";
+    if (!::mkdtemp(folder.data()))
+        return failed(errorText(errno));
+    const QByteArray made = folder + "/s";
+    auto cleanUp = [&] {
+        ::unlink(made.constData());
+        ::rmdir(folder.constData());
+    };
+    sockaddr_un address{};
+    if (!fillAddress(address, made) || !fillAddress(address, path)) {
+        cleanUp();
+        return failed(QStringLiteral("the path is too long"));
+    }
+    fillAddress(address, made);
+    Descriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (fd.get() < 0 || ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0
+        || ::chmod(made.constData(), 0600) != 0 || ::listen(fd.get(), SOMAXCONN) != 0) {
+        const int error = errno;
+        cleanUp();
+        return failed(errorText(error));
+    }
+    const int linked = ::link(made.constData(), path.constData()) == 0 ? 0 : errno;
+    cleanUp();
+    if (linked == EEXIST)
+        return Listening::taken;
+    if (linked != 0)
+        return failed(errorText(linked));
+
+    struct stat status {};
+    ::lstat(path.constData(), &status);
+    path_ = path;
+    device_ = status.st_dev;
+    inode_ = status.st_ino;
+    server_ = new QLocalServer(this);
+    if (!server_->listen(fd.get())) {
+        const QString why = server_->errorString();
+        delete server_;
+        server_ = nullptr;
+        ::unlink(path.constData());
+        return failed(why);
+    }
+    fd.release();
+    connect(server_, &QLocalServer::newConnection, this, [this] { accept(); });
+    return Listening::yes;
+}
+
+bool SingleInstance::askRunningToShow(int fd)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(answerWaitMs);
+    QByteArray request = showRequest;
+    const QByteArray token = activationToken.toUtf8();
+    if (isTokenText(token))
+        request += ' ' + token;
+    request += '\n';
+    qsizetype sent = 0;
+    while (sent < request.size()) {
+        if (!waitFor(fd, POLLOUT, deadline))
+            return false;
+        const ssize_t wrote = ::send(fd, request.constData() + sent, static_cast<std::size_t>(request.size() - sent),
+                                     MSG_NOSIGNAL);
+        if (wrote < 0 && errno != EAGAIN && errno != EINTR)
+            return false;
+        if (wrote > 0)
+            sent += wrote;
+    }
+    QByteArray answer;
+    while (!answer.contains('\n') && answer.size() < longestRequest) {
+        if (!waitFor(fd, POLLIN, deadline))
+            return false;
+        char buffer[64];
+        const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+        if (got == 0)
+            return false;
+        if (got < 0 && errno != EAGAIN && errno != EINTR)
+            return false;
+        if (got > 0)
+            answer.append(buffer, got);
+    }
+    return answer == shownAnswer;
 }
 
 void SingleInstance::accept()
@@ -94,15 +314,31 @@ void SingleInstance::accept()
     while (QLocalSocket* socket = server_->nextPendingConnection()) {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-            while (socket->canReadLine()) {
-                if (socket->readLine() == showRequest && onShowRequest)
-                    onShowRequest();
-            }
+            while (socket->canReadLine())
+                handleLine(socket, socket->readLine());
+            if (socket->bytesAvailable() > longestRequest)
+                socket->abort();
         });
         // The request may have arrived with the connection.
         if (socket->bytesAvailable() > 0)
             QMetaObject::invokeMethod(socket, "readyRead", Qt::QueuedConnection);
     }
+}
+
+void SingleInstance::handleLine(QLocalSocket* socket, const QByteArray& line)
+{
+    if (!line.endsWith('\n') || !onShowRequest)
+        return;
+    const QByteArray request = line.chopped(1);
+    const QByteArray prefix = QByteArray(showRequest) + ' ';
+    if (request != showRequest) {
+        if (!request.startsWith(prefix) || !isTokenText(request.mid(prefix.size())))
+            return;
+        qputenv("XDG_ACTIVATION_TOKEN", request.mid(prefix.size()));
+    }
+    onShowRequest();
+    socket->write(shownAnswer);
+    socket->flush();
 }
 
 }  // namespace parlaro::app

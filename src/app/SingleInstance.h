@@ -4,38 +4,70 @@
 #include <QString>
 
 #include <functional>
+#include <sys/types.h>
 
 class QLocalServer;
+class QLocalSocket;
 
 namespace parlaro::app {
 
 // Keeps one running copy per user. The first launch answers on a local
-// socket; a later one asks it to show its window and then leaves.
+// socket; a later one asks it to show its window, waits for it to say it
+// did, and then leaves.
+//
+// Nothing found at the socket's path is removed unless it is a socket of
+// this user's that nobody listens on (left by a copy that died): a file the
+// user keeps there stays, and a copy that is alive but busy keeps its
+// socket, so no second copy ever runs beside it.
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
-    // `name`: the socket's name; each user (and each test) gets its own.
+    // `name`: the socket's path (a bare name is taken in the temporary
+    // folder); each user (and each test) gets its own.
     explicit SingleInstance(QString name = defaultName(), QObject* parent = nullptr);
     ~SingleInstance() override;
 
     // True: this is the first copy, and from now on it hears later launches
-    // through onShowRequest. False: another copy runs and was asked to show
-    // its window; this one should exit with 0.
+    // through onShowRequest. False: this one should exit; with 0 when the
+    // running copy showed its window, else (refused()) it says why on
+    // standard error and should exit with 1.
     bool claim();
+    bool refused() const { return !refusal_.isEmpty(); }
+    // Why this launch may not run, as said on standard error.
+    const QString& refusal() const { return refusal_; }
 
-    // A later launch asked for the window.
+    // A later launch asked for the window. Under Wayland its launcher's
+    // activation token is in XDG_ACTIVATION_TOKEN by then, where the
+    // toolkit takes it from when the window is activated.
     std::function<void()> onShowRequest;
+
+    // What a later launch passes on to the running copy: its launcher's
+    // activation token (from XDG_ACTIVATION_TOKEN), if any.
+    QString activationToken;
+    // How long a later launch waits for the running copy to say it showed
+    // its window.
+    int answerWaitMs = 5000;
 
     // "parlaro-<uid>", in the user's runtime folder when there is one.
     static QString defaultName();
-    static constexpr const char* showRequest = "show\n";
+    static constexpr const char* showRequest = "show";
+    static constexpr const char* shownAnswer = "shown\n";
 
 private:
-    bool askRunningToShow();
+    enum class Listening { yes, taken, failed };
+    Listening listen(const QByteArray& path);
+    bool askRunningToShow(int fd);
+    bool refuse(const QString& why);
     void accept();
+    void handleLine(QLocalSocket* socket, const QByteArray& line);
 
     QString name_;
     QLocalServer* server_ = nullptr;
+    QString refusal_;
+    // The socket this copy made, so that it removes only its own.
+    QByteArray path_;
+    dev_t device_ = 0;
+    ino_t inode_ = 0;
 };
 
 }  // namespace parlaro::app

@@ -33,7 +33,7 @@ int main(int argc, char** argv)
     options.instanceName = qEnvironmentVariable("PARLARO_INSTANCE");
     app::Application parlaro(std::move(options));
     if (!parlaro.start())
-        return 0;
+        return parlaro.declinedExitCode();
     // The tests that start the program as a process wait for this line.
     std::fprintf(stderr, "Parlaro is running.\n");
     return app::Application::exec();

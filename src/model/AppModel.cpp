@@ -210,7 +210,12 @@ bool AppModel::isShowingSheet() const
 
 bool AppModel::speechReady() const
 {
-    return mySpeechReady.get() && (theirSpeechReady.get() || !theirEngine.get());
+    // A side this computer cannot recognize has no model to wait for; the
+    // hold control and the listening notice say what it cannot do. A pair
+    // with neither side recognized stays unready: nothing can be heard.
+    if (!myEngine.get() && !theirEngine.get())
+        return false;
+    return (mySpeechReady.get() || !myEngine.get()) && (theirSpeechReady.get() || !theirEngine.get());
 }
 
 bool AppModel::speechModelMissing() const

@@ -475,6 +475,9 @@ public:
     bool isShowingSheet() const;
     bool speechReady() const;
     bool speechModelMissing() const;
+    // Why the talk control cannot take a hold at all, whatever else runs:
+    // my language has no recognizer here. Typed text still works.
+    std::optional<std::string> holdToTalkUnavailable() const;
     // A device of the virtual driver.
     static bool isOwnDevice(const AudioDevice& device);
     // Neither an own device nor one of virtual transport.
@@ -630,6 +633,9 @@ public:
     std::vector<CallLanguage> theirLanguageChoices() const;
     // One row of a language picker; `mine` for the user's side.
     std::string languageMenuLabel(const CallLanguage& language, bool mine) const;
+    // What choosing a language on that side can and cannot do, against the
+    // current other side; empty when it can do everything.
+    std::string readinessNote(const LanguageReadiness& readiness, bool mine) const;
     void refreshVoices();
 
     // ---- Devices ----

@@ -212,6 +212,14 @@ std::string AppModel::recordingStatus() const
                 : localized("正在听…松开自动翻译发送，Esc 取消");
 }
 
+std::optional<std::string> AppModel::holdToTalkUnavailable() const
+{
+    if (myEngine.get())
+        return std::nullopt;
+    return localized("本机无法识别%@，不能按住说话。请在旁边的输入框打字，回车翻译并播放给对方。",
+                     myLanguage.get().displayName());
+}
+
 std::string AppModel::holdButtonTitle() const
 {
     if (isRecording.get() && freeListening.get())
@@ -222,6 +230,8 @@ std::string AppModel::holdButtonTitle() const
         return localized("松开翻译");
     if (isHoldingToTalk.get())
         return localized("正在准备…");
+    if (!isStartingRecording.get() && !myEngine.get())
+        return localized("无法识别%@", myLanguage.get().displayName());
     if (!isStartingRecording.get())
         return localized("按住说%@", myLanguage.get().displayName());
     if (isSpeaking.get())

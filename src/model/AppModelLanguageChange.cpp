@@ -66,11 +66,15 @@ rt::Async<bool> AppModel::checkLanguageChange(const CallLanguage& my, const Call
     const std::weak_ptr<AppModel> weak = weak_from_this();
     const LanguageServices services = languageServices;
 
+    // A language this computer cannot recognize may be either side, as long
+    // as the other one can be: then one way is spoken (the other party's
+    // captions, or my held speech) and the other way typed or uncaptioned.
     const std::optional<SpeechEngine> myRecognizer = co_await services.engine(my);
+    const std::optional<SpeechEngine> theirRecognizer = co_await services.engine(their);
     if (weak.expired())
         co_return false;
-    if (!myRecognizer) {
-        status.set(localized("本机无法识别%@，不能作为「我说」的语言", my.displayName()));
+    if (!myRecognizer && !theirRecognizer) {
+        status.set(localized("本机无法识别%@和%@，两种语言至少要有一种能识别", my.displayName(), their.displayName()));
         co_return false;
     }
 
@@ -86,12 +90,10 @@ rt::Async<bool> AppModel::checkLanguageChange(const CallLanguage& my, const Call
         co_return true;
 
     std::vector<std::string> needs;
-    if (!co_await services.speechInstalled(my, *myRecognizer))
+    if (myRecognizer && !co_await services.speechInstalled(my, *myRecognizer))
         needs.push_back(localized("%@识别模型", my.displayName()));
-    if (const std::optional<SpeechEngine> theirRecognizer = co_await services.engine(their)) {
-        if (!co_await services.speechInstalled(their, *theirRecognizer))
-            needs.push_back(localized("%@识别模型", their.displayName()));
-    }
+    if (theirRecognizer && !co_await services.speechInstalled(their, *theirRecognizer))
+        needs.push_back(localized("%@识别模型", their.displayName()));
     const bool packInstalled = toTheirs == TranslationStatus::installed && toMine == TranslationStatus::installed;
     if (!packInstalled)
         needs.push_back(localized("%@ ⇄ %@翻译包", my.displayName(), their.displayName()));

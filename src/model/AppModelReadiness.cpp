@@ -157,8 +157,23 @@ std::string AppModel::languageMenuLabel(const CallLanguage& language, bool mine)
     const std::string name = language.displayName();
     if (found == menu.end())
         return name;
-    const std::string note = found->second.label(mine);
+    const std::string note = readinessNote(found->second, mine);
     return note.empty() ? name : name + "  ·  " + note;
+}
+
+std::string AppModel::readinessNote(const LanguageReadiness& readiness, bool mine) const
+{
+    if (!readiness.translationSupported || readiness.engine)
+        return readiness.label(mine);
+    // Without a recognizer the choice depends on the side it would face: a
+    // pair that neither side can be heard in is refused, and my side can
+    // then only be typed.
+    const bool counterpartHeard = (mine ? theirEngine : myEngine).get().has_value();
+    if (!counterpartHeard)
+        return localized("本机无法识别");
+    if (!mine)
+        return readiness.label(false);
+    return readiness.translationInstalled ? localized("只能打字") : localized("只能打字 · 需下载");
 }
 
 }  // namespace parlaro

@@ -82,12 +82,16 @@ std::vector<ModuleReport> AppModel::diagnosticRows() const
         const std::optional<SpeechEngine> engine = myEngine.get() ? myEngine.get() : theirEngine.get();
         const std::string adapter = engine ? SpeechEngines::facilityLabel(*engine) : "—";
         ModuleState state = ModuleState::ready();
-        if (!myEngine.get())
+        // One side without a recognizer is a limit of this computer, said
+        // like the other side's; only a pair with neither is a failure.
+        if (!myEngine.get() && !theirEngine.get())
             state = ModuleState::failed("SR-1", localized("本机无法识别%@", my.displayName()));
         else if (recognitionFailed)
             state = ModuleState::failed(splitMessageCode(failureText).value_or("SR-5"), *failureText);
         else if (!speechReady())
             state = ModuleState::needsDownload(localized("语音识别模型"));
+        else if (!myEngine.get())
+            state = ModuleState::unsupported(localized("本机无法识别%@", my.displayName()));
         else if (!theirEngine.get())
             state = ModuleState::unsupported(localized("本机无法识别%@", their.displayName()));
         rows.push_back({ModuleID::recognition, adapter, state});

@@ -1,10 +1,12 @@
 #include "platform/AtomicFile.h"
 
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <string>
 #include <system_error>
 #include <unistd.h>
+#include <vector>
 
 namespace parlaro {
 namespace {
@@ -65,8 +67,56 @@ std::optional<std::string> atomicWriteTarget(std::string_view name)
     return std::string(rest.substr(1, rest.size() - 1 - temporaryInfix.size()));
 }
 
-void writeFileAtomically(const std::filesystem::path& file, std::string_view contents)
+std::filesystem::path followLinks(const std::filesystem::path& file)
 {
+    // As many links as the kernel itself follows in one lookup.
+    constexpr int mostLinks = 40;
+    std::filesystem::path current = file;
+    for (int step = 0; step < mostLinks; ++step) {
+        std::error_code error;
+        const auto status = std::filesystem::symlink_status(current, error);
+        if (error || !std::filesystem::is_symlink(status)) {
+            if (step == 0)
+                return current;
+            // Links such as "../x" pile up; the folder's real name reads
+            // better wherever the path is shown.
+            const auto folder = std::filesystem::canonical(current.parent_path(), error);
+            return error ? current : folder / current.filename();
+        }
+        const std::filesystem::path target = std::filesystem::read_symlink(current, error);
+        if (error)
+            throw std::system_error(error, "Cannot read the link " + current.string());
+        current = target.is_absolute() ? target : current.parent_path() / target;
+    }
+    throwErrno(ELOOP, "Cannot follow the links at " + file.string());
+}
+
+void removeStaleTemporaries(const std::filesystem::path& file, double minimumAge)
+{
+    const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : ".";
+    const std::string name = file.filename().string();
+    const auto now = std::filesystem::file_time_type::clock::now();
+    std::vector<std::filesystem::path> stale;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        if (atomicWriteTarget(it->path().filename().string()) != name)
+            continue;
+        std::error_code ignored;
+        if (!it->is_regular_file(ignored))
+            continue;
+        const auto written = it->last_write_time(ignored);
+        if (!ignored && std::chrono::duration<double>(now - written).count() >= minimumAge)
+            stale.push_back(it->path());
+    }
+    for (const auto& path : stale) {
+        std::error_code ignored;
+        std::filesystem::remove(path, ignored);
+    }
+}
+
+void writeFileAtomically(const std::filesystem::path& link, std::string_view contents)
+{
+    const std::filesystem::path file = followLinks(link);
     const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : ".";
     std::error_code error;
     std::filesystem::create_directories(folder, error);

@@ -9,9 +9,21 @@ namespace parlaro {
 
 // Replaces the file's contents so that a reader (or a crash) sees either the
 // old or the new contents, never a mix: a temporary file in the same folder
-// is written and synced, then renamed over the target. Creates missing
-// folders. Throws std::system_error, leaving the old file untouched.
+// is written and synced, then renamed over the target. A symbolic link at
+// the path stays a link: the file it leads to is the one replaced, in its
+// own folder. Creates missing folders. Throws std::system_error, leaving
+// the old file untouched.
 void writeFileAtomically(const std::filesystem::path& file, std::string_view contents);
+
+// Where writeFileAtomically(file) writes: the file at the end of any chain
+// of symbolic links at the path (a relative link counts from its own
+// folder). Throws std::system_error (ELOOP) on a chain that never ends.
+std::filesystem::path followLinks(const std::filesystem::path& file);
+
+// Removes the temporaries that writes of `file` killed before their rename
+// left behind, when last changed at least `minimumAge` seconds ago (younger
+// ones may belong to a write under way). Errors are ignored.
+void removeStaleTemporaries(const std::filesystem::path& file, double minimumAge);
 
 // The name of the file that a temporary of writeFileAtomically() with this
 // name was to replace; none when the name is not one of its temporaries. A

@@ -54,7 +54,7 @@ public:
     virtual void stopKeyWatch() = 0;
 
     // The upper-case character the current layout types for the key with no
-    // modifier; nullopt when unknown.
+    // modifier ("AltGr" for its third-level shift); nullopt when unknown.
     virtual std::optional<std::string> keyCharacter(std::uint32_t keyCode) const = 0;
 };
 

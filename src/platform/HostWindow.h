@@ -9,16 +9,15 @@
 namespace parlaro {
 
 // The small window of its own in which the translation host keeps its slots.
-// It is on screen for the whole life of the process so that what it hosts
-// stays alive, but it is normally invisible and can never take focus from the
-// application's main window.
+// It is normally hidden: never seen, never in the way of clicks, never
+// taking focus from the application's main window. The slots' sessions do
+// not depend on it being on screen.
 class HostWindow {
 public:
     virtual ~HostWindow() = default;
 
-    // Fully transparent, click-through, at normal level, not key or main.
-    // `inFront`: ordered to the front (when first made, so its contents are
-    // live), else to the back.
+    // Hidden: not key or main, not seen and not taking input. `inFront`: the
+    // first hide, when the window is made; later hides end a reveal.
     virtual void showHidden(bool inFront) = 0;
     // Opaque, accepting clicks, centred, key and in front, with the
     // application activated: the system's download prompt appears over it.

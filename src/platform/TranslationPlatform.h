@@ -30,6 +30,8 @@ public:
 // back end) or per test by the sim.
 struct TranslationPlatformServices {
     TranslationPlatform* translation = nullptr;
+    // None where the back end needs no window: its sessions live without one
+    // and it shows no download prompt.
     HostWindowFactory* hostWindows = nullptr;
 };
 
@@ -57,6 +59,12 @@ inline HostWindowFactory& hostWindowFactory()
     if (!windows)
         throw std::logic_error("no host window factory installed");
     return *windows;
+}
+
+// The installed host window maker, or none where no window is needed.
+inline HostWindowFactory* hostWindowFactoryIfAny()
+{
+    return detail::installedTranslationServices().hostWindows;
 }
 
 // Installs services for the lifetime of the scope, restoring the previous set.

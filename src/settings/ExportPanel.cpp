@@ -2,11 +2,18 @@
 
 #include "history/ConversationHistory.h"
 #include "history/ConversationSession.h"
+#include "settings/PortalFileChooser.h"
 #include "settings/Prompter.h"
 #include "ui/Text.h"
 
+#include "speech/InterfaceLanguage.h"
+
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QIdentityProxyModel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QSaveFile>
@@ -70,8 +77,41 @@ Format formatAt(int filterIndex)
 
 namespace {
 
-// Qt's own dialog, not the desktop's: only it can rename the file when the
-// user picks another format.
+// Where the next dialog opens: the folder of the last export, else home.
+QString& lastFolder()
+{
+    static QString folder;
+    return folder;
+}
+
+// Qt's own dialog lists files through this: the kind of each entry and its
+// date follow the interface language, not the process's locale.
+class InterfaceLanguageColumns final : public QIdentityProxyModel {
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        constexpr int kindColumn = 2;
+        constexpr int dateColumn = 3;
+        auto* files = qobject_cast<QFileSystemModel*>(sourceModel());
+        if (role != Qt::DisplayRole || !files || (index.column() != kindColumn && index.column() != dateColumn))
+            return QIdentityProxyModel::data(index, role);
+        const QFileInfo info = files->fileInfo(mapToSource(index));
+        if (index.column() == dateColumn)
+            return ExportPanel::interfaceLocale().toString(info.lastModified(), QLocale::ShortFormat);
+        if (info.isDir())
+            return ui::q(localized("文件夹"));
+        if (info.suffix().isEmpty())
+            return ui::q(localized("文件"));
+        return ui::q(localized("%@ 文件", info.suffix().toStdString()));
+    }
+};
+
+// Qt's file dialog: the desktop's own where Qt's platform reaches one, else
+// Qt's dialog in the interface language, which renames the file when the
+// user picks another format. A desktop's chooser shows the name the user
+// confirms and the format picked there.
 class FileSaveDialog final : public SaveDialog {
 public:
     ~FileSaveDialog() override
@@ -85,20 +125,30 @@ public:
     void open(QWidget* parent, const QString& fileName, const QStringList& filters, const QString& filterLabel) override
     {
         dialog_ = new QFileDialog(parent);
-        dialog_->setOption(QFileDialog::DontUseNativeDialog);
+        dialog_->setObjectName(QStringLiteral("export.dialog"));
         dialog_->setAcceptMode(QFileDialog::AcceptSave);
         dialog_->setFileMode(QFileDialog::AnyFile);
         dialog_->setNameFilters(filters);
+        dialog_->setLocale(ExportPanel::interfaceLocale());
         dialog_->setLabelText(QFileDialog::FileType, filterLabel);
+        dialog_->setProxyModel(new InterfaceLanguageColumns(dialog_));
+        dialog_->setDirectory(ExportPanel::startFolder());
         dialog_->selectFile(fileName);
         QObject::connect(dialog_, &QFileDialog::filterSelected, dialog_, [this, filters](const QString& filter) {
             if (onFilterChanged)
                 onFilterChanged(static_cast<int>(filters.indexOf(filter)));
         });
-        QObject::connect(dialog_, &QFileDialog::finished, dialog_, [this](int result) {
+        QObject::connect(dialog_, &QFileDialog::finished, dialog_, [this, filters](int result) {
             std::optional<QString> path;
             if (result == QDialog::Accepted && !dialog_->selectedFiles().isEmpty())
                 path = dialog_->selectedFiles().front();
+            // The desktop's chooser reports its filter, if at all, with the
+            // answer: the format is the one picked there.
+            if (path && onFilterChanged && !nameField()) {
+                const auto picked = static_cast<int>(filters.indexOf(dialog_->selectedNameFilter()));
+                if (picked >= 0)
+                    onFilterChanged(picked);
+            }
             if (auto finished = onFinished)
                 finished(path);
         });
@@ -112,19 +162,24 @@ public:
 
     QString fileName() const override
     {
-        // The name field of Qt's dialog.
-        if (auto* edit = dialog_ ? dialog_->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")) : nullptr)
+        // The name field of Qt's dialog; the desktop's has none to rename.
+        if (QLineEdit* edit = nameField())
             return edit->text();
         return {};
     }
 
     void setFileName(const QString& name) override
     {
-        if (dialog_)
+        if (dialog_ && nameField())
             dialog_->selectFile(name);
     }
 
 private:
+    QLineEdit* nameField() const
+    {
+        return dialog_ ? dialog_->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")) : nullptr;
+    }
+
     QPointer<QFileDialog> dialog_;
 };
 
@@ -165,7 +220,7 @@ void ExportPanel::exportSession(const std::vector<ConversationEntry>& entries, Q
     auto chooser = std::make_shared<Chooser>();
     // Kept until its dialog finishes.
     openChoosers().push_back(chooser);
-    chooser->dialog = factory() ? factory()() : std::make_unique<FileSaveDialog>();
+    chooser->dialog = factory() ? factory()() : makeFileDialog();
     chooser->entries = entries;
     chooser->title = ExportNaming::titleLine(entries, dateContext());
     chooser->parent = parent;
@@ -177,7 +232,8 @@ void ExportPanel::exportSession(const std::vector<ConversationEntry>& entries, Q
             return;
         self->format = ExportNaming::formatAt(index);
         std::string name = self->dialog->fileName().toStdString();
-        self->dialog->setFileName(ui::q(ExportNaming::withFormat(name, self->format)));
+        if (!name.empty())
+            self->dialog->setFileName(ui::q(ExportNaming::withFormat(name, self->format)));
     };
     dialog->onFinished = [weak](std::optional<QString> path) {
         std::shared_ptr<Chooser> self = weak.lock();
@@ -192,6 +248,8 @@ void ExportPanel::exportSession(const std::vector<ConversationEntry>& entries, Q
                 : ConversationExport::text(self->entries, self->title, dateContext());
             if (auto failure = write(*path, contents))
                 Prompter::shared().alert(self->parent, localized("导出失败：%@", *failure));
+            else
+                lastFolder() = QFileInfo(*path).absolutePath();
         }
         // The dialog may still be on the stack of its own signal.
         QMetaObject::invokeMethod(
@@ -218,11 +276,39 @@ std::optional<std::string> ExportPanel::write(const QString& path, const std::st
     return std::nullopt;
 }
 
+QString ExportPanel::startFolder()
+{
+    if (!lastFolder().isEmpty() && QFileInfo(lastFolder()).isDir())
+        return lastFolder();
+    return QDir::homePath();
+}
+
+QLocale ExportPanel::interfaceLocale()
+{
+    QString code = ui::q(InterfaceLanguage::current());
+    code.replace(QLatin1Char('-'), QLatin1Char('_'));
+    return code.isEmpty() ? QLocale::system() : QLocale(code);
+}
+
+std::unique_ptr<SaveDialog> ExportPanel::makeFileDialog()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (PortalFileChooser::available(bus))
+        return std::make_unique<PortalFileChooser>(bus, makeQtFileDialog);
+    return makeQtFileDialog();
+}
+
+std::unique_ptr<SaveDialog> ExportPanel::makeQtFileDialog()
+{
+    return std::make_unique<FileSaveDialog>();
+}
+
 ExportPanel::Scope::Scope(DialogFactory installed, LocaleContext context)
     : previousFactory_(std::move(factory())), previousContext_(dateContext())
 {
     factory() = std::move(installed);
     dateContext() = std::move(context);
+    lastFolder().clear();
 }
 
 ExportPanel::Scope::~Scope()

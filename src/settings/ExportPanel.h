@@ -4,6 +4,7 @@
 #include "history/ConversationExport.h"
 #include "history/DateFormats.h"
 
+#include <QLocale>
 #include <QString>
 #include <QStringList>
 
@@ -66,7 +67,17 @@ public:
     // failure.
     static std::optional<std::string> write(const QString& path, const std::string& contents);
 
-    // Tests install their dialogs and dates.
+    // Where the dialog opens: the folder of the last successful export while
+    // it exists, else the user's home.
+    static QString startFolder();
+    // The locale of the interface language, for what Qt's dialog shows.
+    static QLocale interfaceLocale();
+    // The dialog used when no test installed one: the desktop's own through
+    // its portal when the session bus has one, else Qt's file dialog.
+    static std::unique_ptr<SaveDialog> makeFileDialog();
+    static std::unique_ptr<SaveDialog> makeQtFileDialog();
+
+    // Tests install their dialogs and dates; each scope starts from home.
     class Scope {
     public:
         Scope(DialogFactory factory, LocaleContext context);

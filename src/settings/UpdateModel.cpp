@@ -1,6 +1,7 @@
 #include "settings/UpdateModel.h"
 
 #include "settings/UpdateVersion.h"
+#include "speech/Deadline.h"
 #include "speech/Localization.h"
 
 #include <nlohmann/json.hpp>
@@ -8,6 +9,11 @@
 namespace parlaro::settings {
 
 namespace {
+// One limit for the whole check: an answer that trickles in keeps the
+// connection busy but does not make the check any longer.
+constexpr double checkSeconds = 15.0;
+// A version file is a few hundred bytes.
+constexpr std::size_t largestFeed = 64 * 1024;
 constexpr const char* connectionFailure = "无法连接更新服务器，请检查网络连接后重试。";
 constexpr const char* generalFailure = "暂时无法检查更新，请稍后重试。";
 }  // namespace
@@ -37,10 +43,15 @@ rt::Async<void> UpdateModel::fetchLatestVersion()
     HttpRequest request;
     request.url = feedURL();
     request.headers = {{"Accept", "application/json"}};
-    request.timeoutMs = 15000;
+    request.timeoutMs = static_cast<int>(checkSeconds * 1000);
+    request.maxBodyBytes = largestFeed;
     HttpResult result;
     try {
-        result = co_await get_(std::move(request));
+        result = co_await withDeadline<HttpResult>(checkSeconds, "update check", std::nullopt, std::nullopt,
+                                                   [get = get_, request] { return get(request); });
+    } catch (const OperationTimeout&) {
+        phase.set(Phase::failed(localized(connectionFailure)));
+        co_return;
     } catch (...) {
         phase.set(Phase::failed(localized(generalFailure)));
         co_return;

@@ -132,7 +132,7 @@ WizardView::WizardView(std::shared_ptr<AppModel> model, QWidget* parent) : QWidg
         model_->showMicCheck.set(true);
     });
 
-    // and system audio recording.
+    // and hearing the far end (system audio recording).
     auto* capture = sheetPill(steps_[5], QStringLiteral("wizard.capture.settings"), true, Palette::violet());
     capture->setText(q(localized("去设置")));
     steps_[5]->controls()->addWidget(capture);
@@ -243,10 +243,13 @@ void WizardView::refresh()
     // The microphone, allowed and confirmed by its check.
     steps_[4]->setDone(model_->micAuthorized() && model_->micConfirmed());
 
-    // System audio recording. The permission cannot be observed, so it is asked afresh on
-    // every refresh that something else brought about.
+    // The far end can be heard. Where no permission guards that, it is
+    // whether capture can start at all: a capture the sound server refused
+    // leaves the step open. The permission cannot be observed, so it is asked
+    // afresh on every refresh that something else brought about.
     auto permission = model_->capturePermission ? model_->capturePermission() : std::nullopt;
-    steps_[5]->setDone(permission != AudioCapturePermission::Status::denied && !model_->audioCaptureMissing());
+    steps_[5]->setDone(permission != AudioCapturePermission::Status::denied && !model_->audioCaptureMissing()
+                       && !model_->captureFailure() && !model_->listeningFailed());
 }
 
 }  // namespace parlaro::ui

@@ -143,12 +143,16 @@ void TranslationHost::resetAll()
 
 void TranslationHost::ensureWindow()
 {
-    if (window_)
+    if (view_)
         return;
-    auto window = hostWindowFactory().makeHostWindow(
-        HostWindowContent{localized("正在准备翻译语言包…"), localized("请在系统提示中确认下载翻译语言包")});
     view_ = std::make_unique<HostView>(store_, weak_from_this(), translationPlatform().hostedSessions());
-    window_ = std::move(window);
+    // A back end whose sessions need no view and that shows no download
+    // prompt gets no window at all: nothing to map, to click or to focus.
+    HostWindowFactory* windows = hostWindowFactoryIfAny();
+    if (!windows)
+        return;
+    window_ = windows->makeHostWindow(
+        HostWindowContent{localized("正在准备翻译语言包…"), localized("请在系统提示中确认下载翻译语言包")});
     window_->showHidden(true);
 }
 
@@ -157,6 +161,8 @@ void TranslationHost::setRevealed(bool reveal)
     ensureWindow();
     const std::int64_t count = visibleRequests_ + (reveal ? 1 : -1);
     visibleRequests_ = std::max<std::int64_t>(count, 0);
+    if (!window_)
+        return;
     if (count < 1)
         window_->showHidden(false);
     else

@@ -27,7 +27,9 @@ using HostResult = std::variant<std::string, ModuleError>;
 // answered within the pair's patience (30 s until the pair has answered once,
 // then 10 s) fails with TR-5 and the pair reconnects with a new session. A
 // download (prepare) has no time-out and reveals the window while it runs, so
-// the system's download prompt has a window to appear over. Main actor only.
+// the system's download prompt has a window to appear over; a back end that
+// has no such prompt installs no window maker and gets no window. Main actor
+// only.
 //
 // Cancelling the task that awaits translate() or prepare() does not withdraw
 // the job; a caller that wants an earlier end puts its own deadline around it.
@@ -53,6 +55,7 @@ public:
     static constexpr double laterPatience = 10.0;
 
     const HostStore& store() const { return store_; }
+    // None until first needed, and always where no window maker is installed.
     std::shared_ptr<HostWindow> window() const { return window_; }
     std::int64_t visibleRequests() const { return visibleRequests_; }
     std::size_t waitingCount() const { return waiting_.size(); }

@@ -21,6 +21,9 @@ constexpr std::array<HoldShortcut::ModifierKey, 6> modifierKeys{
 };
 
 constexpr const char* storageKey = "holdShortcut";
+// What the keyboard says the right Alt key is where the layout makes it the
+// third-level shift.
+constexpr const char* altGr = "AltGr";
 
 // Qt::KeyboardModifier values, kept here so this file needs no Qt.
 constexpr int qtShift = 0x02000000;
@@ -106,6 +109,10 @@ std::string HoldShortcut::label(ModifierKey key)
 {
     switch (key) {
     case ModifierKey::rightOption:
+        // Layouts that type a third level with it (German, French, ...) name
+        // the key AltGr, and so does its key cap.
+        if (keyboard && keyboard->keyCharacter(keyCode(key)) == std::optional<std::string>(altGr))
+            return altGr;
         return localized("右 ⌥");
     case ModifierKey::leftOption:
         return localized("左 ⌥");
@@ -124,7 +131,7 @@ std::string HoldShortcut::label(ModifierKey key)
 std::string HoldShortcut::label() const
 {
     if (const Combo* c = asCombo())
-        return modifierGlyphs(c->modifiers) + keyName(c->keyCode);
+        return modifierNames(c->modifiers) + keyName(c->keyCode);
     return label(*asModifier());
 }
 
@@ -201,18 +208,20 @@ std::uint32_t HoldShortcut::carbonModifiers(int qtModifiers)
     return mask;
 }
 
-std::string HoldShortcut::modifierGlyphs(std::uint32_t mask)
+std::string HoldShortcut::modifierNames(std::uint32_t mask)
 {
-    std::string glyphs;
+    // The keyboard's own names in the order the desktop writes them, each
+    // joined to what follows by "+": "Ctrl+Alt+Space".
+    std::string names;
     if (mask & controlMask)
-        glyphs += "⌃";
+        names += localized("⌃") + "+";
     if (mask & optionMask)
-        glyphs += "⌥";
+        names += localized("⌥") + "+";
     if (mask & shiftMask)
-        glyphs += "⇧";
+        names += localized("⇧") + "+";
     if (mask & commandMask)
-        glyphs += "⌘";
-    return glyphs;
+        names += localized("⌘") + "+";
+    return names;
 }
 
 const std::map<std::uint32_t, std::string>& HoldShortcut::functionKeyNames()
@@ -227,11 +236,46 @@ const std::map<std::uint32_t, std::string>& HoldShortcut::functionKeyNames()
 
 const std::map<std::uint32_t, std::string>& HoldShortcut::specialKeyNames()
 {
+    // The keys of the names' string tables; the arrows need no words.
     static const std::map<std::uint32_t, std::string> names{
-        {49, "Space"}, {36, "↩"},  {48, "⇥"},  {51, "⌫"},  {117, "⌦"}, {53, "⎋"},  {123, "←"}, {124, "→"},
-        {125, "↓"},    {126, "↑"}, {115, "↖"}, {119, "↘"}, {116, "⇞"}, {121, "⇟"}, {76, "⌤"},
+        {49, "空格"}, {36, "↩"},  {48, "⇥"},  {51, "⌫"},  {117, "⌦"}, {53, "⎋"},  {123, "←"}, {124, "→"},
+        {125, "↓"},   {126, "↑"}, {115, "↖"}, {119, "↘"}, {116, "⇞"}, {121, "⇟"}, {76, "⌤"},
     };
     return names;
+}
+
+std::optional<std::string> HoldShortcut::specialKeyName(std::uint32_t keyCode)
+{
+    // Each a literal, so every table is checked for it.
+    switch (keyCode) {
+    case 49:
+        return localized("空格");
+    case 36:
+        return localized("↩");
+    case 48:
+        return localized("⇥");
+    case 51:
+        return localized("⌫");
+    case 117:
+        return localized("⌦");
+    case 53:
+        return localized("⎋");
+    case 115:
+        return localized("↖");
+    case 119:
+        return localized("↘");
+    case 116:
+        return localized("⇞");
+    case 121:
+        return localized("⇟");
+    case 76:
+        return localized("⌤");
+    default:
+        break;
+    }
+    if (auto found = specialKeyNames().find(keyCode); found != specialKeyNames().end())
+        return found->second;
+    return std::nullopt;
 }
 
 void HoldShortcut::useKeyboard(const GlobalKeys* keys)
@@ -243,8 +287,8 @@ std::string HoldShortcut::keyName(std::uint32_t keyCode)
 {
     if (auto found = functionKeyNames().find(keyCode); found != functionKeyNames().end())
         return found->second;
-    if (auto found = specialKeyNames().find(keyCode); found != specialKeyNames().end())
-        return found->second;
+    if (auto name = specialKeyName(keyCode))
+        return *name;
     if (keyboard) {
         if (auto character = keyboard->keyCharacter(keyCode); character && !character->empty())
             return *character;

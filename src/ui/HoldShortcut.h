@@ -41,6 +41,8 @@ public:
 
     bool operator==(const HoldShortcut&) const = default;
 
+    // What every view shows for it, in the keyboard's own names and the
+    // interface language: "Ctrl+Alt+Space", "Right Alt" (or "AltGr"), "F5".
     std::string label() const;
     std::string json() const;
     // Nullopt for anything that is not exactly one well-formed shortcut.
@@ -53,10 +55,14 @@ public:
 
     // From Qt::KeyboardModifiers as an int (Meta, Shift, Alt, Control kept).
     static std::uint32_t carbonModifiers(int qtModifiers);
-    static std::string modifierGlyphs(std::uint32_t mask);
+    // "Ctrl+Alt+Shift+Super+" for the bits set, in that order.
+    static std::string modifierNames(std::uint32_t mask);
     static std::string keyName(std::uint32_t keyCode);
     static const std::map<std::uint32_t, std::string>& functionKeyNames();
+    // Keys named by word or arrow rather than by the character they type,
+    // against the table key of their name.
     static const std::map<std::uint32_t, std::string>& specialKeyNames();
+    static std::optional<std::string> specialKeyName(std::uint32_t keyCode);
 
     // Where keyName() looks up a key's character; none gives "#<code>".
     static void useKeyboard(const GlobalKeys* keys);

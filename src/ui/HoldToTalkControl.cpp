@@ -105,7 +105,7 @@ void HoldToTalkControl::setRecording(bool recording)
         recordingProgress_ = target;
     }
     if (!liveLevel_)
-        Icons::tag(this, recording_ ? QStringLiteral("waveform") : QStringLiteral("mic.fill"));
+        Icons::tag(this, symbol());
     update();
 }
 
@@ -127,6 +127,24 @@ void HoldToTalkControl::setShortcut(std::optional<QString> shortcut)
     updateGeometry();
     layoutContent();
     update();
+}
+
+void HoldToTalkControl::setUnavailable(std::optional<QString> why)
+{
+    if (unavailable_ == why)
+        return;
+    unavailable_ = std::move(why);
+    if (!liveLevel_)
+        Icons::tag(this, symbol());
+    updateTexts();
+    update();
+}
+
+QString HoldToTalkControl::symbol() const
+{
+    if (recording_)
+        return QStringLiteral("waveform");
+    return unavailable_ ? QStringLiteral("mic.slash") : QStringLiteral("mic.fill");
 }
 
 void HoldToTalkControl::setWhileHolding(bool whileHolding)
@@ -151,7 +169,7 @@ void HoldToTalkControl::setLiveLevel(std::shared_ptr<AudioMeters> meters)
         button_->raise();
         Icons::tag(this, QString());
     } else {
-        Icons::tag(this, recording_ ? QStringLiteral("waveform") : QStringLiteral("mic.fill"));
+        Icons::tag(this, symbol());
     }
     updateGeometry();
     layoutContent();
@@ -175,6 +193,9 @@ void HoldToTalkControl::updateTexts()
 {
     QString tip = whileHolding_ ? q(localized("按住说话，每说完一句自动翻译并播放；Esc 取消。也可聚焦后按住空格键。"))
                                 : q(localized("按住说话，松开自动翻译并播放；Esc 取消。也可聚焦后按住空格键。"));
+    // A control that cannot take a hold explains that instead of how to hold.
+    if (unavailable_)
+        tip = *unavailable_;
     // A title cut short is read in full from the tooltip.
     if (shownTitle_ != title_)
         tip = title_ + QLatin1Char('\n') + tip;
@@ -355,9 +376,8 @@ void HoldToTalkControl::paintEvent(QPaintEvent*)
 
     const Row parts = row();
     if (!waveform_) {
-        auto symbol = recording_ ? QStringLiteral("waveform") : QStringLiteral("mic.fill");
         painter.drawPixmap(parts.icon.topLeft(),
-                           Icons::pixmap(symbol, Palette::white(), iconSize, devicePixelRatioF()));
+                           Icons::pixmap(symbol(), Palette::white(), iconSize, devicePixelRatioF()));
     }
     painter.setPen(Palette::white());
     painter.setFont(titleFont_);

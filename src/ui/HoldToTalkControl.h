@@ -61,6 +61,9 @@ public:
     void setHoldEnabled(bool enabled);
     void setShortcut(std::optional<QString> shortcut);
     void setWhileHolding(bool whileHolding);
+    // Why no hold can start at all (not merely not now): the tooltip says
+    // it and the icon is a crossed-out microphone. None for a usable control.
+    void setUnavailable(std::optional<QString> why);
     void setLiveLevel(std::shared_ptr<AudioMeters> meters);
     void setCallbacks(std::function<void()> onDown, std::function<void()> onUp, std::function<void()> onCancel);
     void setAppActivity(AppActivity* activity);
@@ -69,6 +72,7 @@ public:
     bool isRecording() const { return recording_; }
     bool isHoldEnabled() const { return enabled_; }
     const std::optional<QString>& shortcut() const { return shortcut_; }
+    const std::optional<QString>& unavailable() const { return unavailable_; }
 
     HoldButton* button() const { return button_; }
     // The capsule at rest, inside the widget.
@@ -101,6 +105,7 @@ private:
         QRectF chip;
     };
     Row row() const;
+    QString symbol() const;
     // The capsule width the title (and the reserved titles) ask for.
     int wantedCapsuleWidth() const;
     // Room for the title in a capsule of the widget's width.
@@ -118,6 +123,7 @@ private:
     bool enabled_ = true;
     std::optional<QString> shortcut_;
     bool whileHolding_ = false;
+    std::optional<QString> unavailable_;
     std::shared_ptr<AudioMeters> liveLevel_;
     HoldButton* button_ = nullptr;
     LiveWaveform* waveform_ = nullptr;

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QPalette>
 #include <QStyleFactory>
 
@@ -67,10 +68,32 @@ QFont font(double pixelSize, QFont::Weight weight)
 
 QFont monospacedFont(double pixelSize, QFont::Weight weight)
 {
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setPixelSize(static_cast<int>(pixelSize + 0.5));
-    font.setWeight(weight);
-    return font;
+    const auto sized = [&](const QString& family) {
+        QFont font(family);
+        font.setPixelSize(static_cast<int>(pixelSize + 0.5));
+        font.setWeight(weight);
+        font.setStyleHint(QFont::TypeWriter);
+        font.setFixedPitch(true);
+        return font;
+    };
+    // The desktop's "monospace" may resolve to a face that is not fixed
+    // pitch (some font packages claim the alias without saying they are
+    // monospaced), so the face is checked; then the usual monospaced
+    // families, then any installed one, in a fixed order.
+    const QFont system = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    QStringList candidates{system.family()};
+    for (const char* known : {"DejaVu Sans Mono", "Noto Mono", "Liberation Mono", "Noto Sans Mono", "Nimbus Mono PS"})
+        candidates << QString::fromLatin1(known);
+    for (const QString& family : QFontDatabase::families(QFontDatabase::Latin))
+        if (QFontDatabase::isFixedPitch(family) && !QFontDatabase::isPrivateFamily(family))
+            candidates << family;
+    for (const QString& family : candidates) {
+        QFont font = sized(family);
+        const QFontInfo resolved(font);
+        if (resolved.fixedPitch() && QFontDatabase::isFixedPitch(resolved.family()))
+            return font;
+    }
+    return sized(system.family());
 }
 
 QColor primaryText()

@@ -22,7 +22,8 @@ void applyStyle(QApplication& app);
 
 // The system font at a size in logical pixels.
 QFont font(double pixelSize, QFont::Weight weight = QFont::Normal);
-// The monospaced system font at a size in logical pixels.
+// A monospaced font at a size in logical pixels: the desktop's own where
+// it resolves to a fixed-pitch face, else a fixed-pitch family installed.
 QFont monospacedFont(double pixelSize, QFont::Weight weight = QFont::Normal);
 
 // The secondary text colour of the palette.

@@ -34,6 +34,10 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace parlaro::test {
@@ -310,6 +314,40 @@ TEST(AppProcess, SigtermEndsTheRunningProgramWithZero)
     ASSERT_TRUE(program.waitForFinished(5000)) << "still running 5 s after SIGTERM";
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
+}
+
+TEST(AppProcess, ALaunchBesideACopyThatNeverAnswersEndsWithOneAndSaysWhy)
+{
+    TempDirectory home;
+    TempDirectory runtime;
+    // Something listens at the user's own socket but never answers, as a
+    // stopped copy does.
+    const std::string path = (runtime / ("parlaro-" + std::to_string(::getuid()))).string();
+    const int hung = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(hung, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(hung, 8), 0);
+
+    QProcess program;
+    QProcessEnvironment environment = programEnvironment(home, {});
+    environment.remove(QStringLiteral("PARLARO_INSTANCE"));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(runtime.path().string()));
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(PARLARO_PROGRAM), {QStringLiteral("--sim")});
+    ASSERT_TRUE(program.waitForStarted(5000)) << program.errorString().toStdString();
+    ASSERT_TRUE(program.waitForFinished(60'000)) << "the launch never ended";
+    ::close(hung);
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 1);
+    const QByteArray said = program.readAllStandardError();
+    EXPECT_TRUE(said.contains(("Parlaro: the copy already running (or another program listening at " + path
+                               + ") did not answer within 5 s; not starting a second copy.")
+                                  .c_str()))
+        << said.toStdString();
+    EXPECT_FALSE(said.contains("Parlaro is running"));
+    EXPECT_TRUE(std::filesystem::is_socket(std::filesystem::symlink_status(path))) << "its socket is kept";
 }
 
 TEST_F(AppSmoke, ASecondLaunchShowsTheFirstCopysWindowAndLeavesWithZero)

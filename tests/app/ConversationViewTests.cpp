@@ -66,6 +66,14 @@ TEST_F(ConversationViewTest, TheHintIsTheOnlyContentUntilSomethingIsSaid)
     w.settle();
     EXPECT_EQ(hintText("conversation.hint.detail"),
               QStringLiteral("要说话时，按住下面的按钮说中文，每说完一句自动翻译成英语播放给对方"));
+    // Without a recognizer for my language there is no button to hold.
+    w.model->myEngine.set(std::nullopt);
+    w.settle();
+    EXPECT_EQ(hintText("conversation.hint.detail"),
+              QStringLiteral("要说话时，在下面的输入框打中文，回车后自动翻译成英语播放给对方"));
+    snapshot(view, "conversation", "empty-typing-only");
+    w.model->myEngine.set(SpeechEngine::speech);
+    w.settle();
 
     // A partial caption alone hides the hint.
     w.model->themPartial.set("hello");

@@ -171,7 +171,7 @@ TEST_F(FooterViewTest, TalkControlFollowsTheModelAndTheShortcutCenter)
     w.shortcuts.activate(ui::HoldShortcut::combo(49, ui::HoldShortcut::optionMask));
     w.settle();
     ASSERT_EQ(w.shortcuts.status(), ui::HoldShortcutCenter::Status::active);
-    EXPECT_EQ(talk->shortcut(), std::optional<QString>(QStringLiteral("⌥Space")));
+    EXPECT_EQ(talk->shortcut(), std::optional<QString>(QStringLiteral("⌥+空格")));
     w.model->setFreeListening(true);
     w.settle();
     EXPECT_EQ(talk->shortcut(), std::nullopt);
@@ -187,6 +187,36 @@ TEST_F(FooterViewTest, TalkControlFollowsTheModelAndTheShortcutCenter)
     w.settle();
     ASSERT_EQ(w.shortcuts.status(), ui::HoldShortcutCenter::Status::needsPermission);
     EXPECT_EQ(talk->shortcut(), std::nullopt);
+}
+
+TEST_F(FooterViewTest, WithoutARecognizerForMyLanguageTheTalkControlSaysWhyAndTypingStays)
+{
+    auto* talk = footer.talk();
+    w.shortcuts.activate(ui::HoldShortcut::combo(49, ui::HoldShortcut::optionMask));
+    w.model->myEngine.set(std::nullopt);
+    w.settle();
+    const QString why = QStringLiteral("本机无法识别中文，不能按住说话。请在旁边的输入框打字，回车翻译并播放给对方。");
+    EXPECT_EQ(talk->title(), QStringLiteral("无法识别中文"));
+    EXPECT_FALSE(talk->isHoldEnabled());
+    EXPECT_EQ(talk->unavailable(), std::optional<QString>(why));
+    EXPECT_EQ(talk->button()->toolTip(), why);
+    // A disabled control advertises no shortcut.
+    EXPECT_EQ(talk->shortcut(), std::nullopt);
+    EXPECT_TRUE(footer.typedText()->isEnabled());
+    QTest::mousePress(talk->button(), Qt::LeftButton);
+    QTest::mouseRelease(talk->button(), Qt::LeftButton);
+    w.settle();
+    EXPECT_FALSE(w.model->isHoldingToTalk.get());
+    EXPECT_EQ(w.model->errorMessage.get(), std::nullopt);
+    snapshot(footer, "footer", "no-recognizer");
+
+    w.model->myEngine.set(SpeechEngine::speech);
+    w.settle();
+    EXPECT_TRUE(talk->isHoldEnabled());
+    EXPECT_EQ(talk->unavailable(), std::nullopt);
+    EXPECT_EQ(talk->button()->toolTip(),
+              QStringLiteral("按住说话，松开自动翻译并播放；Esc 取消。也可聚焦后按住空格键。"));
+    EXPECT_EQ(talk->shortcut(), std::optional<QString>(QString::fromStdString(w.shortcuts.shortcut()->label())));
 }
 
 TEST_F(FooterViewTest, APressHoldsAndAReleaseInFreeListeningDoesNothing)
@@ -407,6 +437,16 @@ TEST_F(FooterViewTest, TalkTitleFitsInEveryInterfaceLanguageAtTheLeastWidth)
         if (expectInputRowFits(footer, language.code + " recording"))
             cut.insert(language.code + " recording");
         w.model->isRecording.set(false);
+        w.settle();
+        // So does the title that says no hold can start.
+        w.model->myLanguage.set(*CallLanguage::find("pt-BR"));
+        w.model->myEngine.set(std::nullopt);
+        w.settle();
+        if (expectInputRowFits(footer, language.code + " unrecognized"))
+            cut.insert(language.code + " unrecognized");
+        if (language.code == "de")
+            snapshot(footer, "footer", "german-no-recognizer");
+        w.model->myEngine.set(SpeechEngine::speech);
         w.settle();
         if (language.code == "de") {
             snapshot(footer, "footer", "german");

@@ -102,9 +102,27 @@ TEST_F(LanguageBarTest, StatusMarkAndDisabling)
     EXPECT_FALSE(bar.warning()->isHidden());
     EXPECT_EQ(bar.warning()->toolTip(),
               QStringLiteral("本机无法识别英语：你说的话会翻译给对方，但对方说话不会显示字幕。"));
-    EXPECT_FALSE(bar.swapButton()->isEnabled());
+    // Swapped, the pair still works one way: I would speak English.
+    EXPECT_TRUE(bar.swapButton()->isEnabled());
     EXPECT_TRUE(bar.myPicker()->isEnabled());
     EXPECT_TRUE(bar.theirPicker()->isEnabled());
+
+    w.model->theirEngine.set(SpeechEngine::speech);
+    w.model->myEngine.set(std::nullopt);
+    w.settle();
+    EXPECT_FALSE(bar.warning()->isHidden());
+    EXPECT_EQ(bar.warning()->toolTip(),
+              QStringLiteral("本机无法识别中文：不能按住说话，请打字；对方说话照常显示字幕。"));
+    EXPECT_TRUE(bar.swapButton()->isEnabled());
+    snapshot(bar, "languagebar", "my-language-unheard");
+
+    // Neither side heard, either way round: no swap helps.
+    w.model->theirEngine.set(std::nullopt);
+    w.settle();
+    EXPECT_EQ(bar.warning()->toolTip(), QStringLiteral("本机无法识别中文和英语，两种语言至少要有一种能识别"));
+    EXPECT_FALSE(bar.swapButton()->isEnabled());
+    w.model->myEngine.set(SpeechEngine::speech);
+    w.model->theirEngine.set(std::nullopt);
 
     w.model->isChangingLanguage.set(true);
     w.settle();

@@ -125,11 +125,25 @@ TEST_F(SetupCardTest, DownloadsShowTheirProgress)
     view();
     EXPECT_EQ(find<QLabel>("setupCard.speech.percent")->text(), "29%");
 
-    // Nothing to download and no recognizer for the user's language.
+    // No recognizer for the user's language: only the other party's model
+    // is a step, and once it is there the row is done; no step can add a
+    // recognizer, so that limit is no open item here.
     model->speechDownloadProgress.set(std::nullopt);
     model->myEngine.set(std::nullopt);
+    model->theirSpeechReady.set(false);
+    view();
+    EXPECT_EQ(title("speech"), "语音识别模型（英语）");
+    EXPECT_TRUE(shown("setupCard.speech.download"));
     model->theirSpeechReady.set(true);
     view();
+    EXPECT_EQ(mark("speech"), "checkmark.circle.fill");
+    EXPECT_FALSE(shown("setupCard.speech.actions"));
+
+    // Neither side can be recognized: nothing to download, and it says why.
+    model->theirEngine.set(std::nullopt);
+    view();
+    EXPECT_EQ(title("speech"), "语音识别模型（中文）");
+    EXPECT_EQ(mark("speech"), "exclamationmark.circle");
     EXPECT_TRUE(shown("setupCard.speech.unsupported"));
     EXPECT_EQ(find<QLabel>("setupCard.speech.unsupported")->text(), "本机无法识别中文");
     EXPECT_FALSE(shown("setupCard.speech.download"));

@@ -7,9 +7,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace parlaro::test {
 namespace {
@@ -26,50 +32,169 @@ void pumpUntil(const std::function<bool()>& done)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
 }
 
-TEST(SingleInstance, ASecondLaunchAsksTheFirstToShowItsWindowAndLeaves)
+// A later launch: it claims on a thread of its own while this thread goes on
+// answering as the running copy does.
+bool launch(app::SingleInstance& later)
+{
+    std::atomic<bool> done = false;
+    bool claimed = false;
+    std::thread launcher([&] {
+        claimed = later.claim();
+        done = true;
+    });
+    while (!done)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    launcher.join();
+    return claimed;
+}
+
+// A socket of this user's at `path`, as a copy of the program leaves it.
+int socketAt(const std::filesystem::path& path)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    EXPECT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0) << path;
+    return fd;
+}
+
+ino_t inodeOf(const std::filesystem::path& path)
+{
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0 ? status.st_ino : 0;
+}
+
+TEST(SingleInstance, ASecondLaunchHandsOverItsTokenWaitsForTheWindowAndLeaves)
 {
     TempDirectory folder;
-    int shown = 0;
+    ScopedEnvironment noToken("XDG_ACTIVATION_TOKEN", std::nullopt);
+    std::vector<std::string> tokens;
     app::SingleInstance first(uniqueName(folder));
-    first.onShowRequest = [&] { ++shown; };
+    first.onShowRequest = [&] { tokens.push_back(qEnvironmentVariable("XDG_ACTIVATION_TOKEN").toStdString()); };
     ASSERT_TRUE(first.claim());
 
+    // Launched from a Wayland launcher: the running copy activates its
+    // window with that launcher's token.
     app::SingleInstance second(uniqueName(folder));
-    EXPECT_FALSE(second.claim());
-    pumpUntil([&] { return shown == 1; });
-    EXPECT_EQ(shown, 1);
+    second.activationToken = QStringLiteral("launcher-7_a.b");
+    EXPECT_FALSE(launch(second));
+    EXPECT_FALSE(second.refused()) << second.refusal().toStdString();
+    EXPECT_EQ(tokens, std::vector<std::string>{"launcher-7_a.b"});
 
-    // A third launch, the same.
+    // A token that would break the line is not passed on.
     app::SingleInstance third(uniqueName(folder));
-    EXPECT_FALSE(third.claim());
-    pumpUntil([&] { return shown == 2; });
-    EXPECT_EQ(shown, 2);
+    third.activationToken = QStringLiteral("two words\nshow evil");
+    EXPECT_FALSE(launch(third));
+    EXPECT_FALSE(third.refused());
+    EXPECT_EQ(tokens.size(), 2u);
 
-    // Anything else on the socket shows nothing.
+    // Anything else on the socket shows nothing, and an endless line is cut off.
     QLocalSocket stranger;
     stranger.connectToServer(uniqueName(folder));
     ASSERT_TRUE(stranger.waitForConnected(1000));
-    stranger.write("hello\n");
+    stranger.write("hello\nshow two words\nshow\x01\n");
+    stranger.write(QByteArray(4096, 'x'));
     stranger.flush();
-    stranger.waitForBytesWritten(1000);
-    for (int round = 0; round < 20; ++round)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    EXPECT_EQ(shown, 2);
+    pumpUntil([&] { return stranger.state() == QLocalSocket::UnconnectedState; });
+    EXPECT_EQ(stranger.state(), QLocalSocket::UnconnectedState);
+    EXPECT_EQ(tokens.size(), 2u);
 }
 
-TEST(SingleInstance, ASocketLeftByACopyThatDiedIsTakenOver)
+TEST(SingleInstance, ASocketLeftByACopyThatDiedIsTakenOverAndRemovedOnExit)
 {
     TempDirectory folder;
-    // A killed copy leaves its socket's file behind, with nobody listening.
-    std::ofstream(folder / "instance") << "";
-    app::SingleInstance first(uniqueName(folder));
-    EXPECT_TRUE(first.claim());
-    int shown = 0;
-    first.onShowRequest = [&] { ++shown; };
-    app::SingleInstance second(uniqueName(folder));
-    EXPECT_FALSE(second.claim());
-    pumpUntil([&] { return shown == 1; });
-    EXPECT_EQ(shown, 1);
+    const auto path = folder / "instance";
+    ::close(socketAt(path));
+    {
+        app::SingleInstance first(uniqueName(folder));
+        EXPECT_TRUE(first.claim());
+        int shown = 0;
+        first.onShowRequest = [&] { ++shown; };
+        app::SingleInstance second(uniqueName(folder));
+        EXPECT_FALSE(launch(second));
+        EXPECT_FALSE(second.refused());
+        EXPECT_EQ(shown, 1);
+    }
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(path)));
+}
+
+TEST(SingleInstance, WhatElseIsAtThePathIsLeftAloneAndNamed)
+{
+    TempDirectory folder;
+    const auto path = folder / "instance";
+    const std::string shown = path.string();
+
+    folder.write("instance", "notes");
+    app::SingleInstance besideFile(uniqueName(folder));
+    EXPECT_FALSE(besideFile.claim());
+    EXPECT_EQ(besideFile.refusal().toStdString(),
+              "Parlaro: cannot start: " + shown
+                  + " is a file, where the socket of the running copy belongs; it was left alone. Remove it if "
+                    "nothing needs it.");
+    EXPECT_EQ(folder.read("instance"), "notes");
+
+    std::filesystem::remove(path);
+    std::filesystem::create_directory(path);
+    app::SingleInstance besideFolder(uniqueName(folder));
+    EXPECT_FALSE(besideFolder.claim());
+    EXPECT_EQ(besideFolder.refusal().toStdString(),
+              "Parlaro: cannot start: " + shown
+                  + " is a folder, where the socket of the running copy belongs; it was left alone. Remove it if "
+                    "nothing needs it.");
+    EXPECT_TRUE(std::filesystem::is_directory(path));
+
+    // A socket of someone else's (only root can make one here).
+    if (::geteuid() == 0) {
+        std::filesystem::remove(path);
+        ::close(socketAt(path));
+        ASSERT_EQ(::lchown(path.c_str(), 65534, 65534), 0);
+        app::SingleInstance besideStranger(uniqueName(folder));
+        EXPECT_FALSE(besideStranger.claim());
+        EXPECT_EQ(besideStranger.refusal().toStdString(),
+                  "Parlaro: cannot start: " + shown + " is a socket of another user; it was left alone.");
+        EXPECT_TRUE(std::filesystem::is_socket(std::filesystem::symlink_status(path)));
+    }
+}
+
+TEST(SingleInstance, ACopyThatIsHungOrBusyKeepsItsSocketAndTheLaunchFailsSayingWhy)
+{
+    TempDirectory folder;
+    const auto path = folder / "instance";
+    const std::string shown = path.string();
+
+    // Alive but never answering, as a stopped copy: the launch waits for
+    // its answer, then gives up.
+    const int hung = socketAt(path);
+    ASSERT_EQ(::listen(hung, 8), 0);
+    const ino_t socket = inodeOf(path);
+    app::SingleInstance launcher(uniqueName(folder));
+    launcher.answerWaitMs = 300;
+    EXPECT_FALSE(launcher.claim());
+    EXPECT_EQ(launcher.refusal().toStdString(),
+              "Parlaro: the copy already running (or another program listening at " + shown
+                  + ") did not answer within 0.3 s; not starting a second copy.");
+    EXPECT_EQ(inodeOf(path), socket);
+    ::close(hung);
+    std::filesystem::remove(path);
+
+    // Its backlog full: not a stale socket either.
+    const int busy = socketAt(path);
+    ASSERT_EQ(::listen(busy, 0), 0);
+    const ino_t busySocket = inodeOf(path);
+    const int waiting = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::connect(waiting, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    app::SingleInstance another(uniqueName(folder));
+    EXPECT_FALSE(another.claim());
+    EXPECT_EQ(another.refusal().toStdString(),
+              "Parlaro: a copy is running at " + shown
+                  + " but is too busy to take a connection; not starting a second copy.");
+    EXPECT_EQ(inodeOf(path), busySocket);
+    ::close(waiting);
+    ::close(busy);
 }
 
 TEST(SingleInstance, WithoutARuntimeFolderTheSocketSitsWhereNoOtherUserCanWrite)

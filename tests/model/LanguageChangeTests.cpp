@@ -30,10 +30,10 @@ TEST(ModelLanguageChange, ChangesThatCannotHappenNowAreRefusedAndLeaveThePairAlo
     w.change("ja", "en");
     w.model->speechDownloadProgress.set(std::nullopt);
 
+    // Either side may lack a recognizer, not both: nothing could be heard.
     w.script->engines["ko"] = std::nullopt;
-    w.change("ko", "en");
-    // Their language may lack a recognizer; mine may not.
-    w.script->engines["ko"] = std::nullopt;
+    w.script->engines["th"] = std::nullopt;
+    w.change("ko", "th");
 
     // One direction unsupported is enough, even with the other installed.
     w.script->statuses["fr>en"] = TranslationStatus::unsupported;
@@ -41,7 +41,7 @@ TEST(ModelLanguageChange, ChangesThatCannotHappenNowAreRefusedAndLeaveThePairAlo
 
     EXPECT_EQ(w.statuses,
               (Texts{"正在说话、识别或播放，结束后再切换语言", "正在下载语音识别模型，完成后再切换语言",
-                     "本机无法识别" + nameOf("ko") + "，不能作为「我说」的语言",
+                     "本机无法识别" + nameOf("ko") + "和" + nameOf("th") + "，两种语言至少要有一种能识别",
                      "苹果翻译不支持" + nameOf("fr") + "和" + nameOf("en") + "互译（TR-1）"}));
     EXPECT_EQ(w.pair(), "zh-Hans>en");
     EXPECT_EQ(w.storedPair(), "->-");
@@ -114,6 +114,65 @@ TEST(ModelLanguageChange, AnInstalledPairAppliesAtOnceAndClearsTheOwnSpeechState
     // Listening starts for the new pair.
     EXPECT_TRUE(w.model->isListening.get());
     EXPECT_EQ(w.model->listeningLanguageID.get(), "ja");
+}
+
+TEST(ModelLanguageChange, MyLanguageWithoutARecognizerWorksOneWayAndTypesTheOther)
+{
+    // Only English is recognized here: a Spanish speaker whose caller
+    // speaks English reads captions and types replies.
+    LanguageWorld w;
+    for (const CallLanguage& language : CallLanguage::all())
+        w.script->engines[language.id] = std::nullopt;
+    w.script->engines["en"] = SpeechEngine::speech;
+    w.script->missingModels = {"en"};
+    w.refresh();
+    w.statuses.clear();
+
+    // Only the model that can be downloaded is asked for, and downloaded.
+    w.change("es", "en");
+    ASSERT_TRUE(w.model->pendingLanguageChange.get());
+    EXPECT_EQ(w.model->pendingLanguageChange.get()->needs, (Texts{nameOf("en") + "识别模型"}));
+    const rt::TaskHandle<> task = w.model->chooseLanguage();
+    w.world.runtime.runUntilIdle();
+    EXPECT_TRUE(task.isFinished());
+    EXPECT_EQ(w.pair(), "es>en");
+    EXPECT_EQ(w.storedPair(), "es>en");
+    ASSERT_EQ(w.script->downloads.size(), 1u);
+    EXPECT_EQ(w.script->downloads[0].substr(0, 3), "en ");
+    EXPECT_EQ(w.statuses.back(), "语音识别模型已就绪");
+
+    // The change is committed and the caller is captioned; no setup step
+    // stays open for a model that does not exist.
+    EXPECT_EQ(w.model->myEngine.get(), std::nullopt);
+    EXPECT_TRUE(w.model->speechReady());
+    EXPECT_FALSE(w.model->speechModelMissing());
+    EXPECT_EQ(w.model->languagesBeforeChange.get(), std::nullopt);
+    EXPECT_TRUE(w.model->isListening.get());
+    EXPECT_EQ(w.model->listeningLanguageID.get(), "en");
+
+    // The talk control says why it cannot take a hold; a press says it too.
+    EXPECT_EQ(w.model->holdButtonTitle(), "无法识别" + nameOf("es"));
+    EXPECT_EQ(w.model->holdToTalkUnavailable(),
+              "本机无法识别" + nameOf("es") + "，不能按住说话。请在旁边的输入框打字，回车翻译并播放给对方。");
+    w.model->beginHoldToTalk();
+    EXPECT_EQ(w.model->errorMessage.get(), "本机无法识别" + nameOf("es") + "（SR-1）");
+    EXPECT_FALSE(w.model->isHoldingToTalk.get());
+
+    // Swapped, I speak English and their Spanish goes uncaptioned.
+    w.change("en", "es");
+    EXPECT_EQ(w.pair(), "en>es");
+    EXPECT_EQ(w.model->holdToTalkUnavailable(), std::nullopt);
+    EXPECT_EQ(w.model->holdButtonTitle(), "按住说" + nameOf("en"));
+    EXPECT_TRUE(w.model->speechReady());
+    EXPECT_FALSE(w.model->isListening.get());
+    EXPECT_EQ(w.model->listeningStatus.get(),
+              "本机无法识别" + nameOf("es") + "，对方说话不会显示字幕；你说的话照常翻译");
+
+    // A pair that neither side can be heard in never becomes ready, even
+    // when it comes from the settings file rather than a change.
+    w.model->myLanguage.set(test::callLanguage("fr"));
+    w.refresh();
+    EXPECT_FALSE(w.model->speechReady());
 }
 
 TEST(ModelLanguageChange, ListeningIsPausedBeforeThePairChangesAndAStartGetsFiveSeconds)

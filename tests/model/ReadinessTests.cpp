@@ -204,6 +204,7 @@ TEST(ModelReadiness, TheMenusShowEachLanguagesReadinessAgainstTheOtherSide)
     script->statuses["ko>en"] = TranslationStatus::unsupported;
     script->statuses["ko>zh-Hans"] = TranslationStatus::unsupported;
     script->statuses["es>zh-Hans"] = TranslationStatus::supported;
+    script->statuses["de>en"] = TranslationStatus::supported;
     std::vector<std::size_t> writes;
     auto mine = model->myMenu.subscribe([&] { writes.push_back(script->asked.size()); });
     auto theirs = model->theirMenu.subscribe([&] { writes.push_back(script->asked.size()); });
@@ -221,9 +222,22 @@ TEST(ModelReadiness, TheMenusShowEachLanguagesReadinessAgainstTheOtherSide)
     EXPECT_EQ(label("ja", true), name("ja"));
     EXPECT_EQ(label("ko", true), name("ko") + "  ·  不支持互译");
     EXPECT_EQ(label("fr", true), name("fr") + "  ·  需下载");
-    EXPECT_EQ(label("de", true), name("de") + "  ·  本机无法识别");
+    // Without a recognizer my side can only be typed; their side goes
+    // uncaptioned.
+    EXPECT_EQ(label("de", true), name("de") + "  ·  只能打字 · 需下载");
+    EXPECT_EQ(label("es", true), name("es") + "  ·  只能打字");
     EXPECT_EQ(label("de", false), name("de") + "  ·  只能单向");
     EXPECT_EQ(label("es", false), name("es") + "  ·  只能单向 · 需下载");
+    // Facing a side that cannot be heard either, the choice is refused:
+    // the menu says it cannot be recognized.
+    model->theirEngine.set(std::nullopt);
+    EXPECT_EQ(label("es", true), name("es") + "  ·  本机无法识别");
+    EXPECT_EQ(label("ja", true), name("ja"));
+    model->theirEngine.set(SpeechEngine::speech);
+    model->myEngine.set(std::nullopt);
+    EXPECT_EQ(label("de", false), name("de") + "  ·  本机无法识别");
+    EXPECT_EQ(label("ko", false), name("ko") + "  ·  不支持互译");
+    model->myEngine.set(SpeechEngine::speech);
 
     const auto choices = model->myLanguageChoices();
     EXPECT_EQ(choices.size(), 19u);
@@ -240,7 +254,7 @@ TEST(ModelReadiness, TheMenusShowEachLanguagesReadinessAgainstTheOtherSide)
     writes.clear();
     world.run([model] { return model->refreshLanguageMenus(); });
     EXPECT_TRUE(writes.empty());
-    EXPECT_EQ(label("de", true), name("de") + "  ·  本机无法识别");
+    EXPECT_EQ(label("de", true), name("de") + "  ·  只能打字 · 需下载");
 }
 
 }  // namespace

@@ -87,15 +87,19 @@ TEST(ModelStatusRows, TranslationRecognitionAndSpeechSayWhatIsMissing)
     w.model->theirEngine.set(std::nullopt);
     EXPECT_EQ(w.row(ModuleID::recognition).state, ModuleState::unsupported("本机无法识别" + nameOf("en")));
 
-    // Without a recognizer for my language the row fails, naming the
-    // engine of theirs; with neither it names none.
+    // Without a recognizer for my language the row names the engine of
+    // theirs and the limit, as for their side: nothing there to fix. Only a
+    // pair with neither fails, naming no engine.
     w.model->theirEngine.set(SpeechEngine::dictation);
+    w.model->theirSpeechReady.set(true);
     w.model->myEngine.set(std::nullopt);
     EXPECT_EQ(w.row(ModuleID::recognition),
               (ModuleReport{ModuleID::recognition, "DictationTranscriber · macOS 26",
-                            ModuleState::failed("SR-1", "本机无法识别" + nameOf("zh-Hans"))}));
+                            ModuleState::unsupported("本机无法识别" + nameOf("zh-Hans"))}));
     w.model->theirEngine.set(std::nullopt);
-    EXPECT_EQ(w.row(ModuleID::recognition).adapter, "—");
+    EXPECT_EQ(
+        w.row(ModuleID::recognition),
+        (ModuleReport{ModuleID::recognition, "—", ModuleState::failed("SR-1", "本机无法识别" + nameOf("zh-Hans"))}));
 
     w.model->targetVoices.set({});
     EXPECT_EQ(w.row(ModuleID::speech).state, ModuleState::failed("TTS-1", "没有" + nameOf("en") + "音色"));

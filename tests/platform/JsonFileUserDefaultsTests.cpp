@@ -9,7 +9,10 @@
 #include <cmath>
 #include <limits>
 #include <map>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 namespace parlaro::sys {
 namespace {
@@ -80,6 +83,10 @@ TEST(JsonFileUserDefaults, DamagedFilesAreSetAsideNeverOverwritten)
         JsonFileUserDefaults defaults(file, sameSecond);
         EXPECT_FALSE(defaults.has("volume"));
         EXPECT_EQ(defaults.setAsidePath(), folder / "settings.json.corrupt-20250101T000000Z");
+        EXPECT_EQ(defaults.openProblem(),
+                  (JsonFileUserDefaults::OpenProblem{JsonFileUserDefaults::OpenProblem::Kind::setAside,
+                                                     folder / "settings.json.corrupt-20250101T000000Z",
+                                                     "is not valid JSON"}));
         defaults.set("volume", 0.25);
     }
     EXPECT_EQ(folder.read("settings.json.corrupt-20250101T000000Z"), "{\"volume\": 0.5,");
@@ -94,6 +101,71 @@ TEST(JsonFileUserDefaults, DamagedFilesAreSetAsideNeverOverwritten)
 
     JsonFileUserDefaults healthy(file, sameSecond);
     EXPECT_EQ(healthy.setAsidePath(), std::nullopt);
+    EXPECT_EQ(healthy.openProblem(), std::nullopt);
+}
+
+// Opens the store in a child process that may not read the file (an
+// unprivileged user when the tests run as root, where no mode keeps a
+// reader out) and returns what it found: 0 when the file was left alone as
+// unreadable and writes were refused.
+int openUnreadableInChild(const std::filesystem::path& file)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(10);
+        JsonFileUserDefaults defaults(file);
+        const auto problem = defaults.openProblem();
+        if (!problem || problem->kind != JsonFileUserDefaults::OpenProblem::Kind::unreadable
+            || problem->keptAt != file || problem->reason != "cannot be read: Permission denied")
+            ::_exit(11);
+        if (defaults.has("saveConversationHistory"))
+            ::_exit(12);
+        try {
+            defaults.set("saveConversationHistory", true);
+            ::_exit(13);
+        } catch (const DomainError& error) {
+            ::_exit(error.code() == 3 ? 0 : 14);
+        }
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
+}
+
+TEST(JsonFileUserDefaults, AFileThatCannotBeReadIsLeftAloneAndNeverWrittenOver)
+{
+    TempDirectory folder;
+    std::filesystem::permissions(folder.path(), std::filesystem::perms::all);
+    const auto file = folder / "settings.json";
+    const std::string saved = R"({"saveConversationHistory": false})";
+    folder.write("settings.json", saved);
+    ::chmod(file.c_str(), 0);
+    EXPECT_EQ(openUnreadableInChild(file), 0);
+    ::chmod(file.c_str(), 0600);
+    EXPECT_EQ(filesIn(folder.path()), std::vector<std::string>{"settings.json"});
+    EXPECT_EQ(folder.read("settings.json"), saved);
+    // Once it can be read again, its settings are back.
+    EXPECT_EQ(JsonFileUserDefaults(file).get<bool>("saveConversationHistory"), false);
+
+    // A folder or a pipe in its place is no settings file either; the pipe
+    // does not hang the start.
+    for (const bool pipe : {false, true}) {
+        TempDirectory other;
+        const auto path = other / "settings.json";
+        if (pipe)
+            ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+        else
+            std::filesystem::create_directory(path);
+        JsonFileUserDefaults defaults(path);
+        EXPECT_EQ(defaults.openProblem(),
+                  (JsonFileUserDefaults::OpenProblem{JsonFileUserDefaults::OpenProblem::Kind::unreadable, path,
+                                                     pipe ? "cannot be read: it is not a regular file"
+                                                          : "cannot be read: it is a folder"}));
+        EXPECT_THROW(defaults.set("volume", 1.0), DomainError);
+        EXPECT_EQ(filesIn(other.path()), std::vector<std::string>{"settings.json"});
+        EXPECT_EQ(std::filesystem::is_fifo(path), pipe);
+    }
 }
 
 TEST(JsonFileUserDefaults, KeepsEntriesItCannotReadAndReportsFailedWrites)
@@ -128,6 +200,76 @@ TEST(JsonFileUserDefaults, KeepsEntriesItCannotReadAndReportsFailedWrites)
     JsonFileUserDefaults defaults(folder / "other.json");
     EXPECT_THROW(defaults.set("bad", std::string("\xff\xfe")), DomainError);
     EXPECT_FALSE(defaults.has("bad"));
+}
+
+TEST(JsonFileUserDefaults, OpeningRemovesOnlyItsOwnStaleTemporaries)
+{
+    TempDirectory folder;
+    // What a save killed before its rename leaves, and names that only look
+    // alike or belong to someone else.
+    const std::vector<std::string> names = {".settings.json.tmp-a1B2c3", ".settings.json.tmp-Zz9999",
+                                            ".other.json.tmp-a1B2c3",   "settings.json.tmp-a1B2c3",
+                                            ".settings.json.tmp-a1B2",  ".settings.json.tmp-a1B2c3.bak"};
+    const auto twoMinutesAgo = std::filesystem::file_time_type::clock::now() - std::chrono::minutes(2);
+    for (const auto& name : names) {
+        folder.write(name, "{}");
+        std::filesystem::last_write_time(folder / name, twoMinutesAgo);
+    }
+    // A save of another process that is under way right now.
+    folder.write(".settings.json.tmp-n0wN0w", "{}");
+    folder.write("settings.json", R"({"volume": 0.5})");
+
+    JsonFileUserDefaults defaults(folder / "settings.json");
+    EXPECT_EQ(defaults.get<double>("volume"), 0.5);
+    EXPECT_EQ(filesIn(folder.path()),
+              (std::vector<std::string>{".other.json.tmp-a1B2c3", ".settings.json.tmp-a1B2", ".settings.json.tmp-a1B2c3.bak",
+                                        ".settings.json.tmp-n0wN0w", "settings.json", "settings.json.tmp-a1B2c3"}));
+}
+
+TEST(JsonFileUserDefaults, ALinkedSettingsFileStaysALinkAndIsWrittenWhereItLeads)
+{
+    namespace fs = std::filesystem;
+    TempDirectory home;
+    home.write("dotfiles/parlaro/settings.json", R"({"volume": 0.5})");
+    fs::create_directories(home / "config");
+    // A relative link to a relative link, as dotfile managers make them.
+    fs::create_symlink("../dotfiles/parlaro/settings.json", home / "dotfiles" / "current.json");
+    fs::create_symlink("../dotfiles/current.json", home / "config" / "settings.json");
+    const auto link = home / "config" / "settings.json";
+    const auto target = home / "dotfiles" / "parlaro" / "settings.json";
+    const auto sameSecond = [] { return std::string("20250101T000000Z"); };
+    {
+        JsonFileUserDefaults defaults(link);
+        EXPECT_EQ(defaults.get<double>("volume"), 0.5);
+        defaults.set("volume", 0.75);
+    }
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(link)));
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(home / "dotfiles" / "current.json")));
+    EXPECT_EQ(nlohmann::json::parse(home.read("dotfiles/parlaro/settings.json"))["volume"], 0.75);
+    EXPECT_EQ(filesIn(home / "config"), std::vector<std::string>{"settings.json"});
+    EXPECT_EQ(filesIn(home / "dotfiles" / "parlaro"), std::vector<std::string>{"settings.json"});
+
+    // Damaged where it leads: set aside there, and the next save writes a
+    // fresh file through the link.
+    home.write("dotfiles/parlaro/settings.json", "{\"volume\"");
+    {
+        JsonFileUserDefaults defaults(link, sameSecond);
+        EXPECT_EQ(defaults.setAsidePath(), target.string() + ".corrupt-20250101T000000Z");
+        defaults.set("volume", 0.25);
+    }
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(link)));
+    EXPECT_EQ(home.read("dotfiles/parlaro/settings.json.corrupt-20250101T000000Z"), "{\"volume\"");
+    EXPECT_EQ(JsonFileUserDefaults(link).get<double>("volume"), 0.25);
+
+    // Links that go round in a circle lead to no file: it cannot be read,
+    // and nothing is written over the links.
+    fs::create_symlink("loop-b", home / "loop-a");
+    fs::create_symlink("loop-a", home / "loop-b");
+    JsonFileUserDefaults looped(home / "loop-a");
+    ASSERT_TRUE(looped.openProblem());
+    EXPECT_EQ(looped.openProblem()->kind, JsonFileUserDefaults::OpenProblem::Kind::unreadable);
+    EXPECT_THROW(looped.set("volume", 1.0), DomainError);
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(home / "loop-a")));
 }
 
 TEST(JsonFileUserDefaults, ConcurrentWritersLoseNothing)

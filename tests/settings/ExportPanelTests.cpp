@@ -3,9 +3,15 @@
 #include "history/ConversationExport.h"
 #include "settings/ExportPanel.h"
 #include "settings/Prompter.h"
+#include "speech/InterfaceLanguage.h"
+#include "support/ScopedEnvironment.h"
 
+#include <QAbstractProxyModel>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QLineEdit>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -208,4 +214,71 @@ TEST(ExportPanel, AFailedWriteIsToldAndLeavesNoPartialFile)
     ASSERT_EQ(w.prompts.alerts.size(), 2u);
     EXPECT_EQ(w.prompts.alerts[1].rfind("导出失败：", 0), 0u);
     EXPECT_TRUE(QDir(locked).isEmpty());
+}
+
+TEST(ExportPanel, TheDialogOpensAtHomeThenWhereTheLastExportWent)
+{
+    ExportWorld w;
+    QTemporaryDir home;
+    test::ScopedEnvironment homeVariable("HOME", home.path().toStdString());
+    EXPECT_EQ(settings::ExportPanel::startFolder(), home.path()) << "never the program's working folder";
+
+    QString elsewhere = w.folder.filePath(QStringLiteral("exports"));
+    ASSERT_TRUE(QDir().mkdir(elsewhere));
+    settings::ExportPanel::exportSession(conversation());
+    w.finish(elsewhere + QStringLiteral("/chat.txt"));
+    EXPECT_EQ(settings::ExportPanel::startFolder(), elsewhere);
+
+    // A failed export does not move it; a folder since removed falls back home.
+    settings::ExportPanel::exportSession(conversation());
+    w.finish(w.folder.filePath(QStringLiteral("gone/chat.txt")));
+    EXPECT_EQ(settings::ExportPanel::startFolder(), elsewhere);
+    ASSERT_TRUE(QDir(elsewhere).removeRecursively());
+    EXPECT_EQ(settings::ExportPanel::startFolder(), home.path());
+}
+
+TEST(ExportPanel, QtsOwnDialogSpeaksTheInterfaceLanguageAndStillRenamesByFormat)
+{
+    test::UiWorld world;
+    Prompts prompts;
+    settings::Prompter::Scope promptScope{prompts};
+    settings::ExportPanel::Scope scope{settings::ExportPanel::makeQtFileDialog, utc};
+    QTemporaryDir home;
+    test::ScopedEnvironment homeVariable("HOME", home.path().toStdString());
+    ASSERT_TRUE(QDir(home.path()).mkdir(QStringLiteral("Documents")));
+    world.platform.bundles.setTable("zh-Hans", {{"文件夹", "文件夹"}, {"%@ 文件", "%@ 文件"}});
+    world.platform.bundles.setTable("de", {{"文件夹", "Ordner"}, {"%@ 文件", "%@-Datei"}});
+
+    QWidget parent;
+    settings::ExportPanel::exportSession(conversation(), &parent);
+    auto* dialog = parent.findChild<QFileDialog*>(QStringLiteral("export.dialog"));
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(QDir(dialog->directory()).canonicalPath(), QDir(home.path()).canonicalPath());
+    EXPECT_EQ(dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text(),
+              QStringLiteral("wenmora 2024-03-05 14.03.txt"));
+
+    // The kind and date columns come from the interface language.
+    auto* columns = dialog->proxyModel();
+    ASSERT_NE(columns, nullptr);
+    auto* files = qobject_cast<QFileSystemModel*>(columns->sourceModel());
+    ASSERT_NE(files, nullptr);
+    const QModelIndex folder = files->index(home.filePath(QStringLiteral("Documents")));
+    const QModelIndex kind = columns->mapFromSource(folder.siblingAtColumn(2));
+    EXPECT_EQ(columns->data(kind).toString(), QStringLiteral("文件夹"));
+    const QFileInfo info(home.filePath(QStringLiteral("Documents")));
+    EXPECT_EQ(columns->data(columns->mapFromSource(folder.siblingAtColumn(3))).toString(),
+              QLocale(QStringLiteral("zh_Hans")).toString(info.lastModified(), QLocale::ShortFormat));
+    InterfaceLanguage::set("de");
+    EXPECT_EQ(columns->data(kind).toString(), QStringLiteral("Ordner"));
+    EXPECT_EQ(settings::ExportPanel::interfaceLocale().language(), QLocale::German);
+    InterfaceLanguage::set("zh-Hans");
+
+    // Picking the table renames the file in the name field.
+    dialog->selectNameFilter(dialog->nameFilters().at(1));
+    emit dialog->filterSelected(dialog->nameFilters().at(1));
+    EXPECT_EQ(dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text(),
+              QStringLiteral("wenmora 2024-03-05 14.03.csv"));
+    dialog->reject();
+    world.settle();
+    EXPECT_TRUE(prompts.alerts.empty());
 }

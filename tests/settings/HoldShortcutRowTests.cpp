@@ -122,9 +122,9 @@ TEST(HoldShortcutRow, TextsAndButtonsFollowTheState)
 
     w.center.activate(HoldShortcut::combo(49, HoldShortcut::optionMask));
     w.world.settle();
-    EXPECT_EQ(w.detail(), QStringLiteral("⌥Space · 在任何软件里按住即可说话，松开自动翻译"));
+    EXPECT_EQ(w.detail(), QStringLiteral("⌥+空格 · 在任何软件里按住即可说话，松开自动翻译"));
     w.row->setWhileHolding(true);
-    EXPECT_EQ(w.detail(), QStringLiteral("⌥Space · 在任何软件里按住即可说话，每说完一句自动翻译"));
+    EXPECT_EQ(w.detail(), QStringLiteral("⌥+空格 · 在任何软件里按住即可说话，每说完一句自动翻译"));
     EXPECT_EQ(w.button("holdShortcut.record")->text(), QStringLiteral("更改"));
     EXPECT_FALSE(w.button("holdShortcut.record")->isActive());
     EXPECT_TRUE(w.shows("holdShortcut.clear"));
@@ -242,7 +242,7 @@ TEST(HoldShortcutRow, ATakenCombinationRestoresTheSavedOneAndSavesNothing)
     w.record();
     w.press(xSpace, Qt::Key_Space, Qt::AltModifier, QStringLiteral(" "));
     EXPECT_FALSE(w.row->isRecording());
-    EXPECT_EQ(w.notice(), QStringLiteral("「⌥Space」已被系统或其他软件占用，请换一个"));
+    EXPECT_EQ(w.notice(), QStringLiteral("「⌥+空格」已被系统或其他软件占用，请换一个"));
     EXPECT_EQ(w.stored(), HoldShortcut::combo(96, 0));
     EXPECT_EQ(w.center.shortcut(), HoldShortcut::combo(96, 0));
     EXPECT_EQ(w.center.status(), Status::active);

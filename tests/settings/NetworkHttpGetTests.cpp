@@ -10,6 +10,7 @@
 #include <QNetworkProxy>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -48,6 +49,57 @@ private:
     QByteArray request_;
     int requests_ = 0;
 };
+
+// Answers the first request with `head`, then keeps the connection open,
+// sending one more byte every `dripMs` when that is set; notes when the
+// client goes away.
+class HoldingServer {
+public:
+    explicit HoldingServer(QByteArray head, int dripMs = 0) : head_(std::move(head))
+    {
+        EXPECT_TRUE(server_.listen(QHostAddress::LocalHost, 0));
+        QObject::connect(&server_, &QTcpServer::newConnection, [this, dripMs] {
+            QTcpSocket* socket = server_.nextPendingConnection();
+            socket->setParent(&server_);
+            QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                request_ += socket->readAll();
+                if (request_.contains("\r\n\r\n") && !answered_) {
+                    answered_ = true;
+                    socket->write(head_);
+                }
+            });
+            QObject::connect(socket, &QTcpSocket::disconnected, [this] { clientLeft_ = true; });
+            if (dripMs > 0) {
+                auto* drip = new QTimer(socket);
+                QObject::connect(drip, &QTimer::timeout, socket, [this, socket] {
+                    if (answered_)
+                        socket->write("1");
+                });
+                drip->start(dripMs);
+            }
+        });
+    }
+    std::string origin() const { return "http://127.0.0.1:" + std::to_string(server_.serverPort()); }
+    bool answered() const { return answered_; }
+    bool clientLeft() const { return clientLeft_; }
+
+private:
+    QTcpServer server_;
+    QByteArray head_;
+    QByteArray request_;
+    bool answered_ = false;
+    bool clientLeft_ = false;
+};
+
+void pumpUntil(test::UiWorld& world, const std::function<bool()>& done)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < 10000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        world.runtime.runUntilIdle();
+    }
+}
 
 QByteArray answer(int status, const QByteArray& body)
 {
@@ -125,4 +177,68 @@ TEST(NetworkHttpGet, AClosedPortIsTheConnectionFailure)
     }
     EXPECT_EQ(check.run("http://127.0.0.1:" + std::to_string(port)),
               UpdateModel::Phase::failed("无法连接更新服务器，请检查网络连接后重试。"));
+}
+
+TEST(NetworkHttpGet, RedirectsAreFollowedOnlyWithinTheHttpsOrigin)
+{
+    for (const char* home : {"https://updates.example/updates/latest.json", "https://updates.example:443/x"}) {
+        EXPECT_TRUE(redirectStaysHome(home, "https://updates.example/updates/v2.json")) << home;
+        EXPECT_TRUE(redirectStaysHome(home, "https://UPDATES.example:443/updates/v2.json")) << home;
+        for (const char* away : {"http://updates.example/updates/latest.json", "https://other.example/latest.json",
+                                 "https://updates.example:8443/latest.json",
+                                 "https://updates.example.other.example/latest.json",
+                                 "https://user@updates.example/latest.json", "file:///etc/passwd", "", "//x"})
+            EXPECT_FALSE(redirectStaysHome(home, away)) << home << " -> " << away;
+    }
+    EXPECT_FALSE(redirectStaysHome("http://updates.example/a", "http://updates.example/b"));
+
+    // On the wire: another host's version is never offered, and it is not
+    // even asked.
+    Check check;
+    LoopbackServer elsewhere(answer(200, R"({"version":"9.0"})"));
+    LoopbackServer home("HTTP/1.1 302 Found\r\nLocation: " + QByteArray::fromStdString(elsewhere.origin())
+                        + "/updates/latest.json\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(check.run(home.origin()), UpdateModel::Phase::failed("暂时无法检查更新，请稍后重试。"));
+    EXPECT_EQ(home.requests(), 1);
+    EXPECT_EQ(elsewhere.requests(), 0);
+}
+
+TEST(NetworkHttpGet, ABodyOverTheLimitIsNotReadOn)
+{
+    Check check;
+    const UpdateModel::Phase general = UpdateModel::Phase::failed("暂时无法检查更新，请稍后重试。");
+    // Announced as huge, or of no stated length and never ending: either
+    // way the transfer stops once the limit is passed.
+    const QByteArray chunk(128 * 1024, ' ');
+    for (const QByteArray& head :
+         {"HTTP/1.1 200 OK\r\nContent-Length: 400000000\r\n\r\n" + chunk, "HTTP/1.1 200 OK\r\n\r\n{" + chunk}) {
+        HoldingServer server(head);
+        EXPECT_EQ(check.run(server.origin()), general);
+        pumpUntil(check.world, [&] { return server.clientLeft(); });
+        EXPECT_TRUE(server.clientLeft());
+    }
+    // Up to the limit is read.
+    const QByteArray padded = R"({"version":"2.0","notes":")" + QByteArray(64 * 1024 - 28, 'x') + "\"}";
+    ASSERT_EQ(padded.size(), 64 * 1024);
+    LoopbackServer server(answer(200, padded));
+    EXPECT_EQ(check.run(server.origin()), UpdateModel::Phase::available("2.0"));
+}
+
+TEST(NetworkHttpGet, AnAnswerThatTricklesPastTheDeadlineFailsAndIsDropped)
+{
+    Check check;
+    HoldingServer server("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n", 20);
+    auto model = UpdateModel::make(AppInfo{"1.0", true, server.origin()}, networkHttpGet(check.manager));
+    model->check();
+    pumpUntil(check.world, [&] { return server.answered(); });
+    ASSERT_TRUE(server.answered());
+    // Bytes keep coming, so the silence limit never strikes; the check's
+    // own deadline does.
+    check.world.runtime.advance(14.9);
+    EXPECT_EQ(model->phase(), UpdateModel::Phase::checking());
+    check.world.runtime.advance(0.1);
+    check.world.runtime.runUntilIdle();
+    EXPECT_EQ(model->phase(), UpdateModel::Phase::failed("无法连接更新服务器，请检查网络连接后重试。"));
+    pumpUntil(check.world, [&] { return server.clientLeft(); });
+    EXPECT_TRUE(server.clientLeft());
 }

@@ -373,7 +373,9 @@ TEST_F(SettingsViewTest, StatusDotRisesForAFailedModuleOnly)
     EXPECT_TRUE(waiting);
     EXPECT_FALSE(dot(6));
 
+    // Neither language can be recognized: nothing can be heard at all.
     model->myEngine.set(std::nullopt);
+    model->theirEngine.set(std::nullopt);
     world.settle();
     EXPECT_TRUE(dot(6));
     EXPECT_TRUE(find<QWidget>(QStringLiteral("listening"))->isHidden());

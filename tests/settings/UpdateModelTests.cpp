@@ -145,6 +145,34 @@ TEST(UpdateModel, OneCheckAtATimeAndEveryBadAnswerIsTheGeneralFailure)
     }
 }
 
+TEST(UpdateModel, TheWholeCheckHasOneDeadlineOfFifteenSeconds)
+{
+    test::UiWorld world;
+    FakeServer server;
+    auto model = UpdateModel::make(configured(), server.get());
+    model->check();
+    world.settle();
+    ASSERT_EQ(server.requests.size(), 1u);
+    EXPECT_EQ(server.requests[0].maxBodyBytes, 64u * 1024u);
+    world.runtime.advance(14.999);
+    world.settle();
+    EXPECT_EQ(model->phase(), Phase::checking());
+    world.runtime.advance(0.001);
+    world.settle();
+    EXPECT_EQ(model->phase(), Phase::failed("无法连接更新服务器，请检查网络连接后重试。"));
+
+    // An answer after the deadline changes nothing; the next check runs as
+    // usual.
+    server.answer(ok(R"({"version":"2.0"})"));
+    world.settle();
+    EXPECT_EQ(model->phase(), Phase::failed("无法连接更新服务器，请检查网络连接后重试。"));
+    model->check();
+    world.settle();
+    server.answer(ok(R"({"version":"2.0"})"));
+    world.settle();
+    EXPECT_EQ(model->phase(), Phase::available("2.0"));
+}
+
 TEST(UpdateModel, AFailureKeepsTheLanguageItHappenedIn)
 {
     test::UiWorld world;

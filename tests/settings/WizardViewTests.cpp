@@ -11,6 +11,11 @@
 #include <QProgressBar>
 #include <QTest>
 
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <fstream>
+
 namespace parlaro::test {
 namespace {
 
@@ -92,9 +97,14 @@ TEST_F(WizardViewTest, SpeechStepShowsProgressDownloadOrTheMissingRecognizer)
     view();
     EXPECT_EQ(text("wizard.speech.percent"), "57%");
 
+    // No recognizer for mine is no step while theirs can be heard; with
+    // neither, the step stays open and says why.
     model->speechDownloadProgress.set(std::nullopt);
     model->myEngine.set(std::nullopt);
     model->theirSpeechReady.set(true);
+    view();
+    EXPECT_TRUE(done(2));
+    model->theirEngine.set(std::nullopt);
     view();
     EXPECT_FALSE(done(2));
     EXPECT_FALSE(shown("wizard.speech.progress"));
@@ -156,6 +166,25 @@ TEST_F(WizardViewTest, CaptureStepReadsThePermissionAfreshOnEachRefresh)
     model->audioCaptureMissing.set(true);
     view();
     EXPECT_FALSE(done(6));
+
+    // Where nothing guards capture, the step is whether it can start: the
+    // sound server refusing it leaves the step open until a start succeeds.
+    world.captureStatus = std::nullopt;
+    model->audioCaptureMissing.set(false);
+    model->micConfirmed.set(!model->micConfirmed());
+    view();
+    EXPECT_TRUE(done(6));
+    model->listeningFailed.set(true);
+    view();
+    EXPECT_FALSE(done(6));
+    model->listeningFailed.set(false);
+    model->captureFailure.set("Connection refused");
+    view();
+    EXPECT_FALSE(done(6));
+    model->captureFailure.set(std::nullopt);
+    model->micConfirmed.set(!model->micConfirmed());
+    view();
+    EXPECT_TRUE(done(6));
 }
 
 TEST_F(WizardViewTest, APickAsksTheModelAndThePickerWaitsForTheSwitch)
@@ -209,4 +238,32 @@ TEST_F(WizardViewTest, PendingChangeBoxKeepsOrChoosesAndBothEndsFinishOnboarding
 }
 
 }  // namespace
+
+TEST(WizardTexts, NoTableSendsTheUserToAnotherSystemsSettings)
+{
+    // The step that grants capture elsewhere says what it is here, and the
+    // recognition failures name what to install, in every table.
+    const auto root = std::filesystem::path(PARLARO_SOURCE_DIR) / "resources" / "i18n";
+    const auto read = [&](const std::string& code, const char* file) {
+        std::ifstream in(root / code / file);
+        return nlohmann::json::parse(in);
+    };
+    EXPECT_EQ(read("zh-Hans", "startup.json").value("允许「系统录音」（听对方说话用）", ""),
+              "声音服务器让 Parlaro 听到其他程序的声音（听对方说话用）");
+    EXPECT_EQ(read("en", "startup.json").value("允许「系统录音」（听对方说话用）", ""),
+              "The sound server lets Parlaro hear other programs (to hear the other party)");
+    for (const auto& folder : std::filesystem::directory_iterator(root)) {
+        const std::string code = folder.path().filename().string();
+        const nlohmann::json recognition = read(code, "recognition.json");
+        for (const auto& [key, text] : recognition.items()) {
+            const auto value = text.get<std::string>();
+            for (const char* foreign : {"系统设置 ›", "系統設定 ›", "System Settings", "Systemeinstellungen", "›"})
+                EXPECT_EQ(value.find(foreign), std::string::npos) << code << ": " << value;
+        }
+        EXPECT_NE(read(code, "startup.json").value("允许「系统录音」（听对方说话用）", "").find("Parlaro"),
+                  std::string::npos)
+            << code;
+    }
+}
+
 }  // namespace parlaro::test

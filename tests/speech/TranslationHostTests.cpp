@@ -275,6 +275,30 @@ TEST_F(TranslationHostTest, PreparesRevealTheWindowUntilTheLastEndsAndNeverTimeO
     EXPECT_EQ(system.windows.made().size(), 1u);
 }
 
+TEST_F(TranslationHostTest, ABackEndWithoutAWindowMakerGetsNoWindowYetTranslatesAndPrepares)
+{
+    TranslationPlatformScope windowless(TranslationPlatformServices{&system, nullptr});
+    system.setResponder("en", "es", [](const SimRequest& request) { return SimReply::answer("译" + request.text, 1); });
+    system.setResponder("de", "fr", [](const SimRequest&) { return SimReply::answer("", 1); });
+    auto translation = translate("hello");
+    auto download = prepare("de", "fr");
+    EXPECT_EQ(host->visibleRequests(), 1);
+    advanceTo(1.0);
+    EXPECT_EQ(translation->text, "译hello");
+    EXPECT_EQ(download->text, "");
+    EXPECT_EQ(host->visibleRequests(), 0);
+    EXPECT_EQ(host->window(), nullptr);
+    EXPECT_EQ(system.windows.last(), nullptr);
+    EXPECT_EQ(host->store().slots.get().size(), 2u);
+
+    // Time-outs and reconnections need no window either.
+    system.setResponder("en", "es", [](const SimRequest&) { return SimReply::hang(); });
+    auto hanging = translate("hang");
+    advanceTo(11.0);
+    EXPECT_EQ(hanging->error, test::tr5);
+    EXPECT_EQ(system.sessionsMade("en", "es"), 2);
+}
+
 TEST_F(TranslationHostTest, ResetFailsEveryWaiterAndDropsEveryPair)
 {
     answerUnlessHanging();

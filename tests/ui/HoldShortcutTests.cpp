@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <fstream>
 #include <set>
 
 using namespace parlaro;
@@ -18,6 +22,20 @@ namespace {
 DefaultsData bytes(const std::string& text)
 {
     return DefaultsData(text.begin(), text.end());
+}
+
+// An interface language's table as shipped.
+StringTable shippedTable(const std::string& code)
+{
+    StringTable table;
+    const auto folder = std::filesystem::path(PARLARO_SOURCE_DIR) / "resources" / "i18n" / code;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        std::ifstream in(entry.path());
+        const nlohmann::json texts = nlohmann::json::parse(in);
+        for (const auto& [key, text] : texts.items())
+            table[key] = text.get<std::string>();
+    }
+    return table;
 }
 
 std::string storedText(const sim::SimUserDefaults& defaults)
@@ -82,34 +100,65 @@ TEST(HoldShortcut, UnreadableDataIsNoShortcutAndStaysAsItIs)
     EXPECT_EQ(HoldShortcut::load(wrongType), std::nullopt);
 }
 
-TEST(HoldShortcut, LabelsUseFixedGlyphOrderAndTheKeyTables)
+TEST(HoldShortcut, LabelsUseTheKeyboardsOwnNamesInTheInterfaceLanguage)
 {
     test::UiWorld world;
-    EXPECT_EQ(HoldShortcut::combo(49, 0x800).label(), "⌥Space");
-    EXPECT_EQ(HoldShortcut::combo(122, 0).label(), "F1");
-    EXPECT_EQ(HoldShortcut::combo(36, 0).label(), "↩");
-    EXPECT_EQ(HoldShortcut::combo(53, 0).label(), "⎋");
-    EXPECT_EQ(HoldShortcut::combo(76, 0).label(), "⌤");
-    EXPECT_EQ(HoldShortcut::combo(49, 0x1B00).label(), "⌃⌥⇧⌘Space");
-    EXPECT_EQ(HoldShortcut::modifierGlyphs(0x10000 | 0x1), "") << "other bits are ignored";
-    EXPECT_EQ(HoldShortcut::functionKeyNames().size(), 20u);
-    EXPECT_EQ(HoldShortcut::specialKeyNames().size(), 15u);
+    for (const char* code : {"zh-Hans", "en", "de"})
+        world.platform.bundles.setTable(code, shippedTable(code));
 
-    const std::pair<Key, const char*> labels[] = {
-        {Key::rightOption, "右 ⌥"},  {Key::leftOption, "左 ⌥"}, {Key::rightCommand, "右 ⌘"},
-        {Key::rightControl, "右 ⌃"}, {Key::rightShift, "右 ⇧"}, {Key::function, "Fn"},
+    InterfaceLanguage::set("zh-Hans");
+    EXPECT_EQ(HoldShortcut::combo(49, 0x800).label(), "Alt+空格");
+    EXPECT_EQ(HoldShortcut::combo(49, 0x1B00).label(), "Ctrl+Alt+Shift+Super+空格") << "the desktop's order";
+    EXPECT_EQ(HoldShortcut::combo(122, 0x1000).label(), "Ctrl+F1");
+    EXPECT_EQ(HoldShortcut::modifierNames(0x10000 | 0x1), "") << "other bits are ignored";
+    EXPECT_EQ(HoldShortcut::modifier(Key::rightOption).label(), "右 Alt");
+
+    InterfaceLanguage::set("en");
+    const std::pair<HoldShortcut, const char*> english[] = {
+        {HoldShortcut::combo(49, 0x1800), "Ctrl+Alt+Space"},
+        {HoldShortcut::combo(36, 0x200), "Shift+Enter"},
+        {HoldShortcut::combo(53, 0), "Esc"},
+        {HoldShortcut::combo(76, 0), "Keypad Enter"},
+        {HoldShortcut::combo(116, 0x100), "Super+Page Up"},
+        {HoldShortcut::combo(123, 0x1000), "Ctrl+←"},
+        {HoldShortcut::modifier(Key::rightOption), "Right Alt"},
+        {HoldShortcut::modifier(Key::leftOption), "Left Alt"},
+        {HoldShortcut::modifier(Key::rightCommand), "Right Super"},
+        {HoldShortcut::modifier(Key::rightControl), "Right Ctrl"},
+        {HoldShortcut::modifier(Key::rightShift), "Right Shift"},
+        {HoldShortcut::modifier(Key::function), "Fn"},
     };
-    for (auto [key, label] : labels)
-        EXPECT_EQ(HoldShortcut::modifier(key).label(), label);
+    for (const auto& [shortcut, label] : english)
+        EXPECT_EQ(shortcut.label(), label);
 
-    // A letter comes from the keyboard in use, else the code stands in.
-    EXPECT_EQ(HoldShortcut::combo(0, 0x100).label(), "⌘#0");
+    InterfaceLanguage::set("de");
+    EXPECT_EQ(HoldShortcut::combo(49, 0x1800).label(), "Strg+Alt+Leertaste");
+    EXPECT_EQ(HoldShortcut::modifier(Key::rightControl).label(), "Strg rechts");
+
+    // No label anywhere still shows another system's glyphs.
+    InterfaceLanguage::set("en");
+    for (std::uint32_t code = 0; code < 128; ++code) {
+        for (std::uint32_t mask : {0u, 0x1B00u}) {
+            const std::string label = HoldShortcut::combo(code, mask).label();
+            for (const char* glyph : {"⌃", "⌥", "⇧", "⌘", "↩", "⇥", "⌫", "⌦", "⎋", "⌤", "⇞", "⇟"})
+                EXPECT_EQ(label.find(glyph), std::string::npos) << code << ": " << label;
+        }
+    }
+    for (Key key : HoldShortcut::allModifierKeys())
+        EXPECT_EQ(HoldShortcut::modifier(key).label().find("⌥"), std::string::npos);
+
+    // A letter comes from the keyboard in use, else the code stands in; where
+    // the layout makes right Alt its third-level shift, it is AltGr.
+    EXPECT_EQ(HoldShortcut::combo(0, 0x100).label(), "Super+#0");
     EXPECT_EQ(HoldShortcut::combo(70000, 0).label(), "#70000");
     sim::SimGlobalKeys keys;
     keys.characters[0] = "A";
     HoldShortcut::useKeyboard(&keys);
-    EXPECT_EQ(HoldShortcut::combo(0, 0x100).label(), "⌘A");
+    EXPECT_EQ(HoldShortcut::combo(0, 0x100).label(), "Super+A");
     EXPECT_EQ(HoldShortcut::keyName(50), "#50");
+    EXPECT_EQ(HoldShortcut::modifier(Key::rightOption).label(), "Right Alt");
+    keys.characters[61] = "AltGr";
+    EXPECT_EQ(HoldShortcut::modifier(Key::rightOption).label(), "AltGr");
     HoldShortcut::useKeyboard(nullptr);
 }
 

@@ -7,34 +7,68 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <fstream>
 #include <pwd.h>
-#include <sstream>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace parlaro::sys {
 namespace {
+
+constexpr double leftoverTemporaryAge = 60.0;
 
 DomainError defaultsError(JsonFileUserDefaults::ErrorCode code, std::string text)
 {
     return DomainError(JsonFileUserDefaults::errorDomain, static_cast<std::int64_t>(code), std::move(text));
 }
 
-std::optional<std::string> readWholeFile(const std::filesystem::path& file)
+// What reading the settings file found: nothing there, its whole contents,
+// or why it could not be read.
+struct FileRead {
+    bool absent = false;
+    std::optional<std::string> contents;
+    std::string failure;
+};
+
+FileRead readSettingsFile(const std::filesystem::path& file)
 {
-    std::ifstream stream(file, std::ios::binary);
-    if (!stream) {
-        return std::nullopt;
+    FileRead result;
+    // Non-blocking, so that a FIFO at the path cannot hang the start.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        // A folder on the way that is a file leaves no settings file to keep.
+        result.absent = errno == ENOENT || errno == ENOTDIR;
+        result.failure = std::strerror(errno);
+        return result;
     }
-    std::ostringstream contents;
-    contents << stream.rdbuf();
-    if (stream.bad()) {
-        return std::nullopt;
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
+        result.failure = std::strerror(errno);
+    } else if (!S_ISREG(status.st_mode)) {
+        result.failure = S_ISDIR(status.st_mode) ? "it is a folder" : "it is not a regular file";
+    } else {
+        std::string contents;
+        char buffer[65536];
+        for (;;) {
+            const ssize_t got = ::read(fd, buffer, sizeof buffer);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0) {
+                result.failure = std::strerror(errno);
+                break;
+            }
+            if (got == 0) {
+                result.contents = std::move(contents);
+                break;
+            }
+            contents.append(buffer, static_cast<std::size_t>(got));
+        }
     }
-    return contents.str();
+    ::close(fd);
+    return result;
 }
 
 std::filesystem::path homeFolder(const Environment& environment)
@@ -113,55 +147,77 @@ std::string JsonFileUserDefaults::utcTimestamp()
 
 void JsonFileUserDefaults::load(const Timestamp& timestamp)
 {
-    std::error_code error;
-    const auto status = std::filesystem::symlink_status(file_, error);
-    if (status.type() == std::filesystem::file_type::not_found) {
+    // A linked file (say, kept with other dotfiles in a repository) is
+    // written, and set aside, where it is; the link stays.
+    std::filesystem::path target = file_;
+    try {
+        target = followLinks(file_);
+    } catch (const std::system_error&) {
+        // A loop of links: the read below fails and says so.
+    }
+    // What a save killed before its rename left behind; younger ones may be
+    // another process's save under way.
+    removeStaleTemporaries(target, leftoverTemporaryAge);
+    FileRead read = readSettingsFile(file_);
+    if (read.absent)
+        return;
+    if (!read.contents) {
+        problem_ = OpenProblem{OpenProblem::Kind::unreadable, file_, "cannot be read: " + read.failure};
         return;
     }
-    std::optional<std::string> contents;
-    if (!error && std::filesystem::is_regular_file(std::filesystem::status(file_, error))) {
-        contents = readWholeFile(file_);
+    nlohmann::json parsed = nlohmann::json::parse(*read.contents, nullptr, false);
+    if (!parsed.is_discarded() && parsed.is_object()) {
+        root_ = std::move(parsed);
+        return;
     }
-    if (contents) {
-        nlohmann::json parsed = nlohmann::json::parse(*contents, nullptr, false);
-        if (!parsed.is_discarded() && parsed.is_object()) {
-            root_ = std::move(parsed);
-            return;
-        }
-    }
-    setAside(timestamp);
+    setAside(target, timestamp, parsed.is_discarded() ? "is not valid JSON" : "holds no JSON object");
 }
 
-void JsonFileUserDefaults::setAside(const Timestamp& timestamp)
+void JsonFileUserDefaults::setAside(const std::filesystem::path& target, const Timestamp& timestamp,
+                                    const std::string& reason)
 {
-    const std::string base = file_.string() + ".corrupt-" + timestamp();
+    const std::string base = target.string() + ".corrupt-" + timestamp();
     for (int attempt = 1; attempt < 1000; ++attempt) {
-        const std::filesystem::path target = attempt == 1 ? base : base + "-" + std::to_string(attempt);
+        const std::filesystem::path kept = attempt == 1 ? base : base + "-" + std::to_string(attempt);
         bool taken = false;
-        if (moveWithoutReplacing(file_, target, taken)) {
-            setAsidePath_ = target;
+        if (moveWithoutReplacing(target, kept, taken)) {
+            problem_ = OpenProblem{OpenProblem::Kind::setAside, kept, reason};
             return;
         }
         if (!taken) {
             break;
         }
     }
-    damagedFileKept_ = true;
+    problem_ = OpenProblem{OpenProblem::Kind::damagedInPlace, target, reason + " and cannot be moved aside"};
 }
 
 std::optional<std::filesystem::path> JsonFileUserDefaults::setAsidePath() const
 {
     std::lock_guard lock(mutex_);
-    return setAsidePath_;
+    if (problem_ && problem_->kind == OpenProblem::Kind::setAside)
+        return problem_->keptAt;
+    return std::nullopt;
+}
+
+std::optional<JsonFileUserDefaults::OpenProblem> JsonFileUserDefaults::openProblem() const
+{
+    std::lock_guard lock(mutex_);
+    return problem_;
 }
 
 void JsonFileUserDefaults::save(const nlohmann::json& root)
 {
-    if (damagedFileKept_) {
+    if (problem_ && problem_->kind == OpenProblem::Kind::damagedInPlace) {
         throw defaultsError(ErrorCode::damagedFileKept,
                             "The settings file " + file_.string()
                                 + " is damaged and could not be moved aside; settings cannot be saved until it"
                                   " is repaired or removed.");
+    }
+    // Writing would replace settings the user may still want with defaults.
+    if (problem_ && problem_->kind == OpenProblem::Kind::unreadable) {
+        throw defaultsError(ErrorCode::unreadableFileKept,
+                            "The settings file " + file_.string() + " " + problem_->reason
+                                + "; settings cannot be saved until it can be read.");
     }
     std::string text;
     try {

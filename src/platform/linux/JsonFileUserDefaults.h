@@ -17,17 +17,42 @@ namespace parlaro::sys {
 // atomically before it becomes visible to readers, so a crash never leaves a
 // half-written file and a failed write changes nothing.
 //
-// A file that cannot be read or parsed is renamed to
+// A file that is read but is no JSON object is damaged: it is renamed to
 // "<file>.corrupt-<timestamp>" (with "-2", "-3"... when that name is taken;
-// nothing is ever overwritten) and the store starts empty. If it cannot even
-// be moved, writes fail rather than destroy it.
+// nothing is ever overwritten) and the store starts empty. A file that
+// cannot be read at all (no permission, an I/O error, not a regular file)
+// may be perfectly good, so it stays where it is and the store runs on
+// defaults without writing over it. Either way openProblem() says what
+// happened, for the user to be told. If a damaged file cannot even be moved,
+// writes fail rather than destroy it.
+//
+// A symbolic link at the path stays a link: the file it leads to is read,
+// replaced and set aside where it is. Temporaries of saves that were killed
+// are removed when the store is opened.
 //
 // Entries this version cannot decode are kept in the file untouched.
 // Thread-safe.
 class JsonFileUserDefaults : public UserDefaults {
 public:
     static constexpr const char* errorDomain = "UserDefaults";
-    enum class ErrorCode : std::int64_t { writeFailed = 1, damagedFileKept = 2 };
+    enum class ErrorCode : std::int64_t { writeFailed = 1, damagedFileKept = 2, unreadableFileKept = 3 };
+
+    // Why the file's settings are not in use.
+    struct OpenProblem {
+        enum class Kind {
+            // Read, but no settings object; moved to `keptAt`.
+            setAside,
+            // Damaged and could not be moved; it stays at `keptAt`.
+            damagedInPlace,
+            // Could not be read; it stays at `keptAt`.
+            unreadable,
+        };
+        Kind kind;
+        std::filesystem::path keptAt;
+        // What went wrong, in plain words (for standard error).
+        std::string reason;
+        bool operator==(const OpenProblem&) const = default;
+    };
 
     // Returns the text put into names of set-aside files (UTC, "20250131T235959Z").
     using Timestamp = std::function<std::string()>;
@@ -44,6 +69,9 @@ public:
     const std::filesystem::path& path() const { return file_; }
     // Where a damaged file was moved when the store was opened.
     std::optional<std::filesystem::path> setAsidePath() const;
+    // What kept the file's settings out when the store was opened; none when
+    // there was no file or it was read whole.
+    std::optional<OpenProblem> openProblem() const;
 
     std::optional<DefaultsValue> value(std::string_view key) const override;
     void set(std::string_view key, DefaultsValue value) override;
@@ -52,14 +80,13 @@ public:
 
 private:
     void load(const Timestamp& timestamp);
-    void setAside(const Timestamp& timestamp);
+    void setAside(const std::filesystem::path& target, const Timestamp& timestamp, const std::string& reason);
     void save(const nlohmann::json& root);
 
     std::filesystem::path file_;
     mutable std::mutex mutex_;
     nlohmann::json root_ = nlohmann::json::object();
-    std::optional<std::filesystem::path> setAsidePath_;
-    bool damagedFileKept_ = false;
+    std::optional<OpenProblem> problem_;
 };
 
 }  // namespace parlaro::sys

@@ -22,6 +22,7 @@ TEST(XkbKeymap, NamesKeysByTheLayoutAndTellsModifiersBySymbol)
     EXPECT_EQ(us->character(36), std::nullopt) << "Return types a control character";
     EXPECT_EQ(us->character(52), std::nullopt) << "no such key";
     EXPECT_TRUE(us->isModifier(xRightAlt));
+    EXPECT_EQ(us->character(61), std::nullopt) << "right Alt is plain Alt here";
     EXPECT_TRUE(us->isModifier(xLeftShift));
     EXPECT_FALSE(us->isModifier(xLetterA));
 
@@ -31,6 +32,7 @@ TEST(XkbKeymap, NamesKeysByTheLayoutAndTellsModifiersBySymbol)
     EXPECT_EQ(de->character(6), "Y");
     EXPECT_EQ(de->character(41), "Ö");
     EXPECT_TRUE(de->isModifier(xRightAlt)) << "AltGr is a level shift";
+    EXPECT_EQ(de->character(61), "AltGr") << "and is named as its key cap";
     auto fr = sys::XkbKeymap::fromLayout("fr");
     EXPECT_EQ(fr->character(0), "Q");
 

@@ -51,6 +51,9 @@ std::optional<std::string> XkbKeymap::character(std::uint32_t keyCode) const
     xkb_keysym_t symbol = firstSymbol(*evdev + keycodes::xKeycodeOffset);
     if (symbol == XKB_KEY_NoSymbol)
         return std::nullopt;
+    // The key cap's name of the third-level shift, which types nothing.
+    if (symbol == XKB_KEY_ISO_Level3_Shift)
+        return std::string("AltGr");
     char text[16] = {};
     int size = xkb_keysym_to_utf8(xkb_keysym_to_upper(symbol), text, sizeof text);
     // Control characters (Return, Tab, Delete) name nothing readable.

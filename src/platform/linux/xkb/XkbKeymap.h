@@ -26,7 +26,8 @@ public:
 
     bool valid() const { return keymap_ != nullptr; }
     // The upper-case character of the stored key code on the first level;
-    // nullopt for keys that type nothing printable.
+    // "AltGr" for the key the layout makes its third-level shift; nullopt
+    // for other keys that type nothing printable.
     std::optional<std::string> character(std::uint32_t keyCode) const;
     // True when the X keycode's first-level symbol is a modifier (Shift,
     // Control, Alt, Super, the level shifts, Caps and Num Lock).

@@ -1,0 +1,265 @@
+#include "app/QtHostWindow.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QTest>
+#include <QVBoxLayout>
+#include <QWindow>
+
+#include <gtest/gtest.h>
+#include <xcb/xcb.h>
+#include <xcb/xtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+
+// The translation host's window on a real window system: a private Xvfb (no
+// window manager, no compositor) or a private headless weston. Hidden, it
+// must be nowhere: not drawn, not in the way of clicks, not holding the
+// keyboard.
+
+using namespace parlaro;
+using app::QtHostWindow;
+
+namespace {
+
+std::string platformName;  // "xcb" or "wayland"
+std::string xDisplay;
+
+std::string firstWord(const std::string& path)
+{
+    std::ifstream in(path);
+    std::string word;
+    in >> word;
+    return word;
+}
+
+bool onX11()
+{
+    return platformName == "xcb";
+}
+
+// Runs Qt's events until `done`, for at most five seconds.
+bool pumpUntil(const std::function<bool()>& done)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+// Another X client: looks at the server's state and presses keys and
+// buttons with XTest, as a user would.
+class XProbe {
+public:
+    XProbe() : connection_(xcb_connect(xDisplay.c_str(), nullptr))
+    {
+        root_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
+    }
+    ~XProbe() { xcb_disconnect(connection_); }
+
+    std::set<xcb_window_t> mappedTopLevels()
+    {
+        std::set<xcb_window_t> mapped;
+        auto* tree = xcb_query_tree_reply(connection_, xcb_query_tree(connection_, root_), nullptr);
+        if (!tree)
+            return mapped;
+        const xcb_window_t* children = xcb_query_tree_children(tree);
+        for (int i = 0; i < xcb_query_tree_children_length(tree); ++i) {
+            auto* attributes = xcb_get_window_attributes_reply(
+                connection_, xcb_get_window_attributes(connection_, children[i]), nullptr);
+            if (attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE)
+                mapped.insert(children[i]);
+            std::free(attributes);
+        }
+        std::free(tree);
+        return mapped;
+    }
+
+    xcb_window_t focus()
+    {
+        auto* reply = xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr);
+        xcb_window_t window = reply ? reply->focus : XCB_NONE;
+        std::free(reply);
+        return window;
+    }
+
+    void click(QPoint at)
+    {
+        fake(XCB_MOTION_NOTIFY, 0, at);
+        fake(XCB_BUTTON_PRESS, 1, at);
+        fake(XCB_BUTTON_RELEASE, 1, at);
+    }
+
+    void type(std::uint8_t keycode)
+    {
+        fake(XCB_KEY_PRESS, keycode, {});
+        fake(XCB_KEY_RELEASE, keycode, {});
+    }
+
+private:
+    void fake(std::uint8_t type, std::uint8_t detail, QPoint at)
+    {
+        xcb_test_fake_input(connection_, type, detail, XCB_CURRENT_TIME, root_, static_cast<std::int16_t>(at.x()),
+                            static_cast<std::int16_t>(at.y()), 0);
+        xcb_flush(connection_);
+        std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+    }
+
+    xcb_connection_t* connection_;
+    xcb_window_t root_;
+};
+
+// The user's window: a text field over the middle of the screen, where the
+// host's window would appear, counting the clicks it gets.
+class MainWindow : public QWidget {
+public:
+    MainWindow()
+    {
+        auto* layout = new QVBoxLayout(this);
+        field = new QLineEdit(this);
+        layout->addWidget(field);
+        field->installEventFilter(this);
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        setGeometry(QRect(QPoint(0, 0), QSize(500, 300)).translated(screen.center() - QPoint(250, 150)));
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::MouseButtonPress)
+            ++clicks;
+        return QWidget::eventFilter(watched, event);
+    }
+
+    QLineEdit* field = nullptr;
+    int clicks = 0;
+};
+
+bool exposed(QWidget* widget)
+{
+    return widget->windowHandle() && widget->windowHandle()->isExposed();
+}
+
+constexpr std::uint8_t keyA = 38;  // X keycode of the A key
+
+}  // namespace
+
+TEST(HostWindowOnDisplay, HiddenItIsNowhereSoClicksAndKeysReachTheUsersWindow)
+{
+    MainWindow main;
+    main.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
+    main.activateWindow();
+    main.field->setFocus();
+
+    app::QtHostWindows windows;
+    auto host = windows.makeHostWindow({.title = "正在准备翻译语言包…", .prompt = "请在系统提示中确认下载翻译语言包"});
+    QWidget* widget = dynamic_cast<QtHostWindow&>(*host).widget();
+    host->showHidden(true);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(widget->isVisible());
+    EXPECT_FALSE(exposed(widget));
+    EXPECT_TRUE(exposed(&main));
+
+    if (!onX11())
+        return;  // no input can be injected into the headless compositor
+    XProbe x;
+    EXPECT_EQ(x.mappedTopLevels(), std::set<xcb_window_t>{static_cast<xcb_window_t>(main.winId())})
+        << "only the user's window is on the screen";
+    ASSERT_TRUE(pumpUntil([&] { return x.focus() == main.winId() && main.isActiveWindow(); }));
+
+    // Where the host's window would stand, the click and the keys go to the
+    // user's window.
+    x.click(QGuiApplication::primaryScreen()->geometry().center());
+    EXPECT_TRUE(pumpUntil([&] { return main.clicks == 1; }));
+    x.type(keyA);
+    EXPECT_TRUE(pumpUntil([&] { return main.field->text() == QStringLiteral("a"); }));
+    EXPECT_EQ(x.focus(), main.winId());
+}
+
+TEST(HostWindowOnDisplay, RevealedItShowsInFrontAndHidingAgainUnmapsItAndGivesTheKeyboardBack)
+{
+    MainWindow main;
+    main.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
+    main.activateWindow();
+    main.field->setFocus();
+
+    app::QtHostWindows windows;
+    auto host = windows.makeHostWindow({.title = "正在准备翻译语言包…", .prompt = "请在系统提示中确认下载翻译语言包"});
+    QWidget* widget = dynamic_cast<QtHostWindow&>(*host).widget();
+    host->showHidden(true);
+    std::unique_ptr<XProbe> x;
+    if (onX11()) {
+        x = std::make_unique<XProbe>();
+        ASSERT_TRUE(pumpUntil([&] { return x->focus() == main.winId(); }));
+    }
+
+    host->showRevealed();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(widget));
+    if (x) {
+        EXPECT_TRUE(x->mappedTopLevels().contains(static_cast<xcb_window_t>(widget->winId())));
+        EXPECT_TRUE(pumpUntil([&] { return x->focus() == widget->winId(); })) << "the download prompt's window is key";
+    }
+
+    // Overlapping reveals end with one hide; it leaves nothing behind.
+    host->showRevealed();
+    host->showHidden(false);
+    EXPECT_TRUE(pumpUntil([&] { return !exposed(widget); }));
+    EXPECT_FALSE(widget->isVisible());
+    EXPECT_TRUE(exposed(&main));
+    if (x) {
+        EXPECT_EQ(x->mappedTopLevels(), std::set<xcb_window_t>{static_cast<xcb_window_t>(main.winId())});
+        // The keys go to the user's window again, not to one nobody sees.
+        EXPECT_NE(x->focus(), widget->winId());
+        x->type(keyA);
+        EXPECT_TRUE(pumpUntil([&] { return main.field->text() == QStringLiteral("a"); }));
+    }
+}
+
+// host-window-display-tests xcb|wayland <fixture folder>: the X11 tests'
+// Xvfb folder, or the folder of weston.sh. Exits 77 (skipped) when the
+// fixture found no server to start.
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s xcb|wayland <fixture folder>\n", argv[0]);
+        return 2;
+    }
+    platformName = argv[1];
+    const std::string dir = argv[2];
+    if (onX11()) {
+        const std::string number = firstWord(dir + "/display");
+        if (number.empty()) {
+            std::fprintf(stderr, "Xvfb is not installed, so the host window is not tested on X11\n");
+            return 77;
+        }
+        xDisplay = ":" + number;
+        setenv("DISPLAY", xDisplay.c_str(), 1);
+        unsetenv("WAYLAND_DISPLAY");
+    } else {
+        const std::string socket = firstWord(dir + "/socket");
+        if (socket.empty()) {
+            std::fprintf(stderr, "weston is not installed, so the host window is not tested on Wayland\n");
+            return 77;
+        }
+        setenv("XDG_RUNTIME_DIR", (dir + "/runtime").c_str(), 1);
+        setenv("WAYLAND_DISPLAY", socket.c_str(), 1);
+        unsetenv("DISPLAY");
+    }
+    setenv("QT_QPA_PLATFORM", platformName.c_str(), 1);
+    int qtArgc = 1;
+    QApplication application(qtArgc, argv);
+    return RUN_ALL_TESTS();
+}
