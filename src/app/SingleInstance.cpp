@@ -172,11 +172,12 @@ bool SingleInstance::claim()
         if (!S_ISSOCK(status.st_mode))
             return refuse(QStringLiteral("cannot start: %1 is %2, where the socket of the running copy belongs; it "
                                          "was left alone. Remove it if nothing needs it.")
-                              .arg(shownPath, S_ISREG(status.st_mode) ? QStringLiteral("a file")
-                                                                      : QStringLiteral("neither a socket nor a file")));
+                              .arg(shownPath,
+                                   S_ISREG(status.st_mode) ? QStringLiteral("a file")
+                                                           : QStringLiteral("neither a socket nor a file")));
         if (status.st_uid != ::getuid())
-            return refuse(QStringLiteral("cannot start: %1 is a socket of another user; it was left alone.")
-                              .arg(shownPath));
+            return refuse(
+                QStringLiteral("cannot start: %1 is a socket of another user; it was left alone.").arg(shownPath));
 
         sockaddr_un address{};
         if (!fillAddress(address, path))
@@ -209,9 +210,8 @@ bool SingleInstance::claim()
         if (error == ENOENT)
             continue;
         if (error == EAGAIN)
-            return refuse(
-                QStringLiteral("a copy is running at %1 but is too busy to take a connection").arg(shownPath)
-                + notStarting);
+            return refuse(QStringLiteral("a copy is running at %1 but is too busy to take a connection").arg(shownPath)
+                          + notStarting);
         return refuse(QStringLiteral("cannot reach the copy at %1: %2").arg(shownPath, errorText(error)) + notStarting);
     }
     return refuse(QStringLiteral("cannot start: %1 keeps changing").arg(shownPath) + notStarting);
@@ -286,8 +286,8 @@ bool SingleInstance::askRunningToShow(int fd)
     while (sent < request.size()) {
         if (!waitFor(fd, POLLOUT, deadline))
             return false;
-        const ssize_t wrote = ::send(fd, request.constData() + sent, static_cast<std::size_t>(request.size() - sent),
-                                     MSG_NOSIGNAL);
+        const ssize_t wrote =
+            ::send(fd, request.constData() + sent, static_cast<std::size_t>(request.size() - sent), MSG_NOSIGNAL);
         if (wrote < 0 && errno != EAGAIN && errno != EINTR)
             return false;
         if (wrote > 0)

@@ -38,6 +38,7 @@ int main(int argc, char** argv)
     app::Application parlaro(std::move(options));
     if (!parlaro.start())
         return parlaro.declinedExitCode();
+    // The tests that start the program as a process wait for this line.
     std::fprintf(stderr, "Parlaro is running.\n");
     return app::Application::exec();
 }

@@ -26,12 +26,11 @@ std::shared_ptr<AudioServerWatcher> AudioServerWatcher::make(OnChange onChange)
     std::shared_ptr<AudioServerWatcher> watcher(new AudioServerWatcher(std::move(onChange)));
     watcher->running_ = serverRunning();
     std::weak_ptr<AudioServerWatcher> weak = watcher;
-    watcher->registration_ =
-        audioSystem().addPropertyListener(audioSystemObject, runningAddress, AudioCallbackQueue::main(),
-                                          [weak](std::span<const AudioPropertyAddress>) {
-                                              if (auto self = weak.lock())
-                                                  self->reread();
-                                          });
+    watcher->registration_ = audioSystem().addPropertyListener(
+        audioSystemObject, runningAddress, AudioCallbackQueue::main(), [weak](std::span<const AudioPropertyAddress>) {
+            if (auto self = weak.lock())
+                self->reread();
+        });
     return watcher;
 }
 

@@ -753,8 +753,11 @@ public:
 
 private:
     AppModel(Dependencies& dependencies, LanguagePair languages);
-    // Steps 6 to 10 of a change request: true when the pair is to be applied
-    // now. Writes the refusal or the pending change itself.
+    // The checks a requested pair must pass: my language has a recognizer and
+    // the translation works both ways; then, unless the user already agreed,
+    // every missing speech model and translation pack is gathered. True when
+    // the pair is to be applied now; otherwise writes the refusal to `status`
+    // or the missing downloads to `pendingLanguageChange` itself.
     rt::Async<bool> checkLanguageChange(const CallLanguage& my, const CallLanguage& their, bool confirmed);
     rt::Async<void> applyLanguageChange(CallLanguage my, CallLanguage their);
     // Stores the pair and writes it to the settings.

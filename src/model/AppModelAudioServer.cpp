@@ -50,8 +50,8 @@ rt::Async<void> AppModel::recoverFromServerLoss()
     const rt::Instant deadline = rt::clock().now() + serverDevicesWait;
     while (rt::clock().now() < deadline) {
         const std::vector<AudioDevice> devices = listDevices();
-        const bool allBack = std::all_of(
-            devicesBeforeServerLoss.begin(), devicesBeforeServerLoss.end(), [&](const std::string& uid) {
+        const bool allBack =
+            std::all_of(devicesBeforeServerLoss.begin(), devicesBeforeServerLoss.end(), [&](const std::string& uid) {
                 return std::any_of(devices.begin(), devices.end(),
                                    [&](const AudioDevice& device) { return device.uid == uid; });
             });

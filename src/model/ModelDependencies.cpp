@@ -29,7 +29,8 @@ bool lists(const std::vector<AudioObjectId>& devices, AudioObjectId device)
     return std::find(devices.begin(), devices.end(), device) != devices.end();
 }
 
-// The rule of isDeviceUsedByOtherProcesses, on the model's own detector.
+// A device is open elsewhere when another program's client uses it, or when
+// the clients cannot be read; asked of the model's own detector.
 AppModel::DeviceRates deviceRates(std::shared_ptr<ReaderDetecting> detector)
 {
     AppModel::DeviceRates rates;

@@ -64,7 +64,7 @@ WizardView::WizardView(std::shared_ptr<AppModel> model, QWidget* parent) : QWidg
               new WizardStep(5, q(localized("检测你的麦克风")), false, this),
               new WizardStep(6, q(localized("允许「系统录音」（听对方说话用）")), false, this)};
 
-    // Step 1: the two language pickers.
+    // The first step: the two language pickers.
     pickers_ = new QWidget(steps_[0]);
     pickers_->setObjectName(QStringLiteral("wizard.pickers"));
     auto* pickerRow = new QHBoxLayout(pickers_);
@@ -101,11 +101,11 @@ WizardView::WizardView(std::shared_ptr<AppModel> model, QWidget* parent) : QWidg
     connect(keep, &QPushButton::clicked, this, [this] { model_->keepLanguages(); });
     connect(choose, &QPushButton::clicked, this, [this] { model_->chooseLanguage(); });
 
-    // Step 2: speech models.
+    // Then the speech models,
     steps_[1]->controls()->addWidget(
         new settings::SpeechModelDownload(model_, QStringLiteral("wizard.speech"), 140, steps_[1]));
 
-    // Step 3: the translation pack.
+    // the translation pack,
     packSpinner_ = sheetSpinner(steps_[2], QStringLiteral("wizard.pack.spinner"));
     packConfirm_ = new QLabel(q(localized("请在系统弹窗里确认")), steps_[2]);
     packConfirm_->setObjectName(QStringLiteral("wizard.pack.confirm"));
@@ -118,12 +118,12 @@ WizardView::WizardView(std::shared_ptr<AppModel> model, QWidget* parent) : QWidg
     steps_[2]->controls()->addWidget(packDownload_);
     connect(packDownload_, &QPushButton::clicked, this, [this] { model_->downloadTranslation(); });
 
-    // Step 4: the virtual device.
+    // the virtual device,
     install_ = sheetPill(steps_[3], QStringLiteral("wizard.device.install"), true, Palette::violet());
     steps_[3]->controls()->addWidget(install_);
     connect(install_, &QPushButton::clicked, this, [this] { model_->showInstallSheet.set(true); });
 
-    // Step 5: the microphone check, opened without a reason.
+    // the microphone check, opened without a reason,
     auto* check = sheetPill(steps_[4], QStringLiteral("wizard.mic.check"), true, Palette::violet());
     check->setText(q(localized("检测")));
     steps_[4]->controls()->addWidget(check);
@@ -132,7 +132,7 @@ WizardView::WizardView(std::shared_ptr<AppModel> model, QWidget* parent) : QWidg
         model_->showMicCheck.set(true);
     });
 
-    // Step 6: system audio recording.
+    // and hearing the far end (system audio recording).
     auto* capture = sheetPill(steps_[5], QStringLiteral("wizard.capture.settings"), true, Palette::violet());
     capture->setText(q(localized("去设置")));
     steps_[5]->controls()->addWidget(capture);
@@ -212,7 +212,7 @@ void WizardView::pickTheirs(int index)
 
 void WizardView::refresh()
 {
-    // Step 1.
+    // The language pickers, and the change that waits for its downloads.
     steps_[0]->setDone(true);
     fillPicker(myPicker_, myShown_, model_->myLanguageChoices(), true, model_->myLanguage());
     fillPicker(theirPicker_, theirShown_, model_->theirLanguageChoices(), false, model_->theirLanguage());
@@ -225,28 +225,28 @@ void WizardView::refresh()
                          q(localized("切换到 我说%@ → 对方说%@，需要下载：%@", pending->my.displayName(),
                                      pending->their.displayName(), InterfaceLanguage::list(pending->needs))));
 
-    // Step 2.
+    // Speech models.
     steps_[1]->setDone(model_->speechReady());
 
-    // Step 3.
+    // The translation pack.
     steps_[2]->setDone(model_->translationReady());
     bool downloading = model_->isDownloadingTranslation();
     updates::setVisible(packSpinner_, downloading);
     updates::setVisible(packConfirm_, downloading);
     updates::setVisible(packDownload_, !downloading);
 
-    // Step 4.
+    // The virtual device, installed and of this build.
     bool needsUpdate = model_->virtualMicNeedsUpdate();
     steps_[3]->setDone(model_->virtualMicStatus() && !needsUpdate);
     updates::setText(install_, needsUpdate ? q(localized("更新")) : q(localized("安装")));
 
-    // Step 5.
+    // The microphone, allowed and confirmed by its check.
     steps_[4]->setDone(model_->micAuthorized() && model_->micConfirmed());
 
-    // Step 6: the far end can be heard. Where no permission guards that, it
-    // is whether capture can start at all: a capture the sound server
-    // refused leaves the step open. The permission cannot be observed, so
-    // it is asked afresh on every refresh that something else brought about.
+    // The far end can be heard. Where no permission guards that, it is
+    // whether capture can start at all: a capture the sound server refused
+    // leaves the step open. The permission cannot be observed, so it is asked
+    // afresh on every refresh that something else brought about.
     auto permission = model_->capturePermission ? model_->capturePermission() : std::nullopt;
     steps_[5]->setDone(permission != AudioCapturePermission::Status::denied && !model_->audioCaptureMissing()
                        && !model_->captureFailure() && !model_->listeningFailed());

@@ -116,8 +116,8 @@ int openUnreadableInChild(const std::filesystem::path& file)
             ::_exit(10);
         JsonFileUserDefaults defaults(file);
         const auto problem = defaults.openProblem();
-        if (!problem || problem->kind != JsonFileUserDefaults::OpenProblem::Kind::unreadable
-            || problem->keptAt != file || problem->reason != "cannot be read: Permission denied")
+        if (!problem || problem->kind != JsonFileUserDefaults::OpenProblem::Kind::unreadable || problem->keptAt != file
+            || problem->reason != "cannot be read: Permission denied")
             ::_exit(11);
         if (defaults.has("saveConversationHistory"))
             ::_exit(12);
@@ -208,8 +208,8 @@ TEST(JsonFileUserDefaults, OpeningRemovesOnlyItsOwnStaleTemporaries)
     // What a save killed before its rename leaves, and names that only look
     // alike or belong to someone else.
     const std::vector<std::string> names = {".settings.json.tmp-a1B2c3", ".settings.json.tmp-Zz9999",
-                                            ".other.json.tmp-a1B2c3",   "settings.json.tmp-a1B2c3",
-                                            ".settings.json.tmp-a1B2",  ".settings.json.tmp-a1B2c3.bak"};
+                                            ".other.json.tmp-a1B2c3",    "settings.json.tmp-a1B2c3",
+                                            ".settings.json.tmp-a1B2",   ".settings.json.tmp-a1B2c3.bak"};
     const auto twoMinutesAgo = std::filesystem::file_time_type::clock::now() - std::chrono::minutes(2);
     for (const auto& name : names) {
         folder.write(name, "{}");
@@ -221,9 +221,10 @@ TEST(JsonFileUserDefaults, OpeningRemovesOnlyItsOwnStaleTemporaries)
 
     JsonFileUserDefaults defaults(folder / "settings.json");
     EXPECT_EQ(defaults.get<double>("volume"), 0.5);
-    EXPECT_EQ(filesIn(folder.path()),
-              (std::vector<std::string>{".other.json.tmp-a1B2c3", ".settings.json.tmp-a1B2", ".settings.json.tmp-a1B2c3.bak",
-                                        ".settings.json.tmp-n0wN0w", "settings.json", "settings.json.tmp-a1B2c3"}));
+    EXPECT_EQ(
+        filesIn(folder.path()),
+        (std::vector<std::string>{".other.json.tmp-a1B2c3", ".settings.json.tmp-a1B2", ".settings.json.tmp-a1B2c3.bak",
+                                  ".settings.json.tmp-n0wN0w", "settings.json", "settings.json.tmp-a1B2c3"}));
 }
 
 TEST(JsonFileUserDefaults, ALinkedSettingsFileStaysALinkAndIsWrittenWhereItLeads)

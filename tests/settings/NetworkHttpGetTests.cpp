@@ -184,10 +184,10 @@ TEST(NetworkHttpGet, RedirectsAreFollowedOnlyWithinTheHttpsOrigin)
     for (const char* home : {"https://updates.example/updates/latest.json", "https://updates.example:443/x"}) {
         EXPECT_TRUE(redirectStaysHome(home, "https://updates.example/updates/v2.json")) << home;
         EXPECT_TRUE(redirectStaysHome(home, "https://UPDATES.example:443/updates/v2.json")) << home;
-        for (const char* away : {"http://updates.example/updates/latest.json", "https://other.example/latest.json",
-                                 "https://updates.example:8443/latest.json",
-                                 "https://updates.example.other.example/latest.json",
-                                 "https://user@updates.example/latest.json", "file:///etc/passwd", "", "//x"})
+        for (const char* away :
+             {"http://updates.example/updates/latest.json", "https://other.example/latest.json",
+              "https://updates.example:8443/latest.json", "https://updates.example.other.example/latest.json",
+              "https://user@updates.example/latest.json", "file:///etc/passwd", "", "//x"})
             EXPECT_FALSE(redirectStaysHome(home, away)) << home << " -> " << away;
     }
     EXPECT_FALSE(redirectStaysHome("http://updates.example/a", "http://updates.example/b"));

@@ -214,7 +214,7 @@ TEST_F(WizardViewTest, PendingChangeBoxKeepsOrChoosesAndBothEndsFinishOnboarding
     auto& v = view();
     ASSERT_TRUE(shown("wizard.pending"));
     EXPECT_EQ(text("wizard.pending.text"), "切换到 我说日语 → 对方说英语，需要下载：日语识别模型");
-    // Between steps 1 and 2.
+    // Under the language pickers, above the speech models.
     EXPECT_GT(find<QWidget>("wizard.pending")->y(), find<QWidget>("wizard.step1")->y());
     EXPECT_LT(find<QWidget>("wizard.pending")->y(), find<QWidget>("wizard.step2")->y());
     snapshot(v, "wizard", "pending-change");

@@ -32,7 +32,9 @@ class PulseTapIO;
 // the mirror under its mutex alone; writes wait for the server (2 s at most)
 // and for its change event, so a default set is read back at once.
 // Listeners run from the notification thread, never a loop thread. A
-// blocking call made on a loop thread answers illegalOperation.
+// blocking call made on a loop thread answers illegalOperation. Lock order:
+// the control loop's lock, then the stream loop's, then the mirror mutex; a
+// worker thread reconnects.
 //
 // Without a server it starts disconnected and tries again every 2 s: no
 // devices, no process list, and calls that need the server answer
@@ -88,6 +90,8 @@ public:
     // Installing and updating the virtual microphone: makes sure its modules
     // are loaded with this build's hash, reloading ours (and only ours) when
     // the hash differs. Nullopt on success, else the server's error text.
+    // Nothing unloads them at quit: the call application may still be
+    // recording from the virtual microphone.
     std::optional<std::string> ensureVirtualMic();
     // The loaded modules carry another hash than this build's. False when
     // they are not loaded at all: that is a missing installation.

@@ -123,7 +123,9 @@ inline constexpr std::uint32_t pulseCycleFrames = 1024;
 // sources carrying the same device UID property form one device; the
 // injection device records from the monitor of the virtual speaker. Other
 // monitors are unlisted devices named after their source, so that one can be
-// read and written as the default input.
+// read and written as the default input. The two virtual devices count other
+// programs' streams on them in 'dcio'; no device offers a clock correction
+// ('dcck').
 Mirror buildMirror(const PulseServerState& server, const MirrorExtras& extras, std::int32_t ownPid, MirrorIds& ids);
 
 // The addresses whose values differ between two mirrors, per object; a

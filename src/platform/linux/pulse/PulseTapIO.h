@@ -28,6 +28,9 @@ struct PulsePlayingStream {
 // late cycle waited for arrives. All calls run under the stream loop's lock;
 // the cycles run on that loop, so none runs after stop() returns. A cycle
 // never allocates: each member's ring is made when the member joins.
+// Streams are told apart by their client's pid, so this program's own sound
+// stays out only while it plays through client streams of its own (a server
+// loopback module would carry it under no pid of ours).
 class PulseTapIO {
 public:
     static constexpr std::uint32_t rate = PulseTapMixer::rate;
