@@ -144,6 +144,17 @@ TEST(SphinxSpeechRecognizer, recognizesTheRecordingWithPartialResultsAndWordRang
     }
 }
 
+TEST(SphinxSpeechRecognizer, writtenTextBeginsWithACapitalAndSpellsTheEnglishPronounI)
+{
+    using Words = std::vector<std::string>;
+    EXPECT_EQ(sys::sphinxWrittenWords({"i", "would", "like", "ice", "if", "i'm", "in", "i'll", "go"}, true),
+              (Words{"I", "would", "like", "ice", "if", "I'm", "in", "I'll", "go"}));
+    EXPECT_EQ(sys::sphinxWrittenWords({"where", "is", "it"}, true), (Words{"Where", "is", "it"}));
+    // Only English writes its pronoun so; other languages keep their words.
+    EXPECT_EQ(sys::sphinxWrittenWords({"été", "i", "ou"}, false), (Words{"Été", "i", "ou"}));
+    EXPECT_EQ(sys::sphinxWrittenWords({}, true), Words{});
+}
+
 TEST(SphinxSpeechRecognizer, punctuationEndsASentenceWhereTheSpeakerPausedAndTheModelStaysLoaded)
 {
     rt::ManualRuntime runtime;
@@ -168,13 +179,13 @@ TEST(SphinxSpeechRecognizer, punctuationEndsASentenceWhereTheSpeakerPausedAndThe
         ASSERT_TRUE(outcome.errors.empty());
         ASSERT_FALSE(outcome.results.empty());
         const auto& final = outcome.results.back().bestTranscription;
-        EXPECT_EQ(final.formattedString, "go forward ten meters. Go somewhere and do something");
+        EXPECT_EQ(final.formattedString, "Go forward ten meters. Go somewhere and do something");
         ASSERT_EQ(final.segments.size(), 9u);
         EXPECT_EQ(final.segments[3], (TranscriptionSegment{"meters", {15, 6}}));
         EXPECT_EQ(final.segments[4], (TranscriptionSegment{"Go", {23, 2}}));
         // The mark appears in the live text once the next sentence has begun.
         EXPECT_TRUE(std::any_of(outcome.results.begin(), outcome.results.end() - 1, [](const auto& result) {
-            return result.bestTranscription.formattedString.starts_with("go forward ten meters. G");
+            return result.bestTranscription.formattedString.starts_with("Go forward ten meters. G");
         }));
         for (const auto& result : outcome.results)
             EXPECT_FALSE(result.bestTranscription.formattedString.ends_with("."));
@@ -188,9 +199,10 @@ TEST(SphinxSpeechRecognizer, punctuationEndsASentenceWhereTheSpeakerPausedAndThe
     ASSERT_FALSE(plain.results.empty());
     EXPECT_EQ(plain.results.back().bestTranscription.formattedString,
               "go forward ten meters go somewhere and do something");
-    // One utterance alone has no pause to mark.
+    // One utterance alone has no pause to mark, but still begins a sentence.
     auto single = recognize(runtime, *recognizer, readRecording(), format, true);
     ASSERT_FALSE(single.results.empty());
-    EXPECT_EQ(single.results.back().bestTranscription.formattedString, "go forward ten meters");
+    EXPECT_EQ(single.results.back().bestTranscription.formattedString, "Go forward ten meters");
+    EXPECT_EQ(single.results.back().bestTranscription.segments.front(), (TranscriptionSegment{"Go", {0, 2}}));
     EXPECT_EQ(service.modelLoads(), 1u);
 }

@@ -144,12 +144,14 @@ std::vector<std::optional<std::pair<int, int>>> wordFrames(ps_decoder_t* decoder
 }
 
 // The decoder's best hypothesis as a transcription whose segments are its
-// words, joined by single spaces. With punctuation, a silence of at least
-// sentencePause between two words ends a sentence there: a full stop after
-// the first, the second capitalised. The recognizer gives no other marks,
-// and none after the last word, whose following silence may yet end in
-// more of the same sentence.
-Transcription transcriptionOf(ps_decoder_t* decoder, const char* hypothesis, bool punctuate)
+// words, joined by single spaces. With punctuation the text is written as a
+// person would write it, since the models know no case: a silence of at
+// least sentencePause between two words ends a sentence there (a full stop
+// after the first), each sentence begins with a capital, and in English the
+// pronoun is "I". The recognizer gives no other marks, and none after the
+// last word, whose following silence may yet end in more of the same
+// sentence.
+Transcription transcriptionOf(ps_decoder_t* decoder, const char* hypothesis, bool punctuate, bool english)
 {
     std::vector<std::string> words = wordsOf(hypothesis ? hypothesis : "");
     std::vector<std::optional<std::pair<int, int>>> frames;
@@ -158,6 +160,8 @@ Transcription transcriptionOf(ps_decoder_t* decoder, const char* hypothesis, boo
         frames = wordFrames(decoder, words);
         frameRate = static_cast<int>(cmd_ln_int_r(ps_get_config(decoder), "-frate"));
     }
+    if (punctuate)
+        words = sphinxWrittenWords(std::move(words), english);
     std::string text;
     for (std::size_t i = 0; i < words.size(); ++i) {
         if (i > 0) {
@@ -177,6 +181,17 @@ Transcription transcriptionOf(ps_decoder_t* decoder, const char* hypothesis, boo
 }
 
 }  // namespace
+
+std::vector<std::string> sphinxWrittenWords(std::vector<std::string> words, bool english)
+{
+    if (!words.empty())
+        words.front() = capitalized(words.front());
+    if (english)
+        for (auto& word : words)
+            if (word == "i" || word.starts_with("i'"))
+                word = capitalized(word);
+    return words;
+}
 
 std::vector<SphinxModel> installedSphinxModels(const std::string& root)
 {
@@ -218,7 +233,8 @@ struct SphinxTaskState {
 class SphinxEngine {
 public:
     SphinxEngine(SphinxModel model, std::shared_ptr<std::atomic<std::size_t>> loads)
-        : model_(std::move(model)), loads_(std::move(loads))
+        : model_(std::move(model)), english_(model_.locale == "en" || model_.locale.starts_with("en-")),
+          loads_(std::move(loads))
     {
     }
     ~SphinxEngine()
@@ -269,7 +285,7 @@ public:
             if (!hypothesis || !*hypothesis || task->lastHypothesis == hypothesis)
                 return;
             task->lastHypothesis = hypothesis;
-            post(task, SpeechRecognitionResult{transcriptionOf(task->decoder, hypothesis, task->punctuate), false},
+            post(task, SpeechRecognitionResult{transcriptionOf(task->decoder, hypothesis, task->punctuate, english_), false},
                  std::nullopt);
         });
     }
@@ -285,7 +301,7 @@ public:
             }
             std::int32_t score = 0;
             const char* hypothesis = ps_get_hyp(task->decoder, &score);
-            finish(task, SpeechRecognitionResult{transcriptionOf(task->decoder, hypothesis, task->punctuate), true},
+            finish(task, SpeechRecognitionResult{transcriptionOf(task->decoder, hypothesis, task->punctuate, english_), true},
                    std::nullopt);
         });
     }
@@ -380,6 +396,7 @@ private:
     }
 
     SphinxModel model_;
+    bool english_;
     std::shared_ptr<std::atomic<std::size_t>> loads_;
     std::mutex mutex_;
     std::condition_variable wake_;

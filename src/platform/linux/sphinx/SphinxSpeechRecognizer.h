@@ -29,6 +29,11 @@ inline constexpr const char* defaultSphinxModelRoot = "/usr/share/pocketsphinx/m
 // The complete models under the root, sorted by locale.
 std::vector<SphinxModel> installedSphinxModels(const std::string& root = defaultSphinxModelRoot);
 
+// The words of one utterance as a writer spells them, for models that know
+// no case: the first begins with a capital, and in English the pronoun and
+// its contractions are "I", "I'm", "I'll"...
+std::vector<std::string> sphinxWrittenWords(std::vector<std::string> words, bool english);
+
 class SphinxEngine;
 
 // Speech recognition on pocketsphinx. It runs on this computer, so every
@@ -36,8 +41,9 @@ class SphinxEngine;
 // is always granted. Requests take 16 kHz mono 16-bit audio. The audio of one
 // request is one utterance to the decoder: the changing hypothesis comes back
 // as partial results and the end of the audio yields the final result.
-// A request that asks for punctuation gets a full stop where the speaker
-// paused between words (the model itself knows no punctuation).
+// A request that asks for punctuation gets written text: a full stop where
+// the speaker paused between words, a capital at each sentence start and
+// the English pronoun "I" (the models know neither punctuation nor case).
 // Decoding runs on one worker thread per model, never on the main actor;
 // decoders are loaded there once and reused by later requests.
 class SphinxSpeechRecognitionService final : public SpeechRecognitionService {
