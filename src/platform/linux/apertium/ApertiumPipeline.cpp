@@ -12,6 +12,7 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <pthread.h>
 
 extern char** environ;
 
@@ -111,6 +112,7 @@ void ApertiumPipeline::publishProcesses()
 
 void ApertiumPipeline::work()
 {
+    pthread_setname_np(pthread_self(), "apertium");
     for (;;) {
         Job job;
         {

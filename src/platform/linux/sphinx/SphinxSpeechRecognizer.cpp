@@ -16,6 +16,7 @@
 #include <stdexcept>
 #include <thread>
 #include <utility>
+#include <pthread.h>
 
 namespace parlaro::sys {
 
@@ -328,6 +329,7 @@ private:
 
     void work()
     {
+        pthread_setname_np(pthread_self(), "sphinx-decode");
         for (;;) {
             std::function<void()> job;
             {
