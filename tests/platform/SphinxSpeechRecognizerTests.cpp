@@ -36,7 +36,7 @@ struct Outcome {
 // The decoder runs on its own thread, so this waits for it in real time; a
 // watchdog ends the wait should the answer never come.
 Outcome recognize(rt::ManualRuntime& runtime, SpeechRecognizer& recognizer, const std::vector<std::int16_t>& samples,
-                  const AudioFormat& format, bool punctuate = false)
+                  const AudioFormat& format, bool punctuate = false, std::size_t chunk = 1600)
 {
     Outcome outcome;
     auto request = recognizer.makeRequest();
@@ -51,7 +51,6 @@ Outcome recognize(rt::ManualRuntime& runtime, SpeechRecognizer& recognizer, cons
         if (error || (result && result->isFinal))
             runtime.executor().stop();
     });
-    constexpr std::size_t chunk = 1600;
     for (std::size_t at = 0; at < samples.size(); at += chunk) {
         std::size_t frames = std::min(chunk, samples.size() - at);
         PcmBuffer buffer(format, frames);
@@ -153,6 +152,35 @@ TEST(SphinxSpeechRecognizer, writtenTextBeginsWithACapitalAndSpellsTheEnglishPro
     // Only English writes its pronoun so; other languages keep their words.
     EXPECT_EQ(sys::sphinxWrittenWords({"été", "i", "ou"}, false), (Words{"Été", "i", "ou"}));
     EXPECT_EQ(sys::sphinxWrittenWords({}, true), Words{});
+}
+
+// The far end arrives in 20 ms cycles; the live text changes a few times a
+// second, not with every cycle, and its first words are not held back.
+TEST(SphinxSpeechRecognizer, partialResultsComeAtMostTenTimesASecondOfAudio)
+{
+    rt::ManualRuntime runtime;
+    auto models = sys::installedSphinxModels();
+    if (std::none_of(models.begin(), models.end(), [](const auto& m) { return m.locale == "en-US"; }))
+        GTEST_SKIP() << "The US English pocketsphinx model is not installed (package pocketsphinx-en-us)";
+    if (!std::filesystem::exists(recording))
+        GTEST_SKIP() << "The recording " << recording << " is not installed (package pocketsphinx-testdata)";
+
+    const auto samples = readRecording();
+    const double seconds = static_cast<double>(samples.size()) / 16000.0;
+    const AudioFormat format{16000, 1, SampleType::int16, true};
+    sys::SphinxSpeechRecognitionService service;
+    auto outcome = recognize(runtime, *service.makeRecognizer("en-US"), samples, format, true, 320);
+    ASSERT_TRUE(outcome.errors.empty());
+    ASSERT_GE(outcome.results.size(), 2u);
+    EXPECT_EQ(outcome.results.back().bestTranscription.formattedString, "Go forward ten meters");
+    const auto partials = static_cast<double>(outcome.results.size() - 1);
+    EXPECT_LE(partials, seconds / sys::SphinxSpeechRecognitionService::defaultPartialInterval + 1) << partials;
+
+    // Asked for every buffer, the same audio gives many more.
+    sys::SphinxSpeechRecognitionService everyBuffer(sys::defaultSphinxModelRoot, 0.0);
+    auto eager = recognize(runtime, *everyBuffer.makeRecognizer("en-US"), samples, format, true, 320);
+    EXPECT_GT(eager.results.size(), outcome.results.size());
+    EXPECT_EQ(eager.results.back().bestTranscription.formattedString, "Go forward ten meters");
 }
 
 TEST(SphinxSpeechRecognizer, punctuationEndsASentenceWhereTheSpeakerPausedAndTheModelStaysLoaded)

@@ -226,6 +226,8 @@ struct SphinxTaskState {
     ps_decoder_t* decoder = nullptr;
     bool done = false;
     std::string lastHypothesis;
+    // Samples decoded since the hypothesis was last looked at.
+    std::size_t sinceHypothesis = 0;
 };
 
 // One model: a worker thread that runs every decoding step in order and a
@@ -233,9 +235,9 @@ struct SphinxTaskState {
 // engine is never released (and its thread joined) on the worker itself.
 class SphinxEngine {
 public:
-    SphinxEngine(SphinxModel model, std::shared_ptr<std::atomic<std::size_t>> loads)
+    SphinxEngine(SphinxModel model, std::shared_ptr<std::atomic<std::size_t>> loads, std::size_t partialSamples)
         : model_(std::move(model)), english_(model_.locale == "en" || model_.locale.starts_with("en-")),
-          loads_(std::move(loads))
+          loads_(std::move(loads)), partialSamples_(partialSamples)
     {
     }
     ~SphinxEngine()
@@ -281,6 +283,14 @@ public:
             }
             if (!task->reportPartials)
                 return;
+            // Each look at the hypothesis wakes the main actor with a new
+            // live text; a few a second read as continuous, while one per
+            // buffer costs the whole program for nothing. Until the first
+            // words show, every buffer is looked at, so they show at once.
+            task->sinceHypothesis += samples.size();
+            if (!task->lastHypothesis.empty() && task->sinceHypothesis < partialSamples_)
+                return;
+            task->sinceHypothesis = 0;
             std::int32_t score = 0;
             const char* hypothesis = ps_get_hyp(task->decoder, &score);
             if (!hypothesis || !*hypothesis || task->lastHypothesis == hypothesis)
@@ -400,6 +410,7 @@ private:
     SphinxModel model_;
     bool english_;
     std::shared_ptr<std::atomic<std::size_t>> loads_;
+    const std::size_t partialSamples_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<std::function<void()>> jobs_;
@@ -537,7 +548,9 @@ private:
 
 // --- service ------------------------------------------------------------------------
 
-SphinxSpeechRecognitionService::SphinxSpeechRecognitionService(std::string modelRoot) : modelRoot_(std::move(modelRoot))
+SphinxSpeechRecognitionService::SphinxSpeechRecognitionService(std::string modelRoot, double partialInterval)
+    : modelRoot_(std::move(modelRoot)),
+      partialSamples_(static_cast<std::size_t>(std::max(partialInterval, 0.0) * nativeRate))
 {
 }
 
@@ -567,7 +580,7 @@ std::shared_ptr<SphinxEngine> SphinxSpeechRecognitionService::engine(const Sphin
     std::lock_guard lock(mutex_);
     auto& slot = engines_[model.locale];
     if (!slot)
-        slot = std::make_shared<SphinxEngine>(model, modelLoads_);
+        slot = std::make_shared<SphinxEngine>(model, modelLoads_, partialSamples_);
     return slot;
 }
 

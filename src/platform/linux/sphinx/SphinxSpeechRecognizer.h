@@ -48,7 +48,13 @@ class SphinxEngine;
 // decoders are loaded there once and reused by later requests.
 class SphinxSpeechRecognitionService final : public SpeechRecognitionService {
 public:
-    explicit SphinxSpeechRecognitionService(std::string modelRoot = defaultSphinxModelRoot);
+    // Seconds of audio between two partial results of a request at most
+    // (fewer when the words did not change); the first words come as soon
+    // as they are heard.
+    static constexpr double defaultPartialInterval = 0.1;
+
+    explicit SphinxSpeechRecognitionService(std::string modelRoot = defaultSphinxModelRoot,
+                                            double partialInterval = defaultPartialInterval);
     ~SphinxSpeechRecognitionService() override;
 
     void requestAuthorization(std::function<void(SpeechAuthorizationStatus)> handler) override;
@@ -63,6 +69,7 @@ private:
     std::shared_ptr<SphinxEngine> engine(const SphinxModel& model);
 
     std::string modelRoot_;
+    std::size_t partialSamples_;
     std::mutex mutex_;
     // Kept for the service's life, the program's: loading a model takes far
     // longer than a press of the talk key may wait for its first words, and
