@@ -16,6 +16,7 @@
 #include "RecordingSet.h"
 
 #include <benchmark/benchmark.h>
+#include <pocketsphinx.h>
 
 #include <algorithm>
 #include <atomic>
@@ -85,7 +86,8 @@ void waitUntil(std::chrono::steady_clock::time_point start, double at)
                                       std::chrono::duration<double>(at)));
 }
 
-// (a) Each recording as one utterance to the decoder, in its own format.
+// (a) pocketsphinx alone: one decoder, each recording in turn as one whole
+// utterance at 16 kHz.
 void BM_RecognitionWholeUtterance(benchmark::State& state)
 {
     const auto set = recordingSet();
@@ -93,27 +95,26 @@ void BM_RecognitionWholeUtterance(benchmark::State& state)
         state.SkipWithError("the US English pocketsphinx model or its test recordings are not installed");
         return;
     }
-    rt::SystemRuntime runtime;
-    sys::SphinxSpeechRecognitionService service;
+    const auto model = sys::installedSphinxModels().front();
     WordErrors errors;
     for (auto _ : state) {
+        cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model.acousticModel.c_str(), "-lm",
+                                       model.languageModel.c_str(), "-dict", model.dictionary.c_str(), "-logfn",
+                                       "/dev/null", nullptr);
+        ps_decoder_t* decoder = ps_init(config);
+        cmd_ln_free_r(config);
         errors = {};
         for (const auto& recording : set) {
-            auto recognizer = service.makeRecognizer("en-US");
-            auto request = recognizer->makeRequest();
-            std::string text;
-            auto task = recognizer->recognitionTask(request, [&](const auto& result, const auto& error) {
-                if (result && result->isFinal)
-                    text = result->bestTranscription.formattedString;
-                if (error || (result && result->isFinal))
-                    rt::mainExecutor().stop();
-            });
-            request->append(recording.at16k);
-            request->endAudio();
-            runtime.executor().run();
+            ps_start_utt(decoder);
+            ps_process_raw(decoder, recording.at16k.int16ChannelData(0), recording.at16k.frameLength(), FALSE, TRUE);
+            ps_end_utt(decoder);
+            std::int32_t score = 0;
+            const char* hypothesis = ps_get_hyp(decoder, &score);
+            const std::string text = hypothesis ? hypothesis : "";
             show("whole", text);
             errors += wordErrors(recording.words, text);
         }
+        ps_free(decoder);
     }
     report(state, errors);
 }

@@ -16,6 +16,21 @@ namespace {
 constexpr const char* recording = "/usr/share/pocketsphinx/test/data/goforward.raw";
 constexpr const char* secondRecording = "/usr/share/pocketsphinx/test/data/something.raw";
 
+constexpr const char* librivoxRecording =
+    "/usr/share/pocketsphinx/test/data/librivox/sense_and_sensibility_01_austen_64kb-0930.wav";
+
+// The samples of a 16 kHz mono 16-bit WAVE file with a plain 44-byte header.
+std::vector<std::int16_t> readWave(const char* path)
+{
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(44);
+    std::vector<std::int16_t> samples;
+    std::int16_t sample = 0;
+    while (in.read(reinterpret_cast<char*>(&sample), sizeof sample))
+        samples.push_back(sample);
+    return samples;
+}
+
 std::vector<std::int16_t> readRecording(const char* path = recording)
 {
     std::ifstream in(path, std::ios::binary);
@@ -36,10 +51,12 @@ struct Outcome {
 // The decoder runs on its own thread, so this waits for it in real time; a
 // watchdog ends the wait should the answer never come.
 Outcome recognize(rt::ManualRuntime& runtime, SpeechRecognizer& recognizer, const std::vector<std::int16_t>& samples,
-                  const AudioFormat& format, bool punctuate = false, std::size_t chunk = 1600)
+                  const AudioFormat& format, bool punctuate = false, std::size_t chunk = 1600,
+                  const std::string& source = {})
 {
     Outcome outcome;
     auto request = recognizer.makeRequest();
+    request->options.audioSource = source;
     request->options.requiresOnDeviceRecognition = true;
     request->options.addsPunctuation = punctuate;
     request->options.taskHint = SpeechTaskHint::dictation;
@@ -181,6 +198,34 @@ TEST(SphinxSpeechRecognizer, partialResultsComeAtMostTenTimesASecondOfAudio)
     auto eager = recognize(runtime, *everyBuffer.makeRecognizer("en-US"), samples, format, true, 320);
     EXPECT_GT(eager.results.size(), outcome.results.size());
     EXPECT_EQ(eager.results.back().bestTranscription.formattedString, "Go forward ten meters");
+}
+
+// A decoder adapts to the channel it hears as it goes. The first utterance
+// it hears from a source was decoded with another channel's estimate; it
+// is decoded again once the decoder has learnt this one, so the first words
+// of a call or a press are not lost to the model's default.
+TEST(SphinxSpeechRecognizer, theFirstUtteranceFromASourceIsDecodedWithWhatTheDecoderLearntFromIt)
+{
+    rt::ManualRuntime runtime;
+    auto models = sys::installedSphinxModels();
+    if (std::none_of(models.begin(), models.end(), [](const auto& m) { return m.locale == "en-US"; }))
+        GTEST_SKIP() << "The US English pocketsphinx model is not installed (package pocketsphinx-en-us)";
+    if (!std::filesystem::exists(librivoxRecording))
+        GTEST_SKIP() << "The recording " << librivoxRecording << " is not installed (package pocketsphinx-testdata)";
+
+    const auto samples = readWave(librivoxRecording);
+    const AudioFormat format{16000, 1, SampleType::int16, true};
+    sys::SphinxSpeechRecognitionService service;
+    auto recognizer = service.makeRecognizer("en-US");
+    auto first = recognize(runtime, *recognizer, samples, format, false, 320, "microphone");
+    ASSERT_FALSE(first.results.empty());
+    EXPECT_EQ(first.results.back().bestTranscription.formattedString, "he might even have been made the amiable himself");
+    // The next utterance from the same source is decoded once, as is the
+    // same audio from a decoder that has heard the source already.
+    auto again = recognize(runtime, *recognizer, samples, format, false, 320, "microphone");
+    ASSERT_FALSE(again.results.empty());
+    EXPECT_EQ(again.results.back().bestTranscription.formattedString, "he might even have been made the amiable himself");
+    EXPECT_EQ(service.modelLoads(), 1u);
 }
 
 TEST(SphinxSpeechRecognizer, punctuationEndsASentenceWhereTheSpeakerPausedAndTheModelStaysLoaded)

@@ -13,6 +13,7 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <stdexcept>
 #include <thread>
 #include <utility>
@@ -228,6 +229,12 @@ struct SphinxTaskState {
     std::string lastHypothesis;
     // Samples decoded since the hypothesis was last looked at.
     std::size_t sinceHypothesis = 0;
+    // Where the audio comes from (the request's audioSource).
+    std::string source;
+    // The decoder has not yet heard this source: its audio is kept, to be
+    // decoded once more when it ends (see SphinxEngine::end).
+    bool secondPass = false;
+    std::vector<std::int16_t> kept;
 };
 
 // One model: a worker thread that runs every decoding step in order and a
@@ -263,7 +270,7 @@ public:
         enqueue([this, task] {
             if (task->cancelled.load())
                 return;
-            task->decoder = takeDecoder();
+            task->decoder = takeDecoder(task->source, task->secondPass);
             if (!task->decoder || ps_start_utt(task->decoder) < 0) {
                 finish(task, std::nullopt,
                        DomainError(errorDomain, 1, "The speech model " + model_.locale + " could not be loaded"));
@@ -277,6 +284,12 @@ public:
         enqueue([this, task, samples = std::move(samples)] {
             if (task->cancelled.load() || task->done || !task->decoder)
                 return;
+            if (task->secondPass) {
+                if (task->kept.size() + samples.size() <= longestSecondPass)
+                    task->kept.insert(task->kept.end(), samples.begin(), samples.end());
+                else
+                    task->secondPass = false;  // long enough to have adapted on its own
+            }
             if (ps_process_raw(task->decoder, samples.data(), samples.size(), FALSE, FALSE) < 0) {
                 finish(task, std::nullopt, DomainError(errorDomain, 2, "The speech decoder failed"));
                 return;
@@ -309,6 +322,24 @@ public:
             if (ps_end_utt(task->decoder) < 0) {
                 finish(task, std::nullopt, DomainError(errorDomain, 2, "The speech decoder failed"));
                 return;
+            }
+            // The decoder normalises its input by a running estimate of the
+            // channel, learnt from what it decoded before. A decoder new to
+            // this source (just loaded, or last used on the other side of
+            // the call) heard the utterance with another channel's estimate,
+            // which costs many of its words; it has learnt this one's by
+            // now, so the utterance is decoded again with it. Only the first
+            // utterance of a source on a decoder pays for this.
+            lastSource_[task->decoder] = task->source;
+            if (task->secondPass && !task->kept.empty()) {
+                task->secondPass = false;
+                const auto kept = std::exchange(task->kept, {});
+                if (ps_start_utt(task->decoder) < 0
+                    || ps_process_raw(task->decoder, kept.data(), kept.size(), FALSE, FALSE) < 0
+                    || ps_end_utt(task->decoder) < 0) {
+                    finish(task, std::nullopt, DomainError(errorDomain, 2, "The speech decoder failed"));
+                    return;
+                }
             }
             std::int32_t score = 0;
             const char* hypothesis = ps_get_hyp(task->decoder, &score);
@@ -354,8 +385,19 @@ private:
         }
     }
 
-    ps_decoder_t* takeDecoder()
+    // An idle decoder that last heard `source` if there is one; otherwise
+    // any idle one or a new one, which is new to the source.
+    ps_decoder_t* takeDecoder(const std::string& source, bool& newToSource)
     {
+        for (auto it = idle_.rbegin(); it != idle_.rend(); ++it) {
+            if (auto heard = lastSource_.find(*it); heard != lastSource_.end() && heard->second == source) {
+                auto* decoder = *it;
+                idle_.erase(std::next(it).base());
+                newToSource = false;
+                return decoder;
+            }
+        }
+        newToSource = true;
         if (!idle_.empty()) {
             auto* decoder = idle_.back();
             idle_.pop_back();
@@ -380,8 +422,10 @@ private:
     {
         if (!task.decoder)
             return;
-        if (!task.done)
+        if (!task.done) {
             ps_end_utt(task.decoder);
+            lastSource_[task.decoder] = task.source;
+        }
         idle_.push_back(task.decoder);
         task.decoder = nullptr;
         task.done = true;
@@ -411,6 +455,9 @@ private:
     bool english_;
     std::shared_ptr<std::atomic<std::size_t>> loads_;
     const std::size_t partialSamples_;
+    // The most audio kept for a second pass: by then the estimate has
+    // adapted during the first.
+    static constexpr std::size_t longestSecondPass = static_cast<std::size_t>(30 * nativeRate);
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<std::function<void()>> jobs_;
@@ -419,6 +466,8 @@ private:
     // Worker thread only, until the thread is joined.
     std::vector<ps_decoder_t*> decoders_;
     std::vector<ps_decoder_t*> idle_;
+    // The source each decoder heard last.
+    std::map<ps_decoder_t*, std::string> lastSource_;
 };
 
 // --- request and task ---------------------------------------------------------------
@@ -534,6 +583,7 @@ public:
         state->handler = std::move(handler);
         state->reportPartials = request->options.shouldReportPartialResults;
         state->punctuate = request->options.addsPunctuation;
+        state->source = request->options.audioSource;
         if (!sphinxRequest->attach(state))
             throw std::invalid_argument("the request is already being recognized");
         return std::make_shared<SphinxTask>(engine_, state);
