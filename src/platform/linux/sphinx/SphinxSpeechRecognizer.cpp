@@ -3,6 +3,8 @@
 #include "runtime/Runtime.h"
 
 #include <pocketsphinx.h>
+#include <sphinxbase/cmn.h>
+#include <sphinxbase/feat.h>
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
@@ -216,6 +218,45 @@ std::vector<SphinxModel> installedSphinxModels(const std::string& root)
 
 // --- engine -------------------------------------------------------------------------
 
+// A decoder's running estimate of its input channel (the cepstral mean it
+// normalises by), to be put back after audio it must not learn from.
+class ChannelEstimate {
+public:
+    static ChannelEstimate of(ps_decoder_t* decoder)
+    {
+        ChannelEstimate estimate;
+        if (const cmn_t* cmn = cmnOf(decoder)) {
+            const auto length = static_cast<std::size_t>(cmn->veclen);
+            estimate.mean_.assign(cmn->cmn_mean, cmn->cmn_mean + length);
+            estimate.sum_.assign(cmn->sum, cmn->sum + length);
+            estimate.frames_ = cmn->nframe;
+        }
+        return estimate;
+    }
+
+    void restore(ps_decoder_t* decoder) const
+    {
+        cmn_t* cmn = cmnOf(decoder);
+        if (!cmn || static_cast<std::size_t>(cmn->veclen) != mean_.size())
+            return;
+        std::copy(mean_.begin(), mean_.end(), cmn->cmn_mean);
+        std::copy(sum_.begin(), sum_.end(), cmn->sum);
+        cmn->nframe = frames_;
+    }
+
+private:
+    static cmn_t* cmnOf(ps_decoder_t* decoder)
+    {
+        feat_t* features = ps_get_feat(decoder);
+        cmn_t* cmn = features ? features->cmn_struct : nullptr;
+        return cmn && cmn->cmn_mean && cmn->sum && cmn->veclen > 0 ? cmn : nullptr;
+    }
+
+    std::vector<mfcc_t> mean_;
+    std::vector<mfcc_t> sum_;
+    std::int32_t frames_ = 0;
+};
+
 // The worker side of one task. Its decoder and text are touched only on the
 // worker thread; the handler only on the main actor.
 struct SphinxTaskState {
@@ -334,12 +375,16 @@ public:
             if (task->secondPass && !task->kept.empty()) {
                 task->secondPass = false;
                 const auto kept = std::exchange(task->kept, {});
+                // The estimate learnt the utterance once; hearing it twice
+                // would weigh it double in what follows.
+                const auto learnt = ChannelEstimate::of(task->decoder);
                 if (ps_start_utt(task->decoder) < 0
                     || ps_process_raw(task->decoder, kept.data(), kept.size(), FALSE, FALSE) < 0
                     || ps_end_utt(task->decoder) < 0) {
                     finish(task, std::nullopt, DomainError(errorDomain, 2, "The speech decoder failed"));
                     return;
                 }
+                learnt.restore(task->decoder);
             }
             std::int32_t score = 0;
             const char* hypothesis = ps_get_hyp(task->decoder, &score);
