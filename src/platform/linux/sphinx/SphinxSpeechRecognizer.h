@@ -45,7 +45,10 @@ class SphinxEngine;
 // the speaker paused between words, a capital at each sentence start and
 // the English pronoun "I" (the models know neither punctuation nor case).
 // Decoding runs on one worker thread per model, never on the main actor;
-// decoders are loaded there once and reused by later requests.
+// decoders are loaded there once and reused by later requests. A decoder
+// adapts to the channel it hears, so a request goes to the decoder that last
+// heard its audio source when one is free; a decoder new to the source
+// decodes the first utterance again once it has adapted.
 class SphinxSpeechRecognitionService final : public SpeechRecognitionService {
 public:
     // Seconds of audio between two partial results of a request at most
@@ -72,8 +75,10 @@ private:
     std::size_t partialSamples_;
     std::mutex mutex_;
     // Kept for the service's life, the program's: loading a model takes far
-    // longer than a press of the talk key may wait for its first words, and
-    // a model is only about 30 MB.
+    // longer than a press of the talk key may wait for its first words. Each
+    // loaded decoder holds its own copy of the models, about 90 MB for US
+    // English; there are as many as requests ran at once (listening and a
+    // press: two).
     std::map<std::string, std::shared_ptr<SphinxEngine>> engines_;
     std::shared_ptr<std::atomic<std::size_t>> modelLoads_ = std::make_shared<std::atomic<std::size_t>>(0);
 };
