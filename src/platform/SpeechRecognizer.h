@@ -67,6 +67,10 @@ public:
         bool shouldReportPartialResults = true;
         bool addsPunctuation = false;
         SpeechTaskHint taskHint = SpeechTaskHint::unspecified;
+        // Where the audio comes from ("far-end", "microphone"): a recognizer
+        // that adapts to its input may keep what it learnt about one source
+        // for its next request from the same source.
+        std::string audioSource;
 
         bool operator==(const Options&) const = default;
     };

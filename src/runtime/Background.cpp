@@ -1,4 +1,5 @@
 #include "runtime/Background.h"
+#include <pthread.h>
 
 namespace parlaro::rt {
 
@@ -6,6 +7,7 @@ ThreadPoolBackground::ThreadPoolBackground(unsigned threads)
 {
     for (unsigned i = 0; i < threads; ++i) {
         threads_.emplace_back([this] {
+            pthread_setname_np(pthread_self(), "parlaro-backgnd");
             for (;;) {
                 Job job;
                 {

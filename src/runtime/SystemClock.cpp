@@ -4,6 +4,7 @@
 #include <chrono>
 #include <ctime>
 #include <vector>
+#include <pthread.h>
 
 namespace parlaro::rt {
 
@@ -83,6 +84,7 @@ void SystemClock::cancel(TimerId id)
 
 void SystemClock::loop()
 {
+    pthread_setname_np(pthread_self(), "parlaro-clock");
     std::unique_lock lock(mutex_);
     while (!stopping_) {
         std::int64_t wait = maxWait;

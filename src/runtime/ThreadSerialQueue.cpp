@@ -10,6 +10,7 @@
 #include <future>
 #include <mutex>
 #include <vector>
+#include <pthread.h>
 
 namespace parlaro::rt {
 
@@ -179,6 +180,7 @@ bool ThreadSerialQueue::syncWithin(double seconds, const Job& job)
 
 void ThreadSerialQueue::loop(std::shared_ptr<Core> core)
 {
+    pthread_setname_np(pthread_self(), core->label.substr(0, 15).c_str());
     currentCore = core.get();
     Signal& signal = *core->signal;
     std::vector<std::shared_ptr<TriggerTarget>> fired;

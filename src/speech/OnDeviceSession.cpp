@@ -125,6 +125,8 @@ void OnDeviceSession::startRequest()
     request->options.shouldReportPartialResults = true;
     request->options.addsPunctuation = true;
     request->options.taskHint = SpeechTaskHint::dictation;
+    // Listening hears the other party; every other mode the user's microphone.
+    request->options.audioSource = mode_ == RecognitionMode::continuous ? "far-end" : "microphone";
 
     std::int64_t generation = 0;
     std::shared_ptr<SpeechAudioBufferRecognitionRequest> old;

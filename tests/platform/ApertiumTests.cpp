@@ -109,6 +109,22 @@ TEST(ApertiumStream, ReservedCharactersSurviveTheRoundTrip)
     EXPECT_EQ(decode(" [] \n"), "");
 }
 
+TEST(ApertiumStream, ARequestEndsItsSentenceAndTheAnswerLosesThatStopAgain)
+{
+    using namespace sys::ApertiumStream;
+    EXPECT_EQ(request("i do"), "i do.[]");
+    EXPECT_EQ(answer("i Hacer.[]\n"), "i Hacer");
+    // The text's own full stop stays; only the one before the tag goes.
+    EXPECT_EQ(answer(request("Hago.")), "Hago.");
+    EXPECT_EQ(answer(request("Cómo eres?")), "Cómo eres?");
+    // Escaped brackets are the text's own, not the tag.
+    EXPECT_EQ(answer(request("a [] b")), "a [] b");
+    EXPECT_EQ(answer(request("a.[] b")), "a.[] b");
+    // A stage that dropped the tag still gives its text.
+    EXPECT_EQ(answer("Hola mundo \n"), "Hola mundo");
+    EXPECT_EQ(answer(" .[] \n"), "");
+}
+
 TEST(ApertiumStream, IllFormedUtf8BecomesReplacementCharacters)
 {
     using namespace sys::ApertiumStream;
@@ -326,6 +342,13 @@ TEST_F(ApertiumTest, TranslatesHelloFromEnglishToSpanish)
     auto session = backEnd.makeInstalledSession("en", "es");
     EXPECT_EQ(await(runtime, [&] { return translateWith(session, "Hello"); }).text, "Hola");
     EXPECT_EQ(await(runtime, [&] { return translateWith(session, "How are you?"); }).text, "Cómo eres?");
+    // The last words of a sentence without a closing mark are translated
+    // too, not held back by the transfer stages.
+    EXPECT_EQ(await(runtime, [&] { return translateWith(session, "i do"); }).text, "i Hacer");
+    EXPECT_EQ(await(runtime, [&] { return translateWith(session, "I do"); }).text, "Hago");
+    EXPECT_EQ(await(runtime, [&] { return translateWith(session, "I do."); }).text, "Hago.");
+    EXPECT_EQ(await(runtime, [&] { return translateWith(session, "I would like a coffee"); }).text,
+              "Me gustaría un café");
 
     // The same through a hosted slot's run.
     std::optional<std::string> hosted;
@@ -345,7 +368,7 @@ TEST_F(ApertiumTest, TranslatesHelloFromEnglishToSpanish)
 
     // Malformed bytes cost neither the words after them nor the next call.
     EXPECT_EQ(await(runtime, [&] { return translateWith(session, "Hello \xff\xfe world"); }).text,
-              "Hola \xEF\xBF\xBD\xEF\xBF\xBD Mundial");
+              "Hola \xEF\xBF\xBD\xEF\xBF\xBD Mundo");
     EXPECT_EQ(await(runtime, [&] { return translateWith(session, "Hello"); }).text, "Hola");
     // Blank text does not reach the translators.
     EXPECT_EQ(await(runtime, [&] { return translateWith(session, "   "); }).text, "");

@@ -16,6 +16,21 @@ namespace {
 constexpr const char* recording = "/usr/share/pocketsphinx/test/data/goforward.raw";
 constexpr const char* secondRecording = "/usr/share/pocketsphinx/test/data/something.raw";
 
+constexpr const char* librivoxRecording =
+    "/usr/share/pocketsphinx/test/data/librivox/sense_and_sensibility_01_austen_64kb-0930.wav";
+
+// The samples of a 16 kHz mono 16-bit WAVE file with a plain 44-byte header.
+std::vector<std::int16_t> readWave(const char* path)
+{
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(44);
+    std::vector<std::int16_t> samples;
+    std::int16_t sample = 0;
+    while (in.read(reinterpret_cast<char*>(&sample), sizeof sample))
+        samples.push_back(sample);
+    return samples;
+}
+
 std::vector<std::int16_t> readRecording(const char* path = recording)
 {
     std::ifstream in(path, std::ios::binary);
@@ -36,10 +51,12 @@ struct Outcome {
 // The decoder runs on its own thread, so this waits for it in real time; a
 // watchdog ends the wait should the answer never come.
 Outcome recognize(rt::ManualRuntime& runtime, SpeechRecognizer& recognizer, const std::vector<std::int16_t>& samples,
-                  const AudioFormat& format, bool punctuate = false)
+                  const AudioFormat& format, bool punctuate = false, std::size_t chunk = 1600,
+                  const std::string& source = {})
 {
     Outcome outcome;
     auto request = recognizer.makeRequest();
+    request->options.audioSource = source;
     request->options.requiresOnDeviceRecognition = true;
     request->options.addsPunctuation = punctuate;
     request->options.taskHint = SpeechTaskHint::dictation;
@@ -51,7 +68,6 @@ Outcome recognize(rt::ManualRuntime& runtime, SpeechRecognizer& recognizer, cons
         if (error || (result && result->isFinal))
             runtime.executor().stop();
     });
-    constexpr std::size_t chunk = 1600;
     for (std::size_t at = 0; at < samples.size(); at += chunk) {
         std::size_t frames = std::min(chunk, samples.size() - at);
         PcmBuffer buffer(format, frames);
@@ -144,6 +160,74 @@ TEST(SphinxSpeechRecognizer, recognizesTheRecordingWithPartialResultsAndWordRang
     }
 }
 
+TEST(SphinxSpeechRecognizer, writtenTextBeginsWithACapitalAndSpellsTheEnglishPronounI)
+{
+    using Words = std::vector<std::string>;
+    EXPECT_EQ(sys::sphinxWrittenWords({"i", "would", "like", "ice", "if", "i'm", "in", "i'll", "go"}, true),
+              (Words{"I", "would", "like", "ice", "if", "I'm", "in", "I'll", "go"}));
+    EXPECT_EQ(sys::sphinxWrittenWords({"where", "is", "it"}, true), (Words{"Where", "is", "it"}));
+    // Only English writes its pronoun so; other languages keep their words.
+    EXPECT_EQ(sys::sphinxWrittenWords({"été", "i", "ou"}, false), (Words{"Été", "i", "ou"}));
+    EXPECT_EQ(sys::sphinxWrittenWords({}, true), Words{});
+}
+
+// The far end arrives in 20 ms cycles; the live text changes a few times a
+// second, not with every cycle, and its first words are not held back.
+TEST(SphinxSpeechRecognizer, partialResultsComeAtMostTenTimesASecondOfAudio)
+{
+    rt::ManualRuntime runtime;
+    auto models = sys::installedSphinxModels();
+    if (std::none_of(models.begin(), models.end(), [](const auto& m) { return m.locale == "en-US"; }))
+        GTEST_SKIP() << "The US English pocketsphinx model is not installed (package pocketsphinx-en-us)";
+    if (!std::filesystem::exists(recording))
+        GTEST_SKIP() << "The recording " << recording << " is not installed (package pocketsphinx-testdata)";
+
+    const auto samples = readRecording();
+    const double seconds = static_cast<double>(samples.size()) / 16000.0;
+    const AudioFormat format{16000, 1, SampleType::int16, true};
+    sys::SphinxSpeechRecognitionService service;
+    auto outcome = recognize(runtime, *service.makeRecognizer("en-US"), samples, format, true, 320);
+    ASSERT_TRUE(outcome.errors.empty());
+    ASSERT_GE(outcome.results.size(), 2u);
+    EXPECT_EQ(outcome.results.back().bestTranscription.formattedString, "Go forward ten meters");
+    const auto partials = static_cast<double>(outcome.results.size() - 1);
+    EXPECT_LE(partials, seconds / sys::SphinxSpeechRecognitionService::defaultPartialInterval + 1) << partials;
+
+    // Asked for every buffer, the same audio gives many more.
+    sys::SphinxSpeechRecognitionService everyBuffer(sys::defaultSphinxModelRoot, 0.0);
+    auto eager = recognize(runtime, *everyBuffer.makeRecognizer("en-US"), samples, format, true, 320);
+    EXPECT_GT(eager.results.size(), outcome.results.size());
+    EXPECT_EQ(eager.results.back().bestTranscription.formattedString, "Go forward ten meters");
+}
+
+// A decoder adapts to the channel it hears as it goes. The first utterance
+// it hears from a source was decoded with another channel's estimate; it
+// is decoded again once the decoder has learnt this one, so the first words
+// of a call or a press are not lost to the model's default.
+TEST(SphinxSpeechRecognizer, theFirstUtteranceFromASourceIsDecodedWithWhatTheDecoderLearntFromIt)
+{
+    rt::ManualRuntime runtime;
+    auto models = sys::installedSphinxModels();
+    if (std::none_of(models.begin(), models.end(), [](const auto& m) { return m.locale == "en-US"; }))
+        GTEST_SKIP() << "The US English pocketsphinx model is not installed (package pocketsphinx-en-us)";
+    if (!std::filesystem::exists(librivoxRecording))
+        GTEST_SKIP() << "The recording " << librivoxRecording << " is not installed (package pocketsphinx-testdata)";
+
+    const auto samples = readWave(librivoxRecording);
+    const AudioFormat format{16000, 1, SampleType::int16, true};
+    sys::SphinxSpeechRecognitionService service;
+    auto recognizer = service.makeRecognizer("en-US");
+    auto first = recognize(runtime, *recognizer, samples, format, false, 320, "microphone");
+    ASSERT_FALSE(first.results.empty());
+    EXPECT_EQ(first.results.back().bestTranscription.formattedString, "he might even have been made the amiable himself");
+    // The next utterance from the same source is decoded once, as is the
+    // same audio from a decoder that has heard the source already.
+    auto again = recognize(runtime, *recognizer, samples, format, false, 320, "microphone");
+    ASSERT_FALSE(again.results.empty());
+    EXPECT_EQ(again.results.back().bestTranscription.formattedString, "he might even have been made the amiable himself");
+    EXPECT_EQ(service.modelLoads(), 1u);
+}
+
 TEST(SphinxSpeechRecognizer, punctuationEndsASentenceWhereTheSpeakerPausedAndTheModelStaysLoaded)
 {
     rt::ManualRuntime runtime;
@@ -168,13 +252,13 @@ TEST(SphinxSpeechRecognizer, punctuationEndsASentenceWhereTheSpeakerPausedAndThe
         ASSERT_TRUE(outcome.errors.empty());
         ASSERT_FALSE(outcome.results.empty());
         const auto& final = outcome.results.back().bestTranscription;
-        EXPECT_EQ(final.formattedString, "go forward ten meters. Go somewhere and do something");
+        EXPECT_EQ(final.formattedString, "Go forward ten meters. Go somewhere and do something");
         ASSERT_EQ(final.segments.size(), 9u);
         EXPECT_EQ(final.segments[3], (TranscriptionSegment{"meters", {15, 6}}));
         EXPECT_EQ(final.segments[4], (TranscriptionSegment{"Go", {23, 2}}));
         // The mark appears in the live text once the next sentence has begun.
         EXPECT_TRUE(std::any_of(outcome.results.begin(), outcome.results.end() - 1, [](const auto& result) {
-            return result.bestTranscription.formattedString.starts_with("go forward ten meters. G");
+            return result.bestTranscription.formattedString.starts_with("Go forward ten meters. G");
         }));
         for (const auto& result : outcome.results)
             EXPECT_FALSE(result.bestTranscription.formattedString.ends_with("."));
@@ -188,9 +272,10 @@ TEST(SphinxSpeechRecognizer, punctuationEndsASentenceWhereTheSpeakerPausedAndThe
     ASSERT_FALSE(plain.results.empty());
     EXPECT_EQ(plain.results.back().bestTranscription.formattedString,
               "go forward ten meters go somewhere and do something");
-    // One utterance alone has no pause to mark.
+    // One utterance alone has no pause to mark, but still begins a sentence.
     auto single = recognize(runtime, *recognizer, readRecording(), format, true);
     ASSERT_FALSE(single.results.empty());
-    EXPECT_EQ(single.results.back().bestTranscription.formattedString, "go forward ten meters");
+    EXPECT_EQ(single.results.back().bestTranscription.formattedString, "Go forward ten meters");
+    EXPECT_EQ(single.results.back().bestTranscription.segments.front(), (TranscriptionSegment{"Go", {0, 2}}));
     EXPECT_EQ(service.modelLoads(), 1u);
 }

@@ -109,7 +109,7 @@ TEST(HeldSpeechOnPocketsphinx, TheFirstSentenceIsReleasedWhileTheKeyIsHeld)
     // Still held: the first sentence comes out on its own.
     runUntilStopped(runtime);
     ASSERT_TRUE(failures.empty()) << failures.front();
-    ASSERT_EQ(sentences, std::vector<std::string>{"go forward ten meters."});
+    ASSERT_EQ(sentences, std::vector<std::string>{"Go forward ten meters."});
 
     // Let go: the rest follows as the last sentence.
     bool finished = false;
@@ -122,6 +122,6 @@ TEST(HeldSpeechOnPocketsphinx, TheFirstSentenceIsReleasedWhileTheKeyIsHeld)
         runUntilStopped(runtime);
     EXPECT_TRUE(finished);
     EXPECT_TRUE(failures.empty());
-    EXPECT_EQ(sentences, (std::vector<std::string>{"go forward ten meters.", "Go somewhere and do something"}));
+    EXPECT_EQ(sentences, (std::vector<std::string>{"Go forward ten meters.", "Go somewhere and do something"}));
     EXPECT_EQ(live.rfind("Go", 0), 0u) << live;
 }

@@ -12,6 +12,7 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <pthread.h>
 
 extern char** environ;
 
@@ -111,6 +112,7 @@ void ApertiumPipeline::publishProcesses()
 
 void ApertiumPipeline::work()
 {
+    pthread_setname_np(pthread_self(), "apertium");
     for (;;) {
         Job job;
         {
@@ -225,7 +227,7 @@ ApertiumPipeline::Outcome ApertiumPipeline::translate(const std::string& text)
     // The record ends like a line of text: some stages only finish a word
     // once they see the blank after it, and would sit on the last word of a
     // record that ended right after it.
-    std::string record = ApertiumStream::encode(text);
+    std::string record = ApertiumStream::request(text);
     record += "\n";
     record.push_back('\0');
 
@@ -257,7 +259,7 @@ ApertiumPipeline::Outcome ApertiumPipeline::exchange(const std::string& record, 
 
     for (;;) {
         if (auto end = carry_.find('\0'); end != std::string::npos) {
-            std::string answer = ApertiumStream::decode(std::string_view(carry_).substr(0, end));
+            std::string answer = ApertiumStream::answer(std::string_view(carry_).substr(0, end));
             carry_.erase(0, end + 1);
             if (answer.empty()) {
                 // A stage that crashed still lets the rest of the chain end

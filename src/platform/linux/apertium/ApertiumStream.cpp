@@ -94,4 +94,40 @@ std::string decode(std::string_view record)
     return out.substr(first, last - first + 1);
 }
 
+namespace {
+
+constexpr std::string_view closingMark = ".[]";
+
+}  // namespace
+
+std::string request(std::string_view text)
+{
+    std::string out = encode(text);
+    out += closingMark;
+    return out;
+}
+
+std::string answer(std::string_view record)
+{
+    // The last blank that is not escaped is the tag: an escaped bracket is
+    // the text's own.
+    std::size_t tag = std::string_view::npos;
+    for (std::size_t i = 0; i + 1 < record.size(); ++i) {
+        if (record[i] == '\\') {
+            ++i;
+            continue;
+        }
+        if (record[i] == '[' && record[i + 1] == ']')
+            tag = i;
+    }
+    if (tag == std::string_view::npos)
+        return decode(record);
+    std::string untagged(record.substr(0, tag));
+    // A full stop right before the tag is ours; the format never escapes one.
+    if (!untagged.empty() && untagged.back() == '.')
+        untagged.pop_back();
+    untagged.append(record.substr(tag + 2));
+    return decode(untagged);
+}
+
 }  // namespace parlaro::sys::ApertiumStream

@@ -27,5 +27,16 @@ bool isBlank(std::string_view text);
 // surrounding white space trimmed.
 std::string decode(std::string_view record);
 
+// The text as the record sent to a chain: encoded, then closed by a full
+// stop the translators take for the end of the sentence, tagged by an empty
+// blank so that it can be found again in the answer. Without it the
+// transfer stages hold back the words of an unfinished sentence at the end
+// of a record and never give them out ("i do" comes back as "i").
+std::string request(std::string_view text);
+
+// The answer to a request as plain text: the closing full stop taken out
+// again, then decoded.
+std::string answer(std::string_view record);
+
 }  // namespace ApertiumStream
 }  // namespace parlaro::sys

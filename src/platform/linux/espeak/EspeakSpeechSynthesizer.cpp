@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string_view>
 #include <utility>
+#include <pthread.h>
 
 namespace parlaro::sys {
 
@@ -290,6 +291,7 @@ std::string EspeakSpeechSynthesizer::languageTag(const std::string& primary, con
 
 void EspeakSpeechSynthesizer::run()
 {
+    pthread_setname_np(pthread_self(), "espeak-voice");
     scanVoices();
     for (;;) {
         std::shared_ptr<Job> job;

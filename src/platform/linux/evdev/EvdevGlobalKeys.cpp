@@ -16,6 +16,7 @@
 #include <array>
 #include <cerrno>
 #include <functional>
+#include <pthread.h>
 
 namespace parlaro::sys {
 namespace {
@@ -207,6 +208,7 @@ void EvdevGlobalKeys::deliver(const std::vector<EvdevKeyDecoder::Output>& output
 
 void EvdevGlobalKeys::read(std::uint64_t generation)
 {
+    pthread_setname_np(pthread_self(), "evdev-keys");
     std::vector<Device> devices;
     int nextId = 0;
     int notify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);

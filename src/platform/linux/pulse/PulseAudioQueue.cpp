@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <pthread.h>
 
 namespace parlaro::sys {
 
@@ -413,6 +414,7 @@ void PulseAudioQueue::hand(AudioQueueBuffer* buffer, const AudioTimeStamp& time)
 
 void PulseAudioQueue::deliver(std::shared_ptr<Delivery> delivery, std::weak_ptr<PulseAudioQueue> weak)
 {
+    pthread_setname_np(pthread_self(), "pulse-queue");
     std::unique_lock lock(delivery->mutex);
     for (;;) {
         delivery->wake.wait(lock, [&] { return delivery->ending || !delivery->done.empty(); });

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
+#include <pthread.h>
 
 namespace parlaro::sys {
 
@@ -469,6 +470,7 @@ void PulseAudioSystem::scheduleRetry()
 
 void PulseAudioSystem::workerLoop()
 {
+    pthread_setname_np(pthread_self(), "pulse-worker");
     std::unique_lock lock(workerMutex_);
     while (!workerEnding_) {
         if (lostPending_) {

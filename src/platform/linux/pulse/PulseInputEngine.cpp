@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <pthread.h>
 
 namespace parlaro::sys {
 
@@ -273,6 +274,7 @@ void PulseInputEngine::onRead(pa_stream* stream, std::size_t, void* self)
 
 void PulseInputEngine::run()
 {
+    pthread_setname_np(pthread_self(), "pulse-input");
     std::unique_lock lock(mutex_);
     while (!ending_) {
         if (lost_) {

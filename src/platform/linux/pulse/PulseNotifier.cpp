@@ -1,4 +1,5 @@
 #include "platform/linux/pulse/PulseNotifier.h"
+#include <pthread.h>
 
 namespace parlaro::sys {
 
@@ -27,6 +28,7 @@ void PulseNotifier::post(std::function<void()> job)
 
 void PulseNotifier::run()
 {
+    pthread_setname_np(pthread_self(), "pulse-notifier");
     std::unique_lock lock(mutex_);
     for (;;) {
         wake_.wait(lock, [this] { return ending_ || !jobs_.empty(); });

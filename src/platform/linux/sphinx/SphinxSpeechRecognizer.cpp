@@ -3,6 +3,8 @@
 #include "runtime/Runtime.h"
 
 #include <pocketsphinx.h>
+#include <sphinxbase/cmn.h>
+#include <sphinxbase/feat.h>
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
@@ -13,9 +15,11 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <stdexcept>
 #include <thread>
 #include <utility>
+#include <pthread.h>
 
 namespace parlaro::sys {
 
@@ -144,12 +148,14 @@ std::vector<std::optional<std::pair<int, int>>> wordFrames(ps_decoder_t* decoder
 }
 
 // The decoder's best hypothesis as a transcription whose segments are its
-// words, joined by single spaces. With punctuation, a silence of at least
-// sentencePause between two words ends a sentence there: a full stop after
-// the first, the second capitalised. The recognizer gives no other marks,
-// and none after the last word, whose following silence may yet end in
-// more of the same sentence.
-Transcription transcriptionOf(ps_decoder_t* decoder, const char* hypothesis, bool punctuate)
+// words, joined by single spaces. With punctuation the text is written as a
+// person would write it, since the models know no case: a silence of at
+// least sentencePause between two words ends a sentence there (a full stop
+// after the first), each sentence begins with a capital, and in English the
+// pronoun is "I". The recognizer gives no other marks, and none after the
+// last word, whose following silence may yet end in more of the same
+// sentence.
+Transcription transcriptionOf(ps_decoder_t* decoder, const char* hypothesis, bool punctuate, bool english)
 {
     std::vector<std::string> words = wordsOf(hypothesis ? hypothesis : "");
     std::vector<std::optional<std::pair<int, int>>> frames;
@@ -158,6 +164,8 @@ Transcription transcriptionOf(ps_decoder_t* decoder, const char* hypothesis, boo
         frames = wordFrames(decoder, words);
         frameRate = static_cast<int>(cmd_ln_int_r(ps_get_config(decoder), "-frate"));
     }
+    if (punctuate)
+        words = sphinxWrittenWords(std::move(words), english);
     std::string text;
     for (std::size_t i = 0; i < words.size(); ++i) {
         if (i > 0) {
@@ -177,6 +185,17 @@ Transcription transcriptionOf(ps_decoder_t* decoder, const char* hypothesis, boo
 }
 
 }  // namespace
+
+std::vector<std::string> sphinxWrittenWords(std::vector<std::string> words, bool english)
+{
+    if (!words.empty())
+        words.front() = capitalized(words.front());
+    if (english)
+        for (auto& word : words)
+            if (word == "i" || word.starts_with("i'"))
+                word = capitalized(word);
+    return words;
+}
 
 std::vector<SphinxModel> installedSphinxModels(const std::string& root)
 {
@@ -199,6 +218,45 @@ std::vector<SphinxModel> installedSphinxModels(const std::string& root)
 
 // --- engine -------------------------------------------------------------------------
 
+// A decoder's running estimate of its input channel (the cepstral mean it
+// normalises by), to be put back after audio it must not learn from.
+class ChannelEstimate {
+public:
+    static ChannelEstimate of(ps_decoder_t* decoder)
+    {
+        ChannelEstimate estimate;
+        if (const cmn_t* cmn = cmnOf(decoder)) {
+            const auto length = static_cast<std::size_t>(cmn->veclen);
+            estimate.mean_.assign(cmn->cmn_mean, cmn->cmn_mean + length);
+            estimate.sum_.assign(cmn->sum, cmn->sum + length);
+            estimate.frames_ = cmn->nframe;
+        }
+        return estimate;
+    }
+
+    void restore(ps_decoder_t* decoder) const
+    {
+        cmn_t* cmn = cmnOf(decoder);
+        if (!cmn || static_cast<std::size_t>(cmn->veclen) != mean_.size())
+            return;
+        std::copy(mean_.begin(), mean_.end(), cmn->cmn_mean);
+        std::copy(sum_.begin(), sum_.end(), cmn->sum);
+        cmn->nframe = frames_;
+    }
+
+private:
+    static cmn_t* cmnOf(ps_decoder_t* decoder)
+    {
+        feat_t* features = ps_get_feat(decoder);
+        cmn_t* cmn = features ? features->cmn_struct : nullptr;
+        return cmn && cmn->cmn_mean && cmn->sum && cmn->veclen > 0 ? cmn : nullptr;
+    }
+
+    std::vector<mfcc_t> mean_;
+    std::vector<mfcc_t> sum_;
+    std::int32_t frames_ = 0;
+};
+
 // The worker side of one task. Its decoder and text are touched only on the
 // worker thread; the handler only on the main actor.
 struct SphinxTaskState {
@@ -210,6 +268,14 @@ struct SphinxTaskState {
     ps_decoder_t* decoder = nullptr;
     bool done = false;
     std::string lastHypothesis;
+    // Samples decoded since the hypothesis was last looked at.
+    std::size_t sinceHypothesis = 0;
+    // Where the audio comes from (the request's audioSource).
+    std::string source;
+    // The decoder has not yet heard this source: its audio is kept, to be
+    // decoded once more when it ends (see SphinxEngine::end).
+    bool secondPass = false;
+    std::vector<std::int16_t> kept;
 };
 
 // One model: a worker thread that runs every decoding step in order and a
@@ -217,8 +283,9 @@ struct SphinxTaskState {
 // engine is never released (and its thread joined) on the worker itself.
 class SphinxEngine {
 public:
-    SphinxEngine(SphinxModel model, std::shared_ptr<std::atomic<std::size_t>> loads)
-        : model_(std::move(model)), loads_(std::move(loads))
+    SphinxEngine(SphinxModel model, std::shared_ptr<std::atomic<std::size_t>> loads, std::size_t partialSamples)
+        : model_(std::move(model)), english_(model_.locale == "en" || model_.locale.starts_with("en-")),
+          loads_(std::move(loads)), partialSamples_(partialSamples)
     {
     }
     ~SphinxEngine()
@@ -244,7 +311,7 @@ public:
         enqueue([this, task] {
             if (task->cancelled.load())
                 return;
-            task->decoder = takeDecoder();
+            task->decoder = takeDecoder(task->source, task->secondPass);
             if (!task->decoder || ps_start_utt(task->decoder) < 0) {
                 finish(task, std::nullopt,
                        DomainError(errorDomain, 1, "The speech model " + model_.locale + " could not be loaded"));
@@ -258,18 +325,32 @@ public:
         enqueue([this, task, samples = std::move(samples)] {
             if (task->cancelled.load() || task->done || !task->decoder)
                 return;
+            if (task->secondPass) {
+                if (task->kept.size() + samples.size() <= longestSecondPass)
+                    task->kept.insert(task->kept.end(), samples.begin(), samples.end());
+                else
+                    task->secondPass = false;  // long enough to have adapted on its own
+            }
             if (ps_process_raw(task->decoder, samples.data(), samples.size(), FALSE, FALSE) < 0) {
                 finish(task, std::nullopt, DomainError(errorDomain, 2, "The speech decoder failed"));
                 return;
             }
             if (!task->reportPartials)
                 return;
+            // Each look at the hypothesis wakes the main actor with a new
+            // live text; a few a second read as continuous, while one per
+            // buffer costs the whole program for nothing. Until the first
+            // words show, every buffer is looked at, so they show at once.
+            task->sinceHypothesis += samples.size();
+            if (!task->lastHypothesis.empty() && task->sinceHypothesis < partialSamples_)
+                return;
+            task->sinceHypothesis = 0;
             std::int32_t score = 0;
             const char* hypothesis = ps_get_hyp(task->decoder, &score);
             if (!hypothesis || !*hypothesis || task->lastHypothesis == hypothesis)
                 return;
             task->lastHypothesis = hypothesis;
-            post(task, SpeechRecognitionResult{transcriptionOf(task->decoder, hypothesis, task->punctuate), false},
+            post(task, SpeechRecognitionResult{transcriptionOf(task->decoder, hypothesis, task->punctuate, english_), false},
                  std::nullopt);
         });
     }
@@ -283,9 +364,31 @@ public:
                 finish(task, std::nullopt, DomainError(errorDomain, 2, "The speech decoder failed"));
                 return;
             }
+            // The decoder normalises its input by a running estimate of the
+            // channel, learnt from what it decoded before. A decoder new to
+            // this source (just loaded, or last used on the other side of
+            // the call) heard the utterance with another channel's estimate,
+            // which costs many of its words; it has learnt this one's by
+            // now, so the utterance is decoded again with it. Only the first
+            // utterance of a source on a decoder pays for this.
+            lastSource_[task->decoder] = task->source;
+            if (task->secondPass && !task->kept.empty()) {
+                task->secondPass = false;
+                const auto kept = std::exchange(task->kept, {});
+                // The estimate learnt the utterance once; hearing it twice
+                // would weigh it double in what follows.
+                const auto learnt = ChannelEstimate::of(task->decoder);
+                if (ps_start_utt(task->decoder) < 0
+                    || ps_process_raw(task->decoder, kept.data(), kept.size(), FALSE, FALSE) < 0
+                    || ps_end_utt(task->decoder) < 0) {
+                    finish(task, std::nullopt, DomainError(errorDomain, 2, "The speech decoder failed"));
+                    return;
+                }
+                learnt.restore(task->decoder);
+            }
             std::int32_t score = 0;
             const char* hypothesis = ps_get_hyp(task->decoder, &score);
-            finish(task, SpeechRecognitionResult{transcriptionOf(task->decoder, hypothesis, task->punctuate), true},
+            finish(task, SpeechRecognitionResult{transcriptionOf(task->decoder, hypothesis, task->punctuate, english_), true},
                    std::nullopt);
         });
     }
@@ -312,6 +415,7 @@ private:
 
     void work()
     {
+        pthread_setname_np(pthread_self(), "sphinx-decode");
         for (;;) {
             std::function<void()> job;
             {
@@ -326,8 +430,19 @@ private:
         }
     }
 
-    ps_decoder_t* takeDecoder()
+    // An idle decoder that last heard `source` if there is one; otherwise
+    // any idle one or a new one, which is new to the source.
+    ps_decoder_t* takeDecoder(const std::string& source, bool& newToSource)
     {
+        for (auto it = idle_.rbegin(); it != idle_.rend(); ++it) {
+            if (auto heard = lastSource_.find(*it); heard != lastSource_.end() && heard->second == source) {
+                auto* decoder = *it;
+                idle_.erase(std::next(it).base());
+                newToSource = false;
+                return decoder;
+            }
+        }
+        newToSource = true;
         if (!idle_.empty()) {
             auto* decoder = idle_.back();
             idle_.pop_back();
@@ -352,8 +467,10 @@ private:
     {
         if (!task.decoder)
             return;
-        if (!task.done)
+        if (!task.done) {
             ps_end_utt(task.decoder);
+            lastSource_[task.decoder] = task.source;
+        }
         idle_.push_back(task.decoder);
         task.decoder = nullptr;
         task.done = true;
@@ -380,7 +497,12 @@ private:
     }
 
     SphinxModel model_;
+    bool english_;
     std::shared_ptr<std::atomic<std::size_t>> loads_;
+    const std::size_t partialSamples_;
+    // The most audio kept for a second pass: by then the estimate has
+    // adapted during the first.
+    static constexpr std::size_t longestSecondPass = static_cast<std::size_t>(30 * nativeRate);
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<std::function<void()>> jobs_;
@@ -389,6 +511,8 @@ private:
     // Worker thread only, until the thread is joined.
     std::vector<ps_decoder_t*> decoders_;
     std::vector<ps_decoder_t*> idle_;
+    // The source each decoder heard last.
+    std::map<ps_decoder_t*, std::string> lastSource_;
 };
 
 // --- request and task ---------------------------------------------------------------
@@ -504,6 +628,7 @@ public:
         state->handler = std::move(handler);
         state->reportPartials = request->options.shouldReportPartialResults;
         state->punctuate = request->options.addsPunctuation;
+        state->source = request->options.audioSource;
         if (!sphinxRequest->attach(state))
             throw std::invalid_argument("the request is already being recognized");
         return std::make_shared<SphinxTask>(engine_, state);
@@ -518,7 +643,9 @@ private:
 
 // --- service ------------------------------------------------------------------------
 
-SphinxSpeechRecognitionService::SphinxSpeechRecognitionService(std::string modelRoot) : modelRoot_(std::move(modelRoot))
+SphinxSpeechRecognitionService::SphinxSpeechRecognitionService(std::string modelRoot, double partialInterval)
+    : modelRoot_(std::move(modelRoot)),
+      partialSamples_(static_cast<std::size_t>(std::max(partialInterval, 0.0) * nativeRate))
 {
 }
 
@@ -548,7 +675,7 @@ std::shared_ptr<SphinxEngine> SphinxSpeechRecognitionService::engine(const Sphin
     std::lock_guard lock(mutex_);
     auto& slot = engines_[model.locale];
     if (!slot)
-        slot = std::make_shared<SphinxEngine>(model, modelLoads_);
+        slot = std::make_shared<SphinxEngine>(model, modelLoads_, partialSamples_);
     return slot;
 }
 

@@ -29,6 +29,11 @@ inline constexpr const char* defaultSphinxModelRoot = "/usr/share/pocketsphinx/m
 // The complete models under the root, sorted by locale.
 std::vector<SphinxModel> installedSphinxModels(const std::string& root = defaultSphinxModelRoot);
 
+// The words of one utterance as a writer spells them, for models that know
+// no case: the first begins with a capital, and in English the pronoun and
+// its contractions are "I", "I'm", "I'll"...
+std::vector<std::string> sphinxWrittenWords(std::vector<std::string> words, bool english);
+
 class SphinxEngine;
 
 // Speech recognition on pocketsphinx. It runs on this computer, so every
@@ -36,13 +41,23 @@ class SphinxEngine;
 // is always granted. Requests take 16 kHz mono 16-bit audio. The audio of one
 // request is one utterance to the decoder: the changing hypothesis comes back
 // as partial results and the end of the audio yields the final result.
-// A request that asks for punctuation gets a full stop where the speaker
-// paused between words (the model itself knows no punctuation).
+// A request that asks for punctuation gets written text: a full stop where
+// the speaker paused between words, a capital at each sentence start and
+// the English pronoun "I" (the models know neither punctuation nor case).
 // Decoding runs on one worker thread per model, never on the main actor;
-// decoders are loaded there once and reused by later requests.
+// decoders are loaded there once and reused by later requests. A decoder
+// adapts to the channel it hears, so a request goes to the decoder that last
+// heard its audio source when one is free; a decoder new to the source
+// decodes the first utterance again once it has adapted.
 class SphinxSpeechRecognitionService final : public SpeechRecognitionService {
 public:
-    explicit SphinxSpeechRecognitionService(std::string modelRoot = defaultSphinxModelRoot);
+    // Seconds of audio between two partial results of a request at most
+    // (fewer when the words did not change); the first words come as soon
+    // as they are heard.
+    static constexpr double defaultPartialInterval = 0.1;
+
+    explicit SphinxSpeechRecognitionService(std::string modelRoot = defaultSphinxModelRoot,
+                                            double partialInterval = defaultPartialInterval);
     ~SphinxSpeechRecognitionService() override;
 
     void requestAuthorization(std::function<void(SpeechAuthorizationStatus)> handler) override;
@@ -57,10 +72,13 @@ private:
     std::shared_ptr<SphinxEngine> engine(const SphinxModel& model);
 
     std::string modelRoot_;
+    std::size_t partialSamples_;
     std::mutex mutex_;
     // Kept for the service's life, the program's: loading a model takes far
-    // longer than a press of the talk key may wait for its first words, and
-    // a model is only about 30 MB.
+    // longer than a press of the talk key may wait for its first words. Each
+    // loaded decoder holds its own copy of the models, about 90 MB for US
+    // English; there are as many as requests ran at once (listening and a
+    // press: two).
     std::map<std::string, std::shared_ptr<SphinxEngine>> engines_;
     std::shared_ptr<std::atomic<std::size_t>> modelLoads_ = std::make_shared<std::atomic<std::size_t>>(0);
 };

@@ -23,6 +23,7 @@
 
 #include <array>
 #include <cstdlib>
+#include <pthread.h>
 
 namespace parlaro::sys {
 namespace {
@@ -265,6 +266,7 @@ void X11GlobalKeys::wakeReader()
 
 void X11GlobalKeys::readEvents()
 {
+    pthread_setname_np(pthread_self(), "x11-keys");
     std::array<pollfd, 2> fds{pollfd{xcb_get_file_descriptor(connection_), POLLIN, 0}, pollfd{wakeFd_, POLLIN, 0}};
     while (!stopping_) {
         // A request checked on the main thread may have read events into

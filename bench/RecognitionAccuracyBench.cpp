@@ -1,0 +1,242 @@
+// How many words recognition gets wrong on the program's own paths, beside a
+// whole-utterance decode of the same recordings: pocketsphinx's test
+// recordings and sentences espeak-ng spoke at build time. Each path runs at
+// real speed, since the session's pause handling goes by the clock; so each
+// takes as long as its audio. Reports the word error rate in percent
+// (`wer_pct`) and the word counts behind it; never asserts.
+#include "audio/CallAudioCapture.h"
+#include "audio/IncomingListener.h"
+#include "platform/AudioConverter.h"
+#include "platform/linux/sphinx/SphinxSpeechRecognizer.h"
+#include "platform/sim/AudioSystemDecorator.h"
+#include "platform/sim/SimAudioSystem.h"
+#include "runtime/SystemRuntime.h"
+#include "speech/OnDeviceSession.h"
+
+#include "RecordingSet.h"
+
+#include <benchmark/benchmark.h>
+#include <pocketsphinx.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+using namespace parlaro;
+using namespace parlaro::bench;
+
+namespace {
+
+// The simulated system, except that it hands out the capture's I/O
+// procedure, so the benchmark plays the other program's stream into it.
+class ProcCatcher final : public sim::AudioSystemDecorator {
+public:
+    using AudioSystemDecorator::AudioSystemDecorator;
+
+    AudioIOProc proc = nullptr;
+    void* context = nullptr;
+
+    AudioStatus createIOProc(AudioObjectId device, AudioIOProc p, void* c, AudioIOProcId& id) override
+    {
+        proc = p;
+        context = c;
+        return system_.createIOProc(device, p, c, id);
+    }
+};
+
+// With PARLARO_BENCH_TEXT set, what each path heard goes to the error
+// stream, to see where the words went.
+void show(const char* path, const std::string& heard)
+{
+    if (std::getenv("PARLARO_BENCH_TEXT"))
+        std::fprintf(stderr, "%s: %s\n", path, heard.c_str());
+}
+
+void report(benchmark::State& state, const WordErrors& errors)
+{
+    state.counters["wer_pct"] = errors.rate() * 100.0;
+    state.counters["words"] = static_cast<double>(errors.reference);
+    state.counters["errors"] = static_cast<double>(errors.errors);
+}
+
+// Calls `feed` on a thread of its own while the main executor runs here, then
+// `done` on the executor; returns once `done` has stopped the executor.
+void runWhileFeeding(rt::SystemRuntime& runtime, const std::function<void()>& feed,
+                     std::function<rt::Async<void>()> done)
+{
+    std::thread feeder([&] {
+        feed();
+        rt::postToMain([done] { rt::spawn([done]() -> rt::Async<void> {
+                                    co_await done();
+                                    rt::mainExecutor().stop();
+                                }); });
+    });
+    runtime.executor().run();
+    feeder.join();
+}
+
+// Waits on the feeding thread until `at` seconds after `start`.
+void waitUntil(std::chrono::steady_clock::time_point start, double at)
+{
+    std::this_thread::sleep_until(start
+                                  + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                      std::chrono::duration<double>(at)));
+}
+
+// (a) pocketsphinx alone: one decoder, each recording in turn as one whole
+// utterance at 16 kHz.
+void BM_RecognitionWholeUtterance(benchmark::State& state)
+{
+    const auto set = recordingSet();
+    if (set.empty()) {
+        state.SkipWithError("the US English pocketsphinx model or its test recordings are not installed");
+        return;
+    }
+    const auto model = sys::installedSphinxModels().front();
+    WordErrors errors;
+    for (auto _ : state) {
+        cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model.acousticModel.c_str(), "-lm",
+                                       model.languageModel.c_str(), "-dict", model.dictionary.c_str(), "-logfn",
+                                       "/dev/null", nullptr);
+        ps_decoder_t* decoder = ps_init(config);
+        cmd_ln_free_r(config);
+        errors = {};
+        for (const auto& recording : set) {
+            ps_start_utt(decoder);
+            ps_process_raw(decoder, recording.at16k.int16ChannelData(0), recording.at16k.frameLength(), FALSE, TRUE);
+            ps_end_utt(decoder);
+            std::int32_t score = 0;
+            const char* hypothesis = ps_get_hyp(decoder, &score);
+            const std::string text = hypothesis ? hypothesis : "";
+            show("whole", text);
+            errors += wordErrors(recording.words, text);
+        }
+        ps_free(decoder);
+    }
+    report(state, errors);
+}
+BENCHMARK(BM_RecognitionWholeUtterance)->Iterations(1)->Unit(benchmark::kSecond);
+
+// (b) The far-end path: the recordings one after another, a second apart,
+// as another program's 48 kHz stereo stream in 20 ms cycles through the
+// far-end capture into a continuous listening session.
+void BM_RecognitionFarEnd(benchmark::State& state)
+{
+    const auto set = recordingSet();
+    if (set.empty()) {
+        state.SkipWithError("the US English pocketsphinx model or its test recordings are not installed");
+        return;
+    }
+    rt::SystemRuntime runtime;
+    auto service = std::make_shared<sys::SphinxSpeechRecognitionService>();
+    sim::SimAudioSystem system;
+    ProcCatcher catcher(system);
+    WordErrors errors;
+    for (auto _ : state) {
+        constexpr std::uint32_t cycle = 960;
+        std::vector<float> stream = farEndStream(set, 1.0);
+        auto capture = std::make_shared<CallAudioCapture>(std::make_shared<FarEndActivity>());
+        auto listener = std::make_shared<IncomingListener>(capture);
+        auto session = std::make_shared<OnDeviceSession>("en-US", RecognitionMode::continuous, service);
+        std::vector<std::string> finals;
+        bool started = false;
+        auto start = rt::spawn([&]() -> rt::Async<void> {
+            co_await listener->start(
+                session,
+                [&](const std::string& text, bool isFinal) {
+                    if (isFinal)
+                        finals.push_back(text);
+                },
+                [](const std::string&) {});
+            started = true;
+            rt::mainExecutor().stop();
+        });
+        runtime.executor().run();
+        if (!started) {
+            state.SkipWithError("listening did not start");
+            return;
+        }
+        const AudioObjectId device = capture->aggregateID();
+        runWhileFeeding(
+            runtime,
+            [&] {
+                const auto begun = std::chrono::steady_clock::now();
+                AudioTimeStamp time;
+                for (std::size_t at = 0, n = 0; at + cycle * 2 <= stream.size(); at += cycle * 2, ++n) {
+                    waitUntil(begun, static_cast<double>(n + 1) * cycle / 48000.0);
+                    AudioIOBuffer in{2, cycle * 2 * sizeof(float), stream.data() + at};
+                    catcher.proc(device, time, std::span<const AudioIOBuffer>(&in, 1), time, {}, time,
+                                 catcher.context);
+                }
+                capture->queue()->sync([] {});
+            },
+            [listener]() -> rt::Async<void> { co_await listener->stop(); });
+        std::string heard;
+        for (const auto& text : finals)
+            heard += text + " | ";
+        show("far end", heard);
+        errors = wordErrors(allWords(set), heard);
+    }
+    report(state, errors);
+}
+BENCHMARK(BM_RecognitionFarEnd)->Iterations(1)->Unit(benchmark::kSecond);
+
+// (c) The hold path: one press per recording, the microphone's 48 kHz mono
+// in its 4096-frame buffers into a session of the press's mode from the
+// first buffer on; the final text at release. Argument 0: translated after
+// release; 1: sentences sent while the key is held; 2: as 0, but each press
+// is the first of a newly started program, whose decoder has heard nothing.
+void BM_RecognitionHold(benchmark::State& state)
+{
+    const auto set = recordingSet();
+    if (set.empty()) {
+        state.SkipWithError("the US English pocketsphinx model or its test recordings are not installed");
+        return;
+    }
+    const auto mode = state.range(0) == 1 ? RecognitionMode::held : RecognitionMode::utterance;
+    const bool firstPresses = state.range(0) == 2;
+    rt::SystemRuntime runtime;
+    auto service = std::make_shared<sys::SphinxSpeechRecognitionService>();
+    WordErrors errors;
+    for (auto _ : state) {
+        errors = {};
+        for (const auto& recording : set) {
+            if (firstPresses)
+                service = std::make_shared<sys::SphinxSpeechRecognitionService>();
+            auto session = std::make_shared<OnDeviceSession>("en-US", mode, service);
+            std::string heard;
+            auto start = rt::spawn([&]() -> rt::Async<void> {
+                co_await session->start(
+                    [&](const std::string& text, bool isFinal) {
+                        if (isFinal)
+                            heard += text + " ";
+                    },
+                    [](const ModuleError&) {});
+                rt::mainExecutor().stop();
+            });
+            runtime.executor().run();
+            const auto mic = microphoneBuffers(recording, MicCapture4096);
+            runWhileFeeding(
+                runtime,
+                [&] {
+                    const auto begun = std::chrono::steady_clock::now();
+                    double at = 0;
+                    for (const auto& buffer : mic) {
+                        at += static_cast<double>(buffer->frameLength()) / 48000.0;
+                        waitUntil(begun, at);
+                        session->append(buffer);
+                    }
+                },
+                [session]() -> rt::Async<void> { co_await session->finish(); });
+            show("hold", heard);
+            errors += wordErrors(recording.words, heard);
+        }
+    }
+    report(state, errors);
+}
+BENCHMARK(BM_RecognitionHold)->Arg(0)->Arg(1)->Arg(2)->Iterations(1)->Unit(benchmark::kSecond);
+
+}  // namespace

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "platform/PcmBuffer.h"
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace parlaro::bench {
+
+// One spoken recording and what was said in it.
+struct Recording {
+    std::string name;
+    std::vector<std::string> words;  // lower case, without punctuation
+    PcmBuffer at16k{AudioFormat{16000, 1, SampleType::int16, true}, 0};
+    std::vector<float> at48k;  // mono
+};
+
+// pocketsphinx's own test recordings of continuous English speech and the
+// sentences espeak-ng spoke at build time; empty when the US English model
+// or the recordings are missing.
+std::vector<Recording> recordingSet();
+
+// The recordings one after another with `gapSeconds` of silence before each,
+// as 48 kHz interleaved stereo.
+std::vector<float> farEndStream(const std::vector<Recording>& set, double gapSeconds);
+
+// Every word of the set in order.
+std::vector<std::string> allWords(const std::vector<Recording>& set);
+
+inline constexpr std::size_t MicCapture4096 = 4096;
+// A recording as a microphone gives it: 48 kHz mono float buffers of
+// `frames` frames.
+std::vector<std::shared_ptr<const PcmBuffer>> microphoneBuffers(const Recording& recording, std::size_t frames);
+
+// Words substituted, inserted or left out, against the reference's length.
+struct WordErrors {
+    std::size_t errors = 0;
+    std::size_t reference = 0;
+    double rate() const { return reference == 0 ? 0.0 : static_cast<double>(errors) / static_cast<double>(reference); }
+    WordErrors& operator+=(const WordErrors& other)
+    {
+        errors += other.errors;
+        reference += other.reference;
+        return *this;
+    }
+};
+
+// The recognized text's words (case and punctuation ignored) against the
+// reference words, by edit distance.
+WordErrors wordErrors(const std::vector<std::string>& reference, const std::string& recognized);
+
+}  // namespace parlaro::bench
