@@ -28,12 +28,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
+#include <pthread.h>
 #include <sstream>
 #include <sys/resource.h>
-#include <pthread.h>
 #include <thread>
 #include <unistd.h>
 
@@ -128,9 +128,9 @@ public:
     {
         const auto models = sys::installedSphinxModels();
         const auto& model = models.front();
-        cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model.acousticModel.c_str(), "-lm",
-                                       model.languageModel.c_str(), "-dict", model.dictionary.c_str(), "-logfn",
-                                       "/dev/null", nullptr);
+        cmd_ln_t* config =
+            cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model.acousticModel.c_str(), "-lm",
+                        model.languageModel.c_str(), "-dict", model.dictionary.c_str(), "-logfn", "/dev/null", nullptr);
         decoder_ = ps_init(config);
         cmd_ln_free_r(config);
         const auto gap = static_cast<std::size_t>(gapSeconds * 16000);

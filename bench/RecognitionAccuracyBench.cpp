@@ -69,10 +69,12 @@ void runWhileFeeding(rt::SystemRuntime& runtime, const std::function<void()>& fe
 {
     std::thread feeder([&] {
         feed();
-        rt::postToMain([done] { rt::spawn([done]() -> rt::Async<void> {
-                                    co_await done();
-                                    rt::mainExecutor().stop();
-                                }); });
+        rt::postToMain([done] {
+            rt::spawn([done]() -> rt::Async<void> {
+                co_await done();
+                rt::mainExecutor().stop();
+            });
+        });
     });
     runtime.executor().run();
     feeder.join();
@@ -81,9 +83,8 @@ void runWhileFeeding(rt::SystemRuntime& runtime, const std::function<void()>& fe
 // Waits on the feeding thread until `at` seconds after `start`.
 void waitUntil(std::chrono::steady_clock::time_point start, double at)
 {
-    std::this_thread::sleep_until(start
-                                  + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                      std::chrono::duration<double>(at)));
+    std::this_thread::sleep_until(
+        start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(at)));
 }
 
 // (a) pocketsphinx alone: one decoder, each recording in turn as one whole
@@ -98,9 +99,9 @@ void BM_RecognitionWholeUtterance(benchmark::State& state)
     const auto model = sys::installedSphinxModels().front();
     WordErrors errors;
     for (auto _ : state) {
-        cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model.acousticModel.c_str(), "-lm",
-                                       model.languageModel.c_str(), "-dict", model.dictionary.c_str(), "-logfn",
-                                       "/dev/null", nullptr);
+        cmd_ln_t* config =
+            cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model.acousticModel.c_str(), "-lm",
+                        model.languageModel.c_str(), "-dict", model.dictionary.c_str(), "-logfn", "/dev/null", nullptr);
         ps_decoder_t* decoder = ps_init(config);
         cmd_ln_free_r(config);
         errors = {};
@@ -168,8 +169,7 @@ void BM_RecognitionFarEnd(benchmark::State& state)
                 for (std::size_t at = 0, n = 0; at + cycle * 2 <= stream.size(); at += cycle * 2, ++n) {
                     waitUntil(begun, static_cast<double>(n + 1) * cycle / 48000.0);
                     AudioIOBuffer in{2, cycle * 2 * sizeof(float), stream.data() + at};
-                    catcher.proc(device, time, std::span<const AudioIOBuffer>(&in, 1), time, {}, time,
-                                 catcher.context);
+                    catcher.proc(device, time, std::span<const AudioIOBuffer>(&in, 1), time, {}, time, catcher.context);
                 }
                 capture->queue()->sync([] {});
             },

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <ctime>
-#include <vector>
 #include <pthread.h>
+#include <vector>
 
 namespace parlaro::rt {
 

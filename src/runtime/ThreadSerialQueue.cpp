@@ -9,8 +9,8 @@
 #include <deque>
 #include <future>
 #include <mutex>
-#include <vector>
 #include <pthread.h>
+#include <vector>
 
 namespace parlaro::rt {
 

@@ -219,12 +219,14 @@ TEST(SphinxSpeechRecognizer, theFirstUtteranceFromASourceIsDecodedWithWhatTheDec
     auto recognizer = service.makeRecognizer("en-US");
     auto first = recognize(runtime, *recognizer, samples, format, false, 320, "microphone");
     ASSERT_FALSE(first.results.empty());
-    EXPECT_EQ(first.results.back().bestTranscription.formattedString, "he might even have been made the amiable himself");
+    EXPECT_EQ(first.results.back().bestTranscription.formattedString,
+              "he might even have been made the amiable himself");
     // The next utterance from the same source is decoded once, as is the
     // same audio from a decoder that has heard the source already.
     auto again = recognize(runtime, *recognizer, samples, format, false, 320, "microphone");
     ASSERT_FALSE(again.results.empty());
-    EXPECT_EQ(again.results.back().bestTranscription.formattedString, "he might even have been made the amiable himself");
+    EXPECT_EQ(again.results.back().bestTranscription.formattedString,
+              "he might even have been made the amiable himself");
     EXPECT_EQ(service.modelLoads(), 1u);
 }
 

@@ -11,9 +11,9 @@
 #include <cctype>
 #include <cmath>
 #include <cstring>
+#include <pthread.h>
 #include <string_view>
 #include <utility>
-#include <pthread.h>
 
 namespace parlaro::sys {
 

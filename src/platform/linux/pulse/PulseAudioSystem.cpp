@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
 #include <pthread.h>
+#include <unistd.h>
 
 namespace parlaro::sys {
 

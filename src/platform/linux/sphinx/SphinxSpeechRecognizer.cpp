@@ -16,10 +16,10 @@
 #include <filesystem>
 #include <functional>
 #include <iterator>
+#include <pthread.h>
 #include <stdexcept>
 #include <thread>
 #include <utility>
-#include <pthread.h>
 
 namespace parlaro::sys {
 
@@ -350,7 +350,8 @@ public:
             if (!hypothesis || !*hypothesis || task->lastHypothesis == hypothesis)
                 return;
             task->lastHypothesis = hypothesis;
-            post(task, SpeechRecognitionResult{transcriptionOf(task->decoder, hypothesis, task->punctuate, english_), false},
+            post(task,
+                 SpeechRecognitionResult{transcriptionOf(task->decoder, hypothesis, task->punctuate, english_), false},
                  std::nullopt);
         });
     }
@@ -388,7 +389,8 @@ public:
             }
             std::int32_t score = 0;
             const char* hypothesis = ps_get_hyp(task->decoder, &score);
-            finish(task, SpeechRecognitionResult{transcriptionOf(task->decoder, hypothesis, task->punctuate, english_), true},
+            finish(task,
+                   SpeechRecognitionResult{transcriptionOf(task->decoder, hypothesis, task->punctuate, english_), true},
                    std::nullopt);
         });
     }
