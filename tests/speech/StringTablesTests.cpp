@@ -71,11 +71,11 @@ std::map<std::string, std::string> tableOf(const std::string& code)
 std::multiset<std::string> placeholders(const std::string& text)
 {
     std::multiset<std::string> found;
-    const std::regex placeholder(R"(%(\d+\$)?@)");
+    static const std::regex placeholder(R"(%(\d+\$)?@)");
     for (std::sregex_iterator it(text.begin(), text.end(), placeholder), end; it != end; ++it)
         found.insert((*it)[0]);
     std::set<std::string> counted;
-    const std::regex plural(R"(\{\s*(\d+)\s*,\s*plural\s*,)");
+    static const std::regex plural(R"(\{\s*(\d+)\s*,\s*plural\s*,)");
     for (std::sregex_iterator it(text.begin(), text.end(), plural), end; it != end; ++it) {
         const std::string numbered = "%" + std::to_string(std::stoi((*it)[1]) + 1) + "$@";
         if (counted.insert(numbered).second && !found.contains(numbered))
