@@ -209,12 +209,15 @@ public:
         // The virtual-device driver.
         std::function<bool()> driverUpdateCheck;
         std::function<std::optional<std::string>()> driverVersionCheck;
-        // Runs the install command; a refused prompt throws
-        // VirtualMicInstallerFailure::cancelled().
-        std::function<rt::Async<void>(std::string command)> runAsAdmin;
-        std::function<std::string(const std::string& source)> installScript;
-        // Where the driver copy the program carries is; none without one.
-        std::optional<std::string> bundledDriverURL;
+        // Loads the virtual devices on the sound server (or reloads ours when
+        // they are another build's) for the step deviceSetupStep made; a
+        // failure throws VirtualMicInstallerFailure, a refusal its cancelled().
+        std::function<rt::Async<void>(std::string step)> ensureVirtualDevices;
+        // The step that loads the devices from their source.
+        std::function<std::string(const std::string& source)> deviceSetupStep;
+        // What the virtual devices are loaded from; none when this build has
+        // nothing to load.
+        std::optional<std::string> virtualDeviceSource;
         // The version of that copy; none (or no closure) when it cannot be read.
         std::function<std::optional<std::string>()> bundledDriverVersion;
         double driverDetectTimeout = 15.0;
@@ -374,12 +377,12 @@ public:
     rt::Observable<bool> virtualMicNeedsUpdate{false, changes()};
     std::function<bool()> driverUpdateCheck;
     rt::Observable<bool> isInstallingDriver{false, changes()};
-    rt::Observable<std::optional<std::string>> bundledDriverURL;
+    rt::Observable<std::optional<std::string>> virtualDeviceSource;
     const double driverDetectTimeout;
     rt::Observable<std::optional<AudioDevice>> virtualInputDevice{std::nullopt, changes()};
     rt::Observable<std::optional<std::string>> loadedDriverVersion{std::nullopt, changes()};
     std::function<std::optional<std::string>()> driverVersionCheck;
-    std::function<std::string(const std::string& source)> installScript;
+    std::function<std::string(const std::string& source)> deviceSetupStep;
     std::function<std::optional<std::string>()> bundledDriverVersion;
 
     // ---- Meters and watchers ----
@@ -435,7 +438,7 @@ public:
     std::function<rt::Async<bool>()> microphonePermission;
     std::function<std::vector<VoiceOption>(const CallLanguage&)> voiceList;
     LanguageServices languageServices;
-    std::function<rt::Async<void>(std::string command)> runAsAdmin;
+    std::function<rt::Async<void>(std::string step)> ensureVirtualDevices;
     // Fixed at 12 s; the hold deadlines do not read it.
     const double recognitionTimeout;
     const std::shared_ptr<ChineseRecording> chineseRecorder;

@@ -66,13 +66,13 @@ struct VirtualDeviceSetup {
     std::function<std::optional<std::string>()> ensure;
     // The loaded devices are another build's.
     std::function<bool()> needsUpdate;
-    // What an install loads, as the model names the carried driver.
+    // What an install loads.
     std::string source;
     // The version this build's devices report once loaded; none when unknown.
     std::optional<std::string> version;
 };
 
-// Installs and updates through the setup; the install command is its source.
+// Installs and updates through the setup; the setup step is its source.
 void useVirtualDeviceSetup(AppModel::Dependencies& dependencies, VirtualDeviceSetup setup);
 
 }  // namespace parlaro
