@@ -319,7 +319,7 @@ bool HoldShortcutRow::eventFilter(QObject* watched, QEvent* event)
         if (isModifierCode(*code))
             modifierChanged(*code, press);
         else if (press)
-            keyDown(*code, HoldShortcut::carbonModifiers(static_cast<int>(key->modifiers())));
+            keyDown(*code, HoldShortcut::modifierMask(static_cast<int>(key->modifiers())));
         return true;
     }
     default:

@@ -194,7 +194,7 @@ void HoldShortcut::store(const std::optional<HoldShortcut>& shortcut, UserDefaul
     defaults.set(storageKey, DefaultsData(text.begin(), text.end()));
 }
 
-std::uint32_t HoldShortcut::carbonModifiers(int qtModifiers)
+std::uint32_t HoldShortcut::modifierMask(int qtModifiers)
 {
     std::uint32_t mask = 0;
     if (qtModifiers & qtMeta)

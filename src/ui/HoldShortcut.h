@@ -53,8 +53,9 @@ public:
     // None removes the key.
     static void store(const std::optional<HoldShortcut>& shortcut, UserDefaults& defaults);
 
-    // From Qt::KeyboardModifiers as an int (Meta, Shift, Alt, Control kept).
-    static std::uint32_t carbonModifiers(int qtModifiers);
+    // The stored mask of Qt::KeyboardModifiers as an int (Meta, Shift, Alt,
+    // Control kept).
+    static std::uint32_t modifierMask(int qtModifiers);
     // "Ctrl+Alt+Shift+Super+" for the bits set, in that order.
     static std::string modifierNames(std::uint32_t mask);
     static std::string keyName(std::uint32_t keyCode);

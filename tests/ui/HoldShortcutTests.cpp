@@ -162,13 +162,13 @@ TEST(HoldShortcut, LabelsUseTheKeyboardsOwnNamesInTheInterfaceLanguage)
     HoldShortcut::useKeyboard(nullptr);
 }
 
-TEST(HoldShortcut, CarbonModifiersKeepTheFourModifiersOnly)
+TEST(HoldShortcut, ModifierMaskKeepsTheFourModifiersOnly)
 {
     constexpr int shift = 0x02000000, control = 0x04000000, alt = 0x08000000, meta = 0x10000000;
     constexpr int keypad = 0x20000000, groupSwitch = 0x40000000;
-    EXPECT_EQ(HoldShortcut::carbonModifiers(meta | shift), 0x300u);
-    EXPECT_EQ(HoldShortcut::carbonModifiers(control | alt), 0x1800u);
-    EXPECT_EQ(HoldShortcut::carbonModifiers(keypad | groupSwitch), 0u);
+    EXPECT_EQ(HoldShortcut::modifierMask(meta | shift), 0x300u);
+    EXPECT_EQ(HoldShortcut::modifierMask(control | alt), 0x1800u);
+    EXPECT_EQ(HoldShortcut::modifierMask(keypad | groupSwitch), 0u);
 }
 
 TEST(HoldShortcut, ModifierKeysMatchTheirCodesAndRawValues)
