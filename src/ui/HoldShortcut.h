@@ -25,7 +25,7 @@ public:
     static constexpr std::uint32_t optionMask = 0x800;
     static constexpr std::uint32_t controlMask = 0x1000;
 
-    enum class ModifierKey { rightOption, leftOption, rightCommand, rightControl, rightShift, function };
+    enum class ModifierKey { rightAlt, leftAlt, rightSuper, rightControl, rightShift, function };
 
     struct Combo {
         std::uint32_t keyCode = 0;

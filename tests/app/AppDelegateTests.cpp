@@ -49,7 +49,7 @@ std::size_t savedSessions(const ShellWorld& shell)
 TEST(AppDelegate, LaunchRunsItsStepsInOrderAndStartsTheModelAsATaskOfItsOwn)
 {
     ShellWorld shell;
-    ui::HoldShortcut::store(ui::HoldShortcut::modifier(ui::HoldShortcut::ModifierKey::rightOption),
+    ui::HoldShortcut::store(ui::HoldShortcut::modifier(ui::HoldShortcut::ModifierKey::rightAlt),
                             shell.world.platform.defaults);
     auto historyWatch = shell.model->history.subscribe([&] { shell.record.push_back("history"); });
     auto startWatch = shell.model->sessionPrepared.subscribe([&] { shell.record.push_back("start"); });
@@ -62,7 +62,7 @@ TEST(AppDelegate, LaunchRunsItsStepsInOrderAndStartsTheModelAsATaskOfItsOwn)
     EXPECT_EQ(shell.record, (std::vector<std::string>{"clean-up", "history", "shortcut (wired)", "returned", "start"}));
     EXPECT_EQ(shell.model->history.get(), shell.history);
     EXPECT_EQ(shell.shortcuts.status(), Status::active);
-    EXPECT_EQ(shell.shortcuts.shortcut(), ui::HoldShortcut::modifier(ui::HoldShortcut::ModifierKey::rightOption));
+    EXPECT_EQ(shell.shortcuts.shortcut(), ui::HoldShortcut::modifier(ui::HoldShortcut::ModifierKey::rightAlt));
     // No stored shortcut would have left the center off; this one came from
     // the settings.
     EXPECT_TRUE(shell.model->showWizard.get());

@@ -183,7 +183,7 @@ TEST_F(FooterViewTest, TalkControlFollowsTheModelAndTheShortcutCenter)
     ASSERT_EQ(w.shortcuts.status(), ui::HoldShortcutCenter::Status::taken);
     EXPECT_EQ(talk->shortcut(), std::nullopt);
     w.keys.hasListenAccess = false;
-    w.shortcuts.activate(ui::HoldShortcut::modifier(ui::HoldShortcut::ModifierKey::rightOption));
+    w.shortcuts.activate(ui::HoldShortcut::modifier(ui::HoldShortcut::ModifierKey::rightAlt));
     w.settle();
     ASSERT_EQ(w.shortcuts.status(), ui::HoldShortcutCenter::Status::needsPermission);
     EXPECT_EQ(talk->shortcut(), std::nullopt);

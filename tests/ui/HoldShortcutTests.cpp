@@ -53,9 +53,9 @@ TEST(HoldShortcut, StoresExactlyTheDocumentedJsonAndLoadsItBack)
     EXPECT_EQ(storedText(defaults), R"({"combo":{"keyCode":49,"modifiers":2048}})");
     EXPECT_EQ(HoldShortcut::load(defaults), HoldShortcut::combo(49, 2048));
 
-    HoldShortcut::store(HoldShortcut::modifier(Key::rightOption), defaults);
+    HoldShortcut::store(HoldShortcut::modifier(Key::rightAlt), defaults);
     EXPECT_EQ(storedText(defaults), R"({"modifier":{"_0":"rightOption"}})");
-    EXPECT_EQ(HoldShortcut::load(defaults), HoldShortcut::modifier(Key::rightOption));
+    EXPECT_EQ(HoldShortcut::load(defaults), HoldShortcut::modifier(Key::rightAlt));
 
     for (Key key : HoldShortcut::allModifierKeys())
         EXPECT_EQ(HoldShortcut::fromJson(HoldShortcut::modifier(key).json()), HoldShortcut::modifier(key));
@@ -111,7 +111,7 @@ TEST(HoldShortcut, LabelsUseTheKeyboardsOwnNamesInTheInterfaceLanguage)
     EXPECT_EQ(HoldShortcut::combo(49, 0x1B00).label(), "Ctrl+Alt+Shift+Super+空格") << "the desktop's order";
     EXPECT_EQ(HoldShortcut::combo(122, 0x1000).label(), "Ctrl+F1");
     EXPECT_EQ(HoldShortcut::modifierNames(0x10000 | 0x1), "") << "other bits are ignored";
-    EXPECT_EQ(HoldShortcut::modifier(Key::rightOption).label(), "右 Alt");
+    EXPECT_EQ(HoldShortcut::modifier(Key::rightAlt).label(), "右 Alt");
 
     InterfaceLanguage::set("en");
     const std::pair<HoldShortcut, const char*> english[] = {
@@ -121,9 +121,9 @@ TEST(HoldShortcut, LabelsUseTheKeyboardsOwnNamesInTheInterfaceLanguage)
         {HoldShortcut::combo(76, 0), "Keypad Enter"},
         {HoldShortcut::combo(116, 0x100), "Super+Page Up"},
         {HoldShortcut::combo(123, 0x1000), "Ctrl+←"},
-        {HoldShortcut::modifier(Key::rightOption), "Right Alt"},
-        {HoldShortcut::modifier(Key::leftOption), "Left Alt"},
-        {HoldShortcut::modifier(Key::rightCommand), "Right Super"},
+        {HoldShortcut::modifier(Key::rightAlt), "Right Alt"},
+        {HoldShortcut::modifier(Key::leftAlt), "Left Alt"},
+        {HoldShortcut::modifier(Key::rightSuper), "Right Super"},
         {HoldShortcut::modifier(Key::rightControl), "Right Ctrl"},
         {HoldShortcut::modifier(Key::rightShift), "Right Shift"},
         {HoldShortcut::modifier(Key::function), "Fn"},
@@ -156,9 +156,9 @@ TEST(HoldShortcut, LabelsUseTheKeyboardsOwnNamesInTheInterfaceLanguage)
     HoldShortcut::useKeyboard(&keys);
     EXPECT_EQ(HoldShortcut::combo(0, 0x100).label(), "Super+A");
     EXPECT_EQ(HoldShortcut::keyName(50), "#50");
-    EXPECT_EQ(HoldShortcut::modifier(Key::rightOption).label(), "Right Alt");
+    EXPECT_EQ(HoldShortcut::modifier(Key::rightAlt).label(), "Right Alt");
     keys.characters[61] = "AltGr";
-    EXPECT_EQ(HoldShortcut::modifier(Key::rightOption).label(), "AltGr");
+    EXPECT_EQ(HoldShortcut::modifier(Key::rightAlt).label(), "AltGr");
     HoldShortcut::useKeyboard(nullptr);
 }
 
