@@ -66,13 +66,13 @@ rt::Async<void> ensureInBackground(std::function<std::optional<std::string>()> e
 
 EngineSingletons processWideEngineParts()
 {
-    return {EchoGuard::shared(), CoreAudioReaderDetector::shared().shared_from_this(),
+    return {EchoGuard::shared(), DeviceReaderDetector::shared().shared_from_this(),
             TranslationHost::shared().shared_from_this()};
 }
 
 EngineSingletons freshEngineParts()
 {
-    return {std::make_shared<EchoGuard>(std::make_shared<FarEndActivity>()), CoreAudioReaderDetector::make(),
+    return {std::make_shared<EchoGuard>(std::make_shared<FarEndActivity>()), DeviceReaderDetector::make(),
             TranslationHost::make()};
 }
 
@@ -140,7 +140,7 @@ AppModel::Dependencies defaultDependencies(UserDefaults& defaults, std::shared_p
     return d;
 }
 
-void watchCallsThrough(AppModel::Dependencies& d, std::shared_ptr<CoreAudioReaderDetector> detector)
+void watchCallsThrough(AppModel::Dependencies& d, std::shared_ptr<DeviceReaderDetector> detector)
 {
     d.callRouteInspector = [detector](std::optional<AudioObjectId> device) {
         const auto clients = detector->clients();

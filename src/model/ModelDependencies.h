@@ -1,6 +1,6 @@
 #pragma once
 
-#include "audio/CoreAudioReaderDetector.h"
+#include "audio/DeviceReaderDetector.h"
 #include "audio/EchoGuard.h"
 #include "audio/SystemAudioRoute.h"
 #include "model/AppModel.h"
@@ -23,7 +23,7 @@ namespace parlaro {
 // the machine awake and no wake is reported.
 struct EngineSingletons {
     std::shared_ptr<EchoGuard> echoGuard;
-    std::shared_ptr<CoreAudioReaderDetector> readerDetector;
+    std::shared_ptr<DeviceReaderDetector> readerDetector;
     std::shared_ptr<TranslationHost> translationHost;
     std::shared_ptr<ProcessActivity> processActivity;
     std::shared_ptr<WakeObserver> wakeObserver;
@@ -45,7 +45,7 @@ AppModel::Dependencies defaultDependencies(UserDefaults& defaults, std::shared_p
 
 // Call detection, the far end's playback and the device rates, over the
 // audio system's process objects as this detector lists them.
-void watchCallsThrough(AppModel::Dependencies& dependencies, std::shared_ptr<CoreAudioReaderDetector> detector);
+void watchCallsThrough(AppModel::Dependencies& dependencies, std::shared_ptr<DeviceReaderDetector> detector);
 
 // The process activity and the wake reports through the given services.
 void useMachineServices(AppModel::Dependencies& dependencies, std::shared_ptr<ProcessActivity> activity,
