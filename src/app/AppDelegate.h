@@ -59,7 +59,7 @@ public:
     // The clean-up, the history, the window observers, the shortcut's
     // callbacks, the stored shortcut, then the model's start-up as a task of
     // its own.
-    void didFinishLaunching();
+    void launchFinished();
 
     // The window showMainWindow() brings back; without one, the first
     // top-level window that can be a main window.

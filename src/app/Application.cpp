@@ -139,7 +139,7 @@ bool Application::start()
 
     if (settingsFile)
         tellSettingsFileProblem(*settingsFile, *factory_->model(), stderr);
-    delegate->didFinishLaunching();
+    delegate->launchFinished();
     window_->show();
     return true;
 }

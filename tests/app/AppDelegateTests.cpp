@@ -55,7 +55,7 @@ TEST(AppDelegate, LaunchRunsItsStepsInOrderAndStartsTheModelAsATaskOfItsOwn)
     auto startWatch = shell.model->sessionPrepared.subscribe([&] { shell.record.push_back("start"); });
     auto& delegate = shell.make();
 
-    delegate.didFinishLaunching();
+    delegate.launchFinished();
     shell.record.push_back("returned");
     shell.settle();
 
@@ -72,7 +72,7 @@ TEST(AppDelegate, TheShortcutCallbacksDriveTheHoldAndAReleaseIsIgnoredWhileFreeL
 {
     ShellWorld shell;
     auto& delegate = shell.make();
-    delegate.didFinishLaunching();
+    delegate.launchFinished();
     shell.settle();
     ASSERT_TRUE(shell.shortcuts.onDown && shell.shortcuts.onUp && shell.shortcuts.onCancel);
 
@@ -126,7 +126,7 @@ TEST(AppDelegate, TheCleanUpRunsOnceAndIsSkippedOnceItWasDone)
                                         .sleep = [](std::chrono::milliseconds) {}};
         auto parts = shell.parts();
         parts.removeLegacyHelper = [host] { settings::removeLegacyHelper(host); };
-        shell.make(std::move(parts)).didFinishLaunching();
+        shell.make(std::move(parts)).launchFinished();
         shell.settle();
         if (done) {
             EXPECT_TRUE(machine.commands.empty());
@@ -169,7 +169,7 @@ TEST(AppDelegate, AShortcutWaitingForPermissionIsTriedAgainOnlyOnComingBack)
     for (const auto& c : cases) {
         ShellWorld shell;
         c.shape(shell);
-        shell.make().didFinishLaunching();
+        shell.make().launchFinished();
         shell.settle();
         ASSERT_EQ(shell.shortcuts.status(), c.expected) << c.name;
         shell.record.clear();
@@ -195,7 +195,7 @@ TEST(AppDelegate, MetersRunWhileAMainWindowIsOnScreen)
 {
     ShellWorld shell;
     auto& delegate = shell.make();
-    delegate.didFinishLaunching();
+    delegate.launchFinished();
     QMainWindow window;
     window.resize(400, 300);
     delegate.setMainWindow(&window);
@@ -261,7 +261,7 @@ class QuitTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        shell.make().didFinishLaunching();
+        shell.make().launchFinished();
         shell.settle();
         window.resize(400, 300);
         window.show();
