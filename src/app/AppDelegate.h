@@ -14,7 +14,7 @@ class QWidget;
 namespace parlaro {
 class AppModel;
 class ConversationHistory;
-class UserDefaults;
+class SettingsStore;
 namespace ui {
 class AppActivity;
 class HoldShortcutCenter;
@@ -37,7 +37,7 @@ public:
         std::shared_ptr<ConversationHistory> history;
         ui::HoldShortcutCenter* shortcuts = nullptr;
         // Where the hold shortcut is stored.
-        UserDefaults* defaults = nullptr;
+        SettingsStore* defaults = nullptr;
         // None: the application's own.
         ui::AppActivity* activity = nullptr;
         // The once-per-installation clean-up of the older background helper;

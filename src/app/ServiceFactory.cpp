@@ -120,7 +120,7 @@ settings::HttpGet unreachable()
 struct ServiceFactory::Services {
     Kind kind = Kind::real;
 
-    UserDefaults* defaults = nullptr;
+    SettingsStore* defaults = nullptr;
     std::unique_ptr<PreferredLanguages> languages;
     std::unique_ptr<TextServices> text;
     std::unique_ptr<ResourceBundles> bundles;
@@ -259,7 +259,7 @@ ServiceFactory::Kind ServiceFactory::kind() const
     return services_->kind;
 }
 
-UserDefaults& ServiceFactory::defaults() const
+SettingsStore& ServiceFactory::defaults() const
 {
     return *services_->defaults;
 }

@@ -13,7 +13,7 @@
 
 namespace parlaro {
 class AudioSystem;
-class UserDefaults;
+class SettingsStore;
 }  // namespace parlaro
 
 namespace parlaro::app {
@@ -44,7 +44,7 @@ public:
     struct Options {
         Kind kind = Kind::real;
         // The settings store; required, and must outlive the factory.
-        UserDefaults* defaults = nullptr;
+        SettingsStore* defaults = nullptr;
         // The history's folder; none: its default folder.
         std::optional<std::filesystem::path> historyFolder;
         // The engine parts; none: the process-wide ones, which the rest of
@@ -58,7 +58,7 @@ public:
     ServiceFactory& operator=(const ServiceFactory&) = delete;
 
     Kind kind() const;
-    UserDefaults& defaults() const;
+    SettingsStore& defaults() const;
     AudioSystem& audioSystem() const;
     // False when the sound server could not be reached at start: the
     // backend says so once on standard error and keeps trying; the model

@@ -21,7 +21,7 @@ void require(bool present, const char* what)
 }
 
 // The negation of a stored Boolean "translateWhileHolding", else on.
-bool initialMonitorInHeadphones(const UserDefaults& defaults)
+bool initialMonitorInHeadphones(const SettingsStore& defaults)
 {
     const std::optional<bool> stored = defaults.get<bool>("translateWhileHolding");
     return stored ? !*stored : true;

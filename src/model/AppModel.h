@@ -20,7 +20,7 @@
 #include "model/ReactiveField.h"
 #include "model/SettingsPage.h"
 #include "platform/DefaultsValue.h"
-#include "platform/UserDefaults.h"
+#include "platform/SettingsStore.h"
 #include "runtime/Continuation.h"
 #include "runtime/Observable.h"
 #include "runtime/Task.h"
@@ -165,7 +165,7 @@ public:
     // count as absent where the model allows that (the call detection ones,
     // the capture preflight, the outgoing translator).
     struct Dependencies {
-        UserDefaults* defaults = nullptr;
+        SettingsStore* defaults = nullptr;
 
         // Components.
         std::shared_ptr<SystemAudioRoute> systemRoute;  // none: no takeover
@@ -428,7 +428,7 @@ public:
     rt::Observable<std::optional<AudioObjectId>> headphoneRateDevice{std::nullopt, changes()};
 
     // ---- Components and injected services ----
-    UserDefaults& defaults;
+    SettingsStore& defaults;
     const std::shared_ptr<DirectVoiceRouting> directVoice;
     const std::shared_ptr<VirtualMicProbing> probe;
     std::function<std::vector<AudioDevice>()> listDevices;

@@ -76,7 +76,7 @@ EngineSingletons freshEngineParts()
             TranslationHost::make()};
 }
 
-std::shared_ptr<SystemAudioRoute> makeSystemAudioRoute(UserDefaults& defaults)
+std::shared_ptr<SystemAudioRoute> makeSystemAudioRoute(SettingsStore& defaults)
 {
     return std::make_shared<SystemAudioRoute>(
         defaults, [] { return AudioDevices::allDevices(); },
@@ -85,7 +85,7 @@ std::shared_ptr<SystemAudioRoute> makeSystemAudioRoute(UserDefaults& defaults)
         SystemAudioRoute::savedSnapshot(defaults));
 }
 
-AppModel::Dependencies defaultDependencies(UserDefaults& defaults, std::shared_ptr<SystemAudioRoute> systemRoute,
+AppModel::Dependencies defaultDependencies(SettingsStore& defaults, std::shared_ptr<SystemAudioRoute> systemRoute,
                                            const EngineSingletons& parts)
 {
     AppModel::Dependencies d;

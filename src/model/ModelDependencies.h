@@ -5,7 +5,7 @@
 #include "audio/SystemAudioRoute.h"
 #include "model/AppModel.h"
 #include "platform/ProcessActivity.h"
-#include "platform/UserDefaults.h"
+#include "platform/SettingsStore.h"
 #include "platform/WakeObserver.h"
 #include "speech/TranslationHost.h"
 
@@ -36,11 +36,11 @@ EngineSingletons freshEngineParts();
 
 // The switch of the system default devices, over the installed audio system,
 // with the record an earlier run may have left.
-std::shared_ptr<SystemAudioRoute> makeSystemAudioRoute(UserDefaults& defaults);
+std::shared_ptr<SystemAudioRoute> makeSystemAudioRoute(SettingsStore& defaults);
 
 // The model's components and closures over the installed platform. Every
 // component that plays, captures or detects shares the given parts.
-AppModel::Dependencies defaultDependencies(UserDefaults& defaults, std::shared_ptr<SystemAudioRoute> systemRoute,
+AppModel::Dependencies defaultDependencies(SettingsStore& defaults, std::shared_ptr<SystemAudioRoute> systemRoute,
                                            const EngineSingletons& parts);
 
 // Call detection, the far end's playback and the device rates, over the

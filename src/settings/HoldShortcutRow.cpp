@@ -1,7 +1,7 @@
 #include "settings/HoldShortcutRow.h"
 
 #include "platform/KeyCodes.h"
-#include "platform/UserDefaults.h"
+#include "platform/SettingsStore.h"
 #include "ui/GroupNotice.h"
 #include "ui/HoldShortcutCenter.h"
 #include "ui/Look.h"
@@ -90,7 +90,7 @@ std::optional<std::uint16_t> codeForQtKey(int key)
 
 }  // namespace
 
-HoldShortcutRow::HoldShortcutRow(ui::HoldShortcutCenter& center, UserDefaults& defaults, QWidget* parent)
+HoldShortcutRow::HoldShortcutRow(ui::HoldShortcutCenter& center, SettingsStore& defaults, QWidget* parent)
     : QWidget(parent), center_(center), defaults_(defaults)
 {
     setObjectName(QStringLiteral("holdShortcut"));

@@ -1,7 +1,7 @@
 #include "ui/HoldShortcut.h"
 
 #include "platform/GlobalKeys.h"
-#include "platform/UserDefaults.h"
+#include "platform/SettingsStore.h"
 #include "speech/Localization.h"
 
 #include <nlohmann/json.hpp>
@@ -178,7 +178,7 @@ std::optional<HoldShortcut> HoldShortcut::fromJson(std::string_view text)
     return HoldShortcut::modifier(*key);
 }
 
-std::optional<HoldShortcut> HoldShortcut::load(const UserDefaults& defaults)
+std::optional<HoldShortcut> HoldShortcut::load(const SettingsStore& defaults)
 {
     auto data = defaults.get<DefaultsData>(storageKey);
     if (!data)
@@ -186,7 +186,7 @@ std::optional<HoldShortcut> HoldShortcut::load(const UserDefaults& defaults)
     return fromJson(std::string_view(reinterpret_cast<const char*>(data->data()), data->size()));
 }
 
-void HoldShortcut::store(const std::optional<HoldShortcut>& shortcut, UserDefaults& defaults)
+void HoldShortcut::store(const std::optional<HoldShortcut>& shortcut, SettingsStore& defaults)
 {
     if (!shortcut) {
         defaults.remove(storageKey);

@@ -9,7 +9,7 @@
 
 namespace parlaro {
 class GlobalKeys;
-class UserDefaults;
+class SettingsStore;
 }  // namespace parlaro
 
 namespace parlaro::ui {
@@ -49,9 +49,9 @@ public:
     static std::optional<HoldShortcut> fromJson(std::string_view text);
 
     // Unreadable data is no shortcut and is left as it is.
-    static std::optional<HoldShortcut> load(const UserDefaults& defaults);
+    static std::optional<HoldShortcut> load(const SettingsStore& defaults);
     // None removes the key.
-    static void store(const std::optional<HoldShortcut>& shortcut, UserDefaults& defaults);
+    static void store(const std::optional<HoldShortcut>& shortcut, SettingsStore& defaults);
 
     // The stored mask of Qt::KeyboardModifiers as an int (Meta, Shift, Alt,
     // Control kept).

@@ -1,7 +1,7 @@
 #include "app/ServiceFactory.h"
 
 #include "platform/linux/pulse/PulseAudioSystem.h"
-#include "platform/sim/SimUserDefaults.h"
+#include "platform/sim/SimSettingsStore.h"
 #include "runtime/ManualRuntime.h"
 #include "speech/CallLanguage.h"
 #include "speech/LanguageServices.h"
@@ -19,7 +19,7 @@ using app::ServiceFactory;
 
 namespace {
 
-ServiceFactory::Options simOptions(UserDefaults& defaults, const test::TempDirectory& folder)
+ServiceFactory::Options simOptions(SettingsStore& defaults, const test::TempDirectory& folder)
 {
     return {.kind = ServiceFactory::Kind::sim,
             .defaults = &defaults,
@@ -32,7 +32,7 @@ ServiceFactory::Options simOptions(UserDefaults& defaults, const test::TempDirec
 TEST(ServiceFactory, EmptySettingsGiveTheFreshModelWithTheHistoryHeldBack)
 {
     rt::ManualRuntime runtime;
-    sim::SimUserDefaults defaults;
+    sim::SimSettingsStore defaults;
     test::TempDirectory folder;
     ServiceFactory factory(simOptions(defaults, folder));
     const auto model = factory.model();
@@ -61,7 +61,7 @@ TEST(ServiceFactory, StoredSettingsAreReadEachOnItsOwn)
     test::TempDirectory folder;
     const DefaultsData corrupt{'{', 'n', 'o', 't', ' ', 'j', 's', 'o', 'n'};
 
-    sim::SimUserDefaults defaults;
+    sim::SimSettingsStore defaults;
     defaults.set("systemAudioRouteRecovery", corrupt);
     defaults.set("translateWhileHolding", true);
     defaults.set("myLanguage", std::string("klingon"));
@@ -79,7 +79,7 @@ TEST(ServiceFactory, StoredSettingsAreReadEachOnItsOwn)
     EXPECT_EQ(defaults.get<DefaultsData>("systemAudioRouteRecovery"), corrupt) << "the record is left as it was";
 
     // A flag of the wrong type counts as absent.
-    sim::SimUserDefaults wrongType;
+    sim::SimSettingsStore wrongType;
     wrongType.set("translateWhileHolding", std::string("yes"));
     wrongType.set("systemMicEnabled", std::int64_t{0});
     ServiceFactory factory(simOptions(wrongType, folder));
@@ -91,7 +91,7 @@ TEST(ServiceFactory, StoredSettingsAreReadEachOnItsOwn)
 TEST(ServiceFactory, SimIsAMachineReadyForACall)
 {
     rt::ManualRuntime runtime;
-    sim::SimUserDefaults defaults;
+    sim::SimSettingsStore defaults;
     defaults.set("onboardingDone", true);
     test::TempDirectory folder;
     ServiceFactory factory(simOptions(defaults, folder));
@@ -123,7 +123,7 @@ TEST(ServiceFactory, SimIsAMachineReadyForACall)
 TEST(ServiceFactory, AHostThatOutlivesTheFactoryLetsGoOfItsSessionsFirst)
 {
     rt::ManualRuntime runtime;
-    sim::SimUserDefaults defaults;
+    sim::SimSettingsStore defaults;
     test::TempDirectory folder;
     auto options = simOptions(defaults, folder);
     std::shared_ptr<TranslationHost> host = options.engineParts->translationHost;
@@ -147,7 +147,7 @@ TEST(ServiceFactory, WithoutASoundServerTheRealGraphIsStillBuiltNamesItsEnginesA
     test::TempDirectory folder;
     test::ScopedEnvironment audio("PARLARO_AUDIO", std::nullopt);
     test::ScopedEnvironment server("PULSE_SERVER", ("unix:" + (folder / "nobody" / "native").string()).c_str());
-    sim::SimUserDefaults defaults;
+    sim::SimSettingsStore defaults;
 
     testing::internal::CaptureStderr();
     {

@@ -5,7 +5,7 @@
 #include "history/ConversationHistory.h"
 #include "model/AppModel.h"
 #include "platform/Platform.h"
-#include "platform/UserDefaults.h"
+#include "platform/SettingsStore.h"
 #include "platform/linux/FileResourceBundles.h"
 #include "platform/sim/SimGlobalKeys.h"
 #include "settings/HistoryGroups.h"

@@ -2,7 +2,7 @@
 
 #include "platform/KeyCodes.h"
 #include "platform/sim/SimGlobalKeys.h"
-#include "platform/sim/SimUserDefaults.h"
+#include "platform/sim/SimSettingsStore.h"
 #include "ui/HoldShortcut.h"
 
 #include <gtest/gtest.h>
@@ -38,7 +38,7 @@ StringTable shippedTable(const std::string& code)
     return table;
 }
 
-std::string storedText(const sim::SimUserDefaults& defaults)
+std::string storedText(const sim::SimSettingsStore& defaults)
 {
     auto data = defaults.get<DefaultsData>("holdShortcut");
     return data ? std::string(data->begin(), data->end()) : std::string("<none>");
@@ -48,7 +48,7 @@ std::string storedText(const sim::SimUserDefaults& defaults)
 
 TEST(HoldShortcut, StoresExactlyTheDocumentedJsonAndLoadsItBack)
 {
-    sim::SimUserDefaults defaults;
+    sim::SimSettingsStore defaults;
     HoldShortcut::store(HoldShortcut::combo(49, 2048), defaults);
     EXPECT_EQ(storedText(defaults), R"({"combo":{"keyCode":49,"modifiers":2048}})");
     EXPECT_EQ(HoldShortcut::load(defaults), HoldShortcut::combo(49, 2048));
@@ -90,12 +90,12 @@ TEST(HoldShortcut, UnreadableDataIsNoShortcutAndStaysAsItIs)
         "",
     };
     for (const char* text : unreadable) {
-        sim::SimUserDefaults defaults;
+        sim::SimSettingsStore defaults;
         defaults.set("holdShortcut", bytes(text));
         EXPECT_EQ(HoldShortcut::load(defaults), std::nullopt) << text;
         EXPECT_EQ(storedText(defaults), text);
     }
-    sim::SimUserDefaults wrongType;
+    sim::SimSettingsStore wrongType;
     wrongType.set("holdShortcut", std::string(R"({"combo":{"keyCode":49,"modifiers":2048}})"));
     EXPECT_EQ(HoldShortcut::load(wrongType), std::nullopt);
 }
