@@ -189,9 +189,7 @@ void HoldShortcutRow::refresh()
         std::optional<GroupNotice::Action> action;
         if (why == GlobalKeys::Obstacle::none || why == GlobalKeys::Obstacle::keyboardsUnreadable)
             action = GroupNotice::Action{q(localized("打开系统设置")), [] {
-                                             SystemSettings::shared().open(
-                                                 "x-apple.systempreferences:com.apple.preference.security?"
-                                                 "Privacy_ListenEvent");
+                                             SystemSettings::shared().open(paneId::keyboardAccess);
                                          }};
         notice_->setNotice(q(obstacle.value_or(HoldShortcutCenter::permissionText())), Palette::amber(), action);
     }

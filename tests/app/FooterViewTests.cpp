@@ -146,7 +146,7 @@ TEST_F(FooterViewTest, MetersAreDimmedOutsideCallsAndTestsAndGiveWayToTheMicroph
     EXPECT_EQ(footer.microphoneLink()->text(), QStringLiteral("授权麦克风后显示音量"));
     QTest::mouseClick(footer.microphoneLink(), Qt::LeftButton);
     EXPECT_EQ(w.settings.opened,
-              std::vector<std::string>{"x-apple.systempreferences:com.apple.preference.security?Privacy_Microphone"});
+              std::vector<std::string>{ui::paneId::microphone});
 }
 
 TEST_F(FooterViewTest, TalkControlFollowsTheModelAndTheShortcutCenter)
