@@ -4,6 +4,7 @@
 #include "history/ConversationHistory.h"
 #include "model/AppModel.h"
 #include "model/ModelDependencies.h"
+#include "platform/linux/Environment.h"
 #include "settings/UpdateModel.h"
 #include "ui/HoldShortcutCenter.h"
 
@@ -50,6 +51,8 @@ public:
         // The engine parts; none: the process-wide ones, which the rest of
         // the engine also reaches on its own.
         std::optional<EngineSingletons> engineParts;
+        // What the real graph reads to choose its backends.
+        sys::Environment environment = sys::processEnvironment();
     };
 
     explicit ServiceFactory(Options options);

@@ -1,6 +1,7 @@
 #include "app/ServiceFactory.h"
 
 #include "platform/linux/pulse/PulseAudioSystem.h"
+#include "platform/sim/SimAudioSystem.h"
 #include "platform/sim/SimSettingsStore.h"
 #include "runtime/ManualRuntime.h"
 #include "speech/CallLanguage.h"
@@ -25,6 +26,14 @@ ServiceFactory::Options simOptions(SettingsStore& defaults, const test::TempDire
             .defaults = &defaults,
             .historyFolder = folder / "history",
             .engineParts = freshEngineParts()};
+}
+
+// The process's environment with PARLARO_AUDIO as given.
+sys::Environment withAudioChoice(std::optional<std::string> choice)
+{
+    return [process = sys::processEnvironment(), choice](const std::string& name) {
+        return name == "PARLARO_AUDIO" ? choice : process(name);
+    };
 }
 
 }  // namespace
@@ -145,7 +154,8 @@ TEST(ServiceFactory, WithoutASoundServerTheRealGraphIsStillBuiltNamesItsEnginesA
 {
     rt::ManualRuntime runtime;
     test::TempDirectory folder;
-    test::ScopedEnvironment audio("PARLARO_AUDIO", std::nullopt);
+    // Only the environment the factory is given chooses the backend.
+    test::ScopedEnvironment audio("PARLARO_AUDIO", "sim");
     test::ScopedEnvironment server("PULSE_SERVER", ("unix:" + (folder / "nobody" / "native").string()).c_str());
     sim::SimSettingsStore defaults;
 
@@ -154,7 +164,8 @@ TEST(ServiceFactory, WithoutASoundServerTheRealGraphIsStillBuiltNamesItsEnginesA
         ServiceFactory factory({.kind = ServiceFactory::Kind::real,
                                 .defaults = &defaults,
                                 .historyFolder = folder / "history",
-                                .engineParts = freshEngineParts()});
+                                .engineParts = freshEngineParts(),
+                                .environment = withAudioChoice(std::nullopt)});
 
         EXPECT_FALSE(factory.audioServerReachable());
         EXPECT_NE(dynamic_cast<sys::PulseAudioSystem*>(&factory.audioSystem()), nullptr) << "never the sim in secret";
@@ -182,4 +193,29 @@ TEST(ServiceFactory, WithoutASoundServerTheRealGraphIsStillBuiltNamesItsEnginesA
         ++count;
     EXPECT_EQ(count, 1u) << said;
     EXPECT_NE(said.find("nobody"), std::string::npos) << "names the server it tried: " << said;
+}
+
+TEST(ServiceFactory, ARealGraphToldToSimulateSoundNeverTriesTheSoundServer)
+{
+    rt::ManualRuntime runtime;
+    test::TempDirectory folder;
+    test::ScopedEnvironment audio("PARLARO_AUDIO", std::nullopt);
+    test::ScopedEnvironment server("PULSE_SERVER", ("unix:" + (folder / "nobody" / "native").string()).c_str());
+    sim::SimSettingsStore defaults;
+
+    testing::internal::CaptureStderr();
+    {
+        ServiceFactory factory({.kind = ServiceFactory::Kind::real,
+                                .defaults = &defaults,
+                                .historyFolder = folder / "history",
+                                .engineParts = freshEngineParts(),
+                                .environment = withAudioChoice("sim")});
+        EXPECT_NE(dynamic_cast<sim::SimAudioSystem*>(&factory.audioSystem()), nullptr);
+        EXPECT_TRUE(factory.audioServerReachable());
+        ASSERT_NE(factory.model(), nullptr);
+        // The rest of the graph stays real.
+        EXPECT_EQ(factory.model()->diagnosticRows()[0].adapter, "apertium");
+    }
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(said.find("no audio server"), std::string::npos) << said;
 }
