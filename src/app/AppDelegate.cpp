@@ -44,7 +44,7 @@ AppDelegate::~AppDelegate()
         QCoreApplication::instance()->removeEventFilter(this);
 }
 
-void AppDelegate::didFinishLaunching()
+void AppDelegate::launchFinished()
 {
     if (parts_.removeLegacyHelper)
         parts_.removeLegacyHelper();

@@ -14,7 +14,7 @@ class QWidget;
 namespace parlaro {
 class AppModel;
 class ConversationHistory;
-class UserDefaults;
+class SettingsStore;
 namespace ui {
 class AppActivity;
 class HoldShortcutCenter;
@@ -37,7 +37,7 @@ public:
         std::shared_ptr<ConversationHistory> history;
         ui::HoldShortcutCenter* shortcuts = nullptr;
         // Where the hold shortcut is stored.
-        UserDefaults* defaults = nullptr;
+        SettingsStore* defaults = nullptr;
         // None: the application's own.
         ui::AppActivity* activity = nullptr;
         // The once-per-installation clean-up of the older background helper;
@@ -59,7 +59,7 @@ public:
     // The clean-up, the history, the window observers, the shortcut's
     // callbacks, the stored shortcut, then the model's start-up as a task of
     // its own.
-    void didFinishLaunching();
+    void launchFinished();
 
     // The window showMainWindow() brings back; without one, the first
     // top-level window that can be a main window.

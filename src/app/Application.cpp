@@ -8,10 +8,10 @@
 #include "app/SettingsFileNotice.h"
 #include "app/SingleInstance.h"
 #include "app/TrayMenu.h"
-#include "platform/linux/JsonFileUserDefaults.h"
+#include "platform/linux/JsonFileSettingsStore.h"
 #include "platform/linux/ProcessRunner.h"
 #include "platform/linux/ProcfsProcessTable.h"
-#include "platform/sim/SimUserDefaults.h"
+#include "platform/sim/SimSettingsStore.h"
 #include "runtime/Runtime.h"
 #include "runtime/SystemRuntime.h"
 #include "settings/LegacyHelperRemoval.h"
@@ -72,15 +72,15 @@ bool Application::start()
         return false;
 
     const bool real = options_.kind == ServiceFactory::Kind::real;
-    UserDefaults* defaults = options_.defaults;
-    const sys::JsonFileUserDefaults* settingsFile = nullptr;
+    SettingsStore* defaults = options_.defaults;
+    const sys::JsonFileSettingsStore* settingsFile = nullptr;
     if (!defaults) {
         if (real) {
-            auto file = std::make_unique<sys::JsonFileUserDefaults>(sys::JsonFileUserDefaults::defaultPath("settings"));
+            auto file = std::make_unique<sys::JsonFileSettingsStore>(sys::JsonFileSettingsStore::defaultPath("settings"));
             settingsFile = file.get();
             ownDefaults_ = std::move(file);
         } else
-            ownDefaults_ = std::make_unique<sim::SimUserDefaults>();
+            ownDefaults_ = std::make_unique<sim::SimSettingsStore>();
         defaults = ownDefaults_.get();
     }
 
@@ -139,7 +139,7 @@ bool Application::start()
 
     if (settingsFile)
         tellSettingsFileProblem(*settingsFile, *factory_->model(), stderr);
-    delegate->didFinishLaunching();
+    delegate->launchFinished();
     window_->show();
     return true;
 }

@@ -12,7 +12,7 @@
 namespace parlaro {
 class CommandRunner;
 class ProcessTable;
-class UserDefaults;
+class SettingsStore;
 namespace rt {
 class Executor;
 class SystemRuntime;
@@ -48,7 +48,7 @@ public:
         QString instanceName;
         // The settings store; none: the program's own (a file for real,
         // memory for sim). Must outlive the application when given.
-        UserDefaults* defaults = nullptr;
+        SettingsStore* defaults = nullptr;
         // The history's folder; none: its default folder.
         std::optional<std::filesystem::path> historyFolder;
         // None: the process-wide engine parts.
@@ -97,7 +97,7 @@ private:
     std::unique_ptr<SingleInstance> instance_;
     // What the once-per-installation clean-up uses on its own thread: they
     // outlive the runtime, whose end waits for that thread.
-    std::unique_ptr<UserDefaults> ownDefaults_;
+    std::unique_ptr<SettingsStore> ownDefaults_;
     std::unique_ptr<CommandRunner> runner_;
     std::unique_ptr<ProcessTable> processes_;
     std::unique_ptr<rt::SystemRuntime> runtime_;

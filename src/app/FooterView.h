@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ui/SystemSettings.h"
 #include "ui/ViewBinding.h"
 
 #include <QWidget>
@@ -41,8 +42,7 @@ public:
 
     void setAppActivity(ui::AppActivity* activity);
 
-    static constexpr const char* microphonePane =
-        "x-apple.systempreferences:com.apple.preference.security?Privacy_Microphone";
+    static constexpr const char* microphonePane = ui::paneId::microphone;
 
     ElidingLabel* statusLine() const { return status_; }
     QWidget* meters() const { return meters_; }

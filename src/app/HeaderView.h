@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/SettingsPage.h"
+#include "ui/SystemSettings.h"
 
 #include <QWidget>
 
@@ -48,8 +49,7 @@ public:
     static constexpr int attentionDiameter = 8;
     // How far the dot reaches past the button's top-trailing corner.
     static constexpr int attentionOffset = 2;
-    static constexpr const char* capturePane =
-        "x-apple.systempreferences:com.apple.preference.security?Privacy_ScreenCapture";
+    static constexpr const char* capturePane = ui::paneId::callAudioCapture;
 
     // What the settings button opens.
     SettingsPage settingsTarget() const;

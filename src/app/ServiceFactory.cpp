@@ -18,7 +18,6 @@
 #include "platform/linux/portal/PortalGlobalKeys.h"
 #include "platform/linux/power/ClockGapWakeObserver.h"
 #include "platform/linux/power/IdleInhibitorActivity.h"
-#include "platform/linux/pulse/AudioSystemFactory.h"
 #include "platform/linux/pulse/PulseAudioSystem.h"
 #include "platform/linux/pulse/PulseVirtualMicHost.h"
 #include "platform/linux/pulse/VirtualMicModules.h"
@@ -120,7 +119,7 @@ settings::HttpGet unreachable()
 struct ServiceFactory::Services {
     Kind kind = Kind::real;
 
-    UserDefaults* defaults = nullptr;
+    SettingsStore* defaults = nullptr;
     std::unique_ptr<PreferredLanguages> languages;
     std::unique_ptr<TextServices> text;
     std::unique_ptr<ResourceBundles> bundles;
@@ -171,14 +170,15 @@ ServiceFactory::ServiceFactory(Options options) : services_(std::make_unique<Ser
         s.bundles = std::make_unique<sim::SimResourceBundles>();
     s.platform.emplace(PlatformServices{s.defaults, s.languages.get(), s.text.get(), s.bundles.get()});
 
-    if (real) {
-        s.audio = sys::makeAudioSystem();
-        if (auto* pulse = dynamic_cast<sys::PulseAudioSystem*>(s.audio.get())) {
-            s.virtualMic = std::make_shared<sys::PulseVirtualMicHost>(*pulse);
-            // The backend has said so on standard error, once; it keeps
-            // trying, and the model shows what it finds meanwhile.
-            audioServerReachable_ = pulse->isConnected();
-        }
+    // PARLARO_AUDIO=sim keeps a real program off the sound server, for trying
+    // it where none runs.
+    if (real && options.environment("PARLARO_AUDIO") != std::optional<std::string>("sim")) {
+        auto pulse = std::make_unique<sys::PulseAudioSystem>();
+        s.virtualMic = std::make_shared<sys::PulseVirtualMicHost>(*pulse);
+        // The backend has said so on standard error, once; it keeps trying,
+        // and the model shows what it finds meanwhile.
+        audioServerReachable_ = pulse->isConnected();
+        s.audio = std::move(pulse);
     } else {
         s.audio = std::make_unique<sim::SimAudioSystem>();
     }
@@ -202,7 +202,7 @@ ServiceFactory::ServiceFactory(Options options) : services_(std::make_unique<Ser
         // Apertium's sessions need no view and it has no download prompt:
         // the translation host maps no window at all.
         s.translationScope.emplace(TranslationPlatformServices{s.translation.get(), nullptr});
-        s.keys = sys::makeGlobalKeys(sys::processEnvironment(),
+        s.keys = sys::makeGlobalKeys(options.environment,
                                      [] { return sys::PortalGlobalKeys::connect(QDBusConnection::sessionBus()); });
         s.network = std::make_unique<QNetworkAccessManager>();
     } else {
@@ -259,7 +259,7 @@ ServiceFactory::Kind ServiceFactory::kind() const
     return services_->kind;
 }
 
-UserDefaults& ServiceFactory::defaults() const
+SettingsStore& ServiceFactory::defaults() const
 {
     return *services_->defaults;
 }

@@ -4,6 +4,7 @@
 #include "history/ConversationHistory.h"
 #include "model/AppModel.h"
 #include "model/ModelDependencies.h"
+#include "platform/linux/Environment.h"
 #include "settings/UpdateModel.h"
 #include "ui/HoldShortcutCenter.h"
 
@@ -13,7 +14,7 @@
 
 namespace parlaro {
 class AudioSystem;
-class UserDefaults;
+class SettingsStore;
 }  // namespace parlaro
 
 namespace parlaro::app {
@@ -44,12 +45,14 @@ public:
     struct Options {
         Kind kind = Kind::real;
         // The settings store; required, and must outlive the factory.
-        UserDefaults* defaults = nullptr;
+        SettingsStore* defaults = nullptr;
         // The history's folder; none: its default folder.
         std::optional<std::filesystem::path> historyFolder;
         // The engine parts; none: the process-wide ones, which the rest of
         // the engine also reaches on its own.
         std::optional<EngineSingletons> engineParts;
+        // What the real graph reads to choose its backends.
+        sys::Environment environment = sys::processEnvironment();
     };
 
     explicit ServiceFactory(Options options);
@@ -58,7 +61,7 @@ public:
     ServiceFactory& operator=(const ServiceFactory&) = delete;
 
     Kind kind() const;
-    UserDefaults& defaults() const;
+    SettingsStore& defaults() const;
     AudioSystem& audioSystem() const;
     // False when the sound server could not be reached at start: the
     // backend says so once on standard error and keeps trying; the model

@@ -5,12 +5,12 @@
 
 namespace parlaro::app {
 
-void tellSettingsFileProblem(const sys::JsonFileUserDefaults& defaults, AppModel& model, std::FILE* stream)
+void tellSettingsFileProblem(const sys::JsonFileSettingsStore& defaults, AppModel& model, std::FILE* stream)
 {
     const auto problem = defaults.openProblem();
     if (!problem)
         return;
-    using Kind = sys::JsonFileUserDefaults::OpenProblem::Kind;
+    using Kind = sys::JsonFileSettingsStore::OpenProblem::Kind;
     const std::string kept = problem->keptAt.string();
     if (problem->kind == Kind::setAside) {
         std::fprintf(stream, "Parlaro: the settings file %s %s; it was moved to %s and the defaults are in use.\n",

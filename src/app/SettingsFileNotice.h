@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/linux/JsonFileUserDefaults.h"
+#include "platform/linux/JsonFileSettingsStore.h"
 
 #include <cstdio>
 
@@ -13,6 +13,6 @@ namespace parlaro::app {
 // Tells the user, once per start, that the settings file's contents are not
 // in use: on `stream` (standard error) and through the model's error alert,
 // naming the file that was kept. Nothing when the file was read whole.
-void tellSettingsFileProblem(const sys::JsonFileUserDefaults& defaults, AppModel& model, std::FILE* stream);
+void tellSettingsFileProblem(const sys::JsonFileSettingsStore& defaults, AppModel& model, std::FILE* stream);
 
 }  // namespace parlaro::app

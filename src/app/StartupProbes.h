@@ -1,6 +1,6 @@
 #pragma once
 
-#include "audio/CoreAudioReaderDetector.h"
+#include "audio/DeviceReaderDetector.h"
 #include "model/AppModel.h"
 #include "model/AudioCapturePermission.h"
 
@@ -21,7 +21,7 @@ namespace app {
 // The model's five platform probes: who else plays on or records from a
 // device (this process never counts), the client and driver watches, and the
 // capture permission.
-void useStartupProbes(AppModel::Dependencies& dependencies, std::shared_ptr<CoreAudioReaderDetector> detector);
+void useStartupProbes(AppModel::Dependencies& dependencies, std::shared_ptr<DeviceReaderDetector> detector);
 
 }  // namespace app
 

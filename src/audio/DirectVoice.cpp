@@ -57,7 +57,7 @@ void DirectVoice::begin(AudioObjectId input, AudioObjectId output, StopHandler o
     if (input == output && !allowSameDevice_) {
         throw DomainError("Parlaro", sameDeviceCode, localized("麦克风和语音输出不能是同一个设备"));
     }
-    forwarder_ = std::make_shared<HALForwarder>(input, output, steering_ == Steering::resample);
+    forwarder_ = std::make_shared<DeviceForwarder>(input, output, steering_ == Steering::resample);
     startControlLoop();
     auto route = std::make_shared<const Route>(Route{input, output, std::move(onStop)});
     watch(input, route);
@@ -97,9 +97,9 @@ void DirectVoice::setDriverClockCorrection(AudioObjectId device, double ppm)
 void DirectVoice::startControlLoop()
 {
     controller_ = DriftController{};
-    std::shared_ptr<HALForwarder> forwarder = forwarder_;
+    std::shared_ptr<DeviceForwarder> forwarder = forwarder_;
     std::function<void(double)> correction;
-    if (forwarder->mode() == HALForwarder::Mode::resample) {
+    if (forwarder->mode() == DeviceForwarder::Mode::resample) {
         correction = [forwarder](double ppm) { forwarder->setRatio(forwarder->baseRatio() / (ppm / 1'000'000 + 1)); };
     } else if (steering_ == Steering::driverClockOnInput) {
         steeredDriver_ = forwarder->input();

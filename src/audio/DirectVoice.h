@@ -2,7 +2,7 @@
 
 #include "audio/DirectVoiceRouting.h"
 #include "audio/DriftController.h"
-#include "audio/HALForwarder.h"
+#include "audio/DeviceForwarder.h"
 #include "platform/AudioListenerToken.h"
 #include "runtime/Task.h"
 #include "runtime/Time.h"
@@ -56,7 +56,7 @@ public:
 
     Steering steering() const { return steering_; }
     bool allowSameDevice() const { return allowSameDevice_; }
-    const std::shared_ptr<HALForwarder>& forwarder() const { return forwarder_; }
+    const std::shared_ptr<DeviceForwarder>& forwarder() const { return forwarder_; }
     const DriftController& controller() const { return controller_; }
     std::optional<AudioObjectId> steeredDriver() const { return steeredDriver_; }
     const rt::Uuid& session() const { return session_; }
@@ -90,7 +90,7 @@ private:
                                    std::shared_ptr<const Route> route);
 
     Steering steering_;
-    std::shared_ptr<HALForwarder> forwarder_;
+    std::shared_ptr<DeviceForwarder> forwarder_;
     DriftController controller_;
     rt::TaskHandle<void> controlTask_;
     std::optional<AudioObjectId> steeredDriver_;

@@ -77,7 +77,7 @@ std::optional<SystemAudioRoute::Snapshot> SystemAudioRoute::Snapshot::decode(con
     return snapshot;
 }
 
-std::optional<SystemAudioRoute::Snapshot> SystemAudioRoute::savedSnapshot(const UserDefaults& defaults)
+std::optional<SystemAudioRoute::Snapshot> SystemAudioRoute::savedSnapshot(const SettingsStore& defaults)
 {
     const auto data = defaults.get<DefaultsData>(recoveryKey);
     if (!data)
@@ -85,7 +85,7 @@ std::optional<SystemAudioRoute::Snapshot> SystemAudioRoute::savedSnapshot(const 
     return Snapshot::decode(std::string(data->begin(), data->end()));
 }
 
-SystemAudioRoute::SystemAudioRoute(UserDefaults& defaults, Devices devices, Current current, SetDefault setDefault,
+SystemAudioRoute::SystemAudioRoute(SettingsStore& defaults, Devices devices, Current current, SetDefault setDefault,
                                    std::optional<Snapshot> snapshot)
     : defaults_(defaults), devices_(std::move(devices)), current_(std::move(current)),
       setDefault_(std::move(setDefault)), snapshot_(std::move(snapshot))

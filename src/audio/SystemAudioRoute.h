@@ -1,7 +1,7 @@
 #pragma once
 
 #include "audio/AudioDevice.h"
-#include "platform/UserDefaults.h"
+#include "platform/SettingsStore.h"
 
 #include <functional>
 #include <optional>
@@ -41,9 +41,9 @@ public:
 
     // The record stored under the recovery key, as JSON data; none when the
     // key is absent or its data does not decode (the data is left alone).
-    static std::optional<Snapshot> savedSnapshot(const UserDefaults& defaults);
+    static std::optional<Snapshot> savedSnapshot(const SettingsStore& defaults);
 
-    SystemAudioRoute(UserDefaults& defaults, Devices devices, Current current, SetDefault setDefault,
+    SystemAudioRoute(SettingsStore& defaults, Devices devices, Current current, SetDefault setDefault,
                      std::optional<Snapshot> snapshot);
 
     // Makes `device` the default input. The fallback UID is the input that
@@ -68,7 +68,7 @@ private:
     std::optional<std::string> restoreHalf(bool input, const std::string& oldUID, const std::string& routedUID,
                                            const std::vector<AudioDevice>& devices);
 
-    UserDefaults& defaults_;
+    SettingsStore& defaults_;
     Devices devices_;
     Current current_;
     SetDefault setDefault_;

@@ -4,7 +4,7 @@
 #include "history/HistoryJson.h"
 #include "history/HistoryText.h"
 #include "history/SessionScan.h"
-#include "platform/UserDefaults.h"
+#include "platform/SettingsStore.h"
 #include "runtime/Background.h"
 #include "runtime/Error.h"
 #include "speech/Localization.h"
@@ -41,12 +41,12 @@ constexpr double leftoverTemporaryAge = 60.0;
 }  // namespace
 
 std::shared_ptr<ConversationHistory> ConversationHistory::make(std::optional<fs::path> directory,
-                                                               UserDefaults& defaults)
+                                                               SettingsStore& defaults)
 {
     return std::make_shared<ConversationHistory>(Passkey{}, std::move(directory), defaults);
 }
 
-ConversationHistory::ConversationHistory(Passkey, std::optional<fs::path> directory, UserDefaults& defaults)
+ConversationHistory::ConversationHistory(Passkey, std::optional<fs::path> directory, SettingsStore& defaults)
     : directory_(directory ? std::move(*directory) : defaultDirectory()), defaults_(defaults)
 {
     isEnabled_.set(defaults_.get<bool>(enabledKey).value_or(true));

@@ -17,7 +17,7 @@
 
 namespace parlaro {
 
-class UserDefaults;
+class SettingsStore;
 
 // The conversation history on disk: one JSON file per session, named by its
 // upper-case UUID, and "index.json", a cache of every session's summary,
@@ -46,8 +46,8 @@ public:
     // No folder: the default one (which may throw, see defaultDirectory()).
     // Touches no file.
     static std::shared_ptr<ConversationHistory> make(std::optional<std::filesystem::path> directory,
-                                                     UserDefaults& defaults);
-    ConversationHistory(Passkey, std::optional<std::filesystem::path> directory, UserDefaults& defaults);
+                                                     SettingsStore& defaults);
+    ConversationHistory(Passkey, std::optional<std::filesystem::path> directory, SettingsStore& defaults);
 
     // $XDG_DATA_HOME/wenmora/History, or ~/.local/share/wenmora/History when
     // that is not set to an absolute folder. The home folder is $HOME when
@@ -119,7 +119,7 @@ private:
 
     rt::Observable<bool> isEnabled_{true, changes()};
     std::filesystem::path directory_;
-    UserDefaults& defaults_;
+    SettingsStore& defaults_;
     rt::TaskHandle<void> loading_;
     std::unordered_map<rt::Uuid, ConversationSummary> savedWhileLoading_;
     // Deletions that happen while the scan runs, so its result does not bring

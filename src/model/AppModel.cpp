@@ -21,7 +21,7 @@ void require(bool present, const char* what)
 }
 
 // The negation of a stored Boolean "translateWhileHolding", else on.
-bool initialMonitorInHeadphones(const UserDefaults& defaults)
+bool initialMonitorInHeadphones(const SettingsStore& defaults)
 {
     const std::optional<bool> stored = defaults.get<bool>("translateWhileHolding");
     return stored ? !*stored : true;
@@ -43,8 +43,8 @@ std::shared_ptr<AppModel> AppModel::make(Dependencies dependencies)
     require(dependencies.microphoneAuthorized && dependencies.microphonePermission, "the microphone permission");
     require(dependencies.beginActivity && dependencies.endActivity && dependencies.observeDidWake,
             "the process activity and wake seams");
-    require(dependencies.driverUpdateCheck && dependencies.driverVersionCheck && dependencies.runAsAdmin
-                && dependencies.installScript,
+    require(dependencies.driverUpdateCheck && dependencies.driverVersionCheck && dependencies.ensureVirtualDevices
+                && dependencies.deviceSetupStep,
             "the driver installer");
     require(dependencies.languageServices.engine && dependencies.languageServices.speechInstalled
                 && dependencies.languageServices.translationStatus && dependencies.languageServices.downloadSpeech,
@@ -70,15 +70,15 @@ AppModel::AppModel(Dependencies& d, LanguagePair languages)
       callObserver(std::move(d.callObserver)), driverObserver(std::move(d.driverObserver)),
       micAuthorized(d.microphoneAuthorized(), changes()), systemRoute(std::move(d.systemRoute)),
       systemMicEnabled(d.defaults->get<bool>("systemMicEnabled").value_or(true), changes()),
-      driverUpdateCheck(std::move(d.driverUpdateCheck)), bundledDriverURL(std::move(d.bundledDriverURL), changes()),
+      driverUpdateCheck(std::move(d.driverUpdateCheck)), virtualDeviceSource(std::move(d.virtualDeviceSource), changes()),
       driverDetectTimeout(d.driverDetectTimeout), driverVersionCheck(std::move(d.driverVersionCheck)),
-      installScript(std::move(d.installScript)), bundledDriverVersion(std::move(d.bundledDriverVersion)),
+      deviceSetupStep(std::move(d.deviceSetupStep)), bundledDriverVersion(std::move(d.bundledDriverVersion)),
       meters(std::move(d.meters)), callSpeaker(std::move(d.callSpeaker)), speakerPlayback(std::move(d.speakerPlayback)),
       deviceRates(std::move(d.deviceRates)), defaults(*d.defaults), directVoice(std::move(d.directVoice)),
       probe(std::move(d.probe)), listDevices(std::move(d.listDevices)), systemDefault(std::move(d.systemDefault)),
       microphoneAuthorized(std::move(d.microphoneAuthorized)), microphonePermission(std::move(d.microphonePermission)),
       voiceList(std::move(d.voiceList)), languageServices(std::move(d.languageServices)),
-      runAsAdmin(std::move(d.runAsAdmin)), recognitionTimeout(d.recognitionTimeout),
+      ensureVirtualDevices(std::move(d.ensureVirtualDevices)), recognitionTimeout(d.recognitionTimeout),
       chineseRecorder(std::move(d.chineseRecorder)), outgoingTranslator(std::move(d.outgoingTranslator)),
       incoming(std::move(d.incoming)), speaker(std::move(d.speaker)), translator(std::move(d.translator)),
       echoGuard(std::move(d.echoGuard)), makeRecognitionSession(std::move(d.makeRecognitionSession)),

@@ -20,7 +20,7 @@
 #include "model/ReactiveField.h"
 #include "model/SettingsPage.h"
 #include "platform/DefaultsValue.h"
-#include "platform/UserDefaults.h"
+#include "platform/SettingsStore.h"
 #include "runtime/Continuation.h"
 #include "runtime/Observable.h"
 #include "runtime/Task.h"
@@ -165,7 +165,7 @@ public:
     // count as absent where the model allows that (the call detection ones,
     // the capture preflight, the outgoing translator).
     struct Dependencies {
-        UserDefaults* defaults = nullptr;
+        SettingsStore* defaults = nullptr;
 
         // Components.
         std::shared_ptr<SystemAudioRoute> systemRoute;  // none: no takeover
@@ -209,12 +209,15 @@ public:
         // The virtual-device driver.
         std::function<bool()> driverUpdateCheck;
         std::function<std::optional<std::string>()> driverVersionCheck;
-        // Runs the install command; a refused prompt throws
-        // VirtualMicInstallerFailure::cancelled().
-        std::function<rt::Async<void>(std::string command)> runAsAdmin;
-        std::function<std::string(const std::string& source)> installScript;
-        // Where the driver copy the program carries is; none without one.
-        std::optional<std::string> bundledDriverURL;
+        // Loads the virtual devices on the sound server (or reloads ours when
+        // they are another build's) for the step deviceSetupStep made; a
+        // failure throws VirtualMicInstallerFailure, a refusal its cancelled().
+        std::function<rt::Async<void>(std::string step)> ensureVirtualDevices;
+        // The step that loads the devices from their source.
+        std::function<std::string(const std::string& source)> deviceSetupStep;
+        // What the virtual devices are loaded from; none when this build has
+        // nothing to load.
+        std::optional<std::string> virtualDeviceSource;
         // The version of that copy; none (or no closure) when it cannot be read.
         std::function<std::optional<std::string>()> bundledDriverVersion;
         double driverDetectTimeout = 15.0;
@@ -374,12 +377,12 @@ public:
     rt::Observable<bool> virtualMicNeedsUpdate{false, changes()};
     std::function<bool()> driverUpdateCheck;
     rt::Observable<bool> isInstallingDriver{false, changes()};
-    rt::Observable<std::optional<std::string>> bundledDriverURL;
+    rt::Observable<std::optional<std::string>> virtualDeviceSource;
     const double driverDetectTimeout;
     rt::Observable<std::optional<AudioDevice>> virtualInputDevice{std::nullopt, changes()};
     rt::Observable<std::optional<std::string>> loadedDriverVersion{std::nullopt, changes()};
     std::function<std::optional<std::string>()> driverVersionCheck;
-    std::function<std::string(const std::string& source)> installScript;
+    std::function<std::string(const std::string& source)> deviceSetupStep;
     std::function<std::optional<std::string>()> bundledDriverVersion;
 
     // ---- Meters and watchers ----
@@ -425,7 +428,7 @@ public:
     rt::Observable<std::optional<AudioObjectId>> headphoneRateDevice{std::nullopt, changes()};
 
     // ---- Components and injected services ----
-    UserDefaults& defaults;
+    SettingsStore& defaults;
     const std::shared_ptr<DirectVoiceRouting> directVoice;
     const std::shared_ptr<VirtualMicProbing> probe;
     std::function<std::vector<AudioDevice>()> listDevices;
@@ -435,7 +438,7 @@ public:
     std::function<rt::Async<bool>()> microphonePermission;
     std::function<std::vector<VoiceOption>(const CallLanguage&)> voiceList;
     LanguageServices languageServices;
-    std::function<rt::Async<void>(std::string command)> runAsAdmin;
+    std::function<rt::Async<void>(std::string step)> ensureVirtualDevices;
     // Fixed at 12 s; the hold deadlines do not read it.
     const double recognitionTimeout;
     const std::shared_ptr<ChineseRecording> chineseRecorder;

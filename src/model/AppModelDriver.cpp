@@ -55,7 +55,7 @@ rt::Async<void> AppModel::installVirtualMicDriver()
 {
     if (isInstallingDriver.get())
         co_return;
-    if (!bundledDriverURL.get()) {
+    if (!virtualDeviceSource.get()) {
         errorMessage.set(localized("软件包里缺少 wenmora 音频设备驱动，请重新构建或下载完整的软件。"));
         co_return;
     }
@@ -63,10 +63,10 @@ rt::Async<void> AppModel::installVirtualMicDriver()
     isInstallingDriver.set(true);
     status.set(localized("正在安装 wenmora 音频设备…"));
 
-    const auto run = runAsAdmin;
+    const auto run = ensureVirtualDevices;
     std::exception_ptr failure;
     try {
-        co_await run(installScript(*bundledDriverURL.get()));
+        co_await run(deviceSetupStep(*virtualDeviceSource.get()));
     } catch (...) {
         failure = std::current_exception();
     }

@@ -54,7 +54,7 @@ AppModel::DeviceRates deviceRates(std::shared_ptr<ReaderDetecting> detector)
 }
 
 // Loading blocks until the server answers, so it runs in the background.
-rt::Async<void> ensureVirtualDevices(std::function<std::optional<std::string>()> ensure)
+rt::Async<void> ensureInBackground(std::function<std::optional<std::string>()> ensure)
 {
     if (!ensure)
         throw VirtualMicInstallerFailure::failed({});
@@ -67,17 +67,17 @@ rt::Async<void> ensureVirtualDevices(std::function<std::optional<std::string>()>
 
 EngineSingletons processWideEngineParts()
 {
-    return {EchoGuard::shared(), CoreAudioReaderDetector::shared().shared_from_this(),
+    return {EchoGuard::shared(), DeviceReaderDetector::shared().shared_from_this(),
             TranslationHost::shared().shared_from_this()};
 }
 
 EngineSingletons freshEngineParts()
 {
-    return {std::make_shared<EchoGuard>(std::make_shared<FarEndActivity>()), CoreAudioReaderDetector::make(),
+    return {std::make_shared<EchoGuard>(std::make_shared<FarEndActivity>()), DeviceReaderDetector::make(),
             TranslationHost::make()};
 }
 
-std::shared_ptr<SystemAudioRoute> makeSystemAudioRoute(UserDefaults& defaults)
+std::shared_ptr<SystemAudioRoute> makeSystemAudioRoute(SettingsStore& defaults)
 {
     return std::make_shared<SystemAudioRoute>(
         defaults, [] { return AudioDevices::allDevices(); },
@@ -86,7 +86,7 @@ std::shared_ptr<SystemAudioRoute> makeSystemAudioRoute(UserDefaults& defaults)
         SystemAudioRoute::savedSnapshot(defaults));
 }
 
-AppModel::Dependencies defaultDependencies(UserDefaults& defaults, std::shared_ptr<SystemAudioRoute> systemRoute,
+AppModel::Dependencies defaultDependencies(SettingsStore& defaults, std::shared_ptr<SystemAudioRoute> systemRoute,
                                            const EngineSingletons& parts)
 {
     AppModel::Dependencies d;
@@ -141,7 +141,7 @@ AppModel::Dependencies defaultDependencies(UserDefaults& defaults, std::shared_p
     return d;
 }
 
-void watchCallsThrough(AppModel::Dependencies& d, std::shared_ptr<CoreAudioReaderDetector> detector)
+void watchCallsThrough(AppModel::Dependencies& d, std::shared_ptr<DeviceReaderDetector> detector)
 {
     d.callRouteInspector = [detector](std::optional<AudioObjectId> device) {
         const auto clients = detector->clients();
@@ -188,22 +188,22 @@ void useMachineServices(AppModel::Dependencies& d, std::shared_ptr<ProcessActivi
 void usePlaceholderInstaller(AppModel::Dependencies& d)
 {
     d.driverUpdateCheck = [] { return false; };
-    d.installScript = [](const std::string&) { return std::string(); };
-    d.runAsAdmin = [](std::string) -> rt::Async<void> {
+    d.deviceSetupStep = [](const std::string&) { return std::string(); };
+    d.ensureVirtualDevices = [](std::string) -> rt::Async<void> {
         throw VirtualMicInstallerFailure::failed(localized("无法安装虚拟音频设备"));
         co_return;
     };
-    d.bundledDriverURL = std::nullopt;
+    d.virtualDeviceSource = std::nullopt;
     d.bundledDriverVersion = [] { return std::optional<std::string>(); };
 }
 
 void useVirtualDeviceSetup(AppModel::Dependencies& d, VirtualDeviceSetup setup)
 {
     auto ensure = std::move(setup.ensure);
-    d.runAsAdmin = [ensure](std::string) { return ensureVirtualDevices(ensure); };
-    d.installScript = [](const std::string& source) { return source; };
+    d.ensureVirtualDevices = [ensure](std::string) { return ensureInBackground(ensure); };
+    d.deviceSetupStep = [](const std::string& source) { return source; };
     d.driverUpdateCheck = setup.needsUpdate ? std::move(setup.needsUpdate) : [] { return false; };
-    d.bundledDriverURL = std::move(setup.source);
+    d.virtualDeviceSource = std::move(setup.source);
     d.bundledDriverVersion = [version = std::move(setup.version)] { return version; };
 }
 

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "audio/CoreAudioReaderDetector.h"
+#include "audio/DeviceReaderDetector.h"
 #include "audio/EchoGuard.h"
 #include "audio/SystemAudioRoute.h"
 #include "model/AppModel.h"
 #include "platform/ProcessActivity.h"
-#include "platform/UserDefaults.h"
+#include "platform/SettingsStore.h"
 #include "platform/WakeObserver.h"
 #include "speech/TranslationHost.h"
 
@@ -23,7 +23,7 @@ namespace parlaro {
 // the machine awake and no wake is reported.
 struct EngineSingletons {
     std::shared_ptr<EchoGuard> echoGuard;
-    std::shared_ptr<CoreAudioReaderDetector> readerDetector;
+    std::shared_ptr<DeviceReaderDetector> readerDetector;
     std::shared_ptr<TranslationHost> translationHost;
     std::shared_ptr<ProcessActivity> processActivity;
     std::shared_ptr<WakeObserver> wakeObserver;
@@ -36,16 +36,16 @@ EngineSingletons freshEngineParts();
 
 // The switch of the system default devices, over the installed audio system,
 // with the record an earlier run may have left.
-std::shared_ptr<SystemAudioRoute> makeSystemAudioRoute(UserDefaults& defaults);
+std::shared_ptr<SystemAudioRoute> makeSystemAudioRoute(SettingsStore& defaults);
 
 // The model's components and closures over the installed platform. Every
 // component that plays, captures or detects shares the given parts.
-AppModel::Dependencies defaultDependencies(UserDefaults& defaults, std::shared_ptr<SystemAudioRoute> systemRoute,
+AppModel::Dependencies defaultDependencies(SettingsStore& defaults, std::shared_ptr<SystemAudioRoute> systemRoute,
                                            const EngineSingletons& parts);
 
 // Call detection, the far end's playback and the device rates, over the
 // audio system's process objects as this detector lists them.
-void watchCallsThrough(AppModel::Dependencies& dependencies, std::shared_ptr<CoreAudioReaderDetector> detector);
+void watchCallsThrough(AppModel::Dependencies& dependencies, std::shared_ptr<DeviceReaderDetector> detector);
 
 // The process activity and the wake reports through the given services.
 void useMachineServices(AppModel::Dependencies& dependencies, std::shared_ptr<ProcessActivity> activity,
@@ -66,13 +66,13 @@ struct VirtualDeviceSetup {
     std::function<std::optional<std::string>()> ensure;
     // The loaded devices are another build's.
     std::function<bool()> needsUpdate;
-    // What an install loads, as the model names the carried driver.
+    // What an install loads.
     std::string source;
     // The version this build's devices report once loaded; none when unknown.
     std::optional<std::string> version;
 };
 
-// Installs and updates through the setup; the install command is its source.
+// Installs and updates through the setup; the setup step is its source.
 void useVirtualDeviceSetup(AppModel::Dependencies& dependencies, VirtualDeviceSetup setup);
 
 }  // namespace parlaro

@@ -5,7 +5,7 @@
 
 namespace parlaro {
 
-std::pair<CallLanguage, CallLanguage> storedLanguagePair(const UserDefaults& defaults)
+std::pair<CallLanguage, CallLanguage> storedLanguagePair(const SettingsStore& defaults)
 {
     const std::optional<CallLanguage> storedMine = CallLanguage::matching(defaults.get<std::string>("myLanguage"));
     const std::optional<CallLanguage> storedTheirs = CallLanguage::matching(defaults.get<std::string>("theirLanguage"));

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/UserDefaults.h"
+#include "platform/SettingsStore.h"
 #include "speech/CallLanguage.h"
 
 #include <utility>
@@ -12,6 +12,6 @@ namespace parlaro {
 // its id is missing or unknown. The two sides never come out the same: the
 // side that fell back (theirs when both were stored) becomes English, or
 // Spanish when the other side is English.
-std::pair<CallLanguage, CallLanguage> storedLanguagePair(const UserDefaults& defaults);
+std::pair<CallLanguage, CallLanguage> storedLanguagePair(const SettingsStore& defaults);
 
 }  // namespace parlaro

@@ -6,9 +6,8 @@
 
 namespace parlaro {
 
-// Why the install command did not install the driver: the user turned the
-// administrator prompt down, or the command itself failed with the text it
-// left (possibly empty). The model tells the two apart; where no prompt
+// Why the virtual devices could not be ensured: the user turned a prompt
+// down, or the setup step failed with the text it left (possibly empty). The model tells the two apart; where no prompt
 // exists, only `failed` is ever thrown. The installer of the settings layer
 // throws it as its VirtualMicInstaller::Failure.
 class VirtualMicInstallerFailure : public Error {

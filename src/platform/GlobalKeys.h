@@ -21,9 +21,9 @@ public:
     static constexpr std::uint32_t watchDisabledType = 0xFFFFFFFE;
 
     // Flag bits of a flagsChanged event: the bit of each held modifier key.
-    static constexpr std::uint64_t rightOptionFlag = 0x40;
-    static constexpr std::uint64_t leftOptionFlag = 0x20;
-    static constexpr std::uint64_t rightCommandFlag = 0x10;
+    static constexpr std::uint64_t rightAltFlag = 0x40;
+    static constexpr std::uint64_t leftAltFlag = 0x20;
+    static constexpr std::uint64_t rightSuperFlag = 0x10;
     static constexpr std::uint64_t rightControlFlag = 0x2000;
     static constexpr std::uint64_t rightShiftFlag = 0x4;
     static constexpr std::uint64_t functionFlag = 0x800000;

@@ -2,7 +2,7 @@
 
 namespace parlaro {
 
-class UserDefaults;
+class SettingsStore;
 class PreferredLanguages;
 class TextServices;
 class ResourceBundles;
@@ -13,7 +13,7 @@ class ResourceBundles;
 // a test installs the sim. Components with an owner take their services in
 // their constructors instead.
 struct PlatformServices {
-    UserDefaults* defaults = nullptr;
+    SettingsStore* defaults = nullptr;
     // The system-wide ("global domain") preferred languages, never the
     // application's own choice.
     PreferredLanguages* preferredLanguages = nullptr;

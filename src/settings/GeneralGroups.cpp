@@ -2,7 +2,7 @@
 
 #include "model/AppModel.h"
 #include "platform/Platform.h"
-#include "platform/UserDefaults.h"
+#include "platform/SettingsStore.h"
 #include "settings/HoldShortcutRow.h"
 #include "speech/InterfaceLanguage.h"
 #include "ui/RowDivider.h"

@@ -2,7 +2,7 @@
 
 #include "history/HistoryFiles.h"
 #include "history/HistoryJson.h"
-#include "platform/UserDefaults.h"
+#include "platform/SettingsStore.h"
 #include "runtime/Clock.h"
 #include "runtime/Error.h"
 #include "runtime/Runtime.h"
@@ -118,7 +118,7 @@ std::variant<ConversationSession, std::string> readSession(const std::filesystem
 
 }  // namespace
 
-HistoryGroups::HistoryGroups(std::shared_ptr<ConversationHistory> history, UserDefaults& defaults, LocaleContext dates,
+HistoryGroups::HistoryGroups(std::shared_ptr<ConversationHistory> history, SettingsStore& defaults, LocaleContext dates,
                              QWidget* parent)
     : QWidget(parent), history_(std::move(history)), defaults_(defaults), dates_(std::move(dates))
 {

@@ -17,7 +17,7 @@ class QToolButton;
 class QVBoxLayout;
 
 namespace parlaro {
-class UserDefaults;
+class SettingsStore;
 }
 
 namespace parlaro::ui {
@@ -40,7 +40,7 @@ public:
     static constexpr double searchDelay = 0.25;
     static constexpr const char* daysKey = "historyDeleteDays";
 
-    HistoryGroups(std::shared_ptr<ConversationHistory> history, UserDefaults& defaults, LocaleContext dates = {},
+    HistoryGroups(std::shared_ptr<ConversationHistory> history, SettingsStore& defaults, LocaleContext dates = {},
                   QWidget* parent = nullptr);
     ~HistoryGroups() override;
 
@@ -69,7 +69,7 @@ private:
     std::string detail(const ConversationSummary& summary) const;
 
     std::shared_ptr<ConversationHistory> history_;
-    UserDefaults& defaults_;
+    SettingsStore& defaults_;
     LocaleContext dates_;
     int shown_ = pageStep;
     std::optional<ConversationSession> open_;

@@ -1,7 +1,7 @@
 #include "settings/HoldShortcutRow.h"
 
 #include "platform/KeyCodes.h"
-#include "platform/UserDefaults.h"
+#include "platform/SettingsStore.h"
 #include "ui/GroupNotice.h"
 #include "ui/HoldShortcutCenter.h"
 #include "ui/Look.h"
@@ -90,7 +90,7 @@ std::optional<std::uint16_t> codeForQtKey(int key)
 
 }  // namespace
 
-HoldShortcutRow::HoldShortcutRow(ui::HoldShortcutCenter& center, UserDefaults& defaults, QWidget* parent)
+HoldShortcutRow::HoldShortcutRow(ui::HoldShortcutCenter& center, SettingsStore& defaults, QWidget* parent)
     : QWidget(parent), center_(center), defaults_(defaults)
 {
     setObjectName(QStringLiteral("holdShortcut"));
@@ -189,9 +189,7 @@ void HoldShortcutRow::refresh()
         std::optional<GroupNotice::Action> action;
         if (why == GlobalKeys::Obstacle::none || why == GlobalKeys::Obstacle::keyboardsUnreadable)
             action = GroupNotice::Action{q(localized("打开系统设置")), [] {
-                                             SystemSettings::shared().open(
-                                                 "x-apple.systempreferences:com.apple.preference.security?"
-                                                 "Privacy_ListenEvent");
+                                             SystemSettings::shared().open(paneId::keyboardAccess);
                                          }};
         notice_->setNotice(q(obstacle.value_or(HoldShortcutCenter::permissionText())), Palette::amber(), action);
     }
@@ -319,7 +317,7 @@ bool HoldShortcutRow::eventFilter(QObject* watched, QEvent* event)
         if (isModifierCode(*code))
             modifierChanged(*code, press);
         else if (press)
-            keyDown(*code, HoldShortcut::carbonModifiers(static_cast<int>(key->modifiers())));
+            keyDown(*code, HoldShortcut::modifierMask(static_cast<int>(key->modifiers())));
         return true;
     }
     default:

@@ -2,7 +2,7 @@
 
 #include "platform/CommandRunner.h"
 #include "platform/ProcessTable.h"
-#include "platform/UserDefaults.h"
+#include "platform/SettingsStore.h"
 
 #include <chrono>
 #include <filesystem>
@@ -17,7 +17,7 @@ namespace parlaro::settings {
 // settings (safe from any thread). It keeps no state of its own.
 struct LegacyHelperHost {
     std::filesystem::path home;
-    UserDefaults* defaults = nullptr;
+    SettingsStore* defaults = nullptr;
     CommandRunner* runner = nullptr;
     ProcessTable* processes = nullptr;
     uid_t user = 0;

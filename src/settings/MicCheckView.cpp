@@ -100,7 +100,7 @@ MicCheckView::MicCheckView(std::shared_ptr<AppModel> model, QWidget* parent) : Q
     connect(picker_, &QComboBox::activated, this,
             [this](int index) { setCandidate(static_cast<AudioObjectId>(picker_->itemData(index).toUInt())); });
     connect(openSettings, &QPushButton::clicked, this, [] {
-        SystemSettings::shared().open("x-apple.systempreferences:com.apple.preference.security?Privacy_Microphone");
+        SystemSettings::shared().open(paneId::microphone);
     });
     connect(later_, &QPushButton::clicked, this, [this] { model_->closeMicCheck(); });
     connect(confirm_, &QPushButton::clicked, this, [this] { confirm(); });

@@ -250,8 +250,7 @@ void SpeakingGroups::refresh()
         permission_->setNotice(
             q(localized("授权麦克风后显示音量")), Palette::amber(),
             GroupNotice::Action{q(localized("去设置")), [] {
-                                    SystemSettings::shared().open(
-                                        "x-apple.systempreferences:com.apple.preference.security?Privacy_Microphone");
+                                    SystemSettings::shared().open(paneId::microphone);
                                 }});
     }
     const auto meterTitle = [](MeterRow* meter) { return meter->findChild<QLabel*>(QStringLiteral("meterRow.title")); };

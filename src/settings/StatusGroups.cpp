@@ -48,8 +48,7 @@ void ListeningGroup::refresh()
             Palette::amber(),
             GroupNotice::Action{
                 q(localized("去设置")), [] {
-                    SystemSettings::shared().open(
-                        "x-apple.systempreferences:com.apple.preference.security?Privacy_ScreenCapture");
+                    SystemSettings::shared().open(paneId::callAudioCapture);
                 }});
     } else if (failed) {
         notice_->setNotice(

@@ -15,12 +15,12 @@ rt::Async<void> VirtualMicInstaller::install()
 void VirtualMicInstaller::useIn(AppModel::Dependencies& d) const
 {
     auto host = host_;
-    // Where the model would name the driver copy it installs from, the
-    // modules are the resource, so the step is always the same.
+    // The devices are always loaded from the same modules, so the step never
+    // changes.
     useVirtualDeviceSetup(d,
                           {.ensure = [host] { return host->ensure(); },
                            .needsUpdate = [host] { return host->state() == VirtualMicHost::State::stale; },
-                           .source = d.bundledDriverURL.value_or("virtual-microphone-modules"),
+                           .source = d.virtualDeviceSource.value_or("virtual-microphone-modules"),
                            .version = std::nullopt});
 }
 

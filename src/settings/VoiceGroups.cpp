@@ -32,12 +32,6 @@ using namespace ui;
 
 namespace {
 
-constexpr const char* spokenContentAddress =
-    "x-apple.systempreferences:com.apple.Accessibility-Settings.extension?SpokenContent";
-// The older address of the same place; the settings seam knows both.
-[[maybe_unused]] constexpr const char* accessibilityAddress =
-    "x-apple.systempreferences:com.apple.preference.universalaccess";
-
 // Replaces the entries only when they differ, and selects without signals,
 // so a refresh never disturbs an open popup.
 void setEntries(QComboBox* box, const std::vector<std::pair<QString, QVariant>>& entries, const QVariant& selected)
@@ -60,7 +54,7 @@ void setEntries(QComboBox* box, const std::vector<std::pair<QString, QVariant>>&
 
 void openSpokenContentSettings()
 {
-    SystemSettings::shared().open(spokenContentAddress);
+    SystemSettings::shared().open(paneId::spokenContent);
 }
 
 VoiceGroups::VoiceGroups(std::shared_ptr<AppModel> model, QWidget* parent) : QWidget(parent), model_(std::move(model))

@@ -137,7 +137,7 @@ WizardView::WizardView(std::shared_ptr<AppModel> model, QWidget* parent) : QWidg
     capture->setText(q(localized("去设置")));
     steps_[5]->controls()->addWidget(capture);
     connect(capture, &QPushButton::clicked, this, [] {
-        SystemSettings::shared().open("x-apple.systempreferences:com.apple.preference.security?Privacy_ScreenCapture");
+        SystemSettings::shared().open(paneId::callAudioCapture);
     });
 
     column->addWidget(steps_[0]);

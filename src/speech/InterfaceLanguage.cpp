@@ -4,7 +4,7 @@
 #include "platform/PreferredLanguages.h"
 #include "platform/ResourceBundles.h"
 #include "platform/TextServices.h"
-#include "platform/UserDefaults.h"
+#include "platform/SettingsStore.h"
 
 namespace parlaro::InterfaceLanguage {
 

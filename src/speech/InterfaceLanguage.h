@@ -15,7 +15,7 @@ namespace parlaro {
 enum class LayoutDirection { leftToRight, rightToLeft };
 
 // The language of the program's own texts: chosen in the settings or
-// following the system. It lives only in the user defaults; nothing is
+// following the system. It lives only in the settings store; nothing is
 // cached, so a change shows at once.
 namespace InterfaceLanguage {
 

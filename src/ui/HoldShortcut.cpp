@@ -1,7 +1,7 @@
 #include "ui/HoldShortcut.h"
 
 #include "platform/GlobalKeys.h"
-#include "platform/UserDefaults.h"
+#include "platform/SettingsStore.h"
 #include "speech/Localization.h"
 
 #include <nlohmann/json.hpp>
@@ -15,8 +15,8 @@ namespace {
 const GlobalKeys* keyboard = nullptr;
 
 constexpr std::array<HoldShortcut::ModifierKey, 6> modifierKeys{
-    HoldShortcut::ModifierKey::rightOption,  HoldShortcut::ModifierKey::leftOption,
-    HoldShortcut::ModifierKey::rightCommand, HoldShortcut::ModifierKey::rightControl,
+    HoldShortcut::ModifierKey::rightAlt,  HoldShortcut::ModifierKey::leftAlt,
+    HoldShortcut::ModifierKey::rightSuper, HoldShortcut::ModifierKey::rightControl,
     HoldShortcut::ModifierKey::rightShift,   HoldShortcut::ModifierKey::function,
 };
 
@@ -59,14 +59,16 @@ std::span<const HoldShortcut::ModifierKey> HoldShortcut::allModifierKeys()
     return modifierKeys;
 }
 
+// The stored spellings predate the key names and stay as they are, so saved
+// shortcuts keep loading.
 std::string HoldShortcut::rawValue(ModifierKey key)
 {
     switch (key) {
-    case ModifierKey::rightOption:
+    case ModifierKey::rightAlt:
         return "rightOption";
-    case ModifierKey::leftOption:
+    case ModifierKey::leftAlt:
         return "leftOption";
-    case ModifierKey::rightCommand:
+    case ModifierKey::rightSuper:
         return "rightCommand";
     case ModifierKey::rightControl:
         return "rightControl";
@@ -89,11 +91,11 @@ std::optional<HoldShortcut::ModifierKey> HoldShortcut::modifierKeyFromRaw(std::s
 std::uint16_t HoldShortcut::keyCode(ModifierKey key)
 {
     switch (key) {
-    case ModifierKey::rightOption:
+    case ModifierKey::rightAlt:
         return 61;
-    case ModifierKey::leftOption:
+    case ModifierKey::leftAlt:
         return 58;
-    case ModifierKey::rightCommand:
+    case ModifierKey::rightSuper:
         return 54;
     case ModifierKey::rightControl:
         return 62;
@@ -108,15 +110,15 @@ std::uint16_t HoldShortcut::keyCode(ModifierKey key)
 std::string HoldShortcut::label(ModifierKey key)
 {
     switch (key) {
-    case ModifierKey::rightOption:
+    case ModifierKey::rightAlt:
         // Layouts that type a third level with it (German, French, ...) name
         // the key AltGr, and so does its key cap.
         if (keyboard && keyboard->keyCharacter(keyCode(key)) == std::optional<std::string>(altGr))
             return altGr;
         return localized("右 ⌥");
-    case ModifierKey::leftOption:
+    case ModifierKey::leftAlt:
         return localized("左 ⌥");
-    case ModifierKey::rightCommand:
+    case ModifierKey::rightSuper:
         return localized("右 ⌘");
     case ModifierKey::rightControl:
         return localized("右 ⌃");
@@ -176,7 +178,7 @@ std::optional<HoldShortcut> HoldShortcut::fromJson(std::string_view text)
     return HoldShortcut::modifier(*key);
 }
 
-std::optional<HoldShortcut> HoldShortcut::load(const UserDefaults& defaults)
+std::optional<HoldShortcut> HoldShortcut::load(const SettingsStore& defaults)
 {
     auto data = defaults.get<DefaultsData>(storageKey);
     if (!data)
@@ -184,7 +186,7 @@ std::optional<HoldShortcut> HoldShortcut::load(const UserDefaults& defaults)
     return fromJson(std::string_view(reinterpret_cast<const char*>(data->data()), data->size()));
 }
 
-void HoldShortcut::store(const std::optional<HoldShortcut>& shortcut, UserDefaults& defaults)
+void HoldShortcut::store(const std::optional<HoldShortcut>& shortcut, SettingsStore& defaults)
 {
     if (!shortcut) {
         defaults.remove(storageKey);
@@ -194,7 +196,7 @@ void HoldShortcut::store(const std::optional<HoldShortcut>& shortcut, UserDefaul
     defaults.set(storageKey, DefaultsData(text.begin(), text.end()));
 }
 
-std::uint32_t HoldShortcut::carbonModifiers(int qtModifiers)
+std::uint32_t HoldShortcut::modifierMask(int qtModifiers)
 {
     std::uint32_t mask = 0;
     if (qtModifiers & qtMeta)

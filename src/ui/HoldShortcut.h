@@ -9,7 +9,7 @@
 
 namespace parlaro {
 class GlobalKeys;
-class UserDefaults;
+class SettingsStore;
 }  // namespace parlaro
 
 namespace parlaro::ui {
@@ -25,7 +25,7 @@ public:
     static constexpr std::uint32_t optionMask = 0x800;
     static constexpr std::uint32_t controlMask = 0x1000;
 
-    enum class ModifierKey { rightOption, leftOption, rightCommand, rightControl, rightShift, function };
+    enum class ModifierKey { rightAlt, leftAlt, rightSuper, rightControl, rightShift, function };
 
     struct Combo {
         std::uint32_t keyCode = 0;
@@ -49,12 +49,13 @@ public:
     static std::optional<HoldShortcut> fromJson(std::string_view text);
 
     // Unreadable data is no shortcut and is left as it is.
-    static std::optional<HoldShortcut> load(const UserDefaults& defaults);
+    static std::optional<HoldShortcut> load(const SettingsStore& defaults);
     // None removes the key.
-    static void store(const std::optional<HoldShortcut>& shortcut, UserDefaults& defaults);
+    static void store(const std::optional<HoldShortcut>& shortcut, SettingsStore& defaults);
 
-    // From Qt::KeyboardModifiers as an int (Meta, Shift, Alt, Control kept).
-    static std::uint32_t carbonModifiers(int qtModifiers);
+    // The stored mask of Qt::KeyboardModifiers as an int (Meta, Shift, Alt,
+    // Control kept).
+    static std::uint32_t modifierMask(int qtModifiers);
     // "Ctrl+Alt+Shift+Super+" for the bits set, in that order.
     static std::string modifierNames(std::uint32_t mask);
     static std::string keyName(std::uint32_t keyCode);

@@ -10,12 +10,12 @@ namespace parlaro::ui {
 std::uint64_t ModifierHoldTracker::flagBit(HoldShortcut::ModifierKey key)
 {
     switch (key) {
-    case HoldShortcut::ModifierKey::rightOption:
-        return GlobalKeys::rightOptionFlag;
-    case HoldShortcut::ModifierKey::leftOption:
-        return GlobalKeys::leftOptionFlag;
-    case HoldShortcut::ModifierKey::rightCommand:
-        return GlobalKeys::rightCommandFlag;
+    case HoldShortcut::ModifierKey::rightAlt:
+        return GlobalKeys::rightAltFlag;
+    case HoldShortcut::ModifierKey::leftAlt:
+        return GlobalKeys::leftAltFlag;
+    case HoldShortcut::ModifierKey::rightSuper:
+        return GlobalKeys::rightSuperFlag;
     case HoldShortcut::ModifierKey::rightControl:
         return GlobalKeys::rightControlFlag;
     case HoldShortcut::ModifierKey::rightShift:

@@ -14,11 +14,6 @@ namespace {
 
 SystemSettings* installed = nullptr;
 
-bool contains(const std::string& text, const char* part)
-{
-    return text.find(part) != std::string::npos;
-}
-
 void showExplanation(const QString& text)
 {
     QMessageBox box(QMessageBox::Information, q(localized("提示")), text, QMessageBox::Ok,
@@ -33,14 +28,11 @@ SettingsPane paneFor(const std::string& url)
 {
     if (url.rfind("https://", 0) == 0 || url.rfind("http://", 0) == 0)
         return SettingsPane::web;
-    if (url.rfind("x-apple.systempreferences:", 0) != 0)
-        return SettingsPane::unknown;
-    if (contains(url, "Privacy_Microphone") || contains(url, "Privacy_ScreenCapture")
-        || contains(url, "Privacy_AudioCapture") || contains(url, "preference.sound"))
+    if (url == paneId::microphone || url == paneId::callAudioCapture)
         return SettingsPane::sound;
-    if (contains(url, "Privacy_ListenEvent"))
+    if (url == paneId::keyboardAccess)
         return SettingsPane::inputMonitoring;
-    if (contains(url, "SpokenContent") || contains(url, "universalaccess"))
+    if (url == paneId::spokenContent)
         return SettingsPane::spokenContent;
     return SettingsPane::unknown;
 }

@@ -10,10 +10,21 @@
 
 namespace parlaro::ui {
 
-// Which part of the desktop's settings an identifier asks for. The views
-// name panes by the identifiers of the settings they mean
-// ("x-apple.systempreferences:com.apple.preference.security?Privacy_Microphone"),
-// and this seam decides what stands for them here.
+// The settings a view sends the user to, by ids of our own; this seam decides
+// what stands for each on the desktop. Anything else is a web address or
+// unknown.
+namespace paneId {
+// Which microphone the program hears.
+inline constexpr const char* microphone = "pane:microphone";
+// What the computer plays, which the program captures for the other side.
+inline constexpr const char* callAudioCapture = "pane:call-audio-capture";
+// Whether this account may read the keyboards for the hold shortcut.
+inline constexpr const char* keyboardAccess = "pane:keyboard-access";
+// The voices read-aloud speaks with.
+inline constexpr const char* spokenContent = "pane:spoken-content";
+}  // namespace paneId
+
+// Which part of the desktop's settings a pane id or address asks for.
 enum class SettingsPane { sound, inputMonitoring, spokenContent, web, unknown };
 SettingsPane paneFor(const std::string& url);
 

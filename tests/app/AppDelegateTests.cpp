@@ -49,20 +49,20 @@ std::size_t savedSessions(const ShellWorld& shell)
 TEST(AppDelegate, LaunchRunsItsStepsInOrderAndStartsTheModelAsATaskOfItsOwn)
 {
     ShellWorld shell;
-    ui::HoldShortcut::store(ui::HoldShortcut::modifier(ui::HoldShortcut::ModifierKey::rightOption),
+    ui::HoldShortcut::store(ui::HoldShortcut::modifier(ui::HoldShortcut::ModifierKey::rightAlt),
                             shell.world.platform.defaults);
     auto historyWatch = shell.model->history.subscribe([&] { shell.record.push_back("history"); });
     auto startWatch = shell.model->sessionPrepared.subscribe([&] { shell.record.push_back("start"); });
     auto& delegate = shell.make();
 
-    delegate.didFinishLaunching();
+    delegate.launchFinished();
     shell.record.push_back("returned");
     shell.settle();
 
     EXPECT_EQ(shell.record, (std::vector<std::string>{"clean-up", "history", "shortcut (wired)", "returned", "start"}));
     EXPECT_EQ(shell.model->history.get(), shell.history);
     EXPECT_EQ(shell.shortcuts.status(), Status::active);
-    EXPECT_EQ(shell.shortcuts.shortcut(), ui::HoldShortcut::modifier(ui::HoldShortcut::ModifierKey::rightOption));
+    EXPECT_EQ(shell.shortcuts.shortcut(), ui::HoldShortcut::modifier(ui::HoldShortcut::ModifierKey::rightAlt));
     // No stored shortcut would have left the center off; this one came from
     // the settings.
     EXPECT_TRUE(shell.model->showWizard.get());
@@ -72,7 +72,7 @@ TEST(AppDelegate, TheShortcutCallbacksDriveTheHoldAndAReleaseIsIgnoredWhileFreeL
 {
     ShellWorld shell;
     auto& delegate = shell.make();
-    delegate.didFinishLaunching();
+    delegate.launchFinished();
     shell.settle();
     ASSERT_TRUE(shell.shortcuts.onDown && shell.shortcuts.onUp && shell.shortcuts.onCancel);
 
@@ -126,7 +126,7 @@ TEST(AppDelegate, TheCleanUpRunsOnceAndIsSkippedOnceItWasDone)
                                         .sleep = [](std::chrono::milliseconds) {}};
         auto parts = shell.parts();
         parts.removeLegacyHelper = [host] { settings::removeLegacyHelper(host); };
-        shell.make(std::move(parts)).didFinishLaunching();
+        shell.make(std::move(parts)).launchFinished();
         shell.settle();
         if (done) {
             EXPECT_TRUE(machine.commands.empty());
@@ -169,7 +169,7 @@ TEST(AppDelegate, AShortcutWaitingForPermissionIsTriedAgainOnlyOnComingBack)
     for (const auto& c : cases) {
         ShellWorld shell;
         c.shape(shell);
-        shell.make().didFinishLaunching();
+        shell.make().launchFinished();
         shell.settle();
         ASSERT_EQ(shell.shortcuts.status(), c.expected) << c.name;
         shell.record.clear();
@@ -195,7 +195,7 @@ TEST(AppDelegate, MetersRunWhileAMainWindowIsOnScreen)
 {
     ShellWorld shell;
     auto& delegate = shell.make();
-    delegate.didFinishLaunching();
+    delegate.launchFinished();
     QMainWindow window;
     window.resize(400, 300);
     delegate.setMainWindow(&window);
@@ -261,7 +261,7 @@ class QuitTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        shell.make().didFinishLaunching();
+        shell.make().launchFinished();
         shell.settle();
         window.resize(400, 300);
         window.show();

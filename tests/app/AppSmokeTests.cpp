@@ -4,7 +4,7 @@
 #include "app/Application.h"
 #include "model/AppModel.h"
 #include "platform/sim/SimAudioSystem.h"
-#include "platform/sim/SimUserDefaults.h"
+#include "platform/sim/SimSettingsStore.h"
 #include "runtime/ManualRuntime.h"
 #include "speech/InterfaceLanguage.h"
 #include "support/TempDirectory.h"
@@ -129,7 +129,7 @@ protected:
     rt::ManualRuntime runtime;
     InterfaceLanguage::Revision revision;
     InterfaceLanguage::Revision::Scope revisionScope{revision};
-    sim::SimUserDefaults defaults;
+    sim::SimSettingsStore defaults;
     TempDirectory folder;
     ui::ManualAppActivity activity;
     QString instanceName = freshInstanceName();

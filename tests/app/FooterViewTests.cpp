@@ -146,7 +146,7 @@ TEST_F(FooterViewTest, MetersAreDimmedOutsideCallsAndTestsAndGiveWayToTheMicroph
     EXPECT_EQ(footer.microphoneLink()->text(), QStringLiteral("授权麦克风后显示音量"));
     QTest::mouseClick(footer.microphoneLink(), Qt::LeftButton);
     EXPECT_EQ(w.settings.opened,
-              std::vector<std::string>{"x-apple.systempreferences:com.apple.preference.security?Privacy_Microphone"});
+              std::vector<std::string>{ui::paneId::microphone});
 }
 
 TEST_F(FooterViewTest, TalkControlFollowsTheModelAndTheShortcutCenter)
@@ -183,7 +183,7 @@ TEST_F(FooterViewTest, TalkControlFollowsTheModelAndTheShortcutCenter)
     ASSERT_EQ(w.shortcuts.status(), ui::HoldShortcutCenter::Status::taken);
     EXPECT_EQ(talk->shortcut(), std::nullopt);
     w.keys.hasListenAccess = false;
-    w.shortcuts.activate(ui::HoldShortcut::modifier(ui::HoldShortcut::ModifierKey::rightOption));
+    w.shortcuts.activate(ui::HoldShortcut::modifier(ui::HoldShortcut::ModifierKey::rightAlt));
     w.settle();
     ASSERT_EQ(w.shortcuts.status(), ui::HoldShortcutCenter::Status::needsPermission);
     EXPECT_EQ(talk->shortcut(), std::nullopt);

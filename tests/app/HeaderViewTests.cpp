@@ -8,7 +8,7 @@
 #include "app/LanguageBar.h"
 #include "app/SymbolPill.h"
 #include "model/AppModel.h"
-#include "platform/UserDefaults.h"
+#include "platform/SettingsStore.h"
 #include "settings/UpdateModel.h"
 #include "ui/Look.h"
 #include "ui/Palette.h"

@@ -18,7 +18,7 @@ TEST(QuitSignals, SigtermRunsTheQuitSequenceAndTheEventLoopEndsWithZero)
     auto parts = shell.parts();
     parts.exit = nullptr;  // the real end of the event loop
     auto& delegate = shell.make(std::move(parts));
-    delegate.didFinishLaunching();
+    delegate.launchFinished();
     shell.settle();
     shell.model->showWizard.set(true);
     std::vector<int> received;

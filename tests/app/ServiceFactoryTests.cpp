@@ -1,7 +1,8 @@
 #include "app/ServiceFactory.h"
 
 #include "platform/linux/pulse/PulseAudioSystem.h"
-#include "platform/sim/SimUserDefaults.h"
+#include "platform/sim/SimAudioSystem.h"
+#include "platform/sim/SimSettingsStore.h"
 #include "runtime/ManualRuntime.h"
 #include "speech/CallLanguage.h"
 #include "speech/LanguageServices.h"
@@ -19,7 +20,7 @@ using app::ServiceFactory;
 
 namespace {
 
-ServiceFactory::Options simOptions(UserDefaults& defaults, const test::TempDirectory& folder)
+ServiceFactory::Options simOptions(SettingsStore& defaults, const test::TempDirectory& folder)
 {
     return {.kind = ServiceFactory::Kind::sim,
             .defaults = &defaults,
@@ -27,12 +28,20 @@ ServiceFactory::Options simOptions(UserDefaults& defaults, const test::TempDirec
             .engineParts = freshEngineParts()};
 }
 
+// The process's environment with PARLARO_AUDIO as given.
+sys::Environment withAudioChoice(std::optional<std::string> choice)
+{
+    return [process = sys::processEnvironment(), choice](const std::string& name) {
+        return name == "PARLARO_AUDIO" ? choice : process(name);
+    };
+}
+
 }  // namespace
 
 TEST(ServiceFactory, EmptySettingsGiveTheFreshModelWithTheHistoryHeldBack)
 {
     rt::ManualRuntime runtime;
-    sim::SimUserDefaults defaults;
+    sim::SimSettingsStore defaults;
     test::TempDirectory folder;
     ServiceFactory factory(simOptions(defaults, folder));
     const auto model = factory.model();
@@ -61,7 +70,7 @@ TEST(ServiceFactory, StoredSettingsAreReadEachOnItsOwn)
     test::TempDirectory folder;
     const DefaultsData corrupt{'{', 'n', 'o', 't', ' ', 'j', 's', 'o', 'n'};
 
-    sim::SimUserDefaults defaults;
+    sim::SimSettingsStore defaults;
     defaults.set("systemAudioRouteRecovery", corrupt);
     defaults.set("translateWhileHolding", true);
     defaults.set("myLanguage", std::string("klingon"));
@@ -79,7 +88,7 @@ TEST(ServiceFactory, StoredSettingsAreReadEachOnItsOwn)
     EXPECT_EQ(defaults.get<DefaultsData>("systemAudioRouteRecovery"), corrupt) << "the record is left as it was";
 
     // A flag of the wrong type counts as absent.
-    sim::SimUserDefaults wrongType;
+    sim::SimSettingsStore wrongType;
     wrongType.set("translateWhileHolding", std::string("yes"));
     wrongType.set("systemMicEnabled", std::int64_t{0});
     ServiceFactory factory(simOptions(wrongType, folder));
@@ -91,7 +100,7 @@ TEST(ServiceFactory, StoredSettingsAreReadEachOnItsOwn)
 TEST(ServiceFactory, SimIsAMachineReadyForACall)
 {
     rt::ManualRuntime runtime;
-    sim::SimUserDefaults defaults;
+    sim::SimSettingsStore defaults;
     defaults.set("onboardingDone", true);
     test::TempDirectory folder;
     ServiceFactory factory(simOptions(defaults, folder));
@@ -123,7 +132,7 @@ TEST(ServiceFactory, SimIsAMachineReadyForACall)
 TEST(ServiceFactory, AHostThatOutlivesTheFactoryLetsGoOfItsSessionsFirst)
 {
     rt::ManualRuntime runtime;
-    sim::SimUserDefaults defaults;
+    sim::SimSettingsStore defaults;
     test::TempDirectory folder;
     auto options = simOptions(defaults, folder);
     std::shared_ptr<TranslationHost> host = options.engineParts->translationHost;
@@ -145,16 +154,18 @@ TEST(ServiceFactory, WithoutASoundServerTheRealGraphIsStillBuiltNamesItsEnginesA
 {
     rt::ManualRuntime runtime;
     test::TempDirectory folder;
-    test::ScopedEnvironment audio("PARLARO_AUDIO", std::nullopt);
+    // Only the environment the factory is given chooses the backend.
+    test::ScopedEnvironment audio("PARLARO_AUDIO", "sim");
     test::ScopedEnvironment server("PULSE_SERVER", ("unix:" + (folder / "nobody" / "native").string()).c_str());
-    sim::SimUserDefaults defaults;
+    sim::SimSettingsStore defaults;
 
     testing::internal::CaptureStderr();
     {
         ServiceFactory factory({.kind = ServiceFactory::Kind::real,
                                 .defaults = &defaults,
                                 .historyFolder = folder / "history",
-                                .engineParts = freshEngineParts()});
+                                .engineParts = freshEngineParts(),
+                                .environment = withAudioChoice(std::nullopt)});
 
         EXPECT_FALSE(factory.audioServerReachable());
         EXPECT_NE(dynamic_cast<sys::PulseAudioSystem*>(&factory.audioSystem()), nullptr) << "never the sim in secret";
@@ -182,4 +193,29 @@ TEST(ServiceFactory, WithoutASoundServerTheRealGraphIsStillBuiltNamesItsEnginesA
         ++count;
     EXPECT_EQ(count, 1u) << said;
     EXPECT_NE(said.find("nobody"), std::string::npos) << "names the server it tried: " << said;
+}
+
+TEST(ServiceFactory, ARealGraphToldToSimulateSoundNeverTriesTheSoundServer)
+{
+    rt::ManualRuntime runtime;
+    test::TempDirectory folder;
+    test::ScopedEnvironment audio("PARLARO_AUDIO", std::nullopt);
+    test::ScopedEnvironment server("PULSE_SERVER", ("unix:" + (folder / "nobody" / "native").string()).c_str());
+    sim::SimSettingsStore defaults;
+
+    testing::internal::CaptureStderr();
+    {
+        ServiceFactory factory({.kind = ServiceFactory::Kind::real,
+                                .defaults = &defaults,
+                                .historyFolder = folder / "history",
+                                .engineParts = freshEngineParts(),
+                                .environment = withAudioChoice("sim")});
+        EXPECT_NE(dynamic_cast<sim::SimAudioSystem*>(&factory.audioSystem()), nullptr);
+        EXPECT_TRUE(factory.audioServerReachable());
+        ASSERT_NE(factory.model(), nullptr);
+        // The rest of the graph stays real.
+        EXPECT_EQ(factory.model()->diagnosticRows()[0].adapter, "apertium");
+    }
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(said.find("no audio server"), std::string::npos) << said;
 }

@@ -19,7 +19,7 @@ struct Told {
     std::optional<std::string> alert;
 };
 
-Told tell(const sys::JsonFileUserDefaults& defaults, AppModel& model)
+Told tell(const sys::JsonFileSettingsStore& defaults, AppModel& model)
 {
     model.errorMessage.set(std::nullopt);
     char* buffer = nullptr;
@@ -42,11 +42,11 @@ TEST(SettingsFileNotice, TheUserHearsOfADamagedOrUnreadableFileWithTheKeptFilesN
     const auto file = folder / "settings.json";
 
     folder.write("settings.json", R"({"saveConversationHistory": false})");
-    EXPECT_EQ(tell(sys::JsonFileUserDefaults(file), *model).printed, "");
-    EXPECT_EQ(tell(sys::JsonFileUserDefaults(file), *model).alert, std::nullopt);
+    EXPECT_EQ(tell(sys::JsonFileSettingsStore(file), *model).printed, "");
+    EXPECT_EQ(tell(sys::JsonFileSettingsStore(file), *model).alert, std::nullopt);
 
     folder.write("settings.json", "{\"saveConv");
-    const Told damaged = tell(sys::JsonFileUserDefaults(file, [] { return std::string("20260101T000000Z"); }), *model);
+    const Told damaged = tell(sys::JsonFileSettingsStore(file, [] { return std::string("20260101T000000Z"); }), *model);
     const std::string kept = (folder / "settings.json.corrupt-20260101T000000Z").string();
     EXPECT_EQ(damaged.alert,
               "The settings file was damaged. It was kept as " + kept + " and the default settings are in use.");
@@ -54,10 +54,10 @@ TEST(SettingsFileNotice, TheUserHearsOfADamagedOrUnreadableFileWithTheKeptFilesN
               "Parlaro: the settings file " + file.string() + " is not valid JSON; it was moved to " + kept
                   + " and the defaults are in use.\n");
     // Told once: the next start finds no file and says nothing.
-    EXPECT_EQ(tell(sys::JsonFileUserDefaults(file), *model).alert, std::nullopt);
+    EXPECT_EQ(tell(sys::JsonFileSettingsStore(file), *model).alert, std::nullopt);
 
     std::filesystem::create_directory(file);
-    const Told unreadable = tell(sys::JsonFileUserDefaults(file), *model);
+    const Told unreadable = tell(sys::JsonFileSettingsStore(file), *model);
     EXPECT_EQ(unreadable.alert,
               "The settings file " + file.string()
                   + " cannot be read. The default settings are in use, and changes will not be "

@@ -76,7 +76,7 @@ protected:
             .checkForUpdates = [this] { commands->checkForUpdates(); },
             .quit = [&delegate] { delegate.quit(); },
         });
-        delegate.didFinishLaunching();
+        delegate.launchFinished();
         window->show();
         shell.settle();
     }

@@ -22,14 +22,14 @@ TEST(StartupProbes, ThisProcessNeverCountsAndThereIsNoCapturePermissionToAsk)
                       .runningOutput = true,
                       .outputDevices = {50}});
     AppModel::Dependencies d;
-    app::useStartupProbes(d, CoreAudioReaderDetector::make());
+    app::useStartupProbes(d, DeviceReaderDetector::make());
 
     EXPECT_FALSE(d.speakerPlayback(std::nullopt));
     EXPECT_FALSE(d.speakerPlayback(50)) << "only this process plays there";
     audio.addProcess(
         {.id = 901, .pid = 777, .bundleID = "com.example.caller", .runningOutput = true, .outputDevices = {50}});
     AppModel::Dependencies fresh;
-    app::useStartupProbes(fresh, CoreAudioReaderDetector::make());
+    app::useStartupProbes(fresh, DeviceReaderDetector::make());
     EXPECT_TRUE(fresh.speakerPlayback(50)) << "another process does count";
     EXPECT_EQ(d.callRouteInspector(std::nullopt), CallMicrophoneRoute::idle);
     ASSERT_TRUE(d.capturePermission);

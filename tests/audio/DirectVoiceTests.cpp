@@ -89,7 +89,7 @@ TEST(DirectVoice, StartAndStopOwnTheirRegistrations)
     auto voice = std::make_shared<DirectVoice>(DirectVoice::Steering::resample, false);
     voice->start(microphoneID, virtualDeviceID, world.onStop());
     ASSERT_NE(voice->forwarder(), nullptr);
-    EXPECT_EQ(voice->forwarder()->mode(), HALForwarder::Mode::resample) << "resample steering always resamples";
+    EXPECT_EQ(voice->forwarder()->mode(), DeviceForwarder::Mode::resample) << "resample steering always resamples";
     EXPECT_TRUE(voice->isControlling());
     EXPECT_EQ(world.listenersOn(microphoneID), 3U);
     EXPECT_EQ(world.listenersOn(virtualDeviceID), 3U);
@@ -159,7 +159,7 @@ TEST(DirectVoice, SteeringDecidesWhereTheCorrectionGoes)
         // Equal rates, no steering: a direct copy and no control loop.
         auto plain = std::make_shared<DirectVoice>(DirectVoice::Steering::none, false);
         plain->start(virtualDeviceID, headphonesID, world.onStop());
-        EXPECT_EQ(plain->forwarder()->mode(), HALForwarder::Mode::direct);
+        EXPECT_EQ(plain->forwarder()->mode(), DeviceForwarder::Mode::direct);
         EXPECT_FALSE(plain->isControlling());
         world.run(4.0);
         plain->stop();
@@ -169,7 +169,7 @@ TEST(DirectVoice, SteeringDecidesWhereTheCorrectionGoes)
         // Equal rates, driver clock: the negated correction goes to the input's 'dcck'.
         auto steered = std::make_shared<DirectVoice>(DirectVoice::Steering::driverClockOnInput, false);
         steered->start(virtualDeviceID, headphonesID, world.onStop());
-        EXPECT_EQ(steered->forwarder()->mode(), HALForwarder::Mode::direct);
+        EXPECT_EQ(steered->forwarder()->mode(), DeviceForwarder::Mode::direct);
         EXPECT_EQ(steered->steeredDriver(), virtualDeviceID);
         world.run(4.0);
         const auto written = world.corrections(virtualDeviceID);
@@ -192,7 +192,7 @@ TEST(DirectVoice, SteeringDecidesWhereTheCorrectionGoes)
         world.audio.store(headphonesID, {"nsrt"_fcc}, 44100.0);
         auto steered = std::make_shared<DirectVoice>(DirectVoice::Steering::driverClockOnInput, false);
         steered->start(virtualDeviceID, headphonesID, world.onStop());
-        EXPECT_EQ(steered->forwarder()->mode(), HALForwarder::Mode::resample);
+        EXPECT_EQ(steered->forwarder()->mode(), DeviceForwarder::Mode::resample);
         EXPECT_FALSE(steered->steeredDriver().has_value());
         EXPECT_TRUE(steered->isControlling());
         world.run(3.0);

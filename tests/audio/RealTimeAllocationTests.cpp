@@ -6,7 +6,7 @@
 #include "RealTimeCounting.h"
 
 #include "audio/CallAudioCapture.h"
-#include "audio/HALForwarder.h"
+#include "audio/DeviceForwarder.h"
 #include "platform/sim/AudioSystemDecorator.h"
 #include "runtime/ThreadSerialQueue.h"
 
@@ -32,7 +32,7 @@ void* volatile kept = nullptr;
 // Runs cycles of both procedures by hand: before any input, steady, with the
 // input stopped (resyncs), with stamps lacking host times, and with an input
 // that leaps far ahead. Returns what the procedures did.
-RealTimeCounts countsWhileForwarding(HALForwarder& forwarder, AudioObjectId input, AudioObjectId output)
+RealTimeCounts countsWhileForwarding(DeviceForwarder& forwarder, AudioObjectId input, AudioObjectId output)
 {
     std::vector<float> captured(512);
     const AudioIOBuffer in{1, 512 * 4, captured.data()};
@@ -60,11 +60,11 @@ RealTimeCounts countsWhileForwarding(HALForwarder& forwarder, AudioObjectId inpu
         }
         Inside inside;
         if (inputRuns) {
-            HALForwarder::inputProc(input, stamp(inputTime + 512, hostValid), {&in, 1}, stamp(inputTime, hostValid), {},
+            DeviceForwarder::inputProc(input, stamp(inputTime + 512, hostValid), {&in, 1}, stamp(inputTime, hostValid), {},
                                     {}, &forwarder);
             inputTime += 512;
         }
-        HALForwarder::outputProc(output, stamp(outputTime, hostValid), {}, {}, {&out, 1},
+        DeviceForwarder::outputProc(output, stamp(outputTime, hostValid), {}, {}, {&out, 1},
                                  stamp(outputTime + 512, hostValid), &forwarder);
         outputTime += 512;
     }
@@ -114,12 +114,12 @@ TEST(RealTimeProcedures, TheCountsSeeEveryHeapAndLockCall)
 TEST(RealTimeProcedures, ForwardingNeverAllocatesOrLocks)
 {
     ForwardingWorld world;
-    HALForwarder direct(microphoneID, virtualDeviceID, false);
+    DeviceForwarder direct(microphoneID, virtualDeviceID, false);
     EXPECT_EQ(countsWhileForwarding(direct, microphoneID, virtualDeviceID), RealTimeCounts{}) << "direct";
     EXPECT_GT(direct.head().resyncs, 0);
 
-    HALForwarder resampled(slowMicrophoneID, virtualDeviceID, false);
-    ASSERT_EQ(resampled.mode(), HALForwarder::Mode::resample);
+    DeviceForwarder resampled(slowMicrophoneID, virtualDeviceID, false);
+    ASSERT_EQ(resampled.mode(), DeviceForwarder::Mode::resample);
     EXPECT_EQ(countsWhileForwarding(resampled, slowMicrophoneID, virtualDeviceID), RealTimeCounts{}) << "resampled";
     EXPECT_TRUE(resampled.errorValid());
 }

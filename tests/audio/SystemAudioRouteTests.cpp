@@ -122,7 +122,7 @@ TEST(SystemAudioRoute, RoutingRecordsThePreviousInputFirst)
     world.platform.defaults.remove(key);
     world.sim.setDefaultDevice(true, 10);
     auto unsaved = world.route();
-    world.platform.defaults.failWrites(DomainError("UserDefaults", 1, "disk full"));
+    world.platform.defaults.failWrites(DomainError("SettingsStore", 1, "disk full"));
     EXPECT_THROW(unsaved.routeInput(world.listed(20), std::nullopt), DomainError);
     EXPECT_EQ(world.sim.defaultDevice(true), 10u);
     EXPECT_EQ(unsaved.snapshot(), std::nullopt);

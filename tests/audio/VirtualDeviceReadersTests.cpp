@@ -1,5 +1,5 @@
 #include "audio/AudioClient.h"
-#include "audio/CoreAudioReaderDetector.h"
+#include "audio/DeviceReaderDetector.h"
 #include "audio/DriverIOWatch.h"
 #include "platform/sim/SimAudioSystem.h"
 #include "platform/sim/SimPlatform.h"
@@ -23,7 +23,7 @@ struct ReaderWorld {
     sim::SimAudioSystem sim;
     // A detector of the test's own, so no snapshot or registration carries
     // over from another test.
-    std::shared_ptr<CoreAudioReaderDetector> detector = CoreAudioReaderDetector::make();
+    std::shared_ptr<DeviceReaderDetector> detector = DeviceReaderDetector::make();
 
     ReaderWorld()
     {
@@ -36,7 +36,7 @@ struct ReaderWorld {
     }
 };
 
-TEST(CoreAudioReaderDetector, ReadsTheProcessObjectsAndKeepsThemBriefly)
+TEST(DeviceReaderDetector, ReadsTheProcessObjectsAndKeepsThemBriefly)
 {
     ReaderWorld world;
     auto& sim = world.sim;
@@ -50,7 +50,7 @@ TEST(CoreAudioReaderDetector, ReadsTheProcessObjectsAndKeepsThemBriefly)
     sim.addProcess({504, 81, "com.example.odd", true, false, {virtualMic}, {}});
     sim.fail(504, "pdv#"_fcc, AudioOperation::getPropertyDataSize, AudioStatuses::unspecified);
 
-    auto detector = CoreAudioReaderDetector::make();
+    auto detector = DeviceReaderDetector::make();
     const auto clients = detector->clients();
     ASSERT_TRUE(clients);
     ASSERT_EQ(clients->size(), 3u);
@@ -71,7 +71,7 @@ TEST(CoreAudioReaderDetector, ReadsTheProcessObjectsAndKeepsThemBriefly)
     EXPECT_EQ(detector->clients(), std::nullopt);
 }
 
-TEST(CoreAudioReaderDetector, QueriesLeaveOutThisProcessAndTheProgramsOwn)
+TEST(DeviceReaderDetector, QueriesLeaveOutThisProcessAndTheProgramsOwn)
 {
     const std::vector<AudioClient> clients{
         {77, "com.example.call", true, {virtualMic}, true, {30}},
@@ -104,7 +104,7 @@ TEST(CoreAudioReaderDetector, QueriesLeaveOutThisProcessAndTheProgramsOwn)
     auto& detector = *world.detector;
     EXPECT_FALSE(isDeviceUsedByOtherProcesses(virtualMic, detector));
     world.sim.addProcess({602, 91, "com.example.paused", false, false, {virtualMic}, {}});
-    CoreAudioReaderDetector::invalidate(nullptr, detector);
+    DeviceReaderDetector::invalidate(nullptr, detector);
     EXPECT_TRUE(isDeviceUsedByOtherProcesses(virtualMic, detector));
     EXPECT_FALSE(isDeviceUsedByOtherProcesses(30, detector));
     EXPECT_EQ(microphoneRoute(*detector.clients(), virtualMic, ownPID), CallMicrophoneRoute::idle);
@@ -112,14 +112,14 @@ TEST(CoreAudioReaderDetector, QueriesLeaveOutThisProcessAndTheProgramsOwn)
     EXPECT_TRUE(isDeviceUsedByOtherProcesses(30, detector));
 }
 
-TEST(CoreAudioReaderDetector, WatchesEachProcessOnceAndStopsCleanly)
+TEST(DeviceReaderDetector, WatchesEachProcessOnceAndStopsCleanly)
 {
     ReaderWorld world;
     auto& sim = world.sim;
     sim.addProcess({500, 77, "com.example.call", true, false, {virtualMic}, {}});
     sim.addProcess({501, 78, "com.example.music", false, true, {}, {30}});
 
-    auto detector = CoreAudioReaderDetector::make();
+    auto detector = DeviceReaderDetector::make();
     int changes = 0;
     detector->start([&changes] { ++changes; });
     detector->start([&changes] { changes += 10; });  // restarts: nothing twice
@@ -176,7 +176,7 @@ TEST(CoreAudioReaderDetector, WatchesEachProcessOnceAndStopsCleanly)
     auto& own = *world.detector;
     ASSERT_TRUE(own.clients());
     bool ran = false;
-    CoreAudioReaderDetector::invalidate(
+    DeviceReaderDetector::invalidate(
         [&] {
             ran = true;
             EXPECT_FALSE(own.snapshot());

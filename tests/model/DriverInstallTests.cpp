@@ -47,10 +47,10 @@ struct InstallWorld {
         world.addMicrophone(10, "usb-mic", "USB");
         world.addOutput(30, "speakers", "Speakers");
         model = world.make([&](AppModel::Dependencies& d) {
-            d.runAsAdmin = [installer = installer](std::string command) {
+            d.ensureVirtualDevices = [installer = installer](std::string command) {
                 return runCommand(installer, std::move(command));
             };
-            d.bundledDriverURL = "/opt/parlaro/wenmora.driver";
+            d.virtualDeviceSource = "/opt/parlaro/wenmora.driver";
             d.driverVersionCheck = []() -> std::optional<std::string> { return "2.0"; };
             if (adjust)
                 adjust(d);
@@ -96,7 +96,7 @@ TEST(ModelDriver, TheUpdateCheckAndTheVersionCountOnlyWithTheDriverThere)
 TEST(ModelDriver, AnInstallThatDoesNotRunEndsWithItsOwnTextAndTheSheetOpen)
 {
     {
-        InstallWorld w([](AppModel::Dependencies& d) { d.bundledDriverURL = std::nullopt; });
+        InstallWorld w([](AppModel::Dependencies& d) { d.virtualDeviceSource = std::nullopt; });
         w.install();
         EXPECT_EQ(w.model->errorMessage.get(), "软件包里缺少 wenmora 音频设备驱动，请重新构建或下载完整的软件。");
         EXPECT_TRUE(w.installer->commands.empty());

@@ -125,7 +125,7 @@ TEST(ModelDependencies, TheDefaultModelStartsAndShutsDown)
     std::string refusal;
     test::runTask(world.runtime, [&]() -> rt::Async<void> {
         try {
-            co_await model->runAsAdmin("true");
+            co_await model->ensureVirtualDevices("true");
         } catch (const Error& error) {
             refusal = error.localizedDescription();
         }

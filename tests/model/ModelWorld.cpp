@@ -93,11 +93,11 @@ AppModel::Dependencies ModelWorld::dependencies()
     };
     d.driverUpdateCheck = [] { return false; };
     d.driverVersionCheck = []() -> std::optional<std::string> { return std::nullopt; };
-    d.runAsAdmin = [log = log](std::string command) -> rt::Async<void> {
+    d.ensureVirtualDevices = [log = log](std::string command) -> rt::Async<void> {
         log->push_back("admin " + command);
         co_return;
     };
-    d.installScript = [](const std::string& source) { return "install " + source; };
+    d.deviceSetupStep = [](const std::string& source) { return "install " + source; };
     if (watchCalls)
         watchCallsThrough(d, detector);
     return d;

@@ -2,7 +2,7 @@
 
 #include "ModelFakes.h"
 
-#include "audio/CoreAudioReaderDetector.h"
+#include "audio/DeviceReaderDetector.h"
 #include "audio/EchoGuard.h"
 #include "audio/IncomingListener.h"
 #include "audio/SystemAudioRoute.h"
@@ -32,7 +32,7 @@ public:
     rt::ManualRuntime runtime;
     sim::SimPlatform platform;
     sim::SimAudioSystem audio;
-    std::shared_ptr<CoreAudioReaderDetector> detector = CoreAudioReaderDetector::make();
+    std::shared_ptr<DeviceReaderDetector> detector = DeviceReaderDetector::make();
 
     EventLog log = std::make_shared<std::vector<std::string>>();
     std::shared_ptr<FakeSpeaker> speaker = std::make_shared<FakeSpeaker>(log);

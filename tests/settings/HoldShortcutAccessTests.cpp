@@ -62,7 +62,7 @@ TEST(HoldShortcutAccess, NoKeyboardAndUnreadableKeyboardsAreToldApart)
     w.keys.hasListenAccess = false;
     w.keys.refuseRegistration = true;
     w.keys.keysObstacle = Obstacle::noKeyboards;
-    w.center.activate(HoldShortcut::modifier(HoldShortcut::ModifierKey::rightOption));
+    w.center.activate(HoldShortcut::modifier(HoldShortcut::ModifierKey::rightAlt));
     w.world.settle();
     EXPECT_EQ(w.center.status(), Status::needsPermission);
     EXPECT_EQ(w.notice(), QStringLiteral("在 /dev/input 下没有找到键盘：接上键盘后回到这里即可"));
@@ -189,7 +189,7 @@ TEST(HoldShortcutAccess, ALoneModifierThroughTheShortcutServiceAsksForACombinati
     w.keys.keysMethod = Method::shortcutPortal;
     w.keys.refuseModifierWatch = true;
     w.keys.keysObstacle = Obstacle::loneModifierUnsupported;
-    w.center.activate(HoldShortcut::modifier(HoldShortcut::ModifierKey::rightOption));
+    w.center.activate(HoldShortcut::modifier(HoldShortcut::ModifierKey::rightAlt));
     w.world.settle();
     EXPECT_EQ(w.center.status(), Status::needsPermission);
     EXPECT_EQ(w.notice(), QStringLiteral("桌面的快捷键服务只接受组合键：请设置一个组合键，例如 Ctrl+Alt+Space"));

@@ -195,7 +195,7 @@ TEST(HoldShortcutRow, ALoneRightAltIsRecordedOnlyWhenNothingElseTookPart)
     EXPECT_TRUE(w.row->isRecording());
     w.release(xRightAlt, Qt::Key_Alt);
     EXPECT_FALSE(w.row->isRecording());
-    EXPECT_EQ(w.stored(), HoldShortcut::modifier(HoldShortcut::ModifierKey::rightOption));
+    EXPECT_EQ(w.stored(), HoldShortcut::modifier(HoldShortcut::ModifierKey::rightAlt));
 
     // Another modifier spoils it; recording goes on.
     w.record();
@@ -257,7 +257,7 @@ TEST(HoldShortcutRow, ALoneModifierWithoutPermissionIsSavedAndOffersTheSettings)
     w.press(xRightAlt, Qt::Key_Alt, Qt::AltModifier);
     w.release(xRightAlt, Qt::Key_Alt);
     EXPECT_EQ(w.center.status(), Status::needsPermission);
-    EXPECT_EQ(w.stored(), HoldShortcut::modifier(HoldShortcut::ModifierKey::rightOption));
+    EXPECT_EQ(w.stored(), HoldShortcut::modifier(HoldShortcut::ModifierKey::rightAlt));
     auto* notice = w.row->findChild<ui::GroupNotice*>();
     ASSERT_TRUE(notice->isVisibleTo(w.row));
     EXPECT_EQ(notice->text().toStdString(), ui::HoldShortcutCenter::permissionText());

@@ -3,7 +3,7 @@
 
 #include "platform/linux/ProcessRunner.h"
 #include "platform/linux/ProcfsProcessTable.h"
-#include "platform/sim/SimUserDefaults.h"
+#include "platform/sim/SimSettingsStore.h"
 #include "settings/LegacyHelperRemoval.h"
 
 #include <gtest/gtest.h>
@@ -76,7 +76,7 @@ public:
 
 struct Machine {
     test::TempDirectory home;
-    sim::SimUserDefaults defaults;
+    sim::SimSettingsStore defaults;
     FakeSystemctl systemctl;
     FakeProcesses processes;
     int sleeps = 0;

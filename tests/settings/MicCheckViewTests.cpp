@@ -108,7 +108,7 @@ TEST_F(MicCheckViewTest, PermissionAndDeviceErrorsShowTheirLine)
     EXPECT_FALSE(shown("micCheck.error"));
     find<ui::PillButton>("micCheck.openSettings")->click();
     EXPECT_EQ(settings.opened,
-              std::vector<std::string>{"x-apple.systempreferences:com.apple.preference.security?Privacy_Microphone"});
+              std::vector<std::string>{ui::paneId::microphone});
 
     model->micAuthorized.set(true);
     model->meters->micError.set(std::string("E"));

@@ -5,7 +5,7 @@
 #include "history/ConversationHistory.h"
 #include "model/AppModel.h"
 #include "platform/Platform.h"
-#include "platform/UserDefaults.h"
+#include "platform/SettingsStore.h"
 #include "platform/linux/FileResourceBundles.h"
 #include "platform/sim/SimGlobalKeys.h"
 #include "settings/HistoryGroups.h"
@@ -347,7 +347,7 @@ TEST_F(SettingsViewTest, StatusPageShowsTheListeningProblemOnlyWhenThereIsOne)
     EXPECT_EQ(notice->button()->text(), QStringLiteral("去设置"));
     notice->button()->click();
     ASSERT_EQ(opened.urls.size(), 1u);
-    EXPECT_NE(opened.urls[0].find("Privacy_ScreenCapture"), std::string::npos);
+    EXPECT_EQ(opened.urls[0], ui::paneId::callAudioCapture);
 }
 
 TEST_F(SettingsViewTest, StatusDotRisesForAFailedModuleOnly)
@@ -674,7 +674,7 @@ TEST_F(SettingsViewTest, VoicePageFiltersHeadphonesAndAsksForVoicesWhenThereAreN
     ui::SystemSettings::Scope scope(opened);
     find<ui::PillButton>(QStringLiteral("voice.download"))->click();
     ASSERT_EQ(opened.urls.size(), 1u);
-    EXPECT_NE(opened.urls[0].find("SpokenContent"), std::string::npos);
+    EXPECT_EQ(opened.urls[0], ui::paneId::spokenContent);
 }
 
 TEST_F(SettingsViewTest, VoicePickerWaitsWhileTheVoiceIsInUse)

@@ -23,8 +23,8 @@ protected:
         world.addMicrophone(7, "mic-7", "USB 麦克风");
         world.addMicrophone(9, "mic-9", "耳机麦克风");
         model = world.make([this](AppModel::Dependencies& d) {
-            d.bundledDriverURL = "/opt/parlaro/wenmora.driver";
-            d.runAsAdmin = [this](std::string) -> rt::Async<void> {
+            d.virtualDeviceSource = "/opt/parlaro/wenmora.driver";
+            d.ensureVirtualDevices = [this](std::string) -> rt::Async<void> {
                 ++installs;
                 throw std::runtime_error("x");
                 co_return;

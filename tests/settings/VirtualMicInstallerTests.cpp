@@ -92,14 +92,14 @@ TEST(VirtualMicInstaller, AServerErrorIsTheFailureTextAndTheModelsClosureThrowsI
     std::optional<std::string> thrown;
     rt::spawn([&]() -> rt::Async<void> {
         try {
-            co_await d.runAsAdmin(d.installScript("anything"));
+            co_await d.ensureVirtualDevices(d.deviceSetupStep("anything"));
         } catch (const VirtualMicInstaller::Failure& error) {
             thrown = error.errorDescription();
         }
     });
     world.settle();
     EXPECT_EQ(thrown, "Access denied");
-    EXPECT_TRUE(d.bundledDriverURL.has_value()) << "the modules are always there to install";
+    EXPECT_TRUE(d.virtualDeviceSource.has_value()) << "the modules are always there to install";
 }
 
 TEST(VirtualMicInstaller, FailureTexts)

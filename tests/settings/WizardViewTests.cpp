@@ -161,7 +161,7 @@ TEST_F(WizardViewTest, CaptureStepReadsThePermissionAfreshOnEachRefresh)
     find<ui::PillButton>("wizard.capture.settings")->click();
     EXPECT_EQ(
         settings.opened,
-        std::vector<std::string>{"x-apple.systempreferences:com.apple.preference.security?Privacy_ScreenCapture"});
+        std::vector<std::string>{ui::paneId::callAudioCapture});
     world.captureStatus = AudioCapturePermission::Status::granted;
     model->audioCaptureMissing.set(true);
     view();

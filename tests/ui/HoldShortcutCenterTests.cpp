@@ -13,7 +13,7 @@ using Status = HoldShortcutCenter::Status;
 
 namespace {
 
-constexpr std::uint16_t rightOption = 61;
+constexpr std::uint16_t rightAlt = 61;
 constexpr std::uint16_t leftShift = 56;
 
 struct CenterWorld {
@@ -120,40 +120,40 @@ TEST(HoldShortcutCenter, CombinationGivesOneDownOneEndPerHold)
 TEST(HoldShortcutCenter, LoneModifierHoldWatchesKeysOnlyWhileHeld)
 {
     CenterWorld w;
-    EXPECT_EQ(w.center.activate(HoldShortcut::modifier(HoldShortcut::ModifierKey::rightOption)), Status::active);
+    EXPECT_EQ(w.center.activate(HoldShortcut::modifier(HoldShortcut::ModifierKey::rightAlt)), Status::active);
     EXPECT_TRUE(w.keys.modifierWatchRunning());
     EXPECT_FALSE(w.keys.keyWatchRunning());
 
-    w.flags(rightOption, GlobalKeys::rightOptionFlag);
+    w.flags(rightAlt, GlobalKeys::rightAltFlag);
     EXPECT_EQ(w.counts(), std::make_tuple(1, 0, 0));
     EXPECT_TRUE(w.keys.keyWatchRunning());
-    w.flags(rightOption, GlobalKeys::rightOptionFlag);
-    w.flags(leftShift, GlobalKeys::rightOptionFlag | 0x2);
-    w.flags(leftShift, GlobalKeys::rightOptionFlag);
+    w.flags(rightAlt, GlobalKeys::rightAltFlag);
+    w.flags(leftShift, GlobalKeys::rightAltFlag | 0x2);
+    w.flags(leftShift, GlobalKeys::rightAltFlag);
     EXPECT_EQ(w.counts(), std::make_tuple(1, 0, 0)) << "a repeat or another modifier changes nothing";
-    w.flags(rightOption, 0);
+    w.flags(rightAlt, 0);
     EXPECT_EQ(w.counts(), std::make_tuple(1, 1, 0));
     EXPECT_FALSE(w.keys.keyWatchRunning());
 
     // An ordinary key cancels once; the release then sends nothing.
-    w.flags(rightOption, GlobalKeys::rightOptionFlag);
+    w.flags(rightAlt, GlobalKeys::rightAltFlag);
     w.keyDown(0);
     w.keyDown(1);
     EXPECT_EQ(w.counts(), std::make_tuple(2, 1, 1));
     EXPECT_FALSE(w.keys.keyWatchRunning());
-    w.flags(rightOption, 0);
+    w.flags(rightAlt, 0);
     EXPECT_EQ(w.counts(), std::make_tuple(2, 1, 1));
 
     // A watch that stopped delivering is turned back on and the hold ends.
-    w.flags(rightOption, GlobalKeys::rightOptionFlag);
+    w.flags(rightAlt, GlobalKeys::rightAltFlag);
     w.keys.tap(GlobalKeys::watchDisabledType, 0, 0);
     w.world.settle();
     EXPECT_EQ(w.counts(), std::make_tuple(3, 1, 2));
     EXPECT_EQ(w.keys.count("reenable"), 1);
     EXPECT_FALSE(w.keys.keyWatchRunning());
-    w.flags(rightOption, 0);
+    w.flags(rightAlt, 0);
     EXPECT_EQ(w.counts(), std::make_tuple(3, 1, 2)) << "the tracker is up again";
-    w.flags(rightOption, GlobalKeys::rightOptionFlag);
+    w.flags(rightAlt, GlobalKeys::rightAltFlag);
     EXPECT_EQ(w.counts(), std::make_tuple(4, 1, 2));
 
     // Switching shortcut mid-hold cancels and stops both watches.
@@ -161,7 +161,7 @@ TEST(HoldShortcutCenter, LoneModifierHoldWatchesKeysOnlyWhileHeld)
     EXPECT_EQ(w.counts(), std::make_tuple(4, 1, 3));
     EXPECT_FALSE(w.keys.modifierWatchRunning());
     EXPECT_FALSE(w.keys.keyWatchRunning());
-    w.flags(rightOption, 0);
+    w.flags(rightAlt, 0);
     EXPECT_EQ(w.counts(), std::make_tuple(4, 1, 3));
 }
 

@@ -2,7 +2,7 @@
 
 #include "platform/KeyCodes.h"
 #include "platform/sim/SimGlobalKeys.h"
-#include "platform/sim/SimUserDefaults.h"
+#include "platform/sim/SimSettingsStore.h"
 #include "ui/HoldShortcut.h"
 
 #include <gtest/gtest.h>
@@ -38,7 +38,7 @@ StringTable shippedTable(const std::string& code)
     return table;
 }
 
-std::string storedText(const sim::SimUserDefaults& defaults)
+std::string storedText(const sim::SimSettingsStore& defaults)
 {
     auto data = defaults.get<DefaultsData>("holdShortcut");
     return data ? std::string(data->begin(), data->end()) : std::string("<none>");
@@ -48,14 +48,14 @@ std::string storedText(const sim::SimUserDefaults& defaults)
 
 TEST(HoldShortcut, StoresExactlyTheDocumentedJsonAndLoadsItBack)
 {
-    sim::SimUserDefaults defaults;
+    sim::SimSettingsStore defaults;
     HoldShortcut::store(HoldShortcut::combo(49, 2048), defaults);
     EXPECT_EQ(storedText(defaults), R"({"combo":{"keyCode":49,"modifiers":2048}})");
     EXPECT_EQ(HoldShortcut::load(defaults), HoldShortcut::combo(49, 2048));
 
-    HoldShortcut::store(HoldShortcut::modifier(Key::rightOption), defaults);
+    HoldShortcut::store(HoldShortcut::modifier(Key::rightAlt), defaults);
     EXPECT_EQ(storedText(defaults), R"({"modifier":{"_0":"rightOption"}})");
-    EXPECT_EQ(HoldShortcut::load(defaults), HoldShortcut::modifier(Key::rightOption));
+    EXPECT_EQ(HoldShortcut::load(defaults), HoldShortcut::modifier(Key::rightAlt));
 
     for (Key key : HoldShortcut::allModifierKeys())
         EXPECT_EQ(HoldShortcut::fromJson(HoldShortcut::modifier(key).json()), HoldShortcut::modifier(key));
@@ -90,12 +90,12 @@ TEST(HoldShortcut, UnreadableDataIsNoShortcutAndStaysAsItIs)
         "",
     };
     for (const char* text : unreadable) {
-        sim::SimUserDefaults defaults;
+        sim::SimSettingsStore defaults;
         defaults.set("holdShortcut", bytes(text));
         EXPECT_EQ(HoldShortcut::load(defaults), std::nullopt) << text;
         EXPECT_EQ(storedText(defaults), text);
     }
-    sim::SimUserDefaults wrongType;
+    sim::SimSettingsStore wrongType;
     wrongType.set("holdShortcut", std::string(R"({"combo":{"keyCode":49,"modifiers":2048}})"));
     EXPECT_EQ(HoldShortcut::load(wrongType), std::nullopt);
 }
@@ -111,7 +111,7 @@ TEST(HoldShortcut, LabelsUseTheKeyboardsOwnNamesInTheInterfaceLanguage)
     EXPECT_EQ(HoldShortcut::combo(49, 0x1B00).label(), "Ctrl+Alt+Shift+Super+空格") << "the desktop's order";
     EXPECT_EQ(HoldShortcut::combo(122, 0x1000).label(), "Ctrl+F1");
     EXPECT_EQ(HoldShortcut::modifierNames(0x10000 | 0x1), "") << "other bits are ignored";
-    EXPECT_EQ(HoldShortcut::modifier(Key::rightOption).label(), "右 Alt");
+    EXPECT_EQ(HoldShortcut::modifier(Key::rightAlt).label(), "右 Alt");
 
     InterfaceLanguage::set("en");
     const std::pair<HoldShortcut, const char*> english[] = {
@@ -121,9 +121,9 @@ TEST(HoldShortcut, LabelsUseTheKeyboardsOwnNamesInTheInterfaceLanguage)
         {HoldShortcut::combo(76, 0), "Keypad Enter"},
         {HoldShortcut::combo(116, 0x100), "Super+Page Up"},
         {HoldShortcut::combo(123, 0x1000), "Ctrl+←"},
-        {HoldShortcut::modifier(Key::rightOption), "Right Alt"},
-        {HoldShortcut::modifier(Key::leftOption), "Left Alt"},
-        {HoldShortcut::modifier(Key::rightCommand), "Right Super"},
+        {HoldShortcut::modifier(Key::rightAlt), "Right Alt"},
+        {HoldShortcut::modifier(Key::leftAlt), "Left Alt"},
+        {HoldShortcut::modifier(Key::rightSuper), "Right Super"},
         {HoldShortcut::modifier(Key::rightControl), "Right Ctrl"},
         {HoldShortcut::modifier(Key::rightShift), "Right Shift"},
         {HoldShortcut::modifier(Key::function), "Fn"},
@@ -156,19 +156,19 @@ TEST(HoldShortcut, LabelsUseTheKeyboardsOwnNamesInTheInterfaceLanguage)
     HoldShortcut::useKeyboard(&keys);
     EXPECT_EQ(HoldShortcut::combo(0, 0x100).label(), "Super+A");
     EXPECT_EQ(HoldShortcut::keyName(50), "#50");
-    EXPECT_EQ(HoldShortcut::modifier(Key::rightOption).label(), "Right Alt");
+    EXPECT_EQ(HoldShortcut::modifier(Key::rightAlt).label(), "Right Alt");
     keys.characters[61] = "AltGr";
-    EXPECT_EQ(HoldShortcut::modifier(Key::rightOption).label(), "AltGr");
+    EXPECT_EQ(HoldShortcut::modifier(Key::rightAlt).label(), "AltGr");
     HoldShortcut::useKeyboard(nullptr);
 }
 
-TEST(HoldShortcut, CarbonModifiersKeepTheFourModifiersOnly)
+TEST(HoldShortcut, ModifierMaskKeepsTheFourModifiersOnly)
 {
     constexpr int shift = 0x02000000, control = 0x04000000, alt = 0x08000000, meta = 0x10000000;
     constexpr int keypad = 0x20000000, groupSwitch = 0x40000000;
-    EXPECT_EQ(HoldShortcut::carbonModifiers(meta | shift), 0x300u);
-    EXPECT_EQ(HoldShortcut::carbonModifiers(control | alt), 0x1800u);
-    EXPECT_EQ(HoldShortcut::carbonModifiers(keypad | groupSwitch), 0u);
+    EXPECT_EQ(HoldShortcut::modifierMask(meta | shift), 0x300u);
+    EXPECT_EQ(HoldShortcut::modifierMask(control | alt), 0x1800u);
+    EXPECT_EQ(HoldShortcut::modifierMask(keypad | groupSwitch), 0u);
 }
 
 TEST(HoldShortcut, ModifierKeysMatchTheirCodesAndRawValues)

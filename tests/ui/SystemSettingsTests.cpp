@@ -40,7 +40,7 @@ struct Desktop {
     std::vector<std::string> explained;
 };
 
-const std::string microphone = "x-apple.systempreferences:com.apple.preference.security?Privacy_Microphone";
+const std::string microphone = ui::paneId::microphone;
 
 }  // namespace
 
@@ -50,7 +50,7 @@ TEST(SystemSettings, SoundPanesOpenTheFirstInstalledToolElseExplainTheStep)
     Desktop both({QStringLiteral("systemsettings"), QStringLiteral("pavucontrol")});
     ui::DesktopSystemSettings(both.hooks).open(microphone);
     ui::DesktopSystemSettings(both.hooks)
-        .open("x-apple.systempreferences:com.apple.preference.security?Privacy_ScreenCapture");
+        .open(ui::paneId::callAudioCapture);
     EXPECT_EQ(
         both.started,
         (std::vector<std::string>{"/usr/bin/systemsettings kcm_pulseaudio", "/usr/bin/systemsettings kcm_pulseaudio"}));
@@ -65,16 +65,16 @@ TEST(SystemSettings, SoundPanesOpenTheFirstInstalledToolElseExplainTheStep)
 
     Desktop none({});
     ui::DesktopSystemSettings desktop(none.hooks);
-    desktop.open("x-apple.systempreferences:com.apple.preference.security?Privacy_ListenEvent");
-    desktop.open("x-apple.systempreferences:com.apple.Accessibility-Settings.extension?SpokenContent");
-    desktop.open("x-apple.systempreferences:com.apple.somethingElse");
+    desktop.open(ui::paneId::keyboardAccess);
+    desktop.open(ui::paneId::spokenContent);
+    desktop.open("pane:somethingElse");
     desktop.open("https://example.invalid/download");
     ASSERT_EQ(none.explained.size(), 3u) << "no pane is ever met with nothing";
     EXPECT_EQ(none.explained[0],
               "要让 Parlaro 读取键盘，请把你的账户加入 input 组：在终端中运行 sudo usermod -aG input "
               "$USER，然后注销并重新登录，再回到这里即可。在 X11 桌面上无需任何设置。");
     EXPECT_EQ(none.explained[1], "朗读使用 espeak-ng 的语音；请用系统的软件包管理器安装所需语言的语音。");
-    EXPECT_EQ(none.explained[2], "无法打开这个页面：x-apple.systempreferences:com.apple.somethingElse");
+    EXPECT_EQ(none.explained[2], "无法打开这个页面：pane:somethingElse");
     EXPECT_EQ(none.browsed, (std::vector<std::string>{"https://example.invalid/download"}));
     EXPECT_TRUE(none.started.empty());
 }
@@ -96,7 +96,7 @@ TEST(SystemSettings, TheKeyboardPaneTellsHowToJoinTheInputGroup)
 {
     test::UiWorld world;
     Desktop none({});
-    const std::string keyboardPane = "x-apple.systempreferences:com.apple.preference.security?Privacy_ListenEvent";
+    const std::string keyboardPane = ui::paneId::keyboardAccess;
     ui::DesktopSystemSettings desktop(none.hooks);
     desktop.open(keyboardPane);
 

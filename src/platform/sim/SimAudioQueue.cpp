@@ -96,13 +96,7 @@ AudioStatus SimAudioQueue::allocateBuffer(std::uint32_t byteCapacity, AudioQueue
     std::lock_guard lock(mutex_);
     if (disposed_)
         return AudioStatuses::badObject;
-    const std::size_t floats = (byteCapacity + sizeof(float) - 1) / sizeof(float);
-    storage_.push_back(std::make_unique<float[]>(std::max<std::size_t>(floats, 1)));
-    buffers_.push_back(std::make_unique<AudioQueueBuffer>());
-    buffer = buffers_.back().get();
-    buffer->capacity = byteCapacity;
-    buffer->data = storage_.back().get();
-    buffer->owner = this;
+    buffer = &buffers_.allocate(byteCapacity);
     return AudioStatuses::ok;
 }
 
@@ -113,7 +107,7 @@ AudioStatus SimAudioQueue::enqueueBuffer(AudioQueueBuffer& buffer)
     std::lock_guard lock(mutex_);
     if (disposed_)
         return AudioStatuses::badObject;
-    if (buffer.owner != this || buffer.byteSize > buffer.capacity)
+    if (!buffers_.accepts(buffer))
         return AudioStatuses::illegalOperation;
     enqueued_.push_back(&buffer);
     playNextLocked();
@@ -175,7 +169,6 @@ AudioStatus SimAudioQueue::dispose(bool)
         disposed_ = true;
         haltLocked();
         buffers_.clear();
-        storage_.clear();
         timelines_.clear();
     }
     if (auto core = core_.lock()) {

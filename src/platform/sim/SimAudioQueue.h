@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/AudioQueue.h"
+#include "platform/AudioQueueBufferPool.h"
 #include "platform/sim/SimAudioCore.h"
 #include "runtime/Clock.h"
 
@@ -73,8 +74,7 @@ private:
     void* const userData_;
 
     mutable std::mutex mutex_;
-    std::vector<std::unique_ptr<AudioQueueBuffer>> buffers_;
-    std::vector<std::unique_ptr<float[]>> storage_;
+    AudioQueueBufferPool buffers_{this};
     std::deque<AudioQueueBuffer*> enqueued_;
     std::string deviceUID_;
     bool running_ = false;

@@ -4,7 +4,7 @@
 #include "platform/sim/SimPreferredLanguages.h"
 #include "platform/sim/SimResourceBundles.h"
 #include "platform/sim/SimTextServices.h"
-#include "platform/sim/SimUserDefaults.h"
+#include "platform/sim/SimSettingsStore.h"
 
 namespace parlaro::sim {
 
@@ -17,7 +17,7 @@ public:
     SimPlatform(const SimPlatform&) = delete;
     SimPlatform& operator=(const SimPlatform&) = delete;
 
-    SimUserDefaults defaults;
+    SimSettingsStore defaults;
     SimPreferredLanguages preferredLanguages{{"zh-Hans-CN"}};
     SimTextServices text;
     SimResourceBundles bundles;

@@ -5,7 +5,7 @@
 #include "app/QtHostWindow.h"
 #include "app/ServiceFactory.h"
 
-#include "platform/sim/SimUserDefaults.h"
+#include "platform/sim/SimSettingsStore.h"
 #include "runtime/SystemRuntime.h"
 #include "runtime/Task.h"
 #include "support/ScopedEnvironment.h"
@@ -129,7 +129,7 @@ TEST(RealRun, TheOtherPartysSpeechIsCaptionedTranslatedAndSaved)
         },
         5));
 
-    sim::SimUserDefaults defaults;
+    sim::SimSettingsStore defaults;
     defaults.set("myLanguage", std::string("es"));
     defaults.set("theirLanguage", std::string("en"));
     defaults.set("onboardingDone", true);

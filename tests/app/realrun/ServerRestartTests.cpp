@@ -4,7 +4,7 @@
 
 #include "app/ServiceFactory.h"
 
-#include "platform/sim/SimUserDefaults.h"
+#include "platform/sim/SimSettingsStore.h"
 #include "runtime/SystemRuntime.h"
 #include "runtime/Task.h"
 #include "speech/CallLanguage.h"
@@ -164,7 +164,7 @@ TEST(RealRunServerRestart, ListeningAndTheVirtualMicrophoneComeBackOnTheirOwn)
     ui::MainActorPump pump(runtime.executor());
     loadMicrophone();
 
-    sim::SimUserDefaults defaults;
+    sim::SimSettingsStore defaults;
     defaults.set("myLanguage", std::string("es"));
     defaults.set("theirLanguage", std::string("en"));
     defaults.set("onboardingDone", true);

@@ -34,11 +34,11 @@ std::uint64_t EvdevKeyDecoder::modifierFlag(std::uint16_t key)
 {
     switch (key) {
     case KEY_RIGHTALT:
-        return GlobalKeys::rightOptionFlag;
+        return GlobalKeys::rightAltFlag;
     case KEY_LEFTALT:
-        return GlobalKeys::leftOptionFlag;
+        return GlobalKeys::leftAltFlag;
     case KEY_RIGHTMETA:
-        return GlobalKeys::rightCommandFlag;
+        return GlobalKeys::rightSuperFlag;
     case KEY_RIGHTCTRL:
         return GlobalKeys::rightControlFlag;
     case KEY_RIGHTSHIFT:

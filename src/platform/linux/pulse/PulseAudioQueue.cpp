@@ -116,13 +116,7 @@ AudioStatus PulseAudioQueue::allocateBuffer(std::uint32_t byteCapacity, AudioQue
     std::lock_guard lock(mutex_);
     if (disposed_)
         return AudioStatuses::badObject;
-    const std::size_t floats = (byteCapacity + sizeof(float) - 1) / sizeof(float);
-    storage_.push_back(std::make_unique<float[]>(std::max<std::size_t>(floats, 1)));
-    buffers_.push_back(std::make_unique<AudioQueueBuffer>());
-    buffer = buffers_.back().get();
-    buffer->capacity = byteCapacity;
-    buffer->data = storage_.back().get();
-    buffer->owner = this;
+    buffer = &buffers_.allocate(byteCapacity);
     return AudioStatuses::ok;
 }
 
@@ -135,7 +129,7 @@ AudioStatus PulseAudioQueue::enqueueBuffer(AudioQueueBuffer& buffer)
         std::lock_guard lock(mutex_);
         if (disposed_)
             return AudioStatuses::badObject;
-        if (buffer.owner != this || buffer.byteSize > buffer.capacity)
+        if (!buffers_.accepts(buffer))
             return AudioStatuses::illegalOperation;
         enqueued_.push_back(&buffer);
     }
@@ -256,7 +250,6 @@ AudioStatus PulseAudioQueue::dispose(bool)
         std::lock_guard lock(mutex_);
         disposed_ = true;
         buffers_.clear();
-        storage_.clear();
         timelines_.clear();
     }
     {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/AudioQueue.h"
+#include "platform/AudioQueueBufferPool.h"
 #include "platform/linux/pulse/PulseHostClock.h"
 #include "platform/linux/pulse/PulseStreamHost.h"
 
@@ -83,8 +84,7 @@ private:
 
     // Lock order: the loop's lock, then mutex_.
     mutable std::mutex mutex_;
-    std::vector<std::unique_ptr<AudioQueueBuffer>> buffers_;
-    std::vector<std::unique_ptr<float[]>> storage_;
+    AudioQueueBufferPool buffers_{this};
     std::deque<AudioQueueBuffer*> enqueued_;
     std::size_t frontOffset_ = 0;
     std::string deviceUID_;

@@ -86,59 +86,11 @@ PulseStreamInfo fromSourceOutput(const pa_source_output_info& info)
     return {info.index, info.client, info.source, info.corked != 0, readProperties(info.proplist)};
 }
 
-// A full read of the server's objects into a fresh state.
-struct Gather {
-    const PulseLoop* loop = nullptr;
-    PulseServerState state;
-    int remaining = 0;
+std::string nameOrEmpty(const char* name)
+{
+    return name ? name : "";
+}
 
-    void finished()
-    {
-        --remaining;
-        loop->signal();
-    }
-    static void sink(pa_context*, const pa_sink_info* info, int eol, void* self)
-    {
-        auto* gather = static_cast<Gather*>(self);
-        if (eol)
-            return gather->finished();
-        if (info)
-            gather->state.sinks[info->index] = fromSink(*info);
-    }
-    static void source(pa_context*, const pa_source_info* info, int eol, void* self)
-    {
-        auto* gather = static_cast<Gather*>(self);
-        if (eol)
-            return gather->finished();
-        if (info)
-            gather->state.sources[info->index] = fromSource(*info);
-    }
-    static void sinkInput(pa_context*, const pa_sink_input_info* info, int eol, void* self)
-    {
-        auto* gather = static_cast<Gather*>(self);
-        if (eol)
-            return gather->finished();
-        if (info)
-            gather->state.sinkInputs[info->index] = fromSinkInput(*info);
-    }
-    static void sourceOutput(pa_context*, const pa_source_output_info* info, int eol, void* self)
-    {
-        auto* gather = static_cast<Gather*>(self);
-        if (eol)
-            return gather->finished();
-        if (info)
-            gather->state.sourceOutputs[info->index] = fromSourceOutput(*info);
-    }
-    static void server(pa_context*, const pa_server_info* info, void* self)
-    {
-        auto* gather = static_cast<Gather*>(self);
-        if (info) {
-            gather->state.defaultSink = info->default_sink_name ? info->default_sink_name : "";
-            gather->state.defaultSource = info->default_source_name ? info->default_source_name : "";
-        }
-        gather->finished();
-    }
-};
 
 const PulseSinkOrSource* ourObject(const PulseServerState& state, const VirtualMicModule& module)
 {
@@ -527,22 +479,27 @@ void PulseAudioSystem::onEvent(pa_context* context, pa_subscription_event_type_t
         system->control_.signal();
         return;
     }
+    using System = PulseAudioSystem;
     pa_operation* operation = nullptr;
     switch (facility) {
     case PA_SUBSCRIPTION_EVENT_SINK:
-        operation = pa_context_get_sink_info_by_index(context, index, onSink, self);
+        operation = pa_context_get_sink_info_by_index(context, index,
+                                                      received<&PulseServerState::sinks, fromSink, System>, self);
         break;
     case PA_SUBSCRIPTION_EVENT_SOURCE:
-        operation = pa_context_get_source_info_by_index(context, index, onSource, self);
+        operation = pa_context_get_source_info_by_index(
+            context, index, received<&PulseServerState::sources, fromSource, System>, self);
         break;
     case PA_SUBSCRIPTION_EVENT_SINK_INPUT:
-        operation = pa_context_get_sink_input_info(context, index, onSinkInput, self);
+        operation = pa_context_get_sink_input_info(
+            context, index, received<&PulseServerState::sinkInputs, fromSinkInput, System>, self);
         break;
     case PA_SUBSCRIPTION_EVENT_SOURCE_OUTPUT:
-        operation = pa_context_get_source_output_info(context, index, onSourceOutput, self);
+        operation = pa_context_get_source_output_info(
+            context, index, received<&PulseServerState::sourceOutputs, fromSourceOutput, System>, self);
         break;
     case PA_SUBSCRIPTION_EVENT_SERVER:
-        operation = pa_context_get_server_info(context, onServer, self);
+        operation = pa_context_get_server_info(context, receivedServer<System>, self);
         break;
     default:
         break;
@@ -551,53 +508,68 @@ void PulseAudioSystem::onEvent(pa_context* context, pa_subscription_event_type_t
         pa_operation_unref(operation);
 }
 
-// One object's answer to a re-read: it replaces that object in the mirror.
-template <typename Info, typename Map, typename Convert>
-void PulseAudioSystem::mirrorOne(void* self, const Info* info, int eol, Map PulseServerState::*objects, Convert convert)
-{
-    if (eol || !info)
-        return;
-    auto* system = static_cast<PulseAudioSystem*>(self);
+// A full read of the server's objects into a fresh state.
+struct PulseAudioSystem::Gather {
+    const PulseLoop* loop = nullptr;
+    PulseServerState state;
+    int remaining = 0;
+
+    template <typename Value>
+    void keep(std::map<std::uint32_t, Value> PulseServerState::*objects, std::uint32_t index, Value value)
     {
-        std::lock_guard lock(system->mirrorMutex_);
-        (system->state_.*objects)[info->index] = convert(*info);
+        (state.*objects)[index] = std::move(value);
     }
-    system->republish();
-}
-
-void PulseAudioSystem::onSink(pa_context*, const pa_sink_info* info, int eol, void* self)
-{
-    mirrorOne(self, info, eol, &PulseServerState::sinks, fromSink);
-}
-
-void PulseAudioSystem::onSource(pa_context*, const pa_source_info* info, int eol, void* self)
-{
-    mirrorOne(self, info, eol, &PulseServerState::sources, fromSource);
-}
-
-void PulseAudioSystem::onSinkInput(pa_context*, const pa_sink_input_info* info, int eol, void* self)
-{
-    mirrorOne(self, info, eol, &PulseServerState::sinkInputs, fromSinkInput);
-}
-
-void PulseAudioSystem::onSourceOutput(pa_context*, const pa_source_output_info* info, int eol, void* self)
-{
-    mirrorOne(self, info, eol, &PulseServerState::sourceOutputs, fromSourceOutput);
-}
-
-void PulseAudioSystem::onServer(pa_context*, const pa_server_info* info, void* self)
-{
-    if (!info)
-        return;
-    auto* system = static_cast<PulseAudioSystem*>(self);
+    void keepDefaults(std::string sink, std::string source)
     {
-        std::lock_guard lock(system->mirrorMutex_);
-        system->state_.defaultSink = info->default_sink_name ? info->default_sink_name : "";
-        system->state_.defaultSource = info->default_source_name ? info->default_source_name : "";
+        state.defaultSink = std::move(sink);
+        state.defaultSource = std::move(source);
     }
-    system->republish();
+    void answerEnded()
+    {
+        --remaining;
+        loop->signal();
+    }
+};
+
+template <auto objects, auto convert, typename Target, typename Info>
+void PulseAudioSystem::received(pa_context*, const Info* info, int eol, void* target)
+{
+    auto* into = static_cast<Target*>(target);
+    if (eol)
+        return into->answerEnded();
+    if (info)
+        into->keep(objects, info->index, convert(*info));
+}
+
+template <typename Target>
+void PulseAudioSystem::receivedServer(pa_context*, const pa_server_info* info, void* target)
+{
+    auto* into = static_cast<Target*>(target);
+    if (info)
+        into->keepDefaults(nameOrEmpty(info->default_sink_name), nameOrEmpty(info->default_source_name));
+    into->answerEnded();
+}
+
+template <typename Value>
+void PulseAudioSystem::keep(std::map<std::uint32_t, Value> PulseServerState::*objects, std::uint32_t index, Value value)
+{
+    {
+        std::lock_guard lock(mirrorMutex_);
+        (state_.*objects)[index] = std::move(value);
+    }
+    republish();
+}
+
+void PulseAudioSystem::keepDefaults(std::string sink, std::string source)
+{
+    {
+        std::lock_guard lock(mirrorMutex_);
+        state_.defaultSink = std::move(sink);
+        state_.defaultSource = std::move(source);
+    }
+    republish();
     // A write may be waiting for the new default.
-    system->control_.signal();
+    control_.signal();
 }
 
 bool PulseAudioSystem::refreshLocked()
@@ -607,11 +579,13 @@ bool PulseAudioSystem::refreshLocked()
     Gather gather;
     gather.loop = &control_;
     std::vector<pa_operation*> operations{
-        pa_context_get_server_info(context_, Gather::server, &gather),
-        pa_context_get_sink_info_list(context_, Gather::sink, &gather),
-        pa_context_get_source_info_list(context_, Gather::source, &gather),
-        pa_context_get_sink_input_info_list(context_, Gather::sinkInput, &gather),
-        pa_context_get_source_output_info_list(context_, Gather::sourceOutput, &gather),
+        pa_context_get_server_info(context_, receivedServer<Gather>, &gather),
+        pa_context_get_sink_info_list(context_, received<&PulseServerState::sinks, fromSink, Gather>, &gather),
+        pa_context_get_source_info_list(context_, received<&PulseServerState::sources, fromSource, Gather>, &gather),
+        pa_context_get_sink_input_info_list(
+            context_, received<&PulseServerState::sinkInputs, fromSinkInput, Gather>, &gather),
+        pa_context_get_source_output_info_list(
+            context_, received<&PulseServerState::sourceOutputs, fromSourceOutput, Gather>, &gather),
     };
     for (pa_operation* operation : operations)
         if (operation)

@@ -103,6 +103,7 @@ private:
     struct Registration;
     struct ListenerTable;
     struct Proc;
+    struct Gather;
 
     // Connection.
     void connect();
@@ -116,13 +117,20 @@ private:
 
     // The mirror.
     static void onEvent(pa_context* context, pa_subscription_event_type_t type, std::uint32_t index, void* self);
-    template <typename Info, typename Map, typename Convert>
-    static void mirrorOne(void* self, const Info* info, int eol, Map PulseServerState::*objects, Convert convert);
-    static void onSink(pa_context* context, const pa_sink_info* info, int eol, void* self);
-    static void onSource(pa_context* context, const pa_source_info* info, int eol, void* self);
-    static void onSinkInput(pa_context* context, const pa_sink_input_info* info, int eol, void* self);
-    static void onSourceOutput(pa_context* context, const pa_source_output_info* info, int eol, void* self);
-    static void onServer(pa_context* context, const pa_server_info* info, void* self);
+    // libpulse's answer about one kind of object, to a full listing (Target
+    // is a Gather) or to a re-read of one object (Target is the system):
+    // each object, converted, goes to Target::keep, the end of the answer to
+    // Target::answerEnded.
+    template <auto objects, auto convert, typename Target, typename Info>
+    static void received(pa_context* context, const Info* info, int eol, void* target);
+    // The same for the server's defaults, which come as one answer.
+    template <typename Target>
+    static void receivedServer(pa_context* context, const pa_server_info* info, void* target);
+    // A re-read object replaces its old self in the mirror.
+    template <typename Value>
+    void keep(std::map<std::uint32_t, Value> PulseServerState::*objects, std::uint32_t index, Value value);
+    void keepDefaults(std::string sink, std::string source);
+    void answerEnded() {}
     // Under the control loop lock, off its thread: reads everything again.
     bool refreshLocked();
     // Rebuilds the mirror from the server state and notifies the differences.

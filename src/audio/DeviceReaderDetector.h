@@ -14,8 +14,8 @@ namespace parlaro {
 // Lists the processes doing audio from the process objects the audio system
 // publishes, keeps the list for 0.1 s, and reports every change of the
 // process list or of one process's running state or devices. Main actor only.
-class CoreAudioReaderDetector final : public ReaderDetecting,
-                                      public std::enable_shared_from_this<CoreAudioReaderDetector> {
+class DeviceReaderDetector final : public ReaderDetecting,
+                                      public std::enable_shared_from_this<DeviceReaderDetector> {
 public:
     struct Snapshot {
         rt::Instant time;
@@ -25,10 +25,10 @@ public:
     static constexpr double snapshotLifetime = 0.1;
 
     // The process-wide detector, made on first use.
-    static CoreAudioReaderDetector& shared();
+    static DeviceReaderDetector& shared();
     // A detector of its own, for tests.
-    static std::shared_ptr<CoreAudioReaderDetector> make();
-    ~CoreAudioReaderDetector() override;
+    static std::shared_ptr<DeviceReaderDetector> make();
+    ~DeviceReaderDetector() override;
 
     // Nothing at all when the system has no process list; otherwise restarts
     // the watch with this callback.
@@ -39,7 +39,7 @@ public:
     std::optional<std::vector<AudioClient>> clients() override;
     // Clears the detector's snapshot (the shared one's unless another is
     // given), then runs `then`.
-    static void invalidate(const std::function<void()>& then, CoreAudioReaderDetector& detector = shared());
+    static void invalidate(const std::function<void()>& then, DeviceReaderDetector& detector = shared());
 
     bool isStarted() const { return listener_.has_value(); }
     std::size_t watchedProcesses() const { return watched_.size(); }
@@ -47,7 +47,7 @@ public:
     void clearSnapshot() { snapshot_.reset(); }
 
 private:
-    CoreAudioReaderDetector() = default;
+    DeviceReaderDetector() = default;
     void synchronizeWatched();
     void changed();
 
@@ -64,6 +64,6 @@ private:
 // when the system offers no process list. Asks the shared detector unless
 // another is given.
 bool isDeviceUsedByOtherProcesses(AudioObjectId device,
-                                  CoreAudioReaderDetector& detector = CoreAudioReaderDetector::shared());
+                                  DeviceReaderDetector& detector = DeviceReaderDetector::shared());
 
 }  // namespace parlaro

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/UserDefaults.h"
+#include "platform/SettingsStore.h"
 #include "platform/linux/Environment.h"
 
 #include <nlohmann/json.hpp>
@@ -32,9 +32,9 @@ namespace parlaro::sys {
 //
 // Entries this version cannot decode are kept in the file untouched.
 // Thread-safe.
-class JsonFileUserDefaults : public UserDefaults {
+class JsonFileSettingsStore : public SettingsStore {
 public:
-    static constexpr const char* errorDomain = "UserDefaults";
+    static constexpr const char* errorDomain = "SettingsStore";
     enum class ErrorCode : std::int64_t { writeFailed = 1, damagedFileKept = 2, unreadableFileKept = 3 };
 
     // Why the file's settings are not in use.
@@ -57,7 +57,7 @@ public:
     // Returns the text put into names of set-aside files (UTC, "20250131T235959Z").
     using Timestamp = std::function<std::string()>;
 
-    explicit JsonFileUserDefaults(std::filesystem::path file, Timestamp timestamp = utcTimestamp);
+    explicit JsonFileSettingsStore(std::filesystem::path file, Timestamp timestamp = utcTimestamp);
 
     // $XDG_CONFIG_HOME/wenmora/<name>.json, or ~/.config/... when that
     // variable is unset or not absolute. Throws std::invalid_argument unless

@@ -1,12 +1,12 @@
-#include "platform/sim/SimUserDefaults.h"
+#include "platform/sim/SimSettingsStore.h"
 
 namespace parlaro::sim {
 
-SimUserDefaults::SimUserDefaults(std::map<std::string, DefaultsValue, std::less<>> values) : values_(std::move(values))
+SimSettingsStore::SimSettingsStore(std::map<std::string, DefaultsValue, std::less<>> values) : values_(std::move(values))
 {
 }
 
-std::optional<DefaultsValue> SimUserDefaults::value(std::string_view key) const
+std::optional<DefaultsValue> SimSettingsStore::value(std::string_view key) const
 {
     std::lock_guard lock(mutex_);
     auto found = values_.find(key);
@@ -16,7 +16,7 @@ std::optional<DefaultsValue> SimUserDefaults::value(std::string_view key) const
     return found->second;
 }
 
-void SimUserDefaults::set(std::string_view key, DefaultsValue value)
+void SimSettingsStore::set(std::string_view key, DefaultsValue value)
 {
     std::lock_guard lock(mutex_);
     if (writeFailure_) {
@@ -25,7 +25,7 @@ void SimUserDefaults::set(std::string_view key, DefaultsValue value)
     values_.insert_or_assign(std::string(key), std::move(value));
 }
 
-void SimUserDefaults::remove(std::string_view key)
+void SimSettingsStore::remove(std::string_view key)
 {
     std::lock_guard lock(mutex_);
     if (writeFailure_) {
@@ -36,19 +36,19 @@ void SimUserDefaults::remove(std::string_view key)
     }
 }
 
-bool SimUserDefaults::has(std::string_view key) const
+bool SimSettingsStore::has(std::string_view key) const
 {
     std::lock_guard lock(mutex_);
     return values_.find(key) != values_.end();
 }
 
-void SimUserDefaults::failWrites(std::optional<DomainError> error)
+void SimSettingsStore::failWrites(std::optional<DomainError> error)
 {
     std::lock_guard lock(mutex_);
     writeFailure_ = std::move(error);
 }
 
-std::map<std::string, DefaultsValue, std::less<>> SimUserDefaults::snapshot() const
+std::map<std::string, DefaultsValue, std::less<>> SimSettingsStore::snapshot() const
 {
     std::lock_guard lock(mutex_);
     return values_;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/UserDefaults.h"
+#include "platform/SettingsStore.h"
 #include "runtime/Error.h"
 
 #include <map>
@@ -10,10 +10,10 @@
 namespace parlaro::sim {
 
 // Settings in memory. A test can make writes fail to see how callers cope.
-class SimUserDefaults : public UserDefaults {
+class SimSettingsStore : public SettingsStore {
 public:
-    SimUserDefaults() = default;
-    explicit SimUserDefaults(std::map<std::string, DefaultsValue, std::less<>> values);
+    SimSettingsStore() = default;
+    explicit SimSettingsStore(std::map<std::string, DefaultsValue, std::less<>> values);
 
     std::optional<DefaultsValue> value(std::string_view key) const override;
     void set(std::string_view key, DefaultsValue value) override;

@@ -1,4 +1,4 @@
-#include "audio/HALForwarder.h"
+#include "audio/DeviceForwarder.h"
 
 #include "platform/AudioSystem.h"
 #include "platform/AudioTimeStamp.h"
@@ -14,7 +14,7 @@ namespace parlaro {
 namespace {
 
 constexpr std::int64_t scratchFrames = 8192;  // 64 KiB of stereo float
-constexpr std::int64_t pullOffset = HALForwarder::maxOutputFrames;
+constexpr std::int64_t pullOffset = DeviceForwarder::maxOutputFrames;
 
 // `message` is already localized; the platform status follows it.
 ModuleError forwardingError(std::string message, std::optional<AudioStatus> status = std::nullopt)
@@ -80,7 +80,7 @@ void copyToOutput(const float* stereo, std::int64_t frames, std::span<AudioIOBuf
 
 }  // namespace
 
-HALForwarder::HALForwarder(AudioObjectId input, AudioObjectId output, bool forceResample)
+DeviceForwarder::DeviceForwarder(AudioObjectId input, AudioObjectId output, bool forceResample)
     : system_(audioSystem()), input_(input), output_(output), ring_(std::make_unique<SampleTimeRing>())
 {
     head_ = ReadHead{0, std::nullopt, 0};
@@ -119,13 +119,13 @@ HALForwarder::HALForwarder(AudioObjectId input, AudioObjectId output, bool force
     }
 }
 
-HALForwarder::~HALForwarder()
+DeviceForwarder::~DeviceForwarder()
 {
     tearDown();
     releaseResources();
 }
 
-HALForwarder::DeviceTiming HALForwarder::deviceTiming(AudioObjectId device, AudioScope scope) const
+DeviceForwarder::DeviceTiming DeviceForwarder::deviceTiming(AudioObjectId device, AudioScope scope) const
 {
     DeviceTiming timing;
     const AudioStatus status = system_.get(device, {AudioSelectors::nominalSampleRate}, timing.rate);
@@ -144,16 +144,16 @@ HALForwarder::DeviceTiming HALForwarder::deviceTiming(AudioObjectId device, Audi
     return timing;
 }
 
-void HALForwarder::startDevices()
+void DeviceForwarder::startDevices()
 {
     AudioIOProcId id = 0;
-    AudioStatus status = system_.createIOProc(input_, &HALForwarder::inputProc, this, id);
+    AudioStatus status = system_.createIOProc(input_, &DeviceForwarder::inputProc, this, id);
     if (status != AudioStatuses::ok || id == 0) {
         throw forwardingError(localized("无法读取设备"), failedStatus(status));
     }
     inputProc_ = id;
     id = 0;
-    status = system_.createIOProc(output_, &HALForwarder::outputProc, this, id);
+    status = system_.createIOProc(output_, &DeviceForwarder::outputProc, this, id);
     if (status != AudioStatuses::ok || id == 0) {
         throw forwardingError(localized("无法打开播放设备"), failedStatus(status));
     }
@@ -174,7 +174,7 @@ void HALForwarder::startDevices()
 
 // Each procedure only needs one direction of its device; turning the other
 // direction's streams off spares the device that work. Best effort.
-void HALForwarder::restrictStreams(AudioObjectId device, AudioScope scope, AudioIOProcId proc)
+void DeviceForwarder::restrictStreams(AudioObjectId device, AudioScope scope, AudioIOProcId proc)
 {
     const AudioPropertyAddress address{AudioSelectors::ioProcStreamUsage, scope};
     const AudioPropertyValue qualifier(std::uint32_t{proc});
@@ -191,7 +191,7 @@ void HALForwarder::restrictStreams(AudioObjectId device, AudioScope scope, Audio
     system_.setPropertyData(device, address, AudioPropertyValue(usage));
 }
 
-void HALForwarder::tearDown()
+void DeviceForwarder::tearDown()
 {
     if (inputProc_) {
         system_.stopDevice(input_, *inputProc_);
@@ -205,35 +205,35 @@ void HALForwarder::tearDown()
     }
 }
 
-void HALForwarder::releaseResources()
+void DeviceForwarder::releaseResources()
 {
     resampler_.reset();
     scratch_.reset();
     ring_.reset();
 }
 
-std::optional<std::int64_t> HALForwarder::cursor() const
+std::optional<std::int64_t> DeviceForwarder::cursor() const
 {
     return resampler_ ? resampler_->cursor() : std::nullopt;
 }
 
-AudioStatus HALForwarder::inputProc(AudioObjectId, const AudioTimeStamp&, std::span<const AudioIOBuffer> input,
+AudioStatus DeviceForwarder::inputProc(AudioObjectId, const AudioTimeStamp&, std::span<const AudioIOBuffer> input,
                                     const AudioTimeStamp& inputTime, std::span<AudioIOBuffer>, const AudioTimeStamp&,
                                     void* context)
 {
-    static_cast<HALForwarder*>(context)->captured(input, inputTime);
+    static_cast<DeviceForwarder*>(context)->captured(input, inputTime);
     return AudioStatuses::ok;
 }
 
-AudioStatus HALForwarder::outputProc(AudioObjectId, const AudioTimeStamp&, std::span<const AudioIOBuffer>,
+AudioStatus DeviceForwarder::outputProc(AudioObjectId, const AudioTimeStamp&, std::span<const AudioIOBuffer>,
                                      const AudioTimeStamp&, std::span<AudioIOBuffer> output,
                                      const AudioTimeStamp& outputTime, void* context)
 {
-    static_cast<HALForwarder*>(context)->render(output, outputTime);
+    static_cast<DeviceForwarder*>(context)->render(output, outputTime);
     return AudioStatuses::ok;
 }
 
-void HALForwarder::captured(std::span<const AudioIOBuffer> input, const AudioTimeStamp& inputTime)
+void DeviceForwarder::captured(std::span<const AudioIOBuffer> input, const AudioTimeStamp& inputTime)
 {
     if (input.empty() || input[0].byteSize == 0) {
         return;
@@ -248,7 +248,7 @@ void HALForwarder::captured(std::span<const AudioIOBuffer> input, const AudioTim
     }
 }
 
-void HALForwarder::render(std::span<AudioIOBuffer> output, const AudioTimeStamp& outputTime)
+void DeviceForwarder::render(std::span<AudioIOBuffer> output, const AudioTimeStamp& outputTime)
 {
     if (output.empty() || output[0].byteSize == 0) {
         return;
@@ -262,7 +262,7 @@ void HALForwarder::render(std::span<AudioIOBuffer> output, const AudioTimeStamp&
     copyToOutput(scratch_.get(), frames, output);
 }
 
-void HALForwarder::renderDirect(std::int64_t frames, const AudioTimeStamp& outputTime)
+void DeviceForwarder::renderDirect(std::int64_t frames, const AudioTimeStamp& outputTime)
 {
     const std::int64_t end = ring_->end();
     const auto outputSample = wholeSampleTime(outputTime.sampleTime);
@@ -275,7 +275,7 @@ void HALForwarder::renderDirect(std::int64_t frames, const AudioTimeStamp& outpu
     measure(read, outputTime);
 }
 
-void HALForwarder::renderResampled(std::int64_t frames, const AudioTimeStamp& outputTime)
+void DeviceForwarder::renderResampled(std::int64_t frames, const AudioTimeStamp& outputTime)
 {
     const std::int64_t end = ring_->end();
     if (end == SampleTimeRing::emptyMarker) {
@@ -289,7 +289,7 @@ void HALForwarder::renderResampled(std::int64_t frames, const AudioTimeStamp& ou
 
 // How far the read position sits from where the target latency puts it, in
 // input frames; positive when the reader lags further behind than intended.
-void HALForwarder::measure(std::int64_t readPosition, const AudioTimeStamp& outputTime)
+void DeviceForwarder::measure(std::int64_t readPosition, const AudioTimeStamp& outputTime)
 {
     if (!outputTime.hasHostTime()) {
         return;

@@ -1,4 +1,4 @@
-#include "audio/CoreAudioReaderDetector.h"
+#include "audio/DeviceReaderDetector.h"
 
 #include "runtime/Runtime.h"
 
@@ -39,23 +39,23 @@ bool runningFlag(AudioObjectId process, AudioSelector selector)
 
 }  // namespace
 
-CoreAudioReaderDetector& CoreAudioReaderDetector::shared()
+DeviceReaderDetector& DeviceReaderDetector::shared()
 {
-    static const std::shared_ptr<CoreAudioReaderDetector> instance = make();
+    static const std::shared_ptr<DeviceReaderDetector> instance = make();
     return *instance;
 }
 
-std::shared_ptr<CoreAudioReaderDetector> CoreAudioReaderDetector::make()
+std::shared_ptr<DeviceReaderDetector> DeviceReaderDetector::make()
 {
-    return std::shared_ptr<CoreAudioReaderDetector>(new CoreAudioReaderDetector());
+    return std::shared_ptr<DeviceReaderDetector>(new DeviceReaderDetector());
 }
 
-CoreAudioReaderDetector::~CoreAudioReaderDetector()
+DeviceReaderDetector::~DeviceReaderDetector()
 {
     stop();
 }
 
-std::optional<std::vector<AudioClient>> CoreAudioReaderDetector::clients()
+std::optional<std::vector<AudioClient>> DeviceReaderDetector::clients()
 {
     AudioSystem& system = audioSystem();
     if (!system.hasProperty(system_, processList))
@@ -87,14 +87,14 @@ std::optional<std::vector<AudioClient>> CoreAudioReaderDetector::clients()
     return list;
 }
 
-void CoreAudioReaderDetector::start(std::function<void()> onChange)
+void DeviceReaderDetector::start(std::function<void()> onChange)
 {
     AudioSystem& system = audioSystem();
     if (!system.hasProperty(system_, processList))
         return;
     stop();
     onChange_ = std::move(onChange);
-    std::weak_ptr<CoreAudioReaderDetector> weak = weak_from_this();
+    std::weak_ptr<DeviceReaderDetector> weak = weak_from_this();
     callback_ = [weak](std::span<const AudioPropertyAddress>) {
         if (auto self = weak.lock())
             self->changed();
@@ -104,7 +104,7 @@ void CoreAudioReaderDetector::start(std::function<void()> onChange)
     synchronizeWatched();
 }
 
-void CoreAudioReaderDetector::stop()
+void DeviceReaderDetector::stop()
 {
     if (!listener_)
         return;
@@ -118,14 +118,14 @@ void CoreAudioReaderDetector::stop()
     callback_ = nullptr;
 }
 
-void CoreAudioReaderDetector::invalidate(const std::function<void()>& then, CoreAudioReaderDetector& detector)
+void DeviceReaderDetector::invalidate(const std::function<void()>& then, DeviceReaderDetector& detector)
 {
     detector.snapshot_.reset();
     if (then)
         then();
 }
 
-void CoreAudioReaderDetector::synchronizeWatched()
+void DeviceReaderDetector::synchronizeWatched()
 {
     if (!listener_)
         return;
@@ -146,7 +146,7 @@ void CoreAudioReaderDetector::synchronizeWatched()
     }
 }
 
-void CoreAudioReaderDetector::changed()
+void DeviceReaderDetector::changed()
 {
     snapshot_.reset();
     synchronizeWatched();
@@ -154,7 +154,7 @@ void CoreAudioReaderDetector::changed()
         onChange_();
 }
 
-bool isDeviceUsedByOtherProcesses(AudioObjectId device, CoreAudioReaderDetector& detector)
+bool isDeviceUsedByOtherProcesses(AudioObjectId device, DeviceReaderDetector& detector)
 {
     const auto clients = detector.clients();
     if (!clients)

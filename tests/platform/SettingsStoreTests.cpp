@@ -1,4 +1,4 @@
-#include "platform/sim/SimUserDefaults.h"
+#include "platform/sim/SimSettingsStore.h"
 
 #include <gtest/gtest.h>
 
@@ -19,9 +19,9 @@ TEST(DefaultsValue, KeepsTheTypeItWasGiven)
     EXPECT_NE(DefaultsValue(true), DefaultsValue(1));
 }
 
-TEST(SimUserDefaults, TypedReadsWritesAndFailures)
+TEST(SimSettingsStore, TypedReadsWritesAndFailures)
 {
-    sim::SimUserDefaults defaults;
+    sim::SimSettingsStore defaults;
     EXPECT_FALSE(defaults.has("volume"));
     EXPECT_EQ(defaults.get<double>("volume"), std::nullopt);
 
@@ -40,7 +40,7 @@ TEST(SimUserDefaults, TypedReadsWritesAndFailures)
     EXPECT_EQ(defaults.get<std::string>("volume"), "loud");
     EXPECT_EQ(defaults.get<double>("volume"), std::nullopt);
 
-    defaults.failWrites(DomainError("UserDefaults", 1, "disk full"));
+    defaults.failWrites(DomainError("SettingsStore", 1, "disk full"));
     EXPECT_THROW(defaults.set("volume", 1.0), DomainError);
     EXPECT_THROW(defaults.remove("volume"), DomainError);
     EXPECT_EQ(defaults.get<std::string>("volume"), "loud");

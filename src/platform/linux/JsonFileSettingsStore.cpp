@@ -1,4 +1,4 @@
-#include "platform/linux/JsonFileUserDefaults.h"
+#include "platform/linux/JsonFileSettingsStore.h"
 
 #include "platform/AtomicFile.h"
 #include "platform/linux/DefaultsJson.h"
@@ -20,9 +20,9 @@ namespace {
 
 constexpr double leftoverTemporaryAge = 60.0;
 
-DomainError defaultsError(JsonFileUserDefaults::ErrorCode code, std::string text)
+DomainError defaultsError(JsonFileSettingsStore::ErrorCode code, std::string text)
 {
-    return DomainError(JsonFileUserDefaults::errorDomain, static_cast<std::int64_t>(code), std::move(text));
+    return DomainError(JsonFileSettingsStore::errorDomain, static_cast<std::int64_t>(code), std::move(text));
 }
 
 // What reading the settings file found: nothing there, its whole contents,
@@ -114,12 +114,12 @@ bool moveWithoutReplacing(const std::filesystem::path& from, const std::filesyst
 
 }  // namespace
 
-JsonFileUserDefaults::JsonFileUserDefaults(std::filesystem::path file, Timestamp timestamp) : file_(std::move(file))
+JsonFileSettingsStore::JsonFileSettingsStore(std::filesystem::path file, Timestamp timestamp) : file_(std::move(file))
 {
     load(timestamp);
 }
 
-std::filesystem::path JsonFileUserDefaults::defaultPath(std::string_view name, const Environment& environment)
+std::filesystem::path JsonFileSettingsStore::defaultPath(std::string_view name, const Environment& environment)
 {
     if (name.empty() || name == "." || name == ".." || name.find('/') != std::string_view::npos
         || name.find('\0') != std::string_view::npos) {
@@ -135,7 +135,7 @@ std::filesystem::path JsonFileUserDefaults::defaultPath(std::string_view name, c
     return base / "wenmora" / (std::string(name) + ".json");
 }
 
-std::string JsonFileUserDefaults::utcTimestamp()
+std::string JsonFileSettingsStore::utcTimestamp()
 {
     const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
     std::tm parts{};
@@ -145,7 +145,7 @@ std::string JsonFileUserDefaults::utcTimestamp()
     return text;
 }
 
-void JsonFileUserDefaults::load(const Timestamp& timestamp)
+void JsonFileSettingsStore::load(const Timestamp& timestamp)
 {
     // A linked file (say, kept with other dotfiles in a repository) is
     // written, and set aside, where it is; the link stays.
@@ -173,7 +173,7 @@ void JsonFileUserDefaults::load(const Timestamp& timestamp)
     setAside(target, timestamp, parsed.is_discarded() ? "is not valid JSON" : "holds no JSON object");
 }
 
-void JsonFileUserDefaults::setAside(const std::filesystem::path& target, const Timestamp& timestamp,
+void JsonFileSettingsStore::setAside(const std::filesystem::path& target, const Timestamp& timestamp,
                                     const std::string& reason)
 {
     const std::string base = target.string() + ".corrupt-" + timestamp();
@@ -191,7 +191,7 @@ void JsonFileUserDefaults::setAside(const std::filesystem::path& target, const T
     problem_ = OpenProblem{OpenProblem::Kind::damagedInPlace, target, reason + " and cannot be moved aside"};
 }
 
-std::optional<std::filesystem::path> JsonFileUserDefaults::setAsidePath() const
+std::optional<std::filesystem::path> JsonFileSettingsStore::setAsidePath() const
 {
     std::lock_guard lock(mutex_);
     if (problem_ && problem_->kind == OpenProblem::Kind::setAside)
@@ -199,13 +199,13 @@ std::optional<std::filesystem::path> JsonFileUserDefaults::setAsidePath() const
     return std::nullopt;
 }
 
-std::optional<JsonFileUserDefaults::OpenProblem> JsonFileUserDefaults::openProblem() const
+std::optional<JsonFileSettingsStore::OpenProblem> JsonFileSettingsStore::openProblem() const
 {
     std::lock_guard lock(mutex_);
     return problem_;
 }
 
-void JsonFileUserDefaults::save(const nlohmann::json& root)
+void JsonFileSettingsStore::save(const nlohmann::json& root)
 {
     if (problem_ && problem_->kind == OpenProblem::Kind::damagedInPlace) {
         throw defaultsError(ErrorCode::damagedFileKept,
@@ -232,7 +232,7 @@ void JsonFileUserDefaults::save(const nlohmann::json& root)
     }
 }
 
-std::optional<DefaultsValue> JsonFileUserDefaults::value(std::string_view key) const
+std::optional<DefaultsValue> JsonFileSettingsStore::value(std::string_view key) const
 {
     std::lock_guard lock(mutex_);
     auto found = root_.find(key);
@@ -242,7 +242,7 @@ std::optional<DefaultsValue> JsonFileUserDefaults::value(std::string_view key) c
     return decodeDefaultsValue(*found);
 }
 
-void JsonFileUserDefaults::set(std::string_view key, DefaultsValue value)
+void JsonFileSettingsStore::set(std::string_view key, DefaultsValue value)
 {
     std::lock_guard lock(mutex_);
     auto found = root_.find(key);
@@ -255,7 +255,7 @@ void JsonFileUserDefaults::set(std::string_view key, DefaultsValue value)
     root_ = std::move(next);
 }
 
-void JsonFileUserDefaults::remove(std::string_view key)
+void JsonFileSettingsStore::remove(std::string_view key)
 {
     std::lock_guard lock(mutex_);
     if (root_.find(key) == root_.end()) {
@@ -267,7 +267,7 @@ void JsonFileUserDefaults::remove(std::string_view key)
     root_ = std::move(next);
 }
 
-bool JsonFileUserDefaults::has(std::string_view key) const
+bool JsonFileSettingsStore::has(std::string_view key) const
 {
     std::lock_guard lock(mutex_);
     return root_.contains(key);

@@ -1,6 +1,6 @@
 #include "ForwardingWorld.h"
 
-#include "audio/HALForwarder.h"
+#include "audio/DeviceForwarder.h"
 #include "speech/ModuleError.h"
 
 #include <gtest/gtest.h>
@@ -36,15 +36,15 @@ AudioTimeStamp stamp(double sampleTime, std::uint64_t hostTime, bool hostValid =
 
 }  // namespace
 
-TEST(HALForwarder, CreationMatchesBufferSizesAndSetsTheTargetLatency)
+TEST(DeviceForwarder, CreationMatchesBufferSizesAndSetsTheTargetLatency)
 {
     ForwardingWorld world;
     {
-        HALForwarder forwarder(microphoneID, virtualDeviceID, false);
+        DeviceForwarder forwarder(microphoneID, virtualDeviceID, false);
         EXPECT_EQ(world.number(microphoneID, {"fsiz"_fcc}), 512U) << "the input follows the output's buffer size";
-        EXPECT_EQ(forwarder.mode(), HALForwarder::Mode::direct);
-        EXPECT_EQ(forwarder.inputTiming(), (HALForwarder::DeviceTiming{48000, 512, 0}));
-        EXPECT_EQ(forwarder.outputTiming(), (HALForwarder::DeviceTiming{48000, 512, 0}));
+        EXPECT_EQ(forwarder.mode(), DeviceForwarder::Mode::direct);
+        EXPECT_EQ(forwarder.inputTiming(), (DeviceForwarder::DeviceTiming{48000, 512, 0}));
+        EXPECT_EQ(forwarder.outputTiming(), (DeviceForwarder::DeviceTiming{48000, 512, 0}));
         EXPECT_EQ(forwarder.distance(), 1024);
         EXPECT_EQ(forwarder.baseRatio(), 1.0);
         EXPECT_DOUBLE_EQ(forwarder.hostTicksPerInputFrame(), 1e9 / 48000);
@@ -70,25 +70,25 @@ TEST(HALForwarder, CreationMatchesBufferSizesAndSetsTheTargetLatency)
     world.audio.store(virtualDeviceID, {"saft"_fcc, AudioScope::output}, std::uint32_t{40});
     world.audio.store(virtualDeviceID, {"fsiz"_fcc}, std::uint32_t{256});
     {
-        HALForwarder forwarder(microphoneID, virtualDeviceID, true);
+        DeviceForwarder forwarder(microphoneID, virtualDeviceID, true);
         EXPECT_EQ(forwarder.distance(), 24 + 40 + 256 + 256);
-        EXPECT_EQ(forwarder.mode(), HALForwarder::Mode::resample) << "forced";
+        EXPECT_EQ(forwarder.mode(), DeviceForwarder::Mode::resample) << "forced";
         EXPECT_EQ(forwarder.ratio(), 1.0);
     }
     EXPECT_FALSE(world.anyProcs()) << "released forwarders tear down";
 
-    HALForwarder converting(slowMicrophoneID, virtualDeviceID, false);
-    EXPECT_EQ(converting.mode(), HALForwarder::Mode::resample);
+    DeviceForwarder converting(slowMicrophoneID, virtualDeviceID, false);
+    EXPECT_EQ(converting.mode(), DeviceForwarder::Mode::resample);
     EXPECT_DOUBLE_EQ(converting.baseRatio(), 48000.0 / 44100.0);
     EXPECT_DOUBLE_EQ(converting.ratio(), converting.baseRatio());
 }
 
-TEST(HALForwarder, CreationFailuresAreVM11AndLeaveNothingRegistered)
+TEST(DeviceForwarder, CreationFailuresAreVM11AndLeaveNothingRegistered)
 {
     ForwardingWorld world;
     using sim::AudioOperation;
     const std::string status = std::to_string(AudioStatuses::badDevice);
-    auto create = [] { HALForwarder forwarder(microphoneID, virtualDeviceID, false); };
+    auto create = [] { DeviceForwarder forwarder(microphoneID, virtualDeviceID, false); };
     auto expectClean = [&](const char* what) {
         EXPECT_FALSE(world.anyProcs()) << what;
         EXPECT_FALSE(world.audio.isRunning(microphoneID)) << what;
@@ -130,7 +130,7 @@ TEST(HALForwarder, CreationFailuresAreVM11AndLeaveNothingRegistered)
     world.audio.fail(virtualDeviceID, "fsiz"_fcc, AudioOperation::getPropertyData, AudioStatuses::badDevice);
     world.audio.fail(microphoneID, "saft"_fcc, AudioOperation::getPropertyData, AudioStatuses::badDevice);
     {
-        HALForwarder forwarder(microphoneID, virtualDeviceID, false);
+        DeviceForwarder forwarder(microphoneID, virtualDeviceID, false);
         EXPECT_EQ(world.number(microphoneID, {"fsiz"_fcc}), 256U) << "nothing copied";
         EXPECT_EQ(forwarder.outputTiming().bufferFrames, 0U);
         EXPECT_EQ(forwarder.distance(), 256);
@@ -138,17 +138,17 @@ TEST(HALForwarder, CreationFailuresAreVM11AndLeaveNothingRegistered)
     world.audio.clearFailures();
     world.audio.fail(microphoneID, "fsiz"_fcc, AudioOperation::setPropertyData, AudioStatuses::badDevice);
     {
-        HALForwarder forwarder(microphoneID, virtualDeviceID, false);
+        DeviceForwarder forwarder(microphoneID, virtualDeviceID, false);
         EXPECT_EQ(forwarder.distance(), 256 + 512);
     }
     expectClean("optional reads");
 }
 
-TEST(HALForwarder, DirectRoutePlaysSilenceFirstThenSettlesAtItsDistance)
+TEST(DeviceForwarder, DirectRoutePlaysSilenceFirstThenSettlesAtItsDistance)
 {
     ForwardingWorld world;
     world.audio.setInputSignal(microphoneID, [](std::uint32_t, double t) { return timeCode(t); });
-    HALForwarder forwarder(microphoneID, virtualDeviceID, false);
+    DeviceForwarder forwarder(microphoneID, virtualDeviceID, false);
 
     // The output's first cycle comes before any input.
     ASSERT_EQ(world.audio.runIOCycle(virtualDeviceID), AudioStatuses::ok);
@@ -185,11 +185,11 @@ TEST(HALForwarder, DirectRoutePlaysSilenceFirstThenSettlesAtItsDistance)
     EXPECT_NEAR(forwarder.errorFrames(), settled, 1.0) << "same clocks: the error stays put";
 }
 
-TEST(HALForwarder, DirectRouteReplaysTheLastHeldFramesAfterInputStops)
+TEST(DeviceForwarder, DirectRouteReplaysTheLastHeldFramesAfterInputStops)
 {
     ForwardingWorld world;
     world.audio.setInputSignal(microphoneID, [](std::uint32_t, double t) { return timeCode(t); });
-    HALForwarder forwarder(microphoneID, virtualDeviceID, false);
+    DeviceForwarder forwarder(microphoneID, virtualDeviceID, false);
     world.audio.runIOUntil(1.0);
     const std::int64_t end = forwarder.ring().end();
     world.audio.clearOutput(virtualDeviceID);
@@ -213,7 +213,7 @@ TEST(HALForwarder, DirectRouteReplaysTheLastHeldFramesAfterInputStops)
     }
 }
 
-TEST(HALForwarder, ChannelsAreSpreadOverTheDevicesBuffers)
+TEST(DeviceForwarder, ChannelsAreSpreadOverTheDevicesBuffers)
 {
     ForwardingWorld world;
     auto lastFrame = [&](AudioObjectId output, std::uint32_t channels) {
@@ -227,14 +227,14 @@ TEST(HALForwarder, ChannelsAreSpreadOverTheDevicesBuffers)
     world.audio.store(microphoneID, {"slay"_fcc, AudioScope::input}, AudioBufferLayout{{1, 1}});
     world.audio.setInputSignal(microphoneID, [](std::uint32_t channel, double) { return channel == 0 ? 0.5f : 0.25f; });
     {
-        HALForwarder forwarder(microphoneID, virtualDeviceID, false);
+        DeviceForwarder forwarder(microphoneID, virtualDeviceID, false);
         world.audio.runIOUntil(0.2);
         EXPECT_EQ(lastFrame(virtualDeviceID, 2), (std::vector<float>{0.5f, 0.25f}));
     }
     // One mono output buffer takes the average.
     world.audio.store(headphonesID, {"slay"_fcc, AudioScope::output}, AudioBufferLayout{{1}});
     {
-        HALForwarder forwarder(microphoneID, headphonesID, false);
+        DeviceForwarder forwarder(microphoneID, headphonesID, false);
         world.audio.runIOUntil(0.4);
         EXPECT_EQ(lastFrame(headphonesID, 1), (std::vector<float>{0.375f}));
     }
@@ -243,30 +243,30 @@ TEST(HALForwarder, ChannelsAreSpreadOverTheDevicesBuffers)
     world.audio.store(headphonesID, {"slay"_fcc, AudioScope::output}, AudioBufferLayout{{1, 1, 1}});
     world.audio.clearOutput(headphonesID);
     {
-        HALForwarder forwarder(microphoneID, headphonesID, false);
+        DeviceForwarder forwarder(microphoneID, headphonesID, false);
         world.audio.runIOUntil(0.6);
         EXPECT_EQ(lastFrame(headphonesID, 3), (std::vector<float>{0.5f, 0.25f, 0.0f}));
     }
     world.audio.store(headphonesID, {"slay"_fcc, AudioScope::output}, AudioBufferLayout{{4}});
     world.audio.clearOutput(headphonesID);
     {
-        HALForwarder forwarder(microphoneID, headphonesID, false);
+        DeviceForwarder forwarder(microphoneID, headphonesID, false);
         world.audio.runIOUntil(0.8);
         EXPECT_EQ(lastFrame(headphonesID, 4), (std::vector<float>{0.5f, 0.25f, 0.0f, 0.0f}));
     }
 }
 
-TEST(HALForwarder, OutputCyclesRenderAtMost4096Frames)
+TEST(DeviceForwarder, OutputCyclesRenderAtMost4096Frames)
 {
     ForwardingWorld world;
-    HALForwarder forwarder(microphoneID, virtualDeviceID, false);
+    DeviceForwarder forwarder(microphoneID, virtualDeviceID, false);
     std::vector<float> captured(8192, 0.5f);
     const AudioIOBuffer in{1, static_cast<std::uint32_t>(captured.size() * 4), captured.data()};
-    HALForwarder::inputProc(microphoneID, {}, {&in, 1}, stamp(0, 0), {}, {}, &forwarder);
+    DeviceForwarder::inputProc(microphoneID, {}, {&in, 1}, stamp(0, 0), {}, {}, &forwarder);
 
     std::vector<float> played(2 * 5000, 9.0f);
     AudioIOBuffer out{2, static_cast<std::uint32_t>(played.size() * 4), played.data()};
-    HALForwarder::outputProc(virtualDeviceID, {}, {}, {}, {&out, 1}, stamp(20000, 0), &forwarder);
+    DeviceForwarder::outputProc(virtualDeviceID, {}, {}, {}, {&out, 1}, stamp(20000, 0), &forwarder);
     // The read starts 1024 behind the newest frame: 1024 held frames, then silence.
     EXPECT_EQ(played[2 * 1023], 0.5f);
     EXPECT_EQ(played[2 * 1024], 0.0f);
@@ -275,7 +275,7 @@ TEST(HALForwarder, OutputCyclesRenderAtMost4096Frames)
     EXPECT_EQ(played.back(), 9.0f);
 }
 
-TEST(HALForwarder, TimingErrorIsMeasuredOnlyAgainstValidHostTimes)
+TEST(DeviceForwarder, TimingErrorIsMeasuredOnlyAgainstValidHostTimes)
 {
     ForwardingWorld world;
     const double ticksPerFrame = 1e9 / 48000;
@@ -287,27 +287,27 @@ TEST(HALForwarder, TimingErrorIsMeasuredOnlyAgainstValidHostTimes)
 
     for (bool resample : {false, true}) {
         SCOPED_TRACE(resample ? "resample" : "direct");
-        HALForwarder forwarder(microphoneID, virtualDeviceID, resample);
+        DeviceForwarder forwarder(microphoneID, virtualDeviceID, resample);
         // Before any input: silence, nothing measured, nothing placed.
         std::fill(played.begin(), played.end(), 9.0f);
-        HALForwarder::outputProc(virtualDeviceID, {}, {}, {}, {&out, 1}, stamp(4000, base), &forwarder);
+        DeviceForwarder::outputProc(virtualDeviceID, {}, {}, {}, {&out, 1}, stamp(4000, base), &forwarder);
         EXPECT_EQ(played, std::vector<float>(2 * 512, 0.0f));
         EXPECT_FALSE(forwarder.errorValid());
         EXPECT_FALSE(forwarder.cursor().has_value());
         EXPECT_FALSE(forwarder.head().offset.has_value());
         // Input without a host time publishes no anchor: nothing to measure against.
-        HALForwarder::inputProc(microphoneID, {}, {&in, 1}, stamp(0, base, false), {}, {}, &forwarder);
-        HALForwarder::outputProc(virtualDeviceID, {}, {}, {}, {&out, 1}, stamp(5000, base), &forwarder);
+        DeviceForwarder::inputProc(microphoneID, {}, {&in, 1}, stamp(0, base, false), {}, {}, &forwarder);
+        DeviceForwarder::outputProc(virtualDeviceID, {}, {}, {}, {&out, 1}, stamp(5000, base), &forwarder);
         EXPECT_FALSE(forwarder.errorValid());
 
         // Input 512...1023 captured at host `base`; the output asks 1536 input frames later.
-        HALForwarder::inputProc(microphoneID, {}, {&in, 1}, stamp(512, base), {}, {}, &forwarder);
+        DeviceForwarder::inputProc(microphoneID, {}, {&in, 1}, stamp(512, base), {}, {}, &forwarder);
         const auto later = base + static_cast<std::uint64_t>(1536 * ticksPerFrame);
-        HALForwarder::outputProc(virtualDeviceID, {}, {}, {}, {&out, 1}, stamp(5512, later, false), &forwarder);
+        DeviceForwarder::outputProc(virtualDeviceID, {}, {}, {}, {&out, 1}, stamp(5512, later, false), &forwarder);
         EXPECT_FALSE(forwarder.errorValid()) << "an output time without a host time measures nothing";
         // The resampler measures from where its next pull starts.
         const auto cursor = forwarder.cursor();
-        HALForwarder::outputProc(virtualDeviceID, {}, {}, {}, {&out, 1}, stamp(6024, later), &forwarder);
+        DeviceForwarder::outputProc(virtualDeviceID, {}, {}, {}, {&out, 1}, stamp(6024, later), &forwarder);
         ASSERT_TRUE(forwarder.errorValid());
         const double measured = forwarder.errorFrames();
         const std::int64_t readPosition = resample ? *cursor : 6024 + *forwarder.head().offset;
@@ -316,19 +316,19 @@ TEST(HALForwarder, TimingErrorIsMeasuredOnlyAgainstValidHostTimes)
             EXPECT_EQ(readPosition, 512);
         }
         EXPECT_NEAR(measured, 512 + 1536 - static_cast<double>(readPosition) - 1024, 1e-3);
-        HALForwarder::outputProc(virtualDeviceID, {}, {}, {}, {&out, 1}, stamp(6536, later + 1000000, false),
+        DeviceForwarder::outputProc(virtualDeviceID, {}, {}, {}, {&out, 1}, stamp(6536, later + 1000000, false),
                                  &forwarder);
         EXPECT_EQ(forwarder.errorFrames(), measured) << "left unchanged without a host time";
     }
 }
 
-TEST(HALForwarder, Resamples44100To48000WithoutDrift)
+TEST(DeviceForwarder, Resamples44100To48000WithoutDrift)
 {
     ForwardingWorld world;
     world.audio.setInputSignal(slowMicrophoneID, [](std::uint32_t, double t) {
         return static_cast<float>(0.5 * std::sin(2 * std::numbers::pi * 1000.0 * t / 44100.0));
     });
-    HALForwarder forwarder(slowMicrophoneID, virtualDeviceID, false);
+    DeviceForwarder forwarder(slowMicrophoneID, virtualDeviceID, false);
     world.audio.runIOUntil(1.0);
     const std::int64_t lagAt1 = forwarder.ring().end() - *forwarder.cursor();
     world.audio.runIOUntil(2.0);

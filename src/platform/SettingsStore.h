@@ -12,9 +12,9 @@ namespace parlaro {
 //
 // Writes that cannot be stored throw a parlaro::Error and leave the store as
 // it was, so a caller never believes a setting was saved when it was not.
-class UserDefaults {
+class SettingsStore {
 public:
-    virtual ~UserDefaults() = default;
+    virtual ~SettingsStore() = default;
 
     // The stored value, whatever its type; nullopt when absent or not readable.
     virtual std::optional<DefaultsValue> value(std::string_view key) const = 0;

@@ -1,4 +1,4 @@
-#include "audio/HALForwarder.h"
+#include "audio/DeviceForwarder.h"
 #include "platform/sim/SimAudioSystem.h"
 #include "platform/sim/SimPlatform.h"
 #include "runtime/ManualRuntime.h"
@@ -91,7 +91,7 @@ void forwardCycles(benchmark::State& state, double inputRate)
     virtualDevice.outputBuffers = {2};
     virtualDevice.nominalRate = outputRate;
     audio.addDevice(virtualDevice);
-    HALForwarder forwarder(benchInput, benchOutput, false);
+    DeviceForwarder forwarder(benchInput, benchOutput, false);
 
     std::vector<float> captured(2 * cycleFrames);
     for (std::size_t i = 0; i < captured.size(); ++i) {
@@ -117,9 +117,9 @@ void forwardCycles(benchmark::State& state, double inputRate)
         inputDue += cycleFrames * inputRate / outputRate;
         const auto frames = static_cast<std::uint32_t>(inputDue - inputTime);
         const AudioIOBuffer in{1, frames * 4, captured.data()};
-        HALForwarder::inputProc(benchInput, {}, {&in, 1}, stamp(inputTime, inputTicks), {}, {}, &forwarder);
+        DeviceForwarder::inputProc(benchInput, {}, {&in, 1}, stamp(inputTime, inputTicks), {}, {}, &forwarder);
         inputTime += frames;
-        HALForwarder::outputProc(benchOutput, {}, {}, {}, {&out, 1}, stamp(outputTime, outputTicks), &forwarder);
+        DeviceForwarder::outputProc(benchOutput, {}, {}, {}, {&out, 1}, stamp(outputTime, outputTicks), &forwarder);
         outputTime += cycleFrames;
     };
     // The anchor for the resampled route: libsamplerate alone, with the

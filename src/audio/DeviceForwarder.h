@@ -28,7 +28,7 @@ class AudioSystem;
 // Created and torn down on the main actor; the two procedures run on the
 // devices' I/O threads and share state only through atomics. Nothing on those
 // threads allocates, locks or logs.
-class HALForwarder {
+class DeviceForwarder {
 public:
     enum class Mode { direct, resample };
 
@@ -44,10 +44,10 @@ public:
 
     // Configures both devices and starts forwarding; both run on return.
     // Throws ModuleError VM-11, with nothing left registered.
-    HALForwarder(AudioObjectId input, AudioObjectId output, bool forceResample);
-    ~HALForwarder();
-    HALForwarder(const HALForwarder&) = delete;
-    HALForwarder& operator=(const HALForwarder&) = delete;
+    DeviceForwarder(AudioObjectId input, AudioObjectId output, bool forceResample);
+    ~DeviceForwarder();
+    DeviceForwarder(const DeviceForwarder&) = delete;
+    DeviceForwarder& operator=(const DeviceForwarder&) = delete;
 
     // Stops and removes the input procedure, then the output procedure.
     // Safe to call more than once.

@@ -1,4 +1,4 @@
-#include "platform/linux/JsonFileUserDefaults.h"
+#include "platform/linux/JsonFileSettingsStore.h"
 
 #include "runtime/Error.h"
 #include "support/TempDirectory.h"
@@ -29,7 +29,7 @@ std::vector<std::string> filesIn(const std::filesystem::path& folder)
     return names;
 }
 
-TEST(JsonFileUserDefaults, EveryTypeSurvivesReopening)
+TEST(JsonFileSettingsStore, EveryTypeSurvivesReopening)
 {
     TempDirectory folder;
     const auto file = folder / "nested" / "settings.json";
@@ -52,13 +52,13 @@ TEST(JsonFileUserDefaults, EveryTypeSurvivesReopening)
         {"dictionary", DefaultsDictionary{{"$data", "not bytes"}, {"inner", DefaultsDictionary{{"n", 1.5}}}}},
     };
     {
-        JsonFileUserDefaults defaults(file);
+        JsonFileSettingsStore defaults(file);
         for (const auto& [key, value] : values) {
             defaults.set(key, value);
         }
         defaults.set("nan", std::numeric_limits<double>::quiet_NaN());
     }
-    JsonFileUserDefaults reopened(file);
+    JsonFileSettingsStore reopened(file);
     for (const auto& [key, value] : values) {
         EXPECT_EQ(reopened.value(key), value) << key;
     }
@@ -67,12 +67,12 @@ TEST(JsonFileUserDefaults, EveryTypeSurvivesReopening)
     EXPECT_EQ(reopened.get<double>("int"), std::nullopt);
 
     reopened.remove("string");
-    EXPECT_FALSE(JsonFileUserDefaults(file).has("string"));
+    EXPECT_FALSE(JsonFileSettingsStore(file).has("string"));
     // Only the settings file remains: no temporary files are left behind.
     EXPECT_EQ(filesIn(folder / "nested"), std::vector<std::string>{"settings.json"});
 }
 
-TEST(JsonFileUserDefaults, DamagedFilesAreSetAsideNeverOverwritten)
+TEST(JsonFileSettingsStore, DamagedFilesAreSetAsideNeverOverwritten)
 {
     TempDirectory folder;
     const auto file = folder / "settings.json";
@@ -80,26 +80,26 @@ TEST(JsonFileUserDefaults, DamagedFilesAreSetAsideNeverOverwritten)
 
     folder.write("settings.json", "{\"volume\": 0.5,");
     {
-        JsonFileUserDefaults defaults(file, sameSecond);
+        JsonFileSettingsStore defaults(file, sameSecond);
         EXPECT_FALSE(defaults.has("volume"));
         EXPECT_EQ(defaults.setAsidePath(), folder / "settings.json.corrupt-20250101T000000Z");
         EXPECT_EQ(defaults.openProblem(),
-                  (JsonFileUserDefaults::OpenProblem{JsonFileUserDefaults::OpenProblem::Kind::setAside,
-                                                     folder / "settings.json.corrupt-20250101T000000Z",
-                                                     "is not valid JSON"}));
+                  (JsonFileSettingsStore::OpenProblem{JsonFileSettingsStore::OpenProblem::Kind::setAside,
+                                                      folder / "settings.json.corrupt-20250101T000000Z",
+                                                      "is not valid JSON"}));
         defaults.set("volume", 0.25);
     }
     EXPECT_EQ(folder.read("settings.json.corrupt-20250101T000000Z"), "{\"volume\": 0.5,");
 
     folder.write("settings.json", "[1, 2, 3]");
     {
-        JsonFileUserDefaults defaults(file, sameSecond);
+        JsonFileSettingsStore defaults(file, sameSecond);
         EXPECT_EQ(defaults.setAsidePath(), folder / "settings.json.corrupt-20250101T000000Z-2");
     }
     EXPECT_EQ(folder.read("settings.json.corrupt-20250101T000000Z"), "{\"volume\": 0.5,");
     EXPECT_EQ(folder.read("settings.json.corrupt-20250101T000000Z-2"), "[1, 2, 3]");
 
-    JsonFileUserDefaults healthy(file, sameSecond);
+    JsonFileSettingsStore healthy(file, sameSecond);
     EXPECT_EQ(healthy.setAsidePath(), std::nullopt);
     EXPECT_EQ(healthy.openProblem(), std::nullopt);
 }
@@ -114,9 +114,9 @@ int openUnreadableInChild(const std::filesystem::path& file)
     if (child == 0) {
         if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
             ::_exit(10);
-        JsonFileUserDefaults defaults(file);
+        JsonFileSettingsStore defaults(file);
         const auto problem = defaults.openProblem();
-        if (!problem || problem->kind != JsonFileUserDefaults::OpenProblem::Kind::unreadable || problem->keptAt != file
+        if (!problem || problem->kind != JsonFileSettingsStore::OpenProblem::Kind::unreadable || problem->keptAt != file
             || problem->reason != "cannot be read: Permission denied")
             ::_exit(11);
         if (defaults.has("saveConversationHistory"))
@@ -133,7 +133,7 @@ int openUnreadableInChild(const std::filesystem::path& file)
     return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
 }
 
-TEST(JsonFileUserDefaults, AFileThatCannotBeReadIsLeftAloneAndNeverWrittenOver)
+TEST(JsonFileSettingsStore, AFileThatCannotBeReadIsLeftAloneAndNeverWrittenOver)
 {
     TempDirectory folder;
     std::filesystem::permissions(folder.path(), std::filesystem::perms::all);
@@ -146,7 +146,7 @@ TEST(JsonFileUserDefaults, AFileThatCannotBeReadIsLeftAloneAndNeverWrittenOver)
     EXPECT_EQ(filesIn(folder.path()), std::vector<std::string>{"settings.json"});
     EXPECT_EQ(folder.read("settings.json"), saved);
     // Once it can be read again, its settings are back.
-    EXPECT_EQ(JsonFileUserDefaults(file).get<bool>("saveConversationHistory"), false);
+    EXPECT_EQ(JsonFileSettingsStore(file).get<bool>("saveConversationHistory"), false);
 
     // A folder or a pipe in its place is no settings file either; the pipe
     // does not hang the start.
@@ -157,23 +157,23 @@ TEST(JsonFileUserDefaults, AFileThatCannotBeReadIsLeftAloneAndNeverWrittenOver)
             ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
         else
             std::filesystem::create_directory(path);
-        JsonFileUserDefaults defaults(path);
+        JsonFileSettingsStore defaults(path);
         EXPECT_EQ(defaults.openProblem(),
-                  (JsonFileUserDefaults::OpenProblem{JsonFileUserDefaults::OpenProblem::Kind::unreadable, path,
-                                                     pipe ? "cannot be read: it is not a regular file"
-                                                          : "cannot be read: it is a folder"}));
+                  (JsonFileSettingsStore::OpenProblem{JsonFileSettingsStore::OpenProblem::Kind::unreadable, path,
+                                                      pipe ? "cannot be read: it is not a regular file"
+                                                           : "cannot be read: it is a folder"}));
         EXPECT_THROW(defaults.set("volume", 1.0), DomainError);
         EXPECT_EQ(filesIn(other.path()), std::vector<std::string>{"settings.json"});
         EXPECT_EQ(std::filesystem::is_fifo(path), pipe);
     }
 }
 
-TEST(JsonFileUserDefaults, KeepsEntriesItCannotReadAndReportsFailedWrites)
+TEST(JsonFileSettingsStore, KeepsEntriesItCannotReadAndReportsFailedWrites)
 {
     TempDirectory folder;
     folder.write("settings.json", R"({"future": {"$color": "red"}, "big": 18446744073709551615, "name": "a"})");
     {
-        JsonFileUserDefaults defaults(folder / "settings.json");
+        JsonFileSettingsStore defaults(folder / "settings.json");
         EXPECT_TRUE(defaults.has("future"));
         EXPECT_EQ(defaults.value("future"), std::nullopt);
         EXPECT_EQ(defaults.get<std::int64_t>("big"), std::nullopt);
@@ -186,23 +186,23 @@ TEST(JsonFileUserDefaults, KeepsEntriesItCannotReadAndReportsFailedWrites)
 
     // A folder that cannot exist (its parent is a file) makes every write fail.
     folder.write("blocker", "");
-    JsonFileUserDefaults unwritable(folder / "blocker" / "settings.json");
+    JsonFileSettingsStore unwritable(folder / "blocker" / "settings.json");
     try {
         unwritable.set("volume", 1.0);
         ADD_FAILURE() << "the write was reported as stored";
     } catch (const DomainError& error) {
-        EXPECT_EQ(error.domain(), "UserDefaults");
+        EXPECT_EQ(error.domain(), "SettingsStore");
         EXPECT_EQ(error.code(), 1);
     }
     EXPECT_FALSE(unwritable.has("volume"));
 
     // Text that is not UTF-8 cannot be stored in JSON; the caller hears so.
-    JsonFileUserDefaults defaults(folder / "other.json");
+    JsonFileSettingsStore defaults(folder / "other.json");
     EXPECT_THROW(defaults.set("bad", std::string("\xff\xfe")), DomainError);
     EXPECT_FALSE(defaults.has("bad"));
 }
 
-TEST(JsonFileUserDefaults, OpeningRemovesOnlyItsOwnStaleTemporaries)
+TEST(JsonFileSettingsStore, OpeningRemovesOnlyItsOwnStaleTemporaries)
 {
     TempDirectory folder;
     // What a save killed before its rename leaves, and names that only look
@@ -219,7 +219,7 @@ TEST(JsonFileUserDefaults, OpeningRemovesOnlyItsOwnStaleTemporaries)
     folder.write(".settings.json.tmp-n0wN0w", "{}");
     folder.write("settings.json", R"({"volume": 0.5})");
 
-    JsonFileUserDefaults defaults(folder / "settings.json");
+    JsonFileSettingsStore defaults(folder / "settings.json");
     EXPECT_EQ(defaults.get<double>("volume"), 0.5);
     EXPECT_EQ(
         filesIn(folder.path()),
@@ -227,7 +227,7 @@ TEST(JsonFileUserDefaults, OpeningRemovesOnlyItsOwnStaleTemporaries)
                                   ".settings.json.tmp-n0wN0w", "settings.json", "settings.json.tmp-a1B2c3"}));
 }
 
-TEST(JsonFileUserDefaults, ALinkedSettingsFileStaysALinkAndIsWrittenWhereItLeads)
+TEST(JsonFileSettingsStore, ALinkedSettingsFileStaysALinkAndIsWrittenWhereItLeads)
 {
     namespace fs = std::filesystem;
     TempDirectory home;
@@ -240,7 +240,7 @@ TEST(JsonFileUserDefaults, ALinkedSettingsFileStaysALinkAndIsWrittenWhereItLeads
     const auto target = home / "dotfiles" / "parlaro" / "settings.json";
     const auto sameSecond = [] { return std::string("20250101T000000Z"); };
     {
-        JsonFileUserDefaults defaults(link);
+        JsonFileSettingsStore defaults(link);
         EXPECT_EQ(defaults.get<double>("volume"), 0.5);
         defaults.set("volume", 0.75);
     }
@@ -254,31 +254,31 @@ TEST(JsonFileUserDefaults, ALinkedSettingsFileStaysALinkAndIsWrittenWhereItLeads
     // fresh file through the link.
     home.write("dotfiles/parlaro/settings.json", "{\"volume\"");
     {
-        JsonFileUserDefaults defaults(link, sameSecond);
+        JsonFileSettingsStore defaults(link, sameSecond);
         EXPECT_EQ(defaults.setAsidePath(), target.string() + ".corrupt-20250101T000000Z");
         defaults.set("volume", 0.25);
     }
     EXPECT_TRUE(fs::is_symlink(fs::symlink_status(link)));
     EXPECT_EQ(home.read("dotfiles/parlaro/settings.json.corrupt-20250101T000000Z"), "{\"volume\"");
-    EXPECT_EQ(JsonFileUserDefaults(link).get<double>("volume"), 0.25);
+    EXPECT_EQ(JsonFileSettingsStore(link).get<double>("volume"), 0.25);
 
     // Links that go round in a circle lead to no file: it cannot be read,
     // and nothing is written over the links.
     fs::create_symlink("loop-b", home / "loop-a");
     fs::create_symlink("loop-a", home / "loop-b");
-    JsonFileUserDefaults looped(home / "loop-a");
+    JsonFileSettingsStore looped(home / "loop-a");
     ASSERT_TRUE(looped.openProblem());
-    EXPECT_EQ(looped.openProblem()->kind, JsonFileUserDefaults::OpenProblem::Kind::unreadable);
+    EXPECT_EQ(looped.openProblem()->kind, JsonFileSettingsStore::OpenProblem::Kind::unreadable);
     EXPECT_THROW(looped.set("volume", 1.0), DomainError);
     EXPECT_TRUE(fs::is_symlink(fs::symlink_status(home / "loop-a")));
 }
 
-TEST(JsonFileUserDefaults, ConcurrentWritersLoseNothing)
+TEST(JsonFileSettingsStore, ConcurrentWritersLoseNothing)
 {
     TempDirectory folder;
     const auto file = folder / "settings.json";
     {
-        JsonFileUserDefaults defaults(file);
+        JsonFileSettingsStore defaults(file);
         std::vector<std::thread> writers;
         for (int writer = 0; writer < 4; ++writer) {
             writers.emplace_back([&defaults, writer] {
@@ -291,7 +291,7 @@ TEST(JsonFileUserDefaults, ConcurrentWritersLoseNothing)
             thread.join();
         }
     }
-    JsonFileUserDefaults reopened(file);
+    JsonFileSettingsStore reopened(file);
     for (int writer = 0; writer < 4; ++writer) {
         for (int i = 0; i < 25; ++i) {
             EXPECT_EQ(reopened.get<std::int64_t>("key" + std::to_string(writer) + "-" + std::to_string(i)),
@@ -300,7 +300,7 @@ TEST(JsonFileUserDefaults, ConcurrentWritersLoseNothing)
     }
 }
 
-TEST(JsonFileUserDefaults, DefaultPathFollowsTheConfigFolder)
+TEST(JsonFileSettingsStore, DefaultPathFollowsTheConfigFolder)
 {
     auto environment = [](std::map<std::string, std::string> values) -> Environment {
         return [values](const std::string& name) -> std::optional<std::string> {
@@ -308,18 +308,18 @@ TEST(JsonFileUserDefaults, DefaultPathFollowsTheConfigFolder)
             return found == values.end() ? std::nullopt : std::optional(found->second);
         };
     };
-    EXPECT_EQ(JsonFileUserDefaults::defaultPath("app", environment({{"XDG_CONFIG_HOME", "/cfg"}, {"HOME", "/h"}})),
+    EXPECT_EQ(JsonFileSettingsStore::defaultPath("app", environment({{"XDG_CONFIG_HOME", "/cfg"}, {"HOME", "/h"}})),
               "/cfg/wenmora/app.json");
-    EXPECT_EQ(JsonFileUserDefaults::defaultPath("app", environment({{"HOME", "/h"}})), "/h/.config/wenmora/app.json");
-    EXPECT_EQ(JsonFileUserDefaults::defaultPath("app", environment({{"XDG_CONFIG_HOME", "relative"}, {"HOME", "/h"}})),
+    EXPECT_EQ(JsonFileSettingsStore::defaultPath("app", environment({{"HOME", "/h"}})), "/h/.config/wenmora/app.json");
+    EXPECT_EQ(JsonFileSettingsStore::defaultPath("app", environment({{"XDG_CONFIG_HOME", "relative"}, {"HOME", "/h"}})),
               "/h/.config/wenmora/app.json");
     // A relative home is ignored for the account's own, which is absolute.
     for (const char* home : {"relative", ""}) {
-        auto path = JsonFileUserDefaults::defaultPath("app", environment({{"HOME", home}}));
+        auto path = JsonFileSettingsStore::defaultPath("app", environment({{"HOME", home}}));
         EXPECT_TRUE(path.is_absolute()) << home << " -> " << path;
     }
     for (const char* bad : {"", "..", "a/b", "."}) {
-        EXPECT_THROW(JsonFileUserDefaults::defaultPath(bad, environment({{"HOME", "/h"}})), std::invalid_argument)
+        EXPECT_THROW(JsonFileSettingsStore::defaultPath(bad, environment({{"HOME", "/h"}})), std::invalid_argument)
             << bad;
     }
 }
