@@ -76,7 +76,8 @@ bool Application::start()
     const sys::JsonFileSettingsStore* settingsFile = nullptr;
     if (!defaults) {
         if (real) {
-            auto file = std::make_unique<sys::JsonFileSettingsStore>(sys::JsonFileSettingsStore::defaultPath("settings"));
+            auto file =
+                std::make_unique<sys::JsonFileSettingsStore>(sys::JsonFileSettingsStore::defaultPath("settings"));
             settingsFile = file.get();
             ownDefaults_ = std::move(file);
         } else

@@ -218,16 +218,16 @@ std::optional<std::int64_t> DeviceForwarder::cursor() const
 }
 
 AudioStatus DeviceForwarder::inputProc(AudioObjectId, const AudioTimeStamp&, std::span<const AudioIOBuffer> input,
-                                    const AudioTimeStamp& inputTime, std::span<AudioIOBuffer>, const AudioTimeStamp&,
-                                    void* context)
+                                       const AudioTimeStamp& inputTime, std::span<AudioIOBuffer>, const AudioTimeStamp&,
+                                       void* context)
 {
     static_cast<DeviceForwarder*>(context)->captured(input, inputTime);
     return AudioStatuses::ok;
 }
 
 AudioStatus DeviceForwarder::outputProc(AudioObjectId, const AudioTimeStamp&, std::span<const AudioIOBuffer>,
-                                     const AudioTimeStamp&, std::span<AudioIOBuffer> output,
-                                     const AudioTimeStamp& outputTime, void* context)
+                                        const AudioTimeStamp&, std::span<AudioIOBuffer> output,
+                                        const AudioTimeStamp& outputTime, void* context)
 {
     static_cast<DeviceForwarder*>(context)->render(output, outputTime);
     return AudioStatuses::ok;

@@ -14,8 +14,7 @@ namespace parlaro {
 // Lists the processes doing audio from the process objects the audio system
 // publishes, keeps the list for 0.1 s, and reports every change of the
 // process list or of one process's running state or devices. Main actor only.
-class DeviceReaderDetector final : public ReaderDetecting,
-                                      public std::enable_shared_from_this<DeviceReaderDetector> {
+class DeviceReaderDetector final : public ReaderDetecting, public std::enable_shared_from_this<DeviceReaderDetector> {
 public:
     struct Snapshot {
         rt::Instant time;

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "audio/DeviceForwarder.h"
 #include "audio/DirectVoiceRouting.h"
 #include "audio/DriftController.h"
-#include "audio/DeviceForwarder.h"
 #include "platform/AudioListenerToken.h"
 #include "runtime/Task.h"
 #include "runtime/Time.h"

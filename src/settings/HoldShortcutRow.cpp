@@ -188,9 +188,8 @@ void HoldShortcutRow::refresh()
         const GlobalKeys::Obstacle why = center_.keysObstacle();
         std::optional<GroupNotice::Action> action;
         if (why == GlobalKeys::Obstacle::none || why == GlobalKeys::Obstacle::keyboardsUnreadable)
-            action = GroupNotice::Action{q(localized("打开系统设置")), [] {
-                                             SystemSettings::shared().open(paneId::keyboardAccess);
-                                         }};
+            action = GroupNotice::Action{q(localized("打开系统设置")),
+                                         [] { SystemSettings::shared().open(paneId::keyboardAccess); }};
         notice_->setNotice(q(obstacle.value_or(HoldShortcutCenter::permissionText())), Palette::amber(), action);
     }
     updates::setVisible(notice_,

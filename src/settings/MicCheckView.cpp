@@ -99,9 +99,7 @@ MicCheckView::MicCheckView(std::shared_ptr<AppModel> model, QWidget* parent) : Q
 
     connect(picker_, &QComboBox::activated, this,
             [this](int index) { setCandidate(static_cast<AudioObjectId>(picker_->itemData(index).toUInt())); });
-    connect(openSettings, &QPushButton::clicked, this, [] {
-        SystemSettings::shared().open(paneId::microphone);
-    });
+    connect(openSettings, &QPushButton::clicked, this, [] { SystemSettings::shared().open(paneId::microphone); });
     connect(later_, &QPushButton::clicked, this, [this] { model_->closeMicCheck(); });
     connect(confirm_, &QPushButton::clicked, this, [this] { confirm(); });
     binding_ = std::make_unique<ViewBinding>([this] { refresh(); });

@@ -249,9 +249,7 @@ void SpeakingGroups::refresh()
     if (!authorized) {
         permission_->setNotice(
             q(localized("授权麦克风后显示音量")), Palette::amber(),
-            GroupNotice::Action{q(localized("去设置")), [] {
-                                    SystemSettings::shared().open(paneId::microphone);
-                                }});
+            GroupNotice::Action{q(localized("去设置")), [] { SystemSettings::shared().open(paneId::microphone); }});
     }
     const auto meterTitle = [](MeterRow* meter) { return meter->findChild<QLabel*>(QStringLiteral("meterRow.title")); };
     updates::setText(meterTitle(micMeter_), q(localized("我的麦克风")));

@@ -45,11 +45,9 @@ void ListeningGroup::refresh()
     if (missing) {
         notice_->setNotice(
             q(localized("没有「系统录音」权限，听不到对方。请在系统设置「屏幕与系统录音 › 仅系统录音」里允许本软件。")),
-            Palette::amber(),
-            GroupNotice::Action{
-                q(localized("去设置")), [] {
-                    SystemSettings::shared().open(paneId::callAudioCapture);
-                }});
+            Palette::amber(), GroupNotice::Action{q(localized("去设置")), [] {
+                                                      SystemSettings::shared().open(paneId::callAudioCapture);
+                                                  }});
     } else if (failed) {
         notice_->setNotice(
             q(model_->listeningStatus()), Palette::amber(),

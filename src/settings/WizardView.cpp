@@ -136,9 +136,7 @@ WizardView::WizardView(std::shared_ptr<AppModel> model, QWidget* parent) : QWidg
     auto* capture = sheetPill(steps_[5], QStringLiteral("wizard.capture.settings"), true, Palette::violet());
     capture->setText(q(localized("去设置")));
     steps_[5]->controls()->addWidget(capture);
-    connect(capture, &QPushButton::clicked, this, [] {
-        SystemSettings::shared().open(paneId::callAudioCapture);
-    });
+    connect(capture, &QPushButton::clicked, this, [] { SystemSettings::shared().open(paneId::callAudioCapture); });
 
     column->addWidget(steps_[0]);
     column->addWidget(pending_);

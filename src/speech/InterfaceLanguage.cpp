@@ -3,8 +3,8 @@
 #include "platform/Platform.h"
 #include "platform/PreferredLanguages.h"
 #include "platform/ResourceBundles.h"
-#include "platform/TextServices.h"
 #include "platform/SettingsStore.h"
+#include "platform/TextServices.h"
 
 namespace parlaro::InterfaceLanguage {
 

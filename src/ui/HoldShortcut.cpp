@@ -15,9 +15,9 @@ namespace {
 const GlobalKeys* keyboard = nullptr;
 
 constexpr std::array<HoldShortcut::ModifierKey, 6> modifierKeys{
-    HoldShortcut::ModifierKey::rightAlt,  HoldShortcut::ModifierKey::leftAlt,
+    HoldShortcut::ModifierKey::rightAlt,   HoldShortcut::ModifierKey::leftAlt,
     HoldShortcut::ModifierKey::rightSuper, HoldShortcut::ModifierKey::rightControl,
-    HoldShortcut::ModifierKey::rightShift,   HoldShortcut::ModifierKey::function,
+    HoldShortcut::ModifierKey::rightShift, HoldShortcut::ModifierKey::function,
 };
 
 constexpr const char* storageKey = "holdShortcut";

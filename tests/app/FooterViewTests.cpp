@@ -145,8 +145,7 @@ TEST_F(FooterViewTest, MetersAreDimmedOutsideCallsAndTestsAndGiveWayToTheMicroph
     ASSERT_FALSE(footer.microphoneLink()->isHidden());
     EXPECT_EQ(footer.microphoneLink()->text(), QStringLiteral("授权麦克风后显示音量"));
     QTest::mouseClick(footer.microphoneLink(), Qt::LeftButton);
-    EXPECT_EQ(w.settings.opened,
-              std::vector<std::string>{ui::paneId::microphone});
+    EXPECT_EQ(w.settings.opened, std::vector<std::string>{ui::paneId::microphone});
 }
 
 TEST_F(FooterViewTest, TalkControlFollowsTheModelAndTheShortcutCenter)

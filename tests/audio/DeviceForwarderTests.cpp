@@ -317,7 +317,7 @@ TEST(DeviceForwarder, TimingErrorIsMeasuredOnlyAgainstValidHostTimes)
         }
         EXPECT_NEAR(measured, 512 + 1536 - static_cast<double>(readPosition) - 1024, 1e-3);
         DeviceForwarder::outputProc(virtualDeviceID, {}, {}, {}, {&out, 1}, stamp(6536, later + 1000000, false),
-                                 &forwarder);
+                                    &forwarder);
         EXPECT_EQ(forwarder.errorFrames(), measured) << "left unchanged without a host time";
     }
 }

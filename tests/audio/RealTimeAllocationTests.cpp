@@ -60,12 +60,12 @@ RealTimeCounts countsWhileForwarding(DeviceForwarder& forwarder, AudioObjectId i
         }
         Inside inside;
         if (inputRuns) {
-            DeviceForwarder::inputProc(input, stamp(inputTime + 512, hostValid), {&in, 1}, stamp(inputTime, hostValid), {},
-                                    {}, &forwarder);
+            DeviceForwarder::inputProc(input, stamp(inputTime + 512, hostValid), {&in, 1}, stamp(inputTime, hostValid),
+                                       {}, {}, &forwarder);
             inputTime += 512;
         }
         DeviceForwarder::outputProc(output, stamp(outputTime, hostValid), {}, {}, {&out, 1},
-                                 stamp(outputTime + 512, hostValid), &forwarder);
+                                    stamp(outputTime + 512, hostValid), &forwarder);
         outputTime += 512;
     }
     return countsInside();

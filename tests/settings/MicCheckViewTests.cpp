@@ -107,8 +107,7 @@ TEST_F(MicCheckViewTest, PermissionAndDeviceErrorsShowTheirLine)
     EXPECT_TRUE(shown("micCheck.permission"));
     EXPECT_FALSE(shown("micCheck.error"));
     find<ui::PillButton>("micCheck.openSettings")->click();
-    EXPECT_EQ(settings.opened,
-              std::vector<std::string>{ui::paneId::microphone});
+    EXPECT_EQ(settings.opened, std::vector<std::string>{ui::paneId::microphone});
 
     model->micAuthorized.set(true);
     model->meters->micError.set(std::string("E"));

@@ -159,9 +159,7 @@ TEST_F(WizardViewTest, CaptureStepReadsThePermissionAfreshOnEachRefresh)
     view();
     EXPECT_FALSE(done(6));
     find<ui::PillButton>("wizard.capture.settings")->click();
-    EXPECT_EQ(
-        settings.opened,
-        std::vector<std::string>{ui::paneId::callAudioCapture});
+    EXPECT_EQ(settings.opened, std::vector<std::string>{ui::paneId::callAudioCapture});
     world.captureStatus = AudioCapturePermission::Status::granted;
     model->audioCaptureMissing.set(true);
     view();

@@ -49,8 +49,7 @@ TEST(SystemSettings, SoundPanesOpenTheFirstInstalledToolElseExplainTheStep)
     test::UiWorld world;
     Desktop both({QStringLiteral("systemsettings"), QStringLiteral("pavucontrol")});
     ui::DesktopSystemSettings(both.hooks).open(microphone);
-    ui::DesktopSystemSettings(both.hooks)
-        .open(ui::paneId::callAudioCapture);
+    ui::DesktopSystemSettings(both.hooks).open(ui::paneId::callAudioCapture);
     EXPECT_EQ(
         both.started,
         (std::vector<std::string>{"/usr/bin/systemsettings kcm_pulseaudio", "/usr/bin/systemsettings kcm_pulseaudio"}));

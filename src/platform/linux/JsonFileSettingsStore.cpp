@@ -174,7 +174,7 @@ void JsonFileSettingsStore::load(const Timestamp& timestamp)
 }
 
 void JsonFileSettingsStore::setAside(const std::filesystem::path& target, const Timestamp& timestamp,
-                                    const std::string& reason)
+                                     const std::string& reason)
 {
     const std::string base = target.string() + ".corrupt-" + timestamp();
     for (int attempt = 1; attempt < 1000; ++attempt) {

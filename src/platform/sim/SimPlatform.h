@@ -3,8 +3,8 @@
 #include "platform/Platform.h"
 #include "platform/sim/SimPreferredLanguages.h"
 #include "platform/sim/SimResourceBundles.h"
-#include "platform/sim/SimTextServices.h"
 #include "platform/sim/SimSettingsStore.h"
+#include "platform/sim/SimTextServices.h"
 
 namespace parlaro::sim {
 

@@ -2,7 +2,8 @@
 
 namespace parlaro::sim {
 
-SimSettingsStore::SimSettingsStore(std::map<std::string, DefaultsValue, std::less<>> values) : values_(std::move(values))
+SimSettingsStore::SimSettingsStore(std::map<std::string, DefaultsValue, std::less<>> values)
+    : values_(std::move(values))
 {
 }
 

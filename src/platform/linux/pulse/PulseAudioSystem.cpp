@@ -91,7 +91,6 @@ std::string nameOrEmpty(const char* name)
     return name ? name : "";
 }
 
-
 const PulseSinkOrSource* ourObject(const PulseServerState& state, const VirtualMicModule& module)
 {
     const auto& objects = module.kind == VirtualMicModule::Kind::sink ? state.sinks : state.sources;
@@ -487,8 +486,8 @@ void PulseAudioSystem::onEvent(pa_context* context, pa_subscription_event_type_t
                                                       received<&PulseServerState::sinks, fromSink, System>, self);
         break;
     case PA_SUBSCRIPTION_EVENT_SOURCE:
-        operation = pa_context_get_source_info_by_index(
-            context, index, received<&PulseServerState::sources, fromSource, System>, self);
+        operation = pa_context_get_source_info_by_index(context, index,
+                                                        received<&PulseServerState::sources, fromSource, System>, self);
         break;
     case PA_SUBSCRIPTION_EVENT_SINK_INPUT:
         operation = pa_context_get_sink_input_info(
@@ -582,8 +581,8 @@ bool PulseAudioSystem::refreshLocked()
         pa_context_get_server_info(context_, receivedServer<Gather>, &gather),
         pa_context_get_sink_info_list(context_, received<&PulseServerState::sinks, fromSink, Gather>, &gather),
         pa_context_get_source_info_list(context_, received<&PulseServerState::sources, fromSource, Gather>, &gather),
-        pa_context_get_sink_input_info_list(
-            context_, received<&PulseServerState::sinkInputs, fromSinkInput, Gather>, &gather),
+        pa_context_get_sink_input_info_list(context_, received<&PulseServerState::sinkInputs, fromSinkInput, Gather>,
+                                            &gather),
         pa_context_get_source_output_info_list(
             context_, received<&PulseServerState::sourceOutputs, fromSourceOutput, Gather>, &gather),
     };
