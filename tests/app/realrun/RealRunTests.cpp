@@ -5,6 +5,8 @@
 #include "app/QtHostWindow.h"
 #include "app/ServiceFactory.h"
 
+#include "RealRunSupport.h"
+
 #include "platform/sim/SimSettingsStore.h"
 #include "runtime/SystemRuntime.h"
 #include "runtime/Task.h"
@@ -33,61 +35,11 @@
 #include <thread>
 
 using namespace parlaro;
+using test::pactl;
+using test::pumpUntil;
 namespace fs = std::filesystem;
 
 namespace {
-
-const char* const utterance = "/usr/share/pocketsphinx/test/data/goforward.raw";
-
-// What this run needs that the machine may lack; empty when all is there.
-std::string missingPart()
-{
-    if (!fs::exists(utterance))
-        return "the recorded utterance (pocketsphinx-testdata)";
-    if (!fs::exists("/usr/share/pocketsphinx/model/en-us"))
-        return "the English speech model (pocketsphinx-en-us)";
-    if (!fs::exists("/usr/share/apertium/modes/eng-spa.mode") || !fs::exists("/usr/share/apertium/modes/spa-eng.mode"))
-        return "the English-Spanish translator (apertium-eng-spa)";
-    if (QStandardPaths::findExecutable(QStringLiteral("paplay")).isEmpty())
-        return "paplay (pulseaudio-utils)";
-    const char* server = std::getenv("PULSE_SERVER");
-    if (!server)
-        return "a private sound server (PULSE_SERVER is not set)";
-    // The fixture's folder names its server.
-    const bool pipewire = std::string(server).find("-pipewire-test/") != std::string::npos;
-    for (const char* program : pipewire
-             ? std::initializer_list<const char*>{"pipewire", "wireplumber", "pipewire-pulse"}
-             : std::initializer_list<const char*>{"pulseaudio"})
-        if (QStandardPaths::findExecutable(QString::fromUtf8(program)).isEmpty())
-            return std::string(program)
-                + (pipewire ? " (the PipeWire sound server)" : " (the PulseAudio sound server)");
-    return {};
-}
-
-// Runs the Qt loop, which drives the main actor, until the condition holds
-// or the time is up.
-bool pumpUntil(const std::function<bool()>& condition, double seconds)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > static_cast<qint64>(seconds * 1000))
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
-// What a sound server tool prints, trimmed; empty when it failed.
-std::string pactl(const QStringList& arguments)
-{
-    QProcess tool;
-    tool.start(QStringLiteral("pactl"), arguments);
-    if (!tool.waitForFinished(5000) || tool.exitCode() != 0)
-        return {};
-    return tool.readAllStandardOutput().trimmed().toStdString();
-}
 
 std::string readAll(const fs::path& path)
 {
@@ -101,7 +53,7 @@ std::string readAll(const fs::path& path)
 
 TEST(RealRun, TheOtherPartysSpeechIsCaptionedTranslatedAndSaved)
 {
-    if (const std::string missing = missingPart(); !missing.empty())
+    if (const std::string missing = test::missingRealRunPart({"paplay"}); !missing.empty())
         GTEST_SKIP() << "not installed: " << missing;
 
     test::TempDirectory home;
@@ -149,7 +101,7 @@ TEST(RealRun, TheOtherPartysSpeechIsCaptionedTranslatedAndSaved)
     QProcess player;
     player.start(QStringLiteral("paplay"),
                  {QStringLiteral("--raw"), QStringLiteral("--rate=16000"), QStringLiteral("--channels=1"),
-                  QStringLiteral("--format=s16le"), QString::fromUtf8(utterance)});
+                  QStringLiteral("--format=s16le"), QString::fromUtf8(test::goForwardRecording)});
     ASSERT_TRUE(player.waitForStarted(5000));
     const auto started = std::chrono::steady_clock::now();
     using Moment = std::optional<std::chrono::steady_clock::time_point>;

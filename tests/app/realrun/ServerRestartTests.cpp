@@ -4,6 +4,8 @@
 
 #include "app/ServiceFactory.h"
 
+#include "RealRunSupport.h"
+
 #include "platform/sim/SimSettingsStore.h"
 #include "runtime/SystemRuntime.h"
 #include "runtime/Task.h"
@@ -31,48 +33,14 @@
 #include <vector>
 
 using namespace parlaro;
+using test::pactl;
+using test::pumpFor;
+using test::pumpUntil;
 namespace fs = std::filesystem;
 
 namespace {
 
-const char* const utterance = "/usr/share/pocketsphinx/test/data/goforward.raw";
 const char* const virtualMicSource = "parlaro_virtualmic_input";
-
-// The private server's folder: PULSE_SERVER is unix:<folder>/pulse/native.
-fs::path serverFolder()
-{
-    std::string server = std::getenv("PULSE_SERVER");
-    if (server.starts_with("unix:"))
-        server.erase(0, 5);
-    return fs::path(server).parent_path().parent_path();
-}
-
-bool pumpUntil(const std::function<bool()>& condition, double seconds)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > static_cast<qint64>(seconds * 1000))
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
-void pumpFor(double seconds)
-{
-    pumpUntil([] { return false; }, seconds);
-}
-
-std::string pactl(const QStringList& arguments)
-{
-    QProcess tool;
-    tool.start(QStringLiteral("pactl"), arguments);
-    if (!tool.waitForFinished(5000) || tool.exitCode() != 0)
-        return {};
-    return tool.readAllStandardOutput().trimmed().toStdString();
-}
 
 // The user's microphone: a source fed from a sink the test plays speech
 // into, with the properties of a sound card so that it counts as one.
@@ -85,18 +53,13 @@ void loadMicrophone()
     pactl({QStringLiteral("set-default-source"), QStringLiteral("test_restart_mic")});
 }
 
-bool onPipeWire()
-{
-    return serverFolder().filename().string().find("-pipewire-") != std::string::npos;
-}
-
 // The server dies as a crash would end it: PulseAudio's daemon, or PipeWire
 // with its session manager and pulse server.
 bool killServer()
 {
-    const fs::path folder = serverFolder();
+    const fs::path folder = test::soundServerFolder();
     std::vector<fs::path> pidFiles;
-    if (onPipeWire())
+    if (test::onPipeWire())
         pidFiles = {folder / "pipewire-pulse.pid", folder / "wireplumber.pid", folder / "pipewire.pid"};
     else
         pidFiles = {folder / "pulse" / "pid"};
@@ -113,27 +76,9 @@ bool killServer()
 bool startServer()
 {
     const std::string script =
-        std::string(PARLARO_SOUND_SERVER_SCRIPTS) + (onPipeWire() ? "/pipewire.sh" : "/daemon.sh");
-    const std::string command = script + " start " + serverFolder().string();
+        std::string(PARLARO_SOUND_SERVER_SCRIPTS) + (test::onPipeWire() ? "/pipewire.sh" : "/daemon.sh");
+    const std::string command = script + " start " + test::soundServerFolder().string();
     return std::system(command.c_str()) == 0;
-}
-
-std::string missingPart()
-{
-    if (!fs::exists(utterance))
-        return "the recorded utterance (pocketsphinx-testdata)";
-    if (!fs::exists("/usr/share/pocketsphinx/model/en-us"))
-        return "the English speech model (pocketsphinx-en-us)";
-    if (!fs::exists("/usr/share/apertium/modes/eng-spa.mode") || !fs::exists("/usr/share/apertium/modes/spa-eng.mode"))
-        return "the English-Spanish translator (apertium-eng-spa)";
-    if (!std::getenv("PULSE_SERVER"))
-        return "a private sound server (PULSE_SERVER is not set)";
-    for (const char* tool : {"paplay", "parecord", "pactl", onPipeWire() ? "pipewire-pulse" : "pulseaudio"}) {
-        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
-            return std::string(tool)
-                + (onPipeWire() ? " (pipewire-pulse, pulseaudio-utils)" : " (pulseaudio, pulseaudio-utils)");
-    }
-    return {};
 }
 
 // The loudest sample of raw signed 16-bit audio.
@@ -154,7 +99,7 @@ int loudest(const fs::path& file)
 
 TEST(RealRunServerRestart, ListeningAndTheVirtualMicrophoneComeBackOnTheirOwn)
 {
-    if (const std::string missing = missingPart(); !missing.empty())
+    if (const std::string missing = test::missingRealRunPart({"paplay", "parecord", "pactl"}); !missing.empty())
         GTEST_SKIP() << "not installed: " << missing;
 
     test::TempDirectory home;
@@ -230,7 +175,7 @@ TEST(RealRunServerRestart, ListeningAndTheVirtualMicrophoneComeBackOnTheirOwn)
     speech.start(QStringLiteral("paplay"),
                  {QStringLiteral("--raw"), QStringLiteral("--rate=16000"), QStringLiteral("--channels=1"),
                   QStringLiteral("--format=s16le"), QStringLiteral("--device=test_voice"),
-                  QString::fromUtf8(utterance)});
+                  QString::fromUtf8(test::goForwardRecording)});
     ASSERT_TRUE(speech.waitForStarted(5000));
     ASSERT_TRUE(pumpUntil([&] { return speech.state() == QProcess::NotRunning; }, 15));
     pumpFor(0.5);

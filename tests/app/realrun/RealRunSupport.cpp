@@ -1,0 +1,82 @@
+#include "RealRunSupport.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QStandardPaths>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace parlaro::test {
+
+fs::path soundServerFolder()
+{
+    const char* variable = std::getenv("PULSE_SERVER");
+    std::string server = variable ? variable : "";
+    if (server.starts_with("unix:"))
+        server.erase(0, 5);
+    return fs::path(server).parent_path().parent_path();
+}
+
+bool onPipeWire()
+{
+    return soundServerFolder().filename().string().find("-pipewire-") != std::string::npos;
+}
+
+std::string missingRealRunPart(std::initializer_list<const char*> tools)
+{
+    if (!fs::exists(goForwardRecording))
+        return "the recorded utterance (pocketsphinx-testdata)";
+    if (!fs::exists("/usr/share/pocketsphinx/model/en-us"))
+        return "the English speech model (pocketsphinx-en-us)";
+    if (!fs::exists("/usr/share/apertium/modes/eng-spa.mode") || !fs::exists("/usr/share/apertium/modes/spa-eng.mode"))
+        return "the English-Spanish translator (apertium-eng-spa)";
+    if (!std::getenv("PULSE_SERVER"))
+        return "a private sound server (PULSE_SERVER is not set)";
+    const bool pipewire = onPipeWire();
+    for (const char* program : pipewire
+             ? std::initializer_list<const char*>{"pipewire", "wireplumber", "pipewire-pulse"}
+             : std::initializer_list<const char*>{"pulseaudio"}) {
+        if (QStandardPaths::findExecutable(QString::fromUtf8(program)).isEmpty())
+            return std::string(program)
+                + (pipewire ? " (the PipeWire sound server)" : " (the PulseAudio sound server)");
+    }
+    for (const char* tool : tools) {
+        if (QStandardPaths::findExecutable(QString::fromUtf8(tool)).isEmpty())
+            return std::string(tool) + " (pulseaudio-utils)";
+    }
+    return {};
+}
+
+bool pumpUntil(const std::function<bool()>& condition, double seconds)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > static_cast<qint64>(seconds * 1000))
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+void pumpFor(double seconds)
+{
+    pumpUntil([] { return false; }, seconds);
+}
+
+std::string pactl(const QStringList& arguments)
+{
+    QProcess tool;
+    tool.start(QStringLiteral("pactl"), arguments);
+    if (!tool.waitForFinished(5000) || tool.exitCode() != 0)
+        return {};
+    return tool.readAllStandardOutput().trimmed().toStdString();
+}
+
+}  // namespace parlaro::test

@@ -1,0 +1,37 @@
+#pragma once
+
+// What the real-run tests share: the recording they play, what the machine
+// must have for them, the private sound server they run on, and a way to
+// wait in real time while the Qt loop drives the main actor.
+
+#include <QStringList>
+
+#include <filesystem>
+#include <functional>
+#include <initializer_list>
+#include <string>
+
+namespace parlaro::test {
+
+// pocketsphinx's recording of "go forward ten meters", 16 kHz mono.
+inline const char* const goForwardRecording = "/usr/share/pocketsphinx/test/data/goforward.raw";
+
+// The private server's folder: PULSE_SERVER is unix:<folder>/pulse/native.
+std::filesystem::path soundServerFolder();
+// The fixture's folder names its server.
+bool onPipeWire();
+
+// What the run needs that the machine may lack (the recording, the English
+// model, the English-Spanish pair, the private server and its programs, and
+// the given tools); empty when all is there.
+std::string missingRealRunPart(std::initializer_list<const char*> tools);
+
+// Runs the Qt loop, which drives the main actor, until the condition holds
+// or the time is up.
+bool pumpUntil(const std::function<bool()>& condition, double seconds);
+void pumpFor(double seconds);
+
+// What the sound server's tool prints, trimmed; empty when it failed.
+std::string pactl(const QStringList& arguments);
+
+}  // namespace parlaro::test
