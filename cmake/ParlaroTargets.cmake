@@ -75,6 +75,8 @@ function(parlaro_test name dir)
   # Lets tests read resources/ from the source tree.
   target_compile_definitions(${name} PRIVATE PARLARO_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   parlaro_warnings(${name})
+  # Labelled with the binary's name, so that a run can pick whole binaries
+  # (ctest -L) and still get the fixtures they need.
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" LABELS ${name})
 endfunction()

@@ -1,7 +1,10 @@
 // Counts what a thread does while it plays a real-time thread: this binary
-// interposes the C library's lock functions and, without AddressSanitizer,
-// its heap functions. Under AddressSanitizer, which owns the heap, the heap
-// calls are counted through the sanitizer's own allocation hooks instead.
+// interposes the C library's lock functions and, without a sanitizer, its
+// heap functions. A sanitizer owns the heap, so under one the heap calls are
+// counted through its allocation hooks instead. ThreadSanitizer also
+// intercepts the lock functions to see every synchronisation; under it our
+// lock functions hand on to its interceptors rather than to the C library,
+// or it would report races that a lock prevents.
 
 #include "RealTimeCounting.h"
 
@@ -16,13 +19,30 @@
 #if __has_feature(address_sanitizer)
 #define PARLARO_COUNT_WITH_SANITIZER_HOOKS 1
 #endif
+#if __has_feature(thread_sanitizer)
+#define PARLARO_COUNT_WITH_SANITIZER_HOOKS 1
+#define PARLARO_LOCKS_THROUGH_SANITIZER 1
+#endif
 #endif
 #if defined(__SANITIZE_ADDRESS__)
 #define PARLARO_COUNT_WITH_SANITIZER_HOOKS 1
 #endif
+#if defined(__SANITIZE_THREAD__)
+#define PARLARO_COUNT_WITH_SANITIZER_HOOKS 1
+#define PARLARO_LOCKS_THROUGH_SANITIZER 1
+#endif
 
 #ifdef PARLARO_COUNT_WITH_SANITIZER_HOOKS
 #include <sanitizer/allocator_interface.h>
+#endif
+
+#ifdef PARLARO_LOCKS_THROUGH_SANITIZER
+// The sanitizer's own definitions, which its weak pthread_* names alias.
+extern "C" {
+int __interceptor_pthread_mutex_lock(pthread_mutex_t* mutex);
+int __interceptor_pthread_cond_signal(pthread_cond_t* condition);
+int __interceptor_pthread_cond_broadcast(pthread_cond_t* condition);
+}
 #endif
 
 namespace parlaro::test {
@@ -50,6 +70,7 @@ void countLock()
         ++counts.locks;
 }
 
+#ifndef PARLARO_LOCKS_THROUGH_SANITIZER
 // The next definition of `name` after this binary's: the C library's.
 template <class Function>
 Function* next(std::atomic<Function*>& cache, const char* name)
@@ -73,6 +94,37 @@ std::atomic<int (*)(pthread_cond_t*)> realCondBroadcast{nullptr};
     next(realCondBroadcast, "pthread_cond_broadcast");
     return true;
 }();
+
+int lockMutex(pthread_mutex_t* mutex)
+{
+    return next(realMutexLock, "pthread_mutex_lock")(mutex);
+}
+
+int signalCondition(pthread_cond_t* condition)
+{
+    return next(realCondSignal, "pthread_cond_signal")(condition);
+}
+
+int broadcastCondition(pthread_cond_t* condition)
+{
+    return next(realCondBroadcast, "pthread_cond_broadcast")(condition);
+}
+#else
+int lockMutex(pthread_mutex_t* mutex)
+{
+    return __interceptor_pthread_mutex_lock(mutex);
+}
+
+int signalCondition(pthread_cond_t* condition)
+{
+    return __interceptor_pthread_cond_signal(condition);
+}
+
+int broadcastCondition(pthread_cond_t* condition)
+{
+    return __interceptor_pthread_cond_broadcast(condition);
+}
+#endif
 
 #ifdef PARLARO_COUNT_WITH_SANITIZER_HOOKS
 void onMalloc(const volatile void*, std::size_t)
@@ -119,19 +171,19 @@ extern "C" {
 int pthread_mutex_lock(pthread_mutex_t* mutex) noexcept
 {
     countLock();
-    return parlaro::test::next(parlaro::test::realMutexLock, "pthread_mutex_lock")(mutex);
+    return parlaro::test::lockMutex(mutex);
 }
 
 int pthread_cond_signal(pthread_cond_t* condition) noexcept
 {
     countLock();
-    return parlaro::test::next(parlaro::test::realCondSignal, "pthread_cond_signal")(condition);
+    return parlaro::test::signalCondition(condition);
 }
 
 int pthread_cond_broadcast(pthread_cond_t* condition) noexcept
 {
     countLock();
-    return parlaro::test::next(parlaro::test::realCondBroadcast, "pthread_cond_broadcast")(condition);
+    return parlaro::test::broadcastCondition(condition);
 }
 
 #ifndef PARLARO_COUNT_WITH_SANITIZER_HOOKS
