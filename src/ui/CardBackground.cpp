@@ -44,6 +44,7 @@ void Card::setTint(const QColor& tint)
     if (tint_ == tint)
         return;
     tint_ = tint;
+    background_ = QImage();
     update();
 }
 
@@ -55,8 +56,17 @@ QRect Card::cardRect() const
 
 void Card::paintEvent(QPaintEvent*)
 {
+    const qreal ratio = devicePixelRatioF();
+    const QSize pixels = (QSizeF(size()) * ratio).toSize();
+    if (background_.size() != pixels || background_.devicePixelRatio() != ratio) {
+        background_ = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+        background_.setDevicePixelRatio(ratio);
+        background_.fill(Qt::transparent);
+        QPainter drawing(&background_);
+        cardBackground(drawing, cardRect(), tint_, cornerRadius_, glowStrength_);
+    }
     QPainter painter(this);
-    cardBackground(painter, cardRect(), tint_, cornerRadius_, glowStrength_);
+    painter.drawImage(QPointF(0, 0), background_);
 }
 
 }  // namespace parlaro::ui

@@ -271,3 +271,23 @@ TEST(Styles, OneLookWhateverTheDesktop)
     EXPECT_EQ(QFontInfo(font).family(), QStringLiteral("WenQuanYi Micro Hei"));
     EXPECT_TRUE(QFontInfo(ui::Look::monospacedFont(10)).fixedPitch());
 }
+
+// A card keeps its drawn background between repaints; a new tint or size
+// must still show as a card drawn afresh would.
+TEST(Styles, CardsRedrawTheirKeptBackgroundForANewTintOrSize)
+{
+    test::UiWorld world;
+    const auto fresh = [](const QColor& tint, QSize size) {
+        ui::Card card(tint, 14, 0.3);
+        card.resize(size);
+        return test::render(card);
+    };
+    ui::Card card(ui::Palette::amber(), 14, 0.3);
+    card.resize(200, 90);
+    EXPECT_EQ(test::render(card), fresh(ui::Palette::amber(), {200, 90}));
+    card.setTint(ui::Palette::violet());
+    EXPECT_EQ(test::render(card), fresh(ui::Palette::violet(), {200, 90}));
+    card.resize(260, 140);
+    EXPECT_EQ(test::render(card), fresh(ui::Palette::violet(), {260, 140}));
+    EXPECT_NE(test::render(card), fresh(ui::Palette::amber(), {260, 140}));
+}
