@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # What the built program costs while it captions the other party, measured
 # on the program itself:
-#   captioning-program.sh <parlaro> <parlaro_bench> <dir> [seconds]
+#   captioning-program.sh <parlaro>[:<parlaro>...] <parlaro_bench> <dir> [seconds]
+# Several programs (two builds to compare) run one after the other, each on
+# fresh servers, in one go.
 # On a private X server and a private sound server (PulseAudio, or PipeWire
 # with PARLARO_SOUND_SERVER=pipewire) the program runs with English as their
 # language and Spanish as mine; continuous English speech (pocketsphinx's test
@@ -15,6 +17,15 @@
 # kept in <dir>/smaps.idle and smaps.end).
 # Skips (code 77) when a part is missing.
 set -u
+if [[ "$1" == *:* ]]; then
+  IFS=: read -ra programs <<<"$1"
+  code=0
+  for one in "${programs[@]}"; do
+    echo "== $one"
+    "$0" "$one" "${@:2}" || code=$?
+  done
+  exit "$code"
+fi
 program=$(realpath -m "${1:?usage: captioning-program.sh <parlaro> <parlaro_bench> <dir> [seconds]}")
 bench=$(realpath -m "${2:?usage: captioning-program.sh <parlaro> <parlaro_bench> <dir> [seconds]}")
 dir=$(realpath -m "${3:?usage: captioning-program.sh <parlaro> <parlaro_bench> <dir> [seconds]}")

@@ -3,14 +3,34 @@
 #include "ui/Glow.h"
 #include "ui/Palette.h"
 
+#include <QImage>
 #include <QPainter>
 #include <QPainterPath>
+
+#include <list>
+#include <utility>
 
 namespace parlaro::ui {
 
 namespace {
 constexpr double cardGlowRadius = 14.0;
-}
+
+// Card backgrounds as last drawn, most recent first. A card repaints for
+// every change of its text (a live caption several times a second) while
+// its size and tint stay, and stretching the blurred glow anew each time was
+// most of the cost; the cards of a conversation share a handful of sizes,
+// and the number kept stays fixed however long the conversation grows.
+struct Look {
+    QSize size;
+    qreal ratio;
+    QRgb tint;
+    double cornerRadius;
+    double glowStrength;
+    bool operator==(const Look&) const = default;
+};
+constexpr std::size_t keptBackgrounds = 16;
+std::list<std::pair<Look, QImage>> drawn;  // main thread
+}  // namespace
 
 int cardMargin()
 {
@@ -44,7 +64,6 @@ void Card::setTint(const QColor& tint)
     if (tint_ == tint)
         return;
     tint_ = tint;
-    background_ = QImage();
     update();
 }
 
@@ -56,17 +75,29 @@ QRect Card::cardRect() const
 
 void Card::paintEvent(QPaintEvent*)
 {
-    const qreal ratio = devicePixelRatioF();
-    const QSize pixels = (QSizeF(size()) * ratio).toSize();
-    if (background_.size() != pixels || background_.devicePixelRatio() != ratio) {
-        background_ = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
-        background_.setDevicePixelRatio(ratio);
-        background_.fill(Qt::transparent);
-        QPainter drawing(&background_);
+    const Look look{size(), devicePixelRatioF(), tint_.rgba(), cornerRadius_, glowStrength_};
+    const QImage* background = nullptr;
+    for (auto it = drawn.begin(); it != drawn.end(); ++it) {
+        if (it->first == look) {
+            drawn.splice(drawn.begin(), drawn, it);
+            background = &drawn.front().second;
+            break;
+        }
+    }
+    if (!background) {
+        QImage image((QSizeF(look.size) * look.ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(look.ratio);
+        image.fill(Qt::transparent);
+        QPainter drawing(&image);
         cardBackground(drawing, cardRect(), tint_, cornerRadius_, glowStrength_);
+        drawing.end();
+        drawn.emplace_front(look, std::move(image));
+        if (drawn.size() > keptBackgrounds)
+            drawn.pop_back();
+        background = &drawn.front().second;
     }
     QPainter painter(this);
-    painter.drawImage(QPointF(0, 0), background_);
+    painter.drawImage(QPointF(0, 0), *background);
 }
 
 }  // namespace parlaro::ui

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QColor>
-#include <QImage>
 #include <QRectF>
 #include <QWidget>
 
@@ -33,10 +32,6 @@ private:
     QColor tint_;
     double cornerRadius_;
     double glowStrength_;
-    // The background as last drawn: a card repaints for every change of its
-    // text (a live caption several times a second) while its size and tint
-    // stay, and stretching the blurred glow anew each time is most of it.
-    QImage background_;
 };
 
 }  // namespace parlaro::ui
