@@ -3,7 +3,7 @@
 # on the program itself:
 #   captioning-program.sh <parlaro>[:<parlaro>...] <parlaro_bench> <dir> [seconds]
 # Several programs (two builds to compare) run one after the other, each on
-# fresh servers, in one go.
+# fresh servers and in a folder of <dir> named after it, in one go.
 # On a private X server and a private sound server (PulseAudio, or PipeWire
 # with PARLARO_SOUND_SERVER=pipewire) the program runs with English as their
 # language and Spanish as mine; continuous English speech (pocketsphinx's test
@@ -22,7 +22,7 @@ if [[ "$1" == *:* ]]; then
   code=0
   for one in "${programs[@]}"; do
     echo "== $one"
-    "$0" "$one" "${@:2}" || code=$?
+    "$0" "$one" "$2" "$3/$(basename "$one")" "${@:4}" || code=$?
   done
   exit "$code"
 fi

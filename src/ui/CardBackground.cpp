@@ -28,7 +28,7 @@ struct Look {
     double glowStrength;
     bool operator==(const Look&) const = default;
 };
-constexpr std::size_t keptBackgrounds = 16;
+constexpr std::size_t keptBackgrounds = 12;
 std::list<std::pair<Look, QImage>> drawn;  // main thread
 }  // namespace
 
