@@ -48,6 +48,7 @@ done
 
 rm -rf "$dir"
 mkdir -p "$dir/home/config/wenmora" "$dir/home/data" && chmod 700 "$dir/home"
+# shellcheck disable=SC2317 # run by the trap
 cleanup() {
   for pid in ${recorder:-} ${player:-} ${running:-}; do kill -KILL "$pid" 2>/dev/null; done
   "$server_script" stop "$dir/sound" >/dev/null 2>&1
@@ -72,7 +73,8 @@ while (($(stat -c %s "$audio") < want)); do cat "$one" >>"$audio"; done
 truncate -s "$want" "$audio"
 
 "$platform/x11/xvfb.sh" start "$dir/x" || { echo "captioning-program.sh: Xvfb did not start" >&2; exit 1; }
-export DISPLAY=":$(cat "$dir/x/display")"
+DISPLAY=":$(cat "$dir/x/display")"
+export DISPLAY
 "$server_script" start "$dir/sound" || { echo "captioning-program.sh: the sound server did not start" >&2; exit 1; }
 export PULSE_SERVER="unix:$dir/sound/pulse/native"
 export QT_QPA_PLATFORM=xcb
