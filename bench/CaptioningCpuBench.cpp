@@ -28,6 +28,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -126,13 +127,6 @@ class BareDecode {
 public:
     BareDecode(const std::vector<Recording>& set, double gapSeconds)
     {
-        const auto models = sys::installedSphinxModels();
-        const auto& model = models.front();
-        cmd_ln_t* config =
-            cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model.acousticModel.c_str(), "-lm",
-                        model.languageModel.c_str(), "-dict", model.dictionary.c_str(), "-logfn", "/dev/null", nullptr);
-        decoder_ = ps_init(config);
-        cmd_ln_free_r(config);
         const auto gap = static_cast<std::size_t>(gapSeconds * 16000);
         for (const auto& recording : set) {
             samples_.insert(samples_.end(), gap, 0);
@@ -140,7 +134,23 @@ public:
             samples_.insert(samples_.end(), data, data + recording.at16k.frameLength());
         }
         samples_.insert(samples_.end(), gap, 0);
+        load();
     }
+    explicit BareDecode(std::vector<std::int16_t> samples) : samples_(std::move(samples)) { load(); }
+
+private:
+    void load()
+    {
+        const auto models = sys::installedSphinxModels();
+        const auto& model = models.front();
+        cmd_ln_t* config =
+            cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model.acousticModel.c_str(), "-lm",
+                        model.languageModel.c_str(), "-dict", model.dictionary.c_str(), "-logfn", "/dev/null", nullptr);
+        decoder_ = ps_init(config);
+        cmd_ln_free_r(config);
+    }
+
+public:
     ~BareDecode()
     {
         if (thread_.joinable())
@@ -344,5 +354,36 @@ void BM_CaptioningCpu(benchmark::State& state)
     state.counters["partials"] = static_cast<double>(partials);
 }
 BENCHMARK(BM_CaptioningCpu)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond);
+
+// The recognizer's bare decode of a raw 16 kHz mono recording named by
+// PARLARO_BENCH_AUDIO, at real speed: the yardstick that
+// bench/captioning-program.sh runs beside the whole program captioning the
+// same recording through a sound server.
+void BM_BareDecodeOfFile(benchmark::State& state)
+{
+    const char* path = std::getenv("PARLARO_BENCH_AUDIO");
+    if (!path) {
+        state.SkipWithError("PARLARO_BENCH_AUDIO names no recording");
+        return;
+    }
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+    if (sys::installedSphinxModels().empty() || bytes.size() < 2) {
+        state.SkipWithError("no recording or no US English pocketsphinx model");
+        return;
+    }
+    std::vector<std::int16_t> samples(bytes.size() / 2);
+    std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
+    double bare = 0;
+    for (auto _ : state) {
+        BareDecode decode(std::move(samples));
+        decode.start(std::chrono::steady_clock::now());
+        bare = decode.seconds();
+    }
+    const double audioSeconds = static_cast<double>(bytes.size() / 2) / 16000.0;
+    state.counters["bare_per_audio_s"] = bare / audioSeconds;
+    state.counters["audio_s"] = audioSeconds;
+}
+BENCHMARK(BM_BareDecodeOfFile)->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace

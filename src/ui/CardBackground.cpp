@@ -3,14 +3,34 @@
 #include "ui/Glow.h"
 #include "ui/Palette.h"
 
+#include <QImage>
 #include <QPainter>
 #include <QPainterPath>
+
+#include <list>
+#include <utility>
 
 namespace parlaro::ui {
 
 namespace {
 constexpr double cardGlowRadius = 14.0;
-}
+
+// Card backgrounds as last drawn, most recent first. A card repaints for
+// every change of its text (a live caption several times a second) while
+// its size and tint stay, and stretching the blurred glow anew each time was
+// most of the cost; the cards of a conversation share a handful of sizes,
+// and the number kept stays fixed however long the conversation grows.
+struct Look {
+    QSize size;
+    qreal ratio;
+    QRgb tint;
+    double cornerRadius;
+    double glowStrength;
+    bool operator==(const Look&) const = default;
+};
+constexpr std::size_t keptBackgrounds = 12;
+std::list<std::pair<Look, QImage>> drawn;  // main thread
+}  // namespace
 
 int cardMargin()
 {
@@ -55,8 +75,29 @@ QRect Card::cardRect() const
 
 void Card::paintEvent(QPaintEvent*)
 {
+    const Look look{size(), devicePixelRatioF(), tint_.rgba(), cornerRadius_, glowStrength_};
+    const QImage* background = nullptr;
+    for (auto it = drawn.begin(); it != drawn.end(); ++it) {
+        if (it->first == look) {
+            drawn.splice(drawn.begin(), drawn, it);
+            background = &drawn.front().second;
+            break;
+        }
+    }
+    if (!background) {
+        QImage image((QSizeF(look.size) * look.ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(look.ratio);
+        image.fill(Qt::transparent);
+        QPainter drawing(&image);
+        cardBackground(drawing, cardRect(), tint_, cornerRadius_, glowStrength_);
+        drawing.end();
+        drawn.emplace_front(look, std::move(image));
+        if (drawn.size() > keptBackgrounds)
+            drawn.pop_back();
+        background = &drawn.front().second;
+    }
     QPainter painter(this);
-    cardBackground(painter, cardRect(), tint_, cornerRadius_, glowStrength_);
+    painter.drawImage(QPointF(0, 0), *background);
 }
 
 }  // namespace parlaro::ui

@@ -19,11 +19,14 @@
 #include <QFontInfo>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QStyle>
 #include <QVBoxLayout>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <memory>
 
 using namespace parlaro;
@@ -270,4 +273,68 @@ TEST(Styles, OneLookWhateverTheDesktop)
     EXPECT_EQ(font.pixelSize(), 16);
     EXPECT_EQ(QFontInfo(font).family(), QStringLiteral("WenQuanYi Micro Hei"));
     EXPECT_TRUE(QFontInfo(ui::Look::monospacedFont(10)).fixedPitch());
+}
+
+// A card background drawn straight onto the widget, every time.
+class DirectCard : public QWidget {
+public:
+    explicit DirectCard(QColor tint) : tint_(tint) {}
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        const int m = ui::cardMargin();
+        ui::cardBackground(painter, rect().adjusted(m, m, -m, -m), tint_, 14, 0.3);
+    }
+
+private:
+    QColor tint_;
+};
+
+// The largest difference of one colour channel between two images of one
+// size; the whole range when the sizes differ.
+int largestDifference(const QImage& a, const QImage& b)
+{
+    if (a.size() != b.size())
+        return 255;
+    int largest = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y);
+            const QRgb r = b.pixel(x, y);
+            largest = std::max({largest, std::abs(qRed(p) - qRed(r)), std::abs(qGreen(p) - qGreen(r)),
+                                std::abs(qBlue(p) - qBlue(r)), std::abs(qAlpha(p) - qAlpha(r))});
+        }
+    }
+    return largest;
+}
+
+// Cards keep drawn backgrounds between repaints and share them; a new tint
+// or size must still show as a background drawn afresh would (within the
+// rounding of drawing it in two steps).
+TEST(Styles, CardsRedrawTheirKeptBackgroundForANewTintOrSize)
+{
+    test::UiWorld world;
+    const auto direct = [](const QColor& tint, QSize size) {
+        DirectCard card(tint);
+        card.resize(size);
+        return test::render(card);
+    };
+    ui::Card card(ui::Palette::amber(), 14, 0.3);
+    card.resize(200, 90);
+    EXPECT_LE(largestDifference(test::render(card), direct(ui::Palette::amber(), {200, 90})), 4);
+    card.setTint(ui::Palette::violet());
+    EXPECT_LE(largestDifference(test::render(card), direct(ui::Palette::violet(), {200, 90})), 4);
+    card.resize(260, 140);
+    EXPECT_LE(largestDifference(test::render(card), direct(ui::Palette::violet(), {260, 140})), 4);
+    EXPECT_GT(largestDifference(test::render(card), direct(ui::Palette::amber(), {260, 140})), 8);
+    // Another card of the same look shares the background; one of its own
+    // size does not get it.
+    ui::Card same(ui::Palette::violet(), 14, 0.3);
+    same.resize(260, 140);
+    EXPECT_LE(largestDifference(test::render(same), direct(ui::Palette::violet(), {260, 140})), 4);
+    ui::Card other(ui::Palette::violet(), 14, 0.3);
+    other.resize(261, 140);
+    EXPECT_LE(largestDifference(test::render(other), direct(ui::Palette::violet(), {261, 140})), 4);
 }

@@ -66,6 +66,9 @@ std::optional<fs::path> FileResourceBundles::locateRoot()
 
 std::vector<std::string> FileResourceBundles::localizations() const
 {
+    std::lock_guard lock(mutex_);
+    if (codes_)
+        return *codes_;
     std::vector<std::string> codes;
     std::error_code error;
     for (fs::directory_iterator entry(root_ / "i18n", error), end; !error && entry != end; entry.increment(error)) {
@@ -75,6 +78,7 @@ std::vector<std::string> FileResourceBundles::localizations() const
         }
     }
     std::sort(codes.begin(), codes.end());
+    codes_ = codes;
     return codes;
 }
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <optional>
 
 namespace parlaro::sys {
 
@@ -34,6 +35,8 @@ private:
     // The shipped tables never change while the program runs.
     mutable std::mutex mutex_;
     mutable std::map<std::string, std::shared_ptr<const StringTable>, std::less<>> cache_;
+    // Read once: every translated text asks which tables there are.
+    mutable std::optional<std::vector<std::string>> codes_;
 };
 
 }  // namespace parlaro::sys
