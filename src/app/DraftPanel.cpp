@@ -117,15 +117,11 @@ DraftPanel::DraftPanel(std::shared_ptr<AppModel> model, QWidget* parent)
 
     connect(source_, &QPlainTextEdit::textChanged, this, [this] {
         fitHeight(source_);
-        std::string text = source_->toPlainText().toStdString();
-        if (model_->draftChinese.get() != text)
-            model_->draftChinese.set(text);
+        model_->editDraftText(source_->toPlainText().toStdString());
     });
     connect(target_, &QPlainTextEdit::textChanged, this, [this] {
         fitHeight(target_);
-        std::string text = target_->toPlainText().toStdString();
-        if (model_->draftEnglish.get() != text)
-            model_->draftEnglish.set(text);
+        model_->editDraftTranslation(target_->toPlainText().toStdString());
     });
     connect(retranslate_, &QPushButton::clicked, this,
             [this] { startModelTask(model_, [](AppModel& m) { return m.retranslateDraft(); }); });

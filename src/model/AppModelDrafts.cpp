@@ -146,4 +146,24 @@ void AppModel::clearDraft()
     status.set(localized("已取消"));
 }
 
+void AppModel::editDraftText(std::string text)
+{
+    draftChinese.set(std::move(text));
+}
+
+void AppModel::editDraftTranslation(std::string text)
+{
+    draftEnglish.set(std::move(text));
+}
+
+void AppModel::editTypedText(std::string text)
+{
+    typedChinese.set(std::move(text));
+}
+
+void AppModel::setConfirmBeforeSend(bool on)
+{
+    confirmBeforeSend.set(on);
+}
+
 }  // namespace parlaro

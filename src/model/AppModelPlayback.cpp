@@ -112,4 +112,17 @@ rt::Async<void> AppModel::playDraftToPeer(bool whileHolding)
     status.set(localized("已播放给对方"));
 }
 
+void AppModel::stopPlayback()
+{
+    if (!isSpeaking.get())
+        return;
+    speaker->stop();
+    status.set(localized("已停止播放"));
+}
+
+void AppModel::setMonitorInHeadphones(bool on)
+{
+    monitorInHeadphones.set(on);
+}
+
 }  // namespace parlaro

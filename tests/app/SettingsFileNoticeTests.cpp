@@ -21,7 +21,7 @@ struct Told {
 
 Told tell(const sys::JsonFileUserDefaults& defaults, AppModel& model)
 {
-    model.errorMessage.set(std::nullopt);
+    model.dismissError();
     char* buffer = nullptr;
     std::size_t size = 0;
     std::FILE* stream = ::open_memstream(&buffer, &size);
@@ -50,19 +50,22 @@ TEST(SettingsFileNotice, TheUserHearsOfADamagedOrUnreadableFileWithTheKeptFilesN
     const std::string kept = (folder / "settings.json.corrupt-20260101T000000Z").string();
     EXPECT_EQ(damaged.alert,
               "The settings file was damaged. It was kept as " + kept + " and the default settings are in use.");
-    EXPECT_EQ(damaged.printed, "Parlaro: the settings file " + file.string() + " is not valid JSON; it was moved to "
-                                   + kept + " and the defaults are in use.\n");
+    EXPECT_EQ(damaged.printed,
+              "Parlaro: the settings file " + file.string() + " is not valid JSON; it was moved to " + kept
+                  + " and the defaults are in use.\n");
     // Told once: the next start finds no file and says nothing.
     EXPECT_EQ(tell(sys::JsonFileUserDefaults(file), *model).alert, std::nullopt);
 
     std::filesystem::create_directory(file);
     const Told unreadable = tell(sys::JsonFileUserDefaults(file), *model);
-    EXPECT_EQ(unreadable.alert, "The settings file " + file.string()
-                                    + " cannot be read. The default settings are in use, and changes will not be "
-                                      "written to that file.");
-    EXPECT_EQ(unreadable.printed, "Parlaro: the settings file " + file.string()
-                                      + " cannot be read: it is a folder; it was left as it is, the defaults are in "
-                                        "use and no change is saved over it.\n");
+    EXPECT_EQ(unreadable.alert,
+              "The settings file " + file.string()
+                  + " cannot be read. The default settings are in use, and changes will not be "
+                    "written to that file.");
+    EXPECT_EQ(unreadable.printed,
+              "Parlaro: the settings file " + file.string()
+                  + " cannot be read: it is a folder; it was left as it is, the defaults are in "
+                    "use and no change is saved over it.\n");
     InterfaceLanguage::set("zh-Hans");
 }
 

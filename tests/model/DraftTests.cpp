@@ -1,4 +1,5 @@
 #include "HoldWorld.h"
+#include "model/ModelTestAccess.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +12,7 @@ using Texts = std::vector<std::string>;
 struct DraftWorld : HoldWorld {
     void typed(const std::string& text)
     {
-        model->typedChinese.set(text);
+        model->editTypedText(text);
         world.run([model = model] { return model->translateTypedText(); });
     }
     std::string their() const { return model->theirLanguage.get().displayName(); }
@@ -35,8 +36,8 @@ TEST(ModelDrafts, AFailedTranslationKeepsTheSourceAndSaysWhy)
     }
     {
         DraftWorld w;
-        w.model->confirmBeforeSend.set(false);
-        w.model->translationReady.set(false);
+        w.model->setConfirmBeforeSend(false);
+        ModelTestAccess::set(w.model->translationReady, false);
         w.typed("你好");
         EXPECT_EQ(w.model->errorMessage.get(), "翻译失败：翻译语言包未安装（TR-2）");
         EXPECT_TRUE(w.spoken().empty());
@@ -46,8 +47,8 @@ TEST(ModelDrafts, AFailedTranslationKeepsTheSourceAndSaysWhy)
         std::shared_ptr<AppModel> model = w.world.make([](AppModel::Dependencies& d) {
             d.outgoingTranslator = [](std::string) -> rt::Async<std::string> { co_return " \n "; };
         });
-        model->confirmBeforeSend.set(false);
-        model->typedChinese.set("你好");
+        model->setConfirmBeforeSend(false);
+        model->editTypedText("你好");
         w.world.run([model] { return model->translateTypedText(); });
         EXPECT_EQ(model->errorMessage.get(), "翻译失败：翻译结果为空（TR-4）");
         EXPECT_TRUE(w.spoken().empty());
@@ -72,7 +73,7 @@ TEST(ModelDrafts, TypedTextWaitsForACheckWhenAskedWhileSpokenTextIsPlayedAtOnce)
     w.hold("谢谢");
     EXPECT_EQ(w.spoken(), (Texts{"en:谢谢"}));
     EXPECT_EQ(model.playDraftTitle(), "再次播放给对方");
-    model.draftEnglish.set("Thanks!");
+    model.editDraftTranslation("Thanks!");
     EXPECT_EQ(model.playDraftTitle(), "播放给对方");
 }
 
@@ -122,16 +123,16 @@ TEST(ModelDrafts, TranslatingAgainAndClearing)
 {
     DraftWorld w;
     auto& model = *w.model;
-    model.hasDraft.set(true);
-    model.draftChinese.set("  ");
-    model.lastPlayedDraftEnglish.set("Hi");
-    model.status.set("before");
+    ModelTestAccess::set(model.hasDraft, true);
+    model.editDraftText("  ");
+    ModelTestAccess::set(model.lastPlayedDraftEnglish, "Hi");
+    ModelTestAccess::set(model.status, "before");
     w.world.run([&] { return model.retranslateDraft(); });
     EXPECT_EQ(model.lastPlayedDraftEnglish.get(), std::nullopt);
     EXPECT_FALSE(model.isTranslatingDraft.get());
     EXPECT_TRUE(w.world.translator->waiting.empty());
 
-    model.draftChinese.set(" 你好 ");
+    model.editDraftText(" 你好 ");
     w.world.run([&] { return model.retranslateDraft(); });
     EXPECT_EQ(model.draftEnglish.get(), "en:你好");
     EXPECT_EQ(model.status.get(), "before");
@@ -148,10 +149,10 @@ TEST(ModelDrafts, TranslatingAgainAndClearing)
     EXPECT_FALSE(model.isTranslatingDraft.get());
     EXPECT_EQ(model.draftEnglish.get(), "");
 
-    model.isSpeaking.set(true);
+    ModelTestAccess::set(model.isSpeaking, true);
     model.clearDraft();
     EXPECT_TRUE(model.hasDraft.get());
-    model.isSpeaking.set(false);
+    ModelTestAccess::set(model.isSpeaking, false);
     model.clearDraft();
     EXPECT_FALSE(model.hasDraft.get());
     EXPECT_EQ(model.draftChinese.get(), "");

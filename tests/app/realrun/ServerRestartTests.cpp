@@ -4,6 +4,7 @@
 
 #include "app/ServiceFactory.h"
 
+#include "model/ModelTestAccess.h"
 #include "platform/sim/SimUserDefaults.h"
 #include "runtime/SystemRuntime.h"
 #include "runtime/Task.h"
@@ -182,9 +183,9 @@ TEST(RealRunServerRestart, ListeningAndTheVirtualMicrophoneComeBackOnTheirOwn)
         << "the virtual microphone is not the default input: " << pactl({QStringLiteral("get-default-source")});
     // The user confirms the microphone in the check that opens at start.
     ASSERT_TRUE(model->selectedInputID.get());
-    model->showMicCheck.set(false);
-    model->micConfirmed.set(true);
-    model->errorMessage.set(std::nullopt);
+    ModelTestAccess::set(model->showMicCheck, false);
+    ModelTestAccess::set(model->micConfirmed, true);
+    model->dismissError();
 
     ASSERT_TRUE(killServer());
     ASSERT_TRUE(pumpUntil([&] { return model->audioServerLost.get(); }, 10)) << "the loss went unnoticed";
@@ -215,7 +216,7 @@ TEST(RealRunServerRestart, ListeningAndTheVirtualMicrophoneComeBackOnTheirOwn)
     });
     ASSERT_TRUE(pumpUntil([&] { return model->myLanguage.get().id == "en" && !model->isChangingLanguage.get(); }, 20))
         << model->status.get();
-    model->confirmBeforeSend.set(false);
+    model->setConfirmBeforeSend(false);
     const fs::path heard = home / "virtual-mic.raw";
     QProcess recorder;
     recorder.start(QStringLiteral("parecord"),
