@@ -195,10 +195,10 @@ void DraftPanel::refresh()
 
     // A field is written only when the model's text differs from it, so the
     // user's own edits never come back as a rewrite.
-    QString chinese = q(m.draftChinese.get());
+    QString chinese = q(m.draftText.get());
     if (source_->toPlainText() != chinese)
         source_->setPlainText(chinese);
-    QString english = q(m.draftEnglish.get());
+    QString english = q(m.draftTranslation.get());
     if (target_->toPlainText() != english)
         target_->setPlainText(english);
 

@@ -266,7 +266,7 @@ void FooterView::refresh()
     // Typed text: written only when the model's text differs, so typing
     // keeps its cursor.
     bool busy = m.isMicBusy();
-    QString typed = q(m.typedChinese.get());
+    QString typed = q(m.typedText.get());
     if (typed_->text() != typed)
         typed_->setText(typed);
     QString placeholder = q(localized("或者直接打字（%@，地址、数字更准确），回车翻译", my));

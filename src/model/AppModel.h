@@ -176,7 +176,7 @@ public:
         std::shared_ptr<DirectVoiceRouting> directVoice;
         std::shared_ptr<DirectVoiceRouting> callSpeaker;
         std::shared_ptr<VirtualMicProbing> probe;
-        std::shared_ptr<ChineseRecording> chineseRecorder;
+        std::shared_ptr<ChineseRecording> ownSpeechRecorder;
         std::shared_ptr<TranslationService> translator;
         std::shared_ptr<EchoGuard> echoGuard;
         LanguageServices languageServices;
@@ -265,11 +265,14 @@ public:
 
     // ---- Own speech, drafts and playback ----
     ModelField<bool> hasDraft{false, changes()};
-    ModelField<std::string> draftChinese{"", changes()};
-    ModelField<std::string> draftEnglish{"", changes()};
+    // The draft in the user's language (recognized or typed) and its
+    // translation into the other party's.
+    ModelField<std::string> draftText{"", changes()};
+    ModelField<std::string> draftTranslation{"", changes()};
     ModelField<bool> isTranslatingDraft{false, changes()};
-    ModelField<std::string> typedChinese{"", changes()};
-    ModelField<std::optional<std::string>> lastPlayedDraftEnglish{std::nullopt, changes()};
+    // The footer's line, in the user's language, before it becomes a draft.
+    ModelField<std::string> typedText{"", changes()};
+    ModelField<std::optional<std::string>> lastPlayedDraftTranslation{std::nullopt, changes()};
     ModelField<bool> isStartingRecording{false, changes()};
     ModelField<bool> isHoldingToTalk{false, changes()};
     rt::TaskHandle<> holdTask;
@@ -439,7 +442,7 @@ public:
     std::function<rt::Async<void>(std::string command)> runAsAdmin;
     // Fixed at 12 s; the hold deadlines do not read it.
     const double recognitionTimeout;
-    const std::shared_ptr<ChineseRecording> chineseRecorder;
+    const std::shared_ptr<ChineseRecording> ownSpeechRecorder;
     std::function<rt::Async<std::string>(std::string)> outgoingTranslator;
     const std::shared_ptr<IncomingListening> incoming;
     const std::shared_ptr<SpeechPlaying> speaker;

@@ -59,7 +59,7 @@ TEST_F(DraftPanelTest, FieldsAreBoundBothWaysWithoutRewritingTheUsersEdit)
     panel.target()->setFocus();
     panel.target()->moveCursor(QTextCursor::End);
     QTest::keyClicks(panel.target(), QStringLiteral(" there"));
-    EXPECT_EQ(w.model->draftEnglish.get(), "Hello there");
+    EXPECT_EQ(w.model->draftTranslation.get(), "Hello there");
     int cursor = panel.target()->textCursor().position();
     w.settle();
     EXPECT_EQ(panel.target()->textCursor().position(), cursor);
@@ -84,7 +84,7 @@ TEST_F(DraftPanelTest, ButtonsCallTheirOperations)
     QTest::mouseClick(panel.clearButton(), Qt::LeftButton, {}, panel.clearButton()->capsuleRect().center());
     w.settle();
     EXPECT_FALSE(w.model->hasDraft.get());
-    EXPECT_EQ(w.model->draftChinese.get(), "");
+    EXPECT_EQ(w.model->draftText.get(), "");
 }
 
 TEST_F(DraftPanelTest, CtrlReturnPlaysFromEitherFieldOnlyWhenPlayable)

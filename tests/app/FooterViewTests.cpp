@@ -249,7 +249,7 @@ TEST_F(FooterViewTest, TypedTextIsBoundBothWaysAndReturnTranslatesOnce)
     auto* field = footer.typedText();
     EXPECT_EQ(field->placeholderText(), QStringLiteral("或者直接打字（中文，地址、数字更准确），回车翻译"));
     QTest::keyClicks(field, QStringLiteral("abc"));
-    EXPECT_EQ(w.model->typedChinese.get(), "abc");
+    EXPECT_EQ(w.model->typedText.get(), "abc");
     field->setCursorPosition(1);
     w.settle();
     EXPECT_EQ(field->cursorPosition(), 1);

@@ -29,8 +29,8 @@ TEST(ModelDrafts, AFailedTranslationKeepsTheSourceAndSaysWhy)
         w.at(20.0);
         EXPECT_EQ(w.model->errorMessage.get(), "翻译失败：翻译超时，请重试（TR-3）");
         EXPECT_EQ(w.model->status.get(), "翻译失败，未发送；可修改后重新翻译");
-        EXPECT_EQ(w.model->draftChinese.get(), "Hello");
-        EXPECT_EQ(w.model->draftEnglish.get(), "");
+        EXPECT_EQ(w.model->draftText.get(), "Hello");
+        EXPECT_EQ(w.model->draftTranslation.get(), "");
         EXPECT_FALSE(w.model->isTranslatingDraft.get());
         EXPECT_FALSE(w.anyHoldFlag());
     }
@@ -60,13 +60,13 @@ TEST(ModelDrafts, TypedTextWaitsForACheckWhenAskedWhileSpokenTextIsPlayedAtOnce)
     DraftWorld w;
     auto& model = *w.model;
     w.typed(" \n ");
-    EXPECT_EQ(model.typedChinese.get(), " \n ");
+    EXPECT_EQ(model.typedText.get(), " \n ");
     EXPECT_FALSE(model.hasDraft.get());
 
     w.typed(" 你好 ");
-    EXPECT_EQ(model.typedChinese.get(), "");
-    EXPECT_EQ(model.draftChinese.get(), "你好");
-    EXPECT_EQ(model.draftEnglish.get(), "en:你好");
+    EXPECT_EQ(model.typedText.get(), "");
+    EXPECT_EQ(model.draftText.get(), "你好");
+    EXPECT_EQ(model.draftTranslation.get(), "en:你好");
     EXPECT_EQ(model.status.get(), "请核对" + w.their() + "翻译，确认无误后点「播放给对方」");
     EXPECT_TRUE(w.spoken().empty());
 
@@ -91,8 +91,8 @@ TEST(ModelDrafts, ASentenceWhoseHoldWasCancelledDuringItsTranslationStaysUnplaye
     w.run();
     w.world.translator->waiting[0].answer.resume(std::string("Hola"));
     w.run();
-    EXPECT_EQ(model.draftChinese.get(), "Hello");
-    EXPECT_EQ(model.draftEnglish.get(), "Hola");
+    EXPECT_EQ(model.draftText.get(), "Hello");
+    EXPECT_EQ(model.draftTranslation.get(), "Hola");
     EXPECT_EQ(model.status.get(), "已取消自动发送，内容保留在草稿中");
     EXPECT_TRUE(w.spoken().empty());
 }
@@ -113,8 +113,8 @@ TEST(ModelDrafts, ACancelDuringTheTranslationOfAHoldKeepsTheSourceUntranslated)
     // The answer that comes after all is not used.
     w.world.translator->waiting[0].answer.resume(std::string("Hola"));
     w.run();
-    EXPECT_EQ(model.draftChinese.get(), "Hello");
-    EXPECT_EQ(model.draftEnglish.get(), "");
+    EXPECT_EQ(model.draftText.get(), "Hello");
+    EXPECT_EQ(model.draftTranslation.get(), "");
     EXPECT_TRUE(w.spoken().empty());
     EXPECT_TRUE(model.canStartSpeaking());
 }
@@ -125,16 +125,16 @@ TEST(ModelDrafts, TranslatingAgainAndClearing)
     auto& model = *w.model;
     ModelTestAccess::set(model.hasDraft, true);
     model.editDraftText("  ");
-    ModelTestAccess::set(model.lastPlayedDraftEnglish, "Hi");
+    ModelTestAccess::set(model.lastPlayedDraftTranslation, "Hi");
     ModelTestAccess::set(model.status, "before");
     w.world.run([&] { return model.retranslateDraft(); });
-    EXPECT_EQ(model.lastPlayedDraftEnglish.get(), std::nullopt);
+    EXPECT_EQ(model.lastPlayedDraftTranslation.get(), std::nullopt);
     EXPECT_FALSE(model.isTranslatingDraft.get());
     EXPECT_TRUE(w.world.translator->waiting.empty());
 
     model.editDraftText(" 你好 ");
     w.world.run([&] { return model.retranslateDraft(); });
-    EXPECT_EQ(model.draftEnglish.get(), "en:你好");
+    EXPECT_EQ(model.draftTranslation.get(), "en:你好");
     EXPECT_EQ(model.status.get(), "before");
     EXPECT_TRUE(w.spoken().empty());
 
@@ -147,7 +147,7 @@ TEST(ModelDrafts, TranslatingAgainAndClearing)
     w.run();
     EXPECT_EQ(model.errorMessage.get(), "翻译失败：已取消");
     EXPECT_FALSE(model.isTranslatingDraft.get());
-    EXPECT_EQ(model.draftEnglish.get(), "");
+    EXPECT_EQ(model.draftTranslation.get(), "");
 
     ModelTestAccess::set(model.isSpeaking, true);
     model.clearDraft();
@@ -155,7 +155,7 @@ TEST(ModelDrafts, TranslatingAgainAndClearing)
     ModelTestAccess::set(model.isSpeaking, false);
     model.clearDraft();
     EXPECT_FALSE(model.hasDraft.get());
-    EXPECT_EQ(model.draftChinese.get(), "");
+    EXPECT_EQ(model.draftText.get(), "");
     EXPECT_EQ(model.status.get(), "已取消");
 }
 
@@ -169,7 +169,7 @@ TEST(ModelDrafts, AClearDuringTheTranslationOfAHoldKeepsTheTranslationUnplayed)
     model.clearDraft();
     w.world.translator->waiting[0].answer.resume(std::string("Hello"));
     w.run();
-    EXPECT_EQ(model.draftEnglish.get(), "Hello");
+    EXPECT_EQ(model.draftTranslation.get(), "Hello");
     EXPECT_FALSE(model.hasDraft.get());
     EXPECT_EQ(model.status.get(), "已取消");
     EXPECT_TRUE(w.spoken().empty());

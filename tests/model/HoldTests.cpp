@@ -196,8 +196,8 @@ TEST(ModelHold, AHoldWithPausesIsTranslatedAndPlayedAsOneUtterance)
         std::find(finishing, seen.end(), "正在翻译成" + model.theirLanguage.get().displayName() + "…");
     EXPECT_NE(translating, seen.end());
     EXPECT_EQ(seen.back(), "已播放给对方");
-    EXPECT_EQ(model.draftChinese.get(), "Hello world");
-    EXPECT_EQ(model.draftEnglish.get(), "en:Hello world");
+    EXPECT_EQ(model.draftText.get(), "Hello world");
+    EXPECT_EQ(model.draftTranslation.get(), "en:Hello world");
     EXPECT_TRUE(model.hasDraft.get());
     EXPECT_TRUE(model.heldUtterance.get().empty());
     EXPECT_EQ(model.mePartial.get(), "");
@@ -225,10 +225,10 @@ TEST(ModelHold, RecognitionMustFinishTwelveSecondsAfterTheReleaseNotAfterTheTask
     EXPECT_EQ(model.status.get(), "语音识别超时，请重试（SR-4）；已恢复按钮，本句未发送");
     EXPECT_EQ(model.errorMessage.get(),
               "语音识别超时，请重试（SR-4）。可以重新按住录音。已识别的文字会保留为草稿，不会自动发送。");
-    EXPECT_EQ(model.draftChinese.get(), "说到一半");
-    EXPECT_EQ(model.draftEnglish.get(), "");
+    EXPECT_EQ(model.draftText.get(), "说到一半");
+    EXPECT_EQ(model.draftTranslation.get(), "");
     EXPECT_TRUE(model.hasDraft.get());
-    EXPECT_EQ(model.lastPlayedDraftEnglish.get(), std::nullopt);
+    EXPECT_EQ(model.lastPlayedDraftTranslation.get(), std::nullopt);
     EXPECT_FALSE(w.anyHoldFlag());
     EXPECT_TRUE(w.world.speaker->spoken.empty());
 }

@@ -106,8 +106,8 @@ TEST(ModelLanguageChange, AnInstalledPairAppliesAtOnceAndClearsTheOwnSpeechState
     EXPECT_EQ(w.model->mePartial.get(), "");
     EXPECT_EQ(w.model->themPartial.get(), "");
     EXPECT_FALSE(w.model->hasDraft.get());
-    EXPECT_EQ(w.model->draftChinese.get(), "");
-    EXPECT_EQ(w.model->draftEnglish.get(), "");
+    EXPECT_EQ(w.model->draftText.get(), "");
+    EXPECT_EQ(w.model->draftTranslation.get(), "");
     EXPECT_EQ(w.model->voiceNotice.get(), std::nullopt);
     EXPECT_EQ(w.statuses, (Texts{"已切换：我说" + nameOf("zh-Hans") + " → 对方说" + nameOf("ja")}));
     EXPECT_EQ(w.model->languagesBeforeChange.get(), std::nullopt);

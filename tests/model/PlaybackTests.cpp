@@ -138,7 +138,7 @@ TEST(ModelPlayback, APlayedDraftIsRecordedEachTimeAsTheUsersEntry)
 
     EXPECT_EQ(w.spokenTexts(), (std::vector<std::string>{"Hello", "Hello"}));
     EXPECT_EQ(model.status.get(), "已播放给对方");
-    EXPECT_EQ(model.lastPlayedDraftEnglish.get(), "Hello");
+    EXPECT_EQ(model.lastPlayedDraftTranslation.get(), "Hello");
     EXPECT_EQ(model.playDraftTitle(), "再次播放给对方");
     const auto& entries = model.entries.get();
     ASSERT_EQ(entries.size(), 2u);
@@ -180,7 +180,7 @@ TEST(ModelPlayback, AStoppedOrFailedPlaybackRecordsNothingAndCanBeRepeated)
     EXPECT_EQ(model.errorMessage.get(), std::nullopt);
     EXPECT_FALSE(model.isSpeaking.get());
     EXPECT_TRUE(model.entries.get().empty());
-    EXPECT_EQ(model.lastPlayedDraftEnglish.get(), std::nullopt);
+    EXPECT_EQ(model.lastPlayedDraftTranslation.get(), std::nullopt);
     EXPECT_TRUE(model.canPlayDraft());
 
     // The entry names the pair the draft was spoken in, even when the
@@ -205,7 +205,7 @@ TEST(ModelPlayback, AStoppedOrFailedPlaybackRecordsNothingAndCanBeRepeated)
     EXPECT_EQ(model.errorMessage.get(), "播放失败：生成翻译语音超时，请重试（TTS-3）");
     EXPECT_FALSE(model.isSpeaking.get());
     EXPECT_TRUE(model.entries.get().empty());
-    EXPECT_EQ(model.draftEnglish.get(), "Hello");
+    EXPECT_EQ(model.draftTranslation.get(), "Hello");
 }
 
 TEST(ModelQuickPhrases, EachLanguageRouteSpeaksTheRightTextAndRecordsIt)
@@ -277,9 +277,9 @@ TEST(ModelQuickPhrases, EachLanguageRouteSpeaksTheRightTextAndRecordsIt)
     w.world.runtime.runUntilIdle();
     EXPECT_EQ(model.entries.get().size(), 3u);
 
-    EXPECT_EQ(model.draftChinese.get(), "草稿");
-    EXPECT_EQ(model.draftEnglish.get(), "Draft");
-    EXPECT_EQ(model.lastPlayedDraftEnglish.get(), std::nullopt);
+    EXPECT_EQ(model.draftText.get(), "草稿");
+    EXPECT_EQ(model.draftTranslation.get(), "Draft");
+    EXPECT_EQ(model.lastPlayedDraftTranslation.get(), std::nullopt);
 }
 
 TEST(ModelQuickPhrases, WithoutARouteOrATranslationNothingIsSpoken)
