@@ -50,11 +50,11 @@ struct PlayWorld {
     {
         world.run([model = model, english, chinese] { return model->sendQuickPhrase(english, chinese); });
     }
-    void setDraft(const std::string& chinese, const std::string& english)
+    void setDraft(const std::string& text, const std::string& translation)
     {
         ModelTestAccess::set(model->hasDraft, true);
-        model->editDraftText(chinese);
-        model->editDraftTranslation(english);
+        model->editDraftText(text);
+        model->editDraftTranslation(translation);
     }
     std::vector<std::string> spokenTexts() const
     {
