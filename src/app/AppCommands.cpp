@@ -18,14 +18,14 @@ AppCommands::AppCommands(std::shared_ptr<AppModel> model, std::shared_ptr<settin
 void AppCommands::openSettings() const
 {
     // An equal page is stored silently: the page's observers hear nothing.
-    model_->settingsPage.set(SettingsPage::general);
+    model_->openSettings(SettingsPage::general);
     if (showMainWindow_)
         showMainWindow_();
 }
 
 void AppCommands::checkForUpdates() const
 {
-    model_->settingsPage.set(SettingsPage::updates);
+    model_->openSettings(SettingsPage::updates);
     if (showMainWindow_)
         showMainWindow_();
     if (updates_)

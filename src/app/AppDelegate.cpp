@@ -48,7 +48,7 @@ void AppDelegate::launchFinished()
 {
     if (parts_.removeLegacyHelper)
         parts_.removeLegacyHelper();
-    parts_.model->history.set(parts_.history);
+    parts_.model->useHistory(parts_.history);
     observeWindows();
     // Closing the window hides it (or quits through the sequence below);
     // Qt must not end the loop on its own when no window is left.
@@ -248,9 +248,8 @@ void AppDelegate::terminate()
 
 void AppDelegate::shouldTerminate()
 {
-    // Written only when set, so an open alert closes and nothing else hears.
-    if (parts_.model->errorMessage.get())
-        parts_.model->errorMessage.set(std::nullopt);
+    // An open alert closes; with none open nothing hears of it.
+    parts_.model->dismissError();
     for (QWidget* sheet : openSheets())
         endSheet(sheet);
 }
@@ -261,9 +260,7 @@ void AppDelegate::willTerminate()
         return;
     willTerminateRan_ = true;
     AppModel& model = *parts_.model;
-    model.flushDirtySessions();
-    model.sessionID.set(std::nullopt);
-    model.lastSessionEntry.set(std::nullopt);
+    model.closeConversationSession();
     // Stops the model's audio work and gives the default microphone back;
     // the virtual devices stay for the call application.
     model.shutdown();

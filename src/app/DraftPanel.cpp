@@ -117,15 +117,11 @@ DraftPanel::DraftPanel(std::shared_ptr<AppModel> model, QWidget* parent)
 
     connect(source_, &QPlainTextEdit::textChanged, this, [this] {
         fitHeight(source_);
-        std::string text = source_->toPlainText().toStdString();
-        if (model_->draftChinese.get() != text)
-            model_->draftChinese.set(text);
+        model_->editDraftText(source_->toPlainText().toStdString());
     });
     connect(target_, &QPlainTextEdit::textChanged, this, [this] {
         fitHeight(target_);
-        std::string text = target_->toPlainText().toStdString();
-        if (model_->draftEnglish.get() != text)
-            model_->draftEnglish.set(text);
+        model_->editDraftTranslation(target_->toPlainText().toStdString());
     });
     connect(retranslate_, &QPushButton::clicked, this,
             [this] { startModelTask(model_, [](AppModel& m) { return m.retranslateDraft(); }); });
@@ -199,10 +195,10 @@ void DraftPanel::refresh()
 
     // A field is written only when the model's text differs from it, so the
     // user's own edits never come back as a rewrite.
-    QString chinese = q(m.draftChinese.get());
+    QString chinese = q(m.draftText.get());
     if (source_->toPlainText() != chinese)
         source_->setPlainText(chinese);
-    QString english = q(m.draftEnglish.get());
+    QString english = q(m.draftTranslation.get());
     if (target_->toPlainText() != english)
         target_->setPlainText(english);
 

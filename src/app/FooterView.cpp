@@ -137,11 +137,8 @@ FooterView::FooterView(std::shared_ptr<AppModel> model, HoldShortcutCenter* shor
     typed_->setFont(Look::font(13));
     typed_->setMinimumWidth(minTypedWidth);
     applyInputFieldStyle(typed_);
-    connect(typed_, &QLineEdit::textEdited, this, [this](const QString& text) {
-        std::string value = text.toStdString();
-        if (model_->typedChinese.get() != value)
-            model_->typedChinese.set(value);
-    });
+    connect(typed_, &QLineEdit::textEdited, this,
+            [this](const QString& text) { model_->editTypedText(text.toStdString()); });
     connect(typed_, &QLineEdit::returnPressed, this,
             [this] { startModelTask(model_, [](AppModel& m) { return m.translateTypedText(); }); });
     input->addWidget(typed_, 1);
@@ -161,10 +158,7 @@ FooterView::FooterView(std::shared_ptr<AppModel> model, HoldShortcutCenter* shor
     menu_->addSeparator();
     confirm_ = menu_->addAction(q(localized("文字发送前核对")));
     confirm_->setCheckable(true);
-    connect(confirm_, &QAction::toggled, this, [this](bool on) {
-        if (model_->confirmBeforeSend.get() != on)
-            model_->confirmBeforeSend.set(on);
-    });
+    connect(confirm_, &QAction::toggled, this, [this](bool on) { model_->setConfirmBeforeSend(on); });
     connect(phrases_, &QPushButton::clicked, this,
             [this] { menu_->popup(phrases_->mapToGlobal(phrases_->capsuleRect().bottomLeft())); });
     input->addSpacing(std::max(0, 14 - pillRoom));
@@ -213,10 +207,7 @@ void FooterView::setAppActivity(AppActivity* activity)
 
 void FooterView::stopPlayback()
 {
-    if (!model_->isSpeaking.get())
-        return;
-    model_->speaker->stop();
-    model_->status.set(localized("已停止播放"));
+    model_->stopPlayback();
 }
 
 void FooterView::refresh()
@@ -275,7 +266,7 @@ void FooterView::refresh()
     // Typed text: written only when the model's text differs, so typing
     // keeps its cursor.
     bool busy = m.isMicBusy();
-    QString typed = q(m.typedChinese.get());
+    QString typed = q(m.typedText.get());
     if (typed_->text() != typed)
         typed_->setText(typed);
     QString placeholder = q(localized("或者直接打字（%@，地址、数字更准确），回车翻译", my));

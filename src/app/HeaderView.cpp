@@ -139,7 +139,7 @@ SettingsPage HeaderView::settingsTarget() const
 
 void HeaderView::openSettings()
 {
-    model_->settingsPage.set(settingsTarget());
+    model_->openSettings(settingsTarget());
 }
 
 void HeaderView::refresh()

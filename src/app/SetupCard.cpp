@@ -82,7 +82,7 @@ SetupCard::SetupCard(std::shared_ptr<AppModel> model, QWidget* parent)
 
     install_ = cardPill(rows_[3].actions, QStringLiteral("setupCard.device.install"), QString());
     rows_[3].actions->layout()->addWidget(install_);
-    connect(install_, &QPushButton::clicked, this, [this] { model_->showInstallSheet.set(true); });
+    connect(install_, &QPushButton::clicked, this, [this] { model_->openInstallSheet(); });
 
     for (auto& row : rows_)
         column->addWidget(row.title->parentWidget());

@@ -33,7 +33,7 @@ std::shared_ptr<AppModel> AppModel::make(Dependencies dependencies)
 {
     require(dependencies.defaults != nullptr, "settings");
     require(dependencies.meters && dependencies.speaker && dependencies.incoming && dependencies.directVoice
-                && dependencies.callSpeaker && dependencies.probe && dependencies.chineseRecorder
+                && dependencies.callSpeaker && dependencies.probe && dependencies.ownSpeechRecorder
                 && dependencies.translator && dependencies.echoGuard,
             "every engine component");
     require(dependencies.listDevices && dependencies.systemDefault && dependencies.voiceList
@@ -80,7 +80,7 @@ AppModel::AppModel(Dependencies& d, LanguagePair languages)
       microphoneAuthorized(std::move(d.microphoneAuthorized)), microphonePermission(std::move(d.microphonePermission)),
       voiceList(std::move(d.voiceList)), languageServices(std::move(d.languageServices)),
       ensureVirtualDevices(std::move(d.ensureVirtualDevices)), recognitionTimeout(d.recognitionTimeout),
-      chineseRecorder(std::move(d.chineseRecorder)), outgoingTranslator(std::move(d.outgoingTranslator)),
+      ownSpeechRecorder(std::move(d.ownSpeechRecorder)), outgoingTranslator(std::move(d.outgoingTranslator)),
       incoming(std::move(d.incoming)), speaker(std::move(d.speaker)), translator(std::move(d.translator)),
       echoGuard(std::move(d.echoGuard)), makeRecognitionSession(std::move(d.makeRecognitionSession)),
       beginActivity(std::move(d.beginActivity)), endActivity(std::move(d.endActivity)),

@@ -17,6 +17,7 @@
 #include "history/ConversationEntry.h"
 #include "history/ConversationHistory.h"
 #include "model/AudioCapturePermission.h"
+#include "model/ModelField.h"
 #include "model/ReactiveField.h"
 #include "model/SettingsPage.h"
 #include "platform/DefaultsValue.h"
@@ -175,7 +176,7 @@ public:
         std::shared_ptr<DirectVoiceRouting> directVoice;
         std::shared_ptr<DirectVoiceRouting> callSpeaker;
         std::shared_ptr<VirtualMicProbing> probe;
-        std::shared_ptr<ChineseRecording> chineseRecorder;
+        std::shared_ptr<ChineseRecording> ownSpeechRecorder;
         std::shared_ptr<TranslationService> translator;
         std::shared_ptr<EchoGuard> echoGuard;
         LanguageServices languageServices;
@@ -239,54 +240,57 @@ public:
     AppModel& operator=(const AppModel&) = delete;
 
     // ---- Languages ----
-    rt::Observable<CallLanguage> myLanguage;
-    rt::Observable<CallLanguage> theirLanguage;
-    rt::Observable<std::optional<SpeechEngine>> myEngine{SpeechEngine::speech, changes()};
-    rt::Observable<std::optional<SpeechEngine>> theirEngine{SpeechEngine::speech, changes()};
-    rt::Observable<std::map<std::string, LanguageReadiness>> myMenu{{}, changes()};
-    rt::Observable<std::map<std::string, LanguageReadiness>> theirMenu{{}, changes()};
-    rt::Observable<std::optional<LanguagePair>> languagesBeforeChange{std::nullopt, changes()};
-    rt::Observable<bool> isChangingLanguage{false, changes()};
-    rt::Observable<std::optional<double>> speechDownloadProgress{std::nullopt, changes()};
-    rt::Observable<bool> isDownloadingTranslation{false, changes()};
-    rt::Observable<std::optional<PendingLanguageChange>> pendingLanguageChange{std::nullopt, changes()};
+    ModelField<CallLanguage> myLanguage;
+    ModelField<CallLanguage> theirLanguage;
+    ModelField<std::optional<SpeechEngine>> myEngine{SpeechEngine::speech, changes()};
+    ModelField<std::optional<SpeechEngine>> theirEngine{SpeechEngine::speech, changes()};
+    ModelField<std::map<std::string, LanguageReadiness>> myMenu{{}, changes()};
+    ModelField<std::map<std::string, LanguageReadiness>> theirMenu{{}, changes()};
+    ModelField<std::optional<LanguagePair>> languagesBeforeChange{std::nullopt, changes()};
+    ModelField<bool> isChangingLanguage{false, changes()};
+    ModelField<std::optional<double>> speechDownloadProgress{std::nullopt, changes()};
+    ModelField<bool> isDownloadingTranslation{false, changes()};
+    ModelField<std::optional<PendingLanguageChange>> pendingLanguageChange{std::nullopt, changes()};
 
     // ---- Conversation and captions ----
     // Every store runs the session grouping, changed or not.
     ReactiveField<std::vector<ConversationEntry>> entries{{}, changes()};
-    rt::Observable<std::shared_ptr<ConversationHistory>> history{nullptr, changes()};
-    rt::Observable<std::optional<rt::Uuid>> sessionID{std::nullopt, changes()};
-    rt::Observable<std::optional<rt::Date>> lastSessionEntry{std::nullopt, changes()};
-    rt::Observable<std::map<rt::Uuid, rt::Uuid>> sessionOf{{}, changes()};
+    ModelField<std::shared_ptr<ConversationHistory>> history{nullptr, changes()};
+    ModelField<std::optional<rt::Uuid>> sessionID{std::nullopt, changes()};
+    ModelField<std::optional<rt::Date>> lastSessionEntry{std::nullopt, changes()};
+    ModelField<std::map<rt::Uuid, rt::Uuid>> sessionOf{{}, changes()};
     // Sessions changed since they were last written, in the order they were
     // first marked, each once; a flush writes them in that order.
-    rt::Observable<std::vector<rt::Uuid>> dirtySessions{{}, changes()};
+    ModelField<std::vector<rt::Uuid>> dirtySessions{{}, changes()};
     rt::TaskHandle<> saveTask;
-    rt::Observable<std::string> themPartial{"", changes()};
-    rt::Observable<std::string> mePartial{"", changes()};
+    ModelField<std::string> themPartial{"", changes()};
+    ModelField<std::string> mePartial{"", changes()};
 
     // ---- Own speech, drafts and playback ----
-    rt::Observable<bool> hasDraft{false, changes()};
-    rt::Observable<std::string> draftChinese{"", changes()};
-    rt::Observable<std::string> draftEnglish{"", changes()};
-    rt::Observable<bool> isTranslatingDraft{false, changes()};
-    rt::Observable<std::string> typedChinese{"", changes()};
-    rt::Observable<std::optional<std::string>> lastPlayedDraftEnglish{std::nullopt, changes()};
-    rt::Observable<bool> isStartingRecording{false, changes()};
-    rt::Observable<bool> isHoldingToTalk{false, changes()};
+    ModelField<bool> hasDraft{false, changes()};
+    // The draft in the user's language (recognized or typed) and its
+    // translation into the other party's.
+    ModelField<std::string> draftText{"", changes()};
+    ModelField<std::string> draftTranslation{"", changes()};
+    ModelField<bool> isTranslatingDraft{false, changes()};
+    // The footer's line, in the user's language, before it becomes a draft.
+    ModelField<std::string> typedText{"", changes()};
+    ModelField<std::optional<std::string>> lastPlayedDraftTranslation{std::nullopt, changes()};
+    ModelField<bool> isStartingRecording{false, changes()};
+    ModelField<bool> isHoldingToTalk{false, changes()};
     rt::TaskHandle<> holdTask;
     // Resumed once with the release instant, or none when the hold was cancelled.
     std::optional<rt::Continuation<std::optional<rt::Instant>>> holdRelease;
-    rt::Observable<rt::Uuid> holdID{newIdentifier(), changes()};
-    rt::Observable<std::vector<HeldSentence>> heldSentences{{}, changes()};
+    ModelField<rt::Uuid> holdID{newIdentifier(), changes()};
+    ModelField<std::vector<HeldSentence>> heldSentences{{}, changes()};
     rt::TaskHandle<> heldSentenceWorker;
-    rt::Observable<std::int64_t> heldSentenceCount{0, changes()};
-    rt::Observable<bool> holdSendsWhileHolding{false, changes()};
-    rt::Observable<std::vector<std::string>> heldUtterance{{}, changes()};
-    rt::Observable<bool> isRecording{false, changes()};
-    rt::Observable<bool> isSpeaking{false, changes()};
-    rt::Observable<bool> confirmBeforeSend{true, changes()};
-    rt::Observable<bool> monitorInHeadphones;
+    ModelField<std::int64_t> heldSentenceCount{0, changes()};
+    ModelField<bool> holdSendsWhileHolding{false, changes()};
+    ModelField<std::vector<std::string>> heldUtterance{{}, changes()};
+    ModelField<bool> isRecording{false, changes()};
+    ModelField<bool> isSpeaking{false, changes()};
+    ModelField<bool> confirmBeforeSend{true, changes()};
+    ModelField<bool> monitorInHeadphones;
     // Each store writes the setting; a real change also moves the headphone
     // monitoring and may end free listening.
     ReactiveField<bool> translateWhileHolding;
@@ -294,103 +298,103 @@ public:
     ReactiveField<bool> freeListening{false, changes()};
 
     // ---- Listening to the other party ----
-    rt::Observable<bool> isListening{false, changes()};
-    rt::Observable<bool> isChangingListening{false, changes()};
-    rt::Observable<std::string> listeningStatus;
-    rt::Observable<bool> listeningFailed{false, changes()};
-    rt::Observable<bool> permissionWasMissing{false, changes()};
-    rt::Observable<bool> captureWasDenied{false, changes()};
+    ModelField<bool> isListening{false, changes()};
+    ModelField<bool> isChangingListening{false, changes()};
+    ModelField<std::string> listeningStatus;
+    ModelField<bool> listeningFailed{false, changes()};
+    ModelField<bool> permissionWasMissing{false, changes()};
+    ModelField<bool> captureWasDenied{false, changes()};
     std::function<std::optional<AudioCapturePermission::Status>()> capturePermission;
-    rt::Observable<std::optional<std::string>> captureFailure{std::nullopt, changes()};
-    rt::Observable<std::optional<std::string>> listeningError{std::nullopt, changes()};
-    rt::Observable<rt::Uuid> listeningSession{newIdentifier(), changes()};
-    rt::Observable<std::optional<std::string>> listeningLanguageID{std::nullopt, changes()};
-    rt::Observable<bool> audioCaptureMissing{false, changes()};
+    ModelField<std::optional<std::string>> captureFailure{std::nullopt, changes()};
+    ModelField<std::optional<std::string>> listeningError{std::nullopt, changes()};
+    ModelField<rt::Uuid> listeningSession{newIdentifier(), changes()};
+    ModelField<std::optional<std::string>> listeningLanguageID{std::nullopt, changes()};
+    ModelField<bool> audioCaptureMissing{false, changes()};
 
     // ---- Own-voice forwarding and call watch ----
-    rt::Observable<bool> originalVoiceOn{false, changes()};
-    rt::Observable<bool> forwardingActive{false, changes()};
-    rt::Observable<bool> callActive{false, changes()};
-    rt::Observable<std::optional<rt::Instant>> callEndedAt{std::nullopt, changes()};
+    ModelField<bool> originalVoiceOn{false, changes()};
+    ModelField<bool> forwardingActive{false, changes()};
+    ModelField<bool> callActive{false, changes()};
+    ModelField<std::optional<rt::Instant>> callEndedAt{std::nullopt, changes()};
     CallDetector callDetector;
     CallRouteInspector callRouteInspector;
-    rt::Observable<CallMicrophoneRoute> callMicrophoneRoute{CallMicrophoneRoute::unknown, changes()};
+    ModelField<CallMicrophoneRoute> callMicrophoneRoute{CallMicrophoneRoute::unknown, changes()};
     CallObserver callObserver;
     DriverObserver driverObserver;
     WatchObject driverWatch;
-    rt::Observable<std::optional<AudioObjectId>> driverWatchDevice{std::nullopt, changes()};
-    rt::Observable<bool> callWatching{false, changes()};
+    ModelField<std::optional<AudioObjectId>> driverWatchDevice{std::nullopt, changes()};
+    ModelField<bool> callWatching{false, changes()};
     rt::TaskHandle<> callPoll;
     rt::TaskHandle<> callRecheck;
-    rt::Observable<bool> originalVoiceOnByDefault{true, changes()};
-    rt::Observable<bool> originalVoiceAutoStarted{false, changes()};
-    rt::Observable<bool> isChangingOriginalVoice{false, changes()};
+    ModelField<bool> originalVoiceOnByDefault{true, changes()};
+    ModelField<bool> originalVoiceAutoStarted{false, changes()};
+    ModelField<bool> isChangingOriginalVoice{false, changes()};
 
     // ---- Sheets and navigation ----
-    rt::Observable<bool> micConfirmed{false, changes()};
-    rt::Observable<bool> showMicCheck{false, changes()};
-    rt::Observable<std::optional<SettingsPage>> settingsPage{std::nullopt, changes()};
-    rt::Observable<bool> showWizard{false, changes()};
-    rt::Observable<std::optional<std::string>> micCheckReason{std::nullopt, changes()};
-    rt::Observable<bool> showInstallSheet{false, changes()};
+    ModelField<bool> micConfirmed{false, changes()};
+    ModelField<bool> showMicCheck{false, changes()};
+    ModelField<std::optional<SettingsPage>> settingsPage{std::nullopt, changes()};
+    ModelField<bool> showWizard{false, changes()};
+    ModelField<std::optional<std::string>> micCheckReason{std::nullopt, changes()};
+    ModelField<bool> showInstallSheet{false, changes()};
 
     // ---- Status and readiness ----
     // One line for the latest action.
-    rt::Observable<std::string> status{"", changes()};
+    ModelField<std::string> status{"", changes()};
     // At most one failure for the error alert, which clears it.
-    rt::Observable<std::optional<std::string>> errorMessage{std::nullopt, changes()};
-    rt::Observable<bool> theirSpeechReady{false, changes()};
-    rt::Observable<bool> mySpeechReady{false, changes()};
-    rt::Observable<bool> translationReady{false, changes()};
-    rt::Observable<std::optional<rt::Uuid>> translationDownloadID{std::nullopt, changes()};
-    rt::Observable<bool> micAuthorized;
+    ModelField<std::optional<std::string>> errorMessage{std::nullopt, changes()};
+    ModelField<bool> theirSpeechReady{false, changes()};
+    ModelField<bool> mySpeechReady{false, changes()};
+    ModelField<bool> translationReady{false, changes()};
+    ModelField<std::optional<rt::Uuid>> translationDownloadID{std::nullopt, changes()};
+    ModelField<bool> micAuthorized;
 
     // ---- Voices ----
-    rt::Observable<std::vector<VoiceOption>> targetVoices{{}, changes()};
-    rt::Observable<std::optional<std::string>> voiceNotice{std::nullopt, changes()};
-    rt::Observable<std::map<std::string, std::string>> voiceChoices{{}, changes()};
+    ModelField<std::vector<VoiceOption>> targetVoices{{}, changes()};
+    ModelField<std::optional<std::string>> voiceNotice{std::nullopt, changes()};
+    ModelField<std::map<std::string, std::string>> voiceChoices{{}, changes()};
 
     // ---- System microphone and session preparation ----
     const std::shared_ptr<SystemAudioRoute> systemRoute;
-    rt::Observable<bool> systemMicEnabled;
-    rt::Observable<bool> systemMicPending{false, changes()};
-    rt::Observable<std::optional<AudioObjectId>> systemMicLastVirtual{std::nullopt, changes()};
-    rt::Observable<bool> systemMicChecked{false, changes()};
-    rt::Observable<bool> systemMicWasDefault{false, changes()};
-    rt::Observable<bool> systemMicFailureShown{false, changes()};
-    rt::Observable<bool> sessionPrepared{false, changes()};
-    rt::Observable<std::optional<std::string>> launchInputUID{std::nullopt, changes()};
+    ModelField<bool> systemMicEnabled;
+    ModelField<bool> systemMicPending{false, changes()};
+    ModelField<std::optional<AudioObjectId>> systemMicLastVirtual{std::nullopt, changes()};
+    ModelField<bool> systemMicChecked{false, changes()};
+    ModelField<bool> systemMicWasDefault{false, changes()};
+    ModelField<bool> systemMicFailureShown{false, changes()};
+    ModelField<bool> sessionPrepared{false, changes()};
+    ModelField<std::optional<std::string>> launchInputUID{std::nullopt, changes()};
 
     // ---- Devices ----
-    rt::Observable<std::vector<AudioDevice>> inputDevices{{}, changes()};
-    rt::Observable<std::vector<AudioDevice>> outputDevices{{}, changes()};
+    ModelField<std::vector<AudioDevice>> inputDevices{{}, changes()};
+    ModelField<std::vector<AudioDevice>> outputDevices{{}, changes()};
     // Every store keeps selectedMicUID in line, changed or not.
     ReactiveField<std::optional<AudioObjectId>> selectedInputID{std::nullopt, changes()};
-    rt::Observable<std::optional<std::string>> selectedMicUID{std::nullopt, changes()};
-    rt::Observable<std::optional<AudioObjectId>> selectedVirtualOutputID{std::nullopt, changes()};
+    ModelField<std::optional<std::string>> selectedMicUID{std::nullopt, changes()};
+    ModelField<std::optional<AudioObjectId>> selectedVirtualOutputID{std::nullopt, changes()};
     // A real change reroutes the far end and resets the echo gate.
     ReactiveField<std::optional<AudioObjectId>> selectedMonitorOutputID{std::nullopt, changes()};
-    rt::Observable<std::optional<AudioDevice>> virtualTapDevice{std::nullopt, changes()};
-    rt::Observable<std::optional<rt::Instant>> devicesReadAt{std::nullopt, changes()};
+    ModelField<std::optional<AudioDevice>> virtualTapDevice{std::nullopt, changes()};
+    ModelField<std::optional<rt::Instant>> devicesReadAt{std::nullopt, changes()};
 
     // ---- Virtual-device driver ----
-    rt::Observable<bool> virtualMicNeedsUpdate{false, changes()};
+    ModelField<bool> virtualMicNeedsUpdate{false, changes()};
     std::function<bool()> driverUpdateCheck;
-    rt::Observable<bool> isInstallingDriver{false, changes()};
-    rt::Observable<std::optional<std::string>> virtualDeviceSource;
+    ModelField<bool> isInstallingDriver{false, changes()};
+    ModelField<std::optional<std::string>> virtualDeviceSource;
     const double driverDetectTimeout;
-    rt::Observable<std::optional<AudioDevice>> virtualInputDevice{std::nullopt, changes()};
-    rt::Observable<std::optional<std::string>> loadedDriverVersion{std::nullopt, changes()};
+    ModelField<std::optional<AudioDevice>> virtualInputDevice{std::nullopt, changes()};
+    ModelField<std::optional<std::string>> loadedDriverVersion{std::nullopt, changes()};
     std::function<std::optional<std::string>()> driverVersionCheck;
     std::function<std::string(const std::string& source)> deviceSetupStep;
     std::function<std::optional<std::string>()> bundledDriverVersion;
 
     // ---- Meters and watchers ----
     const std::shared_ptr<AudioMeters> meters;
-    rt::Observable<bool> metersEnabled{false, changes()};
+    ModelField<bool> metersEnabled{false, changes()};
     // A real change updates the level meters.
     ReactiveField<bool> metersVisible{true, changes()};
-    rt::Observable<std::optional<AudioObjectId>> meterPreviewMicID{std::nullopt, changes()};
+    ModelField<std::optional<AudioObjectId>> meterPreviewMicID{std::nullopt, changes()};
     std::shared_ptr<AudioDeviceWatcher> deviceWatcher;
     std::shared_ptr<AudioServiceRestartWatcher> serviceWatcher;
     std::shared_ptr<AudioServerWatcher> serverWatcher;
@@ -398,7 +402,7 @@ public:
 
     // ---- The audio server going away and coming back ----
     // The audio server cannot be reached now.
-    rt::Observable<bool> audioServerLost{false, changes()};
+    ModelField<bool> audioServerLost{false, changes()};
     // After the server came back: how long its devices get to reappear, and
     // how often they are looked for.
     static constexpr double serverDevicesWait = 5.0;
@@ -414,18 +418,18 @@ public:
     rt::TaskHandle<> serverRecovery;
 
     // ---- Hear test ----
-    rt::Observable<HearTest> hearTest{HearTest::idle(), changes()};
-    rt::Observable<bool> isHearTesting{false, changes()};
+    ModelField<HearTest> hearTest{HearTest::idle(), changes()};
+    ModelField<bool> isHearTesting{false, changes()};
     const double hearTestSeconds = 3.0;
 
     // ---- Far-end routing to the headphones ----
     const std::shared_ptr<DirectVoiceRouting> callSpeaker;
     SpeakerPlayback speakerPlayback;
-    rt::Observable<std::optional<SpeakerRoute>> callSpeakerRoute{std::nullopt, changes()};
-    rt::Observable<std::optional<SpeakerRoute>> callSpeakerFailed{std::nullopt, changes()};
+    ModelField<std::optional<SpeakerRoute>> callSpeakerRoute{std::nullopt, changes()};
+    ModelField<std::optional<SpeakerRoute>> callSpeakerFailed{std::nullopt, changes()};
     DeviceRates deviceRates;
     WatchObject headphoneRateWatch;
-    rt::Observable<std::optional<AudioObjectId>> headphoneRateDevice{std::nullopt, changes()};
+    ModelField<std::optional<AudioObjectId>> headphoneRateDevice{std::nullopt, changes()};
 
     // ---- Components and injected services ----
     SettingsStore& defaults;
@@ -441,12 +445,12 @@ public:
     std::function<rt::Async<void>(std::string step)> ensureVirtualDevices;
     // Fixed at 12 s; the hold deadlines do not read it.
     const double recognitionTimeout;
-    const std::shared_ptr<ChineseRecording> chineseRecorder;
+    const std::shared_ptr<ChineseRecording> ownSpeechRecorder;
     std::function<rt::Async<std::string>(std::string)> outgoingTranslator;
     const std::shared_ptr<IncomingListening> incoming;
     const std::shared_ptr<SpeechPlaying> speaker;
     const std::shared_ptr<TranslationService> translator;
-    rt::Observable<std::optional<std::string>> translationPair{std::nullopt, changes()};
+    ModelField<std::optional<std::string>> translationPair{std::nullopt, changes()};
     const std::shared_ptr<EchoGuard> echoGuard;
     SessionFactory makeRecognitionSession;
     std::function<ActivityToken(const std::string& reason)> beginActivity;
@@ -498,6 +502,20 @@ public:
     void shutdown();
     void dismissSheets();
     void finishOnboarding();
+
+    // ---- Sheets, settings pages and alerts ----
+    void openSettings(SettingsPage page);
+    void closeSettings();
+    void openInstallSheet();
+    void closeInstallSheet();
+    // The check the user opens, with no reason of the model's own.
+    void openMicCheck();
+    // Puts a failure into the error alert.
+    void showError(std::string message);
+    // The alert was closed.
+    void dismissError();
+    // The history the conversation is filed into, once it is open.
+    void useHistory(std::shared_ptr<ConversationHistory> store);
     void translateWhileHoldingDidChange(bool oldValue);
     // The settings switch of free listening, with the requested value.
     void freeListeningDidChange(bool requested);
@@ -530,6 +548,9 @@ public:
     rt::Async<bool> speakToPeer(std::string text, bool whileHolding);
     // Plays the draft's translation and records it as the user's entry.
     rt::Async<void> playDraftToPeer(bool whileHolding = false);
+    // The user stopped what is being spoken; nothing is when nothing plays.
+    void stopPlayback();
+    void setMonitorInHeadphones(bool on);
     // A ready-made phrase, given in English and as its Chinese text.
     rt::Async<void> sendQuickPhrase(std::string english, std::string chinese);
     // English to the other party's language can be translated here.
@@ -539,6 +560,8 @@ public:
     rt::Async<void> enableMeters();
     rt::Async<void> confirmMicrophone(AudioObjectId id);
     void closeMicCheck();
+    // Shows that microphone's level in the open check; none shows the selected one.
+    void previewMicrophone(std::optional<AudioObjectId> id);
     rt::Async<void> setOriginalVoice(bool on);
 
     // ---- Hear test ----
@@ -586,6 +609,11 @@ public:
     rt::Async<void> translateTypedText();
     rt::Async<void> retranslateDraft();
     void clearDraft();
+    // The user's edits of the draft panel's two fields and of the typed line.
+    void editDraftText(std::string text);
+    void editDraftTranslation(std::string text);
+    void editTypedText(std::string text);
+    void setConfirmBeforeSend(bool on);
 
     // ---- Conversation and its sessions ----
     // A new entry more than this long after the last one opens a new session.

@@ -30,9 +30,9 @@ std::string failureText(const std::exception_ptr& error)
 rt::Async<void> AppModel::translateDraft(std::string text, bool fromSpeech, bool whileHolding,
                                          std::function<bool()> isStillCurrent)
 {
-    lastPlayedDraftEnglish.set(std::nullopt);
-    draftChinese.set(text);
-    draftEnglish.set("");
+    lastPlayedDraftTranslation.set(std::nullopt);
+    draftText.set(text);
+    draftTranslation.set("");
     hasDraft.set(true);
     isTranslatingDraft.set(true);
     status.set(localized("正在翻译成%@…", theirLanguage.get().displayName()));
@@ -57,7 +57,7 @@ rt::Async<void> AppModel::translateDraft(std::string text, bool fromSpeech, bool
         }
         co_return;
     }
-    draftEnglish.set(translated);
+    draftTranslation.set(translated);
     if (isStillCurrent && !isStillCurrent()) {
         status.set(localized("已取消自动发送，内容保留在草稿中"));
         co_return;
@@ -101,10 +101,10 @@ rt::Async<void> AppModel::translateTypedText()
 {
     if (isMicBusy() || isSpeaking.get() || isTranslatingDraft.get())
         co_return;
-    const std::string text = RecordingTranscript::trimmed(typedChinese.get());
+    const std::string text = RecordingTranscript::trimmed(typedText.get());
     if (text.empty())
         co_return;
-    typedChinese.set("");
+    typedText.set("");
     co_await translateDraft(text, false, false);
 }
 
@@ -112,12 +112,12 @@ rt::Async<void> AppModel::retranslateDraft()
 {
     if (isSpeaking.get() || isTranslatingDraft.get() || isRecording.get())
         co_return;
-    lastPlayedDraftEnglish.set(std::nullopt);
-    const std::string text = RecordingTranscript::trimmed(draftChinese.get());
+    lastPlayedDraftTranslation.set(std::nullopt);
+    const std::string text = RecordingTranscript::trimmed(draftText.get());
     if (text.empty())
         co_return;
     isTranslatingDraft.set(true);
-    draftEnglish.set("");
+    draftTranslation.set("");
     const std::weak_ptr<AppModel> weak = weak_from_this();
     std::string translated;
     std::exception_ptr failure;
@@ -131,7 +131,7 @@ rt::Async<void> AppModel::retranslateDraft()
     if (failure)
         errorMessage.set(localized("翻译失败：%@", failureText(failure)));
     else
-        draftEnglish.set(translated);
+        draftTranslation.set(translated);
     isTranslatingDraft.set(false);
 }
 
@@ -140,10 +140,30 @@ void AppModel::clearDraft()
     if (isSpeaking.get())
         return;
     hasDraft.set(false);
-    draftChinese.set("");
-    draftEnglish.set("");
-    lastPlayedDraftEnglish.set(std::nullopt);
+    draftText.set("");
+    draftTranslation.set("");
+    lastPlayedDraftTranslation.set(std::nullopt);
     status.set(localized("已取消"));
+}
+
+void AppModel::editDraftText(std::string text)
+{
+    draftText.set(std::move(text));
+}
+
+void AppModel::editDraftTranslation(std::string text)
+{
+    draftTranslation.set(std::move(text));
+}
+
+void AppModel::editTypedText(std::string text)
+{
+    typedText.set(std::move(text));
+}
+
+void AppModel::setConfirmBeforeSend(bool on)
+{
+    confirmBeforeSend.set(on);
 }
 
 }  // namespace parlaro

@@ -62,7 +62,7 @@ void AppModel::endHoldToTalk()
     isRecording.set(false);
     // No waiting continuation: the recorder was still starting.
     status.set(localized(holdRelease ? "正在完成语音识别…" : "正在结束录音…"));
-    chineseRecorder->stopCapture();
+    ownSpeechRecorder->stopCapture();
     if (auto release = std::exchange(holdRelease, std::nullopt))
         release->resume(std::optional<rt::Instant>(released));
 }
@@ -77,7 +77,7 @@ void AppModel::cancelHold()
     holdTask.cancel();
     isHoldingToTalk.set(false);
     isRecording.set(false);
-    chineseRecorder->stopCapture();
+    ownSpeechRecorder->stopCapture();
     if (auto release = std::exchange(holdRelease, std::nullopt))
         release->resume(std::optional<rt::Instant>());
     status.set(cancelText(queued));
@@ -85,7 +85,7 @@ void AppModel::cancelHold()
 
 rt::Async<void> AppModel::cancelRecorder()
 {
-    const std::shared_ptr<ChineseRecording> recorder = chineseRecorder;
+    const std::shared_ptr<ChineseRecording> recorder = ownSpeechRecorder;
     try {
         co_await recorder->cancel();
     } catch (...) {
@@ -95,7 +95,7 @@ rt::Async<void> AppModel::cancelRecorder()
 
 rt::Async<std::string> AppModel::finishRecognition()
 {
-    const std::shared_ptr<ChineseRecording> recorder = chineseRecorder;
+    const std::shared_ptr<ChineseRecording> recorder = ownSpeechRecorder;
     co_return co_await recorder->finish();
 }
 
@@ -172,10 +172,10 @@ rt::Async<void> AppModel::failHoldStage(std::exception_ptr error, rt::Uuid hold)
     const std::string heard = RecordingTranscript::trimmed(mePartial.get());
     co_await cancelRecorder();
     if (!heard.empty()) {
-        draftChinese.set(heard);
-        draftEnglish.set("");
+        draftText.set(heard);
+        draftTranslation.set("");
         hasDraft.set(true);
-        lastPlayedDraftEnglish.set(std::nullopt);
+        lastPlayedDraftTranslation.set(std::nullopt);
     }
     const std::string reason = describe(error);
     status.set(localized("%@；已恢复按钮，本句未发送", reason));

@@ -160,7 +160,7 @@ rt::Async<void> AppModel::startRecorder(HoldPress press, bool held)
             return self && self->isHoldStillHeld(hold);
         });
     // Held by the frame: the start may still run after the hold gave up on it.
-    const std::shared_ptr<ChineseRecording> recorder = chineseRecorder;
+    const std::shared_ptr<ChineseRecording> recorder = ownSpeechRecorder;
     co_await recorder->start(std::move(request));
 }
 

@@ -129,8 +129,8 @@ rt::Async<void> AppModel::applyLanguageChange(CallLanguage my, CallLanguage thei
     mePartial.set("");
     themPartial.set("");
     hasDraft.set(false);
-    draftChinese.set("");
-    draftEnglish.set("");
+    draftText.set("");
+    draftTranslation.set("");
     voiceNotice.set(std::nullopt);
     status.set(localized("已切换：我说%@ → 对方说%@", my.displayName(), their.displayName()));
 

@@ -31,6 +31,12 @@ void AppModel::closeMicCheck()
     updateMeters();
 }
 
+void AppModel::previewMicrophone(std::optional<AudioObjectId> id)
+{
+    meterPreviewMicID.set(id);
+    updateMeters();
+}
+
 rt::Async<void> AppModel::confirmMicrophone(AudioObjectId id)
 {
     if (!findDevice(inputDevices.get(), id)) {

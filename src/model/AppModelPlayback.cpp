@@ -14,13 +14,13 @@ namespace parlaro {
 bool AppModel::canPlayDraft() const
 {
     return hasDraft.get() && !isTranslatingDraft.get() && !isSpeaking.get() && !isRecording.get()
-        && !isHearTesting.get() && !RecordingTranscript::trimmed(draftEnglish.get()).empty();
+        && !isHearTesting.get() && !RecordingTranscript::trimmed(draftTranslation.get()).empty();
 }
 
 std::string AppModel::playDraftTitle() const
 {
-    const auto& played = lastPlayedDraftEnglish.get();
-    if (played && *played == RecordingTranscript::trimmed(draftEnglish.get()))
+    const auto& played = lastPlayedDraftTranslation.get();
+    if (played && *played == RecordingTranscript::trimmed(draftTranslation.get()))
         return localized("再次播放给对方");
     return localized("播放给对方");
 }
@@ -85,12 +85,12 @@ rt::Async<bool> AppModel::speakToPeer(std::string text, bool whileHolding)
 rt::Async<void> AppModel::playDraftToPeer(bool whileHolding)
 {
     const bool playable = whileHolding ? hasDraft.get() && !isTranslatingDraft.get() && !isSpeaking.get()
-            && !isHearTesting.get() && !RecordingTranscript::trimmed(draftEnglish.get()).empty()
+            && !isHearTesting.get() && !RecordingTranscript::trimmed(draftTranslation.get()).empty()
                                        : canPlayDraft();
     if (!playable)
         co_return;
-    const std::string text = RecordingTranscript::trimmed(draftEnglish.get());
-    const std::string source = draftChinese.get();
+    const std::string text = RecordingTranscript::trimmed(draftTranslation.get());
+    const std::string source = draftText.get();
     // The pair the draft was made in, even if the languages change while it plays.
     const std::string mine = myLanguage.get().id;
     const std::string their = theirLanguage.get().id;
@@ -99,7 +99,7 @@ rt::Async<void> AppModel::playDraftToPeer(bool whileHolding)
     const bool played = co_await speakToPeer(text, whileHolding);
     if (!played || weak.expired())
         co_return;
-    lastPlayedDraftEnglish.set(text);
+    lastPlayedDraftTranslation.set(text);
     std::vector<ConversationEntry> list = entries.get();
     list.push_back(ConversationEntry{.id = newIdentifier(),
                                      .side = ConversationEntry::Side::me,
@@ -110,6 +110,19 @@ rt::Async<void> AppModel::playDraftToPeer(bool whileHolding)
                                      .translatedLanguage = their});
     setEntries(std::move(list));
     status.set(localized("已播放给对方"));
+}
+
+void AppModel::stopPlayback()
+{
+    if (!isSpeaking.get())
+        return;
+    speaker->stop();
+    status.set(localized("已停止播放"));
+}
+
+void AppModel::setMonitorInHeadphones(bool on)
+{
+    monitorInHeadphones.set(on);
 }
 
 }  // namespace parlaro

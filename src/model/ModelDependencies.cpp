@@ -103,7 +103,7 @@ AppModel::Dependencies defaultDependencies(SettingsStore& defaults, std::shared_
     d.directVoice = std::make_shared<DirectVoice>(DirectVoice::Steering::resample, false);
     d.callSpeaker = std::make_shared<DirectVoice>(DirectVoice::Steering::driverClockOnInput, false);
     d.probe = std::make_shared<VirtualMicProbe>();
-    d.chineseRecorder = std::make_shared<ChineseRecorder>(parts.echoGuard);
+    d.ownSpeechRecorder = std::make_shared<ChineseRecorder>(parts.echoGuard);
     d.translator = makeTranslationService(PlatformCapabilities::current(), parts.translationHost);
     d.echoGuard = parts.echoGuard;
     d.languageServices = LanguageServices::live();

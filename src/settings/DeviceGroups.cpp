@@ -98,7 +98,7 @@ DeviceGroups::DeviceGroups(std::shared_ptr<AppModel> model, QWidget* parent) : Q
     install_->setActive(true);
     install_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     // The installation itself always runs from the install sheet.
-    connect(install_, &QAbstractButton::clicked, this, [this] { model_->showInstallSheet.set(true); });
+    connect(install_, &QAbstractButton::clicked, this, [this] { model_->openInstallSheet(); });
     box->addWidget(install_);
     group_->contentLayout()->addWidget(missing_);
 
@@ -136,7 +136,7 @@ void DeviceGroups::refresh()
     setShown(outdated_, model_->virtualMicNeedsUpdate());
     outdated_->setNotice(
         q(localized("新版 wenmora 同时是麦克风和扬声器，通话时你耳机里的翻译不再被系统压低。")), Palette::amber(),
-        GroupNotice::Action{q(localized("更新虚拟麦克风")), [model = model_] { model->showInstallSheet.set(true); }});
+        GroupNotice::Action{q(localized("更新虚拟麦克风")), [model = model_] { model->openInstallSheet(); }});
     setShown(connected_, model_->callMicrophoneRoute() == CallMicrophoneRoute::connected);
     updates::setText(connected_, q(localized("通话软件已接入翻译麦克风")));
 

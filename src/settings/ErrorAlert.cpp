@@ -55,7 +55,7 @@ void ErrorAlert::finished()
     if (box_)
         box_->deleteLater();
     box_ = nullptr;
-    model_->errorMessage.set(std::nullopt);
+    model_->dismissError();
 }
 
 }  // namespace parlaro::ui

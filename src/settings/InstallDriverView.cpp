@@ -50,7 +50,7 @@ InstallDriverView::InstallDriverView(std::shared_ptr<AppModel> model, QWidget* p
     buttons->addWidget(install_);
     column->addLayout(buttons);
 
-    connect(later_, &QPushButton::clicked, this, [this] { model_->showInstallSheet.set(false); });
+    connect(later_, &QPushButton::clicked, this, [this] { model_->closeInstallSheet(); });
     connect(install_, &QPushButton::clicked, this, [this] {
         // A press that slips in before the model marks itself busy is the
         // model's to refuse; the view only never starts one while it shows

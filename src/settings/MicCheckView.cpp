@@ -149,8 +149,7 @@ void MicCheckView::setCandidate(std::optional<AudioObjectId> id)
 
 void MicCheckView::preview()
 {
-    model_->meterPreviewMicID.set(candidate_);
-    model_->updateMeters();
+    model_->previewMicrophone(candidate_);
 }
 
 void MicCheckView::confirm()

@@ -135,7 +135,7 @@ SettingsView::SettingsView(std::shared_ptr<AppModel> model, std::shared_ptr<Upda
     back_ = new PillButton({}, sidebar);
     back_->setObjectName(QStringLiteral("settings.back"));
     back_->setTint(Palette::violet());
-    connect(back_, &QAbstractButton::clicked, this, [this] { model_->settingsPage.set(std::nullopt); });
+    connect(back_, &QAbstractButton::clicked, this, [this] { model_->closeSettings(); });
     side->addWidget(back_, 0, Qt::AlignLeft);
     // The pill keeps room for its glow below its capsule.
     side->addSpacing(std::max(0, 18 - glowMargin(PillButton::glowRadius)));
@@ -187,7 +187,7 @@ SettingsView::SettingsView(std::shared_ptr<AppModel> model, std::shared_ptr<Upda
             // shown stays quiet.
             row->setChecked(this->page() == page);
             if (this->page() != page)
-                model_->settingsPage.set(page);
+                model_->openSettings(page);
         });
         side->addWidget(row);
         rows_[index] = row;
@@ -319,7 +319,7 @@ void SettingsView::showPage(SettingsPage page)
 void SettingsView::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Escape) {
-        model_->settingsPage.set(std::nullopt);
+        model_->closeSettings();
         event->accept();
         return;
     }

@@ -100,10 +100,7 @@ SpeakingGroups::SpeakingGroups(std::shared_ptr<AppModel> model, QWidget* parent)
     micCheck_->setTint(Palette::coral());
     micRow_->addTrailing(micCheck_);
     rows->addWidget(micRow_);
-    connect(micCheck_, &QAbstractButton::clicked, this, [this] {
-        model_->micCheckReason.set(std::nullopt);
-        model_->showMicCheck.set(true);
-    });
+    connect(micCheck_, &QAbstractButton::clicked, this, [this] { model_->openMicCheck(); });
 
     rows->addWidget(new RowDivider(panel));
     ownVoiceRow_ = new SidebarRow({}, std::nullopt, panel);

@@ -141,7 +141,7 @@ void StartupSheet::show(Page page)
 void StartupSheet::dismissTopRequest()
 {
     if (model_->showInstallSheet())
-        model_->showInstallSheet.set(false);
+        model_->closeInstallSheet();
     else if (model_->showMicCheck())
         model_->closeMicCheck();
     else if (model_->showWizard())

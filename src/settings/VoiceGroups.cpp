@@ -80,7 +80,7 @@ VoiceGroups::VoiceGroups(std::shared_ptr<AppModel> model, QWidget* parent) : QWi
     monitor_->setTint(Palette::violet());
     monitorRow_->addTrailing(monitor_);
     playback_->contentLayout()->addWidget(monitorRow_);
-    connect(monitor_, &QAbstractButton::clicked, this, [this](bool on) { model_->monitorInHeadphones.set(on); });
+    connect(monitor_, &QAbstractButton::clicked, this, [this](bool on) { model_->setMonitorInHeadphones(on); });
     layout->addWidget(playback_);
 
     voice_ = new SidebarGroup({}, this);

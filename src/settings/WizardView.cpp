@@ -121,16 +121,13 @@ WizardView::WizardView(std::shared_ptr<AppModel> model, QWidget* parent) : QWidg
     // the virtual device,
     install_ = sheetPill(steps_[3], QStringLiteral("wizard.device.install"), true, Palette::violet());
     steps_[3]->controls()->addWidget(install_);
-    connect(install_, &QPushButton::clicked, this, [this] { model_->showInstallSheet.set(true); });
+    connect(install_, &QPushButton::clicked, this, [this] { model_->openInstallSheet(); });
 
     // the microphone check, opened without a reason,
     auto* check = sheetPill(steps_[4], QStringLiteral("wizard.mic.check"), true, Palette::violet());
     check->setText(q(localized("检测")));
     steps_[4]->controls()->addWidget(check);
-    connect(check, &QPushButton::clicked, this, [this] {
-        model_->micCheckReason.set(std::nullopt);
-        model_->showMicCheck.set(true);
-    });
+    connect(check, &QPushButton::clicked, this, [this] { model_->openMicCheck(); });
 
     // and hearing the far end (system audio recording).
     auto* capture = sheetPill(steps_[5], QStringLiteral("wizard.capture.settings"), true, Palette::violet());

@@ -1,6 +1,7 @@
 #include "ShellWorld.h"
 #include "app/QtHostWindow.h"
 
+#include "model/ModelTestAccess.h"
 #include "settings/LegacyHelperRemoval.h"
 #include "settings/StartupSheet.h"
 #include "ui/HoldShortcut.h"
@@ -78,7 +79,7 @@ TEST(AppDelegate, TheShortcutCallbacksDriveTheHoldAndAReleaseIsIgnoredWhileFreeL
 
     // While free listening the hold goes on after a release.
     shell.model->setFreeListening(true);
-    shell.model->isHoldingToTalk.set(true);
+    ModelTestAccess::set(shell.model->isHoldingToTalk, true);
     shell.shortcuts.onUp();
     shell.settle();
     EXPECT_TRUE(shell.model->isHoldingToTalk.get());
@@ -291,7 +292,7 @@ protected:
 
 TEST_F(QuitTest, WithNoSheetItTerminatesAtOnceAndExitsWithZero)
 {
-    shell.model->showWizard.set(true);
+    ModelTestAccess::set(shell.model->showWizard, true);
     shell.delegate->quit();
     EXPECT_FALSE(shell.model->showWizard.get()) << "sheets dismissed";
     EXPECT_TRUE(terminated());
@@ -341,7 +342,7 @@ TEST_F(QuitTest, NoTriesEndsTheSheetsAtOnce)
 TEST_F(QuitTest, TheStartUpSheetClosesOnTheDismissalAndTheQuitFollowsOneTickLater)
 {
     ui::StartupSheet sheet(shell.model, &window);
-    shell.model->showWizard.set(true);
+    ModelTestAccess::set(shell.model->showWizard, true);
     shell.settle();
     ASSERT_TRUE(sheet.dialog() && sheet.dialog()->isVisible());
     shell.delegate->quit();
@@ -357,7 +358,7 @@ TEST_F(QuitTest, TerminationSavesThenForgetsTheSessionThenShutsDownOnce)
     shell.settle();
     ASSERT_FALSE(shell.model->dirtySessions.get().empty());
     ASSERT_TRUE(shell.model->sessionID.get().has_value());
-    shell.model->errorMessage.set("something failed");
+    shell.model->showError("something failed");
     int errorWrites = 0;
     auto errorWatch = shell.model->errorMessage.subscribe([&] { ++errorWrites; });
 

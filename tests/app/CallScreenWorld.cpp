@@ -1,4 +1,5 @@
 #include "CallScreenWorld.h"
+#include "model/ModelTestAccess.h"
 
 #include <QApplication>
 #include <QLayout>
@@ -20,10 +21,10 @@ CallScreenWorld::CallScreenWorld()
     model->refreshDevices();
     model->setSelectedMonitorOutputID(30);
     model->setSelectedInputID(10);
-    model->micConfirmed.set(true);
-    model->mySpeechReady.set(true);
-    model->theirSpeechReady.set(true);
-    model->translationReady.set(true);
+    ModelTestAccess::set(model->micConfirmed, true);
+    ModelTestAccess::set(model->mySpeechReady, true);
+    ModelTestAccess::set(model->theirSpeechReady, true);
+    ModelTestAccess::set(model->translationReady, true);
     settle();
     world.takeLog();
 }

@@ -13,6 +13,7 @@
 #include "app/SetupCard.h"
 #include "app/SymbolPill.h"
 #include "model/AppModel.h"
+#include "model/ModelTestAccess.h"
 #include "settings/ErrorAlert.h"
 #include "settings/SettingsView.h"
 #include "settings/StartupSheet.h"
@@ -83,11 +84,11 @@ TEST_F(ContentViewTest, CallScreenGivesWayToTheSettingsWhilePresentationsStayInF
     EXPECT_EQ(v.footer()->geometry().bottom(), v.height() - 1);
     snapshot(v, "main", "call");
 
-    model().hasDraft.set(true);
+    ModelTestAccess::set(model().hasDraft, true);
     w.settle();
     ASSERT_TRUE(shown(v.draftPanel()));
     EXPECT_EQ(v.draftPanel()->x(), ContentView::setupPadding);
-    model().hasDraft.set(false);
+    ModelTestAccess::set(model().hasDraft, false);
     w.settle();
     EXPECT_FALSE(shown(v.draftPanel()));
 
@@ -96,7 +97,7 @@ TEST_F(ContentViewTest, CallScreenGivesWayToTheSettingsWhilePresentationsStayInF
     EXPECT_EQ(v.size(), QSize(980, 700));
     v.resize(1180, 800);
 
-    model().settingsPage.set(SettingsPage::history);
+    model().openSettings(SettingsPage::history);
     w.settle();
     ASSERT_TRUE(shown(v.settingsView()));
     EXPECT_EQ(v.settingsView()->page(), SettingsPage::history);
@@ -105,18 +106,19 @@ TEST_F(ContentViewTest, CallScreenGivesWayToTheSettingsWhilePresentationsStayInF
         EXPECT_FALSE(shown(part));
 
     // The sheet, the download question and the error alert still come up.
-    model().showWizard.set(true);
-    model().pendingLanguageChange.set(
+    ModelTestAccess::set(model().showWizard, true);
+    ModelTestAccess::set(
+        model().pendingLanguageChange,
         AppModel::PendingLanguageChange{*CallLanguage::find("ja"), *CallLanguage::find("en"), {"日语识别模型"}});
     w.settle();
     EXPECT_TRUE(shown(v.sheet()->dialog()));
     EXPECT_EQ(v.languageAlert()->box(), nullptr);
-    model().showWizard.set(false);
+    ModelTestAccess::set(model().showWizard, false);
     w.settle();
     EXPECT_FALSE(shown(v.sheet()->dialog()));
     ASSERT_TRUE(shown(v.languageAlert()->box()));
     v.languageAlert()->cancelButton()->click();
-    model().errorMessage.set("出错了");
+    model().showError("出错了");
     w.settle();
     ASSERT_NE(v.errorAlert()->box(), nullptr);
     EXPECT_EQ(v.errorAlert()->box()->text(), "出错了");
@@ -143,11 +145,11 @@ TEST_F(ContentViewTest, ServesAsAMainWindowsCentralWidget)
     w.settle();
     EXPECT_GE(window.width(), ContentView::minimumWidth);
     EXPECT_GE(window.height(), ContentView::minimumHeight);
-    model().showWizard.set(true);
+    ModelTestAccess::set(model().showWizard, true);
     w.settle();
     ASSERT_TRUE(shown(content->sheet()->dialog()));
     EXPECT_EQ(content->sheet()->dialog()->parentWidget()->window(), &window);
-    model().showWizard.set(false);
+    ModelTestAccess::set(model().showWizard, false);
     w.settle();
 }
 
@@ -164,12 +166,13 @@ TEST_F(ContentViewTest, SetupCardShowsUntilAllSixConditionsHold)
         std::function<void(bool)> hold;
     };
     const std::vector<Condition> conditions{
-        {"speech", [&](bool on) { model().mySpeechReady.set(on); }},
-        {"translation", [&](bool on) { model().translationReady.set(on); }},
-        {"virtual output", [&](bool on) { model().selectedVirtualOutputID.set(on ? virtualOutput : std::nullopt); }},
-        {"microphone", [&](bool on) { model().micAuthorized.set(on); }},
-        {"device", [&](bool on) { model().outputDevices.set(on ? outputs : withoutInjection); }},
-        {"driver update", [&](bool on) { model().virtualMicNeedsUpdate.set(!on); }},
+        {"speech", [&](bool on) { ModelTestAccess::set(model().mySpeechReady, on); }},
+        {"translation", [&](bool on) { ModelTestAccess::set(model().translationReady, on); }},
+        {"virtual output",
+         [&](bool on) { ModelTestAccess::set(model().selectedVirtualOutputID, on ? virtualOutput : std::nullopt); }},
+        {"microphone", [&](bool on) { ModelTestAccess::set(model().micAuthorized, on); }},
+        {"device", [&](bool on) { ModelTestAccess::set(model().outputDevices, on ? outputs : withoutInjection); }},
+        {"driver update", [&](bool on) { ModelTestAccess::set(model().virtualMicNeedsUpdate, !on); }},
     };
     for (const auto& condition : conditions) {
         condition.hold(false);
@@ -181,7 +184,7 @@ TEST_F(ContentViewTest, SetupCardShowsUntilAllSixConditionsHold)
     }
 
     // Only a driver update pending: the card, over the conversation.
-    model().virtualMicNeedsUpdate.set(true);
+    ModelTestAccess::set(model().virtualMicNeedsUpdate, true);
     w.settle();
     ASSERT_TRUE(shown(v.setupCard()));
     EXPECT_EQ(v.setupCard()->mapTo(&v, QPoint(0, 0)).x(), ContentView::setupPadding);
@@ -226,7 +229,7 @@ TEST_F(ContentViewTest, EveryActivationRefreshesReadinessInOrderAndRetriesListen
     auto& v = open();
     EXPECT_TRUE(log.empty()) << "nothing runs before the first activation";
 
-    model().permissionWasMissing.set(true);
+    ModelTestAccess::set(model().permissionWasMissing, true);
     w.activity.becomeActive();
     // The first three run at once, inside the notification.
     EXPECT_EQ(log, (std::vector<std::string>{"microphone", "voices", "driver"}));
@@ -246,7 +249,7 @@ TEST_F(ContentViewTest, EveryActivationRefreshesReadinessInOrderAndRetriesListen
 
     // Denied: the refresh raises the red link and listening is not retried.
     log.clear();
-    model().permissionWasMissing.set(true);
+    ModelTestAccess::set(model().permissionWasMissing, true);
     model().capturePermission = [&]() -> std::optional<AudioCapturePermission::Status> {
         note("capture");
         return AudioCapturePermission::Status::denied;
@@ -279,8 +282,9 @@ protected:
     void ask()
     {
         // A keep repeats the same status line; clear it so each one counts.
-        model().status.set("");
-        model().pendingLanguageChange.set(
+        ModelTestAccess::set(model().status, "");
+        ModelTestAccess::set(
+            model().pendingLanguageChange,
             AppModel::PendingLanguageChange{*CallLanguage::find("ja"), *CallLanguage::find("en"), {"日语识别模型"}});
         w.settle();
     }
@@ -321,8 +325,8 @@ TEST_F(LanguageAlertTest, EachAnswerRunsExactlyOneOperation)
 
     // Ended some other way (Esc, or quit ending the window's dialogs) while
     // the change is still pending: the languages stay.
-    model().myLanguage.set(*CallLanguage::find("zh-Hans"));
-    model().theirLanguage.set(*CallLanguage::find("en"));
+    ModelTestAccess::set(model().myLanguage, *CallLanguage::find("zh-Hans"));
+    ModelTestAccess::set(model().theirLanguage, *CallLanguage::find("en"));
     ask();
     QTest::keyClick(box(), Qt::Key_Escape);
     w.settle();
@@ -336,7 +340,7 @@ TEST_F(LanguageAlertTest, EachAnswerRunsExactlyOneOperation)
 
     // The model settling the change itself closes the alert without a call.
     ask();
-    model().pendingLanguageChange.set(std::nullopt);
+    ModelTestAccess::set(model().pendingLanguageChange, std::nullopt);
     w.settle();
     EXPECT_EQ(box(), nullptr);
     EXPECT_EQ(keeps, 3);
@@ -345,7 +349,7 @@ TEST_F(LanguageAlertTest, EachAnswerRunsExactlyOneOperation)
 
 TEST_F(LanguageAlertTest, WaitsWhileTheFirstRunWizardShows)
 {
-    model().showWizard.set(true);
+    ModelTestAccess::set(model().showWizard, true);
     ask();
     EXPECT_EQ(box(), nullptr);
     ASSERT_TRUE(shown(view->sheet()->dialog()));
@@ -372,8 +376,8 @@ TEST_F(LanguageAlertTest, WaitsWhileTheFirstRunWizardShows)
 TEST_F(ContentViewTest, SheetDismissalEndsOnlyTheRequestOnTopAndErrorsShowOverTheTopMostSurface)
 {
     auto& v = open();
-    model().showMicCheck.set(true);
-    model().errorMessage.set("麦克风出错");
+    ModelTestAccess::set(model().showMicCheck, true);
+    model().showError("麦克风出错");
     w.settle();
     ASSERT_TRUE(shown(v.sheet()->dialog()));
     EXPECT_EQ(v.sheet()->page(), ui::StartupSheet::Page::micCheck);
@@ -388,7 +392,7 @@ TEST_F(ContentViewTest, SheetDismissalEndsOnlyTheRequestOnTopAndErrorsShowOverTh
     EXPECT_FALSE(shown(v.sheet()->dialog()));
     EXPECT_FALSE(w.world.platform.defaults.get<bool>("onboardingDone").value_or(false));
 
-    model().errorMessage.set("又出错了");
+    model().showError("又出错了");
     w.settle();
     ASSERT_NE(v.errorAlert()->box(), nullptr);
     EXPECT_EQ(v.errorAlert()->box()->text(), "又出错了");
@@ -400,7 +404,7 @@ TEST_F(ContentViewTest, ArabicLaysTheWindowOutRightToLeftAndItStaysLight)
     auto& v = open();
     EXPECT_EQ(v.layoutDirection(), Qt::LeftToRight);
     InterfaceLanguage::set("ar");
-    w.model->isListening.set(true);
+    ModelTestAccess::set(w.model->isListening, true);
     w.settle();
     EXPECT_EQ(v.layoutDirection(), Qt::RightToLeft);
     auto* header = v.header();

@@ -8,6 +8,7 @@
 #include "speech/InterfaceLanguage.h"
 
 #include "UiWorld.h"
+#include "model/ModelTestAccess.h"
 
 #include <QGraphicsOpacityEffect>
 #include <QLabel>
@@ -37,8 +38,8 @@ class ConversationViewTest : public testing::Test {
 protected:
     ConversationViewTest()
     {
-        w.model->myLanguage.set(*CallLanguage::find("zh-Hans"));
-        w.model->theirLanguage.set(*CallLanguage::find("en"));
+        ModelTestAccess::set(w.model->myLanguage, *CallLanguage::find("zh-Hans"));
+        ModelTestAccess::set(w.model->theirLanguage, *CallLanguage::find("en"));
         w.settle();
     }
 
@@ -67,16 +68,16 @@ TEST_F(ConversationViewTest, TheHintIsTheOnlyContentUntilSomethingIsSaid)
     EXPECT_EQ(hintText("conversation.hint.detail"),
               QStringLiteral("要说话时，按住下面的按钮说中文，每说完一句自动翻译成英语播放给对方"));
     // Without a recognizer for my language there is no button to hold.
-    w.model->myEngine.set(std::nullopt);
+    ModelTestAccess::set(w.model->myEngine, std::nullopt);
     w.settle();
     EXPECT_EQ(hintText("conversation.hint.detail"),
               QStringLiteral("要说话时，在下面的输入框打中文，回车后自动翻译成英语播放给对方"));
     snapshot(view, "conversation", "empty-typing-only");
-    w.model->myEngine.set(SpeechEngine::speech);
+    ModelTestAccess::set(w.model->myEngine, SpeechEngine::speech);
     w.settle();
 
     // A partial caption alone hides the hint.
-    w.model->themPartial.set("hello");
+    ModelTestAccess::set(w.model->themPartial, "hello");
     w.settle();
     EXPECT_TRUE(view.hint()->isHidden());
     ASSERT_FALSE(view.themPartial()->isHidden());
@@ -86,15 +87,15 @@ TEST_F(ConversationViewTest, TheHintIsTheOnlyContentUntilSomethingIsSaid)
     ASSERT_NE(fade, nullptr);
     EXPECT_DOUBLE_EQ(fade->opacity(), 0.75);
 
-    w.model->mePartial.set("你好");
+    ModelTestAccess::set(w.model->mePartial, "你好");
     w.settle();
     ASSERT_FALSE(view.mePartial()->isHidden());
     EXPECT_EQ(view.mePartial()->tagText(), QStringLiteral("我 中"));
     EXPECT_GT(view.mePartial()->y(), view.themPartial()->y());
 
     // Emptied partials go, and the hint comes back.
-    w.model->themPartial.set("");
-    w.model->mePartial.set("");
+    ModelTestAccess::set(w.model->themPartial, "");
+    ModelTestAccess::set(w.model->mePartial, "");
     w.settle();
     EXPECT_TRUE(view.themPartial()->isHidden());
     EXPECT_FALSE(view.hint()->isHidden());
@@ -113,8 +114,8 @@ TEST_F(ConversationViewTest, EntriesAreCardsUpdatedInPlaceAndTaggedByTheirOwnLan
     second.originalLanguage = "zh-Hans";
     second.translatedLanguage = "en";
     w.model->setEntries({first, second, third});
-    w.model->themPartial.set("And you");
-    w.model->mePartial.set("我也");
+    ModelTestAccess::set(w.model->themPartial, "And you");
+    ModelTestAccess::set(w.model->mePartial, "我也");
     w.settle();
 
     ASSERT_EQ(view.cardCount(), 3);
@@ -146,8 +147,8 @@ TEST_F(ConversationViewTest, EntriesAreCardsUpdatedInPlaceAndTaggedByTheirOwnLan
 
     // A language swap or change leaves each card with the languages its
     // entry was spoken in; only an entry that stored none follows the pair.
-    w.model->myLanguage.set(*CallLanguage::find("en"));
-    w.model->theirLanguage.set(*CallLanguage::find("zh-Hans"));
+    ModelTestAccess::set(w.model->myLanguage, *CallLanguage::find("en"));
+    ModelTestAccess::set(w.model->theirLanguage, *CallLanguage::find("zh-Hans"));
     w.settle();
     EXPECT_EQ(child<QLabel>(*card, "card.tag")->text(), QStringLiteral("对方 EN"));
     EXPECT_EQ(child<QLabel>(*view.cardFor(second.id), "card.tag")->text(), QStringLiteral("我 中"));
@@ -158,7 +159,7 @@ TEST_F(ConversationViewTest, EntriesAreCardsUpdatedInPlaceAndTaggedByTheirOwnLan
     EXPECT_EQ(child<QLabel>(*view.cardFor(fourth.id), "card.tag")->text(), QStringLiteral("对方 中"));
     EXPECT_EQ(child<QLabel>(*card, "card.tag")->text(), QStringLiteral("对方 EN"));
     snapshot(view, "conversation", "after-swap");
-    w.model->theirLanguage.set(*CallLanguage::find("ja"));
+    ModelTestAccess::set(w.model->theirLanguage, *CallLanguage::find("ja"));
     w.settle();
     EXPECT_EQ(child<QLabel>(*view.cardFor(third.id), "card.tag")->text(), QStringLiteral("对方 日"));
     // Another zone re-times the cards.
@@ -218,7 +219,7 @@ TEST_F(ConversationViewTest, FollowsTheNewestContentButNotOnFirstShow)
 
     // A growing partial keeps the view at the end.
     bar->setValue(0);
-    w.model->themPartial.set("a long partial caption that keeps growing");
+    ModelTestAccess::set(w.model->themPartial, "a long partial caption that keeps growing");
     w.settle();
     EXPECT_EQ(bar->value(), bar->maximum());
 
@@ -229,7 +230,7 @@ TEST_F(ConversationViewTest, FollowsTheNewestContentButNotOnFirstShow)
     for (const char* text :
          {"a long partial caption that keeps growing and growing",
           "a long partial caption that keeps growing and growing until it wraps onto a second line"}) {
-        w.model->themPartial.set(text);
+        ModelTestAccess::set(w.model->themPartial, text);
         w.settle();
     }
     for (std::size_t i = 0; i < entries.size(); ++i) {

@@ -6,6 +6,7 @@
 #include "ui/PillButton.h"
 
 #include "UiWorld.h"
+#include "model/ModelTestAccess.h"
 
 #include <QApplication>
 #include <QFontInfo>
@@ -24,11 +25,11 @@ class DraftPanelTest : public testing::Test {
 protected:
     DraftPanelTest()
     {
-        w.model->myLanguage.set(*CallLanguage::find("zh-Hans"));
-        w.model->theirLanguage.set(*CallLanguage::find("en"));
-        w.model->hasDraft.set(true);
-        w.model->draftChinese.set("你好");
-        w.model->draftEnglish.set("Hello");
+        ModelTestAccess::set(w.model->myLanguage, *CallLanguage::find("zh-Hans"));
+        ModelTestAccess::set(w.model->theirLanguage, *CallLanguage::find("en"));
+        ModelTestAccess::set(w.model->hasDraft, true);
+        w.model->editDraftText("你好");
+        w.model->editDraftTranslation("Hello");
         w.settle();
         w.show(panel, {760, 170});
         QApplication::setActiveWindow(&panel);
@@ -58,12 +59,12 @@ TEST_F(DraftPanelTest, FieldsAreBoundBothWaysWithoutRewritingTheUsersEdit)
     panel.target()->setFocus();
     panel.target()->moveCursor(QTextCursor::End);
     QTest::keyClicks(panel.target(), QStringLiteral(" there"));
-    EXPECT_EQ(w.model->draftEnglish.get(), "Hello there");
+    EXPECT_EQ(w.model->draftTranslation.get(), "Hello there");
     int cursor = panel.target()->textCursor().position();
     w.settle();
     EXPECT_EQ(panel.target()->textCursor().position(), cursor);
 
-    w.model->draftChinese.set("你好吗");
+    w.model->editDraftText("你好吗");
     w.settle();
     EXPECT_EQ(panel.source()->toPlainText(), QStringLiteral("你好吗"));
 }
@@ -83,7 +84,7 @@ TEST_F(DraftPanelTest, ButtonsCallTheirOperations)
     QTest::mouseClick(panel.clearButton(), Qt::LeftButton, {}, panel.clearButton()->capsuleRect().center());
     w.settle();
     EXPECT_FALSE(w.model->hasDraft.get());
-    EXPECT_EQ(w.model->draftChinese.get(), "");
+    EXPECT_EQ(w.model->draftText.get(), "");
 }
 
 TEST_F(DraftPanelTest, CtrlReturnPlaysFromEitherFieldOnlyWhenPlayable)
@@ -98,17 +99,17 @@ TEST_F(DraftPanelTest, CtrlReturnPlaysFromEitherFieldOnlyWhenPlayable)
 
     // The microphone busy (a recording starting): nothing, even with a
     // playable draft.
-    w.model->isStartingRecording.set(true);
+    ModelTestAccess::set(w.model->isStartingRecording, true);
     w.settle();
     ASSERT_TRUE(w.model->canPlayDraft());
     QTest::keyClick(panel.source(), Qt::Key_Return, Qt::ControlModifier);
     w.settle();
     EXPECT_EQ(count("speaker speak"), 0);
     EXPECT_FALSE(panel.playButton()->isEnabled());
-    w.model->isStartingRecording.set(false);
+    ModelTestAccess::set(w.model->isStartingRecording, false);
 
     // An empty translation cannot be played.
-    w.model->draftEnglish.set("  ");
+    w.model->editDraftTranslation("  ");
     w.settle();
     QTest::keyClick(panel.target(), Qt::Key_Return, Qt::ControlModifier);
     w.settle();
@@ -118,7 +119,7 @@ TEST_F(DraftPanelTest, CtrlReturnPlaysFromEitherFieldOnlyWhenPlayable)
 
 TEST_F(DraftPanelTest, TranslatingShowsASpinnerAndSpeakingDisablesEverything)
 {
-    w.model->isTranslatingDraft.set(true);
+    ModelTestAccess::set(w.model->isTranslatingDraft, true);
     w.settle();
     EXPECT_TRUE(panel.target()->isHidden());
     EXPECT_FALSE(panel.spinner()->isHidden());
@@ -128,8 +129,8 @@ TEST_F(DraftPanelTest, TranslatingShowsASpinnerAndSpeakingDisablesEverything)
     EXPECT_EQ(panel.playButton()->isEnabled(), w.model->canPlayDraft());
     snapshot(panel, "draft", "translating");
 
-    w.model->isTranslatingDraft.set(false);
-    w.model->isSpeaking.set(true);
+    ModelTestAccess::set(w.model->isTranslatingDraft, false);
+    ModelTestAccess::set(w.model->isSpeaking, true);
     w.settle();
     EXPECT_FALSE(panel.target()->isHidden());
     for (QWidget* control : std::initializer_list<QWidget*>{panel.source(), panel.target(), panel.retranslateButton(),
@@ -138,7 +139,7 @@ TEST_F(DraftPanelTest, TranslatingShowsASpinnerAndSpeakingDisablesEverything)
     QTest::keyClick(panel.source(), Qt::Key_Return, Qt::ControlModifier);
     w.settle();
     EXPECT_EQ(count("speaker speak"), 0);
-    w.model->isSpeaking.set(false);
+    ModelTestAccess::set(w.model->isSpeaking, false);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "ui/SymbolView.h"
 
 #include "UiWorld.h"
+#include "model/ModelTestAccess.h"
 
 #include <QAction>
 #include <QApplication>
@@ -41,10 +42,10 @@ class FooterViewTest : public testing::Test {
 protected:
     FooterViewTest()
     {
-        w.model->myLanguage.set(*CallLanguage::find("zh-Hans"));
-        w.model->theirLanguage.set(*CallLanguage::find("en"));
-        w.model->micAuthorized.set(true);
-        w.model->status.set("");
+        ModelTestAccess::set(w.model->myLanguage, *CallLanguage::find("zh-Hans"));
+        ModelTestAccess::set(w.model->theirLanguage, *CallLanguage::find("en"));
+        ModelTestAccess::set(w.model->micAuthorized, true);
+        ModelTestAccess::set(w.model->status, "");
         w.settle();
         footer.setAppActivity(&w.activity);
         w.show(footer, {980, 112});
@@ -62,14 +63,14 @@ protected:
 
 TEST_F(FooterViewTest, StatusLineSaysWhatTheOtherPartyHears)
 {
-    w.model->status.set("abc");
+    ModelTestAccess::set(w.model->status, "abc");
     w.settle();
     EXPECT_EQ(footer.statusLine()->text(), QStringLiteral("abc"));
     EXPECT_EQ(footer.statusLine()->shownText(), QStringLiteral("abc"));
 
     // Too long for the row: one line cut at the tail, not clipped mid-glyph.
     const QString longStatus = QStringLiteral("没有找到 wenmora 音频设备。对方将听不到你的声音。").repeated(8);
-    w.model->status.set(longStatus.toStdString());
+    ModelTestAccess::set(w.model->status, longStatus.toStdString());
     w.settle();
     EXPECT_EQ(footer.statusLine()->text(), longStatus);
     const QString shown = footer.statusLine()->shownText();
@@ -77,15 +78,15 @@ TEST_F(FooterViewTest, StatusLineSaysWhatTheOtherPartyHears)
     EXPECT_TRUE(longStatus.startsWith(shown.chopped(1)));
     EXPECT_LE(footer.statusLine()->fontMetrics().horizontalAdvance(shown), footer.statusLine()->contentsRect().width());
 
-    w.model->status.set("");
-    w.model->originalVoiceOn.set(true);
+    ModelTestAccess::set(w.model->status, "");
+    ModelTestAccess::set(w.model->originalVoiceOn, true);
     w.model->setTranslateWhileHolding(true);
     w.settle();
     EXPECT_EQ(footer.statusLine()->text(), QStringLiteral("原声已开：对方听到你说的中文，每说完一句再听到英语"));
     w.model->setTranslateWhileHolding(false);
     w.settle();
     EXPECT_EQ(footer.statusLine()->text(), QStringLiteral("原声已开：对方先听到你说的中文，松开后再听到英语"));
-    w.model->originalVoiceOn.set(false);
+    ModelTestAccess::set(w.model->originalVoiceOn, false);
     w.settle();
     EXPECT_EQ(footer.statusLine()->text(), QStringLiteral("原声已关：对方只听到英语翻译"));
     snapshot(footer, "footer", "idle");
@@ -119,11 +120,11 @@ TEST_F(FooterViewTest, MetersAreDimmedOutsideCallsAndTestsAndGiveWayToTheMicroph
     EXPECT_EQ(footer.meters()->toolTip(), QStringLiteral("通话或测试时显示音量（平时不占用麦克风）"));
 
     for (auto* flag : {&w.model->callActive, &w.model->isHearTesting, &w.model->showMicCheck}) {
-        flag->set(true);
+        ModelTestAccess::set(*flag, true);
         w.settle();
         EXPECT_DOUBLE_EQ(footer.micMeter()->opacity(), 1.0);
         EXPECT_EQ(footer.meters()->toolTip(), QStringLiteral("本机音量不代表对方已收到声音"));
-        flag->set(false);
+        ModelTestAccess::set(*flag, false);
         w.settle();
         EXPECT_DOUBLE_EQ(footer.micMeter()->opacity(), 0.55);
     }
@@ -139,7 +140,7 @@ TEST_F(FooterViewTest, MetersAreDimmedOutsideCallsAndTestsAndGiveWayToTheMicroph
     EXPECT_EQ(footer.micMeter()->icon()->color(), ui::Palette::brick());
     EXPECT_FLOAT_EQ(footer.micMeter()->bar()->level(), 0.051f);
 
-    w.model->micAuthorized.set(false);
+    ModelTestAccess::set(w.model->micAuthorized, false);
     w.settle();
     EXPECT_TRUE(footer.meters()->isHidden());
     ASSERT_FALSE(footer.microphoneLink()->isHidden());
@@ -154,16 +155,16 @@ TEST_F(FooterViewTest, TalkControlFollowsTheModelAndTheShortcutCenter)
     EXPECT_EQ(talk->title(), QString::fromStdString(w.model->holdButtonTitle()));
     EXPECT_TRUE(talk->isHoldEnabled());
 
-    w.model->isSpeaking.set(true);
+    ModelTestAccess::set(w.model->isSpeaking, true);
     w.settle();
     EXPECT_FALSE(talk->isHoldEnabled());
     // A running hold stays enabled, so its release still ends it.
-    w.model->isHoldingToTalk.set(true);
+    ModelTestAccess::set(w.model->isHoldingToTalk, true);
     w.settle();
     EXPECT_TRUE(talk->isHoldEnabled());
     EXPECT_TRUE(talk->isRecording());
-    w.model->isHoldingToTalk.set(false);
-    w.model->isSpeaking.set(false);
+    ModelTestAccess::set(w.model->isHoldingToTalk, false);
+    ModelTestAccess::set(w.model->isSpeaking, false);
     w.settle();
 
     // The chip only while the center is active with a shortcut.
@@ -192,7 +193,7 @@ TEST_F(FooterViewTest, WithoutARecognizerForMyLanguageTheTalkControlSaysWhyAndTy
 {
     auto* talk = footer.talk();
     w.shortcuts.activate(ui::HoldShortcut::combo(49, ui::HoldShortcut::optionMask));
-    w.model->myEngine.set(std::nullopt);
+    ModelTestAccess::set(w.model->myEngine, std::nullopt);
     w.settle();
     const QString why = QStringLiteral("本机无法识别中文，不能按住说话。请在旁边的输入框打字，回车翻译并播放给对方。");
     EXPECT_EQ(talk->title(), QStringLiteral("无法识别中文"));
@@ -209,7 +210,7 @@ TEST_F(FooterViewTest, WithoutARecognizerForMyLanguageTheTalkControlSaysWhyAndTy
     EXPECT_EQ(w.model->errorMessage.get(), std::nullopt);
     snapshot(footer, "footer", "no-recognizer");
 
-    w.model->myEngine.set(SpeechEngine::speech);
+    ModelTestAccess::set(w.model->myEngine, SpeechEngine::speech);
     w.settle();
     EXPECT_TRUE(talk->isHoldEnabled());
     EXPECT_EQ(talk->unavailable(), std::nullopt);
@@ -247,26 +248,26 @@ TEST_F(FooterViewTest, TypedTextIsBoundBothWaysAndReturnTranslatesOnce)
     auto* field = footer.typedText();
     EXPECT_EQ(field->placeholderText(), QStringLiteral("或者直接打字（中文，地址、数字更准确），回车翻译"));
     QTest::keyClicks(field, QStringLiteral("abc"));
-    EXPECT_EQ(w.model->typedChinese.get(), "abc");
+    EXPECT_EQ(w.model->typedText.get(), "abc");
     field->setCursorPosition(1);
     w.settle();
     EXPECT_EQ(field->cursorPosition(), 1);
 
-    w.model->confirmBeforeSend.set(false);
+    w.model->setConfirmBeforeSend(false);
     QTest::keyClick(field, Qt::Key_Return);
     w.settle();
     EXPECT_EQ(count("translate abc"), 1);
 
     // The model's own change shows in the field.
-    w.model->typedChinese.set("xyz");
+    w.model->editTypedText("xyz");
     w.settle();
     EXPECT_EQ(field->text(), QStringLiteral("xyz"));
 
     for (auto* flag : {&w.model->isSpeaking, &w.model->isTranslatingDraft, &w.model->isRecording}) {
-        flag->set(true);
+        ModelTestAccess::set(*flag, true);
         w.settle();
         EXPECT_FALSE(field->isEnabled());
-        flag->set(false);
+        ModelTestAccess::set(*flag, false);
         w.settle();
         EXPECT_TRUE(field->isEnabled());
     }
@@ -290,7 +291,7 @@ TEST_F(FooterViewTest, QuickPhrasesMenuSendsThePhraseAndHoldsTheCheckToggle)
     EXPECT_EQ(confirm->isChecked(), w.model->confirmBeforeSend.get());
     confirm->trigger();
     EXPECT_EQ(w.model->confirmBeforeSend.get(), confirm->isChecked());
-    w.model->confirmBeforeSend.set(true);
+    w.model->setConfirmBeforeSend(true);
     w.settle();
     EXPECT_TRUE(confirm->isChecked());
 
@@ -303,10 +304,10 @@ TEST_F(FooterViewTest, QuickPhrasesMenuSendsThePhraseAndHoldsTheCheckToggle)
     EXPECT_EQ(w.model->entries.get().back().original, "请稍等");
 
     for (auto* flag : {&w.model->isSpeaking, &w.model->isStartingRecording, &w.model->isHearTesting}) {
-        flag->set(true);
+        ModelTestAccess::set(*flag, true);
         w.settle();
         EXPECT_FALSE(footer.quickPhrasesButton()->isEnabled());
-        flag->set(false);
+        ModelTestAccess::set(*flag, false);
         w.settle();
         EXPECT_TRUE(footer.quickPhrasesButton()->isEnabled());
     }
@@ -321,7 +322,7 @@ TEST_F(FooterViewTest, StopAndEscEndThePlaybackOnlyWhileSpeakingAndNotHolding)
     w.settle();
     EXPECT_EQ(count("speaker stop"), 0);
 
-    w.model->isSpeaking.set(true);
+    ModelTestAccess::set(w.model->isSpeaking, true);
     w.settle();
     EXPECT_TRUE(stop->isEnabled());
     EXPECT_TRUE(stop->isActive());
@@ -332,8 +333,8 @@ TEST_F(FooterViewTest, StopAndEscEndThePlaybackOnlyWhileSpeakingAndNotHolding)
     EXPECT_EQ(count("speaker stop"), 1);
     EXPECT_EQ(w.model->status.get(), "已停止播放");
 
-    w.model->status.set("");
-    w.model->isSpeaking.set(true);
+    ModelTestAccess::set(w.model->status, "");
+    ModelTestAccess::set(w.model->isSpeaking, true);
     w.settle();
     QTest::keyClick(footer.typedText(), Qt::Key_Escape);
     w.settle();
@@ -341,12 +342,12 @@ TEST_F(FooterViewTest, StopAndEscEndThePlaybackOnlyWhileSpeakingAndNotHolding)
     EXPECT_EQ(w.model->status.get(), "已停止播放");
 
     // A hold of the talk control takes Esc: the hold ends, the playback goes on.
-    w.model->isSpeaking.set(false);
+    ModelTestAccess::set(w.model->isSpeaking, false);
     w.settle();
     QTest::mousePress(footer.talk()->button(), Qt::LeftButton);
     w.settle();
     ASSERT_TRUE(w.model->isHoldingToTalk.get());
-    w.model->isSpeaking.set(true);
+    ModelTestAccess::set(w.model->isSpeaking, true);
     w.settle();
     QTest::keyClick(footer.typedText(), Qt::Key_Escape);
     w.settle();
@@ -356,14 +357,14 @@ TEST_F(FooterViewTest, StopAndEscEndThePlaybackOnlyWhileSpeakingAndNotHolding)
     w.settle();
 
     // A hold of the global shortcut: Esc is not the playback's.
-    w.model->isSpeaking.set(true);
-    w.model->isHoldingToTalk.set(true);
+    ModelTestAccess::set(w.model->isSpeaking, true);
+    ModelTestAccess::set(w.model->isHoldingToTalk, true);
     w.settle();
     QTest::keyClick(footer.typedText(), Qt::Key_Escape);
     w.settle();
     EXPECT_EQ(count("speaker stop"), 0);
-    w.model->isHoldingToTalk.set(false);
-    w.model->isSpeaking.set(false);
+    ModelTestAccess::set(w.model->isHoldingToTalk, false);
+    ModelTestAccess::set(w.model->isSpeaking, false);
 }
 
 // The talk control's title as drawn and the input row's parts, at the
@@ -412,7 +413,7 @@ bool expectInputRowFits(FooterView& footer, const std::string& where)
 TEST_F(FooterViewTest, TalkTitleFitsInEveryInterfaceLanguageAtTheLeastWidth)
 {
     w.shortcuts.activate(ui::HoldShortcut::combo(49, ui::HoldShortcut::optionMask));
-    w.model->theirLanguage.set(*CallLanguage::find("zh-Hans"));
+    ModelTestAccess::set(w.model->theirLanguage, *CallLanguage::find("zh-Hans"));
     w.settle();
     std::set<std::string> cut;
     for (const auto& language : InterfaceLanguage::supported()) {
@@ -422,7 +423,7 @@ TEST_F(FooterViewTest, TalkTitleFitsInEveryInterfaceLanguageAtTheLeastWidth)
             InterfaceLanguage::layoutDirection() == LayoutDirection::rightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
         // Each language the user may speak names the title's language.
         for (const CallLanguage& mine : CallLanguage::all()) {
-            w.model->myLanguage.set(mine);
+            ModelTestAccess::set(w.model->myLanguage, mine);
             w.settle();
             ASSERT_TRUE(footer.talk()->shortcut());
             if (expectInputRowFits(footer, language.code + " " + mine.id))
@@ -430,22 +431,22 @@ TEST_F(FooterViewTest, TalkTitleFitsInEveryInterfaceLanguageAtTheLeastWidth)
         }
         // The other titles of a hold keep the width and fit as well.
         const int width = footer.talk()->width();
-        w.model->isRecording.set(true);
+        ModelTestAccess::set(w.model->isRecording, true);
         w.settle();
         EXPECT_EQ(footer.talk()->width(), width) << language.code;
         if (expectInputRowFits(footer, language.code + " recording"))
             cut.insert(language.code + " recording");
-        w.model->isRecording.set(false);
+        ModelTestAccess::set(w.model->isRecording, false);
         w.settle();
         // So does the title that says no hold can start.
-        w.model->myLanguage.set(*CallLanguage::find("pt-BR"));
-        w.model->myEngine.set(std::nullopt);
+        ModelTestAccess::set(w.model->myLanguage, *CallLanguage::find("pt-BR"));
+        ModelTestAccess::set(w.model->myEngine, std::nullopt);
         w.settle();
         if (expectInputRowFits(footer, language.code + " unrecognized"))
             cut.insert(language.code + " unrecognized");
         if (language.code == "de")
             snapshot(footer, "footer", "german-no-recognizer");
-        w.model->myEngine.set(SpeechEngine::speech);
+        ModelTestAccess::set(w.model->myEngine, SpeechEngine::speech);
         w.settle();
         if (language.code == "de") {
             snapshot(footer, "footer", "german");

@@ -8,6 +8,7 @@
 #include "app/LanguageBar.h"
 #include "app/SymbolPill.h"
 #include "model/AppModel.h"
+#include "model/ModelTestAccess.h"
 #include "platform/SettingsStore.h"
 #include "settings/UpdateModel.h"
 #include "ui/Look.h"
@@ -58,18 +59,18 @@ TEST_F(HeaderViewTest, ListeningBadgeGivesWayToTheRedLinkWhileTheFarEndCannotBeR
     EXPECT_EQ(badge->dotColor(), ui::Palette::amber());
     EXPECT_FALSE(header->captureLink()->isVisible());
 
-    w.model->isChangingListening.set(true);
+    ModelTestAccess::set(w.model->isChangingListening, true);
     w.settle();
     EXPECT_EQ(badge->text(), "正在切换…");
     EXPECT_EQ(badge->dotColor(), ui::Palette::amber());
 
-    w.model->isListening.set(true);
+    ModelTestAccess::set(w.model->isListening, true);
     w.settle();
     EXPECT_EQ(badge->text(), "正在听对方");
     EXPECT_EQ(badge->dotColor(), ui::Palette::coral());
 
     // Still listening, yet the permission is gone: the link, not the badge.
-    w.model->audioCaptureMissing.set(true);
+    ModelTestAccess::set(w.model->audioCaptureMissing, true);
     w.settle();
     EXPECT_FALSE(badge->isVisible());
     auto* link = header->captureLink();
@@ -84,7 +85,7 @@ TEST_F(HeaderViewTest, ListeningBadgeGivesWayToTheRedLinkWhileTheFarEndCannotBeR
     EXPECT_TRUE(w.model->audioCaptureMissing());
     EXPECT_FALSE(w.model->settingsPage().has_value());
 
-    w.model->audioCaptureMissing.set(false);
+    ModelTestAccess::set(w.model->audioCaptureMissing, false);
     w.settle();
     EXPECT_TRUE(badge->isVisible());
     EXPECT_FALSE(link->isVisible());
@@ -100,8 +101,8 @@ TEST_F(HeaderViewTest, DeviceBadgeNeedsBothHalvesOfTheDriverAndOwnVoiceBadgeFoll
     // The microphone is there, its injection device is not.
     auto outputs = w.model->outputDevices();
     std::erase_if(outputs, [](const AudioDevice& device) { return device.uid == AppModel::injectionUID; });
-    w.model->outputDevices.set(outputs);
-    w.model->originalVoiceOn.set(true);
+    ModelTestAccess::set(w.model->outputDevices, outputs);
+    ModelTestAccess::set(w.model->originalVoiceOn, true);
     w.settle();
     EXPECT_EQ(header->deviceBadge()->text(), "未安装 wenmora 音频设备");
     EXPECT_EQ(header->deviceBadge()->dotColor(), ui::Palette::amber());
@@ -112,9 +113,9 @@ TEST_F(HeaderViewTest, DeviceBadgeNeedsBothHalvesOfTheDriverAndOwnVoiceBadgeFoll
 TEST_F(HeaderViewTest, WithoutASoundServerTheDeviceBadgeSaysSoInsteadOfNotInstalled)
 {
     // Without a server no device is listed at all.
-    w.model->outputDevices.set({});
-    w.model->virtualInputDevice.set(std::nullopt);
-    w.model->audioServerLost.set(true);
+    ModelTestAccess::set(w.model->outputDevices, {});
+    ModelTestAccess::set(w.model->virtualInputDevice, std::nullopt);
+    ModelTestAccess::set(w.model->audioServerLost, true);
     w.settle();
     EXPECT_EQ(header->deviceBadge()->text(), "声音服务器不可用");
     EXPECT_EQ(header->deviceBadge()->dotColor(), ui::Palette::amber());
@@ -126,7 +127,7 @@ TEST_F(HeaderViewTest, WithoutASoundServerTheDeviceBadgeSaysSoInsteadOfNotInstal
     EXPECT_EQ(header->deviceBadge()->text(), "Sound server unavailable");
     InterfaceLanguage::set("zh-Hans");
 
-    w.model->audioServerLost.set(false);
+    ModelTestAccess::set(w.model->audioServerLost, false);
     w.settle();
     EXPECT_EQ(header->deviceBadge()->text(), "未安装 wenmora 音频设备");
 }
@@ -142,9 +143,9 @@ TEST_F(HeaderViewTest, SettingsButtonOpensTheFirstPageNeedingAttentionAndCarries
     button->click();
     w.settle();
     EXPECT_EQ(w.model->settingsPage(), SettingsPage::general);
-    w.model->settingsPage.set(std::nullopt);
+    w.model->closeSettings();
 
-    w.model->virtualMicNeedsUpdate.set(true);
+    ModelTestAccess::set(w.model->virtualMicNeedsUpdate, true);
     w.settle();
     auto* dot = header->attentionDot();
     ASSERT_TRUE(dot->isVisible());
@@ -157,10 +158,10 @@ TEST_F(HeaderViewTest, SettingsButtonOpensTheFirstPageNeedingAttentionAndCarries
     button->click();
     w.settle();
     EXPECT_EQ(w.model->settingsPage(), SettingsPage::virtualMic);
-    w.model->settingsPage.set(std::nullopt);
+    w.model->closeSettings();
 
     // Several pages: the first in page order.
-    w.model->micConfirmed.set(false);
+    ModelTestAccess::set(w.model->micConfirmed, false);
     updates->phase.set(settings::UpdateModel::Phase::available("9.0"));
     w.settle();
     button->click();
@@ -174,8 +175,8 @@ TEST_F(HeaderViewTest, SettingsButtonOpensTheFirstPageNeedingAttentionAndCarries
     EXPECT_EQ(dot->geometry().top(), capsule().top() - 2);
     EXPECT_LT(button->x(), header->languageBar()->x());
 
-    w.model->micConfirmed.set(true);
-    w.model->virtualMicNeedsUpdate.set(false);
+    ModelTestAccess::set(w.model->micConfirmed, true);
+    ModelTestAccess::set(w.model->virtualMicNeedsUpdate, false);
     updates->phase.set(settings::UpdateModel::Phase::upToDate());
     w.settle();
     EXPECT_FALSE(dot->isVisible());
@@ -186,7 +187,7 @@ TEST_F(HeaderViewTest, HelpTextsUseTheLinuxWording)
     loadStringTables(w.world.platform.bundles, "zh-Hans");
     loadStringTables(w.world.platform.bundles, "en");
     InterfaceLanguage::set("zh-Hans");
-    w.model->audioCaptureMissing.set(true);
+    ModelTestAccess::set(w.model->audioCaptureMissing, true);
     w.settle();
     EXPECT_EQ(header->settingsButton()->toolTip(), "设置（Ctrl+,）");
     EXPECT_EQ(header->captureLink()->toolTip(), "点击打开声音设置，检查播放设备的监听（Monitor）录音来源");
@@ -203,8 +204,8 @@ TEST_F(HeaderViewTest, LongTextsGiveWayInTheNarrowestWindowInsteadOfOverlapping)
 {
     loadStringTables(w.world.platform.bundles, "de");
     InterfaceLanguage::set("de");
-    w.model->audioCaptureMissing.set(true);
-    w.model->virtualMicNeedsUpdate.set(true);
+    ModelTestAccess::set(w.model->audioCaptureMissing, true);
+    ModelTestAccess::set(w.model->virtualMicNeedsUpdate, true);
     header->resize(ContentView::minimumWidth, HeaderView::barHeight);
     w.settle();
     EXPECT_LE(header->minimumSizeHint().width(), ContentView::minimumWidth);

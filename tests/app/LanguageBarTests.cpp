@@ -10,6 +10,7 @@
 #include "ui/SymbolView.h"
 
 #include "UiWorld.h"
+#include "model/ModelTestAccess.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -26,8 +27,8 @@ class LanguageBarTest : public testing::Test {
 protected:
     LanguageBarTest()
     {
-        w.model->myLanguage.set(*CallLanguage::find("zh-Hans"));
-        w.model->theirLanguage.set(*CallLanguage::find("en"));
+        ModelTestAccess::set(w.model->myLanguage, *CallLanguage::find("zh-Hans"));
+        ModelTestAccess::set(w.model->theirLanguage, *CallLanguage::find("en"));
         w.settle();
         w.show(bar, {560, 44});
     }
@@ -53,7 +54,7 @@ TEST_F(LanguageBarTest, PickersListTheModelsChoicesWithReadinessLabels)
 
     auto menu = w.model->myMenu.get();
     menu["ja"] = LanguageReadiness{.engine = SpeechEngine::speech, .speechInstalled = false};
-    w.model->myMenu.set(menu);
+    ModelTestAccess::set(w.model->myMenu, menu);
     w.settle();
     int ja = bar.myPicker()->findData(QStringLiteral("ja"));
     ASSERT_GE(ja, 0);
@@ -97,7 +98,7 @@ TEST_F(LanguageBarTest, StatusMarkAndDisabling)
     EXPECT_EQ(bar.swapButton()->toolTip(), QStringLiteral("互换两边的语言"));
     EXPECT_TRUE(bar.swapButton()->isEnabled());
 
-    w.model->theirEngine.set(std::nullopt);
+    ModelTestAccess::set(w.model->theirEngine, std::nullopt);
     w.settle();
     EXPECT_FALSE(bar.warning()->isHidden());
     EXPECT_EQ(bar.warning()->toolTip(),
@@ -107,8 +108,8 @@ TEST_F(LanguageBarTest, StatusMarkAndDisabling)
     EXPECT_TRUE(bar.myPicker()->isEnabled());
     EXPECT_TRUE(bar.theirPicker()->isEnabled());
 
-    w.model->theirEngine.set(SpeechEngine::speech);
-    w.model->myEngine.set(std::nullopt);
+    ModelTestAccess::set(w.model->theirEngine, SpeechEngine::speech);
+    ModelTestAccess::set(w.model->myEngine, std::nullopt);
     w.settle();
     EXPECT_FALSE(bar.warning()->isHidden());
     EXPECT_EQ(bar.warning()->toolTip(),
@@ -117,14 +118,14 @@ TEST_F(LanguageBarTest, StatusMarkAndDisabling)
     snapshot(bar, "languagebar", "my-language-unheard");
 
     // Neither side heard, either way round: no swap helps.
-    w.model->theirEngine.set(std::nullopt);
+    ModelTestAccess::set(w.model->theirEngine, std::nullopt);
     w.settle();
     EXPECT_EQ(bar.warning()->toolTip(), QStringLiteral("本机无法识别中文和英语，两种语言至少要有一种能识别"));
     EXPECT_FALSE(bar.swapButton()->isEnabled());
-    w.model->myEngine.set(SpeechEngine::speech);
-    w.model->theirEngine.set(std::nullopt);
+    ModelTestAccess::set(w.model->myEngine, SpeechEngine::speech);
+    ModelTestAccess::set(w.model->theirEngine, std::nullopt);
 
-    w.model->isChangingLanguage.set(true);
+    ModelTestAccess::set(w.model->isChangingLanguage, true);
     w.settle();
     EXPECT_FALSE(bar.spinner()->isHidden());
     EXPECT_TRUE(bar.warning()->isHidden());
@@ -132,14 +133,14 @@ TEST_F(LanguageBarTest, StatusMarkAndDisabling)
     EXPECT_FALSE(bar.myPicker()->isEnabled());
     EXPECT_FALSE(bar.theirPicker()->isEnabled());
     snapshot(bar, "languagebar", "changing");
-    w.model->isChangingLanguage.set(false);
-    w.model->theirEngine.set(SpeechEngine::speech);
+    ModelTestAccess::set(w.model->isChangingLanguage, false);
+    ModelTestAccess::set(w.model->theirEngine, SpeechEngine::speech);
 
-    w.model->isSpeaking.set(true);
+    ModelTestAccess::set(w.model->isSpeaking, true);
     w.settle();
     EXPECT_FALSE(bar.myPicker()->isEnabled());
     EXPECT_FALSE(bar.swapButton()->isEnabled());
-    w.model->isSpeaking.set(false);
+    ModelTestAccess::set(w.model->isSpeaking, false);
     w.settle();
     EXPECT_TRUE(bar.myPicker()->isEnabled());
 }
@@ -154,8 +155,8 @@ TEST_F(LanguageBarTest, ClosedPickersShowWholeNamesWithTheStateInTheTooltipInEve
         mine[language.id] = LanguageReadiness{.engine = SpeechEngine::speech, .translationSupported = true};
         theirs[language.id] = LanguageReadiness{.engine = SpeechEngine::speech, .translationSupported = true};
     }
-    w.model->myMenu.set(mine);
-    w.model->theirMenu.set(theirs);
+    ModelTestAccess::set(w.model->myMenu, mine);
+    ModelTestAccess::set(w.model->theirMenu, theirs);
     for (const auto& entry : InterfaceLanguage::supported())
         loadStringTables(w.world.platform.bundles, entry.code);
 

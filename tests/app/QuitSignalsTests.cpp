@@ -1,6 +1,7 @@
 #include "ShellWorld.h"
 
 #include "app/QuitSignals.h"
+#include "model/ModelTestAccess.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -20,7 +21,7 @@ TEST(QuitSignals, SigtermRunsTheQuitSequenceAndTheEventLoopEndsWithZero)
     auto& delegate = shell.make(std::move(parts));
     delegate.launchFinished();
     shell.settle();
-    shell.model->showWizard.set(true);
+    ModelTestAccess::set(shell.model->showWizard, true);
     std::vector<int> received;
     app::QuitSignals quitSignals([&](int signal) {
         received.push_back(signal);

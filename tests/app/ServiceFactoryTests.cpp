@@ -105,7 +105,7 @@ TEST(ServiceFactory, SimIsAMachineReadyForACall)
     test::TempDirectory folder;
     ServiceFactory factory(simOptions(defaults, folder));
     const auto model = factory.model();
-    model->history.set(factory.history());
+    model->useHistory(factory.history());
 
     bool done = false;
     rt::spawn([model, &done]() -> rt::Async<void> {

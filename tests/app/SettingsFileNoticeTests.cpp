@@ -21,7 +21,7 @@ struct Told {
 
 Told tell(const sys::JsonFileSettingsStore& defaults, AppModel& model)
 {
-    model.errorMessage.set(std::nullopt);
+    model.dismissError();
     char* buffer = nullptr;
     std::size_t size = 0;
     std::FILE* stream = ::open_memstream(&buffer, &size);

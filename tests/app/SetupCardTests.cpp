@@ -3,6 +3,7 @@
 
 #include "app/SetupCard.h"
 #include "model/AppModel.h"
+#include "model/ModelTestAccess.h"
 #include "ui/Palette.h"
 #include "ui/PillButton.h"
 #include "ui/SymbolView.h"
@@ -61,9 +62,9 @@ protected:
 
 TEST_F(SetupCardTest, MissingRowsOfferTheirActions)
 {
-    model->mySpeechReady.set(false);
-    model->translationReady.set(false);
-    model->micAuthorized.set(false);
+    ModelTestAccess::set(model->mySpeechReady, false);
+    ModelTestAccess::set(model->translationReady, false);
+    ModelTestAccess::set(model->micAuthorized, false);
     auto& c = view();
     EXPECT_EQ(find<QLabel>("setupCard.title")->text(), "准备工作（只需一次）");
     EXPECT_EQ(title("speech"), "语音识别模型（英语 + 中文）");
@@ -87,14 +88,14 @@ TEST_F(SetupCardTest, MissingRowsOfferTheirActions)
     find<ui::PillButton>("setupCard.device.install")->click();
     EXPECT_TRUE(model->showInstallSheet());
 
-    model->virtualMicNeedsUpdate.set(true);
+    ModelTestAccess::set(model->virtualMicNeedsUpdate, true);
     view();
     EXPECT_EQ(title("device"), "wenmora 音频设备有新版本");
     EXPECT_EQ(mark("device"), "exclamationmark.circle");
     EXPECT_EQ(find<ui::PillButton>("setupCard.device.install")->text(), "更新");
 
-    model->theirEngine.set(std::nullopt);
-    model->micAuthorized.set(true);
+    ModelTestAccess::set(model->theirEngine, std::nullopt);
+    ModelTestAccess::set(model->micAuthorized, true);
     view();
     EXPECT_EQ(title("speech"), "语音识别模型（中文）");
     EXPECT_EQ(mark("mic"), "checkmark.circle.fill");
@@ -104,10 +105,10 @@ TEST_F(SetupCardTest, MissingRowsOfferTheirActions)
 
 TEST_F(SetupCardTest, DownloadsShowTheirProgress)
 {
-    model->mySpeechReady.set(false);
-    model->translationReady.set(false);
-    model->speechDownloadProgress.set(0.42);
-    model->isDownloadingTranslation.set(true);
+    ModelTestAccess::set(model->mySpeechReady, false);
+    ModelTestAccess::set(model->translationReady, false);
+    ModelTestAccess::set(model->speechDownloadProgress, 0.42);
+    ModelTestAccess::set(model->isDownloadingTranslation, true);
     auto& c = view();
     EXPECT_TRUE(shown("setupCard.speech.progress"));
     EXPECT_EQ(find<QProgressBar>("setupCard.speech.progress")->width(), 120);
@@ -118,29 +119,29 @@ TEST_F(SetupCardTest, DownloadsShowTheirProgress)
     EXPECT_FALSE(shown("setupCard.pack.download"));
     snapshot(c, "setupcard", "downloading");
 
-    model->speechDownloadProgress.set(0.999);
+    ModelTestAccess::set(model->speechDownloadProgress, 0.999);
     view();
     EXPECT_EQ(find<QLabel>("setupCard.speech.percent")->text(), "99%");
-    model->speechDownloadProgress.set(0.29);
+    ModelTestAccess::set(model->speechDownloadProgress, 0.29);
     view();
     EXPECT_EQ(find<QLabel>("setupCard.speech.percent")->text(), "29%");
 
     // No recognizer for the user's language: only the other party's model
     // is a step, and once it is there the row is done; no step can add a
     // recognizer, so that limit is no open item here.
-    model->speechDownloadProgress.set(std::nullopt);
-    model->myEngine.set(std::nullopt);
-    model->theirSpeechReady.set(false);
+    ModelTestAccess::set(model->speechDownloadProgress, std::nullopt);
+    ModelTestAccess::set(model->myEngine, std::nullopt);
+    ModelTestAccess::set(model->theirSpeechReady, false);
     view();
     EXPECT_EQ(title("speech"), "语音识别模型（英语）");
     EXPECT_TRUE(shown("setupCard.speech.download"));
-    model->theirSpeechReady.set(true);
+    ModelTestAccess::set(model->theirSpeechReady, true);
     view();
     EXPECT_EQ(mark("speech"), "checkmark.circle.fill");
     EXPECT_FALSE(shown("setupCard.speech.actions"));
 
     // Neither side can be recognized: nothing to download, and it says why.
-    model->theirEngine.set(std::nullopt);
+    ModelTestAccess::set(model->theirEngine, std::nullopt);
     view();
     EXPECT_EQ(title("speech"), "语音识别模型（中文）");
     EXPECT_EQ(mark("speech"), "exclamationmark.circle");

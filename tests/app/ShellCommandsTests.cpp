@@ -7,6 +7,7 @@
 #include "app/MainWindow.h"
 #include "app/SingleInstance.h"
 #include "app/TrayMenu.h"
+#include "model/ModelTestAccess.h"
 #include "settings/StartupSheet.h"
 #include "settings/UpdateModel.h"
 
@@ -244,7 +245,7 @@ TEST_F(ShellTest, ClosingTheWindowWithNoTrayQuits)
 
 TEST_F(ShellTest, QuitFromTheMenuRunsTheQuitSequence)
 {
-    shell.model->showWizard.set(true);
+    ModelTestAccess::set(shell.model->showWizard, true);
     window->quitAction()->trigger();
     EXPECT_FALSE(shell.model->showWizard.get());
     EXPECT_TRUE(shell.delegate->hasTerminated());
@@ -254,7 +255,7 @@ TEST_F(ShellTest, QuitFromTheMenuRunsTheQuitSequence)
 TEST_F(ShellTest, CtrlQQuitsFromTheStartUpSheetThroughTheSameSequence)
 {
     ui::StartupSheet sheet(shell.model, window.get());
-    shell.model->showWizard.set(true);
+    ModelTestAccess::set(shell.model->showWizard, true);
     shell.settle();
     ASSERT_TRUE(sheet.dialog() && sheet.dialog()->isVisible());
     sheet.dialog()->activateWindow();
@@ -298,7 +299,7 @@ TEST_F(ShellTest, CtrlQInTheWindowQuitsAndOtherKeysPass)
 
 TEST_F(ShellTest, QuitFromTheTrayRunsTheSameSequence)
 {
-    shell.model->showWizard.set(true);
+    ModelTestAccess::set(shell.model->showWizard, true);
     trayItem("tray.quit")->trigger();
     EXPECT_FALSE(shell.model->showWizard.get());
     EXPECT_TRUE(shell.delegate->hasTerminated());
@@ -308,7 +309,7 @@ TEST_F(ShellTest, QuitFromTheTrayRunsTheSameSequence)
 TEST_F(ShellTest, SettingsOpensTheGeneralPageAndShowsTheWindow)
 {
     for (QAction* item : {window->settingsAction(), trayItem("tray.settings")}) {
-        shell.model->settingsPage.set(SettingsPage::history);
+        shell.model->openSettings(SettingsPage::history);
         window->showMinimized();
         shell.settle();
         item->trigger();
@@ -324,7 +325,7 @@ TEST_F(ShellTest, CheckForUpdatesOnTheUpdatesPageWritesNoPageYetShowsTheWindowAn
 {
     for (QAction* item : {window->checkForUpdatesAction(), trayItem("tray.checkForUpdates")}) {
         updateChecks = 0;
-        shell.model->settingsPage.set(SettingsPage::updates);
+        shell.model->openSettings(SettingsPage::updates);
         window->hide();
         shell.settle();
         int pageWrites = 0;
@@ -336,7 +337,7 @@ TEST_F(ShellTest, CheckForUpdatesOnTheUpdatesPageWritesNoPageYetShowsTheWindowAn
         EXPECT_EQ(updateChecks, 1);
     }
     // From elsewhere it opens the page.
-    shell.model->settingsPage.set(std::nullopt);
+    shell.model->closeSettings();
     window->checkForUpdatesAction()->trigger();
     shell.settle();
     EXPECT_EQ(shell.model->settingsPage.get(), SettingsPage::updates);

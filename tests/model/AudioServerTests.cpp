@@ -1,4 +1,5 @@
 #include "ModelWorld.h"
+#include "model/ModelTestAccess.h"
 
 #include <gtest/gtest.h>
 
@@ -30,10 +31,10 @@ struct ServerWorld {
             d.callRouteInspector = [](std::optional<AudioObjectId>) { return CallMicrophoneRoute::connected; };
         });
         world.run([m = model] { return m->start(); });
-        model->showMicCheck.set(false);
-        model->micConfirmed.set(true);
-        model->originalVoiceOn.set(true);
-        model->callActive.set(true);
+        ModelTestAccess::set(model->showMicCheck, false);
+        ModelTestAccess::set(model->micConfirmed, true);
+        ModelTestAccess::set(model->originalVoiceOn, true);
+        ModelTestAccess::set(model->callActive, true);
         world.run([m = model] { return m->startOriginalVoice(); });
         t0 = world.runtime.clock().now();
     }

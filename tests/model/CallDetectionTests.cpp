@@ -1,5 +1,6 @@
 #include "ModelWorld.h"
 
+#include "model/ModelTestAccess.h"
 #include "support/TempDirectory.h"
 
 #include <gtest/gtest.h>
@@ -33,8 +34,8 @@ struct CallWorld {
         world.addCaller(reading);
         model = world.make();
         model->refreshDevices();
-        model->micConfirmed.set(true);
-        model->originalVoiceOn.set(true);
+        ModelTestAccess::set(model->micConfirmed, true);
+        ModelTestAccess::set(model->originalVoiceOn, true);
         model->startWatching();
         world.runtime.runUntilIdle();
         t0 = world.runtime.clock().now();
@@ -64,11 +65,11 @@ TEST(ModelCalls, ACallStartsForwardingOnceAndEndsAfterTheGracePeriod)
 
     // The conversation so far belongs to the call's session.
     test::TempDirectory folder;
-    w.model->history.set(ConversationHistory::make(folder.path(), w.world.platform.defaults));
+    w.model->useHistory(ConversationHistory::make(folder.path(), w.world.platform.defaults));
     w.model->setEntries({ConversationEntry{.original = "Hi", .translated = "你好"}});
     ASSERT_TRUE(w.model->sessionID.get());
 
-    w.model->metersEnabled.set(true);
+    ModelTestAccess::set(w.model->metersEnabled, true);
     w.model->updateMeters();
     EXPECT_TRUE(w.world.meters->micDevice());
 
@@ -154,7 +155,7 @@ TEST(ModelCalls, WithoutDriverNoticesAPollFindsTheEnd)
     // A driver that starts reporting takes over from the poll.
     const auto poll = w.model->callPoll;
     w.world.audio.store(50, {"dcio"_fcc}, std::uint32_t{0});
-    w.model->driverWatchDevice.set(std::nullopt);
+    ModelTestAccess::set(w.model->driverWatchDevice, std::nullopt);
     w.model->watchDriverDevice();
     EXPECT_TRUE(w.model->driverWatch);
     EXPECT_FALSE(w.model->callPoll);

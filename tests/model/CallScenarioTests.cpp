@@ -3,6 +3,7 @@
 #include "audio/AudioDevices.h"
 #include "history/HistoryFiles.h"
 #include "history/HistoryJson.h"
+#include "model/ModelTestAccess.h"
 #include "platform/sim/SimTranslationPlatform.h"
 #include "speech/HostedTranslation.h"
 #include "speech/TranslationHost.h"
@@ -70,7 +71,7 @@ TEST(ModelCallScenario, AWholeCallFromLaunchToQuit)
     auto host = TranslationHost::make();
     auto translator = std::make_shared<HostedTranslation>(host);
     auto model = world.make([&](AppModel::Dependencies& d) { d.translator = translator; });
-    model->history.set(ConversationHistory::make(folder.path(), world.platform.defaults));
+    model->useHistory(ConversationHistory::make(folder.path(), world.platform.defaults));
     const auto at = [&, t0 = world.runtime.clock().now()](double seconds) {
         world.runtime.clock().advanceTo(t0 + seconds);
     };
@@ -82,8 +83,8 @@ TEST(ModelCallScenario, AWholeCallFromLaunchToQuit)
     EXPECT_EQ(model->listeningStatus.get(), "自动收听中 · 对方说话即记录并翻译");
     EXPECT_TRUE(model->callActive.get());
     EXPECT_EQ(AudioDevices::defaultDeviceID(true), 50u);
-    model->micConfirmed.set(true);
-    model->showMicCheck.set(false);
+    ModelTestAccess::set(model->micConfirmed, true);
+    ModelTestAccess::set(model->showMicCheck, false);
 
     // The other party's sentence: an entry, its translation, one file 5 s later.
     ASSERT_EQ(world.sessions.size(), 1u);

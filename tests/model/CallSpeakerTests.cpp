@@ -1,4 +1,5 @@
 #include "ModelWorld.h"
+#include "model/ModelTestAccess.h"
 
 #include <gtest/gtest.h>
 
@@ -46,7 +47,7 @@ TEST(ModelCallSpeaker, TheFarEndReachesTheHeadphonesOnlyWhileSomeonePlaysIntoThe
 {
     ModelWorld world;
     auto model = routingModel(world);
-    model->callSpeakerFailed.set(Route{51, 30});
+    ModelTestAccess::set(model->callSpeakerFailed, Route{51, 30});
     model->routeCallSpeaker();
     EXPECT_EQ(model->callSpeakerRoute.get(), std::nullopt);
     EXPECT_EQ(model->callSpeakerFailed.get(), std::nullopt);
@@ -65,10 +66,10 @@ TEST(ModelCallSpeaker, TheFarEndReachesTheHeadphonesOnlyWhileSomeonePlaysIntoThe
 
     // Without microphone access nothing is carried either.
     model->setSelectedMonitorOutputID(30);
-    model->micAuthorized.set(false);
+    ModelTestAccess::set(model->micAuthorized, false);
     model->routeCallSpeaker();
     EXPECT_EQ(model->callSpeakerRoute.get(), std::nullopt);
-    model->micAuthorized.set(true);
+    ModelTestAccess::set(model->micAuthorized, true);
     model->routeCallSpeaker();
     world.takeLog();
 
@@ -105,7 +106,7 @@ TEST(ModelCallSpeaker, AFailedRouteIsNotRetriedUntilTheHeadphonesChange)
     // A report from the route that was replaced changes nothing.
     const auto olderReport = world.callSpeaker->onStop;
     model->setSelectedMonitorOutputID(30);
-    model->errorMessage.set(std::nullopt);
+    model->dismissError();
     olderReport("late");
     EXPECT_EQ(model->callSpeakerRoute.get(), (Route{51, 30}));
     EXPECT_EQ(model->errorMessage.get(), std::nullopt);
@@ -134,7 +135,7 @@ TEST(ModelCallSpeaker, ALeftoverOutputSwitchIsPutBackAndRoutingGoesOn)
     EXPECT_FALSE(world.route->snapshot());
 
     // Shown once: the record is gone.
-    model->errorMessage.set(std::nullopt);
+    model->dismissError();
     playing(world, true);
     model->routeCallSpeaker();
     EXPECT_EQ(model->errorMessage.get(), std::nullopt);
@@ -153,9 +154,9 @@ std::size_t rateWrites(const std::function<void(ModelWorld&, AppModel&)>& tweak)
     world.addVirtualDriver();
     world.audio.store(50, {"nsr#"_fcc}, std::vector<AudioValueRange>{{44100, 44100}, {48000, 48000}});
     auto model = world.make();
-    model->isInstallingDriver.set(true);
+    ModelTestAccess::set(model->isInstallingDriver, true);
     model->prepareSession();
-    model->isInstallingDriver.set(false);
+    ModelTestAccess::set(model->isInstallingDriver, false);
     tweak(world, *model);
     world.detector->clearSnapshot();
     model->refreshCallSpeakerRoute();
@@ -175,11 +176,11 @@ TEST(ModelCallSpeaker, TheVirtualMicrophoneTakesTheHeadphoneRateOnlyWhenNothingU
         std::function<void(ModelWorld&, AppModel&)> tweak;
     };
     const std::vector<Case> blocked{
-        {"installing", [](ModelWorld&, AppModel& m) { m.isInstallingDriver.set(true); }},
-        {"a detected call", [](ModelWorld&, AppModel& m) { m.callActive.set(true); }},
+        {"installing", [](ModelWorld&, AppModel& m) { ModelTestAccess::set(m.isInstallingDriver, true); }},
+        {"a detected call", [](ModelWorld&, AppModel& m) { ModelTestAccess::set(m.callActive, true); }},
         {"a route running",
          [](ModelWorld&, AppModel& m) {
-             m.callSpeakerRoute.set(Route{51, 30});
+             ModelTestAccess::set(m.callSpeakerRoute, Route{51, 30});
          }},
         {"no headphones", [](ModelWorld&, AppModel& m) { m.setSelectedMonitorOutputID(std::nullopt); }},
         {"open elsewhere", [](ModelWorld& w, AppModel&) { w.addCaller(false, false); }},

@@ -1,5 +1,6 @@
 #include "ModelWorld.h"
 
+#include "model/ModelTestAccess.h"
 #include "platform/sim/SimTranslationPlatform.h"
 #include "speech/DirectTranslation.h"
 #include "speech/HostedTranslation.h"
@@ -16,8 +17,8 @@ std::shared_ptr<AppModel> listeningModel(ModelWorld& world,
                                          const std::function<void(AppModel::Dependencies&)>& adjust = {})
 {
     auto model = adjust ? world.make(adjust) : world.make();
-    model->theirSpeechReady.set(true);
-    model->translationReady.set(true);
+    ModelTestAccess::set(model->theirSpeechReady, true);
+    ModelTestAccess::set(model->translationReady, true);
     world.run([model] { return model->startListening(); });
     EXPECT_TRUE(model->isListening.get());
     return model;
@@ -92,9 +93,9 @@ TEST(ModelCaptions, ACaptionThatCannotBeTranslatedSaysSo)
 {
     ModelWorld world;
     auto model = listeningModel(world);
-    model->translationReady.set(false);
+    ModelTestAccess::set(model->translationReady, false);
     hear(world, "one", true);
-    model->translationReady.set(true);
+    ModelTestAccess::set(model->translationReady, true);
     world.translator->error = DomainError("Translation", 1, "E");
     hear(world, "two", true);
     EXPECT_EQ(translations(*model), (std::vector<std::string>{"（翻译未就绪）", "（翻译失败：E）"}));

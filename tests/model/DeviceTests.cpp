@@ -1,4 +1,5 @@
 #include "ModelWorld.h"
+#include "model/ModelTestAccess.h"
 
 #include <gtest/gtest.h>
 
@@ -47,9 +48,9 @@ std::shared_ptr<AppModel> forwardingModel(ModelWorld& world)
     world.addVirtualDriver();
     auto model = world.make();
     model->refreshDevices();
-    model->micConfirmed.set(true);
-    model->originalVoiceOn.set(true);
-    model->callActive.set(true);
+    ModelTestAccess::set(model->micConfirmed, true);
+    ModelTestAccess::set(model->originalVoiceOn, true);
+    ModelTestAccess::set(model->callActive, true);
     world.run([model] { return model->startOriginalVoice(); });
     EXPECT_TRUE(model->forwardingActive.get());
     world.takeLog();
@@ -115,7 +116,7 @@ TEST(ModelDevices, TheChosenMicrophoneFollowsItsUIDAndAVanishedOneOpensTheCheck)
     EXPECT_FALSE(model->showMicCheck.get());
 
     // Gone: the launch input takes over, forwarding stops, the check opens.
-    model->launchInputUID.set("studio-mic");
+    ModelTestAccess::set(model->launchInputUID, "studio-mic");
     world.takeLog();
     world.audio.removeObject(13);
     model->refreshDevices();
@@ -132,8 +133,8 @@ TEST(ModelDevices, TheChosenMicrophoneFollowsItsUIDAndAVanishedOneOpensTheCheck)
 
     // Without a launch input the first one is taken; the microphone was not
     // confirmed, so the check is not raised again.
-    model->showMicCheck.set(false);
-    model->launchInputUID.set("gone-mic");
+    ModelTestAccess::set(model->showMicCheck, false);
+    ModelTestAccess::set(model->launchInputUID, "gone-mic");
     world.audio.removeObject(12);
     model->refreshDevices();
     EXPECT_EQ(model->selectedInputID.get(), model->inputDevices.get().front().id);
@@ -156,7 +157,7 @@ TEST(ModelDevices, ALostInjectionDeviceTurnsOwnVoiceOffWithAnAlert)
     EXPECT_FALSE(model->forwardingActive.get());
 
     // With own voice already off there is nothing to tell.
-    model->errorMessage.set(std::nullopt);
+    model->dismissError();
     world.addVirtualDriver();
     model->refreshDevices();
     EXPECT_EQ(model->selectedVirtualOutputID.get(), 51u);

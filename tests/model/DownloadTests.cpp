@@ -1,4 +1,5 @@
 #include "LanguageWorld.h"
+#include "model/ModelTestAccess.h"
 
 #include <gtest/gtest.h>
 
@@ -112,7 +113,7 @@ TEST(ModelDownloads, AFailureOutsideAChangeIsShownAndStopsTheRest)
     EXPECT_EQ(w.script->downloads.size(), 2u);
 
     // The pair changes while a model downloads: nothing more is done.
-    w.model->theirLanguage.set(test::callLanguage("ja"));
+    ModelTestAccess::set(w.model->theirLanguage, test::callLanguage("ja"));
     w.statuses.clear();
     w.script->finishDownload();
     w.world.runtime.runUntilIdle();
@@ -158,7 +159,7 @@ TEST(ModelDownloads, OnlyTheNewestPackDownloadReportsAndItsOutcomeFollowsWhatIsI
     w.model->downloadTranslation();
     w.world.runtime.runUntilIdle();
     EXPECT_EQ(w.model->errorMessage.get(), "翻译语言包下载失败：E");
-    w.model->errorMessage.set(std::nullopt);
+    w.model->dismissError();
     translator.prepareError.reset();
     w.model->downloadTranslation();
     w.world.runtime.runUntilIdle();
@@ -168,7 +169,7 @@ TEST(ModelDownloads, OnlyTheNewestPackDownloadReportsAndItsOutcomeFollowsWhatIsI
     // A pack that throws but is installed afterwards counts as ready.
     translator.prepareError = DomainError("Translation", 2, "E");
     w.script->setStatus("zh-Hans", "en", TranslationStatus::installed);
-    w.model->status.set("");
+    ModelTestAccess::set(w.model->status, "");
     w.model->downloadTranslation();
     w.world.runtime.runUntilIdle();
     EXPECT_EQ(w.model->status.get(), "翻译语言包已就绪");

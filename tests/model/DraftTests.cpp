@@ -1,4 +1,5 @@
 #include "HoldWorld.h"
+#include "model/ModelTestAccess.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +12,7 @@ using Texts = std::vector<std::string>;
 struct DraftWorld : HoldWorld {
     void typed(const std::string& text)
     {
-        model->typedChinese.set(text);
+        model->editTypedText(text);
         world.run([model = model] { return model->translateTypedText(); });
     }
     std::string their() const { return model->theirLanguage.get().displayName(); }
@@ -28,15 +29,15 @@ TEST(ModelDrafts, AFailedTranslationKeepsTheSourceAndSaysWhy)
         w.at(20.0);
         EXPECT_EQ(w.model->errorMessage.get(), "翻译失败：翻译超时，请重试（TR-3）");
         EXPECT_EQ(w.model->status.get(), "翻译失败，未发送；可修改后重新翻译");
-        EXPECT_EQ(w.model->draftChinese.get(), "Hello");
-        EXPECT_EQ(w.model->draftEnglish.get(), "");
+        EXPECT_EQ(w.model->draftText.get(), "Hello");
+        EXPECT_EQ(w.model->draftTranslation.get(), "");
         EXPECT_FALSE(w.model->isTranslatingDraft.get());
         EXPECT_FALSE(w.anyHoldFlag());
     }
     {
         DraftWorld w;
-        w.model->confirmBeforeSend.set(false);
-        w.model->translationReady.set(false);
+        w.model->setConfirmBeforeSend(false);
+        ModelTestAccess::set(w.model->translationReady, false);
         w.typed("你好");
         EXPECT_EQ(w.model->errorMessage.get(), "翻译失败：翻译语言包未安装（TR-2）");
         EXPECT_TRUE(w.spoken().empty());
@@ -46,8 +47,8 @@ TEST(ModelDrafts, AFailedTranslationKeepsTheSourceAndSaysWhy)
         std::shared_ptr<AppModel> model = w.world.make([](AppModel::Dependencies& d) {
             d.outgoingTranslator = [](std::string) -> rt::Async<std::string> { co_return " \n "; };
         });
-        model->confirmBeforeSend.set(false);
-        model->typedChinese.set("你好");
+        model->setConfirmBeforeSend(false);
+        model->editTypedText("你好");
         w.world.run([model] { return model->translateTypedText(); });
         EXPECT_EQ(model->errorMessage.get(), "翻译失败：翻译结果为空（TR-4）");
         EXPECT_TRUE(w.spoken().empty());
@@ -59,20 +60,20 @@ TEST(ModelDrafts, TypedTextWaitsForACheckWhenAskedWhileSpokenTextIsPlayedAtOnce)
     DraftWorld w;
     auto& model = *w.model;
     w.typed(" \n ");
-    EXPECT_EQ(model.typedChinese.get(), " \n ");
+    EXPECT_EQ(model.typedText.get(), " \n ");
     EXPECT_FALSE(model.hasDraft.get());
 
     w.typed(" 你好 ");
-    EXPECT_EQ(model.typedChinese.get(), "");
-    EXPECT_EQ(model.draftChinese.get(), "你好");
-    EXPECT_EQ(model.draftEnglish.get(), "en:你好");
+    EXPECT_EQ(model.typedText.get(), "");
+    EXPECT_EQ(model.draftText.get(), "你好");
+    EXPECT_EQ(model.draftTranslation.get(), "en:你好");
     EXPECT_EQ(model.status.get(), "请核对" + w.their() + "翻译，确认无误后点「播放给对方」");
     EXPECT_TRUE(w.spoken().empty());
 
     w.hold("谢谢");
     EXPECT_EQ(w.spoken(), (Texts{"en:谢谢"}));
     EXPECT_EQ(model.playDraftTitle(), "再次播放给对方");
-    model.draftEnglish.set("Thanks!");
+    model.editDraftTranslation("Thanks!");
     EXPECT_EQ(model.playDraftTitle(), "播放给对方");
 }
 
@@ -90,8 +91,8 @@ TEST(ModelDrafts, ASentenceWhoseHoldWasCancelledDuringItsTranslationStaysUnplaye
     w.run();
     w.world.translator->waiting[0].answer.resume(std::string("Hola"));
     w.run();
-    EXPECT_EQ(model.draftChinese.get(), "Hello");
-    EXPECT_EQ(model.draftEnglish.get(), "Hola");
+    EXPECT_EQ(model.draftText.get(), "Hello");
+    EXPECT_EQ(model.draftTranslation.get(), "Hola");
     EXPECT_EQ(model.status.get(), "已取消自动发送，内容保留在草稿中");
     EXPECT_TRUE(w.spoken().empty());
 }
@@ -112,8 +113,8 @@ TEST(ModelDrafts, ACancelDuringTheTranslationOfAHoldKeepsTheSourceUntranslated)
     // The answer that comes after all is not used.
     w.world.translator->waiting[0].answer.resume(std::string("Hola"));
     w.run();
-    EXPECT_EQ(model.draftChinese.get(), "Hello");
-    EXPECT_EQ(model.draftEnglish.get(), "");
+    EXPECT_EQ(model.draftText.get(), "Hello");
+    EXPECT_EQ(model.draftTranslation.get(), "");
     EXPECT_TRUE(w.spoken().empty());
     EXPECT_TRUE(model.canStartSpeaking());
 }
@@ -122,18 +123,18 @@ TEST(ModelDrafts, TranslatingAgainAndClearing)
 {
     DraftWorld w;
     auto& model = *w.model;
-    model.hasDraft.set(true);
-    model.draftChinese.set("  ");
-    model.lastPlayedDraftEnglish.set("Hi");
-    model.status.set("before");
+    ModelTestAccess::set(model.hasDraft, true);
+    model.editDraftText("  ");
+    ModelTestAccess::set(model.lastPlayedDraftTranslation, "Hi");
+    ModelTestAccess::set(model.status, "before");
     w.world.run([&] { return model.retranslateDraft(); });
-    EXPECT_EQ(model.lastPlayedDraftEnglish.get(), std::nullopt);
+    EXPECT_EQ(model.lastPlayedDraftTranslation.get(), std::nullopt);
     EXPECT_FALSE(model.isTranslatingDraft.get());
     EXPECT_TRUE(w.world.translator->waiting.empty());
 
-    model.draftChinese.set(" 你好 ");
+    model.editDraftText(" 你好 ");
     w.world.run([&] { return model.retranslateDraft(); });
-    EXPECT_EQ(model.draftEnglish.get(), "en:你好");
+    EXPECT_EQ(model.draftTranslation.get(), "en:你好");
     EXPECT_EQ(model.status.get(), "before");
     EXPECT_TRUE(w.spoken().empty());
 
@@ -146,15 +147,15 @@ TEST(ModelDrafts, TranslatingAgainAndClearing)
     w.run();
     EXPECT_EQ(model.errorMessage.get(), "翻译失败：已取消");
     EXPECT_FALSE(model.isTranslatingDraft.get());
-    EXPECT_EQ(model.draftEnglish.get(), "");
+    EXPECT_EQ(model.draftTranslation.get(), "");
 
-    model.isSpeaking.set(true);
+    ModelTestAccess::set(model.isSpeaking, true);
     model.clearDraft();
     EXPECT_TRUE(model.hasDraft.get());
-    model.isSpeaking.set(false);
+    ModelTestAccess::set(model.isSpeaking, false);
     model.clearDraft();
     EXPECT_FALSE(model.hasDraft.get());
-    EXPECT_EQ(model.draftChinese.get(), "");
+    EXPECT_EQ(model.draftText.get(), "");
     EXPECT_EQ(model.status.get(), "已取消");
 }
 
@@ -168,7 +169,7 @@ TEST(ModelDrafts, AClearDuringTheTranslationOfAHoldKeepsTheTranslationUnplayed)
     model.clearDraft();
     w.world.translator->waiting[0].answer.resume(std::string("Hello"));
     w.run();
-    EXPECT_EQ(model.draftEnglish.get(), "Hello");
+    EXPECT_EQ(model.draftTranslation.get(), "Hello");
     EXPECT_FALSE(model.hasDraft.get());
     EXPECT_EQ(model.status.get(), "已取消");
     EXPECT_TRUE(w.spoken().empty());

@@ -1,6 +1,7 @@
 #include "ModelWorld.h"
 
 #include "model/ModelDependencies.h"
+#include "model/ModelTestAccess.h"
 #include "model/VirtualMicInstallerFailure.h"
 
 #include <gtest/gtest.h>
@@ -56,7 +57,7 @@ struct InstallWorld {
                 adjust(d);
         });
         model->prepareSession();
-        model->showInstallSheet.set(true);
+        model->openInstallSheet();
         world.runtime.runUntilIdle();
         // The install starts later than the launch's refresh.
         world.runtime.clock().advance(1.0);
@@ -80,8 +81,8 @@ TEST(ModelDriver, TheUpdateCheckAndTheVersionCountOnlyWithTheDriverThere)
         d.driverUpdateCheck = [] { return true; };
         d.driverVersionCheck = []() -> std::optional<std::string> { return "1.0"; };
     });
-    model->virtualMicNeedsUpdate.set(true);
-    model->loadedDriverVersion.set("0.9");
+    ModelTestAccess::set(model->virtualMicNeedsUpdate, true);
+    ModelTestAccess::set(model->loadedDriverVersion, "0.9");
     model->checkDriverUpdate();
     EXPECT_FALSE(model->virtualMicNeedsUpdate.get());
     EXPECT_EQ(model->loadedDriverVersion.get(), std::nullopt);
@@ -155,8 +156,8 @@ TEST(ModelDriver, DevicesThatNeverAppearAreAwaitedFifteenSecondsInHalfSecondStep
 TEST(ModelDriver, DevicesThatAppearCloseTheSheetAndTakeOverTheInput)
 {
     InstallWorld w;
-    w.model->metersEnabled.set(true);
-    w.model->showMicCheck.set(true);
+    ModelTestAccess::set(w.model->metersEnabled, true);
+    ModelTestAccess::set(w.model->showMicCheck, true);
     w.model->updateMeters();
     w.world.takeLog();
     w.install();

@@ -1,4 +1,5 @@
 #include "ModelWorld.h"
+#include "model/ModelTestAccess.h"
 
 #include <gtest/gtest.h>
 
@@ -16,8 +17,8 @@ std::shared_ptr<AppModel> armedModel(ModelWorld& world)
     world.addVirtualDriver();
     auto model = world.make();
     model->refreshDevices();
-    model->micConfirmed.set(true);
-    model->originalVoiceOn.set(true);
+    ModelTestAccess::set(model->micConfirmed, true);
+    ModelTestAccess::set(model->originalVoiceOn, true);
     world.takeLog();
     return model;
 }
@@ -35,29 +36,29 @@ TEST(ModelForwarding, RunsOnlyWhileACallOrAHearTestNeedsIt)
     EXPECT_EQ(world.takeLog(), Log{});
     EXPECT_FALSE(model->forwardingActive.get());
 
-    model->callActive.set(true);
+    ModelTestAccess::set(model->callActive, true);
     follow(world, model);
     follow(world, model);
     EXPECT_EQ(world.takeLog(), (Log{"directVoice stop", "directVoice start 10>51"}));
     EXPECT_TRUE(model->forwardingActive.get());
 
     // The call's end stops it; own voice stays armed for the next call.
-    model->callActive.set(false);
+    ModelTestAccess::set(model->callActive, false);
     follow(world, model);
     EXPECT_EQ(world.takeLog(), (Log{"directVoice stop"}));
     EXPECT_FALSE(model->forwardingActive.get());
     EXPECT_TRUE(model->originalVoiceOn.get());
 
-    model->isHearTesting.set(true);
+    ModelTestAccess::set(model->isHearTesting, true);
     follow(world, model);
     EXPECT_TRUE(model->forwardingActive.get());
-    model->isHearTesting.set(false);
+    ModelTestAccess::set(model->isHearTesting, false);
     follow(world, model);
 
     // An output that is not the driver's is never forwarded into, silently.
     world.takeLog();
-    model->callActive.set(true);
-    model->selectedVirtualOutputID.set(30);
+    ModelTestAccess::set(model->callActive, true);
+    ModelTestAccess::set(model->selectedVirtualOutputID, 30);
     follow(world, model);
     EXPECT_EQ(world.takeLog(), Log{});
     EXPECT_EQ(model->status.get(), "");
@@ -68,7 +69,7 @@ TEST(ModelForwarding, AForwarderFailureTurnsOwnVoiceOffAndIsToldOnce)
 {
     ModelWorld world;
     auto model = armedModel(world);
-    model->callActive.set(true);
+    ModelTestAccess::set(model->callActive, true);
     follow(world, model);
     ASSERT_TRUE(world.directVoice->onStop);
     const auto report = world.directVoice->onStop;
@@ -81,14 +82,14 @@ TEST(ModelForwarding, AForwarderFailureTurnsOwnVoiceOffAndIsToldOnce)
     EXPECT_FALSE(model->originalVoiceOn.get());
     EXPECT_FALSE(model->forwardingActive.get());
 
-    model->errorMessage.set(std::nullopt);
-    model->status.set("");
+    model->dismissError();
+    ModelTestAccess::set(model->status, "");
     report("R");
     EXPECT_EQ(model->errorMessage.get(), std::nullopt);
     EXPECT_EQ(model->status.get(), "");
 
     // A start the forwarder refuses is reported the same way.
-    model->originalVoiceOn.set(true);
+    ModelTestAccess::set(model->originalVoiceOn, true);
     world.directVoice->startError = DomainError("DirectVoice", 1, "同一设备");
     follow(world, model);
     EXPECT_EQ(model->errorMessage.get(),

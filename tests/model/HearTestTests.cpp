@@ -1,4 +1,5 @@
 #include "ModelWorld.h"
+#include "model/ModelTestAccess.h"
 
 #include <gtest/gtest.h>
 
@@ -39,8 +40,8 @@ struct HearWorld {
     void ownVoiceOn()
     {
         model->setSelectedInputID(10);
-        model->micConfirmed.set(true);
-        model->originalVoiceOn.set(true);
+        ModelTestAccess::set(model->micConfirmed, true);
+        ModelTestAccess::set(model->originalVoiceOn, true);
     }
     void setLevel(float level)
     {
@@ -63,13 +64,13 @@ TEST(ModelHearTest, RefusalsComeBeforeAnyRecording)
 {
     HearWorld w;
     auto& model = *w.model;
-    model.isSpeaking.set(true);
+    ModelTestAccess::set(model.isSpeaking, true);
     w.start();
-    model.isSpeaking.set(false);
+    ModelTestAccess::set(model.isSpeaking, false);
     EXPECT_EQ(model.errorMessage.get(), std::nullopt);
     EXPECT_EQ(model.hearTest.get(), HearTest::idle());
 
-    model.selectedVirtualOutputID.set(std::nullopt);
+    ModelTestAccess::set(model.selectedVirtualOutputID, std::nullopt);
     w.start();
     EXPECT_EQ(model.errorMessage.get(), "没有找到 wenmora 音频设备，无法测试。请先安装。");
     model.refreshDevices();
@@ -81,7 +82,7 @@ TEST(ModelHearTest, RefusalsComeBeforeAnyRecording)
     for (const std::optional<AudioObjectId> monitor :
          {std::optional<AudioObjectId>(50), std::optional<AudioObjectId>(51), std::optional<AudioObjectId>(40),
           std::optional<AudioObjectId>()}) {
-        model.errorMessage.set(std::nullopt);
+        model.dismissError();
         model.setSelectedMonitorOutputID(monitor);
         w.start();
         EXPECT_EQ(model.errorMessage.get(), "请先选择耳机或扬声器，用来回放测试录音。");

@@ -1,5 +1,6 @@
 #include "HoldWorld.h"
 
+#include "model/ModelTestAccess.h"
 #include "speech/ModuleError.h"
 
 #include <gtest/gtest.h>
@@ -24,35 +25,35 @@ TEST(ModelHold, RefusedPressesTouchNoHoldStateAndReportInOrder)
     const rt::Uuid before = model.holdID.get();
     for (auto* busy : {&model.isSpeaking, &model.isTranslatingDraft, &model.isStartingRecording, &model.isRecording,
                        &model.isHearTesting}) {
-        busy->set(true);
+        ModelTestAccess::set(*busy, true);
         w.press();
-        busy->set(false);
+        ModelTestAccess::set(*busy, false);
     }
     EXPECT_EQ(model.errorMessage.get(), std::nullopt);
 
     // No recognizer outranks missing downloads and an unconfirmed microphone.
     const std::string my = model.myLanguage.get().displayName();
-    model.myEngine.set(std::nullopt);
-    model.mySpeechReady.set(false);
-    model.micConfirmed.set(false);
+    ModelTestAccess::set(model.myEngine, std::nullopt);
+    ModelTestAccess::set(model.mySpeechReady, false);
+    ModelTestAccess::set(model.micConfirmed, false);
     w.press();
     EXPECT_EQ(model.errorMessage.get(), "本机无法识别" + my + "（SR-1）");
     EXPECT_FALSE(model.showMicCheck.get());
 
-    model.myEngine.set(SpeechEngine::speech);
+    ModelTestAccess::set(model.myEngine, SpeechEngine::speech);
     w.press();
     EXPECT_EQ(model.errorMessage.get(), "请先完成" + my + "识别模型和翻译语言包下载。");
     EXPECT_FALSE(model.showMicCheck.get());
 
-    model.mySpeechReady.set(true);
-    model.errorMessage.set(std::nullopt);
+    ModelTestAccess::set(model.mySpeechReady, true);
+    model.dismissError();
     w.press();
     EXPECT_EQ(model.micCheckReason.get(), "说话前，请先确认要用的麦克风。");
     EXPECT_TRUE(model.showMicCheck.get());
 
     // A confirmed microphone that has gone from the list counts as unconfirmed.
-    model.micConfirmed.set(true);
-    model.showMicCheck.set(false);
+    ModelTestAccess::set(model.micConfirmed, true);
+    ModelTestAccess::set(model.showMicCheck, false);
     model.setSelectedInputID(99);
     w.press();
     EXPECT_TRUE(model.showMicCheck.get());
@@ -106,9 +107,9 @@ TEST(ModelHold, APressRunsTheRecorderWithWhatWasSetAtThePress)
 
     const std::string their = model.theirLanguage.get().displayName();
     EXPECT_EQ(model.recordingStatus(), "正在听…每说完一句自动翻译给对方，Esc 取消");
-    model.originalVoiceOn.set(true);
+    ModelTestAccess::set(model.originalVoiceOn, true);
     EXPECT_EQ(model.recordingStatus(), "正在听…对方同时听到你的原声；每说完一句就翻译成" + their);
-    model.holdSendsWhileHolding.set(false);
+    ModelTestAccess::set(model.holdSendsWhileHolding, false);
     EXPECT_EQ(model.recordingStatus(), "正在听…对方同时听到你的原声；松开后翻译成" + their);
 }
 
@@ -117,7 +118,7 @@ TEST(ModelHold, ARecorderStartThatHangsTimesOutTwelveSecondsAfterItBegan)
     HoldWorld w;
     auto& model = *w.model;
     w.world.recorder->holdStart = true;
-    model.mePartial.set("");
+    ModelTestAccess::set(model.mePartial, "");
     w.press();
     w.at(11.999);
     EXPECT_EQ(model.status.get(), "正在准备麦克风…");
@@ -195,8 +196,8 @@ TEST(ModelHold, AHoldWithPausesIsTranslatedAndPlayedAsOneUtterance)
         std::find(finishing, seen.end(), "正在翻译成" + model.theirLanguage.get().displayName() + "…");
     EXPECT_NE(translating, seen.end());
     EXPECT_EQ(seen.back(), "已播放给对方");
-    EXPECT_EQ(model.draftChinese.get(), "Hello world");
-    EXPECT_EQ(model.draftEnglish.get(), "en:Hello world");
+    EXPECT_EQ(model.draftText.get(), "Hello world");
+    EXPECT_EQ(model.draftTranslation.get(), "en:Hello world");
     EXPECT_TRUE(model.hasDraft.get());
     EXPECT_TRUE(model.heldUtterance.get().empty());
     EXPECT_EQ(model.mePartial.get(), "");
@@ -224,10 +225,10 @@ TEST(ModelHold, RecognitionMustFinishTwelveSecondsAfterTheReleaseNotAfterTheTask
     EXPECT_EQ(model.status.get(), "语音识别超时，请重试（SR-4）；已恢复按钮，本句未发送");
     EXPECT_EQ(model.errorMessage.get(),
               "语音识别超时，请重试（SR-4）。可以重新按住录音。已识别的文字会保留为草稿，不会自动发送。");
-    EXPECT_EQ(model.draftChinese.get(), "说到一半");
-    EXPECT_EQ(model.draftEnglish.get(), "");
+    EXPECT_EQ(model.draftText.get(), "说到一半");
+    EXPECT_EQ(model.draftTranslation.get(), "");
     EXPECT_TRUE(model.hasDraft.get());
-    EXPECT_EQ(model.lastPlayedDraftEnglish.get(), std::nullopt);
+    EXPECT_EQ(model.lastPlayedDraftTranslation.get(), std::nullopt);
     EXPECT_FALSE(w.anyHoldFlag());
     EXPECT_TRUE(w.world.speaker->spoken.empty());
 }
@@ -334,7 +335,7 @@ TEST(ModelHold, ARecordingFailureCancelsTheHoldAndKeepsItsMessage)
     EXPECT_FALSE(w.anyHoldFlag());
 
     // A failure of a hold that is over changes nothing.
-    model.errorMessage.set(std::nullopt);
+    model.dismissError();
     failed("Y");
     EXPECT_EQ(model.errorMessage.get(), std::nullopt);
     EXPECT_EQ(model.status.get(), "已取消录音，未发送");
@@ -385,7 +386,7 @@ TEST(ModelHold, APressWithoutMicrophoneAccessAsksOnceAndEndsQuietlyOnARefusal)
 {
     for (const bool granted : {false, true}) {
         HoldWorld w;
-        w.model->micAuthorized.set(false);
+        ModelTestAccess::set(w.model->micAuthorized, false);
         w.world.microphoneAuthorized = granted;
         w.press();
         EXPECT_EQ(w.model->isRecording.get(), granted);

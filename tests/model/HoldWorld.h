@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ModelWorld.h"
+#include "model/ModelTestAccess.h"
 
 #include <memory>
 #include <string>
@@ -28,9 +29,9 @@ struct HoldWorld {
         model->refreshDevices();
         model->setSelectedMonitorOutputID(30);
         model->setSelectedInputID(10);
-        model->micConfirmed.set(true);
-        model->mySpeechReady.set(true);
-        model->translationReady.set(true);
+        ModelTestAccess::set(model->micConfirmed, true);
+        ModelTestAccess::set(model->mySpeechReady, true);
+        ModelTestAccess::set(model->translationReady, true);
         world.runtime.runUntilIdle();
         statusWatch = model->status.subscribe([this] { statuses->push_back(model->status.get()); });
     }

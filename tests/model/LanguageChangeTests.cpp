@@ -1,4 +1,5 @@
 #include "LanguageWorld.h"
+#include "model/ModelTestAccess.h"
 
 #include <gtest/gtest.h>
 
@@ -17,18 +18,18 @@ TEST(ModelLanguageChange, ChangesThatCannotHappenNowAreRefusedAndLeaveThePairAlo
     // Ignored without a word.
     w.change("ja", "ja");
     w.change("zh-Hans", "en");
-    w.model->isChangingLanguage.set(true);
+    ModelTestAccess::set(w.model->isChangingLanguage, true);
     w.change("ja", "en");
-    w.model->isChangingLanguage.set(false);
+    ModelTestAccess::set(w.model->isChangingLanguage, false);
     EXPECT_TRUE(w.statuses.empty());
 
-    w.model->isSpeaking.set(true);
+    ModelTestAccess::set(w.model->isSpeaking, true);
     w.change("ja", "en");
-    w.model->isSpeaking.set(false);
-    w.model->speechDownloadProgress.set(0.2);
+    ModelTestAccess::set(w.model->isSpeaking, false);
+    ModelTestAccess::set(w.model->speechDownloadProgress, 0.2);
     EXPECT_FALSE(w.model->canChangeLanguage());
     w.change("ja", "en");
-    w.model->speechDownloadProgress.set(std::nullopt);
+    ModelTestAccess::set(w.model->speechDownloadProgress, std::nullopt);
 
     // Either side may lack a recognizer, not both: nothing could be heard.
     w.script->engines["ko"] = std::nullopt;
@@ -92,12 +93,12 @@ TEST(ModelLanguageChange, APairThatNeedsDownloadsOnlyAsksAndListsWhatIsMissingIn
 TEST(ModelLanguageChange, AnInstalledPairAppliesAtOnceAndClearsTheOwnSpeechState)
 {
     LanguageWorld w;
-    w.model->mePartial.set("我");
-    w.model->themPartial.set("hel");
-    w.model->hasDraft.set(true);
-    w.model->draftChinese.set("你好");
-    w.model->draftEnglish.set("Hello");
-    w.model->voiceNotice.set("notice");
+    ModelTestAccess::set(w.model->mePartial, "我");
+    ModelTestAccess::set(w.model->themPartial, "hel");
+    ModelTestAccess::set(w.model->hasDraft, true);
+    w.model->editDraftText("你好");
+    w.model->editDraftTranslation("Hello");
+    ModelTestAccess::set(w.model->voiceNotice, "notice");
 
     w.change("zh-Hans", "ja");
     EXPECT_EQ(w.pair(), "zh-Hans>ja");
@@ -105,8 +106,8 @@ TEST(ModelLanguageChange, AnInstalledPairAppliesAtOnceAndClearsTheOwnSpeechState
     EXPECT_EQ(w.model->mePartial.get(), "");
     EXPECT_EQ(w.model->themPartial.get(), "");
     EXPECT_FALSE(w.model->hasDraft.get());
-    EXPECT_EQ(w.model->draftChinese.get(), "");
-    EXPECT_EQ(w.model->draftEnglish.get(), "");
+    EXPECT_EQ(w.model->draftText.get(), "");
+    EXPECT_EQ(w.model->draftTranslation.get(), "");
     EXPECT_EQ(w.model->voiceNotice.get(), std::nullopt);
     EXPECT_EQ(w.statuses, (Texts{"已切换：我说" + nameOf("zh-Hans") + " → 对方说" + nameOf("ja")}));
     EXPECT_EQ(w.model->languagesBeforeChange.get(), std::nullopt);
@@ -170,7 +171,7 @@ TEST(ModelLanguageChange, MyLanguageWithoutARecognizerWorksOneWayAndTypesTheOthe
 
     // A pair that neither side can be heard in never becomes ready, even
     // when it comes from the settings file rather than a change.
-    w.model->myLanguage.set(test::callLanguage("fr"));
+    ModelTestAccess::set(w.model->myLanguage, test::callLanguage("fr"));
     w.refresh();
     EXPECT_FALSE(w.model->speechReady());
 }
@@ -274,12 +275,12 @@ TEST(ModelLanguageChange, TheAnswerToAPendingChangeIsCheckedAgainstWhatRunsNow)
     ASSERT_TRUE(w.model->pendingLanguageChange.get());
 
     // A press began meanwhile.
-    w.model->isHoldingToTalk.set(true);
+    ModelTestAccess::set(w.model->isHoldingToTalk, true);
     EXPECT_FALSE(w.model->chooseLanguage());
     EXPECT_EQ(w.model->pendingLanguageChange.get(), std::nullopt);
     EXPECT_EQ(w.statuses, (Texts{"正在准备其他语言或正在说话，请稍后再选"}));
     EXPECT_EQ(w.pair(), "zh-Hans>en");
-    w.model->isHoldingToTalk.set(false);
+    ModelTestAccess::set(w.model->isHoldingToTalk, false);
 
     // Nothing pending: nothing happens.
     EXPECT_FALSE(w.model->chooseLanguage());
@@ -343,8 +344,9 @@ TEST(ModelLanguageChange, ACommitRestartsListeningOnlyWhenItHearsAnotherLanguage
     LanguageWorld w;
     w.world.run([m = w.model] { return m->startListening(); });
     ASSERT_EQ(w.world.sessions.size(), 1u);
-    w.model->languagesBeforeChange.set(AppModel::LanguagePair{test::callLanguage("fr"), test::callLanguage("de")});
-    w.model->listeningFailed.set(true);
+    ModelTestAccess::set(w.model->languagesBeforeChange,
+                         AppModel::LanguagePair{test::callLanguage("fr"), test::callLanguage("de")});
+    ModelTestAccess::set(w.model->listeningFailed, true);
 
     w.world.run([m = w.model] { return m->finishLanguageChange(); });
     EXPECT_EQ(w.model->languagesBeforeChange.get(), std::nullopt);
@@ -352,15 +354,16 @@ TEST(ModelLanguageChange, ACommitRestartsListeningOnlyWhenItHearsAnotherLanguage
     EXPECT_EQ(w.world.sessions.size(), 1u);
     EXPECT_TRUE(w.model->isListening.get());
 
-    w.model->theirLanguage.set(test::callLanguage("ko"));
+    ModelTestAccess::set(w.model->theirLanguage, test::callLanguage("ko"));
     w.world.run([m = w.model] { return m->finishLanguageChange(); });
     ASSERT_EQ(w.world.sessions.size(), 2u);
     EXPECT_EQ(w.world.sessions.back().locale, test::callLanguage("ko").speechLocale);
     EXPECT_EQ(w.model->listeningLanguageID.get(), "ko");
 
     // Not ready yet: the change stays open.
-    w.model->languagesBeforeChange.set(AppModel::LanguagePair{test::callLanguage("fr"), test::callLanguage("de")});
-    w.model->translationReady.set(false);
+    ModelTestAccess::set(w.model->languagesBeforeChange,
+                         AppModel::LanguagePair{test::callLanguage("fr"), test::callLanguage("de")});
+    ModelTestAccess::set(w.model->translationReady, false);
     w.world.run([m = w.model] { return m->finishLanguageChange(); });
     EXPECT_TRUE(w.model->languagesBeforeChange.get());
 }

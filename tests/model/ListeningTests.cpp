@@ -1,5 +1,6 @@
 #include "ModelWorld.h"
 
+#include "model/ModelTestAccess.h"
 #include "speech/ModuleError.h"
 
 #include <gtest/gtest.h>
@@ -17,8 +18,8 @@ using Calls = std::vector<std::string>;
 std::shared_ptr<AppModel> readyModel(ModelWorld& world)
 {
     auto model = world.make();
-    model->theirSpeechReady.set(true);
-    model->translationReady.set(true);
+    ModelTestAccess::set(model->theirSpeechReady, true);
+    ModelTestAccess::set(model->translationReady, true);
     return model;
 }
 
@@ -37,7 +38,7 @@ struct TextTrail {
     std::vector<std::string> values;
     rt::Subscription subscription;
 
-    TextTrail(rt::Observable<std::string>& field)
+    TextTrail(ModelField<std::string>& field)
         : subscription(field.subscribe([this, &field] { values.push_back(field.get()); }))
     {
     }
@@ -59,21 +60,21 @@ TEST(ModelListening, AStartNeedsAReadyPairAndNoOtherStart)
     ModelWorld world;
     auto model = world.make();
     start(world, model);
-    model->theirSpeechReady.set(true);
+    ModelTestAccess::set(model->theirSpeechReady, true);
     start(world, model);
-    model->translationReady.set(true);
-    model->theirEngine.set(std::nullopt);
+    ModelTestAccess::set(model->translationReady, true);
+    ModelTestAccess::set(model->theirEngine, std::nullopt);
     start(world, model);
-    model->theirEngine.set(SpeechEngine::speech);
-    model->isChangingListening.set(true);
+    ModelTestAccess::set(model->theirEngine, SpeechEngine::speech);
+    ModelTestAccess::set(model->isChangingListening, true);
     start(world, model);
-    model->isChangingListening.set(false);
-    model->isListening.set(true);
+    ModelTestAccess::set(model->isChangingListening, false);
+    ModelTestAccess::set(model->isListening, true);
     start(world, model);
     EXPECT_TRUE(world.sessions.empty());
     EXPECT_EQ(model->listeningStatus.get(), "准备自动收听…");
 
-    model->isListening.set(false);
+    ModelTestAccess::set(model->isListening, false);
     start(world, model);
     ASSERT_EQ(world.sessions.size(), 1u);
     EXPECT_EQ(world.sessions[0].locale, model->theirLanguage.get().speechLocale);
@@ -141,8 +142,8 @@ TEST(ModelListening, AFailedStartCleansUpAndSaysWhy)
             throw ModuleError(ModuleID::recognition, 1, "不可用");
         };
     });
-    other->theirSpeechReady.set(true);
-    other->translationReady.set(true);
+    ModelTestAccess::set(other->theirSpeechReady, true);
+    ModelTestAccess::set(other->translationReady, true);
     start(refused, other);
     EXPECT_EQ(other->errorMessage.get(), "无法开始收听：不可用（SR-1）");
     EXPECT_FALSE(logged(refused, "incoming start"));
@@ -168,7 +169,7 @@ TEST(ModelListening, AStartThatFailsForWantOfPermissionIsRetriedOnceGranted)
     EXPECT_TRUE(model->permissionWasMissing.get());
 
     world.captureStatus = Status::granted;
-    model->errorMessage.set("旧的提示");
+    model->showError("旧的提示");
     world.run([model] { return model->retryListening(); });
     EXPECT_EQ(world.sessions.size(), 2u);
     EXPECT_TRUE(model->isListening.get());
@@ -217,7 +218,7 @@ TEST(ModelListening, AStopReportedDuringTheStartFailsIt)
         EXPECT_EQ(model->listeningStatus.get(), "正在开启自动收听…");
 
         // A restart asked for meanwhile keeps off.
-        model->listeningFailed.set(true);
+        ModelTestAccess::set(model->listeningFailed, true);
         world.run([model] { return model->restartListening(); });
         EXPECT_TRUE(model->listeningFailed.get());
         EXPECT_EQ(world.sessions.size(), 1u);
@@ -236,7 +237,7 @@ TEST(ModelListening, AnInterruptionPausesListeningAndShowsWhy)
     ModelWorld world;
     auto model = readyModel(world);
     start(world, model);
-    model->themPartial.set("半句");
+    ModelTestAccess::set(model->themPartial, "半句");
     TextTrail trail(model->listeningStatus);
     world.incoming->onError("R");
     world.runtime.runUntilIdle();

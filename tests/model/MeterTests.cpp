@@ -1,4 +1,5 @@
 #include "ModelWorld.h"
+#include "model/ModelTestAccess.h"
 
 #include <gtest/gtest.h>
 
@@ -43,20 +44,20 @@ TEST(ModelMeters, TapsRunOnlyWhileSomethingWorthMeteringCanBeSeen)
 {
     MeterWorld w;
     auto& model = *w.model;
-    model.callActive.set(true);
+    ModelTestAccess::set(model.callActive, true);
     model.updateMeters();
     EXPECT_EQ(w.mic(), std::nullopt);  // the check has not enabled metering yet
 
-    model.metersEnabled.set(true);
+    ModelTestAccess::set(model.metersEnabled, true);
     model.updateMeters();
     EXPECT_EQ(w.mic(), 10u);
     EXPECT_EQ(w.virtualMic(), 50u);
 
     // The microphone check's preview is metered instead of the choice.
-    model.meterPreviewMicID.set(11);
+    ModelTestAccess::set(model.meterPreviewMicID, 11);
     model.updateMeters();
     EXPECT_EQ(w.mic(), 11u);
-    model.meterPreviewMicID.set(std::nullopt);
+    ModelTestAccess::set(model.meterPreviewMicID, std::nullopt);
     model.updateMeters();
     EXPECT_EQ(w.mic(), 10u);
 
@@ -67,20 +68,20 @@ TEST(ModelMeters, TapsRunOnlyWhileSomethingWorthMeteringCanBeSeen)
     EXPECT_EQ(w.mic(), 10u);
 
     // Nothing worth metering: no call, check, hear test or free listening.
-    model.callActive.set(false);
+    ModelTestAccess::set(model.callActive, false);
     model.updateMeters();
     EXPECT_EQ(w.mic(), std::nullopt);
-    model.showMicCheck.set(true);
+    ModelTestAccess::set(model.showMicCheck, true);
     model.updateMeters();
     EXPECT_EQ(w.mic(), 10u);
 
     // Without permission the taps are neither started nor stopped.
-    model.micAuthorized.set(false);
-    model.showMicCheck.set(false);
+    ModelTestAccess::set(model.micAuthorized, false);
+    ModelTestAccess::set(model.showMicCheck, false);
     model.updateMeters();
     EXPECT_EQ(w.mic(), 10u);
     w.world.meters->stop();
-    model.showMicCheck.set(true);
+    ModelTestAccess::set(model.showMicCheck, true);
     model.updateMeters();
     EXPECT_EQ(w.mic(), std::nullopt);
 }
@@ -90,18 +91,18 @@ TEST(ModelMicPermission, EveryRefusalIsToldAndAGrantStartsTheMeters)
     MeterWorld w(false);
     auto& model = *w.model;
     EXPECT_FALSE(model.micAuthorized.get());
-    model.metersEnabled.set(true);
-    model.showMicCheck.set(true);
+    ModelTestAccess::set(model.metersEnabled, true);
+    ModelTestAccess::set(model.showMicCheck, true);
 
     w.world.run([&] { return model.requestMicPermission(); });
     EXPECT_FALSE(model.micAuthorized.get());
     EXPECT_EQ(model.errorMessage.get(), noPermission);
-    model.errorMessage.set(std::nullopt);
+    model.dismissError();
     w.world.run([&] { return model.requestMicPermission(); });
     EXPECT_EQ(model.errorMessage.get(), noPermission);
     EXPECT_EQ(w.mic(), std::nullopt);
 
-    model.errorMessage.set(std::nullopt);
+    model.dismissError();
     w.world.microphoneAuthorized = true;
     w.world.run([&] { return model.requestMicPermission(); });
     EXPECT_TRUE(model.micAuthorized.get());
@@ -113,8 +114,8 @@ TEST(ModelMicPermission, ActivationRereadsTheAccessAndActsOnlyOnAChange)
 {
     MeterWorld w;
     auto& model = *w.model;
-    model.metersEnabled.set(true);
-    model.showMicCheck.set(true);
+    ModelTestAccess::set(model.metersEnabled, true);
+    ModelTestAccess::set(model.showMicCheck, true);
 
     model.refreshMicAuthorization();
     EXPECT_EQ(w.mic(), std::nullopt);

@@ -1,4 +1,5 @@
 #include "ModelWorld.h"
+#include "model/ModelTestAccess.h"
 
 #include <gtest/gtest.h>
 
@@ -37,9 +38,9 @@ TEST(ModelMicCheck, AConfirmationClosesTheCheckAndSwitchesOwnVoiceOnOnlyTheFirst
 {
     MicWorld w;
     auto& model = *w.model;
-    model.showMicCheck.set(true);
-    model.micCheckReason.set("说话前，请先确认要用的麦克风。");
-    model.meterPreviewMicID.set(11);
+    ModelTestAccess::set(model.showMicCheck, true);
+    ModelTestAccess::set(model.micCheckReason, "说话前，请先确认要用的麦克风。");
+    ModelTestAccess::set(model.meterPreviewMicID, 11);
 
     w.confirm(99);
     EXPECT_EQ(model.errorMessage.get(), "这个麦克风已断开，请重新选择。");
@@ -71,7 +72,7 @@ TEST(ModelMicCheck, AnotherMicrophoneMovesOwnVoiceAndTheSameOneRestartsNothing)
 {
     MicWorld w;
     auto& model = *w.model;
-    model.callActive.set(true);
+    ModelTestAccess::set(model.callActive, true);
     w.confirm(10);
     EXPECT_TRUE(model.forwardingActive.get());
     EXPECT_EQ(w.world.takeLog(), (Log{"directVoice stop", "directVoice start 10>51"}));
@@ -104,7 +105,7 @@ TEST(ModelMicCheck, OwnVoiceNeedsAConfirmedMicrophoneTheDriverAndPermission)
         EXPECT_FALSE(model.originalVoiceOn.get());
 
         // Refused access: the request has said so; the switch stays off.
-        model.micConfirmed.set(true);
+        ModelTestAccess::set(model.micConfirmed, true);
         model.setSelectedInputID(10);
         w.world.microphoneAuthorized = false;
         w.ownVoice(true);
@@ -115,7 +116,7 @@ TEST(ModelMicCheck, OwnVoiceNeedsAConfirmedMicrophoneTheDriverAndPermission)
     {
         MicWorld w(false);
         auto& model = *w.model;
-        model.originalVoiceOnByDefault.set(false);
+        ModelTestAccess::set(model.originalVoiceOnByDefault, false);
         w.confirm(10);
         w.ownVoice(true);
         EXPECT_EQ(model.errorMessage.get(), "请先确认麦克风，并确认 wenmora 音频设备已安装。");
@@ -137,9 +138,9 @@ TEST(ModelMicCheck, QuickSwitchesStartForwardingOnceAndACutShortSwitchLeavesItUs
         };
     });
     auto& model = *w.model;
-    model.originalVoiceOnByDefault.set(false);
+    ModelTestAccess::set(model.originalVoiceOnByDefault, false);
     w.confirm(10);
-    model.callActive.set(true);
+    ModelTestAccess::set(model.callActive, true);
 
     auto first = rt::spawn([model = w.model] { return model->setOriginalVoice(true); });
     auto second = rt::spawn([model = w.model] { return model->setOriginalVoice(true); });
@@ -176,7 +177,7 @@ TEST(ModelMicCheck, EnablingTheMetersAsksForAccessAndReadsTheDevicesAgain)
     world.addMicrophone(10, "usb-mic", "USB");
     auto model = world.make();
     model->refreshDevices();
-    model->showMicCheck.set(true);
+    ModelTestAccess::set(model->showMicCheck, true);
     world.addMicrophone(12, "new-mic", "New");
     world.microphoneAuthorized = true;
     world.run([model] { return model->enableMeters(); });

@@ -1,5 +1,6 @@
 #include "ModelWorld.h"
 
+#include "model/ModelTestAccess.h"
 #include "model/StoredLanguages.h"
 
 #include <gtest/gtest.h>
@@ -256,10 +257,10 @@ TEST(ModelObservation, AFieldNotifiesOnceForEachChangeAndNeverForTheSameValue)
     auto field = model->status.subscribe([&] { ++fieldChanges; });
     auto any = model->subscribe([&] { ++modelChanges; });
 
-    model->status.set("");
+    ModelTestAccess::set(model->status, "");
     EXPECT_EQ(fieldChanges, 0);
-    model->status.set("已停止播放");
-    model->status.set("已停止播放");
+    ModelTestAccess::set(model->status, "已停止播放");
+    ModelTestAccess::set(model->status, "已停止播放");
     EXPECT_EQ(fieldChanges, 1);
     EXPECT_EQ(modelChanges, 1);
 
@@ -303,7 +304,7 @@ TEST(ModelObservation, TheSelectedInputKeepsItsUID)
     auto model = world.make();
     const AudioDevice usb = world.addMicrophone(10, "usb-mic", "USB");
     const AudioDevice builtIn = world.addMicrophone(11, "built-in", "Built-in");
-    model->inputDevices.set({usb, builtIn});
+    ModelTestAccess::set(model->inputDevices, {usb, builtIn});
 
     model->setSelectedInputID(11);
     EXPECT_EQ(model->selectedMicUID.get(), "built-in");
@@ -316,7 +317,7 @@ TEST(ModelObservation, TheSelectedInputKeepsItsUID)
 
     // The same id stored again still brings the UID in line.
     model->setSelectedInputID(10);
-    model->selectedMicUID.set("stale");
+    ModelTestAccess::set(model->selectedMicUID, "stale");
     model->setSelectedInputID(10);
     EXPECT_EQ(model->selectedMicUID.get(), "usb-mic");
 }

@@ -49,7 +49,7 @@ TEST(ModelDependencies, TheEngineSharesOneEchoGateAndSpeaksALittleSlower)
 
     // The recorder gates against the same record the capture writes.
     EXPECT_EQ(d.echoGuard, world.parts.echoGuard);
-    auto recorder = std::dynamic_pointer_cast<ChineseRecorder>(d.chineseRecorder);
+    auto recorder = std::dynamic_pointer_cast<ChineseRecorder>(d.ownSpeechRecorder);
     ASSERT_TRUE(recorder);
     EXPECT_EQ(recorder->echo(), world.parts.echoGuard);
     auto capture = std::dynamic_pointer_cast<CallAudioCapture>(d.incoming->capture());

@@ -53,7 +53,7 @@ AppModel::Dependencies ModelWorld::dependencies()
     d.directVoice = directVoice;
     d.callSpeaker = callSpeaker;
     d.probe = probe;
-    d.chineseRecorder = recorder;
+    d.ownSpeechRecorder = recorder;
     d.translator = translator;
     d.echoGuard = echoGuard;
     d.languageServices = everythingReady();

@@ -1,5 +1,6 @@
 #include "ModelWorld.h"
 
+#include "model/ModelTestAccess.h"
 #include "platform/sim/SimTranslationPlatform.h"
 #include "speech/HostedTranslation.h"
 #include "speech/InterfaceLanguage.h"
@@ -49,11 +50,11 @@ struct PlayWorld {
     {
         world.run([model = model, english, chinese] { return model->sendQuickPhrase(english, chinese); });
     }
-    void setDraft(const std::string& chinese, const std::string& english)
+    void setDraft(const std::string& text, const std::string& translation)
     {
-        model->hasDraft.set(true);
-        model->draftChinese.set(chinese);
-        model->draftEnglish.set(english);
+        ModelTestAccess::set(model->hasDraft, true);
+        model->editDraftText(text);
+        model->editDraftTranslation(translation);
     }
     std::vector<std::string> spokenTexts() const
     {
@@ -69,16 +70,16 @@ TEST(ModelPlayback, RefusalsAreSilentExceptForAMissingVoiceOrDevice)
     PlayWorld w;
     auto& model = *w.model;
     for (auto* busy : {&model.isSpeaking, &model.isHearTesting}) {
-        busy->set(true);
+        ModelTestAccess::set(*busy, true);
         EXPECT_FALSE(w.speak("Hi"));
         EXPECT_FALSE(w.speak("Hi", true));
-        busy->set(false);
+        ModelTestAccess::set(*busy, false);
     }
     for (auto* holding : {&model.isRecording, &model.isHoldingToTalk}) {
-        holding->set(true);
+        ModelTestAccess::set(*holding, true);
         EXPECT_FALSE(w.speak("Hi"));
         EXPECT_TRUE(w.speak("Held", true));
-        holding->set(false);
+        ModelTestAccess::set(*holding, false);
     }
     EXPECT_EQ(w.spokenTexts(), (std::vector<std::string>{"Held", "Held"}));
     EXPECT_EQ(model.errorMessage.get(), std::nullopt);
@@ -87,7 +88,7 @@ TEST(ModelPlayback, RefusalsAreSilentExceptForAMissingVoiceOrDevice)
     const std::string english = model.theirLanguage.get().displayName();
     w.world.voices["en"] = {};
     model.refreshVoices();
-    model.selectedVirtualOutputID.set(std::nullopt);
+    ModelTestAccess::set(model.selectedVirtualOutputID, std::nullopt);
     EXPECT_FALSE(w.speak("Hi"));
     EXPECT_EQ(model.errorMessage.get(),
               "这台 Mac 没有" + english + "音色，无法播放。请在「设置 › 播放与音色」点「下载更好的音色」下载一个。");
@@ -108,7 +109,7 @@ TEST(ModelPlayback, TheHeadphonesHearItOnlyWhenMonitoringADifferentOutput)
     model.setSelectedMonitorOutputID(std::nullopt);
     w.speak("c");
     model.setSelectedMonitorOutputID(30);
-    model.monitorInHeadphones.set(false);
+    model.setMonitorInHeadphones(false);
     w.speak("d");
     std::vector<Devices> devices;
     for (const auto& spoken : w.world.speaker->spoken) {
@@ -128,16 +129,16 @@ TEST(ModelPlayback, APlayedDraftIsRecordedEachTimeAsTheUsersEntry)
     EXPECT_EQ(model.playDraftTitle(), "播放给对方");
 
     // While recording only a sentence of that hold may play.
-    model.isRecording.set(true);
+    ModelTestAccess::set(model.isRecording, true);
     w.playDraft();
     EXPECT_TRUE(w.world.speaker->spoken.empty());
     w.playDraft(true);
-    model.isRecording.set(false);
+    ModelTestAccess::set(model.isRecording, false);
     w.playDraft();
 
     EXPECT_EQ(w.spokenTexts(), (std::vector<std::string>{"Hello", "Hello"}));
     EXPECT_EQ(model.status.get(), "已播放给对方");
-    EXPECT_EQ(model.lastPlayedDraftEnglish.get(), "Hello");
+    EXPECT_EQ(model.lastPlayedDraftTranslation.get(), "Hello");
     EXPECT_EQ(model.playDraftTitle(), "再次播放给对方");
     const auto& entries = model.entries.get();
     ASSERT_EQ(entries.size(), 2u);
@@ -151,9 +152,9 @@ TEST(ModelPlayback, APlayedDraftIsRecordedEachTimeAsTheUsersEntry)
     EXPECT_NE(entries[0].id, entries[1].id);
     EXPECT_TRUE(model.hasDraft.get());
 
-    model.draftEnglish.set("Hello again");
+    model.editDraftTranslation("Hello again");
     EXPECT_EQ(model.playDraftTitle(), "播放给对方");
-    model.draftEnglish.set(" \n");
+    model.editDraftTranslation(" \n");
     w.playDraft();
     EXPECT_EQ(w.world.speaker->spoken.size(), 2u);
 }
@@ -179,7 +180,7 @@ TEST(ModelPlayback, AStoppedOrFailedPlaybackRecordsNothingAndCanBeRepeated)
     EXPECT_EQ(model.errorMessage.get(), std::nullopt);
     EXPECT_FALSE(model.isSpeaking.get());
     EXPECT_TRUE(model.entries.get().empty());
-    EXPECT_EQ(model.lastPlayedDraftEnglish.get(), std::nullopt);
+    EXPECT_EQ(model.lastPlayedDraftTranslation.get(), std::nullopt);
     EXPECT_TRUE(model.canPlayDraft());
 
     // The entry names the pair the draft was spoken in, even when the
@@ -188,13 +189,13 @@ TEST(ModelPlayback, AStoppedOrFailedPlaybackRecordsNothingAndCanBeRepeated)
     w.world.takeLog();
     task = rt::spawn([model = w.model] { return model->playDraftToPeer(); });
     w.world.runtime.runUntilIdle();
-    model.theirLanguage.set(*CallLanguage::find("es"));
+    ModelTestAccess::set(model.theirLanguage, *CallLanguage::find("es"));
     w.world.speaker->finishSpeaking();
     w.world.runtime.runUntilIdle();
     ASSERT_EQ(model.entries.get().size(), 1u);
     EXPECT_EQ(model.entries.get()[0].originalLanguage, mine);
     EXPECT_EQ(model.entries.get()[0].translatedLanguage, "en");
-    model.theirLanguage.set(*CallLanguage::find("en"));
+    ModelTestAccess::set(model.theirLanguage, *CallLanguage::find("en"));
     model.setEntries({});
 
     w.world.speaker->holdSpeech = false;
@@ -204,7 +205,7 @@ TEST(ModelPlayback, AStoppedOrFailedPlaybackRecordsNothingAndCanBeRepeated)
     EXPECT_EQ(model.errorMessage.get(), "播放失败：生成翻译语音超时，请重试（TTS-3）");
     EXPECT_FALSE(model.isSpeaking.get());
     EXPECT_TRUE(model.entries.get().empty());
-    EXPECT_EQ(model.draftEnglish.get(), "Hello");
+    EXPECT_EQ(model.draftTranslation.get(), "Hello");
 }
 
 TEST(ModelQuickPhrases, EachLanguageRouteSpeaksTheRightTextAndRecordsIt)
@@ -217,7 +218,7 @@ TEST(ModelQuickPhrases, EachLanguageRouteSpeaksTheRightTextAndRecordsIt)
 
     // Their language English: spoken as it is, nothing translated.
     // The phrase is recorded in the interface language.
-    model.theirLanguage.set(english);
+    ModelTestAccess::set(model.theirLanguage, english);
     w.world.platform.bundles.setTable("en", {{"请稍等。", "Just a moment."}});
     InterfaceLanguage::set("en");
     w.quickPhrase("One moment, please.", "请稍等。");
@@ -233,19 +234,19 @@ TEST(ModelQuickPhrases, EachLanguageRouteSpeaksTheRightTextAndRecordsIt)
     EXPECT_EQ(model.status.get(), "已播放给对方");
 
     // Otherwise the English text from "en" where the pack is there...
-    model.theirLanguage.set(spanish);
+    ModelTestAccess::set(model.theirLanguage, spanish);
     model.refreshVoices();
     w.world.translator->holdAnswers = true;
-    model.myLanguage.set(CallLanguage::chinese());
-    model.myMenu.set({{"en", LanguageReadiness{.translationInstalled = true}}});
+    ModelTestAccess::set(model.myLanguage, CallLanguage::chinese());
+    ModelTestAccess::set(model.myMenu, {{"en", LanguageReadiness{.translationInstalled = true}}});
     w.quickPhrase("Thanks", "谢谢");
     // ...or when the user speaks English, whatever the menu says...
-    model.myMenu.set({});
-    model.myLanguage.set(english);
+    ModelTestAccess::set(model.myMenu, {});
+    ModelTestAccess::set(model.myLanguage, english);
     w.quickPhrase("Thanks", "谢谢");
     // ...else the Chinese text with the ready pair.
-    model.myLanguage.set(CallLanguage::chinese());
-    model.translationReady.set(true);
+    ModelTestAccess::set(model.myLanguage, CallLanguage::chinese());
+    ModelTestAccess::set(model.translationReady, true);
     w.quickPhrase("Thanks", "谢谢");
     auto& waiting = w.world.translator->waiting;
     ASSERT_EQ(waiting.size(), 3u);
@@ -276,9 +277,9 @@ TEST(ModelQuickPhrases, EachLanguageRouteSpeaksTheRightTextAndRecordsIt)
     w.world.runtime.runUntilIdle();
     EXPECT_EQ(model.entries.get().size(), 3u);
 
-    EXPECT_EQ(model.draftChinese.get(), "草稿");
-    EXPECT_EQ(model.draftEnglish.get(), "Draft");
-    EXPECT_EQ(model.lastPlayedDraftEnglish.get(), std::nullopt);
+    EXPECT_EQ(model.draftText.get(), "草稿");
+    EXPECT_EQ(model.draftTranslation.get(), "Draft");
+    EXPECT_EQ(model.lastPlayedDraftTranslation.get(), std::nullopt);
 }
 
 TEST(ModelQuickPhrases, WithoutARouteOrATranslationNothingIsSpoken)
@@ -286,21 +287,21 @@ TEST(ModelQuickPhrases, WithoutARouteOrATranslationNothingIsSpoken)
     PlayWorld w;
     auto& model = *w.model;
     const CallLanguage spanish = *CallLanguage::find("es");
-    model.myLanguage.set(CallLanguage::chinese());
-    model.theirLanguage.set(spanish);
+    ModelTestAccess::set(model.myLanguage, CallLanguage::chinese());
+    ModelTestAccess::set(model.theirLanguage, spanish);
     model.refreshVoices();
-    model.translationReady.set(false);
+    ModelTestAccess::set(model.translationReady, false);
     w.quickPhrase("Thanks", "谢谢");
     EXPECT_EQ(model.errorMessage.get(), "快捷短语需要「英语 ⇄ " + spanish.displayName() + "」翻译包，请改用打字发送。");
 
-    model.translationReady.set(true);
+    ModelTestAccess::set(model.translationReady, true);
     w.world.translator->holdAnswers = true;
     w.quickPhrase("Thanks", "谢谢");
     w.world.translator->waiting[0].answer.resume(std::string());
     w.world.runtime.runUntilIdle();
     EXPECT_EQ(model.errorMessage.get(), "快捷短语翻译失败，请改用打字发送。");
 
-    model.errorMessage.set(std::nullopt);
+    model.dismissError();
     w.world.translator->holdAnswers = false;
     w.world.translator->error = DomainError("Translation", 1, "E");
     w.quickPhrase("Thanks", "谢谢");
@@ -317,10 +318,10 @@ TEST(ModelQuickPhrases, AHungTranslationEndsWithTheBackEndsPatience)
     {
         PlayWorld w([&](AppModel::Dependencies& d) { d.translator = service; });
         auto& model = *w.model;
-        model.myLanguage.set(CallLanguage::chinese());
-        model.theirLanguage.set(*CallLanguage::find("es"));
+        ModelTestAccess::set(model.myLanguage, CallLanguage::chinese());
+        ModelTestAccess::set(model.theirLanguage, *CallLanguage::find("es"));
         model.refreshVoices();
-        model.translationReady.set(true);
+        ModelTestAccess::set(model.translationReady, true);
         system.setStatus("zh-Hans", "es", LanguageAvailability::Status::installed);
         system.setResponder("zh-Hans", "es", [](const sim::SimRequest&) { return sim::SimReply::hang(); });
 

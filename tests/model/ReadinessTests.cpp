@@ -1,4 +1,5 @@
 #include "ModelWorld.h"
+#include "model/ModelTestAccess.h"
 
 #include <gtest/gtest.h>
 
@@ -91,7 +92,7 @@ TEST(ModelReadiness, TheTranslatorIsResetOncePerPairBeforeReadinessIsWritten)
     EXPECT_EQ(world.takeLog(), (Log{"ready no"}));
 
     script->statuses.clear();
-    model->theirLanguage.set(language("ja"));
+    ModelTestAccess::set(model->theirLanguage, language("ja"));
     world.run([model] { return model->prepareTranslationPair(); });
     EXPECT_EQ(world.takeLog(), (Log{"translator reset", "ready yes"}));
     EXPECT_EQ(model->translationPair.get(), my + ">ja");
@@ -108,7 +109,7 @@ TEST(ModelReadiness, ARefreshForAPairThatChangedMeanwhileWritesNothing)
     script->engines[their] = std::nullopt;
     script->onAsk = [target, their](const std::string& question) {
         if (question == "engine " + their)
-            target->myLanguage.set(language("fr"));
+            ModelTestAccess::set(target->myLanguage, language("fr"));
     };
     world.run([model] { return model->refreshLanguageReadiness(); });
     EXPECT_EQ(model->theirEngine.get(), SpeechEngine::speech);
@@ -118,7 +119,7 @@ TEST(ModelReadiness, ARefreshForAPairThatChangedMeanwhileWritesNothing)
     // The pair changes while the translation status is asked.
     script->onAsk = [target](const std::string& question) {
         if (question.rfind("status ", 0) == 0)
-            target->theirLanguage.set(language("de"));
+            ModelTestAccess::set(target->theirLanguage, language("de"));
     };
     world.run([model] { return model->prepareTranslationPair(); });
     EXPECT_EQ(model->translationPair.get(), std::nullopt);
@@ -157,7 +158,7 @@ TEST(ModelReadiness, TheListeningNoticeSaysWhatIsMissingOrStartsListening)
 
     // A failure stays on show.
     world.run([model] { return model->pauseListening(); });
-    model->listeningFailed.set(true);
+    ModelTestAccess::set(model->listeningFailed, true);
     decide();
     EXPECT_FALSE(model->isListening.get());
     EXPECT_EQ(model->listeningStatus.get(), "已暂停自动收听");
@@ -194,8 +195,8 @@ TEST(ModelReadiness, TheMenusShowEachLanguagesReadinessAgainstTheOtherSide)
     ModelWorld world;
     auto script = std::make_shared<Script>();
     auto model = scriptedModel(world, script);
-    model->myLanguage.set(language("zh-Hans"));
-    model->theirLanguage.set(language("en"));
+    ModelTestAccess::set(model->myLanguage, language("zh-Hans"));
+    ModelTestAccess::set(model->theirLanguage, language("en"));
     EXPECT_EQ(model->languageMenuLabel(language("ko"), true), language("ko").displayName());
 
     script->engines["de"] = std::nullopt;
@@ -230,14 +231,14 @@ TEST(ModelReadiness, TheMenusShowEachLanguagesReadinessAgainstTheOtherSide)
     EXPECT_EQ(label("es", false), name("es") + "  ·  只能单向 · 需下载");
     // Facing a side that cannot be heard either, the choice is refused:
     // the menu says it cannot be recognized.
-    model->theirEngine.set(std::nullopt);
+    ModelTestAccess::set(model->theirEngine, std::nullopt);
     EXPECT_EQ(label("es", true), name("es") + "  ·  本机无法识别");
     EXPECT_EQ(label("ja", true), name("ja"));
-    model->theirEngine.set(SpeechEngine::speech);
-    model->myEngine.set(std::nullopt);
+    ModelTestAccess::set(model->theirEngine, SpeechEngine::speech);
+    ModelTestAccess::set(model->myEngine, std::nullopt);
     EXPECT_EQ(label("de", false), name("de") + "  ·  本机无法识别");
     EXPECT_EQ(label("ko", false), name("ko") + "  ·  不支持互译");
-    model->myEngine.set(SpeechEngine::speech);
+    ModelTestAccess::set(model->myEngine, SpeechEngine::speech);
 
     const auto choices = model->myLanguageChoices();
     EXPECT_EQ(choices.size(), 19u);
@@ -248,7 +249,7 @@ TEST(ModelReadiness, TheMenusShowEachLanguagesReadinessAgainstTheOtherSide)
     const std::string last = CallLanguage::all().back().id;
     script->onAsk = [target, last](const std::string& question) {
         if (question == "engine " + last)
-            target->theirLanguage.set(language("ja"));
+            ModelTestAccess::set(target->theirLanguage, language("ja"));
     };
     script->engines.clear();
     writes.clear();

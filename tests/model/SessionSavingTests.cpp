@@ -22,7 +22,7 @@ struct SavingWorld {
     std::shared_ptr<AppModel> model = world.make();
     rt::Instant t0 = world.runtime.clock().now();
 
-    SavingWorld() { model->history.set(history); }
+    SavingWorld() { model->useHistory(history); }
 
     void at(double seconds) { world.runtime.clock().advanceTo(t0 + seconds); }
 

@@ -1,6 +1,7 @@
 #include "ModelWorld.h"
 
 #include "audio/AudioDevices.h"
+#include "model/ModelTestAccess.h"
 #include "runtime/Continuation.h"
 #include "runtime/Sleep.h"
 #include "support/FakeRecognitionSession.h"
@@ -24,7 +25,7 @@ void showOutputs(AppModel& model)
         if (device.outputChannels > 0)
             outputs.push_back(device);
     }
-    model.outputDevices.set(outputs);
+    ModelTestAccess::set(model.outputDevices, outputs);
 }
 
 void storeSnapshot(ModelWorld& world, const SystemAudioRoute::Snapshot& snapshot)
@@ -64,7 +65,7 @@ TEST(ModelStart, LaterLaunchesAlwaysCheckTheMicrophone)
         ModelWorld world;
         world.platform.defaults.set("onboardingDone", true);
         auto model = world.make();
-        model->micCheckReason.set("说话前，请先确认要用的麦克风。");
+        ModelTestAccess::set(model->micCheckReason, "说话前，请先确认要用的麦克风。");
         world.run([&] { return model->start(); });
         EXPECT_FALSE(model->showWizard.get());
         EXPECT_TRUE(model->showInstallSheet.get());
@@ -113,7 +114,8 @@ TEST(ModelStart, TheVirtualDriverCountsOnlyWithBothDevices)
     EXPECT_FALSE(model->virtualMicStatus());
 
     // The microphone record found by a refresh counts as well.
-    model->virtualInputDevice.set(AudioDevice{.id = 50, .uid = AppModel::virtualMicUID, .inputChannels = 2});
+    ModelTestAccess::set(model->virtualInputDevice,
+                         AudioDevice{.id = 50, .uid = AppModel::virtualMicUID, .inputChannels = 2});
     EXPECT_TRUE(model->virtualMicStatus());
     EXPECT_EQ(model->virtualMicDevice()->id, 50u);
     EXPECT_EQ(model->virtualOutputDevice(), std::nullopt);
@@ -205,7 +207,7 @@ TEST(ModelStart, ARestoreThatFailsIsShownAndStartUpGoesOn)
     // Preparing again changes nothing, even with another default input.
     world.addMicrophone(12, "other", "Other");
     world.setDefaultInput(12);
-    model->errorMessage.set(std::nullopt);
+    model->dismissError();
     model->prepareSession();
     EXPECT_EQ(model->launchInputUID.get(), "usb-mic");
     EXPECT_EQ(model->errorMessage.get(), std::nullopt);
@@ -271,12 +273,12 @@ TEST(ModelShutdown, StopsEverythingInOrderAndPutsTheMicrophoneBack)
     model->callRecheck = logOnCancel("recheck cancelled");
     model->driverWatch = std::shared_ptr<void>(nullptr, [log](void*) { log->push_back("driver watch released"); });
     model->headphoneRateWatch = std::shared_ptr<void>(nullptr, [log](void*) { log->push_back("rate watch released"); });
-    model->callSpeakerRoute.set(AppModel::SpeakerRoute{51, 30});
+    ModelTestAccess::set(model->callSpeakerRoute, AppModel::SpeakerRoute{51, 30});
     model->holdTask = logOnCancel("hold cancelled");
-    model->isHoldingToTalk.set(true);
-    model->isListening.set(true);
-    model->originalVoiceOn.set(true);
-    model->forwardingActive.set(true);
+    ModelTestAccess::set(model->isHoldingToTalk, true);
+    ModelTestAccess::set(model->isListening, true);
+    ModelTestAccess::set(model->originalVoiceOn, true);
+    ModelTestAccess::set(model->forwardingActive, true);
     world.meters->micLevel.set(0.5f);
     world.runtime.runUntilIdle();
     world.takeLog();
@@ -342,7 +344,7 @@ TEST(ModelHoldPreferences, TranslateWhileHoldingMovesTheHeadphonesAndEndsFreeLis
 
     // Free listening is on: a hold runs.
     model->setFreeListening(true);
-    model->isHoldingToTalk.set(true);
+    ModelTestAccess::set(model->isHoldingToTalk, true);
     world.takeLog();
     model->setTranslateWhileHolding(false);
     EXPECT_FALSE(model->freeListening());
@@ -364,22 +366,22 @@ TEST(ModelHoldPreferences, FreeListeningIsRefusedWhileTheMicrophoneIsBusy)
     model->setTranslateWhileHolding(true);
     for (auto* busy : {&model->isSpeaking, &model->isTranslatingDraft, &model->isStartingRecording, &model->isRecording,
                        &model->isHearTesting}) {
-        busy->set(true);
+        ModelTestAccess::set(*busy, true);
         EXPECT_FALSE(model->canStartSpeaking());
         model->freeListeningDidChange(true);
         EXPECT_FALSE(model->freeListening());
-        busy->set(false);
+        ModelTestAccess::set(*busy, false);
     }
     EXPECT_TRUE(world.log->empty());
 
     // Switching it off ends the hold.
     model->setFreeListening(true);
-    model->isHoldingToTalk.set(true);
+    ModelTestAccess::set(model->isHoldingToTalk, true);
     model->freeListeningDidChange(false);
     EXPECT_FALSE(model->freeListening());
     EXPECT_FALSE(model->isHoldingToTalk.get());
     // Asking for what is already so does nothing.
-    model->isHoldingToTalk.set(true);
+    ModelTestAccess::set(model->isHoldingToTalk, true);
     model->freeListeningDidChange(false);
     EXPECT_TRUE(model->isHoldingToTalk.get());
 }
@@ -394,8 +396,8 @@ TEST(ModelHold, TheReleaseHandsTheInstantToTheWaitingHold)
             [&](rt::Continuation<std::optional<rt::Instant>> c) { model->holdRelease = c; });
     });
     model->holdTask = hold;
-    model->isHoldingToTalk.set(true);
-    model->isRecording.set(true);
+    ModelTestAccess::set(model->isHoldingToTalk, true);
+    ModelTestAccess::set(model->isRecording, true);
     world.runtime.runUntilIdle();
     world.runtime.advance(2.5);
 
@@ -430,8 +432,8 @@ TEST(ModelHold, ACancelEndsTheHoldWithoutSending)
         cancelled = rt::isCancelled();
     });
     model->holdTask = hold;
-    model->isHoldingToTalk.set(true);
-    model->heldSentenceCount.set(2);
+    ModelTestAccess::set(model->isHoldingToTalk, true);
+    ModelTestAccess::set(model->heldSentenceCount, 2);
     world.runtime.runUntilIdle();
     const rt::Uuid before = model->holdID.get();
 
@@ -449,11 +451,12 @@ TEST(ModelSheets, DismissingClosesEverySheetAndTheAlert)
 {
     ModelWorld world;
     auto model = world.make();
-    model->showInstallSheet.set(true);
-    model->showMicCheck.set(true);
-    model->showWizard.set(true);
-    model->errorMessage.set("x");
-    model->pendingLanguageChange.set(
+    model->openInstallSheet();
+    ModelTestAccess::set(model->showMicCheck, true);
+    ModelTestAccess::set(model->showWizard, true);
+    model->showError("x");
+    ModelTestAccess::set(
+        model->pendingLanguageChange,
         AppModel::PendingLanguageChange{*CallLanguage::find("ja"), *CallLanguage::find("en"), {"日语语音识别模型"}});
     model->dismissSheets();
     EXPECT_FALSE(model->isShowingSheet());
@@ -462,7 +465,7 @@ TEST(ModelSheets, DismissingClosesEverySheetAndTheAlert)
 
     // Onboarding that cannot be stored still closes the wizard, and says why.
     world.platform.defaults.failWrites(DomainError("Settings", 5, "磁盘已满"));
-    model->showWizard.set(true);
+    ModelTestAccess::set(model->showWizard, true);
     model->finishOnboarding();
     EXPECT_FALSE(model->showWizard.get());
     EXPECT_EQ(model->errorMessage.get(), "磁盘已满");

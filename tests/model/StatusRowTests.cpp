@@ -1,5 +1,6 @@
 #include "LanguageScript.h"
 
+#include "model/ModelTestAccess.h"
 #include "platform/EngineNames.h"
 
 #include <gtest/gtest.h>
@@ -61,7 +62,7 @@ TEST(ModelStatusRows, AllReadyGivesFiveReadyRowsInModuleOrder)
     {
         EngineNamesScope names(
             EngineNames{.onDeviceRecognizer = "recognizer", .speechSynthesis = "voice engine", .callAudio = "capture"});
-        w.model->myEngine.set(SpeechEngine::onDevice);
+        ModelTestAccess::set(w.model->myEngine, SpeechEngine::onDevice);
         const std::vector<ModuleReport> rows = w.model->diagnosticRows();
         ASSERT_EQ(rows.size(), 5u);
         EXPECT_EQ(rows[0].adapter, "test translation");
@@ -77,69 +78,69 @@ TEST(ModelStatusRows, TranslationRecognitionAndSpeechSayWhatIsMissing)
 {
     RowsWorld w;
     const std::string pair = nameOf("en") + " ⇄ " + nameOf("zh-Hans");
-    w.model->translationReady.set(false);
+    ModelTestAccess::set(w.model->translationReady, false);
     EXPECT_EQ(w.row(ModuleID::translation).state, ModuleState::needsDownload(pair + "翻译包"));
-    w.model->theirMenu.set({{"en", LanguageReadiness{SpeechEngine::speech, true, false, false}}});
+    ModelTestAccess::set(w.model->theirMenu, {{"en", LanguageReadiness{SpeechEngine::speech, true, false, false}}});
     EXPECT_EQ(w.row(ModuleID::translation).state, ModuleState::unsupported("苹果翻译不支持" + pair));
 
-    w.model->theirSpeechReady.set(false);
+    ModelTestAccess::set(w.model->theirSpeechReady, false);
     EXPECT_EQ(w.row(ModuleID::recognition).state, ModuleState::needsDownload("语音识别模型"));
-    w.model->theirEngine.set(std::nullopt);
+    ModelTestAccess::set(w.model->theirEngine, std::nullopt);
     EXPECT_EQ(w.row(ModuleID::recognition).state, ModuleState::unsupported("本机无法识别" + nameOf("en")));
 
     // Without a recognizer for my language the row names the engine of
     // theirs and the limit, as for their side: nothing there to fix. Only a
     // pair with neither fails, naming no engine.
-    w.model->theirEngine.set(SpeechEngine::dictation);
-    w.model->theirSpeechReady.set(true);
-    w.model->myEngine.set(std::nullopt);
+    ModelTestAccess::set(w.model->theirEngine, SpeechEngine::dictation);
+    ModelTestAccess::set(w.model->theirSpeechReady, true);
+    ModelTestAccess::set(w.model->myEngine, std::nullopt);
     EXPECT_EQ(w.row(ModuleID::recognition),
               (ModuleReport{ModuleID::recognition, "DictationTranscriber · macOS 26",
                             ModuleState::unsupported("本机无法识别" + nameOf("zh-Hans"))}));
-    w.model->theirEngine.set(std::nullopt);
+    ModelTestAccess::set(w.model->theirEngine, std::nullopt);
     EXPECT_EQ(
         w.row(ModuleID::recognition),
         (ModuleReport{ModuleID::recognition, "—", ModuleState::failed("SR-1", "本机无法识别" + nameOf("zh-Hans"))}));
 
-    w.model->targetVoices.set({});
+    ModelTestAccess::set(w.model->targetVoices, {});
     EXPECT_EQ(w.row(ModuleID::speech).state, ModuleState::failed("TTS-1", "没有" + nameOf("en") + "音色"));
 }
 
 TEST(ModelStatusRows, AListeningFailureGoesToTheRowItsCodeNames)
 {
     RowsWorld w;
-    w.model->listeningFailed.set(true);
-    w.model->listeningError.set("识别出错（SR-5）");
+    ModelTestAccess::set(w.model->listeningFailed, true);
+    ModelTestAccess::set(w.model->listeningError, "识别出错（SR-5）");
     EXPECT_EQ(w.row(ModuleID::recognition).state, ModuleState::failed("SR-5", "识别出错（SR-5）"));
     EXPECT_EQ(w.row(ModuleID::callAudio).state, ModuleState::ready());
     // The recognition prefix with no valid code still counts as recognition.
-    w.model->listeningError.set("识别出错（SR-x）");
+    ModelTestAccess::set(w.model->listeningError, "识别出错（SR-x）");
     EXPECT_EQ(w.row(ModuleID::recognition).state, ModuleState::failed("SR-5", "识别出错（SR-x）"));
 
-    w.model->listeningError.set("无法开始收听（CAP-2）");
+    ModelTestAccess::set(w.model->listeningError, "无法开始收听（CAP-2）");
     EXPECT_EQ(w.row(ModuleID::recognition).state, ModuleState::ready());
     EXPECT_EQ(w.row(ModuleID::callAudio).state, ModuleState::failed("CAP-2", "无法开始收听（CAP-2）"));
-    w.model->listeningError.set("设备出错");
+    ModelTestAccess::set(w.model->listeningError, "设备出错");
     EXPECT_EQ(w.row(ModuleID::callAudio).state, ModuleState::failed("CAP-3", "设备出错"));
-    w.model->listeningError.set(std::nullopt);
-    w.model->listeningStatus.set("收听未开启 · 请检查后重试");
+    ModelTestAccess::set(w.model->listeningError, std::nullopt);
+    ModelTestAccess::set(w.model->listeningStatus, "收听未开启 · 请检查后重试");
     EXPECT_EQ(w.row(ModuleID::callAudio).state, ModuleState::failed("CAP-3", "收听未开启 · 请检查后重试"));
 
-    w.model->audioCaptureMissing.set(true);
+    ModelTestAccess::set(w.model->audioCaptureMissing, true);
     EXPECT_EQ(w.row(ModuleID::callAudio).state, ModuleState::needsPermission("系统录音（CAP-1）"));
 }
 
 TEST(ModelStatusRows, TheDriverRowTellsMissingOutdatedAndNotYetLoaded)
 {
     RowsWorld w;
-    w.model->virtualMicNeedsUpdate.set(true);
+    ModelTestAccess::set(w.model->virtualMicNeedsUpdate, true);
     EXPECT_EQ(w.row(ModuleID::virtualMic).state, ModuleState::failed("VM-2", "需要更新驱动"));
-    w.model->virtualMicNeedsUpdate.set(false);
+    ModelTestAccess::set(w.model->virtualMicNeedsUpdate, false);
 
     w.carried = "1.1";
     EXPECT_EQ(w.row(ModuleID::virtualMic).state,
               ModuleState::failed("VM-3", "驱动已更新，系统仍在使用旧版本，请重启电脑"));
-    w.model->loadedDriverVersion.set(std::nullopt);
+    ModelTestAccess::set(w.model->loadedDriverVersion, std::nullopt);
     EXPECT_EQ(w.row(ModuleID::virtualMic),
               (ModuleReport{ModuleID::virtualMic, "驱动",
                             ModuleState::failed("VM-3", "驱动已更新，系统仍在使用旧版本，请重启电脑")}));

@@ -1,4 +1,5 @@
 #include "ModelWorld.h"
+#include "model/ModelTestAccess.h"
 
 #include <gtest/gtest.h>
 
@@ -53,12 +54,12 @@ TEST(ModelSystemMic, AMissingDriverLeavesTheTakeoverPendingUntilARefreshFindsIt)
 
     // Not while an installation runs.
     world.addVirtualDriver();
-    model->isInstallingDriver.set(true);
+    ModelTestAccess::set(model->isInstallingDriver, true);
     model->refreshDevices();
     EXPECT_EQ(switchesTo(world, 50), 0u);
     EXPECT_TRUE(model->systemMicPending.get());
 
-    model->isInstallingDriver.set(false);
+    ModelTestAccess::set(model->isInstallingDriver, false);
     model->refreshDevices();
     EXPECT_EQ(switchesTo(world, 50), 1u);
     EXPECT_FALSE(model->systemMicPending.get());
@@ -87,7 +88,7 @@ TEST(ModelSystemMic, AFailedSwitchIsShownOncePerSwitchingOn)
     EXPECT_TRUE(model->systemMicPending.get());
 
     // Tried again at the next refresh (the log holds both tries), silently.
-    model->errorMessage.set(std::nullopt);
+    model->dismissError();
     model->refreshDevices();
     EXPECT_EQ(switchesTo(world, 50), 2u);
     EXPECT_EQ(model->errorMessage.get(), std::nullopt);
@@ -98,7 +99,7 @@ TEST(ModelSystemMic, AFailedSwitchIsShownOncePerSwitchingOn)
     EXPECT_FALSE(model->systemMicPending.get());
     model->systemMicEnabledDidChange(true);
     EXPECT_EQ(model->errorMessage.get(), shown);
-    model->errorMessage.set(std::nullopt);
+    model->dismissError();
     model->applySystemMic();
     EXPECT_EQ(model->errorMessage.get(), std::nullopt);
 

@@ -1,4 +1,5 @@
 #include "ModelWorld.h"
+#include "model/ModelTestAccess.h"
 
 #include <gtest/gtest.h>
 
@@ -61,14 +62,14 @@ TEST(ModelVoices, ThePickIsOfferedWhateverItsQualityAndStoredWithEveryWrite)
     EXPECT_EQ(ids(model->offeredVoices()), (std::vector<std::string>{"basic", "premium", "enhanced"}));
 
     // Picks are kept per language.
-    model->theirLanguage.set(*CallLanguage::find("es"));
+    ModelTestAccess::set(model->theirLanguage, *CallLanguage::find("es"));
     EXPECT_EQ(model->selectedVoiceID(), "");
     model->setSelectedVoiceID("es-voice");
     EXPECT_EQ(storedPicks(world), (Picks{{"en", "basic"}, {"es", "es-voice"}}));
     model->setSelectedVoiceID("");
     EXPECT_EQ(storedPicks(world), (Picks{{"en", "basic"}}));
     EXPECT_EQ(model->speakingVoiceID(), "basic");  // the voice list is still that of English
-    model->theirLanguage.set(*CallLanguage::find("en"));
+    ModelTestAccess::set(model->theirLanguage, *CallLanguage::find("en"));
     EXPECT_EQ(model->selectedVoiceID(), "basic");
 
     world.voices["en"] = {};
@@ -101,7 +102,7 @@ TEST(ModelVoices, ARefreshDropsAVanishedPickAndAnnouncesANewFirstVoice)
     EXPECT_EQ(model->status.get(), notice);
 
     // Nothing new: nothing said.
-    model->status.set("");
+    ModelTestAccess::set(model->status, "");
     model->refreshVoices();
     EXPECT_EQ(model->status.get(), "");
     model->dismissVoiceNotice();
@@ -115,7 +116,7 @@ TEST(ModelVoices, ARefreshDropsAVanishedPickAndAnnouncesANewFirstVoice)
 
     // A pick that is still installed keeps its place silently.
     model->setSelectedVoiceID("kept");
-    model->status.set("");
+    ModelTestAccess::set(model->status, "");
     model->dismissVoiceNotice();
     world.voices["en"] = {voice("newest", 3), voice("kept")};
     model->refreshVoices();
@@ -125,7 +126,7 @@ TEST(ModelVoices, ARefreshDropsAVanishedPickAndAnnouncesANewFirstVoice)
     // A language without a pick names the voice that will speak it.
     const CallLanguage spanish = *CallLanguage::find("es");
     world.voices["es"] = {voice("es-one")};
-    model->theirLanguage.set(spanish);
+    ModelTestAccess::set(model->theirLanguage, spanish);
     model->refreshVoices();
     EXPECT_EQ(model->voiceNotice.get(),
               "已检测到新的音色「Label es-one」，" + spanish.displayName() + "播放已自动改用它。");
@@ -158,9 +159,9 @@ TEST(ModelVoices, APreviewPlaysTheSampleOnTheHeadphonesOnly)
     const std::string headphonesOnly = "请先选择耳机或扬声器作为试听设备。试听不会输出到 wenmora 音频设备。";
 
     for (auto* busy : {&model.isRecording, &model.isSpeaking, &model.isTranslatingDraft, &model.isHearTesting}) {
-        busy->set(true);
+        ModelTestAccess::set(*busy, true);
         w.preview();
-        busy->set(false);
+        ModelTestAccess::set(*busy, false);
     }
     EXPECT_TRUE(w.world.speaker->spoken.empty());
     EXPECT_EQ(model.errorMessage.get(), std::nullopt);
@@ -171,7 +172,7 @@ TEST(ModelVoices, APreviewPlaysTheSampleOnTheHeadphonesOnly)
         model.setSelectedMonitorOutputID(monitor);
         w.preview();
         EXPECT_EQ(model.errorMessage.get(), headphonesOnly);
-        model.errorMessage.set(std::nullopt);
+        model.dismissError();
     }
     EXPECT_TRUE(w.world.speaker->spoken.empty());
 
@@ -190,7 +191,7 @@ TEST(ModelVoices, APreviewPlaysTheSampleOnTheHeadphonesOnly)
     EXPECT_EQ(model.status.get(), "试听失败，可更换音色后重试");
     EXPECT_FALSE(model.isSpeaking.get());
     w.world.speaker->speakError.reset();
-    model.errorMessage.set(std::nullopt);
+    model.dismissError();
 
     // The stop control ends a preview quietly.
     w.world.speaker->holdSpeech = true;

@@ -6,6 +6,7 @@
 #include "ui/SystemSettings.h"
 
 #include "UiWorld.h"
+#include "model/ModelTestAccess.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -60,7 +61,7 @@ TEST_F(MicCheckViewTest, PreviewsThePickedDeviceWithoutSelectingIt)
     EXPECT_EQ(v.picker()->count(), 1);
 
     // Confirming hands the candidate to the model, which closes the check.
-    model->showMicCheck.set(true);
+    ModelTestAccess::set(model->showMicCheck, true);
     EXPECT_TRUE(v.confirmButton()->isEnabled());
     v.confirmButton()->click();
     view();
@@ -74,7 +75,7 @@ TEST_F(MicCheckViewTest, WithoutDevicesShowsTheNoticeAndCannotConfirm)
     world.audio.removeObject(7);
     world.audio.removeObject(9);
     model->refreshDevices();
-    model->micCheckReason.set(std::string("请先确认要用的麦克风。"));
+    ModelTestAccess::set(model->micCheckReason, std::string("请先确认要用的麦克风。"));
     auto& v = view();
     EXPECT_TRUE(shown("micCheck.noDevices"));
     EXPECT_EQ(find<QLabel>("micCheck.noDevices")->text(), "没有检测到麦克风。请连接麦克风，列表会自动更新。");
@@ -101,7 +102,7 @@ TEST_F(MicCheckViewTest, PermissionAndDeviceErrorsShowTheirLine)
 {
     ui::RecordingSystemSettings settings;
     ui::SystemSettings::Scope scope(settings);
-    model->micAuthorized.set(false);
+    ModelTestAccess::set(model->micAuthorized, false);
     world.microphoneAuthorized = false;
     view();
     EXPECT_TRUE(shown("micCheck.permission"));
@@ -109,7 +110,7 @@ TEST_F(MicCheckViewTest, PermissionAndDeviceErrorsShowTheirLine)
     find<ui::PillButton>("micCheck.openSettings")->click();
     EXPECT_EQ(settings.opened, std::vector<std::string>{ui::paneId::microphone});
 
-    model->micAuthorized.set(true);
+    ModelTestAccess::set(model->micAuthorized, true);
     model->meters->micError.set(std::string("E"));
     view();
     EXPECT_FALSE(shown("micCheck.permission"));

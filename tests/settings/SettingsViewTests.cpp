@@ -4,6 +4,7 @@
 #include "audio/AudioClient.h"
 #include "history/ConversationHistory.h"
 #include "model/AppModel.h"
+#include "model/ModelTestAccess.h"
 #include "platform/Platform.h"
 #include "platform/SettingsStore.h"
 #include "platform/linux/FileResourceBundles.h"
@@ -139,11 +140,11 @@ TEST_F(SettingsViewTest, SidebarListsThePagesInOrderWithTheVersionAndTheWayBack)
         EXPECT_EQ(symbol->color(), index == 0 ? ui::Palette::violet() : ui::Look::secondaryText()) << index;
         EXPECT_LT(symbol->mapTo(row(index), QPoint()).x(), row(index)->findChild<QLabel*>(QString())->x());
     }
-    model->settingsPage.set(SettingsPage::status);
+    model->openSettings(SettingsPage::status);
     world.settle();
     EXPECT_EQ(row(0)->findChild<ui::SymbolView*>()->color(), ui::Look::secondaryText());
     EXPECT_EQ(row(6)->findChild<ui::SymbolView*>()->color(), ui::Palette::violet());
-    model->settingsPage.set(std::nullopt);
+    model->closeSettings();
     world.settle();
     EXPECT_EQ(find<ui::PillButton>(QStringLiteral("settings.back"))->text(), QStringLiteral("返回通话"));
     EXPECT_EQ(text("settings.heading"), QStringLiteral("设置"));
@@ -189,7 +190,7 @@ TEST_F(SettingsViewTest, NavigationFollowsTheModelAndNeverRepeatsAPage)
     EXPECT_EQ(model->settingsPage(), std::nullopt);
     EXPECT_TRUE(row(0)->isChecked());
 
-    model->settingsPage.set(SettingsPage::status);
+    model->openSettings(SettingsPage::status);
     find<ui::PillButton>(QStringLiteral("settings.back"))->click();
     world.settle();
     EXPECT_EQ(model->settingsPage(), std::nullopt);
@@ -198,10 +199,10 @@ TEST_F(SettingsViewTest, NavigationFollowsTheModelAndNeverRepeatsAPage)
 TEST_F(SettingsViewTest, AttentionDotsFollowTheModelAndTheUpdateCheck)
 {
     open();
-    model->micAuthorized.set(true);
-    model->micConfirmed.set(false);
-    model->listeningFailed.set(false);
-    model->audioCaptureMissing.set(false);
+    ModelTestAccess::set(model->micAuthorized, true);
+    ModelTestAccess::set(model->micConfirmed, false);
+    ModelTestAccess::set(model->listeningFailed, false);
+    ModelTestAccess::set(model->audioCaptureMissing, false);
     updates->phase.set(UpdateModel::Phase::failed("x"));
     world.settle();
     EXPECT_TRUE(dot(1));
@@ -209,7 +210,7 @@ TEST_F(SettingsViewTest, AttentionDotsFollowTheModelAndTheUpdateCheck)
     EXPECT_FALSE(dot(4));
     EXPECT_FALSE(dot(5));
 
-    model->micConfirmed.set(true);
+    ModelTestAccess::set(model->micConfirmed, true);
     updates->phase.set(UpdateModel::Phase::available("2.0"));
     world.settle();
     EXPECT_FALSE(dot(1));
@@ -225,18 +226,18 @@ TEST_F(SettingsViewTest, AttentionDotsFollowTheModelAndTheUpdateCheck)
     EXPECT_EQ(dot(3), !model->virtualMicStatus() || model->virtualMicNeedsUpdate());
     world.addVirtualDriver();
     model->refreshDevices();
-    model->virtualMicNeedsUpdate.set(false);
+    ModelTestAccess::set(model->virtualMicNeedsUpdate, false);
     world.settle();
     EXPECT_FALSE(dot(3));
-    model->virtualMicNeedsUpdate.set(true);
+    ModelTestAccess::set(model->virtualMicNeedsUpdate, true);
     world.settle();
     EXPECT_TRUE(dot(3));
 
-    model->listeningFailed.set(true);
+    ModelTestAccess::set(model->listeningFailed, true);
     world.settle();
     EXPECT_TRUE(dot(6));
-    model->listeningFailed.set(false);
-    model->audioCaptureMissing.set(true);
+    ModelTestAccess::set(model->listeningFailed, false);
+    ModelTestAccess::set(model->audioCaptureMissing, true);
     world.settle();
     EXPECT_TRUE(dot(6));
 }
@@ -244,15 +245,16 @@ TEST_F(SettingsViewTest, AttentionDotsFollowTheModelAndTheUpdateCheck)
 TEST_F(SettingsViewTest, HistoryPageShowsOnlyItsTitleWithoutTheStore)
 {
     QTemporaryDir folder;
-    model->history.set(
+    ModelTestAccess::set(
+        model->history,
         ConversationHistory::make(std::filesystem::path(folder.path().toStdString()), world.platform.defaults));
-    model->settingsPage.set(SettingsPage::history);
+    model->openSettings(SettingsPage::history);
     auto& shown = open();
     EXPECT_EQ(text("settings.title"), QStringLiteral("历史记录"));
     EXPECT_NE(shown.findChild<settings::HistoryGroups*>(), nullptr);
     snapshot(shown, QStringLiteral("settings"), QStringLiteral("history"));
 
-    model->history.set(nullptr);
+    model->useHistory(nullptr);
     world.settle();
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(shown.findChild<settings::HistoryGroups*>(), nullptr);
@@ -264,7 +266,7 @@ TEST_F(SettingsViewTest, UpdatesPageOffersWhatThePhaseAllows)
 {
     OpenedPages opened;
     ui::SystemSettings::Scope scope(opened);
-    model->settingsPage.set(SettingsPage::updates);
+    model->openSettings(SettingsPage::updates);
     auto& shown = open();
     auto* check = find<ui::PillButton>(QStringLiteral("updates.check"));
     auto* later = find<ui::PillButton>(QStringLiteral("updates.later"));
@@ -309,17 +311,17 @@ TEST_F(SettingsViewTest, UpdatesPageOffersWhatThePhaseAllows)
 
 TEST_F(SettingsViewTest, StatusPageShowsTheListeningProblemOnlyWhenThereIsOne)
 {
-    model->listeningFailed.set(false);
-    model->audioCaptureMissing.set(false);
-    model->settingsPage.set(SettingsPage::status);
+    ModelTestAccess::set(model->listeningFailed, false);
+    ModelTestAccess::set(model->audioCaptureMissing, false);
+    model->openSettings(SettingsPage::status);
     auto& shown = open();
     auto* listening = find<QWidget>(QStringLiteral("listening"));
     auto* notice = find<ui::GroupNotice>(QStringLiteral("listening.notice"));
     EXPECT_TRUE(listening->isHidden());
     snapshot(shown, QStringLiteral("settings"), QStringLiteral("status"));
 
-    model->listeningStatus.set("无法开始收听系统声音");
-    model->listeningFailed.set(true);
+    ModelTestAccess::set(model->listeningStatus, "无法开始收听系统声音");
+    ModelTestAccess::set(model->listeningFailed, true);
     world.settle();
     EXPECT_FALSE(listening->isHidden());
     EXPECT_EQ(notice->text(), QStringLiteral("无法开始收听系统声音"));
@@ -338,10 +340,10 @@ TEST_F(SettingsViewTest, StatusPageShowsTheListeningProblemOnlyWhenThereIsOne)
     EXPECT_FALSE(failedValues.front());
     failedChanges.reset();
 
-    model->listeningFailed.set(true);
+    ModelTestAccess::set(model->listeningFailed, true);
     OpenedPages opened;
     ui::SystemSettings::Scope scope(opened);
-    model->audioCaptureMissing.set(true);
+    ModelTestAccess::set(model->audioCaptureMissing, true);
     world.settle();
     EXPECT_TRUE(notice->text().contains(QStringLiteral("听不到对方")));
     EXPECT_EQ(notice->button()->text(), QStringLiteral("去设置"));
@@ -354,14 +356,14 @@ TEST_F(SettingsViewTest, StatusDotRisesForAFailedModuleOnly)
 {
     world.addVirtualDriver();
     model->refreshDevices();
-    model->virtualMicNeedsUpdate.set(false);
+    ModelTestAccess::set(model->virtualMicNeedsUpdate, false);
     VoiceOption voice;
     voice.id = "v1";
     voice.label = "Ava";
-    model->targetVoices.set({voice});
-    model->listeningFailed.set(false);
-    model->audioCaptureMissing.set(false);
-    model->settingsPage.set(SettingsPage::status);
+    ModelTestAccess::set(model->targetVoices, {voice});
+    ModelTestAccess::set(model->listeningFailed, false);
+    ModelTestAccess::set(model->audioCaptureMissing, false);
+    model->openSettings(SettingsPage::status);
     auto& shown = open();
     // Rows that wait for a download, a permission or are unsupported ask
     // nothing of this page.
@@ -374,8 +376,8 @@ TEST_F(SettingsViewTest, StatusDotRisesForAFailedModuleOnly)
     EXPECT_FALSE(dot(6));
 
     // Neither language can be recognized: nothing can be heard at all.
-    model->myEngine.set(std::nullopt);
-    model->theirEngine.set(std::nullopt);
+    ModelTestAccess::set(model->myEngine, std::nullopt);
+    ModelTestAccess::set(model->theirEngine, std::nullopt);
     world.settle();
     EXPECT_TRUE(dot(6));
     EXPECT_TRUE(find<QWidget>(QStringLiteral("listening"))->isHidden());
@@ -384,7 +386,7 @@ TEST_F(SettingsViewTest, StatusDotRisesForAFailedModuleOnly)
 
 TEST_F(SettingsViewTest, DevicePageOffersTheInstallWhileTheDeviceIsMissing)
 {
-    model->settingsPage.set(SettingsPage::virtualMic);
+    model->openSettings(SettingsPage::virtualMic);
     auto& shown = open();
     ASSERT_FALSE(model->virtualMicStatus());
     EXPECT_TRUE(find<QWidget>(QStringLiteral("device.installed"))->isHidden());
@@ -398,8 +400,8 @@ TEST_F(SettingsViewTest, DevicePageOffersTheInstallWhileTheDeviceIsMissing)
     install->click();
     world.settle();
     EXPECT_TRUE(model->showInstallSheet());
-    model->showInstallSheet.set(false);
-    model->isInstallingDriver.set(true);
+    model->closeInstallSheet();
+    ModelTestAccess::set(model->isInstallingDriver, true);
     world.settle();
     EXPECT_FALSE(install->isEnabled());
 
@@ -441,15 +443,15 @@ TEST_F(SettingsViewTest, DevicePageWhenInstalledShowsWhereTheFarEndPlaysAndTheUp
     world.addOutput(30, "usb-out", "USB 耳机");
     world.addVirtualDriver();
     model->refreshDevices();
-    model->settingsPage.set(SettingsPage::virtualMic);
+    model->openSettings(SettingsPage::virtualMic);
     auto& shown = open();
     ASSERT_TRUE(model->virtualMicStatus());
     EXPECT_TRUE(find<QWidget>(QStringLiteral("device.missing"))->isHidden());
     EXPECT_FALSE(find<QWidget>(QStringLiteral("device.installed"))->isHidden());
     auto* farEnd = find<QLabel>(QStringLiteral("device.farEnd"));
-    model->callSpeakerRoute.set(AppModel::SpeakerRoute{50, 30});
-    model->virtualMicNeedsUpdate.set(false);
-    model->callMicrophoneRoute.set(CallMicrophoneRoute::connected);
+    ModelTestAccess::set(model->callSpeakerRoute, AppModel::SpeakerRoute{50, 30});
+    ModelTestAccess::set(model->virtualMicNeedsUpdate, false);
+    ModelTestAccess::set(model->callMicrophoneRoute, CallMicrophoneRoute::connected);
     world.settle();
     ASSERT_TRUE(model->virtualOutputDevice().has_value());
     {
@@ -462,11 +464,11 @@ TEST_F(SettingsViewTest, DevicePageWhenInstalledShowsWhereTheFarEndPlaysAndTheUp
     snapshot(shown, QStringLiteral("settings"), QStringLiteral("virtualmic"));
 
     // Gone from the list, the output is no longer named.
-    model->callSpeakerRoute.set(AppModel::SpeakerRoute{50, 31});
+    ModelTestAccess::set(model->callSpeakerRoute, AppModel::SpeakerRoute{50, 31});
     world.settle();
     EXPECT_TRUE(farEnd->isHidden());
 
-    model->virtualMicNeedsUpdate.set(true);
+    ModelTestAccess::set(model->virtualMicNeedsUpdate, true);
     world.settle();
     auto* outdated = find<ui::GroupNotice>(QStringLiteral("device.outdated"));
     EXPECT_FALSE(outdated->isHidden());
@@ -539,11 +541,11 @@ TEST_F(SettingsViewTest, SpeakingPageAsksTheModelAndShowsItsAnswer)
     world.addMicrophone(7, "mic-7", "USB 麦克风");
     model->refreshDevices();
     model->setSelectedInputID(AudioObjectId{7});
-    model->micConfirmed.set(false);
-    model->micCheckReason.set(std::string("x"));
-    model->originalVoiceOn.set(false);
+    ModelTestAccess::set(model->micConfirmed, false);
+    ModelTestAccess::set(model->micCheckReason, std::string("x"));
+    ModelTestAccess::set(model->originalVoiceOn, false);
     model->setTranslateWhileHolding(false);
-    model->settingsPage.set(SettingsPage::speaking);
+    model->openSettings(SettingsPage::speaking);
     auto& shown = open();
     ASSERT_EQ(shown.page(), SettingsPage::speaking);
     auto* mic = find<ui::PillButton>(QStringLiteral("speaking.micCheck"));
@@ -556,8 +558,8 @@ TEST_F(SettingsViewTest, SpeakingPageAsksTheModelAndShowsItsAnswer)
     world.settle();
     EXPECT_EQ(model->micCheckReason(), std::nullopt);
     EXPECT_TRUE(model->showMicCheck());
-    model->showMicCheck.set(false);
-    model->micConfirmed.set(true);
+    ModelTestAccess::set(model->showMicCheck, false);
+    ModelTestAccess::set(model->micConfirmed, true);
     world.settle();
     EXPECT_EQ(micRow->detailWidget()->text(), QStringLiteral("USB 麦克风"));
     EXPECT_FALSE(mic->isActive());
@@ -569,10 +571,10 @@ TEST_F(SettingsViewTest, SpeakingPageAsksTheModelAndShowsItsAnswer)
     // The model was asked, and refused for want of the audio device.
     EXPECT_EQ(model->errorMessage(), std::optional<std::string>("请先确认麦克风，并确认 wenmora 音频设备已安装。"));
     EXPECT_FALSE(ownVoice->isChecked());
-    model->isChangingOriginalVoice.set(true);
+    ModelTestAccess::set(model->isChangingOriginalVoice, true);
     world.settle();
     EXPECT_FALSE(ownVoice->isEnabled());
-    model->isChangingOriginalVoice.set(false);
+    ModelTestAccess::set(model->isChangingOriginalVoice, false);
     world.settle();
 
     auto* whileHolding = find<QAbstractButton>(QStringLiteral("speaking.whileHolding"));
@@ -583,19 +585,19 @@ TEST_F(SettingsViewTest, SpeakingPageAsksTheModelAndShowsItsAnswer)
     EXPECT_TRUE(model->translateWhileHolding());
     EXPECT_FALSE(free->parentWidget()->isHidden());
     EXPECT_EQ(free->isEnabled(), model->freeListening() || model->canStartSpeaking());
-    model->isHoldingToTalk.set(true);
+    ModelTestAccess::set(model->isHoldingToTalk, true);
     world.settle();
     EXPECT_FALSE(whileHolding->isEnabled());
-    model->isHoldingToTalk.set(false);
+    ModelTestAccess::set(model->isHoldingToTalk, false);
 
     EXPECT_FALSE(find<QLabel>(QStringLiteral("speaking.footnote"))->isHidden());
     auto* test = find<ui::PillButton>(QStringLiteral("speaking.soundTest"));
     EXPECT_EQ(test->isEnabled(), model->isIdle() && model->virtualMicStatus());
     EXPECT_EQ(test->toolTip(), QStringLiteral("测试会向翻译麦克风送入英语语音并在耳机回放；通话中对方也可能听到。"));
-    model->originalVoiceOn.set(true);
+    ModelTestAccess::set(model->originalVoiceOn, true);
     world.settle();
     EXPECT_EQ(test->toolTip(), QStringLiteral("测试时请说几句话（3 秒），然后在耳机里听回放。"));
-    model->originalVoiceOn.set(false);
+    ModelTestAccess::set(model->originalVoiceOn, false);
     auto* state = find<QLabel>(QStringLiteral("speaking.soundTestState"));
     const std::pair<AppModel::HearTest, const char*> states[] = {
         {AppModel::HearTest::recording(), "录音中…"},
@@ -605,11 +607,11 @@ TEST_F(SettingsViewTest, SpeakingPageAsksTheModelAndShowsItsAnswer)
         {AppModel::HearTest::failed("boom"), "失败：boom"},
     };
     for (const auto& [hear, shownText] : states) {
-        model->hearTest.set(hear);
+        ModelTestAccess::set(model->hearTest, hear);
         world.settle();
         EXPECT_TRUE(state->text().endsWith(QString::fromUtf8(shownText))) << shownText;
     }
-    model->hearTest.set(AppModel::HearTest::idle());
+    ModelTestAccess::set(model->hearTest, AppModel::HearTest::idle());
     world.settle();
     EXPECT_TRUE(state->isHidden());
     snapshot(shown, QStringLiteral("settings"), QStringLiteral("speaking"));
@@ -622,15 +624,15 @@ TEST_F(SettingsViewTest, SpeakingPageAsksTheModelAndShowsItsAnswer)
     auto opacity = [&] { return static_cast<QGraphicsOpacityEffect*>(meters->graphicsEffect())->opacity(); };
     EXPECT_DOUBLE_EQ(opacity(), settings::SpeakingGroups::idleMeterOpacity);
     for (auto* live : {&model->callActive, &model->isHearTesting, &model->showMicCheck}) {
-        live->set(true);
+        ModelTestAccess::set(*live, true);
         world.settle();
         EXPECT_DOUBLE_EQ(opacity(), 1.0);
-        live->set(false);
+        ModelTestAccess::set(*live, false);
         world.settle();
         EXPECT_DOUBLE_EQ(opacity(), settings::SpeakingGroups::idleMeterOpacity);
     }
 
-    model->micAuthorized.set(false);
+    ModelTestAccess::set(model->micAuthorized, false);
     world.settle();
     EXPECT_FALSE(find<QWidget>(QStringLiteral("speaking.permission"))->isHidden());
     EXPECT_TRUE(find<QWidget>(QStringLiteral("speaking.meters"))->isHidden());
@@ -641,8 +643,8 @@ TEST_F(SettingsViewTest, VoicePageFiltersHeadphonesAndAsksForVoicesWhenThereAreN
     world.addOutput(30, "usb-out", "USB 耳机");
     world.addVirtualDriver();
     model->refreshDevices();
-    model->targetVoices.set({});
-    model->settingsPage.set(SettingsPage::voice);
+    ModelTestAccess::set(model->targetVoices, {});
+    model->openSettings(SettingsPage::voice);
     auto& shown = open();
     auto* headphones = find<QComboBox>(QStringLiteral("voice.headphones"));
     for (int index = 0; index < headphones->count(); ++index)
@@ -664,7 +666,7 @@ TEST_F(SettingsViewTest, VoicePageFiltersHeadphonesAndAsksForVoicesWhenThereAreN
     good.id = "v2";
     good.label = "Ava";
     good.quality = 2;
-    model->targetVoices.set({good});
+    ModelTestAccess::set(model->targetVoices, {good});
     world.settle();
     EXPECT_TRUE(none->isHidden());
     EXPECT_FALSE(find<ui::PillButton>(QStringLiteral("voice.download"))->isActive());
@@ -679,8 +681,8 @@ TEST_F(SettingsViewTest, VoicePageFiltersHeadphonesAndAsksForVoicesWhenThereAreN
 
 TEST_F(SettingsViewTest, VoicePickerWaitsWhileTheVoiceIsInUse)
 {
-    model->targetVoices.set({});
-    model->settingsPage.set(SettingsPage::voice);
+    ModelTestAccess::set(model->targetVoices, {});
+    model->openSettings(SettingsPage::voice);
     open();
     auto* picker = find<QComboBox>(QStringLiteral("voice.picker"));
     auto* preview = find<ui::PillButton>(QStringLiteral("voice.preview"));
@@ -688,26 +690,26 @@ TEST_F(SettingsViewTest, VoicePickerWaitsWhileTheVoiceIsInUse)
     ASSERT_TRUE(picker->isEnabled());
     ASSERT_TRUE(preview->isEnabled());
     for (auto* busy : {&model->isSpeaking, &model->isTranslatingDraft, &model->isRecording}) {
-        busy->set(true);
+        ModelTestAccess::set(*busy, true);
         world.settle();
         EXPECT_FALSE(picker->isEnabled());
-        busy->set(false);
+        ModelTestAccess::set(*busy, false);
         world.settle();
         EXPECT_TRUE(picker->isEnabled());
     }
-    model->isSpeaking.set(true);
-    model->isTranslatingDraft.set(true);
+    ModelTestAccess::set(model->isSpeaking, true);
+    ModelTestAccess::set(model->isTranslatingDraft, true);
     world.settle();
     EXPECT_FALSE(preview->isEnabled());
     EXPECT_FALSE(headphones->isEnabled());
-    model->isTranslatingDraft.set(false);
-    model->isSpeaking.set(false);
-    model->isHearTesting.set(true);
+    ModelTestAccess::set(model->isTranslatingDraft, false);
+    ModelTestAccess::set(model->isSpeaking, false);
+    ModelTestAccess::set(model->isHearTesting, true);
     world.settle();
     EXPECT_FALSE(headphones->isEnabled());
     EXPECT_FALSE(preview->isEnabled());  // the test holds the microphone
-    model->isHearTesting.set(false);
-    model->isSpeaking.set(true);
+    ModelTestAccess::set(model->isHearTesting, false);
+    ModelTestAccess::set(model->isSpeaking, true);
 
     auto* monitor = find<QAbstractButton>(QStringLiteral("voice.monitor"));
     const bool monitoring = model->monitorInHeadphones();
@@ -727,7 +729,7 @@ TEST_F(SettingsViewTest, VoicePickerWaitsWhileTheVoiceIsInUse)
     QApplication::sendEvent(picker, &enter);
     world.settle();
     EXPECT_TRUE(model->targetVoices().empty());
-    model->isSpeaking.set(false);
+    ModelTestAccess::set(model->isSpeaking, false);
     world.settle();
     QApplication::sendEvent(picker, &enter);
     world.settle();
@@ -746,7 +748,7 @@ TEST_F(SettingsViewTest, VoicePickerWaitsWhileTheVoiceIsInUse)
 TEST_F(SettingsViewTest, EscapeLeavesAnOpenDialogAndARecordingRowAlone)
 {
     withShortcutRow();
-    model->settingsPage.set(SettingsPage::general);
+    model->openSettings(SettingsPage::general);
     open();
     int notices = 0;
     auto subscription = model->settingsPage.subscribe([&] { ++notices; });
@@ -812,7 +814,7 @@ TEST_F(SettingsViewTest, TheHeadingAndTheShortcutVerbAreTranslatedApart)
     }
 
     // The level meters' titles follow a change of language too.
-    model->settingsPage.set(SettingsPage::speaking);
+    model->openSettings(SettingsPage::speaking);
     world.settle();
     auto* meterTitle =
         find<QWidget>(QStringLiteral("speaking.meters"))->findChild<QLabel*>(QStringLiteral("meterRow.title"));

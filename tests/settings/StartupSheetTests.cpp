@@ -1,6 +1,7 @@
 #include "SheetFixture.h"
 #include "UiWorld.h"
 
+#include "model/ModelTestAccess.h"
 #include "settings/ErrorAlert.h"
 #include "settings/MicCheckView.h"
 #include "settings/StartupSheet.h"
@@ -34,8 +35,8 @@ protected:
 
 TEST_F(StartupSheetTest, ShowsTheTopRequestInOneDialogThatKeepsItsPlaceAcrossHandOvers)
 {
-    model->showInstallSheet.set(true);
-    model->showMicCheck.set(true);
+    model->openInstallSheet();
+    ModelTestAccess::set(model->showMicCheck, true);
     auto& s = sheet();
     auto* dialog = s.dialog();
     ASSERT_TRUE(dialog->isVisible());
@@ -43,13 +44,13 @@ TEST_F(StartupSheetTest, ShowsTheTopRequestInOneDialogThatKeepsItsPlaceAcrossHan
     EXPECT_EQ(s.page(), StartupSheet::Page::install);
     EXPECT_EQ(dialog->width(), 520);
 
-    model->showInstallSheet.set(false);
+    model->closeInstallSheet();
     sheet();
     EXPECT_EQ(s.dialog(), dialog);
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_EQ(s.page(), StartupSheet::Page::micCheck);
 
-    model->showWizard.set(true);
+    ModelTestAccess::set(model->showWizard, true);
     model->closeMicCheck();
     sheet();
     EXPECT_TRUE(dialog->isVisible());
@@ -62,14 +63,14 @@ TEST_F(StartupSheetTest, ShowsTheTopRequestInOneDialogThatKeepsItsPlaceAcrossHan
 
 TEST_F(StartupSheetTest, AWidthChangeKeepsTheSheetCentred)
 {
-    model->showWizard.set(true);
+    ModelTestAccess::set(model->showWizard, true);
     auto& s = sheet();
     auto* dialog = s.dialog();
     ASSERT_TRUE(dialog->isVisible());
     ASSERT_EQ(dialog->width(), 620);
     const int centre = dialog->x() + dialog->width() / 2;
 
-    model->showMicCheck.set(true);
+    ModelTestAccess::set(model->showMicCheck, true);
     sheet();
     ASSERT_EQ(s.page(), StartupSheet::Page::micCheck);
     EXPECT_EQ(dialog->width(), 520);
@@ -84,9 +85,9 @@ TEST_F(StartupSheetTest, AWidthChangeKeepsTheSheetCentred)
 
 TEST_F(StartupSheetTest, EscapeOrCloseEndsOnlyTheRequestOnTop)
 {
-    model->showWizard.set(true);
-    model->showInstallSheet.set(true);
-    model->showMicCheck.set(true);
+    ModelTestAccess::set(model->showWizard, true);
+    model->openInstallSheet();
+    ModelTestAccess::set(model->showMicCheck, true);
     auto& s = sheet();
     QTest::keyClick(s.dialog(), Qt::Key_Escape);
     sheet();
@@ -94,7 +95,7 @@ TEST_F(StartupSheetTest, EscapeOrCloseEndsOnlyTheRequestOnTop)
     EXPECT_TRUE(model->showMicCheck());
     EXPECT_TRUE(s.dialog()->isVisible());
 
-    model->micCheckReason.set(std::string("原因"));
+    ModelTestAccess::set(model->micCheckReason, std::string("原因"));
     s.dialog()->close();
     sheet();
     EXPECT_FALSE(model->showMicCheck());
@@ -114,16 +115,16 @@ TEST_F(StartupSheetTest, EscapeOrCloseEndsOnlyTheRequestOnTop)
 
 TEST_F(StartupSheetTest, AModelSideClearClosesTheSheetWithoutCallingAnything)
 {
-    model->showWizard.set(true);
+    ModelTestAccess::set(model->showWizard, true);
     auto& s = sheet();
     ASSERT_TRUE(s.dialog()->isVisible());
-    model->showWizard.set(false);
+    ModelTestAccess::set(model->showWizard, false);
     sheet();
     EXPECT_FALSE(s.dialog()->isVisible());
     EXPECT_FALSE(onboardingDone());
 
     // And it opens again on the next request.
-    model->showMicCheck.set(true);
+    ModelTestAccess::set(model->showMicCheck, true);
     sheet();
     EXPECT_TRUE(s.dialog()->isVisible());
     EXPECT_EQ(s.page(), StartupSheet::Page::micCheck);
@@ -131,8 +132,8 @@ TEST_F(StartupSheetTest, AModelSideClearClosesTheSheetWithoutCallingAnything)
 
 TEST_F(StartupSheetTest, EachSwitchToTheMicrophoneCheckStartsFromTheModelsSelection)
 {
-    model->showWizard.set(true);
-    model->showMicCheck.set(true);
+    ModelTestAccess::set(model->showWizard, true);
+    ModelTestAccess::set(model->showMicCheck, true);
     auto& s = sheet();
     auto* check = qobject_cast<ui::MicCheckView*>(s.content());
     ASSERT_NE(check, nullptr);
@@ -143,7 +144,7 @@ TEST_F(StartupSheetTest, EachSwitchToTheMicrophoneCheckStartsFromTheModelsSelect
     model->closeMicCheck();
     sheet();
     EXPECT_EQ(s.page(), StartupSheet::Page::wizard);
-    model->showMicCheck.set(true);
+    ModelTestAccess::set(model->showMicCheck, true);
     sheet();
     check = qobject_cast<ui::MicCheckView*>(s.content());
     ASSERT_NE(check, nullptr);
@@ -157,13 +158,13 @@ TEST_F(StartupSheetTest, EachSwitchToTheMicrophoneCheckStartsFromTheModelsSelect
 
 TEST_F(StartupSheetTest, ReturnInstallsOnceWhenIdleAndNeverWhileInstalling)
 {
-    model->showInstallSheet.set(true);
+    model->openInstallSheet();
     auto& s = sheet();
     auto* install = find<ui::PillButton>("installDriver.install");
     auto* later = find<ui::PillButton>("installDriver.later");
     ASSERT_NE(install, nullptr);
 
-    model->isInstallingDriver.set(true);
+    ModelTestAccess::set(model->isInstallingDriver, true);
     sheet();
     EXPECT_EQ(install->text(), "正在安装…");
     EXPECT_FALSE(install->isEnabled());
@@ -173,7 +174,7 @@ TEST_F(StartupSheetTest, ReturnInstallsOnceWhenIdleAndNeverWhileInstalling)
     sheet();
     EXPECT_EQ(installs, 0);
 
-    model->isInstallingDriver.set(false);
+    ModelTestAccess::set(model->isInstallingDriver, false);
     sheet();
     EXPECT_FALSE(find<QWidget>("installDriver.spinner")->isVisible());
     QTest::keyClick(s.dialog(), Qt::Key_Return);
@@ -191,8 +192,8 @@ TEST_F(StartupSheetTest, ReturnInstallsOnceWhenIdleAndNeverWhileInstalling)
 
 TEST_F(StartupSheetTest, ReturnConfirmsTheMicrophoneCheckAndFinishesTheWizard)
 {
-    model->showWizard.set(true);
-    model->showMicCheck.set(true);
+    ModelTestAccess::set(model->showWizard, true);
+    ModelTestAccess::set(model->showMicCheck, true);
     auto& s = sheet();
     auto* check = qobject_cast<ui::MicCheckView*>(s.content());
     ASSERT_NE(check, nullptr);
@@ -232,7 +233,7 @@ TEST_F(ErrorAlertTest, ShowsTheMessageOverTheWindowAndClearsItWhenAcknowledged)
     auto& alert = windowAlert();
     sheet();
     EXPECT_EQ(alert.box(), nullptr);
-    model->errorMessage.set(std::string("x（VM-5）"));
+    model->showError(std::string("x（VM-5）"));
     windowAlert();
     auto* box = alert.box();
     ASSERT_NE(box, nullptr);
@@ -253,13 +254,13 @@ TEST_F(ErrorAlertTest, ShowsTheMessageOverTheWindowAndClearsItWhenAcknowledged)
 TEST_F(ErrorAlertTest, OverTheSheetOnlyTheSheetShowsItEvenForAnEmptyMessage)
 {
     auto& alert = windowAlert();
-    model->errorMessage.set(std::string("早先的"));
+    model->showError(std::string("早先的"));
     windowAlert();
     ASSERT_NE(alert.box(), nullptr);
 
     // A sheet coming up takes the alert over; the window's goes without
     // clearing the message.
-    model->showWizard.set(true);
+    ModelTestAccess::set(model->showWizard, true);
     auto& s = sheet();
     windowAlert();
     EXPECT_EQ(alert.box(), nullptr);
@@ -268,7 +269,7 @@ TEST_F(ErrorAlertTest, OverTheSheetOnlyTheSheetShowsItEvenForAnEmptyMessage)
     EXPECT_EQ(s.alert()->box()->text(), "早先的");
 
     // A new message replaces the text; the empty one still shows.
-    model->errorMessage.set(std::string());
+    model->showError(std::string());
     sheet();
     ASSERT_NE(s.alert()->box(), nullptr);
     EXPECT_TRUE(s.alert()->box()->isVisible());
@@ -282,10 +283,10 @@ TEST_F(ErrorAlertTest, OverTheSheetOnlyTheSheetShowsItEvenForAnEmptyMessage)
     EXPECT_TRUE(s.dialog()->isVisible());
 
     // A message the model clears goes without a trace.
-    model->errorMessage.set(std::string("y"));
+    model->showError(std::string("y"));
     sheet();
     ASSERT_NE(s.alert()->box(), nullptr);
-    model->errorMessage.set(std::nullopt);
+    model->dismissError();
     sheet();
     EXPECT_EQ(s.alert()->box(), nullptr);
     EXPECT_EQ(alert.box(), nullptr);

@@ -5,6 +5,7 @@
 #include "ui/SystemSettings.h"
 
 #include "UiWorld.h"
+#include "model/ModelTestAccess.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -45,8 +46,8 @@ protected:
 
 TEST_F(WizardViewTest, FreshWizardListsTheSixStepsWithTheirControls)
 {
-    model->translationReady.set(false);
-    model->micConfirmed.set(false);
+    ModelTestAccess::set(model->translationReady, false);
+    ModelTestAccess::set(model->micConfirmed, false);
     auto& v = view();
     EXPECT_EQ(text("wizard.title"), "欢迎使用Parlaro");
     EXPECT_EQ(text("wizard.intro"), "按顺序完成下面几步（只需一次）。都打勾后就可以打电话了。");
@@ -72,39 +73,39 @@ TEST_F(WizardViewTest, FreshWizardListsTheSixStepsWithTheirControls)
     EXPECT_EQ(theirs->count(), static_cast<int>(CallLanguage::all().size()) - 1);
     EXPECT_EQ(mine->currentText().toStdString(), model->languageMenuLabel(model->myLanguage(), true));
     EXPECT_TRUE(find<QWidget>("wizard.pickers")->isEnabled());
-    model->isChangingLanguage.set(true);
+    ModelTestAccess::set(model->isChangingLanguage, true);
     view();
     EXPECT_FALSE(find<QWidget>("wizard.pickers")->isEnabled());
 }
 
 TEST_F(WizardViewTest, SpeechStepShowsProgressDownloadOrTheMissingRecognizer)
 {
-    model->speechDownloadProgress.set(0.424);
+    ModelTestAccess::set(model->speechDownloadProgress, 0.424);
     view();
     EXPECT_TRUE(shown("wizard.speech.progress"));
     EXPECT_EQ(find<QProgressBar>("wizard.speech.progress")->width(), 140);
     EXPECT_EQ(text("wizard.speech.percent"), "42%");
     EXPECT_FALSE(shown("wizard.speech.download"));
-    model->speechDownloadProgress.set(1.0);
+    ModelTestAccess::set(model->speechDownloadProgress, 1.0);
     view();
     EXPECT_EQ(text("wizard.speech.percent"), "100%");
     // The product of these fractions and 100 lands just under the whole
     // number in binary; the percentage must not show one short.
-    model->speechDownloadProgress.set(0.29);
+    ModelTestAccess::set(model->speechDownloadProgress, 0.29);
     view();
     EXPECT_EQ(text("wizard.speech.percent"), "29%");
-    model->speechDownloadProgress.set(0.57);
+    ModelTestAccess::set(model->speechDownloadProgress, 0.57);
     view();
     EXPECT_EQ(text("wizard.speech.percent"), "57%");
 
     // No recognizer for mine is no step while theirs can be heard; with
     // neither, the step stays open and says why.
-    model->speechDownloadProgress.set(std::nullopt);
-    model->myEngine.set(std::nullopt);
-    model->theirSpeechReady.set(true);
+    ModelTestAccess::set(model->speechDownloadProgress, std::nullopt);
+    ModelTestAccess::set(model->myEngine, std::nullopt);
+    ModelTestAccess::set(model->theirSpeechReady, true);
     view();
     EXPECT_TRUE(done(2));
-    model->theirEngine.set(std::nullopt);
+    ModelTestAccess::set(model->theirEngine, std::nullopt);
     view();
     EXPECT_FALSE(done(2));
     EXPECT_FALSE(shown("wizard.speech.progress"));
@@ -112,8 +113,8 @@ TEST_F(WizardViewTest, SpeechStepShowsProgressDownloadOrTheMissingRecognizer)
     EXPECT_TRUE(shown("wizard.speech.unsupported"));
     EXPECT_EQ(text("wizard.speech.unsupported").toStdString(), "本机无法识别" + model->myLanguage().displayName());
 
-    model->isDownloadingTranslation.set(true);
-    model->translationReady.set(false);
+    ModelTestAccess::set(model->isDownloadingTranslation, true);
+    ModelTestAccess::set(model->translationReady, false);
     view();
     EXPECT_TRUE(shown("wizard.pack.spinner"));
     EXPECT_EQ(text("wizard.pack.confirm"), "请在系统弹窗里确认");
@@ -122,9 +123,9 @@ TEST_F(WizardViewTest, SpeechStepShowsProgressDownloadOrTheMissingRecognizer)
 
 TEST_F(WizardViewTest, HandsOverToTheInstallationAndTheMicrophoneCheck)
 {
-    model->virtualMicNeedsUpdate.set(true);
-    model->micCheckReason.set(std::string("早先的原因"));
-    model->micConfirmed.set(false);
+    ModelTestAccess::set(model->virtualMicNeedsUpdate, true);
+    ModelTestAccess::set(model->micCheckReason, std::string("早先的原因"));
+    ModelTestAccess::set(model->micConfirmed, false);
     view();
     EXPECT_FALSE(done(4));
     auto* install = find<ui::PillButton>("wizard.device.install");
@@ -139,7 +140,7 @@ TEST_F(WizardViewTest, HandsOverToTheInstallationAndTheMicrophoneCheck)
     // Permitted but not confirmed is not done.
     EXPECT_TRUE(model->micAuthorized());
     EXPECT_FALSE(done(5));
-    model->micConfirmed.set(true);
+    ModelTestAccess::set(model->micConfirmed, true);
     view();
     EXPECT_TRUE(done(5));
 }
@@ -151,43 +152,43 @@ TEST_F(WizardViewTest, CaptureStepReadsThePermissionAfreshOnEachRefresh)
     view();
     EXPECT_TRUE(done(6));  // no check on this system
     world.captureStatus = AudioCapturePermission::Status::undetermined;
-    model->micConfirmed.set(!model->micConfirmed());
+    ModelTestAccess::set(model->micConfirmed, !model->micConfirmed());
     view();
     EXPECT_TRUE(done(6));
     world.captureStatus = AudioCapturePermission::Status::denied;
-    model->micConfirmed.set(!model->micConfirmed());
+    ModelTestAccess::set(model->micConfirmed, !model->micConfirmed());
     view();
     EXPECT_FALSE(done(6));
     find<ui::PillButton>("wizard.capture.settings")->click();
     EXPECT_EQ(settings.opened, std::vector<std::string>{ui::paneId::callAudioCapture});
     world.captureStatus = AudioCapturePermission::Status::granted;
-    model->audioCaptureMissing.set(true);
+    ModelTestAccess::set(model->audioCaptureMissing, true);
     view();
     EXPECT_FALSE(done(6));
 
     // Where nothing guards capture, the step is whether it can start: the
     // sound server refusing it leaves the step open until a start succeeds.
     world.captureStatus = std::nullopt;
-    model->audioCaptureMissing.set(false);
-    model->micConfirmed.set(!model->micConfirmed());
+    ModelTestAccess::set(model->audioCaptureMissing, false);
+    ModelTestAccess::set(model->micConfirmed, !model->micConfirmed());
     view();
     EXPECT_TRUE(done(6));
-    model->listeningFailed.set(true);
+    ModelTestAccess::set(model->listeningFailed, true);
     view();
     EXPECT_FALSE(done(6));
-    model->listeningFailed.set(false);
-    model->captureFailure.set("Connection refused");
+    ModelTestAccess::set(model->listeningFailed, false);
+    ModelTestAccess::set(model->captureFailure, "Connection refused");
     view();
     EXPECT_FALSE(done(6));
-    model->captureFailure.set(std::nullopt);
-    model->micConfirmed.set(!model->micConfirmed());
+    ModelTestAccess::set(model->captureFailure, std::nullopt);
+    ModelTestAccess::set(model->micConfirmed, !model->micConfirmed());
     view();
     EXPECT_TRUE(done(6));
 }
 
 TEST_F(WizardViewTest, APickAsksTheModelAndThePickerWaitsForTheSwitch)
 {
-    model->translationReady.set(false);
+    ModelTestAccess::set(model->translationReady, false);
     view();
     auto* mine = find<QComboBox>("wizard.myLanguage");
     const std::string before = model->myLanguage().id;
@@ -208,7 +209,8 @@ TEST_F(WizardViewTest, APickAsksTheModelAndThePickerWaitsForTheSwitch)
 
 TEST_F(WizardViewTest, PendingChangeBoxKeepsOrChoosesAndBothEndsFinishOnboarding)
 {
-    model->pendingLanguageChange.set(AppModel::PendingLanguageChange{language("ja"), language("en"), {"日语识别模型"}});
+    ModelTestAccess::set(model->pendingLanguageChange,
+                         AppModel::PendingLanguageChange{language("ja"), language("en"), {"日语识别模型"}});
     auto& v = view();
     ASSERT_TRUE(shown("wizard.pending"));
     EXPECT_EQ(text("wizard.pending.text"), "切换到 我说日语 → 对方说英语，需要下载：日语识别模型");
@@ -222,14 +224,15 @@ TEST_F(WizardViewTest, PendingChangeBoxKeepsOrChoosesAndBothEndsFinishOnboarding
     EXPECT_FALSE(shown("wizard.pending"));
     EXPECT_EQ(model->myLanguage().id, "zh-Hans");
 
-    model->pendingLanguageChange.set(AppModel::PendingLanguageChange{language("ja"), language("en"), {"日语识别模型"}});
+    ModelTestAccess::set(model->pendingLanguageChange,
+                         AppModel::PendingLanguageChange{language("ja"), language("en"), {"日语识别模型"}});
     view();
     find<ui::PillButton>("wizard.pending.download")->click();
     view();
     EXPECT_FALSE(model->pendingLanguageChange().has_value());
     EXPECT_EQ(model->myLanguage().id, "ja");
 
-    model->showWizard.set(true);
+    ModelTestAccess::set(model->showWizard, true);
     find<ui::PillButton>("wizard.later")->click();
     EXPECT_FALSE(model->showWizard());
     EXPECT_TRUE(world.platform.defaults.get<bool>("onboardingDone").value_or(false));

@@ -91,7 +91,7 @@ TEST(RealRun, TheOtherPartysSpeechIsCaptionedTranslatedAndSaved)
                                  .engineParts = freshEngineParts()});
     ASSERT_TRUE(factory.audioServerReachable()) << "the private sound server did not answer";
     const auto model = factory.model();
-    model->history.set(factory.history());
+    model->useHistory(factory.history());
     rt::spawn([model]() -> rt::Async<void> { co_await model->start(); });
 
     ASSERT_TRUE(pumpUntil([&] { return model->isListening.get() || model->listeningFailed.get(); }, 30))

@@ -6,6 +6,7 @@
 
 #include "RealRunSupport.h"
 
+#include "model/ModelTestAccess.h"
 #include "platform/sim/SimSettingsStore.h"
 #include "runtime/SystemRuntime.h"
 #include "runtime/Task.h"
@@ -127,9 +128,9 @@ TEST(RealRunServerRestart, ListeningAndTheVirtualMicrophoneComeBackOnTheirOwn)
         << "the virtual microphone is not the default input: " << pactl({QStringLiteral("get-default-source")});
     // The user confirms the microphone in the check that opens at start.
     ASSERT_TRUE(model->selectedInputID.get());
-    model->showMicCheck.set(false);
-    model->micConfirmed.set(true);
-    model->errorMessage.set(std::nullopt);
+    ModelTestAccess::set(model->showMicCheck, false);
+    ModelTestAccess::set(model->micConfirmed, true);
+    model->dismissError();
 
     ASSERT_TRUE(killServer());
     ASSERT_TRUE(pumpUntil([&] { return model->audioServerLost.get(); }, 10)) << "the loss went unnoticed";
@@ -160,7 +161,7 @@ TEST(RealRunServerRestart, ListeningAndTheVirtualMicrophoneComeBackOnTheirOwn)
     });
     ASSERT_TRUE(pumpUntil([&] { return model->myLanguage.get().id == "en" && !model->isChangingLanguage.get(); }, 20))
         << model->status.get();
-    model->confirmBeforeSend.set(false);
+    model->setConfirmBeforeSend(false);
     const fs::path heard = home / "virtual-mic.raw";
     QProcess recorder;
     recorder.start(QStringLiteral("parecord"),

@@ -1,0 +1,44 @@
+#include "model/AppModel.h"
+#include "model/ModelField.h"
+#include "model/ModelTestAccess.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace parlaro {
+namespace {
+
+// Whether code outside the model can store into the field; the check runs
+// here, where neither the model's nor the test seam's access applies.
+template <class Field, class Value>
+concept StorableFromOutside = requires(Field& field, Value value)
+{
+    field.set(value);
+};
+
+static_assert(!StorableFromOutside<ModelField<bool>, bool>);
+static_assert(!StorableFromOutside<ModelField<std::string>, std::string>);
+static_assert(!StorableFromOutside<decltype(std::declval<AppModel&>().draftText), std::string>);
+static_assert(!StorableFromOutside<decltype(std::declval<AppModel&>().errorMessage), std::optional<std::string>>);
+static_assert(!StorableFromOutside<ReactiveField<bool>, bool>);
+
+TEST(ModelField, ReadsAndObservesFromOutsideAndStoresOnlyThroughTheModelOrTheTestSeam)
+{
+    rt::ObservationHub owner;
+    ModelField<std::string> field{"", &owner};
+    int fieldChanges = 0;
+    int ownerChanges = 0;
+    auto watchField = field.subscribe([&] { ++fieldChanges; });
+    auto watchOwner = owner.subscribe([&] { ++ownerChanges; });
+
+    EXPECT_TRUE(ModelTestAccess::set(field, "你好"));
+    EXPECT_FALSE(ModelTestAccess::set(field, std::string("你好")));
+    EXPECT_EQ(field.get(), "你好");
+    EXPECT_EQ(field(), "你好");
+    EXPECT_EQ(fieldChanges, 1);
+    EXPECT_EQ(ownerChanges, 1);
+}
+
+}  // namespace
+}  // namespace parlaro
