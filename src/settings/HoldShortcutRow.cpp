@@ -275,8 +275,7 @@ void HoldShortcutRow::keyDown(std::uint16_t code, std::uint32_t modifiers)
     if (code == escapeCode && modifiers == 0)
         return cancelRecording();
     bool functionKey = HoldShortcut::functionKeyNames().contains(code);
-    constexpr std::uint32_t qualifying =
-        HoldShortcut::controlMask | HoldShortcut::optionMask | HoldShortcut::commandMask;
+    constexpr std::uint32_t qualifying = HoldShortcut::controlMask | HoldShortcut::altMask | HoldShortcut::superMask;
     if (functionKey || (modifiers & qualifying) != 0)
         return commit(HoldShortcut::combo(code, modifiers));
     problem_ = localized("请加上 ⌘、⌥ 或 ⌃（例如 ⌥ 空格），或用 F1–F20；单独的字母键会影响打字");

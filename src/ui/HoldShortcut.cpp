@@ -200,9 +200,9 @@ std::uint32_t HoldShortcut::modifierMask(int qtModifiers)
 {
     std::uint32_t mask = 0;
     if (qtModifiers & qtMeta)
-        mask |= commandMask;
+        mask |= superMask;
     if (qtModifiers & qtAlt)
-        mask |= optionMask;
+        mask |= altMask;
     if (qtModifiers & qtControl)
         mask |= controlMask;
     if (qtModifiers & qtShift)
@@ -217,11 +217,11 @@ std::string HoldShortcut::modifierNames(std::uint32_t mask)
     std::string names;
     if (mask & controlMask)
         names += localized("⌃") + "+";
-    if (mask & optionMask)
+    if (mask & altMask)
         names += localized("⌥") + "+";
     if (mask & shiftMask)
         names += localized("⇧") + "+";
-    if (mask & commandMask)
+    if (mask & superMask)
         names += localized("⌘") + "+";
     return names;
 }

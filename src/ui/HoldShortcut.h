@@ -19,10 +19,11 @@ namespace parlaro::ui {
 // JSON data under "holdShortcut".
 class HoldShortcut {
 public:
-    // Mask bits. Command is Super (Qt's Meta) and Option is Alt here.
-    static constexpr std::uint32_t commandMask = 0x100;
+    // Mask bits, as stored in "holdShortcut" (their values are kept so that
+    // saved shortcuts still read); Super is Qt's Meta.
+    static constexpr std::uint32_t superMask = 0x100;
     static constexpr std::uint32_t shiftMask = 0x200;
-    static constexpr std::uint32_t optionMask = 0x800;
+    static constexpr std::uint32_t altMask = 0x800;
     static constexpr std::uint32_t controlMask = 0x1000;
 
     enum class ModifierKey { rightAlt, leftAlt, rightSuper, rightControl, rightShift, function };

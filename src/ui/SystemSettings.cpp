@@ -31,7 +31,7 @@ SettingsPane paneFor(const std::string& url)
     if (url == paneId::microphone || url == paneId::callAudioCapture)
         return SettingsPane::sound;
     if (url == paneId::keyboardAccess)
-        return SettingsPane::inputMonitoring;
+        return SettingsPane::keyboardAccess;
     if (url == paneId::spokenContent)
         return SettingsPane::spokenContent;
     return SettingsPane::unknown;
@@ -96,7 +96,7 @@ void DesktopSystemSettings::open(const std::string& url)
         hooks_.explain(q(localized("请在桌面的声音设置中选择麦克风和声音输出。")));
         return;
     }
-    case SettingsPane::inputMonitoring:
+    case SettingsPane::keyboardAccess:
         // Asked for only when the keyboards under /dev/input cannot be read; no desktop panel grants that,
         // membership of the input group does.
         hooks_.explain(q(localized(

@@ -25,7 +25,7 @@ inline constexpr const char* spokenContent = "pane:spoken-content";
 }  // namespace paneId
 
 // Which part of the desktop's settings a pane id or address asks for.
-enum class SettingsPane { sound, inputMonitoring, spokenContent, web, unknown };
+enum class SettingsPane { sound, keyboardAccess, spokenContent, web, unknown };
 SettingsPane paneFor(const std::string& url);
 
 // Opens a settings pane or a web page. Never does nothing: where no tool

@@ -162,8 +162,7 @@ TEST(AppDelegate, AShortcutWaitingForPermissionIsTriedAgainOnlyOnComingBack)
         {"taken",
          [](ShellWorld& s) {
              s.keys.refuseRegistration = true;
-             ui::HoldShortcut::store(ui::HoldShortcut::combo(49, ui::HoldShortcut::optionMask),
-                                     s.world.platform.defaults);
+             ui::HoldShortcut::store(ui::HoldShortcut::combo(49, ui::HoldShortcut::altMask), s.world.platform.defaults);
          },
          Status::taken, true, false},
     };

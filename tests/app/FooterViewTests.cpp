@@ -168,7 +168,7 @@ TEST_F(FooterViewTest, TalkControlFollowsTheModelAndTheShortcutCenter)
     w.settle();
 
     // The chip only while the center is active with a shortcut.
-    w.shortcuts.activate(ui::HoldShortcut::combo(49, ui::HoldShortcut::optionMask));
+    w.shortcuts.activate(ui::HoldShortcut::combo(49, ui::HoldShortcut::altMask));
     w.settle();
     ASSERT_EQ(w.shortcuts.status(), ui::HoldShortcutCenter::Status::active);
     EXPECT_EQ(talk->shortcut(), std::optional<QString>(QStringLiteral("⌥+空格")));
@@ -178,7 +178,7 @@ TEST_F(FooterViewTest, TalkControlFollowsTheModelAndTheShortcutCenter)
     w.model->setFreeListening(false);
     w.settle();
     w.keys.refuseRegistration = true;
-    w.shortcuts.activate(ui::HoldShortcut::combo(49, ui::HoldShortcut::optionMask));
+    w.shortcuts.activate(ui::HoldShortcut::combo(49, ui::HoldShortcut::altMask));
     w.settle();
     ASSERT_EQ(w.shortcuts.status(), ui::HoldShortcutCenter::Status::taken);
     EXPECT_EQ(talk->shortcut(), std::nullopt);
@@ -192,7 +192,7 @@ TEST_F(FooterViewTest, TalkControlFollowsTheModelAndTheShortcutCenter)
 TEST_F(FooterViewTest, WithoutARecognizerForMyLanguageTheTalkControlSaysWhyAndTypingStays)
 {
     auto* talk = footer.talk();
-    w.shortcuts.activate(ui::HoldShortcut::combo(49, ui::HoldShortcut::optionMask));
+    w.shortcuts.activate(ui::HoldShortcut::combo(49, ui::HoldShortcut::altMask));
     ModelTestAccess::set(w.model->myEngine, std::nullopt);
     w.settle();
     const QString why = QStringLiteral("本机无法识别中文，不能按住说话。请在旁边的输入框打字，回车翻译并播放给对方。");
@@ -412,7 +412,7 @@ bool expectInputRowFits(FooterView& footer, const std::string& where)
 
 TEST_F(FooterViewTest, TalkTitleFitsInEveryInterfaceLanguageAtTheLeastWidth)
 {
-    w.shortcuts.activate(ui::HoldShortcut::combo(49, ui::HoldShortcut::optionMask));
+    w.shortcuts.activate(ui::HoldShortcut::combo(49, ui::HoldShortcut::altMask));
     ModelTestAccess::set(w.model->theirLanguage, *CallLanguage::find("zh-Hans"));
     w.settle();
     std::set<std::string> cut;

@@ -120,7 +120,7 @@ TEST(HoldShortcutRow, TextsAndButtonsFollowTheState)
     EXPECT_TRUE(w.button("holdShortcut.record")->isActive());
     EXPECT_FALSE(w.shows("holdShortcut.clear"));
 
-    w.center.activate(HoldShortcut::combo(49, HoldShortcut::optionMask));
+    w.center.activate(HoldShortcut::combo(49, HoldShortcut::altMask));
     w.world.settle();
     EXPECT_EQ(w.detail(), QStringLiteral("⌥+空格 · 在任何软件里按住即可说话，松开自动翻译"));
     w.row->setWhileHolding(true);
@@ -236,7 +236,7 @@ TEST(HoldShortcutRow, EscAloneStopsButWithAltItIsAKey)
 TEST(HoldShortcutRow, ATakenCombinationRestoresTheSavedOneAndSavesNothing)
 {
     // The desktop owns Alt+Space.
-    RowWorld w({{true, 49, HoldShortcut::optionMask}});
+    RowWorld w({{true, 49, HoldShortcut::altMask}});
     w.center.activate(HoldShortcut::combo(96, 0));
     HoldShortcut::store(HoldShortcut::combo(96, 0), w.world.platform.defaults);
     w.record();
@@ -265,7 +265,7 @@ TEST(HoldShortcutRow, ALoneModifierWithoutPermissionIsSavedAndOffersTheSettings)
     EXPECT_EQ(notice->button()->text(), QStringLiteral("打开系统设置"));
     notice->button()->click();
     ASSERT_EQ(w.settings.opened.size(), 1u);
-    EXPECT_EQ(ui::paneFor(w.settings.opened[0]), ui::SettingsPane::inputMonitoring);
+    EXPECT_EQ(ui::paneFor(w.settings.opened[0]), ui::SettingsPane::keyboardAccess);
 }
 
 TEST(HoldShortcutRow, ClearRemovesTheShortcutAndHidingStopsRecording)
