@@ -5,13 +5,17 @@
 // takes as long as its audio. Reports the word error rate in percent
 // (`wer_pct`) and the word counts behind it; never asserts.
 #include "audio/CallAudioCapture.h"
+#include "audio/ChineseRecorder.h"
+#include "audio/EchoGuard.h"
 #include "audio/IncomingListener.h"
 #include "platform/AudioConverter.h"
+#include "platform/linux/pulse/PulseAudioSystem.h"
 #include "platform/linux/sphinx/SphinxSpeechRecognizer.h"
 #include "platform/sim/AudioSystemDecorator.h"
 #include "platform/sim/SimAudioSystem.h"
 #include "runtime/SystemRuntime.h"
 #include "speech/OnDeviceSession.h"
+#include "speech/RecognitionSession.h"
 
 #include "RecordingSet.h"
 
@@ -23,7 +27,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <thread>
+#include <vector>
 
 using namespace parlaro;
 using namespace parlaro::bench;
@@ -85,6 +91,37 @@ void waitUntil(std::chrono::steady_clock::time_point start, double at)
 {
     std::this_thread::sleep_until(
         start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(at)));
+}
+
+// Whether PULSE_SERVER names a private sound server, one the tests' daemon
+// scripts started (their sockets lie in a "…-test/pulse" folder); a
+// desktop's own server is never played into.
+bool privateServer(benchmark::State& state)
+{
+    const char* server = std::getenv("PULSE_SERVER");
+    if (server && std::string(server).find("-test/pulse/native") != std::string::npos)
+        return true;
+    state.SkipWithError("PULSE_SERVER names no private sound server: start one with tests/platform/pulse/daemon.sh or "
+                        "pipewire.sh and point PULSE_SERVER at its socket");
+    return false;
+}
+
+// Runs a command of the server's tools; false when it failed.
+bool run(const std::string& command)
+{
+    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// Loads a module into the server; its index, or -1 when it failed.
+int loadModule(const std::string& arguments)
+{
+    FILE* pactl = popen(("pactl load-module " + arguments + " 2>/dev/null").c_str(), "r");
+    if (!pactl)
+        return -1;
+    int index = -1;
+    if (std::fscanf(pactl, "%d", &index) != 1)
+        index = -1;
+    return pclose(pactl) == 0 ? index : -1;
 }
 
 // (a) pocketsphinx alone: one decoder, each recording in turn as one whole
@@ -184,6 +221,104 @@ void BM_RecognitionFarEnd(benchmark::State& state)
 }
 BENCHMARK(BM_RecognitionFarEnd)->Iterations(1)->Unit(benchmark::kSecond);
 
+// A session that notes when its first buffer came, for how long after the
+// press the microphone's sound begins.
+class FirstBufferTimer final : public RecognitionSession {
+public:
+    explicit FirstBufferTimer(std::shared_ptr<RecognitionSession> session) : session_(std::move(session)) {}
+
+    rt::Async<void> start(ResultHandler onResult, FailureHandler onFailure) override
+    {
+        co_await session_->start(std::move(onResult), std::move(onFailure));
+    }
+    void append(std::shared_ptr<const PcmBuffer> buffer) override
+    {
+        auto unset = std::chrono::steady_clock::time_point{};
+        first.compare_exchange_strong(unset, std::chrono::steady_clock::now());
+        session_->append(std::move(buffer));
+    }
+    rt::Async<void> finish() override { co_await session_->finish(); }
+    rt::Async<void> cancel() override { co_await session_->cancel(); }
+
+    std::atomic<std::chrono::steady_clock::time_point> first{};
+
+private:
+    std::shared_ptr<RecognitionSession> session_;
+};
+
+// (b) through a sound server: the same stream played by pacat, another
+// program, on the default output of the server PULSE_SERVER names, while
+// the far-end capture listens through that server's tap. Runs only against
+// a private server (one the tests' daemon scripts started), never a
+// desktop's own.
+void BM_RecognitionFarEndServer(benchmark::State& state)
+{
+    if (!privateServer(state))
+        return;
+    const auto set = recordingSet();
+    if (set.empty()) {
+        state.SkipWithError("the US English pocketsphinx model or its test recordings are not installed");
+        return;
+    }
+    rt::SystemRuntime runtime;
+    auto service = std::make_shared<sys::SphinxSpeechRecognitionService>();
+    sys::PulseAudioSystem system;
+    AudioSystemScope scope(system);
+    WordErrors errors;
+    for (auto _ : state) {
+        const std::vector<float> stream = farEndStream(set, 1.0);
+        auto capture = std::make_shared<CallAudioCapture>(std::make_shared<FarEndActivity>());
+        auto listener = std::make_shared<IncomingListener>(capture);
+        auto session = std::make_shared<OnDeviceSession>("en-US", RecognitionMode::continuous, service);
+        std::vector<std::string> finals;
+        bool started = false;
+        auto start = rt::spawn([&]() -> rt::Async<void> {
+            co_await listener->start(
+                session,
+                [&](const std::string& text, bool isFinal) {
+                    if (isFinal)
+                        finals.push_back(text);
+                },
+                [](const std::string&) {});
+            started = true;
+            rt::mainExecutor().stop();
+        });
+        runtime.executor().run();
+        if (!started) {
+            state.SkipWithError("listening did not start");
+            return;
+        }
+        bool played = false;
+        runWhileFeeding(
+            runtime,
+            [&] {
+                // pacat plays at the server's pace and, at the end of its
+                // input, drains what it still holds before it exits.
+                FILE* player =
+                    popen("pacat --raw --format=float32le --rate=48000 --channels=2 --latency-msec=100", "w");
+                if (!player)
+                    return;
+                played = std::fwrite(stream.data(), sizeof(float), stream.size(), player) == stream.size();
+                played = pclose(player) == 0 && played;
+                // What the tap still holds comes through before listening stops.
+                std::this_thread::sleep_for(std::chrono::milliseconds(500));
+                capture->queue()->sync([] {});
+            },
+            [listener]() -> rt::Async<void> { co_await listener->stop(); });
+        if (!played) {
+            state.SkipWithError("pacat could not play the recordings");
+            return;
+        }
+        std::string heard;
+        for (const auto& text : finals)
+            heard += text + " | ";
+        show("far end through the server", heard);
+        errors = wordErrors(allWords(set), heard);
+    }
+    report(state, errors);
+}
+BENCHMARK(BM_RecognitionFarEndServer)->Iterations(1)->Unit(benchmark::kSecond);
+
 // (c) The hold path: one press per recording, the microphone's 48 kHz mono
 // in its 4096-frame buffers into a session of the press's mode from the
 // first buffer on; the final text at release. Argument 0: translated after
@@ -238,5 +373,100 @@ void BM_RecognitionHold(benchmark::State& state)
     report(state, errors);
 }
 BENCHMARK(BM_RecognitionHold)->Arg(0)->Arg(1)->Arg(2)->Iterations(1)->Unit(benchmark::kSecond);
+
+// (c) through a sound server: a microphone at 48 kHz (a source remapped
+// from a null sink's monitor, with a sound card's properties, made the
+// default input) that pacat plays each recording into as the press starts;
+// the press records through the program's recorder from the default input
+// and ends half a second after the recording did. Argument 0: presses of a
+// program that has recognized before; 1: each press is the first of a newly
+// started program, whose recognizer still has to load.
+void BM_RecognitionHoldServer(benchmark::State& state)
+{
+    if (!privateServer(state))
+        return;
+    const auto set = recordingSet();
+    if (set.empty()) {
+        state.SkipWithError("the US English pocketsphinx model or its test recordings are not installed");
+        return;
+    }
+    const int sink = loadModule("module-null-sink sink_name=bench_voice rate=48000 channels=1");
+    const int source = loadModule("module-remap-source master=bench_voice.monitor source_name=bench_mic "
+                                  "\"source_properties='device.api=alsa device.description=Microphone'\"");
+    const auto unload = [&] {
+        for (const int module : {source, sink})
+            if (module >= 0)
+                run("pactl unload-module " + std::to_string(module));
+    };
+    if (sink < 0 || source < 0 || !run("pactl set-default-source bench_mic")) {
+        unload();
+        state.SkipWithError("the server would not make the microphone");
+        return;
+    }
+    rt::SystemRuntime runtime;
+    auto service = std::make_shared<sys::SphinxSpeechRecognitionService>();
+    sys::PulseAudioSystem system;
+    AudioSystemScope scope(system);
+    const bool firstPresses = state.range(0) == 1;
+    std::shared_ptr<FirstBufferTimer> timer;
+    auto recorder = std::make_shared<ChineseRecorder>(
+        std::make_shared<EchoGuard>(std::make_shared<FarEndActivity>()),
+        [&](const std::string& locale, SpeechEngine, RecognitionMode mode) {
+            timer = std::make_shared<FirstBufferTimer>(std::make_shared<OnDeviceSession>(locale, mode, service));
+            return timer;
+        });
+    WordErrors errors;
+    double firstBufferMs = 0;
+    for (auto _ : state) {
+        errors = {};
+        firstBufferMs = 0;
+        for (const auto& recording : set) {
+            if (firstPresses)
+                service = std::make_shared<sys::SphinxSpeechRecognitionService>();
+            std::string heard;
+            bool played = false;
+            std::chrono::steady_clock::time_point pressed;
+            runWhileFeeding(
+                runtime,
+                [&] {
+                    // The key goes down and the speaker starts at once.
+                    pressed = std::chrono::steady_clock::now();
+                    rt::postToMain([&] {
+                        rt::spawn([&]() -> rt::Async<void> {
+                            co_await recorder->start(ChineseRecording::Request(
+                                "en-US", SpeechEngine::onDevice, false, std::nullopt, {}, {}, {}, [] { return true; }));
+                        });
+                    });
+                    FILE* player = popen(
+                        "pacat --raw --format=float32le --rate=48000 --channels=1 --latency-msec=50 -d bench_voice",
+                        "w");
+                    if (!player)
+                        return;
+                    played = std::fwrite(recording.at48k.data(), sizeof(float), recording.at48k.size(), player)
+                        == recording.at48k.size();
+                    played = pclose(player) == 0 && played;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+                },
+                [&]() -> rt::Async<void> { heard = co_await recorder->finish(); });
+            if (!played) {
+                state.SkipWithError("pacat could not play the recordings");
+                break;
+            }
+            double ms = 0;
+            if (timer && timer->first.load() != std::chrono::steady_clock::time_point{})
+                ms = std::chrono::duration<double, std::milli>(timer->first.load() - pressed).count();
+            firstBufferMs += ms / static_cast<double>(set.size());
+            show("hold through the server",
+                 "(first buffer at " + std::to_string(static_cast<int>(ms)) + " ms) " + heard);
+            errors += wordErrors(recording.words, heard);
+        }
+    }
+    unload();
+    report(state, errors);
+    // From the press to the microphone's first buffer (4096 frames) reaching
+    // recognition, on average.
+    state.counters["first_buffer_ms"] = firstBufferMs;
+}
+BENCHMARK(BM_RecognitionHoldServer)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace
