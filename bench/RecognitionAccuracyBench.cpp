@@ -5,9 +5,9 @@
 // takes as long as its audio. Reports the word error rate in percent
 // (`wer_pct`) and the word counts behind it; never asserts.
 #include "audio/CallAudioCapture.h"
-#include "audio/ChineseRecorder.h"
 #include "audio/EchoGuard.h"
 #include "audio/IncomingListener.h"
+#include "audio/OwnSpeechRecorder.h"
 #include "platform/AudioConverter.h"
 #include "platform/linux/pulse/PulseAudioSystem.h"
 #include "platform/linux/sphinx/SphinxSpeechRecognizer.h"
@@ -409,7 +409,7 @@ void BM_RecognitionHoldServer(benchmark::State& state)
     AudioSystemScope scope(system);
     const bool firstPresses = state.range(0) == 1;
     std::shared_ptr<FirstBufferTimer> timer;
-    auto recorder = std::make_shared<ChineseRecorder>(
+    auto recorder = std::make_shared<OwnSpeechRecorder>(
         std::make_shared<EchoGuard>(std::make_shared<FarEndActivity>()),
         [&](const std::string& locale, SpeechEngine, RecognitionMode mode) {
             timer = std::make_shared<FirstBufferTimer>(std::make_shared<OnDeviceSession>(locale, mode, service));
@@ -433,7 +433,7 @@ void BM_RecognitionHoldServer(benchmark::State& state)
                     pressed = std::chrono::steady_clock::now();
                     rt::postToMain([&] {
                         rt::spawn([&]() -> rt::Async<void> {
-                            co_await recorder->start(ChineseRecording::Request(
+                            co_await recorder->start(OwnSpeechRecording::Request(
                                 "en-US", SpeechEngine::onDevice, false, std::nullopt, {}, {}, {}, [] { return true; }));
                         });
                     });

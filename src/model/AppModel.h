@@ -6,10 +6,10 @@
 #include "audio/AudioMeters.h"
 #include "audio/AudioServerWatcher.h"
 #include "audio/AudioServiceRestartWatcher.h"
-#include "audio/ChineseRecording.h"
 #include "audio/DirectVoiceRouting.h"
 #include "audio/EchoGuard.h"
 #include "audio/IncomingListening.h"
+#include "audio/OwnSpeechRecording.h"
 #include "audio/SpeechPlaying.h"
 #include "audio/SystemAudioRoute.h"
 #include "audio/VirtualMicProbe.h"
@@ -176,7 +176,7 @@ public:
         std::shared_ptr<DirectVoiceRouting> directVoice;
         std::shared_ptr<DirectVoiceRouting> callSpeaker;
         std::shared_ptr<VirtualMicProbing> probe;
-        std::shared_ptr<ChineseRecording> ownSpeechRecorder;
+        std::shared_ptr<OwnSpeechRecording> ownSpeechRecorder;
         std::shared_ptr<TranslationService> translator;
         std::shared_ptr<EchoGuard> echoGuard;
         LanguageServices languageServices;
@@ -445,7 +445,7 @@ public:
     std::function<rt::Async<void>(std::string step)> ensureVirtualDevices;
     // Fixed at 12 s; the hold deadlines do not read it.
     const double recognitionTimeout;
-    const std::shared_ptr<ChineseRecording> ownSpeechRecorder;
+    const std::shared_ptr<OwnSpeechRecording> ownSpeechRecorder;
     std::function<rt::Async<std::string>(std::string)> outgoingTranslator;
     const std::shared_ptr<IncomingListening> incoming;
     const std::shared_ptr<SpeechPlaying> speaker;

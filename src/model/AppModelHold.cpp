@@ -85,7 +85,7 @@ void AppModel::cancelHold()
 
 rt::Async<void> AppModel::cancelRecorder()
 {
-    const std::shared_ptr<ChineseRecording> recorder = ownSpeechRecorder;
+    const std::shared_ptr<OwnSpeechRecording> recorder = ownSpeechRecorder;
     try {
         co_await recorder->cancel();
     } catch (...) {
@@ -95,7 +95,7 @@ rt::Async<void> AppModel::cancelRecorder()
 
 rt::Async<std::string> AppModel::finishRecognition()
 {
-    const std::shared_ptr<ChineseRecording> recorder = ownSpeechRecorder;
+    const std::shared_ptr<OwnSpeechRecording> recorder = ownSpeechRecorder;
     co_return co_await recorder->finish();
 }
 

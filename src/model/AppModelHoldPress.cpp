@@ -141,7 +141,7 @@ rt::Async<void> AppModel::startRecorder(HoldPress press, bool held)
 {
     const std::weak_ptr<AppModel> weak = weak_from_this();
     const rt::Uuid hold = press.hold;
-    ChineseRecording::Request request(
+    OwnSpeechRecording::Request request(
         myLanguage.get().speechLocale, press.engine, held, press.input,
         [weak, hold](const std::string& text) {
             if (auto self = weak.lock())
@@ -160,7 +160,7 @@ rt::Async<void> AppModel::startRecorder(HoldPress press, bool held)
             return self && self->isHoldStillHeld(hold);
         });
     // Held by the frame: the start may still run after the hold gave up on it.
-    const std::shared_ptr<ChineseRecording> recorder = ownSpeechRecorder;
+    const std::shared_ptr<OwnSpeechRecording> recorder = ownSpeechRecorder;
     co_await recorder->start(std::move(request));
 }
 

@@ -2,10 +2,10 @@
 
 #include "audio/AudioDevices.h"
 #include "audio/CallAudioCapture.h"
-#include "audio/ChineseRecorder.h"
 #include "audio/DirectVoice.h"
 #include "audio/DriverIOWatch.h"
 #include "audio/IncomingListener.h"
+#include "audio/OwnSpeechRecorder.h"
 #include "audio/Speaker.h"
 #include "model/VirtualMicInstallerFailure.h"
 #include "platform/AudioSystem.h"
@@ -103,7 +103,7 @@ AppModel::Dependencies defaultDependencies(SettingsStore& defaults, std::shared_
     d.directVoice = std::make_shared<DirectVoice>(DirectVoice::Steering::resample, false);
     d.callSpeaker = std::make_shared<DirectVoice>(DirectVoice::Steering::driverClockOnInput, false);
     d.probe = std::make_shared<VirtualMicProbe>();
-    d.ownSpeechRecorder = std::make_shared<ChineseRecorder>(parts.echoGuard);
+    d.ownSpeechRecorder = std::make_shared<OwnSpeechRecorder>(parts.echoGuard);
     d.translator = makeTranslationService(PlatformCapabilities::current(), parts.translationHost);
     d.echoGuard = parts.echoGuard;
     d.languageServices = LanguageServices::live();

@@ -1,9 +1,9 @@
 #include "model/ModelDependencies.h"
 
 #include "audio/CallAudioCapture.h"
-#include "audio/ChineseRecorder.h"
 #include "audio/DirectVoice.h"
 #include "audio/IncomingListener.h"
+#include "audio/OwnSpeechRecorder.h"
 #include "audio/Speaker.h"
 #include "platform/sim/SimAudioSystem.h"
 #include "platform/sim/SimPlatform.h"
@@ -49,7 +49,7 @@ TEST(ModelDependencies, TheEngineSharesOneEchoGateAndSpeaksALittleSlower)
 
     // The recorder gates against the same record the capture writes.
     EXPECT_EQ(d.echoGuard, world.parts.echoGuard);
-    auto recorder = std::dynamic_pointer_cast<ChineseRecorder>(d.ownSpeechRecorder);
+    auto recorder = std::dynamic_pointer_cast<OwnSpeechRecorder>(d.ownSpeechRecorder);
     ASSERT_TRUE(recorder);
     EXPECT_EQ(recorder->echo(), world.parts.echoGuard);
     auto capture = std::dynamic_pointer_cast<CallAudioCapture>(d.incoming->capture());

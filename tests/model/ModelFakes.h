@@ -1,9 +1,9 @@
 #pragma once
 
 #include "audio/CallAudioCapturing.h"
-#include "audio/ChineseRecording.h"
 #include "audio/DirectVoiceRouting.h"
 #include "audio/IncomingListening.h"
+#include "audio/OwnSpeechRecording.h"
 #include "audio/SpeechPlaying.h"
 #include "audio/VirtualMicProbe.h"
 #include "runtime/Continuation.h"
@@ -191,7 +191,7 @@ public:
 // the start or the finish waits until the test answers it. Like the real
 // recorder, a start fails with a cancellation when the press is over by the
 // time the microphone would start.
-class FakeRecorder final : public ChineseRecording {
+class FakeRecorder final : public OwnSpeechRecording {
 public:
     explicit FakeRecorder(EventLog log) : log_(std::move(log)) {}
 

@@ -1,6 +1,6 @@
 #include "support/FakeRecognitionSession.h"
 
-#include "audio/ChineseRecorder.h"
+#include "audio/OwnSpeechRecorder.h"
 #include "platform/sim/SimAudioSystem.h"
 #include "platform/sim/SimPlatform.h"
 #include "runtime/ManualRuntime.h"
@@ -43,7 +43,7 @@ struct Pressing {
     std::vector<RecognitionMode> modes;
     std::optional<ModuleError> factoryError;
     std::function<void(FakeRecognitionSession&)> prepareSession;
-    std::shared_ptr<ChineseRecorder> recorder;
+    std::shared_ptr<OwnSpeechRecorder> recorder;
     std::shared_ptr<Model> model = std::make_shared<Model>();
     std::vector<std::string> live;
     std::vector<std::string> sentences;
@@ -54,7 +54,7 @@ struct Pressing {
         system.addDevice(test::simDevice(builtInMic, "BuiltInMic").named("MacBook Microphone").input({1}));
         system.setDefaultDevice(true, builtInMic);
         system.setInputSignal(builtInMic, [](std::uint32_t, double) { return 0.1f; });
-        recorder = std::make_shared<ChineseRecorder>(
+        recorder = std::make_shared<OwnSpeechRecorder>(
             echo, [this](const std::string& locale, SpeechEngine engine, RecognitionMode mode) {
                 EXPECT_EQ(locale, "zh-CN");
                 EXPECT_EQ(engine, SpeechEngine::onDevice);
@@ -78,7 +78,7 @@ struct Pressing {
         model->holdID = rt::Uuid::random();
         std::weak_ptr<Model> weak = model;
         const rt::Uuid press = model->holdID;
-        ChineseRecording::Request request(
+        OwnSpeechRecording::Request request(
             "zh-CN", SpeechEngine::onDevice, held, std::nullopt,
             [this, weak](const std::string& text) {
                 if (weak.lock())
@@ -154,7 +154,7 @@ TEST(RecordingTranscript, SentencesLoseLeadingSeparatorsAndTextIsTrimmed)
     EXPECT_EQ(transcript.text(), "你好。我们");
 }
 
-TEST(ChineseRecorder, OnePressFromMicrophoneToFinalText)
+TEST(OwnSpeechRecorder, OnePressFromMicrophoneToFinalText)
 {
     Pressing t;
     // Nothing recorded yet: an empty text.
@@ -206,7 +206,7 @@ TEST(ChineseRecorder, OnePressFromMicrophoneToFinalText)
     EXPECT_EQ(session->appended().size(), 2u);
 }
 
-TEST(ChineseRecorder, SentencesWhileHeldGoThroughTheEchoGate)
+TEST(OwnSpeechRecorder, SentencesWhileHeldGoThroughTheEchoGate)
 {
     Pressing t;
     // The far-end capture runs but has not reported: the gate holds the
@@ -264,7 +264,7 @@ TEST(ChineseRecorder, SentencesWhileHeldGoThroughTheEchoGate)
     EXPECT_TRUE(second->appended().empty());
 }
 
-TEST(ChineseRecorder, OnlyTheCurrentPressIsHeard)
+TEST(OwnSpeechRecorder, OnlyTheCurrentPressIsHeard)
 {
     Pressing t;
     ASSERT_EQ(failureOf(t.press(false)), "no failure");
@@ -306,7 +306,7 @@ TEST(ChineseRecorder, OnlyTheCurrentPressIsHeard)
     EXPECT_EQ(t.live, (std::vector<std::string>{"新的"}));
 }
 
-TEST(ChineseRecorder, StartFailsWhenThePressEndsHangsOrBreaks)
+TEST(OwnSpeechRecorder, StartFailsWhenThePressEndsHangsOrBreaks)
 {
     Pressing t;
     // The key is let go while recognition starts: the microphone never starts.

@@ -13,7 +13,7 @@ namespace parlaro {
 // The user's speech recorder for hold-to-talk, as its owner holds it. One
 // press: start; on release stopCapture() at once, then finish(); cancel()
 // at any time.
-class ChineseRecording {
+class OwnSpeechRecording {
 public:
     // Everything a press gives the recorder. The callbacks run on the main
     // actor.
@@ -44,7 +44,7 @@ public:
         std::function<bool()> isPressCurrent;
     };
 
-    virtual ~ChineseRecording() = default;
+    virtual ~OwnSpeechRecording() = default;
 
     // Starts recognition, then the microphone. Throws what the session or
     // the microphone throws, and rt::CancellationError when the press ended

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "audio/ChineseRecording.h"
 #include "audio/EchoGuard.h"
 #include "audio/MicCapture.h"
+#include "audio/OwnSpeechRecording.h"
 #include "audio/RecordingTranscript.h"
 #include "runtime/Uuid.h"
 #include "speech/RecognitionMode.h"
@@ -25,14 +25,14 @@ namespace parlaro {
 // Each recording carries a generation token; results, errors and microphone
 // failures of an older one are dropped. Held by shared_ptr; runs on the main
 // actor except for the microphone's buffers.
-class ChineseRecorder final : public ChineseRecording, public std::enable_shared_from_this<ChineseRecorder> {
+class OwnSpeechRecorder final : public OwnSpeechRecording, public std::enable_shared_from_this<OwnSpeechRecorder> {
 public:
     using SessionFactory =
         std::function<std::shared_ptr<RecognitionSession>(const std::string& locale, SpeechEngine, RecognitionMode)>;
 
     // `makeSession` stands in front of the session factory; by default the
     // engine's own session.
-    explicit ChineseRecorder(std::shared_ptr<EchoGuard> echo, SessionFactory makeSession = {});
+    explicit OwnSpeechRecorder(std::shared_ptr<EchoGuard> echo, SessionFactory makeSession = {});
 
     rt::Async<void> start(Request request) override;
     void stopCapture() override;
@@ -48,12 +48,12 @@ public:
 private:
     using TextHandler = std::function<void(const std::string&)>;
 
-    static void handleResult(const std::weak_ptr<ChineseRecorder>& recorder, const std::string& text, bool isFinal,
+    static void handleResult(const std::weak_ptr<OwnSpeechRecorder>& recorder, const std::string& text, bool isFinal,
                              const rt::Uuid& generation, RecordingTranscript& transcript, const TextHandler& onLiveText,
                              const TextHandler& onSentence);
-    static void handleError(const std::weak_ptr<ChineseRecorder>& recorder, const ModuleError& error,
+    static void handleError(const std::weak_ptr<OwnSpeechRecorder>& recorder, const ModuleError& error,
                             const rt::Uuid& generation, const TextHandler& onErrorText);
-    static void handleMicFailure(const std::weak_ptr<ChineseRecorder>& recorder, const std::string& message,
+    static void handleMicFailure(const std::weak_ptr<OwnSpeechRecorder>& recorder, const std::string& message,
                                  const rt::Uuid& generation, const TextHandler& onErrorText);
     // On the microphone's thread, with what start captured: it reads no
     // field of the recorder.

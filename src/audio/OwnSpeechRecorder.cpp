@@ -1,4 +1,4 @@
-#include "audio/ChineseRecorder.h"
+#include "audio/OwnSpeechRecorder.h"
 
 #include "runtime/Error.h"
 #include "runtime/UuidSource.h"
@@ -8,7 +8,7 @@
 
 namespace parlaro {
 
-ChineseRecorder::ChineseRecorder(std::shared_ptr<EchoGuard> echo, SessionFactory makeSession)
+OwnSpeechRecorder::OwnSpeechRecorder(std::shared_ptr<EchoGuard> echo, SessionFactory makeSession)
     : mic_(std::make_shared<MicCapture>()), echo_(std::move(echo)), makeSession_(std::move(makeSession)),
       transcript_(std::make_shared<RecordingTranscript>()), generation_(rt::newUuid())
 {
@@ -18,9 +18,9 @@ ChineseRecorder::ChineseRecorder(std::shared_ptr<EchoGuard> echo, SessionFactory
         };
 }
 
-rt::Async<void> ChineseRecorder::start(Request request)
+rt::Async<void> OwnSpeechRecorder::start(Request request)
 {
-    std::weak_ptr<ChineseRecorder> weak = weak_from_this();
+    std::weak_ptr<OwnSpeechRecorder> weak = weak_from_this();
     gated_ = request.held;
     const rt::Uuid generation = rt::newUuid();
     generation_ = generation;
@@ -58,7 +58,7 @@ rt::Async<void> ChineseRecorder::start(Request request)
         });
 }
 
-void ChineseRecorder::stopCapture()
+void OwnSpeechRecorder::stopCapture()
 {
     mic_->stop();
     if (!gated_)
@@ -71,9 +71,9 @@ void ChineseRecorder::stopCapture()
     }
 }
 
-rt::Async<std::string> ChineseRecorder::finish()
+rt::Async<std::string> OwnSpeechRecorder::finish()
 {
-    std::weak_ptr<ChineseRecorder> weak = weak_from_this();
+    std::weak_ptr<OwnSpeechRecorder> weak = weak_from_this();
     stopCapture();
     const rt::Uuid generation = generation_;
     auto transcript = transcript_;
@@ -90,7 +90,7 @@ rt::Async<std::string> ChineseRecorder::finish()
     co_return transcript->text();
 }
 
-rt::Async<void> ChineseRecorder::cancel()
+rt::Async<void> OwnSpeechRecorder::cancel()
 {
     mic_->stop();
     echo_->discardWaiting();
@@ -102,9 +102,9 @@ rt::Async<void> ChineseRecorder::cancel()
     co_return;
 }
 
-void ChineseRecorder::handleResult(const std::weak_ptr<ChineseRecorder>& recorder, const std::string& text,
-                                   bool isFinal, const rt::Uuid& generation, RecordingTranscript& transcript,
-                                   const TextHandler& onLiveText, const TextHandler& onSentence)
+void OwnSpeechRecorder::handleResult(const std::weak_ptr<OwnSpeechRecorder>& recorder, const std::string& text,
+                                     bool isFinal, const rt::Uuid& generation, RecordingTranscript& transcript,
+                                     const TextHandler& onLiveText, const TextHandler& onSentence)
 {
     auto self = recorder.lock();
     if (!self || self->generation_ != generation)
@@ -126,24 +126,24 @@ void ChineseRecorder::handleResult(const std::weak_ptr<ChineseRecorder>& recorde
         onLiveText(transcript.text());
 }
 
-void ChineseRecorder::handleError(const std::weak_ptr<ChineseRecorder>& recorder, const ModuleError& error,
-                                  const rt::Uuid& generation, const TextHandler& onErrorText)
+void OwnSpeechRecorder::handleError(const std::weak_ptr<OwnSpeechRecorder>& recorder, const ModuleError& error,
+                                    const rt::Uuid& generation, const TextHandler& onErrorText)
 {
     auto self = recorder.lock();
     if (self && self->generation_ == generation && onErrorText)
         onErrorText(error.localizedDescription());
 }
 
-void ChineseRecorder::handleMicFailure(const std::weak_ptr<ChineseRecorder>& recorder, const std::string& message,
-                                       const rt::Uuid& generation, const TextHandler& onErrorText)
+void OwnSpeechRecorder::handleMicFailure(const std::weak_ptr<OwnSpeechRecorder>& recorder, const std::string& message,
+                                         const rt::Uuid& generation, const TextHandler& onErrorText)
 {
     auto self = recorder.lock();
     if (self && self->generation_ == generation && onErrorText)
         onErrorText(message);
 }
 
-void ChineseRecorder::handleBuffer(bool gated, RecognitionSession& session, EchoGuard& echo,
-                                   const std::shared_ptr<PcmBuffer>& buffer, std::optional<double> start)
+void OwnSpeechRecorder::handleBuffer(bool gated, RecognitionSession& session, EchoGuard& echo,
+                                     const std::shared_ptr<PcmBuffer>& buffer, std::optional<double> start)
 {
     if (!gated) {
         session.append(buffer);
