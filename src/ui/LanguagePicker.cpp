@@ -18,7 +18,10 @@ LanguagePicker::LanguagePicker(int width, QWidget* parent) : QComboBox(parent), 
     connect(items, &QAbstractItemModel::rowsRemoved, this, &LanguagePicker::itemsChanged);
     connect(items, &QAbstractItemModel::modelReset, this, &LanguagePicker::itemsChanged);
     connect(items, &QAbstractItemModel::dataChanged, this, &LanguagePicker::itemsChanged);
-    connect(this, &QComboBox::currentIndexChanged, this, &LanguagePicker::syncToolTip);
+    connect(this, &QComboBox::currentIndexChanged, this, [this] {
+        updateGeometry();
+        syncToolTip();
+    });
 }
 
 QString LanguagePicker::nameOf(const QString& label)
@@ -36,11 +39,10 @@ QRect LanguagePicker::textRect() const
 
 QSize LanguagePicker::sizeHint() const
 {
-    // Wide enough for the longest name it may show, so the width stays put
-    // while the choice or the readiness changes.
-    int text = 0;
-    for (int i = 0; i < count(); ++i)
-        text = std::max(text, fontMetrics().horizontalAdvance(nameOf(itemText(i))));
+    // Wide enough for the chosen name, never narrower than the width it was
+    // given: a long name is shown whole, while the usual short ones leave the
+    // header's room to the badges beside the pickers.
+    const int text = fontMetrics().horizontalAdvance(shownText());
     QStyleOptionComboBox option;
     initStyleOption(&option);
     const QSize base = QComboBox::sizeHint();

@@ -5,10 +5,10 @@
 namespace parlaro::ui {
 
 // A picker of call languages whose items read "name  ·  state". Closed, it
-// shows the chosen language's name alone and is as wide as its longest name
-// needs (never narrower than the width it is given), so no name is cut in
-// any interface language; the chosen item's state is its tooltip. The open
-// list shows every item whole, state included.
+// shows the chosen language's name alone and is as wide as that name needs
+// (never narrower than the width it is given), so no name is cut in any
+// interface language; the chosen item's state is its tooltip. The open list
+// shows every item whole, state included.
 class LanguagePicker : public QComboBox {
     Q_OBJECT
 public:

@@ -170,6 +170,7 @@ TEST_F(LanguageBarTest, ClosedPickersShowWholeNamesWithTheStateInTheTooltipInEve
             const int shown = picker->currentIndex();
             for (int i = 0; i < picker->count(); ++i) {
                 picker->setCurrentIndex(i);
+                w.settle();
                 const QString label = picker->itemText(i);
                 const QString name = ui::LanguagePicker::nameOf(label);
                 ASSERT_TRUE(label.contains(QString::fromUtf8(ui::LanguagePicker::separator)))
