@@ -10,6 +10,8 @@
 // not in the ratio: other processes) and the growth of the resident set
 // while captioning (`rss_growth_mb`). Also counts the live texts that reach
 // the main actor (`partials`).
+#include "ProcCatcher.h"
+
 #include "audio/CallAudioCapture.h"
 #include "audio/IncomingListener.h"
 #include "platform/linux/apertium/ApertiumTranslation.h"
@@ -42,21 +44,6 @@ using namespace parlaro;
 using namespace parlaro::bench;
 
 namespace {
-
-class ProcCatcher final : public sim::AudioSystemDecorator {
-public:
-    using AudioSystemDecorator::AudioSystemDecorator;
-
-    AudioIOProc proc = nullptr;
-    void* context = nullptr;
-
-    AudioStatus createIOProc(AudioObjectId device, AudioIOProc p, void* c, AudioIOProcId& id) override
-    {
-        proc = p;
-        context = c;
-        return system_.createIOProc(device, p, c, id);
-    }
-};
 
 double processCpuSeconds()
 {

@@ -1,3 +1,5 @@
+#include "ProcCatcher.h"
+
 #include "audio/CallAudioCapture.h"
 #include "audio/EchoGuard.h"
 #include "platform/sim/AudioSystemDecorator.h"
@@ -13,30 +15,13 @@
 #include <vector>
 
 using namespace parlaro;
+using parlaro::bench::ProcCatcher;
 
 namespace {
 
 constexpr std::uint32_t frames = 4096;
 constexpr double rate = 48000;
 constexpr double bufferSeconds = frames / rate;
-
-// The simulated system, except that it hands out the I/O procedure it is
-// given, so the benchmark can run one cycle without the simulation's own
-// buffer making.
-class ProcCatcher final : public sim::AudioSystemDecorator {
-public:
-    using AudioSystemDecorator::AudioSystemDecorator;
-
-    AudioIOProc proc = nullptr;
-    void* context = nullptr;
-
-    AudioStatus createIOProc(AudioObjectId device, AudioIOProc p, void* c, AudioIOProcId& id) override
-    {
-        proc = p;
-        context = c;
-        return system_.createIOProc(device, p, c, id);
-    }
-};
 
 void reportRealTime(benchmark::State& state)
 {

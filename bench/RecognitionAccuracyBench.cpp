@@ -4,6 +4,8 @@
 // real speed, since the session's pause handling goes by the clock; so each
 // takes as long as its audio. Reports the word error rate in percent
 // (`wer_pct`) and the word counts behind it; never asserts.
+#include "ProcCatcher.h"
+
 #include "audio/CallAudioCapture.h"
 #include "audio/EchoGuard.h"
 #include "audio/IncomingListener.h"
@@ -35,23 +37,6 @@ using namespace parlaro;
 using namespace parlaro::bench;
 
 namespace {
-
-// The simulated system, except that it hands out the capture's I/O
-// procedure, so the benchmark plays the other program's stream into it.
-class ProcCatcher final : public sim::AudioSystemDecorator {
-public:
-    using AudioSystemDecorator::AudioSystemDecorator;
-
-    AudioIOProc proc = nullptr;
-    void* context = nullptr;
-
-    AudioStatus createIOProc(AudioObjectId device, AudioIOProc p, void* c, AudioIOProcId& id) override
-    {
-        proc = p;
-        context = c;
-        return system_.createIOProc(device, p, c, id);
-    }
-};
 
 // With PARLARO_BENCH_TEXT set, what each path heard goes to the error
 // stream, to see where the words went.
