@@ -109,6 +109,36 @@ int loadModule(const std::string& arguments)
     return pclose(pactl) == 0 ? index : -1;
 }
 
+// Starts far-end listening with continuous English recognition; what it
+// hears as final goes to `finals`. False when listening did not start.
+bool startListening(rt::SystemRuntime& runtime, IncomingListener& listener,
+                    std::shared_ptr<SpeechRecognitionService> service, std::vector<std::string>& finals)
+{
+    auto session = std::make_shared<OnDeviceSession>("en-US", RecognitionMode::continuous, std::move(service));
+    bool started = false;
+    auto start = rt::spawn([&]() -> rt::Async<void> {
+        co_await listener.start(
+            session,
+            [&](const std::string& text, bool isFinal) {
+                if (isFinal)
+                    finals.push_back(text);
+            },
+            [](const std::string&) {});
+        started = true;
+        rt::mainExecutor().stop();
+    });
+    runtime.executor().run();
+    return started;
+}
+
+std::string joined(const std::vector<std::string>& finals)
+{
+    std::string heard;
+    for (const auto& text : finals)
+        heard += text + " | ";
+    return heard;
+}
+
 // (a) pocketsphinx alone: one decoder, each recording in turn as one whole
 // utterance at 16 kHz.
 void BM_RecognitionWholeUtterance(benchmark::State& state)
@@ -163,22 +193,8 @@ void BM_RecognitionFarEnd(benchmark::State& state)
         std::vector<float> stream = farEndStream(set, 1.0);
         auto capture = std::make_shared<CallAudioCapture>(std::make_shared<FarEndActivity>());
         auto listener = std::make_shared<IncomingListener>(capture);
-        auto session = std::make_shared<OnDeviceSession>("en-US", RecognitionMode::continuous, service);
         std::vector<std::string> finals;
-        bool started = false;
-        auto start = rt::spawn([&]() -> rt::Async<void> {
-            co_await listener->start(
-                session,
-                [&](const std::string& text, bool isFinal) {
-                    if (isFinal)
-                        finals.push_back(text);
-                },
-                [](const std::string&) {});
-            started = true;
-            rt::mainExecutor().stop();
-        });
-        runtime.executor().run();
-        if (!started) {
+        if (!startListening(runtime, *listener, service, finals)) {
             state.SkipWithError("listening did not start");
             return;
         }
@@ -196,9 +212,7 @@ void BM_RecognitionFarEnd(benchmark::State& state)
                 capture->queue()->sync([] {});
             },
             [listener]() -> rt::Async<void> { co_await listener->stop(); });
-        std::string heard;
-        for (const auto& text : finals)
-            heard += text + " | ";
+        const std::string heard = joined(finals);
         show("far end", heard);
         errors = wordErrors(allWords(set), heard);
     }
@@ -254,22 +268,8 @@ void BM_RecognitionFarEndServer(benchmark::State& state)
         const std::vector<float> stream = farEndStream(set, 1.0);
         auto capture = std::make_shared<CallAudioCapture>(std::make_shared<FarEndActivity>());
         auto listener = std::make_shared<IncomingListener>(capture);
-        auto session = std::make_shared<OnDeviceSession>("en-US", RecognitionMode::continuous, service);
         std::vector<std::string> finals;
-        bool started = false;
-        auto start = rt::spawn([&]() -> rt::Async<void> {
-            co_await listener->start(
-                session,
-                [&](const std::string& text, bool isFinal) {
-                    if (isFinal)
-                        finals.push_back(text);
-                },
-                [](const std::string&) {});
-            started = true;
-            rt::mainExecutor().stop();
-        });
-        runtime.executor().run();
-        if (!started) {
+        if (!startListening(runtime, *listener, service, finals)) {
             state.SkipWithError("listening did not start");
             return;
         }
@@ -294,9 +294,7 @@ void BM_RecognitionFarEndServer(benchmark::State& state)
             state.SkipWithError("pacat could not play the recordings");
             return;
         }
-        std::string heard;
-        for (const auto& text : finals)
-            heard += text + " | ";
+        const std::string heard = joined(finals);
         show("far end through the server", heard);
         errors = wordErrors(allWords(set), heard);
     }
