@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +16,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <unistd.h>
 
 namespace parlaro::sys {
@@ -742,6 +744,52 @@ struct QueueRecord {
         queue.enqueueBuffer(buffer);
     }
 };
+
+// A recorder whose callback is still reading the buffer it was handed when
+// the queue is disposed.
+struct SlowReader {
+    std::atomic<bool> entered{false};
+    std::atomic<bool> disposing{false};
+    std::atomic<bool> finished{false};
+    std::atomic<float> sum{0};
+
+    static void input(void* self, AudioQueue&, AudioQueueBuffer& buffer, const AudioTimeStamp&)
+    {
+        auto* reader = static_cast<SlowReader*>(self);
+        if (reader->entered.exchange(true))
+            return;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!reader->disposing && std::chrono::steady_clock::now() < until)
+            std::this_thread::yield();
+        // Long enough for a dispose that does not wait to free the buffer.
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        float sum = 0;
+        for (std::uint32_t i = 0; i < buffer.byteSize / 4; ++i)
+            sum += buffer.data[i];
+        reader->sum = sum;
+        reader->finished = true;
+    }
+};
+
+TEST_F(PulseAudioSystemTest, DisposeWaitsForTheBufferBeingHandedBack)
+{
+    PulseAudioSystem system;
+    SlowReader reader;
+    const auto mono = AudioStreamDescription::pcm({48000, 1, SampleType::float32, true});
+    std::shared_ptr<AudioQueue> recorder;
+    ASSERT_EQ(system.newInputQueue(mono, SlowReader::input, &reader, recorder), AudioStatuses::ok);
+    ASSERT_EQ(recorder->setProperty("aqcd"_fcc, AudioString(std::string(virtualMicUID))), AudioStatuses::ok);
+    for (int i = 0; i < 2; ++i) {
+        AudioQueueBuffer* buffer = nullptr;
+        ASSERT_EQ(recorder->allocateBuffer(480 * 4, buffer), AudioStatuses::ok);
+        ASSERT_EQ(recorder->enqueueBuffer(*buffer), AudioStatuses::ok);
+    }
+    ASSERT_EQ(recorder->start(), AudioStatuses::ok);
+    ASSERT_TRUE(waitUntil([&] { return reader.entered.load(); })) << "no buffer came back";
+    reader.disposing = true;
+    EXPECT_EQ(recorder->dispose(true), AudioStatuses::ok);
+    EXPECT_TRUE(reader.finished) << "the queue was disposed while its callback still read a buffer";
+}
 
 TEST_F(PulseAudioSystemTest, QueuesPlayIntoTheInjectionAndRecordTheVirtualMicrophone)
 {

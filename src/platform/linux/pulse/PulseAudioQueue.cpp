@@ -249,7 +249,6 @@ AudioStatus PulseAudioQueue::dispose(bool)
         closeLocked(true);
         std::lock_guard lock(mutex_);
         disposed_ = true;
-        buffers_.clear();
         timelines_.clear();
     }
     {
@@ -257,6 +256,10 @@ AudioStatus PulseAudioQueue::dispose(bool)
         delivery_->done.clear();
     }
     endDelivery();
+    // Only now: a buffer being handed back is read by its callback until the
+    // callback returns, and ending the delivery waited for that.
+    std::lock_guard lock(mutex_);
+    buffers_.clear();
     return AudioStatuses::ok;
 }
 
