@@ -28,19 +28,6 @@ const AudioDevice* findByID(const std::vector<AudioDevice>& devices, std::option
     return found == devices.end() ? nullptr : &*found;
 }
 
-// The UID of a default that the device list leaves out (a speaker's monitor
-// on a machine without a microphone); empty when it is none the route may
-// give back.
-std::string unlistedUID(std::optional<AudioObjectId> id)
-{
-    if (!id)
-        return {};
-    std::string uid = AudioDevices::stringProperty(*id, AudioSelectors::deviceUID).value_or("");
-    if (isVirtualMicrophone(uid) || uid.starts_with(AudioDevices::listenUIDPrefix))
-        return {};
-    return uid;
-}
-
 // A device the system knows by UID though it does not list it, with channels
 // in that direction.
 std::optional<AudioObjectId> unlistedDevice(const std::string& uid, bool input)
@@ -75,6 +62,16 @@ std::optional<SystemAudioRoute::Snapshot> SystemAudioRoute::Snapshot::decode(con
         *field = member->get<std::string>();
     }
     return snapshot;
+}
+
+std::string SystemAudioRoute::unlistedInputUID(std::optional<AudioObjectId> id)
+{
+    if (!id)
+        return {};
+    std::string uid = AudioDevices::stringProperty(*id, AudioSelectors::deviceUID).value_or("");
+    if (isVirtualMicrophone(uid) || uid.starts_with(AudioDevices::listenUIDPrefix))
+        return {};
+    return uid;
 }
 
 std::optional<SystemAudioRoute::Snapshot> SystemAudioRoute::savedSnapshot(const SettingsStore& defaults)
@@ -122,7 +119,7 @@ void SystemAudioRoute::routeInput(const AudioDevice& device, const std::optional
 
     if (!snapshot_ || snapshot_->routedInput.empty()) {
         Snapshot record;
-        const std::string unlisted = current ? std::string() : unlistedUID(currentID);
+        const std::string unlisted = current ? std::string() : unlistedInputUID(currentID);
         if (current && !isVirtualMicrophone(current->uid))
             record.oldInput = current->uid;
         else if (!unlisted.empty())

@@ -42,6 +42,10 @@ public:
     // The record stored under the recovery key, as JSON data; none when the
     // key is absent or its data does not decode (the data is left alone).
     static std::optional<Snapshot> savedSnapshot(const SettingsStore& defaults);
+    // The UID of a default input the device list leaves out (a speaker's
+    // monitor on a machine without a microphone) that a route may give back;
+    // empty when there is none or it is one of ours.
+    static std::string unlistedInputUID(std::optional<AudioObjectId> id);
 
     SystemAudioRoute(SettingsStore& defaults, Devices devices, Current current, SetDefault setDefault,
                      std::optional<Snapshot> snapshot);

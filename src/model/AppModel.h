@@ -730,6 +730,9 @@ public:
     void applySystemMic();
     // Puts back the default input saved before the takeover.
     void restoreSystemMic();
+    // At quit: records a takeover that the server applied after reporting
+    // it as failed, so that it is given back too.
+    void recordLateTakeover();
 
     // ---- Far end to the headphones ----
     void routeCallSpeaker();

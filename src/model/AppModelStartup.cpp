@@ -41,8 +41,14 @@ void AppModel::prepareSession()
     if (const std::optional<AudioObjectId> current = systemDefault(true)) {
         const auto found = std::find_if(devices.begin(), devices.end(),
                                         [&](const AudioDevice& device) { return device.id == *current; });
-        if (found != devices.end() && found->inputChannels >= 1 && isPhysicalDevice(*found))
+        if (found == devices.end()) {
+            // A speaker's monitor on a machine without a microphone: given
+            // back at quit even when the takeover is recorded only late.
+            if (std::string unlisted = SystemAudioRoute::unlistedInputUID(current); !unlisted.empty())
+                candidate = std::move(unlisted);
+        } else if (found->inputChannels >= 1 && isPhysicalDevice(*found)) {
             candidate = found->uid;
+        }
     }
     launchInputUID.set(candidate);
     systemMicPending.set(true);
@@ -145,6 +151,7 @@ void AppModel::shutdown()
     serverWatcher.reset();
     serverRecovery.cancel();
     serverRecovery = {};
+    recordLateTakeover();
     restoreSystemMic();
 }
 

@@ -6,6 +6,8 @@
 #include "runtime/Error.h"
 #include "speech/Localization.h"
 
+#include <algorithm>
+
 namespace parlaro {
 
 void AppModel::systemMicEnabledDidChange(bool value)
@@ -59,6 +61,24 @@ void AppModel::applySystemMic()
             systemMicFailureShown.set(true);
         }
     }
+}
+
+void AppModel::recordLateTakeover()
+{
+    // A sound server may apply a switch after the check that followed it gave
+    // up: the takeover was reported as failed and left no record, yet the
+    // virtual microphone is the default input. Taken over now, it is
+    // recorded, so the give-back that follows finds it.
+    if (!systemMicPending.get() || !systemRoute)
+        return;
+    const std::optional<AudioObjectId> current = systemDefault(true);
+    if (!current)
+        return;
+    const std::vector<AudioDevice> devices = listDevices();
+    if (std::any_of(devices.begin(), devices.end(), [&](const AudioDevice& device) {
+            return device.id == *current && device.uid == virtualMicUID && device.inputChannels > 0;
+        }))
+        applySystemMic();
 }
 
 void AppModel::restoreSystemMic()

@@ -139,5 +139,56 @@ TEST(ModelSystemMic, AVirtualMicrophoneBackUnderANewIdIsTakenAgainAtOnce)
     EXPECT_FALSE(model->systemMicPending.get());
 }
 
+// A server may apply an acknowledged switch only after the check that
+// followed it gave up: the takeover failed, left no record, and the virtual
+// microphone became the default input all the same. Quitting then still
+// gives back what the user had, a microphone or a speaker's monitor.
+TEST(ModelSystemMic, ASwitchAppliedAfterItFailedIsGivenBackAtQuit)
+{
+    struct Case {
+        const char* name;
+        bool microphone;
+    };
+    for (const Case& c : {Case{"microphone", true}, Case{"monitor", false}}) {
+        SCOPED_TRACE(c.name);
+        ModelWorld world;
+        if (c.microphone)
+            world.addMicrophone(10, "usb-mic", "USB");
+        else
+            world.audio.addDevice({.id = 10, .uid = "speakers.monitor", .inputBuffers = {2}, .listed = false});
+        world.setDefaultInput(10);
+        world.addVirtualDriver();
+        world.audio.setDefaultSwitch(true, sim::DefaultSwitch::ignored);
+        auto model = world.make();
+        model->prepareSession();
+        EXPECT_EQ(model->launchInputUID.get(), c.microphone ? "usb-mic" : "speakers.monitor");
+        EXPECT_TRUE(model->systemMicPending.get());
+        EXPECT_EQ(world.route->snapshot(), std::nullopt);
+
+        // The server applies it late; the model quits before its next check.
+        world.audio.setDefaultSwitch(true, sim::DefaultSwitch::takesEffect);
+        world.setDefaultInput(50);
+        model->shutdown();
+        EXPECT_EQ(world.audio.defaultDevice(true), 10u);
+        EXPECT_EQ(world.route->snapshot(), std::nullopt);
+    }
+}
+
+// At quit nothing is taken over that the server did not switch by itself.
+TEST(ModelSystemMic, AQuitAfterAFailedSwitchLeavesTheDefaultInputAlone)
+{
+    ModelWorld world;
+    world.addMicrophone(10, "usb-mic", "USB");
+    world.setDefaultInput(10);
+    world.addVirtualDriver();
+    failSwitches(world);
+    auto model = world.make();
+    model->prepareSession();
+    world.takeLog();
+    model->shutdown();
+    EXPECT_EQ(switchesTo(world, 50), 0u);
+    EXPECT_EQ(world.audio.defaultDevice(true), 10u);
+}
+
 }  // namespace
 }  // namespace parlaro
