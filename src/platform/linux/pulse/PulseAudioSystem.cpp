@@ -44,35 +44,35 @@ std::map<std::string, std::string> readProperties(const pa_proplist* list)
     return properties;
 }
 
+// What sinks and sources have in common; the two info structs share these
+// member names.
+template <typename Info>
+PulseSinkOrSource fromSinkOrSource(const Info& info)
+{
+    PulseSinkOrSource object;
+    object.index = info.index;
+    object.name = info.name ? info.name : "";
+    object.description = info.description ? info.description : "";
+    object.channels = info.sample_spec.channels;
+    object.rate = info.sample_spec.rate;
+    object.ownerModule = info.owner_module;
+    if (info.active_port && info.active_port->name)
+        object.activePort = info.active_port->name;
+    object.properties = readProperties(info.proplist);
+    return object;
+}
+
 PulseSinkOrSource fromSink(const pa_sink_info& info)
 {
-    PulseSinkOrSource sink;
-    sink.index = info.index;
-    sink.name = info.name ? info.name : "";
-    sink.description = info.description ? info.description : "";
-    sink.channels = info.sample_spec.channels;
-    sink.rate = info.sample_spec.rate;
+    PulseSinkOrSource sink = fromSinkOrSource(info);
     sink.monitor = info.monitor_source;
-    sink.ownerModule = info.owner_module;
-    if (info.active_port && info.active_port->name)
-        sink.activePort = info.active_port->name;
-    sink.properties = readProperties(info.proplist);
     return sink;
 }
 
 PulseSinkOrSource fromSource(const pa_source_info& info)
 {
-    PulseSinkOrSource source;
-    source.index = info.index;
-    source.name = info.name ? info.name : "";
-    source.description = info.description ? info.description : "";
-    source.channels = info.sample_spec.channels;
-    source.rate = info.sample_spec.rate;
+    PulseSinkOrSource source = fromSinkOrSource(info);
     source.monitorOf = info.monitor_of_sink;
-    source.ownerModule = info.owner_module;
-    if (info.active_port && info.active_port->name)
-        source.activePort = info.active_port->name;
-    source.properties = readProperties(info.proplist);
     return source;
 }
 
