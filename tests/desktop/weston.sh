@@ -6,13 +6,10 @@
 # tests then skip saying so. Started with --debug so a test can read its
 # scene graph (weston-debug).
 set -u
-action=${1:-}
-dir=${2:-}
-if [[ -z "$action" || -z "$dir" ]]; then
-  echo "usage: weston.sh start|stop <dir>" >&2
-  exit 2
-fi
-dir=$(realpath -m "$dir")
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source-path=SCRIPTDIR source=../support/server-fixture.sh
+source "$here/../support/server-fixture.sh"
+fixture_args weston.sh "$@"
 socket=parlaro-test-wayland
 
 case "$action" in
@@ -21,44 +18,21 @@ start)
   mkdir -p "$dir/runtime"
   chmod 700 "$dir/runtime"
   rm -f "$dir/socket"
-  if ! command -v weston >/dev/null; then
-    echo "weston.sh: weston is not installed; the Wayland tests will skip" >&2
-    exit 0
-  fi
+  fixture_needs weston Wayland
   # No DISPLAY or WAYLAND_DISPLAY: the headless backend needs neither, and
   # the desktop's own must not be touched.
   env -u DISPLAY -u WAYLAND_DISPLAY -u DBUS_SESSION_BUS_ADDRESS XDG_RUNTIME_DIR="$dir/runtime" \
     weston --backend=headless-backend.so --use-pixman --socket="$socket" --idle-time=0 --debug \
     --log="$dir/weston.log" >/dev/null 2>&1 &
   echo $! >"$dir/pid"
-  for _ in $(seq 1 200); do
-    if [[ -S "$dir/runtime/$socket" ]]; then
-      echo -n "$socket" >"$dir/socket"
-      exit 0
-    fi
-    kill -0 "$(cat "$dir/pid")" 2>/dev/null || break
-    sleep 0.05
-  done
-  echo "weston.sh: weston did not start; see $dir/weston.log" >&2
-  exit 1
-  ;;
-stop)
-  pidfile="$dir/pid"
-  [[ -f "$pidfile" ]] || exit 0
-  pid=$(cat "$pidfile" 2>/dev/null)
-  if [[ -n "$pid" ]]; then
-    kill -TERM "$pid" 2>/dev/null
-    for _ in $(seq 1 100); do
-      kill -0 "$pid" 2>/dev/null || break
-      sleep 0.05
-    done
-    kill -KILL "$pid" 2>/dev/null
-  fi
-  rm -f "$pidfile" "$dir/socket"
+  fixture_await weston "$dir/weston.log" 200 test -S "$dir/runtime/$socket"
+  echo -n "$socket" >"$dir/socket"
   exit 0
   ;;
+stop)
+  fixture_stop "$dir/socket"
+  ;;
 *)
-  echo "usage: weston.sh start|stop <dir>" >&2
-  exit 2
+  fixture_usage
   ;;
 esac

@@ -1,0 +1,65 @@
+# shellcheck shell=bash
+# Sourced by the scripts that start and stop a private server for the tests
+# (<name> start|stop <dir>), so that they all record the server, wait for it
+# and end it the same way. The server's pid goes to <dir>/pid.
+
+# fixture_args <name> <action> <dir>: sets fixture_name, action and dir (made
+# absolute), or exits 2 with the usage when either argument is missing.
+fixture_args() {
+  fixture_name=$1
+  action=${2:-}
+  dir=${3:-}
+  if [[ -z "$action" || -z "$dir" ]]; then
+    fixture_usage
+  fi
+  dir=$(realpath -m "$dir")
+}
+
+fixture_usage() {
+  echo "usage: $fixture_name start|stop <dir>" >&2
+  exit 2
+}
+
+# fixture_needs <program> <tests>: a missing server is not a failure; the
+# tests see nothing written, and skip saying so.
+fixture_needs() {
+  if ! command -v "$1" >/dev/null; then
+    echo "$fixture_name: $1 is not installed; the $2 tests will skip" >&2
+    exit 0
+  fi
+}
+
+# fixture_await <program> <log> <tries> <ready command...>: returns once the
+# command succeeds, polling every 0.05 s up to <tries> times. Exits 1,
+# pointing at <log>, when the server recorded in <dir>/pid ends first or the
+# tries run out.
+fixture_await() {
+  local program=$1 log=$2 tries=$3
+  shift 3
+  for _ in $(seq 1 "$tries"); do
+    "$@" && return 0
+    kill -0 "$(cat "$dir/pid")" 2>/dev/null || break
+    sleep 0.05
+  done
+  echo "$fixture_name: $program did not start; see $log" >&2
+  exit 1
+}
+
+# fixture_stop <file...>: ends the server in <dir>/pid, with SIGKILL if
+# SIGTERM has not ended it in 5 s, removes the pid file and <file...>, and
+# exits 0; also when nothing was started.
+fixture_stop() {
+  local pidfile="$dir/pid" pid
+  [[ -f "$pidfile" ]] || exit 0
+  pid=$(cat "$pidfile" 2>/dev/null)
+  if [[ -n "$pid" ]]; then
+    kill -TERM "$pid" 2>/dev/null
+    for _ in $(seq 1 100); do
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.05
+    done
+    kill -KILL "$pid" 2>/dev/null
+  fi
+  rm -f "$pidfile" "$@"
+  exit 0
+}
