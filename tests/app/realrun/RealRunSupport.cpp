@@ -1,5 +1,7 @@
 #include "RealRunSupport.h"
 
+#include "model/ModelDependencies.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -77,6 +79,26 @@ std::string pactl(const QStringList& arguments)
     if (!tool.waitForFinished(5000) || tool.exitCode() != 0)
         return {};
     return tool.readAllStandardOutput().trimmed().toStdString();
+}
+
+namespace {
+
+sim::SimSettingsStore& spanishSpeakerSettings(sim::SimSettingsStore& defaults)
+{
+    defaults.set("myLanguage", std::string("es"));
+    defaults.set("theirLanguage", std::string("en"));
+    defaults.set("onboardingDone", true);
+    return defaults;
+}
+
+}  // namespace
+
+SpanishSpeakerProgram::SpanishSpeakerProgram()
+    : factory({.kind = app::ServiceFactory::Kind::real,
+               .defaults = &spanishSpeakerSettings(defaults),
+               .historyFolder = std::nullopt,
+               .engineParts = freshEngineParts()})
+{
 }
 
 }  // namespace parlaro::test

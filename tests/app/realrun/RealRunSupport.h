@@ -4,6 +4,9 @@
 // must have for them, the private sound server they run on, and a way to
 // wait in real time while the Qt loop drives the main actor.
 
+#include "app/ServiceFactory.h"
+#include "platform/sim/SimSettingsStore.h"
+
 #include <QStringList>
 
 #include <filesystem>
@@ -30,6 +33,16 @@ std::string missingRealRunPart(std::initializer_list<const char*> tools);
 // or the time is up.
 bool pumpUntil(const std::function<bool()>& condition, double seconds);
 void pumpFor(double seconds);
+
+// The real program's services for a Spanish speaker whose caller speaks
+// English, past the first-run wizard; the settings live as long as the
+// services that read them.
+struct SpanishSpeakerProgram {
+    SpanishSpeakerProgram();
+
+    sim::SimSettingsStore defaults;
+    app::ServiceFactory factory;
+};
 
 // What the sound server's tool prints, trimmed; empty when it failed.
 std::string pactl(const QStringList& arguments);

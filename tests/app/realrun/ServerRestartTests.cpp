@@ -7,7 +7,6 @@
 #include "RealRunSupport.h"
 
 #include "model/ModelTestAccess.h"
-#include "platform/sim/SimSettingsStore.h"
 #include "runtime/SystemRuntime.h"
 #include "runtime/Task.h"
 #include "speech/CallLanguage.h"
@@ -110,14 +109,8 @@ TEST(RealRunServerRestart, ListeningAndTheVirtualMicrophoneComeBackOnTheirOwn)
     ui::MainActorPump pump(runtime.executor());
     loadMicrophone();
 
-    sim::SimSettingsStore defaults;
-    defaults.set("myLanguage", std::string("es"));
-    defaults.set("theirLanguage", std::string("en"));
-    defaults.set("onboardingDone", true);
-    app::ServiceFactory factory({.kind = app::ServiceFactory::Kind::real,
-                                 .defaults = &defaults,
-                                 .historyFolder = std::nullopt,
-                                 .engineParts = freshEngineParts()});
+    test::SpanishSpeakerProgram program;
+    app::ServiceFactory& factory = program.factory;
     ASSERT_TRUE(factory.audioServerReachable()) << "the private sound server did not answer";
     const auto model = factory.model();
     rt::spawn([model]() -> rt::Async<void> { co_await model->start(); });
