@@ -195,12 +195,7 @@ TEST(ModelLanguageChange, ListeningIsPausedBeforeThePairChangesAndAStartGetsFive
     {
         // A listening start that hangs holds the change back until t0+5.0 s.
         LanguageWorld w;
-        w.world.realListener = true;
-        w.model = w.world.make([&](AppModel::Dependencies& d) { test::useScript(d, w.script); });
-        w.refresh();
-        w.world.shapeSession = [](test::FakeRecognitionSession& session) { session.hangStart = true; };
-        rt::spawn([m = w.model]() -> rt::Async<void> { co_await m->startListening(); });
-        w.world.runtime.runUntilIdle();
+        w.startListeningThatHangs();
         ASSERT_TRUE(w.model->isChangingListening.get());
         auto change = rt::spawn([m = w.model]() -> rt::Async<void> {
             co_await m->changeLanguages(test::callLanguage("zh-Hans"), test::callLanguage("de"), false);
@@ -227,12 +222,7 @@ TEST(ModelLanguageChange, ListeningIsPausedBeforeThePairChangesAndAStartGetsFive
 TEST(ModelLanguageChange, AStartEndingWhileTheMenusRefreshIsMovedToTheNewPairWhenTheChangeEnds)
 {
     LanguageWorld w;
-    w.world.realListener = true;
-    w.model = w.world.make([&](AppModel::Dependencies& d) { test::useScript(d, w.script); });
-    w.refresh();
-    w.world.shapeSession = [](test::FakeRecognitionSession& session) { session.hangStart = true; };
-    rt::spawn([m = w.model]() -> rt::Async<void> { co_await m->startListening(); });
-    w.world.runtime.runUntilIdle();
+    w.startListeningThatHangs();
     ASSERT_TRUE(w.model->isChangingListening.get());
 
     // The menus are refreshed after the commit; their question about a

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "LanguageScript.h"
+#include "runtime/Task.h"
 
 #include <memory>
 #include <string>
@@ -43,6 +44,17 @@ struct LanguageWorld {
             + defaults.get<std::string>("theirLanguage").value_or("-");
     }
     void at(double seconds) { world.runtime.clock().advanceTo(t0 + seconds); }
+    // The model made again over the real listener, with a listening start
+    // under way that hangs until the test releases the session's start.
+    void startListeningThatHangs()
+    {
+        world.realListener = true;
+        model = world.make([this](AppModel::Dependencies& d) { useScript(d, script); });
+        refresh();
+        world.shapeSession = [](FakeRecognitionSession& session) { session.hangStart = true; };
+        rt::spawn([m = model]() -> rt::Async<void> { co_await m->startListening(); });
+        world.runtime.runUntilIdle();
+    }
 };
 
 inline std::string nameOf(const std::string& id)
