@@ -29,6 +29,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,6 +46,16 @@ void show(const char* path, const std::string& heard)
 {
     if (std::getenv("PARLARO_BENCH_TEXT"))
         std::fprintf(stderr, "%s: %s\n", path, heard.c_str());
+}
+
+// The recordings; none, with the benchmark skipped, when the model or its
+// test recordings are not installed.
+std::vector<Recording> recordings(benchmark::State& state)
+{
+    auto set = recordingSet();
+    if (set.empty())
+        state.SkipWithError("the US English pocketsphinx model or its test recordings are not installed");
+    return set;
 }
 
 void report(benchmark::State& state, const WordErrors& errors)
@@ -139,15 +151,62 @@ std::string joined(const std::vector<std::string>& finals)
     return heard;
 }
 
+// One pass of (b): a continuous listening session on a new far-end capture
+// while `play`, on a thread of its own, plays the far end to that capture and
+// says whether it could. What the session heard, against every word of the
+// set, becomes `errors`. False, with the benchmark skipped, when listening did
+// not start or the far end was not played.
+bool listenToFarEnd(benchmark::State& state, rt::SystemRuntime& runtime,
+                    std::shared_ptr<SpeechRecognitionService> service, const std::vector<Recording>& set,
+                    const char* path, WordErrors& errors, const std::function<bool(const CallAudioCapture&)>& play)
+{
+    auto capture = std::make_shared<CallAudioCapture>(std::make_shared<FarEndActivity>());
+    auto listener = std::make_shared<IncomingListener>(capture);
+    std::vector<std::string> finals;
+    if (!startListening(runtime, *listener, std::move(service), finals)) {
+        state.SkipWithError("listening did not start");
+        return false;
+    }
+    bool played = false;
+    runWhileFeeding(
+        runtime, [&] { played = play(*capture); }, [listener]() -> rt::Async<void> { co_await listener->stop(); });
+    if (!played) {
+        state.SkipWithError("pacat could not play the recordings");
+        return false;
+    }
+    const std::string heard = joined(finals);
+    show(path, heard);
+    errors = wordErrors(allWords(set), heard);
+    return true;
+}
+
+// One pass of (c): a press per recording, each the first of a newly started
+// program (with a new `service`) when `firstPresses`. `press` gives the final
+// text at release, or nothing when the press failed, which ends the pass;
+// returns the words heard against the recordings' words.
+WordErrors pressEach(const std::vector<Recording>& set, bool firstPresses,
+                     std::shared_ptr<sys::SphinxSpeechRecognitionService>& service,
+                     const std::function<std::optional<std::string>(const Recording&)>& press)
+{
+    WordErrors errors;
+    for (const auto& recording : set) {
+        if (firstPresses)
+            service = std::make_shared<sys::SphinxSpeechRecognitionService>();
+        const auto heard = press(recording);
+        if (!heard)
+            break;
+        errors += wordErrors(recording.words, *heard);
+    }
+    return errors;
+}
+
 // (a) pocketsphinx alone: one decoder, each recording in turn as one whole
 // utterance at 16 kHz.
 void BM_RecognitionWholeUtterance(benchmark::State& state)
 {
-    const auto set = recordingSet();
-    if (set.empty()) {
-        state.SkipWithError("the US English pocketsphinx model or its test recordings are not installed");
+    const auto set = recordings(state);
+    if (set.empty())
         return;
-    }
     const auto model = sys::installedSphinxModels().front();
     WordErrors errors;
     for (auto _ : state) {
@@ -178,11 +237,9 @@ BENCHMARK(BM_RecognitionWholeUtterance)->Iterations(1)->Unit(benchmark::kSecond)
 // far-end capture into a continuous listening session.
 void BM_RecognitionFarEnd(benchmark::State& state)
 {
-    const auto set = recordingSet();
-    if (set.empty()) {
-        state.SkipWithError("the US English pocketsphinx model or its test recordings are not installed");
+    const auto set = recordings(state);
+    if (set.empty())
         return;
-    }
     rt::SystemRuntime runtime;
     auto service = std::make_shared<sys::SphinxSpeechRecognitionService>();
     sim::SimAudioSystem system;
@@ -191,30 +248,21 @@ void BM_RecognitionFarEnd(benchmark::State& state)
     for (auto _ : state) {
         constexpr std::uint32_t cycle = 960;
         std::vector<float> stream = farEndStream(set, 1.0);
-        auto capture = std::make_shared<CallAudioCapture>(std::make_shared<FarEndActivity>());
-        auto listener = std::make_shared<IncomingListener>(capture);
-        std::vector<std::string> finals;
-        if (!startListening(runtime, *listener, service, finals)) {
-            state.SkipWithError("listening did not start");
+        // The capture's cycles at the speed of the stream.
+        const auto play = [&](const CallAudioCapture& capture) {
+            const AudioObjectId device = capture.aggregateID();
+            const auto begun = std::chrono::steady_clock::now();
+            AudioTimeStamp time;
+            for (std::size_t at = 0, n = 0; at + cycle * 2 <= stream.size(); at += cycle * 2, ++n) {
+                waitUntil(begun, static_cast<double>(n + 1) * cycle / 48000.0);
+                AudioIOBuffer in{2, cycle * 2 * sizeof(float), stream.data() + at};
+                catcher.proc(device, time, std::span<const AudioIOBuffer>(&in, 1), time, {}, time, catcher.context);
+            }
+            capture.queue()->sync([] {});
+            return true;
+        };
+        if (!listenToFarEnd(state, runtime, service, set, "far end", errors, play))
             return;
-        }
-        const AudioObjectId device = capture->aggregateID();
-        runWhileFeeding(
-            runtime,
-            [&] {
-                const auto begun = std::chrono::steady_clock::now();
-                AudioTimeStamp time;
-                for (std::size_t at = 0, n = 0; at + cycle * 2 <= stream.size(); at += cycle * 2, ++n) {
-                    waitUntil(begun, static_cast<double>(n + 1) * cycle / 48000.0);
-                    AudioIOBuffer in{2, cycle * 2 * sizeof(float), stream.data() + at};
-                    catcher.proc(device, time, std::span<const AudioIOBuffer>(&in, 1), time, {}, time, catcher.context);
-                }
-                capture->queue()->sync([] {});
-            },
-            [listener]() -> rt::Async<void> { co_await listener->stop(); });
-        const std::string heard = joined(finals);
-        show("far end", heard);
-        errors = wordErrors(allWords(set), heard);
     }
     report(state, errors);
 }
@@ -254,11 +302,9 @@ void BM_RecognitionFarEndServer(benchmark::State& state)
 {
     if (!privateServer(state))
         return;
-    const auto set = recordingSet();
-    if (set.empty()) {
-        state.SkipWithError("the US English pocketsphinx model or its test recordings are not installed");
+    const auto set = recordings(state);
+    if (set.empty())
         return;
-    }
     rt::SystemRuntime runtime;
     auto service = std::make_shared<sys::SphinxSpeechRecognitionService>();
     sys::PulseAudioSystem system;
@@ -266,37 +312,21 @@ void BM_RecognitionFarEndServer(benchmark::State& state)
     WordErrors errors;
     for (auto _ : state) {
         const std::vector<float> stream = farEndStream(set, 1.0);
-        auto capture = std::make_shared<CallAudioCapture>(std::make_shared<FarEndActivity>());
-        auto listener = std::make_shared<IncomingListener>(capture);
-        std::vector<std::string> finals;
-        if (!startListening(runtime, *listener, service, finals)) {
-            state.SkipWithError("listening did not start");
+        // pacat plays at the server's pace and, at the end of its input,
+        // drains what it still holds before it exits.
+        const auto play = [&](const CallAudioCapture& capture) {
+            FILE* player = popen("pacat --raw --format=float32le --rate=48000 --channels=2 --latency-msec=100", "w");
+            if (!player)
+                return false;
+            bool played = std::fwrite(stream.data(), sizeof(float), stream.size(), player) == stream.size();
+            played = pclose(player) == 0 && played;
+            // What the tap still holds comes through before listening stops.
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            capture.queue()->sync([] {});
+            return played;
+        };
+        if (!listenToFarEnd(state, runtime, service, set, "far end through the server", errors, play))
             return;
-        }
-        bool played = false;
-        runWhileFeeding(
-            runtime,
-            [&] {
-                // pacat plays at the server's pace and, at the end of its
-                // input, drains what it still holds before it exits.
-                FILE* player =
-                    popen("pacat --raw --format=float32le --rate=48000 --channels=2 --latency-msec=100", "w");
-                if (!player)
-                    return;
-                played = std::fwrite(stream.data(), sizeof(float), stream.size(), player) == stream.size();
-                played = pclose(player) == 0 && played;
-                // What the tap still holds comes through before listening stops.
-                std::this_thread::sleep_for(std::chrono::milliseconds(500));
-                capture->queue()->sync([] {});
-            },
-            [listener]() -> rt::Async<void> { co_await listener->stop(); });
-        if (!played) {
-            state.SkipWithError("pacat could not play the recordings");
-            return;
-        }
-        const std::string heard = joined(finals);
-        show("far end through the server", heard);
-        errors = wordErrors(allWords(set), heard);
     }
     report(state, errors);
 }
@@ -309,21 +339,16 @@ BENCHMARK(BM_RecognitionFarEndServer)->Iterations(1)->Unit(benchmark::kSecond);
 // is the first of a newly started program, whose decoder has heard nothing.
 void BM_RecognitionHold(benchmark::State& state)
 {
-    const auto set = recordingSet();
-    if (set.empty()) {
-        state.SkipWithError("the US English pocketsphinx model or its test recordings are not installed");
+    const auto set = recordings(state);
+    if (set.empty())
         return;
-    }
     const auto mode = state.range(0) == 1 ? RecognitionMode::held : RecognitionMode::utterance;
     const bool firstPresses = state.range(0) == 2;
     rt::SystemRuntime runtime;
     auto service = std::make_shared<sys::SphinxSpeechRecognitionService>();
     WordErrors errors;
     for (auto _ : state) {
-        errors = {};
-        for (const auto& recording : set) {
-            if (firstPresses)
-                service = std::make_shared<sys::SphinxSpeechRecognitionService>();
+        errors = pressEach(set, firstPresses, service, [&](const Recording& recording) -> std::optional<std::string> {
             auto session = std::make_shared<OnDeviceSession>("en-US", mode, service);
             std::string heard;
             auto start = rt::spawn([&]() -> rt::Async<void> {
@@ -350,8 +375,8 @@ void BM_RecognitionHold(benchmark::State& state)
                 },
                 [session]() -> rt::Async<void> { co_await session->finish(); });
             show("hold", heard);
-            errors += wordErrors(recording.words, heard);
-        }
+            return heard;
+        });
     }
     report(state, errors);
 }
@@ -368,11 +393,9 @@ void BM_RecognitionHoldServer(benchmark::State& state)
 {
     if (!privateServer(state))
         return;
-    const auto set = recordingSet();
-    if (set.empty()) {
-        state.SkipWithError("the US English pocketsphinx model or its test recordings are not installed");
+    const auto set = recordings(state);
+    if (set.empty())
         return;
-    }
     const int sink = loadModule("module-null-sink sink_name=bench_voice rate=48000 channels=1");
     const int source = loadModule("module-remap-source master=bench_voice.monitor source_name=bench_mic "
                                   "\"source_properties='device.api=alsa device.description=Microphone'\"");
@@ -401,11 +424,8 @@ void BM_RecognitionHoldServer(benchmark::State& state)
     WordErrors errors;
     double firstBufferMs = 0;
     for (auto _ : state) {
-        errors = {};
         firstBufferMs = 0;
-        for (const auto& recording : set) {
-            if (firstPresses)
-                service = std::make_shared<sys::SphinxSpeechRecognitionService>();
+        errors = pressEach(set, firstPresses, service, [&](const Recording& recording) -> std::optional<std::string> {
             std::string heard;
             bool played = false;
             std::chrono::steady_clock::time_point pressed;
@@ -433,7 +453,7 @@ void BM_RecognitionHoldServer(benchmark::State& state)
                 [&]() -> rt::Async<void> { heard = co_await recorder->finish(); });
             if (!played) {
                 state.SkipWithError("pacat could not play the recordings");
-                break;
+                return std::nullopt;
             }
             double ms = 0;
             if (timer && timer->first.load() != std::chrono::steady_clock::time_point{})
@@ -441,8 +461,8 @@ void BM_RecognitionHoldServer(benchmark::State& state)
             firstBufferMs += ms / static_cast<double>(set.size());
             show("hold through the server",
                  "(first buffer at " + std::to_string(static_cast<int>(ms)) + " ms) " + heard);
-            errors += wordErrors(recording.words, heard);
-        }
+            return heard;
+        });
     }
     unload();
     report(state, errors);

@@ -1,13 +1,10 @@
 #include "platform/linux/sphinx/SphinxSpeechRecognizer.h"
 #include "runtime/ManualRuntime.h"
+#include "support/PocketsphinxRecordings.h"
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <filesystem>
-#include <fstream>
-#include <mutex>
-#include <thread>
+#include <algorithm>
 
 using namespace parlaro;
 
@@ -16,30 +13,10 @@ namespace {
 constexpr const char* recording = "/usr/share/pocketsphinx/test/data/goforward.raw";
 constexpr const char* secondRecording = "/usr/share/pocketsphinx/test/data/something.raw";
 
+// A 16 kHz mono 16-bit WAVE file with a plain 44-byte header.
 constexpr const char* librivoxRecording =
     "/usr/share/pocketsphinx/test/data/librivox/sense_and_sensibility_01_austen_64kb-0930.wav";
-
-// The samples of a 16 kHz mono 16-bit WAVE file with a plain 44-byte header.
-std::vector<std::int16_t> readWave(const char* path)
-{
-    std::ifstream in(path, std::ios::binary);
-    in.seekg(44);
-    std::vector<std::int16_t> samples;
-    std::int16_t sample = 0;
-    while (in.read(reinterpret_cast<char*>(&sample), sizeof sample))
-        samples.push_back(sample);
-    return samples;
-}
-
-std::vector<std::int16_t> readRecording(const char* path = recording)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::vector<std::int16_t> samples;
-    std::int16_t sample = 0;
-    while (in.read(reinterpret_cast<char*>(&sample), sizeof sample))
-        samples.push_back(sample);
-    return samples;
-}
+constexpr std::streamoff waveHeaderBytes = 44;
 
 struct Outcome {
     std::vector<SpeechRecognitionResult> results;
@@ -78,21 +55,7 @@ Outcome recognize(rt::ManualRuntime& runtime, SpeechRecognizer& recognizer, cons
     }
     request->endAudio();
 
-    std::mutex mutex;
-    std::condition_variable done;
-    bool finished = false;
-    std::thread watchdog([&] {
-        std::unique_lock lock(mutex);
-        if (!done.wait_for(lock, std::chrono::seconds(120), [&] { return finished; }))
-            runtime.executor().stop();
-    });
-    runtime.executor().run();
-    {
-        std::lock_guard lock(mutex);
-        finished = true;
-    }
-    done.notify_all();
-    watchdog.join();
+    test::runUntilStopped(runtime);
     return outcome;
 }
 
@@ -101,10 +64,8 @@ Outcome recognize(rt::ManualRuntime& runtime, SpeechRecognizer& recognizer, cons
 TEST(SphinxSpeechRecognizer, findsRecognizersOnlyForInstalledModelsAndAlwaysAuthorizes)
 {
     rt::ManualRuntime runtime;
-    auto models = sys::installedSphinxModels();
-    bool english = std::any_of(models.begin(), models.end(), [](const auto& m) { return m.locale == "en-US"; });
-    if (!english)
-        GTEST_SKIP() << "The US English pocketsphinx model is not installed (package pocketsphinx-en-us)";
+    if (const auto missing = test::missingEnglishSphinx())
+        GTEST_SKIP() << *missing;
 
     sys::SphinxSpeechRecognitionService service;
     std::optional<SpeechAuthorizationStatus> status;
@@ -129,16 +90,13 @@ TEST(SphinxSpeechRecognizer, findsRecognizersOnlyForInstalledModelsAndAlwaysAuth
 TEST(SphinxSpeechRecognizer, recognizesTheRecordingWithPartialResultsAndWordRanges)
 {
     rt::ManualRuntime runtime;
-    auto models = sys::installedSphinxModels();
-    if (std::none_of(models.begin(), models.end(), [](const auto& m) { return m.locale == "en-US"; }))
-        GTEST_SKIP() << "The US English pocketsphinx model is not installed (package pocketsphinx-en-us)";
-    if (!std::filesystem::exists(recording))
-        GTEST_SKIP() << "The recording " << recording << " is not installed (package pocketsphinx-testdata)";
+    if (const auto missing = test::missingEnglishSphinx({recording}))
+        GTEST_SKIP() << *missing;
 
     sys::SphinxSpeechRecognitionService service;
     auto recognizer = service.makeRecognizer("en-US");
     ASSERT_NE(recognizer, nullptr);
-    auto samples = readRecording();
+    auto samples = test::readSamples(recording);
     ASSERT_GT(samples.size(), 16000u);
 
     // The decoder loaded for the first request serves the second, which
@@ -176,13 +134,10 @@ TEST(SphinxSpeechRecognizer, writtenTextBeginsWithACapitalAndSpellsTheEnglishPro
 TEST(SphinxSpeechRecognizer, partialResultsComeAtMostTenTimesASecondOfAudio)
 {
     rt::ManualRuntime runtime;
-    auto models = sys::installedSphinxModels();
-    if (std::none_of(models.begin(), models.end(), [](const auto& m) { return m.locale == "en-US"; }))
-        GTEST_SKIP() << "The US English pocketsphinx model is not installed (package pocketsphinx-en-us)";
-    if (!std::filesystem::exists(recording))
-        GTEST_SKIP() << "The recording " << recording << " is not installed (package pocketsphinx-testdata)";
+    if (const auto missing = test::missingEnglishSphinx({recording}))
+        GTEST_SKIP() << *missing;
 
-    const auto samples = readRecording();
+    const auto samples = test::readSamples(recording);
     const double seconds = static_cast<double>(samples.size()) / 16000.0;
     const AudioFormat format{16000, 1, SampleType::int16, true};
     sys::SphinxSpeechRecognitionService service;
@@ -207,13 +162,10 @@ TEST(SphinxSpeechRecognizer, partialResultsComeAtMostTenTimesASecondOfAudio)
 TEST(SphinxSpeechRecognizer, theFirstUtteranceFromASourceIsDecodedWithWhatTheDecoderLearntFromIt)
 {
     rt::ManualRuntime runtime;
-    auto models = sys::installedSphinxModels();
-    if (std::none_of(models.begin(), models.end(), [](const auto& m) { return m.locale == "en-US"; }))
-        GTEST_SKIP() << "The US English pocketsphinx model is not installed (package pocketsphinx-en-us)";
-    if (!std::filesystem::exists(librivoxRecording))
-        GTEST_SKIP() << "The recording " << librivoxRecording << " is not installed (package pocketsphinx-testdata)";
+    if (const auto missing = test::missingEnglishSphinx({librivoxRecording}))
+        GTEST_SKIP() << *missing;
 
-    const auto samples = readWave(librivoxRecording);
+    const auto samples = test::readSamples(librivoxRecording, waveHeaderBytes);
     const AudioFormat format{16000, 1, SampleType::int16, true};
     sys::SphinxSpeechRecognitionService service;
     auto recognizer = service.makeRecognizer("en-US");
@@ -233,18 +185,11 @@ TEST(SphinxSpeechRecognizer, theFirstUtteranceFromASourceIsDecodedWithWhatTheDec
 TEST(SphinxSpeechRecognizer, punctuationEndsASentenceWhereTheSpeakerPausedAndTheModelStaysLoaded)
 {
     rt::ManualRuntime runtime;
-    auto models = sys::installedSphinxModels();
-    if (std::none_of(models.begin(), models.end(), [](const auto& m) { return m.locale == "en-US"; }))
-        GTEST_SKIP() << "The US English pocketsphinx model is not installed (package pocketsphinx-en-us)";
-    if (!std::filesystem::exists(recording) || !std::filesystem::exists(secondRecording))
-        GTEST_SKIP() << "The recordings " << recording << " and " << secondRecording
-                     << " are not installed (package pocketsphinx-testdata)";
+    if (const auto missing = test::missingEnglishSphinx({recording, secondRecording}))
+        GTEST_SKIP() << *missing;
 
     // Two utterances one second apart, as a speaker pauses between sentences.
-    auto samples = readRecording();
-    samples.insert(samples.end(), 16000, 0);
-    auto second = readRecording(secondRecording);
-    samples.insert(samples.end(), second.begin(), second.end());
+    const auto samples = test::readWithPauseBetween(recording, secondRecording);
     const AudioFormat format{16000, 1, SampleType::int16, true};
 
     sys::SphinxSpeechRecognitionService service;
@@ -275,7 +220,7 @@ TEST(SphinxSpeechRecognizer, punctuationEndsASentenceWhereTheSpeakerPausedAndThe
     EXPECT_EQ(plain.results.back().bestTranscription.formattedString,
               "go forward ten meters go somewhere and do something");
     // One utterance alone has no pause to mark, but still begins a sentence.
-    auto single = recognize(runtime, *recognizer, readRecording(), format, true);
+    auto single = recognize(runtime, *recognizer, test::readSamples(recording), format, true);
     ASSERT_FALSE(single.results.empty());
     EXPECT_EQ(single.results.back().bestTranscription.formattedString, "Go forward ten meters");
     EXPECT_EQ(single.results.back().bestTranscription.segments.front(), (TranscriptionSegment{"Go", {0, 2}}));

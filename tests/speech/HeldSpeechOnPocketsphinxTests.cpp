@@ -2,17 +2,12 @@
 #include "platform/sim/SimPlatform.h"
 #include "runtime/ManualRuntime.h"
 #include "speech/OnDeviceSession.h"
+#include "support/PocketsphinxRecordings.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <mutex>
-#include <thread>
 
 using namespace parlaro;
 
@@ -20,38 +15,6 @@ namespace {
 
 constexpr const char* firstRecording = "/usr/share/pocketsphinx/test/data/goforward.raw";
 constexpr const char* secondRecording = "/usr/share/pocketsphinx/test/data/something.raw";
-
-std::vector<std::int16_t> readRecording(const char* path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::vector<std::int16_t> samples;
-    std::int16_t sample = 0;
-    while (in.read(reinterpret_cast<char*>(&sample), sizeof sample))
-        samples.push_back(sample);
-    return samples;
-}
-
-// Drives the main executor until a callback stops it. The decoder answers
-// from its own thread in real time; a watchdog ends the wait should it
-// never answer.
-void runUntilStopped(rt::ManualRuntime& runtime)
-{
-    std::mutex mutex;
-    std::condition_variable done;
-    bool finished = false;
-    std::thread watchdog([&] {
-        std::unique_lock lock(mutex);
-        if (!done.wait_for(lock, std::chrono::seconds(120), [&] { return finished; }))
-            runtime.executor().stop();
-    });
-    runtime.executor().run();
-    {
-        std::lock_guard lock(mutex);
-        finished = true;
-    }
-    done.notify_all();
-    watchdog.join();
-}
 
 }  // namespace
 
@@ -62,12 +25,8 @@ TEST(HeldSpeechOnPocketsphinx, TheFirstSentenceIsReleasedWhileTheKeyIsHeld)
 {
     rt::ManualRuntime runtime;
     sim::SimPlatform platform;
-    auto models = sys::installedSphinxModels();
-    if (std::none_of(models.begin(), models.end(), [](const auto& m) { return m.locale == "en-US"; }))
-        GTEST_SKIP() << "The US English pocketsphinx model is not installed (package pocketsphinx-en-us)";
-    if (!std::filesystem::exists(firstRecording) || !std::filesystem::exists(secondRecording))
-        GTEST_SKIP() << "The recordings " << firstRecording << " and " << secondRecording
-                     << " are not installed (package pocketsphinx-testdata)";
+    if (const auto missing = test::missingEnglishSphinx({firstRecording, secondRecording}))
+        GTEST_SKIP() << *missing;
 
     auto service = std::make_shared<sys::SphinxSpeechRecognitionService>();
     auto session = std::make_shared<OnDeviceSession>("en-US", RecognitionMode::held, service);
@@ -93,10 +52,7 @@ TEST(HeldSpeechOnPocketsphinx, TheFirstSentenceIsReleasedWhileTheKeyIsHeld)
     ASSERT_TRUE(start.isFinished());
     start.result();
 
-    auto samples = readRecording(firstRecording);
-    samples.insert(samples.end(), 16000, 0);
-    auto second = readRecording(secondRecording);
-    samples.insert(samples.end(), second.begin(), second.end());
+    const auto samples = test::readWithPauseBetween(firstRecording, secondRecording);
     constexpr std::size_t chunk = 1600;
     for (std::size_t at = 0; at < samples.size(); at += chunk) {
         const std::size_t frames = std::min(chunk, samples.size() - at);
@@ -107,7 +63,7 @@ TEST(HeldSpeechOnPocketsphinx, TheFirstSentenceIsReleasedWhileTheKeyIsHeld)
     }
 
     // Still held: the first sentence comes out on its own.
-    runUntilStopped(runtime);
+    test::runUntilStopped(runtime);
     ASSERT_TRUE(failures.empty()) << failures.front();
     ASSERT_EQ(sentences, std::vector<std::string>{"Go forward ten meters."});
 
@@ -119,7 +75,7 @@ TEST(HeldSpeechOnPocketsphinx, TheFirstSentenceIsReleasedWhileTheKeyIsHeld)
         runtime.executor().stop();
     });
     for (int round = 0; round < 4 && !finished && failures.empty(); ++round)
-        runUntilStopped(runtime);
+        test::runUntilStopped(runtime);
     EXPECT_TRUE(finished);
     EXPECT_TRUE(failures.empty());
     EXPECT_EQ(sentences, (std::vector<std::string>{"Go forward ten meters.", "Go somewhere and do something"}));
