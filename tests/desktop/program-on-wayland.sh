@@ -12,6 +12,8 @@ dir=$(realpath -m "${2:?usage: program-on-wayland.sh <parlaro> <dir> <weston dir
 weston_dir=$(realpath -m "${3:?usage: program-on-wayland.sh <parlaro> <dir> <weston dir>}")
 here=$(cd "$(dirname "$0")" && pwd)
 pulse="$here/../platform/pulse/daemon.sh"
+# shellcheck source-path=SCRIPTDIR source=../support/program-run.sh
+source "$here/../support/program-run.sh"
 
 for tool in weston weston-debug pulseaudio pactl; do
   if ! command -v "$tool" >/dev/null; then
@@ -58,22 +60,9 @@ unset DISPLAY DBUS_SESSION_BUS_ADDRESS
 export QT_WAYLAND_CLIENT_BUFFER_INTEGRATION=shm-only
 export LSAN_OPTIONS="suppressions=$here/wayland-lsan.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 
-# Polls a command for up to $1 seconds while the program runs.
-within() {
-  local limit=$1
-  shift
-  local end=$((SECONDS + limit))
-  while ((SECONDS < end)); do
-    "$@" && return 0
-    kill -0 "$running" 2>/dev/null || return 1
-    sleep 0.1
-  done
-  return 1
-}
 scene() { timeout 5 weston-debug scene-graph 2>/dev/null; }
 # The compositor names a window by its title and its app id.
 window_shown() { scene | grep -q "top-level window 'Parlaro' of com.parlaro.Parlaro"; }
-virtual_mic_listed() { PULSE_SERVER=$server pactl list short sources | grep -q parlaro_virtualmic_input; }
 
 PULSE_SERVER=$server "$program" >"$dir/parlaro.log" 2>&1 &
 running=$!
@@ -81,14 +70,7 @@ within 60 window_shown || fail "no window 'Parlaro' of com.parlaro.Parlaro on th
 within 30 virtual_mic_listed || fail "the virtual microphone is not among the sources"
 echo "on the compositor: $(scene | grep "top-level window 'Parlaro'" | head -1)"
 
-kill -TERM "$running"
-end=$((SECONDS + 5))
-while kill -0 "$running" 2>/dev/null && ((SECONDS < end)); do sleep 0.05; done
-kill -0 "$running" 2>/dev/null && fail "still running 5 s after SIGTERM"
-wait "$running"
-code=$?
-running=
-((code == 0)) || fail "exit code $code after SIGTERM"
+terminate
 grep -q "could not connect to display\|no Qt platform plugin" "$dir/parlaro.log" && fail "Qt did not use the Wayland platform"
 echo "on Wayland: the window showed and SIGTERM ended the program with 0"
 exit 0

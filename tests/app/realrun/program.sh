@@ -15,6 +15,8 @@ dir=$(realpath -m "${2:?usage: program.sh <parlaro> <dir>}")
 given_x=${3:+$(realpath -m "$3")}
 here=$(cd "$(dirname "$0")" && pwd)
 xvfb="$here/../../platform/x11/xvfb.sh"
+# shellcheck source-path=SCRIPTDIR source=../../support/program-run.sh
+source "$here/../../support/program-run.sh"
 case "${PARLARO_SOUND_SERVER:-pulseaudio}" in
 pulseaudio)
   pulse="$here/../../platform/pulse/daemon.sh"
@@ -80,38 +82,13 @@ unset DBUS_SESSION_BUS_ADDRESS WAYLAND_DISPLAY
 export LSAN_OPTIONS="suppressions=$here/lsan.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 server="unix:$dir/sound/pulse/native"
 
-# Polls a command for up to $1 seconds.
-within() {
-  local limit=$1
-  shift
-  local end=$((SECONDS + limit))
-  while ((SECONDS < end)); do
-    "$@" && return 0
-    kill -0 "$running" 2>/dev/null || return 1
-    sleep 0.1
-  done
-  return 1
-}
 window_shown() { xwininfo -root -tree 2>/dev/null | grep -q '"Parlaro"'; }
-virtual_mic_listed() { PULSE_SERVER=$server pactl list short sources | grep -q parlaro_virtualmic_input; }
 
 # Launches the program on the given server; its pid is in $running.
 launch() {
   local name=$1
   PULSE_SERVER=$2 "$program" >"$dir/parlaro-$name.log" 2>&1 &
   running=$!
-}
-
-# Sends SIGTERM and expects exit 0 within 5 s.
-terminate() {
-  kill -TERM "$running"
-  local end=$((SECONDS + 5))
-  while kill -0 "$running" 2>/dev/null && ((SECONDS < end)); do sleep 0.05; done
-  kill -0 "$running" 2>/dev/null && fail "still running 5 s after SIGTERM"
-  wait "$running"
-  local code=$?
-  running=
-  ((code == 0)) || fail "exit code $code after SIGTERM"
 }
 
 # Ends the running program and expects the default input it found at start.

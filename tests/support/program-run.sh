@@ -1,0 +1,32 @@
+# shellcheck shell=bash
+# Sourced by the scripts that run the built program on a private display and
+# sound server. They set $running to the program's pid and $server to the
+# sound server's address, and define fail, which reports and exits.
+
+# Polls a command for up to $1 seconds while the program runs.
+within() {
+  local limit=$1
+  shift
+  local end=$((SECONDS + limit))
+  while ((SECONDS < end)); do
+    "$@" && return 0
+    kill -0 "$running" 2>/dev/null || return 1
+    sleep 0.1
+  done
+  return 1
+}
+
+# shellcheck disable=SC2154 # $server is the sourcing script's
+virtual_mic_listed() { PULSE_SERVER=$server pactl list short sources | grep -q parlaro_virtualmic_input; }
+
+# Sends SIGTERM and expects exit 0 within 5 s.
+terminate() {
+  kill -TERM "$running"
+  local end=$((SECONDS + 5))
+  while kill -0 "$running" 2>/dev/null && ((SECONDS < end)); do sleep 0.05; done
+  kill -0 "$running" 2>/dev/null && fail "still running 5 s after SIGTERM"
+  wait "$running"
+  local code=$?
+  running=
+  ((code == 0)) || fail "exit code $code after SIGTERM"
+}
