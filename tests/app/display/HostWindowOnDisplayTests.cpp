@@ -152,20 +152,31 @@ bool exposed(QWidget* widget)
 
 constexpr std::uint8_t keyA = 38;  // X keycode of the A key
 
+// The user's window, shown and focused, and the host's window for a
+// download prompt, made and hidden.
+class HostWindowOnDisplay : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        main.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
+        main.activateWindow();
+        main.field->setFocus();
+        host = windows.makeHostWindow({.title = "正在准备翻译语言包…", .prompt = "请在系统提示中确认下载翻译语言包"});
+        widget = dynamic_cast<QtHostWindow&>(*host).widget();
+        host->showHidden(true);
+    }
+
+    MainWindow main;
+    app::QtHostWindows windows;
+    std::shared_ptr<HostWindow> host;
+    QWidget* widget = nullptr;
+};
+
 }  // namespace
 
-TEST(HostWindowOnDisplay, HiddenItIsNowhereSoClicksAndKeysReachTheUsersWindow)
+TEST_F(HostWindowOnDisplay, HiddenItIsNowhereSoClicksAndKeysReachTheUsersWindow)
 {
-    MainWindow main;
-    main.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
-    main.activateWindow();
-    main.field->setFocus();
-
-    app::QtHostWindows windows;
-    auto host = windows.makeHostWindow({.title = "正在准备翻译语言包…", .prompt = "请在系统提示中确认下载翻译语言包"});
-    QWidget* widget = dynamic_cast<QtHostWindow&>(*host).widget();
-    host->showHidden(true);
     QCoreApplication::processEvents();
     EXPECT_FALSE(widget->isVisible());
     EXPECT_FALSE(exposed(widget));
@@ -187,18 +198,8 @@ TEST(HostWindowOnDisplay, HiddenItIsNowhereSoClicksAndKeysReachTheUsersWindow)
     EXPECT_EQ(x.focus(), main.winId());
 }
 
-TEST(HostWindowOnDisplay, RevealedItShowsInFrontAndHidingAgainUnmapsItAndGivesTheKeyboardBack)
+TEST_F(HostWindowOnDisplay, RevealedItShowsInFrontAndHidingAgainUnmapsItAndGivesTheKeyboardBack)
 {
-    MainWindow main;
-    main.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
-    main.activateWindow();
-    main.field->setFocus();
-
-    app::QtHostWindows windows;
-    auto host = windows.makeHostWindow({.title = "正在准备翻译语言包…", .prompt = "请在系统提示中确认下载翻译语言包"});
-    QWidget* widget = dynamic_cast<QtHostWindow&>(*host).widget();
-    host->showHidden(true);
     std::unique_ptr<XProbe> x;
     if (onX11()) {
         x = std::make_unique<XProbe>();
