@@ -47,6 +47,16 @@ struct AccessWorld {
         auto* n = row->findChild<ui::GroupNotice*>();
         return n->isVisibleTo(row) ? n->text() : QString();
     }
+    // The backend's access changes to what it says; with no obstacle the
+    // keys are readable and a shortcut can be registered again.
+    void accessBecomes(Obstacle obstacle)
+    {
+        keys.hasListenAccess = obstacle == Obstacle::none;
+        keys.refuseRegistration = obstacle != Obstacle::none;
+        keys.keysObstacle = obstacle;
+        keys.accessChanged();
+        world.settle();
+    }
     void snapshot(const char* state)
     {
         test::snapshot(window, QStringLiteral("HoldShortcutAccess"), QString::fromLatin1(state));
@@ -79,11 +89,7 @@ TEST(HoldShortcutAccess, NoKeyboardAndUnreadableKeyboardsAreToldApart)
 
     // The keyboard becomes readable: the backend says so and the shortcut
     // works without the user doing anything here.
-    w.keys.hasListenAccess = true;
-    w.keys.refuseRegistration = false;
-    w.keys.keysObstacle = Obstacle::none;
-    w.keys.accessChanged();
-    w.world.settle();
+    w.accessBecomes(Obstacle::none);
     EXPECT_EQ(w.center.status(), Status::active);
     EXPECT_TRUE(w.keys.modifierWatchRunning());
     EXPECT_EQ(w.notice(), QStringLiteral("按键直接从 /dev/input 下的键盘读取，同时也会送到当前窗口"));
@@ -142,20 +148,12 @@ TEST(HoldShortcutAccess, TheShortcutServiceGoingAwayAndComingBack)
     w.keys.hotKey(true);
     w.world.settle();
 
-    w.keys.hasListenAccess = false;
-    w.keys.refuseRegistration = true;
-    w.keys.keysObstacle = Obstacle::serviceGone;
-    w.keys.accessChanged();
-    w.world.settle();
+    w.accessBecomes(Obstacle::serviceGone);
     EXPECT_EQ(w.cancels, 1);
     EXPECT_EQ(w.center.status(), Status::needsPermission);
     EXPECT_EQ(w.notice(), QStringLiteral("桌面的快捷键服务已停止，它恢复后快捷键会自动重新设置"));
 
-    w.keys.hasListenAccess = true;
-    w.keys.refuseRegistration = false;
-    w.keys.keysObstacle = Obstacle::none;
-    w.keys.accessChanged();
-    w.world.settle();
+    w.accessBecomes(Obstacle::none);
     EXPECT_EQ(w.center.status(), Status::active);
     EXPECT_TRUE(w.keys.combinationRegistered());
     w.keys.hotKey(true);
