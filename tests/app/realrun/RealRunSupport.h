@@ -6,6 +6,8 @@
 
 #include "app/ServiceFactory.h"
 #include "platform/sim/SimSettingsStore.h"
+#include "support/ScopedEnvironment.h"
+#include "support/TempDirectory.h"
 
 #include <QStringList>
 
@@ -33,6 +35,14 @@ std::string missingRealRunPart(std::initializer_list<const char*> tools);
 // or the time is up.
 bool pumpUntil(const std::function<bool()>& condition, double seconds);
 void pumpFor(double seconds);
+
+// A home folder of the test's own, so that nothing the run saves lands in
+// the user's.
+struct PrivateHome {
+    TempDirectory folder;
+    ScopedEnvironment home{"HOME", folder.path().string()};
+    ScopedEnvironment dataHome{"XDG_DATA_HOME", (folder / "data").string()};
+};
 
 // The real program's services for a Spanish speaker whose caller speaks
 // English, past the first-run wizard; the settings live as long as the

@@ -9,8 +9,6 @@
 
 #include "runtime/SystemRuntime.h"
 #include "runtime/Task.h"
-#include "support/ScopedEnvironment.h"
-#include "support/TempDirectory.h"
 #include "ui/MainActorPump.h"
 
 #include <QApplication>
@@ -55,9 +53,7 @@ TEST(RealRun, TheOtherPartysSpeechIsCaptionedTranslatedAndSaved)
     if (const std::string missing = test::missingRealRunPart({"paplay"}); !missing.empty())
         GTEST_SKIP() << "not installed: " << missing;
 
-    test::TempDirectory home;
-    test::ScopedEnvironment homeVariable("HOME", home.path().string());
-    test::ScopedEnvironment dataHome("XDG_DATA_HOME", (home / "data").string());
+    test::PrivateHome home;
     rt::SystemRuntime runtime;
     ui::MainActorPump pump(runtime.executor());
 
@@ -152,7 +148,7 @@ TEST(RealRun, TheOtherPartysSpeechIsCaptionedTranslatedAndSaved)
         EXPECT_FALSE(app::QtHostWindow::isHostWindow(widget)) << "a translation host window was made";
 
     model->flushDirtySessions();
-    const fs::path folder = home / "data" / "wenmora" / "History";
+    const fs::path folder = home.folder / "data" / "wenmora" / "History";
     bool saved = false;
     if (fs::exists(folder)) {
         for (const auto& file : fs::recursive_directory_iterator(folder)) {

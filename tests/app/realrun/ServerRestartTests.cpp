@@ -10,8 +10,6 @@
 #include "runtime/SystemRuntime.h"
 #include "runtime/Task.h"
 #include "speech/CallLanguage.h"
-#include "support/ScopedEnvironment.h"
-#include "support/TempDirectory.h"
 #include "ui/MainActorPump.h"
 
 #include <QCoreApplication>
@@ -102,9 +100,7 @@ TEST(RealRunServerRestart, ListeningAndTheVirtualMicrophoneComeBackOnTheirOwn)
     if (const std::string missing = test::missingRealRunPart({"paplay", "parecord", "pactl"}); !missing.empty())
         GTEST_SKIP() << "not installed: " << missing;
 
-    test::TempDirectory home;
-    test::ScopedEnvironment homeVariable("HOME", home.path().string());
-    test::ScopedEnvironment dataHome("XDG_DATA_HOME", (home / "data").string());
+    test::PrivateHome home;
     rt::SystemRuntime runtime;
     ui::MainActorPump pump(runtime.executor());
     loadMicrophone();
@@ -155,7 +151,7 @@ TEST(RealRunServerRestart, ListeningAndTheVirtualMicrophoneComeBackOnTheirOwn)
     ASSERT_TRUE(pumpUntil([&] { return model->myLanguage.get().id == "en" && !model->isChangingLanguage.get(); }, 20))
         << model->status.get();
     model->setConfirmBeforeSend(false);
-    const fs::path heard = home / "virtual-mic.raw";
+    const fs::path heard = home.folder / "virtual-mic.raw";
     QProcess recorder;
     recorder.start(QStringLiteral("parecord"),
                    {QStringLiteral("--raw"), QStringLiteral("--format=s16le"), QStringLiteral("--rate=16000"),
