@@ -68,10 +68,8 @@ QFont font(double pixelSize, QFont::Weight weight)
 
 QFont monospacedFont(double pixelSize, QFont::Weight weight)
 {
-    const auto sized = [&](const QString& family) {
+    const auto styled = [](const QString& family) {
         QFont font(family);
-        font.setPixelSize(static_cast<int>(pixelSize + 0.5));
-        font.setWeight(weight);
         font.setStyleHint(QFont::TypeWriter);
         font.setFixedPitch(true);
         return font;
@@ -79,21 +77,29 @@ QFont monospacedFont(double pixelSize, QFont::Weight weight)
     // The desktop's "monospace" may resolve to a face that is not fixed
     // pitch (some font packages claim the alias without saying they are
     // monospaced), so the face is checked; then the usual monospaced
-    // families, then any installed one, in a fixed order.
-    const QFont system = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    QStringList candidates{system.family()};
-    for (const char* known : {"DejaVu Sans Mono", "Noto Mono", "Liberation Mono", "Noto Sans Mono", "Nimbus Mono PS"})
-        candidates << QString::fromLatin1(known);
-    for (const QString& family : QFontDatabase::families(QFontDatabase::Latin))
-        if (QFontDatabase::isFixedPitch(family) && !QFontDatabase::isPrivateFamily(family))
-            candidates << family;
-    for (const QString& family : candidates) {
-        QFont font = sized(family);
-        const QFontInfo resolved(font);
-        if (resolved.fixedPitch() && QFontDatabase::isFixedPitch(resolved.family()))
-            return font;
-    }
-    return sized(system.family());
+    // families, then any installed one, in a fixed order. Walking every
+    // installed family is slow and the labels asking for this font are made
+    // often, so the family is chosen once for the life of the program.
+    static const QString family = [&] {
+        const QString system = QFontDatabase::systemFont(QFontDatabase::FixedFont).family();
+        QStringList candidates{system};
+        for (const char* known :
+             {"DejaVu Sans Mono", "Noto Mono", "Liberation Mono", "Noto Sans Mono", "Nimbus Mono PS"})
+            candidates << QString::fromLatin1(known);
+        for (const QString& installed : QFontDatabase::families(QFontDatabase::Latin))
+            if (QFontDatabase::isFixedPitch(installed) && !QFontDatabase::isPrivateFamily(installed))
+                candidates << installed;
+        for (const QString& candidate : candidates) {
+            const QFontInfo resolved(styled(candidate));
+            if (resolved.fixedPitch() && QFontDatabase::isFixedPitch(resolved.family()))
+                return candidate;
+        }
+        return system;
+    }();
+    QFont font = styled(family);
+    font.setPixelSize(static_cast<int>(pixelSize + 0.5));
+    font.setWeight(weight);
+    return font;
 }
 
 QColor primaryText()
