@@ -236,19 +236,10 @@ const std::map<std::uint32_t, std::string>& HoldShortcut::functionKeyNames()
     return names;
 }
 
-const std::map<std::uint32_t, std::string>& HoldShortcut::specialKeyNames()
-{
-    // The keys of the names' string tables; the arrows need no words.
-    static const std::map<std::uint32_t, std::string> names{
-        {49, "空格"}, {36, "↩"},  {48, "⇥"},  {51, "⌫"},  {117, "⌦"}, {53, "⎋"},  {123, "←"}, {124, "→"},
-        {125, "↓"},   {126, "↑"}, {115, "↖"}, {119, "↘"}, {116, "⇞"}, {121, "⇟"}, {76, "⌤"},
-    };
-    return names;
-}
-
 std::optional<std::string> HoldShortcut::specialKeyName(std::uint32_t keyCode)
 {
-    // Each a literal, so every table is checked for it.
+    // Each word a literal, so every table is checked for it; the arrows
+    // need no words.
     switch (keyCode) {
     case 49:
         return localized("空格");
@@ -272,12 +263,17 @@ std::optional<std::string> HoldShortcut::specialKeyName(std::uint32_t keyCode)
         return localized("⇟");
     case 76:
         return localized("⌤");
+    case 123:
+        return "←";
+    case 124:
+        return "→";
+    case 125:
+        return "↓";
+    case 126:
+        return "↑";
     default:
-        break;
+        return std::nullopt;
     }
-    if (auto found = specialKeyNames().find(keyCode); found != specialKeyNames().end())
-        return found->second;
-    return std::nullopt;
 }
 
 void HoldShortcut::useKeyboard(const GlobalKeys* keys)

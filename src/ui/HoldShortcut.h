@@ -61,9 +61,7 @@ public:
     static std::string modifierNames(std::uint32_t mask);
     static std::string keyName(std::uint32_t keyCode);
     static const std::map<std::uint32_t, std::string>& functionKeyNames();
-    // Keys named by word or arrow rather than by the character they type,
-    // against the table key of their name.
-    static const std::map<std::uint32_t, std::string>& specialKeyNames();
+    // Keys named by word or arrow rather than by the character they type.
     static std::optional<std::string> specialKeyName(std::uint32_t keyCode);
 
     // Where keyName() looks up a key's character; none gives "#<code>".
