@@ -27,6 +27,17 @@ namespace parlaro::app {
 
 using namespace ui;
 
+namespace {
+
+// A card's tag: whose sentence it is and in what language it was spoken.
+QString sideTag(bool them, const CallLanguage& language)
+{
+    // Each key a literal, so every table is checked for it.
+    return q(them ? localized("对方 %@", language.tag) : localized("我 %@", language.tag));
+}
+
+}  // namespace
+
 ConversationView::ConversationView(std::shared_ptr<AppModel> model, QWidget* parent)
     : QScrollArea(parent), model_(std::move(model))
 {
@@ -112,8 +123,8 @@ void ConversationView::refresh()
 {
     const auto& entries = model_->entries.get();
     // Made once here: every caption refresh shows every card again.
-    const QString theirSide = q(localized("对方 %@", model_->theirLanguage.get().tag));
-    const QString mySide = q(localized("我 %@", model_->myLanguage.get().tag));
+    const QString theirSide = sideTag(true, model_->theirLanguage.get());
+    const QString mySide = sideTag(false, model_->myLanguage.get());
     const std::string& them = model_->themPartial.get();
     const std::string& me = model_->mePartial.get();
 
@@ -139,10 +150,8 @@ void ConversationView::refresh()
         // Each card names the language its sentence was spoken in, so a later
         // swap or change leaves the cards already there as they were.
         const bool them = entry.side == ConversationEntry::Side::them;
-        QString side = them ? theirSide : mySide;
-        if (const auto spoken = CallLanguage::find(entry.originalLanguage))
-            side = q(localized(them ? "对方 %@" : "我 %@", spoken->tag));
-        card->show(entry, side, side, dates);
+        const auto spoken = CallLanguage::find(entry.originalLanguage);
+        card->show(entry, spoken ? sideTag(them, *spoken) : them ? theirSide : mySide, dates);
     }
     placeCards();
 

@@ -43,14 +43,13 @@ TranscriptCard::TranscriptCard(QWidget* parent) : Card(Palette::coral(), 14, 0.0
     }
 }
 
-void TranscriptCard::show(const ConversationEntry& entry, const QString& theirSide, const QString& mySide,
-                          const LocaleContext& locale)
+void TranscriptCard::show(const ConversationEntry& entry, const QString& sideTag, const LocaleContext& locale)
 {
     bool them = entry.side == ConversationEntry::Side::them;
     QColor tint = them ? Palette::coral() : Palette::violet();
     setTint(tint);
     tag_->setTint(tint);
-    updates::setText(tag_, them ? theirSide : mySide);
+    updates::setText(tag_, sideTag);
     const bool sameTime = shownTime_ && shownTime_->time == entry.time && shownTime_->locale.locale == locale.locale
         && shownTime_->locale.timeZone == locale.timeZone;
     if (!sameTime) {

@@ -20,10 +20,9 @@ class TranscriptCard : public ui::Card {
 public:
     explicit TranscriptCard(QWidget* parent = nullptr);
 
-    // The side tags ("对方 EN", "我 中") come from the current languages, not
-    // from the entry; the list makes them once for all its cards.
-    void show(const ConversationEntry& entry, const QString& theirSide, const QString& mySide,
-              const LocaleContext& locale);
+    // `sideTag` ("对方 EN", "我 中") is made by the list, which knows the
+    // languages the entry was spoken in and the ones now set.
+    void show(const ConversationEntry& entry, const QString& sideTag, const LocaleContext& locale);
 
     QLabel* original() const { return original_; }
     QLabel* translated() const { return translated_; }
