@@ -10,7 +10,6 @@
 #include "audio/EchoGuard.h"
 #include "audio/IncomingListener.h"
 #include "audio/OwnSpeechRecorder.h"
-#include "platform/AudioConverter.h"
 #include "platform/linux/pulse/PulseAudioSystem.h"
 #include "platform/linux/sphinx/SphinxSpeechRecognizer.h"
 #include "platform/sim/AudioSystemDecorator.h"
@@ -24,7 +23,6 @@
 #include <benchmark/benchmark.h>
 #include <pocketsphinx.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>

@@ -200,10 +200,10 @@ TEST(AudioDevices, RateAndRestartWatchesLiveAsLongAsTheirObject)
     EXPECT_EQ(listeners[0].address, (AudioPropertyAddress{"nsrt"_fcc}));
     EXPECT_EQ(listeners[0].queue, "main");
     EXPECT_EQ(listeners[1].object, audioSystemObject);
-    EXPECT_EQ(listeners[1].address, (AudioPropertyAddress{"srst"_fcc}));
+    EXPECT_EQ(listeners[1].address, (AudioPropertyAddress{AudioSelectors::serviceRestarted}));
 
     sim.notify(30, {"nsrt"_fcc});
-    sim.notify(audioSystemObject, {"srst"_fcc});
+    sim.notify(audioSystemObject, {AudioSelectors::serviceRestarted});
     EXPECT_TRUE(calls.empty());  // they run on the main actor
     runtime.runUntilIdle();
     EXPECT_EQ(calls, (std::vector<std::string>{"rate 1 nsrt", "restart"}));
@@ -303,7 +303,7 @@ TEST(AudioDevices, TheServerWatcherTellsOnlyRealComingsAndGoings)
     rt::ManualRuntime runtime;
     sim::SimPlatform platform;
     sim::SimAudioSystem sim;
-    constexpr AudioPropertyAddress running{"srun"_fcc};
+    constexpr AudioPropertyAddress running{AudioSelectors::serviceRunning};
     std::vector<bool> told;
 
     // A system that never says its server is gone has one that runs.
@@ -326,8 +326,10 @@ TEST(AudioDevices, TheServerWatcherTellsOnlyRealComingsAndGoings)
     EXPECT_EQ(told, (std::vector<bool>{true, false}));
     EXPECT_FALSE(watcher->running());
 
-    // A failed read is no news.
-    sim.fail(audioSystemObject, "srun"_fcc, AudioOperation::getPropertyData, AudioStatuses::unknownProperty);
+    // A failed read is taken as a running server: only one that says it is
+    // gone is gone.
+    sim.fail(audioSystemObject, AudioSelectors::serviceRunning, AudioOperation::getPropertyData,
+             AudioStatuses::unknownProperty);
     sim.notify(audioSystemObject, running);
     runtime.runUntilIdle();
     EXPECT_EQ(told, (std::vector<bool>{true, false, true}));

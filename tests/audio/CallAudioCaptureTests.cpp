@@ -20,7 +20,7 @@ constexpr AudioObjectId callApp = 501;
 constexpr AudioObjectId musicApp = 502;
 constexpr AudioPropertyAddress livn{"livn"_fcc};
 constexpr AudioPropertyAddress dOut{"dOut"_fcc};
-constexpr AudioPropertyAddress srst{"srst"_fcc};
+constexpr AudioPropertyAddress srst{AudioSelectors::serviceRestarted};
 constexpr AudioStatus refused = 560947818;
 
 // The computer plays the call (left 0.25, right 0.1), some music (0.05 on

@@ -207,13 +207,13 @@ TEST(IncomingListener, ListensToTheSimulatedCall)
 
     // Every rebuild fails: after five, the error callback hears of it.
     system.fail(sim::anyObject, sim::anySelector, sim::AudioOperation::createProcessTap, -66680);
-    system.notify(audioSystemObject, {"srst"_fcc});
+    system.notify(audioSystemObject, {AudioSelectors::serviceRestarted});
     runtime.advance(4.0);
     EXPECT_EQ(errors, (std::vector<std::string>{"无法开始收听系统声音（-66680）（CAP-2）（CAP-3）"}));
     EXPECT_EQ(listener->transcriber(), session);
 
     system.clearFailures();
-    system.notify(audioSystemObject, {"srst"_fcc});
+    system.notify(audioSystemObject, {AudioSelectors::serviceRestarted});
     runtime.runUntilIdle();
     const AudioObjectId device = capture->aggregateID();
     system.runIOCycle(device, 480);

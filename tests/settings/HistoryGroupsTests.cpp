@@ -1,8 +1,8 @@
+#include "StringTableFiles.h"
 #include "UiWorld.h"
 
 #include "history/ConversationHistory.h"
 #include "history/HistoryFiles.h"
-#include "platform/linux/FileResourceBundles.h"
 #include "runtime/Clock.h"
 #include "settings/ExportPanel.h"
 #include "settings/HistoryGroups.h"
@@ -337,12 +337,8 @@ TEST(HistoryGroups, TheDaysFieldIsKeptInRangeAndDeletesOldSessionsAfterAsking)
 TEST(HistoryGroups, CountsTakeTheInterfaceLanguagesPluralForms)
 {
     HistoryWorld w;
-    const sys::FileResourceBundles shipped(std::filesystem::path(PARLARO_SOURCE_DIR) / "resources");
-    for (const char* code : {"en", "de", "pl", "zh-Hans"}) {
-        auto table = shipped.openTable(code);
-        ASSERT_TRUE(table) << code;
-        w.world.platform.bundles.setTable(code, *table);
-    }
+    for (const char* code : {"en", "de", "pl", "zh-Hans"})
+        test::loadStringTables(w.world.platform.bundles, code);
     ConversationSession session;
     session.entries.push_back(ConversationEntry{.side = ConversationEntry::Side::them,
                                                 .original = "Hello",

@@ -146,7 +146,9 @@ struct RecordedDialog final : settings::SaveDialog {
 };
 
 // A session bus of the test's own, from a private dbus-daemon, with the
-// client's connection and the fake portal's.
+// client's connection and the fake portal's. Its configuration names no
+// service folders, so a desktop portal installed on the machine is neither
+// listed as activatable nor started by a call.
 class PortalFileChooserTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -155,7 +157,8 @@ protected:
         if (daemon.isEmpty())
             GTEST_SKIP() << "dbus-daemon is not installed, so the portal's file chooser is not tested";
         bus_.start(daemon,
-                   {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address")});
+                   {QStringLiteral("--config-file=" PARLARO_PRIVATE_BUS_CONFIG), QStringLiteral("--nofork"),
+                    QStringLiteral("--print-address")});
         ASSERT_TRUE(bus_.waitForStarted(5000));
         ASSERT_TRUE(bus_.waitForReadyRead(5000));
         const QString address = QString::fromUtf8(bus_.readLine()).trimmed();

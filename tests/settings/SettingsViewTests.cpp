@@ -1,4 +1,5 @@
 #include "ModelUiWorld.h"
+#include "StringTableFiles.h"
 #include "UiWorld.h"
 
 #include "audio/AudioClient.h"
@@ -7,7 +8,6 @@
 #include "model/ModelTestAccess.h"
 #include "platform/Platform.h"
 #include "platform/SettingsStore.h"
-#include "platform/linux/FileResourceBundles.h"
 #include "platform/sim/SimGlobalKeys.h"
 #include "settings/HistoryGroups.h"
 #include "settings/SettingsView.h"
@@ -407,12 +407,8 @@ TEST_F(SettingsViewTest, DevicePageOffersTheInstallWhileTheDeviceIsMissing)
 
     // Installing here asks for no password, as the install sheet says, in
     // every interface language.
-    const sys::FileResourceBundles shipped(std::filesystem::path(PARLARO_SOURCE_DIR) / "resources");
-    for (const auto& entry : InterfaceLanguage::supported()) {
-        auto table = shipped.openTable(entry.code);
-        ASSERT_TRUE(table) << entry.code;
-        world.platform.bundles.setTable(entry.code, *table);
-    }
+    for (const auto& entry : InterfaceLanguage::supported())
+        loadStringTables(world.platform.bundles, entry.code);
     const std::pair<const char*, const char*> expected[] = {
         {"zh-Hans", "没有它，对方听不到你的声音和翻译。安装不需要电脑密码，几秒内完成。"},
         {"en",
@@ -795,12 +791,8 @@ TEST_F(SettingsViewTest, TheHeadingAndTheShortcutVerbAreTranslatedApart)
     EXPECT_EQ(text("settings.heading"), QStringLiteral("设置"));
     EXPECT_EQ(record->text(), QStringLiteral("设置"));
 
-    const sys::FileResourceBundles shipped(std::filesystem::path(PARLARO_SOURCE_DIR) / "resources");
-    for (const char* code : {"en", "zh-Hans", "de"}) {
-        auto table = shipped.openTable(code);
-        ASSERT_TRUE(table) << code;
-        world.platform.bundles.setTable(code, *table);
-    }
+    for (const char* code : {"en", "zh-Hans", "de"})
+        loadStringTables(world.platform.bundles, code);
     const std::pair<const char*, std::pair<const char*, const char*>> expected[] = {
         {"en", {"Settings", "Set"}},
         {"de", {"Einstellungen", "Festlegen"}},
@@ -821,7 +813,7 @@ TEST_F(SettingsViewTest, TheHeadingAndTheShortcutVerbAreTranslatedApart)
     EXPECT_EQ(meterTitle->text(), QStringLiteral("我的麦克风"));
     InterfaceLanguage::set("en");
     world.settle();
-    EXPECT_EQ(meterTitle->text().toStdString(), shipped.openTable("en")->at("我的麦克风"));
+    EXPECT_EQ(meterTitle->text().toStdString(), world.platform.bundles.openTable("en")->at("我的麦克风"));
 }
 
 }  // namespace

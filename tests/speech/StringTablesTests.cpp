@@ -74,11 +74,10 @@ std::multiset<std::string> placeholders(const std::string& text)
     static const std::regex placeholder(R"(%(\d+\$)?@)");
     for (std::sregex_iterator it(text.begin(), text.end(), placeholder), end; it != end; ++it)
         found.insert((*it)[0]);
-    std::set<std::string> counted;
     static const std::regex plural(R"(\{\s*(\d+)\s*,\s*plural\s*,)");
     for (std::sregex_iterator it(text.begin(), text.end(), plural), end; it != end; ++it) {
         const std::string numbered = "%" + std::to_string(std::stoi((*it)[1]) + 1) + "$@";
-        if (counted.insert(numbered).second && !found.contains(numbered))
+        if (!found.contains(numbered))
             found.insert(numbered);
     }
     return found;

@@ -1,3 +1,4 @@
+#include "StringTableFiles.h"
 #include "UiWorld.h"
 
 #include "platform/KeyCodes.h"
@@ -7,11 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
-
-#include <filesystem>
-#include <fstream>
-#include <set>
+#include <string>
 
 using namespace parlaro;
 using ui::HoldShortcut;
@@ -22,20 +19,6 @@ namespace {
 DefaultsData bytes(const std::string& text)
 {
     return DefaultsData(text.begin(), text.end());
-}
-
-// An interface language's table as shipped.
-StringTable shippedTable(const std::string& code)
-{
-    StringTable table;
-    const auto folder = std::filesystem::path(PARLARO_SOURCE_DIR) / "resources" / "i18n" / code;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        std::ifstream in(entry.path());
-        const nlohmann::json texts = nlohmann::json::parse(in);
-        for (const auto& [key, text] : texts.items())
-            table[key] = text.get<std::string>();
-    }
-    return table;
 }
 
 std::string storedText(const sim::SimSettingsStore& defaults)
@@ -104,7 +87,7 @@ TEST(HoldShortcut, LabelsUseTheKeyboardsOwnNamesInTheInterfaceLanguage)
 {
     test::UiWorld world;
     for (const char* code : {"zh-Hans", "en", "de"})
-        world.platform.bundles.setTable(code, shippedTable(code));
+        test::loadStringTables(world.platform.bundles, code);
 
     InterfaceLanguage::set("zh-Hans");
     EXPECT_EQ(HoldShortcut::combo(49, 0x800).label(), "Alt+空格");

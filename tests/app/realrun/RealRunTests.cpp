@@ -12,14 +12,8 @@
 #include "ui/MainActorPump.h"
 
 #include <QApplication>
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QWidget>
-
-// After the engine headers: Qt's keyword macros would rename their members.
-#include "app/AppDelegate.h"
 
 #include <gtest/gtest.h>
 
@@ -27,9 +21,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
+#include <iostream>
 #include <sstream>
-#include <thread>
 
 using namespace parlaro;
 using test::pactl;

@@ -12,10 +12,7 @@
 #include "speech/CallLanguage.h"
 #include "ui/MainActorPump.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QProcess>
-#include <QStandardPaths>
 
 #include <gtest/gtest.h>
 
@@ -26,8 +23,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <thread>
+#include <iostream>
 #include <vector>
 
 using namespace parlaro;
@@ -135,7 +131,6 @@ TEST(RealRunServerRestart, ListeningAndTheVirtualMicrophoneComeBackOnTheirOwn)
     ASSERT_TRUE(back) << "listening did not come back: " << model->listeningStatus.get() << ", "
                       << model->errorMessage.get().value_or("no error");
     std::cout << "[ restart  ] listening again " << seconds << " s after the server started\n";
-    EXPECT_LT(seconds, 10.0);
     EXPECT_TRUE(pumpUntil([&] { return pactl({QStringLiteral("get-default-source")}) == virtualMicSource; }, 10))
         << "the default input is " << pactl({QStringLiteral("get-default-source")});
     pumpFor(1.0);

@@ -330,8 +330,8 @@ TEST_F(PulseAudioSystemTest, ServerRestartIsAnnouncedAndDevicesComeBack)
     PulseAudioSystem system;
     ASSERT_TRUE(system.isConnected());
     Counter restarted;
-    auto token =
-        system.addPropertyListener(audioSystemObject, {"srst"_fcc}, AudioCallbackQueue(), restarted.listener());
+    auto token = system.addPropertyListener(audioSystemObject, {AudioSelectors::serviceRestarted}, AudioCallbackQueue(),
+                                            restarted.listener());
     const std::string daemon = test::daemonScript();
     ASSERT_EQ(std::system((daemon + " stop " + test::pulseTestDir()).c_str()), 0);
     EXPECT_TRUE(waitUntil([&] { return !system.isConnected(); }));
@@ -342,7 +342,7 @@ TEST_F(PulseAudioSystemTest, ServerRestartIsAnnouncedAndDevicesComeBack)
     EXPECT_TRUE(waitUntil([&] { return restarted.calls > 0; }, 10));
     EXPECT_TRUE(waitUntil([&] { return deviceWithUID(system, virtualMicUID) != 0; }, 10));
     EXPECT_NE(deviceWithUID(system, "test_speakers"), 0u);
-    EXPECT_EQ(number(system, audioSystemObject, {"srst"_fcc}), 1u);
+    EXPECT_EQ(number(system, audioSystemObject, {AudioSelectors::serviceRestarted}), 1u);
 }
 
 TEST_F(PulseAudioSystemTest, EnsureLoadsOnceAndReloadsOnlyOurModulesOnAnotherHash)

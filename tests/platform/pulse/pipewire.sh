@@ -4,13 +4,10 @@
 # session bus of its own: pipewire.sh start|stop <dir>. Its socket is
 # <dir>/pulse/native, as daemon.sh's is, with the same silent default output.
 set -u
-action=${1:-}
-dir=${2:-}
-if [[ -z "$action" || -z "$dir" ]]; then
-  echo "usage: pipewire.sh start|stop <dir>" >&2
-  exit 2
-fi
-dir=$(realpath -m "$dir")
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source-path=SCRIPTDIR source=../../support/server-fixture.sh
+source "$here/../../support/server-fixture.sh"
+fixture_args pipewire.sh "$@"
 export XDG_RUNTIME_DIR="$dir"
 export PIPEWIRE_RUNTIME_DIR="$dir"
 export HOME="$dir/home"
@@ -62,14 +59,11 @@ run() {
 case "$action" in
 start)
   for tool in pipewire wireplumber pipewire-pulse dbus-daemon pactl; do
-    if ! command -v "$tool" >/dev/null; then
-      echo "pipewire.sh: $tool is not installed; the PipeWire sound server tests will skip" >&2
-      exit 0
-    fi
+    fixture_needs "$tool" "PipeWire sound server"
   done
   "$0" stop "$dir" >/dev/null 2>&1
   # A fresh server each time: no defaults remembered from an earlier one.
-  rm -rf "$dir/home" "$dir/pulse" "$dir"/pipewire-0*
+  rm -rf "${dir:?}/home" "$dir/pulse" "$dir"/pipewire-0*
   mkdir -p "$dir" "$HOME" "$XDG_CONFIG_HOME" "$XDG_STATE_HOME" "$XDG_DATA_HOME"
   chmod 700 "$dir"
   dbus-daemon --session --fork --nopidfile --print-pid=3 --address="$DBUS_SESSION_BUS_ADDRESS" 3>"$dir/dbus.pid" \
@@ -107,7 +101,6 @@ stop)
   exit 0
   ;;
 *)
-  echo "usage: pipewire.sh start|stop <dir>" >&2
-  exit 2
+  fixture_usage
   ;;
 esac
