@@ -66,7 +66,9 @@ start)
   rm -rf "${dir:?}/home" "$dir/pulse" "$dir"/pipewire-0*
   mkdir -p "$dir" "$HOME" "$XDG_CONFIG_HOME" "$XDG_STATE_HOME" "$XDG_DATA_HOME"
   chmod 700 "$dir"
-  dbus-daemon --session --fork --nopidfile --print-pid=3 --address="$DBUS_SESSION_BUS_ADDRESS" 3>"$dir/dbus.pid" \
+  # The bus starts no service of the machine's own on a call to a name
+  # nobody here has claimed (a desktop's portal least of all).
+  dbus-daemon --config-file="$here/../portal/bus.conf" --fork --nopidfile --print-pid=3 --address="$DBUS_SESSION_BUS_ADDRESS" 3>"$dir/dbus.pid" \
     || { echo "pipewire.sh: the private D-Bus session bus did not start" >&2; exit 1; }
   run pipewire pipewire
   for _ in $(seq 1 250); do
