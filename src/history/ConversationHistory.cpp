@@ -4,6 +4,7 @@
 #include "history/HistoryJson.h"
 #include "history/HistoryText.h"
 #include "history/SessionScan.h"
+#include "platform/AtomicFile.h"
 #include "platform/SettingsStore.h"
 #include "runtime/Background.h"
 #include "runtime/Error.h"
@@ -33,10 +34,6 @@ void sortNewestFirst(std::vector<ConversationSummary>& list)
 }
 
 using HistoryFiles::sessionId;
-
-// Older than any write still in progress: a temporary this old was left by
-// a write that was killed, and holds conversation text nobody will read.
-constexpr double leftoverTemporaryAge = 60.0;
 
 }  // namespace
 
@@ -187,7 +184,7 @@ void ConversationHistory::deleteAll()
         std::error_code ignored;
         fs::remove(file, ignored);
     }
-    HistoryFiles::removeLeftoverTemporaries(directory_);
+    removeStaleTemporaries(directory_, HistoryFiles::isHistoryFileName, std::nullopt);
     if (loading_ && !isLoaded.get()) {
         savedWhileLoading_.clear();
         deletedWhileLoading_.clear();
@@ -298,7 +295,9 @@ ConversationHistory::search(std::string query, std::vector<ConversationSummary> 
 
 std::vector<ConversationSummary> ConversationHistory::rebuildIndex(const fs::path& directory)
 {
-    HistoryFiles::removeLeftoverTemporaries(directory, leftoverTemporaryAge);
+    // A temporary left by a write that was killed holds conversation text
+    // nobody will read.
+    removeStaleTemporaries(directory, HistoryFiles::isHistoryFileName, staleTemporaryAge);
     const fs::path indexFile = directory / indexFileName;
     std::vector<ConversationSummary> index;
     if (auto text = HistoryFiles::read(indexFile)) {

@@ -116,6 +116,11 @@ fs::path sessionFile(const fs::path& folder, const rt::Uuid& id)
     return upper;
 }
 
+bool isHistoryFileName(const std::string& name)
+{
+    return name == "index.json" || sessionId(name);
+}
+
 namespace {
 
 // Removes the entries of the folder that `doomed` picks. The listing ends
@@ -141,7 +146,7 @@ std::optional<fs::path> temporaryTarget(const fs::path& file)
     auto target = atomicWriteTarget(file.filename().string());
     if (!target)
         return std::nullopt;
-    if (*target != "index.json" && !sessionId(*target))
+    if (!isHistoryFileName(*target))
         return std::nullopt;
     return fs::path(*target);
 }
@@ -158,22 +163,6 @@ void removeSessionFiles(const fs::path& folder, const std::unordered_set<rt::Uui
             name = *target;
         auto id = sessionId(name);
         return id && ids.contains(*id);
-    });
-}
-
-void removeLeftoverTemporaries(const fs::path& folder, std::optional<double> minimumAge)
-{
-    const auto now = fs::file_time_type::clock::now();
-    removeWhere(folder, [&](const fs::directory_entry& entry) {
-        if (!temporaryTarget(entry.path().filename()))
-            return false;
-        if (!minimumAge)
-            return true;
-        std::error_code error;
-        const auto written = entry.last_write_time(error);
-        if (error)
-            return false;
-        return std::chrono::duration<double>(now - written).count() >= *minimumAge;
     });
 }
 

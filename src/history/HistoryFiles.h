@@ -42,10 +42,10 @@ std::filesystem::path sessionFile(const std::filesystem::path& folder, const rt:
 // what unfinished writes to them left behind. Failures are ignored.
 void removeSessionFiles(const std::filesystem::path& folder, const std::unordered_set<rt::Uuid>& ids);
 
-// Removes what unfinished writes of session files and of the index left in
-// the folder: hidden temporaries that hold conversation text. With a
-// minimum age (seconds), only those written at least that long ago, so that
-// a write still in progress keeps its own. Failures are ignored.
-void removeLeftoverTemporaries(const std::filesystem::path& folder, std::optional<double> minimumAge = std::nullopt);
+// Whether the history writes a file of this name: a session file or the
+// index. What unfinished writes of them leave behind are hidden temporaries
+// holding conversation text (see removeStaleTemporaries in
+// platform/AtomicFile.h).
+bool isHistoryFileName(const std::string& name);
 
 }  // namespace parlaro::HistoryFiles

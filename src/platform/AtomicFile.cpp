@@ -91,23 +91,29 @@ std::filesystem::path followLinks(const std::filesystem::path& file)
     throwErrno(ELOOP, "Cannot follow the links at " + file.string());
 }
 
-void removeStaleTemporaries(const std::filesystem::path& file, double minimumAge)
+void removeStaleTemporaries(const std::filesystem::path& folder,
+                            const std::function<bool(const std::string& target)>& isTarget,
+                            std::optional<double> minimumAge)
 {
-    const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : ".";
-    const std::string name = file.filename().string();
     const auto now = std::filesystem::file_time_type::clock::now();
     std::vector<std::filesystem::path> stale;
     std::error_code error;
     for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        if (atomicWriteTarget(it->path().filename().string()) != name)
+        const auto target = atomicWriteTarget(it->path().filename().string());
+        if (!target || !isTarget(*target))
             continue;
-        std::error_code ignored;
-        if (!it->is_regular_file(ignored))
-            continue;
-        const auto written = it->last_write_time(ignored);
-        if (!ignored && std::chrono::duration<double>(now - written).count() >= minimumAge)
-            stale.push_back(it->path());
+        if (minimumAge) {
+            std::error_code ignored;
+            if (!it->is_regular_file(ignored))
+                continue;
+            const auto written = it->last_write_time(ignored);
+            if (ignored || std::chrono::duration<double>(now - written).count() < *minimumAge)
+                continue;
+        }
+        stale.push_back(it->path());
     }
+    // The listing is over before the first removal, so removing does not
+    // disturb it.
     for (const auto& path : stale) {
         std::error_code ignored;
         std::filesystem::remove(path, ignored);

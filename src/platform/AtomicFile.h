@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,10 +21,20 @@ void writeFileAtomically(const std::filesystem::path& file, std::string_view con
 // folder). Throws std::system_error (ELOOP) on a chain that never ends.
 std::filesystem::path followLinks(const std::filesystem::path& file);
 
-// Removes the temporaries that writes of `file` killed before their rename
-// left behind, when last changed at least `minimumAge` seconds ago (younger
-// ones may belong to a write under way). Errors are ignored.
-void removeStaleTemporaries(const std::filesystem::path& file, double minimumAge);
+// Older than any write still in progress (seconds): a temporary of
+// writeFileAtomically() last changed this long ago was left by a write that
+// was killed before its rename.
+inline constexpr double staleTemporaryAge = 60.0;
+
+// Removes from `folder` the temporaries that writes killed before their
+// rename left behind, of the targets whose file name `isTarget` accepts:
+// regular files last changed at least `minimumAge` seconds ago (younger ones
+// may belong to a write under way). With no minimum age, every entry named
+// as such a temporary goes, whatever it is and however recent. Errors are
+// ignored.
+void removeStaleTemporaries(const std::filesystem::path& folder,
+                            const std::function<bool(const std::string& target)>& isTarget,
+                            std::optional<double> minimumAge);
 
 // The name of the file that a temporary of writeFileAtomically() with this
 // name was to replace; none when the name is not one of its temporaries. A

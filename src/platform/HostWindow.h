@@ -16,11 +16,13 @@ class HostWindow {
 public:
     virtual ~HostWindow() = default;
 
-    // Hidden: not key or main, not seen and not taking input. `inFront`: the
-    // first hide, when the window is made; later hides end a reveal.
+    // Hidden: not seen and not taking input; it does not take keyboard focus
+    // and is not the main window. `inFront`: the first hide, when the window
+    // is made; later hides end a reveal.
     virtual void showHidden(bool inFront) = 0;
-    // Opaque, accepting clicks, centred, key and in front, with the
-    // application activated: the system's download prompt appears over it.
+    // Opaque, accepting clicks, centred, raised and holding keyboard focus,
+    // with the application activated: the system's download prompt appears
+    // over it.
     virtual void showRevealed() = 0;
     virtual bool isRevealed() const = 0;
 };

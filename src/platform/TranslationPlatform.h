@@ -52,15 +52,6 @@ inline TranslationPlatform& translationPlatform()
     return *translation;
 }
 
-// The installed host window maker; throws std::logic_error when none.
-inline HostWindowFactory& hostWindowFactory()
-{
-    auto* windows = detail::installedTranslationServices().hostWindows;
-    if (!windows)
-        throw std::logic_error("no host window factory installed");
-    return *windows;
-}
-
 // The installed host window maker, or none where no window is needed.
 inline HostWindowFactory* hostWindowFactoryIfAny()
 {

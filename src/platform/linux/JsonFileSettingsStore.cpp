@@ -18,8 +18,6 @@
 namespace parlaro::sys {
 namespace {
 
-constexpr double leftoverTemporaryAge = 60.0;
-
 DomainError defaultsError(JsonFileSettingsStore::ErrorCode code, std::string text)
 {
     return DomainError(JsonFileSettingsStore::errorDomain, static_cast<std::int64_t>(code), std::move(text));
@@ -157,7 +155,10 @@ void JsonFileSettingsStore::load(const Timestamp& timestamp)
     }
     // What a save killed before its rename left behind; younger ones may be
     // another process's save under way.
-    removeStaleTemporaries(target, leftoverTemporaryAge);
+    const std::string targetName = target.filename().string();
+    removeStaleTemporaries(
+        target.has_parent_path() ? target.parent_path() : std::filesystem::path("."),
+        [&](const std::string& name) { return name == targetName; }, staleTemporaryAge);
     FileRead read = readSettingsFile(file_);
     if (read.absent)
         return;

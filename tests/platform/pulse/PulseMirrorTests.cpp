@@ -100,6 +100,29 @@ TEST(PulseMirror, DevicesPairSidesByUIDAndNeverCountMonitors)
     EXPECT_EQ(at(mirror, audioSystemObject, {"dIn "_fcc}), AudioPropertyValue(std::uint32_t{mic}));
 }
 
+TEST(PulseMirror, OursAreObjectsWithOurUIDAndTheMonitorsOfOurSinks)
+{
+    PulseServerState state = serverWithVirtualMic();
+    // As a server that copies nothing onto monitors shows them.
+    state.sources[10].properties.clear();
+    state.sources[11].properties.clear();
+    // Someone else's sink naming no device of ours with an empty value.
+    state.sinks[3] = sink(3, "other_null_sink", 14, {{uidProperty, ""}});
+    state.sources[14] = source(14, "other_null_sink.monitor", 3);
+
+    EXPECT_TRUE(isOurs(state.sinks[0], state));
+    EXPECT_TRUE(isOurs(state.sinks[1], state));
+    EXPECT_TRUE(isOurs(state.sources[13], state));
+    EXPECT_TRUE(isOurs(state.sources[10], state));
+    EXPECT_TRUE(isOurs(state.sources[11], state));
+    EXPECT_FALSE(isOurs(state.sinks[2], state));
+    EXPECT_FALSE(isOurs(state.sources[12], state));
+    EXPECT_FALSE(isOurs(state.sinks[3], state));
+    EXPECT_FALSE(isOurs(state.sources[14], state));
+    // A monitor whose sink the server no longer lists.
+    EXPECT_FALSE(isOurs(source(15, "gone.monitor", 99), state));
+}
+
 TEST(PulseMirror, AMonitorAsDefaultInputIsAnUnlistedDeviceNamedAfterItsSource)
 {
     MirrorIds ids;

@@ -104,19 +104,15 @@ const PulseSinkOrSource* ourObject(const PulseServerState& state, const VirtualM
     return nullptr;
 }
 
-// A sink or source of the virtual microphone, its monitors included.
-bool isOurs(const PulseServerState& state, const std::string& name)
+// The sink or source of this name, sinks first; none when the server has no
+// such object.
+const PulseSinkOrSource* objectNamed(const PulseServerState& state, const std::string& name)
 {
     for (const auto* objects : {&state.sinks, &state.sources})
-        for (const auto& [index, object] : *objects) {
-            if (object.name != name)
-                continue;
-            if (object.properties.contains(uidProperty))
-                return true;
-            auto monitored = state.sinks.find(object.monitorOf);
-            return monitored != state.sinks.end() && monitored->second.properties.contains(uidProperty);
-        }
-    return false;
+        for (const auto& [index, object] : *objects)
+            if (object.name == name)
+                return &object;
+    return nullptr;
 }
 
 std::string hashOf(const PulseSinkOrSource& object)
@@ -1262,7 +1258,10 @@ std::optional<std::string> PulseAudioSystem::ensureLocked()
     if (loading) {
         for (const bool input : {false, true}) {
             const std::string& name = input ? defaultSource : defaultSink;
-            if (!name.empty() && !isOurs(state, name))
+            if (name.empty())
+                continue;
+            const PulseSinkOrSource* object = objectNamed(state, name);
+            if (!object || !isOurs(*object, state))
                 setDefaultLocked(input, name);
         }
     }

@@ -40,15 +40,6 @@ std::optional<std::uint32_t> hardwareTransport(const std::map<std::string, std::
     return "bltn"_fcc;
 }
 
-// Ours: it carries our UID, or it is the monitor of a sink that does.
-bool isOurs(const PulseSinkOrSource& object, const PulseServerState& server)
-{
-    if (!property(object.properties, uidProperty).empty())
-        return true;
-    auto monitored = server.sinks.find(object.monitorOf);
-    return monitored != server.sinks.end() && !property(monitored->second.properties, uidProperty).empty();
-}
-
 // A source the server made up is still a microphone to its user: echo
 // cancelling, remapping and noise suppression sit in front of a real one,
 // and whatever stands in for one is one. It takes the transport of the
@@ -149,6 +140,14 @@ MirrorObject deviceObject(const std::string& uid, const Sides& sides, const Mirr
 }
 
 }  // namespace
+
+bool isOurs(const PulseSinkOrSource& object, const PulseServerState& server)
+{
+    if (!property(object.properties, uidProperty).empty())
+        return true;
+    auto monitored = server.sinks.find(object.monitorOf);
+    return monitored != server.sinks.end() && !property(monitored->second.properties, uidProperty).empty();
+}
 
 AudioObjectId MirrorIds::idFor(const std::string& key)
 {
@@ -263,10 +262,7 @@ Mirror buildMirror(const PulseServerState& server, const MirrorExtras& extras, s
     // not counted as device use below.
     for (const auto& [index, source] : server.sources) {
         if (source.monitorOf == pulseNoIndex || bySource.contains(index) || devices.contains(source.name)
-            || !property(source.properties, uidProperty).empty())
-            continue;
-        auto monitored = server.sinks.find(source.monitorOf);
-        if (monitored != server.sinks.end() && !property(monitored->second.properties, uidProperty).empty())
+            || isOurs(source, server))
             continue;
         const std::string key = "device:" + source.name;
         alive.insert(key);

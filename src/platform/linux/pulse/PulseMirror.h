@@ -128,6 +128,11 @@ inline constexpr std::uint32_t pulseCycleFrames = 1024;
 // ('dcck').
 Mirror buildMirror(const PulseServerState& server, const MirrorExtras& extras, std::int32_t ownPid, MirrorIds& ids);
 
+// The program's own: the object carries our device UID property (with a
+// value; a property of ours left empty names no device), or it is the monitor
+// of a sink that does.
+bool isOurs(const PulseSinkOrSource& object, const PulseServerState& server);
+
 // The addresses whose values differ between two mirrors, per object; a
 // device that went away reports 'livn'.
 std::vector<std::pair<AudioObjectId, AudioPropertyAddress>> mirrorChanges(const Mirror& before, const Mirror& after);

@@ -326,10 +326,17 @@ public:
             if (task->cancelled.load() || task->done || !task->decoder)
                 return;
             if (task->secondPass) {
-                if (task->kept.size() + samples.size() <= longestSecondPass)
+                if (task->kept.size() + samples.size() <= longestSecondPass) {
                     task->kept.insert(task->kept.end(), samples.begin(), samples.end());
-                else
-                    task->secondPass = false;  // long enough to have adapted on its own
+                } else {
+                    // Long enough to have adapted on its own: the audio kept
+                    // (up to a megabyte) is not decoded again, so it goes
+                    // now rather than when the task ends. This runs on the
+                    // decoding thread, never on an audio callback.
+                    task->secondPass = false;
+                    task->kept.clear();
+                    task->kept.shrink_to_fit();
+                }
             }
             if (ps_process_raw(task->decoder, samples.data(), samples.size(), FALSE, FALSE) < 0) {
                 finish(task, std::nullopt, DomainError(errorDomain, 2, "The speech decoder failed"));
