@@ -44,7 +44,7 @@ void AppModel::refreshDevices(std::optional<DeviceReading> reading)
 {
     // Without a server every device is gone; the lists and selections wait
     // for the recovery rather than being lost.
-    if (awaitingAudioServer)
+    if (heldForAudioServer())
         return;
     // The watcher reads on its own queue, so an older list can arrive after
     // a newer one.
