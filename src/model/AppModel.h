@@ -511,8 +511,9 @@ public:
     void closeSettings();
     void openInstallSheet();
     void closeInstallSheet();
-    // The check the user opens, with no reason of the model's own.
-    void openMicCheck();
+    // The reason is shown above the check; none when the user opened it or
+    // the check needs no explanation.
+    void openMicCheck(std::optional<std::string> reason = std::nullopt);
     // Puts a failure into the error alert.
     void showError(std::string message);
     // The alert was closed.

@@ -92,8 +92,7 @@ void AppModel::refreshDevices(std::optional<DeviceReading> reading)
                 stopForwarding();
                 status.set(localized("麦克风已断开，原声转发已关闭"));
             }
-            micCheckReason.set(localized("原来的麦克风已断开，请重新选择并确认。"));
-            showMicCheck.set(true);
+            openMicCheck(localized("原来的麦克风已断开，请重新选择并确认。"));
         }
     }
 
