@@ -85,7 +85,8 @@ AppModel::AppModel(Dependencies& d, LanguagePair languages)
       echoGuard(std::move(d.echoGuard)), makeRecognitionSession(std::move(d.makeRecognitionSession)),
       beginActivity(std::move(d.beginActivity)), endActivity(std::move(d.endActivity)),
       observeDidWake(std::move(d.observeDidWake)), makeDeviceWatcher(std::move(d.makeDeviceWatcher)),
-      makeServiceWatcher(std::move(d.makeServiceWatcher)), makeServerWatcher(std::move(d.makeServerWatcher))
+      makeServiceWatcher(std::move(d.makeServiceWatcher)), makeServerWatcher(std::move(d.makeServerWatcher)),
+      audioServerRunning(std::move(d.audioServerRunning))
 {
 }
 

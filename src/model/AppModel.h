@@ -196,6 +196,8 @@ public:
         ServiceWatcherFactory makeServiceWatcher;
         // None: the audio server is taken to be always there.
         ServerWatcherFactory makeServerWatcher;
+        // What the audio system says of its server now; none: running.
+        std::function<bool()> audioServerRunning;
 
         // Permissions.
         std::function<bool()> microphoneAuthorized;
@@ -459,6 +461,7 @@ public:
     DeviceWatcherFactory makeDeviceWatcher;
     ServiceWatcherFactory makeServiceWatcher;
     ServerWatcherFactory makeServerWatcher;
+    std::function<bool()> audioServerRunning;
 
     // ---- Setters of the reacting fields ----
     void setEntries(std::vector<ConversationEntry> value);
@@ -508,8 +511,9 @@ public:
     void closeSettings();
     void openInstallSheet();
     void closeInstallSheet();
-    // The check the user opens, with no reason of the model's own.
-    void openMicCheck();
+    // The reason is shown above the check; none when the user opened it or
+    // the check needs no explanation.
+    void openMicCheck(std::optional<std::string> reason = std::nullopt);
     // Puts a failure into the error alert.
     void showError(std::string message);
     // The alert was closed.
@@ -681,9 +685,10 @@ public:
     // Waits for the devices in use before the loss, then brings back what
     // ran: the device selections and routes, forwarding and listening.
     rt::Async<void> recoverFromServerLoss();
-    // The far-end capture or own-voice forwarding stopped while the server is
-    // away: the recovery starts them again.
-    bool heldForAudioServer() const { return awaitingAudioServer; }
+    // The far-end capture or own-voice forwarding stopped, or devices went,
+    // while the server is away: the recovery starts them again. A server found
+    // gone here is taken as lost before the caller touches anything.
+    bool heldForAudioServer();
     // The watch on who starts and stops I/O on the virtual microphone; call
     // watching polls while there is none.
     void watchDriverDevice();

@@ -42,6 +42,17 @@ void AppModel::audioServerChanged(bool running)
     serverRecovery = spawnOnModel([](AppModel& model) { return model.recoverFromServerLoss(); });
 }
 
+bool AppModel::heldForAudioServer()
+{
+    // The capture and forwarding failures and the device lists come from
+    // other threads and may reach the model before the watcher's report of
+    // the loss; asking the server itself holds them all the same. Without a
+    // watcher nothing would report the return, so nothing is held.
+    if (!awaitingAudioServer && serverWatcher && audioServerRunning && !audioServerRunning())
+        audioServerChanged(false);
+    return awaitingAudioServer;
+}
+
 rt::Async<void> AppModel::recoverFromServerLoss()
 {
     const std::weak_ptr<AppModel> weak = weak_from_this();

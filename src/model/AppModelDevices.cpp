@@ -44,7 +44,7 @@ void AppModel::refreshDevices(std::optional<DeviceReading> reading)
 {
     // Without a server every device is gone; the lists and selections wait
     // for the recovery rather than being lost.
-    if (awaitingAudioServer)
+    if (heldForAudioServer())
         return;
     // The watcher reads on its own queue, so an older list can arrive after
     // a newer one.
@@ -92,8 +92,7 @@ void AppModel::refreshDevices(std::optional<DeviceReading> reading)
                 stopForwarding();
                 status.set(localized("麦克风已断开，原声转发已关闭"));
             }
-            micCheckReason.set(localized("原来的麦克风已断开，请重新选择并确认。"));
-            showMicCheck.set(true);
+            openMicCheck(localized("原来的麦克风已断开，请重新选择并确认。"));
         }
     }
 

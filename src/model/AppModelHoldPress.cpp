@@ -38,8 +38,7 @@ void AppModel::beginHoldToTalk()
     }
     const std::optional<AudioObjectId> input = selectedInputID.get();
     if (!micConfirmed.get() || !input || !findDevice(inputDevices.get(), input)) {
-        micCheckReason.set(localized("说话前，请先确认要用的麦克风。"));
-        showMicCheck.set(true);
+        openMicCheck(localized("说话前，请先确认要用的麦克风。"));
         return;
     }
 

@@ -71,8 +71,7 @@ rt::Async<void> AppModel::setOriginalVoice(bool on)
         co_return;
     }
     if (!micConfirmed.get()) {
-        micCheckReason.set(localized("开启原声前，请先确认要用的麦克风。"));
-        showMicCheck.set(true);
+        openMicCheck(localized("开启原声前，请先确认要用的麦克风。"));
         co_return;
     }
     isChangingOriginalVoice.set(true);

@@ -27,9 +27,9 @@ void AppModel::closeInstallSheet()
     showInstallSheet.set(false);
 }
 
-void AppModel::openMicCheck()
+void AppModel::openMicCheck(std::optional<std::string> reason)
 {
-    micCheckReason.set(std::nullopt);
+    micCheckReason.set(std::move(reason));
     showMicCheck.set(true);
 }
 

@@ -16,8 +16,7 @@ rt::Async<void> AppModel::start()
         // The sheet shows the installation first while both are raised.
         if (!virtualMicStatus())
             showInstallSheet.set(true);
-        micCheckReason.set(std::nullopt);
-        showMicCheck.set(true);
+        openMicCheck();
     } else {
         showWizard.set(true);
     }

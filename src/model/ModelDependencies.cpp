@@ -124,6 +124,7 @@ AppModel::Dependencies defaultDependencies(SettingsStore& defaults, std::shared_
     d.makeServerWatcher = [](AudioServerWatcher::OnChange onChange) {
         return AudioServerWatcher::make(std::move(onChange));
     };
+    d.audioServerRunning = [] { return AudioServerWatcher::serverRunning(); };
 
     // Nothing on this system asks for microphone access or can preflight the
     // capture permission.

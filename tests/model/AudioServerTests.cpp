@@ -57,6 +57,24 @@ struct ServerWorld {
         world.runtime.runUntilIdle();
     }
 
+    // The same loss, but the watcher's report comes last: the device lists,
+    // the capture and the forwarder, which tell from their own threads, get
+    // to the model first.
+    void loseServerReportedLast()
+    {
+        world.audio.store(audioSystemObject, serverRunning, std::uint32_t{0});
+        for (AudioObjectId id : {10u, 30u, 50u, 51u})
+            world.audio.removeObject(id);
+        at(1.0);
+        if (world.directVoice->onStop)
+            world.directVoice->onStop("设备已断开（560947818）");
+        if (world.incoming->onError)
+            world.incoming->onError("系统声音录制已停止（CAP-3）");
+        world.runtime.runUntilIdle();
+        world.audio.notify(audioSystemObject, serverRunning);
+        world.runtime.runUntilIdle();
+    }
+
     // The server is back with its own devices under new ids; the driver's
     // devices are loaded a moment later.
     void serverReturns()
@@ -118,6 +136,41 @@ TEST(ModelAudioServer, EverythingThatRanBeforeALossRunsAgainWithoutTheUser)
     w.world.audio.removeObject(61);
     w.at(6.0);
     EXPECT_EQ(w.model->errorMessage.get(), "虚拟麦克风已断开，原声转发已关闭。");
+}
+
+TEST(ModelAudioServer, FailuresThatArriveBeforeTheLossIsReportedAreHeldAllTheSame)
+{
+    ServerWorld w;
+    ASSERT_TRUE(w.model->isListening.get());
+    ASSERT_TRUE(w.model->forwardingActive.get());
+    w.world.takeLog();
+
+    w.loseServerReportedLast();
+    w.at(4.0);
+    EXPECT_TRUE(w.model->audioServerLost.get());
+    EXPECT_EQ(w.model->errorMessage.get(), std::nullopt);
+    EXPECT_FALSE(w.model->showMicCheck.get());
+    EXPECT_TRUE(w.model->micConfirmed.get());
+    EXPECT_TRUE(w.model->originalVoiceOn.get());
+    EXPECT_FALSE(w.model->listeningFailed.get());
+    EXPECT_EQ(w.model->selectedInputID.get(), 10u);
+    EXPECT_EQ(w.model->selectedVirtualOutputID.get(), 51u);
+
+    w.serverReturns();
+    w.world.addVirtualDriver(60, 61);
+    w.at(5.3);
+    EXPECT_FALSE(w.model->audioServerLost.get());
+    EXPECT_EQ(w.model->selectedInputID.get(), 11u);
+    EXPECT_EQ(w.model->selectedVirtualOutputID.get(), 61u);
+    EXPECT_TRUE(w.model->forwardingActive.get());
+    ASSERT_TRUE(w.world.directVoice->running);
+    EXPECT_EQ(*w.world.directVoice->running, (std::pair<AudioObjectId, AudioObjectId>{11, 61}));
+    EXPECT_TRUE(w.model->isListening.get());
+    EXPECT_EQ(std::count(w.world.log->begin(), w.world.log->end(), "incoming start"), 1);
+    EXPECT_EQ(w.model->errorMessage.get(), std::nullopt);
+    EXPECT_FALSE(w.model->showMicCheck.get());
+    EXPECT_TRUE(w.model->micConfirmed.get());
+    EXPECT_TRUE(w.model->originalVoiceOn.get());
 }
 
 TEST(ModelAudioServer, DevicesThatDoNotComeBackAreLostFiveSecondsAfterTheReturn)

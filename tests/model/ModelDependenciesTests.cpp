@@ -94,6 +94,10 @@ TEST(ModelDependencies, TheDeviceClosuresReadTheAudioSystem)
     EXPECT_EQ(d.callRouteInspector(10), CallMicrophoneRoute::idle);
     EXPECT_FALSE(d.speakerPlayback(std::nullopt));
     EXPECT_FALSE(d.speakerPlayback(50));
+    EXPECT_TRUE(d.audioServerRunning());
+    world.audio.store(audioSystemObject, {"srun"_fcc}, std::uint32_t{0});
+    EXPECT_FALSE(d.audioServerRunning());
+    world.audio.store(audioSystemObject, {"srun"_fcc}, std::uint32_t{1});
 
     // Without a process list nobody can be told apart.
     world.audio.setProcessListAvailable(false);

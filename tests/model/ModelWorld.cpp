@@ -79,6 +79,7 @@ AppModel::Dependencies ModelWorld::dependencies()
     d.makeServerWatcher = [](AudioServerWatcher::OnChange onChange) {
         return AudioServerWatcher::make(std::move(onChange));
     };
+    d.audioServerRunning = [] { return AudioServerWatcher::serverRunning(); };
     d.microphoneAuthorized = [this] { return microphoneAuthorized; };
     d.microphonePermission = [this]() -> rt::Async<bool> { co_return microphoneAuthorized; };
     d.capturePermission = [this] { return captureStatus; };
