@@ -77,6 +77,14 @@ struct ServerWorld {
 
     // The server is back with its own devices under new ids; the driver's
     // devices are loaded a moment later.
+    // Nothing the user set up is lost, and nothing asks anything of them.
+    void expectNothingOfTheUsersLost()
+    {
+        EXPECT_EQ(model->errorMessage.get(), std::nullopt);
+        EXPECT_FALSE(model->showMicCheck.get());
+        EXPECT_TRUE(model->micConfirmed.get());
+        EXPECT_TRUE(model->originalVoiceOn.get());
+    }
     void serverReturns()
     {
         world.addMicrophone(11, "usb-mic", "USB");
@@ -100,11 +108,7 @@ TEST(ModelAudioServer, EverythingThatRanBeforeALossRunsAgainWithoutTheUser)
     w.loseServer();
     w.at(4.0);
     EXPECT_TRUE(w.model->audioServerLost.get());
-    // Nothing the user must do, and nothing of theirs is lost.
-    EXPECT_EQ(w.model->errorMessage.get(), std::nullopt);
-    EXPECT_FALSE(w.model->showMicCheck.get());
-    EXPECT_TRUE(w.model->micConfirmed.get());
-    EXPECT_TRUE(w.model->originalVoiceOn.get());
+    w.expectNothingOfTheUsersLost();
     EXPECT_FALSE(w.model->listeningFailed.get());
     EXPECT_FALSE(w.model->isListening.get());
     EXPECT_EQ(w.model->selectedInputID.get(), 10u);
@@ -128,9 +132,7 @@ TEST(ModelAudioServer, EverythingThatRanBeforeALossRunsAgainWithoutTheUser)
     EXPECT_TRUE(w.model->isListening.get());
     EXPECT_EQ(w.model->listeningStatus.get(), "自动收听中 · 对方说话即记录并翻译");
     EXPECT_EQ(std::count(w.world.log->begin(), w.world.log->end(), "incoming start"), 1);
-    EXPECT_EQ(w.model->errorMessage.get(), std::nullopt);
-    EXPECT_FALSE(w.model->showMicCheck.get());
-    EXPECT_TRUE(w.model->micConfirmed.get());
+    w.expectNothingOfTheUsersLost();
 
     // After the recovery a device that goes is reported as before.
     w.world.audio.removeObject(61);
@@ -148,10 +150,7 @@ TEST(ModelAudioServer, FailuresThatArriveBeforeTheLossIsReportedAreHeldAllTheSam
     w.loseServerReportedLast();
     w.at(4.0);
     EXPECT_TRUE(w.model->audioServerLost.get());
-    EXPECT_EQ(w.model->errorMessage.get(), std::nullopt);
-    EXPECT_FALSE(w.model->showMicCheck.get());
-    EXPECT_TRUE(w.model->micConfirmed.get());
-    EXPECT_TRUE(w.model->originalVoiceOn.get());
+    w.expectNothingOfTheUsersLost();
     EXPECT_FALSE(w.model->listeningFailed.get());
     EXPECT_EQ(w.model->selectedInputID.get(), 10u);
     EXPECT_EQ(w.model->selectedVirtualOutputID.get(), 51u);
@@ -167,10 +166,7 @@ TEST(ModelAudioServer, FailuresThatArriveBeforeTheLossIsReportedAreHeldAllTheSam
     EXPECT_EQ(*w.world.directVoice->running, (std::pair<AudioObjectId, AudioObjectId>{11, 61}));
     EXPECT_TRUE(w.model->isListening.get());
     EXPECT_EQ(std::count(w.world.log->begin(), w.world.log->end(), "incoming start"), 1);
-    EXPECT_EQ(w.model->errorMessage.get(), std::nullopt);
-    EXPECT_FALSE(w.model->showMicCheck.get());
-    EXPECT_TRUE(w.model->micConfirmed.get());
-    EXPECT_TRUE(w.model->originalVoiceOn.get());
+    w.expectNothingOfTheUsersLost();
 }
 
 TEST(ModelAudioServer, DevicesThatDoNotComeBackAreLostFiveSecondsAfterTheReturn)
