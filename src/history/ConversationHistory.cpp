@@ -49,6 +49,17 @@ ConversationHistory::ConversationHistory(Passkey, std::optional<fs::path> direct
     isEnabled_.set(defaults_.get<bool>(enabledKey).value_or(true));
 }
 
+std::shared_ptr<ConversationHistory> ConversationHistory::makeWithoutFolder(SettingsStore& defaults, std::string reason)
+{
+    return std::make_shared<ConversationHistory>(Passkey{}, defaults, std::move(reason));
+}
+
+ConversationHistory::ConversationHistory(Passkey, SettingsStore& defaults, std::string reason)
+    : defaults_(defaults), withoutFolder_(std::move(reason))
+{
+    isEnabled_.set(false);
+}
+
 fs::path ConversationHistory::defaultDirectory()
 {
     return defaultDirectory([](const std::string& name) -> std::optional<std::string> {
@@ -90,6 +101,12 @@ std::optional<std::string> ConversationHistory::passwordDatabaseHome()
 
 void ConversationHistory::setEnabled(bool enabled)
 {
+    // The stored choice is kept for a start that finds the folder.
+    if (!withoutFolder_.empty()) {
+        if (enabled)
+            throw DomainError(errorDomain, 1, withoutFolder_);
+        return;
+    }
     defaults_.set(enabledKey, enabled);
     isEnabled_.set(enabled);
 }
@@ -99,23 +116,28 @@ fs::path ConversationHistory::sessionFile(const rt::Uuid& id) const
     return HistoryFiles::sessionFile(directory_, id);
 }
 
-void ConversationHistory::save(const ConversationSession& session)
+std::optional<std::string> ConversationHistory::save(const ConversationSession& session)
 {
     if (!isEnabled() || session.entries.empty())
-        return;
+        return std::nullopt;
     std::error_code error;
     fs::create_directories(directory_, error);
     if (error)
-        return;
+        return error.message();
     const fs::path file = sessionFile(session.id);
-    if (!HistoryFiles::writeAtomically(file, HistoryJson::encode(session)))
-        return;
+    try {
+        writeFileAtomically(file, HistoryJson::encode(session));
+    } catch (const std::system_error& failure) {
+        return failure.code().message();
+    } catch (const std::exception& failure) {
+        return std::string(failure.what());
+    }
     if (!loading_)
-        return;  // the first load will read the file
+        return std::nullopt;  // the first load will read the file
     ConversationSummary made = summary(session, HistoryFiles::modificationDate(file));
     if (!isLoaded.get()) {
         savedWhileLoading_.insert_or_assign(session.id, std::move(made));
-        return;
+        return std::nullopt;
     }
     std::vector<ConversationSummary> list = summaries.get();
     std::erase_if(list, [&](const ConversationSummary& s) { return s.id == session.id; });
@@ -123,6 +145,7 @@ void ConversationHistory::save(const ConversationSession& session)
         std::find_if(list.begin(), list.end(), [&](const ConversationSummary& s) { return s.started < made.started; });
     list.insert(before, std::move(made));
     summaries.set(std::move(list));
+    return std::nullopt;
 }
 
 void ConversationHistory::load()
@@ -131,6 +154,15 @@ void ConversationHistory::load()
         return;
     std::weak_ptr<ConversationHistory> weak = weak_from_this();
     fs::path folder = directory_;
+    if (folder.empty()) {
+        // Nothing to scan; an empty path would read the current folder.
+        loading_ = rt::spawn([weak]() -> rt::Async<void> {
+            if (auto self = weak.lock())
+                self->merge({});
+            co_return;
+        });
+        return;
+    }
     loading_ = rt::spawn([weak, folder]() -> rt::Async<void> {
         std::vector<ConversationSummary> rebuilt =
             co_await rt::runInBackground([folder] { return rebuildIndex(folder); });

@@ -23,10 +23,11 @@ class SettingsStore;
 // upper-case UUID, and "index.json", a cache of every session's summary,
 // newest first, so the list shows without reading every session. The folder
 // is scanned at most once per process, by the first load(); afterwards saves
-// and deletions keep `summaries` up to date in place. No operation reports a
-// failure: file, encoding and decoding errors are swallowed and the store
-// goes on with what it has, but a file it cannot read is never overwritten
-// or removed by a load.
+// and deletions keep `summaries` up to date in place. Only save() reports a
+// failure, so the caller can keep what was not written: elsewhere file,
+// encoding and decoding errors are swallowed and the store goes on with what
+// it has, but a file it cannot read is never overwritten or removed by a
+// load.
 //
 // Main actor only, except search() and rebuildIndex(). Owned through
 // std::shared_ptr (make()), so the load task can hold it weakly.
@@ -48,6 +49,11 @@ public:
     static std::shared_ptr<ConversationHistory> make(std::optional<std::filesystem::path> directory,
                                                      SettingsStore& defaults);
     ConversationHistory(Passkey, std::optional<std::filesystem::path> directory, SettingsStore& defaults);
+    // A history with no folder to keep sessions in (no home folder to put it
+    // under): it lists nothing, saving is off, and switching it on throws a
+    // DomainError with `reason`.
+    static std::shared_ptr<ConversationHistory> makeWithoutFolder(SettingsStore& defaults, std::string reason);
+    ConversationHistory(Passkey, SettingsStore& defaults, std::string reason);
 
     // $XDG_DATA_HOME/wenmora/History, or ~/.local/share/wenmora/History when
     // that is not set to an absolute folder. The home folder is $HOME when
@@ -71,6 +77,8 @@ public:
     // updates the observed value. A settings store that cannot save throws
     // and leaves both as they were.
     void setEnabled(bool enabled);
+    // Empty unless the history has no folder; then why.
+    const std::string& withoutFolder() const { return withoutFolder_; }
     rt::Subscription subscribeEnabled(std::function<void()> observer)
     {
         return isEnabled_.subscribe(std::move(observer));
@@ -82,8 +90,10 @@ public:
     const std::unordered_map<rt::Uuid, ConversationSummary>& savedWhileLoading() const { return savedWhileLoading_; }
 
     // Writes the session's file (nothing when saving is off or the session is
-    // empty) and, once a load has started, records its summary.
-    void save(const ConversationSession& session);
+    // empty) and, once a load has started, records its summary. Why the
+    // folder could not be made or the file written ("Read-only file system",
+    // "No space left on device"), or nothing when nothing failed.
+    std::optional<std::string> save(const ConversationSession& session);
     // Starts the one scan of the folder; later calls do nothing.
     void load();
     // Removes the session's file and its summary.
@@ -126,6 +136,7 @@ private:
     // the deleted sessions back into the list.
     std::unordered_set<rt::Uuid> deletedWhileLoading_;
     bool deletedAllWhileLoading_ = false;
+    std::string withoutFolder_;
 };
 
 }  // namespace parlaro

@@ -75,18 +75,19 @@ AppModel::AppModel(Dependencies& d, LanguagePair languages)
       driverVersionCheck(std::move(d.driverVersionCheck)), deviceSetupStep(std::move(d.deviceSetupStep)),
       bundledDriverVersion(std::move(d.bundledDriverVersion)), meters(std::move(d.meters)),
       callSpeaker(std::move(d.callSpeaker)), speakerPlayback(std::move(d.speakerPlayback)),
-      deviceRates(std::move(d.deviceRates)), defaults(*d.defaults), directVoice(std::move(d.directVoice)),
-      probe(std::move(d.probe)), listDevices(std::move(d.listDevices)), systemDefault(std::move(d.systemDefault)),
-      microphoneAuthorized(std::move(d.microphoneAuthorized)), microphonePermission(std::move(d.microphonePermission)),
-      voiceList(std::move(d.voiceList)), languageServices(std::move(d.languageServices)),
-      ensureVirtualDevices(std::move(d.ensureVirtualDevices)), recognitionTimeout(d.recognitionTimeout),
-      ownSpeechRecorder(std::move(d.ownSpeechRecorder)), outgoingTranslator(std::move(d.outgoingTranslator)),
-      incoming(std::move(d.incoming)), speaker(std::move(d.speaker)), translator(std::move(d.translator)),
-      echoGuard(std::move(d.echoGuard)), makeRecognitionSession(std::move(d.makeRecognitionSession)),
-      beginActivity(std::move(d.beginActivity)), endActivity(std::move(d.endActivity)),
-      observeDidWake(std::move(d.observeDidWake)), makeDeviceWatcher(std::move(d.makeDeviceWatcher)),
-      makeServiceWatcher(std::move(d.makeServiceWatcher)), makeServerWatcher(std::move(d.makeServerWatcher)),
-      audioServerRunning(std::move(d.audioServerRunning))
+      deviceRates(std::move(d.deviceRates)), defaults(*d.defaults),
+      settingsWriter(*d.defaults, [this](std::string message) { errorMessage.set(std::move(message)); }),
+      directVoice(std::move(d.directVoice)), probe(std::move(d.probe)), listDevices(std::move(d.listDevices)),
+      systemDefault(std::move(d.systemDefault)), microphoneAuthorized(std::move(d.microphoneAuthorized)),
+      microphonePermission(std::move(d.microphonePermission)), voiceList(std::move(d.voiceList)),
+      languageServices(std::move(d.languageServices)), ensureVirtualDevices(std::move(d.ensureVirtualDevices)),
+      recognitionTimeout(d.recognitionTimeout), ownSpeechRecorder(std::move(d.ownSpeechRecorder)),
+      outgoingTranslator(std::move(d.outgoingTranslator)), incoming(std::move(d.incoming)),
+      speaker(std::move(d.speaker)), translator(std::move(d.translator)), echoGuard(std::move(d.echoGuard)),
+      makeRecognitionSession(std::move(d.makeRecognitionSession)), beginActivity(std::move(d.beginActivity)),
+      endActivity(std::move(d.endActivity)), observeDidWake(std::move(d.observeDidWake)),
+      makeDeviceWatcher(std::move(d.makeDeviceWatcher)), makeServiceWatcher(std::move(d.makeServiceWatcher)),
+      makeServerWatcher(std::move(d.makeServerWatcher)), audioServerRunning(std::move(d.audioServerRunning))
 {
 }
 
@@ -229,24 +230,12 @@ bool AppModel::speechModelMissing() const
 
 bool AppModel::writeSetting(std::string_view key, DefaultsValue value)
 {
-    try {
-        defaults.set(key, std::move(value));
-        return true;
-    } catch (...) {
-        errorMessage.set(describe(std::current_exception()));
-        return false;
-    }
+    return settingsWriter.set(key, std::move(value));
 }
 
 bool AppModel::removeSetting(std::string_view key)
 {
-    try {
-        defaults.remove(key);
-        return true;
-    } catch (...) {
-        errorMessage.set(describe(std::current_exception()));
-        return false;
-    }
+    return settingsWriter.remove(key);
 }
 
 }  // namespace parlaro

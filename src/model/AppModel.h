@@ -20,6 +20,7 @@
 #include "model/ModelField.h"
 #include "model/ReactiveField.h"
 #include "model/SettingsPage.h"
+#include "model/SettingsWriter.h"
 #include "platform/DefaultsValue.h"
 #include "platform/SettingsStore.h"
 #include "runtime/Continuation.h"
@@ -265,6 +266,16 @@ public:
     // first marked, each once; a flush writes them in that order.
     ModelField<std::vector<rt::Uuid>> dirtySessions{{}, changes()};
     rt::TaskHandle<> saveTask;
+    // Sessions the history could not write, as last put together, until a
+    // write of theirs succeeds; held here so a cleared transcript loses none.
+    std::map<rt::Uuid, ConversationSession> unsavedSessions;
+    // Why the last write failed, while any session is unsaved. The user is
+    // told once, when a run of failures starts.
+    struct HistoryWriteFailure {
+        std::filesystem::path folder;
+        std::string reason;
+    };
+    std::optional<HistoryWriteFailure> historyWriteFailure;
     ModelField<std::string> themPartial{"", changes()};
     ModelField<std::string> mePartial{"", changes()};
 
@@ -435,6 +446,9 @@ public:
 
     // ---- Components and injected services ----
     SettingsStore& defaults;
+    // Every write of a setting, the model's and the views', goes through
+    // here; a refused one lands in errorMessage.
+    SettingsWriter settingsWriter;
     const std::shared_ptr<DirectVoiceRouting> directVoice;
     const std::shared_ptr<VirtualMicProbing> probe;
     std::function<std::vector<AudioDevice>()> listDevices;
@@ -625,7 +639,14 @@ public:
     // From the first unsaved change to the write.
     static constexpr double saveDelay = 5.0;
     void entriesDidChange(const std::vector<ConversationEntry>& oldValue);
-    // Writes every changed session at once and drops the pending write.
+    // The pending write, saveDelay from now, unless one is already waiting.
+    void scheduleSessionSave();
+    // The session's entries in the transcript, after those of its unsaved
+    // copy that the transcript no longer holds.
+    ConversationSession pendingSession(const rt::Uuid& id) const;
+    // Writes every changed session at once and drops the pending write. A
+    // session the history cannot write stays pending and is tried again
+    // saveDelay later and at every flush until it is written.
     void flushDirtySessions();
     // The footer's clear: writes what is pending, then starts afresh.
     void clearConversation();

@@ -4,8 +4,10 @@
 #include "model/AppModel.h"
 
 #include "runtime/Sleep.h"
+#include "speech/Localization.h"
 
 #include <algorithm>
+#include <iterator>
 #include <unordered_map>
 #include <utility>
 
@@ -50,7 +52,13 @@ void AppModel::entriesDidChange(const std::vector<ConversationEntry>& oldValue)
 
     // The write comes saveDelay after the first unsaved change; later changes
     // ride along instead of pushing it back.
-    if (dirtySessions.get().empty() || saveTask)
+    if (!dirtySessions.get().empty())
+        scheduleSessionSave();
+}
+
+void AppModel::scheduleSessionSave()
+{
+    if (saveTask)
         return;
     saveTask = rt::spawn([weak = weak_from_this()]() -> rt::Async<void> {
         try {
@@ -65,6 +73,31 @@ void AppModel::entriesDidChange(const std::vector<ConversationEntry>& oldValue)
     });
 }
 
+ConversationSession AppModel::pendingSession(const rt::Uuid& id) const
+{
+    ConversationSession session{.id = id, .entries = {}};
+    const std::map<rt::Uuid, rt::Uuid>& assigned = sessionOf.get();
+    for (const ConversationEntry& entry : entries.get()) {
+        const auto found = assigned.find(entry.id);
+        if (found != assigned.end() && found->second == id)
+            session.entries.push_back(entry);
+    }
+    const auto unsaved = unsavedSessions.find(id);
+    if (unsaved == unsavedSessions.end())
+        return session;
+    // Entries cleared from the transcript since are older than any still in it.
+    std::vector<ConversationEntry> merged;
+    for (const ConversationEntry& kept : unsaved->second.entries) {
+        if (std::none_of(session.entries.begin(), session.entries.end(),
+                         [&](const ConversationEntry& entry) { return entry.id == kept.id; }))
+            merged.push_back(kept);
+    }
+    merged.insert(merged.end(), std::make_move_iterator(session.entries.begin()),
+                  std::make_move_iterator(session.entries.end()));
+    session.entries = std::move(merged);
+    return session;
+}
+
 void AppModel::flushDirtySessions()
 {
     saveTask.cancel();
@@ -72,18 +105,35 @@ void AppModel::flushDirtySessions()
     const std::shared_ptr<ConversationHistory> store = history.get();
     if (!store)
         return;
-    const std::map<rt::Uuid, rt::Uuid>& assigned = sessionOf.get();
-    for (const rt::Uuid& id : dirtySessions.get()) {
-        ConversationSession session{.id = id, .entries = {}};
-        for (const ConversationEntry& entry : entries.get()) {
-            const auto found = assigned.find(entry.id);
-            if (found != assigned.end() && found->second == id)
-                session.entries.push_back(entry);
-        }
+    std::vector<rt::Uuid> pending = dirtySessions.get();
+    for (const auto& [id, session] : unsavedSessions) {
+        if (std::find(pending.begin(), pending.end(), id) == pending.end())
+            pending.push_back(id);
+    }
+    std::optional<std::string> failure;
+    for (const rt::Uuid& id : pending) {
+        ConversationSession session = pendingSession(id);
         // Writes nothing while saving is off; the session counts as handed over.
-        store->save(session);
+        if (std::optional<std::string> why = store->save(session)) {
+            failure = std::move(why);
+            unsavedSessions.insert_or_assign(id, std::move(session));
+        } else {
+            unsavedSessions.erase(id);
+        }
     }
     dirtySessions.set({});
+    if (unsavedSessions.empty()) {
+        historyWriteFailure.reset();
+        return;
+    }
+    if (failure) {
+        const bool told = historyWriteFailure.has_value();
+        historyWriteFailure = HistoryWriteFailure{store->directory(), *failure};
+        if (!told)
+            errorMessage.set(localized("无法把对话记录保存到 %@（%@）。对话会先保留，能写入时自动保存。",
+                                       store->directory().string(), *failure));
+    }
+    scheduleSessionSave();
 }
 
 void AppModel::clearConversation()

@@ -43,11 +43,16 @@ GeneralGroups::GeneralGroups(std::shared_ptr<AppModel> model, HoldShortcutCenter
     group_->contentLayout()->addWidget(languageRow_);
     // Only a pick by the user changes the language; refresh() selects
     // without signals.
-    connect(language_, &QComboBox::activated, this,
-            [this](int index) { InterfaceLanguage::set(language_->itemData(index).toString().toStdString()); });
+    connect(language_, &QComboBox::activated, this, [this](int index) {
+        const std::string code = language_->itemData(index).toString().toStdString();
+        // A refused choice changes nothing; the picker goes back to the
+        // language in force.
+        if (!model_->settingsWriter.write([&](SettingsStore&) { InterfaceLanguage::set(code); }))
+            refresh();
+    });
     if (shortcuts) {
         group_->contentLayout()->addWidget(new RowDivider(group_->panel()));
-        shortcutRow_ = new HoldShortcutRow(*shortcuts, model_->defaults, group_->panel());
+        shortcutRow_ = new HoldShortcutRow(*shortcuts, model_->settingsWriter, group_->panel());
         group_->contentLayout()->addWidget(shortcutRow_);
     }
     binding_ = std::make_unique<ViewBinding>([this] { refresh(); });

@@ -2,7 +2,7 @@
 
 #include "history/HistoryFiles.h"
 #include "history/HistoryJson.h"
-#include "platform/SettingsStore.h"
+#include "model/SettingsWriter.h"
 #include "runtime/Clock.h"
 #include "runtime/Error.h"
 #include "runtime/Runtime.h"
@@ -118,9 +118,9 @@ std::variant<ConversationSession, std::string> readSession(const std::filesystem
 
 }  // namespace
 
-HistoryGroups::HistoryGroups(std::shared_ptr<ConversationHistory> history, SettingsStore& defaults, LocaleContext dates,
-                             QWidget* parent)
-    : QWidget(parent), history_(std::move(history)), defaults_(defaults), dates_(std::move(dates))
+HistoryGroups::HistoryGroups(std::shared_ptr<ConversationHistory> history, SettingsWriter& settings,
+                             LocaleContext dates, QWidget* parent)
+    : QWidget(parent), history_(std::move(history)), settings_(settings), dates_(std::move(dates))
 {
     setObjectName(QStringLiteral("history"));
     auto* page = new QVBoxLayout(this);
@@ -137,7 +137,9 @@ HistoryGroups::HistoryGroups(std::shared_ptr<ConversationHistory> history, Setti
     saveGroup_->contentLayout()->addWidget(saveRow);
     connect(saveSwitch_, &QAbstractButton::toggled, this, [this](bool on) {
         if (history_->isEnabled() != on)
-            history_->setEnabled(on);
+            settings_.write([&](SettingsStore&) { history_->setEnabled(on); });
+        // A refused switch leaves saving as it was, and the switch with it.
+        updates::setChecked(saveSwitch_, history_->isEnabled());
     });
     page->addWidget(saveGroup_);
 
@@ -216,7 +218,9 @@ HistoryGroups::HistoryGroups(std::shared_ptr<ConversationHistory> history, Setti
     connect(days_, &QLineEdit::editingFinished, this, [this] {
         bool ok = false;
         qlonglong typed = days_->text().trimmed().toLongLong(&ok);
-        if (ok)
+        // Focus going to the alert of a refused write ends the editing once
+        // more; the unchanged value is not written again.
+        if (ok && std::clamp<std::int64_t>(typed, minDays, maxDays) != days())
             setDays(typed);
         days_->setText(QString::number(days()));
     });
@@ -243,14 +247,15 @@ std::optional<rt::Uuid> HistoryGroups::openSession() const
 
 int HistoryGroups::days() const
 {
-    std::int64_t stored = defaults_.get<std::int64_t>(daysKey).value_or(defaultDays);
+    std::int64_t stored = settings_.store().get<std::int64_t>(daysKey).value_or(defaultDays);
     return static_cast<int>(std::clamp(stored, minDays, maxDays));
 }
 
-void HistoryGroups::setDays(std::int64_t days)
+bool HistoryGroups::setDays(std::int64_t days)
 {
-    defaults_.set(daysKey, std::clamp(days, minDays, maxDays));
+    const bool stored = settings_.set(daysKey, std::clamp(days, minDays, maxDays));
     binding_->refreshNow();
+    return stored;
 }
 
 rt::Date HistoryGroups::cutoff() const

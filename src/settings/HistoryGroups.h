@@ -17,7 +17,7 @@ class QToolButton;
 class QVBoxLayout;
 
 namespace parlaro {
-class SettingsStore;
+class SettingsWriter;
 }
 
 namespace parlaro::ui {
@@ -40,15 +40,16 @@ public:
     static constexpr double searchDelay = 0.25;
     static constexpr const char* daysKey = "historyDeleteDays";
 
-    HistoryGroups(std::shared_ptr<ConversationHistory> history, SettingsStore& defaults, LocaleContext dates = {},
+    HistoryGroups(std::shared_ptr<ConversationHistory> history, SettingsWriter& settings, LocaleContext dates = {},
                   QWidget* parent = nullptr);
     ~HistoryGroups() override;
 
     int shown() const { return shown_; }
     std::optional<rt::Uuid> openSession() const;
     int days() const;
-    // Sets the age limit, kept between 1 and 3650 days, and stores it.
-    void setDays(std::int64_t days);
+    // Sets the age limit, kept between 1 and 3650 days, and stores it; false
+    // when the store refused it (the user was told).
+    bool setDays(std::int64_t days);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -69,7 +70,7 @@ private:
     std::string detail(const ConversationSummary& summary) const;
 
     std::shared_ptr<ConversationHistory> history_;
-    SettingsStore& defaults_;
+    SettingsWriter& settings_;
     LocaleContext dates_;
     int shown_ = pageStep;
     std::optional<ConversationSession> open_;

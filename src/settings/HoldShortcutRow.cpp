@@ -1,7 +1,7 @@
 #include "settings/HoldShortcutRow.h"
 
+#include "model/SettingsWriter.h"
 #include "platform/KeyCodes.h"
-#include "platform/SettingsStore.h"
 #include "ui/GroupNotice.h"
 #include "ui/HoldShortcutCenter.h"
 #include "ui/Look.h"
@@ -90,8 +90,8 @@ std::optional<std::uint16_t> codeForQtKey(int key)
 
 }  // namespace
 
-HoldShortcutRow::HoldShortcutRow(ui::HoldShortcutCenter& center, SettingsStore& defaults, QWidget* parent)
-    : QWidget(parent), center_(center), defaults_(defaults)
+HoldShortcutRow::HoldShortcutRow(ui::HoldShortcutCenter& center, SettingsWriter& settings, QWidget* parent)
+    : QWidget(parent), center_(center), settings_(settings)
 {
     setObjectName(QStringLiteral("holdShortcut"));
     auto* layout = new QVBoxLayout(this);
@@ -228,8 +228,11 @@ void HoldShortcutRow::clear()
 {
     stopRecording();
     problem_.reset();
-    center_.activate(std::nullopt);
-    HoldShortcut::store(std::nullopt, defaults_);
+    // A shortcut the store refuses to forget stays the one in force.
+    if (settings_.write([](SettingsStore& store) { HoldShortcut::store(std::nullopt, store); }))
+        center_.activate(std::nullopt);
+    else
+        center_.activate(HoldShortcut::load(settings_.store()));
     binding_->refreshNow();
 }
 
@@ -239,9 +242,10 @@ void HoldShortcutRow::commit(const HoldShortcut& shortcut)
     problem_.reset();
     if (center_.activate(shortcut) == ui::HoldShortcutCenter::Status::taken) {
         problem_ = localized("「%@」已被系统或其他软件占用，请换一个", shortcut.label());
-        center_.activate(HoldShortcut::load(defaults_));
-    } else {
-        HoldShortcut::store(shortcut, defaults_);
+        center_.activate(HoldShortcut::load(settings_.store()));
+    } else if (!settings_.write([&](SettingsStore& store) { HoldShortcut::store(shortcut, store); })) {
+        // Not stored, so not in force: the next start would not know it.
+        center_.activate(HoldShortcut::load(settings_.store()));
     }
     binding_->refreshNow();
 }

@@ -13,7 +13,7 @@ class QKeyEvent;
 class QLabel;
 
 namespace parlaro {
-class SettingsStore;
+class SettingsWriter;
 }
 
 namespace parlaro::ui {
@@ -33,7 +33,7 @@ namespace parlaro::settings {
 class HoldShortcutRow : public QWidget {
     Q_OBJECT
 public:
-    HoldShortcutRow(ui::HoldShortcutCenter& center, SettingsStore& defaults, QWidget* parent = nullptr);
+    HoldShortcutRow(ui::HoldShortcutCenter& center, SettingsWriter& settings, QWidget* parent = nullptr);
     ~HoldShortcutRow() override;
 
     // Only picks the wording of the detail.
@@ -64,7 +64,7 @@ private:
     std::string detailText() const;
 
     ui::HoldShortcutCenter& center_;
-    SettingsStore& defaults_;
+    SettingsWriter& settings_;
     bool whileHolding_ = true;
     bool recording_ = false;
     std::optional<std::string> problem_;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/SettingsWriter.h"
 #include "platform/sim/SimPlatform.h"
 #include "runtime/ManualRuntime.h"
 #include "speech/InterfaceLanguage.h"
@@ -8,6 +9,9 @@
 #include <QColor>
 #include <QImage>
 #include <QString>
+
+#include <string>
+#include <vector>
 
 class QWidget;
 
@@ -28,6 +32,11 @@ public:
     sim::SimPlatform platform;
     InterfaceLanguage::Revision revision;
     ui::ManualAppActivity activity;
+    // The views' way to write the sim's settings; what it would put in the
+    // error alert is kept in `settingsFailures`.
+    std::vector<std::string> settingsFailures;
+    SettingsWriter settings{platform.defaults,
+                            [this](std::string message) { settingsFailures.push_back(std::move(message)); }};
 
     // Alternates the executor and the Qt event loop until neither has work.
     void settle();

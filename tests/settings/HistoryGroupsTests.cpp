@@ -103,7 +103,7 @@ struct HistoryWorld {
 
     void open()
     {
-        page = std::make_unique<settings::HistoryGroups>(history, world.platform.defaults, utc);
+        page = std::make_unique<settings::HistoryGroups>(history, world.settings, utc);
         page->resize(720, 600);
         page->show();
         world.settle();
@@ -163,7 +163,7 @@ struct HistoryWorld {
 TEST(HistoryGroups, ShowsReadingThenEmptyAndTheSwitchWritesTheSetting)
 {
     HistoryWorld w;
-    w.page = std::make_unique<settings::HistoryGroups>(w.history, w.world.platform.defaults, utc);
+    w.page = std::make_unique<settings::HistoryGroups>(w.history, w.world.settings, utc);
     EXPECT_EQ(w.text("history.state"), QStringLiteral("正在读取…"));
     w.page->show();
     w.world.settle();
@@ -346,7 +346,7 @@ TEST(HistoryGroups, CountsTakeTheInterfaceLanguagesPluralForms)
                                                 .time = rt::clock().date() + (-2 * day)});
     w.history->save(session);
     w.save(1);
-    w.page = std::make_unique<settings::HistoryGroups>(w.history, w.world.platform.defaults, utc);
+    w.page = std::make_unique<settings::HistoryGroups>(w.history, w.world.settings, utc);
     w.page->setDays(1);
     InterfaceLanguage::set("en");
     w.page->show();

@@ -32,7 +32,7 @@ struct AccessWorld {
     AccessWorld()
     {
         auto* layout = new QVBoxLayout(&window);
-        row = new settings::HoldShortcutRow(center, world.platform.defaults, &window);
+        row = new settings::HoldShortcutRow(center, world.settings, &window);
         layout->addWidget(row);
         window.resize(560, 160);
         window.show();

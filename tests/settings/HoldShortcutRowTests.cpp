@@ -57,7 +57,7 @@ struct RowWorld {
         auto* layout = new QVBoxLayout(&window);
         field = new QLineEdit(&window);
         layout->addWidget(field);
-        row = new settings::HoldShortcutRow(center, world.platform.defaults, &window);
+        row = new settings::HoldShortcutRow(center, world.settings, &window);
         layout->addWidget(row);
         layout->addStretch(1);
         auto* shortcut = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), &window);

@@ -1,0 +1,127 @@
+#include "ModelWorld.h"
+
+#include "history/HistoryFiles.h"
+#include "history/HistoryJson.h"
+#include "support/ScratchMount.h"
+#include "support/TempDirectory.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace parlaro {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ModelWorld;
+
+ConversationEntry said(const std::string& text, rt::Date time)
+{
+    return ConversationEntry{.side = ConversationEntry::Side::them, .original = text, .translated = "…", .time = time};
+}
+
+// A model whose history folder the test makes read-only and writable again.
+struct UnwritableWorld {
+    ModelWorld world;
+    test::TempDirectory home;
+    fs::path folder = home / "History";
+    test::ReadOnlyFolder readOnly{folder};
+    std::shared_ptr<ConversationHistory> history = ConversationHistory::make(folder, world.platform.defaults);
+    std::shared_ptr<AppModel> model = world.make();
+    int told = 0;
+    rt::Subscription watch = model->errorMessage.subscribe([this] { told += model->errorMessage.get() ? 1 : 0; });
+
+    UnwritableWorld() { model->useHistory(history); }
+
+    void after(double seconds) { world.runtime.clock().advance(seconds); }
+    void say(const std::string& text)
+    {
+        auto list = model->entries.get();
+        list.push_back(said(text, world.runtime.clock().date()));
+        model->setEntries(std::move(list));
+    }
+    // What each session file holds, by session, in order.
+    std::map<rt::Uuid, std::vector<std::string>> onDisk() const
+    {
+        std::map<rt::Uuid, std::vector<std::string>> sessions;
+        for (const auto& file : fs::directory_iterator(folder)) {
+            if (file.path().extension() != ".json" || file.path().filename() == ConversationHistory::indexFileName)
+                continue;
+            auto session = HistoryJson::decodeSession(HistoryFiles::read(file.path()).value_or(""));
+            EXPECT_TRUE(session.has_value()) << file.path();
+            for (const ConversationEntry& entry : session ? session->entries : std::vector<ConversationEntry>{})
+                sessions[session->id].push_back(entry.original);
+        }
+        return sessions;
+    }
+};
+
+TEST(HistoryWriteFailure, ASessionTheFolderRefusesIsKeptToldOnceAndWrittenOnceItCanBe)
+{
+    UnwritableWorld w;
+    w.readOnly.setReadOnly(true);
+    w.say("one");
+    const rt::Uuid first = *w.model->sessionID.get();
+    w.after(AppModel::saveDelay);
+    const std::string message = "无法把对话记录保存到 " + w.folder.string() + "（" + w.readOnly.reason()
+        + "）。对话会先保留，能写入时自动保存。";
+    EXPECT_EQ(w.model->errorMessage.get(), message);
+    EXPECT_EQ(w.told, 1);
+
+    // The user goes on talking, closes the alert and clears the transcript:
+    // the failures that follow are not told again and nothing is dropped.
+    w.say("two");
+    w.model->dismissError();
+    w.after(AppModel::saveDelay);
+    w.model->clearConversation();
+    EXPECT_TRUE(w.model->entries.get().empty());
+    w.say("three");
+    const rt::Uuid second = *w.model->sessionID.get();
+    ASSERT_NE(first, second);
+    w.after(AppModel::saveDelay * 3);
+    EXPECT_EQ(w.told, 1);
+    EXPECT_FALSE(w.model->errorMessage.get());
+    EXPECT_TRUE(w.onDisk().empty());
+    ASSERT_TRUE(w.model->historyWriteFailure);
+    EXPECT_EQ(w.model->historyWriteFailure->reason, w.readOnly.reason());
+
+    // Writable again: the next try writes both sessions whole, unasked.
+    w.readOnly.setReadOnly(false);
+    w.after(AppModel::saveDelay);
+    const auto written = w.onDisk();
+    EXPECT_EQ(written.size(), 2u);
+    EXPECT_EQ(written.count(first) ? written.at(first) : std::vector<std::string>{},
+              (std::vector<std::string>{"one", "two"}));
+    EXPECT_EQ(written.count(second) ? written.at(second) : std::vector<std::string>{},
+              (std::vector<std::string>{"three"}));
+    EXPECT_FALSE(w.model->historyWriteFailure);
+    EXPECT_TRUE(w.model->unsavedSessions.empty());
+    EXPECT_FALSE(w.model->saveTask) << "no retry is left waiting";
+
+    // A new run of failures is told again, once.
+    w.readOnly.setReadOnly(true);
+    w.say("four");
+    w.after(AppModel::saveDelay * 2);
+    EXPECT_EQ(w.told, 2);
+}
+
+TEST(HistoryWriteFailure, ASessionStillUnwritableAtTheEndOfTheCallStaysPending)
+{
+    UnwritableWorld w;
+    w.readOnly.setReadOnly(true);
+    w.say("bye");
+    w.model->closeConversationSession();
+    EXPECT_EQ(w.model->unsavedSessions.size(), 1u);
+    ASSERT_TRUE(w.model->historyWriteFailure);
+    EXPECT_EQ(w.model->historyWriteFailure->folder, w.folder);
+    EXPECT_EQ(w.told, 1);
+
+    // Switching saving off is the user's word that it need not be kept.
+    w.history->setEnabled(false);
+    w.after(AppModel::saveDelay);
+    EXPECT_TRUE(w.model->unsavedSessions.empty());
+    EXPECT_FALSE(w.model->historyWriteFailure);
+}
+
+}  // namespace
+}  // namespace parlaro
