@@ -261,6 +261,11 @@ void AppDelegate::willTerminate()
     willTerminateRan_ = true;
     AppModel& model = *parts_.model;
     model.closeConversationSession();
+    // The last chance to write them has passed; the window is going.
+    if (const auto& failure = model.historyWriteFailure)
+        std::fprintf(parts_.errors ? parts_.errors : stderr,
+                     "Parlaro: %zu conversation session(s) could not be saved in %s (%s) and are lost.\n",
+                     model.unsavedSessions.size(), failure->folder.c_str(), failure->reason.c_str());
     // Stops the model's audio work and gives the default microphone back;
     // the virtual devices stay for the call application.
     model.shutdown();

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QPointer>
 
+#include <cstdio>
 #include <functional>
 #include <memory>
 
@@ -45,6 +46,9 @@ public:
         std::function<void()> removeLegacyHelper;
         // Ends the event loop with the code; none: QCoreApplication::exit.
         std::function<void(int)> exit;
+        // Where what the quit could not save is reported; none: standard
+        // error.
+        std::FILE* errors = nullptr;
     };
 
     // How long and how often the quit waits for sheets to close themselves.

@@ -4,6 +4,7 @@
 #include "app/AppDelegate.h"
 #include "app/ContentView.h"
 #include "app/MainWindow.h"
+#include "app/NoHomeNotice.h"
 #include "app/QuitSignals.h"
 #include "app/SettingsFileNotice.h"
 #include "app/SingleInstance.h"
@@ -74,10 +75,19 @@ bool Application::start()
     const bool real = options_.kind == ServiceFactory::Kind::real;
     SettingsStore* defaults = options_.defaults;
     const sys::JsonFileSettingsStore* settingsFile = nullptr;
+    bool settingsInMemory = false;
     if (!defaults) {
+        std::optional<std::filesystem::path> path;
         if (real) {
-            auto file =
-                std::make_unique<sys::JsonFileSettingsStore>(sys::JsonFileSettingsStore::defaultPath("settings"));
+            try {
+                path = sys::JsonFileSettingsStore::defaultPath("settings");
+            } catch (const std::runtime_error&) {
+                // No home folder: the settings live in memory until quit.
+                settingsInMemory = true;
+            }
+        }
+        if (path) {
+            auto file = std::make_unique<sys::JsonFileSettingsStore>(*path);
             settingsFile = file.get();
             ownDefaults_ = std::move(file);
         } else
@@ -108,7 +118,8 @@ bool Application::start()
     parts.shortcuts = &factory_->shortcuts();
     parts.defaults = defaults;
     parts.activity = options_.activity;
-    if (real)
+    // Without a home folder there is nothing of the old helper to find.
+    if (real && !settingsInMemory)
         parts.removeLegacyHelper = [this] { removeLegacyHelper(); };
     delegate_ = std::make_unique<AppDelegate>(std::move(parts));
     AppDelegate* delegate = delegate_.get();
@@ -140,6 +151,7 @@ bool Application::start()
 
     if (settingsFile)
         tellSettingsFileProblem(*settingsFile, *factory_->model(), stderr);
+    tellNoHomeFolder(settingsInMemory, *factory_->history(), *factory_->model(), stderr);
     delegate->launchFinished();
     window_->show();
     return true;

@@ -32,6 +32,7 @@
 #include "platform/sim/SimTranslationPlatform.h"
 #include "platform/sim/SimVirtualMicHost.h"
 #include "platform/sim/SimWakeObserver.h"
+#include "runtime/Error.h"
 #include "settings/AppInfo.h"
 #include "settings/NetworkHttpGet.h"
 #include "settings/VirtualMicInstaller.h"
@@ -232,7 +233,13 @@ ServiceFactory::ServiceFactory(Options options) : services_(std::make_unique<Ser
 
     updates_ = settings::UpdateModel::make(settings::AppInfo::compiledIn(),
                                            real ? settings::networkHttpGet(*s.network) : unreachable());
-    history_ = ConversationHistory::make(options.historyFolder, *s.defaults);
+    try {
+        history_ = ConversationHistory::make(options.historyFolder, *s.defaults);
+    } catch (const Error& noFolder) {
+        // No home folder to keep it under: the program runs without a
+        // history rather than not at all; the shell says so.
+        history_ = ConversationHistory::makeWithoutFolder(*s.defaults, noFolder.localizedDescription());
+    }
 
     shortcuts_ = std::make_unique<ui::HoldShortcutCenter>(*s.keys);
     ui::HoldShortcut::useKeyboard(s.keys.get());

@@ -4,6 +4,7 @@
 #include "model/ModelTestAccess.h"
 #include "settings/LegacyHelperRemoval.h"
 #include "settings/StartupSheet.h"
+#include "support/ScratchMount.h"
 #include "ui/HoldShortcut.h"
 
 #include <QApplication>
@@ -15,6 +16,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <unistd.h>
 
@@ -382,6 +385,31 @@ TEST_F(QuitTest, TerminationSavesThenForgetsTheSessionThenShutsDownOnce)
     endEventLoop();
     shell.settle();
     EXPECT_TRUE(shell.world.takeLog().empty());
+    EXPECT_EQ(shell.exits, std::vector<int>{0});
+}
+
+// The last write at quit fails: what is lost is said where a user who
+// started the program from a terminal, or its log, will find it.
+TEST(QuitWithUnsavedHistory, WhatTheHistoryCouldNotWriteIsReportedOnStandardError)
+{
+    ShellWorld shell;
+    ReadOnlyFolder readOnly(shell.folder.path());
+    char* buffer = nullptr;
+    std::size_t size = 0;
+    std::FILE* errors = ::open_memstream(&buffer, &size);
+    auto parts = shell.parts();
+    parts.errors = errors;
+    shell.make(std::move(parts)).launchFinished();
+    shell.settle();
+    readOnly.setReadOnly(true);
+    shell.model->setEntries({entry("hello")});
+    shell.delegate->quitWhenSheetsClosed(0);
+    std::fclose(errors);
+    const std::string printed(buffer, size);
+    std::free(buffer);
+    EXPECT_EQ(printed,
+              "Parlaro: 1 conversation session(s) could not be saved in " + shell.folder.path().string() + " ("
+                  + readOnly.reason() + ") and are lost.\n");
     EXPECT_EQ(shell.exits, std::vector<int>{0});
 }
 

@@ -69,7 +69,7 @@ FileRead readSettingsFile(const std::filesystem::path& file)
     return result;
 }
 
-std::filesystem::path homeFolder(const Environment& environment)
+std::optional<std::filesystem::path> homeFolder(const Environment& environment)
 {
     // A relative HOME would put the settings in whatever folder the program
     // was started from; the account's own home stands in for it.
@@ -82,7 +82,7 @@ std::filesystem::path homeFolder(const Environment& environment)
     if (::getpwuid_r(::getuid(), &entry, storage.data(), storage.size(), &found) == 0 && found != nullptr) {
         return found->pw_dir;
     }
-    return ".";
+    return std::nullopt;
 }
 
 // Moves without replacing an existing file: a set-aside copy must never be
@@ -128,7 +128,11 @@ std::filesystem::path JsonFileSettingsStore::defaultPath(std::string_view name, 
         configured && std::filesystem::path(*configured).is_absolute()) {
         base = *configured;
     } else {
-        base = homeFolder(environment) / ".config";
+        // Never the folder the program was started from.
+        const std::optional<std::filesystem::path> home = homeFolder(environment);
+        if (!home || !home->is_absolute())
+            throw std::runtime_error("no home folder: HOME is not an absolute path and the account has none");
+        base = *home / ".config";
     }
     return base / "wenmora" / (std::string(name) + ".json");
 }
