@@ -251,11 +251,10 @@ int HistoryGroups::days() const
     return static_cast<int>(std::clamp(stored, minDays, maxDays));
 }
 
-bool HistoryGroups::setDays(std::int64_t days)
+void HistoryGroups::setDays(std::int64_t days)
 {
-    const bool stored = settings_.set(daysKey, std::clamp(days, minDays, maxDays));
+    settings_.set(daysKey, std::clamp(days, minDays, maxDays));
     binding_->refreshNow();
-    return stored;
 }
 
 rt::Date HistoryGroups::cutoff() const

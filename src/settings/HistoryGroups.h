@@ -47,9 +47,9 @@ public:
     int shown() const { return shown_; }
     std::optional<rt::Uuid> openSession() const;
     int days() const;
-    // Sets the age limit, kept between 1 and 3650 days, and stores it; false
-    // when the store refused it (the user was told).
-    bool setDays(std::int64_t days);
+    // Sets the age limit, kept between 1 and 3650 days, and stores it; a
+    // refusal goes to the error alert and leaves the stored limit in force.
+    void setDays(std::int64_t days);
 
 protected:
     void showEvent(QShowEvent* event) override;
