@@ -10,6 +10,8 @@
 #include <QCloseEvent>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
+#include <QWindow>
 
 #include <stdexcept>
 
@@ -42,7 +44,8 @@ MainWindow::MainWindow(std::shared_ptr<AppModel> model, QWidget* central, Comman
     // it plus the menu bar, which would otherwise take its height out of the
     // content and clip the footer.
     if (central) {
-        central->setMinimumSize(central->minimumSize().expandedTo(QSize(minimumWidth, minimumHeight)));
+        contentFloor_ = central->minimumSize().expandedTo(QSize(minimumWidth, minimumHeight));
+        central->setMinimumSize(contentFloor_);
         setCentralWidget(central);
     } else {
         setMinimumSize(minimumWidth, minimumHeight);
@@ -102,6 +105,32 @@ void MainWindow::exportConversation()
         commands_.exportConversation();
     else
         settings::ExportPanel::exportSession(model_->entries.get(), this);
+}
+
+void MainWindow::fitFirstSize(QSize area)
+{
+    if (QWidget* content = centralWidget()) {
+        const int bar = menuBar() ? menuBar()->sizeHint().height() : 0;
+        content->setMinimumSize(contentFloor_.boundedTo(QSize(area.width(), area.height() - bar)));
+    } else {
+        setMinimumSize(QSize(minimumWidth, minimumHeight).boundedTo(area));
+    }
+    resize(size().boundedTo(area));
+}
+
+void MainWindow::showEvent(QShowEvent* event)
+{
+    if (!sized_) {
+        sized_ = true;
+        if (QScreen* shown = screen()) {
+            // The frame is known once the desktop has framed a window; before
+            // that it counts as nothing.
+            const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+            const QSize around(frame.left() + frame.right(), frame.top() + frame.bottom());
+            fitFirstSize(shown->availableGeometry().size() - around);
+        }
+    }
+    QMainWindow::showEvent(event);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
