@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+#include <QTimer>
 #include <QWindow>
 
 #include <stdexcept>
@@ -120,17 +121,23 @@ void MainWindow::fitFirstSize(QSize area)
 
 void MainWindow::showEvent(QShowEvent* event)
 {
-    if (!sized_) {
-        sized_ = true;
-        if (QScreen* shown = screen()) {
-            // The frame is known once the desktop has framed a window; before
-            // that it counts as nothing.
-            const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
-            const QSize around(frame.left() + frame.right(), frame.top() + frame.bottom());
-            fitFirstSize(shown->availableGeometry().size() - around);
-        }
-    }
     QMainWindow::showEvent(event);
+    if (sized_)
+        return;
+    sized_ = true;
+    fitScreen();
+    // The frame a desktop draws around the window is often known only once
+    // the window is up; the window is fitted again with it.
+    QTimer::singleShot(0, this, [this] { fitScreen(); });
+}
+
+void MainWindow::fitScreen()
+{
+    QScreen* shown = screen();
+    if (!shown)
+        return;
+    const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+    fitFirstSize(shown->availableGeometry().size() - QSize(frame.left() + frame.right(), frame.top() + frame.bottom()));
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

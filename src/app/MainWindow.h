@@ -49,7 +49,8 @@ public:
     // less the desktop's frame around the window, is `area`: its size (the
     // default one) where it fits, else the area, with the content's minimum kept
     // where the area holds it and lowered to the area where it does not.
-    // The first show does this for the window's screen.
+    // The first show does this for the window's screen, and again once the
+    // desktop's frame around the window is known.
     void fitFirstSize(QSize area);
 
     QMenu* appMenu() const { return menu_; }
@@ -65,6 +66,7 @@ protected:
 private:
     void refresh();
     void exportConversation();
+    void fitScreen();
 
     std::shared_ptr<AppModel> model_;
     Commands commands_;

@@ -824,6 +824,10 @@ TEST_F(SettingsViewTest, TheHeadingAndTheShortcutVerbAreTranslatedApart)
 TEST_F(SettingsViewTest, EveryPageReadsWholeInEveryLanguage)
 {
     withShortcutRow();
+    QTemporaryDir folder;
+    ModelTestAccess::set(
+        model->history,
+        ConversationHistory::make(std::filesystem::path(folder.path().toStdString()), world.platform.defaults));
     ModelTestAccess::set(model->micConfirmed, false);
     open();
     ModelTestAccess::set(model->listeningFailed, true);
@@ -847,6 +851,9 @@ TEST_F(SettingsViewTest, EveryPageReadsWholeInEveryLanguage)
         }
     }
     InterfaceLanguage::set("zh-Hans");
+    view.reset();
+    model->useHistory(nullptr);
+    world.settle();
 }
 
 }  // namespace
