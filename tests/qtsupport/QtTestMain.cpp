@@ -45,9 +45,10 @@ int main(int argc, char** argv)
             previous(type, context, message);
     });
     // Widget tests never need a display (test discovery runs without the
-    // environment ctest gives the tests).
+    // environment ctest gives the tests, which names the same platform).
     std::filesystem::path screens;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (platform.isEmpty() || platform == "offscreen") {
         screens = writeScreenConfig();
         qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + QByteArray::fromStdString(screens.string()));
     }

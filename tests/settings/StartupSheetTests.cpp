@@ -135,31 +135,42 @@ TEST_F(StartupSheetTest, TheSheetStaysCentredOnItsWindowAndInsideItWhateverItsSi
     EXPECT_EQ(misplaced(*dialog, *window), "");
 }
 
-TEST_F(StartupSheetTest, EveryLanguagesWizardLiesInsideTheWindowAtTheDefaultAndTheLeastSize)
+TEST_F(StartupSheetTest, EveryPageInEveryLanguageLiesInsideTheWindowAndReadsWhole)
 {
-    ModelTestAccess::set(model->showWizard, true);
+    const std::pair<StartupSheet::Page, const char*> pages[] = {
+        {StartupSheet::Page::wizard, "wizard"},
+        {StartupSheet::Page::micCheck, "miccheck"},
+        {StartupSheet::Page::install, "install"},
+    };
     for (const auto& language : InterfaceLanguage::supported()) {
         loadStringTables(world.platform.bundles, language.code);
         InterfaceLanguage::set(language.code);
-        for (QSize size : {QSize(1180, 800), QSize(980, 700)}) {
-            window->setGeometry(QRect(QPoint(60, 40), size));
-            // Opened afresh in each language, as a first start opens it.
-            StartupSheet s(model, window.get());
+        for (const auto& [page, name] : pages) {
+            ModelTestAccess::set(model->showWizard, page == StartupSheet::Page::wizard);
+            ModelTestAccess::set(model->showMicCheck, page == StartupSheet::Page::micCheck);
+            ModelTestAccess::set(model->showInstallSheet, page == StartupSheet::Page::install);
+            for (QSize size : {QSize(1180, 800), QSize(980, 700)}) {
+                window->setGeometry(QRect(QPoint(60, 40), size));
+                // Opened afresh in each language, as a first start opens it.
+                StartupSheet s(model, window.get());
+                world.settle();
+                ASSERT_TRUE(s.dialog()->isVisible());
+                ASSERT_EQ(s.page(), page);
+                const std::string where = language.code + " " + name + " " + std::to_string(size.width());
+                EXPECT_EQ(misplaced(*s.dialog(), *window), "") << where;
+                EXPECT_LE(s.dialog()->height(), size.height()) << where;
+                for (const std::string& fault : cutTexts(*s.dialog()))
+                    ADD_FAILURE() << where << ": " << fault;
+                if (size.width() == 1180
+                    && (language.code == "en" || language.code == "de" || language.code == "es"
+                        || language.code == "zh-Hans"))
+                    snapshot(*s.dialog(), QStringLiteral("startupsheet"),
+                             QString::fromStdString(std::string(name) + "-" + language.code));
+            }
             world.settle();
-            ASSERT_TRUE(s.dialog()->isVisible());
-            const std::string where = language.code + " " + std::to_string(size.width());
-            EXPECT_EQ(misplaced(*s.dialog(), *window), "") << where;
-            EXPECT_LE(s.dialog()->height(), size.height()) << where;
-            for (const std::string& fault : cutTexts(*s.dialog()))
-                ADD_FAILURE() << where << ": " << fault;
-            if (size.width() == 1180
-                && (language.code == "en" || language.code == "de" || language.code == "es"
-                    || language.code == "zh-Hans"))
-                snapshot(*s.dialog(), QStringLiteral("startupsheet"),
-                         QString::fromStdString("wizard-" + language.code));
         }
-        world.settle();
     }
+    ModelTestAccess::set(model->showInstallSheet, false);
     InterfaceLanguage::set("zh-Hans");
 }
 
