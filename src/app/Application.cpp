@@ -18,6 +18,7 @@
 #include "settings/LegacyHelperRemoval.h"
 #include "settings/QtTranslations.h"
 #include "speech/InterfaceLanguage.h"
+#include "ui/InterfaceFontFollower.h"
 #include "ui/LayoutDirectionFollower.h"
 #include "ui/Look.h"
 #include "ui/MainActorPump.h"
@@ -53,6 +54,7 @@ Application::~Application()
     commands_.reset();
     delegate_.reset();
     direction_.reset();
+    fonts_.reset();
     factory_.reset();
     pump_.reset();
     runtime_.reset();
@@ -111,6 +113,7 @@ bool Application::start()
     settings::installQtTranslations(application, InterfaceLanguage::current());
     ui::Look::apply(application);
     direction_ = std::make_unique<ui::LayoutDirectionFollower>();
+    fonts_ = std::make_unique<ui::InterfaceFontFollower>();
 
     AppDelegate::Parts parts;
     parts.model = factory_->model();

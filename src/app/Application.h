@@ -19,6 +19,7 @@ class SystemRuntime;
 }  // namespace rt
 namespace ui {
 class AppActivity;
+class InterfaceFontFollower;
 class LayoutDirectionFollower;
 class MainActorPump;
 }  // namespace ui
@@ -104,6 +105,7 @@ private:
     std::unique_ptr<ui::MainActorPump> pump_;
     std::unique_ptr<ServiceFactory> factory_;
     std::unique_ptr<ui::LayoutDirectionFollower> direction_;
+    std::unique_ptr<ui::InterfaceFontFollower> fonts_;
     std::unique_ptr<AppDelegate> delegate_;
     std::unique_ptr<AppCommands> commands_;
     std::unique_ptr<MainWindow> window_;

@@ -59,7 +59,7 @@ public:
     Spinner* spinner() const { return spinner_; }
 
     // The typed-text field never gets narrower than this.
-    static constexpr int minTypedWidth = 180;
+    static constexpr int minTypedWidth = 150;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -1,6 +1,5 @@
 #include "app/HeaderView.h"
 
-#include "app/ElidingLabel.h"
 #include "app/HeaderBadge.h"
 #include "app/LanguageBar.h"
 #include "app/SymbolPill.h"
@@ -8,7 +7,6 @@
 #include "speech/Localization.h"
 #include "ui/Look.h"
 #include "ui/Palette.h"
-#include "ui/StatusDot.h"
 #include "ui/SymbolView.h"
 #include "ui/SystemSettings.h"
 #include "ui/Text.h"
@@ -87,19 +85,16 @@ HeaderView::HeaderView(std::shared_ptr<AppModel> model, Attention attention, QWi
     captureLink_->setCursor(Qt::PointingHandCursor);
     auto* link = new QHBoxLayout(captureLink_);
     link->setContentsMargins(0, 0, 0, 0);
-    link->setSpacing(6);
-    auto* linkDot = new ui::StatusDot(ui::Palette::alertRed(), captureLink_);
-    captureText_ = new ElidingLabel(captureLink_);
-    captureText_->setObjectName(QStringLiteral("header.captureLink.text"));
-    captureText_->setFont(ui::Look::font(12, QFont::Medium));
-    updates::setTextColor(captureText_, ui::Palette::alertRed());
-    auto* linkSymbol =
-        new ui::SymbolView(QStringLiteral("arrow.up.forward.app"), ui::Palette::alertRed(), 11, captureLink_);
-    for (QWidget* part :
-         {static_cast<QWidget*>(linkDot), static_cast<QWidget*>(captureText_), static_cast<QWidget*>(linkSymbol)}) {
-        part->setAttribute(Qt::WA_TransparentForMouseEvents);
-        link->addWidget(part, 0, Qt::AlignVCenter);
-    }
+    captureBadge_ = new HeaderBadge(captureLink_);
+    captureBadge_->setObjectName(QStringLiteral("header.captureLink.badge"));
+    QLabel* captureText = captureBadge_->label();
+    captureText->setObjectName(QStringLiteral("header.captureLink.text"));
+    captureText->setFont(ui::Look::font(12, QFont::Medium));
+    updates::setTextColor(captureText, ui::Palette::alertRed());
+    captureBadge_->addTrailing(
+        new ui::SymbolView(QStringLiteral("arrow.up.forward.app"), ui::Palette::alertRed(), 11, captureBadge_));
+    captureBadge_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    link->addWidget(captureBadge_);
     row->addWidget(captureLink_, 0, Qt::AlignVCenter);
     // Nothing changes in the model: coming back to the window refreshes the
     // permission and retries listening.
@@ -122,6 +117,7 @@ HeaderView::HeaderView(std::shared_ptr<AppModel> model, Attention attention, QWi
 
     dot_ = new AttentionDot(this);
     dot_->hide();
+    row_ = row;
 
     binding_ = std::make_unique<ui::ViewBinding>([this] { refresh(); });
 }
@@ -152,10 +148,11 @@ void HeaderView::refresh()
                                          : localized("未在收听");
     listening_->setState(listening ? ui::Palette::coral() : ui::Palette::amber(), q(listeningText));
     updates::setVisible(listening_, !missing);
-    if (captureText_->text() != q(localized("听不到对方：需要授权"))) {
-        captureText_->setText(q(localized("听不到对方：需要授权")));
+    const QString captureText = q(localized("听不到对方：需要授权"));
+    if (captureBadge_->text() != captureText)
         captureLink_->updateGeometry();
-    }
+    captureBadge_->setState(ui::Palette::alertRed(), captureText);
+    updates::setAccessibleName(captureLink_, captureText);
     updates::setToolTip(captureLink_, q(localized("点击打开系统设置，在「屏幕与系统录音 › 仅系统录音」里允许本软件")));
     updates::setVisible(captureLink_, missing);
 
@@ -179,6 +176,30 @@ void HeaderView::refresh()
     const bool attention = attention_ && attention_().has_value();
     updates::setVisible(dot_, attention);
     placeDot();
+    fitBadges();
+}
+
+void HeaderView::fitBadges()
+{
+    // The device badge gives way first, then listening (or the link in its
+    // place), and the own-voice state last: the two a user glances at during
+    // a call stay readable longest.
+    HeaderBadge* const order[] = {device_, model_->audioCaptureMissing() ? captureBadge_ : listening_, ownVoice_};
+    // What the rest of the row needs: its width as laid out now, less what
+    // the badges ask for now.
+    int needed = row_->sizeHint().width();
+    for (HeaderBadge* badge : order)
+        needed += badge->fullWidth() - badge->sizeHint().width();
+    for (HeaderBadge* badge : order) {
+        const bool compact = needed > width();
+        if (compact)
+            needed -= badge->fullWidth() - badge->compactWidth();
+        if (badge->isCompact() != compact) {
+            badge->setCompact(compact);
+            if (badge == captureBadge_)
+                captureLink_->updateGeometry();
+        }
+    }
 }
 
 void HeaderView::placeDot()
@@ -194,6 +215,22 @@ void HeaderView::placeDot()
     if (dot_->pos() != at)
         dot_->move(at);
     dot_->raise();
+}
+
+bool HeaderView::event(QEvent* event)
+{
+    const bool handled = QWidget::event(event);
+    // A part of the row asked for another width (a picker took a longer
+    // name, a badge a longer text): the badges are fitted again.
+    if (event->type() == QEvent::LayoutRequest)
+        fitBadges();
+    return handled;
+}
+
+void HeaderView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    fitBadges();
 }
 
 bool HeaderView::eventFilter(QObject* watched, QEvent* event)

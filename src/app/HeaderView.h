@@ -9,7 +9,7 @@
 #include <memory>
 #include <optional>
 
-class QLabel;
+class QHBoxLayout;
 class QPushButton;
 
 namespace parlaro {
@@ -29,7 +29,8 @@ class SymbolPill;
 // The top row of the call screen: the language bar, the listening, device
 // and own-voice badges (or, while the far end cannot be recorded, a red link
 // to the sound settings) and the settings button, which carries a red dot
-// while a settings page needs the user and opens that page.
+// while a settings page needs the user and opens that page. Short of room,
+// the badges give way one by one, each as a whole.
 class HeaderView : public QWidget {
     Q_OBJECT
 public:
@@ -57,6 +58,7 @@ public:
     LanguageBar* languageBar() const { return languageBar_; }
     HeaderBadge* listeningBadge() const { return listening_; }
     QPushButton* captureLink() const { return captureLink_; }
+    HeaderBadge* captureBadge() const { return captureBadge_; }
     HeaderBadge* deviceBadge() const { return device_; }
     HeaderBadge* ownVoiceBadge() const { return ownVoice_; }
     SymbolPill* settingsButton() const { return settings_; }
@@ -65,12 +67,15 @@ public:
     QWidget* attentionDot() const { return dot_; }
 
 protected:
+    bool event(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
     void refresh();
     void placeDot();
+    void fitBadges();
     void openSettings();
 
     std::shared_ptr<AppModel> model_;
@@ -78,11 +83,12 @@ private:
     LanguageBar* languageBar_;
     HeaderBadge* listening_;
     QPushButton* captureLink_;
-    QLabel* captureText_;
+    HeaderBadge* captureBadge_;
     HeaderBadge* device_;
     HeaderBadge* ownVoice_;
     SymbolPill* settings_;
     QWidget* dot_ = nullptr;
+    QHBoxLayout* row_ = nullptr;
     std::unique_ptr<ui::ViewBinding> binding_;
 };
 

@@ -152,7 +152,10 @@ void LanguageBar::refresh()
         warning = localized("本机无法识别%@：你说的话会翻译给对方，但对方说话不会显示字幕。", their);
     else if (!hearMine)
         warning = localized("本机无法识别%@：不能按住说话，请打字；对方说话照常显示字幕。", my);
+    // Said on hover and to a screen reader alike: the mark alone tells
+    // neither what is wrong nor what still works.
     updates::setToolTip(warning_, q(warning));
+    updates::setAccessibleName(warning_, q(warning));
     updates::setEnabled(this, m.canChangeLanguage());
 }
 

@@ -10,6 +10,9 @@
 #include <QCloseEvent>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
+#include <QTimer>
+#include <QWindow>
 
 #include <stdexcept>
 
@@ -42,7 +45,8 @@ MainWindow::MainWindow(std::shared_ptr<AppModel> model, QWidget* central, Comman
     // it plus the menu bar, which would otherwise take its height out of the
     // content and clip the footer.
     if (central) {
-        central->setMinimumSize(central->minimumSize().expandedTo(QSize(minimumWidth, minimumHeight)));
+        contentFloor_ = central->minimumSize().expandedTo(QSize(minimumWidth, minimumHeight));
+        central->setMinimumSize(contentFloor_);
         setCentralWidget(central);
     } else {
         setMinimumSize(minimumWidth, minimumHeight);
@@ -102,6 +106,38 @@ void MainWindow::exportConversation()
         commands_.exportConversation();
     else
         settings::ExportPanel::exportSession(model_->entries.get(), this);
+}
+
+void MainWindow::fitFirstSize(QSize area)
+{
+    if (QWidget* content = centralWidget()) {
+        const int bar = menuBar() ? menuBar()->sizeHint().height() : 0;
+        content->setMinimumSize(contentFloor_.boundedTo(QSize(area.width(), area.height() - bar)));
+    } else {
+        setMinimumSize(QSize(minimumWidth, minimumHeight).boundedTo(area));
+    }
+    resize(size().boundedTo(area));
+}
+
+void MainWindow::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (sized_)
+        return;
+    sized_ = true;
+    fitScreen();
+    // The frame a desktop draws around the window is often known only once
+    // the window is up; the window is fitted again with it.
+    QTimer::singleShot(0, this, [this] { fitScreen(); });
+}
+
+void MainWindow::fitScreen()
+{
+    QScreen* shown = screen();
+    if (!shown)
+        return;
+    const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+    fitFirstSize(shown->availableGeometry().size() - QSize(frame.left() + frame.right(), frame.top() + frame.bottom()));
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

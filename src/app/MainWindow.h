@@ -45,6 +45,14 @@ public:
     static constexpr int minimumWidth = 980;
     static constexpr int minimumHeight = 700;
 
+    // Gives the window its first size for a screen whose available area,
+    // less the desktop's frame around the window, is `area`: its size (the
+    // default one) where it fits, else the area, with the content's minimum kept
+    // where the area holds it and lowered to the area where it does not.
+    // The first show does this for the window's screen, and again once the
+    // desktop's frame around the window is known.
+    void fitFirstSize(QSize area);
+
     QMenu* appMenu() const { return menu_; }
     QAction* checkForUpdatesAction() const { return checkForUpdates_; }
     QAction* settingsAction() const { return settings_; }
@@ -53,10 +61,12 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void refresh();
     void exportConversation();
+    void fitScreen();
 
     std::shared_ptr<AppModel> model_;
     Commands commands_;
@@ -66,6 +76,9 @@ private:
     QAction* export_ = nullptr;
     QAction* quit_ = nullptr;
     std::unique_ptr<ui::ViewBinding> binding_;
+    // The content's minimum as the window was made with it.
+    QSize contentFloor_;
+    bool sized_ = false;
 };
 
 }  // namespace parlaro::app

@@ -35,7 +35,8 @@ GeneralGroups::GeneralGroups(std::shared_ptr<AppModel> model, HoldShortcutCenter
     languageRow_ = new SidebarRow({}, std::nullopt, group_->panel());
     language_ = new QComboBox(languageRow_);
     language_->setObjectName(QStringLiteral("general.language"));
-    language_->setMaximumWidth(150);
+    // As wide as its longest choice: a closed picker shows its text whole.
+    language_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     language_->addItem({}, QString());
     for (const auto& entry : InterfaceLanguage::supported())
         language_->addItem(q(entry.nativeName), q(entry.code));

@@ -122,6 +122,7 @@ SettingsView::SettingsView(std::shared_ptr<AppModel> model, std::shared_ptr<Upda
     outer->setSpacing(0);
 
     auto* sidebar = new QWidget(this);
+    sidebar_ = sidebar;
     sidebar->setObjectName(QStringLiteral("settings.sidebar"));
     sidebar->setFixedWidth(sidebarWidth);
     sidebar->setAutoFillBackground(true);
@@ -180,6 +181,11 @@ SettingsView::SettingsView(std::shared_ptr<AppModel> model, std::shared_ptr<Upda
         auto* dot = new StatusDot(Palette::alertRed(), row);
         dot->setObjectName(QStringLiteral("settings.dot.%1").arg(index));
         dot->setAttribute(Qt::WA_TransparentForMouseEvents);
+        // Its room is kept while it is hidden, so a dot that comes never
+        // takes it from the label.
+        QSizePolicy kept = dot->sizePolicy();
+        kept.setRetainSizeWhenHidden(true);
+        dot->setSizePolicy(kept);
         dot->hide();
         rowLayout->addWidget(dot);
         connect(row, &QAbstractButton::clicked, this, [this, page, row] {
@@ -271,7 +277,34 @@ void SettingsView::refresh()
         setShown(dots_[index], needsAttention(pages[index], *model_, *updates_));
     }
     updates::setText(pageTitle_, q(localized(titleKey(current))));
+    fitSidebar();
     showPage(current);
+}
+
+void SettingsView::fitSidebar()
+{
+    // Every label as the shown page draws it (semibold), beside its symbol
+    // and the dot's room, and the other parts of the sidebar whole.
+    const QFontMetrics bold(Look::font(13, QFont::DemiBold));
+    int needed = 0;
+    for (std::size_t index = 0; index < pages.size(); ++index) {
+        const QMargins margins = rows_[index]->layout()->contentsMargins();
+        // Measured as the label measures itself.
+        const int text = bold.boundingRect(QRect(0, 0, 100000, 100000), 0, rowLabels_[index]->text()).width();
+        int row = text + margins.left() + margins.right();
+        // The symbol, the dot and the room between the parts.
+        for (QWidget* part : {static_cast<QWidget*>(symbols_[index]), dots_[index]})
+            row += part->sizeHint().width();
+        row += 2 * rows_[index]->layout()->spacing() + 4 + 1;
+        needed = std::max(needed, row);
+    }
+    for (QWidget* part :
+         {static_cast<QWidget*>(back_), static_cast<QWidget*>(heading_), static_cast<QWidget*>(version_)})
+        needed = std::max(needed, part->sizeHint().width());
+    const QMargins margins = sidebar_->layout()->contentsMargins();
+    const int width = std::clamp(needed + margins.left() + margins.right(), sidebarWidth, sidebarMaxWidth);
+    if (sidebar_->minimumWidth() != width || sidebar_->maximumWidth() != width)
+        sidebar_->setFixedWidth(width);
 }
 
 void SettingsView::showPage(SettingsPage page)

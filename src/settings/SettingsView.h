@@ -34,7 +34,10 @@ class UpdateModel;
 class SettingsView : public QWidget {
     Q_OBJECT
 public:
+    // The sidebar is as wide as its longest label needs, from the narrowest
+    // to the widest width here.
     static constexpr int sidebarWidth = 220;
+    static constexpr int sidebarMaxWidth = 360;
     static constexpr int pageMaxWidth = 560;
     static constexpr std::array pages{SettingsPage::general,    SettingsPage::speaking, SettingsPage::voice,
                                       SettingsPage::virtualMic, SettingsPage::history,  SettingsPage::updates,
@@ -58,10 +61,12 @@ protected:
 private:
     void refresh();
     void showPage(SettingsPage page);
+    void fitSidebar();
 
     std::shared_ptr<AppModel> model_;
     std::shared_ptr<UpdateModel> updates_;
     ui::HoldShortcutCenter* shortcuts_;
+    QWidget* sidebar_;
     QLabel* heading_;
     std::array<QWidget*, pages.size()> rows_{};
     std::array<QLabel*, pages.size()> rowLabels_{};

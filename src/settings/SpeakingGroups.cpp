@@ -153,7 +153,8 @@ SpeakingGroups::SpeakingGroups(std::shared_ptr<AppModel> model, QWidget* parent)
     micMeter_ = new MeterRow({}, model_->meters, MeterRow::Source::mic, meters_);
     virtualMeter_ = new MeterRow({}, model_->meters, MeterRow::Source::virtualDevice, meters_);
     for (MeterRow* meter : {micMeter_, virtualMeter_}) {
-        meter->setFixedWidth(180);
+        // Wider where a language's title needs it.
+        meter->setMinimumWidth(180);
         meterRow->addWidget(meter);
     }
     meterRow->addStretch(1);

@@ -10,10 +10,16 @@
 
 #include <QEvent>
 #include <QVBoxLayout>
+#include <QWindow>
+
+#include <algorithm>
 
 namespace parlaro::ui {
 
-SheetDialog::SheetDialog(QWidget* parent) : QDialog(parent)
+SheetDialog::SheetDialog(QWidget* parent)
+    // A sheet of its window: a title and a close button, nothing to minimise
+    // or maximise on its own.
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("startupSheet"));
     setWindowModality(Qt::WindowModal);
@@ -47,15 +53,64 @@ bool SheetDialog::event(QEvent* event)
     return handled;
 }
 
-void SheetDialog::setSheetWidth(int width)
+void SheetDialog::showEvent(QShowEvent* event)
 {
-    if (minimumWidth() == width && maximumWidth() == width)
+    // The content's window may have been made after this dialog (it was
+    // opened early, or its parent moved into the window later): without
+    // being told, the desktop takes the sheet for a window of its own and
+    // places it anywhere (on Wayland nothing else can place it).
+    if (QWidget* main = owner()) {
+        if (watched_ != main) {
+            if (watched_)
+                watched_->removeEventFilter(this);
+            watched_ = main;
+            main->installEventFilter(this);
+        }
+        main->winId();
+        winId();
+        if (windowHandle()->transientParent() != main->windowHandle())
+            windowHandle()->setTransientParent(main->windowHandle());
+    }
+    QDialog::showEvent(event);
+    place();
+}
+
+bool SheetDialog::eventFilter(QObject* watched, QEvent* event)
+{
+    // The window moved or changed its size: the sheet goes with it.
+    if (watched == watched_ && (event->type() == QEvent::Move || event->type() == QEvent::Resize))
+        place();
+    return QDialog::eventFilter(watched, event);
+}
+
+void SheetDialog::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    place();
+}
+
+QWidget* SheetDialog::owner() const
+{
+    QWidget* parent = parentWidget();
+    return parent ? parent->window() : nullptr;
+}
+
+void SheetDialog::place()
+{
+    QWidget* main = owner();
+    if (!main || !isVisible())
         return;
-    const bool placed = isVisible();
-    const int centre = x() + this->width() / 2;
-    setFixedWidth(width);
-    if (placed)
-        move(centre - width / 2, y());
+    // Centred on the window, and inside it as far as it fits: a sheet
+    // taller than the window starts at its top.
+    const QRect area = main->geometry();
+    const QRect sheet(QPoint(0, 0), size());
+    QPoint at = area.center() - sheet.center();
+    at.setX(std::max(area.left(), std::min(at.x(), area.right() + 1 - width())));
+    at.setY(std::max(area.top(), std::min(at.y(), area.bottom() + 1 - height())));
+    // A window moves by its frame; `at` is where its inside goes.
+    const QPoint frame = geometry().topLeft() - pos();
+    if (geometry().topLeft() != at)
+        move(at - frame);
 }
 
 void SheetDialog::fitHeight()
@@ -133,7 +188,7 @@ void StartupSheet::show(Page page)
         break;
     }
     background_->layout()->addWidget(content_);
-    dialog_->setSheetWidth(page == Page::wizard ? wizardWidth : narrowWidth);
+    dialog_->setFixedWidth(page == Page::wizard ? wizardWidth : narrowWidth);
     content_->show();
     dialog_->setFocus();
 }

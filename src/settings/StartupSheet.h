@@ -18,7 +18,9 @@ class ViewBinding;
 
 // The dialog of the start-up sheet. A close asked for by the user or the
 // desktop (Esc, the window's close button) is handed to `onDismiss`, which
-// decides what closes; only the sheet itself closes it outright.
+// decides what closes; only the sheet itself closes it outright. It belongs
+// to its parent's window and sits centred on it, inside it, whatever its
+// size becomes.
 class SheetDialog : public QDialog {
     Q_OBJECT
 public:
@@ -27,17 +29,22 @@ public:
     std::function<void()> onDismiss;
     // Ends the dialog without telling anyone.
     void closeQuietly();
-    // Fixes the width; an open sheet keeps its centre, not its left edge.
-    void setSheetWidth(int width);
+    // Centres the sheet on its window again (also after any change of size).
+    void place();
 
     void reject() override;
 
 protected:
     bool event(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    QWidget* owner() const;
     void fitHeight();
     bool closing_ = false;
+    QPointer<QWidget> watched_;
 };
 
 // The window's one sheet. It follows the model's three requests, in the

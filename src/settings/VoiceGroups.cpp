@@ -67,7 +67,8 @@ VoiceGroups::VoiceGroups(std::shared_ptr<AppModel> model, QWidget* parent) : QWi
     headphonesRow_ = new SidebarRow({}, std::nullopt, playback_->panel());
     headphones_ = new QComboBox(headphonesRow_);
     headphones_->setObjectName(QStringLiteral("voice.headphones"));
-    headphones_->setMaximumWidth(150);
+    // As wide as its longest choice: a closed picker shows its text whole.
+    headphones_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     headphonesRow_->addTrailing(headphones_);
     playback_->contentLayout()->addWidget(headphonesRow_);
     connect(headphones_, &QComboBox::activated, this, [this](int index) {
@@ -102,7 +103,7 @@ VoiceGroups::VoiceGroups(std::shared_ptr<AppModel> model, QWidget* parent) : QWi
     voiceRow_ = new SidebarRow({}, std::nullopt, panel);
     voices_ = new QComboBox(voiceRow_);
     voices_->setObjectName(QStringLiteral("voice.picker"));
-    voices_->setMaximumWidth(160);
+    voices_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     voices_->installEventFilter(this);
     voiceRow_->addTrailing(voices_);
     rows->addWidget(voiceRow_);

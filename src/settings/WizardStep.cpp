@@ -57,13 +57,14 @@ WizardStep::WizardStep(int number, const QString& title, bool keepControls, QWid
     title_ = new QLabel(title, this);
     title_->setObjectName(objectName() + QStringLiteral(".title"));
     title_->setFont(Look::font(13));
+    // A long step wraps rather than running under the sheet's edge.
+    title_->setWordWrap(true);
     controlBox_ = new QWidget(this);
     controls_ = new QHBoxLayout(controlBox_);
     controls_->setContentsMargins(0, 0, 0, 0);
     controls_->setSpacing(6);
     row->addWidget(badge_);
-    row->addWidget(title_);
-    row->addStretch(1);
+    row->addWidget(title_, 1);
     row->addWidget(controlBox_);
     setProperty("done", false);
     updates::setTextColor(title_, Look::primaryText());

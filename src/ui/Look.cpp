@@ -8,6 +8,9 @@
 #include <QFontInfo>
 #include <QPalette>
 #include <QStyleFactory>
+#include <QWidget>
+
+#include <stdexcept>
 
 namespace parlaro::ui::Look {
 
@@ -42,7 +45,64 @@ QPalette lightPalette()
     return palette;
 }
 
+// The family the desktop gave the application before we set ours.
+QString& desktopFamily()
+{
+    static QString family;
+    return family;
+}
+
+bool chineseInterface()
+{
+    // The style is applied before any platform is there to name a language;
+    // the application applies it again once one is.
+    try {
+        return InterfaceLanguage::current().starts_with("zh");
+    } catch (const std::logic_error&) {
+        return false;
+    }
+}
+
+// The order under the other kind of interface language.
+QStringList otherOrder(const QStringList& order)
+{
+    return QStringList(order.rbegin(), order.rend());
+}
+
 }  // namespace
+
+QStringList families()
+{
+    QString desktop = desktopFamily();
+    if (desktop.isEmpty())
+        desktop = QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
+    const QString cjk = QString::fromLatin1(cjkFamily);
+    if (desktop.isEmpty() || desktop == cjk)
+        return {cjk};
+    return chineseInterface() ? QStringList{cjk, desktop} : QStringList{desktop, cjk};
+}
+
+void followInterfaceLanguage()
+{
+    const QStringList wanted = families();
+    if (wanted.size() < 2)
+        return;
+    const QStringList before = otherOrder(wanted);
+    QFont application = QApplication::font();
+    if (application.families() == before) {
+        application.setFamilies(wanted);
+        QApplication::setFont(application);
+    }
+    // Widgets given a font of their own keep it through the application
+    // font's change, so each is turned round where it carries our order.
+    for (QWidget* widget : QApplication::allWidgets()) {
+        QFont font = widget->font();
+        if (!widget->testAttribute(Qt::WA_SetFont) || font.families() != before)
+            continue;
+        font.setFamilies(wanted);
+        widget->setFont(font);
+    }
+}
 
 void apply(QApplication& app)
 {
@@ -52,6 +112,8 @@ void apply(QApplication& app)
 
 void applyStyle(QApplication& app)
 {
+    if (desktopFamily().isEmpty())
+        desktopFamily() = app.font().family();
     app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     app.setPalette(lightPalette());
     app.setFont(font(13));
@@ -59,7 +121,8 @@ void applyStyle(QApplication& app)
 
 QFont font(double pixelSize, QFont::Weight weight)
 {
-    QFont font(QString::fromLatin1(fontFamily));
+    QFont font;
+    font.setFamilies(families());
     font.setPixelSize(static_cast<int>(pixelSize + 0.5));
     font.setWeight(weight);
     font.setStyleHint(QFont::SansSerif);

@@ -6,6 +6,7 @@
 #include "app/HeaderBadge.h"
 #include "app/HeaderView.h"
 #include "app/LanguageBar.h"
+#include "app/MainWindow.h"
 #include "app/SymbolPill.h"
 #include "model/AppModel.h"
 #include "model/ModelTestAccess.h"
@@ -24,6 +25,7 @@ namespace {
 
 using app::ContentView;
 using app::HeaderView;
+using app::MainWindow;
 
 settings::HttpGet noNetwork()
 {
@@ -200,23 +202,146 @@ TEST_F(HeaderViewTest, HelpTextsUseTheLinuxWording)
     EXPECT_TRUE(header->captureLink()->toolTip().contains(QStringLiteral("sound settings")));
 }
 
-TEST_F(HeaderViewTest, LongTextsGiveWayInTheNarrowestWindowInsteadOfOverlapping)
+// Every state a badge slot can show: the listening slot's three texts and
+// the link in its place, the device badge's three, own voice's two.
+struct BadgeStates {
+    int listening;  // listening, switching, not listening, the link
+    int device;     // server lost, installed, not installed
+    bool ownVoice;
+};
+
+std::vector<BadgeStates> everyState()
+{
+    std::vector<BadgeStates> states;
+    for (int listening = 0; listening < 4; ++listening)
+        for (int device = 0; device < 3; ++device)
+            for (bool ownVoice : {false, true})
+                states.push_back({listening, device, ownVoice});
+    return states;
+}
+
+class HeaderFitTest : public HeaderViewTest {
+protected:
+    void put(const BadgeStates& states)
+    {
+        ModelTestAccess::set(w.model->audioCaptureMissing, states.listening == 3);
+        ModelTestAccess::set(w.model->isListening, states.listening == 0);
+        ModelTestAccess::set(w.model->isChangingListening, states.listening == 1);
+        ModelTestAccess::set(w.model->audioServerLost, states.device == 0);
+        auto outputs = allOutputs;
+        if (states.device == 2)
+            std::erase_if(outputs, [](const AudioDevice& device) { return device.uid == AppModel::injectionUID; });
+        ModelTestAccess::set(w.model->outputDevices, outputs);
+        ModelTestAccess::set(w.model->originalVoiceOn, states.ownVoice);
+        w.settle();
+    }
+
+    // The badges in the order they give way.
+    std::vector<app::HeaderBadge*> badges() const
+    {
+        return {header->deviceBadge(),
+                w.model->audioCaptureMissing() ? header->captureBadge() : header->listeningBadge(),
+                header->ownVoiceBadge()};
+    }
+
+    // What a user would see wrong in the header as laid out now.
+    std::vector<std::string> faults(bool everyBadgeWhole) const
+    {
+        std::vector<std::string> found;
+        const auto list = badges();
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            const app::HeaderBadge* badge = list[i];
+            const QLabel* text = badge->label();
+            const std::string what = badge->objectName().toStdString() + " \"" + badge->text().toStdString() + "\"";
+            if (text->isVisibleTo(header.get())) {
+                if (text->width() < text->sizeHint().width() || text->geometry().right() >= badge->width())
+                    found.push_back(what + " is cut");
+            } else {
+                if (everyBadgeWhole)
+                    found.push_back(what + " gave way");
+                if (badge->toolTip() != badge->text() || badge->accessibleName() != badge->text())
+                    found.push_back(what + " hides its text from the tooltip or the accessible name");
+                if (i > 0 && list[i - 1]->label()->isVisibleTo(header.get()))
+                    found.push_back(what + " gave way before " + list[i - 1]->objectName().toStdString());
+            }
+        }
+        const QWidget* link = w.model->audioCaptureMissing() ? static_cast<QWidget*>(header->captureLink())
+                                                             : static_cast<QWidget*>(header->listeningBadge());
+        const QWidget* parts[] = {header->languageBar(), link, header->deviceBadge(), header->ownVoiceBadge(),
+                                  header->settingsButton()};
+        for (std::size_t i = 0; i + 1 < std::size(parts); ++i)
+            if (parts[i]->geometry().intersects(parts[i + 1]->geometry()))
+                found.push_back(parts[i]->objectName().toStdString() + " overlaps the next part");
+        if (header->settingsButton()->geometry().right() >= header->width() - HeaderView::trailingPadding + 1)
+            found.push_back("the settings button leaves the header");
+        return found;
+    }
+
+    std::vector<AudioDevice> allOutputs = w.model->outputDevices();
+};
+
+TEST_F(HeaderFitTest, EveryBadgeReadsWholeAtTheDefaultSizeAndGivesWayWholeInOrderWhenNarrower)
+{
+    for (const auto& language : InterfaceLanguage::supported()) {
+        loadStringTables(w.world.platform.bundles, language.code);
+        InterfaceLanguage::set(language.code);
+        for (int width : {MainWindow::defaultWidth, ContentView::minimumWidth}) {
+            header->resize(width, HeaderView::barHeight);
+            for (const BadgeStates& states : everyState()) {
+                put(states);
+                // The link in the listening badge's place carries a longer
+                // text than any badge, and may take the device badge's room.
+                const bool whole = width == MainWindow::defaultWidth && states.listening != 3;
+                for (const std::string& fault : faults(whole))
+                    ADD_FAILURE() << language.code << " at " << width << ": " << fault;
+            }
+        }
+    }
+}
+
+TEST_F(HeaderFitTest, TheDeviceBadgeGivesWayFirstAndOwnVoiceLast)
 {
     loadStringTables(w.world.platform.bundles, "de");
     InterfaceLanguage::set("de");
-    ModelTestAccess::set(w.model->audioCaptureMissing, true);
-    ModelTestAccess::set(w.model->virtualMicNeedsUpdate, true);
-    header->resize(ContentView::minimumWidth, HeaderView::barHeight);
+    put({2, 2, true});
+    EXPECT_TRUE(faults(true).empty());
+    // Narrower step by step: each badge keeps its text until the one before
+    // it in the order has given way, and no badge is ever cut.
+    int given = 0;
+    for (int width = MainWindow::defaultWidth; width >= 700; width -= 10) {
+        header->resize(width, HeaderView::barHeight);
+        w.settle();
+        EXPECT_TRUE(faults(false).empty()) << width;
+        int now = 0;
+        for (auto* badge : badges())
+            now += badge->label()->isVisibleTo(header.get()) ? 0 : 1;
+        EXPECT_GE(now, given) << width;
+        given = now;
+    }
+    EXPECT_EQ(given, 3);
+    const auto* device = header->deviceBadge();
+    EXPECT_EQ(device->toolTip(), device->text());
+    EXPECT_EQ(device->accessibleName(), device->text());
+
+    // Wide again, every text comes back.
+    header->resize(MainWindow::defaultWidth, HeaderView::barHeight);
     w.settle();
-    EXPECT_LE(header->minimumSizeHint().width(), ContentView::minimumWidth);
-    const QWidget* parts[] = {header->languageBar(), header->captureLink(), header->deviceBadge(),
-                              header->ownVoiceBadge(), header->settingsButton()};
-    for (std::size_t i = 0; i + 1 < std::size(parts); ++i)
-        EXPECT_FALSE(parts[i]->geometry().intersects(parts[i + 1]->geometry())) << i;
-    EXPECT_LE(header->settingsButton()->geometry().right(), ContentView::minimumWidth - HeaderView::trailingPadding);
-    // What is cut short stays readable in full.
-    auto* device = header->deviceBadge()->findChild<QLabel*>();
-    EXPECT_EQ(device->toolTip(), "Das wenmora-Audiogerät ist installiert");
+    EXPECT_TRUE(faults(true).empty());
+}
+
+TEST_F(HeaderFitTest, SnapshotsInFourLanguages)
+{
+    for (const char* code : {"en", "de", "es", "zh-Hans"}) {
+        loadStringTables(w.world.platform.bundles, code);
+        InterfaceLanguage::set(code);
+        put({2, 2, true});
+        for (int width : {MainWindow::defaultWidth, ContentView::minimumWidth}) {
+            header->resize(width, HeaderView::barHeight);
+            w.settle();
+            snapshot(*header, QStringLiteral("header"),
+                     QStringLiteral("%1-%2").arg(QString::fromLatin1(code)).arg(width));
+        }
+    }
 }
 
 }  // namespace

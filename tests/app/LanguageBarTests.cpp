@@ -13,8 +13,11 @@
 #include "model/ModelTestAccess.h"
 
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QComboBox>
+#include <QHelpEvent>
 #include <QTest>
+#include <QToolTip>
 
 #include <gtest/gtest.h>
 
@@ -103,6 +106,13 @@ TEST_F(LanguageBarTest, StatusMarkAndDisabling)
     EXPECT_FALSE(bar.warning()->isHidden());
     EXPECT_EQ(bar.warning()->toolTip(),
               QStringLiteral("本机无法识别英语：你说的话会翻译给对方，但对方说话不会显示字幕。"));
+    // The mark says what it warns about, on hover and to a screen reader.
+    EXPECT_EQ(bar.warning()->accessibleName(), bar.warning()->toolTip());
+    const QPoint middle = bar.warning()->rect().center();
+    QHelpEvent hover(QEvent::ToolTip, middle, bar.warning()->mapToGlobal(middle));
+    QApplication::sendEvent(bar.warning(), &hover);
+    EXPECT_EQ(QToolTip::text(), bar.warning()->toolTip());
+    QToolTip::hideText();
     // Swapped, the pair still works one way: I would speak English.
     EXPECT_TRUE(bar.swapButton()->isEnabled());
     EXPECT_TRUE(bar.myPicker()->isEnabled());
@@ -121,6 +131,7 @@ TEST_F(LanguageBarTest, StatusMarkAndDisabling)
     ModelTestAccess::set(w.model->theirEngine, std::nullopt);
     w.settle();
     EXPECT_EQ(bar.warning()->toolTip(), QStringLiteral("本机无法识别中文和英语，两种语言至少要有一种能识别"));
+    EXPECT_EQ(bar.warning()->accessibleName(), bar.warning()->toolTip());
     EXPECT_FALSE(bar.swapButton()->isEnabled());
     ModelTestAccess::set(w.model->myEngine, SpeechEngine::speech);
     ModelTestAccess::set(w.model->theirEngine, std::nullopt);

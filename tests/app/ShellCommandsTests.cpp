@@ -132,6 +132,38 @@ TEST_F(ShellTest, TheWindowIsNamedSizedAndCarriesTheApplicationMenu)
     EXPECT_EQ(trayItem("tray.quit")->text(), "Quit Parlaro");
 }
 
+TEST_F(ShellTest, TheFirstWindowFitsTheScreensAvailableArea)
+{
+    // A common desktop holds the first size.
+    EXPECT_EQ(window->size(), QSize(1180, 800));
+
+    // 1024 × 768 less a panel and the frame: the window fits; the content
+    // keeps its least width, and its least height gives way to the area.
+    const auto fitted = [&](QSize area) {
+        auto fresh = std::make_unique<app::MainWindow>(shell.model, new QLabel(QStringLiteral("root view")),
+                                                       app::MainWindow::Commands{});
+        fresh->fitFirstSize(area);
+        return fresh;
+    };
+    const QSize small(1024, 768 - 32 - 30);
+    auto first = fitted(small);
+    EXPECT_EQ(first->size(), small);
+    EXPECT_EQ(first->centralWidget()->minimumWidth(), 980);
+    EXPECT_LE(first->minimumSizeHint().height(), small.height());
+    EXPECT_LE(first->minimumSizeHint().width(), small.width());
+    first->resize(100, 100);
+    EXPECT_EQ(first->centralWidget()->minimumHeight(), small.height() - first->menuBar()->sizeHint().height());
+
+    // Where the area holds the default size, nothing changes.
+    auto wide = fitted(QSize(1366, 900));
+    EXPECT_EQ(wide->size(), QSize(1180, 800));
+    EXPECT_EQ(wide->centralWidget()->minimumSize(), QSize(980, 700));
+    // A wide but low screen: the width stays, the height fits.
+    auto low = fitted(QSize(1600, 740));
+    EXPECT_EQ(low->size(), QSize(1180, 740));
+    EXPECT_EQ(low->centralWidget()->minimumSize(), QSize(980, 700));
+}
+
 TEST_F(ShellTest, ExportIsOfferedOnceThereIsAConversation)
 {
     EXPECT_FALSE(window->exportAction()->isEnabled());

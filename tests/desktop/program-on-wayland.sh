@@ -4,7 +4,9 @@
 #   program-on-wayland.sh <parlaro> <dir> <weston dir>
 # <weston dir> is a running compositor's folder (weston.sh start). It must
 # start on Qt's Wayland platform, show its window "Parlaro" under its desktop
-# id, load the virtual microphone and end with 0 on SIGTERM. Skips (code 77)
+# id, open its first-start sheet as a child of that window (the compositor
+# keeps it over the window and offers no minimise or maximise of its own),
+# load the virtual microphone and end with 0 on SIGTERM. Skips (code 77)
 # when weston, the compositor or pulseaudio is missing.
 set -u
 program=${1:?usage: program-on-wayland.sh <parlaro> <dir> <weston dir>}
@@ -37,6 +39,8 @@ trap cleanup EXIT
 fail() {
   echo "program-on-wayland.sh: $*" >&2
   [[ -f "$dir/parlaro.log" ]] && { echo "--- $dir/parlaro.log" >&2; cat "$dir/parlaro.log" >&2; }
+  # Its error output without the protocol log.
+  [[ -f "$dir/wayland.log" ]] && { echo "--- $dir/wayland.log, less the protocol" >&2; grep -v '^\[' "$dir/wayland.log" >&2; }
   exit 1
 }
 
@@ -61,16 +65,19 @@ export QT_WAYLAND_CLIENT_BUFFER_INTEGRATION=shm-only
 export LSAN_OPTIONS="suppressions=$here/wayland-lsan.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 
 scene() { timeout 5 weston-debug scene-graph 2>/dev/null; }
+# The client's own log of its requests: a toplevel given a parent.
+sheet_has_parent() { grep -q "xdg_toplevel@[0-9]*\.set_parent(xdg_toplevel@[0-9]*)" "$dir/wayland.log"; }
 # The compositor names a window by its title and its app id.
 window_shown() { scene | grep -q "top-level window 'Parlaro' of com.parlaro.Parlaro"; }
 
-PULSE_SERVER=$server "$program" >"$dir/parlaro.log" 2>&1 &
+PULSE_SERVER=$server WAYLAND_DEBUG=client "$program" >"$dir/parlaro.log" 2>"$dir/wayland.log" &
 running=$!
 within 60 window_shown || fail "no window 'Parlaro' of com.parlaro.Parlaro on the compositor"
 within 30 virtual_mic_listed || fail "the virtual microphone is not among the sources"
+within 30 sheet_has_parent || fail "the first-start sheet is not a child of the window"
 echo "on the compositor: $(scene | grep "top-level window 'Parlaro'" | head -1)"
 
 terminate
-grep -q "could not connect to display\|no Qt platform plugin" "$dir/parlaro.log" && fail "Qt did not use the Wayland platform"
+cat "$dir/parlaro.log" "$dir/wayland.log" | grep -q "could not connect to display\|no Qt platform plugin" && fail "Qt did not use the Wayland platform"
 echo "on Wayland: the window showed and SIGTERM ended the program with 0"
 exit 0

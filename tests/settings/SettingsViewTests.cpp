@@ -1,6 +1,7 @@
 #include "ModelUiWorld.h"
 #include "StringTableFiles.h"
 #include "UiWorld.h"
+#include "WholeTexts.h"
 
 #include "audio/AudioClient.h"
 #include "history/ConversationHistory.h"
@@ -33,7 +34,9 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QStyleOptionComboBox>
 #include <QTemporaryDir>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 #include <gtest/gtest.h>
@@ -814,6 +817,43 @@ TEST_F(SettingsViewTest, TheHeadingAndTheShortcutVerbAreTranslatedApart)
     InterfaceLanguage::set("en");
     world.settle();
     EXPECT_EQ(meterTitle->text().toStdString(), world.platform.bundles.openTable("en")->at("我的麦克风"));
+}
+
+// Every page in every language, with every sidebar dot up, at the least and
+// the default size of the window's content.
+TEST_F(SettingsViewTest, EveryPageReadsWholeInEveryLanguage)
+{
+    withShortcutRow();
+    QTemporaryDir folder;
+    ModelTestAccess::set(
+        model->history,
+        ConversationHistory::make(std::filesystem::path(folder.path().toStdString()), world.platform.defaults));
+    ModelTestAccess::set(model->micConfirmed, false);
+    open();
+    ModelTestAccess::set(model->listeningFailed, true);
+    world.settle();
+    for (const auto& language : InterfaceLanguage::supported()) {
+        loadStringTables(world.platform.bundles, language.code);
+        InterfaceLanguage::set(language.code);
+        for (QSize size : {QSize(980, 700), QSize(1180, 800)}) {
+            view->resize(size);
+            for (SettingsPage page : SettingsView::pages) {
+                model->openSettings(page);
+                world.settle();
+                for (const std::string& fault : cutTexts(*view))
+                    ADD_FAILURE() << language.code << " " << size.width() << " " << SettingsView::titleKey(page) << ": "
+                                  << fault;
+                if (size.width() == 980 && page == SettingsPage::virtualMic
+                    && (language.code == "en" || language.code == "de" || language.code == "es"
+                        || language.code == "zh-Hans"))
+                    snapshot(*view, QStringLiteral("settings"), QString::fromStdString("device-" + language.code));
+            }
+        }
+    }
+    InterfaceLanguage::set("zh-Hans");
+    view.reset();
+    model->useHistory(nullptr);
+    world.settle();
 }
 
 }  // namespace

@@ -1,16 +1,23 @@
 #include "SheetFixture.h"
+#include "StringTableFiles.h"
 #include "UiWorld.h"
+#include "WholeTexts.h"
 
 #include "model/ModelTestAccess.h"
 #include "settings/ErrorAlert.h"
 #include "settings/MicCheckView.h"
 #include "settings/StartupSheet.h"
+#include "speech/InterfaceLanguage.h"
 #include "ui/PillButton.h"
 
 #include <QComboBox>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QWindow>
+
+#include <cstdlib>
+#include <string>
 
 namespace parlaro::test {
 namespace {
@@ -61,26 +68,110 @@ TEST_F(StartupSheetTest, ShowsTheTopRequestInOneDialogThatKeepsItsPlaceAcrossHan
     EXPECT_GE(dialog->height(), s.content()->height() + 56);
 }
 
-TEST_F(StartupSheetTest, AWidthChangeKeepsTheSheetCentred)
+// Where the sheet lies against its window: centred on it and inside it,
+// or, taller than the window, from its top edge.
+std::string misplaced(const QWidget& sheet, const QWidget& window)
 {
+    const QRect area = window.geometry();
+    const QRect at = sheet.geometry();
+    std::string fault;
+    if (std::abs(at.center().x() - area.center().x()) > 1)
+        fault += " not centred across";
+    if (at.height() <= area.height() && std::abs(at.center().y() - area.center().y()) > 1)
+        fault += " not centred up and down";
+    if (at.height() > area.height() && at.top() != area.top())
+        fault += " taller than the window yet not at its top";
+    if (at.left() < area.left() || at.right() > area.right()
+        || (at.height() <= area.height() && (at.top() < area.top() || at.bottom() > area.bottom())))
+        fault += " out of the window";
+    if (!fault.empty())
+        fault += " sheet " + std::to_string(at.x()) + "," + std::to_string(at.y()) + " " + std::to_string(at.width())
+            + "x" + std::to_string(at.height()) + " window " + std::to_string(area.x()) + "," + std::to_string(area.y())
+            + " " + std::to_string(area.width()) + "x" + std::to_string(area.height());
+    return fault;
+}
+
+TEST_F(StartupSheetTest, TheSheetStaysCentredOnItsWindowAndInsideItWhateverItsSize)
+{
+    window->setGeometry(140, 90, 1180, 800);
     ModelTestAccess::set(model->showWizard, true);
     auto& s = sheet();
     auto* dialog = s.dialog();
     ASSERT_TRUE(dialog->isVisible());
     ASSERT_EQ(dialog->width(), 620);
-    const int centre = dialog->x() + dialog->width() / 2;
+    EXPECT_EQ(misplaced(*dialog, *window), "");
+    // The sheet belongs to the window: the desktop keeps it over it and
+    // gives it nothing to minimise or maximise.
+    ASSERT_NE(dialog->windowHandle(), nullptr);
+    EXPECT_EQ(dialog->windowHandle()->transientParent(), window->windowHandle());
+    EXPECT_FALSE(dialog->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
 
+    // Another width, another height: still in the middle.
     ModelTestAccess::set(model->showMicCheck, true);
     sheet();
     ASSERT_EQ(s.page(), StartupSheet::Page::micCheck);
     EXPECT_EQ(dialog->width(), 520);
-    EXPECT_EQ(dialog->x() + dialog->width() / 2, centre);
-
+    EXPECT_EQ(misplaced(*dialog, *window), "");
     model->closeMicCheck();
     sheet();
-    ASSERT_EQ(s.page(), StartupSheet::Page::wizard);
-    EXPECT_EQ(dialog->width(), 620);
-    EXPECT_EQ(dialog->x() + dialog->width() / 2, centre);
+    EXPECT_EQ(misplaced(*dialog, *window), "");
+
+    // Content that grows after the sheet opened moves its top up.
+    const int before = dialog->y();
+    s.content()->setMinimumHeight(s.content()->height() + 120);
+    sheet();
+    EXPECT_LT(dialog->y(), before);
+    EXPECT_EQ(misplaced(*dialog, *window), "");
+    // Taller than the window: from its top.
+    s.content()->setMinimumHeight(900);
+    sheet();
+    EXPECT_EQ(misplaced(*dialog, *window), "");
+    s.content()->setMinimumHeight(0);
+    sheet();
+
+    // The window moves or changes its size: the sheet goes with it.
+    window->setGeometry(40, 30, 980, 760);
+    sheet();
+    EXPECT_EQ(misplaced(*dialog, *window), "");
+}
+
+TEST_F(StartupSheetTest, EveryPageInEveryLanguageLiesInsideTheWindowAndReadsWhole)
+{
+    const std::pair<StartupSheet::Page, const char*> pages[] = {
+        {StartupSheet::Page::wizard, "wizard"},
+        {StartupSheet::Page::micCheck, "miccheck"},
+        {StartupSheet::Page::install, "install"},
+    };
+    for (const auto& language : InterfaceLanguage::supported()) {
+        loadStringTables(world.platform.bundles, language.code);
+        InterfaceLanguage::set(language.code);
+        for (const auto& [page, name] : pages) {
+            ModelTestAccess::set(model->showWizard, page == StartupSheet::Page::wizard);
+            ModelTestAccess::set(model->showMicCheck, page == StartupSheet::Page::micCheck);
+            ModelTestAccess::set(model->showInstallSheet, page == StartupSheet::Page::install);
+            for (QSize size : {QSize(1180, 800), QSize(980, 700)}) {
+                window->setGeometry(QRect(QPoint(60, 40), size));
+                // Opened afresh in each language, as a first start opens it.
+                StartupSheet s(model, window.get());
+                world.settle();
+                ASSERT_TRUE(s.dialog()->isVisible());
+                ASSERT_EQ(s.page(), page);
+                const std::string where = language.code + " " + name + " " + std::to_string(size.width());
+                EXPECT_EQ(misplaced(*s.dialog(), *window), "") << where;
+                EXPECT_LE(s.dialog()->height(), size.height()) << where;
+                for (const std::string& fault : cutTexts(*s.dialog()))
+                    ADD_FAILURE() << where << ": " << fault;
+                if (size.width() == 1180
+                    && (language.code == "en" || language.code == "de" || language.code == "es"
+                        || language.code == "zh-Hans"))
+                    snapshot(*s.dialog(), QStringLiteral("startupsheet"),
+                             QString::fromStdString(std::string(name) + "-" + language.code));
+            }
+            world.settle();
+        }
+    }
+    ModelTestAccess::set(model->showInstallSheet, false);
+    InterfaceLanguage::set("zh-Hans");
 }
 
 TEST_F(StartupSheetTest, EscapeOrCloseEndsOnlyTheRequestOnTop)

@@ -1,9 +1,11 @@
 #include "UiWorld.h"
 
 #include "audio/AudioMeters.h"
+#include "speech/InterfaceLanguage.h"
 #include "ui/CardBackground.h"
 #include "ui/Glow.h"
 #include "ui/Icons.h"
+#include "ui/InterfaceFontFollower.h"
 #include "ui/LevelMeterBar.h"
 #include "ui/Look.h"
 #include "ui/MeterRow.h"
@@ -17,10 +19,13 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QFontInfo>
+#include <QGlyphRun>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
+#include <QRawFont>
 #include <QStyle>
+#include <QTextLayout>
 #include <QVBoxLayout>
 
 #include <gtest/gtest.h>
@@ -268,11 +273,62 @@ TEST(Styles, OneLookWhateverTheDesktop)
     test::UiWorld world;
     EXPECT_EQ(QApplication::style()->name().toLower(), QStringLiteral("fusion"));
     EXPECT_EQ(QApplication::palette().color(QPalette::Window), ui::Palette::white());
-    EXPECT_EQ(QFontInfo(QApplication::font()).family(), QStringLiteral("WenQuanYi Micro Hei"));
-    auto font = ui::Look::font(16, QFont::DemiBold);
-    EXPECT_EQ(font.pixelSize(), 16);
-    EXPECT_EQ(QFontInfo(font).family(), QStringLiteral("WenQuanYi Micro Hei"));
     EXPECT_TRUE(QFontInfo(ui::Look::monospacedFont(10)).fixedPitch());
+}
+
+// Latin text in the desktop's font with its own quotes and ellipses, Chinese
+// in the CJK family with Chinese punctuation, whatever the text mixes; a
+// change of interface language turns the fonts already shown round.
+TEST(Styles, TextTakesTheDesktopFontAndChinesePunctuationOnlyUnderAChineseInterface)
+{
+    test::UiWorld world;
+    const QString desktop = QStringLiteral("DejaVu Sans");
+    const QString cjk = QString::fromLatin1(ui::Look::cjkFamily);
+    const auto width = [](const QFont& font, const char16_t* text) {
+        return QFontMetrics(font).horizontalAdvance(QString::fromUtf16(text));
+    };
+    // The families whose glyphs draw the text, sorted.
+    const auto drawnWith = [](const QFont& font, const char16_t* text) {
+        QTextLayout layout(QString::fromUtf16(text), font);
+        layout.beginLayout();
+        layout.createLine();
+        layout.endLayout();
+        QStringList families;
+        for (const QGlyphRun& run : layout.glyphRuns())
+            if (!families.contains(run.rawFont().familyName()))
+                families << run.rawFont().familyName();
+        families.sort();
+        return families;
+    };
+    InterfaceLanguage::set("en");
+    const QFont latin = ui::Look::font(16, QFont::DemiBold);
+    EXPECT_EQ(latin.pixelSize(), 16);
+    EXPECT_EQ(latin.weight(), QFont::DemiBold);
+    EXPECT_EQ(latin.families(), QStringList({desktop, cjk}));
+    EXPECT_EQ(QFontInfo(latin).family(), desktop);
+    // Quotes and ellipses in their Latin forms, not in CJK cells.
+    EXPECT_EQ(drawnWith(latin, u"Install “Parlaro”… don’t"), QStringList({desktop}));
+    EXPECT_LT(width(latin, u"’"), width(latin, u"中") / 2);
+    // Chinese in English text still has its glyphs.
+    EXPECT_EQ(drawnWith(latin, u"Chinese 中文"), QStringList({desktop, cjk}));  // in sorted order
+
+    QLabel shown(QStringLiteral("“Parlaro”"));
+    shown.setFont(ui::Look::font(13));
+    ui::InterfaceFontFollower follower;
+    InterfaceLanguage::set("zh-Hans");
+    world.settle();
+    const QFont chinese = ui::Look::font(16);
+    EXPECT_EQ(chinese.families(), QStringList({cjk, desktop}));
+    EXPECT_EQ(QFontInfo(chinese).family(), cjk);
+    EXPECT_EQ(drawnWith(chinese, u"安装“Parlaro”…"), QStringList({cjk}));
+    EXPECT_EQ(shown.font().families(), QStringList({cjk, desktop}));
+    EXPECT_EQ(shown.font().pixelSize(), 13);
+    EXPECT_EQ(QApplication::font().families().front(), cjk);
+
+    InterfaceLanguage::set("de");
+    world.settle();
+    EXPECT_EQ(shown.font().families(), QStringList({desktop, cjk}));
+    EXPECT_EQ(QApplication::font().families().front(), desktop);
 }
 
 // A card background drawn straight onto the widget, every time.
