@@ -84,8 +84,13 @@ SetupCard::SetupCard(std::shared_ptr<AppModel> model, QWidget* parent)
     rows_[3].actions->layout()->addWidget(install_);
     connect(install_, &QPushButton::clicked, this, [this] { model_->openInstallSheet(); });
 
-    for (auto& row : rows_)
+    packNote_ = smallText(this, QStringLiteral("setupCard.pack.note"), Look::secondaryText());
+    packNote_->setWordWrap(true);
+    for (auto& row : rows_) {
         column->addWidget(row.title->parentWidget());
+        if (&row == &rows_[1])
+            column->addWidget(packNote_);
+    }
     binding_ = std::make_unique<ViewBinding>([this] { refresh(); });
 }
 
@@ -155,7 +160,11 @@ void SetupCard::refresh()
     bool downloading = model_->isDownloadingTranslation();
     updates::setVisible(packSpinner_, downloading);
     updates::setVisible(packConfirm_, downloading);
-    updates::setVisible(packDownload_, !downloading);
+    // Nothing to download for a pair this computer cannot translate.
+    const std::string note = model_->untranslatablePairNote();
+    updates::setVisible(packDownload_, !downloading && note.empty());
+    updates::setVisible(packNote_, !note.empty());
+    updates::setText(packNote_, q(note));
 
     // Microphone.
     setDone(rows_[2], model_->micAuthorized());

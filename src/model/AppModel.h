@@ -348,6 +348,12 @@ public:
     ModelField<bool> theirSpeechReady{false, changes()};
     ModelField<bool> mySpeechReady{false, changes()};
     ModelField<bool> translationReady{false, changes()};
+    // Whether this computer can translate the pair both ways at all, now or
+    // once its pack is installed; nothing is offered for download otherwise.
+    ModelField<bool> translationSupported{true, changes()};
+    // While it cannot: every pair it can translate both ways, each once, in
+    // the order of the call languages.
+    ModelField<std::vector<LanguagePair>> translatablePairs{{}, changes()};
     ModelField<std::optional<rt::Uuid>> translationDownloadID{std::nullopt, changes()};
     ModelField<bool> micAuthorized;
 
@@ -659,8 +665,13 @@ public:
     rt::Async<void> refreshCapturePermission();
     rt::Async<void> refreshLanguageReadiness();
     // Resets the translator for a new pair and reads whether both directions
-    // are installed.
+    // are installed, or can be.
     rt::Async<void> prepareTranslationPair();
+    // Asks the pairs this computer can translate both ways, one at a time.
+    rt::Async<std::vector<LanguagePair>> findTranslatablePairs();
+    // What the setup steps say instead of offering a download when the pair
+    // cannot be translated here; empty while it can.
+    std::string untranslatablePairNote() const;
     // The automatic-listening decision.
     rt::Async<void> listeningReadinessNotice();
     rt::Async<void> refreshLanguageMenus();

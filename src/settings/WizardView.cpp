@@ -117,6 +117,9 @@ WizardView::WizardView(std::shared_ptr<AppModel> model, QWidget* parent) : QWidg
     steps_[2]->controls()->addWidget(packConfirm_);
     steps_[2]->controls()->addWidget(packDownload_);
     connect(packDownload_, &QPushButton::clicked, this, [this] { model_->downloadTranslation(); });
+    packNote_ = sheetText(this, QStringLiteral("wizard.pack.note"), 12, Look::secondaryText());
+    // Under the step's title, past its badge.
+    packNote_->setContentsMargins(34, 0, 0, 0);
 
     // the virtual device,
     install_ = sheetPill(steps_[3], QStringLiteral("wizard.device.install"), true, Palette::violet());
@@ -137,8 +140,11 @@ WizardView::WizardView(std::shared_ptr<AppModel> model, QWidget* parent) : QWidg
 
     column->addWidget(steps_[0]);
     column->addWidget(pending_);
-    for (std::size_t i = 1; i < steps_.size(); ++i)
+    for (std::size_t i = 1; i < steps_.size(); ++i) {
         column->addWidget(steps_[i]);
+        if (i == 2)
+            column->addWidget(packNote_);
+    }
 
     auto* buttons = new QHBoxLayout();
     auto* later = sheetPill(this, QStringLiteral("wizard.later"), false, Palette::violet());
@@ -228,7 +234,12 @@ void WizardView::refresh()
     bool downloading = model_->isDownloadingTranslation();
     updates::setVisible(packSpinner_, downloading);
     updates::setVisible(packConfirm_, downloading);
-    updates::setVisible(packDownload_, !downloading);
+    // A pair this computer cannot translate has nothing to download: the
+    // note says which pairs it can, and the first step picks one.
+    const std::string note = model_->untranslatablePairNote();
+    updates::setVisible(packDownload_, !downloading && note.empty());
+    updates::setVisible(packNote_, !note.empty());
+    updates::setText(packNote_, q(note));
 
     // The virtual device, installed and of this build.
     bool needsUpdate = model_->virtualMicNeedsUpdate();

@@ -258,5 +258,50 @@ TEST(ModelReadiness, TheMenusShowEachLanguagesReadinessAgainstTheOtherSide)
     EXPECT_EQ(label("de", true), name("de") + "  ·  只能打字 · 需下载");
 }
 
+// A first start on a pair nothing here translates (German ⇄ English where
+// only English ⇄ Spanish is installed and English ⇄ French installable):
+// nothing is offered for download, and the note names what can be picked.
+TEST(ModelReadiness, APairThisComputerCannotTranslateNamesThePairsItCan)
+{
+    ModelWorld world;
+    auto model = world.make([](AppModel::Dependencies& d) {
+        d.languageServices.translationStatus = [](std::string source,
+                                                  std::string target) -> rt::Async<TranslationStatus> {
+            const std::set<std::string> pair{source, target};
+            if (pair == std::set<std::string>{"en", "es"})
+                co_return TranslationStatus::installed;
+            if (pair == std::set<std::string>{"en", "fr"})
+                co_return TranslationStatus::supported;
+            co_return TranslationStatus::unsupported;
+        };
+    });
+    ModelTestAccess::set(model->myLanguage, language("de"));
+    ModelTestAccess::set(model->theirLanguage, language("en"));
+    world.run([model] { return model->refreshLanguageReadiness(); });
+
+    EXPECT_FALSE(model->translationReady.get());
+    EXPECT_FALSE(model->translationSupported.get());
+    EXPECT_EQ(
+        model->translatablePairs.get(),
+        (std::vector<AppModel::LanguagePair>{{language("en"), language("fr")}, {language("en"), language("es")}}));
+    const auto name = [](const char* id) { return language(id).displayName(); };
+    EXPECT_EQ(model->untranslatablePairNote(),
+              "这台电脑不能翻译" + name("en") + " ⇄ " + name("de") + "。能翻译的有：" + name("en") + " ⇄ " + name("fr")
+                  + "和" + name("en") + " ⇄ " + name("es") + "。更多语言对来自发行版的 apertium 软件包。");
+
+    // Picking a pair that can be translated takes the note away.
+    ModelTestAccess::set(model->myLanguage, language("en"));
+    ModelTestAccess::set(model->theirLanguage, language("es"));
+    world.run([model] { return model->refreshLanguageReadiness(); });
+    EXPECT_TRUE(model->translationReady.get());
+    EXPECT_TRUE(model->translationSupported.get());
+    EXPECT_TRUE(model->translatablePairs.get().empty());
+    EXPECT_EQ(model->untranslatablePairNote(), "");
+    ModelTestAccess::set(model->theirLanguage, language("fr"));
+    world.run([model] { return model->refreshLanguageReadiness(); });
+    EXPECT_FALSE(model->translationReady.get());
+    EXPECT_TRUE(model->translationSupported.get()) << "an installable pack is offered as before";
+}
+
 }  // namespace
 }  // namespace parlaro

@@ -25,6 +25,7 @@
 #include "ui/SymbolView.h"
 #include "ui/SystemSettings.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
@@ -41,6 +42,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -453,7 +455,9 @@ TEST_F(SettingsViewTest, DevicePageWhenInstalledShowsWhereTheFarEndPlaysAndTheUp
     {
         EXPECT_EQ(farEnd->text(), QStringLiteral("正在把对方的声音放到「USB 耳机」"));
         EXPECT_FALSE(farEnd->isHidden());
-        EXPECT_EQ(text("device.hint"), QStringLiteral("通话软件里可以选设备的，把麦克风和扬声器都选「wenmora」。"));
+        EXPECT_EQ(
+            text("device.hint"),
+            QStringLiteral("通话软件里可以选设备的，麦克风选「Parlaro Microphone」，扬声器选「Parlaro Speaker」。"));
     }
     EXPECT_FALSE(find<QWidget>(QStringLiteral("device.connected"))->isHidden());
     EXPECT_TRUE(find<QWidget>(QStringLiteral("device.outdated"))->isHidden());
@@ -502,13 +506,13 @@ TEST_F(SettingsViewTest, InterfaceLanguagePickSwitchesEveryTextAtOnce)
     emit language->activated(english);
     world.settle();
     EXPECT_EQ(defaults.get<std::string>("interfaceLanguage"), std::optional<std::string>("en"));
-    EXPECT_EQ(defaults.get<DefaultsStringList>("AppleLanguages"), std::optional(DefaultsStringList{"en"}));
+    EXPECT_EQ(defaults.get<DefaultsStringList>("parlaroPreferredLanguages"), std::optional(DefaultsStringList{"en"}));
 
     language->setCurrentIndex(0);
     emit language->activated(0);
     world.settle();
     EXPECT_EQ(defaults.get<std::string>("interfaceLanguage"), std::optional<std::string>(""));
-    EXPECT_FALSE(defaults.get<DefaultsStringList>("AppleLanguages").has_value());
+    EXPECT_FALSE(defaults.get<DefaultsStringList>("parlaroPreferredLanguages").has_value());
     EXPECT_EQ(language->currentIndex(), 0);
 }
 
@@ -814,6 +818,50 @@ TEST_F(SettingsViewTest, TheHeadingAndTheShortcutVerbAreTranslatedApart)
     InterfaceLanguage::set("en");
     world.settle();
     EXPECT_EQ(meterTitle->text().toStdString(), world.platform.bundles.openTable("en")->at("我的麦克风"));
+}
+
+// Every page in every interface language, as composed on screen: the
+// program has one name, no two sentences run together where a page joins
+// texts, and each page's sidebar label agrees with its title.
+TEST_F(SettingsViewTest, EveryPageInEveryLanguageNamesParlaroAndKeepsSentencesApart)
+{
+    withShortcutRow();
+    auto& shown = open();
+    for (const auto& entry : InterfaceLanguage::supported())
+        loadStringTables(world.platform.bundles, entry.code);
+    // A sentence end of Latin text followed straight by a letter.
+    static const std::regex runTogether(R"((?:[a-z]|”|’|»|\))[.!?](?:[A-Za-z]|Ä|Ö|Ü|É|À|Á|Ó|Ú|Ş|İ|Ł|Ś|Ż))");
+    const SettingsPage pages[] = {SettingsPage::general,    SettingsPage::speaking, SettingsPage::voice,
+                                  SettingsPage::virtualMic, SettingsPage::history,  SettingsPage::updates,
+                                  SettingsPage::status};
+    for (const auto& entry : InterfaceLanguage::supported()) {
+        InterfaceLanguage::set(entry.code);
+        for (std::size_t index = 0; index < std::size(pages); ++index) {
+            model->openSettings(pages[index]);
+            world.settle();
+            EXPECT_EQ(row(static_cast<int>(index))->findChild<QLabel*>(QString())->text(), text("settings.title"))
+                << entry.code << " page " << index;
+            std::vector<QString> texts;
+            for (const auto* label : shown.findChildren<QLabel*>())
+                texts.push_back(label->text());
+            for (const auto* button : shown.findChildren<QAbstractButton*>())
+                texts.push_back(button->text());
+            for (const QString& each : texts) {
+                const std::string text = each.toStdString();
+                EXPECT_FALSE(std::regex_search(text, runTogether)) << entry.code << ": " << text;
+                EXPECT_EQ(each.indexOf(QStringLiteral("wenmora"), 0, Qt::CaseInsensitive), -1)
+                    << entry.code << ": " << text;
+            }
+        }
+    }
+    InterfaceLanguage::set("en");
+    model->openSettings(SettingsPage::updates);
+    world.settle();
+    EXPECT_NE(text("updates.footnote").indexOf(QStringLiteral("”. ")), -1) << text("updates.footnote").toStdString();
+    InterfaceLanguage::set("zh-Hans");
+    world.settle();
+    EXPECT_EQ(text("updates.footnote"),
+              QStringLiteral("更新只在你点击「检查更新」时进行。新版本的安装包从官网下载，安装后设置保持不变。"));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "platform/linux/JsonFileSettingsStore.h"
 
 #include "platform/AtomicFile.h"
+#include "platform/ProgramFolder.h"
 #include "platform/linux/DefaultsJson.h"
 #include "runtime/Error.h"
 
@@ -130,7 +131,7 @@ std::filesystem::path JsonFileSettingsStore::defaultPath(std::string_view name, 
     } else {
         base = homeFolder(environment) / ".config";
     }
-    return base / "wenmora" / (std::string(name) + ".json");
+    return programFolder(base) / (std::string(name) + ".json");
 }
 
 std::string JsonFileSettingsStore::utcTimestamp()

@@ -59,8 +59,9 @@ public:
 
     explicit JsonFileSettingsStore(std::filesystem::path file, Timestamp timestamp = utcTimestamp);
 
-    // $XDG_CONFIG_HOME/wenmora/<name>.json, or ~/.config/... when that
-    // variable is unset or not absolute. Throws std::invalid_argument unless
+    // $XDG_CONFIG_HOME/parlaro/<name>.json, or ~/.config/... when that
+    // variable is unset or not absolute; an earlier version's folder is
+    // moved there first (see programFolder()). Throws std::invalid_argument unless
     // name is a plain file name.
     static std::filesystem::path defaultPath(std::string_view name,
                                              const Environment& environment = processEnvironment());
