@@ -75,7 +75,7 @@ fs::path ConversationHistory::defaultDirectory(const EnvironmentLookup& environm
             throw DomainError(errorDomain, 1, localized("找不到用户的主文件夹，无法保存对话记录"));
         dataHome = fs::path(*home) / ".local" / "share";
     }
-    return programFolder(dataHome) / "History";
+    return programPath(dataHome, "History");
 }
 
 std::optional<std::string> ConversationHistory::passwordDatabaseHome()

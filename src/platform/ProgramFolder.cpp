@@ -2,33 +2,47 @@
 
 #include "runtime/Log.h"
 
-#include <system_error>
-
 namespace parlaro {
 
 namespace fs = std::filesystem;
 
-fs::path programFolder(const fs::path& base)
+namespace {
+
+bool present(const fs::path& path)
 {
-    return programFolder(
-        base, [](const fs::path& from, const fs::path& to, std::error_code& error) { fs::rename(from, to, error); });
+    std::error_code error;
+    // A dangling link counts: it is something of the user's.
+    return fs::symlink_status(path, error).type() != fs::file_type::not_found;
 }
 
-fs::path programFolder(const fs::path& base, const FolderRename& rename)
+}  // namespace
+
+fs::path programPath(const fs::path& base, const fs::path& entry)
 {
-    const fs::path current = base / programFolderName;
-    const fs::path legacy = base / legacyProgramFolderName;
+    return programPath(base, entry, [](const fs::path& from, const fs::path& to, std::error_code& error) {
+        fs::rename(from, to, error);
+    });
+}
+
+fs::path programPath(const fs::path& base, const fs::path& entry, const FolderRename& rename)
+{
+    const fs::path current = base / programFolderName / entry;
+    const fs::path legacyFolder = base / legacyProgramFolderName;
+    const fs::path legacy = legacyFolder / entry;
+    if (present(current) || !present(legacy))
+        return current;
     std::error_code error;
-    // Anything at the new name, even a dangling link, is the user's: it is
-    // used, never replaced.
-    if (fs::symlink_status(current, error).type() != fs::file_type::not_found || !fs::is_directory(legacy, error))
-        return current;
-    rename(legacy, current, error);
+    fs::create_directories(current.parent_path(), error);
     if (!error)
-        return current;
-    rt::logMessage("Parlaro: could not move " + legacy.string() + " to " + current.string() + " (" + error.message()
-                   + "); its files stay there and are used from there.");
-    return legacy;
+        rename(legacy, current, error);
+    if (error) {
+        rt::logMessage("Parlaro: could not move " + legacy.string() + " to " + current.string() + " (" + error.message()
+                       + "); it stays there and is used from there.");
+        return legacy;
+    }
+    // Removes the earlier folder only when nothing is left in it.
+    fs::remove(legacyFolder, error);
+    return current;
 }
 
 }  // namespace parlaro

@@ -22,15 +22,19 @@ void leaveEarlierFiles(const test::TempDirectory& home)
 
 }  // namespace
 
-TEST(ProgramFolder, AnEarlierFolderMovesOnceWithEveryFileAndANewOneIsNeverReplaced)
+TEST(ProgramFolder, EarlierSettingsAndHistoryMoveOnceWithEveryFileAndNothingNewIsReplaced)
 {
     test::TempDirectory home;
     leaveEarlierFiles(home);
+    // An installation under ~/.local already put its string tables into the
+    // new folder: the history moves in beside them.
+    home.write("data/parlaro/resources/i18n/en/common.json", "{}");
 
-    EXPECT_EQ(programFolder(home / "data"), home / "data/parlaro");
-    EXPECT_FALSE(fs::exists(home / "data/wenmora"));
+    EXPECT_EQ(programPath(home / "data", "History"), home / "data/parlaro/History");
     EXPECT_EQ(home.read("data/parlaro/History/2026-12-07.json"), R"({"entries": []})");
     EXPECT_EQ(home.read("data/parlaro/History/index.json"), "[]");
+    EXPECT_EQ(home.read("data/parlaro/resources/i18n/en/common.json"), "{}");
+    EXPECT_FALSE(fs::exists(home / "data/wenmora")) << "the emptied earlier folder goes";
 
     // The settings store finds the moved file through its own path.
     const auto environment = [&](const std::string& name) -> std::optional<std::string> {
@@ -40,29 +44,30 @@ TEST(ProgramFolder, AnEarlierFolderMovesOnceWithEveryFileAndANewOneIsNeverReplac
     };
     const fs::path path = sys::JsonFileSettingsStore::defaultPath("settings", environment);
     EXPECT_EQ(path, home / "config/parlaro/settings.json");
-    sys::JsonFileSettingsStore store(path);
-    EXPECT_EQ(store.get<std::string>("interfaceLanguage"), "de");
-    EXPECT_EQ(store.get<bool>("onboardingDone"), true);
+    {
+        sys::JsonFileSettingsStore store(path);
+        EXPECT_EQ(store.get<std::string>("interfaceLanguage"), "de");
+        EXPECT_EQ(store.get<bool>("onboardingDone"), true);
+    }
 
-    // Once the new folder is there, an old one (an old copy ran again) is
+    // Once the new file is there, an earlier one (an old copy ran again) is
     // left alone and never mixed in.
     home.write("config/wenmora/settings.json", R"({"interfaceLanguage": "ja"})");
-    EXPECT_EQ(programFolder(home / "config"), home / "config/parlaro");
+    EXPECT_EQ(sys::JsonFileSettingsStore::defaultPath("settings", environment), path);
     EXPECT_EQ(home.read("config/wenmora/settings.json"), R"({"interfaceLanguage": "ja"})");
     EXPECT_EQ(sys::JsonFileSettingsStore(path).get<std::string>("interfaceLanguage"), "de");
 
-    // Nothing earlier, nothing made: the folder is created by whoever writes.
+    // Nothing earlier, nothing made: whoever writes creates the folder.
     test::TempDirectory fresh;
-    EXPECT_EQ(programFolder(fresh.path()), fresh / "parlaro");
+    EXPECT_EQ(programPath(fresh.path(), "History"), fresh / "parlaro/History");
     EXPECT_FALSE(fs::exists(fresh / "parlaro"));
-
-    // A file of that name is no folder to move.
+    // A file where the earlier folder would be holds nothing to move.
     fresh.write("wenmora", "not a folder");
-    EXPECT_EQ(programFolder(fresh.path()), fresh / "parlaro");
+    EXPECT_EQ(programPath(fresh.path(), "History"), fresh / "parlaro/History");
     EXPECT_EQ(fresh.read("wenmora"), "not a folder");
 }
 
-TEST(ProgramFolder, AMoveThatFailsKeepsUsingTheEarlierFolderAndTriesAgainNextTime)
+TEST(ProgramFolder, AMoveThatFailsKeepsUsingTheEarlierPlaceAndTriesAgainNextTime)
 {
     test::TempDirectory home;
     leaveEarlierFiles(home);
@@ -73,15 +78,15 @@ TEST(ProgramFolder, AMoveThatFailsKeepsUsingTheEarlierFolderAndTriesAgainNextTim
     };
 
     rt::LogCapture log;
-    EXPECT_EQ(programFolder(home / "data", refused), home / "data/wenmora");
+    EXPECT_EQ(programPath(home / "data", "History", refused), home / "data/wenmora/History");
     EXPECT_EQ(home.read("data/wenmora/History/2026-12-07.json"), R"({"entries": []})");
-    EXPECT_FALSE(fs::exists(home / "data/parlaro"));
+    EXPECT_FALSE(fs::exists(home / "data/parlaro/History"));
     ASSERT_EQ(log.messages().size(), 1u);
-    EXPECT_NE(log.messages()[0].find("could not move " + (home / "data/wenmora").string()), std::string::npos)
+    EXPECT_NE(log.messages()[0].find("could not move " + (home / "data/wenmora/History").string()), std::string::npos)
         << log.messages()[0];
 
-    EXPECT_EQ(programFolder(home / "data", refused), home / "data/wenmora");
+    EXPECT_EQ(programPath(home / "data", "History", refused), home / "data/wenmora/History");
     EXPECT_EQ(attempts, 2);
-    EXPECT_EQ(programFolder(home / "data"), home / "data/parlaro") << "a later start moves it";
+    EXPECT_EQ(programPath(home / "data", "History"), home / "data/parlaro/History") << "a later start moves it";
     EXPECT_EQ(home.read("data/parlaro/History/index.json"), "[]");
 }

@@ -463,6 +463,29 @@ TEST_F(SettingsViewTest, DevicePageWhenInstalledShowsWhereTheFarEndPlaysAndTheUp
     EXPECT_TRUE(find<QWidget>(QStringLiteral("device.outdated"))->isHidden());
     snapshot(shown, QStringLiteral("settings"), QStringLiteral("virtualmic"));
 
+    // Every language names the devices exactly as calling applications list
+    // them, and the page under the program's one name.
+    for (const auto& entry : InterfaceLanguage::supported())
+        loadStringTables(world.platform.bundles, entry.code);
+    for (const auto& entry : InterfaceLanguage::supported()) {
+        InterfaceLanguage::set(entry.code);
+        world.settle();
+        const QString hint = text("device.hint");
+        EXPECT_TRUE(hint.contains(QStringLiteral("Parlaro Microphone"))) << entry.code << ": " << hint.toStdString();
+        EXPECT_TRUE(hint.contains(QStringLiteral("Parlaro Speaker"))) << entry.code << ": " << hint.toStdString();
+        EXPECT_TRUE(text("settings.title").contains(QStringLiteral("Parlaro"))) << entry.code;
+        if (entry.code == "en" || entry.code == "de" || entry.code == "es" || entry.code == "zh-Hans")
+            snapshot(shown, QStringLiteral("settings"),
+                     QStringLiteral("virtualmic-") + QString::fromStdString(entry.code));
+    }
+    InterfaceLanguage::set("en");
+    world.settle();
+    EXPECT_EQ(text("device.hint"),
+              QStringLiteral("Where the call app lets you choose devices, pick “Parlaro Microphone” "
+                             "as the microphone and “Parlaro Speaker” as the speaker."));
+    InterfaceLanguage::set("zh-Hans");
+    world.settle();
+
     // Gone from the list, the output is no longer named.
     ModelTestAccess::set(model->callSpeakerRoute, AppModel::SpeakerRoute{50, 31});
     world.settle();

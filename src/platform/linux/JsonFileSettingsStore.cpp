@@ -131,7 +131,7 @@ std::filesystem::path JsonFileSettingsStore::defaultPath(std::string_view name, 
     } else {
         base = homeFolder(environment) / ".config";
     }
-    return programFolder(base) / (std::string(name) + ".json");
+    return programPath(base, std::string(name) + ".json");
 }
 
 std::string JsonFileSettingsStore::utcTimestamp()

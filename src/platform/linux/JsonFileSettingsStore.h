@@ -61,7 +61,7 @@ public:
 
     // $XDG_CONFIG_HOME/parlaro/<name>.json, or ~/.config/... when that
     // variable is unset or not absolute; an earlier version's folder is
-    // moved there first (see programFolder()). Throws std::invalid_argument unless
+    // moved there first (see programPath()). Throws std::invalid_argument unless
     // name is a plain file name.
     static std::filesystem::path defaultPath(std::string_view name,
                                              const Environment& environment = processEnvironment());
