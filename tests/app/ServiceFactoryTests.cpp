@@ -119,7 +119,12 @@ TEST(ServiceFactory, SimIsAMachineReadyForACall)
     EXPECT_FALSE(model->showInstallSheet.get()) << "the virtual microphone is loaded";
     EXPECT_TRUE(model->isListening.get()) << model->listeningStatus.get();
     EXPECT_FALSE(model->errorMessage.get());
-    // The simulated machine keeps the engine names the model knows by default.
+    // The simulated virtual microphone is listed under the name the device
+    // page tells the user to pick, as the sound server's is.
+    ASSERT_TRUE(model->virtualMicDevice().has_value());
+    EXPECT_EQ(model->virtualMicDevice()->name, "Parlaro Microphone");
+    // The simulated machine names its engines as simulated, never as the
+    // products of another system.
     const std::vector<ModuleReport> rows = model->diagnosticRows();
     ASSERT_EQ(rows.size(), 5u);
     EXPECT_EQ(rows[0].adapter, "Simulated hosted translation");
