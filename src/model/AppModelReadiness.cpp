@@ -98,13 +98,22 @@ rt::Async<std::vector<AppModel::LanguagePair>> AppModel::findTranslatablePairs()
     const std::vector<CallLanguage>& all = CallLanguage::all();
     for (std::size_t i = 0; i < all.size(); ++i) {
         for (std::size_t j = i + 1; j < all.size(); ++j) {
-            if (co_await services.translationStatus(all[i].id, all[j].id) == TranslationStatus::unsupported)
+            if (co_await services.translationStatus(all[i].id, all[j].id) != TranslationStatus::installed)
                 continue;
-            if (co_await services.translationStatus(all[j].id, all[i].id) != TranslationStatus::unsupported)
+            if (co_await services.translationStatus(all[j].id, all[i].id) == TranslationStatus::installed)
                 pairs.emplace_back(all[i], all[j]);
         }
     }
     co_return pairs;
+}
+
+rt::Async<void> AppModel::useTranslatablePair(LanguagePair pair)
+{
+    CallLanguage my = pair.first;
+    CallLanguage their = pair.second;
+    if (myLanguage.get() == their || theirLanguage.get() == my)
+        std::swap(my, their);
+    co_await changeLanguages(my, their, false);
 }
 
 std::string AppModel::untranslatablePairNote() const

@@ -4,6 +4,7 @@
 #include "runtime/Task.h"
 #include "settings/SheetParts.h"
 #include "settings/SpeechModelDownload.h"
+#include "settings/UntranslatablePairNotice.h"
 #include "settings/WizardStep.h"
 #include "speech/InterfaceLanguage.h"
 #include "speech/Localization.h"
@@ -117,9 +118,9 @@ WizardView::WizardView(std::shared_ptr<AppModel> model, QWidget* parent) : QWidg
     steps_[2]->controls()->addWidget(packConfirm_);
     steps_[2]->controls()->addWidget(packDownload_);
     connect(packDownload_, &QPushButton::clicked, this, [this] { model_->downloadTranslation(); });
-    packNote_ = sheetText(this, QStringLiteral("wizard.pack.note"), 12, Look::secondaryText());
     // Under the step's title, past its badge.
-    packNote_->setContentsMargins(34, 0, 0, 0);
+    auto* pairs = new settings::UntranslatablePairNotice(model_, QStringLiteral("wizard.pack.pairs"), 12, this);
+    pairs->setContentsMargins(34, 0, 0, 0);
 
     // the virtual device,
     install_ = sheetPill(steps_[3], QStringLiteral("wizard.device.install"), true, Palette::violet());
@@ -143,7 +144,7 @@ WizardView::WizardView(std::shared_ptr<AppModel> model, QWidget* parent) : QWidg
     for (std::size_t i = 1; i < steps_.size(); ++i) {
         column->addWidget(steps_[i]);
         if (i == 2)
-            column->addWidget(packNote_);
+            column->addWidget(pairs);
     }
 
     auto* buttons = new QHBoxLayout();
@@ -234,12 +235,9 @@ void WizardView::refresh()
     bool downloading = model_->isDownloadingTranslation();
     updates::setVisible(packSpinner_, downloading);
     updates::setVisible(packConfirm_, downloading);
-    // A pair this computer cannot translate has nothing to download: the
-    // note says which pairs it can, and the first step picks one.
-    const std::string note = model_->untranslatablePairNote();
-    updates::setVisible(packDownload_, !downloading && note.empty());
-    updates::setVisible(packNote_, !note.empty());
-    updates::setText(packNote_, q(note));
+    // A pair this computer cannot translate has nothing to download; the
+    // notice under the step says which pairs it can.
+    updates::setVisible(packDownload_, !downloading && model_->translationSupported());
 
     // The virtual device, installed and of this build.
     bool needsUpdate = model_->virtualMicNeedsUpdate();

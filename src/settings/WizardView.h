@@ -49,8 +49,6 @@ private:
     QWidget* packSpinner_ = nullptr;
     QLabel* packConfirm_ = nullptr;
     PillButton* packDownload_ = nullptr;
-    // Why nothing can be downloaded for a pair this computer cannot translate.
-    QLabel* packNote_ = nullptr;
     PillButton* install_ = nullptr;
     std::unique_ptr<ViewBinding> binding_;
 };

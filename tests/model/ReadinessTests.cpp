@@ -259,8 +259,9 @@ TEST(ModelReadiness, TheMenusShowEachLanguagesReadinessAgainstTheOtherSide)
 }
 
 // A first start on a pair nothing here translates (German ⇄ English where
-// only English ⇄ Spanish is installed and English ⇄ French installable):
-// nothing is offered for download, and the note names what can be picked.
+// English ⇄ Spanish and Spanish ⇄ French are installed and English ⇄ French
+// installable): nothing is offered for download, and the note names the
+// pairs that translate now.
 TEST(ModelReadiness, APairThisComputerCannotTranslateNamesThePairsItCan)
 {
     ModelWorld world;
@@ -268,7 +269,7 @@ TEST(ModelReadiness, APairThisComputerCannotTranslateNamesThePairsItCan)
         d.languageServices.translationStatus = [](std::string source,
                                                   std::string target) -> rt::Async<TranslationStatus> {
             const std::set<std::string> pair{source, target};
-            if (pair == std::set<std::string>{"en", "es"})
+            if (pair == std::set<std::string>{"en", "es"} || pair == std::set<std::string>{"es", "fr"})
                 co_return TranslationStatus::installed;
             if (pair == std::set<std::string>{"en", "fr"})
                 co_return TranslationStatus::supported;
@@ -283,13 +284,19 @@ TEST(ModelReadiness, APairThisComputerCannotTranslateNamesThePairsItCan)
     EXPECT_FALSE(model->translationSupported.get());
     EXPECT_EQ(
         model->translatablePairs.get(),
-        (std::vector<AppModel::LanguagePair>{{language("en"), language("fr")}, {language("en"), language("es")}}));
+        (std::vector<AppModel::LanguagePair>{{language("en"), language("es")}, {language("fr"), language("es")}}));
     const auto name = [](const char* id) { return language(id).displayName(); };
     EXPECT_EQ(model->untranslatablePairNote(),
-              "这台电脑不能翻译" + name("en") + " ⇄ " + name("de") + "。能翻译的有：" + name("en") + " ⇄ " + name("fr")
-                  + "和" + name("en") + " ⇄ " + name("es") + "。更多语言对来自发行版的 apertium 软件包。");
+              "这台电脑不能翻译" + name("en") + " ⇄ " + name("de") + "。能翻译的有：" + name("en") + " ⇄ " + name("es")
+                  + "和" + name("fr") + " ⇄ " + name("es") + "。更多语言对来自发行版的 apertium 软件包。");
 
-    // Picking a pair that can be translated takes the note away.
+    // Choosing a pair that can be translated changes both sides at once,
+    // keeping the side whose language is in the pair, and takes the note away.
+    world.run([model] { return model->useTranslatablePair({language("en"), language("es")}); });
+    EXPECT_EQ(model->myLanguage.get().id, "es");
+    EXPECT_EQ(model->theirLanguage.get().id, "en");
+    world.run([model] { return model->useTranslatablePair({language("es"), language("en")}); });
+    EXPECT_EQ(model->myLanguage.get().id, "es") << "already in force";
     ModelTestAccess::set(model->myLanguage, language("en"));
     ModelTestAccess::set(model->theirLanguage, language("es"));
     world.run([model] { return model->refreshLanguageReadiness(); });
