@@ -1,21 +1,53 @@
 #include "app/CommandLine.h"
 
+#include <string_view>
+
 namespace parlaro::app {
+
+namespace {
+
+// Qt's own options, which it also takes with two dashes; any other
+// two-dash option can be refused before Qt starts, display or not.
+bool qtOption(std::string_view argument)
+{
+    static constexpr std::string_view names[] = {"platform",      "platformpluginpath",
+                                                 "platformtheme", "plugin",
+                                                 "qmljsdebugger", "qwindowgeometry",
+                                                 "qwindowicon",   "qwindowtitle",
+                                                 "reverse",       "session",
+                                                 "style",         "stylesheet",
+                                                 "widgetcount",   "display",
+                                                 "geometry",      "name",
+                                                 "title",         "visual",
+                                                 "ncols",         "cmap",
+                                                 "nograb",        "dograb",
+                                                 "sync"};
+    argument.remove_prefix(2);
+    argument = argument.substr(0, argument.find('='));
+    for (std::string_view name : names) {
+        if (argument == name)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
 
 CommandLine CommandLine::early(const std::vector<std::string>& arguments)
 {
     CommandLine line;
     for (const std::string& argument : arguments) {
-        // Whatever follows "--" is not an option.
-        if (argument == "--")
-            break;
         if (argument == "--help" || argument == "-h") {
             line.action = Action::help;
             return line;
         }
         if (argument == "--version")
             line.action = Action::version;
+        else if (argument.starts_with("--") && argument != "--sim" && !qtOption(argument) && line.unknown.empty())
+            line.unknown = argument;
     }
+    if (line.action == Action::run && !line.unknown.empty())
+        line.action = Action::usageError;
     return line;
 }
 

@@ -16,7 +16,8 @@ struct CommandLine {
     // The first argument not understood, for the usage error.
     std::string unknown;
 
-    // Looks only for `--help`/`-h` and `--version`, anywhere in the list.
+    // Before Qt: `--help`/`-h` and `--version` anywhere in the list, else a
+    // two-dash option that is neither ours nor Qt's.
     static CommandLine early(const std::vector<std::string>& arguments);
     // Reads what Qt left over; anything but `--sim` is a usage error.
     static CommandLine parse(const std::vector<std::string>& arguments);

@@ -23,11 +23,20 @@ std::vector<std::string> arguments(int argc, char** argv)
     return list;
 }
 
-// Help and version are answered before Qt starts, so they need no display;
-// std::nullopt: go on.
+int refuse(const app::CommandLine& line)
+{
+    std::fprintf(stderr, "parlaro: unknown option '%s'\n%s", line.unknown.c_str(), app::CommandLine::usage().c_str());
+    return app::CommandLine::usageExitCode;
+}
+
+// Help, version and an option nobody knows are answered before Qt starts,
+// so they need no display; std::nullopt: go on.
 std::optional<int> answerEarly(int argc, char** argv)
 {
-    switch (app::CommandLine::early(arguments(argc, argv)).action) {
+    const app::CommandLine line = app::CommandLine::early(arguments(argc, argv));
+    switch (line.action) {
+    case app::CommandLine::Action::usageError:
+        return refuse(line);
     case app::CommandLine::Action::help:
         std::fputs(app::CommandLine::usage().c_str(), stdout);
         return 0;
@@ -48,11 +57,8 @@ int main(int argc, char** argv)
     QApplication qt(argc, argv);
     // Qt has taken its own options out of argv by now.
     const app::CommandLine line = app::CommandLine::parse(arguments(argc, argv));
-    if (line.action == app::CommandLine::Action::usageError) {
-        std::fprintf(stderr, "parlaro: unknown option '%s'\n%s", line.unknown.c_str(),
-                     app::CommandLine::usage().c_str());
-        return app::CommandLine::usageExitCode;
-    }
+    if (line.action == app::CommandLine::Action::usageError)
+        return refuse(line);
     QApplication::setApplicationName(QStringLiteral("Parlaro"));
     QApplication::setDesktopFileName(QString::fromLatin1(app::desktopId));
     QApplication::setWindowIcon(app::applicationIcon());
