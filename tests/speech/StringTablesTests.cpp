@@ -133,3 +133,17 @@ TEST(StringTables, EveryShownTextNamesParlaroAndKeepsSentencesApart)
         }
     }
 }
+
+// A language name is inserted as the interface language names it: in German
+// the noun ("Spanisch"), which cannot stand before another noun as an
+// adjective would ("die Spanisch Übersetzung"); in Vietnamese a name that
+// already begins with "Tiếng", which must not be said twice.
+TEST(StringTables, InsertedLanguageNamesStandWhereTheirFormReadsCorrectly)
+{
+    static const std::regex beforeANoun(R"(%(\d\$)?@ (?:[A-Z]|Ä|Ö|Ü))");
+    for (const auto& [key, value] : tableOf("de"))
+        EXPECT_FALSE(std::regex_search(value, beforeANoun)) << key << " -> " << value;
+    static const std::regex twice(R"((?:tiếng|Tiếng) %(\d\$)?@)");
+    for (const auto& [key, value] : tableOf("vi"))
+        EXPECT_FALSE(std::regex_search(value, twice)) << key << " -> " << value;
+}
