@@ -165,8 +165,12 @@ void ConversationView::refresh()
         std::string detail;
         // A language with no recognizer here can only be typed.
         if (!model_->myEngine.get())
-            detail = localized("要说话时，在下面的输入框打%@，回车后自动翻译成%@播放给对方", my.displayName(),
-                               their.displayName());
+            // Return sends on its own only when nothing waits for a check.
+            detail = model_->confirmBeforeSend.get()
+                ? localized("要说话时，在下面的输入框打%@，回车后翻译成%@，核对后点「播放给对方」", my.displayName(),
+                            their.displayName())
+                : localized("要说话时，在下面的输入框打%@，回车后自动翻译成%@播放给对方", my.displayName(),
+                            their.displayName());
         else if (model_->translateWhileHolding.get())
             detail = localized("要说话时，按住下面的按钮说%@，每说完一句自动翻译成%@播放给对方", my.displayName(),
                                their.displayName());

@@ -9,6 +9,7 @@
 #include "platform/SpeechServices.h"
 #include "platform/SpeechSynthesizer.h"
 #include "platform/TranslationPlatform.h"
+#include "platform/VirtualMicHost.h"
 #include "platform/linux/EnvironmentPreferredLanguages.h"
 #include "platform/linux/FileResourceBundles.h"
 #include "platform/linux/apertium/ApertiumTranslation.h"
@@ -59,7 +60,7 @@ void furnish(sim::SimAudioSystem& audio)
     audio.addDevice({.id = 42, .uid = "sim-headphones", .name = "Headphones", .outputBuffers = {2}});
     sim::SimDevice mic{.id = 50,
                        .uid = AppModel::virtualMicUID,
-                       .name = "wenmora",
+                       .name = virtualMicrophoneName,
                        .inputBuffers = {2},
                        .outputBuffers = {2},
                        .transportType = "virt"_fcc};
@@ -68,7 +69,7 @@ void furnish(sim::SimAudioSystem& audio)
     audio.addDevice(mic);
     audio.addDevice({.id = 51,
                      .uid = AppModel::injectionUID,
-                     .name = "wenmora injection",
+                     .name = virtualMicInjectionName,
                      .inputBuffers = {2},
                      .outputBuffers = {2},
                      .transportType = "virt"_fcc});

@@ -3,6 +3,7 @@
 #include "model/AppModel.h"
 #include "runtime/Task.h"
 #include "settings/SpeechModelDownload.h"
+#include "settings/UntranslatablePairNotice.h"
 #include "speech/Localization.h"
 #include "ui/Look.h"
 #include "ui/Palette.h"
@@ -84,8 +85,12 @@ SetupCard::SetupCard(std::shared_ptr<AppModel> model, QWidget* parent)
     rows_[3].actions->layout()->addWidget(install_);
     connect(install_, &QPushButton::clicked, this, [this] { model_->openInstallSheet(); });
 
-    for (auto& row : rows_)
+    auto* pairs = new settings::UntranslatablePairNotice(model_, QStringLiteral("setupCard.pack.pairs"), 11, this);
+    for (auto& row : rows_) {
         column->addWidget(row.title->parentWidget());
+        if (&row == &rows_[1])
+            column->addWidget(pairs);
+    }
     binding_ = std::make_unique<ViewBinding>([this] { refresh(); });
 }
 
@@ -155,7 +160,9 @@ void SetupCard::refresh()
     bool downloading = model_->isDownloadingTranslation();
     updates::setVisible(packSpinner_, downloading);
     updates::setVisible(packConfirm_, downloading);
-    updates::setVisible(packDownload_, !downloading);
+    // Nothing to download for a pair this computer cannot translate; the
+    // notice under the row says which pairs it can.
+    updates::setVisible(packDownload_, !downloading && model_->translationSupported());
 
     // Microphone.
     setDone(rows_[2], model_->micAuthorized());

@@ -79,7 +79,7 @@ TrayMenu::TrayMenu(Commands commands, QObject* parent)
     quit_->setShortcutContext(Qt::WidgetShortcut);
     // A tray icon has no accessible text of its own; its menu carries the
     // description a screen reader announces.
-    menu_->setAccessibleDescription(QStringLiteral("wenmora"));
+    menu_->setAccessibleDescription(QStringLiteral("Parlaro"));
 
     icon_ = new QSystemTrayIcon(this);
     icon_->setContextMenu(menu_.get());

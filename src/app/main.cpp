@@ -1,38 +1,73 @@
 #include "app/Application.h"
 // After the engine headers: Qt's keyword macros would rename their members.
 #include "app/AppIcon.h"
+#include "app/CommandLine.h"
+#include "settings/AppInfo.h"
 
 #include <QApplication>
 
 #include <cstdio>
-#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
 
 using namespace parlaro;
 
 namespace {
 
-// `--sim`, or PARLARO_AUDIO=sim: the simulated machine, which touches no
-// sound server, speech engine, translator, global keys or settings file.
-bool simulated(int argc, char** argv)
+std::vector<std::string> arguments(int argc, char** argv)
 {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--sim") == 0)
-            return true;
+    std::vector<std::string> list;
+    for (int i = 1; i < argc; ++i)
+        list.emplace_back(argv[i]);
+    return list;
+}
+
+int refuse(const app::CommandLine& line)
+{
+    std::fprintf(stderr, "parlaro: unknown option '%s'\n%s", line.unknown.c_str(), app::CommandLine::usage().c_str());
+    return app::CommandLine::usageExitCode;
+}
+
+// Help, version and an option nobody knows are answered before Qt starts,
+// so they need no display; std::nullopt: go on.
+std::optional<int> answerEarly(int argc, char** argv)
+{
+    const app::CommandLine line = app::CommandLine::early(arguments(argc, argv));
+    switch (line.action) {
+    case app::CommandLine::Action::usageError:
+        return refuse(line);
+    case app::CommandLine::Action::help:
+        std::fputs(app::CommandLine::usage().c_str(), stdout);
+        return 0;
+    case app::CommandLine::Action::version:
+        std::fputs(app::CommandLine::versionLine(settings::AppInfo::compiledIn().version).c_str(), stdout);
+        return 0;
+    default:
+        return std::nullopt;
     }
-    return qEnvironmentVariable("PARLARO_AUDIO") == QStringLiteral("sim");
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    if (const auto code = answerEarly(argc, argv))
+        return *code;
     QApplication qt(argc, argv);
+    // Qt has taken its own options out of argv by now.
+    const app::CommandLine line = app::CommandLine::parse(arguments(argc, argv));
+    if (line.action == app::CommandLine::Action::usageError)
+        return refuse(line);
     QApplication::setApplicationName(QStringLiteral("Parlaro"));
     QApplication::setDesktopFileName(QString::fromLatin1(app::desktopId));
     QApplication::setWindowIcon(app::applicationIcon());
 
     app::Application::Options options;
-    options.kind = simulated(argc, argv) ? app::ServiceFactory::Kind::sim : app::ServiceFactory::Kind::real;
+    // `--sim`, or PARLARO_AUDIO=sim: the simulated machine, which touches no
+    // sound server, speech engine, translator, global keys or settings file.
+    const bool simulated = line.simulated || qEnvironmentVariable("PARLARO_AUDIO") == QStringLiteral("sim");
+    options.kind = simulated ? app::ServiceFactory::Kind::sim : app::ServiceFactory::Kind::real;
     // Lets a test run its own copy beside the user's.
     options.instanceName = qEnvironmentVariable("PARLARO_INSTANCE");
     app::Application parlaro(std::move(options));

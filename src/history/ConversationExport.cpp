@@ -61,7 +61,7 @@ std::optional<Format> fromRawValue(std::string_view raw)
 
 std::string defaultFileName(rt::Date date, const LocaleContext& context)
 {
-    return "wenmora " + DateFormats::pattern(date, "yyyy-MM-dd HH.mm", context);
+    return "Parlaro " + DateFormats::pattern(date, "yyyy-MM-dd HH.mm", context);
 }
 
 std::string text(const std::vector<ConversationEntry>& entries, const std::string& header, const LocaleContext& context,

@@ -24,7 +24,7 @@ inline constexpr std::array<Format, 2> allCases{Format::text, Format::csv};
 std::string rawValue(Format format);
 std::optional<Format> fromRawValue(std::string_view raw);
 
-// "wenmora " and the date as "yyyy-MM-dd HH.mm", no extension.
+// "Parlaro " and the date as "yyyy-MM-dd HH.mm", no extension.
 std::string defaultFileName(rt::Date date, const LocaleContext& context = {});
 
 // The header line, an empty line, then per entry a heading (time of day,

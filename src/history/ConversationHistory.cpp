@@ -5,6 +5,7 @@
 #include "history/HistoryText.h"
 #include "history/SessionScan.h"
 #include "platform/AtomicFile.h"
+#include "platform/ProgramFolder.h"
 #include "platform/SettingsStore.h"
 #include "runtime/Background.h"
 #include "runtime/Error.h"
@@ -85,7 +86,7 @@ fs::path ConversationHistory::defaultDirectory(const EnvironmentLookup& environm
             throw DomainError(errorDomain, 1, localized("找不到用户的主文件夹，无法保存对话记录"));
         dataHome = fs::path(*home) / ".local" / "share";
     }
-    return dataHome / "wenmora" / "History";
+    return programPath(dataHome, "History");
 }
 
 std::optional<std::string> ConversationHistory::passwordDatabaseHome()

@@ -55,8 +55,9 @@ public:
     static std::shared_ptr<ConversationHistory> makeWithoutFolder(SettingsStore& defaults, std::string reason);
     ConversationHistory(Passkey, SettingsStore& defaults, std::string reason);
 
-    // $XDG_DATA_HOME/wenmora/History, or ~/.local/share/wenmora/History when
-    // that is not set to an absolute folder. The home folder is $HOME when
+    // $XDG_DATA_HOME/parlaro/History, or ~/.local/share/parlaro/History when
+    // that is not set to an absolute folder (an earlier version's folder is
+    // moved there first, see programPath()). The home folder is $HOME when
     // that is absolute, else the account's home in the password database;
     // with neither, throws a DomainError rather than guess a folder.
     using EnvironmentLookup = std::function<std::optional<std::string>(const std::string& name)>;

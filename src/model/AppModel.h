@@ -359,6 +359,13 @@ public:
     ModelField<bool> theirSpeechReady{false, changes()};
     ModelField<bool> mySpeechReady{false, changes()};
     ModelField<bool> translationReady{false, changes()};
+    // Whether this computer can translate the pair both ways at all, now or
+    // once its pack is installed; nothing is offered for download otherwise.
+    ModelField<bool> translationSupported{true, changes()};
+    // While it cannot: every pair it translates both ways as installed now,
+    // each once, in the order of the call languages (pairs that need their
+    // packages installed first are the distribution's to offer).
+    ModelField<std::vector<LanguagePair>> translatablePairs{{}, changes()};
     ModelField<std::optional<rt::Uuid>> translationDownloadID{std::nullopt, changes()};
     ModelField<bool> micAuthorized;
 
@@ -680,8 +687,17 @@ public:
     rt::Async<void> refreshCapturePermission();
     rt::Async<void> refreshLanguageReadiness();
     // Resets the translator for a new pair and reads whether both directions
-    // are installed.
+    // are installed, or can be.
     rt::Async<void> prepareTranslationPair();
+    // Asks which pairs this computer translates both ways now, one question
+    // at a time.
+    rt::Async<std::vector<LanguagePair>> findTranslatablePairs();
+    // What the setup steps say instead of offering a download when the pair
+    // cannot be translated here; empty while it can.
+    std::string untranslatablePairNote() const;
+    // Changes to a pair this computer translates, both sides at once,
+    // keeping on its side whichever language of the call is in the pair.
+    rt::Async<void> useTranslatablePair(LanguagePair pair);
     // The automatic-listening decision.
     rt::Async<void> listeningReadinessNotice();
     rt::Async<void> refreshLanguageMenus();

@@ -33,6 +33,11 @@ void AppModel::audioServerChanged(bool running)
         awaitingAudioServer = true;
         listenAfterServerReturns = listenAfterServerReturns || isListening.get() || isChangingListening.get();
         audioServerLost.set(true);
+        // Nothing is heard without the server, whenever the capture notices
+        // (over PipeWire it says so only seconds later): listening ends now,
+        // and the recovery starts it again.
+        if (isListening.get() && !isChangingListening.get())
+            spawnOnModel([](AppModel& model) { return model.pauseListening(); });
         return;
     }
     if (!audioServerLost.get())

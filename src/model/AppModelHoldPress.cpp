@@ -215,6 +215,10 @@ std::optional<std::string> AppModel::holdToTalkUnavailable() const
 {
     if (myEngine.get())
         return std::nullopt;
+    // Typed text waits for a check before it plays when the user asked so.
+    if (confirmBeforeSend.get())
+        return localized("本机无法识别%@，不能按住说话。请在旁边的输入框打字，回车翻译，核对后点「播放给对方」。",
+                         myLanguage.get().displayName());
     return localized("本机无法识别%@，不能按住说话。请在旁边的输入框打字，回车翻译并播放给对方。",
                      myLanguage.get().displayName());
 }

@@ -8,6 +8,7 @@
 
 #include "model/AppModel.h"
 
+#include "speech/InterfaceLanguage.h"
 #include "speech/Localization.h"
 
 #include <utility>
@@ -76,6 +77,59 @@ rt::Async<void> AppModel::prepareTranslationPair()
         translator->reset();
     }
     translationReady.set(toMine == TranslationStatus::installed && toTheirs == TranslationStatus::installed);
+    const bool supported = toMine != TranslationStatus::unsupported && toTheirs != TranslationStatus::unsupported;
+    if (supported) {
+        translatablePairs.set({});
+        translationSupported.set(true);
+        co_return;
+    }
+    std::vector<LanguagePair> pairs = co_await findTranslatablePairs();
+    if (weak.expired() || myLanguage.get().id != source || theirLanguage.get().id != target)
+        co_return;
+    // The list first: whoever sees the pair refused finds what to pick instead.
+    translatablePairs.set(std::move(pairs));
+    translationSupported.set(false);
+}
+
+rt::Async<std::vector<AppModel::LanguagePair>> AppModel::findTranslatablePairs()
+{
+    const LanguageServices services = languageServices;
+    std::vector<LanguagePair> pairs;
+    const std::vector<CallLanguage>& all = CallLanguage::all();
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        for (std::size_t j = i + 1; j < all.size(); ++j) {
+            if (co_await services.translationStatus(all[i].id, all[j].id) != TranslationStatus::installed)
+                continue;
+            if (co_await services.translationStatus(all[j].id, all[i].id) == TranslationStatus::installed)
+                pairs.emplace_back(all[i], all[j]);
+        }
+    }
+    co_return pairs;
+}
+
+rt::Async<void> AppModel::useTranslatablePair(LanguagePair pair)
+{
+    CallLanguage my = pair.first;
+    CallLanguage their = pair.second;
+    if (myLanguage.get() == their || theirLanguage.get() == my)
+        std::swap(my, their);
+    co_await changeLanguages(my, their, false);
+}
+
+std::string AppModel::untranslatablePairNote() const
+{
+    if (translationSupported.get())
+        return "";
+    const std::string my = myLanguage.get().displayName();
+    const std::string their = theirLanguage.get().displayName();
+    std::vector<std::string> names;
+    for (const auto& [one, other] : translatablePairs.get())
+        names.push_back(localized("%@ ⇄ %@", one.displayName(), other.displayName()));
+    if (names.empty())
+        return localized("这台电脑不能翻译%@ ⇄ %@，目前也没有能翻译的语言对。语言对来自发行版的 apertium 软件包。",
+                         their, my);
+    return localized("这台电脑不能翻译%@ ⇄ %@。能翻译的有：%@。更多语言对来自发行版的 apertium 软件包。", their, my,
+                     InterfaceLanguage::list(names));
 }
 
 rt::Async<void> AppModel::listeningReadinessNotice()

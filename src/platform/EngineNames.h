@@ -7,17 +7,18 @@ namespace parlaro {
 // The names under which the status page and the recognition errors present
 // the engines behind each module. They belong to the platform that serves the
 // modules, so the application installs the names of the engines it builds;
-// without that, the names below stand.
+// without that (the simulated machine and the tests), the simulated engines'
+// names below stand: never those of engines the program does not run.
 struct EngineNames {
     // Recognition, one name per engine.
-    std::string speechTranscriber = "SpeechTranscriber · macOS 26";
-    std::string dictationTranscriber = "DictationTranscriber · macOS 26";
-    std::string onDeviceRecognizer = "SFSpeechRecognizer · macOS 15";
+    std::string speechTranscriber = "Simulated speech transcriber";
+    std::string dictationTranscriber = "Simulated dictation transcriber";
+    std::string onDeviceRecognizer = "Simulated on-device recognizer";
     // Translation through sessions made directly, and through the host.
-    std::string directTranslation = "TranslationSession · macOS 26";
-    std::string hostedTranslation = "translationTask · macOS 15";
-    std::string speechSynthesis = "AVSpeechSynthesizer";
-    std::string callAudio = "Core Audio process tap";
+    std::string directTranslation = "Simulated translation session";
+    std::string hostedTranslation = "Simulated hosted translation";
+    std::string speechSynthesis = "Simulated speech synthesizer";
+    std::string callAudio = "Simulated call audio capture";
 
     bool operator==(const EngineNames&) const = default;
 

@@ -4,6 +4,7 @@
 #include "settings/Shown.h"
 
 #include "model/AppModel.h"
+#include "platform/VirtualMicHost.h"
 #include "ui/GroupNotice.h"
 #include "ui/Look.h"
 #include "ui/Palette.h"
@@ -131,7 +132,10 @@ void DeviceGroups::refresh()
     setShown(farEnd_, farEnd.has_value());
     if (farEnd)
         updates::setText(farEnd_, q(localized("正在把对方的声音放到「%@」", *farEnd)));
-    updates::setText(hint_, q(localized("通话软件里可以选设备的，把麦克风和扬声器都选「wenmora」。")));
+    // The names exactly as calling applications list the devices.
+    updates::setText(hint_,
+                     q(localized("通话软件里可以选设备的，麦克风选「%@」，扬声器选「%@」。", virtualMicrophoneName,
+                                 virtualSpeakerName)));
 
     setShown(outdated_, model_->virtualMicNeedsUpdate());
     outdated_->setNotice(

@@ -195,6 +195,14 @@ LocaleContext& dateContext()
     return context;
 }
 
+// Dates in the file read as in the window: in the interface language, not
+// the process locale (a Chinese interface under an English session would
+// otherwise export "December 7, 2026 at 11:05 PM").
+LocaleContext exportContext()
+{
+    return DateFormats::forInterfaceLanguage(dateContext());
+}
+
 // Keeps the dialog and what the export needs until the dialog finishes.
 struct Chooser {
     std::unique_ptr<SaveDialog> dialog;
@@ -222,7 +230,7 @@ void ExportPanel::exportSession(const std::vector<ConversationEntry>& entries, Q
     openChoosers().push_back(chooser);
     chooser->dialog = factory() ? factory()() : makeFileDialog();
     chooser->entries = entries;
-    chooser->title = ExportNaming::titleLine(entries, dateContext());
+    chooser->title = ExportNaming::titleLine(entries, exportContext());
     chooser->parent = parent;
     SaveDialog* dialog = chooser->dialog.get();
     std::weak_ptr<Chooser> weak = chooser;
@@ -244,8 +252,8 @@ void ExportPanel::exportSession(const std::vector<ConversationEntry>& entries, Q
         self->dialog->onFinished = nullptr;
         if (path && !path->isEmpty()) {
             std::string contents = self->format == Format::csv
-                ? ConversationExport::csv(self->entries, dateContext())
-                : ConversationExport::text(self->entries, self->title, dateContext());
+                ? ConversationExport::csv(self->entries, exportContext())
+                : ConversationExport::text(self->entries, self->title, exportContext());
             if (auto failure = write(*path, contents))
                 Prompter::shared().alert(self->parent, localized("导出失败：%@", *failure));
             else
@@ -257,7 +265,7 @@ void ExportPanel::exportSession(const std::vector<ConversationEntry>& entries, Q
     };
     QStringList filters{ui::q(localized("文本（.txt）")) + QStringLiteral(" (*.txt)"),
                         ui::q(localized("表格（.csv，可用 Excel 或 Numbers 打开）")) + QStringLiteral(" (*.csv)")};
-    dialog->open(parent, ui::q(ExportNaming::offeredName(entries.front().time, dateContext())), filters,
+    dialog->open(parent, ui::q(ExportNaming::offeredName(entries.front().time, exportContext())), filters,
                  ui::q(localized("格式：")));
 }
 

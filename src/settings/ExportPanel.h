@@ -24,11 +24,11 @@ namespace ExportNaming {
 
 // The name with its extension replaced by the format's; a name the user
 // typed keeps its stem. A name without an extension (a last dot followed by
-// letters) gains one, so "wenmora 2024-03-05 14.03" keeps its minutes.
+// letters) gains one, so "Parlaro 2024-03-05 14.03" keeps its minutes.
 std::string withFormat(const std::string& name, ConversationExport::Format format);
 // The name first offered for a conversation whose first entry is at `first`.
 std::string offeredName(rt::Date first, const LocaleContext& context = {});
-// "wenmora 通话记录 · <long date, short time> · <language pair>", leaving
+// "Parlaro call transcript · <long date, short time> · <language pair>", leaving
 // out empty parts.
 std::string titleLine(const std::vector<ConversationEntry>& entries, const LocaleContext& context = {});
 // The format a dialog's filter row stands for.

@@ -77,8 +77,8 @@ void UpdatesGroups::refresh()
     updates::setText(check_, q(localized("检查更新")));
     updates::setEnabled(check_, updates_->isConfigured());
     updates::setText(footnote_,
-                     q(localized("更新只在你点击「检查更新」时进行。"))
-                         + q(localized("新版本的安装包从官网下载，安装后设置保持不变。")));
+                     q(joinSentences({localized("更新只在你点击「检查更新」时进行。"),
+                                      localized("新版本的安装包从官网下载，安装后设置保持不变。")})));
 }
 
 }  // namespace parlaro::settings

@@ -4,6 +4,7 @@
 #include "runtime/Task.h"
 #include "settings/SheetParts.h"
 #include "settings/SpeechModelDownload.h"
+#include "settings/UntranslatablePairNotice.h"
 #include "settings/WizardStep.h"
 #include "speech/InterfaceLanguage.h"
 #include "speech/Localization.h"
@@ -117,6 +118,9 @@ WizardView::WizardView(std::shared_ptr<AppModel> model, QWidget* parent) : QWidg
     steps_[2]->controls()->addWidget(packConfirm_);
     steps_[2]->controls()->addWidget(packDownload_);
     connect(packDownload_, &QPushButton::clicked, this, [this] { model_->downloadTranslation(); });
+    // Under the step's title, past its badge.
+    auto* pairs = new settings::UntranslatablePairNotice(model_, QStringLiteral("wizard.pack.pairs"), 12, this);
+    pairs->setContentsMargins(34, 0, 0, 0);
 
     // the virtual device,
     install_ = sheetPill(steps_[3], QStringLiteral("wizard.device.install"), true, Palette::violet());
@@ -137,8 +141,11 @@ WizardView::WizardView(std::shared_ptr<AppModel> model, QWidget* parent) : QWidg
 
     column->addWidget(steps_[0]);
     column->addWidget(pending_);
-    for (std::size_t i = 1; i < steps_.size(); ++i)
+    for (std::size_t i = 1; i < steps_.size(); ++i) {
         column->addWidget(steps_[i]);
+        if (i == 2)
+            column->addWidget(pairs);
+    }
 
     auto* buttons = new QHBoxLayout();
     auto* later = sheetPill(this, QStringLiteral("wizard.later"), false, Palette::violet());
@@ -228,7 +235,9 @@ void WizardView::refresh()
     bool downloading = model_->isDownloadingTranslation();
     updates::setVisible(packSpinner_, downloading);
     updates::setVisible(packConfirm_, downloading);
-    updates::setVisible(packDownload_, !downloading);
+    // A pair this computer cannot translate has nothing to download; the
+    // notice under the step says which pairs it can.
+    updates::setVisible(packDownload_, !downloading && model_->translationSupported());
 
     // The virtual device, installed and of this build.
     bool needsUpdate = model_->virtualMicNeedsUpdate();

@@ -5,13 +5,37 @@
 #include "platform/ResourceBundles.h"
 #include "platform/SettingsStore.h"
 #include "platform/TextServices.h"
+#include "runtime/Error.h"
+
+#include <optional>
 
 namespace parlaro::InterfaceLanguage {
 
 namespace {
 
 constexpr const char* interfaceLanguageKey = "interfaceLanguage";
-constexpr const char* appleLanguagesKey = "AppleLanguages";
+// The program's own list of preferred interface languages, mirroring the
+// choice. Earlier versions stored it under a key borrowed from another
+// system; it is read from there once and moved.
+constexpr const char* preferredLanguagesKey = "parlaroPreferredLanguages";
+constexpr const char* legacyPreferredLanguagesKey = "AppleLanguages";
+
+std::optional<DefaultsStringList> storedPreferences(SettingsStore& defaults)
+{
+    if (auto list = defaults.get<DefaultsStringList>(preferredLanguagesKey))
+        return list;
+    auto legacy = defaults.get<DefaultsStringList>(legacyPreferredLanguagesKey);
+    if (!legacy)
+        return std::nullopt;
+    try {
+        defaults.set(preferredLanguagesKey, *legacy);
+        defaults.remove(legacyPreferredLanguagesKey);
+    } catch (const Error&) {
+        // Not moved: the old key stays and is read again next time, so the
+        // user's choice holds either way.
+    }
+    return legacy;
+}
 
 }  // namespace
 
@@ -67,7 +91,7 @@ std::string current()
     if (auto stored = services.defaults->get<std::string>(interfaceLanguageKey); stored && !stored->empty())
         return *stored;
     std::vector<std::string> preferences;
-    if (auto list = services.defaults->get<DefaultsStringList>(appleLanguagesKey))
+    if (auto list = storedPreferences(*services.defaults))
         preferences = *list;
     else
         preferences = services.preferredLanguages->preferredLanguages();
@@ -85,9 +109,10 @@ void set(const std::string& code)
     auto& defaults = *platform().defaults;
     defaults.set(interfaceLanguageKey, chosen);
     if (!chosen.empty())
-        defaults.set(appleLanguagesKey, DefaultsStringList{chosen});
+        defaults.set(preferredLanguagesKey, DefaultsStringList{chosen});
     else
-        defaults.remove(appleLanguagesKey);
+        defaults.remove(preferredLanguagesKey);
+    defaults.remove(legacyPreferredLanguagesKey);
     auto& revision = Revision::shared().value;
     revision.set(revision.get() + 1);
 }

@@ -58,7 +58,33 @@ std::string fillSequentially(const std::string& format, const std::vector<std::s
     return out;
 }
 
+// Whether the text ends in a character of the CJK punctuation or full-width
+// forms blocks (U+3000-U+303F, U+FF00-U+FFEF), after which CJK writing puts
+// no space. Their UTF-8 forms start with E3 80 or EF BC-EF BF.
+bool endsFullWidth(const std::string& text)
+{
+    if (text.size() < 3)
+        return false;
+    const auto byte = [&](std::size_t fromEnd) { return static_cast<unsigned char>(text[text.size() - fromEnd]); };
+    if (byte(3) == 0xE3 && byte(2) == 0x80)
+        return true;
+    return byte(3) == 0xEF && byte(2) >= 0xBC && byte(2) <= 0xBF;
+}
+
 }  // namespace
+
+std::string joinSentences(const std::vector<std::string>& sentences)
+{
+    std::string joined;
+    for (const std::string& sentence : sentences) {
+        if (sentence.empty())
+            continue;
+        if (!joined.empty() && !endsFullWidth(joined))
+            joined += ' ';
+        joined += sentence;
+    }
+    return joined;
+}
 
 std::string fillPlaceholders(const std::string& format, const std::vector<std::string>& arguments)
 {

@@ -60,6 +60,11 @@ std::string fillPlaceholders(const std::string& format, const std::vector<std::s
 // table has no entry) and fills it with the arguments.
 std::string localizedText(const std::string& key, const std::vector<std::string>& arguments);
 
+// Joins whole sentences as the language writes them: directly after one that
+// ends in a full-width mark ("。", "！", "」"), with a space after any other,
+// so two translated sentences never run together as "…here.The…".
+std::string joinSentences(const std::vector<std::string>& sentences);
+
 template <class... Args>
 std::string localized(const std::string& key, const Args&... args)
 {

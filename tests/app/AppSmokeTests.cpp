@@ -350,6 +350,75 @@ TEST(AppProcess, ALaunchBesideACopyThatNeverAnswersEndsWithOneAndSaysWhy)
     EXPECT_TRUE(std::filesystem::is_socket(std::filesystem::symlink_status(path))) << "its socket is kept";
 }
 
+// The command line as a user types it: help and version answer without a
+// display or a window, a misspelt option says how the program is used.
+TEST(AppProcess, HelpAndVersionAnswerAndEndAndAnUnknownOptionEndsWithUsage)
+{
+    TempDirectory home;
+    struct Run {
+        int exitCode = -1;
+        QString out;
+        QString err;
+    };
+    const auto run = [&](const QStringList& arguments, bool withDisplay) {
+        QProcess program;
+        QProcessEnvironment environment = programEnvironment(home, freshInstanceName());
+        if (!withDisplay) {
+            environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+            environment.remove(QStringLiteral("DISPLAY"));
+            environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        }
+        program.setProcessEnvironment(environment);
+        program.start(QStringLiteral(PARLARO_PROGRAM), arguments);
+        EXPECT_TRUE(program.waitForFinished(60'000)) << "still running: " << arguments.join(' ').toStdString();
+        if (program.state() != QProcess::NotRunning) {
+            program.kill();
+            program.waitForFinished(5000);
+        }
+        return Run{program.exitCode(), QString::fromUtf8(program.readAllStandardOutput()),
+                   QString::fromUtf8(program.readAllStandardError())};
+    };
+
+    for (const QStringList& asked : {QStringList{QStringLiteral("--help")}, QStringList{QStringLiteral("-h")},
+                                     QStringList{QStringLiteral("--sim"), QStringLiteral("--help")}}) {
+        const Run help = run(asked, false);
+        EXPECT_EQ(help.exitCode, 0) << help.err.toStdString();
+        EXPECT_TRUE(help.out.startsWith(QStringLiteral("Usage: parlaro [--sim]\n"))) << help.out.toStdString();
+        EXPECT_TRUE(help.out.contains(QStringLiteral("  --sim "))) << help.out.toStdString();
+        EXPECT_TRUE(help.out.contains(QStringLiteral("--version"))) << help.out.toStdString();
+        EXPECT_FALSE(help.err.contains(QStringLiteral("Parlaro is running"))) << "it never started";
+    }
+
+    const Run version = run({QStringLiteral("--version")}, false);
+    EXPECT_EQ(version.exitCode, 0) << version.err.toStdString();
+    EXPECT_EQ(version.out, QStringLiteral("Parlaro " PARLARO_VERSION "\n"));
+
+    // A misspelt option is refused before Qt starts, display or not; what
+    // only Qt could tell from its own is refused once Qt has taken those.
+    for (const auto& [wrong, withDisplay] :
+         {std::pair{QStringLiteral("--simulate"), false}, std::pair{QStringLiteral("--bogus=1"), false},
+          std::pair{QStringLiteral("call.txt"), true}}) {
+        const Run unknown = run({QStringLiteral("--sim"), wrong}, withDisplay);
+        EXPECT_EQ(unknown.exitCode, 2) << unknown.err.toStdString();
+        EXPECT_TRUE(unknown.out.isEmpty()) << unknown.out.toStdString();
+        EXPECT_TRUE(unknown.err.contains(QStringLiteral("parlaro: unknown option '") + wrong + QStringLiteral("'\n")))
+            << unknown.err.toStdString();
+        EXPECT_TRUE(unknown.err.contains(QStringLiteral("Usage: parlaro [--sim]"))) << unknown.err.toStdString();
+        EXPECT_FALSE(unknown.err.contains(QStringLiteral("Parlaro is running")));
+    }
+
+    // Qt's own options are Qt's: they are no usage error.
+    QProcess program;
+    program.setProcessEnvironment(programEnvironment(home, freshInstanceName()));
+    program.start(QStringLiteral(PARLARO_PROGRAM),
+                  {QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("--sim")});
+    ASSERT_TRUE(program.waitForStarted(5000)) << program.errorString().toStdString();
+    ASSERT_TRUE(waitUntilRunning(program, 60'000)) << program.readAllStandardError().toStdString();
+    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+    ASSERT_TRUE(program.waitForFinished(5000));
+    EXPECT_EQ(program.exitCode(), 0);
+}
+
 TEST_F(AppSmoke, ASecondLaunchShowsTheFirstCopysWindowAndLeavesWithZero)
 {
     tray = true;

@@ -67,12 +67,20 @@ TEST_F(ConversationViewTest, TheHintIsTheOnlyContentUntilSomethingIsSaid)
     w.settle();
     EXPECT_EQ(hintText("conversation.hint.detail"),
               QStringLiteral("要说话时，按住下面的按钮说中文，每说完一句自动翻译成英语播放给对方"));
-    // Without a recognizer for my language there is no button to hold.
+    // Without a recognizer for my language there is no button to hold, and
+    // Return does what the sending mode in force says: with a check first
+    // (the default) it only fills the draft.
     ModelTestAccess::set(w.model->myEngine, std::nullopt);
+    w.settle();
+    ASSERT_TRUE(w.model->confirmBeforeSend.get());
+    EXPECT_EQ(hintText("conversation.hint.detail"),
+              QStringLiteral("要说话时，在下面的输入框打中文，回车后翻译成英语，核对后点「播放给对方」"));
+    snapshot(view, "conversation", "empty-typing-only");
+    w.model->setConfirmBeforeSend(false);
     w.settle();
     EXPECT_EQ(hintText("conversation.hint.detail"),
               QStringLiteral("要说话时，在下面的输入框打中文，回车后自动翻译成英语播放给对方"));
-    snapshot(view, "conversation", "empty-typing-only");
+    w.model->setConfirmBeforeSend(true);
     ModelTestAccess::set(w.model->myEngine, SpeechEngine::speech);
     w.settle();
 

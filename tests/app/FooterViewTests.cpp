@@ -195,7 +195,9 @@ TEST_F(FooterViewTest, WithoutARecognizerForMyLanguageTheTalkControlSaysWhyAndTy
     w.shortcuts.activate(ui::HoldShortcut::combo(49, ui::HoldShortcut::altMask));
     ModelTestAccess::set(w.model->myEngine, std::nullopt);
     w.settle();
-    const QString why = QStringLiteral("本机无法识别中文，不能按住说话。请在旁边的输入框打字，回车翻译并播放给对方。");
+    // Typed text waits for a check before it plays (the default).
+    const QString why =
+        QStringLiteral("本机无法识别中文，不能按住说话。请在旁边的输入框打字，回车翻译，核对后点「播放给对方」。");
     EXPECT_EQ(talk->title(), QStringLiteral("无法识别中文"));
     EXPECT_FALSE(talk->isHoldEnabled());
     EXPECT_EQ(talk->unavailable(), std::optional<QString>(why));

@@ -119,13 +119,18 @@ TEST(ServiceFactory, SimIsAMachineReadyForACall)
     EXPECT_FALSE(model->showInstallSheet.get()) << "the virtual microphone is loaded";
     EXPECT_TRUE(model->isListening.get()) << model->listeningStatus.get();
     EXPECT_FALSE(model->errorMessage.get());
-    // The simulated machine keeps the engine names the model knows by default.
+    // The simulated virtual microphone is listed under the name the device
+    // page tells the user to pick, as the sound server's is.
+    ASSERT_TRUE(model->virtualMicDevice().has_value());
+    EXPECT_EQ(model->virtualMicDevice()->name, "Parlaro Microphone");
+    // The simulated machine names its engines as simulated, never as the
+    // products of another system.
     const std::vector<ModuleReport> rows = model->diagnosticRows();
     ASSERT_EQ(rows.size(), 5u);
-    EXPECT_EQ(rows[0].adapter, "translationTask · macOS 15");
-    EXPECT_EQ(rows[2].adapter, "AVSpeechSynthesizer");
-    EXPECT_EQ(rows[3].adapter, "Core Audio process tap");
-    EXPECT_EQ(SpeechEngines::facilityLabel(SpeechEngine::onDevice), "SFSpeechRecognizer · macOS 15");
+    EXPECT_EQ(rows[0].adapter, "Simulated hosted translation");
+    EXPECT_EQ(rows[2].adapter, "Simulated speech synthesizer");
+    EXPECT_EQ(rows[3].adapter, "Simulated call audio capture");
+    EXPECT_EQ(SpeechEngines::facilityLabel(SpeechEngine::onDevice), "Simulated on-device recognizer");
     model->shutdown();
 }
 
@@ -185,7 +190,7 @@ TEST(ServiceFactory, WithoutASoundServerTheRealGraphIsStillBuiltNamesItsEnginesA
                   "本机不支持pocketsphinx（SR-1）");
     }
     // The names go with the factory.
-    EXPECT_EQ(SpeechEngines::facilityLabel(SpeechEngine::onDevice), "SFSpeechRecognizer · macOS 15");
+    EXPECT_EQ(SpeechEngines::facilityLabel(SpeechEngine::onDevice), "Simulated on-device recognizer");
     const std::string said = testing::internal::GetCapturedStderr();
     std::size_t count = 0;
     for (std::size_t at = said.find("no audio server"); at != std::string::npos;

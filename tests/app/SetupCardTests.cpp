@@ -103,6 +103,36 @@ TEST_F(SetupCardTest, MissingRowsOfferTheirActions)
     EXPECT_FALSE(shown("setupCard.mic.actions"));
 }
 
+// The card offers no pack for a pair nothing here translates; it says which
+// pairs can be, and a pair that can brings the download back.
+TEST_F(SetupCardTest, APairThisComputerCannotTranslateOffersNoDownload)
+{
+    model->languageServices.translationStatus = [](std::string source,
+                                                   std::string target) -> rt::Async<TranslationStatus> {
+        if (source == "de" || target == "de")
+            co_return TranslationStatus::unsupported;
+        co_return (source == "en" && target == "es") || (source == "es" && target == "en")
+            ? TranslationStatus::installed
+            : TranslationStatus::supported;
+    };
+    ModelTestAccess::set(model->myLanguage, *CallLanguage::find("de"));
+    ModelTestAccess::set(model->theirLanguage, *CallLanguage::find("en"));
+    world.run([m = model] { return m->refreshLanguageReadiness(); });
+    view();
+    EXPECT_FALSE(shown("setupCard.pack.download"));
+    ASSERT_TRUE(shown("setupCard.pack.pairs.note"));
+    EXPECT_EQ(find<QLabel>(QStringLiteral("setupCard.pack.pairs.note"))->text().toStdString(),
+              model->untranslatablePairNote());
+    EXPECT_NE(model->untranslatablePairNote().find("apertium"), std::string::npos);
+    snapshot(*card, "setupcard", "untranslatable-pair");
+
+    ModelTestAccess::set(model->myLanguage, *CallLanguage::find("fr"));
+    world.run([m = model] { return m->refreshLanguageReadiness(); });
+    view();
+    EXPECT_FALSE(shown("setupCard.pack.pairs"));
+    EXPECT_TRUE(shown("setupCard.pack.download"));
+}
+
 TEST_F(SetupCardTest, DownloadsShowTheirProgress)
 {
     ModelTestAccess::set(model->mySpeechReady, false);

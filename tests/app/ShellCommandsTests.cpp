@@ -187,7 +187,7 @@ TEST_F(ShellTest, TheTrayMenuListsItsItemsInOrderAndALeftClickShowsTheWindow)
               (std::vector<std::string>{"打开Parlaro", "设置…", "检查更新…", "—", "退出Parlaro"}));
     EXPECT_EQ(trayItem("tray.quit")->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
     EXPECT_EQ(tray->icon()->toolTip(), "Parlaro");
-    EXPECT_EQ(tray->menu()->accessibleDescription(), "wenmora");
+    EXPECT_EQ(tray->menu()->accessibleDescription(), "Parlaro");
 
     window->hide();
     shell.settle();

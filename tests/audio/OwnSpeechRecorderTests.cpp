@@ -334,8 +334,8 @@ TEST(OwnSpeechRecorder, StartFailsWhenThePressEndsHangsOrBreaks)
     // Failures of the factory, the session and the microphone come through
     // unchanged.
     t.prepareSession = nullptr;
-    t.factoryError = ModuleError(ModuleID::recognition, 1, "本机不支持SpeechTranscriber · macOS 26");
-    EXPECT_EQ(failureOf(t.press(false)), "本机不支持SpeechTranscriber · macOS 26（SR-1）");
+    t.factoryError = ModuleError(ModuleID::recognition, 1, "本机不支持Simulated speech transcriber");
+    EXPECT_EQ(failureOf(t.press(false)), "本机不支持Simulated speech transcriber（SR-1）");
     t.factoryError.reset();
     t.prepareSession = [](FakeRecognitionSession& session) {
         session.startError = ModuleError(ModuleID::recognition, 3, "没有「语音识别」权限");

@@ -118,10 +118,10 @@ TEST_F(ExportTest, LabelsFollowTheInterfaceLanguageAndTimesTheLocale)
 
 TEST_F(ExportTest, FileNameAndFormats)
 {
-    EXPECT_EQ(ConversationExport::defaultFileName(firstTime, {"en_US", "Asia/Shanghai"}), "wenmora 2026-12-06 14.05");
+    EXPECT_EQ(ConversationExport::defaultFileName(firstTime, {"en_US", "Asia/Shanghai"}), "Parlaro 2026-12-06 14.05");
     EXPECT_EQ(ConversationExport::defaultFileName(rt::Date{794019900.0}, {"en_US", "Asia/Shanghai"}),
-              "wenmora 2026-03-01 09.05");
-    EXPECT_EQ(ConversationExport::defaultFileName(firstTime, {"zh_CN", "UTC"}), "wenmora 2026-12-06 06.05");
+              "Parlaro 2026-03-01 09.05");
+    EXPECT_EQ(ConversationExport::defaultFileName(firstTime, {"zh_CN", "UTC"}), "Parlaro 2026-12-06 06.05");
 
     using ConversationExport::Format;
     EXPECT_EQ(ConversationExport::allCases[0], Format::text);

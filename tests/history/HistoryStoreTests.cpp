@@ -74,7 +74,7 @@ struct HistoryTest : ::testing::Test {
     rt::ManualRuntime runtime;
     sim::SimPlatform platform;
     test::TempDirectory temp;
-    fs::path folder = temp / "data" / "wenmora" / "History";
+    fs::path folder = temp / "data" / "parlaro" / "History";
 
     std::shared_ptr<ConversationHistory> makeHistory() { return ConversationHistory::make(folder, platform.defaults); }
     std::shared_ptr<ConversationHistory> loaded()
@@ -129,11 +129,11 @@ TEST_F(HistoryTest, SettingAndFolderComeFromDefaultsAndEnvironment)
         };
     };
     EXPECT_EQ(ConversationHistory::defaultDirectory(env({{"XDG_DATA_HOME", "/data"}, {"HOME", "/home/u"}})),
-              fs::path("/data/wenmora/History"));
+              fs::path("/data/parlaro/History"));
     EXPECT_EQ(ConversationHistory::defaultDirectory(env({{"XDG_DATA_HOME", "rel"}, {"HOME", "/home/u"}})),
-              fs::path("/home/u/.local/share/wenmora/History"));
+              fs::path("/home/u/.local/share/parlaro/History"));
     EXPECT_EQ(ConversationHistory::defaultDirectory(env({{"HOME", "/home/u"}})),
-              fs::path("/home/u/.local/share/wenmora/History"));
+              fs::path("/home/u/.local/share/parlaro/History"));
     EXPECT_EQ(ConversationHistory::make(std::nullopt, platform.defaults)->directory(),
               ConversationHistory::defaultDirectory());
     EXPECT_FALSE(fs::exists(folder)) << "construction touches no file";
@@ -148,13 +148,13 @@ TEST_F(HistoryTest, WithoutAnAbsoluteHomeTheFolderComesFromTheAccountOrIsRefused
         };
     };
     auto account = [](std::optional<std::string> home) { return [home] { return home; }; };
-    const fs::path expected("/home/acct/.local/share/wenmora/History");
+    const fs::path expected("/home/acct/.local/share/parlaro/History");
     for (auto environment : {env({}), env({{"HOME", ""}}), env({{"HOME", "relative/home"}})})
         EXPECT_EQ(ConversationHistory::defaultDirectory(environment, account("/home/acct")), expected);
     EXPECT_EQ(ConversationHistory::defaultDirectory(env({{"HOME", "/home/u"}}), account("/home/acct")),
-              fs::path("/home/u/.local/share/wenmora/History"));
+              fs::path("/home/u/.local/share/parlaro/History"));
     EXPECT_EQ(ConversationHistory::defaultDirectory(env({{"XDG_DATA_HOME", "/data"}}), account(std::nullopt)),
-              fs::path("/data/wenmora/History"));
+              fs::path("/data/parlaro/History"));
 
     // Never a folder relative to wherever the program was started.
     for (auto home : {std::optional<std::string>(), std::optional<std::string>(""), std::optional<std::string>("x")}) {

@@ -140,6 +140,42 @@ TEST(ModelAudioServer, EverythingThatRanBeforeALossRunsAgainWithoutTheUser)
     EXPECT_EQ(w.model->errorMessage.get(), "虚拟麦克风已断开，原声转发已关闭。");
 }
 
+// A capture that stays silent for seconds after its server died (PipeWire's
+// does): listening ends when the loss is known, not when the capture tells,
+// and what the capture says later changes nothing.
+TEST(ModelAudioServer, ListeningEndsAsSoonAsTheLossIsKnownWhateverTheCaptureSays)
+{
+    ServerWorld w;
+    ASSERT_TRUE(w.model->isListening.get());
+    w.world.takeLog();
+
+    w.world.audio.store(audioSystemObject, serverRunning, std::uint32_t{0});
+    w.world.audio.notify(audioSystemObject, serverRunning);
+    for (AudioObjectId id : {10u, 30u, 50u, 51u})
+        w.world.audio.removeObject(id);
+    w.world.runtime.runUntilIdle();
+    EXPECT_TRUE(w.model->audioServerLost.get());
+    EXPECT_FALSE(w.model->isListening.get()) << "no second of \"listening\" beside an unavailable server";
+    EXPECT_FALSE(w.model->isChangingListening.get());
+    EXPECT_EQ(w.model->listeningStatus.get(), "已暂停自动收听");
+    EXPECT_EQ(std::count(w.world.log->begin(), w.world.log->end(), "incoming stop"), 1);
+
+    w.at(4.0);
+    if (w.world.incoming->onError)
+        w.world.incoming->onError("系统声音录制已停止（CAP-3）");
+    w.world.runtime.runUntilIdle();
+    EXPECT_FALSE(w.model->listeningFailed.get());
+    EXPECT_EQ(w.model->listeningStatus.get(), "已暂停自动收听");
+    w.expectNothingOfTheUsersLost();
+
+    w.serverReturns();
+    w.world.addVirtualDriver(60, 61);
+    w.at(5.3);
+    EXPECT_TRUE(w.model->isListening.get());
+    EXPECT_EQ(std::count(w.world.log->begin(), w.world.log->end(), "incoming start"), 1);
+    w.expectNothingOfTheUsersLost();
+}
+
 TEST(ModelAudioServer, FailuresThatArriveBeforeTheLossIsReportedAreHeldAllTheSame)
 {
     ServerWorld w;

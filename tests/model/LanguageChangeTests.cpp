@@ -151,10 +151,17 @@ TEST(ModelLanguageChange, MyLanguageWithoutARecognizerWorksOneWayAndTypesTheOthe
     EXPECT_TRUE(w.model->isListening.get());
     EXPECT_EQ(w.model->listeningLanguageID.get(), "en");
 
-    // The talk control says why it cannot take a hold; a press says it too.
+    // The talk control says why it cannot take a hold, and what Return does
+    // in the sending mode in force; a press says it too.
     EXPECT_EQ(w.model->holdButtonTitle(), "无法识别" + nameOf("es"));
+    ASSERT_TRUE(w.model->confirmBeforeSend.get());
+    EXPECT_EQ(w.model->holdToTalkUnavailable(),
+              "本机无法识别" + nameOf("es")
+                  + "，不能按住说话。请在旁边的输入框打字，回车翻译，核对后点「播放给对方」。");
+    w.model->setConfirmBeforeSend(false);
     EXPECT_EQ(w.model->holdToTalkUnavailable(),
               "本机无法识别" + nameOf("es") + "，不能按住说话。请在旁边的输入框打字，回车翻译并播放给对方。");
+    w.model->setConfirmBeforeSend(true);
     w.model->beginHoldToTalk();
     EXPECT_EQ(w.model->errorMessage.get(), "本机无法识别" + nameOf("es") + "（SR-1）");
     EXPECT_FALSE(w.model->isHoldingToTalk.get());

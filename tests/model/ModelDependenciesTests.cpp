@@ -57,7 +57,7 @@ TEST(ModelDependencies, TheEngineSharesOneEchoGateAndSpeaksALittleSlower)
     EXPECT_EQ(capture->farEnd(), world.parts.echoGuard->farEnd());
     EXPECT_NE(world.parts.echoGuard, EchoGuard::shared());
 
-    EXPECT_EQ(d.translator->adapterName(), "translationTask · macOS 15");
+    EXPECT_EQ(d.translator->adapterName(), "Simulated hosted translation");
     EXPECT_TRUE(d.probe->levelTap());
     EXPECT_FALSE(d.capturePermission);
     EXPECT_FALSE(d.callDetector);

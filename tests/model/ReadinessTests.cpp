@@ -258,5 +258,57 @@ TEST(ModelReadiness, TheMenusShowEachLanguagesReadinessAgainstTheOtherSide)
     EXPECT_EQ(label("de", true), name("de") + "  ·  只能打字 · 需下载");
 }
 
+// A first start on a pair nothing here translates (German ⇄ English where
+// English ⇄ Spanish and Spanish ⇄ French are installed and English ⇄ French
+// installable): nothing is offered for download, and the note names the
+// pairs that translate now.
+TEST(ModelReadiness, APairThisComputerCannotTranslateNamesThePairsItCan)
+{
+    ModelWorld world;
+    auto model = world.make([](AppModel::Dependencies& d) {
+        d.languageServices.translationStatus = [](std::string source,
+                                                  std::string target) -> rt::Async<TranslationStatus> {
+            const std::set<std::string> pair{source, target};
+            if (pair == std::set<std::string>{"en", "es"} || pair == std::set<std::string>{"es", "fr"})
+                co_return TranslationStatus::installed;
+            if (pair == std::set<std::string>{"en", "fr"})
+                co_return TranslationStatus::supported;
+            co_return TranslationStatus::unsupported;
+        };
+    });
+    ModelTestAccess::set(model->myLanguage, language("de"));
+    ModelTestAccess::set(model->theirLanguage, language("en"));
+    world.run([model] { return model->refreshLanguageReadiness(); });
+
+    EXPECT_FALSE(model->translationReady.get());
+    EXPECT_FALSE(model->translationSupported.get());
+    EXPECT_EQ(
+        model->translatablePairs.get(),
+        (std::vector<AppModel::LanguagePair>{{language("en"), language("es")}, {language("fr"), language("es")}}));
+    const auto name = [](const char* id) { return language(id).displayName(); };
+    EXPECT_EQ(model->untranslatablePairNote(),
+              "这台电脑不能翻译" + name("en") + " ⇄ " + name("de") + "。能翻译的有：" + name("en") + " ⇄ " + name("es")
+                  + "和" + name("fr") + " ⇄ " + name("es") + "。更多语言对来自发行版的 apertium 软件包。");
+
+    // Choosing a pair that can be translated changes both sides at once,
+    // keeping the side whose language is in the pair, and takes the note away.
+    world.run([model] { return model->useTranslatablePair({language("en"), language("es")}); });
+    EXPECT_EQ(model->myLanguage.get().id, "es");
+    EXPECT_EQ(model->theirLanguage.get().id, "en");
+    world.run([model] { return model->useTranslatablePair({language("es"), language("en")}); });
+    EXPECT_EQ(model->myLanguage.get().id, "es") << "already in force";
+    ModelTestAccess::set(model->myLanguage, language("en"));
+    ModelTestAccess::set(model->theirLanguage, language("es"));
+    world.run([model] { return model->refreshLanguageReadiness(); });
+    EXPECT_TRUE(model->translationReady.get());
+    EXPECT_TRUE(model->translationSupported.get());
+    EXPECT_TRUE(model->translatablePairs.get().empty());
+    EXPECT_EQ(model->untranslatablePairNote(), "");
+    ModelTestAccess::set(model->theirLanguage, language("fr"));
+    world.run([model] { return model->refreshLanguageReadiness(); });
+    EXPECT_FALSE(model->translationReady.get());
+    EXPECT_TRUE(model->translationSupported.get()) << "an installable pack is offered as before";
+}
+
 }  // namespace
 }  // namespace parlaro

@@ -51,9 +51,9 @@ TEST(ModelStatusRows, AllReadyGivesFiveReadyRowsInModuleOrder)
     EXPECT_EQ(w.model->diagnosticRows(),
               (std::vector<ModuleReport>{
                   {ModuleID::translation, "test translation", ModuleState::ready()},
-                  {ModuleID::recognition, "SpeechTranscriber · macOS 26", ModuleState::ready()},
-                  {ModuleID::speech, "AVSpeechSynthesizer", ModuleState::ready()},
-                  {ModuleID::callAudio, "Core Audio process tap", ModuleState::ready()},
+                  {ModuleID::recognition, "Simulated speech transcriber", ModuleState::ready()},
+                  {ModuleID::speech, "Simulated speech synthesizer", ModuleState::ready()},
+                  {ModuleID::callAudio, "Simulated call audio capture", ModuleState::ready()},
                   {ModuleID::virtualMic, "驱动 v1.0", ModuleState::ready()},
               }));
 
@@ -70,8 +70,8 @@ TEST(ModelStatusRows, AllReadyGivesFiveReadyRowsInModuleOrder)
         EXPECT_EQ(rows[2].adapter, "voice engine");
         EXPECT_EQ(rows[3].adapter, "capture");
     }
-    EXPECT_EQ(w.row(ModuleID::recognition).adapter, "SFSpeechRecognizer · macOS 15");
-    EXPECT_EQ(w.row(ModuleID::callAudio).adapter, "Core Audio process tap");
+    EXPECT_EQ(w.row(ModuleID::recognition).adapter, "Simulated on-device recognizer");
+    EXPECT_EQ(w.row(ModuleID::callAudio).adapter, "Simulated call audio capture");
 }
 
 TEST(ModelStatusRows, TranslationRecognitionAndSpeechSayWhatIsMissing)
@@ -95,7 +95,7 @@ TEST(ModelStatusRows, TranslationRecognitionAndSpeechSayWhatIsMissing)
     ModelTestAccess::set(w.model->theirSpeechReady, true);
     ModelTestAccess::set(w.model->myEngine, std::nullopt);
     EXPECT_EQ(w.row(ModuleID::recognition),
-              (ModuleReport{ModuleID::recognition, "DictationTranscriber · macOS 26",
+              (ModuleReport{ModuleID::recognition, "Simulated dictation transcriber",
                             ModuleState::unsupported("本机无法识别" + nameOf("zh-Hans"))}));
     ModelTestAccess::set(w.model->theirEngine, std::nullopt);
     EXPECT_EQ(

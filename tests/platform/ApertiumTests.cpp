@@ -332,6 +332,28 @@ bool apertiumInstalled(const sys::ApertiumModes& modes)
         && std::system("command -v lt-proc >/dev/null 2>&1") == 0;
 }
 
+// The pair a German first start picks is one the installed apertium cannot
+// translate nor install, while English ⇄ Spanish is there: what the start-up
+// steps then tell the user instead of offering a download.
+TEST_F(ApertiumTest, TheInstalledPairsRefuseGermanEnglishAndServeEnglishSpanish)
+{
+    sys::ApertiumTranslation backEnd(text);
+    if (!apertiumInstalled(backEnd.modes()))
+        GTEST_SKIP() << "apertium with its English-Spanish pair is not installed "
+                        "(Debian packages apertium and apertium-eng-spa)";
+    std::shared_ptr<LanguageAvailability> availability = backEnd.makeLanguageAvailability();
+    auto status = [&](const char* source, const char* target) {
+        return await(runtime, [availability, source, target] { return statusOf(availability, source, target); }).text;
+    };
+    const std::string unsupported = std::to_string(static_cast<int>(Status::unsupported));
+    EXPECT_EQ(status("de", "en"), unsupported);
+    EXPECT_EQ(status("en", "de"), unsupported);
+    EXPECT_EQ(status("en", "es"), std::to_string(static_cast<int>(Status::installed)));
+    EXPECT_EQ(status("es", "en"), std::to_string(static_cast<int>(Status::installed)));
+    EXPECT_EQ(await(runtime, [&] { return prepareWith(backEnd.makeInstalledSession("en", "de")); }).reason(),
+              Reason::unsupported);
+}
+
 TEST_F(ApertiumTest, TranslatesHelloFromEnglishToSpanish)
 {
     sys::ApertiumTranslation backEnd(text);

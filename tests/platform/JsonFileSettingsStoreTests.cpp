@@ -309,10 +309,10 @@ TEST(JsonFileSettingsStore, DefaultPathFollowsTheConfigFolder)
         };
     };
     EXPECT_EQ(JsonFileSettingsStore::defaultPath("app", environment({{"XDG_CONFIG_HOME", "/cfg"}, {"HOME", "/h"}})),
-              "/cfg/wenmora/app.json");
-    EXPECT_EQ(JsonFileSettingsStore::defaultPath("app", environment({{"HOME", "/h"}})), "/h/.config/wenmora/app.json");
+              "/cfg/parlaro/app.json");
+    EXPECT_EQ(JsonFileSettingsStore::defaultPath("app", environment({{"HOME", "/h"}})), "/h/.config/parlaro/app.json");
     EXPECT_EQ(JsonFileSettingsStore::defaultPath("app", environment({{"XDG_CONFIG_HOME", "relative"}, {"HOME", "/h"}})),
-              "/h/.config/wenmora/app.json");
+              "/h/.config/parlaro/app.json");
     // A relative home is ignored for the account's own, which is absolute.
     for (const char* home : {"relative", ""}) {
         auto path = JsonFileSettingsStore::defaultPath("app", environment({{"HOME", home}}));

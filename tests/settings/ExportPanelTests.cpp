@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -114,15 +116,15 @@ QByteArray contents(const QString& path)
 
 TEST(ExportNaming, TheFormatReplacesTheExtensionAndKeepsTheStem)
 {
-    EXPECT_EQ(withFormat("wenmora 2024-03-05 14.03.txt", Format::csv), "wenmora 2024-03-05 14.03.csv");
-    EXPECT_EQ(withFormat("wenmora 2024-03-05 14.03.csv", Format::text), "wenmora 2024-03-05 14.03.txt");
+    EXPECT_EQ(withFormat("Parlaro 2024-03-05 14.03.txt", Format::csv), "Parlaro 2024-03-05 14.03.csv");
+    EXPECT_EQ(withFormat("Parlaro 2024-03-05 14.03.csv", Format::text), "Parlaro 2024-03-05 14.03.txt");
     EXPECT_EQ(withFormat("x.txt", Format::csv), "x.csv");
     EXPECT_EQ(withFormat("notes", Format::csv), "notes.csv");
     EXPECT_EQ(withFormat(".hidden", Format::text), ".hidden.txt");
-    EXPECT_EQ(withFormat("wenmora 2024-03-05 14.03", Format::csv), "wenmora 2024-03-05 14.03.csv")
+    EXPECT_EQ(withFormat("Parlaro 2024-03-05 14.03", Format::csv), "Parlaro 2024-03-05 14.03.csv")
         << "the minutes are no extension";
     EXPECT_EQ(withFormat("notes.md", Format::text), "notes.txt");
-    EXPECT_EQ(settings::ExportNaming::offeredName(firstTime, utc), "wenmora 2024-03-05 14.03.txt");
+    EXPECT_EQ(settings::ExportNaming::offeredName(firstTime, utc), "Parlaro 2024-03-05 14.03.txt");
 }
 
 TEST(ExportNaming, TheTitleLineLeavesOutUnknownLanguages)
@@ -147,16 +149,16 @@ TEST(ExportPanel, TheDialogOffersTheNameAndFollowsTheChosenFormat)
     ExportWorld w;
     settings::ExportPanel::exportSession(conversation());
     ASSERT_EQ(w.shown->opened, 1);
-    EXPECT_EQ(w.shown->fileName, QStringLiteral("wenmora 2024-03-05 14.03.txt"));
+    EXPECT_EQ(w.shown->fileName, QStringLiteral("Parlaro 2024-03-05 14.03.txt"));
     EXPECT_EQ(w.shown->label, QStringLiteral("格式："));
     ASSERT_EQ(w.shown->filters.size(), 2);
     EXPECT_TRUE(w.shown->filters[0].startsWith(QStringLiteral("文本（.txt）")));
     EXPECT_TRUE(w.shown->filters[1].endsWith(QStringLiteral("(*.csv)")));
 
     w.dialog->onFilterChanged(1);
-    EXPECT_EQ(w.dialog->name, QStringLiteral("wenmora 2024-03-05 14.03.csv"));
+    EXPECT_EQ(w.dialog->name, QStringLiteral("Parlaro 2024-03-05 14.03.csv"));
     w.dialog->onFilterChanged(0);
-    EXPECT_EQ(w.dialog->name, QStringLiteral("wenmora 2024-03-05 14.03.txt"));
+    EXPECT_EQ(w.dialog->name, QStringLiteral("Parlaro 2024-03-05 14.03.txt"));
     w.dialog->name = QStringLiteral("x.txt");
     w.dialog->onFilterChanged(1);
     EXPECT_EQ(w.dialog->name, QStringLiteral("x.csv"));
@@ -181,6 +183,27 @@ TEST(ExportPanel, TheTextFileStartsWithTheTitleLineInUtf8)
         DateFormats::styled(firstTime, DateFormats::Style::longStyle, DateFormats::Style::shortStyle, utc);
     EXPECT_TRUE(text.startsWith(QString::fromStdString("wenmora 通话记录 · " + when + " · 英语 ⇄ 中文")));
     EXPECT_TRUE(text.contains(QStringLiteral("你好")));
+}
+
+// Without a pinned locale the file's dates follow the interface language,
+// as the window's do, whatever the process locale says.
+TEST(ExportPanel, TheFilesDatesFollowTheInterfaceLanguage)
+{
+    ExportWorld w;
+    settings::ExportPanel::Scope unpinned{[&w] { return std::make_unique<FakeDialog>(w.shown, &w.dialog); },
+                                          LocaleContext{"", "UTC"}};
+    for (const auto& [language, date, time] :
+         {std::tuple{"de", "5. März 2024", "14:03:00"}, std::tuple{"zh-Hans", "2024年3月5日", "14:03:00"},
+          std::tuple{"en", "March 5, 2024", "2:03:00\u202fPM"}}) {
+        InterfaceLanguage::set(language);
+        settings::ExportPanel::exportSession(conversation());
+        const QString path = w.folder.filePath(QStringLiteral("chat-%1.txt").arg(QString::fromUtf8(language)));
+        w.finish(path);
+        const std::string text = contents(path).toStdString();
+        const std::string heading = text.substr(0, text.find('\n'));
+        EXPECT_NE(heading.find(date), std::string::npos) << language << ": " << heading;
+        EXPECT_NE(text.find(std::string("\n") + time + "  "), std::string::npos) << language << ": " << text;
+    }
 }
 
 TEST(ExportPanel, CancelWritesAndShowsNothing)
@@ -255,7 +278,7 @@ TEST(ExportPanel, QtsOwnDialogSpeaksTheInterfaceLanguageAndStillRenamesByFormat)
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(QDir(dialog->directory()).canonicalPath(), QDir(home.path()).canonicalPath());
     EXPECT_EQ(dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text(),
-              QStringLiteral("wenmora 2024-03-05 14.03.txt"));
+              QStringLiteral("Parlaro 2024-03-05 14.03.txt"));
 
     // The kind and date columns come from the interface language.
     auto* columns = dialog->proxyModel();
@@ -277,7 +300,7 @@ TEST(ExportPanel, QtsOwnDialogSpeaksTheInterfaceLanguageAndStillRenamesByFormat)
     dialog->selectNameFilter(dialog->nameFilters().at(1));
     emit dialog->filterSelected(dialog->nameFilters().at(1));
     EXPECT_EQ(dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text(),
-              QStringLiteral("wenmora 2024-03-05 14.03.csv"));
+              QStringLiteral("Parlaro 2024-03-05 14.03.csv"));
     dialog->reject();
     world.settle();
     EXPECT_TRUE(prompts.alerts.empty());

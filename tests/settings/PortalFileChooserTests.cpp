@@ -232,7 +232,7 @@ TEST_F(PortalFileChooserTest, TheDesktopsDialogGetsTheNameFolderAndFormatsAndIts
     EXPECT_EQ(call.arguments().at(0).toString(), QString()) << "no X window to stand over offscreen";
     EXPECT_EQ(call.arguments().at(1).toString(), QStringLiteral("导出"));
     const QVariantMap options = qdbus_cast<QVariantMap>(call.arguments().at(2));
-    EXPECT_EQ(options.value(QStringLiteral("current_name")).toString(), QStringLiteral("wenmora 2024-03-05 14.03.txt"));
+    EXPECT_EQ(options.value(QStringLiteral("current_name")).toString(), QStringLiteral("Parlaro 2024-03-05 14.03.txt"));
     EXPECT_EQ(options.value(QStringLiteral("current_folder")).toByteArray(), QFile::encodeName(home->path()) + '\0')
         << "home, never the working folder";
     EXPECT_TRUE(options.value(QStringLiteral("modal")).toBool());
@@ -274,5 +274,5 @@ TEST_F(PortalFileChooserTest, CancelWritesNothingAndARefusalOpensTheOtherDialog)
     portal->refuse = true;
     settings::ExportPanel::exportSession(conversation());
     ASSERT_TRUE(QTest::qWaitFor([&] { return !fallbackOpened.isEmpty(); }, 5000));
-    EXPECT_EQ(fallbackOpened, QStringLiteral("wenmora 2024-03-05 14.03.txt"));
+    EXPECT_EQ(fallbackOpened, QStringLiteral("Parlaro 2024-03-05 14.03.txt"));
 }

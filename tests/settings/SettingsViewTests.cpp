@@ -15,6 +15,7 @@
 #include "settings/SpeakingGroups.h"
 #include "settings/UpdateModel.h"
 #include "speech/InterfaceLanguage.h"
+#include "speech/Localization.h"
 #include "ui/GroupNotice.h"
 #include "ui/HoldShortcutCenter.h"
 #include "ui/Icons.h"
@@ -26,6 +27,7 @@
 #include "ui/SymbolView.h"
 #include "ui/SystemSettings.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
@@ -41,9 +43,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -456,11 +460,36 @@ TEST_F(SettingsViewTest, DevicePageWhenInstalledShowsWhereTheFarEndPlaysAndTheUp
     {
         EXPECT_EQ(farEnd->text(), QStringLiteral("正在把对方的声音放到「USB 耳机」"));
         EXPECT_FALSE(farEnd->isHidden());
-        EXPECT_EQ(text("device.hint"), QStringLiteral("通话软件里可以选设备的，把麦克风和扬声器都选「wenmora」。"));
+        EXPECT_EQ(
+            text("device.hint"),
+            QStringLiteral("通话软件里可以选设备的，麦克风选「Parlaro Microphone」，扬声器选「Parlaro Speaker」。"));
     }
     EXPECT_FALSE(find<QWidget>(QStringLiteral("device.connected"))->isHidden());
     EXPECT_TRUE(find<QWidget>(QStringLiteral("device.outdated"))->isHidden());
     snapshot(shown, QStringLiteral("settings"), QStringLiteral("virtualmic"));
+
+    // Every language names the devices exactly as calling applications list
+    // them, and the page under the program's one name.
+    for (const auto& entry : InterfaceLanguage::supported())
+        loadStringTables(world.platform.bundles, entry.code);
+    for (const auto& entry : InterfaceLanguage::supported()) {
+        InterfaceLanguage::set(entry.code);
+        world.settle();
+        const QString hint = text("device.hint");
+        EXPECT_TRUE(hint.contains(QStringLiteral("Parlaro Microphone"))) << entry.code << ": " << hint.toStdString();
+        EXPECT_TRUE(hint.contains(QStringLiteral("Parlaro Speaker"))) << entry.code << ": " << hint.toStdString();
+        EXPECT_TRUE(text("settings.title").contains(QStringLiteral("Parlaro"))) << entry.code;
+        if (entry.code == "en" || entry.code == "de" || entry.code == "es" || entry.code == "zh-Hans")
+            snapshot(shown, QStringLiteral("settings"),
+                     QStringLiteral("virtualmic-") + QString::fromStdString(entry.code));
+    }
+    InterfaceLanguage::set("en");
+    world.settle();
+    EXPECT_EQ(text("device.hint"),
+              QStringLiteral("Where the call app lets you choose devices, pick “Parlaro Microphone” "
+                             "as the microphone and “Parlaro Speaker” as the speaker."));
+    InterfaceLanguage::set("zh-Hans");
+    world.settle();
 
     // Gone from the list, the output is no longer named.
     ModelTestAccess::set(model->callSpeakerRoute, AppModel::SpeakerRoute{50, 31});
@@ -505,13 +534,13 @@ TEST_F(SettingsViewTest, InterfaceLanguagePickSwitchesEveryTextAtOnce)
     emit language->activated(english);
     world.settle();
     EXPECT_EQ(defaults.get<std::string>("interfaceLanguage"), std::optional<std::string>("en"));
-    EXPECT_EQ(defaults.get<DefaultsStringList>("AppleLanguages"), std::optional(DefaultsStringList{"en"}));
+    EXPECT_EQ(defaults.get<DefaultsStringList>("parlaroPreferredLanguages"), std::optional(DefaultsStringList{"en"}));
 
     language->setCurrentIndex(0);
     emit language->activated(0);
     world.settle();
     EXPECT_EQ(defaults.get<std::string>("interfaceLanguage"), std::optional<std::string>(""));
-    EXPECT_FALSE(defaults.get<DefaultsStringList>("AppleLanguages").has_value());
+    EXPECT_FALSE(defaults.get<DefaultsStringList>("parlaroPreferredLanguages").has_value());
     EXPECT_EQ(language->currentIndex(), 0);
 }
 
@@ -854,6 +883,50 @@ TEST_F(SettingsViewTest, EveryPageReadsWholeInEveryLanguage)
     view.reset();
     model->useHistory(nullptr);
     world.settle();
+}
+
+// Every page in every interface language, as composed on screen: the
+// program has one name, no two sentences run together where a page joins
+// texts, and each page's sidebar label agrees with its title.
+TEST_F(SettingsViewTest, EveryPageInEveryLanguageNamesParlaroAndKeepsSentencesApart)
+{
+    withShortcutRow();
+    auto& shown = open();
+    for (const auto& entry : InterfaceLanguage::supported())
+        loadStringTables(world.platform.bundles, entry.code);
+    // A sentence end of Latin text followed straight by a letter.
+    static const std::regex runTogether(R"((?:[a-z]|”|’|»|\))[.!?](?:[A-Za-z]|Ä|Ö|Ü|É|À|Á|Ó|Ú|Ş|İ|Ł|Ś|Ż))");
+    const SettingsPage pages[] = {SettingsPage::general,    SettingsPage::speaking, SettingsPage::voice,
+                                  SettingsPage::virtualMic, SettingsPage::history,  SettingsPage::updates,
+                                  SettingsPage::status};
+    for (const auto& entry : InterfaceLanguage::supported()) {
+        InterfaceLanguage::set(entry.code);
+        for (std::size_t index = 0; index < std::size(pages); ++index) {
+            model->openSettings(pages[index]);
+            world.settle();
+            EXPECT_EQ(row(static_cast<int>(index))->findChild<QLabel*>(QString())->text(), text("settings.title"))
+                << entry.code << " page " << index;
+            std::vector<QString> texts;
+            for (const auto* label : shown.findChildren<QLabel*>())
+                texts.push_back(label->text());
+            for (const auto* button : shown.findChildren<QAbstractButton*>())
+                texts.push_back(button->text());
+            for (const QString& each : texts) {
+                const std::string text = each.toStdString();
+                EXPECT_FALSE(std::regex_search(text, runTogether)) << entry.code << ": " << text;
+                EXPECT_EQ(each.indexOf(QStringLiteral("wenmora"), 0, Qt::CaseInsensitive), -1)
+                    << entry.code << ": " << text;
+            }
+        }
+    }
+    InterfaceLanguage::set("en");
+    model->openSettings(SettingsPage::updates);
+    world.settle();
+    EXPECT_NE(text("updates.footnote").indexOf(QStringLiteral("”. ")), -1) << text("updates.footnote").toStdString();
+    InterfaceLanguage::set("zh-Hans");
+    world.settle();
+    EXPECT_EQ(text("updates.footnote"),
+              QStringLiteral("更新只在你点击「检查更新」时进行。新版本的安装包从官网下载，安装后设置保持不变。"));
 }
 
 }  // namespace

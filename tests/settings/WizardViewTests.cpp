@@ -4,6 +4,7 @@
 #include "ui/PillButton.h"
 #include "ui/SystemSettings.h"
 
+#include "StringTableFiles.h"
 #include "UiWorld.h"
 #include "model/ModelTestAccess.h"
 
@@ -205,6 +206,57 @@ TEST_F(WizardViewTest, APickAsksTheModelAndThePickerWaitsForTheSwitch)
     EXPECT_EQ(model->myLanguage().id, "ja");
     EXPECT_NE(before, "ja");
     EXPECT_EQ(mine->currentText().toStdString(), model->languageMenuLabel(language("ja"), true));
+}
+
+// A German first start where only English ⇄ Spanish translates: the step
+// offers no download that cannot happen, says in words what can be picked,
+// the menus mark the refused pair, and a pick that works completes it.
+TEST_F(WizardViewTest, APairThisComputerCannotTranslateOffersNoDownloadAndNamesThePairsItCan)
+{
+    model->languageServices.translationStatus = [](std::string source,
+                                                   std::string target) -> rt::Async<TranslationStatus> {
+        co_return (source == "en" && target == "es") || (source == "es" && target == "en")
+            ? TranslationStatus::installed
+            : TranslationStatus::unsupported;
+    };
+    // The pair a German locale starts with.
+    ModelTestAccess::set(model->myLanguage, language("de"));
+    ModelTestAccess::set(model->theirLanguage, language("en"));
+    world.run([m = model] { return m->refreshLanguageReadiness(); });
+    world.run([m = model] { return m->refreshLanguageMenus(); });
+    auto& v = view();
+    EXPECT_FALSE(done(3));
+    EXPECT_FALSE(shown("wizard.pack.download"));
+    ASSERT_TRUE(shown("wizard.pack.pairs.note"));
+    EXPECT_EQ(text("wizard.pack.pairs.note").toStdString(), model->untranslatablePairNote());
+    EXPECT_GT(find<QWidget>("wizard.pack.pairs")->y(), find<QWidget>("wizard.step3")->y());
+    EXPECT_LT(find<QWidget>("wizard.pack.pairs")->y(), find<QWidget>("wizard.step4")->y());
+    EXPECT_TRUE(find<QComboBox>("wizard.theirLanguage")->currentText().endsWith(QStringLiteral("不支持互译")));
+
+    loadStringTables(world.platform.bundles, "de");
+    InterfaceLanguage::set("de");
+    view();
+    EXPECT_EQ(text("wizard.pack.pairs.note"),
+              QStringLiteral("Dieser Computer kann Englisch ⇄ Deutsch nicht übersetzen. Übersetzen kann er: Englisch ⇄ "
+                             "Spanisch. Weitere Sprachpaare kommen aus den apertium-Paketen deiner Distribution."));
+    EXPECT_TRUE(find<QComboBox>("wizard.theirLanguage")
+                    ->currentText()
+                    .endsWith(QStringLiteral("Keine Übersetzung zwischen diesen Sprachen")));
+    snapshot(v, "wizard", "untranslatable-pair-de");
+
+    // One click switches both sides to a pair that works (one side at a time
+    // could only pass through refused pairs), and the step is done.
+    auto* pair = find<ui::PillButton>("wizard.pack.pairs.pair.0");
+    ASSERT_TRUE(pair->isVisible());
+    EXPECT_EQ(pair->text(), QStringLiteral("Englisch ⇄ Spanisch"));
+    EXPECT_FALSE(shown("wizard.pack.pairs.pair.1"));
+    pair->click();
+    view();
+    EXPECT_EQ(model->myLanguage().id, "es");
+    EXPECT_EQ(model->theirLanguage().id, "en") << "the other party's language stays";
+    EXPECT_TRUE(done(3));
+    EXPECT_FALSE(shown("wizard.pack.pairs"));
+    InterfaceLanguage::set("zh-Hans");
 }
 
 TEST_F(WizardViewTest, PendingChangeBoxKeepsOrChoosesAndBothEndsFinishOnboarding)

@@ -50,8 +50,8 @@ TEST_F(EngineChoiceTest, FactoryMakesTheEngineSessionOrNamesWhatAnOlderSystemLac
 {
     {
         sim::SimSpeechServices older(false);
-        EXPECT_EQ(factoryFailure(SpeechEngine::speech), "本机不支持SpeechTranscriber · macOS 26（SR-1）");
-        EXPECT_EQ(factoryFailure(SpeechEngine::dictation), "本机不支持DictationTranscriber · macOS 26（SR-1）");
+        EXPECT_EQ(factoryFailure(SpeechEngine::speech), "本机不支持Simulated speech transcriber（SR-1）");
+        EXPECT_EQ(factoryFailure(SpeechEngine::dictation), "本机不支持Simulated dictation transcriber（SR-1）");
         auto session = makeRecognitionSession("en-US", SpeechEngine::onDevice, RecognitionMode::continuous);
         auto onDevice = std::dynamic_pointer_cast<OnDeviceSession>(session);
         ASSERT_TRUE(onDevice);

@@ -1,8 +1,15 @@
+#include "platform/Platform.h"
+#include "platform/linux/JsonFileSettingsStore.h"
 #include "platform/sim/SimPlatform.h"
+#include "platform/sim/SimPreferredLanguages.h"
+#include "platform/sim/SimResourceBundles.h"
+#include "platform/sim/SimTextServices.h"
 #include "speech/InterfaceLanguage.h"
 #include "speech/Localization.h"
+#include "support/TempDirectory.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <memory>
 #include <optional>
@@ -36,7 +43,7 @@ TEST_F(InterfaceLanguageTest, CurrentFollowsStoredChoiceThenPreferencesThenEngli
     platform.preferredLanguages.setPreferredLanguages({"ja-JP", "en-US"});
     EXPECT_EQ(InterfaceLanguage::current(), "ja");
 
-    platform.defaults.set("AppleLanguages", DefaultsStringList{"de"});
+    platform.defaults.set("parlaroPreferredLanguages", DefaultsStringList{"de"});
     EXPECT_EQ(InterfaceLanguage::current(), "de") << "the application's own list comes before the system's";
 
     platform.defaults.set("interfaceLanguage", std::string(""));
@@ -46,7 +53,7 @@ TEST_F(InterfaceLanguageTest, CurrentFollowsStoredChoiceThenPreferencesThenEngli
     EXPECT_EQ(InterfaceLanguage::current(), "ko");
 
     platform.defaults.remove("interfaceLanguage");
-    platform.defaults.remove("AppleLanguages");
+    platform.defaults.remove("parlaroPreferredLanguages");
     platform.preferredLanguages.setPreferredLanguages({"sv-SE"});
     EXPECT_EQ(InterfaceLanguage::current(), "en") << "no localization matches";
 }
@@ -68,13 +75,13 @@ TEST_F(InterfaceLanguageTest, SetStoresChoiceMirrorsListAndAlwaysBumpsRevision)
 
     InterfaceLanguage::set("fr");
     EXPECT_EQ(platform.defaults.get<std::string>("interfaceLanguage"), "fr");
-    EXPECT_EQ(platform.defaults.get<DefaultsStringList>("AppleLanguages"), DefaultsStringList{"fr"});
+    EXPECT_EQ(platform.defaults.get<DefaultsStringList>("parlaroPreferredLanguages"), DefaultsStringList{"fr"});
     InterfaceLanguage::set("fr");
     EXPECT_EQ(revision.get(), start + 2) << "setting the language in force still re-renders once";
 
     InterfaceLanguage::set("xx");
     EXPECT_EQ(platform.defaults.get<std::string>("interfaceLanguage"), "") << "an unknown code follows the system";
-    EXPECT_FALSE(platform.defaults.has("AppleLanguages"));
+    EXPECT_FALSE(platform.defaults.has("parlaroPreferredLanguages"));
     InterfaceLanguage::set("");
     EXPECT_EQ(platform.defaults.get<std::string>("interfaceLanguage"), "");
     EXPECT_EQ(notifications, 4);
@@ -135,4 +142,38 @@ TEST_F(InterfaceLanguageTest, PositionalFillingDecidedOnTheTranslatedFormat)
     EXPECT_EQ(localized("混合%@", "A"), "A mixed %@") << "a bare %@ stays in positional mode";
     EXPECT_EQ(fillPlaceholders("%1$@ %3$@", {"a"}), "a %3$@");
     EXPECT_EQ(fillPlaceholders("%1$@", {}), "%1$@");
+}
+
+// A settings file written by an earlier version keeps its language: the list
+// under the borrowed key is read, moved to the program's own key in the
+// file, and never read from there again.
+TEST(InterfaceLanguageFile, TheEarlierKeyIsReadOnceAndMovedInTheRealFile)
+{
+    test::TempDirectory home;
+    home.write("settings.json", R"({"AppleLanguages": ["de"], "onboardingDone": true})");
+    sim::SimPreferredLanguages system{{"fr-FR"}};
+    sim::SimTextServices text;
+    sim::SimResourceBundles bundles({{"de", {}}, {"en", {}}, {"es", {}}, {"fr", {}}, {"ja", {}}});
+    {
+        sys::JsonFileSettingsStore store(home / "settings.json");
+        PlatformScope scope(PlatformServices{&store, &system, &text, &bundles});
+        EXPECT_EQ(InterfaceLanguage::current(), "de");
+        EXPECT_EQ(InterfaceLanguage::current(), "de") << "and again, from the new key";
+    }
+    const auto saved = nlohmann::json::parse(home.read("settings.json"));
+    EXPECT_EQ(saved.value("parlaroPreferredLanguages", nlohmann::json()), nlohmann::json::array({"de"}));
+    EXPECT_FALSE(saved.contains("AppleLanguages"));
+    EXPECT_EQ(saved.value("onboardingDone", false), true) << "nothing else changes";
+
+    // The old key written again by an old copy no longer counts once the new
+    // one is there, and a choice made now clears it.
+    home.write("settings.json", R"({"parlaroPreferredLanguages": ["de"], "AppleLanguages": ["ja"]})");
+    sys::JsonFileSettingsStore store(home / "settings.json");
+    PlatformScope scope(PlatformServices{&store, &system, &text, &bundles});
+    EXPECT_EQ(InterfaceLanguage::current(), "de");
+    InterfaceLanguage::set("es");
+    EXPECT_EQ(InterfaceLanguage::current(), "es");
+    const auto chosen = nlohmann::json::parse(home.read("settings.json"));
+    EXPECT_EQ(chosen.value("parlaroPreferredLanguages", nlohmann::json()), nlohmann::json::array({"es"}));
+    EXPECT_FALSE(chosen.contains("AppleLanguages"));
 }

@@ -67,8 +67,8 @@ TEST_F(LanguageServicesTest, OlderSystemsCheckTheOnDeviceModelAndRefuseAnalyzerD
         download(thai, SpeechEngine::onDevice),
         "这台 Mac 上泰语（泰国）的本机识别模型由系统管理。请打开「系统设置 › 键盘 › 听写」，在语言中添加泰语（泰国），"
         "等待下载完成后回到本软件。（SR-2）");
-    EXPECT_EQ(download(english, SpeechEngine::speech), "本机不支持SpeechTranscriber · macOS 26（SR-1）");
-    EXPECT_EQ(download(english, SpeechEngine::dictation), "本机不支持DictationTranscriber · macOS 26（SR-1）");
+    EXPECT_EQ(download(english, SpeechEngine::speech), "本机不支持Simulated speech transcriber（SR-1）");
+    EXPECT_EQ(download(english, SpeechEngine::dictation), "本机不支持Simulated dictation transcriber（SR-1）");
     {
         // The refusal names the engine of the platform installed.
         EngineNamesScope names(EngineNames{.speechTranscriber = "general", .dictationTranscriber = "dictation"});
@@ -115,9 +115,9 @@ TEST_F(LanguageServicesTest, NewerSystemsDownloadAnalyzerModelsAndAskTranslation
     translation.setStatus("th", "zh-Hans", LanguageAvailability::Status::supported);
     EXPECT_EQ(await<Status>([&] { return services.translationStatus("th", "zh-Hans"); }), Status::supported);
 
-    EXPECT_EQ(SpeechEngines::facilityLabel(SpeechEngine::speech), "SpeechTranscriber · macOS 26");
-    EXPECT_EQ(SpeechEngines::facilityLabel(SpeechEngine::dictation), "DictationTranscriber · macOS 26");
-    EXPECT_EQ(SpeechEngines::facilityLabel(SpeechEngine::onDevice), "SFSpeechRecognizer · macOS 15");
+    EXPECT_EQ(SpeechEngines::facilityLabel(SpeechEngine::speech), "Simulated speech transcriber");
+    EXPECT_EQ(SpeechEngines::facilityLabel(SpeechEngine::dictation), "Simulated dictation transcriber");
+    EXPECT_EQ(SpeechEngines::facilityLabel(SpeechEngine::onDevice), "Simulated on-device recognizer");
     EngineNamesScope names(
         EngineNames{.speechTranscriber = "a", .dictationTranscriber = "b", .onDeviceRecognizer = "c"});
     EXPECT_EQ(SpeechEngines::facilityLabel(SpeechEngine::speech), "a");

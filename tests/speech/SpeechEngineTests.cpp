@@ -15,8 +15,8 @@ TEST(SpeechEngine, ModulesForModelManagement)
     EXPECT_EQ(SpeechEngines::speechModule(SpeechEngine::onDevice, "de-DE"),
               (Module{Module::Kind::speechTranscriber, "de-DE", Module::Preset::progressiveTranscription}));
 
-    EXPECT_EQ(SpeechEngines::factoryLabel(SpeechEngine::speech), "SpeechTranscriber · macOS 26");
-    EXPECT_EQ(SpeechEngines::factoryLabel(SpeechEngine::dictation), "DictationTranscriber · macOS 26");
+    EXPECT_EQ(SpeechEngines::factoryLabel(SpeechEngine::speech), "Simulated speech transcriber");
+    EXPECT_EQ(SpeechEngines::factoryLabel(SpeechEngine::dictation), "Simulated dictation transcriber");
     EXPECT_EQ(SpeechEngines::factoryLabel(SpeechEngine::onDevice), std::nullopt);
 }
 

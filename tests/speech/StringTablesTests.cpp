@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -106,4 +108,39 @@ TEST(StringTables, EveryInterfaceLanguageTranslatesEveryKeyWithItsPlaceholders)
                 << language.code << ": \"" << key << "\" -> \"" << it->second << "\"";
         }
     }
+}
+
+// What each language shows for every text the code asks for (the key itself
+// where a table has no entry): the program's one name, never the old one,
+// and no Latin sentence end run into the next sentence's first letter.
+TEST(StringTables, EveryShownTextNamesParlaroAndKeepsSentencesApart)
+{
+    const auto keys = keysUsedByCode();
+    static const std::regex runTogether(R"((?:[a-z]|”|’|»|\))[.!?](?:[A-Za-z]|Ä|Ö|Ü|É|À|Á|Ó|Ú|Ş|İ|Ł|Ś|Ż))");
+    for (const auto& language : parlaro::InterfaceLanguage::supported()) {
+        const auto table = tableOf(language.code);
+        for (const auto& [key, value] : table)
+            EXPECT_FALSE(std::regex_search(value, runTogether)) << language.code << ": " << value;
+        for (const auto& key : keys) {
+            const auto found = table.find(key);
+            std::string shown = found == table.end() ? key : found->second;
+            std::transform(shown.begin(), shown.end(), shown.begin(),
+                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+            EXPECT_EQ(shown.find("wenmora"), std::string::npos) << language.code << ": \"" << key << "\"";
+        }
+    }
+}
+
+// A language name is inserted as the interface language names it: in German
+// the noun ("Spanisch"), which cannot stand before another noun as an
+// adjective would ("die Spanisch Übersetzung"); in Vietnamese a name that
+// already begins with "Tiếng", which must not be said twice.
+TEST(StringTables, InsertedLanguageNamesStandWhereTheirFormReadsCorrectly)
+{
+    static const std::regex beforeANoun(R"(%(\d\$)?@ (?:[A-Z]|Ä|Ö|Ü))");
+    for (const auto& [key, value] : tableOf("de"))
+        EXPECT_FALSE(std::regex_search(value, beforeANoun)) << key << " -> " << value;
+    static const std::regex twice(R"((?:tiếng|Tiếng) %(\d\$)?@)");
+    for (const auto& [key, value] : tableOf("vi"))
+        EXPECT_FALSE(std::regex_search(value, twice)) << key << " -> " << value;
 }

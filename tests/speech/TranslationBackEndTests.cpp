@@ -37,11 +37,11 @@ struct TranslationBackEndTest : test::TranslationFixture {
 TEST_F(TranslationBackEndTest, TheNewerPlatformGetsDirectSessions)
 {
     auto direct = makeTranslationService(PlatformCapabilities{true}, host);
-    EXPECT_EQ(direct->adapterName(), "TranslationSession · macOS 26");
+    EXPECT_EQ(direct->adapterName(), "Simulated translation session");
     EXPECT_NE(dynamic_cast<DirectTranslation*>(direct.get()), nullptr);
 
     auto hosted = makeTranslationService(PlatformCapabilities{}, host);
-    EXPECT_EQ(hosted->adapterName(), "translationTask · macOS 15");
+    EXPECT_EQ(hosted->adapterName(), "Simulated hosted translation");
     EXPECT_NE(dynamic_cast<HostedTranslation*>(hosted.get()), nullptr);
 
     // Services made before a platform's names were installed name its
@@ -51,8 +51,8 @@ TEST_F(TranslationBackEndTest, TheNewerPlatformGetsDirectSessions)
         EXPECT_EQ(direct->adapterName(), "direct");
         EXPECT_EQ(hosted->adapterName(), "hosted");
     }
-    EXPECT_EQ(direct->adapterName(), "TranslationSession · macOS 26");
-    EXPECT_EQ(hosted->adapterName(), "translationTask · macOS 15");
+    EXPECT_EQ(direct->adapterName(), "Simulated translation session");
+    EXPECT_EQ(hosted->adapterName(), "Simulated hosted translation");
 }
 
 TEST_F(TranslationBackEndTest, BothBackEndsGiveSimplifiedChineseAndPassFailuresOn)

@@ -1,6 +1,7 @@
 #include "platform/linux/JsonFileSettingsStore.h"
 
 #include "platform/AtomicFile.h"
+#include "platform/ProgramFolder.h"
 #include "platform/linux/DefaultsJson.h"
 #include "runtime/Error.h"
 
@@ -134,7 +135,7 @@ std::filesystem::path JsonFileSettingsStore::defaultPath(std::string_view name, 
             throw std::runtime_error("no home folder: HOME is not an absolute path and the account has none");
         base = *home / ".config";
     }
-    return base / "wenmora" / (std::string(name) + ".json");
+    return programPath(base, std::string(name) + ".json");
 }
 
 std::string JsonFileSettingsStore::utcTimestamp()

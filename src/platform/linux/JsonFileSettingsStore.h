@@ -59,10 +59,12 @@ public:
 
     explicit JsonFileSettingsStore(std::filesystem::path file, Timestamp timestamp = utcTimestamp);
 
-    // $XDG_CONFIG_HOME/wenmora/<name>.json, or ~/.config/... when that
-    // variable is unset or not absolute. Throws std::invalid_argument unless
-    // name is a plain file name, and std::runtime_error when that needs a
-    // home folder and there is none (no absolute HOME, no account entry).
+    // $XDG_CONFIG_HOME/parlaro/<name>.json, or ~/.config/... when that
+    // variable is unset or not absolute; an earlier version's folder is
+    // moved there first (see programPath()). Throws std::invalid_argument
+    // unless name is a plain file name, and std::runtime_error when that
+    // needs a home folder and there is none (no absolute HOME, no account
+    // entry).
     static std::filesystem::path defaultPath(std::string_view name,
                                              const Environment& environment = processEnvironment());
     static std::string utcTimestamp();

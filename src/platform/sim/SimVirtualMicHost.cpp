@@ -38,7 +38,7 @@ std::optional<std::string> SimVirtualMicHost::ensure()
     if (addDevice && audio_) {
         audio_->addDevice({.id = virtualDeviceId,
                            .uid = "com.parlaro.virtualmic",
-                           .name = "wenmora",
+                           .name = virtualMicrophoneName,
                            .inputBuffers = {2},
                            .outputBuffers = {2},
                            .transportType = "virt"_fcc});

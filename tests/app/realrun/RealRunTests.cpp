@@ -141,7 +141,7 @@ TEST(RealRun, TheOtherPartysSpeechIsCaptionedTranslatedAndSaved)
         EXPECT_FALSE(app::QtHostWindow::isHostWindow(widget)) << "a translation host window was made";
 
     model->flushDirtySessions();
-    const fs::path folder = home.folder / "data" / "wenmora" / "History";
+    const fs::path folder = home.folder / "data" / "parlaro" / "History";
     bool saved = false;
     if (fs::exists(folder)) {
         for (const auto& file : fs::recursive_directory_iterator(folder)) {

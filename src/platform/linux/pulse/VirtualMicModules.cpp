@@ -1,5 +1,7 @@
 #include "platform/linux/pulse/VirtualMicModules.h"
 
+#include "platform/VirtualMicHost.h"
+
 #include <cstdio>
 
 namespace parlaro::sys {
@@ -23,13 +25,13 @@ std::vector<VirtualMicModule> modulesWith(const std::string& hash)
         // one cycle later, as the monitor itself does.
         {Kind::sink, "parlaro_virtualmic", injectionUID, "module-null-sink",
          "sink_name=parlaro_virtualmic rate=48000 channels=2 norewinds=1 sink_properties=\""
-             + properties("Parlaro Microphone Injection", injectionUID, hash) + "\""},
+             + properties(virtualMicInjectionName, injectionUID, hash) + "\""},
         {Kind::source, "parlaro_virtualmic_input", virtualMicUID, "module-remap-source",
          "source_name=parlaro_virtualmic_input master=parlaro_virtualmic.monitor source_properties=\""
-             + properties("Parlaro Microphone", virtualMicUID, hash) + "\""},
+             + properties(virtualMicrophoneName, virtualMicUID, hash) + "\""},
         {Kind::sink, "parlaro_virtualspeaker", virtualMicUID, "module-null-sink",
          "sink_name=parlaro_virtualspeaker rate=48000 channels=2 sink_properties=\""
-             + properties("Parlaro Speaker", virtualMicUID, hash) + "\""},
+             + properties(virtualSpeakerName, virtualMicUID, hash) + "\""},
     };
 }
 
