@@ -57,20 +57,20 @@ void furnish(sim::SimAudioSystem& audio)
     audio.addDevice({.id = 41, .uid = "sim-builtin-speakers", .name = "Built-in Speakers", .outputBuffers = {2}});
     audio.addDevice({.id = 42, .uid = "sim-headphones", .name = "Headphones", .outputBuffers = {2}});
     sim::SimDevice mic{.id = 50,
-                       .uid = AppModel::virtualMicUID,
+                       .uid = virtualMicUID,
                        .name = "wenmora",
                        .inputBuffers = {2},
                        .outputBuffers = {2},
-                       .transportType = "virt"_fcc};
+                       .transportType = AudioTransports::virtualDevice};
     // The version this build's modules report once loaded.
-    mic.custom["dcvr"_fcc] = AudioString(sys::driverVersion);
+    mic.custom[AudioSelectors::driverVersion] = AudioString(sys::driverVersion);
     audio.addDevice(mic);
     audio.addDevice({.id = 51,
-                     .uid = AppModel::injectionUID,
+                     .uid = injectionUID,
                      .name = "wenmora injection",
                      .inputBuffers = {2},
                      .outputBuffers = {2},
-                     .transportType = "virt"_fcc});
+                     .transportType = AudioTransports::virtualDevice});
     audio.setDefaultDevice(true, 40);
     audio.setDefaultDevice(false, 42);
 }

@@ -22,6 +22,7 @@
 #include "model/SettingsPage.h"
 #include "platform/DefaultsValue.h"
 #include "platform/SettingsStore.h"
+#include "platform/VirtualDeviceIDs.h"
 #include "runtime/Continuation.h"
 #include "runtime/Observable.h"
 #include "runtime/Task.h"
@@ -229,8 +230,8 @@ public:
         std::function<rt::Async<std::string>(std::string)> outgoingTranslator;
     };
 
-    static constexpr const char* virtualMicUID = "com.parlaro.virtualmic";
-    static constexpr const char* injectionUID = "com.parlaro.virtualmic.injection";
+    static constexpr const char* virtualMicUID = parlaro::virtualMicUID;
+    static constexpr const char* injectionUID = parlaro::injectionUID;
 
     // Builds the model with its first field values from the settings, then
     // loads the voice picks and the voices of the other party's language.

@@ -35,7 +35,7 @@ protected:
     SpeakerTest()
     {
         audio.addDevice(output(headphones, "headphones-uid", "usb "_fcc));
-        audio.addDevice(output(virtualMic, AudioDevices::virtualMicUID, "virt"_fcc));
+        audio.addDevice(output(virtualMic, virtualMicUID, "virt"_fcc));
         synthesizer.setVoices({
             {"voice.de", "Anna", "de-DE"},
             {"voice.gb", "Daniel", "en-GB"},
@@ -88,7 +88,7 @@ TEST_F(SpeakerTest, PlaysOnEveryDistinctDeviceAtOnceAndWaitsForAll)
     runtime.advance(0.5);
     EXPECT_TRUE(made[0]->isRunning());
     EXPECT_TRUE(made[1]->isRunning());
-    EXPECT_EQ(made[0]->deviceUID(), AudioDevices::virtualMicUID);
+    EXPECT_EQ(made[0]->deviceUID(), virtualMicUID);
     EXPECT_EQ(made[1]->deviceUID(), "headphones-uid");
 
     runtime.advance(0.4);

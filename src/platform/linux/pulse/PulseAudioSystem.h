@@ -100,6 +100,14 @@ public:
     bool virtualMicLoaded() const;
 
 private:
+    // How long a call waits for the server's answer, for a default it
+    // acknowledged to apply, and for a connection; how much silence a keeper
+    // stream holds.
+    static constexpr double writeDeadline = 2.0;
+    static constexpr double settleDeadline = 1.0;
+    static constexpr double connectDeadline = 5.0;
+    static constexpr double keeperSeconds = 0.2;
+
     struct Registration;
     struct ListenerTable;
     struct Proc;

@@ -1,0 +1,242 @@
+// Reaching the server: the two contexts, losing them, and the worker that
+// tries again.
+
+#include "platform/linux/pulse/PulseAudioSystem.h"
+
+#include "platform/linux/pulse/PulseAudioSystemParts.h"
+
+#include <cstdio>
+#include <pthread.h>
+
+namespace parlaro::sys {
+
+bool PulseAudioSystem::onLoopThread() const
+{
+    return control_.inThread() || streams_.inThread();
+}
+
+std::string PulseAudioSystem::serverName() const
+{
+    return server_.empty() ? "the default server" : server_;
+}
+
+bool PulseAudioSystem::isConnected() const
+{
+    std::lock_guard lock(mirrorMutex_);
+    return connected_;
+}
+
+std::string PulseAudioSystem::connectionError() const
+{
+    std::lock_guard lock(mirrorMutex_);
+    return error_;
+}
+
+int PulseAudioSystem::connectionErrorCode() const
+{
+    std::lock_guard lock(mirrorMutex_);
+    return errorCode_;
+}
+
+void PulseAudioSystem::onContextState(pa_context* context, void* self)
+{
+    auto* system = static_cast<PulseAudioSystem*>(self);
+    system->control_.signal();
+    const pa_context_state_t state = pa_context_get_state(context);
+    if (!PA_CONTEXT_IS_GOOD(state) && system->live_.exchange(false)) {
+        {
+            std::lock_guard lock(system->workerMutex_);
+            system->lostPending_ = true;
+        }
+        system->workerWake_.notify_all();
+    }
+}
+
+void PulseAudioSystem::onStreamContextState(pa_context*, void* self)
+{
+    static_cast<PulseAudioSystem*>(self)->streams_.signal();
+}
+
+void PulseAudioSystem::connectLocked(bool& ready)
+{
+    ready = false;
+    const char* server = server_.empty() ? nullptr : server_.c_str();
+    int code = PA_ERR_CONNECTIONREFUSED;
+    context_ = pa_context_new(control_.api(), "Parlaro");
+    if (context_) {
+        pa_context_set_state_callback(context_, onContextState, this);
+        if (pa_context_connect(context_, server, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0)
+            control_.waitLocked(
+                [&] {
+                    const auto state = pa_context_get_state(context_);
+                    return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
+                },
+                connectDeadline);
+        if (pa_context_get_state(context_) == PA_CONTEXT_READY) {
+            PulseLoopLock streams(streams_);
+            streamContext_ = pa_context_new(streams_.api(), "Parlaro streams");
+            if (streamContext_) {
+                pa_context_set_state_callback(streamContext_, onStreamContextState, this);
+                if (pa_context_connect(streamContext_, server, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0)
+                    streams_.waitLocked(
+                        [&] {
+                            const auto state = pa_context_get_state(streamContext_);
+                            return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
+                        },
+                        connectDeadline);
+                ready = pa_context_get_state(streamContext_) == PA_CONTEXT_READY;
+                if (ready)
+                    host_->context = streamContext_;
+                if (!ready)
+                    code = pa_context_errno(streamContext_);
+            }
+        } else {
+            code = pa_context_errno(context_);
+        }
+    }
+    if (!ready) {
+        disconnectLocked();
+        std::lock_guard lock(mirrorMutex_);
+        errorCode_ = code == PA_OK ? PA_ERR_CONNECTIONREFUSED : code;
+        error_ = pulseErrorText(errorCode_);
+        return;
+    }
+    pa_context_set_subscribe_callback(context_, onEvent, this);
+    const auto mask = static_cast<pa_subscription_mask_t>(
+        PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SINK_INPUT
+        | PA_SUBSCRIPTION_MASK_SOURCE_OUTPUT | PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_CARD);
+    if (pa_operation* operation = pa_context_subscribe(context_, mask, nullptr, nullptr))
+        pa_operation_unref(operation);
+    live_ = true;
+}
+
+void PulseAudioSystem::disconnectLocked()
+{
+    live_ = false;
+    {
+        PulseLoopLock streams(streams_);
+        stopKeepersLocked();
+        {
+            std::lock_guard lock(mirrorMutex_);
+            for (auto& [id, proc] : procs_) {
+                if (proc->io)
+                    proc->io->stop();
+                if (proc->tap)
+                    proc->tap->stop();
+                proc->started = false;
+            }
+        }
+        host_->context = nullptr;
+        if (streamContext_) {
+            pa_context_set_state_callback(streamContext_, nullptr, nullptr);
+            pa_context_disconnect(streamContext_);
+            pa_context_unref(streamContext_);
+            streamContext_ = nullptr;
+        }
+    }
+    if (context_) {
+        pa_context_set_state_callback(context_, nullptr, nullptr);
+        pa_context_set_subscribe_callback(context_, nullptr, nullptr);
+        pa_context_disconnect(context_);
+        pa_context_unref(context_);
+        context_ = nullptr;
+    }
+}
+
+void PulseAudioSystem::connect()
+{
+    bool ready = false;
+    {
+        PulseLoopLock control(control_);
+        connectLocked(ready);
+        if (ready)
+            refreshLocked();
+    }
+    if (!ready) {
+        bool announce = false;
+        std::string text;
+        {
+            std::lock_guard lock(mirrorMutex_);
+            announce = !announced_;
+            announced_ = true;
+            text = error_;
+        }
+        if (announce)
+            std::fprintf(stderr, "parlaro: no audio server at %s: %s (retrying)\n", serverName().c_str(), text.c_str());
+        scheduleRetry();
+        return;
+    }
+    bool again = false;
+    {
+        std::lock_guard lock(mirrorMutex_);
+        again = everConnected_;
+        everConnected_ = true;
+        connected_ = true;
+        extras_.running = 1;
+        announced_ = false;
+        error_.clear();
+        errorCode_ = 0;
+        if (again)
+            ++extras_.restarts;
+    }
+    republish();
+    if (auto failure = ensureVirtualMic())
+        std::fprintf(stderr, "parlaro: the virtual microphone could not be loaded: %s\n", failure->c_str());
+}
+
+void PulseAudioSystem::lost()
+{
+    {
+        PulseLoopLock control(control_);
+        disconnectLocked();
+    }
+    {
+        std::lock_guard lock(mirrorMutex_);
+        connected_ = false;
+        extras_.running = 0;
+        state_ = {};
+        errorCode_ = PA_ERR_CONNECTIONTERMINATED;
+        error_ = pulseErrorText(errorCode_);
+    }
+    republish();
+    scheduleRetry();
+}
+
+void PulseAudioSystem::scheduleRetry()
+{
+    {
+        std::lock_guard lock(workerMutex_);
+        retryAt_ = std::chrono::steady_clock::now()
+            + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                       std::chrono::duration<double>(options_.retrySeconds));
+    }
+    workerWake_.notify_all();
+}
+
+void PulseAudioSystem::workerLoop()
+{
+    pthread_setname_np(pthread_self(), "pulse-worker");
+    std::unique_lock lock(workerMutex_);
+    while (!workerEnding_) {
+        if (lostPending_) {
+            lostPending_ = false;
+            lock.unlock();
+            lost();
+            lock.lock();
+            continue;
+        }
+        if (retryAt_ && std::chrono::steady_clock::now() >= *retryAt_) {
+            retryAt_.reset();
+            lock.unlock();
+            connect();
+            lock.lock();
+            continue;
+        }
+        if (retryAt_)
+            workerWake_.wait_until(lock, *retryAt_);
+        else
+            workerWake_.wait(lock);
+    }
+}
+
+}  // namespace parlaro::sys
