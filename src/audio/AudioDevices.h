@@ -2,7 +2,7 @@
 
 #include "audio/AudioDevice.h"
 #include "platform/AudioSystem.h"
-#include "platform/VirtualDeviceIDs.h"
+#include "platform/OwnAudioIDs.h"
 
 #include <memory>
 #include <optional>

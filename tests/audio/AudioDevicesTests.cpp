@@ -91,7 +91,7 @@ TEST(AudioDevices, ListingWithFallbacksForFailedReads)
     // This process's process object, by pid.
     EXPECT_EQ(AudioDevices::ownProcessObject(), std::nullopt);
     sim.setCurrentProcessID(321);
-    sim.addProcess({600, 321, "com.wenmora.app", false, false, {}, {}});
+    sim.addProcess({600, 321, "com.parlaro.Parlaro", false, false, {}, {}});
     EXPECT_EQ(AudioDevices::ownProcessObject(), 600u);
 }
 

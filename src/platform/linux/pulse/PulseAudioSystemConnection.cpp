@@ -3,12 +3,30 @@
 
 #include "platform/linux/pulse/PulseAudioSystem.h"
 
+#include "platform/OwnAudioIDs.h"
 #include "platform/linux/pulse/PulseAudioSystemParts.h"
 
 #include <cstdio>
 #include <pthread.h>
 
 namespace parlaro::sys {
+
+namespace {
+
+// Every stream of ours carries the program's application id, so that the
+// mirror knows the program's other processes as its own, not only this one
+// by its pid.
+pa_context* newContext(pa_mainloop_api* api, const char* name)
+{
+    pa_proplist* properties = pa_proplist_new();
+    pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, name);
+    pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, ownApplicationID);
+    pa_context* context = pa_context_new_with_proplist(api, name, properties);
+    pa_proplist_free(properties);
+    return context;
+}
+
+}  // namespace
 
 bool PulseAudioSystem::onLoopThread() const
 {
@@ -62,7 +80,7 @@ void PulseAudioSystem::connectLocked(bool& ready)
     ready = false;
     const char* server = server_.empty() ? nullptr : server_.c_str();
     int code = PA_ERR_CONNECTIONREFUSED;
-    context_ = pa_context_new(control_.api(), "Parlaro");
+    context_ = newContext(control_.api(), "Parlaro");
     if (context_) {
         pa_context_set_state_callback(context_, onContextState, this);
         if (pa_context_connect(context_, server, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0)
@@ -74,7 +92,7 @@ void PulseAudioSystem::connectLocked(bool& ready)
                 connectDeadline);
         if (pa_context_get_state(context_) == PA_CONTEXT_READY) {
             PulseLoopLock streams(streams_);
-            streamContext_ = pa_context_new(streams_.api(), "Parlaro streams");
+            streamContext_ = newContext(streams_.api(), "Parlaro streams");
             if (streamContext_) {
                 pa_context_set_state_callback(streamContext_, onStreamContextState, this);
                 if (pa_context_connect(streamContext_, server, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/VirtualDeviceIDs.h"
+#include "platform/OwnAudioIDs.h"
 
 #include <cstdint>
 #include <string>

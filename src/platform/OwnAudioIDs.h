@@ -2,6 +2,10 @@
 
 namespace parlaro {
 
+// The application id every sound-server client of the program carries; a
+// process that plays or records under it is one of ours.
+inline constexpr const char* ownApplicationID = "com.parlaro.Parlaro";
+
 // The UIDs of the program's own devices, which every layer tells apart from
 // the user's: the virtual microphone calling applications record from, its
 // companion the program plays into (listed even where the audio system leaves
