@@ -170,9 +170,9 @@ ServiceFactory::ServiceFactory(Options options) : services_(std::make_unique<Ser
         s.bundles = std::make_unique<sim::SimResourceBundles>();
     s.platform.emplace(PlatformServices{s.defaults, s.languages.get(), s.text.get(), s.bundles.get()});
 
-    // PARLARO_AUDIO=sim keeps a real program off the sound server, for trying
-    // it where none runs.
-    if (real && options.environment("PARLARO_AUDIO") != std::optional<std::string>("sim")) {
+    // The kind alone chooses: a real graph never simulates sound on the
+    // side (PARLARO_AUDIO=sim is main()'s, and simulates the whole machine).
+    if (real) {
         auto pulse = std::make_unique<sys::PulseAudioSystem>();
         s.virtualMic = std::make_shared<sys::PulseVirtualMicHost>(*pulse);
         // The backend has said so on standard error, once; it keeps trying,
@@ -183,8 +183,7 @@ ServiceFactory::ServiceFactory(Options options) : services_(std::make_unique<Ser
         s.audio = std::make_unique<sim::SimAudioSystem>();
     }
     if (auto* simAudio = dynamic_cast<sim::SimAudioSystem*>(s.audio.get())) {
-        if (!real)
-            furnish(*simAudio);
+        furnish(*simAudio);
         auto host = std::make_shared<sim::SimVirtualMicHost>(simModulesHash, simAudio);
         host->setLoadedHash(std::string(simModulesHash));
         s.virtualMic = std::move(host);
