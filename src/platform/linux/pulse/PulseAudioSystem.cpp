@@ -42,17 +42,8 @@ PulseAudioSystem::~PulseAudioSystem()
     workerWake_.notify_all();
     worker_.join();
     host_->install({}, {}, {});
+    // Disconnecting ends every procedure's streams first.
     PulseLoopLock control(control_);
-    {
-        PulseLoopLock streams(streams_);
-        std::lock_guard lock(mirrorMutex_);
-        for (auto& [id, proc] : procs_) {
-            if (proc->io)
-                proc->io->stop();
-            if (proc->tap)
-                proc->tap->stop();
-        }
-    }
     disconnectLocked();
 }
 

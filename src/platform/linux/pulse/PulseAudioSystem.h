@@ -155,6 +155,10 @@ private:
     void startKeepersLocked();
     void stopKeepersLocked();
     bool onLoopThread() const;
+    // Under the mirror mutex: the procedure `id` if it runs on `device`.
+    std::shared_ptr<Proc> procLocked(AudioObjectId device, AudioIOProcId id) const;
+    // Ends the procedure's streams; `forget` also destroys it.
+    AudioStatus stopProc(AudioObjectId device, AudioIOProcId id, bool forget);
     // A device's side on the server: the default device's when `uid` is
     // empty; nullopt when there is no such device or side.
     std::optional<PulseSide> sideFor(const std::string& uid, bool input) const;

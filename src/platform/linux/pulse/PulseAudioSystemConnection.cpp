@@ -26,6 +26,20 @@ pa_context* newContext(pa_mainloop_api* api, const char* name)
     return context;
 }
 
+// Under the loop's lock: connects the context and waits until it is ready
+// or has failed; true when ready.
+bool connectAndWait(const PulseLoop& loop, pa_context* context, const char* server, double seconds)
+{
+    if (pa_context_connect(context, server, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0)
+        loop.waitLocked(
+            [&] {
+                const auto state = pa_context_get_state(context);
+                return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
+            },
+            seconds);
+    return pa_context_get_state(context) == PA_CONTEXT_READY;
+}
+
 }  // namespace
 
 bool PulseAudioSystem::onLoopThread() const
@@ -83,26 +97,12 @@ void PulseAudioSystem::connectLocked(bool& ready)
     context_ = newContext(control_.api(), "Parlaro");
     if (context_) {
         pa_context_set_state_callback(context_, onContextState, this);
-        if (pa_context_connect(context_, server, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0)
-            control_.waitLocked(
-                [&] {
-                    const auto state = pa_context_get_state(context_);
-                    return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
-                },
-                connectDeadline);
-        if (pa_context_get_state(context_) == PA_CONTEXT_READY) {
+        if (connectAndWait(control_, context_, server, connectDeadline)) {
             PulseLoopLock streams(streams_);
             streamContext_ = newContext(streams_.api(), "Parlaro streams");
             if (streamContext_) {
                 pa_context_set_state_callback(streamContext_, onStreamContextState, this);
-                if (pa_context_connect(streamContext_, server, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0)
-                    streams_.waitLocked(
-                        [&] {
-                            const auto state = pa_context_get_state(streamContext_);
-                            return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
-                        },
-                        connectDeadline);
-                ready = pa_context_get_state(streamContext_) == PA_CONTEXT_READY;
+                ready = connectAndWait(streams_, streamContext_, server, connectDeadline);
                 if (ready)
                     host_->context = streamContext_;
                 if (!ready)
@@ -137,10 +137,7 @@ void PulseAudioSystem::disconnectLocked()
         {
             std::lock_guard lock(mirrorMutex_);
             for (auto& [id, proc] : procs_) {
-                if (proc->io)
-                    proc->io->stop();
-                if (proc->tap)
-                    proc->tap->stop();
+                proc->stopStreams();
                 proc->started = false;
             }
         }

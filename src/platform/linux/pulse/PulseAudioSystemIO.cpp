@@ -31,25 +31,15 @@ AudioStatus PulseAudioSystem::createIOProc(AudioObjectId device, AudioIOProc pro
     return AudioStatuses::ok;
 }
 
+std::shared_ptr<PulseAudioSystem::Proc> PulseAudioSystem::procLocked(AudioObjectId device, AudioIOProcId id) const
+{
+    auto found = procs_.find(id);
+    return found == procs_.end() || found->second->device != device ? nullptr : found->second;
+}
+
 AudioStatus PulseAudioSystem::destroyIOProc(AudioObjectId device, AudioIOProcId id)
 {
-    if (onLoopThread())
-        return AudioStatuses::illegalOperation;
-    std::shared_ptr<Proc> proc;
-    {
-        std::lock_guard lock(mirrorMutex_);
-        auto found = procs_.find(id);
-        if (found == procs_.end() || found->second->device != device)
-            return AudioStatuses::illegalOperation;
-        proc = found->second;
-        procs_.erase(found);
-    }
-    PulseLoopLock streams(streams_);
-    if (proc->io)
-        proc->io->stop();
-    if (proc->tap)
-        proc->tap->stop();
-    return AudioStatuses::ok;
+    return stopProc(device, id, true);
 }
 
 AudioStatus PulseAudioSystem::startDevice(AudioObjectId device, AudioIOProcId id)
@@ -62,10 +52,9 @@ AudioStatus PulseAudioSystem::startDevice(AudioObjectId device, AudioIOProcId id
     std::uint32_t frames = pulseCycleFrames;
     {
         std::lock_guard lock(mirrorMutex_);
-        auto found = procs_.find(id);
-        if (found == procs_.end() || found->second->device != device)
+        proc = procLocked(device, id);
+        if (!proc)
             return AudioStatuses::illegalOperation;
-        proc = found->second;
         const MirrorObject* object = mirror_.find(device);
         if (!object)
             return AudioStatuses::badDevice;
@@ -132,22 +121,25 @@ AudioStatus PulseAudioSystem::startDevice(AudioObjectId device, AudioIOProcId id
 
 AudioStatus PulseAudioSystem::stopDevice(AudioObjectId device, AudioIOProcId id)
 {
+    return stopProc(device, id, false);
+}
+
+AudioStatus PulseAudioSystem::stopProc(AudioObjectId device, AudioIOProcId id, bool forget)
+{
     if (onLoopThread())
         return AudioStatuses::illegalOperation;
     std::shared_ptr<Proc> proc;
     {
         std::lock_guard lock(mirrorMutex_);
-        auto found = procs_.find(id);
-        if (found == procs_.end() || found->second->device != device)
+        proc = procLocked(device, id);
+        if (!proc)
             return AudioStatuses::illegalOperation;
-        proc = found->second;
         proc->started = false;
+        if (forget)
+            procs_.erase(id);
     }
     PulseLoopLock streams(streams_);
-    if (proc->io)
-        proc->io->stop();
-    if (proc->tap)
-        proc->tap->stop();
+    proc->stopStreams();
     return AudioStatuses::ok;
 }
 
@@ -214,8 +206,7 @@ AudioStatus PulseAudioSystem::destroyAggregateDevice(AudioObjectId device)
     {
         PulseLoopLock streams(streams_);
         for (auto& proc : ended)
-            if (proc->tap)
-                proc->tap->stop();
+            proc->stopStreams();
     }
     republish();
     return AudioStatuses::ok;

@@ -52,6 +52,15 @@ struct PulseAudioSystem::Proc {
     bool started = false;
     std::unique_ptr<PulseDeviceIO> io;
     std::unique_ptr<PulseTapIO> tap;
+
+    // Under the stream loop's lock: ends its streams.
+    void stopStreams()
+    {
+        if (io)
+            io->stop();
+        if (tap)
+            tap->stop();
+    }
 };
 
 }  // namespace parlaro::sys
