@@ -81,9 +81,10 @@ std::string joined(const std::vector<std::string>& lines)
 // so the manual clock controls every deadline. Only the places below read a
 // clock themselves, each because the runtime's clock cannot serve it there:
 // the runtime's own system clock; start-up steps that run before a runtime
-// exists; threads of real backends that wait on the operating system and
-// never hand a reading to the main actor; the wake observer, which compares
-// two clocks; and file ages, which only the file system's clock measures.
+// exists; threads of real backends that wait on the operating system with
+// deadlines of their own; the stream loop's time stamps, on the monotonic
+// base hostTime() reads too; the wake observer, which compares two clocks;
+// and file ages, which only the file system's clock measures.
 TEST(SourceRules, OnlyTheListedPlacesReadAClockThemselves)
 {
     const std::regex read(R"(clock::now\(|Clock::now\(|clock_gettime|gettimeofday|std::time\(|QDateTime::current)"
