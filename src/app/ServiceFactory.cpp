@@ -180,13 +180,12 @@ ServiceFactory::ServiceFactory(Options options) : services_(std::make_unique<Ser
         audioServerReachable_ = pulse->isConnected();
         s.audio = std::move(pulse);
     } else {
-        s.audio = std::make_unique<sim::SimAudioSystem>();
-    }
-    if (auto* simAudio = dynamic_cast<sim::SimAudioSystem*>(s.audio.get())) {
+        auto simAudio = std::make_unique<sim::SimAudioSystem>();
         furnish(*simAudio);
-        auto host = std::make_shared<sim::SimVirtualMicHost>(simModulesHash, simAudio);
+        auto host = std::make_shared<sim::SimVirtualMicHost>(simModulesHash, simAudio.get());
         host->setLoadedHash(std::string(simModulesHash));
         s.virtualMic = std::move(host);
+        s.audio = std::move(simAudio);
     }
     s.audioScope.emplace(*s.audio);
 
