@@ -59,20 +59,20 @@ void furnish(sim::SimAudioSystem& audio)
     audio.addDevice({.id = 41, .uid = "sim-builtin-speakers", .name = "Built-in Speakers", .outputBuffers = {2}});
     audio.addDevice({.id = 42, .uid = "sim-headphones", .name = "Headphones", .outputBuffers = {2}});
     sim::SimDevice mic{.id = 50,
-                       .uid = AppModel::virtualMicUID,
+                       .uid = virtualMicUID,
                        .name = virtualMicrophoneName,
                        .inputBuffers = {2},
                        .outputBuffers = {2},
-                       .transportType = "virt"_fcc};
+                       .transportType = AudioTransports::virtualDevice};
     // The version this build's modules report once loaded.
-    mic.custom["dcvr"_fcc] = AudioString(sys::driverVersion);
+    mic.custom[AudioSelectors::driverVersion] = AudioString(sys::driverVersion);
     audio.addDevice(mic);
     audio.addDevice({.id = 51,
-                     .uid = AppModel::injectionUID,
+                     .uid = injectionUID,
                      .name = virtualMicInjectionName,
                      .inputBuffers = {2},
                      .outputBuffers = {2},
-                     .transportType = "virt"_fcc});
+                     .transportType = AudioTransports::virtualDevice});
     audio.setDefaultDevice(true, 40);
     audio.setDefaultDevice(false, 42);
 }
@@ -172,9 +172,9 @@ ServiceFactory::ServiceFactory(Options options) : services_(std::make_unique<Ser
         s.bundles = std::make_unique<sim::SimResourceBundles>();
     s.platform.emplace(PlatformServices{s.defaults, s.languages.get(), s.text.get(), s.bundles.get()});
 
-    // PARLARO_AUDIO=sim keeps a real program off the sound server, for trying
-    // it where none runs.
-    if (real && options.environment("PARLARO_AUDIO") != std::optional<std::string>("sim")) {
+    // The kind alone chooses: a real graph never simulates sound on the
+    // side (PARLARO_AUDIO=sim is main()'s, and simulates the whole machine).
+    if (real) {
         auto pulse = std::make_unique<sys::PulseAudioSystem>();
         s.virtualMic = std::make_shared<sys::PulseVirtualMicHost>(*pulse);
         // The backend has said so on standard error, once; it keeps trying,
@@ -182,14 +182,12 @@ ServiceFactory::ServiceFactory(Options options) : services_(std::make_unique<Ser
         audioServerReachable_ = pulse->isConnected();
         s.audio = std::move(pulse);
     } else {
-        s.audio = std::make_unique<sim::SimAudioSystem>();
-    }
-    if (auto* simAudio = dynamic_cast<sim::SimAudioSystem*>(s.audio.get())) {
-        if (!real)
-            furnish(*simAudio);
-        auto host = std::make_shared<sim::SimVirtualMicHost>(simModulesHash, simAudio);
+        auto simAudio = std::make_unique<sim::SimAudioSystem>();
+        furnish(*simAudio);
+        auto host = std::make_shared<sim::SimVirtualMicHost>(simModulesHash, simAudio.get());
         host->setLoadedHash(std::string(simModulesHash));
         s.virtualMic = std::move(host);
+        s.audio = std::move(simAudio);
     }
     s.audioScope.emplace(*s.audio);
 

@@ -13,7 +13,10 @@ bool lists(const std::vector<AudioObjectId>& devices, AudioObjectId device)
 
 bool AudioClient::isForeign() const
 {
-    return !bundleID || !bundleID->starts_with(ownBundlePrefix);
+    if (!bundleID || !bundleID->starts_with(ownApplicationID))
+        return true;
+    const std::size_t length = std::char_traits<char>::length(ownApplicationID);
+    return bundleID->size() != length && (*bundleID)[length] != '.';
 }
 
 std::vector<AudioClient> outputClients(const std::vector<AudioClient>& clients, AudioObjectId device,

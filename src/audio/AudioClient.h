@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/AudioProperty.h"
+#include "platform/OwnAudioIDs.h"
 
 #include <cstdint>
 #include <optional>
@@ -19,9 +20,8 @@ struct AudioClient {
     bool runningOutput = false;
     std::vector<AudioObjectId> outputDevices;
 
-    // The program's own processes carry this bundle-id prefix.
-    static constexpr const char* ownBundlePrefix = "com.wenmora.app";
-    // True unless the bundle id begins with the program's own prefix.
+    // True unless the bundle id is the program's own application id, or
+    // begins with it and a dot (a helper of the program).
     bool isForeign() const;
 
     bool operator==(const AudioClient&) const = default;

@@ -9,7 +9,7 @@ namespace parlaro {
 
 namespace {
 
-constexpr AudioPropertyAddress nominalRateAddress{"nsrt"_fcc, AudioScope::global, 0};
+constexpr AudioPropertyAddress nominalRateAddress{AudioSelectors::nominalSampleRate, AudioScope::global, 0};
 
 // A 4-byte number read; 0 when it fails.
 std::uint32_t numberOrZero(AudioObjectId object, const AudioPropertyAddress& address)
@@ -25,7 +25,7 @@ std::optional<AudioDevice> makeDevice(AudioObjectId id)
     AudioDevice device;
     device.id = id;
     device.uid = AudioDevices::stringProperty(id, AudioSelectors::deviceUID).value_or("");
-    if (device.uid.starts_with(AudioDevices::listenUIDPrefix))
+    if (device.uid.starts_with(listenUIDPrefix))
         return std::nullopt;
     device.name = AudioDevices::stringProperty(id, AudioSelectors::name).value_or("Device " + std::to_string(id));
     device.inputChannels = AudioDevices::channelCount(id, AudioScope::input);

@@ -2,6 +2,7 @@
 
 #include "audio/AudioDevice.h"
 #include "platform/AudioSystem.h"
+#include "platform/OwnAudioIDs.h"
 
 #include <memory>
 #include <optional>
@@ -16,13 +17,6 @@ namespace parlaro {
 // setDefaultDevice throws.
 class AudioDevices {
 public:
-    // The companion device of the virtual microphone; listed even when the
-    // system leaves it out of its device list.
-    static constexpr const char* injectionUID = "com.parlaro.virtualmic.injection";
-    static constexpr const char* virtualMicUID = "com.parlaro.virtualmic";
-    // The program's own far-end capture devices, never listed.
-    static constexpr const char* listenUIDPrefix = "com.parlaro.listen.";
-
     static std::vector<AudioDevice> allDevices();
     static std::vector<AudioDevice> outputDevices();
     static std::optional<AudioObjectId> deviceID(const std::string& uid);

@@ -232,7 +232,7 @@ void CallAudioCapture::createTapAndAggregate()
 
     AggregateDeviceDescription aggregate;
     aggregate.name = deviceName;
-    aggregate.uid = std::string(uidPrefix) + rt::newUuid().toString();
+    aggregate.uid = std::string(listenUIDPrefix) + rt::newUuid().toString();
     aggregate.isPrivate = true;
     aggregate.tapAutoStart = true;
     aggregate.tapUIDs = {tap.uuid.toString()};

@@ -40,8 +40,6 @@ public:
     static constexpr const char* queueLabel = "call-audio-capture";
     static constexpr const char* deviceName = "Parlaro Listen";
     static constexpr const char* tapName = "Parlaro";
-    // The capture device's UID is this prefix and a new UUID.
-    static constexpr const char* uidPrefix = "com.parlaro.listen.";
     // How long the quit path waits for its stop.
     static constexpr double stopWaitSeconds = 0.5;
     // Cycles the I/O procedure can have on their way to the queue.

@@ -131,7 +131,7 @@ rt::Async<void> DevicePlayer::play(std::vector<PcmBuffer> buffers, CurrentCheck 
     const double sampleRate = first.sampleRate;
     const std::uint32_t channels = first.channelCount;
 
-    const bool echoReference = device->uid != AudioDevices::virtualMicUID && device->uid != AudioDevices::injectionUID
+    const bool echoReference = device->uid != virtualMicUID && device->uid != injectionUID
         && device->transportType != AudioTransports::virtualDevice && farEnd_ != nullptr;
     std::vector<FarEndActivity::Span> spans;
     if (echoReference) {

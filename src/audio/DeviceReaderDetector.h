@@ -36,9 +36,8 @@ public:
     void stop();
     // None when the system has no process list.
     std::optional<std::vector<AudioClient>> clients() override;
-    // Clears the detector's snapshot (the shared one's unless another is
-    // given), then runs `then`.
-    static void invalidate(const std::function<void()>& then, DeviceReaderDetector& detector = shared());
+    // Clears the detector's snapshot, then runs `then`.
+    static void invalidate(const std::function<void()>& then, DeviceReaderDetector& detector);
 
     bool isStarted() const { return listener_.has_value(); }
     std::size_t watchedProcesses() const { return watched_.size(); }
@@ -60,9 +59,7 @@ private:
 
 // True when a process other than this one and the program's own lists the
 // device among its input or output devices, running or not; true as well
-// when the system offers no process list. Asks the shared detector unless
-// another is given.
-bool isDeviceUsedByOtherProcesses(AudioObjectId device,
-                                  DeviceReaderDetector& detector = DeviceReaderDetector::shared());
+// when the system offers no process list.
+bool isDeviceUsedByOtherProcesses(AudioObjectId device, DeviceReaderDetector& detector);
 
 }  // namespace parlaro

@@ -1,6 +1,5 @@
 #include "audio/Speaker.h"
 
-#include "audio/EchoGuard.h"
 #include "audio/VoiceOption.h"
 #include "runtime/Error.h"
 #include "speech/Deadline.h"
@@ -9,6 +8,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <stdexcept>
 #include <utility>
 
 namespace parlaro {
@@ -90,6 +90,8 @@ private:
 Speaker::Speaker(SpeechSynthesizer& synthesizer, std::shared_ptr<FarEndActivity> farEnd)
     : synthesizer_(synthesizer), farEnd_(std::move(farEnd))
 {
+    if (!farEnd_)
+        throw std::invalid_argument("a speaker needs the far-end record its players feed");
 }
 
 Speaker::Speaker(std::shared_ptr<FarEndActivity> farEnd) : Speaker(speechSynthesizer(), std::move(farEnd))
@@ -101,11 +103,8 @@ Speaker::~Speaker() = default;
 std::shared_ptr<DevicePlayer> Speaker::player(AudioObjectId deviceID)
 {
     auto& slot = players_[deviceID];
-    if (!slot) {
-        // Without a record of its own the speaker feeds the one the echo
-        // gate reads, or the gate would not know the program's own voice.
-        slot = std::make_shared<DevicePlayer>(deviceID, farEnd_ ? farEnd_ : EchoGuard::shared()->farEnd());
-    }
+    if (!slot)
+        slot = std::make_shared<DevicePlayer>(deviceID, farEnd_);
     return slot;
 }
 

@@ -31,11 +31,12 @@ public:
     // Silence the synthesizer adds after each utterance.
     static constexpr double postUtteranceDelay = 0.1;
 
-    // farEnd receives what the players play on real devices; none: the one
-    // of the shared echo guard.
-    explicit Speaker(SpeechSynthesizer& synthesizer, std::shared_ptr<FarEndActivity> farEnd = nullptr);
+    // farEnd receives what the players play on real devices, so that the
+    // echo gate reading it knows the program's own voice; required
+    // (std::invalid_argument without one).
+    Speaker(SpeechSynthesizer& synthesizer, std::shared_ptr<FarEndActivity> farEnd);
     // On the process-wide synthesizer.
-    explicit Speaker(std::shared_ptr<FarEndActivity> farEnd = nullptr);
+    explicit Speaker(std::shared_ptr<FarEndActivity> farEnd);
     ~Speaker() override;
     Speaker(const Speaker&) = delete;
     Speaker& operator=(const Speaker&) = delete;

@@ -17,7 +17,7 @@ constexpr const char* routeDomain = "SystemAudioRoute";
 
 bool isVirtualMicrophone(const std::string& uid)
 {
-    return uid == AudioDevices::virtualMicUID || uid == AudioDevices::injectionUID;
+    return uid == virtualMicUID || uid == injectionUID;
 }
 
 const AudioDevice* findByID(const std::vector<AudioDevice>& devices, std::optional<AudioObjectId> id)
@@ -69,7 +69,7 @@ std::string SystemAudioRoute::unlistedInputUID(std::optional<AudioObjectId> id)
     if (!id)
         return {};
     std::string uid = AudioDevices::stringProperty(*id, AudioSelectors::deviceUID).value_or("");
-    if (isVirtualMicrophone(uid) || uid.starts_with(AudioDevices::listenUIDPrefix))
+    if (isVirtualMicrophone(uid) || uid.starts_with(listenUIDPrefix))
         return {};
     return uid;
 }

@@ -157,7 +157,7 @@ bool AppModel::isOwnDevice(const AudioDevice& device)
 
 bool AppModel::isPhysicalDevice(const AudioDevice& device)
 {
-    return !isOwnDevice(device) && device.transportType != "virt"_fcc;
+    return !isOwnDevice(device) && device.transportType != AudioTransports::virtualDevice;
 }
 
 std::optional<AudioDevice> AppModel::virtualMicDevice() const

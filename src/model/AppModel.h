@@ -18,10 +18,10 @@
 #include "history/ConversationHistory.h"
 #include "model/AudioCapturePermission.h"
 #include "model/ModelField.h"
-#include "model/ReactiveField.h"
 #include "model/SettingsPage.h"
 #include "model/SettingsWriter.h"
 #include "platform/DefaultsValue.h"
+#include "platform/OwnAudioIDs.h"
 #include "platform/SettingsStore.h"
 #include "runtime/Continuation.h"
 #include "runtime/Observable.h"
@@ -230,8 +230,8 @@ public:
         std::function<rt::Async<std::string>(std::string)> outgoingTranslator;
     };
 
-    static constexpr const char* virtualMicUID = "com.parlaro.virtualmic";
-    static constexpr const char* injectionUID = "com.parlaro.virtualmic.injection";
+    static constexpr const char* virtualMicUID = parlaro::virtualMicUID;
+    static constexpr const char* injectionUID = parlaro::injectionUID;
 
     // Builds the model with its first field values from the settings, then
     // loads the voice picks and the voices of the other party's language.

@@ -135,7 +135,7 @@ AppModel::Dependencies defaultDependencies(SettingsStore& defaults, std::shared_
         const std::optional<AudioObjectId> device = AudioDevices::deviceID(AppModel::virtualMicUID);
         if (!device)
             return std::nullopt;
-        return AudioDevices::stringProperty(*device, "dcvr"_fcc);
+        return AudioDevices::stringProperty(*device, AudioSelectors::driverVersion);
     };
     useMachineServices(d, parts.processActivity, parts.wakeObserver);
     usePlaceholderInstaller(d);

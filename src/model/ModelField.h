@@ -10,12 +10,20 @@ namespace parlaro {
 class AppModel;
 struct ModelTestAccess;
 
+// How the model stores into a field: directly, or only through a setter of
+// its own that runs the field's reaction after the store.
+enum class FieldStore { direct, reacting };
+
 // An observable field of the model. Anyone may read and observe it; only the
 // model stores into it, so every change a view makes goes through one of the
-// model's named operations and a reader can find who changes what. Tests
-// that need a state no operation reaches quickly store through
-// ModelTestAccess, which says so where it is used.
-template <class T>
+// model's named operations and a reader can find who changes what.
+//
+// A direct field is stored with set(); tests that need a state no operation
+// reaches quickly store through ModelTestAccess, which says so where it is
+// used. A reacting field (ReactiveField) has store() instead, which only the
+// model's setter for that field calls, so no write, not even a test's, can
+// skip the reaction.
+template <class T, FieldStore kind = FieldStore::direct>
 class ModelField {
 public:
     explicit ModelField(T initial = T{}, rt::ObservationHub* owner = nullptr) : value_(std::move(initial), owner) {}
@@ -31,9 +39,13 @@ private:
     friend class AppModel;
     friend struct ModelTestAccess;
     // True when the value changed.
-    bool set(T value) { return value_.set(std::move(value)); }
+    bool set(T value) requires(kind == FieldStore::direct) { return value_.set(std::move(value)); }
+    bool store(T value) requires(kind == FieldStore::reacting) { return value_.set(std::move(value)); }
 
     rt::Observable<T> value_;
 };
+
+template <class T>
+using ReactiveField = ModelField<T, FieldStore::reacting>;
 
 }  // namespace parlaro

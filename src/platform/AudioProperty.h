@@ -18,9 +18,9 @@ inline constexpr AudioObjectId audioUnknownObject = 0;
 inline constexpr AudioObjectId audioSystemObject = 1;
 
 enum class AudioScope : std::uint32_t {
-    global = "glob"_fcc,
-    input = "inpt"_fcc,
-    output = "outp"_fcc,
+    global = AudioScopeCodes::global,
+    input = AudioScopeCodes::input,
+    output = AudioScopeCodes::output,
 };
 
 struct AudioPropertyAddress {
@@ -56,7 +56,7 @@ struct AudioBufferLayout {
 
 // Linear PCM as the server describes a stream.
 struct AudioStreamDescription {
-    static constexpr std::uint32_t linearPCM = "lpcm"_fcc;
+    static constexpr std::uint32_t linearPCM = AudioFormatIDs::linearPCM;
     static constexpr std::uint32_t flagFloat = 1u << 0;
     static constexpr std::uint32_t flagSignedInteger = 1u << 2;
     static constexpr std::uint32_t flagPacked = 1u << 3;

@@ -63,6 +63,7 @@ inline constexpr AudioSelector processorOverload = "over"_fcc;
 // Properties our own virtual device's driver adds.
 inline constexpr AudioSelector driverClockCorrection = "dcck"_fcc;
 inline constexpr AudioSelector driverIOActivity = "dcio"_fcc;
+inline constexpr AudioSelector driverVersion = "dcvr"_fcc;
 
 // Process objects.
 inline constexpr AudioSelector processPID = "ppid"_fcc;
@@ -82,6 +83,18 @@ inline constexpr AudioSelector queueIsRunning = "aqrn"_fcc;
 // An input engine's configuration changed.
 inline constexpr AudioSelector inputEngineConfiguration = "cnfg"_fcc;
 }  // namespace AudioSelectors
+
+// The scope of a property address (AudioScope's values).
+namespace AudioScopeCodes {
+inline constexpr std::uint32_t global = "glob"_fcc;
+inline constexpr std::uint32_t input = "inpt"_fcc;
+inline constexpr std::uint32_t output = "outp"_fcc;
+}  // namespace AudioScopeCodes
+
+// A stream description's format.
+namespace AudioFormatIDs {
+inline constexpr std::uint32_t linearPCM = "lpcm"_fcc;
+}  // namespace AudioFormatIDs
 
 // A device's 'tran'.
 namespace AudioTransports {

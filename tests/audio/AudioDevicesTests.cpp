@@ -36,7 +36,7 @@ TEST(AudioDevices, ListingWithFallbacksForFailedReads)
                       .source(AudioDataSources::headphones));
     sim.addDevice(test::simDevice(74, "com.parlaro.listen.5D0C").named("Parlaro Listen").input({2}));
     sim.addDevice(test::simDevice(75, "broken-uid").named("Broken").input({2}).output({2}));
-    auto companion = test::simDevice(76, AudioDevices::injectionUID).named("Injection").input({2}).output({2});
+    auto companion = test::simDevice(76, injectionUID).named("Injection").input({2}).output({2});
     sim.addDevice(companion.unlisted());
 
     // Reads of the broken device fail one by one.
@@ -48,7 +48,7 @@ TEST(AudioDevices, ListingWithFallbacksForFailedReads)
     ASSERT_EQ(ids(devices), (std::vector<AudioObjectId>{73, 75, 76}));
     EXPECT_EQ(devices[0], (AudioDevice{73, "Device 73", "unnamed-uid", 2, 2, "usb "_fcc, "hdpn"_fcc}));
     EXPECT_EQ(devices[1], (AudioDevice{75, "Broken", "", 0, 0, 0, 0}));
-    EXPECT_EQ(devices[2].uid, AudioDevices::injectionUID);
+    EXPECT_EQ(devices[2].uid, injectionUID);
 
     // A failed data read of the layout counts 0 as well.
     sim.clearFailures();
@@ -91,7 +91,7 @@ TEST(AudioDevices, ListingWithFallbacksForFailedReads)
     // This process's process object, by pid.
     EXPECT_EQ(AudioDevices::ownProcessObject(), std::nullopt);
     sim.setCurrentProcessID(321);
-    sim.addProcess({600, 321, "com.wenmora.app", false, false, {}, {}});
+    sim.addProcess({600, 321, "com.parlaro.Parlaro", false, false, {}, {}});
     EXPECT_EQ(AudioDevices::ownProcessObject(), 600u);
 }
 

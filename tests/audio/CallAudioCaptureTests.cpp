@@ -37,7 +37,7 @@ struct Capturing {
     Capturing()
     {
         system.addProcess(
-            {ownProcess, 4242, "com.wenmora.app", false, true, {}, {}, [](std::uint32_t, double) { return 0.5f; }});
+            {ownProcess, 4242, "com.parlaro.Parlaro", false, true, {}, {}, [](std::uint32_t, double) { return 0.5f; }});
         system.addProcess({callApp, 77, "com.example.call", true, true, {}, {}, [](std::uint32_t channel, double) {
                                return channel == 0 ? 0.25f : 0.1f;
                            }});

@@ -61,8 +61,8 @@ protected:
     DevicePlayerTest()
     {
         audio.addDevice(output(speakers, "speakers-uid"));
-        audio.addDevice(output(virtualMic, AudioDevices::virtualMicUID, "virt"_fcc));
-        audio.addDevice(output(injection, AudioDevices::injectionUID));
+        audio.addDevice(output(virtualMic, virtualMicUID, "virt"_fcc));
+        audio.addDevice(output(injection, injectionUID));
         audio.addDevice(output(loopback, "loopback-uid", "virt"_fcc));
     }
 

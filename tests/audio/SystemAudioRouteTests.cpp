@@ -25,8 +25,8 @@ struct RouteWorld {
     RouteWorld()
     {
         add(10, "builtin-mic", {1}, {}, 0);
-        add(20, AudioDevices::virtualMicUID, {2}, {2}, AudioTransports::virtualDevice);
-        add(21, AudioDevices::injectionUID, {2}, {2}, AudioTransports::virtualDevice);
+        add(20, virtualMicUID, {2}, {2}, AudioTransports::virtualDevice);
+        add(21, injectionUID, {2}, {2}, AudioTransports::virtualDevice);
         add(30, "speakers", {}, {2}, 0);
         add(40, "usb-mic", {1}, {}, 0);
         sim.setDefaultDevice(true, 10);
@@ -88,7 +88,7 @@ TEST(SystemAudioRoute, RoutingRecordsThePreviousInputFirst)
 
     route.routeInput(world.listed(20), std::nullopt);
     EXPECT_EQ(world.sim.defaultDevice(true), 20u);
-    EXPECT_EQ(route.snapshot(), (Snapshot{"builtin-mic", "", AudioDevices::virtualMicUID, ""}));
+    EXPECT_EQ(route.snapshot(), (Snapshot{"builtin-mic", "", virtualMicUID, ""}));
     EXPECT_EQ(world.stored(),
               R"({"oldInput":"builtin-mic","oldOutput":"","routedInput":"com.parlaro.virtualmic","routedOutput":""})");
 
@@ -103,18 +103,18 @@ TEST(SystemAudioRoute, RoutingRecordsThePreviousInputFirst)
     world.platform.defaults.remove(key);
     auto fresh = world.route();
     fresh.routeInput(world.listed(20), "launch-mic");
-    EXPECT_EQ(fresh.snapshot(), (Snapshot{"launch-mic", "", AudioDevices::virtualMicUID, ""}));
+    EXPECT_EQ(fresh.snapshot(), (Snapshot{"launch-mic", "", virtualMicUID, ""}));
     EXPECT_EQ(world.defaultSets(), 0u);
     world.platform.defaults.remove(key);
     auto bare = world.route();
     bare.routeInput(world.listed(20), std::nullopt);
-    EXPECT_EQ(bare.snapshot(), (Snapshot{"", "", AudioDevices::virtualMicUID, ""}));
+    EXPECT_EQ(bare.snapshot(), (Snapshot{"", "", virtualMicUID, ""}));
     EXPECT_EQ(world.defaultSets(), 0u);
     world.platform.defaults.remove(key);
     world.sim.setDefaultDevice(true, 21);
     auto again = world.route();
     again.routeInput(world.listed(20), std::nullopt);
-    EXPECT_EQ(again.snapshot(), (Snapshot{"", "", AudioDevices::virtualMicUID, ""}));
+    EXPECT_EQ(again.snapshot(), (Snapshot{"", "", virtualMicUID, ""}));
     EXPECT_EQ(world.sim.defaultDevice(true), 20u);
 
     // A settings store that cannot be written stops the routing before any
@@ -147,7 +147,7 @@ TEST(SystemAudioRoute, AFailedSwitchLeavesNoInputHalf)
     auto withOutput = world.route();
     EXPECT_EQ(failureOf([&] { withOutput.routeInput(world.listed(20), std::nullopt); }),
               DomainError("SystemAudio", -50, "无法切换系统麦克风（-50）"));
-    const Snapshot outputOnly{"", "speakers", "", AudioDevices::virtualMicUID};
+    const Snapshot outputOnly{"", "speakers", "", virtualMicUID};
     EXPECT_EQ(withOutput.snapshot(), outputOnly);
     EXPECT_EQ(SystemAudioRoute::savedSnapshot(world.platform.defaults), outputOnly);
     world.sim.clearFailures();
@@ -159,7 +159,7 @@ TEST(SystemAudioRoute, AFailedSwitchLeavesNoInputHalf)
         throw DomainError("SystemAudio", -1, "无法切换系统麦克风（-1）");
     });
     lucky.routeInput(world.listed(20), std::nullopt);
-    EXPECT_EQ(lucky.snapshot(), (Snapshot{"builtin-mic", "", AudioDevices::virtualMicUID, ""}));
+    EXPECT_EQ(lucky.snapshot(), (Snapshot{"builtin-mic", "", virtualMicUID, ""}));
 }
 
 TEST(SystemAudioRoute, TheRecordSurvivesACrashAndIsRestoredAtTheNextStart)
@@ -172,7 +172,7 @@ TEST(SystemAudioRoute, TheRecordSurvivesACrashAndIsRestoredAtTheNextStart)
     }
     ASSERT_TRUE(world.stored());
     auto nextStart = world.route();
-    EXPECT_EQ(nextStart.snapshot(), (Snapshot{"builtin-mic", "", AudioDevices::virtualMicUID, ""}));
+    EXPECT_EQ(nextStart.snapshot(), (Snapshot{"builtin-mic", "", virtualMicUID, ""}));
     nextStart.restoreSavedRoute();
     EXPECT_EQ(world.sim.defaultDevice(true), 10u);
     EXPECT_EQ(nextStart.snapshot(), std::nullopt);
@@ -273,7 +273,7 @@ TEST(SystemAudioRoute, AnUnlistedDefaultInputIsGivenBackButNeverStandsIn)
     {
         auto route = world.route();
         route.routeInput(world.listed(20), "launch-mic");
-        EXPECT_EQ(route.snapshot(), (Snapshot{"speakers.monitor", "", AudioDevices::virtualMicUID, ""}));
+        EXPECT_EQ(route.snapshot(), (Snapshot{"speakers.monitor", "", virtualMicUID, ""}));
         EXPECT_EQ(world.sim.defaultDevice(true), 20u);
         route.restoreSavedRoute();
         EXPECT_EQ(world.sim.defaultDevice(true), 50u);
@@ -311,7 +311,7 @@ TEST(SystemAudioRoute, RestoringTheOutputKeepsTheInputHalf)
     route.restoreOutput();
     EXPECT_EQ(world.sim.defaultDevice(false), 30u);
     EXPECT_EQ(world.sim.defaultDevice(true), 20u);
-    const Snapshot inputOnly{"builtin-mic", "", AudioDevices::virtualMicUID, ""};
+    const Snapshot inputOnly{"builtin-mic", "", virtualMicUID, ""};
     EXPECT_EQ(route.snapshot(), inputOnly);
     EXPECT_EQ(SystemAudioRoute::savedSnapshot(world.platform.defaults), inputOnly);
     world.sim.clearEvents();

@@ -76,8 +76,8 @@ TEST(DeviceReaderDetector, QueriesLeaveOutThisProcessAndTheProgramsOwn)
     const std::vector<AudioClient> clients{
         {77, "com.example.call", true, {virtualMic}, true, {30}},
         {78, std::nullopt, false, {}, true, {virtualMic}},
-        {79, "com.wenmora.app.helper", true, {virtualMic}, true, {virtualMic}},
-        {80, "com.wenmora.app", true, {virtualMic}, true, {virtualMic}},
+        {79, "com.parlaro.Parlaro.helper", true, {virtualMic}, true, {virtualMic}},
+        {80, "com.parlaro.Parlaro", true, {virtualMic}, true, {virtualMic}},
         {ownPID, "org.other", true, {virtualMic}, true, {virtualMic}},
         {81, "com.example.paused", false, {30}, false, {30}},
     };
@@ -95,12 +95,15 @@ TEST(DeviceReaderDetector, QueriesLeaveOutThisProcessAndTheProgramsOwn)
     const std::vector<AudioClient> ownOnly(clients.begin() + 2, clients.end());
     EXPECT_EQ(microphoneRoute(ownOnly, virtualMic, ownPID), CallMicrophoneRoute::idle);
     EXPECT_EQ(microphoneRoute({clients[1]}, virtualMic, ownPID), CallMicrophoneRoute::idle);
+    // An id that only begins like the program's is another program's.
+    const AudioClient lookalike{82, "com.parlaro.ParlaroTools", true, {virtualMic}, false, {}};
+    EXPECT_EQ(microphoneRoute({lookalike}, virtualMic, ownPID), CallMicrophoneRoute::connected);
 
     // Other users of a device: running or not, but never the program itself.
     ReaderWorld world;
     world.sim.addProcess({600, ownPID, "org.parlaro", true, true, {virtualMic}, {30}});
-    world.sim.addProcess({601, 90, "com.wenmora.app.helper", true, true, {virtualMic}, {30}});
-    world.sim.addProcess({603, 92, "com.wenmora.app", true, true, {virtualMic}, {30}});
+    world.sim.addProcess({601, 90, "com.parlaro.Parlaro.helper", true, true, {virtualMic}, {30}});
+    world.sim.addProcess({603, 92, "com.parlaro.Parlaro", true, true, {virtualMic}, {30}});
     auto& detector = *world.detector;
     EXPECT_FALSE(isDeviceUsedByOtherProcesses(virtualMic, detector));
     world.sim.addProcess({602, 91, "com.example.paused", false, false, {virtualMic}, {}});

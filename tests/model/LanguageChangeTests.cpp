@@ -51,9 +51,7 @@ TEST(ModelLanguageChange, ChangesThatCannotHappenNowAreRefusedAndLeaveThePairAlo
 
     // A question that throws ends the change without blocking the next one.
     w.script->engineError = "E";
-    auto failed = rt::spawn([m = w.model]() -> rt::Async<void> {
-        co_await m->changeLanguages(test::callLanguage("ja"), test::callLanguage("en"), false);
-    });
+    auto failed = w.changeLater("ja", "en");
     w.world.runtime.runUntilIdle();
     EXPECT_THROW(failed.result(), DomainError);
     EXPECT_FALSE(w.model->isChangingLanguage.get());
@@ -204,9 +202,7 @@ TEST(ModelLanguageChange, ListeningIsPausedBeforeThePairChangesAndAStartGetsFive
         LanguageWorld w;
         w.startListeningThatHangs();
         ASSERT_TRUE(w.model->isChangingListening.get());
-        auto change = rt::spawn([m = w.model]() -> rt::Async<void> {
-            co_await m->changeLanguages(test::callLanguage("zh-Hans"), test::callLanguage("de"), false);
-        });
+        auto change = w.changeLater("zh-Hans", "de");
         w.at(4.9);
         EXPECT_EQ(w.pair(), "zh-Hans>en");
         w.at(5.0);
@@ -216,9 +212,7 @@ TEST(ModelLanguageChange, ListeningIsPausedBeforeThePairChangesAndAStartGetsFive
 
         // The start ends late, for the old language: listening starts over
         // in the new one.
-        w.world.shapeSession = nullptr;
-        w.world.sessions.front().session->releaseStart();
-        w.world.runtime.runUntilIdle();
+        w.releaseHangingStart();
         EXPECT_TRUE(w.model->isListening.get());
         EXPECT_EQ(w.model->listeningLanguageID.get(), "de");
         ASSERT_EQ(w.world.sessions.size(), 2u);
@@ -235,18 +229,14 @@ TEST(ModelLanguageChange, AStartEndingWhileTheMenusRefreshIsMovedToTheNewPairWhe
     // The menus are refreshed after the commit; their question about a
     // language of neither pair waits for the test.
     w.script->holdAnswerTo = "engine ar";
-    auto change = rt::spawn([m = w.model]() -> rt::Async<void> {
-        co_await m->changeLanguages(test::callLanguage("zh-Hans"), test::callLanguage("de"), false);
-    });
+    auto change = w.changeLater("zh-Hans", "de");
     w.at(5.0);
     ASSERT_TRUE(w.script->heldAnswer);
     EXPECT_EQ(w.pair(), "zh-Hans>de");
     EXPECT_TRUE(w.model->isChangingLanguage.get());
 
     // The old start ends inside the refresh, for English.
-    w.world.shapeSession = nullptr;
-    w.world.sessions.front().session->releaseStart();
-    w.world.runtime.runUntilIdle();
+    w.releaseHangingStart();
     EXPECT_TRUE(w.model->isListening.get());
     EXPECT_EQ(w.model->listeningLanguageID.get(), "en");
     EXPECT_EQ(w.world.sessions.size(), 1u);

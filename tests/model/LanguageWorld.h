@@ -36,6 +36,13 @@ struct LanguageWorld {
             return m->changeLanguages(callLanguage(my), callLanguage(their), confirmed);
         });
     }
+    // A change left running, for a test that watches it wait.
+    rt::TaskHandle<> changeLater(const std::string& my, const std::string& their)
+    {
+        return rt::spawn([m = model, my, their]() -> rt::Async<void> {
+            co_await m->changeLanguages(callLanguage(my), callLanguage(their), false);
+        });
+    }
     std::string pair() const { return model->myLanguage.get().id + ">" + model->theirLanguage.get().id; }
     std::string storedPair() const
     {
@@ -53,6 +60,13 @@ struct LanguageWorld {
         refresh();
         world.shapeSession = [](FakeRecognitionSession& session) { session.hangStart = true; };
         rt::spawn([m = model]() -> rt::Async<void> { co_await m->startListening(); });
+        world.runtime.runUntilIdle();
+    }
+    // The hanging start ends now; later sessions start at once.
+    void releaseHangingStart()
+    {
+        world.shapeSession = nullptr;
+        world.sessions.front().session->releaseStart();
         world.runtime.runUntilIdle();
     }
 };

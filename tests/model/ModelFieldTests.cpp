@@ -23,6 +23,17 @@ static_assert(!StorableFromOutside<decltype(std::declval<AppModel&>().draftText)
 static_assert(!StorableFromOutside<decltype(std::declval<AppModel&>().errorMessage), std::optional<std::string>>);
 static_assert(!StorableFromOutside<ReactiveField<bool>, bool>);
 
+// The test seam stores into direct fields only: a reacting field's store
+// must run its reaction, which only the model's setter does.
+template <class Field, class Value>
+concept StorableThroughTheTestSeam = requires(Field& field, Value value)
+{
+    ModelTestAccess::set(field, value);
+};
+static_assert(StorableThroughTheTestSeam<ModelField<bool>, bool>);
+static_assert(!StorableThroughTheTestSeam<ReactiveField<bool>, bool>);
+static_assert(!StorableThroughTheTestSeam<decltype(std::declval<AppModel&>().freeListening), bool>);
+
 TEST(ModelField, ReadsAndObservesFromOutsideAndStoresOnlyThroughTheModelOrTheTestSeam)
 {
     rt::ObservationHub owner;

@@ -29,6 +29,24 @@ fixture_needs() {
   fi
 }
 
+# fixture_poll <tries> <command...>: succeeds once the command does, trying
+# it every 0.05 s up to <tries> times; fails when the tries run out.
+fixture_poll() {
+  local tries=$1
+  shift
+  for _ in $(seq 1 "$tries"); do
+    "$@" && return 0
+    sleep 0.05
+  done
+  return 1
+}
+
+# Ready, or the server recorded in <dir>/pid has ended: nothing more to wait
+# for either way.
+fixture_ready_or_gone() {
+  "$@" || ! kill -0 "$(cat "$dir/pid")" 2>/dev/null
+}
+
 # fixture_await <program> <log> <tries> <ready command...>: returns once the
 # command succeeds, polling every 0.05 s up to <tries> times. Exits 1,
 # pointing at <log>, when the server recorded in <dir>/pid ends first or the
@@ -36,13 +54,21 @@ fixture_needs() {
 fixture_await() {
   local program=$1 log=$2 tries=$3
   shift 3
-  for _ in $(seq 1 "$tries"); do
-    "$@" && return 0
-    kill -0 "$(cat "$dir/pid")" 2>/dev/null || break
-    sleep 0.05
-  done
+  fixture_poll "$tries" fixture_ready_or_gone "$@" && "$@" && return 0
   echo "$fixture_name: $program did not start; see $log" >&2
   exit 1
+}
+
+# fixture_gone <pid> [<check...>]: whether the process has ended; the check
+# (given the pid last) says so instead of kill -0 when given.
+fixture_gone() {
+  local pid=$1
+  shift
+  if (($# > 0)); then
+    ! "$@" "$pid"
+  else
+    ! kill -0 "$pid" 2>/dev/null
+  fi
 }
 
 # fixture_stop <file...>: ends the server in <dir>/pid, with SIGKILL if
@@ -54,11 +80,7 @@ fixture_stop() {
   pid=$(cat "$pidfile" 2>/dev/null)
   if [[ -n "$pid" ]]; then
     kill -TERM "$pid" 2>/dev/null
-    for _ in $(seq 1 100); do
-      kill -0 "$pid" 2>/dev/null || break
-      sleep 0.05
-    done
-    kill -KILL "$pid" 2>/dev/null
+    fixture_poll 100 fixture_gone "$pid" || kill -KILL "$pid" 2>/dev/null
   fi
   rm -f "$pidfile" "$@"
   exit 0

@@ -41,7 +41,7 @@ std::optional<std::string> SimVirtualMicHost::ensure()
                            .name = virtualMicrophoneName,
                            .inputBuffers = {2},
                            .outputBuffers = {2},
-                           .transportType = "virt"_fcc});
+                           .transportType = AudioTransports::virtualDevice});
     }
     return std::nullopt;
 }

@@ -1,6 +1,7 @@
 #include "RealRunSupport.h"
 
 #include "model/ModelDependencies.h"
+#include "runtime/Task.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -79,6 +80,16 @@ std::string pactl(const QStringList& arguments)
     if (!tool.waitForFinished(5000) || tool.exitCode() != 0)
         return {};
     return tool.readAllStandardOutput().trimmed().toStdString();
+}
+
+testing::AssertionResult startsListening(const std::shared_ptr<AppModel>& model)
+{
+    rt::spawn([model]() -> rt::Async<void> { co_await model->start(); });
+    if (!pumpUntil([&] { return model->isListening.get() || model->listeningFailed.get(); }, 30))
+        return testing::AssertionFailure() << "listening did not start: " << model->listeningStatus.get();
+    if (!model->isListening.get())
+        return testing::AssertionFailure() << model->listeningError.get().value_or(model->listeningStatus.get());
+    return testing::AssertionSuccess();
 }
 
 namespace {

@@ -6,10 +6,14 @@
 
 #include "app/ServiceFactory.h"
 #include "platform/sim/SimSettingsStore.h"
+#include "runtime/SystemRuntime.h"
 #include "support/ScopedEnvironment.h"
 #include "support/TempDirectory.h"
+#include "ui/MainActorPump.h"
 
 #include <QStringList>
+
+#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <functional>
@@ -44,6 +48,14 @@ struct PrivateHome {
     ScopedEnvironment dataHome{"XDG_DATA_HOME", (folder / "data").string()};
 };
 
+// Where a real run happens: the private home, and the program's runtime
+// with the Qt loop driving its main actor.
+struct RealRunWorld {
+    PrivateHome home;
+    rt::SystemRuntime runtime;
+    ui::MainActorPump pump{runtime.executor()};
+};
+
 // The real program's services for a Spanish speaker whose caller speaks
 // English, past the first-run wizard; the settings live as long as the
 // services that read them.
@@ -53,6 +65,10 @@ struct SpanishSpeakerProgram {
     sim::SimSettingsStore defaults;
     app::ServiceFactory factory;
 };
+
+// Starts the model as launching does and waits (30 s at most) until it
+// listens; the failure says what it showed instead.
+testing::AssertionResult startsListening(const std::shared_ptr<AppModel>& model);
 
 // What the sound server's tool prints, trimmed; empty when it failed.
 std::string pactl(const QStringList& arguments);

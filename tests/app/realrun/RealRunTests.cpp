@@ -7,10 +7,6 @@
 
 #include "RealRunSupport.h"
 
-#include "runtime/SystemRuntime.h"
-#include "runtime/Task.h"
-#include "ui/MainActorPump.h"
-
 #include <QApplication>
 #include <QProcess>
 #include <QWidget>
@@ -46,9 +42,7 @@ TEST(RealRun, TheOtherPartysSpeechIsCaptionedTranslatedAndSaved)
     if (const std::string missing = test::missingRealRunPart({"paplay"}); !missing.empty())
         GTEST_SKIP() << "not installed: " << missing;
 
-    test::PrivateHome home;
-    rt::SystemRuntime runtime;
-    ui::MainActorPump pump(runtime.executor());
+    test::RealRunWorld world;
 
     // A microphone of the user's, the default input before the program
     // starts: a null source, or where the server has none (PipeWire) a null
@@ -74,11 +68,7 @@ TEST(RealRun, TheOtherPartysSpeechIsCaptionedTranslatedAndSaved)
     ASSERT_TRUE(factory.audioServerReachable()) << "the private sound server did not answer";
     const auto model = factory.model();
     model->useHistory(factory.history());
-    rt::spawn([model]() -> rt::Async<void> { co_await model->start(); });
-
-    ASSERT_TRUE(pumpUntil([&] { return model->isListening.get() || model->listeningFailed.get(); }, 30))
-        << "listening did not start: " << model->listeningStatus.get();
-    ASSERT_TRUE(model->isListening.get()) << model->listeningError.get().value_or(model->listeningStatus.get());
+    ASSERT_TRUE(test::startsListening(model));
 
     QProcess player;
     player.start(QStringLiteral("paplay"),
@@ -141,7 +131,7 @@ TEST(RealRun, TheOtherPartysSpeechIsCaptionedTranslatedAndSaved)
         EXPECT_FALSE(app::QtHostWindow::isHostWindow(widget)) << "a translation host window was made";
 
     model->flushDirtySessions();
-    const fs::path folder = home.folder / "data" / "parlaro" / "History";
+    const fs::path folder = world.home.folder / "data" / "parlaro" / "History";
     bool saved = false;
     if (fs::exists(folder)) {
         for (const auto& file : fs::recursive_directory_iterator(folder)) {

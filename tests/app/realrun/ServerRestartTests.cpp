@@ -7,10 +7,8 @@
 #include "RealRunSupport.h"
 
 #include "model/ModelTestAccess.h"
-#include "runtime/SystemRuntime.h"
 #include "runtime/Task.h"
 #include "speech/CallLanguage.h"
-#include "ui/MainActorPump.h"
 
 #include <QProcess>
 
@@ -96,19 +94,14 @@ TEST(RealRunServerRestart, ListeningAndTheVirtualMicrophoneComeBackOnTheirOwn)
     if (const std::string missing = test::missingRealRunPart({"paplay", "parecord", "pactl"}); !missing.empty())
         GTEST_SKIP() << "not installed: " << missing;
 
-    test::PrivateHome home;
-    rt::SystemRuntime runtime;
-    ui::MainActorPump pump(runtime.executor());
+    test::RealRunWorld world;
     loadMicrophone();
 
     test::SpanishSpeakerProgram program;
     app::ServiceFactory& factory = program.factory;
     ASSERT_TRUE(factory.audioServerReachable()) << "the private sound server did not answer";
     const auto model = factory.model();
-    rt::spawn([model]() -> rt::Async<void> { co_await model->start(); });
-    ASSERT_TRUE(pumpUntil([&] { return model->isListening.get() || model->listeningFailed.get(); }, 30))
-        << model->listeningStatus.get();
-    ASSERT_TRUE(model->isListening.get()) << model->listeningError.get().value_or(model->listeningStatus.get());
+    ASSERT_TRUE(test::startsListening(model));
     ASSERT_TRUE(pumpUntil([&] { return pactl({QStringLiteral("get-default-source")}) == virtualMicSource; }, 10))
         << "the virtual microphone is not the default input: " << pactl({QStringLiteral("get-default-source")});
     // The user confirms the microphone in the check that opens at start.
@@ -146,7 +139,7 @@ TEST(RealRunServerRestart, ListeningAndTheVirtualMicrophoneComeBackOnTheirOwn)
     ASSERT_TRUE(pumpUntil([&] { return model->myLanguage.get().id == "en" && !model->isChangingLanguage.get(); }, 20))
         << model->status.get();
     model->setConfirmBeforeSend(false);
-    const fs::path heard = home.folder / "virtual-mic.raw";
+    const fs::path heard = world.home.folder / "virtual-mic.raw";
     QProcess recorder;
     recorder.start(QStringLiteral("parecord"),
                    {QStringLiteral("--raw"), QStringLiteral("--format=s16le"), QStringLiteral("--rate=16000"),

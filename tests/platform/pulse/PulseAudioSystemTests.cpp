@@ -1,5 +1,6 @@
 #include "PulseTestServer.h"
 
+#include "platform/OwnAudioIDs.h"
 #include "platform/linux/pulse/PulseAudioSystem.h"
 #include "platform/linux/pulse/PulseVirtualMicHost.h"
 #include "platform/linux/pulse/VirtualMicModules.h"
@@ -11,7 +12,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <mutex>
 #include <optional>
@@ -74,6 +77,55 @@ class PulseAudioSystemTest : public ::testing::Test {
 protected:
     void SetUp() override { PARLARO_REQUIRE_TEST_SERVER(); }
 };
+
+// The test below starts this binary again with this argument: it then
+// plays the part of a second process of the program.
+constexpr const char* secondProgramArgument = "--play-the-second-program";
+
+bool playingTheSecondProgram()
+{
+    std::ifstream file("/proc/self/cmdline", std::ios::binary);
+    std::string argument;
+    while (std::getline(file, argument, '\0'))
+        if (argument == secondProgramArgument)
+            return true;
+    return false;
+}
+
+std::optional<std::string> bundleOfProcess(const AudioSystem& system, pid_t pid)
+{
+    AudioPropertyValue qualifier = static_cast<std::uint32_t>(pid);
+    std::uint32_t process = 0;
+    if (system.get(audioSystemObject, {"id2p"_fcc}, process, &qualifier) != AudioStatuses::ok || process == 0)
+        return std::nullopt;
+    AudioString bundle;
+    if (system.get(process, {"pbid"_fcc}, bundle) != AudioStatuses::ok)
+        return std::nullopt;
+    return bundle;
+}
+
+TEST_F(PulseAudioSystemTest, AnotherProcessOfTheProgramIsKnownByItsApplicationID)
+{
+    PulseAudioSystem system;
+    ASSERT_TRUE(system.isConnected()) << system.connectionError();
+    if (playingTheSecondProgram()) {
+        // Connected, with the virtual sinks' keeper streams running, until
+        // the test ends this process.
+        std::string line;
+        while (std::getline(std::cin, line)) {}
+        return;
+    }
+    // This process's streams carry the id...
+    EXPECT_TRUE(waitUntil([&] { return bundleOfProcess(system, getpid()) == ownApplicationID; }))
+        << bundleOfProcess(system, getpid()).value_or("no id");
+    // ...and so do another process's of the program, whose pid is not ours.
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    Child second({self, "--gtest_filter=PulseAudioSystemTest.AnotherProcessOfTheProgramIsKnownByItsApplicationID",
+                  secondProgramArgument},
+                 Child::Pipe::input);
+    EXPECT_TRUE(waitUntil([&] { return bundleOfProcess(system, second.pid()) == ownApplicationID; }, 10))
+        << bundleOfProcess(system, second.pid()).value_or("no id");
+}
 
 TEST_F(PulseAudioSystemTest, MirrorsDevicesDefaultsAndProcesses)
 {

@@ -2,14 +2,10 @@
 # Starts or stops a private sound server for the tests, with everything under
 # <dir>: daemon.sh start|stop <dir>. Its socket is <dir>/pulse/native.
 set -u
-action=${1:-}
-dir=${2:-}
-if [[ -z "$action" || -z "$dir" ]]; then
-  echo "usage: daemon.sh start|stop <dir>" >&2
-  exit 2
-fi
 here=$(cd "$(dirname "$0")" && pwd)
-dir=$(realpath -m "$dir")
+# shellcheck source-path=SCRIPTDIR source=../../support/server-fixture.sh
+source "$here/../../support/server-fixture.sh"
+fixture_args daemon.sh "$@"
 export XDG_RUNTIME_DIR="$dir"
 export HOME="$dir/home"
 export PULSE_RUNTIME_PATH="$dir/pulse"
@@ -29,12 +25,7 @@ start)
   "$here/daemon.sh" stop "$dir" >/dev/null 2>&1
   pulseaudio -D --system=false --exit-idle-time=-1 -n -F "$here/ci.pa" --log-target=file:"$dir/pulse.log" \
     || { echo "daemon.sh: pulseaudio did not start; see $dir/pulse.log" >&2; exit 1; }
-  for _ in $(seq 1 100); do
-    if pactl info >/dev/null 2>&1; then
-      exit 0
-    fi
-    sleep 0.05
-  done
+  fixture_poll 100 pactl info >/dev/null 2>&1 && exit 0
   echo "daemon.sh: the sound server did not answer within 5 s" >&2
   exit 1
   ;;
@@ -43,19 +34,15 @@ stop)
   [[ -f "$pidfile" ]] || exit 0
   pid=$(cat "$pidfile" 2>/dev/null)
   pactl exit >/dev/null 2>&1
-  for _ in $(seq 1 100); do
-    if [[ -z "$pid" ]] || ! kill -0 "$pid" 2>/dev/null; then
-      rm -f "$pidfile"
-      exit 0
-    fi
-    sleep 0.05
-  done
+  if [[ -z "$pid" ]] || fixture_poll 100 fixture_gone "$pid"; then
+    rm -f "$pidfile"
+    exit 0
+  fi
   kill -KILL "$pid" 2>/dev/null
   rm -f "$pidfile"
   exit 0
   ;;
 *)
-  echo "usage: daemon.sh start|stop <dir>" >&2
-  exit 2
+  fixture_usage
   ;;
 esac

@@ -29,6 +29,20 @@ running() {
   [[ "$state" == "$2 "[A-Y] ]]
 }
 
+# Whether process $2 runs program $1 (fixture_gone gives the pid last).
+# Called only through fixture_poll, as the next one.
+# shellcheck disable=SC2317
+running_as() {
+  running "$2" "$1"
+}
+
+# Makes the test output the default; whether it now is.
+# shellcheck disable=SC2317
+test_output_is_default() {
+  pactl set-default-sink test_speakers >/dev/null 2>&1
+  [[ "$(pactl get-default-sink 2>/dev/null)" == test_speakers ]]
+}
+
 # Ends the process whose id is in <dir>/<name>.pid, if it still runs.
 end() {
   local program=$1
@@ -39,11 +53,7 @@ end() {
   pid=$(cat "$pidfile" 2>/dev/null)
   if [[ -n "$pid" ]] && running "$pid" "$program"; then
     kill -TERM "$pid" 2>/dev/null
-    for _ in $(seq 1 100); do
-      running "$pid" "$program" || break
-      sleep 0.02
-    done
-    running "$pid" "$program" && kill -KILL "$pid" 2>/dev/null
+    fixture_poll 40 fixture_gone "$pid" running_as "$program" || kill -KILL "$pid" 2>/dev/null
   fi
   rm -f "$pidfile"
 }
@@ -71,27 +81,15 @@ start)
   dbus-daemon --config-file="$here/../portal/bus.conf" --fork --nopidfile --print-pid=3 --address="$DBUS_SESSION_BUS_ADDRESS" 3>"$dir/dbus.pid" \
     || { echo "pipewire.sh: the private D-Bus session bus did not start" >&2; exit 1; }
   run pipewire pipewire
-  for _ in $(seq 1 250); do
-    [[ -S "$dir/pipewire-0" ]] && break
-    sleep 0.02
-  done
-  [[ -S "$dir/pipewire-0" ]] || { echo "pipewire.sh: pipewire did not start; see $dir/pipewire.log" >&2; exit 1; }
+  fixture_poll 100 test -S "$dir/pipewire-0" || { echo "pipewire.sh: pipewire did not start; see $dir/pipewire.log" >&2; exit 1; }
   run wireplumber wireplumber
   run pipewire-pulse pipewire-pulse
-  for _ in $(seq 1 250); do
-    pactl info >/dev/null 2>&1 && break
-    sleep 0.02
-  done
-  pactl info >/dev/null 2>&1 \
+  fixture_poll 100 pactl info >/dev/null 2>&1 \
     || { echo "pipewire.sh: pipewire-pulse did not answer within 5 s; see $dir/pipewire-pulse.log" >&2; exit 1; }
   pactl load-module module-null-sink sink_name=test_speakers >/dev/null \
     || { echo "pipewire.sh: no test output" >&2; exit 1; }
   # The session manager picks the default once it has seen the new sink.
-  for _ in $(seq 1 250); do
-    pactl set-default-sink test_speakers >/dev/null 2>&1
-    [[ "$(pactl get-default-sink 2>/dev/null)" == test_speakers ]] && exit 0
-    sleep 0.02
-  done
+  fixture_poll 100 test_output_is_default && exit 0
   echo "pipewire.sh: the test output did not become the default within 5 s" >&2
   exit 1
   ;;

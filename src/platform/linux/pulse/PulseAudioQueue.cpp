@@ -8,8 +8,6 @@ namespace parlaro::sys {
 
 namespace {
 
-constexpr AudioSelector selCurrentDevice = "aqcd"_fcc;
-constexpr AudioSelector selIsRunning = "aqrn"_fcc;
 constexpr double streamSeconds = 0.05;
 
 }  // namespace
@@ -68,8 +66,6 @@ void PulseAudioQueue::endDelivery()
         thread_.join();
 }
 
-// MARK: properties
-
 AudioStatus PulseAudioQueue::getProperty(AudioSelector selector, AudioPropertyValue& value)
 {
     std::string uid;
@@ -77,11 +73,11 @@ AudioStatus PulseAudioQueue::getProperty(AudioSelector selector, AudioPropertyVa
         std::lock_guard lock(mutex_);
         if (disposed_)
             return AudioStatuses::badObject;
-        if (selector == selIsRunning) {
+        if (selector == AudioSelectors::queueIsRunning) {
             value = std::uint32_t{running_ ? 1u : 0u};
             return AudioStatuses::ok;
         }
-        if (selector != selCurrentDevice)
+        if (selector != AudioSelectors::queueCurrentDevice)
             return AudioStatuses::unknownProperty;
         uid = deviceUID_;
     }
@@ -94,7 +90,7 @@ AudioStatus PulseAudioQueue::getProperty(AudioSelector selector, AudioPropertyVa
 
 AudioStatus PulseAudioQueue::setProperty(AudioSelector selector, const AudioPropertyValue& value)
 {
-    if (selector != selCurrentDevice)
+    if (selector != AudioSelectors::queueCurrentDevice)
         return AudioStatuses::unknownProperty;
     const auto* uid = std::get_if<AudioString>(&value);
     if (!uid || !*uid)
@@ -107,8 +103,6 @@ AudioStatus PulseAudioQueue::setProperty(AudioSelector selector, const AudioProp
     deviceUID_ = **uid;
     return AudioStatuses::ok;
 }
-
-// MARK: buffers
 
 AudioStatus PulseAudioQueue::allocateBuffer(std::uint32_t byteCapacity, AudioQueueBuffer*& buffer)
 {
@@ -136,8 +130,6 @@ AudioStatus PulseAudioQueue::enqueueBuffer(AudioQueueBuffer& buffer)
     writeLocked();
     return AudioStatuses::ok;
 }
-
-// MARK: running
 
 AudioStatus PulseAudioQueue::start()
 {
@@ -288,8 +280,6 @@ void PulseAudioQueue::closeStreamLocked(bool flush)
     }
 }
 
-// MARK: the stream loop
-
 void PulseAudioQueue::onState(pa_stream* stream, void* self)
 {
     auto* queue = static_cast<PulseAudioQueue*>(self);
@@ -428,8 +418,6 @@ void PulseAudioQueue::deliver(std::shared_ptr<Delivery> delivery, std::weak_ptr<
         lock.lock();
     }
 }
-
-// MARK: timelines
 
 AudioStatus PulseAudioQueue::createTimeline(AudioQueueTimelineId& timeline)
 {

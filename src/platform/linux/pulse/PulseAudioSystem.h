@@ -100,6 +100,14 @@ public:
     bool virtualMicLoaded() const;
 
 private:
+    // How long a call waits for the server's answer, for a default it
+    // acknowledged to apply, and for a connection; how much silence a keeper
+    // stream holds.
+    static constexpr double writeDeadline = 2.0;
+    static constexpr double settleDeadline = 1.0;
+    static constexpr double connectDeadline = 5.0;
+    static constexpr double keeperSeconds = 0.2;
+
     struct Registration;
     struct ListenerTable;
     struct Proc;
@@ -147,6 +155,10 @@ private:
     void startKeepersLocked();
     void stopKeepersLocked();
     bool onLoopThread() const;
+    // Under the mirror mutex: the procedure `id` if it runs on `device`.
+    std::shared_ptr<Proc> procLocked(AudioObjectId device, AudioIOProcId id) const;
+    // Ends the procedure's streams; `forget` also destroys it.
+    AudioStatus stopProc(AudioObjectId device, AudioIOProcId id, bool forget);
     // A device's side on the server: the default device's when `uid` is
     // empty; nullopt when there is no such device or side.
     std::optional<PulseSide> sideFor(const std::string& uid, bool input) const;

@@ -34,10 +34,10 @@ std::optional<std::uint32_t> hardwareTransport(const std::map<std::string, std::
     if (bus.empty() && api.empty())
         return std::nullopt;
     if (bus == "usb")
-        return "usb "_fcc;
+        return AudioTransports::usb;
     if (bus == "bluetooth" || api == "bluez")
-        return "blue"_fcc;
-    return "bltn"_fcc;
+        return AudioTransports::bluetooth;
+    return AudioTransports::builtIn;
 }
 
 // A source the server made up is still a microphone to its user: echo
@@ -51,7 +51,7 @@ std::uint32_t transportType(const PulseSinkOrSource& object, const PulseServerSt
         return *hardware;
     const bool isSource = object.monitorOf == pulseNoIndex && object.monitor == pulseNoIndex;
     if (!isSource || isOurs(object, server))
-        return "virt"_fcc;
+        return AudioTransports::virtualDevice;
     // Filters over filters: follow the chain a few steps, never round a loop.
     const PulseSinkOrSource* current = &object;
     for (int step = 0; step < 8; ++step) {
@@ -67,12 +67,12 @@ std::uint32_t transportType(const PulseSinkOrSource& object, const PulseServerSt
             break;
         // Our own voice would come back to us as the user's.
         if (isOurs(*next, server))
-            return "virt"_fcc;
+            return AudioTransports::virtualDevice;
         if (auto hardware = hardwareTransport(next->properties))
             return *hardware;
         current = next;
     }
-    return "bltn"_fcc;
+    return AudioTransports::builtIn;
 }
 
 std::string lowercase(std::string text)
@@ -103,31 +103,33 @@ MirrorObject deviceObject(const std::string& uid, const Sides& sides, const Mirr
         ? *sides.source
         : *(sides.sink ? sides.sink : sides.source);
     auto& p = object.properties;
-    p[{"uid "_fcc}] = AudioString(uid);
-    p[{"lnam"_fcc}] = AudioString(primary.description.empty() ? primary.name : primary.description);
-    p[{"slay"_fcc, AudioScope::input}] = AudioBufferLayout{
+    p[{AudioSelectors::deviceUID}] = AudioString(uid);
+    p[{AudioSelectors::name}] = AudioString(primary.description.empty() ? primary.name : primary.description);
+    p[{AudioSelectors::streamConfiguration, AudioScope::input}] = AudioBufferLayout{
         sides.source ? std::vector<std::uint32_t>{sides.source->channels} : std::vector<std::uint32_t>{}};
-    p[{"slay"_fcc, AudioScope::output}] =
+    p[{AudioSelectors::streamConfiguration, AudioScope::output}] =
         AudioBufferLayout{sides.sink ? std::vector<std::uint32_t>{sides.sink->channels} : std::vector<std::uint32_t>{}};
-    p[{"tran"_fcc}] = transportType(primary, server);
+    p[{AudioSelectors::transportType}] = transportType(primary, server);
     if (sides.sink && !sides.sink->activePort.empty()) {
         const std::string port = lowercase(sides.sink->activePort);
         if (port.find("headphone") != std::string::npos)
-            p[{"ssrc"_fcc, AudioScope::output}] = std::uint32_t{"hdpn"_fcc};
+            p[{AudioSelectors::dataSource, AudioScope::output}] = std::uint32_t{AudioDataSources::headphones};
         else if (port.find("speaker") != std::string::npos)
-            p[{"ssrc"_fcc, AudioScope::output}] = std::uint32_t{"ispk"_fcc};
+            p[{AudioSelectors::dataSource, AudioScope::output}] = std::uint32_t{AudioDataSources::internalSpeaker};
     }
     const double rate = primary.rate;
-    p[{"nsrt"_fcc}] = rate;
-    p[{"nsr#"_fcc}] = std::vector<AudioValueRange>{{rate, rate}};
-    p[{"livn"_fcc}] = std::uint32_t{1};
-    p[{"fsiz"_fcc}] = storedOr(extras, uid, {"fsiz"_fcc}, std::uint32_t{pulseCycleFrames});
-    p[{"saft"_fcc, AudioScope::input}] = std::uint32_t{0};
-    p[{"saft"_fcc, AudioScope::output}] = std::uint32_t{0};
-    p[{"over"_fcc}] = storedOr(extras, uid, {"over"_fcc}, std::uint32_t{0});
+    p[{AudioSelectors::nominalSampleRate}] = rate;
+    p[{AudioSelectors::availableNominalSampleRates}] = std::vector<AudioValueRange>{{rate, rate}};
+    p[{AudioSelectors::isAlive}] = std::uint32_t{1};
+    p[{AudioSelectors::bufferFrameSize}] =
+        storedOr(extras, uid, {AudioSelectors::bufferFrameSize}, std::uint32_t{pulseCycleFrames});
+    p[{AudioSelectors::safetyOffset, AudioScope::input}] = std::uint32_t{0};
+    p[{AudioSelectors::safetyOffset, AudioScope::output}] = std::uint32_t{0};
+    p[{AudioSelectors::processorOverload}] =
+        storedOr(extras, uid, {AudioSelectors::processorOverload}, std::uint32_t{0});
     const std::string version = property(primary.properties, versionProperty);
     if (!version.empty())
-        p[{"dcvr"_fcc}] = AudioString(version);
+        p[{AudioSelectors::driverVersion}] = AudioString(version);
     if (sides.sink) {
         object.sinkName = sides.sink->name;
         object.sinkIndex = sides.sink->index;
@@ -138,6 +140,241 @@ MirrorObject deviceObject(const std::string& uid, const Sides& sides, const Mirr
     }
     return object;
 }
+
+// One build of the mirror, one step per kind of object. Devices come first:
+// monitors, processes and the system object refer to them.
+class MirrorBuilder {
+public:
+    MirrorBuilder(const PulseServerState& server, const MirrorExtras& extras, MirrorIds& ids)
+        : server_(server), extras_(extras), ids_(ids), devices_(pairSides(server))
+    {
+    }
+
+    void addDevices()
+    {
+        for (const auto& [uid, sides] : devices_) {
+            const AudioObjectId id = idFor("device:" + uid);
+            MirrorObject object = deviceObject(uid, sides, extras_, server_);
+            if (sides.sink) {
+                bySink_[sides.sink->index] = id;
+                if (sides.sink->name == server_.defaultSink)
+                    defaultOutput_ = id;
+            }
+            if (sides.source) {
+                bySource_[sides.source->index] = id;
+                if (sides.source->name == server_.defaultSource)
+                    defaultInput_ = id;
+            }
+            mirror_.objects.emplace(id, std::move(object));
+        }
+    }
+
+    // A machine without a microphone has a monitor as its default input. It
+    // is never offered as an input, but it must be known by name, so that a
+    // default moved away from it can be put back. Our own sinks' monitors
+    // belong to the virtual microphone and stay out. Streams on monitors are
+    // not counted as device use.
+    void addMonitors()
+    {
+        for (const auto& [index, source] : server_.sources) {
+            if (source.monitorOf == pulseNoIndex || bySource_.contains(index) || devices_.contains(source.name)
+                || isOurs(source, server_))
+                continue;
+            const AudioObjectId id = idFor("device:" + source.name);
+            MirrorObject object = deviceObject(source.name, Sides{nullptr, &source}, extras_, server_);
+            object.listed = false;
+            object.monitor = true;
+            if (source.name == server_.defaultSource)
+                defaultInput_ = id;
+            mirror_.objects.emplace(id, std::move(object));
+        }
+    }
+
+    // Processes: the owners of client streams, and this program always. The
+    // virtual devices also tell when someone else starts or stops I/O on
+    // them.
+    void addProcesses(std::int32_t ownPid)
+    {
+        std::map<std::int32_t, Use> uses;
+        uses[ownPid];
+        std::map<AudioObjectId, std::uint32_t> foreignStreams;
+        for (const bool input : {false, true})
+            for (const auto& [index, stream] : input ? server_.sourceOutputs : server_.sinkInputs)
+                account(stream, input, ownPid, uses, foreignStreams);
+        for (const auto& [pid, use] : uses)
+            mirror_.objects.emplace(idFor("process:" + std::to_string(pid)), processObject(pid, use));
+        for (const char* uid : {virtualMicUID, injectionUID}) {
+            if (!devices_.contains(uid))
+                continue;
+            const AudioObjectId id = idFor(std::string("device:") + uid);
+            mirror_.objects[id].properties[{AudioSelectors::driverIOActivity}] = std::uint32_t{foreignStreams[id]};
+        }
+    }
+
+    void addTaps()
+    {
+        const AudioStreamDescription tapFormat = AudioStreamDescription::pcm({48000, 2, SampleType::float32, true});
+        for (const auto& [id, tap] : extras_.taps) {
+            MirrorObject object;
+            object.kind = MirrorObject::Kind::tap;
+            object.listed = false;
+            object.properties[{AudioSelectors::tapFormat}] = tapFormat;
+            object.properties[{AudioSelectors::tapUID}] = AudioString(tap.uuid.toString());
+            mirror_.objects.emplace(id, std::move(object));
+        }
+    }
+
+    void addAggregates()
+    {
+        for (const auto& aggregate : extras_.aggregates) {
+            MirrorObject object;
+            object.kind = MirrorObject::Kind::device;
+            object.aggregate = true;
+            auto& p = object.properties;
+            p[{AudioSelectors::deviceUID}] = AudioString(aggregate.description.uid);
+            p[{AudioSelectors::name}] = AudioString(aggregate.description.name);
+            p[{AudioSelectors::streamConfiguration, AudioScope::input}] = AudioBufferLayout{{2}};
+            p[{AudioSelectors::streamConfiguration, AudioScope::output}] = AudioBufferLayout{};
+            p[{AudioSelectors::transportType}] = std::uint32_t{AudioTransports::aggregate};
+            p[{AudioSelectors::nominalSampleRate}] = 48000.0;
+            p[{AudioSelectors::availableNominalSampleRates}] = std::vector<AudioValueRange>{{48000.0, 48000.0}};
+            p[{AudioSelectors::isAlive}] = std::uint32_t{1};
+            p[{AudioSelectors::bufferFrameSize}] = std::uint32_t{pulseCycleFrames};
+            p[{AudioSelectors::safetyOffset, AudioScope::input}] = std::uint32_t{0};
+            p[{AudioSelectors::safetyOffset, AudioScope::output}] = std::uint32_t{0};
+            mirror_.objects.emplace(aggregate.id, std::move(object));
+        }
+    }
+
+    // The system object over everything added, and the ids of objects that
+    // went away forgotten.
+    Mirror finish()
+    {
+        std::vector<std::uint32_t> deviceList;
+        std::vector<std::uint32_t> processList;
+        for (const auto& [id, object] : mirror_.objects) {
+            if (object.kind == MirrorObject::Kind::device && object.listed)
+                deviceList.push_back(id);
+            else if (object.kind == MirrorObject::Kind::process)
+                processList.push_back(id);
+        }
+        MirrorObject system;
+        system.kind = MirrorObject::Kind::system;
+        system.listed = false;
+        auto& p = system.properties;
+        p[{AudioSelectors::devices}] = std::move(deviceList);
+        p[{AudioSelectors::processes}] = std::move(processList);
+        p[{AudioSelectors::defaultInputDevice}] = defaultInput_;
+        p[{AudioSelectors::defaultOutputDevice}] = defaultOutput_;
+        p[{AudioSelectors::serviceRestarted}] = extras_.restarts;
+        p[{AudioSelectors::serviceRunning}] = extras_.running;
+        mirror_.objects.emplace(audioSystemObject, std::move(system));
+        ids_.keepOnly(alive_);
+        return std::move(mirror_);
+    }
+
+private:
+    // What one process does with the devices.
+    struct Use {
+        std::set<AudioObjectId> inputs;
+        std::set<AudioObjectId> outputs;
+        bool runningInput = false;
+        bool runningOutput = false;
+        std::string bundle;
+    };
+
+    // Sinks and sources by device: those carrying the same device UID
+    // property form one device.
+    static std::map<std::string, Sides> pairSides(const PulseServerState& server)
+    {
+        std::map<std::string, Sides> devices;
+        for (const auto& [index, sink] : server.sinks) {
+            std::string uid = property(sink.properties, uidProperty);
+            Sides& sides = devices[uid.empty() ? sink.name : uid];
+            if (!sides.sink)
+                sides.sink = &sink;
+        }
+        for (const auto& [index, source] : server.sources) {
+            // Some servers copy a sink's properties onto its monitor, so only
+            // monitor_of_sink tells a monitor apart.
+            if (source.monitorOf != pulseNoIndex)
+                continue;
+            std::string uid = property(source.properties, uidProperty);
+            Sides& sides = devices[uid.empty() ? source.name : uid];
+            if (!sides.source)
+                sides.source = &source;
+        }
+        // The injection device hears what calling applications play into the
+        // virtual speaker.
+        auto injection = devices.find(injectionUID);
+        auto speaker = devices.find(virtualMicUID);
+        if (injection != devices.end() && speaker != devices.end() && speaker->second.sink
+            && !injection->second.source) {
+            auto monitor = server.sources.find(speaker->second.sink->monitor);
+            if (monitor != server.sources.end())
+                injection->second.source = &monitor->second;
+        }
+        return devices;
+    }
+
+    void account(const PulseStreamInfo& stream, bool input, std::int32_t ownPid, std::map<std::int32_t, Use>& uses,
+                 std::map<AudioObjectId, std::uint32_t>& foreignStreams) const
+    {
+        const auto& devicesOfSide = input ? bySource_ : bySink_;
+        auto device = devicesOfSide.find(stream.device);
+        auto pid = processID(stream);
+        if (device != devicesOfSide.end() && pid != ownPid)
+            ++foreignStreams[device->second];
+        if (stream.client == pulseNoIndex || !pid)
+            return;
+        Use& use = uses[*pid];
+        if (use.bundle.empty()) {
+            use.bundle = property(stream.properties, "application.id");
+            if (use.bundle.empty())
+                use.bundle = property(stream.properties, "application.process.binary");
+        }
+        if (device == devicesOfSide.end())
+            return;
+        (input ? use.inputs : use.outputs).insert(device->second);
+        if (!stream.corked)
+            (input ? use.runningInput : use.runningOutput) = true;
+    }
+
+    static MirrorObject processObject(std::int32_t pid, const Use& use)
+    {
+        MirrorObject object;
+        object.kind = MirrorObject::Kind::process;
+        object.pid = pid;
+        auto& p = object.properties;
+        p[{AudioSelectors::processPID}] = static_cast<std::uint32_t>(pid);
+        if (!use.bundle.empty())
+            p[{AudioSelectors::processBundleID}] = AudioString(use.bundle);
+        p[{AudioSelectors::processIsRunningInput}] = std::uint32_t{use.runningInput ? 1u : 0u};
+        p[{AudioSelectors::processIsRunningOutput}] = std::uint32_t{use.runningOutput ? 1u : 0u};
+        p[{AudioSelectors::processDevices, AudioScope::input}] =
+            std::vector<std::uint32_t>(use.inputs.begin(), use.inputs.end());
+        p[{AudioSelectors::processDevices, AudioScope::output}] =
+            std::vector<std::uint32_t>(use.outputs.begin(), use.outputs.end());
+        return object;
+    }
+
+    AudioObjectId idFor(const std::string& key)
+    {
+        alive_.insert(key);
+        return ids_.idFor(key);
+    }
+
+    const PulseServerState& server_;
+    const MirrorExtras& extras_;
+    MirrorIds& ids_;
+    const std::map<std::string, Sides> devices_;
+    Mirror mirror_;
+    std::set<std::string> alive_;
+    std::map<std::uint32_t, AudioObjectId> bySink_;
+    std::map<std::uint32_t, AudioObjectId> bySource_;
+    AudioObjectId defaultInput_ = 0;
+    AudioObjectId defaultOutput_ = 0;
+};
 
 }  // namespace
 
@@ -182,7 +419,7 @@ AudioObjectId Mirror::deviceWithUID(const std::string& uid) const
     for (const auto& [id, object] : objects) {
         if (object.kind != MirrorObject::Kind::device)
             continue;
-        auto found = object.properties.find({"uid "_fcc});
+        auto found = object.properties.find({AudioSelectors::deviceUID});
         if (found == object.properties.end())
             continue;
         const auto* text = std::get_if<AudioString>(&found->second);
@@ -202,190 +439,13 @@ AudioObjectId Mirror::processWithPID(std::int32_t pid) const
 
 Mirror buildMirror(const PulseServerState& server, const MirrorExtras& extras, std::int32_t ownPid, MirrorIds& ids)
 {
-    Mirror mirror;
-    std::set<std::string> alive;
-
-    std::map<std::string, Sides> devices;
-    for (const auto& [index, sink] : server.sinks) {
-        std::string uid = property(sink.properties, uidProperty);
-        Sides& sides = devices[uid.empty() ? sink.name : uid];
-        if (!sides.sink)
-            sides.sink = &sink;
-    }
-    for (const auto& [index, source] : server.sources) {
-        // Some servers copy a sink's properties onto its monitor, so only
-        // monitor_of_sink tells a monitor apart.
-        if (source.monitorOf != pulseNoIndex)
-            continue;
-        std::string uid = property(source.properties, uidProperty);
-        Sides& sides = devices[uid.empty() ? source.name : uid];
-        if (!sides.source)
-            sides.source = &source;
-    }
-    // The injection device hears what calling applications play into the
-    // virtual speaker.
-    auto injection = devices.find(injectionUID);
-    auto speaker = devices.find(virtualMicUID);
-    if (injection != devices.end() && speaker != devices.end() && speaker->second.sink && !injection->second.source) {
-        auto monitor = server.sources.find(speaker->second.sink->monitor);
-        if (monitor != server.sources.end())
-            injection->second.source = &monitor->second;
-    }
-
-    std::map<std::uint32_t, AudioObjectId> bySink;
-    std::map<std::uint32_t, AudioObjectId> bySource;
-    std::string defaultInputName = server.defaultSource;
-    std::uint32_t defaultInput = 0;
-    std::uint32_t defaultOutput = 0;
-    for (const auto& [uid, sides] : devices) {
-        const std::string key = "device:" + uid;
-        alive.insert(key);
-        const AudioObjectId id = ids.idFor(key);
-        MirrorObject object = deviceObject(uid, sides, extras, server);
-        if (sides.sink) {
-            bySink[sides.sink->index] = id;
-            if (sides.sink->name == server.defaultSink)
-                defaultOutput = id;
-        }
-        if (sides.source) {
-            bySource[sides.source->index] = id;
-            if (sides.source->name == defaultInputName)
-                defaultInput = id;
-        }
-        mirror.objects.emplace(id, std::move(object));
-    }
-
-    // A machine without a microphone has a monitor as its default input. It
-    // is never offered as an input, but it must be known by name, so that a
-    // default moved away from it can be put back. Our own sinks' monitors
-    // belong to the virtual microphone and stay out. Streams on monitors are
-    // not counted as device use below.
-    for (const auto& [index, source] : server.sources) {
-        if (source.monitorOf == pulseNoIndex || bySource.contains(index) || devices.contains(source.name)
-            || isOurs(source, server))
-            continue;
-        const std::string key = "device:" + source.name;
-        alive.insert(key);
-        const AudioObjectId id = ids.idFor(key);
-        MirrorObject object = deviceObject(source.name, Sides{nullptr, &source}, extras, server);
-        object.listed = false;
-        object.monitor = true;
-        if (source.name == defaultInputName)
-            defaultInput = id;
-        mirror.objects.emplace(id, std::move(object));
-    }
-
-    // Processes: the owners of client streams, and this program always.
-    struct Use {
-        std::set<AudioObjectId> inputs;
-        std::set<AudioObjectId> outputs;
-        bool runningInput = false;
-        bool runningOutput = false;
-        std::string bundle;
-    };
-    std::map<std::int32_t, Use> uses;
-    uses[ownPid];
-    std::map<AudioObjectId, std::uint32_t> foreignStreams;
-    auto account = [&](const PulseStreamInfo& stream, bool input) {
-        const auto& devicesOfSide = input ? bySource : bySink;
-        auto device = devicesOfSide.find(stream.device);
-        auto pid = processID(stream);
-        if (device != devicesOfSide.end() && pid != ownPid)
-            ++foreignStreams[device->second];
-        if (stream.client == pulseNoIndex || !pid)
-            return;
-        Use& use = uses[*pid];
-        if (use.bundle.empty()) {
-            use.bundle = property(stream.properties, "application.id");
-            if (use.bundle.empty())
-                use.bundle = property(stream.properties, "application.process.binary");
-        }
-        if (device == devicesOfSide.end())
-            return;
-        (input ? use.inputs : use.outputs).insert(device->second);
-        if (!stream.corked)
-            (input ? use.runningInput : use.runningOutput) = true;
-    };
-    for (const auto& [index, stream] : server.sinkInputs)
-        account(stream, false);
-    for (const auto& [index, stream] : server.sourceOutputs)
-        account(stream, true);
-    for (const auto& [pid, use] : uses) {
-        const std::string key = "process:" + std::to_string(pid);
-        alive.insert(key);
-        const AudioObjectId id = ids.idFor(key);
-        MirrorObject object;
-        object.kind = MirrorObject::Kind::process;
-        object.pid = pid;
-        auto& p = object.properties;
-        p[{"ppid"_fcc}] = static_cast<std::uint32_t>(pid);
-        if (!use.bundle.empty())
-            p[{"pbid"_fcc}] = AudioString(use.bundle);
-        p[{"piri"_fcc}] = std::uint32_t{use.runningInput ? 1u : 0u};
-        p[{"piro"_fcc}] = std::uint32_t{use.runningOutput ? 1u : 0u};
-        p[{"pdv#"_fcc, AudioScope::input}] = std::vector<std::uint32_t>(use.inputs.begin(), use.inputs.end());
-        p[{"pdv#"_fcc, AudioScope::output}] = std::vector<std::uint32_t>(use.outputs.begin(), use.outputs.end());
-        mirror.objects.emplace(id, std::move(object));
-    }
-
-    // The virtual devices tell when someone else starts or stops I/O on them.
-    for (const char* uid : {virtualMicUID, injectionUID}) {
-        auto found = devices.find(uid);
-        if (found == devices.end())
-            continue;
-        const AudioObjectId id = ids.idFor(std::string("device:") + uid);
-        mirror.objects[id].properties[{"dcio"_fcc}] = std::uint32_t{foreignStreams[id]};
-    }
-
-    const AudioStreamDescription tapFormat = AudioStreamDescription::pcm({48000, 2, SampleType::float32, true});
-    for (const auto& [id, tap] : extras.taps) {
-        MirrorObject object;
-        object.kind = MirrorObject::Kind::tap;
-        object.listed = false;
-        object.properties[{"tfmt"_fcc}] = tapFormat;
-        object.properties[{"tuid"_fcc}] = AudioString(tap.uuid.toString());
-        mirror.objects.emplace(id, std::move(object));
-    }
-    for (const auto& aggregate : extras.aggregates) {
-        MirrorObject object;
-        object.kind = MirrorObject::Kind::device;
-        object.aggregate = true;
-        auto& p = object.properties;
-        p[{"uid "_fcc}] = AudioString(aggregate.description.uid);
-        p[{"lnam"_fcc}] = AudioString(aggregate.description.name);
-        p[{"slay"_fcc, AudioScope::input}] = AudioBufferLayout{{2}};
-        p[{"slay"_fcc, AudioScope::output}] = AudioBufferLayout{};
-        p[{"tran"_fcc}] = std::uint32_t{"grup"_fcc};
-        p[{"nsrt"_fcc}] = 48000.0;
-        p[{"nsr#"_fcc}] = std::vector<AudioValueRange>{{48000.0, 48000.0}};
-        p[{"livn"_fcc}] = std::uint32_t{1};
-        p[{"fsiz"_fcc}] = std::uint32_t{pulseCycleFrames};
-        p[{"saft"_fcc, AudioScope::input}] = std::uint32_t{0};
-        p[{"saft"_fcc, AudioScope::output}] = std::uint32_t{0};
-        mirror.objects.emplace(aggregate.id, std::move(object));
-    }
-
-    std::vector<std::uint32_t> deviceList;
-    std::vector<std::uint32_t> processList;
-    for (const auto& [id, object] : mirror.objects) {
-        if (object.kind == MirrorObject::Kind::device && object.listed)
-            deviceList.push_back(id);
-        else if (object.kind == MirrorObject::Kind::process)
-            processList.push_back(id);
-    }
-    MirrorObject system;
-    system.kind = MirrorObject::Kind::system;
-    system.listed = false;
-    system.properties[{"dev#"_fcc}] = std::move(deviceList);
-    system.properties[{"prs#"_fcc}] = std::move(processList);
-    system.properties[{"dIn "_fcc}] = defaultInput;
-    system.properties[{"dOut"_fcc}] = defaultOutput;
-    system.properties[{"srst"_fcc}] = extras.restarts;
-    system.properties[{"srun"_fcc}] = extras.running;
-    mirror.objects.emplace(audioSystemObject, std::move(system));
-
-    ids.keepOnly(alive);
-    return mirror;
+    MirrorBuilder builder(server, extras, ids);
+    builder.addDevices();
+    builder.addMonitors();
+    builder.addProcesses(ownPid);
+    builder.addTaps();
+    builder.addAggregates();
+    return builder.finish();
 }
 
 std::vector<std::pair<AudioObjectId, AudioPropertyAddress>> mirrorChanges(const Mirror& before, const Mirror& after)
@@ -395,7 +455,7 @@ std::vector<std::pair<AudioObjectId, AudioPropertyAddress>> mirrorChanges(const 
         const MirrorObject* now = after.find(id);
         if (!now) {
             if (old.kind == MirrorObject::Kind::device)
-                changes.emplace_back(id, AudioPropertyAddress{"livn"_fcc});
+                changes.emplace_back(id, AudioPropertyAddress{AudioSelectors::isAlive});
             continue;
         }
         for (const auto& [address, value] : old.properties) {

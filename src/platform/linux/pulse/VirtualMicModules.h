@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/OwnAudioIDs.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -27,8 +29,6 @@ struct VirtualMicModule {
     std::string arguments;
 };
 
-inline constexpr const char* virtualMicUID = "com.parlaro.virtualmic";
-inline constexpr const char* injectionUID = "com.parlaro.virtualmic.injection";
 inline constexpr const char* uidProperty = "parlaro.uid";
 inline constexpr const char* versionProperty = "parlaro.driver.version";
 inline constexpr const char* hashProperty = "parlaro.driver.hash";

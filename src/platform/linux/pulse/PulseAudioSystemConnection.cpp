@@ -1,0 +1,257 @@
+// Reaching the server: the two contexts, losing them, and the worker that
+// tries again.
+
+#include "platform/linux/pulse/PulseAudioSystem.h"
+
+#include "platform/OwnAudioIDs.h"
+#include "platform/linux/pulse/PulseAudioSystemParts.h"
+
+#include <cstdio>
+#include <pthread.h>
+
+namespace parlaro::sys {
+
+namespace {
+
+// Every stream of ours carries the program's application id, so that the
+// mirror knows the program's other processes as its own, not only this one
+// by its pid.
+pa_context* newContext(pa_mainloop_api* api, const char* name)
+{
+    pa_proplist* properties = pa_proplist_new();
+    pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, name);
+    pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, ownApplicationID);
+    pa_context* context = pa_context_new_with_proplist(api, name, properties);
+    pa_proplist_free(properties);
+    return context;
+}
+
+// Under the loop's lock: connects the context and waits until it is ready
+// or has failed; true when ready.
+bool connectAndWait(const PulseLoop& loop, pa_context* context, const char* server, double seconds)
+{
+    if (pa_context_connect(context, server, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0)
+        loop.waitLocked(
+            [&] {
+                const auto state = pa_context_get_state(context);
+                return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
+            },
+            seconds);
+    return pa_context_get_state(context) == PA_CONTEXT_READY;
+}
+
+}  // namespace
+
+bool PulseAudioSystem::onLoopThread() const
+{
+    return control_.inThread() || streams_.inThread();
+}
+
+std::string PulseAudioSystem::serverName() const
+{
+    return server_.empty() ? "the default server" : server_;
+}
+
+bool PulseAudioSystem::isConnected() const
+{
+    std::lock_guard lock(mirrorMutex_);
+    return connected_;
+}
+
+std::string PulseAudioSystem::connectionError() const
+{
+    std::lock_guard lock(mirrorMutex_);
+    return error_;
+}
+
+int PulseAudioSystem::connectionErrorCode() const
+{
+    std::lock_guard lock(mirrorMutex_);
+    return errorCode_;
+}
+
+void PulseAudioSystem::onContextState(pa_context* context, void* self)
+{
+    auto* system = static_cast<PulseAudioSystem*>(self);
+    system->control_.signal();
+    const pa_context_state_t state = pa_context_get_state(context);
+    if (!PA_CONTEXT_IS_GOOD(state) && system->live_.exchange(false)) {
+        {
+            std::lock_guard lock(system->workerMutex_);
+            system->lostPending_ = true;
+        }
+        system->workerWake_.notify_all();
+    }
+}
+
+void PulseAudioSystem::onStreamContextState(pa_context*, void* self)
+{
+    static_cast<PulseAudioSystem*>(self)->streams_.signal();
+}
+
+void PulseAudioSystem::connectLocked(bool& ready)
+{
+    ready = false;
+    const char* server = server_.empty() ? nullptr : server_.c_str();
+    int code = PA_ERR_CONNECTIONREFUSED;
+    context_ = newContext(control_.api(), "Parlaro");
+    if (context_) {
+        pa_context_set_state_callback(context_, onContextState, this);
+        if (connectAndWait(control_, context_, server, connectDeadline)) {
+            PulseLoopLock streams(streams_);
+            streamContext_ = newContext(streams_.api(), "Parlaro streams");
+            if (streamContext_) {
+                pa_context_set_state_callback(streamContext_, onStreamContextState, this);
+                ready = connectAndWait(streams_, streamContext_, server, connectDeadline);
+                if (ready)
+                    host_->context = streamContext_;
+                if (!ready)
+                    code = pa_context_errno(streamContext_);
+            }
+        } else {
+            code = pa_context_errno(context_);
+        }
+    }
+    if (!ready) {
+        disconnectLocked();
+        std::lock_guard lock(mirrorMutex_);
+        errorCode_ = code == PA_OK ? PA_ERR_CONNECTIONREFUSED : code;
+        error_ = pulseErrorText(errorCode_);
+        return;
+    }
+    pa_context_set_subscribe_callback(context_, onEvent, this);
+    const auto mask = static_cast<pa_subscription_mask_t>(
+        PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SINK_INPUT
+        | PA_SUBSCRIPTION_MASK_SOURCE_OUTPUT | PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_CARD);
+    if (pa_operation* operation = pa_context_subscribe(context_, mask, nullptr, nullptr))
+        pa_operation_unref(operation);
+    live_ = true;
+}
+
+void PulseAudioSystem::disconnectLocked()
+{
+    live_ = false;
+    {
+        PulseLoopLock streams(streams_);
+        stopKeepersLocked();
+        {
+            std::lock_guard lock(mirrorMutex_);
+            for (auto& [id, proc] : procs_) {
+                proc->stopStreams();
+                proc->started = false;
+            }
+        }
+        host_->context = nullptr;
+        if (streamContext_) {
+            pa_context_set_state_callback(streamContext_, nullptr, nullptr);
+            pa_context_disconnect(streamContext_);
+            pa_context_unref(streamContext_);
+            streamContext_ = nullptr;
+        }
+    }
+    if (context_) {
+        pa_context_set_state_callback(context_, nullptr, nullptr);
+        pa_context_set_subscribe_callback(context_, nullptr, nullptr);
+        pa_context_disconnect(context_);
+        pa_context_unref(context_);
+        context_ = nullptr;
+    }
+}
+
+void PulseAudioSystem::connect()
+{
+    bool ready = false;
+    {
+        PulseLoopLock control(control_);
+        connectLocked(ready);
+        if (ready)
+            refreshLocked();
+    }
+    if (!ready) {
+        bool announce = false;
+        std::string text;
+        {
+            std::lock_guard lock(mirrorMutex_);
+            announce = !announced_;
+            announced_ = true;
+            text = error_;
+        }
+        if (announce)
+            std::fprintf(stderr, "parlaro: no audio server at %s: %s (retrying)\n", serverName().c_str(), text.c_str());
+        scheduleRetry();
+        return;
+    }
+    bool again = false;
+    {
+        std::lock_guard lock(mirrorMutex_);
+        again = everConnected_;
+        everConnected_ = true;
+        connected_ = true;
+        extras_.running = 1;
+        announced_ = false;
+        error_.clear();
+        errorCode_ = 0;
+        if (again)
+            ++extras_.restarts;
+    }
+    republish();
+    if (auto failure = ensureVirtualMic())
+        std::fprintf(stderr, "parlaro: the virtual microphone could not be loaded: %s\n", failure->c_str());
+}
+
+void PulseAudioSystem::lost()
+{
+    {
+        PulseLoopLock control(control_);
+        disconnectLocked();
+    }
+    {
+        std::lock_guard lock(mirrorMutex_);
+        connected_ = false;
+        extras_.running = 0;
+        state_ = {};
+        errorCode_ = PA_ERR_CONNECTIONTERMINATED;
+        error_ = pulseErrorText(errorCode_);
+    }
+    republish();
+    scheduleRetry();
+}
+
+void PulseAudioSystem::scheduleRetry()
+{
+    {
+        std::lock_guard lock(workerMutex_);
+        retryAt_ = std::chrono::steady_clock::now()
+            + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                       std::chrono::duration<double>(options_.retrySeconds));
+    }
+    workerWake_.notify_all();
+}
+
+void PulseAudioSystem::workerLoop()
+{
+    pthread_setname_np(pthread_self(), "pulse-worker");
+    std::unique_lock lock(workerMutex_);
+    while (!workerEnding_) {
+        if (lostPending_) {
+            lostPending_ = false;
+            lock.unlock();
+            lost();
+            lock.lock();
+            continue;
+        }
+        if (retryAt_ && std::chrono::steady_clock::now() >= *retryAt_) {
+            retryAt_.reset();
+            lock.unlock();
+            connect();
+            lock.lock();
+            continue;
+        }
+        if (retryAt_)
+            workerWake_.wait_until(lock, *retryAt_);
+        else
+            workerWake_.wait(lock);
+    }
+}
+
+}  // namespace parlaro::sys
