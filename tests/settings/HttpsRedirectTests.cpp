@@ -20,6 +20,7 @@
 #include <QSslServer>
 #include <QSslSocket>
 #include <QStandardPaths>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -80,12 +81,14 @@ private:
 };
 
 // One answer per connection, chosen by the requested path; keeps the paths
-// in the order they were asked.
+// in the order they were asked. The answer to the path `dripping`, if given,
+// never ends: one more byte follows every 20 ms.
 class TlsServer {
 public:
     using Answers = std::function<QByteArray(const QByteArray& path)>;
 
-    TlsServer(const LoopbackCertificate& identity, Answers answers) : answers_(std::move(answers))
+    TlsServer(const LoopbackCertificate& identity, Answers answers, QByteArray dripping = {})
+        : answers_(std::move(answers)), dripping_(std::move(dripping))
     {
         QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
         configuration.setLocalCertificate(identity.certificate);
@@ -103,7 +106,14 @@ public:
                     const QByteArray path = request->split(' ').value(1);
                     paths_.push_back(path.toStdString());
                     socket->write(answers_(path));
-                    socket->disconnectFromHost();
+                    if (path != dripping_) {
+                        socket->disconnectFromHost();
+                        return;
+                    }
+                    auto* drip = new QTimer(socket);
+                    QObject::connect(drip, &QTimer::timeout, socket, [socket] { socket->write("1"); });
+                    QObject::connect(socket, &QTcpSocket::disconnected, [this] { dripLeft_ = true; });
+                    drip->start(20);
                 });
                 QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
             }
@@ -111,11 +121,15 @@ public:
     }
     std::string origin() const { return "https://127.0.0.1:" + std::to_string(server_.serverPort()); }
     const std::vector<std::string>& paths() const { return paths_; }
+    // Whether the client went away from the dripping answer.
+    bool dripLeft() const { return dripLeft_; }
 
 private:
     QSslServer server_;
     Answers answers_;
+    QByteArray dripping_;
     std::vector<std::string> paths_;
+    bool dripLeft_ = false;
 };
 
 QByteArray redirect(int status, const QByteArray& location)
@@ -144,16 +158,23 @@ protected:
         manager.setProxy(QNetworkProxy::NoProxy);
     }
 
+    // Socket traffic is not work the executor knows of: turns both until
+    // the condition holds (bounded, so a fault fails rather than hangs).
+    void pumpUntil(const std::function<bool()>& done)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (!done() && timer.elapsed() < 20000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            world.runtime.runUntilIdle();
+        }
+    }
+
     UpdateModel::Phase check(const std::string& origin)
     {
         auto model = UpdateModel::make(AppInfo{"1.0", true, origin}, networkHttpGet(manager));
         model->check();
-        QElapsedTimer timer;
-        timer.start();
-        while (model->phase().kind == UpdateModel::Phase::Kind::checking && timer.elapsed() < 20000) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-            world.runtime.runUntilIdle();
-        }
+        pumpUntil([&] { return model->phase().kind != UpdateModel::Phase::Kind::checking; });
         return model->phase();
     }
 
@@ -223,6 +244,30 @@ TEST_F(HttpsRedirects, AHopOutOfTheOriginEndsTheChainWhereverItComes)
         EXPECT_EQ(home.paths().size(), asked + 2) << target;
     }
     EXPECT_TRUE(elsewhere.paths().empty());
+}
+
+TEST_F(HttpsRedirects, OneDeadlineCoversTheWholeChainAndEndsTheHopUnderWay)
+{
+    TlsServer server(
+        *identity,
+        [](const QByteArray& path) {
+            return path == "/updates/latest.json" ? redirect(302, "/slow.json")
+                                                  : QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n");
+        },
+        "/slow.json");
+    auto model = UpdateModel::make(AppInfo{"1.0", true, server.origin()}, networkHttpGet(manager));
+    model->check();
+    pumpUntil([&] { return server.paths().size() == 2; });
+    ASSERT_EQ(server.paths().size(), 2u);
+    // Bytes keep coming on the second hop, so no silence limit strikes; the
+    // check's own deadline, counted from its start, does.
+    world.runtime.advance(14.9);
+    EXPECT_EQ(model->phase(), UpdateModel::Phase::checking());
+    world.runtime.advance(0.1);
+    world.runtime.runUntilIdle();
+    EXPECT_EQ(model->phase(), UpdateModel::Phase::failed("无法连接更新服务器，请检查网络连接后重试。"));
+    pumpUntil([&] { return server.dripLeft(); });
+    EXPECT_TRUE(server.dripLeft());
 }
 
 }  // namespace
