@@ -6,12 +6,36 @@
 #include "platform/JsonInput.h"
 #include "platform/linux/JsonFileSettingsStore.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <fstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 using namespace parlaro;
+
+namespace {
+
+// How deep the parsed value nests, found without recursion.
+std::size_t depthOf(const nlohmann::json& root)
+{
+    std::size_t deepest = 0;
+    std::vector<std::pair<const nlohmann::json*, std::size_t>> open{{&root, 1}};
+    while (!open.empty()) {
+        const auto [value, depth] = open.back();
+        open.pop_back();
+        if (!value->is_structured())
+            continue;
+        deepest = std::max(deepest, depth);
+        for (const auto& child : *value)
+            open.emplace_back(&child, depth + 1);
+    }
+    return deepest;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -26,7 +50,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const auto stamp = [] { return std::string("fuzz"); };
 
+    // The nesting check before parsing agrees with the parsed value.
+    const nlohmann::json plain = nlohmann::json::parse(text, nullptr, false);
     std::optional<nlohmann::json> read = parseJsonInput(text);
+    if (!plain.is_discarded()) {
+        const bool within = depthOf(plain) <= jsonDepthLimit;
+        FUZZ_CHECK(jsonNestsWithin(text) == within);
+        FUZZ_CHECK(read.has_value() == within);
+    } else {
+        FUZZ_CHECK(!read);
+    }
     const bool usable = read && read->is_object();
     sys::JsonFileSettingsStore store(file, stamp);
     const auto problem = store.openProblem();
