@@ -26,6 +26,7 @@ struct Transfer {
     // The reply now under way: the first request's, then each redirect's.
     QPointer<QNetworkReply> reply;
     int redirects = 0;
+    // Cut short: too large, or given up on.
     bool refused = false;
 };
 
@@ -113,11 +114,15 @@ HttpGet networkHttpGet(QNetworkAccessManager& manager)
     return [guarded](HttpRequest request) -> rt::Async<HttpResult> {
         rt::Executor* main = &rt::mainExecutor();
         // A check given up on (its deadline passed) stops reading at once,
-        // whichever hop it is on.
+        // whichever hop it is on, and follows no redirect after that.
         auto current = std::make_shared<std::weak_ptr<Transfer>>();
         rt::CancellationHandler onCancel([current, main] {
             main->post([current] {
-                if (auto transfer = current->lock(); transfer && transfer->reply)
+                auto transfer = current->lock();
+                if (!transfer)
+                    return;
+                transfer->refused = true;
+                if (transfer->reply)
                     transfer->reply->abort();
             });
         });

@@ -268,6 +268,27 @@ TEST_F(HttpsRedirects, OneDeadlineCoversTheWholeChainAndEndsTheHopUnderWay)
     EXPECT_EQ(model->phase(), UpdateModel::Phase::failed("无法连接更新服务器，请检查网络连接后重试。"));
     pumpUntil([&] { return server.dripLeft(); });
     EXPECT_TRUE(server.dripLeft());
+
+    // A redirect whose body is still coming when the deadline strikes is
+    // not followed.
+    TlsServer moving(
+        *identity,
+        [](const QByteArray&) {
+            return QByteArray("HTTP/1.1 302 Found\r\nLocation: /next.json\r\nContent-Length: 1000\r\n\r\n");
+        },
+        "/updates/latest.json");
+    model = UpdateModel::make(AppInfo{"1.0", true, moving.origin()}, networkHttpGet(manager));
+    model->check();
+    pumpUntil([&] { return moving.paths().size() == 1; });
+    world.runtime.advance(15);
+    world.runtime.runUntilIdle();
+    EXPECT_EQ(model->phase(), UpdateModel::Phase::failed("无法连接更新服务器，请检查网络连接后重试。"));
+    pumpUntil([&] { return moving.dripLeft(); });
+    // Long enough for a request that was wrongly sent to arrive.
+    QElapsedTimer settle;
+    settle.start();
+    pumpUntil([&] { return settle.elapsed() > 300; });
+    EXPECT_EQ(moving.paths(), std::vector<std::string>{"/updates/latest.json"});
 }
 
 }  // namespace
