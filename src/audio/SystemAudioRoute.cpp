@@ -1,6 +1,7 @@
 #include "audio/SystemAudioRoute.h"
 
 #include "audio/AudioDevices.h"
+#include "platform/JsonInput.h"
 #include "runtime/Error.h"
 #include "speech/Localization.h"
 
@@ -49,9 +50,10 @@ std::string SystemAudioRoute::Snapshot::json() const
 
 std::optional<SystemAudioRoute::Snapshot> SystemAudioRoute::Snapshot::decode(const std::string& json)
 {
-    const nlohmann::json object = nlohmann::json::parse(json, nullptr, false);
-    if (!object.is_object())
+    const std::optional<nlohmann::json> parsed = parseJsonInput(json);
+    if (!parsed || !parsed->is_object())
         return std::nullopt;
+    const nlohmann::json& object = *parsed;
     Snapshot snapshot;
     for (auto [name, field] :
          {std::pair{"oldInput", &snapshot.oldInput}, std::pair{"oldOutput", &snapshot.oldOutput},

@@ -1,5 +1,7 @@
 #include "history/HistoryJson.h"
 
+#include "platform/JsonInput.h"
+
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -91,11 +93,11 @@ std::optional<rt::Date> optionalDate(const json& object, const char* key)
 template <class F>
 auto decodeText(std::string_view text, F read) -> std::optional<decltype(read(std::declval<const json&>()))>
 {
-    json parsed = json::parse(text.begin(), text.end(), nullptr, false);
-    if (parsed.is_discarded())
+    const std::optional<json> parsed = parseJsonInput(text);
+    if (!parsed)
         return std::nullopt;
     try {
-        return read(parsed);
+        return read(*parsed);
     } catch (const DecodingError&) {
         return std::nullopt;
     } catch (const json::exception&) {

@@ -11,8 +11,9 @@ namespace parlaro::settings {
 // GET through Qt's network access: always from the network, the request's
 // timeout as the transfer timeout. Qt reports 404 or 500 as reply errors, so
 // the outcome goes by the HTTP status: an answer with any status is a
-// response, no status at all means the server was never reached. A body
-// over the request's limit, or a redirect that leaves home (see below),
+// response, no status at all means the server was never reached. Up to
+// five redirects are followed, each within home (see below); a body over
+// the request's limit, a redirect that leaves home or one past the fifth
 // ends the GET at once as another failure.
 HttpGet networkHttpGet(QNetworkAccessManager& manager);
 

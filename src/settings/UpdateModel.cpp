@@ -1,5 +1,6 @@
 #include "settings/UpdateModel.h"
 
+#include "platform/JsonInput.h"
 #include "settings/UpdateVersion.h"
 #include "speech/Deadline.h"
 #include "speech/Localization.h"
@@ -75,11 +76,11 @@ std::optional<std::string> UpdateModel::parseFeed(const HttpResult& result)
 {
     if (result.kind != HttpResult::Kind::response || result.status != 200)
         return std::nullopt;
-    const nlohmann::json document = nlohmann::json::parse(result.body, nullptr, false);
-    if (document.is_discarded() || !document.is_object())
+    const std::optional<nlohmann::json> document = parseJsonInput(result.body);
+    if (!document || !document->is_object())
         return std::nullopt;
-    const auto version = document.find("version");
-    if (version == document.end() || !version->is_string())
+    const auto version = document->find("version");
+    if (version == document->end() || !version->is_string())
         return std::nullopt;
     std::string text = version->get<std::string>();
     if (!versionIsValid(text))

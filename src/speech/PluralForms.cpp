@@ -16,6 +16,9 @@ namespace parlaro {
 namespace {
 
 constexpr std::string_view marker = "plural";
+// Blocks nested deeper than any wording needs stay as written: each level
+// is a step of recursion, and a table is text from a file.
+constexpr int deepestBlock = 16;
 
 // Rules are costly to build and texts are looked up on every render.
 std::string categoryOf(double number, const std::string& locale)
@@ -97,12 +100,12 @@ std::optional<Block> readBlock(std::string_view block)
 }
 
 std::string resolve(std::string_view text, const std::vector<std::string>& arguments, const std::string& locale,
-                    const std::string* count);
+                    const std::string* count, int depth);
 
 // The chosen form of one block, resolved in turn; none when the block does
 // not read as one (it then stays as written).
 std::optional<std::string> chooseForm(const Block& block, const std::vector<std::string>& arguments,
-                                      const std::string& locale)
+                                      const std::string& locale, int depth)
 {
     const std::string* count = block.argument < arguments.size() ? &arguments[block.argument] : nullptr;
     const std::optional<double> number = count ? numberIn(*count) : std::nullopt;
@@ -136,13 +139,13 @@ std::optional<std::string> chooseForm(const Block& block, const std::vector<std:
     if (!other)
         return std::nullopt;
     const std::string_view chosen = exact ? *exact : byCategory ? *byCategory : *other;
-    return resolve(chosen, arguments, locale, count);
+    return resolve(chosen, arguments, locale, count, depth);
 }
 
-// Replaces every block at this level; inside a chosen form "#" is that
-// block's argument.
+// Replaces every block at this level (`depth` blocks lie around it);
+// inside a chosen form "#" is that block's argument.
 std::string resolve(std::string_view text, const std::vector<std::string>& arguments, const std::string& locale,
-                    const std::string* count)
+                    const std::string* count, int depth)
 {
     std::string out;
     out.reserve(text.size());
@@ -154,11 +157,11 @@ std::string resolve(std::string_view text, const std::vector<std::string>& argum
             ++i;
             continue;
         }
-        if (c == '{') {
+        if (c == '{' && depth < deepestBlock) {
             const auto end = closing(text, i);
             if (end != std::string_view::npos) {
                 if (const auto block = readBlock(text.substr(i, end - i))) {
-                    if (auto form = chooseForm(*block, arguments, locale)) {
+                    if (auto form = chooseForm(*block, arguments, locale, depth + 1)) {
                         out += *form;
                         i = end;
                         continue;
@@ -179,7 +182,7 @@ std::string choosePluralForms(const std::string& text, const std::vector<std::st
 {
     if (text.find(marker) == std::string::npos)
         return text;
-    return resolve(text, arguments, locale, nullptr);
+    return resolve(text, arguments, locale, nullptr, 0);
 }
 
 }  // namespace parlaro

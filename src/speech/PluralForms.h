@@ -13,9 +13,9 @@ namespace parlaro {
 // The number names the argument, counted from 0; the keywords are the
 // language's plural categories (zero, one, two, few, many, other), and "=N"
 // matches one exact value. "#" stands for the argument as given. Blocks may
-// nest and sit anywhere in the text; "other" is required. A value with such
-// blocks words any further arguments as "%N$@", so that no "%@" takes the
-// wrong one.
+// nest (16 deep; a deeper one stays as written) and sit anywhere in the
+// text; "other" is required. A value with such blocks words any further
+// arguments as "%N$@", so that no "%@" takes the wrong one.
 //
 // Returns `text` with every block replaced by its chosen form for `locale`
 // (a BCP 47 tag); text without blocks comes back unchanged. An argument that

@@ -1,6 +1,7 @@
 #include "ui/HoldShortcut.h"
 
 #include "platform/GlobalKeys.h"
+#include "platform/JsonInput.h"
 #include "platform/SettingsStore.h"
 #include "speech/Localization.h"
 
@@ -149,9 +150,10 @@ std::string HoldShortcut::json() const
 
 std::optional<HoldShortcut> HoldShortcut::fromJson(std::string_view text)
 {
-    nlohmann::json object = nlohmann::json::parse(text, nullptr, false);
-    if (object.is_discarded() || !object.is_object())
+    std::optional<nlohmann::json> parsed = parseJsonInput(text);
+    if (!parsed || !parsed->is_object())
         return std::nullopt;
+    nlohmann::json& object = *parsed;
     bool hasCombo = object.contains("combo");
     bool hasModifier = object.contains("modifier");
     if (hasCombo == hasModifier)

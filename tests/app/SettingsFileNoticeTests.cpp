@@ -3,6 +3,7 @@
 #include "ModelWorld.h"
 #include "StringTableFiles.h"
 #include "speech/InterfaceLanguage.h"
+#include "support/DeepJson.h"
 #include "support/TempDirectory.h"
 
 #include <gtest/gtest.h>
@@ -66,6 +67,35 @@ TEST(SettingsFileNotice, TheUserHearsOfADamagedOrUnreadableFileWithTheKeptFilesN
               "Parlaro: the settings file " + file.string()
                   + " cannot be read: it is a folder; it was left as it is, the defaults are in "
                     "use and no change is saved over it.\n");
+    InterfaceLanguage::set("zh-Hans");
+}
+
+TEST(SettingsFileNotice, AFileNestedTooDeepIsADamagedFileAndTheUserIsTold)
+{
+    ModelWorld world;
+    auto model = world.make();
+    loadStringTables(world.platform.bundles, "en");
+    InterfaceLanguage::set("en");
+    TempDirectory folder;
+    const auto file = folder / "settings.json";
+    // 200 KB and 20 KB on disk: once a crash at every start, once a file
+    // rewritten at 200 MB.
+    for (const std::size_t depth : {100'000u, 10'000u}) {
+        folder.write("settings.json", "{\"k\":" + nestedArrays(depth) + "}");
+        const std::string stamp = "20260101T00000" + std::to_string(depth % 7) + "Z";
+        sys::JsonFileSettingsStore defaults(file, [&] { return stamp; });
+        const Told told = tell(defaults, *model);
+        const std::string kept = (folder / ("settings.json.corrupt-" + stamp)).string();
+        EXPECT_EQ(told.alert,
+                  "The settings file was damaged. It was kept as " + kept + " and the default settings are in use.");
+        EXPECT_EQ(told.printed,
+                  "Parlaro: the settings file " + file.string()
+                      + " is nested more than 64 levels deep; it was moved to " + kept
+                      + " and the defaults are in use.\n");
+        // The program goes on saving as on a first start.
+        defaults.set("saveConversationHistory", false);
+        EXPECT_LT(std::filesystem::file_size(file), 100u);
+    }
     InterfaceLanguage::set("zh-Hans");
 }
 

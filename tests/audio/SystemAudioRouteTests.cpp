@@ -182,10 +182,13 @@ TEST(SystemAudioRoute, TheRecordSurvivesACrashAndIsRestoredAtTheNextStart)
     EXPECT_EQ(world.defaultSets(), 0u);
 
     // Records that do not decode are no record, and stay as they are.
-    for (const std::string bad : {R"({"oldInput":"a","oldOutput":"","routedInput":"b"})",
-                                  R"({"oldInput":1,"oldOutput":"","routedInput":"b","routedOutput":""})", "not json"}) {
+    const std::string deep = R"({"oldInput":"a","oldOutput":"","routedInput":"b","routedOutput":"","x":)"
+        + std::string(100'000, '[') + std::string(100'000, ']') + "}";
+    for (const std::string& bad : std::vector<std::string>{
+             R"({"oldInput":"a","oldOutput":"","routedInput":"b"})",
+             R"({"oldInput":1,"oldOutput":"","routedInput":"b","routedOutput":""})", "not json", deep}) {
         world.store(bad);
-        EXPECT_EQ(world.route().snapshot(), std::nullopt) << bad;
+        EXPECT_EQ(world.route().snapshot(), std::nullopt) << bad.substr(0, 80);
         EXPECT_EQ(world.stored(), bad);
     }
     world.platform.defaults.set(key, "a string, not data");

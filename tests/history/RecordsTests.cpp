@@ -176,6 +176,22 @@ TEST(ConversationRecords, ReadingIsStrictAboutFieldsAndLenientAboutExtras)
     EXPECT_EQ(HistoryJson::encode(HistoryJson::toJson(rows->front())).find("fileDate"), std::string::npos);
     summary["count"] = "2";
     EXPECT_FALSE(HistoryJson::decodeSummaries(json::array({summary}).dump()));
+
+    // A field nested deeper than anything written makes a file unreadable,
+    // however harmless the rest.
+    summary["count"] = 2;
+    const std::string index = json::array({summary}).dump();
+    const std::string session = json{{"id", "A3BB189E-8BF9-3888-9912-ACE4E6543002"}, {"entries", {good}}}.dump();
+    auto withExtra = [](const std::string& text, std::size_t at, std::size_t depth) {
+        return text.substr(0, at) + "\"x\":" + std::string(depth, '[') + std::string(depth, ']') + ","
+            + text.substr(at);
+    };
+    EXPECT_TRUE(HistoryJson::decodeSummaries(withExtra(index, 2, 62)));
+    EXPECT_TRUE(HistoryJson::decodeSession(withExtra(session, 1, 63)));
+    for (std::size_t depth : {63u, 100'000u})
+        EXPECT_FALSE(HistoryJson::decodeSummaries(withExtra(index, 2, depth))) << depth;
+    for (std::size_t depth : {64u, 100'000u})
+        EXPECT_FALSE(HistoryJson::decodeSession(withExtra(session, 1, depth))) << depth;
 }
 
 TEST(ConversationRecords, EqualityCoversEveryFieldAndTheEntryOrder)

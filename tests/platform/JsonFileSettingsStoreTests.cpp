@@ -1,6 +1,7 @@
 #include "platform/linux/JsonFileSettingsStore.h"
 
 #include "runtime/Error.h"
+#include "support/DeepJson.h"
 #include "support/TempDirectory.h"
 
 #include <gtest/gtest.h>
@@ -200,6 +201,61 @@ TEST(JsonFileSettingsStore, KeepsEntriesItCannotReadAndReportsFailedWrites)
     JsonFileSettingsStore defaults(folder / "other.json");
     EXPECT_THROW(defaults.set("bad", std::string("\xff\xfe")), DomainError);
     EXPECT_FALSE(defaults.has("bad"));
+}
+
+TEST(JsonFileSettingsStore, ADeeplyNestedFileIsSetAsideAndNoWriteBalloons)
+{
+    using test::nestedArrays;
+    TempDirectory folder;
+    const auto file = folder / "settings.json";
+    auto sameSecond = [] { return std::string("20250101T000000Z"); };
+    // A small file holding one value nested far deeper than anything the
+    // program writes: once a crash on the first save, once a 200 MB file.
+    for (const std::size_t depth : {100'000u, 10'000u, 65u}) {
+        const std::string deep = "{\"k\":" + nestedArrays(depth - 1) + ",\"volume\":0.5}";
+        folder.write("settings.json", deep);
+        {
+            JsonFileSettingsStore defaults(file, sameSecond);
+            EXPECT_EQ(defaults.openProblem(),
+                      (JsonFileSettingsStore::OpenProblem{JsonFileSettingsStore::OpenProblem::Kind::setAside,
+                                                          folder / "settings.json.corrupt-20250101T000000Z",
+                                                          "is nested more than 64 levels deep"}))
+                << depth;
+            EXPECT_FALSE(defaults.has("volume"));
+            defaults.set("volume", 0.25);
+        }
+        EXPECT_EQ(folder.read("settings.json.corrupt-20250101T000000Z"), deep);
+        EXPECT_EQ(JsonFileSettingsStore(file).get<double>("volume"), 0.25);
+        std::filesystem::remove(folder / "settings.json.corrupt-20250101T000000Z");
+    }
+
+    // As deep as allowed, it is kept, and every save writes it back at about
+    // its own size rather than indented level by level.
+    std::string atLimit = "{\"k\":" + nestedArrays(63, "1") + ",\"wide\":[";
+    for (int i = 0; i < 200; ++i)
+        atLimit += nestedArrays(62, std::to_string(i)) + ",";
+    atLimit += "0]}";
+    folder.write("settings.json", atLimit);
+    const nlohmann::json written = nlohmann::json::parse(atLimit);
+    {
+        JsonFileSettingsStore defaults(file);
+        EXPECT_EQ(defaults.openProblem(), std::nullopt);
+        defaults.set("volume", 0.5);
+        defaults.set("languages", DefaultsStringList{"en", "es"});
+        defaults.remove("volume");
+    }
+    const std::string saved = folder.read("settings.json");
+    EXPECT_LE(saved.size(), atLimit.size() + 100);
+    nlohmann::json expected = written;
+    expected["languages"] = {"en", "es"};
+    EXPECT_TRUE(nlohmann::json::parse(saved) == expected);
+    JsonFileSettingsStore reopened(file);
+    EXPECT_EQ(reopened.openProblem(), std::nullopt);
+    EXPECT_EQ(reopened.get<DefaultsStringList>("languages"), (DefaultsStringList{"en", "es"}));
+    // Still one entry a line, in key order.
+    EXPECT_EQ(saved.substr(0, 9), "{\n  \"k\": ");
+    EXPECT_NE(saved.find("]]]]]],\n  \"languages\": [\"en\",\"es\"],\n  \"wide\": [[[["), std::string::npos)
+        << saved.substr(0, 300);
 }
 
 TEST(JsonFileSettingsStore, OpeningRemovesOnlyItsOwnStaleTemporaries)

@@ -21,6 +21,7 @@ TEST(FileResourceBundles, MergesEveryFileOfALanguage)
     root.write("i18n/en/broken.json", R"({"坏": "Broken",)");
     root.write("i18n/en/list.json", R"(["not", "an", "object"])");
     root.write("i18n/en/notes.txt", R"({"笔记": "Notes"})");
+    root.write("i18n/en/deep.json", R"({"深": "Deep", "x": )" + std::string(100'000, '[') + "]}");
     root.write("i18n/fr/common.json", "{}");
     std::filesystem::create_directories(root / "i18n" / "ja");
     root.write("i18n/README", "not a language");
@@ -31,8 +32,8 @@ TEST(FileResourceBundles, MergesEveryFileOfALanguage)
 
     const auto english = bundles.openTable("en");
     ASSERT_TRUE(english);
-    // broken.json sorts first and is skipped; common.json comes before
-    // history.json, so its "好" stands.
+    // broken.json sorts first and is skipped, as is deep.json, nested past
+    // any table; common.json comes before history.json, so its "好" stands.
     EXPECT_EQ(*english, (StringTable{{"取消", "Cancel"}, {"好", "OK"}, {"历史", "History"}}));
     EXPECT_EQ(*bundles.openTable("fr"), StringTable{});
     EXPECT_EQ(*bundles.openTable("ja"), StringTable{});

@@ -133,6 +133,8 @@ TEST(UpdateModel, OneCheckAtATimeAndEveryBadAnswerIsTheGeneralFailure)
         ok(R"({"version":"1.2a"})"),
         ok(R"({"version":"1234567"})"),
         ok(R"({"version":"v1.2"})"),
+        // A version beside a value nested deeper than any feed needs.
+        ok(R"({"version":"2.0","x":)" + std::string(65, '[') + std::string(65, ']') + "}"),
         {HttpResult::Kind::otherFailure, 0, {}},
     };
     for (const HttpResult& answer : bad) {

@@ -60,6 +60,18 @@ TEST(PluralForms, WhatCannotBeReadStaysOrTakesOther)
     EXPECT_EQ(choosePluralForms(sentences, {}, "en"), "# sentences");
     // An unknown locale still chooses by the root rules.
     EXPECT_EQ(choosePluralForms(sentences, {"2"}, "xx"), "2 sentences");
+
+    // Blocks inside blocks are read 16 deep; deeper ones stay as written
+    // rather than recursing once per level of a table file.
+    auto nested = [](std::size_t depth) {
+        std::string text;
+        for (std::size_t i = 0; i < depth; ++i)
+            text += "{0, plural, other {";
+        return text + "x" + std::string(2 * depth, '}');
+    };
+    EXPECT_EQ(choosePluralForms(nested(16), {"1"}, "en"), "x");
+    EXPECT_EQ(choosePluralForms(nested(17), {"1"}, "en"), nested(1));
+    EXPECT_EQ(choosePluralForms(nested(100'000), {"1"}, "en"), nested(100'000 - 16));
 }
 
 std::string readFile(const fs::path& path)

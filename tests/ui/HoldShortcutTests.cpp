@@ -4,6 +4,7 @@
 #include "platform/KeyCodes.h"
 #include "platform/sim/SimGlobalKeys.h"
 #include "platform/sim/SimSettingsStore.h"
+#include "support/DeepJson.h"
 #include "ui/HoldShortcut.h"
 
 #include <gtest/gtest.h>
@@ -78,6 +79,12 @@ TEST(HoldShortcut, UnreadableDataIsNoShortcutAndStaysAsItIs)
         EXPECT_EQ(HoldShortcut::load(defaults), std::nullopt) << text;
         EXPECT_EQ(storedText(defaults), text);
     }
+    // A shortcut beside a value nested deeper than any the program stores.
+    const std::string combo = R"("combo":{"keyCode":49,"modifiers":2048})";
+    EXPECT_EQ(HoldShortcut::fromJson("{" + combo + ",\"x\":" + test::nestedArrays(63) + "}"),
+              HoldShortcut::combo(49, 2048));
+    for (std::size_t depth : {64u, 100'000u})
+        EXPECT_EQ(HoldShortcut::fromJson("{" + combo + ",\"x\":" + test::nestedArrays(depth) + "}"), std::nullopt);
     sim::SimSettingsStore wrongType;
     wrongType.set("holdShortcut", std::string(R"({"combo":{"keyCode":49,"modifiers":2048}})"));
     EXPECT_EQ(HoldShortcut::load(wrongType), std::nullopt);

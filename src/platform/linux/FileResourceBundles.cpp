@@ -1,9 +1,12 @@
 #include "platform/linux/FileResourceBundles.h"
 
+#include "platform/JsonInput.h"
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <fstream>
+#include <sstream>
 
 #ifndef PARLARO_INSTALL_PREFIX
 #define PARLARO_INSTALL_PREFIX "/usr/local"
@@ -25,11 +28,13 @@ void mergeFile(const fs::path& file, StringTable& table)
     if (!stream) {
         return;
     }
-    const nlohmann::json parsed = nlohmann::json::parse(stream, nullptr, false);
-    if (parsed.is_discarded() || !parsed.is_object()) {
+    std::ostringstream contents;
+    contents << stream.rdbuf();
+    const std::optional<nlohmann::json> parsed = parseJsonInput(contents.str());
+    if (!parsed || !parsed->is_object()) {
         return;
     }
-    for (const auto& [key, text] : parsed.items()) {
+    for (const auto& [key, text] : parsed->items()) {
         if (text.is_string()) {
             table.try_emplace(key, text.get<std::string>());
         }

@@ -1,6 +1,7 @@
 #include "platform/linux/JsonFileSettingsStore.h"
 
 #include "platform/AtomicFile.h"
+#include "platform/JsonInput.h"
 #include "platform/ProgramFolder.h"
 #include "platform/linux/DefaultsJson.h"
 #include "runtime/Error.h"
@@ -15,6 +16,8 @@
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace parlaro::sys {
 namespace {
@@ -171,12 +174,17 @@ void JsonFileSettingsStore::load(const Timestamp& timestamp)
         problem_ = OpenProblem{OpenProblem::Kind::unreadable, file_, "cannot be read: " + read.failure};
         return;
     }
-    nlohmann::json parsed = nlohmann::json::parse(*read.contents, nullptr, false);
-    if (!parsed.is_discarded() && parsed.is_object()) {
-        root_ = std::move(parsed);
+    std::optional<nlohmann::json> parsed = parseJsonInput(*read.contents);
+    if (parsed && parsed->is_object()) {
+        root_ = std::move(*parsed);
         return;
     }
-    setAside(target, timestamp, parsed.is_discarded() ? "is not valid JSON" : "holds no JSON object");
+    std::string reason = "holds no JSON object";
+    if (!jsonNestsWithin(*read.contents))
+        reason = "is nested more than " + std::to_string(jsonDepthLimit) + " levels deep";
+    else if (!parsed)
+        reason = "is not valid JSON";
+    setAside(target, timestamp, reason);
 }
 
 void JsonFileSettingsStore::setAside(const std::filesystem::path& target, const Timestamp& timestamp,
@@ -211,7 +219,48 @@ std::optional<JsonFileSettingsStore::OpenProblem> JsonFileSettingsStore::openPro
     return problem_;
 }
 
-void JsonFileSettingsStore::save(const nlohmann::json& root)
+std::string JsonFileSettingsStore::serialize(const nlohmann::json& root, std::string_view changedKey,
+                                             const nlohmann::json* changedValue)
+{
+    // The settings as they will be, without copying the tree: entries in
+    // key order, the changed one put in, replaced or left out.
+    std::vector<std::pair<std::string_view, const nlohmann::json*>> entries;
+    entries.reserve(root.size() + 1);
+    bool placed = changedValue == nullptr;
+    for (const auto& [key, value] : root.items()) {
+        const std::string_view name = key;
+        if (!placed && changedKey < name) {
+            entries.emplace_back(changedKey, changedValue);
+            placed = true;
+        }
+        if (name == changedKey) {
+            if (changedValue)
+                entries.emplace_back(changedKey, changedValue);
+            placed = true;
+            continue;
+        }
+        entries.emplace_back(name, &value);
+    }
+    if (!placed)
+        entries.emplace_back(changedKey, changedValue);
+    if (entries.empty())
+        return "{}\n";
+    // One entry a line, each value compact: the file stays easy to read and
+    // diff, and never larger than a few times what it holds (an indented
+    // value grows with the square of its depth).
+    std::string text = "{\n";
+    for (std::size_t at = 0; at < entries.size(); ++at) {
+        text += "  ";
+        text += nlohmann::json(std::string(entries[at].first)).dump();
+        text += ": ";
+        text += entries[at].second->dump();
+        text += at + 1 < entries.size() ? ",\n" : "\n";
+    }
+    text += "}\n";
+    return text;
+}
+
+void JsonFileSettingsStore::save(std::string_view changedKey, const nlohmann::json* changedValue)
 {
     if (problem_ && problem_->kind == OpenProblem::Kind::damagedInPlace) {
         throw defaultsError(ErrorCode::damagedFileKept,
@@ -227,7 +276,7 @@ void JsonFileSettingsStore::save(const nlohmann::json& root)
     }
     std::string text;
     try {
-        text = root.dump(2) + "\n";
+        text = serialize(root_, changedKey, changedValue);
     } catch (const nlohmann::json::exception& error) {
         throw defaultsError(ErrorCode::writeFailed, "Cannot save settings: " + std::string(error.what()));
     }
@@ -255,10 +304,9 @@ void JsonFileSettingsStore::set(std::string_view key, DefaultsValue value)
     if (found != root_.end() && decodeDefaultsValue(*found) == value) {
         return;
     }
-    nlohmann::json next = root_;
-    next[std::string(key)] = encodeDefaultsValue(value);
-    save(next);
-    root_ = std::move(next);
+    nlohmann::json encoded = encodeDefaultsValue(value);
+    save(key, &encoded);
+    root_[std::string(key)] = std::move(encoded);
 }
 
 void JsonFileSettingsStore::remove(std::string_view key)
@@ -267,10 +315,8 @@ void JsonFileSettingsStore::remove(std::string_view key)
     if (root_.find(key) == root_.end()) {
         return;
     }
-    nlohmann::json next = root_;
-    next.erase(std::string(key));
-    save(next);
-    root_ = std::move(next);
+    save(key, nullptr);
+    root_.erase(std::string(key));
 }
 
 bool JsonFileSettingsStore::has(std::string_view key) const

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace parlaro::sys {
 
@@ -17,7 +18,8 @@ namespace parlaro::sys {
 // atomically before it becomes visible to readers, so a crash never leaves a
 // half-written file and a failed write changes nothing.
 //
-// A file that is read but is no JSON object is damaged: it is renamed to
+// A file that is read but is no JSON object, or nests deeper than any
+// settings value does, is damaged: it is renamed to
 // "<file>.corrupt-<timestamp>" (with "-2", "-3"... when that name is taken;
 // nothing is ever overwritten) and the store starts empty. A file that
 // cannot be read at all (no permission, an I/O error, not a regular file)
@@ -84,7 +86,12 @@ public:
 private:
     void load(const Timestamp& timestamp);
     void setAside(const std::filesystem::path& target, const Timestamp& timestamp, const std::string& reason);
-    void save(const nlohmann::json& root);
+    // Writes the settings with one entry changed (set, or removed when
+    // `changedValue` is null); throws DomainError and changes nothing when
+    // that fails.
+    void save(std::string_view changedKey, const nlohmann::json* changedValue);
+    static std::string serialize(const nlohmann::json& root, std::string_view changedKey,
+                                 const nlohmann::json* changedValue);
 
     std::filesystem::path file_;
     mutable std::mutex mutex_;
