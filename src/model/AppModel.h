@@ -695,9 +695,6 @@ public:
     // What the setup steps say instead of offering a download when the pair
     // cannot be translated here; empty while it can.
     std::string untranslatablePairNote() const;
-    // Changes to a pair this computer translates, both sides at once,
-    // keeping on its side whichever language of the call is in the pair.
-    rt::Async<void> useTranslatablePair(LanguagePair pair);
     // The automatic-listening decision.
     rt::Async<void> listeningReadinessNotice();
     rt::Async<void> refreshLanguageMenus();

@@ -107,15 +107,6 @@ rt::Async<std::vector<AppModel::LanguagePair>> AppModel::findTranslatablePairs()
     co_return pairs;
 }
 
-rt::Async<void> AppModel::useTranslatablePair(LanguagePair pair)
-{
-    CallLanguage my = pair.first;
-    CallLanguage their = pair.second;
-    if (myLanguage.get() == their || theirLanguage.get() == my)
-        std::swap(my, their);
-    co_await changeLanguages(my, their, false);
-}
-
 std::string AppModel::untranslatablePairNote() const
 {
     if (translationSupported.get())
