@@ -125,6 +125,29 @@ TEST(ApertiumStream, ARequestEndsItsSentenceAndTheAnswerLosesThatStopAgain)
     EXPECT_EQ(answer(" .[] \n"), "");
 }
 
+TEST(ApertiumStream, GapsLeftByDroppedWordsCloseWhereTheSourceHasNone)
+{
+    using namespace sys::ApertiumStream;
+    EXPECT_EQ(spacedLike("But where there is", "Pero donde  hay"), "Pero donde hay");
+    EXPECT_EQ(spacedLike("Where do you go", "Dónde   vas"), "Dónde vas");
+    EXPECT_EQ(spacedLike("I do, you do!", "Yo ,  haces !"), "Yo, haces!");
+    EXPECT_EQ(spacedLike("Hi (there)", "Hola (allí )"), "Hola (allí)");
+    EXPECT_EQ(spacedLike("你好，世界", "Hola ，mundo 。"), "Hola，mundo。");
+    // The source's own spacing is kept: a space before the same mark, and
+    // runs as long as its longest (a line break reaches the translators as
+    // a space).
+    EXPECT_EQ(spacedLike("Where do you go ?", "Dónde   vas ?"), "Dónde vas ?");
+    EXPECT_EQ(spacedLike("Where do you go ? Well, no", "Dónde vas ? Bien , no"), "Dónde vas ? Bien, no");
+    EXPECT_EQ(spacedLike("Hello  world", "Hola  Mundo"), "Hola  Mundo");
+    EXPECT_EQ(spacedLike("Hello\n\nworld and  more", "Hola   Mundo  y más"), "Hola  Mundo  y más");
+    // A space before an opening mark is a word boundary, and a no-break
+    // space before a mark is the target's typography.
+    EXPECT_EQ(spacedLike("Hello (there)", "Hola (allí)"), "Hola (allí)");
+    EXPECT_EQ(spacedLike("Hello!", "Bonjour\u00a0!"), "Bonjour\u00a0!");
+    EXPECT_EQ(spacedLike("", ""), "");
+    EXPECT_EQ(spacedLike("a", "   "), " ");
+}
+
 TEST(ApertiumStream, IllFormedUtf8BecomesReplacementCharacters)
 {
     using namespace sys::ApertiumStream;
@@ -349,6 +372,16 @@ TEST_F(ApertiumTest, TranslatesHelloFromEnglishToSpanish)
     EXPECT_EQ(await(runtime, [&] { return translateWith(session, "I do."); }).text, "Hago.");
     EXPECT_EQ(await(runtime, [&] { return translateWith(session, "I would like a coffee"); }).text,
               "Me gustaría un café");
+    // Words the translators drop or would mark leave no run of spaces and
+    // no space before a mark behind, where the source has neither.
+    EXPECT_EQ(await(runtime, [&] { return translateWith(session, "But where there is"); }).text, "Pero donde hay");
+    EXPECT_EQ(await(runtime, [&] { return translateWith(session, "And you can eat"); }).text, "Y puedes comer");
+    EXPECT_EQ(await(runtime, [&] { return translateWith(session, "What do you want?"); }).text, "Qué quieres?");
+    EXPECT_EQ(await(runtime, [&] { return translateWith(session, "I do, you do"); }).text, "Yo, haces");
+    EXPECT_EQ(await(runtime, [&] { return translateWith(session, "It is the cat's"); }).text, "Es el gato es");
+    EXPECT_EQ(await(runtime, [&] { return translateWith(session, "Xyzzy is here"); }).text, "Xyzzy Es aquí");
+    EXPECT_EQ(await(runtime, [&] { return translateWith(session, "Where do you go ?"); }).text, "Dónde vas ?");
+    EXPECT_EQ(await(runtime, [&] { return translateWith(session, "Hello  world"); }).text, "Hola  Mundo");
 
     // The same through a hosted slot's run.
     std::optional<std::string> hosted;

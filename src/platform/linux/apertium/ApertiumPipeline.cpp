@@ -244,8 +244,12 @@ ApertiumPipeline::Outcome ApertiumPipeline::translate(const std::string& text)
         // Once more on a fresh chain when the old one went away without a
         // word of answer (it may have died just before the text arrived);
         // only once, since a text that kills the chain would kill it again.
-        if (!died || attempt > 0)
+        if (!died || attempt > 0) {
+            // A dropped word leaves the blanks on both of its sides behind.
+            if (outcome.text)
+                outcome.text = ApertiumStream::spacedLike(text, *outcome.text);
             return outcome;
+        }
     }
 }
 
