@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <exception>
@@ -15,6 +16,7 @@
 #include <optional>
 #include <poll.h>
 #include <sys/syscall.h>
+#include <thread>
 #include <unistd.h>
 
 namespace parlaro {
@@ -232,8 +234,20 @@ TEST_F(ApertiumTest, OnePipelinePerPairServesSentenceAfterSentence)
 {
     modes.write("eng-spa.mode", "sed -u 's/Hello/Hola/' | sed -u 's/world/mundo/'\n");
     sys::ApertiumTranslation backEnd(text, modes.path());
-    auto session = backEnd.makeInstalledSession("en", "es");
 
+    // Asked about the pair, as when the languages of a call are set, the
+    // back end starts the chain on its own thread, before any text comes;
+    // the first text then finds it running.
+    std::shared_ptr<LanguageAvailability> availability = backEnd.makeLanguageAvailability();
+    EXPECT_EQ(await(runtime, [&] { return statusOf(availability, "en", "es"); }).text,
+              std::to_string(static_cast<int>(Status::installed)));
+    const auto pipeline = backEnd.pipeline("eng-spa");
+    for (int wait = 0; wait < 500 && pipeline->processes().size() < 2; ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(pipeline->processes().size(), 2u);
+    EXPECT_EQ(pipeline->launches(), 1u);
+
+    auto session = backEnd.makeInstalledSession("en", "es");
     EXPECT_EQ(await(runtime, [&] { return translateWith(session, "Hello world"); }).text, "Hola mundo");
     EXPECT_EQ(await(runtime, [&] { return translateWith(session, "Hello [there] $5 ~ok"); }).text,
               "Hola [there] $5 ~ok");
