@@ -103,7 +103,7 @@ for server in $servers; do
         && ((w == "first") == ($4 == 1)) { print $5, $6, $7 }' "$dir/figures" | stage_medians
     done
     if ((${#own[@]})); then
-      printf "    own voice heard on the first press of %s s: " \
+      printf "    own voice heard on the first press (the recording holds %s s of audible speech): " \
         "$(awk -v s="$server" -v i="$index" '$1 == s && $2 == i && $3 == "own-voice" { print $6; exit }' "$dir/figures")"
       awk -v s="$server" -v i="$index" '$1 == s && $2 == i && $3 == "own-voice" && $4 == 1 { print $5 }' "$dir/figures" | spread
       printf "    own voice heard on later presses: "

@@ -8,8 +8,9 @@
 // Prints one line per press, "press <n> <seconds>" (the first is the first
 // press of the program), and with --own-voice (own voice left on, as the
 // program turns it on at the microphone's confirmation) "own-voice <n>
-// <seconds heard> <seconds spoken>": how much of the user's sentence reached
-// the virtual microphone while the press was held. Ends with 77 when a part
+// <seconds heard> <seconds spoken>": how much audible speech reached the
+// virtual microphone while the press was held, against how much the
+// recording holds. Ends with 77 when a part
 // is missing, 1 when a press failed. "stages <n> <recognized> <translated>
 // <playing>" says when, after the release, the final text, its translation
 // and the start of its speech reached the model.
@@ -24,9 +25,9 @@
 #include "ui/MainActorPump.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 
 #include <csignal>
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -58,12 +59,13 @@ constexpr int virtualMicRate = 48000;
 constexpr int audible = 320;
 const char* const recording = "/usr/share/pocketsphinx/test/data/goforward.raw";
 
+// Waits in real time for the condition while the Qt loop drives the main
+// actor, a few milliseconds at a time; false when the time ran out.
 bool pumpUntil(const std::function<bool()>& condition, double seconds)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > static_cast<qint64>(seconds * 1000))
+    const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    for (bool met = condition(); !met; met = condition()) {
+        if (Clock::now() >= end)
             return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -97,8 +99,10 @@ class VirtualMicReader {
 public:
     VirtualMicReader()
     {
+        // Close-on-exec: a program the graph starts meanwhile (the
+        // translator's chain) must not hold the pipe open past parec.
         int link[2];
-        if (::pipe(link) != 0)
+        if (::pipe2(link, O_CLOEXEC) != 0)
             return;
         const std::string rate = "--rate=" + std::to_string(virtualMicRate);
         std::vector<std::string> args{"parec",        "--raw", "--format=s16le", "--channels=1", "--latency-msec=10",
@@ -277,7 +281,15 @@ int main(int argc, char** argv)
         return fail("parec could not read the virtual microphone");
     // A call application reading the virtual microphone starts the call.
     pumpUntil([&] { return model->callActive.get(); }, 5);
-    const double spoken = static_cast<double>(fs::file_size(recording)) / 2 / 16000;
+    // The recording's own audible samples, at its 16 kHz: what own voice
+    // would put on the virtual microphone if nothing was lost.
+    double spoken = 0;
+    if (FILE* file = std::fopen(recording, "rb")) {
+        std::int16_t sample = 0;
+        while (std::fread(&sample, sizeof sample, 1, file) == 1)
+            spoken += std::abs(static_cast<int>(sample)) >= audible ? 1.0 / 16000 : 0.0;
+        std::fclose(file);
+    }
 
     for (int press = 1; press <= presses; ++press) {
         model->beginHoldToTalk();

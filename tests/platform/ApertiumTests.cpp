@@ -129,25 +129,33 @@ TEST(ApertiumStream, ARequestEndsItsSentenceAndTheAnswerLosesThatStopAgain)
 
 TEST(ApertiumStream, GapsLeftByDroppedWordsCloseWhereTheSourceHasNone)
 {
-    using namespace sys::ApertiumStream;
-    EXPECT_EQ(spacedLike("But where there is", "Pero donde  hay"), "Pero donde hay");
-    EXPECT_EQ(spacedLike("Where do you go", "Dónde   vas"), "Dónde vas");
-    EXPECT_EQ(spacedLike("I do, you do!", "Yo ,  haces !"), "Yo, haces!");
-    EXPECT_EQ(spacedLike("Hi (there)", "Hola (allí )"), "Hola (allí)");
-    EXPECT_EQ(spacedLike("你好，世界", "Hola ，mundo 。"), "Hola，mundo。");
-    // The source's own spacing is kept: a space before the same mark, and
-    // runs as long as its longest (a line break reaches the translators as
-    // a space).
-    EXPECT_EQ(spacedLike("Where do you go ?", "Dónde   vas ?"), "Dónde vas ?");
-    EXPECT_EQ(spacedLike("Where do you go ? Well, no", "Dónde vas ? Bien , no"), "Dónde vas ? Bien, no");
-    EXPECT_EQ(spacedLike("Hello  world", "Hola  Mundo"), "Hola  Mundo");
-    EXPECT_EQ(spacedLike("Hello\n\nworld and  more", "Hola   Mundo  y más"), "Hola  Mundo  y más");
-    // A space before an opening mark is a word boundary, and a no-break
-    // space before a mark is the target's typography.
-    EXPECT_EQ(spacedLike("Hello (there)", "Hola (allí)"), "Hola (allí)");
-    EXPECT_EQ(spacedLike("Hello!", "Bonjour\u00a0!"), "Bonjour\u00a0!");
-    EXPECT_EQ(spacedLike("", ""), "");
-    EXPECT_EQ(spacedLike("a", "   "), " ");
+    struct Case {
+        const char* source;
+        const char* translation;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {"But where there is", "Pero donde  hay", "Pero donde hay"},
+        {"Where do you go", "Dónde   vas", "Dónde vas"},
+        {"I do, you do!", "Yo ,  haces !", "Yo, haces!"},
+        {"Hi (there)", "Hola (allí )", "Hola (allí)"},
+        {"你好，世界", "Hola ，mundo 。", "Hola，mundo。"},
+        // The source's own spacing is kept: a space before the same mark,
+        // and runs as long as its longest (a line break reaches the
+        // translators as a space).
+        {"Where do you go ?", "Dónde   vas ?", "Dónde vas ?"},
+        {"Where do you go ? Well, no", "Dónde vas ? Bien , no", "Dónde vas ? Bien, no"},
+        {"Hello  world", "Hola  Mundo", "Hola  Mundo"},
+        {"Hello\n\nworld and  more", "Hola   Mundo  y más", "Hola  Mundo  y más"},
+        // A space before an opening mark is a word boundary, and a no-break
+        // space before a mark is the target's typography.
+        {"Hello (there)", "Hola (allí)", "Hola (allí)"},
+        {"Hello!", "Bonjour\u00a0!", "Bonjour\u00a0!"},
+        {"", "", ""},
+        {"a", "   ", " "},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(sys::ApertiumStream::spacedLike(c.source, c.translation), c.shown) << c.source;
 }
 
 TEST(ApertiumStream, IllFormedUtf8BecomesReplacementCharacters)
