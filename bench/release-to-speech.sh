@@ -54,7 +54,7 @@ for server in $servers; do
       log="$dir/$server-$index-$start.log"
       HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" XDG_RUNTIME_DIR="$home" \
         PARLARO_INSTANCE="$home/parlaro-instance" PULSE_SERVER="unix:$sound/pulse/native" \
-        QT_QPA_PLATFORM=offscreen DBUS_SESSION_BUS_ADDRESS= WAYLAND_DISPLAY= \
+        QT_QPA_PLATFORM=offscreen DBUS_SESSION_BUS_ADDRESS='' WAYLAND_DISPLAY='' \
         "$bench" "$presses" "${own[@]}" >"$log.out" 2>"$log"
       code=$?
       ((code == 77)) && { cat "$log" >&2; exit 77; }

@@ -105,8 +105,8 @@ public:
         if (::pipe2(link, O_CLOEXEC) != 0)
             return;
         const std::string rate = "--rate=" + std::to_string(virtualMicRate);
-        std::vector<std::string> args{"parec",        "--raw", "--format=s16le", "--channels=1", "--latency-msec=10",
-                                      rate,           "-d",    "parlaro_virtualmic_input"};
+        std::vector<std::string> args{"parec", "--raw", "--format=s16le",          "--channels=1", "--latency-msec=10",
+                                      rate,    "-d",    "parlaro_virtualmic_input"};
         std::vector<char*> argv;
         for (auto& arg : args)
             argv.push_back(arg.data());
@@ -228,14 +228,16 @@ int main(int argc, char** argv)
     const bool ownVoice = argc > 2 && std::strcmp(argv[2], "--own-voice") == 0;
     const char* server = std::getenv("PULSE_SERVER");
     if (!server || std::string(server).find("-test/pulse/native") == std::string::npos) {
-        std::fprintf(stderr, "parlaro_release_bench: PULSE_SERVER names no private sound server (start one with "
-                             "tests/platform/pulse/daemon.sh or pipewire.sh); skipping\n");
+        std::fprintf(stderr,
+                     "parlaro_release_bench: PULSE_SERVER names no private sound server (start one with "
+                     "tests/platform/pulse/daemon.sh or pipewire.sh); skipping\n");
         return 77;
     }
     if (!fs::exists(recording) || !fs::exists("/usr/share/pocketsphinx/model/en-us")
         || !fs::exists("/usr/share/apertium/modes/eng-spa.mode")) {
-        std::fprintf(stderr, "parlaro_release_bench: pocketsphinx's recordings, its English model or apertium's "
-                             "English-Spanish pair is not installed; skipping\n");
+        std::fprintf(stderr,
+                     "parlaro_release_bench: pocketsphinx's recordings, its English model or apertium's "
+                     "English-Spanish pair is not installed; skipping\n");
         return 77;
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

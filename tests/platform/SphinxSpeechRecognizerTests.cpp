@@ -217,8 +217,8 @@ TEST_F(SphinxSpeechRecognizer, aFirstUtteranceGivesTheSameWordsWhateverItsBuffer
         std::vector<std::string> heard;
         for (std::size_t chunk : {std::size_t{320}, std::size_t{1365}, samples.size()}) {
             sys::SphinxSpeechRecognitionService fresh;
-            auto outcome = recognize(runtime, *fresh.makeRecognizer("en-US"), samples, int16Mono, false, chunk,
-                                     "microphone");
+            auto outcome =
+                recognize(runtime, *fresh.makeRecognizer("en-US"), samples, int16Mono, false, chunk, "microphone");
             ASSERT_FALSE(outcome.results.empty());
             EXPECT_TRUE(outcome.errors.empty());
             heard.push_back(outcome.results.back().bestTranscription.formattedString);

@@ -328,7 +328,9 @@ public:
             if (task->cancelled.load() || task->done || !task->decoder)
                 return;
             std::span<const std::int16_t> rest(samples);
-            const auto failed = [&] { finish(task, std::nullopt, DomainError(errorDomain, 2, "The speech decoder failed")); };
+            const auto failed = [&] {
+                finish(task, std::nullopt, DomainError(errorDomain, 2, "The speech decoder failed"));
+            };
             if (task->secondPass && !task->decodedAgain) {
                 // Exactly up to where the decoder has heard enough, whatever
                 // the buffers, so that the same audio gives the same words.
