@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <exception>
@@ -15,6 +16,7 @@
 #include <optional>
 #include <poll.h>
 #include <sys/syscall.h>
+#include <thread>
 #include <unistd.h>
 
 namespace parlaro {
@@ -125,6 +127,37 @@ TEST(ApertiumStream, ARequestEndsItsSentenceAndTheAnswerLosesThatStopAgain)
     EXPECT_EQ(answer(" .[] \n"), "");
 }
 
+TEST(ApertiumStream, GapsLeftByDroppedWordsCloseWhereTheSourceHasNone)
+{
+    struct Case {
+        const char* source;
+        const char* translation;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {"But where there is", "Pero donde  hay", "Pero donde hay"},
+        {"Where do you go", "Dónde   vas", "Dónde vas"},
+        {"I do, you do!", "Yo ,  haces !", "Yo, haces!"},
+        {"Hi (there)", "Hola (allí )", "Hola (allí)"},
+        {"你好，世界", "Hola ，mundo 。", "Hola，mundo。"},
+        // The source's own spacing is kept: a space before the same mark,
+        // and runs as long as its longest (a line break reaches the
+        // translators as a space).
+        {"Where do you go ?", "Dónde   vas ?", "Dónde vas ?"},
+        {"Where do you go ? Well, no", "Dónde vas ? Bien , no", "Dónde vas ? Bien, no"},
+        {"Hello  world", "Hola  Mundo", "Hola  Mundo"},
+        {"Hello\n\nworld and  more", "Hola   Mundo  y más", "Hola  Mundo  y más"},
+        // A space before an opening mark is a word boundary, and a no-break
+        // space before a mark is the target's typography.
+        {"Hello (there)", "Hola (allí)", "Hola (allí)"},
+        {"Hello!", "Bonjour\u00a0!", "Bonjour\u00a0!"},
+        {"", "", ""},
+        {"a", "   ", " "},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(sys::ApertiumStream::spacedLike(c.source, c.translation), c.shown) << c.source;
+}
+
 TEST(ApertiumStream, IllFormedUtf8BecomesReplacementCharacters)
 {
     using namespace sys::ApertiumStream;
@@ -209,8 +242,20 @@ TEST_F(ApertiumTest, OnePipelinePerPairServesSentenceAfterSentence)
 {
     modes.write("eng-spa.mode", "sed -u 's/Hello/Hola/' | sed -u 's/world/mundo/'\n");
     sys::ApertiumTranslation backEnd(text, modes.path());
-    auto session = backEnd.makeInstalledSession("en", "es");
 
+    // Asked about the pair, as when the languages of a call are set, the
+    // back end starts the chain on its own thread, before any text comes;
+    // the first text then finds it running.
+    std::shared_ptr<LanguageAvailability> availability = backEnd.makeLanguageAvailability();
+    EXPECT_EQ(await(runtime, [&] { return statusOf(availability, "en", "es"); }).text,
+              std::to_string(static_cast<int>(Status::installed)));
+    const auto pipeline = backEnd.pipeline("eng-spa");
+    for (int wait = 0; wait < 500 && pipeline->processes().size() < 2; ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(pipeline->processes().size(), 2u);
+    EXPECT_EQ(pipeline->launches(), 1u);
+
+    auto session = backEnd.makeInstalledSession("en", "es");
     EXPECT_EQ(await(runtime, [&] { return translateWith(session, "Hello world"); }).text, "Hola mundo");
     EXPECT_EQ(await(runtime, [&] { return translateWith(session, "Hello [there] $5 ~ok"); }).text,
               "Hola [there] $5 ~ok");
@@ -371,6 +416,16 @@ TEST_F(ApertiumTest, TranslatesHelloFromEnglishToSpanish)
     EXPECT_EQ(await(runtime, [&] { return translateWith(session, "I do."); }).text, "Hago.");
     EXPECT_EQ(await(runtime, [&] { return translateWith(session, "I would like a coffee"); }).text,
               "Me gustaría un café");
+    // Words the translators drop or would mark leave no run of spaces and
+    // no space before a mark behind, where the source has neither.
+    EXPECT_EQ(await(runtime, [&] { return translateWith(session, "But where there is"); }).text, "Pero donde hay");
+    EXPECT_EQ(await(runtime, [&] { return translateWith(session, "And you can eat"); }).text, "Y puedes comer");
+    EXPECT_EQ(await(runtime, [&] { return translateWith(session, "What do you want?"); }).text, "Qué quieres?");
+    EXPECT_EQ(await(runtime, [&] { return translateWith(session, "I do, you do"); }).text, "Yo, haces");
+    EXPECT_EQ(await(runtime, [&] { return translateWith(session, "It is the cat's"); }).text, "Es el gato es");
+    EXPECT_EQ(await(runtime, [&] { return translateWith(session, "Xyzzy is here"); }).text, "Xyzzy Es aquí");
+    EXPECT_EQ(await(runtime, [&] { return translateWith(session, "Where do you go ?"); }).text, "Dónde vas ?");
+    EXPECT_EQ(await(runtime, [&] { return translateWith(session, "Hello  world"); }).text, "Hola  Mundo");
 
     // The same through a hosted slot's run.
     std::optional<std::string> hosted;

@@ -92,6 +92,11 @@ void ApertiumPipeline::submit(std::string text, Done done)
     wake_.notify_one();
 }
 
+void ApertiumPipeline::warmUp()
+{
+    submit({}, nullptr);
+}
+
 std::size_t ApertiumPipeline::launches() const
 {
     std::lock_guard lock(mutex_);
@@ -123,6 +128,13 @@ void ApertiumPipeline::work()
             job = std::move(jobs_.front());
             jobs_.pop_front();
         }
+        if (!job.done) {
+            if (output_ >= 0 && reapEnded())
+                stopChain();
+            if (output_ < 0)
+                launch();
+            continue;
+        }
         Outcome outcome = translate(job.text);
         job.done(std::move(outcome));
     }
@@ -133,7 +145,8 @@ void ApertiumPipeline::work()
         left.swap(jobs_);
     }
     for (auto& job : left)
-        job.done(Outcome{std::nullopt, Reason::cancelled, {}});
+        if (job.done)
+            job.done(Outcome{std::nullopt, Reason::cancelled, {}});
 }
 
 std::optional<std::string> ApertiumPipeline::launch()
@@ -244,8 +257,12 @@ ApertiumPipeline::Outcome ApertiumPipeline::translate(const std::string& text)
         // Once more on a fresh chain when the old one went away without a
         // word of answer (it may have died just before the text arrived);
         // only once, since a text that kills the chain would kill it again.
-        if (!died || attempt > 0)
+        if (!died || attempt > 0) {
+            // A dropped word leaves the blanks on both of its sides behind.
+            if (outcome.text)
+                outcome.text = ApertiumStream::spacedLike(text, *outcome.text);
             return outcome;
+        }
     }
 }
 

@@ -44,6 +44,11 @@ public:
     // Queues a text; texts are translated one at a time in order.
     void submit(std::string text, Done done);
 
+    // Starts the chain in the background unless it runs, so that the first
+    // text does not wait for it; a chain that fails to start is tried again
+    // by the next text, which reports the failure.
+    void warmUp();
+
     // How many times the chain was started.
     std::size_t launches() const;
     // The processes of the running chain, first stage first; none while it

@@ -3,7 +3,9 @@
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <vector>
 
 namespace parlaro::sys::ApertiumStream {
 
@@ -98,6 +100,52 @@ namespace {
 
 constexpr std::string_view closingMark = ".[]";
 
+// Marks that close what comes before them, so that a space before one is a
+// gap rather than a word boundary.
+bool isClosingMark(UChar32 c)
+{
+    if (u_charType(c) == U_END_PUNCTUATION)
+        return true;
+    switch (c) {
+    case ',':
+    case '.':
+    case ';':
+    case ':':
+    case '!':
+    case '?':
+    case 0x2026:  // ellipsis
+    case 0x00BB:  // right-pointing double angle quotation mark
+    case 0x201D:  // right double quotation mark
+    case 0x3001:  // ideographic comma
+    case 0x3002:  // ideographic full stop
+    case 0xFF01:  // full-width exclamation mark
+    case 0xFF0C:  // full-width comma
+    case 0xFF0E:  // full-width full stop
+    case 0xFF1A:  // full-width colon
+    case 0xFF1B:  // full-width semicolon
+    case 0xFF1F:  // full-width question mark
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The source's white space as the translators see it (line breaks and tabs
+// reach them as spaces).
+bool isSourceSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+UChar32 codePointAt(std::string_view text, std::size_t at)
+{
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    auto i = static_cast<std::int64_t>(at);
+    UChar32 c = 0;
+    U8_NEXT(bytes, i, static_cast<std::int64_t>(text.size()), c);
+    return c;
+}
+
 }  // namespace
 
 std::string request(std::string_view text)
@@ -128,6 +176,41 @@ std::string answer(std::string_view record)
         untagged.pop_back();
     untagged.append(record.substr(tag + 2));
     return decode(untagged);
+}
+
+std::string spacedLike(std::string_view source, std::string_view translation)
+{
+    std::size_t longestRun = 1;
+    std::vector<UChar32> spacedMarks;  // closing marks the source puts a space before
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < source.size(); ++i) {
+        if (isSourceSpace(source[i])) {
+            longestRun = std::max(longestRun, ++run);
+            continue;
+        }
+        if (run > 0) {
+            const UChar32 c = codePointAt(source, i);
+            if (isClosingMark(c) && std::ranges::find(spacedMarks, c) == spacedMarks.end())
+                spacedMarks.push_back(c);
+        }
+        run = 0;
+    }
+
+    std::string out;
+    out.reserve(translation.size());
+    for (std::size_t i = 0; i < translation.size();) {
+        if (translation[i] != ' ') {
+            out.push_back(translation[i++]);
+            continue;
+        }
+        const std::size_t end = std::min(translation.find_first_not_of(' ', i), translation.size());
+        const UChar32 next = end < translation.size() ? codePointAt(translation, end) : U_SENTINEL;
+        const bool gapBeforeMark = isClosingMark(next) && std::ranges::find(spacedMarks, next) == spacedMarks.end();
+        if (!gapBeforeMark)
+            out.append(std::min(end - i, longestRun), ' ');
+        i = end;
+    }
+    return out;
 }
 
 }  // namespace parlaro::sys::ApertiumStream

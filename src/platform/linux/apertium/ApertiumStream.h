@@ -38,5 +38,13 @@ std::string request(std::string_view text);
 // again, then decoded.
 std::string answer(std::string_view record);
 
+// The translation with the spacing the translators make when they drop a
+// word taken out again: a run of spaces longer than any in the source comes
+// down to the longest the source has (one when it has none), and spaces
+// before a closing mark go unless the source puts a space before that mark
+// too. Other white space (a no-break space before a mark, say) is the
+// target language's own and stays.
+std::string spacedLike(std::string_view source, std::string_view translation);
+
 }  // namespace ApertiumStream
 }  // namespace parlaro::sys

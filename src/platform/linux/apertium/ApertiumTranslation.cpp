@@ -22,16 +22,23 @@ struct PendingCall {
     bool claim() { return !settled.exchange(true); }
 };
 
+// Asked about a pair when the languages of a call are set, so a translation
+// through it is likely to follow: an installed pair's chain starts then, in
+// the background, rather than under the first sentence of the call.
 class Availability : public LanguageAvailability {
 public:
-    explicit Availability(const ApertiumModes& modes) : modes_(modes) {}
+    explicit Availability(ApertiumTranslation& backEnd) : backEnd_(backEnd) {}
     rt::Async<Status> status(std::string source, std::string target) override
     {
-        co_return modes_.resolve(source, target).status;
+        const auto pair = backEnd_.modes().resolve(source, target);
+        if (pair.status == Status::installed)
+            if (auto pipeline = backEnd_.pipeline(pair.mode))
+                pipeline->warmUp();
+        co_return pair.status;
     }
 
 private:
-    const ApertiumModes& modes_;
+    ApertiumTranslation& backEnd_;
 };
 
 class Session : public TranslationSession {
@@ -194,7 +201,7 @@ ApertiumTranslation::~ApertiumTranslation() = default;
 
 std::unique_ptr<LanguageAvailability> ApertiumTranslation::makeLanguageAvailability()
 {
-    return std::make_unique<Availability>(modes_);
+    return std::make_unique<Availability>(*this);
 }
 
 std::shared_ptr<TranslationSession> ApertiumTranslation::makeInstalledSession(std::string source, std::string target)

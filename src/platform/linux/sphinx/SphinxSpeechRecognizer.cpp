@@ -17,6 +17,7 @@
 #include <functional>
 #include <iterator>
 #include <pthread.h>
+#include <span>
 #include <stdexcept>
 #include <thread>
 #include <utility>
@@ -275,6 +276,7 @@ struct SphinxTaskState {
     // The decoder has not yet heard this source: its audio is kept, to be
     // decoded once more when it ends (see SphinxEngine::end).
     bool secondPass = false;
+    bool decodedAgain = false;
     std::vector<std::int16_t> kept;
 };
 
@@ -325,21 +327,37 @@ public:
         enqueue([this, task, samples = std::move(samples)] {
             if (task->cancelled.load() || task->done || !task->decoder)
                 return;
-            if (task->secondPass) {
-                if (task->kept.size() + samples.size() <= longestSecondPass) {
-                    task->kept.insert(task->kept.end(), samples.begin(), samples.end());
+            std::span<const std::int16_t> rest(samples);
+            const auto failed = [&] {
+                finish(task, std::nullopt, DomainError(errorDomain, 2, "The speech decoder failed"));
+            };
+            if (task->secondPass && !task->decodedAgain) {
+                // Exactly up to where the decoder has heard enough, whatever
+                // the buffers, so that the same audio gives the same words.
+                const auto head = rest.first(std::min(rest.size(), secondPassAt - task->kept.size()));
+                task->kept.insert(task->kept.end(), head.begin(), head.end());
+                rest = rest.subspan(head.size());
+                if (ps_process_raw(task->decoder, head.data(), head.size(), FALSE, FALSE) < 0
+                    || (task->kept.size() >= secondPassAt
+                        && (ps_end_utt(task->decoder) < 0 || !decodeKeptAgain(*task)))) {
+                    failed();
+                    return;
+                }
+            }
+            if (task->secondPass && task->decodedAgain) {
+                if (task->kept.size() + rest.size() <= longestSecondPass) {
+                    task->kept.insert(task->kept.end(), rest.begin(), rest.end());
                 } else {
                     // Long enough to have adapted on its own: the audio kept
                     // (up to a megabyte) is not decoded again, so it goes
                     // now rather than when the task ends. This runs on the
                     // decoding thread, never on an audio callback.
                     task->secondPass = false;
-                    task->kept.clear();
-                    task->kept.shrink_to_fit();
+                    task->kept = {};
                 }
             }
-            if (ps_process_raw(task->decoder, samples.data(), samples.size(), FALSE, FALSE) < 0) {
-                finish(task, std::nullopt, DomainError(errorDomain, 2, "The speech decoder failed"));
+            if (!rest.empty() && ps_process_raw(task->decoder, rest.data(), rest.size(), FALSE, FALSE) < 0) {
+                failed();
                 return;
             }
             if (!task->reportPartials)
@@ -372,28 +390,17 @@ public:
                 finish(task, std::nullopt, DomainError(errorDomain, 2, "The speech decoder failed"));
                 return;
             }
-            // The decoder normalises its input by a running estimate of the
-            // channel, learnt from what it decoded before. A decoder new to
-            // this source (just loaded, or last used on the other side of
-            // the call) heard the utterance with another channel's estimate,
-            // which costs many of its words; it has learnt this one's by
-            // now, so the utterance is decoded again with it. Only the first
-            // utterance of a source on a decoder pays for this.
+            // See decodeKeptAgain: a short first utterance, and a long one,
+            // are decoded again now.
             lastSource_[task->decoder] = task->source;
-            if (task->secondPass && !task->kept.empty()) {
-                task->secondPass = false;
-                const auto kept = std::exchange(task->kept, {});
-                // The estimate learnt the utterance once; hearing it twice
-                // would weigh it double in what follows.
-                const auto learnt = ChannelEstimate::of(task->decoder);
-                if (ps_start_utt(task->decoder) < 0
-                    || ps_process_raw(task->decoder, kept.data(), kept.size(), FALSE, FALSE) < 0
-                    || ps_end_utt(task->decoder) < 0) {
-                    finish(task, std::nullopt, DomainError(errorDomain, 2, "The speech decoder failed"));
-                    return;
-                }
-                learnt.restore(task->decoder);
+            const bool again =
+                task->secondPass && (!task->decodedAgain || task->kept.size() > longestDecodedWhileHeard);
+            if (again && (!decodeKeptAgain(*task) || ps_end_utt(task->decoder) < 0)) {
+                finish(task, std::nullopt, DomainError(errorDomain, 2, "The speech decoder failed"));
+                return;
             }
+            task->secondPass = false;
+            task->kept = {};
             std::int32_t score = 0;
             const char* hypothesis = ps_get_hyp(task->decoder, &score);
             finish(task,
@@ -409,6 +416,36 @@ public:
     }
 
 private:
+    // The decoder normalises its input by a running estimate of the
+    // channel, learnt from what it decoded before. A decoder new to this
+    // source (just loaded, or last used on the other side of the call)
+    // hears the utterance with another channel's estimate, which costs many
+    // of its words; so the first utterance of a source on a decoder is
+    // decoded again with what the decoder learnt from it. Once it has heard
+    // secondPassAt of the source, the utterance is ended so that it learns
+    // the channel, and what was heard so far is decoded again in a new
+    // utterance, which goes on with the audio still to come: this happens
+    // while the speaker is still talking, so the final text of a reply of a
+    // few seconds does not wait for a second decoding of all of it. A
+    // shorter utterance is decoded again at its end; so is one longer than
+    // longestDecodedWhileHeard, whole and with what all of it taught, since
+    // its start stands for too little of it.
+    bool decodeKeptAgain(SphinxTaskState& task)
+    {
+        // The audio stays while the utterance may yet grow long.
+        const bool first = !task.decodedAgain;
+        task.decodedAgain = true;
+        task.secondPass = first;
+        const auto kept = first ? task.kept : std::exchange(task.kept, {});
+        // The estimate learnt this audio once; hearing it twice would weigh
+        // it double in what follows.
+        const auto learnt = ChannelEstimate::of(task.decoder);
+        if (ps_start_utt(task.decoder) < 0 || ps_process_raw(task.decoder, kept.data(), kept.size(), FALSE, FALSE) < 0)
+            return false;
+        learnt.restore(task.decoder);
+        return true;
+    }
+
     void enqueue(std::function<void()> job)
     {
         {
@@ -509,8 +546,16 @@ private:
     bool english_;
     std::shared_ptr<std::atomic<std::size_t>> loads_;
     const std::size_t partialSamples_;
-    // The most audio kept for a second pass: by then the estimate has
-    // adapted during the first.
+    // How much of a source a decoder new to it hears before it learns the
+    // channel and decodes that audio again: most of a short reply, so that
+    // the estimate is nearly the one the whole of it would give, while
+    // decoding it again (a fraction of its length) still ends about when
+    // such a reply does.
+    static constexpr std::size_t secondPassAt = static_cast<std::size_t>(2.5 * nativeRate);
+    // The longest first utterance whose start stood for it; a longer one is
+    // decoded again whole at its end (up to longestSecondPass, past which it
+    // has adapted on its own).
+    static constexpr std::size_t longestDecodedWhileHeard = static_cast<std::size_t>(4.5 * nativeRate);
     static constexpr std::size_t longestSecondPass = static_cast<std::size_t>(30 * nativeRate);
     std::mutex mutex_;
     std::condition_variable wake_;

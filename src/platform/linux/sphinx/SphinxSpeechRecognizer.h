@@ -48,7 +48,9 @@ class SphinxEngine;
 // decoders are loaded there once and reused by later requests. A decoder
 // adapts to the channel it hears, so a request goes to the decoder that last
 // heard its audio source when one is free; a decoder new to the source
-// decodes the first utterance again once it has adapted.
+// decodes the first utterance again once it has learnt the source's channel:
+// what was heard up to then while the rest is still coming, or the whole
+// utterance at its end when it was shorter than that.
 class SphinxSpeechRecognitionService final : public SpeechRecognitionService {
 public:
     // Seconds of audio between two partial results of a request at most

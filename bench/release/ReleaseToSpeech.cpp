@@ -1,0 +1,345 @@
+// From the release of a press to the first audible sample of its translated
+// speech on the virtual microphone, through the whole program's graph on a
+// private sound server: the user speaks English into a 48 kHz microphone (a
+// null sink's monitor remapped as a sound card's source) while the press is
+// held, the caller hears Spanish, and a reader on the virtual microphone
+// stands for the call application. One run is one newly started program:
+//   parlaro_release_bench <presses> [--own-voice]
+// Prints one line per press, "press <n> <seconds>" (the first is the first
+// press of the program), and with --own-voice (own voice left on, as the
+// program turns it on at the microphone's confirmation) "own-voice <n>
+// <seconds heard> <seconds spoken>": how much audible speech reached the
+// virtual microphone while the press was held, against how much the
+// recording holds. Ends with 77 when a part
+// is missing, 1 when a press failed. "stages <n> <recognized> <translated>
+// <playing>" says when, after the release, the final text, its translation
+// and the start of its speech reached the model.
+
+#include "app/ServiceFactory.h"
+#include "model/AppModel.h"
+#include "model/ModelDependencies.h"
+#include "platform/sim/SimSettingsStore.h"
+#include "runtime/SystemRuntime.h"
+#include "runtime/Task.h"
+#include "speech/CallLanguage.h"
+#include "ui/MainActorPump.h"
+
+#include <QApplication>
+
+#include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+using namespace parlaro;
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int virtualMicRate = 48000;
+// A sample this loud (about -40 dBFS) is audible; the virtual microphone is
+// digital silence otherwise.
+constexpr int audible = 320;
+const char* const recording = "/usr/share/pocketsphinx/test/data/goforward.raw";
+
+// Waits in real time for the condition while the Qt loop drives the main
+// actor, a few milliseconds at a time; false when the time ran out.
+bool pumpUntil(const std::function<bool()>& condition, double seconds)
+{
+    const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    for (bool met = condition(); !met; met = condition()) {
+        if (Clock::now() >= end)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+bool run(const std::string& command)
+{
+    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+std::string output(const std::string& command)
+{
+    std::string text;
+    if (FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r")) {
+        char buffer[256];
+        while (std::fgets(buffer, sizeof buffer, pipe))
+            text += buffer;
+        pclose(pipe);
+    }
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
+        text.pop_back();
+    return text;
+}
+
+// Reads the virtual microphone as a call application would, timing each
+// sample by when it arrived: the sample that ends a read arrived at the
+// read's return, the ones before it a sample period apart.
+class VirtualMicReader {
+public:
+    VirtualMicReader()
+    {
+        // Close-on-exec: a program the graph starts meanwhile (the
+        // translator's chain) must not hold the pipe open past parec.
+        int link[2];
+        if (::pipe2(link, O_CLOEXEC) != 0)
+            return;
+        const std::string rate = "--rate=" + std::to_string(virtualMicRate);
+        std::vector<std::string> args{"parec", "--raw", "--format=s16le",          "--channels=1", "--latency-msec=10",
+                                      rate,    "-d",    "parlaro_virtualmic_input"};
+        std::vector<char*> argv;
+        for (auto& arg : args)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, link[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, link[0]);
+        const bool spawned = ::posix_spawnp(&parec_, "parec", &actions, nullptr, argv.data(), environ) == 0;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(link[1]);
+        if (!spawned) {
+            ::close(link[0]);
+            parec_ = 0;
+            return;
+        }
+        fd_ = link[0];
+        thread_ = std::thread([this] { read(); });
+    }
+    ~VirtualMicReader()
+    {
+        if (parec_ <= 0)
+            return;
+        ::kill(parec_, SIGTERM);
+        thread_.join();
+        ::close(fd_);
+        int status = 0;
+        ::waitpid(parec_, &status, 0);
+    }
+
+    bool running() const { return parec_ > 0; }
+
+    // From now on, the arrival of the first audible sample is kept, and the
+    // audible samples counted.
+    void arm()
+    {
+        first_ = 0;
+        heardSamples_ = 0;
+        armed_ = true;
+    }
+    void disarm() { armed_ = false; }
+    std::optional<Clock::time_point> firstAudible() const
+    {
+        const auto at = first_.load();
+        if (at == 0)
+            return std::nullopt;
+        return Clock::time_point(Clock::duration(at));
+    }
+    double heardSeconds() const { return static_cast<double>(heardSamples_.load()) / virtualMicRate; }
+
+private:
+    void read()
+    {
+        std::int16_t samples[480];
+        for (;;) {
+            const auto got = ::read(fd_, samples, sizeof samples);
+            if (got <= 0)
+                return;
+            const auto arrived = Clock::now();
+            if (!armed_)
+                continue;
+            const auto count = static_cast<std::size_t>(got) / sizeof(std::int16_t);
+            for (std::size_t i = 0; i < count; ++i) {
+                if (std::abs(static_cast<int>(samples[i])) < audible)
+                    continue;
+                ++heardSamples_;
+                if (first_.load() == 0) {
+                    const auto before = std::chrono::duration<double>(double(count - 1 - i) / virtualMicRate);
+                    first_ = (arrived - std::chrono::duration_cast<Clock::duration>(before)).time_since_epoch().count();
+                }
+            }
+        }
+    }
+
+    pid_t parec_ = 0;
+    int fd_ = -1;
+    std::thread thread_;
+    std::atomic<bool> armed_{false};
+    std::atomic<Clock::rep> first_{0};
+    std::atomic<std::size_t> heardSamples_{0};
+};
+
+// The user's microphone at 48 kHz, made the default input before the
+// program starts; the modules go again at the end.
+struct Microphone {
+    Microphone()
+    {
+        sink = output("pactl load-module module-null-sink sink_name=bench_voice rate=48000 channels=1");
+        source = output("pactl load-module module-remap-source master=bench_voice.monitor source_name=bench_mic "
+                        "\"source_properties='device.api=alsa device.description=Microphone'\"");
+        ready = !sink.empty() && !source.empty() && run("pactl set-default-source bench_mic");
+    }
+    ~Microphone()
+    {
+        for (const auto& module : {source, sink})
+            if (!module.empty())
+                run("pactl unload-module " + module);
+    }
+    std::string sink;
+    std::string source;
+    bool ready = false;
+};
+
+int fail(const char* what, const std::shared_ptr<AppModel>& model = nullptr)
+{
+    std::fprintf(stderr, "parlaro_release_bench: %s", what);
+    if (model)
+        std::fprintf(stderr, " (status \"%s\", error \"%s\")", model->status.get().c_str(),
+                     model->errorMessage.get().value_or("").c_str());
+    std::fprintf(stderr, "\n");
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const int presses = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+    const bool ownVoice = argc > 2 && std::strcmp(argv[2], "--own-voice") == 0;
+    const char* server = std::getenv("PULSE_SERVER");
+    if (!server || std::string(server).find("-test/pulse/native") == std::string::npos) {
+        std::fprintf(stderr,
+                     "parlaro_release_bench: PULSE_SERVER names no private sound server (start one with "
+                     "tests/platform/pulse/daemon.sh or pipewire.sh); skipping\n");
+        return 77;
+    }
+    if (!fs::exists(recording) || !fs::exists("/usr/share/pocketsphinx/model/en-us")
+        || !fs::exists("/usr/share/apertium/modes/eng-spa.mode")) {
+        std::fprintf(stderr,
+                     "parlaro_release_bench: pocketsphinx's recordings, its English model or apertium's "
+                     "English-Spanish pair is not installed; skipping\n");
+        return 77;
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    rt::SystemRuntime runtime;
+    ui::MainActorPump pump(runtime.executor());
+
+    Microphone microphone;
+    if (!microphone.ready)
+        return fail("the server would not make the microphone");
+
+    sim::SimSettingsStore defaults;
+    defaults.set("myLanguage", std::string("en"));
+    defaults.set("theirLanguage", std::string("es"));
+    defaults.set("onboardingDone", true);
+    app::ServiceFactory factory({.kind = app::ServiceFactory::Kind::real,
+                                 .defaults = &defaults,
+                                 .historyFolder = std::nullopt,
+                                 .engineParts = freshEngineParts()});
+    const auto model = factory.model();
+    rt::spawn([model]() -> rt::Async<void> { co_await model->start(); });
+    // The caller's Spanish has no recognition model: nothing is captioned,
+    // as on a machine with only the English model.
+    if (!pumpUntil([&] { return output("pactl get-default-source") == "parlaro_virtualmic_input"; }, 30))
+        return fail("the virtual microphone is not the default input", model);
+    if (!pumpUntil([&] { return model->selectedInputID.get().has_value(); }, 10))
+        return fail("no microphone was chosen", model);
+    bool confirmed = false;
+    rt::spawn([model, ownVoice, &confirmed]() -> rt::Async<void> {
+        co_await model->confirmMicrophone(*model->selectedInputID.get());
+        co_await model->setOriginalVoice(ownVoice);
+        confirmed = true;
+    });
+    if (!pumpUntil([&] { return confirmed; }, 10))
+        return fail("the microphone was not confirmed", model);
+    model->setConfirmBeforeSend(false);
+    if (!pumpUntil([&] { return model->mySpeechReady.get() && model->translationReady.get(); }, 30))
+        return fail("recognition or translation is not ready", model);
+
+    VirtualMicReader reader;
+    if (!reader.running())
+        return fail("parec could not read the virtual microphone");
+    // A call application reading the virtual microphone starts the call.
+    pumpUntil([&] { return model->callActive.get(); }, 5);
+    // The recording's own audible samples, at its 16 kHz: what own voice
+    // would put on the virtual microphone if nothing was lost.
+    double spoken = 0;
+    if (FILE* file = std::fopen(recording, "rb")) {
+        std::int16_t sample = 0;
+        while (std::fread(&sample, sizeof sample, 1, file) == 1)
+            spoken += std::abs(static_cast<int>(sample)) >= audible ? 1.0 / 16000 : 0.0;
+        std::fclose(file);
+    }
+
+    for (int press = 1; press <= presses; ++press) {
+        model->beginHoldToTalk();
+        if (!pumpUntil([&] { return model->isRecording.get(); }, 20))
+            return fail("the press did not record", model);
+        if (ownVoice)
+            reader.arm();
+        if (!run(std::string("pacat --raw --format=s16le --rate=16000 --channels=1 --latency-msec=20 -d bench_voice ")
+                 + recording))
+            return fail("pacat could not play the recording");
+        // The speaker stops; the key goes up a moment later.
+        const auto stopped = Clock::now();
+        pumpUntil([&] { return Clock::now() - stopped > std::chrono::milliseconds(300); }, 1);
+        const double heard = reader.heardSeconds();
+        reader.arm();
+        const auto released = Clock::now();
+        model->endHoldToTalk();
+        // Where the time went: the final text, its translation, the speech
+        // starting to play.
+        std::optional<Clock::time_point> recognized, translated, speaking;
+        const auto stamp = [](std::optional<Clock::time_point>& at, bool reached) {
+            if (reached && !at)
+                at = Clock::now();
+        };
+        if (!pumpUntil(
+                [&] {
+                    stamp(recognized, model->isTranslatingDraft.get());
+                    stamp(translated, recognized && !model->isTranslatingDraft.get());
+                    stamp(speaking, model->isSpeaking.get());
+                    return reader.firstAudible().has_value();
+                },
+                30))
+            return fail("no translated speech reached the virtual microphone", model);
+        const auto since = [&](const std::optional<Clock::time_point>& at) {
+            return at ? std::chrono::duration<double>(*at - released).count() : -1.0;
+        };
+        std::printf("press %d %.3f\n", press, since(reader.firstAudible()));
+        std::printf("stages %d %.3f %.3f %.3f\n", press, since(recognized), since(translated), since(speaking));
+        if (ownVoice)
+            std::printf("own-voice %d %.2f %.2f\n", press, heard, spoken);
+        std::fflush(stdout);
+        if (!pumpUntil([&] { return !model->isSpeaking.get() && !model->isStartingRecording.get(); }, 30))
+            return fail("the speech did not end", model);
+        reader.disarm();
+        // A pause between two replies.
+        pumpUntil([] { return false; }, 0.5);
+    }
+    model->shutdown();
+    pumpUntil([] { return false; }, 0.5);
+    return 0;
+}
