@@ -33,6 +33,12 @@ seconds=${4:-60}
 here=$(cd "$(dirname "$0")" && pwd)
 platform="$here/../tests/platform"
 data=/usr/share/pocketsphinx/test/data
+# shellcheck source-path=SCRIPTDIR source=../tests/support/program-run.sh
+source "$here/../tests/support/program-run.sh"
+fail() {
+  echo "captioning-program.sh: $*" >&2
+  exit 1
+}
 case "${PARLARO_SOUND_SERVER:-pulseaudio}" in
 pulseaudio) server_script="$platform/pulse/daemon.sh" ;;
 pipewire) server_script="$platform/pulse/pipewire.sh" ;;
@@ -72,28 +78,20 @@ want=$((seconds * 32000))
 while (($(stat -c %s "$audio") < want)); do cat "$one" >>"$audio"; done
 truncate -s "$want" "$audio"
 
-"$platform/x11/xvfb.sh" start "$dir/x" || { echo "captioning-program.sh: Xvfb did not start" >&2; exit 1; }
+"$platform/x11/xvfb.sh" start "$dir/x" || fail "Xvfb did not start"
 DISPLAY=":$(cat "$dir/x/display")"
 export DISPLAY
-"$server_script" start "$dir/sound" || { echo "captioning-program.sh: the sound server did not start" >&2; exit 1; }
-export PULSE_SERVER="unix:$dir/sound/pulse/native"
-export QT_QPA_PLATFORM=xcb
-export HOME="$dir/home"
-export XDG_CONFIG_HOME="$dir/home/config"
-export XDG_DATA_HOME="$dir/home/data"
-export XDG_RUNTIME_DIR="$dir/home"
-export PARLARO_INSTANCE="$dir/home/parlaro-instance"
+"$server_script" start "$dir/sound" || fail "the sound server did not start"
+server="unix:$dir/sound/pulse/native"
+export PULSE_SERVER=$server
+export QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$dir/home"
+private_home "$dir/home"
 unset DBUS_SESSION_BUS_ADDRESS WAYLAND_DISPLAY
 echo '{"myLanguage": "es", "theirLanguage": "en", "onboardingDone": true}' >"$XDG_CONFIG_HOME/wenmora/settings.json"
 
 "$program" >"$dir/parlaro.log" 2>&1 &
 running=$!
-for _ in $(seq 1 600); do
-  pactl list short sources 2>/dev/null | grep -q parlaro_virtualmic_input && break
-  sleep 0.1
-done
-pactl list short sources | grep -q parlaro_virtualmic_input \
-  || { echo "captioning-program.sh: no virtual microphone; see $dir/parlaro.log" >&2; exit 1; }
+within 60 virtual_mic_listed || fail "no virtual microphone; see $dir/parlaro.log"
 started_rss=$(awk '/VmRSS/ { printf "%.0f", $2 / 1024 }' /proc/"$running"/status)
 parecord -d parlaro_virtualmic_input --raw /dev/null &
 recorder=$!
@@ -134,7 +132,7 @@ end_rss=$(rss_mb)
 cp /proc/"$running"/smaps "$dir/smaps.end"
 wait "$bare_pid"
 bare=$(awk -F': ' '/"bare_per_audio_s"/ { gsub(/,/, "", $2); print $2 }' "$dir/bare.json")
-[[ -n "$bare" ]] || { echo "captioning-program.sh: the bare decode reported nothing; see $dir/bare.json" >&2; exit 1; }
+[[ -n "$bare" ]] || fail "the bare decode reported nothing; see $dir/bare.json"
 
 awk -v b="$before" -v a="$after" -v t="$ticks" -v s="$seconds" -v bare="$bare" -v idle="$idle_ticks" \
   -v wall_start="$started" -v wall_end="$ended" -v server="${PARLARO_SOUND_SERVER:-pulseaudio}" \

@@ -39,6 +39,16 @@ std::optional<AudioObjectId> unlistedDevice(const std::string& uid, bool input)
     return id;
 }
 
+void throwProblems(const std::vector<std::string>& problems)
+{
+    if (problems.empty())
+        return;
+    std::string text = problems.front();
+    for (std::size_t i = 1; i < problems.size(); ++i)
+        text += "；" + problems[i];
+    throw DomainError(routeDomain, 1, text);
+}
+
 }  // namespace
 
 std::string SystemAudioRoute::Snapshot::json() const
@@ -208,10 +218,18 @@ void SystemAudioRoute::restoreOutput()
     if (!snapshot_ || snapshot_->routedOutput.empty())
         return;
     const Snapshot old = *snapshot_;
-    persistSnapshot(old.routedInput.empty() ? std::nullopt
-                                            : std::optional(Snapshot{old.oldInput, "", old.routedInput, ""}));
+    std::vector<std::string> problems;
     if (auto problem = restoreHalf(false, old.oldOutput, old.routedOutput, devices_()))
-        throw DomainError(routeDomain, 1, *problem);
+        problems.push_back(*problem);
+    // Written after the give-back, for the same reason as below; a record
+    // that keeps its output half switches nothing once the half is undone.
+    try {
+        persistSnapshot(old.routedInput.empty() ? std::nullopt
+                                                : std::optional(Snapshot{old.oldInput, "", old.routedInput, ""}));
+    } catch (...) {
+        problems.push_back(describe(std::current_exception()));
+    }
+    throwProblems(problems);
 }
 
 void SystemAudioRoute::restoreSavedRoute()
@@ -219,10 +237,9 @@ void SystemAudioRoute::restoreSavedRoute()
     if (!snapshot_)
         return;
     const Snapshot old = *snapshot_;
-    // Forgotten before anything is tried, so a failure below never restores
-    // twice.
+    // Forgotten in memory before anything is tried, so a failure below never
+    // restores twice in this run.
     snapshot_.reset();
-    defaults_.remove(recoveryKey);
 
     const std::vector<AudioDevice> devices = devices_();
     std::vector<std::string> problems;
@@ -232,12 +249,16 @@ void SystemAudioRoute::restoreSavedRoute()
     if (!old.routedOutput.empty())
         if (auto problem = restoreHalf(false, old.oldOutput, old.routedOutput, devices))
             problems.push_back(*problem);
-    if (problems.empty())
-        return;
-    std::string text = problems.front();
-    for (std::size_t i = 1; i < problems.size(); ++i)
-        text += "；" + problems[i];
-    throw DomainError(routeDomain, 1, text);
+    // The record goes only after the devices were given back: a settings
+    // store that refuses the write must not keep the user's microphone. The
+    // record it keeps is harmless, as a later start switches only a half
+    // that is still routed.
+    try {
+        defaults_.remove(recoveryKey);
+    } catch (...) {
+        problems.push_back(describe(std::current_exception()));
+    }
+    throwProblems(problems);
 }
 
 }  // namespace parlaro

@@ -58,10 +58,12 @@ public:
     // the switch's "SystemAudio" error unless the device became the default
     // anyway.
     void routeInput(const AudioDevice& device, const std::optional<std::string>& fallbackUID);
-    // Undoes the output half only; throws DomainError "SystemAudioRoute" 1.
+    // Undoes the output half only, then stores what is left of the record;
+    // throws DomainError "SystemAudioRoute" 1 with every problem.
     void restoreOutput();
-    // Undoes both halves and forgets the record; throws DomainError
-    // "SystemAudioRoute" 1 with every problem, joined by "；".
+    // Undoes both halves, then forgets the record (kept in the settings when
+    // they refuse the write); throws DomainError "SystemAudioRoute" 1 with
+    // every problem, joined by "；".
     void restoreSavedRoute();
     // Stores a new record (none removes it) in memory and in the settings.
     void persistSnapshot(std::optional<Snapshot> snapshot);

@@ -9,10 +9,13 @@
 #include "platform/SettingsStore.h"
 #include "runtime/Background.h"
 #include "runtime/Error.h"
+#include "runtime/Sleep.h"
 #include "speech/Localization.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <stop_token>
 #include <system_error>
 #include <utility>
@@ -203,6 +206,7 @@ void ConversationHistory::deleteSession(const rt::Uuid& id)
     std::vector<ConversationSummary> list = summaries.get();
     std::erase_if(list, [&](const ConversationSummary& s) { return s.id == id; });
     summaries.set(std::move(list));
+    dropHitsOfDeletedSessions();
 }
 
 void ConversationHistory::deleteAll()
@@ -224,6 +228,7 @@ void ConversationHistory::deleteAll()
         deletedAllWhileLoading_ = true;
     }
     summaries.set({});
+    dropHitsOfDeletedSessions();
 }
 
 std::int64_t ConversationHistory::sessions(rt::Date olderThan) const
@@ -243,6 +248,59 @@ void ConversationHistory::deleteSessions(rt::Date olderThan)
     HistoryFiles::removeSessionFiles(directory_, doomed);
     std::erase_if(list, [&](const ConversationSummary& s) { return s.updated < olderThan; });
     summaries.set(std::move(list));
+    dropHitsOfDeletedSessions();
+}
+
+void ConversationHistory::dropHitsOfDeletedSessions()
+{
+    if (!searchHits.get())
+        return;
+    const auto& list = summaries.get();
+    std::vector<SearchHit> hits = *searchHits.get();
+    std::erase_if(hits, [&](const SearchHit& hit) {
+        return std::none_of(list.begin(), list.end(),
+                            [&](const ConversationSummary& s) { return s.id == hit.summary.id; });
+    });
+    searchHits.set(std::move(hits));
+}
+
+std::variant<ConversationSession, std::string> ConversationHistory::loadSession(const rt::Uuid& id) const
+{
+    if (directory_.empty())
+        return withoutFolder_;
+    const fs::path path = sessionFile(id);
+    errno = 0;
+    std::optional<std::string> text = HistoryFiles::read(path);
+    if (!text)
+        return errno != 0 ? std::string(std::strerror(errno)) : path.filename().string() + ": not a regular file";
+    if (auto session = HistoryJson::decodeSession(*text))
+        return std::move(*session);
+    return path.filename().string() + ": not a readable conversation";
+}
+
+void ConversationHistory::searchFor(std::string query)
+{
+    searching_.cancel();
+    searching_ = {};
+    searchHits.set(std::nullopt);
+    if (query.empty())
+        return;
+    std::weak_ptr<ConversationHistory> weak = weak_from_this();
+    searching_ =
+        rt::spawn([weak, query = std::move(query), list = summaries.get(), folder = directory_]() -> rt::Async<void> {
+            try {
+                co_await rt::sleepFor(searchDelay);
+            } catch (const rt::CancellationError&) {
+                co_return;
+            }
+            if (rt::isCancelled())
+                co_return;
+            std::vector<SearchHit> found = co_await search(query, list, folder);
+            if (rt::isCancelled())
+                co_return;
+            if (auto self = weak.lock())
+                self->searchHits.set(std::move(found));
+        });
 }
 
 ConversationSummary ConversationHistory::summary(const ConversationSession& session, std::optional<rt::Date> fileDate)

@@ -13,6 +13,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <variant>
 #include <vector>
 
 namespace parlaro {
@@ -39,6 +40,8 @@ public:
     struct SearchHit {
         ConversationSummary summary;
         std::string sentence;  // at most 120 characters
+
+        bool operator==(const SearchHit&) const = default;
     };
 
     static constexpr const char* enabledKey = "saveConversationHistory";
@@ -105,6 +108,21 @@ public:
     std::int64_t sessions(rt::Date olderThan) const;
     void deleteSessions(rt::Date olderThan);
 
+    // One session as its file holds it, or why it cannot be had: the
+    // system's reason ("No such file or directory"), or the file's name and
+    // what is wrong with it. A file that is no regular file (a FIFO) is
+    // refused rather than waited on.
+    std::variant<ConversationSession, std::string> loadSession(const rt::Uuid& id) const;
+
+    // The search the history page shows. searchFor() replaces the one before
+    // (cancelling it) and, for a query that is not empty, searches the
+    // listed sessions once the query has stood for searchDelay seconds;
+    // `searchHits` is empty while no search has answered. Deleting sessions
+    // drops their hits. An empty query ends searching.
+    static constexpr double searchDelay = 0.25;
+    rt::Observable<std::optional<std::vector<SearchHit>>> searchHits{std::nullopt, changes()};
+    void searchFor(std::string query);
+
     // The summary of a session; any thread.
     static ConversationSummary summary(const ConversationSession& session,
                                        std::optional<rt::Date> fileDate = std::nullopt);
@@ -126,12 +144,14 @@ public:
 
 private:
     void merge(std::vector<ConversationSummary> rebuilt);
+    void dropHitsOfDeletedSessions();
     std::filesystem::path sessionFile(const rt::Uuid& id) const;
 
     rt::Observable<bool> isEnabled_{true, changes()};
     std::filesystem::path directory_;
     SettingsStore& defaults_;
     rt::TaskHandle<void> loading_;
+    rt::TaskHandle<void> searching_;
     std::unordered_map<rt::Uuid, ConversationSummary> savedWhileLoading_;
     // Deletions that happen while the scan runs, so its result does not bring
     // the deleted sessions back into the list.

@@ -1,12 +1,8 @@
 #include "settings/HistoryGroups.h"
 
-#include "history/HistoryFiles.h"
-#include "history/HistoryJson.h"
 #include "model/SettingsWriter.h"
 #include "runtime/Clock.h"
 #include "runtime/Error.h"
-#include "runtime/Runtime.h"
-#include "runtime/Sleep.h"
 #include "settings/ExportPanel.h"
 #include "settings/Prompter.h"
 #include "settings/SheetParts.h"
@@ -33,8 +29,6 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 
 namespace parlaro::settings {
 
@@ -99,21 +93,6 @@ protected:
 std::string trimmed(const std::string& text)
 {
     return QString::fromStdString(text).trimmed().toStdString();
-}
-
-// The session's file as a session, or why it cannot be had. Read as the
-// store reads it, so a file that is no regular file (a FIFO) is refused
-// rather than waited on.
-std::variant<ConversationSession, std::string> readSession(const std::filesystem::path& folder, const rt::Uuid& id)
-{
-    std::filesystem::path path = HistoryFiles::sessionFile(folder, id);
-    errno = 0;
-    std::optional<std::string> text = HistoryFiles::read(path);
-    if (!text)
-        return errno != 0 ? std::string(std::strerror(errno)) : path.filename().string() + ": not a regular file";
-    if (auto session = HistoryJson::decodeSession(*text))
-        return *session;
-    return path.filename().string() + ": not a readable conversation";
 }
 
 }  // namespace
@@ -235,7 +214,8 @@ HistoryGroups::HistoryGroups(std::shared_ptr<ConversationHistory> history, Setti
 HistoryGroups::~HistoryGroups()
 {
     binding_.reset();
-    search_.cancel();
+    // The next page starts with an empty search field.
+    history_->searchFor({});
 }
 
 std::optional<rt::Uuid> HistoryGroups::openSession() const
@@ -312,6 +292,7 @@ void HistoryGroups::refresh()
     updates::setVisible(clearSearch_, !searchField_->text().isEmpty());
 
     std::string query = trimmed(query_);
+    const std::optional<std::vector<ConversationHistory::SearchHit>>& hits = history_->searchHits.get();
     std::vector<RowModel> rows;
     std::size_t total = 0;
     auto row = [&](const ConversationSummary& summary, const std::string& label) {
@@ -319,25 +300,25 @@ void HistoryGroups::refresh()
         rows.push_back({summary.id, label, detail(summary), open,
                         localized(open ? "收起" : "查看") + localized("导出") + localized("删除")});
     };
-    if (!hits_ && query.empty()) {
+    if (!hits && query.empty()) {
         total = summaries.size();
         for (std::size_t i = 0; i < std::min<std::size_t>(total, static_cast<std::size_t>(shown_)); ++i)
             row(summaries[i], summaries[i].preview);
         list_->setTitle(q(localized("已保存（%@）", static_cast<std::int64_t>(total))));
         updates::setVisible(resultState_, false);
         updates::setVisible(list_, true);
-    } else if (!hits_) {
+    } else if (!hits) {
         updates::setText(resultState_, q(localized("正在搜索…")));
         updates::setVisible(resultState_, true);
         updates::setVisible(list_, false);
-    } else if (hits_->empty()) {
+    } else if (hits->empty()) {
         updates::setText(resultState_, q(localized("没有找到包含「%@」的记录。", query)));
         updates::setVisible(resultState_, true);
         updates::setVisible(list_, false);
     } else {
-        total = hits_->size();
+        total = hits->size();
         for (std::size_t i = 0; i < std::min<std::size_t>(total, static_cast<std::size_t>(shown_)); ++i)
-            row((*hits_)[i].summary, (*hits_)[i].sentence);
+            row((*hits)[i].summary, (*hits)[i].sentence);
         list_->setTitle(q(localized("找到 %@ 段", static_cast<std::int64_t>(total))));
         updates::setVisible(resultState_, false);
         updates::setVisible(list_, true);
@@ -449,30 +430,8 @@ QWidget* HistoryGroups::transcript(const ConversationSession& session)
 void HistoryGroups::queryChanged(const QString& text)
 {
     query_ = text.toStdString();
-    search_.cancel();
-    search_ = {};
-    hits_.reset();
     shown_ = pageStep;
-    std::string query = trimmed(query_);
-    if (!query.empty()) {
-        QPointer<HistoryGroups> self(this);
-        search_ = rt::spawn(
-            [self, query, summaries = history_->summaries.get(), folder = history_->directory()]() -> rt::Async<void> {
-                try {
-                    co_await rt::sleepFor(searchDelay);
-                } catch (const rt::CancellationError&) {
-                    co_return;
-                }
-                if (rt::isCancelled())
-                    co_return;
-                std::vector<ConversationHistory::SearchHit> found =
-                    co_await ConversationHistory::search(query, summaries, folder);
-                if (rt::isCancelled() || !self)
-                    co_return;
-                self->hits_ = std::move(found);
-                self->binding_->refreshNow();
-            });
-    }
+    history_->searchFor(trimmed(query_));
     binding_->refreshNow();
 }
 
@@ -481,7 +440,7 @@ void HistoryGroups::toggle(const rt::Uuid& id)
     if (open_ && open_->id == id) {
         open_.reset();
     } else {
-        auto read = readSession(history_->directory(), id);
+        auto read = history_->loadSession(id);
         if (auto* session = std::get_if<ConversationSession>(&read))
             open_ = std::move(*session);
         else
@@ -492,7 +451,7 @@ void HistoryGroups::toggle(const rt::Uuid& id)
 
 void HistoryGroups::exportSession(const rt::Uuid& id)
 {
-    auto read = readSession(history_->directory(), id);
+    auto read = history_->loadSession(id);
     if (auto* failure = std::get_if<std::string>(&read)) {
         Prompter::shared().alert(window(), localized("导出失败：%@", *failure));
         return;
@@ -500,23 +459,11 @@ void HistoryGroups::exportSession(const rt::Uuid& id)
     ExportPanel::exportSession(std::get<ConversationSession>(read).entries, window());
 }
 
-void HistoryGroups::pruneHits()
-{
-    if (!hits_)
-        return;
-    const auto& summaries = history_->summaries.get();
-    std::erase_if(*hits_, [&](const ConversationHistory::SearchHit& hit) {
-        return std::none_of(summaries.begin(), summaries.end(),
-                            [&](const ConversationSummary& s) { return s.id == hit.summary.id; });
-    });
-}
-
 void HistoryGroups::deleteOne(const rt::Uuid& id)
 {
     history_->deleteSession(id);
     if (open_ && open_->id == id)
         open_.reset();
-    pruneHits();
     binding_->refreshNow();
 }
 
@@ -534,7 +481,6 @@ void HistoryGroups::confirmDeleteOld()
                                        && std::none_of(summaries.begin(), summaries.end(),
                                                        [&](const auto& s) { return s.id == self->open_->id; }))
                                        self->open_.reset();
-                                   self->pruneHits();
                                    self->binding_->refreshNow();
                                });
 }
@@ -548,7 +494,6 @@ void HistoryGroups::confirmDeleteAll()
                                        return;
                                    self->history_->deleteAll();
                                    self->open_.reset();
-                                   self->pruneHits();
                                    self->binding_->refreshNow();
                                });
 }

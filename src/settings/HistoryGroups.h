@@ -2,7 +2,6 @@
 
 #include "history/ConversationHistory.h"
 #include "history/DateFormats.h"
-#include "runtime/Task.h"
 
 #include <QWidget>
 
@@ -37,7 +36,7 @@ class HistoryGroups : public QWidget {
     Q_OBJECT
 public:
     static constexpr int pageStep = 50;
-    static constexpr double searchDelay = 0.25;
+    static constexpr double searchDelay = ConversationHistory::searchDelay;
     static constexpr const char* daysKey = "historyDeleteDays";
 
     HistoryGroups(std::shared_ptr<ConversationHistory> history, SettingsWriter& settings, LocaleContext dates = {},
@@ -64,7 +63,6 @@ private:
     void deleteOne(const rt::Uuid& id);
     void confirmDeleteOld();
     void confirmDeleteAll();
-    void pruneHits();
     rt::Date cutoff() const;
     QWidget* transcript(const ConversationSession& session);
     std::string detail(const ConversationSummary& summary) const;
@@ -75,8 +73,6 @@ private:
     int shown_ = pageStep;
     std::optional<ConversationSession> open_;
     std::string query_;
-    std::optional<std::vector<ConversationHistory::SearchHit>> hits_;
-    rt::TaskHandle<void> search_;
     std::vector<RowModel> builtRows_;
 
     ui::SidebarGroup* saveGroup_;

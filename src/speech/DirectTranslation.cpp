@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <stdexcept>
 #include <utility>
 
 namespace parlaro {
@@ -114,8 +115,10 @@ rt::Async<std::string> translateDirectly(std::shared_ptr<DirectTranslation::Stat
 }  // namespace
 
 DirectTranslation::DirectTranslation(std::shared_ptr<TranslationHost> host)
-    : state_(std::make_shared<State>()), host_(host ? std::move(host) : TranslationHost::shared().shared_from_this())
+    : state_(std::make_shared<State>()), host_(std::move(host))
 {
+    if (!host_)
+        throw std::invalid_argument("a translation back end needs the host that downloads its languages");
 }
 
 rt::Async<std::string> DirectTranslation::translate(std::string text, std::string source, std::string target)

@@ -26,8 +26,8 @@ namespace parlaro {
 // TR-5 too.
 class DirectTranslation final : public TranslationService {
 public:
-    // The shared host unless one is given.
-    explicit DirectTranslation(std::shared_ptr<TranslationHost> host = nullptr);
+    // Throws std::invalid_argument without a host.
+    explicit DirectTranslation(std::shared_ptr<TranslationHost> host);
 
     std::string adapterName() const override { return EngineNames::current().directTranslation; }
     rt::Async<std::string> translate(std::string text, std::string source, std::string target) override;

@@ -1,5 +1,7 @@
 #include "speech/HostedTranslation.h"
 
+#include <stdexcept>
+
 namespace parlaro {
 
 namespace {
@@ -14,9 +16,10 @@ rt::Async<std::string> translateThrough(std::shared_ptr<TranslationHost> host, s
 
 }  // namespace
 
-HostedTranslation::HostedTranslation(std::shared_ptr<TranslationHost> host)
-    : host_(host ? std::move(host) : TranslationHost::shared().shared_from_this())
+HostedTranslation::HostedTranslation(std::shared_ptr<TranslationHost> host) : host_(std::move(host))
 {
+    if (!host_)
+        throw std::invalid_argument("a translation back end needs the host that downloads its languages");
 }
 
 rt::Async<std::string> HostedTranslation::translate(std::string text, std::string source, std::string target)

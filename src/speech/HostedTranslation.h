@@ -13,8 +13,8 @@ namespace parlaro {
 // its own: the host's slots play that part.
 class HostedTranslation final : public TranslationService {
 public:
-    // The shared host unless one is given.
-    explicit HostedTranslation(std::shared_ptr<TranslationHost> host = nullptr);
+    // Throws std::invalid_argument without a host.
+    explicit HostedTranslation(std::shared_ptr<TranslationHost> host);
 
     std::string adapterName() const override { return EngineNames::current().hostedTranslation; }
     rt::Async<std::string> translate(std::string text, std::string source, std::string target) override;

@@ -8,6 +8,8 @@
 #include "runtime/Error.h"
 
 #include <optional>
+#include <utility>
+#include <vector>
 
 namespace parlaro::InterfaceLanguage {
 
@@ -107,12 +109,36 @@ void set(const std::string& code)
             chosen = code;
     }
     auto& defaults = *platform().defaults;
-    defaults.set(interfaceLanguageKey, chosen);
-    if (!chosen.empty())
-        defaults.set(preferredLanguagesKey, DefaultsStringList{chosen});
-    else
-        defaults.remove(preferredLanguagesKey);
-    defaults.remove(legacyPreferredLanguagesKey);
+    // The keys are read together, so a write that fails part-way puts back
+    // the ones already written: the language in force stays one choice.
+    std::vector<std::pair<const char*, std::optional<DefaultsValue>>> previous;
+    for (const char* key : {interfaceLanguageKey, preferredLanguagesKey, legacyPreferredLanguagesKey})
+        previous.emplace_back(key, defaults.value(key));
+    std::size_t written = 0;
+    try {
+        defaults.set(interfaceLanguageKey, chosen);
+        ++written;
+        if (!chosen.empty())
+            defaults.set(preferredLanguagesKey, DefaultsStringList{chosen});
+        else
+            defaults.remove(preferredLanguagesKey);
+        ++written;
+        defaults.remove(legacyPreferredLanguagesKey);
+    } catch (...) {
+        for (std::size_t i = 0; i < written; ++i) {
+            const auto& [key, value] = previous[i];
+            try {
+                if (value)
+                    defaults.set(key, *value);
+                else
+                    defaults.remove(key);
+            } catch (...) {
+                // The store refuses writes altogether; the first failure is
+                // the one to report.
+            }
+        }
+        throw;
+    }
     auto& revision = Revision::shared().value;
     revision.set(revision.get() + 1);
 }

@@ -67,6 +67,8 @@ struct Bundle {
 };
 
 std::string current();
+// Stores the choice (an unknown code follows the system); when the store
+// refuses a write it throws and leaves the settings as they were.
 void set(const std::string& code);
 Bundle bundle();
 LayoutDirection layoutDirection();

@@ -10,8 +10,8 @@ namespace parlaro {
 
 // The translation back end for this system: sessions made directly where the
 // newer facilities exist, else sessions borrowed through the host window.
-// Both use `host` (the shared host unless one is given) for downloads.
+// Both use `host` for downloads.
 std::shared_ptr<TranslationService> makeTranslationService(const PlatformCapabilities& capabilities,
-                                                           std::shared_ptr<TranslationHost> host = nullptr);
+                                                           std::shared_ptr<TranslationHost> host);
 
 }  // namespace parlaro

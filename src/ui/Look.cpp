@@ -75,7 +75,7 @@ QStringList families()
 {
     QString desktop = desktopFamily();
     if (desktop.isEmpty())
-        desktop = QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
+        desktop = QFontInfo(QFontDatabase::systemFont(QFontDatabase::GeneralFont)).family();
     const QString cjk = QString::fromLatin1(cjkFamily);
     if (desktop.isEmpty() || desktop == cjk)
         return {cjk};
@@ -112,8 +112,11 @@ void apply(QApplication& app)
 
 void applyStyle(QApplication& app)
 {
+    // The family the name resolves to: without a desktop theme Qt names
+    // fontconfig's alias "Sans Serif", which is no family of the font
+    // database, so a list led by it would fall through to the CJK family.
     if (desktopFamily().isEmpty())
-        desktopFamily() = app.font().family();
+        desktopFamily() = QFontInfo(app.font()).family();
     app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     app.setPalette(lightPalette());
     app.setFont(font(13));

@@ -33,15 +33,24 @@ Told tell(const sys::JsonFileSettingsStore& defaults, AppModel& model)
     return told;
 }
 
-TEST(SettingsFileNotice, TheUserHearsOfADamagedOrUnreadableFileWithTheKeptFilesName)
-{
-    ModelWorld world;
-    auto model = world.make();
-    loadStringTables(world.platform.bundles, "en");
-    InterfaceLanguage::set("en");
-    TempDirectory folder;
-    const auto file = folder / "settings.json";
+// A model whose alerts read in English, and a folder for the file.
+class SettingsFileNotice : public ::testing::Test {
+protected:
+    SettingsFileNotice()
+    {
+        loadStringTables(world.platform.bundles, "en");
+        InterfaceLanguage::set("en");
+    }
+    ~SettingsFileNotice() override { InterfaceLanguage::set("zh-Hans"); }
 
+    ModelWorld world;
+    std::shared_ptr<AppModel> model = world.make();
+    TempDirectory folder;
+    const std::filesystem::path file = folder / "settings.json";
+};
+
+TEST_F(SettingsFileNotice, TheUserHearsOfADamagedOrUnreadableFileWithTheKeptFilesName)
+{
     folder.write("settings.json", R"({"saveConversationHistory": false})");
     EXPECT_EQ(tell(sys::JsonFileSettingsStore(file), *model).printed, "");
     EXPECT_EQ(tell(sys::JsonFileSettingsStore(file), *model).alert, std::nullopt);
@@ -67,17 +76,10 @@ TEST(SettingsFileNotice, TheUserHearsOfADamagedOrUnreadableFileWithTheKeptFilesN
               "Parlaro: the settings file " + file.string()
                   + " cannot be read: it is a folder; it was left as it is, the defaults are in "
                     "use and no change is saved over it.\n");
-    InterfaceLanguage::set("zh-Hans");
 }
 
-TEST(SettingsFileNotice, AFileNestedTooDeepIsADamagedFileAndTheUserIsTold)
+TEST_F(SettingsFileNotice, AFileNestedTooDeepIsADamagedFileAndTheUserIsTold)
 {
-    ModelWorld world;
-    auto model = world.make();
-    loadStringTables(world.platform.bundles, "en");
-    InterfaceLanguage::set("en");
-    TempDirectory folder;
-    const auto file = folder / "settings.json";
     // 200 KB and 20 KB on disk: once a crash at every start, once a file
     // rewritten at 200 MB.
     for (const std::size_t depth : {100'000u, 10'000u}) {
@@ -96,7 +98,6 @@ TEST(SettingsFileNotice, AFileNestedTooDeepIsADamagedFileAndTheUserIsTold)
         defaults.set("saveConversationHistory", false);
         EXPECT_LT(std::filesystem::file_size(file), 100u);
     }
-    InterfaceLanguage::set("zh-Hans");
 }
 
 }  // namespace

@@ -331,5 +331,40 @@ TEST(SystemAudioRoute, RestoringTheOutputKeepsTheInputHalf)
     EXPECT_EQ(world.stored(), std::nullopt);
 }
 
+TEST(SystemAudioRoute, ASettingsStoreThatRefusesTheWriteStillGetsTheDevicesBack)
+{
+    RouteWorld world;
+    const std::string both =
+        R"({"oldInput":"builtin-mic","oldOutput":"speakers","routedInput":"com.parlaro.virtualmic","routedOutput":"com.parlaro.virtualmic"})";
+    world.sim.setDefaultDevice(true, 20);
+    world.sim.setDefaultDevice(false, 20);
+    world.store(both);
+    world.platform.defaults.failWrites(DomainError("SettingsStore", 1, "disk full"));
+
+    // The output half alone: the speakers come back, the write's failure is
+    // reported, and the record keeps both halves.
+    auto route = world.route();
+    EXPECT_EQ(failureOf([&] { route.restoreOutput(); }), DomainError("SystemAudioRoute", 1, "disk full"));
+    EXPECT_EQ(world.sim.defaultDevice(false), 30u);
+    EXPECT_EQ(world.sim.defaultDevice(true), 20u);
+    EXPECT_EQ(world.stored(), both);
+
+    // Both halves: the microphone comes back too, and the record stays.
+    EXPECT_EQ(failureOf([&] { route.restoreSavedRoute(); }), DomainError("SystemAudioRoute", 1, "disk full"));
+    EXPECT_EQ(world.sim.defaultDevice(true), 10u);
+    EXPECT_EQ(route.snapshot(), std::nullopt);
+    EXPECT_EQ(world.stored(), both);
+
+    // Once the store takes writes, the next start forgets the kept record
+    // without switching anything the user has since chosen.
+    world.platform.defaults.failWrites(std::nullopt);
+    world.sim.setDefaultDevice(true, 40);
+    world.sim.clearEvents();
+    world.route().restoreSavedRoute();
+    EXPECT_EQ(world.defaultSets(), 0u);
+    EXPECT_EQ(world.sim.defaultDevice(true), 40u);
+    EXPECT_EQ(world.stored(), std::nullopt);
+}
+
 }  // namespace
 }  // namespace parlaro

@@ -52,10 +52,7 @@ export WAYLAND_DISPLAY
 WAYLAND_DISPLAY=$(cat "$weston_dir/socket")
 export XDG_SESSION_TYPE=wayland
 export QT_QPA_PLATFORM=wayland
-export HOME="$dir/home"
-export XDG_CONFIG_HOME="$dir/home/config"
-export XDG_DATA_HOME="$dir/home/data"
-export PARLARO_INSTANCE="$dir/home/parlaro-instance"
+private_home "$dir/home"
 unset DISPLAY DBUS_SESSION_BUS_ADDRESS
 # The headless compositor draws with pixman and takes shared-memory buffers
 # only, as the program's widgets give; without this Qt still probes the GPU

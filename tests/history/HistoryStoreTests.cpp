@@ -14,6 +14,9 @@
 #include <cctype>
 #include <chrono>
 #include <map>
+#include <variant>
+
+#include <sys/stat.h>
 
 namespace parlaro {
 namespace {
@@ -638,6 +641,96 @@ TEST_F(HistoryTest, CancelledSearchReturnsNothing)
     runtime.runUntilIdle();
     ASSERT_TRUE(task.isFinished());
     EXPECT_TRUE(task.result().empty());
+}
+
+TEST_F(HistoryTest, OneSessionLoadsOrSaysWhyItCannot)
+{
+    auto history = loaded();
+    ConversationSession kept = session(1000, 3);
+    ASSERT_EQ(history->save(kept), std::nullopt);
+    auto read = history->loadSession(kept.id);
+    ASSERT_TRUE(std::holds_alternative<ConversationSession>(read));
+    EXPECT_EQ(std::get<ConversationSession>(read), kept);
+
+    auto failure = [&](const rt::Uuid& id) {
+        auto result = history->loadSession(id);
+        return std::holds_alternative<std::string>(result) ? std::get<std::string>(result) : "a session";
+    };
+    const rt::Uuid missing = rt::Uuid::random();
+    EXPECT_EQ(failure(missing), "No such file or directory");
+
+    ConversationSession broken = session(2000);
+    writeSession(broken);
+    temp.write(folder / fileName(broken.id), "{ not json");
+    EXPECT_EQ(failure(broken.id), fileName(broken.id) + ": not a readable conversation");
+    temp.write(folder / fileName(broken.id),
+               R"({"id":")" + broken.id.toString() + R"(","entries":)" + std::string(100'000, '[')
+                   + std::string(100'000, ']') + "}");
+    EXPECT_EQ(failure(broken.id), fileName(broken.id) + ": not a readable conversation") << "nested too deep";
+
+    // A FIFO in a session's place is refused at once, not waited on.
+    const fs::path fifo = folder / fileName(kept.id);
+    fs::remove(fifo);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(failure(kept.id), fileName(kept.id) + ": not a regular file");
+
+    // Without a folder nothing is read from the current one.
+    auto folderless = ConversationHistory::makeWithoutFolder(platform.defaults, "no home folder");
+    auto none = folderless->loadSession(kept.id);
+    ASSERT_TRUE(std::holds_alternative<std::string>(none));
+    EXPECT_EQ(std::get<std::string>(none), "no home folder");
+}
+
+TEST_F(HistoryTest, TheSearchAnswersOnceTheQueryHasStoodAndForgetsDeletedSessions)
+{
+    std::vector<ConversationSession> sessions;
+    for (int i = 0; i < 3; ++i) {
+        sessions.push_back(session(1000.0 * (i + 1), 2, "match"));
+        writeSession(sessions.back());
+    }
+    writeSession(session(500, 2, "other"));
+    auto history = loaded();
+    auto wait = [&](double seconds) {
+        runtime.advance(seconds);
+        runtime.runUntilIdle();
+    };
+    auto found = [&] {
+        const auto& hits = history->searchHits.get();
+        return hits ? static_cast<int>(hits->size()) : -1;
+    };
+
+    history->searchFor("match");
+    wait(ConversationHistory::searchDelay - 0.01);
+    EXPECT_EQ(found(), -1) << "not before the query has stood";
+    wait(0.01);
+    EXPECT_EQ(found(), 3);
+
+    // A new query inside the delay replaces the old one, which never answers.
+    history->searchFor("other");
+    EXPECT_EQ(found(), -1);
+    wait(0.2);
+    history->searchFor("match");
+    wait(0.1);
+    EXPECT_EQ(found(), -1);
+    wait(0.15);
+    EXPECT_EQ(found(), 3);
+
+    // Deleting by id, by age and all at once drops the deleted sessions' hits.
+    history->deleteSession(sessions[2].id);
+    EXPECT_EQ(found(), 2);
+    history->deleteSessions(rt::Date{1500});
+    EXPECT_EQ(found(), 1);
+    ASSERT_EQ(history->searchHits.get()->front().summary.id, sessions[1].id);
+    history->deleteAll();
+    EXPECT_EQ(found(), 0) << "a search that finds nothing, not no search";
+
+    // An empty query ends searching; a search outliving its history is dropped.
+    history->searchFor("");
+    wait(1);
+    EXPECT_EQ(found(), -1);
+    history->searchFor("match");
+    history.reset();
+    wait(1);
 }
 
 }  // namespace

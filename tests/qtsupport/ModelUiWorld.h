@@ -7,6 +7,7 @@
 #include "UiWorld.h"
 
 #include "speech/InterfaceLanguage.h"
+#include "ui/InterfaceFontFollower.h"
 
 #include <QApplication>
 
@@ -33,6 +34,9 @@ public:
 
 private:
     InterfaceLanguage::Revision::Scope revisionScope_{revision};
+    // As in the program: text in another language than Chinese is drawn in
+    // the interface font first, so snapshots show its punctuation.
+    ui::InterfaceFontFollower fonts_;
 };
 
 }  // namespace parlaro::test

@@ -5,6 +5,7 @@
 #include "runtime/ManualRuntime.h"
 #include "speech/InterfaceLanguage.h"
 #include "ui/AppActivity.h"
+#include "ui/InterfaceFontFollower.h"
 
 #include <QColor>
 #include <QImage>
@@ -18,7 +19,8 @@ class QWidget;
 namespace parlaro::test {
 
 // What a widget test stands on: the manual runtime, the sim platform, a
-// fresh interface-language revision and a deactivation on demand. The Qt
+// fresh interface-language revision, the fonts following it, and a
+// deactivation on demand. The Qt
 // application is made by the binary's main (QtTestMain.cpp): offscreen,
 // Fusion, the fixed palette and font.
 class UiWorld {
@@ -43,6 +45,9 @@ public:
 
 private:
     InterfaceLanguage::Revision::Scope revisionScope_{revision};
+    // As in the program: text in another language than Chinese is drawn in
+    // the interface font first, so snapshots show its punctuation.
+    ui::InterfaceFontFollower fonts_;
 };
 
 // Alternates the runtime's executor and the Qt event loop until neither has

@@ -223,6 +223,8 @@ TEST_F(WizardViewTest, APairThisComputerCannotTranslateOffersNoDownloadAndNamesT
     ModelTestAccess::set(model->myLanguage, language("de"));
     ModelTestAccess::set(model->theirLanguage, language("en"));
     world.run([m = model] { return m->refreshLanguageReadiness(); });
+    loadStringTables(world.platform.bundles, "de");
+    InterfaceLanguage::set("de");
     world.run([m = model] { return m->refreshLanguageMenus(); });
     auto& v = view();
     EXPECT_FALSE(done(3));
@@ -231,11 +233,6 @@ TEST_F(WizardViewTest, APairThisComputerCannotTranslateOffersNoDownloadAndNamesT
     EXPECT_EQ(text("wizard.pack.pairs.note").toStdString(), model->untranslatablePairNote());
     EXPECT_GT(find<QWidget>("wizard.pack.pairs")->y(), find<QWidget>("wizard.step3")->y());
     EXPECT_LT(find<QWidget>("wizard.pack.pairs")->y(), find<QWidget>("wizard.step4")->y());
-    EXPECT_TRUE(find<QComboBox>("wizard.theirLanguage")->currentText().endsWith(QStringLiteral("不支持互译")));
-
-    loadStringTables(world.platform.bundles, "de");
-    InterfaceLanguage::set("de");
-    view();
     EXPECT_EQ(text("wizard.pack.pairs.note"),
               QStringLiteral("Dieser Computer kann Englisch ⇄ Deutsch nicht übersetzen. Übersetzen kann er: Englisch ⇄ "
                              "Spanisch. Weitere Sprachpaare kommen aus den apertium-Paketen deiner Distribution."));

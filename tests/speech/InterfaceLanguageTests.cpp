@@ -90,6 +90,67 @@ TEST_F(InterfaceLanguageTest, SetStoresChoiceMirrorsListAndAlwaysBumpsRevision)
     EXPECT_EQ(program.value.get(), programStart);
 }
 
+namespace {
+
+// Refuses one write, the one after the given number, and takes the rest.
+class RefusingStore : public SettingsStore {
+public:
+    RefusingStore(SettingsStore& inner, int accepted) : inner_(inner), accepted_(accepted) {}
+    std::optional<DefaultsValue> value(std::string_view key) const override { return inner_.value(key); }
+    void set(std::string_view key, DefaultsValue value) override
+    {
+        admit();
+        inner_.set(key, std::move(value));
+    }
+    void remove(std::string_view key) override
+    {
+        admit();
+        inner_.remove(key);
+    }
+    bool has(std::string_view key) const override { return inner_.has(key); }
+
+private:
+    void admit()
+    {
+        if (accepted_-- == 0)
+            throw DomainError("SettingsStore", 1, "disk full");
+    }
+    SettingsStore& inner_;
+    int accepted_;
+};
+
+}  // namespace
+
+TEST_F(InterfaceLanguageTest, AWriteRefusedPartWayLeavesTheEarlierChoiceWhole)
+{
+    platform.defaults.set("interfaceLanguage", std::string("ja"));
+    platform.defaults.set("parlaroPreferredLanguages", DefaultsStringList{"ja"});
+    platform.defaults.set("AppleLanguages", DefaultsStringList{"ko"});
+    const auto before = platform.defaults.snapshot();
+
+    // Refused at the second write or at the third, choosing a language or
+    // the system's: every key is put back as it was, and the caller hears of
+    // it.
+    for (int accepted : {1, 2}) {
+        for (const char* code : {"de", ""}) {
+            RefusingStore refusing(platform.defaults, accepted);
+            PlatformScope scope({&refusing, &platform.preferredLanguages, &platform.text, &platform.bundles});
+            EXPECT_THROW(InterfaceLanguage::set(code), DomainError) << accepted << " '" << code << "'";
+            EXPECT_EQ(platform.defaults.snapshot(), before) << accepted << " '" << code << "'";
+            EXPECT_EQ(InterfaceLanguage::current(), "ja");
+        }
+    }
+
+    // Keys that were absent are absent again.
+    platform.defaults.remove("interfaceLanguage");
+    platform.defaults.remove("parlaroPreferredLanguages");
+    RefusingStore refusing(platform.defaults, 1);
+    PlatformScope scope({&refusing, &platform.preferredLanguages, &platform.text, &platform.bundles});
+    EXPECT_THROW(InterfaceLanguage::set("fr"), DomainError);
+    EXPECT_FALSE(platform.defaults.has("interfaceLanguage"));
+    EXPECT_FALSE(platform.defaults.has("parlaroPreferredLanguages"));
+}
+
 TEST_F(InterfaceLanguageTest, HandWrittenValuesAreUsedButOnlyPlainTablesOpen)
 {
     platform.bundles.setTable("en", {{"好", "OK"}});

@@ -53,6 +53,11 @@ TEST_F(TranslationBackEndTest, TheNewerPlatformGetsDirectSessions)
     }
     EXPECT_EQ(direct->adapterName(), "Simulated translation session");
     EXPECT_EQ(hosted->adapterName(), "Simulated hosted translation");
+
+    // Without a host neither could download a language: refused when made,
+    // not when the first download is asked for.
+    EXPECT_THROW(makeTranslationService(PlatformCapabilities{true}, nullptr), std::invalid_argument);
+    EXPECT_THROW(makeTranslationService(PlatformCapabilities{}, nullptr), std::invalid_argument);
 }
 
 TEST_F(TranslationBackEndTest, BothBackEndsGiveSimplifiedChineseAndPassFailuresOn)

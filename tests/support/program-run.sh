@@ -3,6 +3,12 @@
 # sound server. They set $running to the program's pid and $server to the
 # sound server's address, and define fail, which reports and exits.
 
+# private_home <home>: points the program's home, settings, data and
+# single-instance lock into <home>, away from the user's own.
+private_home() {
+  export HOME="$1" XDG_CONFIG_HOME="$1/config" XDG_DATA_HOME="$1/data" PARLARO_INSTANCE="$1/parlaro-instance"
+}
+
 # Polls a command for up to $1 seconds while the program runs.
 within() {
   local limit=$1

@@ -70,12 +70,8 @@ fi
 export DISPLAY=":$(cat "$x/display")"
 xwininfo -root >/dev/null 2>&1 || fail "cannot reach the X server at $DISPLAY"
 "$pulse" start "$dir/sound" || fail "the sound server did not start"
-export QT_QPA_PLATFORM=xcb
-export HOME="$dir/home"
-export XDG_CONFIG_HOME="$dir/home/config"
-export XDG_DATA_HOME="$dir/home/data"
-export XDG_RUNTIME_DIR="$dir/home"
-export PARLARO_INSTANCE="$dir/home/parlaro-instance"
+export QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$dir/home"
+private_home "$dir/home"
 unset DBUS_SESSION_BUS_ADDRESS WAYLAND_DISPLAY
 # The X11 platform's accessibility bridge leaves a small allocation inside
 # libdbus unreleased at exit; that one only is not ours to fix.
