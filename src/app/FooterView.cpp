@@ -65,11 +65,11 @@ FooterView::FooterView(std::shared_ptr<AppModel> model, HoldShortcutCenter* shor
     auto* meterRow = new QHBoxLayout(meters_);
     meterRow->setContentsMargins(0, 0, 0, 0);
     meterRow->setSpacing(18);
-    micMeter_ = new CompactMeter(QStringLiteral("mic.fill"), q(localized("我的麦克风")), model_->meters,
+    micMeter_ = new CompactMeter(QStringLiteral("mic.fill"), q(localized("我的麦克风")), model_->levelMeters(),
                                  MeterRow::Source::mic, meters_);
     micMeter_->setObjectName(QStringLiteral("footer.meter.mic"));
-    virtualMeter_ = new CompactMeter(QStringLiteral("arrow.up.forward"), q(localized("送给对方")), model_->meters,
-                                     MeterRow::Source::virtualDevice, meters_);
+    virtualMeter_ = new CompactMeter(QStringLiteral("arrow.up.forward"), q(localized("送给对方")),
+                                     model_->levelMeters(), MeterRow::Source::virtualDevice, meters_);
     virtualMeter_->setObjectName(QStringLiteral("footer.meter.virtual"));
     meterRow->addWidget(micMeter_);
     meterRow->addWidget(virtualMeter_);
@@ -261,7 +261,7 @@ void FooterView::refresh()
         chip = q(shortcuts_->shortcut()->label());
     talk_->setShortcut(chip);
     talk_->setWhileHolding(m.translateWhileHolding.get());
-    talk_->setLiveLevel(freeListening ? m.meters : nullptr);
+    talk_->setLiveLevel(freeListening ? m.levelMeters() : nullptr);
 
     // Typed text: written only when the model's text differs, so typing
     // keeps its cursor.

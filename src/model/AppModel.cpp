@@ -65,18 +65,18 @@ AppModel::AppModel(Dependencies& d, LanguagePair languages)
     : myLanguage(std::move(languages.first), changes()), theirLanguage(std::move(languages.second), changes()),
       monitorInHeadphones(initialMonitorInHeadphones(*d.defaults), changes()),
       translateWhileHolding(d.defaults->get<bool>("translateWhileHolding").value_or(false), changes()),
-      listeningStatus(localized("准备自动收听…"), changes()), capturePermission(std::move(d.capturePermission)),
-      callDetector(std::move(d.callDetector)), callRouteInspector(std::move(d.callRouteInspector)),
-      callObserver(std::move(d.callObserver)), driverObserver(std::move(d.driverObserver)),
-      micAuthorized(d.microphoneAuthorized(), changes()), systemRoute(std::move(d.systemRoute)),
+      listeningStatus(localized("准备自动收听…"), changes()), micAuthorized(d.microphoneAuthorized(), changes()),
       systemMicEnabled(d.defaults->get<bool>("systemMicEnabled").value_or(true), changes()),
-      driverUpdateCheck(std::move(d.driverUpdateCheck)),
-      virtualDeviceSource(std::move(d.virtualDeviceSource), changes()), driverDetectTimeout(d.driverDetectTimeout),
+      virtualDeviceSource(std::move(d.virtualDeviceSource), changes()),
+      capturePermission(std::move(d.capturePermission)), callDetector(std::move(d.callDetector)),
+      callRouteInspector(std::move(d.callRouteInspector)), callObserver(std::move(d.callObserver)),
+      driverObserver(std::move(d.driverObserver)), systemRoute(std::move(d.systemRoute)),
+      driverUpdateCheck(std::move(d.driverUpdateCheck)), driverDetectTimeout(d.driverDetectTimeout),
       driverVersionCheck(std::move(d.driverVersionCheck)), deviceSetupStep(std::move(d.deviceSetupStep)),
       bundledDriverVersion(std::move(d.bundledDriverVersion)), meters(std::move(d.meters)),
       callSpeaker(std::move(d.callSpeaker)), speakerPlayback(std::move(d.speakerPlayback)),
       deviceRates(std::move(d.deviceRates)), defaults(*d.defaults),
-      settingsWriter(*d.defaults, [this](std::string message) { errorMessage.set(std::move(message)); }),
+      writer(*d.defaults, [this](std::string message) { errorMessage.set(std::move(message)); }),
       directVoice(std::move(d.directVoice)), probe(std::move(d.probe)), listDevices(std::move(d.listDevices)),
       systemDefault(std::move(d.systemDefault)), microphoneAuthorized(std::move(d.microphoneAuthorized)),
       microphonePermission(std::move(d.microphonePermission)), voiceList(std::move(d.voiceList)),
@@ -230,12 +230,17 @@ bool AppModel::speechModelMissing() const
 
 bool AppModel::writeSetting(std::string_view key, DefaultsValue value)
 {
-    return settingsWriter.set(key, std::move(value));
+    return writer.set(key, std::move(value));
 }
 
 bool AppModel::removeSetting(std::string_view key)
 {
-    return settingsWriter.remove(key);
+    return writer.remove(key);
+}
+
+SettingsWriter& AppModel::settingsWriter()
+{
+    return writer;
 }
 
 }  // namespace parlaro

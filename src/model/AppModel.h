@@ -145,6 +145,14 @@ public:
         rt::Instant readAt;
     };
 
+    // Conversation sessions the history could not write: how many, where,
+    // and why the last write failed.
+    struct UnsavedHistory {
+        std::size_t sessions = 0;
+        std::filesystem::path folder;
+        std::string reason;
+    };
+
     using LanguagePair = std::pair<CallLanguage, CallLanguage>;
     // An object that keeps a platform registration alive; releasing it ends it.
     using WatchObject = std::shared_ptr<void>;
@@ -230,9 +238,6 @@ public:
         std::function<rt::Async<std::string>(std::string)> outgoingTranslator;
     };
 
-    static constexpr const char* virtualMicUID = parlaro::virtualMicUID;
-    static constexpr const char* injectionUID = parlaro::injectionUID;
-
     // Builds the model with its first field values from the settings, then
     // loads the voice picks and the voices of the other party's language.
     // Throws std::invalid_argument when a component or closure it always
@@ -254,6 +259,7 @@ public:
     ModelField<std::optional<double>> speechDownloadProgress{std::nullopt, changes()};
     ModelField<bool> isDownloadingTranslation{false, changes()};
     ModelField<std::optional<PendingLanguageChange>> pendingLanguageChange{std::nullopt, changes()};
+    ModelField<std::optional<std::string>> translationPair{std::nullopt, changes()};
 
     // ---- Conversation and captions ----
     // Every store runs the session grouping, changed or not.
@@ -265,17 +271,6 @@ public:
     // Sessions changed since they were last written, in the order they were
     // first marked, each once; a flush writes them in that order.
     ModelField<std::vector<rt::Uuid>> dirtySessions{{}, changes()};
-    rt::TaskHandle<> saveTask;
-    // Sessions the history could not write, as last put together, until a
-    // write of theirs succeeds; held here so a cleared transcript loses none.
-    std::map<rt::Uuid, ConversationSession> unsavedSessions;
-    // Why the last write failed, while any session is unsaved. The user is
-    // told once, when a run of failures starts.
-    struct HistoryWriteFailure {
-        std::filesystem::path folder;
-        std::string reason;
-    };
-    std::optional<HistoryWriteFailure> historyWriteFailure;
     ModelField<std::string> themPartial{"", changes()};
     ModelField<std::string> mePartial{"", changes()};
 
@@ -291,12 +286,8 @@ public:
     ModelField<std::optional<std::string>> lastPlayedDraftTranslation{std::nullopt, changes()};
     ModelField<bool> isStartingRecording{false, changes()};
     ModelField<bool> isHoldingToTalk{false, changes()};
-    rt::TaskHandle<> holdTask;
-    // Resumed once with the release instant, or none when the hold was cancelled.
-    std::optional<rt::Continuation<std::optional<rt::Instant>>> holdRelease;
     ModelField<rt::Uuid> holdID{newIdentifier(), changes()};
     ModelField<std::vector<HeldSentence>> heldSentences{{}, changes()};
-    rt::TaskHandle<> heldSentenceWorker;
     ModelField<std::int64_t> heldSentenceCount{0, changes()};
     ModelField<bool> holdSendsWhileHolding{false, changes()};
     ModelField<std::vector<std::string>> heldUtterance{{}, changes()};
@@ -317,7 +308,6 @@ public:
     ModelField<bool> listeningFailed{false, changes()};
     ModelField<bool> permissionWasMissing{false, changes()};
     ModelField<bool> captureWasDenied{false, changes()};
-    std::function<std::optional<AudioCapturePermission::Status>()> capturePermission;
     ModelField<std::optional<std::string>> captureFailure{std::nullopt, changes()};
     ModelField<std::optional<std::string>> listeningError{std::nullopt, changes()};
     ModelField<rt::Uuid> listeningSession{newIdentifier(), changes()};
@@ -329,16 +319,9 @@ public:
     ModelField<bool> forwardingActive{false, changes()};
     ModelField<bool> callActive{false, changes()};
     ModelField<std::optional<rt::Instant>> callEndedAt{std::nullopt, changes()};
-    CallDetector callDetector;
-    CallRouteInspector callRouteInspector;
     ModelField<CallMicrophoneRoute> callMicrophoneRoute{CallMicrophoneRoute::unknown, changes()};
-    CallObserver callObserver;
-    DriverObserver driverObserver;
-    WatchObject driverWatch;
     ModelField<std::optional<AudioObjectId>> driverWatchDevice{std::nullopt, changes()};
     ModelField<bool> callWatching{false, changes()};
-    rt::TaskHandle<> callPoll;
-    rt::TaskHandle<> callRecheck;
     ModelField<bool> originalVoiceOnByDefault{true, changes()};
     ModelField<bool> originalVoiceAutoStarted{false, changes()};
     ModelField<bool> isChangingOriginalVoice{false, changes()};
@@ -375,7 +358,6 @@ public:
     ModelField<std::map<std::string, std::string>> voiceChoices{{}, changes()};
 
     // ---- System microphone and session preparation ----
-    const std::shared_ptr<SystemAudioRoute> systemRoute;
     ModelField<bool> systemMicEnabled;
     ModelField<bool> systemMicPending{false, changes()};
     ModelField<std::optional<AudioObjectId>> systemMicLastVirtual{std::nullopt, changes()};
@@ -399,26 +381,16 @@ public:
 
     // ---- Virtual-device driver ----
     ModelField<bool> virtualMicNeedsUpdate{false, changes()};
-    std::function<bool()> driverUpdateCheck;
     ModelField<bool> isInstallingDriver{false, changes()};
     ModelField<std::optional<std::string>> virtualDeviceSource;
-    const double driverDetectTimeout;
     ModelField<std::optional<AudioDevice>> virtualInputDevice{std::nullopt, changes()};
     ModelField<std::optional<std::string>> loadedDriverVersion{std::nullopt, changes()};
-    std::function<std::optional<std::string>()> driverVersionCheck;
-    std::function<std::string(const std::string& source)> deviceSetupStep;
-    std::function<std::optional<std::string>()> bundledDriverVersion;
 
     // ---- Meters and watchers ----
-    const std::shared_ptr<AudioMeters> meters;
     ModelField<bool> metersEnabled{false, changes()};
     // A real change updates the level meters.
     ReactiveField<bool> metersVisible{true, changes()};
     ModelField<std::optional<AudioObjectId>> meterPreviewMicID{std::nullopt, changes()};
-    std::shared_ptr<AudioDeviceWatcher> deviceWatcher;
-    std::shared_ptr<AudioServiceRestartWatcher> serviceWatcher;
-    std::shared_ptr<AudioServerWatcher> serverWatcher;
-    rt::Subscription wakeObservation;
 
     // ---- The audio server going away and coming back ----
     // The audio server cannot be reached now.
@@ -427,62 +399,15 @@ public:
     // how often they are looked for.
     static constexpr double serverDevicesWait = 5.0;
     static constexpr double serverDevicesInterval = 0.25;
-    // From the loss until the recovery has run: the device lists, listening
-    // and forwarding are held as they were, and what fails for want of the
-    // server is put right by the recovery instead of told to the user.
-    bool awaitingAudioServer = false;
-    // Listening ran (or was starting) when the server went.
-    bool listenAfterServerReturns = false;
-    // The devices in use when the server went (UIDs), looked for on its return.
-    std::vector<std::string> devicesBeforeServerLoss;
-    rt::TaskHandle<> serverRecovery;
 
     // ---- Hear test ----
     ModelField<HearTest> hearTest{HearTest::idle(), changes()};
     ModelField<bool> isHearTesting{false, changes()};
-    const double hearTestSeconds = 3.0;
 
     // ---- Far-end routing to the headphones ----
-    const std::shared_ptr<DirectVoiceRouting> callSpeaker;
-    SpeakerPlayback speakerPlayback;
     ModelField<std::optional<SpeakerRoute>> callSpeakerRoute{std::nullopt, changes()};
     ModelField<std::optional<SpeakerRoute>> callSpeakerFailed{std::nullopt, changes()};
-    DeviceRates deviceRates;
-    WatchObject headphoneRateWatch;
     ModelField<std::optional<AudioObjectId>> headphoneRateDevice{std::nullopt, changes()};
-
-    // ---- Components and injected services ----
-    SettingsStore& defaults;
-    // Every write of a setting, the model's and the views', goes through
-    // here; a refused one lands in errorMessage.
-    SettingsWriter settingsWriter;
-    const std::shared_ptr<DirectVoiceRouting> directVoice;
-    const std::shared_ptr<VirtualMicProbing> probe;
-    std::function<std::vector<AudioDevice>()> listDevices;
-    std::function<std::optional<AudioObjectId>(bool input)> systemDefault;
-    // Whether the platform grants microphone access now, without asking.
-    std::function<bool()> microphoneAuthorized;
-    std::function<rt::Async<bool>()> microphonePermission;
-    std::function<std::vector<VoiceOption>(const CallLanguage&)> voiceList;
-    LanguageServices languageServices;
-    std::function<rt::Async<void>(std::string step)> ensureVirtualDevices;
-    // Fixed at 12 s; the hold deadlines do not read it.
-    const double recognitionTimeout;
-    const std::shared_ptr<OwnSpeechRecording> ownSpeechRecorder;
-    std::function<rt::Async<std::string>(std::string)> outgoingTranslator;
-    const std::shared_ptr<IncomingListening> incoming;
-    const std::shared_ptr<SpeechPlaying> speaker;
-    const std::shared_ptr<TranslationService> translator;
-    ModelField<std::optional<std::string>> translationPair{std::nullopt, changes()};
-    const std::shared_ptr<EchoGuard> echoGuard;
-    SessionFactory makeRecognitionSession;
-    std::function<ActivityToken(const std::string& reason)> beginActivity;
-    std::function<void(const ActivityToken&)> endActivity;
-    std::function<rt::Subscription(std::function<void()> onWake)> observeDidWake;
-    DeviceWatcherFactory makeDeviceWatcher;
-    ServiceWatcherFactory makeServiceWatcher;
-    ServerWatcherFactory makeServerWatcher;
-    std::function<bool()> audioServerRunning;
 
     // ---- Setters of the reacting fields ----
     void setEntries(std::vector<ConversationEntry> value);
@@ -657,6 +582,8 @@ public:
     void flushDirtySessions();
     // The footer's clear: writes what is pending, then starts afresh.
     void clearConversation();
+    // None while every session is written.
+    std::optional<UnsavedHistory> unsavedHistory() const;
     // The end of a call and quit: what is pending is written and the next
     // entry opens a new session.
     void closeConversationSession();
@@ -685,6 +612,8 @@ public:
 
     // ---- Readiness and language menus ----
     rt::Async<void> refreshCapturePermission();
+    // Asks the platform afresh; none where no permission guards capture.
+    std::optional<AudioCapturePermission::Status> capturePermissionStatus() const;
     rt::Async<void> refreshLanguageReadiness();
     // Resets the translator for a new pair and reads whether both directions
     // are installed, or can be.
@@ -746,6 +675,8 @@ public:
     void scheduleCallRecheck(double delay);
 
     // ---- Meters and microphone permission ----
+    // The levels the meters show; the model switches them on and off.
+    const std::shared_ptr<AudioMeters>& levelMeters() const;
     void updateMeters();
     // Asks for microphone access; a refusal is shown, never thrown.
     rt::Async<void> requestMicPermission();
@@ -823,8 +754,119 @@ public:
     // and gives false, so no failure escapes into a setter.
     bool writeSetting(std::string_view key, DefaultsValue value);
     bool removeSetting(std::string_view key);
+    // For the pages whose settings have an owner of their own that stores
+    // through the writer (the history's switch, the hold shortcut, the
+    // interface language).
+    SettingsWriter& settingsWriter();
 
 private:
+    // Tests set up and read the state below through it, as they do fields.
+    friend struct ModelTestAccess;
+
+    // What the operations keep between turns: task handles, continuations,
+    // watches, the components and closures the model was given, and plain
+    // state. Only the model touches it.
+
+    // ---- Conversation and captions ----
+    rt::TaskHandle<> saveTask;
+    // Sessions the history could not write, as last put together, until a
+    // write of theirs succeeds; held here so a cleared transcript loses none.
+    std::map<rt::Uuid, ConversationSession> unsavedSessions;
+    struct HistoryWriteFailure {
+        std::filesystem::path folder;
+        std::string reason;
+    };
+    // Why the last write failed, while any session is unsaved. The user is
+    // told once, when a run of failures starts.
+    std::optional<HistoryWriteFailure> historyWriteFailure;
+
+    // ---- Own speech, drafts and playback ----
+    rt::TaskHandle<> holdTask;
+    // Resumed once with the release instant, or none when the hold was cancelled.
+    std::optional<rt::Continuation<std::optional<rt::Instant>>> holdRelease;
+    rt::TaskHandle<> heldSentenceWorker;
+
+    // ---- Listening to the other party ----
+    std::function<std::optional<AudioCapturePermission::Status>()> capturePermission;
+
+    // ---- Own-voice forwarding and call watch ----
+    CallDetector callDetector;
+    CallRouteInspector callRouteInspector;
+    CallObserver callObserver;
+    DriverObserver driverObserver;
+    WatchObject driverWatch;
+    rt::TaskHandle<> callPoll;
+    rt::TaskHandle<> callRecheck;
+
+    // ---- System microphone and session preparation ----
+    const std::shared_ptr<SystemAudioRoute> systemRoute;
+
+    // ---- Virtual-device driver ----
+    std::function<bool()> driverUpdateCheck;
+    const double driverDetectTimeout;
+    std::function<std::optional<std::string>()> driverVersionCheck;
+    std::function<std::string(const std::string& source)> deviceSetupStep;
+    std::function<std::optional<std::string>()> bundledDriverVersion;
+
+    // ---- Meters and watchers ----
+    const std::shared_ptr<AudioMeters> meters;
+    std::shared_ptr<AudioDeviceWatcher> deviceWatcher;
+    std::shared_ptr<AudioServiceRestartWatcher> serviceWatcher;
+    std::shared_ptr<AudioServerWatcher> serverWatcher;
+    rt::Subscription wakeObservation;
+
+    // ---- The audio server going away and coming back ----
+    // From the loss until the recovery has run: the device lists, listening
+    // and forwarding are held as they were, and what fails for want of the
+    // server is put right by the recovery instead of told to the user.
+    bool awaitingAudioServer = false;
+    // Listening ran (or was starting) when the server went.
+    bool listenAfterServerReturns = false;
+    // The devices in use when the server went (UIDs), looked for on its return.
+    std::vector<std::string> devicesBeforeServerLoss;
+    rt::TaskHandle<> serverRecovery;
+
+    // ---- Hear test ----
+    const double hearTestSeconds = 3.0;
+
+    // ---- Far-end routing to the headphones ----
+    const std::shared_ptr<DirectVoiceRouting> callSpeaker;
+    SpeakerPlayback speakerPlayback;
+    DeviceRates deviceRates;
+    WatchObject headphoneRateWatch;
+
+    // ---- Components and injected services ----
+    SettingsStore& defaults;
+    // Every write of a setting, the model's and the views', goes through
+    // here; a refused one lands in errorMessage.
+    SettingsWriter writer;
+    const std::shared_ptr<DirectVoiceRouting> directVoice;
+    const std::shared_ptr<VirtualMicProbing> probe;
+    std::function<std::vector<AudioDevice>()> listDevices;
+    std::function<std::optional<AudioObjectId>(bool input)> systemDefault;
+    // Whether the platform grants microphone access now, without asking.
+    std::function<bool()> microphoneAuthorized;
+    std::function<rt::Async<bool>()> microphonePermission;
+    std::function<std::vector<VoiceOption>(const CallLanguage&)> voiceList;
+    LanguageServices languageServices;
+    std::function<rt::Async<void>(std::string step)> ensureVirtualDevices;
+    // Fixed at 12 s; the hold deadlines do not read it.
+    const double recognitionTimeout;
+    const std::shared_ptr<OwnSpeechRecording> ownSpeechRecorder;
+    std::function<rt::Async<std::string>(std::string)> outgoingTranslator;
+    const std::shared_ptr<IncomingListening> incoming;
+    const std::shared_ptr<SpeechPlaying> speaker;
+    const std::shared_ptr<TranslationService> translator;
+    const std::shared_ptr<EchoGuard> echoGuard;
+    SessionFactory makeRecognitionSession;
+    std::function<ActivityToken(const std::string& reason)> beginActivity;
+    std::function<void(const ActivityToken&)> endActivity;
+    std::function<rt::Subscription(std::function<void()> onWake)> observeDidWake;
+    DeviceWatcherFactory makeDeviceWatcher;
+    ServiceWatcherFactory makeServiceWatcher;
+    ServerWatcherFactory makeServerWatcher;
+    std::function<bool()> audioServerRunning;
+
     AppModel(Dependencies& dependencies, LanguagePair languages);
     // The checks a requested pair must pass: my language has a recognizer and
     // the translation works both ways; then, unless the user already agreed,

@@ -27,9 +27,14 @@ rt::Async<void> stopListener(std::shared_ptr<IncomingListening> listener)
 
 }  // namespace
 
+std::optional<AudioCapturePermission::Status> AppModel::capturePermissionStatus() const
+{
+    return capturePermission ? capturePermission() : std::nullopt;
+}
+
 bool AppModel::captureDenied() const
 {
-    return capturePermission && capturePermission() == AudioCapturePermission::Status::denied;
+    return capturePermissionStatus() == AudioCapturePermission::Status::denied;
 }
 
 rt::Async<void> AppModel::startListening()

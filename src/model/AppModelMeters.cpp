@@ -7,6 +7,11 @@
 
 namespace parlaro {
 
+const std::shared_ptr<AudioMeters>& AppModel::levelMeters() const
+{
+    return meters;
+}
+
 void AppModel::updateMeters()
 {
     // Without permission the taps are left exactly as they are.

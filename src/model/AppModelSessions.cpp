@@ -146,6 +146,13 @@ void AppModel::clearConversation()
     sessionOf.set({});
 }
 
+std::optional<AppModel::UnsavedHistory> AppModel::unsavedHistory() const
+{
+    if (!historyWriteFailure)
+        return std::nullopt;
+    return UnsavedHistory{unsavedSessions.size(), historyWriteFailure->folder, historyWriteFailure->reason};
+}
+
 void AppModel::closeConversationSession()
 {
     flushDirtySessions();

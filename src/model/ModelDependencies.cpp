@@ -132,7 +132,7 @@ AppModel::Dependencies defaultDependencies(SettingsStore& defaults, std::shared_
     d.microphonePermission = []() -> rt::Async<bool> { co_return true; };
 
     d.driverVersionCheck = []() -> std::optional<std::string> {
-        const std::optional<AudioObjectId> device = AudioDevices::deviceID(AppModel::virtualMicUID);
+        const std::optional<AudioObjectId> device = AudioDevices::deviceID(virtualMicUID);
         if (!device)
             return std::nullopt;
         return AudioDevices::stringProperty(*device, AudioSelectors::driverVersion);

@@ -48,12 +48,12 @@ GeneralGroups::GeneralGroups(std::shared_ptr<AppModel> model, HoldShortcutCenter
         const std::string code = language_->itemData(index).toString().toStdString();
         // A refused choice changes nothing; the picker goes back to the
         // language in force.
-        if (!model_->settingsWriter.write([&](SettingsStore&) { InterfaceLanguage::set(code); }))
+        if (!model_->settingsWriter().write([&](SettingsStore&) { InterfaceLanguage::set(code); }))
             refresh();
     });
     if (shortcuts) {
         group_->contentLayout()->addWidget(new RowDivider(group_->panel()));
-        shortcutRow_ = new HoldShortcutRow(*shortcuts, model_->settingsWriter, group_->panel());
+        shortcutRow_ = new HoldShortcutRow(*shortcuts, model_->settingsWriter(), group_->panel());
         group_->contentLayout()->addWidget(shortcutRow_);
     }
     binding_ = std::make_unique<ViewBinding>([this] { refresh(); });

@@ -60,7 +60,7 @@ MicCheckView::MicCheckView(std::shared_ptr<AppModel> model, QWidget* parent) : Q
     pickerLine->addWidget(pickerTitle);
     pickerLine->addWidget(picker_, 1);
     devices->addLayout(pickerLine);
-    meter_ = new MeterRow(q(localized("音量")), model_->meters, MeterRow::Source::mic, deviceSection_);
+    meter_ = new MeterRow(q(localized("音量")), model_->levelMeters(), MeterRow::Source::mic, deviceSection_);
     meter_->setObjectName(QStringLiteral("micCheck.meter"));
     devices->addWidget(meter_);
     auto* hint = sheetText(deviceSection_, QStringLiteral("micCheck.hint"), 14, Look::secondaryText());
@@ -201,7 +201,7 @@ void MicCheckView::refresh()
     updates::setVisible(deviceSection_, !empty);
 
     bool authorized = model_->micAuthorized();
-    const auto& error = model_->meters->micError();
+    const auto& error = model_->levelMeters()->micError();
     updates::setVisible(permissionLine_, !authorized);
     updates::setVisible(micError_, authorized && error.has_value());
     if (authorized && error)

@@ -328,7 +328,7 @@ void SettingsView::showPage(SettingsPage page)
         pageBody_ = new GeneralGroups(model_, shortcuts_, content);
         break;
     case SettingsPage::history:
-        pageBody_ = new HistoryGroups(model_->history(), model_->settingsWriter, {}, content);
+        pageBody_ = new HistoryGroups(model_->history(), model_->settingsWriter(), {}, content);
         break;
     case SettingsPage::virtualMic:
         pageBody_ = new DeviceGroups(model_, content);

@@ -150,8 +150,8 @@ SpeakingGroups::SpeakingGroups(std::shared_ptr<AppModel> model, QWidget* parent)
     auto* meterRow = new QHBoxLayout(meters_);
     meterRow->setContentsMargins(12, 10, 12, 10);
     meterRow->setSpacing(18);
-    micMeter_ = new MeterRow({}, model_->meters, MeterRow::Source::mic, meters_);
-    virtualMeter_ = new MeterRow({}, model_->meters, MeterRow::Source::virtualDevice, meters_);
+    micMeter_ = new MeterRow({}, model_->levelMeters(), MeterRow::Source::mic, meters_);
+    virtualMeter_ = new MeterRow({}, model_->levelMeters(), MeterRow::Source::virtualDevice, meters_);
     for (MeterRow* meter : {micMeter_, virtualMeter_}) {
         // Wider where a language's title needs it.
         meter->setMinimumWidth(180);

@@ -251,7 +251,7 @@ void WizardView::refresh()
     // whether capture can start at all: a capture the sound server refused
     // leaves the step open. The permission cannot be observed, so it is asked
     // afresh on every refresh that something else brought about.
-    auto permission = model_->capturePermission ? model_->capturePermission() : std::nullopt;
+    const auto permission = model_->capturePermissionStatus();
     steps_[5]->setDone(permission != AudioCapturePermission::Status::denied && !model_->audioCaptureMissing()
                        && !model_->captureFailure() && !model_->listeningFailed());
 }

@@ -159,7 +159,7 @@ TEST_F(ContentViewTest, SetupCardShowsUntilAllSixConditionsHold)
     const auto virtualOutput = model().selectedVirtualOutputID();
     const auto outputs = model().outputDevices();
     auto withoutInjection = outputs;
-    std::erase_if(withoutInjection, [](const AudioDevice& device) { return device.uid == AppModel::injectionUID; });
+    std::erase_if(withoutInjection, [](const AudioDevice& device) { return device.uid == injectionUID; });
 
     struct Condition {
         const char* name;
@@ -204,21 +204,21 @@ TEST_F(ContentViewTest, EveryActivationRefreshesReadinessInOrderAndRetriesListen
         if (log.empty() || log.back() != step || std::string(step) != "voices")
             log.emplace_back(step);
     };
-    auto microphone = model().microphoneAuthorized;
-    model().microphoneAuthorized = [&, microphone] {
+    auto microphone = ModelTestAccess::microphoneAuthorized(model());
+    ModelTestAccess::microphoneAuthorized(model()) = [&, microphone] {
         note("microphone");
         return microphone();
     };
-    auto voices = model().voiceList;
-    model().voiceList = [&, voices](const CallLanguage& language) {
+    auto voices = ModelTestAccess::voiceList(model());
+    ModelTestAccess::voiceList(model()) = [&, voices](const CallLanguage& language) {
         note("voices");
         return voices(language);
     };
-    model().driverUpdateCheck = [&] {
+    ModelTestAccess::driverUpdateCheck(model()) = [&] {
         note("driver");
         return false;
     };
-    model().capturePermission = [&]() -> std::optional<AudioCapturePermission::Status> {
+    ModelTestAccess::capturePermission(model()) = [&]() -> std::optional<AudioCapturePermission::Status> {
         note("capture");
         return AudioCapturePermission::Status::granted;
     };
@@ -250,7 +250,7 @@ TEST_F(ContentViewTest, EveryActivationRefreshesReadinessInOrderAndRetriesListen
     // Denied: the refresh raises the red link and listening is not retried.
     log.clear();
     ModelTestAccess::set(model().permissionWasMissing, true);
-    model().capturePermission = [&]() -> std::optional<AudioCapturePermission::Status> {
+    ModelTestAccess::capturePermission(model()) = [&]() -> std::optional<AudioCapturePermission::Status> {
         note("capture");
         return AudioCapturePermission::Status::denied;
     };

@@ -130,12 +130,12 @@ TEST_F(FooterViewTest, MetersAreDimmedOutsideCallsAndTestsAndGiveWayToTheMicroph
     }
 
     // The icon takes the tint only above the threshold; brick for the microphone.
-    w.model->meters->micLevel.set(0.05f);
-    w.model->meters->virtualLevel.set(0.051f);
+    w.model->levelMeters()->micLevel.set(0.05f);
+    w.model->levelMeters()->virtualLevel.set(0.051f);
     w.settle();
     EXPECT_EQ(footer.micMeter()->icon()->color(), ui::Look::secondaryText());
     EXPECT_EQ(footer.virtualMeter()->icon()->color(), ui::Palette::violet());
-    w.model->meters->micLevel.set(0.051f);
+    w.model->levelMeters()->micLevel.set(0.051f);
     w.settle();
     EXPECT_EQ(footer.micMeter()->icon()->color(), ui::Palette::brick());
     EXPECT_FLOAT_EQ(footer.micMeter()->bar()->level(), 0.051f);

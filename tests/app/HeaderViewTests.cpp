@@ -102,7 +102,7 @@ TEST_F(HeaderViewTest, DeviceBadgeNeedsBothHalvesOfTheDriverAndOwnVoiceBadgeFoll
 
     // The microphone is there, its injection device is not.
     auto outputs = w.model->outputDevices();
-    std::erase_if(outputs, [](const AudioDevice& device) { return device.uid == AppModel::injectionUID; });
+    std::erase_if(outputs, [](const AudioDevice& device) { return device.uid == injectionUID; });
     ModelTestAccess::set(w.model->outputDevices, outputs);
     ModelTestAccess::set(w.model->originalVoiceOn, true);
     w.settle();
@@ -230,7 +230,7 @@ protected:
         ModelTestAccess::set(w.model->audioServerLost, states.device == 0);
         auto outputs = allOutputs;
         if (states.device == 2)
-            std::erase_if(outputs, [](const AudioDevice& device) { return device.uid == AppModel::injectionUID; });
+            std::erase_if(outputs, [](const AudioDevice& device) { return device.uid == injectionUID; });
         ModelTestAccess::set(w.model->outputDevices, outputs);
         ModelTestAccess::set(w.model->originalVoiceOn, states.ownVoice);
         w.settle();

@@ -70,9 +70,8 @@ TEST_F(LanguageBarTest, APickAsksTheModelAndThePickerKeepsTheModelsLanguage)
 {
     // Japanese needs a model download here, so the change waits for an answer.
     w.world.sessions.clear();
-    w.model->languageServices.speechInstalled = [](CallLanguage language, SpeechEngine) -> rt::Async<bool> {
-        co_return language.id != "ja";
-    };
+    ModelTestAccess::languageServices(*w.model).speechInstalled =
+        [](CallLanguage language, SpeechEngine) -> rt::Async<bool> { co_return language.id != "ja"; };
     int ja = bar.myPicker()->findData(QStringLiteral("ja"));
     ASSERT_GE(ja, 0);
     bar.myPicker()->setCurrentIndex(ja);

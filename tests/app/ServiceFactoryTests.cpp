@@ -1,5 +1,6 @@
 #include "app/ServiceFactory.h"
 
+#include "model/ModelTestAccess.h"
 #include "platform/linux/pulse/PulseAudioSystem.h"
 #include "platform/sim/SimAudioSystem.h"
 #include "platform/sim/SimSettingsStore.h"
@@ -175,7 +176,7 @@ TEST(ServiceFactory, WithoutASoundServerTheRealGraphIsStillBuiltNamesItsEnginesA
         EXPECT_FALSE(factory.audioServerReachable());
         EXPECT_NE(dynamic_cast<sys::PulseAudioSystem*>(&factory.audioSystem()), nullptr) << "never the sim in secret";
         ASSERT_NE(factory.model(), nullptr);
-        EXPECT_TRUE(factory.model()->listDevices().empty());
+        EXPECT_TRUE(ModelTestAccess::listDevices(*factory.model())().empty());
         EXPECT_EQ(factory.model()->history.get(), nullptr);
 
         // The status page names the engines this graph runs on.

@@ -107,8 +107,8 @@ TEST_F(SetupCardTest, MissingRowsOfferTheirActions)
 // pairs can be, and a pair that can brings the download back.
 TEST_F(SetupCardTest, APairThisComputerCannotTranslateOffersNoDownload)
 {
-    model->languageServices.translationStatus = [](std::string source,
-                                                   std::string target) -> rt::Async<TranslationStatus> {
+    ModelTestAccess::languageServices(*model).translationStatus =
+        [](std::string source, std::string target) -> rt::Async<TranslationStatus> {
         if (source == "de" || target == "de")
             co_return TranslationStatus::unsupported;
         co_return (source == "en" && target == "es") || (source == "es" && target == "en")

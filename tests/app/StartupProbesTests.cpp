@@ -14,8 +14,7 @@ TEST(StartupProbes, ThisProcessNeverCountsAndThereIsNoCapturePermissionToAsk)
     rt::ManualRuntime runtime;
     sim::SimPlatform platform;
     sim::SimAudioSystem audio;
-    audio.addDevice(
-        {.id = 50, .uid = AppModel::virtualMicUID, .name = "wenmora", .inputBuffers = {2}, .outputBuffers = {2}});
+    audio.addDevice({.id = 50, .uid = virtualMicUID, .name = "wenmora", .inputBuffers = {2}, .outputBuffers = {2}});
     audio.addProcess({.id = 900,
                       .pid = audio.currentProcessID(),
                       .bundleID = "com.example.caller",

@@ -57,8 +57,8 @@ TEST(ModelCalls, ACallStartsForwardingOnceAndEndsAfterTheGracePeriod)
     CallWorld w;
     EXPECT_TRUE(w.model->callActive.get());
     EXPECT_EQ(w.model->callMicrophoneRoute.get(), CallMicrophoneRoute::connected);
-    EXPECT_TRUE(w.model->driverWatch);
-    EXPECT_FALSE(w.model->callPoll);
+    EXPECT_TRUE(ModelTestAccess::driverWatch(*w.model));
+    EXPECT_FALSE(ModelTestAccess::callPoll(*w.model));
     const auto log = w.world.takeLog();
     EXPECT_EQ(count(log, "directVoice start 10>51"), 1u);
     EXPECT_TRUE(w.model->forwardingActive.get());
@@ -117,11 +117,11 @@ TEST(ModelCalls, NotificationsLeaveOneRecheckHalfASecondAfterTheLast)
     CallWorld w;
     w.world.notifyDriverIO();
     w.world.runtime.runUntilIdle();
-    const auto first = w.model->callRecheck;
+    const auto first = ModelTestAccess::callRecheck(*w.model);
     w.at(0.2);
     w.world.notifyDriverIO();
     w.world.runtime.runUntilIdle();
-    const auto second = w.model->callRecheck;
+    const auto second = ModelTestAccess::callRecheck(*w.model);
     EXPECT_TRUE(first.isCancelled());
     w.at(0.699);
     EXPECT_FALSE(second.isFinished());
@@ -134,8 +134,8 @@ TEST(ModelCalls, NotificationsLeaveOneRecheckHalfASecondAfterTheLast)
 TEST(ModelCalls, WithoutDriverNoticesAPollFindsTheEnd)
 {
     CallWorld w(false);
-    EXPECT_FALSE(w.model->driverWatch);
-    ASSERT_TRUE(w.model->callPoll);
+    EXPECT_FALSE(ModelTestAccess::driverWatch(*w.model));
+    ASSERT_TRUE(ModelTestAccess::callPoll(*w.model));
     EXPECT_TRUE(w.model->callActive.get());
 
     // Polls run at 0.4 s steps; the first unread one is at +0.4.
@@ -146,19 +146,19 @@ TEST(ModelCalls, WithoutDriverNoticesAPollFindsTheEnd)
     // A change notice under polling reads at once but schedules no re-check.
     w.model->callStateChanged();
     w.world.runtime.runUntilIdle();
-    EXPECT_FALSE(w.model->callRecheck);
+    EXPECT_FALSE(ModelTestAccess::callRecheck(*w.model));
     w.at(1.9);
     EXPECT_TRUE(w.model->callActive.get());
     w.at(2.0);
     EXPECT_FALSE(w.model->callActive.get());
 
     // A driver that starts reporting takes over from the poll.
-    const auto poll = w.model->callPoll;
+    const auto poll = ModelTestAccess::callPoll(*w.model);
     w.world.audio.store(50, {"dcio"_fcc}, std::uint32_t{0});
     ModelTestAccess::set(w.model->driverWatchDevice, std::nullopt);
     w.model->watchDriverDevice();
-    EXPECT_TRUE(w.model->driverWatch);
-    EXPECT_FALSE(w.model->callPoll);
+    EXPECT_TRUE(ModelTestAccess::driverWatch(*w.model));
+    EXPECT_FALSE(ModelTestAccess::callPoll(*w.model));
     EXPECT_TRUE(poll.isCancelled());
 }
 
@@ -182,7 +182,7 @@ TEST(ModelCalls, AfterAWakeTheWatchesAreBuiltAnewAndTheTakeoverRearmed)
     w.world.setDefaultInput(10);
     w.model->prepareSession();
     EXPECT_EQ(w.world.audio.defaultDevice(true), 50u);
-    const std::weak_ptr<void> oldWatch = w.model->driverWatch;
+    const std::weak_ptr<void> oldWatch = ModelTestAccess::driverWatch(*w.model);
     ASSERT_FALSE(oldWatch.expired());
 
     // The system fell back to the microphone while the machine slept.
@@ -193,17 +193,17 @@ TEST(ModelCalls, AfterAWakeTheWatchesAreBuiltAnewAndTheTakeoverRearmed)
     w.world.runtime.runUntilIdle();
     EXPECT_EQ(w.world.audio.defaultDevice(true), 50u);
     EXPECT_FALSE(w.model->systemMicPending.get());
-    EXPECT_TRUE(w.model->driverWatch);
+    EXPECT_TRUE(ModelTestAccess::driverWatch(*w.model));
     EXPECT_TRUE(oldWatch.expired());
     EXPECT_EQ(w.world.audio.listenerCount(50, {"dcio"_fcc}), 1u);
-    EXPECT_TRUE(w.model->callRecheck);
+    EXPECT_TRUE(ModelTestAccess::callRecheck(*w.model));
     EXPECT_TRUE(w.model->callActive.get());
 }
 
 TEST(ModelCalls, AReleasedModelLeavesNoTaskBehind)
 {
     CallWorld w(false);
-    const auto poll = w.model->callPoll;
+    const auto poll = ModelTestAccess::callPoll(*w.model);
     w.model.reset();
     w.at(1.0);
     EXPECT_TRUE(poll.isFinished());

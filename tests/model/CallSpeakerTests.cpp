@@ -122,7 +122,7 @@ TEST(ModelCallSpeaker, ALeftoverOutputSwitchIsPutBackAndRoutingGoesOn)
 {
     ModelWorld world;
     const std::string json =
-        SystemAudioRoute::Snapshot{.oldOutput = "gone-speakers", .routedOutput = AppModel::virtualMicUID}.json();
+        SystemAudioRoute::Snapshot{.oldOutput = "gone-speakers", .routedOutput = virtualMicUID}.json();
     world.platform.defaults.set(SystemAudioRoute::recoveryKey, DefaultsData(json.begin(), json.end()));
     // The output is still switched, and switching it back fails.
     world.audio.setDefaultDevice(false, 50);
@@ -222,7 +222,7 @@ TEST(ModelCallSpeaker, AHeadphoneRateChangeIsFollowedWhileCallsAreWatched)
     // Other headphones move the watch; none ends it.
     model->setSelectedMonitorOutputID(std::nullopt);
     model->watchHeadphoneRate();
-    EXPECT_EQ(model->headphoneRateWatch, nullptr);
+    EXPECT_EQ(ModelTestAccess::headphoneRateWatch(*model), nullptr);
     EXPECT_EQ(world.audio.listenerCount(30, nominalRate), 0u);
 }
 

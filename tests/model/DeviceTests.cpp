@@ -33,7 +33,7 @@ Log forwarding(ModelWorld& world)
 void addVirtualMic(ModelWorld& world, AudioObjectId id)
 {
     world.audio.addDevice({.id = id,
-                           .uid = AppModel::virtualMicUID,
+                           .uid = virtualMicUID,
                            .name = "wenmora",
                            .inputBuffers = {2},
                            .outputBuffers = {2},
@@ -234,29 +234,29 @@ TEST(ModelDevices, CallWatchingPollsOnlyWithoutADriverWatch)
     model->startWatching();
     world.runtime.runUntilIdle();
     EXPECT_EQ(watches, 0);  // the lists were not read yet
-    ASSERT_TRUE(model->callPoll);
+    ASSERT_TRUE(ModelTestAccess::callPoll(*model));
     model->refreshDevices();
     EXPECT_EQ(watches, 1);
     EXPECT_EQ(model->driverWatchDevice.get(), 50u);
-    EXPECT_TRUE(model->callPoll);
+    EXPECT_TRUE(ModelTestAccess::callPoll(*model));
 
     // The same device is not asked again; a new one with a watch ends polling.
     model->refreshDevices();
     EXPECT_EQ(watches, 1);
-    const auto poll = model->callPoll;
+    const auto poll = ModelTestAccess::callPoll(*model);
     world.audio.removeObject(50);
     addVirtualMic(world, 52);
     model->refreshDevices();
     EXPECT_EQ(watches, 2);
-    EXPECT_TRUE(model->driverWatch);
-    EXPECT_FALSE(model->callPoll);
+    EXPECT_TRUE(ModelTestAccess::driverWatch(*model));
+    EXPECT_FALSE(ModelTestAccess::callPoll(*model));
     EXPECT_TRUE(poll.isCancelled());
 
     // Its callback reaches the model only while the model lives.
     ASSERT_TRUE(onChange);
     onChange();
     world.runtime.runUntilIdle();
-    EXPECT_TRUE(model->callRecheck);
+    EXPECT_TRUE(ModelTestAccess::callRecheck(*model));
     model.reset();
     onChange();
     world.runtime.runUntilIdle();

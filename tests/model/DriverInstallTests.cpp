@@ -174,7 +174,7 @@ TEST(ModelDriver, DevicesThatAppearCloseTheSheetAndTakeOverTheInput)
     EXPECT_EQ(w.model->status.get(), "wenmora 音频设备已安装");
     EXPECT_FALSE(w.model->isInstallingDriver.get());
     EXPECT_EQ(w.world.meters->virtualDevice()->id, 60u);
-    EXPECT_EQ(w.world.meters->virtualTap->deviceUID(), AppModel::virtualMicUID);
+    EXPECT_EQ(w.world.meters->virtualTap->deviceUID(), virtualMicUID);
     EXPECT_EQ(w.world.meters->micTap->deviceUID(), "usb-mic");
     EXPECT_EQ(w.world.takeLog(), (std::vector<std::string>{"route default input 60"}));
     EXPECT_EQ(w.alerts, 0);

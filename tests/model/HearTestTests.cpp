@@ -144,7 +144,7 @@ TEST(ModelHearTest, OwnVoiceIsRecordedForThreeSecondsAndJudgedAboveOneHundredth)
         EXPECT_EQ(model.hearTest.get(), HearTest::recording());
         EXPECT_EQ(model.status.get(), "请现在说几句话…");
         EXPECT_TRUE(model.forwardingActive.get());
-        EXPECT_EQ(w.world.probe->tap->deviceUID(), AppModel::virtualMicUID);
+        EXPECT_EQ(w.world.probe->tap->deviceUID(), virtualMicUID);
         EXPECT_EQ(w.world.probe->tap->channels(), 2u);
 
         // More than the tap keeps: 11 s of it are played back.

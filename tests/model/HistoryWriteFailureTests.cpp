@@ -2,6 +2,7 @@
 
 #include "history/HistoryFiles.h"
 #include "history/HistoryJson.h"
+#include "model/ModelTestAccess.h"
 #include "support/ScratchMount.h"
 #include "support/TempDirectory.h"
 
@@ -82,8 +83,10 @@ TEST(HistoryWriteFailure, ASessionTheFolderRefusesIsKeptToldOnceAndWrittenOnceIt
     EXPECT_EQ(w.told, 1);
     EXPECT_FALSE(w.model->errorMessage.get());
     EXPECT_TRUE(w.onDisk().empty());
-    ASSERT_TRUE(w.model->historyWriteFailure);
-    EXPECT_EQ(w.model->historyWriteFailure->reason, w.readOnly.reason());
+    const auto unsaved = w.model->unsavedHistory();
+    ASSERT_TRUE(unsaved);
+    EXPECT_EQ(unsaved->reason, w.readOnly.reason());
+    EXPECT_EQ(unsaved->sessions, 2u) << "the cleared session is still held";
 
     // Writable again: the next try writes both sessions whole, unasked.
     w.readOnly.setReadOnly(false);
@@ -94,9 +97,9 @@ TEST(HistoryWriteFailure, ASessionTheFolderRefusesIsKeptToldOnceAndWrittenOnceIt
               (std::vector<std::string>{"one", "two"}));
     EXPECT_EQ(written.count(second) ? written.at(second) : std::vector<std::string>{},
               (std::vector<std::string>{"three"}));
-    EXPECT_FALSE(w.model->historyWriteFailure);
-    EXPECT_TRUE(w.model->unsavedSessions.empty());
-    EXPECT_FALSE(w.model->saveTask) << "no retry is left waiting";
+    EXPECT_FALSE(w.model->unsavedHistory());
+    EXPECT_TRUE(ModelTestAccess::unsavedSessions(*w.model).empty());
+    EXPECT_FALSE(ModelTestAccess::saveTask(*w.model)) << "no retry is left waiting";
 
     // A new run of failures is told again, once.
     w.readOnly.setReadOnly(true);
@@ -111,16 +114,16 @@ TEST(HistoryWriteFailure, ASessionStillUnwritableAtTheEndOfTheCallStaysPending)
     w.readOnly.setReadOnly(true);
     w.say("bye");
     w.model->closeConversationSession();
-    EXPECT_EQ(w.model->unsavedSessions.size(), 1u);
-    ASSERT_TRUE(w.model->historyWriteFailure);
-    EXPECT_EQ(w.model->historyWriteFailure->folder, w.folder);
+    EXPECT_EQ(ModelTestAccess::unsavedSessions(*w.model).size(), 1u);
+    ASSERT_TRUE(w.model->unsavedHistory());
+    EXPECT_EQ(w.model->unsavedHistory()->folder, w.folder);
     EXPECT_EQ(w.told, 1);
 
     // Switching saving off is the user's word that it need not be kept.
     w.history->setEnabled(false);
     w.after(AppModel::saveDelay);
-    EXPECT_TRUE(w.model->unsavedSessions.empty());
-    EXPECT_FALSE(w.model->historyWriteFailure);
+    EXPECT_TRUE(ModelTestAccess::unsavedSessions(*w.model).empty());
+    EXPECT_FALSE(w.model->unsavedHistory());
 }
 
 }  // namespace

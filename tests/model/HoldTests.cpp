@@ -318,7 +318,7 @@ TEST(ModelHold, ACancelAfterSentencesWereSentSaysOnlyTheRestWasNotSent)
     w.run();
     EXPECT_EQ(w.spoken(), (Texts{"en:One"}));
     EXPECT_TRUE(model.heldSentences.get().empty());
-    EXPECT_FALSE(model.heldSentenceWorker);
+    EXPECT_FALSE(ModelTestAccess::heldSentenceWorker(model));
 }
 
 TEST(ModelHold, ARecordingFailureCancelsTheHoldAndKeepsItsMessage)

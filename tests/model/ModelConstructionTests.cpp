@@ -38,9 +38,9 @@ TEST(ModelConstruction, EmptySettingsGiveTheFirstStartValues)
     EXPECT_TRUE(model->metersVisible());
     EXPECT_FALSE(model->metersEnabled.get());
     EXPECT_FALSE(model->freeListening());
-    EXPECT_EQ(model->hearTestSeconds, 3.0);
-    EXPECT_EQ(model->driverDetectTimeout, 15.0);
-    EXPECT_EQ(model->recognitionTimeout, 12.0);
+    EXPECT_EQ(ModelTestAccess::hearTestSeconds(*model), 3.0);
+    EXPECT_EQ(ModelTestAccess::driverDetectTimeout(*model), 15.0);
+    EXPECT_EQ(ModelTestAccess::recognitionTimeout(*model), 12.0);
     EXPECT_EQ(model->callMicrophoneRoute.get(), CallMicrophoneRoute::unknown);
     EXPECT_EQ(model->listeningStatus.get(), "准备自动收听…");
     EXPECT_EQ(model->myEngine.get(), SpeechEngine::speech);

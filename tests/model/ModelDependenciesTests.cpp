@@ -5,6 +5,7 @@
 #include "audio/IncomingListener.h"
 #include "audio/OwnSpeechRecorder.h"
 #include "audio/Speaker.h"
+#include "model/ModelTestAccess.h"
 #include "platform/sim/SimAudioSystem.h"
 #include "platform/sim/SimPlatform.h"
 #include "platform/sim/SimProcessActivity.h"
@@ -69,7 +70,7 @@ TEST(ModelDependencies, TheDeviceClosuresReadTheAudioSystem)
     DefaultWorld world;
     world.audio.addDevice({.id = 10, .uid = "usb-mic", .name = "USB", .inputBuffers = {1}, .nominalRate = 44100});
     world.audio.addDevice({.id = 50,
-                           .uid = AppModel::virtualMicUID,
+                           .uid = virtualMicUID,
                            .name = "wenmora",
                            .inputBuffers = {2},
                            .outputBuffers = {2},
@@ -118,18 +119,18 @@ TEST(ModelDependencies, TheDefaultModelStartsAndShutsDown)
     test::runTask(world.runtime, [&]() -> rt::Async<void> { co_await model->start(); }).result();
     EXPECT_TRUE(model->showWizard.get());
     EXPECT_EQ(model->launchInputUID.get(), "usb-mic");
-    EXPECT_TRUE(model->deviceWatcher && model->deviceWatcher->isWatching());
+    EXPECT_TRUE(ModelTestAccess::deviceWatcher(*model) && ModelTestAccess::deviceWatcher(*model)->isWatching());
 
     model->shutdown();
     world.runtime.runUntilIdle();
-    EXPECT_EQ(model->deviceWatcher, nullptr);
+    EXPECT_EQ(ModelTestAccess::deviceWatcher(*model), nullptr);
     EXPECT_EQ(model->errorMessage.get(), std::nullopt);
 
     // The placeholder installer refuses with a text of its own.
     std::string refusal;
     test::runTask(world.runtime, [&]() -> rt::Async<void> {
         try {
-            co_await model->ensureVirtualDevices("true");
+            co_await ModelTestAccess::ensureVirtualDevices (*model)("true");
         } catch (const Error& error) {
             refusal = error.localizedDescription();
         }

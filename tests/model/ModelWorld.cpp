@@ -131,7 +131,7 @@ AudioDevice ModelWorld::addOutput(AudioObjectId id, const std::string& uid, cons
 void ModelWorld::addVirtualDriver(AudioObjectId micID, AudioObjectId injectionID, bool ioNotices)
 {
     sim::SimDevice mic{.id = micID,
-                       .uid = AppModel::virtualMicUID,
+                       .uid = virtualMicUID,
                        .name = "wenmora",
                        .inputBuffers = {2},
                        .outputBuffers = {2},
@@ -140,7 +140,7 @@ void ModelWorld::addVirtualDriver(AudioObjectId micID, AudioObjectId injectionID
         mic.custom["dcio"_fcc] = std::uint32_t{0};
     audio.addDevice(mic);
     audio.addDevice({.id = injectionID,
-                     .uid = AppModel::injectionUID,
+                     .uid = injectionUID,
                      .name = "wenmora injection",
                      .inputBuffers = {2},
                      .outputBuffers = {2},

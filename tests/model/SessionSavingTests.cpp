@@ -2,6 +2,7 @@
 
 #include "history/HistoryFiles.h"
 #include "history/HistoryJson.h"
+#include "model/ModelTestAccess.h"
 #include "support/TempDirectory.h"
 
 #include <gtest/gtest.h>
@@ -97,7 +98,7 @@ TEST(ModelSessions, ChangesAreWrittenFiveSecondsAfterTheFirstOne)
 
     // Storing the same list again marks nothing.
     w.model->setEntries(w.model->entries.get());
-    EXPECT_FALSE(w.model->saveTask);
+    EXPECT_FALSE(ModelTestAccess::saveTask(*w.model));
 }
 
 TEST(ModelSessions, ASilenceOfMoreThanHalfAnHourOpensANewSession)
@@ -169,7 +170,7 @@ TEST(ModelSessions, NothingIsKeptWhileSavingIsOff)
     const rt::Date now = w.world.runtime.clock().date();
     w.append(sentence("private", now));
     EXPECT_TRUE(w.model->sessionOf.get().empty());
-    EXPECT_FALSE(w.model->saveTask);
+    EXPECT_FALSE(ModelTestAccess::saveTask(*w.model));
     w.at(10.0);
     EXPECT_TRUE(w.written().empty());
 
@@ -186,7 +187,7 @@ TEST(ModelSessions, NothingIsKeptWhileSavingIsOff)
     auto model = bare.make();
     model->setEntries({sentence("x", now)});
     EXPECT_EQ(model->sessionID.get(), std::nullopt);
-    EXPECT_FALSE(model->saveTask);
+    EXPECT_FALSE(ModelTestAccess::saveTask(*model));
 }
 
 }  // namespace

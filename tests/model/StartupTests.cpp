@@ -50,7 +50,7 @@ TEST(ModelStart, FirstLaunchOpensOnlyTheWizard)
     EXPECT_FALSE(model->showMicCheck.get());
     EXPECT_TRUE(model->isShowingSheet());
     EXPECT_TRUE(model->sessionPrepared.get());
-    EXPECT_TRUE(model->deviceWatcher != nullptr);
+    EXPECT_TRUE(ModelTestAccess::deviceWatcher(*model) != nullptr);
 
     // Closing the wizard stores that onboarding is done.
     model->finishOnboarding();
@@ -109,13 +109,12 @@ TEST(ModelStart, TheVirtualDriverCountsOnlyWithBothDevices)
 {
     ModelWorld world;
     auto model = world.make();
-    world.addOutput(51, AppModel::injectionUID, "injection");
+    world.addOutput(51, injectionUID, "injection");
     showOutputs(*model);
     EXPECT_FALSE(model->virtualMicStatus());
 
     // The microphone record found by a refresh counts as well.
-    ModelTestAccess::set(model->virtualInputDevice,
-                         AudioDevice{.id = 50, .uid = AppModel::virtualMicUID, .inputChannels = 2});
+    ModelTestAccess::set(model->virtualInputDevice, AudioDevice{.id = 50, .uid = virtualMicUID, .inputChannels = 2});
     EXPECT_TRUE(model->virtualMicStatus());
     EXPECT_EQ(model->virtualMicDevice()->id, 50u);
     EXPECT_EQ(model->virtualOutputDevice(), std::nullopt);
@@ -131,11 +130,9 @@ TEST(ModelStart, ThePhysicalDefaultInputIsTheLaunchInput)
     const std::vector<Case> cases{
         {"a physical microphone", {.id = 20, .uid = "usb-mic", .name = "USB", .inputBuffers = {1}}, "usb-mic"},
         {"the virtual microphone",
-         {.id = 20, .uid = AppModel::virtualMicUID, .name = "v", .inputBuffers = {2}, .outputBuffers = {2}},
+         {.id = 20, .uid = virtualMicUID, .name = "v", .inputBuffers = {2}, .outputBuffers = {2}},
          std::nullopt},
-        {"the injection device",
-         {.id = 20, .uid = AppModel::injectionUID, .name = "i", .inputBuffers = {2}},
-         std::nullopt},
+        {"the injection device", {.id = 20, .uid = injectionUID, .name = "i", .inputBuffers = {2}}, std::nullopt},
         {"a virtual-transport device",
          {.id = 20, .uid = "loopback", .name = "Loop", .inputBuffers = {2}, .transportType = "virt"_fcc},
          std::nullopt},
@@ -163,7 +160,7 @@ TEST(ModelStart, ARouteLeftByAnEarlierRunIsPutBack)
     world.addMicrophone(10, "usb-mic", "USB");
     world.addVirtualDriver();
     world.setDefaultInput(50);
-    storeSnapshot(world, {.oldInput = "usb-mic", .routedInput = AppModel::virtualMicUID});
+    storeSnapshot(world, {.oldInput = "usb-mic", .routedInput = virtualMicUID});
     auto model = world.make();
     model->prepareSession();
 
@@ -182,7 +179,7 @@ TEST(ModelStart, ARecordWithoutAnEarlierInputGivesNoLaunchInput)
     ModelWorld world;
     world.addVirtualDriver();
     world.setDefaultInput(50);
-    storeSnapshot(world, {.oldOutput = "speakers", .routedOutput = AppModel::injectionUID});
+    storeSnapshot(world, {.oldOutput = "speakers", .routedOutput = injectionUID});
     auto model = world.make();
     model->prepareSession();
     EXPECT_EQ(model->launchInputUID.get(), std::nullopt);
@@ -194,7 +191,7 @@ TEST(ModelStart, ARestoreThatFailsIsShownAndStartUpGoesOn)
     world.addVirtualDriver();
     world.setDefaultInput(50);
     // The earlier microphone is gone; the default stays the virtual one.
-    storeSnapshot(world, {.oldInput = "usb-mic", .routedInput = AppModel::virtualMicUID});
+    storeSnapshot(world, {.oldInput = "usb-mic", .routedInput = virtualMicUID});
     auto model = world.make();
     world.run([&] { return model->start(); });
 
@@ -202,7 +199,7 @@ TEST(ModelStart, ARestoreThatFailsIsShownAndStartUpGoesOn)
     // The remembered microphone is still the one to give back later.
     EXPECT_EQ(model->launchInputUID.get(), "usb-mic");
     EXPECT_TRUE(model->showWizard.get());
-    EXPECT_TRUE(model->deviceWatcher != nullptr);
+    EXPECT_TRUE(ModelTestAccess::deviceWatcher(*model) != nullptr);
 
     // Preparing again changes nothing, even with another default input.
     world.addMicrophone(12, "other", "Other");
@@ -222,13 +219,13 @@ TEST(ModelStart, WatchingStartsOnce)
         d.callObserver = [&](std::function<void()>) { ++observed; };
     });
     model->startWatching();
-    const auto watcher = model->deviceWatcher;
+    const auto watcher = ModelTestAccess::deviceWatcher(*model);
     model->startWatching();
 
-    EXPECT_EQ(model->deviceWatcher, watcher);
+    EXPECT_EQ(ModelTestAccess::deviceWatcher(*model), watcher);
     EXPECT_TRUE(watcher->isWatching());
     EXPECT_EQ(deviceListListeners(world), 1u);
-    EXPECT_TRUE(model->serviceWatcher != nullptr);
+    EXPECT_TRUE(ModelTestAccess::serviceWatcher(*model) != nullptr);
     EXPECT_EQ(world.wakeHandlers.size(), 1u);
     EXPECT_TRUE(model->callWatching.get());
     EXPECT_EQ(observed, 1);
@@ -257,8 +254,8 @@ TEST(ModelShutdown, StopsEverythingInOrderAndPutsTheMicrophoneBack)
     });
     world.run([&] { return model->start(); });
     // The takeover, as a device refresh makes it.
-    model->systemRoute->routeInput(AudioDevice{.id = 50, .uid = AppModel::virtualMicUID, .inputChannels = 2},
-                                   model->launchInputUID.get());
+    ModelTestAccess::systemRoute(*model)->routeInput(AudioDevice{.id = 50, .uid = virtualMicUID, .inputChannels = 2},
+                                                     model->launchInputUID.get());
     ASSERT_EQ(world.audio.defaultDevice(true), 50u);
 
     // What is running when the application quits.
@@ -269,12 +266,14 @@ TEST(ModelShutdown, StopsEverythingInOrderAndPutsTheMicrophoneBack)
             co_await rt::sleepFor(std::numeric_limits<double>::infinity());
         });
     };
-    model->callPoll = logOnCancel("poll cancelled");
-    model->callRecheck = logOnCancel("recheck cancelled");
-    model->driverWatch = std::shared_ptr<void>(nullptr, [log](void*) { log->push_back("driver watch released"); });
-    model->headphoneRateWatch = std::shared_ptr<void>(nullptr, [log](void*) { log->push_back("rate watch released"); });
+    ModelTestAccess::callPoll(*model) = logOnCancel("poll cancelled");
+    ModelTestAccess::callRecheck(*model) = logOnCancel("recheck cancelled");
+    ModelTestAccess::driverWatch(*model) =
+        std::shared_ptr<void>(nullptr, [log](void*) { log->push_back("driver watch released"); });
+    ModelTestAccess::headphoneRateWatch(*model) =
+        std::shared_ptr<void>(nullptr, [log](void*) { log->push_back("rate watch released"); });
     ModelTestAccess::set(model->callSpeakerRoute, AppModel::SpeakerRoute{51, 30});
-    model->holdTask = logOnCancel("hold cancelled");
+    ModelTestAccess::holdTask(*model) = logOnCancel("hold cancelled");
     ModelTestAccess::set(model->isHoldingToTalk, true);
     ModelTestAccess::set(model->isListening, true);
     ModelTestAccess::set(model->originalVoiceOn, true);
@@ -290,7 +289,7 @@ TEST(ModelShutdown, StopsEverythingInOrderAndPutsTheMicrophoneBack)
     watches.push_back(world.meters->micLevel.subscribe([log] { log->push_back("meters stopped"); }));
     watches.push_back(model->callSpeakerRoute.subscribe([log] { log->push_back("no speaker route"); }));
     ASSERT_EQ(deviceListListeners(world), 1u);
-    auto watcher = model->deviceWatcher;
+    auto watcher = ModelTestAccess::deviceWatcher(*model);
 
     model->shutdown();
 
@@ -299,14 +298,14 @@ TEST(ModelShutdown, StopsEverythingInOrderAndPutsTheMicrophoneBack)
                    "callSpeaker stop", "no speaker route", "hold cancelled", "recorder stopCapture", "speaker stop",
                    "new listening session", "capture stopAndWait", "incoming drop", "not listening", "directVoice stop",
                    "meters stopped", "route default input 10"}));
-    EXPECT_FALSE(model->callPoll);
-    EXPECT_FALSE(model->callRecheck);
+    EXPECT_FALSE(ModelTestAccess::callPoll(*model));
+    EXPECT_FALSE(ModelTestAccess::callRecheck(*model));
     EXPECT_NE(model->listeningSession.get(), session);
     EXPECT_FALSE(model->forwardingActive.get());
     EXPECT_FALSE(model->originalVoiceOn.get());
     EXPECT_EQ(model->status.get(), "已取消录音，未发送");
-    EXPECT_EQ(model->deviceWatcher, nullptr);
-    EXPECT_EQ(model->serviceWatcher, nullptr);
+    EXPECT_EQ(ModelTestAccess::deviceWatcher(*model), nullptr);
+    EXPECT_EQ(ModelTestAccess::serviceWatcher(*model), nullptr);
     EXPECT_FALSE(watcher->isWatching());
     EXPECT_EQ(deviceListListeners(world), 0u);
     EXPECT_EQ(world.audio.defaultDevice(true), 10u);
@@ -393,9 +392,9 @@ TEST(ModelHold, TheReleaseHandsTheInstantToTheWaitingHold)
     std::optional<std::optional<rt::Instant>> released;
     auto hold = rt::spawn([&]() -> rt::Async<void> {
         released = co_await rt::withContinuation<std::optional<rt::Instant>>(
-            [&](rt::Continuation<std::optional<rt::Instant>> c) { model->holdRelease = c; });
+            [&](rt::Continuation<std::optional<rt::Instant>> c) { ModelTestAccess::holdRelease(*model) = c; });
     });
-    model->holdTask = hold;
+    ModelTestAccess::holdTask(*model) = hold;
     ModelTestAccess::set(model->isHoldingToTalk, true);
     ModelTestAccess::set(model->isRecording, true);
     world.runtime.runUntilIdle();
@@ -406,7 +405,7 @@ TEST(ModelHold, TheReleaseHandsTheInstantToTheWaitingHold)
     ASSERT_TRUE(released);
     EXPECT_EQ(*released, world.runtime.clock().now());
     EXPECT_FALSE(model->isRecording.get());
-    EXPECT_FALSE(model->holdRelease.has_value());
+    EXPECT_FALSE(ModelTestAccess::holdRelease(*model).has_value());
     EXPECT_EQ(model->status.get(), "正在完成语音识别…");
     EXPECT_EQ(world.takeLog(), (Log{"recorder stopCapture"}));
 
@@ -428,10 +427,10 @@ TEST(ModelHold, ACancelEndsTheHoldWithoutSending)
     bool cancelled = false;
     auto hold = rt::spawn([&]() -> rt::Async<void> {
         released = co_await rt::withContinuation<std::optional<rt::Instant>>(
-            [&](rt::Continuation<std::optional<rt::Instant>> c) { model->holdRelease = c; });
+            [&](rt::Continuation<std::optional<rt::Instant>> c) { ModelTestAccess::holdRelease(*model) = c; });
         cancelled = rt::isCancelled();
     });
-    model->holdTask = hold;
+    ModelTestAccess::holdTask(*model) = hold;
     ModelTestAccess::set(model->isHoldingToTalk, true);
     ModelTestAccess::set(model->heldSentenceCount, 2);
     world.runtime.runUntilIdle();

@@ -128,7 +128,7 @@ TEST(ModelSystemMic, AVirtualMicrophoneBackUnderANewIdIsTakenAgainAtOnce)
     model->refreshDevices();
     EXPECT_EQ(model->systemMicLastVirtual.get(), std::nullopt);
     world.audio.addDevice({.id = 52,
-                           .uid = AppModel::virtualMicUID,
+                           .uid = virtualMicUID,
                            .name = "wenmora",
                            .inputBuffers = {2},
                            .outputBuffers = {2},

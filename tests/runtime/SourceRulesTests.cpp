@@ -75,6 +75,47 @@ std::string joined(const std::vector<std::string>& lines)
     return text;
 }
 
+// The class-level declarations of a class body, comments dropped and
+// nested bodies and parameter lists kept whole: each ends at a `;` or at the
+// brace that closes a body at class level.
+std::vector<std::string> declarationsOf(const std::string& body)
+{
+    std::vector<std::string> found;
+    std::string current;
+    int depth = 0;
+    std::istringstream lines(body);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (const auto comment = line.find("//"); comment != std::string::npos)
+            line.erase(comment);
+        for (const char c : line + " ") {
+            current += c;
+            depth += c == '{' || c == '(' ? 1 : c == '}' || c == ')' ? -1 : 0;
+            if (depth == 0 && (c == ';' || c == '}')) {
+                if (current.find_first_not_of(" ;") != std::string::npos)
+                    found.push_back(current.substr(current.find_first_not_of(' ')));
+                current.clear();
+            }
+        }
+    }
+    return found;
+}
+
+// A member function: a parameter list before any initializer, once
+// template arguments and operator names are out of the way.
+bool declaresFunction(std::string declaration)
+{
+    declaration = std::regex_replace(declaration, std::regex("operator\\s*(==|=)"), "op");
+    std::string outside;
+    int angle = 0;
+    for (const char c : declaration) {
+        angle += c == '<' ? 1 : c == '>' ? -1 : 0;
+        if (angle == 0 && c != '>')
+            outside += c;
+    }
+    return outside.substr(0, outside.find_first_of("{=")).find('(') != std::string::npos;
+}
+
 }  // namespace
 
 // Main-actor code and everything a test drives take time from rt::clock(),
@@ -130,4 +171,31 @@ TEST(SourceRules, NoSectionMarkers)
     const std::regex marker("//\\s*" + std::string("MARK") + ":");
     const auto found = linesMatching(sourcesUnder({"src", "tests", "bench"}), marker);
     EXPECT_TRUE(found.empty()) << joined(found);
+}
+
+// Views and the app reach the model through its fields, which only the model
+// stores into, and its operations. A task handle, a closure or a flag left
+// public would let anyone replace or cancel what the model relies on.
+TEST(SourceRules, TheModelShowsOnlyFieldsTypesConstantsAndOperations)
+{
+    const std::string header = readFile(root / "src/model/AppModel.h");
+    const std::string publicLabel = "\npublic:\n";
+    const auto begin = header.find(publicLabel);
+    ASSERT_NE(begin, std::string::npos);
+    const auto end = header.find("\nprivate:\n", begin);
+    ASSERT_NE(end, std::string::npos);
+    const std::regex allowed(R"(^(ModelField<|ReactiveField<|static constexpr |using |struct |enum ))");
+    std::vector<std::string> state;
+    const auto body = header.substr(begin + publicLabel.size(), end - begin - publicLabel.size());
+    for (const auto& declaration : declarationsOf(body))
+        if (!std::regex_search(declaration, allowed) && !declaresFunction(declaration))
+            state.push_back(declaration);
+    EXPECT_TRUE(state.empty()) << "make it private (tests reach it through ModelTestAccess):\n" << joined(state);
+
+    // The rule's own reading: a public flag or closure is caught.
+    EXPECT_FALSE(declaresFunction("std::function<std::optional<int>(bool input)> listDevices;"));
+    EXPECT_FALSE(declaresFunction("rt::TaskHandle<> holdTask;"));
+    EXPECT_FALSE(declaresFunction("bool waiting = isIdle();"));
+    EXPECT_TRUE(declaresFunction("AppModel& operator=(const AppModel&) = delete;"));
+    EXPECT_TRUE(declaresFunction("void openMicCheck(std::optional<std::string> reason = std::nullopt);"));
 }

@@ -111,7 +111,7 @@ TEST_F(MicCheckViewTest, PermissionAndDeviceErrorsShowTheirLine)
     EXPECT_EQ(settings.opened, std::vector<std::string>{ui::paneId::microphone});
 
     ModelTestAccess::set(model->micAuthorized, true);
-    model->meters->micError.set(std::string("E"));
+    model->levelMeters()->micError.set(std::string("E"));
     view();
     EXPECT_FALSE(shown("micCheck.permission"));
     EXPECT_TRUE(shown("micCheck.error"));
@@ -120,7 +120,7 @@ TEST_F(MicCheckViewTest, PermissionAndDeviceErrorsShowTheirLine)
     // A device's error is shown as written, never read as markup.
     auto* error = find<QLabel>("micCheck.error");
     const int plainWidth = error->sizeHint().width();
-    model->meters->micError.set(std::string("<b>E</b>"));
+    model->levelMeters()->micError.set(std::string("<b>E</b>"));
     view();
     EXPECT_EQ(error->text(), "无法读取这个麦克风：<b>E</b>");
     EXPECT_GT(error->sizeHint().width(), plainWidth + error->fontMetrics().horizontalAdvance(QStringLiteral("<b>")));

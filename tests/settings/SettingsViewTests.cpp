@@ -647,7 +647,7 @@ TEST_F(SettingsViewTest, SpeakingPageAsksTheModelAndShowsItsAnswer)
     // The page never starts the microphone; its meters dim until a call,
     // a sound test or the microphone check measures.
     EXPECT_FALSE(model->metersEnabled());
-    EXPECT_FALSE(model->meters->micDevice().has_value());
+    EXPECT_FALSE(model->levelMeters()->micDevice().has_value());
     auto* meters = find<QWidget>(QStringLiteral("speaking.meters"));
     auto opacity = [&] { return static_cast<QGraphicsOpacityEffect*>(meters->graphicsEffect())->opacity(); };
     EXPECT_DOUBLE_EQ(opacity(), settings::SpeakingGroups::idleMeterOpacity);

@@ -113,7 +113,7 @@ struct RefusedWorld {
 // acknowledged; nothing changes on screen or on disk.
 void everyPageHoldsOn(RefusedWorld& w)
 {
-    auto* historyPage = w.add(new settings::HistoryGroups(w.history, w.model->settingsWriter));
+    auto* historyPage = w.add(new settings::HistoryGroups(w.history, w.model->settingsWriter()));
     auto* saving = historyPage->findChild<ui::PersistentSwitch*>(QStringLiteral("history.save"));
     ASSERT_TRUE(saving->isChecked());
     saving->click();

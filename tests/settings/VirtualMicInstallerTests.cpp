@@ -1,6 +1,7 @@
 #include "UiWorld.h"
 
 #include "audio/AudioDevices.h"
+#include "platform/OwnAudioIDs.h"
 #include "platform/sim/SimAudioSystem.h"
 #include "platform/sim/SimVirtualMicHost.h"
 #include "settings/VirtualMicInstaller.h"
@@ -64,10 +65,10 @@ TEST(VirtualMicInstaller, InstallingLoadsTheModulesAndTheDeviceAppears)
     test::UiWorld world;
     sim::SimAudioSystem audio;
     auto host = std::make_shared<sim::SimVirtualMicHost>("h1", &audio);
-    EXPECT_FALSE(AudioDevices::deviceID(AppModel::virtualMicUID).has_value());
+    EXPECT_FALSE(AudioDevices::deviceID(virtualMicUID).has_value());
     EXPECT_EQ(install(world, direct, VirtualMicInstaller(host)), std::nullopt);
     EXPECT_EQ(host->state(), State::current);
-    EXPECT_TRUE(AudioDevices::deviceID(AppModel::virtualMicUID).has_value());
+    EXPECT_TRUE(AudioDevices::deviceID(virtualMicUID).has_value());
 
     // An update reloads without a second device.
     host->setLoadedHash("h0");

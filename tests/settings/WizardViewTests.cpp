@@ -213,8 +213,8 @@ TEST_F(WizardViewTest, APickAsksTheModelAndThePickerWaitsForTheSwitch)
 // the menus mark the refused pair, and a pick that works completes it.
 TEST_F(WizardViewTest, APairThisComputerCannotTranslateOffersNoDownloadAndNamesThePairsItCan)
 {
-    model->languageServices.translationStatus = [](std::string source,
-                                                   std::string target) -> rt::Async<TranslationStatus> {
+    ModelTestAccess::languageServices(*model).translationStatus =
+        [](std::string source, std::string target) -> rt::Async<TranslationStatus> {
         co_return (source == "en" && target == "es") || (source == "es" && target == "en")
             ? TranslationStatus::installed
             : TranslationStatus::unsupported;
