@@ -9,6 +9,11 @@
 # server (pulseaudio or pipewire); both run otherwise. With
 # PARLARO_BENCH_OWN_VOICE=1 own voice stays on and each press also reports how
 # much of the spoken sentence reached the virtual microphone while it was held.
+# With PARLARO_BENCH_ECHO_CANCEL=1 the input is the server's echo-cancelling
+# source over the microphone; with PARLARO_BENCH_WINDOW=1 the main window shows
+# (offscreen unless QT_QPA_PLATFORM names another platform, such as xcb with
+# DISPLAY on an X server), and each start's log tells how long the main thread
+# was busy between each release and its speech.
 # Prints, per server and build, the first press of each start and the later
 # presses: median, lowest and highest, in seconds. Skips (code 77) when a
 # part is missing.
@@ -26,6 +31,10 @@ for tool in pactl pacat parec; do
 done
 own=()
 [[ "${PARLARO_BENCH_OWN_VOICE:-}" == 1 ]] && own=(--own-voice)
+canceller=()
+[[ "${PARLARO_BENCH_ECHO_CANCEL:-}" == 1 ]] && canceller=(--echo-cancel)
+window=()
+[[ "${PARLARO_BENCH_WINDOW:-}" == 1 ]] && window=(--window)
 
 rm -rf "$dir"
 mkdir -p "$dir"
@@ -54,8 +63,8 @@ for server in $servers; do
       log="$dir/$server-$index-$start.log"
       HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" XDG_RUNTIME_DIR="$home" \
         PARLARO_INSTANCE="$home/parlaro-instance" PULSE_SERVER="unix:$sound/pulse/native" \
-        QT_QPA_PLATFORM=offscreen DBUS_SESSION_BUS_ADDRESS='' WAYLAND_DISPLAY='' \
-        "$bench" "$presses" "${own[@]}" >"$log.out" 2>"$log"
+        QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}" DBUS_SESSION_BUS_ADDRESS='' WAYLAND_DISPLAY='' \
+        "$bench" "$presses" "${own[@]}" "${canceller[@]}" "${window[@]}" >"$log.out" 2>"$log"
       code=$?
       ((code == 77)) && { cat "$log" >&2; exit 77; }
       ((code != 0)) && echo "release-to-speech.sh: $bench failed on $server (start $start); see $log" >&2

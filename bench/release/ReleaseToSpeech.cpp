@@ -4,7 +4,7 @@
 // null sink's monitor remapped as a sound card's source) while the press is
 // held, the caller hears Spanish, and a reader on the virtual microphone
 // stands for the call application. One run is one newly started program:
-//   parlaro_release_bench <presses> [--own-voice]
+//   parlaro_release_bench <presses> [--own-voice] [--echo-cancel] [--window]
 // Prints one line per press, "press <n> <seconds>" (the first is the first
 // press of the program), and with --own-voice (own voice left on, as the
 // program turns it on at the microphone's confirmation) "own-voice <n>
@@ -13,7 +13,10 @@
 // recording holds. Ends with 77 when a part
 // is missing, 1 when a press failed. "stages <n> <recognized> <translated>
 // <playing>" says when, after the release, the final text, its translation
-// and the start of its speech reached the model.
+// and the start of its speech reached the model. --echo-cancel puts the
+// server's echo-cancelling source over the microphone and makes it the input;
+// --window shows the main window (on the Qt platform QT_QPA_PLATFORM names,
+// offscreen by default) with its meters, as the program does.
 
 #include "app/ServiceFactory.h"
 #include "model/AppModel.h"
@@ -23,6 +26,9 @@
 #include "runtime/Task.h"
 #include "speech/CallLanguage.h"
 #include "ui/MainActorPump.h"
+// After the engine headers: Qt's keyword macros would rename their members.
+#include "app/ContentView.h"
+#include "app/MainWindow.h"
 
 #include <QApplication>
 
@@ -59,6 +65,14 @@ constexpr int virtualMicRate = 48000;
 constexpr int audible = 320;
 const char* const recording = "/usr/share/pocketsphinx/test/data/goforward.raw";
 
+// How long the main thread spent handling events (the window's painting
+// among them) since the release; written to the log for each press.
+struct Busy {
+    double total = 0;
+    double longest = 0;
+    Clock::time_point longestAt;
+} busy;
+
 // Waits in real time for the condition while the Qt loop drives the main
 // actor, a few milliseconds at a time; false when the time ran out.
 bool pumpUntil(const std::function<bool()>& condition, double seconds)
@@ -67,7 +81,14 @@ bool pumpUntil(const std::function<bool()>& condition, double seconds)
     for (bool met = condition(); !met; met = condition()) {
         if (Clock::now() >= end)
             return false;
+        const auto before = Clock::now();
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        const double took = std::chrono::duration<double>(Clock::now() - before).count();
+        busy.total += took;
+        if (took > busy.longest) {
+            busy.longest = took;
+            busy.longestAt = before;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
@@ -190,23 +211,33 @@ private:
 };
 
 // The user's microphone at 48 kHz, made the default input before the
-// program starts; the modules go again at the end.
+// program starts; the modules go again at the end. With echoCancel the
+// user's input is the server's echo-cancelling source over it, against the
+// default output, as on many desktops.
 struct Microphone {
-    Microphone()
+    explicit Microphone(bool echoCancel)
     {
         sink = output("pactl load-module module-null-sink sink_name=bench_voice rate=48000 channels=1");
         source = output("pactl load-module module-remap-source master=bench_voice.monitor source_name=bench_mic "
                         "\"source_properties='device.api=alsa device.description=Microphone'\"");
-        ready = !sink.empty() && !source.empty() && run("pactl set-default-source bench_mic");
+        std::string input = "bench_mic";
+        if (echoCancel) {
+            canceller = output("pactl load-module module-echo-cancel source_master=bench_mic "
+                               "sink_master=test_speakers source_name=bench_mic_ec sink_name=bench_speakers_ec");
+            input = "bench_mic_ec";
+        }
+        ready = !sink.empty() && !source.empty() && (!echoCancel || !canceller.empty())
+            && run("pactl set-default-source " + input);
     }
     ~Microphone()
     {
-        for (const auto& module : {source, sink})
+        for (const auto& module : {canceller, source, sink})
             if (!module.empty())
                 run("pactl unload-module " + module);
     }
     std::string sink;
     std::string source;
+    std::string canceller;
     bool ready = false;
 };
 
@@ -225,7 +256,14 @@ int fail(const char* what, const std::shared_ptr<AppModel>& model = nullptr)
 int main(int argc, char** argv)
 {
     const int presses = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
-    const bool ownVoice = argc > 2 && std::strcmp(argv[2], "--own-voice") == 0;
+    bool ownVoice = false;
+    bool echoCancel = false;
+    bool withWindow = false;
+    for (int index = 2; index < argc; ++index) {
+        ownVoice = ownVoice || std::strcmp(argv[index], "--own-voice") == 0;
+        echoCancel = echoCancel || std::strcmp(argv[index], "--echo-cancel") == 0;
+        withWindow = withWindow || std::strcmp(argv[index], "--window") == 0;
+    }
     const char* server = std::getenv("PULSE_SERVER");
     if (!server || std::string(server).find("-test/pulse/native") == std::string::npos) {
         std::fprintf(stderr,
@@ -246,7 +284,7 @@ int main(int argc, char** argv)
     rt::SystemRuntime runtime;
     ui::MainActorPump pump(runtime.executor());
 
-    Microphone microphone;
+    Microphone microphone(echoCancel);
     if (!microphone.ready)
         return fail("the server would not make the microphone");
 
@@ -259,6 +297,14 @@ int main(int argc, char** argv)
                                  .historyFolder = std::nullopt,
                                  .engineParts = freshEngineParts()});
     const auto model = factory.model();
+    std::unique_ptr<app::MainWindow> window;
+    if (withWindow) {
+        auto* content = new app::ContentView(model, factory.updates(), {.shortcuts = &factory.shortcuts()});
+        window = std::make_unique<app::MainWindow>(model, content, app::MainWindow::Commands{});
+        window->show();
+        // As the program does while its window shows.
+        model->setMetersVisible(true);
+    }
     rt::spawn([model]() -> rt::Async<void> { co_await model->start(); });
     // The caller's Spanish has no recognition model: nothing is captioned,
     // as on a machine with only the English model.
@@ -309,6 +355,7 @@ int main(int argc, char** argv)
         reader.arm();
         const auto released = Clock::now();
         model->endHoldToTalk();
+        busy = {};
         // Where the time went: the final text, its translation, the speech
         // starting to play.
         std::optional<Clock::time_point> recognized, translated, speaking;
@@ -330,6 +377,8 @@ int main(int argc, char** argv)
         };
         std::printf("press %d %.3f\n", press, since(reader.firstAudible()));
         std::printf("stages %d %.3f %.3f %.3f\n", press, since(recognized), since(translated), since(speaking));
+        std::fprintf(stderr, "main thread %d: %.3f s in events up to the speech, the longest %.3f s at %.3f s\n", press,
+                     busy.total, busy.longest, since(busy.longestAt));
         if (ownVoice)
             std::printf("own-voice %d %.2f %.2f\n", press, heard, spoken);
         std::fflush(stdout);
