@@ -14,7 +14,9 @@ namespace parlaro::ui {
 
 namespace {
 
-// One horizontal or vertical box-blur pass over an 8-bit alpha image.
+// One horizontal or vertical box-blur pass over an 8-bit alpha image. The
+// pixels are reached through one pointer: scanLine() checks for a shared
+// copy on every call, which made a large glow cost frames.
 void boxBlur(QImage& image, int radius, bool horizontal)
 {
     if (radius <= 0)
@@ -23,17 +25,21 @@ void boxBlur(QImage& image, int radius, bool horizontal)
     const int height = image.height();
     const int lines = horizontal ? height : width;
     const int length = horizontal ? width : height;
+    const qsizetype stride = image.bytesPerLine();
+    const qsizetype lineStep = horizontal ? stride : 1;
+    const qsizetype pixelStep = horizontal ? 1 : stride;
+    uchar* const pixels = image.bits();
     const int window = 2 * radius + 1;
     std::vector<int> line(static_cast<std::size_t>(length));
     for (int l = 0; l < lines; ++l) {
-        auto at = [&](int i) -> uchar& { return horizontal ? image.scanLine(l)[i] : image.scanLine(i)[l]; };
+        uchar* const first = pixels + l * lineStep;
         for (int i = 0; i < length; ++i)
-            line[static_cast<std::size_t>(i)] = at(i);
+            line[static_cast<std::size_t>(i)] = first[i * pixelStep];
         int sum = 0;
         for (int i = -radius; i <= radius; ++i)
             sum += (i >= 0 && i < length) ? line[static_cast<std::size_t>(i)] : 0;
         for (int i = 0; i < length; ++i) {
-            at(i) = static_cast<uchar>((sum + window / 2) / window);
+            first[i * pixelStep] = static_cast<uchar>((sum + window / 2) / window);
             int out = i - radius;
             int in = i + radius + 1;
             if (out >= 0)
@@ -74,6 +80,8 @@ int blurReach(double blurRadius)
     return static_cast<int>(std::ceil(blurRadius / 2.0 * 3.0)) + 1;
 }
 
+std::size_t blurCount = 0;
+
 QCache<QString, QImage>& cache()
 {
     static QCache<QString, QImage> images(96);
@@ -85,6 +93,11 @@ QCache<QString, QImage>& cache()
 int glowMargin(double radius)
 {
     return static_cast<int>(std::ceil(std::max(0.0, radius)));
+}
+
+std::size_t shadowsBlurred()
+{
+    return blurCount;
 }
 
 QPainterPath capsule(const QRectF& rect)
@@ -116,6 +129,7 @@ const QImage& blurredImage(const QPainterPath& shape, const QColor& color, doubl
         p.fillPath(shape, Qt::black);
     }
     gaussianBlur(alpha, blurRadius / 2.0 * ratio);
+    ++blurCount;
     auto tinted = std::make_unique<QImage>(size, QImage::Format_ARGB32_Premultiplied);
     tinted->fill(Qt::transparent);
     {

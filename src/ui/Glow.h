@@ -4,6 +4,8 @@
 #include <QPainterPath>
 #include <QPointF>
 
+#include <cstddef>
+
 class QPainter;
 
 namespace parlaro::ui {
@@ -31,6 +33,11 @@ void paintShadow(QPainter& painter, const QRectF& rect, double cornerRadius, con
 // How far a glow of this radius reaches past its shape: a widget that
 // glows keeps this much room on every side.
 int glowMargin(double radius);
+
+// How many shadow images this process has blurred. Blurring is the costly
+// part of a glow, done on the main thread: a widget that animates should
+// add none once its first frames are drawn.
+std::size_t shadowsBlurred();
 
 // A capsule (fully rounded ends) filling the rectangle.
 QPainterPath capsule(const QRectF& rect);

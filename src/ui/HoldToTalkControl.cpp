@@ -363,10 +363,12 @@ void HoldToTalkControl::paintEvent(QPaintEvent*)
     painter.scale(scale, scale);
     painter.translate(-body.center());
     const auto shape = capsule(body);
+    // The resting glow fades into the recording one: a glow whose colour
+    // and size changed on every frame would be blurred anew on each, on the
+    // main thread, just when a release sends the speech on its way.
     const double restStrength = enabled_ ? 0.4 : 0.0;
-    const double strength = restStrength + (0.75 - restStrength) * t;
-    const double radius = 14.0 + (26.0 - 14.0) * t;
-    paintGlow(painter, body, body.height() / 2.0, mix(Palette::violet(), Palette::violetAlt(), t), strength, radius);
+    paintGlow(painter, body, body.height() / 2.0, Palette::violet(), restStrength * (1.0 - t), 14.0);
+    paintGlow(painter, body, body.height() / 2.0, Palette::violetAlt(), 0.75 * t, 26.0);
 
     const bool rtl = layoutDirection() == Qt::RightToLeft;
     QLinearGradient gradient(rtl ? body.topRight() : body.topLeft(), rtl ? body.topLeft() : body.topRight());

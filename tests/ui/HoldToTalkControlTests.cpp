@@ -1,12 +1,15 @@
 #include "UiWorld.h"
 
 #include "audio/AudioMeters.h"
+#include "ui/Glow.h"
 #include "ui/HoldButton.h"
 #include "ui/HoldToTalkControl.h"
 #include "ui/LiveWaveform.h"
+#include "ui/Motion.h"
 #include "ui/Palette.h"
 
 #include <QFontMetricsF>
+#include <QVariantAnimation>
 
 #include <gtest/gtest.h>
 
@@ -102,6 +105,35 @@ TEST(HoldToTalkControl, DrawsTheGradientAndDimsWhenDisabled)
     control.setLayoutDirection(Qt::RightToLeft);
     auto mirrored = test::snapshot(control, "HoldToTalk", "idle-rtl");
     EXPECT_TRUE(test::near(mirrored.pixelColor(body.right() - 3, y), ui::Palette::violet()));
+}
+
+// The frames after a press or a release are drawn while the speech is on
+// its way: they reuse the two glows rather than blur one per frame.
+TEST(HoldToTalkControl, ThePressAndReleaseAnimationBlursNoGlowPerFrame)
+{
+    test::UiWorld world;
+    struct MotionOn {
+        MotionOn() { ui::Motion::setEnabled(true); }
+        ~MotionOn() { ui::Motion::setEnabled(false); }
+    } motion;
+    ui::HoldToTalkControl control;
+    control.setTitle(QStringLiteral("按住说话"));
+    control.resize(control.sizeHint());
+    control.show();
+    auto* animation = control.findChild<QVariantAnimation*>();
+    ASSERT_NE(animation, nullptr);
+    control.grab();
+    const auto before = ui::shadowsBlurred();
+    for (bool recording : {true, false, true}) {
+        control.setRecording(recording);
+        animation->pause();
+        for (int ms = 0; ms <= animation->duration(); ms += 10) {
+            animation->setCurrentTime(ms);
+            control.grab();
+        }
+    }
+    // The recording glow's two shadows; the resting one was drawn before.
+    EXPECT_LE(ui::shadowsBlurred() - before, 2u);
 }
 
 TEST(HoldToTalkControl, ALongTitleWidensTheCapsuleThenShrinksThenIsCut)
