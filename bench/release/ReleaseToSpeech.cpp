@@ -10,10 +10,10 @@
 // program turns it on at the microphone's confirmation) "own-voice <n>
 // <seconds heard> <seconds spoken>": how much audible speech reached the
 // virtual microphone while the press was held, against how much the
-// recording holds. Ends with 77 when a part
-// is missing, 1 when a press failed. "stages <n> <recognized> <translated>
-// <playing>" says when, after the release, the final text, its translation
-// and the start of its speech reached the model. --echo-cancel puts the
+// recording holds. "stages <n> <recognized> <translated> <playing>" says
+// when, after the release, the final text, its translation and the start of
+// its speech reached the model. Ends with 77 when a part is missing, 1 when a
+// press failed. --echo-cancel puts the
 // server's echo-cancelling source over the microphone and makes it the input;
 // --window shows the main window (on the Qt platform QT_QPA_PLATFORM names,
 // offscreen by default) with its meters, as the program does.

@@ -548,10 +548,11 @@ private:
     const std::size_t partialSamples_;
     // How much of a source a decoder new to it hears before it learns the
     // channel and decodes that audio again: most of a short reply, so that
-    // the estimate is nearly the one the whole of it would give, while
-    // decoding it again (a fraction of its length) still ends about when
-    // such a reply does.
-    static constexpr std::size_t secondPassAt = static_cast<std::size_t>(2.5 * nativeRate);
+    // the estimate is nearly the one the whole of it would give, and early
+    // enough that decoding it again (at a tenth to a fifth of its length on
+    // a busy machine) is over before a reply of three seconds is released.
+    // A later mark got no more words right and kept such a reply waiting.
+    static constexpr std::size_t secondPassAt = static_cast<std::size_t>(2.0 * nativeRate);
     // The longest first utterance whose start stood for it; a longer one is
     // decoded again whole at its end (up to longestSecondPass, past which it
     // has adapted on its own).
