@@ -83,15 +83,16 @@ spread() {
     printf "median %.3f s (%.3f-%.3f, %d)\n", m, v[1], v[NR], NR
   }'
 }
-# The median of each of three columns.
+# The median of each of three columns. A stage over between two of the
+# bench's looks at the model is -1 and left out.
 stage_medians() {
   awk '{ for (c = 1; c <= 3; ++c) v[c, NR] = $c } END {
     if (NR == 0) { print "none"; exit }
     for (c = 1; c <= 3; ++c) {
       n = 0
-      for (r = 1; r <= NR; ++r) a[++n] = v[c, r]
+      for (r = 1; r <= NR; ++r) if (v[c, r] >= 0) a[++n] = v[c, r]
       asort(a)
-      m = n % 2 ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2
+      m = n == 0 ? -1 : n % 2 ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2
       printf "%s%.3f", (c > 1 ? ", " : ""), m
       delete a
     }
