@@ -130,11 +130,7 @@ private:
     {
         const auto models = sys::installedSphinxModels();
         const auto& model = models.front();
-        cmd_ln_t* config =
-            cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model.acousticModel.c_str(), "-lm",
-                        model.languageModel.c_str(), "-dict", model.dictionary.c_str(), "-logfn", "/dev/null", nullptr);
-        decoder_ = ps_init(config);
-        cmd_ln_free_r(config);
+        decoder_ = sys::loadSphinxDecoder(model);
     }
 
 public:

@@ -198,8 +198,8 @@ WordErrors pressEach(const std::vector<Recording>& set, bool firstPresses,
     return errors;
 }
 
-// (a) pocketsphinx alone: one decoder, each recording in turn as one whole
-// utterance at 16 kHz.
+// (a) pocketsphinx alone: one decoder, set up as the program's are, each
+// recording in turn as one whole utterance at 16 kHz.
 void BM_RecognitionWholeUtterance(benchmark::State& state)
 {
     const auto set = recordings(state);
@@ -208,11 +208,7 @@ void BM_RecognitionWholeUtterance(benchmark::State& state)
     const auto model = sys::installedSphinxModels().front();
     WordErrors errors;
     for (auto _ : state) {
-        cmd_ln_t* config =
-            cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model.acousticModel.c_str(), "-lm",
-                        model.languageModel.c_str(), "-dict", model.dictionary.c_str(), "-logfn", "/dev/null", nullptr);
-        ps_decoder_t* decoder = ps_init(config);
-        cmd_ln_free_r(config);
+        ps_decoder_t* decoder = sys::loadSphinxDecoder(model);
         errors = {};
         for (const auto& recording : set) {
             ps_start_utt(decoder);

@@ -219,6 +219,24 @@ std::vector<SphinxModel> installedSphinxModels(const std::string& root)
 
 // --- engine -------------------------------------------------------------------------
 
+ps_decoder_t* loadSphinxDecoder(const SphinxModel& model)
+{
+    // No flat-lexicon search at the end of each utterance: it held every
+    // final text back by about a twentieth of the utterance (0.15-0.2 s of
+    // a three-second reply, all of it after the release of a press), and on
+    // the recordings the benchmarks decode it got fewer words right, not
+    // more.
+    cmd_ln_t* config =
+        cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model.acousticModel.c_str(), "-lm", model.languageModel.c_str(),
+                    "-dict", model.dictionary.c_str(), "-fwdflat", "no", "-logfn", "/dev/null", nullptr);
+    if (!config)
+        return nullptr;
+    // The decoder keeps its own reference to the configuration.
+    ps_decoder_t* decoder = ps_init(config);
+    cmd_ln_free_r(config);
+    return decoder;
+}
+
 // A decoder's running estimate of its input channel (the cepstral mean it
 // normalises by), to be put back after audio it must not learn from.
 class ChannelEstimate {
@@ -274,9 +292,8 @@ struct SphinxTaskState {
     // Where the audio comes from (the request's audioSource).
     std::string source;
     // The decoder has not yet heard this source: its audio is kept, to be
-    // decoded once more when it ends (see SphinxEngine::end).
+    // decoded once more (see SphinxEngine::decodeKeptAgain).
     bool secondPass = false;
-    bool decodedAgain = false;
     std::vector<std::int16_t> kept;
 };
 
@@ -331,7 +348,7 @@ public:
             const auto failed = [&] {
                 finish(task, std::nullopt, DomainError(errorDomain, 2, "The speech decoder failed"));
             };
-            if (task->secondPass && !task->decodedAgain) {
+            if (task->secondPass) {
                 // Exactly up to where the decoder has heard enough, whatever
                 // the buffers, so that the same audio gives the same words.
                 const auto head = rest.first(std::min(rest.size(), secondPassAt - task->kept.size()));
@@ -342,18 +359,6 @@ public:
                         && (ps_end_utt(task->decoder) < 0 || !decodeKeptAgain(*task)))) {
                     failed();
                     return;
-                }
-            }
-            if (task->secondPass && task->decodedAgain) {
-                if (task->kept.size() + rest.size() <= longestSecondPass) {
-                    task->kept.insert(task->kept.end(), rest.begin(), rest.end());
-                } else {
-                    // Long enough to have adapted on its own: the audio kept
-                    // (up to a megabyte) is not decoded again, so it goes
-                    // now rather than when the task ends. This runs on the
-                    // decoding thread, never on an audio callback.
-                    task->secondPass = false;
-                    task->kept = {};
                 }
             }
             if (!rest.empty() && ps_process_raw(task->decoder, rest.data(), rest.size(), FALSE, FALSE) < 0) {
@@ -390,17 +395,13 @@ public:
                 finish(task, std::nullopt, DomainError(errorDomain, 2, "The speech decoder failed"));
                 return;
             }
-            // See decodeKeptAgain: a short first utterance, and a long one,
-            // are decoded again now.
+            // See decodeKeptAgain: a first utterance too short to have been
+            // decoded again while it was heard is decoded again now.
             lastSource_[task->decoder] = task->source;
-            const bool again =
-                task->secondPass && (!task->decodedAgain || task->kept.size() > longestDecodedWhileHeard);
-            if (again && (!decodeKeptAgain(*task) || ps_end_utt(task->decoder) < 0)) {
+            if (task->secondPass && (!decodeKeptAgain(*task) || ps_end_utt(task->decoder) < 0)) {
                 finish(task, std::nullopt, DomainError(errorDomain, 2, "The speech decoder failed"));
                 return;
             }
-            task->secondPass = false;
-            task->kept = {};
             std::int32_t score = 0;
             const char* hypothesis = ps_get_hyp(task->decoder, &score);
             finish(task,
@@ -425,18 +426,15 @@ private:
     // secondPassAt of the source, the utterance is ended so that it learns
     // the channel, and what was heard so far is decoded again in a new
     // utterance, which goes on with the audio still to come: this happens
-    // while the speaker is still talking, so the final text of a reply of a
-    // few seconds does not wait for a second decoding of all of it. A
-    // shorter utterance is decoded again at its end; so is one longer than
-    // longestDecodedWhileHeard, whole and with what all of it taught, since
-    // its start stands for too little of it.
+    // while the speaker is still talking, so the final text of a reply does
+    // not wait for a second decoding of any of it. A shorter utterance is
+    // decoded again at its end. A long one is not decoded again whole at its
+    // end with what all of it taught: that kept a long first reply waiting
+    // seconds and heard no more words right.
     bool decodeKeptAgain(SphinxTaskState& task)
     {
-        // The audio stays while the utterance may yet grow long.
-        const bool first = !task.decodedAgain;
-        task.decodedAgain = true;
-        task.secondPass = first;
-        const auto kept = first ? task.kept : std::exchange(task.kept, {});
+        task.secondPass = false;
+        const auto kept = std::exchange(task.kept, {});
         // The estimate learnt this audio once; hearing it twice would weigh
         // it double in what follows.
         const auto learnt = ChannelEstimate::of(task.decoder);
@@ -494,14 +492,7 @@ private:
             idle_.pop_back();
             return decoder;
         }
-        cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model_.acousticModel.c_str(), "-lm",
-                                       model_.languageModel.c_str(), "-dict", model_.dictionary.c_str(), "-logfn",
-                                       "/dev/null", nullptr);
-        if (!config)
-            return nullptr;
-        // The decoder keeps its own reference to the configuration.
-        ps_decoder_t* decoder = ps_init(config);
-        cmd_ln_free_r(config);
+        ps_decoder_t* decoder = loadSphinxDecoder(model_);
         if (decoder) {
             decoders_.push_back(decoder);
             ++*loads_;
@@ -547,17 +538,12 @@ private:
     std::shared_ptr<std::atomic<std::size_t>> loads_;
     const std::size_t partialSamples_;
     // How much of a source a decoder new to it hears before it learns the
-    // channel and decodes that audio again: most of a short reply, so that
-    // the estimate is nearly the one the whole of it would give, and early
-    // enough that decoding it again (at a tenth to a fifth of its length on
-    // a busy machine) is over before a reply of three seconds is released.
-    // A later mark got no more words right and kept such a reply waiting.
-    static constexpr std::size_t secondPassAt = static_cast<std::size_t>(2.0 * nativeRate);
-    // The longest first utterance whose start stood for it; a longer one is
-    // decoded again whole at its end (up to longestSecondPass, past which it
-    // has adapted on its own).
-    static constexpr std::size_t longestDecodedWhileHeard = static_cast<std::size_t>(4.5 * nativeRate);
-    static constexpr std::size_t longestSecondPass = static_cast<std::size_t>(30 * nativeRate);
+    // channel and decodes that audio again: enough for an estimate near the
+    // one a whole reply would give, and early enough that decoding it again
+    // with what comes after it (a third of its length for dense speech) is
+    // over before a reply of three seconds is released. Later marks got no
+    // more words right and kept such a reply waiting.
+    static constexpr std::size_t secondPassAt = static_cast<std::size_t>(1.5 * nativeRate);
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<std::function<void()>> jobs_;

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+struct ps_decoder_s;
+
 namespace parlaro::sys {
 
 // One installed pocketsphinx model: <root>/<name>/ holds the acoustic model
@@ -33,6 +35,11 @@ std::vector<SphinxModel> installedSphinxModels(const std::string& root = default
 // no case: the first begins with a capital, and in English the pronoun and
 // its contractions are "I", "I'm", "I'll"...
 std::vector<std::string> sphinxWrittenWords(std::vector<std::string> words, bool english);
+
+// A decoder of the model set up as this program decodes (the benchmarks load
+// theirs the same way); null when the model could not be loaded. The caller
+// frees it with ps_free.
+ps_decoder_s* loadSphinxDecoder(const SphinxModel& model);
 
 class SphinxEngine;
 
