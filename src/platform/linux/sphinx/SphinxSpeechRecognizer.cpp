@@ -541,8 +541,8 @@ private:
     // channel and decodes that audio again: enough for an estimate near the
     // one a whole reply would give, and early enough that decoding it again
     // with what comes after it (a third of its length for dense speech) is
-    // over before a reply of three seconds is released. Later marks got no
-    // more words right and kept such a reply waiting.
+    // over before a reply of three seconds is released. Later marks heard
+    // no better overall and kept such a reply waiting.
     static constexpr std::size_t secondPassAt = static_cast<std::size_t>(1.5 * nativeRate);
     std::mutex mutex_;
     std::condition_variable wake_;
