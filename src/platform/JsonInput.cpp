@@ -25,6 +25,11 @@ bool jsonNestsWithin(std::string_view text, std::size_t limit)
             if (depth > 0)
                 --depth;
             break;
+        case '\0':
+            // The parser takes a NUL between tokens for the end of the text
+            // (a file's zero-filled tail after a crash reads as what came
+            // before it), so nothing after it is ever nested.
+            return true;
         default:
             break;
         }

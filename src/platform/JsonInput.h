@@ -14,8 +14,9 @@ namespace parlaro {
 inline constexpr std::size_t jsonDepthLimit = 64;
 
 // Whether no array or object in the text lies more than `limit` levels deep
-// (the outermost one is level 1). One pass, no recursion, so any input is
-// safe; text that is not JSON at all may pass, for the parser to refuse.
+// (the outermost one is level 1), up to where the parser stops reading. One
+// pass, no recursion, so any input is safe; text that is not JSON at all may
+// pass, for the parser to refuse.
 bool jsonNestsWithin(std::string_view text, std::size_t limit = jsonDepthLimit);
 
 // JSON that comes from outside the program (a file, the network, a stored

@@ -31,6 +31,14 @@ TEST(JsonInput, NestingIsCountedOutsideStringsOnlyAndStopsAtTheLimit)
     // Closing brackets with nothing open cannot buy depth back.
     EXPECT_FALSE(jsonNestsWithin(std::string(1000, ']') + nestedArrays(65)));
 
+    // The parser reads up to a NUL between tokens, so a file's zero-filled
+    // tail after a crash neither hides its value nor counts against it; a
+    // NUL in a string is refused as any control character is.
+    const std::string zeroTail = std::string("{\"k\":1}") + std::string(8, '\0') + nestedArrays(100);
+    EXPECT_TRUE(jsonNestsWithin(zeroTail));
+    EXPECT_EQ(parseJsonInput(zeroTail), nlohmann::json({{"k", 1}}));
+    EXPECT_FALSE(parseJsonInput(std::string("[\"a\0", 4) + nestedArrays(100) + "\"]"));
+
     EXPECT_TRUE(parseJsonInput("{\"k\":" + nestedArrays(63) + "}"));
     for (const std::string& refused :
          {"{\"k\":" + nestedArrays(64) + "}", nestedArrays(100'000), std::string(100'000, '{'), std::string("{\"k\":"),
