@@ -13,10 +13,10 @@
 // recording holds. "stages <n> <recognized> <translated> <playing>" says
 // when, after the release, the final text, its translation and the start of
 // its speech reached the model. Ends with 77 when a part is missing, 1 when a
-// press failed. --echo-cancel puts the
-// server's echo-cancelling source over the microphone and makes it the input;
-// --window shows the main window (on the Qt platform QT_QPA_PLATFORM names,
-// offscreen by default) with its meters, as the program does.
+// press failed. --echo-cancel puts the server's echo-cancelling source over
+// the microphone and makes it the input; --window shows the main window (on
+// the Qt platform QT_QPA_PLATFORM names, offscreen by default) with its
+// meters, as the program does.
 
 #include "app/ServiceFactory.h"
 #include "model/AppModel.h"
