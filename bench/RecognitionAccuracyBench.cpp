@@ -27,6 +27,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <stdlib.h>
 #include <functional>
 #include <optional>
 #include <string>
@@ -178,18 +180,57 @@ bool listenToFarEnd(benchmark::State& state, rt::SystemRuntime& runtime,
     return true;
 }
 
-// One pass of (c): a press per recording, each the first of a newly started
-// program (with a new `service`) when `firstPresses`. `press` gives the final
-// text at release, or nothing when the press failed, which ends the pass;
-// returns the words heard against the recordings' words.
-WordErrors pressEach(const std::vector<Recording>& set, bool firstPresses,
+// How the program making a press (or hearing the far end) started.
+enum class Run {
+    // Long ago: it has heard the input already.
+    going,
+    // Just now, on a computer where it heard the input in an earlier run.
+    newHeardBefore,
+    // Just now, on a computer where it never heard the input.
+    newNeverHeard,
+};
+
+// A folder for what the recognizer keeps between runs, empty at first and
+// removed with the object.
+struct StateFolder {
+    StateFolder()
+    {
+        char name[] = "/tmp/parlaro-bench-XXXXXX";
+        if (::mkdtemp(name))
+            path = name;
+    }
+    ~StateFolder()
+    {
+        std::error_code ignored;
+        if (!path.empty())
+            std::filesystem::remove_all(path, ignored);
+    }
+    std::filesystem::path file() const { return path / "recognition-channels.json"; }
+    std::filesystem::path path;
+};
+
+// The recognition service of a newly started program of the kind.
+std::shared_ptr<sys::SphinxSpeechRecognitionService> newProgram(Run run, const StateFolder& state)
+{
+    return std::make_shared<sys::SphinxSpeechRecognitionService>(
+        sys::defaultSphinxModelRoot, sys::SphinxSpeechRecognitionService::defaultPartialInterval,
+        run == Run::newHeardBefore ? std::optional(state.file()) : std::nullopt);
+}
+
+// One pass of (c): a press per recording, each by a program started as
+// `run` says (a new `service` for every press of a newly started one).
+// `press` gives the final text at release, or nothing when the press
+// failed, which ends the pass; returns the words heard against the
+// recordings' words.
+WordErrors pressEach(const std::vector<Recording>& set, Run run,
                      std::shared_ptr<sys::SphinxSpeechRecognitionService>& service,
                      const std::function<std::optional<std::string>(const Recording&)>& press)
 {
     WordErrors errors;
+    StateFolder state;
     for (const auto& recording : set) {
-        if (firstPresses)
-            service = std::make_shared<sys::SphinxSpeechRecognitionService>();
+        if (run != Run::going)
+            service = newProgram(run, state);
         const auto heard = press(recording);
         if (!heard)
             break;
@@ -228,39 +269,58 @@ BENCHMARK(BM_RecognitionWholeUtterance)->Iterations(1)->Unit(benchmark::kSecond)
 
 // (b) The far-end path: the recordings one after another, a second apart,
 // as another program's 48 kHz stereo stream in 20 ms cycles through the
-// far-end capture into a continuous listening session.
+// far-end capture into a continuous listening session. Argument 0: one
+// program hears them all; 1: each is the first thing a newly started
+// program hears of the other party, one that heard the far end in an
+// earlier run; 2: the same where it never did.
 void BM_RecognitionFarEnd(benchmark::State& state)
 {
     const auto set = recordings(state);
     if (set.empty())
         return;
+    const Run run = state.range(0) == 1 ? Run::newHeardBefore : state.range(0) == 2 ? Run::newNeverHeard : Run::going;
     rt::SystemRuntime runtime;
     auto service = std::make_shared<sys::SphinxSpeechRecognitionService>();
     sim::SimAudioSystem system;
     ProcCatcher catcher(system);
     WordErrors errors;
     for (auto _ : state) {
-        constexpr std::uint32_t cycle = 960;
-        std::vector<float> stream = farEndStream(set, 1.0);
-        // The capture's cycles at the speed of the stream.
-        const auto play = [&](const CallAudioCapture& capture) {
-            const AudioObjectId device = capture.aggregateID();
-            const auto begun = std::chrono::steady_clock::now();
-            AudioTimeStamp time;
-            for (std::size_t at = 0, n = 0; at + cycle * 2 <= stream.size(); at += cycle * 2, ++n) {
-                waitUntil(begun, static_cast<double>(n + 1) * cycle / 48000.0);
-                AudioIOBuffer in{2, cycle * 2 * sizeof(float), stream.data() + at};
-                catcher.proc(device, time, std::span<const AudioIOBuffer>(&in, 1), time, {}, time, catcher.context);
-            }
-            capture.queue()->sync([] {});
-            return true;
-        };
-        if (!listenToFarEnd(state, runtime, service, set, "far end", errors, play))
-            return;
+        errors = {};
+        StateFolder folder;
+        std::vector<std::vector<Recording>> parts;
+        if (run == Run::going)
+            parts.push_back(set);
+        else
+            for (const auto& recording : set)
+                parts.push_back({recording});
+        for (const auto& part : parts) {
+            if (run != Run::going)
+                service = newProgram(run, folder);
+            constexpr std::uint32_t cycle = 960;
+            std::vector<float> stream = farEndStream(part, 1.0);
+            // The capture's cycles at the speed of the stream.
+            const auto play = [&](const CallAudioCapture& capture) {
+                const AudioObjectId device = capture.aggregateID();
+                const auto begun = std::chrono::steady_clock::now();
+                AudioTimeStamp time;
+                for (std::size_t at = 0, n = 0; at + cycle * 2 <= stream.size(); at += cycle * 2, ++n) {
+                    waitUntil(begun, static_cast<double>(n + 1) * cycle / 48000.0);
+                    AudioIOBuffer in{2, cycle * 2 * sizeof(float), stream.data() + at};
+                    catcher.proc(device, time, std::span<const AudioIOBuffer>(&in, 1), time, {}, time,
+                                 catcher.context);
+                }
+                capture.queue()->sync([] {});
+                return true;
+            };
+            WordErrors heard;
+            if (!listenToFarEnd(state, runtime, service, part, "far end", heard, play))
+                return;
+            errors += heard;
+        }
     }
     report(state, errors);
 }
-BENCHMARK(BM_RecognitionFarEnd)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_RecognitionFarEnd)->Arg(0)->Arg(1)->Arg(2)->Iterations(1)->Unit(benchmark::kSecond);
 
 // A session that notes when its first buffer came, for how long after the
 // press the microphone's sound begins.
@@ -330,19 +390,20 @@ BENCHMARK(BM_RecognitionFarEndServer)->Iterations(1)->Unit(benchmark::kSecond);
 // in its 4096-frame buffers into a session of the press's mode from the
 // first buffer on; the final text at release. Argument 0: translated after
 // release; 1: sentences sent while the key is held; 2: as 0, but each press
-// is the first of a newly started program, whose decoder has heard nothing.
+// is the first of a newly started program that heard the microphone in an
+// earlier run; 3: the same on a computer where it never heard it.
 void BM_RecognitionHold(benchmark::State& state)
 {
     const auto set = recordings(state);
     if (set.empty())
         return;
     const auto mode = state.range(0) == 1 ? RecognitionMode::held : RecognitionMode::utterance;
-    const bool firstPresses = state.range(0) == 2;
+    const Run run = state.range(0) == 2 ? Run::newHeardBefore : state.range(0) == 3 ? Run::newNeverHeard : Run::going;
     rt::SystemRuntime runtime;
     auto service = std::make_shared<sys::SphinxSpeechRecognitionService>();
     WordErrors errors;
     for (auto _ : state) {
-        errors = pressEach(set, firstPresses, service, [&](const Recording& recording) -> std::optional<std::string> {
+        errors = pressEach(set, run, service, [&](const Recording& recording) -> std::optional<std::string> {
             auto session = std::make_shared<OnDeviceSession>("en-US", mode, service);
             std::string heard;
             auto start = rt::spawn([&]() -> rt::Async<void> {
@@ -374,7 +435,7 @@ void BM_RecognitionHold(benchmark::State& state)
     }
     report(state, errors);
 }
-BENCHMARK(BM_RecognitionHold)->Arg(0)->Arg(1)->Arg(2)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_RecognitionHold)->Arg(0)->Arg(1)->Arg(2)->Arg(3)->Iterations(1)->Unit(benchmark::kSecond);
 
 // (c) through a sound server: a microphone at 48 kHz (a source remapped
 // from a null sink's monitor, with a sound card's properties, made the
@@ -382,7 +443,8 @@ BENCHMARK(BM_RecognitionHold)->Arg(0)->Arg(1)->Arg(2)->Iterations(1)->Unit(bench
 // the press records through the program's recorder from the default input
 // and ends half a second after the recording did. Argument 0: presses of a
 // program that has recognized before; 1: each press is the first of a newly
-// started program, whose recognizer still has to load.
+// started program, whose recognizer still has to load, that heard the
+// microphone in an earlier run; 2: the same where it never heard it.
 void BM_RecognitionHoldServer(benchmark::State& state)
 {
     if (!privateServer(state))
@@ -407,7 +469,7 @@ void BM_RecognitionHoldServer(benchmark::State& state)
     auto service = std::make_shared<sys::SphinxSpeechRecognitionService>();
     sys::PulseAudioSystem system;
     AudioSystemScope scope(system);
-    const bool firstPresses = state.range(0) == 1;
+    const Run run = state.range(0) == 1 ? Run::newHeardBefore : state.range(0) == 2 ? Run::newNeverHeard : Run::going;
     std::shared_ptr<FirstBufferTimer> timer;
     auto recorder = std::make_shared<OwnSpeechRecorder>(
         std::make_shared<EchoGuard>(std::make_shared<FarEndActivity>()),
@@ -419,7 +481,7 @@ void BM_RecognitionHoldServer(benchmark::State& state)
     double firstBufferMs = 0;
     for (auto _ : state) {
         firstBufferMs = 0;
-        errors = pressEach(set, firstPresses, service, [&](const Recording& recording) -> std::optional<std::string> {
+        errors = pressEach(set, run, service, [&](const Recording& recording) -> std::optional<std::string> {
             std::string heard;
             bool played = false;
             std::chrono::steady_clock::time_point pressed;
@@ -464,6 +526,6 @@ void BM_RecognitionHoldServer(benchmark::State& state)
     // recognition, on average.
     state.counters["first_buffer_ms"] = firstBufferMs;
 }
-BENCHMARK(BM_RecognitionHoldServer)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_RecognitionHoldServer)->Arg(0)->Arg(1)->Arg(2)->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace

@@ -194,7 +194,9 @@ ServiceFactory::ServiceFactory(Options options) : services_(std::make_unique<Ser
     if (real) {
         s.capabilities.emplace(PlatformCapabilities{.newerSpeechAndTranslation = false});
         s.engineNames.emplace(realEngineNames());
-        s.recognition = std::make_shared<sys::SphinxSpeechRecognitionService>();
+        s.recognition = std::make_shared<sys::SphinxSpeechRecognitionService>(
+            sys::defaultSphinxModelRoot, sys::SphinxSpeechRecognitionService::defaultPartialInterval,
+            sys::SphinxChannelFile::defaultPath(options.environment("XDG_STATE_HOME"), options.environment("HOME")));
         s.speechScope.emplace(SpeechServices{.recognition = s.recognition});
         s.synthesizer = std::make_unique<sys::EspeakSpeechSynthesizer>();
         s.synthesizerScope.emplace(*s.synthesizer);

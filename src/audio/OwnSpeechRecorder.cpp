@@ -1,5 +1,8 @@
 #include "audio/OwnSpeechRecorder.h"
 
+#include "audio/AudioDevices.h"
+#include "platform/AudioSelectors.h"
+
 #include "runtime/Error.h"
 #include "runtime/UuidSource.h"
 #include "speech/RecognitionSessionFactory.h"
@@ -30,6 +33,10 @@ rt::Async<void> OwnSpeechRecorder::start(Request request)
     auto session =
         makeSession_(request.locale, request.engine, request.held ? RecognitionMode::held : RecognitionMode::utterance);
     transcriber_ = session;
+    // The microphone the press records from, as the recognizer knows it
+    // across runs: its UID, not its id of this run.
+    if (auto input = request.deviceID ? request.deviceID : AudioDevices::defaultDeviceID(true))
+        session->nameInput(AudioDevices::stringProperty(*input, AudioSelectors::deviceUID).value_or(""));
     co_await session->start(
         [weak, generation, transcript, onLiveText = request.onLiveText,
          onSentence = request.onSentence](const std::string& text, bool isFinal) {

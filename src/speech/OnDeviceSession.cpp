@@ -127,6 +127,8 @@ void OnDeviceSession::startRequest()
     request->options.taskHint = SpeechTaskHint::dictation;
     // Listening hears the other party; every other mode the user's microphone.
     request->options.audioSource = mode_ == RecognitionMode::continuous ? "far-end" : "microphone";
+    if (!input_.empty())
+        request->options.audioSource += ":" + input_;
 
     std::int64_t generation = 0;
     std::shared_ptr<SpeechAudioBufferRecognitionRequest> old;

@@ -41,6 +41,7 @@ public:
     OnDeviceSession(std::string locale, RecognitionMode mode, std::shared_ptr<SpeechRecognitionService> recognition);
 
     rt::Async<void> start(ResultHandler onResult, FailureHandler onFailure) override;
+    void nameInput(std::string input) override { input_ = std::move(input); }
     void append(std::shared_ptr<const PcmBuffer> buffer) override;
     rt::Async<void> finish() override;
     rt::Async<void> cancel() override;
@@ -84,6 +85,7 @@ private:
     const std::string locale_;
     const RecognitionMode mode_;
     const std::shared_ptr<SpeechRecognitionService> recognition_;
+    std::string input_;
 
     // Shared with append() on audio threads.
     std::mutex lock_;

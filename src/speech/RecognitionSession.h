@@ -33,6 +33,10 @@ public:
     // before start completed.
     virtual rt::Async<void> start(ResultHandler onResult, FailureHandler onFailure) = 0;
 
+    // Names the input the audio comes from (a device's UID), before start: a
+    // recognizer that adapts to its input keeps what it learnt per input.
+    virtual void nameInput(std::string input) { (void)input; }
+
     // Callable from any thread, real-time audio threads included; holds the
     // session's lock only briefly. A buffer the session cannot take (null,
     // before start completed, after finish or cancel, or without frames) is

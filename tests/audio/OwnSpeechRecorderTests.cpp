@@ -171,6 +171,7 @@ TEST(OwnSpeechRecorder, OnePressFromMicrophoneToFinalText)
     ASSERT_EQ(t.sessions.size(), 1u);
     auto session = t.sessions[0];
     EXPECT_EQ(t.modes, (std::vector<RecognitionMode>{RecognitionMode::utterance}));
+    EXPECT_EQ(session->input, "BuiltInMic");
     EXPECT_EQ(t.recorder->transcriber(), session);
     EXPECT_FALSE(t.recorder->gated());
     EXPECT_EQ(t.echo->waitingCount(), 0u);

@@ -191,6 +191,14 @@ TEST_F(OnDeviceSessionTest, StartKeepsItsRecognizerAndOpensOneOnDeviceDictationR
               (SpeechAudioBufferRecognitionRequest::Options{true, true, true, SpeechTaskHint::dictation, "far-end"}));
     ASSERT_EQ(service->tasks().size(), 1u);
     EXPECT_EQ(task(0)->request(), request(0));
+
+    // A press names its microphone, so what was learnt is kept per device.
+    make(RecognitionMode::utterance);
+    session->nameInput("alsa_input.usb-headset");
+    auto press = start();
+    runtime.runUntilIdle();
+    ASSERT_EQ(service->requests().size(), 2u);
+    EXPECT_EQ(request(1)->options.audioSource, "microphone:alsa_input.usb-headset");
 }
 
 TEST_F(OnDeviceSessionTest, AppendConvertsToTheRequestFormatAndDropsWhatItCannotTake)

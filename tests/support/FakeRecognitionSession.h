@@ -23,6 +23,9 @@ public:
     ResultHandler onResult;
     FailureHandler onFailure;
     std::vector<std::string> calls;  // "start", "finish", "cancel" in order
+    std::string input;
+
+    void nameInput(std::string named) override { input = std::move(named); }
 
     rt::Async<void> start(ResultHandler result, FailureHandler failure) override
     {

@@ -237,10 +237,17 @@ ps_decoder_t* loadSphinxDecoder(const SphinxModel& model)
     return decoder;
 }
 
-// A decoder's running estimate of its input channel (the cepstral mean it
-// normalises by), to be put back after audio it must not learn from.
+// A decoder's running estimate of its input channel: the cepstral mean it
+// normalises by, the sum of the frames behind it and their count. The
+// decoder moves the mean to what it heard only now and then (past a window
+// of frames, or at the end of an utterance whose last block still held
+// frames), so whoever reads what it learnt brings the mean up to date first.
 class ChannelEstimate {
 public:
+    // How many frames a learnt mean stands for at most: the decoder's own
+    // window, beyond which it lets older frames fade.
+    static constexpr std::int32_t window = 500;
+
     static ChannelEstimate of(ps_decoder_t* decoder)
     {
         ChannelEstimate estimate;
@@ -263,6 +270,49 @@ public:
         cmn->nframe = frames_;
     }
 
+    static std::size_t length(ps_decoder_t* decoder)
+    {
+        const cmn_t* cmn = cmnOf(decoder);
+        return cmn ? static_cast<std::size_t>(cmn->veclen) : 0;
+    }
+
+    // Normalises by `mean` from here on, weighing it as `frames` heard.
+    static void set(ps_decoder_t* decoder, const ChannelMean& mean)
+    {
+        cmn_t* cmn = cmnOf(decoder);
+        if (!cmn || static_cast<std::size_t>(cmn->veclen) != mean.mean.size())
+            return;
+        for (std::size_t i = 0; i < mean.mean.size(); ++i) {
+            cmn->cmn_mean[i] = mean.mean[i];
+            cmn->sum[i] = mean.mean[i] * static_cast<float>(mean.frames);
+        }
+        cmn->nframe = mean.frames;
+    }
+
+    // The mean of what was heard since the estimate was last set, up to
+    // date; none before a frame was heard.
+    static std::optional<ChannelMean> learnt(ps_decoder_t* decoder)
+    {
+        cmn_t* cmn = cmnOf(decoder);
+        if (!cmn || cmn->nframe <= 0)
+            return std::nullopt;
+        cmn_live_update(cmn);
+        return ChannelMean{std::vector<float>(cmn->cmn_mean, cmn->cmn_mean + cmn->veclen),
+                           std::min(cmn->nframe, window)};
+    }
+
+    // Normalises by `mean` while it learns what follows on its own.
+    static void learnAnew(ps_decoder_t* decoder, const std::vector<float>& mean)
+    {
+        set(decoder, ChannelMean{mean, 0});
+    }
+
+    static std::vector<float> mean(ps_decoder_t* decoder)
+    {
+        const cmn_t* cmn = cmnOf(decoder);
+        return cmn ? std::vector<float>(cmn->cmn_mean, cmn->cmn_mean + cmn->veclen) : std::vector<float>{};
+    }
+
 private:
     static cmn_t* cmnOf(ps_decoder_t* decoder)
     {
@@ -275,6 +325,18 @@ private:
     std::vector<mfcc_t> sum_;
     std::int32_t frames_ = 0;
 };
+
+// Both means together, each weighed by the frames behind it.
+ChannelMean blended(const ChannelMean& earlier, const ChannelMean& now)
+{
+    const auto frames = static_cast<float>(earlier.frames + now.frames);
+    ChannelMean mean{earlier.mean, std::min(earlier.frames + now.frames, ChannelEstimate::window)};
+    for (std::size_t i = 0; i < mean.mean.size() && i < now.mean.size(); ++i)
+        mean.mean[i] = (earlier.mean[i] * static_cast<float>(earlier.frames)
+                        + now.mean[i] * static_cast<float>(now.frames))
+            / frames;
+    return mean;
+}
 
 // The worker side of one task. Its decoder and text are touched only on the
 // worker thread; the handler only on the main actor.
@@ -291,10 +353,18 @@ struct SphinxTaskState {
     std::size_t sinceHypothesis = 0;
     // Where the audio comes from (the request's audioSource).
     std::string source;
-    // The decoder has not yet heard this source: its audio is kept, to be
-    // decoded once more (see SphinxEngine::decodeKeptAgain).
+    // The decoder has not heard this source in this run (see
+    // SphinxEngine::beginFirstUtterance); its audio is kept until the end.
+    bool firstOfSource = false;
+    // What an earlier run learnt about the source, which the first
+    // utterance starts from.
+    std::optional<ChannelMean> startedFrom;
+    // The head of the first utterance is still to be decoded again.
     bool secondPass = false;
-    std::vector<std::int16_t> kept;
+    std::vector<std::int16_t> heard;
+    std::size_t samplesHeard = 0;
+    // Past the length the first utterance is kept for.
+    bool heardTooLong = false;
 };
 
 // One model: a worker thread that runs every decoding step in order and a
@@ -302,9 +372,11 @@ struct SphinxTaskState {
 // engine is never released (and its thread joined) on the worker itself.
 class SphinxEngine {
 public:
-    SphinxEngine(SphinxModel model, std::shared_ptr<std::atomic<std::size_t>> loads, std::size_t partialSamples)
+    SphinxEngine(SphinxModel model, std::shared_ptr<SphinxSpeechRecognitionService::Counts> counts,
+                 std::size_t partialSamples,
+                 std::shared_ptr<SphinxChannelFile> channels)
         : model_(std::move(model)), english_(model_.locale == "en" || model_.locale.starts_with("en-")),
-          loads_(std::move(loads)), partialSamples_(partialSamples)
+          counts_(std::move(counts)), partialSamples_(partialSamples), channels_(std::move(channels))
     {
     }
     ~SphinxEngine()
@@ -330,7 +402,9 @@ public:
         enqueue([this, task] {
             if (task->cancelled.load())
                 return;
-            task->decoder = takeDecoder(task->source, task->secondPass);
+            task->decoder = takeDecoder(task->source, task->firstOfSource);
+            if (task->decoder && task->firstOfSource)
+                beginFirstUtterance(*task);
             if (!task->decoder || ps_start_utt(task->decoder) < 0) {
                 finish(task, std::nullopt,
                        DomainError(errorDomain, 1, "The speech model " + model_.locale + " could not be loaded"));
@@ -348,15 +422,24 @@ public:
             const auto failed = [&] {
                 finish(task, std::nullopt, DomainError(errorDomain, 2, "The speech decoder failed"));
             };
+            const std::size_t before = std::exchange(task->samplesHeard, task->samplesHeard + samples.size());
+            if (task->firstOfSource && !task->heardTooLong) {
+                if (task->samplesHeard > longestKept) {
+                    task->heardTooLong = true;
+                    task->secondPass = false;
+                    task->heard = {};
+                } else {
+                    task->heard.insert(task->heard.end(), samples.begin(), samples.end());
+                }
+            }
             if (task->secondPass) {
                 // Exactly up to where the decoder has heard enough, whatever
                 // the buffers, so that the same audio gives the same words.
-                const auto head = rest.first(std::min(rest.size(), secondPassAt - task->kept.size()));
-                task->kept.insert(task->kept.end(), head.begin(), head.end());
+                const auto head = rest.first(std::min(rest.size(), secondPassAt - std::min(before, secondPassAt)));
                 rest = rest.subspan(head.size());
                 if (ps_process_raw(task->decoder, head.data(), head.size(), FALSE, FALSE) < 0
-                    || (task->kept.size() >= secondPassAt
-                        && (ps_end_utt(task->decoder) < 0 || !decodeKeptAgain(*task)))) {
+                    || (before + head.size() >= secondPassAt
+                        && (ps_end_utt(task->decoder) < 0 || !decodeHeadAgain(*task)))) {
                     failed();
                     return;
                 }
@@ -391,22 +474,20 @@ public:
         enqueue([this, task] {
             if (task->cancelled.load() || task->done || !task->decoder)
                 return;
-            if (ps_end_utt(task->decoder) < 0) {
-                finish(task, std::nullopt, DomainError(errorDomain, 2, "The speech decoder failed"));
-                return;
-            }
-            // See decodeKeptAgain: a first utterance too short to have been
-            // decoded again while it was heard is decoded again now.
             lastSource_[task->decoder] = task->source;
-            if (task->secondPass && (!decodeKeptAgain(*task) || ps_end_utt(task->decoder) < 0)) {
+            if (ps_end_utt(task->decoder) < 0 || (task->firstOfSource && !endFirstUtterance(*task))) {
                 finish(task, std::nullopt, DomainError(errorDomain, 2, "The speech decoder failed"));
                 return;
             }
+            const auto learnt = ChannelEstimate::learnt(task->decoder);
             std::int32_t score = 0;
             const char* hypothesis = ps_get_hyp(task->decoder, &score);
             finish(task,
                    SpeechRecognitionResult{transcriptionOf(task->decoder, hypothesis, task->punctuate, english_), true},
                    std::nullopt);
+            // After the text is on its way: the file is for the next run.
+            if (learnt && channels_ && !task->source.empty())
+                channels_->keep(model_.locale, task->source, *learnt);
         });
     }
 
@@ -420,28 +501,80 @@ private:
     // The decoder normalises its input by a running estimate of the
     // channel, learnt from what it decoded before. A decoder new to this
     // source (just loaded, or last used on the other side of the call)
-    // hears the utterance with another channel's estimate, which costs many
-    // of its words; so the first utterance of a source on a decoder is
-    // decoded again with what the decoder learnt from it. Once it has heard
-    // secondPassAt of the source, the utterance is ended so that it learns
-    // the channel, and what was heard so far is decoded again in a new
-    // utterance, which goes on with the audio still to come: this happens
-    // while the speaker is still talking, so the final text of a reply does
-    // not wait for a second decoding of any of it. A shorter utterance is
-    // decoded again at its end. A long one is not decoded again whole at its
-    // end with what all of it taught: that kept a long first reply waiting
-    // seconds and heard no more words right.
-    bool decodeKeptAgain(SphinxTaskState& task)
+    // would hear the utterance with another channel's estimate, which costs
+    // many of its words: most of all in a reply that begins with a short
+    // phrase and a pause, which teaches it little early on. So the first
+    // utterance of a source starts from what an earlier run learnt about
+    // that source, when one did; and it learns its own channel apart, to
+    // tell whether the source still sounds that way at its end.
+    void beginFirstUtterance(SphinxTaskState& task)
+    {
+        if (channels_ && !task.source.empty())
+            task.startedFrom = channels_->find(model_.locale, task.source, ChannelEstimate::length(task.decoder));
+        ChannelEstimate::learnAnew(task.decoder,
+                                   task.startedFrom ? task.startedFrom->mean : ChannelEstimate::mean(task.decoder));
+        // Without one, what was heard up to secondPassAt is decoded again
+        // once the decoder has learnt from it, while the rest still comes,
+        // so the live text is not lost to the model's default.
+        task.secondPass = !task.startedFrom;
+    }
+
+    bool decodeHeadAgain(SphinxTaskState& task)
     {
         task.secondPass = false;
-        const auto kept = std::exchange(task.kept, {});
-        // The estimate learnt this audio once; hearing it twice would weigh
-        // it double in what follows.
+        // The head is counted once in what the decoder learns: hearing it
+        // twice would weigh it double in what follows.
+        ChannelEstimate::learnt(task.decoder);
         const auto learnt = ChannelEstimate::of(task.decoder);
-        if (ps_start_utt(task.decoder) < 0 || ps_process_raw(task.decoder, kept.data(), kept.size(), FALSE, FALSE) < 0)
+        const auto head = std::span<const std::int16_t>(task.heard).first(std::min(task.heard.size(), secondPassAt));
+        if (ps_start_utt(task.decoder) < 0 || ps_process_raw(task.decoder, head.data(), head.size(), FALSE, FALSE) < 0)
             return false;
         learnt.restore(task.decoder);
         return true;
+    }
+
+    // The first utterance has been heard to its end, with the estimate it
+    // started from. Where that estimate came from an earlier run and the
+    // utterance sounds as it did, the words stand and the two are blended.
+    // Where there was none (the decoder never heard the source), or the
+    // source sounds otherwise now (another gain, another room), the whole
+    // utterance is decoded again with its own mean before its final text:
+    // a wrong sentence spoken into a call costs more than a late one, and
+    // this happens once per source and run at most.
+    bool endFirstUtterance(SphinxTaskState& task)
+    {
+        task.firstOfSource = false;
+        const auto heard = std::exchange(task.heard, {});
+        const auto own = ChannelEstimate::learnt(task.decoder);
+        if (!own) {
+            if (task.startedFrom)
+                ChannelEstimate::set(task.decoder, *task.startedFrom);
+            return true;
+        }
+        if (task.startedFrom && !soundsOtherwise(*task.startedFrom, *own)) {
+            ChannelEstimate::set(task.decoder, blended(*task.startedFrom, *own));
+            return true;
+        }
+        ChannelEstimate::set(task.decoder, *own);
+        if (task.heardTooLong)
+            return true;
+        ++counts_->decodedAgain;
+        if (ps_start_utt(task.decoder) < 0 || ps_process_raw(task.decoder, heard.data(), heard.size(), FALSE, FALSE) < 0
+            || ps_end_utt(task.decoder) < 0)
+            return false;
+        ChannelEstimate::set(task.decoder, *own);
+        return true;
+    }
+
+    // Whether an utterance long enough to judge was louder or softer than
+    // the kept estimate by more than one utterance's words make it vary
+    // (about 5 dB).
+    static bool soundsOtherwise(const ChannelMean& kept, const ChannelMean& now)
+    {
+        constexpr std::int32_t framesToJudge = 50;
+        constexpr float energyApart = 6.0f;
+        return now.frames >= framesToJudge && !kept.mean.empty() && !now.mean.empty()
+            && std::abs(now.mean.front() - kept.mean.front()) > energyApart;
     }
 
     void enqueue(std::function<void()> job)
@@ -495,7 +628,7 @@ private:
         ps_decoder_t* decoder = loadSphinxDecoder(model_);
         if (decoder) {
             decoders_.push_back(decoder);
-            ++*loads_;
+            ++counts_->loads;
         }
         return decoder;
     }
@@ -535,8 +668,11 @@ private:
 
     SphinxModel model_;
     bool english_;
-    std::shared_ptr<std::atomic<std::size_t>> loads_;
+    std::shared_ptr<SphinxSpeechRecognitionService::Counts> counts_;
     const std::size_t partialSamples_;
+    const std::shared_ptr<SphinxChannelFile> channels_;
+    // A first utterance longer than this is not kept to be decoded again.
+    static constexpr std::size_t longestKept = static_cast<std::size_t>(60 * nativeRate);
     // How much of a source a decoder new to it hears before it learns the
     // channel and decodes that audio again: enough for an estimate near the
     // one a whole reply would give, and early enough that decoding it again
@@ -684,9 +820,11 @@ private:
 
 // --- service ------------------------------------------------------------------------
 
-SphinxSpeechRecognitionService::SphinxSpeechRecognitionService(std::string modelRoot, double partialInterval)
+SphinxSpeechRecognitionService::SphinxSpeechRecognitionService(std::string modelRoot, double partialInterval,
+                                                               std::optional<std::filesystem::path> channelFile)
     : modelRoot_(std::move(modelRoot)),
-      partialSamples_(static_cast<std::size_t>(std::max(partialInterval, 0.0) * nativeRate))
+      partialSamples_(static_cast<std::size_t>(std::max(partialInterval, 0.0) * nativeRate)),
+      channels_(std::make_shared<SphinxChannelFile>(std::move(channelFile)))
 {
 }
 
@@ -716,7 +854,7 @@ std::shared_ptr<SphinxEngine> SphinxSpeechRecognitionService::engine(const Sphin
     std::lock_guard lock(mutex_);
     auto& slot = engines_[model.locale];
     if (!slot)
-        slot = std::make_shared<SphinxEngine>(model, modelLoads_, partialSamples_);
+        slot = std::make_shared<SphinxEngine>(model, counts_, partialSamples_, channels_);
     return slot;
 }
 

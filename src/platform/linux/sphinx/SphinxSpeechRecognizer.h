@@ -1,9 +1,11 @@
 #pragma once
 
 #include "platform/SpeechRecognizer.h"
+#include "platform/linux/sphinx/SphinxChannelFile.h"
 
 #include <atomic>
 #include <cstddef>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -54,10 +56,10 @@ class SphinxEngine;
 // Decoding runs on one worker thread per model, never on the main actor;
 // decoders are loaded there once and reused by later requests. A decoder
 // adapts to the channel it hears, so a request goes to the decoder that last
-// heard its audio source when one is free; a decoder new to the source
-// decodes the first utterance again once it has learnt the source's channel:
-// what was heard up to then while the rest is still coming, or the whole
-// utterance at its end when it was shorter than that.
+// heard its audio source when one is free. A decoder new to the source
+// starts from what an earlier run learnt about it (kept in `channelFile`),
+// and decodes the first utterance again whole before its final text when
+// no run did or the source sounds otherwise now.
 class SphinxSpeechRecognitionService final : public SpeechRecognitionService {
 public:
     // Seconds of audio between two partial results of a request at most
@@ -66,7 +68,8 @@ public:
     static constexpr double defaultPartialInterval = 0.1;
 
     explicit SphinxSpeechRecognitionService(std::string modelRoot = defaultSphinxModelRoot,
-                                            double partialInterval = defaultPartialInterval);
+                                            double partialInterval = defaultPartialInterval,
+                                            std::optional<std::filesystem::path> channelFile = std::nullopt);
     ~SphinxSpeechRecognitionService() override;
 
     void requestAuthorization(std::function<void(SpeechAuthorizationStatus)> handler) override;
@@ -75,7 +78,15 @@ public:
     std::shared_ptr<SpeechRecognizer> makeRecognizer(const std::string& locale) override;
 
     // How many decoders this service has loaded from a model so far.
-    std::size_t modelLoads() const { return modelLoads_->load(); }
+    std::size_t modelLoads() const { return counts_->loads.load(); }
+    // How many first utterances were decoded again whole before their final
+    // text (see above).
+    std::size_t utterancesDecodedAgain() const { return counts_->decodedAgain.load(); }
+
+    struct Counts {
+        std::atomic<std::size_t> loads{0};
+        std::atomic<std::size_t> decodedAgain{0};
+    };
 
 private:
     std::shared_ptr<SphinxEngine> engine(const SphinxModel& model);
@@ -89,7 +100,8 @@ private:
     // English; there are as many as requests ran at once (listening and a
     // press: two).
     std::map<std::string, std::shared_ptr<SphinxEngine>> engines_;
-    std::shared_ptr<std::atomic<std::size_t>> modelLoads_ = std::make_shared<std::atomic<std::size_t>>(0);
+    std::shared_ptr<SphinxChannelFile> channels_;
+    std::shared_ptr<Counts> counts_ = std::make_shared<Counts>();
 };
 
 }  // namespace parlaro::sys

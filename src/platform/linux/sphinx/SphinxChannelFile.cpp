@@ -1,0 +1,171 @@
+#include "platform/linux/sphinx/SphinxChannelFile.h"
+
+#include "platform/AtomicFile.h"
+#include "platform/JsonInput.h"
+#include "runtime/Log.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+#include <utility>
+
+namespace parlaro::sys {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int fileFormat = 1;
+// Cepstral means lie within a few dozen of zero; frames count a window of
+// a few thousand at most. Anything outside was not learnt by a decoder.
+constexpr double largestMean = 1000.0;
+constexpr std::int32_t mostFrames = 100000;
+constexpr std::size_t longestName = 512;
+
+std::optional<ChannelMean> meanOf(const nlohmann::json& entry)
+{
+    const auto mean = entry.find("mean");
+    const auto frames = entry.find("frames");
+    if (mean == entry.end() || !mean->is_array() || mean->empty() || mean->size() > 64 || frames == entry.end()
+        || !frames->is_number_integer())
+        return std::nullopt;
+    ChannelMean result;
+    const auto count = frames->get<std::int64_t>();
+    if (count < 1 || count > mostFrames)
+        return std::nullopt;
+    result.frames = static_cast<std::int32_t>(count);
+    for (const auto& value : *mean) {
+        if (!value.is_number())
+            return std::nullopt;
+        const double number = value.get<double>();
+        if (!std::isfinite(number) || std::abs(number) > largestMean)
+            return std::nullopt;
+        result.mean.push_back(static_cast<float>(number));
+    }
+    return result;
+}
+
+std::optional<std::string> nameOf(const nlohmann::json& entry, const char* key)
+{
+    const auto name = entry.find(key);
+    if (name == entry.end() || !name->is_string())
+        return std::nullopt;
+    auto text = name->get<std::string>();
+    if (text.empty() || text.size() > longestName)
+        return std::nullopt;
+    return text;
+}
+
+}  // namespace
+
+SphinxChannelFile::SphinxChannelFile(std::optional<fs::path> file) : file_(std::move(file)) {}
+
+SphinxChannelFile::~SphinxChannelFile()
+{
+    if (unwritten_)
+        write();
+}
+
+std::optional<fs::path> SphinxChannelFile::defaultPath(const std::optional<std::string>& stateHome,
+                                                       const std::optional<std::string>& home)
+{
+    fs::path base;
+    if (stateHome && fs::path(*stateHome).is_absolute())
+        base = *stateHome;
+    else if (home && fs::path(*home).is_absolute())
+        base = fs::path(*home) / ".local" / "state";
+    else
+        return std::nullopt;
+    return base / "parlaro" / "recognition-channels.json";
+}
+
+std::optional<ChannelMean> SphinxChannelFile::find(const std::string& model, const std::string& input,
+                                                   std::size_t length)
+{
+    std::lock_guard lock(mutex_);
+    load();
+    for (const auto& entry : entries_)
+        if (entry.model == model && entry.input == input && entry.mean.mean.size() == length)
+            return entry.mean;
+    return std::nullopt;
+}
+
+void SphinxChannelFile::keep(const std::string& model, const std::string& input, const ChannelMean& mean)
+{
+    std::lock_guard lock(mutex_);
+    load();
+    const auto same = [&](const Entry& entry) { return entry.model == model && entry.input == input; };
+    ChannelMean written;
+    if (auto found = std::find_if(entries_.begin(), entries_.end(), same); found != entries_.end()) {
+        written = std::move(found->written);
+        entries_.erase(found);
+    }
+    const bool moved = written.mean.size() != mean.mean.size()
+        || !std::equal(mean.mean.begin(), mean.mean.end(), written.mean.begin(),
+                       [](float a, float b) { return std::abs(a - b) <= worthWriting; });
+    entries_.push_back(Entry{model, input, mean, moved ? mean : written});
+    const auto sameModel = [&](const Entry& entry) { return entry.model == model; };
+    if (static_cast<std::size_t>(std::count_if(entries_.begin(), entries_.end(), sameModel)) > inputsPerModel)
+        entries_.erase(std::find_if(entries_.begin(), entries_.end(), sameModel));
+    if (moved)
+        write();
+    else
+        unwritten_ = true;
+}
+
+void SphinxChannelFile::load()
+{
+    if (loaded_ || !file_)
+        return;
+    loaded_ = true;
+    std::error_code error;
+    const auto size = fs::file_size(*file_, error);
+    if (error || size > sizeLimit || !fs::is_regular_file(*file_, error))
+        return;
+    std::ifstream in(*file_, std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const auto json = parseJsonInput(text);
+    if (!json || !json->is_object() || json->value("format", 0) != fileFormat)
+        return;
+    const auto inputs = json->find("inputs");
+    if (inputs == json->end() || !inputs->is_array())
+        return;
+    for (const auto& item : *inputs) {
+        if (!item.is_object())
+            continue;
+        auto model = nameOf(item, "model");
+        auto input = nameOf(item, "input");
+        auto mean = meanOf(item);
+        if (!model || !input || !mean)
+            continue;
+        std::erase_if(entries_, [&](const Entry& entry) { return entry.model == *model && entry.input == *input; });
+        entries_.push_back(Entry{std::move(*model), std::move(*input), *mean, *mean});
+    }
+}
+
+void SphinxChannelFile::write()
+{
+    if (!file_)
+        return;
+    nlohmann::json inputs = nlohmann::json::array();
+    for (const auto& entry : entries_)
+        inputs.push_back({{"model", entry.model},
+                          {"input", entry.input},
+                          {"mean", entry.mean.mean},
+                          {"frames", entry.mean.frames}});
+    const nlohmann::json contents = {{"format", fileFormat}, {"inputs", std::move(inputs)}};
+    unwritten_ = false;
+    try {
+        writeFileAtomically(*file_, contents.dump() + "\n");
+    } catch (const std::exception& failure) {
+        if (!std::exchange(failureSaid_, true))
+            rt::logMessage("what speech recognition learnt about each input cannot be kept in " + file_->string()
+                           + " (" + failure.what() + "); the first words of the next start may be heard worse");
+    }
+}
+
+}  // namespace parlaro::sys
