@@ -5,8 +5,10 @@
 # Each start is a newly started program (one run of the bench program, see
 # bench/release/ReleaseToSpeech.cpp) that makes [presses] presses, 5 and 5 by
 # default; several builds run in turn, start by start, on the same server, so
-# their figures come side by side from one run. PARLARO_SOUND_SERVER names one
-# server (pulseaudio or pipewire); both run otherwise. With
+# their figures come side by side from one run. Each start is made once with
+# the dense reply and once with a reply with pauses (PARLARO_BENCH_REPLIES
+# names one: dense or pauses). PARLARO_SOUND_SERVER names one server
+# (pulseaudio or pipewire); both run otherwise. With
 # PARLARO_BENCH_OWN_VOICE=1 own voice stays on and each press also reports how
 # much of the spoken sentence reached the virtual microphone while it was held.
 # With PARLARO_BENCH_ECHO_CANCEL=1 the input is the server's echo-cancelling
@@ -14,8 +16,11 @@
 # (offscreen unless QT_QPA_PLATFORM names another platform, such as xcb with
 # DISPLAY on an X server), and each start's log tells how long the main thread
 # was busy between each release and its speech.
-# Prints, per server and build, the first press of each start and the later
-# presses: median, lowest and highest, in seconds. Skips (code 77) when a
+# Prints, per server, reply and build, the first press of the first start
+# ("never": the program never heard the microphone before), the first press
+# of later starts ("first": it did, in an earlier start) and the later
+# presses: median, lowest and highest, in seconds; the word error rate of
+# what was recognized; and the texts heard. Skips (code 77) when a
 # part is missing.
 set -u
 usage="usage: release-to-speech.sh <parlaro_release_bench>[:...] <dir> [starts] [presses]"
@@ -26,6 +31,7 @@ presses=${4:-5}
 here=$(cd "$(dirname "$0")" && pwd)
 platform="$here/../tests/platform"
 servers=${PARLARO_SOUND_SERVER:-pulseaudio pipewire}
+replies=${PARLARO_BENCH_REPLIES:-dense pauses}
 for tool in pactl pacat parec; do
   command -v "$tool" >/dev/null || { echo "release-to-speech.sh: $tool is not installed; skipping" >&2; exit 77; }
 done
@@ -56,19 +62,26 @@ for server in $servers; do
   sound="$dir/$server-test"
   "$server_script" start "$sound" >/dev/null || { echo "release-to-speech.sh: $server did not start" >&2; exit 1; }
   for start in $(seq 1 "$starts"); do
-    for index in "${!benches[@]}"; do
-      bench=$(realpath -m "${benches[$index]}")
-      home="$dir/home-$server-$index-$start"
-      mkdir -p "$home/config" "$home/data" && chmod 700 "$home"
-      log="$dir/$server-$index-$start.log"
-      HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" XDG_RUNTIME_DIR="$home" \
-        PARLARO_INSTANCE="$home/parlaro-instance" PULSE_SERVER="unix:$sound/pulse/native" \
-        QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}" DBUS_SESSION_BUS_ADDRESS='' WAYLAND_DISPLAY='' \
-        "$bench" "$presses" "${own[@]}" "${canceller[@]}" "${window[@]}" >"$log.out" 2>"$log"
-      code=$?
-      ((code == 77)) && { cat "$log" >&2; exit 77; }
-      ((code != 0)) && echo "release-to-speech.sh: $bench failed on $server (start $start); see $log" >&2
-      sed "s|^|$server $index |" "$log.out" >>"$dir/figures"
+    for reply in $replies; do
+      paused=()
+      [[ "$reply" == pauses ]] && paused=(--pauses)
+      for index in "${!benches[@]}"; do
+        bench=$(realpath -m "${benches[$index]}")
+        home="$dir/home-$server-$reply-$index-$start"
+        # What recognition learnt about the microphone stays from one start
+        # to the next: the first start never heard it, later ones did.
+        state="$dir/state-$server-$reply-$index"
+        mkdir -p "$home/config" "$home/data" "$state" && chmod 700 "$home"
+        log="$dir/$server-$reply-$index-$start.log"
+        HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" XDG_STATE_HOME="$state" \
+          XDG_RUNTIME_DIR="$home" PARLARO_INSTANCE="$home/parlaro-instance" PULSE_SERVER="unix:$sound/pulse/native" \
+          QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}" DBUS_SESSION_BUS_ADDRESS='' WAYLAND_DISPLAY='' \
+          "$bench" "$presses" "${paused[@]}" "${own[@]}" "${canceller[@]}" "${window[@]}" >"$log.out" 2>"$log"
+        code=$?
+        ((code == 77)) && { cat "$log" >&2; exit 77; }
+        ((code != 0)) && echo "release-to-speech.sh: $bench failed on $server (start $start); see $log" >&2
+        sed "s|^|$server $reply $index $start |" "$log.out" >>"$dir/figures"
+      done
     done
   done
   "$server_script" stop "$sound" >/dev/null 2>&1
@@ -99,25 +112,43 @@ stage_medians() {
     printf " s\n"
   }'
 }
+# Word errors over the words said, then the texts heard most often, of the
+# "heard" lines on standard input.
+heard() {
+  awk '{ e += $7; w += $8; t = ""; for (c = 9; c <= NF; ++c) t = t (c > 9 ? " " : "") $c; n[t]++ }
+    END {
+      if (w == 0) { print "none"; exit }
+      printf "word errors %.1f%% (%d of %d)", 100 * e / w, e, w
+      for (t in n) printf "; %dx \"%s\"", n[t], t
+      printf "\n"
+    }'
+}
 for server in $servers; do
-  echo "== $server"
-  for index in "${!benches[@]}"; do
-    echo "  ${benches[$index]}"
-    printf "    first press:   "
-    awk -v s="$server" -v i="$index" '$1 == s && $2 == i && $3 == "press" && $4 == 1 { print $5 }' "$dir/figures" | spread
-    printf "    later presses: "
-    awk -v s="$server" -v i="$index" '$1 == s && $2 == i && $3 == "press" && $4 > 1 { print $5 }' "$dir/figures" | spread
-    for which in first later; do
-      printf "    %-6s stages (median final text, translation, speech starting): " "$which"
-      awk -v s="$server" -v i="$index" -v w="$which" '$1 == s && $2 == i && $3 == "stages" \
-        && ((w == "first") == ($4 == 1)) { print $5, $6, $7 }' "$dir/figures" | stage_medians
+  for reply in $replies; do
+    echo "== $server, $reply reply"
+    for index in "${!benches[@]}"; do
+      echo "  ${benches[$index]}"
+      # The first press of the first start (the program never heard the
+      # microphone), first presses of later starts (it did, in an earlier
+      # run), and every later press.
+      rows() { awk -v s="$server" -v r="$reply" -v i="$index" -v k="$1" -v w="$2" \
+        '$1 == s && $2 == r && $3 == i && $5 == k \
+          && (w == "never" ? $4 == 1 && $6 == 1 : w == "first" ? $4 > 1 && $6 == 1 : $6 > 1)' "$dir/figures"; }
+      for which in never first later; do
+        printf "    %-6s presses: " "$which"
+        rows press "$which" | awk '{ print $7 }' | spread
+        printf "    %-6s stages (median final text, translation, speech starting): " "$which"
+        rows stages "$which" | awk '{ print $7, $8, $9 }' | stage_medians
+        printf "    %-6s heard: " "$which"
+        rows heard "$which" | heard
+      done
+      if ((${#own[@]})); then
+        printf "    own voice heard on the first press (the recording holds %s s of audible speech): " \
+          "$(rows own-voice first | awk '{ print $8; exit }')"
+        rows own-voice first | awk '{ print $7 }' | spread
+        printf "    own voice heard on later presses: "
+        rows own-voice later | awk '{ print $7 }' | spread
+      fi
     done
-    if ((${#own[@]})); then
-      printf "    own voice heard on the first press (the recording holds %s s of audible speech): " \
-        "$(awk -v s="$server" -v i="$index" '$1 == s && $2 == i && $3 == "own-voice" { print $6; exit }' "$dir/figures")"
-      awk -v s="$server" -v i="$index" '$1 == s && $2 == i && $3 == "own-voice" && $4 == 1 { print $5 }' "$dir/figures" | spread
-      printf "    own voice heard on later presses: "
-      awk -v s="$server" -v i="$index" '$1 == s && $2 == i && $3 == "own-voice" && $4 > 1 { print $5 }' "$dir/figures" | spread
-    fi
   done
 done

@@ -4,9 +4,13 @@
 // null sink's monitor remapped as a sound card's source) while the press is
 // held, the caller hears Spanish, and a reader on the virtual microphone
 // stands for the call application. One run is one newly started program:
-//   parlaro_release_bench <presses> [--own-voice] [--echo-cancel] [--window]
-// Prints one line per press, "press <n> <seconds>" (the first is the first
-// press of the program), and with --own-voice (own voice left on, as the
+//   parlaro_release_bench <presses> [--pauses] [--own-voice] [--echo-cancel] [--window]
+// Every press speaks the same reply: pocketsphinx's dense "go forward ten
+// meters", or with --pauses a reply espeak-ng speaks with pauses in it, as
+// people reply. Prints one line per press, "press <n> <seconds>" (the first
+// is the first press of the program), "heard <n> <word errors> <words>
+// <text>" (what the program recognized, against what was said), and with
+// --own-voice (own voice left on, as the
 // program turns it on at the microphone's confirmation) "own-voice <n>
 // <seconds heard> <seconds spoken>": how much audible speech reached the
 // virtual microphone while the press was held, against how much the
@@ -18,6 +22,7 @@
 // the Qt platform QT_QPA_PLATFORM names, offscreen by default) with its
 // meters, as the program does.
 
+#include "RecordingSet.h"
 #include "app/ServiceFactory.h"
 #include "model/AppModel.h"
 #include "model/ModelDependencies.h"
@@ -38,6 +43,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -47,6 +53,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -64,6 +71,11 @@ constexpr int virtualMicRate = 48000;
 // digital silence otherwise.
 constexpr int audible = 320;
 const char* const recording = "/usr/share/pocketsphinx/test/data/goforward.raw";
+const char* const recordingWords = "go forward ten meters";
+// Spoken at run time into a file of the run's folder.
+const char* const pausedReply = "<speak>Hello. <break time='800ms'/> I would like <break time='600ms'/> to book a "
+                                "table <break time='700ms'/> for two people tonight.</speak>";
+const char* const pausedReplyWords = "hello i would like to book a table for two people tonight";
 
 // How long the main thread spent handling events (the window's painting
 // among them) since the release; written to the log for each press.
@@ -259,7 +271,9 @@ int main(int argc, char** argv)
     bool ownVoice = false;
     bool echoCancel = false;
     bool withWindow = false;
+    bool pauses = false;
     for (int index = 2; index < argc; ++index) {
+        pauses = pauses || std::strcmp(argv[index], "--pauses") == 0;
         ownVoice = ownVoice || std::strcmp(argv[index], "--own-voice") == 0;
         echoCancel = echoCancel || std::strcmp(argv[index], "--echo-cancel") == 0;
         withWindow = withWindow || std::strcmp(argv[index], "--window") == 0;
@@ -278,6 +292,26 @@ int main(int argc, char** argv)
                      "English-Spanish pair is not installed; skipping\n");
         return 77;
     }
+    // The reply with pauses, as a WAVE file pacat plays as it is.
+    const std::string pausedFile = (fs::temp_directory_path() / ("parlaro-bench-reply-" + std::to_string(::getpid())
+                                                                 + ".wav"))
+                                       .string();
+    if (pauses && !run("espeak-ng -m -v en-us -s 140 -w " + pausedFile + " \"" + pausedReply + "\"")) {
+        std::fprintf(stderr, "parlaro_release_bench: espeak-ng could not speak the reply; skipping\n");
+        return 77;
+    }
+    struct RemoveReply {
+        std::string file;
+        ~RemoveReply() { std::remove(file.c_str()); }
+    } removeReply{pauses ? pausedFile : std::string()};
+    const std::string play = pauses
+        ? "pacat --file-format=wav --latency-msec=20 -d bench_voice " + pausedFile
+        : std::string("pacat --raw --format=s16le --rate=16000 --channels=1 --latency-msec=20 -d bench_voice ")
+            + recording;
+    std::vector<std::string> said;
+    std::istringstream words(pauses ? pausedReplyWords : recordingWords);
+    for (std::string word; words >> word;)
+        said.push_back(word);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
@@ -345,8 +379,7 @@ int main(int argc, char** argv)
             return fail("the press did not record", model);
         if (ownVoice)
             reader.arm();
-        if (!run(std::string("pacat --raw --format=s16le --rate=16000 --channels=1 --latency-msec=20 -d bench_voice ")
-                 + recording))
+        if (!run(play))
             return fail("pacat could not play the recording");
         // The speaker stops; the key goes up a moment later.
         const auto stopped = Clock::now();
@@ -377,6 +410,24 @@ int main(int argc, char** argv)
         };
         std::printf("press %d %.3f\n", press, since(reader.firstAudible()));
         std::printf("stages %d %.3f %.3f %.3f\n", press, since(recognized), since(translated), since(speaking));
+        // The press's entry may come after its speech has begun.
+        std::string text;
+        pumpUntil(
+            [&] {
+                const auto& entries = model->entries.get();
+                const auto mine = std::count_if(entries.begin(), entries.end(), [](const auto& entry) {
+                    return entry.side == ConversationEntry::Side::me;
+                });
+                if (mine < press)
+                    return false;
+                for (const auto& entry : entries)
+                    if (entry.side == ConversationEntry::Side::me)
+                        text = entry.original;
+                return true;
+            },
+            10);
+        const auto errors = bench::wordErrors(said, text);
+        std::printf("heard %d %zu %zu %s\n", press, errors.errors, errors.reference, text.c_str());
         std::fprintf(stderr, "main thread %d: %.3f s in events up to the speech, the longest %.3f s at %.3f s\n", press,
                      busy.total, busy.longest, since(busy.longestAt));
         if (ownVoice)

@@ -301,17 +301,27 @@ public:
                            std::min(cmn->nframe, window)};
     }
 
+    // Normalises by `mean` from here on, still learning what it hears.
+    static void normaliseBy(ps_decoder_t* decoder, const std::vector<float>& mean)
+    {
+        cmn_t* cmn = cmnOf(decoder);
+        if (cmn && static_cast<std::size_t>(cmn->veclen) == mean.size())
+            std::copy(mean.begin(), mean.end(), cmn->cmn_mean);
+    }
+
     // Normalises by `mean` while it learns what follows on its own.
     static void learnAnew(ps_decoder_t* decoder, const std::vector<float>& mean)
     {
         set(decoder, ChannelMean{mean, 0});
     }
 
-    static std::vector<float> mean(ps_decoder_t* decoder)
+    static std::vector<float> meanOf(ps_decoder_t* decoder)
     {
         const cmn_t* cmn = cmnOf(decoder);
         return cmn ? std::vector<float>(cmn->cmn_mean, cmn->cmn_mean + cmn->veclen) : std::vector<float>{};
     }
+
+    const std::vector<mfcc_t>& mean() const { return mean_; }
 
 private:
     static cmn_t* cmnOf(ps_decoder_t* decoder)
@@ -332,8 +342,8 @@ ChannelMean blended(const ChannelMean& earlier, const ChannelMean& now)
     const auto frames = static_cast<float>(earlier.frames + now.frames);
     ChannelMean mean{earlier.mean, std::min(earlier.frames + now.frames, ChannelEstimate::window)};
     for (std::size_t i = 0; i < mean.mean.size() && i < now.mean.size(); ++i)
-        mean.mean[i] = (earlier.mean[i] * static_cast<float>(earlier.frames)
-                        + now.mean[i] * static_cast<float>(now.frames))
+        mean.mean[i] =
+            (earlier.mean[i] * static_cast<float>(earlier.frames) + now.mean[i] * static_cast<float>(now.frames))
             / frames;
     return mean;
 }
@@ -353,17 +363,13 @@ struct SphinxTaskState {
     std::size_t sinceHypothesis = 0;
     // Where the audio comes from (the request's audioSource).
     std::string source;
-    // The decoder has not heard this source in this run (see
-    // SphinxEngine::beginFirstUtterance); its audio is kept until the end.
-    bool firstOfSource = false;
-    // What an earlier run learnt about the source, which the first
-    // utterance starts from.
-    std::optional<ChannelMean> startedFrom;
-    // The head of the first utterance is still to be decoded again.
-    bool secondPass = false;
+    // The decoder is still learning the source's channel (see
+    // SphinxEngine::endUtterance): the utterance's audio is kept, and the
+    // estimate it began with.
+    bool learning = false;
+    ChannelEstimate atStart;
     std::vector<std::int16_t> heard;
-    std::size_t samplesHeard = 0;
-    // Past the length the first utterance is kept for.
+    // Past the length an utterance is kept for.
     bool heardTooLong = false;
 };
 
@@ -402,9 +408,11 @@ public:
         enqueue([this, task] {
             if (task->cancelled.load())
                 return;
-            task->decoder = takeDecoder(task->source, task->firstOfSource);
-            if (task->decoder && task->firstOfSource)
-                beginFirstUtterance(*task);
+            task->decoder = takeDecoder(task->source);
+            if (task->decoder) {
+                task->learning = heard_[task->decoder].frames < framesToLearn;
+                task->atStart = ChannelEstimate::of(task->decoder);
+            }
             if (!task->decoder || ps_start_utt(task->decoder) < 0) {
                 finish(task, std::nullopt,
                        DomainError(errorDomain, 1, "The speech model " + model_.locale + " could not be loaded"));
@@ -418,34 +426,16 @@ public:
         enqueue([this, task, samples = std::move(samples)] {
             if (task->cancelled.load() || task->done || !task->decoder)
                 return;
-            std::span<const std::int16_t> rest(samples);
-            const auto failed = [&] {
-                finish(task, std::nullopt, DomainError(errorDomain, 2, "The speech decoder failed"));
-            };
-            const std::size_t before = std::exchange(task->samplesHeard, task->samplesHeard + samples.size());
-            if (task->firstOfSource && !task->heardTooLong) {
-                if (task->samplesHeard > longestKept) {
+            if (task->learning && !task->heardTooLong) {
+                if (task->heard.size() + samples.size() > longestKept) {
                     task->heardTooLong = true;
-                    task->secondPass = false;
                     task->heard = {};
                 } else {
                     task->heard.insert(task->heard.end(), samples.begin(), samples.end());
                 }
             }
-            if (task->secondPass) {
-                // Exactly up to where the decoder has heard enough, whatever
-                // the buffers, so that the same audio gives the same words.
-                const auto head = rest.first(std::min(rest.size(), secondPassAt - std::min(before, secondPassAt)));
-                rest = rest.subspan(head.size());
-                if (ps_process_raw(task->decoder, head.data(), head.size(), FALSE, FALSE) < 0
-                    || (before + head.size() >= secondPassAt
-                        && (ps_end_utt(task->decoder) < 0 || !decodeHeadAgain(*task)))) {
-                    failed();
-                    return;
-                }
-            }
-            if (!rest.empty() && ps_process_raw(task->decoder, rest.data(), rest.size(), FALSE, FALSE) < 0) {
-                failed();
+            if (ps_process_raw(task->decoder, samples.data(), samples.size(), FALSE, FALSE) < 0) {
+                finish(task, std::nullopt, DomainError(errorDomain, 2, "The speech decoder failed"));
                 return;
             }
             if (!task->reportPartials)
@@ -474,8 +464,7 @@ public:
         enqueue([this, task] {
             if (task->cancelled.load() || task->done || !task->decoder)
                 return;
-            lastSource_[task->decoder] = task->source;
-            if (ps_end_utt(task->decoder) < 0 || (task->firstOfSource && !endFirstUtterance(*task))) {
+            if (ps_end_utt(task->decoder) < 0 || !endUtterance(*task)) {
                 finish(task, std::nullopt, DomainError(errorDomain, 2, "The speech decoder failed"));
                 return;
             }
@@ -501,69 +490,63 @@ private:
     // The decoder normalises its input by a running estimate of the
     // channel, learnt from what it decoded before. A decoder new to this
     // source (just loaded, or last used on the other side of the call)
-    // would hear the utterance with another channel's estimate, which costs
-    // many of its words: most of all in a reply that begins with a short
-    // phrase and a pause, which teaches it little early on. So the first
-    // utterance of a source starts from what an earlier run learnt about
-    // that source, when one did; and it learns its own channel apart, to
-    // tell whether the source still sounds that way at its end.
-    void beginFirstUtterance(SphinxTaskState& task)
+    // would hear it with another channel's estimate, which costs many of
+    // its words: most of all in a reply that begins with a short phrase and
+    // a pause. So it starts the source from what an earlier run learnt
+    // about it, when one did (see takeDecoder); and until it has heard
+    // framesToLearn of the source, each utterance is decoded again whole
+    // before its final text where what it taught moved the estimate: a
+    // wrong sentence spoken into a call costs more than a late one, and
+    // this happens in the first reply or two of an input at most.
+    //
+    // While it learns, the decoder's sums hold the source's own frames
+    // alone, so that at the end of an utterance its mean is what the
+    // source taught so far.
+    bool endUtterance(SphinxTaskState& task)
     {
-        if (channels_ && !task.source.empty())
-            task.startedFrom = channels_->find(model_.locale, task.source, ChannelEstimate::length(task.decoder));
-        ChannelEstimate::learnAnew(task.decoder,
-                                   task.startedFrom ? task.startedFrom->mean : ChannelEstimate::mean(task.decoder));
-        // Without one, what was heard up to secondPassAt is decoded again
-        // once the decoder has learnt from it, while the rest still comes,
-        // so the live text is not lost to the model's default.
-        task.secondPass = !task.startedFrom;
-    }
-
-    bool decodeHeadAgain(SphinxTaskState& task)
-    {
-        task.secondPass = false;
-        // The head is counted once in what the decoder learns: hearing it
-        // twice would weigh it double in what follows.
-        ChannelEstimate::learnt(task.decoder);
-        const auto learnt = ChannelEstimate::of(task.decoder);
-        const auto head = std::span<const std::int16_t>(task.heard).first(std::min(task.heard.size(), secondPassAt));
-        if (ps_start_utt(task.decoder) < 0 || ps_process_raw(task.decoder, head.data(), head.size(), FALSE, FALSE) < 0)
-            return false;
-        learnt.restore(task.decoder);
-        return true;
-    }
-
-    // The first utterance has been heard to its end, with the estimate it
-    // started from. Where that estimate came from an earlier run and the
-    // utterance sounds as it did, the words stand and the two are blended.
-    // Where there was none (the decoder never heard the source), or the
-    // source sounds otherwise now (another gain, another room), the whole
-    // utterance is decoded again with its own mean before its final text:
-    // a wrong sentence spoken into a call costs more than a late one, and
-    // this happens once per source and run at most.
-    bool endFirstUtterance(SphinxTaskState& task)
-    {
-        task.firstOfSource = false;
         const auto heard = std::exchange(task.heard, {});
-        const auto own = ChannelEstimate::learnt(task.decoder);
-        if (!own) {
-            if (task.startedFrom)
-                ChannelEstimate::set(task.decoder, *task.startedFrom);
+        const auto learnt = ChannelEstimate::learnt(task.decoder);
+        auto& known = heard_[task.decoder];
+        if (!task.learning || !learnt)
             return true;
+        bool again = false;
+        if (known.kept) {
+            const auto kept = *known.kept;
+            if (learnt->frames < framesToJudge) {
+                // Too little to judge by: the kept estimate stands.
+                ChannelEstimate::normaliseBy(task.decoder, kept.mean);
+                return true;
+            }
+            if (!soundsOtherwise(kept, *learnt)) {
+                ChannelEstimate::set(task.decoder, blended(kept, *learnt));
+                known = {task.source, std::nullopt, framesToLearn};
+                return true;
+            }
+            // It sounds otherwise than it did (another gain, another room):
+            // what was kept no longer holds.
+            known.kept.reset();
+            again = true;
+        } else {
+            again = !near(task.atStart.mean(), learnt->mean);
         }
-        if (task.startedFrom && !soundsOtherwise(*task.startedFrom, *own)) {
-            ChannelEstimate::set(task.decoder, blended(*task.startedFrom, *own));
-            return true;
-        }
-        ChannelEstimate::set(task.decoder, *own);
-        if (task.heardTooLong)
+        known.frames = learnt->frames;
+        if (!again || task.heardTooLong)
             return true;
         ++counts_->decodedAgain;
+        // What the utterance taught is counted once.
+        const auto after = ChannelEstimate::of(task.decoder);
         if (ps_start_utt(task.decoder) < 0 || ps_process_raw(task.decoder, heard.data(), heard.size(), FALSE, FALSE) < 0
             || ps_end_utt(task.decoder) < 0)
             return false;
-        ChannelEstimate::set(task.decoder, *own);
+        after.restore(task.decoder);
         return true;
+    }
+
+    static bool near(const std::vector<float>& a, const std::vector<float>& b)
+    {
+        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](float x, float y) {
+                   return std::abs(x - y) <= SphinxChannelFile::worthWriting;
+               });
     }
 
     // Whether an utterance long enough to judge was louder or softer than
@@ -571,10 +554,8 @@ private:
     // (about 5 dB).
     static bool soundsOtherwise(const ChannelMean& kept, const ChannelMean& now)
     {
-        constexpr std::int32_t framesToJudge = 50;
         constexpr float energyApart = 6.0f;
-        return now.frames >= framesToJudge && !kept.mean.empty() && !now.mean.empty()
-            && std::abs(now.mean.front() - kept.mean.front()) > energyApart;
+        return !kept.mean.empty() && !now.mean.empty() && std::abs(now.mean.front() - kept.mean.front()) > energyApart;
     }
 
     void enqueue(std::function<void()> job)
@@ -608,28 +589,32 @@ private:
     }
 
     // An idle decoder that last heard `source` if there is one; otherwise
-    // any idle one or a new one, which is new to the source.
-    ps_decoder_t* takeDecoder(const std::string& source, bool& newToSource)
+    // any idle one or a new one, which is new to the source and starts it
+    // from what an earlier run learnt about it, or else learns it anew.
+    ps_decoder_t* takeDecoder(const std::string& source)
     {
         for (auto it = idle_.rbegin(); it != idle_.rend(); ++it) {
-            if (auto heard = lastSource_.find(*it); heard != lastSource_.end() && heard->second == source) {
+            if (heard_[*it].source == source) {
                 auto* decoder = *it;
                 idle_.erase(std::next(it).base());
-                newToSource = false;
                 return decoder;
             }
         }
-        newToSource = true;
+        ps_decoder_t* decoder = nullptr;
         if (!idle_.empty()) {
-            auto* decoder = idle_.back();
+            decoder = idle_.back();
             idle_.pop_back();
-            return decoder;
-        }
-        ps_decoder_t* decoder = loadSphinxDecoder(model_);
-        if (decoder) {
+        } else if ((decoder = loadSphinxDecoder(model_))) {
             decoders_.push_back(decoder);
             ++counts_->loads;
+        } else {
+            return nullptr;
         }
+        std::optional<ChannelMean> kept;
+        if (channels_ && !source.empty())
+            kept = channels_->find(model_.locale, source, ChannelEstimate::length(decoder));
+        ChannelEstimate::learnAnew(decoder, kept ? kept->mean : ChannelEstimate::meanOf(decoder));
+        heard_[decoder] = {source, kept, 0};
         return decoder;
     }
 
@@ -637,10 +622,8 @@ private:
     {
         if (!task.decoder)
             return;
-        if (!task.done) {
+        if (!task.done)
             ps_end_utt(task.decoder);
-            lastSource_[task.decoder] = task.source;
-        }
         idle_.push_back(task.decoder);
         task.decoder = nullptr;
         task.done = true;
@@ -673,13 +656,12 @@ private:
     const std::shared_ptr<SphinxChannelFile> channels_;
     // A first utterance longer than this is not kept to be decoded again.
     static constexpr std::size_t longestKept = static_cast<std::size_t>(60 * nativeRate);
-    // How much of a source a decoder new to it hears before it learns the
-    // channel and decodes that audio again: enough for an estimate near the
-    // one a whole reply would give, and early enough that decoding it again
-    // with what comes after it (a third of its length for dense speech) is
-    // over before a reply of three seconds is released. Later marks heard
-    // no better overall and kept such a reply waiting.
-    static constexpr std::size_t secondPassAt = static_cast<std::size_t>(1.5 * nativeRate);
+    // Speech frames (a hundredth of a second each) of a source after which
+    // the decoder's estimate of its channel holds: about three seconds of
+    // speech, a reply or two.
+    static constexpr std::int32_t framesToLearn = 300;
+    // Fewer frames than this tell nothing of how a source sounds.
+    static constexpr std::int32_t framesToJudge = 50;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<std::function<void()>> jobs_;
@@ -688,8 +670,15 @@ private:
     // Worker thread only, until the thread is joined.
     std::vector<ps_decoder_t*> decoders_;
     std::vector<ps_decoder_t*> idle_;
-    // The source each decoder heard last.
-    std::map<ps_decoder_t*, std::string> lastSource_;
+    // What each decoder heard last: the source, what an earlier run kept
+    // about it while that is still to be confirmed, and how many of its
+    // frames the decoder has learnt.
+    struct Heard {
+        std::string source;
+        std::optional<ChannelMean> kept;
+        std::int32_t frames = 0;
+    };
+    std::map<ps_decoder_t*, Heard> heard_;
 };
 
 // --- request and task ---------------------------------------------------------------
