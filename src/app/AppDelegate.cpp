@@ -174,6 +174,29 @@ QWidget* AppDelegate::mainWindow() const
     return nullptr;
 }
 
+namespace {
+
+// The window that takes the keyboard when `window` comes back: the dialog
+// that blocks it (a sheet over it, or one over the whole program), if any.
+// Asked to activate the blocked window itself, the desktop hands the focus
+// to the dialog while Qt sends the keys to the blocked window, which drops
+// them, until the user clicks.
+QWidget* keyboardWindow(QWidget* window)
+{
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal || modal == window || !modal->isVisible())
+        return window;
+    if (modal->windowModality() == Qt::ApplicationModal)
+        return modal;
+    for (QWidget* owner = modal->parentWidget(); owner; owner = owner->parentWidget()) {
+        if (owner == window)
+            return modal;
+    }
+    return window;
+}
+
+}  // namespace
+
 void AppDelegate::showMainWindow()
 {
     QWidget* window = mainWindow();
@@ -183,7 +206,10 @@ void AppDelegate::showMainWindow()
         window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
     window->show();
     window->raise();
-    window->activateWindow();
+    QWidget* keyboard = keyboardWindow(window);
+    if (keyboard != window)
+        keyboard->raise();
+    keyboard->activateWindow();
 }
 
 // ---- Quit ----

@@ -1,34 +1,60 @@
 #include "app/CommandLine.h"
 
+#include <optional>
 #include <string_view>
 
 namespace parlaro::app {
 
 namespace {
 
-// Qt's own options, which it also takes with two dashes; any other
-// two-dash option can be refused before Qt starts, display or not.
-bool qtOption(std::string_view argument)
+// Qt's own options, which it takes with one dash or two, and what follows
+// each: nothing, the next argument, or either that or "=value". Known before
+// Qt starts, so anything else is refused without a display.
+enum class Takes { nothing, next, nextOrEquals };
+struct QtOption {
+    std::string_view name;
+    Takes takes;
+};
+constexpr QtOption qtOptions[] = {{"platform", Takes::next},
+                                  {"platformpluginpath", Takes::next},
+                                  {"platformtheme", Takes::next},
+                                  {"plugin", Takes::next},
+                                  {"qwindowgeometry", Takes::next},
+                                  {"qwindowicon", Takes::next},
+                                  {"qwindowtitle", Takes::next},
+                                  {"geometry", Takes::next},
+                                  {"title", Takes::next},
+                                  {"icon", Takes::next},
+                                  {"session", Takes::next},
+                                  {"display", Takes::next},
+                                  {"name", Takes::next},
+                                  {"visual", Takes::next},
+                                  {"style", Takes::nextOrEquals},
+                                  {"stylesheet", Takes::nextOrEquals},
+                                  {"qmljsdebugger", Takes::nextOrEquals},
+                                  {"reverse", Takes::nothing},
+                                  {"testability", Takes::nothing},
+                                  {"widgetcount", Takes::nothing},
+                                  {"nograb", Takes::nothing},
+                                  {"dograb", Takes::nothing},
+                                  {"qdevel", Takes::nothing},
+                                  {"qdebug", Takes::nothing}};
+
+// The option `argument` names and whether it needs the next argument as its
+// value; none when it is not one of Qt's.
+std::optional<bool> qtOptionNeedsNext(std::string_view argument)
 {
-    static constexpr std::string_view names[] = {"platform",      "platformpluginpath",
-                                                 "platformtheme", "plugin",
-                                                 "qmljsdebugger", "qwindowgeometry",
-                                                 "qwindowicon",   "qwindowtitle",
-                                                 "reverse",       "session",
-                                                 "style",         "stylesheet",
-                                                 "widgetcount",   "display",
-                                                 "geometry",      "name",
-                                                 "title",         "visual",
-                                                 "ncols",         "cmap",
-                                                 "nograb",        "dograb",
-                                                 "sync"};
-    argument.remove_prefix(2);
-    argument = argument.substr(0, argument.find('='));
-    for (std::string_view name : names) {
-        if (argument == name)
-            return true;
+    if (!argument.starts_with('-'))
+        return std::nullopt;
+    argument.remove_prefix(argument.starts_with("--") ? 2 : 1);
+    for (const QtOption& option : qtOptions) {
+        if (argument == option.name)
+            return option.takes != Takes::nothing;
+        if (option.takes == Takes::nextOrEquals && argument.starts_with(option.name)
+            && argument.substr(option.name.size()).starts_with('='))
+            return false;
     }
-    return false;
+    return std::nullopt;
 }
 
 }  // namespace
@@ -36,15 +62,28 @@ bool qtOption(std::string_view argument)
 CommandLine CommandLine::early(const std::vector<std::string>& arguments)
 {
     CommandLine line;
-    for (const std::string& argument : arguments) {
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
         if (argument == "--help" || argument == "-h") {
             line.action = Action::help;
             return line;
         }
-        if (argument == "--version")
+        if (argument == "--version") {
             line.action = Action::version;
-        else if (argument.starts_with("--") && argument != "--sim" && !qtOption(argument) && line.unknown.empty())
-            line.unknown = argument;
+            continue;
+        }
+        if (argument == "--sim" || !line.unknown.empty())
+            continue;
+        if (const auto needsNext = qtOptionNeedsNext(argument)) {
+            if (!*needsNext)
+                continue;
+            if (i + 1 < arguments.size()) {
+                ++i;
+                continue;
+            }
+            line.valueMissing = true;
+        }
+        line.unknown = argument;
     }
     if (line.action == Action::run && !line.unknown.empty())
         line.action = Action::usageError;

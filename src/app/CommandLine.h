@@ -5,9 +5,9 @@
 
 namespace parlaro::app {
 
-// What the arguments ask of the program. Qt takes its own options (such as
-// -platform) out of the list before the rest is read; `--help` and
-// `--version` are answered before Qt starts, so they need no display.
+// What the arguments ask of the program. The whole list is read before Qt
+// starts, so help, the version and a usage error need no display; Qt's own
+// options (such as -platform and its value) are left to Qt.
 struct CommandLine {
     enum class Action { run, help, version, usageError };
 
@@ -15,9 +15,11 @@ struct CommandLine {
     bool simulated = false;
     // The first argument not understood, for the usage error.
     std::string unknown;
+    // `unknown` is one of Qt's options, last in the list without its value.
+    bool valueMissing = false;
 
-    // Before Qt: `--help`/`-h` and `--version` anywhere in the list, else a
-    // two-dash option that is neither ours nor Qt's.
+    // Before Qt: `--help`/`-h` and `--version` anywhere in the list, else
+    // the first argument that is neither ours nor one of Qt's options.
     static CommandLine early(const std::vector<std::string>& arguments);
     // Reads what Qt left over; anything but `--sim` is a usage error.
     static CommandLine parse(const std::vector<std::string>& arguments);

@@ -313,7 +313,11 @@ void FooterView::fitTalk()
         if (item->widget() != talk_ && item->widget() != typed_)
             others += item->sizeHint().width();
     }
-    const int room = width() - others - 2 * HoldToTalkControl::glowRoom;
+    int room = width() - others - 2 * HoldToTalkControl::glowRoom;
+    // No hold can start: the control only says why at its resting width,
+    // and the field, the user's one way to speak, takes the rest.
+    if (talk_->unavailable())
+        room = std::min(room, HoldToTalkControl::minCapsuleWidth);
     talk_->setMaxCapsuleWidth(room);
 }
 

@@ -8,12 +8,15 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QGuiApplication>
+#include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
 #include <QTimer>
 #include <QWindow>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace parlaro::app {
@@ -113,10 +116,22 @@ void MainWindow::fitFirstSize(QSize area)
     if (QWidget* content = centralWidget()) {
         const int bar = menuBar() ? menuBar()->sizeHint().height() : 0;
         content->setMinimumSize(contentFloor_.boundedTo(QSize(area.width(), area.height() - bar)));
+        // A shown window keeps the old floor until its layout has taken the
+        // new one, and would refuse the smaller size.
+        layout()->activate();
     } else {
         setMinimumSize(QSize(minimumWidth, minimumHeight).boundedTo(area));
     }
     resize(size().boundedTo(area));
+}
+
+QRect MainWindow::firstPlacement(QRect available, QMargins frame, QRect current)
+{
+    const QSize room = available.size().shrunkBy(frame);
+    QRect outer = QRect(current.topLeft(), current.size().boundedTo(room)).marginsAdded(frame);
+    outer.moveLeft(std::max(available.left(), std::min(outer.left(), available.right() + 1 - outer.width())));
+    outer.moveTop(std::max(available.top(), std::min(outer.top(), available.bottom() + 1 - outer.height())));
+    return outer.marginsRemoved(frame);
 }
 
 void MainWindow::showEvent(QShowEvent* event)
@@ -125,19 +140,41 @@ void MainWindow::showEvent(QShowEvent* event)
     if (sized_)
         return;
     sized_ = true;
-    fitScreen();
-    // The frame a desktop draws around the window is often known only once
-    // the window is up; the window is fitted again with it.
-    QTimer::singleShot(0, this, [this] { fitScreen(); });
+    fitScreen(false);
+    // The frame a desktop draws around the window is known only once it has
+    // put the window up in it (an X window manager, after the first show):
+    // then the window is fitted again with the frame, and placed.
+    if (QWindow* handle = windowHandle())
+        handle->installEventFilter(this);
 }
 
-void MainWindow::fitScreen()
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (!placed_ && event->type() == QEvent::Expose && watched == windowHandle() && windowHandle()->isExposed()) {
+        placed_ = true;
+        watched->removeEventFilter(this);
+        QTimer::singleShot(0, this, [this] { fitScreen(true); });
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::fitScreen(bool place)
 {
     QScreen* shown = screen();
     if (!shown)
         return;
     const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
-    fitFirstSize(shown->availableGeometry().size() - QSize(frame.left() + frame.right(), frame.top() + frame.bottom()));
+    QRect available = shown->availableGeometry();
+    // Under Wayland the compositor alone places windows.
+    const bool wayland = QGuiApplication::platformName().startsWith(QStringLiteral("wayland"));
+    if (wayland && available == shown->geometry())
+        available.setHeight(available.height() - unreportedPanelHeight);
+    fitFirstSize(available.size().shrunkBy(frame));
+    // Placed before the frame is known, the window would have the frame
+    // drawn around where it was put, partly off the area.
+    const QRect placed = firstPlacement(available, frame, geometry());
+    if (place && !wayland && placed.topLeft() != geometry().topLeft())
+        move(placed.topLeft() - QPoint(frame.left(), frame.top()));
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

@@ -50,8 +50,18 @@ public:
     // default one) where it fits, else the area, with the content's minimum kept
     // where the area holds it and lowered to the area where it does not.
     // The first show does this for the window's screen, and again once the
-    // desktop's frame around the window is known.
+    // desktop has put the window up in its frame.
     void fitFirstSize(QSize area);
+
+    // Where the first window goes, as its content's geometry, on a screen
+    // whose available area is `available`, with the desktop's `frame` around
+    // it, from where it is (`current`): its size where the area holds it with
+    // the frame, else the area less the frame; moved only where its frame
+    // would stick out of the area.
+    static QRect firstPlacement(QRect available, QMargins frame, QRect current);
+    // Room kept for a panel where the desktop cannot say what its panels
+    // take (Wayland tells a program only the whole screen).
+    static constexpr int unreportedPanelHeight = 48;
 
     QMenu* appMenu() const { return menu_; }
     QAction* checkForUpdatesAction() const { return checkForUpdates_; }
@@ -62,11 +72,12 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void refresh();
     void exportConversation();
-    void fitScreen();
+    void fitScreen(bool place);
 
     std::shared_ptr<AppModel> model_;
     Commands commands_;
@@ -79,6 +90,7 @@ private:
     // The content's minimum as the window was made with it.
     QSize contentFloor_;
     bool sized_ = false;
+    bool placed_ = false;
 };
 
 }  // namespace parlaro::app

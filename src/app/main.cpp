@@ -25,12 +25,14 @@ std::vector<std::string> arguments(int argc, char** argv)
 
 int refuse(const app::CommandLine& line)
 {
-    std::fprintf(stderr, "parlaro: unknown option '%s'\n%s", line.unknown.c_str(), app::CommandLine::usage().c_str());
+    std::fprintf(stderr,
+                 line.valueMissing ? "parlaro: option '%s' needs a value\n%s" : "parlaro: unknown option '%s'\n%s",
+                 line.unknown.c_str(), app::CommandLine::usage().c_str());
     return app::CommandLine::usageExitCode;
 }
 
-// Help, version and an option nobody knows are answered before Qt starts,
-// so they need no display; std::nullopt: go on.
+// Help, version and anything but our options and Qt's are answered before
+// Qt starts, so they need no display; std::nullopt: go on.
 std::optional<int> answerEarly(int argc, char** argv)
 {
     const app::CommandLine line = app::CommandLine::early(arguments(argc, argv));

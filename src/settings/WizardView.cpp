@@ -74,7 +74,9 @@ WizardView::WizardView(std::shared_ptr<AppModel> model, QWidget* parent) : QWidg
     myPicker_ = languagePicker(pickers_, QStringLiteral("wizard.myLanguage"), q(localized("我说")));
     theirPicker_ = languagePicker(pickers_, QStringLiteral("wizard.theirLanguage"), q(localized("对方说")));
     pickerRow->addWidget(myPicker_);
-    pickerRow->addWidget(new SymbolView(QStringLiteral("arrow.forward"), Look::secondaryText(), 12, pickers_));
+    auto* arrow = new SymbolView(QStringLiteral("arrow.forward"), Look::secondaryText(), 12, pickers_);
+    arrow->setObjectName(QStringLiteral("wizard.pairArrow"));
+    pickerRow->addWidget(arrow);
     pickerRow->addWidget(theirPicker_);
     steps_[0]->controls()->addWidget(pickers_);
     connect(myPicker_, &QComboBox::activated, this, [this](int index) { pickMine(index); });

@@ -10,6 +10,7 @@
 #include <QStyleFactory>
 #include <QWidget>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace parlaro::ui::Look {
@@ -166,6 +167,15 @@ QFont monospacedFont(double pixelSize, QFont::Weight weight)
     font.setPixelSize(static_cast<int>(pixelSize + 0.5));
     font.setWeight(weight);
     return font;
+}
+
+QFont monospacedFont(const QString& text, double pixelSize)
+{
+    const bool joins = std::any_of(text.begin(), text.end(), [](QChar c) {
+        const QChar::JoiningType joining = c.joiningType();
+        return joining == QChar::Joining_Dual || joining == QChar::Joining_Right || joining == QChar::Joining_Left;
+    });
+    return joins ? font(pixelSize) : monospacedFont(pixelSize);
 }
 
 QColor primaryText()

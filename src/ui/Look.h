@@ -37,6 +37,9 @@ QFont font(double pixelSize, QFont::Weight weight = QFont::Normal);
 // A monospaced font at a size in logical pixels: the desktop's own where
 // it resolves to a fixed-pitch face, else a fixed-pitch family installed.
 QFont monospacedFont(double pixelSize, QFont::Weight weight = QFont::Normal);
+// The monospaced font for `text`, unless its letters join (Arabic): fixed
+// cells pull such a word apart ("ها دئ"), so it takes the interface font.
+QFont monospacedFont(const QString& text, double pixelSize);
 
 // The secondary text colour of the palette.
 QColor secondaryText();

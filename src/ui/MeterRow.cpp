@@ -31,7 +31,6 @@ MeterRow::MeterRow(const QString& title, std::shared_ptr<AudioMeters> meters, So
     title_->setFont(Look::font(12));
     state_ = new QLabel(this);
     state_->setObjectName(QStringLiteral("meterRow.state"));
-    state_->setFont(Look::monospacedFont(10));
     line->addWidget(title_);
     line->addStretch(1);
     line->addWidget(state_);
@@ -50,7 +49,11 @@ void MeterRow::refresh()
     float level = source_ == Source::virtualDevice ? meters_->virtualLevel() : meters_->micLevel();
     bar_->setLevel(level);
     bool sound = level > soundThreshold;
-    updates::setText(state_, sound ? q(localized("有声音")) : q(localized("安静")));
+    const QString word = sound ? q(localized("有声音")) : q(localized("安静"));
+    if (state_->text() != word) {
+        state_->setFont(Look::monospacedFont(word, 10));
+        state_->setText(word);
+    }
     updates::setTextColor(state_, sound ? Palette::textColor(bar_->tint()) : Look::secondaryText());
 }
 

@@ -2,6 +2,8 @@
 
 #include "ui/Icons.h"
 
+#include <QEvent>
+
 namespace parlaro::ui {
 
 SymbolView::SymbolView(const QString& symbol, const QColor& color, int size, QWidget* parent)
@@ -35,10 +37,32 @@ void SymbolView::setColor(const QColor& color)
     setSymbol(symbol_, color, size_);
 }
 
+namespace {
+
+bool followsReading(const QString& symbol)
+{
+    const QStringList parts = symbol.split(QLatin1Char('.'));
+    return parts.contains(QStringLiteral("forward")) || parts.contains(QStringLiteral("backward"));
+}
+
+}  // namespace
+
+void SymbolView::changeEvent(QEvent* event)
+{
+    QLabel::changeEvent(event);
+    if (event->type() == QEvent::LayoutDirectionChange && followsReading(symbol_))
+        render();
+}
+
 void SymbolView::render()
 {
     Icons::tag(this, symbol_);
-    setPixmap(Icons::pixmap(symbol_, color_, size_, devicePixelRatioF()));
+    QPixmap drawn = Icons::pixmap(symbol_, color_, size_, devicePixelRatioF());
+    if (layoutDirection() == Qt::RightToLeft && followsReading(symbol_) && !drawn.isNull()) {
+        QImage mirrored = drawn.toImage().mirrored(true, false);
+        drawn = QPixmap::fromImage(mirrored);
+    }
+    setPixmap(drawn);
 }
 
 }  // namespace parlaro::ui

@@ -7,7 +7,9 @@ namespace parlaro::ui {
 
 // One of our symbols in a colour at a size, as a widget. Carries the
 // symbol's name in its "symbol" property. Setting what it already shows
-// changes nothing, so a refresh may set it every time.
+// changes nothing, so a refresh may set it every time. A symbol that points
+// the way text reads ("arrow.forward", "chevron.backward") is mirrored in a
+// right-to-left layout.
 class SymbolView : public QLabel {
     Q_OBJECT
 public:
@@ -20,6 +22,9 @@ public:
 
     QString symbol() const { return symbol_; }
     QColor color() const { return color_; }
+
+protected:
+    void changeEvent(QEvent* event) override;
 
 private:
     void render();

@@ -393,12 +393,14 @@ TEST(AppProcess, HelpAndVersionAnswerAndEndAndAnUnknownOptionEndsWithUsage)
     EXPECT_EQ(version.exitCode, 0) << version.err.toStdString();
     EXPECT_EQ(version.out, QStringLiteral("Parlaro " PARLARO_VERSION "\n"));
 
-    // A misspelt option is refused before Qt starts, display or not; what
-    // only Qt could tell from its own is refused once Qt has taken those.
+    // Anything but ours and Qt's options is refused before Qt starts,
+    // display or not: a misspelt option, a single-dash one, a bare word.
     for (const auto& [wrong, withDisplay] :
          {std::pair{QStringLiteral("--simulate"), false}, std::pair{QStringLiteral("--bogus=1"), false},
-          std::pair{QStringLiteral("call.txt"), true}}) {
-        const Run unknown = run({QStringLiteral("--sim"), wrong}, withDisplay);
+          std::pair{QStringLiteral("-bogus"), false}, std::pair{QStringLiteral("extra"), false},
+          std::pair{QStringLiteral("-platform=offscreen"), false}, std::pair{QStringLiteral("call.txt"), true}}) {
+        const Run unknown =
+            run({QStringLiteral("-style"), QStringLiteral("Fusion"), QStringLiteral("--sim"), wrong}, withDisplay);
         EXPECT_EQ(unknown.exitCode, 2) << unknown.err.toStdString();
         EXPECT_TRUE(unknown.out.isEmpty()) << unknown.out.toStdString();
         EXPECT_TRUE(unknown.err.contains(QStringLiteral("parlaro: unknown option '") + wrong + QStringLiteral("'\n")))
@@ -406,6 +408,11 @@ TEST(AppProcess, HelpAndVersionAnswerAndEndAndAnUnknownOptionEndsWithUsage)
         EXPECT_TRUE(unknown.err.contains(QStringLiteral("Usage: parlaro [--sim]"))) << unknown.err.toStdString();
         EXPECT_FALSE(unknown.err.contains(QStringLiteral("Parlaro is running")));
     }
+
+    const Run valueless = run({QStringLiteral("--sim"), QStringLiteral("-qwindowtitle")}, false);
+    EXPECT_EQ(valueless.exitCode, 2) << valueless.err.toStdString();
+    EXPECT_TRUE(valueless.err.startsWith(QStringLiteral("parlaro: option '-qwindowtitle' needs a value\nUsage: ")))
+        << valueless.err.toStdString();
 
     // Qt's own options are Qt's: they are no usage error.
     QProcess program;

@@ -13,6 +13,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
 #include <QMenu>
@@ -162,6 +163,49 @@ TEST_F(ShellTest, TheFirstWindowFitsTheScreensAvailableArea)
     auto low = fitted(QSize(1600, 740));
     EXPECT_EQ(low->size(), QSize(1180, 740));
     EXPECT_EQ(low->centralWidget()->minimumSize(), QSize(980, 700));
+
+    // Already shown, with the content's floor in force, the window still
+    // takes the smaller size once the frame is known.
+    auto shownFirst = std::make_unique<app::MainWindow>(shell.model, new QLabel(QStringLiteral("root view")),
+                                                        app::MainWindow::Commands{});
+    shownFirst->show();
+    shell.settle();
+    ASSERT_GE(shownFirst->minimumSize().height(), 721);
+    shownFirst->fitFirstSize(QSize(1022, 711));
+    EXPECT_EQ(shownFirst->size(), QSize(1022, 711));
+}
+
+// The content's geometry from where the window is, the screen's available
+// area and the desktop's frame: whole frame inside the area.
+TEST(FirstPlacement, TheFrameLiesInsideTheAvailableArea)
+{
+    const QMargins openbox(1, 20, 1, 5);
+    const QMargins weston(3, 30, 3, 3);
+    const struct {
+        const char* name;
+        QRect available;
+        QMargins frame;
+        QRect current;
+        QRect placed;
+    } cases[] = {
+        {"1024x768 under openbox", {0, 0, 1024, 768}, openbox, {1, 20, 1180, 800}, {1, 20, 1022, 743}},
+        {"and a 32 px top panel", {0, 32, 1024, 736}, openbox, {1, 52, 1180, 800}, {1, 52, 1022, 711}},
+        {"put at the area's corner, frame above it",
+         {0, 32, 1024, 736},
+         openbox,
+         {0, 32, 1180, 800},
+         {1, 52, 1022, 711}},
+        {"weston, room left for its panel", {0, 0, 1024, 720}, weston, {3, 30, 1180, 800}, {3, 30, 1018, 687}},
+        {"no frame at all", {0, 0, 1024, 768}, {}, {0, 0, 1180, 800}, {0, 0, 1024, 768}},
+        {"a large screen leaves it alone", {0, 0, 1920, 1050}, openbox, {100, 100, 1180, 800}, {100, 100, 1180, 800}},
+        {"running off the bottom right", {0, 0, 1920, 1050}, openbox, {900, 400, 1180, 800}, {739, 245, 1180, 800}},
+        {"a second screen to the right", {1920, 0, 1280, 1024}, openbox, {1900, 10, 1180, 800}, {1921, 20, 1180, 800}},
+    };
+    for (const auto& c : cases) {
+        const QRect placed = app::MainWindow::firstPlacement(c.available, c.frame, c.current);
+        EXPECT_EQ(placed, c.placed) << c.name;
+        EXPECT_TRUE(c.available.contains(placed.marginsAdded(c.frame))) << c.name;
+    }
 }
 
 TEST_F(ShellTest, ExportIsOfferedOnceThereIsAConversation)
@@ -290,8 +334,16 @@ TEST_F(ShellTest, CtrlQQuitsFromTheStartUpSheetThroughTheSameSequence)
     ModelTestAccess::set(shell.model->showWizard, true);
     shell.settle();
     ASSERT_TRUE(sheet.dialog() && sheet.dialog()->isVisible());
-    sheet.dialog()->activateWindow();
-    QTest::keyClick(sheet.dialog(), Qt::Key_Q, Qt::ControlModifier);
+    // Minimised, then brought back by a second launch: the keys the desktop
+    // sends to the focused window reach the sheet without a click first.
+    window->showMinimized();
+    shell.settle();
+    shell.delegate->showMainWindow();
+    shell.settle();
+    EXPECT_FALSE(window->isMinimized());
+    ASSERT_NE(QGuiApplication::focusWindow(), nullptr);
+    EXPECT_EQ(QGuiApplication::focusWindow(), sheet.dialog()->windowHandle());
+    QTest::keyClick(QGuiApplication::focusWindow(), Qt::Key_Q, Qt::ControlModifier);
     EXPECT_FALSE(shell.model->showWizard.get()) << "the sheets are dismissed first";
     shell.advance(0.05);
     EXPECT_TRUE(shell.delegate->hasTerminated());

@@ -8,14 +8,21 @@
 #include "settings/MicCheckView.h"
 #include "settings/StartupSheet.h"
 #include "speech/InterfaceLanguage.h"
+#include "ui/LayoutDirectionFollower.h"
+#include "ui/Look.h"
 #include "ui/PillButton.h"
+#include "ui/SymbolView.h"
 
 #include <QComboBox>
+#include <QImage>
+#include <QLabel>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QTest>
 #include <QWindow>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -135,8 +142,54 @@ TEST_F(StartupSheetTest, TheSheetStaysCentredOnItsWindowAndInsideItWhateverItsSi
     EXPECT_EQ(misplaced(*dialog, *window), "");
 }
 
+// Across the ink of `text` drawn in `font`, the widest run of blank columns.
+int widestInkGap(const QFont& font, const QString& text, Qt::LayoutDirection direction)
+{
+    const QFontMetrics metrics(font);
+    QImage image(metrics.horizontalAdvance(text) + 8, metrics.height() + 4, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    painter.setFont(font);
+    painter.setPen(Qt::black);
+    painter.setLayoutDirection(direction);
+    painter.drawText(image.rect(), Qt::AlignCenter, text);
+    painter.end();
+    int widest = 0;
+    int blank = -1;
+    for (int x = 0; x < image.width(); ++x) {
+        bool ink = false;
+        for (int y = 0; y < image.height() && !ink; ++y)
+            ink = qGray(image.pixel(x, y)) < 160;
+        if (ink) {
+            widest = std::max(widest, blank);
+            blank = 0;
+        } else if (blank >= 0) {
+            ++blank;
+        }
+    }
+    return widest;
+}
+
+// Where the ink of a symbol lies across it, from 0 (left) to 1 (right).
+double inkCentre(const QPixmap& pixmap)
+{
+    const QImage image = pixmap.toImage().convertToFormat(QImage::Format_ARGB32);
+    double weighted = 0;
+    double total = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const double alpha = qAlpha(image.pixel(x, y));
+            weighted += alpha * (x + 0.5);
+            total += alpha;
+        }
+    }
+    return total > 0 ? weighted / total / image.width() : 0.5;
+}
+
 TEST_F(StartupSheetTest, EveryPageInEveryLanguageLiesInsideTheWindowAndReadsWhole)
 {
+    // Laid out in each language's direction, as the program does.
+    ui::LayoutDirectionFollower direction;
     const std::pair<StartupSheet::Page, const char*> pages[] = {
         {StartupSheet::Page::wizard, "wizard"},
         {StartupSheet::Page::micCheck, "miccheck"},
@@ -161,11 +214,36 @@ TEST_F(StartupSheetTest, EveryPageInEveryLanguageLiesInsideTheWindowAndReadsWhol
                 EXPECT_LE(s.dialog()->height(), size.height()) << where;
                 for (const std::string& fault : cutTexts(*s.dialog()))
                     ADD_FAILURE() << where << ": " << fault;
-                if (size.width() == 1180
-                    && (language.code == "en" || language.code == "de" || language.code == "es"
-                        || language.code == "zh-Hans"))
+                const bool rightToLeft = language.code == "ar";
+                EXPECT_EQ(s.dialog()->layoutDirection(), rightToLeft ? Qt::RightToLeft : Qt::LeftToRight) << where;
+                if (page == StartupSheet::Page::wizard) {
+                    // The arrow from the user's language to the other's
+                    // points the way the line reads.
+                    auto* arrow = s.dialog()->findChild<ui::SymbolView*>(QStringLiteral("wizard.pairArrow"));
+                    ASSERT_NE(arrow, nullptr) << where;
+                    const double ink = inkCentre(arrow->pixmap());
+                    if (rightToLeft)
+                        EXPECT_LT(ink, 0.47) << where;
+                    else
+                        EXPECT_GT(ink, 0.53) << where;
+                }
+                if (page == StartupSheet::Page::micCheck && rightToLeft) {
+                    // The level word's joined letters are set as tightly as
+                    // the interface font sets them, not pulled apart into
+                    // fixed cells.
+                    auto* level = s.dialog()->findChild<QLabel*>(QStringLiteral("meterRow.state"));
+                    ASSERT_NE(level, nullptr) << where;
+                    ASSERT_TRUE(level->isVisible()) << where;
+                    const Qt::LayoutDirection reading = level->layoutDirection();
+                    EXPECT_LE(widestInkGap(level->font(), level->text(), reading),
+                              widestInkGap(ui::Look::font(level->font().pixelSize()), level->text(), reading))
+                        << where << " " << level->text().toStdString();
+                }
+                if (language.code == "en" || language.code == "de" || language.code == "es"
+                    || language.code == "zh-Hans" || rightToLeft)
                     snapshot(*s.dialog(), QStringLiteral("startupsheet"),
-                             QString::fromStdString(std::string(name) + "-" + language.code));
+                             QString::fromStdString(std::string(name) + "-" + language.code
+                                                    + (size.width() == 1180 ? "" : "-least")));
             }
             world.settle();
         }

@@ -1,0 +1,351 @@
+#include <QCoreApplication>
+#include <QDir>
+#include <QProcess>
+#include <QRect>
+#include <QStandardPaths>
+
+#include <gtest/gtest.h>
+#include <xcb/xcb.h>
+#include <xcb/xtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+// The built program as a user meets it under a window manager that frames
+// its windows (openbox), on a 1024 × 768 X server of the test's own, with
+// and without a 32 px panel at the top: the first window fits the work area
+// frame and all, and, minimised and brought back by a second launch, its
+// sheet takes the keys at once.
+
+namespace {
+
+std::string folder;  // the test's own, given on the command line
+
+// Polls `done` for at most `seconds` of real time: the window manager and
+// the program run in processes of their own.
+bool waitFor(const std::function<bool()>& done, double seconds = 10)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+// Another X client: reads what the window manager says about the windows
+// and acts as the user, through the window manager's own requests and XTest.
+class Desktop {
+public:
+    explicit Desktop(const std::string& display) : connection_(xcb_connect(display.c_str(), nullptr))
+    {
+        root_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
+    }
+    ~Desktop() { xcb_disconnect(connection_); }
+
+    bool managed() { return !values(root_, "_NET_SUPPORTING_WM_CHECK", XCB_ATOM_WINDOW).empty(); }
+
+    QRect workArea()
+    {
+        const auto area = values(root_, "_NET_WORKAREA", XCB_ATOM_CARDINAL);
+        return area.size() < 4 ? QRect() : QRect(int(area[0]), int(area[1]), int(area[2]), int(area[3]));
+    }
+
+    // The program's windows the user can see.
+    std::vector<xcb_window_t> shownWindows()
+    {
+        std::vector<xcb_window_t> shown;
+        for (std::uint32_t window : values(root_, "_NET_CLIENT_LIST", XCB_ATOM_WINDOW)) {
+            auto* attributes =
+                xcb_get_window_attributes_reply(connection_, xcb_get_window_attributes(connection_, window), nullptr);
+            auto* name = xcb_get_property_reply(
+                connection_, xcb_get_property(connection_, 0, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 64),
+                nullptr);
+            if (attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE && name
+                && std::string(static_cast<const char*>(xcb_get_property_value(name)),
+                               std::size_t(xcb_get_property_value_length(name)))
+                       .starts_with("parlaro"))
+                shown.push_back(window);
+            std::free(attributes);
+            std::free(name);
+        }
+        return shown;
+    }
+
+    // The window with its frame, where the screen shows it.
+    QRect frame(xcb_window_t window)
+    {
+        auto* size = xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, window), nullptr);
+        auto* at = xcb_translate_coordinates_reply(
+            connection_, xcb_translate_coordinates(connection_, window, root_, 0, 0), nullptr);
+        QRect rect = size && at ? QRect(at->dst_x, at->dst_y, size->width, size->height) : QRect();
+        std::free(size);
+        std::free(at);
+        if (const auto e = values(window, "_NET_FRAME_EXTENTS", XCB_ATOM_CARDINAL); e.size() == 4)
+            rect.adjust(-int(e[0]), -int(e[2]), int(e[1]), int(e[3]));
+        return rect;
+    }
+
+    // ICCCM's WM_STATE: 1 normal, 3 iconic.
+    std::uint32_t state(xcb_window_t window)
+    {
+        const auto state = values(window, "WM_STATE", atom("WM_STATE"));
+        return state.empty() ? 0 : state[0];
+    }
+
+    // Minimises the window as a task bar does.
+    void iconify(xcb_window_t window)
+    {
+        xcb_client_message_event_t message{};
+        message.response_type = XCB_CLIENT_MESSAGE;
+        message.format = 32;
+        message.window = window;
+        message.type = atom("WM_CHANGE_STATE");
+        message.data.data32[0] = 3;
+        xcb_send_event(connection_, false, root_,
+                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                       reinterpret_cast<const char*>(&message));
+        sync();
+    }
+
+    xcb_window_t focus()
+    {
+        auto* reply = xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr);
+        const xcb_window_t window = reply ? reply->focus : XCB_NONE;
+        std::free(reply);
+        return window;
+    }
+
+    // Keys by X keycode, pressed in order and released in reverse.
+    void press(std::initializer_list<std::uint8_t> keys)
+    {
+        for (std::uint8_t key : keys)
+            xcb_test_fake_input(connection_, XCB_KEY_PRESS, key, XCB_CURRENT_TIME, root_, 0, 0, 0);
+        for (auto key = std::rbegin(keys); key != std::rend(keys); ++key)
+            xcb_test_fake_input(connection_, XCB_KEY_RELEASE, *key, XCB_CURRENT_TIME, root_, 0, 0, 0);
+        sync();
+    }
+
+    // A panel along the top edge that keeps `height` pixels for itself.
+    void addTopPanel(int height)
+    {
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data;
+        const xcb_window_t panel = xcb_generate_id(connection_);
+        xcb_create_window(connection_, XCB_COPY_FROM_PARENT, panel, root_, 0, 0, screen->width_in_pixels,
+                          std::uint16_t(height), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+        const xcb_atom_t dock = atom("_NET_WM_WINDOW_TYPE_DOCK");
+        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, panel, atom("_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM, 32,
+                            1, &dock);
+        const std::uint32_t strut[12] = {
+            0, 0, std::uint32_t(height), 0, 0, 0, 0, 0, 0, std::uint32_t(screen->width_in_pixels - 1), 0, 0};
+        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, panel, atom("_NET_WM_STRUT_PARTIAL"), XCB_ATOM_CARDINAL,
+                            32, 12, strut);
+        xcb_map_window(connection_, panel);
+        sync();
+    }
+
+private:
+    void sync() { std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr)); }
+
+    xcb_atom_t atom(const char* name)
+    {
+        auto* reply = xcb_intern_atom_reply(
+            connection_, xcb_intern_atom(connection_, 0, std::uint16_t(std::strlen(name)), name), nullptr);
+        const xcb_atom_t atom = reply ? reply->atom : XCB_NONE;
+        std::free(reply);
+        return atom;
+    }
+
+    std::vector<std::uint32_t> values(xcb_window_t window, const char* property, xcb_atom_t type)
+    {
+        auto* reply = xcb_get_property_reply(
+            connection_, xcb_get_property(connection_, 0, window, atom(property), type, 0, 64), nullptr);
+        std::vector<std::uint32_t> result;
+        if (reply && reply->format == 32) {
+            const auto* data = static_cast<const std::uint32_t*>(xcb_get_property_value(reply));
+            result.assign(data, data + xcb_get_property_value_length(reply) / 4);
+        }
+        std::free(reply);
+        return result;
+    }
+
+    xcb_connection_t* connection_;
+    xcb_window_t root_;
+};
+
+constexpr std::uint8_t escapeKey = 9;
+constexpr std::uint8_t controlKey = 37;
+constexpr std::uint8_t qKey = 24;
+
+QProcessEnvironment environmentWith(std::initializer_list<std::pair<const char*, std::string>> values)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    for (const auto& [name, value] : values)
+        environment.insert(QString::fromLatin1(name), QString::fromStdString(value));
+    return environment;
+}
+
+class ProgramUnderOpenbox : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        QDir(QString::fromStdString(folder)).removeRecursively();
+        for (const char* sub : {"/runtime", "/home", "/second"})
+            QDir().mkpath(QString::fromStdString(folder + sub));
+        QFile::setPermissions(QString::fromStdString(folder + "/runtime"),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        server.start(QStringLiteral("Xvfb"),
+                     QStringList{QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
+                                 QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
+                                 QStringLiteral("1024x768x24")});
+        ASSERT_TRUE(server.waitForReadyRead(10'000)) << "Xvfb said no display";
+        display = ":" + server.readAllStandardOutput().trimmed().toStdString();
+        windowManager.setProcessEnvironment(environmentWith({{"DISPLAY", display}, {"HOME", folder}}));
+        windowManager.start(QStringLiteral("openbox"), {});
+        desktop.emplace(display);
+        ASSERT_TRUE(waitFor([&] { return desktop->managed() && desktop->workArea().isValid(); }))
+            << "openbox never took the screen";
+    }
+
+    void TearDown() override
+    {
+        for (QProcess* process : {&first, &windowManager, &server}) {
+            process->terminate();
+            if (!process->waitForFinished(5000))
+                process->kill();
+        }
+        desktop.reset();
+    }
+
+    // The program as a launcher starts it, beside any copy running.
+    void launch(QProcess& program, const std::string& home)
+    {
+        program.setProcessEnvironment(
+            environmentWith({{"DISPLAY", display},
+                             {"QT_QPA_PLATFORM", "xcb"},
+                             {"HOME", home},
+                             {"XDG_CONFIG_HOME", home + "/config"},
+                             {"XDG_DATA_HOME", home + "/data"},
+                             {"XDG_RUNTIME_DIR", folder + "/runtime"},
+                             {"PARLARO_INSTANCE", folder + "/instance"},
+                             {"LSAN_OPTIONS", "suppressions=" PARLARO_PROGRAM_LSAN ":print_suppressions=0"}}));
+        program.start(QStringLiteral(PARLARO_PROGRAM), {QStringLiteral("--sim")});
+    }
+
+    // Started and shown: its main window.
+    std::optional<xcb_window_t> startFirst()
+    {
+        launch(first, folder + "/home");
+        QByteArray said;
+        waitFor(
+            [&] {
+                first.waitForReadyRead(20);
+                said += first.readAllStandardError();
+                return said.contains("Parlaro is running") || first.state() == QProcess::NotRunning;
+            },
+            60);
+        std::optional<xcb_window_t> main;
+        waitFor([&] {
+            for (xcb_window_t window : desktop->shownWindows())
+                if (desktop->frame(window).width() > 900)
+                    main = window;
+            return main.has_value();
+        });
+        if (!main)
+            ADD_FAILURE() << "no window shown: " << said.toStdString();
+        return main;
+    }
+
+    QProcess server;
+    QProcess windowManager;
+    QProcess first;
+    std::string display;
+    std::optional<Desktop> desktop;
+};
+
+TEST_F(ProgramUnderOpenbox, TheFirstWindowFitsTheWorkAreaAndABroughtBackSheetTakesTheKeys)
+{
+    xcb_window_t main = XCB_NONE;
+    for (const int panel : {0, 32}) {
+        SCOPED_TRACE(panel ? "under a top panel" : "without a panel");
+        if (panel) {
+            desktop->addTopPanel(panel);
+            ASSERT_TRUE(waitFor([&] { return desktop->workArea().top() == panel; }));
+        }
+        const QRect area = desktop->workArea();
+        ASSERT_EQ(area, QRect(0, panel, 1024, 768 - panel));
+        const auto shown = startFirst();
+        ASSERT_TRUE(shown);
+        main = *shown;
+        // Fitted once the window manager has framed it: given a moment to.
+        waitFor([&] { return area.contains(desktop->frame(main)); }, 5);
+        const QRect frame = desktop->frame(main);
+        EXPECT_TRUE(area.contains(frame))
+            << "frame " << frame.x() << "," << frame.y() << " " << frame.width() << "x" << frame.height();
+        if (!panel) {
+            first.terminate();
+            ASSERT_TRUE(first.waitForFinished(10'000));
+            EXPECT_EQ(first.exitCode(), 0) << first.readAllStandardError().toStdString();
+        }
+    }
+
+    // Minimised with its start-up sheet (asked again should the window
+    // manager still be framing it), then brought back by a second launch.
+    ASSERT_TRUE(waitFor([&] { return desktop->shownWindows().size() == 2 && desktop->state(main) == 1; }));
+    bool minimised = false;
+    for (int tries = 0; tries < 10 && !minimised; ++tries) {
+        desktop->iconify(main);
+        minimised = waitFor([&] { return desktop->state(main) == 3; }, 1);
+    }
+    ASSERT_TRUE(minimised) << "never minimised";
+    QProcess second;
+    launch(second, folder + "/second");
+    ASSERT_TRUE(second.waitForFinished(60'000));
+    EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
+    xcb_window_t sheet = XCB_NONE;
+    ASSERT_TRUE(waitFor([&] {
+        for (xcb_window_t window : desktop->shownWindows())
+            if (window != main)
+                sheet = window;
+        return desktop->state(main) == 1 && sheet != XCB_NONE && desktop->focus() == sheet;
+    })) << "the sheet never had the focus";
+
+    // Esc ends the sheet, Ctrl+Q then quits: no click needed first.
+    desktop->press({escapeKey});
+    EXPECT_TRUE(waitFor([&] { return desktop->shownWindows().size() == 1; }, 5)) << "Esc never reached the sheet";
+    EXPECT_TRUE(waitFor([&] { return desktop->focus() == main; }, 5)) << "the window never had the focus back";
+    desktop->press({controlKey, qKey});
+    EXPECT_TRUE(first.waitForFinished(10'000)) << "Ctrl+Q never quit";
+    EXPECT_EQ(first.exitCode(), 0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s <folder>\n", argv[0]);
+        return 2;
+    }
+    folder = argv[1];
+    QCoreApplication application(argc, argv);
+    for (const char* tool : {"Xvfb", "openbox"}) {
+        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) {
+            std::fprintf(stderr, "%s is not installed, so the program is not tested under a window manager\n", tool);
+            return 77;
+        }
+    }
+    return RUN_ALL_TESTS();
+}
