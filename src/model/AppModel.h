@@ -744,9 +744,10 @@ public:
     // ---- Module status rows ----
     // One row per module, in the order of ModuleIDs::allCases.
     std::vector<ModuleReport> diagnosticRows() const;
-    // The code of a text that ends in a bracketed code ("…（SR-5）"): the
-    // last full-width bracket pair, holding upper-case ASCII letters, a
-    // hyphen and ASCII digits; none otherwise.
+    // The code of a text that ends in a bracketed code ("…（SR-5）",
+    // "… (SR-5)"): the last bracket pair, both full-width or both ASCII,
+    // holding upper-case ASCII letters, a hyphen and ASCII digits; none
+    // otherwise.
     static std::optional<std::string> splitMessageCode(const std::optional<std::string>& text);
 
     // ---- Settings ----

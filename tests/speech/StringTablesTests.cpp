@@ -144,3 +144,23 @@ TEST(StringTables, InsertedLanguageNamesStandWhereTheirFormReadsCorrectly)
     for (const auto& [key, value] : tableOf("vi"))
         EXPECT_FALSE(std::regex_search(value, twice)) << key << " -> " << value;
 }
+
+// Asides go in the brackets of the interface language: full-width only in
+// Chinese and Japanese, elsewhere ASCII after a space ("Ich (Spanisch)",
+// "… (TR-2)"), in the composed texts and in every table's own texts.
+TEST(StringTables, BracketsAreTheInterfaceLanguagesOwn)
+{
+    for (const auto& language : parlaro::InterfaceLanguage::supported()) {
+        const auto table = tableOf(language.code);
+        const bool fullWidth = language.code == "zh-Hans" || language.code == "zh-Hant" || language.code == "ja";
+        const auto found = table.find("%@（%@）");
+        ASSERT_NE(found, table.end()) << language.code;
+        EXPECT_EQ(found->second, fullWidth ? "%@（%@）" : "%@ (%@)") << language.code;
+        if (fullWidth)
+            continue;
+        for (const auto& [key, value] : table) {
+            EXPECT_EQ(value.find("（"), std::string::npos) << language.code << ": " << value;
+            EXPECT_EQ(value.find("）"), std::string::npos) << language.code << ": " << value;
+        }
+    }
+}
