@@ -624,6 +624,10 @@ public:
     // What the setup steps say instead of offering a download when the pair
     // cannot be translated here; empty while it can.
     std::string untranslatablePairNote() const;
+    // The note's first sentence alone, for the places that tell the user
+    // before they try (the typing field, the empty conversation); empty
+    // while the pair can be translated.
+    std::string untranslatablePairLine() const;
     // The automatic-listening decision.
     rt::Async<void> listeningReadinessNotice();
     rt::Async<void> refreshLanguageMenus();

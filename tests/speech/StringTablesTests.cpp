@@ -164,3 +164,19 @@ TEST(StringTables, BracketsAreTheInterfaceLanguagesOwn)
         }
     }
 }
+
+// What the user reads before typing in a pair this computer cannot
+// translate is the setup steps' note in the same words: the note opens
+// with it.
+TEST(StringTables, TheUntranslatablePairLineOpensTheSetupStepsNote)
+{
+    for (const auto& language : parlaro::InterfaceLanguage::supported()) {
+        const auto table = tableOf(language.code);
+        const auto line = table.find("这台电脑不能翻译%@ ⇄ %@。");
+        ASSERT_NE(line, table.end()) << language.code;
+        const auto note =
+            table.find("这台电脑不能翻译%@ ⇄ %@。能翻译的有：%@。更多语言对来自发行版的 apertium 软件包。");
+        ASSERT_NE(note, table.end()) << language.code;
+        EXPECT_TRUE(note->second.starts_with(line->second)) << language.code << ": " << line->second;
+    }
+}
