@@ -819,6 +819,8 @@ private:
     std::shared_ptr<AudioServiceRestartWatcher> serviceWatcher;
     std::shared_ptr<AudioServerWatcher> serverWatcher;
     rt::Subscription wakeObservation;
+    // Clears the latest action's line when the interface language changes.
+    rt::Subscription interfaceLanguageWatch;
 
     // ---- The audio server going away and coming back ----
     // From the loss until the recovery has run: the device lists, listening
