@@ -463,6 +463,10 @@ TEST_F(FooterViewTest, TalkTitleFitsInEveryInterfaceLanguageAtTheLeastWidth)
         w.settle();
         if (expectInputRowFits(footer, language.code + " unrecognized"))
             cut.insert(language.code + " unrecognized");
+        // The title opens as a title does, even where the name it opens
+        // with is written in lower case ("português").
+        EXPECT_FALSE(footer.talk()->title().front().isLower())
+            << language.code << ": " << footer.talk()->title().toStdString();
         if (language.code == "de")
             snapshot(footer, "footer", "german-no-recognizer");
         ModelTestAccess::set(w.model->myEngine, SpeechEngine::speech);
