@@ -160,11 +160,21 @@ void ConversationView::refresh()
     if (empty) {
         const CallLanguage& my = model_->myLanguage.get();
         const CallLanguage& their = model_->theirLanguage.get();
-        updates::setText(hintTitle_,
-                         q(localized("对方说%@时，%@字幕会出现在这里", their.displayName(), my.displayName())));
+        // Each line promises only what this pair does on this computer.
+        const std::string refusal = model_->untranslatablePairLine();
+        std::string title;
+        if (!refusal.empty())
+            title = refusal;
+        else if (!model_->theirEngine.get())
+            title = localized("本机无法识别%@，对方说话时这里不会出现字幕", their.displayName());
+        else
+            title = localized("对方说%@时，%@字幕会出现在这里", their.displayName(), my.displayName());
+        updates::setText(hintTitle_, q(title));
         std::string detail;
+        if (!refusal.empty())
+            detail = localized("这里不会出现字幕，你说的话和打的字也不会翻译。请在上面换一对这台电脑能翻译的语言。");
         // A language with no recognizer here can only be typed.
-        if (!model_->myEngine.get())
+        else if (!model_->myEngine.get())
             // Return sends on its own only when nothing waits for a check.
             detail = model_->confirmBeforeSend.get()
                 ? localized("要说话时，在下面的输入框打%@，回车后翻译成%@，核对后点「播放给对方」", my.displayName(),

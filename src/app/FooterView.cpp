@@ -269,10 +269,15 @@ void FooterView::refresh()
     QString typed = q(m.typedText.get());
     if (typed_->text() != typed)
         typed_->setText(typed);
-    QString placeholder = q(localized("或者直接打字（%@，地址、数字更准确），回车翻译", my));
+    // Where the pair cannot be translated here the field says so, in the
+    // setup steps' words, and takes nothing that could only fail.
+    const std::string refusal = m.untranslatablePairLine();
+    QString placeholder =
+        refusal.empty() ? q(localized("或者直接打字（%@，地址、数字更准确），回车翻译", my)) : q(refusal);
     if (typed_->placeholderText() != placeholder)
         typed_->setPlaceholderText(placeholder);
-    updates::setEnabled(typed_, !(speaking || m.isTranslatingDraft.get() || busy));
+    updates::setToolTip(typed_, refusal.empty() ? QString() : placeholder);
+    updates::setEnabled(typed_, refusal.empty() && !(speaking || m.isTranslatingDraft.get() || busy));
 
     // Quick phrases; the labels follow the interface language.
     updates::setText(phrases_, q(localized("快捷短语")));

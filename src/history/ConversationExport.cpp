@@ -74,7 +74,7 @@ std::string text(const std::vector<ConversationEntry>& entries, const std::strin
             + speakerLabel(entry.side);
         if (entry.originalLanguage) {
             if (auto name = languageName(*entry.originalLanguage))
-                heading += "（" + *name + "）";
+                heading = bracketed(heading, *name);
         }
         lines.push_back(std::move(heading));
         lines.push_back(entry.original);

@@ -5,6 +5,7 @@
 #include "model/StoredLanguages.h"
 #include "platform/AudioProperty.h"
 #include "runtime/Error.h"
+#include "speech/InterfaceLanguage.h"
 #include "speech/Localization.h"
 
 #include <algorithm>
@@ -89,6 +90,10 @@ AppModel::AppModel(Dependencies& d, LanguagePair languages)
       makeDeviceWatcher(std::move(d.makeDeviceWatcher)), makeServiceWatcher(std::move(d.makeServiceWatcher)),
       makeServerWatcher(std::move(d.makeServerWatcher)), audioServerRunning(std::move(d.audioServerRunning))
 {
+    // The latest action's line stays in the language it was written in; once
+    // the user picks another, the footer's standing line, composed afresh,
+    // takes its place rather than a sentence in the language they left.
+    interfaceLanguageWatch = InterfaceLanguage::Revision::shared().value.subscribe([this] { status.set(""); });
 }
 
 rt::Uuid AppModel::newIdentifier()

@@ -624,6 +624,10 @@ public:
     // What the setup steps say instead of offering a download when the pair
     // cannot be translated here; empty while it can.
     std::string untranslatablePairNote() const;
+    // The note's first sentence alone, for the places that tell the user
+    // before they try (the typing field, the empty conversation); empty
+    // while the pair can be translated.
+    std::string untranslatablePairLine() const;
     // The automatic-listening decision.
     rt::Async<void> listeningReadinessNotice();
     rt::Async<void> refreshLanguageMenus();
@@ -744,9 +748,10 @@ public:
     // ---- Module status rows ----
     // One row per module, in the order of ModuleIDs::allCases.
     std::vector<ModuleReport> diagnosticRows() const;
-    // The code of a text that ends in a bracketed code ("…（SR-5）"): the
-    // last full-width bracket pair, holding upper-case ASCII letters, a
-    // hyphen and ASCII digits; none otherwise.
+    // The code of a text that ends in a bracketed code ("…（SR-5）",
+    // "… (SR-5)"): the last bracket pair, both full-width or both ASCII,
+    // holding upper-case ASCII letters, a hyphen and ASCII digits; none
+    // otherwise.
     static std::optional<std::string> splitMessageCode(const std::optional<std::string>& text);
 
     // ---- Settings ----
@@ -814,6 +819,8 @@ private:
     std::shared_ptr<AudioServiceRestartWatcher> serviceWatcher;
     std::shared_ptr<AudioServerWatcher> serverWatcher;
     rt::Subscription wakeObservation;
+    // Clears the latest action's line when the interface language changes.
+    rt::Subscription interfaceLanguageWatch;
 
     // ---- The audio server going away and coming back ----
     // From the loss until the recovery has run: the device lists, listening

@@ -34,6 +34,12 @@ rt::Async<void> AppModel::translateDraft(std::string text, bool fromSpeech, bool
     draftText.set(text);
     draftTranslation.set("");
     hasDraft.set(true);
+    // Nothing is tried that cannot be done here: the text stays in the
+    // draft, and the user reads why in the setup steps' words.
+    if (!translationSupported.get()) {
+        status.set(untranslatablePairLine());
+        co_return;
+    }
     isTranslatingDraft.set(true);
     status.set(localized("正在翻译成%@…", theirLanguage.get().displayName()));
 
@@ -104,6 +110,11 @@ rt::Async<void> AppModel::translateTypedText()
     const std::string text = RecordingTranscript::trimmed(typedText.get());
     if (text.empty())
         co_return;
+    // The field says so before anything is typed; the text stays in it.
+    if (!translationSupported.get()) {
+        status.set(untranslatablePairLine());
+        co_return;
+    }
     typedText.set("");
     co_await translateDraft(text, false, false);
 }
@@ -116,6 +127,10 @@ rt::Async<void> AppModel::retranslateDraft()
     const std::string text = RecordingTranscript::trimmed(draftText.get());
     if (text.empty())
         co_return;
+    if (!translationSupported.get()) {
+        status.set(untranslatablePairLine());
+        co_return;
+    }
     isTranslatingDraft.set(true);
     draftTranslation.set("");
     const std::weak_ptr<AppModel> weak = weak_from_this();

@@ -74,10 +74,10 @@ rt::Async<void> AppModel::installVirtualMicDriver()
         co_return;
     if (failure) {
         if (isCancelledPrompt(failure)) {
-            status.set(localized("已取消安装。没有 wenmora 音频设备，对方听不到翻译。") + "（VM-4）");
+            status.set(bracketed(localized("已取消安装。没有 wenmora 音频设备，对方听不到翻译。"), "VM-4"));
         } else {
             status.set(localized("安装失败"));
-            errorMessage.set(localized("安装 wenmora 音频设备失败：%@", describe(failure)) + "（VM-5）");
+            errorMessage.set(bracketed(localized("安装 wenmora 音频设备失败：%@", describe(failure)), "VM-5"));
         }
         isInstallingDriver.set(false);
         applySystemMic();
@@ -110,8 +110,8 @@ rt::Async<void> AppModel::installVirtualMicDriver()
     }
     // The sheet stays open for another try.
     status.set(localized("驱动已安装，但系统尚未识别"));
-    errorMessage.set(localized("wenmora 音频设备已安装，但系统暂时没有识别到。请重启电脑后再打开本软件。")
-                     + "（VM-3）");
+    errorMessage.set(
+        bracketed(localized("wenmora 音频设备已安装，但系统暂时没有识别到。请重启电脑后再打开本软件。"), "VM-3"));
     isInstallingDriver.set(false);
     applySystemMic();
 }

@@ -74,9 +74,9 @@ void AppModel::originalVoiceFailed(const std::string& reason)
     stopForwarding();
     const std::string name = theirLanguage.get().displayName();
     status.set(localized("原声转发已停止，对方现在只听到%@翻译", name));
-    errorMessage.set(
-        localized("「对方听到我的原声」已自动关闭：%@\n对方现在只听到%@翻译。检查麦克风后可以重新打开。", reason, name)
-        + "（VM-6）");
+    errorMessage.set(bracketed(
+        localized("「对方听到我的原声」已自动关闭：%@\n对方现在只听到%@翻译。检查麦克风后可以重新打开。", reason, name),
+        "VM-6"));
 }
 
 }  // namespace parlaro

@@ -32,6 +32,12 @@ void AppModel::beginHoldToTalk()
         errorMessage.set(ModuleError(ModuleID::recognition, 1, localized("本机无法识别%@", my)).errorDescription());
         return;
     }
+    // No download makes this pair translatable: the press says so in the
+    // setup steps' words rather than ask for one.
+    if (!translationSupported.get()) {
+        status.set(untranslatablePairLine());
+        return;
+    }
     if (!mySpeechReady.get() || !translationReady.get()) {
         errorMessage.set(localized("请先完成%@识别模型和翻译语言包下载。", my));
         return;

@@ -123,6 +123,13 @@ std::string AppModel::untranslatablePairNote() const
                      InterfaceLanguage::list(names));
 }
 
+std::string AppModel::untranslatablePairLine() const
+{
+    if (translationSupported.get())
+        return "";
+    return localized("这台电脑不能翻译%@ ⇄ %@。", theirLanguage.get().displayName(), myLanguage.get().displayName());
+}
+
 rt::Async<void> AppModel::listeningReadinessNotice()
 {
     // A failure stays on show until the user retries.

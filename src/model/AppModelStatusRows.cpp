@@ -13,8 +13,9 @@ namespace parlaro {
 
 namespace {
 
-constexpr std::string_view openBracket = "（";
-constexpr std::string_view closeBracket = "）";
+// The brackets a code stands in: full-width where the interface language
+// writes them so, ASCII elsewhere ("… (SR-5)").
+constexpr std::string_view brackets[][2] = {{"（", "）"}, {"(", ")"}};
 
 // Upper-case ASCII letters, a hyphen, ASCII digits: nothing else, so a
 // full-width digit or a lower-case code is no code.
@@ -32,6 +33,16 @@ bool isModuleCode(std::string_view text)
     return true;
 }
 
+// Whether a text carries a code of that prefix, valid or not ("…（SR-x）").
+bool carriesCodePrefix(std::string_view text, std::string_view prefix)
+{
+    for (const auto& [openBracket, closeBracket] : brackets) {
+        if (text.find(std::string(openBracket) + std::string(prefix)) != std::string_view::npos)
+            return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 std::optional<std::string> AppModel::splitMessageCode(const std::optional<std::string>& text)
@@ -39,17 +50,23 @@ std::optional<std::string> AppModel::splitMessageCode(const std::optional<std::s
     if (!text)
         return std::nullopt;
     const std::string_view whole = *text;
-    const std::size_t open = whole.rfind(openBracket);
-    const std::size_t close = whole.rfind(closeBracket);
-    if (open == std::string_view::npos || close == std::string_view::npos)
+    // The closing bracket that comes last, and the opening one of its kind
+    // before it.
+    std::optional<std::string_view> candidate;
+    std::size_t lastClose = 0;
+    for (const auto& [openBracket, closeBracket] : brackets) {
+        const std::size_t close = whole.rfind(closeBracket);
+        if (close == std::string_view::npos || (close < lastClose))
+            continue;
+        lastClose = close;
+        const std::size_t open = whole.rfind(openBracket, close);
+        candidate = open == std::string_view::npos
+            ? std::nullopt
+            : std::optional(whole.substr(open + openBracket.size(), close - open - openBracket.size()));
+    }
+    if (!candidate || !isModuleCode(*candidate))
         return std::nullopt;
-    const std::size_t start = open + openBracket.size();
-    if (start > close)
-        return std::nullopt;
-    const std::string_view candidate = whole.substr(start, close - start);
-    if (!isModuleCode(candidate))
-        return std::nullopt;
-    return std::string(candidate);
+    return std::string(*candidate);
 }
 
 std::vector<ModuleReport> AppModel::diagnosticRows() const
@@ -59,8 +76,7 @@ std::vector<ModuleReport> AppModel::diagnosticRows() const
     const std::optional<std::string>& failureText = listeningError.get();
     // A recognition failure of listening belongs to the recognition row;
     // any other listening failure to the call-audio row.
-    const bool recognitionFailed = listeningFailed.get() && failureText
-        && failureText->find(std::string(openBracket) + "SR-") != std::string::npos;
+    const bool recognitionFailed = listeningFailed.get() && failureText && carriesCodePrefix(*failureText, "SR-");
 
     std::vector<ModuleReport> rows;
     rows.reserve(ModuleIDs::allCases.size());
@@ -107,7 +123,7 @@ std::vector<ModuleReport> AppModel::diagnosticRows() const
     {
         ModuleState state = ModuleState::ready();
         if (audioCaptureMissing.get())
-            state = ModuleState::needsPermission(localized("系统录音") + "（CAP-1）");
+            state = ModuleState::needsPermission(bracketed(localized("系统录音"), "CAP-1"));
         else if (listeningFailed.get() && !recognitionFailed)
             state = ModuleState::failed(splitMessageCode(failureText).value_or("CAP-3"),
                                         failureText && !failureText->empty() ? *failureText : listeningStatus.get());
@@ -117,7 +133,9 @@ std::vector<ModuleReport> AppModel::diagnosticRows() const
     // Virtual device.
     {
         const std::optional<std::string>& loaded = loadedDriverVersion.get();
-        const std::string adapter = loaded ? localized("驱动 v%@", *loaded) : localized("驱动");
+        // What this system loads for the device: modules of the sound
+        // server, versioned with the program; no driver of its own.
+        const std::string adapter = loaded ? localized("声音服务器模块 v%@", *loaded) : localized("声音服务器模块");
         const std::optional<std::string> carried = bundledDriverVersion ? bundledDriverVersion() : std::nullopt;
         ModuleState state = ModuleState::ready();
         if (!virtualMicStatus())

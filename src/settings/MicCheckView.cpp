@@ -53,7 +53,7 @@ MicCheckView::MicCheckView(std::shared_ptr<AppModel> model, QWidget* parent) : Q
     auto* pickerLine = new QHBoxLayout();
     auto* pickerTitle = sheetText(deviceSection_, QStringLiteral("micCheck.pickerTitle"), 13, Look::primaryText());
     pickerTitle->setWordWrap(false);
-    pickerTitle->setText(q(localized("麦克风")));
+    pickerTitle->setText(q(localized("麦克风⟨标题⟩")));
     picker_ = new QComboBox(deviceSection_);
     picker_->setObjectName(QStringLiteral("micCheck.picker"));
     picker_->setFont(Look::font(13));

@@ -8,7 +8,7 @@ std::string OperationTimeout::errorDescription() const
 {
     auto text = localized("%@超时，请重试", stage_);
     if (code_)
-        text += "（" + *code_ + "）";
+        return bracketed(text, *code_);
     return text;
 }
 

@@ -86,6 +86,14 @@ std::string joinSentences(const std::vector<std::string>& sentences)
     return joined;
 }
 
+std::string bracketed(const std::string& text, const std::string& aside)
+{
+    std::string shown = localized("%@（%@）", text, aside);
+    if (text.empty())
+        shown.erase(0, shown.find_first_not_of(' '));
+    return shown;
+}
+
 std::string fillPlaceholders(const std::string& format, const std::vector<std::string>& arguments)
 {
     if (format.find("%1$@") != std::string::npos)

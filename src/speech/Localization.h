@@ -65,6 +65,11 @@ std::string localizedText(const std::string& key, const std::vector<std::string>
 // so two translated sentences never run together as "…here.The…".
 std::string joinSentences(const std::vector<std::string>& sentences);
 
+// A text followed by an aside in brackets, as the interface language writes
+// them: "Ich (Spanisch)", "我（西班牙语）", "…introuvable (VM-4)". With no text,
+// the bracketed aside alone.
+std::string bracketed(const std::string& text, const std::string& aside);
+
 template <class... Args>
 std::string localized(const std::string& key, const Args&... args)
 {

@@ -68,6 +68,11 @@ std::string title(ModuleID id)
 
 }  // namespace ModuleIDs
 
+std::string ModuleError::errorDescription() const
+{
+    return bracketed(message_, code());
+}
+
 std::string ModuleError::code() const
 {
     return ModuleIDs::prefix(module_) + "-" + std::to_string(number_);

@@ -25,7 +25,8 @@ std::string title(ModuleID id);
 }  // namespace ModuleIDs
 
 // The one error that reaches the user: its text is the already localized
-// message followed by the code in full-width parentheses, "…（TR-4）".
+// message followed by the code in the interface language's brackets,
+// "…（TR-4）" in Chinese, "… (TR-4)" in German.
 class ModuleError : public Error {
 public:
     ModuleError(ModuleID module, std::int64_t number, std::string message)
@@ -38,7 +39,7 @@ public:
     const std::string& message() const { return message_; }
 
     std::string code() const;
-    std::string errorDescription() const { return message_ + "（" + code() + "）"; }
+    std::string errorDescription() const;
     std::string localizedDescription() const override { return errorDescription(); }
 
     bool operator==(const ModuleError& other) const

@@ -18,8 +18,11 @@
 #include "settings/SettingsView.h"
 #include "settings/StartupSheet.h"
 #include "settings/UpdateModel.h"
+#include "speech/Localization.h"
 
 #include <QDir>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPainter>
@@ -419,6 +422,84 @@ TEST_F(ContentViewTest, ArabicLaysTheWindowOutRightToLeftAndItStaysLight)
     InterfaceLanguage::set("zh-Hans");
     w.settle();
     EXPECT_EQ(v.layoutDirection(), Qt::LeftToRight);
+}
+
+// A first start as a German, Spanish, Arabic or Chinese user meets it on
+// this system: only English is recognized and only English ⇄ Spanish
+// translated. The empty conversation and the typing field promise only what
+// the pair does here, at the default size and at the least.
+TEST_F(ContentViewTest, AFirstStartPromisesOnlyWhatThePairDoesHere)
+{
+    ModelTestAccess::languageServices(model()).engine =
+        [](CallLanguage language) -> rt::Async<std::optional<SpeechEngine>> {
+        co_return language.id == "en" ? std::optional(SpeechEngine::speech) : std::nullopt;
+    };
+    ModelTestAccess::languageServices(model()).translationStatus =
+        [](std::string source, std::string target) -> rt::Async<TranslationStatus> {
+        co_return (source == "en" && target == "es") || (source == "es" && target == "en")
+            ? TranslationStatus::installed
+            : TranslationStatus::unsupported;
+    };
+    auto& v = open();
+    auto* conversation = v.conversation();
+    auto* field = v.footer()->typedText();
+    auto hint = [&](const char* name) { return child<QLabel>(*conversation, name)->text().toStdString(); };
+    struct Start {
+        const char* code;
+        const char* mine;
+    };
+    for (const Start start : {Start{"de", "de"}, Start{"es", "es"}, Start{"ar", "ar"}, Start{"zh-Hans", "zh-Hans"}}) {
+        loadStringTables(w.world.platform.bundles, start.code);
+        InterfaceLanguage::set(start.code);
+        ModelTestAccess::set(model().myLanguage, *CallLanguage::find(start.mine));
+        ModelTestAccess::set(model().theirLanguage, *CallLanguage::find("en"));
+        w.world.run([m = w.model] { return m->refreshLanguageReadiness(); });
+        for (const QSize size : {QSize(1180, 800), QSize(ContentView::minimumWidth, ContentView::minimumHeight)}) {
+            const std::string where = std::string(start.code) + " " + std::to_string(size.width());
+            v.resize(size);
+            w.settle();
+            ASSERT_TRUE(shown(conversation->hint())) << where;
+            const std::string refusal = model().untranslatablePairLine();
+            if (std::string(start.code) == "es") {
+                // Spanish ⇄ English translates here and English is heard:
+                // captions come; Spanish is typed, and Return translates.
+                EXPECT_EQ(refusal, "") << where;
+                EXPECT_EQ(hint("conversation.hint.title"),
+                          "Cuando el interlocutor hable inglés, los subtítulos en español aparecerán aquí");
+                EXPECT_EQ(hint("conversation.hint.detail"),
+                          localized("要说话时，在下面的输入框打%@，回车后翻译成%@，核对后点「播放给对方」", "español",
+                                    "inglés"));
+                EXPECT_TRUE(field->isEnabled()) << where;
+                EXPECT_EQ(field->placeholderText().toStdString(),
+                          localized("或者直接打字（%@，地址、数字更准确），回车翻译", "español"));
+            } else {
+                // Nothing here translates the pair: no captions, no
+                // translation of what is said or typed, and the field says
+                // so in the setup steps' words before anything is typed.
+                ASSERT_NE(refusal, "") << where;
+                if (std::string(start.code) == "de")
+                    EXPECT_EQ(refusal, "Dieser Computer kann Englisch ⇄ Deutsch nicht übersetzen.");
+                EXPECT_EQ(hint("conversation.hint.title"), refusal) << where;
+                EXPECT_EQ(
+                    hint("conversation.hint.detail"),
+                    localized("这里不会出现字幕，你说的话和打的字也不会翻译。请在上面换一对这台电脑能翻译的语言。"))
+                    << where;
+                EXPECT_TRUE(model().untranslatablePairNote().starts_with(refusal)) << where;
+                EXPECT_FALSE(field->isEnabled()) << where;
+                EXPECT_EQ(field->placeholderText().toStdString(), refusal) << where;
+            }
+            snapshot(v, "firststart", QString::fromLatin1(start.code) + "-" + QString::number(size.width()));
+        }
+    }
+    // English, the default pair's other side unheard: no captions promised.
+    InterfaceLanguage::set("zh-Hans");
+    ModelTestAccess::set(model().myLanguage, *CallLanguage::find("en"));
+    ModelTestAccess::set(model().theirLanguage, *CallLanguage::find("es"));
+    w.world.run([m = w.model] { return m->refreshLanguageReadiness(); });
+    w.settle();
+    EXPECT_EQ(hint("conversation.hint.title"), "本机无法识别西班牙语，对方说话时这里不会出现字幕");
+    EXPECT_EQ(hint("conversation.hint.detail"), "要说话时，按住下面的按钮说英语，松开后自动翻译成西班牙语播放给对方");
+    EXPECT_TRUE(field->isEnabled());
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "model/AppModel.h"
 #include "speech/CallLanguage.h"
 #include "speech/InterfaceLanguage.h"
+#include "speech/Localization.h"
 #include "ui/HoldButton.h"
 #include "ui/HoldShortcut.h"
 #include "ui/HoldToTalkControl.h"
@@ -109,6 +110,22 @@ TEST_F(FooterViewTest, StatusLineSaysWhatTheOtherPartyHears)
     EXPECT_GT(footer.talk()->x(), footer.clearButton()->x());
     EXPECT_GT(inkLeft(), footer.statusLine()->width() / 2);
     footer.setLayoutDirection(Qt::LeftToRight);
+
+    // The latest action's line was written in the language then in force;
+    // once the user picks another, the standing line shows, in the new one.
+    w.model->clearDraft();
+    w.settle();
+    EXPECT_EQ(footer.statusLine()->text(), QStringLiteral("已取消"));
+    loadStringTables(w.world.platform.bundles, "pl");
+    InterfaceLanguage::set("pl");
+    w.settle();
+    EXPECT_EQ(
+        footer.statusLine()->text(),
+        QString::fromStdString(localized("原声已关：对方只听到%@翻译", w.model->theirLanguage.get().displayName())));
+    EXPECT_TRUE(footer.statusLine()->text().startsWith(QStringLiteral("Własny głos wyłączony")))
+        << footer.statusLine()->text().toStdString();
+    InterfaceLanguage::set("zh-Hans");
+    w.settle();
 }
 
 TEST_F(FooterViewTest, MetersAreDimmedOutsideCallsAndTestsAndGiveWayToTheMicrophoneLink)
@@ -449,6 +466,10 @@ TEST_F(FooterViewTest, TalkTitleFitsInEveryInterfaceLanguageAtTheLeastWidth)
         // Typing is then the user's one way to speak: the field is no
         // narrower than the control that cannot be used.
         EXPECT_GE(footer.typedText()->width(), footer.talk()->capsuleRect().width()) << language.code;
+        // The title opens as a title does, even where the name it opens
+        // with is written in lower case ("português").
+        EXPECT_FALSE(footer.talk()->title().front().isLower())
+            << language.code << ": " << footer.talk()->title().toStdString();
         if (language.code == "de")
             snapshot(footer, "footer", "german-no-recognizer");
         if (language.code == "es" || language.code == "ar" || language.code == "zh-Hans")

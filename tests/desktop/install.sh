@@ -43,6 +43,20 @@ for lang in "$source_tables"/*/; do
     cmp -s "$table" "$tables/$lang/$(basename "$table")" || fail "string table $lang/$(basename "$table") not installed"
   done
 done
+# The launcher says what the program is in every interface language (the
+# desktop's locale names: zh_CN for Simplified, zh_TW for Traditional
+# Chinese, pt_BR for Brazilian Portuguese).
+for lang in "$source_tables"/*/; do
+  lang=$(basename "$lang")
+  case "$lang" in
+    zh-Hans) locale=zh_CN ;;
+    zh-Hant) locale=zh_TW ;;
+    *) locale=${lang/-/_} ;;
+  esac
+  for key in Name GenericName Comment; do
+    grep -q "^$key\[$locale\]=." "$entry" || fail "the entry has no $key[$locale]"
+  done
+done
 # Nothing beside the tables: the build's link to the source tree stays behind.
 [[ ! -e "$prefix/bin/resources" ]] || fail "the build's resources link was installed"
 echo "installed under $prefix: $(find "$prefix" -type f | wc -l) files"

@@ -95,7 +95,8 @@ TEST_F(ExportTest, LabelsFollowTheInterfaceLanguageAndTimesTheLocale)
                                {"原文语言", "Original language"},
                                {"原文", "Original"},
                                {"译文语言", "Translation language"},
-                               {"译文", "Translation"}});
+                               {"译文", "Translation"},
+                               {"%@（%@）", "%@ (%@)"}});
     InterfaceLanguage::set("en");
     const auto entries = twoEntries();
     const std::string csv = ConversationExport::csv(entries, shanghai);
@@ -106,13 +107,14 @@ TEST_F(ExportTest, LabelsFollowTheInterfaceLanguageAndTimesTheLocale)
     EXPECT_NE(csv.find("\"Chinese\""), std::string::npos);
 
     const std::string text = ConversationExport::text(entries, "H", LocaleContext{"de_DE", "Asia/Shanghai"});
-    EXPECT_NE(text.find("\n14:05:09  Other party（English）\n"), std::string::npos) << text;
+    // In the brackets of the interface language, not full-width ones.
+    EXPECT_NE(text.find("\n14:05:09  Other party (English)\n"), std::string::npos) << text;
     EXPECT_NE(text.find("\n14:06:00  Me\n"), std::string::npos) << text;
 
     auto named = [](std::string_view id) -> std::optional<std::string> {
         return id == "sv" ? std::optional<std::string>("Svenska") : std::nullopt;
     };
-    EXPECT_NE(ConversationExport::text(entries, "H", shanghai, named).find("14:06:00  Me（Svenska）"),
+    EXPECT_NE(ConversationExport::text(entries, "H", shanghai, named).find("14:06:00  Me (Svenska)"),
               std::string::npos);
 }
 

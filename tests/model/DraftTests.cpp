@@ -43,6 +43,38 @@ TEST(ModelDrafts, AFailedTranslationKeepsTheSourceAndSaysWhy)
         EXPECT_TRUE(w.spoken().empty());
     }
     {
+        // A pair this computer cannot translate at all: nothing is tried and
+        // nothing is lost. The user reads the setup steps' words, no failure
+        // with a code that reads as if a pack could be installed.
+        DraftWorld w;
+        ModelTestAccess::set(w.model->translationReady, false);
+        ModelTestAccess::set(w.model->translationSupported, false);
+        const std::string refusal =
+            "这台电脑不能翻译" + w.their() + " ⇄ " + w.model->myLanguage.get().displayName() + "。";
+        EXPECT_EQ(w.model->untranslatablePairLine(), refusal);
+        w.typed("你好");
+        EXPECT_EQ(w.model->errorMessage.get(), std::nullopt);
+        EXPECT_EQ(w.model->status.get(), refusal);
+        EXPECT_EQ(w.model->typedText.get(), "你好");
+        EXPECT_FALSE(w.model->hasDraft.get());
+        // A press says the same rather than ask for a download that brings
+        // nothing, and so does translating a draft again.
+        ModelTestAccess::set(w.model->status, "");
+        w.hold("Hello");
+        EXPECT_EQ(w.model->errorMessage.get(), std::nullopt);
+        EXPECT_EQ(w.model->status.get(), refusal);
+        EXPECT_FALSE(w.anyHoldFlag());
+        ModelTestAccess::set(w.model->status, "");
+        w.model->editDraftText("Hello");
+        w.world.run([model = w.model] { return model->retranslateDraft(); });
+        EXPECT_EQ(w.model->draftText.get(), "Hello");
+        EXPECT_EQ(w.model->errorMessage.get(), std::nullopt);
+        EXPECT_EQ(w.model->status.get(), refusal);
+        EXPECT_TRUE(w.spoken().empty());
+        ModelTestAccess::set(w.model->translationSupported, true);
+        EXPECT_EQ(w.model->untranslatablePairLine(), "");
+    }
+    {
         DraftWorld w;
         std::shared_ptr<AppModel> model = w.world.make([](AppModel::Dependencies& d) {
             d.outgoingTranslator = [](std::string) -> rt::Async<std::string> { co_return " \n "; };

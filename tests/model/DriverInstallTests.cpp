@@ -212,7 +212,8 @@ TEST(ModelDriver, OnASoundServerInstallingLoadsThisBuildsDevices)
     EXPECT_EQ(loads.size(), 2u);
     EXPECT_EQ(model->status.get(), "wenmora 音频设备已安装");
     EXPECT_FALSE(model->virtualMicNeedsUpdate.get());
-    EXPECT_EQ(model->diagnosticRows().back(), (ModuleReport{ModuleID::virtualMic, "驱动 v1.0", ModuleState::ready()}));
+    EXPECT_EQ(model->diagnosticRows().back(),
+              (ModuleReport{ModuleID::virtualMic, "声音服务器模块 v1.0", ModuleState::ready()}));
 
     // The placeholder carries no driver, so installing stops at once.
     ModelWorld plain;

@@ -222,6 +222,7 @@ TEST(ModelQuickPhrases, EachLanguageRouteSpeaksTheRightTextAndRecordsIt)
     w.world.platform.bundles.setTable("en", {{"请稍等。", "Just a moment."}});
     InterfaceLanguage::set("en");
     w.quickPhrase("One moment, please.", "请稍等。");
+    EXPECT_EQ(model.status.get(), "已播放给对方");
     InterfaceLanguage::set("zh-Hans");
     EXPECT_EQ(w.world.takeLog(), (std::vector<std::string>{"speaker speak"}));
     ASSERT_EQ(model.entries.get().size(), 1u);
@@ -231,7 +232,8 @@ TEST(ModelQuickPhrases, EachLanguageRouteSpeaksTheRightTextAndRecordsIt)
     EXPECT_EQ(entry.translated, "One moment, please.");
     EXPECT_EQ(entry.originalLanguage, model.myLanguage.get().id);
     EXPECT_EQ(entry.translatedLanguage, "en");
-    EXPECT_EQ(model.status.get(), "已播放给对方");
+    // The line in the language it was written in gave way with the switch.
+    EXPECT_EQ(model.status.get(), "");
 
     // Otherwise the English text from "en" where the pack is there...
     ModelTestAccess::set(model.theirLanguage, spanish);

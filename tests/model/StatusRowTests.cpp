@@ -54,7 +54,7 @@ TEST(ModelStatusRows, AllReadyGivesFiveReadyRowsInModuleOrder)
                   {ModuleID::recognition, "Simulated speech transcriber", ModuleState::ready()},
                   {ModuleID::speech, "Simulated speech synthesizer", ModuleState::ready()},
                   {ModuleID::callAudio, "Simulated call audio capture", ModuleState::ready()},
-                  {ModuleID::virtualMic, "驱动 v1.0", ModuleState::ready()},
+                  {ModuleID::virtualMic, "声音服务器模块 v1.0", ModuleState::ready()},
               }));
 
     // The installed platform's engines name the rows while it is installed;
@@ -142,7 +142,7 @@ TEST(ModelStatusRows, TheDriverRowTellsMissingOutdatedAndNotYetLoaded)
               ModuleState::failed("VM-3", "驱动已更新，系统仍在使用旧版本，请重启电脑"));
     ModelTestAccess::set(w.model->loadedDriverVersion, std::nullopt);
     EXPECT_EQ(w.row(ModuleID::virtualMic),
-              (ModuleReport{ModuleID::virtualMic, "驱动",
+              (ModuleReport{ModuleID::virtualMic, "声音服务器模块",
                             ModuleState::failed("VM-3", "驱动已更新，系统仍在使用旧版本，请重启电脑")}));
     // A carried copy of unknown version judges nothing.
     w.carried.reset();
@@ -159,10 +159,15 @@ TEST(ModelStatusRows, OnlyATrailingBracketedAsciiCodeIsACode)
     EXPECT_EQ(split("文本（SR-5）"), "SR-5");
     EXPECT_EQ(split("（TR-1）后来（VM-12）"), "VM-12");
     EXPECT_EQ(split("先（VM-7）后（坏）"), std::nullopt);
+    // Languages that write ASCII brackets put the code in them.
+    EXPECT_EQ(split("Text (SR-5)"), "SR-5");
+    EXPECT_EQ(split("（TR-1） then (VM-12)"), "VM-12");
+    EXPECT_EQ(split("(TR-1) dann（VM-12）"), "VM-12");
+    EXPECT_EQ(split("first (VM-7) then (bad)"), std::nullopt);
     EXPECT_EQ(split(std::nullopt), std::nullopt);
     for (const char* text :
          {"文本（sr-5）", "文本（SR-）", "文本（SR）", "文本（-5）", "文本（SR-５）", "文本（SR-5", "文本SR-5）",
-          "文本）SR-5（", "文本(SR-5)", "文本（SR 5）", "文本（SR-5a）", "文本（ＳR-5）"})
+          "文本）SR-5（", "文本（SR-5)", "文本(SR-5）", "文本（SR 5）", "文本（SR-5a）", "文本（ＳR-5）"})
         EXPECT_EQ(split(std::string(text)), std::nullopt) << text;
 }
 

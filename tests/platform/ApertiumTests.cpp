@@ -140,6 +140,11 @@ TEST(ApertiumStream, GapsLeftByDroppedWordsCloseWhereTheSourceHasNone)
         {"I do, you do!", "Yo ,  haces !", "Yo, haces!"},
         {"Hi (there)", "Hola (allí )", "Hola (allí)"},
         {"你好，世界", "Hola ，mundo 。", "Hola，mundo。"},
+        // A word dropped between two stops takes its stop along.
+        {"Oh. Se. Cariz.", "Oh. . Look.", "Oh. Look."},
+        {"Bueno, pues, sí", "Well, , yes", "Well, yes"},
+        {"你好。嗯。再见", "Hola。 。Adiós", "Hola。Adiós"},
+        {"Hi (there) (you)", "Hola (allí) )", "Hola (allí))"},
         // The source's own spacing is kept: a space before the same mark,
         // and runs as long as its longest (a line break reaches the
         // translators as a space).
@@ -426,6 +431,9 @@ TEST_F(ApertiumTest, TranslatesHelloFromEnglishToSpanish)
     EXPECT_EQ(await(runtime, [&] { return translateWith(session, "Xyzzy is here"); }).text, "Xyzzy Es aquí");
     EXPECT_EQ(await(runtime, [&] { return translateWith(session, "Where do you go ?"); }).text, "Dónde vas ?");
     EXPECT_EQ(await(runtime, [&] { return translateWith(session, "Hello  world"); }).text, "Hola  Mundo");
+    // A word dropped between two stops takes its stop along.
+    auto back = backEnd.makeInstalledSession("es", "en");
+    EXPECT_EQ(await(runtime, [&] { return translateWith(back, "Oh. Se. Cariz."); }).text, "Oh. Look.");
 
     // The same through a hosted slot's run.
     std::optional<std::string> hosted;

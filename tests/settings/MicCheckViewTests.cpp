@@ -36,6 +36,9 @@ TEST_F(MicCheckViewTest, PreviewsThePickedDeviceWithoutSelectingIt)
     int meterUpdates = 0;
     auto& v = view();
     EXPECT_EQ(find<QLabel>("micCheck.title")->text(), "检查麦克风");
+    // The field's label has a key of its own: a label opens with a capital
+    // where the word in a sentence does not ("Microphone", "microphone").
+    EXPECT_EQ(find<QLabel>("micCheck.pickerTitle")->text(), "麦克风");
     EXPECT_FALSE(shown("micCheck.reason"));
     EXPECT_EQ(v.picker()->currentText(), "USB 麦克风");
     EXPECT_EQ(model->meterPreviewMicID(), 7u);

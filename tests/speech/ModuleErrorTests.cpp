@@ -1,5 +1,7 @@
 #include "platform/sim/SimPlatform.h"
+#include "speech/Deadline.h"
 #include "speech/InterfaceLanguage.h"
+#include "speech/Localization.h"
 #include "speech/ModuleError.h"
 
 #include <gtest/gtest.h>
@@ -21,6 +23,18 @@ TEST(ModuleError, CodesAndDescriptions)
     EXPECT_EQ(ModuleError(ModuleID::recognition, 5, "x").code(), "SR-5");
     EXPECT_FALSE(ModuleError(ModuleID::recognition, 5, "a") == ModuleError(ModuleID::recognition, 5, "b"));
     EXPECT_EQ(ModuleError(ModuleID::recognition, 5, "a"), ModuleError(ModuleID::recognition, 5, "a"));
+
+    // The code stands in the interface language's brackets, read when the
+    // text is shown.
+    InterfaceLanguage::Revision revision;
+    InterfaceLanguage::Revision::Scope scope(revision);
+    platform.bundles.setTable("de", {{"%@（%@）", "%@ (%@)"}});
+    InterfaceLanguage::set("de");
+    EXPECT_EQ(vm7.errorDescription(), "系统麦克风未能恢复：x (VM-7)");
+    EXPECT_EQ(ModuleError(ModuleID::speech, 3, "").errorDescription(), "(TTS-3)");
+    EXPECT_EQ(OperationTimeout(localized("翻译"), "TR-3").errorDescription(), "翻译超时，请重试 (TR-3)");
+    InterfaceLanguage::set("zh-Hans");
+    EXPECT_EQ(vm7.errorDescription(), "系统麦克风未能恢复：x（VM-7）");
 }
 
 TEST(ModuleError, ModuleIdentifiersAndTitles)

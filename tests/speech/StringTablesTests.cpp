@@ -144,3 +144,79 @@ TEST(StringTables, InsertedLanguageNamesStandWhereTheirFormReadsCorrectly)
     for (const auto& [key, value] : tableOf("vi"))
         EXPECT_FALSE(std::regex_search(value, twice)) << key << " -> " << value;
 }
+
+// Asides go in the brackets of the interface language: full-width only in
+// Chinese and Japanese, elsewhere ASCII after a space ("Ich (Spanisch)",
+// "… (TR-2)"), in the composed texts and in every table's own texts.
+TEST(StringTables, BracketsAreTheInterfaceLanguagesOwn)
+{
+    for (const auto& language : parlaro::InterfaceLanguage::supported()) {
+        const auto table = tableOf(language.code);
+        const bool fullWidth = language.code == "zh-Hans" || language.code == "zh-Hant" || language.code == "ja";
+        const auto found = table.find("%@（%@）");
+        ASSERT_NE(found, table.end()) << language.code;
+        EXPECT_EQ(found->second, fullWidth ? "%@（%@）" : "%@ (%@)") << language.code;
+        if (fullWidth)
+            continue;
+        for (const auto& [key, value] : table) {
+            EXPECT_EQ(value.find("（"), std::string::npos) << language.code << ": " << value;
+            EXPECT_EQ(value.find("）"), std::string::npos) << language.code << ": " << value;
+        }
+    }
+}
+
+// What the user reads before typing in a pair this computer cannot
+// translate is the setup steps' note in the same words: the note opens
+// with it.
+TEST(StringTables, TheUntranslatablePairLineOpensTheSetupStepsNote)
+{
+    for (const auto& language : parlaro::InterfaceLanguage::supported()) {
+        const auto table = tableOf(language.code);
+        const auto line = table.find("这台电脑不能翻译%@ ⇄ %@。");
+        ASSERT_NE(line, table.end()) << language.code;
+        const auto note =
+            table.find("这台电脑不能翻译%@ ⇄ %@。能翻译的有：%@。更多语言对来自发行版的 apertium 软件包。");
+        ASSERT_NE(note, table.end()) << language.code;
+        EXPECT_TRUE(note->second.starts_with(line->second)) << language.code << ": " << line->second;
+    }
+}
+
+// Texts that say whether the other party's speech is captioned must not make
+// the other party the one who gets (or does not get) the captions: they are
+// the user's. The forms below are those a translation slips into.
+TEST(StringTables, CaptionsOfTheOtherPartysSpeechAreTheUsers)
+{
+    const std::map<std::string, std::regex> receiverForms{
+        {"de", std::regex("Gegenüber (bekommt|erhält)|für die andere Seite")},
+        {"it", std::regex("interlocutore (non )?avrà")},
+        {"nl", std::regex("de ander krijgt")},
+        {"fr", std::regex("interlocuteur (n’)?aura")},
+        {"en", std::regex("other party (gets|will get|won't get|does not get)")},
+    };
+    for (const auto& [code, form] : receiverForms) {
+        for (const auto& [key, value] : tableOf(code)) {
+            if (key.find("对方说话") != std::string::npos && key.find("字幕") != std::string::npos)
+                EXPECT_FALSE(std::regex_search(value, form)) << code << ": " << value;
+        }
+    }
+}
+
+// Where language names are written in lower case ("español", "français"),
+// a title or sentence does not open with one: "No se reconoce el español",
+// not "español no se reconoce". Labels open with a capital.
+TEST(StringTables, TitlesOpenWithACapitalWhereNamesAreLowerCase)
+{
+    static const std::regex opensWithName(R"(^%(\d\$)?@)");
+    for (const char* code : {"es", "fr", "it", "pt-BR", "pl", "vi"}) {
+        for (const auto& [key, value] : tableOf(code)) {
+            if (key.starts_with("无法识别") || key.starts_with("本机无法识别"))
+                EXPECT_FALSE(std::regex_search(value, opensWithName)) << code << ": " << value;
+        }
+    }
+    for (const auto& language : parlaro::InterfaceLanguage::supported()) {
+        const auto table = tableOf(language.code);
+        const auto label = table.find("麦克风⟨标题⟩");
+        ASSERT_NE(label, table.end()) << language.code;
+        EXPECT_FALSE(std::islower(static_cast<unsigned char>(label->second.front()))) << language.code;
+    }
+}

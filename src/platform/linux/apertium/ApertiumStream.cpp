@@ -130,6 +130,30 @@ bool isClosingMark(UChar32 c)
     }
 }
 
+// Marks that end a sentence or a clause; two in a row say no more than one.
+bool isSentenceMark(UChar32 c)
+{
+    switch (c) {
+    case ',':
+    case '.':
+    case ';':
+    case ':':
+    case '!':
+    case '?':
+    case 0x3001:  // ideographic comma
+    case 0x3002:  // ideographic full stop
+    case 0xFF01:  // full-width exclamation mark
+    case 0xFF0C:  // full-width comma
+    case 0xFF0E:  // full-width full stop
+    case 0xFF1A:  // full-width colon
+    case 0xFF1B:  // full-width semicolon
+    case 0xFF1F:  // full-width question mark
+        return true;
+    default:
+        return false;
+    }
+}
+
 // The source's white space as the translators see it (line breaks and tabs
 // reach them as spaces).
 bool isSourceSpace(char c)
@@ -206,9 +230,16 @@ std::string spacedLike(std::string_view source, std::string_view translation)
         const std::size_t end = std::min(translation.find_first_not_of(' ', i), translation.size());
         const UChar32 next = end < translation.size() ? codePointAt(translation, end) : U_SENTINEL;
         const bool gapBeforeMark = isClosingMark(next) && std::ranges::find(spacedMarks, next) == spacedMarks.end();
-        if (!gapBeforeMark)
+        if (!gapBeforeMark) {
             out.append(std::min(end - i, longestRun), ' ');
-        i = end;
+            i = end;
+            continue;
+        }
+        // A word dropped between two stops leaves both behind ("Oh. . Look"):
+        // the second ends nothing the first did not.
+        const std::size_t markLength = static_cast<std::size_t>(U8_LENGTH(next));
+        const std::string_view mark = translation.substr(end, markLength);
+        i = isSentenceMark(next) && out.ends_with(mark) ? end + markLength : end;
     }
     return out;
 }
