@@ -220,7 +220,7 @@ TEST_F(SphinxSpeechRecognizer, theFirstUtteranceOfAnInputIsHeardAsLaterOnesAreAn
     EXPECT_EQ(run({"microphone:a", "microphone:b"}), (std::pair{std::vector<std::string>(2, longLibrivoxHeard), 1ul}));
     EXPECT_EQ(nlohmann::json::parse(state.read("parlaro/recognition-channels.json"))["inputs"].size(), 2u);
 
-    // A microphone that now sounds 15 dB louder or softer than it did, and
+    // A microphone that now sounds 15 dB softer than it did, and
     // files that are damaged, foreign, or hold what no decoder learns: not
     // trusted, each costs the second decoding and is written anew.
     auto louder = kept;
@@ -239,7 +239,8 @@ TEST_F(SphinxSpeechRecognizer, theFirstUtteranceOfAnInputIsHeardAsLaterOnesAreAn
         EXPECT_EQ(run({"microphone:a"}), (std::pair{std::vector<std::string>{longLibrivoxHeard}, 1ul}));
         const auto written = nlohmann::json::parse(state.read("parlaro/recognition-channels.json"));
         EXPECT_EQ(written["inputs"].back()["input"], "microphone:a");
-        EXPECT_NEAR(written["inputs"].back()["mean"][0].get<double>(), kept["inputs"][0]["mean"][0].get<double>(), 1.0);
+        // What is kept now is near how the microphone sounds, not how it was said to.
+        EXPECT_NEAR(written["inputs"].back()["mean"][0].get<double>(), kept["inputs"][0]["mean"][0].get<double>(), 3.0);
     }
 }
 

@@ -511,25 +511,25 @@ private:
             return true;
         bool again = false;
         if (known.kept) {
-            const auto kept = *known.kept;
+            auto kept = *known.kept;
             if (learnt->frames < framesToJudge) {
                 // Too little to judge by: the kept estimate stands.
                 ChannelEstimate::normaliseBy(task.decoder, kept.mean);
                 return true;
             }
-            if (!soundsOtherwise(kept, *learnt)) {
-                ChannelEstimate::set(task.decoder, blended(kept, *learnt));
-                known = {task.source, std::nullopt, framesToLearn};
-                return true;
-            }
-            // It sounds otherwise than it did (another gain, another room):
-            // what was kept no longer holds.
-            known.kept.reset();
-            again = true;
+            // Either way the estimate goes on from both. Where the source
+            // sounds otherwise than it did (another gain, another room),
+            // what was kept counts for little, and the utterance is decoded
+            // again with what it taught.
+            again = soundsOtherwise(kept, *learnt);
+            if (again)
+                kept.frames = std::min(kept.frames, framesToJudge);
+            ChannelEstimate::set(task.decoder, blended(kept, *learnt));
+            known = {task.source, std::nullopt, framesToLearn};
         } else {
             again = !near(task.atStart.mean(), learnt->mean);
+            known.frames = learnt->frames;
         }
-        known.frames = learnt->frames;
         if (!again || task.heardTooLong)
             return true;
         ++counts_->decodedAgain;
@@ -550,11 +550,11 @@ private:
     }
 
     // Whether an utterance long enough to judge was louder or softer than
-    // the kept estimate by more than one utterance's words make it vary
-    // (about 5 dB).
+    // the kept estimate by more than one utterance's words, or one speaker
+    // against another, make it vary (about 8 dB).
     static bool soundsOtherwise(const ChannelMean& kept, const ChannelMean& now)
     {
-        constexpr float energyApart = 6.0f;
+        constexpr float energyApart = 10.0f;
         return !kept.mean.empty() && !now.mean.empty() && std::abs(now.mean.front() - kept.mean.front()) > energyApart;
     }
 
