@@ -3,6 +3,7 @@
 #include "audio/AudioDevices.h"
 #include "platform/JsonInput.h"
 #include "runtime/Error.h"
+#include "runtime/Runtime.h"
 #include "speech/Localization.h"
 
 #include <nlohmann/json.hpp>
@@ -211,8 +212,9 @@ SystemAudioRoute::HalfOutcome SystemAudioRoute::restoreHalf(bool input, const st
     // give-back may not have applied it yet, and one that refused it may
     // still have.
     const AudioObjectId routedID = current->id;
+    const rt::Instant started = rt::clock().now();
     std::optional<std::string> problem;
-    for (int attempt = 0; attempt < giveBackAttempts; ++attempt) {
+    for (int attempt = 0; attempt < giveBackAttempts && rt::clock().now() - started < giveBackSeconds; ++attempt) {
         bool refused = false;
         try {
             setDefault_(*targetID, input);

@@ -41,8 +41,11 @@ public:
 
     static constexpr const char* recoveryKey = "systemAudioRouteRecovery";
     // How often a give-back is sent while the routed device stays the
-    // default; a server under load may apply one a few seconds late.
+    // default, and for how long a new try may start: a server under load
+    // may apply one a few seconds late, and a quit should not wait much
+    // longer than that.
     static constexpr int giveBackAttempts = 3;
+    static constexpr double giveBackSeconds = 2.5;
 
     // The record stored under the recovery key, as JSON data; none when the
     // key is absent or its data does not decode (the data is left alone).

@@ -201,8 +201,9 @@ AudioStatus PulseAudioSystem::setDefault(bool input, AudioObjectId device)
     PulseLoopLock control(control_);
     if (!context_)
         return AudioStatuses::serverUnavailable;
+    // A server that did not answer would not answer a re-read either.
     const AudioStatus status = setDefaultLocked(input, name);
-    if (status != AudioStatuses::ok)
+    if (status == AudioStatuses::unspecified)
         refreshLocked();
     return status;
 }
