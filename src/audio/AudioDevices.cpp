@@ -89,7 +89,7 @@ void AudioDevices::setDefaultDevice(AudioObjectId device, bool input)
 {
     const AudioStatus status =
         audioSystem().setPropertyData(audioSystemObject, {AudioSelectors::defaultDevice(input)}, std::uint32_t{device});
-    if (status == AudioStatuses::ok && defaultDeviceID(input) == device)
+    if (status == AudioStatuses::ok || status == AudioStatuses::unanswered)
         return;
     const std::string kind = input ? localized("麦克风") : localized("声音输出");
     throw DomainError("SystemAudio", status, localized("无法切换系统%@（%@）", kind, status));

@@ -21,8 +21,9 @@ public:
     static std::vector<AudioDevice> outputDevices();
     static std::optional<AudioObjectId> deviceID(const std::string& uid);
     static std::optional<AudioObjectId> defaultDeviceID(bool input);
-    // Throws DomainError "SystemAudio" with the write's status as code, or 0
-    // when the write was accepted but the default did not change.
+    // Throws DomainError "SystemAudio" with the write's status as code when
+    // the system refuses it. A write it accepted, or sent without an answer
+    // in time, may take effect later: defaultDeviceID tells when.
     static void setDefaultDevice(AudioObjectId device, bool input);
     static std::vector<double> nominalSampleRates(AudioObjectId device);
     // The rate the device runs at now; none when it cannot be read or is not

@@ -3,6 +3,7 @@
 #include "audio/AudioDevices.h"
 #include "platform/JsonInput.h"
 #include "runtime/Error.h"
+#include "runtime/Runtime.h"
 #include "speech/Localization.h"
 
 #include <nlohmann/json.hpp>
@@ -123,7 +124,7 @@ void SystemAudioRoute::persistSnapshot(std::optional<Snapshot> snapshot)
     snapshot_ = std::move(snapshot);
 }
 
-void SystemAudioRoute::routeInput(const AudioDevice& device, const std::optional<std::string>& fallbackUID)
+bool SystemAudioRoute::routeInput(const AudioDevice& device, const std::optional<std::string>& fallbackUID)
 {
     const std::vector<AudioDevice> devices = devices_();
     const std::optional<AudioObjectId> currentID = current_(true);
@@ -147,14 +148,13 @@ void SystemAudioRoute::routeInput(const AudioDevice& device, const std::optional
     }
 
     if (current && current->id == device.id)
-        return;
+        return true;
     try {
         setDefault_(device.id, true);
-        return;
     } catch (...) {
         const std::exception_ptr failure = std::current_exception();
         if (current_(true) == device.id)
-            return;
+            return true;
         if (snapshot_) {
             std::optional<Snapshot> remaining;
             if (!snapshot_->routedOutput.empty())
@@ -167,19 +167,22 @@ void SystemAudioRoute::routeInput(const AudioDevice& device, const std::optional
         }
         std::rethrow_exception(failure);
     }
+    // Accepted: a server under load may apply it only later, and the record
+    // written above already covers that.
+    return current_(true) == device.id;
 }
 
-std::optional<std::string> SystemAudioRoute::restoreHalf(bool input, const std::string& oldUID,
-                                                         const std::string& routedUID,
-                                                         const std::vector<AudioDevice>& devices)
+SystemAudioRoute::HalfOutcome SystemAudioRoute::restoreHalf(bool input, const std::string& oldUID,
+                                                            const std::string& routedUID,
+                                                            const std::vector<AudioDevice>& devices)
 {
     if (routedUID.empty() || devices.empty())
-        return std::nullopt;
+        return {};
     const AudioDevice* current = findByID(devices, current_(input));
     if (!current || current->uid != routedUID)
-        return std::nullopt;
+        return {};
     if (oldUID == routedUID)
-        return std::nullopt;
+        return {};
 
     const AudioDevice* target = nullptr;
     std::optional<AudioObjectId> targetID;
@@ -204,13 +207,33 @@ std::optional<std::string> SystemAudioRoute::restoreHalf(bool input, const std::
     if (target)
         targetID = target->id;
     if (!targetID)
-        return input ? localized("原麦克风未连接") : localized("原声音输出未连接");
-    try {
-        setDefault_(*targetID, input);
-    } catch (...) {
-        return describe(std::current_exception());
+        return {input ? localized("原麦克风未连接") : localized("原声音输出未连接"), false};
+    // Confirmed by reading the default back: a server that accepted the
+    // give-back may not have applied it yet, and one that refused it may
+    // still have.
+    const AudioObjectId routedID = current->id;
+    const rt::Instant started = rt::clock().now();
+    std::optional<std::string> problem;
+    for (int attempt = 0; attempt < giveBackAttempts && rt::clock().now() - started < giveBackSeconds; ++attempt) {
+        bool refused = false;
+        try {
+            setDefault_(*targetID, input);
+            problem.reset();
+        } catch (...) {
+            problem = describe(std::current_exception());
+            refused = true;
+        }
+        if (current_(input) != routedID)
+            return {};
+        if (refused)
+            break;
     }
-    return std::nullopt;
+    return {problem ? *problem : unappliedSwitchText(input), true};
+}
+
+std::string SystemAudioRoute::unappliedSwitchText(bool input)
+{
+    return localized("声音服务器接受了系统%@的切换，但没有生效", input ? localized("麦克风") : localized("声音输出"));
 }
 
 void SystemAudioRoute::restoreOutput()
@@ -219,13 +242,19 @@ void SystemAudioRoute::restoreOutput()
         return;
     const Snapshot old = *snapshot_;
     std::vector<std::string> problems;
-    if (auto problem = restoreHalf(false, old.oldOutput, old.routedOutput, devices_()))
-        problems.push_back(*problem);
+    const HalfOutcome output = restoreHalf(false, old.oldOutput, old.routedOutput, devices_());
+    if (output.problem)
+        problems.push_back(*output.problem);
     // Written after the give-back, for the same reason as below; a record
     // that keeps its output half switches nothing once the half is undone.
+    Snapshot remaining{old.oldInput, "", old.routedInput, ""};
+    if (output.stillRouted) {
+        remaining.oldOutput = old.oldOutput;
+        remaining.routedOutput = old.routedOutput;
+    }
     try {
-        persistSnapshot(old.routedInput.empty() ? std::nullopt
-                                                : std::optional(Snapshot{old.oldInput, "", old.routedInput, ""}));
+        persistSnapshot(remaining.routedInput.empty() && remaining.routedOutput.empty() ? std::nullopt
+                                                                                        : std::optional(remaining));
     } catch (...) {
         problems.push_back(describe(std::current_exception()));
     }
@@ -243,18 +272,33 @@ void SystemAudioRoute::restoreSavedRoute()
 
     const std::vector<AudioDevice> devices = devices_();
     std::vector<std::string> problems;
-    if (!old.routedInput.empty())
-        if (auto problem = restoreHalf(true, old.oldInput, old.routedInput, devices))
-            problems.push_back(*problem);
-    if (!old.routedOutput.empty())
-        if (auto problem = restoreHalf(false, old.oldOutput, old.routedOutput, devices))
-            problems.push_back(*problem);
+    Snapshot remaining;
+    const HalfOutcome input = restoreHalf(true, old.oldInput, old.routedInput, devices);
+    if (input.problem)
+        problems.push_back(*input.problem);
+    if (input.stillRouted) {
+        remaining.oldInput = old.oldInput;
+        remaining.routedInput = old.routedInput;
+    }
+    const HalfOutcome output = restoreHalf(false, old.oldOutput, old.routedOutput, devices);
+    if (output.problem)
+        problems.push_back(*output.problem);
+    if (output.stillRouted) {
+        remaining.oldOutput = old.oldOutput;
+        remaining.routedOutput = old.routedOutput;
+    }
     // The record goes only after the devices were given back: a settings
     // store that refuses the write must not keep the user's microphone. The
     // record it keeps is harmless, as a later start switches only a half
-    // that is still routed.
+    // that is still routed. A half still routed stays recorded, so the next
+    // start gives it back.
     try {
-        defaults_.remove(recoveryKey);
+        if (input.stillRouted || output.stillRouted) {
+            const std::string json = remaining.json();
+            defaults_.set(recoveryKey, DefaultsData(json.begin(), json.end()));
+        } else {
+            defaults_.remove(recoveryKey);
+        }
     } catch (...) {
         problems.push_back(describe(std::current_exception()));
     }

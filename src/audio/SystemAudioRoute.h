@@ -35,9 +35,17 @@ public:
 
     using Devices = std::function<std::vector<AudioDevice>()>;
     using Current = std::function<std::optional<AudioObjectId>(bool input)>;
+    // Throws when the system refuses the switch; one it accepted may take
+    // effect a while later, which `Current` tells.
     using SetDefault = std::function<void(AudioObjectId device, bool input)>;
 
     static constexpr const char* recoveryKey = "systemAudioRouteRecovery";
+    // How often a give-back is sent while the routed device stays the
+    // default, and for how long a new try may start: a server under load
+    // may apply one a few seconds late, and a quit should not wait much
+    // longer than that.
+    static constexpr int giveBackAttempts = 3;
+    static constexpr double giveBackSeconds = 2.5;
 
     // The record stored under the recovery key, as JSON data; none when the
     // key is absent or its data does not decode (the data is left alone).
@@ -54,25 +62,36 @@ public:
     // was the default when the program launched, remembered as the previous
     // input when the current default is one of the virtual devices. A default
     // the device list leaves out (a speaker's monitor) is remembered by UID
-    // and given back, though it never stands in for a missing one. Throws
-    // the switch's "SystemAudio" error unless the device became the default
-    // anyway.
-    void routeInput(const AudioDevice& device, const std::optional<std::string>& fallbackUID);
+    // and given back, though it never stands in for a missing one. True when
+    // the device is the default input now; false when the system accepted
+    // the switch without applying it yet: the record stays, so a switch that
+    // takes effect later is given back like any other. Throws the switch's
+    // "SystemAudio" error unless the device became the default anyway.
+    bool routeInput(const AudioDevice& device, const std::optional<std::string>& fallbackUID);
     // Undoes the output half only, then stores what is left of the record;
     // throws DomainError "SystemAudioRoute" 1 with every problem.
     void restoreOutput();
     // Undoes both halves, then forgets the record (kept in the settings when
-    // they refuse the write); throws DomainError "SystemAudioRoute" 1 with
-    // every problem, joined by "；".
+    // they refuse the write). A half whose routed device is still the
+    // default after the give-back stays recorded, so the next start gives it
+    // back. Throws DomainError "SystemAudioRoute" 1 with every problem,
+    // joined by "；".
     void restoreSavedRoute();
+    // The text for a switch the system accepted and did not apply.
+    static std::string unappliedSwitchText(bool input);
     // Stores a new record (none removes it) in memory and in the settings.
     void persistSnapshot(std::optional<Snapshot> snapshot);
 
     const std::optional<Snapshot>& snapshot() const { return snapshot_; }
 
 private:
-    std::optional<std::string> restoreHalf(bool input, const std::string& oldUID, const std::string& routedUID,
-                                           const std::vector<AudioDevice>& devices);
+    struct HalfOutcome {
+        std::optional<std::string> problem;
+        // The routed device is still the default: the half stays recorded.
+        bool stillRouted = false;
+    };
+    HalfOutcome restoreHalf(bool input, const std::string& oldUID, const std::string& routedUID,
+                            const std::vector<AudioDevice>& devices);
 
     SettingsStore& defaults_;
     Devices devices_;

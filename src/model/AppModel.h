@@ -707,6 +707,9 @@ public:
     // At quit: records a takeover that the server applied after reporting
     // it as failed, so that it is given back too.
     void recordLateTakeover();
+    // How long a switch the server accepted may take to apply before the
+    // user is told it did not.
+    static constexpr double systemMicSettleSeconds = 5.0;
 
     // ---- Far end to the headphones ----
     void routeCallSpeaker();
@@ -832,6 +835,11 @@ private:
     // The devices in use when the server went (UIDs), looked for on its return.
     std::vector<std::string> devicesBeforeServerLoss;
     rt::TaskHandle<> serverRecovery;
+
+    // ---- System microphone ----
+    // Waits for an accepted takeover to apply; tells the user if it did not.
+    rt::Async<void> confirmSystemMic();
+    rt::TaskHandle<> systemMicConfirmation;
 
     // ---- Hear test ----
     const double hearTestSeconds = 3.0;

@@ -150,6 +150,7 @@ void AppModel::shutdown()
     serverWatcher.reset();
     serverRecovery.cancel();
     serverRecovery = {};
+    systemMicConfirmation.cancel();
     recordLateTakeover();
     restoreSystemMic();
 }

@@ -4,6 +4,7 @@
 #include "model/AppModel.h"
 
 #include "runtime/Error.h"
+#include "runtime/Sleep.h"
 #include "speech/Localization.h"
 
 #include <algorithm>
@@ -51,15 +52,39 @@ void AppModel::applySystemMic()
     if (!systemMicEnabled.get() || !sessionPrepared.get() || !device)
         return;
     try {
-        systemRoute->routeInput(*device, launchInputUID.get());
+        if (!systemRoute->routeInput(*device, launchInputUID.get())) {
+            // Accepted, not applied yet: the record is written, and the
+            // watcher's next delivery finds the switch when it lands.
+            if (!systemMicConfirmation || systemMicConfirmation.isFinished() || systemMicConfirmation.isCancelled())
+                systemMicConfirmation = spawnOnModel([](AppModel& model) { return model.confirmSystemMic(); });
+            return;
+        }
         systemMicPending.set(false);
         systemMicWasDefault.set(true);
+        systemMicConfirmation.cancel();
     } catch (...) {
         // Retried silently at every later check.
         if (!systemMicFailureShown.get()) {
             errorMessage.set(describe(std::current_exception()));
             systemMicFailureShown.set(true);
         }
+    }
+}
+
+rt::Async<void> AppModel::confirmSystemMic()
+{
+    const std::weak_ptr<AppModel> weak = weak_from_this();
+    try {
+        co_await rt::sleepFor(systemMicSettleSeconds);
+    } catch (...) {
+        co_return;
+    }
+    if (weak.expired() || !systemMicPending.get() || !systemMicEnabled.get())
+        co_return;
+    recordLateTakeover();
+    if (systemMicPending.get() && !systemMicFailureShown.get()) {
+        errorMessage.set(SystemAudioRoute::unappliedSwitchText(true));
+        systemMicFailureShown.set(true);
     }
 }
 

@@ -123,6 +123,8 @@ inline constexpr AudioStatus unsupportedOperation = static_cast<AudioStatus>("un
 inline constexpr AudioStatus notRunning = static_cast<AudioStatus>("stop"_fcc);
 // No sound server answers; the audio system keeps trying to reach one.
 inline constexpr AudioStatus serverUnavailable = static_cast<AudioStatus>("!srv"_fcc);
+// Sent, but the server did not answer in time: it may still carry it out.
+inline constexpr AudioStatus unanswered = static_cast<AudioStatus>("wait"_fcc);
 }  // namespace AudioStatuses
 
 }  // namespace parlaro

@@ -132,13 +132,20 @@ TEST(SystemAudioRoute, AFailedSwitchLeavesNoInputHalf)
 {
     RouteWorld world;
 
-    // Accepted but without effect: the "SystemAudio" error of code 0.
+    // Accepted, not applied yet: no failure, and the record stays for the
+    // switch the server applies later, which then counts without a new one.
     world.sim.setDefaultSwitch(true, sim::DefaultSwitch::ignored);
     auto route = world.route();
-    EXPECT_EQ(failureOf([&] { route.routeInput(world.listed(20), std::nullopt); }),
-              DomainError("SystemAudio", 0, "无法切换系统麦克风（0）"));
-    EXPECT_EQ(route.snapshot(), std::nullopt);
-    EXPECT_EQ(world.stored(), std::nullopt);
+    EXPECT_FALSE(route.routeInput(world.listed(20), std::nullopt));
+    const Snapshot routed{"builtin-mic", "", virtualMicUID, ""};
+    EXPECT_EQ(SystemAudioRoute::savedSnapshot(world.platform.defaults), routed);
+    world.sim.setDefaultDevice(true, 20);
+    world.sim.clearEvents();
+    EXPECT_TRUE(route.routeInput(world.listed(20), "launch-mic"));
+    EXPECT_EQ(world.defaultSets(), 0u);
+    EXPECT_EQ(route.snapshot(), routed);
+    world.sim.setDefaultDevice(true, 10);
+    world.platform.defaults.remove(key);
 
     // A record with an output half keeps that half.
     world.sim.setDefaultSwitch(true, sim::DefaultSwitch::takesEffect);
@@ -301,6 +308,75 @@ TEST(SystemAudioRoute, AnUnlistedDefaultInputIsGivenBackButNeverStandsIn)
     EXPECT_EQ(failureOf([&] { world.route().restoreSavedRoute(); }),
               DomainError("SystemAudioRoute", 1, "原麦克风未连接"));
     EXPECT_EQ(world.sim.defaultDevice(true), 20u);
+}
+
+TEST(SystemAudioRoute, AGiveBackIsConfirmedOrItsHalfStaysForTheNextStart)
+{
+    RouteWorld world;
+    const std::string both =
+        R"({"oldInput":"builtin-mic","oldOutput":"speakers","routedInput":"com.parlaro.virtualmic","routedOutput":"com.parlaro.virtualmic"})";
+    // A server under load acknowledges a switch and applies it only a while
+    // later: here at the `late`-th write.
+    int writes = 0;
+    int late = 2;
+    auto lagging = [&](AudioObjectId device, bool input) {
+        if (++writes >= late)
+            world.sim.setDefaultDevice(input, device);
+    };
+
+    // Applied at the second try: given back, and the record goes.
+    world.sim.setDefaultDevice(true, 20);
+    world.sim.setDefaultDevice(false, 20);
+    world.store(both);
+    world.route(lagging).restoreSavedRoute();
+    EXPECT_EQ(world.sim.defaultDevice(true), 10u);
+    EXPECT_EQ(world.sim.defaultDevice(false), 30u);
+    EXPECT_EQ(world.stored(), std::nullopt);
+
+    // Never applied while the program runs: the input half stays, and the
+    // next start gives the microphone back.
+    world.sim.setDefaultDevice(true, 20);
+    world.sim.setDefaultDevice(false, 20);
+    world.store(both);
+    writes = 0;
+    late = SystemAudioRoute::giveBackAttempts + 2;
+    EXPECT_EQ(failureOf([&] { world.route(lagging).restoreSavedRoute(); }),
+              DomainError("SystemAudioRoute", 1, "声音服务器接受了系统麦克风的切换，但没有生效"));
+    EXPECT_EQ(writes, SystemAudioRoute::giveBackAttempts + 2);
+    EXPECT_EQ(world.sim.defaultDevice(true), 20u);
+    EXPECT_EQ(SystemAudioRoute::savedSnapshot(world.platform.defaults),
+              (Snapshot{"builtin-mic", "", virtualMicUID, ""}));
+    world.route().restoreSavedRoute();
+    EXPECT_EQ(world.sim.defaultDevice(true), 10u);
+    EXPECT_EQ(world.stored(), std::nullopt);
+
+    // A refused give-back that leaves the microphone routed is kept as well;
+    // one that took effect anyway is not.
+    world.sim.setDefaultDevice(true, 20);
+    world.store(both);
+    world.sim.fail(audioSystemObject, "dIn "_fcc, AudioOperation::setPropertyData, -50);
+    EXPECT_EQ(failureOf([&] { world.route().restoreSavedRoute(); }),
+              DomainError("SystemAudioRoute", 1, "无法切换系统麦克风（-50）"));
+    EXPECT_EQ(SystemAudioRoute::savedSnapshot(world.platform.defaults),
+              (Snapshot{"builtin-mic", "", virtualMicUID, ""}));
+    world.store(both);
+    world.sim.setDefaultDevice(false, 20);
+    EXPECT_NO_THROW(world
+                        .route([&world](AudioObjectId device, bool input) {
+                            world.sim.setDefaultDevice(input, device);
+                            throw DomainError("SystemAudio", -1, "无法切换系统麦克风（-1）");
+                        })
+                        .restoreSavedRoute());
+    EXPECT_EQ(world.sim.defaultDevice(true), 10u);
+    EXPECT_EQ(world.stored(), std::nullopt);
+
+    // Giving back the output alone keeps an output half that stays routed.
+    world.sim.setDefaultDevice(false, 20);
+    world.store(both);
+    writes = 0;
+    auto outputLate = world.route(lagging);
+    EXPECT_THROW(outputLate.restoreOutput(), DomainError);
+    EXPECT_EQ(outputLate.snapshot(), SystemAudioRoute::Snapshot::decode(both));
 }
 
 TEST(SystemAudioRoute, RestoringTheOutputKeepsTheInputHalf)

@@ -111,6 +111,51 @@ TEST(ModelSystemMic, AFailedSwitchIsShownOncePerSwitchingOn)
     EXPECT_FALSE(model->systemMicPending.get());
 }
 
+TEST(ModelSystemMic, ASwitchTheServerAppliesLateCountsAndIsRecorded)
+{
+    ModelWorld world;
+    world.addMicrophone(10, "usb-mic", "USB");
+    world.addVirtualDriver();
+    world.setDefaultInput(10);
+    world.audio.setDefaultSwitch(true, sim::DefaultSwitch::ignored);
+    auto model = world.make();
+    model->prepareSession();
+    // Accepted and not applied yet: no failure, and already recorded.
+    EXPECT_EQ(model->errorMessage.get(), std::nullopt);
+    EXPECT_TRUE(model->systemMicPending.get());
+    EXPECT_EQ(SystemAudioRoute::savedSnapshot(world.platform.defaults),
+              (SystemAudioRoute::Snapshot{"usb-mic", "", virtualMicUID, ""}));
+
+    // Applied a moment later: the next check takes it as done, and nothing
+    // is shown once the settling time has passed.
+    world.setDefaultInput(50);
+    model->refreshDevices();
+    EXPECT_FALSE(model->systemMicPending.get());
+    world.runtime.clock().advance(AppModel::systemMicSettleSeconds + 1);
+    EXPECT_EQ(model->errorMessage.get(), std::nullopt);
+    world.audio.setDefaultSwitch(true, sim::DefaultSwitch::takesEffect);
+    model->shutdown();
+    EXPECT_EQ(world.audio.defaultDevice(true), 10u);
+
+    // Never applied: the user is told once the settling time is over, and
+    // the server that applies it after all still finds it recorded.
+    ModelWorld never;
+    never.addMicrophone(10, "usb-mic", "USB");
+    never.addVirtualDriver();
+    never.setDefaultInput(10);
+    never.audio.setDefaultSwitch(true, sim::DefaultSwitch::ignored);
+    auto stuck = never.make();
+    stuck->prepareSession();
+    never.runtime.clock().advance(AppModel::systemMicSettleSeconds - 0.5);
+    EXPECT_EQ(stuck->errorMessage.get(), std::nullopt);
+    never.runtime.clock().advance(1);
+    EXPECT_EQ(stuck->errorMessage.get(), "声音服务器接受了系统麦克风的切换，但没有生效");
+    never.setDefaultInput(50);
+    never.audio.setDefaultSwitch(true, sim::DefaultSwitch::takesEffect);
+    stuck->shutdown();
+    EXPECT_EQ(never.audio.defaultDevice(true), 10u);
+}
+
 TEST(ModelSystemMic, AVirtualMicrophoneBackUnderANewIdIsTakenAgainAtOnce)
 {
     ModelWorld world;
@@ -163,7 +208,9 @@ TEST(ModelSystemMic, ASwitchAppliedAfterItFailedIsGivenBackAtQuit)
         model->prepareSession();
         EXPECT_EQ(model->launchInputUID.get(), c.microphone ? "usb-mic" : "speakers.monitor");
         EXPECT_TRUE(model->systemMicPending.get());
-        EXPECT_EQ(world.route->snapshot(), std::nullopt);
+        // Accepted: recorded before it lands.
+        EXPECT_EQ(world.route->snapshot(),
+                  (SystemAudioRoute::Snapshot{model->launchInputUID.get().value_or(""), "", virtualMicUID, ""}));
 
         // The server applies it late; the model quits before its next check.
         world.audio.setDefaultSwitch(true, sim::DefaultSwitch::takesEffect);

@@ -94,19 +94,22 @@ testing::AssertionResult startsListening(const std::shared_ptr<AppModel>& model)
 
 namespace {
 
-sim::SimSettingsStore& spanishSpeakerSettings(sim::SimSettingsStore& defaults)
+sim::SimSettingsStore& spanishSpeakerSettings(sim::SimSettingsStore& defaults,
+                                              const std::function<void(sim::SimSettingsStore&)>& prepare)
 {
     defaults.set("myLanguage", std::string("es"));
     defaults.set("theirLanguage", std::string("en"));
     defaults.set("onboardingDone", true);
+    if (prepare)
+        prepare(defaults);
     return defaults;
 }
 
 }  // namespace
 
-SpanishSpeakerProgram::SpanishSpeakerProgram()
+SpanishSpeakerProgram::SpanishSpeakerProgram(const std::function<void(sim::SimSettingsStore&)>& prepare)
     : factory({.kind = app::ServiceFactory::Kind::real,
-               .defaults = &spanishSpeakerSettings(defaults),
+               .defaults = &spanishSpeakerSettings(defaults, prepare),
                .historyFolder = std::nullopt,
                .engineParts = freshEngineParts()})
 {

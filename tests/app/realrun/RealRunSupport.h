@@ -58,9 +58,10 @@ struct RealRunWorld {
 
 // The real program's services for a Spanish speaker whose caller speaks
 // English, past the first-run wizard; the settings live as long as the
-// services that read them.
+// services that read them; `prepare` adds to the settings before the
+// program reads them.
 struct SpanishSpeakerProgram {
-    SpanishSpeakerProgram();
+    explicit SpanishSpeakerProgram(const std::function<void(sim::SimSettingsStore&)>& prepare = {});
 
     sim::SimSettingsStore defaults;
     app::ServiceFactory factory;

@@ -201,21 +201,25 @@ AudioStatus PulseAudioSystem::setDefault(bool input, AudioObjectId device)
     PulseLoopLock control(control_);
     if (!context_)
         return AudioStatuses::serverUnavailable;
-    if (!setDefaultLocked(input, name)) {
+    // A server that did not answer would not answer a re-read either.
+    const AudioStatus status = setDefaultLocked(input, name);
+    if (status == AudioStatuses::unspecified)
         refreshLocked();
-        return AudioStatuses::unspecified;
-    }
-    return AudioStatuses::ok;
+    return status;
 }
 
-bool PulseAudioSystem::setDefaultLocked(bool input, const std::string& name)
+AudioStatus PulseAudioSystem::setDefaultLocked(bool input, const std::string& name)
 {
     PulseCompletion completion{&control_};
     pa_operation* operation = input
         ? pa_context_set_default_source(context_, name.c_str(), PulseCompletion::onSuccess, &completion)
         : pa_context_set_default_sink(context_, name.c_str(), PulseCompletion::onSuccess, &completion);
     if (!completion.wait(operation, writeDeadline))
-        return false;
+        // A server too busy to answer in time still carries the request out
+        // once it gets to it.
+        return operation && !completion.done && context_ && pa_context_get_state(context_) == PA_CONTEXT_READY
+            ? AudioStatuses::unanswered
+            : AudioStatuses::unspecified;
     // Some servers acknowledge a new default a few milliseconds before they
     // apply it; the change event that follows brings it into the mirror, so
     // a read right after this call sees it. A server that acknowledged and
@@ -228,7 +232,7 @@ bool PulseAudioSystem::setDefaultLocked(bool input, const std::string& name)
         settleDeadline);
     if (!applied)
         refreshLocked();
-    return true;
+    return AudioStatuses::ok;
 }
 
 AudioListenerToken PulseAudioSystem::addPropertyListener(AudioObjectId object, const AudioPropertyAddress& address,

@@ -149,8 +149,10 @@ private:
     // Writes.
     AudioStatus setDefault(bool input, AudioObjectId device);
     // Under the control loop lock: sets the default sink or source by name
-    // and waits until the server has applied it; false when it refused.
-    bool setDefaultLocked(bool input, const std::string& name);
+    // and waits (a while) until the server has applied it: ok once it
+    // accepted, unanswered when it did not answer in time, unspecified when
+    // it refused.
+    AudioStatus setDefaultLocked(bool input, const std::string& name);
     std::optional<std::string> ensureLocked();
     void startKeepersLocked();
     void stopKeepersLocked();
