@@ -264,7 +264,7 @@ void AppDelegate::willTerminate()
     // The last chance to write them has passed; the window is going.
     if (const auto unsaved = model.unsavedHistory())
         std::fprintf(parts_.errors ? parts_.errors : stderr,
-                     "Parlaro: %zu conversation session(s) could not be saved in %s (%s) and are lost.\n",
+                     "parlaro: %zu conversation session(s) could not be saved in %s (%s) and are lost.\n",
                      unsaved->sessions, unsaved->folder.c_str(), unsaved->reason.c_str());
     // Stops the model's audio work and gives the default microphone back;
     // the virtual devices stay for the call application.

@@ -3,6 +3,7 @@
 #include "app/AppCommands.h"
 #include "app/AppDelegate.h"
 #include "app/ContentView.h"
+#include "app/EarlierFolderNotice.h"
 #include "app/MainWindow.h"
 #include "app/NoHomeNotice.h"
 #include "app/QuitSignals.h"
@@ -155,6 +156,7 @@ bool Application::start()
     if (settingsFile)
         tellSettingsFileProblem(*settingsFile, *factory_->model(), stderr);
     tellNoHomeFolder(settingsInMemory, *factory_->history(), *factory_->model(), stderr);
+    tellEarlierEntries(takeEarlierEntryNotes(), *factory_->model(), stderr);
     delegate->launchFinished();
     window_->show();
     return true;

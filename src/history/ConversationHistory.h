@@ -100,13 +100,18 @@ public:
     std::optional<std::string> save(const ConversationSession& session);
     // Starts the one scan of the folder; later calls do nothing.
     void load();
-    // Removes the session's file and its summary.
-    void deleteSession(const rt::Uuid& id);
-    // Removes every ".json" file of the folder, the index included.
-    void deleteAll();
+    // Deletions remove the files and then the summaries of the sessions
+    // whose files are gone; one that stays on disk stays listed. Why a file
+    // could not be removed ("Read-only file system"), or nothing when every
+    // one was.
+    //
+    // The session's files.
+    std::optional<std::string> deleteSession(const rt::Uuid& id);
+    // Every ".json" file of the folder, the index included.
+    std::optional<std::string> deleteAll();
     // Sessions whose last sentence is strictly earlier than the cutoff.
     std::int64_t sessions(rt::Date olderThan) const;
-    void deleteSessions(rt::Date olderThan);
+    std::optional<std::string> deleteSessions(rt::Date olderThan);
 
     // One session as its file holds it, or why it cannot be had: the
     // system's reason ("No such file or directory"), or the file's name and
@@ -144,6 +149,8 @@ public:
 
 private:
     void merge(std::vector<ConversationSummary> rebuilt);
+    // Drops the summaries of these sessions whose files are gone.
+    void forgetDeleted(const std::unordered_set<rt::Uuid>& ids);
     void dropHitsOfDeletedSessions();
     std::filesystem::path sessionFile(const rt::Uuid& id) const;
 

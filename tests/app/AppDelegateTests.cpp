@@ -408,7 +408,7 @@ TEST(QuitWithUnsavedHistory, WhatTheHistoryCouldNotWriteIsReportedOnStandardErro
     const std::string printed(buffer, size);
     std::free(buffer);
     EXPECT_EQ(printed,
-              "Parlaro: 1 conversation session(s) could not be saved in " + shell.folder.path().string() + " ("
+              "parlaro: 1 conversation session(s) could not be saved in " + shell.folder.path().string() + " ("
                   + readOnly.reason() + ") and are lost.\n");
     EXPECT_EQ(shell.exits, std::vector<int>{0});
 }

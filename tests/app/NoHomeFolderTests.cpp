@@ -29,9 +29,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string settingsLine = "Parlaro: there is no home folder (HOME is unset or not absolute and the account has "
+const std::string settingsLine = "parlaro: there is no home folder (HOME is unset or not absolute and the account has "
                                  "none); settings are kept in memory until quit and not saved.\n";
-const std::string historyLine = "Parlaro: there is no home folder to keep the conversation history in; saving it is "
+const std::string historyLine = "parlaro: there is no home folder to keep the conversation history in; saving it is "
                                 "off.\n";
 
 TEST(NoHomeFolder, TheUserHearsWhatIsNotKeptInTheAlertAndOnStandardError)
