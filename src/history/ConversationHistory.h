@@ -24,11 +24,11 @@ class SettingsStore;
 // upper-case UUID, and "index.json", a cache of every session's summary,
 // newest first, so the list shows without reading every session. The folder
 // is scanned at most once per process, by the first load(); afterwards saves
-// and deletions keep `summaries` up to date in place. Only save() reports a
-// failure, so the caller can keep what was not written: elsewhere file,
-// encoding and decoding errors are swallowed and the store goes on with what
-// it has, but a file it cannot read is never overwritten or removed by a
-// load.
+// and deletions keep `summaries` up to date in place. Saves and deletions
+// report a failure, so the caller can keep what was not written and tell
+// what was not deleted: elsewhere file, encoding and decoding errors are
+// swallowed and the store goes on with what it has, but a file it cannot
+// read is never overwritten or removed by a load.
 //
 // Main actor only, except search() and rebuildIndex(). Owned through
 // std::shared_ptr (make()), so the load task can hold it weakly.
