@@ -40,18 +40,25 @@ std::string describeRefusal(const SettingsWriteError& refusal)
 
 }  // namespace
 
+std::string describeFailure(const std::exception_ptr& error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const SettingsWriteError& refusal) {
+        return describeRefusal(refusal);
+    } catch (...) {
+        return describe(std::current_exception());
+    }
+}
+
 bool SettingsWriter::write(const std::function<void(SettingsStore&)>& write)
 {
     try {
         write(store_);
         return true;
-    } catch (const SettingsWriteError& refusal) {
-        if (tell_)
-            tell_(describeRefusal(refusal));
-        return false;
     } catch (...) {
         if (tell_)
-            tell_(describe(std::current_exception()));
+            tell_(describeFailure(std::current_exception()));
         return false;
     }
 }

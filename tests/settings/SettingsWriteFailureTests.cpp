@@ -4,7 +4,9 @@
 // is told once in the error alert and each control shows what is in force.
 
 #include "ModelUiWorld.h"
+#include "StringTableFiles.h"
 
+#include "audio/SystemAudioRoute.h"
 #include "history/ConversationHistory.h"
 #include "model/AppModel.h"
 #include "platform/Platform.h"
@@ -71,7 +73,15 @@ struct RefusedWorld {
         // The interface language reads and writes the same file.
         platformScope.emplace(PlatformServices{store.get(), &world.platform.preferredLanguages, &world.platform.text,
                                                &world.platform.bundles});
-        model = world.make([this](AppModel::Dependencies& d) { d.defaults = store.get(); });
+        model = world.make([this](AppModel::Dependencies& d) {
+            d.defaults = store.get();
+            // The takeover's record goes into the same file.
+            d.systemRoute = std::make_shared<SystemAudioRoute>(
+                *store, [] { return AudioDevices::allDevices(); },
+                [](bool input) { return AudioDevices::defaultDeviceID(input); },
+                [](AudioObjectId device, bool input) { AudioDevices::setDefaultDevice(device, input); },
+                SystemAudioRoute::savedSnapshot(*store));
+        });
         history = ConversationHistory::make(home / "History", *store);
         new ui::ErrorAlert(model, &window, [] { return true; });
         new QVBoxLayout(&window);
@@ -184,6 +194,30 @@ TEST(SettingsWriteFailure, AFullDiskUnderASettingsFileTellsTheReasonAndNoPageEnd
     // The file the user knows, not the temporary the write went through.
     w.told = "无法保存设置到 " + file.string() + "（No space left on device）。";
     everyPageHoldsOn(w);
+}
+
+// The takeover of the default input records how to give it back in the
+// settings: a German user whose settings folder refuses it reads why in
+// German, naming the settings file, not the temporary the write went
+// through.
+TEST(SettingsWriteFailure, ARouteThatCannotBeRecordedIsToldInTheUsersLanguageNamingTheSettingsFile)
+{
+    RefusedWorld w;
+    test::ReadOnlyFolder readOnly(w.home / "config");
+    const fs::path file = w.home / "config" / "settings.json";
+    std::ofstream(file) << R"({"interfaceLanguage": "de"})";
+    readOnly.setReadOnly(true);
+    test::loadStringTables(w.world.platform.bundles, "de");
+    w.world.addMicrophone(10, "usb-mic", "USB");
+    w.world.addVirtualDriver();
+    w.world.setDefaultInput(10);
+    w.open(file);
+    if (testing::Test::HasFatalFailure())
+        return;
+    w.model->prepareSession();
+    EXPECT_EQ(w.model->errorMessage.get(),
+              "Die Einstellungen können nicht in " + file.string() + " gespeichert werden (" + readOnly.reason()
+                  + ").");
 }
 
 }  // namespace
