@@ -219,11 +219,14 @@ fs::path programPath(const fs::path& base, const fs::path& entry, const FolderRe
         }
     } else {
         std::error_code ignored;
-        const bool folders = fs::is_directory(fs::symlink_status(legacy, ignored))
-            && fs::is_directory(fs::symlink_status(current, ignored));
+        const bool earlierFolder = fs::is_directory(fs::symlink_status(legacy, ignored));
+        const bool folders = earlierFolder && fs::is_directory(fs::symlink_status(current, ignored));
         if (folders) {
             if (!error)
                 error = mergeFolder(legacy, current, rename);
+        } else if (earlierFolder) {
+            // A folder where a file now is: nothing to merge it with.
+            error = std::make_error_code(std::errc::file_exists);
         } else if (!error) {
             if (const auto kept = keepAside(legacy, current, error)) {
                 std::lock_guard lock(notesMutex);
