@@ -2,20 +2,27 @@
 
 #include "app/ModelTask.h"
 #include "app/QtHostWindow.h"
+#include "history/UnsavedRescue.h"
 #include "model/AppModel.h"
 #include "runtime/Sleep.h"
 #include "runtime/Task.h"
+#include "settings/ExportPanel.h"
+#include "speech/Localization.h"
 #include "ui/AppActivity.h"
 #include "ui/HoldShortcut.h"
 #include "ui/HoldShortcutCenter.h"
+#include "ui/Text.h"
 
 #include <QApplication>
 #include <QDialog>
 #include <QEvent>
 #include <QGuiApplication>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QWidget>
 #include <QWindow>
 
+#include <algorithm>
 #include <stdexcept>
 #include <vector>
 
@@ -216,6 +223,77 @@ void AppDelegate::showMainWindow()
 
 void AppDelegate::quit()
 {
+    if (asking_ || terminated_)
+        return;
+    AppModel& model = *parts_.model;
+    // What waits is tried once more; only what still cannot be written is
+    // worth the question.
+    model.flushDirtySessions();
+    const auto unsaved = model.unsavedHistory();
+    if (!unsaved || unsavedGiveUp_) {
+        quitUnasked();
+        return;
+    }
+    asking_ = true;
+    // A quit from the tray may come while the window is hidden: the
+    // question shows over it.
+    showMainWindow();
+    const std::string message =
+        localized("还有对话没能保存到 %@（%@）。现在退出会丢失这些对话。", unsaved->folder.string(), unsaved->reason);
+    const UnsavedQuestion ask = parts_.askUnsaved ? parts_.askUnsaved : askWithMessageBox;
+    ask(mainWindow(), message, [self = QPointer<AppDelegate>(this)](UnsavedAnswer answer) {
+        if (!self)
+            return;
+        self->asking_ = false;
+        self->answerUnsaved(answer);
+    });
+}
+
+void AppDelegate::answerUnsaved(UnsavedAnswer answer)
+{
+    switch (answer) {
+    case UnsavedAnswer::keepTrying:
+        return;
+    case UnsavedAnswer::saveCopy: {
+        // One file with every unsaved conversation, oldest sentence first.
+        std::vector<ConversationEntry> entries;
+        for (const ConversationSession& session : parts_.model->unsavedConversations())
+            entries.insert(entries.end(), session.entries.begin(), session.entries.end());
+        std::stable_sort(entries.begin(), entries.end(),
+                         [](const ConversationEntry& a, const ConversationEntry& b) { return a.time < b.time; });
+        settings::ExportPanel::exportSession(entries, mainWindow());
+        return;
+    }
+    case UnsavedAnswer::quitAnyway:
+        unsavedGiveUp_ = true;
+        quitUnasked();
+        return;
+    }
+}
+
+void AppDelegate::askWithMessageBox(QWidget* window, const std::string& message,
+                                    std::function<void(UnsavedAnswer)> answer)
+{
+    auto* box =
+        new QMessageBox(QMessageBox::Warning, ui::q(localized("提示")), ui::q(message), QMessageBox::NoButton, window);
+    box->setObjectName(QStringLiteral("unsavedQuestion"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setTextFormat(Qt::PlainText);
+    auto* keep = box->addButton(ui::q(localized("保留并继续尝试保存")), QMessageBox::RejectRole);
+    auto* copy = box->addButton(ui::q(localized("另存一份…")), QMessageBox::ActionRole);
+    auto* lose = box->addButton(ui::q(localized("退出并丢弃")), QMessageBox::DestructiveRole);
+    box->setDefaultButton(keep);
+    box->setEscapeButton(keep);
+    QObject::connect(box, &QMessageBox::buttonClicked, box, [=](QAbstractButton* clicked) {
+        answer(clicked == lose       ? UnsavedAnswer::quitAnyway
+                   : clicked == copy ? UnsavedAnswer::saveCopy
+                                     : UnsavedAnswer::keepTrying);
+    });
+    box->open();
+}
+
+void AppDelegate::quitUnasked()
+{
     parts_.model->dismissSheets();
     quitWhenSheetsClosed(quitTries);
 }
@@ -287,11 +365,22 @@ void AppDelegate::willTerminate()
     willTerminateRan_ = true;
     AppModel& model = *parts_.model;
     model.closeConversationSession();
-    // The last chance to write them has passed; the window is going.
-    if (const auto unsaved = model.unsavedHistory())
-        std::fprintf(parts_.errors ? parts_.errors : stderr,
-                     "Parlaro: %zu conversation session(s) could not be saved in %s (%s) and are lost.\n",
-                     unsaved->sessions, unsaved->folder.c_str(), unsaved->reason.c_str());
+    // The last chance to write them into the history has passed; unless
+    // the user chose to lose them, they go where they can be written, and
+    // the next start says where.
+    if (const auto unsaved = model.unsavedHistory()) {
+        std::FILE* errors = parts_.errors ? parts_.errors : stderr;
+        const auto rescued =
+            unsavedGiveUp_ ? std::nullopt : UnsavedRescue::write(model.unsavedConversations(), parts_.rescuePlaces);
+        if (rescued)
+            std::fprintf(errors,
+                         "parlaro: %zu conversation session(s) could not be saved in %s (%s); they were written to "
+                         "%s.\n",
+                         unsaved->sessions, unsaved->folder.c_str(), unsaved->reason.c_str(), rescued->c_str());
+        else
+            std::fprintf(errors, "parlaro: %zu conversation session(s) could not be saved in %s (%s) and are lost.\n",
+                         unsaved->sessions, unsaved->folder.c_str(), unsaved->reason.c_str());
+    }
     // Stops the model's audio work and gives the default microphone back;
     // the virtual devices stay for the call application.
     model.shutdown();

@@ -7,8 +7,11 @@
 #include <QPointer>
 
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 class QWidget;
 
@@ -33,6 +36,21 @@ namespace parlaro::app {
 class AppDelegate : public QObject {
     Q_OBJECT
 public:
+    // What a user who quits with conversations the history could not write
+    // wants done with them.
+    enum class UnsavedAnswer {
+        // Stay open; the history is tried again.
+        keepTrying,
+        // Stay open, with the export dialog for a copy elsewhere.
+        saveCopy,
+        // Quit and lose them.
+        quitAnyway,
+    };
+    // Shows the question (the folder and why it cannot be written) without
+    // blocking, and answers once.
+    using UnsavedQuestion =
+        std::function<void(QWidget* window, const std::string& message, std::function<void(UnsavedAnswer)> answer)>;
+
     struct Parts {
         std::shared_ptr<AppModel> model;
         std::shared_ptr<ConversationHistory> history;
@@ -49,6 +67,12 @@ public:
         // Where what the quit could not save is reported; none: standard
         // error.
         std::FILE* errors = nullptr;
+        // Asked at a quit from the window while conversations are unsaved;
+        // none: a message box.
+        UnsavedQuestion askUnsaved;
+        // Where conversations still unsaved at an unasked quit are written
+        // (see UnsavedRescue); none: they are lost.
+        std::vector<std::filesystem::path> rescuePlaces;
     };
 
     // How long and how often the quit waits for sheets to close themselves.
@@ -71,8 +95,12 @@ public:
     void showMainWindow();
     void refreshMetersVisible();
 
-    // Every way of quitting: closes the model's sheets, then waits for them.
+    // Every way of quitting from the window: asks first while conversations
+    // cannot be saved, then closes the model's sheets and waits for them.
     void quit();
+    // A quit nobody can be asked about (a signal): conversations still
+    // unsaved are written to the first rescue place that takes them.
+    void quitUnasked();
     // While tries are left and a window-modal dialog is open, looks again
     // one interval later; then ends what is still open and terminates.
     void quitWhenSheetsClosed(int tries);
@@ -90,6 +118,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void answerUnsaved(UnsavedAnswer answer);
+    static void askWithMessageBox(QWidget* window, const std::string& message,
+                                  std::function<void(UnsavedAnswer)> answer);
     void terminate();
     void shouldTerminate();
     void willTerminate();
@@ -106,6 +137,9 @@ private:
     bool refreshScheduled_ = false;
     bool terminated_ = false;
     bool willTerminateRan_ = false;
+    // The user chose to quit without the unsaved conversations.
+    bool unsavedGiveUp_ = false;
+    bool asking_ = false;
     rt::Subscription resign_;
     rt::Subscription become_;
 };

@@ -3,12 +3,15 @@
 #include "app/AppCommands.h"
 #include "app/AppDelegate.h"
 #include "app/ContentView.h"
+#include "app/EarlierFolderNotice.h"
 #include "app/MainWindow.h"
 #include "app/NoHomeNotice.h"
 #include "app/QuitSignals.h"
 #include "app/SettingsFileNotice.h"
 #include "app/SingleInstance.h"
 #include "app/TrayMenu.h"
+#include "app/UnsavedRescueNotice.h"
+#include "history/UnsavedRescue.h"
 #include "platform/linux/JsonFileSettingsStore.h"
 #include "platform/linux/ProcessRunner.h"
 #include "platform/linux/ProcfsProcessTable.h"
@@ -124,6 +127,12 @@ bool Application::start()
     // Without a home folder there is nothing of the old helper to find.
     if (real && !settingsInMemory)
         parts.removeLegacyHelper = [this] { removeLegacyHelper(); };
+    // Only where the history is the user's own (not the sim's, not a
+    // folder the caller named) do its conversations go anywhere else.
+    const std::vector<std::filesystem::path> rescuePlaces = real && !settingsInMemory && !options_.historyFolder
+        ? UnsavedRescue::places()
+        : std::vector<std::filesystem::path>{};
+    parts.rescuePlaces = rescuePlaces;
     delegate_ = std::make_unique<AppDelegate>(std::move(parts));
     AppDelegate* delegate = delegate_.get();
 
@@ -149,12 +158,15 @@ bool Application::start()
     });
     showTrayIcon();
 
-    signals_ = std::make_unique<QuitSignals>([delegate](int) { delegate->quit(); });
+    // Nobody is there to answer a question at a signal.
+    signals_ = std::make_unique<QuitSignals>([delegate](int) { delegate->quitUnasked(); });
     instance_->onShowRequest = [delegate] { delegate->showMainWindow(); };
 
     if (settingsFile)
         tellSettingsFileProblem(*settingsFile, *factory_->model(), stderr);
     tellNoHomeFolder(settingsInMemory, *factory_->history(), *factory_->model(), stderr);
+    tellEarlierEntries(takeEarlierEntryNotes(), *factory_->model(), stderr);
+    tellRescuedConversations(rescuePlaces, *factory_->model(), stderr);
     delegate->launchFinished();
     window_->show();
     return true;

@@ -14,8 +14,11 @@
 #include "settings/StartupSheet.h"
 #include "settings/UpdateModel.h"
 #include "ui/AppActivity.h"
+#include "ui/GroupNotice.h"
 #include "ui/Look.h"
+#include "ui/Palette.h"
 #include "ui/StatusDot.h"
+#include "ui/Text.h"
 #include "ui/ViewBinding.h"
 #include "ui/WidgetUpdates.h"
 
@@ -73,6 +76,13 @@ ContentView::ContentView(std::shared_ptr<AppModel> model, std::shared_ptr<settin
     setupCard_ = new ui::SetupCard(model_, setupBox_);
     setupBox_->layout()->addWidget(setupCard_);
     inner->addWidget(setupBox_);
+    historyBox_ = new QWidget(middle);
+    historyBox_->setObjectName(QStringLiteral("callScreen.historyNotice"));
+    column(historyBox_)->setContentsMargins(setupPadding, setupPadding, setupPadding, 0);
+    historyNotice_ = new ui::GroupNotice(QString(), ui::Palette::amber(), std::nullopt, historyBox_);
+    historyBox_->layout()->addWidget(historyNotice_);
+    historyBox_->hide();
+    inner->addWidget(historyBox_);
     conversation_ = new ConversationView(model_, middle);
     inner->addWidget(conversation_, 1);
     draftBox_ = new QWidget(middle);
@@ -169,6 +179,10 @@ void ContentView::refresh()
 
     updates::setVisible(setupBox_, needsSetup(*model_));
     updates::setVisible(draftBox_, model_->hasDraft());
+    const auto& historyNotice = model_->historyNotice();
+    if (historyNotice && historyNotice_->text() != ui::q(*historyNotice))
+        historyNotice_->setNotice(ui::q(*historyNotice), ui::Palette::amber(), std::nullopt);
+    updates::setVisible(historyBox_, historyNotice.has_value());
 }
 
 }  // namespace parlaro::app

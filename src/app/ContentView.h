@@ -20,6 +20,7 @@ namespace parlaro::ui {
 class AppActivity;
 class AppBackground;
 class ErrorAlert;
+class GroupNotice;
 class HoldShortcutCenter;
 class SetupCard;
 class StartupSheet;
@@ -99,6 +100,9 @@ private:
     QWidget* callScreen_;
     HeaderView* header_;
     QWidget* setupBox_;
+    // Why conversations wait to be saved; the window stays usable.
+    QWidget* historyBox_;
+    ui::GroupNotice* historyNotice_;
     ui::SetupCard* setupCard_;
     ConversationView* conversation_;
     QWidget* draftBox_;

@@ -24,12 +24,10 @@ namespace {
 // longer line than this is nobody's request.
 constexpr qint64 longestRequest = 1024;
 
-// A folder in the shared temporary folder that only this user can write:
-// made with mode 0700, or found as a real folder of this user's with no
-// access for anyone else. A name another user took first is no such folder.
+// A real folder of this user's with no access for anyone else. A name
+// another user took first is no such folder.
 bool isPrivateFolder(const QByteArray& path)
 {
-    ::mkdir(path.constData(), 0700);
     struct stat status {};
     return ::lstat(path.constData(), &status) == 0 && S_ISDIR(status.st_mode) && status.st_uid == ::getuid()
         && (status.st_mode & 077) == 0;
@@ -127,10 +125,13 @@ QString SingleInstance::defaultName()
     const QString file = QStringLiteral("parlaro-%1").arg(::getuid());
     // The socket must sit where no other user can put one first: such a
     // socket would answer a launch and leave the user with no Parlaro.
+    // A runtime folder set to a shared one (the temporary folder, another
+    // user's) is no safer than the temporary folder itself.
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && QDir(runtime).exists())
+    if (!runtime.isEmpty() && isPrivateFolder(QFile::encodeName(runtime)))
         return QDir(runtime).filePath(file);
     const QString shared = QDir(QDir::tempPath()).filePath(file);
+    ::mkdir(QFile::encodeName(shared).constData(), 0700);
     if (isPrivateFolder(QFile::encodeName(shared)))
         return QDir(shared).filePath(file);
     return QDir::home().filePath(QStringLiteral(".") + file);
@@ -138,7 +139,7 @@ QString SingleInstance::defaultName()
 
 bool SingleInstance::refuse(const QString& why)
 {
-    refusal_ = QStringLiteral("Parlaro: ") + why;
+    refusal_ = QStringLiteral("parlaro: ") + why;
     std::fprintf(stderr, "%s\n", qPrintable(refusal_));
     return false;
 }
@@ -220,7 +221,7 @@ bool SingleInstance::claim()
 SingleInstance::Listening SingleInstance::listen(const QByteArray& path)
 {
     auto failed = [&](const QString& why) {
-        std::fprintf(stderr, "Parlaro: later launches cannot reach this one: %s: %s\n", path.constData(),
+        std::fprintf(stderr, "parlaro: later launches cannot reach this one: %s: %s\n", path.constData(),
                      qPrintable(why));
         return Listening::failed;
     };

@@ -194,41 +194,65 @@ void ConversationHistory::merge(std::vector<ConversationSummary> rebuilt)
     isLoaded.set(true);
 }
 
-void ConversationHistory::deleteSession(const rt::Uuid& id)
+void ConversationHistory::forgetDeleted(const std::unordered_set<rt::Uuid>& ids)
 {
-    // Every file of the session, whatever the case of its name, or the one
-    // left would bring the session back at the next launch.
-    HistoryFiles::removeSessionFiles(directory_, {id});
+    std::unordered_set<rt::Uuid> gone;
+    for (const rt::Uuid& id : ids) {
+        if (directory_.empty() || !HistoryFiles::hasSessionFile(directory_, id))
+            gone.insert(id);
+    }
     if (loading_ && !isLoaded.get()) {
-        savedWhileLoading_.erase(id);
-        deletedWhileLoading_.insert(id);
+        for (const rt::Uuid& id : gone) {
+            savedWhileLoading_.erase(id);
+            deletedWhileLoading_.insert(id);
+        }
     }
     std::vector<ConversationSummary> list = summaries.get();
-    std::erase_if(list, [&](const ConversationSummary& s) { return s.id == id; });
+    std::erase_if(list, [&](const ConversationSummary& s) { return gone.contains(s.id); });
     summaries.set(std::move(list));
     dropHitsOfDeletedSessions();
 }
 
-void ConversationHistory::deleteAll()
+std::optional<std::string> ConversationHistory::deleteSession(const rt::Uuid& id)
+{
+    // Every file of the session, whatever the case of its name, or the one
+    // left would bring the session back at the next launch.
+    std::optional<std::string> failure = HistoryFiles::removeSessionFiles(directory_, {id});
+    forgetDeleted({id});
+    return failure;
+}
+
+std::optional<std::string> ConversationHistory::deleteAll()
 {
     std::error_code error;
     std::vector<fs::path> doomed;
+    std::unordered_set<rt::Uuid> ids;
     for (fs::directory_iterator it(directory_, error), end; !error && it != end; it.increment(error)) {
         if (it->path().extension() == ".json")
             doomed.push_back(it->path());
+        if (auto id = sessionId(it->path()))
+            ids.insert(*id);
     }
+    std::optional<std::string> failure;
+    if (error && error != std::errc::no_such_file_or_directory && !directory_.empty())
+        failure = error.message();
     for (const auto& file : doomed) {
-        std::error_code ignored;
-        fs::remove(file, ignored);
+        std::error_code removal;
+        if (!fs::remove(file, removal) && removal)
+            failure = removal.message();
     }
     removeStaleTemporaries(directory_, HistoryFiles::isHistoryFileName, std::nullopt);
-    if (loading_ && !isLoaded.get()) {
+    for (const auto& row : summaries.get())
+        ids.insert(row.id);
+    for (const auto& [id, row] : savedWhileLoading_)
+        ids.insert(id);
+    if (loading_ && !isLoaded.get() && !failure) {
         savedWhileLoading_.clear();
         deletedWhileLoading_.clear();
         deletedAllWhileLoading_ = true;
     }
-    summaries.set({});
-    dropHitsOfDeletedSessions();
+    forgetDeleted(ids);
+    return failure;
 }
 
 std::int64_t ConversationHistory::sessions(rt::Date olderThan) const
@@ -237,18 +261,16 @@ std::int64_t ConversationHistory::sessions(rt::Date olderThan) const
     return std::count_if(list.begin(), list.end(), [&](const ConversationSummary& s) { return s.updated < olderThan; });
 }
 
-void ConversationHistory::deleteSessions(rt::Date olderThan)
+std::optional<std::string> ConversationHistory::deleteSessions(rt::Date olderThan)
 {
-    std::vector<ConversationSummary> list = summaries.get();
     std::unordered_set<rt::Uuid> doomed;
-    for (const auto& s : list) {
+    for (const auto& s : summaries.get()) {
         if (s.updated < olderThan)
             doomed.insert(s.id);
     }
-    HistoryFiles::removeSessionFiles(directory_, doomed);
-    std::erase_if(list, [&](const ConversationSummary& s) { return s.updated < olderThan; });
-    summaries.set(std::move(list));
-    dropHitsOfDeletedSessions();
+    std::optional<std::string> failure = HistoryFiles::removeSessionFiles(directory_, doomed);
+    forgetDeleted(doomed);
+    return failure;
 }
 
 void ConversationHistory::dropHitsOfDeletedSessions()

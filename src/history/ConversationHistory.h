@@ -24,11 +24,11 @@ class SettingsStore;
 // upper-case UUID, and "index.json", a cache of every session's summary,
 // newest first, so the list shows without reading every session. The folder
 // is scanned at most once per process, by the first load(); afterwards saves
-// and deletions keep `summaries` up to date in place. Only save() reports a
-// failure, so the caller can keep what was not written: elsewhere file,
-// encoding and decoding errors are swallowed and the store goes on with what
-// it has, but a file it cannot read is never overwritten or removed by a
-// load.
+// and deletions keep `summaries` up to date in place. Saves and deletions
+// report a failure, so the caller can keep what was not written and tell
+// what was not deleted: elsewhere file, encoding and decoding errors are
+// swallowed and the store goes on with what it has, but a file it cannot
+// read is never overwritten or removed by a load.
 //
 // Main actor only, except search() and rebuildIndex(). Owned through
 // std::shared_ptr (make()), so the load task can hold it weakly.
@@ -100,13 +100,18 @@ public:
     std::optional<std::string> save(const ConversationSession& session);
     // Starts the one scan of the folder; later calls do nothing.
     void load();
-    // Removes the session's file and its summary.
-    void deleteSession(const rt::Uuid& id);
-    // Removes every ".json" file of the folder, the index included.
-    void deleteAll();
+    // Deletions remove the files and then the summaries of the sessions
+    // whose files are gone; one that stays on disk stays listed. Why a file
+    // could not be removed ("Read-only file system"), or nothing when every
+    // one was.
+    //
+    // The session's files.
+    std::optional<std::string> deleteSession(const rt::Uuid& id);
+    // Every ".json" file of the folder, the index included.
+    std::optional<std::string> deleteAll();
     // Sessions whose last sentence is strictly earlier than the cutoff.
     std::int64_t sessions(rt::Date olderThan) const;
-    void deleteSessions(rt::Date olderThan);
+    std::optional<std::string> deleteSessions(rt::Date olderThan);
 
     // One session as its file holds it, or why it cannot be had: the
     // system's reason ("No such file or directory"), or the file's name and
@@ -144,6 +149,8 @@ public:
 
 private:
     void merge(std::vector<ConversationSummary> rebuilt);
+    // Drops the summaries of these sessions whose files are gone.
+    void forgetDeleted(const std::unordered_set<rt::Uuid>& ids);
     void dropHitsOfDeletedSessions();
     std::filesystem::path sessionFile(const rt::Uuid& id) const;
 

@@ -35,9 +35,17 @@ std::optional<std::string> read(const fs::path& file)
     struct stat status {};
     if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode))
         return std::nullopt;
+    if (static_cast<std::uintmax_t>(status.st_size) > largestFile) {
+        errno = EFBIG;
+        return std::nullopt;
+    }
     std::string contents(static_cast<std::size_t>(status.st_size) + 1, '\0');
     std::size_t filled = 0;
     while (true) {
+        if (filled > largestFile) {
+            errno = EFBIG;
+            return std::nullopt;
+        }
         if (filled == contents.size())
             contents.resize(contents.size() * 2);
         const ssize_t got = ::read(descriptor, contents.data() + filled, contents.size() - filled);
@@ -124,8 +132,10 @@ bool isHistoryFileName(const std::string& name)
 namespace {
 
 // Removes the entries of the folder that `doomed` picks. The listing ends
-// before the first removal, so removing does not disturb it.
-void removeWhere(const fs::path& folder, const std::function<bool(const fs::directory_entry&)>& doomed)
+// before the first removal, so removing does not disturb it. Why the last
+// removal that failed did, if one did.
+std::optional<std::string> removeWhere(const fs::path& folder,
+                                       const std::function<bool(const fs::directory_entry&)>& doomed)
 {
     std::vector<fs::path> found;
     std::error_code error;
@@ -133,10 +143,15 @@ void removeWhere(const fs::path& folder, const std::function<bool(const fs::dire
         if (doomed(*it))
             found.push_back(it->path());
     }
+    std::optional<std::string> failure;
+    if (error && error != std::errc::no_such_file_or_directory)
+        failure = error.message();
     for (const auto& file : found) {
-        std::error_code ignored;
-        fs::remove(file, ignored);
+        std::error_code removal;
+        if (!fs::remove(file, removal) && removal)
+            failure = removal.message();
     }
+    return failure;
 }
 
 // The file an unfinished write of ours was to replace: a session file or
@@ -153,17 +168,23 @@ std::optional<fs::path> temporaryTarget(const fs::path& file)
 
 }  // namespace
 
-void removeSessionFiles(const fs::path& folder, const std::unordered_set<rt::Uuid>& ids)
+std::optional<std::string> removeSessionFiles(const fs::path& folder, const std::unordered_set<rt::Uuid>& ids)
 {
     if (ids.empty())
-        return;
-    removeWhere(folder, [&](const fs::directory_entry& entry) {
+        return std::nullopt;
+    return removeWhere(folder, [&](const fs::directory_entry& entry) {
         fs::path name = entry.path().filename();
         if (auto target = temporaryTarget(name))
             name = *target;
         auto id = sessionId(name);
         return id && ids.contains(*id);
     });
+}
+
+bool hasSessionFile(const fs::path& folder, const rt::Uuid& id)
+{
+    std::error_code error;
+    return fs::exists(fs::symlink_status(sessionFile(folder, id), error));
 }
 
 }  // namespace parlaro::HistoryFiles

@@ -3,6 +3,7 @@
 #include "runtime/Time.h"
 #include "runtime/Uuid.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -11,7 +12,13 @@
 
 namespace parlaro::HistoryFiles {
 
-// The whole file; nullopt when it cannot be read.
+// A session of weeks of unbroken talk stays far below this; a larger
+// history file is damage (a sparse or runaway file) that reading whole would
+// cost its size in memory and time at every start.
+inline constexpr std::uintmax_t largestFile = 64 * 1024 * 1024;
+
+// The whole file; nullopt when it cannot be read or is larger than
+// largestFile (errno EFBIG).
 std::optional<std::string> read(const std::filesystem::path& file);
 
 // Writes to a temporary file in the target's folder and renames it over the
@@ -39,8 +46,13 @@ std::optional<rt::Uuid> sessionId(const std::filesystem::path& file);
 std::filesystem::path sessionFile(const std::filesystem::path& folder, const rt::Uuid& id);
 
 // Removes every file of these sessions, whatever the case of its name, and
-// what unfinished writes to them left behind. Failures are ignored.
-void removeSessionFiles(const std::filesystem::path& folder, const std::unordered_set<rt::Uuid>& ids);
+// what unfinished writes to them left behind. Why a file of theirs could not
+// be removed ("Read-only file system"), or nothing when none failed.
+std::optional<std::string> removeSessionFiles(const std::filesystem::path& folder,
+                                              const std::unordered_set<rt::Uuid>& ids);
+
+// Whether the session has a file in the folder, in either case.
+bool hasSessionFile(const std::filesystem::path& folder, const rt::Uuid& id);
 
 // Whether the history writes a file of this name: a session file or the
 // index. What unfinished writes of them leave behind are hidden temporaries

@@ -339,6 +339,10 @@ public:
     ModelField<std::string> status{"", changes()};
     // At most one failure for the error alert, which clears it.
     ModelField<std::optional<std::string>> errorMessage{std::nullopt, changes()};
+    // While conversations wait to be saved because the history cannot be
+    // written: why, for a message in the window that blocks nothing. Set
+    // once when a run of failures starts, cleared once everything is saved.
+    ModelField<std::optional<std::string>> historyNotice{std::nullopt, changes()};
     ModelField<bool> theirSpeechReady{false, changes()};
     ModelField<bool> mySpeechReady{false, changes()};
     ModelField<bool> translationReady{false, changes()};
@@ -584,6 +588,8 @@ public:
     void clearConversation();
     // None while every session is written.
     std::optional<UnsavedHistory> unsavedHistory() const;
+    // The sessions the history could not write, as they would be written.
+    std::vector<ConversationSession> unsavedConversations() const;
     // The end of a call and quit: what is pending is written and the next
     // entry opens a new session.
     void closeConversationSession();

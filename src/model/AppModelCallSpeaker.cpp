@@ -3,6 +3,7 @@
 // rate while nothing is carried.
 
 #include "model/AppModel.h"
+#include "model/SettingsWriter.h"
 
 #include "runtime/Error.h"
 #include "speech/Localization.h"
@@ -18,7 +19,8 @@ void AppModel::routeCallSpeaker()
         try {
             systemRoute->restoreOutput();
         } catch (...) {
-            errorMessage.set(localized("系统声音输出未能恢复：%@", describe(std::current_exception())) + "（VM-7）");
+            errorMessage.set(localized("系统声音输出未能恢复：%@", describeFailure(std::current_exception()))
+                             + "（VM-7）");
         }
     }
 

@@ -124,14 +124,15 @@ void AppModel::flushDirtySessions()
     dirtySessions.set({});
     if (unsavedSessions.empty()) {
         historyWriteFailure.reset();
+        historyNotice.set(std::nullopt);
         return;
     }
     if (failure) {
         const bool told = historyWriteFailure.has_value();
         historyWriteFailure = HistoryWriteFailure{store->directory(), *failure};
         if (!told)
-            errorMessage.set(localized("无法把对话记录保存到 %@（%@）。对话会先保留，能写入时自动保存。",
-                                       store->directory().string(), *failure));
+            historyNotice.set(localized("无法把对话记录保存到 %@（%@）。对话会先保留，能写入时自动保存。",
+                                        store->directory().string(), *failure));
     }
     scheduleSessionSave();
 }
@@ -151,6 +152,14 @@ std::optional<AppModel::UnsavedHistory> AppModel::unsavedHistory() const
     if (!historyWriteFailure)
         return std::nullopt;
     return UnsavedHistory{unsavedSessions.size(), historyWriteFailure->folder, historyWriteFailure->reason};
+}
+
+std::vector<ConversationSession> AppModel::unsavedConversations() const
+{
+    std::vector<ConversationSession> sessions;
+    for (const auto& [id, session] : unsavedSessions)
+        sessions.push_back(pendingSession(id));
+    return sessions;
 }
 
 void AppModel::closeConversationSession()

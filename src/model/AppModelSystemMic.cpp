@@ -2,6 +2,7 @@
 // application runs, and putting the user's microphone back.
 
 #include "model/AppModel.h"
+#include "model/SettingsWriter.h"
 
 #include "runtime/Error.h"
 #include "runtime/Sleep.h"
@@ -65,7 +66,7 @@ void AppModel::applySystemMic()
     } catch (...) {
         // Retried silently at every later check.
         if (!systemMicFailureShown.get()) {
-            errorMessage.set(describe(std::current_exception()));
+            errorMessage.set(describeFailure(std::current_exception()));
             systemMicFailureShown.set(true);
         }
     }
@@ -113,7 +114,7 @@ void AppModel::restoreSystemMic()
     try {
         systemRoute->restoreSavedRoute();
     } catch (...) {
-        errorMessage.set(localized("系统麦克风未能恢复：%@", describe(std::current_exception())) + "（VM-7）");
+        errorMessage.set(localized("系统麦克风未能恢复：%@", describeFailure(std::current_exception())) + "（VM-7）");
     }
 }
 

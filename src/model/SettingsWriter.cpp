@@ -1,6 +1,7 @@
 #include "model/SettingsWriter.h"
 
 #include "runtime/Error.h"
+#include "speech/Localization.h"
 
 #include <exception>
 #include <utility>
@@ -21,6 +22,35 @@ bool SettingsWriter::remove(std::string_view key)
     return write([&](SettingsStore& store) { store.remove(key); });
 }
 
+namespace {
+
+std::string describeRefusal(const SettingsWriteError& refusal)
+{
+    const std::string file = refusal.file.string();
+    switch (refusal.kind) {
+    case SettingsWriteError::Kind::writeFailed:
+        return localized("无法保存设置到 %@（%@）。", file, refusal.reason);
+    case SettingsWriteError::Kind::damagedFileKept:
+        return localized("设置文件 %@ 已损坏且无法移开；修复或删除它之前，设置无法保存。", file);
+    case SettingsWriteError::Kind::unreadableFileKept:
+        return localized("无法读取设置文件 %@；能读取之前，设置无法保存。", file);
+    }
+    return refusal.localizedDescription();
+}
+
+}  // namespace
+
+std::string describeFailure(const std::exception_ptr& error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const SettingsWriteError& refusal) {
+        return describeRefusal(refusal);
+    } catch (...) {
+        return describe(std::current_exception());
+    }
+}
+
 bool SettingsWriter::write(const std::function<void(SettingsStore&)>& write)
 {
     try {
@@ -28,7 +58,7 @@ bool SettingsWriter::write(const std::function<void(SettingsStore&)>& write)
         return true;
     } catch (...) {
         if (tell_)
-            tell_(describe(std::current_exception()));
+            tell_(describeFailure(std::current_exception()));
         return false;
     }
 }

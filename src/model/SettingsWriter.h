@@ -3,11 +3,18 @@
 #include "platform/DefaultsValue.h"
 #include "platform/SettingsStore.h"
 
+#include <exception>
 #include <functional>
 #include <string>
 #include <string_view>
 
 namespace parlaro {
+
+// The text of a caught failure for the user, with a settings write that
+// failed said in the interface language and naming the settings file. For
+// every operation that may write a setting on its way (the system route's
+// recovery record).
+std::string describeFailure(const std::exception_ptr& error);
 
 // The one way a setting is written, by the model and by every view, page,
 // sheet and task: a write the store refuses (a full or read-only folder, a

@@ -2,7 +2,9 @@
 
 #include <filesystem>
 #include <functional>
+#include <string>
 #include <system_error>
+#include <vector>
 
 namespace parlaro {
 
@@ -14,18 +16,50 @@ using FolderRename =
 
 // Where the program keeps one of its entries (a settings file, the history
 // folder) inside a base folder such as $XDG_CONFIG_HOME or $XDG_DATA_HOME:
-// <base>/parlaro/<entry>. Earlier versions kept them in <base>/wenmora; the
-// first time an entry is asked for while only the earlier one exists, it is
-// moved over, so settings and history come along, and the earlier folder
-// goes once it is empty. Entry by entry, because <base>/parlaro may already
-// hold other files (an installation under ~/.local puts its string tables
-// there). If the move fails (another file system, no permission), the
-// earlier entry stays where it is with everything in it and is returned, the
-// failure is logged, and the move is tried again at the next start. An
-// entry already at the new place is the user's: it is used, never replaced.
+// <base>/parlaro/<entry>. Earlier versions kept them in <base>/wenmora, and
+// what is there is brought over, entry by entry, because <base>/parlaro may
+// already hold other files (an installation under ~/.local puts its string
+// tables there):
+//  - only the earlier entry exists: it is moved to the new place;
+//  - both exist (an earlier copy ran during the upgrade): the files of an
+//    earlier folder (the sessions of a history, each named by its own id)
+//    move in beside the new ones, never over one; an earlier file (the
+//    settings) is kept aside beside the new one as "<entry>.earlier",
+//    "<entry>.earlier-2"... and the new one stays in force;
+//  - a link among what moves that would point nowhere from its new place
+//    is made to point where it did.
+// The earlier folder goes once nothing of the user's is left in it (string
+// tables an earlier installation left in it are none of the user's).
+//
+// An earlier entry that cannot be read or moved (another owner, another
+// file system) stays where it is and the new place is used all the same,
+// so saving works; the user is told once (a note, see takeEarlierEntryNotes(),
+// remembered in the new folder) and the move is tried again at each start.
 std::filesystem::path programPath(const std::filesystem::path& base, const std::filesystem::path& entry);
 // The same, renaming through `rename` (tests make it fail).
 std::filesystem::path programPath(const std::filesystem::path& base, const std::filesystem::path& entry,
                                   const FolderRename& rename);
+
+// What bringing an earlier entry over did that the user must hear of.
+struct EarlierEntryNote {
+    enum class Kind {
+        // Could not be read or moved; it stays at `earlier`.
+        leftBehind,
+        // An earlier settings file beside a newer one, kept aside at `keptAt`.
+        keptAside,
+    };
+    Kind kind;
+    std::filesystem::path earlier;
+    // Where the earlier file went (keptAside).
+    std::filesystem::path keptAt;
+    // The entry's new place, which is in use.
+    std::filesystem::path inUse;
+    // The system's words, for leftBehind.
+    std::string reason;
+    bool operator==(const EarlierEntryNote&) const = default;
+};
+
+// The notes gathered since the last call, oldest first. Any thread.
+std::vector<EarlierEntryNote> takeEarlierEntryNotes();
 
 }  // namespace parlaro

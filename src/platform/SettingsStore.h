@@ -1,12 +1,33 @@
 #pragma once
 
 #include "platform/DefaultsValue.h"
+#include "runtime/Error.h"
+
+#include <filesystem>
 
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace parlaro {
+
+// A write that a store kept in a file could not make: which file (the one
+// the user knows, never a temporary beside it), what kept it, and the
+// system's words for why. The text is for logs; the window says it in the
+// interface language (SettingsWriter).
+class SettingsWriteError : public DomainError {
+public:
+    enum class Kind : std::int64_t { writeFailed = 1, damagedFileKept = 2, unreadableFileKept = 3 };
+    SettingsWriteError(std::string domain, Kind kind, std::filesystem::path file, std::string reason, std::string text)
+        : DomainError(std::move(domain), static_cast<std::int64_t>(kind), std::move(text)), kind(kind),
+          file(std::move(file)), reason(std::move(reason))
+    {
+    }
+
+    Kind kind;
+    std::filesystem::path file;
+    std::string reason;
+};
 
 // A persistent key-value store for settings.
 //

@@ -461,10 +461,20 @@ void HistoryGroups::exportSession(const rt::Uuid& id)
 
 void HistoryGroups::deleteOne(const rt::Uuid& id)
 {
-    history_->deleteSession(id);
-    if (open_ && open_->id == id)
+    const auto failure = history_->deleteSession(id);
+    if (open_ && open_->id == id && !failure)
         open_.reset();
     binding_->refreshNow();
+    tellDeleteFailure(failure);
+}
+
+void HistoryGroups::tellDeleteFailure(const std::optional<std::string>& failure)
+{
+    // What stayed on disk stays listed; the user hears why.
+    if (failure)
+        Prompter::shared().alert(
+            window(),
+            localized("有的聊天记录无法从 %@ 删除（%@），仍保留在列表中。", history_->directory().string(), *failure));
 }
 
 void HistoryGroups::confirmDeleteOld()
@@ -475,27 +485,33 @@ void HistoryGroups::confirmDeleteOld()
                                localized("删除后无法恢复。"), localized("删除"), [self] {
                                    if (!self)
                                        return;
-                                   self->history_->deleteSessions(self->cutoff());
+                                   const auto failure = self->history_->deleteSessions(self->cutoff());
                                    const auto& summaries = self->history_->summaries.get();
                                    if (self->open_
                                        && std::none_of(summaries.begin(), summaries.end(),
                                                        [&](const auto& s) { return s.id == self->open_->id; }))
                                        self->open_.reset();
                                    self->binding_->refreshNow();
+                                   self->tellDeleteFailure(failure);
                                });
 }
 
 void HistoryGroups::confirmDeleteAll()
 {
     QPointer<HistoryGroups> self(this);
-    Prompter::shared().confirm(window(), localized("删除全部聊天记录？"), localized("删除后无法恢复。"),
-                               localized("全部删除"), [self] {
-                                   if (!self)
-                                       return;
-                                   self->history_->deleteAll();
-                                   self->open_.reset();
-                                   self->binding_->refreshNow();
-                               });
+    Prompter::shared().confirm(
+        window(), localized("删除全部聊天记录？"), localized("删除后无法恢复。"), localized("全部删除"), [self] {
+            if (!self)
+                return;
+            const auto failure = self->history_->deleteAll();
+            const auto& summaries = self->history_->summaries.get();
+            if (self->open_ && std::none_of(summaries.begin(), summaries.end(), [&](const auto& s) {
+                    return s.id == self->open_->id;
+                }))
+                self->open_.reset();
+            self->binding_->refreshNow();
+            self->tellDeleteFailure(failure);
+        });
 }
 
 }  // namespace parlaro::settings

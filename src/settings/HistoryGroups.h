@@ -61,6 +61,8 @@ private:
     void toggle(const rt::Uuid& id);
     void exportSession(const rt::Uuid& id);
     void deleteOne(const rt::Uuid& id);
+    // Says why files stayed on disk after a delete, if any did.
+    void tellDeleteFailure(const std::optional<std::string>& failure);
     void confirmDeleteOld();
     void confirmDeleteAll();
     rt::Date cutoff() const;

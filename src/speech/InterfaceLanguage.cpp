@@ -90,10 +90,12 @@ std::string Bundle::lookup(const std::string& key) const
 std::string current()
 {
     const auto& services = platform();
+    // Read first, so the earlier key moves whichever key decides.
+    std::optional<DefaultsStringList> list = storedPreferences(*services.defaults);
     if (auto stored = services.defaults->get<std::string>(interfaceLanguageKey); stored && !stored->empty())
         return *stored;
     std::vector<std::string> preferences;
-    if (auto list = storedPreferences(*services.defaults))
+    if (list)
         preferences = *list;
     else
         preferences = services.preferredLanguages->preferredLanguages();

@@ -1,15 +1,23 @@
 #include "ShellWorld.h"
+#include "StringTableFiles.h"
 #include "app/QtHostWindow.h"
+#include "app/UnsavedRescueNotice.h"
+#include "history/HistoryFiles.h"
+#include "history/HistoryJson.h"
+#include "speech/InterfaceLanguage.h"
 
 #include "model/ModelTestAccess.h"
+#include "settings/ExportPanel.h"
 #include "settings/LegacyHelperRemoval.h"
 #include "settings/StartupSheet.h"
 #include "support/ScratchMount.h"
 #include "ui/HoldShortcut.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -408,9 +416,143 @@ TEST(QuitWithUnsavedHistory, WhatTheHistoryCouldNotWriteIsReportedOnStandardErro
     const std::string printed(buffer, size);
     std::free(buffer);
     EXPECT_EQ(printed,
-              "Parlaro: 1 conversation session(s) could not be saved in " + shell.folder.path().string() + " ("
+              "parlaro: 1 conversation session(s) could not be saved in " + shell.folder.path().string() + " ("
                   + readOnly.reason() + ") and are lost.\n");
     EXPECT_EQ(shell.exits, std::vector<int>{0});
+}
+
+// What a quit does with conversations the history cannot write: asked from
+// the window, written elsewhere at a signal and said where at the next
+// start, lost only when the user says so.
+struct UnsavedQuit {
+    struct Dialog final : settings::SaveDialog {
+        explicit Dialog(int& opened) : opened_(opened) {}
+        void open(QWidget*, const QString&, const QStringList&, const QString&) override { ++opened_; }
+        QString fileName() const override { return {}; }
+        void setFileName(const QString&) override {}
+        int& opened_;
+    };
+
+    ShellWorld shell;
+    ReadOnlyFolder readOnly{shell.folder.path()};
+    TempDirectory elsewhere;
+    std::vector<std::filesystem::path> places{"/proc/parlaro-cannot-write-here", elsewhere / "Unsaved"};
+    std::vector<std::string> questions;
+    app::AppDelegate::UnsavedAnswer answer = app::AppDelegate::UnsavedAnswer::keepTrying;
+    int exports = 0;
+    settings::ExportPanel::Scope exportScope{[this] { return std::make_unique<Dialog>(exports); }, {"en", "UTC"}};
+    char* buffer = nullptr;
+    std::size_t size = 0;
+    std::FILE* errors = ::open_memstream(&buffer, &size);
+
+    explicit UnsavedQuit(bool asked = true)
+    {
+        auto parts = shell.parts();
+        parts.errors = errors;
+        parts.rescuePlaces = places;
+        if (asked)
+            parts.askUnsaved = [this](QWidget*, const std::string& message, auto reply) {
+                questions.push_back(message);
+                reply(answer);
+            };
+        shell.make(std::move(parts)).launchFinished();
+        shell.settle();
+        readOnly.setReadOnly(true);
+        shell.model->setEntries({entry("hello")});
+        shell.settle();
+    }
+    ~UnsavedQuit()
+    {
+        std::fclose(errors);
+        std::free(buffer);
+    }
+    std::string printed()
+    {
+        std::fflush(errors);
+        return std::string(buffer, size);
+    }
+    std::string lost() const
+    {
+        return "parlaro: 1 conversation session(s) could not be saved in " + shell.folder.path().string() + " ("
+            + readOnly.reason() + ")";
+    }
+};
+
+TEST(QuitWithUnsavedHistory, AQuitFromTheWindowAsksFirstAndASignalWritesThemElsewhere)
+{
+    UnsavedQuit q;
+    q.shell.delegate->quit();
+    EXPECT_EQ(q.questions,
+              std::vector<std::string>{"还有对话没能保存到 " + q.shell.folder.path().string() + "（"
+                                       + q.readOnly.reason() + "）。现在退出会丢失这些对话。"});
+    EXPECT_TRUE(q.shell.exits.empty()) << "kept: the program goes on trying";
+    q.answer = app::AppDelegate::UnsavedAnswer::saveCopy;
+    q.shell.delegate->quit();
+    EXPECT_EQ(q.exports, 1) << "the export dialog offers a copy elsewhere";
+    EXPECT_TRUE(q.shell.exits.empty());
+    EXPECT_TRUE(q.shell.model->unsavedHistory());
+
+    // A signal asks nobody: they go to the first place that takes them.
+    q.shell.delegate->quitUnasked();
+    EXPECT_EQ(q.shell.exits, std::vector<int>{0});
+    EXPECT_EQ(q.printed(), q.lost() + "; they were written to " + (q.elsewhere / "Unsaved").string() + ".\n");
+    const auto id = q.shell.model->unsavedConversations().front().id;
+    const auto kept = HistoryJson::decodeSession(
+        HistoryFiles::read(q.elsewhere / "Unsaved" / (id.toString() + ".json")).value_or(""));
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(kept->entries.front().original, "hello");
+
+    // The next start says where, once.
+    ModelWorld next;
+    auto model = next.make();
+    char* said = nullptr;
+    std::size_t length = 0;
+    std::FILE* stream = ::open_memstream(&said, &length);
+    app::tellRescuedConversations(q.places, *model, stream);
+    EXPECT_EQ(model->errorMessage.get(),
+              "上次退出时对话记录无法保存，未保存的对话已写入 " + (q.elsewhere / "Unsaved").string() + "。");
+    model->dismissError();
+    app::tellRescuedConversations(q.places, *model, stream);
+    std::fclose(stream);
+    EXPECT_FALSE(model->errorMessage.get());
+    EXPECT_EQ(std::string(said, length),
+              "parlaro: 1 conversation session(s) the history could not save when Parlaro "
+              "last ended are in "
+                  + (q.elsewhere / "Unsaved").string() + ".\n");
+    std::free(said);
+}
+
+TEST(QuitWithUnsavedHistory, QuittingAnywayLosesThemAsTheUserSaid)
+{
+    // The question the program shows, in the user's language.
+    UnsavedQuit q(false);
+    loadStringTables(q.shell.world.platform.bundles, "de");
+    InterfaceLanguage::set("de");
+    QWidget window;
+    window.resize(720, 500);
+    window.show();
+    q.shell.delegate->setMainWindow(&window);
+    q.shell.delegate->quit();
+    q.shell.settle();
+    auto* box = window.findChild<QMessageBox*>(QStringLiteral("unsavedQuestion"));
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->buttons().size(), 3);
+    EXPECT_TRUE(box->text().startsWith(QStringLiteral("Einige Gespräche konnten nicht in ")))
+        << box->text().toStdString();
+    snapshot(*box, QStringLiteral("AppDelegate"), QStringLiteral("unsavedQuestion-de"));
+    InterfaceLanguage::set("zh-Hans");
+    QAbstractButton* lose = nullptr;
+    for (QAbstractButton* button : box->buttons()) {
+        if (box->buttonRole(button) == QMessageBox::DestructiveRole)
+            lose = button;
+    }
+    ASSERT_NE(lose, nullptr);
+    lose->click();
+    // The question itself closes a tick later.
+    q.shell.advance(app::AppDelegate::quitRetryInterval);
+    EXPECT_EQ(q.shell.exits, std::vector<int>{0});
+    EXPECT_EQ(q.printed(), q.lost() + " and are lost.\n");
+    EXPECT_FALSE(std::filesystem::exists(q.elsewhere / "Unsaved"));
 }
 
 TEST_F(QuitTest, AnEventLoopEndedElsewhereStillSavesAndShutsDownOnce)

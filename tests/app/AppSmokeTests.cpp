@@ -342,7 +342,7 @@ TEST(AppProcess, ALaunchBesideACopyThatNeverAnswersEndsWithOneAndSaysWhy)
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(program.exitCode(), 1);
     const QByteArray said = program.readAllStandardError();
-    EXPECT_TRUE(said.contains(("Parlaro: the copy already running (or another program listening at " + path
+    EXPECT_TRUE(said.contains(("parlaro: the copy already running (or another program listening at " + path
                                + ") did not answer within 5 s; not starting a second copy.")
                                   .c_str()))
         << said.toStdString();

@@ -12,6 +12,7 @@
 #include "app/LanguageChangeAlert.h"
 #include "app/SetupCard.h"
 #include "app/SymbolPill.h"
+#include "history/ConversationHistory.h"
 #include "model/AppModel.h"
 #include "model/ModelTestAccess.h"
 #include "settings/ErrorAlert.h"
@@ -19,6 +20,9 @@
 #include "settings/StartupSheet.h"
 #include "settings/UpdateModel.h"
 #include "speech/Localization.h"
+#include "support/ScratchMount.h"
+#include "support/TempDirectory.h"
+#include "ui/GroupNotice.h"
 
 #include <QDir>
 #include <QLabel>
@@ -399,6 +403,40 @@ TEST_F(ContentViewTest, SheetDismissalEndsOnlyTheRequestOnTopAndErrorsShowOverTh
     w.settle();
     ASSERT_NE(v.errorAlert()->box(), nullptr);
     EXPECT_EQ(v.errorAlert()->box()->text(), "又出错了");
+}
+
+// A history that cannot be written is said in the window, which stays
+// usable, and the message goes once everything is saved.
+TEST_F(ContentViewTest, AHistoryThatCannotBeSavedIsSaidWithoutBlockingTheWindowAndTakenBack)
+{
+    TempDirectory home;
+    ReadOnlyFolder readOnly(home / "History");
+    model().useHistory(ConversationHistory::make(home / "History", w.world.platform.defaults));
+    for (const char* language : {"de", "es"}) {
+        loadStringTables(w.world.platform.bundles, language);
+        InterfaceLanguage::set(language);
+        auto& v = open();
+        auto* notice = child<QWidget>(v, "callScreen.historyNotice");
+        readOnly.setReadOnly(true);
+        model().setEntries({ConversationEntry{.original = "Hola", .translated = "Hallo", .time = rt::clock().date()}});
+        w.world.runtime.clock().advance(AppModel::saveDelay);
+        w.settle();
+        ASSERT_TRUE(shown(notice)) << language;
+        EXPECT_EQ(notice->findChild<ui::GroupNotice*>()->text().toStdString(), *model().historyNotice());
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+        EXPECT_EQ(v.errorAlert()->box(), nullptr);
+        snapshot(*view->window(), QStringLiteral("ContentView"), QStringLiteral("historyNotice-%1").arg(language));
+        QTest::mouseClick(child<QPushButton>(v, "footer.clear"), Qt::LeftButton);
+        w.settle();
+        EXPECT_TRUE(model().entries().empty()) << "Clear works while the message is up";
+
+        readOnly.setReadOnly(false);
+        w.world.runtime.clock().advance(AppModel::saveDelay);
+        w.settle();
+        EXPECT_FALSE(shown(notice)) << "taken back once saved";
+        view.reset();
+    }
+    InterfaceLanguage::set("zh-Hans");
 }
 
 TEST_F(ContentViewTest, ArabicLaysTheWindowOutRightToLeftAndItStaysLight)

@@ -1,3 +1,4 @@
+#include "app/EarlierFolderNotice.h"
 #include "app/SettingsFileNotice.h"
 
 #include "ModelWorld.h"
@@ -61,7 +62,7 @@ TEST_F(SettingsFileNotice, TheUserHearsOfADamagedOrUnreadableFileWithTheKeptFile
     EXPECT_EQ(damaged.alert,
               "The settings file was damaged. It was kept as " + kept + " and the default settings are in use.");
     EXPECT_EQ(damaged.printed,
-              "Parlaro: the settings file " + file.string() + " is not valid JSON; it was moved to " + kept
+              "parlaro: the settings file " + file.string() + " is not valid JSON; it was moved to " + kept
                   + " and the defaults are in use.\n");
     // Told once: the next start finds no file and says nothing.
     EXPECT_EQ(tell(sys::JsonFileSettingsStore(file), *model).alert, std::nullopt);
@@ -73,7 +74,7 @@ TEST_F(SettingsFileNotice, TheUserHearsOfADamagedOrUnreadableFileWithTheKeptFile
                   + " cannot be read. The default settings are in use, and changes will not be "
                     "written to that file.");
     EXPECT_EQ(unreadable.printed,
-              "Parlaro: the settings file " + file.string()
+              "parlaro: the settings file " + file.string()
                   + " cannot be read: it is a folder; it was left as it is, the defaults are in "
                     "use and no change is saved over it.\n");
 }
@@ -91,13 +92,47 @@ TEST_F(SettingsFileNotice, AFileNestedTooDeepIsADamagedFileAndTheUserIsTold)
         EXPECT_EQ(told.alert,
                   "The settings file was damaged. It was kept as " + kept + " and the default settings are in use.");
         EXPECT_EQ(told.printed,
-                  "Parlaro: the settings file " + file.string()
+                  "parlaro: the settings file " + file.string()
                       + " is nested more than 64 levels deep; it was moved to " + kept
                       + " and the defaults are in use.\n");
         // The program goes on saving as on a first start.
         defaults.set("saveConversationHistory", false);
         EXPECT_LT(std::filesystem::file_size(file), 100u);
     }
+}
+
+// What bringing an earlier version's folders over could not do as asked,
+// said once in the user's language after what the alert already says.
+TEST_F(SettingsFileNotice, WhatTheEarlierFoldersLeftIsToldAfterTheSettingsProblem)
+{
+    folder.write("settings.json", "{\"saveConv");
+    tell(sys::JsonFileSettingsStore(file, [] { return std::string("20260101T000000Z"); }), *model);
+    const std::string before = *model->errorMessage.get();
+    char* buffer = nullptr;
+    std::size_t size = 0;
+    std::FILE* stream = ::open_memstream(&buffer, &size);
+    app::tellEarlierEntries({{EarlierEntryNote::Kind::leftBehind,
+                              "/h/.config/wenmora/settings.json",
+                              {},
+                              "/h/.config/parlaro/settings.json",
+                              "Permission denied"},
+                             {EarlierEntryNote::Kind::keptAside, "/h/.config/wenmora/settings.json",
+                              "/h/.config/parlaro/settings.json.earlier", "/h/.config/parlaro/settings.json", ""}},
+                            *model, stream);
+    std::fclose(stream);
+    const std::string printed(buffer, size);
+    std::free(buffer);
+    EXPECT_EQ(printed,
+              "parlaro: /h/.config/wenmora/settings.json, left by an earlier version, cannot be read or "
+              "moved (Permission denied); /h/.config/parlaro/settings.json is used.\n"
+              "parlaro: an earlier version's /h/.config/wenmora/settings.json was kept aside as "
+              "/h/.config/parlaro/settings.json.earlier; /h/.config/parlaro/settings.json is in use.\n");
+    EXPECT_EQ(model->errorMessage.get(),
+              before
+                  + "\n/h/.config/wenmora/settings.json, left by an earlier version, cannot be read or moved "
+                    "(Permission denied). It stays where it is, and /h/.config/parlaro/settings.json is used instead.\n"
+                    "An earlier version's settings file was found beside the current one: the current settings stay "
+                    "in force, and the earlier file was kept as /h/.config/parlaro/settings.json.earlier.");
 }
 
 }  // namespace

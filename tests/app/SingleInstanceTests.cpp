@@ -129,7 +129,7 @@ TEST(SingleInstance, WhatElseIsAtThePathIsLeftAloneAndNamed)
     app::SingleInstance besideFile(uniqueName(folder));
     EXPECT_FALSE(besideFile.claim());
     EXPECT_EQ(besideFile.refusal().toStdString(),
-              "Parlaro: cannot start: " + shown
+              "parlaro: cannot start: " + shown
                   + " is a file, where the socket of the running copy belongs; it was left alone. Remove it if "
                     "nothing needs it.");
     EXPECT_EQ(folder.read("instance"), "notes");
@@ -139,7 +139,7 @@ TEST(SingleInstance, WhatElseIsAtThePathIsLeftAloneAndNamed)
     app::SingleInstance besideFolder(uniqueName(folder));
     EXPECT_FALSE(besideFolder.claim());
     EXPECT_EQ(besideFolder.refusal().toStdString(),
-              "Parlaro: cannot start: " + shown
+              "parlaro: cannot start: " + shown
                   + " is a folder, where the socket of the running copy belongs; it was left alone. Remove it if "
                     "nothing needs it.");
     EXPECT_TRUE(std::filesystem::is_directory(path));
@@ -152,7 +152,7 @@ TEST(SingleInstance, WhatElseIsAtThePathIsLeftAloneAndNamed)
         app::SingleInstance besideStranger(uniqueName(folder));
         EXPECT_FALSE(besideStranger.claim());
         EXPECT_EQ(besideStranger.refusal().toStdString(),
-                  "Parlaro: cannot start: " + shown + " is a socket of another user; it was left alone.");
+                  "parlaro: cannot start: " + shown + " is a socket of another user; it was left alone.");
         EXPECT_TRUE(std::filesystem::is_socket(std::filesystem::symlink_status(path)));
     }
 }
@@ -172,7 +172,7 @@ TEST(SingleInstance, ACopyThatIsHungOrBusyKeepsItsSocketAndTheLaunchFailsSayingW
     launcher.answerWaitMs = 300;
     EXPECT_FALSE(launcher.claim());
     EXPECT_EQ(launcher.refusal().toStdString(),
-              "Parlaro: the copy already running (or another program listening at " + shown
+              "parlaro: the copy already running (or another program listening at " + shown
                   + ") did not answer within 0.3 s; not starting a second copy.");
     EXPECT_EQ(inodeOf(path), socket);
     ::close(hung);
@@ -190,22 +190,37 @@ TEST(SingleInstance, ACopyThatIsHungOrBusyKeepsItsSocketAndTheLaunchFailsSayingW
     app::SingleInstance another(uniqueName(folder));
     EXPECT_FALSE(another.claim());
     EXPECT_EQ(another.refusal().toStdString(),
-              "Parlaro: a copy is running at " + shown
+              "parlaro: a copy is running at " + shown
                   + " but is too busy to take a connection; not starting a second copy.");
     EXPECT_EQ(inodeOf(path), busySocket);
     ::close(waiting);
     ::close(busy);
 }
 
-TEST(SingleInstance, WithoutARuntimeFolderTheSocketSitsWhereNoOtherUserCanWrite)
+TEST(SingleInstance, WithoutAPrivateRuntimeFolderTheSocketSitsWhereNoOtherUserCanWrite)
 {
     TempDirectory temp;
     TempDirectory home;
-    ScopedEnvironment noRuntime("XDG_RUNTIME_DIR", std::nullopt);
     ScopedEnvironment tmpdir("TMPDIR", temp.path().string());
     ScopedEnvironment homeVariable("HOME", home.path().string());
     namespace fs = std::filesystem;
     const std::string file = "parlaro-" + std::to_string(::getuid());
+
+    // A runtime folder others can write into, or another user's, is no
+    // place of the user's own: a socket put there first would block every
+    // launch.
+    TempDirectory runtime;
+    ScopedEnvironment sharedRuntime("XDG_RUNTIME_DIR", runtime.path().string());
+    fs::permissions(runtime.path(), fs::perms::all | fs::perms::sticky_bit);
+    EXPECT_EQ(app::SingleInstance::defaultName().toStdString(), (temp / file / file).string());
+    fs::permissions(runtime.path(), fs::perms::owner_all);
+    EXPECT_EQ(app::SingleInstance::defaultName().toStdString(), (runtime / file).string());
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(runtime.path().c_str(), 54321, 54321), 0);
+        EXPECT_EQ(app::SingleInstance::defaultName().toStdString(), (temp / file / file).string());
+    }
+    fs::remove_all(temp / file);
+    ScopedEnvironment noRuntime("XDG_RUNTIME_DIR", std::nullopt);
 
     // A private folder of its own in the shared temporary folder.
     const fs::path folder = temp / file;

@@ -340,6 +340,13 @@ TEST_F(HistoryTest, IndexIsRebuiltWhenMissingUnreadableOrStale)
     EXPECT_EQ(ConversationHistory::rebuildIndex(folder), expected);
     EXPECT_EQ(index(), expected);
 
+    // An index far larger than any is damage: not read, not trusted.
+    std::vector<ConversationSummary> padded = expected;
+    padded[0].preview = "from a damaged index";
+    temp.write(folder / "index.json", HistoryJson::encode(padded) + std::string(HistoryFiles::largestFile, ' '));
+    EXPECT_EQ(ConversationHistory::rebuildIndex(folder), expected);
+    EXPECT_EQ(index(), expected);
+
     // An unlistable folder counts as empty.
     temp.write(folder / "index.json", HistoryJson::encode(expected));
     EXPECT_TRUE(ConversationHistory::rebuildIndex(temp / "no-such-folder").empty());

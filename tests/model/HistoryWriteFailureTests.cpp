@@ -30,7 +30,7 @@ struct UnwritableWorld {
     std::shared_ptr<ConversationHistory> history = ConversationHistory::make(folder, world.platform.defaults);
     std::shared_ptr<AppModel> model = world.make();
     int told = 0;
-    rt::Subscription watch = model->errorMessage.subscribe([this] { told += model->errorMessage.get() ? 1 : 0; });
+    rt::Subscription watch = model->historyNotice.subscribe([this] { told += model->historyNotice.get() ? 1 : 0; });
 
     UnwritableWorld() { model->useHistory(history); }
 
@@ -66,13 +66,13 @@ TEST(HistoryWriteFailure, ASessionTheFolderRefusesIsKeptToldOnceAndWrittenOnceIt
     w.after(AppModel::saveDelay);
     const std::string message = "无法把对话记录保存到 " + w.folder.string() + "（" + w.readOnly.reason()
         + "）。对话会先保留，能写入时自动保存。";
-    EXPECT_EQ(w.model->errorMessage.get(), message);
+    EXPECT_EQ(w.model->historyNotice.get(), message);
+    EXPECT_FALSE(w.model->errorMessage.get()) << "no alert stands in the way";
     EXPECT_EQ(w.told, 1);
 
-    // The user goes on talking, closes the alert and clears the transcript:
-    // the failures that follow are not told again and nothing is dropped.
+    // The user goes on talking and clears the transcript: the failures that
+    // follow are not told again and nothing is dropped.
     w.say("two");
-    w.model->dismissError();
     w.after(AppModel::saveDelay);
     w.model->clearConversation();
     EXPECT_TRUE(w.model->entries.get().empty());
@@ -81,7 +81,7 @@ TEST(HistoryWriteFailure, ASessionTheFolderRefusesIsKeptToldOnceAndWrittenOnceIt
     ASSERT_NE(first, second);
     w.after(AppModel::saveDelay * 3);
     EXPECT_EQ(w.told, 1);
-    EXPECT_FALSE(w.model->errorMessage.get());
+    EXPECT_EQ(w.model->historyNotice.get(), message) << "still said while nothing is saved";
     EXPECT_TRUE(w.onDisk().empty());
     const auto unsaved = w.model->unsavedHistory();
     ASSERT_TRUE(unsaved);
@@ -98,6 +98,7 @@ TEST(HistoryWriteFailure, ASessionTheFolderRefusesIsKeptToldOnceAndWrittenOnceIt
     EXPECT_EQ(written.count(second) ? written.at(second) : std::vector<std::string>{},
               (std::vector<std::string>{"three"}));
     EXPECT_FALSE(w.model->unsavedHistory());
+    EXPECT_FALSE(w.model->historyNotice.get()) << "taken back once everything is saved";
     EXPECT_TRUE(ModelTestAccess::unsavedSessions(*w.model).empty());
     EXPECT_FALSE(ModelTestAccess::saveTask(*w.model)) << "no retry is left waiting";
 

@@ -229,6 +229,22 @@ TEST(JsonFileSettingsStore, ADeeplyNestedFileIsSetAsideAndNoWriteBalloons)
         std::filesystem::remove(folder / "settings.json.corrupt-20250101T000000Z");
     }
 
+    // Far larger than settings ever are, though what it starts with reads
+    // well: set aside unread (a sparse gigabyte once ran a start out of
+    // memory).
+    const std::string padded = "{\"volume\": 0.5}" + std::string(JsonFileSettingsStore::largestFile, ' ');
+    folder.write("settings.json", padded);
+    {
+        JsonFileSettingsStore defaults(file, sameSecond);
+        EXPECT_EQ(defaults.openProblem(),
+                  (JsonFileSettingsStore::OpenProblem{JsonFileSettingsStore::OpenProblem::Kind::setAside,
+                                                      folder / "settings.json.corrupt-20250101T000000Z",
+                                                      "is larger than 16 MiB"}));
+        EXPECT_FALSE(defaults.has("volume"));
+    }
+    EXPECT_EQ(std::filesystem::file_size(folder / "settings.json.corrupt-20250101T000000Z"), padded.size());
+    std::filesystem::remove(folder / "settings.json.corrupt-20250101T000000Z");
+
     // As deep as allowed, it is kept, and every save writes it back at about
     // its own size rather than indented level by level.
     std::string atLimit = "{\"k\":" + nestedArrays(63, "1") + ",\"wide\":[";

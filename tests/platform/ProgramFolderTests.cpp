@@ -7,6 +7,10 @@
 
 #include <string>
 
+#include <pwd.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 using namespace parlaro;
 namespace fs = std::filesystem;
 
@@ -18,6 +22,8 @@ void leaveEarlierFiles(const test::TempDirectory& home)
     home.write("config/wenmora/settings.json", R"({"interfaceLanguage": "de", "onboardingDone": true})");
     home.write("data/wenmora/History/2026-12-07.json", R"({"entries": []})");
     home.write("data/wenmora/History/index.json", "[]");
+    // An installation under ~/.local kept its string tables beside them.
+    home.write("data/wenmora/resources/i18n/en/common.json", "{}");
 }
 
 }  // namespace
@@ -34,7 +40,7 @@ TEST(ProgramFolder, EarlierSettingsAndHistoryMoveOnceWithEveryFileAndNothingNewI
     EXPECT_EQ(home.read("data/parlaro/History/2026-12-07.json"), R"({"entries": []})");
     EXPECT_EQ(home.read("data/parlaro/History/index.json"), "[]");
     EXPECT_EQ(home.read("data/parlaro/resources/i18n/en/common.json"), "{}");
-    EXPECT_FALSE(fs::exists(home / "data/wenmora")) << "the emptied earlier folder goes";
+    EXPECT_FALSE(fs::exists(home / "data/wenmora")) << "the emptied earlier folder goes, its string tables too";
 
     // The settings store finds the moved file through its own path.
     const auto environment = [&](const std::string& name) -> std::optional<std::string> {
@@ -50,12 +56,37 @@ TEST(ProgramFolder, EarlierSettingsAndHistoryMoveOnceWithEveryFileAndNothingNewI
         EXPECT_EQ(store.get<bool>("onboardingDone"), true);
     }
 
-    // Once the new file is there, an earlier one (an old copy ran again) is
-    // left alone and never mixed in.
+    EXPECT_TRUE(takeEarlierEntryNotes().empty()) << "a move that went as asked needs no word";
+
+    // An earlier copy ran again beside the new one: its settings are kept
+    // aside, named to the user, and the new ones stay in force; its new
+    // sessions come in beside the others, the new never replaced.
     home.write("config/wenmora/settings.json", R"({"interfaceLanguage": "ja"})");
+    home.write("data/wenmora/History/2026-12-08.json", R"({"entries": [1]})");
+    home.write("data/wenmora/History/2026-12-07.json", R"({"entries": [2]})");
+    home.write("data/wenmora/History/index.json", "[]");
     EXPECT_EQ(sys::JsonFileSettingsStore::defaultPath("settings", environment), path);
-    EXPECT_EQ(home.read("config/wenmora/settings.json"), R"({"interfaceLanguage": "ja"})");
+    EXPECT_EQ(programPath(home / "data", "History"), home / "data/parlaro/History");
+    EXPECT_EQ(home.read("config/parlaro/settings.json.earlier"), R"({"interfaceLanguage": "ja"})");
     EXPECT_EQ(sys::JsonFileSettingsStore(path).get<std::string>("interfaceLanguage"), "de");
+    EXPECT_EQ(home.read("data/parlaro/History/2026-12-08.json"), R"({"entries": [1]})");
+    EXPECT_EQ(home.read("data/parlaro/History/2026-12-07.json"), R"({"entries": []})");
+    EXPECT_EQ(home.read("data/wenmora/History/2026-12-07.json"), R"({"entries": [2]})")
+        << "one of the same name stays where it was";
+    EXPECT_FALSE(fs::exists(home / "config/wenmora"));
+    const auto notes = takeEarlierEntryNotes();
+    ASSERT_EQ(notes.size(), 2u);
+    EXPECT_EQ(notes[0],
+              (EarlierEntryNote{EarlierEntryNote::Kind::keptAside, home / "config/wenmora/settings.json",
+                                home / "config/parlaro/settings.json.earlier", path, ""}));
+    EXPECT_EQ(notes[1].kind, EarlierEntryNote::Kind::leftBehind);
+    EXPECT_EQ(notes[1].earlier, home / "data/wenmora/History");
+    // A second time: the next name, nothing replaced.
+    home.write("config/wenmora/settings.json", R"({"interfaceLanguage": "ko"})");
+    sys::JsonFileSettingsStore::defaultPath("settings", environment);
+    EXPECT_EQ(home.read("config/parlaro/settings.json.earlier-2"), R"({"interfaceLanguage": "ko"})");
+    EXPECT_EQ(home.read("config/parlaro/settings.json.earlier"), R"({"interfaceLanguage": "ja"})");
+    EXPECT_EQ(takeEarlierEntryNotes().size(), 1u);
 
     // Nothing earlier, nothing made: whoever writes creates the folder.
     test::TempDirectory fresh;
@@ -67,7 +98,7 @@ TEST(ProgramFolder, EarlierSettingsAndHistoryMoveOnceWithEveryFileAndNothingNewI
     EXPECT_EQ(fresh.read("wenmora"), "not a folder");
 }
 
-TEST(ProgramFolder, AMoveThatFailsKeepsUsingTheEarlierPlaceAndTriesAgainNextTime)
+TEST(ProgramFolder, AMoveThatFailsLeavesTheEarlierEntryUsesTheNewPlaceTellsOnceAndTriesAgain)
 {
     test::TempDirectory home;
     leaveEarlierFiles(home);
@@ -78,15 +109,96 @@ TEST(ProgramFolder, AMoveThatFailsKeepsUsingTheEarlierPlaceAndTriesAgainNextTime
     };
 
     rt::LogCapture log;
-    EXPECT_EQ(programPath(home / "data", "History", refused), home / "data/wenmora/History");
+    EXPECT_EQ(programPath(home / "data", "History", refused), home / "data/parlaro/History")
+        << "saving works in the new place";
     EXPECT_EQ(home.read("data/wenmora/History/2026-12-07.json"), R"({"entries": []})");
-    EXPECT_FALSE(fs::exists(home / "data/parlaro/History"));
     ASSERT_EQ(log.messages().size(), 1u);
-    EXPECT_NE(log.messages()[0].find("could not move " + (home / "data/wenmora/History").string()), std::string::npos)
+    EXPECT_EQ(log.messages()[0].find("could not bring " + (home / "data/wenmora/History").string()), 0u)
         << log.messages()[0];
+    EXPECT_EQ(takeEarlierEntryNotes(),
+              (std::vector<EarlierEntryNote>{{EarlierEntryNote::Kind::leftBehind,
+                                              home / "data/wenmora/History",
+                                              {},
+                                              home / "data/parlaro/History",
+                                              "Invalid cross-device link"}}));
 
-    EXPECT_EQ(programPath(home / "data", "History", refused), home / "data/wenmora/History");
+    EXPECT_EQ(programPath(home / "data", "History", refused), home / "data/parlaro/History");
     EXPECT_EQ(attempts, 2);
+    EXPECT_TRUE(takeEarlierEntryNotes().empty()) << "told once";
+    fs::create_directories(home / "data/parlaro/History");
     EXPECT_EQ(programPath(home / "data", "History"), home / "data/parlaro/History") << "a later start moves it";
-    EXPECT_EQ(home.read("data/parlaro/History/index.json"), "[]");
+    EXPECT_EQ(home.read("data/parlaro/History/2026-12-07.json"), R"({"entries": []})");
+    EXPECT_FALSE(fs::exists(home / "data/wenmora"));
+}
+
+TEST(ProgramFolder, ARelativeLinkBroughtOverStillLeadsToItsFile)
+{
+    test::TempDirectory home;
+    home.write("wenmora/settings-real.json", R"({"interfaceLanguage": "de"})");
+    fs::create_symlink("settings-real.json", home / "wenmora/settings.json");
+    home.write("wenmora/History/A.json", "{}");
+    fs::create_symlink("../kept.json", home / "wenmora/History/B.json");
+    home.write("wenmora/kept.json", "{}");
+    fs::create_symlink("A.json", home / "wenmora/History/C.json");
+
+    EXPECT_EQ(programPath(home.path(), "settings.json"), home / "parlaro/settings.json");
+    EXPECT_EQ(home.read("parlaro/settings.json"), R"({"interfaceLanguage": "de"})");
+    EXPECT_EQ(programPath(home.path(), "History"), home / "parlaro/History");
+    EXPECT_EQ(home.read("parlaro/History/B.json"), "{}");
+    EXPECT_EQ(fs::read_symlink(home / "parlaro/History/C.json"), "A.json") << "a link within what moved stays";
+    EXPECT_EQ(home.read("wenmora/settings-real.json"), R"({"interfaceLanguage": "de"})");
+}
+
+// An earlier folder of another owner that this user may not read (left by
+// a run as root): the new place is used, so settings and history can be
+// saved, and the user is told once.
+TEST(ProgramFolder, AnEarlierFolderThatCannotBeReadIsLeftAndTheNewPlaceUsed)
+{
+    test::TempDirectory home;
+    home.write("config/wenmora/settings.json", "{}");
+    uid_t stranger = 54321;
+    if (::geteuid() == 0) {
+        while (::getpwuid(stranger) != nullptr)
+            ++stranger;
+        ASSERT_EQ(::chown(home.path().c_str(), stranger, stranger), 0);
+        ASSERT_EQ(::chown((home / "config").c_str(), stranger, stranger), 0);
+    }
+    fs::permissions(home / "config/wenmora", fs::perms::owner_all);
+    if (::geteuid() != 0)
+        fs::permissions(home / "config/wenmora", fs::perms::none);
+    // Run as a user who cannot look in: as the stranger when this is root.
+    const auto seen = [&]() -> std::string {
+        int channel[2];
+        if (::pipe(channel) != 0)
+            return "no pipe";
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::close(channel[0]);
+            if (::geteuid() == 0 && (::setgid(stranger) != 0 || ::setuid(stranger) != 0))
+                ::_exit(2);
+            std::string said = programPath(home / "config", "settings.json").string() + "\n";
+            for (const auto& note : takeEarlierEntryNotes())
+                said += note.earlier.string() + ": " + note.reason + "\n";
+            said += programPath(home / "config", "settings.json").string() + "\n";
+            for (const auto& note : takeEarlierEntryNotes())
+                said += "again: " + note.earlier.string() + "\n";
+            const bool written = ::write(channel[1], said.data(), said.size()) == static_cast<ssize_t>(said.size());
+            ::_exit(written ? 0 : 3);
+        }
+        ::close(channel[1]);
+        std::string said;
+        char buffer[512];
+        for (ssize_t got; (got = ::read(channel[0], buffer, sizeof buffer)) > 0;)
+            said.append(buffer, static_cast<std::size_t>(got));
+        ::close(channel[0]);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return said;
+    }();
+    fs::permissions(home / "config/wenmora", fs::perms::owner_all);
+    const std::string current = (home / "config/parlaro/settings.json").string();
+    EXPECT_EQ(seen,
+              current + "\n" + (home / "config/wenmora/settings.json").string() + ": Permission denied\n" + current
+                  + "\n");
+    EXPECT_EQ(home.read("config/wenmora/settings.json"), "{}");
 }

@@ -8,6 +8,7 @@
 #include "settings/HistoryGroups.h"
 #include "settings/Prompter.h"
 #include "speech/InterfaceLanguage.h"
+#include "support/ScratchMount.h"
 #include "ui/GroupNotice.h"
 #include "ui/ModuleStatusGroup.h"
 #include "ui/Palette.h"
@@ -393,6 +394,35 @@ TEST(HistoryGroups, DeleteAllEmptiesTheStoreAfterAsking)
     EXPECT_TRUE(w.history->summaries.get().empty());
     EXPECT_FALSE(w.page->openSession());
     EXPECT_EQ(w.text("history.state"), QStringLiteral("还没有保存的聊天记录。"));
+}
+
+// A folder that refuses removals: nothing is shown as deleted that is
+// still on disk, and the user hears why, once per delete.
+TEST(HistoryGroups, DeletesTheFolderRefusesAreToldAndTheListShowsWhatIsOnDisk)
+{
+    HistoryWorld w;
+    test::ReadOnlyFolder readOnly(w.history->directory());
+    w.save(3);
+    w.open();
+    readOnly.setReadOnly(true);
+    const std::string told = "有的聊天记录无法从 " + w.history->directory().string() + " 删除（" + readOnly.reason()
+        + "），仍保留在列表中。";
+    w.click(w.button(w.rows()[0], "history.row.delete"));
+    EXPECT_EQ(w.prompts.alerts, std::vector<std::string>{told});
+    EXPECT_EQ(w.history->summaries.get().size(), 3u);
+    w.click(w.find<ui::PillButton>("history.deleteAll"));
+    ASSERT_EQ(w.prompts.questions.size(), 1u);
+    w.prompts.questions[0].confirm();
+    w.world.settle();
+    EXPECT_EQ(w.prompts.alerts, (std::vector<std::string>{told, told}));
+    EXPECT_EQ(w.rows().size(), 3) << "the list shows what is on disk";
+    EXPECT_EQ(ConversationHistory::rebuildIndex(w.history->directory()).size(), 3u);
+
+    // Writable again: deleted, and nothing to tell.
+    readOnly.setReadOnly(false);
+    w.click(w.button(w.rows()[0], "history.row.delete"));
+    EXPECT_EQ(w.history->summaries.get().size(), 2u);
+    EXPECT_EQ(w.prompts.alerts.size(), 2u);
 }
 
 TEST(HistoryGroups, ExportOpensTheDialogAndAnUnreadableSessionIsTold)

@@ -4,7 +4,9 @@
 // is told once in the error alert and each control shows what is in force.
 
 #include "ModelUiWorld.h"
+#include "StringTableFiles.h"
 
+#include "audio/SystemAudioRoute.h"
 #include "history/ConversationHistory.h"
 #include "model/AppModel.h"
 #include "platform/Platform.h"
@@ -55,8 +57,7 @@ struct RefusedWorld {
     ui::HoldShortcutCenter center{keys};
     QWidget window;
     std::string refusal;
-    // What the alert must say: the refusal, or the part of it that names the
-    // reason where the rest names a temporary file.
+    // What the alert must say, in the interface language.
     std::string told;
 
     // Opens the store over `file` and checks that it refuses writes.
@@ -69,12 +70,18 @@ struct RefusedWorld {
             refusal = refused.localizedDescription();
         }
         ASSERT_FALSE(refusal.empty()) << "the store took the write";
-        if (told.empty())
-            told = refusal;
         // The interface language reads and writes the same file.
         platformScope.emplace(PlatformServices{store.get(), &world.platform.preferredLanguages, &world.platform.text,
                                                &world.platform.bundles});
-        model = world.make([this](AppModel::Dependencies& d) { d.defaults = store.get(); });
+        model = world.make([this](AppModel::Dependencies& d) {
+            d.defaults = store.get();
+            // The takeover's record goes into the same file.
+            d.systemRoute = std::make_shared<SystemAudioRoute>(
+                *store, [] { return AudioDevices::allDevices(); },
+                [](bool input) { return AudioDevices::defaultDeviceID(input); },
+                [](AudioObjectId device, bool input) { AudioDevices::setDefaultDevice(device, input); },
+                SystemAudioRoute::savedSnapshot(*store));
+        });
         history = ConversationHistory::make(home / "History", *store);
         new ui::ErrorAlert(model, &window, [] { return true; });
         new QVBoxLayout(&window);
@@ -121,8 +128,7 @@ void everyPageHoldsOn(RefusedWorld& w)
     EXPECT_TRUE(saving->isChecked()) << "the switch shows that saving is still on";
     EXPECT_TRUE(w.history->isEnabled());
     ASSERT_EQ(w.alerts().size(), 1);
-    const std::string alert = w.alerts().front()->text().toStdString();
-    EXPECT_NE(alert.find(w.told), std::string::npos) << alert;
+    EXPECT_EQ(w.alerts().front()->text().toStdString(), w.told);
 
     auto* days = historyPage->findChild<QLineEdit*>(QStringLiteral("history.days"));
     days->setText(QStringLiteral("7"));
@@ -165,6 +171,7 @@ TEST(SettingsWriteFailure, AnUnreadableSettingsFileIsNeverWrittenAndNoPageEndsTh
     RefusedWorld w;
     const fs::path file = w.home / "settings.json";
     ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    w.told = "无法读取设置文件 " + file.string() + "；能读取之前，设置无法保存。";
     w.open(file);
     if (testing::Test::HasFatalFailure())
         return;
@@ -181,13 +188,36 @@ TEST(SettingsWriteFailure, AFullDiskUnderASettingsFileTellsTheReasonAndNoPageEnd
     const fs::path file = w.home / "config" / "settings.json";
     std::ofstream(file) << R"({"historyDeleteDays": 30})";
     w.disk->fill();
-    w.told = "Cannot save settings: ";
     w.open(file);
     if (testing::Test::HasFatalFailure())
         return;
-    w.told = "No space left on device";
-    EXPECT_NE(w.refusal.find(w.told), std::string::npos) << w.refusal;
+    // The file the user knows, not the temporary the write went through.
+    w.told = "无法保存设置到 " + file.string() + "（No space left on device）。";
     everyPageHoldsOn(w);
+}
+
+// The takeover of the default input records how to give it back in the
+// settings: a German user whose settings folder refuses it reads why in
+// German, naming the settings file, not the temporary the write went
+// through.
+TEST(SettingsWriteFailure, ARouteThatCannotBeRecordedIsToldInTheUsersLanguageNamingTheSettingsFile)
+{
+    RefusedWorld w;
+    test::ReadOnlyFolder readOnly(w.home / "config");
+    const fs::path file = w.home / "config" / "settings.json";
+    std::ofstream(file) << R"({"interfaceLanguage": "de"})";
+    readOnly.setReadOnly(true);
+    test::loadStringTables(w.world.platform.bundles, "de");
+    w.world.addMicrophone(10, "usb-mic", "USB");
+    w.world.addVirtualDriver();
+    w.world.setDefaultInput(10);
+    w.open(file);
+    if (testing::Test::HasFatalFailure())
+        return;
+    w.model->prepareSession();
+    EXPECT_EQ(w.model->errorMessage.get(),
+              "Die Einstellungen können nicht in " + file.string() + " gespeichert werden (" + readOnly.reason()
+                  + ").");
 }
 
 }  // namespace

@@ -226,6 +226,16 @@ TEST(InterfaceLanguageFile, TheEarlierKeyIsReadOnceAndMovedInTheRealFile)
     EXPECT_FALSE(saved.contains("AppleLanguages"));
     EXPECT_EQ(saved.value("onboardingDone", false), true) << "nothing else changes";
 
+    // Moved too where the chosen language decides.
+    home.write("settings.json", R"({"AppleLanguages": ["de"], "interfaceLanguage": "de"})");
+    {
+        sys::JsonFileSettingsStore store(home / "settings.json");
+        PlatformScope scope(PlatformServices{&store, &system, &text, &bundles});
+        EXPECT_EQ(InterfaceLanguage::current(), "de");
+    }
+    EXPECT_EQ(nlohmann::json::parse(home.read("settings.json")),
+              nlohmann::json::parse(R"({"interfaceLanguage": "de", "parlaroPreferredLanguages": ["de"]})"));
+
     // The old key written again by an old copy no longer counts once the new
     // one is there, and a choice made now clears it.
     home.write("settings.json", R"({"parlaroPreferredLanguages": ["de"], "AppleLanguages": ["ja"]})");

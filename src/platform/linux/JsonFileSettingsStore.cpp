@@ -22,17 +22,13 @@
 namespace parlaro::sys {
 namespace {
 
-DomainError defaultsError(JsonFileSettingsStore::ErrorCode code, std::string text)
-{
-    return DomainError(JsonFileSettingsStore::errorDomain, static_cast<std::int64_t>(code), std::move(text));
-}
-
 // What reading the settings file found: nothing there, its whole contents,
-// or why it could not be read.
+// why it could not be read, or that it is larger than any settings file.
 struct FileRead {
     bool absent = false;
     std::optional<std::string> contents;
     std::string failure;
+    bool oversized = false;
 };
 
 FileRead readSettingsFile(const std::filesystem::path& file)
@@ -51,6 +47,10 @@ FileRead readSettingsFile(const std::filesystem::path& file)
         result.failure = std::strerror(errno);
     } else if (!S_ISREG(status.st_mode)) {
         result.failure = S_ISDIR(status.st_mode) ? "it is a folder" : "it is not a regular file";
+    } else if (static_cast<std::uintmax_t>(status.st_size) > JsonFileSettingsStore::largestFile) {
+        // Reading it would take the memory and time of its size, at every
+        // start (a sparse file costs no disk for it).
+        result.oversized = true;
     } else {
         std::string contents;
         char buffer[65536];
@@ -67,6 +67,11 @@ FileRead readSettingsFile(const std::filesystem::path& file)
                 break;
             }
             contents.append(buffer, static_cast<std::size_t>(got));
+            // A file that grows while it is read is held to the same limit.
+            if (contents.size() > JsonFileSettingsStore::largestFile) {
+                result.oversized = true;
+                break;
+            }
         }
     }
     ::close(fd);
@@ -170,6 +175,10 @@ void JsonFileSettingsStore::load(const Timestamp& timestamp)
     FileRead read = readSettingsFile(file_);
     if (read.absent)
         return;
+    if (read.oversized) {
+        setAside(target, timestamp, "is larger than " + std::to_string(largestFile / (1024 * 1024)) + " MiB");
+        return;
+    }
     if (!read.contents) {
         problem_ = OpenProblem{OpenProblem::Kind::unreadable, file_, "cannot be read: " + read.failure};
         return;
@@ -262,28 +271,33 @@ std::string JsonFileSettingsStore::serialize(const nlohmann::json& root, std::st
 
 void JsonFileSettingsStore::save(std::string_view changedKey, const nlohmann::json* changedValue)
 {
+    using Kind = SettingsWriteError::Kind;
     if (problem_ && problem_->kind == OpenProblem::Kind::damagedInPlace) {
-        throw defaultsError(ErrorCode::damagedFileKept,
-                            "The settings file " + file_.string()
-                                + " is damaged and could not be moved aside; settings cannot be saved until it"
-                                  " is repaired or removed.");
+        throw SettingsWriteError(errorDomain, Kind::damagedFileKept, file_, problem_->reason,
+                                 "The settings file " + file_.string()
+                                     + " is damaged and could not be moved aside; settings cannot be saved until it"
+                                       " is repaired or removed.");
     }
     // Writing would replace settings the user may still want with defaults.
     if (problem_ && problem_->kind == OpenProblem::Kind::unreadable) {
-        throw defaultsError(ErrorCode::unreadableFileKept,
-                            "The settings file " + file_.string() + " " + problem_->reason
-                                + "; settings cannot be saved until it can be read.");
+        throw SettingsWriteError(errorDomain, Kind::unreadableFileKept, file_, problem_->reason,
+                                 "The settings file " + file_.string() + " " + problem_->reason
+                                     + "; settings cannot be saved until it can be read.");
     }
     std::string text;
     try {
         text = serialize(root_, changedKey, changedValue);
     } catch (const nlohmann::json::exception& error) {
-        throw defaultsError(ErrorCode::writeFailed, "Cannot save settings: " + std::string(error.what()));
+        throw SettingsWriteError(errorDomain, Kind::writeFailed, file_, error.what(),
+                                 "Cannot save settings: " + std::string(error.what()));
     }
     try {
         writeFileAtomically(file_, text);
     } catch (const std::system_error& error) {
-        throw defaultsError(ErrorCode::writeFailed, "Cannot save settings: " + std::string(error.what()));
+        // The temporary the write went through is no name the user knows:
+        // the settings file and the system's reason are what is told.
+        throw SettingsWriteError(errorDomain, Kind::writeFailed, file_, error.code().message(),
+                                 "Cannot save settings in " + file_.string() + ": " + std::string(error.what()));
     }
 }
 

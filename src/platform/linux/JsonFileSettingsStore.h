@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -18,8 +19,9 @@ namespace parlaro::sys {
 // atomically before it becomes visible to readers, so a crash never leaves a
 // half-written file and a failed write changes nothing.
 //
-// A file that is read but is no JSON object, or nests deeper than any
-// settings value does, is damaged: it is renamed to
+// A file that is read but is no JSON object, nests deeper than any settings
+// value does, or is far larger than settings ever are (largestFile), is
+// damaged: it is renamed to
 // "<file>.corrupt-<timestamp>" (with "-2", "-3"... when that name is taken;
 // nothing is ever overwritten) and the store starts empty. A file that
 // cannot be read at all (no permission, an I/O error, not a regular file)
@@ -37,7 +39,12 @@ namespace parlaro::sys {
 class JsonFileSettingsStore : public SettingsStore {
 public:
     static constexpr const char* errorDomain = "SettingsStore";
-    enum class ErrorCode : std::int64_t { writeFailed = 1, damagedFileKept = 2, unreadableFileKept = 3 };
+    // Writes that fail throw SettingsWriteError, of this domain.
+    using ErrorCode = SettingsWriteError::Kind;
+
+    // Settings take a few kilobytes; a file larger than this is damage (a
+    // sparse or runaway file), set aside without being read.
+    static constexpr std::uintmax_t largestFile = 16 * 1024 * 1024;
 
     // Why the file's settings are not in use.
     struct OpenProblem {

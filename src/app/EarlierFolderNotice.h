@@ -1,0 +1,20 @@
+#pragma once
+
+#include "platform/ProgramFolder.h"
+
+#include <cstdio>
+#include <vector>
+
+namespace parlaro {
+class AppModel;
+}
+
+namespace parlaro::app {
+
+// Tells the user, once, what bringing an earlier version's settings and
+// history over could not do as asked: an entry left where it was, an
+// earlier settings file kept aside. On `stream` (standard error) and in the
+// error alert, after whatever the alert already says.
+void tellEarlierEntries(const std::vector<EarlierEntryNote>& notes, AppModel& model, std::FILE* stream);
+
+}  // namespace parlaro::app
