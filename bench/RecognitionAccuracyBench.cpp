@@ -28,9 +28,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <stdlib.h>
 #include <functional>
 #include <optional>
+#include <stdlib.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -306,8 +306,7 @@ void BM_RecognitionFarEnd(benchmark::State& state)
                 for (std::size_t at = 0, n = 0; at + cycle * 2 <= stream.size(); at += cycle * 2, ++n) {
                     waitUntil(begun, static_cast<double>(n + 1) * cycle / 48000.0);
                     AudioIOBuffer in{2, cycle * 2 * sizeof(float), stream.data() + at};
-                    catcher.proc(device, time, std::span<const AudioIOBuffer>(&in, 1), time, {}, time,
-                                 catcher.context);
+                    catcher.proc(device, time, std::span<const AudioIOBuffer>(&in, 1), time, {}, time, catcher.context);
                 }
                 capture.queue()->sync([] {});
                 return true;

@@ -293,9 +293,8 @@ int main(int argc, char** argv)
         return 77;
     }
     // The reply with pauses, as a WAVE file pacat plays as it is.
-    const std::string pausedFile = (fs::temp_directory_path() / ("parlaro-bench-reply-" + std::to_string(::getpid())
-                                                                 + ".wav"))
-                                       .string();
+    const std::string pausedFile =
+        (fs::temp_directory_path() / ("parlaro-bench-reply-" + std::to_string(::getpid()) + ".wav")).string();
     if (pauses && !run("espeak-ng -m -v en-us -s 140 -w " + pausedFile + " \"" + pausedReply + "\"")) {
         std::fprintf(stderr, "parlaro_release_bench: espeak-ng could not speak the reply; skipping\n");
         return 77;

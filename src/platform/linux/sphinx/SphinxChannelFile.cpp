@@ -62,7 +62,9 @@ std::optional<std::string> nameOf(const nlohmann::json& entry, const char* key)
 
 }  // namespace
 
-SphinxChannelFile::SphinxChannelFile(std::optional<fs::path> file) : file_(std::move(file)) {}
+SphinxChannelFile::SphinxChannelFile(std::optional<fs::path> file) : file_(std::move(file))
+{
+}
 
 SphinxChannelFile::~SphinxChannelFile()
 {
@@ -153,18 +155,16 @@ void SphinxChannelFile::write()
         return;
     nlohmann::json inputs = nlohmann::json::array();
     for (const auto& entry : entries_)
-        inputs.push_back({{"model", entry.model},
-                          {"input", entry.input},
-                          {"mean", entry.mean.mean},
-                          {"frames", entry.mean.frames}});
+        inputs.push_back(
+            {{"model", entry.model}, {"input", entry.input}, {"mean", entry.mean.mean}, {"frames", entry.mean.frames}});
     const nlohmann::json contents = {{"format", fileFormat}, {"inputs", std::move(inputs)}};
     unwritten_ = false;
     try {
         writeFileAtomically(*file_, contents.dump() + "\n");
     } catch (const std::exception& failure) {
         if (!std::exchange(failureSaid_, true))
-            rt::logMessage("what speech recognition learnt about each input cannot be kept in " + file_->string()
-                           + " (" + failure.what() + "); the first words of the next start may be heard worse");
+            rt::logMessage("what speech recognition learnt about each input cannot be kept in " + file_->string() + " ("
+                           + failure.what() + "); the first words of the next start may be heard worse");
     }
 }
 

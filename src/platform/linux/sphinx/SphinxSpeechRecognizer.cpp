@@ -310,10 +310,7 @@ public:
     }
 
     // Normalises by `mean` while it learns what follows on its own.
-    static void learnAnew(ps_decoder_t* decoder, const std::vector<float>& mean)
-    {
-        set(decoder, ChannelMean{mean, 0});
-    }
+    static void learnAnew(ps_decoder_t* decoder, const std::vector<float>& mean) { set(decoder, ChannelMean{mean, 0}); }
 
     static std::vector<float> meanOf(ps_decoder_t* decoder)
     {
@@ -379,8 +376,7 @@ struct SphinxTaskState {
 class SphinxEngine {
 public:
     SphinxEngine(SphinxModel model, std::shared_ptr<SphinxSpeechRecognitionService::Counts> counts,
-                 std::size_t partialSamples,
-                 std::shared_ptr<SphinxChannelFile> channels)
+                 std::size_t partialSamples, std::shared_ptr<SphinxChannelFile> channels)
         : model_(std::move(model)), english_(model_.locale == "en" || model_.locale.starts_with("en-")),
           counts_(std::move(counts)), partialSamples_(partialSamples), channels_(std::move(channels))
     {
