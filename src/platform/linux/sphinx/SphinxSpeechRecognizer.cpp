@@ -538,11 +538,13 @@ private:
         return true;
     }
 
+    // Whether two estimates differ by no more than decoding with one or the
+    // other changes what is heard.
     static bool near(const std::vector<float>& a, const std::vector<float>& b)
     {
-        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](float x, float y) {
-                   return std::abs(x - y) <= SphinxChannelFile::worthWriting;
-               });
+        constexpr float apart = 0.5f;
+        return a.size() == b.size()
+            && std::equal(a.begin(), a.end(), b.begin(), [](float x, float y) { return std::abs(x - y) <= apart; });
     }
 
     // Whether an utterance long enough to judge was louder or softer than
@@ -590,7 +592,7 @@ private:
     ps_decoder_t* takeDecoder(const std::string& source)
     {
         for (auto it = idle_.rbegin(); it != idle_.rend(); ++it) {
-            if (heard_[*it].source == source) {
+            if (auto known = heard_.find(*it); known != heard_.end() && known->second.source == source) {
                 auto* decoder = *it;
                 idle_.erase(std::next(it).base());
                 return decoder;
@@ -650,7 +652,7 @@ private:
     std::shared_ptr<SphinxSpeechRecognitionService::Counts> counts_;
     const std::size_t partialSamples_;
     const std::shared_ptr<SphinxChannelFile> channels_;
-    // A first utterance longer than this is not kept to be decoded again.
+    // An utterance longer than this is not kept to be decoded again.
     static constexpr std::size_t longestKept = static_cast<std::size_t>(60 * nativeRate);
     // Speech frames (a hundredth of a second each) of a source after which
     // the decoder's estimate of its channel holds: about three seconds of

@@ -57,9 +57,10 @@ class SphinxEngine;
 // decoders are loaded there once and reused by later requests. A decoder
 // adapts to the channel it hears, so a request goes to the decoder that last
 // heard its audio source when one is free. A decoder new to the source
-// starts from what an earlier run learnt about it (kept in `channelFile`),
-// and decodes the first utterance again whole before its final text when
-// no run did or the source sounds otherwise now.
+// starts from what an earlier run learnt about it (kept in `channelFile`);
+// where no run did, or the source sounds otherwise now, its first
+// utterances are decoded again whole before their final text, until it has
+// learnt the source.
 class SphinxSpeechRecognitionService final : public SpeechRecognitionService {
 public:
     // Seconds of audio between two partial results of a request at most
@@ -79,8 +80,8 @@ public:
 
     // How many decoders this service has loaded from a model so far.
     std::size_t modelLoads() const { return counts_->loads.load(); }
-    // How many first utterances were decoded again whole before their final
-    // text (see above).
+    // How many utterances were decoded again whole before their final text
+    // (see above).
     std::size_t utterancesDecodedAgain() const { return counts_->decodedAgain.load(); }
 
     struct Counts {
