@@ -100,36 +100,6 @@ namespace {
 
 constexpr std::string_view closingMark = ".[]";
 
-// Marks that close what comes before them, so that a space before one is a
-// gap rather than a word boundary.
-bool isClosingMark(UChar32 c)
-{
-    if (u_charType(c) == U_END_PUNCTUATION)
-        return true;
-    switch (c) {
-    case ',':
-    case '.':
-    case ';':
-    case ':':
-    case '!':
-    case '?':
-    case 0x2026:  // ellipsis
-    case 0x00BB:  // right-pointing double angle quotation mark
-    case 0x201D:  // right double quotation mark
-    case 0x3001:  // ideographic comma
-    case 0x3002:  // ideographic full stop
-    case 0xFF01:  // full-width exclamation mark
-    case 0xFF0C:  // full-width comma
-    case 0xFF0E:  // full-width full stop
-    case 0xFF1A:  // full-width colon
-    case 0xFF1B:  // full-width semicolon
-    case 0xFF1F:  // full-width question mark
-        return true;
-    default:
-        return false;
-    }
-}
-
 // Marks that end a sentence or a clause; two in a row say no more than one.
 bool isSentenceMark(UChar32 c)
 {
@@ -152,6 +122,14 @@ bool isSentenceMark(UChar32 c)
     default:
         return false;
     }
+}
+
+// Marks that close what comes before them, so that a space before one is a
+// gap rather than a word boundary.
+bool isClosingMark(UChar32 c)
+{
+    // The ellipsis and the closing guillemet and double quotation mark too.
+    return u_charType(c) == U_END_PUNCTUATION || isSentenceMark(c) || c == 0x2026 || c == 0x00BB || c == 0x201D;
 }
 
 // The source's white space as the translators see it (line breaks and tabs
