@@ -289,6 +289,16 @@ public:
         cmn->nframe = mean.frames;
     }
 
+    // What the decoder normalises by now, and the frames behind it.
+    static std::optional<ChannelMean> current(ps_decoder_t* decoder)
+    {
+        const cmn_t* cmn = cmnOf(decoder);
+        if (!cmn || cmn->nframe <= 0)
+            return std::nullopt;
+        return ChannelMean{std::vector<float>(cmn->cmn_mean, cmn->cmn_mean + cmn->veclen),
+                           std::min(cmn->nframe, window)};
+    }
+
     // The mean of what was heard since the estimate was last set, up to
     // date; none before a frame was heard.
     static std::optional<ChannelMean> learnt(ps_decoder_t* decoder)
@@ -297,8 +307,7 @@ public:
         if (!cmn || cmn->nframe <= 0)
             return std::nullopt;
         cmn_live_update(cmn);
-        return ChannelMean{std::vector<float>(cmn->cmn_mean, cmn->cmn_mean + cmn->veclen),
-                           std::min(cmn->nframe, window)};
+        return current(decoder);
     }
 
     // Normalises by `mean` from here on, still learning what it hears.
@@ -368,6 +377,8 @@ struct SphinxTaskState {
     std::vector<std::int16_t> heard;
     // Past the length an utterance is kept for.
     bool heardTooLong = false;
+    // What the decoder normalises by is worth keeping for the next run.
+    bool judged = true;
 };
 
 // One model: a worker thread that runs every decoding step in order and a
@@ -464,7 +475,7 @@ public:
                 finish(task, std::nullopt, DomainError(errorDomain, 2, "The speech decoder failed"));
                 return;
             }
-            const auto learnt = ChannelEstimate::learnt(task->decoder);
+            const auto learnt = task->judged ? ChannelEstimate::current(task->decoder) : std::nullopt;
             std::int32_t score = 0;
             const char* hypothesis = ps_get_hyp(task->decoder, &score);
             finish(task,
@@ -509,8 +520,10 @@ private:
         if (known.kept) {
             auto kept = *known.kept;
             if (learnt->frames < framesToJudge) {
-                // Too little to judge by: the kept estimate stands.
+                // Too little to judge by: the kept estimate stands, and so
+                // does the file.
                 ChannelEstimate::normaliseBy(task.decoder, kept.mean);
+                task.judged = false;
                 return true;
             }
             // Either way the estimate goes on from both. Where the source
