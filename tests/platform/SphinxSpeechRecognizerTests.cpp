@@ -220,6 +220,20 @@ TEST_F(SphinxSpeechRecognizer, theFirstUtteranceOfAnInputIsHeardAsLaterOnesAreAn
     EXPECT_EQ(run({"microphone:a", "microphone:b"}), (std::pair{std::vector<std::string>(2, longLibrivoxHeard), 1ul}));
     EXPECT_EQ(nlohmann::json::parse(state.read("parlaro/recognition-channels.json"))["inputs"].size(), 2u);
 
+    // A phrase too short to judge the microphone by (a quarter of a second)
+    // leaves what was kept standing for the reply that follows.
+    {
+        sys::SphinxSpeechRecognitionService service(sys::defaultSphinxModelRoot,
+                                                    sys::SphinxSpeechRecognitionService::defaultPartialInterval, file);
+        auto recognizer = service.makeRecognizer("en-US");
+        const std::vector<std::int16_t> phrase(samples.begin() + 16000, samples.begin() + 20000);
+        recognize(runtime, *recognizer, phrase, int16Mono, false, 320, "microphone:a");
+        auto reply = recognize(runtime, *recognizer, samples, int16Mono, false, 320, "microphone:a");
+        ASSERT_FALSE(reply.results.empty());
+        EXPECT_EQ(reply.results.back().bestTranscription.formattedString, longLibrivoxHeard);
+        EXPECT_EQ(service.utterancesDecodedAgain(), 0u);
+    }
+
     // A microphone that now sounds 15 dB softer than it did, and
     // files that are damaged, foreign, or hold what no decoder learns: not
     // trusted, each costs the second decoding and is written anew.
