@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/OwnAudioIDs.h"
+
 #include <QIcon>
 #include <QString>
 
@@ -8,8 +10,9 @@ namespace parlaro::app {
 // The name the desktop knows the program by: its launcher entry is
 // `<desktopId>.desktop`, its icons in the theme carry the same name, and on
 // Wayland it is the windows' app id, which is how the shell ties a window to
-// its launcher entry.
-inline constexpr const char* desktopId = "com.parlaro.Parlaro";
+// its launcher entry. The sound server knows it by the same id; the install
+// step names the entry's and icons' files after it too.
+inline constexpr const char* desktopId = ownApplicationID;
 
 // The application's icon from the desktop's icon theme, as installed; a
 // build run from its own folder has none there and uses the bundled copy.

@@ -1,5 +1,7 @@
 #include "platform/sim/SimVirtualMicHost.h"
 
+#include "platform/OwnAudioIDs.h"
+
 #include "platform/sim/SimAudioSystem.h"
 
 namespace parlaro::sim {
@@ -37,7 +39,7 @@ std::optional<std::string> SimVirtualMicHost::ensure()
     }
     if (addDevice && audio_) {
         audio_->addDevice({.id = virtualDeviceId,
-                           .uid = "com.parlaro.virtualmic",
+                           .uid = virtualMicUID,
                            .name = virtualMicrophoneName,
                            .inputBuffers = {2},
                            .outputBuffers = {2},
