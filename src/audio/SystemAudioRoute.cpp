@@ -273,27 +273,25 @@ void SystemAudioRoute::restoreSavedRoute()
     const std::vector<AudioDevice> devices = devices_();
     std::vector<std::string> problems;
     Snapshot remaining;
-    const HalfOutcome input = restoreHalf(true, old.oldInput, old.routedInput, devices);
-    if (input.problem)
-        problems.push_back(*input.problem);
-    if (input.stillRouted) {
-        remaining.oldInput = old.oldInput;
-        remaining.routedInput = old.routedInput;
-    }
-    const HalfOutcome output = restoreHalf(false, old.oldOutput, old.routedOutput, devices);
-    if (output.problem)
-        problems.push_back(*output.problem);
-    if (output.stillRouted) {
-        remaining.oldOutput = old.oldOutput;
-        remaining.routedOutput = old.routedOutput;
-    }
+    const auto restore = [&](bool input, const std::string& oldUID, const std::string& routedUID, std::string& keptOld,
+                             std::string& keptRouted) {
+        const HalfOutcome outcome = restoreHalf(input, oldUID, routedUID, devices);
+        if (outcome.problem)
+            problems.push_back(*outcome.problem);
+        if (outcome.stillRouted) {
+            keptOld = oldUID;
+            keptRouted = routedUID;
+        }
+    };
+    restore(true, old.oldInput, old.routedInput, remaining.oldInput, remaining.routedInput);
+    restore(false, old.oldOutput, old.routedOutput, remaining.oldOutput, remaining.routedOutput);
     // The record goes only after the devices were given back: a settings
     // store that refuses the write must not keep the user's microphone. The
     // record it keeps is harmless, as a later start switches only a half
     // that is still routed. A half still routed stays recorded, so the next
     // start gives it back.
     try {
-        if (input.stillRouted || output.stillRouted) {
+        if (!remaining.routedInput.empty() || !remaining.routedOutput.empty()) {
             const std::string json = remaining.json();
             defaults_.set(recoveryKey, DefaultsData(json.begin(), json.end()));
         } else {

@@ -32,7 +32,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const virtualMicSource = "parlaro_virtualmic_input";
+using test::virtualMicSource;
 const char* const userMic = "test_load_mic";
 
 // Busy threads on every core, twice over, for at most `limit` seconds.
@@ -127,18 +127,7 @@ TEST(RealRunUnderLoad, TheMicrophoneIsTakenAndGivenBackWhileTheServerLagsBehind)
     if (const std::string missing = test::missingRealRunPart({"pactl"}); !missing.empty())
         GTEST_SKIP() << "not installed: " << missing;
     test::RealRunWorld world;
-    pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
-           QStringLiteral("sink_name=test_load_voice")});
-    pactl({QStringLiteral("load-module"), QStringLiteral("module-remap-source"),
-           QStringLiteral("master=test_load_voice.monitor"),
-           QStringLiteral("source_name=") + QString::fromLatin1(userMic),
-           QStringLiteral("source_properties='device.api=alsa device.description=Microphone'")});
-    ASSERT_TRUE(pumpUntil(
-        [] {
-            pactl({QStringLiteral("set-default-source"), QString::fromLatin1(userMic)});
-            return pactl({QStringLiteral("get-default-source")}) == userMic;
-        },
-        10));
+    ASSERT_TRUE(test::loadMicrophone(userMic));
 
     const int rounds = environmentNumber("PARLARO_LOAD_ROUNDS", 3);
     const bool stalls = environmentNumber("PARLARO_LOAD_STALL", 1) != 0;

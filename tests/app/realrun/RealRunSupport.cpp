@@ -82,6 +82,25 @@ std::string pactl(const QStringList& arguments)
     return tool.readAllStandardOutput().trimmed().toStdString();
 }
 
+testing::AssertionResult loadMicrophone(const std::string& name)
+{
+    const QString source = QString::fromStdString(name);
+    pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+           QStringLiteral("sink_name=") + source + QStringLiteral("_voice")});
+    pactl({QStringLiteral("load-module"), QStringLiteral("module-remap-source"),
+           QStringLiteral("master=") + source + QStringLiteral("_voice.monitor"),
+           QStringLiteral("source_name=") + source,
+           QStringLiteral("source_properties='device.api=alsa device.description=Microphone'")});
+    if (pumpUntil(
+            [&] {
+                pactl({QStringLiteral("set-default-source"), source});
+                return pactl({QStringLiteral("get-default-source")}) == name;
+            },
+            10))
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "the server did not make " << name << " the default input";
+}
+
 testing::AssertionResult startsListening(const std::shared_ptr<AppModel>& model)
 {
     rt::spawn([model]() -> rt::Async<void> { co_await model->start(); });

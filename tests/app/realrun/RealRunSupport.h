@@ -74,4 +74,12 @@ testing::AssertionResult startsListening(const std::shared_ptr<AppModel>& model)
 // What the sound server's tool prints, trimmed; empty when it failed.
 std::string pactl(const QStringList& arguments);
 
+// The virtual microphone as calling applications record from it.
+inline constexpr const char* virtualMicSource = "parlaro_virtualmic_input";
+
+// The user's microphone `name`, made the default input (10 s at most): a
+// source fed from the sink `<name>_voice` that a test plays speech into,
+// with the properties of a sound card so that it counts as one.
+testing::AssertionResult loadMicrophone(const std::string& name);
+
 }  // namespace parlaro::test

@@ -32,18 +32,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const virtualMicSource = "parlaro_virtualmic_input";
-
-// The user's microphone: a source fed from a sink the test plays speech
-// into, with the properties of a sound card so that it counts as one.
-void loadMicrophone()
-{
-    pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"), QStringLiteral("sink_name=test_voice")});
-    pactl({QStringLiteral("load-module"), QStringLiteral("module-remap-source"),
-           QStringLiteral("master=test_voice.monitor"), QStringLiteral("source_name=test_restart_mic"),
-           QStringLiteral("source_properties='device.api=alsa device.description=Microphone'")});
-    pactl({QStringLiteral("set-default-source"), QStringLiteral("test_restart_mic")});
-}
+using test::virtualMicSource;
 
 // The server dies as a crash would end it: PulseAudio's daemon, or PipeWire
 // with its session manager and pulse server.
@@ -95,7 +84,7 @@ TEST(RealRunServerRestart, ListeningAndTheVirtualMicrophoneComeBackOnTheirOwn)
         GTEST_SKIP() << "not installed: " << missing;
 
     test::RealRunWorld world;
-    loadMicrophone();
+    ASSERT_TRUE(test::loadMicrophone("test_restart_mic"));
 
     test::SpanishSpeakerProgram program;
     app::ServiceFactory& factory = program.factory;
@@ -117,7 +106,7 @@ TEST(RealRunServerRestart, ListeningAndTheVirtualMicrophoneComeBackOnTheirOwn)
     EXPECT_EQ(model->errorMessage.get(), std::nullopt);
 
     ASSERT_TRUE(startServer());
-    loadMicrophone();
+    ASSERT_TRUE(test::loadMicrophone("test_restart_mic"));
     const auto restarted = std::chrono::steady_clock::now();
     const bool back = pumpUntil([&] { return !model->audioServerLost.get() && model->isListening.get(); }, 20);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - restarted).count();
@@ -152,7 +141,7 @@ TEST(RealRunServerRestart, ListeningAndTheVirtualMicrophoneComeBackOnTheirOwn)
     QProcess speech;
     speech.start(QStringLiteral("paplay"),
                  {QStringLiteral("--raw"), QStringLiteral("--rate=16000"), QStringLiteral("--channels=1"),
-                  QStringLiteral("--format=s16le"), QStringLiteral("--device=test_voice"),
+                  QStringLiteral("--format=s16le"), QStringLiteral("--device=test_restart_mic_voice"),
                   QString::fromUtf8(test::goForwardRecording)});
     ASSERT_TRUE(speech.waitForStarted(5000));
     ASSERT_TRUE(pumpUntil([&] { return speech.state() == QProcess::NotRunning; }, 15));
