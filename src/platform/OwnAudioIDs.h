@@ -3,8 +3,9 @@
 namespace parlaro {
 
 // The application id every sound-server client of the program carries; a
-// process that plays or records under it is one of ours.
-inline constexpr const char* ownApplicationID = "com.parlaro.Parlaro";
+// process that plays or records under it is one of ours. The build names it
+// once, for the installed files too.
+inline constexpr const char* ownApplicationID = PARLARO_APP_ID;
 
 // The UIDs of the program's own devices, which every layer tells apart from
 // the user's: the virtual microphone calling applications record from, its

@@ -96,6 +96,36 @@ void send(const QPointer<QNetworkAccessManager>& manager, const std::shared_ptr<
                      [manager, transfer, reply] { onFinished(manager, transfer, reply); });
 }
 
+// A coroutine of its own, not the lambda's body: the lambda's captures would
+// be gone if the caller drops the function before it awaits the result.
+rt::Async<HttpResult> get(QPointer<QNetworkAccessManager> guarded, HttpRequest request)
+{
+    rt::Executor* main = &rt::mainExecutor();
+    // A check given up on (its deadline passed) stops reading at once,
+    // whichever hop it is on, and follows no redirect after that.
+    auto current = std::make_shared<std::weak_ptr<Transfer>>();
+    rt::CancellationHandler onCancel([current, main] {
+        main->post([current] {
+            auto transfer = current->lock();
+            if (!transfer)
+                return;
+            transfer->refused = true;
+            if (transfer->reply)
+                transfer->reply->abort();
+        });
+    });
+    co_return co_await rt::withContinuation<HttpResult>(
+        [guarded, request = std::move(request), current](rt::Continuation<HttpResult> done) {
+            if (!guarded) {
+                done.resume(HttpResult{HttpResult::Kind::otherFailure, 0, {}});
+                return;
+            }
+            auto transfer = std::make_shared<Transfer>(Transfer{request, std::move(done), {}, 0, false});
+            *current = transfer;
+            send(guarded, transfer, QUrl(QString::fromStdString(request.url)));
+        });
+}
+
 }  // namespace
 
 bool redirectStaysHome(const std::string& from, const std::string& to)
@@ -110,32 +140,8 @@ bool redirectStaysHome(const std::string& from, const std::string& to)
 
 HttpGet networkHttpGet(QNetworkAccessManager& manager)
 {
-    QPointer<QNetworkAccessManager> guarded(&manager);
-    return [guarded](HttpRequest request) -> rt::Async<HttpResult> {
-        rt::Executor* main = &rt::mainExecutor();
-        // A check given up on (its deadline passed) stops reading at once,
-        // whichever hop it is on, and follows no redirect after that.
-        auto current = std::make_shared<std::weak_ptr<Transfer>>();
-        rt::CancellationHandler onCancel([current, main] {
-            main->post([current] {
-                auto transfer = current->lock();
-                if (!transfer)
-                    return;
-                transfer->refused = true;
-                if (transfer->reply)
-                    transfer->reply->abort();
-            });
-        });
-        co_return co_await rt::withContinuation<HttpResult>(
-            [guarded, request = std::move(request), current](rt::Continuation<HttpResult> done) {
-                if (!guarded) {
-                    done.resume(HttpResult{HttpResult::Kind::otherFailure, 0, {}});
-                    return;
-                }
-                auto transfer = std::make_shared<Transfer>(Transfer{request, std::move(done), {}, 0, false});
-                *current = transfer;
-                send(guarded, transfer, QUrl(QString::fromStdString(request.url)));
-            });
+    return [guarded = QPointer<QNetworkAccessManager>(&manager)](HttpRequest request) {
+        return get(guarded, std::move(request));
     };
 }
 
