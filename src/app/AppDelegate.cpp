@@ -1,9 +1,9 @@
 #include "app/AppDelegate.h"
 
-#include "app/ModelTask.h"
 #include "app/QtHostWindow.h"
 #include "history/UnsavedRescue.h"
 #include "model/AppModel.h"
+#include "model/ModelTask.h"
 #include "runtime/Sleep.h"
 #include "runtime/Task.h"
 #include "settings/ExportPanel.h"
@@ -79,7 +79,7 @@ void AppDelegate::launchFinished()
         center->activate(parts_.defaults ? ui::HoldShortcut::load(*parts_.defaults) : std::nullopt);
     }
 
-    startModelTask(parts_.model, [](AppModel& model) { return model.start(); });
+    spawnOnModel(parts_.model, [](AppModel& model) { return model.start(); });
 }
 
 void AppDelegate::didResignActive()

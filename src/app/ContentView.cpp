@@ -5,9 +5,9 @@
 #include "app/FooterView.h"
 #include "app/HeaderView.h"
 #include "app/LanguageChangeAlert.h"
-#include "app/ModelTask.h"
 #include "app/SetupCard.h"
 #include "model/AppModel.h"
+#include "model/ModelTask.h"
 #include "platform/SpeechSynthesizer.h"
 #include "settings/ErrorAlert.h"
 #include "settings/SettingsView.h"
@@ -149,9 +149,11 @@ void ContentView::activationRefresh()
     model_->refreshVoices();
     model_->checkDriverUpdate();
     // Not kept: a later activation starts its own, and both may overlap.
-    startModelTask(model_, [](AppModel& model) -> rt::Async<void> {
+    spawnOnModel(model_, [](AppModel& model) -> rt::Async<void> {
+        const std::weak_ptr<AppModel> weak = model.weak_from_this();
         co_await model.refreshCapturePermission();
-        co_await model.retryListening();
+        if (!weak.expired())
+            co_await model.retryListening();
     });
 }
 

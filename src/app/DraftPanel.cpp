@@ -1,10 +1,10 @@
 #include "app/DraftPanel.h"
 
 #include "app/InputFieldStyle.h"
-#include "app/ModelTask.h"
 #include "app/Spinner.h"
 #include "app/SymbolPill.h"
 #include "model/AppModel.h"
+#include "model/ModelTask.h"
 #include "ui/Icons.h"
 #include "ui/Look.h"
 #include "ui/Palette.h"
@@ -124,7 +124,7 @@ DraftPanel::DraftPanel(std::shared_ptr<AppModel> model, QWidget* parent)
         model_->editDraftTranslation(target_->toPlainText().toStdString());
     });
     connect(retranslate_, &QPushButton::clicked, this,
-            [this] { startModelTask(model_, [](AppModel& m) { return m.retranslateDraft(); }); });
+            [this] { spawnOnModel(model_, [](AppModel& m) { return m.retranslateDraft(); }); });
     connect(clear_, &QPushButton::clicked, this, [this] { model_->clearDraft(); });
     connect(play_, &QPushButton::clicked, this, [this] { play(); });
     // Ctrl+Return plays from inside either field, where a text edit would
@@ -159,7 +159,7 @@ void DraftPanel::play()
 {
     if (!model_->canPlayDraft() || model_->isMicBusy())
         return;
-    startModelTask(model_, [](AppModel& m) { return m.playDraftToPeer(); });
+    spawnOnModel(model_, [](AppModel& m) { return m.playDraftToPeer(); });
 }
 
 void DraftPanel::fitHeight(QPlainTextEdit* edit)

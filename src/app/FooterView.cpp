@@ -3,11 +3,11 @@
 #include "app/CompactMeter.h"
 #include "app/ElidingLabel.h"
 #include "app/InputFieldStyle.h"
-#include "app/ModelTask.h"
 #include "app/QuickPhrases.h"
 #include "app/Spinner.h"
 #include "app/SymbolPill.h"
 #include "model/AppModel.h"
+#include "model/ModelTask.h"
 #include "ui/Glow.h"
 #include "ui/HoldShortcutCenter.h"
 #include "ui/HoldToTalkControl.h"
@@ -140,7 +140,7 @@ FooterView::FooterView(std::shared_ptr<AppModel> model, HoldShortcutCenter* shor
     connect(typed_, &QLineEdit::textEdited, this,
             [this](const QString& text) { model_->editTypedText(text.toStdString()); });
     connect(typed_, &QLineEdit::returnPressed, this,
-            [this] { startModelTask(model_, [](AppModel& m) { return m.translateTypedText(); }); });
+            [this] { spawnOnModel(model_, [](AppModel& m) { return m.translateTypedText(); }); });
     input->addWidget(typed_, 1);
 
     phrases_ = new SymbolPill(QStringLiteral("text.bubble"), q(localized("快捷短语")), inputRow);
@@ -152,7 +152,7 @@ FooterView::FooterView(std::shared_ptr<AppModel> model, HoldShortcutCenter* shor
         QAction* action = menu_->addAction(q(localized(phrase.zh)));
         action->setData(QString::fromUtf8(phrase.en));
         connect(action, &QAction::triggered, this, [this, phrase] {
-            startModelTask(model_, [phrase](AppModel& m) { return m.sendQuickPhrase(phrase.en, phrase.zh); });
+            spawnOnModel(model_, [phrase](AppModel& m) { return m.sendQuickPhrase(phrase.en, phrase.zh); });
         });
     }
     menu_->addSeparator();

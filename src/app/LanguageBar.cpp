@@ -1,9 +1,9 @@
 #include "app/LanguageBar.h"
 
-#include "app/ModelTask.h"
 #include "app/Spinner.h"
 #include "app/SymbolPill.h"
 #include "model/AppModel.h"
+#include "model/ModelTask.h"
 #include "ui/Icons.h"
 #include "ui/LanguagePicker.h"
 #include "ui/Look.h"
@@ -74,8 +74,8 @@ LanguageBar::LanguageBar(std::shared_ptr<AppModel> model, QWidget* parent) : QWi
     connect(myPicker_, &QComboBox::activated, this, [this](int index) { picked(myPicker_, true, index); });
     connect(theirPicker_, &QComboBox::activated, this, [this](int index) { picked(theirPicker_, false, index); });
     connect(swap_, &QPushButton::clicked, this, [this] {
-        startModelTask(model_,
-                       [](AppModel& m) { return m.changeLanguages(m.theirLanguage.get(), m.myLanguage.get(), false); });
+        spawnOnModel(model_,
+                     [](AppModel& m) { return m.changeLanguages(m.theirLanguage.get(), m.myLanguage.get(), false); });
     });
 
     binding_ = std::make_unique<ViewBinding>([this] { refresh(); });
@@ -88,7 +88,7 @@ void LanguageBar::picked(QComboBox* picker, bool mine, int index)
     auto language = CallLanguage::find(picker->itemData(index).toString().toStdString());
     if (language) {
         // The other side is read when the task runs, not now.
-        startModelTask(model_, [language = *language, mine](AppModel& m) {
+        spawnOnModel(model_, [language = *language, mine](AppModel& m) {
             return mine ? m.changeLanguages(language, m.theirLanguage.get(), false)
                         : m.changeLanguages(m.myLanguage.get(), language, false);
         });

@@ -1,7 +1,7 @@
 #include "app/SetupCard.h"
 
 #include "model/AppModel.h"
-#include "runtime/Task.h"
+#include "model/ModelTask.h"
 #include "settings/SpeechModelDownload.h"
 #include "settings/UntranslatablePairNotice.h"
 #include "speech/Localization.h"
@@ -79,7 +79,7 @@ SetupCard::SetupCard(std::shared_ptr<AppModel> model, QWidget* parent)
     auto* grant = grant_;
     rows_[2].actions->layout()->addWidget(grant);
     connect(grant, &QPushButton::clicked, this,
-            [this] { rt::spawn([model = model_]() -> rt::Async<void> { co_await model->requestMicPermission(); }); });
+            [this] { spawnOnModel(model_, [](AppModel& model) { return model.requestMicPermission(); }); });
 
     install_ = cardPill(rows_[3].actions, QStringLiteral("setupCard.device.install"), QString());
     rows_[3].actions->layout()->addWidget(install_);

@@ -946,24 +946,6 @@ private:
     void endHoldTask(const ActivityToken& activity);
     static rt::Async<void> sendHeldSentences(std::weak_ptr<AppModel> weak);
     static rt::Async<std::string> translateNow(std::weak_ptr<AppModel> weak, std::string text);
-    // Spawns the coroutine that `start` makes from the model. The task holds
-    // the model only while the coroutine is made, so it never keeps a
-    // released model alive, and does nothing once the model is gone.
-    template <class F>
-    rt::TaskHandle<> spawnOnModel(F start);
 };
-
-template <class F>
-rt::TaskHandle<> AppModel::spawnOnModel(F start)
-{
-    return rt::spawn([weak = weak_from_this(), start = std::move(start)]() -> rt::Async<void> {
-        auto self = weak.lock();
-        if (!self)
-            co_return;
-        auto work = start(*self);
-        self.reset();
-        co_await std::move(work);
-    });
-}
 
 }  // namespace parlaro

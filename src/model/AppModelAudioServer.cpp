@@ -7,6 +7,7 @@
 
 #include "model/AppModel.h"
 
+#include "model/ModelTask.h"
 #include "runtime/Runtime.h"
 #include "runtime/Sleep.h"
 
@@ -37,14 +38,14 @@ void AppModel::audioServerChanged(bool running)
         // (over PipeWire it says so only seconds later): listening ends now,
         // and the recovery starts it again.
         if (isListening.get() && !isChangingListening.get())
-            spawnOnModel([](AppModel& model) { return model.pauseListening(); });
+            spawnOnModel(weak_from_this(), [](AppModel& model) { return model.pauseListening(); });
         return;
     }
     if (!audioServerLost.get())
         return;
     audioServerLost.set(false);
     serverRecovery.cancel();
-    serverRecovery = spawnOnModel([](AppModel& model) { return model.recoverFromServerLoss(); });
+    serverRecovery = spawnOnModel(weak_from_this(), [](AppModel& model) { return model.recoverFromServerLoss(); });
 }
 
 bool AppModel::heldForAudioServer()

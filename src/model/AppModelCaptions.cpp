@@ -4,6 +4,7 @@
 #include "model/AppModel.h"
 
 #include "audio/RecordingTranscript.h"
+#include "model/ModelTask.h"
 #include "runtime/Error.h"
 #include "runtime/Runtime.h"
 #include "speech/Localization.h"
@@ -47,7 +48,8 @@ void AppModel::applyIncomingResult(const std::string& text, bool isFinal)
     setEntries(std::move(list));
 
     // Each sentence is translated on its own; they may finish in any order.
-    spawnOnModel([id = entry.id, sentence](AppModel& model) { return model.translateIncomingEntry(id, sentence); });
+    spawnOnModel(weak_from_this(),
+                 [id = entry.id, sentence](AppModel& model) { return model.translateIncomingEntry(id, sentence); });
 }
 
 rt::Async<void> AppModel::translateIncomingEntry(rt::Uuid id, std::string text)

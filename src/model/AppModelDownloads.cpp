@@ -9,6 +9,7 @@
 
 #include "model/AppModel.h"
 
+#include "model/ModelTask.h"
 #include "runtime/Error.h"
 #include "runtime/Task.h"
 #include "speech/Localization.h"
@@ -110,9 +111,10 @@ void AppModel::downloadTranslation()
     const rt::Uuid id = newIdentifier();
     translationDownloadID.set(id);
     isDownloadingTranslation.set(true);
-    spawnOnModel([source = theirLanguage.get().id, target = myLanguage.get().id, id](AppModel& model) {
-        return model.prepareTranslationPacks(source, target, id);
-    });
+    spawnOnModel(weak_from_this(),
+                 [source = theirLanguage.get().id, target = myLanguage.get().id, id](AppModel& model) {
+                     return model.prepareTranslationPacks(source, target, id);
+                 });
 }
 
 rt::Async<void> AppModel::finishLanguageChange()

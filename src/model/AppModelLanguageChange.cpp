@@ -8,6 +8,7 @@
 
 #include "model/AppModel.h"
 
+#include "model/ModelTask.h"
 #include "model/SleepThroughCancellation.h"
 #include "runtime/Task.h"
 #include "speech/Localization.h"
@@ -169,8 +170,9 @@ rt::TaskHandle<> AppModel::chooseLanguage()
         status.set(localized("正在准备其他语言或正在说话，请稍后再选"));
         return {};
     }
-    return spawnOnModel(
-        [my = pending->my, their = pending->their](AppModel& model) { return model.changeLanguages(my, their, true); });
+    return spawnOnModel(weak_from_this(), [my = pending->my, their = pending->their](AppModel& model) {
+        return model.changeLanguages(my, their, true);
+    });
 }
 
 void AppModel::keepLanguages()

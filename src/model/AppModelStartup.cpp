@@ -3,6 +3,7 @@
 
 #include "model/AppModel.h"
 
+#include "model/ModelTask.h"
 #include "runtime/Runtime.h"
 
 #include <algorithm>
@@ -97,7 +98,7 @@ void AppModel::startWatching()
     }
     watchDriverDevice();
     watchHeadphoneRate();
-    spawnOnModel([](AppModel& model) { return model.refreshCallState(); });
+    spawnOnModel(weak_from_this(), [](AppModel& model) { return model.refreshCallState(); });
 }
 
 rt::Async<void> AppModel::refreshAfterLaunch()

@@ -4,6 +4,7 @@
 #include "model/AppModel.h"
 #include "model/SettingsWriter.h"
 
+#include "model/ModelTask.h"
 #include "runtime/Error.h"
 #include "runtime/Sleep.h"
 #include "speech/Localization.h"
@@ -57,7 +58,8 @@ void AppModel::applySystemMic()
             // Accepted, not applied yet: the record is written, and the
             // watcher's next delivery finds the switch when it lands.
             if (!systemMicConfirmation || systemMicConfirmation.isFinished() || systemMicConfirmation.isCancelled())
-                systemMicConfirmation = spawnOnModel([](AppModel& model) { return model.confirmSystemMic(); });
+                systemMicConfirmation =
+                    spawnOnModel(weak_from_this(), [](AppModel& model) { return model.confirmSystemMic(); });
             return;
         }
         systemMicPending.set(false);

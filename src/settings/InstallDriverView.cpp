@@ -1,7 +1,7 @@
 #include "settings/InstallDriverView.h"
 
 #include "model/AppModel.h"
-#include "runtime/Task.h"
+#include "model/ModelTask.h"
 #include "settings/SheetParts.h"
 #include "speech/Localization.h"
 #include "ui/Look.h"
@@ -57,7 +57,7 @@ InstallDriverView::InstallDriverView(std::shared_ptr<AppModel> model, QWidget* p
         // the installation running.
         if (model_->isInstallingDriver())
             return;
-        rt::spawn([model = model_]() -> rt::Async<void> { co_await model->installVirtualMicDriver(); });
+        spawnOnModel(model_, [](AppModel& model) { return model.installVirtualMicDriver(); });
     });
     binding_ = std::make_unique<ViewBinding>([this] { refresh(); });
 }

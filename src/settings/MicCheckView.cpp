@@ -2,7 +2,7 @@
 
 #include "audio/AudioMeters.h"
 #include "model/AppModel.h"
-#include "runtime/Task.h"
+#include "model/ModelTask.h"
 #include "settings/SheetParts.h"
 #include "speech/Localization.h"
 #include "ui/Look.h"
@@ -121,13 +121,15 @@ void MicCheckView::appeared()
     // previews it once metering is on.
     candidate_ = model_->selectedInputID();
     binding_->refreshNow();
-    QPointer<MicCheckView> self(this);
-    rt::spawn([self, model = model_]() -> rt::Async<void> {
-        co_await model->enableMeters();
-        // The sheet may have moved on while the permission was asked.
-        if (self)
-            self->meteringReady();
-    });
+    spawnOnModel(model_,
+                 [view = QPointer<MicCheckView>(this)](AppModel& model) { return meterThenPreview(model, view); });
+}
+
+rt::Async<void> MicCheckView::meterThenPreview(AppModel& model, QPointer<MicCheckView> view)
+{
+    co_await model.enableMeters();
+    if (view)
+        view->meteringReady();
 }
 
 void MicCheckView::meteringReady()
@@ -156,7 +158,7 @@ void MicCheckView::confirm()
 {
     if (!candidate_)
         return;
-    rt::spawn([model = model_, id = *candidate_]() -> rt::Async<void> { co_await model->confirmMicrophone(id); });
+    spawnOnModel(model_, [id = *candidate_](AppModel& model) { return model.confirmMicrophone(id); });
 }
 
 void MicCheckView::refresh()

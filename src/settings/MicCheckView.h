@@ -1,7 +1,9 @@
 #pragma once
 
 #include "platform/AudioSelectors.h"
+#include "runtime/Task.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <memory>
@@ -44,6 +46,9 @@ private:
     void refresh();
     void appeared();
     void meteringReady();
+    // Metering on, the view previews its first choice, unless it has gone
+    // while the permission was asked.
+    static rt::Async<void> meterThenPreview(AppModel& model, QPointer<MicCheckView> view);
     void setCandidate(std::optional<AudioObjectId> id);
     void preview();
     void confirm();

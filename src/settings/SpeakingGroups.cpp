@@ -4,7 +4,7 @@
 #include "settings/Shown.h"
 
 #include "model/AppModel.h"
-#include "runtime/Task.h"
+#include "model/ModelTask.h"
 #include "ui/GroupNotice.h"
 #include "ui/Look.h"
 #include "ui/MeterRow.h"
@@ -111,7 +111,7 @@ SpeakingGroups::SpeakingGroups(std::shared_ptr<AppModel> model, QWidget* parent)
     // the model's value until the model changes it.
     connect(ownVoice_, &QAbstractButton::clicked, this, [this](bool requested) {
         updates::setChecked(ownVoice_, model_->originalVoiceOn());
-        rt::spawn([model = model_, requested]() -> rt::Async<void> { co_await model->setOriginalVoice(requested); });
+        spawnOnModel(model_, [requested](AppModel& model) { return model.setOriginalVoice(requested); });
     });
 
     rows->addWidget(new RowDivider(panel));
@@ -181,7 +181,7 @@ SpeakingGroups::SpeakingGroups(std::shared_ptr<AppModel> model, QWidget* parent)
     testLayout->addWidget(soundTestState_);
     checkRows->addWidget(testRow);
     connect(soundTest_, &QAbstractButton::clicked, this,
-            [this] { rt::spawn([model = model_]() -> rt::Async<void> { co_await model->startHearTest(); }); });
+            [this] { spawnOnModel(model_, [](AppModel& model) { return model.startHearTest(); }); });
     footnote_ = sheetText(checks, QStringLiteral("speaking.footnote"), 10.5, Look::secondaryText());
     footnote_->setContentsMargins(12, 0, 12, 9);
     checkRows->addWidget(footnote_);

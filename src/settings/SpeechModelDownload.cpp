@@ -1,7 +1,7 @@
 #include "settings/SpeechModelDownload.h"
 
 #include "model/AppModel.h"
-#include "runtime/Task.h"
+#include "model/ModelTask.h"
 #include "settings/SheetParts.h"
 #include "speech/Localization.h"
 #include "ui/Look.h"
@@ -48,7 +48,7 @@ SpeechModelDownload::SpeechModelDownload(std::shared_ptr<AppModel> model, const 
                             static_cast<QWidget*>(download_), static_cast<QWidget*>(unsupported_)})
         row->addWidget(widget);
     connect(download_, &QPushButton::clicked, this,
-            [this] { rt::spawn([model = model_]() -> rt::Async<void> { co_await model->downloadSpeechModel(); }); });
+            [this] { spawnOnModel(model_, [](AppModel& model) { return model.downloadSpeechModel(); }); });
     binding_ = std::make_unique<ViewBinding>([this] { refresh(); });
 }
 

@@ -3,7 +3,7 @@
 #include "settings/Shown.h"
 
 #include "model/AppModel.h"
-#include "runtime/Task.h"
+#include "model/ModelTask.h"
 #include "ui/GroupNotice.h"
 #include "ui/ModuleStatusGroup.h"
 #include "ui/Palette.h"
@@ -49,11 +49,9 @@ void ListeningGroup::refresh()
                                                       SystemSettings::shared().open(paneId::callAudioCapture);
                                                   }});
     } else if (failed) {
-        notice_->setNotice(
-            q(model_->listeningStatus()), Palette::amber(),
-            GroupNotice::Action{q(localized("重试")), [model = model_] {
-                                    rt::spawn([model]() -> rt::Async<void> { co_await model->restartListening(); });
-                                }});
+        auto retry = [model = model_] { spawnOnModel(model, [](AppModel& m) { return m.restartListening(); }); };
+        notice_->setNotice(q(model_->listeningStatus()), Palette::amber(),
+                           GroupNotice::Action{q(localized("重试")), std::move(retry)});
     }
 }
 

@@ -4,7 +4,7 @@
 #include "settings/Shown.h"
 
 #include "model/AppModel.h"
-#include "runtime/Task.h"
+#include "model/ModelTask.h"
 #include "ui/GroupNotice.h"
 #include "ui/Look.h"
 #include "ui/Palette.h"
@@ -123,9 +123,8 @@ VoiceGroups::VoiceGroups(std::shared_ptr<AppModel> model, QWidget* parent) : QWi
     download_->setTint(Palette::violet());
     buttonLayout->addWidget(download_);
     rows->addWidget(buttons);
-    connect(preview_, &QAbstractButton::clicked, this, [this] {
-        rt::spawn([model = model_]() -> rt::Async<void> { co_await model->previewVoiceInHeadphones(); });
-    });
+    connect(preview_, &QAbstractButton::clicked, this,
+            [this] { spawnOnModel(model_, [](AppModel& model) { return model.previewVoiceInHeadphones(); }); });
     connect(download_, &QAbstractButton::clicked, this, [] { openSpokenContentSettings(); });
     help_ = sheetText(panel, QStringLiteral("voice.help"), 11, Look::secondaryText());
     help_->setContentsMargins(12, 4, 12, 9);

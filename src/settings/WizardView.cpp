@@ -1,7 +1,7 @@
 #include "settings/WizardView.h"
 
 #include "model/AppModel.h"
-#include "runtime/Task.h"
+#include "model/ModelTask.h"
 #include "settings/SheetParts.h"
 #include "settings/SpeechModelDownload.h"
 #include "settings/UntranslatablePairNotice.h"
@@ -196,9 +196,7 @@ void WizardView::pickMine(int index)
     if (index < 0 || static_cast<std::size_t>(index) >= myShown_.size())
         return;
     CallLanguage mine = myShown_[static_cast<std::size_t>(index)];
-    rt::spawn([model = model_, mine]() -> rt::Async<void> {
-        co_await model->changeLanguages(mine, model->theirLanguage(), false);
-    });
+    spawnOnModel(model_, [mine](AppModel& model) { return model.changeLanguages(mine, model.theirLanguage(), false); });
     // The picker shows the model's pair until the model has switched.
     binding_->refreshNow();
 }
@@ -208,9 +206,8 @@ void WizardView::pickTheirs(int index)
     if (index < 0 || static_cast<std::size_t>(index) >= theirShown_.size())
         return;
     CallLanguage theirs = theirShown_[static_cast<std::size_t>(index)];
-    rt::spawn([model = model_, theirs]() -> rt::Async<void> {
-        co_await model->changeLanguages(model->myLanguage(), theirs, false);
-    });
+    spawnOnModel(model_,
+                 [theirs](AppModel& model) { return model.changeLanguages(model.myLanguage(), theirs, false); });
     binding_->refreshNow();
 }
 

@@ -1,5 +1,6 @@
 #include "ModelWorld.h"
 
+#include "model/ModelTask.h"
 #include "model/ModelTestAccess.h"
 #include "platform/sim/SimTranslationPlatform.h"
 #include "speech/HostedTranslation.h"
@@ -310,6 +311,31 @@ TEST(ModelQuickPhrases, WithoutARouteOrATranslationNothingIsSpoken)
     EXPECT_EQ(model.errorMessage.get(), "快捷短语翻译失败，请改用打字发送。");
     EXPECT_TRUE(w.world.speaker->spoken.empty());
     EXPECT_TRUE(model.entries.get().empty());
+}
+
+// The window starts a phrase and drops the task: the wait for the
+// translation keeps no released model alive, and the answer that comes back
+// after it ends the task quietly. A model gone before the task's first step
+// starts nothing.
+TEST(ModelQuickPhrases, APhraseWaitingForItsTranslationKeepsNoReleasedModel)
+{
+    PlayWorld w;
+    ModelTestAccess::set(w.model->theirLanguage, *CallLanguage::find("es"));
+    ModelTestAccess::set(w.model->translationReady, true);
+    w.world.translator->holdAnswers = true;
+    const auto send = [](AppModel& model) { return model.sendQuickPhrase("Thanks", "谢谢"); };
+    auto task = spawnOnModel(w.model, send);
+    w.world.runtime.runUntilIdle();
+    ASSERT_EQ(w.world.translator->waiting.size(), 1u);
+    auto late = spawnOnModel(w.model, send);
+    const std::weak_ptr<AppModel> weak = w.model;
+    w.model.reset();
+    EXPECT_TRUE(weak.expired());
+    w.world.translator->waiting[0].answer.resume(std::string("Gracias"));
+    w.world.runtime.runUntilIdle();
+    EXPECT_TRUE(task.isFinished() && late.isFinished());
+    EXPECT_EQ(w.world.translator->waiting.size(), 1u);
+    EXPECT_TRUE(w.world.speaker->spoken.empty());
 }
 
 TEST(ModelQuickPhrases, AHungTranslationEndsWithTheBackEndsPatience)
