@@ -9,6 +9,7 @@
 #include <unicode/utf8.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cctype>
 #include <condition_variable>
@@ -16,6 +17,7 @@
 #include <filesystem>
 #include <functional>
 #include <iterator>
+#include <limits>
 #include <pthread.h>
 #include <span>
 #include <stdexcept>
@@ -321,6 +323,70 @@ public:
     // Normalises by `mean` while it learns what follows on its own.
     static void learnAnew(ps_decoder_t* decoder, const std::vector<float>& mean) { set(decoder, ChannelMean{mean, 0}); }
 
+    // The mean of the frames of `samples` that carry speech, through the
+    // decoder's own front end (so the very frames it decoded): those louder
+    // than a third of the way from the utterance's quiet end to its loud end,
+    // each end taken a tenth of the frames in so that a click or a dropout
+    // does not set it. The pauses of a reply would pull a mean of every frame
+    // toward silence. None when fewer than `fewest` frames are speech.
+    static std::optional<std::vector<float>> ofSpeech(ps_decoder_t* decoder, const std::vector<std::int16_t>& samples,
+                                                      std::size_t fewest)
+    {
+        fe_t* frontEnd = ps_get_fe(decoder);
+        const std::size_t veclen = length(decoder);
+        if (!frontEnd || veclen == 0 || static_cast<std::size_t>(fe_get_output_size(frontEnd)) != veclen
+            || fe_start_utt(frontEnd) < 0)
+            return std::nullopt;
+        constexpr std::int32_t block = 64;
+        std::vector<mfcc_t> buffer(block * veclen);
+        std::array<mfcc_t*, block> rows{};
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            rows[i] = buffer.data() + i * veclen;
+        std::vector<mfcc_t> frames;
+        const std::int16_t* next = samples.data();
+        std::size_t left = samples.size();
+        while (left > 0) {
+            std::int32_t count = block;
+            const std::size_t before = left;
+            if (fe_process_frames(frontEnd, &next, &left, rows.data(), &count, nullptr) < 0)
+                return std::nullopt;
+            frames.insert(frames.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(count * veclen));
+            if (count == 0 && left == before)
+                break;
+        }
+        std::int32_t count = 0;
+        if (fe_end_utt(frontEnd, buffer.data(), &count) < 0)
+            return std::nullopt;
+        if (count > 0)
+            frames.insert(frames.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(veclen));
+
+        const std::size_t total = frames.size() / veclen;
+        if (total < fewest)
+            return std::nullopt;
+        std::vector<mfcc_t> energies(total);
+        for (std::size_t f = 0; f < total; ++f)
+            energies[f] = frames[f * veclen];
+        std::sort(energies.begin(), energies.end());
+        const mfcc_t quiet = energies[total / 10];
+        const mfcc_t loud = energies[total - 1 - total / 10];
+        const mfcc_t threshold = quiet + (loud - quiet) / 3;
+        std::vector<double> sum(veclen, 0.0);
+        std::size_t speech = 0;
+        for (std::size_t f = 0; f < total; ++f) {
+            if (frames[f * veclen] <= threshold)
+                continue;
+            for (std::size_t i = 0; i < veclen; ++i)
+                sum[i] += frames[f * veclen + i];
+            ++speech;
+        }
+        if (speech < fewest)
+            return std::nullopt;
+        std::vector<float> mean(veclen);
+        for (std::size_t i = 0; i < veclen; ++i)
+            mean[i] = static_cast<float>(sum[i] / static_cast<double>(speech));
+        return mean;
+    }
+
     static std::vector<float> meanOf(ps_decoder_t* decoder)
     {
         const cmn_t* cmn = cmnOf(decoder);
@@ -379,6 +445,9 @@ struct SphinxTaskState {
     bool heardTooLong = false;
     // What the decoder normalises by is worth keeping for the next run.
     bool judged = true;
+    // The final text when it is not the decoder's last hypothesis (see
+    // SphinxEngine::decodeAtLikeliest).
+    std::optional<Transcription> chosen;
 };
 
 // One model: a worker thread that runs every decoding step in order and a
@@ -478,9 +547,9 @@ public:
             const auto learnt = task->judged ? ChannelEstimate::current(task->decoder) : std::nullopt;
             std::int32_t score = 0;
             const char* hypothesis = ps_get_hyp(task->decoder, &score);
-            finish(task,
-                   SpeechRecognitionResult{transcriptionOf(task->decoder, hypothesis, task->punctuate, english_), true},
-                   std::nullopt);
+            auto text = task->chosen ? std::move(*task->chosen)
+                                     : transcriptionOf(task->decoder, hypothesis, task->punctuate, english_);
+            finish(task, SpeechRecognitionResult{std::move(text), true}, std::nullopt);
             // After the text is on its way: the file is for the next run.
             if (learnt && channels_ && !task->source.empty())
                 channels_->keep(model_.locale, task->source, *learnt);
@@ -517,6 +586,7 @@ private:
         if (!task.learning || !learnt)
             return true;
         bool again = false;
+        const bool neverHeard = !known.kept;
         if (known.kept) {
             auto kept = *known.kept;
             if (learnt->frames < framesToJudge) {
@@ -544,10 +614,52 @@ private:
         ++counts_->decodedAgain;
         // What the utterance taught is counted once.
         const auto after = ChannelEstimate::of(task.decoder);
-        if (ps_start_utt(task.decoder) < 0 || ps_process_raw(task.decoder, heard.data(), heard.size(), FALSE, FALSE) < 0
-            || ps_end_utt(task.decoder) < 0)
-            return false;
+        const bool decoded = neverHeard ? decodeAtLikeliest(task, heard, learnt->mean) : decode(task.decoder, heard);
         after.restore(task.decoder);
+        return decoded;
+    }
+
+    static bool decode(ps_decoder_t* decoder, const std::vector<std::int16_t>& samples)
+    {
+        return ps_start_utt(decoder) >= 0 && ps_process_raw(decoder, samples.data(), samples.size(), FALSE, FALSE) >= 0
+            && ps_end_utt(decoder) >= 0;
+    }
+
+    // An utterance of a source the decoder never heard, decoded with the
+    // estimate it started from, and what it taught. A few seconds of
+    // speech hold few sounds, so their mean shows those sounds as much as
+    // the channel: the decoder's own estimate lies too far one way, the
+    // utterance's too far the other (some of its own frames will be
+    // pauses, and with the speech alone its words weigh in), and the
+    // channel lies in between. So the utterance is decoded again halfway
+    // between where the decoder began and the mean of the utterance's
+    // speech, and at that mean itself; the text is the decoding the model
+    // finds likeliest (the best path's score, over the same frames each
+    // time), the first one included.
+    bool decodeAtLikeliest(SphinxTaskState& task, const std::vector<std::int16_t>& heard,
+                           const std::vector<float>& learnt)
+    {
+        std::int32_t best = 0;
+        const char* hypothesis = ps_get_hyp(task.decoder, &best);
+        if (!hypothesis)
+            best = std::numeric_limits<std::int32_t>::min();
+        task.chosen = transcriptionOf(task.decoder, hypothesis, task.punctuate, english_);
+        const auto& start = task.atStart.mean();
+        const auto speech = ChannelEstimate::ofSpeech(task.decoder, heard, framesToJudge).value_or(learnt);
+        auto halfway = speech;
+        for (std::size_t i = 0; i < halfway.size() && i < start.size(); ++i)
+            halfway[i] = (start[i] + speech[i]) / 2;
+        for (const std::vector<float>* mean : {&std::as_const(halfway), &speech}) {
+            ChannelEstimate::learnAnew(task.decoder, *mean);
+            if (!decode(task.decoder, heard))
+                return false;
+            std::int32_t score = 0;
+            hypothesis = ps_get_hyp(task.decoder, &score);
+            if (hypothesis && score > best) {
+                best = score;
+                task.chosen = transcriptionOf(task.decoder, hypothesis, task.punctuate, english_);
+            }
+        }
         return true;
     }
 
