@@ -1,6 +1,7 @@
 #pragma once
 
 #include "LanguageScript.h"
+#include "model/ModelTestAccess.h"
 #include "runtime/Task.h"
 
 #include <memory>
@@ -28,7 +29,7 @@ struct LanguageWorld {
     }
     void refresh()
     {
-        world.run([m = model] { return m->refreshLanguageReadiness(); });
+        world.run([m = model] { return ModelTestAccess::refreshLanguageReadiness(*m); });
     }
     void change(const std::string& my, const std::string& their, bool confirmed = false)
     {
@@ -59,7 +60,7 @@ struct LanguageWorld {
         model = world.make([this](AppModel::Dependencies& d) { useScript(d, script); });
         refresh();
         world.shapeSession = [](FakeRecognitionSession& session) { session.hangStart = true; };
-        rt::spawn([m = model]() -> rt::Async<void> { co_await m->startListening(); });
+        rt::spawn([m = model]() -> rt::Async<void> { co_await ModelTestAccess::startListening(*m); });
         world.runtime.runUntilIdle();
     }
     // The hanging start ends now; later sessions start at once.
