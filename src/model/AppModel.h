@@ -90,6 +90,10 @@ public:
     // Keeps the process from being put to sleep while a hold runs.
     using ActivityToken = std::shared_ptr<void>;
 
+    // Whether the user already agreed to the downloads a language change
+    // needs; until then a pair that needs any is only offered.
+    enum class DownloadConsent { ask, given };
+
     // Where the hear test stands.
     struct HearTest {
         struct Idle {
@@ -530,9 +534,9 @@ public:
     // No change is running, no speech model downloading and nothing is
     // being recorded, played or translated.
     bool canChangeLanguage() const;
-    // The one way the pair changes. Unless `confirmed`, a pair that needs
-    // downloads is only offered through pendingLanguageChange.
-    rt::Async<void> changeLanguages(CallLanguage my, CallLanguage their, bool confirmed);
+    // The one way the pair changes. Unless consent is given, a pair that
+    // needs downloads is only offered through pendingLanguageChange.
+    rt::Async<void> changeLanguages(CallLanguage my, CallLanguage their, DownloadConsent consent);
     // The user agreed to the downloads of the pending change: the task that
     // applies it, or an empty handle when nothing was started.
     rt::TaskHandle<> chooseLanguage();
@@ -952,7 +956,7 @@ private:
     // every missing speech model and translation pack is gathered. True when
     // the pair is to be applied now; otherwise writes the refusal to `status`
     // or the missing downloads to `pendingLanguageChange` itself.
-    rt::Async<bool> checkLanguageChange(const CallLanguage& my, const CallLanguage& their, bool confirmed);
+    rt::Async<bool> checkLanguageChange(const CallLanguage& my, const CallLanguage& their, DownloadConsent consent);
     rt::Async<void> applyLanguageChange(CallLanguage my, CallLanguage their);
     // Stores the pair and writes it to the settings.
     void storeLanguages(const CallLanguage& my, const CallLanguage& their);

@@ -19,7 +19,7 @@ TEST(ModelDownloads, BothModelsDownloadTheirsFirstWithProgressOverBoth)
     std::vector<std::optional<double>> progress;
     auto watch =
         w.model->speechDownloadProgress.subscribe([&] { progress.push_back(w.model->speechDownloadProgress.get()); });
-    w.change("fr", "ja", true);
+    w.change("fr", "ja", AppModel::DownloadConsent::given);
 
     EXPECT_EQ(w.script->downloads.size(), 2u);
     EXPECT_EQ(w.script->downloads.at(0).substr(0, 3), "ja ");
@@ -181,7 +181,7 @@ TEST(ModelDownloads, APackNotDownloadedDuringAChangePutsTheOldPairBack)
     LanguageWorld w;
     w.world.translator->prepareError = DomainError("Translation", 2, "E");
     w.script->setStatus("zh-Hans", "ja", TranslationStatus::supported);
-    w.change("zh-Hans", "ja", true);
+    w.change("zh-Hans", "ja", AppModel::DownloadConsent::given);
     EXPECT_EQ(w.pair(), "zh-Hans>en");
     EXPECT_EQ(w.storedPair(), "zh-Hans>en");
     EXPECT_EQ(w.model->status.get(),

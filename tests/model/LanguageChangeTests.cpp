@@ -292,7 +292,7 @@ TEST(ModelLanguageChange, AFailedDownloadPutsBackThePairFromBeforeTheFirstOpenCh
         LanguageWorld w;
         w.script->missingModels = {"ja"};
         w.script->failures["ja"] = "E";
-        w.change("zh-Hans", "ja", true);
+        w.change("zh-Hans", "ja", AppModel::DownloadConsent::given);
         EXPECT_EQ(w.pair(), "zh-Hans>en");
         EXPECT_EQ(w.storedPair(), "zh-Hans>en");
         EXPECT_EQ(w.model->status.get(),
@@ -308,7 +308,7 @@ TEST(ModelLanguageChange, AFailedDownloadPutsBackThePairFromBeforeTheFirstOpenCh
         LanguageWorld w;
         w.world.translator->holdPrepares = true;
         w.script->setStatus("zh-Hans", "ja", TranslationStatus::supported);
-        w.change("zh-Hans", "ja", true);
+        w.change("zh-Hans", "ja", AppModel::DownloadConsent::given);
         ASSERT_EQ(w.pair(), "zh-Hans>ja");
         EXPECT_TRUE(w.model->isDownloadingTranslation.get());
         EXPECT_FALSE(w.model->isChangingLanguage.get());
@@ -316,7 +316,7 @@ TEST(ModelLanguageChange, AFailedDownloadPutsBackThePairFromBeforeTheFirstOpenCh
 
         w.script->missingModels = {"de"};
         w.script->failures["de"] = "E";
-        w.change("zh-Hans", "de", true);
+        w.change("zh-Hans", "de", AppModel::DownloadConsent::given);
         EXPECT_EQ(w.pair(), "zh-Hans>en");
         EXPECT_EQ(w.model->status.get(),
                   "语音识别模型下载失败，已改回 我说" + nameOf("zh-Hans") + " → 对方说" + nameOf("en"));

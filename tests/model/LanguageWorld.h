@@ -31,17 +31,18 @@ struct LanguageWorld {
     {
         world.run([m = model] { return ModelTestAccess::refreshLanguageReadiness(*m); });
     }
-    void change(const std::string& my, const std::string& their, bool confirmed = false)
+    void change(const std::string& my, const std::string& their,
+                AppModel::DownloadConsent consent = AppModel::DownloadConsent::ask)
     {
-        world.run([m = model, my, their, confirmed] {
-            return m->changeLanguages(callLanguage(my), callLanguage(their), confirmed);
+        world.run([m = model, my, their, consent] {
+            return m->changeLanguages(callLanguage(my), callLanguage(their), consent);
         });
     }
     // A change left running, for a test that watches it wait.
     rt::TaskHandle<> changeLater(const std::string& my, const std::string& their)
     {
         return rt::spawn([m = model, my, their]() -> rt::Async<void> {
-            co_await m->changeLanguages(callLanguage(my), callLanguage(their), false);
+            co_await m->changeLanguages(callLanguage(my), callLanguage(their), AppModel::DownloadConsent::ask);
         });
     }
     std::string pair() const { return model->myLanguage.get().id + ">" + model->theirLanguage.get().id; }
