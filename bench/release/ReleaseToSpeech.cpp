@@ -26,6 +26,7 @@
 #include "app/ServiceFactory.h"
 #include "model/AppModel.h"
 #include "model/ModelDependencies.h"
+#include "model/ModelTestAccess.h"
 #include "platform/sim/SimSettingsStore.h"
 #include "runtime/SystemRuntime.h"
 #include "runtime/Task.h"
@@ -354,7 +355,7 @@ int main(int argc, char** argv)
     if (!pumpUntil([&] { return confirmed; }, 10))
         return fail("the microphone was not confirmed", model);
     model->setConfirmBeforeSend(false);
-    if (!pumpUntil([&] { return model->mySpeechReady.get() && model->translationReady.get(); }, 30))
+    if (!pumpUntil([&] { return ModelTestAccess::mySpeechReady(*model).get() && model->translationReady.get(); }, 30))
         return fail("recognition or translation is not ready", model);
 
     VirtualMicReader reader;
@@ -432,7 +433,8 @@ int main(int argc, char** argv)
         if (ownVoice)
             std::printf("own-voice %d %.2f %.2f\n", press, heard, spoken);
         std::fflush(stdout);
-        if (!pumpUntil([&] { return !model->isSpeaking.get() && !model->isStartingRecording.get(); }, 30))
+        if (!pumpUntil([&] { return !model->isSpeaking.get() && !ModelTestAccess::isStartingRecording(*model).get(); },
+                       30))
             return fail("the speech did not end", model);
         reader.disarm();
         // A pause between two replies.

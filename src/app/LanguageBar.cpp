@@ -74,8 +74,9 @@ LanguageBar::LanguageBar(std::shared_ptr<AppModel> model, QWidget* parent) : QWi
     connect(myPicker_, &QComboBox::activated, this, [this](int index) { picked(myPicker_, true, index); });
     connect(theirPicker_, &QComboBox::activated, this, [this](int index) { picked(theirPicker_, false, index); });
     connect(swap_, &QPushButton::clicked, this, [this] {
-        spawnOnModel(model_,
-                     [](AppModel& m) { return m.changeLanguages(m.theirLanguage.get(), m.myLanguage.get(), false); });
+        spawnOnModel(model_, [](AppModel& m) {
+            return m.changeLanguages(m.theirLanguage.get(), m.myLanguage.get(), AppModel::DownloadConsent::ask);
+        });
     });
 
     binding_ = std::make_unique<ViewBinding>([this] { refresh(); });
@@ -89,8 +90,8 @@ void LanguageBar::picked(QComboBox* picker, bool mine, int index)
     if (language) {
         // The other side is read when the task runs, not now.
         spawnOnModel(model_, [language = *language, mine](AppModel& m) {
-            return mine ? m.changeLanguages(language, m.theirLanguage.get(), false)
-                        : m.changeLanguages(m.myLanguage.get(), language, false);
+            return mine ? m.changeLanguages(language, m.theirLanguage.get(), AppModel::DownloadConsent::ask)
+                        : m.changeLanguages(m.myLanguage.get(), language, AppModel::DownloadConsent::ask);
         });
     }
     // The picker shows the model's language until the model changes it.

@@ -84,12 +84,15 @@ public:
         std::function<std::shared_ptr<void>(AudioObjectId, std::function<void()>)> watch;
     };
 
-    // The far end carried from one device to another.
-    struct SpeakerRoute {
-        AudioObjectId input = 0;
-        AudioObjectId output = 0;
-        bool operator==(const SpeakerRoute&) const = default;
-    };
+    // An object that keeps a platform registration alive; releasing it ends it.
+    using WatchObject = std::shared_ptr<void>;
+
+    // Keeps the process from being put to sleep while a hold runs.
+    using ActivityToken = std::shared_ptr<void>;
+
+    // Whether the user already agreed to the downloads a language change
+    // needs; until then a pair that needs any is only offered.
+    enum class DownloadConsent { ask, given };
 
     // Where the hear test stands.
     struct HearTest {
@@ -124,6 +127,18 @@ public:
         bool operator==(const HearTest&) const = default;
     };
 
+private:
+    // The types below only the model names: views reach the fields and
+    // results made of them through auto, and Dependencies' closures are
+    // filled with lambdas.
+
+    // The far end carried from one device to another.
+    struct SpeakerRoute {
+        AudioObjectId input = 0;
+        AudioObjectId output = 0;
+        bool operator==(const SpeakerRoute&) const = default;
+    };
+
     // A language change waiting for the user's answer to a download.
     struct PendingLanguageChange {
         CallLanguage my;
@@ -153,9 +168,16 @@ public:
         std::string reason;
     };
 
+    // Where a draft came from: typed text waits for the user's confirmation
+    // when they asked for one; recognized speech never does.
+    enum class DraftSource { typed, speech };
+    // How a sentence meets the hold: outside one it is refused while a
+    // recording or a hold runs; within one it is a sentence of the running
+    // hold, which may play while it records.
+    enum class HoldPlay { outsideHold, withinHold };
+
     using LanguagePair = std::pair<CallLanguage, CallLanguage>;
-    // An object that keeps a platform registration alive; releasing it ends it.
-    using WatchObject = std::shared_ptr<void>;
+
     using CallDetector = std::function<std::optional<bool>(std::optional<AudioObjectId>)>;
     using CallRouteInspector = std::function<CallMicrophoneRoute(std::optional<AudioObjectId>)>;
     using CallObserver = std::function<void(std::function<void()> onChange)>;
@@ -163,13 +185,12 @@ public:
     using SpeakerPlayback = std::function<bool(std::optional<AudioObjectId>)>;
     using SessionFactory =
         std::function<std::shared_ptr<RecognitionSession>(const std::string& locale, SpeechEngine, RecognitionMode)>;
-    // Keeps the process from being put to sleep while a hold runs.
-    using ActivityToken = std::shared_ptr<void>;
     using DeviceWatcherFactory =
         std::function<std::shared_ptr<AudioDeviceWatcher>(AudioDeviceWatcher::List, AudioDeviceWatcher::OnChange)>;
     using ServiceWatcherFactory = std::function<std::shared_ptr<AudioServiceRestartWatcher>(std::function<void()>)>;
     using ServerWatcherFactory = std::function<std::shared_ptr<AudioServerWatcher>(AudioServerWatcher::OnChange)>;
 
+public:
     // Everything the model is given when it is made: the engine components,
     // the closures over the platform and the fixed limits. Closures left empty
     // count as absent where the model allows that (the call detection ones,
@@ -252,25 +273,15 @@ public:
     ModelField<CallLanguage> theirLanguage;
     ModelField<std::optional<SpeechEngine>> myEngine{SpeechEngine::speech, changes()};
     ModelField<std::optional<SpeechEngine>> theirEngine{SpeechEngine::speech, changes()};
-    ModelField<std::map<std::string, LanguageReadiness>> myMenu{{}, changes()};
-    ModelField<std::map<std::string, LanguageReadiness>> theirMenu{{}, changes()};
-    ModelField<std::optional<LanguagePair>> languagesBeforeChange{std::nullopt, changes()};
     ModelField<bool> isChangingLanguage{false, changes()};
     ModelField<std::optional<double>> speechDownloadProgress{std::nullopt, changes()};
     ModelField<bool> isDownloadingTranslation{false, changes()};
     ModelField<std::optional<PendingLanguageChange>> pendingLanguageChange{std::nullopt, changes()};
-    ModelField<std::optional<std::string>> translationPair{std::nullopt, changes()};
 
     // ---- Conversation and captions ----
     // Every store runs the session grouping, changed or not.
     ReactiveField<std::vector<ConversationEntry>> entries{{}, changes()};
     ModelField<std::shared_ptr<ConversationHistory>> history{nullptr, changes()};
-    ModelField<std::optional<rt::Uuid>> sessionID{std::nullopt, changes()};
-    ModelField<std::optional<rt::Date>> lastSessionEntry{std::nullopt, changes()};
-    ModelField<std::map<rt::Uuid, rt::Uuid>> sessionOf{{}, changes()};
-    // Sessions changed since they were last written, in the order they were
-    // first marked, each once; a flush writes them in that order.
-    ModelField<std::vector<rt::Uuid>> dirtySessions{{}, changes()};
     ModelField<std::string> themPartial{"", changes()};
     ModelField<std::string> mePartial{"", changes()};
 
@@ -283,14 +294,7 @@ public:
     ModelField<bool> isTranslatingDraft{false, changes()};
     // The footer's line, in the user's language, before it becomes a draft.
     ModelField<std::string> typedText{"", changes()};
-    ModelField<std::optional<std::string>> lastPlayedDraftTranslation{std::nullopt, changes()};
-    ModelField<bool> isStartingRecording{false, changes()};
     ModelField<bool> isHoldingToTalk{false, changes()};
-    ModelField<rt::Uuid> holdID{newIdentifier(), changes()};
-    ModelField<std::vector<HeldSentence>> heldSentences{{}, changes()};
-    ModelField<std::int64_t> heldSentenceCount{0, changes()};
-    ModelField<bool> holdSendsWhileHolding{false, changes()};
-    ModelField<std::vector<std::string>> heldUtterance{{}, changes()};
     ModelField<bool> isRecording{false, changes()};
     ModelField<bool> isSpeaking{false, changes()};
     ModelField<bool> confirmBeforeSend{true, changes()};
@@ -306,24 +310,13 @@ public:
     ModelField<bool> isChangingListening{false, changes()};
     ModelField<std::string> listeningStatus;
     ModelField<bool> listeningFailed{false, changes()};
-    ModelField<bool> permissionWasMissing{false, changes()};
-    ModelField<bool> captureWasDenied{false, changes()};
     ModelField<std::optional<std::string>> captureFailure{std::nullopt, changes()};
-    ModelField<std::optional<std::string>> listeningError{std::nullopt, changes()};
-    ModelField<rt::Uuid> listeningSession{newIdentifier(), changes()};
-    ModelField<std::optional<std::string>> listeningLanguageID{std::nullopt, changes()};
     ModelField<bool> audioCaptureMissing{false, changes()};
 
     // ---- Own-voice forwarding and call watch ----
     ModelField<bool> originalVoiceOn{false, changes()};
-    ModelField<bool> forwardingActive{false, changes()};
     ModelField<bool> callActive{false, changes()};
-    ModelField<std::optional<rt::Instant>> callEndedAt{std::nullopt, changes()};
     ModelField<CallMicrophoneRoute> callMicrophoneRoute{CallMicrophoneRoute::unknown, changes()};
-    ModelField<std::optional<AudioObjectId>> driverWatchDevice{std::nullopt, changes()};
-    ModelField<bool> callWatching{false, changes()};
-    ModelField<bool> originalVoiceOnByDefault{true, changes()};
-    ModelField<bool> originalVoiceAutoStarted{false, changes()};
     ModelField<bool> isChangingOriginalVoice{false, changes()};
 
     // ---- Sheets and navigation ----
@@ -343,66 +336,36 @@ public:
     // written: why, for a message in the window that blocks nothing. Set
     // once when a run of failures starts, cleared once everything is saved.
     ModelField<std::optional<std::string>> historyNotice{std::nullopt, changes()};
-    ModelField<bool> theirSpeechReady{false, changes()};
-    ModelField<bool> mySpeechReady{false, changes()};
     ModelField<bool> translationReady{false, changes()};
     // Whether this computer can translate the pair both ways at all, now or
     // once its pack is installed; nothing is offered for download otherwise.
     ModelField<bool> translationSupported{true, changes()};
-    // While it cannot: every pair it translates both ways as installed now,
-    // each once, in the order of the call languages (pairs that need their
-    // packages installed first are the distribution's to offer).
-    ModelField<std::vector<LanguagePair>> translatablePairs{{}, changes()};
-    ModelField<std::optional<rt::Uuid>> translationDownloadID{std::nullopt, changes()};
     ModelField<bool> micAuthorized;
 
     // ---- Voices ----
     ModelField<std::vector<VoiceOption>> targetVoices{{}, changes()};
     ModelField<std::optional<std::string>> voiceNotice{std::nullopt, changes()};
-    ModelField<std::map<std::string, std::string>> voiceChoices{{}, changes()};
 
     // ---- System microphone and session preparation ----
     ModelField<bool> systemMicEnabled;
-    ModelField<bool> systemMicPending{false, changes()};
-    ModelField<std::optional<AudioObjectId>> systemMicLastVirtual{std::nullopt, changes()};
-    ModelField<bool> systemMicChecked{false, changes()};
-    ModelField<bool> systemMicWasDefault{false, changes()};
-    ModelField<bool> systemMicFailureShown{false, changes()};
-    ModelField<bool> sessionPrepared{false, changes()};
-    ModelField<std::optional<std::string>> launchInputUID{std::nullopt, changes()};
 
     // ---- Devices ----
     ModelField<std::vector<AudioDevice>> inputDevices{{}, changes()};
     ModelField<std::vector<AudioDevice>> outputDevices{{}, changes()};
     // Every store keeps selectedMicUID in line, changed or not.
     ReactiveField<std::optional<AudioObjectId>> selectedInputID{std::nullopt, changes()};
-    ModelField<std::optional<std::string>> selectedMicUID{std::nullopt, changes()};
     ModelField<std::optional<AudioObjectId>> selectedVirtualOutputID{std::nullopt, changes()};
     // A real change reroutes the far end and resets the echo gate.
     ReactiveField<std::optional<AudioObjectId>> selectedMonitorOutputID{std::nullopt, changes()};
-    ModelField<std::optional<AudioDevice>> virtualTapDevice{std::nullopt, changes()};
-    ModelField<std::optional<rt::Instant>> devicesReadAt{std::nullopt, changes()};
 
     // ---- Virtual-device driver ----
     ModelField<bool> virtualMicNeedsUpdate{false, changes()};
     ModelField<bool> isInstallingDriver{false, changes()};
     ModelField<std::optional<std::string>> virtualDeviceSource;
-    ModelField<std::optional<AudioDevice>> virtualInputDevice{std::nullopt, changes()};
-    ModelField<std::optional<std::string>> loadedDriverVersion{std::nullopt, changes()};
-
-    // ---- Meters and watchers ----
-    ModelField<bool> metersEnabled{false, changes()};
-    // A real change updates the level meters.
-    ReactiveField<bool> metersVisible{true, changes()};
-    ModelField<std::optional<AudioObjectId>> meterPreviewMicID{std::nullopt, changes()};
 
     // ---- The audio server going away and coming back ----
     // The audio server cannot be reached now.
     ModelField<bool> audioServerLost{false, changes()};
-    // After the server came back: how long its devices get to reappear, and
-    // how often they are looked for.
-    static constexpr double serverDevicesWait = 5.0;
-    static constexpr double serverDevicesInterval = 0.25;
 
     // ---- Hear test ----
     ModelField<HearTest> hearTest{HearTest::idle(), changes()};
@@ -410,21 +373,14 @@ public:
 
     // ---- Far-end routing to the headphones ----
     ModelField<std::optional<SpeakerRoute>> callSpeakerRoute{std::nullopt, changes()};
-    ModelField<std::optional<SpeakerRoute>> callSpeakerFailed{std::nullopt, changes()};
-    ModelField<std::optional<AudioObjectId>> headphoneRateDevice{std::nullopt, changes()};
 
     // ---- Setters of the reacting fields ----
     void setEntries(std::vector<ConversationEntry> value);
     void setTranslateWhileHolding(bool value);
-    void setFreeListening(bool value);
     void setMetersVisible(bool value);
-    void setSelectedInputID(std::optional<AudioObjectId> value);
     void setSelectedMonitorOutputID(std::optional<AudioObjectId> value);
 
     // ---- Derived values ----
-    // The virtual microphone: the input record when known, else the first
-    // listed output with its UID and input channels.
-    std::optional<AudioDevice> virtualMicDevice() const;
     std::optional<AudioDevice> virtualOutputDevice() const;
     // The driver is usable: the virtual microphone and the injection device
     // are both there.
@@ -438,18 +394,11 @@ public:
     // Why the talk control cannot take a hold at all, whatever else runs:
     // my language has no recognizer here. Typed text still works.
     std::optional<std::string> holdToTalkUnavailable() const;
-    // A device of the virtual driver.
-    static bool isOwnDevice(const AudioDevice& device);
     // Neither an own device nor one of virtual transport.
     static bool isPhysicalDevice(const AudioDevice& device);
 
     // ---- Start-up and shutdown ----
     rt::Async<void> start();
-    // Once per process: restores a route left by an earlier run, notes the
-    // input that was the default at launch and arms the takeover.
-    void prepareSession();
-    void startWatching();
-    rt::Async<void> refreshAfterLaunch();
     // Synchronous teardown at quit; blocks at most half a second for the
     // far-end capture.
     void shutdown();
@@ -470,13 +419,10 @@ public:
     void dismissError();
     // The history the conversation is filed into, once it is open.
     void useHistory(std::shared_ptr<ConversationHistory> store);
-    void translateWhileHoldingDidChange(bool oldValue);
     // The settings switch of free listening, with the requested value.
     void freeListeningDidChange(bool requested);
 
     // ---- Voices ----
-    // The stored voice picks, with the one-time move of the old English pick.
-    std::map<std::string, std::string> loadVoiceChoices();
     // The pick for the other party's language; empty for automatic choice.
     std::string selectedVoiceID() const;
     // Empty returns the language to automatic choice. Observers hear of a
@@ -485,9 +431,6 @@ public:
     // What the settings picker lists: the enhanced and premium voices in list
     // order, and the pick whatever its quality.
     std::vector<VoiceOption> offeredVoices() const;
-    // The voice every speech of the other party's language uses: the pick,
-    // else the best installed voice; none when the language has no voice.
-    std::optional<std::string> speakingVoiceID() const;
     void dismissVoiceNotice();
     // Plays the language's sample sentence on the headphones, never into
     // the virtual device.
@@ -496,19 +439,13 @@ public:
     // ---- Playing to the other party ----
     bool canPlayDraft() const;
     std::string playDraftTitle() const;
-    // Speaks the text into the virtual device (and the headphones when they
-    // monitor); true only when it was played to the end. `whileHolding`: a
-    // sentence of the running hold, which may play while it records.
-    rt::Async<bool> speakToPeer(std::string text, bool whileHolding);
     // Plays the draft's translation and records it as the user's entry.
-    rt::Async<void> playDraftToPeer(bool whileHolding = false);
+    rt::Async<void> playDraftToPeer(HoldPlay play = HoldPlay::outsideHold);
     // The user stopped what is being spoken; nothing is when nothing plays.
     void stopPlayback();
     void setMonitorInHeadphones(bool on);
     // A ready-made phrase, given in English and as its Chinese text.
     rt::Async<void> sendQuickPhrase(std::string english, std::string chinese);
-    // English to the other party's language can be translated here.
-    bool englishPackAvailable() const;
 
     // ---- Microphone check and own voice ----
     rt::Async<void> enableMeters();
@@ -519,8 +456,6 @@ public:
     rt::Async<void> setOriginalVoice(bool on);
 
     // ---- Hear test ----
-    // The loudest recorded sample must be above this to count as heard.
-    static constexpr float hearTestThreshold = 0.01f;
     // Records what the virtual microphone carries, judges it and plays it
     // back on the headphones. Every outcome of a run is told through
     // hearTest and status; cancelling the caller stops it.
@@ -534,6 +469,324 @@ public:
     void endHoldToTalk();
     void cancelHold();
     std::string holdButtonTitle() const;
+
+    // ---- Drafts ----
+    rt::Async<void> translateTypedText();
+    rt::Async<void> retranslateDraft();
+    void clearDraft();
+    // The user's edits of the draft panel's two fields and of the typed line.
+    void editDraftText(std::string text);
+    void editDraftTranslation(std::string text);
+    void editTypedText(std::string text);
+    void setConfirmBeforeSend(bool on);
+
+    // ---- Conversation and its sessions ----
+    // Writes every changed session at once and drops the pending write. A
+    // session the history cannot write stays pending and is tried again
+    // saveDelay later and at every flush until it is written.
+    void flushDirtySessions();
+    // The footer's clear: writes what is pending, then starts afresh.
+    void clearConversation();
+    // None while every session is written.
+    std::optional<UnsavedHistory> unsavedHistory() const;
+    // The sessions the history could not write, as they would be written.
+    std::vector<ConversationSession> unsavedConversations() const;
+    // The end of a call and quit: what is pending is written and the next
+    // entry opens a new session.
+    void closeConversationSession();
+
+    // ---- Listening to the other party ----
+    // After a start that failed for want of the capture permission, once it
+    // is no longer denied.
+    rt::Async<void> retryListening();
+    // Clears a failure and runs the automatic decision again.
+    rt::Async<void> restartListening();
+
+    // ---- Readiness and language menus ----
+    rt::Async<void> refreshCapturePermission();
+    // Asks the platform afresh; none where no permission guards capture.
+    std::optional<AudioCapturePermission::Status> capturePermissionStatus() const;
+    // What the setup steps say instead of offering a download when the pair
+    // cannot be translated here; empty while it can.
+    std::string untranslatablePairNote() const;
+    // The note's first sentence alone, for the places that tell the user
+    // before they try (the typing field, the empty conversation); empty
+    // while the pair can be translated.
+    std::string untranslatablePairLine() const;
+    std::vector<CallLanguage> myLanguageChoices() const;
+    std::vector<CallLanguage> theirLanguageChoices() const;
+    // One row of a language picker; `mine` for the user's side.
+    std::string languageMenuLabel(const CallLanguage& language, bool mine) const;
+    void refreshVoices();
+
+    // ---- Meters and microphone permission ----
+    // The levels the meters show; the model switches them on and off.
+    const std::shared_ptr<AudioMeters>& levelMeters() const;
+    // Asks for microphone access; a refusal is shown, never thrown.
+    rt::Async<void> requestMicPermission();
+    // Re-reads the access when the application comes to the front.
+    void refreshMicAuthorization();
+
+    // ---- System microphone ----
+    void systemMicEnabledDidChange(bool value);
+
+    // ---- Language change and downloads ----
+    // No change is running, no speech model downloading and nothing is
+    // being recorded, played or translated.
+    bool canChangeLanguage() const;
+    // The one way the pair changes. Unless consent is given, a pair that
+    // needs downloads is only offered through pendingLanguageChange.
+    rt::Async<void> changeLanguages(CallLanguage my, CallLanguage their, DownloadConsent consent);
+    // The user agreed to the downloads of the pending change: the task that
+    // applies it, or an empty handle when nothing was started.
+    rt::TaskHandle<> chooseLanguage();
+    void keepLanguages();
+    // Downloads the missing recognition models of the current pair, the
+    // other party's first.
+    rt::Async<void> downloadSpeechModel();
+    // Starts preparing the current pair's translation pack and returns.
+    void downloadTranslation();
+
+    // ---- Virtual-device driver ----
+    // Whether the installed driver must be replaced, and the loaded version.
+    void checkDriverUpdate();
+    // Installs the carried driver and waits for its devices; every outcome
+    // is told through status, errorMessage and the flags.
+    rt::Async<void> installVirtualMicDriver();
+
+    // ---- Module status rows ----
+    // One row per module, in the order of ModuleIDs::allCases.
+    std::vector<ModuleReport> diagnosticRows() const;
+
+    // ---- Settings ----
+    // For the pages whose settings have an owner of their own that stores
+    // through the writer (the history's switch, the hold shortcut, the
+    // interface language).
+    SettingsWriter& settingsWriter();
+
+private:
+    // Tests set up and read the state below through it, as they do fields.
+    friend struct ModelTestAccess;
+
+    // What the operations keep between turns: the observable state no view
+    // reads, task handles, continuations, watches, the components and
+    // closures the model was given, and plain state. Only the model touches it.
+
+    // ---- Conversation and captions ----
+    ModelField<std::optional<rt::Uuid>> sessionID{std::nullopt, changes()};
+    ModelField<std::optional<rt::Date>> lastSessionEntry{std::nullopt, changes()};
+    ModelField<std::map<rt::Uuid, rt::Uuid>> sessionOf{{}, changes()};
+    // Sessions changed since they were last written, in the order they were
+    // first marked, each once; a flush writes them in that order.
+    ModelField<std::vector<rt::Uuid>> dirtySessions{{}, changes()};
+    rt::TaskHandle<> saveTask;
+    // Sessions the history could not write, as last put together, until a
+    // write of theirs succeeds; held here so a cleared transcript loses none.
+    std::map<rt::Uuid, ConversationSession> unsavedSessions;
+    struct HistoryWriteFailure {
+        std::filesystem::path folder;
+        std::string reason;
+    };
+    // Why the last write failed, while any session is unsaved. The user is
+    // told once, when a run of failures starts.
+    std::optional<HistoryWriteFailure> historyWriteFailure;
+
+    // ---- Own speech, drafts and playback ----
+    ModelField<std::optional<std::string>> lastPlayedDraftTranslation{std::nullopt, changes()};
+    ModelField<bool> isStartingRecording{false, changes()};
+    ModelField<rt::Uuid> holdID{newIdentifier(), changes()};
+    ModelField<std::vector<HeldSentence>> heldSentences{{}, changes()};
+    ModelField<std::int64_t> heldSentenceCount{0, changes()};
+    ModelField<bool> holdSendsWhileHolding{false, changes()};
+    ModelField<std::vector<std::string>> heldUtterance{{}, changes()};
+    rt::TaskHandle<> holdTask;
+    // Resumed once with the release instant, or none when the hold was cancelled.
+    std::optional<rt::Continuation<std::optional<rt::Instant>>> holdRelease;
+    rt::TaskHandle<> heldSentenceWorker;
+
+    // ---- Listening to the other party ----
+    ModelField<bool> permissionWasMissing{false, changes()};
+    ModelField<bool> captureWasDenied{false, changes()};
+    ModelField<std::optional<std::string>> listeningError{std::nullopt, changes()};
+    ModelField<rt::Uuid> listeningSession{newIdentifier(), changes()};
+    ModelField<std::optional<std::string>> listeningLanguageID{std::nullopt, changes()};
+    std::function<std::optional<AudioCapturePermission::Status>()> capturePermission;
+
+    // ---- Own-voice forwarding and call watch ----
+    ModelField<bool> forwardingActive{false, changes()};
+    ModelField<std::optional<rt::Instant>> callEndedAt{std::nullopt, changes()};
+    ModelField<std::optional<AudioObjectId>> driverWatchDevice{std::nullopt, changes()};
+    ModelField<bool> callWatching{false, changes()};
+    ModelField<bool> originalVoiceOnByDefault{true, changes()};
+    ModelField<bool> originalVoiceAutoStarted{false, changes()};
+    CallDetector callDetector;
+    CallRouteInspector callRouteInspector;
+    CallObserver callObserver;
+    DriverObserver driverObserver;
+    WatchObject driverWatch;
+    rt::TaskHandle<> callPoll;
+    rt::TaskHandle<> callRecheck;
+
+    // ---- System microphone and session preparation ----
+    ModelField<bool> systemMicPending{false, changes()};
+    ModelField<std::optional<AudioObjectId>> systemMicLastVirtual{std::nullopt, changes()};
+    ModelField<bool> systemMicChecked{false, changes()};
+    ModelField<bool> systemMicWasDefault{false, changes()};
+    ModelField<bool> systemMicFailureShown{false, changes()};
+    ModelField<bool> sessionPrepared{false, changes()};
+    ModelField<std::optional<std::string>> launchInputUID{std::nullopt, changes()};
+    const std::shared_ptr<SystemAudioRoute> systemRoute;
+
+    // ---- Virtual-device driver ----
+    ModelField<std::optional<AudioDevice>> virtualInputDevice{std::nullopt, changes()};
+    ModelField<std::optional<std::string>> loadedDriverVersion{std::nullopt, changes()};
+    std::function<bool()> driverUpdateCheck;
+    const double driverDetectTimeout;
+    std::function<std::optional<std::string>()> driverVersionCheck;
+    std::function<std::string(const std::string& source)> deviceSetupStep;
+    std::function<std::optional<std::string>()> bundledDriverVersion;
+
+    // ---- Meters and watchers ----
+    ModelField<bool> metersEnabled{false, changes()};
+    // A real change updates the level meters.
+    ReactiveField<bool> metersVisible{true, changes()};
+    ModelField<std::optional<AudioObjectId>> meterPreviewMicID{std::nullopt, changes()};
+    const std::shared_ptr<AudioMeters> meters;
+    std::shared_ptr<AudioDeviceWatcher> deviceWatcher;
+    std::shared_ptr<AudioServiceRestartWatcher> serviceWatcher;
+    std::shared_ptr<AudioServerWatcher> serverWatcher;
+    rt::Subscription wakeObservation;
+    // Clears the latest action's line when the interface language changes.
+    rt::Subscription interfaceLanguageWatch;
+
+    // ---- The audio server going away and coming back ----
+    // From the loss until the recovery has run: the device lists, listening
+    // and forwarding are held as they were, and what fails for want of the
+    // server is put right by the recovery instead of told to the user.
+    bool awaitingAudioServer = false;
+    // Listening ran (or was starting) when the server went.
+    bool listenAfterServerReturns = false;
+    // The devices in use when the server went (UIDs), looked for on its return.
+    std::vector<std::string> devicesBeforeServerLoss;
+    rt::TaskHandle<> serverRecovery;
+
+    // ---- System microphone ----
+    // Waits for an accepted takeover to apply; tells the user if it did not.
+    rt::Async<void> confirmSystemMic();
+    rt::TaskHandle<> systemMicConfirmation;
+
+    // ---- Hear test ----
+    const double hearTestSeconds = 3.0;
+
+    // ---- Far-end routing to the headphones ----
+    ModelField<std::optional<SpeakerRoute>> callSpeakerFailed{std::nullopt, changes()};
+    ModelField<std::optional<AudioObjectId>> headphoneRateDevice{std::nullopt, changes()};
+    const std::shared_ptr<DirectVoiceRouting> callSpeaker;
+    SpeakerPlayback speakerPlayback;
+    DeviceRates deviceRates;
+    WatchObject headphoneRateWatch;
+
+    // ---- Languages ----
+    ModelField<std::map<std::string, LanguageReadiness>> myMenu{{}, changes()};
+    ModelField<std::map<std::string, LanguageReadiness>> theirMenu{{}, changes()};
+    ModelField<std::optional<LanguagePair>> languagesBeforeChange{std::nullopt, changes()};
+    ModelField<std::optional<std::string>> translationPair{std::nullopt, changes()};
+
+    // ---- Status and readiness ----
+    ModelField<bool> theirSpeechReady{false, changes()};
+    ModelField<bool> mySpeechReady{false, changes()};
+    // While the pair cannot be translated here: every pair this computer
+    // translates both ways as installed now, each once, in the order of the
+    // call languages (pairs that need their packages installed first are the
+    // distribution's to offer).
+    ModelField<std::vector<LanguagePair>> translatablePairs{{}, changes()};
+    ModelField<std::optional<rt::Uuid>> translationDownloadID{std::nullopt, changes()};
+
+    // ---- Voices ----
+    ModelField<std::map<std::string, std::string>> voiceChoices{{}, changes()};
+
+    // ---- Devices ----
+    ModelField<std::optional<std::string>> selectedMicUID{std::nullopt, changes()};
+    ModelField<std::optional<AudioDevice>> virtualTapDevice{std::nullopt, changes()};
+    ModelField<std::optional<rt::Instant>> devicesReadAt{std::nullopt, changes()};
+
+    // ---- Components and injected services ----
+    SettingsStore& defaults;
+    // Every write of a setting, the model's and the views', goes through
+    // here; a refused one lands in errorMessage.
+    SettingsWriter writer;
+    const std::shared_ptr<DirectVoiceRouting> directVoice;
+    const std::shared_ptr<VirtualMicProbing> probe;
+    std::function<std::vector<AudioDevice>()> listDevices;
+    std::function<std::optional<AudioObjectId>(bool input)> systemDefault;
+    // Whether the platform grants microphone access now, without asking.
+    std::function<bool()> microphoneAuthorized;
+    std::function<rt::Async<bool>()> microphonePermission;
+    std::function<std::vector<VoiceOption>(const CallLanguage&)> voiceList;
+    LanguageServices languageServices;
+    std::function<rt::Async<void>(std::string step)> ensureVirtualDevices;
+    // Fixed at 12 s; the hold deadlines do not read it.
+    const double recognitionTimeout;
+    const std::shared_ptr<OwnSpeechRecording> ownSpeechRecorder;
+    std::function<rt::Async<std::string>(std::string)> outgoingTranslator;
+    const std::shared_ptr<IncomingListening> incoming;
+    const std::shared_ptr<SpeechPlaying> speaker;
+    const std::shared_ptr<TranslationService> translator;
+    const std::shared_ptr<EchoGuard> echoGuard;
+    SessionFactory makeRecognitionSession;
+    std::function<ActivityToken(const std::string& reason)> beginActivity;
+    std::function<void(const ActivityToken&)> endActivity;
+    std::function<rt::Subscription(std::function<void()> onWake)> observeDidWake;
+    DeviceWatcherFactory makeDeviceWatcher;
+    ServiceWatcherFactory makeServiceWatcher;
+    ServerWatcherFactory makeServerWatcher;
+    std::function<bool()> audioServerRunning;
+
+    // The steps the operations above are made of, the callbacks the model
+    // hands to its components, and the timings they keep.
+
+    // ---- The audio server going away and coming back ----
+    // After the server came back: how long its devices get to reappear, and
+    // how often they are looked for.
+    static constexpr double serverDevicesWait = 5.0;
+    static constexpr double serverDevicesInterval = 0.25;
+
+    // ---- Setters of the reacting fields ----
+    void setFreeListening(bool value);
+    void setSelectedInputID(std::optional<AudioObjectId> value);
+
+    // ---- Derived values ----
+    // The virtual microphone: the input record when known, else the first
+    // listed output with its UID and input channels.
+    std::optional<AudioDevice> virtualMicDevice() const;
+    // A device of the virtual driver.
+    static bool isOwnDevice(const AudioDevice& device);
+
+    // ---- Start-up and shutdown ----
+    // Once per process: restores a route left by an earlier run, notes the
+    // input that was the default at launch and arms the takeover.
+    void prepareSession();
+    void startWatching();
+    rt::Async<void> refreshAfterLaunch();
+
+    // ---- Sheets, settings pages and alerts ----
+    void translateWhileHoldingDidChange(bool oldValue);
+
+    // ---- Voices ----
+    // The stored voice picks, with the one-time move of the old English pick.
+    std::map<std::string, std::string> loadVoiceChoices();
+    // The voice every speech of the other party's language uses: the pick,
+    // else the best installed voice; none when the language has no voice.
+    std::optional<std::string> speakingVoiceID() const;
+
+    // ---- Playing to the other party ----
+    // Speaks the text into the virtual device (and the headphones when they
+    // monitor); true only when it was played to the end.
+    rt::Async<bool> speakToPeer(std::string text, HoldPlay play);
+    // English to the other party's language can be translated here.
+    bool englishPackAvailable() const;
+
+    // ---- Hold ----
     // The status while the recorder runs, by the hold's mode.
     std::string recordingStatus() const;
     // The press with that token is still going on.
@@ -555,19 +808,11 @@ public:
     // ---- Drafts ----
     // Makes the text the draft, translates it and, unless it must be
     // checked first or its hold is over, plays it.
-    rt::Async<void> translateDraft(std::string text, bool fromSpeech, bool whileHolding,
+    rt::Async<void> translateDraft(std::string text, DraftSource source, HoldPlay play,
                                    std::function<bool()> isStillCurrent = {});
     // The trimmed translation into the other party's language, under its
     // deadline; an empty one is a failure.
     rt::Async<std::string> translateOwnText(std::string text);
-    rt::Async<void> translateTypedText();
-    rt::Async<void> retranslateDraft();
-    void clearDraft();
-    // The user's edits of the draft panel's two fields and of the typed line.
-    void editDraftText(std::string text);
-    void editDraftTranslation(std::string text);
-    void editTypedText(std::string text);
-    void setConfirmBeforeSend(bool on);
 
     // ---- Conversation and its sessions ----
     // A new entry more than this long after the last one opens a new session.
@@ -580,27 +825,9 @@ public:
     // The session's entries in the transcript, after those of its unsaved
     // copy that the transcript no longer holds.
     ConversationSession pendingSession(const rt::Uuid& id) const;
-    // Writes every changed session at once and drops the pending write. A
-    // session the history cannot write stays pending and is tried again
-    // saveDelay later and at every flush until it is written.
-    void flushDirtySessions();
-    // The footer's clear: writes what is pending, then starts afresh.
-    void clearConversation();
-    // None while every session is written.
-    std::optional<UnsavedHistory> unsavedHistory() const;
-    // The sessions the history could not write, as they would be written.
-    std::vector<ConversationSession> unsavedConversations() const;
-    // The end of a call and quit: what is pending is written and the next
-    // entry opens a new session.
-    void closeConversationSession();
 
     // ---- Listening to the other party ----
     rt::Async<void> startListening();
-    // After a start that failed for want of the capture permission, once it
-    // is no longer denied.
-    rt::Async<void> retryListening();
-    // Clears a failure and runs the automatic decision again.
-    rt::Async<void> restartListening();
     // Stops the far-end listener; results of the stopped session are dropped.
     rt::Async<void> pauseListening();
     // Listening that hears another language than the pair now set starts
@@ -617,9 +844,6 @@ public:
     rt::Async<std::string> captionTranslation(std::string text);
 
     // ---- Readiness and language menus ----
-    rt::Async<void> refreshCapturePermission();
-    // Asks the platform afresh; none where no permission guards capture.
-    std::optional<AudioCapturePermission::Status> capturePermissionStatus() const;
     rt::Async<void> refreshLanguageReadiness();
     // Resets the translator for a new pair and reads whether both directions
     // are installed, or can be.
@@ -627,24 +851,12 @@ public:
     // Asks which pairs this computer translates both ways now, one question
     // at a time.
     rt::Async<std::vector<LanguagePair>> findTranslatablePairs();
-    // What the setup steps say instead of offering a download when the pair
-    // cannot be translated here; empty while it can.
-    std::string untranslatablePairNote() const;
-    // The note's first sentence alone, for the places that tell the user
-    // before they try (the typing field, the empty conversation); empty
-    // while the pair can be translated.
-    std::string untranslatablePairLine() const;
     // The automatic-listening decision.
     rt::Async<void> listeningReadinessNotice();
     rt::Async<void> refreshLanguageMenus();
-    std::vector<CallLanguage> myLanguageChoices() const;
-    std::vector<CallLanguage> theirLanguageChoices() const;
-    // One row of a language picker; `mine` for the user's side.
-    std::string languageMenuLabel(const CallLanguage& language, bool mine) const;
     // What choosing a language on that side can and cannot do, against the
     // current other side; empty when it can do everything.
     std::string readinessNote(const LanguageReadiness& readiness, bool mine) const;
-    void refreshVoices();
 
     // ---- Devices ----
     // Rebuilds the lists from the watcher's reading, or from a fresh read,
@@ -685,13 +897,7 @@ public:
     void scheduleCallRecheck(double delay);
 
     // ---- Meters and microphone permission ----
-    // The levels the meters show; the model switches them on and off.
-    const std::shared_ptr<AudioMeters>& levelMeters() const;
     void updateMeters();
-    // Asks for microphone access; a refusal is shown, never thrown.
-    rt::Async<void> requestMicPermission();
-    // Re-reads the access when the application comes to the front.
-    void refreshMicAuthorization();
 
     // ---- Own-voice forwarding ----
     // Starts or stops forwarding as the call, the hear test and the devices
@@ -705,7 +911,6 @@ public:
     void originalVoiceFailed(const std::string& reason);
 
     // ---- System microphone ----
-    void systemMicEnabledDidChange(bool value);
     // Makes the virtual microphone the default input while a takeover is pending.
     void applySystemMic();
     // Puts back the default input saved before the takeover.
@@ -725,21 +930,6 @@ public:
     void refreshCallSpeakerRoute();
 
     // ---- Language change and downloads ----
-    // No change is running, no speech model downloading and nothing is
-    // being recorded, played or translated.
-    bool canChangeLanguage() const;
-    // The one way the pair changes. Unless `confirmed`, a pair that needs
-    // downloads is only offered through pendingLanguageChange.
-    rt::Async<void> changeLanguages(CallLanguage my, CallLanguage their, bool confirmed);
-    // The user agreed to the downloads of the pending change: the task that
-    // applies it, or an empty handle when nothing was started.
-    rt::TaskHandle<> chooseLanguage();
-    void keepLanguages();
-    // Downloads the missing recognition models of the current pair, the
-    // other party's first.
-    rt::Async<void> downloadSpeechModel();
-    // Starts preparing the current pair's translation pack and returns.
-    void downloadTranslation();
     // The pack task of downloadTranslation; only the newest one reports.
     rt::Async<void> prepareTranslationPacks(std::string source, std::string target, rt::Uuid id);
     // Commits an open change once speech and translation are both ready.
@@ -747,16 +937,7 @@ public:
     // Puts back the pair from before the open change; `reason` leads the status.
     rt::Async<void> revertLanguageChange(std::string reason);
 
-    // ---- Virtual-device driver ----
-    // Whether the installed driver must be replaced, and the loaded version.
-    void checkDriverUpdate();
-    // Installs the carried driver and waits for its devices; every outcome
-    // is told through status, errorMessage and the flags.
-    rt::Async<void> installVirtualMicDriver();
-
     // ---- Module status rows ----
-    // One row per module, in the order of ModuleIDs::allCases.
-    std::vector<ModuleReport> diagnosticRows() const;
     // The code of a text that ends in a bracketed code ("…（SR-5）",
     // "… (SR-5)"): the last bracket pair, both full-width or both ASCII,
     // holding upper-case ASCII letters, a hyphen and ASCII digits; none
@@ -768,125 +949,6 @@ public:
     // and gives false, so no failure escapes into a setter.
     bool writeSetting(std::string_view key, DefaultsValue value);
     bool removeSetting(std::string_view key);
-    // For the pages whose settings have an owner of their own that stores
-    // through the writer (the history's switch, the hold shortcut, the
-    // interface language).
-    SettingsWriter& settingsWriter();
-
-private:
-    // Tests set up and read the state below through it, as they do fields.
-    friend struct ModelTestAccess;
-
-    // What the operations keep between turns: task handles, continuations,
-    // watches, the components and closures the model was given, and plain
-    // state. Only the model touches it.
-
-    // ---- Conversation and captions ----
-    rt::TaskHandle<> saveTask;
-    // Sessions the history could not write, as last put together, until a
-    // write of theirs succeeds; held here so a cleared transcript loses none.
-    std::map<rt::Uuid, ConversationSession> unsavedSessions;
-    struct HistoryWriteFailure {
-        std::filesystem::path folder;
-        std::string reason;
-    };
-    // Why the last write failed, while any session is unsaved. The user is
-    // told once, when a run of failures starts.
-    std::optional<HistoryWriteFailure> historyWriteFailure;
-
-    // ---- Own speech, drafts and playback ----
-    rt::TaskHandle<> holdTask;
-    // Resumed once with the release instant, or none when the hold was cancelled.
-    std::optional<rt::Continuation<std::optional<rt::Instant>>> holdRelease;
-    rt::TaskHandle<> heldSentenceWorker;
-
-    // ---- Listening to the other party ----
-    std::function<std::optional<AudioCapturePermission::Status>()> capturePermission;
-
-    // ---- Own-voice forwarding and call watch ----
-    CallDetector callDetector;
-    CallRouteInspector callRouteInspector;
-    CallObserver callObserver;
-    DriverObserver driverObserver;
-    WatchObject driverWatch;
-    rt::TaskHandle<> callPoll;
-    rt::TaskHandle<> callRecheck;
-
-    // ---- System microphone and session preparation ----
-    const std::shared_ptr<SystemAudioRoute> systemRoute;
-
-    // ---- Virtual-device driver ----
-    std::function<bool()> driverUpdateCheck;
-    const double driverDetectTimeout;
-    std::function<std::optional<std::string>()> driverVersionCheck;
-    std::function<std::string(const std::string& source)> deviceSetupStep;
-    std::function<std::optional<std::string>()> bundledDriverVersion;
-
-    // ---- Meters and watchers ----
-    const std::shared_ptr<AudioMeters> meters;
-    std::shared_ptr<AudioDeviceWatcher> deviceWatcher;
-    std::shared_ptr<AudioServiceRestartWatcher> serviceWatcher;
-    std::shared_ptr<AudioServerWatcher> serverWatcher;
-    rt::Subscription wakeObservation;
-    // Clears the latest action's line when the interface language changes.
-    rt::Subscription interfaceLanguageWatch;
-
-    // ---- The audio server going away and coming back ----
-    // From the loss until the recovery has run: the device lists, listening
-    // and forwarding are held as they were, and what fails for want of the
-    // server is put right by the recovery instead of told to the user.
-    bool awaitingAudioServer = false;
-    // Listening ran (or was starting) when the server went.
-    bool listenAfterServerReturns = false;
-    // The devices in use when the server went (UIDs), looked for on its return.
-    std::vector<std::string> devicesBeforeServerLoss;
-    rt::TaskHandle<> serverRecovery;
-
-    // ---- System microphone ----
-    // Waits for an accepted takeover to apply; tells the user if it did not.
-    rt::Async<void> confirmSystemMic();
-    rt::TaskHandle<> systemMicConfirmation;
-
-    // ---- Hear test ----
-    const double hearTestSeconds = 3.0;
-
-    // ---- Far-end routing to the headphones ----
-    const std::shared_ptr<DirectVoiceRouting> callSpeaker;
-    SpeakerPlayback speakerPlayback;
-    DeviceRates deviceRates;
-    WatchObject headphoneRateWatch;
-
-    // ---- Components and injected services ----
-    SettingsStore& defaults;
-    // Every write of a setting, the model's and the views', goes through
-    // here; a refused one lands in errorMessage.
-    SettingsWriter writer;
-    const std::shared_ptr<DirectVoiceRouting> directVoice;
-    const std::shared_ptr<VirtualMicProbing> probe;
-    std::function<std::vector<AudioDevice>()> listDevices;
-    std::function<std::optional<AudioObjectId>(bool input)> systemDefault;
-    // Whether the platform grants microphone access now, without asking.
-    std::function<bool()> microphoneAuthorized;
-    std::function<rt::Async<bool>()> microphonePermission;
-    std::function<std::vector<VoiceOption>(const CallLanguage&)> voiceList;
-    LanguageServices languageServices;
-    std::function<rt::Async<void>(std::string step)> ensureVirtualDevices;
-    // Fixed at 12 s; the hold deadlines do not read it.
-    const double recognitionTimeout;
-    const std::shared_ptr<OwnSpeechRecording> ownSpeechRecorder;
-    std::function<rt::Async<std::string>(std::string)> outgoingTranslator;
-    const std::shared_ptr<IncomingListening> incoming;
-    const std::shared_ptr<SpeechPlaying> speaker;
-    const std::shared_ptr<TranslationService> translator;
-    const std::shared_ptr<EchoGuard> echoGuard;
-    SessionFactory makeRecognitionSession;
-    std::function<ActivityToken(const std::string& reason)> beginActivity;
-    std::function<void(const ActivityToken&)> endActivity;
-    std::function<rt::Subscription(std::function<void()> onWake)> observeDidWake;
-    DeviceWatcherFactory makeDeviceWatcher;
-    ServiceWatcherFactory makeServiceWatcher;
-    ServerWatcherFactory makeServerWatcher;
-    std::function<bool()> audioServerRunning;
 
     AppModel(Dependencies& dependencies, LanguagePair languages);
     // The checks a requested pair must pass: my language has a recognizer and
@@ -894,7 +956,7 @@ private:
     // every missing speech model and translation pack is gathered. True when
     // the pair is to be applied now; otherwise writes the refusal to `status`
     // or the missing downloads to `pendingLanguageChange` itself.
-    rt::Async<bool> checkLanguageChange(const CallLanguage& my, const CallLanguage& their, bool confirmed);
+    rt::Async<bool> checkLanguageChange(const CallLanguage& my, const CallLanguage& their, DownloadConsent consent);
     rt::Async<void> applyLanguageChange(CallLanguage my, CallLanguage their);
     // Stores the pair and writes it to the settings.
     void storeLanguages(const CallLanguage& my, const CallLanguage& their);
@@ -937,7 +999,7 @@ private:
     rt::Async<bool> prepareHold(HoldPress press);
     // From the release (or the cancel, with none) to the end of the hold task.
     rt::Async<void> finishHold(HoldPress press, std::optional<rt::Instant> released);
-    rt::Async<void> startRecorder(HoldPress press, bool held);
+    rt::Async<void> startRecorder(HoldPress press, bool sendsWhileHolding);
     // A failed, timed-out or cancelled recorder start or finish.
     rt::Async<void> failHoldStage(std::exception_ptr error, rt::Uuid hold);
     // Drops the recording; never fails, even in a cancelled task.

@@ -27,7 +27,7 @@ std::string failureText(const std::exception_ptr& error)
 
 }  // namespace
 
-rt::Async<void> AppModel::translateDraft(std::string text, bool fromSpeech, bool whileHolding,
+rt::Async<void> AppModel::translateDraft(std::string text, DraftSource source, HoldPlay play,
                                          std::function<bool()> isStillCurrent)
 {
     lastPlayedDraftTranslation.set(std::nullopt);
@@ -68,11 +68,11 @@ rt::Async<void> AppModel::translateDraft(std::string text, bool fromSpeech, bool
         status.set(localized("已取消自动发送，内容保留在草稿中"));
         co_return;
     }
-    if (confirmBeforeSend.get() && !fromSpeech) {
+    if (confirmBeforeSend.get() && source == DraftSource::typed) {
         status.set(localized("请核对%@翻译，确认无误后点「播放给对方」", theirLanguage.get().displayName()));
         co_return;
     }
-    co_await playDraftToPeer(whileHolding);
+    co_await playDraftToPeer(play);
 }
 
 rt::Async<std::string> AppModel::translateOwnText(std::string text)
@@ -116,7 +116,7 @@ rt::Async<void> AppModel::translateTypedText()
         co_return;
     }
     typedText.set("");
-    co_await translateDraft(text, false, false);
+    co_await translateDraft(text, DraftSource::typed, HoldPlay::outsideHold);
 }
 
 rt::Async<void> AppModel::retranslateDraft()

@@ -15,10 +15,13 @@ namespace parlaro {
 
 namespace {
 
+// The loudest recorded sample must be above this to count as heard.
+constexpr float hearTestThreshold = 0.01f;
+
 bool anythingHeard(const std::vector<float>& samples)
 {
     for (const float sample : samples) {
-        if (std::fabs(sample) > AppModel::hearTestThreshold)
+        if (std::fabs(sample) > hearTestThreshold)
             return true;
     }
     return false;

@@ -45,7 +45,7 @@ rt::Async<void> AppModel::sendHeldSentences(std::weak_ptr<AppModel> weak)
         if (next.hold != self->holdID.get())
             continue;
         const rt::Uuid hold = next.hold;
-        co_await self->translateDraft(next.text, true, true, [weak, hold] {
+        co_await self->translateDraft(next.text, DraftSource::speech, HoldPlay::withinHold, [weak, hold] {
             auto model = weak.lock();
             return model && model->isCurrentHold(hold);
         });

@@ -140,7 +140,7 @@ rt::Async<void> AppModel::finishHold(HoldPress press, std::optional<rt::Instant>
             status.set(localized("没有识别到内容，请按住后再说一次"));
         } else {
             const std::weak_ptr<AppModel> weak = weak_from_this();
-            co_await translateDraft(joined, true, false, [weak, hold] {
+            co_await translateDraft(joined, DraftSource::speech, HoldPlay::outsideHold, [weak, hold] {
                 auto self = weak.lock();
                 return self && self->isCurrentHold(hold);
             });

@@ -117,11 +117,12 @@ rt::Async<bool> AppModel::prepareHold(HoldPress press)
         }
     }
     status.set(localized("正在准备麦克风…"));
-    const bool held = holdSendsWhileHolding.get();
+    const bool sendsWhileHolding = holdSendsWhileHolding.get();
     std::exception_ptr failure;
     try {
-        co_await withDeadline<void>(recorderStartSeconds, localized("录音启动"), "SR-4", std::nullopt,
-                                    [this, press, held] { return startRecorder(press, held); });
+        co_await withDeadline<void>(
+            recorderStartSeconds, localized("录音启动"), "SR-4", std::nullopt,
+            [this, press, sendsWhileHolding] { return startRecorder(press, sendsWhileHolding); });
     } catch (...) {
         failure = std::current_exception();
     }
@@ -142,12 +143,12 @@ rt::Async<bool> AppModel::prepareHold(HoldPress press)
     co_return true;
 }
 
-rt::Async<void> AppModel::startRecorder(HoldPress press, bool held)
+rt::Async<void> AppModel::startRecorder(HoldPress press, bool sendsWhileHolding)
 {
     const std::weak_ptr<AppModel> weak = weak_from_this();
     const rt::Uuid hold = press.hold;
     OwnSpeechRecording::Request request(
-        myLanguage.get().speechLocale, press.engine, held, press.input,
+        myLanguage.get().speechLocale, press.engine, sendsWhileHolding, press.input,
         [weak, hold](const std::string& text) {
             if (auto self = weak.lock())
                 self->showMyPartial(text, hold);
@@ -207,14 +208,14 @@ void AppModel::storeHoldRelease(rt::Continuation<std::optional<rt::Instant>> rel
 
 std::string AppModel::recordingStatus() const
 {
-    const bool held = holdSendsWhileHolding.get();
+    const bool sendsWhileHolding = holdSendsWhileHolding.get();
     if (originalVoiceOn.get()) {
         const std::string their = theirLanguage.get().displayName();
-        return held ? localized("正在听…对方同时听到你的原声；每说完一句就翻译成%@", their)
-                    : localized("正在听…对方同时听到你的原声；松开后翻译成%@", their);
+        return sendsWhileHolding ? localized("正在听…对方同时听到你的原声；每说完一句就翻译成%@", their)
+                                 : localized("正在听…对方同时听到你的原声；松开后翻译成%@", their);
     }
-    return held ? localized("正在听…每说完一句自动翻译给对方，Esc 取消")
-                : localized("正在听…松开自动翻译发送，Esc 取消");
+    return sendsWhileHolding ? localized("正在听…每说完一句自动翻译给对方，Esc 取消")
+                             : localized("正在听…松开自动翻译发送，Esc 取消");
 }
 
 std::optional<std::string> AppModel::holdToTalkUnavailable() const

@@ -33,7 +33,7 @@ bool AppModel::canChangeLanguage() const
         && !isTranslatingDraft.get() && !isHoldingToTalk.get();
 }
 
-rt::Async<void> AppModel::changeLanguages(CallLanguage my, CallLanguage their, bool confirmed)
+rt::Async<void> AppModel::changeLanguages(CallLanguage my, CallLanguage their, DownloadConsent consent)
 {
     if (my == their || (my == myLanguage.get() && their == theirLanguage.get()) || isChangingLanguage.get())
         co_return;
@@ -45,7 +45,7 @@ rt::Async<void> AppModel::changeLanguages(CallLanguage my, CallLanguage their, b
     const std::weak_ptr<AppModel> weak = weak_from_this();
     isChangingLanguage.set(true);
     try {
-        const bool apply = co_await checkLanguageChange(my, their, confirmed);
+        const bool apply = co_await checkLanguageChange(my, their, consent);
         if (apply && !weak.expired())
             co_await applyLanguageChange(std::move(my), std::move(their));
     } catch (...) {
@@ -62,7 +62,8 @@ rt::Async<void> AppModel::changeLanguages(CallLanguage my, CallLanguage their, b
     co_await relistenForCurrentPair();
 }
 
-rt::Async<bool> AppModel::checkLanguageChange(const CallLanguage& my, const CallLanguage& their, bool confirmed)
+rt::Async<bool> AppModel::checkLanguageChange(const CallLanguage& my, const CallLanguage& their,
+                                              DownloadConsent consent)
 {
     const std::weak_ptr<AppModel> weak = weak_from_this();
     const LanguageServices services = languageServices;
@@ -87,7 +88,7 @@ rt::Async<bool> AppModel::checkLanguageChange(const CallLanguage& my, const Call
         status.set(localized("苹果翻译不支持%@和%@互译", my.displayName(), their.displayName()) + "（TR-1）");
         co_return false;
     }
-    if (confirmed)
+    if (consent == DownloadConsent::given)
         co_return true;
 
     std::vector<std::string> needs;
@@ -171,7 +172,7 @@ rt::TaskHandle<> AppModel::chooseLanguage()
         return {};
     }
     return spawnOnModel(weak_from_this(), [my = pending->my, their = pending->their](AppModel& model) {
-        return model.changeLanguages(my, their, true);
+        return model.changeLanguages(my, their, DownloadConsent::given);
     });
 }
 

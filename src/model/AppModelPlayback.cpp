@@ -25,10 +25,11 @@ std::string AppModel::playDraftTitle() const
     return localized("播放给对方");
 }
 
-rt::Async<bool> AppModel::speakToPeer(std::string text, bool whileHolding)
+rt::Async<bool> AppModel::speakToPeer(std::string text, HoldPlay play)
 {
     // Refusals are silent: the control that asked is already shown as busy.
-    if (isSpeaking.get() || isHearTesting.get() || (!whileHolding && (isRecording.get() || isHoldingToTalk.get())))
+    if (isSpeaking.get() || isHearTesting.get()
+        || (play == HoldPlay::outsideHold && (isRecording.get() || isHoldingToTalk.get())))
         co_return false;
     const std::string their = theirLanguage.get().displayName();
     const std::optional<std::string> voice = speakingVoiceID();
@@ -82,11 +83,12 @@ rt::Async<bool> AppModel::speakToPeer(std::string text, bool whileHolding)
     co_return true;
 }
 
-rt::Async<void> AppModel::playDraftToPeer(bool whileHolding)
+rt::Async<void> AppModel::playDraftToPeer(HoldPlay play)
 {
-    const bool playable = whileHolding ? hasDraft.get() && !isTranslatingDraft.get() && !isSpeaking.get()
-            && !isHearTesting.get() && !RecordingTranscript::trimmed(draftTranslation.get()).empty()
-                                       : canPlayDraft();
+    const bool playable = play == HoldPlay::withinHold
+        ? hasDraft.get() && !isTranslatingDraft.get() && !isSpeaking.get() && !isHearTesting.get()
+            && !RecordingTranscript::trimmed(draftTranslation.get()).empty()
+        : canPlayDraft();
     if (!playable)
         co_return;
     const std::string text = RecordingTranscript::trimmed(draftTranslation.get());
@@ -96,7 +98,7 @@ rt::Async<void> AppModel::playDraftToPeer(bool whileHolding)
     const std::string their = theirLanguage.get().id;
 
     const std::weak_ptr<AppModel> weak = weak_from_this();
-    const bool played = co_await speakToPeer(text, whileHolding);
+    const bool played = co_await speakToPeer(text, play);
     if (!played || weak.expired())
         co_return;
     lastPlayedDraftTranslation.set(text);

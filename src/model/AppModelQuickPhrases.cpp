@@ -62,7 +62,7 @@ rt::Async<void> AppModel::sendQuickPhrase(std::string english, std::string chine
         }
     }
 
-    const bool played = co_await speakToPeer(spoken, false);
+    const bool played = co_await speakToPeer(spoken, HoldPlay::outsideHold);
     if (!played || weak.expired())
         co_return;
     std::vector<ConversationEntry> list = entries.get();

@@ -196,7 +196,9 @@ void WizardView::pickMine(int index)
     if (index < 0 || static_cast<std::size_t>(index) >= myShown_.size())
         return;
     CallLanguage mine = myShown_[static_cast<std::size_t>(index)];
-    spawnOnModel(model_, [mine](AppModel& model) { return model.changeLanguages(mine, model.theirLanguage(), false); });
+    spawnOnModel(model_, [mine](AppModel& model) {
+        return model.changeLanguages(mine, model.theirLanguage(), AppModel::DownloadConsent::ask);
+    });
     // The picker shows the model's pair until the model has switched.
     binding_->refreshNow();
 }
@@ -206,8 +208,9 @@ void WizardView::pickTheirs(int index)
     if (index < 0 || static_cast<std::size_t>(index) >= theirShown_.size())
         return;
     CallLanguage theirs = theirShown_[static_cast<std::size_t>(index)];
-    spawnOnModel(model_,
-                 [theirs](AppModel& model) { return model.changeLanguages(model.myLanguage(), theirs, false); });
+    spawnOnModel(model_, [theirs](AppModel& model) {
+        return model.changeLanguages(model.myLanguage(), theirs, AppModel::DownloadConsent::ask);
+    });
     binding_->refreshNow();
 }
 

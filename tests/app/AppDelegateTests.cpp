@@ -64,7 +64,8 @@ TEST(AppDelegate, LaunchRunsItsStepsInOrderAndStartsTheModelAsATaskOfItsOwn)
     ui::HoldShortcut::store(ui::HoldShortcut::modifier(ui::HoldShortcut::ModifierKey::rightAlt),
                             shell.world.platform.defaults);
     auto historyWatch = shell.model->history.subscribe([&] { shell.record.push_back("history"); });
-    auto startWatch = shell.model->sessionPrepared.subscribe([&] { shell.record.push_back("start"); });
+    auto startWatch =
+        ModelTestAccess::sessionPrepared(*shell.model).subscribe([&] { shell.record.push_back("start"); });
     auto& delegate = shell.make();
 
     delegate.launchFinished();
@@ -89,13 +90,13 @@ TEST(AppDelegate, TheShortcutCallbacksDriveTheHoldAndAReleaseIsIgnoredWhileFreeL
     ASSERT_TRUE(shell.shortcuts.onDown && shell.shortcuts.onUp && shell.shortcuts.onCancel);
 
     // While free listening the hold goes on after a release.
-    shell.model->setFreeListening(true);
+    ModelTestAccess::setFreeListening(*shell.model, true);
     ModelTestAccess::set(shell.model->isHoldingToTalk, true);
     shell.shortcuts.onUp();
     shell.settle();
     EXPECT_TRUE(shell.model->isHoldingToTalk.get());
     // Otherwise the release ends it.
-    shell.model->setFreeListening(false);
+    ModelTestAccess::setFreeListening(*shell.model, false);
     shell.shortcuts.onUp();
     shell.settle();
     EXPECT_FALSE(shell.model->isHoldingToTalk.get());
@@ -212,23 +213,23 @@ TEST(AppDelegate, MetersRunWhileAMainWindowIsOnScreen)
     delegate.setMainWindow(&window);
     shell.settle();
     delegate.refreshMetersVisible();
-    EXPECT_FALSE(shell.model->metersVisible.get()) << "nothing shown yet";
+    EXPECT_FALSE(ModelTestAccess::metersVisible(*shell.model).get()) << "nothing shown yet";
 
     window.show();
     shell.settle();
-    EXPECT_TRUE(shell.model->metersVisible.get()) << "shown";
+    EXPECT_TRUE(ModelTestAccess::metersVisible(*shell.model).get()) << "shown";
 
     window.showMinimized();
     shell.settle();
-    EXPECT_FALSE(shell.model->metersVisible.get()) << "minimized";
+    EXPECT_FALSE(ModelTestAccess::metersVisible(*shell.model).get()) << "minimized";
 
     window.showNormal();
     shell.settle();
-    EXPECT_TRUE(shell.model->metersVisible.get()) << "restored";
+    EXPECT_TRUE(ModelTestAccess::metersVisible(*shell.model).get()) << "restored";
 
     window.hide();
     shell.settle();
-    EXPECT_FALSE(shell.model->metersVisible.get()) << "hidden";
+    EXPECT_FALSE(ModelTestAccess::metersVisible(*shell.model).get()) << "hidden";
 
     // The translation host's window never counts, shown or not, and a
     // dialog cannot be a main window.
@@ -238,7 +239,7 @@ TEST(AppDelegate, MetersRunWhileAMainWindowIsOnScreen)
     QDialog dialog;
     dialog.show();
     shell.settle();
-    EXPECT_FALSE(shell.model->metersVisible.get()) << "host window and dialog";
+    EXPECT_FALSE(ModelTestAccess::metersVisible(*shell.model).get()) << "host window and dialog";
 
     // Bringing the window back un-minimizes it.
     window.showMinimized();
@@ -247,7 +248,7 @@ TEST(AppDelegate, MetersRunWhileAMainWindowIsOnScreen)
     shell.settle();
     EXPECT_TRUE(window.isVisible());
     EXPECT_FALSE(window.isMinimized());
-    EXPECT_TRUE(shell.model->metersVisible.get()) << "shown again";
+    EXPECT_TRUE(ModelTestAccess::metersVisible(*shell.model).get()) << "shown again";
 }
 
 TEST(AppDelegate, ShowingTheWindowWithoutOneNamedFindsAMainCapableWindowAndNeverTheHostWindow)
@@ -366,16 +367,17 @@ TEST_F(QuitTest, TerminationSavesThenForgetsTheSessionThenShutsDownOnce)
 {
     shell.model->setEntries({entry("hello")});
     shell.settle();
-    ASSERT_FALSE(shell.model->dirtySessions.get().empty());
-    ASSERT_TRUE(shell.model->sessionID.get().has_value());
+    ASSERT_FALSE(ModelTestAccess::dirtySessions(*shell.model).get().empty());
+    ASSERT_TRUE(ModelTestAccess::sessionID(*shell.model).get().has_value());
     shell.model->showError("something failed");
     int errorWrites = 0;
     auto errorWatch = shell.model->errorMessage.subscribe([&] { ++errorWrites; });
 
     std::vector<std::string> steps;
-    auto flushWatch = shell.model->dirtySessions.subscribe([&] { steps.push_back("flush"); });
-    auto sessionWatch = shell.model->sessionID.subscribe([&] { steps.push_back("sessionID"); });
-    auto lastWatch = shell.model->lastSessionEntry.subscribe([&] { steps.push_back("lastSessionEntry"); });
+    auto flushWatch = ModelTestAccess::dirtySessions(*shell.model).subscribe([&] { steps.push_back("flush"); });
+    auto sessionWatch = ModelTestAccess::sessionID(*shell.model).subscribe([&] { steps.push_back("sessionID"); });
+    auto lastWatch =
+        ModelTestAccess::lastSessionEntry(*shell.model).subscribe([&] { steps.push_back("lastSessionEntry"); });
     shell.world.takeLog();
     shell.delegate->quitWhenSheetsClosed(0);
     const auto shutdownLog = shell.world.takeLog();
@@ -386,7 +388,7 @@ TEST_F(QuitTest, TerminationSavesThenForgetsTheSessionThenShutsDownOnce)
     EXPECT_EQ(steps, (std::vector<std::string>{"flush", "sessionID", "lastSessionEntry", "shutdown"}));
     EXPECT_EQ(errorWrites, 1);
     EXPECT_FALSE(shell.model->errorMessage.get().has_value());
-    EXPECT_FALSE(shell.model->sessionID.get().has_value());
+    EXPECT_FALSE(ModelTestAccess::sessionID(*shell.model).get().has_value());
     EXPECT_EQ(savedSessions(shell), 1u) << "the conversation was written";
 
     // The event loop's own end afterwards runs nothing again.
@@ -561,7 +563,7 @@ TEST_F(QuitTest, AnEventLoopEndedElsewhereStillSavesAndShutsDownOnce)
     shell.settle();
     shell.world.takeLog();
     endEventLoop();
-    EXPECT_TRUE(shell.model->dirtySessions.get().empty());
+    EXPECT_TRUE(ModelTestAccess::dirtySessions(*shell.model).get().empty());
     EXPECT_EQ(savedSessions(shell), 1u);
     const auto first = shell.world.takeLog();
     EXPECT_NE(std::find(first.begin(), first.end(), "speaker stop"), first.end());
@@ -576,7 +578,7 @@ TEST_F(QuitTest, TheSessionsEndSavesAtOnceAndKeepsRunning)
     shell.model->setEntries({entry("hello")});
     shell.settle();
     shell.delegate->commitData();
-    EXPECT_TRUE(shell.model->dirtySessions.get().empty());
+    EXPECT_TRUE(ModelTestAccess::dirtySessions(*shell.model).get().empty());
     EXPECT_EQ(savedSessions(shell), 1u);
     EXPECT_FALSE(terminated());
     EXPECT_TRUE(shell.exits.empty());
@@ -585,12 +587,12 @@ TEST_F(QuitTest, TheSessionsEndSavesAtOnceAndKeepsRunning)
 TEST_F(QuitTest, TheVirtualDevicesStayAfterQuit)
 {
     shell.world.addVirtualDriver();
-    shell.model->refreshDevices();
+    ModelTestAccess::refreshDevices(*shell.model);
     shell.settle();
     ASSERT_TRUE(shell.model->virtualMicStatus());
     shell.delegate->quit();
     shell.settle();
-    shell.model->refreshDevices();
+    ModelTestAccess::refreshDevices(*shell.model);
     EXPECT_TRUE(shell.model->virtualMicStatus());
 }
 

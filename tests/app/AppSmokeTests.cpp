@@ -3,6 +3,7 @@
 
 #include "app/Application.h"
 #include "model/AppModel.h"
+#include "model/ModelTestAccess.h"
 #include "platform/sim/SimAudioSystem.h"
 #include "platform/sim/SimSettingsStore.h"
 #include "runtime/ManualRuntime.h"
@@ -147,7 +148,7 @@ TEST_F(AppSmoke, FirstRunOpensTheWindowWithTheWizardAndFinishingItClosesTheSheet
     EXPECT_EQ(window->objectName(), QStringLiteral("main"));
     EXPECT_EQ(window->size(), QSize(1180, 800));
     EXPECT_EQ(model().history.get(), app.factory()->history()) << "launch attached the history";
-    EXPECT_TRUE(model().metersVisible.get()) << "the window is on screen";
+    EXPECT_TRUE(ModelTestAccess::metersVisible(model()).get()) << "the window is on screen";
     EXPECT_FALSE(app.tray()->icon()->isVisible()) << "no tray, so no icon";
 
     ui::StartupSheet* sheet = content().sheet();
@@ -239,7 +240,7 @@ TEST_F(AppSmoke, SigtermClosesTheSheetsSavesOnceAndEndsTheLoopWithZero)
     EXPECT_TRUE(app.delegate()->hasTerminated());
     EXPECT_FALSE(model().showWizard.get()) << "the sheets were dismissed first";
     EXPECT_FALSE(shown(content().sheet()->dialog()));
-    EXPECT_FALSE(model().sessionID.get());
+    EXPECT_FALSE(ModelTestAccess::sessionID(model()).get());
     EXPECT_EQ(audio.defaultDevice(true), builtIn->id) << "the default input is given back";
 }
 
@@ -255,12 +256,12 @@ TEST_F(AppSmoke, ClosingTheWindowHidesItWithATrayAndQuitsWithout)
     EXPECT_FALSE(shown(app.window()));
     EXPECT_TRUE(app.tray()->icon()->isVisible()) << "nothing else could bring the window back";
     EXPECT_FALSE(app.delegate()->hasTerminated()) << "the tray brings it back";
-    EXPECT_FALSE(model().metersVisible.get());
+    EXPECT_FALSE(ModelTestAccess::metersVisible(model()).get());
 
     app.tray()->menu()->actions().front()->trigger();
     settle();
     EXPECT_TRUE(shown(app.window()));
-    EXPECT_TRUE(model().metersVisible.get());
+    EXPECT_TRUE(ModelTestAccess::metersVisible(model()).get());
 
     // The desktop lost its tray: a close would leave nothing to come back by.
     tray = false;

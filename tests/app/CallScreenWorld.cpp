@@ -18,12 +18,12 @@ CallScreenWorld::CallScreenWorld()
     world.voices["en"] = {
         {.id = "en-voice", .label = "en-voice", .quality = 2, .name = "en-voice", .language = "en-US"}};
     model = world.make();
-    model->refreshDevices();
+    ModelTestAccess::refreshDevices(*model);
     model->setSelectedMonitorOutputID(30);
-    model->setSelectedInputID(10);
+    ModelTestAccess::setSelectedInputID(*model, 10);
     ModelTestAccess::set(model->micConfirmed, true);
-    ModelTestAccess::set(model->mySpeechReady, true);
-    ModelTestAccess::set(model->theirSpeechReady, true);
+    ModelTestAccess::set(ModelTestAccess::mySpeechReady(*model), true);
+    ModelTestAccess::set(ModelTestAccess::theirSpeechReady(*model), true);
     ModelTestAccess::set(model->translationReady, true);
     settle();
     world.takeLog();

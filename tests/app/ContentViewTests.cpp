@@ -116,7 +116,7 @@ TEST_F(ContentViewTest, CallScreenGivesWayToTheSettingsWhilePresentationsStayInF
     ModelTestAccess::set(model().showWizard, true);
     ModelTestAccess::set(
         model().pendingLanguageChange,
-        AppModel::PendingLanguageChange{*CallLanguage::find("ja"), *CallLanguage::find("en"), {"日语识别模型"}});
+        ModelTestAccess::PendingLanguageChange{*CallLanguage::find("ja"), *CallLanguage::find("en"), {"日语识别模型"}});
     w.settle();
     EXPECT_TRUE(shown(v.sheet()->dialog()));
     EXPECT_EQ(v.languageAlert()->box(), nullptr);
@@ -173,7 +173,7 @@ TEST_F(ContentViewTest, SetupCardShowsUntilAllSixConditionsHold)
         std::function<void(bool)> hold;
     };
     const std::vector<Condition> conditions{
-        {"speech", [&](bool on) { ModelTestAccess::set(model().mySpeechReady, on); }},
+        {"speech", [&](bool on) { ModelTestAccess::set(ModelTestAccess::mySpeechReady(model()), on); }},
         {"translation", [&](bool on) { ModelTestAccess::set(model().translationReady, on); }},
         {"virtual output",
          [&](bool on) { ModelTestAccess::set(model().selectedVirtualOutputID, on ? virtualOutput : std::nullopt); }},
@@ -229,14 +229,14 @@ TEST_F(ContentViewTest, EveryActivationRefreshesReadinessInOrderAndRetriesListen
         note("capture");
         return AudioCapturePermission::Status::granted;
     };
-    auto retried = model().permissionWasMissing.subscribe([&] {
-        if (!model().permissionWasMissing())
+    auto retried = ModelTestAccess::permissionWasMissing(model()).subscribe([&] {
+        if (!ModelTestAccess::permissionWasMissing(model())())
             note("retry");
     });
     auto& v = open();
     EXPECT_TRUE(log.empty()) << "nothing runs before the first activation";
 
-    ModelTestAccess::set(model().permissionWasMissing, true);
+    ModelTestAccess::set(ModelTestAccess::permissionWasMissing(model()), true);
     w.activity.becomeActive();
     // The first three run at once, inside the notification.
     EXPECT_EQ(log, (std::vector<std::string>{"microphone", "voices", "driver"}));
@@ -256,7 +256,7 @@ TEST_F(ContentViewTest, EveryActivationRefreshesReadinessInOrderAndRetriesListen
 
     // Denied: the refresh raises the red link and listening is not retried.
     log.clear();
-    ModelTestAccess::set(model().permissionWasMissing, true);
+    ModelTestAccess::set(ModelTestAccess::permissionWasMissing(model()), true);
     ModelTestAccess::capturePermission(model()) = [&]() -> std::optional<AudioCapturePermission::Status> {
         note("capture");
         return AudioCapturePermission::Status::denied;
@@ -264,7 +264,7 @@ TEST_F(ContentViewTest, EveryActivationRefreshesReadinessInOrderAndRetriesListen
     v.activationRefresh();
     w.settle();
     EXPECT_EQ(log.back(), "capture");
-    EXPECT_TRUE(model().permissionWasMissing());
+    EXPECT_TRUE(ModelTestAccess::permissionWasMissing(model())());
     EXPECT_TRUE(model().audioCaptureMissing());
     EXPECT_TRUE(shown(v.header()->captureLink()));
 
@@ -290,9 +290,9 @@ protected:
     {
         // A keep repeats the same status line; clear it so each one counts.
         ModelTestAccess::set(model().status, "");
-        ModelTestAccess::set(
-            model().pendingLanguageChange,
-            AppModel::PendingLanguageChange{*CallLanguage::find("ja"), *CallLanguage::find("en"), {"日语识别模型"}});
+        ModelTestAccess::set(model().pendingLanguageChange,
+                             ModelTestAccess::PendingLanguageChange{
+                                 *CallLanguage::find("ja"), *CallLanguage::find("en"), {"日语识别模型"}});
         w.settle();
     }
     QMessageBox* box() { return view->languageAlert()->box(); }
@@ -419,7 +419,7 @@ TEST_F(ContentViewTest, AHistoryThatCannotBeSavedIsSaidWithoutBlockingTheWindowA
         auto* notice = child<QWidget>(v, "callScreen.historyNotice");
         readOnly.setReadOnly(true);
         model().setEntries({ConversationEntry{.original = "Hola", .translated = "Hallo", .time = rt::clock().date()}});
-        w.world.runtime.clock().advance(AppModel::saveDelay);
+        w.world.runtime.clock().advance(ModelTestAccess::saveDelay);
         w.settle();
         ASSERT_TRUE(shown(notice)) << language;
         EXPECT_EQ(notice->findChild<ui::GroupNotice*>()->text().toStdString(), *model().historyNotice());
@@ -431,7 +431,7 @@ TEST_F(ContentViewTest, AHistoryThatCannotBeSavedIsSaidWithoutBlockingTheWindowA
         EXPECT_TRUE(model().entries().empty()) << "Clear works while the message is up";
 
         readOnly.setReadOnly(false);
-        w.world.runtime.clock().advance(AppModel::saveDelay);
+        w.world.runtime.clock().advance(ModelTestAccess::saveDelay);
         w.settle();
         EXPECT_FALSE(shown(notice)) << "taken back once saved";
         view.reset();
@@ -491,7 +491,7 @@ TEST_F(ContentViewTest, AFirstStartPromisesOnlyWhatThePairDoesHere)
         InterfaceLanguage::set(start.code);
         ModelTestAccess::set(model().myLanguage, *CallLanguage::find(start.mine));
         ModelTestAccess::set(model().theirLanguage, *CallLanguage::find("en"));
-        w.world.run([m = w.model] { return m->refreshLanguageReadiness(); });
+        w.world.run([m = w.model] { return ModelTestAccess::refreshLanguageReadiness(*m); });
         for (const QSize size : {QSize(1180, 800), QSize(ContentView::minimumWidth, ContentView::minimumHeight)}) {
             const std::string where = std::string(start.code) + " " + std::to_string(size.width());
             v.resize(size);
@@ -533,7 +533,7 @@ TEST_F(ContentViewTest, AFirstStartPromisesOnlyWhatThePairDoesHere)
     InterfaceLanguage::set("zh-Hans");
     ModelTestAccess::set(model().myLanguage, *CallLanguage::find("en"));
     ModelTestAccess::set(model().theirLanguage, *CallLanguage::find("es"));
-    w.world.run([m = w.model] { return m->refreshLanguageReadiness(); });
+    w.world.run([m = w.model] { return ModelTestAccess::refreshLanguageReadiness(*m); });
     w.settle();
     EXPECT_EQ(hint("conversation.hint.title"), "本机无法识别西班牙语，对方说话时这里不会出现字幕");
     EXPECT_EQ(hint("conversation.hint.detail"), "要说话时，按住下面的按钮说英语，松开后自动翻译成西班牙语播放给对方");

@@ -189,10 +189,10 @@ TEST_F(FooterViewTest, TalkControlFollowsTheModelAndTheShortcutCenter)
     w.settle();
     ASSERT_EQ(w.shortcuts.status(), ui::HoldShortcutCenter::Status::active);
     EXPECT_EQ(talk->shortcut(), std::optional<QString>(QStringLiteral("⌥+空格")));
-    w.model->setFreeListening(true);
+    ModelTestAccess::setFreeListening(*w.model, true);
     w.settle();
     EXPECT_EQ(talk->shortcut(), std::nullopt);
-    w.model->setFreeListening(false);
+    ModelTestAccess::setFreeListening(*w.model, false);
     w.settle();
     w.keys.refuseRegistration = true;
     w.shortcuts.activate(ui::HoldShortcut::combo(49, ui::HoldShortcut::altMask));
@@ -249,7 +249,7 @@ TEST_F(FooterViewTest, APressHoldsAndAReleaseInFreeListeningDoesNothing)
     EXPECT_FALSE(w.model->isHoldingToTalk.get());
 
     // Free listening: the control shows the live level and a release is no end.
-    w.model->setFreeListening(true);
+    ModelTestAccess::setFreeListening(*w.model, true);
     w.settle();
     QTest::mousePress(button, Qt::LeftButton);
     w.settle();
@@ -322,7 +322,8 @@ TEST_F(FooterViewTest, QuickPhrasesMenuSendsThePhraseAndHoldsTheCheckToggle)
     EXPECT_EQ(w.model->entries.get().back().translated, "One moment, please.");
     EXPECT_EQ(w.model->entries.get().back().original, "请稍等");
 
-    for (auto* flag : {&w.model->isSpeaking, &w.model->isStartingRecording, &w.model->isHearTesting}) {
+    for (auto* flag :
+         {&w.model->isSpeaking, &ModelTestAccess::isStartingRecording(*w.model), &w.model->isHearTesting}) {
         ModelTestAccess::set(*flag, true);
         w.settle();
         EXPECT_FALSE(footer.quickPhrasesButton()->isEnabled());

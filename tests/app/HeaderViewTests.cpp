@@ -116,7 +116,7 @@ TEST_F(HeaderViewTest, WithoutASoundServerTheDeviceBadgeSaysSoInsteadOfNotInstal
 {
     // Without a server no device is listed at all.
     ModelTestAccess::set(w.model->outputDevices, {});
-    ModelTestAccess::set(w.model->virtualInputDevice, std::nullopt);
+    ModelTestAccess::set(ModelTestAccess::virtualInputDevice(*w.model), std::nullopt);
     ModelTestAccess::set(w.model->audioServerLost, true);
     w.settle();
     EXPECT_EQ(header->deviceBadge()->text(), "声音服务器不可用");

@@ -55,9 +55,9 @@ TEST_F(LanguageBarTest, PickersListTheModelsChoicesWithReadinessLabels)
     EXPECT_EQ(bar.myPicker()->currentData().toString(), QStringLiteral("zh-Hans"));
     EXPECT_EQ(bar.theirPicker()->currentData().toString(), QStringLiteral("en"));
 
-    auto menu = w.model->myMenu.get();
+    auto menu = ModelTestAccess::myMenu(*w.model).get();
     menu["ja"] = LanguageReadiness{.engine = SpeechEngine::speech, .speechInstalled = false};
-    ModelTestAccess::set(w.model->myMenu, menu);
+    ModelTestAccess::set(ModelTestAccess::myMenu(*w.model), menu);
     w.settle();
     int ja = bar.myPicker()->findData(QStringLiteral("ja"));
     ASSERT_GE(ja, 0);
@@ -159,14 +159,14 @@ TEST_F(LanguageBarTest, ClosedPickersShowWholeNamesWithTheStateInTheTooltipInEve
 {
     // Every language needs something on both sides, so every item carries a
     // readiness note.
-    auto mine = w.model->myMenu.get();
-    auto theirs = w.model->theirMenu.get();
+    auto mine = ModelTestAccess::myMenu(*w.model).get();
+    auto theirs = ModelTestAccess::theirMenu(*w.model).get();
     for (const auto& language : CallLanguage::all()) {
         mine[language.id] = LanguageReadiness{.engine = SpeechEngine::speech, .translationSupported = true};
         theirs[language.id] = LanguageReadiness{.engine = SpeechEngine::speech, .translationSupported = true};
     }
-    ModelTestAccess::set(w.model->myMenu, mine);
-    ModelTestAccess::set(w.model->theirMenu, theirs);
+    ModelTestAccess::set(ModelTestAccess::myMenu(*w.model), mine);
+    ModelTestAccess::set(ModelTestAccess::theirMenu(*w.model), theirs);
     for (const auto& entry : InterfaceLanguage::supported())
         loadStringTables(w.world.platform.bundles, entry.code);
 

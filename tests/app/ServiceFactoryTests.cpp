@@ -122,8 +122,8 @@ TEST(ServiceFactory, SimIsAMachineReadyForACall)
     EXPECT_FALSE(model->errorMessage.get());
     // The simulated virtual microphone is listed under the name the device
     // page tells the user to pick, as the sound server's is.
-    ASSERT_TRUE(model->virtualMicDevice().has_value());
-    EXPECT_EQ(model->virtualMicDevice()->name, "Parlaro Microphone");
+    ASSERT_TRUE(ModelTestAccess::virtualMicDevice(*model).has_value());
+    EXPECT_EQ(ModelTestAccess::virtualMicDevice(*model)->name, "Parlaro Microphone");
     // The simulated machine names its engines as simulated, never as the
     // products of another system.
     const std::vector<ModuleReport> rows = model->diagnosticRows();

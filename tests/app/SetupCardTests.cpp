@@ -62,7 +62,7 @@ protected:
 
 TEST_F(SetupCardTest, MissingRowsOfferTheirActions)
 {
-    ModelTestAccess::set(model->mySpeechReady, false);
+    ModelTestAccess::set(ModelTestAccess::mySpeechReady(*model), false);
     ModelTestAccess::set(model->translationReady, false);
     ModelTestAccess::set(model->micAuthorized, false);
     auto& c = view();
@@ -117,7 +117,7 @@ TEST_F(SetupCardTest, APairThisComputerCannotTranslateOffersNoDownload)
     };
     ModelTestAccess::set(model->myLanguage, *CallLanguage::find("de"));
     ModelTestAccess::set(model->theirLanguage, *CallLanguage::find("en"));
-    world.run([m = model] { return m->refreshLanguageReadiness(); });
+    world.run([m = model] { return ModelTestAccess::refreshLanguageReadiness(*m); });
     view();
     EXPECT_FALSE(shown("setupCard.pack.download"));
     ASSERT_TRUE(shown("setupCard.pack.pairs.note"));
@@ -127,7 +127,7 @@ TEST_F(SetupCardTest, APairThisComputerCannotTranslateOffersNoDownload)
     snapshot(*card, "setupcard", "untranslatable-pair");
 
     ModelTestAccess::set(model->myLanguage, *CallLanguage::find("fr"));
-    world.run([m = model] { return m->refreshLanguageReadiness(); });
+    world.run([m = model] { return ModelTestAccess::refreshLanguageReadiness(*m); });
     view();
     EXPECT_FALSE(shown("setupCard.pack.pairs"));
     EXPECT_TRUE(shown("setupCard.pack.download"));
@@ -135,7 +135,7 @@ TEST_F(SetupCardTest, APairThisComputerCannotTranslateOffersNoDownload)
 
 TEST_F(SetupCardTest, DownloadsShowTheirProgress)
 {
-    ModelTestAccess::set(model->mySpeechReady, false);
+    ModelTestAccess::set(ModelTestAccess::mySpeechReady(*model), false);
     ModelTestAccess::set(model->translationReady, false);
     ModelTestAccess::set(model->speechDownloadProgress, 0.42);
     ModelTestAccess::set(model->isDownloadingTranslation, true);
@@ -161,11 +161,11 @@ TEST_F(SetupCardTest, DownloadsShowTheirProgress)
     // recognizer, so that limit is no open item here.
     ModelTestAccess::set(model->speechDownloadProgress, std::nullopt);
     ModelTestAccess::set(model->myEngine, std::nullopt);
-    ModelTestAccess::set(model->theirSpeechReady, false);
+    ModelTestAccess::set(ModelTestAccess::theirSpeechReady(*model), false);
     view();
     EXPECT_EQ(title("speech"), "语音识别模型（英语）");
     EXPECT_TRUE(shown("setupCard.speech.download"));
-    ModelTestAccess::set(model->theirSpeechReady, true);
+    ModelTestAccess::set(ModelTestAccess::theirSpeechReady(*model), true);
     view();
     EXPECT_EQ(mark("speech"), "checkmark.circle.fill");
     EXPECT_FALSE(shown("setupCard.speech.actions"));

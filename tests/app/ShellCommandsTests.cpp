@@ -279,12 +279,12 @@ TEST_F(ShellTest, ClosingTheWindowWithATrayKeepsRunningAndTheTrayBringsItBack)
     EXPECT_FALSE(window->isVisible());
     EXPECT_TRUE(shell.exits.empty());
     EXPECT_FALSE(shell.delegate->hasTerminated());
-    EXPECT_FALSE(shell.model->metersVisible.get());
+    EXPECT_FALSE(ModelTestAccess::metersVisible(*shell.model).get());
 
     trayItem("tray.open")->trigger();
     shell.settle();
     EXPECT_TRUE(window->isVisible());
-    EXPECT_TRUE(shell.model->metersVisible.get());
+    EXPECT_TRUE(ModelTestAccess::metersVisible(*shell.model).get());
 
     // A second launch brings it back too.
     window->close();

@@ -35,7 +35,7 @@ struct ServerWorld {
         ModelTestAccess::set(model->micConfirmed, true);
         ModelTestAccess::set(model->originalVoiceOn, true);
         ModelTestAccess::set(model->callActive, true);
-        world.run([m = model] { return m->startOriginalVoice(); });
+        world.run([m = model] { return ModelTestAccess::startOriginalVoice(*m); });
         t0 = world.runtime.clock().now();
     }
 
@@ -101,7 +101,7 @@ TEST(ModelAudioServer, EverythingThatRanBeforeALossRunsAgainWithoutTheUser)
 {
     ServerWorld w;
     ASSERT_TRUE(w.model->isListening.get());
-    ASSERT_TRUE(w.model->forwardingActive.get());
+    ASSERT_TRUE(ModelTestAccess::forwardingActive(*w.model).get());
     ASSERT_EQ(w.world.audio.defaultDevice(true), 50u);
     w.world.takeLog();
 
@@ -126,7 +126,7 @@ TEST(ModelAudioServer, EverythingThatRanBeforeALossRunsAgainWithoutTheUser)
     EXPECT_EQ(w.model->selectedVirtualOutputID.get(), 61u);
     EXPECT_TRUE(w.model->virtualMicStatus());
     EXPECT_EQ(w.world.audio.defaultDevice(true), 60u);
-    EXPECT_TRUE(w.model->forwardingActive.get());
+    EXPECT_TRUE(ModelTestAccess::forwardingActive(*w.model).get());
     ASSERT_TRUE(w.world.directVoice->running);
     EXPECT_EQ(*w.world.directVoice->running, (std::pair<AudioObjectId, AudioObjectId>{11, 61}));
     EXPECT_TRUE(w.model->isListening.get());
@@ -180,7 +180,7 @@ TEST(ModelAudioServer, FailuresThatArriveBeforeTheLossIsReportedAreHeldAllTheSam
 {
     ServerWorld w;
     ASSERT_TRUE(w.model->isListening.get());
-    ASSERT_TRUE(w.model->forwardingActive.get());
+    ASSERT_TRUE(ModelTestAccess::forwardingActive(*w.model).get());
     w.world.takeLog();
 
     w.loseServerReportedLast();
@@ -197,7 +197,7 @@ TEST(ModelAudioServer, FailuresThatArriveBeforeTheLossIsReportedAreHeldAllTheSam
     EXPECT_FALSE(w.model->audioServerLost.get());
     EXPECT_EQ(w.model->selectedInputID.get(), 11u);
     EXPECT_EQ(w.model->selectedVirtualOutputID.get(), 61u);
-    EXPECT_TRUE(w.model->forwardingActive.get());
+    EXPECT_TRUE(ModelTestAccess::forwardingActive(*w.model).get());
     ASSERT_TRUE(w.world.directVoice->running);
     EXPECT_EQ(*w.world.directVoice->running, (std::pair<AudioObjectId, AudioObjectId>{11, 61}));
     EXPECT_TRUE(w.model->isListening.get());
@@ -242,7 +242,7 @@ TEST(ModelAudioServer, AStartThatFailsWhileTheServerIsAwayTriesAgainOnItsReturn)
     ServerWorld w;
     w.loseServer();
     w.world.incoming->startError = DomainError("CallAudio", 2, "无法建立系统声音录制（CAP-2）");
-    w.world.run([m = w.model] { return m->startListening(); });
+    w.world.run([m = w.model] { return ModelTestAccess::startListening(*m); });
     EXPECT_FALSE(w.model->isListening.get());
     EXPECT_FALSE(w.model->listeningFailed.get());
     EXPECT_EQ(w.model->errorMessage.get(), std::nullopt);

@@ -33,10 +33,10 @@ struct CallWorld {
         world.addVirtualDriver(50, 51, driverNotices);
         world.addCaller(reading);
         model = world.make();
-        model->refreshDevices();
+        ModelTestAccess::refreshDevices(*model);
         ModelTestAccess::set(model->micConfirmed, true);
         ModelTestAccess::set(model->originalVoiceOn, true);
-        model->startWatching();
+        ModelTestAccess::startWatching(*model);
         world.runtime.runUntilIdle();
         t0 = world.runtime.clock().now();
     }
@@ -61,36 +61,36 @@ TEST(ModelCalls, ACallStartsForwardingOnceAndEndsAfterTheGracePeriod)
     EXPECT_FALSE(ModelTestAccess::callPoll(*w.model));
     const auto log = w.world.takeLog();
     EXPECT_EQ(count(log, "directVoice start 10>51"), 1u);
-    EXPECT_TRUE(w.model->forwardingActive.get());
+    EXPECT_TRUE(ModelTestAccess::forwardingActive(*w.model).get());
 
     // The conversation so far belongs to the call's session.
     test::TempDirectory folder;
     w.model->useHistory(ConversationHistory::make(folder.path(), w.world.platform.defaults));
     w.model->setEntries({ConversationEntry{.original = "Hi", .translated = "你好"}});
-    ASSERT_TRUE(w.model->sessionID.get());
+    ASSERT_TRUE(ModelTestAccess::sessionID(*w.model).get());
 
-    ModelTestAccess::set(w.model->metersEnabled, true);
-    w.model->updateMeters();
+    ModelTestAccess::set(ModelTestAccess::metersEnabled(*w.model), true);
+    ModelTestAccess::updateMeters(*w.model);
     EXPECT_TRUE(w.world.meters->micDevice());
 
     // No further notice after the release: the re-check ends the call.
     w.reading(false);
     EXPECT_TRUE(w.model->callActive.get());
-    EXPECT_EQ(w.model->callEndedAt.get(), w.t0);
+    EXPECT_EQ(ModelTestAccess::callEndedAt(*w.model).get(), w.t0);
     w.at(1.549);
     EXPECT_TRUE(w.model->callActive.get());
     EXPECT_TRUE(std::filesystem::is_empty(folder.path()) || !std::filesystem::exists(folder.path()));
     w.at(1.55);
     EXPECT_FALSE(w.model->callActive.get());
-    EXPECT_EQ(w.model->callEndedAt.get(), std::nullopt);
-    EXPECT_EQ(w.model->sessionID.get(), std::nullopt);
-    EXPECT_EQ(w.model->lastSessionEntry.get(), std::nullopt);
-    EXPECT_TRUE(w.model->dirtySessions.get().empty());
+    EXPECT_EQ(ModelTestAccess::callEndedAt(*w.model).get(), std::nullopt);
+    EXPECT_EQ(ModelTestAccess::sessionID(*w.model).get(), std::nullopt);
+    EXPECT_EQ(ModelTestAccess::lastSessionEntry(*w.model).get(), std::nullopt);
+    EXPECT_TRUE(ModelTestAccess::dirtySessions(*w.model).get().empty());
     EXPECT_FALSE(std::filesystem::is_empty(folder.path()));
     EXPECT_FALSE(w.world.meters->micDevice());
     // Forwarding stops with the call; own voice stays on for the next one.
     EXPECT_EQ(w.world.takeLog(), (std::vector<std::string>{"directVoice stop"}));
-    EXPECT_FALSE(w.model->forwardingActive.get());
+    EXPECT_FALSE(ModelTestAccess::forwardingActive(*w.model).get());
     EXPECT_TRUE(w.model->originalVoiceOn.get());
 
     // Nothing is left to run once the call has ended.
@@ -104,9 +104,9 @@ TEST(ModelCalls, ABriefPauseInReadingIsNoCallEnd)
     w.world.takeLog();
     w.reading(false);
     w.at(1.0);
-    EXPECT_TRUE(w.model->callEndedAt.get());
+    EXPECT_TRUE(ModelTestAccess::callEndedAt(*w.model).get());
     w.reading(true);
-    EXPECT_EQ(w.model->callEndedAt.get(), std::nullopt);
+    EXPECT_EQ(ModelTestAccess::callEndedAt(*w.model).get(), std::nullopt);
     w.at(5.0);
     EXPECT_TRUE(w.model->callActive.get());
     EXPECT_EQ(count(w.world.takeLog(), "directVoice stop"), 0u);
@@ -142,9 +142,9 @@ TEST(ModelCalls, WithoutDriverNoticesAPollFindsTheEnd)
     w.at(0.3);
     w.world.setCallerReading(false);
     w.at(0.4);
-    EXPECT_TRUE(w.model->callEndedAt.get());
+    EXPECT_TRUE(ModelTestAccess::callEndedAt(*w.model).get());
     // A change notice under polling reads at once but schedules no re-check.
-    w.model->callStateChanged();
+    ModelTestAccess::callStateChanged(*w.model);
     w.world.runtime.runUntilIdle();
     EXPECT_FALSE(ModelTestAccess::callRecheck(*w.model));
     w.at(1.9);
@@ -155,8 +155,8 @@ TEST(ModelCalls, WithoutDriverNoticesAPollFindsTheEnd)
     // A driver that starts reporting takes over from the poll.
     const auto poll = ModelTestAccess::callPoll(*w.model);
     w.world.audio.store(50, {"dcio"_fcc}, std::uint32_t{0});
-    ModelTestAccess::set(w.model->driverWatchDevice, std::nullopt);
-    w.model->watchDriverDevice();
+    ModelTestAccess::set(ModelTestAccess::driverWatchDevice(*w.model), std::nullopt);
+    ModelTestAccess::watchDriverDevice(*w.model);
     EXPECT_TRUE(ModelTestAccess::driverWatch(*w.model));
     EXPECT_FALSE(ModelTestAccess::callPoll(*w.model));
     EXPECT_TRUE(poll.isCancelled());
@@ -180,7 +180,7 @@ TEST(ModelCalls, AfterAWakeTheWatchesAreBuiltAnewAndTheTakeoverRearmed)
 {
     CallWorld w;
     w.world.setDefaultInput(10);
-    w.model->prepareSession();
+    ModelTestAccess::prepareSession(*w.model);
     EXPECT_EQ(w.world.audio.defaultDevice(true), 50u);
     const std::weak_ptr<void> oldWatch = ModelTestAccess::driverWatch(*w.model);
     ASSERT_FALSE(oldWatch.expired());
@@ -192,7 +192,7 @@ TEST(ModelCalls, AfterAWakeTheWatchesAreBuiltAnewAndTheTakeoverRearmed)
     w.world.wakeHandlers[0]();
     w.world.runtime.runUntilIdle();
     EXPECT_EQ(w.world.audio.defaultDevice(true), 50u);
-    EXPECT_FALSE(w.model->systemMicPending.get());
+    EXPECT_FALSE(ModelTestAccess::systemMicPending(*w.model).get());
     EXPECT_TRUE(ModelTestAccess::driverWatch(*w.model));
     EXPECT_TRUE(oldWatch.expired());
     EXPECT_EQ(w.world.audio.listenerCount(50, {"dcio"_fcc}), 1u);

@@ -10,7 +10,7 @@ namespace {
 
 using test::ModelWorld;
 using Log = std::vector<std::string>;
-using Route = AppModel::SpeakerRoute;
+using Route = ModelTestAccess::SpeakerRoute;
 
 constexpr AudioPropertyAddress nominalRate{"nsrt"_fcc, AudioScope::global, 0};
 
@@ -25,7 +25,7 @@ std::shared_ptr<AppModel> routingModel(ModelWorld& world)
     world.addVirtualDriver();
     world.addCaller(false, false);
     auto model = world.make();
-    model->refreshDevices();
+    ModelTestAccess::refreshDevices(*model);
     world.takeLog();
     return model;
 }
@@ -47,15 +47,15 @@ TEST(ModelCallSpeaker, TheFarEndReachesTheHeadphonesOnlyWhileSomeonePlaysIntoThe
 {
     ModelWorld world;
     auto model = routingModel(world);
-    ModelTestAccess::set(model->callSpeakerFailed, Route{51, 30});
-    model->routeCallSpeaker();
+    ModelTestAccess::set(ModelTestAccess::callSpeakerFailed(*model), Route{51, 30});
+    ModelTestAccess::routeCallSpeaker(*model);
     EXPECT_EQ(model->callSpeakerRoute.get(), std::nullopt);
-    EXPECT_EQ(model->callSpeakerFailed.get(), std::nullopt);
+    EXPECT_EQ(ModelTestAccess::callSpeakerFailed(*model).get(), std::nullopt);
     EXPECT_EQ(starts(world), 0u);
 
     playing(world, true);
-    model->routeCallSpeaker();
-    model->routeCallSpeaker();
+    ModelTestAccess::routeCallSpeaker(*model);
+    ModelTestAccess::routeCallSpeaker(*model);
     EXPECT_EQ(model->callSpeakerRoute.get(), (Route{51, 30}));
     EXPECT_EQ(starts(world), 1u);
 
@@ -67,10 +67,10 @@ TEST(ModelCallSpeaker, TheFarEndReachesTheHeadphonesOnlyWhileSomeonePlaysIntoThe
     // Without microphone access nothing is carried either.
     model->setSelectedMonitorOutputID(30);
     ModelTestAccess::set(model->micAuthorized, false);
-    model->routeCallSpeaker();
+    ModelTestAccess::routeCallSpeaker(*model);
     EXPECT_EQ(model->callSpeakerRoute.get(), std::nullopt);
     ModelTestAccess::set(model->micAuthorized, true);
-    model->routeCallSpeaker();
+    ModelTestAccess::routeCallSpeaker(*model);
     world.takeLog();
 
     // Choosing the same headphones again restarts nothing.
@@ -78,7 +78,7 @@ TEST(ModelCallSpeaker, TheFarEndReachesTheHeadphonesOnlyWhileSomeonePlaysIntoThe
     EXPECT_EQ(world.takeLog(), Log{});
 
     playing(world, false);
-    model->routeCallSpeaker();
+    ModelTestAccess::routeCallSpeaker(*model);
     EXPECT_EQ(model->callSpeakerRoute.get(), std::nullopt);
     EXPECT_EQ(world.takeLog(), Log{"callSpeaker stop"});
 }
@@ -89,18 +89,18 @@ TEST(ModelCallSpeaker, AFailedRouteIsNotRetriedUntilTheHeadphonesChange)
     auto model = routingModel(world);
     playing(world, true);
     world.callSpeaker->startError = DomainError("DirectVoice", 1, "E");
-    model->routeCallSpeaker();
-    EXPECT_EQ(model->callSpeakerFailed.get(), (Route{51, 30}));
+    ModelTestAccess::routeCallSpeaker(*model);
+    EXPECT_EQ(ModelTestAccess::callSpeakerFailed(*model).get(), (Route{51, 30}));
     EXPECT_EQ(model->errorMessage.get(), "对方的声音没能转到耳机：E（VM-9）");
-    model->routeCallSpeaker();
-    model->refreshDevices();
+    ModelTestAccess::routeCallSpeaker(*model);
+    ModelTestAccess::refreshDevices(*model);
     EXPECT_EQ(starts(world), 1u);
 
     // Other headphones are tried, once.
     world.callSpeaker->startError.reset();
     model->setSelectedMonitorOutputID(31);
     EXPECT_EQ(starts(world), 1u);
-    EXPECT_EQ(model->callSpeakerFailed.get(), std::nullopt);
+    EXPECT_EQ(ModelTestAccess::callSpeakerFailed(*model).get(), std::nullopt);
     EXPECT_EQ(model->callSpeakerRoute.get(), (Route{51, 31}));
 
     // A report from the route that was replaced changes nothing.
@@ -114,7 +114,7 @@ TEST(ModelCallSpeaker, AFailedRouteIsNotRetriedUntilTheHeadphonesChange)
     // The running route's own report marks it failed.
     world.callSpeaker->onStop("X");
     EXPECT_EQ(model->callSpeakerRoute.get(), std::nullopt);
-    EXPECT_EQ(model->callSpeakerFailed.get(), (Route{51, 30}));
+    EXPECT_EQ(ModelTestAccess::callSpeakerFailed(*model).get(), (Route{51, 30}));
     EXPECT_EQ(model->errorMessage.get(), "对方的声音没能转到耳机：X（VM-9）");
 }
 
@@ -137,7 +137,7 @@ TEST(ModelCallSpeaker, ALeftoverOutputSwitchIsPutBackAndRoutingGoesOn)
     // Shown once: the record is gone.
     model->dismissError();
     playing(world, true);
-    model->routeCallSpeaker();
+    ModelTestAccess::routeCallSpeaker(*model);
     EXPECT_EQ(model->errorMessage.get(), std::nullopt);
     EXPECT_EQ(model->callSpeakerRoute.get(), (Route{51, 30}));
 }
@@ -155,12 +155,12 @@ std::size_t rateWrites(const std::function<void(ModelWorld&, AppModel&)>& tweak)
     world.audio.store(50, {"nsr#"_fcc}, std::vector<AudioValueRange>{{44100, 44100}, {48000, 48000}});
     auto model = world.make();
     ModelTestAccess::set(model->isInstallingDriver, true);
-    model->prepareSession();
+    ModelTestAccess::prepareSession(*model);
     ModelTestAccess::set(model->isInstallingDriver, false);
     tweak(world, *model);
     world.detector->clearSnapshot();
-    model->refreshCallSpeakerRoute();
-    model->refreshCallSpeakerRoute();
+    ModelTestAccess::refreshCallSpeakerRoute(*model);
+    ModelTestAccess::refreshCallSpeakerRoute(*model);
     const auto sets = world.audio.sets(50, nominalRate);
     for (const auto& set : sets)
         EXPECT_EQ(set.value, AudioPropertyValue(44100.0));
@@ -206,10 +206,10 @@ TEST(ModelCallSpeaker, AHeadphoneRateChangeIsFollowedWhileCallsAreWatched)
     world.addVirtualDriver();
     world.audio.store(50, {"nsr#"_fcc}, std::vector<AudioValueRange>{{44100, 44100}, {48000, 48000}});
     auto model = world.make();
-    model->prepareSession();
-    model->startWatching();
+    ModelTestAccess::prepareSession(*model);
+    ModelTestAccess::startWatching(*model);
     world.runtime.runUntilIdle();
-    EXPECT_EQ(model->headphoneRateDevice.get(), 30u);
+    EXPECT_EQ(ModelTestAccess::headphoneRateDevice(*model).get(), 30u);
     EXPECT_EQ(world.audio.sets(50, nominalRate).size(), 1u);
 
     world.audio.store(30, nominalRate, 48000.0);
@@ -221,7 +221,7 @@ TEST(ModelCallSpeaker, AHeadphoneRateChangeIsFollowedWhileCallsAreWatched)
 
     // Other headphones move the watch; none ends it.
     model->setSelectedMonitorOutputID(std::nullopt);
-    model->watchHeadphoneRate();
+    ModelTestAccess::watchHeadphoneRate(*model);
     EXPECT_EQ(ModelTestAccess::headphoneRateWatch(*model), nullptr);
     EXPECT_EQ(world.audio.listenerCount(30, nominalRate), 0u);
 }

@@ -17,9 +17,9 @@ std::shared_ptr<AppModel> listeningModel(ModelWorld& world,
                                          const std::function<void(AppModel::Dependencies&)>& adjust = {})
 {
     auto model = adjust ? world.make(adjust) : world.make();
-    ModelTestAccess::set(model->theirSpeechReady, true);
+    ModelTestAccess::set(ModelTestAccess::theirSpeechReady(*model), true);
     ModelTestAccess::set(model->translationReady, true);
-    world.run([model] { return model->startListening(); });
+    world.run([model] { return ModelTestAccess::startListening(*model); });
     EXPECT_TRUE(model->isListening.get());
     return model;
 }
@@ -43,8 +43,8 @@ TEST(ModelCaptions, OnlyTheCurrentSessionsResultsCountAndTheyAreTrimmed)
     ModelWorld world;
     auto model = listeningModel(world);
     auto oldResult = world.incoming->onResult;
-    world.run([model] { return model->pauseListening(); });
-    world.run([model] { return model->listeningReadinessNotice(); });
+    world.run([model] { return ModelTestAccess::pauseListening(*model); });
+    world.run([model] { return ModelTestAccess::listeningReadinessNotice(*model); });
     ASSERT_TRUE(model->isListening.get());
 
     oldResult("hello", false);

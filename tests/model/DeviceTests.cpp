@@ -47,12 +47,12 @@ std::shared_ptr<AppModel> forwardingModel(ModelWorld& world)
     world.addOutput(30, "speakers", "Speakers");
     world.addVirtualDriver();
     auto model = world.make();
-    model->refreshDevices();
+    ModelTestAccess::refreshDevices(*model);
     ModelTestAccess::set(model->micConfirmed, true);
     ModelTestAccess::set(model->originalVoiceOn, true);
     ModelTestAccess::set(model->callActive, true);
-    world.run([model] { return model->startOriginalVoice(); });
-    EXPECT_TRUE(model->forwardingActive.get());
+    world.run([model] { return ModelTestAccess::startOriginalVoice(*model); });
+    EXPECT_TRUE(ModelTestAccess::forwardingActive(*model).get());
     world.takeLog();
     return model;
 }
@@ -70,30 +70,30 @@ TEST(ModelDevices, ListsKeepPhysicalInputsAndEveryOutputInPlatformOrder)
                            .transportType = "virt"_fcc});
     world.addVirtualDriver();
     auto model = world.make();
-    model->refreshDevices();
+    ModelTestAccess::refreshDevices(*model);
 
     EXPECT_EQ(ids(model->inputDevices.get()), (std::vector<AudioObjectId>{10}));
     EXPECT_EQ(ids(model->outputDevices.get()), (std::vector<AudioObjectId>{30, 40, 50, 51}));
-    EXPECT_EQ(model->virtualInputDevice.get()->id, 50u);
-    EXPECT_EQ(model->virtualTapDevice.get()->id, 51u);
+    EXPECT_EQ(ModelTestAccess::virtualInputDevice(*model).get()->id, 50u);
+    EXPECT_EQ(ModelTestAccess::virtualTapDevice(*model).get()->id, 51u);
     EXPECT_EQ(model->selectedInputID.get(), 10u);
-    EXPECT_EQ(model->selectedMicUID.get(), "usb-mic");
+    EXPECT_EQ(ModelTestAccess::selectedMicUID(*model).get(), "usb-mic");
     EXPECT_EQ(model->selectedVirtualOutputID.get(), 51u);
     EXPECT_EQ(model->selectedMonitorOutputID.get(), 30u);
 
     // A list read before the one in use changes nothing, not even the instant.
-    const rt::Instant readAt = *model->devicesReadAt.get();
-    model->refreshDevices(AppModel::DeviceReading{{}, readAt - 0.5});
+    const rt::Instant readAt = *ModelTestAccess::devicesReadAt(*model).get();
+    ModelTestAccess::refreshDevices(*model, ModelTestAccess::DeviceReading{{}, readAt - 0.5});
     EXPECT_EQ(ids(model->inputDevices.get()), (std::vector<AudioObjectId>{10}));
-    EXPECT_EQ(model->devicesReadAt.get(), readAt);
+    EXPECT_EQ(ModelTestAccess::devicesReadAt(*model).get(), readAt);
 
     // An empty list clears both lists and both output selections.
-    model->refreshDevices(AppModel::DeviceReading{{}, readAt + 0.5});
+    ModelTestAccess::refreshDevices(*model, ModelTestAccess::DeviceReading{{}, readAt + 0.5});
     EXPECT_TRUE(model->inputDevices.get().empty());
     EXPECT_TRUE(model->outputDevices.get().empty());
     EXPECT_EQ(model->selectedVirtualOutputID.get(), std::nullopt);
     EXPECT_EQ(model->selectedMonitorOutputID.get(), std::nullopt);
-    EXPECT_EQ(model->devicesReadAt.get(), readAt + 0.5);
+    EXPECT_EQ(ModelTestAccess::devicesReadAt(*model).get(), readAt + 0.5);
     // No microphone had been confirmed.
     EXPECT_FALSE(model->showMicCheck.get());
 }
@@ -104,27 +104,27 @@ TEST(ModelDevices, TheChosenMicrophoneFollowsItsUIDAndAVanishedOneOpensTheCheck)
     auto model = forwardingModel(world);
     world.addMicrophone(11, "desk-mic", "Desk");
     world.addMicrophone(12, "studio-mic", "Studio");
-    model->refreshDevices();
+    ModelTestAccess::refreshDevices(*model);
     EXPECT_EQ(model->selectedInputID.get(), 10u);
 
     // Plugged in again under a new id: still chosen, still confirmed.
     world.audio.removeObject(10);
     world.addMicrophone(13, "usb-mic", "USB");
-    model->refreshDevices();
+    ModelTestAccess::refreshDevices(*model);
     EXPECT_EQ(model->selectedInputID.get(), 13u);
     EXPECT_TRUE(model->micConfirmed.get());
     EXPECT_FALSE(model->showMicCheck.get());
 
     // Gone: the launch input takes over, forwarding stops, the check opens.
-    ModelTestAccess::set(model->launchInputUID, "studio-mic");
+    ModelTestAccess::set(ModelTestAccess::launchInputUID(*model), "studio-mic");
     world.takeLog();
     world.audio.removeObject(13);
-    model->refreshDevices();
+    ModelTestAccess::refreshDevices(*model);
     EXPECT_EQ(model->selectedInputID.get(), 12u);
-    EXPECT_EQ(model->selectedMicUID.get(), "studio-mic");
+    EXPECT_EQ(ModelTestAccess::selectedMicUID(*model).get(), "studio-mic");
     EXPECT_FALSE(model->micConfirmed.get());
     EXPECT_FALSE(model->originalVoiceOn.get());
-    EXPECT_FALSE(model->forwardingActive.get());
+    EXPECT_FALSE(ModelTestAccess::forwardingActive(*model).get());
     EXPECT_EQ(forwarding(world), (Log{"directVoice stop"}));
     EXPECT_EQ(model->status.get(), "麦克风已断开，原声转发已关闭");
     EXPECT_EQ(model->micCheckReason.get(), "原来的麦克风已断开，请重新选择并确认。");
@@ -134,14 +134,14 @@ TEST(ModelDevices, TheChosenMicrophoneFollowsItsUIDAndAVanishedOneOpensTheCheck)
     // Without a launch input the first one is taken; the microphone was not
     // confirmed, so the check is not raised again.
     ModelTestAccess::set(model->showMicCheck, false);
-    ModelTestAccess::set(model->launchInputUID, "gone-mic");
+    ModelTestAccess::set(ModelTestAccess::launchInputUID(*model), "gone-mic");
     world.audio.removeObject(12);
-    model->refreshDevices();
+    ModelTestAccess::refreshDevices(*model);
     EXPECT_EQ(model->selectedInputID.get(), model->inputDevices.get().front().id);
     EXPECT_FALSE(model->showMicCheck.get());
     // Own voice stays off when a microphone comes back.
     world.addMicrophone(10, "usb-mic", "USB");
-    model->refreshDevices();
+    ModelTestAccess::refreshDevices(*model);
     EXPECT_FALSE(model->originalVoiceOn.get());
 }
 
@@ -150,19 +150,19 @@ TEST(ModelDevices, ALostInjectionDeviceTurnsOwnVoiceOffWithAnAlert)
     ModelWorld world;
     auto model = forwardingModel(world);
     world.audio.removeObject(51);
-    model->refreshDevices();
+    ModelTestAccess::refreshDevices(*model);
     EXPECT_EQ(model->errorMessage.get(), "虚拟麦克风已断开，原声转发已关闭。");
     EXPECT_EQ(model->selectedVirtualOutputID.get(), std::nullopt);
     EXPECT_FALSE(model->originalVoiceOn.get());
-    EXPECT_FALSE(model->forwardingActive.get());
+    EXPECT_FALSE(ModelTestAccess::forwardingActive(*model).get());
 
     // With own voice already off there is nothing to tell.
     model->dismissError();
     world.addVirtualDriver();
-    model->refreshDevices();
+    ModelTestAccess::refreshDevices(*model);
     EXPECT_EQ(model->selectedVirtualOutputID.get(), 51u);
     world.audio.removeObject(51);
-    model->refreshDevices();
+    ModelTestAccess::refreshDevices(*model);
     EXPECT_EQ(model->errorMessage.get(), std::nullopt);
 }
 
@@ -174,21 +174,21 @@ TEST(ModelDevices, TheMonitorIsKeptElseThePhysicalDefaultElseTheFirstPhysicalOut
     world.addOutput(31, "headset", "Headset");
     world.audio.setDefaultDevice(false, 50);
     auto model = world.make();
-    model->refreshDevices();
+    ModelTestAccess::refreshDevices(*model);
     // The default output is an own device.
     EXPECT_EQ(model->selectedMonitorOutputID.get(), 30u);
 
     // A listed choice stays, whatever the default.
     model->setSelectedMonitorOutputID(31);
     world.audio.setDefaultDevice(false, 30);
-    model->refreshDevices();
+    ModelTestAccess::refreshDevices(*model);
     EXPECT_EQ(model->selectedMonitorOutputID.get(), 31u);
 
     // A vanished one gives way to the physical default.
     world.audio.removeObject(31);
     world.addOutput(32, "hdmi", "HDMI");
     world.audio.setDefaultDevice(false, 32);
-    model->refreshDevices();
+    ModelTestAccess::refreshDevices(*model);
     EXPECT_EQ(model->selectedMonitorOutputID.get(), 32u);
 }
 
@@ -197,21 +197,21 @@ TEST(ModelDevices, OwnVoiceIsReappliedOnlyWhenOneOfItsDevicesChanged)
     ModelWorld world;
     auto model = forwardingModel(world);
 
-    model->refreshDevices();
+    ModelTestAccess::refreshDevices(*model);
     world.addMicrophone(11, "desk-mic", "Desk");
-    model->refreshDevices();
+    ModelTestAccess::refreshDevices(*model);
     EXPECT_EQ(forwarding(world), Log{});
 
     // The virtual microphone came back under a new id.
     world.audio.removeObject(50);
     addVirtualMic(world, 52);
-    model->refreshDevices();
+    ModelTestAccess::refreshDevices(*model);
     EXPECT_EQ(forwarding(world), (Log{"directVoice stop", "directVoice stop", "directVoice start 10>51"}));
-    EXPECT_TRUE(model->forwardingActive.get());
+    EXPECT_TRUE(ModelTestAccess::forwardingActive(*model).get());
 
     // The chosen microphone's record changed (its name), not its id.
     world.audio.store(10, {"lnam"_fcc}, AudioString("USB 2"));
-    model->refreshDevices();
+    ModelTestAccess::refreshDevices(*model);
     EXPECT_EQ(forwarding(world), (Log{"directVoice stop", "directVoice stop", "directVoice start 10>51"}));
 }
 
@@ -231,22 +231,22 @@ TEST(ModelDevices, CallWatchingPollsOnlyWithoutADriverWatch)
             return std::make_shared<int>(0);
         };
     });
-    model->startWatching();
+    ModelTestAccess::startWatching(*model);
     world.runtime.runUntilIdle();
     EXPECT_EQ(watches, 0);  // the lists were not read yet
     ASSERT_TRUE(ModelTestAccess::callPoll(*model));
-    model->refreshDevices();
+    ModelTestAccess::refreshDevices(*model);
     EXPECT_EQ(watches, 1);
-    EXPECT_EQ(model->driverWatchDevice.get(), 50u);
+    EXPECT_EQ(ModelTestAccess::driverWatchDevice(*model).get(), 50u);
     EXPECT_TRUE(ModelTestAccess::callPoll(*model));
 
     // The same device is not asked again; a new one with a watch ends polling.
-    model->refreshDevices();
+    ModelTestAccess::refreshDevices(*model);
     EXPECT_EQ(watches, 1);
     const auto poll = ModelTestAccess::callPoll(*model);
     world.audio.removeObject(50);
     addVirtualMic(world, 52);
-    model->refreshDevices();
+    ModelTestAccess::refreshDevices(*model);
     EXPECT_EQ(watches, 2);
     EXPECT_TRUE(ModelTestAccess::driverWatch(*model));
     EXPECT_FALSE(ModelTestAccess::callPoll(*model));

@@ -19,7 +19,7 @@ TEST(ModelDownloads, BothModelsDownloadTheirsFirstWithProgressOverBoth)
     std::vector<std::optional<double>> progress;
     auto watch =
         w.model->speechDownloadProgress.subscribe([&] { progress.push_back(w.model->speechDownloadProgress.get()); });
-    w.change("fr", "ja", true);
+    w.change("fr", "ja", AppModel::DownloadConsent::given);
 
     EXPECT_EQ(w.script->downloads.size(), 2u);
     EXPECT_EQ(w.script->downloads.at(0).substr(0, 3), "ja ");
@@ -29,9 +29,9 @@ TEST(ModelDownloads, BothModelsDownloadTheirsFirstWithProgressOverBoth)
         w.statuses,
         (Texts{"已切换：我说" + nameOf("fr") + " → 对方说" + nameOf("ja"), "正在下载" + nameOf("ja") + "语音识别模型…",
                "正在下载" + nameOf("fr") + "语音识别模型…", "语音识别模型已就绪"}));
-    EXPECT_TRUE(w.model->mySpeechReady.get());
-    EXPECT_TRUE(w.model->theirSpeechReady.get());
-    EXPECT_EQ(w.model->languagesBeforeChange.get(), std::nullopt);
+    EXPECT_TRUE(ModelTestAccess::mySpeechReady(*w.model).get());
+    EXPECT_TRUE(ModelTestAccess::theirSpeechReady(*w.model).get());
+    EXPECT_EQ(ModelTestAccess::languagesBeforeChange(*w.model).get(), std::nullopt);
     EXPECT_TRUE(w.model->isListening.get());
 
     // Everything installed: nothing happens.
@@ -51,7 +51,7 @@ TEST(ModelDownloads, BothModelsDownloadTheirsFirstWithProgressOverBoth)
     ASSERT_EQ(w.script->downloads.size(), 3u);
     EXPECT_EQ(w.script->downloads.back().substr(0, 3), "fr ");
     EXPECT_TRUE(w.model->speechReady());
-    EXPECT_FALSE(w.model->theirSpeechReady.get());
+    EXPECT_FALSE(ModelTestAccess::theirSpeechReady(*w.model).get());
 }
 
 TEST(ModelDownloads, OnlyReportsOfTheRunningItemMoveTheProgress)
@@ -102,7 +102,7 @@ TEST(ModelDownloads, AFailureOutsideAChangeIsShownAndStopsTheRest)
     EXPECT_EQ(w.model->status.get(), "语音识别模型下载失败");
     EXPECT_EQ(w.model->errorMessage.get(), "下载语音识别模型失败：E");
     EXPECT_EQ(w.model->speechDownloadProgress.get(), std::nullopt);
-    EXPECT_FALSE(w.model->theirSpeechReady.get());
+    EXPECT_FALSE(ModelTestAccess::theirSpeechReady(*w.model).get());
 
     // A second download while one runs returns at once.
     w.script->failures.clear();
@@ -119,7 +119,7 @@ TEST(ModelDownloads, AFailureOutsideAChangeIsShownAndStopsTheRest)
     w.world.runtime.runUntilIdle();
     EXPECT_EQ(w.script->downloads.size(), 2u);
     EXPECT_EQ(w.model->speechDownloadProgress.get(), std::nullopt);
-    EXPECT_FALSE(w.model->theirSpeechReady.get());
+    EXPECT_FALSE(ModelTestAccess::theirSpeechReady(*w.model).get());
     EXPECT_TRUE(w.statuses.empty());
 }
 
@@ -144,7 +144,7 @@ TEST(ModelDownloads, OnlyTheNewestPackDownloadReportsAndItsOutcomeFollowsWhatIsI
     translator.preparing.at(1).resume();
     w.world.runtime.runUntilIdle();
     EXPECT_FALSE(w.model->isDownloadingTranslation.get());
-    EXPECT_EQ(w.model->translationDownloadID.get(), std::nullopt);
+    EXPECT_EQ(ModelTestAccess::translationDownloadID(*w.model).get(), std::nullopt);
     EXPECT_EQ(w.statuses, (Texts{"翻译语言包已就绪"}));
     EXPECT_TRUE(w.model->translationReady.get());
     EXPECT_TRUE(w.model->isListening.get());
@@ -181,7 +181,7 @@ TEST(ModelDownloads, APackNotDownloadedDuringAChangePutsTheOldPairBack)
     LanguageWorld w;
     w.world.translator->prepareError = DomainError("Translation", 2, "E");
     w.script->setStatus("zh-Hans", "ja", TranslationStatus::supported);
-    w.change("zh-Hans", "ja", true);
+    w.change("zh-Hans", "ja", AppModel::DownloadConsent::given);
     EXPECT_EQ(w.pair(), "zh-Hans>en");
     EXPECT_EQ(w.storedPair(), "zh-Hans>en");
     EXPECT_EQ(w.model->status.get(),
@@ -191,7 +191,7 @@ TEST(ModelDownloads, APackNotDownloadedDuringAChangePutsTheOldPairBack)
 
     // Nothing to put back without an open change.
     w.statuses.clear();
-    w.world.run([m = w.model] { return m->revertLanguageChange("x"); });
+    w.world.run([m = w.model] { return ModelTestAccess::revertLanguageChange(*m, "x"); });
     EXPECT_TRUE(w.statuses.empty());
 }
 

@@ -157,10 +157,10 @@ TEST(ModelDrafts, TranslatingAgainAndClearing)
     auto& model = *w.model;
     ModelTestAccess::set(model.hasDraft, true);
     model.editDraftText("  ");
-    ModelTestAccess::set(model.lastPlayedDraftTranslation, "Hi");
+    ModelTestAccess::set(ModelTestAccess::lastPlayedDraftTranslation(model), "Hi");
     ModelTestAccess::set(model.status, "before");
     w.world.run([&] { return model.retranslateDraft(); });
-    EXPECT_EQ(model.lastPlayedDraftTranslation.get(), std::nullopt);
+    EXPECT_EQ(ModelTestAccess::lastPlayedDraftTranslation(model).get(), std::nullopt);
     EXPECT_FALSE(model.isTranslatingDraft.get());
     EXPECT_TRUE(w.world.translator->waiting.empty());
 

@@ -56,13 +56,14 @@ struct InstallWorld {
             if (adjust)
                 adjust(d);
         });
-        model->prepareSession();
+        ModelTestAccess::prepareSession(*model);
         model->openInstallSheet();
         world.runtime.runUntilIdle();
         // The install starts later than the launch's refresh.
         world.runtime.clock().advance(1.0);
         t0 = world.runtime.clock().now();
-        refreshWatch = model->devicesReadAt.subscribe([this] { refreshes.push_back(*model->devicesReadAt.get()); });
+        refreshWatch = ModelTestAccess::devicesReadAt(*model).subscribe(
+            [this] { refreshes.push_back(*ModelTestAccess::devicesReadAt(*model).get()); });
         alertWatch = model->errorMessage.subscribe([this] { alerts += model->errorMessage.get() ? 1 : 0; });
     }
     rt::TaskHandle<> install()
@@ -82,16 +83,16 @@ TEST(ModelDriver, TheUpdateCheckAndTheVersionCountOnlyWithTheDriverThere)
         d.driverVersionCheck = []() -> std::optional<std::string> { return "1.0"; };
     });
     ModelTestAccess::set(model->virtualMicNeedsUpdate, true);
-    ModelTestAccess::set(model->loadedDriverVersion, "0.9");
+    ModelTestAccess::set(ModelTestAccess::loadedDriverVersion(*model), "0.9");
     model->checkDriverUpdate();
     EXPECT_FALSE(model->virtualMicNeedsUpdate.get());
-    EXPECT_EQ(model->loadedDriverVersion.get(), std::nullopt);
+    EXPECT_EQ(ModelTestAccess::loadedDriverVersion(*model).get(), std::nullopt);
 
     world.addVirtualDriver();
-    model->refreshDevices();
+    ModelTestAccess::refreshDevices(*model);
     model->checkDriverUpdate();
     EXPECT_TRUE(model->virtualMicNeedsUpdate.get());
-    EXPECT_EQ(model->loadedDriverVersion.get(), "1.0");
+    EXPECT_EQ(ModelTestAccess::loadedDriverVersion(*model).get(), "1.0");
 }
 
 TEST(ModelDriver, AnInstallThatDoesNotRunEndsWithItsOwnTextAndTheSheetOpen)
@@ -156,9 +157,9 @@ TEST(ModelDriver, DevicesThatNeverAppearAreAwaitedFifteenSecondsInHalfSecondStep
 TEST(ModelDriver, DevicesThatAppearCloseTheSheetAndTakeOverTheInput)
 {
     InstallWorld w;
-    ModelTestAccess::set(w.model->metersEnabled, true);
+    ModelTestAccess::set(ModelTestAccess::metersEnabled(*w.model), true);
     ModelTestAccess::set(w.model->showMicCheck, true);
-    w.model->updateMeters();
+    ModelTestAccess::updateMeters(*w.model);
     w.world.takeLog();
     w.install();
     w.at(1.2);
@@ -169,7 +170,7 @@ TEST(ModelDriver, DevicesThatAppearCloseTheSheetAndTakeOverTheInput)
     w.at(1.5);
     EXPECT_FALSE(w.model->showInstallSheet.get());
     EXPECT_FALSE(w.model->virtualMicNeedsUpdate.get());
-    EXPECT_EQ(w.model->loadedDriverVersion.get(), "2.0");
+    EXPECT_EQ(ModelTestAccess::loadedDriverVersion(*w.model).get(), "2.0");
     EXPECT_EQ(w.model->selectedVirtualOutputID.get(), 61u);
     EXPECT_EQ(w.model->status.get(), "wenmora 音频设备已安装");
     EXPECT_FALSE(w.model->isInstallingDriver.get());

@@ -16,7 +16,7 @@ std::shared_ptr<AppModel> armedModel(ModelWorld& world)
     world.addOutput(30, "speakers", "Speakers");
     world.addVirtualDriver();
     auto model = world.make();
-    model->refreshDevices();
+    ModelTestAccess::refreshDevices(*model);
     ModelTestAccess::set(model->micConfirmed, true);
     ModelTestAccess::set(model->originalVoiceOn, true);
     world.takeLog();
@@ -25,7 +25,7 @@ std::shared_ptr<AppModel> armedModel(ModelWorld& world)
 
 void follow(ModelWorld& world, const std::shared_ptr<AppModel>& model)
 {
-    world.run([model] { return model->startOriginalVoice(); });
+    world.run([model] { return ModelTestAccess::startOriginalVoice(*model); });
 }
 
 TEST(ModelForwarding, RunsOnlyWhileACallOrAHearTestNeedsIt)
@@ -34,24 +34,24 @@ TEST(ModelForwarding, RunsOnlyWhileACallOrAHearTestNeedsIt)
     auto model = armedModel(world);
     follow(world, model);
     EXPECT_EQ(world.takeLog(), Log{});
-    EXPECT_FALSE(model->forwardingActive.get());
+    EXPECT_FALSE(ModelTestAccess::forwardingActive(*model).get());
 
     ModelTestAccess::set(model->callActive, true);
     follow(world, model);
     follow(world, model);
     EXPECT_EQ(world.takeLog(), (Log{"directVoice stop", "directVoice start 10>51"}));
-    EXPECT_TRUE(model->forwardingActive.get());
+    EXPECT_TRUE(ModelTestAccess::forwardingActive(*model).get());
 
     // The call's end stops it; own voice stays armed for the next call.
     ModelTestAccess::set(model->callActive, false);
     follow(world, model);
     EXPECT_EQ(world.takeLog(), (Log{"directVoice stop"}));
-    EXPECT_FALSE(model->forwardingActive.get());
+    EXPECT_FALSE(ModelTestAccess::forwardingActive(*model).get());
     EXPECT_TRUE(model->originalVoiceOn.get());
 
     ModelTestAccess::set(model->isHearTesting, true);
     follow(world, model);
-    EXPECT_TRUE(model->forwardingActive.get());
+    EXPECT_TRUE(ModelTestAccess::forwardingActive(*model).get());
     ModelTestAccess::set(model->isHearTesting, false);
     follow(world, model);
 
@@ -80,7 +80,7 @@ TEST(ModelForwarding, AForwarderFailureTurnsOwnVoiceOffAndIsToldOnce)
     EXPECT_EQ(model->errorMessage.get(),
               "「对方听到我的原声」已自动关闭：R\n对方现在只听到" + their + "翻译。检查麦克风后可以重新打开。（VM-6）");
     EXPECT_FALSE(model->originalVoiceOn.get());
-    EXPECT_FALSE(model->forwardingActive.get());
+    EXPECT_FALSE(ModelTestAccess::forwardingActive(*model).get());
 
     model->dismissError();
     ModelTestAccess::set(model->status, "");

@@ -31,7 +31,7 @@ struct HearWorld {
         world.addVirtualDriver();
         world.voices["en"] = {{.id = "en-voice", .label = "Ava", .quality = 2, .name = "Ava", .language = "en-US"}};
         model = world.make();
-        model->refreshDevices();
+        ModelTestAccess::refreshDevices(*model);
         model->setSelectedMonitorOutputID(speakersID);
         watch = model->status.subscribe([this] { statuses->push_back(model->status.get()); });
         world.takeLog();
@@ -39,7 +39,7 @@ struct HearWorld {
     // Own voice on, confirmed, on microphone 10.
     void ownVoiceOn()
     {
-        model->setSelectedInputID(10);
+        ModelTestAccess::setSelectedInputID(*model, 10);
         ModelTestAccess::set(model->micConfirmed, true);
         ModelTestAccess::set(model->originalVoiceOn, true);
     }
@@ -73,12 +73,12 @@ TEST(ModelHearTest, RefusalsComeBeforeAnyRecording)
     ModelTestAccess::set(model.selectedVirtualOutputID, std::nullopt);
     w.start();
     EXPECT_EQ(model.errorMessage.get(), "没有找到 wenmora 音频设备，无法测试。请先安装。");
-    model.refreshDevices();
+    ModelTestAccess::refreshDevices(model);
 
     // Playing back into the driver or any virtual device would be heard by the caller.
     w.world.audio.addDevice(
         {.id = 40, .uid = "other-virtual", .name = "Loopback", .outputBuffers = {2}, .transportType = "virt"_fcc});
-    model.refreshDevices();
+    ModelTestAccess::refreshDevices(model);
     for (const std::optional<AudioObjectId> monitor :
          {std::optional<AudioObjectId>(50), std::optional<AudioObjectId>(51), std::optional<AudioObjectId>(40),
           std::optional<AudioObjectId>()}) {
@@ -113,7 +113,7 @@ TEST(ModelHearTest, TwoTestsWaitingForPermissionNeverRunTogether)
                 [&](rt::Continuation<bool> answer) { asked.push_back(answer); });
         };
     });
-    model->refreshDevices();
+    ModelTestAccess::refreshDevices(*model);
     model->setSelectedMonitorOutputID(speakersID);
     auto first = rt::spawn([model] { return model->startHearTest(); });
     auto second = rt::spawn([model] { return model->startHearTest(); });
@@ -143,7 +143,7 @@ TEST(ModelHearTest, OwnVoiceIsRecordedForThreeSecondsAndJudgedAboveOneHundredth)
         EXPECT_TRUE(model.isHearTesting.get());
         EXPECT_EQ(model.hearTest.get(), HearTest::recording());
         EXPECT_EQ(model.status.get(), "请现在说几句话…");
-        EXPECT_TRUE(model.forwardingActive.get());
+        EXPECT_TRUE(ModelTestAccess::forwardingActive(model).get());
         EXPECT_EQ(w.world.probe->tap->deviceUID(), virtualMicUID);
         EXPECT_EQ(w.world.probe->tap->channels(), 2u);
 
@@ -170,7 +170,7 @@ TEST(ModelHearTest, OwnVoiceIsRecordedForThreeSecondsAndJudgedAboveOneHundredth)
         EXPECT_EQ(w.world.takeLog(),
                   (Log{"directVoice stop", "directVoice start 10>51", "directVoice stop", "speaker play 30 1",
                        "directVoice stop", "directVoice stop", "directVoice start 10>51", "directVoice stop"}));
-        EXPECT_FALSE(model.forwardingActive.get());
+        EXPECT_FALSE(ModelTestAccess::forwardingActive(model).get());
         EXPECT_TRUE(model.originalVoiceOn.get());
     }
 }
@@ -227,7 +227,7 @@ TEST(ModelHearTest, ACancelledOrFailedTestPutsEverythingBack)
         auto& model = *w.model;
         w.ownVoiceOn();
         w.start();
-        EXPECT_TRUE(model.forwardingActive.get());
+        EXPECT_TRUE(ModelTestAccess::forwardingActive(model).get());
         w.world.runtime.advance(1.0);
         w.test.cancel();
         w.world.runtime.runUntilIdle();
@@ -237,7 +237,7 @@ TEST(ModelHearTest, ACancelledOrFailedTestPutsEverythingBack)
         EXPECT_FALSE(model.isHearTesting.get());
         EXPECT_FALSE(w.world.probe->tap->hasQueue());
         // The forwarding update after the test stops what the test started.
-        EXPECT_FALSE(model.forwardingActive.get());
+        EXPECT_FALSE(ModelTestAccess::forwardingActive(model).get());
         EXPECT_TRUE(w.world.speaker->played.empty());
     }
     {

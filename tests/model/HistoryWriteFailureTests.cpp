@@ -62,8 +62,8 @@ TEST(HistoryWriteFailure, ASessionTheFolderRefusesIsKeptToldOnceAndWrittenOnceIt
     UnwritableWorld w;
     w.readOnly.setReadOnly(true);
     w.say("one");
-    const rt::Uuid first = *w.model->sessionID.get();
-    w.after(AppModel::saveDelay);
+    const rt::Uuid first = *ModelTestAccess::sessionID(*w.model).get();
+    w.after(ModelTestAccess::saveDelay);
     const std::string message = "无法把对话记录保存到 " + w.folder.string() + "（" + w.readOnly.reason()
         + "）。对话会先保留，能写入时自动保存。";
     EXPECT_EQ(w.model->historyNotice.get(), message);
@@ -73,13 +73,13 @@ TEST(HistoryWriteFailure, ASessionTheFolderRefusesIsKeptToldOnceAndWrittenOnceIt
     // The user goes on talking and clears the transcript: the failures that
     // follow are not told again and nothing is dropped.
     w.say("two");
-    w.after(AppModel::saveDelay);
+    w.after(ModelTestAccess::saveDelay);
     w.model->clearConversation();
     EXPECT_TRUE(w.model->entries.get().empty());
     w.say("three");
-    const rt::Uuid second = *w.model->sessionID.get();
+    const rt::Uuid second = *ModelTestAccess::sessionID(*w.model).get();
     ASSERT_NE(first, second);
-    w.after(AppModel::saveDelay * 3);
+    w.after(ModelTestAccess::saveDelay * 3);
     EXPECT_EQ(w.told, 1);
     EXPECT_EQ(w.model->historyNotice.get(), message) << "still said while nothing is saved";
     EXPECT_TRUE(w.onDisk().empty());
@@ -90,7 +90,7 @@ TEST(HistoryWriteFailure, ASessionTheFolderRefusesIsKeptToldOnceAndWrittenOnceIt
 
     // Writable again: the next try writes both sessions whole, unasked.
     w.readOnly.setReadOnly(false);
-    w.after(AppModel::saveDelay);
+    w.after(ModelTestAccess::saveDelay);
     const auto written = w.onDisk();
     EXPECT_EQ(written.size(), 2u);
     EXPECT_EQ(written.count(first) ? written.at(first) : std::vector<std::string>{},
@@ -105,7 +105,7 @@ TEST(HistoryWriteFailure, ASessionTheFolderRefusesIsKeptToldOnceAndWrittenOnceIt
     // A new run of failures is told again, once.
     w.readOnly.setReadOnly(true);
     w.say("four");
-    w.after(AppModel::saveDelay * 2);
+    w.after(ModelTestAccess::saveDelay * 2);
     EXPECT_EQ(w.told, 2);
 }
 
@@ -122,7 +122,7 @@ TEST(HistoryWriteFailure, ASessionStillUnwritableAtTheEndOfTheCallStaysPending)
 
     // Switching saving off is the user's word that it need not be kept.
     w.history->setEnabled(false);
-    w.after(AppModel::saveDelay);
+    w.after(ModelTestAccess::saveDelay);
     EXPECT_TRUE(ModelTestAccess::unsavedSessions(*w.model).empty());
     EXPECT_FALSE(w.model->unsavedHistory());
 }

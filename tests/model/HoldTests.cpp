@@ -22,9 +22,9 @@ TEST(ModelHold, RefusedPressesTouchNoHoldStateAndReportInOrder)
 {
     HoldWorld w;
     auto& model = *w.model;
-    const rt::Uuid before = model.holdID.get();
-    for (auto* busy : {&model.isSpeaking, &model.isTranslatingDraft, &model.isStartingRecording, &model.isRecording,
-                       &model.isHearTesting}) {
+    const rt::Uuid before = ModelTestAccess::holdID(model).get();
+    for (auto* busy : {&model.isSpeaking, &model.isTranslatingDraft, &ModelTestAccess::isStartingRecording(model),
+                       &model.isRecording, &model.isHearTesting}) {
         ModelTestAccess::set(*busy, true);
         w.press();
         ModelTestAccess::set(*busy, false);
@@ -34,7 +34,7 @@ TEST(ModelHold, RefusedPressesTouchNoHoldStateAndReportInOrder)
     // No recognizer outranks missing downloads and an unconfirmed microphone.
     const std::string my = model.myLanguage.get().displayName();
     ModelTestAccess::set(model.myEngine, std::nullopt);
-    ModelTestAccess::set(model.mySpeechReady, false);
+    ModelTestAccess::set(ModelTestAccess::mySpeechReady(model), false);
     ModelTestAccess::set(model.micConfirmed, false);
     w.press();
     EXPECT_EQ(model.errorMessage.get(), "本机无法识别" + my + "（SR-1）");
@@ -45,7 +45,7 @@ TEST(ModelHold, RefusedPressesTouchNoHoldStateAndReportInOrder)
     EXPECT_EQ(model.errorMessage.get(), "请先完成" + my + "识别模型和翻译语言包下载。");
     EXPECT_FALSE(model.showMicCheck.get());
 
-    ModelTestAccess::set(model.mySpeechReady, true);
+    ModelTestAccess::set(ModelTestAccess::mySpeechReady(model), true);
     model.dismissError();
     w.press();
     EXPECT_EQ(model.micCheckReason.get(), "说话前，请先确认要用的麦克风。");
@@ -54,11 +54,11 @@ TEST(ModelHold, RefusedPressesTouchNoHoldStateAndReportInOrder)
     // A confirmed microphone that has gone from the list counts as unconfirmed.
     ModelTestAccess::set(model.micConfirmed, true);
     ModelTestAccess::set(model.showMicCheck, false);
-    model.setSelectedInputID(99);
+    ModelTestAccess::setSelectedInputID(model, 99);
     w.press();
     EXPECT_TRUE(model.showMicCheck.get());
 
-    EXPECT_EQ(model.holdID.get(), before);
+    EXPECT_EQ(ModelTestAccess::holdID(model).get(), before);
     EXPECT_FALSE(w.anyHoldFlag());
     EXPECT_TRUE(w.world.activities.empty());
     EXPECT_TRUE(w.world.recorder->requests.empty());
@@ -71,9 +71,9 @@ TEST(ModelHold, APressRunsTheRecorderWithWhatWasSetAtThePress)
     auto& model = *w.model;
     auto& recorder = *w.world.recorder;
     recorder.holdStart = true;
-    const rt::Uuid before = model.holdID.get();
+    const rt::Uuid before = ModelTestAccess::holdID(model).get();
     w.press();
-    EXPECT_NE(model.holdID.get(), before);
+    EXPECT_NE(ModelTestAccess::holdID(model).get(), before);
     EXPECT_EQ(model.status.get(), "正在准备麦克风…");
     EXPECT_EQ(model.holdButtonTitle(), "正在准备…");
     EXPECT_EQ(w.world.activities, (Texts{"按住说话"}));
@@ -90,8 +90,8 @@ TEST(ModelHold, APressRunsTheRecorderWithWhatWasSetAtThePress)
     EXPECT_EQ(model.holdButtonTitle(), "松开翻译");
     EXPECT_EQ(model.status.get(), "正在听…松开自动翻译发送，Esc 取消");
     recorder.sentence("Hello");
-    EXPECT_EQ(model.heldUtterance.get(), (Texts{"Hello"}));
-    EXPECT_EQ(model.heldSentenceCount.get(), 0);
+    EXPECT_EQ(ModelTestAccess::heldUtterance(model).get(), (Texts{"Hello"}));
+    EXPECT_EQ(ModelTestAccess::heldSentenceCount(model).get(), 0);
 
     // A partial of an older hold is dropped.
     model.cancelHold();
@@ -106,11 +106,11 @@ TEST(ModelHold, APressRunsTheRecorderWithWhatWasSetAtThePress)
     EXPECT_EQ(model.holdButtonTitle(), "正在听…松开结束");
 
     const std::string their = model.theirLanguage.get().displayName();
-    EXPECT_EQ(model.recordingStatus(), "正在听…每说完一句自动翻译给对方，Esc 取消");
+    EXPECT_EQ(ModelTestAccess::recordingStatus(model), "正在听…每说完一句自动翻译给对方，Esc 取消");
     ModelTestAccess::set(model.originalVoiceOn, true);
-    EXPECT_EQ(model.recordingStatus(), "正在听…对方同时听到你的原声；每说完一句就翻译成" + their);
-    ModelTestAccess::set(model.holdSendsWhileHolding, false);
-    EXPECT_EQ(model.recordingStatus(), "正在听…对方同时听到你的原声；松开后翻译成" + their);
+    EXPECT_EQ(ModelTestAccess::recordingStatus(model), "正在听…对方同时听到你的原声；每说完一句就翻译成" + their);
+    ModelTestAccess::set(ModelTestAccess::holdSendsWhileHolding(model), false);
+    EXPECT_EQ(ModelTestAccess::recordingStatus(model), "正在听…对方同时听到你的原声；松开后翻译成" + their);
 }
 
 TEST(ModelHold, ARecorderStartThatHangsTimesOutTwelveSecondsAfterItBegan)
@@ -199,7 +199,7 @@ TEST(ModelHold, AHoldWithPausesIsTranslatedAndPlayedAsOneUtterance)
     EXPECT_EQ(model.draftText.get(), "Hello world");
     EXPECT_EQ(model.draftTranslation.get(), "en:Hello world");
     EXPECT_TRUE(model.hasDraft.get());
-    EXPECT_TRUE(model.heldUtterance.get().empty());
+    EXPECT_TRUE(ModelTestAccess::heldUtterance(model).get().empty());
     EXPECT_EQ(model.mePartial.get(), "");
     EXPECT_FALSE(w.anyHoldFlag());
     EXPECT_EQ(w.world.activitiesEnded, 1);
@@ -220,7 +220,7 @@ TEST(ModelHold, RecognitionMustFinishTwelveSecondsAfterTheReleaseNotAfterTheTask
     ASSERT_TRUE(w.world.recorder->finishPending());
     w.at(14.999);
     EXPECT_EQ(model.status.get(), "正在完成语音识别…");
-    EXPECT_TRUE(model.isStartingRecording.get());
+    EXPECT_TRUE(ModelTestAccess::isStartingRecording(model).get());
     w.at(15.0);
     EXPECT_EQ(model.status.get(), "语音识别超时，请重试（SR-4）；已恢复按钮，本句未发送");
     EXPECT_EQ(model.errorMessage.get(),
@@ -228,7 +228,7 @@ TEST(ModelHold, RecognitionMustFinishTwelveSecondsAfterTheReleaseNotAfterTheTask
     EXPECT_EQ(model.draftText.get(), "说到一半");
     EXPECT_EQ(model.draftTranslation.get(), "");
     EXPECT_TRUE(model.hasDraft.get());
-    EXPECT_EQ(model.lastPlayedDraftTranslation.get(), std::nullopt);
+    EXPECT_EQ(ModelTestAccess::lastPlayedDraftTranslation(model).get(), std::nullopt);
     EXPECT_FALSE(w.anyHoldFlag());
     EXPECT_TRUE(w.world.speaker->spoken.empty());
 }
@@ -310,14 +310,14 @@ TEST(ModelHold, ACancelAfterSentencesWereSentSaysOnlyTheRestWasNotSent)
     w.run();
     EXPECT_FALSE(contains(*w.statuses, "已取消录音，未发送"));
     EXPECT_EQ(model.status.get(), "已取消录音，剩下的部分未发送");
-    EXPECT_FALSE(model.isStartingRecording.get());
+    EXPECT_FALSE(ModelTestAccess::isStartingRecording(model).get());
 
     // Neither what was queued nor what the old session still reports is played.
     recorder.sentence("Three");
     w.world.speaker->finishSpeaking();
     w.run();
     EXPECT_EQ(w.spoken(), (Texts{"en:One"}));
-    EXPECT_TRUE(model.heldSentences.get().empty());
+    EXPECT_TRUE(ModelTestAccess::heldSentences(model).get().empty());
     EXPECT_FALSE(ModelTestAccess::heldSentenceWorker(model));
 }
 
@@ -350,12 +350,12 @@ TEST(ModelHold, SentencesWhileHoldingArePlayedOneAfterAnotherAndTheHoldWaitsForT
     model.setTranslateWhileHolding(true);
     speaker.holdSpeech = true;
     w.press();
-    const std::string holding = model.recordingStatus();
+    const std::string holding = ModelTestAccess::recordingStatus(model);
     for (const char* text : {"One", "Two", "Three"})
         recorder.sentence(text);
     w.run();
     EXPECT_EQ(w.spoken(), (Texts{"en:One"}));
-    EXPECT_EQ(model.heldSentenceCount.get(), 3);
+    EXPECT_EQ(ModelTestAccess::heldSentenceCount(model).get(), 3);
     w.statuses->clear();
     speaker.finishSpeaking();
     w.run();
@@ -368,11 +368,11 @@ TEST(ModelHold, SentencesWhileHoldingArePlayedOneAfterAnotherAndTheHoldWaitsForT
     speaker.finishSpeaking();
     w.run();
     EXPECT_EQ(w.spoken(), (Texts{"en:One", "en:Two", "en:Three"}));
-    EXPECT_TRUE(model.isStartingRecording.get());
+    EXPECT_TRUE(ModelTestAccess::isStartingRecording(model).get());
     speaker.finishSpeaking();
     w.run();
     EXPECT_EQ(w.spoken(), (Texts{"en:One", "en:Two", "en:Three", "en:Four"}));
-    EXPECT_TRUE(model.isStartingRecording.get());
+    EXPECT_TRUE(ModelTestAccess::isStartingRecording(model).get());
     EXPECT_EQ(model.holdButtonTitle(), "正在播放…");
     speaker.finishSpeaking();
     w.run();
@@ -412,13 +412,13 @@ TEST(ModelHold, AModelReleasedWhileTheUserSpeaksStillEndsTheActivity)
 
 TEST(ModelHold, JoiningPiecesPutsBlanksOnlyBetweenWordsOfSpacedScripts)
 {
-    EXPECT_EQ(AppModel::joinRecognizedText({"Hello", "world"}), "Hello world");
-    EXPECT_EQ(AppModel::joinRecognizedText({"Hello", "你好"}), "Hello你好");
-    EXPECT_EQ(AppModel::joinRecognizedText({"你好", "Bob"}), "你好Bob");
-    EXPECT_EQ(AppModel::joinRecognizedText({" a ", "", "b "}), "a b");
-    EXPECT_EQ(AppModel::joinRecognizedText({"two  blanks", "\n"}), "two  blanks");
-    EXPECT_EQ(AppModel::joinRecognizedText({"ＡＢ", "c"}), "ＡＢc");
-    EXPECT_EQ(AppModel::joinRecognizedText({}), "");
+    EXPECT_EQ(ModelTestAccess::joinRecognizedText({"Hello", "world"}), "Hello world");
+    EXPECT_EQ(ModelTestAccess::joinRecognizedText({"Hello", "你好"}), "Hello你好");
+    EXPECT_EQ(ModelTestAccess::joinRecognizedText({"你好", "Bob"}), "你好Bob");
+    EXPECT_EQ(ModelTestAccess::joinRecognizedText({" a ", "", "b "}), "a b");
+    EXPECT_EQ(ModelTestAccess::joinRecognizedText({"two  blanks", "\n"}), "two  blanks");
+    EXPECT_EQ(ModelTestAccess::joinRecognizedText({"ＡＢ", "c"}), "ＡＢc");
+    EXPECT_EQ(ModelTestAccess::joinRecognizedText({}), "");
 }
 
 }  // namespace

@@ -26,11 +26,11 @@ struct HoldWorld {
         world.voices["en"] = {
             {.id = "en-voice", .label = "en-voice", .quality = 2, .name = "en-voice", .language = "en-US"}};
         model = world.make();
-        model->refreshDevices();
+        ModelTestAccess::refreshDevices(*model);
         model->setSelectedMonitorOutputID(30);
-        model->setSelectedInputID(10);
+        ModelTestAccess::setSelectedInputID(*model, 10);
         ModelTestAccess::set(model->micConfirmed, true);
-        ModelTestAccess::set(model->mySpeechReady, true);
+        ModelTestAccess::set(ModelTestAccess::mySpeechReady(*model), true);
         ModelTestAccess::set(model->translationReady, true);
         world.runtime.runUntilIdle();
         statusWatch = model->status.subscribe([this] { statuses->push_back(model->status.get()); });
@@ -56,7 +56,8 @@ struct HoldWorld {
     }
     bool anyHoldFlag() const
     {
-        return model->isStartingRecording.get() || model->isHoldingToTalk.get() || model->isRecording.get();
+        return ModelTestAccess::isStartingRecording(*model).get() || model->isHoldingToTalk.get()
+            || model->isRecording.get();
     }
     std::vector<std::string> spoken() const
     {

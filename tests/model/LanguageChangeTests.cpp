@@ -108,11 +108,11 @@ TEST(ModelLanguageChange, AnInstalledPairAppliesAtOnceAndClearsTheOwnSpeechState
     EXPECT_EQ(w.model->draftTranslation.get(), "");
     EXPECT_EQ(w.model->voiceNotice.get(), std::nullopt);
     EXPECT_EQ(w.statuses, (Texts{"已切换：我说" + nameOf("zh-Hans") + " → 对方说" + nameOf("ja")}));
-    EXPECT_EQ(w.model->languagesBeforeChange.get(), std::nullopt);
+    EXPECT_EQ(ModelTestAccess::languagesBeforeChange(*w.model).get(), std::nullopt);
     EXPECT_FALSE(w.model->isChangingLanguage.get());
     // Listening starts for the new pair.
     EXPECT_TRUE(w.model->isListening.get());
-    EXPECT_EQ(w.model->listeningLanguageID.get(), "ja");
+    EXPECT_EQ(ModelTestAccess::listeningLanguageID(*w.model).get(), "ja");
 }
 
 TEST(ModelLanguageChange, MyLanguageWithoutARecognizerWorksOneWayAndTypesTheOther)
@@ -145,9 +145,9 @@ TEST(ModelLanguageChange, MyLanguageWithoutARecognizerWorksOneWayAndTypesTheOthe
     EXPECT_EQ(w.model->myEngine.get(), std::nullopt);
     EXPECT_TRUE(w.model->speechReady());
     EXPECT_FALSE(w.model->speechModelMissing());
-    EXPECT_EQ(w.model->languagesBeforeChange.get(), std::nullopt);
+    EXPECT_EQ(ModelTestAccess::languagesBeforeChange(*w.model).get(), std::nullopt);
     EXPECT_TRUE(w.model->isListening.get());
-    EXPECT_EQ(w.model->listeningLanguageID.get(), "en");
+    EXPECT_EQ(ModelTestAccess::listeningLanguageID(*w.model).get(), "en");
 
     // The talk control says why it cannot take a hold, and what Return does
     // in the sending mode in force; a press says it too.
@@ -185,12 +185,13 @@ TEST(ModelLanguageChange, ListeningIsPausedBeforeThePairChangesAndAStartGetsFive
 {
     {
         LanguageWorld w;
-        w.world.run([m = w.model] { return m->startListening(); });
+        w.world.run([m = w.model] { return ModelTestAccess::startListening(*m); });
         ASSERT_TRUE(w.model->isListening.get());
-        const rt::Uuid session = w.model->listeningSession.get();
+        const rt::Uuid session = ModelTestAccess::listeningSession(*w.model).get();
         std::string seen;
         auto watch = w.model->theirLanguage.subscribe([&] {
-            seen = w.model->listeningStatus.get() + (w.model->listeningSession.get() != session ? " new" : " old");
+            seen = w.model->listeningStatus.get()
+                + (ModelTestAccess::listeningSession(*w.model).get() != session ? " new" : " old");
         });
         w.change("zh-Hans", "de");
         EXPECT_EQ(seen, "已暂停自动收听 new");
@@ -214,7 +215,7 @@ TEST(ModelLanguageChange, ListeningIsPausedBeforeThePairChangesAndAStartGetsFive
         // in the new one.
         w.releaseHangingStart();
         EXPECT_TRUE(w.model->isListening.get());
-        EXPECT_EQ(w.model->listeningLanguageID.get(), "de");
+        EXPECT_EQ(ModelTestAccess::listeningLanguageID(*w.model).get(), "de");
         ASSERT_EQ(w.world.sessions.size(), 2u);
         EXPECT_EQ(w.world.sessions.back().locale, test::callLanguage("de").speechLocale);
     }
@@ -238,7 +239,7 @@ TEST(ModelLanguageChange, AStartEndingWhileTheMenusRefreshIsMovedToTheNewPairWhe
     // The old start ends inside the refresh, for English.
     w.releaseHangingStart();
     EXPECT_TRUE(w.model->isListening.get());
-    EXPECT_EQ(w.model->listeningLanguageID.get(), "en");
+    EXPECT_EQ(ModelTestAccess::listeningLanguageID(*w.model).get(), "en");
     EXPECT_EQ(w.world.sessions.size(), 1u);
 
     // The end of the change moves listening to German, without an error.
@@ -247,7 +248,7 @@ TEST(ModelLanguageChange, AStartEndingWhileTheMenusRefreshIsMovedToTheNewPairWhe
     EXPECT_TRUE(change.isFinished());
     EXPECT_FALSE(w.model->isChangingLanguage.get());
     EXPECT_TRUE(w.model->isListening.get());
-    EXPECT_EQ(w.model->listeningLanguageID.get(), "de");
+    EXPECT_EQ(ModelTestAccess::listeningLanguageID(*w.model).get(), "de");
     ASSERT_EQ(w.world.sessions.size(), 2u);
     EXPECT_EQ(w.world.sessions.back().locale, test::callLanguage("de").speechLocale);
     EXPECT_EQ(w.model->listeningStatus.get(), "自动收听中 · 对方说话即记录并翻译");
@@ -291,14 +292,14 @@ TEST(ModelLanguageChange, AFailedDownloadPutsBackThePairFromBeforeTheFirstOpenCh
         LanguageWorld w;
         w.script->missingModels = {"ja"};
         w.script->failures["ja"] = "E";
-        w.change("zh-Hans", "ja", true);
+        w.change("zh-Hans", "ja", AppModel::DownloadConsent::given);
         EXPECT_EQ(w.pair(), "zh-Hans>en");
         EXPECT_EQ(w.storedPair(), "zh-Hans>en");
         EXPECT_EQ(w.model->status.get(),
                   "语音识别模型下载失败，已改回 我说" + nameOf("zh-Hans") + " → 对方说" + nameOf("en"));
         EXPECT_EQ(w.model->errorMessage.get(), std::nullopt);
         EXPECT_EQ(w.model->speechDownloadProgress.get(), std::nullopt);
-        EXPECT_EQ(w.model->languagesBeforeChange.get(), std::nullopt);
+        EXPECT_EQ(ModelTestAccess::languagesBeforeChange(*w.model).get(), std::nullopt);
         EXPECT_TRUE(w.model->canChangeLanguage());
     }
     {
@@ -307,15 +308,15 @@ TEST(ModelLanguageChange, AFailedDownloadPutsBackThePairFromBeforeTheFirstOpenCh
         LanguageWorld w;
         w.world.translator->holdPrepares = true;
         w.script->setStatus("zh-Hans", "ja", TranslationStatus::supported);
-        w.change("zh-Hans", "ja", true);
+        w.change("zh-Hans", "ja", AppModel::DownloadConsent::given);
         ASSERT_EQ(w.pair(), "zh-Hans>ja");
         EXPECT_TRUE(w.model->isDownloadingTranslation.get());
         EXPECT_FALSE(w.model->isChangingLanguage.get());
-        ASSERT_TRUE(w.model->languagesBeforeChange.get());
+        ASSERT_TRUE(ModelTestAccess::languagesBeforeChange(*w.model).get());
 
         w.script->missingModels = {"de"};
         w.script->failures["de"] = "E";
-        w.change("zh-Hans", "de", true);
+        w.change("zh-Hans", "de", AppModel::DownloadConsent::given);
         EXPECT_EQ(w.pair(), "zh-Hans>en");
         EXPECT_EQ(w.model->status.get(),
                   "语音识别模型下载失败，已改回 我说" + nameOf("zh-Hans") + " → 对方说" + nameOf("en"));
@@ -329,30 +330,30 @@ TEST(ModelLanguageChange, AFailedDownloadPutsBackThePairFromBeforeTheFirstOpenCh
 TEST(ModelLanguageChange, ACommitRestartsListeningOnlyWhenItHearsAnotherLanguage)
 {
     LanguageWorld w;
-    w.world.run([m = w.model] { return m->startListening(); });
+    w.world.run([m = w.model] { return ModelTestAccess::startListening(*m); });
     ASSERT_EQ(w.world.sessions.size(), 1u);
-    ModelTestAccess::set(w.model->languagesBeforeChange,
-                         AppModel::LanguagePair{test::callLanguage("fr"), test::callLanguage("de")});
+    ModelTestAccess::set(ModelTestAccess::languagesBeforeChange(*w.model),
+                         ModelTestAccess::LanguagePair{test::callLanguage("fr"), test::callLanguage("de")});
     ModelTestAccess::set(w.model->listeningFailed, true);
 
-    w.world.run([m = w.model] { return m->finishLanguageChange(); });
-    EXPECT_EQ(w.model->languagesBeforeChange.get(), std::nullopt);
+    w.world.run([m = w.model] { return ModelTestAccess::finishLanguageChange(*m); });
+    EXPECT_EQ(ModelTestAccess::languagesBeforeChange(*w.model).get(), std::nullopt);
     EXPECT_FALSE(w.model->listeningFailed.get());
     EXPECT_EQ(w.world.sessions.size(), 1u);
     EXPECT_TRUE(w.model->isListening.get());
 
     ModelTestAccess::set(w.model->theirLanguage, test::callLanguage("ko"));
-    w.world.run([m = w.model] { return m->finishLanguageChange(); });
+    w.world.run([m = w.model] { return ModelTestAccess::finishLanguageChange(*m); });
     ASSERT_EQ(w.world.sessions.size(), 2u);
     EXPECT_EQ(w.world.sessions.back().locale, test::callLanguage("ko").speechLocale);
-    EXPECT_EQ(w.model->listeningLanguageID.get(), "ko");
+    EXPECT_EQ(ModelTestAccess::listeningLanguageID(*w.model).get(), "ko");
 
     // Not ready yet: the change stays open.
-    ModelTestAccess::set(w.model->languagesBeforeChange,
-                         AppModel::LanguagePair{test::callLanguage("fr"), test::callLanguage("de")});
+    ModelTestAccess::set(ModelTestAccess::languagesBeforeChange(*w.model),
+                         ModelTestAccess::LanguagePair{test::callLanguage("fr"), test::callLanguage("de")});
     ModelTestAccess::set(w.model->translationReady, false);
-    w.world.run([m = w.model] { return m->finishLanguageChange(); });
-    EXPECT_TRUE(w.model->languagesBeforeChange.get());
+    w.world.run([m = w.model] { return ModelTestAccess::finishLanguageChange(*m); });
+    EXPECT_TRUE(ModelTestAccess::languagesBeforeChange(*w.model).get());
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "LanguageScript.h"
+#include "model/ModelTestAccess.h"
 #include "runtime/Task.h"
 
 #include <memory>
@@ -28,19 +29,20 @@ struct LanguageWorld {
     }
     void refresh()
     {
-        world.run([m = model] { return m->refreshLanguageReadiness(); });
+        world.run([m = model] { return ModelTestAccess::refreshLanguageReadiness(*m); });
     }
-    void change(const std::string& my, const std::string& their, bool confirmed = false)
+    void change(const std::string& my, const std::string& their,
+                AppModel::DownloadConsent consent = AppModel::DownloadConsent::ask)
     {
-        world.run([m = model, my, their, confirmed] {
-            return m->changeLanguages(callLanguage(my), callLanguage(their), confirmed);
+        world.run([m = model, my, their, consent] {
+            return m->changeLanguages(callLanguage(my), callLanguage(their), consent);
         });
     }
     // A change left running, for a test that watches it wait.
     rt::TaskHandle<> changeLater(const std::string& my, const std::string& their)
     {
         return rt::spawn([m = model, my, their]() -> rt::Async<void> {
-            co_await m->changeLanguages(callLanguage(my), callLanguage(their), false);
+            co_await m->changeLanguages(callLanguage(my), callLanguage(their), AppModel::DownloadConsent::ask);
         });
     }
     std::string pair() const { return model->myLanguage.get().id + ">" + model->theirLanguage.get().id; }
@@ -59,7 +61,7 @@ struct LanguageWorld {
         model = world.make([this](AppModel::Dependencies& d) { useScript(d, script); });
         refresh();
         world.shapeSession = [](FakeRecognitionSession& session) { session.hangStart = true; };
-        rt::spawn([m = model]() -> rt::Async<void> { co_await m->startListening(); });
+        rt::spawn([m = model]() -> rt::Async<void> { co_await ModelTestAccess::startListening(*m); });
         world.runtime.runUntilIdle();
     }
     // The hanging start ends now; later sessions start at once.

@@ -18,14 +18,14 @@ using Calls = std::vector<std::string>;
 std::shared_ptr<AppModel> readyModel(ModelWorld& world)
 {
     auto model = world.make();
-    ModelTestAccess::set(model->theirSpeechReady, true);
+    ModelTestAccess::set(ModelTestAccess::theirSpeechReady(*model), true);
     ModelTestAccess::set(model->translationReady, true);
     return model;
 }
 
 void start(ModelWorld& world, const std::shared_ptr<AppModel>& model)
 {
-    world.run([model] { return model->startListening(); });
+    world.run([model] { return ModelTestAccess::startListening(*model); });
 }
 
 bool logged(ModelWorld& world, const std::string& event)
@@ -50,9 +50,9 @@ rt::Async<void> interruptPauseAndStart(std::shared_ptr<AppModel> model, Incoming
                                        bool restart)
 {
     report("R");
-    co_await model->pauseListening();
+    co_await ModelTestAccess::pauseListening(*model);
     if (restart)
-        co_await model->startListening();
+        co_await ModelTestAccess::startListening(*model);
 }
 
 TEST(ModelListening, AStartNeedsAReadyPairAndNoOtherStart)
@@ -60,7 +60,7 @@ TEST(ModelListening, AStartNeedsAReadyPairAndNoOtherStart)
     ModelWorld world;
     auto model = world.make();
     start(world, model);
-    ModelTestAccess::set(model->theirSpeechReady, true);
+    ModelTestAccess::set(ModelTestAccess::theirSpeechReady(*model), true);
     start(world, model);
     ModelTestAccess::set(model->translationReady, true);
     ModelTestAccess::set(model->theirEngine, std::nullopt);
@@ -93,10 +93,10 @@ TEST(ModelListening, AStartListensAlsoWithoutTheCapturePermission)
         start(world, model);
         EXPECT_TRUE(model->isListening.get());
         EXPECT_FALSE(model->isChangingListening.get());
-        EXPECT_EQ(model->listeningLanguageID.get(), model->theirLanguage.get().id);
+        EXPECT_EQ(ModelTestAccess::listeningLanguageID(*model).get(), model->theirLanguage.get().id);
         EXPECT_EQ(trail.values, (Calls{"正在开启自动收听…", "自动收听中 · 对方说话即记录并翻译"}));
         EXPECT_EQ(world.listener->transcriber(), world.sessions.at(0).session);
-        EXPECT_FALSE(model->captureWasDenied.get());
+        EXPECT_FALSE(ModelTestAccess::captureWasDenied(*model).get());
     }
     {
         ModelWorld world;
@@ -105,7 +105,7 @@ TEST(ModelListening, AStartListensAlsoWithoutTheCapturePermission)
         auto model = readyModel(world);
         start(world, model);
         EXPECT_TRUE(model->isListening.get());
-        EXPECT_TRUE(model->captureWasDenied.get());
+        EXPECT_TRUE(ModelTestAccess::captureWasDenied(*model).get());
         EXPECT_TRUE(model->audioCaptureMissing.get());
         EXPECT_EQ(model->listeningStatus.get(), "收听未开启 · 需要「系统录音」权限");
         EXPECT_EQ(model->errorMessage.get(), std::nullopt);
@@ -125,10 +125,10 @@ TEST(ModelListening, AFailedStartCleansUpAndSaysWhy)
     EXPECT_FALSE(model->isListening.get());
     EXPECT_FALSE(model->isChangingListening.get());
     EXPECT_TRUE(model->listeningFailed.get());
-    EXPECT_EQ(model->listeningError.get(), "E");
+    EXPECT_EQ(ModelTestAccess::listeningError(*model).get(), "E");
     EXPECT_EQ(model->listeningStatus.get(), "收听未开启 · 请检查后重试");
     EXPECT_EQ(model->errorMessage.get(), "无法开始收听：E");
-    EXPECT_FALSE(model->permissionWasMissing.get());
+    EXPECT_FALSE(ModelTestAccess::permissionWasMissing(*model).get());
 
     // What the failed session still says is dropped.
     session->deliver("late", true);
@@ -142,7 +142,7 @@ TEST(ModelListening, AFailedStartCleansUpAndSaysWhy)
             throw ModuleError(ModuleID::recognition, 1, "不可用");
         };
     });
-    ModelTestAccess::set(other->theirSpeechReady, true);
+    ModelTestAccess::set(ModelTestAccess::theirSpeechReady(*other), true);
     ModelTestAccess::set(other->translationReady, true);
     start(refused, other);
     EXPECT_EQ(other->errorMessage.get(), "无法开始收听：不可用（SR-1）");
@@ -158,7 +158,7 @@ TEST(ModelListening, AStartThatFailsForWantOfPermissionIsRetriedOnceGranted)
     auto model = readyModel(world);
     start(world, model);
     EXPECT_TRUE(model->listeningFailed.get());
-    EXPECT_TRUE(model->permissionWasMissing.get());
+    EXPECT_TRUE(ModelTestAccess::permissionWasMissing(*model).get());
     EXPECT_TRUE(model->audioCaptureMissing.get());
     EXPECT_EQ(model->listeningStatus.get(), "收听未开启 · 需要「系统录音」权限");
     EXPECT_EQ(model->errorMessage.get(), std::nullopt);
@@ -166,14 +166,14 @@ TEST(ModelListening, AStartThatFailsForWantOfPermissionIsRetriedOnceGranted)
     world.capture->startError.reset();
     world.run([model] { return model->retryListening(); });
     EXPECT_EQ(world.sessions.size(), 1u);
-    EXPECT_TRUE(model->permissionWasMissing.get());
+    EXPECT_TRUE(ModelTestAccess::permissionWasMissing(*model).get());
 
     world.captureStatus = Status::granted;
     model->showError("旧的提示");
     world.run([model] { return model->retryListening(); });
     EXPECT_EQ(world.sessions.size(), 2u);
     EXPECT_TRUE(model->isListening.get());
-    EXPECT_FALSE(model->permissionWasMissing.get());
+    EXPECT_FALSE(ModelTestAccess::permissionWasMissing(*model).get());
     EXPECT_FALSE(model->audioCaptureMissing.get());
     EXPECT_FALSE(model->listeningFailed.get());
     EXPECT_EQ(model->errorMessage.get(), std::nullopt);
@@ -195,7 +195,7 @@ TEST(ModelListening, AStopReportedDuringTheStartFailsIt)
         start(world, model);
         EXPECT_FALSE(model->isListening.get());
         EXPECT_TRUE(model->listeningFailed.get());
-        EXPECT_EQ(model->listeningError.get(), "设备已移除（CAP-3）");
+        EXPECT_EQ(ModelTestAccess::listeningError(*model).get(), "设备已移除（CAP-3）");
         EXPECT_EQ(model->errorMessage.get(), "无法开始收听：设备已移除（CAP-3）");
         EXPECT_EQ(world.sessions.at(0).session->calls, (Calls{"start", "finish"}));
         EXPECT_EQ(world.listener->transcriber(), nullptr);
@@ -207,7 +207,7 @@ TEST(ModelListening, AStopReportedDuringTheStartFailsIt)
         world.realListener = true;
         world.shapeSession = [](test::FakeRecognitionSession& session) { session.hangStart = true; };
         auto model = readyModel(world);
-        auto task = rt::spawn([model]() -> rt::Async<void> { co_await model->startListening(); });
+        auto task = rt::spawn([model]() -> rt::Async<void> { co_await ModelTestAccess::startListening(*model); });
         world.runtime.runUntilIdle();
         auto& session = *world.sessions.at(0).session;
         session.onFailure(ModuleError(ModuleID::recognition, 7, "R"));
@@ -244,14 +244,14 @@ TEST(ModelListening, AnInterruptionPausesListeningAndShowsWhy)
 
     EXPECT_EQ(trail.values, (Calls{"已暂停自动收听", "收听已中断 · 点击重试收听"}));
     EXPECT_EQ(model->errorMessage.get(), "收听已中断：R");
-    EXPECT_EQ(model->listeningError.get(), "R");
+    EXPECT_EQ(ModelTestAccess::listeningError(*model).get(), "R");
     EXPECT_TRUE(model->listeningFailed.get());
     EXPECT_FALSE(model->isListening.get());
     EXPECT_EQ(model->themPartial.get(), "");
     EXPECT_TRUE(logged(world, "incoming stop"));
 
     // The automatic decision leaves a failure alone; a restart listens again.
-    world.run([model] { return model->listeningReadinessNotice(); });
+    world.run([model] { return ModelTestAccess::listeningReadinessNotice(*model); });
     EXPECT_EQ(world.sessions.size(), 1u);
     world.run([model] { return model->restartListening(); });
     EXPECT_EQ(world.sessions.size(), 2u);
@@ -281,7 +281,7 @@ TEST(ModelListening, AnInterruptionOfAnEndedSessionLeavesTheNewOneAlone)
         EXPECT_FALSE(model->listeningFailed.get());
         EXPECT_EQ(model->errorMessage.get(), std::nullopt);
         EXPECT_EQ(model->listeningStatus.get(), "已暂停自动收听");
-        world.run([model] { return model->listeningReadinessNotice(); });
+        world.run([model] { return ModelTestAccess::listeningReadinessNotice(*model); });
         EXPECT_TRUE(model->isListening.get());
     }
     {
@@ -290,7 +290,7 @@ TEST(ModelListening, AnInterruptionOfAnEndedSessionLeavesTheNewOneAlone)
         auto model = readyModel(world);
         start(world, model);
         auto oldReport = world.incoming->onError;
-        world.run([model] { return model->pauseListening(); });
+        world.run([model] { return ModelTestAccess::pauseListening(*model); });
         start(world, model);
         oldReport("R");
         world.runtime.runUntilIdle();

@@ -33,7 +33,7 @@ struct MeterWorld {
                 return false;
             };
         });
-        model->refreshDevices();
+        ModelTestAccess::refreshDevices(*model);
         routeChecks = 0;
     }
     std::optional<AudioObjectId> mic() const { return metered(world.meters->micDevice()); }
@@ -45,20 +45,20 @@ TEST(ModelMeters, TapsRunOnlyWhileSomethingWorthMeteringCanBeSeen)
     MeterWorld w;
     auto& model = *w.model;
     ModelTestAccess::set(model.callActive, true);
-    model.updateMeters();
+    ModelTestAccess::updateMeters(model);
     EXPECT_EQ(w.mic(), std::nullopt);  // the check has not enabled metering yet
 
-    ModelTestAccess::set(model.metersEnabled, true);
-    model.updateMeters();
+    ModelTestAccess::set(ModelTestAccess::metersEnabled(model), true);
+    ModelTestAccess::updateMeters(model);
     EXPECT_EQ(w.mic(), 10u);
     EXPECT_EQ(w.virtualMic(), 50u);
 
     // The microphone check's preview is metered instead of the choice.
-    ModelTestAccess::set(model.meterPreviewMicID, 11);
-    model.updateMeters();
+    ModelTestAccess::set(ModelTestAccess::meterPreviewMicID(model), 11);
+    ModelTestAccess::updateMeters(model);
     EXPECT_EQ(w.mic(), 11u);
-    ModelTestAccess::set(model.meterPreviewMicID, std::nullopt);
-    model.updateMeters();
+    ModelTestAccess::set(ModelTestAccess::meterPreviewMicID(model), std::nullopt);
+    ModelTestAccess::updateMeters(model);
     EXPECT_EQ(w.mic(), 10u);
 
     model.setMetersVisible(false);
@@ -69,20 +69,20 @@ TEST(ModelMeters, TapsRunOnlyWhileSomethingWorthMeteringCanBeSeen)
 
     // Nothing worth metering: no call, check, hear test or free listening.
     ModelTestAccess::set(model.callActive, false);
-    model.updateMeters();
+    ModelTestAccess::updateMeters(model);
     EXPECT_EQ(w.mic(), std::nullopt);
     ModelTestAccess::set(model.showMicCheck, true);
-    model.updateMeters();
+    ModelTestAccess::updateMeters(model);
     EXPECT_EQ(w.mic(), 10u);
 
     // Without permission the taps are neither started nor stopped.
     ModelTestAccess::set(model.micAuthorized, false);
     ModelTestAccess::set(model.showMicCheck, false);
-    model.updateMeters();
+    ModelTestAccess::updateMeters(model);
     EXPECT_EQ(w.mic(), 10u);
     w.world.meters->stop();
     ModelTestAccess::set(model.showMicCheck, true);
-    model.updateMeters();
+    ModelTestAccess::updateMeters(model);
     EXPECT_EQ(w.mic(), std::nullopt);
 }
 
@@ -91,7 +91,7 @@ TEST(ModelMicPermission, EveryRefusalIsToldAndAGrantStartsTheMeters)
     MeterWorld w(false);
     auto& model = *w.model;
     EXPECT_FALSE(model.micAuthorized.get());
-    ModelTestAccess::set(model.metersEnabled, true);
+    ModelTestAccess::set(ModelTestAccess::metersEnabled(model), true);
     ModelTestAccess::set(model.showMicCheck, true);
 
     w.world.run([&] { return model.requestMicPermission(); });
@@ -114,7 +114,7 @@ TEST(ModelMicPermission, ActivationRereadsTheAccessAndActsOnlyOnAChange)
 {
     MeterWorld w;
     auto& model = *w.model;
-    ModelTestAccess::set(model.metersEnabled, true);
+    ModelTestAccess::set(ModelTestAccess::metersEnabled(model), true);
     ModelTestAccess::set(model.showMicCheck, true);
 
     model.refreshMicAuthorization();

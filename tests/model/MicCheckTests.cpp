@@ -21,7 +21,7 @@ struct MicWorld {
         if (driver)
             world.addVirtualDriver();
         model = adjust ? world.make(adjust) : world.make();
-        model->refreshDevices();
+        ModelTestAccess::refreshDevices(*model);
         world.takeLog();
     }
     void confirm(AudioObjectId id)
@@ -40,7 +40,7 @@ TEST(ModelMicCheck, AConfirmationClosesTheCheckAndSwitchesOwnVoiceOnOnlyTheFirst
     auto& model = *w.model;
     ModelTestAccess::set(model.showMicCheck, true);
     ModelTestAccess::set(model.micCheckReason, "说话前，请先确认要用的麦克风。");
-    ModelTestAccess::set(model.meterPreviewMicID, 11);
+    ModelTestAccess::set(ModelTestAccess::meterPreviewMicID(model), 11);
 
     w.confirm(99);
     EXPECT_EQ(model.errorMessage.get(), "这个麦克风已断开，请重新选择。");
@@ -52,14 +52,14 @@ TEST(ModelMicCheck, AConfirmationClosesTheCheckAndSwitchesOwnVoiceOnOnlyTheFirst
     w.confirm(11);
     EXPECT_TRUE(model.micConfirmed.get());
     EXPECT_EQ(model.selectedInputID.get(), 11u);
-    EXPECT_EQ(model.selectedMicUID.get(), "desk-mic");
+    EXPECT_EQ(ModelTestAccess::selectedMicUID(model).get(), "desk-mic");
     EXPECT_FALSE(model.showMicCheck.get());
     EXPECT_EQ(model.micCheckReason.get(), std::nullopt);
-    EXPECT_EQ(model.meterPreviewMicID.get(), std::nullopt);
+    EXPECT_EQ(ModelTestAccess::meterPreviewMicID(model).get(), std::nullopt);
     EXPECT_EQ(*statuses, (Log{"已确认麦克风：Desk", "原声已开启：通话时自动转发你的声音"}));
     EXPECT_TRUE(model.originalVoiceOn.get());
-    EXPECT_TRUE(model.originalVoiceAutoStarted.get());
-    EXPECT_FALSE(model.forwardingActive.get());  // no call yet
+    EXPECT_TRUE(ModelTestAccess::originalVoiceAutoStarted(model).get());
+    EXPECT_FALSE(ModelTestAccess::forwardingActive(model).get());  // no call yet
 
     w.ownVoice(false);
     EXPECT_EQ(model.status.get(), "原声已关闭：对方只听到" + model.theirLanguage.get().displayName() + "翻译");
@@ -74,7 +74,7 @@ TEST(ModelMicCheck, AnotherMicrophoneMovesOwnVoiceAndTheSameOneRestartsNothing)
     auto& model = *w.model;
     ModelTestAccess::set(model.callActive, true);
     w.confirm(10);
-    EXPECT_TRUE(model.forwardingActive.get());
+    EXPECT_TRUE(ModelTestAccess::forwardingActive(model).get());
     EXPECT_EQ(w.world.takeLog(), (Log{"directVoice stop", "directVoice start 10>51"}));
 
     w.confirm(10);
@@ -106,7 +106,7 @@ TEST(ModelMicCheck, OwnVoiceNeedsAConfirmedMicrophoneTheDriverAndPermission)
 
         // Refused access: the request has said so; the switch stays off.
         ModelTestAccess::set(model.micConfirmed, true);
-        model.setSelectedInputID(10);
+        ModelTestAccess::setSelectedInputID(model, 10);
         w.world.microphoneAuthorized = false;
         w.ownVoice(true);
         EXPECT_EQ(model.errorMessage.get(), "没有麦克风权限。请在「系统设置 → 隐私与安全性 → 麦克风」里打开 Parlaro。");
@@ -116,7 +116,7 @@ TEST(ModelMicCheck, OwnVoiceNeedsAConfirmedMicrophoneTheDriverAndPermission)
     {
         MicWorld w(false);
         auto& model = *w.model;
-        ModelTestAccess::set(model.originalVoiceOnByDefault, false);
+        ModelTestAccess::set(ModelTestAccess::originalVoiceOnByDefault(model), false);
         w.confirm(10);
         w.ownVoice(true);
         EXPECT_EQ(model.errorMessage.get(), "请先确认麦克风，并确认 wenmora 音频设备已安装。");
@@ -138,7 +138,7 @@ TEST(ModelMicCheck, QuickSwitchesStartForwardingOnceAndACutShortSwitchLeavesItUs
         };
     });
     auto& model = *w.model;
-    ModelTestAccess::set(model.originalVoiceOnByDefault, false);
+    ModelTestAccess::set(ModelTestAccess::originalVoiceOnByDefault(model), false);
     w.confirm(10);
     ModelTestAccess::set(model.callActive, true);
 
@@ -167,7 +167,7 @@ TEST(ModelMicCheck, QuickSwitchesStartForwardingOnceAndACutShortSwitchLeavesItUs
     asked[1].resume(true);
     w.world.runtime.runUntilIdle();
     EXPECT_TRUE(model.originalVoiceOn.get());
-    EXPECT_TRUE(model.forwardingActive.get());
+    EXPECT_TRUE(ModelTestAccess::forwardingActive(model).get());
 }
 
 TEST(ModelMicCheck, EnablingTheMetersAsksForAccessAndReadsTheDevicesAgain)
@@ -176,13 +176,13 @@ TEST(ModelMicCheck, EnablingTheMetersAsksForAccessAndReadsTheDevicesAgain)
     world.microphoneAuthorized = false;
     world.addMicrophone(10, "usb-mic", "USB");
     auto model = world.make();
-    model->refreshDevices();
+    ModelTestAccess::refreshDevices(*model);
     ModelTestAccess::set(model->showMicCheck, true);
     world.addMicrophone(12, "new-mic", "New");
     world.microphoneAuthorized = true;
     world.run([model] { return model->enableMeters(); });
     EXPECT_TRUE(model->micAuthorized.get());
-    EXPECT_TRUE(model->metersEnabled.get());
+    EXPECT_TRUE(ModelTestAccess::metersEnabled(*model).get());
     EXPECT_EQ(model->inputDevices.get().size(), 2u);
     ASSERT_TRUE(world.meters->micDevice());
     EXPECT_EQ(world.meters->micDevice()->id, 10u);

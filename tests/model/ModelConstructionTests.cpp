@@ -35,8 +35,8 @@ TEST(ModelConstruction, EmptySettingsGiveTheFirstStartValues)
     EXPECT_TRUE(model->monitorInHeadphones.get());
     EXPECT_TRUE(model->systemMicEnabled.get());
     EXPECT_TRUE(model->confirmBeforeSend.get());
-    EXPECT_TRUE(model->metersVisible());
-    EXPECT_FALSE(model->metersEnabled.get());
+    EXPECT_TRUE(ModelTestAccess::metersVisible(*model)());
+    EXPECT_FALSE(ModelTestAccess::metersEnabled(*model).get());
     EXPECT_FALSE(model->freeListening());
     EXPECT_EQ(ModelTestAccess::hearTestSeconds(*model), 3.0);
     EXPECT_EQ(ModelTestAccess::driverDetectTimeout(*model), 15.0);
@@ -58,7 +58,7 @@ TEST(ModelConstruction, EmptySettingsGiveTheFirstStartValues)
     EXPECT_EQ(ids({model->myLanguage.get(), model->theirLanguage.get()}),
               (std::pair<std::string, std::string>{"zh-Hans", "en"}));
     EXPECT_EQ(model->targetVoices.get(), world.voices["en"]);
-    EXPECT_TRUE(model->voiceChoices.get().empty());
+    EXPECT_TRUE(ModelTestAccess::voiceChoices(*model).get().empty());
     // Building the model writes nothing.
     EXPECT_TRUE(world.platform.defaults.snapshot().empty());
 }
@@ -178,7 +178,7 @@ TEST(ModelConstruction, VoicePicksMoveTheOldEnglishPickOnce)
         ModelWorld world;
         world.platform.defaults.set("englishVoiceIdentifier", "V");
         auto model = world.make();
-        EXPECT_EQ(model->voiceChoices.get(), (Map{{"en", "V"}}));
+        EXPECT_EQ(ModelTestAccess::voiceChoices(*model).get(), (Map{{"en", "V"}}));
         EXPECT_EQ(stored(world), (Map{{"en", "V"}}));
         EXPECT_FALSE(world.platform.defaults.has("englishVoiceIdentifier"));
     }
@@ -188,7 +188,7 @@ TEST(ModelConstruction, VoicePicksMoveTheOldEnglishPickOnce)
         world.platform.defaults.set("voiceByLanguage", DefaultsDictionary{{"en", "A"}, {"ja", "K"}});
         world.platform.defaults.set("englishVoiceIdentifier", "V");
         auto model = world.make();
-        EXPECT_EQ(model->voiceChoices.get(), (Map{{"en", "A"}, {"ja", "K"}}));
+        EXPECT_EQ(ModelTestAccess::voiceChoices(*model).get(), (Map{{"en", "A"}, {"ja", "K"}}));
         EXPECT_EQ(stored(world), (Map{{"en", "A"}, {"ja", "K"}}));
         EXPECT_FALSE(world.platform.defaults.has("englishVoiceIdentifier"));
     }
@@ -197,7 +197,7 @@ TEST(ModelConstruction, VoicePicksMoveTheOldEnglishPickOnce)
         ModelWorld world;
         world.platform.defaults.set("englishVoiceIdentifier", "");
         auto model = world.make();
-        EXPECT_TRUE(model->voiceChoices.get().empty());
+        EXPECT_TRUE(ModelTestAccess::voiceChoices(*model).get().empty());
         EXPECT_EQ(stored(world), Map{});
         EXPECT_FALSE(world.platform.defaults.has("englishVoiceIdentifier"));
     }
@@ -206,7 +206,7 @@ TEST(ModelConstruction, VoicePicksMoveTheOldEnglishPickOnce)
         ModelWorld world;
         world.platform.defaults.set("voiceByLanguage", DefaultsDictionary{{"de", "D"}});
         auto model = world.make();
-        EXPECT_EQ(model->voiceChoices.get(), (Map{{"de", "D"}}));
+        EXPECT_EQ(ModelTestAccess::voiceChoices(*model).get(), (Map{{"de", "D"}}));
         EXPECT_EQ(world.platform.defaults.snapshot().size(), 1u);
     }
     {
@@ -214,7 +214,7 @@ TEST(ModelConstruction, VoicePicksMoveTheOldEnglishPickOnce)
         ModelWorld world;
         world.platform.defaults.set("voiceByLanguage", DefaultsDictionary{{"de", "D"}, {"fr", std::int64_t{2}}});
         auto model = world.make();
-        EXPECT_TRUE(model->voiceChoices.get().empty());
+        EXPECT_TRUE(ModelTestAccess::voiceChoices(*model).get().empty());
     }
 }
 
@@ -226,7 +226,7 @@ TEST(ModelConstruction, AVoicePickMoveThatCannotBeStoredKeepsTheOldPick)
     auto model = world.make();
 
     // The pick is used now and moved at a later start.
-    EXPECT_EQ(model->voiceChoices.get(), (std::map<std::string, std::string>{{"en", "V"}}));
+    EXPECT_EQ(ModelTestAccess::voiceChoices(*model).get(), (std::map<std::string, std::string>{{"en", "V"}}));
     EXPECT_EQ(model->errorMessage.get(), "磁盘已满");
     EXPECT_EQ(world.platform.defaults.get<std::string>("englishVoiceIdentifier"), "V");
     EXPECT_FALSE(world.platform.defaults.has("voiceByLanguage"));
@@ -265,7 +265,7 @@ TEST(ModelObservation, AFieldNotifiesOnceForEachChangeAndNeverForTheSameValue)
     EXPECT_EQ(modelChanges, 1);
 
     int reacting = 0;
-    auto visible = model->metersVisible.subscribe([&] { ++reacting; });
+    auto visible = ModelTestAccess::metersVisible(*model).subscribe([&] { ++reacting; });
     model->setMetersVisible(true);
     model->setMetersVisible(false);
     model->setMetersVisible(false);
@@ -306,20 +306,20 @@ TEST(ModelObservation, TheSelectedInputKeepsItsUID)
     const AudioDevice builtIn = world.addMicrophone(11, "built-in", "Built-in");
     ModelTestAccess::set(model->inputDevices, {usb, builtIn});
 
-    model->setSelectedInputID(11);
-    EXPECT_EQ(model->selectedMicUID.get(), "built-in");
+    ModelTestAccess::setSelectedInputID(*model, 11);
+    EXPECT_EQ(ModelTestAccess::selectedMicUID(*model).get(), "built-in");
     // An id not listed (a device that has just gone) keeps the UID.
-    model->setSelectedInputID(99);
+    ModelTestAccess::setSelectedInputID(*model, 99);
     EXPECT_EQ(model->selectedInputID(), 99u);
-    EXPECT_EQ(model->selectedMicUID.get(), "built-in");
-    model->setSelectedInputID(std::nullopt);
-    EXPECT_EQ(model->selectedMicUID.get(), std::nullopt);
+    EXPECT_EQ(ModelTestAccess::selectedMicUID(*model).get(), "built-in");
+    ModelTestAccess::setSelectedInputID(*model, std::nullopt);
+    EXPECT_EQ(ModelTestAccess::selectedMicUID(*model).get(), std::nullopt);
 
     // The same id stored again still brings the UID in line.
-    model->setSelectedInputID(10);
-    ModelTestAccess::set(model->selectedMicUID, "stale");
-    model->setSelectedInputID(10);
-    EXPECT_EQ(model->selectedMicUID.get(), "usb-mic");
+    ModelTestAccess::setSelectedInputID(*model, 10);
+    ModelTestAccess::set(ModelTestAccess::selectedMicUID(*model), "stale");
+    ModelTestAccess::setSelectedInputID(*model, 10);
+    EXPECT_EQ(ModelTestAccess::selectedMicUID(*model).get(), "usb-mic");
 }
 
 }  // namespace

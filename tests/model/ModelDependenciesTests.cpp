@@ -118,7 +118,7 @@ TEST(ModelDependencies, TheDefaultModelStartsAndShutsDown)
 
     test::runTask(world.runtime, [&]() -> rt::Async<void> { co_await model->start(); }).result();
     EXPECT_TRUE(model->showWizard.get());
-    EXPECT_EQ(model->launchInputUID.get(), "usb-mic");
+    EXPECT_EQ(ModelTestAccess::launchInputUID(*model).get(), "usb-mic");
     EXPECT_TRUE(ModelTestAccess::deviceWatcher(*model) && ModelTestAccess::deviceWatcher(*model)->isWatching());
 
     model->shutdown();

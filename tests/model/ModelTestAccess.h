@@ -3,14 +3,19 @@
 #include "model/AppModel.h"
 #include "model/ModelField.h"
 
+#include <optional>
+#include <string>
 #include <utility>
+#include <vector>
 
 namespace parlaro {
 
 // Reaches into the model for a test that sets up a state no operation
 // reaches quickly (a call that is already on, a sheet already showing, a
 // platform closure swapped on a live model) or checks what the model keeps
-// between turns (a pending task, a watch). Product code changes the model
+// between turns (a pending task, a watch), and runs one step of an
+// operation on its own. The state, types and steps no view uses are private
+// to the model, so tests reach them here. Product code changes the model
 // through its operations only.
 struct ModelTestAccess {
     template <class T, class V = T>
@@ -18,6 +23,15 @@ struct ModelTestAccess {
     {
         return field.set(T(std::forward<V>(value)));
     }
+
+    // Types and timings the model keeps to itself.
+    using DeviceReading = AppModel::DeviceReading;
+    using HoldPlay = AppModel::HoldPlay;
+    using LanguagePair = AppModel::LanguagePair;
+    using PendingLanguageChange = AppModel::PendingLanguageChange;
+    using SpeakerRoute = AppModel::SpeakerRoute;
+    static constexpr double saveDelay = AppModel::saveDelay;
+    static constexpr double systemMicSettleSeconds = AppModel::systemMicSettleSeconds;
 
     // Task handles and the hold's continuation.
     static rt::TaskHandle<>& saveTask(AppModel& model) { return model.saveTask; }
@@ -48,6 +62,102 @@ struct ModelTestAccess {
     static double driverDetectTimeout(const AppModel& model) { return model.driverDetectTimeout; }
     static double recognitionTimeout(const AppModel& model) { return model.recognitionTimeout; }
     static double hearTestSeconds(const AppModel& model) { return model.hearTestSeconds; }
+
+    // Observable state no view reads.
+    static auto& callEndedAt(AppModel& model) { return model.callEndedAt; }
+    static auto& callSpeakerFailed(AppModel& model) { return model.callSpeakerFailed; }
+    static auto& callWatching(AppModel& model) { return model.callWatching; }
+    static auto& captureWasDenied(AppModel& model) { return model.captureWasDenied; }
+    static auto& devicesReadAt(AppModel& model) { return model.devicesReadAt; }
+    static auto& dirtySessions(AppModel& model) { return model.dirtySessions; }
+    static auto& driverWatchDevice(AppModel& model) { return model.driverWatchDevice; }
+    static auto& forwardingActive(AppModel& model) { return model.forwardingActive; }
+    static auto& headphoneRateDevice(AppModel& model) { return model.headphoneRateDevice; }
+    static auto& heldSentenceCount(AppModel& model) { return model.heldSentenceCount; }
+    static auto& heldSentences(AppModel& model) { return model.heldSentences; }
+    static auto& heldUtterance(AppModel& model) { return model.heldUtterance; }
+    static auto& holdID(AppModel& model) { return model.holdID; }
+    static auto& holdSendsWhileHolding(AppModel& model) { return model.holdSendsWhileHolding; }
+    static auto& isStartingRecording(AppModel& model) { return model.isStartingRecording; }
+    static auto& languagesBeforeChange(AppModel& model) { return model.languagesBeforeChange; }
+    static auto& lastPlayedDraftTranslation(AppModel& model) { return model.lastPlayedDraftTranslation; }
+    static auto& lastSessionEntry(AppModel& model) { return model.lastSessionEntry; }
+    static auto& launchInputUID(AppModel& model) { return model.launchInputUID; }
+    static auto& listeningError(AppModel& model) { return model.listeningError; }
+    static auto& listeningLanguageID(AppModel& model) { return model.listeningLanguageID; }
+    static auto& listeningSession(AppModel& model) { return model.listeningSession; }
+    static auto& loadedDriverVersion(AppModel& model) { return model.loadedDriverVersion; }
+    static auto& meterPreviewMicID(AppModel& model) { return model.meterPreviewMicID; }
+    static auto& metersEnabled(AppModel& model) { return model.metersEnabled; }
+    static auto& metersVisible(AppModel& model) { return model.metersVisible; }
+    static auto& myMenu(AppModel& model) { return model.myMenu; }
+    static auto& mySpeechReady(AppModel& model) { return model.mySpeechReady; }
+    static auto& originalVoiceAutoStarted(AppModel& model) { return model.originalVoiceAutoStarted; }
+    static auto& originalVoiceOnByDefault(AppModel& model) { return model.originalVoiceOnByDefault; }
+    static auto& permissionWasMissing(AppModel& model) { return model.permissionWasMissing; }
+    static auto& selectedMicUID(AppModel& model) { return model.selectedMicUID; }
+    static auto& sessionID(AppModel& model) { return model.sessionID; }
+    static auto& sessionOf(AppModel& model) { return model.sessionOf; }
+    static auto& sessionPrepared(AppModel& model) { return model.sessionPrepared; }
+    static auto& systemMicLastVirtual(AppModel& model) { return model.systemMicLastVirtual; }
+    static auto& systemMicPending(AppModel& model) { return model.systemMicPending; }
+    static auto& systemMicWasDefault(AppModel& model) { return model.systemMicWasDefault; }
+    static auto& theirMenu(AppModel& model) { return model.theirMenu; }
+    static auto& theirSpeechReady(AppModel& model) { return model.theirSpeechReady; }
+    static auto& translatablePairs(AppModel& model) { return model.translatablePairs; }
+    static auto& translationDownloadID(AppModel& model) { return model.translationDownloadID; }
+    static auto& translationPair(AppModel& model) { return model.translationPair; }
+    static auto& virtualInputDevice(AppModel& model) { return model.virtualInputDevice; }
+    static auto& virtualTapDevice(AppModel& model) { return model.virtualTapDevice; }
+    static auto& voiceChoices(AppModel& model) { return model.voiceChoices; }
+
+    // Steps and callbacks of the operations, run on their own.
+    static void applySystemMic(AppModel& model) { model.applySystemMic(); }
+    static void callStateChanged(AppModel& model) { model.callStateChanged(); }
+    static rt::Async<void> finishLanguageChange(AppModel& model) { return model.finishLanguageChange(); }
+    static rt::Async<void> listeningReadinessNotice(AppModel& model) { return model.listeningReadinessNotice(); }
+    static rt::Async<void> pauseListening(AppModel& model) { return model.pauseListening(); }
+    static void prepareSession(AppModel& model) { model.prepareSession(); }
+    static rt::Async<void> prepareTranslationPair(AppModel& model) { return model.prepareTranslationPair(); }
+    static std::string recordingStatus(const AppModel& model) { return model.recordingStatus(); }
+    static void recoverAudioDevices(AppModel& model) { model.recoverAudioDevices(); }
+    static void refreshCallSpeakerRoute(AppModel& model) { model.refreshCallSpeakerRoute(); }
+    static void refreshDevices(AppModel& model, std::optional<DeviceReading> reading = std::nullopt)
+    {
+        model.refreshDevices(std::move(reading));
+    }
+    static rt::Async<void> refreshLanguageMenus(AppModel& model) { return model.refreshLanguageMenus(); }
+    static rt::Async<void> refreshLanguageReadiness(AppModel& model) { return model.refreshLanguageReadiness(); }
+    static rt::Async<void> revertLanguageChange(AppModel& model, std::string reason)
+    {
+        return model.revertLanguageChange(std::move(reason));
+    }
+    static void routeCallSpeaker(AppModel& model) { model.routeCallSpeaker(); }
+    static void setFreeListening(AppModel& model, bool value) { model.setFreeListening(value); }
+    static void setSelectedInputID(AppModel& model, std::optional<AudioObjectId> value)
+    {
+        model.setSelectedInputID(value);
+    }
+    static rt::Async<bool> speakToPeer(AppModel& model, std::string text, AppModel::HoldPlay play)
+    {
+        return model.speakToPeer(std::move(text), play);
+    }
+    static std::optional<std::string> speakingVoiceID(const AppModel& model) { return model.speakingVoiceID(); }
+    static rt::Async<void> startListening(AppModel& model) { return model.startListening(); }
+    static rt::Async<void> startOriginalVoice(AppModel& model) { return model.startOriginalVoice(); }
+    static void startWatching(AppModel& model) { model.startWatching(); }
+    static void updateMeters(AppModel& model) { model.updateMeters(); }
+    static std::optional<AudioDevice> virtualMicDevice(const AppModel& model) { return model.virtualMicDevice(); }
+    static void watchDriverDevice(AppModel& model) { model.watchDriverDevice(); }
+    static void watchHeadphoneRate(AppModel& model) { model.watchHeadphoneRate(); }
+    static std::string joinRecognizedText(const std::vector<std::string>& pieces)
+    {
+        return AppModel::joinRecognizedText(pieces);
+    }
+    static std::optional<std::string> splitMessageCode(const std::optional<std::string>& text)
+    {
+        return AppModel::splitMessageCode(text);
+    }
 };
 
 }  // namespace parlaro

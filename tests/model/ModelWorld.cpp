@@ -2,6 +2,7 @@
 
 #include "audio/AudioDevices.h"
 #include "model/ModelDependencies.h"
+#include "model/ModelTestAccess.h"
 #include "support/TestSupport.h"
 
 #include <utility>

@@ -14,6 +14,7 @@ namespace {
 
 using test::ModelWorld;
 using Devices = std::vector<AudioObjectId>;
+using HoldPlay = ModelTestAccess::HoldPlay;
 
 VoiceOption voice(const std::string& id, const std::string& language)
 {
@@ -33,19 +34,20 @@ struct PlayWorld {
         world.voices["en"] = {voice("en-voice", "en-US")};
         world.voices["es"] = {voice("es-voice", "es-ES")};
         model = adjust ? world.make(adjust) : world.make();
-        model->refreshDevices();
+        ModelTestAccess::refreshDevices(*model);
         model->setSelectedMonitorOutputID(30);
     }
-    bool speak(const std::string& text, bool whileHolding = false)
+    bool speak(const std::string& text, HoldPlay play = HoldPlay::outsideHold)
     {
         bool played = false;
-        world.run(
-            [&, model = model]() -> rt::Async<void> { played = co_await model->speakToPeer(text, whileHolding); });
+        world.run([&, model = model]() -> rt::Async<void> {
+            played = co_await ModelTestAccess::speakToPeer(*model, text, play);
+        });
         return played;
     }
-    void playDraft(bool whileHolding = false)
+    void playDraft(HoldPlay play = HoldPlay::outsideHold)
     {
-        world.run([model = model, whileHolding] { return model->playDraftToPeer(whileHolding); });
+        world.run([model = model, play] { return model->playDraftToPeer(play); });
     }
     void quickPhrase(const std::string& english, const std::string& chinese)
     {
@@ -73,13 +75,13 @@ TEST(ModelPlayback, RefusalsAreSilentExceptForAMissingVoiceOrDevice)
     for (auto* busy : {&model.isSpeaking, &model.isHearTesting}) {
         ModelTestAccess::set(*busy, true);
         EXPECT_FALSE(w.speak("Hi"));
-        EXPECT_FALSE(w.speak("Hi", true));
+        EXPECT_FALSE(w.speak("Hi", HoldPlay::withinHold));
         ModelTestAccess::set(*busy, false);
     }
     for (auto* holding : {&model.isRecording, &model.isHoldingToTalk}) {
         ModelTestAccess::set(*holding, true);
         EXPECT_FALSE(w.speak("Hi"));
-        EXPECT_TRUE(w.speak("Held", true));
+        EXPECT_TRUE(w.speak("Held", HoldPlay::withinHold));
         ModelTestAccess::set(*holding, false);
     }
     EXPECT_EQ(w.spokenTexts(), (std::vector<std::string>{"Held", "Held"}));
@@ -133,13 +135,13 @@ TEST(ModelPlayback, APlayedDraftIsRecordedEachTimeAsTheUsersEntry)
     ModelTestAccess::set(model.isRecording, true);
     w.playDraft();
     EXPECT_TRUE(w.world.speaker->spoken.empty());
-    w.playDraft(true);
+    w.playDraft(HoldPlay::withinHold);
     ModelTestAccess::set(model.isRecording, false);
     w.playDraft();
 
     EXPECT_EQ(w.spokenTexts(), (std::vector<std::string>{"Hello", "Hello"}));
     EXPECT_EQ(model.status.get(), "已播放给对方");
-    EXPECT_EQ(model.lastPlayedDraftTranslation.get(), "Hello");
+    EXPECT_EQ(ModelTestAccess::lastPlayedDraftTranslation(model).get(), "Hello");
     EXPECT_EQ(model.playDraftTitle(), "再次播放给对方");
     const auto& entries = model.entries.get();
     ASSERT_EQ(entries.size(), 2u);
@@ -172,7 +174,7 @@ TEST(ModelPlayback, AStoppedOrFailedPlaybackRecordsNothingAndCanBeRepeated)
     EXPECT_TRUE(model.isSpeaking.get());
     EXPECT_EQ(model.status.get(), "正在用" + english + "播放给对方…");
     EXPECT_FALSE(model.canPlayDraft());
-    EXPECT_FALSE(w.speak("Other", true));  // one playback at a time
+    EXPECT_FALSE(w.speak("Other", HoldPlay::withinHold));  // one playback at a time
 
     w.world.speaker->stop();
     w.world.runtime.runUntilIdle();
@@ -181,7 +183,7 @@ TEST(ModelPlayback, AStoppedOrFailedPlaybackRecordsNothingAndCanBeRepeated)
     EXPECT_EQ(model.errorMessage.get(), std::nullopt);
     EXPECT_FALSE(model.isSpeaking.get());
     EXPECT_TRUE(model.entries.get().empty());
-    EXPECT_EQ(model.lastPlayedDraftTranslation.get(), std::nullopt);
+    EXPECT_EQ(ModelTestAccess::lastPlayedDraftTranslation(model).get(), std::nullopt);
     EXPECT_TRUE(model.canPlayDraft());
 
     // The entry names the pair the draft was spoken in, even when the
@@ -241,10 +243,10 @@ TEST(ModelQuickPhrases, EachLanguageRouteSpeaksTheRightTextAndRecordsIt)
     model.refreshVoices();
     w.world.translator->holdAnswers = true;
     ModelTestAccess::set(model.myLanguage, CallLanguage::chinese());
-    ModelTestAccess::set(model.myMenu, {{"en", LanguageReadiness{.translationInstalled = true}}});
+    ModelTestAccess::set(ModelTestAccess::myMenu(model), {{"en", LanguageReadiness{.translationInstalled = true}}});
     w.quickPhrase("Thanks", "谢谢");
     // ...or when the user speaks English, whatever the menu says...
-    ModelTestAccess::set(model.myMenu, {});
+    ModelTestAccess::set(ModelTestAccess::myMenu(model), {});
     ModelTestAccess::set(model.myLanguage, english);
     w.quickPhrase("Thanks", "谢谢");
     // ...else the Chinese text with the ready pair.
@@ -282,7 +284,7 @@ TEST(ModelQuickPhrases, EachLanguageRouteSpeaksTheRightTextAndRecordsIt)
 
     EXPECT_EQ(model.draftText.get(), "草稿");
     EXPECT_EQ(model.draftTranslation.get(), "Draft");
-    EXPECT_EQ(model.lastPlayedDraftTranslation.get(), std::nullopt);
+    EXPECT_EQ(ModelTestAccess::lastPlayedDraftTranslation(model).get(), std::nullopt);
 }
 
 TEST(ModelQuickPhrases, WithoutARouteOrATranslationNothingIsSpoken)

@@ -80,22 +80,22 @@ TEST(ModelReadiness, TheTranslatorIsResetOncePerPairBeforeReadinessIsWritten)
     auto watch = model->translationReady.subscribe(
         [&] { world.log->push_back(std::string("ready ") + (model->translationReady.get() ? "yes" : "no")); });
 
-    world.run([model] { return model->refreshLanguageReadiness(); });
+    world.run([model] { return ModelTestAccess::refreshLanguageReadiness(*model); });
     EXPECT_EQ(world.takeLog(), (Log{"translator reset", "ready yes"}));
-    EXPECT_EQ(model->translationPair.get(), my + ">" + their);
-    EXPECT_TRUE(model->mySpeechReady.get());
-    EXPECT_TRUE(model->theirSpeechReady.get());
+    EXPECT_EQ(ModelTestAccess::translationPair(*model).get(), my + ">" + their);
+    EXPECT_TRUE(ModelTestAccess::mySpeechReady(*model).get());
+    EXPECT_TRUE(ModelTestAccess::theirSpeechReady(*model).get());
 
     // Installed one way only is not ready; the same pair is not reset again.
     script->statuses[their + ">" + my] = TranslationStatus::supported;
-    world.run([model] { return model->refreshLanguageReadiness(); });
+    world.run([model] { return ModelTestAccess::refreshLanguageReadiness(*model); });
     EXPECT_EQ(world.takeLog(), (Log{"ready no"}));
 
     script->statuses.clear();
     ModelTestAccess::set(model->theirLanguage, language("ja"));
-    world.run([model] { return model->prepareTranslationPair(); });
+    world.run([model] { return ModelTestAccess::prepareTranslationPair(*model); });
     EXPECT_EQ(world.takeLog(), (Log{"translator reset", "ready yes"}));
-    EXPECT_EQ(model->translationPair.get(), my + ">ja");
+    EXPECT_EQ(ModelTestAccess::translationPair(*model).get(), my + ">ja");
 }
 
 TEST(ModelReadiness, ARefreshForAPairThatChangedMeanwhileWritesNothing)
@@ -111,18 +111,18 @@ TEST(ModelReadiness, ARefreshForAPairThatChangedMeanwhileWritesNothing)
         if (question == "engine " + their)
             ModelTestAccess::set(target->myLanguage, language("fr"));
     };
-    world.run([model] { return model->refreshLanguageReadiness(); });
+    world.run([model] { return ModelTestAccess::refreshLanguageReadiness(*model); });
     EXPECT_EQ(model->theirEngine.get(), SpeechEngine::speech);
-    EXPECT_FALSE(model->mySpeechReady.get());
-    EXPECT_EQ(model->translationPair.get(), std::nullopt);
+    EXPECT_FALSE(ModelTestAccess::mySpeechReady(*model).get());
+    EXPECT_EQ(ModelTestAccess::translationPair(*model).get(), std::nullopt);
 
     // The pair changes while the translation status is asked.
     script->onAsk = [target](const std::string& question) {
         if (question.rfind("status ", 0) == 0)
             ModelTestAccess::set(target->theirLanguage, language("de"));
     };
-    world.run([model] { return model->prepareTranslationPair(); });
-    EXPECT_EQ(model->translationPair.get(), std::nullopt);
+    world.run([model] { return ModelTestAccess::prepareTranslationPair(*model); });
+    EXPECT_EQ(ModelTestAccess::translationPair(*model).get(), std::nullopt);
     EXPECT_FALSE(model->translationReady.get());
     EXPECT_TRUE(world.takeLog().empty());
 }
@@ -134,15 +134,15 @@ TEST(ModelReadiness, TheListeningNoticeSaysWhatIsMissingOrStartsListening)
     auto model = scriptedModel(world, script);
     const CallLanguage their = model->theirLanguage.get();
     auto decide = [&] {
-        world.run([model] { return model->refreshLanguageReadiness(); });
-        world.run([model] { return model->listeningReadinessNotice(); });
+        world.run([model] { return ModelTestAccess::refreshLanguageReadiness(*model); });
+        world.run([model] { return ModelTestAccess::listeningReadinessNotice(*model); });
     };
 
     script->engines[their.id] = std::nullopt;
     decide();
     EXPECT_EQ(model->listeningStatus.get(),
               "本机无法识别" + their.displayName() + "，对方说话不会显示字幕；你说的话照常翻译");
-    EXPECT_FALSE(model->theirSpeechReady.get());
+    EXPECT_FALSE(ModelTestAccess::theirSpeechReady(*model).get());
 
     script->engines.clear();
     script->missingModels.insert(their.id);
@@ -157,7 +157,7 @@ TEST(ModelReadiness, TheListeningNoticeSaysWhatIsMissingOrStartsListening)
     EXPECT_EQ(world.sessions.size(), 1u);
 
     // A failure stays on show.
-    world.run([model] { return model->pauseListening(); });
+    world.run([model] { return ModelTestAccess::pauseListening(*model); });
     ModelTestAccess::set(model->listeningFailed, true);
     decide();
     EXPECT_FALSE(model->isListening.get());
@@ -170,10 +170,10 @@ TEST(ModelReadiness, ACapturePermissionGrantedWhileListeningRestartsListening)
     world.captureStatus = AudioCapturePermission::Status::denied;
     auto model = world.make();
     world.run([model] { return model->refreshCapturePermission(); });
-    EXPECT_TRUE(model->captureWasDenied.get());
+    EXPECT_TRUE(ModelTestAccess::captureWasDenied(*model).get());
     EXPECT_TRUE(model->audioCaptureMissing.get());
-    world.run([model] { return model->refreshLanguageReadiness(); });
-    world.run([model] { return model->listeningReadinessNotice(); });
+    world.run([model] { return ModelTestAccess::refreshLanguageReadiness(*model); });
+    world.run([model] { return ModelTestAccess::listeningReadinessNotice(*model); });
     EXPECT_EQ(model->listeningStatus.get(), "收听未开启 · 需要「系统录音」权限");
 
     world.captureStatus = AudioCapturePermission::Status::granted;
@@ -181,7 +181,7 @@ TEST(ModelReadiness, ACapturePermissionGrantedWhileListeningRestartsListening)
     auto watch = model->listeningStatus.subscribe([&] { statuses.push_back(model->listeningStatus.get()); });
     world.run([model] { return model->refreshCapturePermission(); });
     EXPECT_EQ(statuses, (Log{"已暂停自动收听", "正在开启自动收听…", "自动收听中 · 对方说话即记录并翻译"}));
-    EXPECT_FALSE(model->captureWasDenied.get());
+    EXPECT_FALSE(ModelTestAccess::captureWasDenied(*model).get());
     EXPECT_FALSE(model->audioCaptureMissing.get());
     EXPECT_EQ(world.sessions.size(), 2u);
 
@@ -207,16 +207,16 @@ TEST(ModelReadiness, TheMenusShowEachLanguagesReadinessAgainstTheOtherSide)
     script->statuses["es>zh-Hans"] = TranslationStatus::supported;
     script->statuses["de>en"] = TranslationStatus::supported;
     std::vector<std::size_t> writes;
-    auto mine = model->myMenu.subscribe([&] { writes.push_back(script->asked.size()); });
-    auto theirs = model->theirMenu.subscribe([&] { writes.push_back(script->asked.size()); });
-    world.run([model] { return model->refreshLanguageMenus(); });
+    auto mine = ModelTestAccess::myMenu(*model).subscribe([&] { writes.push_back(script->asked.size()); });
+    auto theirs = ModelTestAccess::theirMenu(*model).subscribe([&] { writes.push_back(script->asked.size()); });
+    world.run([model] { return ModelTestAccess::refreshLanguageMenus(*model); });
 
     // Both menus change once, after every question.
     EXPECT_EQ(writes, (std::vector<std::size_t>{script->asked.size(), script->asked.size()}));
     EXPECT_EQ(script->asked.front(), "engine zh-Hans");
-    EXPECT_EQ(model->myMenu.get().size(), 19u);
-    EXPECT_EQ(model->myMenu.get().count("en"), 0u);
-    EXPECT_EQ(model->theirMenu.get().count("zh-Hans"), 0u);
+    EXPECT_EQ(ModelTestAccess::myMenu(*model).get().size(), 19u);
+    EXPECT_EQ(ModelTestAccess::myMenu(*model).get().count("en"), 0u);
+    EXPECT_EQ(ModelTestAccess::theirMenu(*model).get().count("zh-Hans"), 0u);
 
     auto label = [&](const std::string& id, bool isMine) { return model->languageMenuLabel(language(id), isMine); };
     auto name = [](const std::string& id) { return language(id).displayName(); };
@@ -253,7 +253,7 @@ TEST(ModelReadiness, TheMenusShowEachLanguagesReadinessAgainstTheOtherSide)
     };
     script->engines.clear();
     writes.clear();
-    world.run([model] { return model->refreshLanguageMenus(); });
+    world.run([model] { return ModelTestAccess::refreshLanguageMenus(*model); });
     EXPECT_TRUE(writes.empty());
     EXPECT_EQ(label("de", true), name("de") + "  ·  只能打字 · 需下载");
 }
@@ -278,13 +278,13 @@ TEST(ModelReadiness, APairThisComputerCannotTranslateNamesThePairsItCan)
     });
     ModelTestAccess::set(model->myLanguage, language("de"));
     ModelTestAccess::set(model->theirLanguage, language("en"));
-    world.run([model] { return model->refreshLanguageReadiness(); });
+    world.run([model] { return ModelTestAccess::refreshLanguageReadiness(*model); });
 
     EXPECT_FALSE(model->translationReady.get());
     EXPECT_FALSE(model->translationSupported.get());
-    EXPECT_EQ(
-        model->translatablePairs.get(),
-        (std::vector<AppModel::LanguagePair>{{language("en"), language("es")}, {language("fr"), language("es")}}));
+    EXPECT_EQ(ModelTestAccess::translatablePairs(*model).get(),
+              (std::vector<ModelTestAccess::LanguagePair>{{language("en"), language("es")},
+                                                          {language("fr"), language("es")}}));
     const auto name = [](const char* id) { return language(id).displayName(); };
     EXPECT_EQ(model->untranslatablePairNote(),
               "这台电脑不能翻译" + name("en") + " ⇄ " + name("de") + "。能翻译的有：" + name("en") + " ⇄ " + name("es")
@@ -293,13 +293,13 @@ TEST(ModelReadiness, APairThisComputerCannotTranslateNamesThePairsItCan)
     // A pair that can be translated takes the note away.
     ModelTestAccess::set(model->myLanguage, language("en"));
     ModelTestAccess::set(model->theirLanguage, language("es"));
-    world.run([model] { return model->refreshLanguageReadiness(); });
+    world.run([model] { return ModelTestAccess::refreshLanguageReadiness(*model); });
     EXPECT_TRUE(model->translationReady.get());
     EXPECT_TRUE(model->translationSupported.get());
-    EXPECT_TRUE(model->translatablePairs.get().empty());
+    EXPECT_TRUE(ModelTestAccess::translatablePairs(*model).get().empty());
     EXPECT_EQ(model->untranslatablePairNote(), "");
     ModelTestAccess::set(model->theirLanguage, language("fr"));
-    world.run([model] { return model->refreshLanguageReadiness(); });
+    world.run([model] { return ModelTestAccess::refreshLanguageReadiness(*model); });
     EXPECT_FALSE(model->translationReady.get());
     EXPECT_TRUE(model->translationSupported.get()) << "an installable pack is offered as before";
 }

@@ -73,8 +73,8 @@ TEST(ModelSessions, ChangesAreWrittenFiveSecondsAfterTheFirstOne)
     SavingWorld w;
     const rt::Date now = w.world.runtime.clock().date();
     w.append(sentence("Hi", now));
-    ASSERT_TRUE(w.model->sessionID.get());
-    const rt::Uuid session = *w.model->sessionID.get();
+    ASSERT_TRUE(ModelTestAccess::sessionID(*w.model).get());
+    const rt::Uuid session = *ModelTestAccess::sessionID(*w.model).get();
     w.at(3.0);
     w.translate(0, "你好");
     w.at(4.999);
@@ -84,7 +84,7 @@ TEST(ModelSessions, ChangesAreWrittenFiveSecondsAfterTheFirstOne)
     ASSERT_EQ(written.size(), 1u);
     ASSERT_EQ(written[session].entries.size(), 1u);
     EXPECT_EQ(written[session].entries[0].translated, "你好");
-    EXPECT_TRUE(w.model->dirtySessions.get().empty());
+    EXPECT_TRUE(ModelTestAccess::dirtySessions(*w.model).get().empty());
 
     // One write only; the next change waits its own five seconds.
     w.forgetWrites();
@@ -107,18 +107,18 @@ TEST(ModelSessions, ASilenceOfMoreThanHalfAnHourOpensANewSession)
     const rt::Date start = w.world.runtime.clock().date();
     w.append(sentence("one", start));
     w.append(sentence("two", start + 1800.0));
-    const auto first = w.model->sessionID.get();
+    const auto first = ModelTestAccess::sessionID(*w.model).get();
     w.append(sentence("three", start + 1800.0 + 1800.001));
-    const auto second = w.model->sessionID.get();
+    const auto second = ModelTestAccess::sessionID(*w.model).get();
     ASSERT_TRUE(first && second);
     EXPECT_NE(*first, *second);
 
     // Sessions are written in the order they first changed.
-    EXPECT_EQ(w.model->dirtySessions.get(), (std::vector<rt::Uuid>{*first, *second}));
+    EXPECT_EQ(ModelTestAccess::dirtySessions(*w.model).get(), (std::vector<rt::Uuid>{*first, *second}));
     w.model->flushDirtySessions();
     w.translate(2, "三");
     w.translate(1, "二");
-    EXPECT_EQ(w.model->dirtySessions.get(), (std::vector<rt::Uuid>{*second, *first}));
+    EXPECT_EQ(ModelTestAccess::dirtySessions(*w.model).get(), (std::vector<rt::Uuid>{*second, *first}));
 
     w.at(5.0);
     auto written = w.written();
@@ -134,14 +134,14 @@ TEST(ModelSessions, ClearingAndClosingWriteAtOnce)
     SavingWorld w;
     const rt::Date now = w.world.runtime.clock().date();
     w.append(sentence("Hi", now));
-    const rt::Uuid session = *w.model->sessionID.get();
+    const rt::Uuid session = *ModelTestAccess::sessionID(*w.model).get();
     w.at(1.0);
     w.model->clearConversation();
     EXPECT_EQ(w.written().size(), 1u);
     EXPECT_TRUE(w.model->entries.get().empty());
-    EXPECT_EQ(w.model->sessionID.get(), std::nullopt);
-    EXPECT_EQ(w.model->lastSessionEntry.get(), std::nullopt);
-    EXPECT_TRUE(w.model->sessionOf.get().empty());
+    EXPECT_EQ(ModelTestAccess::sessionID(*w.model).get(), std::nullopt);
+    EXPECT_EQ(ModelTestAccess::lastSessionEntry(*w.model).get(), std::nullopt);
+    EXPECT_TRUE(ModelTestAccess::sessionOf(*w.model).get().empty());
     w.forgetWrites();
     w.at(20.0);
     EXPECT_TRUE(w.written().empty());
@@ -149,14 +149,14 @@ TEST(ModelSessions, ClearingAndClosingWriteAtOnce)
     // A call ends, then the translation of its last sentence arrives: the
     // old session is written again and the next sentence opens a new one.
     w.append(sentence("Bye", w.world.runtime.clock().date()));
-    const rt::Uuid call = *w.model->sessionID.get();
+    const rt::Uuid call = *ModelTestAccess::sessionID(*w.model).get();
     EXPECT_NE(call, session);
     w.model->closeConversationSession();
     EXPECT_EQ(w.written().size(), 1u);
     w.forgetWrites();
     w.translate(0, "再见");
     w.append(sentence("Next", w.world.runtime.clock().date()));
-    EXPECT_NE(*w.model->sessionID.get(), call);
+    EXPECT_NE(*ModelTestAccess::sessionID(*w.model).get(), call);
     w.at(30.0);
     auto written = w.written();
     ASSERT_EQ(written.size(), 2u);
@@ -169,7 +169,7 @@ TEST(ModelSessions, NothingIsKeptWhileSavingIsOff)
     w.history->setEnabled(false);
     const rt::Date now = w.world.runtime.clock().date();
     w.append(sentence("private", now));
-    EXPECT_TRUE(w.model->sessionOf.get().empty());
+    EXPECT_TRUE(ModelTestAccess::sessionOf(*w.model).get().empty());
     EXPECT_FALSE(ModelTestAccess::saveTask(*w.model));
     w.at(10.0);
     EXPECT_TRUE(w.written().empty());
@@ -186,7 +186,7 @@ TEST(ModelSessions, NothingIsKeptWhileSavingIsOff)
     ModelWorld bare;
     auto model = bare.make();
     model->setEntries({sentence("x", now)});
-    EXPECT_EQ(model->sessionID.get(), std::nullopt);
+    EXPECT_EQ(ModelTestAccess::sessionID(*model).get(), std::nullopt);
     EXPECT_FALSE(ModelTestAccess::saveTask(*model));
 }
 

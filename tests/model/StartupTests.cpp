@@ -49,7 +49,7 @@ TEST(ModelStart, FirstLaunchOpensOnlyTheWizard)
     EXPECT_FALSE(model->showInstallSheet.get());
     EXPECT_FALSE(model->showMicCheck.get());
     EXPECT_TRUE(model->isShowingSheet());
-    EXPECT_TRUE(model->sessionPrepared.get());
+    EXPECT_TRUE(ModelTestAccess::sessionPrepared(*model).get());
     EXPECT_TRUE(ModelTestAccess::deviceWatcher(*model) != nullptr);
 
     // Closing the wizard stores that onboarding is done.
@@ -114,9 +114,10 @@ TEST(ModelStart, TheVirtualDriverCountsOnlyWithBothDevices)
     EXPECT_FALSE(model->virtualMicStatus());
 
     // The microphone record found by a refresh counts as well.
-    ModelTestAccess::set(model->virtualInputDevice, AudioDevice{.id = 50, .uid = virtualMicUID, .inputChannels = 2});
+    ModelTestAccess::set(ModelTestAccess::virtualInputDevice(*model),
+                         AudioDevice{.id = 50, .uid = virtualMicUID, .inputChannels = 2});
     EXPECT_TRUE(model->virtualMicStatus());
-    EXPECT_EQ(model->virtualMicDevice()->id, 50u);
+    EXPECT_EQ(ModelTestAccess::virtualMicDevice(*model)->id, 50u);
     EXPECT_EQ(model->virtualOutputDevice(), std::nullopt);
 }
 
@@ -148,9 +149,9 @@ TEST(ModelStart, ThePhysicalDefaultInputIsTheLaunchInput)
         world.audio.addDevice(c.device);
         world.setDefaultInput(20);
         auto model = world.make();
-        model->prepareSession();
-        EXPECT_EQ(model->launchInputUID.get(), c.launchInput);
-        EXPECT_TRUE(model->systemMicPending.get());
+        ModelTestAccess::prepareSession(*model);
+        EXPECT_EQ(ModelTestAccess::launchInputUID(*model).get(), c.launchInput);
+        EXPECT_TRUE(ModelTestAccess::systemMicPending(*model).get());
     }
 }
 
@@ -162,15 +163,15 @@ TEST(ModelStart, ARouteLeftByAnEarlierRunIsPutBack)
     world.setDefaultInput(50);
     storeSnapshot(world, {.oldInput = "usb-mic", .routedInput = virtualMicUID});
     auto model = world.make();
-    model->prepareSession();
+    ModelTestAccess::prepareSession(*model);
 
     // Put back first; the takeover then records the microphone afresh.
     EXPECT_EQ(world.takeLog(), (Log{"route default input 10", "route default input 50"}));
     EXPECT_EQ(world.audio.defaultDevice(true), 50u);
     ASSERT_TRUE(world.route->snapshot());
     EXPECT_EQ(world.route->snapshot()->oldInput, "usb-mic");
-    EXPECT_FALSE(model->systemMicPending.get());
-    EXPECT_EQ(model->launchInputUID.get(), "usb-mic");
+    EXPECT_FALSE(ModelTestAccess::systemMicPending(*model).get());
+    EXPECT_EQ(ModelTestAccess::launchInputUID(*model).get(), "usb-mic");
     EXPECT_EQ(model->errorMessage.get(), std::nullopt);
 }
 
@@ -181,8 +182,8 @@ TEST(ModelStart, ARecordWithoutAnEarlierInputGivesNoLaunchInput)
     world.setDefaultInput(50);
     storeSnapshot(world, {.oldOutput = "speakers", .routedOutput = injectionUID});
     auto model = world.make();
-    model->prepareSession();
-    EXPECT_EQ(model->launchInputUID.get(), std::nullopt);
+    ModelTestAccess::prepareSession(*model);
+    EXPECT_EQ(ModelTestAccess::launchInputUID(*model).get(), std::nullopt);
 }
 
 TEST(ModelStart, ARestoreThatFailsIsShownAndStartUpGoesOn)
@@ -197,7 +198,7 @@ TEST(ModelStart, ARestoreThatFailsIsShownAndStartUpGoesOn)
 
     EXPECT_EQ(model->errorMessage.get(), "系统麦克风未能恢复：原麦克风未连接（VM-7）");
     // The remembered microphone is still the one to give back later.
-    EXPECT_EQ(model->launchInputUID.get(), "usb-mic");
+    EXPECT_EQ(ModelTestAccess::launchInputUID(*model).get(), "usb-mic");
     EXPECT_TRUE(model->showWizard.get());
     EXPECT_TRUE(ModelTestAccess::deviceWatcher(*model) != nullptr);
 
@@ -205,8 +206,8 @@ TEST(ModelStart, ARestoreThatFailsIsShownAndStartUpGoesOn)
     world.addMicrophone(12, "other", "Other");
     world.setDefaultInput(12);
     model->dismissError();
-    model->prepareSession();
-    EXPECT_EQ(model->launchInputUID.get(), "usb-mic");
+    ModelTestAccess::prepareSession(*model);
+    EXPECT_EQ(ModelTestAccess::launchInputUID(*model).get(), "usb-mic");
     EXPECT_EQ(model->errorMessage.get(), std::nullopt);
 }
 
@@ -218,16 +219,16 @@ TEST(ModelStart, WatchingStartsOnce)
         d.callRouteInspector = [](std::optional<AudioObjectId>) { return CallMicrophoneRoute::idle; };
         d.callObserver = [&](std::function<void()>) { ++observed; };
     });
-    model->startWatching();
+    ModelTestAccess::startWatching(*model);
     const auto watcher = ModelTestAccess::deviceWatcher(*model);
-    model->startWatching();
+    ModelTestAccess::startWatching(*model);
 
     EXPECT_EQ(ModelTestAccess::deviceWatcher(*model), watcher);
     EXPECT_TRUE(watcher->isWatching());
     EXPECT_EQ(deviceListListeners(world), 1u);
     EXPECT_TRUE(ModelTestAccess::serviceWatcher(*model) != nullptr);
     EXPECT_EQ(world.wakeHandlers.size(), 1u);
-    EXPECT_TRUE(model->callWatching.get());
+    EXPECT_TRUE(ModelTestAccess::callWatching(*model).get());
     EXPECT_EQ(observed, 1);
     world.runtime.runUntilIdle();
 }
@@ -238,8 +239,8 @@ TEST(ModelStart, WithoutCallDetectionNoCallIsWatched)
     int observed = 0;
     auto model =
         world.make([&](AppModel::Dependencies& d) { d.callObserver = [&](std::function<void()>) { ++observed; }; });
-    model->startWatching();
-    EXPECT_FALSE(model->callWatching.get());
+    ModelTestAccess::startWatching(*model);
+    EXPECT_FALSE(ModelTestAccess::callWatching(*model).get());
     EXPECT_EQ(observed, 0);
 }
 
@@ -255,7 +256,7 @@ TEST(ModelShutdown, StopsEverythingInOrderAndPutsTheMicrophoneBack)
     world.run([&] { return model->start(); });
     // The takeover, as a device refresh makes it.
     ModelTestAccess::systemRoute(*model)->routeInput(AudioDevice{.id = 50, .uid = virtualMicUID, .inputChannels = 2},
-                                                     model->launchInputUID.get());
+                                                     ModelTestAccess::launchInputUID(*model).get());
     ASSERT_EQ(world.audio.defaultDevice(true), 50u);
 
     // What is running when the application quits.
@@ -272,19 +273,20 @@ TEST(ModelShutdown, StopsEverythingInOrderAndPutsTheMicrophoneBack)
         std::shared_ptr<void>(nullptr, [log](void*) { log->push_back("driver watch released"); });
     ModelTestAccess::headphoneRateWatch(*model) =
         std::shared_ptr<void>(nullptr, [log](void*) { log->push_back("rate watch released"); });
-    ModelTestAccess::set(model->callSpeakerRoute, AppModel::SpeakerRoute{51, 30});
+    ModelTestAccess::set(model->callSpeakerRoute, ModelTestAccess::SpeakerRoute{51, 30});
     ModelTestAccess::holdTask(*model) = logOnCancel("hold cancelled");
     ModelTestAccess::set(model->isHoldingToTalk, true);
     ModelTestAccess::set(model->isListening, true);
     ModelTestAccess::set(model->originalVoiceOn, true);
-    ModelTestAccess::set(model->forwardingActive, true);
+    ModelTestAccess::set(ModelTestAccess::forwardingActive(*model), true);
     world.meters->micLevel.set(0.5f);
     world.runtime.runUntilIdle();
     world.takeLog();
 
-    const rt::Uuid session = model->listeningSession.get();
+    const rt::Uuid session = ModelTestAccess::listeningSession(*model).get();
     std::vector<rt::Subscription> watches;
-    watches.push_back(model->listeningSession.subscribe([log] { log->push_back("new listening session"); }));
+    watches.push_back(
+        ModelTestAccess::listeningSession(*model).subscribe([log] { log->push_back("new listening session"); }));
     watches.push_back(model->isListening.subscribe([log] { log->push_back("not listening"); }));
     watches.push_back(world.meters->micLevel.subscribe([log] { log->push_back("meters stopped"); }));
     watches.push_back(model->callSpeakerRoute.subscribe([log] { log->push_back("no speaker route"); }));
@@ -300,8 +302,8 @@ TEST(ModelShutdown, StopsEverythingInOrderAndPutsTheMicrophoneBack)
                    "meters stopped", "route default input 10"}));
     EXPECT_FALSE(ModelTestAccess::callPoll(*model));
     EXPECT_FALSE(ModelTestAccess::callRecheck(*model));
-    EXPECT_NE(model->listeningSession.get(), session);
-    EXPECT_FALSE(model->forwardingActive.get());
+    EXPECT_NE(ModelTestAccess::listeningSession(*model).get(), session);
+    EXPECT_FALSE(ModelTestAccess::forwardingActive(*model).get());
     EXPECT_FALSE(model->originalVoiceOn.get());
     EXPECT_EQ(model->status.get(), "已取消录音，未发送");
     EXPECT_EQ(ModelTestAccess::deviceWatcher(*model), nullptr);
@@ -320,11 +322,11 @@ TEST(ModelShutdown, ALateFarEndResultFindsANewSession)
     auto model = world.make();
     auto session = std::make_shared<test::FakeRecognitionSession>();
     world.incoming->session = session;
-    const rt::Uuid started = model->listeningSession.get();
+    const rt::Uuid started = ModelTestAccess::listeningSession(*model).get();
     model->shutdown();
     // A callback stamped with the old token no longer matches, and the
     // session was let go without being finished or cancelled.
-    EXPECT_NE(model->listeningSession.get(), started);
+    EXPECT_NE(ModelTestAccess::listeningSession(*model).get(), started);
     EXPECT_EQ(world.incoming->session, nullptr);
     EXPECT_TRUE(session->calls.empty());
     // Nothing to cancel or restore: the other steps are harmless.
@@ -342,7 +344,7 @@ TEST(ModelHoldPreferences, TranslateWhileHoldingMovesTheHeadphonesAndEndsFreeLis
     EXPECT_FALSE(model->monitorInHeadphones.get());
 
     // Free listening is on: a hold runs.
-    model->setFreeListening(true);
+    ModelTestAccess::setFreeListening(*model, true);
     ModelTestAccess::set(model->isHoldingToTalk, true);
     world.takeLog();
     model->setTranslateWhileHolding(false);
@@ -363,8 +365,8 @@ TEST(ModelHoldPreferences, FreeListeningIsRefusedWhileTheMicrophoneIsBusy)
     EXPECT_FALSE(model->freeListening());
 
     model->setTranslateWhileHolding(true);
-    for (auto* busy : {&model->isSpeaking, &model->isTranslatingDraft, &model->isStartingRecording, &model->isRecording,
-                       &model->isHearTesting}) {
+    for (auto* busy : {&model->isSpeaking, &model->isTranslatingDraft, &ModelTestAccess::isStartingRecording(*model),
+                       &model->isRecording, &model->isHearTesting}) {
         ModelTestAccess::set(*busy, true);
         EXPECT_FALSE(model->canStartSpeaking());
         model->freeListeningDidChange(true);
@@ -374,7 +376,7 @@ TEST(ModelHoldPreferences, FreeListeningIsRefusedWhileTheMicrophoneIsBusy)
     EXPECT_TRUE(world.log->empty());
 
     // Switching it off ends the hold.
-    model->setFreeListening(true);
+    ModelTestAccess::setFreeListening(*model, true);
     ModelTestAccess::set(model->isHoldingToTalk, true);
     model->freeListeningDidChange(false);
     EXPECT_FALSE(model->freeListening());
@@ -432,13 +434,13 @@ TEST(ModelHold, ACancelEndsTheHoldWithoutSending)
     });
     ModelTestAccess::holdTask(*model) = hold;
     ModelTestAccess::set(model->isHoldingToTalk, true);
-    ModelTestAccess::set(model->heldSentenceCount, 2);
+    ModelTestAccess::set(ModelTestAccess::heldSentenceCount(*model), 2);
     world.runtime.runUntilIdle();
-    const rt::Uuid before = model->holdID.get();
+    const rt::Uuid before = ModelTestAccess::holdID(*model).get();
 
     model->cancelHold();
     world.runtime.runUntilIdle();
-    EXPECT_NE(model->holdID.get(), before);
+    EXPECT_NE(ModelTestAccess::holdID(*model).get(), before);
     ASSERT_TRUE(released);
     EXPECT_FALSE(released->has_value());
     EXPECT_TRUE(cancelled);
@@ -454,9 +456,9 @@ TEST(ModelSheets, DismissingClosesEverySheetAndTheAlert)
     ModelTestAccess::set(model->showMicCheck, true);
     ModelTestAccess::set(model->showWizard, true);
     model->showError("x");
-    ModelTestAccess::set(
-        model->pendingLanguageChange,
-        AppModel::PendingLanguageChange{*CallLanguage::find("ja"), *CallLanguage::find("en"), {"日语语音识别模型"}});
+    ModelTestAccess::set(model->pendingLanguageChange,
+                         ModelTestAccess::PendingLanguageChange{
+                             *CallLanguage::find("ja"), *CallLanguage::find("en"), {"日语语音识别模型"}});
     model->dismissSheets();
     EXPECT_FALSE(model->isShowingSheet());
     EXPECT_EQ(model->errorMessage.get(), std::nullopt);

@@ -26,9 +26,9 @@ struct RowsWorld {
             d.driverVersionCheck = []() -> std::optional<std::string> { return "1.0"; };
             d.bundledDriverVersion = [this] { return carried; };
         });
-        model->refreshDevices();
+        ModelTestAccess::refreshDevices(*model);
         model->checkDriverUpdate();
-        world.run([m = model] { return m->refreshLanguageReadiness(); });
+        world.run([m = model] { return ModelTestAccess::refreshLanguageReadiness(*m); });
         model->refreshVoices();
     }
     ModuleReport row(ModuleID id) const
@@ -80,10 +80,11 @@ TEST(ModelStatusRows, TranslationRecognitionAndSpeechSayWhatIsMissing)
     const std::string pair = nameOf("en") + " ⇄ " + nameOf("zh-Hans");
     ModelTestAccess::set(w.model->translationReady, false);
     EXPECT_EQ(w.row(ModuleID::translation).state, ModuleState::needsDownload(pair + "翻译包"));
-    ModelTestAccess::set(w.model->theirMenu, {{"en", LanguageReadiness{SpeechEngine::speech, true, false, false}}});
+    ModelTestAccess::set(ModelTestAccess::theirMenu(*w.model),
+                         {{"en", LanguageReadiness{SpeechEngine::speech, true, false, false}}});
     EXPECT_EQ(w.row(ModuleID::translation).state, ModuleState::unsupported("苹果翻译不支持" + pair));
 
-    ModelTestAccess::set(w.model->theirSpeechReady, false);
+    ModelTestAccess::set(ModelTestAccess::theirSpeechReady(*w.model), false);
     EXPECT_EQ(w.row(ModuleID::recognition).state, ModuleState::needsDownload("语音识别模型"));
     ModelTestAccess::set(w.model->theirEngine, std::nullopt);
     EXPECT_EQ(w.row(ModuleID::recognition).state, ModuleState::unsupported("本机无法识别" + nameOf("en")));
@@ -92,7 +93,7 @@ TEST(ModelStatusRows, TranslationRecognitionAndSpeechSayWhatIsMissing)
     // theirs and the limit, as for their side: nothing there to fix. Only a
     // pair with neither fails, naming no engine.
     ModelTestAccess::set(w.model->theirEngine, SpeechEngine::dictation);
-    ModelTestAccess::set(w.model->theirSpeechReady, true);
+    ModelTestAccess::set(ModelTestAccess::theirSpeechReady(*w.model), true);
     ModelTestAccess::set(w.model->myEngine, std::nullopt);
     EXPECT_EQ(w.row(ModuleID::recognition),
               (ModuleReport{ModuleID::recognition, "Simulated dictation transcriber",
@@ -110,19 +111,19 @@ TEST(ModelStatusRows, AListeningFailureGoesToTheRowItsCodeNames)
 {
     RowsWorld w;
     ModelTestAccess::set(w.model->listeningFailed, true);
-    ModelTestAccess::set(w.model->listeningError, "识别出错（SR-5）");
+    ModelTestAccess::set(ModelTestAccess::listeningError(*w.model), "识别出错（SR-5）");
     EXPECT_EQ(w.row(ModuleID::recognition).state, ModuleState::failed("SR-5", "识别出错（SR-5）"));
     EXPECT_EQ(w.row(ModuleID::callAudio).state, ModuleState::ready());
     // The recognition prefix with no valid code still counts as recognition.
-    ModelTestAccess::set(w.model->listeningError, "识别出错（SR-x）");
+    ModelTestAccess::set(ModelTestAccess::listeningError(*w.model), "识别出错（SR-x）");
     EXPECT_EQ(w.row(ModuleID::recognition).state, ModuleState::failed("SR-5", "识别出错（SR-x）"));
 
-    ModelTestAccess::set(w.model->listeningError, "无法开始收听（CAP-2）");
+    ModelTestAccess::set(ModelTestAccess::listeningError(*w.model), "无法开始收听（CAP-2）");
     EXPECT_EQ(w.row(ModuleID::recognition).state, ModuleState::ready());
     EXPECT_EQ(w.row(ModuleID::callAudio).state, ModuleState::failed("CAP-2", "无法开始收听（CAP-2）"));
-    ModelTestAccess::set(w.model->listeningError, "设备出错");
+    ModelTestAccess::set(ModelTestAccess::listeningError(*w.model), "设备出错");
     EXPECT_EQ(w.row(ModuleID::callAudio).state, ModuleState::failed("CAP-3", "设备出错"));
-    ModelTestAccess::set(w.model->listeningError, std::nullopt);
+    ModelTestAccess::set(ModelTestAccess::listeningError(*w.model), std::nullopt);
     ModelTestAccess::set(w.model->listeningStatus, "收听未开启 · 请检查后重试");
     EXPECT_EQ(w.row(ModuleID::callAudio).state, ModuleState::failed("CAP-3", "收听未开启 · 请检查后重试"));
 
@@ -140,7 +141,7 @@ TEST(ModelStatusRows, TheDriverRowTellsMissingOutdatedAndNotYetLoaded)
     w.carried = "1.1";
     EXPECT_EQ(w.row(ModuleID::virtualMic).state,
               ModuleState::failed("VM-3", "驱动已更新，系统仍在使用旧版本，请重启电脑"));
-    ModelTestAccess::set(w.model->loadedDriverVersion, std::nullopt);
+    ModelTestAccess::set(ModelTestAccess::loadedDriverVersion(*w.model), std::nullopt);
     EXPECT_EQ(w.row(ModuleID::virtualMic),
               (ModuleReport{ModuleID::virtualMic, "声音服务器模块",
                             ModuleState::failed("VM-3", "驱动已更新，系统仍在使用旧版本，请重启电脑")}));
@@ -149,13 +150,13 @@ TEST(ModelStatusRows, TheDriverRowTellsMissingOutdatedAndNotYetLoaded)
     EXPECT_EQ(w.row(ModuleID::virtualMic).state, ModuleState::ready());
 
     w.world.audio.removeObject(50);
-    w.model->refreshDevices();
+    ModelTestAccess::refreshDevices(*w.model);
     EXPECT_EQ(w.row(ModuleID::virtualMic).state, ModuleState::failed("VM-1", "未安装 wenmora 音频设备"));
 }
 
 TEST(ModelStatusRows, OnlyATrailingBracketedAsciiCodeIsACode)
 {
-    const auto split = [](const std::optional<std::string>& text) { return AppModel::splitMessageCode(text); };
+    const auto split = [](const std::optional<std::string>& text) { return ModelTestAccess::splitMessageCode(text); };
     EXPECT_EQ(split("文本（SR-5）"), "SR-5");
     EXPECT_EQ(split("（TR-1）后来（VM-12）"), "VM-12");
     EXPECT_EQ(split("先（VM-7）后（坏）"), std::nullopt);

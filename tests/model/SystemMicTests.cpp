@@ -32,14 +32,14 @@ TEST(ModelSystemMic, SwitchedOffNothingEverTakesTheDefaultInput)
     world.addMicrophone(10, "usb-mic", "USB");
     world.setDefaultInput(10);
     auto model = world.make();
-    model->prepareSession();
+    ModelTestAccess::prepareSession(*model);
     world.addVirtualDriver();
-    model->refreshDevices();
-    model->applySystemMic();
-    model->recoverAudioDevices();
+    ModelTestAccess::refreshDevices(*model);
+    ModelTestAccess::applySystemMic(*model);
+    ModelTestAccess::recoverAudioDevices(*model);
     EXPECT_EQ(world.takeLog(), Log{});
     EXPECT_EQ(world.audio.defaultDevice(true), 10u);
-    EXPECT_TRUE(model->systemMicPending.get());
+    EXPECT_TRUE(ModelTestAccess::systemMicPending(*model).get());
 }
 
 TEST(ModelSystemMic, AMissingDriverLeavesTheTakeoverPendingUntilARefreshFindsIt)
@@ -48,29 +48,29 @@ TEST(ModelSystemMic, AMissingDriverLeavesTheTakeoverPendingUntilARefreshFindsIt)
     world.addMicrophone(10, "usb-mic", "USB");
     world.setDefaultInput(10);
     auto model = world.make();
-    model->prepareSession();
-    EXPECT_TRUE(model->systemMicPending.get());
-    EXPECT_EQ(model->launchInputUID.get(), "usb-mic");
+    ModelTestAccess::prepareSession(*model);
+    EXPECT_TRUE(ModelTestAccess::systemMicPending(*model).get());
+    EXPECT_EQ(ModelTestAccess::launchInputUID(*model).get(), "usb-mic");
 
     // Not while an installation runs.
     world.addVirtualDriver();
     ModelTestAccess::set(model->isInstallingDriver, true);
-    model->refreshDevices();
+    ModelTestAccess::refreshDevices(*model);
     EXPECT_EQ(switchesTo(world, 50), 0u);
-    EXPECT_TRUE(model->systemMicPending.get());
+    EXPECT_TRUE(ModelTestAccess::systemMicPending(*model).get());
 
     ModelTestAccess::set(model->isInstallingDriver, false);
-    model->refreshDevices();
+    ModelTestAccess::refreshDevices(*model);
     EXPECT_EQ(switchesTo(world, 50), 1u);
-    EXPECT_FALSE(model->systemMicPending.get());
-    EXPECT_TRUE(model->systemMicWasDefault.get());
+    EXPECT_FALSE(ModelTestAccess::systemMicPending(*model).get());
+    EXPECT_TRUE(ModelTestAccess::systemMicWasDefault(*model).get());
     EXPECT_EQ(world.route->snapshot()->oldInput, "usb-mic");
 
     // Switched: a later refresh leaves the user's own choice alone.
     world.setDefaultInput(10);
-    model->refreshDevices();
+    ModelTestAccess::refreshDevices(*model);
     EXPECT_EQ(switchesTo(world, 50), 0u);
-    EXPECT_FALSE(model->systemMicWasDefault.get());
+    EXPECT_FALSE(ModelTestAccess::systemMicWasDefault(*model).get());
 }
 
 TEST(ModelSystemMic, AFailedSwitchIsShownOncePerSwitchingOn)
@@ -81,34 +81,34 @@ TEST(ModelSystemMic, AFailedSwitchIsShownOncePerSwitchingOn)
     world.setDefaultInput(10);
     failSwitches(world);
     auto model = world.make();
-    model->prepareSession();
+    ModelTestAccess::prepareSession(*model);
     const auto shown = model->errorMessage.get();
     ASSERT_TRUE(shown);
     EXPECT_TRUE(shown->starts_with("无法切换系统麦克风（")) << *shown;
-    EXPECT_TRUE(model->systemMicPending.get());
+    EXPECT_TRUE(ModelTestAccess::systemMicPending(*model).get());
 
     // Tried again at the next refresh (the log holds both tries), silently.
     model->dismissError();
-    model->refreshDevices();
+    ModelTestAccess::refreshDevices(*model);
     EXPECT_EQ(switchesTo(world, 50), 2u);
     EXPECT_EQ(model->errorMessage.get(), std::nullopt);
 
     // Off puts the saved route back; on again allows one more alert.
     model->systemMicEnabledDidChange(false);
     EXPECT_EQ(world.platform.defaults.get<bool>("systemMicEnabled"), false);
-    EXPECT_FALSE(model->systemMicPending.get());
+    EXPECT_FALSE(ModelTestAccess::systemMicPending(*model).get());
     model->systemMicEnabledDidChange(true);
     EXPECT_EQ(model->errorMessage.get(), shown);
     model->dismissError();
-    model->applySystemMic();
+    ModelTestAccess::applySystemMic(*model);
     EXPECT_EQ(model->errorMessage.get(), std::nullopt);
 
     // Once the switch works it happens in the next check.
     world.audio.clearFailures();
     world.takeLog();
-    model->applySystemMic();
+    ModelTestAccess::applySystemMic(*model);
     EXPECT_EQ(world.audio.defaultDevice(true), 50u);
-    EXPECT_FALSE(model->systemMicPending.get());
+    EXPECT_FALSE(ModelTestAccess::systemMicPending(*model).get());
 }
 
 TEST(ModelSystemMic, ASwitchTheServerAppliesLateCountsAndIsRecorded)
@@ -119,19 +119,19 @@ TEST(ModelSystemMic, ASwitchTheServerAppliesLateCountsAndIsRecorded)
     world.setDefaultInput(10);
     world.audio.setDefaultSwitch(true, sim::DefaultSwitch::ignored);
     auto model = world.make();
-    model->prepareSession();
+    ModelTestAccess::prepareSession(*model);
     // Accepted and not applied yet: no failure, and already recorded.
     EXPECT_EQ(model->errorMessage.get(), std::nullopt);
-    EXPECT_TRUE(model->systemMicPending.get());
+    EXPECT_TRUE(ModelTestAccess::systemMicPending(*model).get());
     EXPECT_EQ(SystemAudioRoute::savedSnapshot(world.platform.defaults),
               (SystemAudioRoute::Snapshot{"usb-mic", "", virtualMicUID, ""}));
 
     // Applied a moment later: the next check takes it as done, and nothing
     // is shown once the settling time has passed.
     world.setDefaultInput(50);
-    model->refreshDevices();
-    EXPECT_FALSE(model->systemMicPending.get());
-    world.runtime.clock().advance(AppModel::systemMicSettleSeconds + 1);
+    ModelTestAccess::refreshDevices(*model);
+    EXPECT_FALSE(ModelTestAccess::systemMicPending(*model).get());
+    world.runtime.clock().advance(ModelTestAccess::systemMicSettleSeconds + 1);
     EXPECT_EQ(model->errorMessage.get(), std::nullopt);
     world.audio.setDefaultSwitch(true, sim::DefaultSwitch::takesEffect);
     model->shutdown();
@@ -145,8 +145,8 @@ TEST(ModelSystemMic, ASwitchTheServerAppliesLateCountsAndIsRecorded)
     never.setDefaultInput(10);
     never.audio.setDefaultSwitch(true, sim::DefaultSwitch::ignored);
     auto stuck = never.make();
-    stuck->prepareSession();
-    never.runtime.clock().advance(AppModel::systemMicSettleSeconds - 0.5);
+    ModelTestAccess::prepareSession(*stuck);
+    never.runtime.clock().advance(ModelTestAccess::systemMicSettleSeconds - 0.5);
     EXPECT_EQ(stuck->errorMessage.get(), std::nullopt);
     never.runtime.clock().advance(1);
     EXPECT_EQ(stuck->errorMessage.get(), "声音服务器接受了系统麦克风的切换，但没有生效");
@@ -163,25 +163,25 @@ TEST(ModelSystemMic, AVirtualMicrophoneBackUnderANewIdIsTakenAgainAtOnce)
     world.addVirtualDriver();
     world.setDefaultInput(10);
     auto model = world.make();
-    model->prepareSession();
+    ModelTestAccess::prepareSession(*model);
     EXPECT_EQ(switchesTo(world, 50), 1u);
 
     // The driver restarts: the device is gone, then back as 52, and the
     // system fell back to the microphone meanwhile.
     world.audio.removeObject(50);
     world.setDefaultInput(10);
-    model->refreshDevices();
-    EXPECT_EQ(model->systemMicLastVirtual.get(), std::nullopt);
+    ModelTestAccess::refreshDevices(*model);
+    EXPECT_EQ(ModelTestAccess::systemMicLastVirtual(*model).get(), std::nullopt);
     world.audio.addDevice({.id = 52,
                            .uid = virtualMicUID,
                            .name = "wenmora",
                            .inputBuffers = {2},
                            .outputBuffers = {2},
                            .transportType = "virt"_fcc});
-    model->refreshDevices();
+    ModelTestAccess::refreshDevices(*model);
     EXPECT_EQ(switchesTo(world, 52), 1u);
     EXPECT_EQ(world.audio.defaultDevice(true), 52u);
-    EXPECT_FALSE(model->systemMicPending.get());
+    EXPECT_FALSE(ModelTestAccess::systemMicPending(*model).get());
 }
 
 // A server may apply an acknowledged switch only after the check that
@@ -205,12 +205,13 @@ TEST(ModelSystemMic, ASwitchAppliedAfterItFailedIsGivenBackAtQuit)
         world.addVirtualDriver();
         world.audio.setDefaultSwitch(true, sim::DefaultSwitch::ignored);
         auto model = world.make();
-        model->prepareSession();
-        EXPECT_EQ(model->launchInputUID.get(), c.microphone ? "usb-mic" : "speakers.monitor");
-        EXPECT_TRUE(model->systemMicPending.get());
+        ModelTestAccess::prepareSession(*model);
+        EXPECT_EQ(ModelTestAccess::launchInputUID(*model).get(), c.microphone ? "usb-mic" : "speakers.monitor");
+        EXPECT_TRUE(ModelTestAccess::systemMicPending(*model).get());
         // Accepted: recorded before it lands.
         EXPECT_EQ(world.route->snapshot(),
-                  (SystemAudioRoute::Snapshot{model->launchInputUID.get().value_or(""), "", virtualMicUID, ""}));
+                  (SystemAudioRoute::Snapshot{ModelTestAccess::launchInputUID(*model).get().value_or(""), "",
+                                              virtualMicUID, ""}));
 
         // The server applies it late; the model quits before its next check.
         world.audio.setDefaultSwitch(true, sim::DefaultSwitch::takesEffect);
@@ -230,7 +231,7 @@ TEST(ModelSystemMic, AQuitAfterAFailedSwitchLeavesTheDefaultInputAlone)
     world.addVirtualDriver();
     failSwitches(world);
     auto model = world.make();
-    model->prepareSession();
+    ModelTestAccess::prepareSession(*model);
     world.takeLog();
     model->shutdown();
     EXPECT_EQ(switchesTo(world, 50), 0u);

@@ -40,15 +40,15 @@ TEST(ModelVoices, ThePickIsOfferedWhateverItsQualityAndStoredWithEveryWrite)
     world.voices["en"] = {voice("basic"), voice("premium", 3), voice("enhanced", 2)};
     auto model = world.make();
     int notices = 0;
-    auto watch = model->voiceChoices.subscribe([&] { ++notices; });
+    auto watch = ModelTestAccess::voiceChoices(*model).subscribe([&] { ++notices; });
 
     // Automatic choice speaks with the first voice, though it is not offered.
     EXPECT_EQ(ids(model->offeredVoices()), (std::vector<std::string>{"premium", "enhanced"}));
-    EXPECT_EQ(model->speakingVoiceID(), "basic");
+    EXPECT_EQ(ModelTestAccess::speakingVoiceID(*model), "basic");
 
     model->setSelectedVoiceID("enhanced");
     EXPECT_EQ(model->selectedVoiceID(), "enhanced");
-    EXPECT_EQ(model->speakingVoiceID(), "enhanced");
+    EXPECT_EQ(ModelTestAccess::speakingVoiceID(*model), "enhanced");
     EXPECT_EQ(storedPicks(world), (Picks{{"en", "enhanced"}}));
     EXPECT_EQ(notices, 1);
 
@@ -68,14 +68,14 @@ TEST(ModelVoices, ThePickIsOfferedWhateverItsQualityAndStoredWithEveryWrite)
     EXPECT_EQ(storedPicks(world), (Picks{{"en", "basic"}, {"es", "es-voice"}}));
     model->setSelectedVoiceID("");
     EXPECT_EQ(storedPicks(world), (Picks{{"en", "basic"}}));
-    EXPECT_EQ(model->speakingVoiceID(), "basic");  // the voice list is still that of English
+    EXPECT_EQ(ModelTestAccess::speakingVoiceID(*model), "basic");  // the voice list is still that of English
     ModelTestAccess::set(model->theirLanguage, *CallLanguage::find("en"));
     EXPECT_EQ(model->selectedVoiceID(), "basic");
 
     world.voices["en"] = {};
     model->setSelectedVoiceID("");
     model->refreshVoices();
-    EXPECT_EQ(model->speakingVoiceID(), std::nullopt);
+    EXPECT_EQ(ModelTestAccess::speakingVoiceID(*model), std::nullopt);
 }
 
 TEST(ModelVoices, ARefreshDropsAVanishedPickAndAnnouncesANewFirstVoice)
@@ -142,7 +142,7 @@ struct PreviewWorld {
         world.addVirtualDriver();
         world.voices["en"] = {voice("v")};
         model = world.make();
-        model->refreshDevices();
+        ModelTestAccess::refreshDevices(*model);
         model->setSelectedMonitorOutputID(31);
     }
     void preview()

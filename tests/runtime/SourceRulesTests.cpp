@@ -116,6 +116,67 @@ bool declaresFunction(std::string declaration)
     return outside.substr(0, outside.find_first_of("{=")).find('(') != std::string::npos;
 }
 
+// The declarations of every public section of the model's class body.
+std::vector<std::string> publicDeclarationsOfTheModel()
+{
+    const std::string header = readFile(root / "src/model/AppModel.h");
+    const auto begin = header.find("\nclass AppModel ");
+    const auto end = header.find("\n};\n", begin);
+    const std::regex label(R"(\n(public|private|protected):\n)");
+    std::vector<std::string> found;
+    std::string access = "private";
+    auto from = header.cbegin() + static_cast<std::ptrdiff_t>(header.find('{', begin) + 1);
+    const auto to = header.cbegin() + static_cast<std::ptrdiff_t>(end);
+    for (std::smatch match; std::regex_search(from, to, match, label); from = match[0].second) {
+        if (access == "public")
+            for (auto& declaration : declarationsOf(std::string(from, match[0].first)))
+                found.push_back(std::move(declaration));
+        access = match[1];
+    }
+    if (access == "public")
+        for (auto& declaration : declarationsOf(std::string(from, to)))
+            found.push_back(std::move(declaration));
+    return found;
+}
+
+// The name a class-level declaration introduces: the type, the function or
+// operator, the field or the constant.
+std::string declaredName(const std::string& declaration)
+{
+    std::smatch match;
+    if (std::regex_search(declaration, match, std::regex(R"(^(?:struct|class|enum class|enum|using)\s+(\w+))")))
+        return match[1];
+    if (std::regex_search(declaration, match, std::regex(R"(operator\s*(==|=))")))
+        return "operator" + match[1].str();
+    std::string outside;
+    int angle = 0;
+    for (const char c : declaration) {
+        angle += c == '<' ? 1 : c == '>' ? -1 : 0;
+        if (angle == 0 && c != '>')
+            outside += c;
+    }
+    outside = outside.substr(0, outside.find_first_of(declaresFunction(declaration) ? "(" : "{=;"));
+    std::regex_search(outside, match, std::regex(R"((\w+)\s*$)"));
+    return match[1];
+}
+
+// Every identifier in the sources, comments left out.
+std::set<std::string> identifiersIn(const std::vector<SourceFile>& files)
+{
+    std::set<std::string> found;
+    const std::regex identifier(R"([A-Za-z_]\w*)");
+    for (const auto& file : files) {
+        std::istringstream lines(file.text);
+        std::string line;
+        while (std::getline(lines, line)) {
+            line = line.substr(0, line.find("//"));
+            for (std::sregex_iterator it(line.begin(), line.end(), identifier), none; it != none; ++it)
+                found.insert(it->str());
+        }
+    }
+    return found;
+}
+
 }  // namespace
 
 // Main-actor code and everything a test drives take time from rt::clock(),
@@ -178,16 +239,9 @@ TEST(SourceRules, NoSectionMarkers)
 // public would let anyone replace or cancel what the model relies on.
 TEST(SourceRules, TheModelShowsOnlyFieldsTypesConstantsAndOperations)
 {
-    const std::string header = readFile(root / "src/model/AppModel.h");
-    const std::string publicLabel = "\npublic:\n";
-    const auto begin = header.find(publicLabel);
-    ASSERT_NE(begin, std::string::npos);
-    const auto end = header.find("\nprivate:\n", begin);
-    ASSERT_NE(end, std::string::npos);
     const std::regex allowed(R"(^(ModelField<|ReactiveField<|static constexpr |using |struct |enum ))");
     std::vector<std::string> state;
-    const auto body = header.substr(begin + publicLabel.size(), end - begin - publicLabel.size());
-    for (const auto& declaration : declarationsOf(body))
+    for (const auto& declaration : publicDeclarationsOfTheModel())
         if (!std::regex_search(declaration, allowed) && !declaresFunction(declaration))
             state.push_back(declaration);
     EXPECT_TRUE(state.empty()) << "make it private (tests reach it through ModelTestAccess):\n" << joined(state);
@@ -198,4 +252,44 @@ TEST(SourceRules, TheModelShowsOnlyFieldsTypesConstantsAndOperations)
     EXPECT_FALSE(declaresFunction("bool waiting = isIdle();"));
     EXPECT_TRUE(declaresFunction("AppModel& operator=(const AppModel&) = delete;"));
     EXPECT_TRUE(declaresFunction("void openMicCheck(std::optional<std::string> reason = std::nullopt);"));
+}
+
+// The model's public face is what the views, the settings and the app use:
+// a field, type or operation none of them names is private, and tests reach
+// it through ModelTestAccess. The names below are public for another reader.
+TEST(SourceRules, EveryPublicNameOfTheModelIsUsedByTheInterface)
+{
+    // Making and copying the model, and the graph it is made from; and the
+    // types of Dependencies' members that the model layer's own builder of
+    // the real graph (ModelDependencies.cpp) names.
+    const std::set<std::string> allowed{"AppModel",    "operator=",   "make",         "Dependencies",
+                                        "DeviceRates", "WatchObject", "ActivityToken"};
+    const auto used = identifiersIn(sourcesUnder({"src/ui", "src/settings", "src/app"}));
+    std::vector<std::string> unused;
+    std::set<std::string> names;
+    for (const auto& declaration : publicDeclarationsOfTheModel()) {
+        const std::string name = declaredName(declaration);
+        names.insert(name);
+        if (!used.contains(name) && !allowed.contains(name))
+            unused.push_back(name);
+    }
+    EXPECT_TRUE(unused.empty()) << "no view uses these; make them private (tests reach them through "
+                                   "ModelTestAccess):\n"
+                                << joined(unused);
+    // A listed name that is no longer public leaves the list.
+    for (const auto& name : allowed)
+        EXPECT_TRUE(names.contains(name)) << name;
+    EXPECT_GT(names.size(), 100U) << "every public section is read";
+
+    // The rule's own reading of a declaration's name.
+    EXPECT_EQ(declaredName("ModelField<std::map<std::string, int>> myMenu{{}, changes()};"), "myMenu");
+    EXPECT_EQ(declaredName("ModelField<bool> monitorInHeadphones;"), "monitorInHeadphones");
+    EXPECT_EQ(declaredName("static constexpr double saveDelay = 5.0;"), "saveDelay");
+    EXPECT_EQ(declaredName("rt::Async<void> translateDraft(std::string text, std::function<bool()> f = {});"),
+              "translateDraft");
+    EXPECT_EQ(declaredName("std::optional<std::string> holdToTalkUnavailable() const;"), "holdToTalkUnavailable");
+    EXPECT_EQ(declaredName("AppModel& operator=(const AppModel&) = delete;"), "operator=");
+    EXPECT_EQ(declaredName("using WatchObject = std::shared_ptr<void>;"), "WatchObject");
+    EXPECT_EQ(declaredName("struct HearTest { bool operator==(const HearTest&) const = default; };"), "HearTest");
+    EXPECT_EQ(declaredName("enum class HoldPlay { outsideHold, withinHold };"), "HoldPlay");
 }

@@ -41,26 +41,26 @@ TEST_F(MicCheckViewTest, PreviewsThePickedDeviceWithoutSelectingIt)
     EXPECT_EQ(find<QLabel>("micCheck.pickerTitle")->text(), "麦克风");
     EXPECT_FALSE(shown("micCheck.reason"));
     EXPECT_EQ(v.picker()->currentText(), "USB 麦克风");
-    EXPECT_EQ(model->meterPreviewMicID(), 7u);
-    EXPECT_TRUE(model->metersEnabled());
+    EXPECT_EQ(ModelTestAccess::meterPreviewMicID(*model)(), 7u);
+    EXPECT_TRUE(ModelTestAccess::metersEnabled(*model)());
     snapshot(v, "miccheck", "devices");
 
     // Only the user's pick moves the preview; setting the picker does not
     // come back as a pick.
-    auto preview = model->meterPreviewMicID.subscribe([&] { ++meterUpdates; });
+    auto preview = ModelTestAccess::meterPreviewMicID(*model).subscribe([&] { ++meterUpdates; });
     v.picker()->activated(1);
     view();
-    EXPECT_EQ(model->meterPreviewMicID(), 9u);
+    EXPECT_EQ(ModelTestAccess::meterPreviewMicID(*model)(), 9u);
     EXPECT_EQ(model->selectedInputID(), 7u);
     EXPECT_EQ(v.picker()->currentText(), "耳机麦克风");
     EXPECT_EQ(meterUpdates, 1);
 
     // The picked device goes away: back to the model's choice.
     world.audio.removeObject(9);
-    model->refreshDevices();
+    ModelTestAccess::refreshDevices(*model);
     view();
     EXPECT_EQ(v.candidate(), 7u);
-    EXPECT_EQ(model->meterPreviewMicID(), 7u);
+    EXPECT_EQ(ModelTestAccess::meterPreviewMicID(*model)(), 7u);
     EXPECT_EQ(v.picker()->count(), 1);
 
     // Confirming hands the candidate to the model, which closes the check.
@@ -70,14 +70,14 @@ TEST_F(MicCheckViewTest, PreviewsThePickedDeviceWithoutSelectingIt)
     view();
     EXPECT_TRUE(model->micConfirmed());
     EXPECT_FALSE(model->showMicCheck());
-    EXPECT_FALSE(model->meterPreviewMicID().has_value());
+    EXPECT_FALSE(ModelTestAccess::meterPreviewMicID(*model)().has_value());
 }
 
 TEST_F(MicCheckViewTest, WithoutDevicesShowsTheNoticeAndCannotConfirm)
 {
     world.audio.removeObject(7);
     world.audio.removeObject(9);
-    model->refreshDevices();
+    ModelTestAccess::refreshDevices(*model);
     ModelTestAccess::set(model->micCheckReason, std::string("请先确认要用的麦克风。"));
     auto& v = view();
     EXPECT_TRUE(shown("micCheck.noDevices"));
@@ -90,7 +90,7 @@ TEST_F(MicCheckViewTest, WithoutDevicesShowsTheNoticeAndCannotConfirm)
 
     // A microphone plugged in now becomes the candidate.
     world.addMicrophone(11, "mic-11", "新麦克风");
-    model->refreshDevices();
+    ModelTestAccess::refreshDevices(*model);
     view();
     EXPECT_EQ(v.candidate(), 11u);
     EXPECT_TRUE(v.confirmButton()->isEnabled());
@@ -138,16 +138,16 @@ TEST_F(MicCheckViewTest, AViewGoneWhileThePermissionIsAskedLeavesThePreviewAlone
             co_return co_await rt::withContinuation<bool>([&asked](rt::Continuation<bool> go) { asked.push_back(go); });
         };
     });
-    model->refreshDevices();
+    ModelTestAccess::refreshDevices(*model);
     view();
     ASSERT_EQ(asked.size(), 1u);
-    EXPECT_FALSE(model->meterPreviewMicID().has_value());
+    EXPECT_FALSE(ModelTestAccess::meterPreviewMicID(*model)().has_value());
     views.clear();
     view_ = nullptr;
     asked.front().resume(true);
     world.settle();
-    EXPECT_TRUE(model->metersEnabled());
-    EXPECT_FALSE(model->meterPreviewMicID().has_value());
+    EXPECT_TRUE(ModelTestAccess::metersEnabled(*model)());
+    EXPECT_FALSE(ModelTestAccess::meterPreviewMicID(*model)().has_value());
 }
 
 }  // namespace

@@ -232,7 +232,7 @@ TEST_F(SettingsViewTest, AttentionDotsFollowTheModelAndTheUpdateCheck)
     // Without the driver the device page asks for attention.
     EXPECT_EQ(dot(3), !model->virtualMicStatus() || model->virtualMicNeedsUpdate());
     world.addVirtualDriver();
-    model->refreshDevices();
+    ModelTestAccess::refreshDevices(*model);
     ModelTestAccess::set(model->virtualMicNeedsUpdate, false);
     world.settle();
     EXPECT_FALSE(dot(3));
@@ -362,7 +362,7 @@ TEST_F(SettingsViewTest, StatusPageShowsTheListeningProblemOnlyWhenThereIsOne)
 TEST_F(SettingsViewTest, StatusDotRisesForAFailedModuleOnly)
 {
     world.addVirtualDriver();
-    model->refreshDevices();
+    ModelTestAccess::refreshDevices(*model);
     ModelTestAccess::set(model->virtualMicNeedsUpdate, false);
     VoiceOption voice;
     voice.id = "v1";
@@ -445,14 +445,14 @@ TEST_F(SettingsViewTest, DevicePageWhenInstalledShowsWhereTheFarEndPlaysAndTheUp
 {
     world.addOutput(30, "usb-out", "USB 耳机");
     world.addVirtualDriver();
-    model->refreshDevices();
+    ModelTestAccess::refreshDevices(*model);
     model->openSettings(SettingsPage::virtualMic);
     auto& shown = open();
     ASSERT_TRUE(model->virtualMicStatus());
     EXPECT_TRUE(find<QWidget>(QStringLiteral("device.missing"))->isHidden());
     EXPECT_FALSE(find<QWidget>(QStringLiteral("device.installed"))->isHidden());
     auto* farEnd = find<QLabel>(QStringLiteral("device.farEnd"));
-    ModelTestAccess::set(model->callSpeakerRoute, AppModel::SpeakerRoute{50, 30});
+    ModelTestAccess::set(model->callSpeakerRoute, ModelTestAccess::SpeakerRoute{50, 30});
     ModelTestAccess::set(model->virtualMicNeedsUpdate, false);
     ModelTestAccess::set(model->callMicrophoneRoute, CallMicrophoneRoute::connected);
     world.settle();
@@ -492,7 +492,7 @@ TEST_F(SettingsViewTest, DevicePageWhenInstalledShowsWhereTheFarEndPlaysAndTheUp
     world.settle();
 
     // Gone from the list, the output is no longer named.
-    ModelTestAccess::set(model->callSpeakerRoute, AppModel::SpeakerRoute{50, 31});
+    ModelTestAccess::set(model->callSpeakerRoute, ModelTestAccess::SpeakerRoute{50, 31});
     world.settle();
     EXPECT_TRUE(farEnd->isHidden());
 
@@ -567,8 +567,8 @@ TEST_F(SettingsViewTest, ShortcutRowSpeaksOfTheHoldModeInForce)
 TEST_F(SettingsViewTest, SpeakingPageAsksTheModelAndShowsItsAnswer)
 {
     world.addMicrophone(7, "mic-7", "USB 麦克风");
-    model->refreshDevices();
-    model->setSelectedInputID(AudioObjectId{7});
+    ModelTestAccess::refreshDevices(*model);
+    ModelTestAccess::setSelectedInputID(*model, AudioObjectId{7});
     ModelTestAccess::set(model->micConfirmed, false);
     ModelTestAccess::set(model->micCheckReason, std::string("x"));
     ModelTestAccess::set(model->originalVoiceOn, false);
@@ -646,7 +646,7 @@ TEST_F(SettingsViewTest, SpeakingPageAsksTheModelAndShowsItsAnswer)
 
     // The page never starts the microphone; its meters dim until a call,
     // a sound test or the microphone check measures.
-    EXPECT_FALSE(model->metersEnabled());
+    EXPECT_FALSE(ModelTestAccess::metersEnabled(*model)());
     EXPECT_FALSE(model->levelMeters()->micDevice().has_value());
     auto* meters = find<QWidget>(QStringLiteral("speaking.meters"));
     auto opacity = [&] { return static_cast<QGraphicsOpacityEffect*>(meters->graphicsEffect())->opacity(); };
@@ -670,7 +670,7 @@ TEST_F(SettingsViewTest, VoicePageFiltersHeadphonesAndAsksForVoicesWhenThereAreN
 {
     world.addOutput(30, "usb-out", "USB 耳机");
     world.addVirtualDriver();
-    model->refreshDevices();
+    ModelTestAccess::refreshDevices(*model);
     ModelTestAccess::set(model->targetVoices, {});
     model->openSettings(SettingsPage::voice);
     auto& shown = open();
@@ -770,7 +770,7 @@ TEST_F(SettingsViewTest, VoicePickerWaitsWhileTheVoiceIsInUse)
     picker->setCurrentIndex(0);
     emit picker->activated(0);
     world.settle();
-    EXPECT_EQ(model->voiceChoices().count(model->theirLanguage().id), 0u);
+    EXPECT_EQ(ModelTestAccess::voiceChoices(*model)().count(model->theirLanguage().id), 0u);
 }
 
 TEST_F(SettingsViewTest, EscapeLeavesAnOpenDialogAndARecordingRowAlone)

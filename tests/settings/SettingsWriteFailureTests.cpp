@@ -9,6 +9,7 @@
 #include "audio/SystemAudioRoute.h"
 #include "history/ConversationHistory.h"
 #include "model/AppModel.h"
+#include "model/ModelTestAccess.h"
 #include "platform/Platform.h"
 #include "platform/linux/JsonFileSettingsStore.h"
 #include "platform/sim/SimGlobalKeys.h"
@@ -214,7 +215,7 @@ TEST(SettingsWriteFailure, ARouteThatCannotBeRecordedIsToldInTheUsersLanguageNam
     w.open(file);
     if (testing::Test::HasFatalFailure())
         return;
-    w.model->prepareSession();
+    ModelTestAccess::prepareSession(*w.model);
     EXPECT_EQ(w.model->errorMessage.get(),
               "Die Einstellungen können nicht in " + file.string() + " gespeichert werden (" + readOnly.reason()
                   + ").");

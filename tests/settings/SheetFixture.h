@@ -3,6 +3,7 @@
 #include "ModelUiWorld.h"
 
 #include "model/AppModel.h"
+#include "model/ModelTestAccess.h"
 
 #include <QWidget>
 
@@ -30,7 +31,7 @@ protected:
                 co_return;
             };
         });
-        model->refreshDevices();
+        ModelTestAccess::refreshDevices(*model);
         window = std::make_unique<QWidget>();
         window->setObjectName(QStringLiteral("window"));
         window->resize(900, 700);

@@ -269,7 +269,7 @@ TEST_F(StartupSheetTest, EscapeOrCloseEndsOnlyTheRequestOnTop)
     sheet();
     EXPECT_FALSE(model->showMicCheck());
     EXPECT_FALSE(model->micCheckReason().has_value());
-    EXPECT_FALSE(model->meterPreviewMicID().has_value());
+    EXPECT_FALSE(ModelTestAccess::meterPreviewMicID(*model)().has_value());
     EXPECT_TRUE(model->showWizard());
     EXPECT_FALSE(onboardingDone());
     EXPECT_TRUE(s.dialog()->isVisible());
@@ -318,7 +318,7 @@ TEST_F(StartupSheetTest, EachSwitchToTheMicrophoneCheckStartsFromTheModelsSelect
     check = qobject_cast<ui::MicCheckView*>(s.content());
     ASSERT_NE(check, nullptr);
     EXPECT_EQ(check->candidate(), 7u);
-    EXPECT_EQ(model->meterPreviewMicID(), 7u);
+    EXPECT_EQ(ModelTestAccess::meterPreviewMicID(*model)(), 7u);
 
     // A view not yet shown has no candidate at all.
     ui::MicCheckView fresh(model);

@@ -103,7 +103,7 @@ TEST_F(WizardViewTest, SpeechStepShowsProgressDownloadOrTheMissingRecognizer)
     // neither, the step stays open and says why.
     ModelTestAccess::set(model->speechDownloadProgress, std::nullopt);
     ModelTestAccess::set(model->myEngine, std::nullopt);
-    ModelTestAccess::set(model->theirSpeechReady, true);
+    ModelTestAccess::set(ModelTestAccess::theirSpeechReady(*model), true);
     view();
     EXPECT_TRUE(done(2));
     ModelTestAccess::set(model->theirEngine, std::nullopt);
@@ -222,10 +222,10 @@ TEST_F(WizardViewTest, APairThisComputerCannotTranslateOffersNoDownloadAndNamesT
     // The pair a German locale starts with.
     ModelTestAccess::set(model->myLanguage, language("de"));
     ModelTestAccess::set(model->theirLanguage, language("en"));
-    world.run([m = model] { return m->refreshLanguageReadiness(); });
+    world.run([m = model] { return ModelTestAccess::refreshLanguageReadiness(*m); });
     loadStringTables(world.platform.bundles, "de");
     InterfaceLanguage::set("de");
-    world.run([m = model] { return m->refreshLanguageMenus(); });
+    world.run([m = model] { return ModelTestAccess::refreshLanguageMenus(*m); });
     auto& v = view();
     EXPECT_FALSE(done(3));
     EXPECT_FALSE(shown("wizard.pack.download"));
@@ -259,7 +259,7 @@ TEST_F(WizardViewTest, APairThisComputerCannotTranslateOffersNoDownloadAndNamesT
 TEST_F(WizardViewTest, PendingChangeBoxKeepsOrChoosesAndBothEndsFinishOnboarding)
 {
     ModelTestAccess::set(model->pendingLanguageChange,
-                         AppModel::PendingLanguageChange{language("ja"), language("en"), {"日语识别模型"}});
+                         ModelTestAccess::PendingLanguageChange{language("ja"), language("en"), {"日语识别模型"}});
     auto& v = view();
     ASSERT_TRUE(shown("wizard.pending"));
     EXPECT_EQ(text("wizard.pending.text"), "切换到 我说日语 → 对方说英语，需要下载：日语识别模型");
@@ -274,7 +274,7 @@ TEST_F(WizardViewTest, PendingChangeBoxKeepsOrChoosesAndBothEndsFinishOnboarding
     EXPECT_EQ(model->myLanguage().id, "zh-Hans");
 
     ModelTestAccess::set(model->pendingLanguageChange,
-                         AppModel::PendingLanguageChange{language("ja"), language("en"), {"日语识别模型"}});
+                         ModelTestAccess::PendingLanguageChange{language("ja"), language("en"), {"日语识别模型"}});
     view();
     find<ui::PillButton>("wizard.pending.download")->click();
     view();

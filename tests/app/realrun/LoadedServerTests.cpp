@@ -12,6 +12,7 @@
 #include "RealRunSupport.h"
 
 #include "audio/SystemAudioRoute.h"
+#include "model/ModelTestAccess.h"
 
 #include <gtest/gtest.h>
 
@@ -150,12 +151,12 @@ TEST(RealRunUnderLoad, TheMicrophoneIsTakenAndGivenBackWhileTheServerLagsBehind)
         const auto model = program.factory.model();
         {
             Stall stall(server, stallSeconds);
-            model->prepareSession();
-            model->startWatching();
+            ModelTestAccess::prepareSession(*model);
+            ModelTestAccess::startWatching(*model);
         }
         const bool taken = pumpUntil(
             [&] {
-                return !model->systemMicPending.get()
+                return !ModelTestAccess::systemMicPending(*model).get()
                     && pactl({QStringLiteral("get-default-source")}) == virtualMicSource;
             },
             15);

@@ -1,6 +1,7 @@
 #include "RealRunSupport.h"
 
 #include "model/ModelDependencies.h"
+#include "model/ModelTestAccess.h"
 #include "runtime/Task.h"
 
 #include <QCoreApplication>
@@ -107,7 +108,8 @@ testing::AssertionResult startsListening(const std::shared_ptr<AppModel>& model)
     if (!pumpUntil([&] { return model->isListening.get() || model->listeningFailed.get(); }, 30))
         return testing::AssertionFailure() << "listening did not start: " << model->listeningStatus.get();
     if (!model->isListening.get())
-        return testing::AssertionFailure() << model->listeningError.get().value_or(model->listeningStatus.get());
+        return testing::AssertionFailure()
+            << ModelTestAccess::listeningError(*model).get().value_or(model->listeningStatus.get());
     return testing::AssertionSuccess();
 }
 

@@ -123,7 +123,8 @@ TEST(RealRunServerRestart, ListeningAndTheVirtualMicrophoneComeBackOnTheirOwn)
     // A hold: English from the microphone, spoken in Spanish into the virtual
     // microphone.
     rt::spawn([model]() -> rt::Async<void> {
-        co_await model->changeLanguages(*CallLanguage::find("en"), *CallLanguage::find("es"), true);
+        co_await model->changeLanguages(*CallLanguage::find("en"), *CallLanguage::find("es"),
+                                        AppModel::DownloadConsent::given);
     });
     ASSERT_TRUE(pumpUntil([&] { return model->myLanguage.get().id == "en" && !model->isChangingLanguage.get(); }, 20))
         << model->status.get();
