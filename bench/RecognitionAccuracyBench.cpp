@@ -236,6 +236,10 @@ WordErrors pressEach(const std::vector<Recording>& set, Run run,
             break;
         errors += wordErrors(recording.words, *heard);
     }
+    // The last program writes what it learnt as it ends, into the folder
+    // that is about to go.
+    if (run != Run::going)
+        service.reset();
     return errors;
 }
 
