@@ -101,11 +101,9 @@ std::vector<std::string> declarationsOf(const std::string& body)
     return found;
 }
 
-// A member function: a parameter list before any initializer, once
-// template arguments and operator names are out of the way.
-bool declaresFunction(std::string declaration)
+// A declaration with its template arguments left out.
+std::string outsideTemplateArguments(const std::string& declaration)
 {
-    declaration = std::regex_replace(declaration, std::regex("operator\\s*(==|=)"), "op");
     std::string outside;
     int angle = 0;
     for (const char c : declaration) {
@@ -113,6 +111,15 @@ bool declaresFunction(std::string declaration)
         if (angle == 0 && c != '>')
             outside += c;
     }
+    return outside;
+}
+
+// A member function: a parameter list before any initializer, once
+// template arguments and operator names are out of the way.
+bool declaresFunction(const std::string& declaration)
+{
+    const auto outside =
+        outsideTemplateArguments(std::regex_replace(declaration, std::regex("operator\\s*(==|=)"), "op"));
     return outside.substr(0, outside.find_first_of("{=")).find('(') != std::string::npos;
 }
 
@@ -148,13 +155,7 @@ std::string declaredName(const std::string& declaration)
         return match[1];
     if (std::regex_search(declaration, match, std::regex(R"(operator\s*(==|=))")))
         return "operator" + match[1].str();
-    std::string outside;
-    int angle = 0;
-    for (const char c : declaration) {
-        angle += c == '<' ? 1 : c == '>' ? -1 : 0;
-        if (angle == 0 && c != '>')
-            outside += c;
-    }
+    auto outside = outsideTemplateArguments(declaration);
     outside = outside.substr(0, outside.find_first_of(declaresFunction(declaration) ? "(" : "{=;"));
     std::regex_search(outside, match, std::regex(R"((\w+)\s*$)"));
     return match[1];
