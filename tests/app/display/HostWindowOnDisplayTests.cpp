@@ -1,4 +1,5 @@
 #include "app/QtHostWindow.h"
+#include "XUser.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -9,8 +10,6 @@
 #include <QWindow>
 
 #include <gtest/gtest.h>
-#include <xcb/xcb.h>
-#include <xcb/xtest.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -58,15 +57,10 @@ bool pumpUntil(const std::function<bool()>& done)
     return true;
 }
 
-// Another X client: looks at the server's state and presses keys and
-// buttons with XTest, as a user would.
-class XProbe {
+// The X user, who also sees which top-level windows are drawn.
+class XProbe : public test::XUser {
 public:
-    XProbe() : connection_(xcb_connect(xDisplay.c_str(), nullptr))
-    {
-        root_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
-    }
-    ~XProbe() { xcb_disconnect(connection_); }
+    XProbe() : XUser(xDisplay) {}
 
     std::set<xcb_window_t> mappedTopLevels()
     {
@@ -85,39 +79,6 @@ public:
         std::free(tree);
         return mapped;
     }
-
-    xcb_window_t focus()
-    {
-        auto* reply = xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr);
-        xcb_window_t window = reply ? reply->focus : XCB_NONE;
-        std::free(reply);
-        return window;
-    }
-
-    void click(QPoint at)
-    {
-        fake(XCB_MOTION_NOTIFY, 0, at);
-        fake(XCB_BUTTON_PRESS, 1, at);
-        fake(XCB_BUTTON_RELEASE, 1, at);
-    }
-
-    void type(std::uint8_t keycode)
-    {
-        fake(XCB_KEY_PRESS, keycode, {});
-        fake(XCB_KEY_RELEASE, keycode, {});
-    }
-
-private:
-    void fake(std::uint8_t type, std::uint8_t detail, QPoint at)
-    {
-        xcb_test_fake_input(connection_, type, detail, XCB_CURRENT_TIME, root_, static_cast<std::int16_t>(at.x()),
-                            static_cast<std::int16_t>(at.y()), 0);
-        xcb_flush(connection_);
-        std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
-    }
-
-    xcb_connection_t* connection_;
-    xcb_window_t root_;
 };
 
 // The user's window: a text field over the middle of the screen, where the
@@ -193,7 +154,7 @@ TEST_F(HostWindowOnDisplay, HiddenItIsNowhereSoClicksAndKeysReachTheUsersWindow)
     // user's window.
     x.click(QGuiApplication::primaryScreen()->geometry().center());
     EXPECT_TRUE(pumpUntil([&] { return main.clicks == 1; }));
-    x.type(keyA);
+    x.press({keyA});
     EXPECT_TRUE(pumpUntil([&] { return main.field->text() == QStringLiteral("a"); }));
     EXPECT_EQ(x.focus(), main.winId());
 }
@@ -223,7 +184,7 @@ TEST_F(HostWindowOnDisplay, RevealedItShowsInFrontAndHidingAgainUnmapsItAndGives
         EXPECT_EQ(x->mappedTopLevels(), std::set<xcb_window_t>{static_cast<xcb_window_t>(main.winId())});
         // The keys go to the user's window again, not to one nobody sees.
         EXPECT_NE(x->focus(), widget->winId());
-        x->type(keyA);
+        x->press({keyA});
         EXPECT_TRUE(pumpUntil([&] { return main.field->text() == QStringLiteral("a"); }));
     }
 }

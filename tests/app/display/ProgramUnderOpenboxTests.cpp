@@ -4,15 +4,14 @@
 #include <QRect>
 #include <QStandardPaths>
 
+#include "XUser.h"
+
 #include <gtest/gtest.h>
-#include <xcb/xcb.h>
-#include <xcb/xtest.h>
 
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <functional>
 #include <optional>
 #include <string>
@@ -45,13 +44,9 @@ bool waitFor(const std::function<bool()>& done, double seconds = 10)
 
 // Another X client: reads what the window manager says about the windows
 // and acts as the user, through the window manager's own requests and XTest.
-class Desktop {
+class Desktop : public parlaro::test::XUser {
 public:
-    explicit Desktop(const std::string& display) : connection_(xcb_connect(display.c_str(), nullptr))
-    {
-        root_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
-    }
-    ~Desktop() { xcb_disconnect(connection_); }
+    explicit Desktop(const std::string& display) : XUser(display) {}
 
     bool managed() { return !values(root_, "_NET_SUPPORTING_WM_CHECK", XCB_ATOM_WINDOW).empty(); }
 
@@ -118,24 +113,6 @@ public:
         sync();
     }
 
-    xcb_window_t focus()
-    {
-        auto* reply = xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr);
-        const xcb_window_t window = reply ? reply->focus : XCB_NONE;
-        std::free(reply);
-        return window;
-    }
-
-    // Keys by X keycode, pressed in order and released in reverse.
-    void press(std::initializer_list<std::uint8_t> keys)
-    {
-        for (std::uint8_t key : keys)
-            xcb_test_fake_input(connection_, XCB_KEY_PRESS, key, XCB_CURRENT_TIME, root_, 0, 0, 0);
-        for (auto key = std::rbegin(keys); key != std::rend(keys); ++key)
-            xcb_test_fake_input(connection_, XCB_KEY_RELEASE, *key, XCB_CURRENT_TIME, root_, 0, 0, 0);
-        sync();
-    }
-
     // A panel along the top edge that keeps `height` pixels for itself.
     void addTopPanel(int height)
     {
@@ -154,33 +131,6 @@ public:
         sync();
     }
 
-private:
-    void sync() { std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr)); }
-
-    xcb_atom_t atom(const char* name)
-    {
-        auto* reply = xcb_intern_atom_reply(
-            connection_, xcb_intern_atom(connection_, 0, std::uint16_t(std::strlen(name)), name), nullptr);
-        const xcb_atom_t atom = reply ? reply->atom : XCB_NONE;
-        std::free(reply);
-        return atom;
-    }
-
-    std::vector<std::uint32_t> values(xcb_window_t window, const char* property, xcb_atom_t type)
-    {
-        auto* reply = xcb_get_property_reply(
-            connection_, xcb_get_property(connection_, 0, window, atom(property), type, 0, 64), nullptr);
-        std::vector<std::uint32_t> result;
-        if (reply && reply->format == 32) {
-            const auto* data = static_cast<const std::uint32_t*>(xcb_get_property_value(reply));
-            result.assign(data, data + xcb_get_property_value_length(reply) / 4);
-        }
-        std::free(reply);
-        return result;
-    }
-
-    xcb_connection_t* connection_;
-    xcb_window_t root_;
 };
 
 constexpr std::uint8_t escapeKey = 9;
