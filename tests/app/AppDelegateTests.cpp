@@ -1,5 +1,6 @@
 #include "ShellWorld.h"
 #include "StringTableFiles.h"
+#include "support/CapturedStream.h"
 #include "app/QtHostWindow.h"
 #include "app/UnsavedRescueNotice.h"
 #include "history/HistoryFiles.h"
@@ -404,20 +405,15 @@ TEST(QuitWithUnsavedHistory, WhatTheHistoryCouldNotWriteIsReportedOnStandardErro
 {
     ShellWorld shell;
     ReadOnlyFolder readOnly(shell.folder.path());
-    char* buffer = nullptr;
-    std::size_t size = 0;
-    std::FILE* errors = ::open_memstream(&buffer, &size);
+    test::CapturedStream errors;
     auto parts = shell.parts();
-    parts.errors = errors;
+    parts.errors = errors.file();
     shell.make(std::move(parts)).launchFinished();
     shell.settle();
     readOnly.setReadOnly(true);
     shell.model->setEntries({entry("hello")});
     shell.delegate->quitWhenSheetsClosed(0);
-    std::fclose(errors);
-    const std::string printed(buffer, size);
-    std::free(buffer);
-    EXPECT_EQ(printed,
+    EXPECT_EQ(errors.text(),
               "parlaro: 1 conversation session(s) could not be saved in " + shell.folder.path().string() + " ("
                   + readOnly.reason() + ") and are lost.\n");
     EXPECT_EQ(shell.exits, std::vector<int>{0});
@@ -443,14 +439,12 @@ struct UnsavedQuit {
     app::AppDelegate::UnsavedAnswer answer = app::AppDelegate::UnsavedAnswer::keepTrying;
     int exports = 0;
     settings::ExportPanel::Scope exportScope{[this] { return std::make_unique<Dialog>(exports); }, {"en", "UTC"}};
-    char* buffer = nullptr;
-    std::size_t size = 0;
-    std::FILE* errors = ::open_memstream(&buffer, &size);
+    test::CapturedStream errors;
 
     explicit UnsavedQuit(bool asked = true)
     {
         auto parts = shell.parts();
-        parts.errors = errors;
+        parts.errors = errors.file();
         parts.rescuePlaces = places;
         if (asked)
             parts.askUnsaved = [this](QWidget*, const std::string& message, auto reply) {
@@ -463,16 +457,7 @@ struct UnsavedQuit {
         shell.model->setEntries({entry("hello")});
         shell.settle();
     }
-    ~UnsavedQuit()
-    {
-        std::fclose(errors);
-        std::free(buffer);
-    }
-    std::string printed()
-    {
-        std::fflush(errors);
-        return std::string(buffer, size);
-    }
+    std::string printed() { return errors.text(); }
     std::string lost() const
     {
         return "parlaro: 1 conversation session(s) could not be saved in " + shell.folder.path().string() + " ("
@@ -507,21 +492,17 @@ TEST(QuitWithUnsavedHistory, AQuitFromTheWindowAsksFirstAndASignalWritesThemElse
     // The next start says where, once.
     ModelWorld next;
     auto model = next.make();
-    char* said = nullptr;
-    std::size_t length = 0;
-    std::FILE* stream = ::open_memstream(&said, &length);
-    app::tellRescuedConversations(q.places, *model, stream);
+    test::CapturedStream said;
+    app::tellRescuedConversations(q.places, *model, said.file());
     EXPECT_EQ(model->errorMessage.get(),
               "上次退出时对话记录无法保存，未保存的对话已写入 " + (q.elsewhere / "Unsaved").string() + "。");
     model->dismissError();
-    app::tellRescuedConversations(q.places, *model, stream);
-    std::fclose(stream);
+    app::tellRescuedConversations(q.places, *model, said.file());
     EXPECT_FALSE(model->errorMessage.get());
-    EXPECT_EQ(std::string(said, length),
+    EXPECT_EQ(said.text(),
               "parlaro: 1 conversation session(s) the history could not save when Parlaro "
               "last ended are in "
                   + (q.elsewhere / "Unsaved").string() + ".\n");
-    std::free(said);
 }
 
 TEST(QuitWithUnsavedHistory, QuittingAnywayLosesThemAsTheUserSaid)

@@ -7,6 +7,7 @@
 #include "StringTableFiles.h"
 #include "history/ConversationHistory.h"
 #include "speech/InterfaceLanguage.h"
+#include "support/CapturedStream.h"
 #include "support/TempDirectory.h"
 
 #include <QApplication>
@@ -48,14 +49,9 @@ TEST(NoHomeFolder, TheUserHearsWhatIsNotKeptInTheAlertAndOnStandardError)
 
     auto tell = [&](bool settingsInMemory, const ConversationHistory& history) {
         model->dismissError();
-        char* buffer = nullptr;
-        std::size_t size = 0;
-        std::FILE* stream = ::open_memstream(&buffer, &size);
-        app::tellNoHomeFolder(settingsInMemory, history, *model, stream);
-        std::fclose(stream);
-        std::pair<std::string, std::optional<std::string>> told{std::string(buffer, size), model->errorMessage.get()};
-        std::free(buffer);
-        return told;
+        test::CapturedStream printed;
+        app::tellNoHomeFolder(settingsInMemory, history, *model, printed.file());
+        return std::pair<std::string, std::optional<std::string>>{printed.text(), model->errorMessage.get()};
     };
     EXPECT_EQ(tell(false, *with), (std::pair<std::string, std::optional<std::string>>{"", std::nullopt}));
     EXPECT_EQ(tell(true, *without),

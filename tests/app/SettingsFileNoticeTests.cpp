@@ -4,6 +4,7 @@
 #include "ModelWorld.h"
 #include "StringTableFiles.h"
 #include "speech/InterfaceLanguage.h"
+#include "support/CapturedStream.h"
 #include "support/DeepJson.h"
 #include "support/TempDirectory.h"
 
@@ -24,14 +25,9 @@ struct Told {
 Told tell(const sys::JsonFileSettingsStore& defaults, AppModel& model)
 {
     model.dismissError();
-    char* buffer = nullptr;
-    std::size_t size = 0;
-    std::FILE* stream = ::open_memstream(&buffer, &size);
-    app::tellSettingsFileProblem(defaults, model, stream);
-    std::fclose(stream);
-    Told told{std::string(buffer, size), model.errorMessage.get()};
-    std::free(buffer);
-    return told;
+    CapturedStream printed;
+    app::tellSettingsFileProblem(defaults, model, printed.file());
+    return Told{printed.text(), model.errorMessage.get()};
 }
 
 // A model whose alerts read in English, and a folder for the file.
@@ -108,9 +104,7 @@ TEST_F(SettingsFileNotice, WhatTheEarlierFoldersLeftIsToldAfterTheSettingsProble
     folder.write("settings.json", "{\"saveConv");
     tell(sys::JsonFileSettingsStore(file, [] { return std::string("20260101T000000Z"); }), *model);
     const std::string before = *model->errorMessage.get();
-    char* buffer = nullptr;
-    std::size_t size = 0;
-    std::FILE* stream = ::open_memstream(&buffer, &size);
+    CapturedStream stream;
     app::tellEarlierEntries({{EarlierEntryNote::Kind::leftBehind,
                               "/h/.config/wenmora/settings.json",
                               {},
@@ -118,11 +112,8 @@ TEST_F(SettingsFileNotice, WhatTheEarlierFoldersLeftIsToldAfterTheSettingsProble
                               "Permission denied"},
                              {EarlierEntryNote::Kind::keptAside, "/h/.config/wenmora/settings.json",
                               "/h/.config/parlaro/settings.json.earlier", "/h/.config/parlaro/settings.json", ""}},
-                            *model, stream);
-    std::fclose(stream);
-    const std::string printed(buffer, size);
-    std::free(buffer);
-    EXPECT_EQ(printed,
+                            *model, stream.file());
+    EXPECT_EQ(stream.text(),
               "parlaro: /h/.config/wenmora/settings.json, left by an earlier version, cannot be read or "
               "moved (Permission denied); /h/.config/parlaro/settings.json is used.\n"
               "parlaro: an earlier version's /h/.config/wenmora/settings.json was kept aside as "
