@@ -1,7 +1,9 @@
 #include "platform/linux/sphinx/SphinxSpeechRecognizer.h"
+#include "runtime/Log.h"
 #include "runtime/ManualRuntime.h"
 #include "support/DeepJson.h"
 #include "support/PocketsphinxRecordings.h"
+#include "support/ScratchMount.h"
 #include "support/TempDirectory.h"
 
 #include <nlohmann/json.hpp>
@@ -259,6 +261,31 @@ TEST_F(SphinxSpeechRecognizer, theFirstUtteranceOfAnInputIsHeardAsLaterOnesAreAn
         // What is kept now is near how the microphone sounds, not how it was said to.
         EXPECT_NEAR(written["inputs"].back()["mean"][0].get<double>(), kept["inputs"][0]["mean"][0].get<double>(), 3.0);
     }
+}
+
+// A state folder that refuses the file: this run keeps what it learnt, the
+// failure is said once, and the file is written once the folder takes it.
+TEST(SphinxChannelFileWrite, AFolderThatRefusesTheFileIsToldOnceAndLosesNothing)
+{
+    test::TempDirectory state;
+    test::ReadOnlyFolder readOnly(state.path());
+    const auto file = state / "recognition-channels.json";
+    const sys::ChannelMean first{std::vector<float>(13, 1.0f), 300};
+    auto moved = first;
+    moved.mean[0] += 1;
+    rt::LogCapture log;
+    {
+        sys::SphinxChannelFile channels(file);
+        readOnly.setReadOnly(true);
+        channels.keep("en-US", "microphone:a", first);
+        channels.keep("en-US", "microphone:a", moved);
+        EXPECT_EQ(channels.find("en-US", "microphone:a", 13), moved);
+        readOnly.setReadOnly(false);
+    }
+    ASSERT_EQ(log.messages().size(), 1u);
+    EXPECT_TRUE(log.messages()[0].starts_with("what speech recognition learnt about each input cannot be kept in "))
+        << log.messages()[0];
+    EXPECT_EQ(sys::SphinxChannelFile(file).find("en-US", "microphone:a", 13), moved);
 }
 
 // A shorter first utterance is decoded again from where the decoder has

@@ -158,10 +158,13 @@ void SphinxChannelFile::write()
         inputs.push_back(
             {{"model", entry.model}, {"input", entry.input}, {"mean", entry.mean.mean}, {"frames", entry.mean.frames}});
     const nlohmann::json contents = {{"format", fileFormat}, {"inputs", std::move(inputs)}};
-    unwritten_ = false;
     try {
         writeFileAtomically(*file_, contents.dump() + "\n");
+        unwritten_ = false;
     } catch (const std::exception& failure) {
+        // Tried again at the latest as this object goes: the folder may
+        // take it by then.
+        unwritten_ = true;
         if (!std::exchange(failureSaid_, true))
             rt::logMessage("what speech recognition learnt about each input cannot be kept in " + file_->string() + " ("
                            + failure.what() + "); the first words of the next start may be heard worse");
