@@ -149,12 +149,7 @@ void ContentView::activationRefresh()
     model_->refreshVoices();
     model_->checkDriverUpdate();
     // Not kept: a later activation starts its own, and both may overlap.
-    spawnOnModel(model_, [](AppModel& model) -> rt::Async<void> {
-        const std::weak_ptr<AppModel> weak = model.weak_from_this();
-        co_await model.refreshCapturePermission();
-        if (!weak.expired())
-            co_await model.retryListening();
-    });
+    spawnOnModel(model_, [](AppModel& model) { return model.recheckCapturePermission(); });
 }
 
 void ContentView::refresh()

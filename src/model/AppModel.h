@@ -496,14 +496,14 @@ public:
     void closeConversationSession();
 
     // ---- Listening to the other party ----
-    // After a start that failed for want of the capture permission, once it
-    // is no longer denied.
-    rt::Async<void> retryListening();
     // Clears a failure and runs the automatic decision again.
     rt::Async<void> restartListening();
 
     // ---- Readiness and language menus ----
-    rt::Async<void> refreshCapturePermission();
+    // When the window is active again: takes in a capture permission given
+    // or taken meanwhile, and listens again where a start failed for want of
+    // it.
+    rt::Async<void> recheckCapturePermission();
     // Asks the platform afresh; none where no permission guards capture.
     std::optional<AudioCapturePermission::Status> capturePermissionStatus() const;
     // What the setup steps say instead of offering a download when the pair
@@ -830,6 +830,9 @@ private:
     rt::Async<void> startListening();
     // Stops the far-end listener; results of the stopped session are dropped.
     rt::Async<void> pauseListening();
+    // After a start that failed for want of the capture permission, once it
+    // is no longer denied.
+    rt::Async<void> retryListening();
     // Listening that hears another language than the pair now set starts
     // over, unless a start, a pause or a language change is still running.
     rt::Async<void> relistenForCurrentPair();
@@ -844,6 +847,7 @@ private:
     rt::Async<std::string> captionTranslation(std::string text);
 
     // ---- Readiness and language menus ----
+    rt::Async<void> refreshCapturePermission();
     rt::Async<void> refreshLanguageReadiness();
     // Resets the translator for a new pair and reads whether both directions
     // are installed, or can be.

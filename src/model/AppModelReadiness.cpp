@@ -15,6 +15,14 @@
 
 namespace parlaro {
 
+rt::Async<void> AppModel::recheckCapturePermission()
+{
+    const std::weak_ptr<AppModel> weak = weak_from_this();
+    co_await refreshCapturePermission();
+    if (!weak.expired())
+        co_await retryListening();
+}
+
 rt::Async<void> AppModel::refreshCapturePermission()
 {
     const bool denied = captureDenied();

@@ -164,13 +164,13 @@ TEST(ModelListening, AStartThatFailsForWantOfPermissionIsRetriedOnceGranted)
     EXPECT_EQ(model->errorMessage.get(), std::nullopt);
 
     world.capture->startError.reset();
-    world.run([model] { return model->retryListening(); });
+    world.run([model] { return ModelTestAccess::retryListening(*model); });
     EXPECT_EQ(world.sessions.size(), 1u);
     EXPECT_TRUE(ModelTestAccess::permissionWasMissing(*model).get());
 
     world.captureStatus = Status::granted;
     model->showError("旧的提示");
-    world.run([model] { return model->retryListening(); });
+    world.run([model] { return ModelTestAccess::retryListening(*model); });
     EXPECT_EQ(world.sessions.size(), 2u);
     EXPECT_TRUE(model->isListening.get());
     EXPECT_FALSE(ModelTestAccess::permissionWasMissing(*model).get());
@@ -180,7 +180,7 @@ TEST(ModelListening, AStartThatFailsForWantOfPermissionIsRetriedOnceGranted)
     EXPECT_EQ(model->listeningStatus.get(), "自动收听中 · 对方说话即记录并翻译");
 
     // Nothing was missing this time: the retry has nothing to do.
-    world.run([model] { return model->retryListening(); });
+    world.run([model] { return ModelTestAccess::retryListening(*model); });
     EXPECT_EQ(world.sessions.size(), 2u);
 }
 

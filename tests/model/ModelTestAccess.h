@@ -126,7 +126,9 @@ struct ModelTestAccess {
     {
         model.refreshDevices(std::move(reading));
     }
+    static rt::Async<void> refreshCapturePermission(AppModel& model) { return model.refreshCapturePermission(); }
     static rt::Async<void> refreshLanguageMenus(AppModel& model) { return model.refreshLanguageMenus(); }
+    static rt::Async<void> retryListening(AppModel& model) { return model.retryListening(); }
     static rt::Async<void> refreshLanguageReadiness(AppModel& model) { return model.refreshLanguageReadiness(); }
     static rt::Async<void> revertLanguageChange(AppModel& model, std::string reason)
     {

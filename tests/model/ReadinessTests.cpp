@@ -169,7 +169,7 @@ TEST(ModelReadiness, ACapturePermissionGrantedWhileListeningRestartsListening)
     ModelWorld world;
     world.captureStatus = AudioCapturePermission::Status::denied;
     auto model = world.make();
-    world.run([model] { return model->refreshCapturePermission(); });
+    world.run([model] { return ModelTestAccess::refreshCapturePermission(*model); });
     EXPECT_TRUE(ModelTestAccess::captureWasDenied(*model).get());
     EXPECT_TRUE(model->audioCaptureMissing.get());
     world.run([model] { return ModelTestAccess::refreshLanguageReadiness(*model); });
@@ -179,14 +179,14 @@ TEST(ModelReadiness, ACapturePermissionGrantedWhileListeningRestartsListening)
     world.captureStatus = AudioCapturePermission::Status::granted;
     std::vector<std::string> statuses;
     auto watch = model->listeningStatus.subscribe([&] { statuses.push_back(model->listeningStatus.get()); });
-    world.run([model] { return model->refreshCapturePermission(); });
+    world.run([model] { return ModelTestAccess::refreshCapturePermission(*model); });
     EXPECT_EQ(statuses, (Log{"已暂停自动收听", "正在开启自动收听…", "自动收听中 · 对方说话即记录并翻译"}));
     EXPECT_FALSE(ModelTestAccess::captureWasDenied(*model).get());
     EXPECT_FALSE(model->audioCaptureMissing.get());
     EXPECT_EQ(world.sessions.size(), 2u);
 
     // Granted before as well: nothing restarts.
-    world.run([model] { return model->refreshCapturePermission(); });
+    world.run([model] { return ModelTestAccess::refreshCapturePermission(*model); });
     EXPECT_EQ(world.sessions.size(), 2u);
 }
 
