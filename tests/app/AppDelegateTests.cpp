@@ -1,11 +1,11 @@
 #include "ShellWorld.h"
 #include "StringTableFiles.h"
-#include "support/CapturedStream.h"
 #include "app/QtHostWindow.h"
 #include "app/UnsavedRescueNotice.h"
 #include "history/HistoryFiles.h"
 #include "history/HistoryJson.h"
 #include "speech/InterfaceLanguage.h"
+#include "support/CapturedStream.h"
 
 #include "model/ModelTestAccess.h"
 #include "settings/ExportPanel.h"

@@ -1,5 +1,5 @@
-#include "app/QtHostWindow.h"
 #include "XUser.h"
+#include "app/QtHostWindow.h"
 
 #include <QApplication>
 #include <QLineEdit>

@@ -130,7 +130,6 @@ public:
         xcb_map_window(connection_, panel);
         sync();
     }
-
 };
 
 constexpr std::uint8_t escapeKey = 9;
