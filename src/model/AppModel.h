@@ -839,6 +839,8 @@ private:
     // The far-end session's callbacks, with the token of the start that made it.
     void handleIncomingResult(const std::string& text, bool isFinal, const rt::Uuid& session);
     void handleListeningInterrupted(const std::string& reason, const rt::Uuid& session);
+    // The interrupted session's pause, and its failure unless the server went.
+    rt::Async<void> pauseInterruptedListening(std::string reason, rt::Uuid session);
     void applyIncomingResult(const std::string& text, bool isFinal);
     // Writes the caption translation into the entry with that id, if it is
     // still there.
@@ -897,8 +899,11 @@ private:
     // Reads once whether a call is on, records a start or an end, and brings
     // forwarding, meters and the headphone route up to date.
     rt::Async<void> refreshCallState();
+    rt::Async<void> refreshCallStateAndRecheck();
     // Replaces any pending re-check; does nothing while polling.
     void scheduleCallRecheck(double delay);
+    rt::Async<void> recheckCallStateAfter(double delay);
+    rt::Async<void> pollCallState();
 
     // ---- Meters and microphone permission ----
     void updateMeters();
@@ -1010,7 +1015,8 @@ private:
     rt::Async<void> cancelRecorder();
     void reportHoldTooShort(const rt::Uuid& hold);
     void endHoldTask(const ActivityToken& activity);
-    static rt::Async<void> sendHeldSentences(std::weak_ptr<AppModel> weak);
+    // One sentence after another until the queue is empty.
+    rt::Async<void> sendHeldSentences();
     static rt::Async<std::string> translateNow(std::weak_ptr<AppModel> weak, std::string text);
 };
 

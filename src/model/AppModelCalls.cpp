@@ -2,6 +2,7 @@
 // call ends only after the microphone stayed unread for the grace period.
 
 #include "model/AppModel.h"
+#include "model/ModelTask.h"
 
 #include "runtime/Runtime.h"
 #include "runtime/Sleep.h"
@@ -10,13 +11,15 @@ namespace parlaro {
 
 void AppModel::callStateChanged()
 {
-    rt::spawn([weak = weak_from_this()]() -> rt::Async<void> {
-        auto self = weak.lock();
-        if (!self)
-            co_return;
-        co_await self->refreshCallState();
-        self->scheduleCallRecheck(callChangeRecheck);
-    });
+    spawnOnModel(weak_from_this(), [](AppModel& model) { return model.refreshCallStateAndRecheck(); });
+}
+
+rt::Async<void> AppModel::refreshCallStateAndRecheck()
+{
+    const std::weak_ptr<AppModel> weak = weak_from_this();
+    co_await refreshCallState();
+    if (!weak.expired())
+        scheduleCallRecheck(callChangeRecheck);
 }
 
 rt::Async<void> AppModel::refreshCallState()
@@ -76,37 +79,41 @@ void AppModel::scheduleCallRecheck(double delay)
     if (callPoll && !callPoll.isFinished())
         return;
     callRecheck.cancel();
-    callRecheck = rt::spawn([weak = weak_from_this(), delay]() -> rt::Async<void> {
-        try {
-            co_await rt::sleepFor(delay);
-        } catch (const rt::CancellationError&) {
-            // Replaced by a newer re-check; the check below ends this one.
-        }
-        if (rt::isCancelled())
-            co_return;
-        if (auto self = weak.lock())
-            co_await self->refreshCallState();
-    });
+    callRecheck = spawnOnModel(weak_from_this(), [delay](AppModel& model) { return model.recheckCallStateAfter(delay); });
+}
+
+rt::Async<void> AppModel::recheckCallStateAfter(double delay)
+{
+    const std::weak_ptr<AppModel> weak = weak_from_this();
+    try {
+        co_await rt::sleepFor(delay);
+    } catch (const rt::CancellationError&) {
+        // Replaced by a newer re-check; the check below ends this one.
+    }
+    if (rt::isCancelled() || weak.expired())
+        co_return;
+    co_await refreshCallState();
 }
 
 void AppModel::startCallPoll()
 {
-    callPoll = rt::spawn([weak = weak_from_this()]() -> rt::Async<void> {
-        while (!rt::isCancelled()) {
-            {
-                auto self = weak.lock();
-                // A model released without shutdown has nobody left to cancel this.
-                if (!self)
-                    co_return;
-                co_await self->refreshCallState();
-            }
-            try {
-                co_await rt::sleepUntil(rt::clock().now() + callPollInterval);
-            } catch (const rt::CancellationError&) {
-                // The loop's own test ends the task.
-            }
+    callPoll = spawnOnModel(weak_from_this(), [](AppModel& model) { return model.pollCallState(); });
+}
+
+rt::Async<void> AppModel::pollCallState()
+{
+    const std::weak_ptr<AppModel> weak = weak_from_this();
+    // A model released without shutdown has nobody left to cancel this.
+    while (!rt::isCancelled() && !weak.expired()) {
+        co_await refreshCallState();
+        if (weak.expired())
+            co_return;
+        try {
+            co_await rt::sleepUntil(rt::clock().now() + callPollInterval);
+        } catch (const rt::CancellationError&) {
+            // The loop's own test ends the task.
         }
-    });
+    }
 }
 
 }  // namespace parlaro

@@ -96,29 +96,30 @@ void AppModel::handleListeningInterrupted(const std::string& reason, const rt::U
     captureFailure.set(reason);
     if (isChangingListening.get())
         return;
-    rt::spawn([weak = weak_from_this(), reason, session]() -> rt::Async<void> {
-        auto self = weak.lock();
-        // By the time this runs, a pause (and maybe a new start) may have
-        // ended the session that was interrupted; the new one is left alone.
-        if (!self || self->isChangingListening.get() || self->listeningSession.get() != session)
-            co_return;
-        auto pause = self->pauseListening();
-        self.reset();
-        co_await std::move(pause);
-        self = weak.lock();
-        if (!self)
-            co_return;
-        // The server went away under the capture: no failure to show, the
-        // recovery listens again.
-        if (self->heldForAudioServer()) {
-            self->listenAfterServerReturns = true;
-            co_return;
-        }
-        self->listeningFailed.set(true);
-        self->listeningError.set(reason);
-        self->listeningStatus.set(localized("收听已中断 · 点击重试收听"));
-        self->errorMessage.set(localized("收听已中断：%@", reason));
-    });
+    spawnOnModel(weak_from_this(),
+                 [reason, session](AppModel& model) { return model.pauseInterruptedListening(reason, session); });
+}
+
+rt::Async<void> AppModel::pauseInterruptedListening(std::string reason, rt::Uuid session)
+{
+    // By the time this runs, a pause (and maybe a new start) may have ended
+    // the session that was interrupted; the new one is left alone.
+    if (isChangingListening.get() || listeningSession.get() != session)
+        co_return;
+    const std::weak_ptr<AppModel> weak = weak_from_this();
+    co_await pauseListening();
+    if (weak.expired())
+        co_return;
+    // The server went away under the capture: no failure to show, the
+    // recovery listens again.
+    if (heldForAudioServer()) {
+        listenAfterServerReturns = true;
+        co_return;
+    }
+    listeningFailed.set(true);
+    listeningError.set(reason);
+    listeningStatus.set(localized("收听已中断 · 点击重试收听"));
+    errorMessage.set(localized("收听已中断：%@", reason));
 }
 
 }  // namespace parlaro

@@ -2,6 +2,7 @@
 // anything was audible and plays the recording back on the headphones.
 
 #include "model/AppModel.h"
+#include "model/ModelTask.h"
 
 #include "runtime/Error.h"
 #include "runtime/Runtime.h"
@@ -150,10 +151,7 @@ rt::Async<void> AppModel::startHearTest()
     isHearTesting.set(false);
     updateMeters();
     // Without a test running, forwarding goes on only for a call.
-    rt::spawn([weak = weak_from_this()]() -> rt::Async<void> {
-        if (auto model = weak.lock())
-            co_await model->startOriginalVoice();
-    });
+    spawnOnModel(weak_from_this(), [](AppModel& model) { return model.startOriginalVoice(); });
 }
 
 }  // namespace parlaro

@@ -2,6 +2,7 @@
 // release, or translated and played one by one while recording goes on.
 
 #include "model/AppModel.h"
+#include "model/ModelTask.h"
 
 #include "runtime/Runtime.h"
 
@@ -24,33 +25,34 @@ void AppModel::queueHeldSentence(const std::string& text, const rt::Uuid& hold)
     // One worker at a time, so the sentences reach the other party in the
     // order spoken; neither a press nor a cancel stops it.
     if (!heldSentenceWorker)
-        heldSentenceWorker = rt::spawn([weak = weak_from_this()] { return sendHeldSentences(weak); });
+        heldSentenceWorker =
+            spawnOnModel(weak_from_this(), [](AppModel& model) { return model.sendHeldSentences(); });
 }
 
-rt::Async<void> AppModel::sendHeldSentences(std::weak_ptr<AppModel> weak)
+rt::Async<void> AppModel::sendHeldSentences()
 {
+    const std::weak_ptr<AppModel> weak = weak_from_this();
     while (true) {
-        auto self = weak.lock();
-        if (!self)
-            co_return;
-        std::vector<HeldSentence> queue = self->heldSentences.get();
+        std::vector<HeldSentence> queue = heldSentences.get();
         if (queue.empty()) {
-            self->heldSentenceWorker = {};
+            heldSentenceWorker = {};
             co_return;
         }
         const HeldSentence next = queue.front();
         queue.erase(queue.begin());
-        self->heldSentences.set(std::move(queue));
+        heldSentences.set(std::move(queue));
         // A sentence of a cancelled or finished hold is not sent any more.
-        if (next.hold != self->holdID.get())
+        if (next.hold != holdID.get())
             continue;
         const rt::Uuid hold = next.hold;
-        co_await self->translateDraft(next.text, DraftSource::speech, HoldPlay::withinHold, [weak, hold] {
+        co_await translateDraft(next.text, DraftSource::speech, HoldPlay::withinHold, [weak, hold] {
             auto model = weak.lock();
             return model && model->isCurrentHold(hold);
         });
-        if (self->isRecording.get() && self->holdID.get() == hold)
-            self->status.set(self->recordingStatus());
+        if (weak.expired())
+            co_return;
+        if (isRecording.get() && holdID.get() == hold)
+            status.set(recordingStatus());
     }
 }
 
