@@ -20,6 +20,7 @@
 #include <system_error>
 #include <utility>
 
+#include <malloc.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -28,6 +29,15 @@ namespace parlaro {
 namespace fs = std::filesystem;
 
 namespace {
+
+// Reading a long session parses its whole text into a tree that is gone by
+// the time the reader returns; the worker thread's heap would keep those
+// pages, hundreds of megabytes for the longest sessions, until the program
+// ends.
+void handBackFreedMemory()
+{
+    ::malloc_trim(0);
+}
 
 constexpr std::size_t previewLength = 120;
 
@@ -168,8 +178,11 @@ void ConversationHistory::load()
         return;
     }
     loading_ = rt::spawn([weak, folder]() -> rt::Async<void> {
-        std::vector<ConversationSummary> rebuilt =
-            co_await rt::runInBackground([folder] { return rebuildIndex(folder); });
+        std::vector<ConversationSummary> rebuilt = co_await rt::runInBackground([folder] {
+            auto rebuilt = rebuildIndex(folder);
+            handBackFreedMemory();
+            return rebuilt;
+        });
         if (auto self = weak.lock())
             self->merge(std::move(rebuilt));
     });
@@ -310,7 +323,9 @@ std::variant<ConversationSession, std::string> ConversationHistory::loadSession(
 rt::Async<std::variant<ConversationSession, std::string>> ConversationHistory::readSession(rt::Uuid id) const
 {
     co_return co_await rt::runInBackground([directory = directory_, withoutFolder = withoutFolder_, id] {
-        return loadSession(directory, withoutFolder, id);
+        auto read = loadSession(directory, withoutFolder, id);
+        handBackFreedMemory();
+        return read;
     });
 }
 

@@ -27,16 +27,8 @@ constexpr int lineGap = 2;
 constexpr int blockGap = 8;
 // Rows laid out per turn of the event loop.
 constexpr int batchRows = 200;
-
-QFont headerFont()
-{
-    return Look::font(10, QFont::DemiBold);
-}
-
-QFont textFont()
-{
-    return Look::font(12);
-}
+// Room left for kerning when a line is measured by its characters alone.
+constexpr int edgeSlack = 4;
 
 int wrappedHeight(const QFontMetrics& metrics, int width, const QString& text)
 {
@@ -94,8 +86,41 @@ QVariant TranscriptModel::data(const QModelIndex& index, int role) const
     }
 }
 
-TranscriptDelegate::TranscriptDelegate(QListView& view) : QStyledItemDelegate(&view), view_(view)
+TranscriptDelegate::TranscriptDelegate(QListView& view)
+    : QStyledItemDelegate(&view), view_(view), headerFont_(Look::font(10, QFont::DemiBold)), textFont_(Look::font(12)),
+      headerMetrics_(headerFont_), textMetrics_(textFont_),
+      lineHeight_(wrappedHeight(textMetrics_, INT_MAX / 2, QStringLiteral("Ag")))
 {
+}
+
+int TranscriptDelegate::textHeight(int width, const QString& text) const
+{
+    // Most sentences fit on one line, which the sum of their characters'
+    // advances tells without shaping the text or breaking it into lines;
+    // near the edge, and in scripts whose letters change shape, the text is
+    // laid out.
+    if (const std::optional<int> advance = plainAdvance(text); advance && *advance + edgeSlack <= width)
+        return lineHeight_;
+    return wrappedHeight(textMetrics_, width, text);
+}
+
+std::optional<int> TranscriptDelegate::plainAdvance(const QString& text) const
+{
+    if (text.isEmpty())
+        return std::nullopt;
+    int total = 0;
+    for (const QChar c : text) {
+        const char16_t unit = c.unicode();
+        const bool plain = (unit >= 0x20 && unit < 0x0300) || (unit >= 0x3000 && unit < 0x9FFF)
+            || (unit >= 0xFF00 && unit < 0xFFEF) || unit == 0x2014 || unit == 0x2026;
+        if (!plain)
+            return std::nullopt;
+        auto found = advances_.find(unit);
+        if (found == advances_.end())
+            found = advances_.emplace(unit, textMetrics_.horizontalAdvance(c)).first;
+        total += found->second;
+    }
+    return total;
 }
 
 int TranscriptDelegate::textWidth() const
@@ -123,13 +148,11 @@ QSize TranscriptDelegate::sizeHint(const QStyleOptionViewItem&, const QModelInde
     }
     int& height = heights_[static_cast<std::size_t>(index.row())];
     if (height < 0) {
-        const QFontMetrics header(headerFont());
-        const QFontMetrics text(textFont());
-        height = header.height() + lineGap
-            + wrappedHeight(text, width, index.data(TranscriptModel::originalRole).toString());
+        height =
+            headerMetrics_.height() + lineGap + textHeight(width, index.data(TranscriptModel::originalRole).toString());
         const QString translated = index.data(TranscriptModel::translatedRole).toString();
         if (!translated.isEmpty())
-            height += lineGap + wrappedHeight(text, width, translated);
+            height += lineGap + textHeight(width, translated);
         if (static_cast<std::size_t>(index.row()) + 1 < rows)
             height += blockGap;
         ++measured_;
@@ -144,16 +167,14 @@ void TranscriptDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
     if (option.state & QStyle::State_Selected)
         painter->fillRect(area, Palette::withOpacity(Palette::violet(), 0.15));
     const int align = static_cast<int>(QStyle::visualAlignment(option.direction, Qt::AlignLeading | Qt::AlignTop));
-    const QFontMetrics headerMetrics(headerFont());
-    painter->setFont(headerFont());
+    painter->setFont(headerFont_);
     painter->setPen(index.data(TranscriptModel::meRole).toBool() ? Palette::violet() : Palette::brick());
-    painter->drawText(QRect(area.left(), area.top(), area.width(), headerMetrics.height()), align | Qt::TextSingleLine,
+    painter->drawText(QRect(area.left(), area.top(), area.width(), headerMetrics_.height()), align | Qt::TextSingleLine,
                       index.data(TranscriptModel::headerRole).toString());
-    int top = area.top() + headerMetrics.height() + lineGap;
-    const QFontMetrics text(textFont());
-    painter->setFont(textFont());
+    int top = area.top() + headerMetrics_.height() + lineGap;
+    painter->setFont(textFont_);
     const auto draw = [&](const QString& value, const QColor& colour) {
-        const int height = wrappedHeight(text, area.width(), value);
+        const int height = textHeight(area.width(), value);
         painter->setPen(colour);
         painter->drawText(QRect(area.left(), top, area.width(), height), align | Qt::TextWordWrap, value);
         top += height + lineGap;

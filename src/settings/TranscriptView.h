@@ -4,10 +4,14 @@
 #include "history/DateFormats.h"
 
 #include <QAbstractListModel>
+#include <QFont>
+#include <QFontMetrics>
 #include <QListView>
 #include <QStyledItemDelegate>
 
 #include <memory>
+#include <optional>
+#include <unordered_map>
 #include <vector>
 
 namespace parlaro::settings {
@@ -50,8 +54,17 @@ public:
 
 private:
     int textWidth() const;
+    int textHeight(int width, const QString& text) const;
+    std::optional<int> plainAdvance(const QString& text) const;
 
     QListView& view_;
+    // Made once: the interface font is looked up through the language.
+    QFont headerFont_;
+    QFont textFont_;
+    QFontMetrics headerMetrics_;
+    QFontMetrics textMetrics_;
+    int lineHeight_;
+    mutable std::unordered_map<char16_t, int> advances_;
     mutable std::vector<int> heights_;
     mutable int measuredWidth_ = -1;
     mutable std::size_t measured_ = 0;
