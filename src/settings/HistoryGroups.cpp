@@ -216,7 +216,6 @@ HistoryGroups::HistoryGroups(std::shared_ptr<ConversationHistory> history, Setti
 
 HistoryGroups::~HistoryGroups()
 {
-    reading_.cancel();
     binding_.reset();
     // The next page starts with an empty search field.
     history_->searchFor({});
@@ -431,22 +430,21 @@ void HistoryGroups::toggle(const rt::Uuid& id)
 
 void HistoryGroups::closeTranscript()
 {
-    reading_.cancel();
-    reading_ = {};
     open_.reset();
     openEntries_.reset();
 }
 
 void HistoryGroups::read(const rt::Uuid& id)
 {
-    reading_ = rt::spawn([self = QPointer<HistoryGroups>(this), history = history_, id]() -> rt::Async<void> {
+    const std::uint64_t generation = ++reads_;
+    rt::spawn([self = QPointer<HistoryGroups>(this), history = history_, id, generation]() -> rt::Async<void> {
         std::variant<ConversationSession, std::string> read = std::string();
         try {
             read = co_await history->readSession(id);
         } catch (const std::exception& failure) {
             read = std::string(failure.what());
         }
-        if (rt::isCancelled() || !self || self->open_ != id)
+        if (!self || self->reads_ != generation || self->open_ != id)
             co_return;
         // A session that cannot be read folds up again, as it always did.
         if (auto* session = std::get_if<ConversationSession>(&read))

@@ -5,6 +5,7 @@
 
 #include <QWidget>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -68,7 +69,7 @@ private:
     rt::Date cutoff() const;
     QWidget* transcript();
     // Reads the session off the main thread and shows it if it is still the
-    // one asked for.
+    // one unfolded; a read that is no longer wanted is dropped when it ends.
     void read(const rt::Uuid& id);
     void closeTranscript();
     std::string detail(const ConversationSummary& summary) const;
@@ -80,7 +81,8 @@ private:
     // The unfolded session, and its sentences once they are read.
     std::optional<rt::Uuid> open_;
     std::shared_ptr<const std::vector<ConversationEntry>> openEntries_;
-    rt::TaskHandle<> reading_;
+    // Counts the reads begun; only the latest one's answer is shown.
+    std::uint64_t reads_ = 0;
     std::string query_;
     std::vector<RowModel> builtRows_;
 

@@ -310,8 +310,11 @@ TEST(HistoryGroups, ALongTranscriptIsReadInTheBackgroundAndScrolls)
 {
     HistoryWorld w;
     ConversationSession session;
+    std::string longest;
+    for (int n = 0; n < 60; ++n)
+        longest += "word" + std::to_string(n) + " ";
     for (int n = 0; n < 3000; ++n)
-        session.entries.push_back(ConversationEntry{.original = "Sentence " + std::to_string(n),
+        session.entries.push_back(ConversationEntry{.original = n == 0 ? longest : "Sentence " + std::to_string(n),
                                                     .translated = "句子 " + std::to_string(n),
                                                     .time = rt::clock().date() + n * 2.0});
     w.history->save(session);
@@ -329,6 +332,9 @@ TEST(HistoryGroups, ALongTranscriptIsReadInTheBackgroundAndScrolls)
     EXPECT_TRUE(list->isComplete());
     EXPECT_TRUE(w.find("history.transcript")->property("complete").toBool());
     EXPECT_EQ(list->height(), settings::TranscriptView::maxHeight);
+    // A sentence longer than the line wraps onto lines of its own.
+    const auto height = [&](int row) { return list->visualRect(list->transcript().index(row)).height(); };
+    EXPECT_GT(height(0), height(1) + 20);
     EXPECT_GT(list->verticalScrollBar()->maximum(), 100 * list->height());
 
     // Folding it while it is read leaves nothing behind.
