@@ -20,6 +20,8 @@
 #include "ui/SidebarRow.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QScrollBar>
@@ -335,6 +337,17 @@ TEST(HistoryGroups, ALongTranscriptIsReadInTheBackgroundAndScrolls)
     // A sentence longer than the line wraps onto lines of its own.
     const auto height = [&](int row) { return list->visualRect(list->transcript().index(row)).height(); };
     EXPECT_GT(height(0), height(1) + 20);
+
+    // Selected sentences copy as text, in order, each under its header.
+    const auto& rows = list->transcript();
+    list->selectionModel()->select(rows.index(2), QItemSelectionModel::Select);
+    list->selectionModel()->select(rows.index(1), QItemSelectionModel::Select);
+    QKeyEvent copy(QEvent::KeyPress, Qt::Key_C, Qt::ControlModifier);
+    QApplication::sendEvent(list, &copy);
+    EXPECT_EQ(QApplication::clipboard()->text(),
+              QStringList({rows.header(1), QStringLiteral("Sentence 1"), QStringLiteral("句子 1"), rows.header(2),
+                           QStringLiteral("Sentence 2"), QStringLiteral("句子 2")})
+                  .join(QLatin1Char('\n')));
     EXPECT_GT(list->verticalScrollBar()->maximum(), 100 * list->height());
 
     // Folding it while it is read leaves nothing behind.
