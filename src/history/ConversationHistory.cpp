@@ -20,6 +20,7 @@
 #include <system_error>
 #include <utility>
 
+#include <malloc.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -28,6 +29,15 @@ namespace parlaro {
 namespace fs = std::filesystem;
 
 namespace {
+
+// Reading a long session parses its whole text into a tree that is gone by
+// the time the reader returns; the worker thread's heap would keep those
+// pages, hundreds of megabytes for the longest sessions, until the program
+// ends.
+void handBackFreedMemory()
+{
+    ::malloc_trim(0);
+}
 
 constexpr std::size_t previewLength = 120;
 
@@ -168,8 +178,11 @@ void ConversationHistory::load()
         return;
     }
     loading_ = rt::spawn([weak, folder]() -> rt::Async<void> {
-        std::vector<ConversationSummary> rebuilt =
-            co_await rt::runInBackground([folder] { return rebuildIndex(folder); });
+        std::vector<ConversationSummary> rebuilt = co_await rt::runInBackground([folder] {
+            auto rebuilt = rebuildIndex(folder);
+            handBackFreedMemory();
+            return rebuilt;
+        });
         if (auto self = weak.lock())
             self->merge(std::move(rebuilt));
     });
@@ -194,7 +207,7 @@ void ConversationHistory::merge(std::vector<ConversationSummary> rebuilt)
     isLoaded.set(true);
 }
 
-void ConversationHistory::forgetDeleted(const std::unordered_set<rt::Uuid>& ids)
+void ConversationHistory::forgetDeleted(const std::unordered_set<rt::Uuid>& ids, bool all)
 {
     std::unordered_set<rt::Uuid> gone;
     for (const rt::Uuid& id : ids) {
@@ -211,6 +224,21 @@ void ConversationHistory::forgetDeleted(const std::unordered_set<rt::Uuid>& ids)
     std::erase_if(list, [&](const ConversationSummary& s) { return gone.contains(s.id); });
     summaries.set(std::move(list));
     dropHitsOfDeletedSessions();
+    // A listener may unsubscribe (or subscribe) while it hears.
+    const Deletion deletion{.sessions = std::move(gone), .all = all};
+    for (const auto& [key, listener] : std::map(deletionListeners_))
+        if (deletionListeners_.contains(key))
+            listener(deletion);
+}
+
+rt::Subscription ConversationHistory::subscribeDeletions(std::function<void(const Deletion&)> listener)
+{
+    const std::uint64_t key = nextDeletionListener_++;
+    deletionListeners_.emplace(key, std::move(listener));
+    return rt::Subscription([weak = weak_from_this(), key] {
+        if (auto self = weak.lock())
+            self->deletionListeners_.erase(key);
+    });
 }
 
 std::optional<std::string> ConversationHistory::deleteSession(const rt::Uuid& id)
@@ -251,7 +279,8 @@ std::optional<std::string> ConversationHistory::deleteAll()
         deletedWhileLoading_.clear();
         deletedAllWhileLoading_ = true;
     }
-    forgetDeleted(ids);
+    // Where a file stayed, only the sessions whose files are gone count.
+    forgetDeleted(ids, !failure);
     return failure;
 }
 
@@ -288,9 +317,24 @@ void ConversationHistory::dropHitsOfDeletedSessions()
 
 std::variant<ConversationSession, std::string> ConversationHistory::loadSession(const rt::Uuid& id) const
 {
-    if (directory_.empty())
-        return withoutFolder_;
-    const fs::path path = sessionFile(id);
+    return loadSession(directory_, withoutFolder_, id);
+}
+
+rt::Async<std::variant<ConversationSession, std::string>> ConversationHistory::readSession(rt::Uuid id) const
+{
+    co_return co_await rt::runInBackground([directory = directory_, withoutFolder = withoutFolder_, id] {
+        auto read = loadSession(directory, withoutFolder, id);
+        handBackFreedMemory();
+        return read;
+    });
+}
+
+std::variant<ConversationSession, std::string>
+ConversationHistory::loadSession(const fs::path& directory, const std::string& withoutFolder, const rt::Uuid& id)
+{
+    if (directory.empty())
+        return withoutFolder;
+    const fs::path path = HistoryFiles::sessionFile(directory, id);
     errno = 0;
     std::optional<std::string> text = HistoryFiles::read(path);
     if (!text)

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -112,12 +113,22 @@ public:
     // Sessions whose last sentence is strictly earlier than the cutoff.
     std::int64_t sessions(rt::Date olderThan) const;
     std::optional<std::string> deleteSessions(rt::Date olderThan);
+    // What a deletion removed: the sessions whose files are gone, and whether
+    // the user asked for every conversation to go.
+    struct Deletion {
+        std::unordered_set<rt::Uuid> sessions;
+        bool all = false;
+    };
+    // Hears every deletion, once the list no longer shows what it removed.
+    rt::Subscription subscribeDeletions(std::function<void(const Deletion&)> listener);
 
     // One session as its file holds it, or why it cannot be had: the
     // system's reason ("No such file or directory"), or the file's name and
     // what is wrong with it. A file that is no regular file (a FIFO) is
     // refused rather than waited on.
     std::variant<ConversationSession, std::string> loadSession(const rt::Uuid& id) const;
+    // The same, read and decoded on a background thread.
+    rt::Async<std::variant<ConversationSession, std::string>> readSession(rt::Uuid id) const;
 
     // The search the history page shows. searchFor() replaces the one before
     // (cancelling it) and, for a query that is not empty, searches the
@@ -150,9 +161,11 @@ public:
 private:
     void merge(std::vector<ConversationSummary> rebuilt);
     // Drops the summaries of these sessions whose files are gone.
-    void forgetDeleted(const std::unordered_set<rt::Uuid>& ids);
+    void forgetDeleted(const std::unordered_set<rt::Uuid>& ids, bool all = false);
     void dropHitsOfDeletedSessions();
     std::filesystem::path sessionFile(const rt::Uuid& id) const;
+    static std::variant<ConversationSession, std::string>
+    loadSession(const std::filesystem::path& directory, const std::string& withoutFolder, const rt::Uuid& id);
 
     rt::Observable<bool> isEnabled_{true, changes()};
     std::filesystem::path directory_;
@@ -165,6 +178,8 @@ private:
     std::unordered_set<rt::Uuid> deletedWhileLoading_;
     bool deletedAllWhileLoading_ = false;
     std::string withoutFolder_;
+    std::map<std::uint64_t, std::function<void(const Deletion&)>> deletionListeners_;
+    std::uint64_t nextDeletionListener_ = 0;
 };
 
 }  // namespace parlaro

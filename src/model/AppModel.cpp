@@ -107,7 +107,7 @@ void AppModel::setEntries(std::vector<ConversationEntry> value)
 {
     std::vector<ConversationEntry> old = entries.get();
     entries.store(std::move(value));
-    entriesDidChange(old);
+    filing->transcriptDidChange(old);
 }
 
 void AppModel::setTranslateWhileHolding(bool value)

@@ -18,6 +18,7 @@
 #include "history/ConversationHistory.h"
 #include "model/AudioCapturePermission.h"
 #include "model/ModelField.h"
+#include "model/SessionFiling.h"
 #include "model/SettingsPage.h"
 #include "model/SettingsWriter.h"
 #include "platform/DefaultsValue.h"
@@ -162,11 +163,7 @@ private:
 
     // Conversation sessions the history could not write: how many, where,
     // and why the last write failed.
-    struct UnsavedHistory {
-        std::size_t sessions = 0;
-        std::filesystem::path folder;
-        std::string reason;
-    };
+    using UnsavedHistory = SessionFiling::UnsavedHistory;
 
     // Where a draft came from: typed text waits for the user's confirmation
     // when they asked for one; recognized speech never does.
@@ -573,23 +570,12 @@ private:
     // closures the model was given, and plain state. Only the model touches it.
 
     // ---- Conversation and captions ----
-    ModelField<std::optional<rt::Uuid>> sessionID{std::nullopt, changes()};
-    ModelField<std::optional<rt::Date>> lastSessionEntry{std::nullopt, changes()};
-    ModelField<std::map<rt::Uuid, rt::Uuid>> sessionOf{{}, changes()};
-    // Sessions changed since they were last written, in the order they were
-    // first marked, each once; a flush writes them in that order.
-    ModelField<std::vector<rt::Uuid>> dirtySessions{{}, changes()};
-    rt::TaskHandle<> saveTask;
-    // Sessions the history could not write, as last put together, until a
-    // write of theirs succeeds; held here so a cleared transcript loses none.
-    std::map<rt::Uuid, ConversationSession> unsavedSessions;
-    struct HistoryWriteFailure {
-        std::filesystem::path folder;
-        std::string reason;
-    };
-    // Why the last write failed, while any session is unsaved. The user is
-    // told once, when a run of failures starts.
-    std::optional<HistoryWriteFailure> historyWriteFailure;
+    // Files the transcript into sessions of the history; fed every change.
+    std::shared_ptr<SessionFiling> filing = std::make_shared<SessionFiling>(
+        SessionFiling::Feeds{
+            .transcript = [this]() -> const std::vector<ConversationEntry>& { return entries.get(); },
+            .tell = [this](std::optional<std::string> notice) { historyNotice.set(std::move(notice)); }},
+        changes());
 
     // ---- Own speech, drafts and playback ----
     ModelField<std::optional<std::string>> lastPlayedDraftTranslation{std::nullopt, changes()};
@@ -813,18 +799,6 @@ private:
     // The trimmed translation into the other party's language, under its
     // deadline; an empty one is a failure.
     rt::Async<std::string> translateOwnText(std::string text);
-
-    // ---- Conversation and its sessions ----
-    // A new entry more than this long after the last one opens a new session.
-    static constexpr double sessionGap = 1800.0;
-    // From the first unsaved change to the write.
-    static constexpr double saveDelay = 5.0;
-    void entriesDidChange(const std::vector<ConversationEntry>& oldValue);
-    // The pending write, saveDelay from now, unless one is already waiting.
-    void scheduleSessionSave();
-    // The session's entries in the transcript, after those of its unsaved
-    // copy that the transcript no longer holds.
-    ConversationSession pendingSession(const rt::Uuid& id) const;
 
     // ---- Listening to the other party ----
     rt::Async<void> startListening();

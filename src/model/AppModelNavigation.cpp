@@ -45,6 +45,7 @@ void AppModel::dismissError()
 
 void AppModel::useHistory(std::shared_ptr<ConversationHistory> store)
 {
+    filing->use(store);
     history.set(std::move(store));
 }
 

@@ -8,6 +8,7 @@
 namespace parlaro {
 
 class AppModel;
+class SessionFiling;
 struct ModelTestAccess;
 
 // How the model stores into a field: directly, or only through a setter of
@@ -37,6 +38,7 @@ public:
 
 private:
     friend class AppModel;
+    friend class SessionFiling;
     friend struct ModelTestAccess;
     // True when the value changed.
     bool set(T value) requires(kind == FieldStore::direct) { return value_.set(std::move(value)); }

@@ -3,9 +3,11 @@
 #include "model/SettingsWriter.h"
 #include "runtime/Clock.h"
 #include "runtime/Error.h"
+#include "runtime/Task.h"
 #include "settings/ExportPanel.h"
 #include "settings/Prompter.h"
 #include "settings/SheetParts.h"
+#include "settings/TranscriptView.h"
 #include "ui/GroupNotice.h"
 #include "ui/Look.h"
 #include "ui/ModuleStatusGroup.h"
@@ -39,6 +41,7 @@ struct HistoryGroups::RowModel {
     std::string label;
     std::string detail;
     bool open = false;
+    bool read = false;
     // The button texts, so a language change rebuilds the rows.
     std::string buttons;
     bool operator==(const RowModel&) const = default;
@@ -220,9 +223,7 @@ HistoryGroups::~HistoryGroups()
 
 std::optional<rt::Uuid> HistoryGroups::openSession() const
 {
-    if (!open_)
-        return std::nullopt;
-    return open_->id;
+    return open_;
 }
 
 int HistoryGroups::days() const
@@ -296,8 +297,8 @@ void HistoryGroups::refresh()
     std::vector<RowModel> rows;
     std::size_t total = 0;
     auto row = [&](const ConversationSummary& summary, const std::string& label) {
-        bool open = open_ && open_->id == summary.id;
-        rows.push_back({summary.id, label, detail(summary), open,
+        bool open = open_ == summary.id;
+        rows.push_back({summary.id, label, detail(summary), open, open && openEntries_,
                         localized(open ? "收起" : "查看") + localized("导出") + localized("删除")});
     };
     if (!hits && query.empty()) {
@@ -382,48 +383,29 @@ void HistoryGroups::refreshRows(const std::vector<RowModel>& rows)
         connect(view, &QPushButton::clicked, this, [this, id] { toggle(id); });
         connect(exporting, &QPushButton::clicked, this, [this, id] { exportSession(id); });
         connect(remove, &QPushButton::clicked, this, [this, id] { deleteOne(id); });
-        if (model.open && open_)
-            layout->addWidget(transcript(*open_));
+        if (model.open)
+            layout->addWidget(transcript());
         list_->contentLayout()->addWidget(holder);
     }
 }
 
-QWidget* HistoryGroups::transcript(const ConversationSession& session)
+QWidget* HistoryGroups::transcript()
 {
     auto* box = new TranscriptBox;
     box->setObjectName(QStringLiteral("history.transcript"));
     auto* layout = new QVBoxLayout(box);
     layout->setContentsMargins(12, 10, 12, 10);
-    layout->setSpacing(8);
-    const LocaleContext dates = DateFormats::forInterfaceLanguage(dates_);
-    for (const ConversationEntry& entry : session.entries) {
-        auto* block = new QVBoxLayout;
-        block->setSpacing(2);
-        bool me = entry.side == ConversationEntry::Side::me;
-        auto* header = new QLabel(
-            q(localized(me ? "我" : "对方") + "  "
-              + DateFormats::styled(entry.time, DateFormats::Style::none, DateFormats::Style::mediumStyle, dates)),
-            box);
-        header->setObjectName(QStringLiteral("history.transcript.header"));
-        header->setFont(Look::font(10, QFont::DemiBold));
-        updates::setTextColor(header, me ? Palette::violet() : Palette::brick());
-        block->addWidget(header);
-        auto text = [&](const std::string& value, const char* name, bool secondary) {
-            auto* label = new QLabel(q(value), box);
-            label->setObjectName(QString::fromLatin1(name));
-            label->setFont(Look::font(12));
-            label->setTextFormat(Qt::PlainText);
-            label->setWordWrap(true);
-            label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-            if (secondary)
-                updates::setTextColor(label, Look::secondaryText());
-            block->addWidget(label);
-        };
-        text(entry.original, "history.transcript.original", false);
-        if (entry.translated != entry.original)
-            text(entry.translated, "history.transcript.translated", true);
-        layout->addLayout(block);
+    if (!openEntries_) {
+        box->setProperty("complete", false);
+        QLabel* reading = sheetText(box, QStringLiteral("history.transcript.reading"), 12, Look::secondaryText());
+        reading->setText(q(localized("正在读取…")));
+        layout->addWidget(reading);
+        return box;
     }
+    auto* list = new TranscriptView(openEntries_, dates_, box);
+    box->setProperty("complete", list->isComplete());
+    connect(list, &TranscriptView::completed, box, [box] { box->setProperty("complete", true); });
+    layout->addWidget(list);
     return box;
 }
 
@@ -437,16 +419,40 @@ void HistoryGroups::queryChanged(const QString& text)
 
 void HistoryGroups::toggle(const rt::Uuid& id)
 {
-    if (open_ && open_->id == id) {
-        open_.reset();
-    } else {
-        auto read = history_->loadSession(id);
-        if (auto* session = std::get_if<ConversationSession>(&read))
-            open_ = std::move(*session);
-        else
-            open_.reset();
+    const bool wasOpen = open_ == id;
+    closeTranscript();
+    if (!wasOpen) {
+        open_ = id;
+        read(id);
     }
     binding_->refreshNow();
+}
+
+void HistoryGroups::closeTranscript()
+{
+    open_.reset();
+    openEntries_.reset();
+}
+
+void HistoryGroups::read(const rt::Uuid& id)
+{
+    const std::uint64_t generation = ++reads_;
+    rt::spawn([self = QPointer<HistoryGroups>(this), history = history_, id, generation]() -> rt::Async<void> {
+        std::variant<ConversationSession, std::string> read = std::string();
+        try {
+            read = co_await history->readSession(id);
+        } catch (const std::exception& failure) {
+            read = std::string(failure.what());
+        }
+        if (!self || self->reads_ != generation || self->open_ != id)
+            co_return;
+        // A session that cannot be read folds up again, as it always did.
+        if (auto* session = std::get_if<ConversationSession>(&read))
+            self->openEntries_ = std::make_shared<const std::vector<ConversationEntry>>(std::move(session->entries));
+        else
+            self->open_.reset();
+        self->binding_->refreshNow();
+    });
 }
 
 void HistoryGroups::exportSession(const rt::Uuid& id)
@@ -462,8 +468,8 @@ void HistoryGroups::exportSession(const rt::Uuid& id)
 void HistoryGroups::deleteOne(const rt::Uuid& id)
 {
     const auto failure = history_->deleteSession(id);
-    if (open_ && open_->id == id && !failure)
-        open_.reset();
+    if (open_ == id && !failure)
+        closeTranscript();
     binding_->refreshNow();
     tellDeleteFailure(failure);
 }
@@ -489,8 +495,8 @@ void HistoryGroups::confirmDeleteOld()
                                    const auto& summaries = self->history_->summaries.get();
                                    if (self->open_
                                        && std::none_of(summaries.begin(), summaries.end(),
-                                                       [&](const auto& s) { return s.id == self->open_->id; }))
-                                       self->open_.reset();
+                                                       [&](const auto& s) { return s.id == *self->open_; }))
+                                       self->closeTranscript();
                                    self->binding_->refreshNow();
                                    self->tellDeleteFailure(failure);
                                });
@@ -506,9 +512,9 @@ void HistoryGroups::confirmDeleteAll()
             const auto failure = self->history_->deleteAll();
             const auto& summaries = self->history_->summaries.get();
             if (self->open_ && std::none_of(summaries.begin(), summaries.end(), [&](const auto& s) {
-                    return s.id == self->open_->id;
+                    return s.id == *self->open_;
                 }))
-                self->open_.reset();
+                self->closeTranscript();
             self->binding_->refreshNow();
             self->tellDeleteFailure(failure);
         });

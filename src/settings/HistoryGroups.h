@@ -5,6 +5,7 @@
 
 #include <QWidget>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -66,14 +67,22 @@ private:
     void confirmDeleteOld();
     void confirmDeleteAll();
     rt::Date cutoff() const;
-    QWidget* transcript(const ConversationSession& session);
+    QWidget* transcript();
+    // Reads the session off the main thread and shows it if it is still the
+    // one unfolded; a read that is no longer wanted is dropped when it ends.
+    void read(const rt::Uuid& id);
+    void closeTranscript();
     std::string detail(const ConversationSummary& summary) const;
 
     std::shared_ptr<ConversationHistory> history_;
     SettingsWriter& settings_;
     LocaleContext dates_;
     int shown_ = pageStep;
-    std::optional<ConversationSession> open_;
+    // The unfolded session, and its sentences once they are read.
+    std::optional<rt::Uuid> open_;
+    std::shared_ptr<const std::vector<ConversationEntry>> openEntries_;
+    // Counts the reads begun; only the latest one's answer is shown.
+    std::uint64_t reads_ = 0;
     std::string query_;
     std::vector<RowModel> builtRows_;
 

@@ -368,17 +368,18 @@ TEST_F(QuitTest, TerminationSavesThenForgetsTheSessionThenShutsDownOnce)
 {
     shell.model->setEntries({entry("hello")});
     shell.settle();
-    ASSERT_FALSE(ModelTestAccess::dirtySessions(*shell.model).get().empty());
-    ASSERT_TRUE(ModelTestAccess::sessionID(*shell.model).get().has_value());
+    ASSERT_FALSE(ModelTestAccess::filing(*shell.model).dirtySessions.get().empty());
+    ASSERT_TRUE(ModelTestAccess::filing(*shell.model).sessionID.get().has_value());
     shell.model->showError("something failed");
     int errorWrites = 0;
     auto errorWatch = shell.model->errorMessage.subscribe([&] { ++errorWrites; });
 
     std::vector<std::string> steps;
-    auto flushWatch = ModelTestAccess::dirtySessions(*shell.model).subscribe([&] { steps.push_back("flush"); });
-    auto sessionWatch = ModelTestAccess::sessionID(*shell.model).subscribe([&] { steps.push_back("sessionID"); });
+    auto flushWatch = ModelTestAccess::filing(*shell.model).dirtySessions.subscribe([&] { steps.push_back("flush"); });
+    auto sessionWatch =
+        ModelTestAccess::filing(*shell.model).sessionID.subscribe([&] { steps.push_back("sessionID"); });
     auto lastWatch =
-        ModelTestAccess::lastSessionEntry(*shell.model).subscribe([&] { steps.push_back("lastSessionEntry"); });
+        ModelTestAccess::filing(*shell.model).lastSessionEntry.subscribe([&] { steps.push_back("lastSessionEntry"); });
     shell.world.takeLog();
     shell.delegate->quitWhenSheetsClosed(0);
     const auto shutdownLog = shell.world.takeLog();
@@ -389,7 +390,7 @@ TEST_F(QuitTest, TerminationSavesThenForgetsTheSessionThenShutsDownOnce)
     EXPECT_EQ(steps, (std::vector<std::string>{"flush", "sessionID", "lastSessionEntry", "shutdown"}));
     EXPECT_EQ(errorWrites, 1);
     EXPECT_FALSE(shell.model->errorMessage.get().has_value());
-    EXPECT_FALSE(ModelTestAccess::sessionID(*shell.model).get().has_value());
+    EXPECT_FALSE(ModelTestAccess::filing(*shell.model).sessionID.get().has_value());
     EXPECT_EQ(savedSessions(shell), 1u) << "the conversation was written";
 
     // The event loop's own end afterwards runs nothing again.
@@ -544,7 +545,7 @@ TEST_F(QuitTest, AnEventLoopEndedElsewhereStillSavesAndShutsDownOnce)
     shell.settle();
     shell.world.takeLog();
     endEventLoop();
-    EXPECT_TRUE(ModelTestAccess::dirtySessions(*shell.model).get().empty());
+    EXPECT_TRUE(ModelTestAccess::filing(*shell.model).dirtySessions.get().empty());
     EXPECT_EQ(savedSessions(shell), 1u);
     const auto first = shell.world.takeLog();
     EXPECT_NE(std::find(first.begin(), first.end(), "speaker stop"), first.end());
@@ -559,7 +560,7 @@ TEST_F(QuitTest, TheSessionsEndSavesAtOnceAndKeepsRunning)
     shell.model->setEntries({entry("hello")});
     shell.settle();
     shell.delegate->commitData();
-    EXPECT_TRUE(ModelTestAccess::dirtySessions(*shell.model).get().empty());
+    EXPECT_TRUE(ModelTestAccess::filing(*shell.model).dirtySessions.get().empty());
     EXPECT_EQ(savedSessions(shell), 1u);
     EXPECT_FALSE(terminated());
     EXPECT_TRUE(shell.exits.empty());

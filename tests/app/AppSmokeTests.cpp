@@ -240,7 +240,7 @@ TEST_F(AppSmoke, SigtermClosesTheSheetsSavesOnceAndEndsTheLoopWithZero)
     EXPECT_TRUE(app.delegate()->hasTerminated());
     EXPECT_FALSE(model().showWizard.get()) << "the sheets were dismissed first";
     EXPECT_FALSE(shown(content().sheet()->dialog()));
-    EXPECT_FALSE(ModelTestAccess::sessionID(model()).get());
+    EXPECT_FALSE(ModelTestAccess::filing(model()).sessionID.get());
     EXPECT_EQ(audio.defaultDevice(true), builtIn->id) << "the default input is given back";
 }
 

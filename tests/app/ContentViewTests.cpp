@@ -419,7 +419,7 @@ TEST_F(ContentViewTest, AHistoryThatCannotBeSavedIsSaidWithoutBlockingTheWindowA
         auto* notice = child<QWidget>(v, "callScreen.historyNotice");
         readOnly.setReadOnly(true);
         model().setEntries({ConversationEntry{.original = "Hola", .translated = "Hallo", .time = rt::clock().date()}});
-        w.world.runtime.clock().advance(ModelTestAccess::saveDelay);
+        w.world.runtime.clock().advance(SessionFiling::saveDelay);
         w.settle();
         ASSERT_TRUE(shown(notice)) << language;
         EXPECT_EQ(notice->findChild<ui::GroupNotice*>()->text().toStdString(), *model().historyNotice());
@@ -431,7 +431,7 @@ TEST_F(ContentViewTest, AHistoryThatCannotBeSavedIsSaidWithoutBlockingTheWindowA
         EXPECT_TRUE(model().entries().empty()) << "Clear works while the message is up";
 
         readOnly.setReadOnly(false);
-        w.world.runtime.clock().advance(ModelTestAccess::saveDelay);
+        w.world.runtime.clock().advance(SessionFiling::saveDelay);
         w.settle();
         EXPECT_FALSE(shown(notice)) << "taken back once saved";
         view.reset();

@@ -5,6 +5,7 @@
 #include "history/HistoryText.h"
 #include "platform/sim/SimPlatform.h"
 #include "runtime/ManualRuntime.h"
+#include "support/ScratchMount.h"
 #include "support/TempDirectory.h"
 #include "support/TestSupport.h"
 
@@ -14,6 +15,7 @@
 #include <cctype>
 #include <chrono>
 #include <map>
+#include <unordered_set>
 #include <variant>
 
 #include <sys/stat.h>
@@ -451,6 +453,41 @@ TEST_F(HistoryTest, DeletionByIdAndByAgeOfTheLastSentence)
     EXPECT_EQ(index(), std::vector<ConversationSummary>{});
 }
 
+// Those who file sessions hear what each deletion took: only sessions whose
+// files are gone, and "everything" only when every file went.
+TEST_F(HistoryTest, DeletionsTellWhatIsGone)
+{
+    test::ReadOnlyFolder readOnly(folder);
+    const ConversationSession a = session(1000);
+    const ConversationSession b = session(2000);
+    auto history = loaded();
+    for (const auto& s : {a, b})
+        ASSERT_EQ(history->save(s), std::nullopt);
+    std::vector<ConversationHistory::Deletion> heard;
+    auto listening = history->subscribeDeletions([&](const auto& deletion) { heard.push_back(deletion); });
+    const auto gone = [&](std::size_t n) { return heard.at(n).sessions; };
+
+    history->deleteSessions(rt::Date{1061});
+    ASSERT_EQ(heard.size(), 1u);
+    EXPECT_EQ(gone(0), std::unordered_set<rt::Uuid>{a.id});
+    EXPECT_FALSE(heard[0].all);
+
+    readOnly.setReadOnly(true);
+    ASSERT_TRUE(history->deleteAll());
+    ASSERT_EQ(heard.size(), 2u);
+    EXPECT_TRUE(gone(1).empty()) << "b stayed on disk";
+    EXPECT_FALSE(heard[1].all);
+    readOnly.setReadOnly(false);
+    EXPECT_EQ(history->deleteAll(), std::nullopt);
+    ASSERT_EQ(heard.size(), 3u);
+    EXPECT_EQ(gone(2), std::unordered_set<rt::Uuid>{b.id});
+    EXPECT_TRUE(heard[2].all);
+
+    listening.reset();
+    history->deleteSession(b.id);
+    EXPECT_EQ(heard.size(), 3u);
+}
+
 TEST_F(HistoryTest, LeftoversOfKilledWritesAreRemovedByLoadsAndDeletions)
 {
     const ConversationSession a = session(1000);
@@ -665,6 +702,18 @@ TEST_F(HistoryTest, OneSessionLoadsOrSaysWhyItCannot)
     };
     const rt::Uuid missing = rt::Uuid::random();
     EXPECT_EQ(failure(missing), "No such file or directory");
+
+    // The page's read, off the main thread, answers the same.
+    std::vector<std::variant<ConversationSession, std::string>> inBackground;
+    rt::spawn([&]() -> rt::Async<void> {
+        inBackground.push_back(co_await history->readSession(kept.id));
+        inBackground.push_back(co_await history->readSession(missing));
+    });
+    runtime.runUntilIdle();
+    ASSERT_EQ(inBackground.size(), 2u);
+    EXPECT_EQ(inBackground[0], (std::variant<ConversationSession, std::string>(kept)));
+    EXPECT_EQ(inBackground[1],
+              (std::variant<ConversationSession, std::string>(std::string("No such file or directory"))));
 
     ConversationSession broken = session(2000);
     writeSession(broken);

@@ -67,7 +67,7 @@ TEST(ModelCalls, ACallStartsForwardingOnceAndEndsAfterTheGracePeriod)
     test::TempDirectory folder;
     w.model->useHistory(ConversationHistory::make(folder.path(), w.world.platform.defaults));
     w.model->setEntries({ConversationEntry{.original = "Hi", .translated = "你好"}});
-    ASSERT_TRUE(ModelTestAccess::sessionID(*w.model).get());
+    ASSERT_TRUE(ModelTestAccess::filing(*w.model).sessionID.get());
 
     ModelTestAccess::set(ModelTestAccess::metersEnabled(*w.model), true);
     ModelTestAccess::updateMeters(*w.model);
@@ -83,9 +83,9 @@ TEST(ModelCalls, ACallStartsForwardingOnceAndEndsAfterTheGracePeriod)
     w.at(1.55);
     EXPECT_FALSE(w.model->callActive.get());
     EXPECT_EQ(ModelTestAccess::callEndedAt(*w.model).get(), std::nullopt);
-    EXPECT_EQ(ModelTestAccess::sessionID(*w.model).get(), std::nullopt);
-    EXPECT_EQ(ModelTestAccess::lastSessionEntry(*w.model).get(), std::nullopt);
-    EXPECT_TRUE(ModelTestAccess::dirtySessions(*w.model).get().empty());
+    EXPECT_EQ(ModelTestAccess::filing(*w.model).sessionID.get(), std::nullopt);
+    EXPECT_EQ(ModelTestAccess::filing(*w.model).lastSessionEntry.get(), std::nullopt);
+    EXPECT_TRUE(ModelTestAccess::filing(*w.model).dirtySessions.get().empty());
     EXPECT_FALSE(std::filesystem::is_empty(folder.path()));
     EXPECT_FALSE(w.world.meters->micDevice());
     // Forwarding stops with the call; own voice stays on for the next one.

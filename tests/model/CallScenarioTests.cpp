@@ -120,10 +120,10 @@ TEST(ModelCallScenario, AWholeCallFromLaunchToQuit)
     world.runtime.runUntilIdle();
     at(12.5);
     EXPECT_TRUE(model->callActive.get());
-    EXPECT_TRUE(ModelTestAccess::sessionID(*model).get());
+    EXPECT_TRUE(ModelTestAccess::filing(*model).sessionID.get());
     at(12.55);
     EXPECT_FALSE(model->callActive.get());
-    EXPECT_EQ(ModelTestAccess::sessionID(*model).get(), std::nullopt);
+    EXPECT_EQ(ModelTestAccess::filing(*model).sessionID.get(), std::nullopt);
 
     // A last sentence, then quit: it is written at once and the user's
     // microphone is the default input again.
@@ -132,7 +132,7 @@ TEST(ModelCallScenario, AWholeCallFromLaunchToQuit)
     at(13.0);
     EXPECT_EQ(writtenSessions(folder.path()).size(), 1u);
     model->closeConversationSession();
-    EXPECT_EQ(ModelTestAccess::sessionID(*model).get(), std::nullopt);
+    EXPECT_EQ(ModelTestAccess::filing(*model).sessionID.get(), std::nullopt);
     EXPECT_EQ(writtenSessions(folder.path()).size(), 2u);
     model->shutdown();
     EXPECT_EQ(AudioDevices::defaultDeviceID(true), 10u);

@@ -62,8 +62,8 @@ TEST(HistoryWriteFailure, ASessionTheFolderRefusesIsKeptToldOnceAndWrittenOnceIt
     UnwritableWorld w;
     w.readOnly.setReadOnly(true);
     w.say("one");
-    const rt::Uuid first = *ModelTestAccess::sessionID(*w.model).get();
-    w.after(ModelTestAccess::saveDelay);
+    const rt::Uuid first = *ModelTestAccess::filing(*w.model).sessionID.get();
+    w.after(SessionFiling::saveDelay);
     const std::string message = "无法把对话记录保存到 " + w.folder.string() + "（" + w.readOnly.reason()
         + "）。对话会先保留，能写入时自动保存。";
     EXPECT_EQ(w.model->historyNotice.get(), message);
@@ -73,13 +73,13 @@ TEST(HistoryWriteFailure, ASessionTheFolderRefusesIsKeptToldOnceAndWrittenOnceIt
     // The user goes on talking and clears the transcript: the failures that
     // follow are not told again and nothing is dropped.
     w.say("two");
-    w.after(ModelTestAccess::saveDelay);
+    w.after(SessionFiling::saveDelay);
     w.model->clearConversation();
     EXPECT_TRUE(w.model->entries.get().empty());
     w.say("three");
-    const rt::Uuid second = *ModelTestAccess::sessionID(*w.model).get();
+    const rt::Uuid second = *ModelTestAccess::filing(*w.model).sessionID.get();
     ASSERT_NE(first, second);
-    w.after(ModelTestAccess::saveDelay * 3);
+    w.after(SessionFiling::saveDelay * 3);
     EXPECT_EQ(w.told, 1);
     EXPECT_EQ(w.model->historyNotice.get(), message) << "still said while nothing is saved";
     EXPECT_TRUE(w.onDisk().empty());
@@ -90,7 +90,7 @@ TEST(HistoryWriteFailure, ASessionTheFolderRefusesIsKeptToldOnceAndWrittenOnceIt
 
     // Writable again: the next try writes both sessions whole, unasked.
     w.readOnly.setReadOnly(false);
-    w.after(ModelTestAccess::saveDelay);
+    w.after(SessionFiling::saveDelay);
     const auto written = w.onDisk();
     EXPECT_EQ(written.size(), 2u);
     EXPECT_EQ(written.count(first) ? written.at(first) : std::vector<std::string>{},
@@ -99,13 +99,13 @@ TEST(HistoryWriteFailure, ASessionTheFolderRefusesIsKeptToldOnceAndWrittenOnceIt
               (std::vector<std::string>{"three"}));
     EXPECT_FALSE(w.model->unsavedHistory());
     EXPECT_FALSE(w.model->historyNotice.get()) << "taken back once everything is saved";
-    EXPECT_TRUE(ModelTestAccess::unsavedSessions(*w.model).empty());
-    EXPECT_FALSE(ModelTestAccess::saveTask(*w.model)) << "no retry is left waiting";
+    EXPECT_TRUE(ModelTestAccess::filing(*w.model).unsavedSessions().empty());
+    EXPECT_FALSE(ModelTestAccess::filing(*w.model).isSaveWaiting()) << "no retry is left waiting";
 
     // A new run of failures is told again, once.
     w.readOnly.setReadOnly(true);
     w.say("four");
-    w.after(ModelTestAccess::saveDelay * 2);
+    w.after(SessionFiling::saveDelay * 2);
     EXPECT_EQ(w.told, 2);
 }
 
@@ -115,16 +115,43 @@ TEST(HistoryWriteFailure, ASessionStillUnwritableAtTheEndOfTheCallStaysPending)
     w.readOnly.setReadOnly(true);
     w.say("bye");
     w.model->closeConversationSession();
-    EXPECT_EQ(ModelTestAccess::unsavedSessions(*w.model).size(), 1u);
+    EXPECT_EQ(ModelTestAccess::filing(*w.model).unsavedSessions().size(), 1u);
     ASSERT_TRUE(w.model->unsavedHistory());
     EXPECT_EQ(w.model->unsavedHistory()->folder, w.folder);
     EXPECT_EQ(w.told, 1);
 
     // Switching saving off is the user's word that it need not be kept.
     w.history->setEnabled(false);
-    w.after(ModelTestAccess::saveDelay);
-    EXPECT_TRUE(ModelTestAccess::unsavedSessions(*w.model).empty());
+    w.after(SessionFiling::saveDelay);
+    EXPECT_TRUE(ModelTestAccess::filing(*w.model).unsavedSessions().empty());
     EXPECT_FALSE(w.model->unsavedHistory());
+}
+
+// "Delete All" while the folder refuses every write: the held conversation
+// is gone, so the quit-time rescue has nothing of it to keep.
+TEST(HistoryWriteFailure, DeletingEverythingDropsTheHeldConversation)
+{
+    UnwritableWorld w;
+    w.readOnly.setReadOnly(true);
+    w.say("secret");
+    const rt::Uuid held = *ModelTestAccess::filing(*w.model).sessionID.get();
+    w.after(SessionFiling::saveDelay);
+    ASSERT_TRUE(w.model->unsavedHistory());
+
+    EXPECT_EQ(w.history->deleteAll(), std::nullopt);
+    EXPECT_TRUE(w.model->unsavedConversations().empty());
+    EXPECT_FALSE(w.model->unsavedHistory());
+    EXPECT_FALSE(w.model->historyNotice.get());
+
+    // The call goes on in a new conversation, which is held in its turn.
+    w.say("after");
+    w.model->closeConversationSession();
+    const auto rescued = w.model->unsavedConversations();
+    ASSERT_EQ(rescued.size(), 1u);
+    EXPECT_NE(rescued[0].id, held);
+    ASSERT_EQ(rescued[0].entries.size(), 1u);
+    EXPECT_EQ(rescued[0].entries[0].original, "after");
+    EXPECT_EQ(w.told, 2);
 }
 
 }  // namespace

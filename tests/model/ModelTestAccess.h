@@ -30,11 +30,9 @@ struct ModelTestAccess {
     using LanguagePair = AppModel::LanguagePair;
     using PendingLanguageChange = AppModel::PendingLanguageChange;
     using SpeakerRoute = AppModel::SpeakerRoute;
-    static constexpr double saveDelay = AppModel::saveDelay;
     static constexpr double systemMicSettleSeconds = AppModel::systemMicSettleSeconds;
 
     // Task handles and the hold's continuation.
-    static rt::TaskHandle<>& saveTask(AppModel& model) { return model.saveTask; }
     static rt::TaskHandle<>& holdTask(AppModel& model) { return model.holdTask; }
     static auto& holdRelease(AppModel& model) { return model.holdRelease; }
     static rt::TaskHandle<>& heldSentenceWorker(AppModel& model) { return model.heldSentenceWorker; }
@@ -48,7 +46,8 @@ struct ModelTestAccess {
     static auto& serviceWatcher(AppModel& model) { return model.serviceWatcher; }
 
     // Plain state.
-    static const auto& unsavedSessions(const AppModel& model) { return model.unsavedSessions; }
+    // The conversation's filing into sessions, read through its own face.
+    static SessionFiling& filing(AppModel& model) { return *model.filing; }
 
     // Components, closures and limits as the model was given them.
     static const std::shared_ptr<SystemAudioRoute>& systemRoute(AppModel& model) { return model.systemRoute; }
@@ -69,7 +68,6 @@ struct ModelTestAccess {
     static auto& callWatching(AppModel& model) { return model.callWatching; }
     static auto& captureWasDenied(AppModel& model) { return model.captureWasDenied; }
     static auto& devicesReadAt(AppModel& model) { return model.devicesReadAt; }
-    static auto& dirtySessions(AppModel& model) { return model.dirtySessions; }
     static auto& driverWatchDevice(AppModel& model) { return model.driverWatchDevice; }
     static auto& forwardingActive(AppModel& model) { return model.forwardingActive; }
     static auto& headphoneRateDevice(AppModel& model) { return model.headphoneRateDevice; }
@@ -81,7 +79,6 @@ struct ModelTestAccess {
     static auto& isStartingRecording(AppModel& model) { return model.isStartingRecording; }
     static auto& languagesBeforeChange(AppModel& model) { return model.languagesBeforeChange; }
     static auto& lastPlayedDraftTranslation(AppModel& model) { return model.lastPlayedDraftTranslation; }
-    static auto& lastSessionEntry(AppModel& model) { return model.lastSessionEntry; }
     static auto& launchInputUID(AppModel& model) { return model.launchInputUID; }
     static auto& listeningError(AppModel& model) { return model.listeningError; }
     static auto& listeningLanguageID(AppModel& model) { return model.listeningLanguageID; }
@@ -96,8 +93,6 @@ struct ModelTestAccess {
     static auto& originalVoiceOnByDefault(AppModel& model) { return model.originalVoiceOnByDefault; }
     static auto& permissionWasMissing(AppModel& model) { return model.permissionWasMissing; }
     static auto& selectedMicUID(AppModel& model) { return model.selectedMicUID; }
-    static auto& sessionID(AppModel& model) { return model.sessionID; }
-    static auto& sessionOf(AppModel& model) { return model.sessionOf; }
     static auto& sessionPrepared(AppModel& model) { return model.sessionPrepared; }
     static auto& systemMicLastVirtual(AppModel& model) { return model.systemMicLastVirtual; }
     static auto& systemMicPending(AppModel& model) { return model.systemMicPending; }

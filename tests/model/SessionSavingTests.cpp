@@ -3,6 +3,7 @@
 #include "history/HistoryFiles.h"
 #include "history/HistoryJson.h"
 #include "model/ModelTestAccess.h"
+#include "model/SessionFiling.h"
 #include "support/TempDirectory.h"
 
 #include <gtest/gtest.h>
@@ -73,8 +74,8 @@ TEST(ModelSessions, ChangesAreWrittenFiveSecondsAfterTheFirstOne)
     SavingWorld w;
     const rt::Date now = w.world.runtime.clock().date();
     w.append(sentence("Hi", now));
-    ASSERT_TRUE(ModelTestAccess::sessionID(*w.model).get());
-    const rt::Uuid session = *ModelTestAccess::sessionID(*w.model).get();
+    ASSERT_TRUE(ModelTestAccess::filing(*w.model).sessionID.get());
+    const rt::Uuid session = *ModelTestAccess::filing(*w.model).sessionID.get();
     w.at(3.0);
     w.translate(0, "你好");
     w.at(4.999);
@@ -84,7 +85,7 @@ TEST(ModelSessions, ChangesAreWrittenFiveSecondsAfterTheFirstOne)
     ASSERT_EQ(written.size(), 1u);
     ASSERT_EQ(written[session].entries.size(), 1u);
     EXPECT_EQ(written[session].entries[0].translated, "你好");
-    EXPECT_TRUE(ModelTestAccess::dirtySessions(*w.model).get().empty());
+    EXPECT_TRUE(ModelTestAccess::filing(*w.model).dirtySessions.get().empty());
 
     // One write only; the next change waits its own five seconds.
     w.forgetWrites();
@@ -98,7 +99,7 @@ TEST(ModelSessions, ChangesAreWrittenFiveSecondsAfterTheFirstOne)
 
     // Storing the same list again marks nothing.
     w.model->setEntries(w.model->entries.get());
-    EXPECT_FALSE(ModelTestAccess::saveTask(*w.model));
+    EXPECT_FALSE(ModelTestAccess::filing(*w.model).isSaveWaiting());
 }
 
 TEST(ModelSessions, ASilenceOfMoreThanHalfAnHourOpensANewSession)
@@ -107,18 +108,18 @@ TEST(ModelSessions, ASilenceOfMoreThanHalfAnHourOpensANewSession)
     const rt::Date start = w.world.runtime.clock().date();
     w.append(sentence("one", start));
     w.append(sentence("two", start + 1800.0));
-    const auto first = ModelTestAccess::sessionID(*w.model).get();
+    const auto first = ModelTestAccess::filing(*w.model).sessionID.get();
     w.append(sentence("three", start + 1800.0 + 1800.001));
-    const auto second = ModelTestAccess::sessionID(*w.model).get();
+    const auto second = ModelTestAccess::filing(*w.model).sessionID.get();
     ASSERT_TRUE(first && second);
     EXPECT_NE(*first, *second);
 
     // Sessions are written in the order they first changed.
-    EXPECT_EQ(ModelTestAccess::dirtySessions(*w.model).get(), (std::vector<rt::Uuid>{*first, *second}));
+    EXPECT_EQ(ModelTestAccess::filing(*w.model).dirtySessions.get(), (std::vector<rt::Uuid>{*first, *second}));
     w.model->flushDirtySessions();
     w.translate(2, "三");
     w.translate(1, "二");
-    EXPECT_EQ(ModelTestAccess::dirtySessions(*w.model).get(), (std::vector<rt::Uuid>{*second, *first}));
+    EXPECT_EQ(ModelTestAccess::filing(*w.model).dirtySessions.get(), (std::vector<rt::Uuid>{*second, *first}));
 
     w.at(5.0);
     auto written = w.written();
@@ -134,14 +135,14 @@ TEST(ModelSessions, ClearingAndClosingWriteAtOnce)
     SavingWorld w;
     const rt::Date now = w.world.runtime.clock().date();
     w.append(sentence("Hi", now));
-    const rt::Uuid session = *ModelTestAccess::sessionID(*w.model).get();
+    const rt::Uuid session = *ModelTestAccess::filing(*w.model).sessionID.get();
     w.at(1.0);
     w.model->clearConversation();
     EXPECT_EQ(w.written().size(), 1u);
     EXPECT_TRUE(w.model->entries.get().empty());
-    EXPECT_EQ(ModelTestAccess::sessionID(*w.model).get(), std::nullopt);
-    EXPECT_EQ(ModelTestAccess::lastSessionEntry(*w.model).get(), std::nullopt);
-    EXPECT_TRUE(ModelTestAccess::sessionOf(*w.model).get().empty());
+    EXPECT_EQ(ModelTestAccess::filing(*w.model).sessionID.get(), std::nullopt);
+    EXPECT_EQ(ModelTestAccess::filing(*w.model).lastSessionEntry.get(), std::nullopt);
+    EXPECT_TRUE(ModelTestAccess::filing(*w.model).sessionOf.get().empty());
     w.forgetWrites();
     w.at(20.0);
     EXPECT_TRUE(w.written().empty());
@@ -149,14 +150,14 @@ TEST(ModelSessions, ClearingAndClosingWriteAtOnce)
     // A call ends, then the translation of its last sentence arrives: the
     // old session is written again and the next sentence opens a new one.
     w.append(sentence("Bye", w.world.runtime.clock().date()));
-    const rt::Uuid call = *ModelTestAccess::sessionID(*w.model).get();
+    const rt::Uuid call = *ModelTestAccess::filing(*w.model).sessionID.get();
     EXPECT_NE(call, session);
     w.model->closeConversationSession();
     EXPECT_EQ(w.written().size(), 1u);
     w.forgetWrites();
     w.translate(0, "再见");
     w.append(sentence("Next", w.world.runtime.clock().date()));
-    EXPECT_NE(*ModelTestAccess::sessionID(*w.model).get(), call);
+    EXPECT_NE(*ModelTestAccess::filing(*w.model).sessionID.get(), call);
     w.at(30.0);
     auto written = w.written();
     ASSERT_EQ(written.size(), 2u);
@@ -169,8 +170,8 @@ TEST(ModelSessions, NothingIsKeptWhileSavingIsOff)
     w.history->setEnabled(false);
     const rt::Date now = w.world.runtime.clock().date();
     w.append(sentence("private", now));
-    EXPECT_TRUE(ModelTestAccess::sessionOf(*w.model).get().empty());
-    EXPECT_FALSE(ModelTestAccess::saveTask(*w.model));
+    EXPECT_TRUE(ModelTestAccess::filing(*w.model).sessionOf.get().empty());
+    EXPECT_FALSE(ModelTestAccess::filing(*w.model).isSaveWaiting());
     w.at(10.0);
     EXPECT_TRUE(w.written().empty());
 
@@ -186,8 +187,94 @@ TEST(ModelSessions, NothingIsKeptWhileSavingIsOff)
     ModelWorld bare;
     auto model = bare.make();
     model->setEntries({sentence("x", now)});
-    EXPECT_EQ(ModelTestAccess::sessionID(*model).get(), std::nullopt);
-    EXPECT_FALSE(ModelTestAccess::saveTask(*model));
+    EXPECT_EQ(ModelTestAccess::filing(*model).sessionID.get(), std::nullopt);
+    EXPECT_FALSE(ModelTestAccess::filing(*model).isSaveWaiting());
+}
+
+// Whatever the user deletes from the history during a call, by the session,
+// all at once or by age, is never written back; the call goes on in a new
+// session.
+TEST(ModelSessions, WhatTheUserDeletesDuringACallStaysDeleted)
+{
+    enum class Way { one, all, byAge };
+    for (const Way way : {Way::one, Way::all, Way::byAge}) {
+        SCOPED_TRACE(static_cast<int>(way));
+        SavingWorld w;
+        w.history->load();  // as the history page does when it opens
+        w.world.runtime.runUntilIdle();
+        // Deleting by age covers a conversation that began two days ago.
+        const rt::Date start = w.world.runtime.clock().date() + (way == Way::byAge ? -2 * 86400.0 : 0.0);
+        w.append(sentence("secret", start));
+        w.append(sentence("more", start + 1.0));
+        w.at(5.0);
+        const rt::Uuid deleted = *ModelTestAccess::filing(*w.model).sessionID.get();
+        ASSERT_EQ(w.written().count(deleted), 1u);
+        w.translate(1, "更多");  // waits for the next save
+        std::optional<std::string> failure;
+        if (way == Way::one)
+            failure = w.history->deleteSession(deleted);
+        else if (way == Way::all)
+            failure = w.history->deleteAll();
+        else
+            failure = w.history->deleteSessions(w.world.runtime.clock().date() + -86400.0);
+        ASSERT_EQ(failure, std::nullopt);
+        ASSERT_TRUE(w.written().empty());
+
+        // A late translation of a deleted sentence and what the call says
+        // next, dated right after it: only the new sentence is written, in a
+        // session of its own.
+        w.translate(0, "秘密");
+        w.append(sentence("next", start + 2.0));
+        w.at(15.0);
+        w.model->closeConversationSession();
+        auto written = w.written();
+        EXPECT_EQ(written.count(deleted), 0u);
+        ASSERT_EQ(written.size(), 1u);
+        ASSERT_EQ(written.begin()->second.entries.size(), 1u);
+        EXPECT_EQ(written.begin()->second.entries[0].original, "next");
+        EXPECT_TRUE(w.model->unsavedConversations().empty());
+    }
+}
+
+// The filing on its own, fed a transcript of the test's: deleting an earlier
+// session leaves the one the call goes on in.
+TEST(SessionFiling, DeletingAnEarlierSessionLeavesTheCurrentOne)
+{
+    ModelWorld world;
+    test::TempDirectory folder;
+    auto history = ConversationHistory::make(folder.path(), world.platform.defaults);
+    std::vector<ConversationEntry> transcript;
+    std::vector<std::optional<std::string>> told;
+    auto filing = std::make_shared<SessionFiling>(
+        SessionFiling::Feeds{.transcript = [&]() -> const std::vector<ConversationEntry>& { return transcript; },
+                             .tell = [&](std::optional<std::string> notice) { told.push_back(std::move(notice)); }});
+    filing->use(history);
+    const auto say = [&](const std::string& text, rt::Date time) {
+        const auto old = transcript;
+        transcript.push_back(sentence(text, time));
+        filing->transcriptDidChange(old);
+    };
+    const rt::Date now = world.runtime.clock().date();
+    say("earlier", now + -7200.0);
+    const rt::Uuid earlier = *filing->sessionID.get();
+    say("now", now);
+    const rt::Uuid current = *filing->sessionID.get();
+    ASSERT_NE(earlier, current);
+    filing->flush();
+    EXPECT_EQ(told, (std::vector<std::optional<std::string>>{std::nullopt}));
+
+    ASSERT_EQ(history->deleteSession(earlier), std::nullopt);
+    EXPECT_EQ(filing->sessionID.get(), current);
+    EXPECT_EQ(filing->sessionOf.get().size(), 1u);
+    say("still now", now + 1.0);
+    EXPECT_EQ(filing->sessionOf.get().at(transcript.back().id), current);
+    filing->flush();
+    EXPECT_FALSE(HistoryFiles::hasSessionFile(folder.path(), earlier));
+    EXPECT_TRUE(HistoryFiles::hasSessionFile(folder.path(), current));
+
+    // A filing whose model is gone no longer hears the history.
+    filing.reset();
+    EXPECT_EQ(history->deleteAll(), std::nullopt);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "settings/ExportPanel.h"
 #include "settings/HistoryGroups.h"
 #include "settings/Prompter.h"
+#include "settings/TranscriptView.h"
 #include "speech/InterfaceLanguage.h"
 #include "support/ScratchMount.h"
 #include "ui/GroupNotice.h"
@@ -18,8 +19,12 @@
 #include "ui/SidebarGroup.h"
 #include "ui/SidebarRow.h"
 
+#include <QApplication>
+#include <QClipboard>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QToolButton>
 
@@ -267,22 +272,91 @@ TEST(HistoryGroups, RowsShowCountTimesAndLanguagesAndUnfoldOneTranscript)
     EXPECT_EQ(w.page->openSession(), w.ids[0]);
     rows = w.rows();
     EXPECT_EQ(w.button(rows[0], "history.row.view")->text(), QStringLiteral("收起"));
-    auto headers = rows[0]->findChildren<QLabel*>(QStringLiteral("history.transcript.header"));
-    ASSERT_EQ(headers.size(), 12);
-    EXPECT_TRUE(headers[0]->text().startsWith(QStringLiteral("对方  ")));
-    EXPECT_EQ(headers[0]->palette().color(QPalette::WindowText), ui::Palette::brick());
-    EXPECT_TRUE(headers[1]->text().startsWith(QStringLiteral("我  ")));
-    EXPECT_EQ(headers[1]->palette().color(QPalette::WindowText), ui::Palette::violet());
-    EXPECT_EQ(headers[1]->text().count(QLatin1Char(':')), 2) << "with seconds";
-    // Entry 2's translation equals its original: 12 originals, 11 translations.
-    EXPECT_EQ(rows[0]->findChildren<QLabel*>(QStringLiteral("history.transcript.translated")).size(), 11);
+    auto* list = rows[0]->findChild<settings::TranscriptView*>();
+    ASSERT_NE(list, nullptr);
+    const settings::TranscriptModel& transcript = list->transcript();
+    ASSERT_EQ(transcript.rowCount(), 12);
+    EXPECT_TRUE(transcript.header(0).startsWith(QStringLiteral("对方  ")));
+    EXPECT_FALSE(transcript.index(0).data(settings::TranscriptModel::meRole).toBool());
+    EXPECT_TRUE(transcript.header(1).startsWith(QStringLiteral("我  ")));
+    EXPECT_TRUE(transcript.index(1).data(settings::TranscriptModel::meRole).toBool());
+    EXPECT_EQ(transcript.header(1).count(QLatin1Char(':')), 2) << "with seconds";
+    // Entry 2's translation equals its original and is shown once.
+    EXPECT_EQ(transcript.translated(1), QStringLiteral("Okay"));
+    EXPECT_TRUE(transcript.translated(2).isEmpty());
+    // A short conversation shows whole, without a scroll bar of its own.
+    EXPECT_TRUE(list->isComplete()) << list->height();
+    EXPECT_LT(list->height(), settings::TranscriptView::maxHeight);
+    EXPECT_EQ(list->verticalScrollBar()->maximum(), 0);
     w.snapshot(QStringLiteral("open-transcript"));
+    for (const char* code : {"de", "es"}) {
+        test::loadStringTables(w.world.platform.bundles, code);
+        InterfaceLanguage::set(code);
+        w.world.settle();
+        ASSERT_NE(w.rows()[0]->findChild<settings::TranscriptView*>(), nullptr);
+        w.snapshot(QStringLiteral("open-transcript-") + QLatin1String(code));
+    }
+    InterfaceLanguage::set("zh-Hans");
+    w.world.settle();
 
     w.click(w.button(w.rows()[1], "history.row.view"));
     EXPECT_EQ(w.page->openSession(), w.ids[1]);
     EXPECT_EQ(w.page->findChildren<QWidget*>(QStringLiteral("history.transcript")).size(), 1);
     w.click(w.button(w.rows()[1], "history.row.view"));
     EXPECT_FALSE(w.page->openSession());
+}
+
+// A long conversation is read off the main thread, then laid out a batch at a
+// time in a list of bounded height that scrolls.
+TEST(HistoryGroups, ALongTranscriptIsReadInTheBackgroundAndScrolls)
+{
+    HistoryWorld w;
+    ConversationSession session;
+    std::string longest;
+    for (int n = 0; n < 60; ++n)
+        longest += "word" + std::to_string(n) + " ";
+    for (int n = 0; n < 3000; ++n)
+        session.entries.push_back(ConversationEntry{.original = n == 0 ? longest : "Sentence " + std::to_string(n),
+                                                    .translated = "句子 " + std::to_string(n),
+                                                    .time = rt::clock().date() + n * 2.0});
+    w.history->save(session);
+    w.open();
+    w.find<ui::PillButton>("history.row.view")->click();
+    QApplication::sendPostedEvents();  // shows the new widgets, runs no task
+    EXPECT_TRUE(w.shows("history.transcript.reading"));
+    EXPECT_EQ(w.text("history.transcript.reading"), QStringLiteral("正在读取…"));
+    w.world.settle();
+    auto* list = w.find<settings::TranscriptView>("history.transcript.list");
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->transcript().rowCount(), 3000);
+    for (int turn = 0; turn < 1000 && !list->isComplete(); ++turn)
+        QApplication::processEvents();
+    EXPECT_TRUE(list->isComplete());
+    EXPECT_TRUE(w.find("history.transcript")->property("complete").toBool());
+    EXPECT_EQ(list->height(), settings::TranscriptView::maxHeight);
+    // A sentence longer than the line wraps onto lines of its own.
+    const auto height = [&](int row) { return list->visualRect(list->transcript().index(row)).height(); };
+    EXPECT_GT(height(0), height(1) + 20);
+
+    // Selected sentences copy as text, in order, each under its header.
+    const auto& rows = list->transcript();
+    list->selectionModel()->select(rows.index(2), QItemSelectionModel::Select);
+    list->selectionModel()->select(rows.index(1), QItemSelectionModel::Select);
+    QKeyEvent copy(QEvent::KeyPress, Qt::Key_C, Qt::ControlModifier);
+    QApplication::sendEvent(list, &copy);
+    EXPECT_EQ(QApplication::clipboard()->text(),
+              QStringList({rows.header(1), QStringLiteral("Sentence 1"), QStringLiteral("句子 1"), rows.header(2),
+                           QStringLiteral("Sentence 2"), QStringLiteral("句子 2")})
+                  .join(QLatin1Char('\n')));
+    EXPECT_GT(list->verticalScrollBar()->maximum(), 100 * list->height());
+
+    // Folding it while it is read leaves nothing behind.
+    w.click(w.find<ui::PillButton>("history.row.view"));
+    w.find<ui::PillButton>("history.row.view")->click();
+    w.find<ui::PillButton>("history.row.view")->click();
+    w.world.settle();
+    EXPECT_FALSE(w.page->openSession());
+    EXPECT_EQ(w.find("history.transcript"), nullptr);
 }
 
 TEST(HistoryGroups, DeletingARowClosesItsTranscriptAndDropsItsHit)
