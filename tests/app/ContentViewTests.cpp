@@ -30,7 +30,9 @@
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -460,6 +462,57 @@ TEST_F(ContentViewTest, ArabicLaysTheWindowOutRightToLeftAndItStaysLight)
     InterfaceLanguage::set("zh-Hans");
     w.settle();
     EXPECT_EQ(v.layoutDirection(), Qt::LeftToRight);
+}
+
+// The translation a user checks before playing it shows whole, at the
+// default width and narrower, however it arrived: typed and translated
+// while the field was hidden, then the window resized.
+TEST_F(ContentViewTest, ADraftsTranslationShowsWholeAtEveryWidth)
+{
+    struct Draft {
+        const char* code;
+        int width;
+        const char* mine;
+        const char* their;
+        const char* text;
+        const char* translation;
+    };
+    auto& v = open();
+    auto* target = v.draftPanel()->target();
+    for (const Draft draft :
+         {Draft{"de", 1180, "de", "en",
+                "Hallo, wo ist der Bahnhof? Ich muss vor fünf Uhr abends ankommen, bitte hilf mir.",
+                "hello, where it is the station of train? I need to arrive before the five of the evening."},
+          Draft{"en", 980, "en", "es", "Hello, how are you today? I will send the speech by email to everyone tonight.",
+                "Hola, cómo eres hoy? Enviaré la alocución por email a todos esta noche, por email."}}) {
+        loadStringTables(w.world.platform.bundles, draft.code);
+        InterfaceLanguage::set(draft.code);
+        ModelTestAccess::set(model().myLanguage, *CallLanguage::find(draft.mine));
+        ModelTestAccess::set(model().theirLanguage, *CallLanguage::find(draft.their));
+        ModelTestAccess::set(model().hasDraft, true);
+        ModelTestAccess::set(model().isTranslatingDraft, true);
+        model().editDraftText(draft.text);
+        w.settle();
+        model().editDraftTranslation(draft.translation);
+        ModelTestAccess::set(model().isTranslatingDraft, false);
+        for (const int width : {1180, draft.width, ContentView::minimumWidth}) {
+            v.resize(width, 800);
+            w.settle();
+            const std::string where = std::string(draft.code) + " " + std::to_string(width);
+            ASSERT_TRUE(shown(target)) << where;
+            EXPECT_EQ(target->verticalScrollBar()->maximum(), 0) << where;
+            EXPECT_GE(target->height(), 2 * QFontMetrics(target->font()).lineSpacing()) << where;
+        }
+        v.resize(draft.width, 800);
+        w.settle();
+        snapshot(v, "draft", QString::fromLatin1(draft.code) + "-" + QString::number(draft.width));
+    }
+    // Far more than a field shows scrolls instead of pushing the window.
+    model().editDraftTranslation(QString(QStringLiteral("word ")).repeated(300).toStdString());
+    w.settle();
+    EXPECT_GT(target->verticalScrollBar()->maximum(), 0);
+    EXPECT_LE(target->height(), (app::DraftPanel::maxFieldLines + 1) * QFontMetrics(target->font()).lineSpacing() + 24);
+    InterfaceLanguage::set("zh-Hans");
 }
 
 // A first start as a German, Spanish, Arabic or Chinese user meets it on
