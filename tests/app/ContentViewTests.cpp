@@ -5,6 +5,7 @@
 #include "app/ContentView.h"
 #include "app/ConversationView.h"
 #include "app/DraftPanel.h"
+#include "app/ElidingLabel.h"
 #include "app/FooterView.h"
 #include "app/HeaderBadge.h"
 #include "app/HeaderView.h"
@@ -23,11 +24,14 @@
 #include "support/ScratchMount.h"
 #include "support/TempDirectory.h"
 #include "ui/GroupNotice.h"
+#include "ui/HoldToTalkControl.h"
 
+#include <QAction>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
@@ -578,10 +582,48 @@ TEST_F(ContentViewTest, AFirstStartPromisesOnlyWhatThePairDoesHere)
                 EXPECT_TRUE(model().untranslatablePairNote().starts_with(refusal)) << where;
                 EXPECT_FALSE(field->isEnabled()) << where;
                 EXPECT_EQ(field->placeholderText().toStdString(), refusal) << where;
+                // Nor does anything else promise a caption, a translation,
+                // a release or a field to type in: the warning beside the
+                // pickers is the setup steps' note, no hold starts, and the
+                // standing lines say the same.
+                auto* warning = child<QWidget>(*v.header()->languageBar(), "languageBar.warning");
+                EXPECT_TRUE(shown(warning)) << where;
+                EXPECT_EQ(warning->toolTip().toStdString(), model().untranslatablePairNote()) << where;
+                EXPECT_EQ(v.footer()->talk()->unavailable(), std::optional(QString::fromStdString(refusal))) << where;
+                ModelTestAccess::set(model().status, "");
+                w.world.run([m = w.model] { return ModelTestAccess::listeningReadinessNotice(*m); });
+                w.settle();
+                EXPECT_EQ(v.footer()->statusLine()->text().toStdString(), refusal) << where;
+                EXPECT_EQ(model().listeningStatus.get(), refusal) << where;
             }
             snapshot(v, "firststart", QString::fromLatin1(start.code) + "-" + QString::number(size.width()));
         }
     }
+    // English to German: quick phrases cannot reach German here, so none is
+    // offered, and one chosen all the same says why in the status line,
+    // not in a box that points at the disabled field.
+    loadStringTables(w.world.platform.bundles, "de");
+    InterfaceLanguage::set("de");
+    ModelTestAccess::set(model().myLanguage, *CallLanguage::find("en"));
+    ModelTestAccess::set(model().theirLanguage, *CallLanguage::find("de"));
+    w.world.run([m = w.model] { return ModelTestAccess::refreshLanguageReadiness(*m); });
+    w.world.run([m = w.model] { return ModelTestAccess::refreshLanguageMenus(*m); });
+    w.settle();
+    const std::string refusal = model().untranslatablePairLine();
+    EXPECT_EQ(refusal, "Dieser Computer kann Deutsch ⇄ Englisch nicht übersetzen.");
+    EXPECT_EQ(child<QWidget>(*v.header()->languageBar(), "languageBar.warning")->toolTip().toStdString(),
+              model().untranslatablePairNote());
+    for (QAction* action : child<QMenu>(*v.footer(), "footer.quickPhrases.menu")->actions()) {
+        if (action->isSeparator() || action->isCheckable())
+            continue;
+        EXPECT_FALSE(action->isEnabled()) << action->text().toStdString();
+        EXPECT_EQ(action->toolTip().toStdString(), refusal);
+    }
+    w.world.run([m = w.model] { return m->sendQuickPhrase("Okay, thank you.", "好的，谢谢"); });
+    w.settle();
+    EXPECT_EQ(model().errorMessage.get(), std::nullopt);
+    EXPECT_EQ(model().status.get(), refusal);
+
     // English, the default pair's other side unheard: no captions promised.
     InterfaceLanguage::set("zh-Hans");
     ModelTestAccess::set(model().myLanguage, *CallLanguage::find("en"));

@@ -222,6 +222,11 @@ TEST_F(FooterViewTest, WithoutARecognizerForMyLanguageTheTalkControlSaysWhyAndTy
     // A disabled control advertises no shortcut.
     EXPECT_EQ(talk->shortcut(), std::nullopt);
     EXPECT_TRUE(footer.typedText()->isEnabled());
+    // Nothing is released when only typing speaks.
+    ModelTestAccess::set(w.model->originalVoiceOn, true);
+    w.settle();
+    EXPECT_EQ(footer.statusLine()->text(), QStringLiteral("原声已开：对方听到你说的中文，也听到你打的字的英语翻译"));
+    ModelTestAccess::set(w.model->originalVoiceOn, false);
     QTest::mousePress(talk->button(), Qt::LeftButton);
     QTest::mouseRelease(talk->button(), Qt::LeftButton);
     w.settle();
