@@ -220,3 +220,22 @@ TEST(StringTables, TitlesOpenWithACapitalWhereNamesAreLowerCase)
         EXPECT_FALSE(std::islower(static_cast<unsigned char>(label->second.front()))) << language.code;
     }
 }
+
+// The wizard's installation step installs what the setup card calls the
+// audio device, by the same name: the program itself is installed already.
+TEST(StringTables, TheInstallationStepNamesTheAudioDevice)
+{
+    for (const auto& language : parlaro::InterfaceLanguage::supported()) {
+        const auto table = tableOf(language.code);
+        const auto step = table.find("安装「wenmora」");
+        const auto device = table.find("wenmora 音频设备");
+        ASSERT_NE(step, table.end()) << language.code;
+        ASSERT_NE(device, table.end()) << language.code;
+        // Within a sentence a name may lose its capital ("Instalar el dispositivo").
+        std::string lower = device->second;
+        lower[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(lower[0])));
+        EXPECT_TRUE(step->second.find(device->second) != std::string::npos
+                    || step->second.find(lower) != std::string::npos)
+            << language.code << ": " << step->second;
+    }
+}
