@@ -709,6 +709,8 @@ private:
 
     // ---- Voices ----
     ModelField<std::map<std::string, std::string>> voiceChoices{{}, changes()};
+    // The call language targetVoices were listed for.
+    std::string targetVoicesLanguage;
 
     // ---- Devices ----
     ModelField<std::optional<std::string>> selectedMicUID{std::nullopt, changes()};
