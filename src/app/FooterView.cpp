@@ -1,6 +1,7 @@
 #include "app/FooterView.h"
 
 #include "app/CompactMeter.h"
+#include "app/ContentView.h"
 #include "app/ElidingLabel.h"
 #include "app/InputFieldStyle.h"
 #include "app/QuickPhrases.h"
@@ -326,10 +327,17 @@ void FooterView::refresh()
 void FooterView::fitTalk()
 {
     // What the rest of the input row needs at its ideal sizes, the text
-    // field at its least; the talk control may have the remainder.
+    // field at its least; the talk control may have the remainder. The
+    // window's least width is laid out for the talk control: what a wider
+    // window adds goes to the field first, until its placeholder is whole,
+    // so the control never has less room than at the least width.
     const QLayout* row = talk_->parentWidget()->layout();
     const QMargins margins = row->contentsMargins();
-    int others = margins.left() + margins.right() + minTypedWidth;
+    const int placeholder =
+        typed_->fontMetrics().horizontalAdvance(typed_->placeholderText()) + 2 * (typedPadding + 1 + 2) + 1;
+    const int typedWanted =
+        std::clamp(placeholder, minTypedWidth, minTypedWidth + std::max(0, width() - ContentView::minimumWidth));
+    int others = margins.left() + margins.right() + typedWanted;
     for (int i = 0; i < row->count(); ++i) {
         QLayoutItem* item = row->itemAt(i);
         if (item->widget() != talk_ && item->widget() != typed_)

@@ -503,6 +503,39 @@ TEST_F(FooterViewTest, TalkTitleFitsInEveryInterfaceLanguageAtTheLeastWidth)
     w.settle();
 }
 
+// At the window's default width the field's placeholder reads whole in
+// every interface language, for a user who speaks it: beside the talk
+// control, and where the pair cannot be translated here.
+TEST_F(FooterViewTest, ThePlaceholderIsWholeAtTheDefaultWidth)
+{
+    w.shortcuts.activate(ui::HoldShortcut::combo(49, ui::HoldShortcut::altMask));
+    footer.resize(1180, footer.height());
+    std::string cut;
+    for (const auto& language : InterfaceLanguage::supported()) {
+        loadStringTables(w.world.platform.bundles, language.code);
+        InterfaceLanguage::set(language.code);
+        const CallLanguage mine = CallLanguage::find(language.code).value_or(*CallLanguage::find("en"));
+        const CallLanguage their = *CallLanguage::find(mine.id == "en" ? "es" : "en");
+        ModelTestAccess::set(w.model->myLanguage, mine);
+        ModelTestAccess::set(w.model->theirLanguage, their);
+        for (const bool translatable : {true, false}) {
+            ModelTestAccess::set(w.model->translationSupported, translatable);
+            w.settle();
+            QLineEdit* field = footer.typedText();
+            // The field's padding (10), border (1) and text margin (2) on each side.
+            const int room = field->width() - 2 * (10 + 1 + 2);
+            const int needed = field->fontMetrics().horizontalAdvance(field->placeholderText());
+            if (needed > room)
+                cut += language.code + (translatable ? "" : " refused") + ": " + std::to_string(needed) + " in "
+                    + std::to_string(room) + " \"" + field->placeholderText().toStdString() + "\"\n";
+        }
+    }
+    EXPECT_EQ(cut, "");
+    ModelTestAccess::set(w.model->translationSupported, true);
+    InterfaceLanguage::set("zh-Hans");
+    w.settle();
+}
+
 TEST_F(FooterViewTest, ClearNeedsEntries)
 {
     auto* clear = footer.clearButton();
