@@ -876,6 +876,9 @@ TEST_F(SettingsViewTest, EveryPageReadsWholeInEveryLanguage)
                     && (language.code == "en" || language.code == "de" || language.code == "es"
                         || language.code == "zh-Hans"))
                     snapshot(*view, QStringLiteral("settings"), QString::fromStdString("device-" + language.code));
+                if (size.width() == 980 && page == SettingsPage::status
+                    && (language.code == "ja" || language.code == "de" || language.code == "ar"))
+                    snapshot(*view, QStringLiteral("settings"), QString::fromStdString("status-" + language.code));
             }
         }
     }
