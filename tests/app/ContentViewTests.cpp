@@ -560,7 +560,7 @@ TEST_F(ContentViewTest, AFirstStartPromisesOnlyWhatThePairDoesHere)
                 // captions come; Spanish is typed, and Return translates.
                 EXPECT_EQ(refusal, "") << where;
                 EXPECT_EQ(hint("conversation.hint.title"),
-                          "Cuando el interlocutor hable inglés, los subtítulos en español aparecerán aquí");
+                          "Cuando la otra persona hable inglés, los subtítulos en español aparecerán aquí");
                 EXPECT_EQ(hint("conversation.hint.detail"),
                           localized("要说话时，在下面的输入框打%@，回车后翻译成%@，核对后点「播放给对方」", "español",
                                     "inglés"));

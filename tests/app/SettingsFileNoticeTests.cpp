@@ -138,7 +138,7 @@ TEST_F(SettingsFileNotice, WhatTheEarlierFoldersLeftIsToldAfterTheSettingsProble
               before
                   + "\n/h/.config/wenmora/settings.json, left by an earlier version, cannot be read or moved "
                     "(Permission denied). It stays where it is, and /h/.config/parlaro/settings.json is used instead.\n"
-                    "An earlier version's settings file was found beside the current one: the current settings stay "
+                    "An earlier version’s settings file was found beside the current one: the current settings stay "
                     "in force, and the earlier file was kept as /h/.config/parlaro/settings.json.earlier.");
 }
 

@@ -419,7 +419,7 @@ TEST_F(SettingsViewTest, DevicePageOffersTheInstallWhileTheDeviceIsMissing)
     const std::pair<const char*, const char*> expected[] = {
         {"zh-Hans", "没有它，对方听不到你的声音和翻译。安装不需要电脑密码，几秒内完成。"},
         {"en",
-         "Without it, the other side can’t hear you or the translation. Installing needs no computer password and "
+         "Without it, the other party can’t hear you or the translation. Installing needs no computer password and "
          "takes a few seconds."},
     };
     for (const auto& [code, wanted] : expected) {

@@ -239,3 +239,49 @@ TEST(StringTables, TheInstallationStepNamesTheAudioDevice)
             << language.code << ": " << step->second;
     }
 }
+
+// One thing has one name within a language: the other party, the user's own
+// voice, the computer. The words below are the ones a table slipped into
+// beside its chosen one.
+TEST(StringTables, EachThingHasOneNameInALanguage)
+{
+    const std::map<std::string, std::vector<std::string>> others{
+        {"de", {"Gegenseite", "andere Seite", "anderen Seite"}},
+        {"en", {"other side", "Other side"}},
+        {"es", {"Voz original", "ordenador", "interlocutor", "otra parte"}},
+        {"fr", {"Voix propre", "autre personne", "L’autre", "l’autre"}},
+        {"it", {"Voce propria", "altra persona"}},
+        {"ja", {"原音"}},
+        {"ar", {"كمبيوتر", "هذا الجهاز"}},
+    };
+    for (const auto& [code, words] : others)
+        for (const auto& [key, value] : tableOf(code))
+            for (const auto& word : words)
+                EXPECT_EQ(value.find(word), std::string::npos) << code << ": " << value;
+    // The menu item opens what the button does; the progress says it runs.
+    for (const auto& language : parlaro::InterfaceLanguage::supported()) {
+        const auto table = tableOf(language.code);
+        EXPECT_EQ(table.at("检查更新…"), table.at("检查更新") + "…") << language.code;
+        EXPECT_NE(table.at("正在检查更新…"), table.at("检查更新…")) << language.code;
+    }
+}
+
+// What an inserted name cannot carry: Polish "po" wants an adverb
+// ("po hiszpańsku"), not the name ("po hiszpański"); an Arabic name comes
+// with its article, which "ب" joins without a tatweel; a French name may
+// open with a vowel, which "le" does not elide. French speaks to the user
+// as "vous", and every table writes the typographic apostrophe.
+TEST(StringTables, InsertedNamesAndRegisterReadAsTheLanguageWrites)
+{
+    const std::map<std::string, std::regex> wrong{
+        {"pl", std::regex(R"(\bpo %(\d\$)?@)")},
+        {"ar", std::regex("ـ%")},
+        {"fr", std::regex(R"((^| )(le|du) %(\d\$)?@|(^| )(tu|te|ton|ta|tes|toi)( |$))")},
+    };
+    for (const auto& [code, form] : wrong)
+        for (const auto& [key, value] : tableOf(code))
+            EXPECT_FALSE(std::regex_search(value, form)) << code << ": " << value;
+    for (const auto& language : parlaro::InterfaceLanguage::supported())
+        for (const auto& [key, value] : tableOf(language.code))
+            EXPECT_EQ(value.find('\''), std::string::npos) << language.code << ": " << value;
+}
