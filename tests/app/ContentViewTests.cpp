@@ -488,7 +488,12 @@ TEST_F(ContentViewTest, ADraftsTranslationShowsWholeAtEveryWidth)
                 "Hallo, wo ist der Bahnhof? Ich muss vor fünf Uhr abends ankommen, bitte hilf mir.",
                 "hello, where it is the station of train? I need to arrive before the five of the evening."},
           Draft{"en", 980, "en", "es", "Hello, how are you today? I will send the speech by email to everyone tonight.",
-                "Hola, cómo eres hoy? Enviaré la alocución por email a todos esta noche, por email."}}) {
+                "Hola, cómo eres hoy? Enviaré la alocución por email a todos esta noche, por email."},
+          Draft{"ar", 980, "ar", "en", "مرحبا، أين محطة القطار؟ يجب أن أصل قبل الساعة الخامسة مساء، ساعدني من فضلك.",
+                "Hello, where is the train station? I have to arrive before five in the evening, please help me."},
+          Draft{"ja", 980, "ja", "en",
+                "こんにちは、駅はどこですか？夕方五時までに着かなければなりません。助けてください。",
+                "Hello, where is the station? I must arrive by five in the evening, so please help me now."}}) {
         loadStringTables(w.world.platform.bundles, draft.code);
         InterfaceLanguage::set(draft.code);
         ModelTestAccess::set(model().myLanguage, *CallLanguage::find(draft.mine));
@@ -510,6 +515,7 @@ TEST_F(ContentViewTest, ADraftsTranslationShowsWholeAtEveryWidth)
         v.resize(draft.width, 800);
         w.settle();
         snapshot(v, "draft", QString::fromLatin1(draft.code) + "-" + QString::number(draft.width));
+        InterfaceLanguage::set("zh-Hans");
     }
     // Far more than a field shows scrolls instead of pushing the window.
     model().editDraftTranslation(QString(QStringLiteral("word ")).repeated(300).toStdString());
