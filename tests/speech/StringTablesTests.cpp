@@ -248,9 +248,9 @@ TEST(StringTables, EachThingHasOneNameInALanguage)
     const std::map<std::string, std::vector<std::string>> others{
         {"de", {"Gegenseite", "andere Seite", "anderen Seite"}},
         {"en", {"other side", "Other side"}},
-        {"es", {"Voz original", "ordenador", "interlocutor", "otra parte"}},
+        {"es", {"Voz original", "ordenador", "interlocutor", "Interlocutor", "otra parte"}},
         {"fr", {"Voix propre", "autre personne", "L’autre", "l’autre"}},
-        {"it", {"Voce propria", "altra persona"}},
+        {"it", {"Voce propria", "altra persona", "L’altro", "l’altro"}},
         {"ja", {"原音"}},
         {"ar", {"كمبيوتر", "هذا الجهاز"}},
     };
