@@ -285,3 +285,20 @@ TEST(StringTables, InsertedNamesAndRegisterReadAsTheLanguageWrites)
         for (const auto& [key, value] : tableOf(language.code))
             EXPECT_EQ(value.find('\''), std::string::npos) << language.code << ": " << value;
 }
+
+// A key in two files of one language reads the same in both: the program
+// shows one of them, and a translator mending the other mends nothing.
+TEST(StringTables, AKeyReadsTheSameInEveryFileOfALanguage)
+{
+    for (const auto& language : parlaro::InterfaceLanguage::supported()) {
+        std::map<std::string, std::string> seen;
+        const fs::path folder = fs::path(PARLARO_SOURCE_DIR) / "resources" / "i18n" / language.code;
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            const auto json = nlohmann::json::parse(readFile(entry.path()));
+            for (const auto& [key, value] : json.items()) {
+                const auto found = seen.emplace(key, value.get<std::string>()).first;
+                EXPECT_EQ(found->second, value.get<std::string>()) << language.code << ": \"" << key << "\"";
+            }
+        }
+    }
+}
