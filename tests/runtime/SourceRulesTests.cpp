@@ -232,7 +232,7 @@ TEST(SourceRules, FourCharacterCodesAreNamedOnlyInTheSelectorHeader)
 // every language that writes them ASCII.
 TEST(SourceRules, CodesAreBracketedThroughTheInterfaceLanguage)
 {
-    const std::regex glued(R"re(\+=?\s*"（|"（[^"]*"\s*\+)re");
+    const std::regex glued(R"re(\+=?\s*"（|"（[^"]*"\s*\+|（"\s*\+|\+\s*"）)re");
     const auto found = linesMatching(sourcesUnder({"src"}), glued);
     EXPECT_TRUE(found.empty()) << "use bracketed():\n" << joined(found);
 }
