@@ -27,6 +27,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPainter>
 #include <QPushButton>
 #include <QTest>
 
@@ -109,6 +110,33 @@ TEST_F(FooterViewTest, StatusLineSaysWhatTheOtherPartyHears)
     snapshot(footer, "footer", "idle-rtl");
     EXPECT_GT(footer.talk()->x(), footer.clearButton()->x());
     EXPECT_GT(inkLeft(), footer.statusLine()->width() / 2);
+    // An Arabic sentence reads right to left, its full stop at its left end,
+    // as a right-to-left paragraph draws it.
+    ModelTestAccess::set(w.model->status, "لا يستطيع هذا الحاسوب الترجمة.");
+    w.settle();
+    {
+        auto* line = footer.statusLine();
+        QImage expected(render(*line).size(), QImage::Format_ARGB32_Premultiplied);
+        expected.fill(Qt::transparent);
+        QPainter painter(&expected);
+        painter.setFont(line->font());
+        painter.setPen(line->palette().color(line->foregroundRole()));
+        painter.setLayoutDirection(Qt::RightToLeft);
+        painter.drawText(line->contentsRect(), Qt::AlignRight | Qt::AlignAbsolute | Qt::AlignVCenter, line->text());
+        painter.end();
+        const QImage shown = render(*line).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        int same = 0;
+        int inked = 0;
+        for (int x = 0; x < shown.width(); ++x)
+            for (int y = 0; y < shown.height(); ++y)
+                if (expected.pixelColor(x, y).alpha() > 128) {
+                    ++inked;
+                    same += shown.pixelColor(x, y).lightness() < 200;
+                }
+        EXPECT_GT(inked, 0);
+        EXPECT_GT(same, inked * 9 / 10);
+    }
+    ModelTestAccess::set(w.model->status, "");
     footer.setLayoutDirection(Qt::LeftToRight);
 
     // The latest action's line was written in the language then in force;
