@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QTextBlock>
+#include <QTextLayout>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -131,6 +132,8 @@ DraftPanel::DraftPanel(std::shared_ptr<AppModel> model, QWidget* parent)
     // otherwise take the key for a new line.
     source_->installEventFilter(this);
     target_->installEventFilter(this);
+    source_->viewport()->installEventFilter(this);
+    target_->viewport()->installEventFilter(this);
     fitHeight(source_);
     fitHeight(target_);
 
@@ -141,6 +144,13 @@ DraftPanel::~DraftPanel() = default;
 
 bool DraftPanel::eventFilter(QObject* watched, QEvent* event)
 {
+    // A new width wraps the text anew, once the field gave it to its text.
+    if (event->type() == QEvent::Resize) {
+        if (watched == source_->viewport())
+            fitHeight(source_);
+        else if (watched == target_->viewport())
+            fitHeight(target_);
+    }
     if (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (isPlayKey(key)) {
@@ -164,13 +174,36 @@ void DraftPanel::play()
 
 void DraftPanel::fitHeight(QPlainTextEdit* edit)
 {
-    // Grows with its text: the document's lines plus the field's padding.
-    QFontMetricsF metrics(edit->font());
+    // Grows with its text up to maxFieldLines, then scrolls. The lines are
+    // laid out here at the field's own text width: the document's layout
+    // lags behind the text and the width (a field hidden while its text
+    // arrives, a window resized), and a field left one line high cuts the
+    // translation the user must read before it is played.
+    const qreal margin = edit->document()->documentMargin();
+    const qreal width = std::max<qreal>(1, edit->viewport()->width() - 2 * margin);
+    QTextOption option = edit->document()->defaultTextOption();
+    option.setWrapMode(edit->wordWrapMode());
     int lines = 0;
-    for (QTextBlock block = edit->document()->begin(); block.isValid(); block = block.next())
-        lines += std::max(1, block.layout() ? block.layout()->lineCount() : 1);
-    lines = std::clamp(lines, 1, 6);
-    int height = static_cast<int>(std::ceil(lines * metrics.lineSpacing())) + 2 * 7 + 2 * 4 + 2;
+    int shown = 0;
+    for (QTextBlock block = edit->document()->begin(); block.isValid(); block = block.next()) {
+        QTextLayout layout(block.text(), edit->font());
+        layout.setTextOption(option);
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(width);
+            // Whole pixels per line, as the field itself scrolls them.
+            if (++lines <= maxFieldLines)
+                shown += static_cast<int>(line.height());
+        }
+        layout.endLayout();
+        if (layout.lineCount() == 0 && ++lines <= maxFieldLines)
+            shown += static_cast<int>(QFontMetricsF(edit->font()).lineSpacing());
+    }
+    edit->setVerticalScrollBarPolicy(lines > maxFieldLines ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    // The field scrolls nothing while its lines, the document's margin
+    // above and below and one pixel more fit its viewport; around that lie
+    // the style's padding (7) and border (1).
+    const int height = shown + static_cast<int>(std::ceil(2 * margin)) + 1 + 2 * 7 + 2 * 1;
     if (edit->height() != height)
         edit->setFixedHeight(height);
 }

@@ -30,6 +30,9 @@ public:
     explicit DraftPanel(std::shared_ptr<AppModel> model, QWidget* parent = nullptr);
     ~DraftPanel() override;
 
+    // A field shows this many lines of its text at most and scrolls the rest.
+    static constexpr int maxFieldLines = 6;
+
     QPlainTextEdit* source() const { return source_; }
     QPlainTextEdit* target() const { return target_; }
     QLabel* sourceTag() const { return sourceTag_; }

@@ -31,7 +31,11 @@ void ElidingLabel::paintEvent(QPaintEvent*)
     painter.setPen(palette().color(foregroundRole()));
     painter.setFont(font());
     const auto alignment = QStyle::visualAlignment(layoutDirection(), Qt::AlignLeft | Qt::AlignVCenter);
-    painter.drawText(contentsRect(), static_cast<int>(alignment), shownText());
+    // The text runs in its own direction: an Arabic sentence ends with its
+    // full stop on the left, whichever side it starts from.
+    const QString shown = shownText();
+    painter.setLayoutDirection(shown.isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight);
+    painter.drawText(contentsRect(), static_cast<int>(alignment), shown);
 }
 
 }  // namespace parlaro::app

@@ -1,6 +1,7 @@
 #include "app/FooterView.h"
 
 #include "app/CompactMeter.h"
+#include "app/ContentView.h"
 #include "app/ElidingLabel.h"
 #include "app/InputFieldStyle.h"
 #include "app/QuickPhrases.h"
@@ -148,6 +149,7 @@ FooterView::FooterView(std::shared_ptr<AppModel> model, HoldShortcutCenter* shor
     phrases_->setTint(Palette::violet());
     menu_ = new QMenu(phrases_);
     menu_->setObjectName(QStringLiteral("footer.quickPhrases.menu"));
+    menu_->setToolTipsVisible(true);
     for (const QuickPhrase& phrase : quickPhrases) {
         QAction* action = menu_->addAction(q(localized(phrase.zh)));
         action->setData(QString::fromUtf8(phrase.en));
@@ -220,13 +222,20 @@ void FooterView::refresh()
     // Status row.
     updates::setVisible(spinner_, speaking);
     std::string line = m.status.get();
+    // The standing line says what reaches the other party with this pair
+    // here: nothing translated where it cannot be, and no release where
+    // only typing speaks.
+    if (line.empty())
+        line = m.untranslatablePairLine();
     if (line.empty()) {
-        if (m.originalVoiceOn.get())
-            line = m.translateWhileHolding.get()
-                ? localized("原声已开：对方听到你说的%@，每说完一句再听到%@", my, their)
-                : localized("原声已开：对方先听到你说的%@，松开后再听到%@", my, their);
-        else
+        if (!m.originalVoiceOn.get())
             line = localized("原声已关：对方只听到%@翻译", their);
+        else if (!m.myEngine.get())
+            line = localized("原声已开：对方听到你说的%@，也听到你打的字的%@翻译", my, their);
+        else if (m.translateWhileHolding.get())
+            line = localized("原声已开：对方听到你说的%@，每说完一句再听到%@", my, their);
+        else
+            line = localized("原声已开：对方先听到你说的%@，松开后再听到%@", my, their);
     }
     updates::setText(status_, q(line));
     bool authorized = m.micAuthorized.get();
@@ -279,13 +288,22 @@ void FooterView::refresh()
     updates::setToolTip(typed_, refusal.empty() ? QString() : placeholder);
     updates::setEnabled(typed_, refusal.empty() && !(speaking || m.isTranslatingDraft.get() || busy));
 
-    // Quick phrases; the labels follow the interface language.
+    // Quick phrases; the labels follow the interface language. Where none
+    // can reach the other party's language here, none is offered, and each
+    // says why.
     updates::setText(phrases_, q(localized("快捷短语")));
+    const bool phrasesWork = m.quickPhrasesWork();
+    const QString phraseRefusal = phrasesWork ? QString() : q(m.untranslatablePairLine());
     const auto actions = menu_->actions();
     for (std::size_t i = 0; i < quickPhrases.size(); ++i) {
+        QAction* action = actions[static_cast<int>(i)];
         QString title = q(localized(quickPhrases[i].zh));
-        if (actions[static_cast<int>(i)]->text() != title)
-            actions[static_cast<int>(i)]->setText(title);
+        if (action->text() != title)
+            action->setText(title);
+        if (action->isEnabled() != phrasesWork)
+            action->setEnabled(phrasesWork);
+        if (action->toolTip() != (phrasesWork ? title : phraseRefusal))
+            action->setToolTip(phrasesWork ? title : phraseRefusal);
     }
     QString confirmTitle = q(localized("文字发送前核对"));
     if (confirm_->text() != confirmTitle)
@@ -309,10 +327,17 @@ void FooterView::refresh()
 void FooterView::fitTalk()
 {
     // What the rest of the input row needs at its ideal sizes, the text
-    // field at its least; the talk control may have the remainder.
+    // field at its least; the talk control may have the remainder. The
+    // window's least width is laid out for the talk control: what a wider
+    // window adds goes to the field first, until its placeholder is whole,
+    // so the control never has less room than at the least width.
     const QLayout* row = talk_->parentWidget()->layout();
     const QMargins margins = row->contentsMargins();
-    int others = margins.left() + margins.right() + minTypedWidth;
+    const int placeholder =
+        typed_->fontMetrics().horizontalAdvance(typed_->placeholderText()) + 2 * (typedPadding + 1 + 2) + 1;
+    const int typedWanted =
+        std::clamp(placeholder, minTypedWidth, minTypedWidth + std::max(0, width() - ContentView::minimumWidth));
+    int others = margins.left() + margins.right() + typedWanted;
     for (int i = 0; i < row->count(); ++i) {
         QLayoutItem* item = row->itemAt(i);
         if (item->widget() != talk_ && item->widget() != typed_)

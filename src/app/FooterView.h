@@ -60,6 +60,8 @@ public:
 
     // The typed-text field never gets narrower than this.
     static constexpr int minTypedWidth = 150;
+    // The field's padding left and right of its text.
+    static constexpr int typedPadding = 10;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

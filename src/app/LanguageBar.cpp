@@ -143,16 +143,20 @@ void LanguageBar::refresh()
     bool changing = m.isChangingLanguage.get();
     updates::setVisible(spinner_, changing);
     updates::setToolTip(spinner_, q(localized("正在准备新语言…")));
-    updates::setVisible(warning_, !changing && !(hearMine && hearTheirs));
     const std::string my = m.myLanguage.get().displayName();
     const std::string their = m.theirLanguage.get().displayName();
-    std::string warning;
-    if (!hearMine && !hearTheirs)
+    // A pair that cannot be translated here does nothing else either: the
+    // setup steps' note says so and names what can be picked instead.
+    std::string warning = m.untranslatablePairNote();
+    if (!warning.empty()) {
+    } else if (!hearMine && !hearTheirs) {
         warning = localized("本机无法识别%@和%@，两种语言至少要有一种能识别", my, their);
-    else if (!hearTheirs)
+    } else if (!hearTheirs) {
         warning = localized("本机无法识别%@：你说的话会翻译给对方，但对方说话不会显示字幕。", their);
-    else if (!hearMine)
+    } else if (!hearMine) {
         warning = localized("本机无法识别%@：不能按住说话，请打字；对方说话照常显示字幕。", my);
+    }
+    updates::setVisible(warning_, !changing && !warning.empty());
     // Said on hover and to a screen reader alike: the mark alone tells
     // neither what is wrong nor what still works.
     updates::setToolTip(warning_, q(warning));

@@ -178,7 +178,7 @@ ModuleError CallAudioCapture::startError(std::optional<AudioStatus> status)
 {
     std::string message = localized("无法开始收听系统声音");
     if (status)
-        message += "（" + std::to_string(*status) + "）";
+        message = bracketed(message, std::to_string(*status));
     return ModuleError(ModuleID::callAudio, 2, std::move(message));
 }
 

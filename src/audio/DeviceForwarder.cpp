@@ -19,9 +19,8 @@ constexpr std::int64_t pullOffset = DeviceForwarder::maxOutputFrames;
 // `message` is already localized; the platform status follows it.
 ModuleError forwardingError(std::string message, std::optional<AudioStatus> status = std::nullopt)
 {
-    if (status) {
-        message += "（" + std::to_string(*status) + "）";
-    }
+    if (status)
+        message = bracketed(message, std::to_string(*status));
     return ModuleError(ModuleID::virtualMic, 11, std::move(message));
 }
 

@@ -54,6 +54,7 @@ std::shared_ptr<AppModel> AppModel::make(Dependencies dependencies)
     auto model = std::make_shared<AppModel>(Passkey{}, std::move(dependencies));
     model->voiceChoices.set(model->loadVoiceChoices());
     model->targetVoices.set(model->voiceList(model->theirLanguage.get()));
+    model->targetVoicesLanguage = model->theirLanguage.get().id;
     return model;
 }
 

@@ -389,7 +389,8 @@ public:
     bool speechReady() const;
     bool speechModelMissing() const;
     // Why the talk control cannot take a hold at all, whatever else runs:
-    // my language has no recognizer here. Typed text still works.
+    // the pair cannot be translated here (nor can typed text), or my
+    // language has no recognizer here (typed text still works).
     std::optional<std::string> holdToTalkUnavailable() const;
     // Neither an own device nor one of virtual transport.
     static bool isPhysicalDevice(const AudioDevice& device);
@@ -510,6 +511,10 @@ public:
     // before they try (the typing field, the empty conversation); empty
     // while the pair can be translated.
     std::string untranslatablePairLine() const;
+    // A quick phrase can reach the other party's language: it is theirs
+    // already, or this computer translates into it from English or from
+    // the pair.
+    bool quickPhrasesWork() const;
     std::vector<CallLanguage> myLanguageChoices() const;
     std::vector<CallLanguage> theirLanguageChoices() const;
     // One row of a language picker; `mine` for the user's side.
@@ -690,6 +695,8 @@ private:
 
     // ---- Voices ----
     ModelField<std::map<std::string, std::string>> voiceChoices{{}, changes()};
+    // The call language targetVoices were listed for.
+    std::string targetVoicesLanguage;
 
     // ---- Devices ----
     ModelField<std::optional<std::string>> selectedMicUID{std::nullopt, changes()};

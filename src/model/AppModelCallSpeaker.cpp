@@ -19,8 +19,8 @@ void AppModel::routeCallSpeaker()
         try {
             systemRoute->restoreOutput();
         } catch (...) {
-            errorMessage.set(localized("系统声音输出未能恢复：%@", describeFailure(std::current_exception()))
-                             + "（VM-7）");
+            errorMessage.set(
+                bracketed(localized("系统声音输出未能恢复：%@", describeFailure(std::current_exception())), "VM-7"));
         }
     }
 
@@ -58,7 +58,8 @@ void AppModel::routeCallSpeaker()
         callSpeakerRoute.set(route);
     } catch (...) {
         callSpeakerFailed.set(route);
-        errorMessage.set(localized("对方的声音没能转到耳机：%@", describe(std::current_exception())) + "（VM-9）");
+        errorMessage.set(
+            bracketed(localized("对方的声音没能转到耳机：%@", describe(std::current_exception())), "VM-9"));
     }
 }
 
@@ -72,7 +73,7 @@ void AppModel::routeFailureMessage(const std::string& reason, const SpeakerRoute
     if (heldForAudioServer())
         return;
     callSpeakerFailed.set(route);
-    errorMessage.set(localized("对方的声音没能转到耳机：%@", reason) + "（VM-9）");
+    errorMessage.set(bracketed(localized("对方的声音没能转到耳机：%@", reason), "VM-9"));
 }
 
 void AppModel::refreshCallSpeakerRoute()

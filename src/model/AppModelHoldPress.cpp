@@ -220,6 +220,9 @@ std::string AppModel::recordingStatus() const
 
 std::optional<std::string> AppModel::holdToTalkUnavailable() const
 {
+    // Nothing held could be translated, and the field beside takes nothing.
+    if (!translationSupported.get())
+        return untranslatablePairLine();
     if (myEngine.get())
         return std::nullopt;
     // Typed text waits for a check before it plays when the user asked so.

@@ -85,7 +85,7 @@ rt::Async<bool> AppModel::checkLanguageChange(const CallLanguage& my, const Call
     if (weak.expired())
         co_return false;
     if (toTheirs == TranslationStatus::unsupported || toMine == TranslationStatus::unsupported) {
-        status.set(localized("苹果翻译不支持%@和%@互译", my.displayName(), their.displayName()) + "（TR-1）");
+        status.set(bracketed(localized("苹果翻译不支持%@和%@互译", my.displayName(), their.displayName()), "TR-1"));
         co_return false;
     }
     if (consent == DownloadConsent::given)

@@ -25,8 +25,23 @@ bool AppModel::englishPackAvailable() const
     return (english != menu.end() && english->second.translationInstalled) || isEnglish(myLanguage.get());
 }
 
+bool AppModel::quickPhrasesWork() const
+{
+    if (isEnglish(theirLanguage.get()) || translationSupported.get())
+        return true;
+    const auto& menu = myMenu.get();
+    const auto english = menu.find("en");
+    return english != menu.end() && english->second.translationInstalled;
+}
+
 rt::Async<void> AppModel::sendQuickPhrase(std::string english, std::string chinese)
 {
+    // The menu offers none then; a choice that raced the pair says why here,
+    // where no box points at a field that takes nothing.
+    if (!quickPhrasesWork()) {
+        status.set(untranslatablePairLine());
+        co_return;
+    }
     const CallLanguage mine = myLanguage.get();
     const CallLanguage their = theirLanguage.get();
     const std::weak_ptr<AppModel> weak = weak_from_this();

@@ -143,6 +143,11 @@ rt::Async<void> AppModel::listeningReadinessNotice()
     // A failure stays on show until the user retries.
     if (listeningFailed.get() || isListening.get() || isChangingListening.get())
         co_return;
+    // No download makes the pair translatable: nothing is waited for.
+    if (!translationSupported.get()) {
+        listeningStatus.set(untranslatablePairLine());
+        co_return;
+    }
     if (!theirEngine.get()) {
         listeningStatus.set(
             localized("本机无法识别%@，对方说话不会显示字幕；你说的话照常翻译", theirLanguage.get().displayName()));

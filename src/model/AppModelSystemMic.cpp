@@ -116,7 +116,8 @@ void AppModel::restoreSystemMic()
     try {
         systemRoute->restoreSavedRoute();
     } catch (...) {
-        errorMessage.set(localized("系统麦克风未能恢复：%@", describeFailure(std::current_exception())) + "（VM-7）");
+        errorMessage.set(
+            bracketed(localized("系统麦克风未能恢复：%@", describeFailure(std::current_exception())), "VM-7"));
     }
 }
 

@@ -2,11 +2,15 @@
 
 #include "model/AppModel.h"
 
+#include "platform/Platform.h"
+#include "platform/TextServices.h"
 #include "runtime/Error.h"
+#include "speech/InterfaceLanguage.h"
 #include "speech/Localization.h"
 
 #include <algorithm>
 #include <exception>
+#include <utility>
 
 namespace parlaro {
 
@@ -15,6 +19,20 @@ namespace {
 bool holdsVoice(const std::vector<VoiceOption>& voices, const std::string& identifier)
 {
     return std::any_of(voices.begin(), voices.end(), [&](const VoiceOption& voice) { return voice.id == identifier; });
+}
+
+// A synthesizer that names its voices by their language in English
+// ("Spanish (Spain)") has them named in the interface language instead;
+// a voice with a name of its own keeps its label.
+std::string nameShown(const VoiceOption& voice)
+{
+    const TextServices& text = *platform().text;
+    const std::string base = voice.language.substr(0, voice.language.find('-'));
+    const std::string english = text.displayName(base, "en");
+    if (base.empty() || english.empty() || english == base || !voice.name.starts_with(english))
+        return voice.label;
+    const std::string shown = text.displayName(voice.language, InterfaceLanguage::current());
+    return shown.empty() || shown == voice.language ? voice.label : shown;
 }
 
 }  // namespace
@@ -93,6 +111,7 @@ std::optional<std::string> AppModel::speakingVoiceID() const
 void AppModel::refreshVoices()
 {
     const std::vector<VoiceOption> previous = targetVoices.get();
+    const std::string previousLanguage = std::exchange(targetVoicesLanguage, theirLanguage.get().id);
     targetVoices.set(voiceList(theirLanguage.get()));
     const std::vector<VoiceOption> voices = targetVoices.get();
     const std::string pick = selectedVoiceID();
@@ -102,13 +121,14 @@ void AppModel::refreshVoices()
     }
     if (!selectedVoiceID().empty() || voices.empty())
         return;
-    // Compared with the list before this refresh, so a language change names
-    // the voice that now speaks the new language.
+    // Compared with the list before this refresh: a voice is new only when
+    // it was installed meanwhile (a language change lists voices of
+    // another language before, none of them installed now).
     const VoiceOption& first = voices.front();
-    if (holdsVoice(previous, first.id))
+    if (holdsVoice(previous, first.id) || previousLanguage != theirLanguage.get().id)
         return;
     const std::string notice =
-        localized("已检测到新的音色「%@」，%@播放已自动改用它。", first.label, theirLanguage.get().displayName());
+        localized("已检测到新的音色「%@」，%@播放已自动改用它。", nameShown(first), theirLanguage.get().displayName());
     voiceNotice.set(notice);
     status.set(notice);
 }

@@ -23,7 +23,10 @@ public:
         box->setTextFormat(Qt::PlainText);
         box->setInformativeText(ui::q(message));
         QPushButton* destroy = box->addButton(ui::q(destructiveButton), QMessageBox::DestructiveRole);
-        box->addButton(ui::q(localized("取消")), QMessageBox::RejectRole);
+        // Return, or a press meant for something else, deletes nothing.
+        QPushButton* cancel = box->addButton(ui::q(localized("取消")), QMessageBox::RejectRole);
+        box->setDefaultButton(cancel);
+        box->setEscapeButton(cancel);
         QObject::connect(box, &QMessageBox::buttonClicked, box, [destroy, onConfirm](QAbstractButton* clicked) {
             if (clicked == destroy && onConfirm)
                 onConfirm();

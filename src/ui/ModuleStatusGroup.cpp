@@ -1,5 +1,6 @@
 #include "ui/ModuleStatusGroup.h"
 
+#include "speech/CallLanguage.h"
 #include "ui/Look.h"
 #include "ui/Palette.h"
 #include "ui/RowDivider.h"
@@ -24,6 +25,37 @@ struct StateLook {
     QColor color;
     bool ready = false;
 };
+
+bool isKatakana(QChar c)
+{
+    return c.unicode() >= 0x30A0 && c.unicode() <= 0x30FF;
+}
+
+// A language's name and a word in katakana are never split over two
+// lines: where words are not spaced (Japanese, Chinese) a line may
+// otherwise break between any two characters, "日本|語", "インス|トール".
+QString keepWordsWhole(QString text)
+{
+    for (const CallLanguage& language : CallLanguage::all()) {
+        const QString name = q(language.displayName());
+        if (name.size() < 2 || name.contains(QLatin1Char(' ')) || !text.contains(name))
+            continue;
+        QString joined;
+        for (const QChar c : name) {
+            if (!joined.isEmpty())
+                joined += QChar(0x2060);  // word joiner
+            joined += c;
+        }
+        text.replace(name, joined);
+    }
+    QString kept;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (i > 0 && isKatakana(text[i - 1]) && isKatakana(text[i]))
+            kept += QChar(0x2060);
+        kept += text[i];
+    }
+    return kept;
+}
 
 StateLook stateLook(const ModuleState& state)
 {
@@ -72,6 +104,7 @@ void ModuleStatusGroup::setReports(const std::vector<ModuleReport>& reports)
         auto* row = new SidebarRow(q(ModuleIDs::title(report.module)), q(report.adapter), panel());
         row->setObjectName(QStringLiteral("moduleStatus.row"));
         StateLook look = stateLook(report.state);
+        look.text = keepWordsWhole(look.text);
         if (look.ready) {
             auto* check = new SymbolView(QStringLiteral("checkmark.circle.fill"), look.color, 14, row);
             check->setObjectName(QStringLiteral("moduleStatus.state"));

@@ -16,7 +16,9 @@ public:
     // Rebuilds the rows only when the reports differ from those shown.
     void setReports(const std::vector<ModuleReport>& reports);
 
-    static constexpr int stateWidth = 150;
+    // The widest a state grows before it wraps: the rows' titles are short,
+    // and a narrow state breaks a script without spaces into shreds.
+    static constexpr int stateWidth = 230;
 
 private:
     std::vector<ModuleReport> reports_;

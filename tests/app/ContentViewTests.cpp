@@ -5,6 +5,7 @@
 #include "app/ContentView.h"
 #include "app/ConversationView.h"
 #include "app/DraftPanel.h"
+#include "app/ElidingLabel.h"
 #include "app/FooterView.h"
 #include "app/HeaderBadge.h"
 #include "app/HeaderView.h"
@@ -23,14 +24,19 @@
 #include "support/ScratchMount.h"
 #include "support/TempDirectory.h"
 #include "ui/GroupNotice.h"
+#include "ui/HoldToTalkControl.h"
 
+#include <QAction>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -462,6 +468,63 @@ TEST_F(ContentViewTest, ArabicLaysTheWindowOutRightToLeftAndItStaysLight)
     EXPECT_EQ(v.layoutDirection(), Qt::LeftToRight);
 }
 
+// The translation a user checks before playing it shows whole, at the
+// default width and narrower, however it arrived: typed and translated
+// while the field was hidden, then the window resized.
+TEST_F(ContentViewTest, ADraftsTranslationShowsWholeAtEveryWidth)
+{
+    struct Draft {
+        const char* code;
+        int width;
+        const char* mine;
+        const char* their;
+        const char* text;
+        const char* translation;
+    };
+    auto& v = open();
+    auto* target = v.draftPanel()->target();
+    for (const Draft draft :
+         {Draft{"de", 1180, "de", "en",
+                "Hallo, wo ist der Bahnhof? Ich muss vor fünf Uhr abends ankommen, bitte hilf mir.",
+                "hello, where it is the station of train? I need to arrive before the five of the evening."},
+          Draft{"en", 980, "en", "es", "Hello, how are you today? I will send the speech by email to everyone tonight.",
+                "Hola, cómo eres hoy? Enviaré la alocución por email a todos esta noche, por email."},
+          Draft{"ar", 980, "ar", "en", "مرحبا، أين محطة القطار؟ يجب أن أصل قبل الساعة الخامسة مساء، ساعدني من فضلك.",
+                "Hello, where is the train station? I have to arrive before five in the evening, please help me."},
+          Draft{"ja", 980, "ja", "en",
+                "こんにちは、駅はどこですか？夕方五時までに着かなければなりません。助けてください。",
+                "Hello, where is the station? I must arrive by five in the evening, so please help me now."}}) {
+        loadStringTables(w.world.platform.bundles, draft.code);
+        InterfaceLanguage::set(draft.code);
+        ModelTestAccess::set(model().myLanguage, *CallLanguage::find(draft.mine));
+        ModelTestAccess::set(model().theirLanguage, *CallLanguage::find(draft.their));
+        ModelTestAccess::set(model().hasDraft, true);
+        ModelTestAccess::set(model().isTranslatingDraft, true);
+        model().editDraftText(draft.text);
+        w.settle();
+        model().editDraftTranslation(draft.translation);
+        ModelTestAccess::set(model().isTranslatingDraft, false);
+        for (const int width : {1180, draft.width, ContentView::minimumWidth}) {
+            v.resize(width, 800);
+            w.settle();
+            const std::string where = std::string(draft.code) + " " + std::to_string(width);
+            ASSERT_TRUE(shown(target)) << where;
+            EXPECT_EQ(target->verticalScrollBar()->maximum(), 0) << where;
+            EXPECT_GE(target->height(), 2 * QFontMetrics(target->font()).lineSpacing()) << where;
+        }
+        v.resize(draft.width, 800);
+        w.settle();
+        snapshot(v, "draft", QString::fromLatin1(draft.code) + "-" + QString::number(draft.width));
+        InterfaceLanguage::set("zh-Hans");
+    }
+    // Far more than a field shows scrolls instead of pushing the window.
+    model().editDraftTranslation(QString(QStringLiteral("word ")).repeated(300).toStdString());
+    w.settle();
+    EXPECT_GT(target->verticalScrollBar()->maximum(), 0);
+    EXPECT_LE(target->height(), (app::DraftPanel::maxFieldLines + 1) * QFontMetrics(target->font()).lineSpacing() + 24);
+    InterfaceLanguage::set("zh-Hans");
+}
+
 // A first start as a German, Spanish, Arabic or Chinese user meets it on
 // this system: only English is recognized and only English ⇄ Spanish
 // translated. The empty conversation and the typing field promise only what
@@ -503,7 +566,7 @@ TEST_F(ContentViewTest, AFirstStartPromisesOnlyWhatThePairDoesHere)
                 // captions come; Spanish is typed, and Return translates.
                 EXPECT_EQ(refusal, "") << where;
                 EXPECT_EQ(hint("conversation.hint.title"),
-                          "Cuando el interlocutor hable inglés, los subtítulos en español aparecerán aquí");
+                          "Cuando la otra persona hable inglés, los subtítulos en español aparecerán aquí");
                 EXPECT_EQ(hint("conversation.hint.detail"),
                           localized("要说话时，在下面的输入框打%@，回车后翻译成%@，核对后点「播放给对方」", "español",
                                     "inglés"));
@@ -525,10 +588,48 @@ TEST_F(ContentViewTest, AFirstStartPromisesOnlyWhatThePairDoesHere)
                 EXPECT_TRUE(model().untranslatablePairNote().starts_with(refusal)) << where;
                 EXPECT_FALSE(field->isEnabled()) << where;
                 EXPECT_EQ(field->placeholderText().toStdString(), refusal) << where;
+                // Nor does anything else promise a caption, a translation,
+                // a release or a field to type in: the warning beside the
+                // pickers is the setup steps' note, no hold starts, and the
+                // standing lines say the same.
+                auto* warning = child<QWidget>(*v.header()->languageBar(), "languageBar.warning");
+                EXPECT_TRUE(shown(warning)) << where;
+                EXPECT_EQ(warning->toolTip().toStdString(), model().untranslatablePairNote()) << where;
+                EXPECT_EQ(v.footer()->talk()->unavailable(), std::optional(QString::fromStdString(refusal))) << where;
+                ModelTestAccess::set(model().status, "");
+                w.world.run([m = w.model] { return ModelTestAccess::listeningReadinessNotice(*m); });
+                w.settle();
+                EXPECT_EQ(v.footer()->statusLine()->text().toStdString(), refusal) << where;
+                EXPECT_EQ(model().listeningStatus.get(), refusal) << where;
             }
             snapshot(v, "firststart", QString::fromLatin1(start.code) + "-" + QString::number(size.width()));
         }
     }
+    // English to German: quick phrases cannot reach German here, so none is
+    // offered, and one chosen all the same says why in the status line,
+    // not in a box that points at the disabled field.
+    loadStringTables(w.world.platform.bundles, "de");
+    InterfaceLanguage::set("de");
+    ModelTestAccess::set(model().myLanguage, *CallLanguage::find("en"));
+    ModelTestAccess::set(model().theirLanguage, *CallLanguage::find("de"));
+    w.world.run([m = w.model] { return ModelTestAccess::refreshLanguageReadiness(*m); });
+    w.world.run([m = w.model] { return ModelTestAccess::refreshLanguageMenus(*m); });
+    w.settle();
+    const std::string refusal = model().untranslatablePairLine();
+    EXPECT_EQ(refusal, "Dieser Computer kann Deutsch ⇄ Englisch nicht übersetzen.");
+    EXPECT_EQ(child<QWidget>(*v.header()->languageBar(), "languageBar.warning")->toolTip().toStdString(),
+              model().untranslatablePairNote());
+    for (QAction* action : child<QMenu>(*v.footer(), "footer.quickPhrases.menu")->actions()) {
+        if (action->isSeparator() || action->isCheckable())
+            continue;
+        EXPECT_FALSE(action->isEnabled()) << action->text().toStdString();
+        EXPECT_EQ(action->toolTip().toStdString(), refusal);
+    }
+    w.world.run([m = w.model] { return m->sendQuickPhrase("Okay, thank you.", "好的，谢谢"); });
+    w.settle();
+    EXPECT_EQ(model().errorMessage.get(), std::nullopt);
+    EXPECT_EQ(model().status.get(), refusal);
+
     // English, the default pair's other side unheard: no captions promised.
     InterfaceLanguage::set("zh-Hans");
     ModelTestAccess::set(model().myLanguage, *CallLanguage::find("en"));

@@ -27,6 +27,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPainter>
 #include <QPushButton>
 #include <QTest>
 
@@ -109,6 +110,33 @@ TEST_F(FooterViewTest, StatusLineSaysWhatTheOtherPartyHears)
     snapshot(footer, "footer", "idle-rtl");
     EXPECT_GT(footer.talk()->x(), footer.clearButton()->x());
     EXPECT_GT(inkLeft(), footer.statusLine()->width() / 2);
+    // An Arabic sentence reads right to left, its full stop at its left end,
+    // as a right-to-left paragraph draws it.
+    ModelTestAccess::set(w.model->status, "لا يستطيع هذا الحاسوب الترجمة.");
+    w.settle();
+    {
+        auto* line = footer.statusLine();
+        QImage expected(render(*line).size(), QImage::Format_ARGB32_Premultiplied);
+        expected.fill(Qt::transparent);
+        QPainter painter(&expected);
+        painter.setFont(line->font());
+        painter.setPen(line->palette().color(line->foregroundRole()));
+        painter.setLayoutDirection(Qt::RightToLeft);
+        painter.drawText(line->contentsRect(), Qt::AlignRight | Qt::AlignAbsolute | Qt::AlignVCenter, line->text());
+        painter.end();
+        const QImage shown = render(*line).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        int same = 0;
+        int inked = 0;
+        for (int x = 0; x < shown.width(); ++x)
+            for (int y = 0; y < shown.height(); ++y)
+                if (expected.pixelColor(x, y).alpha() > 128) {
+                    ++inked;
+                    same += shown.pixelColor(x, y).lightness() < 200;
+                }
+        EXPECT_GT(inked, 0);
+        EXPECT_GT(same, inked * 9 / 10);
+    }
+    ModelTestAccess::set(w.model->status, "");
     footer.setLayoutDirection(Qt::LeftToRight);
 
     // The latest action's line was written in the language then in force;
@@ -222,6 +250,11 @@ TEST_F(FooterViewTest, WithoutARecognizerForMyLanguageTheTalkControlSaysWhyAndTy
     // A disabled control advertises no shortcut.
     EXPECT_EQ(talk->shortcut(), std::nullopt);
     EXPECT_TRUE(footer.typedText()->isEnabled());
+    // Nothing is released when only typing speaks.
+    ModelTestAccess::set(w.model->originalVoiceOn, true);
+    w.settle();
+    EXPECT_EQ(footer.statusLine()->text(), QStringLiteral("原声已开：对方听到你说的中文，也听到你打的字的英语翻译"));
+    ModelTestAccess::set(w.model->originalVoiceOn, false);
     QTest::mousePress(talk->button(), Qt::LeftButton);
     QTest::mouseRelease(talk->button(), Qt::LeftButton);
     w.settle();
@@ -495,6 +528,39 @@ TEST_F(FooterViewTest, TalkTitleFitsInEveryInterfaceLanguageAtTheLeastWidth)
     }();
     InterfaceLanguage::set("zh-Hans");
     footer.setLayoutDirection(Qt::LeftToRight);
+    w.settle();
+}
+
+// At the window's default width the field's placeholder reads whole in
+// every interface language, for a user who speaks it: beside the talk
+// control, and where the pair cannot be translated here.
+TEST_F(FooterViewTest, ThePlaceholderIsWholeAtTheDefaultWidth)
+{
+    w.shortcuts.activate(ui::HoldShortcut::combo(49, ui::HoldShortcut::altMask));
+    footer.resize(1180, footer.height());
+    std::string cut;
+    for (const auto& language : InterfaceLanguage::supported()) {
+        loadStringTables(w.world.platform.bundles, language.code);
+        InterfaceLanguage::set(language.code);
+        const CallLanguage mine = CallLanguage::find(language.code).value_or(*CallLanguage::find("en"));
+        const CallLanguage their = *CallLanguage::find(mine.id == "en" ? "es" : "en");
+        ModelTestAccess::set(w.model->myLanguage, mine);
+        ModelTestAccess::set(w.model->theirLanguage, their);
+        for (const bool translatable : {true, false}) {
+            ModelTestAccess::set(w.model->translationSupported, translatable);
+            w.settle();
+            QLineEdit* field = footer.typedText();
+            // The field's padding (10), border (1) and text margin (2) on each side.
+            const int room = field->width() - 2 * (10 + 1 + 2);
+            const int needed = field->fontMetrics().horizontalAdvance(field->placeholderText());
+            if (needed > room)
+                cut += language.code + (translatable ? "" : " refused") + ": " + std::to_string(needed) + " in "
+                    + std::to_string(room) + " \"" + field->placeholderText().toStdString() + "\"\n";
+        }
+    }
+    EXPECT_EQ(cut, "");
+    ModelTestAccess::set(w.model->translationSupported, true);
+    InterfaceLanguage::set("zh-Hans");
     w.settle();
 }
 

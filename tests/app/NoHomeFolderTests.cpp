@@ -57,7 +57,7 @@ TEST(NoHomeFolder, TheUserHearsWhatIsNotKeptInTheAlertAndOnStandardError)
     EXPECT_EQ(tell(true, *without),
               (std::pair<std::string, std::optional<std::string>>{
                   settingsLine + historyLine,
-                  "Cannot find the user's home folder: settings are kept only until you quit and are not saved.\n"
+                  "Cannot find the user’s home folder: settings are kept only until you quit and are not saved.\n"
                   "Cannot find the user's home folder, so the conversation history cannot be saved"}));
     // A history folder named outright needs no home.
     EXPECT_EQ(tell(true, *with).first, settingsLine);

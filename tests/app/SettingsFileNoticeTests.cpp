@@ -8,6 +8,9 @@
 #include "support/DeepJson.h"
 #include "support/TempDirectory.h"
 
+#include <QFont>
+#include <QTextLayout>
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -118,11 +121,24 @@ TEST_F(SettingsFileNotice, WhatTheEarlierFoldersLeftIsToldAfterTheSettingsProble
               "moved (Permission denied); /h/.config/parlaro/settings.json is used.\n"
               "parlaro: an earlier version's /h/.config/wenmora/settings.json was kept aside as "
               "/h/.config/parlaro/settings.json.earlier; /h/.config/parlaro/settings.json is in use.\n");
-    EXPECT_EQ(model->errorMessage.get(),
+    // A path wraps at a slash, never at its leading one.
+    const QString message = QString::fromStdString(*model->errorMessage.get());
+    const QString told = message.mid(QString::fromStdString(before).size());
+    for (int width = 60; width <= 600; width += 7) {
+        QTextLayout layout(told, QFont());
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(width);
+            const QString text = told.mid(line.textStart(), line.textLength()).trimmed();
+            EXPECT_FALSE(text == "/" || text.endsWith(QStringLiteral(" /"))) << width << ": " << text.toStdString();
+        }
+        layout.endLayout();
+    }
+    EXPECT_EQ(QString(message).remove(QChar(0x2060)).toStdString(),
               before
                   + "\n/h/.config/wenmora/settings.json, left by an earlier version, cannot be read or moved "
                     "(Permission denied). It stays where it is, and /h/.config/parlaro/settings.json is used instead.\n"
-                    "An earlier version's settings file was found beside the current one: the current settings stay "
+                    "An earlier version’s settings file was found beside the current one: the current settings stay "
                     "in force, and the earlier file was kept as /h/.config/parlaro/settings.json.earlier.");
 }
 

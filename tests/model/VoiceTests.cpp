@@ -123,13 +123,22 @@ TEST(ModelVoices, ARefreshDropsAVanishedPickAndAnnouncesANewFirstVoice)
     EXPECT_EQ(model->status.get(), "");
     EXPECT_EQ(model->voiceNotice.get(), std::nullopt);
 
-    // A language without a pick names the voice that will speak it.
+    // Another language lists its voices: none was installed, nothing is
+    // new. One installed then is, named in the interface language where
+    // the synthesizer names it by its language in English.
+    model->dismissVoiceNotice();
+    ModelTestAccess::set(model->status, "");
     const CallLanguage spanish = *CallLanguage::find("es");
     world.voices["es"] = {voice("es-one")};
     ModelTestAccess::set(model->theirLanguage, spanish);
     model->refreshVoices();
+    EXPECT_EQ(model->voiceNotice.get(), std::nullopt);
+    EXPECT_EQ(model->status.get(), "");
+    world.voices["es"] = {{.id = "es", .label = "Spanish (Spain)", .name = "Spanish (Spain)", .language = "es-ES"},
+                          voice("es-one")};
+    model->refreshVoices();
     EXPECT_EQ(model->voiceNotice.get(),
-              "已检测到新的音色「Label es-one」，" + spanish.displayName() + "播放已自动改用它。");
+              "已检测到新的音色「西班牙语（西班牙）」，" + spanish.displayName() + "播放已自动改用它。");
 }
 
 struct PreviewWorld {

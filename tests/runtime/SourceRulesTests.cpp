@@ -227,6 +227,16 @@ TEST(SourceRules, FourCharacterCodesAreNamedOnlyInTheSelectorHeader)
     EXPECT_EQ(filesOf(named), std::set<std::string>{"src/platform/AudioSelectors.h"});
 }
 
+// A code or status beside a text goes in the interface language's brackets
+// through bracketed(): a full-width bracket glued on reads "( TR-1 )" in
+// every language that writes them ASCII.
+TEST(SourceRules, CodesAreBracketedThroughTheInterfaceLanguage)
+{
+    const std::regex glued(R"re(\+=?\s*"（|"（[^"]*"\s*\+|（"\s*\+|\+\s*"）)re");
+    const auto found = linesMatching(sourcesUnder({"src"}), glued);
+    EXPECT_TRUE(found.empty()) << "use bracketed():\n" << joined(found);
+}
+
 // A file long enough to need section markers is split by concern instead.
 TEST(SourceRules, NoSectionMarkers)
 {

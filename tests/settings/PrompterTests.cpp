@@ -64,6 +64,9 @@ TEST(Prompter, AConfirmationShowsItsQuestionInTheBodyAndConfirmsOnlyOnItsButton)
     box = window.findChild<QMessageBox*>(QStringLiteral("prompter.confirm"));
     ASSERT_NE(box, nullptr);
     EXPECT_TRUE(bodyTexts(*box).contains(QStringLiteral("删除全部聊天记录？")));
+    // The destructive button is never the one Return presses.
+    EXPECT_EQ(box->defaultButton(), buttonNamed(*box, QStringLiteral("取消")));
+    EXPECT_FALSE(buttonNamed(*box, QStringLiteral("全部删除"))->isDefault());
     buttonNamed(*box, QStringLiteral("全部删除"))->click();
     world.settle();
     EXPECT_EQ(confirmed, 1);

@@ -419,7 +419,7 @@ TEST_F(SettingsViewTest, DevicePageOffersTheInstallWhileTheDeviceIsMissing)
     const std::pair<const char*, const char*> expected[] = {
         {"zh-Hans", "没有它，对方听不到你的声音和翻译。安装不需要电脑密码，几秒内完成。"},
         {"en",
-         "Without it, the other side can’t hear you or the translation. Installing needs no computer password and "
+         "Without it, the other party can’t hear you or the translation. Installing needs no computer password and "
          "takes a few seconds."},
     };
     for (const auto& [code, wanted] : expected) {
@@ -876,6 +876,9 @@ TEST_F(SettingsViewTest, EveryPageReadsWholeInEveryLanguage)
                     && (language.code == "en" || language.code == "de" || language.code == "es"
                         || language.code == "zh-Hans"))
                     snapshot(*view, QStringLiteral("settings"), QString::fromStdString("device-" + language.code));
+                if (size.width() == 980 && page == SettingsPage::status
+                    && (language.code == "ja" || language.code == "de" || language.code == "ar"))
+                    snapshot(*view, QStringLiteral("settings"), QString::fromStdString("status-" + language.code));
             }
         }
     }

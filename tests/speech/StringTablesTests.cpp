@@ -220,3 +220,85 @@ TEST(StringTables, TitlesOpenWithACapitalWhereNamesAreLowerCase)
         EXPECT_FALSE(std::islower(static_cast<unsigned char>(label->second.front()))) << language.code;
     }
 }
+
+// The wizard's installation step installs what the setup card calls the
+// audio device, by the same name: the program itself is installed already.
+TEST(StringTables, TheInstallationStepNamesTheAudioDevice)
+{
+    for (const auto& language : parlaro::InterfaceLanguage::supported()) {
+        const auto table = tableOf(language.code);
+        const auto step = table.find("安装「wenmora」");
+        const auto device = table.find("wenmora 音频设备");
+        ASSERT_NE(step, table.end()) << language.code;
+        ASSERT_NE(device, table.end()) << language.code;
+        // Within a sentence a name may lose its capital ("Instalar el dispositivo").
+        std::string lower = device->second;
+        lower[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(lower[0])));
+        EXPECT_TRUE(step->second.find(device->second) != std::string::npos
+                    || step->second.find(lower) != std::string::npos)
+            << language.code << ": " << step->second;
+    }
+}
+
+// One thing has one name within a language: the other party, the user's own
+// voice, the computer. The words below are the ones a table slipped into
+// beside its chosen one.
+TEST(StringTables, EachThingHasOneNameInALanguage)
+{
+    const std::map<std::string, std::vector<std::string>> others{
+        {"de", {"Gegenseite", "andere Seite", "anderen Seite"}},
+        {"en", {"other side", "Other side"}},
+        {"es", {"Voz original", "ordenador", "interlocutor", "Interlocutor", "otra parte"}},
+        {"fr", {"Voix propre", "autre personne", "L’autre", "l’autre"}},
+        {"it", {"Voce propria", "altra persona", "L’altro", "l’altro"}},
+        {"ja", {"原音"}},
+        {"ar", {"كمبيوتر", "هذا الجهاز"}},
+    };
+    for (const auto& [code, words] : others)
+        for (const auto& [key, value] : tableOf(code))
+            for (const auto& word : words)
+                EXPECT_EQ(value.find(word), std::string::npos) << code << ": " << value;
+    // The menu item opens what the button does; the progress says it runs.
+    for (const auto& language : parlaro::InterfaceLanguage::supported()) {
+        const auto table = tableOf(language.code);
+        EXPECT_EQ(table.at("检查更新…"), table.at("检查更新") + "…") << language.code;
+        EXPECT_NE(table.at("正在检查更新…"), table.at("检查更新…")) << language.code;
+    }
+}
+
+// What an inserted name cannot carry: Polish "po" wants an adverb
+// ("po hiszpańsku"), not the name ("po hiszpański"); an Arabic name comes
+// with its article, which "ب" joins without a tatweel; a French name may
+// open with a vowel, which "le" does not elide. French speaks to the user
+// as "vous", and every table writes the typographic apostrophe.
+TEST(StringTables, InsertedNamesAndRegisterReadAsTheLanguageWrites)
+{
+    const std::map<std::string, std::regex> wrong{
+        {"pl", std::regex(R"(\bpo %(\d\$)?@)")},
+        {"ar", std::regex("ـ%")},
+        {"fr", std::regex(R"((^| )(le|du) %(\d\$)?@|(^| )(tu|te|ton|ta|tes|toi)( |$))")},
+    };
+    for (const auto& [code, form] : wrong)
+        for (const auto& [key, value] : tableOf(code))
+            EXPECT_FALSE(std::regex_search(value, form)) << code << ": " << value;
+    for (const auto& language : parlaro::InterfaceLanguage::supported())
+        for (const auto& [key, value] : tableOf(language.code))
+            EXPECT_EQ(value.find('\''), std::string::npos) << language.code << ": " << value;
+}
+
+// A key in two files of one language reads the same in both: the program
+// shows one of them, and a translator mending the other mends nothing.
+TEST(StringTables, AKeyReadsTheSameInEveryFileOfALanguage)
+{
+    for (const auto& language : parlaro::InterfaceLanguage::supported()) {
+        std::map<std::string, std::string> seen;
+        const fs::path folder = fs::path(PARLARO_SOURCE_DIR) / "resources" / "i18n" / language.code;
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            const auto json = nlohmann::json::parse(readFile(entry.path()));
+            for (const auto& [key, value] : json.items()) {
+                const auto found = seen.emplace(key, value.get<std::string>()).first;
+                EXPECT_EQ(found->second, value.get<std::string>()) << language.code << ": \"" << key << "\"";
+            }
+        }
+    }
+}

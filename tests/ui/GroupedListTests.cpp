@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QTextLayout>
 #include <QVBoxLayout>
 
 #include <gtest/gtest.h>
@@ -59,11 +60,13 @@ TEST(GroupedList, StateViewsShowTheirTextInTheirColour)
 {
     test::UiWorld world;
     ui::ModuleStatusGroup group;
-    group.setReports({report(ModuleID::recognition, ModuleState::needsDownload("x")),
-                      report(ModuleID::translation, ModuleState::needsPermission("y")),
-                      report(ModuleID::speech,
-                             ModuleState::failed("TR-3", "翻译超时，这是一段很长的说明文字，要在一百五十的宽度里换行")),
-                      report(ModuleID::callAudio, ModuleState::ready())});
+    group.setReports(
+        {report(ModuleID::recognition, ModuleState::needsDownload("x")),
+         report(ModuleID::translation, ModuleState::needsPermission("y")),
+         report(ModuleID::speech,
+                ModuleState::failed(
+                    "TR-3", "翻译超时，这是一段很长的说明文字，要在两百三十的宽度里换行，所以它还要再长一些才行")),
+         report(ModuleID::callAudio, ModuleState::ready())});
     group.resize(420, group.heightForWidth(420));
     group.show();
     world.settle();
@@ -79,7 +82,7 @@ TEST(GroupedList, StateViewsShowTheirTextInTheirColour)
     EXPECT_EQ(permission->palette().color(QPalette::WindowText), ui::Palette::amber());
     EXPECT_TRUE(failed->text().startsWith(QStringLiteral("TR-3 翻译超时")));
     EXPECT_EQ(failed->palette().color(QPalette::WindowText), ui::Palette::alertRed());
-    EXPECT_LE(failed->width(), 150);
+    EXPECT_LE(failed->width(), ui::ModuleStatusGroup::stateWidth);
     EXPECT_EQ(download->height(), download->fontMetrics().height()) << "a short state keeps one line";
     EXPECT_EQ(permission->height(), permission->fontMetrics().height());
     EXPECT_GE(failed->height(), failed->heightForWidth(failed->width())) << "nothing of a wrapped state is cut";
@@ -89,6 +92,27 @@ TEST(GroupedList, StateViewsShowTheirTextInTheirColour)
     EXPECT_EQ(ready->property("symbol").toString(), QStringLiteral("checkmark.circle.fill"));
     EXPECT_EQ(ready->color(), ui::Palette::violet());
     test::snapshot(group, QStringLiteral("status"), QStringLiteral("group"));
+
+    // Where words are not spaced, a name wraps whole or not at all.
+    group.setReports({report(ModuleID::translation, ModuleState::needsDownload("日语 ⇄ 中文翻译包，日语识别模型"))});
+    world.settle();
+    auto* state = group.findChild<QLabel*>(QStringLiteral("moduleStatus.state"));
+    ASSERT_TRUE(state);
+    for (int width = 40; width <= ui::ModuleStatusGroup::stateWidth; ++width) {
+        QTextLayout layout(state->text(), state->font());
+        QTextOption option(Qt::AlignTrailing);
+        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(width);
+            const QString shown = state->text().mid(line.textStart(), line.textLength());
+            EXPECT_FALSE(shown.endsWith(QStringLiteral("日")) || shown.startsWith(QStringLiteral("语")))
+                << width << ": " << shown.toStdString();
+        }
+        layout.endLayout();
+    }
+    EXPECT_EQ(state->text().remove(QChar(0x2060)), QStringLiteral("需下载 日语 ⇄ 中文翻译包，日语识别模型"));
 }
 
 TEST(GroupedList, RowsShowTheirDetailOnlyWhenGiven)

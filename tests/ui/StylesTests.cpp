@@ -265,7 +265,13 @@ TEST(Styles, SnapshotsOfTheSmallShapes)
     auto image = test::snapshot(p.page, "Shapes", "all");
     auto* title = p.page.findChild<ui::SectionTitle*>();
     EXPECT_EQ(title->text().toStdString(), "SPEAKING");
+    EXPECT_EQ(title->font().letterSpacing(), 1.5);
     EXPECT_FALSE(image.isNull());
+    // Joined letters are never pulled apart; Latin is spaced again after.
+    title->setTitle(QStringLiteral("التحضير (مرة واحدة فقط)"));
+    EXPECT_EQ(title->font().letterSpacing(), 0.0);
+    title->setTitle(QStringLiteral("Speaking"));
+    EXPECT_EQ(title->font().letterSpacing(), 1.5);
 }
 
 TEST(Styles, OneLookWhateverTheDesktop)
