@@ -358,7 +358,6 @@ public:
     // ---- Virtual-device driver ----
     ModelField<bool> virtualMicNeedsUpdate{false, changes()};
     ModelField<bool> isInstallingDriver{false, changes()};
-    ModelField<std::optional<std::string>> virtualDeviceSource;
 
     // ---- The audio server going away and coming back ----
     // The audio server cannot be reached now.
@@ -372,7 +371,6 @@ public:
     ModelField<std::optional<SpeakerRoute>> callSpeakerRoute{std::nullopt, changes()};
 
     // ---- Setters of the reacting fields ----
-    void setEntries(std::vector<ConversationEntry> value);
     void setTranslateWhileHolding(bool value);
     void setMetersVisible(bool value);
     void setSelectedMonitorOutputID(std::optional<AudioObjectId> value);
@@ -629,6 +627,7 @@ private:
     const std::shared_ptr<SystemAudioRoute> systemRoute;
 
     // ---- Virtual-device driver ----
+    ModelField<std::optional<std::string>> virtualDeviceSource;
     ModelField<std::optional<AudioDevice>> virtualInputDevice{std::nullopt, changes()};
     ModelField<std::optional<std::string>> loadedDriverVersion{std::nullopt, changes()};
     std::function<bool()> driverUpdateCheck;
@@ -745,6 +744,7 @@ private:
     static constexpr double serverDevicesInterval = 0.25;
 
     // ---- Setters of the reacting fields ----
+    void setEntries(std::vector<ConversationEntry> value);
     void setFreeListening(bool value);
     void setSelectedInputID(std::optional<AudioObjectId> value);
 

@@ -366,7 +366,7 @@ TEST_F(QuitTest, TheStartUpSheetClosesOnTheDismissalAndTheQuitFollowsOneTickLate
 
 TEST_F(QuitTest, TerminationSavesThenForgetsTheSessionThenShutsDownOnce)
 {
-    shell.model->setEntries({entry("hello")});
+    ModelTestAccess::setEntries(*shell.model, {entry("hello")});
     shell.settle();
     ASSERT_FALSE(ModelTestAccess::filing(*shell.model).dirtySessions.get().empty());
     ASSERT_TRUE(ModelTestAccess::filing(*shell.model).sessionID.get().has_value());
@@ -412,7 +412,7 @@ TEST(QuitWithUnsavedHistory, WhatTheHistoryCouldNotWriteIsReportedOnStandardErro
     shell.make(std::move(parts)).launchFinished();
     shell.settle();
     readOnly.setReadOnly(true);
-    shell.model->setEntries({entry("hello")});
+    ModelTestAccess::setEntries(*shell.model, {entry("hello")});
     shell.delegate->quitWhenSheetsClosed(0);
     EXPECT_EQ(errors.text(),
               "parlaro: 1 conversation session(s) could not be saved in " + shell.folder.path().string() + " ("
@@ -455,7 +455,7 @@ struct UnsavedQuit {
         shell.make(std::move(parts)).launchFinished();
         shell.settle();
         readOnly.setReadOnly(true);
-        shell.model->setEntries({entry("hello")});
+        ModelTestAccess::setEntries(*shell.model, {entry("hello")});
         shell.settle();
     }
     std::string printed() { return errors.text(); }
@@ -541,7 +541,7 @@ TEST(QuitWithUnsavedHistory, QuittingAnywayLosesThemAsTheUserSaid)
 
 TEST_F(QuitTest, AnEventLoopEndedElsewhereStillSavesAndShutsDownOnce)
 {
-    shell.model->setEntries({entry("hello")});
+    ModelTestAccess::setEntries(*shell.model, {entry("hello")});
     shell.settle();
     shell.world.takeLog();
     endEventLoop();
@@ -557,7 +557,7 @@ TEST_F(QuitTest, AnEventLoopEndedElsewhereStillSavesAndShutsDownOnce)
 
 TEST_F(QuitTest, TheSessionsEndSavesAtOnceAndKeepsRunning)
 {
-    shell.model->setEntries({entry("hello")});
+    ModelTestAccess::setEntries(*shell.model, {entry("hello")});
     shell.settle();
     shell.delegate->commitData();
     EXPECT_TRUE(ModelTestAccess::filing(*shell.model).dirtySessions.get().empty());

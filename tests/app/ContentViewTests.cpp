@@ -424,7 +424,7 @@ TEST_F(ContentViewTest, AHistoryThatCannotBeSavedIsSaidWithoutBlockingTheWindowA
         auto& v = open();
         auto* notice = child<QWidget>(v, "callScreen.historyNotice");
         readOnly.setReadOnly(true);
-        model().setEntries({ConversationEntry{.original = "Hola", .translated = "Hallo", .time = rt::clock().date()}});
+        ModelTestAccess::setEntries(model(), {ConversationEntry{.original = "Hola", .translated = "Hallo", .time = rt::clock().date()}});
         w.world.runtime.clock().advance(SessionFiling::saveDelay);
         w.settle();
         ASSERT_TRUE(shown(notice)) << language;

@@ -121,7 +121,7 @@ TEST_F(ConversationViewTest, EntriesAreCardsUpdatedInPlaceAndTaggedByTheirOwnLan
     first.translatedLanguage = "zh-Hans";
     second.originalLanguage = "zh-Hans";
     second.translatedLanguage = "en";
-    w.model->setEntries({first, second, third});
+    ModelTestAccess::setEntries(*w.model, {first, second, third});
     ModelTestAccess::set(w.model->themPartial, "And you");
     ModelTestAccess::set(w.model->mePartial, "我也");
     w.settle();
@@ -147,7 +147,7 @@ TEST_F(ConversationViewTest, EntriesAreCardsUpdatedInPlaceAndTaggedByTheirOwnLan
     card->original()->setSelection(0, 3);
     auto translated = first;
     translated.translated = "你好吗？";
-    w.model->setEntries({translated, second, third});
+    ModelTestAccess::setEntries(*w.model, {translated, second, third});
     w.settle();
     EXPECT_EQ(view.cardFor(first.id), card);
     EXPECT_EQ(card->translated()->text(), QStringLiteral("你好吗？"));
@@ -162,7 +162,7 @@ TEST_F(ConversationViewTest, EntriesAreCardsUpdatedInPlaceAndTaggedByTheirOwnLan
     EXPECT_EQ(child<QLabel>(*view.cardFor(second.id), "card.tag")->text(), QStringLiteral("我 中"));
     auto fourth = entry(ConversationEntry::Side::them, "你好", "Hello", 50610);
     fourth.originalLanguage = "zh-Hans";
-    w.model->setEntries({translated, second, third, fourth});
+    ModelTestAccess::setEntries(*w.model, {translated, second, third, fourth});
     w.settle();
     EXPECT_EQ(child<QLabel>(*view.cardFor(fourth.id), "card.tag")->text(), QStringLiteral("对方 中"));
     EXPECT_EQ(child<QLabel>(*card, "card.tag")->text(), QStringLiteral("对方 EN"));
@@ -176,7 +176,7 @@ TEST_F(ConversationViewTest, EntriesAreCardsUpdatedInPlaceAndTaggedByTheirOwnLan
     EXPECT_EQ(child<QLabel>(*card, "card.time")->text(), QStringLiteral("22:03:05"));
 
     // A removed entry takes its card with it.
-    w.model->setEntries({second});
+    ModelTestAccess::setEntries(*w.model, {second});
     w.settle();
     EXPECT_EQ(view.cardCount(), 1);
     EXPECT_EQ(view.cardFor(first.id), nullptr);
@@ -191,7 +191,7 @@ TEST_F(ConversationViewTest, TimesFollowTheInterfaceLanguageNotTheProcessLocale)
     view.setLocaleContext({"", "UTC"});
     w.show(view, {640, 620});
     auto said = entry(ConversationEntry::Side::them, "How are you?", "你好吗？", 59800);  // 16:36:40 UTC
-    w.model->setEntries({said});
+    ModelTestAccess::setEntries(*w.model, {said});
     InterfaceLanguage::set("zh-Hans");
     w.settle();
     auto* time = child<QLabel>(*view.cardFor(said.id), "card.time");
@@ -212,7 +212,7 @@ TEST_F(ConversationViewTest, FollowsTheNewestContentButNotOnFirstShow)
     std::vector<ConversationEntry> entries;
     for (int i = 0; i < 12; ++i)
         entries.push_back(entry(ConversationEntry::Side::them, "sentence " + std::to_string(i), "句子"));
-    w.model->setEntries(entries);
+    ModelTestAccess::setEntries(*w.model, entries);
     w.settle();
     w.show(view, {480, 300});
     QScrollBar* bar = view.verticalScrollBar();
@@ -221,7 +221,7 @@ TEST_F(ConversationViewTest, FollowsTheNewestContentButNotOnFirstShow)
 
     // A new entry scrolls to the end once the layout has taken it in.
     entries.push_back(entry(ConversationEntry::Side::me, "新的", "new"));
-    w.model->setEntries(entries);
+    ModelTestAccess::setEntries(*w.model, entries);
     w.settle();
     EXPECT_EQ(bar->value(), bar->maximum());
 
@@ -249,7 +249,7 @@ TEST_F(ConversationViewTest, FollowsTheNewestContentButNotOnFirstShow)
     // A translation arriving for an entry is not new content.
     bar->setValue(0);
     entries.front().translated = "第一句";
-    w.model->setEntries(entries);
+    ModelTestAccess::setEntries(*w.model, entries);
     w.settle();
     EXPECT_EQ(bar->value(), 0);
 }

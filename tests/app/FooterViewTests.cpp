@@ -571,7 +571,7 @@ TEST_F(FooterViewTest, ClearNeedsEntries)
     ConversationEntry e;
     e.original = "hi";
     e.translated = "你好";
-    w.model->setEntries({e});
+    ModelTestAccess::setEntries(*w.model, {e});
     w.settle();
     ASSERT_TRUE(clear->isEnabled());
     QTest::mouseClick(clear, Qt::LeftButton, {}, clear->capsuleRect().center());

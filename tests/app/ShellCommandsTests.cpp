@@ -214,7 +214,7 @@ TEST_F(ShellTest, ExportIsOfferedOnceThereIsAConversation)
     window->exportAction()->trigger();
     EXPECT_EQ(exports, 0) << "a disabled item (and its shortcut) does nothing";
 
-    shell.model->setEntries({entry("hello")});
+    ModelTestAccess::setEntries(*shell.model, {entry("hello")});
     shell.settle();
     EXPECT_TRUE(window->exportAction()->isEnabled());
     window->exportAction()->trigger();

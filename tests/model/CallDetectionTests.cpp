@@ -66,7 +66,7 @@ TEST(ModelCalls, ACallStartsForwardingOnceAndEndsAfterTheGracePeriod)
     // The conversation so far belongs to the call's session.
     test::TempDirectory folder;
     w.model->useHistory(ConversationHistory::make(folder.path(), w.world.platform.defaults));
-    w.model->setEntries({ConversationEntry{.original = "Hi", .translated = "你好"}});
+    ModelTestAccess::setEntries(*w.model, {ConversationEntry{.original = "Hi", .translated = "你好"}});
     ASSERT_TRUE(ModelTestAccess::filing(*w.model).sessionID.get());
 
     ModelTestAccess::set(ModelTestAccess::metersEnabled(*w.model), true);

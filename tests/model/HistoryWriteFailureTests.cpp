@@ -39,7 +39,7 @@ struct UnwritableWorld {
     {
         auto list = model->entries.get();
         list.push_back(said(text, world.runtime.clock().date()));
-        model->setEntries(std::move(list));
+        ModelTestAccess::setEntries(*model, std::move(list));
     }
     // What each session file holds, by session, in order.
     std::map<rt::Uuid, std::vector<std::string>> onDisk() const

@@ -46,6 +46,11 @@ struct ModelTestAccess {
     static auto& serviceWatcher(AppModel& model) { return model.serviceWatcher; }
 
     // Plain state.
+    // The transcript as a caption or a playback would leave it, with its reaction.
+    static void setEntries(AppModel& model, std::vector<ConversationEntry> value)
+    {
+        model.setEntries(std::move(value));
+    }
     // The conversation's filing into sessions, read through its own face.
     static SessionFiling& filing(AppModel& model) { return *model.filing; }
 

@@ -199,7 +199,7 @@ TEST(ModelPlayback, AStoppedOrFailedPlaybackRecordsNothingAndCanBeRepeated)
     EXPECT_EQ(model.entries.get()[0].originalLanguage, mine);
     EXPECT_EQ(model.entries.get()[0].translatedLanguage, "en");
     ModelTestAccess::set(model.theirLanguage, *CallLanguage::find("en"));
-    model.setEntries({});
+    ModelTestAccess::setEntries(model, {});
 
     w.world.speaker->holdSpeech = false;
     w.world.speaker->speakError = DomainError("Speech", 2, "生成翻译语音超时，请重试（TTS-3）");

@@ -54,13 +54,13 @@ struct SavingWorld {
     {
         auto list = model->entries.get();
         list.push_back(std::move(entry));
-        model->setEntries(std::move(list));
+        ModelTestAccess::setEntries(*model, std::move(list));
     }
     void translate(std::size_t index, const std::string& text)
     {
         auto list = model->entries.get();
         list.at(index).translated = text;
-        model->setEntries(std::move(list));
+        ModelTestAccess::setEntries(*model, std::move(list));
     }
 };
 
@@ -98,7 +98,7 @@ TEST(ModelSessions, ChangesAreWrittenFiveSecondsAfterTheFirstOne)
     EXPECT_EQ(w.written()[session].entries.at(0).translated, "您好");
 
     // Storing the same list again marks nothing.
-    w.model->setEntries(w.model->entries.get());
+    ModelTestAccess::setEntries(*w.model, w.model->entries.get());
     EXPECT_FALSE(ModelTestAccess::filing(*w.model).isSaveWaiting());
 }
 
@@ -186,7 +186,7 @@ TEST(ModelSessions, NothingIsKeptWhileSavingIsOff)
     // Without a history nothing is assigned either.
     ModelWorld bare;
     auto model = bare.make();
-    model->setEntries({sentence("x", now)});
+    ModelTestAccess::setEntries(*model, {sentence("x", now)});
     EXPECT_EQ(ModelTestAccess::filing(*model).sessionID.get(), std::nullopt);
     EXPECT_FALSE(ModelTestAccess::filing(*model).isSaveWaiting());
 }

@@ -161,18 +161,20 @@ std::string declaredName(const std::string& declaration)
     return match[1];
 }
 
-// Every identifier in the sources, comments left out.
-std::set<std::string> identifiersIn(const std::vector<SourceFile>& files)
+// Every name the sources reach as a member (`.name`, `->name`, `::name`) or
+// as a type, comments left out: a bare word that happens to match a member's
+// name elsewhere is no use of the model.
+std::set<std::string> memberNamesIn(const std::vector<SourceFile>& files)
 {
     std::set<std::string> found;
-    const std::regex identifier(R"([A-Za-z_]\w*)");
+    const std::regex member(R"((?:\.|->|::)\s*(~?[A-Za-z_]\w*))");
     for (const auto& file : files) {
         std::istringstream lines(file.text);
         std::string line;
         while (std::getline(lines, line)) {
             line = line.substr(0, line.find("//"));
-            for (std::sregex_iterator it(line.begin(), line.end(), identifier), none; it != none; ++it)
-                found.insert(it->str());
+            for (std::sregex_iterator it(line.begin(), line.end(), member), none; it != none; ++it)
+                found.insert((*it)[1].str());
         }
     }
     return found;
@@ -275,7 +277,7 @@ TEST(SourceRules, EveryPublicNameOfTheModelIsUsedByTheInterface)
     // the real graph (ModelDependencies.cpp) names.
     const std::set<std::string> allowed{"AppModel",    "operator=",   "make",         "Dependencies",
                                         "DeviceRates", "WatchObject", "ActivityToken"};
-    const auto used = identifiersIn(sourcesUnder({"src/ui", "src/settings", "src/app"}));
+    const auto used = memberNamesIn(sourcesUnder({"src/ui", "src/settings", "src/app"}));
     std::vector<std::string> unused;
     std::set<std::string> names;
     for (const auto& declaration : publicDeclarationsOfTheModel()) {
@@ -297,4 +299,7 @@ TEST(SourceRules, EveryPublicNameOfTheModelIsUsedByTheInterface)
     EXPECT_EQ(declaredName("rt::Async<void> translateDraft(std::string text, std::function<bool()> f = {});"),
               "translateDraft");
     EXPECT_EQ(declaredName("struct HearTest { bool operator==(const HearTest&) const = default; };"), "HearTest");
+    // A use names the member; the same word standing alone names something else.
+    EXPECT_EQ(memberNamesIn({{"a.cpp", "model->status.get(); AppModel::HearTest t; setEntries(rows);"}}),
+              (std::set<std::string>{"status", "get", "HearTest"}));
 }
