@@ -7,10 +7,9 @@
 
 namespace parlaro {
 
-class AppModel;
-
 // Starts one of the model's operations as a main-actor task: `start` makes
-// the coroutine from the model. The handle may be dropped; superseding,
+// the coroutine from the model (or from an object the model owns and that
+// tasks hold as weakly, such as its session filing). The handle may be dropped; superseding,
 // cancelling and reporting are the model's.
 //
 // The task holds the model only while `start` makes the coroutine, so it
@@ -20,8 +19,8 @@ class AppModel;
 // comes back (or is destroyed with the executor), so every model coroutine
 // re-checks its weak pointer after each suspension, or keeps the model itself
 // where it must put back what it took.
-template <class F>
-rt::TaskHandle<> spawnOnModel(std::weak_ptr<AppModel> model, F start)
+template <class Model, class F>
+rt::TaskHandle<> spawnOnModel(std::weak_ptr<Model> model, F start)
 {
     return rt::spawn([weak = std::move(model), start = std::move(start)]() -> rt::Async<void> {
         auto self = weak.lock();
@@ -31,6 +30,12 @@ rt::TaskHandle<> spawnOnModel(std::weak_ptr<AppModel> model, F start)
         self.reset();
         co_await std::move(work);
     });
+}
+
+template <class Model, class F>
+rt::TaskHandle<> spawnOnModel(const std::shared_ptr<Model>& model, F start)
+{
+    return spawnOnModel(std::weak_ptr<Model>(model), std::move(start));
 }
 
 }  // namespace parlaro

@@ -1,5 +1,6 @@
 #include "model/SessionFiling.h"
 
+#include "model/ModelTask.h"
 #include "runtime/Sleep.h"
 #include "runtime/UuidSource.h"
 #include "speech/Localization.h"
@@ -74,17 +75,20 @@ void SessionFiling::scheduleSave()
 {
     if (saveTask_)
         return;
-    saveTask_ = rt::spawn([weak = weak_from_this()]() -> rt::Async<void> {
-        try {
-            co_await rt::sleepFor(saveDelay);
-        } catch (const rt::CancellationError&) {
-            // A flush took over; the check below ends the task.
-        }
-        if (rt::isCancelled())
-            co_return;
-        if (auto self = weak.lock())
-            self->flush();
-    });
+    saveTask_ = spawnOnModel(weak_from_this(), [](SessionFiling& filing) { return filing.flushAfterDelay(); });
+}
+
+rt::Async<void> SessionFiling::flushAfterDelay()
+{
+    const std::weak_ptr<SessionFiling> weak = weak_from_this();
+    try {
+        co_await rt::sleepFor(saveDelay);
+    } catch (const rt::CancellationError&) {
+        // A flush took over; the check below ends the task.
+    }
+    if (rt::isCancelled() || weak.expired())
+        co_return;
+    flush();
 }
 
 ConversationSession SessionFiling::pendingSession(const rt::Uuid& id) const

@@ -94,6 +94,7 @@ private:
     };
 
     void scheduleSave();
+    rt::Async<void> flushAfterDelay();
     // The session's entries in the transcript, after those of its unsaved
     // copy that the transcript no longer holds.
     ConversationSession pendingSession(const rt::Uuid& id) const;
