@@ -15,6 +15,8 @@
 #include "audio/SystemAudioRoute.h"
 #include "model/ModelTestAccess.h"
 
+#include <QProcess>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -378,4 +380,49 @@ TEST(RealRunUnderLoad, AQuitBeforeTheSwitchLandsLeavesTheInputWithTheUser)
         model->shutdown();
     }
     EXPECT_TRUE(pumpUntil([&] { return defaultInput() == monitor; }, 5)) << "the default input is " << defaultInput();
+}
+
+// Another user's copy of the program holds the default input with the
+// virtual microphone on a shared server: the copy started second neither
+// takes it for stranded nor, quitting first, gives back a guess (here a
+// microphone listed before the user's) in its place.
+TEST(RealRunSharedServer, ACopyStartedSecondGivesBackNothingItDidNotTake)
+{
+    if (const std::string missing = test::missingRealRunPart({"pactl", "pacat"}); !missing.empty())
+        GTEST_SKIP() << "not installed: " << missing;
+    test::RealRunWorld world;
+    ASSERT_TRUE(test::loadMicrophone("a_webcam_mic"));
+    ASSERT_TRUE(test::loadMicrophone(userMic));
+    // The first copy: its streams carry the program's id, and it made the
+    // virtual microphone (which the second copy's backend loads as it
+    // connects, if need be) the default.
+    QProcess first;
+    {
+        test::SpanishSpeakerProgram second;
+        const auto model = second.factory.model();
+        first.start(QStringLiteral("pacat"),
+                    {QStringLiteral("--playback"),
+                     QStringLiteral("--property=application.id=") + QString::fromUtf8(ownApplicationID),
+                     QStringLiteral("/dev/zero")});
+        ASSERT_TRUE(first.waitForStarted(5000));
+        ASSERT_TRUE(pumpUntil(
+            [] {
+                pactl({QStringLiteral("set-default-source"), QString::fromUtf8(virtualMicSource)});
+                return defaultInput() == virtualMicSource;
+            },
+            5));
+        // The first copy's stream reaches the backend's mirror.
+        pumpFor(0.5);
+        ModelTestAccess::prepareSession(*model);
+        ModelTestAccess::startWatching(*model);
+        pumpFor(1.0);
+        EXPECT_EQ(model->errorMessage.get(), std::nullopt);
+        EXPECT_EQ(defaultInput(), virtualMicSource);
+        model->shutdown();
+    }
+    pumpFor(1.0);
+    EXPECT_EQ(defaultInput(), virtualMicSource) << "the copy started second gave back what it never took";
+    first.kill();
+    first.waitForFinished(2000);
+    pactl({QStringLiteral("set-default-source"), QString::fromUtf8(userMic)});
 }
