@@ -7,8 +7,10 @@
 # mic: a microphone is the default input; each run lasts 9 s, and the
 # server's part that applies defaults (PipeWire's session manager, or the
 # PulseAudio daemon) is held still 0.3-1.5 s around half the starts and
-# quits. nomic: the default input is the speakers' monitor, the session
-# manager is slow at every start and the program quits 0.2-1.0 s in.
+# quits (from the moment the program's connection appears, as it is about
+# to switch). nomic: the default input is the speakers' monitor, the
+# session manager is held still 1.5 s at every start and the program quits
+# 0.2-1.0 s into that.
 # PARLARO_BENCH_LOAD busy loops (the core count unless set) load the machine
 # meanwhile. Prints one line of counts.
 set -u
@@ -94,13 +96,21 @@ lost=0 false_notices=0 kept=0 repaired=0 taken=0
 for cycle in $(seq 1 "$cycles"); do
   had_record=0
   recorded && had_record=1
-  if [[ $mode == nomic ]]; then
-    stall 1.0
-  elif ((RANDOM % 2)); then
-    stall "$(random_between 0.3 1.5)"
-  fi
   "$program" >>"$dir/parlaro.log" 2>&1 &
   running=$!
+  # The stall starts as the program's connection appears on the server: it
+  # is about to load the virtual microphone and switch the default input.
+  if [[ $mode == nomic ]] || ((RANDOM % 2)); then
+    for _ in $(seq 1 400); do
+      pactl list short clients 2>/dev/null | grep -q 'parlaro$' && break
+      sleep 0.01
+    done
+    if [[ $mode == nomic ]]; then
+      stall 1.5
+    else
+      stall "$(random_between 0.3 1.5)"
+    fi
+  fi
   if [[ $mode == nomic ]]; then
     sleep "$(random_between 0.2 1.0)"
   else
