@@ -474,5 +474,41 @@ TEST(SystemAudioRoute, ASettingsStoreThatRefusesTheWriteStillGetsTheDevicesBack)
     EXPECT_EQ(world.stored(), std::nullopt);
 }
 
+TEST(SystemAudioRoute, AStrandedVirtualMicrophoneIsGivenBackOnceUnlessAnotherCopyHoldsIt)
+{
+    // The virtual microphone is the default and nothing recorded it: the
+    // first real microphone takes its place, once.
+    RouteWorld world;
+    world.sim.setDefaultDevice(true, 20);
+    auto route = world.route();
+    const auto reclaimed = route.reclaimStrandedInput();
+    ASSERT_TRUE(reclaimed);
+    EXPECT_EQ(reclaimed->uid, "builtin-mic");
+    EXPECT_EQ(world.sim.defaultDevice(true), 10u);
+    EXPECT_EQ(route.reclaimStrandedInput(), std::nullopt);
+
+    // A start that has a record gives back by the record instead.
+    world.sim.setDefaultDevice(true, 20);
+    world.store(R"({"oldInput":"usb-mic","oldOutput":"","routedInput":"com.parlaro.virtualmic","routedOutput":""})");
+    EXPECT_EQ(world.route().reclaimStrandedInput(), std::nullopt);
+    world.platform.defaults.remove(key);
+
+    // Another copy of the program runs: the input is its to hold.
+    world.sim.addProcess(sim::SimProcess{.id = 900, .pid = 5151, .bundleID = ownApplicationID});
+    EXPECT_EQ(world.route().reclaimStrandedInput(), std::nullopt);
+    EXPECT_EQ(world.sim.defaultDevice(true), 20u);
+    world.sim.removeObject(900);
+
+    // No microphone: the speakers' monitor.
+    world.sim.removeObject(10);
+    world.sim.removeObject(40);
+    world.sim.addDevice(test::simDevice(50, "speakers.monitor").named("Monitor of speakers").input({2}).unlisted());
+    const auto monitor = world.route().reclaimStrandedInput();
+    ASSERT_TRUE(monitor);
+    EXPECT_EQ(monitor->uid, "speakers.monitor");
+    EXPECT_EQ(monitor->name, "Monitor of speakers");
+    EXPECT_EQ(world.sim.defaultDevice(true), 50u);
+}
+
 }  // namespace
 }  // namespace parlaro

@@ -250,7 +250,7 @@ testing::AssertionResult removeMicrophones()
         const QStringList fields = line.split(QLatin1Char('\t'));
         if (fields.size() < 3 || fields[2].contains(QStringLiteral("parlaro")))
             continue;
-        if (fields[1] == QStringLiteral("module-remap-source")
+        if (fields[1] == QStringLiteral("module-remap-source") || fields[1] == QStringLiteral("module-null-source")
             || (fields[1] == QStringLiteral("module-null-sink") && fields[2].contains(QStringLiteral("_voice"))))
             pactl({QStringLiteral("unload-module"), fields[0]});
     }
