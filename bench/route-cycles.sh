@@ -11,6 +11,7 @@
 # to switch). nomic: the default input is the speakers' monitor, the
 # session manager is held still 1.5 s at every start and the program quits
 # 0.2-1.0 s into that.
+# PARLARO_BENCH_EVERY=1 holds it still around every start and quit instead.
 # PARLARO_BENCH_LOAD busy loops (the core count unless set) load the machine
 # meanwhile. Prints one line of counts.
 set -u
@@ -92,6 +93,7 @@ random_between() { awk -v a="$1" -v b="$2" -v r="$RANDOM" 'BEGIN { printf "%.2f"
 notice_shown() { xwininfo -root -tree 2>/dev/null | grep -q '"Notice"'; }
 recorded() { grep -q systemAudioRouteRecovery "$XDG_CONFIG_HOME/parlaro/settings.json" 2>/dev/null; }
 
+every=${PARLARO_BENCH_EVERY:-0}
 lost=0 false_notices=0 kept=0 repaired=0 taken=0
 for cycle in $(seq 1 "$cycles"); do
   had_record=0
@@ -100,7 +102,7 @@ for cycle in $(seq 1 "$cycles"); do
   running=$!
   # The stall starts as the program's connection appears on the server: it
   # is about to load the virtual microphone and switch the default input.
-  if [[ $mode == nomic ]] || ((RANDOM % 2)); then
+  if [[ $mode == nomic || $every == 1 ]] || ((RANDOM % 2)); then
     for _ in $(seq 1 400); do
       pactl list short clients 2>/dev/null | grep -q 'parlaro$' && break
       sleep 0.01
@@ -124,7 +126,7 @@ for cycle in $(seq 1 "$cycles"); do
       taken=$((taken + 1))
       ((noticed)) && false_notices=$((false_notices + 1))
     fi
-    ((RANDOM % 2)) && stall "$(random_between 0.3 1.5)"
+    ((every || RANDOM % 2)) && stall "$(random_between 0.3 1.5)"
   fi
   kill -TERM "$running"
   for _ in $(seq 1 200); do kill -0 "$running" 2>/dev/null || break; sleep 0.05; done
