@@ -47,7 +47,8 @@ fail() {
 }
 
 "$tests/platform/x11/xvfb.sh" start "$dir/x" || fail "Xvfb did not start"
-export DISPLAY=":$(cat "$dir/x/display")"
+display=$(cat "$dir/x/display")
+export DISPLAY=":$display"
 "$sound" start "$dir/sound" || fail "the sound server did not start"
 server="unix:$dir/sound/pulse/native"
 export PULSE_SERVER=$server QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$dir/home" LANG=C.UTF-8 LANGUAGE=en
