@@ -261,7 +261,14 @@ void AppDelegate::answerUnsaved(UnsavedAnswer answer)
             entries.insert(entries.end(), session.entries.begin(), session.entries.end());
         std::stable_sort(entries.begin(), entries.end(),
                          [](const ConversationEntry& a, const ConversationEntry& b) { return a.time < b.time; });
-        settings::ExportPanel::exportSession(entries, mainWindow());
+        // The copy is the user's answer: once it is written, the program
+        // quits without asking again.
+        settings::ExportPanel::exportSession(entries, mainWindow(), [self = QPointer<AppDelegate>(this)] {
+            if (!self)
+                return;
+            self->unsavedGiveUp_ = true;
+            self->quitUnasked();
+        });
         return;
     }
     case UnsavedAnswer::quitAnyway:

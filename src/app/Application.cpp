@@ -166,7 +166,12 @@ bool Application::start()
         tellSettingsFileProblem(*settingsFile, *factory_->model(), stderr);
     tellNoHomeFolder(settingsInMemory, *factory_->history(), *factory_->model(), stderr);
     tellEarlierEntries(takeEarlierEntryNotes(), *factory_->model(), stderr);
-    tellRescuedConversations(rescuePlaces, *factory_->model(), stderr);
+    tellRescuedConversations(
+        rescuePlaces,
+        [history = factory_->history()](const ConversationSession& session) {
+            return history->isEnabled() && !history->save(session);
+        },
+        *factory_->model(), stderr);
     delegate->launchFinished();
     window_->show();
     return true;

@@ -8,16 +8,30 @@
 
 namespace parlaro::app {
 
-void tellRescuedConversations(const std::vector<std::filesystem::path>& places, AppModel& model, std::FILE* stream)
+void tellRescuedConversations(const std::vector<std::filesystem::path>& places,
+                              const std::function<bool(const ConversationSession&)>& save, AppModel& model,
+                              std::FILE* stream)
 {
-    const auto found = UnsavedRescue::takeUntold(places);
-    if (!found)
+    const UnsavedRescue::BroughtBack found = UnsavedRescue::bringBack(places, save);
+    std::string text;
+    if (found.sessions > 0) {
+        std::fprintf(stream,
+                     "parlaro: %zu conversation session(s) the history could not save when Parlaro last ended are "
+                     "back in the history.\n",
+                     found.sessions);
+        text = localized("上次退出时未能保存的 %@ 个对话已放回对话记录。", found.sessions);
+    }
+    if (found.left) {
+        std::fprintf(stream,
+                     "parlaro: %zu conversation session(s) the history could not save when Parlaro last ended are in "
+                     "%s; they go back into the history once it can be written.\n",
+                     found.left->sessions, found.left->folder.c_str());
+        const std::string left = localized("上次退出时有 %@ 个对话未能保存，已写入 %@；对话记录可以写入时会自动放回。",
+                                           found.left->sessions, found.left->folder.string());
+        text = text.empty() ? left : text + "\n" + left;
+    }
+    if (text.empty())
         return;
-    std::fprintf(stream,
-                 "parlaro: %zu conversation session(s) the history could not save when Parlaro last ended are in "
-                 "%s.\n",
-                 found->sessions, found->folder.c_str());
-    std::string text = localized("上次退出时对话记录无法保存，未保存的对话已写入 %@。", found->folder.string());
     if (const auto& shown = model.errorMessage.get())
         text = *shown + "\n" + text;
     model.showError(std::move(text));

@@ -85,6 +85,21 @@ std::optional<AudioObjectId> AudioDevices::defaultDeviceID(bool input)
     return id;
 }
 
+std::optional<AudioObjectId> AudioDevices::askedDefaultDeviceID(bool input)
+{
+    const AudioPropertyValue qualifier = std::uint32_t{AudioSelectors::askTheServer};
+    AudioObjectId id = 0;
+    const AudioStatus status =
+        audioSystem().get(audioSystemObject, {AudioSelectors::defaultDevice(input)}, id, &qualifier);
+    if (status != AudioStatuses::ok) {
+        const std::string kind = input ? localized("麦克风") : localized("声音输出");
+        throw DomainError("SystemAudio", status, localized("无法读取系统%@（%@）", kind, status));
+    }
+    if (id == 0)
+        return std::nullopt;
+    return id;
+}
+
 void AudioDevices::setDefaultDevice(AudioObjectId device, bool input)
 {
     const AudioStatus status =

@@ -21,6 +21,10 @@ public:
     static std::vector<AudioDevice> outputDevices();
     static std::optional<AudioObjectId> deviceID(const std::string& uid);
     static std::optional<AudioObjectId> defaultDeviceID(bool input);
+    // The default as the system itself says it is now, not as it last
+    // announced it; throws DomainError "SystemAudio" with the read's status
+    // when the system cannot be asked.
+    static std::optional<AudioObjectId> askedDefaultDeviceID(bool input);
     // Throws DomainError "SystemAudio" with the write's status as code when
     // the system refuses it. A write it accepted, or sent without an answer
     // in time, may take effect later: defaultDeviceID tells when.

@@ -1,5 +1,6 @@
 #include "audio/SystemAudioRoute.h"
 
+#include "audio/AudioClient.h"
 #include "audio/AudioDevices.h"
 #include "platform/JsonInput.h"
 #include "runtime/Error.h"
@@ -38,6 +39,29 @@ std::optional<AudioObjectId> unlistedDevice(const std::string& uid, bool input)
     if (!id || AudioDevices::channelCount(*id, input ? AudioScope::input : AudioScope::output) < 1)
         return std::nullopt;
     return id;
+}
+
+// Another process of the program has streams on the server.
+bool anotherCopyRuns()
+{
+    AudioSystem& system = audioSystem();
+    const std::int32_t own = system.currentProcessID();
+    std::vector<AudioObjectId> processes;
+    if (system.get(audioSystemObject, {AudioSelectors::processes}, processes) != AudioStatuses::ok)
+        return false;
+    for (const AudioObjectId process : processes) {
+        AudioClient client;
+        std::uint32_t pid = 0;
+        AudioString bundle;
+        if (system.get(process, {AudioSelectors::processPID}, pid) != AudioStatuses::ok
+            || system.get(process, {AudioSelectors::processBundleID}, bundle) != AudioStatuses::ok || !bundle)
+            continue;
+        client.pid = static_cast<std::int32_t>(pid);
+        client.bundleID = *bundle;
+        if (client.pid != own && !client.isForeign())
+            return true;
+    }
+    return false;
 }
 
 void throwProblems(const std::vector<std::string>& problems)
@@ -147,14 +171,18 @@ bool SystemAudioRoute::routeInput(const AudioDevice& device, const std::optional
         persistSnapshot(record);
     }
 
-    if (current && current->id == device.id)
+    if (current && current->id == device.id) {
+        inputSwitchUnseen_ = false;
         return true;
+    }
     try {
         setDefault_(device.id, true);
     } catch (...) {
         const std::exception_ptr failure = std::current_exception();
-        if (current_(true) == device.id)
+        if (isDefault(device.id, true) == true) {
+            inputSwitchUnseen_ = false;
             return true;
+        }
         if (snapshot_) {
             std::optional<Snapshot> remaining;
             if (!snapshot_->routedOutput.empty())
@@ -169,32 +197,56 @@ bool SystemAudioRoute::routeInput(const AudioDevice& device, const std::optional
     }
     // Accepted: a server under load may apply it only later, and the record
     // written above already covers that.
-    return current_(true) == device.id;
+    const bool landed = isDefault(device.id, true) == true;
+    inputSwitchUnseen_ = !landed;
+    return landed;
+}
+
+std::optional<std::optional<AudioObjectId>> SystemAudioRoute::askCurrent(bool input) const
+{
+    try {
+        return current_(input);
+    } catch (...) {
+        // Unknown, which every caller treats as such.
+        return std::nullopt;
+    }
+}
+
+std::optional<bool> SystemAudioRoute::isDefault(AudioObjectId device, bool input) const
+{
+    const auto current = askCurrent(input);
+    if (!current)
+        return std::nullopt;
+    return *current == device;
 }
 
 SystemAudioRoute::HalfOutcome SystemAudioRoute::restoreHalf(bool input, const std::string& oldUID,
                                                             const std::string& routedUID,
                                                             const std::vector<AudioDevice>& devices)
 {
-    if (routedUID.empty() || devices.empty())
+    // An empty old UID names no device: nothing to give back, and no guess
+    // at what the user had (another copy of the program may hold the input).
+    if (routedUID.empty() || oldUID.empty() || oldUID == routedUID)
         return {};
-    const AudioDevice* current = findByID(devices, current_(input));
-    if (!current || current->uid != routedUID)
-        return {};
-    if (oldUID == routedUID)
+    const auto asked = askCurrent(input);
+    // Not known: the next start asks again.
+    if (!asked || devices.empty())
+        return {std::nullopt, true};
+    const AudioDevice* current = findByID(devices, *asked);
+    const bool routed = current && current->uid == routedUID;
+    // A switch sent this run may land after the quit on a server that is
+    // behind; choosing the user's input again puts it last.
+    const bool unseen = input && inputSwitchUnseen_ && !routed;
+    if (!routed && !unseen)
         return {};
 
     const AudioDevice* target = nullptr;
     std::optional<AudioObjectId> targetID;
-    // An empty old UID names no device, not one whose UID could not be read.
-    if (!oldUID.empty()) {
-        auto found =
-            std::find_if(devices.begin(), devices.end(), [&](const AudioDevice& d) { return d.uid == oldUID; });
-        if (found != devices.end())
-            target = &*found;
-        else
-            targetID = unlistedDevice(oldUID, input);
-    }
+    auto found = std::find_if(devices.begin(), devices.end(), [&](const AudioDevice& d) { return d.uid == oldUID; });
+    if (found != devices.end())
+        target = &*found;
+    else
+        targetID = unlistedDevice(oldUID, input);
     // Only listed devices stand in for a previous one that is gone.
     if (!target && !targetID) {
         auto found = std::find_if(devices.begin(), devices.end(), [input](const AudioDevice& d) {
@@ -206,6 +258,17 @@ SystemAudioRoute::HalfOutcome SystemAudioRoute::restoreHalf(bool input, const st
     }
     if (target)
         targetID = target->id;
+    if (unseen) {
+        // Only the device the user had, and only while it is the default.
+        if (targetID == *asked) {
+            try {
+                setDefault_(*targetID, input);
+            } catch (...) {
+                // The half stays recorded either way.
+            }
+        }
+        return {std::nullopt, true};
+    }
     if (!targetID)
         return {input ? localized("原麦克风未连接") : localized("原声音输出未连接"), false};
     // Confirmed by reading the default back: a server that accepted the
@@ -223,12 +286,52 @@ SystemAudioRoute::HalfOutcome SystemAudioRoute::restoreHalf(bool input, const st
             problem = describe(std::current_exception());
             refused = true;
         }
-        if (current_(input) != routedID)
+        const auto now = askCurrent(input);
+        if (now && *now != routedID)
             return {};
         if (refused)
             break;
     }
     return {problem ? *problem : unappliedSwitchText(input), true};
+}
+
+std::optional<AudioDevice> SystemAudioRoute::reclaimStrandedInput()
+{
+    if (snapshot_)
+        return std::nullopt;
+    const std::vector<AudioDevice> devices = devices_();
+    const auto current = askCurrent(true);
+    const AudioDevice* routed = current ? findByID(devices, *current) : nullptr;
+    if (!routed || !isVirtualMicrophone(routed->uid) || anotherCopyRuns())
+        return std::nullopt;
+    std::optional<AudioDevice> target;
+    auto microphone = std::find_if(devices.begin(), devices.end(), [](const AudioDevice& d) {
+        return !isVirtualMicrophone(d.uid) && d.transportType != AudioTransports::virtualDevice && d.inputChannels >= 1;
+    });
+    if (microphone != devices.end()) {
+        target = *microphone;
+    } else if (const auto output = askCurrent(false)) {
+        // A machine without a microphone records its speakers' monitor.
+        const AudioDevice* speakers = findByID(devices, *output);
+        const std::string monitor = speakers ? speakers->uid + ".monitor" : std::string();
+        if (speakers && !isVirtualMicrophone(speakers->uid))
+            if (const auto id = unlistedDevice(monitor, true))
+                target = AudioDevice{
+                    .id = *id,
+                    .name = AudioDevices::stringProperty(*id, AudioSelectors::name).value_or(monitor),
+                    .uid = monitor,
+                };
+    }
+    if (!target)
+        return std::nullopt;
+    try {
+        setDefault_(target->id, true);
+    } catch (...) {
+        // Nothing given back; the takeover that follows records the
+        // virtual microphone's own previous input as before.
+        return std::nullopt;
+    }
+    return target;
 }
 
 std::string SystemAudioRoute::unappliedSwitchText(bool input)

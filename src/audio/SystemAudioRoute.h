@@ -34,6 +34,9 @@ public:
     };
 
     using Devices = std::function<std::vector<AudioDevice>()>;
+    // The default as the system itself says it is now, not a copy its
+    // announcements keep (a server may stop announcing); throws when the
+    // system cannot be asked.
     using Current = std::function<std::optional<AudioObjectId>(bool input)>;
     // Throws when the system refuses the switch; one it accepted may take
     // effect a while later, which `Current` tells.
@@ -72,11 +75,24 @@ public:
     // throws DomainError "SystemAudioRoute" 1 with every problem.
     void restoreOutput();
     // Undoes both halves, then forgets the record (kept in the settings when
-    // they refuse the write). A half whose routed device is still the
-    // default after the give-back stays recorded, so the next start gives it
-    // back. Throws DomainError "SystemAudioRoute" 1 with every problem,
-    // joined by "；".
+    // they refuse the write). A half goes only when the system, asked, says
+    // its routed device is not the default: one still routed after the
+    // give-back, one the system could not be asked about, and one whose
+    // switch went out this run unseen (it may land yet; the user's input is
+    // chosen again after it) stay recorded, so the next start gives them
+    // back. An empty previous device gives nothing back. Throws DomainError
+    // "SystemAudioRoute" 1 with every problem, joined by "；".
     void restoreSavedRoute();
+    // Whether the device is the default now, as the system itself says;
+    // none when it cannot be asked.
+    std::optional<bool> isDefault(AudioObjectId device, bool input) const;
+    // At a start with no record: when the default input is the virtual
+    // microphone and no other copy of the program runs on the server (it
+    // would hold the input by right), gives the input back to a device that
+    // is not ours, a listed physical one first, else the default output's
+    // monitor. The device when it was given back (the system may apply
+    // the switch a while later).
+    std::optional<AudioDevice> reclaimStrandedInput();
     // The text for a switch the system accepted and did not apply.
     static std::string unappliedSwitchText(bool input);
     // Stores a new record (none removes it) in memory and in the settings.
@@ -93,11 +109,16 @@ private:
     HalfOutcome restoreHalf(bool input, const std::string& oldUID, const std::string& routedUID,
                             const std::vector<AudioDevice>& devices);
 
+    // The system's answer, none when it cannot be asked.
+    std::optional<std::optional<AudioObjectId>> askCurrent(bool input) const;
+
     SettingsStore& defaults_;
     Devices devices_;
     Current current_;
     SetDefault setDefault_;
     std::optional<Snapshot> snapshot_;
+    // An input switch went out this run and was not seen to land.
+    bool inputSwitchUnseen_ = false;
 };
 
 }  // namespace parlaro

@@ -4,6 +4,8 @@
 #include "history/HistoryJson.h"
 #include "platform/AtomicFile.h"
 
+#include <functional>
+
 #include <cstdlib>
 #include <system_error>
 
@@ -75,21 +77,43 @@ std::optional<fs::path> write(const std::vector<ConversationSession>& sessions, 
     return std::nullopt;
 }
 
-std::optional<Untold> takeUntold(const std::vector<fs::path>& places)
+BroughtBack bringBack(const std::vector<fs::path>& places, const std::function<bool(const ConversationSession&)>& save)
 {
+    BroughtBack result;
     for (const fs::path& folder : places) {
         std::error_code error;
-        if (!fs::exists(fs::symlink_status(folder / untoldMark, error)))
+        if (!fs::is_directory(fs::symlink_status(folder, error)))
             continue;
-        Untold found{folder, 0};
-        for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        removeStaleTemporaries(
+            folder,
+            [](const std::string& target) {
+                return target == untoldMark || HistoryFiles::sessionId(fs::path(target)).has_value();
+            },
+            std::nullopt);
+        std::vector<fs::path> files;
+        for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
             if (HistoryFiles::sessionId(it->path()))
-                ++found.sessions;
+                files.push_back(it->path());
+        std::size_t remaining = 0;
+        for (const fs::path& file : files) {
+            const std::optional<std::string> text = HistoryFiles::read(file);
+            const std::optional<ConversationSession> session = text ? HistoryJson::decodeSession(*text) : std::nullopt;
+            std::error_code removal;
+            if (session && save(*session) && fs::remove(file, removal) && !removal)
+                ++result.sessions;
+            else
+                ++remaining;
         }
-        fs::remove(folder / untoldMark, error);
-        return found;
+        const bool untold = fs::exists(fs::symlink_status(folder / untoldMark, error));
+        if (remaining == 0) {
+            fs::remove(folder / untoldMark, error);
+            fs::remove(folder, error);
+        } else if (untold && !result.left) {
+            result.left = Untold{folder, remaining};
+            fs::remove(folder / untoldMark, error);
+        }
     }
-    return std::nullopt;
+    return result;
 }
 
 }  // namespace parlaro::UnsavedRescue

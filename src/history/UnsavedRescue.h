@@ -34,11 +34,24 @@ std::optional<std::filesystem::path> write(const std::vector<ConversationSession
                                            const std::vector<std::filesystem::path>& places);
 
 // A folder written to since the user was last told, and how many
-// conversations it holds; from then on it counts as told.
+// conversations it holds.
 struct Untold {
     std::filesystem::path folder;
     std::size_t sessions = 0;
 };
-std::optional<Untold> takeUntold(const std::vector<std::filesystem::path>& places);
+// What a start did with the rescued conversations: how many went back into
+// the history, and the first folder still holding some that could not, if
+// the user has not heard of it yet (from then on it counts as told).
+struct BroughtBack {
+    std::size_t sessions = 0;
+    std::optional<Untold> left;
+};
+// Hands every session file of every place to `save` (true once the
+// history holds the session) and removes the file only then; a file that
+// does not decode stays. What rescues killed mid-write left behind (hidden
+// temporaries holding conversation text) is swept first: only one copy of
+// the program runs, so no write is under way. A folder left empty goes.
+BroughtBack bringBack(const std::vector<std::filesystem::path>& places,
+                      const std::function<bool(const ConversationSession&)>& save);
 
 }  // namespace parlaro::UnsavedRescue

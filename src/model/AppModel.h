@@ -908,6 +908,8 @@ private:
     // At quit: records a takeover that the server applied after reporting
     // it as failed, so that it is given back too.
     void recordLateTakeover();
+    // The device UID the input went back to, when it did.
+    std::optional<std::string> reclaimStrandedSystemMic();
     // How long a switch the server accepted may take to apply before the
     // user is told it did not.
     static constexpr double systemMicSettleSeconds = 5.0;

@@ -24,8 +24,15 @@ constexpr double recorderStartSeconds = 12.0;
 
 void AppModel::beginHoldToTalk()
 {
-    if (!canStartSpeaking())
+    if (!canStartSpeaking()) {
+        // A press during a hold (a key's repeat) belongs to it; any other
+        // says why it starts nothing, as a global key has no greyed button
+        // to show it.
+        if (!isHoldingToTalk.get())
+            status.set(isHearTesting.get() ? localized("正在试听，结束后再按住说话")
+                                           : localized("上一句还在处理，完成后再按住说话"));
         return;
+    }
     const std::string my = myLanguage.get().displayName();
     const std::optional<SpeechEngine> engine = myEngine.get();
     if (!engine) {

@@ -35,7 +35,10 @@ void AppModel::prepareSession()
     std::optional<std::string> candidate;
     if (systemRoute && systemRoute->snapshot() && !systemRoute->snapshot()->oldInput.empty())
         candidate = systemRoute->snapshot()->oldInput;
+    const bool recorded = systemRoute && systemRoute->snapshot();
     restoreSystemMic();
+    if (std::optional<std::string> reclaimed = recorded ? std::nullopt : reclaimStrandedSystemMic())
+        candidate = std::move(reclaimed);
 
     const std::vector<AudioDevice> devices = listDevices();
     if (const std::optional<AudioObjectId> current = systemDefault(true)) {

@@ -97,16 +97,29 @@ void AppModel::recordLateTakeover()
     // up: the takeover was reported as failed and left no record, yet the
     // virtual microphone is the default input. Taken over now, it is
     // recorded, so the give-back that follows finds it.
+    // The server itself is asked: some stop announcing a new default.
     if (!systemMicPending.get() || !systemRoute)
-        return;
-    const std::optional<AudioObjectId> current = systemDefault(true);
-    if (!current)
         return;
     const std::vector<AudioDevice> devices = listDevices();
     if (std::any_of(devices.begin(), devices.end(), [&](const AudioDevice& device) {
-            return device.id == *current && device.uid == virtualMicUID && device.inputChannels > 0;
+            return device.uid == virtualMicUID && device.inputChannels > 0
+                && systemRoute->isDefault(device.id, true) == true;
         }))
         applySystemMic();
+}
+
+std::optional<std::string> AppModel::reclaimStrandedSystemMic()
+{
+    // The virtual microphone left the default input with no record to give
+    // it back by (a run ended before it could write one): given back once,
+    // and said, so the user's own input is what this run records.
+    if (!systemRoute)
+        return std::nullopt;
+    const std::optional<AudioDevice> reclaimed = systemRoute->reclaimStrandedInput();
+    if (!reclaimed)
+        return std::nullopt;
+    errorMessage.set(localized("系统麦克风上次未能恢复，现已改回%@", reclaimed->name));
+    return reclaimed->uid;
 }
 
 void AppModel::restoreSystemMic()

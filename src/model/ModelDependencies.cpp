@@ -81,7 +81,7 @@ std::shared_ptr<SystemAudioRoute> makeSystemAudioRoute(SettingsStore& defaults)
 {
     return std::make_shared<SystemAudioRoute>(
         defaults, [] { return AudioDevices::allDevices(); },
-        [](bool input) { return AudioDevices::defaultDeviceID(input); },
+        [](bool input) { return AudioDevices::askedDefaultDeviceID(input); },
         [](AudioObjectId device, bool input) { AudioDevices::setDefaultDevice(device, input); },
         SystemAudioRoute::savedSnapshot(defaults));
 }

@@ -32,6 +32,11 @@ inline constexpr AudioSelector devices = "dev#"_fcc;
 inline constexpr AudioSelector processes = "prs#"_fcc;
 inline constexpr AudioSelector defaultInputDevice = "dIn "_fcc;
 inline constexpr AudioSelector defaultOutputDevice = "dOut"_fcc;
+// A default device read with this qualifier is asked of the server itself,
+// not answered from what the system last heard of it (a server may change
+// its default without announcing it); such a read fails, with the status
+// saying why, when the server does not answer.
+inline constexpr std::uint32_t askTheServer = 1;
 constexpr AudioSelector defaultDevice(bool input)
 {
     return input ? defaultInputDevice : defaultOutputDevice;

@@ -47,7 +47,12 @@ void ErrorAlert::refresh()
     box->setEscapeButton(ok);
     box_ = box;
     connect(box, &QDialog::finished, this, [this] { finished(); });
-    box->open();
+    // Never modal and never taking the focus: a notice may come up in the
+    // middle of a hold, whose release (by mouse or key) must still reach
+    // the window.
+    box->setWindowModality(Qt::NonModal);
+    box->setAttribute(Qt::WA_ShowWithoutActivating);
+    box->show();
 }
 
 void ErrorAlert::finished()

@@ -221,7 +221,8 @@ std::vector<std::shared_ptr<Chooser>>& openChoosers()
 
 }  // namespace
 
-void ExportPanel::exportSession(const std::vector<ConversationEntry>& entries, QWidget* parent)
+void ExportPanel::exportSession(const std::vector<ConversationEntry>& entries, QWidget* parent,
+                                std::function<void()> written)
 {
     if (entries.empty())
         return;
@@ -243,10 +244,12 @@ void ExportPanel::exportSession(const std::vector<ConversationEntry>& entries, Q
         if (!name.empty())
             self->dialog->setFileName(ui::q(ExportNaming::withFormat(name, self->format)));
     };
-    dialog->onFinished = [weak](std::optional<QString> path) {
+    dialog->onFinished = [weak, written = std::move(written)](std::optional<QString> path) {
         std::shared_ptr<Chooser> self = weak.lock();
         if (!self)
             return;
+        // Taken out first: clearing onFinished destroys this closure.
+        const std::function<void()> done = written;
         std::erase(openChoosers(), self);
         self->dialog->onFilterChanged = nullptr;
         self->dialog->onFinished = nullptr;
@@ -254,10 +257,13 @@ void ExportPanel::exportSession(const std::vector<ConversationEntry>& entries, Q
             std::string contents = self->format == Format::csv
                 ? ConversationExport::csv(self->entries, exportContext())
                 : ConversationExport::text(self->entries, self->title, exportContext());
-            if (auto failure = write(*path, contents))
+            if (auto failure = write(*path, contents)) {
                 Prompter::shared().alert(self->parent, localized("导出失败：%@", *failure));
-            else
+            } else {
                 lastFolder() = QFileInfo(*path).absolutePath();
+                if (done)
+                    done();
+            }
         }
         // The dialog may still be on the stack of its own signal.
         QMetaObject::invokeMethod(

@@ -61,7 +61,9 @@ class ExportPanel {
 public:
     using DialogFactory = std::function<std::unique_ptr<SaveDialog>()>;
 
-    static void exportSession(const std::vector<ConversationEntry>& entries, QWidget* parent = nullptr);
+    // `written` runs once the file is written.
+    static void exportSession(const std::vector<ConversationEntry>& entries, QWidget* parent = nullptr,
+                              std::function<void()> written = {});
 
     // Writes the contents as UTF-8, all or nothing. The system's reason on
     // failure.

@@ -40,7 +40,10 @@ public:
                                     QMessageBox::NoButton, parent);
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->addButton(ui::q(localized("好")), QMessageBox::AcceptRole);
-        box->open();
+        // A notice blocks nothing: the window behind it keeps working.
+        box->setWindowModality(Qt::NonModal);
+        box->setAttribute(Qt::WA_ShowWithoutActivating);
+        box->show();
     }
 };
 

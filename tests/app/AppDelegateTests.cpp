@@ -424,12 +424,19 @@ TEST(QuitWithUnsavedHistory, WhatTheHistoryCouldNotWriteIsReportedOnStandardErro
 // the window, written elsewhere at a signal and said where at the next
 // start, lost only when the user says so.
 struct UnsavedQuit {
+    // Cancelled, or saved as the file `copy` names.
     struct Dialog final : settings::SaveDialog {
-        explicit Dialog(int& opened) : opened_(opened) {}
-        void open(QWidget*, const QString&, const QStringList&, const QString&) override { ++opened_; }
+        Dialog(int& opened, const std::optional<std::filesystem::path>& copy) : opened_(opened), copy_(copy) {}
+        void open(QWidget*, const QString&, const QStringList&, const QString&) override
+        {
+            ++opened_;
+            if (copy_)
+                onFinished(QString::fromStdString(copy_->string()));
+        }
         QString fileName() const override { return {}; }
         void setFileName(const QString&) override {}
         int& opened_;
+        const std::optional<std::filesystem::path>& copy_;
     };
 
     ShellWorld shell;
@@ -439,7 +446,8 @@ struct UnsavedQuit {
     std::vector<std::string> questions;
     app::AppDelegate::UnsavedAnswer answer = app::AppDelegate::UnsavedAnswer::keepTrying;
     int exports = 0;
-    settings::ExportPanel::Scope exportScope{[this] { return std::make_unique<Dialog>(exports); }, {"en", "UTC"}};
+    std::optional<std::filesystem::path> copy;
+    settings::ExportPanel::Scope exportScope{[this] { return std::make_unique<Dialog>(exports, copy); }, {"en", "UTC"}};
     test::CapturedStream errors;
 
     explicit UnsavedQuit(bool asked = true)
@@ -490,20 +498,53 @@ TEST(QuitWithUnsavedHistory, AQuitFromTheWindowAsksFirstAndASignalWritesThemElse
     ASSERT_TRUE(kept);
     EXPECT_EQ(kept->entries.front().original, "hello");
 
-    // The next start says where, once.
+    // The next start cannot write the history either: it says how many and
+    // where, once. A rescue killed mid-write left a hidden temporary with
+    // conversation text, which goes.
+    const std::filesystem::path rescue = q.elsewhere / "Unsaved";
+    const std::filesystem::path temporary = rescue / ("." + id.toString() + ".json.tmp-Ab12Cd");
+    HistoryFiles::writeAtomically(temporary, "{\"entries\":[{\"original\":\"secret\"");
     ModelWorld next;
     auto model = next.make();
     test::CapturedStream said;
-    app::tellRescuedConversations(q.places, *model, said.file());
+    const auto intoHistory = [&](const ConversationSession& session) {
+        return !q.shell.history->save(session).has_value();
+    };
+    app::tellRescuedConversations(q.places, intoHistory, *model, said.file());
     EXPECT_EQ(model->errorMessage.get(),
-              "上次退出时对话记录无法保存，未保存的对话已写入 " + (q.elsewhere / "Unsaved").string() + "。");
+              "上次退出时有 1 个对话未能保存，已写入 " + rescue.string() + "；对话记录可以写入时会自动放回。");
+    EXPECT_FALSE(std::filesystem::exists(temporary));
     model->dismissError();
-    app::tellRescuedConversations(q.places, *model, said.file());
+    app::tellRescuedConversations(q.places, intoHistory, *model, said.file());
     EXPECT_FALSE(model->errorMessage.get());
+
+    // The first start that can write the history puts them back and only
+    // then lets the rescued copies go.
+    q.readOnly.setReadOnly(false);
+    app::tellRescuedConversations(q.places, intoHistory, *model, said.file());
+    EXPECT_EQ(model->errorMessage.get(), "上次退出时未能保存的 1 个对话已放回对话记录。");
+    const auto back = q.shell.history->loadSession(id);
+    ASSERT_TRUE(std::holds_alternative<ConversationSession>(back));
+    EXPECT_EQ(std::get<ConversationSession>(back).entries.front().original, "hello");
+    EXPECT_FALSE(std::filesystem::exists(rescue));
     EXPECT_EQ(said.text(),
-              "parlaro: 1 conversation session(s) the history could not save when Parlaro "
-              "last ended are in "
-                  + (q.elsewhere / "Unsaved").string() + ".\n");
+              "parlaro: 1 conversation session(s) the history could not save when Parlaro last ended are in "
+                  + rescue.string()
+                  + "; they go back into the history once it can be written.\n"
+                    "parlaro: 1 conversation session(s) the history could not save when Parlaro last ended are back "
+                    "in the history.\n");
+
+    // A copy written is the user's answer to the question: the program
+    // quits then, and nothing goes elsewhere.
+    UnsavedQuit copied;
+    copied.answer = app::AppDelegate::UnsavedAnswer::saveCopy;
+    copied.copy = copied.elsewhere / "copy.txt";
+    copied.shell.delegate->quit();
+    copied.shell.settle();
+    EXPECT_EQ(copied.exports, 1);
+    EXPECT_TRUE(std::filesystem::exists(*copied.copy));
+    EXPECT_EQ(copied.shell.exits, std::vector<int>{0});
+    EXPECT_FALSE(std::filesystem::exists(copied.elsewhere / "Unsaved"));
 }
 
 TEST(QuitWithUnsavedHistory, QuittingAnywayLosesThemAsTheUserSaid)

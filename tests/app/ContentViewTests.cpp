@@ -24,6 +24,7 @@
 #include "support/ScratchMount.h"
 #include "support/TempDirectory.h"
 #include "ui/GroupNotice.h"
+#include "ui/HoldButton.h"
 #include "ui/HoldToTalkControl.h"
 
 #include <QAction>
@@ -409,6 +410,25 @@ TEST_F(ContentViewTest, SheetDismissalEndsOnlyTheRequestOnTopAndErrorsShowOverTh
     w.settle();
     ASSERT_NE(v.errorAlert()->box(), nullptr);
     EXPECT_EQ(v.errorAlert()->box()->text(), "又出错了");
+    v.errorAlert()->box()->accept();
+    w.settle();
+
+    // A notice that comes up during a hold leaves the window working and
+    // takes neither the focus nor the release: the hold ends its work.
+    auto* talk = v.footer()->talk()->button();
+    QTest::mousePress(talk, Qt::LeftButton);
+    w.settle();
+    ASSERT_TRUE(model().isHoldingToTalk.get());
+    model().showError("出错了");
+    w.settle();
+    ASSERT_NE(v.errorAlert()->box(), nullptr);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_FALSE(v.errorAlert()->box()->isModal());
+    EXPECT_TRUE(v.errorAlert()->box()->testAttribute(Qt::WA_ShowWithoutActivating));
+    QTest::mouseRelease(talk, Qt::LeftButton);
+    w.settle();
+    EXPECT_FALSE(model().isHoldingToTalk.get());
+    EXPECT_NE(v.errorAlert()->box(), nullptr);
 }
 
 // A history that cannot be written is said in the window, which stays

@@ -41,10 +41,11 @@ struct RouteWorld {
     }
 
     // Built as the application builds it at start-up.
-    SystemAudioRoute route(SystemAudioRoute::SetDefault setDefault = &AudioDevices::setDefaultDevice)
+    SystemAudioRoute route(SystemAudioRoute::SetDefault setDefault = &AudioDevices::setDefaultDevice,
+                           SystemAudioRoute::Current current = &AudioDevices::askedDefaultDeviceID)
     {
-        return SystemAudioRoute(platform.defaults, &AudioDevices::allDevices, &AudioDevices::defaultDeviceID,
-                                std::move(setDefault), SystemAudioRoute::savedSnapshot(platform.defaults));
+        return SystemAudioRoute(platform.defaults, &AudioDevices::allDevices, std::move(current), std::move(setDefault),
+                                SystemAudioRoute::savedSnapshot(platform.defaults));
     }
 
     std::optional<std::string> stored() const
@@ -260,14 +261,16 @@ TEST(SystemAudioRoute, RestoringCollectsEveryProblem)
     EXPECT_EQ(world.sim.defaultDevice(false), 30u);
     world.sim.clearFailures();
 
-    // No previous input was known: a device whose UID cannot be read (and so
-    // reads as empty) is not taken for it; a real microphone is.
+    // No previous input was known (another copy of the program held the
+    // input when this one switched): nothing is given back, not even a real
+    // microphone as a guess, and the record goes.
     world.add(50, "unreadable", {}, {2}, 0);
     world.sim.fail(50, "uid "_fcc, AudioOperation::getPropertyData, AudioStatuses::unspecified);
     world.sim.setDefaultDevice(true, 20);
     world.store(R"({"oldInput":"","oldOutput":"","routedInput":"com.parlaro.virtualmic","routedOutput":""})");
     world.route().restoreSavedRoute();
-    EXPECT_EQ(world.sim.defaultDevice(true), 10u);
+    EXPECT_EQ(world.sim.defaultDevice(true), 20u);
+    EXPECT_EQ(world.stored(), std::nullopt);
 }
 
 TEST(SystemAudioRoute, AnUnlistedDefaultInputIsGivenBackButNeverStandsIn)
@@ -377,6 +380,35 @@ TEST(SystemAudioRoute, AGiveBackIsConfirmedOrItsHalfStaysForTheNextStart)
     auto outputLate = world.route(lagging);
     EXPECT_THROW(outputLate.restoreOutput(), DomainError);
     EXPECT_EQ(outputLate.snapshot(), SystemAudioRoute::Snapshot::decode(both));
+
+    // A system that cannot be asked what its default is keeps the record,
+    // and nothing is switched on a guess.
+    const std::string input =
+        R"({"oldInput":"builtin-mic","oldOutput":"","routedInput":"com.parlaro.virtualmic","routedOutput":""})";
+    world.sim.setDefaultDevice(true, 20);
+    world.store(input);
+    world.sim.clearEvents();
+    world
+        .route(&AudioDevices::setDefaultDevice,
+               [](bool) -> std::optional<AudioObjectId> {
+                   throw DomainError("SystemAudio", AudioStatuses::unanswered, "no answer");
+               })
+        .restoreSavedRoute();
+    EXPECT_EQ(world.defaultSets(), 0u);
+    EXPECT_EQ(world.stored(), input);
+
+    // A quit before a switch the server accepted was seen to land: the
+    // user's microphone is chosen again after it, so it is the last word,
+    // and the record stays for the next start in case the switch lands yet.
+    world.platform.defaults.remove(key);
+    world.sim.setDefaultDevice(true, 10);
+    std::vector<AudioObjectId> sent;
+    auto early = world.route([&sent](AudioObjectId device, bool) { sent.push_back(device); });
+    EXPECT_FALSE(early.routeInput(world.listed(20), std::nullopt));
+    early.restoreSavedRoute();
+    EXPECT_EQ(sent, (std::vector<AudioObjectId>{20, 10}));
+    EXPECT_EQ(SystemAudioRoute::savedSnapshot(world.platform.defaults),
+              (Snapshot{"builtin-mic", "", virtualMicUID, ""}));
 }
 
 TEST(SystemAudioRoute, RestoringTheOutputKeepsTheInputHalf)
@@ -440,6 +472,42 @@ TEST(SystemAudioRoute, ASettingsStoreThatRefusesTheWriteStillGetsTheDevicesBack)
     EXPECT_EQ(world.defaultSets(), 0u);
     EXPECT_EQ(world.sim.defaultDevice(true), 40u);
     EXPECT_EQ(world.stored(), std::nullopt);
+}
+
+TEST(SystemAudioRoute, AStrandedVirtualMicrophoneIsGivenBackOnceUnlessAnotherCopyHoldsIt)
+{
+    // The virtual microphone is the default and nothing recorded it: the
+    // first real microphone takes its place, once.
+    RouteWorld world;
+    world.sim.setDefaultDevice(true, 20);
+    auto route = world.route();
+    const auto reclaimed = route.reclaimStrandedInput();
+    ASSERT_TRUE(reclaimed);
+    EXPECT_EQ(reclaimed->uid, "builtin-mic");
+    EXPECT_EQ(world.sim.defaultDevice(true), 10u);
+    EXPECT_EQ(route.reclaimStrandedInput(), std::nullopt);
+
+    // A start that has a record gives back by the record instead.
+    world.sim.setDefaultDevice(true, 20);
+    world.store(R"({"oldInput":"usb-mic","oldOutput":"","routedInput":"com.parlaro.virtualmic","routedOutput":""})");
+    EXPECT_EQ(world.route().reclaimStrandedInput(), std::nullopt);
+    world.platform.defaults.remove(key);
+
+    // Another copy of the program runs: the input is its to hold.
+    world.sim.addProcess(sim::SimProcess{.id = 900, .pid = 5151, .bundleID = ownApplicationID});
+    EXPECT_EQ(world.route().reclaimStrandedInput(), std::nullopt);
+    EXPECT_EQ(world.sim.defaultDevice(true), 20u);
+    world.sim.removeObject(900);
+
+    // No microphone: the speakers' monitor.
+    world.sim.removeObject(10);
+    world.sim.removeObject(40);
+    world.sim.addDevice(test::simDevice(50, "speakers.monitor").named("Monitor of speakers").input({2}).unlisted());
+    const auto monitor = world.route().reclaimStrandedInput();
+    ASSERT_TRUE(monitor);
+    EXPECT_EQ(monitor->uid, "speakers.monitor");
+    EXPECT_EQ(monitor->name, "Monitor of speakers");
+    EXPECT_EQ(world.sim.defaultDevice(true), 50u);
 }
 
 }  // namespace

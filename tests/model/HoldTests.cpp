@@ -23,13 +23,25 @@ TEST(ModelHold, RefusedPressesTouchNoHoldStateAndReportInOrder)
     HoldWorld w;
     auto& model = *w.model;
     const rt::Uuid before = ModelTestAccess::holdID(model).get();
+    // Each says so on the status line, as a global key shows nothing else.
     for (auto* busy : {&model.isSpeaking, &model.isTranslatingDraft, &ModelTestAccess::isStartingRecording(model),
                        &model.isRecording, &model.isHearTesting}) {
+        ModelTestAccess::set(model.status, std::string());
         ModelTestAccess::set(*busy, true);
         w.press();
         ModelTestAccess::set(*busy, false);
+        EXPECT_EQ(model.status.get(),
+                  busy == &model.isHearTesting ? "正在试听，结束后再按住说话" : "上一句还在处理，完成后再按住说话");
     }
     EXPECT_EQ(model.errorMessage.get(), std::nullopt);
+    // A key's repeat during a hold is part of the hold and says nothing.
+    ModelTestAccess::set(model.status, std::string());
+    ModelTestAccess::set(model.isHoldingToTalk, true);
+    ModelTestAccess::set(model.isRecording, true);
+    w.press();
+    EXPECT_EQ(model.status.get(), "");
+    ModelTestAccess::set(model.isRecording, false);
+    ModelTestAccess::set(model.isHoldingToTalk, false);
 
     // No recognizer outranks missing downloads and an unconfirmed microphone.
     const std::string my = model.myLanguage.get().displayName();

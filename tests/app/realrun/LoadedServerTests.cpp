@@ -11,8 +11,11 @@
 
 #include "RealRunSupport.h"
 
+#include "audio/AudioDevices.h"
 #include "audio/SystemAudioRoute.h"
 #include "model/ModelTestAccess.h"
+
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -210,4 +213,216 @@ TEST(RealRunUnderLoad, TheMicrophoneIsTakenAndGivenBackWhileTheServerLagsBehind)
     EXPECT_EQ(falseFailures, 0);
     EXPECT_EQ(lost, 0);
     EXPECT_EQ(unguarded, 0);
+}
+
+namespace {
+
+std::string defaultInput()
+{
+    return pactl({QStringLiteral("get-default-source")});
+}
+
+// A PipeWire server whose session manager was once held still while a new
+// default was asked for stops announcing new defaults, though it still
+// applies them; the backend must then ask rather than wait to be told.
+void silenceDefaultAnnouncements(pid_t sessionManager)
+{
+    const QString input = QString::fromStdString(defaultInput());
+    {
+        Stall stall(sessionManager, 0.4);
+        pactl({QStringLiteral("set-default-source"), QStringLiteral("test_speakers.monitor")});
+    }
+    pumpUntil(
+        [&] {
+            pactl({QStringLiteral("set-default-source"), input});
+            return defaultInput() == input.toStdString();
+        },
+        5);
+}
+
+// Takes the test microphones off the server, which then records its
+// speakers' monitor by default, as a machine without a microphone does.
+testing::AssertionResult removeMicrophones()
+{
+    const QString modules =
+        QString::fromStdString(pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("modules")}));
+    for (const QString& line : modules.split(QLatin1Char('\n'))) {
+        const QStringList fields = line.split(QLatin1Char('\t'));
+        if (fields.size() < 3 || fields[2].contains(QStringLiteral("parlaro")))
+            continue;
+        if (fields[1] == QStringLiteral("module-remap-source") || fields[1] == QStringLiteral("module-null-source")
+            || (fields[1] == QStringLiteral("module-null-sink") && fields[2].contains(QStringLiteral("_voice"))))
+            pactl({QStringLiteral("unload-module"), fields[0]});
+    }
+    const bool monitor = pumpUntil(
+        [] {
+            pactl({QStringLiteral("set-default-source"), QStringLiteral("test_speakers.monitor")});
+            return defaultInput() == "test_speakers.monitor";
+        },
+        10);
+    return monitor ? testing::AssertionSuccess()
+                   : testing::AssertionFailure() << "the default input is " << defaultInput();
+}
+
+}  // namespace
+
+// The server applies the switch well after the backend stopped waiting for
+// it, and never says so: the takeover is found, shown as no failure, and the
+// input given back at quit.
+TEST(RealRunUnderLoad, AServerThatStopsAnnouncingItsDefaultIsAskedItself)
+{
+    if (const std::string missing = test::missingRealRunPart({"pactl"}); !missing.empty())
+        GTEST_SKIP() << "not installed: " << missing;
+    if (!test::onPipeWire())
+        GTEST_SKIP() << "PulseAudio announces every new default";
+    test::RealRunWorld world;
+    ASSERT_TRUE(test::loadMicrophone(userMic));
+    const pid_t sessionManager = stalledProcess();
+    ASSERT_GT(sessionManager, 0);
+    silenceDefaultAnnouncements(sessionManager);
+    CpuHog hog(30.0);
+
+    test::SpanishSpeakerProgram program;
+    const auto model = program.factory.model();
+    // Changed behind the program's back, unannounced: a read that asks the
+    // server finds it.
+    const std::optional<AudioObjectId> virtualMic = AudioDevices::deviceID(virtualMicUID);
+    ASSERT_TRUE(virtualMic);
+    ASSERT_TRUE(pumpUntil(
+        [] {
+            pactl({QStringLiteral("set-default-source"), QString::fromUtf8(virtualMicSource)});
+            return defaultInput() == virtualMicSource;
+        },
+        5));
+    const AudioPropertyValue ask = std::uint32_t{1};
+    AudioObjectId asked = 0;
+    EXPECT_EQ(audioSystem().get(audioSystemObject, {AudioSelectors::defaultInputDevice}, asked, &ask),
+              AudioStatuses::ok);
+    EXPECT_EQ(asked, *virtualMic);
+    ASSERT_TRUE(pumpUntil(
+        [] {
+            pactl({QStringLiteral("set-default-source"), QString::fromUtf8(userMic)});
+            return defaultInput() == userMic;
+        },
+        5));
+    {
+        Stall stall(sessionManager, 2.5);
+        ModelTestAccess::prepareSession(*model);
+        ModelTestAccess::startWatching(*model);
+    }
+    EXPECT_TRUE(pumpUntil([&] { return !ModelTestAccess::systemMicPending(*model).get(); }, 15))
+        << "the takeover was not found; the default input is " << defaultInput();
+    EXPECT_EQ(defaultInput(), virtualMicSource);
+    EXPECT_EQ(model->errorMessage.get(), std::nullopt);
+    EXPECT_TRUE(record(program.defaults) && record(program.defaults)->routedInput == virtualMicUID);
+
+    model->shutdown();
+    EXPECT_TRUE(pumpUntil([] { return defaultInput() == userMic; }, 5))
+        << "the default input stayed " << defaultInput() << (record(program.defaults) ? "" : " with no record");
+}
+
+// A quit while the session manager has yet to apply the switch, on a machine
+// without a microphone: the switch may land after the program has gone, so
+// the speakers' monitor is chosen again after it and the record kept; and a
+// start that finds the virtual microphone the default with no record at all
+// gives the input back, once, and says so.
+TEST(RealRunUnderLoad, AQuitBeforeTheSwitchLandsLeavesTheInputWithTheUser)
+{
+    if (const std::string missing = test::missingRealRunPart({"pactl"}); !missing.empty())
+        GTEST_SKIP() << "not installed: " << missing;
+    if (!test::onPipeWire())
+        GTEST_SKIP() << "PulseAudio applies a new default as it answers";
+    test::RealRunWorld world;
+    ASSERT_TRUE(removeMicrophones());
+    const std::string monitor = defaultInput();
+    const pid_t sessionManager = stalledProcess();
+    ASSERT_GT(sessionManager, 0);
+    CpuHog hog(40.0);
+
+    for (const double quitAfter : {0.0, 0.3}) {
+        std::optional<DefaultsData> kept;
+        {
+            test::SpanishSpeakerProgram program;
+            const auto model = program.factory.model();
+            Stall stall(sessionManager, 1.5);
+            ModelTestAccess::prepareSession(*model);
+            ModelTestAccess::startWatching(*model);
+            pumpFor(quitAfter);
+            model->shutdown();
+            kept = program.defaults.get<DefaultsData>(SystemAudioRoute::recoveryKey);
+        }
+        // The session manager, let go, works through what it was sent.
+        pumpFor(1.5);
+        if (defaultInput() != monitor) {
+            EXPECT_TRUE(kept) << "quit after " << quitAfter << " s: the default input stayed " << defaultInput()
+                              << " with no record";
+            test::SpanishSpeakerProgram next(carryRecord(kept));
+            ModelTestAccess::prepareSession(*next.factory.model());
+        }
+        EXPECT_TRUE(pumpUntil([&] { return defaultInput() == monitor; }, 5))
+            << "quit after " << quitAfter << " s: the default input is " << defaultInput();
+    }
+
+    // Left stranded by a run that wrote no record: given back at the next
+    // start, said once, and recorded so that its quit gives it back again.
+    pactl({QStringLiteral("set-default-source"), QString::fromUtf8(virtualMicSource)});
+    ASSERT_TRUE(pumpUntil([] { return defaultInput() == virtualMicSource; }, 5));
+    {
+        test::SpanishSpeakerProgram program;
+        const auto model = program.factory.model();
+        ModelTestAccess::prepareSession(*model);
+        ModelTestAccess::startWatching(*model);
+        ASSERT_TRUE(model->errorMessage.get()) << "the give-back was not said";
+        std::cout << "[ stranded ] " << *model->errorMessage.get() << "\n";
+        pumpUntil([&] { return !ModelTestAccess::systemMicPending(*model).get(); }, 10);
+        const auto taken = record(program.defaults);
+        EXPECT_TRUE(taken && taken->oldInput == monitor) << (taken ? taken->json() : "no record");
+        model->shutdown();
+    }
+    EXPECT_TRUE(pumpUntil([&] { return defaultInput() == monitor; }, 5)) << "the default input is " << defaultInput();
+}
+
+// Another user's copy of the program holds the default input with the
+// virtual microphone on a shared server: the copy started second neither
+// takes it for stranded nor, quitting first, gives back a guess (here a
+// microphone listed before the user's) in its place.
+TEST(RealRunSharedServer, ACopyStartedSecondGivesBackNothingItDidNotTake)
+{
+    if (const std::string missing = test::missingRealRunPart({"pactl", "pacat"}); !missing.empty())
+        GTEST_SKIP() << "not installed: " << missing;
+    test::RealRunWorld world;
+    ASSERT_TRUE(test::loadMicrophone("a_webcam_mic"));
+    ASSERT_TRUE(test::loadMicrophone(userMic));
+    // The first copy: its streams carry the program's id, and it made the
+    // virtual microphone (which the second copy's backend loads as it
+    // connects, if need be) the default.
+    QProcess first;
+    {
+        test::SpanishSpeakerProgram second;
+        const auto model = second.factory.model();
+        first.start(QStringLiteral("pacat"),
+                    {QStringLiteral("--playback"),
+                     QStringLiteral("--property=application.id=") + QString::fromUtf8(ownApplicationID),
+                     QStringLiteral("/dev/zero")});
+        ASSERT_TRUE(first.waitForStarted(5000));
+        ASSERT_TRUE(pumpUntil(
+            [] {
+                pactl({QStringLiteral("set-default-source"), QString::fromUtf8(virtualMicSource)});
+                return defaultInput() == virtualMicSource;
+            },
+            5));
+        // The first copy's stream reaches the backend's mirror.
+        pumpFor(0.5);
+        ModelTestAccess::prepareSession(*model);
+        ModelTestAccess::startWatching(*model);
+        pumpFor(1.0);
+        EXPECT_EQ(model->errorMessage.get(), std::nullopt);
+        EXPECT_EQ(defaultInput(), virtualMicSource);
+        model->shutdown();
+    }
+    pumpFor(1.0);
+    EXPECT_EQ(defaultInput(), virtualMicSource) << "the copy started second gave back what it never took";
+    first.kill();
+    first.waitForFinished(2000);
+    pactl({QStringLiteral("set-default-source"), QString::fromUtf8(userMic)});
 }

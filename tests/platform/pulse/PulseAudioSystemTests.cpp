@@ -216,6 +216,14 @@ TEST_F(PulseAudioSystemTest, DefaultsAreWrittenAndReadBack)
     EXPECT_EQ(system.setPropertyData(audioSystemObject, {"dIn "_fcc}, std::uint32_t{monitor}), AudioStatuses::ok);
     EXPECT_EQ(number(system, audioSystemObject, {"dIn "_fcc}), monitor);
     EXPECT_EQ(pactl("get-default-source"), "test_speakers.monitor\n");
+    // A read that asks the server answers what the server says now; any
+    // other qualifier is refused.
+    const AudioPropertyValue ask = std::uint32_t{AudioSelectors::askTheServer};
+    std::uint32_t asked = 0;
+    EXPECT_EQ(system.get(audioSystemObject, {"dIn "_fcc}, asked, &ask), AudioStatuses::ok);
+    EXPECT_EQ(asked, monitor);
+    const AudioPropertyValue other = AudioString(std::string("x"));
+    EXPECT_EQ(system.get(audioSystemObject, {"dIn "_fcc}, asked, &other), AudioStatuses::badPropertySize);
     EXPECT_THROW(system.makeInputEngine()->setInputDevice(monitor), DomainError);
     std::shared_ptr<AudioQueue> queue;
     ASSERT_EQ(system.newInputQueue(

@@ -78,6 +78,16 @@ AudioStatus PulseAudioSystem::getPropertyDataSize(AudioObjectId object, const Au
 AudioStatus PulseAudioSystem::getPropertyData(AudioObjectId object, const AudioPropertyAddress& address,
                                               AudioPropertyValue& value, const AudioPropertyValue* qualifier) const
 {
+    if (object == audioSystemObject && qualifier
+        && (address.selector == AudioSelectors::defaultInputDevice
+            || address.selector == AudioSelectors::defaultOutputDevice)) {
+        const auto* ask = std::get_if<std::uint32_t>(qualifier);
+        if (!ask || *ask != AudioSelectors::askTheServer)
+            return AudioStatuses::badPropertySize;
+        // Asking brings the answer into the mirror, which is what changes.
+        if (const AudioStatus asked = const_cast<PulseAudioSystem*>(this)->askDefaults(); asked != AudioStatuses::ok)
+            return asked;
+    }
     std::lock_guard lock(mirrorMutex_);
     const MirrorObject* found = mirror_.find(object);
     if (!found) {

@@ -29,7 +29,9 @@ class PulseTapIO;
 // Two server loops: the control loop keeps the mirror (devices, defaults,
 // processes) current from the server's events and makes its changes; the
 // stream loop runs the I/O procedures in stream callbacks. Reads answer from
-// the mirror under its mutex alone; writes wait for the server (2 s at most)
+// the mirror under its mutex alone, except a default read with the
+// askTheServer qualifier, which asks the server (2 s at most): some servers
+// stop announcing new defaults. Writes wait for the server (2 s at most)
 // and for its change event, so a default set is read back at once.
 // Listeners run from the notification thread, never a loop thread. A
 // blocking call made on a loop thread answers illegalOperation. Lock order:
@@ -141,6 +143,8 @@ private:
     void answerEnded() {}
     // Under the control loop lock, off its thread: reads everything again.
     bool refreshLocked();
+    // Off the loop threads: reads the server's defaults into the mirror.
+    AudioStatus askDefaults();
     // Rebuilds the mirror from the server state and notifies the differences.
     void republish();
     void notify(const std::vector<std::pair<AudioObjectId, AudioPropertyAddress>>& changes);

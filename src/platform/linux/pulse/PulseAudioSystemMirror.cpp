@@ -140,6 +140,7 @@ struct PulseAudioSystem::Gather {
     const PulseLoop* loop = nullptr;
     PulseServerState state;
     int remaining = 0;
+    bool heardServer = false;
 
     template <typename Value>
     void keep(std::map<std::uint32_t, Value> PulseServerState::*objects, std::uint32_t index, Value value)
@@ -148,6 +149,7 @@ struct PulseAudioSystem::Gather {
     }
     void keepDefaults(std::string sink, std::string source)
     {
+        heardServer = true;
         state.defaultSink = std::move(sink);
         state.defaultSource = std::move(source);
     }
@@ -233,6 +235,32 @@ bool PulseAudioSystem::refreshLocked()
     }
     republish();
     return true;
+}
+
+AudioStatus PulseAudioSystem::askDefaults()
+{
+    if (onLoopThread())
+        return AudioStatuses::illegalOperation;
+    PulseLoopLock control(control_);
+    if (!context_ || pa_context_get_state(context_) != PA_CONTEXT_READY)
+        return AudioStatuses::serverUnavailable;
+    Gather gather;
+    gather.loop = &control_;
+    pa_operation* operation = pa_context_get_server_info(context_, receivedServer<Gather>, &gather);
+    if (!operation)
+        return AudioStatuses::serverUnavailable;
+    gather.remaining = 1;
+    const bool answered = control_.waitLocked([&] { return gather.remaining <= 0; }, writeDeadline);
+    if (!answered)
+        pa_operation_cancel(operation);
+    pa_operation_unref(operation);
+    if (!answered)
+        return AudioStatuses::unanswered;
+    if (!gather.heardServer)
+        return AudioStatuses::unspecified;
+    // Into the mirror, so listeners hear of a change the server kept quiet.
+    keepDefaults(std::move(gather.state.defaultSink), std::move(gather.state.defaultSource));
+    return AudioStatuses::ok;
 }
 
 void PulseAudioSystem::republish()
