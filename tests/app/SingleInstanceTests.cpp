@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -262,9 +263,12 @@ TEST(SingleInstance, AFloodOfIdleConnectionsNeitherStopsTheRunningCopyNorLetsASe
     // Taken up to well above what the event loop polls, which a limit
     // below it would stop.
     std::vector<int> taken;
-    while (taken.empty() || taken.back() < 128)
-        taken.push_back(::dup(0));
-    const int lowestFree = ::dup(0);
+    while (taken.empty() || taken.back() < 128) {
+        taken.push_back(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+        ASSERT_GE(taken.back(), 0);
+    }
+    const int lowestFree = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(lowestFree, 0);
     ::close(lowestFree);
     rlimit limit{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
