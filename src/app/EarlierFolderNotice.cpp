@@ -32,12 +32,22 @@ void tellEarlierEntries(const std::vector<EarlierEntryNote>& notes, AppModel& mo
                          note.earlier.c_str(), note.keptAt.c_str(), note.inUse.c_str());
             text += localized("旧版本的设置文件与现在的设置文件同时存在：现在的设置继续生效，旧的已另存为 %@。",
                               shown(note.keptAt));
+        } else if (note.kind == EarlierEntryNote::Kind::passedOver) {
+            std::fprintf(stream, "parlaro: %s is not used (%s); %s.\n", note.earlier.c_str(), note.reason.c_str(),
+                         note.inUse.empty() ? "what would be kept there is not kept"
+                                            : (note.inUse.string() + " is used instead").c_str());
+            text += note.inUse.empty()
+                ? localized("文件夹 %@ 不只属于你（%@），因此没有在其中保存任何内容；本应保存在那里的内容这次不会保存。",
+                            shown(note.earlier), note.reason)
+                : localized("文件夹 %@ 不只属于你（%@），因此没有在其中保存任何内容；现在使用 %@。",
+                            shown(note.earlier), note.reason, shown(note.inUse));
         } else {
             std::fprintf(stream, "parlaro: %s, left by an earlier version, cannot be read or moved (%s); %s is used.\n",
                          note.earlier.c_str(), note.reason.c_str(), note.inUse.c_str());
             text += localized("旧版本留下的 %@ 无法读取或移动（%@），已保留在原处；现在使用 %@。", shown(note.earlier),
                               note.reason, shown(note.inUse));
         }
+        earlierEntryNoteTold(note);
     }
     if (text.empty())
         return;

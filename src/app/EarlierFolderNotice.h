@@ -12,9 +12,10 @@ class AppModel;
 namespace parlaro::app {
 
 // Tells the user, once, what bringing an earlier version's settings and
-// history over could not do as asked: an entry left where it was, an
-// earlier settings file kept aside. On `stream` (standard error) and in the
-// error alert, after whatever the alert already says.
+// history over could not do as asked (an entry left where it was, an
+// earlier settings file kept aside), and which of the user's folders was
+// passed over. On `stream` (standard error) and in the error alert, after
+// whatever the alert already says.
 void tellEarlierEntries(const std::vector<EarlierEntryNote>& notes, AppModel& model, std::FILE* stream);
 
 }  // namespace parlaro::app

@@ -2,8 +2,9 @@
 
 #include <QDir>
 #include <QFile>
-#include <QLocalServer>
 #include <QLocalSocket>
+#include <QSocketNotifier>
+#include <QTimer>
 
 #include <cerrno>
 #include <chrono>
@@ -23,6 +24,8 @@ namespace {
 // A request line is "show", or "show <token>" for an activation token; a
 // longer line than this is nobody's request.
 constexpr qint64 longestRequest = 1024;
+// How soon a connection that could not be taken is tried again.
+constexpr int acceptRetryMs = 200;
 
 // A real folder of this user's with no access for anyone else. A name
 // another user took first is no such folder.
@@ -101,6 +104,13 @@ bool waitFor(int fd, short events, std::chrono::steady_clock::time_point deadlin
     }
 }
 
+// Called when the program may have no descriptor left, where the
+// sanitizer's own check of a call on an object needs one to read memory.
+__attribute__((no_sanitize("vptr"))) void setListening(QSocketNotifier* notifier, bool listening)
+{
+    notifier->setEnabled(listening);
+}
+
 }  // namespace
 
 SingleInstance::SingleInstance(QString name, QObject* parent)
@@ -110,10 +120,12 @@ SingleInstance::SingleInstance(QString name, QObject* parent)
 
 SingleInstance::~SingleInstance()
 {
-    if (!server_)
+    if (listening_ < 0)
         return;
-    delete server_;
-    server_ = nullptr;
+    delete notifier_;
+    notifier_ = nullptr;
+    ::close(listening_);
+    listening_ = -1;
     // Only our own socket: the path may hold another one by now.
     struct stat status {};
     if (::lstat(path_.constData(), &status) == 0 && status.st_dev == device_ && status.st_ino == inode_)
@@ -146,7 +158,7 @@ bool SingleInstance::refuse(const QString& why)
 
 bool SingleInstance::claim()
 {
-    if (server_)
+    if (listening_ >= 0)
         return true;
     refusal_.clear();
     const QByteArray path = socketPath(name_);
@@ -243,7 +255,7 @@ SingleInstance::Listening SingleInstance::listen(const QByteArray& path)
         return failed(QStringLiteral("the path is too long"));
     }
     fillAddress(address, made);
-    Descriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    Descriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (fd.get() < 0 || ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0
         || ::chmod(made.constData(), 0600) != 0 || ::listen(fd.get(), SOMAXCONN) != 0) {
         const int error = errno;
@@ -262,16 +274,11 @@ SingleInstance::Listening SingleInstance::listen(const QByteArray& path)
     path_ = path;
     device_ = status.st_dev;
     inode_ = status.st_ino;
-    server_ = new QLocalServer(this);
-    if (!server_->listen(fd.get())) {
-        const QString why = server_->errorString();
-        delete server_;
-        server_ = nullptr;
-        ::unlink(path.constData());
-        return failed(why);
-    }
-    fd.release();
-    connect(server_, &QLocalServer::newConnection, this, [this] { accept(); });
+    // Taken by hand rather than through QLocalServer, which stops
+    // listening for good at the first connection it cannot take.
+    listening_ = fd.release();
+    notifier_ = new QSocketNotifier(listening_, QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, [this] { accept(); });
     return Listening::yes;
 }
 
@@ -312,18 +319,47 @@ bool SingleInstance::askRunningToShow(int fd)
 
 void SingleInstance::accept()
 {
-    while (QLocalSocket* socket = server_->nextPendingConnection()) {
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-            while (socket->canReadLine())
-                handleLine(socket, socket->readLine());
-            if (socket->bytesAvailable() > longestRequest)
-                socket->abort();
-        });
-        // The request may have arrived with the connection.
-        if (socket->bytesAvailable() > 0)
-            QMetaObject::invokeMethod(socket, "readyRead", Qt::QueuedConnection);
+    for (;;) {
+        const int fd = ::accept4(listening_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd >= 0) {
+            serve(fd);
+            continue;
+        }
+        if (errno == EINTR || errno == ECONNABORTED)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return;
+        // Out of descriptors, most likely: the connection waits in the
+        // queue while the notifier rests, so that it does not spin.
+        setListening(notifier_, false);
+        QTimer::singleShot(acceptRetryMs, notifier_, [notifier = notifier_] { setListening(notifier, true); });
+        return;
     }
+}
+
+void SingleInstance::serve(int fd)
+{
+    while (connections_.size() >= mostConnections)
+        connections_.takeFirst()->abort();
+    auto* socket = new QLocalSocket(this);
+    if (!socket->setSocketDescriptor(fd)) {
+        ::close(fd);
+        delete socket;
+        return;
+    }
+    connections_.push_back(socket);
+    connect(socket, &QObject::destroyed, this, [this, socket] { connections_.removeOne(socket); });
+    connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+    connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+        while (socket->canReadLine())
+            handleLine(socket, socket->readLine());
+        if (socket->bytesAvailable() > longestRequest)
+            socket->abort();
+    });
+    QTimer::singleShot(idleCloseMs, socket, [socket] { socket->abort(); });
+    // The request may have arrived with the connection.
+    if (socket->bytesAvailable() > 0)
+        QMetaObject::invokeMethod(socket, "readyRead", Qt::QueuedConnection);
 }
 
 void SingleInstance::handleLine(QLocalSocket* socket, const QByteArray& line)

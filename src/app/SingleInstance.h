@@ -1,13 +1,14 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
 #include <QString>
 
 #include <functional>
 #include <sys/types.h>
 
-class QLocalServer;
 class QLocalSocket;
+class QSocketNotifier;
 
 namespace parlaro::app {
 
@@ -19,6 +20,11 @@ namespace parlaro::app {
 // this user's that nobody listens on (left by a copy that died): a file the
 // user keeps there stays, and a copy that is alive but busy keeps its
 // socket, so no second copy ever runs beside it.
+//
+// Connections that ask nothing cannot wear the running copy out: each is
+// closed after idleCloseMs, no more than mostConnections are kept open (the
+// oldest goes to make room), and a connection that cannot be taken (no
+// descriptor left) is tried again shortly, the socket listening throughout.
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
@@ -47,6 +53,10 @@ public:
     // How long a later launch waits for the running copy to say it showed
     // its window.
     int answerWaitMs = 5000;
+    // How long the running copy keeps a connection open: a launch asks and
+    // is answered at once.
+    int idleCloseMs = 5000;
+    static constexpr int mostConnections = 16;
 
     // "parlaro-<uid>", in the user's runtime folder when there is one.
     static QString defaultName();
@@ -59,10 +69,14 @@ private:
     bool askRunningToShow(int fd);
     bool refuse(const QString& why);
     void accept();
+    void serve(int fd);
     void handleLine(QLocalSocket* socket, const QByteArray& line);
 
     QString name_;
-    QLocalServer* server_ = nullptr;
+    int listening_ = -1;
+    QSocketNotifier* notifier_ = nullptr;
+    // Open connections, oldest first.
+    QList<QLocalSocket*> connections_;
     QString refusal_;
     // The socket this copy made, so that it removes only its own.
     QByteArray path_;

@@ -7,6 +7,7 @@
 #include <QApplication>
 
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
@@ -50,13 +51,49 @@ std::optional<int> answerEarly(int argc, char** argv)
     }
 }
 
+// While Qt looks for the display: its complaints are held back, and when it
+// finds none (and would abort) the user gets one sentence and exit code 1.
+// Once it has one, what was held back is said as usual.
+QtMessageHandler qtHandler = nullptr;
+struct HeldBack {
+    QtMsgType type;
+    const char* file;
+    int line;
+    const char* function;
+    const char* category;
+    QString message;
+};
+std::vector<HeldBack> heldBack;
+
+void whileFindingTheDisplay(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type != QtFatalMsg) {
+        heldBack.push_back({type, context.file, context.line, context.function, context.category, message});
+        return;
+    }
+    std::fputs("parlaro: there is no display to show the window on; start Parlaro from a desktop session.\n",
+               stderr);
+    std::_Exit(1);
+}
+
+void displayFound()
+{
+    qInstallMessageHandler(qtHandler);
+    for (const HeldBack& held : heldBack)
+        qt_message_output(held.type, QMessageLogContext(held.file, held.line, held.function, held.category),
+                          held.message);
+    heldBack.clear();
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     if (const auto code = answerEarly(argc, argv))
         return *code;
+    qtHandler = qInstallMessageHandler(whileFindingTheDisplay);
     QApplication qt(argc, argv);
+    displayFound();
     // Qt has taken its own options out of argv by now.
     const app::CommandLine line = app::CommandLine::parse(arguments(argc, argv));
     if (line.action == app::CommandLine::Action::usageError)
@@ -76,6 +113,6 @@ int main(int argc, char** argv)
     if (!parlaro.start())
         return parlaro.declinedExitCode();
     // The tests that start the program as a process wait for this line.
-    std::fprintf(stderr, "Parlaro is running.\n");
+    std::fprintf(stderr, "parlaro: Parlaro is running.\n");
     return app::Application::exec();
 }

@@ -7,6 +7,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/ProgramFolder.h"
 #include "platform/SettingsStore.h"
+#include "platform/UserFolders.h"
 #include "runtime/Background.h"
 #include "runtime/Error.h"
 #include "runtime/Sleep.h"
@@ -85,21 +86,11 @@ fs::path ConversationHistory::defaultDirectory()
 
 fs::path ConversationHistory::defaultDirectory(const EnvironmentLookup& environment, const HomeLookup& accountHome)
 {
-    fs::path dataHome;
-    // A relative XDG_DATA_HOME is invalid and must be ignored.
-    if (auto xdg = environment("XDG_DATA_HOME"); xdg && fs::path(*xdg).is_absolute()) {
-        dataHome = *xdg;
-    } else {
-        // Without an absolute home the history would land in whatever folder
-        // the program was started from.
-        std::optional<std::string> home = environment("HOME");
-        if (!home || !fs::path(*home).is_absolute())
-            home = accountHome ? accountHome() : std::nullopt;
-        if (!home || !fs::path(*home).is_absolute())
-            throw DomainError(errorDomain, 1, localized("找不到用户的主文件夹，无法保存对话记录"));
-        dataHome = fs::path(*home) / ".local" / "share";
-    }
-    return programPath(dataHome, "History");
+    // Never a folder relative to the one the program was started from.
+    const std::optional<fs::path> dataHome = userFolder(UserFolder::data, environment, accountHome);
+    if (!dataHome)
+        throw DomainError(errorDomain, 1, localized("找不到用户的主文件夹，无法保存对话记录"));
+    return programPath(*dataHome, "History");
 }
 
 std::optional<std::string> ConversationHistory::passwordDatabaseHome()

@@ -3,6 +3,7 @@
 #include "history/HistoryFiles.h"
 #include "history/HistoryJson.h"
 #include "platform/AtomicFile.h"
+#include "platform/UserFolders.h"
 
 #include <functional>
 
@@ -31,15 +32,10 @@ std::vector<fs::path> places(const EnvironmentLookup& environment)
 {
     const std::optional<fs::path> home = absolute(environment("HOME"));
     std::vector<fs::path> found;
-    const auto add = [&](const char* variable, const char* underHome, bool program) {
-        std::optional<fs::path> base = absolute(environment(variable));
-        if (!base && home)
-            base = *home / underHome;
-        if (base)
-            found.push_back(program ? *base / "parlaro" / folderName : *base / folderName);
-    };
-    add("XDG_STATE_HOME", ".local/state", true);
-    add("XDG_CONFIG_HOME", ".config", true);
+    for (const UserFolder kind : {UserFolder::state, UserFolder::config}) {
+        if (const auto folder = programFolder(kind, environment, {}))
+            found.push_back(*folder / folderName);
+    }
     if (home)
         found.push_back(*home / (std::string("Parlaro ") + folderName));
     return found;

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <fcntl.h>
 #include <string>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 #include <vector>
@@ -120,9 +121,35 @@ void removeStaleTemporaries(const std::filesystem::path& folder,
     }
 }
 
-void writeFileAtomically(const std::filesystem::path& link, std::string_view contents)
+std::filesystem::path ownLinkTarget(const std::filesystem::path& link)
 {
-    const std::filesystem::path file = followLinks(link);
+    std::error_code error;
+    if (!std::filesystem::is_symlink(std::filesystem::symlink_status(link, error)))
+        return link;
+    std::filesystem::path target;
+    try {
+        target = followLinks(link);
+    } catch (const std::system_error&) {
+        return link;
+    }
+    struct stat status {};
+    if (::stat(target.c_str(), &status) == 0)
+        return S_ISREG(status.st_mode) && status.st_uid == ::geteuid() ? target : link;
+    const bool nothing = errno == ENOENT;
+    // Leads to nothing yet: made where it leads only in a folder of the
+    // user's.
+    const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
+    if (nothing && ::stat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode)
+        && status.st_uid == ::geteuid())
+        return target;
+    return link;
+}
+
+void writeFileAtomically(const std::filesystem::path& link, std::string_view contents, AtALink atALink)
+{
+    // The temporary is made with O_EXCL and renamed over the path itself, so
+    // a link at the path is replaced, never written through.
+    const std::filesystem::path file = atALink == AtALink::followToOwnFile ? ownLinkTarget(link) : link;
     const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : ".";
     std::error_code error;
     std::filesystem::create_directories(folder, error);

@@ -8,16 +8,31 @@
 
 namespace parlaro {
 
+// What a write does with a symbolic link at the path.
+enum class AtALink {
+    // The link is replaced and the file it leads to never opened: the
+    // program's own records, where a link is nothing the program made and
+    // may lead to any file of the user's.
+    replace,
+    // The link stays when it leads to a regular file of this user's (or to
+    // nothing, in a folder of this user's), which is then the one replaced,
+    // in its own folder: a settings file kept with the user's other
+    // dotfiles. Any other link is replaced.
+    followToOwnFile,
+};
+
 // Replaces the file's contents so that a reader (or a crash) sees either the
 // old or the new contents, never a mix: a temporary file in the same folder
-// is written and synced, then renamed over the target. A symbolic link at
-// the path stays a link: the file it leads to is the one replaced, in its
-// own folder. Creates missing folders. Throws std::system_error, leaving
-// the old file untouched.
-void writeFileAtomically(const std::filesystem::path& file, std::string_view contents);
+// is written and synced, then renamed over the target. Creates missing
+// folders. Throws std::system_error, leaving the old file untouched.
+void writeFileAtomically(const std::filesystem::path& file, std::string_view contents,
+                         AtALink atALink = AtALink::replace);
 
-// Where writeFileAtomically(file) writes: the file at the end of any chain
-// of symbolic links at the path (a relative link counts from its own
+// The file that writeFileAtomically(file, ..., AtALink::followToOwnFile)
+// replaces.
+std::filesystem::path ownLinkTarget(const std::filesystem::path& file);
+
+// The file at the end of any chain of symbolic links at the path (a relative link counts from its own
 // folder). Throws std::system_error (ELOOP) on a chain that never ends.
 std::filesystem::path followLinks(const std::filesystem::path& file);
 

@@ -2,6 +2,7 @@
 
 #include "runtime/Log.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <mutex>
@@ -113,6 +114,71 @@ fs::path toldMark(const fs::path& current)
     return current.parent_path() / ("." + current.filename().string() + ".earlier-left");
 }
 
+// Made before an entry moves and removed once its links lead where they
+// did: a start that finds it was killed in between.
+fs::path movingMark(const fs::path& current)
+{
+    return current.parent_path() / ("." + current.filename().string() + ".moving");
+}
+
+// Beside a file kept aside that the user has not heard of yet.
+constexpr std::string_view untoldSuffix = ".untold";
+
+fs::path untoldMark(const fs::path& kept)
+{
+    return kept.parent_path() / ("." + kept.filename().string() + std::string(untoldSuffix));
+}
+
+bool makeMark(const fs::path& mark)
+{
+    const int fd = ::open(mark.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
+}
+
+// Mends what an entry brought over may hold: the entry itself, and each
+// file of a folder.
+void mendMovedLinks(const fs::path& current, const fs::path& legacyFolder, const fs::path& legacy)
+{
+    keepLinkPointing(current, legacyFolder);
+    std::error_code ignored;
+    if (!fs::is_directory(fs::symlink_status(current, ignored)))
+        return;
+    for (fs::directory_iterator it(current, ignored), end; !ignored && it != end; it.increment(ignored))
+        keepLinkPointing(it->path(), legacy);
+}
+
+// What a start killed halfway left: links to mend, files kept aside that
+// were never told.
+void finishInterrupted(const fs::path& current, const fs::path& legacyFolder, const fs::path& legacy)
+{
+    std::error_code error;
+    if (present(movingMark(current))) {
+        mendMovedLinks(current, legacyFolder, legacy);
+        // Still there: what is left of it moves below, and the mark goes
+        // once that is done.
+        if (!present(legacy))
+            fs::remove(movingMark(current), error);
+    }
+    const std::string prefix = "." + current.filename().string() + ".earlier";
+    std::vector<fs::path> untold;
+    for (fs::directory_iterator it(current.parent_path(), error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (name.starts_with(prefix) && name.ends_with(untoldSuffix))
+            untold.push_back(it->path());
+    }
+    for (const fs::path& mark : untold) {
+        const std::string name = mark.filename().string();
+        const fs::path kept = mark.parent_path() / name.substr(1, name.size() - 1 - untoldSuffix.size());
+        if (present(kept))
+            addEarlierEntryNote({EarlierEntryNote::Kind::keptAside, legacy, kept, current, {}});
+        else
+            fs::remove(mark, error);
+    }
+}
+
 void leftBehind(const fs::path& legacy, const fs::path& current, const std::error_code& why)
 {
     rt::logMessage("could not bring " + legacy.string() + " over to " + current.string() + " (" + why.message()
@@ -122,11 +188,8 @@ void leftBehind(const fs::path& legacy, const fs::path& current, const std::erro
         return;
     std::error_code error;
     fs::create_directories(mark.parent_path(), error);
-    const int fd = ::open(mark.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd >= 0)
-        ::close(fd);
-    std::lock_guard lock(notesMutex);
-    pendingNotes.push_back({EarlierEntryNote::Kind::leftBehind, legacy, {}, current, why.message()});
+    makeMark(mark);
+    addEarlierEntryNote({EarlierEntryNote::Kind::leftBehind, legacy, {}, current, why.message()});
 }
 
 // Both folders exist: what the earlier one holds moves in beside what the
@@ -169,12 +232,20 @@ std::optional<fs::path> keepAside(const fs::path& legacy, const fs::path& curren
     const std::string base = current.string() + ".earlier";
     for (int attempt = 1; attempt < 1000; ++attempt) {
         const fs::path kept = attempt == 1 ? fs::path(base) : fs::path(base + "-" + std::to_string(attempt));
+        if (present(kept))
+            continue;
+        // Made first: the user hears of the file even if this start is
+        // killed right after the move.
+        const fs::path mark = untoldMark(kept);
+        makeMark(mark);
         bool taken = false;
         if (moveWithoutReplacing(legacy, kept, taken, error)) {
             error.clear();
             keepLinkPointing(kept, legacy.parent_path());
             return kept;
         }
+        std::error_code ignored;
+        fs::remove(mark, ignored);
         if (!taken)
             return std::nullopt;
     }
@@ -195,6 +266,7 @@ fs::path programPath(const fs::path& base, const fs::path& entry, const FolderRe
     const fs::path current = base / programFolderName / entry;
     const fs::path legacyFolder = base / legacyProgramFolderName;
     const fs::path legacy = legacyFolder / entry;
+    finishInterrupted(current, legacyFolder, legacy);
     const Presence earlier = look(legacy);
     if (earlier.error) {
         // An earlier folder this user may not look into holds nothing that
@@ -206,32 +278,30 @@ fs::path programPath(const fs::path& base, const fs::path& entry, const FolderRe
         return current;
     std::error_code error;
     fs::create_directories(current.parent_path(), error);
+    std::error_code ignored;
     if (!present(current)) {
         if (!error)
+            makeMark(movingMark(current));
+        if (!error)
             rename(legacy, current, error);
-        if (!error) {
-            keepLinkPointing(current, legacyFolder);
-            std::error_code ignored;
-            if (fs::is_directory(fs::symlink_status(current, ignored))) {
-                for (fs::directory_iterator it(current, ignored), end; !ignored && it != end; it.increment(ignored))
-                    keepLinkPointing(it->path(), legacy);
-            }
-        }
+        if (!error)
+            mendMovedLinks(current, legacyFolder, legacy);
+        fs::remove(movingMark(current), ignored);
     } else {
-        std::error_code ignored;
         const bool earlierFolder = fs::is_directory(fs::symlink_status(legacy, ignored));
         const bool folders = earlierFolder && fs::is_directory(fs::symlink_status(current, ignored));
         if (folders) {
-            if (!error)
+            if (!error) {
+                makeMark(movingMark(current));
                 error = mergeFolder(legacy, current, rename);
+                fs::remove(movingMark(current), ignored);
+            }
         } else if (earlierFolder) {
             // A folder where a file now is: nothing to merge it with.
             error = std::make_error_code(std::errc::file_exists);
         } else if (!error) {
-            if (const auto kept = keepAside(legacy, current, error)) {
-                std::lock_guard lock(notesMutex);
-                pendingNotes.push_back({EarlierEntryNote::Kind::keptAside, legacy, *kept, current, {}});
-            }
+            if (const auto kept = keepAside(legacy, current, error))
+                addEarlierEntryNote({EarlierEntryNote::Kind::keptAside, legacy, *kept, current, {}});
         }
     }
     if (error) {
@@ -247,6 +317,21 @@ std::vector<EarlierEntryNote> takeEarlierEntryNotes()
 {
     std::lock_guard lock(notesMutex);
     return std::exchange(pendingNotes, {});
+}
+
+void addEarlierEntryNote(EarlierEntryNote note)
+{
+    std::lock_guard lock(notesMutex);
+    if (std::find(pendingNotes.begin(), pendingNotes.end(), note) == pendingNotes.end())
+        pendingNotes.push_back(std::move(note));
+}
+
+void earlierEntryNoteTold(const EarlierEntryNote& note)
+{
+    if (note.kind != EarlierEntryNote::Kind::keptAside)
+        return;
+    std::error_code ignored;
+    fs::remove(untoldMark(note.keptAt), ignored);
 }
 
 }  // namespace parlaro

@@ -35,6 +35,11 @@ using FolderRename =
 // file system) stays where it is and the new place is used all the same,
 // so saving works; the user is told once (a note, see takeEarlierEntryNotes(),
 // remembered in the new folder) and the move is tried again at each start.
+//
+// A start killed halfway through is finished by the next one: marks in the
+// new folder say that links may still need mending, and which file kept
+// aside the user has not heard of yet (its note comes again at each start
+// until earlierEntryNoteTold()).
 std::filesystem::path programPath(const std::filesystem::path& base, const std::filesystem::path& entry);
 // The same, renaming through `rename` (tests make it fail).
 std::filesystem::path programPath(const std::filesystem::path& base, const std::filesystem::path& entry,
@@ -47,6 +52,10 @@ struct EarlierEntryNote {
         leftBehind,
         // An earlier settings file beside a newer one, kept aside at `keptAt`.
         keptAside,
+        // A config, data or state folder (`earlier`) that is not the user's
+        // alone, passed over for `inUse` (empty: none is left); `reason`
+        // says why.
+        passedOver,
     };
     Kind kind;
     std::filesystem::path earlier;
@@ -61,5 +70,11 @@ struct EarlierEntryNote {
 
 // The notes gathered since the last call, oldest first. Any thread.
 std::vector<EarlierEntryNote> takeEarlierEntryNotes();
+
+// Adds a note for takeEarlierEntryNotes(), unless the same one waits.
+void addEarlierEntryNote(EarlierEntryNote note);
+
+// The user has seen the note: a file kept aside is not told again.
+void earlierEntryNoteTold(const EarlierEntryNote& note);
 
 }  // namespace parlaro

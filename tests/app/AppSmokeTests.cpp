@@ -295,7 +295,8 @@ bool waitUntilRunning(QProcess& program, int limitMs)
     while (waited.elapsed() < limitMs && program.state() != QProcess::NotRunning) {
         program.waitForReadyRead(50);
         said += program.readAllStandardError();
-        if (said.contains("Parlaro is running"))
+        // Prefixed as every line the program writes there.
+        if (said.contains("parlaro: Parlaro is running.\n"))
             return true;
         QApplication::processEvents();
     }
@@ -408,6 +409,15 @@ TEST(AppProcess, HelpAndVersionAnswerAndEndAndAnUnknownOptionEndsWithUsage)
             << unknown.err.toStdString();
         EXPECT_TRUE(unknown.err.contains(QStringLiteral("Usage: parlaro [--sim]"))) << unknown.err.toStdString();
         EXPECT_FALSE(unknown.err.contains(QStringLiteral("Parlaro is running")));
+    }
+
+    // Without a display the program says so in one line and ends.
+    for (const QStringList& asked : {QStringList{}, QStringList{QStringLiteral("--sim")}}) {
+        const Run headless = run(asked, false);
+        EXPECT_EQ(headless.exitCode, 1) << headless.err.toStdString();
+        EXPECT_EQ(headless.err,
+                  QStringLiteral("parlaro: there is no display to show the window on; start Parlaro from a desktop "
+                                 "session.\n"));
     }
 
     const Run valueless = run({QStringLiteral("--sim"), QStringLiteral("-qwindowtitle")}, false);

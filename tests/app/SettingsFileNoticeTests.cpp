@@ -114,13 +114,18 @@ TEST_F(SettingsFileNotice, WhatTheEarlierFoldersLeftIsToldAfterTheSettingsProble
                               "/h/.config/parlaro/settings.json",
                               "Permission denied"},
                              {EarlierEntryNote::Kind::keptAside, "/h/.config/wenmora/settings.json",
-                              "/h/.config/parlaro/settings.json.earlier", "/h/.config/parlaro/settings.json", ""}},
+                              "/h/.config/parlaro/settings.json.earlier", "/h/.config/parlaro/settings.json", ""},
+                             {EarlierEntryNote::Kind::passedOver, "/tmp/state", {}, "/h/.local/state",
+                              "others may write in it"},
+                             {EarlierEntryNote::Kind::passedOver, "/h/.local/share", {}, {}, "another user owns it"}},
                             *model, stream.file());
     EXPECT_EQ(stream.text(),
               "parlaro: /h/.config/wenmora/settings.json, left by an earlier version, cannot be read or "
               "moved (Permission denied); /h/.config/parlaro/settings.json is used.\n"
               "parlaro: an earlier version's /h/.config/wenmora/settings.json was kept aside as "
-              "/h/.config/parlaro/settings.json.earlier; /h/.config/parlaro/settings.json is in use.\n");
+              "/h/.config/parlaro/settings.json.earlier; /h/.config/parlaro/settings.json is in use.\n"
+              "parlaro: /tmp/state is not used (others may write in it); /h/.local/state is used instead.\n"
+              "parlaro: /h/.local/share is not used (another user owns it); what would be kept there is not kept.\n");
     // A path wraps at a slash, never at its leading one.
     const QString message = QString::fromStdString(*model->errorMessage.get());
     const QString told = message.mid(QString::fromStdString(before).size());
@@ -139,7 +144,11 @@ TEST_F(SettingsFileNotice, WhatTheEarlierFoldersLeftIsToldAfterTheSettingsProble
                   + "\n/h/.config/wenmora/settings.json, left by an earlier version, cannot be read or moved "
                     "(Permission denied). It stays where it is, and /h/.config/parlaro/settings.json is used instead.\n"
                     "An earlier version’s settings file was found beside the current one: the current settings stay "
-                    "in force, and the earlier file was kept as /h/.config/parlaro/settings.json.earlier.");
+                    "in force, and the earlier file was kept as /h/.config/parlaro/settings.json.earlier.\n"
+                    "The folder /tmp/state is not yours alone (others may write in it), so Parlaro keeps nothing in it "
+                    "and uses /h/.local/state instead.\n"
+                    "The folder /h/.local/share is not yours alone (another user owns it), so Parlaro keeps nothing "
+                    "in it; what it would keep there is not saved while it runs.");
 }
 
 }  // namespace

@@ -3,13 +3,19 @@
 #include "support/TempDirectory.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QLocalSocket>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -26,10 +32,14 @@ QString uniqueName(const TempDirectory& folder)
     return QString::fromStdString((folder / "instance").string());
 }
 
+// Handles events for up to five seconds, until `done`.
 void pumpUntil(const std::function<bool()>& done)
 {
-    for (int round = 0; round < 500 && !done(); ++round)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    for (int round = 0; round < 500 && !done(); ++round) {
+        QEventLoop loop;
+        QTimer::singleShot(10, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
 }
 
 // A later launch: it claims on a thread of its own while this thread goes on
@@ -195,6 +205,85 @@ TEST(SingleInstance, ACopyThatIsHungOrBusyKeepsItsSocketAndTheLaunchFailsSayingW
     EXPECT_EQ(inodeOf(path), busySocket);
     ::close(waiting);
     ::close(busy);
+}
+
+// Connects without a word, as a flood of idle clients does.
+int idleConnection(const std::filesystem::path& path)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    EXPECT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0) << std::strerror(errno);
+    return fd;
+}
+
+bool closedByPeer(int fd)
+{
+    char byte;
+    return ::recv(fd, &byte, 1, MSG_DONTWAIT) == 0;
+}
+
+TEST(SingleInstance, AFloodOfIdleConnectionsNeitherStopsTheRunningCopyNorLetsASecondOneStart)
+{
+    TempDirectory folder;
+    int shown = 0;
+    app::SingleInstance first(uniqueName(folder));
+    first.idleCloseMs = 300;
+    first.onShowRequest = [&] { ++shown; };
+    ASSERT_TRUE(first.claim());
+
+    // Far more idle connections than the copy keeps: the oldest go, and a
+    // launch among them is still answered.
+    std::vector<int> idle;
+    for (int i = 0; i < 8 * app::SingleInstance::mostConnections; ++i) {
+        idle.push_back(idleConnection(folder / "instance"));
+        if (i % 8 == 0)
+            QCoreApplication::processEvents();
+    }
+    pumpUntil([&] {
+        return std::count_if(idle.begin(), idle.end(), closedByPeer)
+            >= static_cast<long>(idle.size()) - app::SingleInstance::mostConnections;
+    });
+    EXPECT_GE(std::count_if(idle.begin(), idle.end(), closedByPeer),
+              static_cast<long>(idle.size()) - app::SingleInstance::mostConnections);
+    app::SingleInstance second(uniqueName(folder));
+    EXPECT_FALSE(launch(second));
+    EXPECT_FALSE(second.refused()) << second.refusal().toStdString();
+    EXPECT_EQ(shown, 1);
+    // The rest are closed once they have been idle a while.
+    pumpUntil([&] { return std::all_of(idle.begin(), idle.end(), closedByPeer); });
+    EXPECT_TRUE(std::all_of(idle.begin(), idle.end(), closedByPeer));
+    for (int fd : idle)
+        ::close(fd);
+
+    // No descriptor left to take a connection with: the copy keeps
+    // listening and answers once there is one again.
+    const int waiting = idleConnection(folder / "instance");
+    // Taken up to well above what the event loop polls, which a limit
+    // below it would stop.
+    std::vector<int> taken;
+    while (taken.empty() || taken.back() < 128) {
+        taken.push_back(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+        ASSERT_GE(taken.back(), 0);
+    }
+    const int lowestFree = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(lowestFree, 0);
+    ::close(lowestFree);
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    rlimit starved = limit;
+    starved.rlim_cur = static_cast<rlim_t>(lowestFree);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &starved), 0);
+    pumpUntil([&, round = 0]() mutable { return ++round > 20; });
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
+    for (int fd : taken)
+        ::close(fd);
+    ::close(waiting);
+    app::SingleInstance third(uniqueName(folder));
+    EXPECT_FALSE(launch(third));
+    EXPECT_FALSE(third.refused()) << third.refusal().toStdString();
+    EXPECT_EQ(shown, 2);
 }
 
 TEST(SingleInstance, WithoutAPrivateRuntimeFolderTheSocketSitsWhereNoOtherUserCanWrite)

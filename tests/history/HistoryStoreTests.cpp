@@ -349,6 +349,16 @@ TEST_F(HistoryTest, IndexIsRebuiltWhenMissingUnreadableOrStale)
     EXPECT_EQ(ConversationHistory::rebuildIndex(folder), expected);
     EXPECT_EQ(index(), expected);
 
+    // A link in its place, to a file of the user's: the index replaces the
+    // link, and the file is left as it was.
+    temp.write("notes.txt", "my notes");
+    fs::remove(folder / "index.json");
+    fs::create_symlink(temp / "notes.txt", folder / "index.json");
+    EXPECT_EQ(ConversationHistory::rebuildIndex(folder), expected);
+    EXPECT_FALSE(fs::is_symlink(fs::symlink_status(folder / "index.json")));
+    EXPECT_EQ(index(), expected);
+    EXPECT_EQ(temp.read("notes.txt"), "my notes");
+
     // An unlistable folder counts as empty.
     temp.write(folder / "index.json", HistoryJson::encode(expected));
     EXPECT_TRUE(ConversationHistory::rebuildIndex(temp / "no-such-folder").empty());

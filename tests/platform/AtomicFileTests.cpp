@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <string>
@@ -50,6 +52,42 @@ TEST(AtomicFile, StaleTemporariesOfChosenTargetsAreRemovedOnceOldEnough)
     // Without a minimum age every entry so named goes, however recent.
     removeStaleTemporaries(folder.path(), isNote, std::nullopt);
     EXPECT_EQ(namesIn(folder.path()), (std::vector<std::string>{".a.txt.tmp-a1B2c3", "a.note"}));
+}
+
+// The program's own records replace a link at their path; a settings file
+// stays a link only where it leads to a file of the user's.
+TEST(AtomicFile, ALinkIsReplacedUnlessItLeadsToTheUsersOwnFileAndThatIsAsked)
+{
+    TempDirectory folder;
+    folder.write("notes.txt", "notes");
+    folder.write("others.txt", "theirs");
+    const bool root = ::geteuid() == 0;
+    if (root)
+        ASSERT_EQ(::chown((folder / "others.txt").c_str(), 65534, 65534), 0);
+    struct Case {
+        const char* leadsTo;
+        AtALink atALink;
+        bool staysALink;
+    };
+    for (const Case& write : {Case{"notes.txt", AtALink::replace, false},
+                              Case{"../no-such-folder/x", AtALink::replace, false},
+                              Case{"notes.txt", AtALink::followToOwnFile, true},
+                              Case{"new.txt", AtALink::followToOwnFile, true},
+                              Case{"others.txt", AtALink::followToOwnFile, false}}) {
+        if (!root && write.leadsTo == std::string("others.txt"))
+            continue;
+        const fs::path link = folder / "index.json";
+        const std::string before = fs::exists(folder / write.leadsTo) ? folder.read(write.leadsTo) : "";
+        fs::remove(link);
+        fs::create_symlink(write.leadsTo, link);
+        writeFileAtomically(link, "[]", write.atALink);
+        EXPECT_EQ(folder.read("index.json"), "[]") << write.leadsTo;
+        EXPECT_EQ(fs::is_symlink(fs::symlink_status(link)), write.staysALink) << write.leadsTo;
+        if (!write.staysALink && fs::exists(folder / write.leadsTo))
+            EXPECT_EQ(folder.read(write.leadsTo), before) << write.leadsTo << " is never written through the link";
+    }
+    EXPECT_EQ(folder.read("notes.txt"), "[]") << "written where the link led, in the last case that asked";
+    EXPECT_EQ(folder.read("others.txt"), "theirs");
 }
 
 TEST(AtomicFile, TheTemporaryOfAWriteNamesItsTarget)

@@ -1,10 +1,13 @@
 #include "platform/ProgramFolder.h"
 #include "platform/linux/JsonFileSettingsStore.h"
+#include "platform/linux/sphinx/SphinxChannelFile.h"
 #include "runtime/Log.h"
 #include "support/TempDirectory.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <stdexcept>
 #include <string>
 
 #include <pwd.h>
@@ -81,6 +84,7 @@ TEST(ProgramFolder, EarlierSettingsAndHistoryMoveOnceWithEveryFileAndNothingNewI
                                 home / "config/parlaro/settings.json.earlier", path, ""}));
     EXPECT_EQ(notes[1].kind, EarlierEntryNote::Kind::leftBehind);
     EXPECT_EQ(notes[1].earlier, home / "data/wenmora/History");
+    earlierEntryNoteTold(notes[0]);
     // A second time: the next name, nothing replaced.
     home.write("config/wenmora/settings.json", R"({"interfaceLanguage": "ko"})");
     sys::JsonFileSettingsStore::defaultPath("settings", environment);
@@ -201,4 +205,118 @@ TEST(ProgramFolder, AnEarlierFolderThatCannotBeReadIsLeftAndTheNewPlaceUsed)
               current + "\n" + (home / "config/wenmora/settings.json").string() + ": Permission denied\n" + current
                   + "\n");
     EXPECT_EQ(home.read("config/wenmora/settings.json"), "{}");
+}
+
+// A start killed anywhere in bringing the earlier folder over: the next one
+// finishes it, and a file kept aside is told until the user has seen it.
+TEST(ProgramFolder, AStartKilledHalfwayIsFinishedByTheNextAndTheKeptAsideNoteWaitsUntilShown)
+{
+    test::TempDirectory home;
+    home.write("wenmora/kept.json", "{}");
+    home.write("wenmora/History/A.json", "{}");
+    fs::create_symlink("../kept.json", home / "wenmora/History/L.json");
+    // Killed right after a rename, before the links that moved were mended.
+    const FolderRename killed = [](const fs::path& from, const fs::path& to, std::error_code& error) {
+        fs::rename(from, to, error);
+        throw std::runtime_error("killed");
+    };
+    EXPECT_THROW(programPath(home.path(), "History", killed), std::runtime_error);
+    EXPECT_EQ(programPath(home.path(), "History"), home / "parlaro/History");
+    EXPECT_EQ(home.read("parlaro/History/L.json"), "{}");
+
+    // The same while an earlier copy's sessions move in beside the new.
+    fs::create_directories(home / "wenmora/History");
+    fs::create_symlink("../kept.json", home / "wenmora/History/M.json");
+    EXPECT_THROW(programPath(home.path(), "History", killed), std::runtime_error);
+    EXPECT_EQ(programPath(home.path(), "History"), home / "parlaro/History");
+    EXPECT_EQ(home.read("parlaro/History/M.json"), "{}");
+    EXPECT_FALSE(fs::exists(home / "wenmora/History"));
+
+    home.write("parlaro/settings.json", R"({"new": 1})");
+    home.write("wenmora/settings.json", R"({"old": 1})");
+    takeEarlierEntryNotes();
+    programPath(home.path(), "settings.json");
+    EXPECT_EQ(takeEarlierEntryNotes().size(), 1u) << "killed before it was shown";
+    programPath(home.path(), "settings.json");
+    const auto notes = takeEarlierEntryNotes();
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0], (EarlierEntryNote{EarlierEntryNote::Kind::keptAside, home / "wenmora/settings.json",
+                                          home / "parlaro/settings.json.earlier", home / "parlaro/settings.json",
+                                          ""}));
+    earlierEntryNoteTold(notes[0]);
+    programPath(home.path(), "settings.json");
+    EXPECT_TRUE(takeEarlierEntryNotes().empty());
+    EXPECT_EQ(home.read("parlaro/settings.json.earlier"), R"({"old": 1})");
+}
+
+// A config, data or state folder that others may write in, or that is not
+// the user's, is passed over for the one under the home folder: a link
+// planted there never leads a write out of the program's folders.
+TEST(ProgramFolder, AFolderThatIsNotTheUsersAloneIsPassedOverAndTheUserToldOnce)
+{
+    test::TempDirectory home;
+    fs::create_directories(home / "home");
+    const fs::path shared = home / "shared";
+    fs::create_directories(shared / "parlaro");
+    fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit);
+    home.write("home/.profile", "profile");
+    fs::create_symlink(home / "home/.profile", shared / "parlaro/recognition-channels.json");
+    takeEarlierEntryNotes();
+    for (int start = 0; start < 2; ++start) {
+        EXPECT_EQ(sys::SphinxChannelFile::defaultPath(shared.string(), (home / "home").string()),
+                  home / "home/.local/state/parlaro/recognition-channels.json");
+    }
+    EXPECT_EQ(takeEarlierEntryNotes(), (std::vector<EarlierEntryNote>{{EarlierEntryNote::Kind::passedOver, shared,
+                                                                       {}, home / "home/.local/state",
+                                                                       "others may write in it"}}))
+        << "told once";
+
+    const bool root = ::geteuid() == 0;
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path&)> make;
+        bool used;
+    };
+    const auto mode = [](fs::perms perms) { return [perms](const fs::path& folder) { fs::permissions(folder, perms); }; };
+    const auto owner = [](uid_t user, gid_t group, fs::perms perms, const char* below = "") {
+        return [=](const fs::path& folder) {
+            ASSERT_EQ(::chown((folder / below).c_str(), user, group), 0);
+            fs::permissions(folder / below, perms);
+        };
+    };
+    std::vector<Case> cases{{"own", mode(fs::perms::owner_all), true},
+                            {"world-writable", mode(fs::perms::all), false}};
+    if (root) {
+        cases.push_back({"of the user's own group", owner(0, 0, fs::perms::owner_all | fs::perms::group_all), true});
+        cases.push_back({"another's", owner(65534, 65534, fs::perms::owner_all), false});
+        cases.push_back({"its program folder another's", owner(65534, 65534, fs::perms::owner_all, "parlaro"), false});
+        cases.push_back({"group-writable by another group", owner(0, 65534, fs::perms::owner_all | fs::perms::group_all),
+                         false});
+    }
+    for (const Case& folder : cases) {
+        const fs::path config = home / folder.name;
+        fs::create_directories(config / "parlaro");
+        folder.make(config);
+        const auto environment = [&](const std::string& name) -> std::optional<std::string> {
+            if (name == "XDG_CONFIG_HOME")
+                return config.string();
+            if (name == "HOME")
+                return (home / "home").string();
+            return std::nullopt;
+        };
+        EXPECT_EQ(sys::JsonFileSettingsStore::defaultPath("settings", environment),
+                  (folder.used ? config : home / "home/.config") / "parlaro/settings.json")
+            << folder.name;
+    }
+    // Not there yet, in a folder others may write in: whoever comes first
+    // would own it.
+    EXPECT_EQ(sys::JsonFileSettingsStore::defaultPath(
+                  "settings",
+                  [&](const std::string& name) -> std::optional<std::string> {
+                      if (name == "HOME")
+                          return (home / "home").string();
+                      return name == "XDG_CONFIG_HOME" ? std::optional((shared / "config").string()) : std::nullopt;
+                  }),
+              home / "home/.config/parlaro/settings.json");
+    takeEarlierEntryNotes();
 }

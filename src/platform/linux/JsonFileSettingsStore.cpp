@@ -3,6 +3,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/JsonInput.h"
 #include "platform/ProgramFolder.h"
+#include "platform/UserFolders.h"
 #include "platform/linux/DefaultsJson.h"
 #include "runtime/Error.h"
 
@@ -12,7 +13,6 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <pwd.h>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -78,22 +78,6 @@ FileRead readSettingsFile(const std::filesystem::path& file)
     return result;
 }
 
-std::optional<std::filesystem::path> homeFolder(const Environment& environment)
-{
-    // A relative HOME would put the settings in whatever folder the program
-    // was started from; the account's own home stands in for it.
-    if (auto home = environment("HOME"); home && std::filesystem::path(*home).is_absolute()) {
-        return *home;
-    }
-    struct passwd entry {};
-    struct passwd* found = nullptr;
-    std::string storage(16384, '\0');
-    if (::getpwuid_r(::getuid(), &entry, storage.data(), storage.size(), &found) == 0 && found != nullptr) {
-        return found->pw_dir;
-    }
-    return std::nullopt;
-}
-
 // Moves without replacing an existing file: a set-aside copy must never be
 // lost to a later one.
 bool moveWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to, bool& taken)
@@ -132,18 +116,11 @@ std::filesystem::path JsonFileSettingsStore::defaultPath(std::string_view name, 
         || name.find('\0') != std::string_view::npos) {
         throw std::invalid_argument("Settings store name must be a plain file name: " + std::string(name));
     }
-    std::filesystem::path base;
-    if (auto configured = environment("XDG_CONFIG_HOME");
-        configured && std::filesystem::path(*configured).is_absolute()) {
-        base = *configured;
-    } else {
-        // Never the folder the program was started from.
-        const std::optional<std::filesystem::path> home = homeFolder(environment);
-        if (!home || !home->is_absolute())
-            throw std::runtime_error("no home folder: HOME is not an absolute path and the account has none");
-        base = *home / ".config";
-    }
-    return programPath(base, std::string(name) + ".json");
+    // Never the folder the program was started from.
+    const std::optional<std::filesystem::path> base = userFolder(UserFolder::config, environment);
+    if (!base)
+        throw std::runtime_error("no config folder: HOME is not an absolute path and the account has none, or the folder is not the user's alone");
+    return programPath(*base, std::string(name) + ".json");
 }
 
 std::string JsonFileSettingsStore::utcTimestamp()
@@ -158,14 +135,10 @@ std::string JsonFileSettingsStore::utcTimestamp()
 
 void JsonFileSettingsStore::load(const Timestamp& timestamp)
 {
-    // A linked file (say, kept with other dotfiles in a repository) is
-    // written, and set aside, where it is; the link stays.
-    std::filesystem::path target = file_;
-    try {
-        target = followLinks(file_);
-    } catch (const std::system_error&) {
-        // A loop of links: the read below fails and says so.
-    }
+    // A linked file of the user's (say, kept with other dotfiles in a
+    // repository) is written, and set aside, where it is; the link stays.
+    // A loop of links is no file: the read below fails and says so.
+    const std::filesystem::path target = ownLinkTarget(file_);
     // What a save killed before its rename left behind; younger ones may be
     // another process's save under way.
     const std::string targetName = target.filename().string();
@@ -292,7 +265,7 @@ void JsonFileSettingsStore::save(std::string_view changedKey, const nlohmann::js
                                  "Cannot save settings: " + std::string(error.what()));
     }
     try {
-        writeFileAtomically(file_, text);
+        writeFileAtomically(file_, text, AtALink::followToOwnFile);
     } catch (const std::system_error& error) {
         // The temporary the write went through is no name the user knows:
         // the settings file and the system's reason are what is told.

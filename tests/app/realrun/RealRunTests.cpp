@@ -70,10 +70,16 @@ TEST(RealRun, TheOtherPartysSpeechIsCaptionedTranslatedAndSaved)
     model->useHistory(factory.history());
     ASSERT_TRUE(test::startsListening(model));
 
+    // Played as a call application plays: with a short latency. Without one
+    // the server hands the sink its first seconds in one block, and on a
+    // busy machine renders that block before the program's capture of the
+    // new stream is attached, so the words are gone before anyone could
+    // hear them.
     QProcess player;
     player.start(QStringLiteral("paplay"),
                  {QStringLiteral("--raw"), QStringLiteral("--rate=16000"), QStringLiteral("--channels=1"),
-                  QStringLiteral("--format=s16le"), QString::fromUtf8(test::goForwardRecording)});
+                  QStringLiteral("--format=s16le"), QStringLiteral("--latency-msec=40"),
+                  QString::fromUtf8(test::goForwardRecording)});
     ASSERT_TRUE(player.waitForStarted(5000));
     const auto started = std::chrono::steady_clock::now();
     using Moment = std::optional<std::chrono::steady_clock::time_point>;

@@ -2,6 +2,7 @@
 
 #include "platform/AtomicFile.h"
 #include "platform/JsonInput.h"
+#include "platform/UserFolders.h"
 #include "runtime/Log.h"
 
 #include <nlohmann/json.hpp>
@@ -75,14 +76,12 @@ SphinxChannelFile::~SphinxChannelFile()
 std::optional<fs::path> SphinxChannelFile::defaultPath(const std::optional<std::string>& stateHome,
                                                        const std::optional<std::string>& home)
 {
-    fs::path base;
-    if (stateHome && fs::path(*stateHome).is_absolute())
-        base = *stateHome;
-    else if (home && fs::path(*home).is_absolute())
-        base = fs::path(*home) / ".local" / "state";
-    else
+    const auto folder = programFolder(UserFolder::state, [&](const std::string& name) {
+        return name == "XDG_STATE_HOME" ? stateHome : name == "HOME" ? home : std::nullopt;
+    });
+    if (!folder)
         return std::nullopt;
-    return base / "parlaro" / "recognition-channels.json";
+    return *folder / "recognition-channels.json";
 }
 
 std::optional<ChannelMean> SphinxChannelFile::find(const std::string& model, const std::string& input,

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace parlaro {
+
+// The user's folders that the program keeps its files under.
+enum class UserFolder {
+    config,  // $XDG_CONFIG_HOME, or ~/.config
+    data,    // $XDG_DATA_HOME, or ~/.local/share
+    state,   // $XDG_STATE_HOME, or ~/.local/state
+};
+
+using EnvironmentLookup = std::function<std::optional<std::string>(const std::string& name)>;
+using HomeLookup = std::function<std::optional<std::string>()>;
+
+// The account's home folder in the password database; none when it has no
+// entry there.
+std::optional<std::string> accountHomeFolder();
+
+// Why the program may not keep its files in `folder`: another user owns
+// it, or others may write in it (and so plant a link there, or a folder of
+// their own). A folder that is not there yet is judged by the nearest one
+// above it that is, since whoever may write there may make it first. None
+// when it may. A folder its group may write in is the user's alone when
+// that group is the user's own, with nobody else in it.
+std::optional<std::string> whyNotTheUsers(const std::filesystem::path& folder);
+
+// The user's config, data or state folder: the variable when it holds an
+// absolute path, else the one under the home folder ($HOME when absolute,
+// else `accountHome()`). A folder that whyNotTheUsers() refuses, or whose
+// "parlaro" folder it refuses, is passed over for the one under the home
+// folder, and the user is told once (see takeEarlierEntryNotes()). None
+// when no folder is left.
+std::optional<std::filesystem::path> userFolder(UserFolder kind, const EnvironmentLookup& environment,
+                                                const HomeLookup& accountHome = accountHomeFolder);
+
+// The program's own folder in it: userFolder(...)/parlaro.
+std::optional<std::filesystem::path> programFolder(UserFolder kind, const EnvironmentLookup& environment,
+                                                   const HomeLookup& accountHome = accountHomeFolder);
+
+}  // namespace parlaro
