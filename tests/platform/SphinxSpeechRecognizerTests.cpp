@@ -288,6 +288,26 @@ TEST(SphinxChannelFileWrite, AFolderThatRefusesTheFileIsToldOnceAndLosesNothing)
     EXPECT_EQ(sys::SphinxChannelFile(file).find("en-US", "microphone:a", 13), moved);
 }
 
+// A file of any other shape reads as empty, never ending the program on the
+// decoding thread, and the next keep writes it over.
+TEST(SphinxChannelFileRead, AFileOfAnyOtherShapeReadsAsEmptyAndIsWrittenOver)
+{
+    test::TempDirectory state;
+    const auto file = state / "recognition-channels.json";
+    const sys::ChannelMean mean{std::vector<float>(13, 1.0f), 300};
+    for (const char* contents : {"{\"format\":\"1\"}", "{\"format\":null,\"inputs\":[]}", "null", "[1]", "{}", "",
+                                 "{\"format\":1,\"inputs\":{\"model\":1}}"}) {
+        SCOPED_TRACE(contents);
+        state.write("recognition-channels.json", contents);
+        {
+            sys::SphinxChannelFile channels(file);
+            EXPECT_EQ(channels.find("en-US", "microphone:a", 13), std::nullopt);
+            channels.keep("en-US", "microphone:a", mean);
+        }
+        EXPECT_EQ(sys::SphinxChannelFile(file).find("en-US", "microphone:a", 13), mean);
+    }
+}
+
 // A shorter first utterance is decoded again from where the decoder has
 // learnt the source, while the rest of it still comes. Where that happens
 // depends on the audio alone: the same recording gives the same words in

@@ -124,6 +124,17 @@ void SphinxChannelFile::load()
     if (loaded_ || !file_)
         return;
     loaded_ = true;
+    // A cache: whatever goes wrong in reading it leaves it empty, and the
+    // next write replaces it.
+    try {
+        read();
+    } catch (const std::exception&) {
+        entries_.clear();
+    }
+}
+
+void SphinxChannelFile::read()
+{
     std::error_code error;
     const auto size = fs::file_size(*file_, error);
     if (error || size > sizeLimit || !fs::is_regular_file(*file_, error))
@@ -131,7 +142,12 @@ void SphinxChannelFile::load()
     std::ifstream in(*file_, std::ios::binary);
     const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     const auto json = parseJsonInput(text);
-    if (!json || !json->is_object() || json->value("format", 0) != fileFormat)
+    if (!json || !json->is_object())
+        return;
+    // Compared as a value of any type: another writer's "1" or 1.5 is not
+    // this format, and asking for it as a number would throw.
+    const auto format = json->find("format");
+    if (format == json->end() || *format != nlohmann::json(fileFormat))
         return;
     const auto inputs = json->find("inputs");
     if (inputs == json->end() || !inputs->is_array())

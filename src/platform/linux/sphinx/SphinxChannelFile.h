@@ -72,6 +72,7 @@ private:
     };
 
     void load();
+    void read();
     void write();
 
     const std::optional<std::filesystem::path> file_;
