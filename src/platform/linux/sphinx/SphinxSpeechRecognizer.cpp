@@ -1,5 +1,6 @@
 #include "platform/linux/sphinx/SphinxSpeechRecognizer.h"
 
+#include "runtime/Log.h"
 #include "runtime/Runtime.h"
 
 #include <pocketsphinx.h>
@@ -14,6 +15,7 @@
 #include <cctype>
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <iterator>
@@ -427,6 +429,8 @@ struct SphinxTaskState {
     bool reportPartials = true;
     bool punctuate = false;
     std::atomic<bool> cancelled{false};
+    // From the end of the audio until the last answer is on its way.
+    std::atomic<bool> finishing{false};
 
     ps_decoder_t* decoder = nullptr;
     bool done = false;
@@ -481,7 +485,7 @@ public:
 
     void begin(const std::shared_ptr<SphinxTaskState>& task)
     {
-        enqueue([this, task] {
+        enqueue(task, [this, task] {
             if (task->cancelled.load())
                 return;
             task->decoder = takeDecoder(task->source);
@@ -499,7 +503,7 @@ public:
 
     void audio(const std::shared_ptr<SphinxTaskState>& task, std::vector<std::int16_t> samples)
     {
-        enqueue([this, task, samples = std::move(samples)] {
+        enqueue(task, [this, task, samples = std::move(samples)] {
             if (task->cancelled.load() || task->done || !task->decoder)
                 return;
             if (task->learning && !task->heardTooLong) {
@@ -537,9 +541,13 @@ public:
 
     void end(const std::shared_ptr<SphinxTaskState>& task)
     {
-        enqueue([this, task] {
-            if (task->cancelled.load() || task->done || !task->decoder)
+        task->finishing = true;
+        enqueue(task, [this, task] {
+            if (task->cancelled.load() || task->done || !task->decoder) {
+                // Nothing more comes: it answered already, or never will.
+                task->finishing = false;
                 return;
+            }
             if (ps_end_utt(task->decoder) < 0 || !endUtterance(*task)) {
                 finish(task, std::nullopt, DomainError(errorDomain, 2, "The speech decoder failed"));
                 return;
@@ -559,7 +567,7 @@ public:
     // Gives the task's decoder back to the pool once the worker reaches it.
     void release(const std::shared_ptr<SphinxTaskState>& task)
     {
-        enqueue([this, task] { returnDecoder(*task); });
+        enqueue(task, [this, task] { returnDecoder(*task); });
     }
 
 private:
@@ -681,13 +689,13 @@ private:
         return !kept.mean.empty() && !now.mean.empty() && std::abs(now.mean.front() - kept.mean.front()) > energyApart;
     }
 
-    void enqueue(std::function<void()> job)
+    void enqueue(const std::shared_ptr<SphinxTaskState>& task, std::function<void()> job)
     {
         {
             std::lock_guard lock(mutex_);
             if (stopping_)
                 return;
-            jobs_.push_back(std::move(job));
+            jobs_.push_back(Job{task, std::move(job)});
             if (!thread_.joinable())
                 thread_ = std::thread([this] { work(); });
         }
@@ -698,7 +706,7 @@ private:
     {
         pthread_setname_np(pthread_self(), "sphinx-decode");
         for (;;) {
-            std::function<void()> job;
+            Job job;
             {
                 std::unique_lock lock(mutex_);
                 wake_.wait(lock, [&] { return stopping_ || !jobs_.empty(); });
@@ -707,8 +715,42 @@ private:
                 job = std::move(jobs_.front());
                 jobs_.pop_front();
             }
-            job();
+            try {
+                job.run();
+            } catch (...) {
+                failed(job.task, std::current_exception());
+            }
         }
+    }
+
+    // A job that threw ends its task with the decoder's error, unless the
+    // task already answered for the last time; its decoder starts afresh,
+    // since where it stopped is unknown. The program and later tasks go on.
+    void failed(const std::shared_ptr<SphinxTaskState>& task, const std::exception_ptr& failure)
+    {
+        std::string what = "unknown";
+        try {
+            std::rethrow_exception(failure);
+        } catch (const std::exception& exception) {
+            what = exception.what();
+        } catch (...) {
+        }
+        if (!std::exchange(failureSaid_, true))
+            rt::logMessage("speech recognition failed in the model " + model_.locale + " (" + what
+                           + "); the utterance it decoded is lost");
+        if (task->decoder) {
+            heard_.erase(task->decoder);
+            if (!task->done)
+                ps_end_utt(task->decoder);
+        }
+        if (task->done) {
+            if (task->decoder) {
+                idle_.push_back(task->decoder);
+                task->decoder = nullptr;
+            }
+            return;
+        }
+        finish(task, std::nullopt, DomainError(errorDomain, 2, "The speech decoder failed"));
     }
 
     // An idle decoder that last heard `source` if there is one; otherwise
@@ -766,6 +808,8 @@ private:
     static void post(const std::shared_ptr<SphinxTaskState>& task, std::optional<SpeechRecognitionResult> result,
                      std::optional<DomainError> error)
     {
+        if (error || (result && result->isFinal))
+            task->finishing = false;
         rt::postToMain([task, result = std::move(result), error = std::move(error)] {
             if (!task->cancelled.load())
                 task->handler(result, error);
@@ -787,10 +831,15 @@ private:
     static constexpr std::int32_t framesToJudge = 50;
     std::mutex mutex_;
     std::condition_variable wake_;
-    std::deque<std::function<void()>> jobs_;
+    struct Job {
+        std::shared_ptr<SphinxTaskState> task;
+        std::function<void()> run;
+    };
+    std::deque<Job> jobs_;
     bool stopping_ = false;
     std::thread thread_;
     // Worker thread only, until the thread is joined.
+    bool failureSaid_ = false;
     std::vector<ps_decoder_t*> decoders_;
     std::vector<ps_decoder_t*> idle_;
     // What each decoder heard last: the source, what an earlier run kept
@@ -886,6 +935,7 @@ public:
             engine_->release(state_);
     }
     bool isCancelled() const override { return state_->cancelled.load(); }
+    bool isFinishing() const override { return state_->finishing.load() && !state_->cancelled.load(); }
 
 private:
     std::shared_ptr<SphinxEngine> engine_;
