@@ -219,11 +219,30 @@ TEST_F(SphinxSpeechRecognizer, theFirstUtteranceOfAnInputIsHeardAsLaterOnesAreAn
     ASSERT_EQ(kept["inputs"].size(), 1u);
     EXPECT_EQ(kept["inputs"][0]["input"], "microphone:a");
     EXPECT_EQ(kept["inputs"][0]["mean"].size(), 13u);
+    EXPECT_EQ(kept["inputs"][0]["sound"].size(), 13u);
 
-    // The next run hears that microphone at once, and another one as the
-    // first run did; both are kept.
-    EXPECT_EQ(run({"microphone:a", "microphone:b"}), (std::pair{std::vector<std::string>(2, longLibrivoxHeard), 1ul}));
+    // The next run hears that microphone at once, and another one that
+    // sounds the same from the estimate the decoder has (nothing moves, so
+    // nothing is searched again); both are kept.
+    EXPECT_EQ(run({"microphone:a", "microphone:b"}), (std::pair{std::vector<std::string>(2, longLibrivoxHeard), 0ul}));
     EXPECT_EQ(nlohmann::json::parse(state.read("parlaro/recognition-channels.json"))["inputs"].size(), 2u);
+
+    // After a short first reply the next is heard as well as later ones: it
+    // starts from what the first taught and is decoded again once, plainly,
+    // where the estimate moved.
+    {
+        test::TempDirectory elsewhere;
+        sys::SphinxSpeechRecognitionService service(sys::defaultSphinxModelRoot,
+                                                    sys::SphinxSpeechRecognitionService::defaultPartialInterval,
+                                                    elsewhere / "recognition-channels.json");
+        auto recognizer = service.makeRecognizer("en-US");
+        const std::vector<std::int16_t> phrase(samples.begin(), samples.begin() + 32000);
+        recognize(runtime, *recognizer, phrase, int16Mono, false, 320, "microphone:c");
+        auto reply = recognize(runtime, *recognizer, samples, int16Mono, false, 320, "microphone:c");
+        ASSERT_FALSE(reply.results.empty());
+        EXPECT_EQ(reply.results.back().bestTranscription.formattedString, longLibrivoxHeard);
+        EXPECT_EQ(service.utterancesDecodedAgain(), 2u);
+    }
 
     // A phrase too short to judge the microphone by (a quarter of a second)
     // leaves what was kept standing for the reply that follows.
@@ -239,20 +258,39 @@ TEST_F(SphinxSpeechRecognizer, theFirstUtteranceOfAnInputIsHeardAsLaterOnesAreAn
         EXPECT_EQ(service.utterancesDecodedAgain(), 0u);
     }
 
+    // What makes the microphone sound otherwise is its level (and the
+    // shape of its speech), not the share of pauses in the replies it was
+    // kept from, which moves the mean's first number more than 6 dB do: a
+    // microphone 6 dB softer than kept is decoded again, the same one kept
+    // from replies with other pauses is not.
+    auto softer = kept;
+    softer["inputs"][0]["sound"][0] = kept["inputs"][0]["sound"][0].get<double>() + 7;
+    auto otherPauses = kept;
+    otherPauses["inputs"][0]["mean"][0] = kept["inputs"][0]["mean"][0].get<double>() + 11;
+    for (const auto& [contents, again] : {std::pair{softer.dump(), 1ul}, std::pair{otherPauses.dump(), 0ul}}) {
+        SCOPED_TRACE(contents.substr(0, 80));
+        state.write("parlaro/recognition-channels.json", contents);
+        EXPECT_EQ(run({"microphone:a"}).second, again);
+    }
+
     // A microphone that now sounds 15 dB softer than it did, and
     // files that are damaged, foreign, or hold what no decoder learns: not
     // trusted, each costs the second decoding and is written anew.
     auto louder = kept;
-    louder["inputs"][0]["mean"][0] = kept["inputs"][0]["mean"][0].get<double>() + 18;
+    for (const char* key : {"mean", "sound"})
+        louder["inputs"][0][key][0] = kept["inputs"][0][key][0].get<double>() + 18;
     auto shortMean = kept;
     shortMean["inputs"][0]["mean"].erase(0);
     auto huge = kept;
     huge["inputs"][0]["mean"][3] = 1e30;
+    auto absurd = kept;
+    for (auto& value : absurd["inputs"][0]["mean"])
+        value = 999;
     auto otherFormat = kept;
     otherFormat["format"] = 2;
-    for (const std::string& contents :
-         {louder.dump(), shortMean.dump(), huge.dump(), otherFormat.dump(), std::string("{\"format\":1,\"inputs\":"),
-          test::nestedArrays(100000), kept.dump() + std::string(70 * 1024, ' ')}) {
+    for (const std::string& contents : {louder.dump(), shortMean.dump(), huge.dump(), absurd.dump(), otherFormat.dump(),
+                                        std::string("{\"format\":1,\"inputs\":"), test::nestedArrays(100000),
+                                        kept.dump() + std::string(70 * 1024, ' ')}) {
         SCOPED_TRACE(contents.substr(0, 80));
         state.write("parlaro/recognition-channels.json", contents);
         EXPECT_EQ(run({"microphone:a"}), (std::pair{std::vector<std::string>{longLibrivoxHeard}, 1ul}));

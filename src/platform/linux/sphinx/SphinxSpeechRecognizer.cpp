@@ -20,6 +20,7 @@
 #include <functional>
 #include <iterator>
 #include <limits>
+#include <numeric>
 #include <pthread.h>
 #include <span>
 #include <stdexcept>
@@ -334,6 +335,37 @@ public:
     static std::optional<std::vector<float>> ofSpeech(ps_decoder_t* decoder, const std::vector<std::int16_t>& samples,
                                                       std::size_t fewest)
     {
+        const auto heard = framesOf(decoder, samples);
+        if (!heard || heard->speech < fewest)
+            return std::nullopt;
+        return heard->speechMean;
+    }
+
+    // How the source sounded in `samples` (see ChannelMean::sound): the
+    // mean first cepstrum of the loudest three tenths of the frames, which
+    // follows the input's level but not the share of pauses, then the
+    // other cepstra of its speech. None with fewer than `fewest` speech
+    // frames.
+    static std::optional<std::vector<float>> soundOf(ps_decoder_t* decoder, const std::vector<std::int16_t>& samples,
+                                                     std::size_t fewest)
+    {
+        auto heard = framesOf(decoder, samples);
+        if (!heard || heard->speech < fewest)
+            return std::nullopt;
+        auto sound = std::move(heard->speechMean);
+        sound.front() = heard->loudest;
+        return sound;
+    }
+
+private:
+    struct Heard {
+        std::vector<float> speechMean;
+        std::size_t speech = 0;
+        float loudest = 0;
+    };
+
+    static std::optional<Heard> framesOf(ps_decoder_t* decoder, const std::vector<std::int16_t>& samples)
+    {
         fe_t* frontEnd = ps_get_fe(decoder);
         const std::size_t veclen = length(decoder);
         if (!frontEnd || veclen == 0 || static_cast<std::size_t>(fe_get_output_size(frontEnd)) != veclen
@@ -363,7 +395,7 @@ public:
             frames.insert(frames.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(veclen));
 
         const std::size_t total = frames.size() / veclen;
-        if (total < fewest)
+        if (total == 0)
             return std::nullopt;
         std::vector<mfcc_t> energies(total);
         for (std::size_t f = 0; f < total; ++f)
@@ -372,6 +404,11 @@ public:
         const mfcc_t quiet = energies[total / 10];
         const mfcc_t loud = energies[total - 1 - total / 10];
         const mfcc_t threshold = quiet + (loud - quiet) / 3;
+        Heard heard;
+        const std::size_t loudFrom = total * 7 / 10;
+        heard.loudest = static_cast<float>(
+            std::accumulate(energies.begin() + static_cast<std::ptrdiff_t>(loudFrom), energies.end(), 0.0)
+            / static_cast<double>(total - loudFrom));
         std::vector<double> sum(veclen, 0.0);
         std::size_t speech = 0;
         for (std::size_t f = 0; f < total; ++f) {
@@ -381,14 +418,16 @@ public:
                 sum[i] += frames[f * veclen + i];
             ++speech;
         }
-        if (speech < fewest)
+        if (speech == 0)
             return std::nullopt;
-        std::vector<float> mean(veclen);
+        heard.speech = speech;
+        heard.speechMean.resize(veclen);
         for (std::size_t i = 0; i < veclen; ++i)
-            mean[i] = static_cast<float>(sum[i] / static_cast<double>(speech));
-        return mean;
+            heard.speechMean[i] = static_cast<float>(sum[i] / static_cast<double>(speech));
+        return heard;
     }
 
+public:
     static std::vector<float> meanOf(ps_decoder_t* decoder)
     {
         const cmn_t* cmn = cmnOf(decoder);
@@ -449,6 +488,9 @@ struct SphinxTaskState {
     bool heardTooLong = false;
     // What the decoder normalises by is worth keeping for the next run.
     bool judged = true;
+    // What the utterance taught of a source the decoder had no estimate
+    // of, kept for the next run in place of what it normalises by now.
+    std::optional<ChannelMean> taught;
     // The final text when it is not the decoder's last hypothesis (see
     // SphinxEngine::decodeAtLikeliest).
     std::optional<Transcription> chosen;
@@ -490,7 +532,7 @@ public:
                 return;
             task->decoder = takeDecoder(task->source);
             if (task->decoder) {
-                task->learning = heard_[task->decoder].frames < framesToLearn;
+                task->learning = !heard_[task->decoder].settled;
                 task->atStart = ChannelEstimate::of(task->decoder);
             }
             if (!task->decoder || ps_start_utt(task->decoder) < 0) {
@@ -552,7 +594,11 @@ public:
                 finish(task, std::nullopt, DomainError(errorDomain, 2, "The speech decoder failed"));
                 return;
             }
-            const auto learnt = task->judged ? ChannelEstimate::current(task->decoder) : std::nullopt;
+            auto learnt = task->taught ? task->taught
+                : task->judged         ? ChannelEstimate::current(task->decoder)
+                                       : std::nullopt;
+            if (learnt && !task->taught)
+                learnt->sound = heard_[task->decoder].sound;
             std::int32_t score = 0;
             const char* hypothesis = ps_get_hyp(task->decoder, &score);
             auto text = task->chosen ? std::move(*task->chosen)
@@ -577,11 +623,15 @@ private:
     // would hear it with another channel's estimate, which costs many of
     // its words: most of all in a reply that begins with a short phrase and
     // a pause. So it starts the source from what an earlier run learnt
-    // about it, when one did (see takeDecoder); and until it has heard
-    // framesToLearn of the source, each utterance is decoded again whole
-    // before its final text where what it taught moved the estimate: a
-    // wrong sentence spoken into a call costs more than a late one, and
-    // this happens in the first reply or two of an input at most.
+    // about it, when one did (see takeDecoder). The first utterance of a
+    // source with no such start is decoded again whole before its final
+    // text where what it taught moved the estimate (see
+    // decodeAtLikeliest), and what it taught then stands for the next
+    // utterance as a kept estimate would. A kept estimate is settled by the
+    // first utterance long enough to judge it, which is decoded again only
+    // where the source sounds otherwise: a wrong sentence spoken into a
+    // call costs more than a late one, and this happens in the first reply
+    // or two of an input at most.
     //
     // While it learns, the decoder's sums hold the source's own frames
     // alone, so that at the end of an utterance its mean is what the
@@ -594,7 +644,9 @@ private:
         if (!task.learning || !learnt)
             return true;
         bool again = false;
-        const bool neverHeard = !known.kept;
+        const bool withoutEstimate = !known.kept;
+        auto sound = learnt->frames >= framesToJudge ? ChannelEstimate::soundOf(task.decoder, heard, framesToJudge)
+                                                     : std::nullopt;
         if (known.kept) {
             auto kept = *known.kept;
             if (learnt->frames < framesToJudge) {
@@ -607,23 +659,35 @@ private:
             // Either way the estimate goes on from both. Where the source
             // sounds otherwise than it did (another gain, another room),
             // what was kept counts for little, and the utterance is decoded
-            // again with what it taught.
-            again = soundsOtherwise(kept, *learnt);
-            if (again)
+            // again with what it taught; so it is where too little speech
+            // stood behind what was kept (a short first reply) and the
+            // estimate moved.
+            const bool otherwise = soundsOtherwise(kept, *learnt, sound);
+            if (otherwise)
                 kept.frames = std::min(kept.frames, framesToJudge);
-            ChannelEstimate::set(task.decoder, blended(kept, *learnt));
-            known = {task.source, std::nullopt, framesToLearn};
+            auto both = blended(kept, *learnt);
+            again = otherwise || (kept.frames < framesToTrust && !near(kept.mean, both.mean));
+            ChannelEstimate::set(task.decoder, both);
+            both.sound = sound ? blendedSound(kept, *sound, learnt->frames) : kept.sound;
+            known = {task.source, std::nullopt, true, std::move(both.sound)};
         } else {
             again = !near(task.atStart.mean(), learnt->mean);
-            known.frames = learnt->frames;
+            known.kept = *learnt;
+            known.kept->sound = known.sound = sound.value_or(std::vector<float>{});
         }
-        if (!again || task.heardTooLong)
-            return true;
-        ++counts_->decodedAgain;
-        // What the utterance taught is counted once.
-        const auto after = ChannelEstimate::of(task.decoder);
-        const bool decoded = neverHeard ? decodeAtLikeliest(task, heard, learnt->mean) : decode(task.decoder, heard);
-        after.restore(task.decoder);
+        bool decoded = true;
+        if (again && !task.heardTooLong) {
+            ++counts_->decodedAgain;
+            // What the utterance taught is counted once.
+            const auto after = ChannelEstimate::of(task.decoder);
+            decoded = withoutEstimate ? decodeAtLikeliest(task, heard, learnt->mean) : decode(task.decoder, heard);
+            after.restore(task.decoder);
+        }
+        // The next utterance's frames alone, to judge what this one taught.
+        if (withoutEstimate) {
+            task.taught = known.kept;
+            ChannelEstimate::learnAnew(task.decoder, learnt->mean);
+        }
         return decoded;
     }
 
@@ -671,6 +735,18 @@ private:
         return true;
     }
 
+    // Whether a decoder of this model could have learnt the estimate: the
+    // front end's cepstra of any 16-bit sound, full-scale noise or a clipped
+    // square wave included, stay within about a hundred of where the model
+    // starts; a file can say anything.
+    bool learnable(const std::vector<float>& mean) const
+    {
+        constexpr float farthest = 120.0f;
+        return mean.size() == modelStart_.size()
+            && std::equal(mean.begin(), mean.end(), modelStart_.begin(),
+                          [](float value, float start) { return std::abs(value - start) <= farthest; });
+    }
+
     // Whether two estimates differ by no more than decoding with one or the
     // other changes what is heard.
     static bool near(const std::vector<float>& a, const std::vector<float>& b)
@@ -680,13 +756,42 @@ private:
             && std::equal(a.begin(), a.end(), b.begin(), [](float x, float y) { return std::abs(x - y) <= apart; });
     }
 
-    // Whether an utterance long enough to judge was louder or softer than
-    // the kept estimate by more than one utterance's words, or one speaker
-    // against another, make it vary (about 8 dB).
-    static bool soundsOtherwise(const ChannelMean& kept, const ChannelMean& now)
+    // Whether an utterance long enough to judge sounded otherwise than the
+    // kept estimate: louder or softer by more than one utterance's words,
+    // or one speaker against another, move the level of its loudest frames
+    // (about 4 dB; a decibel moves it by about 1.1), or with another shape
+    // of its speech than different sentences of one speaker give. Where
+    // what was kept does not say how the input sounded (an older file), its
+    // mean's first number stands in, which the share of pauses moves too.
+    static bool soundsOtherwise(const ChannelMean& kept, const ChannelMean& now,
+                                const std::optional<std::vector<float>>& sound)
     {
-        constexpr float energyApart = 10.0f;
-        return !kept.mean.empty() && !now.mean.empty() && std::abs(now.mean.front() - kept.mean.front()) > energyApart;
+        constexpr float levelApart = 5.0f;
+        constexpr float shapeApart = 12.0f;
+        if (!sound || kept.sound.size() != sound->size()) {
+            constexpr float energyApart = 10.0f;
+            return !kept.mean.empty() && !now.mean.empty()
+                && std::abs(now.mean.front() - kept.mean.front()) > energyApart;
+        }
+        if (std::abs(sound->front() - kept.sound.front()) > levelApart)
+            return true;
+        double squares = 0;
+        for (std::size_t i = 1; i < sound->size(); ++i)
+            squares += std::pow((*sound)[i] - kept.sound[i], 2);
+        return std::sqrt(squares / static_cast<double>(sound->size() - 1)) > shapeApart;
+    }
+
+    // The kept sound and the utterance's, each weighed by its frames.
+    static std::vector<float> blendedSound(const ChannelMean& kept, const std::vector<float>& sound,
+                                           std::int32_t frames)
+    {
+        if (kept.sound.size() != sound.size())
+            return sound;
+        const float total = static_cast<float>(kept.frames + frames);
+        std::vector<float> both(sound.size());
+        for (std::size_t i = 0; i < sound.size(); ++i)
+            both[i] = (kept.sound[i] * static_cast<float>(kept.frames) + sound[i] * static_cast<float>(frames)) / total;
+        return both;
     }
 
     void enqueue(const std::shared_ptr<SphinxTaskState>& task, std::function<void()> job)
@@ -772,14 +877,18 @@ private:
         } else if ((decoder = loadSphinxDecoder(model_))) {
             decoders_.push_back(decoder);
             ++counts_->loads;
+            if (modelStart_.empty())
+                modelStart_ = ChannelEstimate::meanOf(decoder);
         } else {
             return nullptr;
         }
         std::optional<ChannelMean> kept;
         if (channels_ && !source.empty())
             kept = channels_->find(model_.locale, source, ChannelEstimate::length(decoder));
+        if (kept && !learnable(kept->mean))
+            kept.reset();
         ChannelEstimate::learnAnew(decoder, kept ? kept->mean : ChannelEstimate::meanOf(decoder));
-        heard_[decoder] = {source, kept, 0};
+        heard_[decoder] = {source, kept, false, kept ? kept->sound : std::vector<float>{}};
         return decoder;
     }
 
@@ -823,10 +932,9 @@ private:
     const std::shared_ptr<SphinxChannelFile> channels_;
     // An utterance longer than this is not kept to be decoded again.
     static constexpr std::size_t longestKept = static_cast<std::size_t>(60 * nativeRate);
-    // Speech frames (a hundredth of a second each) of a source after which
-    // the decoder's estimate of its channel holds: about three seconds of
-    // speech, a reply or two.
-    static constexpr std::int32_t framesToLearn = 300;
+    // Speech frames (a hundredth of a second each) behind an estimate that
+    // make it hold: about three seconds of speech, a reply or two.
+    static constexpr std::int32_t framesToTrust = 300;
     // Fewer frames than this tell nothing of how a source sounds.
     static constexpr std::int32_t framesToJudge = 50;
     std::mutex mutex_;
@@ -840,15 +948,20 @@ private:
     std::thread thread_;
     // Worker thread only, until the thread is joined.
     bool failureSaid_ = false;
+    // The estimate the model's decoders start from.
+    std::vector<float> modelStart_;
     std::vector<ps_decoder_t*> decoders_;
     std::vector<ps_decoder_t*> idle_;
-    // What each decoder heard last: the source, what an earlier run kept
-    // about it while that is still to be confirmed, and how many of its
-    // frames the decoder has learnt.
+    // What each decoder heard last: the source, an estimate of it (kept
+    // by an earlier run, or taught by the source's first utterance) while
+    // that is still to be confirmed, and whether the decoder's estimate of
+    // the source has settled.
     struct Heard {
         std::string source;
         std::optional<ChannelMean> kept;
-        std::int32_t frames = 0;
+        bool settled = false;
+        // How the source sounds, as far as the decoder learnt it.
+        std::vector<float> sound;
     };
     std::map<ps_decoder_t*, Heard> heard_;
 };
