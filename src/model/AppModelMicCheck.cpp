@@ -112,7 +112,9 @@ rt::Async<void> AppModel::confirmMicrophone(AudioObjectId id)
     closeMicCheck();
     const auto device = findDevice(inputDevices.get(), selectedInputID.get());
     status.set(localized("已确认麦克风：%@", device ? device->name : std::string()));
-    if (words && device && myEngine.get() && mySpeechReady.get()) {
+    // A model still missing fails the session's start, which costs only
+    // the lesson.
+    if (words && device && myEngine.get()) {
         auto session =
             makeRecognitionSession(myLanguage.get().speechLocale, *myEngine.get(), RecognitionMode::utterance);
         if (session) {

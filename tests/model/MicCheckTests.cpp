@@ -179,7 +179,6 @@ TEST(ModelMicCheck, TheWordsSaidInTheCheckTeachRecognitionTheMicrophone)
 {
     MicWorld w;
     auto& model = *w.model;
-    ModelTestAccess::set(ModelTestAccess::mySpeechReady(model), true);
     float level = 0;
     w.world.audio.setInputSignal(11, [&level](std::uint32_t, double) { return level; });
     const auto check = [&](AudioObjectId heard, AudioObjectId confirmed, std::initializer_list<float> levels) {
