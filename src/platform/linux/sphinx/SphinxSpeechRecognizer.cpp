@@ -5,6 +5,7 @@
 
 #include <pocketsphinx.h>
 #include <sphinxbase/cmn.h>
+#include <sphinxbase/fe.h>
 #include <sphinxbase/feat.h>
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
@@ -335,7 +336,14 @@ public:
     static std::optional<std::vector<float>> ofSpeech(ps_decoder_t* decoder, const std::vector<std::int16_t>& samples,
                                                       std::size_t fewest)
     {
-        const auto heard = framesOf(decoder, samples);
+        return ofSpeech(ps_get_fe(decoder), length(decoder), samples, fewest);
+    }
+
+    // The same through a front end of the model's that no decoder uses.
+    static std::optional<std::vector<float>> ofSpeech(fe_t* frontEnd, std::size_t length,
+                                                      const std::vector<std::int16_t>& samples, std::size_t fewest)
+    {
+        const auto heard = framesOf(frontEnd, length, samples);
         if (!heard || heard->speech < fewest)
             return std::nullopt;
         return heard->speechMean;
@@ -366,8 +374,11 @@ private:
 
     static std::optional<Heard> framesOf(ps_decoder_t* decoder, const std::vector<std::int16_t>& samples)
     {
-        fe_t* frontEnd = ps_get_fe(decoder);
-        const std::size_t veclen = length(decoder);
+        return framesOf(ps_get_fe(decoder), length(decoder), samples);
+    }
+
+    static std::optional<Heard> framesOf(fe_t* frontEnd, std::size_t veclen, const std::vector<std::int16_t>& samples)
+    {
         if (!frontEnd || veclen == 0 || static_cast<std::size_t>(fe_get_output_size(frontEnd)) != veclen
             || fe_start_utt(frontEnd) < 0)
             return std::nullopt;
@@ -491,6 +502,18 @@ struct SphinxTaskState {
     // What the utterance taught of a source the decoder had no estimate
     // of, kept for the next run in place of what it normalises by now.
     std::optional<ChannelMean> taught;
+    // Without an estimate of the source: more decoders follow the
+    // utterance as it is spoken (see SphinxEngine::follow), each in an
+    // utterance of its own while `following`, from the estimates the first
+    // `followedFrom` samples gave.
+    bool withoutEstimate = false;
+    struct Follower {
+        ps_decoder_t* decoder;
+        bool following;
+        std::vector<float> at;
+    };
+    std::vector<Follower> followers;
+    std::size_t followedFrom = 0;
     // The final text when it is not the decoder's last hypothesis (see
     // SphinxEngine::decodeAtLikeliest).
     std::optional<Transcription> chosen;
@@ -519,6 +542,8 @@ public:
         // Decoders still lent to tasks are freed too: no job runs any more.
         for (auto* decoder : decoders_)
             ps_free(decoder);
+        if (measuring_)
+            fe_free(measuring_);
     }
     SphinxEngine(const SphinxEngine&) = delete;
     SphinxEngine& operator=(const SphinxEngine&) = delete;
@@ -533,6 +558,7 @@ public:
             task->decoder = takeDecoder(task->source);
             if (task->decoder) {
                 task->learning = !heard_[task->decoder].settled;
+                task->withoutEstimate = task->learning && !heard_[task->decoder].kept;
                 task->atStart = ChannelEstimate::of(task->decoder);
             }
             if (!task->decoder || ps_start_utt(task->decoder) < 0) {
@@ -560,6 +586,8 @@ public:
                 finish(task, std::nullopt, DomainError(errorDomain, 2, "The speech decoder failed"));
                 return;
             }
+            if (task->withoutEstimate && !task->heardTooLong)
+                follow(*task, samples);
             if (!task->reportPartials)
                 return;
             // Each look at the hypothesis wakes the main actor with a new
@@ -680,7 +708,9 @@ private:
             ++counts_->decodedAgain;
             // What the utterance taught is counted once.
             const auto after = ChannelEstimate::of(task.decoder);
-            decoded = withoutEstimate ? decodeAtLikeliest(task, heard, learnt->mean) : decode(task.decoder, heard);
+            decoded = !withoutEstimate ? decode(task.decoder, heard)
+                : followed(task)       ? likeliestFollowed(task)
+                                       : decodeAtLikeliest(task, heard, learnt->mean);
             after.restore(task.decoder);
         }
         // The next utterance's frames alone, to judge what this one taught.
@@ -689,6 +719,137 @@ private:
             ChannelEstimate::learnAnew(task.decoder, learnt->mean);
         }
         return decoded;
+    }
+
+    // The first utterance of a source without an estimate is decoded again
+    // at what its speech says of the channel (see decodeAtLikeliest); to
+    // leave only the last search to the end of the audio, two more decoders
+    // do that while it is spoken, one at each estimate. Once 2 s are heard
+    // they start at the estimates the speech so far gives, catch up and
+    // follow; each time the utterance has doubled, one whose estimate moved
+    // starts again from what all of it gives by then, so that they stand on
+    // at least half of the utterance, and cost at most about twice its
+    // decoding each while it is spoken.
+    void follow(SphinxTaskState& task, const std::vector<std::int16_t>& samples)
+    {
+        const auto goOn = [&] {
+            for (auto& follower : task.followers)
+                if (follower.following)
+                    follower.following =
+                        ps_process_raw(follower.decoder, samples.data(), samples.size(), FALSE, FALSE) >= 0;
+        };
+        std::size_t due = std::max(firstFollowed, 2 * task.followedFrom);
+        if (task.heard.size() < due) {
+            goOn();
+            return;
+        }
+        while (2 * due <= task.heard.size())
+            due *= 2;
+        task.followedFrom = due;
+        while (task.followers.size() < followers) {
+            auto* decoder = spareDecoder();
+            if (!decoder) {
+                stopFollowing(task);
+                task.followedFrom = longestKept;
+                return;
+            }
+            task.followers.push_back({decoder, false, {}});
+        }
+        // Measured on a front end of its own: the decoders' are in the
+        // middle of an utterance.
+        if (!measuring_)
+            measuring_ = fe_init_auto_r(ps_get_config(task.decoder));
+        const std::vector<std::int16_t> opening(task.heard.begin(),
+                                                task.heard.begin() + static_cast<std::ptrdiff_t>(due));
+        const auto speech = measuring_
+            ? ChannelEstimate::ofSpeech(measuring_, ChannelEstimate::length(task.decoder), opening, framesToJudge)
+            : std::nullopt;
+        if (!speech) {
+            goOn();
+            return;
+        }
+        const auto between = halfway(task.atStart.mean(), *speech);
+        for (std::size_t i = 0; i < task.followers.size(); ++i) {
+            auto& follower = task.followers[i];
+            const auto& at = i == 0 ? between : *speech;
+            // One that follows from where the estimate still is goes on.
+            if (follower.following && near(follower.at, at)) {
+                if (ps_process_raw(follower.decoder, samples.data(), samples.size(), FALSE, FALSE) < 0)
+                    follower.following = false;
+                continue;
+            }
+            if (std::exchange(follower.following, false))
+                ps_end_utt(follower.decoder);
+            follower.at = at;
+            ChannelEstimate::learnAnew(follower.decoder, at);
+            follower.following = ps_start_utt(follower.decoder) >= 0
+                && ps_process_raw(follower.decoder, task.heard.data(), task.heard.size(), FALSE, FALSE) >= 0;
+        }
+    }
+
+    // Of the decoder's text and its followers', the one the model finds
+    // likeliest (the best path's score over the same frames).
+    bool likeliestFollowed(SphinxTaskState& task)
+    {
+        std::int32_t best = 0;
+        const char* hypothesis = ps_get_hyp(task.decoder, &best);
+        if (!hypothesis)
+            best = std::numeric_limits<std::int32_t>::min();
+        task.chosen = transcriptionOf(task.decoder, hypothesis, task.punctuate, english_);
+        for (auto& follower : task.followers) {
+            if (!std::exchange(follower.following, false) || ps_end_utt(follower.decoder) < 0)
+                continue;
+            std::int32_t score = 0;
+            hypothesis = ps_get_hyp(follower.decoder, &score);
+            if (hypothesis && score > best) {
+                best = score;
+                task.chosen = transcriptionOf(follower.decoder, hypothesis, task.punctuate, english_);
+            }
+        }
+        return true;
+    }
+
+    static bool followed(const SphinxTaskState& task)
+    {
+        return std::any_of(task.followers.begin(), task.followers.end(),
+                           [](const auto& follower) { return follower.following; });
+    }
+
+    // A decoder no source is waiting for: an idle one that heard none, or
+    // a new one.
+    ps_decoder_t* spareDecoder()
+    {
+        for (auto it = idle_.begin(); it != idle_.end(); ++it)
+            if (!heard_.contains(*it)) {
+                auto* decoder = *it;
+                idle_.erase(it);
+                return decoder;
+            }
+        auto* decoder = loadSphinxDecoder(model_);
+        if (decoder) {
+            decoders_.push_back(decoder);
+            ++counts_->loads;
+        }
+        return decoder;
+    }
+
+    void stopFollowing(SphinxTaskState& task)
+    {
+        for (auto& follower : task.followers) {
+            if (follower.following)
+                ps_end_utt(follower.decoder);
+            heard_.erase(follower.decoder);
+            idle_.push_back(follower.decoder);
+        }
+        task.followers.clear();
+    }
+
+    static std::vector<float> halfway(const std::vector<float>& start, const std::vector<float>& speech)
+    {
+        auto mean = speech;
+        for (std::size_t i = 0; i < mean.size() && i < start.size(); ++i)
+            mean[i] = (start[i] + speech[i]) / 2;
+        return mean;
     }
 
     static bool decode(ps_decoder_t* decoder, const std::vector<std::int16_t>& samples)
@@ -718,10 +879,8 @@ private:
         task.chosen = transcriptionOf(task.decoder, hypothesis, task.punctuate, english_);
         const auto& start = task.atStart.mean();
         const auto speech = ChannelEstimate::ofSpeech(task.decoder, heard, framesToJudge).value_or(learnt);
-        auto halfway = speech;
-        for (std::size_t i = 0; i < halfway.size() && i < start.size(); ++i)
-            halfway[i] = (start[i] + speech[i]) / 2;
-        for (const std::vector<float>* mean : {&std::as_const(halfway), &speech}) {
+        const auto between = halfway(start, speech);
+        for (const std::vector<float>* mean : {&between, &speech}) {
             ChannelEstimate::learnAnew(task.decoder, *mean);
             if (!decode(task.decoder, heard))
                 return false;
@@ -843,6 +1002,7 @@ private:
         if (!std::exchange(failureSaid_, true))
             rt::logMessage("speech recognition failed in the model " + model_.locale + " (" + what
                            + "); the utterance it decoded is lost");
+        stopFollowing(*task);
         if (task->decoder) {
             heard_.erase(task->decoder);
             if (!task->done)
@@ -894,6 +1054,7 @@ private:
 
     void returnDecoder(SphinxTaskState& task)
     {
+        stopFollowing(task);
         if (!task.decoder)
             return;
         if (!task.done)
@@ -906,6 +1067,7 @@ private:
     void finish(const std::shared_ptr<SphinxTaskState>& task, std::optional<SpeechRecognitionResult> result,
                 std::optional<DomainError> error)
     {
+        stopFollowing(*task);
         if (task->decoder) {
             idle_.push_back(task->decoder);
             task->decoder = nullptr;
@@ -932,6 +1094,9 @@ private:
     const std::shared_ptr<SphinxChannelFile> channels_;
     // An utterance longer than this is not kept to be decoded again.
     static constexpr std::size_t longestKept = static_cast<std::size_t>(60 * nativeRate);
+    // Audio heard before more decoders follow, and how many (see follow).
+    static constexpr std::size_t firstFollowed = static_cast<std::size_t>(2 * nativeRate);
+    static constexpr std::size_t followers = 2;
     // Speech frames (a hundredth of a second each) behind an estimate that
     // make it hold: about three seconds of speech, a reply or two.
     static constexpr std::int32_t framesToTrust = 300;
@@ -950,6 +1115,7 @@ private:
     bool failureSaid_ = false;
     // The estimate the model's decoders start from.
     std::vector<float> modelStart_;
+    fe_t* measuring_ = nullptr;
     std::vector<ps_decoder_t*> decoders_;
     std::vector<ps_decoder_t*> idle_;
     // What each decoder heard last: the source, an estimate of it (kept
