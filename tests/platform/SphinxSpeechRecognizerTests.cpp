@@ -346,10 +346,11 @@ TEST(SphinxChannelFileRead, AFileOfAnyOtherShapeReadsAsEmptyAndIsWrittenOver)
     }
 }
 
-// A shorter first utterance is decoded again from where the decoder has
-// learnt the source, while the rest of it still comes. Where that happens
-// depends on the audio alone: the same recording gives the same words in
-// buffers of any size, also on a decoder new to it each time.
+// The first utterance of a source never heard is decoded again at what its
+// speech says of the channel while it is still spoken, so that only the
+// last search waits for its end. Where that happens depends on the audio
+// alone: the same recording gives the same words in buffers of any size,
+// also on a decoder new to it each time.
 TEST_F(SphinxSpeechRecognizer, aFirstUtteranceGivesTheSameWordsWhateverItsBuffers)
 {
     requireModelAnd({librivoxRecording, recording, pausedLibrivoxRecording});
@@ -367,6 +368,9 @@ TEST_F(SphinxSpeechRecognizer, aFirstUtteranceGivesTheSameWordsWhateverItsBuffer
             ASSERT_FALSE(outcome.results.empty());
             EXPECT_TRUE(outcome.errors.empty());
             heard.push_back(outcome.results.back().bestTranscription.formattedString);
+            // Searched again as it was heard: nothing but the last search
+            // waits for the end of the audio.
+            EXPECT_EQ(fresh.utterancesDecodedAgainAtTheirEnd(), 0u);
         }
         if (file == recording)
             EXPECT_EQ(heard[0], "go forward ten meters");

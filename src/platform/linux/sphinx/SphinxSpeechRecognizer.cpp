@@ -481,8 +481,11 @@ private:
             ++counts_->decodedAgain;
             // What the utterance taught is counted once.
             const auto after = ChannelEstimate::of(task.decoder);
+            const bool atEnd = !withoutEstimate || !followed(task);
+            if (atEnd)
+                ++counts_->decodedAtEnd;
             decoded = !withoutEstimate ? decode(task.decoder, heard)
-                : followed(task)       ? likeliestFollowed(task)
+                : !atEnd               ? likeliestFollowed(task)
                                        : decodeAtLikeliest(task, heard, learnt->mean);
             after.restore(task.decoder);
         }
