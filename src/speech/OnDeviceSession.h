@@ -61,10 +61,13 @@ public:
     // recognizer is still at work on that result (it searches the audio
     // again), the wait goes on, looked at every finishingCheck, up to
     // longestFinalWait in all: a result searched for carefully is not
-    // thrown away for the careless one.
+    // thrown away for the careless one. A press gives recognition 12 s
+    // from its release before it keeps the text as a draft and sends
+    // nothing, so even a recognizer far behind a starved computer answers
+    // with its last text before that.
     static constexpr double finalFallback = 3.0;
     static constexpr double finishingCheck = 0.1;
-    static constexpr double longestFinalWait = 30.0;
+    static constexpr double longestFinalWait = 8.0;
     static constexpr double firstPauseCheck = 0.65;
     static constexpr double pauseCheckInterval = 0.1;
     static constexpr double pauseSilence = 0.3;
