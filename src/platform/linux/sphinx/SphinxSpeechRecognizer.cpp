@@ -386,12 +386,16 @@ public:
     {
         task->finishing = true;
         enqueue(task, [this, task] {
-            if (task->cancelled.load() || task->done || !task->decoder) {
+            if (task->done || !task->decoder) {
                 // Nothing more comes: it answered already, or never will.
                 task->finishing = false;
                 return;
             }
-            if (ps_end_utt(task->decoder) < 0 || !endUtterance(*task)) {
+            // A request given up on after its audio ended (its deadline
+            // passed on a computer too busy for this thread) still teaches
+            // what it heard of its input, but is not searched again.
+            const bool wanted = !task->cancelled.load();
+            if (ps_end_utt(task->decoder) < 0 || !endUtterance(*task, wanted)) {
                 finish(task, std::nullopt, DomainError(errorDomain, 2, "The speech decoder failed"));
                 return;
             }
@@ -401,7 +405,7 @@ public:
             if (learnt && !task->taught)
                 learnt->sound = heard_[task->decoder].sound;
             std::int32_t score = 0;
-            const char* hypothesis = ps_get_hyp(task->decoder, &score);
+            const char* hypothesis = wanted ? ps_get_hyp(task->decoder, &score) : nullptr;
             auto text = task->chosen ? std::move(*task->chosen)
                                      : transcriptionOf(task->decoder, hypothesis, task->punctuate, english_);
             finish(task, SpeechRecognitionResult{std::move(text), true}, std::nullopt);
@@ -437,7 +441,7 @@ private:
     // While it learns, the decoder's sums hold the source's own frames
     // alone, so that at the end of an utterance its mean is what the
     // source taught so far.
-    bool endUtterance(SphinxTaskState& task)
+    bool endUtterance(SphinxTaskState& task, bool searchAgain)
     {
         const auto heard = std::exchange(task.heard, {});
         const auto learnt = ChannelEstimate::learnt(task.decoder);
@@ -477,7 +481,7 @@ private:
             known.kept->sound = known.sound = sound.value_or(std::vector<float>{});
         }
         bool decoded = true;
-        if (again && !task.heardTooLong) {
+        if (again && searchAgain && !task.heardTooLong) {
             ++counts_->decodedAgain;
             // What the utterance taught is counted once.
             const auto after = ChannelEstimate::of(task.decoder);
