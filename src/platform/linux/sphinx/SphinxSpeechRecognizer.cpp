@@ -252,8 +252,7 @@ struct SphinxTaskState {
     bool reportPartials = true;
     bool punctuate = false;
     std::atomic<bool> cancelled{false};
-    // From the start of the search for the final text until the last
-    // answer is on its way.
+    // From the end of the audio until the last answer is on its way.
     std::atomic<bool> finishing{false};
 
     ps_decoder_t* decoder = nullptr;
@@ -385,13 +384,13 @@ public:
 
     void end(const std::shared_ptr<SphinxTaskState>& task)
     {
+        task->finishing = true;
         enqueue(task, [this, task] {
-            if (task->done || !task->decoder)
+            if (task->done || !task->decoder) {
+                // Nothing more comes: it answered already, or never will.
+                task->finishing = false;
                 return;
-            // Worth waiting for from here: the audio is decoded and only the
-            // search for the final text is left. A thread still behind on
-            // the audio itself (a starved computer) is not.
-            task->finishing = true;
+            }
             // A request given up on after its audio ended (its deadline
             // passed on a computer too busy for this thread) still teaches
             // what it heard of its input, but is not searched again.
