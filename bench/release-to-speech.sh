@@ -15,7 +15,12 @@
 # source over the microphone; with PARLARO_BENCH_WINDOW=1 the main window shows
 # (offscreen unless QT_QPA_PLATFORM names another platform, such as xcb with
 # DISPLAY on an X server), and each start's log tells how long the main thread
-# was busy between each release and its speech.
+# was busy between each release and its speech. With PARLARO_BENCH_CHECK=1
+# every start goes through the microphone check with one sentence said into
+# it (so "never" is a first press after the check), and with
+# PARLARO_BENCH_LOAD=1 a busy thread runs on every core throughout.
+# PARLARO_BENCH_REPLY and PARLARO_BENCH_REPLY_WORDS give the reply with
+# pauses (espeak-ng markup, and its words).
 # Prints, per server, reply and build, the first press of the first start
 # ("never": the program never heard the microphone before), the first press
 # of later starts ("first": it did, in an earlier start) and the later
@@ -41,15 +46,25 @@ canceller=()
 [[ "${PARLARO_BENCH_ECHO_CANCEL:-}" == 1 ]] && canceller=(--echo-cancel)
 window=()
 [[ "${PARLARO_BENCH_WINDOW:-}" == 1 ]] && window=(--window)
+check=()
+[[ "${PARLARO_BENCH_CHECK:-}" == 1 ]] && check=(--check)
 
 rm -rf "$dir"
 mkdir -p "$dir"
 server_script=
+busy=()
 # shellcheck disable=SC2317 # run by the trap
 cleanup() {
+  ((${#busy[@]})) && kill "${busy[@]}" 2>/dev/null
   [[ -n "$server_script" ]] && "$server_script" stop "$dir/sound" >/dev/null 2>&1
 }
 trap cleanup EXIT
+if [[ "${PARLARO_BENCH_LOAD:-}" == 1 ]]; then
+  for _ in $(seq 1 "$(nproc)"); do
+    bash -c 'while :; do :; done' &
+    busy+=($!)
+  done
+fi
 
 for server in $servers; do
   case "$server" in
@@ -76,7 +91,7 @@ for server in $servers; do
         HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" XDG_STATE_HOME="$state" \
           XDG_RUNTIME_DIR="$home" PARLARO_INSTANCE="$home/parlaro-instance" PULSE_SERVER="unix:$sound/pulse/native" \
           QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}" DBUS_SESSION_BUS_ADDRESS='' WAYLAND_DISPLAY='' \
-          "$bench" "$presses" "${paused[@]}" "${own[@]}" "${canceller[@]}" "${window[@]}" >"$log.out" 2>"$log"
+          "$bench" "$presses" "${paused[@]}" "${own[@]}" "${canceller[@]}" "${window[@]}" "${check[@]}" >"$log.out" 2>"$log"
         code=$?
         ((code == 77)) && { cat "$log" >&2; exit 77; }
         ((code != 0)) && echo "release-to-speech.sh: $bench failed on $server (start $start); see $log" >&2

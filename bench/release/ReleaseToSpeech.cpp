@@ -4,10 +4,14 @@
 // null sink's monitor remapped as a sound card's source) while the press is
 // held, the caller hears Spanish, and a reader on the virtual microphone
 // stands for the call application. One run is one newly started program:
-//   parlaro_release_bench <presses> [--pauses] [--own-voice] [--echo-cancel] [--window]
+//   parlaro_release_bench <presses> [--pauses] [--own-voice] [--echo-cancel] [--window] [--check]
 // Every press speaks the same reply: pocketsphinx's dense "go forward ten
 // meters", or with --pauses a reply espeak-ng speaks with pauses in it, as
-// people reply. Prints one line per press, "press <n> <seconds>" (the first
+// people reply (PARLARO_BENCH_REPLY gives another one in espeak-ng's markup
+// and PARLARO_BENCH_REPLY_WORDS its words). With --check the microphone
+// check the program opens at its start is gone through as a user does: the
+// meters on the microphone, one sentence said into it, then confirmed;
+// without it the microphone is confirmed without a word. Prints one line per press, "press <n> <seconds>" (the first
 // is the first press of the program), "heard <n> <word errors> <words>
 // <text>" (what the program recognized, against what was said), and with
 // --own-voice (own voice left on, as the
@@ -77,6 +81,8 @@ const char* const recordingWords = "go forward ten meters";
 const char* const pausedReply = "<speak>Hello. <break time='800ms'/> I would like <break time='600ms'/> to book a "
                                 "table <break time='700ms'/> for two people tonight.</speak>";
 const char* const pausedReplyWords = "hello i would like to book a table for two people tonight";
+// Said into the microphone during its check.
+const char* const checkSentence = "Testing my microphone, one two three, this is my voice.";
 
 // How long the main thread spent handling events (the window's painting
 // among them) since the release; written to the log for each press.
@@ -273,7 +279,9 @@ int main(int argc, char** argv)
     bool echoCancel = false;
     bool withWindow = false;
     bool pauses = false;
+    bool check = false;
     for (int index = 2; index < argc; ++index) {
+        check = check || std::strcmp(argv[index], "--check") == 0;
         pauses = pauses || std::strcmp(argv[index], "--pauses") == 0;
         ownVoice = ownVoice || std::strcmp(argv[index], "--own-voice") == 0;
         echoCancel = echoCancel || std::strcmp(argv[index], "--echo-cancel") == 0;
@@ -296,20 +304,29 @@ int main(int argc, char** argv)
     // The reply with pauses, as a WAVE file pacat plays as it is.
     const std::string pausedFile =
         (fs::temp_directory_path() / ("parlaro-bench-reply-" + std::to_string(::getpid()) + ".wav")).string();
-    if (pauses && !run("espeak-ng -m -v en-us -s 140 -w " + pausedFile + " \"" + pausedReply + "\"")) {
+    const char* ownReply = std::getenv("PARLARO_BENCH_REPLY");
+    const char* ownWords = std::getenv("PARLARO_BENCH_REPLY_WORDS");
+    const std::string reply = ownReply && ownWords ? ownReply : pausedReply;
+    if (pauses && !run("espeak-ng -m -v en-us -s 140 -w " + pausedFile + " \"" + reply + "\"")) {
         std::fprintf(stderr, "parlaro_release_bench: espeak-ng could not speak the reply; skipping\n");
+        return 77;
+    }
+    const std::string checkFile =
+        (fs::temp_directory_path() / ("parlaro-bench-check-" + std::to_string(::getpid()) + ".wav")).string();
+    if (check && !run("espeak-ng -v en-us -s 150 -w " + checkFile + " \"" + checkSentence + "\"")) {
+        std::fprintf(stderr, "parlaro_release_bench: espeak-ng could not speak the check's sentence; skipping\n");
         return 77;
     }
     struct RemoveReply {
         std::string file;
         ~RemoveReply() { std::remove(file.c_str()); }
-    } removeReply{pauses ? pausedFile : std::string()};
+    } removeReply{pauses ? pausedFile : std::string()}, removeCheck{check ? checkFile : std::string()};
     const std::string play = pauses
         ? "pacat --file-format=wav --latency-msec=20 -d bench_voice " + pausedFile
         : std::string("pacat --raw --format=s16le --rate=16000 --channels=1 --latency-msec=20 -d bench_voice ")
             + recording;
     std::vector<std::string> said;
-    std::istringstream words(pauses ? pausedReplyWords : recordingWords);
+    std::istringstream words(pauses ? (ownReply && ownWords ? ownWords : pausedReplyWords) : recordingWords);
     for (std::string word; words >> word;)
         said.push_back(word);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -346,6 +363,20 @@ int main(int argc, char** argv)
         return fail("the virtual microphone is not the default input", model);
     if (!pumpUntil([&] { return model->selectedInputID.get().has_value(); }, 10))
         return fail("no microphone was chosen", model);
+    if (check) {
+        // As the check's page does: the meters on, the microphone previewed.
+        bool metering = false;
+        rt::spawn([model, &metering]() -> rt::Async<void> {
+            co_await model->enableMeters();
+            model->previewMicrophone(model->selectedInputID.get());
+            metering = true;
+        });
+        if (!pumpUntil([&] { return metering; }, 10))
+            return fail("the check's meters did not start", model);
+        if (!run("pacat --file-format=wav --latency-msec=20 -d bench_voice " + checkFile))
+            return fail("pacat could not play the check's sentence");
+        pumpUntil([] { return false; }, 0.5);
+    }
     bool confirmed = false;
     rt::spawn([model, ownVoice, &confirmed]() -> rt::Async<void> {
         co_await model->confirmMicrophone(*model->selectedInputID.get());

@@ -104,6 +104,10 @@ public:
     // Harmless when the task already ended.
     virtual void cancel() = 0;
     virtual bool isCancelled() const = 0;
+    // Its audio ended, the task is still at work on the final result (a
+    // recognizer that searches what it heard again before it answers), so
+    // a deadline for that result is better spent waiting. Any thread.
+    virtual bool isFinishing() const { return false; }
 };
 
 // A recognizer for one locale.

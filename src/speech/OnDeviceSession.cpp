@@ -342,15 +342,28 @@ void OnDeviceSession::completeGeneration(std::int64_t generation, std::optional<
 
 void OnDeviceSession::expireOlderTasks(std::int64_t before)
 {
-    std::weak_ptr<OnDeviceSession> weak = weak_from_this();
     for (const auto& [generation, task] : tasks_) {
         if (generation >= before)
             break;
-        rt::postAfter(finalFallback, [weak, generation = generation] {
-            if (auto self = weak.lock())
-                self->completeGeneration(generation, std::nullopt);
-        });
+        expireAfter(generation, finalFallback, 0.0);
     }
+}
+
+void OnDeviceSession::expireAfter(std::int64_t generation, double after, double waited)
+{
+    std::weak_ptr<OnDeviceSession> weak = weak_from_this();
+    rt::postAfter(after, [weak, generation, waited = waited + after] {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        const auto found = self->tasks_.find(generation);
+        if (found == self->tasks_.end())
+            return;
+        if (found->second->isFinishing() && waited < longestFinalWait)
+            self->expireAfter(generation, finishingCheck, waited);
+        else
+            self->completeGeneration(generation, std::nullopt);
+    });
 }
 
 // --- pause commit --------------------------------------------------------------------------

@@ -56,8 +56,18 @@ public:
     static constexpr double quietRestartDelay = 0.3;
     // The ninth counted error in a row ends the session's requests.
     static constexpr std::int64_t maxFailures = 8;
-    // How long a request whose audio has ended may take for its final result.
+    // How long a request whose audio has ended may take for its final
+    // result; then its last partial text stands in for it. While the
+    // recognizer is still at work on that result (it searches the audio
+    // again), the wait goes on, looked at every finishingCheck, up to
+    // longestFinalWait in all: a result searched for carefully is not
+    // thrown away for the careless one. A press gives recognition 12 s
+    // from its release before it keeps the text as a draft and sends
+    // nothing, so even a recognizer far behind a starved computer answers
+    // with its last text before that.
     static constexpr double finalFallback = 3.0;
+    static constexpr double finishingCheck = 0.1;
+    static constexpr double longestFinalWait = 8.0;
     static constexpr double firstPauseCheck = 0.65;
     static constexpr double pauseCheckInterval = 0.1;
     static constexpr double pauseSilence = 0.3;
@@ -72,6 +82,7 @@ private:
                       const std::optional<DomainError>& error);
     void completeGeneration(std::int64_t generation, std::optional<std::string> text);
     void expireOlderTasks(std::int64_t before);
+    void expireAfter(std::int64_t generation, double after, double waited);
     void schedulePauseCheck(std::int64_t generation, std::uint64_t since, double after);
     void checkPause(std::int64_t generation, std::uint64_t since);
     void scheduleRestart(std::int64_t generation, double after);

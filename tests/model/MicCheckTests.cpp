@@ -170,6 +170,46 @@ TEST(ModelMicCheck, QuickSwitchesStartForwardingOnceAndACutShortSwitchLeavesItUs
     EXPECT_TRUE(ModelTestAccess::forwardingActive(model).get());
 }
 
+// What the user says in the check teaches recognition the microphone before
+// the first press: the words, without the quiet before and after them, go to
+// a session of the user's language named as a press from that microphone
+// names it. Nothing said, or another microphone confirmed than the one
+// heard, teaches nothing.
+TEST(ModelMicCheck, TheWordsSaidInTheCheckTeachRecognitionTheMicrophone)
+{
+    MicWorld w;
+    auto& model = *w.model;
+    float level = 0;
+    w.world.audio.setInputSignal(11, [&level](std::uint32_t, double) { return level; });
+    const auto check = [&](AudioObjectId heard, AudioObjectId confirmed, std::initializer_list<float> levels) {
+        ModelTestAccess::set(model.showMicCheck, true);
+        w.world.run([&model] { return model.enableMeters(); });
+        model.previewMicrophone(heard);
+        for (const float each : levels) {
+            level = each;
+            w.world.audio.runInputQueues();
+        }
+        w.confirm(confirmed);
+    };
+
+    // Three buffers of 1024 frames each time: 0.38 s of quiet on each side.
+    const float quiet = 0.0f;
+    check(11, 11, {quiet, quiet, quiet, quiet, quiet, quiet, 0.3f, quiet, quiet, quiet, quiet, quiet, quiet});
+    ASSERT_EQ(w.world.sessions.size(), 1u);
+    const auto& taught = w.world.sessions[0];
+    EXPECT_EQ(taught.locale, model.myLanguage.get().speechLocale);
+    EXPECT_EQ(taught.mode, RecognitionMode::utterance);
+    EXPECT_EQ(taught.session->input, "desk-mic");
+    EXPECT_EQ(taught.session->calls, (std::vector<std::string>{"start", "finish"}));
+    ASSERT_EQ(taught.session->appended().size(), 1u);
+    // The words and 0.3 s of quiet on each side.
+    EXPECT_EQ(taught.session->appended()[0]->frameLength(), 3 * 1024 + 2 * 14400u);
+
+    check(11, 11, {0.0f, 0.0f});
+    check(11, 10, {0.3f});
+    EXPECT_EQ(w.world.sessions.size(), 1u);
+}
+
 TEST(ModelMicCheck, EnablingTheMetersAsksForAccessAndReadsTheDevicesAgain)
 {
     ModelWorld world;

@@ -318,6 +318,34 @@ TEST_F(OnDeviceSessionTest, FinishFallsBackToTheLastPartialForEveryWaiter)
     EXPECT_TRUE(task(0)->isCancelled());
 }
 
+// A recognizer still at work on the final result when the deadline comes
+// (it searches the audio again) is waited for, and the careful text is the
+// one heard; one that keeps working for ever is given up on at last.
+TEST_F(OnDeviceSessionTest, AFinalResultStillBeingWorkedOnOutlastsTheDeadline)
+{
+    for (const double searching : {4.2, 100.0}) {
+        SCOPED_TRACE(searching);
+        service->script("en-US",
+                        {Event::partial(sim::spoken("the ah with you"), 0.5),
+                         Event::finalAtEndOfAudio(sim::spoken("Hello there. "), searching)});
+        heard.clear();
+        started(RecognitionMode::utterance);
+        const double released = now() + 1.0;
+        speak(1.0);
+        std::optional<double> returned;
+        finish(returned);
+        runtime.advance(OnDeviceSession::finalFallback + 0.5);
+        EXPECT_FALSE(returned);
+        runtime.advance(OnDeviceSession::longestFinalWait);
+        ASSERT_TRUE(returned);
+        const double waited = std::min(searching, OnDeviceSession::longestFinalWait);
+        EXPECT_NEAR(*returned - released, waited, 0.11);
+        EXPECT_EQ(heard.back().text,
+                  searching < OnDeviceSession::longestFinalWait ? "Hello there." : "the ah with you");
+        EXPECT_EQ(heard.size(), 2u);
+    }
+}
+
 TEST_F(OnDeviceSessionTest, ContinuousModeCommitsAfterAPauseOrAtTheLatest2Point5Seconds)
 {
     // Every request: its partial 0.5 s after it opens, its final when its

@@ -156,8 +156,11 @@ void SimSpeechRecognitionTask::begin()
 void SimSpeechRecognitionTask::audioDidEnd()
 {
     for (const auto& event : script_)
-        if (event.when == SimRecognitionEvent::When::afterEndOfAudio)
+        if (event.when == SimRecognitionEvent::When::afterEndOfAudio) {
+            if (event.error || (event.result && event.result->isFinal))
+                finishing_.store(true);
             schedule(event);
+        }
 }
 
 void SimSpeechRecognitionTask::schedule(const SimRecognitionEvent& event)

@@ -87,6 +87,9 @@ public:
 
     void cancel() override;
     bool isCancelled() const override { return cancelled_.load(); }
+    // While a final result or an error the script has for ended audio is
+    // on its way.
+    bool isFinishing() const override { return finishing_.load() && !finished_.load() && !cancelled_.load(); }
 
     void deliver(SpeechRecognitionResult result);
     void fail(DomainError error);
@@ -117,6 +120,7 @@ private:
     double startedAt_;
     std::atomic<bool> cancelled_{false};
     std::atomic<bool> finished_{false};
+    std::atomic<bool> finishing_{false};
     mutable std::mutex mutex_;
     std::vector<SpeechRecognitionResult> results_;
     std::vector<DomainError> errors_;

@@ -27,26 +27,39 @@ constexpr double largestMean = 1000.0;
 constexpr std::int32_t mostFrames = 100000;
 constexpr std::size_t longestName = 512;
 
+// The numbers of a short array, each within what a decoder learns.
+bool numbersOf(const nlohmann::json& array, std::vector<float>& numbers)
+{
+    if (!array.is_array() || array.empty() || array.size() > 64)
+        return false;
+    for (const auto& value : array) {
+        if (!value.is_number())
+            return false;
+        const double number = value.get<double>();
+        if (!std::isfinite(number) || std::abs(number) > largestMean)
+            return false;
+        numbers.push_back(static_cast<float>(number));
+    }
+    return true;
+}
+
 std::optional<ChannelMean> meanOf(const nlohmann::json& entry)
 {
     const auto mean = entry.find("mean");
     const auto frames = entry.find("frames");
-    if (mean == entry.end() || !mean->is_array() || mean->empty() || mean->size() > 64 || frames == entry.end()
-        || !frames->is_number_integer())
+    if (mean == entry.end() || frames == entry.end() || !frames->is_number_integer())
         return std::nullopt;
     ChannelMean result;
     const auto count = frames->get<std::int64_t>();
     if (count < 1 || count > mostFrames)
         return std::nullopt;
     result.frames = static_cast<std::int32_t>(count);
-    for (const auto& value : *mean) {
-        if (!value.is_number())
-            return std::nullopt;
-        const double number = value.get<double>();
-        if (!std::isfinite(number) || std::abs(number) > largestMean)
-            return std::nullopt;
-        result.mean.push_back(static_cast<float>(number));
-    }
+    if (!numbersOf(*mean, result.mean))
+        return std::nullopt;
+    // Older files have none: without it, or unsound, the mean still serves.
+    if (const auto sound = entry.find("sound");
+        sound != entry.end() && (!numbersOf(*sound, result.sound) || result.sound.size() != result.mean.size()))
+        result.sound.clear();
     return result;
 }
 
@@ -123,6 +136,17 @@ void SphinxChannelFile::load()
     if (loaded_ || !file_)
         return;
     loaded_ = true;
+    // A cache: whatever goes wrong in reading it leaves it empty, and the
+    // next write replaces it.
+    try {
+        read();
+    } catch (const std::exception&) {
+        entries_.clear();
+    }
+}
+
+void SphinxChannelFile::read()
+{
     std::error_code error;
     const auto size = fs::file_size(*file_, error);
     if (error || size > sizeLimit || !fs::is_regular_file(*file_, error))
@@ -130,7 +154,12 @@ void SphinxChannelFile::load()
     std::ifstream in(*file_, std::ios::binary);
     const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     const auto json = parseJsonInput(text);
-    if (!json || !json->is_object() || json->value("format", 0) != fileFormat)
+    if (!json || !json->is_object())
+        return;
+    // Compared as a value of any type: another writer's "1" or 1.5 is not
+    // this format, and asking for it as a number would throw.
+    const auto format = json->find("format");
+    if (format == json->end() || *format != nlohmann::json(fileFormat))
         return;
     const auto inputs = json->find("inputs");
     if (inputs == json->end() || !inputs->is_array())
@@ -153,9 +182,13 @@ void SphinxChannelFile::write()
     if (!file_)
         return;
     nlohmann::json inputs = nlohmann::json::array();
-    for (const auto& entry : entries_)
-        inputs.push_back(
-            {{"model", entry.model}, {"input", entry.input}, {"mean", entry.mean.mean}, {"frames", entry.mean.frames}});
+    for (const auto& entry : entries_) {
+        nlohmann::json item = {
+            {"model", entry.model}, {"input", entry.input}, {"mean", entry.mean.mean}, {"frames", entry.mean.frames}};
+        if (!entry.mean.sound.empty())
+            item["sound"] = entry.mean.sound;
+        inputs.push_back(std::move(item));
+    }
     const nlohmann::json contents = {{"format", fileFormat}, {"inputs", std::move(inputs)}};
     try {
         writeFileAtomically(*file_, contents.dump() + "\n");

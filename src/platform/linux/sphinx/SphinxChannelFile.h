@@ -12,10 +12,14 @@ namespace parlaro::sys {
 
 // What a decoder learnt about the channel of one input: the mean of the
 // cepstra it heard (what it normalises by) and how many frames that mean
-// stands for.
+// stands for; and how the input sounds, which the pauses between words do
+// not move as they move the mean: the level of its loudest frames and the
+// shape of its speech (the first number, then the other cepstra of its
+// speech frames), none where that is not known.
 struct ChannelMean {
     std::vector<float> mean;
     std::int32_t frames = 0;
+    std::vector<float> sound;
 
     bool operator==(const ChannelMean&) const = default;
 };
@@ -72,6 +76,7 @@ private:
     };
 
     void load();
+    void read();
     void write();
 
     const std::optional<std::filesystem::path> file_;

@@ -1,9 +1,13 @@
 #include "platform/linux/sphinx/SphinxSpeechRecognizer.h"
 
+#include "platform/linux/sphinx/SphinxChannelEstimate.h"
+
+#include "runtime/Log.h"
 #include "runtime/Runtime.h"
 
 #include <pocketsphinx.h>
 #include <sphinxbase/cmn.h>
+#include <sphinxbase/fe.h>
 #include <sphinxbase/feat.h>
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
@@ -14,10 +18,12 @@
 #include <cctype>
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <iterator>
 #include <limits>
+#include <numeric>
 #include <pthread.h>
 #include <span>
 #include <stdexcept>
@@ -239,187 +245,6 @@ ps_decoder_t* loadSphinxDecoder(const SphinxModel& model)
     return decoder;
 }
 
-// A decoder's running estimate of its input channel: the cepstral mean it
-// normalises by, the sum of the frames behind it and their count. The
-// decoder moves the mean to what it heard only now and then (past a window
-// of frames, or at the end of an utterance whose last block still held
-// frames), so whoever reads what it learnt brings the mean up to date first.
-class ChannelEstimate {
-public:
-    // How many frames a learnt mean stands for at most: the decoder's own
-    // window, beyond which it lets older frames fade.
-    static constexpr std::int32_t window = 500;
-
-    static ChannelEstimate of(ps_decoder_t* decoder)
-    {
-        ChannelEstimate estimate;
-        if (const cmn_t* cmn = cmnOf(decoder)) {
-            const auto length = static_cast<std::size_t>(cmn->veclen);
-            estimate.mean_.assign(cmn->cmn_mean, cmn->cmn_mean + length);
-            estimate.sum_.assign(cmn->sum, cmn->sum + length);
-            estimate.frames_ = cmn->nframe;
-        }
-        return estimate;
-    }
-
-    void restore(ps_decoder_t* decoder) const
-    {
-        cmn_t* cmn = cmnOf(decoder);
-        if (!cmn || static_cast<std::size_t>(cmn->veclen) != mean_.size())
-            return;
-        std::copy(mean_.begin(), mean_.end(), cmn->cmn_mean);
-        std::copy(sum_.begin(), sum_.end(), cmn->sum);
-        cmn->nframe = frames_;
-    }
-
-    static std::size_t length(ps_decoder_t* decoder)
-    {
-        const cmn_t* cmn = cmnOf(decoder);
-        return cmn ? static_cast<std::size_t>(cmn->veclen) : 0;
-    }
-
-    // Normalises by `mean` from here on, weighing it as `frames` heard.
-    static void set(ps_decoder_t* decoder, const ChannelMean& mean)
-    {
-        cmn_t* cmn = cmnOf(decoder);
-        if (!cmn || static_cast<std::size_t>(cmn->veclen) != mean.mean.size())
-            return;
-        for (std::size_t i = 0; i < mean.mean.size(); ++i) {
-            cmn->cmn_mean[i] = mean.mean[i];
-            cmn->sum[i] = mean.mean[i] * static_cast<float>(mean.frames);
-        }
-        cmn->nframe = mean.frames;
-    }
-
-    // What the decoder normalises by now, and the frames behind it.
-    static std::optional<ChannelMean> current(ps_decoder_t* decoder)
-    {
-        const cmn_t* cmn = cmnOf(decoder);
-        if (!cmn || cmn->nframe <= 0)
-            return std::nullopt;
-        return ChannelMean{std::vector<float>(cmn->cmn_mean, cmn->cmn_mean + cmn->veclen),
-                           std::min(cmn->nframe, window)};
-    }
-
-    // The mean of what was heard since the estimate was last set, up to
-    // date; none before a frame was heard.
-    static std::optional<ChannelMean> learnt(ps_decoder_t* decoder)
-    {
-        cmn_t* cmn = cmnOf(decoder);
-        if (!cmn || cmn->nframe <= 0)
-            return std::nullopt;
-        cmn_live_update(cmn);
-        return current(decoder);
-    }
-
-    // Normalises by `mean` from here on, still learning what it hears.
-    static void normaliseBy(ps_decoder_t* decoder, const std::vector<float>& mean)
-    {
-        cmn_t* cmn = cmnOf(decoder);
-        if (cmn && static_cast<std::size_t>(cmn->veclen) == mean.size())
-            std::copy(mean.begin(), mean.end(), cmn->cmn_mean);
-    }
-
-    // Normalises by `mean` while it learns what follows on its own.
-    static void learnAnew(ps_decoder_t* decoder, const std::vector<float>& mean) { set(decoder, ChannelMean{mean, 0}); }
-
-    // The mean of the frames of `samples` that carry speech, through the
-    // decoder's own front end (so the very frames it decoded): those louder
-    // than a third of the way from the utterance's quiet end to its loud end,
-    // each end taken a tenth of the frames in so that a click or a dropout
-    // does not set it. The pauses of a reply would pull a mean of every frame
-    // toward silence. None when fewer than `fewest` frames are speech.
-    static std::optional<std::vector<float>> ofSpeech(ps_decoder_t* decoder, const std::vector<std::int16_t>& samples,
-                                                      std::size_t fewest)
-    {
-        fe_t* frontEnd = ps_get_fe(decoder);
-        const std::size_t veclen = length(decoder);
-        if (!frontEnd || veclen == 0 || static_cast<std::size_t>(fe_get_output_size(frontEnd)) != veclen
-            || fe_start_utt(frontEnd) < 0)
-            return std::nullopt;
-        constexpr std::int32_t block = 64;
-        std::vector<mfcc_t> buffer(block * veclen);
-        std::array<mfcc_t*, block> rows{};
-        for (std::size_t i = 0; i < rows.size(); ++i)
-            rows[i] = buffer.data() + i * veclen;
-        std::vector<mfcc_t> frames;
-        const std::int16_t* next = samples.data();
-        std::size_t left = samples.size();
-        while (left > 0) {
-            std::int32_t count = block;
-            const std::size_t before = left;
-            if (fe_process_frames(frontEnd, &next, &left, rows.data(), &count, nullptr) < 0)
-                return std::nullopt;
-            frames.insert(frames.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(count * veclen));
-            if (count == 0 && left == before)
-                break;
-        }
-        std::int32_t count = 0;
-        if (fe_end_utt(frontEnd, buffer.data(), &count) < 0)
-            return std::nullopt;
-        if (count > 0)
-            frames.insert(frames.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(veclen));
-
-        const std::size_t total = frames.size() / veclen;
-        if (total < fewest)
-            return std::nullopt;
-        std::vector<mfcc_t> energies(total);
-        for (std::size_t f = 0; f < total; ++f)
-            energies[f] = frames[f * veclen];
-        std::sort(energies.begin(), energies.end());
-        const mfcc_t quiet = energies[total / 10];
-        const mfcc_t loud = energies[total - 1 - total / 10];
-        const mfcc_t threshold = quiet + (loud - quiet) / 3;
-        std::vector<double> sum(veclen, 0.0);
-        std::size_t speech = 0;
-        for (std::size_t f = 0; f < total; ++f) {
-            if (frames[f * veclen] <= threshold)
-                continue;
-            for (std::size_t i = 0; i < veclen; ++i)
-                sum[i] += frames[f * veclen + i];
-            ++speech;
-        }
-        if (speech < fewest)
-            return std::nullopt;
-        std::vector<float> mean(veclen);
-        for (std::size_t i = 0; i < veclen; ++i)
-            mean[i] = static_cast<float>(sum[i] / static_cast<double>(speech));
-        return mean;
-    }
-
-    static std::vector<float> meanOf(ps_decoder_t* decoder)
-    {
-        const cmn_t* cmn = cmnOf(decoder);
-        return cmn ? std::vector<float>(cmn->cmn_mean, cmn->cmn_mean + cmn->veclen) : std::vector<float>{};
-    }
-
-    const std::vector<mfcc_t>& mean() const { return mean_; }
-
-private:
-    static cmn_t* cmnOf(ps_decoder_t* decoder)
-    {
-        feat_t* features = ps_get_feat(decoder);
-        cmn_t* cmn = features ? features->cmn_struct : nullptr;
-        return cmn && cmn->cmn_mean && cmn->sum && cmn->veclen > 0 ? cmn : nullptr;
-    }
-
-    std::vector<mfcc_t> mean_;
-    std::vector<mfcc_t> sum_;
-    std::int32_t frames_ = 0;
-};
-
-// Both means together, each weighed by the frames behind it.
-ChannelMean blended(const ChannelMean& earlier, const ChannelMean& now)
-{
-    const auto frames = static_cast<float>(earlier.frames + now.frames);
-    ChannelMean mean{earlier.mean, std::min(earlier.frames + now.frames, ChannelEstimate::window)};
-    for (std::size_t i = 0; i < mean.mean.size() && i < now.mean.size(); ++i)
-        mean.mean[i] =
-            (earlier.mean[i] * static_cast<float>(earlier.frames) + now.mean[i] * static_cast<float>(now.frames))
-            / frames;
-    return mean;
-}
-
 // The worker side of one task. Its decoder and text are touched only on the
 // worker thread; the handler only on the main actor.
 struct SphinxTaskState {
@@ -427,6 +252,8 @@ struct SphinxTaskState {
     bool reportPartials = true;
     bool punctuate = false;
     std::atomic<bool> cancelled{false};
+    // From the end of the audio until the last answer is on its way.
+    std::atomic<bool> finishing{false};
 
     ps_decoder_t* decoder = nullptr;
     bool done = false;
@@ -445,6 +272,21 @@ struct SphinxTaskState {
     bool heardTooLong = false;
     // What the decoder normalises by is worth keeping for the next run.
     bool judged = true;
+    // What the utterance taught of a source the decoder had no estimate
+    // of, kept for the next run in place of what it normalises by now.
+    std::optional<ChannelMean> taught;
+    // Without an estimate of the source: more decoders follow the
+    // utterance as it is spoken (see SphinxEngine::follow), each in an
+    // utterance of its own while `following`, from the estimates the first
+    // `followedFrom` samples gave.
+    bool withoutEstimate = false;
+    struct Follower {
+        ps_decoder_t* decoder;
+        bool following;
+        std::vector<float> at;
+    };
+    std::vector<Follower> followers;
+    std::size_t followedFrom = 0;
     // The final text when it is not the decoder's last hypothesis (see
     // SphinxEngine::decodeAtLikeliest).
     std::optional<Transcription> chosen;
@@ -473,6 +315,8 @@ public:
         // Decoders still lent to tasks are freed too: no job runs any more.
         for (auto* decoder : decoders_)
             ps_free(decoder);
+        if (measuring_)
+            fe_free(measuring_);
     }
     SphinxEngine(const SphinxEngine&) = delete;
     SphinxEngine& operator=(const SphinxEngine&) = delete;
@@ -481,12 +325,13 @@ public:
 
     void begin(const std::shared_ptr<SphinxTaskState>& task)
     {
-        enqueue([this, task] {
+        enqueue(task, [this, task] {
             if (task->cancelled.load())
                 return;
             task->decoder = takeDecoder(task->source);
             if (task->decoder) {
-                task->learning = heard_[task->decoder].frames < framesToLearn;
+                task->learning = !heard_[task->decoder].settled;
+                task->withoutEstimate = task->learning && !heard_[task->decoder].kept;
                 task->atStart = ChannelEstimate::of(task->decoder);
             }
             if (!task->decoder || ps_start_utt(task->decoder) < 0) {
@@ -499,7 +344,7 @@ public:
 
     void audio(const std::shared_ptr<SphinxTaskState>& task, std::vector<std::int16_t> samples)
     {
-        enqueue([this, task, samples = std::move(samples)] {
+        enqueue(task, [this, task, samples = std::move(samples)] {
             if (task->cancelled.load() || task->done || !task->decoder)
                 return;
             if (task->learning && !task->heardTooLong) {
@@ -514,6 +359,8 @@ public:
                 finish(task, std::nullopt, DomainError(errorDomain, 2, "The speech decoder failed"));
                 return;
             }
+            if (task->withoutEstimate && !task->heardTooLong)
+                follow(*task, samples);
             if (!task->reportPartials)
                 return;
             // Each look at the hypothesis wakes the main actor with a new
@@ -537,16 +384,28 @@ public:
 
     void end(const std::shared_ptr<SphinxTaskState>& task)
     {
-        enqueue([this, task] {
-            if (task->cancelled.load() || task->done || !task->decoder)
+        task->finishing = true;
+        enqueue(task, [this, task] {
+            if (task->done || !task->decoder) {
+                // Nothing more comes: it answered already, or never will.
+                task->finishing = false;
                 return;
-            if (ps_end_utt(task->decoder) < 0 || !endUtterance(*task)) {
+            }
+            // A request given up on after its audio ended (its deadline
+            // passed on a computer too busy for this thread) still teaches
+            // what it heard of its input, but is not searched again.
+            const bool wanted = !task->cancelled.load();
+            if (ps_end_utt(task->decoder) < 0 || !endUtterance(*task, wanted)) {
                 finish(task, std::nullopt, DomainError(errorDomain, 2, "The speech decoder failed"));
                 return;
             }
-            const auto learnt = task->judged ? ChannelEstimate::current(task->decoder) : std::nullopt;
+            auto learnt = task->taught ? task->taught
+                : task->judged         ? ChannelEstimate::current(task->decoder)
+                                       : std::nullopt;
+            if (learnt && !task->taught)
+                learnt->sound = heard_[task->decoder].sound;
             std::int32_t score = 0;
-            const char* hypothesis = ps_get_hyp(task->decoder, &score);
+            const char* hypothesis = wanted ? ps_get_hyp(task->decoder, &score) : nullptr;
             auto text = task->chosen ? std::move(*task->chosen)
                                      : transcriptionOf(task->decoder, hypothesis, task->punctuate, english_);
             finish(task, SpeechRecognitionResult{std::move(text), true}, std::nullopt);
@@ -559,7 +418,7 @@ public:
     // Gives the task's decoder back to the pool once the worker reaches it.
     void release(const std::shared_ptr<SphinxTaskState>& task)
     {
-        enqueue([this, task] { returnDecoder(*task); });
+        enqueue(task, [this, task] { returnDecoder(*task); });
     }
 
 private:
@@ -569,16 +428,20 @@ private:
     // would hear it with another channel's estimate, which costs many of
     // its words: most of all in a reply that begins with a short phrase and
     // a pause. So it starts the source from what an earlier run learnt
-    // about it, when one did (see takeDecoder); and until it has heard
-    // framesToLearn of the source, each utterance is decoded again whole
-    // before its final text where what it taught moved the estimate: a
-    // wrong sentence spoken into a call costs more than a late one, and
-    // this happens in the first reply or two of an input at most.
+    // about it, when one did (see takeDecoder). The first utterance of a
+    // source with no such start is decoded again whole before its final
+    // text where what it taught moved the estimate (see
+    // decodeAtLikeliest), and what it taught then stands for the next
+    // utterance as a kept estimate would. A kept estimate is settled by the
+    // first utterance long enough to judge it, which is decoded again only
+    // where the source sounds otherwise: a wrong sentence spoken into a
+    // call costs more than a late one, and this happens in the first reply
+    // or two of an input at most.
     //
     // While it learns, the decoder's sums hold the source's own frames
     // alone, so that at the end of an utterance its mean is what the
     // source taught so far.
-    bool endUtterance(SphinxTaskState& task)
+    bool endUtterance(SphinxTaskState& task, bool searchAgain)
     {
         const auto heard = std::exchange(task.heard, {});
         const auto learnt = ChannelEstimate::learnt(task.decoder);
@@ -586,7 +449,9 @@ private:
         if (!task.learning || !learnt)
             return true;
         bool again = false;
-        const bool neverHeard = !known.kept;
+        const bool withoutEstimate = !known.kept;
+        auto sound = learnt->frames >= framesToJudge ? ChannelEstimate::soundOf(task.decoder, heard, framesToJudge)
+                                                     : std::nullopt;
         if (known.kept) {
             auto kept = *known.kept;
             if (learnt->frames < framesToJudge) {
@@ -599,24 +464,172 @@ private:
             // Either way the estimate goes on from both. Where the source
             // sounds otherwise than it did (another gain, another room),
             // what was kept counts for little, and the utterance is decoded
-            // again with what it taught.
-            again = soundsOtherwise(kept, *learnt);
-            if (again)
+            // again with what it taught; so it is where too little speech
+            // stood behind what was kept (a short first reply) and the
+            // estimate moved.
+            const bool otherwise = soundsOtherwise(kept, *learnt, sound);
+            if (otherwise)
                 kept.frames = std::min(kept.frames, framesToJudge);
-            ChannelEstimate::set(task.decoder, blended(kept, *learnt));
-            known = {task.source, std::nullopt, framesToLearn};
+            auto both = blended(kept, *learnt);
+            again = otherwise || (kept.frames < framesToTrust && !near(kept.mean, both.mean));
+            ChannelEstimate::set(task.decoder, both);
+            both.sound = sound ? blendedSound(kept, *sound, learnt->frames) : kept.sound;
+            known = {task.source, std::nullopt, true, std::move(both.sound)};
         } else {
             again = !near(task.atStart.mean(), learnt->mean);
-            known.frames = learnt->frames;
+            known.kept = *learnt;
+            known.kept->sound = known.sound = sound.value_or(std::vector<float>{});
         }
-        if (!again || task.heardTooLong)
-            return true;
-        ++counts_->decodedAgain;
-        // What the utterance taught is counted once.
-        const auto after = ChannelEstimate::of(task.decoder);
-        const bool decoded = neverHeard ? decodeAtLikeliest(task, heard, learnt->mean) : decode(task.decoder, heard);
-        after.restore(task.decoder);
+        bool decoded = true;
+        if (again && searchAgain && !task.heardTooLong) {
+            ++counts_->decodedAgain;
+            // What the utterance taught is counted once.
+            const auto after = ChannelEstimate::of(task.decoder);
+            const bool atEnd = !withoutEstimate || !followed(task);
+            if (atEnd)
+                ++counts_->decodedAtEnd;
+            decoded = !withoutEstimate ? decode(task.decoder, heard)
+                : !atEnd               ? likeliestFollowed(task)
+                                       : decodeAtLikeliest(task, heard, learnt->mean);
+            after.restore(task.decoder);
+        }
+        // The next utterance's frames alone, to judge what this one taught.
+        if (withoutEstimate) {
+            task.taught = known.kept;
+            ChannelEstimate::learnAnew(task.decoder, learnt->mean);
+        }
         return decoded;
+    }
+
+    // The first utterance of a source without an estimate is decoded again
+    // at what its speech says of the channel (see decodeAtLikeliest); to
+    // leave only the last search to the end of the audio, two more decoders
+    // do that while it is spoken, one at each estimate. Once 2 s are heard
+    // they start at the estimates the speech so far gives, catch up and
+    // follow; each time the utterance has doubled, one whose estimate moved
+    // starts again from what all of it gives by then, so that they stand on
+    // at least half of the utterance, and cost at most about twice its
+    // decoding each while it is spoken.
+    void follow(SphinxTaskState& task, const std::vector<std::int16_t>& samples)
+    {
+        const auto goOn = [&] {
+            for (auto& follower : task.followers)
+                if (follower.following)
+                    follower.following =
+                        ps_process_raw(follower.decoder, samples.data(), samples.size(), FALSE, FALSE) >= 0;
+        };
+        std::size_t due = std::max(firstFollowed, 2 * task.followedFrom);
+        if (task.heard.size() < due) {
+            goOn();
+            return;
+        }
+        while (2 * due <= task.heard.size())
+            due *= 2;
+        task.followedFrom = due;
+        while (task.followers.size() < followers) {
+            auto* decoder = spareDecoder();
+            if (!decoder) {
+                stopFollowing(task);
+                task.followedFrom = longestKept;
+                return;
+            }
+            task.followers.push_back({decoder, false, {}});
+        }
+        // Measured on a front end of its own: the decoders' are in the
+        // middle of an utterance.
+        if (!measuring_)
+            measuring_ = fe_init_auto_r(ps_get_config(task.decoder));
+        const std::vector<std::int16_t> opening(task.heard.begin(),
+                                                task.heard.begin() + static_cast<std::ptrdiff_t>(due));
+        const auto speech = measuring_
+            ? ChannelEstimate::ofSpeech(measuring_, ChannelEstimate::length(task.decoder), opening, framesToJudge)
+            : std::nullopt;
+        if (!speech) {
+            goOn();
+            return;
+        }
+        const auto between = halfway(task.atStart.mean(), *speech);
+        for (std::size_t i = 0; i < task.followers.size(); ++i) {
+            auto& follower = task.followers[i];
+            const auto& at = i == 0 ? between : *speech;
+            // One that follows from where the estimate still is goes on.
+            if (follower.following && near(follower.at, at)) {
+                if (ps_process_raw(follower.decoder, samples.data(), samples.size(), FALSE, FALSE) < 0)
+                    follower.following = false;
+                continue;
+            }
+            if (std::exchange(follower.following, false))
+                ps_end_utt(follower.decoder);
+            follower.at = at;
+            ChannelEstimate::learnAnew(follower.decoder, at);
+            follower.following = ps_start_utt(follower.decoder) >= 0
+                && ps_process_raw(follower.decoder, task.heard.data(), task.heard.size(), FALSE, FALSE) >= 0;
+        }
+    }
+
+    // Of the decoder's text and its followers', the one the model finds
+    // likeliest (the best path's score over the same frames).
+    bool likeliestFollowed(SphinxTaskState& task)
+    {
+        std::int32_t best = 0;
+        const char* hypothesis = ps_get_hyp(task.decoder, &best);
+        if (!hypothesis)
+            best = std::numeric_limits<std::int32_t>::min();
+        task.chosen = transcriptionOf(task.decoder, hypothesis, task.punctuate, english_);
+        for (auto& follower : task.followers) {
+            if (!std::exchange(follower.following, false) || ps_end_utt(follower.decoder) < 0)
+                continue;
+            std::int32_t score = 0;
+            hypothesis = ps_get_hyp(follower.decoder, &score);
+            if (hypothesis && score > best) {
+                best = score;
+                task.chosen = transcriptionOf(follower.decoder, hypothesis, task.punctuate, english_);
+            }
+        }
+        return true;
+    }
+
+    static bool followed(const SphinxTaskState& task)
+    {
+        return std::any_of(task.followers.begin(), task.followers.end(),
+                           [](const auto& follower) { return follower.following; });
+    }
+
+    // A decoder no source is waiting for: an idle one that heard none, or
+    // a new one.
+    ps_decoder_t* spareDecoder()
+    {
+        for (auto it = idle_.begin(); it != idle_.end(); ++it)
+            if (!heard_.contains(*it)) {
+                auto* decoder = *it;
+                idle_.erase(it);
+                return decoder;
+            }
+        auto* decoder = loadSphinxDecoder(model_);
+        if (decoder) {
+            decoders_.push_back(decoder);
+            ++counts_->loads;
+        }
+        return decoder;
+    }
+
+    void stopFollowing(SphinxTaskState& task)
+    {
+        for (auto& follower : task.followers) {
+            if (follower.following)
+                ps_end_utt(follower.decoder);
+            heard_.erase(follower.decoder);
+            idle_.push_back(follower.decoder);
+        }
+        task.followers.clear();
+    }
+
+    static std::vector<float> halfway(const std::vector<float>& start, const std::vector<float>& speech)
+    {
+        auto mean = speech;
+        for (std::size_t i = 0; i < mean.size() && i < start.size(); ++i)
+            mean[i] = (start[i] + speech[i]) / 2;
+        return mean;
     }
 
     static bool decode(ps_decoder_t* decoder, const std::vector<std::int16_t>& samples)
@@ -646,10 +659,8 @@ private:
         task.chosen = transcriptionOf(task.decoder, hypothesis, task.punctuate, english_);
         const auto& start = task.atStart.mean();
         const auto speech = ChannelEstimate::ofSpeech(task.decoder, heard, framesToJudge).value_or(learnt);
-        auto halfway = speech;
-        for (std::size_t i = 0; i < halfway.size() && i < start.size(); ++i)
-            halfway[i] = (start[i] + speech[i]) / 2;
-        for (const std::vector<float>* mean : {&std::as_const(halfway), &speech}) {
+        const auto between = halfway(start, speech);
+        for (const std::vector<float>* mean : {&between, &speech}) {
             ChannelEstimate::learnAnew(task.decoder, *mean);
             if (!decode(task.decoder, heard))
                 return false;
@@ -663,6 +674,18 @@ private:
         return true;
     }
 
+    // Whether a decoder of this model could have learnt the estimate: the
+    // front end's cepstra of any 16-bit sound, full-scale noise or a clipped
+    // square wave included, stay within about a hundred of where the model
+    // starts; a file can say anything.
+    bool learnable(const std::vector<float>& mean) const
+    {
+        constexpr float farthest = 120.0f;
+        return mean.size() == modelStart_.size()
+            && std::equal(mean.begin(), mean.end(), modelStart_.begin(),
+                          [](float value, float start) { return std::abs(value - start) <= farthest; });
+    }
+
     // Whether two estimates differ by no more than decoding with one or the
     // other changes what is heard.
     static bool near(const std::vector<float>& a, const std::vector<float>& b)
@@ -672,22 +695,51 @@ private:
             && std::equal(a.begin(), a.end(), b.begin(), [](float x, float y) { return std::abs(x - y) <= apart; });
     }
 
-    // Whether an utterance long enough to judge was louder or softer than
-    // the kept estimate by more than one utterance's words, or one speaker
-    // against another, make it vary (about 8 dB).
-    static bool soundsOtherwise(const ChannelMean& kept, const ChannelMean& now)
+    // Whether an utterance long enough to judge sounded otherwise than the
+    // kept estimate: louder or softer by more than one utterance's words,
+    // or one speaker against another, move the level of its loudest frames
+    // (about 4 dB; a decibel moves it by about 1.1), or with another shape
+    // of its speech than different sentences of one speaker give. Where
+    // what was kept does not say how the input sounded (an older file), its
+    // mean's first number stands in, which the share of pauses moves too.
+    static bool soundsOtherwise(const ChannelMean& kept, const ChannelMean& now,
+                                const std::optional<std::vector<float>>& sound)
     {
-        constexpr float energyApart = 10.0f;
-        return !kept.mean.empty() && !now.mean.empty() && std::abs(now.mean.front() - kept.mean.front()) > energyApart;
+        constexpr float levelApart = 5.0f;
+        constexpr float shapeApart = 12.0f;
+        if (!sound || kept.sound.size() != sound->size()) {
+            constexpr float energyApart = 10.0f;
+            return !kept.mean.empty() && !now.mean.empty()
+                && std::abs(now.mean.front() - kept.mean.front()) > energyApart;
+        }
+        if (std::abs(sound->front() - kept.sound.front()) > levelApart)
+            return true;
+        double squares = 0;
+        for (std::size_t i = 1; i < sound->size(); ++i)
+            squares += std::pow((*sound)[i] - kept.sound[i], 2);
+        return std::sqrt(squares / static_cast<double>(sound->size() - 1)) > shapeApart;
     }
 
-    void enqueue(std::function<void()> job)
+    // The kept sound and the utterance's, each weighed by its frames.
+    static std::vector<float> blendedSound(const ChannelMean& kept, const std::vector<float>& sound,
+                                           std::int32_t frames)
+    {
+        if (kept.sound.size() != sound.size())
+            return sound;
+        const float total = static_cast<float>(kept.frames + frames);
+        std::vector<float> both(sound.size());
+        for (std::size_t i = 0; i < sound.size(); ++i)
+            both[i] = (kept.sound[i] * static_cast<float>(kept.frames) + sound[i] * static_cast<float>(frames)) / total;
+        return both;
+    }
+
+    void enqueue(const std::shared_ptr<SphinxTaskState>& task, std::function<void()> job)
     {
         {
             std::lock_guard lock(mutex_);
             if (stopping_)
                 return;
-            jobs_.push_back(std::move(job));
+            jobs_.push_back(Job{task, std::move(job)});
             if (!thread_.joinable())
                 thread_ = std::thread([this] { work(); });
         }
@@ -698,7 +750,7 @@ private:
     {
         pthread_setname_np(pthread_self(), "sphinx-decode");
         for (;;) {
-            std::function<void()> job;
+            Job job;
             {
                 std::unique_lock lock(mutex_);
                 wake_.wait(lock, [&] { return stopping_ || !jobs_.empty(); });
@@ -707,8 +759,43 @@ private:
                 job = std::move(jobs_.front());
                 jobs_.pop_front();
             }
-            job();
+            try {
+                job.run();
+            } catch (...) {
+                failed(job.task, std::current_exception());
+            }
         }
+    }
+
+    // A job that threw ends its task with the decoder's error, unless the
+    // task already answered for the last time; its decoder starts afresh,
+    // since where it stopped is unknown. The program and later tasks go on.
+    void failed(const std::shared_ptr<SphinxTaskState>& task, const std::exception_ptr& failure)
+    {
+        std::string what = "unknown";
+        try {
+            std::rethrow_exception(failure);
+        } catch (const std::exception& exception) {
+            what = exception.what();
+        } catch (...) {
+        }
+        if (!std::exchange(failureSaid_, true))
+            rt::logMessage("speech recognition failed in the model " + model_.locale + " (" + what
+                           + "); the utterance it decoded is lost");
+        stopFollowing(*task);
+        if (task->decoder) {
+            heard_.erase(task->decoder);
+            if (!task->done)
+                ps_end_utt(task->decoder);
+        }
+        if (task->done) {
+            if (task->decoder) {
+                idle_.push_back(task->decoder);
+                task->decoder = nullptr;
+            }
+            return;
+        }
+        finish(task, std::nullopt, DomainError(errorDomain, 2, "The speech decoder failed"));
     }
 
     // An idle decoder that last heard `source` if there is one; otherwise
@@ -730,19 +817,24 @@ private:
         } else if ((decoder = loadSphinxDecoder(model_))) {
             decoders_.push_back(decoder);
             ++counts_->loads;
+            if (modelStart_.empty())
+                modelStart_ = ChannelEstimate::meanOf(decoder);
         } else {
             return nullptr;
         }
         std::optional<ChannelMean> kept;
         if (channels_ && !source.empty())
             kept = channels_->find(model_.locale, source, ChannelEstimate::length(decoder));
+        if (kept && !learnable(kept->mean))
+            kept.reset();
         ChannelEstimate::learnAnew(decoder, kept ? kept->mean : ChannelEstimate::meanOf(decoder));
-        heard_[decoder] = {source, kept, 0};
+        heard_[decoder] = {source, kept, false, kept ? kept->sound : std::vector<float>{}};
         return decoder;
     }
 
     void returnDecoder(SphinxTaskState& task)
     {
+        stopFollowing(task);
         if (!task.decoder)
             return;
         if (!task.done)
@@ -755,6 +847,7 @@ private:
     void finish(const std::shared_ptr<SphinxTaskState>& task, std::optional<SpeechRecognitionResult> result,
                 std::optional<DomainError> error)
     {
+        stopFollowing(*task);
         if (task->decoder) {
             idle_.push_back(task->decoder);
             task->decoder = nullptr;
@@ -766,6 +859,8 @@ private:
     static void post(const std::shared_ptr<SphinxTaskState>& task, std::optional<SpeechRecognitionResult> result,
                      std::optional<DomainError> error)
     {
+        if (error || (result && result->isFinal))
+            task->finishing = false;
         rt::postToMain([task, result = std::move(result), error = std::move(error)] {
             if (!task->cancelled.load())
                 task->handler(result, error);
@@ -779,27 +874,40 @@ private:
     const std::shared_ptr<SphinxChannelFile> channels_;
     // An utterance longer than this is not kept to be decoded again.
     static constexpr std::size_t longestKept = static_cast<std::size_t>(60 * nativeRate);
-    // Speech frames (a hundredth of a second each) of a source after which
-    // the decoder's estimate of its channel holds: about three seconds of
-    // speech, a reply or two.
-    static constexpr std::int32_t framesToLearn = 300;
+    // Audio heard before more decoders follow, and how many (see follow).
+    static constexpr std::size_t firstFollowed = static_cast<std::size_t>(2 * nativeRate);
+    static constexpr std::size_t followers = 2;
+    // Speech frames (a hundredth of a second each) behind an estimate that
+    // make it hold: about three seconds of speech, a reply or two.
+    static constexpr std::int32_t framesToTrust = 300;
     // Fewer frames than this tell nothing of how a source sounds.
     static constexpr std::int32_t framesToJudge = 50;
     std::mutex mutex_;
     std::condition_variable wake_;
-    std::deque<std::function<void()>> jobs_;
+    struct Job {
+        std::shared_ptr<SphinxTaskState> task;
+        std::function<void()> run;
+    };
+    std::deque<Job> jobs_;
     bool stopping_ = false;
     std::thread thread_;
     // Worker thread only, until the thread is joined.
+    bool failureSaid_ = false;
+    // The estimate the model's decoders start from.
+    std::vector<float> modelStart_;
+    fe_t* measuring_ = nullptr;
     std::vector<ps_decoder_t*> decoders_;
     std::vector<ps_decoder_t*> idle_;
-    // What each decoder heard last: the source, what an earlier run kept
-    // about it while that is still to be confirmed, and how many of its
-    // frames the decoder has learnt.
+    // What each decoder heard last: the source, an estimate of it (kept
+    // by an earlier run, or taught by the source's first utterance) while
+    // that is still to be confirmed, and whether the decoder's estimate of
+    // the source has settled.
     struct Heard {
         std::string source;
         std::optional<ChannelMean> kept;
-        std::int32_t frames = 0;
+        bool settled = false;
+        // How the source sounds, as far as the decoder learnt it.
+        std::vector<float> sound;
     };
     std::map<ps_decoder_t*, Heard> heard_;
 };
@@ -886,6 +994,7 @@ public:
             engine_->release(state_);
     }
     bool isCancelled() const override { return state_->cancelled.load(); }
+    bool isFinishing() const override { return state_->finishing.load() && !state_->cancelled.load(); }
 
 private:
     std::shared_ptr<SphinxEngine> engine_;

@@ -59,8 +59,8 @@ class SphinxEngine;
 // heard its audio source when one is free. A decoder new to the source
 // starts from what an earlier run learnt about it (kept in `channelFile`);
 // where no run did, or the source sounds otherwise now, its first
-// utterances are decoded again whole before their final text, until it has
-// learnt the source.
+// utterances are decoded again before their final text, until it has
+// learnt the source; where no run did, that happens while it is spoken.
 class SphinxSpeechRecognitionService final : public SpeechRecognitionService {
 public:
     // Seconds of audio between two partial results of a request at most
@@ -83,10 +83,14 @@ public:
     // How many utterances were decoded again whole before their final text
     // (see above).
     std::size_t utterancesDecodedAgain() const { return counts_->decodedAgain.load(); }
+    // How many of those were decoded again only once their audio had ended,
+    // all of it left to wait for.
+    std::size_t utterancesDecodedAgainAtTheirEnd() const { return counts_->decodedAtEnd.load(); }
 
     struct Counts {
         std::atomic<std::size_t> loads{0};
         std::atomic<std::size_t> decodedAgain{0};
+        std::atomic<std::size_t> decodedAtEnd{0};
     };
 
 private:
