@@ -98,7 +98,7 @@ void AppDelegate::didBecomeActive()
         center->activate(center->shortcut());
 }
 
-// ---- Windows ----
+// Windows.
 
 WindowFacts AppDelegate::factsOf(const QWidget& window)
 {
@@ -219,7 +219,7 @@ void AppDelegate::showMainWindow()
     keyboard->activateWindow();
 }
 
-// ---- Quit ----
+// Quit.
 
 void AppDelegate::quit()
 {

@@ -102,7 +102,7 @@ rt::Uuid AppModel::newIdentifier()
     return rt::newUuid();
 }
 
-// ---- Setters of the reacting fields ----
+// Setters of the reacting fields.
 
 void AppModel::setEntries(std::vector<ConversationEntry> value)
 {
@@ -154,7 +154,7 @@ void AppModel::setSelectedMonitorOutputID(std::optional<AudioObjectId> value)
     echoGuard->reset();
 }
 
-// ---- Derived values ----
+// Derived values.
 
 bool AppModel::isOwnDevice(const AudioDevice& device)
 {
@@ -232,7 +232,7 @@ bool AppModel::speechModelMissing() const
     return (myEngine.get() && !mySpeechReady.get()) || (theirEngine.get() && !theirSpeechReady.get());
 }
 
-// ---- Settings ----
+// Settings.
 
 bool AppModel::writeSetting(std::string_view key, DefaultsValue value)
 {

@@ -69,7 +69,7 @@ class AppModel : public rt::ObservableObject, public std::enable_shared_from_thi
     };
 
 public:
-    // ---- Nested types ----
+    // Nested types.
 
     // Sample-rate access to devices, each a main-actor closure.
     struct DeviceRates {
@@ -265,7 +265,7 @@ public:
     AppModel(const AppModel&) = delete;
     AppModel& operator=(const AppModel&) = delete;
 
-    // ---- Languages ----
+    // Languages.
     ModelField<CallLanguage> myLanguage;
     ModelField<CallLanguage> theirLanguage;
     ModelField<std::optional<SpeechEngine>> myEngine{SpeechEngine::speech, changes()};
@@ -275,14 +275,14 @@ public:
     ModelField<bool> isDownloadingTranslation{false, changes()};
     ModelField<std::optional<PendingLanguageChange>> pendingLanguageChange{std::nullopt, changes()};
 
-    // ---- Conversation and captions ----
+    // Conversation and captions.
     // Every store runs the session grouping, changed or not.
     ReactiveField<std::vector<ConversationEntry>> entries{{}, changes()};
     ModelField<std::shared_ptr<ConversationHistory>> history{nullptr, changes()};
     ModelField<std::string> themPartial{"", changes()};
     ModelField<std::string> mePartial{"", changes()};
 
-    // ---- Own speech, drafts and playback ----
+    // Own speech, drafts and playback.
     ModelField<bool> hasDraft{false, changes()};
     // The draft in the user's language (recognized or typed) and its
     // translation into the other party's.
@@ -302,7 +302,7 @@ public:
     // A real change updates the level meters.
     ReactiveField<bool> freeListening{false, changes()};
 
-    // ---- Listening to the other party ----
+    // Listening to the other party.
     ModelField<bool> isListening{false, changes()};
     ModelField<bool> isChangingListening{false, changes()};
     ModelField<std::string> listeningStatus;
@@ -310,13 +310,13 @@ public:
     ModelField<std::optional<std::string>> captureFailure{std::nullopt, changes()};
     ModelField<bool> audioCaptureMissing{false, changes()};
 
-    // ---- Own-voice forwarding and call watch ----
+    // Own-voice forwarding and call watch.
     ModelField<bool> originalVoiceOn{false, changes()};
     ModelField<bool> callActive{false, changes()};
     ModelField<CallMicrophoneRoute> callMicrophoneRoute{CallMicrophoneRoute::unknown, changes()};
     ModelField<bool> isChangingOriginalVoice{false, changes()};
 
-    // ---- Sheets and navigation ----
+    // Sheets and navigation.
     ModelField<bool> micConfirmed{false, changes()};
     ModelField<bool> showMicCheck{false, changes()};
     ModelField<std::optional<SettingsPage>> settingsPage{std::nullopt, changes()};
@@ -324,7 +324,7 @@ public:
     ModelField<std::optional<std::string>> micCheckReason{std::nullopt, changes()};
     ModelField<bool> showInstallSheet{false, changes()};
 
-    // ---- Status and readiness ----
+    // Status and readiness.
     // One line for the latest action.
     ModelField<std::string> status{"", changes()};
     // At most one failure for the error alert, which clears it.
@@ -339,14 +339,14 @@ public:
     ModelField<bool> translationSupported{true, changes()};
     ModelField<bool> micAuthorized;
 
-    // ---- Voices ----
+    // Voices.
     ModelField<std::vector<VoiceOption>> targetVoices{{}, changes()};
     ModelField<std::optional<std::string>> voiceNotice{std::nullopt, changes()};
 
-    // ---- System microphone and session preparation ----
+    // System microphone and session preparation.
     ModelField<bool> systemMicEnabled;
 
-    // ---- Devices ----
+    // Devices.
     ModelField<std::vector<AudioDevice>> inputDevices{{}, changes()};
     ModelField<std::vector<AudioDevice>> outputDevices{{}, changes()};
     // Every store keeps selectedMicUID in line, changed or not.
@@ -355,27 +355,27 @@ public:
     // A real change reroutes the far end and resets the echo gate.
     ReactiveField<std::optional<AudioObjectId>> selectedMonitorOutputID{std::nullopt, changes()};
 
-    // ---- Virtual-device driver ----
+    // Virtual-device driver.
     ModelField<bool> virtualMicNeedsUpdate{false, changes()};
     ModelField<bool> isInstallingDriver{false, changes()};
 
-    // ---- The audio server going away and coming back ----
+    // The audio server going away and coming back.
     // The audio server cannot be reached now.
     ModelField<bool> audioServerLost{false, changes()};
 
-    // ---- Hear test ----
+    // Hear test.
     ModelField<HearTest> hearTest{HearTest::idle(), changes()};
     ModelField<bool> isHearTesting{false, changes()};
 
-    // ---- Far-end routing to the headphones ----
+    // Far-end routing to the headphones.
     ModelField<std::optional<SpeakerRoute>> callSpeakerRoute{std::nullopt, changes()};
 
-    // ---- Setters of the reacting fields ----
+    // Setters of the reacting fields.
     void setTranslateWhileHolding(bool value);
     void setMetersVisible(bool value);
     void setSelectedMonitorOutputID(std::optional<AudioObjectId> value);
 
-    // ---- Derived values ----
+    // Derived values.
     std::optional<AudioDevice> virtualOutputDevice() const;
     // The driver is usable: the virtual microphone and the injection device
     // are both there.
@@ -393,7 +393,7 @@ public:
     // Neither an own device nor one of virtual transport.
     static bool isPhysicalDevice(const AudioDevice& device);
 
-    // ---- Start-up and shutdown ----
+    // Start-up and shutdown.
     rt::Async<void> start();
     // Synchronous teardown at quit; blocks at most half a second for the
     // far-end capture.
@@ -401,7 +401,7 @@ public:
     void dismissSheets();
     void finishOnboarding();
 
-    // ---- Sheets, settings pages and alerts ----
+    // Sheets, settings pages and alerts.
     void openSettings(SettingsPage page);
     void closeSettings();
     void openInstallSheet();
@@ -418,7 +418,7 @@ public:
     // The settings switch of free listening, with the requested value.
     void freeListeningDidChange(bool requested);
 
-    // ---- Voices ----
+    // Voices.
     // The pick for the other party's language; empty for automatic choice.
     std::string selectedVoiceID() const;
     // Empty returns the language to automatic choice. Observers hear of a
@@ -432,7 +432,7 @@ public:
     // the virtual device.
     rt::Async<void> previewVoiceInHeadphones();
 
-    // ---- Playing to the other party ----
+    // Playing to the other party.
     bool canPlayDraft() const;
     std::string playDraftTitle() const;
     // Plays the draft's translation and records it as the user's entry.
@@ -443,7 +443,7 @@ public:
     // A ready-made phrase, given in English and as its Chinese text.
     rt::Async<void> sendQuickPhrase(std::string english, std::string chinese);
 
-    // ---- Microphone check and own voice ----
+    // Microphone check and own voice.
     rt::Async<void> enableMeters();
     rt::Async<void> confirmMicrophone(AudioObjectId id);
     void closeMicCheck();
@@ -451,13 +451,13 @@ public:
     void previewMicrophone(std::optional<AudioObjectId> id);
     rt::Async<void> setOriginalVoice(bool on);
 
-    // ---- Hear test ----
+    // Hear test.
     // Records what the virtual microphone carries, judges it and plays it
     // back on the headphones. Every outcome of a run is told through
     // hearTest and status; cancelling the caller stops it.
     rt::Async<void> startHearTest();
 
-    // ---- Hold ----
+    // Hold.
     // The press of the talk control, of the hold shortcut and of free
     // listening; the rest of the hold runs in its own task.
     void beginHoldToTalk();
@@ -466,7 +466,7 @@ public:
     void cancelHold();
     std::string holdButtonTitle() const;
 
-    // ---- Drafts ----
+    // Drafts.
     rt::Async<void> translateTypedText();
     rt::Async<void> retranslateDraft();
     void clearDraft();
@@ -476,7 +476,7 @@ public:
     void editTypedText(std::string text);
     void setConfirmBeforeSend(bool on);
 
-    // ---- Conversation and its sessions ----
+    // Conversation and its sessions.
     // Writes every changed session at once and drops the pending write. A
     // session the history cannot write stays pending and is tried again
     // saveDelay later and at every flush until it is written.
@@ -491,11 +491,11 @@ public:
     // entry opens a new session.
     void closeConversationSession();
 
-    // ---- Listening to the other party ----
+    // Listening to the other party.
     // Clears a failure and runs the automatic decision again.
     rt::Async<void> restartListening();
 
-    // ---- Readiness and language menus ----
+    // Readiness and language menus.
     // When the window is active again: takes in a capture permission given
     // or taken meanwhile, and listens again where a start failed for want of
     // it.
@@ -519,7 +519,7 @@ public:
     std::string languageMenuLabel(const CallLanguage& language, bool mine) const;
     void refreshVoices();
 
-    // ---- Meters and microphone permission ----
+    // Meters and microphone permission.
     // The levels the meters show; the model switches them on and off.
     const std::shared_ptr<AudioMeters>& levelMeters() const;
     // Asks for microphone access; a refusal is shown, never thrown.
@@ -527,10 +527,10 @@ public:
     // Re-reads the access when the application comes to the front.
     void refreshMicAuthorization();
 
-    // ---- System microphone ----
+    // System microphone.
     void systemMicEnabledDidChange(bool value);
 
-    // ---- Language change and downloads ----
+    // Language change and downloads.
     // No change is running, no speech model downloading and nothing is
     // being recorded, played or translated.
     bool canChangeLanguage() const;
@@ -547,18 +547,18 @@ public:
     // Starts preparing the current pair's translation pack and returns.
     void downloadTranslation();
 
-    // ---- Virtual-device driver ----
+    // Virtual-device driver.
     // Whether the installed driver must be replaced, and the loaded version.
     void checkDriverUpdate();
     // Installs the carried driver and waits for its devices; every outcome
     // is told through status, errorMessage and the flags.
     rt::Async<void> installVirtualMicDriver();
 
-    // ---- Module status rows ----
+    // Module status rows.
     // One row per module, in the order of ModuleIDs::allCases.
     std::vector<ModuleReport> diagnosticRows() const;
 
-    // ---- Settings ----
+    // Settings.
     // For the pages whose settings have an owner of their own that stores
     // through the writer (the history's switch, the hold shortcut, the
     // interface language).
@@ -572,7 +572,7 @@ private:
     // reads, task handles, continuations, watches, the components and
     // closures the model was given, and plain state. Only the model touches it.
 
-    // ---- Conversation and captions ----
+    // Conversation and captions.
     // Files the transcript into sessions of the history; fed every change.
     std::shared_ptr<SessionFiling> filing = std::make_shared<SessionFiling>(
         SessionFiling::Feeds{
@@ -580,7 +580,7 @@ private:
             .tell = [this](std::optional<std::string> notice) { historyNotice.set(std::move(notice)); }},
         changes());
 
-    // ---- Own speech, drafts and playback ----
+    // Own speech, drafts and playback.
     ModelField<std::optional<std::string>> lastPlayedDraftTranslation{std::nullopt, changes()};
     ModelField<bool> isStartingRecording{false, changes()};
     ModelField<rt::Uuid> holdID{newIdentifier(), changes()};
@@ -593,7 +593,7 @@ private:
     std::optional<rt::Continuation<std::optional<rt::Instant>>> holdRelease;
     rt::TaskHandle<> heldSentenceWorker;
 
-    // ---- Listening to the other party ----
+    // Listening to the other party.
     ModelField<bool> permissionWasMissing{false, changes()};
     ModelField<bool> captureWasDenied{false, changes()};
     ModelField<std::optional<std::string>> listeningError{std::nullopt, changes()};
@@ -601,7 +601,7 @@ private:
     ModelField<std::optional<std::string>> listeningLanguageID{std::nullopt, changes()};
     std::function<std::optional<AudioCapturePermission::Status>()> capturePermission;
 
-    // ---- Own-voice forwarding and call watch ----
+    // Own-voice forwarding and call watch.
     ModelField<bool> forwardingActive{false, changes()};
     ModelField<std::optional<rt::Instant>> callEndedAt{std::nullopt, changes()};
     ModelField<std::optional<AudioObjectId>> driverWatchDevice{std::nullopt, changes()};
@@ -616,7 +616,7 @@ private:
     rt::TaskHandle<> callPoll;
     rt::TaskHandle<> callRecheck;
 
-    // ---- System microphone and session preparation ----
+    // System microphone and session preparation.
     ModelField<bool> systemMicPending{false, changes()};
     ModelField<std::optional<AudioObjectId>> systemMicLastVirtual{std::nullopt, changes()};
     ModelField<bool> systemMicChecked{false, changes()};
@@ -626,7 +626,7 @@ private:
     ModelField<std::optional<std::string>> launchInputUID{std::nullopt, changes()};
     const std::shared_ptr<SystemAudioRoute> systemRoute;
 
-    // ---- Virtual-device driver ----
+    // Virtual-device driver.
     ModelField<std::optional<std::string>> virtualDeviceSource;
     ModelField<std::optional<AudioDevice>> virtualInputDevice{std::nullopt, changes()};
     ModelField<std::optional<std::string>> loadedDriverVersion{std::nullopt, changes()};
@@ -636,7 +636,7 @@ private:
     std::function<std::string(const std::string& source)> deviceSetupStep;
     std::function<std::optional<std::string>()> bundledDriverVersion;
 
-    // ---- Meters and watchers ----
+    // Meters and watchers.
     ModelField<bool> metersEnabled{false, changes()};
     // A real change updates the level meters.
     ReactiveField<bool> metersVisible{true, changes()};
@@ -649,7 +649,7 @@ private:
     // Clears the latest action's line when the interface language changes.
     rt::Subscription interfaceLanguageWatch;
 
-    // ---- The audio server going away and coming back ----
+    // The audio server going away and coming back.
     // From the loss until the recovery has run: the device lists, listening
     // and forwarding are held as they were, and what fails for want of the
     // server is put right by the recovery instead of told to the user.
@@ -660,15 +660,15 @@ private:
     std::vector<std::string> devicesBeforeServerLoss;
     rt::TaskHandle<> serverRecovery;
 
-    // ---- System microphone ----
+    // System microphone.
     // Waits for an accepted takeover to apply; tells the user if it did not.
     rt::Async<void> confirmSystemMic();
     rt::TaskHandle<> systemMicConfirmation;
 
-    // ---- Hear test ----
+    // Hear test.
     const double hearTestSeconds = 3.0;
 
-    // ---- Far-end routing to the headphones ----
+    // Far-end routing to the headphones.
     ModelField<std::optional<SpeakerRoute>> callSpeakerFailed{std::nullopt, changes()};
     ModelField<std::optional<AudioObjectId>> headphoneRateDevice{std::nullopt, changes()};
     const std::shared_ptr<DirectVoiceRouting> callSpeaker;
@@ -676,13 +676,13 @@ private:
     DeviceRates deviceRates;
     WatchObject headphoneRateWatch;
 
-    // ---- Languages ----
+    // Languages.
     ModelField<std::map<std::string, LanguageReadiness>> myMenu{{}, changes()};
     ModelField<std::map<std::string, LanguageReadiness>> theirMenu{{}, changes()};
     ModelField<std::optional<LanguagePair>> languagesBeforeChange{std::nullopt, changes()};
     ModelField<std::optional<std::string>> translationPair{std::nullopt, changes()};
 
-    // ---- Status and readiness ----
+    // Status and readiness.
     ModelField<bool> theirSpeechReady{false, changes()};
     ModelField<bool> mySpeechReady{false, changes()};
     // While the pair cannot be translated here: every pair this computer
@@ -692,17 +692,17 @@ private:
     ModelField<std::vector<LanguagePair>> translatablePairs{{}, changes()};
     ModelField<std::optional<rt::Uuid>> translationDownloadID{std::nullopt, changes()};
 
-    // ---- Voices ----
+    // Voices.
     ModelField<std::map<std::string, std::string>> voiceChoices{{}, changes()};
     // The call language targetVoices were listed for.
     std::string targetVoicesLanguage;
 
-    // ---- Devices ----
+    // Devices.
     ModelField<std::optional<std::string>> selectedMicUID{std::nullopt, changes()};
     ModelField<std::optional<AudioDevice>> virtualTapDevice{std::nullopt, changes()};
     ModelField<std::optional<rt::Instant>> devicesReadAt{std::nullopt, changes()};
 
-    // ---- Components and injected services ----
+    // Components and injected services.
     SettingsStore& defaults;
     // Every write of a setting, the model's and the views', goes through
     // here; a refused one lands in errorMessage.
@@ -737,49 +737,49 @@ private:
     // The steps the operations above are made of, the callbacks the model
     // hands to its components, and the timings they keep.
 
-    // ---- The audio server going away and coming back ----
+    // The audio server going away and coming back.
     // After the server came back: how long its devices get to reappear, and
     // how often they are looked for.
     static constexpr double serverDevicesWait = 5.0;
     static constexpr double serverDevicesInterval = 0.25;
 
-    // ---- Setters of the reacting fields ----
+    // Setters of the reacting fields.
     void setEntries(std::vector<ConversationEntry> value);
     void setFreeListening(bool value);
     void setSelectedInputID(std::optional<AudioObjectId> value);
 
-    // ---- Derived values ----
+    // Derived values.
     // The virtual microphone: the input record when known, else the first
     // listed output with its UID and input channels.
     std::optional<AudioDevice> virtualMicDevice() const;
     // A device of the virtual driver.
     static bool isOwnDevice(const AudioDevice& device);
 
-    // ---- Start-up and shutdown ----
+    // Start-up and shutdown.
     // Once per process: restores a route left by an earlier run, notes the
     // input that was the default at launch and arms the takeover.
     void prepareSession();
     void startWatching();
     rt::Async<void> refreshAfterLaunch();
 
-    // ---- Sheets, settings pages and alerts ----
+    // Sheets, settings pages and alerts.
     void translateWhileHoldingDidChange(bool oldValue);
 
-    // ---- Voices ----
+    // Voices.
     // The stored voice picks, with the one-time move of the old English pick.
     std::map<std::string, std::string> loadVoiceChoices();
     // The voice every speech of the other party's language uses: the pick,
     // else the best installed voice; none when the language has no voice.
     std::optional<std::string> speakingVoiceID() const;
 
-    // ---- Playing to the other party ----
+    // Playing to the other party.
     // Speaks the text into the virtual device (and the headphones when they
     // monitor); true only when it was played to the end.
     rt::Async<bool> speakToPeer(std::string text, HoldPlay play);
     // English to the other party's language can be translated here.
     bool englishPackAvailable() const;
 
-    // ---- Hold ----
+    // Hold.
     // The status while the recorder runs, by the hold's mode.
     std::string recordingStatus() const;
     // The press with that token is still going on.
@@ -795,10 +795,10 @@ private:
     // character meets the join; blank pieces are skipped.
     static std::string joinRecognizedText(const std::vector<std::string>& pieces);
 
-    // ---- Sentences sent while holding ----
+    // Sentences sent while holding.
     void queueHeldSentence(const std::string& text, const rt::Uuid& hold);
 
-    // ---- Drafts ----
+    // Drafts.
     // Makes the text the draft, translates it and, unless it must be
     // checked first or its hold is over, plays it.
     rt::Async<void> translateDraft(std::string text, DraftSource source, HoldPlay play,
@@ -807,7 +807,7 @@ private:
     // deadline; an empty one is a failure.
     rt::Async<std::string> translateOwnText(std::string text);
 
-    // ---- Listening to the other party ----
+    // Listening to the other party.
     rt::Async<void> startListening();
     // Stops the far-end listener; results of the stopped session are dropped.
     rt::Async<void> pauseListening();
@@ -829,7 +829,7 @@ private:
     // The translation of one far-end sentence, or a bracketed notice; never fails.
     rt::Async<std::string> captionTranslation(std::string text);
 
-    // ---- Readiness and language menus ----
+    // Readiness and language menus.
     rt::Async<void> refreshCapturePermission();
     rt::Async<void> refreshLanguageReadiness();
     // Resets the translator for a new pair and reads whether both directions
@@ -845,7 +845,7 @@ private:
     // current other side; empty when it can do everything.
     std::string readinessNote(const LanguageReadiness& readiness, bool mine) const;
 
-    // ---- Devices ----
+    // Devices.
     // Rebuilds the lists from the watcher's reading, or from a fresh read,
     // repairs every selection that lost its device and lets the routes,
     // meters and watches follow.
@@ -866,7 +866,7 @@ private:
     void watchDriverDevice();
     void watchHeadphoneRate();
 
-    // ---- Calls ----
+    // Calls.
     // The virtual microphone must stay unread this long before a call ends.
     static constexpr double callGracePeriod = 1.5;
     // Added to the rest of the grace period when its re-check is scheduled.
@@ -886,10 +886,10 @@ private:
     rt::Async<void> recheckCallStateAfter(double delay);
     rt::Async<void> pollCallState();
 
-    // ---- Meters and microphone permission ----
+    // Meters and microphone permission.
     void updateMeters();
 
-    // ---- Own-voice forwarding ----
+    // Own-voice forwarding.
     // Starts or stops forwarding as the call, the hear test and the devices
     // allow; own voice itself stays as the user set it.
     rt::Async<void> startOriginalVoice();
@@ -900,7 +900,7 @@ private:
     // The forwarder stopped or could not start: own voice off, and the user told.
     void originalVoiceFailed(const std::string& reason);
 
-    // ---- System microphone ----
+    // System microphone.
     // Makes the virtual microphone the default input while a takeover is pending.
     void applySystemMic();
     // Puts back the default input saved before the takeover.
@@ -914,14 +914,14 @@ private:
     // user is told it did not.
     static constexpr double systemMicSettleSeconds = 5.0;
 
-    // ---- Far end to the headphones ----
+    // Far end to the headphones.
     void routeCallSpeaker();
     // A route's forwarder stopped by itself; reports of an older route are dropped.
     void routeFailureMessage(const std::string& reason, const SpeakerRoute& route);
     // While no route runs, gives the virtual microphone the headphones' rate.
     void refreshCallSpeakerRoute();
 
-    // ---- Language change and downloads ----
+    // Language change and downloads.
     // The pack task of downloadTranslation; only the newest one reports.
     rt::Async<void> prepareTranslationPacks(std::string source, std::string target, rt::Uuid id);
     // Commits an open change once speech and translation are both ready.
@@ -929,14 +929,14 @@ private:
     // Puts back the pair from before the open change; `reason` leads the status.
     rt::Async<void> revertLanguageChange(std::string reason);
 
-    // ---- Module status rows ----
+    // Module status rows.
     // The code of a text that ends in a bracketed code ("…（SR-5）",
     // "… (SR-5)"): the last bracket pair, both full-width or both ASCII,
     // holding upper-case ASCII letters, a hyphen and ASCII digits; none
     // otherwise.
     static std::optional<std::string> splitMessageCode(const std::optional<std::string>& text);
 
-    // ---- Settings ----
+    // Settings.
     // Writes a setting; a store that refuses shows its text in errorMessage
     // and gives false, so no failure escapes into a setter.
     bool writeSetting(std::string_view key, DefaultsValue value);

@@ -155,7 +155,7 @@ private:
     std::coroutine_handle<promise_type> handle_;
 };
 
-// --- cancellation -----------------------------------------------------------
+// Cancellation.
 
 // True when the current task has been cancelled. Outside a task: false.
 bool isCancelled();
@@ -177,7 +177,7 @@ private:
     std::optional<std::stop_callback<std::function<void()>>> callback_;
 };
 
-// --- spawned tasks ----------------------------------------------------------
+// Spawned tasks.
 
 namespace detail {
 

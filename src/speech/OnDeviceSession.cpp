@@ -46,7 +46,7 @@ OnDeviceSession::OnDeviceSession(std::string locale, RecognitionMode mode,
 {
 }
 
-// --- start ----------------------------------------------------------------------------
+// Start.
 
 rt::Async<SpeechAuthorizationStatus> OnDeviceSession::authorize(std::shared_ptr<SpeechRecognitionService> recognition)
 {
@@ -154,7 +154,7 @@ void OnDeviceSession::startRequest()
                                     });
 }
 
-// --- audio ------------------------------------------------------------------------------
+// Audio.
 
 void OnDeviceSession::append(std::shared_ptr<const PcmBuffer> buffer)
 {
@@ -212,7 +212,7 @@ std::optional<PcmBuffer> OnDeviceSession::convert(const PcmBuffer& buffer)
     }
 }
 
-// --- results ----------------------------------------------------------------------------
+// Results.
 
 std::int64_t OnDeviceSession::currentGeneration()
 {
@@ -366,7 +366,7 @@ void OnDeviceSession::expireAfter(std::int64_t generation, double after, double 
     });
 }
 
-// --- pause commit --------------------------------------------------------------------------
+// Pause commit.
 
 void OnDeviceSession::schedulePauseCheck(std::int64_t generation, std::uint64_t since, double after)
 {
@@ -402,7 +402,7 @@ void OnDeviceSession::checkPause(std::int64_t generation, std::uint64_t since)
     schedulePauseCheck(generation, since, pauseCheckInterval);
 }
 
-// --- end ---------------------------------------------------------------------------------------
+// End.
 
 rt::Async<void> OnDeviceSession::finish()
 {

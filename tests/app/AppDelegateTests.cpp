@@ -202,7 +202,7 @@ TEST(AppDelegate, AShortcutWaitingForPermissionIsTriedAgainOnlyOnComingBack)
     }
 }
 
-// ---- Windows ----
+// Windows.
 
 TEST(AppDelegate, MetersRunWhileAMainWindowIsOnScreen)
 {
@@ -268,7 +268,7 @@ TEST(AppDelegate, ShowingTheWindowWithoutOneNamedFindsAMainCapableWindowAndNever
     EXPECT_FALSE(app::AppDelegate::factsOf(host).mainCapable);
 }
 
-// ---- Quit ----
+// Quit.
 
 class QuitTest : public ::testing::Test {
 protected:

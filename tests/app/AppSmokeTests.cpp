@@ -270,7 +270,7 @@ TEST_F(AppSmoke, ClosingTheWindowHidesItWithATrayAndQuitsWithout)
     EXPECT_TRUE(app.delegate()->hasTerminated());
 }
 
-// ---- The built program ----
+// The built program.
 
 QProcessEnvironment programEnvironment(const TempDirectory& home, const QString& instance)
 {

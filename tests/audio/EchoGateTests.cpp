@@ -266,7 +266,7 @@ TEST(EchoGate, EvidenceComesFromLiveMicrophoneWindowsTheFarEndCovers)
     EXPECT_EQ(gate.evidence[1].farEnd[1], -20.0);
 }
 
-// --- the guard ---------------------------------------------------------------
+// The guard.
 
 const AudioFormat mono{48000, 1, SampleType::float32, false};
 

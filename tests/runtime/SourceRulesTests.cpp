@@ -242,7 +242,8 @@ TEST(SourceRules, CodesAreBracketedThroughTheInterfaceLanguage)
 // A file long enough to need section markers is split by concern instead.
 TEST(SourceRules, NoSectionMarkers)
 {
-    const std::regex marker("//\\s*" + std::string("MARK") + ":");
+    // Either form: a named mark, or a title drawn between dashes.
+    const std::regex marker("//\\s*(" + std::string("MARK") + ":|-{3})");
     const auto found = linesMatching(sourcesUnder({"src", "tests", "bench"}), marker);
     EXPECT_TRUE(found.empty()) << joined(found);
 }

@@ -72,7 +72,7 @@ SimRecognitionEvent SimRecognitionEvent::failure(std::string domain, std::int64_
     return event;
 }
 
-// --- request ------------------------------------------------------------------
+// Request.
 
 SimRecognitionRequest::SimRecognitionRequest(AudioFormat nativeFormat, double createdAt)
     : nativeFormat_(nativeFormat), createdAt_(createdAt)
@@ -134,7 +134,7 @@ void SimRecognitionRequest::attach(std::weak_ptr<SimSpeechRecognitionTask> task)
     task_ = std::move(task);
 }
 
-// --- task ---------------------------------------------------------------------
+// Task.
 
 SimSpeechRecognitionTask::SimSpeechRecognitionTask(std::shared_ptr<SimRecognitionRequest> request,
                                                    SpeechRecognizer::ResultHandler handler, SimRecognitionScript script,
@@ -242,7 +242,7 @@ std::vector<DomainError> SimSpeechRecognitionTask::deliveredErrors() const
     return errors_;
 }
 
-// --- recognizer -----------------------------------------------------------------
+// Recognizer.
 
 SimSpeechRecognizer::SimSpeechRecognizer(SimSpeechRecognitionService& service, std::string locale,
                                          bool supportsOnDevice, AudioFormat nativeFormat)
@@ -267,7 +267,7 @@ SimSpeechRecognizer::recognitionTask(std::shared_ptr<SpeechAudioBufferRecognitio
     return service_.startTask(locale_, std::move(simRequest), std::move(handler));
 }
 
-// --- service ----------------------------------------------------------------------
+// Service.
 
 void SimSpeechRecognitionService::requestAuthorization(std::function<void(SpeechAuthorizationStatus)> handler)
 {

@@ -225,7 +225,7 @@ std::vector<SphinxModel> installedSphinxModels(const std::string& root)
     return models;
 }
 
-// --- engine -------------------------------------------------------------------------
+// Engine.
 
 ps_decoder_t* loadSphinxDecoder(const SphinxModel& model)
 {
@@ -912,7 +912,7 @@ private:
     std::map<ps_decoder_t*, Heard> heard_;
 };
 
-// --- request and task ---------------------------------------------------------------
+// Request and task.
 
 namespace {
 
@@ -1039,7 +1039,7 @@ private:
 
 }  // namespace
 
-// --- service ------------------------------------------------------------------------
+// Service.
 
 SphinxSpeechRecognitionService::SphinxSpeechRecognitionService(std::string modelRoot, double partialInterval,
                                                                std::optional<std::filesystem::path> channelFile)
