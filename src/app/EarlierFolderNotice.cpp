@@ -37,8 +37,9 @@ void tellEarlierEntries(const std::vector<EarlierEntryNote>& notes, AppModel& mo
                          note.inUse.empty() ? "what would be kept there is not kept"
                                             : (note.inUse.string() + " is used instead").c_str());
             text += note.inUse.empty()
-                ? localized("文件夹 %@ 不只属于你（%@），因此没有在其中保存任何内容；本应保存在那里的内容这次不会保存。",
-                            shown(note.earlier), note.reason)
+                ? localized(
+                    "文件夹 %@ 不只属于你（%@），因此没有在其中保存任何内容；本应保存在那里的内容这次不会保存。",
+                    shown(note.earlier), note.reason)
                 : localized("文件夹 %@ 不只属于你（%@），因此没有在其中保存任何内容；现在使用 %@。",
                             shown(note.earlier), note.reason, shown(note.inUse));
         } else {

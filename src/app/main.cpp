@@ -71,8 +71,7 @@ void whileFindingTheDisplay(QtMsgType type, const QMessageLogContext& context, c
         heldBack.push_back({type, context.file, context.line, context.function, context.category, message});
         return;
     }
-    std::fputs("parlaro: there is no display to show the window on; start Parlaro from a desktop session.\n",
-               stderr);
+    std::fputs("parlaro: there is no display to show the window on; start Parlaro from a desktop session.\n", stderr);
     std::_Exit(1);
 }
 

@@ -79,7 +79,8 @@ void AppModel::scheduleCallRecheck(double delay)
     if (callPoll && !callPoll.isFinished())
         return;
     callRecheck.cancel();
-    callRecheck = spawnOnModel(weak_from_this(), [delay](AppModel& model) { return model.recheckCallStateAfter(delay); });
+    callRecheck =
+        spawnOnModel(weak_from_this(), [delay](AppModel& model) { return model.recheckCallStateAfter(delay); });
 }
 
 rt::Async<void> AppModel::recheckCallStateAfter(double delay)

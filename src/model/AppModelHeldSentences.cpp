@@ -25,8 +25,7 @@ void AppModel::queueHeldSentence(const std::string& text, const rt::Uuid& hold)
     // One worker at a time, so the sentences reach the other party in the
     // order spoken; neither a press nor a cancel stops it.
     if (!heldSentenceWorker)
-        heldSentenceWorker =
-            spawnOnModel(weak_from_this(), [](AppModel& model) { return model.sendHeldSentences(); });
+        heldSentenceWorker = spawnOnModel(weak_from_this(), [](AppModel& model) { return model.sendHeldSentences(); });
 }
 
 rt::Async<void> AppModel::sendHeldSentences()

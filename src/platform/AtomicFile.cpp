@@ -139,8 +139,7 @@ std::filesystem::path ownLinkTarget(const std::filesystem::path& link)
     // Leads to nothing yet: made where it leads only in a folder of the
     // user's.
     const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
-    if (nothing && ::stat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode)
-        && status.st_uid == ::geteuid())
+    if (nothing && ::stat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode) && status.st_uid == ::geteuid())
         return target;
     return link;
 }

@@ -139,8 +139,7 @@ std::optional<std::string> whyNotTheUsers(const fs::path& folder)
     return std::nullopt;
 }
 
-std::optional<fs::path> userFolder(UserFolder kind, const EnvironmentLookup& environment,
-                                   const HomeLookup& accountHome)
+std::optional<fs::path> userFolder(UserFolder kind, const EnvironmentLookup& environment, const HomeLookup& accountHome)
 {
     const Variable variable = variableOf(kind);
     const auto underHome = [&]() -> std::optional<fs::path> {

@@ -444,7 +444,8 @@ TEST_F(ContentViewTest, AHistoryThatCannotBeSavedIsSaidWithoutBlockingTheWindowA
         auto& v = open();
         auto* notice = child<QWidget>(v, "callScreen.historyNotice");
         readOnly.setReadOnly(true);
-        ModelTestAccess::setEntries(model(), {ConversationEntry{.original = "Hola", .translated = "Hallo", .time = rt::clock().date()}});
+        ModelTestAccess::setEntries(
+            model(), {ConversationEntry{.original = "Hola", .translated = "Hallo", .time = rt::clock().date()}});
         w.world.runtime.clock().advance(SessionFiling::saveDelay);
         w.settle();
         ASSERT_TRUE(shown(notice)) << language;

@@ -108,17 +108,17 @@ TEST_F(SettingsFileNotice, WhatTheEarlierFoldersLeftIsToldAfterTheSettingsProble
     tell(sys::JsonFileSettingsStore(file, [] { return std::string("20260101T000000Z"); }), *model);
     const std::string before = *model->errorMessage.get();
     CapturedStream stream;
-    app::tellEarlierEntries({{EarlierEntryNote::Kind::leftBehind,
-                              "/h/.config/wenmora/settings.json",
-                              {},
-                              "/h/.config/parlaro/settings.json",
-                              "Permission denied"},
-                             {EarlierEntryNote::Kind::keptAside, "/h/.config/wenmora/settings.json",
-                              "/h/.config/parlaro/settings.json.earlier", "/h/.config/parlaro/settings.json", ""},
-                             {EarlierEntryNote::Kind::passedOver, "/tmp/state", {}, "/h/.local/state",
-                              "others may write in it"},
-                             {EarlierEntryNote::Kind::passedOver, "/h/.local/share", {}, {}, "another user owns it"}},
-                            *model, stream.file());
+    app::tellEarlierEntries(
+        {{EarlierEntryNote::Kind::leftBehind,
+          "/h/.config/wenmora/settings.json",
+          {},
+          "/h/.config/parlaro/settings.json",
+          "Permission denied"},
+         {EarlierEntryNote::Kind::keptAside, "/h/.config/wenmora/settings.json",
+          "/h/.config/parlaro/settings.json.earlier", "/h/.config/parlaro/settings.json", ""},
+         {EarlierEntryNote::Kind::passedOver, "/tmp/state", {}, "/h/.local/state", "others may write in it"},
+         {EarlierEntryNote::Kind::passedOver, "/h/.local/share", {}, {}, "another user owns it"}},
+        *model, stream.file());
     EXPECT_EQ(stream.text(),
               "parlaro: /h/.config/wenmora/settings.json, left by an earlier version, cannot be read or "
               "moved (Permission denied); /h/.config/parlaro/settings.json is used.\n"

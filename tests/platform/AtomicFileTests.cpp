@@ -69,11 +69,10 @@ TEST(AtomicFile, ALinkIsReplacedUnlessItLeadsToTheUsersOwnFileAndThatIsAsked)
         AtALink atALink;
         bool staysALink;
     };
-    for (const Case& write : {Case{"notes.txt", AtALink::replace, false},
-                              Case{"../no-such-folder/x", AtALink::replace, false},
-                              Case{"notes.txt", AtALink::followToOwnFile, true},
-                              Case{"new.txt", AtALink::followToOwnFile, true},
-                              Case{"others.txt", AtALink::followToOwnFile, false}}) {
+    for (const Case& write :
+         {Case{"notes.txt", AtALink::replace, false}, Case{"../no-such-folder/x", AtALink::replace, false},
+          Case{"notes.txt", AtALink::followToOwnFile, true}, Case{"new.txt", AtALink::followToOwnFile, true},
+          Case{"others.txt", AtALink::followToOwnFile, false}}) {
         if (!root && write.leadsTo == std::string("others.txt"))
             continue;
         const fs::path link = folder / "index.json";

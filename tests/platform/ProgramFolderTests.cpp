@@ -240,9 +240,9 @@ TEST(ProgramFolder, AStartKilledHalfwayIsFinishedByTheNextAndTheKeptAsideNoteWai
     programPath(home.path(), "settings.json");
     const auto notes = takeEarlierEntryNotes();
     ASSERT_EQ(notes.size(), 1u);
-    EXPECT_EQ(notes[0], (EarlierEntryNote{EarlierEntryNote::Kind::keptAside, home / "wenmora/settings.json",
-                                          home / "parlaro/settings.json.earlier", home / "parlaro/settings.json",
-                                          ""}));
+    EXPECT_EQ(notes[0],
+              (EarlierEntryNote{EarlierEntryNote::Kind::keptAside, home / "wenmora/settings.json",
+                                home / "parlaro/settings.json.earlier", home / "parlaro/settings.json", ""}));
     earlierEntryNoteTold(notes[0]);
     programPath(home.path(), "settings.json");
     EXPECT_TRUE(takeEarlierEntryNotes().empty());
@@ -266,9 +266,10 @@ TEST(ProgramFolder, AFolderThatIsNotTheUsersAloneIsPassedOverAndTheUserToldOnce)
         EXPECT_EQ(sys::SphinxChannelFile::defaultPath(shared.string(), (home / "home").string()),
                   home / "home/.local/state/parlaro/recognition-channels.json");
     }
-    EXPECT_EQ(takeEarlierEntryNotes(), (std::vector<EarlierEntryNote>{{EarlierEntryNote::Kind::passedOver, shared,
-                                                                       {}, home / "home/.local/state",
-                                                                       "others may write in it"}}))
+    EXPECT_EQ(
+        takeEarlierEntryNotes(),
+        (std::vector<EarlierEntryNote>{
+            {EarlierEntryNote::Kind::passedOver, shared, {}, home / "home/.local/state", "others may write in it"}}))
         << "told once";
 
     const bool root = ::geteuid() == 0;
@@ -277,21 +278,22 @@ TEST(ProgramFolder, AFolderThatIsNotTheUsersAloneIsPassedOverAndTheUserToldOnce)
         std::function<void(const fs::path&)> make;
         bool used;
     };
-    const auto mode = [](fs::perms perms) { return [perms](const fs::path& folder) { fs::permissions(folder, perms); }; };
+    const auto mode = [](fs::perms perms) {
+        return [perms](const fs::path& folder) { fs::permissions(folder, perms); };
+    };
     const auto owner = [](uid_t user, gid_t group, fs::perms perms, const char* below = "") {
         return [=](const fs::path& folder) {
             ASSERT_EQ(::chown((folder / below).c_str(), user, group), 0);
             fs::permissions(folder / below, perms);
         };
     };
-    std::vector<Case> cases{{"own", mode(fs::perms::owner_all), true},
-                            {"world-writable", mode(fs::perms::all), false}};
+    std::vector<Case> cases{{"own", mode(fs::perms::owner_all), true}, {"world-writable", mode(fs::perms::all), false}};
     if (root) {
         cases.push_back({"of the user's own group", owner(0, 0, fs::perms::owner_all | fs::perms::group_all), true});
         cases.push_back({"another's", owner(65534, 65534, fs::perms::owner_all), false});
         cases.push_back({"its program folder another's", owner(65534, 65534, fs::perms::owner_all, "parlaro"), false});
-        cases.push_back({"group-writable by another group", owner(0, 65534, fs::perms::owner_all | fs::perms::group_all),
-                         false});
+        cases.push_back(
+            {"group-writable by another group", owner(0, 65534, fs::perms::owner_all | fs::perms::group_all), false});
     }
     for (const Case& folder : cases) {
         const fs::path config = home / folder.name;
@@ -310,13 +312,14 @@ TEST(ProgramFolder, AFolderThatIsNotTheUsersAloneIsPassedOverAndTheUserToldOnce)
     }
     // Not there yet, in a folder others may write in: whoever comes first
     // would own it.
-    EXPECT_EQ(sys::JsonFileSettingsStore::defaultPath(
-                  "settings",
-                  [&](const std::string& name) -> std::optional<std::string> {
-                      if (name == "HOME")
-                          return (home / "home").string();
-                      return name == "XDG_CONFIG_HOME" ? std::optional((shared / "config").string()) : std::nullopt;
-                  }),
+    EXPECT_EQ(sys::JsonFileSettingsStore::defaultPath("settings",
+                                                      [&](const std::string& name) -> std::optional<std::string> {
+                                                          if (name == "HOME")
+                                                              return (home / "home").string();
+                                                          return name == "XDG_CONFIG_HOME"
+                                                              ? std::optional((shared / "config").string())
+                                                              : std::nullopt;
+                                                      }),
               home / "home/.config/parlaro/settings.json");
     takeEarlierEntryNotes();
 }

@@ -119,7 +119,8 @@ std::filesystem::path JsonFileSettingsStore::defaultPath(std::string_view name, 
     // Never the folder the program was started from.
     const std::optional<std::filesystem::path> base = userFolder(UserFolder::config, environment);
     if (!base)
-        throw std::runtime_error("no config folder: HOME is not an absolute path and the account has none, or the folder is not the user's alone");
+        throw std::runtime_error(
+            "no config folder: HOME is not an absolute path and the account has none, or the folder is not the user's alone");
     return programPath(*base, std::string(name) + ".json");
 }
 
