@@ -359,7 +359,9 @@ void OnDeviceSession::expireAfter(std::int64_t generation, double after, double 
         const auto found = self->tasks_.find(generation);
         if (found == self->tasks_.end())
             return;
-        if (found->second->isFinishing() && waited < longestFinalWait)
+        const double longest =
+            self->mode_ == RecognitionMode::continuous && !self->ending_ ? longestCaptionWait : longestFinalWait;
+        if (found->second->isFinishing() && waited < longest)
             self->expireAfter(generation, finishingCheck, waited);
         else
             self->completeGeneration(generation, std::nullopt);

@@ -68,6 +68,10 @@ public:
     static constexpr double finalFallback = 3.0;
     static constexpr double finishingCheck = 0.1;
     static constexpr double longestFinalWait = 8.0;
+    // A caption of the other party waits longer while listening goes on:
+    // nobody waits on it, and a starved computer's decoder can be that far
+    // behind; cut at its partial text it would lose the sentence's end.
+    static constexpr double longestCaptionWait = 30.0;
     static constexpr double firstPauseCheck = 0.65;
     static constexpr double pauseCheckInterval = 0.1;
     static constexpr double pauseSilence = 0.3;

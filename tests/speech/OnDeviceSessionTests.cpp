@@ -346,6 +346,24 @@ TEST_F(OnDeviceSessionTest, AFinalResultStillBeingWorkedOnOutlastsTheDeadline)
     }
 }
 
+// The other party's sentence committed at a pause, on a decoder far behind:
+// its caption waits for the words rather than keep the partial text.
+TEST_F(OnDeviceSessionTest, ACaptionStillBeingWorkedOnKeepsItsEnd)
+{
+    service->script("en-US", {Event::partial(sim::spoken("go forward"), 0.5),
+                              Event::finalAtEndOfAudio(sim::spoken("Go forward ten meters."), 20.0)});
+    started(RecognitionMode::continuous);
+    speak(0.5);
+    runtime.advance(0.65);
+    ASSERT_EQ(service->requests().size(), 2u);
+    runtime.advance(OnDeviceSession::longestFinalWait + 1.0);
+    EXPECT_EQ(heard, (std::vector<Heard>{{0.5, "go forward", false}}));
+    runtime.advance(12.0);
+    ASSERT_EQ(heard.size(), 2u);
+    EXPECT_EQ(heard[1].text, "Go forward ten meters.");
+    EXPECT_TRUE(heard[1].isFinal);
+}
+
 TEST_F(OnDeviceSessionTest, ContinuousModeCommitsAfterAPauseOrAtTheLatest2Point5Seconds)
 {
     // Every request: its partial 0.5 s after it opens, its final when its
