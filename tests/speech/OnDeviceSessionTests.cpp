@@ -350,8 +350,9 @@ TEST_F(OnDeviceSessionTest, AFinalResultStillBeingWorkedOnOutlastsTheDeadline)
 // its caption waits for the words rather than keep the partial text.
 TEST_F(OnDeviceSessionTest, ACaptionStillBeingWorkedOnKeepsItsEnd)
 {
-    service->script("en-US", {Event::partial(sim::spoken("go forward"), 0.5),
-                              Event::finalAtEndOfAudio(sim::spoken("Go forward ten meters."), 20.0)});
+    service->script("en-US",
+                    {Event::partial(sim::spoken("go forward"), 0.5),
+                     Event::finalAtEndOfAudio(sim::spoken("Go forward ten meters."), 20.0)});
     started(RecognitionMode::continuous);
     speak(0.5);
     runtime.advance(0.65);
