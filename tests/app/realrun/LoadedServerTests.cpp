@@ -240,8 +240,9 @@ void silenceDefaultAnnouncements(pid_t sessionManager)
         5);
 }
 
-// Takes the test microphones off the server, which then records its
-// speakers' monitor by default, as a machine without a microphone does.
+// Takes the test microphones off the server (also a sink made a source,
+// which another test may have left), which then records its speakers'
+// monitor by default, as a machine without a microphone does.
 testing::AssertionResult removeMicrophones()
 {
     const QString modules =
@@ -251,7 +252,9 @@ testing::AssertionResult removeMicrophones()
         if (fields.size() < 3 || fields[2].contains(QStringLiteral("parlaro")))
             continue;
         if (fields[1] == QStringLiteral("module-remap-source") || fields[1] == QStringLiteral("module-null-source")
-            || (fields[1] == QStringLiteral("module-null-sink") && fields[2].contains(QStringLiteral("_voice"))))
+            || (fields[1] == QStringLiteral("module-null-sink")
+                && (fields[2].contains(QStringLiteral("_voice"))
+                    || fields[2].contains(QStringLiteral("Audio/Source/Virtual")))))
             pactl({QStringLiteral("unload-module"), fields[0]});
     }
     const bool monitor = pumpUntil(
