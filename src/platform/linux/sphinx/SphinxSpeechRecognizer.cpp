@@ -1,6 +1,8 @@
 #include "platform/linux/sphinx/SphinxSpeechRecognizer.h"
 
 #include "platform/linux/sphinx/SphinxChannelEstimate.h"
+#include "platform/linux/sphinx/SphinxInputLearning.h"
+#include "platform/linux/sphinx/SphinxWrittenWords.h"
 
 #include "runtime/Log.h"
 #include "runtime/Runtime.h"
@@ -9,8 +11,6 @@
 #include <sphinxbase/cmn.h>
 #include <sphinxbase/fe.h>
 #include <sphinxbase/feat.h>
-#include <unicode/uchar.h>
-#include <unicode/utf8.h>
 
 #include <algorithm>
 #include <array>
@@ -38,10 +38,6 @@ namespace {
 
 constexpr double nativeRate = 16000.0;
 constexpr const char* errorDomain = "Pocketsphinx";
-// Seconds of silence between two words that end a sentence, when the
-// request asks for punctuation: a speaker's pause, longer than a breath
-// between words of one sentence.
-constexpr double sentencePause = 0.6;
 
 std::string lowercase(std::string text)
 {
@@ -91,120 +87,7 @@ LocaleParts partsOf(const std::string& identifier)
     return parts;
 }
 
-// The words of a hypothesis, in order.
-std::vector<std::string> wordsOf(const std::string& hypothesis)
-{
-    std::vector<std::string> words;
-    std::size_t i = 0;
-    while (i < hypothesis.size()) {
-        while (i < hypothesis.size() && hypothesis[i] == ' ')
-            ++i;
-        auto start = i;
-        while (i < hypothesis.size() && hypothesis[i] != ' ')
-            ++i;
-        if (i > start)
-            words.push_back(hypothesis.substr(start, i - start));
-    }
-    return words;
-}
-
-// The first letter in upper case ("go" -> "Go", "été" -> "Été").
-std::string capitalized(const std::string& word)
-{
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(word.data());
-    const auto length = static_cast<std::int32_t>(word.size());
-    std::int32_t end = 0;
-    UChar32 c = 0;
-    U8_NEXT(bytes, end, length, c);
-    if (c < 0)
-        return word;
-    const UChar32 upper = u_toupper(c);
-    if (upper == c)
-        return word;
-    std::uint8_t encoded[U8_MAX_LENGTH];
-    std::int32_t size = 0;
-    UBool failed = false;
-    U8_APPEND(encoded, size, U8_MAX_LENGTH, upper, failed);
-    if (failed)
-        return word;
-    return std::string(reinterpret_cast<const char*>(encoded), static_cast<std::size_t>(size)) + word.substr(end);
-}
-
-// Where each word of the hypothesis lies in the decoder's segmentation, in
-// frames; none for a word the segmentation does not show. Segments also
-// hold silences and noises, and name a word's alternative pronunciations
-// "word(2)".
-std::vector<std::optional<std::pair<int, int>>> wordFrames(ps_decoder_t* decoder, const std::vector<std::string>& words)
-{
-    std::vector<std::optional<std::pair<int, int>>> frames(words.size());
-    std::size_t next = 0;
-    for (ps_seg_t* segment = ps_seg_iter(decoder); segment != nullptr; segment = ps_seg_next(segment)) {
-        if (next >= words.size()) {
-            ps_seg_free(segment);
-            break;
-        }
-        std::string name = ps_seg_word(segment) ? ps_seg_word(segment) : "";
-        if (auto open = name.find('('); open != std::string::npos && open > 0 && name.back() == ')')
-            name.erase(open);
-        if (name != words[next])
-            continue;
-        int start = 0;
-        int end = 0;
-        ps_seg_frames(segment, &start, &end);
-        frames[next++] = std::pair{start, end};
-    }
-    return frames;
-}
-
-// The decoder's best hypothesis as a transcription whose segments are its
-// words, joined by single spaces. With punctuation the text is written as a
-// person would write it, since the models know no case: a silence of at
-// least sentencePause between two words ends a sentence there (a full stop
-// after the first), each sentence begins with a capital, and in English the
-// pronoun is "I". The recognizer gives no other marks, and none after the
-// last word, whose following silence may yet end in more of the same
-// sentence.
-Transcription transcriptionOf(ps_decoder_t* decoder, const char* hypothesis, bool punctuate, bool english)
-{
-    std::vector<std::string> words = wordsOf(hypothesis ? hypothesis : "");
-    std::vector<std::optional<std::pair<int, int>>> frames;
-    int frameRate = 0;
-    if (punctuate && !words.empty()) {
-        frames = wordFrames(decoder, words);
-        frameRate = static_cast<int>(cmd_ln_int_r(ps_get_config(decoder), "-frate"));
-    }
-    if (punctuate)
-        words = sphinxWrittenWords(std::move(words), english);
-    std::string text;
-    for (std::size_t i = 0; i < words.size(); ++i) {
-        if (i > 0) {
-            const auto& before = frames.empty() ? std::nullopt : frames[i - 1];
-            const auto& after = frames.empty() ? std::nullopt : frames[i];
-            const bool pause = before && after && frameRate > 0
-                && double(after->first - before->second - 1) / frameRate >= sentencePause;
-            if (pause) {
-                text += '.';
-                words[i] = capitalized(words[i]);
-            }
-            text += ' ';
-        }
-        text += words[i];
-    }
-    return makeTranscription(std::move(text), words);
-}
-
 }  // namespace
-
-std::vector<std::string> sphinxWrittenWords(std::vector<std::string> words, bool english)
-{
-    if (!words.empty())
-        words.front() = capitalized(words.front());
-    if (english)
-        for (auto& word : words)
-            if (word == "i" || word.starts_with("i'"))
-                word = capitalized(word);
-    return words;
-}
 
 std::vector<SphinxModel> installedSphinxModels(const std::string& root)
 {
@@ -448,40 +331,14 @@ private:
         auto& known = heard_[task.decoder];
         if (!task.learning || !learnt)
             return true;
-        bool again = false;
         const bool withoutEstimate = !known.kept;
-        auto sound = learnt->frames >= framesToJudge ? ChannelEstimate::soundOf(task.decoder, heard, framesToJudge)
-                                                     : std::nullopt;
-        if (known.kept) {
-            auto kept = *known.kept;
-            if (learnt->frames < framesToJudge) {
-                // Too little to judge by: the kept estimate stands, and so
-                // does the file.
-                ChannelEstimate::normaliseBy(task.decoder, kept.mean);
-                task.judged = false;
-                return true;
-            }
-            // Either way the estimate goes on from both. Where the source
-            // sounds otherwise than it did (another gain, another room),
-            // what was kept counts for little, and the utterance is decoded
-            // again with what it taught; so it is where too little speech
-            // stood behind what was kept (a short first reply) and the
-            // estimate moved.
-            const bool otherwise = soundsOtherwise(kept, *learnt, sound);
-            if (otherwise)
-                kept.frames = std::min(kept.frames, framesToJudge);
-            auto both = blended(kept, *learnt);
-            again = otherwise || (kept.frames < framesToTrust && !near(kept.mean, both.mean));
-            ChannelEstimate::set(task.decoder, both);
-            both.sound = sound ? blendedSound(kept, *sound, learnt->frames) : kept.sound;
-            known = {task.source, std::nullopt, true, std::move(both.sound)};
-        } else {
-            again = !near(task.atStart.mean(), learnt->mean);
-            known.kept = *learnt;
-            known.kept->sound = known.sound = sound.value_or(std::vector<float>{});
+        const auto lesson = known.learnFrom(task.decoder, task.source, *learnt, heard, task.atStart.mean());
+        if (!lesson.judged) {
+            task.judged = false;
+            return true;
         }
         bool decoded = true;
-        if (again && searchAgain && !task.heardTooLong) {
+        if (lesson.again && searchAgain && !task.heardTooLong) {
             ++counts_->decodedAgain;
             // What the utterance taught is counted once.
             const auto after = ChannelEstimate::of(task.decoder);
@@ -553,7 +410,7 @@ private:
             auto& follower = task.followers[i];
             const auto& at = i == 0 ? between : *speech;
             // One that follows from where the estimate still is goes on.
-            if (follower.following && near(follower.at, at)) {
+            if (follower.following && SphinxInputLearning::near(follower.at, at)) {
                 if (ps_process_raw(follower.decoder, samples.data(), samples.size(), FALSE, FALSE) < 0)
                     follower.following = false;
                 continue;
@@ -674,65 +531,6 @@ private:
         return true;
     }
 
-    // Whether a decoder of this model could have learnt the estimate: the
-    // front end's cepstra of any 16-bit sound, full-scale noise or a clipped
-    // square wave included, stay within about a hundred of where the model
-    // starts; a file can say anything.
-    bool learnable(const std::vector<float>& mean) const
-    {
-        constexpr float farthest = 120.0f;
-        return mean.size() == modelStart_.size()
-            && std::equal(mean.begin(), mean.end(), modelStart_.begin(),
-                          [](float value, float start) { return std::abs(value - start) <= farthest; });
-    }
-
-    // Whether two estimates differ by no more than decoding with one or the
-    // other changes what is heard.
-    static bool near(const std::vector<float>& a, const std::vector<float>& b)
-    {
-        constexpr float apart = 0.5f;
-        return a.size() == b.size()
-            && std::equal(a.begin(), a.end(), b.begin(), [](float x, float y) { return std::abs(x - y) <= apart; });
-    }
-
-    // Whether an utterance long enough to judge sounded otherwise than the
-    // kept estimate: louder or softer by more than one utterance's words,
-    // or one speaker against another, move the level of its loudest frames
-    // (about 4 dB; a decibel moves it by about 1.1), or with another shape
-    // of its speech than different sentences of one speaker give. Where
-    // what was kept does not say how the input sounded (an older file), its
-    // mean's first number stands in, which the share of pauses moves too.
-    static bool soundsOtherwise(const ChannelMean& kept, const ChannelMean& now,
-                                const std::optional<std::vector<float>>& sound)
-    {
-        constexpr float levelApart = 5.0f;
-        constexpr float shapeApart = 12.0f;
-        if (!sound || kept.sound.size() != sound->size()) {
-            constexpr float energyApart = 10.0f;
-            return !kept.mean.empty() && !now.mean.empty()
-                && std::abs(now.mean.front() - kept.mean.front()) > energyApart;
-        }
-        if (std::abs(sound->front() - kept.sound.front()) > levelApart)
-            return true;
-        double squares = 0;
-        for (std::size_t i = 1; i < sound->size(); ++i)
-            squares += std::pow((*sound)[i] - kept.sound[i], 2);
-        return std::sqrt(squares / static_cast<double>(sound->size() - 1)) > shapeApart;
-    }
-
-    // The kept sound and the utterance's, each weighed by its frames.
-    static std::vector<float> blendedSound(const ChannelMean& kept, const std::vector<float>& sound,
-                                           std::int32_t frames)
-    {
-        if (kept.sound.size() != sound.size())
-            return sound;
-        const float total = static_cast<float>(kept.frames + frames);
-        std::vector<float> both(sound.size());
-        for (std::size_t i = 0; i < sound.size(); ++i)
-            both[i] = (kept.sound[i] * static_cast<float>(kept.frames) + sound[i] * static_cast<float>(frames)) / total;
-        return both;
-    }
-
     void enqueue(const std::shared_ptr<SphinxTaskState>& task, std::function<void()> job)
     {
         {
@@ -825,7 +623,7 @@ private:
         std::optional<ChannelMean> kept;
         if (channels_ && !source.empty())
             kept = channels_->find(model_.locale, source, ChannelEstimate::length(decoder));
-        if (kept && !learnable(kept->mean))
+        if (kept && !SphinxInputLearning::learnable(kept->mean, modelStart_))
             kept.reset();
         ChannelEstimate::learnAnew(decoder, kept ? kept->mean : ChannelEstimate::meanOf(decoder));
         heard_[decoder] = {source, kept, false, kept ? kept->sound : std::vector<float>{}};
@@ -872,16 +670,12 @@ private:
     std::shared_ptr<SphinxSpeechRecognitionService::Counts> counts_;
     const std::size_t partialSamples_;
     const std::shared_ptr<SphinxChannelFile> channels_;
+    static constexpr std::int32_t framesToJudge = SphinxInputLearning::framesToJudge;
     // An utterance longer than this is not kept to be decoded again.
     static constexpr std::size_t longestKept = static_cast<std::size_t>(60 * nativeRate);
     // Audio heard before more decoders follow, and how many (see follow).
     static constexpr std::size_t firstFollowed = static_cast<std::size_t>(2 * nativeRate);
     static constexpr std::size_t followers = 2;
-    // Speech frames (a hundredth of a second each) behind an estimate that
-    // make it hold: about three seconds of speech, a reply or two.
-    static constexpr std::int32_t framesToTrust = 300;
-    // Fewer frames than this tell nothing of how a source sounds.
-    static constexpr std::int32_t framesToJudge = 50;
     std::mutex mutex_;
     std::condition_variable wake_;
     struct Job {
@@ -898,18 +692,8 @@ private:
     fe_t* measuring_ = nullptr;
     std::vector<ps_decoder_t*> decoders_;
     std::vector<ps_decoder_t*> idle_;
-    // What each decoder heard last: the source, an estimate of it (kept
-    // by an earlier run, or taught by the source's first utterance) while
-    // that is still to be confirmed, and whether the decoder's estimate of
-    // the source has settled.
-    struct Heard {
-        std::string source;
-        std::optional<ChannelMean> kept;
-        bool settled = false;
-        // How the source sounds, as far as the decoder learnt it.
-        std::vector<float> sound;
-    };
-    std::map<ps_decoder_t*, Heard> heard_;
+    // What each decoder heard last, and how far it learnt that input.
+    std::map<ps_decoder_t*, SphinxInputLearning> heard_;
 };
 
 // Request and task.

@@ -2,6 +2,8 @@
 
 #include "platform/SpeechRecognizer.h"
 #include "platform/linux/sphinx/SphinxChannelFile.h"
+// sphinxWrittenWords, for those who test the recognizer.
+#include "platform/linux/sphinx/SphinxWrittenWords.h"
 
 #include <atomic>
 #include <cstddef>
@@ -32,11 +34,6 @@ inline constexpr const char* defaultSphinxModelRoot = "/usr/share/pocketsphinx/m
 
 // The complete models under the root, sorted by locale.
 std::vector<SphinxModel> installedSphinxModels(const std::string& root = defaultSphinxModelRoot);
-
-// The words of one utterance as a writer spells them, for models that know
-// no case: the first begins with a capital, and in English the pronoun and
-// its contractions are "I", "I'm", "I'll"...
-std::vector<std::string> sphinxWrittenWords(std::vector<std::string> words, bool english);
 
 // A decoder of the model set up as this program decodes (the benchmarks load
 // theirs the same way); null when the model could not be loaded. The caller

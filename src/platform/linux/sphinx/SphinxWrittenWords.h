@@ -1,0 +1,35 @@
+#pragma once
+
+// How the decoder's hypothesis becomes written text. The models know
+// neither case nor punctuation: a hypothesis is a row of lower-case words.
+// A listener reads text as a writer spells it, so where a request asks for
+// punctuation the words are written that way: a capital at each sentence
+// start, the English pronoun "I", and a full stop where the speaker paused
+// between words long enough to end a sentence (the decoder's segmentation
+// tells where each word lies in time).
+
+#include "platform/SpeechRecognizer.h"
+
+#include <string>
+#include <vector>
+
+struct ps_decoder_s;
+
+namespace parlaro::sys {
+
+// The words of one utterance as a writer spells them, for models that know
+// no case: the first begins with a capital, and in English the pronoun and
+// its contractions are "I", "I'm", "I'll"...
+std::vector<std::string> sphinxWrittenWords(std::vector<std::string> words, bool english);
+
+// The decoder's best hypothesis as a transcription whose segments are its
+// words, joined by single spaces. With punctuation the text is written as a
+// person would write it, since the models know no case: a silence of at
+// least sentencePause between two words ends a sentence there (a full stop
+// after the first), each sentence begins with a capital, and in English the
+// pronoun is "I". The recognizer gives no other marks, and none after the
+// last word, whose following silence may yet end in more of the same
+// sentence.
+Transcription transcriptionOf(ps_decoder_s* decoder, const char* hypothesis, bool punctuate, bool english);
+
+}  // namespace parlaro::sys
