@@ -52,16 +52,15 @@ SphinxInputLearning::Lesson SphinxInputLearning::learnFrom(ps_decoder_s* decoder
                                                            const std::vector<std::int16_t>& heard,
                                                            const std::vector<float>& start)
 {
-    auto& known = *this;
     Lesson lesson;
-    auto sound =
+    auto heardSound =
         learnt.frames >= framesToJudge ? ChannelEstimate::soundOf(decoder, heard, framesToJudge) : std::nullopt;
-    if (known.kept) {
-        auto kept = *known.kept;
+    if (kept) {
+        auto earlier = *kept;
         if (learnt.frames < framesToJudge) {
             // Too little to judge by: the kept estimate stands, and so
             // does the file.
-            ChannelEstimate::normaliseBy(decoder, kept.mean);
+            ChannelEstimate::normaliseBy(decoder, earlier.mean);
             lesson.judged = false;
             return lesson;
         }
@@ -71,18 +70,18 @@ SphinxInputLearning::Lesson SphinxInputLearning::learnFrom(ps_decoder_s* decoder
         // again with what it taught; so it is where too little speech
         // stood behind what was kept (a short first reply) and the
         // estimate moved.
-        const bool otherwise = soundsOtherwise(kept, learnt, sound);
+        const bool otherwise = soundsOtherwise(earlier, learnt, heardSound);
         if (otherwise)
-            kept.frames = std::min(kept.frames, framesToJudge);
-        auto both = blended(kept, learnt);
-        lesson.again = otherwise || (kept.frames < framesToTrust && !near(kept.mean, both.mean));
+            earlier.frames = std::min(earlier.frames, framesToJudge);
+        auto both = blended(earlier, learnt);
+        lesson.again = otherwise || (earlier.frames < framesToTrust && !near(earlier.mean, both.mean));
         ChannelEstimate::set(decoder, both);
-        both.sound = sound ? blendedSound(kept, *sound, learnt.frames) : kept.sound;
-        known = {heardFrom, std::nullopt, true, std::move(both.sound)};
+        both.sound = heardSound ? blendedSound(earlier, *heardSound, learnt.frames) : earlier.sound;
+        *this = {heardFrom, std::nullopt, true, std::move(both.sound)};
     } else {
         lesson.again = !near(start, learnt.mean);
-        known.kept = learnt;
-        known.kept->sound = known.sound = sound.value_or(std::vector<float>{});
+        kept = learnt;
+        kept->sound = sound = heardSound.value_or(std::vector<float>{});
     }
     return lesson;
 }
