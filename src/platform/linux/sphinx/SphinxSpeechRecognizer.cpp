@@ -434,16 +434,23 @@ private:
             best = std::numeric_limits<std::int32_t>::min();
         task.chosen = transcriptionOf(task.decoder, hypothesis, task.punctuate, english_);
         for (auto& follower : task.followers) {
-            if (!std::exchange(follower.following, false) || ps_end_utt(follower.decoder) < 0)
-                continue;
-            std::int32_t score = 0;
-            hypothesis = ps_get_hyp(follower.decoder, &score);
-            if (hypothesis && score > best) {
-                best = score;
-                task.chosen = transcriptionOf(follower.decoder, hypothesis, task.punctuate, english_);
-            }
+            if (std::exchange(follower.following, false) && ps_end_utt(follower.decoder) >= 0)
+                keepIfLikelier(task, follower.decoder, best);
         }
         return true;
+    }
+
+    // The decoder's text becomes the task's where it scores above the best
+    // so far: of one utterance decoded at several channel estimates, the
+    // likeliest reading wins.
+    void keepIfLikelier(SphinxTaskState& task, ps_decoder_t* decoder, std::int32_t& best) const
+    {
+        std::int32_t score = 0;
+        const char* hypothesis = ps_get_hyp(decoder, &score);
+        if (hypothesis && score > best) {
+            best = score;
+            task.chosen = transcriptionOf(decoder, hypothesis, task.punctuate, english_);
+        }
     }
 
     static bool followed(const SphinxTaskState& task)
@@ -521,12 +528,7 @@ private:
             ChannelEstimate::learnAnew(task.decoder, *mean);
             if (!decode(task.decoder, heard))
                 return false;
-            std::int32_t score = 0;
-            hypothesis = ps_get_hyp(task.decoder, &score);
-            if (hypothesis && score > best) {
-                best = score;
-                task.chosen = transcriptionOf(task.decoder, hypothesis, task.punctuate, english_);
-            }
+            keepIfLikelier(task, task.decoder, best);
         }
         return true;
     }
