@@ -289,8 +289,8 @@ void FooterView::refresh()
     updates::setEnabled(typed_, refusal.empty() && !(speaking || m.isTranslatingDraft.get() || busy));
 
     // Quick phrases; the labels follow the interface language. Where none
-    // can reach the other party's language here, none is offered, and each
-    // says why.
+    // can reach the other party's language here, none is offered, and the
+    // button and each phrase say why.
     updates::setText(phrases_, q(localized("快捷短语")));
     const bool phrasesWork = m.quickPhrasesWork();
     const QString phraseRefusal = phrasesWork ? QString() : q(m.untranslatablePairLine());
@@ -312,7 +312,8 @@ void FooterView::refresh()
         QSignalBlocker block(confirm_);
         confirm_->setChecked(m.confirmBeforeSend.get());
     }
-    updates::setEnabled(phrases_, !(speaking || busy));
+    updates::setEnabled(phrases_, phrasesWork && !(speaking || busy));
+    updates::setToolTip(phrases_, phraseRefusal);
 
     updates::setText(stop_, q(localized("停止播放")));
     stop_->setActive(speaking);

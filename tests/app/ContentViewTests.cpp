@@ -640,6 +640,9 @@ TEST_F(ContentViewTest, AFirstStartPromisesOnlyWhatThePairDoesHere)
     EXPECT_EQ(refusal, "Dieser Computer kann Deutsch ⇄ Englisch nicht übersetzen.");
     EXPECT_EQ(child<QWidget>(*v.header()->languageBar(), "languageBar.warning")->toolTip().toStdString(),
               model().untranslatablePairNote());
+    const auto* phrases = child<QPushButton>(*v.footer(), "footer.quickPhrases");
+    EXPECT_FALSE(phrases->isEnabled());
+    EXPECT_EQ(phrases->toolTip().toStdString(), refusal);
     for (QAction* action : child<QMenu>(*v.footer(), "footer.quickPhrases.menu")->actions()) {
         if (action->isSeparator() || action->isCheckable())
             continue;
