@@ -281,11 +281,14 @@ void FooterView::refresh()
     // Where the pair cannot be translated here the field says so, in the
     // setup steps' words, and takes nothing that could only fail.
     const std::string refusal = m.untranslatablePairLine();
-    QString placeholder =
-        refusal.empty() ? q(localized("或者直接打字（%@，地址、数字更准确），回车翻译", my)) : q(refusal);
+    // A pair that cannot be translated: the line above says why in full;
+    // the disabled field says what it means for typing in words that fit
+    // the narrowest window, and its tooltip gives the whole line.
+    QString placeholder = refusal.empty() ? q(localized("或者直接打字（%@，地址、数字更准确），回车翻译", my))
+                                          : q(localized("在这里打的字不会翻译"));
     if (typed_->placeholderText() != placeholder)
         typed_->setPlaceholderText(placeholder);
-    updates::setToolTip(typed_, refusal.empty() ? QString() : placeholder);
+    updates::setToolTip(typed_, q(refusal));
     updates::setEnabled(typed_, refusal.empty() && !(speaking || m.isTranslatingDraft.get() || busy));
 
     // Quick phrases; the labels follow the interface language. Where none

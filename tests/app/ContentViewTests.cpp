@@ -608,7 +608,8 @@ TEST_F(ContentViewTest, AFirstStartPromisesOnlyWhatThePairDoesHere)
                     << where;
                 EXPECT_TRUE(model().untranslatablePairNote().starts_with(refusal)) << where;
                 EXPECT_FALSE(field->isEnabled()) << where;
-                EXPECT_EQ(field->placeholderText().toStdString(), refusal) << where;
+                EXPECT_EQ(field->placeholderText().toStdString(), localized("在这里打的字不会翻译")) << where;
+                EXPECT_EQ(field->toolTip().toStdString(), refusal) << where;
                 // Nor does anything else promise a caption, a translation,
                 // a release or a field to type in: the warning beside the
                 // pickers is the setup steps' note, no hold starts, and the

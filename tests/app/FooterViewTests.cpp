@@ -2,6 +2,7 @@
 #include "StringTableFiles.h"
 
 #include "app/CompactMeter.h"
+#include "app/ContentView.h"
 #include "app/ElidingLabel.h"
 #include "app/FooterView.h"
 #include "app/Spinner.h"
@@ -532,8 +533,8 @@ TEST_F(FooterViewTest, TalkTitleFitsInEveryInterfaceLanguageAtTheLeastWidth)
 }
 
 // At the window's default width the field's placeholder reads whole in
-// every interface language, for a user who speaks it: beside the talk
-// control, and where the pair cannot be translated here.
+// every interface language, for a user who speaks it, beside the talk
+// control; where the pair cannot be translated here, at any width.
 TEST_F(FooterViewTest, ThePlaceholderIsWholeAtTheDefaultWidth)
 {
     w.shortcuts.activate(ui::HoldShortcut::combo(49, ui::HoldShortcut::altMask));
@@ -548,6 +549,8 @@ TEST_F(FooterViewTest, ThePlaceholderIsWholeAtTheDefaultWidth)
         ModelTestAccess::set(w.model->theirLanguage, their);
         for (const bool translatable : {true, false}) {
             ModelTestAccess::set(w.model->translationSupported, translatable);
+            // Refused, the field's words also fit the narrowest window.
+            footer.resize(translatable ? 1180 : app::ContentView::minimumWidth, footer.height());
             w.settle();
             QLineEdit* field = footer.typedText();
             // The field's padding (10), border (1) and text margin (2) on each side.
