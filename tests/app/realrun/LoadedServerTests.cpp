@@ -222,24 +222,6 @@ std::string defaultInput()
     return pactl({QStringLiteral("get-default-source")});
 }
 
-// A PipeWire server whose session manager was once held still while a new
-// default was asked for stops announcing new defaults, though it still
-// applies them; the backend must then ask rather than wait to be told.
-void silenceDefaultAnnouncements(pid_t sessionManager)
-{
-    const QString input = QString::fromStdString(defaultInput());
-    {
-        Stall stall(sessionManager, 0.4);
-        pactl({QStringLiteral("set-default-source"), QStringLiteral("test_speakers.monitor")});
-    }
-    pumpUntil(
-        [&] {
-            pactl({QStringLiteral("set-default-source"), input});
-            return defaultInput() == input.toStdString();
-        },
-        5);
-}
-
 // Takes the test microphones off the server (also a sink made a source,
 // which another test may have left), which then records its speakers'
 // monitor by default, as a machine without a microphone does.
@@ -268,61 +250,6 @@ testing::AssertionResult removeMicrophones()
 }
 
 }  // namespace
-
-// The server applies the switch well after the backend stopped waiting for
-// it, and never says so: the takeover is found, shown as no failure, and the
-// input given back at quit.
-TEST(RealRunUnderLoad, AServerThatStopsAnnouncingItsDefaultIsAskedItself)
-{
-    if (const std::string missing = test::missingRealRunPart({"pactl"}); !missing.empty())
-        GTEST_SKIP() << "not installed: " << missing;
-    if (!test::onPipeWire())
-        GTEST_SKIP() << "PulseAudio announces every new default";
-    test::RealRunWorld world;
-    ASSERT_TRUE(test::loadMicrophone(userMic));
-    const pid_t sessionManager = stalledProcess();
-    ASSERT_GT(sessionManager, 0);
-    silenceDefaultAnnouncements(sessionManager);
-    CpuHog hog(30.0);
-
-    test::SpanishSpeakerProgram program;
-    const auto model = program.factory.model();
-    // Changed behind the program's back, unannounced: a read that asks the
-    // server finds it.
-    const std::optional<AudioObjectId> virtualMic = AudioDevices::deviceID(virtualMicUID);
-    ASSERT_TRUE(virtualMic);
-    ASSERT_TRUE(pumpUntil(
-        [] {
-            pactl({QStringLiteral("set-default-source"), QString::fromUtf8(virtualMicSource)});
-            return defaultInput() == virtualMicSource;
-        },
-        5));
-    const AudioPropertyValue ask = std::uint32_t{1};
-    AudioObjectId asked = 0;
-    EXPECT_EQ(audioSystem().get(audioSystemObject, {AudioSelectors::defaultInputDevice}, asked, &ask),
-              AudioStatuses::ok);
-    EXPECT_EQ(asked, *virtualMic);
-    ASSERT_TRUE(pumpUntil(
-        [] {
-            pactl({QStringLiteral("set-default-source"), QString::fromUtf8(userMic)});
-            return defaultInput() == userMic;
-        },
-        5));
-    {
-        Stall stall(sessionManager, 2.5);
-        ModelTestAccess::prepareSession(*model);
-        ModelTestAccess::startWatching(*model);
-    }
-    EXPECT_TRUE(pumpUntil([&] { return !ModelTestAccess::systemMicPending(*model).get(); }, 15))
-        << "the takeover was not found; the default input is " << defaultInput();
-    EXPECT_EQ(defaultInput(), virtualMicSource);
-    EXPECT_EQ(model->errorMessage.get(), std::nullopt);
-    EXPECT_TRUE(record(program.defaults) && record(program.defaults)->routedInput == virtualMicUID);
-
-    model->shutdown();
-    EXPECT_TRUE(pumpUntil([] { return defaultInput() == userMic; }, 5))
-        << "the default input stayed " << defaultInput() << (record(program.defaults) ? "" : " with no record");
-}
 
 // A quit while the session manager has yet to apply the switch, on a machine
 // without a microphone: the switch may land after the program has gone, so
