@@ -1,6 +1,7 @@
 #include "platform/linux/sphinx/SphinxSpeechRecognizer.h"
 
 #include "platform/linux/sphinx/SphinxChannelEstimate.h"
+#include "platform/linux/sphinx/SphinxFollower.h"
 #include "platform/linux/sphinx/SphinxInputLearning.h"
 #include "platform/linux/sphinx/SphinxWrittenWords.h"
 
@@ -159,16 +160,10 @@ struct SphinxTaskState {
     // of, kept for the next run in place of what it normalises by now.
     std::optional<ChannelMean> taught;
     // Without an estimate of the source: more decoders follow the
-    // utterance as it is spoken (see SphinxEngine::follow), each in an
-    // utterance of its own while `following`, from the estimates the first
-    // `followedFrom` samples gave.
+    // utterance as it is spoken (see SphinxEngine::follow), from the
+    // estimates the first `followedFrom` samples gave.
     bool withoutEstimate = false;
-    struct Follower {
-        ps_decoder_t* decoder;
-        bool following;
-        std::vector<float> at;
-    };
-    std::vector<Follower> followers;
+    std::vector<SphinxFollower*> followers;
     std::size_t followedFrom = 0;
     // The final text when it is not the decoder's last hypothesis (see
     // SphinxEngine::decodeAtLikeliest).
@@ -195,7 +190,9 @@ public:
         wake_.notify_all();
         if (thread_.joinable())
             thread_.join();
-        // Decoders still lent to tasks are freed too: no job runs any more.
+        // Decoders still lent to tasks are freed too: no job runs any more,
+        // here or on a follower's thread.
+        followerOf_.clear();
         for (auto* decoder : decoders_)
             ps_free(decoder);
         if (measuring_)
@@ -361,7 +358,8 @@ private:
     // The first utterance of a source without an estimate is decoded again
     // at what its speech says of the channel (see decodeAtLikeliest); to
     // leave only the last search to the end of the audio, two more decoders
-    // do that while it is spoken, one at each estimate. Once 2 s are heard
+    // do that while it is spoken, one at each estimate, each on a thread of
+    // its own (see SphinxFollower). Once 2 s are heard
     // they start at the estimates the speech so far gives, catch up and
     // follow; each time the utterance has doubled, one whose estimate moved
     // starts again from what all of it gives by then, so that they stand on
@@ -370,10 +368,11 @@ private:
     void follow(SphinxTaskState& task, const std::vector<std::int16_t>& samples)
     {
         const auto goOn = [&] {
-            for (auto& follower : task.followers)
-                if (follower.following)
-                    follower.following =
-                        ps_process_raw(follower.decoder, samples.data(), samples.size(), FALSE, FALSE) >= 0;
+            if (task.followers.empty())
+                return;
+            const auto shared = std::make_shared<const std::vector<std::int16_t>>(samples);
+            for (auto* follower : task.followers)
+                follower->hear(shared);
         };
         std::size_t due = std::max(firstFollowed, 2 * task.followedFrom);
         if (task.heard.size() < due) {
@@ -390,7 +389,10 @@ private:
                 task.followedFrom = longestKept;
                 return;
             }
-            task.followers.push_back({decoder, false, {}});
+            auto& follower = followerOf_[decoder];
+            if (!follower)
+                follower = std::make_unique<SphinxFollower>(decoder);
+            task.followers.push_back(follower.get());
         }
         // Measured on a front end of its own: the decoders' are in the
         // middle of an utterance.
@@ -406,21 +408,18 @@ private:
             return;
         }
         const auto between = halfway(task.atStart.mean(), *speech);
+        std::shared_ptr<const std::vector<std::int16_t>> shared;
         for (std::size_t i = 0; i < task.followers.size(); ++i) {
-            auto& follower = task.followers[i];
+            auto* follower = task.followers[i];
             const auto& at = i == 0 ? between : *speech;
             // One that follows from where the estimate still is goes on.
-            if (follower.following && SphinxInputLearning::near(follower.at, at)) {
-                if (ps_process_raw(follower.decoder, samples.data(), samples.size(), FALSE, FALSE) < 0)
-                    follower.following = false;
+            if (follower->following() && SphinxInputLearning::near(follower->at(), at)) {
+                if (!shared)
+                    shared = std::make_shared<const std::vector<std::int16_t>>(samples);
+                follower->hear(shared);
                 continue;
             }
-            if (std::exchange(follower.following, false))
-                ps_end_utt(follower.decoder);
-            follower.at = at;
-            ChannelEstimate::learnAnew(follower.decoder, at);
-            follower.following = ps_start_utt(follower.decoder) >= 0
-                && ps_process_raw(follower.decoder, task.heard.data(), task.heard.size(), FALSE, FALSE) >= 0;
+            follower->startAt(at, task.heard);
         }
     }
 
@@ -433,9 +432,11 @@ private:
         if (!hypothesis)
             best = std::numeric_limits<std::int32_t>::min();
         task.chosen = transcriptionOf(task.decoder, hypothesis, task.punctuate, english_);
-        for (auto& follower : task.followers) {
-            if (std::exchange(follower.following, false) && ps_end_utt(follower.decoder) >= 0)
-                keepIfLikelier(task, follower.decoder, best);
+        for (auto* follower : task.followers)
+            follower->finish();
+        for (auto* follower : task.followers) {
+            if (follower->end())
+                keepIfLikelier(task, follower->decoder(), best);
         }
         return true;
     }
@@ -456,7 +457,7 @@ private:
     static bool followed(const SphinxTaskState& task)
     {
         return std::any_of(task.followers.begin(), task.followers.end(),
-                           [](const auto& follower) { return follower.following; });
+                           [](const auto* follower) { return follower->following(); });
     }
 
     // A decoder no source is waiting for: an idle one that heard none, or
@@ -479,11 +480,10 @@ private:
 
     void stopFollowing(SphinxTaskState& task)
     {
-        for (auto& follower : task.followers) {
-            if (follower.following)
-                ps_end_utt(follower.decoder);
-            heard_.erase(follower.decoder);
-            idle_.push_back(follower.decoder);
+        for (auto* follower : task.followers) {
+            auto* decoder = follower->stop();
+            heard_.erase(decoder);
+            idle_.push_back(decoder);
         }
         task.followers.clear();
     }
@@ -647,13 +647,14 @@ private:
     void finish(const std::shared_ptr<SphinxTaskState>& task, std::optional<SpeechRecognitionResult> result,
                 std::optional<DomainError> error)
     {
-        stopFollowing(*task);
         if (task->decoder) {
             idle_.push_back(task->decoder);
             task->decoder = nullptr;
         }
         task->done = true;
         post(task, std::move(result), std::move(error));
+        // After the answer: a follower still busy holds it back no longer.
+        stopFollowing(*task);
     }
 
     static void post(const std::shared_ptr<SphinxTaskState>& task, std::optional<SpeechRecognitionResult> result,
@@ -694,6 +695,8 @@ private:
     fe_t* measuring_ = nullptr;
     std::vector<ps_decoder_t*> decoders_;
     std::vector<ps_decoder_t*> idle_;
+    // The follower each decoder lent as one follows with, once it was.
+    std::map<ps_decoder_t*, std::unique_ptr<SphinxFollower>> followerOf_;
     // What each decoder heard last, and how far it learnt that input.
     std::map<ps_decoder_t*, SphinxInputLearning> heard_;
 };
