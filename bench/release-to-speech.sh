@@ -20,7 +20,9 @@
 # it (so "never" is a first press after the check), and with
 # PARLARO_BENCH_LOAD=1 a busy thread runs on every core throughout.
 # PARLARO_BENCH_REPLY and PARLARO_BENCH_REPLY_WORDS give the reply with
-# pauses (espeak-ng markup, and its words).
+# pauses (espeak-ng markup, and its words). With PARLARO_BENCH_NEVER=1 no
+# start keeps what recognition learnt for the next, so the first press of
+# every start is a "never".
 # Prints, per server, reply and build, the first press of the first start
 # ("never": the program never heard the microphone before), the first press
 # of later starts ("first": it did, in an earlier start) and the later
@@ -86,6 +88,7 @@ for server in $servers; do
         # What recognition learnt about the microphone stays from one start
         # to the next: the first start never heard it, later ones did.
         state="$dir/state-$server-$reply-$index"
+        [[ "${PARLARO_BENCH_NEVER:-}" == 1 ]] && state+="-$start"
         mkdir -p "$home/config" "$home/data" "$state" && chmod 700 "$home"
         log="$dir/$server-$reply-$index-$start.log"
         HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" XDG_STATE_HOME="$state" \
@@ -146,9 +149,9 @@ for server in $servers; do
       # The first press of the first start (the program never heard the
       # microphone), first presses of later starts (it did, in an earlier
       # run), and every later press.
-      rows() { awk -v s="$server" -v r="$reply" -v i="$index" -v k="$1" -v w="$2" \
-        '$1 == s && $2 == r && $3 == i && $5 == k \
-          && (w == "never" ? $4 == 1 && $6 == 1 : w == "first" ? $4 > 1 && $6 == 1 : $6 > 1)' "$dir/figures"; }
+      rows() { awk -v s="$server" -v r="$reply" -v i="$index" -v k="$1" -v w="$2" -v n="${PARLARO_BENCH_NEVER:-0}" \
+        '$1 == s && $2 == r && $3 == i && $5 == k && (w == "never" ? ($4 == 1 || n == 1) && $6 == 1 \
+          : w == "first" ? $4 > 1 && n != 1 && $6 == 1 : $6 > 1)' "$dir/figures"; }
       for which in never first later; do
         printf "    %-6s presses: " "$which"
         rows press "$which" | awk '{ print $7 }' | spread
