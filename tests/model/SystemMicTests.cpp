@@ -1,4 +1,5 @@
 #include "ModelWorld.h"
+#include "model/ModelDependencies.h"
 #include "model/ModelTestAccess.h"
 
 #include <gtest/gtest.h>
@@ -220,6 +221,33 @@ TEST(ModelSystemMic, ASwitchAppliedAfterItFailedIsGivenBackAtQuit)
         EXPECT_EQ(world.audio.defaultDevice(true), 10u);
         EXPECT_EQ(world.route->snapshot(), std::nullopt);
     }
+}
+
+// A server that stopped announcing new defaults still applies them; the
+// program's own route asks it, so the takeover counts with no notice, its
+// record stays while the virtual microphone is the default, and the quit
+// gives the user's microphone back before the record goes.
+TEST(ModelSystemMic, AServerSilentAboutNewDefaultsIsAskedItself)
+{
+    ModelWorld world;
+    world.addMicrophone(10, "usb-mic", "USB");
+    world.addVirtualDriver();
+    world.setDefaultInput(10);
+    world.audio.setDefaultAnnounced(true, false);
+    auto model =
+        world.make([&](AppModel::Dependencies& d) { d.systemRoute = makeSystemAudioRoute(world.platform.defaults); });
+    ModelTestAccess::prepareSession(*model);
+    EXPECT_EQ(world.audio.defaultDevice(true), 50u);
+    EXPECT_FALSE(ModelTestAccess::systemMicPending(*model).get());
+    ModelTestAccess::refreshDevices(*model);
+    world.runtime.clock().advance(ModelTestAccess::systemMicSettleSeconds + 1);
+    EXPECT_EQ(model->errorMessage.get(), std::nullopt);
+    EXPECT_EQ(SystemAudioRoute::savedSnapshot(world.platform.defaults),
+              (SystemAudioRoute::Snapshot{"usb-mic", "", virtualMicUID, ""}));
+
+    model->shutdown();
+    EXPECT_EQ(world.audio.defaultDevice(true), 10u);
+    EXPECT_EQ(SystemAudioRoute::savedSnapshot(world.platform.defaults), std::nullopt);
 }
 
 // At quit nothing is taken over that the server did not switch by itself.

@@ -61,6 +61,23 @@ std::uint32_t SimAudioCore::number(AudioObjectId object, const AudioPropertyAddr
     return typed ? *typed : fallback;
 }
 
+std::vector<std::shared_ptr<SimAudioCore::Registration>> SimAudioCore::defaultListeners(AudioSelector selector) const
+{
+    if (unannouncedDefaults.contains(selector))
+        return {};
+    return listenersOf(audioSystemObject, {selector});
+}
+
+std::vector<std::shared_ptr<SimAudioCore::Registration>> SimAudioCore::catchUpDefault(AudioSelector selector)
+{
+    auto heard = unannouncedDefaults.find(selector);
+    const std::uint32_t current = number(audioSystemObject, {selector}, 0);
+    if (heard == unannouncedDefaults.end() || heard->second == current)
+        return {};
+    heard->second = current;
+    return listenersOf(audioSystemObject, {selector});
+}
+
 double SimAudioCore::effectiveRate(AudioObjectId device) const
 {
     const auto* nominal = stored(device, {AudioSelectors::nominalSampleRate});

@@ -146,6 +146,9 @@ struct SimAudioCore {
     std::vector<std::weak_ptr<SimInputEngine>> engines;
     bool switchInput = true;
     bool switchOutput = true;
+    // Defaults whose changes go unannounced, by selector: the value last
+    // announced, which a read that does not ask the server gives.
+    std::map<AudioSelector, std::uint32_t> unannouncedDefaults;
     bool processListAvailable = true;
     bool queuesStalled = false;
     bool queueTimeValid = true;
@@ -190,6 +193,12 @@ struct SimAudioCore {
     // Under the lock: the registrations listening to this property.
     std::vector<std::shared_ptr<Registration>> listenersOf(AudioObjectId object,
                                                            const AudioPropertyAddress& address) const;
+    // Under the lock: the listeners to tell that a default changed, none
+    // while its changes go unannounced.
+    std::vector<std::shared_ptr<Registration>> defaultListeners(AudioSelector selector) const;
+    // Under the lock: a read that asked the server brings an unannounced
+    // default's copy up to date; the listeners to tell when it moved.
+    std::vector<std::shared_ptr<Registration>> catchUpDefault(AudioSelector selector);
     // Under the lock: the first listed device with channels in that scope, 0
     // when there is none.
     AudioObjectId firstDeviceWithChannels(AudioScope scope) const;

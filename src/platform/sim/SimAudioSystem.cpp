@@ -39,6 +39,19 @@ AudioStatus compute(const SimAudioCore& core, AudioObjectId object, const AudioP
     if (found == core.objects.end())
         return AudioStatuses::badObject;
     const Kind kind = found->second.kind;
+    if (kind == Kind::system
+        && (address.selector == AudioSelectors::defaultInputDevice
+            || address.selector == AudioSelectors::defaultOutputDevice)) {
+        if (qualifier) {
+            const auto* ask = std::get_if<std::uint32_t>(qualifier);
+            if (!ask || *ask != AudioSelectors::askTheServer)
+                return AudioStatuses::badPropertySize;
+        } else if (auto heard = core.unannouncedDefaults.find(address.selector);
+                   heard != core.unannouncedDefaults.end()) {
+            value = heard->second;
+            return AudioStatuses::ok;
+        }
+    }
     if (kind == Kind::system) {
         switch (address.selector) {
         case AudioSelectors::devices:
@@ -150,19 +163,28 @@ AudioStatus SimAudioSystem::getPropertyDataSize(AudioObjectId object, const Audi
 AudioStatus SimAudioSystem::getPropertyData(AudioObjectId object, const AudioPropertyAddress& address,
                                             AudioPropertyValue& value, const AudioPropertyValue* qualifier) const
 {
-    std::lock_guard lock(core_->mutex);
-    auto failure = core_->takeFailure(object, address.selector, AudioOperation::getPropertyData);
-    if (failure && *failure != AudioStatuses::ok)
-        return *failure;
-    AudioPropertyValue computed;
-    const AudioStatus status = compute(*core_, object, address, qualifier, computed);
-    if (failure) {
-        value = status == AudioStatuses::ok ? blank(computed) : AudioPropertyValue(AudioString{});
-        return AudioStatuses::ok;
-    }
-    if (status == AudioStatuses::ok)
+    // A default asked of the server tells listeners what it had kept quiet.
+    std::vector<std::shared_ptr<SimAudioCore::Registration>> told;
+    const AudioStatus result = [&] {
+        std::lock_guard lock(core_->mutex);
+        auto failure = core_->takeFailure(object, address.selector, AudioOperation::getPropertyData);
+        if (failure && *failure != AudioStatuses::ok)
+            return *failure;
+        AudioPropertyValue computed;
+        const AudioStatus status = compute(*core_, object, address, qualifier, computed);
+        if (failure) {
+            value = status == AudioStatuses::ok ? blank(computed) : AudioPropertyValue(AudioString{});
+            return AudioStatuses::ok;
+        }
+        if (status != AudioStatuses::ok)
+            return status;
         value = std::move(computed);
-    return status;
+        if (object == audioSystemObject && qualifier)
+            told = core_->catchUpDefault(address.selector);
+        return status;
+    }();
+    SimAudioCore::deliver(core_, told, address);
+    return result;
 }
 
 AudioStatus SimAudioSystem::setPropertyData(AudioObjectId object, const AudioPropertyAddress& address,
@@ -197,7 +219,7 @@ AudioStatus SimAudioSystem::setPropertyData(AudioObjectId object, const AudioPro
             if (input ? core_->switchInput : core_->switchOutput) {
                 changedAddress = AudioPropertyAddress{address.selector};
                 if (core_->number(audioSystemObject, changedAddress, 0) != *device)
-                    changed = core_->listenersOf(audioSystemObject, changedAddress);
+                    changed = core_->defaultListeners(address.selector);
                 properties[changedAddress] = *device;
             }
             return answer(AudioStatuses::ok);

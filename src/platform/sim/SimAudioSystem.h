@@ -79,7 +79,7 @@ struct SimIOProcInfo {
 // removed default device is replaced by the first listed device with
 // channels in that scope, which changes 'dIn ' or 'dOut'; a caller's write
 // that changes a value, and a default chosen "elsewhere" by the test, tell
-// that property's listeners. Listeners registered for the notification thread
+// that property's listeners (unless that default goes unannounced). Listeners registered for the notification thread
 // run on the sim's own serial queue, never inside the call that caused the
 // change. stopDevice and destroyIOProc return only after a cycle of the
 // device running on another thread has ended.
@@ -136,8 +136,16 @@ public:
     std::optional<AudioPropertyValue> storedValue(AudioObjectId object, const AudioPropertyAddress& address) const;
     // The default device, as the user would choose it elsewhere; 0 for none.
     void setDefaultDevice(bool input, AudioObjectId device);
+    // The server's own default, whatever it announced.
     std::optional<AudioObjectId> defaultDevice(bool input) const;
     void setDefaultSwitch(bool input, DefaultSwitch behaviour);
+    // False: the server changes that default without announcing it, as some
+    // do after a stall. Its listeners hear nothing, and a read without the
+    // askTheServer qualifier keeps giving the default last announced; a read
+    // that asks gives the server's own, which catches that copy up and tells
+    // the listeners, as the backend does. True again announces a default
+    // missed meanwhile.
+    void setDefaultAnnounced(bool input, bool announced);
     // False: the system object has no process list ('prs#').
     void setProcessListAvailable(bool available);
     void setCurrentProcessID(std::int32_t pid);

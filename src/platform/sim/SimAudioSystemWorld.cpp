@@ -133,7 +133,7 @@ void SimAudioSystem::setDefaultDevice(bool input, AudioObjectId device)
         if (core_->number(audioSystemObject, address, 0) == device)
             return;
         core_->objects.at(audioSystemObject).properties[address] = std::uint32_t{device};
-        changes.push_back({core_->listenersOf(audioSystemObject, address), address});
+        changes.push_back({core_->defaultListeners(address.selector), address});
     }
     deliver(changes);
 }
@@ -155,7 +155,7 @@ void SimAudioSystem::collectDefaultRepair(AudioObjectId removed, std::vector<Cha
         // the default is unplugged.
         const AudioObjectId next = core_->firstDeviceWithChannels(input ? AudioScope::input : AudioScope::output);
         core_->objects.at(audioSystemObject).properties[address] = std::uint32_t{next};
-        changes.push_back({core_->listenersOf(audioSystemObject, address), address});
+        changes.push_back({core_->defaultListeners(address.selector), address});
     }
 }
 
@@ -176,6 +176,28 @@ void SimAudioSystem::setDefaultSwitch(bool input, DefaultSwitch behaviour)
 {
     std::lock_guard lock(core_->mutex);
     (input ? core_->switchInput : core_->switchOutput) = behaviour == DefaultSwitch::takesEffect;
+}
+
+void SimAudioSystem::setDefaultAnnounced(bool input, bool announced)
+{
+    const AudioPropertyAddress address{AudioSelectors::defaultDevice(input)};
+    std::vector<Change> changes;
+    {
+        std::lock_guard lock(core_->mutex);
+        const std::uint32_t current = core_->number(audioSystemObject, address, 0);
+        if (!announced) {
+            core_->unannouncedDefaults.try_emplace(address.selector, current);
+            return;
+        }
+        auto heard = core_->unannouncedDefaults.find(address.selector);
+        if (heard == core_->unannouncedDefaults.end())
+            return;
+        const bool missed = heard->second != current;
+        core_->unannouncedDefaults.erase(heard);
+        if (missed)
+            changes.push_back({core_->listenersOf(audioSystemObject, address), address});
+    }
+    deliver(changes);
 }
 
 void SimAudioSystem::setProcessListAvailable(bool available)

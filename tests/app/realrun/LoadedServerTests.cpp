@@ -14,6 +14,7 @@
 #include "audio/AudioDevices.h"
 #include "audio/SystemAudioRoute.h"
 #include "model/ModelTestAccess.h"
+#include "platform/linux/pulse/PulseAudioSystem.h"
 
 #include <QProcess>
 
@@ -250,6 +251,39 @@ testing::AssertionResult removeMicrophones()
 }
 
 }  // namespace
+
+// A server that applies new defaults after the backend last looked and never
+// announces them, held so for certain by keeping the backend's copy of the
+// defaults still: the takeover is found by asking the server, with no notice,
+// its record stays while the virtual microphone is the default, and the quit
+// gives the user's microphone back before the record goes.
+TEST(RealRunSilentServer, TheMicrophoneIsTakenAndGivenBackByAskingTheServer)
+{
+    if (const std::string missing = test::missingRealRunPart({"pactl"}); !missing.empty())
+        GTEST_SKIP() << "not installed: " << missing;
+    test::RealRunWorld world;
+    ASSERT_TRUE(test::loadMicrophone(userMic));
+    test::SpanishSpeakerProgram program;
+    const auto model = program.factory.model();
+    auto& backend = dynamic_cast<sys::PulseAudioSystem&>(program.factory.audioSystem());
+    // Not while loading the virtual microphone still puts the user's
+    // defaults back.
+    ASSERT_TRUE(pumpUntil([&] { return backend.virtualMicLoaded(); }, 10));
+    backend.holdMirroredDefaults(true);
+
+    ModelTestAccess::prepareSession(*model);
+    ModelTestAccess::startWatching(*model);
+    EXPECT_TRUE(pumpUntil([&] { return !ModelTestAccess::systemMicPending(*model).get(); }, 10))
+        << "the takeover was not found; the default input is " << defaultInput();
+    EXPECT_EQ(defaultInput(), virtualMicSource);
+    EXPECT_EQ(model->errorMessage.get(), std::nullopt);
+    EXPECT_TRUE(record(program.defaults) && record(program.defaults)->routedInput == virtualMicUID);
+
+    model->shutdown();
+    EXPECT_TRUE(pumpUntil([] { return defaultInput() == userMic; }, 5))
+        << "the default input stayed " << defaultInput() << (record(program.defaults) ? "" : " with no record");
+    EXPECT_EQ(record(program.defaults), std::nullopt);
+}
 
 // A quit while the session manager has yet to apply the switch, on a machine
 // without a microphone: the switch may land after the program has gone, so

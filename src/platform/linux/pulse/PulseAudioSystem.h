@@ -101,6 +101,12 @@ public:
     // Every module of the virtual microphone is loaded, whatever its hash.
     bool virtualMicLoaded() const;
 
+    // For tests: while held, the mirror's defaults follow neither the
+    // server's change events nor its re-reads, as with a server that applies
+    // a new default after the mirror last looked and never announces it; a
+    // read that asks the server still gets its answer, and keeps it.
+    void holdMirroredDefaults(bool held);
+
 private:
     // How long a call waits for the server's answer, for a default it
     // acknowledged to apply, and for a connection; how much silence a keeper
@@ -195,6 +201,7 @@ private:
 
     std::set<AudioObjectId> gone_;
     std::atomic<bool> live_{false};
+    std::atomic<bool> defaultsHeld_{false};
     bool announced_ = false;
     std::shared_ptr<ListenerTable> listeners_;
 

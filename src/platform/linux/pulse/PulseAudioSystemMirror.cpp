@@ -126,7 +126,8 @@ void PulseAudioSystem::onEvent(pa_context* context, pa_subscription_event_type_t
             context, index, received<&PulseServerState::sourceOutputs, fromSourceOutput, System>, self);
         break;
     case PA_SUBSCRIPTION_EVENT_SERVER:
-        operation = pa_context_get_server_info(context, receivedServer<System>, self);
+        if (!system->defaultsHeld_)
+            operation = pa_context_get_server_info(context, receivedServer<System>, self);
         break;
     default:
         break;
@@ -231,10 +232,19 @@ bool PulseAudioSystem::refreshLocked()
         return false;
     {
         std::lock_guard lock(mirrorMutex_);
+        if (defaultsHeld_) {
+            gather.state.defaultSink = state_.defaultSink;
+            gather.state.defaultSource = state_.defaultSource;
+        }
         state_ = std::move(gather.state);
     }
     republish();
     return true;
+}
+
+void PulseAudioSystem::holdMirroredDefaults(bool held)
+{
+    defaultsHeld_ = held;
 }
 
 AudioStatus PulseAudioSystem::askDefaults()
