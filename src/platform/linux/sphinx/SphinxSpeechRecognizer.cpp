@@ -191,7 +191,9 @@ public:
         if (thread_.joinable())
             thread_.join();
         // Decoders still lent to tasks are freed too: no job runs any more,
-        // here or on a follower's thread.
+        // here or on a follower's thread, which drops what it was handed.
+        for (auto& entry : followerOf_)
+            entry.second->stop();
         followerOf_.clear();
         for (auto* decoder : decoders_)
             ps_free(decoder);
