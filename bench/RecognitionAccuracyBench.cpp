@@ -4,6 +4,7 @@
 // real speed, since the session's pause handling goes by the clock; so each
 // takes as long as its audio. Reports the word error rate in percent
 // (`wer_pct`) and the word counts behind it; never asserts.
+#include "CaptionTimer.h"
 #include "ProcCatcher.h"
 
 #include "audio/CallAudioCapture.h"
@@ -23,6 +24,7 @@
 #include <benchmark/benchmark.h>
 #include <pocketsphinx.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -33,6 +35,7 @@
 #include <stdlib.h>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 using namespace parlaro;
@@ -122,18 +125,28 @@ int loadModule(const std::string& arguments)
 }
 
 // Starts far-end listening with continuous English recognition; what it
-// hears as final goes to `finals`. False when listening did not start.
+// hears as final goes to `finals`, and is timed by `timer` when one is given.
+// False when listening did not start.
 bool startListening(rt::SystemRuntime& runtime, IncomingListener& listener,
-                    std::shared_ptr<SpeechRecognitionService> service, std::vector<std::string>& finals)
+                    std::shared_ptr<SpeechRecognitionService> service, std::vector<std::string>& finals,
+                    CaptionTimer* timer)
 {
     auto session = std::make_shared<OnDeviceSession>("en-US", RecognitionMode::continuous, std::move(service));
     bool started = false;
     auto start = rt::spawn([&]() -> rt::Async<void> {
         co_await listener.start(
             session,
-            [&](const std::string& text, bool isFinal) {
-                if (isFinal)
-                    finals.push_back(text);
+            [&finals, timer](const std::string& text, bool isFinal) {
+                if (!isFinal)
+                    return;
+                finals.push_back(text);
+                if (const auto time = timer ? timer->captioned() : std::nullopt)
+                    show("caption",
+                         std::to_string(time->afterVoice).substr(0, 5) + " s after its speech (words "
+                             + std::to_string(time->words).substr(0, 5) + ", pause "
+                             + std::to_string(time->pause).substr(0, 5) + ", final "
+                             + std::to_string(time->final).substr(0, 5) + (time->byDeadline ? " by the deadline" : "")
+                             + (time->first ? ", the first" : "") + "): " + text);
             },
             [](const std::string&) {});
         started = true;
@@ -158,12 +171,13 @@ std::string joined(const std::vector<std::string>& finals)
 // not start or the far end was not played.
 bool listenToFarEnd(benchmark::State& state, rt::SystemRuntime& runtime,
                     std::shared_ptr<SpeechRecognitionService> service, const std::vector<Recording>& set,
-                    const char* path, WordErrors& errors, const std::function<bool(const CallAudioCapture&)>& play)
+                    const char* path, WordErrors& errors, const std::function<bool(const CallAudioCapture&)>& play,
+                    CaptionTimer* timer = nullptr)
 {
     auto capture = std::make_shared<CallAudioCapture>(std::make_shared<FarEndActivity>());
     auto listener = std::make_shared<IncomingListener>(capture);
     std::vector<std::string> finals;
-    if (!startListening(runtime, *listener, std::move(service), finals)) {
+    if (!startListening(runtime, *listener, std::move(service), finals, timer)) {
         state.SkipWithError("listening did not start");
         return false;
     }
@@ -271,57 +285,115 @@ void BM_RecognitionWholeUtterance(benchmark::State& state)
 }
 BENCHMARK(BM_RecognitionWholeUtterance)->Iterations(1)->Unit(benchmark::kSecond);
 
-// (b) The far-end path: the recordings one after another, a second apart,
-// as another program's 48 kHz stereo stream in 20 ms cycles through the
-// far-end capture into a continuous listening session. Argument 0: one
-// program hears them all; 1: each is the first thing a newly started
-// program hears of the other party, one that heard the far end in an
-// earlier run; 2: the same where it never did.
+// The far end's recordings through listening, as the far-end benchmarks'
+// argument says: 0, one program hears them all, a second apart; 1, each is
+// the first thing a newly started program hears of the other party, one
+// that heard it in an earlier run (a run before the first heard the last
+// recording); 2, the same where it never did. `play` plays a part's stream
+// to the capture. What was heard goes to `errors`, when each caption came
+// to `times`. False when the benchmark was skipped.
+bool hearFarEnd(benchmark::State& state, rt::SystemRuntime& runtime, const std::vector<Recording>& set,
+                const char* path, const std::function<bool(const CallAudioCapture&, std::vector<float>&)>& play,
+                WordErrors& errors, std::vector<CaptionTime>& times)
+{
+    const Run run = state.range(0) == 1 ? Run::newHeardBefore : state.range(0) == 2 ? Run::newNeverHeard : Run::going;
+    StateFolder folder;
+    std::vector<std::vector<Recording>> parts;
+    if (run == Run::newHeardBefore)
+        parts.push_back({set.back()});
+    if (run == Run::going)
+        parts.push_back(set);
+    else
+        for (const auto& recording : set)
+            parts.push_back({recording});
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        std::vector<CaptionTime> heardTimes;
+        // A newly started program's service ends with the part, and writes
+        // what it learnt for the next.
+        auto timer = std::make_shared<CaptionTimer>(
+            run == Run::going ? std::make_shared<sys::SphinxSpeechRecognitionService>() : newProgram(run, folder),
+            heardTimes);
+        std::vector<float> stream = farEndStream(parts[i], 1.0);
+        // Room for the last caption before listening stops.
+        stream.insert(stream.end(), 2 * 48000 * 2, 0.0f);
+        WordErrors heard;
+        if (!listenToFarEnd(
+                state, runtime, timer, parts[i], path, heard,
+                [&](const CallAudioCapture& capture) { return play(capture, stream); }, timer.get()))
+            return false;
+        if (run == Run::newHeardBefore && i == 0)
+            continue;
+        errors += heard;
+        times.insert(times.end(), heardTimes.begin(), heardTimes.end());
+    }
+    return true;
+}
+
+// The word errors, and how long after the end of its speech each caption
+// came, in milliseconds: the program's first caption of the other party
+// (`first_ms`, `first_max_ms`) and the others (`later_ms`, `later_max_ms`);
+// beside them the medians of the wait's stages (see CaptionTime): `_words`
+// until the last new live text, `_pause` until the session's pause commit,
+// `_final` until the caption. `by_deadline` counts captions the session's
+// deadline made of a live text.
+void reportCaptions(benchmark::State& state, const WordErrors& errors, const std::vector<CaptionTime>& times)
+{
+    report(state, errors);
+    for (const bool first : {true, false}) {
+        std::vector<double> total, words, pause, final;
+        for (const auto& time : times) {
+            if (time.first != first)
+                continue;
+            total.push_back(time.afterVoice * 1000);
+            words.push_back(time.words * 1000);
+            pause.push_back(time.pause * 1000);
+            final.push_back(time.final * 1000);
+        }
+        const std::string name = first ? "first" : "later";
+        std::tie(state.counters[name + "_ms"], state.counters[name + "_max_ms"]) = medianAndMax(total);
+        state.counters[name + "_words"] = medianAndMax(words).first;
+        state.counters[name + "_pause"] = medianAndMax(pause).first;
+        state.counters[name + "_final"] = medianAndMax(final).first;
+    }
+    state.counters["captions"] = static_cast<double>(times.size());
+    state.counters["by_deadline"] = static_cast<double>(
+        std::count_if(times.begin(), times.end(), [](const auto& time) { return time.byDeadline; }));
+}
+
+// (b) The far-end path: the recordings as another program's 48 kHz stereo
+// stream in 20 ms cycles through the far-end capture into a continuous
+// listening session (see hearFarEnd for the argument).
 void BM_RecognitionFarEnd(benchmark::State& state)
 {
     const auto set = recordings(state);
     if (set.empty())
         return;
-    const Run run = state.range(0) == 1 ? Run::newHeardBefore : state.range(0) == 2 ? Run::newNeverHeard : Run::going;
     rt::SystemRuntime runtime;
-    auto service = std::make_shared<sys::SphinxSpeechRecognitionService>();
     sim::SimAudioSystem system;
     ProcCatcher catcher(system);
     WordErrors errors;
+    std::vector<CaptionTime> times;
     for (auto _ : state) {
         errors = {};
-        StateFolder folder;
-        std::vector<std::vector<Recording>> parts;
-        if (run == Run::going)
-            parts.push_back(set);
-        else
-            for (const auto& recording : set)
-                parts.push_back({recording});
-        for (const auto& part : parts) {
-            if (run != Run::going)
-                service = newProgram(run, folder);
-            constexpr std::uint32_t cycle = 960;
-            std::vector<float> stream = farEndStream(part, 1.0);
-            // The capture's cycles at the speed of the stream.
-            const auto play = [&](const CallAudioCapture& capture) {
-                const AudioObjectId device = capture.aggregateID();
-                const auto begun = std::chrono::steady_clock::now();
-                AudioTimeStamp time;
-                for (std::size_t at = 0, n = 0; at + cycle * 2 <= stream.size(); at += cycle * 2, ++n) {
-                    waitUntil(begun, static_cast<double>(n + 1) * cycle / 48000.0);
-                    AudioIOBuffer in{2, cycle * 2 * sizeof(float), stream.data() + at};
-                    catcher.proc(device, time, std::span<const AudioIOBuffer>(&in, 1), time, {}, time, catcher.context);
-                }
-                capture.queue()->sync([] {});
-                return true;
-            };
-            WordErrors heard;
-            if (!listenToFarEnd(state, runtime, service, part, "far end", heard, play))
-                return;
-            errors += heard;
-        }
+        times.clear();
+        constexpr std::uint32_t cycle = 960;
+        // The capture's cycles at the speed of the stream.
+        const auto play = [&](const CallAudioCapture& capture, std::vector<float>& stream) {
+            const AudioObjectId device = capture.aggregateID();
+            const auto begun = std::chrono::steady_clock::now();
+            AudioTimeStamp time;
+            for (std::size_t at = 0, n = 0; at + cycle * 2 <= stream.size(); at += cycle * 2, ++n) {
+                waitUntil(begun, static_cast<double>(n + 1) * cycle / 48000.0);
+                AudioIOBuffer in{2, cycle * 2 * sizeof(float), stream.data() + at};
+                catcher.proc(device, time, std::span<const AudioIOBuffer>(&in, 1), time, {}, time, catcher.context);
+            }
+            capture.queue()->sync([] {});
+            return true;
+        };
+        if (!hearFarEnd(state, runtime, set, "far end", play, errors, times))
+            return;
     }
-    report(state, errors);
+    reportCaptions(state, errors, times);
 }
 BENCHMARK(BM_RecognitionFarEnd)->Arg(0)->Arg(1)->Arg(2)->Iterations(1)->Unit(benchmark::kSecond);
 
@@ -350,7 +422,7 @@ private:
     std::shared_ptr<RecognitionSession> session_;
 };
 
-// (b) through a sound server: the same stream played by pacat, another
+// (b) through a sound server: the same streams played by pacat, another
 // program, on the default output of the server PULSE_SERVER names, while
 // the far-end capture listens through that server's tap. Runs only against
 // a private server (one the tests' daemon scripts started), never a
@@ -363,15 +435,16 @@ void BM_RecognitionFarEndServer(benchmark::State& state)
     if (set.empty())
         return;
     rt::SystemRuntime runtime;
-    auto service = std::make_shared<sys::SphinxSpeechRecognitionService>();
     sys::PulseAudioSystem system;
     AudioSystemScope scope(system);
     WordErrors errors;
+    std::vector<CaptionTime> times;
     for (auto _ : state) {
-        const std::vector<float> stream = farEndStream(set, 1.0);
+        errors = {};
+        times.clear();
         // pacat plays at the server's pace and, at the end of its input,
         // drains what it still holds before it exits.
-        const auto play = [&](const CallAudioCapture& capture) {
+        const auto play = [&](const CallAudioCapture& capture, std::vector<float>& stream) {
             FILE* player = popen("pacat --raw --format=float32le --rate=48000 --channels=2 --latency-msec=100", "w");
             if (!player)
                 return false;
@@ -382,12 +455,12 @@ void BM_RecognitionFarEndServer(benchmark::State& state)
             capture.queue()->sync([] {});
             return played;
         };
-        if (!listenToFarEnd(state, runtime, service, set, "far end through the server", errors, play))
+        if (!hearFarEnd(state, runtime, set, "far end through the server", play, errors, times))
             return;
     }
-    report(state, errors);
+    reportCaptions(state, errors, times);
 }
-BENCHMARK(BM_RecognitionFarEndServer)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_RecognitionFarEndServer)->Arg(0)->Arg(1)->Arg(2)->Iterations(1)->Unit(benchmark::kSecond);
 
 // (c) The hold path: one press per recording, the microphone's 48 kHz mono
 // in its 4096-frame buffers into a session of the press's mode from the
