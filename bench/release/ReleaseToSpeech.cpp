@@ -146,6 +146,20 @@ bool run(const std::string& command)
     return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
 }
 
+// Runs the command while the Qt loop drives the main actor, as a user
+// speaks into a program that goes on meanwhile; false when it failed.
+bool runPumping(const std::string& command)
+{
+    const std::string line = command + " >/dev/null 2>&1";
+    const char* const argv[] = {"/bin/sh", "-c", line.c_str(), nullptr};
+    pid_t child = 0;
+    if (posix_spawn(&child, "/bin/sh", nullptr, nullptr, const_cast<char* const*>(argv), environ) != 0)
+        return false;
+    int status = 0;
+    return pumpUntil([&] { return ::waitpid(child, &status, WNOHANG) == child; }, 600) && WIFEXITED(status)
+        && WEXITSTATUS(status) == 0;
+}
+
 std::string output(const std::string& command)
 {
     std::string text;
@@ -446,7 +460,7 @@ int main(int argc, char** argv)
             return fail("the press did not record", model);
         if (ownVoice)
             reader.arm();
-        if (!run(play))
+        if (!runPumping(play))
             return fail("pacat could not play the recording");
         // The speaker stops; the key goes up a moment later.
         const auto stopped = Clock::now();
