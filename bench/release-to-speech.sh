@@ -20,7 +20,11 @@
 # it (so "never" is a first press after the check), and with
 # PARLARO_BENCH_LOAD=1 a busy thread runs on every core throughout.
 # PARLARO_BENCH_REPLY and PARLARO_BENCH_REPLY_WORDS give the reply with
-# pauses (espeak-ng markup, and its words).
+# pauses (espeak-ng markup, and its words). The key goes up 0.3 s after the
+# recording of the reply ends (espeak-ng ends it with half a second of
+# silence); PARLARO_BENCH_KEY_UP=<seconds> cuts that silence off and lets
+# the key go up that long after the reply's last sound. The program runs on
+# while the reply plays, as it does while a user speaks.
 # Prints, per server, reply and build, the first press of the first start
 # ("never": the program never heard the microphone before), the first press
 # of later starts ("first": it did, in an earlier start) and the later

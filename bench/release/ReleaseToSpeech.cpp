@@ -8,7 +8,9 @@
 // Every press speaks the same reply: pocketsphinx's dense "go forward ten
 // meters", or with --pauses a reply espeak-ng speaks with pauses in it, as
 // people reply (PARLARO_BENCH_REPLY gives another one in espeak-ng's markup
-// and PARLARO_BENCH_REPLY_WORDS its words). With --check the microphone
+// and PARLARO_BENCH_REPLY_WORDS its words), while the program runs on; the
+// key goes up 0.3 s after the recording ends, or with PARLARO_BENCH_KEY_UP
+// that many seconds after the reply's last sound. With --check the microphone
 // check the program opens at its start is gone through as a user does: the
 // meters on the microphone, one sentence said into it, then confirmed;
 // without it the microphone is confirmed without a word. Prints one line per press, "press <n> <seconds>" (the first
