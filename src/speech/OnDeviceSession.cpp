@@ -149,6 +149,7 @@ void OnDeviceSession::startRequest()
             return;
         generation = ++generation_;
         old = std::exchange(request_, request);
+        openedAt_ = uptimeNanoseconds();
         currentHasAudio_ = false;
         failed_ = false;
     }
@@ -358,9 +359,10 @@ void OnDeviceSession::completeGeneration(std::int64_t generation, std::optional<
         piece->second.done = true;
         // The live text shows the searched words of the finished sentence.
         const std::int64_t now = currentGeneration();
-        if (!ending_ && now != generation)
-            if (auto live = texts_.find(now); live != texts_.end())
-                deliver(withPieces(now, live->second), false);
+        if (!ending_ && now != generation) {
+            const auto live = texts_.find(now);
+            deliver(withPieces(now, live != texts_.end() ? live->second : std::string()), false);
+        }
     } else if (!pieces_.empty()) {
         // After the texts of the pieces before it, in the order spoken.
         pieces_[generation] = Piece{finalText, true, false};
@@ -477,7 +479,9 @@ void OnDeviceSession::checkPause(std::int64_t generation, std::uint64_t since)
     }
     const double quiet = now >= lastVoice ? static_cast<double>(now - lastVoice) / 1e9 : 0.0;
     if (mode_ == RecognitionMode::utterance) {
-        if (quiet >= sentencePause)
+        // Words read into what was never loud enough for a voice end no
+        // sentence.
+        if (quiet >= sentencePause && lastVoice >= openedAt_)
             commitPiece(generation);
         else
             schedulePauseCheck(generation, since, pauseCheckInterval);

@@ -148,8 +148,9 @@ private:
         bool atPause = true;
     };
     std::map<std::int64_t, Piece> pieces_;
-    // The request whose pause is watched.
+    // The request whose pause is watched, and when the newest opened.
     std::int64_t watched_ = 0;
+    std::uint64_t openedAt_ = 0;
     ResultHandler onResult_;
     FailureHandler onFailure_;
     rt::WorkItem pauseCommit_;

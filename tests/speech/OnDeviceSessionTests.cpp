@@ -460,22 +460,26 @@ TEST_F(OnDeviceSessionTest, UtteranceModeSearchesEachSentenceWhileTheSpeakerGoes
                                   {3.2, "Hello there. I wanted to ask", true}}));
 
     // Released before the sentence's search is done: its words are waited
-    // for, not taken from its partial text, and come once with the rest.
+    // for, not taken from its partial text, and come once with the rest. A
+    // word read into the quiet after it ends no sentence of its own.
     heard.clear();
     service->script("en-US",
                     {Event::partial(sim::spoken("go forward"), 0.2),
                      Event::finalAtEndOfAudio(sim::spoken("Go forward ten meters"), 0.5)});
-    service->script("en-US", {Event::finalAtEndOfAudio(sim::spoken(""))});
+    service->script("en-US", {Event::partial(sim::spoken("the"), 0.05), Event::finalAtEndOfAudio(sim::spoken("the"))});
     started(RecognitionMode::utterance);
     const double start = now();
     speak(0.5);
-    speak(0.7, 0.0f);
+    speak(1.0, 0.0f);
     ASSERT_EQ(service->requests().size(), 4u);
+    EXPECT_NEAR(request(2)->audioEndedAt().value_or(0) - start, 1.1, 1e-9);
     finish(returned);
     runtime.advance(1.0);
     EXPECT_NEAR(*returned - start, 1.6, 1e-9);
     EXPECT_EQ(heard,
-              (std::vector<Heard>{{start + 0.2, "go forward", false}, {start + 1.6, "Go forward ten meters", true}}));
+              (std::vector<Heard>{{start + 0.2, "go forward", false},
+                                  {start + 1.15, "go forward. the", false},
+                                  {start + 1.6, "Go forward ten meters. the", true}}));
 }
 
 TEST_F(OnDeviceSessionTest, CountedErrorsRestartWithGrowingDelaysUntilTheNinthIsReported)
