@@ -22,7 +22,11 @@
 # PARLARO_BENCH_REPLY and PARLARO_BENCH_REPLY_WORDS give the reply with
 # pauses (espeak-ng markup, and its words). With PARLARO_BENCH_NEVER=1 no
 # start keeps what recognition learnt for the next, so the first press of
-# every start is a "never".
+# every start is a "never". The key goes up 0.3 s after the
+# recording of the reply ends (espeak-ng ends it with half a second of
+# silence); PARLARO_BENCH_KEY_UP=<seconds> cuts that silence off and lets
+# the key go up that long after the reply's last sound. The program runs on
+# while the reply plays, as it does while a user speaks.
 # Prints, per server, reply and build, the first press of the first start
 # ("never": the program never heard the microphone before), the first press
 # of later starts ("first": it did, in an earlier start) and the later

@@ -8,7 +8,9 @@
 // Every press speaks the same reply: pocketsphinx's dense "go forward ten
 // meters", or with --pauses a reply espeak-ng speaks with pauses in it, as
 // people reply (PARLARO_BENCH_REPLY gives another one in espeak-ng's markup
-// and PARLARO_BENCH_REPLY_WORDS its words). With --check the microphone
+// and PARLARO_BENCH_REPLY_WORDS its words), while the program runs on; the
+// key goes up 0.3 s after the recording ends, or with PARLARO_BENCH_KEY_UP
+// that many seconds after the reply's last sound. With --check the microphone
 // check the program opens at its start is gone through as a user does: the
 // meters on the microphone, one sentence said into it, then confirmed;
 // without it the microphone is confirmed without a word. Prints one line per press, "press <n> <seconds>" (the first
@@ -56,7 +58,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -83,6 +87,32 @@ const char* const pausedReply = "<speak>Hello. <break time='800ms'/> I would lik
 const char* const pausedReplyWords = "hello i would like to book a table for two people tonight";
 // Said into the microphone during its check.
 const char* const checkSentence = "Testing my microphone, one two three, this is my voice.";
+
+// Cuts the silence after the last audible sample off a 16-bit mono WAVE
+// file as espeak-ng writes it; false when the file is not one.
+bool cutSilentTail(const std::string& path)
+{
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(file)), {});
+    constexpr std::size_t header = 44;
+    if (bytes.size() < header || std::memcmp(bytes.data() + 36, "data", 4) != 0)
+        return false;
+    std::size_t end = header;
+    for (std::size_t at = header; at + 1 < bytes.size(); at += 2) {
+        std::int16_t sample = 0;
+        std::memcpy(&sample, bytes.data() + at, 2);
+        if (std::abs(static_cast<int>(sample)) >= audible)
+            end = at + 2;
+    }
+    const auto data = static_cast<std::uint32_t>(end - header);
+    const auto riff = static_cast<std::uint32_t>(end - 8);
+    std::memcpy(bytes.data() + 4, &riff, 4);
+    std::memcpy(bytes.data() + 40, &data, 4);
+    file.close();
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(end));
+    return static_cast<bool>(out);
+}
 
 // How long the main thread spent handling events (the window's painting
 // among them) since the release; written to the log for each press.
@@ -116,6 +146,20 @@ bool pumpUntil(const std::function<bool()>& condition, double seconds)
 bool run(const std::string& command)
 {
     return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// Runs the command while the Qt loop drives the main actor, as a user
+// speaks into a program that goes on meanwhile; false when it failed.
+bool runPumping(const std::string& command)
+{
+    const std::string line = command + " >/dev/null 2>&1";
+    const char* const argv[] = {"/bin/sh", "-c", line.c_str(), nullptr};
+    pid_t child = 0;
+    if (posix_spawn(&child, "/bin/sh", nullptr, nullptr, const_cast<char* const*>(argv), environ) != 0)
+        return false;
+    int status = 0;
+    return pumpUntil([&] { return ::waitpid(child, &status, WNOHANG) == child; }, 600) && WIFEXITED(status)
+        && WEXITSTATUS(status) == 0;
 }
 
 std::string output(const std::string& command)
@@ -321,6 +365,14 @@ int main(int argc, char** argv)
         std::string file;
         ~RemoveReply() { std::remove(file.c_str()); }
     } removeReply{pauses ? pausedFile : std::string()}, removeCheck{check ? checkFile : std::string()};
+    // The key goes up this long after the recording ends; with
+    // PARLARO_BENCH_KEY_UP, that long after the reply's last sound.
+    double keyUp = 0.3;
+    if (const char* given = std::getenv("PARLARO_BENCH_KEY_UP"); given && pauses) {
+        keyUp = std::atof(given);
+        if (!cutSilentTail(pausedFile))
+            return fail("espeak-ng's reply is not a WAVE file of one channel");
+    }
     const std::string play = pauses
         ? "pacat --file-format=wav --latency-msec=20 -d bench_voice " + pausedFile
         : std::string("pacat --raw --format=s16le --rate=16000 --channels=1 --latency-msec=20 -d bench_voice ")
@@ -410,11 +462,11 @@ int main(int argc, char** argv)
             return fail("the press did not record", model);
         if (ownVoice)
             reader.arm();
-        if (!run(play))
+        if (!runPumping(play))
             return fail("pacat could not play the recording");
         // The speaker stops; the key goes up a moment later.
         const auto stopped = Clock::now();
-        pumpUntil([&] { return Clock::now() - stopped > std::chrono::milliseconds(300); }, 1);
+        pumpUntil([&] { return Clock::now() - stopped > std::chrono::duration<double>(keyUp); }, keyUp + 1);
         const double heard = reader.heardSeconds();
         reader.arm();
         const auto released = Clock::now();

@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
+#include <string_view>
 #include <utility>
 
 namespace parlaro {
@@ -23,6 +25,15 @@ std::uint64_t uptimeNanoseconds()
 std::string trimmed(const std::string& text)
 {
     return HeldSentences::trimmedText(text, 0, utf16Length(text));
+}
+
+// Whether the text already ends with a mark that closes a sentence.
+bool endsWithStop(const std::string& text)
+{
+    for (const std::string_view stop : {".", "?", "!", "。", "？", "！", "…"})
+        if (text.ends_with(stop))
+            return true;
+    return false;
 }
 
 std::vector<HeldSentences::Word> wordsOf(const Transcription& transcription)
@@ -138,6 +149,7 @@ void OnDeviceSession::startRequest()
             return;
         generation = ++generation_;
         old = std::exchange(request_, request);
+        openedAt_ = uptimeNanoseconds();
         currentHasAudio_ = false;
         failed_ = false;
     }
@@ -266,10 +278,18 @@ void OnDeviceSession::handleResult(std::int64_t generation, const std::optional<
         }
         if (!result->isFinal) {
             texts_[generation] = text;
+            if (auto piece = pieces_.find(generation); piece != pieces_.end() && !piece->second.done)
+                piece->second.text = trimmed(text);
             if (current) {
-                deliver(text, false);
+                deliver(withPieces(generation, text), false);
                 if (mode_ == RecognitionMode::continuous && !ending_)
                     schedulePauseCheck(currentGeneration(), uptimeNanoseconds(), firstPauseCheck);
+                // A press's pause is watched from its first words on, not
+                // from the last change of its text: a decoder behind the
+                // speaker changes it well into the pause.
+                if (mode_ == RecognitionMode::utterance && !ending_
+                    && std::exchange(watched_, generation) != generation)
+                    schedulePauseCheck(generation, uptimeNanoseconds(), pauseCheckInterval);
             }
         } else {
             completeGeneration(generation, text);
@@ -334,10 +354,74 @@ void OnDeviceSession::completeGeneration(std::int64_t generation, std::optional<
     held_.erase(generation);
     if (!text)
         task->cancel();
-    if (!finalText.empty())
+    if (auto piece = pieces_.find(generation); piece != pieces_.end()) {
+        piece->second.text = finalText;
+        piece->second.done = true;
+        // The live text shows the searched words of the finished sentence.
+        const std::int64_t now = currentGeneration();
+        if (!ending_ && now != generation) {
+            const auto live = texts_.find(now);
+            deliver(withPieces(now, live != texts_.end() ? live->second : std::string()), false);
+        }
+    } else if (!pieces_.empty()) {
+        // After the texts of the pieces before it, in the order spoken.
+        pieces_[generation] = Piece{finalText, true, false};
+    } else if (!finalText.empty()) {
         deliver(finalText, true);
+    }
+    deliverPieces();
     if (!finishing_.empty() && tasks_.empty())
         resumeFinishing();
+}
+
+void OnDeviceSession::commitPiece(std::int64_t generation)
+{
+    const auto text = texts_.find(generation);
+    pieces_[generation] = Piece{trimmed(text != texts_.end() ? text->second : std::string())};
+    // Ending the request's audio makes the recognizer search it for its
+    // final result while the next request takes what follows.
+    startRequest();
+}
+
+std::string OnDeviceSession::withPieces(std::int64_t before, const std::string& text) const
+{
+    std::string joined;
+    const auto add = [&joined](const std::string& piece) {
+        if (piece.empty())
+            return;
+        if (!joined.empty()) {
+            if (!endsWithStop(joined))
+                joined += '.';
+            joined += ' ';
+        }
+        joined += piece;
+    };
+    for (auto piece = pieces_.begin(); piece != pieces_.end() && piece->first < before; ++piece)
+        add(piece->second.text);
+    if (joined.empty())
+        return text;
+    add(trimmed(text));
+    return joined;
+}
+
+void OnDeviceSession::deliverPieces()
+{
+    // The pieces up to the last final result among the finished ones at the
+    // front; all of them once nothing more can come.
+    auto last = pieces_.end();
+    for (auto piece = pieces_.begin(); piece != pieces_.end() && piece->second.done; ++piece)
+        if (!piece->second.atPause)
+            last = piece;
+    if (ending_ && tasks_.empty() && !pieces_.empty())
+        last = std::prev(pieces_.end());
+    if (last == pieces_.end())
+        return;
+    const std::int64_t through = last->first;
+    std::string text = withPieces(through, last->second.text);
+    pieces_.erase(pieces_.begin(), std::next(last));
+    text = trimmed(text);
+    if (!text.empty())
+        deliver(text, true);
 }
 
 void OnDeviceSession::expireOlderTasks(std::int64_t before)
@@ -393,7 +477,17 @@ void OnDeviceSession::checkPause(std::int64_t generation, std::uint64_t since)
         std::lock_guard lock(lock_);
         lastVoice = lastVoice_;
     }
-    bool silence = now >= lastVoice && static_cast<double>(now - lastVoice) / 1e9 >= pauseSilence;
+    const double quiet = now >= lastVoice ? static_cast<double>(now - lastVoice) / 1e9 : 0.0;
+    if (mode_ == RecognitionMode::utterance) {
+        // Words read into what was never loud enough for a voice end no
+        // sentence.
+        if (quiet >= sentencePause && lastVoice >= openedAt_)
+            commitPiece(generation);
+        else
+            schedulePauseCheck(generation, since, pauseCheckInterval);
+        return;
+    }
+    bool silence = quiet >= pauseSilence;
     double elapsed = now >= since ? static_cast<double>(now - since) / 1e9 : 0.0;
     if (silence || elapsed >= longestUncommitted) {
         // Ending the request's audio makes the recognizer deliver its final
@@ -440,8 +534,10 @@ void OnDeviceSession::beginFinish(rt::Continuation<void> waiter)
     if (request)
         request->endAudio();
     expireOlderTasks(generation + 1);
-    if (tasks_.empty())
+    if (tasks_.empty()) {
+        deliverPieces();
         resumeFinishing();
+    }
 }
 
 void OnDeviceSession::resumeFinishing()
@@ -476,6 +572,7 @@ void OnDeviceSession::shutDown()
         task->cancel();
     texts_.clear();
     held_.clear();
+    pieces_.clear();
     resumeFinishing();
 }
 

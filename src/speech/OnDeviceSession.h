@@ -28,6 +28,15 @@ namespace parlaro {
 // every final result, after a pause in continuous mode, and after a
 // recognition error, with delays that grow with repeated failures.
 //
+// A press without sentences sent while it is held (utterance mode) is one
+// utterance to its owner, but the session ends its request wherever the
+// speaker paused for a sentence's length and goes on in a new one: the
+// recognizer's end-of-utterance search, which grows with the utterance,
+// then runs while the speaker goes on, and the release waits only for the
+// words after the last pause. The texts of those requests stand before the
+// live text, and each final result carries them: a full stop at each pause,
+// as the recognizer writes one between words that far apart.
+//
 // Must be owned by a std::shared_ptr: delayed work holds it weakly, so a
 // released session makes that work do nothing. Release cancels nothing by
 // itself; owners call finish() or cancel() first.
@@ -76,6 +85,9 @@ public:
     static constexpr double pauseCheckInterval = 0.1;
     static constexpr double pauseSilence = 0.3;
     static constexpr double longestUncommitted = 2.5;
+    // A press's request ends at a pause this long (see above), never in
+    // the middle of words however long they go on.
+    static constexpr double sentencePause = 0.6;
 
 private:
     static rt::Async<SpeechAuthorizationStatus> authorize(std::shared_ptr<SpeechRecognitionService> recognition);
@@ -94,6 +106,14 @@ private:
     void resumeFinishing();
     void shutDown();
     void deliver(const std::string& text, bool isFinal);
+    // Utterance mode: ends the current request at a pause, its text kept
+    // for the next final result.
+    void commitPiece(std::int64_t generation);
+    // The texts of the pieces before `generation` and `text`, joined.
+    std::string withPieces(std::int64_t before, const std::string& text) const;
+    // Delivers every run of finished pieces that a final result ends, and
+    // all of them once the last request of a finish is done.
+    void deliverPieces();
     void fail(const ModuleError& error);
     std::int64_t currentGeneration();
 
@@ -120,6 +140,17 @@ private:
     std::map<std::int64_t, std::shared_ptr<SpeechRecognitionTask>> tasks_;
     std::map<std::int64_t, std::string> texts_;
     std::map<std::int64_t, HeldSentences> held_;
+    // Utterance mode: the requests ended at a pause (and the final results
+    // that came after one, until all before them are in), by generation.
+    struct Piece {
+        std::string text;
+        bool done = false;
+        bool atPause = true;
+    };
+    std::map<std::int64_t, Piece> pieces_;
+    // The request whose pause is watched, and when the newest opened.
+    std::int64_t watched_ = 0;
+    std::uint64_t openedAt_ = 0;
     ResultHandler onResult_;
     FailureHandler onFailure_;
     rt::WorkItem pauseCommit_;

@@ -413,7 +413,7 @@ TEST_F(OnDeviceSessionTest, ContinuousModeNeverCommitsWhileNewPartialsKeepComing
     EXPECT_NEAR(request(1)->createdAt(), 12.55, 1e-9);
 }
 
-TEST_F(OnDeviceSessionTest, UtteranceModeHasNoPauseCommitButReopensAfterAFinalResult)
+TEST_F(OnDeviceSessionTest, UtteranceModeReopensAfterAFinalResult)
 {
     service->script("en-US",
                     {Event::partial(sim::spoken("wait for it"), 0.5), Event::final(sim::spoken("Wait for it."), 1.0)});
@@ -427,6 +427,59 @@ TEST_F(OnDeviceSessionTest, UtteranceModeHasNoPauseCommitButReopensAfterAFinalRe
     runtime.advance(30.0);
     EXPECT_EQ(service->requests().size(), 2u);
     EXPECT_EQ(heard, (std::vector<Heard>{{0.5, "wait for it", false}, {1.0, "Wait for it.", true}}));
+}
+
+// A press's request ends where the speaker paused for a sentence's length:
+// its final result is searched for while they go on, and the release waits
+// only for the words after the last pause.
+TEST_F(OnDeviceSessionTest, UtteranceModeSearchesEachSentenceWhileTheSpeakerGoesOn)
+{
+    service->script(
+        "en-US",
+        {Event::partial(sim::spoken("hello there"), 0.3), Event::finalAtEndOfAudio(sim::spoken("Hello there"), 0.4)});
+    service->script(
+        "en-US",
+        {Event::partial(sim::spoken("i wanted"), 0.3), Event::finalAtEndOfAudio(sim::spoken("I wanted to ask"), 0.2)});
+    started(RecognitionMode::utterance);
+    speak(0.5);
+    speak(0.5, 0.0f);  // a breath, 0.55 s from the last voice: no sentence's end
+    speak(0.5);
+    speak(0.6, 0.0f);  // 0.6 s from the last voice at 1.45
+    ASSERT_EQ(service->requests().size(), 2u);
+    EXPECT_NEAR(request(0)->audioEndedAt().value_or(0), 2.1, 1e-9);
+    speak(0.9);
+    std::optional<double> returned;
+    finish(returned);
+    runtime.advance(0.2);
+    ASSERT_TRUE(returned);
+    EXPECT_NEAR(*returned, 3.2, 1e-9);
+    EXPECT_EQ(heard,
+              (std::vector<Heard>{{0.3, "hello there", false},
+                                  {2.4, "hello there. i wanted", false},
+                                  {2.5, "Hello there. i wanted", false},
+                                  {3.2, "Hello there. I wanted to ask", true}}));
+
+    // Released before the sentence's search is done: its words are waited
+    // for, not taken from its partial text, and come once with the rest. A
+    // word read into the quiet after it ends no sentence of its own.
+    heard.clear();
+    service->script("en-US",
+                    {Event::partial(sim::spoken("go forward"), 0.2),
+                     Event::finalAtEndOfAudio(sim::spoken("Go forward ten meters"), 0.5)});
+    service->script("en-US", {Event::partial(sim::spoken("the"), 0.05), Event::finalAtEndOfAudio(sim::spoken("the"))});
+    started(RecognitionMode::utterance);
+    const double start = now();
+    speak(0.5);
+    speak(1.0, 0.0f);
+    ASSERT_EQ(service->requests().size(), 4u);
+    EXPECT_NEAR(request(2)->audioEndedAt().value_or(0) - start, 1.1, 1e-9);
+    finish(returned);
+    runtime.advance(1.0);
+    EXPECT_NEAR(*returned - start, 1.6, 1e-9);
+    EXPECT_EQ(heard,
+              (std::vector<Heard>{{start + 0.2, "go forward", false},
+                                  {start + 1.15, "go forward. the", false},
+                                  {start + 1.6, "Go forward ten meters. the", true}}));
 }
 
 TEST_F(OnDeviceSessionTest, CountedErrorsRestartWithGrowingDelaysUntilTheNinthIsReported)
