@@ -79,10 +79,11 @@ struct SimIOProcInfo {
 // removed default device is replaced by the first listed device with
 // channels in that scope, which changes 'dIn ' or 'dOut'; a caller's write
 // that changes a value, and a default chosen "elsewhere" by the test, tell
-// that property's listeners (unless that default goes unannounced). Listeners registered for the notification thread
-// run on the sim's own serial queue, never inside the call that caused the
-// change. stopDevice and destroyIOProc return only after a cycle of the
-// device running on another thread has ended.
+// that property's listeners (unless that default goes unannounced).
+// Listeners registered for the notification thread run on the sim's own
+// serial queue, never inside the call that caused the change. stopDevice and
+// destroyIOProc return only after a cycle of the device running on another
+// thread has ended.
 //
 // Device timelines: a device's clock starts when its first procedure starts,
 // at the host time of rt::clock(), at sample time 0, and runs at its nominal
