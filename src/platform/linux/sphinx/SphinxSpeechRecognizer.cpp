@@ -361,12 +361,12 @@ private:
     // at what its speech says of the channel (see decodeAtLikeliest); to
     // leave only the last search to the end of the audio, two more decoders
     // do that while it is spoken, one at each estimate, each on a thread of
-    // its own (see SphinxFollower). Once 2 s are heard
-    // they start at the estimates the speech so far gives, catch up and
-    // follow; each time the utterance has doubled, one whose estimate moved
-    // starts again from what all of it gives by then, so that they stand on
-    // at least half of the utterance, and cost at most about twice its
-    // decoding each while it is spoken.
+    // its own (see SphinxFollower). Once 2 s are heard they start at the
+    // estimates the speech so far gives, catch up and follow; each time the
+    // utterance has doubled, one whose estimate moved starts again from
+    // what all of it gives by then, so that they stand on at least half of
+    // the utterance, and cost at most about twice its decoding each while
+    // it is spoken.
     void follow(SphinxTaskState& task, const std::vector<std::int16_t>& samples)
     {
         const auto goOn = [&] {
