@@ -264,30 +264,6 @@ TEST(SimAudioSystem, AnnouncesWhatAServerAnnounces)
     sim.setDefaultSwitch(true, sim::DefaultSwitch::takesEffect);
     EXPECT_EQ(run(), Calls{});
 
-    // A server silent about its default input changes it unannounced: a
-    // plain read keeps the last announced one until a read that asks the
-    // server catches it up and tells; announcing again tells what was missed.
-    sim.setDefaultAnnounced(true, false);
-    EXPECT_EQ(sim.setPropertyData(audioSystemObject, {"dIn "_fcc}, std::uint32_t{42}), AudioStatuses::ok);
-    AudioObjectId plain = 0;
-    EXPECT_EQ(sim.get(audioSystemObject, {"dIn "_fcc}, plain), AudioStatuses::ok);
-    EXPECT_EQ(plain, 40u);
-    EXPECT_EQ(sim.defaultDevice(true), 42u);
-    EXPECT_EQ(run(), Calls{});
-    const AudioPropertyValue ask = std::uint32_t{AudioSelectors::askTheServer};
-    AudioObjectId asked = 0;
-    EXPECT_EQ(sim.get(audioSystemObject, {"dIn "_fcc}, asked, &ask), AudioStatuses::ok);
-    EXPECT_EQ(asked, 42u);
-    EXPECT_EQ(run(), Calls{"system:dIn "});
-    EXPECT_EQ(sim.get(audioSystemObject, {"dIn "_fcc}, plain), AudioStatuses::ok);
-    EXPECT_EQ(plain, 42u);
-    sim.setDefaultDevice(true, 40);
-    EXPECT_EQ(run(), Calls{});
-    sim.setDefaultAnnounced(true, true);
-    EXPECT_EQ(sim.get(audioSystemObject, {"dIn "_fcc}, plain), AudioStatuses::ok);
-    EXPECT_EQ(plain, 40u);
-    EXPECT_EQ(run(), Calls{"system:dIn "});
-
     // A rate write notifies on the listener's queue; an equal or failed one
     // does not.
     auto rate = sim.addPropertyListener(41, {"nsrt"_fcc}, AudioCallbackQueue::serial(queue), record("rate"));
