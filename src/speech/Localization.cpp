@@ -1,6 +1,7 @@
 #include "speech/Localization.h"
 
 #include "speech/InterfaceLanguage.h"
+#include "speech/KoreanParticles.h"
 #include "speech/PluralForms.h"
 
 namespace parlaro {
@@ -105,8 +106,9 @@ std::string localizedText(const std::string& key, const std::vector<std::string>
 {
     const auto bundle = InterfaceLanguage::bundle();
     // Counts take their language's plural forms; the main table is Chinese.
-    const std::string format =
-        choosePluralForms(bundle.lookup(key), arguments, bundle.code.empty() ? "zh" : bundle.code);
+    std::string format = choosePluralForms(bundle.lookup(key), arguments, bundle.code.empty() ? "zh" : bundle.code);
+    if (bundle.code == "ko")
+        format = chooseKoreanParticles(format, arguments);
     return fillPlaceholders(format, arguments);
 }
 
