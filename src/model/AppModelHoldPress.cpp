@@ -55,7 +55,8 @@ void AppModel::beginHoldToTalk()
         return;
     }
 
-    HoldPress press{.hold = newIdentifier(), .engine = *engine, .input = input, .activity = beginActivity("按住说话")};
+    HoldPress press{
+        .hold = newIdentifier(), .engine = *engine, .input = input, .activity = beginActivity(localized("按住说话"))};
     isHoldingToTalk.set(true);
     isStartingRecording.set(true);
     holdID.set(press.hold);
