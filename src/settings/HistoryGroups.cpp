@@ -8,6 +8,7 @@
 #include "settings/Prompter.h"
 #include "settings/SheetParts.h"
 #include "settings/TranscriptView.h"
+#include "speech/Localization.h"
 #include "ui/GroupNotice.h"
 #include "ui/Look.h"
 #include "ui/ModuleStatusGroup.h"
@@ -477,9 +478,9 @@ void HistoryGroups::tellDeleteFailure(const std::optional<std::string>& failure)
 {
     // What stayed on disk stays listed; the user hears why.
     if (failure)
-        Prompter::shared().alert(
-            window(),
-            localized("有的聊天记录无法从 %@ 删除（%@），仍保留在列表中。", history_->directory().string(), *failure));
+        Prompter::shared().alert(window(),
+                                 localized("有的聊天记录无法从 %@ 删除（%@），仍保留在列表中。",
+                                           pathText(history_->directory().string()), *failure));
 }
 
 void HistoryGroups::confirmDeleteOld()

@@ -95,6 +95,20 @@ std::string bracketed(const std::string& text, const std::string& aside)
     return shown;
 }
 
+std::string pathText(const std::string& path)
+{
+    if (path.empty() || InterfaceLanguage::layoutDirection() != LayoutDirection::rightToLeft)
+        return path;
+    return "\u2066" + path + "\u2069";
+}
+
+std::string foreignText(const std::string& text)
+{
+    if (text.empty() || InterfaceLanguage::layoutDirection() != LayoutDirection::rightToLeft)
+        return text;
+    return "\u2068" + text + "\u2069";
+}
+
 std::string fillPlaceholders(const std::string& format, const std::vector<std::string>& arguments)
 {
     if (format.find("%1$@") != std::string::npos)
