@@ -240,13 +240,8 @@ TEST_F(InterfaceLanguageTest, KoreanParticlesFollowTheLastSoundOfWhatIsFilledIn)
     // Where the last sound cannot be told, the hedge stays.
     EXPECT_EQ(localized("有新版本 %@ 可用（当前版本 %@）。", "2.0", "1.9"),
               "새 버전 2.0을(를) 사용할 수 있습니다(현재 버전 1.9).");
-    EXPECT_EQ(localized("「%@」已被系统或其他软件占用，请换一个", "Right Ctrl"),
-              "‘Right Ctrl’은(는) 시스템이나 다른 앱이 사용 중입니다. 다른 키를 고르세요");
-    EXPECT_EQ(
-        localized("无法读取设置文件 %@，现使用默认设置，更改不会写入该文件。", "/home/user/설정.json"),
-        "설정 파일 /home/user/설정.json을(를) 읽을 수 없습니다. 기본 설정을 사용하며 변경 사항은 이 파일에 기록되지 "
-        "않습니다.");
-    // Only the format's hedges are chosen, never text a name brings in.
+    // A hedge apart from its placeholder, or after one without an argument,
+    // stays.
     EXPECT_EQ(chooseKoreanParticles("%@ 이(가) %@", {"영어"}), "%@ 이(가) %@");
     EXPECT_EQ(chooseKoreanParticles("%2$@을(를) %1$@은(는)", {"영어"}), "%2$@을(를) %1$@는");
 
