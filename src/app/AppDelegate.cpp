@@ -238,8 +238,8 @@ void AppDelegate::quit()
     // A quit from the tray may come while the window is hidden: the
     // question shows over it.
     showMainWindow();
-    const std::string message =
-        localized("还有对话没能保存到 %@（%@）。现在退出会丢失这些对话。", unsaved->folder.string(), unsaved->reason);
+    const std::string message = localized("还有对话没能保存到 %@（%@）。现在退出会丢失这些对话。",
+                                          pathText(unsaved->folder.string()), unsaved->reason);
     const UnsavedQuestion ask = parts_.askUnsaved ? parts_.askUnsaved : askWithMessageBox;
     ask(mainWindow(), message, [self = QPointer<AppDelegate>(this)](UnsavedAnswer answer) {
         if (!self)

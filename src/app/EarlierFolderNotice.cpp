@@ -16,7 +16,7 @@ std::string shown(const std::filesystem::path& path)
     std::string text = path.string();
     if (text.starts_with('/'))
         text.insert(1, "\u2060");  // word joiner
-    return text;
+    return pathText(text);
 }
 
 }  // namespace

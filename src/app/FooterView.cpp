@@ -131,6 +131,10 @@ FooterView::FooterView(std::shared_ptr<AppModel> model, HoldShortcutCenter* shor
             if (auto m = weak.lock())
                 m->cancelHold();
         });
+    talk_->setOnRefusedPress([weak] {
+        if (auto m = weak.lock())
+            m->tellWhyNoHold();
+    });
     input->addWidget(talk_);
 
     typed_ = new QLineEdit(inputRow);

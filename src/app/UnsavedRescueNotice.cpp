@@ -27,7 +27,7 @@ void tellRescuedConversations(const std::vector<std::filesystem::path>& places,
                      "%s; they go back into the history once it can be written.\n",
                      found.left->sessions, found.left->folder.c_str());
         const std::string left = localized("上次退出时有 %@ 个对话未能保存，已写入 %@；对话记录可以写入时会自动放回。",
-                                           found.left->sessions, found.left->folder.string());
+                                           found.left->sessions, pathText(found.left->folder.string()));
         text = text.empty() ? left : text + "\n" + left;
     }
     if (text.empty())

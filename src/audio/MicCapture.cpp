@@ -8,6 +8,22 @@
 
 namespace parlaro {
 
+namespace {
+
+// What the user reads when a restart fails. An error of the program's own
+// is in their words; the engine's text is a bare status code, which tells
+// them nothing, so the sentence then stands alone.
+std::string restartFailureText(const std::exception& error)
+{
+    const auto* own = dynamic_cast<const Error*>(&error);
+    const auto* coded = dynamic_cast<const DomainError*>(&error);
+    if (!own || (coded && coded->domain() == "AudioEngine"))
+        return localized("麦克风在录音时断开或发生变化");
+    return localized("麦克风在录音时断开或发生变化（%@）", own->localizedDescription());
+}
+
+}  // namespace
+
 void MicCapture::start(std::optional<AudioObjectId> deviceID, BufferHandler onBuffer, FailureHandler onFailure)
 {
     stop();
@@ -88,7 +104,7 @@ void MicCapture::restartAfterChange(const std::shared_ptr<AudioInputEngine>& cha
         observe(engine, attempt + 1, deviceID, buffers, failed);
     } catch (const std::exception& error) {
         if (failed)
-            failed(localized("麦克风在录音时断开或发生变化（%@）", describe(error)));
+            failed(restartFailureText(error));
     }
 }
 

@@ -68,9 +68,11 @@ void throwProblems(const std::vector<std::string>& problems)
 {
     if (problems.empty())
         return;
+    // Each problem is a sentence of its own, joined as the interface
+    // language joins two.
     std::string text = problems.front();
     for (std::size_t i = 1; i < problems.size(); ++i)
-        text += "；" + problems[i];
+        text = localized("%@；%@", text, problems[i]);
     throw DomainError(routeDomain, 1, text);
 }
 

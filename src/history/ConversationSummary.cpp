@@ -7,7 +7,8 @@ namespace parlaro {
 std::string ConversationSummary::languagePairText(const LanguageNamer& name) const
 {
     std::vector<std::string> names;
-    for (const auto& id : {theirLanguage, myLanguage}) {
+    // In the user's order, as the call was set up: "I speak …, they speak …".
+    for (const auto& id : {myLanguage, theirLanguage}) {
         if (!id)
             continue;
         if (auto found = name(*id))

@@ -461,6 +461,9 @@ public:
     // The press of the talk control, of the hold shortcut and of free
     // listening; the rest of the hold runs in its own task.
     void beginHoldToTalk();
+    // A press the talk control refused: says on the status line why no hold
+    // starts now, and starts none.
+    void tellWhyNoHold();
     // The release.
     void endHoldToTalk();
     void cancelHold();

@@ -25,12 +25,7 @@ constexpr double recorderStartSeconds = 12.0;
 void AppModel::beginHoldToTalk()
 {
     if (!canStartSpeaking()) {
-        // A press during a hold (a key's repeat) belongs to it; any other
-        // says why it starts nothing, as a global key has no greyed button
-        // to show it.
-        if (!isHoldingToTalk.get())
-            status.set(isHearTesting.get() ? localized("正在试听，结束后再按住说话")
-                                           : localized("上一句还在处理，完成后再按住说话"));
+        tellWhyNoHold();
         return;
     }
     const std::string my = myLanguage.get().displayName();
@@ -55,7 +50,8 @@ void AppModel::beginHoldToTalk()
         return;
     }
 
-    HoldPress press{.hold = newIdentifier(), .engine = *engine, .input = input, .activity = beginActivity("按住说话")};
+    HoldPress press{
+        .hold = newIdentifier(), .engine = *engine, .input = input, .activity = beginActivity(localized("按住说话"))};
     isHoldingToTalk.set(true);
     isStartingRecording.set(true);
     holdID.set(press.hold);
@@ -64,6 +60,20 @@ void AppModel::beginHoldToTalk()
     heldUtterance.set({});
     holdTask = rt::spawn(
         [weak = weak_from_this(), press = std::move(press), end = endActivity]() { return runHold(weak, press, end); });
+}
+
+void AppModel::tellWhyNoHold()
+{
+    // A press during a hold (a key's repeat) belongs to it; any other says
+    // why it starts nothing, as a global key has no greyed button to show
+    // it and a greyed button is easily missed.
+    if (isHoldingToTalk.get())
+        return;
+    if (!canStartSpeaking())
+        status.set(isHearTesting.get() ? localized("正在试听，结束后再按住说话")
+                                       : localized("上一句还在处理，完成后再按住说话"));
+    else if (const auto why = holdToTalkUnavailable())
+        status.set(*why);
 }
 
 rt::Async<void> AppModel::runHold(std::weak_ptr<AppModel> weak, HoldPress press,

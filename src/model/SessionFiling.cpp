@@ -149,7 +149,7 @@ void SessionFiling::flush()
         failure_ = WriteFailure{store->directory(), *failure};
         if (!told)
             feeds_.tell(localized("无法把对话记录保存到 %@（%@）。对话会先保留，能写入时自动保存。",
-                                  store->directory().string(), *failure));
+                                  pathText(store->directory().string()), *failure));
     }
     scheduleSave();
 }

@@ -26,7 +26,7 @@ namespace {
 
 std::string describeRefusal(const SettingsWriteError& refusal)
 {
-    const std::string file = refusal.file.string();
+    const std::string file = pathText(refusal.file.string());
     switch (refusal.kind) {
     case SettingsWriteError::Kind::writeFailed:
         return localized("无法保存设置到 %@（%@）。", file, refusal.reason);

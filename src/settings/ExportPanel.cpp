@@ -4,6 +4,7 @@
 #include "history/ConversationSession.h"
 #include "settings/PortalFileChooser.h"
 #include "settings/Prompter.h"
+#include "speech/Localization.h"
 #include "ui/Text.h"
 
 #include "speech/InterfaceLanguage.h"
@@ -258,7 +259,7 @@ void ExportPanel::exportSession(const std::vector<ConversationEntry>& entries, Q
                 ? ConversationExport::csv(self->entries, exportContext())
                 : ConversationExport::text(self->entries, self->title, exportContext());
             if (auto failure = write(*path, contents)) {
-                Prompter::shared().alert(self->parent, localized("导出失败：%@", *failure));
+                Prompter::shared().alert(self->parent, localized("导出失败：%@", foreignText(*failure)));
             } else {
                 lastFolder() = QFileInfo(*path).absolutePath();
                 if (done)

@@ -8,6 +8,7 @@
 #include "settings/Prompter.h"
 #include "settings/SheetParts.h"
 #include "settings/TranscriptView.h"
+#include "speech/Localization.h"
 #include "ui/GroupNotice.h"
 #include "ui/Look.h"
 #include "ui/ModuleStatusGroup.h"
@@ -252,13 +253,12 @@ void HistoryGroups::showEvent(QShowEvent* event)
 std::string HistoryGroups::detail(const ConversationSummary& summary) const
 {
     const LocaleContext dates = DateFormats::forInterfaceLanguage(dates_);
-    std::vector<std::string> parts{
-        localized("%@ 句", summary.count),
-        DateFormats::styled(summary.started, DateFormats::Style::mediumStyle, DateFormats::Style::shortStyle, dates)
-            + " – "
-            + DateFormats::styled(summary.updated, DateFormats::Style::none, DateFormats::Style::shortStyle, dates),
-        summary.languagePairText(),
-    };
+    using Style = DateFormats::Style;
+    std::string times = DateFormats::styled(summary.started, Style::mediumStyle, Style::shortStyle, dates);
+    // A conversation within one minute has one time, not "21:05 – 21:05".
+    if (DateFormats::styled(summary.updated, Style::mediumStyle, Style::shortStyle, dates) != times)
+        times += " – " + DateFormats::styled(summary.updated, Style::none, Style::shortStyle, dates);
+    std::vector<std::string> parts{localized("%@ 句", summary.count), times, summary.languagePairText()};
     std::string text;
     for (const std::string& part : parts) {
         if (part.empty())
@@ -478,9 +478,9 @@ void HistoryGroups::tellDeleteFailure(const std::optional<std::string>& failure)
 {
     // What stayed on disk stays listed; the user hears why.
     if (failure)
-        Prompter::shared().alert(
-            window(),
-            localized("有的聊天记录无法从 %@ 删除（%@），仍保留在列表中。", history_->directory().string(), *failure));
+        Prompter::shared().alert(window(),
+                                 localized("有的聊天记录无法从 %@ 删除（%@），仍保留在列表中。",
+                                           pathText(history_->directory().string()), *failure));
 }
 
 void HistoryGroups::confirmDeleteOld()

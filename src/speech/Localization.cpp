@@ -1,6 +1,7 @@
 #include "speech/Localization.h"
 
 #include "speech/InterfaceLanguage.h"
+#include "speech/KoreanParticles.h"
 #include "speech/PluralForms.h"
 
 namespace parlaro {
@@ -94,6 +95,20 @@ std::string bracketed(const std::string& text, const std::string& aside)
     return shown;
 }
 
+std::string pathText(const std::string& path)
+{
+    if (path.empty() || InterfaceLanguage::layoutDirection() != LayoutDirection::rightToLeft)
+        return path;
+    return "\u2066" + path + "\u2069";
+}
+
+std::string foreignText(const std::string& text)
+{
+    if (text.empty() || InterfaceLanguage::layoutDirection() != LayoutDirection::rightToLeft)
+        return text;
+    return "\u2068" + text + "\u2069";
+}
+
 std::string fillPlaceholders(const std::string& format, const std::vector<std::string>& arguments)
 {
     if (format.find("%1$@") != std::string::npos)
@@ -105,8 +120,9 @@ std::string localizedText(const std::string& key, const std::vector<std::string>
 {
     const auto bundle = InterfaceLanguage::bundle();
     // Counts take their language's plural forms; the main table is Chinese.
-    const std::string format =
-        choosePluralForms(bundle.lookup(key), arguments, bundle.code.empty() ? "zh" : bundle.code);
+    std::string format = choosePluralForms(bundle.lookup(key), arguments, bundle.code.empty() ? "zh" : bundle.code);
+    if (bundle.code == "ko")
+        format = chooseKoreanParticles(format, arguments);
     return fillPlaceholders(format, arguments);
 }
 

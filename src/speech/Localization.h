@@ -70,6 +70,19 @@ std::string joinSentences(const std::vector<std::string>& sentences);
 // the bracketed aside alone.
 std::string bracketed(const std::string& text, const std::string& aside);
 
+// A path set into a sentence of the interface language. In a right-to-left
+// language it is isolated as left-to-right text (U+2066 ... U+2069): else
+// the bidirectional order moves its leading "/" to the far end and may pull
+// the neighbouring words into it. Elsewhere it is returned as it is, so
+// that copied text stays plain where nothing needs the marks.
+std::string pathText(const std::string& path);
+
+// Text of the system's own, in a language of its own (an error text a
+// library gives), set into a sentence of the interface language: in a
+// right-to-left language isolated in the direction its first letter gives
+// (U+2068 ... U+2069), so its words keep their order; elsewhere as it is.
+std::string foreignText(const std::string& text);
+
 template <class... Args>
 std::string localized(const std::string& key, const Args&... args)
 {

@@ -12,6 +12,7 @@
 
 #include <QEvent>
 #include <QLinearGradient>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QVariantAnimation>
 
@@ -46,6 +47,7 @@ HoldToTalkControl::HoldToTalkControl(QWidget* parent) : QWidget(parent)
     });
     button_ = new HoldButton(this);
     button_->setObjectName(QStringLiteral("holdToTalk.button"));
+    button_->installEventFilter(this);
     Icons::tag(this, QStringLiteral("mic.fill"));
     // Follows the interface language by itself.
     texts_ = std::make_unique<ViewBinding>([this] { updateTexts(); });
@@ -347,6 +349,16 @@ void HoldToTalkControl::changeEvent(QEvent* event)
         update();
     }
     QWidget::changeEvent(event);
+}
+
+bool HoldToTalkControl::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == button_ && event->type() == QEvent::MouseButtonPress && !button_->isEnabled()
+        && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton && onRefusedPress_) {
+        onRefusedPress_();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void HoldToTalkControl::paintEvent(QPaintEvent*)

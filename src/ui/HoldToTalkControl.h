@@ -66,6 +66,9 @@ public:
     void setUnavailable(std::optional<QString> why);
     void setLiveLevel(std::shared_ptr<AudioMeters> meters);
     void setCallbacks(std::function<void()> onDown, std::function<void()> onUp, std::function<void()> onCancel);
+    // A left press on the capsule while no hold can start, so that its
+    // owner can say why.
+    void setOnRefusedPress(std::function<void()> onRefusedPress) { onRefusedPress_ = std::move(onRefusedPress); }
     void setAppActivity(AppActivity* activity);
 
     QString title() const { return title_; }
@@ -94,6 +97,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
+    // A disabled button swallows presses: the control sees them first.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void layoutContent();
@@ -128,6 +133,7 @@ private:
     HoldButton* button_ = nullptr;
     LiveWaveform* waveform_ = nullptr;
     std::unique_ptr<ViewBinding> texts_;
+    std::function<void()> onRefusedPress_;
     // 0 at rest, 1 recording; eased over 0.15 s when motion is on.
     double recordingProgress_ = 0.0;
     QVariantAnimation* animation_ = nullptr;

@@ -204,6 +204,12 @@ TEST_F(FooterViewTest, TalkControlFollowsTheModelAndTheShortcutCenter)
     ModelTestAccess::set(w.model->isSpeaking, true);
     w.settle();
     EXPECT_FALSE(talk->isHoldEnabled());
+    // A click then says why on the status line and starts nothing.
+    QTest::mousePress(talk->button(), Qt::LeftButton);
+    QTest::mouseRelease(talk->button(), Qt::LeftButton);
+    w.settle();
+    EXPECT_EQ(footer.statusLine()->text(), QStringLiteral("上一句还在处理，完成后再按住说话"));
+    EXPECT_FALSE(w.model->isHoldingToTalk.get());
     // A running hold stays enabled, so its release still ends it.
     ModelTestAccess::set(w.model->isHoldingToTalk, true);
     w.settle();
@@ -261,6 +267,7 @@ TEST_F(FooterViewTest, WithoutARecognizerForMyLanguageTheTalkControlSaysWhyAndTy
     w.settle();
     EXPECT_FALSE(w.model->isHoldingToTalk.get());
     EXPECT_EQ(w.model->errorMessage.get(), std::nullopt);
+    EXPECT_EQ(w.model->status.get(), why.toStdString()) << "the click is answered where the user looks";
     snapshot(footer, "footer", "no-recognizer");
 
     ModelTestAccess::set(w.model->myEngine, SpeechEngine::speech);

@@ -9,7 +9,9 @@
 #include "support/TempDirectory.h"
 
 #include <QFont>
+#include <QGlyphRun>
 #include <QTextLayout>
+#include <QTextOption>
 
 #include <gtest/gtest.h>
 
@@ -149,6 +151,48 @@ TEST_F(SettingsFileNotice, WhatTheEarlierFoldersLeftIsToldAfterTheSettingsProble
                     "and uses /h/.local/state instead.\n"
                     "The folder /h/.local/share is not yours alone (another user owns it), so Parlaro keeps nothing "
                     "in it; what it would keep there is not saved while it runs.");
+}
+
+// In a right-to-left notice a path reads left to right, its leading "/"
+// before its first folder, in every notice that names one; what is
+// printed for a terminal stays plain.
+TEST_F(SettingsFileNotice, APathInARightToLeftNoticeKeepsItsOrder)
+{
+    loadStringTables(world.platform.bundles, "ar");
+    InterfaceLanguage::set("ar");
+    // Where the path's leading "/" and the letter after it stand when the
+    // whole alert is laid out as a right-to-left paragraph.
+    const auto slashLeadsThePath = [](const std::string& alert, const std::string& path) {
+        const QString text = QString::fromStdString(alert);
+        const int at = text.indexOf(QString::fromStdString(path));
+        EXPECT_GE(at, 0) << alert;
+        QTextLayout layout(text, QFont());
+        QTextOption option;
+        option.setTextDirection(Qt::RightToLeft);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        QTextLine line = layout.createLine();
+        line.setLineWidth(100000);
+        layout.endLayout();
+        const auto x = [&](int index) {
+            const QList<QGlyphRun> runs = line.glyphRuns(index, 1);
+            return runs.isEmpty() || runs[0].positions().isEmpty() ? -1.0 : runs[0].positions()[0].x();
+        };
+        return x(at) >= 0 && x(at) < x(at + 1);
+    };
+
+    folder.write("settings.json", "{\"saveConv");
+    const Told damaged = tell(sys::JsonFileSettingsStore(file, [] { return std::string("20260101T000000Z"); }), *model);
+    const std::string kept = (folder / "settings.json.corrupt-20260101T000000Z").string();
+    ASSERT_TRUE(damaged.alert);
+    EXPECT_TRUE(slashLeadsThePath(*damaged.alert, kept)) << *damaged.alert;
+    EXPECT_EQ(damaged.printed.find("\u2066"), std::string::npos);
+
+    app::tellEarlierEntries({{EarlierEntryNote::Kind::passedOver, "/tmp/state", {}, "/h/.local/state", "x"}}, *model,
+                            CapturedStream().file());
+    const std::string told = QString::fromStdString(*model->errorMessage.get()).remove(QChar(0x2060)).toStdString();
+    EXPECT_TRUE(slashLeadsThePath(told, "/tmp/state")) << told;
+    EXPECT_TRUE(slashLeadsThePath(told, "/h/.local/state")) << told;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "platform/sim/SimAudioSystem.h"
 #include "platform/sim/SimPlatform.h"
 #include "runtime/ManualRuntime.h"
+#include "speech/InterfaceLanguage.h"
 #include "support/SimDevices.h"
 
 #include <gtest/gtest.h>
@@ -231,6 +232,19 @@ TEST(SystemAudioRoute, RestoringCollectsEveryProblem)
               DomainError("SystemAudioRoute", 1, "原麦克风未连接；原声音输出未连接"));
     EXPECT_EQ(world.stored(), std::nullopt);
     EXPECT_EQ(lost.snapshot(), std::nullopt);
+    // The texts are joined as the interface language joins two sentences.
+    world.platform.bundles.setTable("en",
+                                    {{"原麦克风未连接", "The previous microphone is not connected"},
+                                     {"原声音输出未连接", "The previous sound output is not connected"},
+                                     {"%@；%@", "%@. %@"}});
+    InterfaceLanguage::set("en");
+    world.sim.setDefaultDevice(true, 20);
+    world.sim.setDefaultDevice(false, 20);
+    world.store(both);
+    EXPECT_EQ(failureOf([&] { world.route().restoreSavedRoute(); }),
+              DomainError("SystemAudioRoute", 1,
+                          "The previous microphone is not connected. The previous sound output is not connected"));
+    InterfaceLanguage::set("zh-Hans");
 
     // Only the input half, with no substitute: its text alone.
     world.sim.setDefaultDevice(true, 20);

@@ -4,6 +4,7 @@
 #include "FuzzSupport.h"
 
 #include "platform/linux/FileResourceBundles.h"
+#include "speech/KoreanParticles.h"
 #include "speech/Localization.h"
 #include "speech/PluralForms.h"
 
@@ -26,7 +27,7 @@ void word(const std::string& value)
             // Text without a block comes back as it was.
             if (value.find("plural") == std::string::npos)
                 FUZZ_CHECK(chosen == value);
-            fillPlaceholders(chosen, arguments);
+            fillPlaceholders(chooseKoreanParticles(chosen, arguments), arguments);
         }
     }
 }

@@ -270,8 +270,9 @@ TEST(ConversationRecords, LanguagePairNamesFollowTheInterfaceLanguage)
     sim::SimPlatform platform;
     InterfaceLanguage::set("zh-Hans");
 
+    // The user's language first, as the call was set up.
     ConversationSummary pair{.theirLanguage = "en", .myLanguage = "zh-Hans"};
-    EXPECT_EQ(pair.languagePairText(), "英语 ⇄ 中文");
+    EXPECT_EQ(pair.languagePairText(), "中文 ⇄ 英语");
     ConversationSummary unknownMine{.theirLanguage = "en", .myLanguage = "sv"};
     EXPECT_EQ(unknownMine.languagePairText(), "英语");
     EXPECT_EQ(ConversationSummary{}.languagePairText(), "");
@@ -279,10 +280,10 @@ TEST(ConversationRecords, LanguagePairNamesFollowTheInterfaceLanguage)
     EXPECT_EQ(portuguese.languagePairText(), "葡萄牙语");
 
     InterfaceLanguage::set("en");
-    EXPECT_EQ(pair.languagePairText(), "English ⇄ Chinese");
+    EXPECT_EQ(pair.languagePairText(), "Chinese ⇄ English");
     platform.text.pinDisplayName("zh-Hant", "en", "Chinese, Traditional");
     ConversationSummary traditional{.theirLanguage = "zh-Hant", .myLanguage = "en"};
-    EXPECT_EQ(traditional.languagePairText(), "Chinese (Traditional) ⇄ English");
+    EXPECT_EQ(traditional.languagePairText(), "English ⇄ Chinese (Traditional)");
 
     auto named = [](std::string_view id) -> std::optional<std::string> {
         return id == "en" ? std::optional<std::string>("EN") : std::nullopt;

@@ -1,6 +1,7 @@
 #include "HoldWorld.h"
 
 #include "model/ModelTestAccess.h"
+#include "speech/InterfaceLanguage.h"
 #include "speech/ModuleError.h"
 
 #include <gtest/gtest.h>
@@ -83,12 +84,16 @@ TEST(ModelHold, APressRunsTheRecorderWithWhatWasSetAtThePress)
     auto& model = *w.model;
     auto& recorder = *w.world.recorder;
     recorder.holdStart = true;
+    // The desktop lists the hold's reason for staying awake in the user's
+    // language; texts without an entry show their keys.
+    w.world.platform.bundles.setTable("en", {{"按住说话", "Hold to talk"}});
+    InterfaceLanguage::set("en");
     const rt::Uuid before = ModelTestAccess::holdID(model).get();
     w.press();
     EXPECT_NE(ModelTestAccess::holdID(model).get(), before);
     EXPECT_EQ(model.status.get(), "正在准备麦克风…");
     EXPECT_EQ(model.holdButtonTitle(), "正在准备…");
-    EXPECT_EQ(w.world.activities, (Texts{"按住说话"}));
+    EXPECT_EQ(w.world.activities, (Texts{"Hold to talk"}));
     ASSERT_EQ(recorder.requests.size(), 1u);
     EXPECT_EQ(recorder.requests[0].locale, model.myLanguage.get().speechLocale);
     EXPECT_FALSE(recorder.requests[0].held);

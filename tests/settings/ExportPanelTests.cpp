@@ -132,7 +132,7 @@ TEST(ExportNaming, TheTitleLineLeavesOutUnknownLanguages)
     test::UiWorld world;
     std::string when =
         DateFormats::styled(firstTime, DateFormats::Style::longStyle, DateFormats::Style::shortStyle, utc);
-    EXPECT_EQ(settings::ExportNaming::titleLine(conversation(), utc), "wenmora 通话记录 · " + when + " · 英语 ⇄ 中文");
+    EXPECT_EQ(settings::ExportNaming::titleLine(conversation(), utc), "wenmora 通话记录 · " + when + " · 中文 ⇄ 英语");
     EXPECT_EQ(settings::ExportNaming::titleLine(conversation(false), utc), "wenmora 通话记录 · " + when);
 }
 
@@ -181,7 +181,7 @@ TEST(ExportPanel, TheTextFileStartsWithTheTitleLineInUtf8)
     QString text = QString::fromUtf8(contents(path));
     std::string when =
         DateFormats::styled(firstTime, DateFormats::Style::longStyle, DateFormats::Style::shortStyle, utc);
-    EXPECT_TRUE(text.startsWith(QString::fromStdString("wenmora 通话记录 · " + when + " · 英语 ⇄ 中文")));
+    EXPECT_TRUE(text.startsWith(QString::fromStdString("wenmora 通话记录 · " + when + " · 中文 ⇄ 英语")));
     EXPECT_TRUE(text.contains(QStringLiteral("你好")));
 }
 
@@ -225,6 +225,16 @@ TEST(ExportPanel, AFailedWriteIsToldAndLeavesNoPartialFile)
     EXPECT_EQ(w.prompts.alerts[0].rfind("导出失败：", 0), 0u);
     EXPECT_GT(w.prompts.alerts[0].size(), std::string("导出失败：").size()) << "the reason is filled in";
     EXPECT_TRUE(QDir(w.folder.path()).isEmpty());
+    // The system's reason keeps its own direction in a right-to-left alert.
+    w.world.platform.bundles.setTable("ar", {{"导出失败：%@", "فشل التصدير: %@"}});
+    InterfaceLanguage::set("ar");
+    settings::ExportPanel::exportSession(conversation());
+    w.finish(w.folder.filePath(QStringLiteral("gone/chat.txt")));
+    InterfaceLanguage::set("zh-Hans");
+    ASSERT_EQ(w.prompts.alerts.size(), 2u);
+    const std::string reason = w.prompts.alerts[0].substr(std::string("导出失败：").size());
+    EXPECT_EQ(w.prompts.alerts[1], "فشل التصدير: \u2068" + reason + "\u2069");
+    w.prompts.alerts.pop_back();
 
     if (geteuid() == 0)
         return;  // root writes into read-only folders

@@ -1,16 +1,20 @@
 #include "platform/Platform.h"
+#include "platform/linux/FileResourceBundles.h"
 #include "platform/linux/JsonFileSettingsStore.h"
 #include "platform/sim/SimPlatform.h"
 #include "platform/sim/SimPreferredLanguages.h"
 #include "platform/sim/SimResourceBundles.h"
 #include "platform/sim/SimTextServices.h"
+#include "speech/CallLanguage.h"
 #include "speech/InterfaceLanguage.h"
+#include "speech/KoreanParticles.h"
 #include "speech/Localization.h"
 #include "support/TempDirectory.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <filesystem>
 #include <memory>
 #include <optional>
 
@@ -203,6 +207,54 @@ TEST_F(InterfaceLanguageTest, PositionalFillingDecidedOnTheTranslatedFormat)
     EXPECT_EQ(localized("混合%@", "A"), "A mixed %@") << "a bare %@ stays in positional mode";
     EXPECT_EQ(fillPlaceholders("%1$@ %3$@", {"a"}), "a %3$@");
     EXPECT_EQ(fillPlaceholders("%1$@", {}), "%1$@");
+}
+
+// A Korean table hedges the particle after a name ("%@을(를)"); the name is
+// known when it is filled in, and its last sound decides the particle.
+TEST_F(InterfaceLanguageTest, KoreanParticlesFollowTheLastSoundOfWhatIsFilledIn)
+{
+    const sys::FileResourceBundles files(std::filesystem::path(PARLARO_SOURCE_DIR) / "resources");
+    platform.bundles.setTable("ko", *files.openTable("ko"));
+    InterfaceLanguage::set("ko");
+    const auto name = [](const char* id) { return CallLanguage::find(id)->displayName(); };
+    EXPECT_EQ(name("es"), "스페인어") << "the name as ICU gives it";
+    EXPECT_EQ(localized("本机无法识别%@，对方说话时这里不会出现字幕", name("es")),
+              "이 컴퓨터는 스페인어를 인식할 수 없어 상대방이 말해도 여기에 자막이 표시되지 않습니다");
+    EXPECT_EQ(localized("不支持从%1$@翻译到%2$@", name("en"), name("zh-Hant")),
+              "영어에서 " + name("zh-Hant") + "로의 번역은 지원되지 않습니다");
+    EXPECT_EQ(localized("正在用%@播放给对方…", "포르투갈어(브라질)"), "포르투갈어(브라질)로 상대방에게 재생하는 중…")
+        << "an aside in brackets is looked past";
+    EXPECT_EQ(localized("系统麦克风上次未能恢复，现已改回%@", "USB 마이크"),
+              "지난번에 시스템 마이크가 복원되지 않았습니다. 지금 USB 마이크로 되돌렸습니다");
+    EXPECT_EQ(localized("系统麦克风上次未能恢复，现已改回%@", "내장 오디오 입력"),
+              "지난번에 시스템 마이크가 복원되지 않았습니다. 지금 내장 오디오 입력으로 되돌렸습니다");
+    EXPECT_EQ(localized("系统麦克风上次未能恢复，现已改回%@", "Headset 스테레오 채널"),
+              "지난번에 시스템 마이크가 복원되지 않았습니다. 지금 Headset 스테레오 채널로 되돌렸습니다")
+        << "ㄹ takes the vowel's form";
+    EXPECT_EQ(localized("「%@」已被系统或其他软件占用，请换一个", "F9"),
+              "‘F9’는 시스템이나 다른 앱이 사용 중입니다. 다른 키를 고르세요")
+        << "9 is read 구";
+    EXPECT_EQ(localized("没有找到包含「%@」的记录。", "회의실"), "‘회의실’이 포함된 대화가 없습니다.");
+    EXPECT_EQ(localized("有新版本 %@ 可用（当前版本 %@）。", "1.4.3", "1.4.2"),
+              "새 버전 1.4.3을 사용할 수 있습니다(현재 버전 1.4.2).");
+    // Where the last sound cannot be told, the hedge stays.
+    EXPECT_EQ(localized("有新版本 %@ 可用（当前版本 %@）。", "2.0", "1.9"),
+              "새 버전 2.0을(를) 사용할 수 있습니다(현재 버전 1.9).");
+    // A hedge apart from its placeholder, or after one without an argument,
+    // stays.
+    EXPECT_EQ(chooseKoreanParticles("%@ 이(가) %@", {"영어"}), "%@ 이(가) %@");
+    EXPECT_EQ(chooseKoreanParticles("%2$@을(를) %1$@은(는)", {"영어"}), "%2$@을(를) %1$@는");
+
+    // Every hedge of the Korean tables stands where a filled-in name
+    // decides it: with the 20 call languages' names none is left.
+    for (const auto& [key, value] : *files.openTable("ko")) {
+        for (const CallLanguage& language : CallLanguage::all()) {
+            const std::vector<std::string> names(4, language.displayName());
+            const std::string chosen = chooseKoreanParticles(value, names);
+            for (const char* hedge : {"(를)", "(을)", "(가)", "(이)", "(는)", "(은)", "(와)", "(과)", "(으)"})
+                EXPECT_EQ(chosen.find(hedge), std::string::npos) << key << " -> " << chosen;
+        }
+    }
 }
 
 // A settings file written by an earlier version keeps its language: the list

@@ -241,8 +241,8 @@ TEST(StringTables, TheInstallationStepNamesTheAudioDevice)
 }
 
 // One thing has one name within a language: the other party, the user's own
-// voice, the computer. The words below are the ones a table slipped into
-// beside its chosen one.
+// voice, the computer, letting go of the talk button. The words below are
+// the ones a table slipped into beside its chosen one.
 TEST(StringTables, EachThingHasOneNameInALanguage)
 {
     const std::map<std::string, std::vector<std::string>> others{
@@ -252,7 +252,7 @@ TEST(StringTables, EachThingHasOneNameInALanguage)
         {"fr", {"Voix propre", "autre personne", "L’autre", "l’autre"}},
         {"it", {"Voce propria", "altra persona", "L’altro", "l’altro"}},
         {"ja", {"原音"}},
-        {"ar", {"كمبيوتر", "هذا الجهاز"}},
+        {"ar", {"كمبيوتر", "هذا الجهاز", "عند الترك", "اترك", "تترك"}},
     };
     for (const auto& [code, words] : others)
         for (const auto& [key, value] : tableOf(code))
