@@ -7,8 +7,7 @@ namespace parlaro {
 std::string ConversationSummary::languagePairText(const LanguageNamer& name) const
 {
     std::vector<std::string> names;
-    // In the user's order, as the call was set up: "I speak …, they speak …".
-    for (const auto& id : {myLanguage, theirLanguage}) {
+    for (const auto& id : {theirLanguage, myLanguage}) {
         if (!id)
             continue;
         if (auto found = name(*id))

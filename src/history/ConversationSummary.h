@@ -23,7 +23,7 @@ struct ConversationSummary {
     // The session file's modification date when this summary was made.
     std::optional<rt::Date> fileDate;
 
-    // The names of myLanguage and theirLanguage joined by " ⇄ ", leaving out
+    // The names of theirLanguage and myLanguage joined by " ⇄ ", leaving out
     // ids that have no name; empty when neither has one.
     std::string languagePairText(const LanguageNamer& name = callLanguageName) const;
 

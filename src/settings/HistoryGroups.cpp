@@ -253,12 +253,13 @@ void HistoryGroups::showEvent(QShowEvent* event)
 std::string HistoryGroups::detail(const ConversationSummary& summary) const
 {
     const LocaleContext dates = DateFormats::forInterfaceLanguage(dates_);
-    using Style = DateFormats::Style;
-    std::string times = DateFormats::styled(summary.started, Style::mediumStyle, Style::shortStyle, dates);
-    // A conversation within one minute has one time, not "21:05 – 21:05".
-    if (DateFormats::styled(summary.updated, Style::mediumStyle, Style::shortStyle, dates) != times)
-        times += " – " + DateFormats::styled(summary.updated, Style::none, Style::shortStyle, dates);
-    std::vector<std::string> parts{localized("%@ 句", summary.count), times, summary.languagePairText()};
+    std::vector<std::string> parts{
+        localized("%@ 句", summary.count),
+        DateFormats::styled(summary.started, DateFormats::Style::mediumStyle, DateFormats::Style::shortStyle, dates)
+            + " – "
+            + DateFormats::styled(summary.updated, DateFormats::Style::none, DateFormats::Style::shortStyle, dates),
+        summary.languagePairText(),
+    };
     std::string text;
     for (const std::string& part : parts) {
         if (part.empty())

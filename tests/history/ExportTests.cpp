@@ -142,7 +142,7 @@ TEST_F(ExportTest, SummaryOfExportedEntriesNamesThePair)
     auto entries = twoEntries();
     EXPECT_EQ(ConversationHistory::summary(ConversationSession{.entries = entries}).languagePairText(), "英语");
     entries[1].originalLanguage.reset();
-    EXPECT_EQ(ConversationHistory::summary(ConversationSession{.entries = entries}).languagePairText(), "中文 ⇄ 英语");
+    EXPECT_EQ(ConversationHistory::summary(ConversationSession{.entries = entries}).languagePairText(), "英语 ⇄ 中文");
 }
 
 }  // namespace

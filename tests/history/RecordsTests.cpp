@@ -270,9 +270,8 @@ TEST(ConversationRecords, LanguagePairNamesFollowTheInterfaceLanguage)
     sim::SimPlatform platform;
     InterfaceLanguage::set("zh-Hans");
 
-    // The user's language first, as the call was set up.
     ConversationSummary pair{.theirLanguage = "en", .myLanguage = "zh-Hans"};
-    EXPECT_EQ(pair.languagePairText(), "中文 ⇄ 英语");
+    EXPECT_EQ(pair.languagePairText(), "英语 ⇄ 中文");
     ConversationSummary unknownMine{.theirLanguage = "en", .myLanguage = "sv"};
     EXPECT_EQ(unknownMine.languagePairText(), "英语");
     EXPECT_EQ(ConversationSummary{}.languagePairText(), "");
@@ -280,10 +279,10 @@ TEST(ConversationRecords, LanguagePairNamesFollowTheInterfaceLanguage)
     EXPECT_EQ(portuguese.languagePairText(), "葡萄牙语");
 
     InterfaceLanguage::set("en");
-    EXPECT_EQ(pair.languagePairText(), "Chinese ⇄ English");
+    EXPECT_EQ(pair.languagePairText(), "English ⇄ Chinese");
     platform.text.pinDisplayName("zh-Hant", "en", "Chinese, Traditional");
     ConversationSummary traditional{.theirLanguage = "zh-Hant", .myLanguage = "en"};
-    EXPECT_EQ(traditional.languagePairText(), "English ⇄ Chinese (Traditional)");
+    EXPECT_EQ(traditional.languagePairText(), "Chinese (Traditional) ⇄ English");
 
     auto named = [](std::string_view id) -> std::optional<std::string> {
         return id == "en" ? std::optional<std::string>("EN") : std::nullopt;

@@ -132,7 +132,7 @@ TEST(ExportNaming, TheTitleLineLeavesOutUnknownLanguages)
     test::UiWorld world;
     std::string when =
         DateFormats::styled(firstTime, DateFormats::Style::longStyle, DateFormats::Style::shortStyle, utc);
-    EXPECT_EQ(settings::ExportNaming::titleLine(conversation(), utc), "wenmora 通话记录 · " + when + " · 中文 ⇄ 英语");
+    EXPECT_EQ(settings::ExportNaming::titleLine(conversation(), utc), "wenmora 通话记录 · " + when + " · 英语 ⇄ 中文");
     EXPECT_EQ(settings::ExportNaming::titleLine(conversation(false), utc), "wenmora 通话记录 · " + when);
 }
 
@@ -181,7 +181,7 @@ TEST(ExportPanel, TheTextFileStartsWithTheTitleLineInUtf8)
     QString text = QString::fromUtf8(contents(path));
     std::string when =
         DateFormats::styled(firstTime, DateFormats::Style::longStyle, DateFormats::Style::shortStyle, utc);
-    EXPECT_TRUE(text.startsWith(QString::fromStdString("wenmora 通话记录 · " + when + " · 中文 ⇄ 英语")));
+    EXPECT_TRUE(text.startsWith(QString::fromStdString("wenmora 通话记录 · " + when + " · 英语 ⇄ 中文")));
     EXPECT_TRUE(text.contains(QStringLiteral("你好")));
 }
 
