@@ -217,6 +217,9 @@ void DraftPanel::refresh()
     const CallLanguage& my = m.myLanguage.get();
     const CallLanguage& their = m.theirLanguage.get();
 
+    // Named by their part, not by the language in their placeholders.
+    updates::setAccessibleName(source_, q(localized("原文")));
+    updates::setAccessibleName(target_, q(localized("译文")));
     updates::setText(sourceTag_, q(my.tag));
     updates::setText(targetTag_, q(their.tag));
     QString sourcePlaceholder = q(my.displayName());

@@ -289,6 +289,8 @@ void FooterView::refresh()
     if (typed_->placeholderText() != placeholder)
         typed_->setPlaceholderText(placeholder);
     updates::setToolTip(typed_, q(refusal));
+    // The placeholder is a hint that goes as soon as one types, not a name.
+    updates::setAccessibleName(typed_, q(localized("打字说话")));
     updates::setEnabled(typed_, refusal.empty() && !(speaking || m.isTranslatingDraft.get() || busy));
 
     // Quick phrases; the labels follow the interface language. Where none

@@ -1,6 +1,7 @@
 #include "ui/Look.h"
 
 #include "speech/InterfaceLanguage.h"
+#include "ui/Accessibility.h"
 #include "ui/Palette.h"
 
 #include <QApplication>
@@ -121,6 +122,7 @@ void applyStyle(QApplication& app)
     app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     app.setPalette(lightPalette());
     app.setFont(font(13));
+    Accessibility::install();
 }
 
 QFont font(double pixelSize, QFont::Weight weight)
