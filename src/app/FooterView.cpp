@@ -291,7 +291,7 @@ void FooterView::refresh()
     updates::setToolTip(typed_, q(refusal));
     // The placeholder is a hint that goes as soon as one types, not a name.
     updates::setAccessibleName(typed_, q(localized("打字说话")));
-    updates::setEnabled(typed_, refusal.empty() && !(speaking || m.isTranslatingDraft.get() || busy));
+    focusReturn_.setEnabled(typed_, refusal.empty() && !(speaking || m.isTranslatingDraft.get() || busy));
 
     // Quick phrases; the labels follow the interface language. Where none
     // can reach the other party's language here, none is offered, and the

@@ -162,7 +162,7 @@ void LanguageBar::refresh()
     // neither what is wrong nor what still works.
     updates::setToolTip(warning_, q(warning));
     updates::setAccessibleName(warning_, q(warning));
-    updates::setEnabled(this, m.canChangeLanguage());
+    focusReturn_.setEnabled(this, m.canChangeLanguage());
 }
 
 }  // namespace parlaro::app

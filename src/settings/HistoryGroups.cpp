@@ -22,6 +22,7 @@
 #include "ui/ViewBinding.h"
 #include "ui/WidgetUpdates.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -349,6 +350,17 @@ void HistoryGroups::refreshRows(const std::vector<RowModel>& rows)
     if (rows == builtRows_)
         return;
     builtRows_ = rows;
+    // A keyboard user who pressed a row's button stays on that button of
+    // the row as rebuilt, not wherever hiding the old one sent the focus.
+    QString focusedSession;
+    QString focusedControl;
+    for (QWidget* at = QApplication::focusWidget(); at && at != this; at = at->parentWidget()) {
+        if (at->objectName() == QLatin1String("history.row")) {
+            focusedSession = at->property("sessionId").toString();
+            focusedControl = QApplication::focusWidget()->objectName();
+            break;
+        }
+    }
     // Old rows may be running the click that got us here: let them go later.
     while (QLayoutItem* item = list_->contentLayout()->takeAt(0)) {
         if (QWidget* widget = item->widget()) {
@@ -386,6 +398,9 @@ void HistoryGroups::refreshRows(const std::vector<RowModel>& rows)
         if (model.open)
             layout->addWidget(transcript());
         list_->contentLayout()->addWidget(holder);
+        if (!focusedSession.isEmpty() && holder->property("sessionId").toString() == focusedSession)
+            if (auto* control = holder->findChild<QWidget*>(focusedControl))
+                control->setFocus(Qt::OtherFocusReason);
     }
 }
 

@@ -359,6 +359,20 @@ void SettingsView::showPage(SettingsPage page)
     pageLayout_->insertWidget(1, pageBody_);
 }
 
+void SettingsView::focusInEvent(QFocusEvent* event)
+{
+    // Handed the focus as the call screen gave way, the view passes it to
+    // the shown page's entry, where a keyboard user can go on from.
+    if (event->reason() != Qt::MouseFocusReason) {
+        const auto at = std::find(pages.begin(), pages.end(), page());
+        if (at != pages.end()) {
+            rows_[static_cast<std::size_t>(at - pages.begin())]->setFocus(Qt::OtherFocusReason);
+            return;
+        }
+    }
+    QWidget::focusInEvent(event);
+}
+
 void SettingsView::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Escape) {

@@ -2,6 +2,7 @@
 
 #include "speech/InterfaceLanguage.h"
 #include "ui/Accessibility.h"
+#include "ui/FocusRing.h"
 #include "ui/Palette.h"
 
 #include <QApplication>
@@ -123,6 +124,7 @@ void applyStyle(QApplication& app)
     app.setPalette(lightPalette());
     app.setFont(font(13));
     Accessibility::install();
+    FocusRing::install();
 }
 
 QFont font(double pixelSize, QFont::Weight weight)
