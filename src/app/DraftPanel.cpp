@@ -238,9 +238,9 @@ void DraftPanel::refresh()
     if (target_->toPlainText() != english)
         target_->setPlainText(english);
 
-    updates::setEnabled(source_, !(speaking || translating || busy));
+    sourceFocus_.setEnabled(source_, !(speaking || translating || busy));
     updates::setText(retranslate_, q(localized("重新翻译")));
-    updates::setEnabled(retranslate_, !(speaking || translating || busy));
+    retranslateFocus_.setEnabled(retranslate_, !(speaking || translating || busy));
     updates::setVisible(target_, !translating);
     updates::setVisible(spinnerBox_, translating);
     updates::setEnabled(target_, !(speaking || m.isRecording.get()));

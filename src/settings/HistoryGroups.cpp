@@ -290,6 +290,8 @@ void HistoryGroups::refresh()
     updates::setVisible(listArea_, hasList);
 
     searchField_->setPlaceholderText(q(localized("搜索聊天记录")));
+    // The placeholder goes as soon as one types; the name stays.
+    updates::setAccessibleName(searchField_, searchField_->placeholderText());
     updates::setAccessibleName(clearSearch_, q(localized("清除搜索")));
     updates::setVisible(clearSearch_, !searchField_->text().isEmpty());
 
@@ -333,6 +335,8 @@ void HistoryGroups::refresh()
     if (auto* old = cleanup_->findChild<SidebarRow*>(QStringLiteral("history.cleanup.old"))) {
         old->setLabel(q(localized("删除旧记录")));
         old->setDetail(q(localized("删除最后一句早于这个天数的对话")));
+        // The field holds that number of days.
+        updates::setAccessibleName(days_, q(localized("删除最后一句早于这个天数的对话")));
     }
     if (auto* all = cleanup_->findChild<SidebarRow*>(QStringLiteral("history.cleanup.all")))
         all->setLabel(q(localized("删除全部记录")));
@@ -395,8 +399,13 @@ void HistoryGroups::refreshRows(const std::vector<RowModel>& rows)
         connect(view, &QPushButton::clicked, this, [this, id] { toggle(id); });
         connect(exporting, &QPushButton::clicked, this, [this, id] { exportSession(id); });
         connect(remove, &QPushButton::clicked, this, [this, id] { deleteOne(id); });
-        if (model.open)
-            layout->addWidget(transcript());
+        if (model.open) {
+            QWidget* box = transcript();
+            // Named by the conversation it reads out.
+            if (auto* list = box->findChild<QWidget*>(QStringLiteral("history.transcript.list")))
+                list->setAccessibleName(q(model.label));
+            layout->addWidget(box);
+        }
         list_->contentLayout()->addWidget(holder);
         if (!focusedSession.isEmpty() && holder->property("sessionId").toString() == focusedSession)
             if (auto* control = holder->findChild<QWidget*>(focusedControl))

@@ -690,7 +690,7 @@ TEST_F(ContentViewTest, EveryFocusableControlOnEveryScreenHasAName)
     w.settle();
     ASSERT_TRUE(shown(child<QWidget>(v, "callScreen.historyNotice")));
     ASSERT_TRUE(shown(v.draftPanel()));
-    EXPECT_EQ(unnamedFocusables(*v.window()), QStringList()) << "call screen";
+    EXPECT_EQ(unnamedFocusables(*v.window()), "") << "call screen";
     // What a screen reader hears of the controls it named by their value or
     // not at all, and the meters with their level.
     EXPECT_EQ(accessibleSummary(child<QWidget>(v, "languageBar.my")), "ComboBox: 我说 [中文]");
@@ -701,12 +701,23 @@ TEST_F(ContentViewTest, EveryFocusableControlOnEveryScreenHasAName)
     EXPECT_EQ(accessibleSummary(meter), "ProgressBar: 我的麦克风 [0%]");
     EXPECT_EQ(child<QWidget>(v, "conversation")->focusPolicy(), Qt::NoFocus) << "no empty Tab stop";
     readOnly.setReadOnly(false);
+    w.world.runtime.clock().advance(SessionFiling::saveDelay);
+    w.settle();
 
     for (SettingsPage page : settings::SettingsView::pages) {
         model().openSettings(page);
         w.settle();
         ASSERT_TRUE(shown(v.settingsView()));
-        EXPECT_EQ(unnamedFocusables(*v.window()), QStringList()) << settings::SettingsView::titleKey(page);
+        EXPECT_EQ(unnamedFocusables(*v.window()), "") << settings::SettingsView::titleKey(page);
+        if (page != SettingsPage::history)
+            continue;
+        // A saved conversation, opened.
+        auto* open = child<QPushButton>(*v.settingsView(), "history.row.view");
+        ASSERT_NE(open, nullptr);
+        open->click();
+        w.settle();
+        ASSERT_TRUE(shown(child<QWidget>(*v.settingsView(), "history.transcript")));
+        EXPECT_EQ(unnamedFocusables(*v.window()), "") << "an open conversation";
     }
     // The sidebar's entries are page tabs, the one shown selected.
     auto* row = child<QWidget>(*v.settingsView(), "settings.row.6");
@@ -721,7 +732,7 @@ TEST_F(ContentViewTest, EveryFocusableControlOnEveryScreenHasAName)
         ModelTestAccess::set(*request, true);
         w.settle();
         ASSERT_TRUE(shown(v.sheet()->dialog()));
-        EXPECT_EQ(unnamedFocusables(*v.sheet()->dialog()), QStringList()) << static_cast<int>(v.sheet()->page());
+        EXPECT_EQ(unnamedFocusables(*v.sheet()->dialog()), "") << static_cast<int>(v.sheet()->page());
         ModelTestAccess::set(*request, false);
         w.settle();
     }
@@ -731,12 +742,12 @@ TEST_F(ContentViewTest, EveryFocusableControlOnEveryScreenHasAName)
         ModelTestAccess::PendingLanguageChange{*CallLanguage::find("ja"), *CallLanguage::find("en"), {"日语识别模型"}});
     w.settle();
     ASSERT_TRUE(shown(v.languageAlert()->box()));
-    EXPECT_EQ(unnamedFocusables(*v.languageAlert()->box()), QStringList());
+    EXPECT_EQ(unnamedFocusables(*v.languageAlert()->box()), "");
     v.languageAlert()->cancelButton()->click();
     model().showError("出错了");
     w.settle();
     ASSERT_NE(v.errorAlert()->box(), nullptr);
-    EXPECT_EQ(unnamedFocusables(*v.errorAlert()->box()), QStringList());
+    EXPECT_EQ(unnamedFocusables(*v.errorAlert()->box()), "");
     v.errorAlert()->box()->accept();
     w.settle();
 }
@@ -853,6 +864,15 @@ TEST_F(ContentViewTest, AWholeCallByKeyboardAloneWithTheFocusAlwaysMarked)
         QTest::keyClicks(focused(), QStringLiteral("thanks"));
         press(Qt::Key_Return);
         ASSERT_TRUE(shown(v.draftPanel()));
+        ASSERT_TRUE(tabTo("draft.retranslate"));
+        w.world.translator->holdAnswers = true;
+        press(Qt::Key_Space);
+        ASSERT_TRUE(model().isTranslatingDraft.get());
+        w.world.translator->holdAnswers = false;
+        for (auto& waiting : std::exchange(w.world.translator->waiting, {}))
+            waiting.answer.resume("es:" + waiting.text);
+        w.settle();
+        EXPECT_EQ(focused(), child<QWidget>(v, "draft.retranslate")) << "back where the press was made";
         ASSERT_TRUE(tabTo("draft.play"));
         press(Qt::Key_Space);
         w.world.runtime.clock().advance(3.0);

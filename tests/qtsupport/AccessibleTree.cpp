@@ -41,7 +41,7 @@ void walk(QAccessibleInterface* element, QSet<QAccessibleInterface*>& seen, QStr
 
 }  // namespace
 
-QStringList unnamedFocusables(QWidget& root)
+std::string unnamedFocusables(QWidget& root)
 {
     QSet<QAccessibleInterface*> seen;
     QStringList unnamed;
@@ -51,7 +51,7 @@ QStringList unnamedFocusables(QWidget& root)
     for (QWidget* widget : root.findChildren<QWidget*>())
         if (widget->isVisible())
             walk(QAccessible::queryAccessibleInterface(widget), seen, unnamed);
-    return unnamed;
+    return unnamed.join(QLatin1Char('\n')).toStdString();
 }
 
 QString accessibleSummary(QWidget* widget)
