@@ -820,6 +820,8 @@ TEST_F(ContentViewTest, AWholeCallByKeyboardAloneWithTheFocusAlwaysMarked)
         const bool first = std::strcmp(language, "en") == 0;
         ASSERT_TRUE(pick(first ? "languageBar.their" : "languageBar.my", first ? "es" : "zh-Hans"));
         ASSERT_TRUE(pick(first ? "languageBar.my" : "languageBar.their", "en"));
+        EXPECT_EQ(ui::FocusRing::shownAround(), focused()) << "the picker keeps the focus after its change";
+        snapshot(*v.window(), QStringLiteral("ContentView"), QStringLiteral("focus-picker-%1").arg(language));
         // Space held on the talk button; the release sends the press, and
         // the key's repeats and a late release while the reply is prepared
         // and played (the button refusing holds) change nothing.
@@ -901,7 +903,8 @@ TEST_F(ContentViewTest, AWholeCallByKeyboardAloneWithTheFocusAlwaysMarked)
         EXPECT_EQ(ui::FocusRing::shownAround(), focused());
         press(Qt::Key_Escape);
         EXPECT_EQ(v.settingsView(), nullptr) << "Esc goes back to the call";
-        EXPECT_NE(focused(), nullptr);
+        ASSERT_NE(focused(), nullptr);
+        EXPECT_EQ(focused()->objectName(), "header.settings") << "back where the settings were opened";
         EXPECT_EQ(ui::FocusRing::shownAround(), focused());
         view.reset();
     }
