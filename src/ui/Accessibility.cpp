@@ -7,6 +7,7 @@
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QAccessibleWidget>
+#include <QComboBox>
 
 #include <cmath>
 
@@ -30,20 +31,23 @@ public:
     }
 };
 
-class PickerElement : public QAccessibleWidget {
+// A combo box is named by what it picks; Qt names it by its current item
+// here, which says nothing of what the box is for.
+class ComboElement : public QAccessibleWidget {
 public:
-    explicit PickerElement(LanguagePicker* picker) : QAccessibleWidget(picker, QAccessible::ComboBox)
+    explicit ComboElement(QComboBox* box) : QAccessibleWidget(box, QAccessible::ComboBox)
     {
         addControllingSignal(QStringLiteral("currentIndexChanged(int)"));
     }
 
     QString text(QAccessible::Text kind) const override
     {
-        auto* picker = static_cast<LanguagePicker*>(widget());
-        if (kind == QAccessible::Value)
-            return picker->shownText();
-        if (kind == QAccessible::Name && picker->accessibleName().isEmpty())
-            return picker->shownText();
+        auto* box = static_cast<QComboBox*>(widget());
+        if (kind == QAccessible::Value || (kind == QAccessible::Name && box->accessibleName().isEmpty())) {
+            if (auto* picker = qobject_cast<LanguagePicker*>(box))
+                return picker->shownText();
+            return box->currentText();
+        }
         return QAccessibleWidget::text(kind);
     }
 
@@ -51,7 +55,7 @@ public:
     {
         QAccessible::State state = QAccessibleWidget::state();
         state.expandable = true;
-        state.expanded = static_cast<LanguagePicker*>(widget())->view()->isVisible();
+        state.expanded = static_cast<QComboBox*>(widget())->view()->isVisible();
         return state;
     }
 
@@ -63,7 +67,7 @@ public:
     void doAction(const QString& action) override
     {
         if (action == showMenuAction() || action == pressAction())
-            static_cast<LanguagePicker*>(widget())->showPopup();
+            static_cast<QComboBox*>(widget())->showPopup();
         else
             QAccessibleWidget::doAction(action);
     }
@@ -153,8 +157,8 @@ QAccessibleInterface* elementFor(const QString&, QObject* object)
     }
     if (auto* button = qobject_cast<HoldButton*>(widget))
         return new HoldButtonElement(button);
-    if (auto* picker = qobject_cast<LanguagePicker*>(widget))
-        return new PickerElement(picker);
+    if (auto* box = qobject_cast<QComboBox*>(widget); box && !box->isEditable())
+        return new ComboElement(box);
     if (auto* bar = qobject_cast<LevelMeterBar*>(widget))
         return new LevelElement(bar);
     return nullptr;

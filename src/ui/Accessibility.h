@@ -7,8 +7,8 @@ class QWidget;
 namespace parlaro::ui::Accessibility {
 
 // Installs, once, what assistive technology reads from our own controls:
-// the language pickers are named by what they pick (a combo box is
-// otherwise named by its value here), the talk button says when it
+// combo boxes are named by what they pick (Qt names them by their value
+// here), the talk button says when it
 // refuses a hold while it keeps the focus, and level bars give their level.
 void install();
 

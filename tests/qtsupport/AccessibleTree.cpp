@@ -33,8 +33,15 @@ void walk(QAccessibleInterface* element, QSet<QAccessibleInterface*>& seen, QStr
     const QAccessible::State state = element->state();
     if (state.invisible)
         return;
-    if (state.focusable && element->text(QAccessible::Name).trimmed().isEmpty())
+    const QString name = element->text(QAccessible::Name);
+    if (state.focusable && name.trimmed().isEmpty())
         unnamed << describe(element);
+    // Named by its value (a combo box's current item) rather than by what
+    // it is, or not by the name it was given.
+    else if (auto* widget = qobject_cast<QWidget*>(element->object()); state.focusable && widget
+             && ((!widget->accessibleName().isEmpty() && name != widget->accessibleName())
+                 || (element->role() == QAccessible::ComboBox && name == element->text(QAccessible::Value))))
+        unnamed << describe(element) + QStringLiteral(" reads \"") + name + QLatin1Char('"');
     for (int i = 0; i < element->childCount(); ++i)
         walk(element->child(i), seen, unnamed);
 }
