@@ -766,6 +766,7 @@ TEST_F(ContentViewTest, AWholeCallByKeyboardAloneWithTheFocusAlwaysMarked)
     for (const char* id : {"es", "zh-Hans"})
         w.world.voices[id] = {{.id = id, .label = id, .quality = 2, .name = id, .language = id}};
     auto focused = [] { return QApplication::focusWidget(); };
+    auto focusName = [&] { return focused() ? focused()->objectName() : QString(); };
     auto key = [&](QEvent::Type type, int code, bool autoRepeat = false) {
         QKeyEvent event(type, code, Qt::NoModifier, code == Qt::Key_Space ? QStringLiteral(" ") : QString(),
                         autoRepeat);
@@ -821,7 +822,6 @@ TEST_F(ContentViewTest, AWholeCallByKeyboardAloneWithTheFocusAlwaysMarked)
         ASSERT_TRUE(pick(first ? "languageBar.their" : "languageBar.my", first ? "es" : "zh-Hans"));
         ASSERT_TRUE(pick(first ? "languageBar.my" : "languageBar.their", "en"));
         EXPECT_EQ(ui::FocusRing::shownAround(), focused()) << "the picker keeps the focus after its change";
-        snapshot(*v.window(), QStringLiteral("ContentView"), QStringLiteral("focus-picker-%1").arg(language));
         // Space held on the talk button; the release sends the press, and
         // the key's repeats and a late release while the reply is prepared
         // and played (the button refusing holds) change nothing.
@@ -858,7 +858,6 @@ TEST_F(ContentViewTest, AWholeCallByKeyboardAloneWithTheFocusAlwaysMarked)
         EXPECT_EQ(v.settingsView(), nullptr);
         EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
         EXPECT_EQ(model().typedText.get(), "");
-        EXPECT_FALSE(model().isHoldingToTalk.get());
         EXPECT_EQ(focused(), talk->button());
 
         // A typed draft, checked and played.
@@ -891,20 +890,13 @@ TEST_F(ContentViewTest, AWholeCallByKeyboardAloneWithTheFocusAlwaysMarked)
         press(Qt::Key_Space);
         EXPECT_EQ(v.settingsView()->page(), SettingsPage::history);
         ASSERT_TRUE(tabTo("history.row.view"));
-        snapshot(*v.window(), QStringLiteral("ContentView"), QStringLiteral("focus-historyrow-%1").arg(language));
         press(Qt::Key_Space);
-        auto* transcript = v.settingsView()->findChild<QAbstractItemView*>();
-        ASSERT_NE(transcript, nullptr);
-        ASSERT_TRUE(shown(transcript));
-        w.settle();
-        snapshot(*v.window(), QStringLiteral("ContentView"), QStringLiteral("focus-history-%1").arg(language));
-        ASSERT_NE(focused(), nullptr) << "the keyboard keeps its place";
-        EXPECT_EQ(focused()->objectName(), "history.row.view");
+        ASSERT_TRUE(shown(v.settingsView()->findChild<QAbstractItemView*>()));
+        EXPECT_EQ(focusName(), "history.row.view") << "the keyboard keeps its place";
         EXPECT_EQ(ui::FocusRing::shownAround(), focused());
         press(Qt::Key_Escape);
         EXPECT_EQ(v.settingsView(), nullptr) << "Esc goes back to the call";
-        ASSERT_NE(focused(), nullptr);
-        EXPECT_EQ(focused()->objectName(), "header.settings") << "back where the settings were opened";
+        EXPECT_EQ(focusName(), "header.settings") << "back where the settings were opened";
         EXPECT_EQ(ui::FocusRing::shownAround(), focused());
         view.reset();
     }

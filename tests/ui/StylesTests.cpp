@@ -218,9 +218,6 @@ TEST(Styles, TheFocusRingFollowsTheKeyboardAroundTheCapsule)
     QTest::mouseClick(field, Qt::LeftButton);
     world.settle();
     EXPECT_EQ(ui::FocusRing::shownAround(), field);
-    QTest::keyClick(field, Qt::Key_Tab, Qt::ShiftModifier);
-    world.settle();
-    EXPECT_EQ(ui::FocusRing::shownAround(), second);
 }
 
 TEST(Styles, MeterRowsSayQuietUpToTheThresholdAndShowSoundInTheirTextColour)
