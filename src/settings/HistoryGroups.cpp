@@ -391,9 +391,11 @@ void HistoryGroups::refreshRows(const std::vector<RowModel>& rows)
         exporting->setText(q(localized("导出")));
         PillButton* remove = sheetPill(row, QStringLiteral("history.row.delete"), false, Palette::alertRed());
         remove->setText(q(localized("删除")));
-        row->addTrailing(view);
-        row->addTrailing(exporting);
-        row->addTrailing(remove);
+        // Every row has the same three buttons: each says whose it is.
+        for (PillButton* pill : {view, exporting, remove}) {
+            pill->setAccessibleDescription(q(model.label));
+            row->addTrailing(pill);
+        }
         layout->addWidget(row);
         rt::Uuid id = model.id;
         connect(view, &QPushButton::clicked, this, [this, id] { toggle(id); });

@@ -717,6 +717,9 @@ TEST_F(ContentViewTest, EveryFocusableControlOnEveryScreenHasAName)
         open->click();
         w.settle();
         ASSERT_TRUE(shown(child<QWidget>(*v.settingsView(), "history.transcript")));
+        auto* rebuilt = child<QPushButton>(*v.settingsView(), "history.row.view");
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(rebuilt)->text(QAccessible::Description), "你好")
+            << "which conversation's button it is";
         EXPECT_EQ(unnamedFocusables(*v.window()), "") << "an open conversation";
     }
     // The sidebar's entries are page tabs, the one shown selected.
