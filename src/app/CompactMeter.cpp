@@ -37,6 +37,7 @@ CompactMeter::CompactMeter(const QString& symbol, const QString& title, std::sha
     bar_->setObjectName(QStringLiteral("compactMeter.bar"));
     bar_->setFixedWidth(72);
     bar_->setGlowHost(this);
+    bar_->setAccessibleName(title);
     row->addWidget(icon_);
     row->addWidget(title_);
     row->addWidget(bar_);
@@ -59,6 +60,7 @@ void CompactMeter::setLive(bool live)
 void CompactMeter::setTitle(const QString& title)
 {
     updates::setText(title_, title);
+    updates::setAccessibleName(bar_, title);
 }
 
 double CompactMeter::opacity() const

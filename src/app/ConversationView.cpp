@@ -45,6 +45,9 @@ ConversationView::ConversationView(std::shared_ptr<AppModel> model, QWidget* par
     setWidgetResizable(true);
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // It follows the newest lines by itself and holds nothing to operate:
+    // a Tab stop here would only be an empty one.
+    setFocusPolicy(Qt::NoFocus);
     viewport()->setAutoFillBackground(false);
     content_ = new QWidget();
     content_->setObjectName(QStringLiteral("conversation.content"));

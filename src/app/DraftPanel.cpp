@@ -217,6 +217,9 @@ void DraftPanel::refresh()
     const CallLanguage& my = m.myLanguage.get();
     const CallLanguage& their = m.theirLanguage.get();
 
+    // Named by their part, not by the language in their placeholders.
+    updates::setAccessibleName(source_, q(localized("原文")));
+    updates::setAccessibleName(target_, q(localized("译文")));
     updates::setText(sourceTag_, q(my.tag));
     updates::setText(targetTag_, q(their.tag));
     QString sourcePlaceholder = q(my.displayName());
@@ -235,9 +238,9 @@ void DraftPanel::refresh()
     if (target_->toPlainText() != english)
         target_->setPlainText(english);
 
-    updates::setEnabled(source_, !(speaking || translating || busy));
+    sourceFocus_.setEnabled(source_, !(speaking || translating || busy));
     updates::setText(retranslate_, q(localized("重新翻译")));
-    updates::setEnabled(retranslate_, !(speaking || translating || busy));
+    retranslateFocus_.setEnabled(retranslate_, !(speaking || translating || busy));
     updates::setVisible(target_, !translating);
     updates::setVisible(spinnerBox_, translating);
     updates::setEnabled(target_, !(speaking || m.isRecording.get()));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ui/CardBackground.h"
+#include "ui/FocusReturn.h"
 #include "ui/ViewBinding.h"
 
 #include <memory>
@@ -60,6 +61,9 @@ private:
     ui::PillButton* retranslate_;
     ui::PillButton* clear_;
     ui::PillButton* play_;
+    // Each control a press makes busy gets the focus back after.
+    ui::FocusReturn sourceFocus_;
+    ui::FocusReturn retranslateFocus_;
     std::unique_ptr<ui::ViewBinding> binding_;
 };
 

@@ -293,7 +293,9 @@ void FooterView::refresh()
     if (typed_->placeholderText() != placeholder)
         typed_->setPlaceholderText(placeholder);
     updates::setToolTip(typed_, q(refusal));
-    updates::setEnabled(typed_, refusal.empty() && !(speaking || m.isTranslatingDraft.get() || busy));
+    // The placeholder is a hint that goes as soon as one types, not a name.
+    updates::setAccessibleName(typed_, q(localized("打字说话")));
+    focusReturn_.setEnabled(typed_, refusal.empty() && !(speaking || m.isTranslatingDraft.get() || busy));
 
     // Quick phrases; the labels follow the interface language. Where none
     // can reach the other party's language here, none is offered, and the

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ui/FocusReturn.h"
 #include "ui/SystemSettings.h"
 #include "ui/ViewBinding.h"
 
@@ -88,6 +89,7 @@ private:
     QAction* confirm_;
     ui::PillButton* stop_;
     ui::PillButton* clear_;
+    ui::FocusReturn focusReturn_;
     std::unique_ptr<ui::ViewBinding> binding_;
 };
 

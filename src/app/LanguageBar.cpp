@@ -137,6 +137,7 @@ void LanguageBar::refresh()
     const bool hearMine = m.myEngine.get().has_value();
     const bool hearTheirs = m.theirEngine.get().has_value();
     updates::setToolTip(swap_, q(localized("互换两边的语言")));
+    updates::setAccessibleName(swap_, swap_->toolTip());
     // Swapped, the pair still works one way as long as either side can be
     // recognized.
     updates::setEnabled(swap_, hearMine || hearTheirs);
@@ -161,7 +162,7 @@ void LanguageBar::refresh()
     // neither what is wrong nor what still works.
     updates::setToolTip(warning_, q(warning));
     updates::setAccessibleName(warning_, q(warning));
-    updates::setEnabled(this, m.canChangeLanguage());
+    focusReturn_.setEnabled(this, m.canChangeLanguage());
 }
 
 }  // namespace parlaro::app

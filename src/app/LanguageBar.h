@@ -1,6 +1,7 @@
 #pragma once
 
 #include "speech/CallLanguage.h"
+#include "ui/FocusReturn.h"
 #include "ui/ViewBinding.h"
 
 #include <QWidget>
@@ -52,6 +53,7 @@ private:
     ui::PillButton* swap_;
     Spinner* spinner_;
     ui::SymbolView* warning_;
+    ui::FocusReturn focusReturn_;
     std::unique_ptr<ui::ViewBinding> binding_;
 };
 

@@ -23,6 +23,7 @@
 #include "ui/ViewBinding.h"
 #include "ui/WidgetUpdates.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -290,6 +291,8 @@ void HistoryGroups::refresh()
     updates::setVisible(listArea_, hasList);
 
     searchField_->setPlaceholderText(q(localized("搜索聊天记录")));
+    // The placeholder goes as soon as one types; the name stays.
+    updates::setAccessibleName(searchField_, searchField_->placeholderText());
     updates::setAccessibleName(clearSearch_, q(localized("清除搜索")));
     updates::setVisible(clearSearch_, !searchField_->text().isEmpty());
 
@@ -333,6 +336,8 @@ void HistoryGroups::refresh()
     if (auto* old = cleanup_->findChild<SidebarRow*>(QStringLiteral("history.cleanup.old"))) {
         old->setLabel(q(localized("删除旧记录")));
         old->setDetail(q(localized("删除最后一句早于这个天数的对话")));
+        // The field holds that number of days.
+        updates::setAccessibleName(days_, q(localized("删除最后一句早于这个天数的对话")));
     }
     if (auto* all = cleanup_->findChild<SidebarRow*>(QStringLiteral("history.cleanup.all")))
         all->setLabel(q(localized("删除全部记录")));
@@ -350,6 +355,17 @@ void HistoryGroups::refreshRows(const std::vector<RowModel>& rows)
     if (rows == builtRows_)
         return;
     builtRows_ = rows;
+    // A keyboard user who pressed a row's button stays on that button of
+    // the row as rebuilt, not wherever hiding the old one sent the focus.
+    QString focusedSession;
+    QString focusedControl;
+    for (QWidget* at = QApplication::focusWidget(); at && at != this; at = at->parentWidget()) {
+        if (at->objectName() == QLatin1String("history.row")) {
+            focusedSession = at->property("sessionId").toString();
+            focusedControl = QApplication::focusWidget()->objectName();
+            break;
+        }
+    }
     // Old rows may be running the click that got us here: let them go later.
     while (QLayoutItem* item = list_->contentLayout()->takeAt(0)) {
         if (QWidget* widget = item->widget()) {
@@ -376,17 +392,27 @@ void HistoryGroups::refreshRows(const std::vector<RowModel>& rows)
         exporting->setText(q(localized("导出")));
         PillButton* remove = sheetPill(row, QStringLiteral("history.row.delete"), false, Palette::alertRed());
         remove->setText(q(localized("删除")));
-        row->addTrailing(view);
-        row->addTrailing(exporting);
-        row->addTrailing(remove);
+        // Every row has the same three buttons: each says whose it is.
+        for (PillButton* pill : {view, exporting, remove}) {
+            pill->setAccessibleDescription(q(model.label));
+            row->addTrailing(pill);
+        }
         layout->addWidget(row);
         rt::Uuid id = model.id;
         connect(view, &QPushButton::clicked, this, [this, id] { toggle(id); });
         connect(exporting, &QPushButton::clicked, this, [this, id] { exportSession(id); });
         connect(remove, &QPushButton::clicked, this, [this, id] { deleteOne(id); });
-        if (model.open)
-            layout->addWidget(transcript());
+        if (model.open) {
+            QWidget* box = transcript();
+            // Named by the conversation it reads out.
+            if (auto* list = box->findChild<QWidget*>(QStringLiteral("history.transcript.list")))
+                list->setAccessibleName(q(model.label));
+            layout->addWidget(box);
+        }
         list_->contentLayout()->addWidget(holder);
+        if (!focusedSession.isEmpty() && holder->property("sessionId").toString() == focusedSession)
+            if (auto* control = holder->findChild<QWidget*>(focusedControl))
+                control->setFocus(Qt::OtherFocusReason);
     }
 }
 

@@ -57,6 +57,7 @@ MicCheckView::MicCheckView(std::shared_ptr<AppModel> model, QWidget* parent) : Q
     picker_ = new QComboBox(deviceSection_);
     picker_->setObjectName(QStringLiteral("micCheck.picker"));
     picker_->setFont(Look::font(13));
+    picker_->setAccessibleName(pickerTitle->text());
     pickerLine->addWidget(pickerTitle);
     pickerLine->addWidget(picker_, 1);
     devices->addLayout(pickerLine);

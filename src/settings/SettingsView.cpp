@@ -11,6 +11,7 @@
 #include "settings/UpdateModel.h"
 #include "settings/UpdatesGroups.h"
 #include "settings/VoiceGroups.h"
+#include "ui/Accessibility.h"
 #include "ui/Glow.h"
 #include "ui/Look.h"
 #include "ui/Palette.h"
@@ -116,7 +117,9 @@ SettingsView::SettingsView(std::shared_ptr<AppModel> model, std::shared_ptr<Upda
     : QWidget(parent), model_(std::move(model)), updates_(std::move(updates)), shortcuts_(shortcuts)
 {
     setObjectName(QStringLiteral("settings"));
-    setFocusPolicy(Qt::StrongFocus);
+    // A click on the page's background still lets Esc reach the view; Tab
+    // goes from control to control.
+    setFocusPolicy(Qt::ClickFocus);
     auto* outer = new QHBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->setSpacing(0);
@@ -129,6 +132,7 @@ SettingsView::SettingsView(std::shared_ptr<AppModel> model, std::shared_ptr<Upda
     QPalette sidebarPalette = sidebar->palette();
     sidebarPalette.setColor(QPalette::Window, Palette::paleGrey());
     sidebar->setPalette(sidebarPalette);
+    Accessibility::setRole(sidebar, QAccessible::PageTabList);
     auto* side = new QVBoxLayout(sidebar);
     side->setContentsMargins(12, 14, 12, 16);
     side->setSpacing(2);
@@ -154,6 +158,8 @@ SettingsView::SettingsView(std::shared_ptr<AppModel> model, std::shared_ptr<Upda
         auto* row = new QPushButton(sidebar);
         row->setObjectName(QStringLiteral("settings.row.%1").arg(index));
         row->setCheckable(true);
+        // Its title is a label inside it: the row itself has no text.
+        Accessibility::setRole(row, QAccessible::PageTab);
         row->setAutoExclusive(false);
         row->setFlat(true);
         row->setCursor(Qt::PointingHandCursor);
@@ -223,6 +229,8 @@ SettingsView::SettingsView(std::shared_ptr<AppModel> model, std::shared_ptr<Upda
     scroll_ = new QScrollArea(this);
     scroll_->setObjectName(QStringLiteral("settings.scroll"));
     scroll_->setFrameShape(QFrame::NoFrame);
+    // Tab scrolls each control it reaches into view; the area is no stop.
+    scroll_->setFocusPolicy(Qt::NoFocus);
     scroll_->setWidgetResizable(true);
     // The page keeps to the left of a wide window, on white to its edge.
     auto* area = new QWidget(scroll_);
@@ -264,11 +272,13 @@ void SettingsView::refresh()
 {
     updates::setText(back_, q(localized("返回通话")));
     updates::setText(heading_, q(localized("设置")));
+    updates::setAccessibleName(this, heading_->text());
     const std::string version = updates_->currentAppVersion();
     updates::setText(version_, q(localized("wenmora 版本 %@", version)));
     const SettingsPage current = page();
     for (std::size_t index = 0; index < pages.size(); ++index) {
         updates::setText(rowLabels_[index], q(localized(titleKey(pages[index]))));
+        updates::setAccessibleName(rows_[index], rowLabels_[index]->text());
         const bool shown = pages[index] == current;
         updates::setChecked(static_cast<QAbstractButton*>(rows_[index]), shown);
         symbols_[index]->setColor(shown ? Palette::violet() : Look::secondaryText());
@@ -347,6 +357,20 @@ void SettingsView::showPage(SettingsPage page)
         break;
     }
     pageLayout_->insertWidget(1, pageBody_);
+}
+
+void SettingsView::focusInEvent(QFocusEvent* event)
+{
+    // Handed the focus as the call screen gave way, the view passes it to
+    // the shown page's entry, where a keyboard user can go on from.
+    if (event->reason() != Qt::MouseFocusReason) {
+        const auto at = std::find(pages.begin(), pages.end(), page());
+        if (at != pages.end()) {
+            rows_[static_cast<std::size_t>(at - pages.begin())]->setFocus(Qt::OtherFocusReason);
+            return;
+        }
+    }
+    QWidget::focusInEvent(event);
 }
 
 void SettingsView::keyPressEvent(QKeyEvent* event)

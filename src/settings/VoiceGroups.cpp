@@ -148,6 +148,7 @@ void VoiceGroups::refresh()
 {
     playback_->setTitle(q(localized("播放")));
     headphonesRow_->setLabel(q(localized("耳机")));
+    updates::setAccessibleName(headphones_, headphonesRow_->labelWidget()->text());
     headphonesRow_->setDetail(q(localized("通话时对方的声音也从这里播放")));
     std::vector<std::pair<QString, QVariant>> outputs;
     for (const auto& device : model_->outputDevices()) {

@@ -2,6 +2,7 @@
 
 #include "ui/AppActivity.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -16,25 +17,49 @@ HoldButton::HoldButton(QWidget* parent) : QAbstractButton(parent)
 
 HoldButton::~HoldButton()
 {
+    destroying_ = true;
     endHold(true);
+    watchEvents(false);
 }
 
 void HoldButton::paintEvent(QPaintEvent*)
 {
 }
 
+void HoldButton::setHoldEnabled(bool enabled)
+{
+    if (holdEnabled_ == enabled)
+        return;
+    holdEnabled_ = enabled;
+    QAccessible::State changed;
+    changed.disabled = true;
+    QAccessibleStateChangeEvent event(this, changed);
+    QAccessible::updateAccessibility(&event);
+}
+
+void HoldButton::watchEvents(bool watch)
+{
+    if (filtering_ == watch)
+        return;
+    filtering_ = watch;
+    if (watch)
+        qApp->installEventFilter(this);
+    else
+        qApp->removeEventFilter(this);
+}
+
 void HoldButton::beginHold(bool usingKeyboard)
 {
-    if (!isEnabled() || holding_)
+    if (!isEnabled() || !holdEnabled_ || holding_)
         return;
     // Focus, so that Space and Esc reach the button and focus loss is seen.
     if (window())
         setFocus(usingKeyboard ? Qt::OtherFocusReason : Qt::MouseFocusReason);
     holding_ = true;
     usingKeyboard_ = usingKeyboard;
+    spaceStillDown_ = false;
     setDown(true);
-    qApp->installEventFilter(this);
-    filtering_ = true;
+    watchEvents(true);
     auto& activity = activity_ ? *activity_ : AppActivity::application();
     resignActive_ = activity.subscribeResignActive([this] { endHold(true); });
     if (onDown)
@@ -47,10 +72,9 @@ void HoldButton::endHold(bool cancelled)
         return;
     holding_ = false;
     setDown(false);
-    if (filtering_) {
-        qApp->removeEventFilter(this);
-        filtering_ = false;
-    }
+    // Cancelled with its key still down: the rest of that press is ours.
+    spaceStillDown_ = cancelled && usingKeyboard_ && !destroying_;
+    watchEvents(spaceStillDown_);
     resignActive_.reset();
     // The callback may replace the callbacks or hide the button: call a copy.
     auto callback = cancelled ? onCancel : onUp;
@@ -128,7 +152,21 @@ bool HoldButton::eventFilter(QObject* watched, QEvent* event)
 {
     // Widgets only: the window's own bookkeeping of the pressed button must
     // still see the release, or its implicit grab would outlive the hold.
-    if (!holding_ || !watched->isWidgetType())
+    if (!watched->isWidgetType())
+        return QAbstractButton::eventFilter(watched, event);
+    if (spaceStillDown_ && (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease)) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() != Qt::Key_Space)
+            return QAbstractButton::eventFilter(watched, event);
+        // A fresh press is a new one, for whoever has the focus.
+        const bool fresh = event->type() == QEvent::KeyPress && !key->isAutoRepeat();
+        if (fresh || (event->type() == QEvent::KeyRelease && !key->isAutoRepeat())) {
+            spaceStillDown_ = false;
+            watchEvents(holding_);
+        }
+        return !fresh;
+    }
+    if (!holding_)
         return QAbstractButton::eventFilter(watched, event);
     switch (event->type()) {
     case QEvent::ShortcutOverride: {

@@ -19,9 +19,16 @@ class AppActivity;
 // no other widget gets it), the Space release ends a keyboard hold, and Esc
 // cancels either (claimed at shortcut time, so no Esc shortcut fires).
 // Auto-repeated Space presses and releases (X11 fakes release/press pairs
-// while a key is held) are swallowed. Focus loss cancels a keyboard hold;
-// hiding, destroying and the application going inactive cancel any hold.
-// The button draws nothing: the control behind it does.
+// while a key is held) are swallowed, and so is the rest of a Space press
+// whose hold was cancelled, up to its release: a held key never reaches
+// another control. Focus loss cancels a keyboard hold; hiding, destroying
+// and the application going inactive cancel any hold.
+//
+// A button that may not start holds stays enabled and keeps the focus: a
+// disabled widget hands the focus on, and the Space still held would then
+// press whatever took it. It refuses holds instead, and says it is
+// unavailable to assistive technology. The button draws nothing: the
+// control behind it does.
 class HoldButton : public QAbstractButton {
     Q_OBJECT
 public:
@@ -36,6 +43,10 @@ public:
     void setAppActivity(AppActivity* activity) { activity_ = activity; }
 
     bool isHolding() const { return holding_; }
+
+    // Whether a new hold may start; a hold in progress ends as it would.
+    void setHoldEnabled(bool enabled);
+    bool isHoldEnabled() const { return holdEnabled_; }
 
     // Ends a hold in progress (onCancel or onUp); nothing without a hold.
     void endHold(bool cancelled);
@@ -53,10 +64,15 @@ protected:
 
 private:
     void beginHold(bool usingKeyboard);
+    void watchEvents(bool watch);
 
     bool holding_ = false;
     bool usingKeyboard_ = false;
     bool filtering_ = false;
+    bool holdEnabled_ = true;
+    // A keyboard hold ended while its Space is still down.
+    bool spaceStillDown_ = false;
+    bool destroying_ = false;
     AppActivity* activity_ = nullptr;
     rt::Subscription resignActive_;
 };

@@ -116,7 +116,7 @@ void HoldToTalkControl::setHoldEnabled(bool enabled)
     if (enabled_ == enabled)
         return;
     enabled_ = enabled;
-    updates::setEnabled(button_, enabled);
+    button_->setHoldEnabled(enabled);
     layoutContent();
     update();
 }

@@ -1,6 +1,8 @@
 #include "ui/Look.h"
 
 #include "speech/InterfaceLanguage.h"
+#include "ui/Accessibility.h"
+#include "ui/FocusRing.h"
 #include "ui/Palette.h"
 
 #include <QApplication>
@@ -121,6 +123,8 @@ void applyStyle(QApplication& app)
     app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     app.setPalette(lightPalette());
     app.setFont(font(13));
+    Accessibility::install();
+    FocusRing::install();
 }
 
 QFont font(double pixelSize, QFont::Weight weight)

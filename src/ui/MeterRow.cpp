@@ -38,6 +38,7 @@ MeterRow::MeterRow(const QString& title, std::shared_ptr<AudioMeters> meters, So
     bar_ = new LevelMeterBar(tint, this);
     bar_->setObjectName(QStringLiteral("meterRow.bar"));
     bar_->setGlowHost(this);
+    bar_->setAccessibleName(title);
     column->addWidget(bar_);
     binding_ = std::make_unique<ViewBinding>([this] { refresh(); });
 }

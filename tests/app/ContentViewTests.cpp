@@ -1,3 +1,4 @@
+#include "AccessibleTree.h"
 #include "CallScreenWorld.h"
 #include "StringTableFiles.h"
 #include "UiWorld.h"
@@ -23,11 +24,16 @@
 #include "speech/Localization.h"
 #include "support/ScratchMount.h"
 #include "support/TempDirectory.h"
+#include "ui/FocusRing.h"
 #include "ui/GroupNotice.h"
 #include "ui/HoldButton.h"
 #include "ui/HoldToTalkControl.h"
+#include "ui/Palette.h"
 
+#include <QAbstractItemView>
+#include <QAccessible>
 #include <QAction>
+#include <QComboBox>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -44,6 +50,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 namespace parlaro::test {
 namespace {
@@ -664,6 +671,239 @@ TEST_F(ContentViewTest, AFirstStartPromisesOnlyWhatThePairDoesHere)
     EXPECT_EQ(hint("conversation.hint.title"), "本机无法识别西班牙语，对方说话时这里不会出现字幕");
     EXPECT_EQ(hint("conversation.hint.detail"), "要说话时，按住下面的按钮说英语，松开后自动翻译成西班牙语播放给对方");
     EXPECT_TRUE(field->isEnabled());
+}
+
+// Whatever a keyboard can reach, a screen reader can name: the call screen
+// with a draft and a waiting history, each settings page, each sheet and
+// each notice.
+TEST_F(ContentViewTest, EveryFocusableControlOnEveryScreenHasAName)
+{
+    TempDirectory home;
+    ReadOnlyFolder readOnly(home / "History");
+    model().useHistory(ConversationHistory::make(home / "History", w.world.platform.defaults));
+    auto& v = open();
+    readOnly.setReadOnly(true);
+    ModelTestAccess::setEntries(
+        model(), {ConversationEntry{.original = "你好", .translated = "Hello", .time = rt::clock().date()}});
+    w.world.runtime.clock().advance(SessionFiling::saveDelay);
+    ModelTestAccess::set(model().hasDraft, true);
+    w.settle();
+    ASSERT_TRUE(shown(child<QWidget>(v, "callScreen.historyNotice")));
+    ASSERT_TRUE(shown(v.draftPanel()));
+    EXPECT_EQ(unnamedFocusables(*v.window()), "") << "call screen";
+    // What a screen reader hears of the controls it named by their value or
+    // not at all, and the meters with their level.
+    EXPECT_EQ(accessibleSummary(child<QWidget>(v, "languageBar.my")), "ComboBox: 我说 [中文]");
+    EXPECT_EQ(accessibleSummary(child<QWidget>(v, "languageBar.their")), "ComboBox: 对方说 [英语]");
+    EXPECT_EQ(accessibleSummary(child<QWidget>(v, "languageBar.swap")), "Button: 互换两边的语言");
+    EXPECT_EQ(accessibleSummary(child<QWidget>(v, "footer.typed")), "EditableText: 打字说话");
+    auto* meter = child<QWidget>(*child<QWidget>(v, "footer.meter.mic"), "compactMeter.bar");
+    EXPECT_EQ(accessibleSummary(meter), "ProgressBar: 我的麦克风 [0%]");
+    EXPECT_EQ(child<QWidget>(v, "conversation")->focusPolicy(), Qt::NoFocus) << "no empty Tab stop";
+    readOnly.setReadOnly(false);
+    w.world.runtime.clock().advance(SessionFiling::saveDelay);
+    w.settle();
+
+    for (SettingsPage page : settings::SettingsView::pages) {
+        model().openSettings(page);
+        w.settle();
+        ASSERT_TRUE(shown(v.settingsView()));
+        EXPECT_EQ(unnamedFocusables(*v.window()), "") << settings::SettingsView::titleKey(page);
+        if (page != SettingsPage::history)
+            continue;
+        // A saved conversation, opened.
+        auto* open = child<QPushButton>(*v.settingsView(), "history.row.view");
+        ASSERT_NE(open, nullptr);
+        open->click();
+        w.settle();
+        ASSERT_TRUE(shown(child<QWidget>(*v.settingsView(), "history.transcript")));
+        auto* rebuilt = child<QPushButton>(*v.settingsView(), "history.row.view");
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(rebuilt)->text(QAccessible::Description), "你好")
+            << "which conversation's button it is";
+        EXPECT_EQ(unnamedFocusables(*v.window()), "") << "an open conversation";
+    }
+    // The sidebar's entries are page tabs, the one shown selected.
+    auto* row = child<QWidget>(*v.settingsView(), "settings.row.6");
+    EXPECT_EQ(accessibleSummary(row), "PageTab: 运行状态");
+    EXPECT_TRUE(QAccessible::queryAccessibleInterface(row)->state().selected);
+    EXPECT_FALSE(
+        QAccessible::queryAccessibleInterface(child<QWidget>(*v.settingsView(), "settings.row.0"))->state().selected);
+    model().closeSettings();
+    w.settle();
+
+    for (auto* request : {&model().showInstallSheet, &model().showMicCheck, &model().showWizard}) {
+        ModelTestAccess::set(*request, true);
+        w.settle();
+        ASSERT_TRUE(shown(v.sheet()->dialog()));
+        EXPECT_EQ(unnamedFocusables(*v.sheet()->dialog()), "") << static_cast<int>(v.sheet()->page());
+        ModelTestAccess::set(*request, false);
+        w.settle();
+    }
+
+    ModelTestAccess::set(
+        model().pendingLanguageChange,
+        ModelTestAccess::PendingLanguageChange{*CallLanguage::find("ja"), *CallLanguage::find("en"), {"日语识别模型"}});
+    w.settle();
+    ASSERT_TRUE(shown(v.languageAlert()->box()));
+    EXPECT_EQ(unnamedFocusables(*v.languageAlert()->box()), "");
+    v.languageAlert()->cancelButton()->click();
+    model().showError("出错了");
+    w.settle();
+    ASSERT_NE(v.errorAlert()->box(), nullptr);
+    EXPECT_EQ(unnamedFocusables(*v.errorAlert()->box()), "");
+    v.errorAlert()->box()->accept();
+    w.settle();
+}
+
+// A whole call by keyboard alone: both languages picked, a press held on
+// Space, a typed draft sent, a saved conversation opened and closed, and
+// back to the call. Every step is reached by Tab, the focused control is
+// always the one the ring is drawn around, and the held key acts on
+// nothing but the talk button, also while the button refuses holds.
+TEST_F(ContentViewTest, AWholeCallByKeyboardAloneWithTheFocusAlwaysMarked)
+{
+    TempDirectory home;
+    model().useHistory(ConversationHistory::make(home / "History", w.world.platform.defaults));
+    w.world.speaker->speakSeconds = 2.0;
+    w.world.recorder->finalText = "早上好";
+    for (const char* id : {"es", "zh-Hans"})
+        w.world.voices[id] = {{.id = id, .label = id, .quality = 2, .name = id, .language = id}};
+    auto focused = [] { return QApplication::focusWidget(); };
+    auto focusName = [&] { return focused() ? focused()->objectName() : QString(); };
+    auto key = [&](QEvent::Type type, int code, bool autoRepeat = false) {
+        QKeyEvent event(type, code, Qt::NoModifier, code == Qt::Key_Space ? QStringLiteral(" ") : QString(),
+                        autoRepeat);
+        QApplication::sendEvent(focused(), &event);
+        w.settle();
+    };
+    auto press = [&](int code) {
+        QTest::keyClick(focused(), static_cast<Qt::Key>(code));
+        w.settle();
+    };
+    // Tabs forward until the named control has the focus, each stop marked.
+    auto tabTo = [&](const char* name) {
+        for (int step = 0; step < 60; ++step) {
+            QWidget* at = focused();
+            if (!at)
+                return false;
+            EXPECT_EQ(ui::FocusRing::shownAround(), at) << at->objectName().toStdString();
+            if (at->objectName() == QLatin1String(name))
+                return true;
+            press(Qt::Key_Tab);
+        }
+        return false;
+    };
+    for (const char* language : {"en", "ar"}) {
+        SCOPED_TRACE(language);
+        loadStringTables(w.world.platform.bundles, language);
+        InterfaceLanguage::set(language);
+        auto& v = open();
+        QApplication::setActiveWindow(&v);
+        w.settle();
+        // A keyboard user starts with a key.
+        QTest::keyClick(focused() ? focused() : &v, Qt::Key_Tab);
+        w.settle();
+
+        // Both languages, through the pickers' own lists.
+        auto pick = [&](const char* side, const char* id) {
+            if (!tabTo(side))
+                return false;
+            auto* picker = static_cast<QComboBox*>(focused());
+            press(Qt::Key_Space);
+            QWidget* list = QApplication::activePopupWidget();
+            if (!list)
+                return false;
+            const int wanted = picker->findData(QString::fromLatin1(id));
+            const int from = picker->view()->currentIndex().row();
+            for (int row = from; row != wanted; row += wanted > from ? 1 : -1)
+                QTest::keyClick(list->focusWidget(), wanted > from ? Qt::Key_Down : Qt::Key_Up);
+            QTest::keyClick(list->focusWidget(), Qt::Key_Return);
+            w.settle();
+            return QApplication::activePopupWidget() == nullptr;
+        };
+        const bool first = std::strcmp(language, "en") == 0;
+        ASSERT_TRUE(pick(first ? "languageBar.their" : "languageBar.my", first ? "es" : "zh-Hans"));
+        ASSERT_TRUE(pick(first ? "languageBar.my" : "languageBar.their", "en"));
+        EXPECT_EQ(ui::FocusRing::shownAround(), focused()) << "the picker keeps the focus after its change";
+        // Space held on the talk button; the release sends the press, and
+        // the key's repeats and a late release while the reply is prepared
+        // and played (the button refusing holds) change nothing.
+        ASSERT_TRUE(tabTo("holdToTalk.button"));
+        auto* talk = v.footer()->talk();
+        const std::size_t spokenBefore = w.world.speaker->spoken.size();
+        key(QEvent::KeyPress, Qt::Key_Space);
+        ASSERT_TRUE(model().isHoldingToTalk.get());
+        for (int i = 0; i < 5; ++i) {
+            key(QEvent::KeyRelease, Qt::Key_Space, true);
+            key(QEvent::KeyPress, Qt::Key_Space, true);
+        }
+        key(QEvent::KeyRelease, Qt::Key_Space);
+        EXPECT_FALSE(model().isHoldingToTalk.get());
+        w.world.runtime.clock().advance(0.5);
+        w.settle();
+        ASSERT_FALSE(talk->isHoldEnabled()) << "the reply is on its way";
+        EXPECT_EQ(focused(), talk->button());
+        EXPECT_EQ(ui::FocusRing::shownAround(), talk->button());
+        const QImage shot =
+            snapshot(*v.window(), QStringLiteral("ContentView"), QStringLiteral("focus-talk-%1").arg(language));
+        // The ring, in the accent colour, just outside the capsule's end.
+        const QPoint end = talk->button()->mapTo(v.window(), QPoint(0, talk->button()->height() / 2));
+        const QPoint ring = end + QPoint(end.x() > v.width() / 2 ? talk->button()->width() + 2 : -3, 0);
+        EXPECT_TRUE(near(shot.pixelColor(ring), ui::Palette::violet())) << shot.pixelColor(ring).name().toStdString();
+        // As X11 may deliver a held key: a release and a press not marked
+        // as repeats, then the real release.
+        key(QEvent::KeyPress, Qt::Key_Space);
+        key(QEvent::KeyPress, Qt::Key_Space, true);
+        key(QEvent::KeyRelease, Qt::Key_Space);
+        w.world.runtime.clock().advance(3.0);
+        w.settle();
+        EXPECT_EQ(w.world.speaker->spoken.size(), spokenBefore + 1);
+        EXPECT_EQ(v.settingsView(), nullptr);
+        EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+        EXPECT_EQ(model().typedText.get(), "");
+        EXPECT_EQ(focused(), talk->button());
+
+        // A typed draft, checked and played.
+        ASSERT_TRUE(tabTo("footer.typed"));
+        QTest::keyClicks(focused(), QStringLiteral("thanks"));
+        press(Qt::Key_Return);
+        ASSERT_TRUE(shown(v.draftPanel()));
+        ASSERT_TRUE(tabTo("draft.retranslate"));
+        w.world.translator->holdAnswers = true;
+        press(Qt::Key_Space);
+        ASSERT_TRUE(model().isTranslatingDraft.get());
+        w.world.translator->holdAnswers = false;
+        for (auto& waiting : std::exchange(w.world.translator->waiting, {}))
+            waiting.answer.resume("es:" + waiting.text);
+        w.settle();
+        EXPECT_EQ(focused(), child<QWidget>(v, "draft.retranslate")) << "back where the press was made";
+        ASSERT_TRUE(tabTo("draft.play"));
+        press(Qt::Key_Space);
+        w.world.runtime.clock().advance(3.0);
+        w.settle();
+        EXPECT_EQ(w.world.speaker->spoken.size(), spokenBefore + 2);
+
+        // The conversation, saved, opened from the history and closed.
+        w.world.runtime.clock().advance(SessionFiling::saveDelay);
+        w.settle();
+        ASSERT_TRUE(tabTo("header.settings"));
+        press(Qt::Key_Space);
+        ASSERT_NE(v.settingsView(), nullptr);
+        ASSERT_TRUE(tabTo("settings.row.4"));
+        press(Qt::Key_Space);
+        EXPECT_EQ(v.settingsView()->page(), SettingsPage::history);
+        ASSERT_TRUE(tabTo("history.row.view"));
+        press(Qt::Key_Space);
+        ASSERT_TRUE(shown(v.settingsView()->findChild<QAbstractItemView*>()));
+        EXPECT_EQ(focusName(), "history.row.view") << "the keyboard keeps its place";
+        EXPECT_EQ(ui::FocusRing::shownAround(), focused());
+        press(Qt::Key_Escape);
+        EXPECT_EQ(v.settingsView(), nullptr) << "Esc goes back to the call";
+        EXPECT_EQ(focusName(), "header.settings") << "back where the settings were opened";
+        EXPECT_EQ(ui::FocusRing::shownAround(), focused());
+        view.reset();
+    }
+    InterfaceLanguage::set("zh-Hans");
 }
 
 }  // namespace

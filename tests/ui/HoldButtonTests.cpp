@@ -3,6 +3,7 @@
 #include "ui/HoldButton.h"
 #include "ui/HoldToTalkControl.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -228,9 +229,46 @@ TEST(HoldButton, DisabledStartsNothingButARunningHoldStillEnds)
     w.key(w.button, QEvent::KeyPress, Qt::Key_Space);
     w.control->setHoldEnabled(false);
     EXPECT_EQ(w.calls.cancel, 0) << "losing focus by being disabled is no cancel";
-    w.key(w.window.focusWidget() ? w.window.focusWidget() : &w.window, QEvent::KeyRelease, Qt::Key_Space);
+    // The focus stays, so the held key's repeats and release reach no
+    // other control, and the refusal is what a screen reader hears.
+    EXPECT_EQ(QApplication::focusWidget(), w.button);
+    EXPECT_TRUE(QAccessible::queryAccessibleInterface(w.button)->state().disabled);
+    w.key(QApplication::focusWidget(), QEvent::KeyPress, Qt::Key_Space, true);
+    w.key(QApplication::focusWidget(), QEvent::KeyRelease, Qt::Key_Space);
     EXPECT_EQ(w.calls.up, 2);
     EXPECT_EQ(w.calls.cancel, 0);
+    // Refusing, a whole Space press is swallowed and starts nothing.
+    w.key(w.button, QEvent::KeyPress, Qt::Key_Space);
+    w.key(w.button, QEvent::KeyRelease, Qt::Key_Space);
+    EXPECT_EQ(w.calls.down, 2);
+    EXPECT_EQ(QApplication::focusWidget(), w.button);
+    w.control->setHoldEnabled(true);
+    EXPECT_FALSE(QAccessible::queryAccessibleInterface(w.button)->state().disabled);
+}
+
+// A keyboard hold cancelled with its key still down: the rest of that
+// press (repeats, the release) types and presses nothing elsewhere, and
+// the next press is an ordinary one.
+TEST(HoldButton, TheRestOfACancelledSpacePressReachesNoOtherControl)
+{
+    test::UiWorld world;
+    Window w(world);
+    w.button->setFocus();
+    w.key(w.button, QEvent::KeyPress, Qt::Key_Space);
+    QTest::keyClick(w.button, Qt::Key_Escape);
+    ASSERT_EQ(w.calls.cancel, 1);
+    w.field->setFocus();
+    for (int i = 0; i < 3; ++i) {
+        w.key(w.field, QEvent::KeyRelease, Qt::Key_Space, true);
+        w.key(w.field, QEvent::KeyPress, Qt::Key_Space, true);
+    }
+    w.key(w.field, QEvent::KeyRelease, Qt::Key_Space);
+    EXPECT_EQ(w.field->text(), QString());
+    QTest::keyClick(w.field, Qt::Key_Space);
+    w.key(w.field, QEvent::KeyPress, Qt::Key_Space, true);
+    EXPECT_EQ(w.field->text(), QStringLiteral("  ")) << "the key is the field's again";
+    EXPECT_EQ(w.calls.down, 1);
+    EXPECT_EQ(w.calls.up, 0);
 }
 
 TEST(HoldButton, ThroughTheWindowAReleaseElsewhereEndsTheHoldAndLaterClicksAreOrdinary)

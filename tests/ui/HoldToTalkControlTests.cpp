@@ -98,7 +98,9 @@ TEST(HoldToTalkControl, DrawsTheGradientAndDimsWhenDisabled)
                static_cast<int>(255 + (0xF4 - 255) * 0.45 + 0.5));
     EXPECT_TRUE(test::near(faded, expected)) << faded.name().toStdString();
     EXPECT_NE(faded, white);
-    EXPECT_FALSE(control.button()->isEnabled());
+    // Dimmed, it refuses holds yet stays enabled, so it keeps the focus.
+    EXPECT_FALSE(control.button()->isHoldEnabled());
+    EXPECT_TRUE(control.button()->isEnabled());
 
     // Right to left the gradient runs the other way.
     control.setHoldEnabled(true);

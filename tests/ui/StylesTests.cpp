@@ -3,6 +3,7 @@
 #include "audio/AudioMeters.h"
 #include "speech/InterfaceLanguage.h"
 #include "ui/CardBackground.h"
+#include "ui/FocusRing.h"
 #include "ui/Glow.h"
 #include "ui/Icons.h"
 #include "ui/InterfaceFontFollower.h"
@@ -22,9 +23,11 @@
 #include <QGlyphRun>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QRawFont>
 #include <QStyle>
+#include <QTest>
 #include <QTextLayout>
 #include <QVBoxLayout>
 
@@ -170,6 +173,51 @@ TEST(Styles, LevelBarFillsFromNothingToTheWholeTrack)
     EXPECT_TRUE(test::near(full.pixelColor(94, 4), ui::Palette::violet(), 12));
     bar.setLevel(1.6f);
     EXPECT_EQ(bar.fillRect().width(), 100.0);
+    // A screen reader hears the level as a whole percentage.
+    bar.setAccessibleName(QStringLiteral("我的麦克风"));
+    bar.setLevel(0.426f);
+    QAccessibleInterface* read = QAccessible::queryAccessibleInterface(&bar);
+    EXPECT_EQ(read->role(), QAccessible::ProgressBar);
+    EXPECT_EQ(read->text(QAccessible::Name), QStringLiteral("我的麦克风"));
+    EXPECT_EQ(read->text(QAccessible::Value), QStringLiteral("43%"));
+    ASSERT_NE(read->valueInterface(), nullptr);
+    EXPECT_EQ(read->valueInterface()->currentValue().toInt(), 43);
+}
+
+// The ring shows where the keyboard is: around a pill's capsule, not its
+// glow room; not after a click on a button, whose place the mouse user
+// knows; always on a text field.
+TEST(Styles, TheFocusRingFollowsTheKeyboardAroundTheCapsule)
+{
+    test::UiWorld world;
+    QWidget window;
+    auto* row = new QHBoxLayout(&window);
+    auto* first = new ui::PillButton(QStringLiteral("开始"), &window);
+    auto* second = new ui::PillButton(QStringLiteral("停止"), &window);
+    auto* field = new QLineEdit(&window);
+    row->addWidget(first);
+    row->addWidget(second);
+    row->addWidget(field);
+    window.show();
+    QApplication::setActiveWindow(&window);
+    first->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(first, Qt::Key_Shift);
+    world.settle();
+    EXPECT_EQ(ui::FocusRing::shownAround(), first);
+    const QImage shot = window.grab().toImage();
+    const QRect body = first->capsuleRect().translated(first->pos());
+    EXPECT_TRUE(test::near(shot.pixelColor(body.left() - 3, body.center().y()), ui::Palette::violet()))
+        << shot.pixelColor(body.left() - 3, body.center().y()).name().toStdString();
+    EXPECT_FALSE(test::near(shot.pixelColor(body.left() - 7, body.center().y()), ui::Palette::violet()))
+        << "the glow's room stays clear";
+
+    QTest::mouseClick(second, Qt::LeftButton, {}, second->capsuleRect().center());
+    world.settle();
+    EXPECT_EQ(QApplication::focusWidget(), second);
+    EXPECT_EQ(ui::FocusRing::shownAround(), nullptr);
+    QTest::mouseClick(field, Qt::LeftButton);
+    world.settle();
+    EXPECT_EQ(ui::FocusRing::shownAround(), field);
 }
 
 TEST(Styles, MeterRowsSayQuietUpToTheThresholdAndShowSoundInTheirTextColour)
