@@ -353,7 +353,7 @@ void HoldToTalkControl::changeEvent(QEvent* event)
 
 bool HoldToTalkControl::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == button_ && event->type() == QEvent::MouseButtonPress && !button_->isEnabled()
+    if (watched == button_ && event->type() == QEvent::MouseButtonPress && !button_->isHoldEnabled()
         && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton && onRefusedPress_) {
         onRefusedPress_();
         return true;
