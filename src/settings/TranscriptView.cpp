@@ -3,6 +3,7 @@
 #include "speech/Localization.h"
 #include "ui/Look.h"
 #include "ui/Palette.h"
+#include "ui/Screenful.h"
 #include "ui/Text.h"
 
 #include <QApplication>
@@ -11,7 +12,6 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyle>
-#include <QTextBoundaryFinder>
 #include <QTimerEvent>
 
 #include <algorithm>
@@ -60,24 +60,7 @@ QString TranscriptModel::header(int row) const
 QString TranscriptModel::shown(int row, const std::string& text) const
 {
     const auto found = screenfuls_.find(row);
-    const qsizetype limit = screenful * (found == screenfuls_.end() ? 1 : found->second);
-    // Only the part shown is converted: a UTF-8 character is at most three
-    // bytes a UTF-16 unit, so this many bytes hold more than the limit.
-    const std::size_t bytes = static_cast<std::size_t>(limit + 8) * 3;
-    if (text.size() <= bytes) {
-        QString whole = q(text);
-        if (whole.size() <= limit)
-            return whole;
-    }
-    const QString part =
-        QString::fromUtf8(text.data(), static_cast<qsizetype>(std::min(text.size(), bytes))).left(limit + 8);
-    // Cut between characters as the user sees them, never inside one.
-    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, part);
-    graphemes.setPosition(limit);
-    if (!graphemes.isAtBoundary())
-        graphemes.toPreviousBoundary();
-    const qsizetype end = graphemes.position() > 0 ? graphemes.position() : limit;
-    return part.left(end) + QChar(0x2026);
+    return screenfulsOf(text, found == screenfuls_.end() ? 1 : found->second);
 }
 
 bool TranscriptModel::isCut(int row) const

@@ -27,16 +27,11 @@ public:
     using Entries = std::shared_ptr<const std::vector<ConversationEntry>>;
     TranscriptModel(Entries entries, LocaleContext dates, QObject* parent = nullptr);
 
-    // What a row shows of a text at first, in UTF-16 units: a screenful of
-    // the widest window. Laying out a text costs its length, and one sentence
-    // of a million characters would hold the program for seconds.
-    static constexpr qsizetype screenful = 2000;
-
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
     // Who spoke and when; the translation where it differs from the original.
-    // The texts as shown: cut after as many screenfuls as were asked for,
-    // ending in "…".
+    // The texts as shown: cut after as many screenfuls as were asked for
+    // (see ui::screenfulsOf).
     QString header(int row) const;
     QString original(int row) const;
     QString translated(int row) const;

@@ -16,6 +16,7 @@
 #include "ui/PersistentSwitch.h"
 #include "ui/PillButton.h"
 #include "ui/RowDivider.h"
+#include "ui/Screenful.h"
 #include "ui/SidebarGroup.h"
 #include "ui/SidebarRow.h"
 
@@ -360,7 +361,7 @@ TEST(HistoryGroups, ALongTranscriptIsReadInTheBackgroundAndScrolls)
 
     // The endless one shows a screenful within its own row, the rest a
     // screenful at a time on demand, and copies whole.
-    const auto screenful = settings::TranscriptModel::screenful;
+    const auto screenful = ui::screenfulLength;
     EXPECT_TRUE(rows.original(3).endsWith(QChar(0x2026)));
     EXPECT_LE(rows.original(3).size(), screenful + 1);
     EXPECT_LT(height(3), settings::TranscriptView::maxHeight);
