@@ -6,16 +6,26 @@ namespace parlaro::ConversationExport {
 
 namespace {
 
-std::string speakerLabel(ConversationEntry::Side side)
+// Entries made between two reports of progress: a check costs nothing
+// beside them, and a stop is heard within milliseconds.
+constexpr std::size_t progressStep = 500;
+
+const std::string& speakerLabel(ConversationEntry::Side side, const Labels& labels)
 {
-    return side == ConversationEntry::Side::me ? localized("我") : localized("对方");
+    return side == ConversationEntry::Side::me ? labels.me : labels.them;
 }
 
-std::string languageNameOf(const std::optional<std::string>& id, const LanguageNamer& languageName)
+std::optional<std::string> languageNameOf(const std::optional<std::string>& id, const Labels& labels)
 {
     if (!id)
-        return {};
-    return languageName(*id).value_or(std::string());
+        return std::nullopt;
+    auto found = labels.languages.find(*id);
+    return found == labels.languages.end() ? std::nullopt : found->second;
+}
+
+bool goesOn(const Progress& progress, std::size_t done)
+{
+    return !progress || done % progressStep != 0 || progress(done);
 }
 
 std::string quoted(const std::string& field)
@@ -64,29 +74,45 @@ std::string defaultFileName(rt::Date date, const LocaleContext& context)
     return "Parlaro " + DateFormats::pattern(date, "yyyy-MM-dd HH.mm", context);
 }
 
+Labels labels(const std::vector<ConversationEntry>& entries, const LanguageNamer& languageName)
+{
+    Labels made{.me = localized("我"),
+                .them = localized("对方"),
+                .columns = {localized("时间"), localized("说话方"), localized("原文语言"), localized("原文"),
+                            localized("译文语言"), localized("译文")},
+                .languages = {}};
+    for (const auto& entry : entries) {
+        for (const auto& id : {entry.originalLanguage, entry.translatedLanguage}) {
+            if (id && !made.languages.contains(*id))
+                made.languages.emplace(*id, languageName(*id));
+        }
+    }
+    return made;
+}
+
 std::string text(const std::vector<ConversationEntry>& entries, const std::string& header, const LocaleContext& context,
                  const LanguageNamer& languageName)
 {
-    std::vector<std::string> lines{header, ""};
-    for (const auto& entry : entries) {
+    return text(entries, header, context, labels(entries, languageName), {});
+}
+
+std::string text(const std::vector<ConversationEntry>& entries, const std::string& header, const LocaleContext& context,
+                 const Labels& labels, const Progress& progress)
+{
+    std::string joined = header + "\n";
+    for (std::size_t done = 0; done < entries.size(); ++done) {
+        if (!goesOn(progress, done))
+            return joined;
+        const ConversationEntry& entry = entries[done];
         std::string heading =
             DateFormats::styled(entry.time, DateFormats::Style::none, DateFormats::Style::mediumStyle, context) + "  "
-            + speakerLabel(entry.side);
-        if (entry.originalLanguage) {
-            if (auto name = languageName(*entry.originalLanguage))
-                heading = bracketed(heading, *name);
-        }
-        lines.push_back(std::move(heading));
-        lines.push_back(entry.original);
+            + speakerLabel(entry.side, labels);
+        if (auto name = languageNameOf(entry.originalLanguage, labels))
+            heading = bracketed(heading, *name);
+        joined += "\n" + heading + "\n" + entry.original;
         if (!entry.translated.empty() && entry.translated != entry.original)
-            lines.push_back(entry.translated);
-        lines.emplace_back();
-    }
-    std::string joined;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (i)
-            joined.push_back('\n');
-        joined += lines[i];
+            joined += "\n" + entry.translated;
+        joined += "\n";
     }
     return joined;
 }
@@ -94,14 +120,22 @@ std::string text(const std::vector<ConversationEntry>& entries, const std::strin
 std::string csv(const std::vector<ConversationEntry>& entries, const LocaleContext& context,
                 const LanguageNamer& languageName)
 {
+    return csv(entries, context, labels(entries, languageName), {});
+}
+
+std::string csv(const std::vector<ConversationEntry>& entries, const LocaleContext& context, const Labels& labels,
+                const Progress& progress)
+{
     std::string out = "\xEF\xBB\xBF";
-    out += record({localized("时间"), localized("说话方"), localized("原文语言"), localized("原文"),
-                   localized("译文语言"), localized("译文")});
+    out += record(labels.columns);
     out += "\r\n";
-    for (const auto& entry : entries) {
-        out += record({DateFormats::internetDateTime(entry.time, context), speakerLabel(entry.side),
-                       languageNameOf(entry.originalLanguage, languageName), entry.original,
-                       languageNameOf(entry.translatedLanguage, languageName), entry.translated});
+    for (std::size_t done = 0; done < entries.size(); ++done) {
+        if (!goesOn(progress, done))
+            return out;
+        const ConversationEntry& entry = entries[done];
+        out += record({DateFormats::internetDateTime(entry.time, context), speakerLabel(entry.side, labels),
+                       languageNameOf(entry.originalLanguage, labels).value_or(std::string()), entry.original,
+                       languageNameOf(entry.translatedLanguage, labels).value_or(std::string()), entry.translated});
         out += "\r\n";
     }
     return out;
