@@ -23,6 +23,21 @@ std::optional<std::string> languageNameOf(const std::optional<std::string>& id, 
     return found == labels.languages.end() ? std::nullopt : found->second;
 }
 
+// Where the text and the aside go in Labels::bracketed: characters no
+// heading or language name holds.
+constexpr std::string_view textMark = "\x1E";
+constexpr std::string_view asideMark = "\x1F";
+
+std::string bracketedWith(const Labels& labels, const std::string& text, const std::string& aside)
+{
+    std::string shown = labels.bracketed;
+    if (auto at = shown.find(textMark); at != std::string::npos)
+        shown.replace(at, textMark.size(), text);
+    if (auto at = shown.find(asideMark); at != std::string::npos)
+        shown.replace(at, asideMark.size(), aside);
+    return shown;
+}
+
 bool goesOn(const Progress& progress, std::size_t done)
 {
     return !progress || done % progressStep != 0 || progress(done);
@@ -80,7 +95,8 @@ Labels labels(const std::vector<ConversationEntry>& entries, const LanguageNamer
                 .them = localized("对方"),
                 .columns = {localized("时间"), localized("说话方"), localized("原文语言"), localized("原文"),
                             localized("译文语言"), localized("译文")},
-                .languages = {}};
+                .languages = {},
+                .bracketed = bracketed(std::string(textMark), std::string(asideMark))};
     for (const auto& entry : entries) {
         for (const auto& id : {entry.originalLanguage, entry.translatedLanguage}) {
             if (id && !made.languages.contains(*id))
@@ -99,16 +115,16 @@ std::string text(const std::vector<ConversationEntry>& entries, const std::strin
 std::string text(const std::vector<ConversationEntry>& entries, const std::string& header, const LocaleContext& context,
                  const Labels& labels, const Progress& progress)
 {
+    const auto timeOfDay =
+        DateFormats::Formatter::styled(DateFormats::Style::none, DateFormats::Style::mediumStyle, context);
     std::string joined = header + "\n";
     for (std::size_t done = 0; done < entries.size(); ++done) {
         if (!goesOn(progress, done))
             return joined;
         const ConversationEntry& entry = entries[done];
-        std::string heading =
-            DateFormats::styled(entry.time, DateFormats::Style::none, DateFormats::Style::mediumStyle, context) + "  "
-            + speakerLabel(entry.side, labels);
+        std::string heading = timeOfDay(entry.time) + "  " + speakerLabel(entry.side, labels);
         if (auto name = languageNameOf(entry.originalLanguage, labels))
-            heading = bracketed(heading, *name);
+            heading = bracketedWith(labels, heading, *name);
         joined += "\n" + heading + "\n" + entry.original;
         if (!entry.translated.empty() && entry.translated != entry.original)
             joined += "\n" + entry.translated;
@@ -126,6 +142,7 @@ std::string csv(const std::vector<ConversationEntry>& entries, const LocaleConte
 std::string csv(const std::vector<ConversationEntry>& entries, const LocaleContext& context, const Labels& labels,
                 const Progress& progress)
 {
+    const auto when = DateFormats::Formatter::internetDateTime(context);
     std::string out = "\xEF\xBB\xBF";
     out += record(labels.columns);
     out += "\r\n";
@@ -133,7 +150,7 @@ std::string csv(const std::vector<ConversationEntry>& entries, const LocaleConte
         if (!goesOn(progress, done))
             return out;
         const ConversationEntry& entry = entries[done];
-        out += record({DateFormats::internetDateTime(entry.time, context), speakerLabel(entry.side, labels),
+        out += record({when(entry.time), speakerLabel(entry.side, labels),
                        languageNameOf(entry.originalLanguage, labels).value_or(std::string()), entry.original,
                        languageNameOf(entry.translatedLanguage, labels).value_or(std::string()), entry.translated});
         out += "\r\n";

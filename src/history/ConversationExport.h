@@ -39,6 +39,9 @@ struct Labels {
     std::string them;
     std::vector<std::string> columns;
     std::map<std::string, std::optional<std::string>, std::less<>> languages;
+    // How the language writes a text with an aside in brackets, with marks
+    // where the two go.
+    std::string bracketed;
 };
 Labels labels(const std::vector<ConversationEntry>& entries, const LanguageNamer& languageName = callLanguageName);
 
