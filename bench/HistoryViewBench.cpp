@@ -2,17 +2,23 @@
 // page in a scrolling window, a click on "View", then the event loop until
 // the transcript is laid out. Reports the time to that point, the longest
 // the main thread was held at once on the way (one turn of the executor or
-// of the event loop), and the memory the process holds once it shows.
+// of the event loop), and the memory the process holds once it shows. The
+// same for a conversation with one endless sentence, and for exporting one.
 
 #include "history/ConversationHistory.h"
 #include "model/SettingsWriter.h"
 #include "platform/sim/SimPlatform.h"
 #include "runtime/SystemRuntime.h"
+#include "settings/ExportPanel.h"
 #include "settings/HistoryGroups.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFile>
+#include <QPointer>
+#include <QProgressDialog>
 #include <QScrollArea>
+#include <QTimer>
 #include <QVariant>
 
 #include <benchmark/benchmark.h>
@@ -71,27 +77,36 @@ public:
         std::error_code error;
         fs::remove_all(root_, error);
     }
-    const fs::path& folder(int sentences, SettingsStore& defaults)
+    // With `longSentence`, the second sentence is that many characters long.
+    const fs::path& folder(int sentences, SettingsStore& defaults, std::size_t longSentence = 0)
     {
-        auto found = folders_.find(sentences);
+        const std::string name = std::to_string(sentences) + "-" + std::to_string(longSentence);
+        auto found = folders_.find(name);
         if (found != folders_.end())
             return found->second;
-        const fs::path folder = root_ / std::to_string(sentences);
+        const fs::path folder = root_ / name;
         // Written by a child process, so the memory of writing it is not
         // counted as the memory of showing it.
         const pid_t child = ::fork();
         if (child == 0) {
-            write(folder, sentences, defaults);
+            write(folder, sentences, defaults, longSentence);
             ::_exit(0);
         }
         int status = 0;
         if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
             std::abort();
-        return folders_.emplace(sentences, folder).first->second;
+        return folders_.emplace(name, folder).first->second;
+    }
+
+    // A scratch folder of its own for what a benchmark writes.
+    fs::path scratch(const std::string& name)
+    {
+        fs::create_directories(root_ / "scratch");
+        return root_ / "scratch" / name;
     }
 
 private:
-    static void write(const fs::path& folder, int sentences, SettingsStore& defaults)
+    static void write(const fs::path& folder, int sentences, SettingsStore& defaults, std::size_t longSentence)
     {
         auto history = ConversationHistory::make(folder, defaults);
         ConversationSession session;
@@ -110,6 +125,12 @@ private:
                 .originalLanguage = me ? "zh-Hans" : "en",
                 .translatedLanguage = me ? "en" : "zh-Hans"});
         }
+        if (longSentence > 0 && sentences > 1) {
+            std::string& endless = session.entries[1].original;
+            endless.clear();
+            while (endless.size() < longSentence)
+                endless += "endless ";
+        }
         if (history->save(session))
             std::abort();
     }
@@ -122,7 +143,7 @@ private:
         root_ = pattern;
     }
     fs::path root_;
-    std::map<int, fs::path> folders_;
+    std::map<std::string, fs::path> folders_;
 };
 
 // The page in a window of the settings' size, turning the executor and the
@@ -136,10 +157,10 @@ struct Window {
     settings::HistoryGroups* page;
     double longestTurn = 0;
 
-    Window(rt::SystemRuntime& runtime, int sentences) : runtime(runtime)
+    Window(rt::SystemRuntime& runtime, int sentences, std::size_t longSentence = 0) : runtime(runtime)
     {
-        history =
-            ConversationHistory::make(Conversations::shared().folder(sentences, platform.defaults), platform.defaults);
+        history = ConversationHistory::make(Conversations::shared().folder(sentences, platform.defaults, longSentence),
+                                            platform.defaults);
         page = new settings::HistoryGroups(history, settings, LocaleContext{"en_US", "UTC"});
         area.setWidgetResizable(true);
         area.setWidget(page);
@@ -149,6 +170,7 @@ struct Window {
     }
 
     QAbstractButton* view() { return page->findChild<QAbstractButton*>(QStringLiteral("history.row.view")); }
+    QAbstractButton* exporting() { return page->findChild<QAbstractButton*>(QStringLiteral("history.row.export")); }
 
     // Whether the transcript is laid out: a view that says nothing of it is
     // laid out once it exists and the event loop has run past it.
@@ -213,5 +235,100 @@ BENCHMARK(BM_HistoryView)
     ->UseManualTime()
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
+
+// Opening a conversation of three sentences whose second is this many
+// characters long.
+void BM_HistoryViewLongSentence(benchmark::State& state)
+{
+    application();
+    rt::SystemRuntime runtime;
+    double longest = 0;
+    for (auto _ : state) {
+        Window window(runtime, 3, static_cast<std::size_t>(state.range(0)));
+        window.longestTurn = 0;
+        const auto start = Clock::now();
+        window.view()->click();
+        window.turnUntil([&] { return window.shown(); });
+        for (int turn = 0; turn < 3; ++turn)
+            window.turnUntil([first = true]() mutable { return !std::exchange(first, false); });
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+        longest = std::max(longest, window.longestTurn);
+    }
+    state.counters["longest_block_ms"] = longest * 1000;
+}
+BENCHMARK(BM_HistoryViewLongSentence)
+    ->Arg(1000000)
+    ->Arg(10000000)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+// A save dialog that the user answers at once with `path`.
+struct AnsweredDialog final : settings::SaveDialog {
+    explicit AnsweredDialog(QString path) : path(std::move(path)) {}
+    void open(QWidget*, const QString&, const QStringList&, const QString&) override
+    {
+        QTimer::singleShot(0, [this] {
+            if (auto finished = onFinished)
+                finished(path);
+        });
+    }
+    QString fileName() const override { return path; }
+    void setFileName(const QString&) override {}
+    QString path;
+};
+
+QWidget* exportProgress()
+{
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (window->objectName() == QStringLiteral("export.progress"))
+            return window;
+    return nullptr;
+}
+
+// Exporting a saved conversation from the history page as text, the dialog
+// answered at once: the time until the file is written and the longest the
+// main thread was held on the way; then the same export stopped as a quit
+// stops it once half of it is made, and the time until it has stopped
+// (`stop_ms`).
+void BM_HistoryExport(benchmark::State& state)
+{
+    application();
+    rt::SystemRuntime runtime;
+    const int sentences = static_cast<int>(state.range(0));
+    const QString path = QString::fromStdString(Conversations::shared().scratch("export.txt").string());
+    settings::ExportPanel::Scope dialogs([path] { return std::make_unique<AnsweredDialog>(path); }, {"en_US", "UTC"});
+    double longest = 0;
+    double stopping = 0;
+    for (auto _ : state) {
+        Window window(runtime, sentences);
+        QFile::remove(path);
+        window.longestTurn = 0;
+        const auto start = Clock::now();
+        window.exporting()->click();
+        window.turnUntil([&] { return exportProgress() != nullptr; });
+        window.turnUntil([&] { return exportProgress() == nullptr; });
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+        longest = std::max(longest, window.longestTurn);
+        if (!QFile::exists(path))
+            state.SkipWithError("the export wrote nothing");
+
+        QFile::remove(path);
+        window.exporting()->click();
+        window.turnUntil([&] { return exportProgress() != nullptr; });
+        const QPointer<QProgressDialog> progress = qobject_cast<QProgressDialog*>(exportProgress());
+        window.turnUntil([&] { return !progress || progress->value() >= sentences / 2; });
+        const auto quit = Clock::now();
+        settings::ExportPanel::stopWriting();
+        window.turnUntil([&] { return exportProgress() == nullptr; });
+        stopping = std::max(stopping, std::chrono::duration<double>(Clock::now() - quit).count());
+        longest = std::max(longest, window.longestTurn);
+        if (QFile::exists(path))
+            state.SkipWithError("the stopped export wrote its file");
+    }
+    state.counters["longest_block_ms"] = longest * 1000;
+    state.counters["stop_ms"] = stopping * 1000;
+}
+BENCHMARK(BM_HistoryExport)->Arg(200000)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -236,6 +236,7 @@ ServiceFactory::ServiceFactory(Options options) : services_(std::make_unique<Ser
                                            real ? settings::networkHttpGet(*s.network) : unreachable());
     try {
         history_ = ConversationHistory::make(options.historyFolder, *s.defaults);
+        history_->tidy();
     } catch (const Error& noFolder) {
         // No home folder to keep it under: the program runs without a
         // history rather than not at all; the shell says so.

@@ -350,16 +350,25 @@ void SingleInstance::serve(int fd)
     connections_.push_back(socket);
     connect(socket, &QObject::destroyed, this, [this, socket] { connections_.removeOne(socket); });
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-    connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-        while (socket->canReadLine())
-            handleLine(socket, socket->readLine());
-        if (socket->bytesAvailable() > longestRequest)
-            socket->abort();
-    });
+    connect(socket, &QLocalSocket::readyRead, this, [this, socket] { serveLines(socket); });
     QTimer::singleShot(idleCloseMs, socket, [socket] { socket->abort(); });
     // The request may have arrived with the connection.
     if (socket->bytesAvailable() > 0)
         QMetaObject::invokeMethod(socket, "readyRead", Qt::QueuedConnection);
+}
+
+void SingleInstance::serveLines(QLocalSocket* socket)
+{
+    // A launch asks once; a connection that pours out requests must not
+    // hold the window (and the call's captions) while each is answered.
+    for (int served = 0; served < linesPerTurn && socket->canReadLine(); ++served)
+        handleLine(socket, socket->readLine());
+    if (socket->bytesAvailable() > longestRequest) {
+        socket->abort();
+        return;
+    }
+    if (socket->canReadLine())
+        QTimer::singleShot(0, socket, [this, socket] { serveLines(socket); });
 }
 
 void SingleInstance::handleLine(QLocalSocket* socket, const QByteArray& line)

@@ -57,6 +57,8 @@ public:
     // is answered at once.
     int idleCloseMs = 5000;
     static constexpr int mostConnections = 16;
+    // Request lines answered per connection in one turn of the event loop.
+    static constexpr int linesPerTurn = 4;
 
     // "parlaro-<uid>", in the user's runtime folder when there is one.
     static QString defaultName();
@@ -70,6 +72,7 @@ private:
     bool refuse(const QString& why);
     void accept();
     void serve(int fd);
+    void serveLines(QLocalSocket* socket);
     void handleLine(QLocalSocket* socket, const QByteArray& line);
 
     QString name_;

@@ -3,9 +3,11 @@
 #include "app/CardTag.h"
 #include "ui/Look.h"
 #include "ui/Palette.h"
+#include "ui/Screenful.h"
 #include "ui/Text.h"
 #include "ui/WidgetUpdates.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
@@ -39,8 +41,29 @@ TranscriptCard::TranscriptCard(QWidget* parent) : Card(Palette::coral(), 14, 0.0
         text->setWordWrap(true);
         text->setTextFormat(Qt::PlainText);
         text->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        text->installEventFilter(this);
         column->addWidget(text);
     }
+}
+
+bool TranscriptCard::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonDblClick && (watched == original_ || watched == translated_)) {
+        const auto cut = [](const std::string& text, const QLabel* label) {
+            return label->text() != QString::fromStdString(text);
+        };
+        if (cut(originalText_, original_) || cut(translatedText_, translated_)) {
+            ++screenfuls_;
+            showTexts();
+        }
+    }
+    return Card::eventFilter(watched, event);
+}
+
+void TranscriptCard::showTexts()
+{
+    updates::setText(original_, screenfulsOf(originalText_, screenfuls_));
+    updates::setText(translated_, screenfulsOf(translatedText_, screenfuls_));
 }
 
 void TranscriptCard::show(const ConversationEntry& entry, const QString& sideTag, const LocaleContext& locale)
@@ -58,8 +81,13 @@ void TranscriptCard::show(const ConversationEntry& entry, const QString& sideTag
             q(DateFormats::styled(entry.time, DateFormats::Style::none, DateFormats::Style::mediumStyle, locale)));
         shownTime_ = ShownTime{entry.time, locale};
     }
-    updates::setText(original_, q(entry.original));
-    updates::setText(translated_, q(entry.translated));
+    // Every caption refresh shows every card again: only a changed text is
+    // converted.
+    if (entry.original != originalText_ || entry.translated != translatedText_) {
+        originalText_ = entry.original;
+        translatedText_ = entry.translated;
+        showTexts();
+    }
 }
 
 }  // namespace parlaro::app

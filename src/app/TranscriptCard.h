@@ -5,6 +5,7 @@
 #include "ui/CardBackground.h"
 
 #include <optional>
+#include <string>
 
 class QLabel;
 
@@ -27,7 +28,13 @@ public:
     QLabel* original() const { return original_; }
     QLabel* translated() const { return translated_; }
 
+protected:
+    // A double click on a cut text shows its next screenful.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void showTexts();
+
     CardTag* tag_;
     // The time as last formatted: every caption refresh shows every card
     // again, and a formatter is costly to make.
@@ -39,6 +46,11 @@ private:
     QLabel* time_;
     QLabel* original_;
     QLabel* translated_;
+    // The texts whole; the labels show a screenful of them at first (see
+    // ui::screenfulsOf).
+    std::string originalText_;
+    std::string translatedText_;
+    qsizetype screenfuls_ = 1;
 };
 
 }  // namespace parlaro::app

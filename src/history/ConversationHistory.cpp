@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <stop_token>
 #include <system_error>
 #include <utility>
@@ -49,6 +50,11 @@ void sortNewestFirst(std::vector<ConversationSummary>& list)
 }
 
 using HistoryFiles::sessionId;
+
+// The scan and the tidying after a deletion both rewrite the index from
+// what they read of it; one at a time, or the later would bring back rows
+// the earlier dropped.
+std::mutex indexMutex;
 
 }  // namespace
 
@@ -179,6 +185,18 @@ void ConversationHistory::load()
     });
 }
 
+void ConversationHistory::tidy()
+{
+    if (directory_.empty() || tidying_)
+        return;
+    tidying_ = rt::spawn([folder = directory_]() -> rt::Async<void> {
+        co_await rt::runInBackground([folder] {
+            removeStaleTemporaries(folder, HistoryFiles::isHistoryFileName, staleTemporaryAge);
+            dropVanishedFromIndex(folder);
+        });
+    });
+}
+
 void ConversationHistory::merge(std::vector<ConversationSummary> rebuilt)
 {
     auto taken = std::exchange(savedWhileLoading_, {});
@@ -215,6 +233,13 @@ void ConversationHistory::forgetDeleted(const std::unordered_set<rt::Uuid>& ids,
     std::erase_if(list, [&](const ConversationSummary& s) { return gone.contains(s.id); });
     summaries.set(std::move(list));
     dropHitsOfDeletedSessions();
+    // The index holds each session's first words: a deleted conversation
+    // must not wait there for the list to be shown again.
+    if (!gone.empty() && !all && !directory_.empty()) {
+        rt::spawn([folder = directory_]() -> rt::Async<void> {
+            co_await rt::runInBackground([folder] { dropVanishedFromIndex(folder); });
+        });
+    }
     // A listener may unsubscribe (or subscribe) while it hears.
     const Deletion deletion{.sessions = std::move(gone), .all = all};
     for (const auto& [key, listener] : std::map(deletionListeners_))
@@ -446,6 +471,7 @@ std::vector<ConversationSummary> ConversationHistory::rebuildIndex(const fs::pat
     // A temporary left by a write that was killed holds conversation text
     // nobody will read.
     removeStaleTemporaries(directory, HistoryFiles::isHistoryFileName, staleTemporaryAge);
+    std::lock_guard lock(indexMutex);
     const fs::path indexFile = directory / indexFileName;
     std::vector<ConversationSummary> index;
     if (auto text = HistoryFiles::read(indexFile)) {
@@ -488,6 +514,22 @@ std::vector<ConversationSummary> ConversationHistory::rebuildIndex(const fs::pat
     if (changed || result.size() != index.size())
         HistoryFiles::writeAtomically(indexFile, HistoryJson::encode(result));
     return result;
+}
+
+void ConversationHistory::dropVanishedFromIndex(const fs::path& directory)
+{
+    std::lock_guard lock(indexMutex);
+    const fs::path indexFile = directory / indexFileName;
+    auto text = HistoryFiles::read(indexFile);
+    if (!text)
+        return;
+    auto index = HistoryJson::decodeSummaries(*text);
+    if (!index)
+        return;
+    const auto vanished = std::erase_if(
+        *index, [&](const ConversationSummary& row) { return !HistoryFiles::hasSessionFile(directory, row.id); });
+    if (vanished > 0)
+        HistoryFiles::writeAtomically(indexFile, HistoryJson::encode(*index));
 }
 
 }  // namespace parlaro

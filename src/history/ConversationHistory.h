@@ -101,6 +101,10 @@ public:
     std::optional<std::string> save(const ConversationSession& session);
     // Starts the one scan of the folder; later calls do nothing.
     void load();
+    // At each start, whether or not the list is ever shown: removes what
+    // writes killed before their rename left, and drops from the index the
+    // sessions whose files are gone, in the background.
+    void tidy();
     // Deletions remove the files and then the summaries of the sessions
     // whose files are gone; one that stays on disk stays listed. Why a file
     // could not be removed ("Read-only file system"), or nothing when every
@@ -157,6 +161,9 @@ public:
     // summaries, newest first; rewrites the index when it was out of date.
     // Touches nothing but the folder; any thread.
     static std::vector<ConversationSummary> rebuildIndex(const std::filesystem::path& directory);
+    // Drops from "index.json" the sessions whose files are gone, reading no
+    // session. Any thread.
+    static void dropVanishedFromIndex(const std::filesystem::path& directory);
 
 private:
     void merge(std::vector<ConversationSummary> rebuilt);
@@ -172,6 +179,7 @@ private:
     SettingsStore& defaults_;
     rt::TaskHandle<void> loading_;
     rt::TaskHandle<void> searching_;
+    rt::TaskHandle<void> tidying_;
     std::unordered_map<rt::Uuid, ConversationSummary> savedWhileLoading_;
     // Deletions that happen while the scan runs, so its result does not bring
     // the deleted sessions back into the list.

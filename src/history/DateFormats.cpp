@@ -118,22 +118,53 @@ std::string pattern(rt::Date date, const std::string& pattern, const LocaleConte
 
 std::string styled(rt::Date date, Style dateStyle, Style timeStyle, const LocaleContext& context)
 {
-    return format(icu::DateFormat::createDateTimeInstance(icuStyle(dateStyle), icuStyle(timeStyle), localeOf(context)),
-                  date, context);
+    return Formatter::styled(dateStyle, timeStyle, context)(date);
 }
 
 std::string internetDateTime(rt::Date date, const LocaleContext& context)
+{
+    return Formatter::internetDateTime(context)(date);
+}
+
+Formatter::Formatter(icu::DateFormat* formatter, const LocaleContext& context) : formatter_(formatter)
+{
+    if (formatter_)
+        formatter_->adoptTimeZone(timeZoneOf(context));
+}
+
+Formatter::Formatter(Formatter&&) noexcept = default;
+Formatter& Formatter::operator=(Formatter&&) noexcept = default;
+Formatter::~Formatter() = default;
+
+Formatter Formatter::styled(Style dateStyle, Style timeStyle, const LocaleContext& context)
+{
+    return Formatter(
+        icu::DateFormat::createDateTimeInstance(icuStyle(dateStyle), icuStyle(timeStyle), localeOf(context)), context);
+}
+
+Formatter Formatter::internetDateTime(const LocaleContext& context)
 {
     UErrorCode status = U_ZERO_ERROR;
     const icu::Locale posix("en_US_POSIX");
     auto formatter =
         std::make_unique<icu::SimpleDateFormat>(icu::UnicodeString("yyyy-MM-dd'T'HH:mm:ssXXX"), posix, status);
     if (U_FAILURE(status))
-        return {};
+        return Formatter(nullptr, context);
     formatter->adoptCalendar(new icu::GregorianCalendar(posix, status));
     if (U_FAILURE(status))
+        return Formatter(nullptr, context);
+    return Formatter(formatter.release(), context);
+}
+
+std::string Formatter::operator()(rt::Date date) const
+{
+    if (!formatter_)
         return {};
-    return format(formatter.release(), date, context);
+    icu::UnicodeString text;
+    formatter_->format(icuDate(date), text);
+    std::string result;
+    text.toUTF8String(result);
+    return result;
 }
 
 }  // namespace parlaro::DateFormats

@@ -2,7 +2,14 @@
 
 #include "runtime/Time.h"
 
+#include <memory>
 #include <string>
+
+#include <unicode/uversion.h>
+
+U_NAMESPACE_BEGIN
+class DateFormat;
+U_NAMESPACE_END
 
 namespace parlaro {
 
@@ -30,6 +37,24 @@ LocaleContext forInterfaceLanguage(LocaleContext context = {});
 // ISO 8601 internet date-time in the context's time zone, whatever its
 // locale: "2026-12-06T14:05:09+08:00", or "...Z" at offset zero.
 std::string internetDateTime(rt::Date date, const LocaleContext& context = {});
+
+// One of the formats above, made once for many dates: making a formatter
+// costs far more than formatting a date, and an export of a long
+// conversation formats hundreds of thousands. One thread at a time.
+class Formatter {
+public:
+    static Formatter styled(Style dateStyle, Style timeStyle, const LocaleContext& context = {});
+    static Formatter internetDateTime(const LocaleContext& context = {});
+    Formatter(Formatter&&) noexcept;
+    Formatter& operator=(Formatter&&) noexcept;
+    ~Formatter();
+
+    std::string operator()(rt::Date date) const;
+
+private:
+    explicit Formatter(icu::DateFormat* formatter, const LocaleContext& context);
+    std::unique_ptr<icu::DateFormat> formatter_;
+};
 
 }  // namespace DateFormats
 }  // namespace parlaro

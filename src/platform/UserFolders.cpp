@@ -102,6 +102,35 @@ std::optional<Refusal> whyNotUsable(const fs::path& base)
     return std::nullopt;
 }
 
+// The folders above `folder`, each judged with the step below it: one
+// that another user owns (the superuser may do anything anyway), or that
+// others may write in, unless it is sticky and the step below is the
+// user's, so nobody else may rename it.
+std::optional<std::string> whyNotTheUsersWay(const fs::path& folder)
+{
+    fs::path way = folder.lexically_normal();
+    if (way.has_parent_path() && !way.has_filename())
+        way = way.parent_path();
+    fs::path below = way;
+    for (fs::path above = way.parent_path(); !above.empty(); below = above, above = above.parent_path()) {
+        struct stat status {};
+        if (::stat(above.c_str(), &status) != 0)
+            return "cannot look at " + above.string();
+        if (status.st_uid != ::geteuid() && status.st_uid != 0)
+            return "another user owns " + above.string();
+        if (othersMayWrite(status)) {
+            struct stat step {};
+            const bool ownStep = (status.st_mode & S_ISVTX) != 0 && ::lstat(below.c_str(), &step) == 0
+                && (step.st_uid == ::geteuid() || step.st_uid == 0);
+            if (!ownStep)
+                return "others may write in " + above.string();
+        }
+        if (above == above.root_path())
+            break;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<std::string> accountHomeFolder()
@@ -117,6 +146,8 @@ std::optional<std::string> accountHomeFolder()
 std::optional<std::string> whyNotTheUsers(const fs::path& folder)
 {
     struct stat status {};
+    std::optional<std::string> why;
+    fs::path existing = folder;
     if (::stat(folder.c_str(), &status) == 0) {
         if (!S_ISDIR(status.st_mode))
             return std::nullopt;
@@ -124,18 +155,33 @@ std::optional<std::string> whyNotTheUsers(const fs::path& folder)
             return "another user owns it";
         if (othersMayWrite(status))
             return "others may write in it";
-        return std::nullopt;
-    }
-    // Not there yet: whoever may write in the folder above may make it.
-    for (fs::path above = folder.parent_path(); !above.empty(); above = above.parent_path()) {
-        if (::stat(above.c_str(), &status) == 0) {
-            if (S_ISDIR(status.st_mode) && othersMayWrite(status))
-                return "others may write in " + above.string() + ", where it would be made";
-            return std::nullopt;
+    } else {
+        // Not there yet: whoever may write in the folder above may make it.
+        existing.clear();
+        for (fs::path above = folder.parent_path(); !above.empty(); above = above.parent_path()) {
+            if (::stat(above.c_str(), &status) == 0) {
+                if (!S_ISDIR(status.st_mode))
+                    return std::nullopt;
+                if (othersMayWrite(status))
+                    return "others may write in " + above.string() + ", where it would be made";
+                existing = above;
+                break;
+            }
+            if (above == above.root_path())
+                break;
         }
-        if (above == above.root_path())
-            break;
+        if (existing.empty())
+            return std::nullopt;
     }
+    // Whoever may rename a folder on the way may put one of their own in its
+    // place, with a link where the program writes. Both the way as written
+    // and the one its links lead to count.
+    if (auto above = whyNotTheUsersWay(existing))
+        return above;
+    std::error_code error;
+    const fs::path real = fs::canonical(existing, error);
+    if (!error && real != existing)
+        return whyNotTheUsersWay(real);
     return std::nullopt;
 }
 

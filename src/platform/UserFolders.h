@@ -24,9 +24,11 @@ std::optional<std::string> accountHomeFolder();
 // Why the program may not keep its files in `folder`: another user owns
 // it, or others may write in it (and so plant a link there, or a folder of
 // their own). A folder that is not there yet is judged by the nearest one
-// above it that is, since whoever may write there may make it first. None
-// when it may. A folder its group may write in is the user's alone when
-// that group is the user's own, with nobody else in it.
+// above it that is, since whoever may write there may make it first. The
+// folders above count too: one that another user owns, or that others may
+// write in (a sticky one aside, when the step below is the user's), lets
+// them put a folder of their own in its place. None when it may. A folder its group may write in is the user's alone
+// when that group is the user's own, with nobody else in it.
 std::optional<std::string> whyNotTheUsers(const std::filesystem::path& folder);
 
 // The user's config, data or state folder: the variable when it holds an

@@ -2,6 +2,8 @@
 
 #include "history/ConversationHistory.h"
 #include "history/ConversationSession.h"
+#include "runtime/Background.h"
+#include "runtime/Task.h"
 #include "settings/PortalFileChooser.h"
 #include "settings/Prompter.h"
 #include "speech/Localization.h"
@@ -17,9 +19,13 @@
 #include <QIdentityProxyModel>
 #include <QLineEdit>
 #include <QPointer>
+#include <QProgressDialog>
 #include <QSaveFile>
+#include <QTimer>
 
 #include <algorithm>
+#include <atomic>
+#include <climits>
 
 namespace parlaro::settings {
 
@@ -55,8 +61,17 @@ std::string titleLine(const std::vector<ConversationEntry>& entries, const Local
     if (!entries.empty()) {
         parts.push_back(DateFormats::styled(entries.front().time, DateFormats::Style::longStyle,
                                             DateFormats::Style::shortStyle, context));
-        ConversationSession session{.entries = entries};
-        parts.push_back(ConversationHistory::summary(session).languagePairText());
+        // The pair comes from the first entry of each side; copying a
+        // conversation of hundreds of thousands of entries for it would hold
+        // the window.
+        ConversationSession firsts;
+        for (const auto side : {ConversationEntry::Side::them, ConversationEntry::Side::me}) {
+            auto first = std::find_if(entries.begin(), entries.end(),
+                                      [side](const ConversationEntry& entry) { return entry.side == side; });
+            if (first != entries.end())
+                firsts.entries.push_back(*first);
+        }
+        parts.push_back(ConversationHistory::summary(firsts).languagePairText());
     }
     std::string line;
     for (const std::string& part : parts) {
@@ -209,7 +224,6 @@ struct Chooser {
     std::unique_ptr<SaveDialog> dialog;
     Format format = Format::text;
     std::vector<ConversationEntry> entries;
-    std::string title;
     QPointer<QWidget> parent;
 };
 
@@ -220,10 +234,127 @@ std::vector<std::shared_ptr<Chooser>>& openChoosers()
     return open;
 }
 
+// A file being made and written off the main actor: what it is made of,
+// how far it got, and whether the user (or a quit) stopped it. Shared with
+// the worker, which holds nothing of the main actor's.
+struct Writing {
+    std::vector<ConversationEntry> entries;
+    Format format = Format::text;
+    QString path;
+    LocaleContext context;
+    ConversationExport::Labels labels;
+    std::string title;
+    std::atomic<std::size_t> done{0};
+    std::atomic<bool> stopped{false};
+    std::atomic<bool> written{false};
+};
+
+// The exports being written, so that a quit stops them at once.
+std::vector<std::weak_ptr<Writing>>& writings()
+{
+    static std::vector<std::weak_ptr<Writing>> running;
+    return running;
+}
+
+void stopEveryWriting()
+{
+    for (const auto& weak : writings()) {
+        if (auto writing = weak.lock())
+            writing->stopped = true;
+    }
+}
+
+// Stops every export when the program quits; made once there is an
+// application to hear it from.
+void stopWritingsAtQuit()
+{
+    static bool connected = false;
+    if (connected || !qApp)
+        return;
+    connected = true;
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, [] { stopEveryWriting(); });
+}
+
+// How long a file takes before its progress shows: a short conversation is
+// written before a window could be seen.
+constexpr int progressDelayMs = 500;
+constexpr int progressIntervalMs = 100;
+
+// Makes and writes the file in the background, with a progress window
+// whose Cancel stops it; tells a failure, and runs `done` once written.
+void writeInBackground(Chooser& chooser, QString path, std::function<void()> done)
+{
+    stopWritingsAtQuit();
+    auto writing = std::make_shared<Writing>();
+    writing->format = chooser.format;
+    writing->path = std::move(path);
+    writing->context = exportContext();
+    // Words of the interface language are looked up here: the worker may
+    // not touch the settings they come from.
+    writing->labels = ConversationExport::labels(chooser.entries);
+    if (chooser.format == Format::text)
+        writing->title = ExportNaming::titleLine(chooser.entries, writing->context);
+    writing->entries = std::move(chooser.entries);
+    std::erase_if(writings(), [](const std::weak_ptr<Writing>& weak) { return weak.expired(); });
+    writings().push_back(writing);
+
+    auto* progress = new QProgressDialog(chooser.parent);
+    progress->setObjectName(QStringLiteral("export.progress"));
+    progress->setWindowTitle(ui::q(localized("导出")));
+    progress->setCancelButtonText(ui::q(localized("取消")));
+    progress->setRange(0, static_cast<int>(std::min<std::size_t>(writing->entries.size(), INT_MAX)));
+    progress->setMinimumDuration(progressDelayMs);
+    progress->setAutoClose(false);
+    progress->setAutoReset(false);
+    progress->setValue(0);
+    QObject::connect(progress, &QProgressDialog::canceled, [writing] { writing->stopped = true; });
+    auto* ticks = new QTimer(progress);
+    QObject::connect(ticks, &QTimer::timeout, progress, [progress, writing] {
+        progress->setValue(static_cast<int>(std::min<std::size_t>(writing->done, INT_MAX)));
+    });
+    ticks->start(progressIntervalMs);
+
+    rt::spawn([writing, shown = QPointer<QProgressDialog>(progress), parent = chooser.parent,
+               done = std::move(done)]() -> rt::Async<void> {
+        std::optional<std::string> failure;
+        try {
+            failure = co_await rt::runInBackground([writing]() -> std::optional<std::string> {
+                const ConversationExport::Progress going = [&writing](std::size_t count) {
+                    writing->done = count;
+                    return !writing->stopped;
+                };
+                const std::string contents = writing->format == Format::csv
+                    ? ConversationExport::csv(writing->entries, writing->context, writing->labels, going)
+                    : ConversationExport::text(writing->entries, writing->title, writing->context, writing->labels,
+                                               going);
+                if (writing->stopped)
+                    return std::nullopt;
+                auto failure = ExportPanel::write(writing->path, contents);
+                writing->written = !failure;
+                return failure;
+            });
+        } catch (const std::exception& error) {
+            failure = error.what();
+        }
+        if (shown)
+            shown->deleteLater();
+        // Stopped before the file was written: there is none, and nothing
+        // is said.
+        if (writing->stopped && !writing->written)
+            co_return;
+        if (failure) {
+            Prompter::shared().alert(parent, localized("导出失败：%@", foreignText(*failure)));
+            co_return;
+        }
+        lastFolder() = QFileInfo(writing->path).absolutePath();
+        if (done)
+            done();
+    });
+}
+
 }  // namespace
 
-void ExportPanel::exportSession(const std::vector<ConversationEntry>& entries, QWidget* parent,
-                                std::function<void()> written)
+void ExportPanel::exportSession(std::vector<ConversationEntry> entries, QWidget* parent, std::function<void()> written)
 {
     if (entries.empty())
         return;
@@ -231,8 +362,7 @@ void ExportPanel::exportSession(const std::vector<ConversationEntry>& entries, Q
     // Kept until its dialog finishes.
     openChoosers().push_back(chooser);
     chooser->dialog = factory() ? factory()() : makeFileDialog();
-    chooser->entries = entries;
-    chooser->title = ExportNaming::titleLine(entries, exportContext());
+    chooser->entries = std::move(entries);
     chooser->parent = parent;
     SaveDialog* dialog = chooser->dialog.get();
     std::weak_ptr<Chooser> weak = chooser;
@@ -254,25 +384,15 @@ void ExportPanel::exportSession(const std::vector<ConversationEntry>& entries, Q
         std::erase(openChoosers(), self);
         self->dialog->onFilterChanged = nullptr;
         self->dialog->onFinished = nullptr;
-        if (path && !path->isEmpty()) {
-            std::string contents = self->format == Format::csv
-                ? ConversationExport::csv(self->entries, exportContext())
-                : ConversationExport::text(self->entries, self->title, exportContext());
-            if (auto failure = write(*path, contents)) {
-                Prompter::shared().alert(self->parent, localized("导出失败：%@", foreignText(*failure)));
-            } else {
-                lastFolder() = QFileInfo(*path).absolutePath();
-                if (done)
-                    done();
-            }
-        }
+        if (path && !path->isEmpty())
+            writeInBackground(*self, *path, done);
         // The dialog may still be on the stack of its own signal.
         QMetaObject::invokeMethod(
             qApp, [keep = std::move(self)] {}, Qt::QueuedConnection);
     };
     QStringList filters{ui::q(localized("文本（.txt）")) + QStringLiteral(" (*.txt)"),
                         ui::q(localized("表格（.csv，可用 Excel 或 Numbers 打开）")) + QStringLiteral(" (*.csv)")};
-    dialog->open(parent, ui::q(ExportNaming::offeredName(entries.front().time, exportContext())), filters,
+    dialog->open(parent, ui::q(ExportNaming::offeredName(chooser->entries.front().time, exportContext())), filters,
                  ui::q(localized("格式：")));
 }
 
@@ -324,6 +444,11 @@ ExportPanel::Scope::Scope(DialogFactory installed, LocaleContext context)
     factory() = std::move(installed);
     dateContext() = std::move(context);
     lastFolder().clear();
+}
+
+void ExportPanel::stopWriting()
+{
+    stopEveryWriting();
 }
 
 ExportPanel::Scope::~Scope()

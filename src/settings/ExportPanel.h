@@ -54,16 +54,20 @@ public:
 };
 
 // Saves a conversation as a text or CSV file the user chooses. Returns at
-// once; the file is written when the user confirms. A write that fails is
-// told to the user (nothing is written by Cancel, nothing opens for no
-// entries).
+// once; once the user confirms, the file is made and written in the
+// background, a long one with its progress shown and a Cancel that stops
+// it, as a quit does. A write that fails is told to the user (nothing is
+// written by Cancel or a quit, nothing opens for no entries).
 class ExportPanel {
 public:
     using DialogFactory = std::function<std::unique_ptr<SaveDialog>()>;
 
     // `written` runs once the file is written.
-    static void exportSession(const std::vector<ConversationEntry>& entries, QWidget* parent = nullptr,
+    static void exportSession(std::vector<ConversationEntry> entries, QWidget* parent = nullptr,
                               std::function<void()> written = {});
+    // Stops every export being written, leaving no file and saying nothing,
+    // as the program's quit does.
+    static void stopWriting();
 
     // Writes the contents as UTF-8, all or nothing. The system's reason on
     // failure.

@@ -484,12 +484,22 @@ void HistoryGroups::read(const rt::Uuid& id)
 
 void HistoryGroups::exportSession(const rt::Uuid& id)
 {
-    auto read = history_->loadSession(id);
-    if (auto* failure = std::get_if<std::string>(&read)) {
-        Prompter::shared().alert(window(), localized("导出失败：%@", *failure));
-        return;
-    }
-    ExportPanel::exportSession(std::get<ConversationSession>(read).entries, window());
+    // A long conversation takes seconds to read: never on the main actor.
+    rt::spawn([self = QPointer<HistoryGroups>(this), history = history_, id]() -> rt::Async<void> {
+        std::variant<ConversationSession, std::string> read = std::string();
+        try {
+            read = co_await history->readSession(id);
+        } catch (const std::exception& failure) {
+            read = std::string(failure.what());
+        }
+        if (!self)
+            co_return;
+        if (auto* failure = std::get_if<std::string>(&read)) {
+            Prompter::shared().alert(self->window(), localized("导出失败：%@", *failure));
+            co_return;
+        }
+        ExportPanel::exportSession(std::move(std::get<ConversationSession>(read).entries), self->window());
+    });
 }
 
 void HistoryGroups::deleteOne(const rt::Uuid& id)

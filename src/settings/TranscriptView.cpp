@@ -3,6 +3,7 @@
 #include "speech/Localization.h"
 #include "ui/Look.h"
 #include "ui/Palette.h"
+#include "ui/Screenful.h"
 #include "ui/Text.h"
 
 #include <QApplication>
@@ -56,15 +57,47 @@ QString TranscriptModel::header(int row) const
              + DateFormats::styled(entry.time, DateFormats::Style::none, DateFormats::Style::mediumStyle, dates_));
 }
 
+QString TranscriptModel::shown(int row, const std::string& text) const
+{
+    const auto found = screenfuls_.find(row);
+    return screenfulsOf(text, found == screenfuls_.end() ? 1 : found->second);
+}
+
+bool TranscriptModel::isCut(int row) const
+{
+    return original(row).size() < wholeOriginal(row).size() || translated(row).size() < wholeTranslated(row).size();
+}
+
 QString TranscriptModel::original(int row) const
 {
-    return q(entries_->at(static_cast<std::size_t>(row)).original);
+    return shown(row, entries_->at(static_cast<std::size_t>(row)).original);
 }
 
 QString TranscriptModel::translated(int row) const
 {
     const ConversationEntry& entry = entries_->at(static_cast<std::size_t>(row));
+    return entry.translated == entry.original ? QString() : shown(row, entry.translated);
+}
+
+QString TranscriptModel::wholeOriginal(int row) const
+{
+    return q(entries_->at(static_cast<std::size_t>(row)).original);
+}
+
+QString TranscriptModel::wholeTranslated(int row) const
+{
+    const ConversationEntry& entry = entries_->at(static_cast<std::size_t>(row));
     return entry.translated == entry.original ? QString() : q(entry.translated);
+}
+
+bool TranscriptModel::showMore(int row)
+{
+    if (row < 0 || row >= rowCount() || !isCut(row))
+        return false;
+    auto& screenfuls = screenfuls_.try_emplace(row, 1).first->second;
+    ++screenfuls;
+    emit dataChanged(index(row), index(row));
+    return true;
 }
 
 QVariant TranscriptModel::data(const QModelIndex& index, int role) const
@@ -137,6 +170,14 @@ bool TranscriptDelegate::allMeasured() const
     return measuredWidth_ == textWidth() && measured_ >= rows;
 }
 
+void TranscriptDelegate::forget(int row)
+{
+    if (row < 0 || static_cast<std::size_t>(row) >= heights_.size() || heights_[static_cast<std::size_t>(row)] < 0)
+        return;
+    heights_[static_cast<std::size_t>(row)] = -1;
+    --measured_;
+}
+
 QSize TranscriptDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex& index) const
 {
     const int width = textWidth();
@@ -164,6 +205,8 @@ void TranscriptDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
 {
     painter->save();
     QRect area = option.rect;
+    // Whatever a text measures, it never covers the rows around it.
+    painter->setClipRect(area);
     if (option.state & QStyle::State_Selected)
         painter->fillRect(area, Palette::withOpacity(Palette::violet(), 0.15));
     const int align = static_cast<int>(QStyle::visualAlignment(option.direction, Qt::AlignLeading | Qt::AlignTop));
@@ -206,6 +249,16 @@ TranscriptView::TranscriptView(TranscriptModel::Entries entries, LocaleContext d
     setItemDelegate(&delegate_);
     setModel(&model_);
     setProperty("complete", false);
+    // A double click or Enter on a cut sentence shows its next screenful.
+    connect(this, &QAbstractItemView::activated, this, &TranscriptView::showMore);
+}
+
+void TranscriptView::showMore(const QModelIndex& index)
+{
+    if (!model_.showMore(index.row()))
+        return;
+    delegate_.forget(index.row());
+    scheduleDelayedItemsLayout();
 }
 
 QSize TranscriptView::sizeHint() const
@@ -260,8 +313,8 @@ void TranscriptView::copySelection()
     std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
     QStringList lines;
     for (const QModelIndex& index : rows) {
-        lines << model_.header(index.row()) << model_.original(index.row());
-        if (const QString translated = model_.translated(index.row()); !translated.isEmpty())
+        lines << model_.header(index.row()) << model_.wholeOriginal(index.row());
+        if (const QString translated = model_.wholeTranslated(index.row()); !translated.isEmpty())
             lines << translated;
     }
     if (!lines.isEmpty())

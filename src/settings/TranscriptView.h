@@ -30,13 +30,25 @@ public:
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
     // Who spoke and when; the translation where it differs from the original.
+    // The texts as shown: cut after as many screenfuls as were asked for
+    // (see ui::screenfulsOf).
     QString header(int row) const;
     QString original(int row) const;
     QString translated(int row) const;
+    // The texts whole, as copied.
+    QString wholeOriginal(int row) const;
+    QString wholeTranslated(int row) const;
+    // Shows one more screenful of the row's texts; false when they show whole.
+    bool showMore(int row);
 
 private:
+    QString shown(int row, const std::string& text) const;
+    bool isCut(int row) const;
+
     Entries entries_;
     LocaleContext dates_;
+    // Screenfuls shown of the rows the user asked to see more of.
+    std::unordered_map<int, qsizetype> screenfuls_;
 };
 
 // The look of the old transcript, one block a sentence: who and when in
@@ -51,6 +63,8 @@ public:
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     // Whether every row has been measured at the current width.
     bool allMeasured() const;
+    // The row's texts changed: it is measured again.
+    void forget(int row);
 
 private:
     int textWidth() const;
@@ -98,6 +112,7 @@ protected:
 private:
     void copySelection();
     void noteCompletion();
+    void showMore(const QModelIndex& index);
 
     TranscriptModel model_;
     TranscriptDelegate delegate_;

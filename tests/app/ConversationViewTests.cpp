@@ -6,6 +6,7 @@
 #include "model/AppModel.h"
 #include "runtime/Time.h"
 #include "speech/InterfaceLanguage.h"
+#include "ui/Screenful.h"
 
 #include "UiWorld.h"
 #include "model/ModelTestAccess.h"
@@ -13,6 +14,7 @@
 #include <QGraphicsOpacityEffect>
 #include <QLabel>
 #include <QScrollBar>
+#include <QTest>
 
 #include <gtest/gtest.h>
 #include <unicode/locid.h>
@@ -174,6 +176,22 @@ TEST_F(ConversationViewTest, EntriesAreCardsUpdatedInPlaceAndTaggedByTheirOwnLan
     EXPECT_EQ(child<QLabel>(*card, "card.time")->text(), QStringLiteral("14:03:05"));
     view.setLocaleContext({"zh-Hans-CN", "Asia/Shanghai"});
     EXPECT_EQ(child<QLabel>(*card, "card.time")->text(), QStringLiteral("22:03:05"));
+
+    // A sentence of hundreds of thousands of characters shows a screenful,
+    // the rest a screenful at a double click.
+    std::string endless;
+    while (endless.size() < 300000)
+        endless += "endless ";
+    auto fifth = entry(ConversationEntry::Side::them, endless, "无尽", 50620);
+    ModelTestAccess::setEntries(*w.model, {translated, second, third, fourth, fifth});
+    w.settle();
+    QLabel* cut = view.cardFor(fifth.id)->original();
+    EXPECT_TRUE(cut->text().endsWith(QChar(0x2026)));
+    EXPECT_LE(cut->text().size(), ui::screenfulLength + 1);
+    QTest::mouseDClick(cut, Qt::LeftButton);
+    EXPECT_GT(cut->text().size(), ui::screenfulLength + 1);
+    EXPECT_LE(cut->text().size(), 2 * ui::screenfulLength + 1);
+    EXPECT_EQ(view.cardFor(fifth.id)->translated()->text(), QStringLiteral("无尽"));
 
     // A removed entry takes its card with it.
     ModelTestAccess::setEntries(*w.model, {second});

@@ -284,6 +284,24 @@ TEST(SingleInstance, AFloodOfIdleConnectionsNeitherStopsTheRunningCopyNorLetsASe
     EXPECT_FALSE(launch(third));
     EXPECT_FALSE(third.refused()) << third.refusal().toStdString();
     EXPECT_EQ(shown, 2);
+
+    // A megabyte of requests on one connection: a few are answered, then it
+    // goes, rather than every line showing the window in one turn.
+    const int pouring = idleConnection(folder / "instance");
+    std::string requests;
+    while (requests.size() < 1024 * 1024)
+        requests += "show\n";
+    std::size_t sent = 0;
+    pumpUntil([&] {
+        const ssize_t wrote = ::send(pouring, requests.data() + sent, requests.size() - sent, MSG_NOSIGNAL);
+        if (wrote > 0)
+            sent += static_cast<std::size_t>(wrote);
+        return (wrote < 0 && errno != EAGAIN) || sent == requests.size();
+    });
+    pumpUntil([&] { return closedByPeer(pouring); });
+    EXPECT_TRUE(closedByPeer(pouring));
+    EXPECT_LT(shown, 3 + 8 * app::SingleInstance::linesPerTurn) << "of " << sent / 5 << " sent";
+    ::close(pouring);
 }
 
 TEST(SingleInstance, WithoutAPrivateRuntimeFolderTheSocketSitsWhereNoOtherUserCanWrite)

@@ -62,6 +62,14 @@ TEST_F(ExportTest, CsvQuotesEveryFieldAndEndsRecordsWithCrLf)
     const std::string utc = ConversationExport::csv(same, LocaleContext{"th_TH", "UTC"});
     EXPECT_NE(utc.find("\"2026-12-06T06:05:09Z\""), std::string::npos) << utc;
     EXPECT_NE(utc.find("\"好的,谢谢\",\"\",\"好的,谢谢\"\r\n"), std::string::npos) << "equal columns both kept";
+
+    // One file across a change of summer time: each date keeps its own
+    // offset, though the formatter is made once for them all.
+    auto seasons = twoEntries();
+    seasons[1].time = seasons[0].time + -150 * 86400.0;
+    const std::string berlin = ConversationExport::csv(seasons, LocaleContext{"de_DE", "Europe/Berlin"});
+    EXPECT_NE(berlin.find("\"2026-12-06T07:05:09+01:00\""), std::string::npos) << berlin;
+    EXPECT_NE(berlin.find("\"2026-07-09T08:05:09+02:00\""), std::string::npos) << berlin;
 }
 
 TEST_F(ExportTest, PlainTextListsEachEntryUnderItsHeading)

@@ -1,4 +1,5 @@
 #include "platform/ProgramFolder.h"
+#include "platform/UserFolders.h"
 #include "platform/linux/JsonFileSettingsStore.h"
 #include "platform/linux/sphinx/SphinxChannelFile.h"
 #include "runtime/Log.h"
@@ -287,8 +288,25 @@ TEST(ProgramFolder, AFolderThatIsNotTheUsersAloneIsPassedOverAndTheUserToldOnce)
             fs::permissions(folder / below, perms);
         };
     };
-    std::vector<Case> cases{{"own", mode(fs::perms::owner_all), true}, {"world-writable", mode(fs::perms::all), false}};
+    // A folder above that another may rename lets them swap in a folder of
+    // their own while the program runs.
+    const auto above = [](fs::perms perms) {
+        return [perms](const fs::path& folder) { fs::permissions(folder.parent_path(), perms); };
+    };
+    const auto linkedInto = [&](const fs::path& folder) {
+        fs::remove_all(folder);
+        fs::create_directories(home / "open/real/parlaro");
+        fs::permissions(home / "open", fs::perms::all);
+        fs::create_symlink(home / "open/real", folder);
+    };
+    std::vector<Case> cases{{"own", mode(fs::perms::owner_all), true},
+                            {"world-writable", mode(fs::perms::all), false},
+                            {"open/below", above(fs::perms::all), false},
+                            {"sticky/below", above(fs::perms::all | fs::perms::sticky_bit), true},
+                            {"linked", linkedInto, false}};
     if (root) {
+        cases.push_back(
+            {"another's above/below", owner(65534, 65534, fs::perms::owner_all | fs::perms::others_exec, ".."), false});
         cases.push_back({"of the user's own group", owner(0, 0, fs::perms::owner_all | fs::perms::group_all), true});
         cases.push_back({"another's", owner(65534, 65534, fs::perms::owner_all), false});
         cases.push_back({"its program folder another's", owner(65534, 65534, fs::perms::owner_all, "parlaro"), false});
@@ -310,6 +328,8 @@ TEST(ProgramFolder, AFolderThatIsNotTheUsersAloneIsPassedOverAndTheUserToldOnce)
                   (folder.used ? config : home / "home/.config") / "parlaro/settings.json")
             << folder.name;
     }
+    EXPECT_EQ(whyNotTheUsers(home / "open/below/parlaro"), "others may write in " + (home / "open").string());
+    EXPECT_EQ(whyNotTheUsers(home / "sticky/below/parlaro/History"), std::nullopt);
     // Not there yet, in a folder others may write in: whoever comes first
     // would own it.
     EXPECT_EQ(sys::JsonFileSettingsStore::defaultPath("settings",

@@ -11,6 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <utility>
 
 using namespace parlaro;
 
@@ -344,6 +347,21 @@ TEST(SphinxChannelFileRead, AFileOfAnyOtherShapeReadsAsEmptyAndIsWrittenOver)
         }
         EXPECT_EQ(sys::SphinxChannelFile(file).find("en-US", "microphone:a", 13), mean);
     }
+
+    // What killed writes left goes at the next start; a write that may be
+    // under way, and a file that is not ours, stay.
+    namespace fs = std::filesystem;
+    const auto now = fs::file_time_type::clock::now();
+    for (const auto& [name, age] : {std::pair{".recognition-channels.json.tmp-Ab12Cd", std::chrono::hours(1)},
+                                    {".recognition-channels.json.tmp-fresh1", std::chrono::hours(0)},
+                                    {".notes.json.tmp-Ab12Cd", std::chrono::hours(1)}}) {
+        state.write(name, "{}");
+        fs::last_write_time(state / name, now - age);
+    }
+    sys::SphinxChannelFile started(file);
+    EXPECT_FALSE(fs::exists(state / ".recognition-channels.json.tmp-Ab12Cd"));
+    EXPECT_TRUE(fs::exists(state / ".recognition-channels.json.tmp-fresh1"));
+    EXPECT_TRUE(fs::exists(state / ".notes.json.tmp-Ab12Cd"));
 }
 
 // The first utterance of a source never heard is decoded again at what its

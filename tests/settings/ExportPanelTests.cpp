@@ -7,11 +7,14 @@
 #include "support/ScopedEnvironment.h"
 
 #include <QAbstractProxyModel>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QLineEdit>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -212,6 +215,36 @@ TEST(ExportPanel, CancelWritesAndShowsNothing)
     settings::ExportPanel::exportSession(conversation());
     w.finish(std::nullopt);
     EXPECT_TRUE(QDir(w.folder.path()).isEmpty());
+    EXPECT_TRUE(w.prompts.alerts.empty());
+
+    // Confirmed, the file is made off the main actor under a progress
+    // window; its Cancel, or a quit, stops it before anything is written.
+    const QString path = w.folder.filePath(QStringLiteral("chat.txt"));
+    const auto progress = [] {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (window->objectName() == QStringLiteral("export.progress"))
+                return qobject_cast<QProgressDialog*>(window);
+        return static_cast<QProgressDialog*>(nullptr);
+    };
+    for (const bool quitting : {false, true}) {
+        bool written = false;
+        settings::ExportPanel::exportSession(conversation(), nullptr, [&] { written = true; });
+        ASSERT_NE(w.dialog, nullptr);
+        auto finished = w.dialog->onFinished;
+        finished(path);
+        EXPECT_FALSE(QFile::exists(path)) << "not written on the main actor";
+        ASSERT_NE(progress(), nullptr);
+        EXPECT_EQ(progress()->windowTitle(), QStringLiteral("导出"));
+        EXPECT_EQ(progress()->findChild<QPushButton*>()->text(), QStringLiteral("取消"));
+        if (quitting)
+            settings::ExportPanel::stopWriting();
+        else
+            progress()->findChild<QPushButton*>()->click();
+        w.world.settle();
+        EXPECT_FALSE(QFile::exists(path));
+        EXPECT_FALSE(written);
+        EXPECT_EQ(progress(), nullptr) << "the progress window goes";
+    }
     EXPECT_TRUE(w.prompts.alerts.empty());
 }
 

@@ -16,6 +16,7 @@
 #include "ui/PersistentSwitch.h"
 #include "ui/PillButton.h"
 #include "ui/RowDivider.h"
+#include "ui/Screenful.h"
 #include "ui/SidebarGroup.h"
 #include "ui/SidebarRow.h"
 
@@ -26,6 +27,7 @@
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
@@ -315,8 +317,15 @@ TEST(HistoryGroups, ALongTranscriptIsReadInTheBackgroundAndScrolls)
     std::string longest;
     for (int n = 0; n < 60; ++n)
         longest += "word" + std::to_string(n) + " ";
+    // A sentence of hundreds of thousands of characters, as a recognizer
+    // left running on noise makes.
+    std::string endless;
+    while (endless.size() < 300000)
+        endless += "endless ";
     for (int n = 0; n < 3000; ++n)
-        session.entries.push_back(ConversationEntry{.original = n == 0 ? longest : "Sentence " + std::to_string(n),
+        session.entries.push_back(ConversationEntry{.original = n == 0 ? longest
+                                                        : n == 3       ? endless
+                                                                       : "Sentence " + std::to_string(n),
                                                     .translated = "句子 " + std::to_string(n),
                                                     .time = rt::clock().date() + n * 2.0});
     w.history->save(session);
@@ -349,6 +358,31 @@ TEST(HistoryGroups, ALongTranscriptIsReadInTheBackgroundAndScrolls)
                            QStringLiteral("Sentence 2"), QStringLiteral("句子 2")})
                   .join(QLatin1Char('\n')));
     EXPECT_GT(list->verticalScrollBar()->maximum(), 100 * list->height());
+
+    // The endless one shows a screenful within its own row, the rest a
+    // screenful at a time on demand, and copies whole.
+    const auto screenful = ui::screenfulLength;
+    EXPECT_TRUE(rows.original(3).endsWith(QChar(0x2026)));
+    EXPECT_LE(rows.original(3).size(), screenful + 1);
+    EXPECT_LT(height(3), settings::TranscriptView::maxHeight);
+    EXPECT_EQ(list->visualRect(rows.index(3)).bottom() + 1, list->visualRect(rows.index(4)).top());
+    const int cutHeight = height(3);
+    list->scrollTo(rows.index(2), QAbstractItemView::PositionAtTop);
+    w.snapshot(QStringLiteral("transcript-endless-sentence"));
+    list->setCurrentIndex(rows.index(3));
+    QTest::keyClick(list, Qt::Key_Return);
+    for (int turn = 0; turn < 1000 && !list->isComplete(); ++turn)
+        QApplication::processEvents();
+    EXPECT_GT(rows.original(3).size(), screenful + 1);
+    EXPECT_LE(rows.original(3).size(), 2 * screenful + 1);
+    EXPECT_GT(height(3), cutHeight);
+    EXPECT_EQ(list->visualRect(rows.index(3)).bottom() + 1, list->visualRect(rows.index(4)).top());
+    list->selectionModel()->clearSelection();
+    list->selectionModel()->select(rows.index(3), QItemSelectionModel::Select);
+    QApplication::sendEvent(list, &copy);
+    EXPECT_EQ(QApplication::clipboard()->text().size(),
+              rows.header(3).size() + 1 + rows.wholeOriginal(3).size() + 1 + rows.translated(3).size());
+    EXPECT_EQ(rows.wholeOriginal(3).size(), static_cast<qsizetype>(endless.size()));
 
     // Folding it while it is read leaves nothing behind.
     w.click(w.find<ui::PillButton>("history.row.view"));

@@ -78,6 +78,13 @@ std::optional<std::string> nameOf(const nlohmann::json& entry, const char* key)
 
 SphinxChannelFile::SphinxChannelFile(std::optional<fs::path> file) : file_(std::move(file))
 {
+    // A write killed before its rename leaves its temporary, which no later
+    // write replaces, since each has a name of its own.
+    if (file_ && file_->has_parent_path())
+        removeStaleTemporaries(
+            file_->parent_path(),
+            [name = file_->filename().string()](const std::string& target) { return target == name; },
+            staleTemporaryAge);
 }
 
 SphinxChannelFile::~SphinxChannelFile()
