@@ -42,6 +42,7 @@
 #include <QStyle>
 #include <QStyleOptionFrame>
 #include <QTest>
+#include <QTextCursor>
 
 #include <gtest/gtest.h>
 
@@ -596,12 +597,19 @@ TEST_F(ContentViewTest, EveryInterfaceLanguageKeepsItsWordsWholeAndItsRoomAtBoth
         // for the translation.
         if (!shown(target))
             return;
-        // Whole lines: what the field shows inside the document's margins
-        // is a number of lines, and all of the field is on screen.
-        const int inside =
-            target->viewport()->height() - 2 * static_cast<int>(target->document()->documentMargin()) - 1;
-        EXPECT_EQ(inside % QFontMetrics(target->font()).lineSpacing(), 0) << where << ": " << inside;
-        EXPECT_EQ(target->visibleRegion().boundingRect().height(), target->height()) << where;
+        // Whole lines in both fields, none cut at the bottom: below the
+        // top margin a field that scrolls shows lines and nothing more, one
+        // that does not shows its lines and the bottom margin; and all of
+        // each field is on screen.
+        for (QPlainTextEdit* edit : {v.draftPanel()->source(), target}) {
+            const int margin = static_cast<int>(edit->document()->documentMargin());
+            const bool scrolls = edit->verticalScrollBar()->maximum() > 0;
+            const int lines = edit->viewport()->height() - margin - (scrolls ? 0 : margin + 1);
+            // The cursor stands as tall as a line.
+            EXPECT_EQ(lines % edit->cursorRect(QTextCursor(edit->document())).height(), 0)
+                << where << " " << edit->objectName().toStdString() << ": " << lines;
+            EXPECT_EQ(edit->visibleRegion().boundingRect().height(), edit->height()) << where;
+        }
     };
     for (const auto& language : InterfaceLanguage::supported()) {
         const std::string code = language.code;
@@ -613,10 +621,15 @@ TEST_F(ContentViewTest, EveryInterfaceLanguageKeepsItsWordsWholeAndItsRoomAtBoth
         ModelTestAccess::set(model().myLanguage, mine ? *mine : *CallLanguage::find("en"));
         ModelTestAccess::set(model().theirLanguage, *CallLanguage::find(code == "en" ? "es" : "en"));
         ModelTestAccess::set(model().hasDraft, true);
-        model().editDraftText("Hallo, wo ist der Bahnhof? Ich muss vor fünf Uhr abends ankommen, bitte hilf mir.");
-        model().editDraftTranslation(
-            "Hello, where is the train station? I have to arrive before five in the evening, please help me now, "
-            "my friend, because the last train leaves soon and I still need a ticket for it.");
+        // A long draft, more lines in each field than it shows.
+        model().editDraftText(QString(QStringLiteral("Hallo, wo ist der Bahnhof? Ich muss vor fünf Uhr abends "
+                                                     "ankommen, bitte hilf mir. "))
+                                  .repeated(8)
+                                  .toStdString());
+        model().editDraftTranslation(QString(QStringLiteral("Hello, where is the train station? I have to arrive "
+                                                            "before five in the evening, please help me now. "))
+                                         .repeated(8)
+                                         .toStdString());
         for (const QSize size : {QSize(1180, 800), QSize(ContentView::minimumWidth, ContentView::minimumHeight)}) {
             v.resize(size);
             w.settle();
