@@ -44,6 +44,10 @@ private:
     QWidget* owner() const;
     void fitHeight();
     bool closing_ = false;
+    // A mouse button is held on the sheet: it keeps its size and place
+    // until the release, and catches up then.
+    bool held_ = false;
+    bool pending_ = false;
     QPointer<QWidget> watched_;
 };
 
