@@ -196,7 +196,38 @@ void StartupSheet::refresh()
     }
     show(install ? Page::install : micCheck ? Page::micCheck : Page::wizard);
     if (!dialog_->isVisible())
-        dialog_->open();
+        openOverWindow();
+}
+
+void StartupSheet::openOverWindow()
+{
+    // Every page opens the same way. Where the desktop places windows
+    // itself and the program cannot move them (Wayland), it centres a sheet
+    // on its window only if that window is on screen when the sheet first
+    // shows: a sheet asked for before the window shows waits for it.
+    QWidget* owner = dialog_->parentWidget() ? dialog_->parentWidget()->window() : nullptr;
+    if (owner && !owner->isVisible()) {
+        if (awaited_ != owner) {
+            if (awaited_)
+                awaited_->removeEventFilter(this);
+            awaited_ = owner;
+            owner->installEventFilter(this);
+        }
+        return;
+    }
+    dialog_->open();
+}
+
+bool StartupSheet::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == awaited_ && event->type() == QEvent::Show) {
+        awaited_->removeEventFilter(this);
+        awaited_ = nullptr;
+        // Once the window's own show has run its course.
+        QMetaObject::invokeMethod(
+            this, [this] { refresh(); }, Qt::QueuedConnection);
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void StartupSheet::show(Page page)

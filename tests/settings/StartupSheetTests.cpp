@@ -382,6 +382,32 @@ TEST_F(StartupSheetTest, ReturnConfirmsTheMicrophoneCheckAndFinishesTheWizard)
     EXPECT_FALSE(s.dialog()->isVisible());
 }
 
+// Where the desktop alone places windows (Wayland), it centres a sheet on
+// its window only if the window is up when the sheet first shows: the
+// welcome page and the microphone check alike wait for a window not yet
+// shown, then open centred on it.
+TEST_F(StartupSheetTest, EveryPageWaitsForItsWindowAndOpensCentredOnIt)
+{
+    for (const bool wizard : {true, false}) {
+        SCOPED_TRACE(wizard ? "welcome" : "microphone check");
+        window->hide();
+        world.settle();
+        ModelTestAccess::set(model->showWizard, wizard);
+        ModelTestAccess::set(model->showMicCheck, !wizard);
+        auto* dialog = sheet().dialog();
+        EXPECT_FALSE(dialog->isVisible()) << "a sheet before its window";
+        window->setGeometry(140, 90, 1180, 800);
+        window->show();
+        sheet();
+        ASSERT_TRUE(dialog->isVisible());
+        EXPECT_EQ(dialog->windowHandle()->transientParent(), window->windowHandle());
+        EXPECT_EQ(misplaced(*dialog, *window), "");
+        ModelTestAccess::set(model->showWizard, false);
+        ModelTestAccess::set(model->showMicCheck, false);
+        sheet();
+    }
+}
+
 // One click on the sheet's button acts even when the sheet changes its
 // height while the button is held (coming to the front refreshes what it
 // shows): a sheet centred anew would slide the button from under a pointer
