@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include "app/QtHostWindow.h"
+#include "app/SheetGuard.h"
 #include "history/UnsavedRescue.h"
 #include "model/AppModel.h"
 #include "model/ModelTask.h"
@@ -190,6 +191,10 @@ namespace {
 // them, until the user clicks.
 QWidget* keyboardWindow(QWidget* window)
 {
+    // A sheet of the window is not modal to the toolkit (see SheetGuard).
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (widget->isVisible() && SheetGuard::isSheetOf(widget, window))
+            return widget;
     QWidget* modal = QApplication::activeModalWidget();
     if (!modal || modal == window || !modal->isVisible())
         return window;

@@ -22,9 +22,12 @@
 #include "ui/ViewBinding.h"
 #include "ui/WidgetUpdates.h"
 
+#include <QEvent>
+#include <QLayout>
 #include <QStackedLayout>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace parlaro::app {
@@ -68,6 +71,7 @@ ContentView::ContentView(std::shared_ptr<AppModel> model, std::shared_ptr<settin
     call->addWidget(new ui::Hairline(false, callScreen_));
 
     auto* middle = new QWidget(callScreen_);
+    middle_ = middle;
     middle->setObjectName(QStringLiteral("callScreen.middle"));
     auto* inner = column(middle);
     setupBox_ = new QWidget(middle);
@@ -92,6 +96,7 @@ ContentView::ContentView(std::shared_ptr<AppModel> model, std::shared_ptr<settin
     draftBox_->layout()->addWidget(draftPanel_);
     inner->addWidget(draftBox_);
     call->addWidget(middle, 1);
+    middle->installEventFilter(this);
 
     call->addWidget(new ui::Hairline(false, callScreen_));
     footer_ = new FooterView(model_, services_.shortcuts, callScreen_);
@@ -119,6 +124,27 @@ ContentView::ContentView(std::shared_ptr<AppModel> model, std::shared_ptr<settin
     errorAlert_ = new ui::ErrorAlert(model_, this, [model = model_.get()] { return !model->isShowingSheet(); });
 
     binding_ = std::make_unique<ui::ViewBinding>([this] { refresh(); });
+}
+
+bool ContentView::eventFilter(QObject* watched, QEvent* event)
+{
+    // Weighed once the pass under way has laid the middle out.
+    if (watched == middle_ && event->type() == QEvent::Resize)
+        QMetaObject::invokeMethod(
+            this, [this] { fitDraft(); }, Qt::QueuedConnection);
+    return QWidget::eventFilter(watched, event);
+}
+
+void ContentView::fitDraft()
+{
+    // However long a draft grows, the conversation keeps a third of the
+    // window: the draft's fields show fewer lines and scroll the rest.
+    int room = middle_->height() - (height() + 2) / 3;
+    for (QWidget* box : {setupBox_, historyBox_})
+        if (!box->isHidden())
+            room -= box->height();
+    const QMargins margins = draftBox_->layout()->contentsMargins();
+    draftPanel_->setRoom(std::max(1, room - margins.top() - margins.bottom()));
 }
 
 ContentView::~ContentView()

@@ -89,8 +89,12 @@ public:
     LanguageChangeAlert* languageAlert() const { return languageAlert_; }
     ui::ErrorAlert* errorAlert() const { return errorAlert_; }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void refresh();
+    void fitDraft();
 
     std::shared_ptr<AppModel> model_;
     std::shared_ptr<settings::UpdateModel> updates_;
@@ -104,6 +108,8 @@ private:
     QWidget* historyBox_;
     ui::GroupNotice* historyNotice_;
     ui::SetupCard* setupCard_;
+    // The conversation and what stands above and below it.
+    QWidget* middle_;
     ConversationView* conversation_;
     QWidget* draftBox_;
     DraftPanel* draftPanel_;

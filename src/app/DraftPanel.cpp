@@ -15,6 +15,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QPlainTextEdit>
 #include <QTextBlock>
 #include <QTextLayout>
@@ -22,6 +23,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
+#include <vector>
 
 namespace parlaro::app {
 
@@ -58,6 +61,48 @@ PillButton* makePill(QWidget* parent, const char* name)
     pill->setObjectName(QString::fromLatin1(name));
     pill->setTint(Palette::violet());
     return pill;
+}
+
+// The height of each line of the field's text, laid out at the field's own
+// text width in whole pixels, as the field itself scrolls them. The
+// document's layout lags behind the text and the width (a field hidden
+// while its text arrives, a window resized), so it is not asked.
+std::vector<int> lineHeights(const QPlainTextEdit* edit)
+{
+    const qreal margin = edit->document()->documentMargin();
+    const qreal width = std::max<qreal>(1, edit->viewport()->width() - 2 * margin);
+    QTextOption option = edit->document()->defaultTextOption();
+    option.setWrapMode(edit->wordWrapMode());
+    std::vector<int> heights;
+    for (QTextBlock block = edit->document()->begin(); block.isValid(); block = block.next()) {
+        QTextLayout layout(block.text(), edit->font());
+        layout.setTextOption(option);
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(width);
+            heights.push_back(static_cast<int>(line.height()));
+        }
+        layout.endLayout();
+        if (layout.lineCount() == 0)
+            heights.push_back(static_cast<int>(QFontMetricsF(edit->font()).lineSpacing()));
+    }
+    return heights;
+}
+
+// What a field adds around its lines: the document's margin above, and
+// below it the same margin and one pixel more so that it scrolls nothing;
+// a field that scrolls ends with its last whole line instead, where the
+// margin would show the top of the next one. Then the style's padding (7)
+// and border (1).
+int fieldFrame(const QPlainTextEdit* edit, bool scrolls = false)
+{
+    const double margin = edit->document()->documentMargin();
+    return static_cast<int>(std::ceil(scrolls ? margin : 2 * margin + 1)) + 2 * 7 + 2 * 1;
+}
+
+int firstLines(const std::vector<int>& heights, int count)
+{
+    return std::accumulate(heights.begin(), heights.begin() + std::min<std::ptrdiff_t>(count, std::ssize(heights)), 0);
 }
 
 bool isPlayKey(const QKeyEvent* key)
@@ -117,11 +162,11 @@ DraftPanel::DraftPanel(std::shared_ptr<AppModel> model, QWidget* parent)
     column->addLayout(targetRow);
 
     connect(source_, &QPlainTextEdit::textChanged, this, [this] {
-        fitHeight(source_);
+        fitHeights();
         model_->editDraftText(source_->toPlainText().toStdString());
     });
     connect(target_, &QPlainTextEdit::textChanged, this, [this] {
-        fitHeight(target_);
+        fitHeights();
         model_->editDraftTranslation(target_->toPlainText().toStdString());
     });
     connect(retranslate_, &QPushButton::clicked, this,
@@ -134,8 +179,7 @@ DraftPanel::DraftPanel(std::shared_ptr<AppModel> model, QWidget* parent)
     target_->installEventFilter(this);
     source_->viewport()->installEventFilter(this);
     target_->viewport()->installEventFilter(this);
-    fitHeight(source_);
-    fitHeight(target_);
+    fitHeights();
 
     binding_ = std::make_unique<ViewBinding>([this] { refresh(); });
 }
@@ -145,12 +189,8 @@ DraftPanel::~DraftPanel() = default;
 bool DraftPanel::eventFilter(QObject* watched, QEvent* event)
 {
     // A new width wraps the text anew, once the field gave it to its text.
-    if (event->type() == QEvent::Resize) {
-        if (watched == source_->viewport())
-            fitHeight(source_);
-        else if (watched == target_->viewport())
-            fitHeight(target_);
-    }
+    if (event->type() == QEvent::Resize && (watched == source_->viewport() || watched == target_->viewport()))
+        fitHeights();
     if (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (isPlayKey(key)) {
@@ -172,40 +212,69 @@ void DraftPanel::play()
     spawnOnModel(model_, [](AppModel& m) { return m.playDraftToPeer(); });
 }
 
-void DraftPanel::fitHeight(QPlainTextEdit* edit)
+void DraftPanel::setRoom(int height)
 {
-    // Grows with its text up to maxFieldLines, then scrolls. The lines are
-    // laid out here at the field's own text width: the document's layout
-    // lags behind the text and the width (a field hidden while its text
-    // arrives, a window resized), and a field left one line high cuts the
-    // translation the user must read before it is played.
-    const qreal margin = edit->document()->documentMargin();
-    const qreal width = std::max<qreal>(1, edit->viewport()->width() - 2 * margin);
-    QTextOption option = edit->document()->defaultTextOption();
-    option.setWrapMode(edit->wordWrapMode());
-    int lines = 0;
-    int shown = 0;
-    for (QTextBlock block = edit->document()->begin(); block.isValid(); block = block.next()) {
-        QTextLayout layout(block.text(), edit->font());
-        layout.setTextOption(option);
-        layout.beginLayout();
-        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-            line.setLineWidth(width);
-            // Whole pixels per line, as the field itself scrolls them.
-            if (++lines <= maxFieldLines)
-                shown += static_cast<int>(line.height());
-        }
-        layout.endLayout();
-        if (layout.lineCount() == 0 && ++lines <= maxFieldLines)
-            shown += static_cast<int>(QFontMetricsF(edit->font()).lineSpacing());
+    if (room_ == height)
+        return;
+    room_ = height;
+    fitHeights();
+}
+
+void DraftPanel::fitHeights()
+{
+    // Each field grows with its text up to maxFieldLines, then scrolls. A
+    // field is never cut inside a line: short of room it shows fewer whole
+    // lines, the original giving way first, down to one, then the
+    // translation, down to the two the user reads before it is played.
+    const std::vector<int> source = lineHeights(source_);
+    const std::vector<int> target = lineHeights(target_);
+    int sourceLines = std::min<int>(std::ssize(source), maxFieldLines);
+    int targetLines = std::min<int>(std::ssize(target), maxFieldLines);
+    const QMargins margins = layout()->contentsMargins() + contentsMargins();
+    // A row is as tall as its field or as the pills beside it.
+    auto tallest = [](std::initializer_list<const QWidget*> parts) {
+        int tallest = 0;
+        for (const QWidget* part : parts)
+            tallest = std::max(tallest, part->sizeHint().height());
+        return tallest;
+    };
+    const int sourceRow = tallest({sourceTag_, retranslate_});
+    const int targetRow = tallest({targetTag_, clear_, play_});
+    auto height = [&] {
+        return margins.top() + margins.bottom() + layout()->spacing()
+            + std::max(sourceRow,
+                       firstLines(source, sourceLines) + fieldFrame(source_, std::ssize(source) > sourceLines))
+            + std::max(targetRow,
+                       firstLines(target, targetLines) + fieldFrame(target_, std::ssize(target) > targetLines));
+    };
+    while (room_ > 0 && height() > room_ && (sourceLines > 1 || targetLines > 2)) {
+        if (sourceLines > 1)
+            --sourceLines;
+        else
+            --targetLines;
     }
-    edit->setVerticalScrollBarPolicy(lines > maxFieldLines ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
-    // The field scrolls nothing while its lines, the document's margin
-    // above and below and one pixel more fit its viewport; around that lie
-    // the style's padding (7) and border (1).
-    const int height = shown + static_cast<int>(std::ceil(2 * margin)) + 1 + 2 * 7 + 2 * 1;
-    if (edit->height() != height)
+    auto apply = [](QPlainTextEdit* edit, const std::vector<int>& lines, int shown) -> bool {
+        const bool scrolls = std::ssize(lines) > shown;
+        edit->setVerticalScrollBarPolicy(scrolls ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+        const int height = firstLines(lines, shown) + fieldFrame(edit, scrolls);
+        // The field's own limits, not its present size, which a layout
+        // under way may not have set yet.
+        if (edit->minimumHeight() == height && edit->maximumHeight() == height)
+            return false;
         edit->setFixedHeight(height);
+        return true;
+    };
+    const bool sourceChanged = apply(source_, source, sourceLines);
+    const bool changed = apply(target_, target, targetLines) || sourceChanged;
+    // A field that lost lines would otherwise keep its old place in the
+    // layouts above until something else moved them, cut in the middle of
+    // a line: the new heights are laid out at once, up to the window.
+    if (changed && isVisible())
+        for (QWidget* widget = this; widget && !widget->isWindow(); widget = widget->parentWidget())
+            if (QLayout* layout = widget->layout()) {
+                layout->invalidate();
+                layout->activate();
+            }
 }
 
 void DraftPanel::refresh()

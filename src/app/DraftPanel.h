@@ -33,6 +33,10 @@ public:
 
     // A field shows this many lines of its text at most and scrolls the rest.
     static constexpr int maxFieldLines = 6;
+    // The height the panel may take; short of it the fields show fewer
+    // whole lines and scroll the rest. None: no limit but maxFieldLines.
+    void setRoom(int height);
+    int room() const { return room_; }
 
     QPlainTextEdit* source() const { return source_; }
     QPlainTextEdit* target() const { return target_; }
@@ -49,9 +53,10 @@ protected:
 private:
     void refresh();
     void play();
-    void fitHeight(QPlainTextEdit* edit);
+    void fitHeights();
 
     std::shared_ptr<AppModel> model_;
+    int room_ = 0;
     QLabel* sourceTag_;
     QLabel* targetTag_;
     QPlainTextEdit* source_;

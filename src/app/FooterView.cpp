@@ -336,24 +336,24 @@ void FooterView::refresh()
 
 void FooterView::fitTalk()
 {
-    // What the rest of the input row needs at its ideal sizes, the text
-    // field at its least; the talk control may have the remainder. The
-    // window's least width is laid out for the talk control: what a wider
-    // window adds goes to the field first, until its placeholder is whole,
-    // so the control never has less room than at the least width.
+    // What the rest of the input row needs at its ideal sizes; the talk
+    // control and the text field share the remainder. The control keeps
+    // what shows its titles whole (set smaller or on two lines where
+    // that is short); the field takes the rest until its placeholder is
+    // whole, so at the window's least width it is wide enough to read a
+    // sentence being typed; whatever is left widens the control again.
     const QLayout* row = talk_->parentWidget()->layout();
     const QMargins margins = row->contentsMargins();
     const int placeholder =
         typed_->fontMetrics().horizontalAdvance(typed_->placeholderText()) + 2 * (typedPadding + 1 + 2) + 1;
-    const int typedWanted =
-        std::clamp(placeholder, minTypedWidth, minTypedWidth + std::max(0, width() - ContentView::minimumWidth));
-    int others = margins.left() + margins.right() + typedWanted;
+    int shared = width() - margins.left() - margins.right() - 2 * HoldToTalkControl::glowRoom;
     for (int i = 0; i < row->count(); ++i) {
         QLayoutItem* item = row->itemAt(i);
         if (item->widget() != talk_ && item->widget() != typed_)
-            others += item->sizeHint().width();
+            shared -= item->sizeHint().width();
     }
-    int room = width() - others - 2 * HoldToTalkControl::glowRoom;
+    const int typedWanted = std::max(minTypedWidth, std::min(placeholder, shared - talk_->leastWholeCapsuleWidth()));
+    int room = shared - typedWanted;
     // No hold can start: the control only says why at its resting width,
     // and the field, the user's one way to speak, takes the rest.
     if (talk_->unavailable())

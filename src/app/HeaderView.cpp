@@ -5,6 +5,7 @@
 #include "app/SymbolPill.h"
 #include "model/AppModel.h"
 #include "speech/Localization.h"
+#include "ui/LanguagePicker.h"
 #include "ui/Look.h"
 #include "ui/Palette.h"
 #include "ui/SymbolView.h"
@@ -19,6 +20,8 @@
 #include <QLayout>
 #include <QPainter>
 #include <QPushButton>
+
+#include <algorithm>
 
 namespace parlaro::app {
 
@@ -181,25 +184,80 @@ void HeaderView::refresh()
 
 void HeaderView::fitBadges()
 {
-    // The device badge gives way first, then listening (or the link in its
+    if (fitting_)
+        return;
+    fitting_ = true;
+    // The row's width is read from its parts' sizes as last laid out: what
+    // changed is laid out at once and weighed again, so the parts shown
+    // are never those of an older width.
+    for (int pass = 0; pass < 3 && fitRow(); ++pass) {
+        if (QLayout* bar = languageBar_->layout())
+            bar->activate();
+        row_->invalidate();
+        row_->activate();
+    }
+    fitting_ = false;
+}
+
+bool HeaderView::fitRow()
+{
+    // Short of room the parts first stand closer, the language pickers
+    // become as narrow as their names, then the settings button
+    // shows its gear alone (its word stays in its tooltip and its name),
+    // then the device badge gives way, then listening (or the link in its
     // place), and the own-voice state last: the two a user glances at during
     // a call stay readable longest.
     HeaderBadge* const order[] = {device_, model_->audioCaptureMissing() ? captureBadge_ : listening_, ownVoice_};
-    // What the rest of the row needs: its width as laid out now, less what
-    // the badges ask for now.
-    int needed = row_->sizeHint().width();
+    // What the row needs with every part whole: its width as laid out now,
+    // less what the parts ask for now.
+    int gaps = -1;
+    for (int index = 0; index < row_->count(); ++index)
+        if (QWidget* part = row_->itemAt(index)->widget(); part && !part->isHidden())
+            ++gaps;
+    gaps = std::max(gaps, 0);
+    int needed = row_->sizeHint().width() + (spacing - row_->spacing()) * gaps;
+    needed += settings_->fullWidth() - settings_->sizeHint().width();
     for (HeaderBadge* badge : order)
         needed += badge->fullWidth() - badge->sizeHint().width();
+    ui::LanguagePicker* const pickers[] = {qobject_cast<ui::LanguagePicker*>(languageBar_->myPicker()),
+                                           qobject_cast<ui::LanguagePicker*>(languageBar_->theirPicker())};
+    for (ui::LanguagePicker* picker : pickers)
+        if (picker)
+            needed += picker->fullWidth() - picker->sizeHint().width();
+    bool changed = false;
+    const bool tight = needed > width();
+    if (tight)
+        needed -= (spacing - tightSpacing) * gaps;
+    if (row_->spacing() != (tight ? tightSpacing : spacing)) {
+        row_->setSpacing(tight ? tightSpacing : spacing);
+        changed = true;
+    }
+    const bool snug = needed > width();
+    for (ui::LanguagePicker* picker : pickers) {
+        if (!picker)
+            continue;
+        if (snug)
+            needed -= picker->fullWidth() - picker->snugWidth();
+        changed = changed || picker->isSnug() != snug;
+        picker->setSnug(snug);
+    }
+    const bool gear = needed > width();
+    if (gear)
+        needed -= settings_->fullWidth() - settings_->compactWidth();
+    changed = changed || settings_->isCompact() != gear;
+    settings_->setCompact(gear);
     for (HeaderBadge* badge : order) {
         const bool compact = needed > width();
         if (compact)
             needed -= badge->fullWidth() - badge->compactWidth();
         if (badge->isCompact() != compact) {
+            changed = true;
             badge->setCompact(compact);
             if (badge == captureBadge_)
                 captureLink_->updateGeometry();
         }
     }
+    return changed;
 }
 
 void HeaderView::placeDot()

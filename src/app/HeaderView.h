@@ -47,6 +47,8 @@ public:
     static constexpr int trailingPadding = 20;
     static constexpr int topPadding = 6;
     static constexpr int spacing = 18;
+    // Short of room the row first draws its parts closer together.
+    static constexpr int tightSpacing = 10;
     static constexpr int attentionDiameter = 8;
     // How far the dot reaches past the button's top-trailing corner.
     static constexpr int attentionOffset = 2;
@@ -76,6 +78,8 @@ private:
     void refresh();
     void placeDot();
     void fitBadges();
+    // One weighing of the row; whether anything changed.
+    bool fitRow();
     void openSettings();
 
     std::shared_ptr<AppModel> model_;
@@ -89,6 +93,7 @@ private:
     SymbolPill* settings_;
     QWidget* dot_ = nullptr;
     QHBoxLayout* row_ = nullptr;
+    bool fitting_ = false;
     std::unique_ptr<ui::ViewBinding> binding_;
 };
 

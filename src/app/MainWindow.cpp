@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 
 #include "app/QuitShortcut.h"
+#include "app/SheetGuard.h"
 #include "model/AppModel.h"
 #include "settings/ExportPanel.h"
 #include "ui/Text.h"
@@ -77,6 +78,9 @@ MainWindow::MainWindow(std::shared_ptr<AppModel> model, QWidget* central, Comman
         if (commands_.quit)
             commands_.quit();
     });
+    // Made first, so the quit key is seen before the guard keeps the
+    // window's input from it.
+    sheetGuard_ = new SheetGuard(this);
     new QuitShortcut(quit_, this);
 
     binding_ = std::make_unique<ui::ViewBinding>([this] { refresh(); });
@@ -181,7 +185,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
 {
     // Never destroyed: the tray brings the same window back.
     event->ignore();
-    if (commands_.trayAvailable && commands_.trayAvailable()) {
+    if (!sheetGuard_->sheetUp() && commands_.trayAvailable && commands_.trayAvailable()) {
         hide();
         return;
     }

@@ -17,10 +17,14 @@ class ViewBinding;
 
 namespace parlaro::app {
 
+class SheetGuard;
+
 // The application's one window: the root view handed in, under a menu bar
 // with the application's menu. Closing it hides it while a tray icon can
 // bring it back; with no tray the close quits, so no invisible process is
-// left holding the virtual microphone.
+// left holding the virtual microphone. While a sheet is up the close quits
+// as the quit item does: hidden, the window would leave its question
+// unanswered and unseen.
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
@@ -68,6 +72,7 @@ public:
     QAction* settingsAction() const { return settings_; }
     QAction* exportAction() const { return export_; }
     QAction* quitAction() const { return quit_; }
+    SheetGuard* sheetGuard() const { return sheetGuard_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -86,6 +91,7 @@ private:
     QAction* settings_ = nullptr;
     QAction* export_ = nullptr;
     QAction* quit_ = nullptr;
+    SheetGuard* sheetGuard_ = nullptr;
     std::unique_ptr<ui::ViewBinding> binding_;
     // The content's minimum as the window was made with it.
     QSize contentFloor_;

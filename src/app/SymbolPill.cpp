@@ -21,12 +21,32 @@ SymbolPill::SymbolPill(const QString& symbol, const QString& text, QWidget* pare
     Icons::tag(this, symbol);
 }
 
+void SymbolPill::setCompact(bool compact)
+{
+    if (compact_ == compact)
+        return;
+    compact_ = compact;
+    updateGeometry();
+    update();
+}
+
+int SymbolPill::fullWidth() const
+{
+    QSize base = PillButton::sizeHint();
+    return text().isEmpty() ? base.height() + 6 : base.width() + symbolSize + gap;
+}
+
+int SymbolPill::compactWidth() const
+{
+    return PillButton::sizeHint().height() + 6;
+}
+
 QSize SymbolPill::sizeHint() const
 {
     QSize base = PillButton::sizeHint();
-    if (text().isEmpty())
-        return {base.height() + 6, base.height()};
-    return {base.width() + symbolSize + gap, base.height()};
+    if (!showsTitle())
+        return {compactWidth(), base.height()};
+    return {fullWidth(), base.height()};
 }
 
 void SymbolPill::paintEvent(QPaintEvent*)
@@ -46,13 +66,13 @@ void SymbolPill::paintEvent(QPaintEvent*)
         painter.fillPath(shape, Palette::white());
         painter.setPen(QPen(Palette::hairline(), 1));
         // A lone symbol is the button's meaning: it takes the tint.
-        ink = text().isEmpty() ? Palette::textColor(tint()) : Palette::withOpacity(Look::primaryText(), 0.85);
+        ink = !showsTitle() ? Palette::textColor(tint()) : Palette::withOpacity(Look::primaryText(), 0.85);
     }
     painter.drawPath(shape);
 
     // Symbol and title centred together, mirrored right to left.
     QFontMetricsF metrics(font());
-    double textWidth = text().isEmpty() ? 0.0 : metrics.horizontalAdvance(text()) + gap;
+    double textWidth = !showsTitle() ? 0.0 : metrics.horizontalAdvance(text()) + gap;
     double total = symbolSize + textWidth;
     QRectF inner = capsuleRect();
     double start = inner.center().x() - total / 2.0;
@@ -60,7 +80,7 @@ void SymbolPill::paintEvent(QPaintEvent*)
     QRectF symbolRect(rtl ? inner.center().x() + total / 2.0 - symbolSize : start,
                       inner.center().y() - symbolSize / 2.0, symbolSize, symbolSize);
     painter.drawPixmap(symbolRect.topLeft(), Icons::pixmap(symbol_, ink, symbolSize, devicePixelRatioF()));
-    if (!text().isEmpty()) {
+    if (showsTitle()) {
         QRectF textRect(rtl ? start : start + symbolSize + gap, inner.top(), total - symbolSize - gap, inner.height());
         painter.setPen(ink);
         painter.setFont(font());

@@ -8,6 +8,7 @@
 #include "ui/StatusDot.h"
 #include "ui/ViewBinding.h"
 
+#include <QCoreApplication>
 #include <QEvent>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -24,6 +25,8 @@ SheetDialog::SheetDialog(QWidget* parent)
     setObjectName(QStringLiteral("startupSheet"));
     setWindowModality(Qt::WindowModal);
     setModal(true);
+    // Presses and releases go to the sheet's controls, not to the sheet.
+    QCoreApplication::instance()->installEventFilter(this);
 }
 
 void SheetDialog::closeQuietly()
@@ -72,11 +75,32 @@ void SheetDialog::showEvent(QShowEvent* event)
             windowHandle()->setTransientParent(main->windowHandle());
     }
     QDialog::showEvent(event);
+    held_ = false;
     place();
 }
 
 bool SheetDialog::eventFilter(QObject* watched, QEvent* event)
 {
+    const auto type = event->type();
+    if (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonRelease) {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        // A release counts wherever it lands: a list the press opened may
+        // take it.
+        if (widget && (widget->window() == this || type == QEvent::MouseButtonRelease)) {
+            held_ = type == QEvent::MouseButtonPress;
+            // After the control has had its release, so the click is its own.
+            if (!held_ && pending_)
+                QMetaObject::invokeMethod(
+                    this,
+                    [this] {
+                        pending_ = false;
+                        fitHeight();
+                        place();
+                    },
+                    Qt::QueuedConnection);
+        }
+        return QDialog::eventFilter(watched, event);
+    }
     // The window moved or changed its size: the sheet goes with it.
     if (watched == watched_ && (event->type() == QEvent::Move || event->type() == QEvent::Resize))
         place();
@@ -100,6 +124,12 @@ void SheetDialog::place()
     QWidget* main = owner();
     if (!main || !isVisible())
         return;
+    // Moved between a press and its release, the sheet would take the
+    // button from under the pointer and the click would be lost.
+    if (held_) {
+        pending_ = true;
+        return;
+    }
     // Centred on the window, and inside it as far as it fits: a sheet
     // taller than the window starts at its top.
     const QRect area = main->geometry();
@@ -117,6 +147,10 @@ void SheetDialog::fitHeight()
 {
     if (!layout())
         return;
+    if (held_) {
+        pending_ = true;
+        return;
+    }
     int height =
         layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width()) : layout()->totalSizeHint().height();
     if (height > 0 && this->height() != height)
@@ -162,7 +196,38 @@ void StartupSheet::refresh()
     }
     show(install ? Page::install : micCheck ? Page::micCheck : Page::wizard);
     if (!dialog_->isVisible())
-        dialog_->open();
+        openOverWindow();
+}
+
+void StartupSheet::openOverWindow()
+{
+    // Every page opens the same way. Where the desktop places windows
+    // itself and the program cannot move them (Wayland), it centres a sheet
+    // on its window only if that window is on screen when the sheet first
+    // shows: a sheet asked for before the window shows waits for it.
+    QWidget* owner = dialog_->parentWidget() ? dialog_->parentWidget()->window() : nullptr;
+    if (owner && !owner->isVisible()) {
+        if (awaited_ != owner) {
+            if (awaited_)
+                awaited_->removeEventFilter(this);
+            awaited_ = owner;
+            owner->installEventFilter(this);
+        }
+        return;
+    }
+    dialog_->open();
+}
+
+bool StartupSheet::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == awaited_ && event->type() == QEvent::Show) {
+        awaited_->removeEventFilter(this);
+        awaited_ = nullptr;
+        // Once the window's own show has run its course.
+        QMetaObject::invokeMethod(
+            this, [this] { refresh(); }, Qt::QueuedConnection);
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void StartupSheet::show(Page page)

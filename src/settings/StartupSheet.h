@@ -44,6 +44,10 @@ private:
     QWidget* owner() const;
     void fitHeight();
     bool closing_ = false;
+    // A mouse button is held on the sheet: it keeps its size and place
+    // until the release, and catches up then.
+    bool held_ = false;
+    bool pending_ = false;
     QPointer<QWidget> watched_;
 };
 
@@ -70,15 +74,21 @@ public:
     static constexpr int narrowWidth = 520;
     static constexpr int wizardWidth = 620;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void refresh();
     void show(Page page);
+    void openOverWindow();
     void dismissTopRequest();
 
     std::shared_ptr<AppModel> model_;
     QPointer<SheetDialog> dialog_;
     QWidget* background_ = nullptr;
     QPointer<QWidget> content_;
+    // The window the sheet waits for while it is not shown yet.
+    QPointer<QWidget> awaited_;
     Page page_ = Page::none;
     ErrorAlert* alert_ = nullptr;
     std::unique_ptr<ViewBinding> binding_;

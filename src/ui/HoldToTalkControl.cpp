@@ -232,10 +232,49 @@ int HoldToTalkControl::wantedCapsuleWidth() const
     return std::clamp(wanted, minCapsuleWidth, maxCapsuleWidth_);
 }
 
+int HoldToTalkControl::leastWholeCapsuleWidth() const
+{
+    // A smaller font is never wider, so a title that is whole at all is
+    // whole at the least size, on one line or on two.
+    auto whole = [](const QString& title, double room) {
+        const QFontMetricsF metrics(Look::font(minTitleSize, QFont::DemiBold));
+        if (metrics.boundingRect(QRectF(0, 0, 100000, 1000), Qt::TextSingleLine, title).width() <= room)
+            return true;
+        const QRectF used = metrics.boundingRect(QRectF(0, 0, room, 1000), Qt::AlignHCenter | Qt::TextWordWrap, title);
+        return used.width() <= room && used.height() <= capsuleHeight - 2 * titleMargin;
+    };
+    auto allWhole = [&](int capsule) {
+        const double room = titleRoom(capsule);
+        if (!whole(title_, room))
+            return false;
+        for (const QString& title : reservedTitles_)
+            if (!whole(title, room))
+                return false;
+        return true;
+    };
+    int low = minCapsuleWidth;
+    if (allWhole(low))
+        return low;
+    // One line at the least size always fits a wide enough capsule.
+    int high = std::max(low + 1, wantedCapsuleWidth());
+    while (!allWhole(high))
+        high *= 2;
+    while (high - low > 1) {
+        const int middle = (low + high) / 2;
+        (allWhole(middle) ? high : low) = middle;
+    }
+    return high;
+}
+
 double HoldToTalkControl::titleRoom() const
 {
+    return titleRoom(capsuleRect().width());
+}
+
+double HoldToTalkControl::titleRoom(double capsule) const
+{
     const double icon = waveform_ ? 20.0 : iconSize;
-    double room = capsuleRect().width() - 2 * inset - icon - rowSpacing;
+    double room = capsule - 2 * inset - icon - rowSpacing;
     if (shortcut_)
         room -= rowSpacing + chipSize(*shortcut_).width();
     return std::max(room, 0.0);

@@ -52,6 +52,9 @@ public:
     static constexpr double inset = 20.0;
     void setMaxCapsuleWidth(int width);
     int maxCapsuleWidth() const { return maxCapsuleWidth_; }
+    // The narrowest capsule that shows the title and the reserved titles
+    // whole, at the least size or on two lines; never below the one at rest.
+    int leastWholeCapsuleWidth() const;
     // Titles the control may show later (the other states of one hold), so
     // that its width stays put when the title changes.
     void setReservedTitles(const QStringList& titles);
@@ -113,8 +116,9 @@ private:
     QString symbol() const;
     // The capsule width the title (and the reserved titles) ask for.
     int wantedCapsuleWidth() const;
-    // Room for the title in a capsule of the widget's width.
+    // Room for the title in a capsule of the widget's width, or of `capsule`.
     double titleRoom() const;
+    double titleRoom(double capsule) const;
     void fitTitle();
 
     QString title_;

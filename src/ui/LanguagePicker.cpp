@@ -37,18 +37,33 @@ QRect LanguagePicker::textRect() const
     return style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this);
 }
 
+void LanguagePicker::setSnug(bool snug)
+{
+    if (snug_ == snug)
+        return;
+    snug_ = snug;
+    updateGeometry();
+}
+
+int LanguagePicker::snugWidth() const
+{
+    const int text = fontMetrics().horizontalAdvance(shownText());
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    return style()->sizeFromContents(QStyle::CT_ComboBox, &option, QSize(text, fontMetrics().height()), this).width();
+}
+
+int LanguagePicker::fullWidth() const
+{
+    return std::max(width_, snugWidth());
+}
+
 QSize LanguagePicker::sizeHint() const
 {
     // Wide enough for the chosen name, never narrower than the width it was
     // given: a long name is shown whole, while the usual short ones leave the
     // header's room to the badges beside the pickers.
-    const int text = fontMetrics().horizontalAdvance(shownText());
-    QStyleOptionComboBox option;
-    initStyleOption(&option);
-    const QSize base = QComboBox::sizeHint();
-    const QSize needed =
-        style()->sizeFromContents(QStyle::CT_ComboBox, &option, QSize(text, fontMetrics().height()), this);
-    return {std::max(width_, needed.width()), base.height()};
+    return {snug_ ? snugWidth() : fullWidth(), QComboBox::sizeHint().height()};
 }
 
 QSize LanguagePicker::minimumSizeHint() const

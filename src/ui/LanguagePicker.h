@@ -24,6 +24,13 @@ public:
     // The room the closed picker gives its text.
     QRect textRect() const;
 
+    // Short of room the picker is only as wide as its name needs.
+    void setSnug(bool snug);
+    bool isSnug() const { return snug_; }
+    // The width with its floor, and the width the name alone needs.
+    int fullWidth() const;
+    int snugWidth() const;
+
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
     void showPopup() override;
@@ -37,6 +44,7 @@ private:
     void syncToolTip();
 
     int width_;
+    bool snug_ = false;
 };
 
 }  // namespace parlaro::ui

@@ -16,6 +16,8 @@
 #include "app/ContentView.h"
 #include "app/HeaderView.h"
 #include "app/MainWindow.h"
+#include "app/SheetGuard.h"
+#include "app/SymbolPill.h"
 #include "app/TrayMenu.h"
 #include "settings/SettingsView.h"
 #include "settings/StartupSheet.h"
@@ -242,6 +244,35 @@ TEST_F(AppSmoke, SigtermClosesTheSheetsSavesOnceAndEndsTheLoopWithZero)
     EXPECT_FALSE(shown(content().sheet()->dialog()));
     EXPECT_FALSE(ModelTestAccess::filing(model()).sessionID.get());
     EXPECT_EQ(audio.defaultDevice(true), builtIn->id) << "the default input is given back";
+}
+
+// A sheet up when the window is closed: the close quits as the quit item
+// does, tray or not, and the sheet neither stays nor takes the window's input
+// away from the close; the window's own input waits for the sheet.
+TEST_F(AppSmoke, ClosingTheWindowWithASheetUpQuitsAsTheQuitItemDoes)
+{
+    app::Application& app = start();
+    tray = true;
+    auto* sheet = content().sheet()->dialog();
+    ASSERT_TRUE(shown(sheet));
+    // The window is not blocked for the toolkit, which would drop the close
+    // a desktop sends; the sheet is still the window's.
+    EXPECT_EQ(QGuiApplication::modalWindow(), nullptr);
+    EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
+    EXPECT_EQ(app.window()->sheetGuard()->sheetUp(), sheet);
+    // A click on the window's settings button does nothing while it is up.
+    QTest::mouseClick(static_cast<QWidget*>(content().header()->settingsButton()), Qt::LeftButton);
+    settle();
+    EXPECT_EQ(model().settingsPage.get(), std::nullopt);
+
+    app.window()->close();
+    // The quit waits a moment for the sheets to close themselves.
+    for (int tick = 0; tick < 2 * app::AppDelegate::quitTries && !app.delegate()->hasTerminated(); ++tick) {
+        settle();
+        runtime.advance(app::AppDelegate::quitRetryInterval);
+    }
+    EXPECT_TRUE(app.delegate()->hasTerminated()) << "the close quit, as Ctrl+Q does";
+    EXPECT_FALSE(shown(sheet));
 }
 
 TEST_F(AppSmoke, ClosingTheWindowHidesItWithATrayAndQuitsWithout)

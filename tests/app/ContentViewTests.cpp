@@ -36,6 +36,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
@@ -44,7 +45,10 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QTest>
+#include <QTextCursor>
 
 #include <gtest/gtest.h>
 
@@ -551,6 +555,106 @@ TEST_F(ContentViewTest, ADraftsTranslationShowsWholeAtEveryWidth)
     EXPECT_GT(target->verticalScrollBar()->maximum(), 0);
     EXPECT_LE(target->height(), (app::DraftPanel::maxFieldLines + 1) * QFontMetrics(target->font()).lineSpacing() + 24);
     InterfaceLanguage::set("zh-Hans");
+}
+
+// The call screen with a draft open, in every interface language, at the
+// default width and at the first window of a 1024 × 768 screen: every
+// placeholder, label and status word whole (none a bare dot), the typing
+// field wide enough to work in, the conversation a third of the window at
+// least, the draft's translation in whole lines; and so all along the
+// switch after ⇄.
+TEST_F(ContentViewTest, EveryInterfaceLanguageKeepsItsWordsWholeAndItsRoomAtBothWidths)
+{
+    auto& v = open();
+    auto* field = v.footer()->typedText();
+    auto* target = v.draftPanel()->target();
+    // The status line alone may end in "…": its whole text is its tooltip.
+    auto cutParts = [&] {
+        std::vector<std::string> cut;
+        for (auto* badge : v.findChildren<app::HeaderBadge*>())
+            if (badge->isVisible() && !badge->showsText())
+                cut.push_back(badge->objectName().toStdString() + " as a dot: " + badge->text().toStdString());
+        for (auto* label : v.findChildren<QLabel*>()) {
+            if (!label->isVisible() || label->wordWrap() || label->text().isEmpty()
+                || label == v.footer()->statusLine())
+                continue;
+            if (label->fontMetrics().horizontalAdvance(label->text()) > label->contentsRect().width())
+                cut.push_back(label->objectName().toStdString() + ": " + label->text().toStdString());
+        }
+        return cut;
+    };
+    auto placeholderRoom = [&] {
+        QStyleOptionFrame option;
+        option.initFrom(field);
+        option.rect = field->rect();
+        const QMargins text = field->textMargins();
+        // The field keeps two pixels on each side of its text.
+        return field->style()->subElementRect(QStyle::SE_LineEditContents, &option, field).width() - text.left()
+            - text.right() - 4;
+    };
+    auto expectRoom = [&](const std::string& where, QSize size) {
+        for (const std::string& cut : cutParts())
+            ADD_FAILURE() << where << ": " << cut;
+        if (size.width() == 1180)
+            EXPECT_LE(field->fontMetrics().horizontalAdvance(field->placeholderText()), placeholderRoom())
+                << where << ": " << field->placeholderText().toStdString();
+        EXPECT_GE(field->width(), 240) << where;
+        EXPECT_GE(v.conversation()->height() * 3, size.height()) << where;
+        // While the swap translates the draft again, a spinner stands in
+        // for the translation.
+        if (!shown(target))
+            return;
+        // Whole lines in both fields, none cut at the bottom: below the
+        // top margin a field that scrolls shows lines and nothing more, one
+        // that does not shows its lines and the bottom margin; and all of
+        // each field is on screen.
+        for (QPlainTextEdit* edit : {v.draftPanel()->source(), target}) {
+            const int margin = static_cast<int>(edit->document()->documentMargin());
+            const bool scrolls = edit->verticalScrollBar()->maximum() > 0;
+            const int lines = edit->viewport()->height() - margin - (scrolls ? 0 : margin + 1);
+            // The cursor stands as tall as a line.
+            EXPECT_EQ(lines % edit->cursorRect(QTextCursor(edit->document())).height(), 0)
+                << where << " " << edit->objectName().toStdString() << ": " << lines;
+            EXPECT_EQ(edit->visibleRegion().boundingRect().height(), edit->height()) << where;
+        }
+    };
+    for (const auto& language : InterfaceLanguage::supported()) {
+        const std::string code = language.code;
+        loadStringTables(w.world.platform.bundles, code);
+        InterfaceLanguage::set(code);
+        v.setLayoutDirection(InterfaceLanguage::layoutDirection() == LayoutDirection::rightToLeft ? Qt::RightToLeft
+                                                                                                  : Qt::LeftToRight);
+        const auto mine = CallLanguage::find(code);
+        ModelTestAccess::set(model().myLanguage, mine ? *mine : *CallLanguage::find("en"));
+        ModelTestAccess::set(model().theirLanguage, *CallLanguage::find(code == "en" ? "es" : "en"));
+        ModelTestAccess::set(model().hasDraft, true);
+        // A long draft, more lines in each field than it shows.
+        model().editDraftText(QString(QStringLiteral("Hallo, wo ist der Bahnhof? Ich muss vor fünf Uhr abends "
+                                                     "ankommen, bitte hilf mir. "))
+                                  .repeated(8)
+                                  .toStdString());
+        model().editDraftTranslation(QString(QStringLiteral("Hello, where is the train station? I have to arrive "
+                                                            "before five in the evening, please help me now. "))
+                                         .repeated(8)
+                                         .toStdString());
+        for (const QSize size : {QSize(1180, 800), QSize(ContentView::minimumWidth, ContentView::minimumHeight)}) {
+            v.resize(size);
+            w.settle();
+            const std::string where = code + " " + std::to_string(size.width());
+            ASSERT_TRUE(shown(target)) << where;
+            expectRoom(where, size);
+            snapshot(v, "languages", QString::fromStdString(code) + "-" + QString::number(size.width()));
+        }
+        // ⇄, watched as the switch goes on.
+        QTest::mouseClick(child<QPushButton>(*v.header()->languageBar(), "languageBar.swap"), Qt::LeftButton);
+        for (int step = 0; step < 30; ++step) {
+            w.settle();
+            expectRoom(code + " 980, " + std::to_string(step * 100) + " ms after ⇄", v.size());
+            w.world.runtime.advance(0.1);
+        }
+        InterfaceLanguage::set("zh-Hans");
+    }
+    v.setLayoutDirection(Qt::LeftToRight);
 }
 
 // A first start as a German, Spanish, Arabic or Chinese user meets it on

@@ -382,6 +382,55 @@ TEST_F(StartupSheetTest, ReturnConfirmsTheMicrophoneCheckAndFinishesTheWizard)
     EXPECT_FALSE(s.dialog()->isVisible());
 }
 
+// Where the desktop alone places windows (Wayland), it centres a sheet on
+// its window only if the window is up when the sheet first shows: the
+// welcome page and the microphone check alike wait for a window not yet
+// shown, then open centred on it.
+TEST_F(StartupSheetTest, EveryPageWaitsForItsWindowAndOpensCentredOnIt)
+{
+    for (const bool wizard : {true, false}) {
+        SCOPED_TRACE(wizard ? "welcome" : "microphone check");
+        window->hide();
+        world.settle();
+        ModelTestAccess::set(model->showWizard, wizard);
+        ModelTestAccess::set(model->showMicCheck, !wizard);
+        auto* dialog = sheet().dialog();
+        EXPECT_FALSE(dialog->isVisible()) << "a sheet before its window";
+        window->setGeometry(140, 90, 1180, 800);
+        window->show();
+        sheet();
+        ASSERT_TRUE(dialog->isVisible());
+        EXPECT_EQ(dialog->windowHandle()->transientParent(), window->windowHandle());
+        EXPECT_EQ(misplaced(*dialog, *window), "");
+        ModelTestAccess::set(model->showWizard, false);
+        ModelTestAccess::set(model->showMicCheck, false);
+        sheet();
+    }
+}
+
+// One click on the sheet's button acts even when the sheet changes its
+// height while the button is held (coming to the front refreshes what it
+// shows): a sheet centred anew would slide the button from under a pointer
+// that stays put, and the release would land beside it.
+TEST_F(StartupSheetTest, OneClickActsWhenTheSheetChangesWhileTheButtonIsHeld)
+{
+    window->setGeometry(140, 90, 1180, 800);
+    ModelTestAccess::set(model->showMicCheck, true);
+    auto& s = sheet();
+    auto* confirm = find<ui::PillButton>("micCheck.confirm");
+    ASSERT_TRUE(confirm && confirm->isEnabled());
+    const QPoint pointer = confirm->mapToGlobal(confirm->capsuleRect().center());
+    const QRect before = s.dialog()->geometry();
+    QTest::mousePress(confirm, Qt::LeftButton, {}, confirm->mapFromGlobal(pointer));
+    ModelTestAccess::set(model->micCheckReason, std::optional<std::string>("说话前，请先确认要用的麦克风。"));
+    sheet();
+    EXPECT_EQ(s.dialog()->geometry(), before) << "the sheet moved under the pointer";
+    QTest::mouseRelease(confirm, Qt::LeftButton, {}, confirm->mapFromGlobal(pointer));
+    sheet();
+    EXPECT_TRUE(model->micConfirmed());
+    EXPECT_FALSE(s.dialog()->isVisible());
+}
+
 class ErrorAlertTest : public StartupSheetTest {
 protected:
     // The window's own alert, up while no sheet is.

@@ -113,6 +113,23 @@ public:
         sync();
     }
 
+    // Closes the window as its title bar's close button does: the window
+    // manager is asked, and it asks the program.
+    void close(xcb_window_t window)
+    {
+        xcb_client_message_event_t message{};
+        message.response_type = XCB_CLIENT_MESSAGE;
+        message.format = 32;
+        message.window = window;
+        message.type = atom("_NET_CLOSE_WINDOW");
+        message.data.data32[0] = XCB_CURRENT_TIME;
+        message.data.data32[1] = 2;
+        xcb_send_event(connection_, false, root_,
+                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                       reinterpret_cast<const char*>(&message));
+        sync();
+    }
+
     // A panel along the top edge that keeps `height` pixels for itself.
     void addTopPanel(int height)
     {
@@ -277,6 +294,48 @@ TEST_F(ProgramUnderOpenbox, TheFirstWindowFitsTheWorkAreaAndABroughtBackSheetTak
     desktop->press({controlKey, qKey});
     EXPECT_TRUE(first.waitForFinished(10'000)) << "Ctrl+Q never quit";
     EXPECT_EQ(first.exitCode(), 0);
+}
+
+// The start-up sheet is up at the first start, centred on its window, and
+// the window's close button quits the program then, as Ctrl+Q does; the
+// next start's sheet acts on one click of its button.
+TEST_F(ProgramUnderOpenbox, TheWindowsCloseQuitsWhileASheetIsUpAndOneClickOnTheSheetActs)
+{
+    for (const bool clicking : {false, true}) {
+        SCOPED_TRACE(clicking ? "one click" : "the window's close");
+        const auto shown = startFirst();
+        ASSERT_TRUE(shown);
+        const xcb_window_t main = *shown;
+        auto sheetOf = [&] {
+            for (xcb_window_t window : desktop->shownWindows())
+                if (window != main)
+                    return window;
+            return xcb_window_t(XCB_NONE);
+        };
+        ASSERT_TRUE(waitFor([&] { return sheetOf() != XCB_NONE && desktop->focus() == sheetOf(); }))
+            << "no sheet took the keys";
+        const xcb_window_t sheet = sheetOf();
+        // Centred on its window, once both have their sizes.
+        EXPECT_TRUE(waitFor([&] {
+            const QRect frame = desktop->frame(sheet);
+            const QRect window = desktop->frame(main);
+            return frame.height() > 200 && std::abs(frame.center().x() - window.center().x()) <= 2
+                && std::abs(frame.center().y() - window.center().y()) <= 2;
+        })) << "the sheet is not centred on its window";
+        if (!clicking) {
+            desktop->close(main);
+            EXPECT_TRUE(first.waitForFinished(10'000)) << "the close never quit";
+            EXPECT_EQ(first.exitCode(), 0);
+            continue;
+        }
+        // Its button at the trailing end of the bottom row, inside the
+        // padding.
+        const QRect frame = desktop->frame(sheet);
+        desktop->click(frame.bottomRight() - QPoint(28 + 30, 28 + 20));
+        EXPECT_TRUE(waitFor([&] { return sheetOf() == XCB_NONE; }, 5)) << "one click did nothing";
+        first.terminate();
+        EXPECT_TRUE(first.waitForFinished(10'000));
+    }
 }
 
 }  // namespace
