@@ -350,11 +350,40 @@ void AppDelegate::terminate()
         return;
     terminated_ = true;
     shouldTerminate();
+    // The give-back below may wait on a stalled sound server; the user has
+    // quit and should not watch the window meanwhile.
+    hideWindows();
     willTerminate();
+    if (!parts_.model->givingBackUnfinished()) {
+        endEventLoop(0);
+        return;
+    }
+    rt::spawn([self = QPointer<AppDelegate>(this), model = parts_.model]() -> rt::Async<void> {
+        const bool givenBack = co_await model->finishGivingBack(quitGiveBackSeconds);
+        if (!self)
+            co_return;
+        if (!givenBack)
+            std::fprintf(self->parts_.errors ? self->parts_.errors : stderr,
+                         "parlaro: the sound server did not answer for %g s; the default input stays Parlaro's "
+                         "virtual microphone until Parlaro starts again.\n",
+                         quitGiveBackSeconds);
+        self->endEventLoop(0);
+    });
+}
+
+void AppDelegate::endEventLoop(int code)
+{
     if (parts_.exit)
-        parts_.exit(0);
+        parts_.exit(code);
     else
-        QCoreApplication::exit(0);
+        QCoreApplication::exit(code);
+}
+
+void AppDelegate::hideWindows()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (widget->isVisible())
+            widget->hide();
 }
 
 void AppDelegate::shouldTerminate()

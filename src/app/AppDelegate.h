@@ -78,6 +78,10 @@ public:
     // How long and how often the quit waits for sheets to close themselves.
     static constexpr int quitTries = 40;
     static constexpr double quitRetryInterval = 0.05;
+    // How long a quit, its window gone, keeps giving the default input back
+    // to a sound server that does not answer before it leaves it to the
+    // record for the next start.
+    static constexpr double quitGiveBackSeconds = 10.0;
 
     explicit AppDelegate(Parts parts, QObject* parent = nullptr);
     ~AppDelegate() override;
@@ -122,6 +126,8 @@ private:
     static void askWithMessageBox(QWidget* window, const std::string& message,
                                   std::function<void(UnsavedAnswer)> answer);
     void terminate();
+    void endEventLoop(int code);
+    void hideWindows();
     void shouldTerminate();
     void willTerminate();
     void observeWindows();

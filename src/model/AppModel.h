@@ -398,6 +398,15 @@ public:
     // Synchronous teardown at quit; blocks at most half a second for the
     // far-end capture.
     void shutdown();
+    // After shutdown(), while a stalled sound server left the default input
+    // with the virtual microphone: tries the give-back again every
+    // giveBackRetrySeconds until `seconds` from now. True when nothing is
+    // left to give back; false leaves it to the record.
+    rt::Async<bool> finishGivingBack(double seconds);
+    // One such try now; true when nothing is left to give back.
+    bool retryGivingBack();
+    bool givingBackUnfinished() const { return systemRoute && systemRoute->giveBackUnfinished(); }
+    static constexpr double giveBackRetrySeconds = 0.5;
     void dismissSheets();
     void finishOnboarding();
 

@@ -134,4 +134,38 @@ void AppModel::restoreSystemMic()
     }
 }
 
+bool AppModel::retryGivingBack()
+{
+    if (!systemRoute || !systemRoute->giveBackUnfinished())
+        return true;
+    try {
+        systemRoute->retryGiveBack();
+    } catch (...) {
+        // The record keeps what is left; a later try or the next start
+        // gives it back.
+    }
+    return !systemRoute->giveBackUnfinished();
+}
+
+rt::Async<bool> AppModel::finishGivingBack(double seconds)
+{
+    const rt::Instant until = rt::clock().now() + seconds;
+    const std::weak_ptr<AppModel> weak = weak_from_this();
+    for (;;) {
+        if (!systemRoute || !systemRoute->giveBackUnfinished())
+            co_return true;
+        if (rt::clock().now() + giveBackRetrySeconds > until)
+            co_return false;
+        try {
+            co_await rt::sleepFor(giveBackRetrySeconds);
+        } catch (...) {
+            co_return false;
+        }
+        if (weak.expired())
+            co_return false;
+        if (retryGivingBack())
+            co_return true;
+    }
+}
+
 }  // namespace parlaro
