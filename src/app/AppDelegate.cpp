@@ -23,7 +23,9 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <chrono>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 namespace parlaro::app {
@@ -363,12 +365,34 @@ void AppDelegate::terminate()
         if (!self)
             co_return;
         if (!givenBack)
-            std::fprintf(self->parts_.errors ? self->parts_.errors : stderr,
-                         "parlaro: the sound server did not answer for %g s; the default input stays Parlaro's "
-                         "virtual microphone until Parlaro starts again.\n",
-                         quitGiveBackSeconds);
+            self->sayInputLeftToTheRecord();
         self->endEventLoop(0);
     });
+}
+
+void AppDelegate::sayInputLeftToTheRecord()
+{
+    std::fprintf(parts_.errors ? parts_.errors : stderr,
+                 "parlaro: the sound server did not answer for %g s; the default input stays Parlaro's virtual "
+                 "microphone until Parlaro starts again.\n",
+                 quitGiveBackSeconds);
+}
+
+void AppDelegate::rescueWithoutDisplay()
+{
+    // A quit already under way may have saved; its give-back still needs
+    // these tries, as its own task will not run again.
+    terminated_ = true;
+    willTerminate();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(quitGiveBackSeconds);
+    const auto pause = std::chrono::duration<double>(AppModel::giveBackRetrySeconds);
+    bool givenBack = !parts_.model->givingBackUnfinished();
+    while (!givenBack && std::chrono::steady_clock::now() + pause <= until) {
+        std::this_thread::sleep_for(pause);
+        givenBack = parts_.model->retryGivingBack();
+    }
+    if (!givenBack)
+        sayInputLeftToTheRecord();
 }
 
 void AppDelegate::endEventLoop(int code)

@@ -110,6 +110,10 @@ public:
     void quitWhenSheetsClosed(int tries);
     // The session ends: unsaved conversations are written at once.
     void commitData();
+    // The display went away and the process ends when this returns: what a
+    // quit saves is saved and the input given back, at once, touching no
+    // window; a stalled sound server gets the quit's tries, in real time.
+    void rescueWithoutDisplay();
 
     // A window as the searches see it; the translation host's window is
     // marked (QtHostWindow::marker).
@@ -127,6 +131,7 @@ private:
                                   std::function<void(UnsavedAnswer)> answer);
     void terminate();
     void endEventLoop(int code);
+    void sayInputLeftToTheRecord();
     void hideWindows();
     void shouldTerminate();
     void willTerminate();

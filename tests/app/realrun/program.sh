@@ -45,6 +45,7 @@ cleanup() {
   [[ -n "${running:-}" ]] && kill -KILL "$running" 2>/dev/null
   "$pulse" stop "$dir/sound" >/dev/null 2>&1
   [[ -z "$given_x" ]] && "$xvfb" stop "$dir/x" >/dev/null 2>&1
+  "$xvfb" stop "$dir/x-lost" >/dev/null 2>&1
 }
 trap cleanup EXIT
 
@@ -139,6 +140,46 @@ echo "sources while running:"
 PULSE_SERVER=$server pactl list short sources
 echo "default input while running: $(PULSE_SERVER=$server pactl get-default-source)"
 quit_gives_back "$before"
+
+# The display goes away in the middle of a call (a logout, a compositor
+# that crashed, a dropped ssh -X), on an X server of the test's own that it
+# kills: the caption on screen, not yet due to be written, is saved and the
+# input given back, as at SIGTERM. Needs the speech parts the program
+# captions with; without them only the give-back is checked.
+recording=/usr/share/pocketsphinx/test/data/goforward.raw
+"$xvfb" start "$dir/x-lost" || fail "the X server to kill did not start"
+private_home "$dir/home-lost"
+mkdir -p "$XDG_CONFIG_HOME/parlaro" && chmod 700 "$dir/home-lost"
+printf '{"myLanguage": "es", "theirLanguage": "en", "onboardingDone": true}\n' >"$XDG_CONFIG_HOME/parlaro/settings.json"
+DISPLAY=":$(cat "$dir/x-lost/display")" launch display-lost "$server"
+within 60 taken_over || fail "the program did not take the input on the X server to kill"
+# Listening: its capture of what the computer plays is on the server.
+listening() { PULSE_SERVER=$server pactl list source-outputs | grep -q "application.process.id = \"$running\""; }
+said=
+if [[ -r "$recording" ]] && command -v paplay >/dev/null && within 60 listening; then
+  sleep 1
+  PULSE_SERVER=$server paplay --raw --rate=16000 --channels=1 --format=s16le --latency-msec=40 "$recording"
+  # Captioned within a second or two of the end; written 5 s after that.
+  sleep 3.5
+  said=yes
+fi
+kill -KILL "$(cat "$dir/x-lost/pid")"
+end=$((SECONDS + 30))
+while kill -0 "$running" 2>/dev/null && ((SECONDS < end)); do sleep 0.05; done
+kill -0 "$running" 2>/dev/null && fail "still running 30 s after the display went away"
+wait "$running"
+echo "exit code $? after the display went away"
+running=
+"$xvfb" stop "$dir/x-lost"
+after=$(PULSE_SERVER=$server pactl get-default-source)
+[[ "$after" == "$before" ]] || fail "the default input was $before and is $after after the display went away"
+if [[ -n "$said" ]]; then
+  grep -rqi forward "$XDG_DATA_HOME/parlaro" 2>/dev/null || fail "the caption on screen was not saved"
+  echo "the caption on screen was saved: $(grep -rhoi '"original":"[^"]*"' "$XDG_DATA_HOME/parlaro" | head -1)"
+else
+  echo "no caption to save (the recording, paplay or listening is missing); the give-back alone was checked"
+fi
+private_home "$dir/home"
 
 # With no sound server at all: the same whichever server the rest used.
 [[ "${PARLARO_SOUND_SERVER:-pulseaudio}" == pulseaudio ]] || exit 0
