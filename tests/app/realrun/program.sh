@@ -5,8 +5,11 @@
 # without it the script starts one of its own.
 # It must show its window "Parlaro", load the virtual microphone, end with 0
 # on SIGTERM and give the default input back, be it a microphone or, on a
-# machine without one, the speakers' monitor; with no sound server at all the
-# window must still show. PARLARO_SOUND_SERVER=pipewire runs it on a private
+# machine without one, the speakers' monitor; a quit across a 3 s stall of
+# the sound server must hide the window at once and still give it back, and
+# an X server killed under the program must leave the caption on screen
+# saved and the input given back; with no sound server at all the window
+# must still show. PARLARO_SOUND_SERVER=pipewire runs it on a private
 # PipeWire with its session manager instead of PulseAudio. Skips (code 77)
 # when Xvfb or the sound server is missing.
 set -u
@@ -140,6 +143,34 @@ echo "sources while running:"
 PULSE_SERVER=$server pactl list short sources
 echo "default input while running: $(PULSE_SERVER=$server pactl get-default-source)"
 quit_gives_back "$before"
+
+# A quit while the sound server is held still for 3 s (a starved server):
+# the window goes at once, and the input is given back once the server
+# answers again.
+case "${PARLARO_SOUND_SERVER:-pulseaudio}" in
+pulseaudio) server_pid=$(cat "$dir/sound/pulse/pid") ;;
+*) server_pid=$(cat "$dir/sound/pipewire-pulse.pid") ;;
+esac
+launch stalled-quit "$server"
+within 60 window_shown || fail "no window named Parlaro before the stalled quit"
+within 30 taken_over || fail "the program did not take the input before the stalled quit"
+window_viewable() { xwininfo -name Parlaro 2>/dev/null | grep -q IsViewable; }
+kill -STOP "$server_pid"
+kill -TERM "$running"
+sleep 1
+hidden=yes
+window_viewable && hidden=
+sleep 2
+kill -CONT "$server_pid"
+end=$((SECONDS + 15))
+while kill -0 "$running" 2>/dev/null && ((SECONDS < end)); do sleep 0.05; done
+kill -0 "$running" 2>/dev/null && fail "still running 15 s after a quit across a 3 s stall"
+wait "$running" || fail "exit code $? after a quit across a 3 s stall"
+running=
+[[ -n "$hidden" ]] || fail "the window stayed on screen while the quit waited for the sound server"
+after=$(PULSE_SERVER=$server pactl get-default-source)
+[[ "$after" == "$before" ]] || fail "the default input was $before and is $after after a quit across a 3 s stall"
+echo "a quit across a 3 s stall hid the window at once and gave $after back"
 
 # The display goes away in the middle of a call (a logout, a compositor
 # that crashed, a dropped ssh -X), on an X server of the test's own that it
