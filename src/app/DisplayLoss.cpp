@@ -6,10 +6,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 #include <stdexcept>
 #include <thread>
 
@@ -19,9 +17,11 @@ namespace {
 
 QtMessageHandler previous = nullptr;
 std::function<void()>* installed = nullptr;
-std::atomic<bool> rescuing{false};
+std::atomic<bool> lost{false};
+// Main thread only.
+bool rescued = false;
 
-void endProcess()
+[[noreturn]] void endProcess()
 {
     std::fflush(nullptr);
     // Without the exit handlers: the engine's threads still run, and static
@@ -29,46 +29,41 @@ void endProcess()
     std::_Exit(1);
 }
 
-void rescueOnMainThread(const std::function<void()>& rescue)
+[[noreturn]] void rescueAndEnd()
 {
-    auto* application = QCoreApplication::instance();
-    if (!application || QThread::currentThread() == application->thread()) {
-        rescue();
-        return;
+    if (!rescued && installed) {
+        rescued = true;
+        (*installed)();
     }
-    // Qt may notice the loss on a thread of its own; the model is the main
-    // thread's, which is then asked and waited for.
-    std::mutex mutex;
-    std::condition_variable done;
-    bool finished = false;
-    QMetaObject::invokeMethod(
-        application,
-        [&] {
-            rescue();
-            std::lock_guard lock(mutex);
-            finished = true;
-            done.notify_all();
-        },
-        Qt::QueuedConnection);
-    std::unique_lock lock(mutex);
-    done.wait(lock, [&] { return finished; });
+    std::fputs("parlaro: the display went away; Parlaro ended as at a quit.\n", stderr);
+    endProcess();
 }
 
 void onMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
     if (previous)
         previous(type, context, message);
-    if (!DisplayLoss::isLoss(type, message) || !installed || rescuing.exchange(true))
+    if (!DisplayLoss::isLoss(type, message) || !installed)
         return;
-    // However the rescue fares, the process ends in bounded time.
-    std::thread([] {
-        std::this_thread::sleep_for(std::chrono::duration<double>(DisplayLoss::rescueLimitSeconds));
-        std::fputs("parlaro: the display went away and ending took too long; Parlaro stopped.\n", stderr);
-        endProcess();
-    }).detach();
-    rescueOnMainThread(*installed);
-    std::fputs("parlaro: the display went away; Parlaro ended as at a quit.\n", stderr);
-    endProcess();
+    if (!lost.exchange(true)) {
+        // However the rescue fares, the process ends in bounded time.
+        std::thread([] {
+            std::this_thread::sleep_for(std::chrono::duration<double>(DisplayLoss::rescueLimitSeconds));
+            std::fputs("parlaro: the display went away and ending took too long; Parlaro stopped.\n", stderr);
+            endProcess();
+        }).detach();
+    }
+    auto* application = QCoreApplication::instance();
+    if (!application || QThread::currentThread() == application->thread())
+        rescueAndEnd();
+    // Qt noticed on a thread of its own, which would end the process as
+    // soon as this returns: the model is the main thread's, so the rescue
+    // is handed there (the main thread, noticing too, runs it at once) and
+    // this thread waits for the end.
+    QMetaObject::invokeMethod(
+        application, [] { rescueAndEnd(); }, Qt::QueuedConnection);
+    for (;;)
+        std::this_thread::sleep_for(std::chrono::seconds(1));
 }
 
 }  // namespace
