@@ -45,7 +45,9 @@ done
 rm -rf "$dir"
 mkdir -p "$dir/home" && chmod 700 "$dir/home"
 cleanup() {
-  [[ -n "${running:-}" ]] && kill -KILL "$running" 2>/dev/null
+  for copy in "${running:-}" "${first:-}" "${second:-}"; do
+    [[ -n "$copy" ]] && kill -KILL "$copy" 2>/dev/null
+  done
   "$pulse" stop "$dir/sound" >/dev/null 2>&1
   [[ -z "$given_x" ]] && "$xvfb" stop "$dir/x" >/dev/null 2>&1
   "$xvfb" stop "$dir/x-lost" >/dev/null 2>&1
@@ -143,6 +145,31 @@ echo "sources while running:"
 PULSE_SERVER=$server pactl list short sources
 echo "default input while running: $(PULSE_SERVER=$server pactl get-default-source)"
 quit_gives_back "$before"
+
+# Two copies on one server (two users, or a test's copy beside the
+# user's): the first to quit leaves the input to the one still running.
+launch first "$server"
+first=$running
+within 60 taken_over || fail "the first copy did not take the input"
+# The second past its first start, so that it listens.
+private_home "$dir/home-second"
+mkdir -p "$XDG_CONFIG_HOME/parlaro" && chmod 700 "$dir/home-second"
+printf '{"myLanguage": "es", "theirLanguage": "en", "onboardingDone": true}\n' >"$XDG_CONFIG_HOME/parlaro/settings.json"
+launch second "$server"
+second=$running
+runs_on_server() { PULSE_SERVER=$server pactl list source-outputs | grep -q "application.process.id = \"$second\""; }
+within 60 runs_on_server || fail "the second copy has no stream on the server"
+running=$first
+terminate
+running=$second
+sleep 0.5
+default_is_virtual_mic || fail "quitting the first copy took the input from the second: $(PULSE_SERVER=$server pactl get-default-source)"
+echo "the first copy's quit left the input to the copy still running"
+terminate
+first= second=
+private_home "$dir/home"
+for _ in $(seq 1 100); do mic_is_default && break; sleep 0.05; done
+mic_is_default || fail "the test microphone is not the default again"
 
 # A quit while the sound server is held still for 3 s (a starved server):
 # the window goes at once, and the input is given back once the server
