@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <utility>
 
 namespace parlaro {
 
@@ -173,7 +174,10 @@ bool SystemAudioRoute::routeInput(const AudioDevice& device, const std::optional
 
     giveBackUnfinished_ = false;
     kept_.reset();
-    if (current && current->id == device.id) {
+    // A give-back of a stranded input may land after this read; switched
+    // again after it, the virtual microphone is the server's last word.
+    const bool reclaimPending = std::exchange(reclaimUnseen_, false);
+    if (current && current->id == device.id && !reclaimPending) {
         inputSwitchUnseen_ = false;
         return true;
     }
@@ -335,6 +339,7 @@ std::optional<AudioDevice> SystemAudioRoute::reclaimStrandedInput()
         // virtual microphone's own previous input as before.
         return std::nullopt;
     }
+    reclaimUnseen_ = isDefault(target->id, true) != true;
     return target;
 }
 

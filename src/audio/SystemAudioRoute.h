@@ -100,7 +100,8 @@ public:
     // would hold the input by right), gives the input back to a device that
     // is not ours, a listed physical one first, else the default output's
     // monitor. The device when it was given back (the system may apply
-    // the switch a while later).
+    // the switch a while later; a routeInput() before it is seen to land
+    // sends its switch anyway, to land after it).
     std::optional<AudioDevice> reclaimStrandedInput();
     // The text for a switch the system accepted and did not apply.
     static std::string unappliedSwitchText(bool input);
@@ -130,6 +131,9 @@ private:
     std::optional<Snapshot> snapshot_;
     // An input switch went out this run and was not seen to land.
     bool inputSwitchUnseen_ = false;
+    // A stranded input was given back and not seen to land: the virtual
+    // microphone still reads as the default, but will not stay it.
+    bool reclaimUnseen_ = false;
     // What the last give-back kept recorded, and whether a try may help.
     std::optional<Snapshot> kept_;
     bool giveBackUnfinished_ = false;

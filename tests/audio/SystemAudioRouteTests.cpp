@@ -538,6 +538,19 @@ TEST(SystemAudioRoute, AStrandedVirtualMicrophoneIsGivenBackOnceUnlessAnotherCop
     EXPECT_EQ(world.sim.defaultDevice(true), 10u);
     EXPECT_EQ(route.reclaimStrandedInput(), std::nullopt);
 
+    // A server that applies each switch a while after accepting it, in the
+    // order sent: the takeover that follows the give-back is sent too, so
+    // the virtual microphone is the default once both have landed, with the
+    // microphone given back as the one to return to.
+    world.sim.setDefaultDevice(true, 20);
+    std::vector<AudioObjectId> queued;
+    auto slow = world.route([&queued](AudioObjectId device, bool) { queued.push_back(device); });
+    ASSERT_TRUE(slow.reclaimStrandedInput());
+    slow.routeInput(world.listed(20), "builtin-mic");
+    EXPECT_EQ(queued, (std::vector<AudioObjectId>{10, 20}));
+    EXPECT_EQ(slow.snapshot(), (Snapshot{"builtin-mic", "", virtualMicUID, ""}));
+    world.platform.defaults.remove(key);
+
     // A start that has a record gives back by the record instead.
     world.sim.setDefaultDevice(true, 20);
     world.store(R"({"oldInput":"usb-mic","oldOutput":"","routedInput":"com.parlaro.virtualmic","routedOutput":""})");
