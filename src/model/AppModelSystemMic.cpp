@@ -77,18 +77,46 @@ void AppModel::applySystemMic()
 rt::Async<void> AppModel::confirmSystemMic()
 {
     const std::weak_ptr<AppModel> weak = weak_from_this();
-    try {
-        co_await rt::sleepFor(systemMicSettleSeconds);
-    } catch (...) {
+    // The server is asked again and again rather than waited on: some stop
+    // announcing a new default, and the switch then lands unheard. One that
+    // did not answer is asked only once more, at the end, as each ask may
+    // hold the main thread until it gives up.
+    const rt::Instant until = rt::clock().now() + systemMicSettleSeconds;
+    bool answered = true;
+    for (;;) {
+        const double left = until - rt::clock().now();
+        try {
+            co_await rt::sleepFor(answered ? std::min(systemMicCheckSeconds, left) : left);
+        } catch (...) {
+            co_return;
+        }
+        if (weak.expired() || !systemMicPending.get() || !systemMicEnabled.get())
+            co_return;
+        const std::optional<bool> asked = virtualMicIsDefault();
+        answered = asked.has_value();
+        if (asked == true) {
+            applySystemMic();
+            if (!systemMicPending.get())
+                co_return;
+        }
+        if (rt::clock().now() < until)
+            continue;
+        // Said only when the server, asked, names another default: one that
+        // cannot be asked proves nothing, and the record covers the switch.
+        if (asked == false && !systemMicFailureShown.get()) {
+            errorMessage.set(SystemAudioRoute::unappliedSwitchText(true));
+            systemMicFailureShown.set(true);
+        }
         co_return;
     }
-    if (weak.expired() || !systemMicPending.get() || !systemMicEnabled.get())
-        co_return;
-    recordLateTakeover();
-    if (systemMicPending.get() && !systemMicFailureShown.get()) {
-        errorMessage.set(SystemAudioRoute::unappliedSwitchText(true));
-        systemMicFailureShown.set(true);
-    }
+}
+
+std::optional<bool> AppModel::virtualMicIsDefault() const
+{
+    for (const AudioDevice& device : listDevices())
+        if (device.uid == virtualMicUID && device.inputChannels > 0)
+            return systemRoute->isDefault(device.id, true);
+    return std::nullopt;
 }
 
 void AppModel::recordLateTakeover()
@@ -100,11 +128,7 @@ void AppModel::recordLateTakeover()
     // The server itself is asked: some stop announcing a new default.
     if (!systemMicPending.get() || !systemRoute)
         return;
-    const std::vector<AudioDevice> devices = listDevices();
-    if (std::any_of(devices.begin(), devices.end(), [&](const AudioDevice& device) {
-            return device.uid == virtualMicUID && device.inputChannels > 0
-                && systemRoute->isDefault(device.id, true) == true;
-        }))
+    if (virtualMicIsDefault() == true)
         applySystemMic();
 }
 
