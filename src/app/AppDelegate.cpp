@@ -24,7 +24,9 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <chrono>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 namespace parlaro::app {
@@ -355,11 +357,62 @@ void AppDelegate::terminate()
         return;
     terminated_ = true;
     shouldTerminate();
+    // The give-back below may wait on a stalled sound server; the user has
+    // quit and should not watch the window meanwhile.
+    hideWindows();
     willTerminate();
+    if (!parts_.model->givingBackUnfinished()) {
+        endEventLoop(0);
+        return;
+    }
+    rt::spawn([self = QPointer<AppDelegate>(this), model = parts_.model]() -> rt::Async<void> {
+        const bool givenBack = co_await model->finishGivingBack(quitGiveBackSeconds);
+        if (!self)
+            co_return;
+        if (!givenBack)
+            self->sayInputLeftToTheRecord();
+        self->endEventLoop(0);
+    });
+}
+
+void AppDelegate::sayInputLeftToTheRecord()
+{
+    std::fprintf(parts_.errors ? parts_.errors : stderr,
+                 "parlaro: the sound server did not answer for %g s; the default input stays Parlaro's virtual "
+                 "microphone until Parlaro starts again.\n",
+                 quitGiveBackSeconds);
+}
+
+void AppDelegate::rescueWithoutDisplay()
+{
+    // A quit already under way may have saved; its give-back still needs
+    // these tries, as its own task will not run again.
+    terminated_ = true;
+    willTerminate();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(quitGiveBackSeconds);
+    const auto pause = std::chrono::duration<double>(AppModel::giveBackRetrySeconds);
+    bool givenBack = !parts_.model->givingBackUnfinished();
+    while (!givenBack && std::chrono::steady_clock::now() + pause <= until) {
+        std::this_thread::sleep_for(pause);
+        givenBack = parts_.model->retryGivingBack();
+    }
+    if (!givenBack)
+        sayInputLeftToTheRecord();
+}
+
+void AppDelegate::endEventLoop(int code)
+{
     if (parts_.exit)
-        parts_.exit(0);
+        parts_.exit(code);
     else
-        QCoreApplication::exit(0);
+        QCoreApplication::exit(code);
+}
+
+void AppDelegate::hideWindows()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (widget->isVisible())
+            widget->hide();
 }
 
 void AppDelegate::shouldTerminate()

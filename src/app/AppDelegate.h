@@ -78,6 +78,10 @@ public:
     // How long and how often the quit waits for sheets to close themselves.
     static constexpr int quitTries = 40;
     static constexpr double quitRetryInterval = 0.05;
+    // How long a quit, its window gone, keeps giving the default input back
+    // to a sound server that does not answer before it leaves it to the
+    // record for the next start.
+    static constexpr double quitGiveBackSeconds = 10.0;
 
     explicit AppDelegate(Parts parts, QObject* parent = nullptr);
     ~AppDelegate() override;
@@ -106,6 +110,10 @@ public:
     void quitWhenSheetsClosed(int tries);
     // The session ends: unsaved conversations are written at once.
     void commitData();
+    // The display went away and the process ends when this returns: what a
+    // quit saves is saved and the input given back, at once, touching no
+    // window; a stalled sound server gets the quit's tries, in real time.
+    void rescueWithoutDisplay();
 
     // A window as the searches see it; the translation host's window is
     // marked (QtHostWindow::marker).
@@ -122,6 +130,9 @@ private:
     static void askWithMessageBox(QWidget* window, const std::string& message,
                                   std::function<void(UnsavedAnswer)> answer);
     void terminate();
+    void endEventLoop(int code);
+    void sayInputLeftToTheRecord();
+    void hideWindows();
     void shouldTerminate();
     void willTerminate();
     void observeWindows();

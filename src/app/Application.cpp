@@ -3,6 +3,7 @@
 #include "app/AppCommands.h"
 #include "app/AppDelegate.h"
 #include "app/ContentView.h"
+#include "app/DisplayLoss.h"
 #include "app/EarlierFolderNotice.h"
 #include "app/MainWindow.h"
 #include "app/NoHomeNotice.h"
@@ -48,6 +49,7 @@ Application::~Application()
 {
     // Every way in goes first, then the views and everything else that holds
     // the model, then the graph, and the runtime it ran on last.
+    displayLoss_.reset();
     signals_.reset();
     if (instance_)
         instance_->onShowRequest = nullptr;
@@ -160,6 +162,7 @@ bool Application::start()
 
     // Nobody is there to answer a question at a signal.
     signals_ = std::make_unique<QuitSignals>([delegate](int) { delegate->quitUnasked(); });
+    displayLoss_ = std::make_unique<DisplayLoss>([delegate] { delegate->rescueWithoutDisplay(); });
     instance_->onShowRequest = [delegate] { delegate->showMainWindow(); };
 
     if (settingsFile)

@@ -30,6 +30,7 @@ namespace parlaro::app {
 class AppCommands;
 class AppDelegate;
 class ContentView;
+class DisplayLoss;
 class MainWindow;
 class QuitSignals;
 class SingleInstance;
@@ -112,6 +113,7 @@ private:
     ContentView* content_ = nullptr;
     std::unique_ptr<TrayMenu> tray_;
     std::unique_ptr<QuitSignals> signals_;
+    std::unique_ptr<DisplayLoss> displayLoss_;
 };
 
 }  // namespace parlaro::app

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <utility>
 
 namespace parlaro {
 
@@ -173,7 +174,12 @@ bool SystemAudioRoute::routeInput(const AudioDevice& device, const std::optional
         persistSnapshot(record);
     }
 
-    if (current && current->id == device.id) {
+    giveBackUnfinished_ = false;
+    kept_.reset();
+    // A give-back of a stranded input may land after this read; switched
+    // again after it, the virtual microphone is the server's last word.
+    const bool reclaimPending = std::exchange(reclaimUnseen_, false);
+    if (current && current->id == device.id && !reclaimPending) {
         inputSwitchUnseen_ = false;
         return true;
     }
@@ -231,11 +237,13 @@ SystemAudioRoute::HalfOutcome SystemAudioRoute::restoreHalf(bool input, const st
     if (routedUID.empty() || oldUID.empty() || oldUID == routedUID)
         return {};
     const auto asked = askCurrent(input);
-    // Not known: the next start asks again.
+    // Not known: asked again a moment later, else at the next start.
     if (!asked || devices.empty())
-        return {std::nullopt, true};
+        return {std::nullopt, true, true};
     const AudioDevice* current = findByID(devices, *asked);
     const bool routed = current && current->uid == routedUID;
+    if (input && routed && anotherCopyRuns())
+        return {std::nullopt, true, false};
     // A switch sent this run may land after the quit on a server that is
     // behind; choosing the user's input again puts it last.
     const bool unseen = input && inputSwitchUnseen_ && !routed;
@@ -294,7 +302,7 @@ SystemAudioRoute::HalfOutcome SystemAudioRoute::restoreHalf(bool input, const st
         if (refused)
             break;
     }
-    return {problem ? *problem : unappliedSwitchText(input), true};
+    return {problem ? *problem : unappliedSwitchText(input), true, true};
 }
 
 std::optional<AudioDevice> SystemAudioRoute::reclaimStrandedInput()
@@ -333,6 +341,7 @@ std::optional<AudioDevice> SystemAudioRoute::reclaimStrandedInput()
         // virtual microphone's own previous input as before.
         return std::nullopt;
     }
+    reclaimUnseen_ = isDefault(target->id, true) != true;
     return target;
 }
 
@@ -378,11 +387,13 @@ void SystemAudioRoute::restoreSavedRoute()
     const std::vector<AudioDevice> devices = devices_();
     std::vector<std::string> problems;
     Snapshot remaining;
+    giveBackUnfinished_ = false;
     const auto restore = [&](bool input, const std::string& oldUID, const std::string& routedUID, std::string& keptOld,
                              std::string& keptRouted) {
         const HalfOutcome outcome = restoreHalf(input, oldUID, routedUID, devices);
         if (outcome.problem)
             problems.push_back(*outcome.problem);
+        giveBackUnfinished_ = giveBackUnfinished_ || outcome.retry;
         if (outcome.stillRouted) {
             keptOld = oldUID;
             keptRouted = routedUID;
@@ -390,6 +401,7 @@ void SystemAudioRoute::restoreSavedRoute()
     };
     restore(true, old.oldInput, old.routedInput, remaining.oldInput, remaining.routedInput);
     restore(false, old.oldOutput, old.routedOutput, remaining.oldOutput, remaining.routedOutput);
+    kept_ = remaining.routedInput.empty() && remaining.routedOutput.empty() ? std::nullopt : std::optional(remaining);
     // The record goes only after the devices were given back: a settings
     // store that refuses the write must not keep the user's microphone. The
     // record it keeps is harmless, as a later start switches only a half
@@ -406,6 +418,14 @@ void SystemAudioRoute::restoreSavedRoute()
         problems.push_back(describe(std::current_exception()));
     }
     throwProblems(problems);
+}
+
+void SystemAudioRoute::retryGiveBack()
+{
+    if (!giveBackUnfinished_ || !kept_ || snapshot_)
+        return;
+    snapshot_ = kept_;
+    restoreSavedRoute();
 }
 
 }  // namespace parlaro

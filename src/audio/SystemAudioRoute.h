@@ -80,9 +80,18 @@ public:
     // give-back, one the system could not be asked about, and one whose
     // switch went out this run unseen (it may land yet; the user's input is
     // chosen again after it) stay recorded, so the next start gives them
-    // back. An empty previous device gives nothing back. Throws DomainError
-    // "SystemAudioRoute" 1 with every problem, joined by "；".
+    // back. An empty previous device gives nothing back, and neither does a
+    // routed input while another copy of the program runs on the server: that
+    // copy holds it by right, and the half stays recorded for a later start.
+    // Throws DomainError "SystemAudioRoute" 1 with every problem, joined by
+    // "；".
     void restoreSavedRoute();
+    // The last give-back left a half the system did not answer about, or
+    // did not apply: a stalled server may still take a try made later.
+    bool giveBackUnfinished() const { return giveBackUnfinished_; }
+    // Gives back again what the last give-back left recorded; throws as
+    // restoreSavedRoute().
+    void retryGiveBack();
     // Whether the device is the default now, as the system itself says;
     // none when it cannot be asked.
     std::optional<bool> isDefault(AudioObjectId device, bool input) const;
@@ -91,7 +100,8 @@ public:
     // would hold the input by right), gives the input back to a device that
     // is not ours, a listed physical one first, else the default output's
     // monitor. The device when it was given back (the system may apply
-    // the switch a while later).
+    // the switch a while later; a routeInput() before it is seen to land
+    // sends its switch anyway, to land after it).
     std::optional<AudioDevice> reclaimStrandedInput();
     // The text for a switch the system accepted and did not apply.
     static std::string unappliedSwitchText(bool input);
@@ -105,6 +115,8 @@ private:
         std::optional<std::string> problem;
         // The routed device is still the default: the half stays recorded.
         bool stillRouted = false;
+        // Unknown or not applied, so a later try may still give it back.
+        bool retry = false;
     };
     HalfOutcome restoreHalf(bool input, const std::string& oldUID, const std::string& routedUID,
                             const std::vector<AudioDevice>& devices);
@@ -119,6 +131,12 @@ private:
     std::optional<Snapshot> snapshot_;
     // An input switch went out this run and was not seen to land.
     bool inputSwitchUnseen_ = false;
+    // A stranded input was given back and not seen to land: the virtual
+    // microphone still reads as the default, but will not stay it.
+    bool reclaimUnseen_ = false;
+    // What the last give-back kept recorded, and whether a try may help.
+    std::optional<Snapshot> kept_;
+    bool giveBackUnfinished_ = false;
 };
 
 }  // namespace parlaro

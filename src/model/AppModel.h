@@ -398,6 +398,15 @@ public:
     // Synchronous teardown at quit; blocks at most half a second for the
     // far-end capture.
     void shutdown();
+    // After shutdown(), while a stalled sound server left the default input
+    // with the virtual microphone: tries the give-back again every
+    // giveBackRetrySeconds until `seconds` from now. True when nothing is
+    // left to give back; false leaves it to the record.
+    rt::Async<bool> finishGivingBack(double seconds);
+    // One such try now; true when nothing is left to give back.
+    bool retryGivingBack();
+    bool givingBackUnfinished() const { return systemRoute && systemRoute->giveBackUnfinished(); }
+    static constexpr double giveBackRetrySeconds = 0.5;
     void dismissSheets();
     void finishOnboarding();
 
@@ -911,11 +920,16 @@ private:
     // At quit: records a takeover that the server applied after reporting
     // it as failed, so that it is given back too.
     void recordLateTakeover();
+    // Whether the server, asked, has the virtual microphone as its default
+    // input; none when it cannot be asked or the device is not there.
+    std::optional<bool> virtualMicIsDefault() const;
     // The device UID the input went back to, when it did.
     std::optional<std::string> reclaimStrandedSystemMic();
     // How long a switch the server accepted may take to apply before the
     // user is told it did not.
     static constexpr double systemMicSettleSeconds = 5.0;
+    // How often the server is asked meanwhile.
+    static constexpr double systemMicCheckSeconds = 0.5;
 
     // Far end to the headphones.
     void routeCallSpeaker();

@@ -77,18 +77,46 @@ void AppModel::applySystemMic()
 rt::Async<void> AppModel::confirmSystemMic()
 {
     const std::weak_ptr<AppModel> weak = weak_from_this();
-    try {
-        co_await rt::sleepFor(systemMicSettleSeconds);
-    } catch (...) {
+    // The server is asked again and again rather than waited on: some stop
+    // announcing a new default, and the switch then lands unheard. One that
+    // did not answer is asked only once more, at the end, as each ask may
+    // hold the main thread until it gives up.
+    const rt::Instant until = rt::clock().now() + systemMicSettleSeconds;
+    bool answered = true;
+    for (;;) {
+        const double left = until - rt::clock().now();
+        try {
+            co_await rt::sleepFor(answered ? std::min(systemMicCheckSeconds, left) : left);
+        } catch (...) {
+            co_return;
+        }
+        if (weak.expired() || !systemMicPending.get() || !systemMicEnabled.get())
+            co_return;
+        const std::optional<bool> asked = virtualMicIsDefault();
+        answered = asked.has_value();
+        if (asked == true) {
+            applySystemMic();
+            if (!systemMicPending.get())
+                co_return;
+        }
+        if (rt::clock().now() < until)
+            continue;
+        // Said only when the server, asked, names another default: one that
+        // cannot be asked proves nothing, and the record covers the switch.
+        if (asked == false && !systemMicFailureShown.get()) {
+            errorMessage.set(SystemAudioRoute::unappliedSwitchText(true));
+            systemMicFailureShown.set(true);
+        }
         co_return;
     }
-    if (weak.expired() || !systemMicPending.get() || !systemMicEnabled.get())
-        co_return;
-    recordLateTakeover();
-    if (systemMicPending.get() && !systemMicFailureShown.get()) {
-        errorMessage.set(SystemAudioRoute::unappliedSwitchText(true));
-        systemMicFailureShown.set(true);
-    }
+}
+
+std::optional<bool> AppModel::virtualMicIsDefault() const
+{
+    for (const AudioDevice& device : listDevices())
+        if (device.uid == virtualMicUID && device.inputChannels > 0)
+            return systemRoute->isDefault(device.id, true);
+    return std::nullopt;
 }
 
 void AppModel::recordLateTakeover()
@@ -100,11 +128,7 @@ void AppModel::recordLateTakeover()
     // The server itself is asked: some stop announcing a new default.
     if (!systemMicPending.get() || !systemRoute)
         return;
-    const std::vector<AudioDevice> devices = listDevices();
-    if (std::any_of(devices.begin(), devices.end(), [&](const AudioDevice& device) {
-            return device.uid == virtualMicUID && device.inputChannels > 0
-                && systemRoute->isDefault(device.id, true) == true;
-        }))
+    if (virtualMicIsDefault() == true)
         applySystemMic();
 }
 
@@ -131,6 +155,40 @@ void AppModel::restoreSystemMic()
     } catch (...) {
         errorMessage.set(
             bracketed(localized("系统麦克风未能恢复：%@", describeFailure(std::current_exception())), "VM-7"));
+    }
+}
+
+bool AppModel::retryGivingBack()
+{
+    if (!systemRoute || !systemRoute->giveBackUnfinished())
+        return true;
+    try {
+        systemRoute->retryGiveBack();
+    } catch (...) {
+        // The record keeps what is left; a later try or the next start
+        // gives it back.
+    }
+    return !systemRoute->giveBackUnfinished();
+}
+
+rt::Async<bool> AppModel::finishGivingBack(double seconds)
+{
+    const rt::Instant until = rt::clock().now() + seconds;
+    const std::weak_ptr<AppModel> weak = weak_from_this();
+    for (;;) {
+        if (!systemRoute || !systemRoute->giveBackUnfinished())
+            co_return true;
+        if (rt::clock().now() + giveBackRetrySeconds > until)
+            co_return false;
+        try {
+            co_await rt::sleepFor(giveBackRetrySeconds);
+        } catch (...) {
+            co_return false;
+        }
+        if (weak.expired())
+            co_return false;
+        if (retryGivingBack())
+            co_return true;
     }
 }
 

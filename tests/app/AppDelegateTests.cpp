@@ -1,3 +1,6 @@
+// Before any Qt header: its keyword macros would rename engine members.
+#include "model/ModelDependencies.h"
+
 #include "ShellWorld.h"
 #include "StringTableFiles.h"
 #include "app/QtHostWindow.h"
@@ -605,6 +608,59 @@ TEST_F(QuitTest, TheSessionsEndSavesAtOnceAndKeepsRunning)
     EXPECT_EQ(savedSessions(shell), 1u);
     EXPECT_FALSE(terminated());
     EXPECT_TRUE(shell.exits.empty());
+}
+
+// A sound server that stalls across the quit: the window goes at once, and
+// the quit waits for the server to take the user's microphone back, up to
+// its limit; past it the input is left to the record and that is said.
+TEST(QuitWithAStalledServer, TheWindowGoesAtOnceAndTheInputIsGivenBackWithinTheLimit)
+{
+    for (const bool answersAgain : {true, false}) {
+        SCOPED_TRACE(answersAgain ? "stalled for 3 s" : "stalled for good");
+        ShellWorld shell;
+        shell.world.addMicrophone(10, "usb-mic", "USB");
+        shell.world.setDefaultInput(10);
+        shell.world.addVirtualDriver();
+        shell.model = shell.world.make(
+            [&](AppModel::Dependencies& d) { d.systemRoute = makeSystemAudioRoute(shell.world.platform.defaults); });
+        test::CapturedStream errors;
+        auto parts = shell.parts();
+        parts.errors = errors.file();
+        shell.make(std::move(parts)).launchFinished();
+        ModelTestAccess::prepareSession(*shell.model);
+        shell.settle();
+        ASSERT_EQ(shell.world.audio.defaultDevice(true), 50u);
+        QWidget window;
+        window.show();
+        shell.settle();
+
+        shell.world.audio.fail(audioSystemObject, "dIn "_fcc, sim::AudioOperation::getPropertyData,
+                               AudioStatuses::unanswered);
+        shell.delegate->quitUnasked();
+        EXPECT_FALSE(window.isVisible());
+        EXPECT_TRUE(shell.exits.empty());
+        shell.advance(3);
+        EXPECT_TRUE(shell.exits.empty());
+        if (answersAgain)
+            shell.world.audio.clearFailures();
+        shell.advance(app::AppDelegate::quitGiveBackSeconds - 3 - 0.01);
+        const auto record = SystemAudioRoute::savedSnapshot(shell.world.platform.defaults);
+        if (answersAgain) {
+            EXPECT_EQ(shell.exits, std::vector<int>{0});
+            EXPECT_EQ(shell.world.audio.defaultDevice(true), 10u);
+            EXPECT_EQ(record, std::nullopt);
+            EXPECT_EQ(errors.text(), "");
+            continue;
+        }
+        EXPECT_TRUE(shell.exits.empty());
+        shell.advance(0.01);
+        EXPECT_EQ(shell.exits, std::vector<int>{0});
+        EXPECT_EQ(shell.world.audio.defaultDevice(true), 50u);
+        EXPECT_EQ(record, (SystemAudioRoute::Snapshot{"usb-mic", "", virtualMicUID, ""}));
+        EXPECT_EQ(errors.text(),
+                  "parlaro: the sound server did not answer for 10 s; the default input stays Parlaro's virtual "
+                  "microphone until Parlaro starts again.\n");
+    }
 }
 
 TEST_F(QuitTest, TheVirtualDevicesStayAfterQuit)

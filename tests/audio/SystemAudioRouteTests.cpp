@@ -411,6 +411,30 @@ TEST(SystemAudioRoute, AGiveBackIsConfirmedOrItsHalfStaysForTheNextStart)
     EXPECT_EQ(world.defaultSets(), 0u);
     EXPECT_EQ(world.stored(), input);
 
+    // A stalled server: the half that went unanswered is what a later try
+    // gives back, and its record goes once that try is seen to land.
+    world.sim.clearFailures();
+    bool stalled = true;
+    auto stalling = world.route(&AudioDevices::setDefaultDevice, [&stalled](bool input) {
+        if (stalled)
+            throw DomainError("SystemAudio", AudioStatuses::unanswered, "no answer");
+        return AudioDevices::askedDefaultDeviceID(input);
+    });
+    stalling.restoreSavedRoute();
+    EXPECT_TRUE(stalling.giveBackUnfinished());
+    stalling.retryGiveBack();
+    EXPECT_TRUE(stalling.giveBackUnfinished());
+    EXPECT_EQ(world.stored(), input);
+    stalled = false;
+    stalling.retryGiveBack();
+    EXPECT_FALSE(stalling.giveBackUnfinished());
+    EXPECT_EQ(world.sim.defaultDevice(true), 10u);
+    EXPECT_EQ(world.stored(), std::nullopt);
+    // Nothing is left to try again.
+    world.sim.setDefaultDevice(true, 20);
+    stalling.retryGiveBack();
+    EXPECT_EQ(world.sim.defaultDevice(true), 20u);
+
     // A quit before a switch the server accepted was seen to land: the
     // user's microphone is chosen again after it, so it is the last word,
     // and the record stays for the next start in case the switch lands yet.
@@ -423,6 +447,33 @@ TEST(SystemAudioRoute, AGiveBackIsConfirmedOrItsHalfStaysForTheNextStart)
     EXPECT_EQ(sent, (std::vector<AudioObjectId>{20, 10}));
     EXPECT_EQ(SystemAudioRoute::savedSnapshot(world.platform.defaults),
               (Snapshot{"builtin-mic", "", virtualMicUID, ""}));
+    // Waiting on such a switch would hold every quit up for nothing.
+    EXPECT_FALSE(early.giveBackUnfinished());
+}
+
+// Two copies on one server: the one that quits first leaves the input to
+// the one still running, and keeps its record, so a start after both have
+// gone gives the user's microphone back.
+TEST(SystemAudioRoute, AQuitLeavesTheInputToAnotherCopyStillRunning)
+{
+    RouteWorld world;
+    auto first = world.route();
+    ASSERT_TRUE(first.routeInput(world.listed(20), std::nullopt));
+    world.sim.addProcess(sim::SimProcess{.id = 900, .pid = 5151, .bundleID = ownApplicationID});
+    world.sim.clearEvents();
+    EXPECT_NO_THROW(first.restoreSavedRoute());
+    EXPECT_EQ(world.defaultSets(), 0u);
+    EXPECT_EQ(world.sim.defaultDevice(true), 20u);
+    EXPECT_FALSE(first.giveBackUnfinished());
+    EXPECT_EQ(SystemAudioRoute::savedSnapshot(world.platform.defaults),
+              (Snapshot{"builtin-mic", "", virtualMicUID, ""}));
+
+    // A copy of another program is no reason to keep it.
+    world.sim.removeObject(900);
+    world.sim.addProcess(sim::SimProcess{.id = 901, .pid = 5152, .bundleID = std::string("org.example.caller")});
+    world.route().restoreSavedRoute();
+    EXPECT_EQ(world.sim.defaultDevice(true), 10u);
+    EXPECT_EQ(world.stored(), std::nullopt);
 }
 
 TEST(SystemAudioRoute, RestoringTheOutputKeepsTheInputHalf)
@@ -500,6 +551,19 @@ TEST(SystemAudioRoute, AStrandedVirtualMicrophoneIsGivenBackOnceUnlessAnotherCop
     EXPECT_EQ(reclaimed->uid, "builtin-mic");
     EXPECT_EQ(world.sim.defaultDevice(true), 10u);
     EXPECT_EQ(route.reclaimStrandedInput(), std::nullopt);
+
+    // A server that applies each switch a while after accepting it, in the
+    // order sent: the takeover that follows the give-back is sent too, so
+    // the virtual microphone is the default once both have landed, with the
+    // microphone given back as the one to return to.
+    world.sim.setDefaultDevice(true, 20);
+    std::vector<AudioObjectId> queued;
+    auto slow = world.route([&queued](AudioObjectId device, bool) { queued.push_back(device); });
+    ASSERT_TRUE(slow.reclaimStrandedInput());
+    slow.routeInput(world.listed(20), "builtin-mic");
+    EXPECT_EQ(queued, (std::vector<AudioObjectId>{10, 20}));
+    EXPECT_EQ(slow.snapshot(), (Snapshot{"builtin-mic", "", virtualMicUID, ""}));
+    world.platform.defaults.remove(key);
 
     // A start that has a record gives back by the record instead.
     world.sim.setDefaultDevice(true, 20);

@@ -6,7 +6,9 @@
 # start on Qt's Wayland platform, show its window "Parlaro" under its desktop
 # id, open its first-start sheet as a child of that window (the compositor
 # keeps it over the window and offers no minimise or maximise of its own),
-# load the virtual microphone and end with 0 on SIGTERM. Skips (code 77)
+# load the virtual microphone and end with 0 on SIGTERM; on a compositor
+# of its own that is killed under it, it must give the input back before it
+# ends. Skips (code 77)
 # when weston, the compositor or pulseaudio is missing.
 set -u
 program=${1:?usage: program-on-wayland.sh <parlaro> <dir> <weston dir>}
@@ -33,6 +35,7 @@ mkdir -p "$dir/home" && chmod 700 "$dir/home"
 cleanup() {
   [[ -n "${running:-}" ]] && kill -KILL "$running" 2>/dev/null
   "$pulse" stop "$dir/sound" >/dev/null 2>&1
+  "$here/weston.sh" stop "$dir/weston-lost" >/dev/null 2>&1
 }
 trap cleanup EXIT
 
@@ -77,4 +80,26 @@ echo "on the compositor: $(scene | grep "top-level window 'Parlaro'" | head -1)"
 terminate
 cat "$dir/parlaro.log" "$dir/wayland.log" | grep -q "could not connect to display\|no Qt platform plugin" && fail "Qt did not use the Wayland platform"
 echo "on Wayland: the window showed and SIGTERM ended the program with 0"
+
+# The compositor goes away under the program (a crash, a logout): the
+# input is given back as at SIGTERM. On a compositor of the test's own,
+# killed.
+"$here/weston.sh" start "$dir/weston-lost" || fail "the compositor to kill did not start"
+before=$(PULSE_SERVER=$server pactl get-default-source)
+[[ "$before" != parlaro_virtualmic_input ]] || fail "the virtual microphone was still the default input"
+default_is_virtual_mic() { [[ "$(PULSE_SERVER=$server pactl get-default-source)" == parlaro_virtualmic_input ]]; }
+XDG_RUNTIME_DIR="$dir/weston-lost/runtime" WAYLAND_DISPLAY=$(cat "$dir/weston-lost/socket") PULSE_SERVER=$server \
+  "$program" >"$dir/parlaro.log" 2>"$dir/wayland.log" &
+running=$!
+within 60 default_is_virtual_mic || fail "the program did not take the input on the compositor to kill"
+kill -KILL "$(cat "$dir/weston-lost/pid")"
+end=$((SECONDS + 30))
+while kill -0 "$running" 2>/dev/null && ((SECONDS < end)); do sleep 0.05; done
+kill -0 "$running" 2>/dev/null && fail "still running 30 s after the compositor went away"
+wait "$running"
+echo "exit code $? after the compositor went away"
+running=
+after=$(PULSE_SERVER=$server pactl get-default-source)
+[[ "$after" == "$before" ]] || fail "the default input was $before and is $after after the compositor went away"
+echo "on Wayland: a compositor that went away left the input given back ($after)"
 exit 0

@@ -31,6 +31,7 @@ struct ModelTestAccess {
     using PendingLanguageChange = AppModel::PendingLanguageChange;
     using SpeakerRoute = AppModel::SpeakerRoute;
     static constexpr double systemMicSettleSeconds = AppModel::systemMicSettleSeconds;
+    static constexpr double systemMicCheckSeconds = AppModel::systemMicCheckSeconds;
 
     // Task handles and the hold's continuation.
     static rt::TaskHandle<>& holdTask(AppModel& model) { return model.holdTask; }

@@ -250,6 +250,40 @@ TEST(ModelSystemMic, AServerSilentAboutNewDefaultsIsAskedItself)
     EXPECT_EQ(SystemAudioRoute::savedSnapshot(world.platform.defaults), std::nullopt);
 }
 
+// A switch the server accepted and applied a while later, unannounced: the
+// server is asked meanwhile, so the takeover counts at the next ask, not
+// at the end of the settling time. At that end the switch is called
+// unapplied only when the server, asked, names another default.
+TEST(ModelSystemMic, AQuietlyLateSwitchIsFoundByAskingAndOnlyAnAnsweredAskCallsItUnapplied)
+{
+    enum class Server { appliesAfterASecond, neverApplies, cannotBeAsked };
+    for (const Server server : {Server::appliesAfterASecond, Server::neverApplies, Server::cannotBeAsked}) {
+        SCOPED_TRACE(static_cast<int>(server));
+        ModelWorld world;
+        world.addMicrophone(10, "usb-mic", "USB");
+        world.addVirtualDriver();
+        world.setDefaultInput(10);
+        world.audio.setDefaultAnnounced(true, false);
+        world.audio.setDefaultSwitch(true, sim::DefaultSwitch::ignored);
+        auto model = world.make(
+            [&](AppModel::Dependencies& d) { d.systemRoute = makeSystemAudioRoute(world.platform.defaults); });
+        ModelTestAccess::prepareSession(*model);
+        ASSERT_TRUE(ModelTestAccess::systemMicPending(*model).get());
+        world.runtime.clock().advance(1);
+        if (server == Server::appliesAfterASecond)
+            world.audio.setDefaultDevice(true, 50);
+        if (server == Server::cannotBeAsked)
+            world.audio.fail(audioSystemObject, "dIn "_fcc, sim::AudioOperation::getPropertyData,
+                             AudioStatuses::unanswered);
+        world.runtime.clock().advance(ModelTestAccess::systemMicCheckSeconds);
+        EXPECT_EQ(ModelTestAccess::systemMicPending(*model).get(), server != Server::appliesAfterASecond);
+        world.runtime.clock().advance(ModelTestAccess::systemMicSettleSeconds);
+        EXPECT_EQ(model->errorMessage.get(),
+                  server == Server::neverApplies ? std::optional(SystemAudioRoute::unappliedSwitchText(true))
+                                                 : std::nullopt);
+    }
+}
+
 // At quit nothing is taken over that the server did not switch by itself.
 TEST(ModelSystemMic, AQuitAfterAFailedSwitchLeavesTheDefaultInputAlone)
 {

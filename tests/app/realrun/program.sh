@@ -5,8 +5,11 @@
 # without it the script starts one of its own.
 # It must show its window "Parlaro", load the virtual microphone, end with 0
 # on SIGTERM and give the default input back, be it a microphone or, on a
-# machine without one, the speakers' monitor; with no sound server at all the
-# window must still show. PARLARO_SOUND_SERVER=pipewire runs it on a private
+# machine without one, the speakers' monitor; a quit across a 3 s stall of
+# the sound server must hide the window at once and still give it back, and
+# an X server killed under the program must leave the caption on screen
+# saved and the input given back; with no sound server at all the window
+# must still show. PARLARO_SOUND_SERVER=pipewire runs it on a private
 # PipeWire with its session manager instead of PulseAudio. Skips (code 77)
 # when Xvfb or the sound server is missing.
 set -u
@@ -42,9 +45,12 @@ done
 rm -rf "$dir"
 mkdir -p "$dir/home" && chmod 700 "$dir/home"
 cleanup() {
-  [[ -n "${running:-}" ]] && kill -KILL "$running" 2>/dev/null
+  for copy in "${running:-}" "${first:-}" "${second:-}"; do
+    [[ -n "$copy" ]] && kill -KILL "$copy" 2>/dev/null
+  done
   "$pulse" stop "$dir/sound" >/dev/null 2>&1
   [[ -z "$given_x" ]] && "$xvfb" stop "$dir/x" >/dev/null 2>&1
+  "$xvfb" stop "$dir/x-lost" >/dev/null 2>&1
 }
 trap cleanup EXIT
 
@@ -139,6 +145,99 @@ echo "sources while running:"
 PULSE_SERVER=$server pactl list short sources
 echo "default input while running: $(PULSE_SERVER=$server pactl get-default-source)"
 quit_gives_back "$before"
+
+# Two copies on one server (two users, or a test's copy beside the
+# user's): the first to quit leaves the input to the one still running.
+launch first "$server"
+first=$running
+within 60 taken_over || fail "the first copy did not take the input"
+# The second past its first start, so that it listens.
+private_home "$dir/home-second"
+mkdir -p "$XDG_CONFIG_HOME/parlaro" && chmod 700 "$dir/home-second"
+printf '{"myLanguage": "es", "theirLanguage": "en", "onboardingDone": true}\n' >"$XDG_CONFIG_HOME/parlaro/settings.json"
+launch second "$server"
+second=$running
+runs_on_server() { PULSE_SERVER=$server pactl list source-outputs | grep -q "application.process.id = \"$second\""; }
+within 60 runs_on_server || fail "the second copy has no stream on the server"
+running=$first
+terminate
+running=$second
+sleep 0.5
+default_is_virtual_mic || fail "quitting the first copy took the input from the second: $(PULSE_SERVER=$server pactl get-default-source)"
+echo "the first copy's quit left the input to the copy still running"
+terminate
+first= second=
+private_home "$dir/home"
+for _ in $(seq 1 100); do mic_is_default && break; sleep 0.05; done
+mic_is_default || fail "the test microphone is not the default again"
+
+# A quit while the sound server is held still for 3 s (a starved server):
+# the window goes at once, and the input is given back once the server
+# answers again.
+case "${PARLARO_SOUND_SERVER:-pulseaudio}" in
+pulseaudio) server_pid=$(cat "$dir/sound/pulse/pid") ;;
+*) server_pid=$(cat "$dir/sound/pipewire-pulse.pid") ;;
+esac
+launch stalled-quit "$server"
+within 60 window_shown || fail "no window named Parlaro before the stalled quit"
+within 30 taken_over || fail "the program did not take the input before the stalled quit"
+window_viewable() { xwininfo -name Parlaro 2>/dev/null | grep -q IsViewable; }
+kill -STOP "$server_pid"
+kill -TERM "$running"
+sleep 1
+hidden=yes
+window_viewable && hidden=
+sleep 2
+kill -CONT "$server_pid"
+end=$((SECONDS + 15))
+while kill -0 "$running" 2>/dev/null && ((SECONDS < end)); do sleep 0.05; done
+kill -0 "$running" 2>/dev/null && fail "still running 15 s after a quit across a 3 s stall"
+wait "$running" || fail "exit code $? after a quit across a 3 s stall"
+running=
+[[ -n "$hidden" ]] || fail "the window stayed on screen while the quit waited for the sound server"
+after=$(PULSE_SERVER=$server pactl get-default-source)
+[[ "$after" == "$before" ]] || fail "the default input was $before and is $after after a quit across a 3 s stall"
+echo "a quit across a 3 s stall hid the window at once and gave $after back"
+
+# The display goes away in the middle of a call (a logout, a compositor
+# that crashed, a dropped ssh -X), on an X server of the test's own that it
+# kills: the caption on screen, not yet due to be written, is saved and the
+# input given back, as at SIGTERM. Needs the speech parts the program
+# captions with; without them only the give-back is checked.
+recording=/usr/share/pocketsphinx/test/data/goforward.raw
+"$xvfb" start "$dir/x-lost" || fail "the X server to kill did not start"
+private_home "$dir/home-lost"
+mkdir -p "$XDG_CONFIG_HOME/parlaro" && chmod 700 "$dir/home-lost"
+printf '{"myLanguage": "es", "theirLanguage": "en", "onboardingDone": true}\n' >"$XDG_CONFIG_HOME/parlaro/settings.json"
+DISPLAY=":$(cat "$dir/x-lost/display")" launch display-lost "$server"
+within 60 taken_over || fail "the program did not take the input on the X server to kill"
+# Listening: its capture of what the computer plays is on the server.
+listening() { PULSE_SERVER=$server pactl list source-outputs | grep -q "application.process.id = \"$running\""; }
+said=
+if [[ -r "$recording" ]] && command -v paplay >/dev/null && within 60 listening; then
+  sleep 1
+  PULSE_SERVER=$server paplay --raw --rate=16000 --channels=1 --format=s16le --latency-msec=40 "$recording"
+  # Captioned within a second or two of the end; written 5 s after that.
+  sleep 3.5
+  said=yes
+fi
+kill -KILL "$(cat "$dir/x-lost/pid")"
+end=$((SECONDS + 30))
+while kill -0 "$running" 2>/dev/null && ((SECONDS < end)); do sleep 0.05; done
+kill -0 "$running" 2>/dev/null && fail "still running 30 s after the display went away"
+wait "$running"
+echo "exit code $? after the display went away"
+running=
+"$xvfb" stop "$dir/x-lost"
+after=$(PULSE_SERVER=$server pactl get-default-source)
+[[ "$after" == "$before" ]] || fail "the default input was $before and is $after after the display went away"
+if [[ -n "$said" ]]; then
+  grep -rqi forward "$XDG_DATA_HOME/parlaro" 2>/dev/null || fail "the caption on screen was not saved"
+  echo "the caption on screen was saved: $(grep -rhoi '"original":"[^"]*"' "$XDG_DATA_HOME/parlaro" | head -1)"
+else
+  echo "no caption to save (the recording, paplay or listening is missing); the give-back alone was checked"
+fi
+private_home "$dir/home"
 
 # With no sound server at all: the same whichever server the rest used.
 [[ "${PARLARO_SOUND_SERVER:-pulseaudio}" == pulseaudio ]] || exit 0
