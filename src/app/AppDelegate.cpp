@@ -5,6 +5,7 @@
 #include "history/UnsavedRescue.h"
 #include "model/AppModel.h"
 #include "model/ModelTask.h"
+#include "runtime/Runtime.h"
 #include "runtime/Sleep.h"
 #include "runtime/Task.h"
 #include "settings/ExportPanel.h"
@@ -389,11 +390,13 @@ void AppDelegate::rescueWithoutDisplay()
     // these tries, as its own task will not run again.
     terminated_ = true;
     willTerminate();
-    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(quitGiveBackSeconds);
-    const auto pause = std::chrono::duration<double>(AppModel::giveBackRetrySeconds);
+    // The event loop will not turn again, so no timer fires: the tries
+    // sleep this thread, measured on the runtime's clock.
+    const rt::Instant until = rt::clock().now() + quitGiveBackSeconds;
+    const double pause = AppModel::giveBackRetrySeconds;
     bool givenBack = !parts_.model->givingBackUnfinished();
-    while (!givenBack && std::chrono::steady_clock::now() + pause <= until) {
-        std::this_thread::sleep_for(pause);
+    while (!givenBack && until - rt::clock().now() >= pause) {
+        std::this_thread::sleep_for(std::chrono::duration<double>(pause));
         givenBack = parts_.model->retryGivingBack();
     }
     if (!givenBack)
