@@ -4,15 +4,51 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 
 namespace parlaro::ui {
 
+// X11 repeats a held key as release and press pairs that share one time
+// stamp, and the toolkit marks only some of those pairs as repeats: a held
+// Space would end the hold at its first repeat and start another. A
+// release there is final only once no press of its instant followed it;
+// the pair comes from the server together, so a few milliseconds tell.
+constexpr int x11RepeatGraceMs = 20;
+
 HoldButton::HoldButton(QWidget* parent) : QAbstractButton(parent)
 {
     setFocusPolicy(Qt::StrongFocus);
     setText(QString());
+    if (QGuiApplication::platformName() == QLatin1String("xcb"))
+        repeatGrace_ = x11RepeatGraceMs;
+    releaseTimer_.setSingleShot(true);
+    connect(&releaseTimer_, &QTimer::timeout, this, [this] {
+        pendingRelease_.reset();
+        endHold(false);
+    });
+}
+
+void HoldButton::releaseSpace(const QKeyEvent& release)
+{
+    if (release.isAutoRepeat())
+        return;
+    if (!repeatGrace_) {
+        endHold(false);
+        return;
+    }
+    pendingRelease_ = release.timestamp();
+    releaseTimer_.start(*repeatGrace_);
+}
+
+bool HoldButton::repeatsPendingRelease(const QKeyEvent& press)
+{
+    if (!pendingRelease_ || press.timestamp() != *pendingRelease_)
+        return false;
+    pendingRelease_.reset();
+    releaseTimer_.stop();
+    return true;
 }
 
 HoldButton::~HoldButton()
@@ -68,6 +104,12 @@ void HoldButton::beginHold(bool usingKeyboard)
 
 void HoldButton::endHold(bool cancelled)
 {
+    // A release that waited out its grace was the user's: what ends the
+    // hold meanwhile sends it as that release would.
+    if (pendingRelease_ && !destroying_)
+        cancelled = false;
+    pendingRelease_.reset();
+    releaseTimer_.stop();
     if (!holding_)
         return;
     holding_ = false;
@@ -125,8 +167,7 @@ void HoldButton::keyPressEvent(QKeyEvent* event)
 void HoldButton::keyReleaseEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Space) {
-        if (!event->isAutoRepeat())
-            endHold(false);
+        releaseSpace(*event);
         event->accept();
         return;
     }
@@ -185,15 +226,14 @@ bool HoldButton::eventFilter(QObject* watched, QEvent* event)
             endHold(true);
             return true;
         }
-        if (key->key() == Qt::Key_Space && key->isAutoRepeat() && usingKeyboard_)
+        if (key->key() == Qt::Key_Space && usingKeyboard_ && (key->isAutoRepeat() || repeatsPendingRelease(*key)))
             return true;
         break;
     }
     case QEvent::KeyRelease: {
         auto* key = static_cast<QKeyEvent*>(event);
         if (usingKeyboard_ && key->key() == Qt::Key_Space) {
-            if (!key->isAutoRepeat())
-                endHold(false);
+            releaseSpace(*key);
             return true;
         }
         break;

@@ -3,8 +3,10 @@
 #include "runtime/Observable.h"
 
 #include <QAbstractButton>
+#include <QTimer>
 
 #include <functional>
+#include <optional>
 
 namespace parlaro::ui {
 
@@ -51,6 +53,11 @@ public:
     // Ends a hold in progress (onCancel or onUp); nothing without a hold.
     void endHold(bool cancelled);
 
+    // How long the release of a held Space waits for a press of the same
+    // instant, which makes it a repeat; none (the release ends the hold at
+    // once) where the toolkit tells repeats apart itself.
+    void setRepeatGrace(std::optional<int> milliseconds) { repeatGrace_ = milliseconds; }
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -65,6 +72,10 @@ protected:
 private:
     void beginHold(bool usingKeyboard);
     void watchEvents(bool watch);
+    void releaseSpace(const QKeyEvent& release);
+    // Whether a Space press is the second half of a repeat whose release
+    // is still waiting; it then is, and the hold goes on.
+    bool repeatsPendingRelease(const QKeyEvent& press);
 
     bool holding_ = false;
     bool usingKeyboard_ = false;
@@ -73,6 +84,10 @@ private:
     // A keyboard hold ended while its Space is still down.
     bool spaceStillDown_ = false;
     bool destroying_ = false;
+    std::optional<int> repeatGrace_;
+    // The instant of a Space release that waits for its grace.
+    std::optional<quint64> pendingRelease_;
+    QTimer releaseTimer_;
     AppActivity* activity_ = nullptr;
     rt::Subscription resignActive_;
 };

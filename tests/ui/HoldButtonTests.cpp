@@ -62,9 +62,10 @@ struct Window {
         button = control->button();
     }
 
-    void key(QWidget* to, QEvent::Type type, int key, bool autoRepeat = false)
+    void key(QWidget* to, QEvent::Type type, int key, bool autoRepeat = false, quint64 timestamp = 0)
     {
         QKeyEvent event(type, key, Qt::NoModifier, key == Qt::Key_Space ? QStringLiteral(" ") : QString(), autoRepeat);
+        event.setTimestamp(timestamp);
         QApplication::sendEvent(to, &event);
     }
 
@@ -121,6 +122,26 @@ TEST(HoldButton, SpaceHoldIgnoresAutoRepeatAndEndsOnTheRealRelease)
     w.key(w.button, QEvent::KeyRelease, Qt::Key_Space);
     EXPECT_EQ(w.calls.down, 1);
     EXPECT_EQ(w.calls.up, 1);
+    EXPECT_EQ(w.calls.cancel, 0);
+
+    // Where repeats come unmarked (X11), a release and a press of one
+    // instant are a repeat; a release no press of its instant follows ends
+    // the hold once its grace is out.
+    w.button->setRepeatGrace(0);
+    w.key(w.button, QEvent::KeyPress, Qt::Key_Space, false, 100);
+    for (quint64 instant = 700; instant < 1000; instant += 40) {
+        w.key(w.button, QEvent::KeyRelease, Qt::Key_Space, false, instant);
+        w.key(w.button, QEvent::KeyPress, Qt::Key_Space, false, instant);
+        world.settle();
+    }
+    EXPECT_EQ(w.calls.down, 2);
+    EXPECT_EQ(w.calls.up, 1);
+    EXPECT_TRUE(w.button->isHolding());
+    w.key(w.button, QEvent::KeyRelease, Qt::Key_Space, false, 1010);
+    EXPECT_TRUE(w.button->isHolding()) << "the release waits for its grace";
+    world.settle();
+    EXPECT_FALSE(w.button->isHolding());
+    EXPECT_EQ(w.calls.up, 2);
     EXPECT_EQ(w.calls.cancel, 0);
 }
 
