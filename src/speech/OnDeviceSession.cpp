@@ -112,6 +112,7 @@ rt::Async<void> OnDeviceSession::start(ResultHandler onResult, FailureHandler on
     }
     onResult_ = std::move(onResult);
     onFailure_ = std::move(onFailure);
+    joiner_ = recognizer;
     {
         std::lock_guard lock(lock_);
         recognizer_ = std::move(recognizer);
@@ -374,10 +375,10 @@ void OnDeviceSession::completeGeneration(std::int64_t generation, std::optional<
         resumeFinishing();
 }
 
-void OnDeviceSession::commitPiece(std::int64_t generation)
+void OnDeviceSession::commitPiece(std::int64_t generation, double quiet)
 {
     const auto text = texts_.find(generation);
-    pieces_[generation] = Piece{trimmed(text != texts_.end() ? text->second : std::string())};
+    pieces_[generation] = Piece{trimmed(text != texts_.end() ? text->second : std::string()), false, true, quiet};
     // Ending the request's audio makes the recognizer search it for its
     // final result while the next request takes what follows.
     startRequest();
@@ -386,18 +387,29 @@ void OnDeviceSession::commitPiece(std::int64_t generation)
 std::string OnDeviceSession::withPieces(std::int64_t before, const std::string& text) const
 {
     std::string joined;
-    const auto add = [&joined](const std::string& piece) {
+    // The pause after the last piece joined, where its end was cut.
+    double pause = 0.0;
+    const auto add = [&](const std::string& piece) {
         if (piece.empty())
             return;
         if (!joined.empty()) {
-            if (!endsWithStop(joined))
+            if (!endsWithStop(joined)) {
+                if (auto goingOn = joiner_ ? joiner_->continuation(joined, piece, pause) : std::nullopt) {
+                    joined += ' ';
+                    joined += *goingOn;
+                    return;
+                }
                 joined += '.';
+            }
             joined += ' ';
         }
         joined += piece;
     };
-    for (auto piece = pieces_.begin(); piece != pieces_.end() && piece->first < before; ++piece)
+    for (auto piece = pieces_.begin(); piece != pieces_.end() && piece->first < before; ++piece) {
         add(piece->second.text);
+        if (!piece->second.text.empty())
+            pause = piece->second.pause;
+    }
     if (joined.empty())
         return text;
     add(trimmed(text));
@@ -482,7 +494,7 @@ void OnDeviceSession::checkPause(std::int64_t generation, std::uint64_t since)
         // Words read into what was never loud enough for a voice end no
         // sentence.
         if (quiet >= sentencePause && lastVoice >= openedAt_)
-            commitPiece(generation);
+            commitPiece(generation, quiet);
         else
             schedulePauseCheck(generation, since, pauseCheckInterval);
         return;

@@ -34,8 +34,12 @@ namespace parlaro {
 // recognizer's end-of-utterance search, which grows with the utterance,
 // then runs while the speaker goes on, and the release waits only for the
 // words after the last pause. The texts of those requests stand before the
-// live text, and each final result carries them: a full stop at each pause,
-// as the recognizer writes one between words that far apart.
+// live text, and each final result carries them. People pause inside
+// sentences as often as between them, so a piece's end stays open until
+// the words after it are known: the recognizer tells from both sides
+// whether a sentence ended there (a full stop) or goes on into the next
+// piece (joined without a stop or a capital). One that cannot tell puts a
+// stop at every such pause.
 //
 // Must be owned by a std::shared_ptr: delayed work holds it weakly, so a
 // released session makes that work do nothing. Release cancels nothing by
@@ -106,9 +110,9 @@ private:
     void resumeFinishing();
     void shutDown();
     void deliver(const std::string& text, bool isFinal);
-    // Utterance mode: ends the current request at a pause, its text kept
-    // for the next final result.
-    void commitPiece(std::int64_t generation);
+    // Utterance mode: ends the current request at a pause `quiet` seconds
+    // long so far, its text kept for the next final result.
+    void commitPiece(std::int64_t generation, double quiet);
     // The texts of the pieces before `generation` and `text`, joined.
     std::string withPieces(std::int64_t before, const std::string& text) const;
     // Delivers every run of finished pieces that a final result ends, and
@@ -146,11 +150,15 @@ private:
         std::string text;
         bool done = false;
         bool atPause = true;
+        // How long the speaker had been quiet when the piece was cut.
+        double pause = 0.0;
     };
     std::map<std::int64_t, Piece> pieces_;
     // The request whose pause is watched, and when the newest opened.
     std::int64_t watched_ = 0;
     std::uint64_t openedAt_ = 0;
+    // The session's recognizer, for joining pieces on the main actor.
+    std::shared_ptr<SpeechRecognizer> joiner_;
     ResultHandler onResult_;
     FailureHandler onFailure_;
     rt::WorkItem pauseCommit_;
