@@ -7,10 +7,12 @@
 #include "support/TempDirectory.h"
 
 #include <nlohmann/json.hpp>
+#include <samplerate.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 using namespace parlaro;
 
@@ -71,6 +73,34 @@ Outcome recognize(rt::ManualRuntime& runtime, SpeechRecognizer& recognizer, cons
 
     test::runUntilStopped(runtime);
     return outcome;
+}
+
+// What espeak-ng says of the SSML `markup` in `voice`, as 16 kHz samples;
+// none when the program is not installed. Its breaks are exact silences,
+// as a speaker's pauses.
+std::optional<std::vector<std::int16_t>> espoken(const std::string& voice, const std::string& markup)
+{
+    test::TempDirectory folder;
+    const auto wave = folder / "spoken.wav";
+    const std::string command =
+        "espeak-ng -m -v " + voice + " -s 140 -w '" + wave.string() + "' \"<speak>" + markup + "</speak>\" 2>/dev/null";
+    if (std::system(command.c_str()) != 0)
+        return std::nullopt;
+    const auto at22k = test::readSamples(wave.c_str(), waveHeaderBytes);
+    std::vector<float> in(at22k.size());
+    std::transform(at22k.begin(), at22k.end(), in.begin(), int16ToFloat);
+    std::vector<float> out(in.size());
+    SRC_DATA data{};
+    data.data_in = in.data();
+    data.input_frames = static_cast<long>(in.size());
+    data.data_out = out.data();
+    data.output_frames = static_cast<long>(out.size());
+    data.src_ratio = 16000.0 / 22050.0;
+    if (src_simple(&data, SRC_SINC_MEDIUM_QUALITY, 1) != 0)
+        return std::nullopt;
+    std::vector<std::int16_t> samples(static_cast<std::size_t>(data.output_frames_gen));
+    std::transform(out.begin(), out.begin() + data.output_frames_gen, samples.begin(), floatToInt16);
+    return samples;
 }
 
 // What every test of the real recognizer arranges: the executor its answers
@@ -433,4 +463,51 @@ TEST_F(SphinxSpeechRecognizer, punctuationEndsASentenceWhereTheSpeakerPausedAndT
     EXPECT_EQ(single.results.back().bestTranscription.formattedString, "Go forward ten meters");
     EXPECT_EQ(single.results.back().bestTranscription.segments.front(), (TranscriptionSegment{"Go", {0, 2}}));
     EXPECT_EQ(service.modelLoads(), loads);
+}
+
+// People pause after "I think" or "send me" as often as between sentences;
+// the words on both sides of the pause tell which it was, and the text
+// after a pause inside a sentence goes on in lower case.
+TEST_F(SphinxSpeechRecognizer, aPauseEndsASentenceOnlyWhereTheWordsAroundItReadAsTwo)
+{
+    requireModelAnd({});
+    if (IsSkipped())
+        return;
+    auto recognizer = english();
+    EXPECT_EQ(recognizer->continuation("I think", "The price is too high", 0.9), "the price is too high");
+    EXPECT_EQ(recognizer->continuation("Could you send me", "The invoice", 1.0), "the invoice");
+    EXPECT_EQ(recognizer->continuation("Hello. I wanted to ask", "Whether the invoice arrived", 0.8),
+              "whether the invoice arrived");
+    EXPECT_EQ(recognizer->continuation("I think", "I'm right", 0.8), "I'm right");
+    EXPECT_EQ(recognizer->continuation("Thank you very much", "We will call you", 0.6), std::nullopt);
+    EXPECT_EQ(recognizer->continuation("Thank you very much", "I will call you", 0.8), std::nullopt);
+    // The pause is evidence too: a breath is no sentence end where a
+    // speaker's pause is.
+    EXPECT_EQ(recognizer->continuation("All right", "Let us go", 0.2), "let us go");
+    EXPECT_EQ(recognizer->continuation("All right", "Let us go", 0.7), std::nullopt);
+    // A word the model does not know leaves the pause to decide.
+    EXPECT_EQ(recognizer->continuation("I think", "Zzyzxq", 0.8), std::nullopt);
+    EXPECT_EQ(recognizer->continuation("", "the price", 0.8), std::nullopt);
+
+    // The same inside one request, as spoken: the stop stands only where
+    // a sentence ended. (This voice is the one the model hears best.)
+    struct Spoken {
+        const char* markup;
+        const char* heard;
+        std::ptrdiff_t stops;
+    };
+    const Spoken spoken[] = {
+        {"I think <break time='900ms'/> the price is too high for a small company.", "price is too high", 0},
+        {"Could you send me <break time='800ms'/> the invoice from last week?", "send me the invoice", 0},
+        {"Thank you very much. <break time='800ms'/> We will call you tomorrow.", "very much. We will", 1}};
+    for (const auto& [markup, heard, stops] : spoken) {
+        const auto samples = espoken("en-us+f2", markup);
+        if (!samples)
+            GTEST_SKIP() << "espeak-ng is not installed";
+        auto outcome = recognize(runtime, *recognizer, *samples, int16Mono, true);
+        ASSERT_FALSE(outcome.results.empty());
+        const auto& text = outcome.results.back().bestTranscription.formattedString;
+        EXPECT_NE(text.find(heard), std::string::npos) << text;
+        EXPECT_EQ(std::count(text.begin(), text.end(), '.'), stops) << text;
+    }
 }
