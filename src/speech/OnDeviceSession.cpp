@@ -148,9 +148,12 @@ void OnDeviceSession::startRequest()
         std::lock_guard lock(lock_);
         if (stopped_)
             return;
+        if (request_ && currentHasAudio_ && mode_ == RecognitionMode::utterance)
+            voiced_[generation_] = Voiced{firstVoice_, lastVoice_ >= openedAt_ ? lastVoice_ : 0};
         generation = ++generation_;
         old = std::exchange(request_, request);
         openedAt_ = uptimeNanoseconds();
+        firstVoice_ = 0;
         currentHasAudio_ = false;
         failed_ = false;
     }
@@ -186,8 +189,11 @@ void OnDeviceSession::append(std::shared_ptr<const PcmBuffer> buffer)
             return;
         toAppend = &*converted;
     }
-    if (peakLevel(*buffer) >= voiceLevel)
+    if (peakLevel(*buffer) >= voiceLevel) {
         lastVoice_ = uptimeNanoseconds();
+        if (firstVoice_ == 0)
+            firstVoice_ = lastVoice_;
+    }
     currentHasAudio_ = true;
     request_->append(*toAppend);
 }
@@ -371,32 +377,57 @@ void OnDeviceSession::completeGeneration(std::int64_t generation, std::optional<
         deliver(finalText, true);
     }
     deliverPieces();
+    if (pieces_.empty())
+        voiced_.erase(voiced_.begin(), voiced_.upper_bound(generation));
     if (!finishing_.empty() && tasks_.empty())
         resumeFinishing();
 }
 
-void OnDeviceSession::commitPiece(std::int64_t generation, double quiet)
+void OnDeviceSession::commitPiece(std::int64_t generation)
 {
     const auto text = texts_.find(generation);
-    pieces_[generation] = Piece{trimmed(text != texts_.end() ? text->second : std::string()), false, true, quiet};
+    pieces_[generation] = Piece{trimmed(text != texts_.end() ? text->second : std::string())};
     // Ending the request's audio makes the recognizer search it for its
     // final result while the next request takes what follows.
     startRequest();
 }
 
+OnDeviceSession::Voiced OnDeviceSession::voicedIn(std::int64_t generation) const
+{
+    if (const auto found = voiced_.find(generation); found != voiced_.end())
+        return found->second;
+    // The newest request still takes audio: what it heard so far.
+    std::lock_guard lock(lock_);
+    if (generation != generation_)
+        return {};
+    return Voiced{firstVoice_, lastVoice_ >= openedAt_ ? lastVoice_ : 0};
+}
+
+double OnDeviceSession::pauseBetween(std::int64_t before, std::int64_t after) const
+{
+    const auto last = voicedIn(before).last;
+    const auto first = voicedIn(after).first;
+    // Pieces are cut only at a pause this long, whatever else is known.
+    if (last == 0 || first <= last)
+        return sentencePause;
+    return std::max(sentencePause, static_cast<double>(first - last) / 1e9);
+}
+
 std::string OnDeviceSession::withPieces(std::int64_t before, const std::string& text) const
 {
     std::string joined;
-    // The pause after the last piece joined, where its end was cut.
-    double pause = 0.0;
-    const auto add = [&](const std::string& piece) {
+    // The piece whose text the joined text ends with.
+    std::int64_t last = 0;
+    const auto add = [&](std::int64_t generation, const std::string& piece) {
         if (piece.empty())
             return;
         if (!joined.empty()) {
             if (!endsWithStop(joined)) {
+                const double pause = pauseBetween(last, generation);
                 if (auto goingOn = joiner_ ? joiner_->continuation(joined, piece, pause) : std::nullopt) {
                     joined += ' ';
                     joined += *goingOn;
+                    last = generation;
                     return;
                 }
                 joined += '.';
@@ -404,15 +435,13 @@ std::string OnDeviceSession::withPieces(std::int64_t before, const std::string& 
             joined += ' ';
         }
         joined += piece;
+        last = generation;
     };
-    for (auto piece = pieces_.begin(); piece != pieces_.end() && piece->first < before; ++piece) {
-        add(piece->second.text);
-        if (!piece->second.text.empty())
-            pause = piece->second.pause;
-    }
+    for (auto piece = pieces_.begin(); piece != pieces_.end() && piece->first < before; ++piece)
+        add(piece->first, piece->second.text);
     if (joined.empty())
         return text;
-    add(trimmed(text));
+    add(before, trimmed(text));
     return joined;
 }
 
@@ -431,6 +460,7 @@ void OnDeviceSession::deliverPieces()
     const std::int64_t through = last->first;
     std::string text = withPieces(through, last->second.text);
     pieces_.erase(pieces_.begin(), std::next(last));
+    voiced_.erase(voiced_.begin(), voiced_.upper_bound(through));
     text = trimmed(text);
     if (!text.empty())
         deliver(text, true);
@@ -494,7 +524,7 @@ void OnDeviceSession::checkPause(std::int64_t generation, std::uint64_t since)
         // Words read into what was never loud enough for a voice end no
         // sentence.
         if (quiet >= sentencePause && lastVoice >= openedAt_)
-            commitPiece(generation, quiet);
+            commitPiece(generation);
         else
             schedulePauseCheck(generation, since, pauseCheckInterval);
         return;
@@ -585,6 +615,7 @@ void OnDeviceSession::shutDown()
     texts_.clear();
     held_.clear();
     pieces_.clear();
+    voiced_.clear();
     resumeFinishing();
 }
 

@@ -110,9 +110,9 @@ private:
     void resumeFinishing();
     void shutDown();
     void deliver(const std::string& text, bool isFinal);
-    // Utterance mode: ends the current request at a pause `quiet` seconds
-    // long so far, its text kept for the next final result.
-    void commitPiece(std::int64_t generation, double quiet);
+    // Utterance mode: ends the current request at a pause, its text kept
+    // for the next final result.
+    void commitPiece(std::int64_t generation);
     // The texts of the pieces before `generation` and `text`, joined.
     std::string withPieces(std::int64_t before, const std::string& text) const;
     // Delivers every run of finished pieces that a final result ends, and
@@ -127,7 +127,7 @@ private:
     std::string input_;
 
     // Shared with append() on audio threads.
-    std::mutex lock_;
+    mutable std::mutex lock_;
     std::shared_ptr<SpeechRecognizer> recognizer_;
     std::shared_ptr<SpeechAudioBufferRecognitionRequest> request_;
     std::int64_t generation_ = 0;
@@ -137,6 +137,8 @@ private:
     bool failed_ = false;
     bool currentHasAudio_ = false;
     std::uint64_t lastVoice_ = 0;  // uptime in nanoseconds
+    // The first voice since the newest request opened; 0 before.
+    std::uint64_t firstVoice_ = 0;
     std::optional<AudioFormat> targetFormat_;
     std::optional<AudioConverter> converter_;
 
@@ -150,9 +152,17 @@ private:
         std::string text;
         bool done = false;
         bool atPause = true;
-        // How long the speaker had been quiet when the piece was cut.
-        double pause = 0.0;
     };
+    // When each request that took audio first and last heard a voice
+    // (uptime in nanoseconds, 0 for none): the length of the pause between
+    // two pieces weighs in whether a sentence ended there.
+    struct Voiced {
+        std::uint64_t first = 0;
+        std::uint64_t last = 0;
+    };
+    Voiced voicedIn(std::int64_t generation) const;
+    double pauseBetween(std::int64_t before, std::int64_t after) const;
+    std::map<std::int64_t, Voiced> voiced_;
     std::map<std::int64_t, Piece> pieces_;
     // The request whose pause is watched, and when the newest opened.
     std::int64_t watched_ = 0;
