@@ -7,12 +7,10 @@
 #include "support/TempDirectory.h"
 
 #include <nlohmann/json.hpp>
-#include <samplerate.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 
 using namespace parlaro;
 
@@ -73,34 +71,6 @@ Outcome recognize(rt::ManualRuntime& runtime, SpeechRecognizer& recognizer, cons
 
     test::runUntilStopped(runtime);
     return outcome;
-}
-
-// What espeak-ng says of the SSML `markup` in `voice`, as 16 kHz samples;
-// none when the program is not installed. Its breaks are exact silences,
-// as a speaker's pauses.
-std::optional<std::vector<std::int16_t>> espoken(const std::string& voice, const std::string& markup)
-{
-    test::TempDirectory folder;
-    const auto wave = folder / "spoken.wav";
-    const std::string command =
-        "espeak-ng -m -v " + voice + " -s 140 -w '" + wave.string() + "' \"<speak>" + markup + "</speak>\" 2>/dev/null";
-    if (std::system(command.c_str()) != 0)
-        return std::nullopt;
-    const auto at22k = test::readSamples(wave.c_str(), waveHeaderBytes);
-    std::vector<float> in(at22k.size());
-    std::transform(at22k.begin(), at22k.end(), in.begin(), int16ToFloat);
-    std::vector<float> out(in.size());
-    SRC_DATA data{};
-    data.data_in = in.data();
-    data.input_frames = static_cast<long>(in.size());
-    data.data_out = out.data();
-    data.output_frames = static_cast<long>(out.size());
-    data.src_ratio = 16000.0 / 22050.0;
-    if (src_simple(&data, SRC_SINC_MEDIUM_QUALITY, 1) != 0)
-        return std::nullopt;
-    std::vector<std::int16_t> samples(static_cast<std::size_t>(data.output_frames_gen));
-    std::transform(out.begin(), out.begin() + data.output_frames_gen, samples.begin(), floatToInt16);
-    return samples;
 }
 
 // What every test of the real recognizer arranges: the executor its answers
@@ -501,7 +471,7 @@ TEST_F(SphinxSpeechRecognizer, aPauseEndsASentenceOnlyWhereTheWordsAroundItReadA
         {"Could you send me <break time='800ms'/> the invoice from last week?", "send me the invoice", 0},
         {"Thank you very much. <break time='800ms'/> We will call you tomorrow.", "very much. We will", 1}};
     for (const auto& [markup, heard, stops] : spoken) {
-        const auto samples = espoken("en-us+f2", markup);
+        const auto samples = test::espoken("en-us+f2", markup);
         if (!samples)
             GTEST_SKIP() << "espeak-ng is not installed";
         auto outcome = recognize(runtime, *recognizer, *samples, int16Mono, true);
