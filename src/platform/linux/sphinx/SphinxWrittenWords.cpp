@@ -53,6 +53,13 @@ std::string capitalized(const std::string& word)
     return std::string(reinterpret_cast<const char*>(encoded), static_cast<std::size_t>(size)) + word.substr(end);
 }
 
+// The decoder's segmentation gives the words at either side of a pause some
+// of its quiet: a speaker's pause of 0.8-1.0 s shows as a gap of 0.5-0.65 s
+// between them. A gap this much shorter than a sentence's pause is still
+// looked at, but only the words decide there: the gap itself counts as
+// evidence only from the full length on.
+constexpr double segmentedQuietShortfall = 0.15;
+
 // Where each word of the hypothesis lies in the decoder's segmentation, in
 // frames; none for a word the segmentation does not show. Segments also
 // hold silences and noises, and name a word's alternative pronunciations
@@ -82,20 +89,23 @@ std::vector<std::optional<std::pair<int, int>>> wordFrames(ps_decoder_t* decoder
 // Whether the pause before word `next` ends the sentence that began at word
 // `begins`. The words after a pause decide it, so a live hypothesis leaves
 // it open until two of them are heard: a sentence sent on while the key is
-// held cannot be taken back when the next word turns it around. Without a
-// model to ask, the pause decides alone.
+// held cannot be taken back when the next word turns it around. Where the
+// model cannot tell, a full sentence's pause ends one.
 bool endsSentenceAt(const std::optional<SphinxSentenceEnds>& judge, const std::vector<std::string>& words,
                     std::size_t begins, std::size_t next, double pause, bool complete)
 {
     if (!complete && next + 2 > words.size())
         return false;
-    if (!judge)
-        return true;
-    const std::vector<std::string> before(words.begin() + static_cast<std::ptrdiff_t>(begins),
-                                          words.begin() + static_cast<std::ptrdiff_t>(next));
-    const std::vector<std::string> after(words.begin() + static_cast<std::ptrdiff_t>(next),
-                                         words.begin() + static_cast<std::ptrdiff_t>(std::min(next + 2, words.size())));
-    return judge->endsSentence(before, after, pause).value_or(true);
+    std::optional<bool> verdict;
+    if (judge) {
+        const std::vector<std::string> before(words.begin() + static_cast<std::ptrdiff_t>(begins),
+                                              words.begin() + static_cast<std::ptrdiff_t>(next));
+        const std::vector<std::string> after(words.begin() + static_cast<std::ptrdiff_t>(next),
+                                             words.begin()
+                                                 + static_cast<std::ptrdiff_t>(std::min(next + 2, words.size())));
+        verdict = judge->endsSentence(before, after, pause);
+    }
+    return verdict.value_or(pause >= SphinxSentenceEnds::shortestPause);
 }
 
 }  // namespace
@@ -137,7 +147,7 @@ Transcription transcriptionOf(ps_decoder_t* decoder, const char* hypothesis, boo
             const auto& after = frames.empty() ? std::nullopt : frames[i];
             const double pause =
                 before && after && frameRate > 0 ? double(after->first - before->second - 1) / frameRate : 0.0;
-            if (pause >= SphinxSentenceEnds::shortestPause
+            if (pause + segmentedQuietShortfall >= SphinxSentenceEnds::shortestPause
                 && endsSentenceAt(judge, spoken, sentenceBegins, i, pause, complete)) {
                 text += '.';
                 words[i] = capitalized(words[i]);
