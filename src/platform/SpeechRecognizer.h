@@ -54,6 +54,8 @@ Transcription makeTranscription(std::string text, const std::vector<std::string>
 // case, unless its first word is the English pronoun ("I", "I'm"), which
 // is written so anywhere.
 std::string withinSentence(const std::string& text, bool english);
+// `text` as it reads beginning a sentence: its first letter in upper case.
+std::string asSentenceStart(const std::string& text);
 
 // One answer of a running recognition: the best hypothesis so far, or the
 // committed text of the whole request when isFinal is set.

@@ -282,6 +282,11 @@ void OnDeviceSession::handleResult(std::int64_t generation, const std::optional<
                 auto covered = HeldSentences::sentWordCount(text, words, sent);
                 text = HeldSentences::remainder(text, words, covered, sent);
             }
+            // What follows a sentence sent is a sentence of its own, also
+            // where a later revision reads the words as going on over the
+            // pause and so writes them without a capital.
+            if (const auto found = held_.find(generation); found != held_.end() && !found->second.sent.empty())
+                text = asSentenceStart(text);
         }
         if (!result->isFinal) {
             texts_[generation] = text;

@@ -686,6 +686,20 @@ TEST_F(OnDeviceSessionTest, HeldModeReleasesEachFinishedSentenceOnce)
     finish(returned);
     runtime.advance(0.0);
     EXPECT_EQ(heard, (std::vector<Heard>{{6.2, "你好。", true}, {6.2, "我们走吧", false}, {6.5, "我们走吧。", true}}));
+
+    // A revision that reads the words after a sentence sent as going on
+    // still begins a sentence of its own.
+    heard.clear();
+    service->script("en-US",
+                    {Event::partial(sim::spoken("I think. The price is"), 0.2),
+                     Event::finalAtEndOfAudio(sim::spoken("I think the price is too high"))});
+    started(RecognitionMode::held);
+    speak(0.5);
+    finish(returned);
+    runtime.advance(0.0);
+    ASSERT_FALSE(heard.empty());
+    EXPECT_EQ(heard.front(), (Heard{6.7, "I think.", true}));
+    EXPECT_EQ(heard.back(), (Heard{7.0, "The price is too high", true}));
 }
 
 TEST_F(OnDeviceSessionTest, CancelStopsAtOnce)
