@@ -118,8 +118,9 @@ bool endsSentence(const std::string& text)
     return last != std::string::npos && (text[last] == '.' || text[last] == '?' || text[last] == '!');
 }
 
-// The words of SSML markup and the pauses its breaks make.
-std::pair<std::string, std::vector<Pause>> readMarkup(const std::string& markup)
+// The words of SSML markup and the pauses its breaks make (unused where the
+// replies are not made, as for the release-to-speech program).
+[[maybe_unused]] std::pair<std::string, std::vector<Pause>> readMarkup(const std::string& markup)
 {
     std::string text;
     std::vector<Pause> pauses;

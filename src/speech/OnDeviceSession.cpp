@@ -144,12 +144,13 @@ void OnDeviceSession::startRequest()
 
     std::int64_t generation = 0;
     std::shared_ptr<SpeechAudioBufferRecognitionRequest> old;
+    std::optional<std::pair<std::int64_t, Voiced>> ended;
     {
         std::lock_guard lock(lock_);
         if (stopped_)
             return;
         if (request_ && currentHasAudio_ && mode_ == RecognitionMode::utterance)
-            voiced_[generation_] = Voiced{firstVoice_, lastVoice_ >= openedAt_ ? lastVoice_ : 0};
+            ended = std::pair{generation_, Voiced{firstVoice_, lastVoice_ >= openedAt_ ? lastVoice_ : 0}};
         generation = ++generation_;
         old = std::exchange(request_, request);
         openedAt_ = uptimeNanoseconds();
@@ -157,6 +158,9 @@ void OnDeviceSession::startRequest()
         currentHasAudio_ = false;
         failed_ = false;
     }
+    // Stored outside the lock the audio threads wait on.
+    if (ended)
+        voiced_[ended->first] = ended->second;
     if (old)
         old->endAudio();
     expireOlderTasks(generation);
