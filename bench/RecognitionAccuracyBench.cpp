@@ -462,12 +462,45 @@ void BM_RecognitionFarEndServer(benchmark::State& state)
 }
 BENCHMARK(BM_RecognitionFarEndServer)->Arg(0)->Arg(1)->Arg(2)->Iterations(1)->Unit(benchmark::kSecond);
 
-// (c) The hold path: one press per recording, the microphone's 48 kHz mono
-// in its 4096-frame buffers into a session of the press's mode from the
-// first buffer on; the final text at release. Argument 0: translated after
-// release; 1: sentences sent while the key is held; 2: as 0, but each press
-// is the first of a newly started program that heard the microphone in an
-// earlier run; 3: the same on a computer where it never heard it.
+// One press of `recording` in `mode`: the microphone's 48 kHz mono in its
+// 4096-frame buffers into a session from the first buffer on, at real
+// speed; every final text, in order, each followed by a space.
+std::string press(rt::SystemRuntime& runtime, std::shared_ptr<sys::SphinxSpeechRecognitionService> service,
+                  RecognitionMode mode, const Recording& recording)
+{
+    auto session = std::make_shared<OnDeviceSession>("en-US", mode, std::move(service));
+    std::string heard;
+    auto start = rt::spawn([&]() -> rt::Async<void> {
+        co_await session->start(
+            [&](const std::string& text, bool isFinal) {
+                if (isFinal)
+                    heard += text + " ";
+            },
+            [](const ModuleError&) {});
+        rt::mainExecutor().stop();
+    });
+    runtime.executor().run();
+    const auto mic = microphoneBuffers(recording, MicCapture4096);
+    runWhileFeeding(
+        runtime,
+        [&] {
+            const auto begun = std::chrono::steady_clock::now();
+            double at = 0;
+            for (const auto& buffer : mic) {
+                at += static_cast<double>(buffer->frameLength()) / 48000.0;
+                waitUntil(begun, at);
+                session->append(buffer);
+            }
+        },
+        [session]() -> rt::Async<void> { co_await session->finish(); });
+    return heard;
+}
+
+// (c) The hold path: one press per recording; the final text at release.
+// Argument 0: translated after release; 1: sentences sent while the key is
+// held; 2: as 0, but each press is the first of a newly started program
+// that heard the microphone in an earlier run; 3: the same on a computer
+// where it never heard it.
 void BM_RecognitionHold(benchmark::State& state)
 {
     const auto set = recordings(state);
@@ -480,31 +513,7 @@ void BM_RecognitionHold(benchmark::State& state)
     WordErrors errors;
     for (auto _ : state) {
         errors = pressEach(set, run, service, [&](const Recording& recording) -> std::optional<std::string> {
-            auto session = std::make_shared<OnDeviceSession>("en-US", mode, service);
-            std::string heard;
-            auto start = rt::spawn([&]() -> rt::Async<void> {
-                co_await session->start(
-                    [&](const std::string& text, bool isFinal) {
-                        if (isFinal)
-                            heard += text + " ";
-                    },
-                    [](const ModuleError&) {});
-                rt::mainExecutor().stop();
-            });
-            runtime.executor().run();
-            const auto mic = microphoneBuffers(recording, MicCapture4096);
-            runWhileFeeding(
-                runtime,
-                [&] {
-                    const auto begun = std::chrono::steady_clock::now();
-                    double at = 0;
-                    for (const auto& buffer : mic) {
-                        at += static_cast<double>(buffer->frameLength()) / 48000.0;
-                        waitUntil(begun, at);
-                        session->append(buffer);
-                    }
-                },
-                [session]() -> rt::Async<void> { co_await session->finish(); });
+            const auto heard = press(runtime, service, mode, recording);
             show("hold", heard);
             return heard;
         });
@@ -512,6 +521,46 @@ void BM_RecognitionHold(benchmark::State& state)
     report(state, errors);
 }
 BENCHMARK(BM_RecognitionHold)->Arg(0)->Arg(1)->Arg(2)->Arg(3)->Iterations(1)->Unit(benchmark::kSecond);
+
+// Where a press's sentences end: replies made for it, with pauses both
+// inside sentences and between them, one press each, the pauses read off
+// the final text (argument 0) or the sentences sent while the key is held
+// (1). Beside the word errors: the share of pauses inside a sentence that
+// ended one (`inside_end_pct`, the fewer the better) and of pauses between
+// sentences that did (`between_end_pct`, the more the better), and the
+// pauses counted (those whose word before was heard).
+void BM_RecognitionSentenceEnds(benchmark::State& state)
+{
+    const auto set = pausedReplies();
+    if (set.empty()) {
+        state.SkipWithError("the US English pocketsphinx model or the replies espeak-ng makes are not installed");
+        return;
+    }
+    const auto mode = state.range(0) == 1 ? RecognitionMode::held : RecognitionMode::utterance;
+    rt::SystemRuntime runtime;
+    auto service = std::make_shared<sys::SphinxSpeechRecognitionService>();
+    WordErrors errors;
+    SentenceEnds ends;
+    for (auto _ : state) {
+        errors = {};
+        ends = {};
+        for (const auto& reply : set) {
+            const auto heard = press(runtime, service, mode, reply);
+            show("reply", heard);
+            errors += wordErrors(reply.words, heard);
+            ends += sentenceEnds(reply, heard);
+        }
+    }
+    report(state, errors);
+    const auto percent = [](std::size_t part, std::size_t whole) {
+        return whole == 0 ? 0.0 : 100.0 * static_cast<double>(part) / static_cast<double>(whole);
+    };
+    state.counters["inside_end_pct"] = percent(ends.insideEnded, ends.inside);
+    state.counters["between_end_pct"] = percent(ends.betweenEnded, ends.between);
+    state.counters["inside_pauses"] = static_cast<double>(ends.inside);
+    state.counters["between_pauses"] = static_cast<double>(ends.between);
+}
+BENCHMARK(BM_RecognitionSentenceEnds)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond);
 
 // (c) through a sound server: a microphone at 48 kHz (a source remapped
 // from a null sink's monitor, with a sound card's properties, made the

@@ -8,7 +8,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
+#include <utility>
 
 namespace parlaro::bench {
 
@@ -88,12 +90,12 @@ std::vector<float> resampled(const std::vector<std::int16_t>& samples, double fr
     return std::vector<float>(out, out + converted.buffer.frameLength());
 }
 
-void add(std::vector<Recording>& set, const std::string& name, const std::string& path, const std::string& text)
+bool add(std::vector<Recording>& set, const std::string& name, const std::string& path, const std::string& text)
 {
     std::vector<std::int16_t> samples;
     double rate = 0;
     if (!readSamples(path, samples, rate))
-        return;
+        return false;
     Recording recording;
     recording.name = name;
     recording.words = splitWords(text);
@@ -107,6 +109,35 @@ void add(std::vector<Recording>& set, const std::string& name, const std::string
     recording.at16k.setFrameLength(samples.size());
     std::copy(samples.begin(), samples.end(), recording.at16k.int16ChannelData(0));
     set.push_back(std::move(recording));
+    return true;
+}
+
+bool endsSentence(const std::string& text)
+{
+    const auto last = text.find_last_not_of(" \t");
+    return last != std::string::npos && (text[last] == '.' || text[last] == '?' || text[last] == '!');
+}
+
+// The words of SSML markup and the pauses its breaks make (unused where the
+// replies are not made, as for the release-to-speech program).
+[[maybe_unused]] std::pair<std::string, std::vector<Pause>> readMarkup(const std::string& markup)
+{
+    std::string text;
+    std::vector<Pause> pauses;
+    std::size_t at = 0;
+    while (at < markup.size()) {
+        const auto open = markup.find('<', at);
+        text += markup.substr(at, open == std::string::npos ? std::string::npos : open - at);
+        if (open == std::string::npos)
+            break;
+        const auto words = splitWords(text).size();
+        if (words > 0)
+            pauses.push_back(Pause{words - 1, endsSentence(text)});
+        const auto close = markup.find('>', open);
+        at = close == std::string::npos ? markup.size() : close + 1;
+        text += ' ';
+    }
+    return {text, pauses};
 }
 
 }  // namespace
@@ -146,6 +177,75 @@ std::vector<Recording> recordingSet()
     if (set.size() < 2)
         return {};
     return set;
+}
+
+std::vector<Recording> pausedReplies()
+{
+    auto models = sys::installedSphinxModels();
+    if (std::none_of(models.begin(), models.end(), [](const auto& m) { return m.locale == "en-US"; }))
+        return {};
+    std::vector<Recording> set;
+#ifdef PARLARO_SPOKEN_DIR
+    std::istringstream replies(readFile(std::string(PARLARO_SPOKEN_DIR) + "/replies.tsv"));
+    for (std::string line; std::getline(replies, line);) {
+        const auto tab = line.find('\t');
+        if (tab == std::string::npos)
+            continue;
+        auto [text, pauses] = readMarkup(line.substr(tab + 1));
+        if (add(set, line.substr(0, tab), std::string(PARLARO_SPOKEN_DIR) + "/" + line.substr(0, tab), text))
+            set.back().pauses = std::move(pauses);
+    }
+#endif
+    return set;
+}
+
+SentenceEnds sentenceEnds(const Recording& recording, const std::string& recognized)
+{
+    // Each recognized word, and whether its token closes a sentence.
+    std::vector<std::string> heard;
+    std::vector<bool> closes;
+    std::istringstream tokens(recognized);
+    for (std::string token; tokens >> token;) {
+        const auto words = splitWords(token);
+        for (std::size_t i = 0; i < words.size(); ++i) {
+            heard.push_back(words[i]);
+            closes.push_back(i + 1 == words.size() && endsSentence(token));
+        }
+    }
+    const auto& reference = recording.words;
+    const std::size_t n = reference.size();
+    const std::size_t m = heard.size();
+    std::vector<std::vector<std::size_t>> cost(n + 1, std::vector<std::size_t>(m + 1));
+    for (std::size_t i = 0; i <= n; ++i)
+        cost[i][0] = i;
+    for (std::size_t j = 0; j <= m; ++j)
+        cost[0][j] = j;
+    for (std::size_t i = 1; i <= n; ++i)
+        for (std::size_t j = 1; j <= m; ++j)
+            cost[i][j] = std::min({cost[i - 1][j] + 1, cost[i][j - 1] + 1,
+                                   cost[i - 1][j - 1] + (reference[i - 1] == heard[j - 1] ? 0 : 1)});
+    // The recognized word each reference word was aligned with, if any.
+    std::vector<std::optional<std::size_t>> alignedTo(n);
+    for (std::size_t i = n, j = m; i > 0 || j > 0;) {
+        if (i > 0 && j > 0 && cost[i][j] == cost[i - 1][j - 1] + (reference[i - 1] == heard[j - 1] ? 0 : 1)) {
+            alignedTo[i - 1] = j - 1;
+            --i;
+            --j;
+        } else if (i > 0 && cost[i][j] == cost[i - 1][j] + 1) {
+            --i;
+        } else {
+            --j;
+        }
+    }
+    SentenceEnds ends;
+    for (const auto& pause : recording.pauses) {
+        if (pause.afterWord >= n || !alignedTo[pause.afterWord] || *alignedTo[pause.afterWord] + 1 >= m)
+            continue;
+        const bool ended = closes[*alignedTo[pause.afterWord]];
+        (pause.betweenSentences ? ends.between : ends.inside) += 1;
+        (pause.betweenSentences ? ends.betweenEnded : ends.insideEnded) += ended ? 1 : 0;
+    }
+    return ends;
 }
 
 std::vector<float> farEndStream(const std::vector<Recording>& set, double gapSeconds)

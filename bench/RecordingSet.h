@@ -9,10 +9,17 @@
 
 namespace parlaro::bench {
 
+// A pause the speaker made after a word: inside a sentence, or between two.
+struct Pause {
+    std::size_t afterWord = 0;
+    bool betweenSentences = false;
+};
+
 // One spoken recording and what was said in it.
 struct Recording {
     std::string name;
     std::vector<std::string> words;  // lower case, without punctuation
+    std::vector<Pause> pauses;       // in replies made for where sentences end
     PcmBuffer at16k{AudioFormat{16000, 1, SampleType::int16, true}, 0};
     std::vector<float> at48k;  // mono
 };
@@ -21,6 +28,11 @@ struct Recording {
 // sentences espeak-ng spoke at build time; empty when the US English model
 // or the recordings are missing.
 std::vector<Recording> recordingSet();
+
+// Replies espeak-ng spoke at build time in several voices, with pauses of
+// 0.6-1.0 s both inside sentences and between them; empty when the US
+// English model or the replies are missing.
+std::vector<Recording> pausedReplies();
 
 // The recordings one after another with `gapSeconds` of silence before each,
 // as 48 kHz interleaved stereo.
@@ -50,5 +62,25 @@ struct WordErrors {
 // The recognized text's words (case and punctuation ignored) against the
 // reference words, by edit distance.
 WordErrors wordErrors(const std::vector<std::string>& reference, const std::string& recognized);
+
+// How many of a reply's pauses inside sentences, and of those between
+// them, the recognized text ends a sentence at. A pause counts where the
+// word before it was recognized (the words are aligned by edit distance)
+// and the text goes on after it.
+struct SentenceEnds {
+    std::size_t inside = 0;
+    std::size_t insideEnded = 0;
+    std::size_t between = 0;
+    std::size_t betweenEnded = 0;
+    SentenceEnds& operator+=(const SentenceEnds& other)
+    {
+        inside += other.inside;
+        insideEnded += other.insideEnded;
+        between += other.between;
+        betweenEnded += other.betweenEnded;
+        return *this;
+    }
+};
+SentenceEnds sentenceEnds(const Recording& recording, const std::string& recognized);
 
 }  // namespace parlaro::bench

@@ -1,5 +1,10 @@
 #include "platform/SpeechRecognizer.h"
 
+#include <unicode/uchar.h>
+
+#include <cctype>
+#include <unicode/utf8.h>
+
 namespace parlaro {
 
 std::int64_t utf16Length(std::string_view text)
@@ -39,6 +44,55 @@ Transcription makeTranscription(std::string text, const std::vector<std::string>
     }
     transcription.formattedString = std::move(text);
     return transcription;
+}
+
+namespace {
+
+// The text with the first letter after any leading spaces in upper or lower
+// case.
+std::string withFirstLetter(const std::string& text, bool upper)
+{
+    std::size_t start = 0;
+    while (start < text.size() && text[start] == ' ')
+        ++start;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    const auto length = static_cast<std::int32_t>(text.size());
+    auto end = static_cast<std::int32_t>(start);
+    UChar32 c = 0;
+    U8_NEXT(bytes, end, length, c);
+    if (c < 0)
+        return text;
+    const UChar32 cased = upper ? u_toupper(c) : u_tolower(c);
+    if (cased == c)
+        return text;
+    std::uint8_t encoded[U8_MAX_LENGTH];
+    std::int32_t size = 0;
+    UBool failed = false;
+    U8_APPEND(encoded, size, U8_MAX_LENGTH, cased, failed);
+    if (failed)
+        return text;
+    return text.substr(0, start) + std::string(reinterpret_cast<const char*>(encoded), static_cast<std::size_t>(size))
+        + text.substr(static_cast<std::size_t>(end));
+}
+
+}  // namespace
+
+std::string withinSentence(const std::string& text, bool english)
+{
+    std::size_t start = 0;
+    while (start < text.size() && text[start] == ' ')
+        ++start;
+    const std::string_view first = std::string_view(text).substr(start, text.find(' ', start) - start);
+    const bool pronoun =
+        first.starts_with("I") && (first.size() == 1 || !std::isalpha(static_cast<unsigned char>(first[1])));
+    if (english && pronoun)
+        return text;
+    return withFirstLetter(text, false);
+}
+
+std::string asSentenceStart(const std::string& text)
+{
+    return withFirstLetter(text, true);
 }
 
 }  // namespace parlaro

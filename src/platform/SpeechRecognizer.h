@@ -50,6 +50,13 @@ std::int64_t utf16Length(std::string_view text);
 // after the previous one; a word that does not occur is left out.
 Transcription makeTranscription(std::string text, const std::vector<std::string>& words);
 
+// `text` as it reads going on inside a sentence: its first letter in lower
+// case, unless its first word is the English pronoun ("I", "I'm"), which
+// is written so anywhere.
+std::string withinSentence(const std::string& text, bool english);
+// `text` as it reads beginning a sentence: its first letter in upper case.
+std::string asSentenceStart(const std::string& text);
+
 // One answer of a running recognition: the best hypothesis so far, or the
 // committed text of the whole request when isFinal is set.
 struct SpeechRecognitionResult {
@@ -133,6 +140,22 @@ public:
     // recognizer's makeRequest().
     virtual std::shared_ptr<SpeechRecognitionTask>
     recognitionTask(std::shared_ptr<SpeechAudioBufferRecognitionRequest> request, ResultHandler handler) = 0;
+
+    // Speech recognized in two requests, one ended at a pause of `pause`
+    // seconds, is one sentence or two, and only the words on both sides
+    // tell: people pause inside sentences as often as between them. The
+    // text `after` written to go on from `before` (both written by this
+    // recognizer, in that order) when the same sentence goes on over the
+    // pause; none when a sentence ends there, or the recognizer cannot
+    // tell. Any thread; it may read its model the first time.
+    virtual std::optional<std::string> continuation(const std::string& before, const std::string& after,
+                                                    double pause) const
+    {
+        (void)before;
+        (void)after;
+        (void)pause;
+        return std::nullopt;
+    }
 };
 
 // The system's speech recognition: permission and recognizers per locale.

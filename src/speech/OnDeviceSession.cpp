@@ -112,6 +112,7 @@ rt::Async<void> OnDeviceSession::start(ResultHandler onResult, FailureHandler on
     }
     onResult_ = std::move(onResult);
     onFailure_ = std::move(onFailure);
+    joiner_ = recognizer;
     {
         std::lock_guard lock(lock_);
         recognizer_ = std::move(recognizer);
@@ -143,16 +144,23 @@ void OnDeviceSession::startRequest()
 
     std::int64_t generation = 0;
     std::shared_ptr<SpeechAudioBufferRecognitionRequest> old;
+    std::optional<std::pair<std::int64_t, Voiced>> ended;
     {
         std::lock_guard lock(lock_);
         if (stopped_)
             return;
+        if (request_ && currentHasAudio_ && mode_ == RecognitionMode::utterance)
+            ended = std::pair{generation_, Voiced{firstVoice_, lastVoice_ >= openedAt_ ? lastVoice_ : 0}};
         generation = ++generation_;
         old = std::exchange(request_, request);
         openedAt_ = uptimeNanoseconds();
+        firstVoice_ = 0;
         currentHasAudio_ = false;
         failed_ = false;
     }
+    // Stored outside the lock the audio threads wait on.
+    if (ended)
+        voiced_[ended->first] = ended->second;
     if (old)
         old->endAudio();
     expireOlderTasks(generation);
@@ -185,8 +193,11 @@ void OnDeviceSession::append(std::shared_ptr<const PcmBuffer> buffer)
             return;
         toAppend = &*converted;
     }
-    if (peakLevel(*buffer) >= voiceLevel)
+    if (peakLevel(*buffer) >= voiceLevel) {
         lastVoice_ = uptimeNanoseconds();
+        if (firstVoice_ == 0)
+            firstVoice_ = lastVoice_;
+    }
     currentHasAudio_ = true;
     request_->append(*toAppend);
 }
@@ -275,6 +286,11 @@ void OnDeviceSession::handleResult(std::int64_t generation, const std::optional<
                 auto covered = HeldSentences::sentWordCount(text, words, sent);
                 text = HeldSentences::remainder(text, words, covered, sent);
             }
+            // What follows a sentence sent is a sentence of its own, also
+            // where a later revision reads the words as going on over the
+            // pause and so writes them without a capital.
+            if (const auto found = held_.find(generation); found != held_.end() && !found->second.sent.empty())
+                text = asSentenceStart(text);
         }
         if (!result->isFinal) {
             texts_[generation] = text;
@@ -370,6 +386,8 @@ void OnDeviceSession::completeGeneration(std::int64_t generation, std::optional<
         deliver(finalText, true);
     }
     deliverPieces();
+    if (pieces_.empty())
+        voiced_.erase(voiced_.begin(), voiced_.upper_bound(generation));
     if (!finishing_.empty() && tasks_.empty())
         resumeFinishing();
 }
@@ -383,24 +401,56 @@ void OnDeviceSession::commitPiece(std::int64_t generation)
     startRequest();
 }
 
+OnDeviceSession::Voiced OnDeviceSession::voicedIn(std::int64_t generation) const
+{
+    if (const auto found = voiced_.find(generation); found != voiced_.end())
+        return found->second;
+    // The newest request still takes audio: what it heard so far.
+    std::lock_guard lock(lock_);
+    if (generation != generation_)
+        return {};
+    return Voiced{firstVoice_, lastVoice_ >= openedAt_ ? lastVoice_ : 0};
+}
+
+double OnDeviceSession::pauseBetween(std::int64_t before, std::int64_t after) const
+{
+    const auto last = voicedIn(before).last;
+    const auto first = voicedIn(after).first;
+    // Pieces are cut only at a pause this long, whatever else is known.
+    if (last == 0 || first <= last)
+        return sentencePause;
+    return std::max(sentencePause, static_cast<double>(first - last) / 1e9);
+}
+
 std::string OnDeviceSession::withPieces(std::int64_t before, const std::string& text) const
 {
     std::string joined;
-    const auto add = [&joined](const std::string& piece) {
+    // The piece whose text the joined text ends with.
+    std::int64_t last = 0;
+    const auto add = [&](std::int64_t generation, const std::string& piece) {
         if (piece.empty())
             return;
         if (!joined.empty()) {
-            if (!endsWithStop(joined))
+            if (!endsWithStop(joined)) {
+                const double pause = pauseBetween(last, generation);
+                if (auto goingOn = joiner_ ? joiner_->continuation(joined, piece, pause) : std::nullopt) {
+                    joined += ' ';
+                    joined += *goingOn;
+                    last = generation;
+                    return;
+                }
                 joined += '.';
+            }
             joined += ' ';
         }
         joined += piece;
+        last = generation;
     };
     for (auto piece = pieces_.begin(); piece != pieces_.end() && piece->first < before; ++piece)
-        add(piece->second.text);
+        add(piece->first, piece->second.text);
     if (joined.empty())
         return text;
-    add(trimmed(text));
+    add(before, trimmed(text));
     return joined;
 }
 
@@ -419,6 +469,7 @@ void OnDeviceSession::deliverPieces()
     const std::int64_t through = last->first;
     std::string text = withPieces(through, last->second.text);
     pieces_.erase(pieces_.begin(), std::next(last));
+    voiced_.erase(voiced_.begin(), voiced_.upper_bound(through));
     text = trimmed(text);
     if (!text.empty())
         deliver(text, true);
@@ -573,6 +624,7 @@ void OnDeviceSession::shutDown()
     texts_.clear();
     held_.clear();
     pieces_.clear();
+    voiced_.clear();
     resumeFinishing();
 }
 

@@ -34,8 +34,12 @@ namespace parlaro {
 // recognizer's end-of-utterance search, which grows with the utterance,
 // then runs while the speaker goes on, and the release waits only for the
 // words after the last pause. The texts of those requests stand before the
-// live text, and each final result carries them: a full stop at each pause,
-// as the recognizer writes one between words that far apart.
+// live text, and each final result carries them. People pause inside
+// sentences as often as between them, so a piece's end stays open until
+// the words after it are known: the recognizer tells from both sides
+// whether a sentence ended there (a full stop) or goes on into the next
+// piece (joined without a stop or a capital). One that cannot tell puts a
+// stop at every such pause.
 //
 // Must be owned by a std::shared_ptr: delayed work holds it weakly, so a
 // released session makes that work do nothing. Release cancels nothing by
@@ -123,7 +127,7 @@ private:
     std::string input_;
 
     // Shared with append() on audio threads.
-    std::mutex lock_;
+    mutable std::mutex lock_;
     std::shared_ptr<SpeechRecognizer> recognizer_;
     std::shared_ptr<SpeechAudioBufferRecognitionRequest> request_;
     std::int64_t generation_ = 0;
@@ -133,6 +137,8 @@ private:
     bool failed_ = false;
     bool currentHasAudio_ = false;
     std::uint64_t lastVoice_ = 0;  // uptime in nanoseconds
+    // The first voice since the newest request opened; 0 before.
+    std::uint64_t firstVoice_ = 0;
     std::optional<AudioFormat> targetFormat_;
     std::optional<AudioConverter> converter_;
 
@@ -147,10 +153,22 @@ private:
         bool done = false;
         bool atPause = true;
     };
+    // When each request that took audio first and last heard a voice
+    // (uptime in nanoseconds, 0 for none): the length of the pause between
+    // two pieces weighs in whether a sentence ended there.
+    struct Voiced {
+        std::uint64_t first = 0;
+        std::uint64_t last = 0;
+    };
+    Voiced voicedIn(std::int64_t generation) const;
+    double pauseBetween(std::int64_t before, std::int64_t after) const;
+    std::map<std::int64_t, Voiced> voiced_;
     std::map<std::int64_t, Piece> pieces_;
     // The request whose pause is watched, and when the newest opened.
     std::int64_t watched_ = 0;
     std::uint64_t openedAt_ = 0;
+    // The session's recognizer, for joining pieces on the main actor.
+    std::shared_ptr<SpeechRecognizer> joiner_;
     ResultHandler onResult_;
     FailureHandler onFailure_;
     rt::WorkItem pauseCommit_;

@@ -452,3 +452,50 @@ TEST_F(SphinxSpeechRecognizer, punctuationEndsASentenceWhereTheSpeakerPausedAndT
     EXPECT_EQ(single.results.back().bestTranscription.segments.front(), (TranscriptionSegment{"Go", {0, 2}}));
     EXPECT_EQ(service.modelLoads(), loads);
 }
+
+// People pause after "I think" or "send me" as often as between sentences;
+// the words on both sides of the pause tell which it was, and the text
+// after a pause inside a sentence goes on in lower case.
+TEST_F(SphinxSpeechRecognizer, aPauseEndsASentenceOnlyWhereTheWordsAroundItReadAsTwo)
+{
+    requireModelAnd({});
+    if (IsSkipped())
+        return;
+    auto recognizer = english();
+    EXPECT_EQ(recognizer->continuation("I think", "The price is too high", 0.9), "the price is too high");
+    EXPECT_EQ(recognizer->continuation("Could you send me", "The invoice", 1.0), "the invoice");
+    EXPECT_EQ(recognizer->continuation("Hello. I wanted to ask", "Whether the invoice arrived", 0.8),
+              "whether the invoice arrived");
+    EXPECT_EQ(recognizer->continuation("I think", "I'm right", 0.8), "I'm right");
+    EXPECT_EQ(recognizer->continuation("Thank you very much", "We will call you", 0.6), std::nullopt);
+    EXPECT_EQ(recognizer->continuation("Thank you very much", "I will call you", 0.8), std::nullopt);
+    // The pause is evidence too: a breath is no sentence end where a
+    // speaker's pause is.
+    EXPECT_EQ(recognizer->continuation("All right", "Let us go", 0.2), "let us go");
+    EXPECT_EQ(recognizer->continuation("All right", "Let us go", 0.7), std::nullopt);
+    // A word the model does not know leaves the pause to decide.
+    EXPECT_EQ(recognizer->continuation("I think", "Zzyzxq", 0.8), std::nullopt);
+    EXPECT_EQ(recognizer->continuation("", "the price", 0.8), std::nullopt);
+
+    // The same inside one request, as spoken: the stop stands only where
+    // a sentence ended. (This voice is the one the model hears best.)
+    struct Spoken {
+        const char* markup;
+        const char* heard;
+        std::ptrdiff_t stops;
+    };
+    const Spoken spoken[] = {
+        {"I think <break time='900ms'/> the price is too high for a small company.", "price is too high", 0},
+        {"Could you send me <break time='800ms'/> the invoice from last week?", "send me the invoice", 0},
+        {"Thank you very much. <break time='800ms'/> We will call you tomorrow.", "very much. We will", 1}};
+    for (const auto& [markup, heard, stops] : spoken) {
+        const auto samples = test::espoken("en-us+f2", markup);
+        if (!samples)
+            GTEST_SKIP() << "espeak-ng is not installed";
+        auto outcome = recognize(runtime, *recognizer, *samples, int16Mono, true);
+        ASSERT_FALSE(outcome.results.empty());
+        const auto& text = outcome.results.back().bestTranscription.formattedString;
+        EXPECT_NE(text.find(heard), std::string::npos) << text;
+        EXPECT_EQ(std::count(text.begin(), text.end(), '.'), stops) << text;
+    }
+}

@@ -81,3 +81,53 @@ TEST(HeldSpeechOnPocketsphinx, TheFirstSentenceIsReleasedWhileTheKeyIsHeld)
     EXPECT_EQ(sentences, (std::vector<std::string>{"Go forward ten meters.", "Go somewhere and do something"}));
     EXPECT_EQ(live.rfind("Go", 0), 0u) << live;
 }
+
+// A pause inside a sentence sends nothing while the key is held: "I think"
+// alone would reach the other party as a sentence of its own.
+TEST(HeldSpeechOnPocketsphinx, APauseInsideASentenceSendsNothingWhileTheKeyIsHeld)
+{
+    rt::ManualRuntime runtime;
+    sim::SimPlatform platform;
+    if (const auto missing = test::missingEnglishSphinx())
+        GTEST_SKIP() << *missing;
+    const auto samples =
+        test::espoken("en-us+f2", "I think <break time='900ms'/> the price is too high for a small company.");
+    if (!samples)
+        GTEST_SKIP() << "espeak-ng is not installed";
+
+    auto service = std::make_shared<sys::SphinxSpeechRecognitionService>();
+    auto session = std::make_shared<OnDeviceSession>("en-US", RecognitionMode::held, service);
+    std::vector<std::string> sentences;
+    std::string live;
+    auto start = rt::spawn([&]() -> rt::Async<void> {
+        co_await session->start(
+            [&](const std::string& text, bool isFinal) {
+                if (isFinal)
+                    sentences.push_back(text);
+                else
+                    live = text;
+            },
+            [&](const ModuleError&) { runtime.executor().stop(); });
+    });
+    runtime.runUntilIdle();
+    ASSERT_TRUE(start.isFinished());
+    start.result();
+    constexpr std::size_t chunk = 1600;
+    for (std::size_t at = 0; at < samples->size(); at += chunk) {
+        const std::size_t frames = std::min(chunk, samples->size() - at);
+        auto buffer = std::make_shared<PcmBuffer>(AudioFormat{16000, 1, SampleType::int16, true}, frames);
+        buffer->setFrameLength(frames);
+        std::copy_n(samples->begin() + static_cast<std::ptrdiff_t>(at), frames, buffer->int16ChannelData(0));
+        session->append(buffer);
+    }
+    bool finished = false;
+    auto finish = rt::spawn([&]() -> rt::Async<void> {
+        co_await session->finish();
+        finished = true;
+        runtime.executor().stop();
+    });
+    test::runUntilStopped(runtime);
+    ASSERT_TRUE(finished);
+    ASSERT_EQ(sentences.size(), 1u) << sentences.front();
+    EXPECT_NE(sentences.front().find("I think the price is too high"), std::string::npos) << sentences.front();
+}

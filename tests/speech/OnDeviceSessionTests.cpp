@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 
 using namespace parlaro;
@@ -480,6 +482,44 @@ TEST_F(OnDeviceSessionTest, UtteranceModeSearchesEachSentenceWhileTheSpeakerGoes
               (std::vector<Heard>{{start + 0.2, "go forward", false},
                                   {start + 1.15, "go forward. the", false},
                                   {start + 1.6, "Go forward ten meters. the", true}}));
+
+    // Where the recognizer tells a pause inside a sentence from one between
+    // sentences, a piece whose sentence goes on joins the next without a
+    // stop or a capital, the pronoun as it is, live and in the final text.
+    heard.clear();
+    std::vector<std::pair<std::string, std::string>> asked;
+    service->setSentenceEnds("en-US", [&asked](const std::string& before, const std::string& after, double pause) {
+        asked.emplace_back(before, after);
+        // From the last voice before the cut to the first after it.
+        EXPECT_NEAR(pause, 0.75, 1e-6);
+        return !before.ends_with("think") && !before.ends_with("and");
+    });
+    for (const char* piece : {"Thank you very much", "I think", "The price is too high and", "I cannot pay it"}) {
+        std::string said = piece;
+        std::transform(said.begin(), said.end(), said.begin(), [](unsigned char c) { return std::tolower(c); });
+        service->script("en-US",
+                        {Event::partial(sim::spoken(said), 0.2), Event::finalAtEndOfAudio(sim::spoken(piece), 0.1)});
+    }
+    started(RecognitionMode::utterance);
+    const double third = now();
+    for (int piece = 0; piece < 4; ++piece) {
+        speak(0.5);
+        if (piece < 3)
+            speak(0.7, 0.0f);
+    }
+    ASSERT_EQ(service->requests().size(), 8u);
+    finish(returned);
+    runtime.advance(1.0);
+    ASSERT_FALSE(heard.empty());
+    EXPECT_EQ(heard.back(),
+              (Heard{third + 4.2, "Thank you very much. I think the price is too high and I cannot pay it", true}));
+    EXPECT_TRUE(std::any_of(heard.begin(), heard.end(), [](const Heard& h) {
+        return !h.isFinal && h.text == "Thank you very much. I think the price is too high and i cannot pay it";
+    }));
+    EXPECT_TRUE(
+        std::find(asked.begin(), asked.end(),
+                  std::pair<std::string, std::string>{"Thank you very much. I think", "The price is too high and"})
+        != asked.end());
 }
 
 TEST_F(OnDeviceSessionTest, CountedErrorsRestartWithGrowingDelaysUntilTheNinthIsReported)
@@ -646,6 +686,20 @@ TEST_F(OnDeviceSessionTest, HeldModeReleasesEachFinishedSentenceOnce)
     finish(returned);
     runtime.advance(0.0);
     EXPECT_EQ(heard, (std::vector<Heard>{{6.2, "你好。", true}, {6.2, "我们走吧", false}, {6.5, "我们走吧。", true}}));
+
+    // A revision that reads the words after a sentence sent as going on
+    // still begins a sentence of its own.
+    heard.clear();
+    service->script("en-US",
+                    {Event::partial(sim::spoken("I think. The price is"), 0.2),
+                     Event::finalAtEndOfAudio(sim::spoken("I think the price is too high"))});
+    started(RecognitionMode::held);
+    speak(0.5);
+    finish(returned);
+    runtime.advance(0.0);
+    ASSERT_FALSE(heard.empty());
+    EXPECT_EQ(heard.front(), (Heard{6.7, "I think.", true}));
+    EXPECT_EQ(heard.back(), (Heard{7.0, "The price is too high", true}));
 }
 
 TEST_F(OnDeviceSessionTest, CancelStopsAtOnce)

@@ -6,11 +6,15 @@
 // tests that link the Linux platform include it.
 #include "platform/linux/sphinx/SphinxSpeechRecognizer.h"
 #include "runtime/ManualRuntime.h"
+#include "support/TempDirectory.h"
+
+#include <samplerate.h>
 
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
@@ -60,6 +64,35 @@ inline std::vector<std::int16_t> readWithPauseBetween(const char* first, const c
     samples.insert(samples.end(), 16000, 0);
     const auto more = readSamples(second);
     samples.insert(samples.end(), more.begin(), more.end());
+    return samples;
+}
+
+// What espeak-ng says of the SSML `markup` in `voice`, as 16 kHz samples;
+// none when the program is not installed. Its breaks are exact silences, as
+// a speaker's pauses.
+inline std::optional<std::vector<std::int16_t>> espoken(const std::string& voice, const std::string& markup)
+{
+    TempDirectory folder;
+    const auto wave = folder / "spoken.wav";
+    const std::string command =
+        "espeak-ng -m -v " + voice + " -s 140 -w '" + wave.string() + "' \"<speak>" + markup + "</speak>\" 2>/dev/null";
+    if (std::system(command.c_str()) != 0)
+        return std::nullopt;
+    // A plain 44-byte header before 22.05 kHz samples.
+    const auto at22k = readSamples(wave.c_str(), 44);
+    std::vector<float> in(at22k.size());
+    std::transform(at22k.begin(), at22k.end(), in.begin(), int16ToFloat);
+    std::vector<float> out(in.size());
+    SRC_DATA data{};
+    data.data_in = in.data();
+    data.input_frames = static_cast<long>(in.size());
+    data.data_out = out.data();
+    data.output_frames = static_cast<long>(out.size());
+    data.src_ratio = 16000.0 / 22050.0;
+    if (src_simple(&data, SRC_SINC_MEDIUM_QUALITY, 1) != 0)
+        return std::nullopt;
+    std::vector<std::int16_t> samples(static_cast<std::size_t>(data.output_frames_gen));
+    std::transform(out.begin(), out.begin() + data.output_frames_gen, samples.begin(), floatToInt16);
     return samples;
 }
 

@@ -257,6 +257,15 @@ std::shared_ptr<SpeechAudioBufferRecognitionRequest> SimSpeechRecognizer::makeRe
     return request;
 }
 
+std::optional<std::string> SimSpeechRecognizer::continuation(const std::string& before, const std::string& after,
+                                                             double pause) const
+{
+    const auto judge = service_.sentenceEnds(locale_);
+    if (!judge || judge(before, after, pause))
+        return std::nullopt;
+    return withinSentence(after, locale_ == "en" || locale_.starts_with("en-"));
+}
+
 std::shared_ptr<SpeechRecognitionTask>
 SimSpeechRecognizer::recognitionTask(std::shared_ptr<SpeechAudioBufferRecognitionRequest> request,
                                      ResultHandler handler)
@@ -337,6 +346,19 @@ void SimSpeechRecognitionService::setStandingScript(const std::string& locale, S
 {
     std::lock_guard lock(mutex_);
     locales_.at(locale).standing = std::move(script);
+}
+
+void SimSpeechRecognitionService::setSentenceEnds(const std::string& locale, SentenceEnds judge)
+{
+    std::lock_guard lock(mutex_);
+    locales_.at(locale).sentenceEnds = std::move(judge);
+}
+
+SimSpeechRecognitionService::SentenceEnds SimSpeechRecognitionService::sentenceEnds(const std::string& locale) const
+{
+    std::lock_guard lock(mutex_);
+    const auto found = locales_.find(locale);
+    return found != locales_.end() ? found->second.sentenceEnds : SentenceEnds();
 }
 
 std::vector<std::weak_ptr<SimSpeechRecognizer>> SimSpeechRecognitionService::recognizers() const

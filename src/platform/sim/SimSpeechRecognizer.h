@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -139,6 +140,8 @@ public:
     std::shared_ptr<SpeechAudioBufferRecognitionRequest> makeRequest() override;
     std::shared_ptr<SpeechRecognitionTask> recognitionTask(std::shared_ptr<SpeechAudioBufferRecognitionRequest> request,
                                                            ResultHandler handler) override;
+    std::optional<std::string> continuation(const std::string& before, const std::string& after,
+                                            double pause) const override;
 
 private:
     SimSpeechRecognitionService& service_;
@@ -172,6 +175,11 @@ public:
     void script(const std::string& locale, SimRecognitionScript script);
     // The script of every task of the locale that finds no queued one.
     void setStandingScript(const std::string& locale, SimRecognitionScript script);
+    // Whether a sentence ends between the texts of two requests a pause
+    // apart, as the locale's recognizers answer it; without one (as added)
+    // they cannot tell.
+    using SentenceEnds = std::function<bool(const std::string& before, const std::string& after, double pause)>;
+    void setSentenceEnds(const std::string& locale, SentenceEnds judge);
 
     // Every recognizer made, in order; released ones have expired.
     std::vector<std::weak_ptr<SimSpeechRecognizer>> recognizers() const;
@@ -185,8 +193,10 @@ private:
         AudioFormat nativeFormat;
         std::deque<SimRecognitionScript> queued;
         SimRecognitionScript standing;
+        SentenceEnds sentenceEnds;
     };
     void record(std::shared_ptr<SimRecognitionRequest> request);
+    SentenceEnds sentenceEnds(const std::string& locale) const;
     std::shared_ptr<SimSpeechRecognitionTask> startTask(const std::string& locale,
                                                         std::shared_ptr<SimRecognitionRequest> request,
                                                         SpeechRecognizer::ResultHandler handler);

@@ -3,6 +3,7 @@
 #include "platform/linux/sphinx/SphinxChannelEstimate.h"
 #include "platform/linux/sphinx/SphinxFollower.h"
 #include "platform/linux/sphinx/SphinxInputLearning.h"
+#include "platform/linux/sphinx/SphinxSentenceEnds.h"
 #include "platform/linux/sphinx/SphinxWrittenWords.h"
 
 #include "runtime/Log.h"
@@ -178,7 +179,8 @@ public:
     SphinxEngine(SphinxModel model, std::shared_ptr<SphinxSpeechRecognitionService::Counts> counts,
                  std::size_t partialSamples, std::shared_ptr<SphinxChannelFile> channels)
         : model_(std::move(model)), english_(model_.locale == "en" || model_.locale.starts_with("en-")),
-          counts_(std::move(counts)), partialSamples_(partialSamples), channels_(std::move(channels))
+          counts_(std::move(counts)), partialSamples_(partialSamples), channels_(std::move(channels)),
+          sentenceEnds_(model_.languageModel)
     {
     }
     ~SphinxEngine()
@@ -204,6 +206,17 @@ public:
     SphinxEngine& operator=(const SphinxEngine&) = delete;
 
     const SphinxModel& model() const { return model_; }
+
+    // The decoders' models are theirs to touch, on their threads; a join
+    // asked for on the main actor reads a copy of its own.
+    std::optional<std::string> continuation(const std::string& before, const std::string& after, double pause)
+    {
+        const auto ends =
+            sentenceEnds_.endsSentence(sphinxModelWords(before, true), sphinxModelWords(after, false), pause);
+        if (!ends || *ends)
+            return std::nullopt;
+        return withinSentence(after, english_);
+    }
 
     void begin(const std::shared_ptr<SphinxTaskState>& task)
     {
@@ -259,7 +272,8 @@ public:
                 return;
             task->lastHypothesis = hypothesis;
             post(task,
-                 SpeechRecognitionResult{transcriptionOf(task->decoder, hypothesis, task->punctuate, english_), false},
+                 SpeechRecognitionResult{transcriptionOf(task->decoder, hypothesis, task->punctuate, english_, false),
+                                         false},
                  std::nullopt);
         });
     }
@@ -289,7 +303,7 @@ public:
             std::int32_t score = 0;
             const char* hypothesis = wanted ? ps_get_hyp(task->decoder, &score) : nullptr;
             auto text = task->chosen ? std::move(*task->chosen)
-                                     : transcriptionOf(task->decoder, hypothesis, task->punctuate, english_);
+                                     : transcriptionOf(task->decoder, hypothesis, task->punctuate, english_, true);
             finish(task, SpeechRecognitionResult{std::move(text), true}, std::nullopt);
             // After the text is on its way: the file is for the next run.
             if (learnt && channels_ && !task->source.empty())
@@ -433,7 +447,7 @@ private:
         const char* hypothesis = ps_get_hyp(task.decoder, &best);
         if (!hypothesis)
             best = std::numeric_limits<std::int32_t>::min();
-        task.chosen = transcriptionOf(task.decoder, hypothesis, task.punctuate, english_);
+        task.chosen = transcriptionOf(task.decoder, hypothesis, task.punctuate, english_, true);
         for (auto* follower : task.followers)
             follower->finish();
         for (auto* follower : task.followers) {
@@ -452,7 +466,7 @@ private:
         const char* hypothesis = ps_get_hyp(decoder, &score);
         if (hypothesis && score > best) {
             best = score;
-            task.chosen = transcriptionOf(decoder, hypothesis, task.punctuate, english_);
+            task.chosen = transcriptionOf(decoder, hypothesis, task.punctuate, english_, true);
         }
     }
 
@@ -522,7 +536,7 @@ private:
         const char* hypothesis = ps_get_hyp(task.decoder, &best);
         if (!hypothesis)
             best = std::numeric_limits<std::int32_t>::min();
-        task.chosen = transcriptionOf(task.decoder, hypothesis, task.punctuate, english_);
+        task.chosen = transcriptionOf(task.decoder, hypothesis, task.punctuate, english_, true);
         const auto& start = task.atStart.mean();
         const auto speech = ChannelEstimate::ofSpeech(task.decoder, heard, framesToJudge).value_or(learnt);
         const auto between = halfway(start, speech);
@@ -657,6 +671,9 @@ private:
         post(task, std::move(result), std::move(error));
         // After the answer: a follower still busy holds it back no longer.
         stopFollowing(*task);
+        // Read here, while nobody waits, rather than on the main actor when
+        // the first press that paused asks.
+        sentenceEnds_.load();
     }
 
     static void post(const std::shared_ptr<SphinxTaskState>& task, std::optional<SpeechRecognitionResult> result,
@@ -701,6 +718,7 @@ private:
     std::map<ps_decoder_t*, std::unique_ptr<SphinxFollower>> followerOf_;
     // What each decoder heard last, and how far it learnt that input.
     std::map<ps_decoder_t*, SphinxInputLearning> heard_;
+    SphinxSentenceEndsFile sentenceEnds_;
 };
 
 // Request and task.
@@ -805,6 +823,12 @@ public:
     std::shared_ptr<SpeechAudioBufferRecognitionRequest> makeRequest() override
     {
         return std::make_shared<SphinxRequest>(engine_);
+    }
+
+    std::optional<std::string> continuation(const std::string& before, const std::string& after,
+                                            double pause) const override
+    {
+        return engine_->continuation(before, after, pause);
     }
 
     std::shared_ptr<SpeechRecognitionTask> recognitionTask(std::shared_ptr<SpeechAudioBufferRecognitionRequest> request,

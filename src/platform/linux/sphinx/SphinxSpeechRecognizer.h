@@ -48,8 +48,10 @@ class SphinxEngine;
 // request is one utterance to the decoder: the changing hypothesis comes back
 // as partial results and the end of the audio yields the final result.
 // A request that asks for punctuation gets written text: a full stop where
-// the speaker paused between words, a capital at each sentence start and
-// the English pronoun "I" (the models know neither punctuation nor case).
+// the speaker paused between words that the model's language model reads as
+// two sentences, a capital at each sentence start and the English pronoun
+// "I" (the models know neither punctuation nor case). Across two requests a
+// pause apart, continuation() tells the same from the same model.
 // Decoding runs on one worker thread per model, never on the main actor;
 // decoders are loaded there once and reused by later requests. A decoder
 // adapts to the channel it hears, so a request goes to the decoder that last

@@ -1,5 +1,7 @@
 #include "platform/linux/sphinx/SphinxWrittenWords.h"
 
+#include "platform/linux/sphinx/SphinxSentenceEnds.h"
+
 #include <pocketsphinx.h>
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
@@ -11,11 +13,6 @@
 namespace parlaro::sys {
 
 namespace {
-
-// Seconds of silence between two words that end a sentence, when the
-// request asks for punctuation: a speaker's pause, longer than a breath
-// between words of one sentence.
-constexpr double sentencePause = 0.6;
 
 // The words of a hypothesis, in order.
 std::vector<std::string> wordsOf(const std::string& hypothesis)
@@ -56,6 +53,13 @@ std::string capitalized(const std::string& word)
     return std::string(reinterpret_cast<const char*>(encoded), static_cast<std::size_t>(size)) + word.substr(end);
 }
 
+// The decoder's segmentation gives the words at either side of a pause some
+// of its quiet: a speaker's pause of 0.8-1.0 s shows as a gap of 0.5-0.65 s
+// between them. A gap this much shorter than a sentence's pause is still
+// looked at, but only the words decide there: the gap itself counts as
+// evidence only from the full length on.
+constexpr double segmentedQuietShortfall = 0.15;
+
 // Where each word of the hypothesis lies in the decoder's segmentation, in
 // frames; none for a word the segmentation does not show. Segments also
 // hold silences and noises, and name a word's alternative pronunciations
@@ -82,6 +86,28 @@ std::vector<std::optional<std::pair<int, int>>> wordFrames(ps_decoder_t* decoder
     return frames;
 }
 
+// Whether the pause before word `next` ends the sentence that began at word
+// `begins`. The words after a pause decide it, so a live hypothesis leaves
+// it open until two of them are heard: a sentence sent on while the key is
+// held cannot be taken back when the next word turns it around. Where the
+// model cannot tell, a full sentence's pause ends one.
+bool endsSentenceAt(const std::optional<SphinxSentenceEnds>& judge, const std::vector<std::string>& words,
+                    std::size_t begins, std::size_t next, double pause, bool complete)
+{
+    if (!complete && next + 2 > words.size())
+        return false;
+    std::optional<bool> verdict;
+    if (judge) {
+        const std::vector<std::string> before(words.begin() + static_cast<std::ptrdiff_t>(begins),
+                                              words.begin() + static_cast<std::ptrdiff_t>(next));
+        const std::vector<std::string> after(words.begin() + static_cast<std::ptrdiff_t>(next),
+                                             words.begin()
+                                                 + static_cast<std::ptrdiff_t>(std::min(next + 2, words.size())));
+        verdict = judge->endsSentence(before, after, pause);
+    }
+    return verdict.value_or(pause >= SphinxSentenceEnds::shortestPause);
+}
+
 }  // namespace
 
 std::vector<std::string> sphinxWrittenWords(std::vector<std::string> words, bool english)
@@ -95,27 +121,37 @@ std::vector<std::string> sphinxWrittenWords(std::vector<std::string> words, bool
     return words;
 }
 
-Transcription transcriptionOf(ps_decoder_t* decoder, const char* hypothesis, bool punctuate, bool english)
+Transcription transcriptionOf(ps_decoder_t* decoder, const char* hypothesis, bool punctuate, bool english,
+                              bool complete)
 {
     std::vector<std::string> words = wordsOf(hypothesis ? hypothesis : "");
     std::vector<std::optional<std::pair<int, int>>> frames;
     int frameRate = 0;
+    std::optional<SphinxSentenceEnds> judge;
     if (punctuate && !words.empty()) {
         frames = wordFrames(decoder, words);
         frameRate = static_cast<int>(cmd_ln_int_r(ps_get_config(decoder), "-frate"));
+        // The search a decoder made from its "-lm" has this name; asking
+        // the decoder for the current one leaks an iterator each time.
+        if (ngram_model_t* model = ps_get_lm(decoder, "_default"))
+            judge.emplace(model, ps_get_logmath(decoder));
     }
+    const std::vector<std::string> spoken = words;
     if (punctuate)
         words = sphinxWrittenWords(std::move(words), english);
     std::string text;
+    std::size_t sentenceBegins = 0;
     for (std::size_t i = 0; i < words.size(); ++i) {
         if (i > 0) {
             const auto& before = frames.empty() ? std::nullopt : frames[i - 1];
             const auto& after = frames.empty() ? std::nullopt : frames[i];
-            const bool pause = before && after && frameRate > 0
-                && double(after->first - before->second - 1) / frameRate >= sentencePause;
-            if (pause) {
+            const double pause =
+                before && after && frameRate > 0 ? double(after->first - before->second - 1) / frameRate : 0.0;
+            if (pause + segmentedQuietShortfall >= SphinxSentenceEnds::shortestPause
+                && endsSentenceAt(judge, spoken, sentenceBegins, i, pause, complete)) {
                 text += '.';
                 words[i] = capitalized(words[i]);
+                sentenceBegins = i;
             }
             text += ' ';
         }

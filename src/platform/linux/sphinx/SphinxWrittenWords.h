@@ -5,8 +5,8 @@
 // A listener reads text as a writer spells it, so where a request asks for
 // punctuation the words are written that way: a capital at each sentence
 // start, the English pronoun "I", and a full stop where the speaker paused
-// between words long enough to end a sentence (the decoder's segmentation
-// tells where each word lies in time).
+// between words and the words read as two sentences (the decoder's
+// segmentation tells where each word lies in time).
 
 #include "platform/SpeechRecognizer.h"
 
@@ -24,12 +24,15 @@ std::vector<std::string> sphinxWrittenWords(std::vector<std::string> words, bool
 
 // The decoder's best hypothesis as a transcription whose segments are its
 // words, joined by single spaces. With punctuation the text is written as a
-// person would write it, since the models know no case: a silence of at
-// least sentencePause between two words ends a sentence there (a full stop
-// after the first), each sentence begins with a capital, and in English the
-// pronoun is "I". The recognizer gives no other marks, and none after the
-// last word, whose following silence may yet end in more of the same
-// sentence.
-Transcription transcriptionOf(ps_decoder_s* decoder, const char* hypothesis, bool punctuate, bool english);
+// person would write it, since the models know no case: a silence between
+// two words ends a sentence there (a full stop after the first) where the
+// decoder's language model reads the words around it as two sentences
+// rather than one (see SphinxSentenceEnds), each sentence begins with a
+// capital, and in English the pronoun is "I". In a hypothesis not yet
+// `complete`, a pause with fewer than two words after it stays open. The
+// recognizer gives no other marks, and none after the last word, whose
+// following silence may yet end in more of the same sentence.
+Transcription transcriptionOf(ps_decoder_s* decoder, const char* hypothesis, bool punctuate, bool english,
+                              bool complete);
 
 }  // namespace parlaro::sys
