@@ -13,6 +13,16 @@ fixture_args() {
     fixture_usage
   fi
   dir=$(realpath -m "$dir")
+  # What the caller left open would live on in the server: a sanitized test
+  # binary's pipe to its symbolizer would then never close, and the test
+  # runner would wait on it for as long as the server runs.
+  local fd
+  for fd in /proc/$$/fd/*; do
+    fd=${fd##*/}
+    if ((fd > 2 && fd != 255)); then
+      eval "exec $fd>&-" 2>/dev/null
+    fi
+  done
 }
 
 fixture_usage() {
