@@ -10,7 +10,9 @@
 # an X server killed under the program must leave the caption on screen
 # saved and the input given back; with no sound server at all the window
 # must still show. PARLARO_SOUND_SERVER=pipewire runs it on a private
-# PipeWire with its session manager instead of PulseAudio. Skips (code 77)
+# PipeWire with its session manager instead of PulseAudio, and there also
+# across a stall of the session manager at start, which must bring no
+# notice and leave no record after the quit. Skips (code 77)
 # when Xvfb or the sound server is missing.
 set -u
 program=${1:?usage: program.sh <parlaro> <dir>}
@@ -247,6 +249,42 @@ else
   echo "no caption to save (the recording, paplay or listening is missing); the give-back alone was checked"
 fi
 private_home "$dir/home"
+
+# PipeWire's session manager held still across the start while other
+# clients keep asking: the server then goes on answering the program's own
+# connection with the defaults it had, though every new connection sees
+# the virtual microphone. The takeover must still be found, with no notice
+# that it was not applied, and the record must go with the give-back.
+if [[ "${PARLARO_SOUND_SERVER:-pulseaudio}" == pipewire ]]; then
+  session_manager=$(cat "$dir/sound/wireplumber.pid")
+  private_home "$dir/home-unheard"
+  mkdir -p "$XDG_CONFIG_HOME/parlaro" && chmod 700 "$dir/home-unheard"
+  printf '{"myLanguage": "es", "theirLanguage": "en", "onboardingDone": true}\n' >"$XDG_CONFIG_HOME/parlaro/settings.json"
+  kill -STOP "$session_manager"
+  launch unheard "$server"
+  askers=()
+  for _ in $(seq 1 15); do
+    timeout 2 env PULSE_SERVER="$server" pactl get-default-source >/dev/null 2>&1 &
+    askers+=($!)
+    sleep 0.2
+  done
+  kill -CONT "$session_manager"
+  wait "${askers[@]}"
+  within 30 taken_over || fail "the program did not take the input after the session manager's stall"
+  # Past the time a switch is given to land.
+  sleep 8
+  # Every window but the main one and its sheets: a notice has a title of
+  # its own.
+  notices=$(xwininfo -root -children | sed -n 's/^ *0x[0-9a-f]* "\([^"]*\)".*/\1/p' | grep -v '^Parlaro$\|^Qt ')
+  [[ -z "$notices" ]] || fail "a notice came up after a takeover that landed: $notices"
+  terminate
+  after=$(PULSE_SERVER=$server pactl get-default-source)
+  [[ "$after" == "$before" ]] || fail "the default input was $before and is $after after the stalled start"
+  ! grep -q systemAudioRouteRecovery "$XDG_CONFIG_HOME/parlaro/settings.json" \
+    || fail "the record stayed after the input was given back"
+  echo "a start across the session manager's stall took the input unsaid and gave it back with its record"
+  private_home "$dir/home"
+fi
 
 # With no sound server at all: the same whichever server the rest used.
 [[ "${PARLARO_SOUND_SERVER:-pulseaudio}" == pulseaudio ]] || exit 0

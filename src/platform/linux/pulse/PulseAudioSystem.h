@@ -130,6 +130,12 @@ private:
     void scheduleRetry();
     static void onContextState(pa_context* context, void* self);
     static void onStreamContextState(pa_context* context, void* self);
+    static void onAskingContextState(pa_context* context, void* self);
+    // Under the control loop lock: a short-lived connection on the control
+    // loop for one question, or none; `answered` is false when the server
+    // did not answer the connection in time.
+    pa_context* openAskingContextLocked(bool& answered);
+    void closeAskingContextLocked(pa_context* asking);
 
     // The mirror.
     static void onEvent(pa_context* context, pa_subscription_event_type_t type, std::uint32_t index, void* self);

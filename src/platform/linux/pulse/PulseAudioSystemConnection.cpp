@@ -89,6 +89,33 @@ void PulseAudioSystem::onStreamContextState(pa_context*, void* self)
     static_cast<PulseAudioSystem*>(self)->streams_.signal();
 }
 
+void PulseAudioSystem::onAskingContextState(pa_context*, void* self)
+{
+    static_cast<PulseAudioSystem*>(self)->control_.signal();
+}
+
+pa_context* PulseAudioSystem::openAskingContextLocked(bool& answered)
+{
+    const char* server = server_.empty() ? nullptr : server_.c_str();
+    pa_context* asking = newContext(control_.api(), "Parlaro");
+    answered = true;
+    if (!asking)
+        return nullptr;
+    pa_context_set_state_callback(asking, onAskingContextState, this);
+    if (connectAndWait(control_, asking, server, writeDeadline))
+        return asking;
+    answered = !PA_CONTEXT_IS_GOOD(pa_context_get_state(asking));
+    closeAskingContextLocked(asking);
+    return nullptr;
+}
+
+void PulseAudioSystem::closeAskingContextLocked(pa_context* asking)
+{
+    pa_context_set_state_callback(asking, nullptr, nullptr);
+    pa_context_disconnect(asking);
+    pa_context_unref(asking);
+}
+
 void PulseAudioSystem::connectLocked(bool& ready)
 {
     ready = false;

@@ -254,16 +254,26 @@ AudioStatus PulseAudioSystem::askDefaults()
     PulseLoopLock control(control_);
     if (!context_ || pa_context_get_state(context_) != PA_CONTEXT_READY)
         return AudioStatuses::serverUnavailable;
+    // Asked over a connection of its own: PipeWire's server can go on
+    // answering a connection that has stopped hearing of changes with the
+    // defaults it last heard, while a new one gets those now in force.
+    bool connectionAnswered = true;
+    pa_context* asking = openAskingContextLocked(connectionAnswered);
+    if (!asking)
+        return connectionAnswered ? AudioStatuses::serverUnavailable : AudioStatuses::unanswered;
     Gather gather;
     gather.loop = &control_;
-    pa_operation* operation = pa_context_get_server_info(context_, receivedServer<Gather>, &gather);
-    if (!operation)
+    pa_operation* operation = pa_context_get_server_info(asking, receivedServer<Gather>, &gather);
+    if (!operation) {
+        closeAskingContextLocked(asking);
         return AudioStatuses::serverUnavailable;
+    }
     gather.remaining = 1;
     const bool answered = control_.waitLocked([&] { return gather.remaining <= 0; }, writeDeadline);
     if (!answered)
         pa_operation_cancel(operation);
     pa_operation_unref(operation);
+    closeAskingContextLocked(asking);
     if (!answered)
         return AudioStatuses::unanswered;
     if (!gather.heardServer)
