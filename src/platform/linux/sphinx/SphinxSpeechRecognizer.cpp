@@ -3,12 +3,15 @@
 #include "platform/linux/sphinx/SphinxChannelEstimate.h"
 #include "platform/linux/sphinx/SphinxFollower.h"
 #include "platform/linux/sphinx/SphinxInputLearning.h"
+#include "platform/linux/sphinx/SphinxSearchAhead.h"
 #include "platform/linux/sphinx/SphinxWrittenWords.h"
 
 #include "runtime/Log.h"
 #include "runtime/Runtime.h"
 
 #include <pocketsphinx.h>
+#include <pocketsphinx/ps_lattice.h>
+#include <pocketsphinx/ps_search.h>
 #include <sphinxbase/cmn.h>
 #include <sphinxbase/fe.h>
 #include <sphinxbase/feat.h>
@@ -30,6 +33,13 @@
 #include <stdexcept>
 #include <thread>
 #include <utility>
+
+// The library exports these and answers its own searches with them, but
+// leaves them out of its headers.
+extern "C" {
+char const* ps_lattice_hyp(ps_lattice_t* dag, ps_latlink_t* link);
+ps_seg_t* ps_lattice_seg_iter(ps_lattice_t* dag, ps_latlink_t* link, float32 lwf);
+}
 
 namespace parlaro::sys {
 
@@ -168,6 +178,17 @@ struct SphinxTaskState {
     // The final text when it is not the decoder's last hypothesis (see
     // SphinxEngine::decodeAtLikeliest).
     std::optional<Transcription> chosen;
+    // The words searched once the speaker went quiet (see SphinxSearchAhead).
+    SphinxSearchAhead ahead{searchAheadQuiet, searchAheadVoice};
+    std::optional<Transcription> searchedAhead;
+
+    // Quiet before the search runs ahead: well within the tenth of a second
+    // a speaker takes to let the key go after the last word, and longer
+    // than nearly every gap inside words said in one breath (ten seconds of
+    // a dense reply hold two or three such quiets before their end).
+    static constexpr std::size_t searchAheadQuiet = static_cast<std::size_t>(0.06 * nativeRate);
+    // What the session counts as voice for its own pause (1% of full scale).
+    static constexpr std::int16_t searchAheadVoice = 328;
 };
 
 // One model: a worker thread that runs every decoding step in order and a
@@ -243,6 +264,7 @@ public:
             }
             if (task->withoutEstimate && !task->heardTooLong)
                 follow(*task, samples);
+            searchAheadIfQuiet(*task, samples);
             if (!task->reportPartials)
                 return;
             // Each look at the hypothesis wakes the main actor with a new
@@ -286,8 +308,14 @@ public:
                                        : std::nullopt;
             if (learnt && !task->taught)
                 learnt->sound = heard_[task->decoder].sound;
+            // Nothing was said since the words were searched: the search
+            // at the end would find them again.
+            if (!task->chosen && task->searchedAhead && task->ahead.stands()) {
+                task->chosen = std::move(task->searchedAhead);
+                ++counts_->keptAhead;
+            }
             std::int32_t score = 0;
-            const char* hypothesis = wanted ? ps_get_hyp(task->decoder, &score) : nullptr;
+            const char* hypothesis = wanted && !task->chosen ? ps_get_hyp(task->decoder, &score) : nullptr;
             auto text = task->chosen ? std::move(*task->chosen)
                                      : transcriptionOf(task->decoder, hypothesis, task->punctuate, english_);
             finish(task, SpeechRecognitionResult{std::move(text), true}, std::nullopt);
@@ -355,6 +383,45 @@ private:
             ChannelEstimate::learnAnew(task.decoder, learnt->mean);
         }
         return decoded;
+    }
+
+    // Searches the utterance so far once the speaker went quiet, as the end
+    // of the audio would, so that the release finds its final text ready.
+    // A decoder still learning its source searches again at the end
+    // anyway, and one behind the audio searches nothing yet: the next
+    // buffer brings the quiet again.
+    void searchAheadIfQuiet(SphinxTaskState& task, const std::vector<std::int16_t>& samples)
+    {
+        if (!task.ahead.heard(samples) || task.learning || task.cancelled.load() || audioWaiting(task))
+            return;
+        task.ahead.searched();
+        task.searchedAhead.reset();
+        // The lattice of the frames decoded so far, searched as the decoder
+        // searches it at the end of an utterance.
+        ps_lattice_t* lattice = ps_get_lattice(task.decoder);
+        // The name the library gives the search it sets up from "-lm";
+        // asking it for the current one leaks an iterator each time.
+        ngram_model_t* model = ps_get_lm(task.decoder, "_default");
+        if (!lattice || !model)
+            return;
+        cmd_ln_t* config = ps_get_config(task.decoder);
+        const auto weight = static_cast<float32>(cmd_ln_float_r(config, "-bestpathlw") / cmd_ln_float_r(config, "-lw"));
+        const auto scale = static_cast<float32>(1.0 / cmd_ln_float_r(config, "-ascale"));
+        ps_latlink_t* last = ps_lattice_bestpath(lattice, model, weight, scale);
+        if (!last)
+            return;
+        const char* hypothesis = ps_lattice_hyp(lattice, last);
+        ++counts_->searchesAhead;
+        task.searchedAhead = transcriptionOf(task.decoder, hypothesis,
+                                             task.punctuate ? ps_lattice_seg_iter(lattice, last, weight) : nullptr,
+                                             task.punctuate, english_);
+    }
+
+    // More audio of the task waits in the queue.
+    bool audioWaiting(const SphinxTaskState& task)
+    {
+        std::lock_guard lock(mutex_);
+        return std::any_of(jobs_.begin(), jobs_.end(), [&](const Job& job) { return job.task.get() == &task; });
     }
 
     // The first utterance of a source without an estimate is decoded again

@@ -84,10 +84,18 @@ public:
     // all of it left to wait for.
     std::size_t utterancesDecodedAgainAtTheirEnd() const { return counts_->decodedAtEnd.load(); }
 
+    // How many times an utterance was searched before its audio ended,
+    // once the speaker had gone quiet, and how many final texts that
+    // search gave (no voice came after it).
+    std::size_t searchesAhead() const { return counts_->searchesAhead.load(); }
+    std::size_t finalTextsSearchedAhead() const { return counts_->keptAhead.load(); }
+
     struct Counts {
         std::atomic<std::size_t> loads{0};
         std::atomic<std::size_t> decodedAgain{0};
         std::atomic<std::size_t> decodedAtEnd{0};
+        std::atomic<std::size_t> searchesAhead{0};
+        std::atomic<std::size_t> keptAhead{0};
     };
 
 private:
