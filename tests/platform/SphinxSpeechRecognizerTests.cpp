@@ -519,9 +519,8 @@ TEST_F(SphinxSpeechRecognizer, theSearchOnceTheSpeakerIsQuietGivesTheFinalTextUn
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         EXPECT_GT(service.searchesAhead(), before);
     };
-    // Two utterances teach the decoder the input (until then it searches
-    // again at the end anyway); audio handed over at once is searched at
-    // its end.
+    // The first utterance of an input is searched again at its end anyway;
+    // audio handed over at once is searched at its end.
     finalOf();
     const auto searchedAtEnd = finalOf();
     const auto bothAtEnd = finalOf([&](auto& request) { append(request, pauseAndMore, int16Mono); });

@@ -178,15 +178,19 @@ struct SphinxTaskState {
     // The final text when it is not the decoder's last hypothesis (see
     // SphinxEngine::decodeAtLikeliest).
     std::optional<Transcription> chosen;
+    // The utterance was decoded again at its end (see
+    // SphinxEngine::endUtterance): the decoder's text is that decoding's.
+    bool decodedAgain = false;
     // The words searched once the speaker went quiet (see SphinxSearchAhead).
     SphinxSearchAhead ahead{searchAheadQuiet, searchAheadVoice};
     std::optional<Transcription> searchedAhead;
 
-    // Quiet before the search runs ahead: well within the tenth of a second
-    // a speaker takes to let the key go after the last word, and longer
-    // than nearly every gap inside words said in one breath (ten seconds of
-    // a dense reply hold two or three such quiets before their end).
-    static constexpr std::size_t searchAheadQuiet = static_cast<std::size_t>(0.06 * nativeRate);
+    // Quiet before the search runs ahead: the key often goes up a tenth of
+    // a second after the last word, and the audio reaches the decoder a few
+    // hundredths later still, so the last quiet is caught only this early.
+    // Ten seconds of a dense reply hold three or four such quiets before
+    // their end, each searched in a few hundredths of a second.
+    static constexpr std::size_t searchAheadQuiet = static_cast<std::size_t>(0.03 * nativeRate);
     // What the session counts as voice for its own pause (1% of full scale).
     static constexpr std::int16_t searchAheadVoice = 328;
 };
@@ -310,7 +314,7 @@ public:
                 learnt->sound = heard_[task->decoder].sound;
             // Nothing was said since the words were searched: the search
             // at the end would find them again.
-            if (!task->chosen && task->searchedAhead && task->ahead.stands()) {
+            if (!task->chosen && !task->decodedAgain && task->searchedAhead && task->ahead.stands()) {
                 task->chosen = std::move(task->searchedAhead);
                 ++counts_->keptAhead;
             }
@@ -367,6 +371,7 @@ private:
         bool decoded = true;
         if (lesson.again && searchAgain && !task.heardTooLong) {
             ++counts_->decodedAgain;
+            task.decodedAgain = true;
             // What the utterance taught is counted once.
             const auto after = ChannelEstimate::of(task.decoder);
             const bool atEnd = !withoutEstimate || !followed(task);
@@ -387,12 +392,13 @@ private:
 
     // Searches the utterance so far once the speaker went quiet, as the end
     // of the audio would, so that the release finds its final text ready.
-    // A decoder still learning its source searches again at the end
-    // anyway, and one behind the audio searches nothing yet: the next
-    // buffer brings the quiet again.
+    // The first utterance of a source without an estimate is decoded again
+    // at the end anyway (so is a later one whose channel moved, and then
+    // this search is not used), and a decoder behind the audio searches
+    // nothing yet: the next buffer brings the quiet again.
     void searchAheadIfQuiet(SphinxTaskState& task, const std::vector<std::int16_t>& samples)
     {
-        if (!task.ahead.heard(samples) || task.learning || task.cancelled.load() || audioWaiting(task))
+        if (!task.ahead.heard(samples) || task.withoutEstimate || task.cancelled.load() || audioWaiting(task))
             return;
         task.ahead.searched();
         task.searchedAhead.reset();
