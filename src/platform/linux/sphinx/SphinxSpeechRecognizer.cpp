@@ -20,6 +20,7 @@
 #include <array>
 #include <atomic>
 #include <cctype>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -184,6 +185,8 @@ struct SphinxTaskState {
     // The words searched once the speaker went quiet (see SphinxSearchAhead).
     SphinxSearchAhead ahead{searchAheadQuiet, searchAheadVoice};
     std::optional<Transcription> searchedAhead;
+    // Seconds the last search ahead took.
+    double searchAheadTook = 0;
 
     // Quiet before the search runs ahead: the key often goes up a tenth of
     // a second after the last word, and the audio reaches the decoder a few
@@ -193,6 +196,11 @@ struct SphinxTaskState {
     static constexpr std::size_t searchAheadQuiet = static_cast<std::size_t>(0.03 * nativeRate);
     // What the session counts as voice for its own pause (1% of full scale).
     static constexpr std::int16_t searchAheadVoice = 328;
+    // A search ahead thrown away keeps the decoder from the audio as long as
+    // it took, which the release then waits for; one no quicker than this
+    // saves less than it risks (on a busy computer), and the task's later
+    // quiets are left to the search at the end.
+    static constexpr double slowestSearchAhead = 0.08;
 };
 
 // One model: a worker thread that runs every decoding step in order and a
@@ -398,10 +406,20 @@ private:
     // nothing yet: the next buffer brings the quiet again.
     void searchAheadIfQuiet(SphinxTaskState& task, const std::vector<std::int16_t>& samples)
     {
-        if (!task.ahead.heard(samples) || task.withoutEstimate || task.cancelled.load() || audioWaiting(task))
+        if (!task.ahead.heard(samples) || task.withoutEstimate || task.cancelled.load()
+            || task.searchAheadTook > SphinxTaskState::slowestSearchAhead || audioWaiting(task))
             return;
         task.ahead.searched();
         task.searchedAhead.reset();
+        const auto began = std::chrono::steady_clock::now();
+        struct Timed {
+            SphinxTaskState& task;
+            std::chrono::steady_clock::time_point began;
+            ~Timed()
+            {
+                task.searchAheadTook = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+            }
+        } timed{task, began};
         // The lattice of the frames decoded so far, searched as the decoder
         // searches it at the end of an utterance.
         ps_lattice_t* lattice = ps_get_lattice(task.decoder);

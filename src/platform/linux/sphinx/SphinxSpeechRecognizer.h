@@ -51,7 +51,10 @@ class SphinxEngine;
 // the speaker paused between words, a capital at each sentence start and
 // the English pronoun "I" (the models know neither punctuation nor case).
 // Decoding runs on one worker thread per model, never on the main actor;
-// decoders are loaded there once and reused by later requests. A decoder
+// decoders are loaded there once and reused by later requests. Once a
+// request's audio goes quiet its words are searched as the end of its audio
+// would search them, so a request whose audio ends in that quiet answers
+// without a search of its own. A decoder
 // adapts to the channel it hears, so a request goes to the decoder that last
 // heard its audio source when one is free. A decoder new to the source
 // starts from what an earlier run learnt about it (kept in `channelFile`);
