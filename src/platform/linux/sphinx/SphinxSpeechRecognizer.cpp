@@ -188,12 +188,13 @@ struct SphinxTaskState {
     // Seconds the last search ahead took.
     double searchAheadTook = 0;
 
-    // Quiet before the search runs ahead: the key often goes up a tenth of
-    // a second after the last word, and the audio reaches the decoder a few
-    // hundredths later still, so the last quiet is caught only this early.
-    // Ten seconds of a dense reply hold three or four such quiets before
-    // their end, each searched in a few hundredths of a second.
-    static constexpr std::size_t searchAheadQuiet = static_cast<std::size_t>(0.03 * nativeRate);
+    // Quiet before the search runs ahead: a speaker who stops for a fifth
+    // of a second has most likely said the sentence, and a caption commits
+    // at a pause of 0.3 s. A shorter quiet (a few hundredths, to catch a
+    // key let go a tenth of a second after the last word) searched so often
+    // inside words that the searches thrown away cost a press as much as
+    // they saved: on a dense ten-second reply later presses spoke no sooner.
+    static constexpr std::size_t searchAheadQuiet = static_cast<std::size_t>(0.2 * nativeRate);
     // What the session counts as voice for its own pause (1% of full scale).
     static constexpr std::int16_t searchAheadVoice = 328;
     // A search ahead thrown away keeps the decoder from the audio as long as
