@@ -1,3 +1,4 @@
+#include "platform/linux/sphinx/SphinxSearchAhead.h"
 #include "platform/linux/sphinx/SphinxSpeechRecognizer.h"
 #include "runtime/Log.h"
 #include "runtime/ManualRuntime.h"
@@ -13,6 +14,8 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
+#include <thread>
 #include <utility>
 
 using namespace parlaro;
@@ -40,13 +43,28 @@ struct Outcome {
     std::vector<DomainError> errors;
 };
 
-// Feeds the recording in 0.1 s buffers of the given format, ends the audio and
-// drives the main executor until the task has answered for the last time.
-// The decoder runs on its own thread, so this waits for it in real time; a
-// watchdog ends the wait should the answer never come.
+void append(SpeechAudioBufferRecognitionRequest& request, const std::vector<std::int16_t>& samples,
+            const AudioFormat& format, std::size_t chunk = 1600)
+{
+    for (std::size_t at = 0; at < samples.size(); at += chunk) {
+        std::size_t frames = std::min(chunk, samples.size() - at);
+        PcmBuffer buffer(format, frames);
+        buffer.setFrameLength(frames);
+        for (std::size_t f = 0; f < frames; ++f)
+            buffer.setFloatSample(f, 0, int16ToFloat(samples[at + f]));
+        request.append(buffer);
+    }
+}
+
+// Feeds the recording in 0.1 s buffers of the given format, ends the audio
+// (after `beforeEnd`, which may bring more) and drives the main executor
+// until the task has answered for the last time. The decoder runs on its
+// own thread, so this waits for it in real time; a watchdog ends the wait
+// should the answer never come.
 Outcome recognize(rt::ManualRuntime& runtime, SpeechRecognizer& recognizer, const std::vector<std::int16_t>& samples,
                   const AudioFormat& format, bool punctuate = false, std::size_t chunk = 1600,
-                  const std::string& source = {})
+                  const std::string& source = {},
+                  const std::function<void(SpeechAudioBufferRecognitionRequest&)>& beforeEnd = {})
 {
     Outcome outcome;
     auto request = recognizer.makeRequest();
@@ -62,14 +80,9 @@ Outcome recognize(rt::ManualRuntime& runtime, SpeechRecognizer& recognizer, cons
         if (error || (result && result->isFinal))
             runtime.executor().stop();
     });
-    for (std::size_t at = 0; at < samples.size(); at += chunk) {
-        std::size_t frames = std::min(chunk, samples.size() - at);
-        PcmBuffer buffer(format, frames);
-        buffer.setFrameLength(frames);
-        for (std::size_t f = 0; f < frames; ++f)
-            buffer.setFloatSample(f, 0, int16ToFloat(samples[at + f]));
-        request->append(buffer);
-    }
+    append(*request, samples, format, chunk);
+    if (beforeEnd)
+        beforeEnd(*request);
     request->endAudio();
 
     test::runUntilStopped(runtime);
@@ -160,6 +173,49 @@ TEST(SphinxWrittenWords, writtenTextBeginsWithACapitalAndSpellsTheEnglishPronoun
     // Only English writes its pronoun so; other languages keep their words.
     EXPECT_EQ(sys::sphinxWrittenWords({"été", "i", "ou"}, false), (Words{"Été", "i", "ou"}));
     EXPECT_EQ(sys::sphinxWrittenWords({}, true), Words{});
+}
+
+TEST(SphinxSearchAhead, searchesOnceTheSpeakerIsQuietAndStandsUntilVoiceComesAgain)
+{
+    // 10 samples of quiet make a quiet; 100 is voice.
+    sys::SphinxSearchAhead ahead(10, 100);
+    const std::vector<std::int16_t> silence(12, 99), voice{0, -100, 3}, loudest{std::int16_t{-32768}};
+    const std::vector<std::int16_t> shortQuiet(6, 0);
+    struct Step {
+        const std::vector<std::int16_t>& samples;
+        bool searchNow;  // then searched at once when due
+        bool stands;
+    };
+    const Step steps[] = {
+        // No search before the first voice, however long the quiet.
+        {silence, false, false},
+        {voice, false, false},
+        // The quiet counts across buffers.
+        {shortQuiet, false, false},
+        {shortQuiet, true, true},
+        // A silence that goes on is not searched again.
+        {silence, false, true},
+        // The speaker goes on: what was searched is thrown away; a short
+        // quiet in the middle of the words searches nothing.
+        {loudest, false, false},
+        {shortQuiet, false, false},
+        {voice, false, false},
+        {silence, true, true},
+    };
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(ahead.heard(steps[i].samples), steps[i].searchNow);
+        if (steps[i].searchNow)
+            ahead.searched();
+        EXPECT_EQ(ahead.stands(), steps[i].stands);
+    }
+    // A search that could not run yet (the decoder was behind) is due with
+    // the next buffer.
+    sys::SphinxSearchAhead behind(10, 100);
+    EXPECT_FALSE(behind.heard(voice));
+    EXPECT_TRUE(behind.heard(silence));
+    EXPECT_TRUE(behind.heard(shortQuiet));
+    EXPECT_FALSE(behind.stands());
 }
 
 // The far end arrives in 20 ms cycles; the live text changes a few times a
@@ -498,4 +554,56 @@ TEST_F(SphinxSpeechRecognizer, aPauseEndsASentenceOnlyWhereTheWordsAroundItReadA
         EXPECT_NE(text.find(heard), std::string::npos) << text;
         EXPECT_EQ(std::count(text.begin(), text.end(), '.'), stops) << text;
     }
+}
+
+// A press's final text is searched once the speaker goes quiet, before the
+// key goes up; it is the text the end of the audio would give, and it is
+// thrown away when the speaker goes on after the quiet.
+TEST_F(SphinxSpeechRecognizer, theSearchOnceTheSpeakerIsQuietGivesTheFinalTextUnlessTheSpeakerGoesOn)
+{
+    requireModelAnd({recording, secondRecording});
+    if (IsSkipped())
+        return;
+
+    auto recognizer = english();
+    const auto samples = test::readSamples(recording);
+    auto pauseAndMore = test::readWithPauseBetween(recording, secondRecording);
+    pauseAndMore.erase(pauseAndMore.begin(), pauseAndMore.begin() + static_cast<std::ptrdiff_t>(samples.size()));
+    using Before = std::function<void(SpeechAudioBufferRecognitionRequest&)>;
+    const auto finalOf = [&](const Before& beforeEnd = {}) {
+        auto outcome = recognize(runtime, *recognizer, samples, int16Mono, true, 1600, "microphone", beforeEnd);
+        EXPECT_TRUE(outcome.errors.empty());
+        return outcome.results.empty() ? Transcription{} : outcome.results.back().bestTranscription;
+    };
+    // The key goes up once the decoder has searched the quiet at the end.
+    const auto waitForSearch = [&] {
+        const auto before = service.searchesAhead();
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (service.searchesAhead() == before && std::chrono::steady_clock::now() < giveUp)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        EXPECT_GT(service.searchesAhead(), before);
+    };
+    // The first utterance of an input is searched again at its end anyway;
+    // audio handed over at once is searched at its end.
+    finalOf();
+    const auto searchedAtEnd = finalOf();
+    const auto bothAtEnd = finalOf([&](auto& request) { append(request, pauseAndMore, int16Mono); });
+    EXPECT_EQ(searchedAtEnd.formattedString, "Go forward ten meters");
+    const auto kept = service.finalTextsSearchedAhead();
+
+    const auto searchedAhead = finalOf([&](auto&) { waitForSearch(); });
+    EXPECT_EQ(service.finalTextsSearchedAhead(), kept + 1);
+    EXPECT_EQ(searchedAhead.formattedString, searchedAtEnd.formattedString);
+    EXPECT_EQ(searchedAhead.segments, searchedAtEnd.segments);
+
+    // Searched at the pause, the first sentence is not the final text: the
+    // second follows it.
+    const auto goneOn = finalOf([&](auto& request) {
+        waitForSearch();
+        append(request, pauseAndMore, int16Mono);
+    });
+    EXPECT_EQ(goneOn.formattedString, bothAtEnd.formattedString);
+    EXPECT_NE(goneOn.formattedString.find("Go somewhere and do something"), std::string::npos)
+        << goneOn.formattedString;
+    EXPECT_EQ(service.finalTextsSearchedAhead(), kept + 1);
 }

@@ -3,6 +3,7 @@
 #include "platform/linux/sphinx/SphinxChannelEstimate.h"
 #include "platform/linux/sphinx/SphinxFollower.h"
 #include "platform/linux/sphinx/SphinxInputLearning.h"
+#include "platform/linux/sphinx/SphinxSearchAhead.h"
 #include "platform/linux/sphinx/SphinxSentenceEnds.h"
 #include "platform/linux/sphinx/SphinxWrittenWords.h"
 
@@ -10,6 +11,8 @@
 #include "runtime/Runtime.h"
 
 #include <pocketsphinx.h>
+#include <pocketsphinx/ps_lattice.h>
+#include <pocketsphinx/ps_search.h>
 #include <sphinxbase/cmn.h>
 #include <sphinxbase/fe.h>
 #include <sphinxbase/feat.h>
@@ -18,6 +21,7 @@
 #include <array>
 #include <atomic>
 #include <cctype>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -31,6 +35,13 @@
 #include <stdexcept>
 #include <thread>
 #include <utility>
+
+// The library exports these and answers its own searches with them, but
+// leaves them out of its headers.
+extern "C" {
+char const* ps_lattice_hyp(ps_lattice_t* dag, ps_latlink_t* link);
+ps_seg_t* ps_lattice_seg_iter(ps_lattice_t* dag, ps_latlink_t* link, float32 lwf);
+}
 
 namespace parlaro::sys {
 
@@ -169,6 +180,29 @@ struct SphinxTaskState {
     // The final text when it is not the decoder's last hypothesis (see
     // SphinxEngine::decodeAtLikeliest).
     std::optional<Transcription> chosen;
+    // The utterance was decoded again at its end (see
+    // SphinxEngine::endUtterance): the decoder's text is that decoding's.
+    bool decodedAgain = false;
+    // The words searched once the speaker went quiet (see SphinxSearchAhead).
+    SphinxSearchAhead ahead{searchAheadQuiet, searchAheadVoice};
+    std::optional<Transcription> searchedAhead;
+    // Seconds the last search ahead took.
+    double searchAheadTook = 0;
+
+    // Quiet before the search runs ahead: a speaker who stops for a fifth
+    // of a second has most likely said the sentence, and a caption commits
+    // at a pause of 0.3 s. A shorter quiet (a few hundredths, to catch a
+    // key let go a tenth of a second after the last word) searched so often
+    // inside words that the searches thrown away cost a press as much as
+    // they saved: on a dense ten-second reply later presses spoke no sooner.
+    static constexpr std::size_t searchAheadQuiet = static_cast<std::size_t>(0.2 * nativeRate);
+    // What the session counts as voice for its own pause (1% of full scale).
+    static constexpr std::int16_t searchAheadVoice = 328;
+    // A search ahead thrown away keeps the decoder from the audio as long as
+    // it took, which the release then waits for; one no quicker than this
+    // saves less than it risks (on a busy computer), and the task's later
+    // quiets are left to the search at the end.
+    static constexpr double slowestSearchAhead = 0.08;
 };
 
 // One model: a worker thread that runs every decoding step in order and a
@@ -256,6 +290,7 @@ public:
             }
             if (task->withoutEstimate && !task->heardTooLong)
                 follow(*task, samples);
+            searchAheadIfQuiet(*task, samples);
             if (!task->reportPartials)
                 return;
             // Each look at the hypothesis wakes the main actor with a new
@@ -300,8 +335,14 @@ public:
                                        : std::nullopt;
             if (learnt && !task->taught)
                 learnt->sound = heard_[task->decoder].sound;
+            // Nothing was said since the words were searched: the search
+            // at the end would find them again.
+            if (!task->chosen && !task->decodedAgain && task->searchedAhead && task->ahead.stands()) {
+                task->chosen = std::move(task->searchedAhead);
+                ++counts_->keptAhead;
+            }
             std::int32_t score = 0;
-            const char* hypothesis = wanted ? ps_get_hyp(task->decoder, &score) : nullptr;
+            const char* hypothesis = wanted && !task->chosen ? ps_get_hyp(task->decoder, &score) : nullptr;
             auto text = task->chosen ? std::move(*task->chosen)
                                      : transcriptionOf(task->decoder, hypothesis, task->punctuate, english_, true);
             finish(task, SpeechRecognitionResult{std::move(text), true}, std::nullopt);
@@ -353,6 +394,7 @@ private:
         bool decoded = true;
         if (lesson.again && searchAgain && !task.heardTooLong) {
             ++counts_->decodedAgain;
+            task.decodedAgain = true;
             // What the utterance taught is counted once.
             const auto after = ChannelEstimate::of(task.decoder);
             const bool atEnd = !withoutEstimate || !followed(task);
@@ -369,6 +411,56 @@ private:
             ChannelEstimate::learnAnew(task.decoder, learnt->mean);
         }
         return decoded;
+    }
+
+    // Searches the utterance so far once the speaker went quiet, as the end
+    // of the audio would, so that the release finds its final text ready.
+    // The first utterance of a source without an estimate is decoded again
+    // at the end anyway (so is a later one whose channel moved, and then
+    // this search is not used), and a decoder behind the audio searches
+    // nothing yet: the next buffer brings the quiet again.
+    void searchAheadIfQuiet(SphinxTaskState& task, const std::vector<std::int16_t>& samples)
+    {
+        if (!task.ahead.heard(samples) || task.withoutEstimate || task.cancelled.load()
+            || task.searchAheadTook > SphinxTaskState::slowestSearchAhead || audioWaiting(task))
+            return;
+        task.ahead.searched();
+        task.searchedAhead.reset();
+        const auto began = std::chrono::steady_clock::now();
+        struct Timed {
+            SphinxTaskState& task;
+            std::chrono::steady_clock::time_point began;
+            ~Timed()
+            {
+                task.searchAheadTook = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+            }
+        } timed{task, began};
+        // The lattice of the frames decoded so far, searched as the decoder
+        // searches it at the end of an utterance.
+        ps_lattice_t* lattice = ps_get_lattice(task.decoder);
+        // The name the library gives the search it sets up from "-lm";
+        // asking it for the current one leaks an iterator each time.
+        ngram_model_t* model = ps_get_lm(task.decoder, "_default");
+        if (!lattice || !model)
+            return;
+        cmd_ln_t* config = ps_get_config(task.decoder);
+        const auto weight = static_cast<float32>(cmd_ln_float_r(config, "-bestpathlw") / cmd_ln_float_r(config, "-lw"));
+        const auto scale = static_cast<float32>(1.0 / cmd_ln_float_r(config, "-ascale"));
+        ps_latlink_t* last = ps_lattice_bestpath(lattice, model, weight, scale);
+        if (!last)
+            return;
+        const char* hypothesis = ps_lattice_hyp(lattice, last);
+        ++counts_->searchesAhead;
+        task.searchedAhead = transcriptionOf(task.decoder, hypothesis,
+                                             task.punctuate ? ps_lattice_seg_iter(lattice, last, weight) : nullptr,
+                                             task.punctuate, english_, true);
+    }
+
+    // More audio of the task waits in the queue.
+    bool audioWaiting(const SphinxTaskState& task)
+    {
+        std::lock_guard lock(mutex_);
+        return std::any_of(jobs_.begin(), jobs_.end(), [&](const Job& job) { return job.task.get() == &task; });
     }
 
     // The first utterance of a source without an estimate is decoded again

@@ -53,7 +53,10 @@ class SphinxEngine;
 // "I" (the models know neither punctuation nor case). Across two requests a
 // pause apart, continuation() tells the same from the same model.
 // Decoding runs on one worker thread per model, never on the main actor;
-// decoders are loaded there once and reused by later requests. A decoder
+// decoders are loaded there once and reused by later requests. Once a
+// request's audio goes quiet its words are searched as the end of its audio
+// would search them, so a request whose audio ends in that quiet answers
+// without a search of its own. A decoder
 // adapts to the channel it hears, so a request goes to the decoder that last
 // heard its audio source when one is free. A decoder new to the source
 // starts from what an earlier run learnt about it (kept in `channelFile`);
@@ -86,10 +89,18 @@ public:
     // all of it left to wait for.
     std::size_t utterancesDecodedAgainAtTheirEnd() const { return counts_->decodedAtEnd.load(); }
 
+    // How many times an utterance was searched before its audio ended,
+    // once the speaker had gone quiet, and how many final texts that
+    // search gave (no voice came after it).
+    std::size_t searchesAhead() const { return counts_->searchesAhead.load(); }
+    std::size_t finalTextsSearchedAhead() const { return counts_->keptAhead.load(); }
+
     struct Counts {
         std::atomic<std::size_t> loads{0};
         std::atomic<std::size_t> decodedAgain{0};
         std::atomic<std::size_t> decodedAtEnd{0};
+        std::atomic<std::size_t> searchesAhead{0};
+        std::atomic<std::size_t> keptAhead{0};
     };
 
 private:

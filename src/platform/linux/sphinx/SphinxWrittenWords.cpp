@@ -64,11 +64,11 @@ constexpr double segmentedQuietShortfall = 0.15;
 // frames; none for a word the segmentation does not show. Segments also
 // hold silences and noises, and name a word's alternative pronunciations
 // "word(2)".
-std::vector<std::optional<std::pair<int, int>>> wordFrames(ps_decoder_t* decoder, const std::vector<std::string>& words)
+std::vector<std::optional<std::pair<int, int>>> wordFrames(ps_seg_t* segments, const std::vector<std::string>& words)
 {
     std::vector<std::optional<std::pair<int, int>>> frames(words.size());
     std::size_t next = 0;
-    for (ps_seg_t* segment = ps_seg_iter(decoder); segment != nullptr; segment = ps_seg_next(segment)) {
+    for (ps_seg_t* segment = segments; segment != nullptr; segment = ps_seg_next(segment)) {
         if (next >= words.size()) {
             ps_seg_free(segment);
             break;
@@ -124,18 +124,26 @@ std::vector<std::string> sphinxWrittenWords(std::vector<std::string> words, bool
 Transcription transcriptionOf(ps_decoder_t* decoder, const char* hypothesis, bool punctuate, bool english,
                               bool complete)
 {
+    return transcriptionOf(decoder, hypothesis, nullptr, punctuate, english, complete);
+}
+
+Transcription transcriptionOf(ps_decoder_t* decoder, const char* hypothesis, ps_seg_t* segments, bool punctuate,
+                              bool english, bool complete)
+{
     std::vector<std::string> words = wordsOf(hypothesis ? hypothesis : "");
     std::vector<std::optional<std::pair<int, int>>> frames;
     int frameRate = 0;
     std::optional<SphinxSentenceEnds> judge;
     if (punctuate && !words.empty()) {
-        frames = wordFrames(decoder, words);
+        frames = wordFrames(segments ? std::exchange(segments, nullptr) : ps_seg_iter(decoder), words);
         frameRate = static_cast<int>(cmd_ln_int_r(ps_get_config(decoder), "-frate"));
         // The search a decoder made from its "-lm" has this name; asking
         // the decoder for the current one leaks an iterator each time.
         if (ngram_model_t* model = ps_get_lm(decoder, "_default"))
             judge.emplace(model, ps_get_logmath(decoder));
     }
+    if (segments)
+        ps_seg_free(segments);
     const std::vector<std::string> spoken = words;
     if (punctuate)
         words = sphinxWrittenWords(std::move(words), english);

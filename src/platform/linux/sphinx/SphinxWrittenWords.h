@@ -14,6 +14,7 @@
 #include <vector>
 
 struct ps_decoder_s;
+struct ps_seg_s;
 
 namespace parlaro::sys {
 
@@ -34,5 +35,9 @@ std::vector<std::string> sphinxWrittenWords(std::vector<std::string> words, bool
 // following silence may yet end in more of the same sentence.
 Transcription transcriptionOf(ps_decoder_s* decoder, const char* hypothesis, bool punctuate, bool english,
                               bool complete);
+// The same for a hypothesis the decoder's own search did not give (one read
+// off its lattice): `segments` is its segmentation, taken over and freed.
+Transcription transcriptionOf(ps_decoder_s* decoder, const char* hypothesis, ps_seg_s* segments, bool punctuate,
+                              bool english, bool complete);
 
 }  // namespace parlaro::sys
