@@ -12,7 +12,9 @@
 #include "settings/ExportPanel.h"
 #include "settings/HistoryGroups.h"
 
+#include "BenchApplication.h"
 #include <QAbstractButton>
+
 #include <QApplication>
 #include <QFile>
 #include <QPointer>
@@ -43,16 +45,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-QApplication& application()
-{
-    static int argc = 1;
-    static char name[] = "parlaro_bench";
-    static char* argv[] = {name, nullptr};
-    if (!std::getenv("QT_QPA_PLATFORM"))
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    static QApplication app(argc, argv);
-    return app;
-}
+using bench::application;
 
 double megabytes(const char* field)
 {

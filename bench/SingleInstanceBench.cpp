@@ -4,6 +4,8 @@
 
 #include "app/SingleInstance.h"
 
+#include "BenchApplication.h"
+
 #include <QApplication>
 #include <QWidget>
 
@@ -28,16 +30,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-QApplication& application()
-{
-    static int argc = 1;
-    static char name[] = "parlaro_bench";
-    static char* argv[] = {name, nullptr};
-    if (!std::getenv("QT_QPA_PLATFORM"))
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    static QApplication app(argc, argv);
-    return app;
-}
+using bench::application;
 
 void BM_SingleInstanceFlood(benchmark::State& state)
 {

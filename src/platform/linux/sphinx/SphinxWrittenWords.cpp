@@ -31,28 +31,6 @@ std::vector<std::string> wordsOf(const std::string& hypothesis)
     return words;
 }
 
-// The first letter in upper case ("go" -> "Go", "été" -> "Été").
-std::string capitalized(const std::string& word)
-{
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(word.data());
-    const auto length = static_cast<std::int32_t>(word.size());
-    std::int32_t end = 0;
-    UChar32 c = 0;
-    U8_NEXT(bytes, end, length, c);
-    if (c < 0)
-        return word;
-    const UChar32 upper = u_toupper(c);
-    if (upper == c)
-        return word;
-    std::uint8_t encoded[U8_MAX_LENGTH];
-    std::int32_t size = 0;
-    UBool failed = false;
-    U8_APPEND(encoded, size, U8_MAX_LENGTH, upper, failed);
-    if (failed)
-        return word;
-    return std::string(reinterpret_cast<const char*>(encoded), static_cast<std::size_t>(size)) + word.substr(end);
-}
-
 // The decoder's segmentation gives the words at either side of a pause some
 // of its quiet: a speaker's pause of 0.8-1.0 s shows as a gap of 0.5-0.65 s
 // between them. A gap this much shorter than a sentence's pause is still
@@ -113,11 +91,11 @@ bool endsSentenceAt(const std::optional<SphinxSentenceEnds>& judge, const std::v
 std::vector<std::string> sphinxWrittenWords(std::vector<std::string> words, bool english)
 {
     if (!words.empty())
-        words.front() = capitalized(words.front());
+        words.front() = asSentenceStart(words.front());
     if (english)
         for (auto& word : words)
             if (word == "i" || word.starts_with("i'"))
-                word = capitalized(word);
+                word = asSentenceStart(word);
     return words;
 }
 
@@ -158,7 +136,7 @@ Transcription transcriptionOf(ps_decoder_t* decoder, const char* hypothesis, ps_
             if (pause + segmentedQuietShortfall >= SphinxSentenceEnds::shortestPause
                 && endsSentenceAt(judge, spoken, sentenceBegins, i, pause, complete)) {
                 text += '.';
-                words[i] = capitalized(words[i]);
+                words[i] = asSentenceStart(words[i]);
                 sentenceBegins = i;
             }
             text += ' ';
