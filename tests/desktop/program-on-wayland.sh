@@ -92,13 +92,7 @@ XDG_RUNTIME_DIR="$dir/weston-lost/runtime" WAYLAND_DISPLAY=$(cat "$dir/weston-lo
   "$program" >"$dir/parlaro.log" 2>"$dir/wayland.log" &
 running=$!
 within 60 default_is_virtual_mic || fail "the program did not take the input on the compositor to kill"
-kill -KILL "$(cat "$dir/weston-lost/pid")"
-end=$((SECONDS + 30))
-while kill -0 "$running" 2>/dev/null && ((SECONDS < end)); do sleep 0.05; done
-kill -0 "$running" 2>/dev/null && fail "still running 30 s after the compositor went away"
-wait "$running"
-echo "exit code $? after the compositor went away"
-running=
+lose_display "$dir/weston-lost/pid" compositor
 after=$(PULSE_SERVER=$server pactl get-default-source)
 [[ "$after" == "$before" ]] || fail "the default input was $before and is $after after the compositor went away"
 echo "on Wayland: a compositor that went away left the input given back ($after)"

@@ -36,3 +36,15 @@ terminate() {
   running=
   ((code == 0)) || fail "exit code $code after SIGTERM"
 }
+
+# lose_display <pid file> <what>: kills the display server whose pid is in
+# <pid file> under the program, which must end by itself within 30 s.
+lose_display() {
+  kill -KILL "$(cat "$1")"
+  local end=$((SECONDS + 30))
+  while kill -0 "$running" 2>/dev/null && ((SECONDS < end)); do sleep 0.05; done
+  kill -0 "$running" 2>/dev/null && fail "still running 30 s after the $2 went away"
+  wait "$running"
+  echo "exit code $? after the $2 went away"
+  running=
+}

@@ -232,13 +232,7 @@ if [[ -r "$recording" ]] && command -v paplay >/dev/null && within 60 listening;
     said=yes
   fi
 fi
-kill -KILL "$(cat "$dir/x-lost/pid")"
-end=$((SECONDS + 30))
-while kill -0 "$running" 2>/dev/null && ((SECONDS < end)); do sleep 0.05; done
-kill -0 "$running" 2>/dev/null && fail "still running 30 s after the display went away"
-wait "$running"
-echo "exit code $? after the display went away"
-running=
+lose_display "$dir/x-lost/pid" display
 "$xvfb" stop "$dir/x-lost"
 after=$(PULSE_SERVER=$server pactl get-default-source)
 [[ "$after" == "$before" ]] || fail "the default input was $before and is $after after the display went away"
