@@ -246,4 +246,16 @@ inline ChannelMean blended(const ChannelMean& earlier, const ChannelMean& now)
     return mean;
 }
 
+// Halfway between the estimate a decoder started from and the mean of an
+// utterance's speech, where the channel most likely lies (see
+// SphinxUtteranceLearning::decodeAtLikeliest); numbers `start` lacks stay
+// the speech's.
+inline std::vector<float> halfway(const std::vector<float>& start, const std::vector<float>& speech)
+{
+    auto mean = speech;
+    for (std::size_t i = 0; i < mean.size() && i < start.size(); ++i)
+        mean[i] = (start[i] + speech[i]) / 2;
+    return mean;
+}
+
 }  // namespace parlaro::sys

@@ -16,7 +16,7 @@ namespace parlaro::sys {
 // source's first utterance) while that is still to be confirmed, and
 // whether the decoder's estimate of the source has settled. The engine
 // keeps one per decoder; a decoder with none heard no source yet. Why and
-// when a decoder learns is told at SphinxEngine::endUtterance.
+// when a decoder learns is told at SphinxUtteranceLearning.
 struct SphinxInputLearning {
     // Speech frames (a hundredth of a second each) behind an estimate that
     // make it hold: about three seconds of speech, a reply or two.

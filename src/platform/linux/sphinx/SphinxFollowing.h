@@ -1,0 +1,57 @@
+#pragma once
+
+#include "platform/linux/sphinx/SphinxDecoderPool.h"
+#include "platform/linux/sphinx/SphinxFollower.h"
+#include "platform/linux/sphinx/SphinxTaskState.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace parlaro::sys {
+
+// The first utterance of a source without an estimate is decoded again
+// at what its speech says of the channel (see
+// SphinxUtteranceLearning::decodeAtLikeliest); to leave only the last
+// search to the end of the audio, two more decoders do that while it is
+// spoken, one at each estimate, each on a thread of its own (see
+// SphinxFollower). This steers them, on the decoding thread, and owns
+// them: the decoders it lends them come from the pool and go back to it.
+class SphinxFollowing {
+public:
+    SphinxFollowing(SphinxDecoderPool& pool, bool english) : pool_(pool), english_(english) {}
+    // No follower runs a step once this is done.
+    ~SphinxFollowing();
+    SphinxFollowing(const SphinxFollowing&) = delete;
+    SphinxFollowing& operator=(const SphinxFollowing&) = delete;
+
+    // Audio heard before more decoders follow, and how many.
+    static constexpr std::size_t firstFollowed = static_cast<std::size_t>(2 * sphinxSampleRate);
+    static constexpr std::size_t followers = 2;
+
+    // The task's decoder heard `samples`, the end of `task.heard`.
+    void follow(SphinxTaskState& task, const std::vector<std::int16_t>& samples);
+    // A follower still follows the task's utterance.
+    static bool followed(const SphinxTaskState& task);
+    // Of the decoder's text and its followers', the one the model finds
+    // likeliest (the best path's score over the same frames).
+    bool likeliest(SphinxTaskState& task);
+    // The task's followers leave it and give their decoders back.
+    void stop(SphinxTaskState& task);
+
+    // The decoder's text becomes the task's where it scores above the best
+    // so far: of one utterance decoded at several channel estimates, the
+    // likeliest reading wins.
+    void keepIfLikelier(SphinxTaskState& task, ps_decoder_t* decoder, std::int32_t& best) const;
+
+private:
+    SphinxDecoderPool& pool_;
+    const bool english_;
+    fe_t* measuring_ = nullptr;
+    // The follower each decoder lent as one follows with, once it was.
+    std::map<ps_decoder_t*, std::unique_ptr<SphinxFollower>> followerOf_;
+};
+
+}  // namespace parlaro::sys

@@ -1,0 +1,85 @@
+#include "platform/linux/sphinx/SphinxUtteranceLearning.h"
+
+#include "platform/linux/sphinx/SphinxChannelEstimate.h"
+#include "platform/linux/sphinx/SphinxInputLearning.h"
+#include "platform/linux/sphinx/SphinxWrittenWords.h"
+
+#include <limits>
+#include <utility>
+
+namespace parlaro::sys {
+
+bool SphinxUtteranceLearning::endUtterance(SphinxTaskState& task, bool searchAgain)
+{
+    const auto heard = std::exchange(task.heard, {});
+    const auto learnt = ChannelEstimate::learnt(task.decoder);
+    auto& known = pool_.learningOf(task.decoder);
+    if (!task.learning || !learnt)
+        return true;
+    const bool withoutEstimate = !known.kept;
+    const auto lesson = known.learnFrom(task.decoder, task.source, *learnt, heard, task.atStart.mean());
+    if (!lesson.judged) {
+        task.judged = false;
+        return true;
+    }
+    bool decoded = true;
+    if (lesson.again && searchAgain && !task.heardTooLong) {
+        ++counts_->decodedAgain;
+        task.decodedAgain = true;
+        // What the utterance taught is counted once.
+        const auto after = ChannelEstimate::of(task.decoder);
+        const bool atEnd = !withoutEstimate || !SphinxFollowing::followed(task);
+        if (atEnd)
+            ++counts_->decodedAtEnd;
+        decoded = !withoutEstimate ? decode(task.decoder, heard)
+            : !atEnd               ? following_.likeliest(task)
+                                   : decodeAtLikeliest(task, heard, learnt->mean);
+        after.restore(task.decoder);
+    }
+    // The next utterance's frames alone, to judge what this one taught.
+    if (withoutEstimate) {
+        task.taught = known.kept;
+        ChannelEstimate::learnAnew(task.decoder, learnt->mean);
+    }
+    return decoded;
+}
+
+// An utterance of a source the decoder never heard, decoded with the
+// estimate it started from, and what it taught. A few seconds of
+// speech hold few sounds, so their mean shows those sounds as much as
+// the channel: the decoder's own estimate lies too far one way, the
+// utterance's too far the other (some of its own frames will be
+// pauses, and with the speech alone its words weigh in), and the
+// channel lies in between. So the utterance is decoded again halfway
+// between where the decoder began and the mean of the utterance's
+// speech, and at that mean itself; the text is the decoding the model
+// finds likeliest (the best path's score, over the same frames each
+// time), the first one included.
+bool SphinxUtteranceLearning::decodeAtLikeliest(SphinxTaskState& task, const std::vector<std::int16_t>& heard,
+                                                const std::vector<float>& learnt)
+{
+    std::int32_t best = 0;
+    const char* hypothesis = ps_get_hyp(task.decoder, &best);
+    if (!hypothesis)
+        best = std::numeric_limits<std::int32_t>::min();
+    task.chosen = transcriptionOf(task.decoder, hypothesis, task.punctuate, english_, true);
+    const auto& start = task.atStart.mean();
+    const auto speech =
+        ChannelEstimate::ofSpeech(task.decoder, heard, SphinxInputLearning::framesToJudge).value_or(learnt);
+    const auto between = halfway(start, speech);
+    for (const std::vector<float>* mean : {&between, &speech}) {
+        ChannelEstimate::learnAnew(task.decoder, *mean);
+        if (!decode(task.decoder, heard))
+            return false;
+        following_.keepIfLikelier(task, task.decoder, best);
+    }
+    return true;
+}
+
+bool SphinxUtteranceLearning::decode(ps_decoder_t* decoder, const std::vector<std::int16_t>& samples)
+{
+    return ps_start_utt(decoder) >= 0 && ps_process_raw(decoder, samples.data(), samples.size(), FALSE, FALSE) >= 0
+        && ps_end_utt(decoder) >= 0;
+}
+
+}  // namespace parlaro::sys
