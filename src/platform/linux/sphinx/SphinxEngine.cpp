@@ -51,6 +51,8 @@ void SphinxEngine::begin(const std::shared_ptr<SphinxTaskState>& task)
             const auto& known = pool_.learningOf(task->decoder);
             task->learning = !known.settled;
             task->withoutEstimate = task->learning && !known.kept;
+            if (task->learning)
+                task->earlier = known.spoken;
             task->atStart = ChannelEstimate::of(task->decoder);
         }
         if (!task->decoder || ps_start_utt(task->decoder) < 0) {
@@ -78,7 +80,7 @@ void SphinxEngine::audio(const std::shared_ptr<SphinxTaskState>& task, std::vect
             finish(task, std::nullopt, DomainError(errorDomain, 2, "The speech decoder failed"));
             return;
         }
-        if (task->withoutEstimate && !task->heardTooLong)
+        if ((task->withoutEstimate || !task->earlier.empty()) && !task->heardTooLong)
             following_.follow(*task, samples);
         pacing_.searchAheadIfQuiet(*task, samples);
         if (auto text = pacing_.partial(*task, samples.size()))

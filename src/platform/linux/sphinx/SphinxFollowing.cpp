@@ -20,66 +20,92 @@ SphinxFollowing::~SphinxFollowing()
         fe_free(measuring_);
 }
 
-// Once 2 s are heard the followers start at the estimates the speech so
-// far gives, catch up and follow; each time the utterance has doubled, one
-// whose estimate moved starts again from what all of it gives by then, so
-// that they stand on at least half of the utterance, and cost at most about
-// twice its decoding each while it is spoken.
+// Once half a second is heard the followers start at the estimates the
+// speech so far gives, catch up and follow; each time the utterance has
+// doubled, one whose estimate moved starts again from what all of it gives
+// by then, so that they stand on at least half of the utterance, and cost
+// at most about twice its decoding each while it is spoken. The source's
+// second utterance, while its estimate stands on the first alone, is
+// followed the same way from the speech of both: decoded again only at its
+// end, it kept the caption waiting, and the first utterance taught too
+// little to hear it by (a short "I think" left the sentence after it
+// misheard).
 void SphinxFollowing::follow(SphinxTaskState& task, const std::vector<std::int16_t>& samples)
 {
-    const auto goOn = [&] {
-        if (task.followers.empty())
-            return;
-        const auto shared = std::make_shared<const std::vector<std::int16_t>>(samples);
-        for (auto* follower : task.followers)
-            follower->hear(shared);
-    };
+    const std::size_t heardSoFar = task.earlier.size() + task.heard.size();
+    const bool settled = !task.followers.empty() && task.followedFrom >= lastFollowedFrom
+        && std::all_of(task.followers.begin(), task.followers.end(), [](const auto* f) { return f->following(); });
     std::size_t due = std::max(firstFollowed, 2 * task.followedFrom);
-    if (task.heard.size() < due) {
-        goOn();
+    if (heardSoFar >= due && !settled && task.followers.size() < followers && !lend(task))
         return;
+    // Every doubling passed since the last look, in order, as small buffers
+    // would have passed them: where the followers end up does not depend on
+    // how the audio was cut.
+    std::vector<std::vector<float>> at(task.followers.size());
+    for (std::size_t i = 0; i < at.size(); ++i)
+        if (task.followers[i]->following())
+            at[i] = task.followers[i]->at();
+    for (; !settled && due <= heardSoFar; due *= 2) {
+        task.followedFrom = due;
+        const auto speech = speechOf(task, due);
+        if (!speech)
+            continue;
+        const auto between = halfway(task.atStart.mean(), *speech);
+        for (std::size_t i = 0; i < at.size(); ++i) {
+            const auto& estimate = i == 0 ? between : *speech;
+            // One that follows from where the estimate still is goes on.
+            if (at[i].empty() || !SphinxInputLearning::near(at[i], estimate))
+                at[i] = estimate;
+        }
     }
-    while (2 * due <= task.heard.size())
-        due *= 2;
-    task.followedFrom = due;
+    std::shared_ptr<const std::vector<std::int16_t>> shared;
+    for (std::size_t i = 0; i < at.size(); ++i) {
+        auto* follower = task.followers[i];
+        if (at[i].empty())
+            continue;
+        if (follower->following() && follower->at() == at[i]) {
+            if (!shared)
+                shared = std::make_shared<const std::vector<std::int16_t>>(samples);
+            follower->hear(shared);
+            continue;
+        }
+        follower->startAt(at[i], task.heard);
+    }
+}
+
+bool SphinxFollowing::lend(SphinxTaskState& task)
+{
     while (task.followers.size() < followers) {
         auto* decoder = pool_.spare();
         if (!decoder) {
             stop(task);
             task.followedFrom = SphinxTaskState::longestKept;
-            return;
+            return false;
         }
         auto& follower = followerOf_[decoder];
         if (!follower)
             follower = std::make_unique<SphinxFollower>(decoder);
         task.followers.push_back(follower.get());
     }
+    return true;
+}
+
+std::optional<std::vector<float>> SphinxFollowing::speechOf(const SphinxTaskState& task, std::size_t samples)
+{
     // Measured on a front end of its own: the decoders' are in the
     // middle of an utterance.
     if (!measuring_)
         measuring_ = fe_init_auto_r(ps_get_config(task.decoder));
-    const std::vector<std::int16_t> opening(task.heard.begin(), task.heard.begin() + static_cast<std::ptrdiff_t>(due));
-    const auto speech = measuring_ ? ChannelEstimate::ofSpeech(measuring_, ChannelEstimate::length(task.decoder),
-                                                               opening, SphinxInputLearning::framesToJudge)
-                                   : std::nullopt;
-    if (!speech) {
-        goOn();
-        return;
-    }
-    const auto between = halfway(task.atStart.mean(), *speech);
-    std::shared_ptr<const std::vector<std::int16_t>> shared;
-    for (std::size_t i = 0; i < task.followers.size(); ++i) {
-        auto* follower = task.followers[i];
-        const auto& at = i == 0 ? between : *speech;
-        // One that follows from where the estimate still is goes on.
-        if (follower->following() && SphinxInputLearning::near(follower->at(), at)) {
-            if (!shared)
-                shared = std::make_shared<const std::vector<std::int16_t>>(samples);
-            follower->hear(shared);
-            continue;
-        }
-        follower->startAt(at, task.heard);
-    }
+    if (!measuring_)
+        return std::nullopt;
+    std::vector<std::int16_t> opening(task.earlier.begin(),
+                                      task.earlier.begin()
+                                          + static_cast<std::ptrdiff_t>(std::min(samples, task.earlier.size())));
+    if (samples > opening.size())
+        opening.insert(opening.end(), task.heard.begin(),
+                       task.heard.begin() + static_cast<std::ptrdiff_t>(samples - opening.size()));
+    return ChannelEstimate::ofSpeech(measuring_, ChannelEstimate::length(task.decoder), opening,
+                                     SphinxInputLearning::framesToJudge);
 }
 
 bool SphinxFollowing::followed(const SphinxTaskState& task)

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace parlaro::sys {
@@ -27,9 +28,16 @@ public:
     SphinxFollowing(const SphinxFollowing&) = delete;
     SphinxFollowing& operator=(const SphinxFollowing&) = delete;
 
-    // Audio heard before more decoders follow, and how many.
-    static constexpr std::size_t firstFollowed = static_cast<std::size_t>(2 * sphinxSampleRate);
+    // Audio heard before more decoders follow, and how many. Half a
+    // second holds speech enough for a first estimate; waiting for two
+    // left a short first caption to be decoded again at its end.
+    static constexpr std::size_t firstFollowed = static_cast<std::size_t>(0.5 * sphinxSampleRate);
     static constexpr std::size_t followers = 2;
+    // Audio behind the followers' estimates past which they go on rather
+    // than start again: it holds speech enough to trust, and a start at
+    // twice as much again, late in a long utterance, left the caption to
+    // wait for all of it to be decoded anew.
+    static constexpr std::size_t lastFollowedFrom = static_cast<std::size_t>(4 * sphinxSampleRate);
 
     // The task's decoder heard `samples`, the end of `task.heard`.
     void follow(SphinxTaskState& task, const std::vector<std::int16_t>& samples);
@@ -47,6 +55,13 @@ public:
     void keepIfLikelier(SphinxTaskState& task, ps_decoder_t* decoder, std::int32_t& best) const;
 
 private:
+    // Lends the task its followers; false when the pool has no decoder for
+    // one, and the task is followed no more.
+    bool lend(SphinxTaskState& task);
+    // The speech estimate of the first `samples` of the source's audio that
+    // the task stands on.
+    std::optional<std::vector<float>> speechOf(const SphinxTaskState& task, std::size_t samples);
+
     SphinxDecoderPool& pool_;
     const bool english_;
     fe_t* measuring_ = nullptr;

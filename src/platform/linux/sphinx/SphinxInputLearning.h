@@ -29,6 +29,9 @@ struct SphinxInputLearning {
     bool settled = false;
     // How the source sounds, as far as the decoder learnt it.
     std::vector<float> sound;
+    // The audio of the utterance that taught `kept`, where no earlier run
+    // kept one; gone once the estimate settles.
+    std::vector<std::int16_t> spoken;
 
     // What one utterance the decoder was still learning from did.
     struct Lesson {

@@ -49,11 +49,15 @@ struct SphinxTaskState {
     // of, kept for the next run in place of what it normalises by now.
     std::optional<ChannelMean> taught;
     // Without an estimate of the source: more decoders follow the
-    // utterance as it is spoken (see SphinxFollowers), from the
+    // utterance as it is spoken (see SphinxFollowing), from the
     // estimates the first `followedFrom` samples gave.
     bool withoutEstimate = false;
     std::vector<SphinxFollower*> followers;
     std::size_t followedFrom = 0;
+    // The audio of the source's first utterance, where it taught the
+    // estimate this one starts from: this one is followed too, from
+    // estimates that both stand on.
+    std::vector<std::int16_t> earlier;
     // The final text when it is not the decoder's last hypothesis (see
     // SphinxUtteranceLearning::decodeAtLikeliest).
     std::optional<Transcription> chosen;

@@ -28,18 +28,20 @@ bool SphinxUtteranceLearning::endUtterance(SphinxTaskState& task, bool searchAga
         task.decodedAgain = true;
         // What the utterance taught is counted once.
         const auto after = ChannelEstimate::of(task.decoder);
-        const bool atEnd = !withoutEstimate || !SphinxFollowing::followed(task);
+        const bool atEnd = !SphinxFollowing::followed(task);
         if (atEnd)
             ++counts_->decodedAtEnd;
-        decoded = !withoutEstimate ? decode(task.decoder, heard)
-            : !atEnd               ? following_.likeliest(task)
-                                   : decodeAtLikeliest(task, heard, learnt->mean);
+        decoded = !atEnd       ? following_.likeliest(task)
+            : !withoutEstimate ? decode(task.decoder, heard)
+                               : decodeAtLikeliest(task, heard, learnt->mean);
         after.restore(task.decoder);
     }
     // The next utterance's frames alone, to judge what this one taught.
     if (withoutEstimate) {
         task.taught = known.kept;
         ChannelEstimate::learnAnew(task.decoder, learnt->mean);
+        if (!task.heardTooLong)
+            known.spoken = heard;
     }
     return decoded;
 }
