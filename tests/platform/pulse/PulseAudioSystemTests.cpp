@@ -765,8 +765,10 @@ TEST_F(PulseAudioSystemTest, StartStopCyclesLeaveNothingBehind)
         for (int cycle = 0; cycle < 5; ++cycle) {
             AudioIOProcId proc = 0;
             ASSERT_EQ(system.createIOProc(speakers, Tone::play, &tone, proc), AudioStatuses::ok);
+            const int before = tone.cycles;
             ASSERT_EQ(system.startDevice(speakers, proc), AudioStatuses::ok);
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            // Stopped once it has played, so each round tears down a running stream.
+            ASSERT_TRUE(waitUntil([&] { return tone.cycles > before; })) << "round " << round << ", cycle " << cycle;
             ASSERT_EQ(system.stopDevice(speakers, proc), AudioStatuses::ok);
             ASSERT_EQ(system.destroyIOProc(speakers, proc), AudioStatuses::ok);
         }
