@@ -162,6 +162,22 @@ TEST_F(SphinxSpeechRecognizer, recognizesTheRecordingWithPartialResultsAndWordRa
                   (std::vector<TranscriptionSegment>{
                       {"go", {0, 2}}, {"forward", {3, 7}}, {"ten", {11, 3}}, {"meters", {15, 6}}}));
     }
+
+    // Audio handed over, and ended, before the task starts is decoded all
+    // the same, in its order.
+    auto early = recognizer->makeRequest();
+    append(*early, samples, int16Mono);
+    early->endAudio();
+    std::optional<SpeechRecognitionResult> last;
+    auto task = recognizer->recognitionTask(early, [&](const auto& result, const auto&) {
+        last = result;
+        if (!result || result->isFinal)
+            runtime.executor().stop();
+    });
+    EXPECT_TRUE(task->isFinishing());
+    test::runUntilStopped(runtime);
+    ASSERT_TRUE(last);
+    EXPECT_EQ(last->bestTranscription.formattedString, "go forward ten meters");
 }
 
 TEST(SphinxWrittenWords, writtenTextBeginsWithACapitalAndSpellsTheEnglishPronounI)
