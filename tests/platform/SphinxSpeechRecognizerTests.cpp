@@ -1,3 +1,7 @@
+#include "platform/linux/sphinx/SphinxChannelEstimate.h"
+#include "platform/linux/sphinx/SphinxFollower.h"
+#include "platform/linux/sphinx/SphinxFollowing.h"
+#include "platform/linux/sphinx/SphinxInputLearning.h"
 #include "platform/linux/sphinx/SphinxSearchAhead.h"
 #include "platform/linux/sphinx/SphinxSpeechRecognizer.h"
 #include "runtime/Log.h"
@@ -15,6 +19,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <thread>
 #include <utility>
 
@@ -102,9 +107,29 @@ protected:
 
     std::shared_ptr<SpeechRecognizer> english() { return service.makeRecognizer("en-US"); }
 
+    sys::SphinxModel usEnglish() const
+    {
+        for (const auto& model : sys::installedSphinxModels())
+            if (model.locale == "en-US")
+                return model;
+        return {};
+    }
+
+    // A decoder of its own, freed with the test.
+    ps_decoder_t* loadedDecoder() { return loaded.emplace_back(sys::loadSphinxDecoder(usEnglish()), &ps_free).get(); }
+
+    // The decoder's last hypothesis.
+    static std::string wordsOf(ps_decoder_t* decoder)
+    {
+        std::int32_t score = 0;
+        const char* words = ps_get_hyp(decoder, &score);
+        return words ? words : "";
+    }
+
     rt::ManualRuntime runtime;
     sys::SphinxSpeechRecognitionService service;
     const AudioFormat int16Mono{16000, 1, SampleType::int16, true};
+    std::vector<std::unique_ptr<ps_decoder_t, int (*)(ps_decoder_t*)>> loaded;
 };
 
 }  // namespace
@@ -162,6 +187,22 @@ TEST_F(SphinxSpeechRecognizer, recognizesTheRecordingWithPartialResultsAndWordRa
                   (std::vector<TranscriptionSegment>{
                       {"go", {0, 2}}, {"forward", {3, 7}}, {"ten", {11, 3}}, {"meters", {15, 6}}}));
     }
+
+    // Audio handed over, and ended, before the task starts is decoded all
+    // the same, in its order.
+    auto early = recognizer->makeRequest();
+    append(*early, samples, int16Mono);
+    early->endAudio();
+    std::optional<SpeechRecognitionResult> last;
+    auto task = recognizer->recognitionTask(early, [&](const auto& result, const auto&) {
+        last = result;
+        if (!result || result->isFinal)
+            runtime.executor().stop();
+    });
+    EXPECT_TRUE(task->isFinishing());
+    test::runUntilStopped(runtime);
+    ASSERT_TRUE(last);
+    EXPECT_EQ(last->bestTranscription.formattedString, "go forward ten meters");
 }
 
 TEST(SphinxWrittenWords, writtenTextBeginsWithACapitalAndSpellsTheEnglishPronounI)
@@ -612,4 +653,183 @@ TEST_F(SphinxSpeechRecognizer, theSearchOnceTheSpeakerIsQuietGivesTheFinalTextUn
     EXPECT_NE(goneOn.formattedString.find("Go somewhere and do something"), std::string::npos)
         << goneOn.formattedString;
     EXPECT_EQ(service.finalTextsSearchedAhead(), kept + 1);
+}
+
+// An estimate from a file can say anything: only one a decoder of the model
+// could have learnt is taken, and one that is not a number never is. Two
+// estimates are near only number by number.
+TEST(SphinxInputLearning, estimatesAreTakenOnlyWithinWhatADecoderLearnsAndNearOnlyEveryNumber)
+{
+    using Learning = sys::SphinxInputLearning;
+    const std::vector<float> start(13, 0.0f);
+    const auto with = [&](std::size_t at, float value) {
+        auto mean = start;
+        mean[at] = value;
+        return mean;
+    };
+    EXPECT_TRUE(Learning::learnable(with(12, -120), start));
+    EXPECT_FALSE(Learning::learnable(with(12, 121), start));
+    EXPECT_FALSE(Learning::learnable(with(0, std::numeric_limits<float>::quiet_NaN()), start));
+    EXPECT_FALSE(Learning::learnable(with(0, std::numeric_limits<float>::infinity()), start));
+    EXPECT_FALSE(Learning::learnable(std::vector<float>(12, 0.0f), start));
+    EXPECT_TRUE(Learning::near(with(12, 0.5f), start));
+    EXPECT_FALSE(Learning::near(with(12, 0.6f), start));
+    EXPECT_FALSE(Learning::near(std::vector<float>(12, 0.0f), start));
+}
+
+// Two estimates together weigh each by the frames behind it, up to the
+// decoder's own window, beyond which a source heard long would never move
+// again.
+TEST(SphinxChannelEstimate, meansAreWeighedByTheirFramesUpToTheDecodersWindow)
+{
+    const sys::ChannelMean earlier{{0, 10, 4}, 100}, now{{4, 0, 4}, 300};
+    const auto both = sys::blended(earlier, now);
+    EXPECT_EQ(both.mean, (std::vector<float>{3, 2.5, 4}));
+    EXPECT_EQ(both.frames, 400);
+    EXPECT_EQ(sys::blended(both, both).frames, sys::ChannelEstimate::window);
+    // A start shorter than the speech's mean leaves the rest as the speech says.
+    EXPECT_EQ(sys::halfway({0, 10}, {4, 0, 4}), (std::vector<float>{2, 5, 4}));
+}
+
+// An utterance the decoder still learns its input from is judged only with
+// enough speech behind it, decoded again only where the input sounds
+// otherwise than kept or the estimate moved with too little behind what was
+// kept, and settles a kept estimate once judged.
+TEST_F(SphinxSpeechRecognizer, anUtteranceSettlesAnInputAndIsDecodedAgainOnlyWhereItTellsEnough)
+{
+    requireModelAnd({recording});
+    if (IsSkipped())
+        return;
+    auto* decoder = loadedDecoder();
+    const auto samples = test::readSamples(recording);
+    const auto start = sys::ChannelEstimate::meanOf(decoder);
+    // Measured as the engine's decoders measure it, their front end having
+    // heard the input before (its estimate of the noise carries over).
+    sys::ChannelEstimate::soundOf(decoder, samples, sys::SphinxInputLearning::framesToJudge);
+    const auto sound = sys::ChannelEstimate::soundOf(decoder, samples, sys::SphinxInputLearning::framesToJudge);
+    ASSERT_TRUE(sound);
+    const auto moved = [](std::vector<float> numbers, float by, std::size_t from = 0, std::size_t to = 1) {
+        for (auto i = from; i < to; ++i)
+            numbers[i] += by;
+        return numbers;
+    };
+    using Mean = sys::ChannelMean;
+    const Mean trusted{start, 300, *sound};
+    struct Case {
+        const char* what;
+        std::optional<Mean> kept;
+        Mean learnt;
+        bool judged, again;
+    };
+    const Case cases[] = {
+        {"too short to judge by", trusted, {moved(start, 9, 0, 13), 49}, false, false},
+        {"as kept", trusted, {start, 100}, true, false},
+        {"other pauses move the mean, not the sound", Mean{moved(start, 11), 300, *sound}, {start, 100}, true, false},
+        {"a little softer", Mean{start, 300, moved(*sound, 4.5f)}, {start, 100}, true, false},
+        {"softer", Mean{start, 300, moved(*sound, 5.5f)}, {start, 100}, true, true},
+        {"another speaker", Mean{start, 300, moved(*sound, 13, 1, 13)}, {start, 100}, true, true},
+        {"little behind what was kept", Mean{start, 100, *sound}, {moved(start, 2, 0, 13), 100}, true, true},
+        {"enough behind it", trusted, {moved(start, 2, 0, 13), 100}, true, false},
+        {"an older file, without the sound", Mean{moved(start, 11), 300}, {start, 100}, true, true},
+        {"first, near the start", std::nullopt, {moved(start, 0.4f, 0, 13), 100}, true, false},
+        {"first, away from the start", std::nullopt, {moved(start, 0.6f), 100}, true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        sys::SphinxInputLearning learning{"microphone", c.kept, false, c.kept ? c.kept->sound : std::vector<float>{}};
+        const auto lesson = learning.learnFrom(decoder, "microphone", c.learnt, samples, start);
+        EXPECT_EQ(lesson.judged, c.judged);
+        EXPECT_EQ(lesson.again, c.again);
+        EXPECT_EQ(learning.settled, c.kept && c.judged);
+        // Unjudged, what was kept stands; a first utterance's lesson waits
+        // for the next one to confirm it.
+        if (!c.judged)
+            EXPECT_EQ(sys::ChannelEstimate::meanOf(decoder), c.kept->mean);
+        if (c.kept)
+            EXPECT_EQ(learning.kept, c.judged ? std::nullopt : c.kept);
+        else
+            EXPECT_EQ(learning.kept, (Mean{c.learnt.mean, c.learnt.frames, *sound}));
+    }
+}
+
+// A follower decodes what it is handed in order and waits for its last
+// search, answers once per start, and gives its decoder back ready to start
+// again.
+TEST_F(SphinxSpeechRecognizer, aFollowerHearsWhatItIsHandedInOrderAndAnswersOncePerStart)
+{
+    requireModelAnd({recording});
+    if (IsSkipped())
+        return;
+    auto* decoder = loadedDecoder();
+    const auto samples = test::readSamples(recording);
+    const auto start = sys::ChannelEstimate::meanOf(decoder);
+    const std::vector<std::int16_t> half(samples.begin(), samples.begin() + 20000);
+    sys::SphinxFollower follower(decoder);
+    follower.startAt(start, half);
+    // The rest as the audio comes, a buffer at a time.
+    for (auto at = samples.begin() + 20000; at < samples.end();) {
+        const auto next = at + std::min<std::ptrdiff_t>(samples.end() - at, 1600);
+        follower.hear(std::make_shared<const std::vector<std::int16_t>>(at, next));
+        at = next;
+    }
+    EXPECT_TRUE(follower.end());
+    EXPECT_EQ(wordsOf(decoder), "go forward ten meters");
+    EXPECT_FALSE(follower.end());
+
+    follower.startAt(start, half);
+    EXPECT_EQ(follower.stop(), decoder);
+    EXPECT_FALSE(follower.following());
+    EXPECT_FALSE(follower.end());
+    follower.startAt(start, samples);
+    EXPECT_TRUE(follower.end());
+}
+
+// Of an utterance read by its decoder and by followers at other channel
+// estimates, the reading the model finds likeliest is the text: a
+// follower's where the decoder heard it far off its input's channel, not
+// one's that started from such an estimate.
+TEST_F(SphinxSpeechRecognizer, theReadingTheModelFindsLikeliestIsTheTextWhoeverHeardIt)
+{
+    requireModelAnd({recording});
+    if (IsSkipped())
+        return;
+    const auto samples = test::readSamples(recording);
+    sys::SphinxDecoderPool pool(usEnglish(), std::make_shared<sys::SphinxSpeechRecognitionService::Counts>(), nullptr);
+    sys::SphinxFollowing following(pool, true);
+    auto* decoder = pool.take("microphone");
+    ASSERT_NE(decoder, nullptr);
+    const auto start = sys::ChannelEstimate::meanOf(decoder);
+    const auto at = [&](float offset) {
+        auto mean = start;
+        mean[0] += offset;
+        return mean;
+    };
+    struct Case {
+        const char* what;
+        float startedAt, decodedAt;
+        bool followerFarOff;
+    };
+    for (const auto& [what, startedAt, decodedAt, followerFarOff] :
+         {Case{"the decoder far off", 25, 25, false}, Case{"a follower halfway from far off", 60, 0, true}}) {
+        SCOPED_TRACE(what);
+        sys::SphinxTaskState task;
+        task.decoder = decoder;
+        sys::ChannelEstimate::learnAnew(decoder, at(startedAt));
+        task.atStart = sys::ChannelEstimate::of(decoder);
+        sys::ChannelEstimate::learnAnew(decoder, at(decodedAt));
+        task.heard = samples;
+        ASSERT_GE(ps_start_utt(decoder), 0);
+        ASSERT_GE(ps_process_raw(decoder, samples.data(), samples.size(), FALSE, FALSE), 0);
+        ASSERT_GE(ps_end_utt(decoder), 0);
+        const auto own = wordsOf(decoder);
+        following.follow(task, samples);
+        ASSERT_EQ(task.followers.size(), sys::SphinxFollowing::followers);
+        following.likeliest(task);
+        ASSERT_TRUE(task.chosen);
+        EXPECT_EQ(task.chosen->formattedString, "go forward ten meters");
+        // The reading far off is another, less likely text.
+        EXPECT_NE(followerFarOff ? wordsOf(task.followers[0]->decoder()) : own, task.chosen->formattedString);
+        following.stop(task);
+    }
+    pool.giveBack(decoder);
 }

@@ -7,7 +7,8 @@
 
 #include <pocketsphinx.h>
 
-#include <stdexcept>
+#include <exception>
+#include <string>
 #include <utility>
 
 namespace parlaro::sys {

@@ -24,38 +24,79 @@ void SphinxRequest::append(const PcmBuffer& buffer)
         for (std::size_t f = 0; f < samples.size(); ++f)
             samples[f] = floatToInt16(buffer.floatSample(f, 0));
     }
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     if (ended_)
         return;
-    if (task_)
-        engine_->audio(task_, std::move(samples));
-    else
+    if (!task_) {
         pending_.insert(pending_.end(), samples.begin(), samples.end());
+        return;
+    }
+    steps_.push_back(Step{Step::Kind::audio, std::move(samples)});
+    handOver(std::move(lock));
 }
 
 void SphinxRequest::endAudio()
 {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     if (ended_)
         return;
     ended_ = true;
-    if (task_)
-        engine_->end(task_);
+    if (!task_)
+        return;
+    // Finishing from now on, even while another thread still hands the
+    // end over.
+    task_->finishing = true;
+    steps_.push_back(Step{Step::Kind::end, {}});
+    handOver(std::move(lock));
 }
 
-// Audio that arrived before the task started goes to the decoder first.
 bool SphinxRequest::attach(const std::shared_ptr<SphinxTaskState>& task)
 {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     if (task_)
         return false;
+    // Nothing was handed over before the task came, so this thread hands
+    // over its start, and whatever is asked meanwhile comes after it.
     task_ = task;
-    engine_->begin(task);
+    steps_.push_back(Step{Step::Kind::begin, {}});
     if (!pending_.empty())
-        engine_->audio(task, std::exchange(pending_, {}));
+        steps_.push_back(Step{Step::Kind::audio, std::exchange(pending_, {})});
     if (ended_)
-        engine_->end(task);
+        steps_.push_back(Step{Step::Kind::end, {}});
+    handOver(std::move(lock));
     return true;
+}
+
+void SphinxRequest::handOver(std::unique_lock<std::mutex> lock)
+{
+    if (handingOver_)
+        return;
+    handingOver_ = true;
+    while (!steps_.empty()) {
+        auto steps = std::exchange(steps_, {});
+        lock.unlock();
+        try {
+            for (auto& step : steps) {
+                switch (step.kind) {
+                case Step::Kind::begin:
+                    engine_->begin(task_);
+                    break;
+                case Step::Kind::audio:
+                    engine_->audio(task_, std::move(step.samples));
+                    break;
+                case Step::Kind::end:
+                    engine_->end(task_);
+                    break;
+                }
+            }
+        } catch (...) {
+            lock.lock();
+            handingOver_ = false;
+            throw;
+        }
+        lock.lock();
+    }
+    handingOver_ = false;
 }
 
 }  // namespace parlaro::sys
