@@ -590,7 +590,7 @@ private:
         SessionFiling::Feeds{
             .transcript = [this]() -> const std::vector<ConversationEntry>& { return entries.get(); },
             .tell = [this](std::optional<std::string> notice) { historyNotice.set(std::move(notice)); }},
-        changes());
+        FieldWriter(), changes());
 
     // Own speech, drafts and playback.
     ModelField<std::optional<std::string>> lastPlayedDraftTranslation{std::nullopt, changes()};

@@ -8,7 +8,7 @@
 namespace parlaro {
 
 class AppModel;
-class SessionFiling;
+class FieldWriter;
 struct ModelTestAccess;
 
 // How the model stores into a field: directly, or only through a setter of
@@ -16,7 +16,8 @@ struct ModelTestAccess;
 enum class FieldStore { direct, reacting };
 
 // An observable field of the model. Anyone may read and observe it; only the
-// model stores into it, so every change a view makes goes through one of the
+// model stores into it, itself or through the FieldWriter it hands to the
+// parts it owns, so every change a view makes goes through one of the
 // model's named operations and a reader can find who changes what.
 //
 // A direct field is stored with set(); tests that need a state no operation
@@ -38,8 +39,7 @@ public:
 
 private:
     friend class AppModel;
-    friend class SessionFiling;
-    friend struct ModelTestAccess;
+    friend class FieldWriter;
     // True when the value changed.
     bool set(T value) requires(kind == FieldStore::direct) { return value_.set(std::move(value)); }
     bool store(T value) requires(kind == FieldStore::reacting) { return value_.set(std::move(value)); }
@@ -49,5 +49,23 @@ private:
 
 template <class T>
 using ReactiveField = ModelField<T, FieldStore::reacting>;
+
+// Stores into direct fields for a part the model owns (its session filing,
+// its hold). Only the model makes one, and hands it to those parts when it
+// makes them, so the writers of a field are the model and what it owns.
+class FieldWriter {
+public:
+    // True when the value changed.
+    template <class T, class V = T>
+    bool set(ModelField<T>& field, V&& value) const
+    {
+        return field.set(T(std::forward<V>(value)));
+    }
+
+private:
+    friend class AppModel;
+    friend struct ModelTestAccess;
+    FieldWriter() = default;
+};
 
 }  // namespace parlaro

@@ -21,8 +21,10 @@ struct ModelTestAccess {
     template <class T, class V = T>
     static bool set(ModelField<T>& field, V&& value)
     {
-        return field.set(T(std::forward<V>(value)));
+        return FieldWriter().set(field, std::forward<V>(value));
     }
+    // For a part of the model built alone, as the model would hand it.
+    static FieldWriter writer() { return FieldWriter(); }
 
     // Types and timings the model keeps to itself.
     using DeviceReading = AppModel::DeviceReading;

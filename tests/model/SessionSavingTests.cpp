@@ -247,7 +247,8 @@ TEST(SessionFiling, DeletingAnEarlierSessionLeavesTheCurrentOne)
     std::vector<std::optional<std::string>> told;
     auto filing = std::make_shared<SessionFiling>(
         SessionFiling::Feeds{.transcript = [&]() -> const std::vector<ConversationEntry>& { return transcript; },
-                             .tell = [&](std::optional<std::string> notice) { told.push_back(std::move(notice)); }});
+                             .tell = [&](std::optional<std::string> notice) { told.push_back(std::move(notice)); }},
+        ModelTestAccess::writer());
     filing->use(history);
     const auto say = [&](const std::string& text, rt::Date time) {
         const auto old = transcript;
