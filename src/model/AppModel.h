@@ -17,6 +17,8 @@
 #include "history/ConversationEntry.h"
 #include "history/ConversationHistory.h"
 #include "model/AudioCapturePermission.h"
+#include "model/DeviceDirection.h"
+#include "model/HoldToTalk.h"
 #include "model/ModelField.h"
 #include "model/SessionFiling.h"
 #include "model/SettingsPage.h"
@@ -148,13 +150,6 @@ private:
         bool operator==(const PendingLanguageChange&) const = default;
     };
 
-    // A sentence of the user's waiting to be sent while the key is held.
-    struct HeldSentence {
-        std::string text;
-        rt::Uuid hold;
-        bool operator==(const HeldSentence&) const = default;
-    };
-
     // A device list as the device watcher read it, with the instant of the read.
     struct DeviceReading {
         std::vector<AudioDevice> devices;
@@ -168,10 +163,6 @@ private:
     // Where a draft came from: typed text waits for the user's confirmation
     // when they asked for one; recognized speech never does.
     enum class DraftSource { typed, speech };
-    // How a sentence meets the hold: outside one it is refused while a
-    // recording or a hold runs; within one it is a sentence of the running
-    // hold, which may play while it records.
-    enum class HoldPlay { outsideHold, withinHold };
 
     using LanguagePair = std::pair<CallLanguage, CallLanguage>;
 
@@ -212,7 +203,7 @@ public:
 
         // Devices and calls.
         std::function<std::vector<AudioDevice>()> listDevices;
-        std::function<std::optional<AudioObjectId>(bool input)> systemDefault;
+        std::function<std::optional<AudioObjectId>(DeviceDirection)> systemDefault;
         CallDetector callDetector;
         CallRouteInspector callRouteInspector;
         CallObserver callObserver;
@@ -594,16 +585,6 @@ private:
 
     // Own speech, drafts and playback.
     ModelField<std::optional<std::string>> lastPlayedDraftTranslation{std::nullopt, changes()};
-    ModelField<bool> isStartingRecording{false, changes()};
-    ModelField<rt::Uuid> holdID{newIdentifier(), changes()};
-    ModelField<std::vector<HeldSentence>> heldSentences{{}, changes()};
-    ModelField<std::int64_t> heldSentenceCount{0, changes()};
-    ModelField<bool> holdSendsWhileHolding{false, changes()};
-    ModelField<std::vector<std::string>> heldUtterance{{}, changes()};
-    rt::TaskHandle<> holdTask;
-    // Resumed once with the release instant, or none when the hold was cancelled.
-    std::optional<rt::Continuation<std::optional<rt::Instant>>> holdRelease;
-    rt::TaskHandle<> heldSentenceWorker;
 
     // Listening to the other party.
     ModelField<bool> permissionWasMissing{false, changes()};
@@ -722,7 +703,7 @@ private:
     const std::shared_ptr<DirectVoiceRouting> directVoice;
     const std::shared_ptr<VirtualMicProbing> probe;
     std::function<std::vector<AudioDevice>()> listDevices;
-    std::function<std::optional<AudioObjectId>(bool input)> systemDefault;
+    std::function<std::optional<AudioObjectId>(DeviceDirection)> systemDefault;
     // Whether the platform grants microphone access now, without asking.
     std::function<bool()> microphoneAuthorized;
     std::function<rt::Async<bool>()> microphonePermission;
@@ -790,25 +771,6 @@ private:
     rt::Async<bool> speakToPeer(std::string text, HoldPlay play);
     // English to the other party's language can be translated here.
     bool englishPackAvailable() const;
-
-    // Hold.
-    // The status while the recorder runs, by the hold's mode.
-    std::string recordingStatus() const;
-    // The press with that token is still going on.
-    bool isHoldStillHeld(const rt::Uuid& hold) const;
-    bool isCurrentHold(const rt::Uuid& hold) const;
-    // The recorder's callbacks for one hold; results of another hold are dropped.
-    void showMyPartial(const std::string& text, const rt::Uuid& hold);
-    void receiveHeldSentence(const std::string& text, const rt::Uuid& hold);
-    void recordingFailed(const std::string& text, const rt::Uuid& hold);
-    void storeHoldRelease(rt::Continuation<std::optional<rt::Instant>> release);
-    rt::Async<std::string> finishRecognition();
-    // Joins recognized pieces with one blank between two pieces unless a CJK
-    // character meets the join; blank pieces are skipped.
-    static std::string joinRecognizedText(const std::vector<std::string>& pieces);
-
-    // Sentences sent while holding.
-    void queueHeldSentence(const std::string& text, const rt::Uuid& hold);
 
     // Drafts.
     // Makes the text the draft, translates it and, unless it must be
@@ -995,28 +957,9 @@ private:
     void startForwarder(AudioObjectId input, AudioObjectId output);
     void startCallPoll();
 
-    // What a hold keeps from its press.
-    struct HoldPress {
-        rt::Uuid hold;
-        SpeechEngine engine;
-        std::optional<AudioObjectId> input;
-        ActivityToken activity;
-    };
-    static rt::Async<void> runHold(std::weak_ptr<AppModel> weak, HoldPress press,
-                                   std::function<void(const ActivityToken&)> endActivity);
-    // Up to the wait for the release; true when the recorder runs.
-    rt::Async<bool> prepareHold(HoldPress press);
-    // From the release (or the cancel, with none) to the end of the hold task.
-    rt::Async<void> finishHold(HoldPress press, std::optional<rt::Instant> released);
-    rt::Async<void> startRecorder(HoldPress press, bool sendsWhileHolding);
-    // A failed, timed-out or cancelled recorder start or finish.
-    rt::Async<void> failHoldStage(std::exception_ptr error, rt::Uuid hold);
-    // Drops the recording; never fails, even in a cancelled task.
-    rt::Async<void> cancelRecorder();
-    void reportHoldTooShort(const rt::Uuid& hold);
-    void endHoldTask(const ActivityToken& activity);
-    // One sentence after another until the queue is empty.
-    rt::Async<void> sendHeldSentences();
+    // The hold of the talk control, from an accepted press to its end.
+    std::shared_ptr<HoldToTalk> makeHold();
+    std::shared_ptr<HoldToTalk> hold = makeHold();
     static rt::Async<std::string> translateNow(std::weak_ptr<AppModel> weak, std::string text);
 };
 

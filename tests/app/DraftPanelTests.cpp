@@ -99,14 +99,14 @@ TEST_F(DraftPanelTest, CtrlReturnPlaysFromEitherFieldOnlyWhenPlayable)
 
     // The microphone busy (a recording starting): nothing, even with a
     // playable draft.
-    ModelTestAccess::set(ModelTestAccess::isStartingRecording(*w.model), true);
+    ModelTestAccess::set(ModelTestAccess::hold(*w.model).isStartingRecording, true);
     w.settle();
     ASSERT_TRUE(w.model->canPlayDraft());
     QTest::keyClick(panel.source(), Qt::Key_Return, Qt::ControlModifier);
     w.settle();
     EXPECT_EQ(count("speaker speak"), 0);
     EXPECT_FALSE(panel.playButton()->isEnabled());
-    ModelTestAccess::set(ModelTestAccess::isStartingRecording(*w.model), false);
+    ModelTestAccess::set(ModelTestAccess::hold(*w.model).isStartingRecording, false);
 
     // An empty translation cannot be played.
     w.model->editDraftTranslation("  ");

@@ -364,7 +364,7 @@ TEST_F(FooterViewTest, QuickPhrasesMenuSendsThePhraseAndHoldsTheCheckToggle)
     EXPECT_EQ(w.model->entries.get().back().original, "请稍等");
 
     for (auto* flag :
-         {&w.model->isSpeaking, &ModelTestAccess::isStartingRecording(*w.model), &w.model->isHearTesting}) {
+         {&w.model->isSpeaking, &ModelTestAccess::hold(*w.model).isStartingRecording, &w.model->isHearTesting}) {
         ModelTestAccess::set(*flag, true);
         w.settle();
         EXPECT_FALSE(footer.quickPhrasesButton()->isEnabled());

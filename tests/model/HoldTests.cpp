@@ -23,9 +23,9 @@ TEST(ModelHold, RefusedPressesTouchNoHoldStateAndReportInOrder)
 {
     HoldWorld w;
     auto& model = *w.model;
-    const rt::Uuid before = ModelTestAccess::holdID(model).get();
+    const rt::Uuid before = ModelTestAccess::hold(model).holdID.get();
     // Each says so on the status line, as a global key shows nothing else.
-    for (auto* busy : {&model.isSpeaking, &model.isTranslatingDraft, &ModelTestAccess::isStartingRecording(model),
+    for (auto* busy : {&model.isSpeaking, &model.isTranslatingDraft, &ModelTestAccess::hold(model).isStartingRecording,
                        &model.isRecording, &model.isHearTesting}) {
         ModelTestAccess::set(model.status, std::string());
         ModelTestAccess::set(*busy, true);
@@ -71,7 +71,7 @@ TEST(ModelHold, RefusedPressesTouchNoHoldStateAndReportInOrder)
     w.press();
     EXPECT_TRUE(model.showMicCheck.get());
 
-    EXPECT_EQ(ModelTestAccess::holdID(model).get(), before);
+    EXPECT_EQ(ModelTestAccess::hold(model).holdID.get(), before);
     EXPECT_FALSE(w.anyHoldFlag());
     EXPECT_TRUE(w.world.activities.empty());
     EXPECT_TRUE(w.world.recorder->requests.empty());
@@ -88,9 +88,9 @@ TEST(ModelHold, APressRunsTheRecorderWithWhatWasSetAtThePress)
     // language; texts without an entry show their keys.
     w.world.platform.bundles.setTable("en", {{"按住说话", "Hold to talk"}});
     InterfaceLanguage::set("en");
-    const rt::Uuid before = ModelTestAccess::holdID(model).get();
+    const rt::Uuid before = ModelTestAccess::hold(model).holdID.get();
     w.press();
-    EXPECT_NE(ModelTestAccess::holdID(model).get(), before);
+    EXPECT_NE(ModelTestAccess::hold(model).holdID.get(), before);
     EXPECT_EQ(model.status.get(), "正在准备麦克风…");
     EXPECT_EQ(model.holdButtonTitle(), "正在准备…");
     EXPECT_EQ(w.world.activities, (Texts{"Hold to talk"}));
@@ -107,8 +107,8 @@ TEST(ModelHold, APressRunsTheRecorderWithWhatWasSetAtThePress)
     EXPECT_EQ(model.holdButtonTitle(), "松开翻译");
     EXPECT_EQ(model.status.get(), "正在听…松开自动翻译发送，Esc 取消");
     recorder.sentence("Hello");
-    EXPECT_EQ(ModelTestAccess::heldUtterance(model).get(), (Texts{"Hello"}));
-    EXPECT_EQ(ModelTestAccess::heldSentenceCount(model).get(), 0);
+    EXPECT_EQ(ModelTestAccess::hold(model).heldUtterance.get(), (Texts{"Hello"}));
+    EXPECT_EQ(ModelTestAccess::hold(model).heldSentenceCount.get(), 0);
 
     // A partial of an older hold is dropped.
     model.cancelHold();
@@ -123,11 +123,12 @@ TEST(ModelHold, APressRunsTheRecorderWithWhatWasSetAtThePress)
     EXPECT_EQ(model.holdButtonTitle(), "正在听…松开结束");
 
     const std::string their = model.theirLanguage.get().displayName();
-    EXPECT_EQ(ModelTestAccess::recordingStatus(model), "正在听…每说完一句自动翻译给对方，Esc 取消");
+    EXPECT_EQ(ModelTestAccess::hold(model).recordingStatus(), "正在听…每说完一句自动翻译给对方，Esc 取消");
     ModelTestAccess::set(model.originalVoiceOn, true);
-    EXPECT_EQ(ModelTestAccess::recordingStatus(model), "正在听…对方同时听到你的原声；每说完一句就翻译成" + their);
-    ModelTestAccess::set(ModelTestAccess::holdSendsWhileHolding(model), false);
-    EXPECT_EQ(ModelTestAccess::recordingStatus(model), "正在听…对方同时听到你的原声；松开后翻译成" + their);
+    EXPECT_EQ(ModelTestAccess::hold(model).recordingStatus(),
+              "正在听…对方同时听到你的原声；每说完一句就翻译成" + their);
+    ModelTestAccess::set(ModelTestAccess::hold(model).sendsWhileHolding, false);
+    EXPECT_EQ(ModelTestAccess::hold(model).recordingStatus(), "正在听…对方同时听到你的原声；松开后翻译成" + their);
 }
 
 TEST(ModelHold, ARecorderStartThatHangsTimesOutTwelveSecondsAfterItBegan)
@@ -216,7 +217,7 @@ TEST(ModelHold, AHoldWithPausesIsTranslatedAndPlayedAsOneUtterance)
     EXPECT_EQ(model.draftText.get(), "Hello world");
     EXPECT_EQ(model.draftTranslation.get(), "en:Hello world");
     EXPECT_TRUE(model.hasDraft.get());
-    EXPECT_TRUE(ModelTestAccess::heldUtterance(model).get().empty());
+    EXPECT_TRUE(ModelTestAccess::hold(model).heldUtterance.get().empty());
     EXPECT_EQ(model.mePartial.get(), "");
     EXPECT_FALSE(w.anyHoldFlag());
     EXPECT_EQ(w.world.activitiesEnded, 1);
@@ -237,7 +238,7 @@ TEST(ModelHold, RecognitionMustFinishTwelveSecondsAfterTheReleaseNotAfterTheTask
     ASSERT_TRUE(w.world.recorder->finishPending());
     w.at(14.999);
     EXPECT_EQ(model.status.get(), "正在完成语音识别…");
-    EXPECT_TRUE(ModelTestAccess::isStartingRecording(model).get());
+    EXPECT_TRUE(ModelTestAccess::hold(model).isStartingRecording.get());
     w.at(15.0);
     EXPECT_EQ(model.status.get(), "语音识别超时，请重试（SR-4）；已恢复按钮，本句未发送");
     EXPECT_EQ(model.errorMessage.get(),
@@ -327,15 +328,15 @@ TEST(ModelHold, ACancelAfterSentencesWereSentSaysOnlyTheRestWasNotSent)
     w.run();
     EXPECT_FALSE(contains(*w.statuses, "已取消录音，未发送"));
     EXPECT_EQ(model.status.get(), "已取消录音，剩下的部分未发送");
-    EXPECT_FALSE(ModelTestAccess::isStartingRecording(model).get());
+    EXPECT_FALSE(ModelTestAccess::hold(model).isStartingRecording.get());
 
     // Neither what was queued nor what the old session still reports is played.
     recorder.sentence("Three");
     w.world.speaker->finishSpeaking();
     w.run();
     EXPECT_EQ(w.spoken(), (Texts{"en:One"}));
-    EXPECT_TRUE(ModelTestAccess::heldSentences(model).get().empty());
-    EXPECT_FALSE(ModelTestAccess::heldSentenceWorker(model));
+    EXPECT_TRUE(ModelTestAccess::hold(model).heldSentences.get().empty());
+    EXPECT_FALSE(ModelTestAccess::hold(model).isSending());
 }
 
 TEST(ModelHold, ARecordingFailureCancelsTheHoldAndKeepsItsMessage)
@@ -367,12 +368,12 @@ TEST(ModelHold, SentencesWhileHoldingArePlayedOneAfterAnotherAndTheHoldWaitsForT
     model.setTranslateWhileHolding(true);
     speaker.holdSpeech = true;
     w.press();
-    const std::string holding = ModelTestAccess::recordingStatus(model);
+    const std::string holding = ModelTestAccess::hold(model).recordingStatus();
     for (const char* text : {"One", "Two", "Three"})
         recorder.sentence(text);
     w.run();
     EXPECT_EQ(w.spoken(), (Texts{"en:One"}));
-    EXPECT_EQ(ModelTestAccess::heldSentenceCount(model).get(), 3);
+    EXPECT_EQ(ModelTestAccess::hold(model).heldSentenceCount.get(), 3);
     w.statuses->clear();
     speaker.finishSpeaking();
     w.run();
@@ -385,11 +386,11 @@ TEST(ModelHold, SentencesWhileHoldingArePlayedOneAfterAnotherAndTheHoldWaitsForT
     speaker.finishSpeaking();
     w.run();
     EXPECT_EQ(w.spoken(), (Texts{"en:One", "en:Two", "en:Three"}));
-    EXPECT_TRUE(ModelTestAccess::isStartingRecording(model).get());
+    EXPECT_TRUE(ModelTestAccess::hold(model).isStartingRecording.get());
     speaker.finishSpeaking();
     w.run();
     EXPECT_EQ(w.spoken(), (Texts{"en:One", "en:Two", "en:Three", "en:Four"}));
-    EXPECT_TRUE(ModelTestAccess::isStartingRecording(model).get());
+    EXPECT_TRUE(ModelTestAccess::hold(model).isStartingRecording.get());
     EXPECT_EQ(model.holdButtonTitle(), "正在播放…");
     speaker.finishSpeaking();
     w.run();
@@ -429,13 +430,13 @@ TEST(ModelHold, AModelReleasedWhileTheUserSpeaksStillEndsTheActivity)
 
 TEST(ModelHold, JoiningPiecesPutsBlanksOnlyBetweenWordsOfSpacedScripts)
 {
-    EXPECT_EQ(ModelTestAccess::joinRecognizedText({"Hello", "world"}), "Hello world");
-    EXPECT_EQ(ModelTestAccess::joinRecognizedText({"Hello", "你好"}), "Hello你好");
-    EXPECT_EQ(ModelTestAccess::joinRecognizedText({"你好", "Bob"}), "你好Bob");
-    EXPECT_EQ(ModelTestAccess::joinRecognizedText({" a ", "", "b "}), "a b");
-    EXPECT_EQ(ModelTestAccess::joinRecognizedText({"two  blanks", "\n"}), "two  blanks");
-    EXPECT_EQ(ModelTestAccess::joinRecognizedText({"ＡＢ", "c"}), "ＡＢc");
-    EXPECT_EQ(ModelTestAccess::joinRecognizedText({}), "");
+    EXPECT_EQ(HoldToTalk::joinRecognizedText({"Hello", "world"}), "Hello world");
+    EXPECT_EQ(HoldToTalk::joinRecognizedText({"Hello", "你好"}), "Hello你好");
+    EXPECT_EQ(HoldToTalk::joinRecognizedText({"你好", "Bob"}), "你好Bob");
+    EXPECT_EQ(HoldToTalk::joinRecognizedText({" a ", "", "b "}), "a b");
+    EXPECT_EQ(HoldToTalk::joinRecognizedText({"two  blanks", "\n"}), "two  blanks");
+    EXPECT_EQ(HoldToTalk::joinRecognizedText({"ＡＢ", "c"}), "ＡＢc");
+    EXPECT_EQ(HoldToTalk::joinRecognizedText({}), "");
 }
 
 }  // namespace

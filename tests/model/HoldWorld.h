@@ -56,7 +56,7 @@ struct HoldWorld {
     }
     bool anyHoldFlag() const
     {
-        return ModelTestAccess::isStartingRecording(*model).get() || model->isHoldingToTalk.get()
+        return ModelTestAccess::hold(*model).isStartingRecording.get() || model->isHoldingToTalk.get()
             || model->isRecording.get();
     }
     std::vector<std::string> spoken() const

@@ -28,17 +28,18 @@ struct ModelTestAccess {
 
     // Types and timings the model keeps to itself.
     using DeviceReading = AppModel::DeviceReading;
-    using HoldPlay = AppModel::HoldPlay;
     using LanguagePair = AppModel::LanguagePair;
     using PendingLanguageChange = AppModel::PendingLanguageChange;
     using SpeakerRoute = AppModel::SpeakerRoute;
     static constexpr double systemMicSettleSeconds = AppModel::systemMicSettleSeconds;
     static constexpr double systemMicCheckSeconds = AppModel::systemMicCheckSeconds;
 
-    // Task handles and the hold's continuation.
-    static rt::TaskHandle<>& holdTask(AppModel& model) { return model.holdTask; }
-    static auto& holdRelease(AppModel& model) { return model.holdRelease; }
-    static rt::TaskHandle<>& heldSentenceWorker(AppModel& model) { return model.heldSentenceWorker; }
+    // The hold, read through its own face; its task and its wait for the release.
+    static HoldToTalk& hold(AppModel& model) { return *model.hold; }
+    static rt::TaskHandle<>& holdTask(AppModel& model) { return model.hold->task_; }
+    static auto& holdRelease(AppModel& model) { return model.hold->release_; }
+
+    // Task handles.
     static rt::TaskHandle<>& callPoll(AppModel& model) { return model.callPoll; }
     static rt::TaskHandle<>& callRecheck(AppModel& model) { return model.callRecheck; }
 
@@ -79,12 +80,6 @@ struct ModelTestAccess {
     static auto& driverWatchDevice(AppModel& model) { return model.driverWatchDevice; }
     static auto& forwardingActive(AppModel& model) { return model.forwardingActive; }
     static auto& headphoneRateDevice(AppModel& model) { return model.headphoneRateDevice; }
-    static auto& heldSentenceCount(AppModel& model) { return model.heldSentenceCount; }
-    static auto& heldSentences(AppModel& model) { return model.heldSentences; }
-    static auto& heldUtterance(AppModel& model) { return model.heldUtterance; }
-    static auto& holdID(AppModel& model) { return model.holdID; }
-    static auto& holdSendsWhileHolding(AppModel& model) { return model.holdSendsWhileHolding; }
-    static auto& isStartingRecording(AppModel& model) { return model.isStartingRecording; }
     static auto& languagesBeforeChange(AppModel& model) { return model.languagesBeforeChange; }
     static auto& lastPlayedDraftTranslation(AppModel& model) { return model.lastPlayedDraftTranslation; }
     static auto& launchInputUID(AppModel& model) { return model.launchInputUID; }
@@ -122,7 +117,6 @@ struct ModelTestAccess {
     static rt::Async<void> pauseListening(AppModel& model) { return model.pauseListening(); }
     static void prepareSession(AppModel& model) { model.prepareSession(); }
     static rt::Async<void> prepareTranslationPair(AppModel& model) { return model.prepareTranslationPair(); }
-    static std::string recordingStatus(const AppModel& model) { return model.recordingStatus(); }
     static void recoverAudioDevices(AppModel& model) { model.recoverAudioDevices(); }
     static void refreshCallSpeakerRoute(AppModel& model) { model.refreshCallSpeakerRoute(); }
     static void refreshDevices(AppModel& model, std::optional<DeviceReading> reading = std::nullopt)
@@ -143,7 +137,7 @@ struct ModelTestAccess {
     {
         model.setSelectedInputID(value);
     }
-    static rt::Async<bool> speakToPeer(AppModel& model, std::string text, AppModel::HoldPlay play)
+    static rt::Async<bool> speakToPeer(AppModel& model, std::string text, HoldPlay play)
     {
         return model.speakToPeer(std::move(text), play);
     }
@@ -155,10 +149,6 @@ struct ModelTestAccess {
     static std::optional<AudioDevice> virtualMicDevice(const AppModel& model) { return model.virtualMicDevice(); }
     static void watchDriverDevice(AppModel& model) { model.watchDriverDevice(); }
     static void watchHeadphoneRate(AppModel& model) { model.watchHeadphoneRate(); }
-    static std::string joinRecognizedText(const std::vector<std::string>& pieces)
-    {
-        return AppModel::joinRecognizedText(pieces);
-    }
     static std::optional<std::string> splitMessageCode(const std::optional<std::string>& text)
     {
         return AppModel::splitMessageCode(text);

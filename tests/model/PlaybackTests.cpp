@@ -14,7 +14,6 @@ namespace {
 
 using test::ModelWorld;
 using Devices = std::vector<AudioObjectId>;
-using HoldPlay = ModelTestAccess::HoldPlay;
 
 VoiceOption voice(const std::string& id, const std::string& language)
 {

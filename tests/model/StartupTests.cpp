@@ -365,8 +365,9 @@ TEST(ModelHoldPreferences, FreeListeningIsRefusedWhileTheMicrophoneIsBusy)
     EXPECT_FALSE(model->freeListening());
 
     model->setTranslateWhileHolding(true);
-    for (auto* busy : {&model->isSpeaking, &model->isTranslatingDraft, &ModelTestAccess::isStartingRecording(*model),
-                       &model->isRecording, &model->isHearTesting}) {
+    for (auto* busy :
+         {&model->isSpeaking, &model->isTranslatingDraft, &ModelTestAccess::hold(*model).isStartingRecording,
+          &model->isRecording, &model->isHearTesting}) {
         ModelTestAccess::set(*busy, true);
         EXPECT_FALSE(model->canStartSpeaking());
         model->freeListeningDidChange(true);
@@ -434,13 +435,13 @@ TEST(ModelHold, ACancelEndsTheHoldWithoutSending)
     });
     ModelTestAccess::holdTask(*model) = hold;
     ModelTestAccess::set(model->isHoldingToTalk, true);
-    ModelTestAccess::set(ModelTestAccess::heldSentenceCount(*model), 2);
+    ModelTestAccess::set(ModelTestAccess::hold(*model).heldSentenceCount, 2);
     world.runtime.runUntilIdle();
-    const rt::Uuid before = ModelTestAccess::holdID(*model).get();
+    const rt::Uuid before = ModelTestAccess::hold(*model).holdID.get();
 
     model->cancelHold();
     world.runtime.runUntilIdle();
-    EXPECT_NE(ModelTestAccess::holdID(*model).get(), before);
+    EXPECT_NE(ModelTestAccess::hold(*model).holdID.get(), before);
     ASSERT_TRUE(released);
     EXPECT_FALSE(released->has_value());
     EXPECT_TRUE(cancelled);
