@@ -835,12 +835,6 @@ private:
     // Puts back the pair from before the open change; `reason` leads the status.
     rt::Async<void> revertLanguageChange(std::string reason);
 
-    // The code of a text that ends in a bracketed code ("…（SR-5）",
-    // "… (SR-5)"): the last bracket pair, both full-width or both ASCII,
-    // holding upper-case ASCII letters, a hyphen and ASCII digits; none
-    // otherwise.
-    static std::optional<std::string> splitMessageCode(const std::optional<std::string>& text);
-
     // Writes a setting; a store that refuses shows its text in errorMessage
     // and gives false, so no failure escapes into a setter.
     bool writeSetting(std::string_view key, DefaultsValue value);

@@ -1,5 +1,6 @@
 #include "HoldWorld.h"
 
+#include "model/ModelState.h"
 #include "model/ModelTestAccess.h"
 #include "speech/InterfaceLanguage.h"
 #include "speech/ModuleError.h"
@@ -27,46 +28,41 @@ TEST(ModelHold, RefusedPressesTouchNoHoldStateAndReportInOrder)
     // Each says so on the status line, as a global key shows nothing else.
     for (auto* busy : {&model.isSpeaking, &model.isTranslatingDraft, &ModelTestAccess::hold(model).isStartingRecording,
                        &model.isRecording, &model.isHearTesting}) {
-        ModelTestAccess::set(model.status, std::string());
-        ModelTestAccess::set(*busy, true);
+        test::given.set(model.status, std::string()).set(*busy, true);
         w.press();
-        ModelTestAccess::set(*busy, false);
+        test::given.set(*busy, false);
         EXPECT_EQ(model.status.get(),
                   busy == &model.isHearTesting ? "正在试听，结束后再按住说话" : "上一句还在处理，完成后再按住说话");
     }
     EXPECT_EQ(model.errorMessage.get(), std::nullopt);
     // A key's repeat during a hold is part of the hold and says nothing.
-    ModelTestAccess::set(model.status, std::string());
-    ModelTestAccess::set(model.isHoldingToTalk, true);
-    ModelTestAccess::set(model.isRecording, true);
+    test::given.set(model.status, std::string()).set(model.isHoldingToTalk, true);
+    test::given.set(model.isRecording, true);
     w.press();
     EXPECT_EQ(model.status.get(), "");
-    ModelTestAccess::set(model.isRecording, false);
-    ModelTestAccess::set(model.isHoldingToTalk, false);
+    test::given.set(model.isRecording, false).set(model.isHoldingToTalk, false);
 
     // No recognizer outranks missing downloads and an unconfirmed microphone.
     const std::string my = model.myLanguage.get().displayName();
-    ModelTestAccess::set(model.myEngine, std::nullopt);
-    ModelTestAccess::set(ModelTestAccess::mySpeechReady(model), false);
-    ModelTestAccess::set(model.micConfirmed, false);
+    test::given.set(model.myEngine, std::nullopt).set(ModelTestAccess::mySpeechReady(model), false);
+    test::given.set(model.micConfirmed, false);
     w.press();
     EXPECT_EQ(model.errorMessage.get(), "本机无法识别" + my + "（SR-1）");
     EXPECT_FALSE(model.showMicCheck.get());
 
-    ModelTestAccess::set(model.myEngine, SpeechEngine::speech);
+    test::given.set(model.myEngine, SpeechEngine::speech);
     w.press();
     EXPECT_EQ(model.errorMessage.get(), "请先完成" + my + "识别模型和翻译语言包下载。");
     EXPECT_FALSE(model.showMicCheck.get());
 
-    ModelTestAccess::set(ModelTestAccess::mySpeechReady(model), true);
+    test::given.set(ModelTestAccess::mySpeechReady(model), true);
     model.dismissError();
     w.press();
     EXPECT_EQ(model.micCheckReason.get(), "说话前，请先确认要用的麦克风。");
     EXPECT_TRUE(model.showMicCheck.get());
 
     // A confirmed microphone that has gone from the list counts as unconfirmed.
-    ModelTestAccess::set(model.micConfirmed, true);
-    ModelTestAccess::set(model.showMicCheck, false);
+    test::given.set(model.micConfirmed, true).set(model.showMicCheck, false);
     ModelTestAccess::setSelectedInputID(model, 99);
     w.press();
     EXPECT_TRUE(model.showMicCheck.get());
@@ -124,10 +120,10 @@ TEST(ModelHold, APressRunsTheRecorderWithWhatWasSetAtThePress)
 
     const std::string their = model.theirLanguage.get().displayName();
     EXPECT_EQ(ModelTestAccess::hold(model).recordingStatus(), "正在听…每说完一句自动翻译给对方，Esc 取消");
-    ModelTestAccess::set(model.originalVoiceOn, true);
+    test::given.set(model.originalVoiceOn, true);
     EXPECT_EQ(ModelTestAccess::hold(model).recordingStatus(),
               "正在听…对方同时听到你的原声；每说完一句就翻译成" + their);
-    ModelTestAccess::set(ModelTestAccess::hold(model).sendsWhileHolding, false);
+    test::given.set(ModelTestAccess::hold(model).sendsWhileHolding, false);
     EXPECT_EQ(ModelTestAccess::hold(model).recordingStatus(), "正在听…对方同时听到你的原声；松开后翻译成" + their);
 }
 
@@ -136,7 +132,7 @@ TEST(ModelHold, ARecorderStartThatHangsTimesOutTwelveSecondsAfterItBegan)
     HoldWorld w;
     auto& model = *w.model;
     w.world.recorder->holdStart = true;
-    ModelTestAccess::set(model.mePartial, "");
+    test::given.set(model.mePartial, "");
     w.press();
     w.at(11.999);
     EXPECT_EQ(model.status.get(), "正在准备麦克风…");
@@ -404,7 +400,7 @@ TEST(ModelHold, APressWithoutMicrophoneAccessAsksOnceAndEndsQuietlyOnARefusal)
 {
     for (const bool granted : {false, true}) {
         HoldWorld w;
-        ModelTestAccess::set(w.model->micAuthorized, false);
+        test::given.set(w.model->micAuthorized, false);
         w.world.microphoneAuthorized = granted;
         w.press();
         EXPECT_EQ(w.model->isRecording.get(), granted);
@@ -428,7 +424,68 @@ TEST(ModelHold, AModelReleasedWhileTheUserSpeaksStillEndsTheActivity)
     EXPECT_EQ(w.world.activitiesEnded, 1);
 }
 
-TEST(ModelHold, JoiningPiecesPutsBlanksOnlyBetweenWordsOfSpacedScripts)
+TEST(HoldToTalk, TheReleaseHandsTheInstantToTheWaitingHold)
+{
+    test::LoneHold lone;
+    auto& world = lone.world;
+    auto& hold = *lone.hold;
+    std::optional<std::optional<rt::Instant>> released;
+    auto task = rt::spawn([&]() -> rt::Async<void> {
+        released = co_await rt::withContinuation<std::optional<rt::Instant>>(
+            [&](rt::Continuation<std::optional<rt::Instant>> c) { ModelTestAccess::holdRelease(hold) = c; });
+    });
+    ModelTestAccess::holdTask(hold) = task;
+    test::given.set(lone.isHoldingToTalk, true).set(lone.isRecording, true);
+    world.runtime.runUntilIdle();
+    world.runtime.advance(2.5);
+
+    hold.release();
+    world.runtime.runUntilIdle();
+    ASSERT_TRUE(released);
+    EXPECT_EQ(*released, world.runtime.clock().now());
+    EXPECT_FALSE(lone.isRecording.get());
+    EXPECT_FALSE(ModelTestAccess::holdRelease(hold).has_value());
+    EXPECT_EQ(lone.status.get(), "正在完成语音识别…");
+    EXPECT_EQ(world.takeLog(), (Texts{"recorder stopCapture"}));
+
+    // A second release finds nothing held.
+    hold.release();
+    EXPECT_TRUE(world.log->empty());
+}
+
+TEST(HoldToTalk, ACancelEndsTheHoldWithoutSending)
+{
+    test::LoneHold lone;
+    auto& world = lone.world;
+    auto& hold = *lone.hold;
+    // No hold: nothing happens.
+    hold.cancel();
+    EXPECT_TRUE(world.log->empty());
+    EXPECT_EQ(lone.status.get(), "");
+
+    std::optional<std::optional<rt::Instant>> released;
+    bool cancelled = false;
+    auto task = rt::spawn([&]() -> rt::Async<void> {
+        released = co_await rt::withContinuation<std::optional<rt::Instant>>(
+            [&](rt::Continuation<std::optional<rt::Instant>> c) { ModelTestAccess::holdRelease(hold) = c; });
+        cancelled = rt::isCancelled();
+    });
+    ModelTestAccess::holdTask(hold) = task;
+    test::given.set(lone.isHoldingToTalk, true).set(hold.heldSentenceCount, 2);
+    world.runtime.runUntilIdle();
+    const rt::Uuid before = hold.holdID.get();
+
+    hold.cancel();
+    world.runtime.runUntilIdle();
+    EXPECT_NE(hold.holdID.get(), before);
+    ASSERT_TRUE(released);
+    EXPECT_FALSE(released->has_value());
+    EXPECT_TRUE(cancelled);
+    EXPECT_FALSE(lone.isHoldingToTalk.get());
+    EXPECT_EQ(lone.status.get(), "已取消录音，剩下的部分未发送");
+}
+
+TEST(HoldToTalk, JoiningPiecesPutsBlanksOnlyBetweenWordsOfSpacedScripts)
 {
     EXPECT_EQ(HoldToTalk::joinRecognizedText({"Hello", "world"}), "Hello world");
     EXPECT_EQ(HoldToTalk::joinRecognizedText({"Hello", "你好"}), "Hello你好");

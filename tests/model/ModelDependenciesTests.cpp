@@ -130,7 +130,7 @@ TEST(ModelDependencies, TheDefaultModelStartsAndShutsDown)
     std::string refusal;
     test::runTask(world.runtime, [&]() -> rt::Async<void> {
         try {
-            co_await ModelTestAccess::ensureVirtualDevices (*model)("true");
+            co_await ModelTestAccess::platform(*model).ensureVirtualDevices("true");
         } catch (const Error& error) {
             refusal = error.localizedDescription();
         }

@@ -18,12 +18,8 @@ namespace parlaro {
 // to the model, so tests reach them here. Product code changes the model
 // through its operations only.
 struct ModelTestAccess {
-    template <class T, class V = T>
-    static bool set(ModelField<T>& field, V&& value)
-    {
-        return FieldWriter().set(field, std::forward<V>(value));
-    }
-    // For a part of the model built alone, as the model would hand it.
+    // Stores as the model's parts do; tests put a state through
+    // test::given (ModelState.h), which holds one.
     static FieldWriter writer() { return FieldWriter(); }
 
     // Types and timings the model keeps to itself.
@@ -36,8 +32,8 @@ struct ModelTestAccess {
 
     // The hold, read through its own face; its task and its wait for the release.
     static HoldToTalk& hold(AppModel& model) { return *model.hold; }
-    static rt::TaskHandle<>& holdTask(AppModel& model) { return model.hold->task_; }
-    static auto& holdRelease(AppModel& model) { return model.hold->release_; }
+    static rt::TaskHandle<>& holdTask(HoldToTalk& hold) { return hold.task_; }
+    static auto& holdRelease(HoldToTalk& hold) { return hold.release_; }
 
     // Task handles.
     static rt::TaskHandle<>& callPoll(AppModel& model) { return model.callPoll; }
@@ -60,18 +56,42 @@ struct ModelTestAccess {
 
     // Components, closures and limits as the model was given them.
     static const std::shared_ptr<SystemAudioRoute>& systemRoute(AppModel& model) { return model.systemRoute; }
-    static auto& capturePermission(AppModel& model) { return model.capturePermission; }
-    static auto& driverUpdateCheck(AppModel& model) { return model.driverUpdateCheck; }
-    static auto& ensureVirtualDevices(AppModel& model) { return model.ensureVirtualDevices; }
-    static auto& microphoneAuthorized(AppModel& model) { return model.microphoneAuthorized; }
-    static auto& listDevices(AppModel& model) { return model.listDevices; }
-    static auto& voiceList(AppModel& model) { return model.voiceList; }
+    // The platform closures a test swaps on a live model.
+    struct PlatformClosures {
+        decltype(AppModel::capturePermission)& capturePermission;
+        decltype(AppModel::driverUpdateCheck)& driverUpdateCheck;
+        decltype(AppModel::ensureVirtualDevices)& ensureVirtualDevices;
+        decltype(AppModel::microphoneAuthorized)& microphoneAuthorized;
+        decltype(AppModel::listDevices)& listDevices;
+        decltype(AppModel::voiceList)& voiceList;
+    };
+    static PlatformClosures platform(AppModel& model)
+    {
+        return {model.capturePermission,    model.driverUpdateCheck, model.ensureVirtualDevices,
+                model.microphoneAuthorized, model.listDevices,       model.voiceList};
+    }
     static LanguageServices& languageServices(AppModel& model) { return model.languageServices; }
-    static double driverDetectTimeout(const AppModel& model) { return model.driverDetectTimeout; }
-    static double recognitionTimeout(const AppModel& model) { return model.recognitionTimeout; }
-    static double hearTestSeconds(const AppModel& model) { return model.hearTestSeconds; }
+    struct Limits {
+        double driverDetectTimeout;
+        double recognitionTimeout;
+        double hearTestSeconds;
+    };
+    static Limits limits(const AppModel& model)
+    {
+        return {model.driverDetectTimeout, model.recognitionTimeout, model.hearTestSeconds};
+    }
 
     // Observable state no view reads.
+    // The takeover of the system's default input.
+    struct SystemMic {
+        decltype(AppModel::systemMicPending)& pending;
+        decltype(AppModel::systemMicLastVirtual)& lastVirtual;
+        decltype(AppModel::systemMicWasDefault)& wasDefault;
+    };
+    static SystemMic systemMic(AppModel& model)
+    {
+        return {model.systemMicPending, model.systemMicLastVirtual, model.systemMicWasDefault};
+    }
     static auto& callEndedAt(AppModel& model) { return model.callEndedAt; }
     static auto& callSpeakerFailed(AppModel& model) { return model.callSpeakerFailed; }
     static auto& callWatching(AppModel& model) { return model.callWatching; }
@@ -97,9 +117,6 @@ struct ModelTestAccess {
     static auto& permissionWasMissing(AppModel& model) { return model.permissionWasMissing; }
     static auto& selectedMicUID(AppModel& model) { return model.selectedMicUID; }
     static auto& sessionPrepared(AppModel& model) { return model.sessionPrepared; }
-    static auto& systemMicLastVirtual(AppModel& model) { return model.systemMicLastVirtual; }
-    static auto& systemMicPending(AppModel& model) { return model.systemMicPending; }
-    static auto& systemMicWasDefault(AppModel& model) { return model.systemMicWasDefault; }
     static auto& theirMenu(AppModel& model) { return model.theirMenu; }
     static auto& theirSpeechReady(AppModel& model) { return model.theirSpeechReady; }
     static auto& translatablePairs(AppModel& model) { return model.translatablePairs; }
@@ -149,10 +166,6 @@ struct ModelTestAccess {
     static std::optional<AudioDevice> virtualMicDevice(const AppModel& model) { return model.virtualMicDevice(); }
     static void watchDriverDevice(AppModel& model) { model.watchDriverDevice(); }
     static void watchHeadphoneRate(AppModel& model) { model.watchHeadphoneRate(); }
-    static std::optional<std::string> splitMessageCode(const std::optional<std::string>& text)
-    {
-        return AppModel::splitMessageCode(text);
-    }
 };
 
 }  // namespace parlaro

@@ -2,7 +2,6 @@
 
 #include "audio/AudioDevices.h"
 #include "model/ModelDependencies.h"
-#include "model/ModelTestAccess.h"
 #include "support/TestSupport.h"
 
 #include <utility>
