@@ -105,7 +105,7 @@ public:
     void cancel();
     // The status while the recorder runs, by what the press asked for.
     std::string recordingStatus() const;
-    bool isRunning() const { return static_cast<bool>(task_); }
+    // Sentences of a hold are still being translated and played.
     bool isSending() const { return static_cast<bool>(sender_); }
 
     // Joins recognized pieces with one blank between two pieces unless a CJK

@@ -21,8 +21,8 @@ enum class FieldStore { direct, reacting };
 // model's named operations and a reader can find who changes what.
 //
 // A direct field is stored with set(); tests that need a state no operation
-// reaches quickly store through ModelTestAccess, which says so where it is
-// used. A reacting field (ReactiveField) has store() instead, which only the
+// reaches quickly store through a writer ModelTestAccess makes for them. A
+// reacting field (ReactiveField) has store() instead, which only the
 // model's setter for that field calls, so no write, not even a test's, can
 // skip the reaction.
 template <class T, FieldStore kind = FieldStore::direct>

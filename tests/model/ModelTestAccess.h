@@ -10,13 +10,12 @@
 
 namespace parlaro {
 
-// Reaches into the model for a test that sets up a state no operation
-// reaches quickly (a call that is already on, a sheet already showing, a
-// platform closure swapped on a live model) or checks what the model keeps
-// between turns (a pending task, a watch), and runs one step of an
-// operation on its own. The state, types and steps no view uses are private
-// to the model, so tests reach them here. Product code changes the model
-// through its operations only.
+// Reaches into the model for a test that needs its private state (to put a
+// state test::given cannot name, or to swap a platform closure on a live
+// model), checks what the model keeps between turns (a pending task, a
+// watch), or runs one step of an operation on its own. The state, types and
+// steps no view uses are private to the model, so tests reach them here.
+// Product code changes the model through its operations only.
 struct ModelTestAccess {
     // Stores as the model's parts do; tests put a state through
     // test::given (ModelState.h), which holds one.
