@@ -13,6 +13,7 @@ namespace parlaro {
 namespace {
 
 using test::HoldWorld;
+using test::LoneHold;
 using Texts = std::vector<std::string>;
 
 bool contains(const Texts& texts, const std::string& text)
@@ -152,44 +153,43 @@ TEST(ModelHold, ARecorderStartThatHangsTimesOutTwelveSecondsAfterItBegan)
     EXPECT_EQ(w.world.activitiesEnded, 1);
 }
 
-TEST(ModelHold, AReleaseBeforeTheMicrophoneRunsIsTooShortAndSendsNothing)
+TEST(HoldToTalk, AReleaseBeforeTheMicrophoneRunsIsTooShortAndSendsNothing)
 {
     for (const bool taskRan : {false, true}) {
-        HoldWorld w;
-        auto& model = *w.model;
+        LoneHold w;
         w.world.recorder->holdStart = true;
-        model.beginHoldToTalk();
+        w.hold->start(SpeechEngine::speech, 10, false);
         if (taskRan)
             w.run();
-        model.endHoldToTalk();
-        EXPECT_EQ(model.status.get(), "正在结束录音…");
+        w.hold->release();
+        EXPECT_EQ(w.status.get(), "正在结束录音…");
         w.run();
         if (taskRan) {
             w.world.recorder->answerStart();
             w.run();
         }
-        EXPECT_EQ(model.status.get(), "按住时间太短，请按住按钮说话，说完再松开");
+        EXPECT_EQ(w.status.get(), "按住时间太短，请按住按钮说话，说完再松开");
         EXPECT_FALSE(w.world.recorder->capturing);
         EXPECT_FALSE(w.anyHoldFlag());
-        EXPECT_TRUE(w.spoken().empty());
+        EXPECT_TRUE(w.sent.empty());
         EXPECT_EQ(w.world.activitiesEnded, 1);
     }
 }
 
-TEST(ModelHold, AReleaseJustAfterTheMicrophoneStartedStopsItAgain)
+TEST(HoldToTalk, AReleaseJustAfterTheMicrophoneStartedStopsItAgain)
 {
-    HoldWorld w;
+    LoneHold w;
     auto& recorder = *w.world.recorder;
     recorder.holdStart = true;
     recorder.checkPress = false;
     w.press();
     recorder.answerStart();
-    w.model->endHoldToTalk();
-    EXPECT_EQ(w.model->status.get(), "正在结束录音…");
+    w.hold->release();
+    EXPECT_EQ(w.status.get(), "正在结束录音…");
     w.run();
     EXPECT_FALSE(recorder.capturing);
     EXPECT_TRUE(std::count(w.world.log->begin(), w.world.log->end(), "recorder cancel") == 1);
-    EXPECT_EQ(w.model->status.get(), "按住时间太短，请按住按钮说话，说完再松开");
+    EXPECT_EQ(w.status.get(), "按住时间太短，请按住按钮说话，说完再松开");
     EXPECT_FALSE(w.anyHoldFlag());
     EXPECT_FALSE(recorder.finishPending());
     EXPECT_EQ(w.world.activitiesEnded, 1);
@@ -335,24 +335,23 @@ TEST(ModelHold, ACancelAfterSentencesWereSentSaysOnlyTheRestWasNotSent)
     EXPECT_FALSE(ModelTestAccess::hold(model).isSending());
 }
 
-TEST(ModelHold, ARecordingFailureCancelsTheHoldAndKeepsItsMessage)
+TEST(HoldToTalk, ARecordingFailureCancelsTheHoldAndKeepsItsMessage)
 {
-    HoldWorld w;
-    auto& model = *w.model;
+    LoneHold w;
     w.press();
     const auto failed = w.world.recorder->requests.back().onErrorText;
     failed("X");
-    EXPECT_EQ(model.status.get(), "麦克风中断，本句未发送");
-    EXPECT_EQ(model.errorMessage.get(), "X。本句未发送，请检查麦克风后重新按住说话。");
+    EXPECT_EQ(w.status.get(), "麦克风中断，本句未发送");
+    EXPECT_EQ(w.errorMessage.get(), "X。本句未发送，请检查麦克风后重新按住说话。");
     w.run();
-    EXPECT_EQ(model.status.get(), "已取消录音，未发送");
+    EXPECT_EQ(w.status.get(), "已取消录音，未发送");
     EXPECT_FALSE(w.anyHoldFlag());
 
     // A failure of a hold that is over changes nothing.
-    model.dismissError();
+    test::given.set(w.errorMessage, std::nullopt);
     failed("Y");
-    EXPECT_EQ(model.errorMessage.get(), std::nullopt);
-    EXPECT_EQ(model.status.get(), "已取消录音，未发送");
+    EXPECT_EQ(w.errorMessage.get(), std::nullopt);
+    EXPECT_EQ(w.status.get(), "已取消录音，未发送");
 }
 
 TEST(ModelHold, SentencesWhileHoldingArePlayedOneAfterAnotherAndTheHoldWaitsForThem)

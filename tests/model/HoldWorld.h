@@ -103,9 +103,22 @@ struct LoneHold {
                           },
                           .keepDraft = [](std::string) {},
                           .endFreeListening = [] {},
-                          .beginActivity = [](const std::string&) { return HoldToTalk::ActivityToken(); },
-                          .endActivity = [](const HoldToTalk::ActivityToken&) {}},
+                          .beginActivity =
+                              [this](const std::string& reason) {
+                                  world.activities.push_back(reason);
+                                  return HoldToTalk::ActivityToken();
+                              },
+                          .endActivity = [this](const HoldToTalk::ActivityToken&) { ++world.activitiesEnded; }},
         ModelTestAccess::writer());
+
+    void run() { world.runtime.runUntilIdle(); }
+    // A press the model accepted, on the microphone 10.
+    void press()
+    {
+        hold->start(SpeechEngine::speech, 10, false);
+        run();
+    }
+    bool anyHoldFlag() const { return hold->isStartingRecording.get() || isHoldingToTalk.get() || isRecording.get(); }
 };
 
 }  // namespace parlaro::test
