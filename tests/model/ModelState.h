@@ -8,13 +8,9 @@
 namespace parlaro::test {
 
 // Puts a model, or a part of it built alone, into a state no operation
-// reaches quickly (a call already on, a sheet already showing, a download
-// already done): stores the values through the writer the model hands to
-// its parts, with no operation run. A state reads as one chain:
-//
-//     given.set(model.micConfirmed, true).set(model.showMicCheck, false);
-//
-// A reacting field takes no store here; its setter runs its reaction.
+// reaches quickly, one chain a state: given.set(model.callActive, true)
+// .set(model.showMicCheck, false). It stores through the writer the model
+// hands to its parts; a reacting field takes no store here.
 class ModelState {
 public:
     template <class T, class V = T>

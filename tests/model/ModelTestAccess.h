@@ -17,8 +17,7 @@ namespace parlaro {
 // steps no view uses are private to the model, so tests reach them here.
 // Product code changes the model through its operations only.
 struct ModelTestAccess {
-    // Stores as the model's parts do; tests put a state through
-    // test::given (ModelState.h), which holds one.
+    // The writer the model hands to its parts; test::given holds one.
     static FieldWriter writer() { return FieldWriter(); }
 
     // Types and timings the model keeps to itself.
