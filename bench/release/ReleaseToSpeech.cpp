@@ -516,8 +516,9 @@ int main(int argc, char** argv)
         if (ownVoice)
             std::printf("own-voice %d %.2f %.2f\n", press, heard, spoken);
         std::fflush(stdout);
-        if (!pumpUntil([&] { return !model->isSpeaking.get() && !ModelTestAccess::isStartingRecording(*model).get(); },
-                       30))
+        if (!pumpUntil(
+                [&] { return !model->isSpeaking.get() && !ModelTestAccess::hold(*model).isStartingRecording.get(); },
+                30))
             return fail("the speech did not end", model);
         reader.disarm();
         // A pause between two replies.

@@ -197,19 +197,19 @@ bool AppModel::virtualMicStatus() const
 
 bool AppModel::canStartSpeaking() const
 {
-    return !isSpeaking.get() && !isTranslatingDraft.get() && !isStartingRecording.get() && !isRecording.get()
+    return !isSpeaking.get() && !isTranslatingDraft.get() && !hold->isStartingRecording.get() && !isRecording.get()
         && !isHearTesting.get();
 }
 
 bool AppModel::isMicBusy() const
 {
-    return isStartingRecording.get() || isRecording.get() || isHearTesting.get();
+    return hold->isStartingRecording.get() || isRecording.get() || isHearTesting.get();
 }
 
 bool AppModel::isIdle() const
 {
     return !isHearTesting.get() && !isSpeaking.get() && !isRecording.get() && !isHoldingToTalk.get()
-        && !isStartingRecording.get() && !isTranslatingDraft.get();
+        && !hold->isStartingRecording.get() && !isTranslatingDraft.get();
 }
 
 bool AppModel::isShowingSheet() const

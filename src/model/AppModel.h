@@ -17,6 +17,8 @@
 #include "history/ConversationEntry.h"
 #include "history/ConversationHistory.h"
 #include "model/AudioCapturePermission.h"
+#include "model/DeviceDirection.h"
+#include "model/HoldToTalk.h"
 #include "model/ModelField.h"
 #include "model/SessionFiling.h"
 #include "model/SettingsPage.h"
@@ -69,8 +71,6 @@ class AppModel : public rt::ObservableObject, public std::enable_shared_from_thi
     };
 
 public:
-    // Nested types.
-
     // Sample-rate access to devices, each a main-actor closure.
     struct DeviceRates {
         // The nominal rate; none when it cannot be read or is not above 0.
@@ -148,13 +148,6 @@ private:
         bool operator==(const PendingLanguageChange&) const = default;
     };
 
-    // A sentence of the user's waiting to be sent while the key is held.
-    struct HeldSentence {
-        std::string text;
-        rt::Uuid hold;
-        bool operator==(const HeldSentence&) const = default;
-    };
-
     // A device list as the device watcher read it, with the instant of the read.
     struct DeviceReading {
         std::vector<AudioDevice> devices;
@@ -168,10 +161,6 @@ private:
     // Where a draft came from: typed text waits for the user's confirmation
     // when they asked for one; recognized speech never does.
     enum class DraftSource { typed, speech };
-    // How a sentence meets the hold: outside one it is refused while a
-    // recording or a hold runs; within one it is a sentence of the running
-    // hold, which may play while it records.
-    enum class HoldPlay { outsideHold, withinHold };
 
     using LanguagePair = std::pair<CallLanguage, CallLanguage>;
 
@@ -195,7 +184,6 @@ public:
     struct Dependencies {
         SettingsStore* defaults = nullptr;
 
-        // Components.
         std::shared_ptr<SystemAudioRoute> systemRoute;  // none: no takeover
         std::shared_ptr<AudioMeters> meters;
         std::shared_ptr<SpeechPlaying> speaker;
@@ -210,9 +198,8 @@ public:
         std::function<std::vector<VoiceOption>(const CallLanguage&)> voiceList;
         SessionFactory makeRecognitionSession;
 
-        // Devices and calls.
         std::function<std::vector<AudioDevice>()> listDevices;
-        std::function<std::optional<AudioObjectId>(bool input)> systemDefault;
+        std::function<std::optional<AudioObjectId>(DeviceDirection)> systemDefault;
         CallDetector callDetector;
         CallRouteInspector callRouteInspector;
         CallObserver callObserver;
@@ -226,17 +213,14 @@ public:
         // What the audio system says of its server now; none: running.
         std::function<bool()> audioServerRunning;
 
-        // Permissions.
         std::function<bool()> microphoneAuthorized;
         std::function<rt::Async<bool>()> microphonePermission;
         std::function<std::optional<AudioCapturePermission::Status>()> capturePermission;
 
-        // The process and the machine.
         std::function<ActivityToken(const std::string& reason)> beginActivity;
         std::function<void(const ActivityToken&)> endActivity;
         std::function<rt::Subscription(std::function<void()> onWake)> observeDidWake;
 
-        // The virtual-device driver.
         std::function<bool()> driverUpdateCheck;
         std::function<std::optional<std::string>()> driverVersionCheck;
         // Loads the virtual devices on the sound server (or reloads ours when
@@ -265,7 +249,6 @@ public:
     AppModel(const AppModel&) = delete;
     AppModel& operator=(const AppModel&) = delete;
 
-    // Languages.
     ModelField<CallLanguage> myLanguage;
     ModelField<CallLanguage> theirLanguage;
     ModelField<std::optional<SpeechEngine>> myEngine{SpeechEngine::speech, changes()};
@@ -275,14 +258,12 @@ public:
     ModelField<bool> isDownloadingTranslation{false, changes()};
     ModelField<std::optional<PendingLanguageChange>> pendingLanguageChange{std::nullopt, changes()};
 
-    // Conversation and captions.
     // Every store runs the session grouping, changed or not.
     ReactiveField<std::vector<ConversationEntry>> entries{{}, changes()};
     ModelField<std::shared_ptr<ConversationHistory>> history{nullptr, changes()};
     ModelField<std::string> themPartial{"", changes()};
     ModelField<std::string> mePartial{"", changes()};
 
-    // Own speech, drafts and playback.
     ModelField<bool> hasDraft{false, changes()};
     // The draft in the user's language (recognized or typed) and its
     // translation into the other party's.
@@ -302,7 +283,6 @@ public:
     // A real change updates the level meters.
     ReactiveField<bool> freeListening{false, changes()};
 
-    // Listening to the other party.
     ModelField<bool> isListening{false, changes()};
     ModelField<bool> isChangingListening{false, changes()};
     ModelField<std::string> listeningStatus;
@@ -310,13 +290,11 @@ public:
     ModelField<std::optional<std::string>> captureFailure{std::nullopt, changes()};
     ModelField<bool> audioCaptureMissing{false, changes()};
 
-    // Own-voice forwarding and call watch.
     ModelField<bool> originalVoiceOn{false, changes()};
     ModelField<bool> callActive{false, changes()};
     ModelField<CallMicrophoneRoute> callMicrophoneRoute{CallMicrophoneRoute::unknown, changes()};
     ModelField<bool> isChangingOriginalVoice{false, changes()};
 
-    // Sheets and navigation.
     ModelField<bool> micConfirmed{false, changes()};
     ModelField<bool> showMicCheck{false, changes()};
     ModelField<std::optional<SettingsPage>> settingsPage{std::nullopt, changes()};
@@ -324,7 +302,6 @@ public:
     ModelField<std::optional<std::string>> micCheckReason{std::nullopt, changes()};
     ModelField<bool> showInstallSheet{false, changes()};
 
-    // Status and readiness.
     // One line for the latest action.
     ModelField<std::string> status{"", changes()};
     // At most one failure for the error alert, which clears it.
@@ -339,14 +316,11 @@ public:
     ModelField<bool> translationSupported{true, changes()};
     ModelField<bool> micAuthorized;
 
-    // Voices.
     ModelField<std::vector<VoiceOption>> targetVoices{{}, changes()};
     ModelField<std::optional<std::string>> voiceNotice{std::nullopt, changes()};
 
-    // System microphone and session preparation.
     ModelField<bool> systemMicEnabled;
 
-    // Devices.
     ModelField<std::vector<AudioDevice>> inputDevices{{}, changes()};
     ModelField<std::vector<AudioDevice>> outputDevices{{}, changes()};
     // Every store keeps selectedMicUID in line, changed or not.
@@ -355,27 +329,21 @@ public:
     // A real change reroutes the far end and resets the echo gate.
     ReactiveField<std::optional<AudioObjectId>> selectedMonitorOutputID{std::nullopt, changes()};
 
-    // Virtual-device driver.
     ModelField<bool> virtualMicNeedsUpdate{false, changes()};
     ModelField<bool> isInstallingDriver{false, changes()};
 
-    // The audio server going away and coming back.
     // The audio server cannot be reached now.
     ModelField<bool> audioServerLost{false, changes()};
 
-    // Hear test.
     ModelField<HearTest> hearTest{HearTest::idle(), changes()};
     ModelField<bool> isHearTesting{false, changes()};
 
-    // Far-end routing to the headphones.
     ModelField<std::optional<SpeakerRoute>> callSpeakerRoute{std::nullopt, changes()};
 
-    // Setters of the reacting fields.
     void setTranslateWhileHolding(bool value);
     void setMetersVisible(bool value);
     void setSelectedMonitorOutputID(std::optional<AudioObjectId> value);
 
-    // Derived values.
     std::optional<AudioDevice> virtualOutputDevice() const;
     // The driver is usable: the virtual microphone and the injection device
     // are both there.
@@ -393,7 +361,6 @@ public:
     // Neither an own device nor one of virtual transport.
     static bool isPhysicalDevice(const AudioDevice& device);
 
-    // Start-up and shutdown.
     rt::Async<void> start();
     // Synchronous teardown at quit; blocks at most half a second for the
     // far-end capture.
@@ -410,7 +377,6 @@ public:
     void dismissSheets();
     void finishOnboarding();
 
-    // Sheets, settings pages and alerts.
     void openSettings(SettingsPage page);
     void closeSettings();
     void openInstallSheet();
@@ -427,7 +393,6 @@ public:
     // The settings switch of free listening, with the requested value.
     void freeListeningDidChange(bool requested);
 
-    // Voices.
     // The pick for the other party's language; empty for automatic choice.
     std::string selectedVoiceID() const;
     // Empty returns the language to automatic choice. Observers hear of a
@@ -441,7 +406,6 @@ public:
     // the virtual device.
     rt::Async<void> previewVoiceInHeadphones();
 
-    // Playing to the other party.
     bool canPlayDraft() const;
     std::string playDraftTitle() const;
     // Plays the draft's translation and records it as the user's entry.
@@ -452,7 +416,6 @@ public:
     // A ready-made phrase, given in English and as its Chinese text.
     rt::Async<void> sendQuickPhrase(std::string english, std::string chinese);
 
-    // Microphone check and own voice.
     rt::Async<void> enableMeters();
     rt::Async<void> confirmMicrophone(AudioObjectId id);
     void closeMicCheck();
@@ -460,13 +423,11 @@ public:
     void previewMicrophone(std::optional<AudioObjectId> id);
     rt::Async<void> setOriginalVoice(bool on);
 
-    // Hear test.
     // Records what the virtual microphone carries, judges it and plays it
     // back on the headphones. Every outcome of a run is told through
     // hearTest and status; cancelling the caller stops it.
     rt::Async<void> startHearTest();
 
-    // Hold.
     // The press of the talk control, of the hold shortcut and of free
     // listening; the rest of the hold runs in its own task.
     void beginHoldToTalk();
@@ -478,7 +439,6 @@ public:
     void cancelHold();
     std::string holdButtonTitle() const;
 
-    // Drafts.
     rt::Async<void> translateTypedText();
     rt::Async<void> retranslateDraft();
     void clearDraft();
@@ -488,7 +448,6 @@ public:
     void editTypedText(std::string text);
     void setConfirmBeforeSend(bool on);
 
-    // Conversation and its sessions.
     // Writes every changed session at once and drops the pending write. A
     // session the history cannot write stays pending and is tried again
     // saveDelay later and at every flush until it is written.
@@ -503,11 +462,9 @@ public:
     // entry opens a new session.
     void closeConversationSession();
 
-    // Listening to the other party.
     // Clears a failure and runs the automatic decision again.
     rt::Async<void> restartListening();
 
-    // Readiness and language menus.
     // When the window is active again: takes in a capture permission given
     // or taken meanwhile, and listens again where a start failed for want of
     // it.
@@ -531,7 +488,6 @@ public:
     std::string languageMenuLabel(const CallLanguage& language, bool mine) const;
     void refreshVoices();
 
-    // Meters and microphone permission.
     // The levels the meters show; the model switches them on and off.
     const std::shared_ptr<AudioMeters>& levelMeters() const;
     // Asks for microphone access; a refusal is shown, never thrown.
@@ -539,10 +495,8 @@ public:
     // Re-reads the access when the application comes to the front.
     void refreshMicAuthorization();
 
-    // System microphone.
     void systemMicEnabledDidChange(bool value);
 
-    // Language change and downloads.
     // No change is running, no speech model downloading and nothing is
     // being recorded, played or translated.
     bool canChangeLanguage() const;
@@ -559,18 +513,15 @@ public:
     // Starts preparing the current pair's translation pack and returns.
     void downloadTranslation();
 
-    // Virtual-device driver.
     // Whether the installed driver must be replaced, and the loaded version.
     void checkDriverUpdate();
     // Installs the carried driver and waits for its devices; every outcome
     // is told through status, errorMessage and the flags.
     rt::Async<void> installVirtualMicDriver();
 
-    // Module status rows.
     // One row per module, in the order of ModuleIDs::allCases.
     std::vector<ModuleReport> diagnosticRows() const;
 
-    // Settings.
     // For the pages whose settings have an owner of their own that stores
     // through the writer (the history's switch, the hold shortcut, the
     // interface language).
@@ -584,28 +535,15 @@ private:
     // reads, task handles, continuations, watches, the components and
     // closures the model was given, and plain state. Only the model touches it.
 
-    // Conversation and captions.
     // Files the transcript into sessions of the history; fed every change.
     std::shared_ptr<SessionFiling> filing = std::make_shared<SessionFiling>(
         SessionFiling::Feeds{
             .transcript = [this]() -> const std::vector<ConversationEntry>& { return entries.get(); },
             .tell = [this](std::optional<std::string> notice) { historyNotice.set(std::move(notice)); }},
-        changes());
+        FieldWriter(), changes());
 
-    // Own speech, drafts and playback.
     ModelField<std::optional<std::string>> lastPlayedDraftTranslation{std::nullopt, changes()};
-    ModelField<bool> isStartingRecording{false, changes()};
-    ModelField<rt::Uuid> holdID{newIdentifier(), changes()};
-    ModelField<std::vector<HeldSentence>> heldSentences{{}, changes()};
-    ModelField<std::int64_t> heldSentenceCount{0, changes()};
-    ModelField<bool> holdSendsWhileHolding{false, changes()};
-    ModelField<std::vector<std::string>> heldUtterance{{}, changes()};
-    rt::TaskHandle<> holdTask;
-    // Resumed once with the release instant, or none when the hold was cancelled.
-    std::optional<rt::Continuation<std::optional<rt::Instant>>> holdRelease;
-    rt::TaskHandle<> heldSentenceWorker;
 
-    // Listening to the other party.
     ModelField<bool> permissionWasMissing{false, changes()};
     ModelField<bool> captureWasDenied{false, changes()};
     ModelField<std::optional<std::string>> listeningError{std::nullopt, changes()};
@@ -613,7 +551,6 @@ private:
     ModelField<std::optional<std::string>> listeningLanguageID{std::nullopt, changes()};
     std::function<std::optional<AudioCapturePermission::Status>()> capturePermission;
 
-    // Own-voice forwarding and call watch.
     ModelField<bool> forwardingActive{false, changes()};
     ModelField<std::optional<rt::Instant>> callEndedAt{std::nullopt, changes()};
     ModelField<std::optional<AudioObjectId>> driverWatchDevice{std::nullopt, changes()};
@@ -628,7 +565,6 @@ private:
     rt::TaskHandle<> callPoll;
     rt::TaskHandle<> callRecheck;
 
-    // System microphone and session preparation.
     ModelField<bool> systemMicPending{false, changes()};
     ModelField<std::optional<AudioObjectId>> systemMicLastVirtual{std::nullopt, changes()};
     ModelField<bool> systemMicChecked{false, changes()};
@@ -638,7 +574,6 @@ private:
     ModelField<std::optional<std::string>> launchInputUID{std::nullopt, changes()};
     const std::shared_ptr<SystemAudioRoute> systemRoute;
 
-    // Virtual-device driver.
     ModelField<std::optional<std::string>> virtualDeviceSource;
     ModelField<std::optional<AudioDevice>> virtualInputDevice{std::nullopt, changes()};
     ModelField<std::optional<std::string>> loadedDriverVersion{std::nullopt, changes()};
@@ -648,7 +583,6 @@ private:
     std::function<std::string(const std::string& source)> deviceSetupStep;
     std::function<std::optional<std::string>()> bundledDriverVersion;
 
-    // Meters and watchers.
     ModelField<bool> metersEnabled{false, changes()};
     // A real change updates the level meters.
     ReactiveField<bool> metersVisible{true, changes()};
@@ -661,7 +595,6 @@ private:
     // Clears the latest action's line when the interface language changes.
     rt::Subscription interfaceLanguageWatch;
 
-    // The audio server going away and coming back.
     // From the loss until the recovery has run: the device lists, listening
     // and forwarding are held as they were, and what fails for want of the
     // server is put right by the recovery instead of told to the user.
@@ -672,15 +605,12 @@ private:
     std::vector<std::string> devicesBeforeServerLoss;
     rt::TaskHandle<> serverRecovery;
 
-    // System microphone.
     // Waits for an accepted takeover to apply; tells the user if it did not.
     rt::Async<void> confirmSystemMic();
     rt::TaskHandle<> systemMicConfirmation;
 
-    // Hear test.
     const double hearTestSeconds = 3.0;
 
-    // Far-end routing to the headphones.
     ModelField<std::optional<SpeakerRoute>> callSpeakerFailed{std::nullopt, changes()};
     ModelField<std::optional<AudioObjectId>> headphoneRateDevice{std::nullopt, changes()};
     const std::shared_ptr<DirectVoiceRouting> callSpeaker;
@@ -688,13 +618,11 @@ private:
     DeviceRates deviceRates;
     WatchObject headphoneRateWatch;
 
-    // Languages.
     ModelField<std::map<std::string, LanguageReadiness>> myMenu{{}, changes()};
     ModelField<std::map<std::string, LanguageReadiness>> theirMenu{{}, changes()};
     ModelField<std::optional<LanguagePair>> languagesBeforeChange{std::nullopt, changes()};
     ModelField<std::optional<std::string>> translationPair{std::nullopt, changes()};
 
-    // Status and readiness.
     ModelField<bool> theirSpeechReady{false, changes()};
     ModelField<bool> mySpeechReady{false, changes()};
     // While the pair cannot be translated here: every pair this computer
@@ -704,17 +632,14 @@ private:
     ModelField<std::vector<LanguagePair>> translatablePairs{{}, changes()};
     ModelField<std::optional<rt::Uuid>> translationDownloadID{std::nullopt, changes()};
 
-    // Voices.
     ModelField<std::map<std::string, std::string>> voiceChoices{{}, changes()};
     // The call language targetVoices were listed for.
     std::string targetVoicesLanguage;
 
-    // Devices.
     ModelField<std::optional<std::string>> selectedMicUID{std::nullopt, changes()};
     ModelField<std::optional<AudioDevice>> virtualTapDevice{std::nullopt, changes()};
     ModelField<std::optional<rt::Instant>> devicesReadAt{std::nullopt, changes()};
 
-    // Components and injected services.
     SettingsStore& defaults;
     // Every write of a setting, the model's and the views', goes through
     // here; a refused one lands in errorMessage.
@@ -722,7 +647,7 @@ private:
     const std::shared_ptr<DirectVoiceRouting> directVoice;
     const std::shared_ptr<VirtualMicProbing> probe;
     std::function<std::vector<AudioDevice>()> listDevices;
-    std::function<std::optional<AudioObjectId>(bool input)> systemDefault;
+    std::function<std::optional<AudioObjectId>(DeviceDirection)> systemDefault;
     // Whether the platform grants microphone access now, without asking.
     std::function<bool()> microphoneAuthorized;
     std::function<rt::Async<bool>()> microphonePermission;
@@ -749,68 +674,41 @@ private:
     // The steps the operations above are made of, the callbacks the model
     // hands to its components, and the timings they keep.
 
-    // The audio server going away and coming back.
     // After the server came back: how long its devices get to reappear, and
     // how often they are looked for.
     static constexpr double serverDevicesWait = 5.0;
     static constexpr double serverDevicesInterval = 0.25;
 
-    // Setters of the reacting fields.
     void setEntries(std::vector<ConversationEntry> value);
     void setFreeListening(bool value);
     void setSelectedInputID(std::optional<AudioObjectId> value);
 
-    // Derived values.
     // The virtual microphone: the input record when known, else the first
     // listed output with its UID and input channels.
     std::optional<AudioDevice> virtualMicDevice() const;
     // A device of the virtual driver.
     static bool isOwnDevice(const AudioDevice& device);
 
-    // Start-up and shutdown.
     // Once per process: restores a route left by an earlier run, notes the
     // input that was the default at launch and arms the takeover.
     void prepareSession();
     void startWatching();
     rt::Async<void> refreshAfterLaunch();
 
-    // Sheets, settings pages and alerts.
     void translateWhileHoldingDidChange(bool oldValue);
 
-    // Voices.
     // The stored voice picks, with the one-time move of the old English pick.
     std::map<std::string, std::string> loadVoiceChoices();
     // The voice every speech of the other party's language uses: the pick,
     // else the best installed voice; none when the language has no voice.
     std::optional<std::string> speakingVoiceID() const;
 
-    // Playing to the other party.
     // Speaks the text into the virtual device (and the headphones when they
     // monitor); true only when it was played to the end.
     rt::Async<bool> speakToPeer(std::string text, HoldPlay play);
     // English to the other party's language can be translated here.
     bool englishPackAvailable() const;
 
-    // Hold.
-    // The status while the recorder runs, by the hold's mode.
-    std::string recordingStatus() const;
-    // The press with that token is still going on.
-    bool isHoldStillHeld(const rt::Uuid& hold) const;
-    bool isCurrentHold(const rt::Uuid& hold) const;
-    // The recorder's callbacks for one hold; results of another hold are dropped.
-    void showMyPartial(const std::string& text, const rt::Uuid& hold);
-    void receiveHeldSentence(const std::string& text, const rt::Uuid& hold);
-    void recordingFailed(const std::string& text, const rt::Uuid& hold);
-    void storeHoldRelease(rt::Continuation<std::optional<rt::Instant>> release);
-    rt::Async<std::string> finishRecognition();
-    // Joins recognized pieces with one blank between two pieces unless a CJK
-    // character meets the join; blank pieces are skipped.
-    static std::string joinRecognizedText(const std::vector<std::string>& pieces);
-
-    // Sentences sent while holding.
-    void queueHeldSentence(const std::string& text, const rt::Uuid& hold);
-
-    // Drafts.
     // Makes the text the draft, translates it and, unless it must be
     // checked first or its hold is over, plays it.
     rt::Async<void> translateDraft(std::string text, DraftSource source, HoldPlay play,
@@ -819,7 +717,6 @@ private:
     // deadline; an empty one is a failure.
     rt::Async<std::string> translateOwnText(std::string text);
 
-    // Listening to the other party.
     rt::Async<void> startListening();
     // Stops the far-end listener; results of the stopped session are dropped.
     rt::Async<void> pauseListening();
@@ -841,7 +738,6 @@ private:
     // The translation of one far-end sentence, or a bracketed notice; never fails.
     rt::Async<std::string> captionTranslation(std::string text);
 
-    // Readiness and language menus.
     rt::Async<void> refreshCapturePermission();
     rt::Async<void> refreshLanguageReadiness();
     // Resets the translator for a new pair and reads whether both directions
@@ -857,7 +753,6 @@ private:
     // current other side; empty when it can do everything.
     std::string readinessNote(const LanguageReadiness& readiness, bool mine) const;
 
-    // Devices.
     // Rebuilds the lists from the watcher's reading, or from a fresh read,
     // repairs every selection that lost its device and lets the routes,
     // meters and watches follow.
@@ -878,7 +773,6 @@ private:
     void watchDriverDevice();
     void watchHeadphoneRate();
 
-    // Calls.
     // The virtual microphone must stay unread this long before a call ends.
     static constexpr double callGracePeriod = 1.5;
     // Added to the rest of the grace period when its re-check is scheduled.
@@ -898,10 +792,8 @@ private:
     rt::Async<void> recheckCallStateAfter(double delay);
     rt::Async<void> pollCallState();
 
-    // Meters and microphone permission.
     void updateMeters();
 
-    // Own-voice forwarding.
     // Starts or stops forwarding as the call, the hear test and the devices
     // allow; own voice itself stays as the user set it.
     rt::Async<void> startOriginalVoice();
@@ -912,7 +804,6 @@ private:
     // The forwarder stopped or could not start: own voice off, and the user told.
     void originalVoiceFailed(const std::string& reason);
 
-    // System microphone.
     // Makes the virtual microphone the default input while a takeover is pending.
     void applySystemMic();
     // Puts back the default input saved before the takeover.
@@ -931,14 +822,12 @@ private:
     // How often the server is asked meanwhile.
     static constexpr double systemMicCheckSeconds = 0.5;
 
-    // Far end to the headphones.
     void routeCallSpeaker();
     // A route's forwarder stopped by itself; reports of an older route are dropped.
     void routeFailureMessage(const std::string& reason, const SpeakerRoute& route);
     // While no route runs, gives the virtual microphone the headphones' rate.
     void refreshCallSpeakerRoute();
 
-    // Language change and downloads.
     // The pack task of downloadTranslation; only the newest one reports.
     rt::Async<void> prepareTranslationPacks(std::string source, std::string target, rt::Uuid id);
     // Commits an open change once speech and translation are both ready.
@@ -946,14 +835,6 @@ private:
     // Puts back the pair from before the open change; `reason` leads the status.
     rt::Async<void> revertLanguageChange(std::string reason);
 
-    // Module status rows.
-    // The code of a text that ends in a bracketed code ("…（SR-5）",
-    // "… (SR-5)"): the last bracket pair, both full-width or both ASCII,
-    // holding upper-case ASCII letters, a hyphen and ASCII digits; none
-    // otherwise.
-    static std::optional<std::string> splitMessageCode(const std::optional<std::string>& text);
-
-    // Settings.
     // Writes a setting; a store that refuses shows its text in errorMessage
     // and gives false, so no failure escapes into a setter.
     bool writeSetting(std::string_view key, DefaultsValue value);
@@ -995,28 +876,9 @@ private:
     void startForwarder(AudioObjectId input, AudioObjectId output);
     void startCallPoll();
 
-    // What a hold keeps from its press.
-    struct HoldPress {
-        rt::Uuid hold;
-        SpeechEngine engine;
-        std::optional<AudioObjectId> input;
-        ActivityToken activity;
-    };
-    static rt::Async<void> runHold(std::weak_ptr<AppModel> weak, HoldPress press,
-                                   std::function<void(const ActivityToken&)> endActivity);
-    // Up to the wait for the release; true when the recorder runs.
-    rt::Async<bool> prepareHold(HoldPress press);
-    // From the release (or the cancel, with none) to the end of the hold task.
-    rt::Async<void> finishHold(HoldPress press, std::optional<rt::Instant> released);
-    rt::Async<void> startRecorder(HoldPress press, bool sendsWhileHolding);
-    // A failed, timed-out or cancelled recorder start or finish.
-    rt::Async<void> failHoldStage(std::exception_ptr error, rt::Uuid hold);
-    // Drops the recording; never fails, even in a cancelled task.
-    rt::Async<void> cancelRecorder();
-    void reportHoldTooShort(const rt::Uuid& hold);
-    void endHoldTask(const ActivityToken& activity);
-    // One sentence after another until the queue is empty.
-    rt::Async<void> sendHeldSentences();
+    // The hold of the talk control, from an accepted press to its end.
+    std::shared_ptr<HoldToTalk> makeHold();
+    std::shared_ptr<HoldToTalk> hold = makeHold();
     static rt::Async<std::string> translateNow(std::weak_ptr<AppModel> weak, std::string text);
 };
 

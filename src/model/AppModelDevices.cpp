@@ -108,7 +108,8 @@ void AppModel::refreshDevices(std::optional<DeviceReading> reading)
 
     if (!findDevice(outputs, selectedMonitorOutputID.get())) {
         std::optional<AudioObjectId> monitor;
-        if (const auto fallback = findDevice(outputs, systemDefault(false)); fallback && isPhysicalDevice(*fallback))
+        if (const auto fallback = findDevice(outputs, systemDefault(DeviceDirection::output));
+            fallback && isPhysicalDevice(*fallback))
             monitor = fallback->id;
         if (!monitor) {
             const auto physical = std::find_if(outputs.begin(), outputs.end(), isPhysicalDevice);

@@ -84,19 +84,25 @@ rt::Async<std::string> AppModel::translateOwnText(std::string text)
 
 rt::Async<std::string> AppModel::translateNow(std::weak_ptr<AppModel> weak, std::string text)
 {
-    auto self = weak.lock();
-    if (!self)
-        throw rt::CancellationError();
-    std::string result;
-    if (self->outgoingTranslator) {
-        const auto translate = self->outgoingTranslator;
-        result = co_await translate(std::move(text));
-    } else if (!self->translationReady.get()) {
-        throw ModuleError(ModuleID::translation, 2, localized("翻译语言包未安装"));
-    } else {
-        const std::shared_ptr<TranslationService> service = self->translator;
-        result = co_await service->translate(std::move(text), self->myLanguage.get().id, self->theirLanguage.get().id);
+    // Takes what the translation needs and lets go of the model before it
+    // waits: a model released meanwhile is not kept alive by its translation.
+    std::function<rt::Async<std::string>(std::string)> translate;
+    {
+        auto self = weak.lock();
+        if (!self)
+            throw rt::CancellationError();
+        if (self->outgoingTranslator) {
+            translate = self->outgoingTranslator;
+        } else if (!self->translationReady.get()) {
+            throw ModuleError(ModuleID::translation, 2, localized("翻译语言包未安装"));
+        } else {
+            translate = [service = self->translator, from = self->myLanguage.get().id,
+                         to = self->theirLanguage.get().id](std::string source) {
+                return service->translate(std::move(source), from, to);
+            };
+        }
     }
+    const std::string result = co_await translate(std::move(text));
     std::string trimmed = RecordingTranscript::trimmed(result);
     if (trimmed.empty())
         throw ModuleError(ModuleID::translation, 4, localized("翻译结果为空"));

@@ -41,7 +41,7 @@ void AppModel::prepareSession()
         candidate = std::move(reclaimed);
 
     const std::vector<AudioDevice> devices = listDevices();
-    if (const std::optional<AudioObjectId> current = systemDefault(true)) {
+    if (const std::optional<AudioObjectId> current = systemDefault(DeviceDirection::input)) {
         const auto found = std::find_if(devices.begin(), devices.end(),
                                         [&](const AudioDevice& device) { return device.id == *current; });
         if (found == devices.end()) {

@@ -42,7 +42,7 @@ void AppModel::applySystemMic()
         // Back, or under a new id, after having been the default: take over again.
         if (systemMicChecked.get() && systemMicLastVirtual.get() != device->id && systemMicWasDefault.get())
             systemMicPending.set(true);
-        systemMicWasDefault.set(systemDefault(true) == device->id);
+        systemMicWasDefault.set(systemDefault(DeviceDirection::input) == device->id);
         systemMicLastVirtual.set(device->id);
     } else {
         systemMicLastVirtual.set(std::nullopt);

@@ -113,7 +113,9 @@ AppModel::Dependencies defaultDependencies(SettingsStore& defaults, std::shared_
     };
 
     d.listDevices = [] { return AudioDevices::allDevices(); };
-    d.systemDefault = [](bool input) { return AudioDevices::defaultDeviceID(input); };
+    d.systemDefault = [](DeviceDirection direction) {
+        return AudioDevices::defaultDeviceID(direction == DeviceDirection::input);
+    };
     watchCallsThrough(d, parts.readerDetector);
     d.makeDeviceWatcher = [](AudioDeviceWatcher::List list, AudioDeviceWatcher::OnChange onChange) {
         return AudioDeviceWatcher::make(std::move(list), std::move(onChange));

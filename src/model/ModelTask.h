@@ -9,8 +9,8 @@ namespace parlaro {
 
 // Starts one of the model's operations as a main-actor task: `start` makes
 // the coroutine from the model (or from an object the model owns and that
-// tasks hold as weakly, such as its session filing). The handle may be dropped; superseding,
-// cancelling and reporting are the model's.
+// tasks hold as weakly, such as its session filing or its hold). The handle
+// may be dropped; superseding, cancelling and reporting are the model's.
 //
 // The task holds the model only while `start` makes the coroutine, so it
 // never keeps a released model alive, and it starts nothing when the model is

@@ -12,9 +12,9 @@
 
 namespace parlaro {
 
-SessionFiling::SessionFiling(Feeds feeds, rt::ObservationHub* owner)
+SessionFiling::SessionFiling(Feeds feeds, FieldWriter write, rt::ObservationHub* owner)
     : sessionID(std::nullopt, owner), lastSessionEntry(std::nullopt, owner), sessionOf({}, owner),
-      dirtySessions({}, owner), feeds_(std::move(feeds))
+      dirtySessions({}, owner), feeds_(std::move(feeds)), write_(write)
 {
 }
 
@@ -52,17 +52,17 @@ void SessionFiling::transcriptDidChange(const std::vector<ConversationEntry>& ol
             const auto& last = lastSessionEntry.get();
             // An entry dated before the last one gives a negative gap and stays.
             if (!sessionID.get() || !last || entry.time - *last > sessionGap)
-                sessionID.set(rt::newUuid());
+                write_.set(sessionID, rt::newUuid());
             session = assigned.emplace(entry.id, *sessionID.get()).first;
-            lastSessionEntry.set(entry.time);
+            write_.set(lastSessionEntry, entry.time);
         }
         if (std::find(dirty.begin(), dirty.end(), session->second) == dirty.end())
             dirty.push_back(session->second);
         marked = true;
     }
     if (marked) {
-        sessionOf.set(std::move(assigned));
-        dirtySessions.set(std::move(dirty));
+        write_.set(sessionOf, std::move(assigned));
+        write_.set(dirtySessions, std::move(dirty));
     }
 
     // The write comes saveDelay after the first unsaved change; later changes
@@ -139,7 +139,7 @@ void SessionFiling::flush()
             unsavedSessions_.erase(id);
         }
     }
-    dirtySessions.set({});
+    write_.set(dirtySessions, {});
     if (unsavedSessions_.empty()) {
         tellWhenAllSaved();
         return;
@@ -164,13 +164,13 @@ void SessionFiling::tellWhenAllSaved()
 
 void SessionFiling::closeSession()
 {
-    sessionID.set(std::nullopt);
-    lastSessionEntry.set(std::nullopt);
+    write_.set(sessionID, std::nullopt);
+    write_.set(lastSessionEntry, std::nullopt);
 }
 
 void SessionFiling::forgetTranscript()
 {
-    sessionOf.set({});
+    write_.set(sessionOf, {});
     // The deleted entries left with the transcript; none can change again.
     deleted_.clear();
 }
@@ -193,8 +193,8 @@ void SessionFiling::forget(const ConversationHistory::Deletion& deletion)
     std::erase_if(unsavedSessions_, [&](const auto& held) { return covers(held.first); });
     if (sessionID.get() && covers(*sessionID.get()))
         closeSession();
-    sessionOf.set(std::move(assigned));
-    dirtySessions.set(std::move(dirty));
+    write_.set(sessionOf, std::move(assigned));
+    write_.set(dirtySessions, std::move(dirty));
     if (heldAny)
         tellWhenAllSaved();
 }

@@ -51,8 +51,9 @@ public:
     // From the first unsaved change to the write.
     static constexpr double saveDelay = 5.0;
 
-    // `owner` hears every change of the fields below, as a model's own do.
-    SessionFiling(Feeds feeds, rt::ObservationHub* owner = nullptr);
+    // `owner` hears every change of the fields below, as a model's own do;
+    // `write` stores into them.
+    SessionFiling(Feeds feeds, FieldWriter write, rt::ObservationHub* owner = nullptr);
     SessionFiling(const SessionFiling&) = delete;
     SessionFiling& operator=(const SessionFiling&) = delete;
 
@@ -104,6 +105,7 @@ private:
     void tellWhenAllSaved();
 
     Feeds feeds_;
+    FieldWriter write_;
     std::shared_ptr<ConversationHistory> store_;
     rt::Subscription deletions_;
     rt::TaskHandle<> saveTask_;

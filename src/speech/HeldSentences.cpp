@@ -457,6 +457,21 @@ bool endsSentence(Text text)
     return !isInitials(word);
 }
 
+// The transcript in UTF-16 for the static helpers, converted once for the
+// questions a final result asks about it in turn (its trimmed text, the
+// words the released text covers, the rest after them) rather than once
+// for each.
+const std::u16string& convertedTranscript(const std::string& transcript)
+{
+    thread_local std::string source;
+    thread_local std::u16string converted;
+    if (transcript != source) {
+        converted = toUtf16(transcript);
+        source = transcript;
+    }
+    return converted;
+}
+
 }  // namespace
 
 HeldSentences::Taken HeldSentences::take(const std::string& transcript, const std::vector<Word>& words)
@@ -548,15 +563,13 @@ HeldSentences::Taken HeldSentences::take(const std::string& transcript, const st
 std::size_t HeldSentences::sentWordCount(const std::string& transcript, const std::vector<Word>& words,
                                          const std::string& text)
 {
-    const std::u16string converted = toUtf16(transcript);
-    return coveredWords(Transcript{converted, 0}, words, characterCount(toUtf16(text))).words;
+    return coveredWords(Transcript{convertedTranscript(transcript), 0}, words, characterCount(toUtf16(text))).words;
 }
 
 std::string HeldSentences::remainder(const std::string& transcript, const std::vector<Word>& words,
                                      std::size_t afterWord, const std::string& text)
 {
-    const std::u16string converted = toUtf16(transcript);
-    return toUtf8(parlaro::remainder(Transcript{converted, 0}, words, afterWord, text.empty()));
+    return toUtf8(parlaro::remainder(Transcript{convertedTranscript(transcript), 0}, words, afterWord, text.empty()));
 }
 
 bool HeldSentences::endsSentence(std::string_view piece)
@@ -566,8 +579,7 @@ bool HeldSentences::endsSentence(std::string_view piece)
 
 std::string HeldSentences::trimmedText(const std::string& transcript, std::int64_t from, std::int64_t to)
 {
-    const std::u16string converted = toUtf16(transcript);
-    return toUtf8(parlaro::trimmedText(Transcript{converted, 0}, from, to));
+    return toUtf8(parlaro::trimmedText(Transcript{convertedTranscript(transcript), 0}, from, to));
 }
 
 std::string HeldSentences::key(std::string_view text)

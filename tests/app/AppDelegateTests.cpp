@@ -10,6 +10,7 @@
 #include "speech/InterfaceLanguage.h"
 #include "support/CapturedStream.h"
 
+#include "model/ModelState.h"
 #include "model/ModelTestAccess.h"
 #include "settings/ExportPanel.h"
 #include "settings/LegacyHelperRemoval.h"
@@ -95,7 +96,7 @@ TEST(AppDelegate, TheShortcutCallbacksDriveTheHoldAndAReleaseIsIgnoredWhileFreeL
 
     // While free listening the hold goes on after a release.
     ModelTestAccess::setFreeListening(*shell.model, true);
-    ModelTestAccess::set(shell.model->isHoldingToTalk, true);
+    test::given.set(shell.model->isHoldingToTalk, true);
     shell.shortcuts.onUp();
     shell.settle();
     EXPECT_TRUE(shell.model->isHoldingToTalk.get());
@@ -307,7 +308,7 @@ protected:
 
 TEST_F(QuitTest, WithNoSheetItTerminatesAtOnceAndExitsWithZero)
 {
-    ModelTestAccess::set(shell.model->showWizard, true);
+    test::given.set(shell.model->showWizard, true);
     shell.delegate->quit();
     EXPECT_FALSE(shell.model->showWizard.get()) << "sheets dismissed";
     EXPECT_TRUE(terminated());
@@ -357,7 +358,7 @@ TEST_F(QuitTest, NoTriesEndsTheSheetsAtOnce)
 TEST_F(QuitTest, TheStartUpSheetClosesOnTheDismissalAndTheQuitFollowsOneTickLater)
 {
     ui::StartupSheet sheet(shell.model, &window);
-    ModelTestAccess::set(shell.model->showWizard, true);
+    test::given.set(shell.model->showWizard, true);
     shell.settle();
     ASSERT_TRUE(sheet.dialog() && sheet.dialog()->isVisible());
     shell.delegate->quit();

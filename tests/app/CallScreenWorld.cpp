@@ -1,4 +1,5 @@
 #include "CallScreenWorld.h"
+#include "model/ModelState.h"
 #include "model/ModelTestAccess.h"
 
 #include <QApplication>
@@ -21,10 +22,8 @@ CallScreenWorld::CallScreenWorld()
     ModelTestAccess::refreshDevices(*model);
     model->setSelectedMonitorOutputID(30);
     ModelTestAccess::setSelectedInputID(*model, 10);
-    ModelTestAccess::set(model->micConfirmed, true);
-    ModelTestAccess::set(ModelTestAccess::mySpeechReady(*model), true);
-    ModelTestAccess::set(ModelTestAccess::theirSpeechReady(*model), true);
-    ModelTestAccess::set(model->translationReady, true);
+    test::given.set(model->micConfirmed, true).set(ModelTestAccess::mySpeechReady(*model), true);
+    test::given.set(ModelTestAccess::theirSpeechReady(*model), true).set(model->translationReady, true);
     settle();
     world.takeLog();
 }

@@ -16,6 +16,7 @@
 #include "app/SymbolPill.h"
 #include "history/ConversationHistory.h"
 #include "model/AppModel.h"
+#include "model/ModelState.h"
 #include "model/ModelTestAccess.h"
 #include "settings/ErrorAlert.h"
 #include "settings/SettingsView.h"
@@ -109,11 +110,11 @@ TEST_F(ContentViewTest, CallScreenGivesWayToTheSettingsWhilePresentationsStayInF
     EXPECT_EQ(v.footer()->geometry().bottom(), v.height() - 1);
     snapshot(v, "main", "call");
 
-    ModelTestAccess::set(model().hasDraft, true);
+    test::given.set(model().hasDraft, true);
     w.settle();
     ASSERT_TRUE(shown(v.draftPanel()));
     EXPECT_EQ(v.draftPanel()->x(), ContentView::setupPadding);
-    ModelTestAccess::set(model().hasDraft, false);
+    test::given.set(model().hasDraft, false);
     w.settle();
     EXPECT_FALSE(shown(v.draftPanel()));
 
@@ -131,14 +132,14 @@ TEST_F(ContentViewTest, CallScreenGivesWayToTheSettingsWhilePresentationsStayInF
         EXPECT_FALSE(shown(part));
 
     // The sheet, the download question and the error alert still come up.
-    ModelTestAccess::set(model().showWizard, true);
-    ModelTestAccess::set(
+    test::given.set(model().showWizard, true);
+    test::given.set(
         model().pendingLanguageChange,
         ModelTestAccess::PendingLanguageChange{*CallLanguage::find("ja"), *CallLanguage::find("en"), {"日语识别模型"}});
     w.settle();
     EXPECT_TRUE(shown(v.sheet()->dialog()));
     EXPECT_EQ(v.languageAlert()->box(), nullptr);
-    ModelTestAccess::set(model().showWizard, false);
+    test::given.set(model().showWizard, false);
     w.settle();
     EXPECT_FALSE(shown(v.sheet()->dialog()));
     ASSERT_TRUE(shown(v.languageAlert()->box()));
@@ -170,11 +171,11 @@ TEST_F(ContentViewTest, ServesAsAMainWindowsCentralWidget)
     w.settle();
     EXPECT_GE(window.width(), ContentView::minimumWidth);
     EXPECT_GE(window.height(), ContentView::minimumHeight);
-    ModelTestAccess::set(model().showWizard, true);
+    test::given.set(model().showWizard, true);
     w.settle();
     ASSERT_TRUE(shown(content->sheet()->dialog()));
     EXPECT_EQ(content->sheet()->dialog()->parentWidget()->window(), &window);
-    ModelTestAccess::set(model().showWizard, false);
+    test::given.set(model().showWizard, false);
     w.settle();
 }
 
@@ -191,13 +192,13 @@ TEST_F(ContentViewTest, SetupCardShowsUntilAllSixConditionsHold)
         std::function<void(bool)> hold;
     };
     const std::vector<Condition> conditions{
-        {"speech", [&](bool on) { ModelTestAccess::set(ModelTestAccess::mySpeechReady(model()), on); }},
-        {"translation", [&](bool on) { ModelTestAccess::set(model().translationReady, on); }},
+        {"speech", [&](bool on) { test::given.set(ModelTestAccess::mySpeechReady(model()), on); }},
+        {"translation", [&](bool on) { test::given.set(model().translationReady, on); }},
         {"virtual output",
-         [&](bool on) { ModelTestAccess::set(model().selectedVirtualOutputID, on ? virtualOutput : std::nullopt); }},
-        {"microphone", [&](bool on) { ModelTestAccess::set(model().micAuthorized, on); }},
-        {"device", [&](bool on) { ModelTestAccess::set(model().outputDevices, on ? outputs : withoutInjection); }},
-        {"driver update", [&](bool on) { ModelTestAccess::set(model().virtualMicNeedsUpdate, !on); }},
+         [&](bool on) { test::given.set(model().selectedVirtualOutputID, on ? virtualOutput : std::nullopt); }},
+        {"microphone", [&](bool on) { test::given.set(model().micAuthorized, on); }},
+        {"device", [&](bool on) { test::given.set(model().outputDevices, on ? outputs : withoutInjection); }},
+        {"driver update", [&](bool on) { test::given.set(model().virtualMicNeedsUpdate, !on); }},
     };
     for (const auto& condition : conditions) {
         condition.hold(false);
@@ -209,7 +210,7 @@ TEST_F(ContentViewTest, SetupCardShowsUntilAllSixConditionsHold)
     }
 
     // Only a driver update pending: the card, over the conversation.
-    ModelTestAccess::set(model().virtualMicNeedsUpdate, true);
+    test::given.set(model().virtualMicNeedsUpdate, true);
     w.settle();
     ASSERT_TRUE(shown(v.setupCard()));
     EXPECT_EQ(v.setupCard()->mapTo(&v, QPoint(0, 0)).x(), ContentView::setupPadding);
@@ -229,21 +230,21 @@ TEST_F(ContentViewTest, EveryActivationRefreshesReadinessInOrderAndRetriesListen
         if (log.empty() || log.back() != step || std::string(step) != "voices")
             log.emplace_back(step);
     };
-    auto microphone = ModelTestAccess::microphoneAuthorized(model());
-    ModelTestAccess::microphoneAuthorized(model()) = [&, microphone] {
+    auto microphone = ModelTestAccess::platform(model()).microphoneAuthorized;
+    ModelTestAccess::platform(model()).microphoneAuthorized = [&, microphone] {
         note("microphone");
         return microphone();
     };
-    auto voices = ModelTestAccess::voiceList(model());
-    ModelTestAccess::voiceList(model()) = [&, voices](const CallLanguage& language) {
+    auto voices = ModelTestAccess::platform(model()).voiceList;
+    ModelTestAccess::platform(model()).voiceList = [&, voices](const CallLanguage& language) {
         note("voices");
         return voices(language);
     };
-    ModelTestAccess::driverUpdateCheck(model()) = [&] {
+    ModelTestAccess::platform(model()).driverUpdateCheck = [&] {
         note("driver");
         return false;
     };
-    ModelTestAccess::capturePermission(model()) = [&]() -> std::optional<AudioCapturePermission::Status> {
+    ModelTestAccess::platform(model()).capturePermission = [&]() -> std::optional<AudioCapturePermission::Status> {
         note("capture");
         return AudioCapturePermission::Status::granted;
     };
@@ -254,7 +255,7 @@ TEST_F(ContentViewTest, EveryActivationRefreshesReadinessInOrderAndRetriesListen
     auto& v = open();
     EXPECT_TRUE(log.empty()) << "nothing runs before the first activation";
 
-    ModelTestAccess::set(ModelTestAccess::permissionWasMissing(model()), true);
+    test::given.set(ModelTestAccess::permissionWasMissing(model()), true);
     w.activity.becomeActive();
     // The first three run at once, inside the notification.
     EXPECT_EQ(log, (std::vector<std::string>{"microphone", "voices", "driver"}));
@@ -274,8 +275,8 @@ TEST_F(ContentViewTest, EveryActivationRefreshesReadinessInOrderAndRetriesListen
 
     // Denied: the refresh raises the red link and listening is not retried.
     log.clear();
-    ModelTestAccess::set(ModelTestAccess::permissionWasMissing(model()), true);
-    ModelTestAccess::capturePermission(model()) = [&]() -> std::optional<AudioCapturePermission::Status> {
+    test::given.set(ModelTestAccess::permissionWasMissing(model()), true);
+    ModelTestAccess::platform(model()).capturePermission = [&]() -> std::optional<AudioCapturePermission::Status> {
         note("capture");
         return AudioCapturePermission::Status::denied;
     };
@@ -307,10 +308,10 @@ protected:
     void ask()
     {
         // A keep repeats the same status line; clear it so each one counts.
-        ModelTestAccess::set(model().status, "");
-        ModelTestAccess::set(model().pendingLanguageChange,
-                             ModelTestAccess::PendingLanguageChange{
-                                 *CallLanguage::find("ja"), *CallLanguage::find("en"), {"日语识别模型"}});
+        test::given.set(model().status, "");
+        test::given.set(model().pendingLanguageChange,
+                        ModelTestAccess::PendingLanguageChange{
+                            *CallLanguage::find("ja"), *CallLanguage::find("en"), {"日语识别模型"}});
         w.settle();
     }
     QMessageBox* box() { return view->languageAlert()->box(); }
@@ -350,8 +351,8 @@ TEST_F(LanguageAlertTest, EachAnswerRunsExactlyOneOperation)
 
     // Ended some other way (Esc, or quit ending the window's dialogs) while
     // the change is still pending: the languages stay.
-    ModelTestAccess::set(model().myLanguage, *CallLanguage::find("zh-Hans"));
-    ModelTestAccess::set(model().theirLanguage, *CallLanguage::find("en"));
+    test::given.set(model().myLanguage, *CallLanguage::find("zh-Hans"));
+    test::given.set(model().theirLanguage, *CallLanguage::find("en"));
     ask();
     QTest::keyClick(box(), Qt::Key_Escape);
     w.settle();
@@ -365,7 +366,7 @@ TEST_F(LanguageAlertTest, EachAnswerRunsExactlyOneOperation)
 
     // The model settling the change itself closes the alert without a call.
     ask();
-    ModelTestAccess::set(model().pendingLanguageChange, std::nullopt);
+    test::given.set(model().pendingLanguageChange, std::nullopt);
     w.settle();
     EXPECT_EQ(box(), nullptr);
     EXPECT_EQ(keeps, 3);
@@ -374,7 +375,7 @@ TEST_F(LanguageAlertTest, EachAnswerRunsExactlyOneOperation)
 
 TEST_F(LanguageAlertTest, WaitsWhileTheFirstRunWizardShows)
 {
-    ModelTestAccess::set(model().showWizard, true);
+    test::given.set(model().showWizard, true);
     ask();
     EXPECT_EQ(box(), nullptr);
     ASSERT_TRUE(shown(view->sheet()->dialog()));
@@ -401,7 +402,7 @@ TEST_F(LanguageAlertTest, WaitsWhileTheFirstRunWizardShows)
 TEST_F(ContentViewTest, SheetDismissalEndsOnlyTheRequestOnTopAndErrorsShowOverTheTopMostSurface)
 {
     auto& v = open();
-    ModelTestAccess::set(model().showMicCheck, true);
+    test::given.set(model().showMicCheck, true);
     model().showError("麦克风出错");
     w.settle();
     ASSERT_TRUE(shown(v.sheet()->dialog()));
@@ -483,7 +484,7 @@ TEST_F(ContentViewTest, ArabicLaysTheWindowOutRightToLeftAndItStaysLight)
     auto& v = open();
     EXPECT_EQ(v.layoutDirection(), Qt::LeftToRight);
     InterfaceLanguage::set("ar");
-    ModelTestAccess::set(w.model->isListening, true);
+    test::given.set(w.model->isListening, true);
     w.settle();
     EXPECT_EQ(v.layoutDirection(), Qt::RightToLeft);
     auto* header = v.header();
@@ -528,14 +529,13 @@ TEST_F(ContentViewTest, ADraftsTranslationShowsWholeAtEveryWidth)
                 "Hello, where is the station? I must arrive by five in the evening, so please help me now."}}) {
         loadStringTables(w.world.platform.bundles, draft.code);
         InterfaceLanguage::set(draft.code);
-        ModelTestAccess::set(model().myLanguage, *CallLanguage::find(draft.mine));
-        ModelTestAccess::set(model().theirLanguage, *CallLanguage::find(draft.their));
-        ModelTestAccess::set(model().hasDraft, true);
-        ModelTestAccess::set(model().isTranslatingDraft, true);
+        test::given.set(model().myLanguage, *CallLanguage::find(draft.mine));
+        test::given.set(model().theirLanguage, *CallLanguage::find(draft.their));
+        test::given.set(model().hasDraft, true).set(model().isTranslatingDraft, true);
         model().editDraftText(draft.text);
         w.settle();
         model().editDraftTranslation(draft.translation);
-        ModelTestAccess::set(model().isTranslatingDraft, false);
+        test::given.set(model().isTranslatingDraft, false);
         for (const int width : {1180, draft.width, ContentView::minimumWidth}) {
             v.resize(width, 800);
             w.settle();
@@ -625,9 +625,9 @@ TEST_F(ContentViewTest, EveryInterfaceLanguageKeepsItsWordsWholeAndItsRoomAtBoth
         v.setLayoutDirection(InterfaceLanguage::layoutDirection() == LayoutDirection::rightToLeft ? Qt::RightToLeft
                                                                                                   : Qt::LeftToRight);
         const auto mine = CallLanguage::find(code);
-        ModelTestAccess::set(model().myLanguage, mine ? *mine : *CallLanguage::find("en"));
-        ModelTestAccess::set(model().theirLanguage, *CallLanguage::find(code == "en" ? "es" : "en"));
-        ModelTestAccess::set(model().hasDraft, true);
+        test::given.set(model().myLanguage, mine ? *mine : *CallLanguage::find("en"));
+        test::given.set(model().theirLanguage, *CallLanguage::find(code == "en" ? "es" : "en"));
+        test::given.set(model().hasDraft, true);
         // A long draft, more lines in each field than it shows.
         model().editDraftText(QString(QStringLiteral("Hallo, wo ist der Bahnhof? Ich muss vor fünf Uhr abends "
                                                      "ankommen, bitte hilf mir. "))
@@ -684,8 +684,8 @@ TEST_F(ContentViewTest, AFirstStartPromisesOnlyWhatThePairDoesHere)
     for (const Start start : {Start{"de", "de"}, Start{"es", "es"}, Start{"ar", "ar"}, Start{"zh-Hans", "zh-Hans"}}) {
         loadStringTables(w.world.platform.bundles, start.code);
         InterfaceLanguage::set(start.code);
-        ModelTestAccess::set(model().myLanguage, *CallLanguage::find(start.mine));
-        ModelTestAccess::set(model().theirLanguage, *CallLanguage::find("en"));
+        test::given.set(model().myLanguage, *CallLanguage::find(start.mine));
+        test::given.set(model().theirLanguage, *CallLanguage::find("en"));
         w.world.run([m = w.model] { return ModelTestAccess::refreshLanguageReadiness(*m); });
         for (const QSize size : {QSize(1180, 800), QSize(ContentView::minimumWidth, ContentView::minimumHeight)}) {
             const std::string where = std::string(start.code) + " " + std::to_string(size.width());
@@ -729,7 +729,7 @@ TEST_F(ContentViewTest, AFirstStartPromisesOnlyWhatThePairDoesHere)
                 EXPECT_TRUE(shown(warning)) << where;
                 EXPECT_EQ(warning->toolTip().toStdString(), model().untranslatablePairNote()) << where;
                 EXPECT_EQ(v.footer()->talk()->unavailable(), std::optional(QString::fromStdString(refusal))) << where;
-                ModelTestAccess::set(model().status, "");
+                test::given.set(model().status, "");
                 w.world.run([m = w.model] { return ModelTestAccess::listeningReadinessNotice(*m); });
                 w.settle();
                 EXPECT_EQ(v.footer()->statusLine()->text().toStdString(), refusal) << where;
@@ -743,8 +743,8 @@ TEST_F(ContentViewTest, AFirstStartPromisesOnlyWhatThePairDoesHere)
     // not in a box that points at the disabled field.
     loadStringTables(w.world.platform.bundles, "de");
     InterfaceLanguage::set("de");
-    ModelTestAccess::set(model().myLanguage, *CallLanguage::find("en"));
-    ModelTestAccess::set(model().theirLanguage, *CallLanguage::find("de"));
+    test::given.set(model().myLanguage, *CallLanguage::find("en"));
+    test::given.set(model().theirLanguage, *CallLanguage::find("de"));
     w.world.run([m = w.model] { return ModelTestAccess::refreshLanguageReadiness(*m); });
     w.world.run([m = w.model] { return ModelTestAccess::refreshLanguageMenus(*m); });
     w.settle();
@@ -768,8 +768,8 @@ TEST_F(ContentViewTest, AFirstStartPromisesOnlyWhatThePairDoesHere)
 
     // English, the default pair's other side unheard: no captions promised.
     InterfaceLanguage::set("zh-Hans");
-    ModelTestAccess::set(model().myLanguage, *CallLanguage::find("en"));
-    ModelTestAccess::set(model().theirLanguage, *CallLanguage::find("es"));
+    test::given.set(model().myLanguage, *CallLanguage::find("en"));
+    test::given.set(model().theirLanguage, *CallLanguage::find("es"));
     w.world.run([m = w.model] { return ModelTestAccess::refreshLanguageReadiness(*m); });
     w.settle();
     EXPECT_EQ(hint("conversation.hint.title"), "本机无法识别西班牙语，对方说话时这里不会出现字幕");
@@ -790,7 +790,7 @@ TEST_F(ContentViewTest, EveryFocusableControlOnEveryScreenHasAName)
     ModelTestAccess::setEntries(
         model(), {ConversationEntry{.original = "你好", .translated = "Hello", .time = rt::clock().date()}});
     w.world.runtime.clock().advance(SessionFiling::saveDelay);
-    ModelTestAccess::set(model().hasDraft, true);
+    test::given.set(model().hasDraft, true);
     w.settle();
     ASSERT_TRUE(shown(child<QWidget>(v, "callScreen.historyNotice")));
     ASSERT_TRUE(shown(v.draftPanel()));
@@ -836,15 +836,15 @@ TEST_F(ContentViewTest, EveryFocusableControlOnEveryScreenHasAName)
     w.settle();
 
     for (auto* request : {&model().showInstallSheet, &model().showMicCheck, &model().showWizard}) {
-        ModelTestAccess::set(*request, true);
+        test::given.set(*request, true);
         w.settle();
         ASSERT_TRUE(shown(v.sheet()->dialog()));
         EXPECT_EQ(unnamedFocusables(*v.sheet()->dialog()), "") << static_cast<int>(v.sheet()->page());
-        ModelTestAccess::set(*request, false);
+        test::given.set(*request, false);
         w.settle();
     }
 
-    ModelTestAccess::set(
+    test::given.set(
         model().pendingLanguageChange,
         ModelTestAccess::PendingLanguageChange{*CallLanguage::find("ja"), *CallLanguage::find("en"), {"日语识别模型"}});
     w.settle();

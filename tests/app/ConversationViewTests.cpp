@@ -9,6 +9,7 @@
 #include "ui/Screenful.h"
 
 #include "UiWorld.h"
+#include "model/ModelState.h"
 #include "model/ModelTestAccess.h"
 
 #include <QGraphicsOpacityEffect>
@@ -40,8 +41,8 @@ class ConversationViewTest : public testing::Test {
 protected:
     ConversationViewTest()
     {
-        ModelTestAccess::set(w.model->myLanguage, *CallLanguage::find("zh-Hans"));
-        ModelTestAccess::set(w.model->theirLanguage, *CallLanguage::find("en"));
+        test::given.set(w.model->myLanguage, *CallLanguage::find("zh-Hans"));
+        test::given.set(w.model->theirLanguage, *CallLanguage::find("en"));
         w.settle();
     }
 
@@ -72,7 +73,7 @@ TEST_F(ConversationViewTest, TheHintIsTheOnlyContentUntilSomethingIsSaid)
     // Without a recognizer for my language there is no button to hold, and
     // Return does what the sending mode in force says: with a check first
     // (the default) it only fills the draft.
-    ModelTestAccess::set(w.model->myEngine, std::nullopt);
+    test::given.set(w.model->myEngine, std::nullopt);
     w.settle();
     ASSERT_TRUE(w.model->confirmBeforeSend.get());
     EXPECT_EQ(hintText("conversation.hint.detail"),
@@ -83,11 +84,11 @@ TEST_F(ConversationViewTest, TheHintIsTheOnlyContentUntilSomethingIsSaid)
     EXPECT_EQ(hintText("conversation.hint.detail"),
               QStringLiteral("要说话时，在下面的输入框打中文，回车后自动翻译成英语播放给对方"));
     w.model->setConfirmBeforeSend(true);
-    ModelTestAccess::set(w.model->myEngine, SpeechEngine::speech);
+    test::given.set(w.model->myEngine, SpeechEngine::speech);
     w.settle();
 
     // A partial caption alone hides the hint.
-    ModelTestAccess::set(w.model->themPartial, "hello");
+    test::given.set(w.model->themPartial, "hello");
     w.settle();
     EXPECT_TRUE(view.hint()->isHidden());
     ASSERT_FALSE(view.themPartial()->isHidden());
@@ -97,15 +98,14 @@ TEST_F(ConversationViewTest, TheHintIsTheOnlyContentUntilSomethingIsSaid)
     ASSERT_NE(fade, nullptr);
     EXPECT_DOUBLE_EQ(fade->opacity(), 0.75);
 
-    ModelTestAccess::set(w.model->mePartial, "你好");
+    test::given.set(w.model->mePartial, "你好");
     w.settle();
     ASSERT_FALSE(view.mePartial()->isHidden());
     EXPECT_EQ(view.mePartial()->tagText(), QStringLiteral("我 中"));
     EXPECT_GT(view.mePartial()->y(), view.themPartial()->y());
 
     // Emptied partials go, and the hint comes back.
-    ModelTestAccess::set(w.model->themPartial, "");
-    ModelTestAccess::set(w.model->mePartial, "");
+    test::given.set(w.model->themPartial, "").set(w.model->mePartial, "");
     w.settle();
     EXPECT_TRUE(view.themPartial()->isHidden());
     EXPECT_FALSE(view.hint()->isHidden());
@@ -124,8 +124,7 @@ TEST_F(ConversationViewTest, EntriesAreCardsUpdatedInPlaceAndTaggedByTheirOwnLan
     second.originalLanguage = "zh-Hans";
     second.translatedLanguage = "en";
     ModelTestAccess::setEntries(*w.model, {first, second, third});
-    ModelTestAccess::set(w.model->themPartial, "And you");
-    ModelTestAccess::set(w.model->mePartial, "我也");
+    test::given.set(w.model->themPartial, "And you").set(w.model->mePartial, "我也");
     w.settle();
 
     ASSERT_EQ(view.cardCount(), 3);
@@ -157,8 +156,8 @@ TEST_F(ConversationViewTest, EntriesAreCardsUpdatedInPlaceAndTaggedByTheirOwnLan
 
     // A language swap or change leaves each card with the languages its
     // entry was spoken in; only an entry that stored none follows the pair.
-    ModelTestAccess::set(w.model->myLanguage, *CallLanguage::find("en"));
-    ModelTestAccess::set(w.model->theirLanguage, *CallLanguage::find("zh-Hans"));
+    test::given.set(w.model->myLanguage, *CallLanguage::find("en"));
+    test::given.set(w.model->theirLanguage, *CallLanguage::find("zh-Hans"));
     w.settle();
     EXPECT_EQ(child<QLabel>(*card, "card.tag")->text(), QStringLiteral("对方 EN"));
     EXPECT_EQ(child<QLabel>(*view.cardFor(second.id), "card.tag")->text(), QStringLiteral("我 中"));
@@ -169,7 +168,7 @@ TEST_F(ConversationViewTest, EntriesAreCardsUpdatedInPlaceAndTaggedByTheirOwnLan
     EXPECT_EQ(child<QLabel>(*view.cardFor(fourth.id), "card.tag")->text(), QStringLiteral("对方 中"));
     EXPECT_EQ(child<QLabel>(*card, "card.tag")->text(), QStringLiteral("对方 EN"));
     snapshot(view, "conversation", "after-swap");
-    ModelTestAccess::set(w.model->theirLanguage, *CallLanguage::find("ja"));
+    test::given.set(w.model->theirLanguage, *CallLanguage::find("ja"));
     w.settle();
     EXPECT_EQ(child<QLabel>(*view.cardFor(third.id), "card.tag")->text(), QStringLiteral("对方 日"));
     // Another zone re-times the cards.
@@ -245,7 +244,7 @@ TEST_F(ConversationViewTest, FollowsTheNewestContentButNotOnFirstShow)
 
     // A growing partial keeps the view at the end.
     bar->setValue(0);
-    ModelTestAccess::set(w.model->themPartial, "a long partial caption that keeps growing");
+    test::given.set(w.model->themPartial, "a long partial caption that keeps growing");
     w.settle();
     EXPECT_EQ(bar->value(), bar->maximum());
 
@@ -256,7 +255,7 @@ TEST_F(ConversationViewTest, FollowsTheNewestContentButNotOnFirstShow)
     for (const char* text :
          {"a long partial caption that keeps growing and growing",
           "a long partial caption that keeps growing and growing until it wraps onto a second line"}) {
-        ModelTestAccess::set(w.model->themPartial, text);
+        test::given.set(w.model->themPartial, text);
         w.settle();
     }
     for (std::size_t i = 0; i < entries.size(); ++i) {

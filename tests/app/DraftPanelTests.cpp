@@ -6,6 +6,7 @@
 #include "ui/PillButton.h"
 
 #include "UiWorld.h"
+#include "model/ModelState.h"
 #include "model/ModelTestAccess.h"
 
 #include <QApplication>
@@ -25,9 +26,8 @@ class DraftPanelTest : public testing::Test {
 protected:
     DraftPanelTest()
     {
-        ModelTestAccess::set(w.model->myLanguage, *CallLanguage::find("zh-Hans"));
-        ModelTestAccess::set(w.model->theirLanguage, *CallLanguage::find("en"));
-        ModelTestAccess::set(w.model->hasDraft, true);
+        test::given.set(w.model->myLanguage, *CallLanguage::find("zh-Hans"));
+        test::given.set(w.model->theirLanguage, *CallLanguage::find("en")).set(w.model->hasDraft, true);
         w.model->editDraftText("你好");
         w.model->editDraftTranslation("Hello");
         w.settle();
@@ -99,14 +99,14 @@ TEST_F(DraftPanelTest, CtrlReturnPlaysFromEitherFieldOnlyWhenPlayable)
 
     // The microphone busy (a recording starting): nothing, even with a
     // playable draft.
-    ModelTestAccess::set(ModelTestAccess::isStartingRecording(*w.model), true);
+    test::given.set(ModelTestAccess::hold(*w.model).isStartingRecording, true);
     w.settle();
     ASSERT_TRUE(w.model->canPlayDraft());
     QTest::keyClick(panel.source(), Qt::Key_Return, Qt::ControlModifier);
     w.settle();
     EXPECT_EQ(count("speaker speak"), 0);
     EXPECT_FALSE(panel.playButton()->isEnabled());
-    ModelTestAccess::set(ModelTestAccess::isStartingRecording(*w.model), false);
+    test::given.set(ModelTestAccess::hold(*w.model).isStartingRecording, false);
 
     // An empty translation cannot be played.
     w.model->editDraftTranslation("  ");
@@ -119,7 +119,7 @@ TEST_F(DraftPanelTest, CtrlReturnPlaysFromEitherFieldOnlyWhenPlayable)
 
 TEST_F(DraftPanelTest, TranslatingShowsASpinnerAndSpeakingDisablesEverything)
 {
-    ModelTestAccess::set(w.model->isTranslatingDraft, true);
+    test::given.set(w.model->isTranslatingDraft, true);
     w.settle();
     EXPECT_TRUE(panel.target()->isHidden());
     EXPECT_FALSE(panel.spinner()->isHidden());
@@ -129,8 +129,7 @@ TEST_F(DraftPanelTest, TranslatingShowsASpinnerAndSpeakingDisablesEverything)
     EXPECT_EQ(panel.playButton()->isEnabled(), w.model->canPlayDraft());
     snapshot(panel, "draft", "translating");
 
-    ModelTestAccess::set(w.model->isTranslatingDraft, false);
-    ModelTestAccess::set(w.model->isSpeaking, true);
+    test::given.set(w.model->isTranslatingDraft, false).set(w.model->isSpeaking, true);
     w.settle();
     EXPECT_FALSE(panel.target()->isHidden());
     for (QWidget* control : std::initializer_list<QWidget*>{panel.source(), panel.target(), panel.retranslateButton(),
@@ -139,7 +138,7 @@ TEST_F(DraftPanelTest, TranslatingShowsASpinnerAndSpeakingDisablesEverything)
     QTest::keyClick(panel.source(), Qt::Key_Return, Qt::ControlModifier);
     w.settle();
     EXPECT_EQ(count("speaker speak"), 0);
-    ModelTestAccess::set(w.model->isSpeaking, false);
+    test::given.set(w.model->isSpeaking, false);
 }
 
 }  // namespace

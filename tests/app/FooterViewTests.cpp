@@ -20,6 +20,7 @@
 #include "ui/SymbolView.h"
 
 #include "UiWorld.h"
+#include "model/ModelState.h"
 #include "model/ModelTestAccess.h"
 
 #include <QAction>
@@ -45,10 +46,9 @@ class FooterViewTest : public testing::Test {
 protected:
     FooterViewTest()
     {
-        ModelTestAccess::set(w.model->myLanguage, *CallLanguage::find("zh-Hans"));
-        ModelTestAccess::set(w.model->theirLanguage, *CallLanguage::find("en"));
-        ModelTestAccess::set(w.model->micAuthorized, true);
-        ModelTestAccess::set(w.model->status, "");
+        test::given.set(w.model->myLanguage, *CallLanguage::find("zh-Hans"));
+        test::given.set(w.model->theirLanguage, *CallLanguage::find("en"));
+        test::given.set(w.model->micAuthorized, true).set(w.model->status, "");
         w.settle();
         footer.setAppActivity(&w.activity);
         w.show(footer, {980, 112});
@@ -66,14 +66,14 @@ protected:
 
 TEST_F(FooterViewTest, StatusLineSaysWhatTheOtherPartyHears)
 {
-    ModelTestAccess::set(w.model->status, "abc");
+    test::given.set(w.model->status, "abc");
     w.settle();
     EXPECT_EQ(footer.statusLine()->text(), QStringLiteral("abc"));
     EXPECT_EQ(footer.statusLine()->shownText(), QStringLiteral("abc"));
 
     // Too long for the row: one line cut at the tail, not clipped mid-glyph.
     const QString longStatus = QStringLiteral("没有找到 wenmora 音频设备。对方将听不到你的声音。").repeated(8);
-    ModelTestAccess::set(w.model->status, longStatus.toStdString());
+    test::given.set(w.model->status, longStatus.toStdString());
     w.settle();
     EXPECT_EQ(footer.statusLine()->text(), longStatus);
     const QString shown = footer.statusLine()->shownText();
@@ -81,15 +81,14 @@ TEST_F(FooterViewTest, StatusLineSaysWhatTheOtherPartyHears)
     EXPECT_TRUE(longStatus.startsWith(shown.chopped(1)));
     EXPECT_LE(footer.statusLine()->fontMetrics().horizontalAdvance(shown), footer.statusLine()->contentsRect().width());
 
-    ModelTestAccess::set(w.model->status, "");
-    ModelTestAccess::set(w.model->originalVoiceOn, true);
+    test::given.set(w.model->status, "").set(w.model->originalVoiceOn, true);
     w.model->setTranslateWhileHolding(true);
     w.settle();
     EXPECT_EQ(footer.statusLine()->text(), QStringLiteral("原声已开：对方听到你说的中文，每说完一句再听到英语"));
     w.model->setTranslateWhileHolding(false);
     w.settle();
     EXPECT_EQ(footer.statusLine()->text(), QStringLiteral("原声已开：对方先听到你说的中文，松开后再听到英语"));
-    ModelTestAccess::set(w.model->originalVoiceOn, false);
+    test::given.set(w.model->originalVoiceOn, false);
     w.settle();
     EXPECT_EQ(footer.statusLine()->text(), QStringLiteral("原声已关：对方只听到英语翻译"));
     snapshot(footer, "footer", "idle");
@@ -113,7 +112,7 @@ TEST_F(FooterViewTest, StatusLineSaysWhatTheOtherPartyHears)
     EXPECT_GT(inkLeft(), footer.statusLine()->width() / 2);
     // An Arabic sentence reads right to left, its full stop at its left end,
     // as a right-to-left paragraph draws it.
-    ModelTestAccess::set(w.model->status, "لا يستطيع هذا الحاسوب الترجمة.");
+    test::given.set(w.model->status, "لا يستطيع هذا الحاسوب الترجمة.");
     w.settle();
     {
         auto* line = footer.statusLine();
@@ -137,7 +136,7 @@ TEST_F(FooterViewTest, StatusLineSaysWhatTheOtherPartyHears)
         EXPECT_GT(inked, 0);
         EXPECT_GT(same, inked * 9 / 10);
     }
-    ModelTestAccess::set(w.model->status, "");
+    test::given.set(w.model->status, "");
     footer.setLayoutDirection(Qt::LeftToRight);
 
     // The latest action's line was written in the language then in force;
@@ -166,11 +165,11 @@ TEST_F(FooterViewTest, MetersAreDimmedOutsideCallsAndTestsAndGiveWayToTheMicroph
     EXPECT_EQ(footer.meters()->toolTip(), QStringLiteral("通话或测试时显示音量（平时不占用麦克风）"));
 
     for (auto* flag : {&w.model->callActive, &w.model->isHearTesting, &w.model->showMicCheck}) {
-        ModelTestAccess::set(*flag, true);
+        test::given.set(*flag, true);
         w.settle();
         EXPECT_DOUBLE_EQ(footer.micMeter()->opacity(), 1.0);
         EXPECT_EQ(footer.meters()->toolTip(), QStringLiteral("本机音量不代表对方已收到声音"));
-        ModelTestAccess::set(*flag, false);
+        test::given.set(*flag, false);
         w.settle();
         EXPECT_DOUBLE_EQ(footer.micMeter()->opacity(), 0.55);
     }
@@ -186,7 +185,7 @@ TEST_F(FooterViewTest, MetersAreDimmedOutsideCallsAndTestsAndGiveWayToTheMicroph
     EXPECT_EQ(footer.micMeter()->icon()->color(), ui::Palette::brick());
     EXPECT_FLOAT_EQ(footer.micMeter()->bar()->level(), 0.051f);
 
-    ModelTestAccess::set(w.model->micAuthorized, false);
+    test::given.set(w.model->micAuthorized, false);
     w.settle();
     EXPECT_TRUE(footer.meters()->isHidden());
     ASSERT_FALSE(footer.microphoneLink()->isHidden());
@@ -201,7 +200,7 @@ TEST_F(FooterViewTest, TalkControlFollowsTheModelAndTheShortcutCenter)
     EXPECT_EQ(talk->title(), QString::fromStdString(w.model->holdButtonTitle()));
     EXPECT_TRUE(talk->isHoldEnabled());
 
-    ModelTestAccess::set(w.model->isSpeaking, true);
+    test::given.set(w.model->isSpeaking, true);
     w.settle();
     EXPECT_FALSE(talk->isHoldEnabled());
     // A click then says why on the status line and starts nothing.
@@ -211,12 +210,11 @@ TEST_F(FooterViewTest, TalkControlFollowsTheModelAndTheShortcutCenter)
     EXPECT_EQ(footer.statusLine()->text(), QStringLiteral("上一句还在处理，完成后再按住说话"));
     EXPECT_FALSE(w.model->isHoldingToTalk.get());
     // A running hold stays enabled, so its release still ends it.
-    ModelTestAccess::set(w.model->isHoldingToTalk, true);
+    test::given.set(w.model->isHoldingToTalk, true);
     w.settle();
     EXPECT_TRUE(talk->isHoldEnabled());
     EXPECT_TRUE(talk->isRecording());
-    ModelTestAccess::set(w.model->isHoldingToTalk, false);
-    ModelTestAccess::set(w.model->isSpeaking, false);
+    test::given.set(w.model->isHoldingToTalk, false).set(w.model->isSpeaking, false);
     w.settle();
 
     // The chip only while the center is active with a shortcut.
@@ -245,7 +243,7 @@ TEST_F(FooterViewTest, WithoutARecognizerForMyLanguageTheTalkControlSaysWhyAndTy
 {
     auto* talk = footer.talk();
     w.shortcuts.activate(ui::HoldShortcut::combo(49, ui::HoldShortcut::altMask));
-    ModelTestAccess::set(w.model->myEngine, std::nullopt);
+    test::given.set(w.model->myEngine, std::nullopt);
     w.settle();
     // Typed text waits for a check before it plays (the default).
     const QString why =
@@ -258,10 +256,10 @@ TEST_F(FooterViewTest, WithoutARecognizerForMyLanguageTheTalkControlSaysWhyAndTy
     EXPECT_EQ(talk->shortcut(), std::nullopt);
     EXPECT_TRUE(footer.typedText()->isEnabled());
     // Nothing is released when only typing speaks.
-    ModelTestAccess::set(w.model->originalVoiceOn, true);
+    test::given.set(w.model->originalVoiceOn, true);
     w.settle();
     EXPECT_EQ(footer.statusLine()->text(), QStringLiteral("原声已开：对方听到你说的中文，也听到你打的字的英语翻译"));
-    ModelTestAccess::set(w.model->originalVoiceOn, false);
+    test::given.set(w.model->originalVoiceOn, false);
     QTest::mousePress(talk->button(), Qt::LeftButton);
     QTest::mouseRelease(talk->button(), Qt::LeftButton);
     w.settle();
@@ -270,7 +268,7 @@ TEST_F(FooterViewTest, WithoutARecognizerForMyLanguageTheTalkControlSaysWhyAndTy
     EXPECT_EQ(w.model->status.get(), why.toStdString()) << "the click is answered where the user looks";
     snapshot(footer, "footer", "no-recognizer");
 
-    ModelTestAccess::set(w.model->myEngine, SpeechEngine::speech);
+    test::given.set(w.model->myEngine, SpeechEngine::speech);
     w.settle();
     EXPECT_TRUE(talk->isHoldEnabled());
     EXPECT_EQ(talk->unavailable(), std::nullopt);
@@ -324,10 +322,10 @@ TEST_F(FooterViewTest, TypedTextIsBoundBothWaysAndReturnTranslatesOnce)
     EXPECT_EQ(field->text(), QStringLiteral("xyz"));
 
     for (auto* flag : {&w.model->isSpeaking, &w.model->isTranslatingDraft, &w.model->isRecording}) {
-        ModelTestAccess::set(*flag, true);
+        test::given.set(*flag, true);
         w.settle();
         EXPECT_FALSE(field->isEnabled());
-        ModelTestAccess::set(*flag, false);
+        test::given.set(*flag, false);
         w.settle();
         EXPECT_TRUE(field->isEnabled());
     }
@@ -364,11 +362,11 @@ TEST_F(FooterViewTest, QuickPhrasesMenuSendsThePhraseAndHoldsTheCheckToggle)
     EXPECT_EQ(w.model->entries.get().back().original, "请稍等");
 
     for (auto* flag :
-         {&w.model->isSpeaking, &ModelTestAccess::isStartingRecording(*w.model), &w.model->isHearTesting}) {
-        ModelTestAccess::set(*flag, true);
+         {&w.model->isSpeaking, &ModelTestAccess::hold(*w.model).isStartingRecording, &w.model->isHearTesting}) {
+        test::given.set(*flag, true);
         w.settle();
         EXPECT_FALSE(footer.quickPhrasesButton()->isEnabled());
-        ModelTestAccess::set(*flag, false);
+        test::given.set(*flag, false);
         w.settle();
         EXPECT_TRUE(footer.quickPhrasesButton()->isEnabled());
     }
@@ -383,7 +381,7 @@ TEST_F(FooterViewTest, StopAndEscEndThePlaybackOnlyWhileSpeakingAndNotHolding)
     w.settle();
     EXPECT_EQ(count("speaker stop"), 0);
 
-    ModelTestAccess::set(w.model->isSpeaking, true);
+    test::given.set(w.model->isSpeaking, true);
     w.settle();
     EXPECT_TRUE(stop->isEnabled());
     EXPECT_TRUE(stop->isActive());
@@ -394,8 +392,7 @@ TEST_F(FooterViewTest, StopAndEscEndThePlaybackOnlyWhileSpeakingAndNotHolding)
     EXPECT_EQ(count("speaker stop"), 1);
     EXPECT_EQ(w.model->status.get(), "已停止播放");
 
-    ModelTestAccess::set(w.model->status, "");
-    ModelTestAccess::set(w.model->isSpeaking, true);
+    test::given.set(w.model->status, "").set(w.model->isSpeaking, true);
     w.settle();
     QTest::keyClick(footer.typedText(), Qt::Key_Escape);
     w.settle();
@@ -403,12 +400,12 @@ TEST_F(FooterViewTest, StopAndEscEndThePlaybackOnlyWhileSpeakingAndNotHolding)
     EXPECT_EQ(w.model->status.get(), "已停止播放");
 
     // A hold of the talk control takes Esc: the hold ends, the playback goes on.
-    ModelTestAccess::set(w.model->isSpeaking, false);
+    test::given.set(w.model->isSpeaking, false);
     w.settle();
     QTest::mousePress(footer.talk()->button(), Qt::LeftButton);
     w.settle();
     ASSERT_TRUE(w.model->isHoldingToTalk.get());
-    ModelTestAccess::set(w.model->isSpeaking, true);
+    test::given.set(w.model->isSpeaking, true);
     w.settle();
     QTest::keyClick(footer.typedText(), Qt::Key_Escape);
     w.settle();
@@ -418,14 +415,12 @@ TEST_F(FooterViewTest, StopAndEscEndThePlaybackOnlyWhileSpeakingAndNotHolding)
     w.settle();
 
     // A hold of the global shortcut: Esc is not the playback's.
-    ModelTestAccess::set(w.model->isSpeaking, true);
-    ModelTestAccess::set(w.model->isHoldingToTalk, true);
+    test::given.set(w.model->isSpeaking, true).set(w.model->isHoldingToTalk, true);
     w.settle();
     QTest::keyClick(footer.typedText(), Qt::Key_Escape);
     w.settle();
     EXPECT_EQ(count("speaker stop"), 0);
-    ModelTestAccess::set(w.model->isHoldingToTalk, false);
-    ModelTestAccess::set(w.model->isSpeaking, false);
+    test::given.set(w.model->isHoldingToTalk, false).set(w.model->isSpeaking, false);
 }
 
 // The talk control's title as drawn and the input row's parts, at the
@@ -474,7 +469,7 @@ bool expectInputRowFits(FooterView& footer, const std::string& where)
 TEST_F(FooterViewTest, TalkTitleFitsInEveryInterfaceLanguageAtTheLeastWidth)
 {
     w.shortcuts.activate(ui::HoldShortcut::combo(49, ui::HoldShortcut::altMask));
-    ModelTestAccess::set(w.model->theirLanguage, *CallLanguage::find("zh-Hans"));
+    test::given.set(w.model->theirLanguage, *CallLanguage::find("zh-Hans"));
     w.settle();
     std::set<std::string> cut;
     for (const auto& language : InterfaceLanguage::supported()) {
@@ -484,7 +479,7 @@ TEST_F(FooterViewTest, TalkTitleFitsInEveryInterfaceLanguageAtTheLeastWidth)
             InterfaceLanguage::layoutDirection() == LayoutDirection::rightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
         // Each language the user may speak names the title's language.
         for (const CallLanguage& mine : CallLanguage::all()) {
-            ModelTestAccess::set(w.model->myLanguage, mine);
+            test::given.set(w.model->myLanguage, mine);
             w.settle();
             ASSERT_TRUE(footer.talk()->shortcut());
             if (expectInputRowFits(footer, language.code + " " + mine.id))
@@ -492,16 +487,16 @@ TEST_F(FooterViewTest, TalkTitleFitsInEveryInterfaceLanguageAtTheLeastWidth)
         }
         // The other titles of a hold keep the width and fit as well.
         const int width = footer.talk()->width();
-        ModelTestAccess::set(w.model->isRecording, true);
+        test::given.set(w.model->isRecording, true);
         w.settle();
         EXPECT_EQ(footer.talk()->width(), width) << language.code;
         if (expectInputRowFits(footer, language.code + " recording"))
             cut.insert(language.code + " recording");
-        ModelTestAccess::set(w.model->isRecording, false);
+        test::given.set(w.model->isRecording, false);
         w.settle();
         // So does the title that says no hold can start.
-        ModelTestAccess::set(w.model->myLanguage, *CallLanguage::find("pt-BR"));
-        ModelTestAccess::set(w.model->myEngine, std::nullopt);
+        test::given.set(w.model->myLanguage, *CallLanguage::find("pt-BR"));
+        test::given.set(w.model->myEngine, std::nullopt);
         w.settle();
         if (expectInputRowFits(footer, language.code + " unrecognized"))
             cut.insert(language.code + " unrecognized");
@@ -516,7 +511,7 @@ TEST_F(FooterViewTest, TalkTitleFitsInEveryInterfaceLanguageAtTheLeastWidth)
             snapshot(footer, "footer", "german-no-recognizer");
         if (language.code == "es" || language.code == "ar" || language.code == "zh-Hans")
             snapshot(footer, "footer", QString::fromStdString(language.code + "-no-recognizer"));
-        ModelTestAccess::set(w.model->myEngine, SpeechEngine::speech);
+        test::given.set(w.model->myEngine, SpeechEngine::speech);
         w.settle();
         if (language.code == "de") {
             snapshot(footer, "footer", "german");
@@ -552,10 +547,9 @@ TEST_F(FooterViewTest, ThePlaceholderIsWholeAtTheDefaultWidth)
         InterfaceLanguage::set(language.code);
         const CallLanguage mine = CallLanguage::find(language.code).value_or(*CallLanguage::find("en"));
         const CallLanguage their = *CallLanguage::find(mine.id == "en" ? "es" : "en");
-        ModelTestAccess::set(w.model->myLanguage, mine);
-        ModelTestAccess::set(w.model->theirLanguage, their);
+        test::given.set(w.model->myLanguage, mine).set(w.model->theirLanguage, their);
         for (const bool translatable : {true, false}) {
-            ModelTestAccess::set(w.model->translationSupported, translatable);
+            test::given.set(w.model->translationSupported, translatable);
             // Refused, the field's words also fit the narrowest window.
             footer.resize(translatable ? 1180 : app::ContentView::minimumWidth, footer.height());
             w.settle();
@@ -569,7 +563,7 @@ TEST_F(FooterViewTest, ThePlaceholderIsWholeAtTheDefaultWidth)
         }
     }
     EXPECT_EQ(cut, "");
-    ModelTestAccess::set(w.model->translationSupported, true);
+    test::given.set(w.model->translationSupported, true);
     InterfaceLanguage::set("zh-Hans");
     w.settle();
 }

@@ -9,6 +9,7 @@
 #include "app/MainWindow.h"
 #include "app/SymbolPill.h"
 #include "model/AppModel.h"
+#include "model/ModelState.h"
 #include "model/ModelTestAccess.h"
 #include "platform/SettingsStore.h"
 #include "settings/UpdateModel.h"
@@ -61,18 +62,18 @@ TEST_F(HeaderViewTest, ListeningBadgeGivesWayToTheRedLinkWhileTheFarEndCannotBeR
     EXPECT_EQ(badge->dotColor(), ui::Palette::amber());
     EXPECT_FALSE(header->captureLink()->isVisible());
 
-    ModelTestAccess::set(w.model->isChangingListening, true);
+    test::given.set(w.model->isChangingListening, true);
     w.settle();
     EXPECT_EQ(badge->text(), "正在切换…");
     EXPECT_EQ(badge->dotColor(), ui::Palette::amber());
 
-    ModelTestAccess::set(w.model->isListening, true);
+    test::given.set(w.model->isListening, true);
     w.settle();
     EXPECT_EQ(badge->text(), "正在听对方");
     EXPECT_EQ(badge->dotColor(), ui::Palette::coral());
 
     // Still listening, yet the permission is gone: the link, not the badge.
-    ModelTestAccess::set(w.model->audioCaptureMissing, true);
+    test::given.set(w.model->audioCaptureMissing, true);
     w.settle();
     EXPECT_FALSE(badge->isVisible());
     auto* link = header->captureLink();
@@ -87,7 +88,7 @@ TEST_F(HeaderViewTest, ListeningBadgeGivesWayToTheRedLinkWhileTheFarEndCannotBeR
     EXPECT_TRUE(w.model->audioCaptureMissing());
     EXPECT_FALSE(w.model->settingsPage().has_value());
 
-    ModelTestAccess::set(w.model->audioCaptureMissing, false);
+    test::given.set(w.model->audioCaptureMissing, false);
     w.settle();
     EXPECT_TRUE(badge->isVisible());
     EXPECT_FALSE(link->isVisible());
@@ -103,8 +104,7 @@ TEST_F(HeaderViewTest, DeviceBadgeNeedsBothHalvesOfTheDriverAndOwnVoiceBadgeFoll
     // The microphone is there, its injection device is not.
     auto outputs = w.model->outputDevices();
     std::erase_if(outputs, [](const AudioDevice& device) { return device.uid == injectionUID; });
-    ModelTestAccess::set(w.model->outputDevices, outputs);
-    ModelTestAccess::set(w.model->originalVoiceOn, true);
+    test::given.set(w.model->outputDevices, outputs).set(w.model->originalVoiceOn, true);
     w.settle();
     EXPECT_EQ(header->deviceBadge()->text(), "未安装 wenmora 音频设备");
     EXPECT_EQ(header->deviceBadge()->dotColor(), ui::Palette::amber());
@@ -115,9 +115,9 @@ TEST_F(HeaderViewTest, DeviceBadgeNeedsBothHalvesOfTheDriverAndOwnVoiceBadgeFoll
 TEST_F(HeaderViewTest, WithoutASoundServerTheDeviceBadgeSaysSoInsteadOfNotInstalled)
 {
     // Without a server no device is listed at all.
-    ModelTestAccess::set(w.model->outputDevices, {});
-    ModelTestAccess::set(ModelTestAccess::virtualInputDevice(*w.model), std::nullopt);
-    ModelTestAccess::set(w.model->audioServerLost, true);
+    test::given.set(w.model->outputDevices, {});
+    test::given.set(ModelTestAccess::virtualInputDevice(*w.model), std::nullopt);
+    test::given.set(w.model->audioServerLost, true);
     w.settle();
     EXPECT_EQ(header->deviceBadge()->text(), "声音服务器不可用");
     EXPECT_EQ(header->deviceBadge()->dotColor(), ui::Palette::amber());
@@ -129,7 +129,7 @@ TEST_F(HeaderViewTest, WithoutASoundServerTheDeviceBadgeSaysSoInsteadOfNotInstal
     EXPECT_EQ(header->deviceBadge()->text(), "Sound server unavailable");
     InterfaceLanguage::set("zh-Hans");
 
-    ModelTestAccess::set(w.model->audioServerLost, false);
+    test::given.set(w.model->audioServerLost, false);
     w.settle();
     EXPECT_EQ(header->deviceBadge()->text(), "未安装 wenmora 音频设备");
 }
@@ -147,7 +147,7 @@ TEST_F(HeaderViewTest, SettingsButtonOpensTheFirstPageNeedingAttentionAndCarries
     EXPECT_EQ(w.model->settingsPage(), SettingsPage::general);
     w.model->closeSettings();
 
-    ModelTestAccess::set(w.model->virtualMicNeedsUpdate, true);
+    test::given.set(w.model->virtualMicNeedsUpdate, true);
     w.settle();
     auto* dot = header->attentionDot();
     ASSERT_TRUE(dot->isVisible());
@@ -163,7 +163,7 @@ TEST_F(HeaderViewTest, SettingsButtonOpensTheFirstPageNeedingAttentionAndCarries
     w.model->closeSettings();
 
     // Several pages: the first in page order.
-    ModelTestAccess::set(w.model->micConfirmed, false);
+    test::given.set(w.model->micConfirmed, false);
     updates->phase.set(settings::UpdateModel::Phase::available("9.0"));
     w.settle();
     button->click();
@@ -177,8 +177,7 @@ TEST_F(HeaderViewTest, SettingsButtonOpensTheFirstPageNeedingAttentionAndCarries
     EXPECT_EQ(dot->geometry().top(), capsule().top() - 2);
     EXPECT_LT(button->x(), header->languageBar()->x());
 
-    ModelTestAccess::set(w.model->micConfirmed, true);
-    ModelTestAccess::set(w.model->virtualMicNeedsUpdate, false);
+    test::given.set(w.model->micConfirmed, true).set(w.model->virtualMicNeedsUpdate, false);
     updates->phase.set(settings::UpdateModel::Phase::upToDate());
     w.settle();
     EXPECT_FALSE(dot->isVisible());
@@ -189,7 +188,7 @@ TEST_F(HeaderViewTest, HelpTextsUseTheLinuxWording)
     loadStringTables(w.world.platform.bundles, "zh-Hans");
     loadStringTables(w.world.platform.bundles, "en");
     InterfaceLanguage::set("zh-Hans");
-    ModelTestAccess::set(w.model->audioCaptureMissing, true);
+    test::given.set(w.model->audioCaptureMissing, true);
     w.settle();
     EXPECT_EQ(header->settingsButton()->toolTip(), "设置（Ctrl+,）");
     EXPECT_EQ(header->captureLink()->toolTip(), "点击打开声音设置，检查播放设备的监听（Monitor）录音来源");
@@ -224,15 +223,14 @@ class HeaderFitTest : public HeaderViewTest {
 protected:
     void put(const BadgeStates& states)
     {
-        ModelTestAccess::set(w.model->audioCaptureMissing, states.listening == 3);
-        ModelTestAccess::set(w.model->isListening, states.listening == 0);
-        ModelTestAccess::set(w.model->isChangingListening, states.listening == 1);
-        ModelTestAccess::set(w.model->audioServerLost, states.device == 0);
+        test::given.set(w.model->audioCaptureMissing, states.listening == 3);
+        test::given.set(w.model->isListening, states.listening == 0);
+        test::given.set(w.model->isChangingListening, states.listening == 1);
+        test::given.set(w.model->audioServerLost, states.device == 0);
         auto outputs = allOutputs;
         if (states.device == 2)
             std::erase_if(outputs, [](const AudioDevice& device) { return device.uid == injectionUID; });
-        ModelTestAccess::set(w.model->outputDevices, outputs);
-        ModelTestAccess::set(w.model->originalVoiceOn, states.ownVoice);
+        test::given.set(w.model->outputDevices, outputs).set(w.model->originalVoiceOn, states.ownVoice);
         w.settle();
     }
 

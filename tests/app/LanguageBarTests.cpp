@@ -10,6 +10,7 @@
 #include "ui/SymbolView.h"
 
 #include "UiWorld.h"
+#include "model/ModelState.h"
 #include "model/ModelTestAccess.h"
 
 #include <QAbstractItemView>
@@ -30,8 +31,8 @@ class LanguageBarTest : public testing::Test {
 protected:
     LanguageBarTest()
     {
-        ModelTestAccess::set(w.model->myLanguage, *CallLanguage::find("zh-Hans"));
-        ModelTestAccess::set(w.model->theirLanguage, *CallLanguage::find("en"));
+        test::given.set(w.model->myLanguage, *CallLanguage::find("zh-Hans"));
+        test::given.set(w.model->theirLanguage, *CallLanguage::find("en"));
         w.settle();
         w.show(bar, {560, 44});
     }
@@ -57,7 +58,7 @@ TEST_F(LanguageBarTest, PickersListTheModelsChoicesWithReadinessLabels)
 
     auto menu = ModelTestAccess::myMenu(*w.model).get();
     menu["ja"] = LanguageReadiness{.engine = SpeechEngine::speech, .speechInstalled = false};
-    ModelTestAccess::set(ModelTestAccess::myMenu(*w.model), menu);
+    test::given.set(ModelTestAccess::myMenu(*w.model), menu);
     w.settle();
     int ja = bar.myPicker()->findData(QStringLiteral("ja"));
     ASSERT_GE(ja, 0);
@@ -100,7 +101,7 @@ TEST_F(LanguageBarTest, StatusMarkAndDisabling)
     EXPECT_EQ(bar.swapButton()->toolTip(), QStringLiteral("互换两边的语言"));
     EXPECT_TRUE(bar.swapButton()->isEnabled());
 
-    ModelTestAccess::set(w.model->theirEngine, std::nullopt);
+    test::given.set(w.model->theirEngine, std::nullopt);
     w.settle();
     EXPECT_FALSE(bar.warning()->isHidden());
     EXPECT_EQ(bar.warning()->toolTip(),
@@ -117,8 +118,7 @@ TEST_F(LanguageBarTest, StatusMarkAndDisabling)
     EXPECT_TRUE(bar.myPicker()->isEnabled());
     EXPECT_TRUE(bar.theirPicker()->isEnabled());
 
-    ModelTestAccess::set(w.model->theirEngine, SpeechEngine::speech);
-    ModelTestAccess::set(w.model->myEngine, std::nullopt);
+    test::given.set(w.model->theirEngine, SpeechEngine::speech).set(w.model->myEngine, std::nullopt);
     w.settle();
     EXPECT_FALSE(bar.warning()->isHidden());
     EXPECT_EQ(bar.warning()->toolTip(),
@@ -127,15 +127,14 @@ TEST_F(LanguageBarTest, StatusMarkAndDisabling)
     snapshot(bar, "languagebar", "my-language-unheard");
 
     // Neither side heard, either way round: no swap helps.
-    ModelTestAccess::set(w.model->theirEngine, std::nullopt);
+    test::given.set(w.model->theirEngine, std::nullopt);
     w.settle();
     EXPECT_EQ(bar.warning()->toolTip(), QStringLiteral("本机无法识别中文和英语，两种语言至少要有一种能识别"));
     EXPECT_EQ(bar.warning()->accessibleName(), bar.warning()->toolTip());
     EXPECT_FALSE(bar.swapButton()->isEnabled());
-    ModelTestAccess::set(w.model->myEngine, SpeechEngine::speech);
-    ModelTestAccess::set(w.model->theirEngine, std::nullopt);
+    test::given.set(w.model->myEngine, SpeechEngine::speech).set(w.model->theirEngine, std::nullopt);
 
-    ModelTestAccess::set(w.model->isChangingLanguage, true);
+    test::given.set(w.model->isChangingLanguage, true);
     w.settle();
     EXPECT_FALSE(bar.spinner()->isHidden());
     EXPECT_TRUE(bar.warning()->isHidden());
@@ -143,14 +142,13 @@ TEST_F(LanguageBarTest, StatusMarkAndDisabling)
     EXPECT_FALSE(bar.myPicker()->isEnabled());
     EXPECT_FALSE(bar.theirPicker()->isEnabled());
     snapshot(bar, "languagebar", "changing");
-    ModelTestAccess::set(w.model->isChangingLanguage, false);
-    ModelTestAccess::set(w.model->theirEngine, SpeechEngine::speech);
+    test::given.set(w.model->isChangingLanguage, false).set(w.model->theirEngine, SpeechEngine::speech);
 
-    ModelTestAccess::set(w.model->isSpeaking, true);
+    test::given.set(w.model->isSpeaking, true);
     w.settle();
     EXPECT_FALSE(bar.myPicker()->isEnabled());
     EXPECT_FALSE(bar.swapButton()->isEnabled());
-    ModelTestAccess::set(w.model->isSpeaking, false);
+    test::given.set(w.model->isSpeaking, false);
     w.settle();
     EXPECT_TRUE(bar.myPicker()->isEnabled());
 }
@@ -165,8 +163,8 @@ TEST_F(LanguageBarTest, ClosedPickersShowWholeNamesWithTheStateInTheTooltipInEve
         mine[language.id] = LanguageReadiness{.engine = SpeechEngine::speech, .translationSupported = true};
         theirs[language.id] = LanguageReadiness{.engine = SpeechEngine::speech, .translationSupported = true};
     }
-    ModelTestAccess::set(ModelTestAccess::myMenu(*w.model), mine);
-    ModelTestAccess::set(ModelTestAccess::theirMenu(*w.model), theirs);
+    test::given.set(ModelTestAccess::myMenu(*w.model), mine);
+    test::given.set(ModelTestAccess::theirMenu(*w.model), theirs);
     for (const auto& entry : InterfaceLanguage::supported())
         loadStringTables(w.world.platform.bundles, entry.code);
 

@@ -1,7 +1,7 @@
 #include "ShellWorld.h"
 
 #include "app/QuitSignals.h"
-#include "model/ModelTestAccess.h"
+#include "model/ModelState.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -21,7 +21,7 @@ TEST(QuitSignals, SigtermRunsTheQuitSequenceAndTheEventLoopEndsWithZero)
     auto& delegate = shell.make(std::move(parts));
     delegate.launchFinished();
     shell.settle();
-    ModelTestAccess::set(shell.model->showWizard, true);
+    test::given.set(shell.model->showWizard, true);
     std::vector<int> received;
     app::QuitSignals quitSignals([&](int signal) {
         received.push_back(signal);

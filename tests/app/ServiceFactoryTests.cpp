@@ -176,7 +176,7 @@ TEST(ServiceFactory, WithoutASoundServerTheRealGraphIsStillBuiltNamesItsEnginesA
         EXPECT_FALSE(factory.audioServerReachable());
         EXPECT_NE(dynamic_cast<sys::PulseAudioSystem*>(&factory.audioSystem()), nullptr) << "never the sim in secret";
         ASSERT_NE(factory.model(), nullptr);
-        EXPECT_TRUE(ModelTestAccess::listDevices(*factory.model())().empty());
+        EXPECT_TRUE(ModelTestAccess::platform(*factory.model()).listDevices().empty());
         EXPECT_EQ(factory.model()->history.get(), nullptr);
 
         // The status page names the engines this graph runs on.

@@ -3,6 +3,7 @@
 
 #include "app/SetupCard.h"
 #include "model/AppModel.h"
+#include "model/ModelState.h"
 #include "model/ModelTestAccess.h"
 #include "ui/Palette.h"
 #include "ui/PillButton.h"
@@ -62,9 +63,8 @@ protected:
 
 TEST_F(SetupCardTest, MissingRowsOfferTheirActions)
 {
-    ModelTestAccess::set(ModelTestAccess::mySpeechReady(*model), false);
-    ModelTestAccess::set(model->translationReady, false);
-    ModelTestAccess::set(model->micAuthorized, false);
+    test::given.set(ModelTestAccess::mySpeechReady(*model), false).set(model->translationReady, false);
+    test::given.set(model->micAuthorized, false);
     auto& c = view();
     EXPECT_EQ(find<QLabel>("setupCard.title")->text(), "准备工作（只需一次）");
     EXPECT_EQ(title("speech"), "语音识别模型（英语 + 中文）");
@@ -88,14 +88,13 @@ TEST_F(SetupCardTest, MissingRowsOfferTheirActions)
     find<ui::PillButton>("setupCard.device.install")->click();
     EXPECT_TRUE(model->showInstallSheet());
 
-    ModelTestAccess::set(model->virtualMicNeedsUpdate, true);
+    test::given.set(model->virtualMicNeedsUpdate, true);
     view();
     EXPECT_EQ(title("device"), "wenmora 音频设备有新版本");
     EXPECT_EQ(mark("device"), "exclamationmark.circle");
     EXPECT_EQ(find<ui::PillButton>("setupCard.device.install")->text(), "更新");
 
-    ModelTestAccess::set(model->theirEngine, std::nullopt);
-    ModelTestAccess::set(model->micAuthorized, true);
+    test::given.set(model->theirEngine, std::nullopt).set(model->micAuthorized, true);
     view();
     EXPECT_EQ(title("speech"), "语音识别模型（中文）");
     EXPECT_EQ(mark("mic"), "checkmark.circle.fill");
@@ -115,8 +114,8 @@ TEST_F(SetupCardTest, APairThisComputerCannotTranslateOffersNoDownload)
             ? TranslationStatus::installed
             : TranslationStatus::supported;
     };
-    ModelTestAccess::set(model->myLanguage, *CallLanguage::find("de"));
-    ModelTestAccess::set(model->theirLanguage, *CallLanguage::find("en"));
+    test::given.set(model->myLanguage, *CallLanguage::find("de"));
+    test::given.set(model->theirLanguage, *CallLanguage::find("en"));
     world.run([m = model] { return ModelTestAccess::refreshLanguageReadiness(*m); });
     view();
     EXPECT_FALSE(shown("setupCard.pack.download"));
@@ -126,7 +125,7 @@ TEST_F(SetupCardTest, APairThisComputerCannotTranslateOffersNoDownload)
     EXPECT_NE(model->untranslatablePairNote().find("apertium"), std::string::npos);
     snapshot(*card, "setupcard", "untranslatable-pair");
 
-    ModelTestAccess::set(model->myLanguage, *CallLanguage::find("fr"));
+    test::given.set(model->myLanguage, *CallLanguage::find("fr"));
     world.run([m = model] { return ModelTestAccess::refreshLanguageReadiness(*m); });
     view();
     EXPECT_FALSE(shown("setupCard.pack.pairs"));
@@ -135,10 +134,8 @@ TEST_F(SetupCardTest, APairThisComputerCannotTranslateOffersNoDownload)
 
 TEST_F(SetupCardTest, DownloadsShowTheirProgress)
 {
-    ModelTestAccess::set(ModelTestAccess::mySpeechReady(*model), false);
-    ModelTestAccess::set(model->translationReady, false);
-    ModelTestAccess::set(model->speechDownloadProgress, 0.42);
-    ModelTestAccess::set(model->isDownloadingTranslation, true);
+    test::given.set(ModelTestAccess::mySpeechReady(*model), false).set(model->translationReady, false);
+    test::given.set(model->speechDownloadProgress, 0.42).set(model->isDownloadingTranslation, true);
     auto& c = view();
     EXPECT_TRUE(shown("setupCard.speech.progress"));
     EXPECT_EQ(find<QProgressBar>("setupCard.speech.progress")->width(), 120);
@@ -149,29 +146,28 @@ TEST_F(SetupCardTest, DownloadsShowTheirProgress)
     EXPECT_FALSE(shown("setupCard.pack.download"));
     snapshot(c, "setupcard", "downloading");
 
-    ModelTestAccess::set(model->speechDownloadProgress, 0.999);
+    test::given.set(model->speechDownloadProgress, 0.999);
     view();
     EXPECT_EQ(find<QLabel>("setupCard.speech.percent")->text(), "99%");
-    ModelTestAccess::set(model->speechDownloadProgress, 0.29);
+    test::given.set(model->speechDownloadProgress, 0.29);
     view();
     EXPECT_EQ(find<QLabel>("setupCard.speech.percent")->text(), "29%");
 
     // No recognizer for the user's language: only the other party's model
     // is a step, and once it is there the row is done; no step can add a
     // recognizer, so that limit is no open item here.
-    ModelTestAccess::set(model->speechDownloadProgress, std::nullopt);
-    ModelTestAccess::set(model->myEngine, std::nullopt);
-    ModelTestAccess::set(ModelTestAccess::theirSpeechReady(*model), false);
+    test::given.set(model->speechDownloadProgress, std::nullopt).set(model->myEngine, std::nullopt);
+    test::given.set(ModelTestAccess::theirSpeechReady(*model), false);
     view();
     EXPECT_EQ(title("speech"), "语音识别模型（英语）");
     EXPECT_TRUE(shown("setupCard.speech.download"));
-    ModelTestAccess::set(ModelTestAccess::theirSpeechReady(*model), true);
+    test::given.set(ModelTestAccess::theirSpeechReady(*model), true);
     view();
     EXPECT_EQ(mark("speech"), "checkmark.circle.fill");
     EXPECT_FALSE(shown("setupCard.speech.actions"));
 
     // Neither side can be recognized: nothing to download, and it says why.
-    ModelTestAccess::set(model->theirEngine, std::nullopt);
+    test::given.set(model->theirEngine, std::nullopt);
     view();
     EXPECT_EQ(title("speech"), "语音识别模型（中文）");
     EXPECT_EQ(mark("speech"), "exclamationmark.circle");

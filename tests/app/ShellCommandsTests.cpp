@@ -7,6 +7,7 @@
 #include "app/MainWindow.h"
 #include "app/SingleInstance.h"
 #include "app/TrayMenu.h"
+#include "model/ModelState.h"
 #include "model/ModelTestAccess.h"
 #include "settings/StartupSheet.h"
 #include "settings/UpdateModel.h"
@@ -321,7 +322,7 @@ TEST_F(ShellTest, ClosingTheWindowWithNoTrayQuits)
 
 TEST_F(ShellTest, QuitFromTheMenuRunsTheQuitSequence)
 {
-    ModelTestAccess::set(shell.model->showWizard, true);
+    test::given.set(shell.model->showWizard, true);
     window->quitAction()->trigger();
     EXPECT_FALSE(shell.model->showWizard.get());
     EXPECT_TRUE(shell.delegate->hasTerminated());
@@ -331,7 +332,7 @@ TEST_F(ShellTest, QuitFromTheMenuRunsTheQuitSequence)
 TEST_F(ShellTest, CtrlQQuitsFromTheStartUpSheetThroughTheSameSequence)
 {
     ui::StartupSheet sheet(shell.model, window.get());
-    ModelTestAccess::set(shell.model->showWizard, true);
+    test::given.set(shell.model->showWizard, true);
     shell.settle();
     ASSERT_TRUE(sheet.dialog() && sheet.dialog()->isVisible());
     // Minimised, then brought back by a second launch: the keys the desktop
@@ -383,7 +384,7 @@ TEST_F(ShellTest, CtrlQInTheWindowQuitsAndOtherKeysPass)
 
 TEST_F(ShellTest, QuitFromTheTrayRunsTheSameSequence)
 {
-    ModelTestAccess::set(shell.model->showWizard, true);
+    test::given.set(shell.model->showWizard, true);
     trayItem("tray.quit")->trigger();
     EXPECT_FALSE(shell.model->showWizard.get());
     EXPECT_TRUE(shell.delegate->hasTerminated());

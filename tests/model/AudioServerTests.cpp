@@ -1,4 +1,5 @@
 #include "ModelWorld.h"
+#include "model/ModelState.h"
 #include "model/ModelTestAccess.h"
 
 #include <gtest/gtest.h>
@@ -31,10 +32,8 @@ struct ServerWorld {
             d.callRouteInspector = [](std::optional<AudioObjectId>) { return CallMicrophoneRoute::connected; };
         });
         world.run([m = model] { return m->start(); });
-        ModelTestAccess::set(model->showMicCheck, false);
-        ModelTestAccess::set(model->micConfirmed, true);
-        ModelTestAccess::set(model->originalVoiceOn, true);
-        ModelTestAccess::set(model->callActive, true);
+        test::given.set(model->showMicCheck, false).set(model->micConfirmed, true);
+        test::given.set(model->originalVoiceOn, true).set(model->callActive, true);
         world.run([m = model] { return ModelTestAccess::startOriginalVoice(*m); });
         t0 = world.runtime.clock().now();
     }

@@ -1,5 +1,6 @@
 #include "ModelWorld.h"
 
+#include "model/ModelState.h"
 #include "model/ModelTestAccess.h"
 #include "support/TempDirectory.h"
 
@@ -34,8 +35,7 @@ struct CallWorld {
         world.addCaller(reading);
         model = world.make();
         ModelTestAccess::refreshDevices(*model);
-        ModelTestAccess::set(model->micConfirmed, true);
-        ModelTestAccess::set(model->originalVoiceOn, true);
+        test::given.set(model->micConfirmed, true).set(model->originalVoiceOn, true);
         ModelTestAccess::startWatching(*model);
         world.runtime.runUntilIdle();
         t0 = world.runtime.clock().now();
@@ -69,7 +69,7 @@ TEST(ModelCalls, ACallStartsForwardingOnceAndEndsAfterTheGracePeriod)
     ModelTestAccess::setEntries(*w.model, {ConversationEntry{.original = "Hi", .translated = "你好"}});
     ASSERT_TRUE(ModelTestAccess::filing(*w.model).sessionID.get());
 
-    ModelTestAccess::set(ModelTestAccess::metersEnabled(*w.model), true);
+    test::given.set(ModelTestAccess::metersEnabled(*w.model), true);
     ModelTestAccess::updateMeters(*w.model);
     EXPECT_TRUE(w.world.meters->micDevice());
 
@@ -155,7 +155,7 @@ TEST(ModelCalls, WithoutDriverNoticesAPollFindsTheEnd)
     // A driver that starts reporting takes over from the poll.
     const auto poll = ModelTestAccess::callPoll(*w.model);
     w.world.audio.store(50, {"dcio"_fcc}, std::uint32_t{0});
-    ModelTestAccess::set(ModelTestAccess::driverWatchDevice(*w.model), std::nullopt);
+    test::given.set(ModelTestAccess::driverWatchDevice(*w.model), std::nullopt);
     ModelTestAccess::watchDriverDevice(*w.model);
     EXPECT_TRUE(ModelTestAccess::driverWatch(*w.model));
     EXPECT_FALSE(ModelTestAccess::callPoll(*w.model));
@@ -192,7 +192,7 @@ TEST(ModelCalls, AfterAWakeTheWatchesAreBuiltAnewAndTheTakeoverRearmed)
     w.world.wakeHandlers[0]();
     w.world.runtime.runUntilIdle();
     EXPECT_EQ(w.world.audio.defaultDevice(true), 50u);
-    EXPECT_FALSE(ModelTestAccess::systemMicPending(*w.model).get());
+    EXPECT_FALSE(ModelTestAccess::systemMic(*w.model).pending.get());
     EXPECT_TRUE(ModelTestAccess::driverWatch(*w.model));
     EXPECT_TRUE(oldWatch.expired());
     EXPECT_EQ(w.world.audio.listenerCount(50, {"dcio"_fcc}), 1u);

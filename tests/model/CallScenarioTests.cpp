@@ -3,6 +3,7 @@
 #include "audio/AudioDevices.h"
 #include "history/HistoryFiles.h"
 #include "history/HistoryJson.h"
+#include "model/ModelState.h"
 #include "model/ModelTestAccess.h"
 #include "platform/sim/SimTranslationPlatform.h"
 #include "speech/HostedTranslation.h"
@@ -83,8 +84,7 @@ TEST(ModelCallScenario, AWholeCallFromLaunchToQuit)
     EXPECT_EQ(model->listeningStatus.get(), "自动收听中 · 对方说话即记录并翻译");
     EXPECT_TRUE(model->callActive.get());
     EXPECT_EQ(AudioDevices::defaultDeviceID(true), 50u);
-    ModelTestAccess::set(model->micConfirmed, true);
-    ModelTestAccess::set(model->showMicCheck, false);
+    test::given.set(model->micConfirmed, true).set(model->showMicCheck, false);
 
     // The other party's sentence: an entry, its translation, one file 5 s later.
     ASSERT_EQ(world.sessions.size(), 1u);

@@ -1,4 +1,5 @@
 #include "ModelWorld.h"
+#include "model/ModelState.h"
 #include "model/ModelTestAccess.h"
 
 #include <gtest/gtest.h>
@@ -47,7 +48,7 @@ TEST(ModelCallSpeaker, TheFarEndReachesTheHeadphonesOnlyWhileSomeonePlaysIntoThe
 {
     ModelWorld world;
     auto model = routingModel(world);
-    ModelTestAccess::set(ModelTestAccess::callSpeakerFailed(*model), Route{51, 30});
+    test::given.set(ModelTestAccess::callSpeakerFailed(*model), Route{51, 30});
     ModelTestAccess::routeCallSpeaker(*model);
     EXPECT_EQ(model->callSpeakerRoute.get(), std::nullopt);
     EXPECT_EQ(ModelTestAccess::callSpeakerFailed(*model).get(), std::nullopt);
@@ -66,10 +67,10 @@ TEST(ModelCallSpeaker, TheFarEndReachesTheHeadphonesOnlyWhileSomeonePlaysIntoThe
 
     // Without microphone access nothing is carried either.
     model->setSelectedMonitorOutputID(30);
-    ModelTestAccess::set(model->micAuthorized, false);
+    test::given.set(model->micAuthorized, false);
     ModelTestAccess::routeCallSpeaker(*model);
     EXPECT_EQ(model->callSpeakerRoute.get(), std::nullopt);
-    ModelTestAccess::set(model->micAuthorized, true);
+    test::given.set(model->micAuthorized, true);
     ModelTestAccess::routeCallSpeaker(*model);
     world.takeLog();
 
@@ -154,9 +155,9 @@ std::size_t rateWrites(const std::function<void(ModelWorld&, AppModel&)>& tweak)
     world.addVirtualDriver();
     world.audio.store(50, {"nsr#"_fcc}, std::vector<AudioValueRange>{{44100, 44100}, {48000, 48000}});
     auto model = world.make();
-    ModelTestAccess::set(model->isInstallingDriver, true);
+    test::given.set(model->isInstallingDriver, true);
     ModelTestAccess::prepareSession(*model);
-    ModelTestAccess::set(model->isInstallingDriver, false);
+    test::given.set(model->isInstallingDriver, false);
     tweak(world, *model);
     world.detector->clearSnapshot();
     ModelTestAccess::refreshCallSpeakerRoute(*model);
@@ -176,11 +177,11 @@ TEST(ModelCallSpeaker, TheVirtualMicrophoneTakesTheHeadphoneRateOnlyWhenNothingU
         std::function<void(ModelWorld&, AppModel&)> tweak;
     };
     const std::vector<Case> blocked{
-        {"installing", [](ModelWorld&, AppModel& m) { ModelTestAccess::set(m.isInstallingDriver, true); }},
-        {"a detected call", [](ModelWorld&, AppModel& m) { ModelTestAccess::set(m.callActive, true); }},
+        {"installing", [](ModelWorld&, AppModel& m) { test::given.set(m.isInstallingDriver, true); }},
+        {"a detected call", [](ModelWorld&, AppModel& m) { test::given.set(m.callActive, true); }},
         {"a route running",
          [](ModelWorld&, AppModel& m) {
-             ModelTestAccess::set(m.callSpeakerRoute, Route{51, 30});
+             test::given.set(m.callSpeakerRoute, Route{51, 30});
          }},
         {"no headphones", [](ModelWorld&, AppModel& m) { m.setSelectedMonitorOutputID(std::nullopt); }},
         {"open elsewhere", [](ModelWorld& w, AppModel&) { w.addCaller(false, false); }},

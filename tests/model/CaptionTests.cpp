@@ -1,5 +1,6 @@
 #include "ModelWorld.h"
 
+#include "model/ModelState.h"
 #include "model/ModelTestAccess.h"
 #include "platform/sim/SimTranslationPlatform.h"
 #include "speech/DirectTranslation.h"
@@ -17,8 +18,7 @@ std::shared_ptr<AppModel> listeningModel(ModelWorld& world,
                                          const std::function<void(AppModel::Dependencies&)>& adjust = {})
 {
     auto model = adjust ? world.make(adjust) : world.make();
-    ModelTestAccess::set(ModelTestAccess::theirSpeechReady(*model), true);
-    ModelTestAccess::set(model->translationReady, true);
+    test::given.set(ModelTestAccess::theirSpeechReady(*model), true).set(model->translationReady, true);
     world.run([model] { return ModelTestAccess::startListening(*model); });
     EXPECT_TRUE(model->isListening.get());
     return model;
@@ -93,9 +93,9 @@ TEST(ModelCaptions, ACaptionThatCannotBeTranslatedSaysSo)
 {
     ModelWorld world;
     auto model = listeningModel(world);
-    ModelTestAccess::set(model->translationReady, false);
+    test::given.set(model->translationReady, false);
     hear(world, "one", true);
-    ModelTestAccess::set(model->translationReady, true);
+    test::given.set(model->translationReady, true);
     world.translator->error = DomainError("Translation", 1, "E");
     hear(world, "two", true);
     EXPECT_EQ(translations(*model), (std::vector<std::string>{"（翻译未就绪）", "（翻译失败：E）"}));

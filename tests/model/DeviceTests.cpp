@@ -1,4 +1,5 @@
 #include "ModelWorld.h"
+#include "model/ModelState.h"
 #include "model/ModelTestAccess.h"
 
 #include <gtest/gtest.h>
@@ -48,9 +49,8 @@ std::shared_ptr<AppModel> forwardingModel(ModelWorld& world)
     world.addVirtualDriver();
     auto model = world.make();
     ModelTestAccess::refreshDevices(*model);
-    ModelTestAccess::set(model->micConfirmed, true);
-    ModelTestAccess::set(model->originalVoiceOn, true);
-    ModelTestAccess::set(model->callActive, true);
+    test::given.set(model->micConfirmed, true).set(model->originalVoiceOn, true);
+    test::given.set(model->callActive, true);
     world.run([model] { return ModelTestAccess::startOriginalVoice(*model); });
     EXPECT_TRUE(ModelTestAccess::forwardingActive(*model).get());
     world.takeLog();
@@ -116,7 +116,7 @@ TEST(ModelDevices, TheChosenMicrophoneFollowsItsUIDAndAVanishedOneOpensTheCheck)
     EXPECT_FALSE(model->showMicCheck.get());
 
     // Gone: the launch input takes over, forwarding stops, the check opens.
-    ModelTestAccess::set(ModelTestAccess::launchInputUID(*model), "studio-mic");
+    test::given.set(ModelTestAccess::launchInputUID(*model), "studio-mic");
     world.takeLog();
     world.audio.removeObject(13);
     ModelTestAccess::refreshDevices(*model);
@@ -133,8 +133,7 @@ TEST(ModelDevices, TheChosenMicrophoneFollowsItsUIDAndAVanishedOneOpensTheCheck)
 
     // Without a launch input the first one is taken; the microphone was not
     // confirmed, so the check is not raised again.
-    ModelTestAccess::set(model->showMicCheck, false);
-    ModelTestAccess::set(ModelTestAccess::launchInputUID(*model), "gone-mic");
+    test::given.set(model->showMicCheck, false).set(ModelTestAccess::launchInputUID(*model), "gone-mic");
     world.audio.removeObject(12);
     ModelTestAccess::refreshDevices(*model);
     EXPECT_EQ(model->selectedInputID.get(), model->inputDevices.get().front().id);

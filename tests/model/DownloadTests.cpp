@@ -1,4 +1,5 @@
 #include "LanguageWorld.h"
+#include "model/ModelState.h"
 #include "model/ModelTestAccess.h"
 
 #include <gtest/gtest.h>
@@ -113,7 +114,7 @@ TEST(ModelDownloads, AFailureOutsideAChangeIsShownAndStopsTheRest)
     EXPECT_EQ(w.script->downloads.size(), 2u);
 
     // The pair changes while a model downloads: nothing more is done.
-    ModelTestAccess::set(w.model->theirLanguage, test::callLanguage("ja"));
+    test::given.set(w.model->theirLanguage, test::callLanguage("ja"));
     w.statuses.clear();
     w.script->finishDownload();
     w.world.runtime.runUntilIdle();
@@ -169,7 +170,7 @@ TEST(ModelDownloads, OnlyTheNewestPackDownloadReportsAndItsOutcomeFollowsWhatIsI
     // A pack that throws but is installed afterwards counts as ready.
     translator.prepareError = DomainError("Translation", 2, "E");
     w.script->setStatus("zh-Hans", "en", TranslationStatus::installed);
-    ModelTestAccess::set(w.model->status, "");
+    test::given.set(w.model->status, "");
     w.model->downloadTranslation();
     w.world.runtime.runUntilIdle();
     EXPECT_EQ(w.model->status.get(), "翻译语言包已就绪");

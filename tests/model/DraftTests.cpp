@@ -1,4 +1,5 @@
 #include "HoldWorld.h"
+#include "model/ModelState.h"
 #include "model/ModelTestAccess.h"
 
 #include <gtest/gtest.h>
@@ -37,7 +38,7 @@ TEST(ModelDrafts, AFailedTranslationKeepsTheSourceAndSaysWhy)
     {
         DraftWorld w;
         w.model->setConfirmBeforeSend(false);
-        ModelTestAccess::set(w.model->translationReady, false);
+        test::given.set(w.model->translationReady, false);
         w.typed("你好");
         EXPECT_EQ(w.model->errorMessage.get(), "翻译失败：翻译语言包未安装（TR-2）");
         EXPECT_TRUE(w.spoken().empty());
@@ -47,8 +48,7 @@ TEST(ModelDrafts, AFailedTranslationKeepsTheSourceAndSaysWhy)
         // nothing is lost. The user reads the setup steps' words, no failure
         // with a code that reads as if a pack could be installed.
         DraftWorld w;
-        ModelTestAccess::set(w.model->translationReady, false);
-        ModelTestAccess::set(w.model->translationSupported, false);
+        test::given.set(w.model->translationReady, false).set(w.model->translationSupported, false);
         const std::string refusal =
             "这台电脑不能翻译" + w.their() + " ⇄ " + w.model->myLanguage.get().displayName() + "。";
         EXPECT_EQ(w.model->untranslatablePairLine(), refusal);
@@ -59,19 +59,19 @@ TEST(ModelDrafts, AFailedTranslationKeepsTheSourceAndSaysWhy)
         EXPECT_FALSE(w.model->hasDraft.get());
         // A press says the same rather than ask for a download that brings
         // nothing, and so does translating a draft again.
-        ModelTestAccess::set(w.model->status, "");
+        test::given.set(w.model->status, "");
         w.hold("Hello");
         EXPECT_EQ(w.model->errorMessage.get(), std::nullopt);
         EXPECT_EQ(w.model->status.get(), refusal);
         EXPECT_FALSE(w.anyHoldFlag());
-        ModelTestAccess::set(w.model->status, "");
+        test::given.set(w.model->status, "");
         w.model->editDraftText("Hello");
         w.world.run([model = w.model] { return model->retranslateDraft(); });
         EXPECT_EQ(w.model->draftText.get(), "Hello");
         EXPECT_EQ(w.model->errorMessage.get(), std::nullopt);
         EXPECT_EQ(w.model->status.get(), refusal);
         EXPECT_TRUE(w.spoken().empty());
-        ModelTestAccess::set(w.model->translationSupported, true);
+        test::given.set(w.model->translationSupported, true);
         EXPECT_EQ(w.model->untranslatablePairLine(), "");
     }
     {
@@ -155,10 +155,9 @@ TEST(ModelDrafts, TranslatingAgainAndClearing)
 {
     DraftWorld w;
     auto& model = *w.model;
-    ModelTestAccess::set(model.hasDraft, true);
+    test::given.set(model.hasDraft, true);
     model.editDraftText("  ");
-    ModelTestAccess::set(ModelTestAccess::lastPlayedDraftTranslation(model), "Hi");
-    ModelTestAccess::set(model.status, "before");
+    test::given.set(ModelTestAccess::lastPlayedDraftTranslation(model), "Hi").set(model.status, "before");
     w.world.run([&] { return model.retranslateDraft(); });
     EXPECT_EQ(ModelTestAccess::lastPlayedDraftTranslation(model).get(), std::nullopt);
     EXPECT_FALSE(model.isTranslatingDraft.get());
@@ -181,10 +180,10 @@ TEST(ModelDrafts, TranslatingAgainAndClearing)
     EXPECT_FALSE(model.isTranslatingDraft.get());
     EXPECT_EQ(model.draftTranslation.get(), "");
 
-    ModelTestAccess::set(model.isSpeaking, true);
+    test::given.set(model.isSpeaking, true);
     model.clearDraft();
     EXPECT_TRUE(model.hasDraft.get());
-    ModelTestAccess::set(model.isSpeaking, false);
+    test::given.set(model.isSpeaking, false);
     model.clearDraft();
     EXPECT_FALSE(model.hasDraft.get());
     EXPECT_EQ(model.draftText.get(), "");

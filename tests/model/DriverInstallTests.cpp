@@ -1,6 +1,7 @@
 #include "ModelWorld.h"
 
 #include "model/ModelDependencies.h"
+#include "model/ModelState.h"
 #include "model/ModelTestAccess.h"
 #include "model/VirtualMicInstallerFailure.h"
 
@@ -82,8 +83,8 @@ TEST(ModelDriver, TheUpdateCheckAndTheVersionCountOnlyWithTheDriverThere)
         d.driverUpdateCheck = [] { return true; };
         d.driverVersionCheck = []() -> std::optional<std::string> { return "1.0"; };
     });
-    ModelTestAccess::set(model->virtualMicNeedsUpdate, true);
-    ModelTestAccess::set(ModelTestAccess::loadedDriverVersion(*model), "0.9");
+    test::given.set(model->virtualMicNeedsUpdate, true);
+    test::given.set(ModelTestAccess::loadedDriverVersion(*model), "0.9");
     model->checkDriverUpdate();
     EXPECT_FALSE(model->virtualMicNeedsUpdate.get());
     EXPECT_EQ(ModelTestAccess::loadedDriverVersion(*model).get(), std::nullopt);
@@ -157,8 +158,7 @@ TEST(ModelDriver, DevicesThatNeverAppearAreAwaitedFifteenSecondsInHalfSecondStep
 TEST(ModelDriver, DevicesThatAppearCloseTheSheetAndTakeOverTheInput)
 {
     InstallWorld w;
-    ModelTestAccess::set(ModelTestAccess::metersEnabled(*w.model), true);
-    ModelTestAccess::set(w.model->showMicCheck, true);
+    test::given.set(ModelTestAccess::metersEnabled(*w.model), true).set(w.model->showMicCheck, true);
     ModelTestAccess::updateMeters(*w.model);
     w.world.takeLog();
     w.install();

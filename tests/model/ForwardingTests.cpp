@@ -1,4 +1,5 @@
 #include "ModelWorld.h"
+#include "model/ModelState.h"
 #include "model/ModelTestAccess.h"
 
 #include <gtest/gtest.h>
@@ -17,8 +18,7 @@ std::shared_ptr<AppModel> armedModel(ModelWorld& world)
     world.addVirtualDriver();
     auto model = world.make();
     ModelTestAccess::refreshDevices(*model);
-    ModelTestAccess::set(model->micConfirmed, true);
-    ModelTestAccess::set(model->originalVoiceOn, true);
+    test::given.set(model->micConfirmed, true).set(model->originalVoiceOn, true);
     world.takeLog();
     return model;
 }
@@ -36,29 +36,28 @@ TEST(ModelForwarding, RunsOnlyWhileACallOrAHearTestNeedsIt)
     EXPECT_EQ(world.takeLog(), Log{});
     EXPECT_FALSE(ModelTestAccess::forwardingActive(*model).get());
 
-    ModelTestAccess::set(model->callActive, true);
+    test::given.set(model->callActive, true);
     follow(world, model);
     follow(world, model);
     EXPECT_EQ(world.takeLog(), (Log{"directVoice stop", "directVoice start 10>51"}));
     EXPECT_TRUE(ModelTestAccess::forwardingActive(*model).get());
 
     // The call's end stops it; own voice stays armed for the next call.
-    ModelTestAccess::set(model->callActive, false);
+    test::given.set(model->callActive, false);
     follow(world, model);
     EXPECT_EQ(world.takeLog(), (Log{"directVoice stop"}));
     EXPECT_FALSE(ModelTestAccess::forwardingActive(*model).get());
     EXPECT_TRUE(model->originalVoiceOn.get());
 
-    ModelTestAccess::set(model->isHearTesting, true);
+    test::given.set(model->isHearTesting, true);
     follow(world, model);
     EXPECT_TRUE(ModelTestAccess::forwardingActive(*model).get());
-    ModelTestAccess::set(model->isHearTesting, false);
+    test::given.set(model->isHearTesting, false);
     follow(world, model);
 
     // An output that is not the driver's is never forwarded into, silently.
     world.takeLog();
-    ModelTestAccess::set(model->callActive, true);
-    ModelTestAccess::set(model->selectedVirtualOutputID, 30);
+    test::given.set(model->callActive, true).set(model->selectedVirtualOutputID, 30);
     follow(world, model);
     EXPECT_EQ(world.takeLog(), Log{});
     EXPECT_EQ(model->status.get(), "");
@@ -69,7 +68,7 @@ TEST(ModelForwarding, AForwarderFailureTurnsOwnVoiceOffAndIsToldOnce)
 {
     ModelWorld world;
     auto model = armedModel(world);
-    ModelTestAccess::set(model->callActive, true);
+    test::given.set(model->callActive, true);
     follow(world, model);
     ASSERT_TRUE(world.directVoice->onStop);
     const auto report = world.directVoice->onStop;
@@ -83,13 +82,13 @@ TEST(ModelForwarding, AForwarderFailureTurnsOwnVoiceOffAndIsToldOnce)
     EXPECT_FALSE(ModelTestAccess::forwardingActive(*model).get());
 
     model->dismissError();
-    ModelTestAccess::set(model->status, "");
+    test::given.set(model->status, "");
     report("R");
     EXPECT_EQ(model->errorMessage.get(), std::nullopt);
     EXPECT_EQ(model->status.get(), "");
 
     // A start the forwarder refuses is reported the same way.
-    ModelTestAccess::set(model->originalVoiceOn, true);
+    test::given.set(model->originalVoiceOn, true);
     world.directVoice->startError = DomainError("DirectVoice", 1, "同一设备");
     follow(world, model);
     EXPECT_EQ(model->errorMessage.get(),

@@ -1,4 +1,5 @@
 #include "ModelWorld.h"
+#include "model/ModelState.h"
 #include "model/ModelTestAccess.h"
 
 #include <gtest/gtest.h>
@@ -40,8 +41,7 @@ struct HearWorld {
     void ownVoiceOn()
     {
         ModelTestAccess::setSelectedInputID(*model, 10);
-        ModelTestAccess::set(model->micConfirmed, true);
-        ModelTestAccess::set(model->originalVoiceOn, true);
+        test::given.set(model->micConfirmed, true).set(model->originalVoiceOn, true);
     }
     void setLevel(float level)
     {
@@ -64,13 +64,13 @@ TEST(ModelHearTest, RefusalsComeBeforeAnyRecording)
 {
     HearWorld w;
     auto& model = *w.model;
-    ModelTestAccess::set(model.isSpeaking, true);
+    test::given.set(model.isSpeaking, true);
     w.start();
-    ModelTestAccess::set(model.isSpeaking, false);
+    test::given.set(model.isSpeaking, false);
     EXPECT_EQ(model.errorMessage.get(), std::nullopt);
     EXPECT_EQ(model.hearTest.get(), HearTest::idle());
 
-    ModelTestAccess::set(model.selectedVirtualOutputID, std::nullopt);
+    test::given.set(model.selectedVirtualOutputID, std::nullopt);
     w.start();
     EXPECT_EQ(model.errorMessage.get(), "没有找到 wenmora 音频设备，无法测试。请先安装。");
     ModelTestAccess::refreshDevices(model);

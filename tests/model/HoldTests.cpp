@@ -1,5 +1,6 @@
 #include "HoldWorld.h"
 
+#include "model/ModelState.h"
 #include "model/ModelTestAccess.h"
 #include "speech/InterfaceLanguage.h"
 #include "speech/ModuleError.h"
@@ -12,6 +13,7 @@ namespace parlaro {
 namespace {
 
 using test::HoldWorld;
+using test::LoneHold;
 using Texts = std::vector<std::string>;
 
 bool contains(const Texts& texts, const std::string& text)
@@ -23,55 +25,50 @@ TEST(ModelHold, RefusedPressesTouchNoHoldStateAndReportInOrder)
 {
     HoldWorld w;
     auto& model = *w.model;
-    const rt::Uuid before = ModelTestAccess::holdID(model).get();
+    const rt::Uuid before = ModelTestAccess::hold(model).holdID.get();
     // Each says so on the status line, as a global key shows nothing else.
-    for (auto* busy : {&model.isSpeaking, &model.isTranslatingDraft, &ModelTestAccess::isStartingRecording(model),
+    for (auto* busy : {&model.isSpeaking, &model.isTranslatingDraft, &ModelTestAccess::hold(model).isStartingRecording,
                        &model.isRecording, &model.isHearTesting}) {
-        ModelTestAccess::set(model.status, std::string());
-        ModelTestAccess::set(*busy, true);
+        test::given.set(model.status, std::string()).set(*busy, true);
         w.press();
-        ModelTestAccess::set(*busy, false);
+        test::given.set(*busy, false);
         EXPECT_EQ(model.status.get(),
                   busy == &model.isHearTesting ? "正在试听，结束后再按住说话" : "上一句还在处理，完成后再按住说话");
     }
     EXPECT_EQ(model.errorMessage.get(), std::nullopt);
     // A key's repeat during a hold is part of the hold and says nothing.
-    ModelTestAccess::set(model.status, std::string());
-    ModelTestAccess::set(model.isHoldingToTalk, true);
-    ModelTestAccess::set(model.isRecording, true);
+    test::given.set(model.status, std::string()).set(model.isHoldingToTalk, true);
+    test::given.set(model.isRecording, true);
     w.press();
     EXPECT_EQ(model.status.get(), "");
-    ModelTestAccess::set(model.isRecording, false);
-    ModelTestAccess::set(model.isHoldingToTalk, false);
+    test::given.set(model.isRecording, false).set(model.isHoldingToTalk, false);
 
     // No recognizer outranks missing downloads and an unconfirmed microphone.
     const std::string my = model.myLanguage.get().displayName();
-    ModelTestAccess::set(model.myEngine, std::nullopt);
-    ModelTestAccess::set(ModelTestAccess::mySpeechReady(model), false);
-    ModelTestAccess::set(model.micConfirmed, false);
+    test::given.set(model.myEngine, std::nullopt).set(ModelTestAccess::mySpeechReady(model), false);
+    test::given.set(model.micConfirmed, false);
     w.press();
     EXPECT_EQ(model.errorMessage.get(), "本机无法识别" + my + "（SR-1）");
     EXPECT_FALSE(model.showMicCheck.get());
 
-    ModelTestAccess::set(model.myEngine, SpeechEngine::speech);
+    test::given.set(model.myEngine, SpeechEngine::speech);
     w.press();
     EXPECT_EQ(model.errorMessage.get(), "请先完成" + my + "识别模型和翻译语言包下载。");
     EXPECT_FALSE(model.showMicCheck.get());
 
-    ModelTestAccess::set(ModelTestAccess::mySpeechReady(model), true);
+    test::given.set(ModelTestAccess::mySpeechReady(model), true);
     model.dismissError();
     w.press();
     EXPECT_EQ(model.micCheckReason.get(), "说话前，请先确认要用的麦克风。");
     EXPECT_TRUE(model.showMicCheck.get());
 
     // A confirmed microphone that has gone from the list counts as unconfirmed.
-    ModelTestAccess::set(model.micConfirmed, true);
-    ModelTestAccess::set(model.showMicCheck, false);
+    test::given.set(model.micConfirmed, true).set(model.showMicCheck, false);
     ModelTestAccess::setSelectedInputID(model, 99);
     w.press();
     EXPECT_TRUE(model.showMicCheck.get());
 
-    EXPECT_EQ(ModelTestAccess::holdID(model).get(), before);
+    EXPECT_EQ(ModelTestAccess::hold(model).holdID.get(), before);
     EXPECT_FALSE(w.anyHoldFlag());
     EXPECT_TRUE(w.world.activities.empty());
     EXPECT_TRUE(w.world.recorder->requests.empty());
@@ -88,9 +85,9 @@ TEST(ModelHold, APressRunsTheRecorderWithWhatWasSetAtThePress)
     // language; texts without an entry show their keys.
     w.world.platform.bundles.setTable("en", {{"按住说话", "Hold to talk"}});
     InterfaceLanguage::set("en");
-    const rt::Uuid before = ModelTestAccess::holdID(model).get();
+    const rt::Uuid before = ModelTestAccess::hold(model).holdID.get();
     w.press();
-    EXPECT_NE(ModelTestAccess::holdID(model).get(), before);
+    EXPECT_NE(ModelTestAccess::hold(model).holdID.get(), before);
     EXPECT_EQ(model.status.get(), "正在准备麦克风…");
     EXPECT_EQ(model.holdButtonTitle(), "正在准备…");
     EXPECT_EQ(w.world.activities, (Texts{"Hold to talk"}));
@@ -107,8 +104,8 @@ TEST(ModelHold, APressRunsTheRecorderWithWhatWasSetAtThePress)
     EXPECT_EQ(model.holdButtonTitle(), "松开翻译");
     EXPECT_EQ(model.status.get(), "正在听…松开自动翻译发送，Esc 取消");
     recorder.sentence("Hello");
-    EXPECT_EQ(ModelTestAccess::heldUtterance(model).get(), (Texts{"Hello"}));
-    EXPECT_EQ(ModelTestAccess::heldSentenceCount(model).get(), 0);
+    EXPECT_EQ(ModelTestAccess::hold(model).heldUtterance.get(), (Texts{"Hello"}));
+    EXPECT_EQ(ModelTestAccess::hold(model).heldSentenceCount.get(), 0);
 
     // A partial of an older hold is dropped.
     model.cancelHold();
@@ -123,11 +120,12 @@ TEST(ModelHold, APressRunsTheRecorderWithWhatWasSetAtThePress)
     EXPECT_EQ(model.holdButtonTitle(), "正在听…松开结束");
 
     const std::string their = model.theirLanguage.get().displayName();
-    EXPECT_EQ(ModelTestAccess::recordingStatus(model), "正在听…每说完一句自动翻译给对方，Esc 取消");
-    ModelTestAccess::set(model.originalVoiceOn, true);
-    EXPECT_EQ(ModelTestAccess::recordingStatus(model), "正在听…对方同时听到你的原声；每说完一句就翻译成" + their);
-    ModelTestAccess::set(ModelTestAccess::holdSendsWhileHolding(model), false);
-    EXPECT_EQ(ModelTestAccess::recordingStatus(model), "正在听…对方同时听到你的原声；松开后翻译成" + their);
+    EXPECT_EQ(ModelTestAccess::hold(model).recordingStatus(), "正在听…每说完一句自动翻译给对方，Esc 取消");
+    test::given.set(model.originalVoiceOn, true);
+    EXPECT_EQ(ModelTestAccess::hold(model).recordingStatus(),
+              "正在听…对方同时听到你的原声；每说完一句就翻译成" + their);
+    test::given.set(ModelTestAccess::hold(model).sendsWhileHolding, false);
+    EXPECT_EQ(ModelTestAccess::hold(model).recordingStatus(), "正在听…对方同时听到你的原声；松开后翻译成" + their);
 }
 
 TEST(ModelHold, ARecorderStartThatHangsTimesOutTwelveSecondsAfterItBegan)
@@ -135,7 +133,7 @@ TEST(ModelHold, ARecorderStartThatHangsTimesOutTwelveSecondsAfterItBegan)
     HoldWorld w;
     auto& model = *w.model;
     w.world.recorder->holdStart = true;
-    ModelTestAccess::set(model.mePartial, "");
+    test::given.set(model.mePartial, "");
     w.press();
     w.at(11.999);
     EXPECT_EQ(model.status.get(), "正在准备麦克风…");
@@ -155,44 +153,43 @@ TEST(ModelHold, ARecorderStartThatHangsTimesOutTwelveSecondsAfterItBegan)
     EXPECT_EQ(w.world.activitiesEnded, 1);
 }
 
-TEST(ModelHold, AReleaseBeforeTheMicrophoneRunsIsTooShortAndSendsNothing)
+TEST(HoldToTalk, AReleaseBeforeTheMicrophoneRunsIsTooShortAndSendsNothing)
 {
     for (const bool taskRan : {false, true}) {
-        HoldWorld w;
-        auto& model = *w.model;
+        LoneHold w;
         w.world.recorder->holdStart = true;
-        model.beginHoldToTalk();
+        w.hold->start(SpeechEngine::speech, 10, false);
         if (taskRan)
             w.run();
-        model.endHoldToTalk();
-        EXPECT_EQ(model.status.get(), "正在结束录音…");
+        w.hold->release();
+        EXPECT_EQ(w.status.get(), "正在结束录音…");
         w.run();
         if (taskRan) {
             w.world.recorder->answerStart();
             w.run();
         }
-        EXPECT_EQ(model.status.get(), "按住时间太短，请按住按钮说话，说完再松开");
+        EXPECT_EQ(w.status.get(), "按住时间太短，请按住按钮说话，说完再松开");
         EXPECT_FALSE(w.world.recorder->capturing);
         EXPECT_FALSE(w.anyHoldFlag());
-        EXPECT_TRUE(w.spoken().empty());
+        EXPECT_TRUE(w.sent.empty());
         EXPECT_EQ(w.world.activitiesEnded, 1);
     }
 }
 
-TEST(ModelHold, AReleaseJustAfterTheMicrophoneStartedStopsItAgain)
+TEST(HoldToTalk, AReleaseJustAfterTheMicrophoneStartedStopsItAgain)
 {
-    HoldWorld w;
+    LoneHold w;
     auto& recorder = *w.world.recorder;
     recorder.holdStart = true;
     recorder.checkPress = false;
     w.press();
     recorder.answerStart();
-    w.model->endHoldToTalk();
-    EXPECT_EQ(w.model->status.get(), "正在结束录音…");
+    w.hold->release();
+    EXPECT_EQ(w.status.get(), "正在结束录音…");
     w.run();
     EXPECT_FALSE(recorder.capturing);
     EXPECT_TRUE(std::count(w.world.log->begin(), w.world.log->end(), "recorder cancel") == 1);
-    EXPECT_EQ(w.model->status.get(), "按住时间太短，请按住按钮说话，说完再松开");
+    EXPECT_EQ(w.status.get(), "按住时间太短，请按住按钮说话，说完再松开");
     EXPECT_FALSE(w.anyHoldFlag());
     EXPECT_FALSE(recorder.finishPending());
     EXPECT_EQ(w.world.activitiesEnded, 1);
@@ -216,7 +213,7 @@ TEST(ModelHold, AHoldWithPausesIsTranslatedAndPlayedAsOneUtterance)
     EXPECT_EQ(model.draftText.get(), "Hello world");
     EXPECT_EQ(model.draftTranslation.get(), "en:Hello world");
     EXPECT_TRUE(model.hasDraft.get());
-    EXPECT_TRUE(ModelTestAccess::heldUtterance(model).get().empty());
+    EXPECT_TRUE(ModelTestAccess::hold(model).heldUtterance.get().empty());
     EXPECT_EQ(model.mePartial.get(), "");
     EXPECT_FALSE(w.anyHoldFlag());
     EXPECT_EQ(w.world.activitiesEnded, 1);
@@ -237,7 +234,7 @@ TEST(ModelHold, RecognitionMustFinishTwelveSecondsAfterTheReleaseNotAfterTheTask
     ASSERT_TRUE(w.world.recorder->finishPending());
     w.at(14.999);
     EXPECT_EQ(model.status.get(), "正在完成语音识别…");
-    EXPECT_TRUE(ModelTestAccess::isStartingRecording(model).get());
+    EXPECT_TRUE(ModelTestAccess::hold(model).isStartingRecording.get());
     w.at(15.0);
     EXPECT_EQ(model.status.get(), "语音识别超时，请重试（SR-4）；已恢复按钮，本句未发送");
     EXPECT_EQ(model.errorMessage.get(),
@@ -327,35 +324,34 @@ TEST(ModelHold, ACancelAfterSentencesWereSentSaysOnlyTheRestWasNotSent)
     w.run();
     EXPECT_FALSE(contains(*w.statuses, "已取消录音，未发送"));
     EXPECT_EQ(model.status.get(), "已取消录音，剩下的部分未发送");
-    EXPECT_FALSE(ModelTestAccess::isStartingRecording(model).get());
+    EXPECT_FALSE(ModelTestAccess::hold(model).isStartingRecording.get());
 
     // Neither what was queued nor what the old session still reports is played.
     recorder.sentence("Three");
     w.world.speaker->finishSpeaking();
     w.run();
     EXPECT_EQ(w.spoken(), (Texts{"en:One"}));
-    EXPECT_TRUE(ModelTestAccess::heldSentences(model).get().empty());
-    EXPECT_FALSE(ModelTestAccess::heldSentenceWorker(model));
+    EXPECT_TRUE(ModelTestAccess::hold(model).heldSentences.get().empty());
+    EXPECT_FALSE(ModelTestAccess::hold(model).isSending());
 }
 
-TEST(ModelHold, ARecordingFailureCancelsTheHoldAndKeepsItsMessage)
+TEST(HoldToTalk, ARecordingFailureCancelsTheHoldAndKeepsItsMessage)
 {
-    HoldWorld w;
-    auto& model = *w.model;
+    LoneHold w;
     w.press();
     const auto failed = w.world.recorder->requests.back().onErrorText;
     failed("X");
-    EXPECT_EQ(model.status.get(), "麦克风中断，本句未发送");
-    EXPECT_EQ(model.errorMessage.get(), "X。本句未发送，请检查麦克风后重新按住说话。");
+    EXPECT_EQ(w.status.get(), "麦克风中断，本句未发送");
+    EXPECT_EQ(w.errorMessage.get(), "X。本句未发送，请检查麦克风后重新按住说话。");
     w.run();
-    EXPECT_EQ(model.status.get(), "已取消录音，未发送");
+    EXPECT_EQ(w.status.get(), "已取消录音，未发送");
     EXPECT_FALSE(w.anyHoldFlag());
 
     // A failure of a hold that is over changes nothing.
-    model.dismissError();
+    test::given.set(w.errorMessage, std::nullopt);
     failed("Y");
-    EXPECT_EQ(model.errorMessage.get(), std::nullopt);
-    EXPECT_EQ(model.status.get(), "已取消录音，未发送");
+    EXPECT_EQ(w.errorMessage.get(), std::nullopt);
+    EXPECT_EQ(w.status.get(), "已取消录音，未发送");
 }
 
 TEST(ModelHold, SentencesWhileHoldingArePlayedOneAfterAnotherAndTheHoldWaitsForThem)
@@ -367,12 +363,12 @@ TEST(ModelHold, SentencesWhileHoldingArePlayedOneAfterAnotherAndTheHoldWaitsForT
     model.setTranslateWhileHolding(true);
     speaker.holdSpeech = true;
     w.press();
-    const std::string holding = ModelTestAccess::recordingStatus(model);
+    const std::string holding = ModelTestAccess::hold(model).recordingStatus();
     for (const char* text : {"One", "Two", "Three"})
         recorder.sentence(text);
     w.run();
     EXPECT_EQ(w.spoken(), (Texts{"en:One"}));
-    EXPECT_EQ(ModelTestAccess::heldSentenceCount(model).get(), 3);
+    EXPECT_EQ(ModelTestAccess::hold(model).heldSentenceCount.get(), 3);
     w.statuses->clear();
     speaker.finishSpeaking();
     w.run();
@@ -385,11 +381,11 @@ TEST(ModelHold, SentencesWhileHoldingArePlayedOneAfterAnotherAndTheHoldWaitsForT
     speaker.finishSpeaking();
     w.run();
     EXPECT_EQ(w.spoken(), (Texts{"en:One", "en:Two", "en:Three"}));
-    EXPECT_TRUE(ModelTestAccess::isStartingRecording(model).get());
+    EXPECT_TRUE(ModelTestAccess::hold(model).isStartingRecording.get());
     speaker.finishSpeaking();
     w.run();
     EXPECT_EQ(w.spoken(), (Texts{"en:One", "en:Two", "en:Three", "en:Four"}));
-    EXPECT_TRUE(ModelTestAccess::isStartingRecording(model).get());
+    EXPECT_TRUE(ModelTestAccess::hold(model).isStartingRecording.get());
     EXPECT_EQ(model.holdButtonTitle(), "正在播放…");
     speaker.finishSpeaking();
     w.run();
@@ -403,7 +399,7 @@ TEST(ModelHold, APressWithoutMicrophoneAccessAsksOnceAndEndsQuietlyOnARefusal)
 {
     for (const bool granted : {false, true}) {
         HoldWorld w;
-        ModelTestAccess::set(w.model->micAuthorized, false);
+        test::given.set(w.model->micAuthorized, false);
         w.world.microphoneAuthorized = granted;
         w.press();
         EXPECT_EQ(w.model->isRecording.get(), granted);
@@ -427,15 +423,76 @@ TEST(ModelHold, AModelReleasedWhileTheUserSpeaksStillEndsTheActivity)
     EXPECT_EQ(w.world.activitiesEnded, 1);
 }
 
-TEST(ModelHold, JoiningPiecesPutsBlanksOnlyBetweenWordsOfSpacedScripts)
+TEST(HoldToTalk, TheReleaseHandsTheInstantToTheWaitingHold)
 {
-    EXPECT_EQ(ModelTestAccess::joinRecognizedText({"Hello", "world"}), "Hello world");
-    EXPECT_EQ(ModelTestAccess::joinRecognizedText({"Hello", "你好"}), "Hello你好");
-    EXPECT_EQ(ModelTestAccess::joinRecognizedText({"你好", "Bob"}), "你好Bob");
-    EXPECT_EQ(ModelTestAccess::joinRecognizedText({" a ", "", "b "}), "a b");
-    EXPECT_EQ(ModelTestAccess::joinRecognizedText({"two  blanks", "\n"}), "two  blanks");
-    EXPECT_EQ(ModelTestAccess::joinRecognizedText({"ＡＢ", "c"}), "ＡＢc");
-    EXPECT_EQ(ModelTestAccess::joinRecognizedText({}), "");
+    test::LoneHold lone;
+    auto& world = lone.world;
+    auto& hold = *lone.hold;
+    std::optional<std::optional<rt::Instant>> released;
+    auto task = rt::spawn([&]() -> rt::Async<void> {
+        released = co_await rt::withContinuation<std::optional<rt::Instant>>(
+            [&](rt::Continuation<std::optional<rt::Instant>> c) { ModelTestAccess::holdRelease(hold) = c; });
+    });
+    ModelTestAccess::holdTask(hold) = task;
+    test::given.set(lone.isHoldingToTalk, true).set(lone.isRecording, true);
+    world.runtime.runUntilIdle();
+    world.runtime.advance(2.5);
+
+    hold.release();
+    world.runtime.runUntilIdle();
+    ASSERT_TRUE(released);
+    EXPECT_EQ(*released, world.runtime.clock().now());
+    EXPECT_FALSE(lone.isRecording.get());
+    EXPECT_FALSE(ModelTestAccess::holdRelease(hold).has_value());
+    EXPECT_EQ(lone.status.get(), "正在完成语音识别…");
+    EXPECT_EQ(world.takeLog(), (Texts{"recorder stopCapture"}));
+
+    // A second release finds nothing held.
+    hold.release();
+    EXPECT_TRUE(world.log->empty());
+}
+
+TEST(HoldToTalk, ACancelEndsTheHoldWithoutSending)
+{
+    test::LoneHold lone;
+    auto& world = lone.world;
+    auto& hold = *lone.hold;
+    // No hold: nothing happens.
+    hold.cancel();
+    EXPECT_TRUE(world.log->empty());
+    EXPECT_EQ(lone.status.get(), "");
+
+    std::optional<std::optional<rt::Instant>> released;
+    bool cancelled = false;
+    auto task = rt::spawn([&]() -> rt::Async<void> {
+        released = co_await rt::withContinuation<std::optional<rt::Instant>>(
+            [&](rt::Continuation<std::optional<rt::Instant>> c) { ModelTestAccess::holdRelease(hold) = c; });
+        cancelled = rt::isCancelled();
+    });
+    ModelTestAccess::holdTask(hold) = task;
+    test::given.set(lone.isHoldingToTalk, true).set(hold.heldSentenceCount, 2);
+    world.runtime.runUntilIdle();
+    const rt::Uuid before = hold.holdID.get();
+
+    hold.cancel();
+    world.runtime.runUntilIdle();
+    EXPECT_NE(hold.holdID.get(), before);
+    ASSERT_TRUE(released);
+    EXPECT_FALSE(released->has_value());
+    EXPECT_TRUE(cancelled);
+    EXPECT_FALSE(lone.isHoldingToTalk.get());
+    EXPECT_EQ(lone.status.get(), "已取消录音，剩下的部分未发送");
+}
+
+TEST(HoldToTalk, JoiningPiecesPutsBlanksOnlyBetweenWordsOfSpacedScripts)
+{
+    EXPECT_EQ(HoldToTalk::joinRecognizedText({"Hello", "world"}), "Hello world");
+    EXPECT_EQ(HoldToTalk::joinRecognizedText({"Hello", "你好"}), "Hello你好");
+    EXPECT_EQ(HoldToTalk::joinRecognizedText({"你好", "Bob"}), "你好Bob");
+    EXPECT_EQ(HoldToTalk::joinRecognizedText({" a ", "", "b "}), "a b");
+    EXPECT_EQ(HoldToTalk::joinRecognizedText({"two  blanks", "\n"}), "two  blanks");
+    EXPECT_EQ(HoldToTalk::joinRecognizedText({"ＡＢ", "c"}), "ＡＢc");
+    EXPECT_EQ(HoldToTalk::joinRecognizedText({}), "");
 }
 
 }  // namespace

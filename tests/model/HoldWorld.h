@@ -1,6 +1,8 @@
 #pragma once
 
 #include "ModelWorld.h"
+#include "model/HoldToTalk.h"
+#include "model/ModelState.h"
 #include "model/ModelTestAccess.h"
 
 #include <memory>
@@ -29,9 +31,8 @@ struct HoldWorld {
         ModelTestAccess::refreshDevices(*model);
         model->setSelectedMonitorOutputID(30);
         ModelTestAccess::setSelectedInputID(*model, 10);
-        ModelTestAccess::set(model->micConfirmed, true);
-        ModelTestAccess::set(ModelTestAccess::mySpeechReady(*model), true);
-        ModelTestAccess::set(model->translationReady, true);
+        test::given.set(model->micConfirmed, true).set(ModelTestAccess::mySpeechReady(*model), true);
+        test::given.set(model->translationReady, true);
         world.runtime.runUntilIdle();
         statusWatch = model->status.subscribe([this] { statuses->push_back(model->status.get()); });
     }
@@ -56,7 +57,7 @@ struct HoldWorld {
     }
     bool anyHoldFlag() const
     {
-        return ModelTestAccess::isStartingRecording(*model).get() || model->isHoldingToTalk.get()
+        return ModelTestAccess::hold(*model).isStartingRecording.get() || model->isHoldingToTalk.get()
             || model->isRecording.get();
     }
     std::vector<std::string> spoken() const
@@ -68,6 +69,56 @@ struct HoldWorld {
     }
     void at(double seconds) { world.runtime.clock().advanceTo(t0 + seconds); }
     rt::Instant t0 = world.runtime.clock().now();
+};
+
+// The hold built alone: it shows itself in fields of its own, records with
+// the world's recorder and keeps what it sends in `sent`.
+struct LoneHold {
+    ModelWorld world;
+    ModelField<bool> isHoldingToTalk{false};
+    ModelField<bool> isRecording{false};
+    ModelField<std::string> mePartial;
+    ModelField<std::string> status;
+    ModelField<std::optional<std::string>> errorMessage;
+    ModelField<CallLanguage> myLanguage{*CallLanguage::find("en")};
+    ModelField<CallLanguage> theirLanguage{CallLanguage::chinese()};
+    ModelField<bool> originalVoiceOn{false};
+    ModelField<bool> micAuthorized{true};
+    std::vector<std::string> sent;
+    std::shared_ptr<HoldToTalk> hold = std::make_shared<HoldToTalk>(
+        HoldToTalk::Feeds{.isHoldingToTalk = isHoldingToTalk,
+                          .isRecording = isRecording,
+                          .mePartial = mePartial,
+                          .status = status,
+                          .errorMessage = errorMessage,
+                          .myLanguage = myLanguage,
+                          .theirLanguage = theirLanguage,
+                          .originalVoiceOn = originalVoiceOn,
+                          .micAuthorized = micAuthorized,
+                          .recorder = world.recorder,
+                          .requestMicPermission = []() -> rt::Async<void> { co_return; },
+                          .send = [this](std::string text, HoldPlay, std::function<bool()>) -> rt::Async<void> {
+                              sent.push_back(std::move(text));
+                              co_return;
+                          },
+                          .keepDraft = [](std::string) {},
+                          .endFreeListening = [] {},
+                          .beginActivity =
+                              [this](const std::string& reason) {
+                                  world.activities.push_back(reason);
+                                  return HoldToTalk::ActivityToken();
+                              },
+                          .endActivity = [this](const HoldToTalk::ActivityToken&) { ++world.activitiesEnded; }},
+        ModelTestAccess::writer());
+
+    void run() { world.runtime.runUntilIdle(); }
+    // A press the model accepted, on the microphone 10.
+    void press()
+    {
+        hold->start(SpeechEngine::speech, 10, false);
+        run();
+    }
+    bool anyHoldFlag() const { return hold->isStartingRecording.get() || isHoldingToTalk.get() || isRecording.get(); }
 };
 
 }  // namespace parlaro::test

@@ -1,4 +1,5 @@
 #include "LanguageWorld.h"
+#include "model/ModelState.h"
 #include "model/ModelTestAccess.h"
 
 #include <gtest/gtest.h>
@@ -18,18 +19,17 @@ TEST(ModelLanguageChange, ChangesThatCannotHappenNowAreRefusedAndLeaveThePairAlo
     // Ignored without a word.
     w.change("ja", "ja");
     w.change("zh-Hans", "en");
-    ModelTestAccess::set(w.model->isChangingLanguage, true);
+    test::given.set(w.model->isChangingLanguage, true);
     w.change("ja", "en");
-    ModelTestAccess::set(w.model->isChangingLanguage, false);
+    test::given.set(w.model->isChangingLanguage, false);
     EXPECT_TRUE(w.statuses.empty());
 
-    ModelTestAccess::set(w.model->isSpeaking, true);
+    test::given.set(w.model->isSpeaking, true);
     w.change("ja", "en");
-    ModelTestAccess::set(w.model->isSpeaking, false);
-    ModelTestAccess::set(w.model->speechDownloadProgress, 0.2);
+    test::given.set(w.model->isSpeaking, false).set(w.model->speechDownloadProgress, 0.2);
     EXPECT_FALSE(w.model->canChangeLanguage());
     w.change("ja", "en");
-    ModelTestAccess::set(w.model->speechDownloadProgress, std::nullopt);
+    test::given.set(w.model->speechDownloadProgress, std::nullopt);
 
     // Either side may lack a recognizer, not both: nothing could be heard.
     w.script->engines["ko"] = std::nullopt;
@@ -91,12 +91,10 @@ TEST(ModelLanguageChange, APairThatNeedsDownloadsOnlyAsksAndListsWhatIsMissingIn
 TEST(ModelLanguageChange, AnInstalledPairAppliesAtOnceAndClearsTheOwnSpeechState)
 {
     LanguageWorld w;
-    ModelTestAccess::set(w.model->mePartial, "我");
-    ModelTestAccess::set(w.model->themPartial, "hel");
-    ModelTestAccess::set(w.model->hasDraft, true);
+    test::given.set(w.model->mePartial, "我").set(w.model->themPartial, "hel").set(w.model->hasDraft, true);
     w.model->editDraftText("你好");
     w.model->editDraftTranslation("Hello");
-    ModelTestAccess::set(w.model->voiceNotice, "notice");
+    test::given.set(w.model->voiceNotice, "notice");
 
     w.change("zh-Hans", "ja");
     EXPECT_EQ(w.pair(), "zh-Hans>ja");
@@ -176,7 +174,7 @@ TEST(ModelLanguageChange, MyLanguageWithoutARecognizerWorksOneWayAndTypesTheOthe
 
     // A pair that neither side can be heard in never becomes ready, even
     // when it comes from the settings file rather than a change.
-    ModelTestAccess::set(w.model->myLanguage, test::callLanguage("fr"));
+    test::given.set(w.model->myLanguage, test::callLanguage("fr"));
     w.refresh();
     EXPECT_FALSE(w.model->speechReady());
 }
@@ -263,12 +261,12 @@ TEST(ModelLanguageChange, TheAnswerToAPendingChangeIsCheckedAgainstWhatRunsNow)
     ASSERT_TRUE(w.model->pendingLanguageChange.get());
 
     // A press began meanwhile.
-    ModelTestAccess::set(w.model->isHoldingToTalk, true);
+    test::given.set(w.model->isHoldingToTalk, true);
     EXPECT_FALSE(w.model->chooseLanguage());
     EXPECT_EQ(w.model->pendingLanguageChange.get(), std::nullopt);
     EXPECT_EQ(w.statuses, (Texts{"正在准备其他语言或正在说话，请稍后再选"}));
     EXPECT_EQ(w.pair(), "zh-Hans>en");
-    ModelTestAccess::set(w.model->isHoldingToTalk, false);
+    test::given.set(w.model->isHoldingToTalk, false);
 
     // Nothing pending: nothing happens.
     EXPECT_FALSE(w.model->chooseLanguage());
@@ -332,9 +330,9 @@ TEST(ModelLanguageChange, ACommitRestartsListeningOnlyWhenItHearsAnotherLanguage
     LanguageWorld w;
     w.world.run([m = w.model] { return ModelTestAccess::startListening(*m); });
     ASSERT_EQ(w.world.sessions.size(), 1u);
-    ModelTestAccess::set(ModelTestAccess::languagesBeforeChange(*w.model),
-                         ModelTestAccess::LanguagePair{test::callLanguage("fr"), test::callLanguage("de")});
-    ModelTestAccess::set(w.model->listeningFailed, true);
+    test::given.set(ModelTestAccess::languagesBeforeChange(*w.model),
+                    ModelTestAccess::LanguagePair{test::callLanguage("fr"), test::callLanguage("de")});
+    test::given.set(w.model->listeningFailed, true);
 
     w.world.run([m = w.model] { return ModelTestAccess::finishLanguageChange(*m); });
     EXPECT_EQ(ModelTestAccess::languagesBeforeChange(*w.model).get(), std::nullopt);
@@ -342,16 +340,16 @@ TEST(ModelLanguageChange, ACommitRestartsListeningOnlyWhenItHearsAnotherLanguage
     EXPECT_EQ(w.world.sessions.size(), 1u);
     EXPECT_TRUE(w.model->isListening.get());
 
-    ModelTestAccess::set(w.model->theirLanguage, test::callLanguage("ko"));
+    test::given.set(w.model->theirLanguage, test::callLanguage("ko"));
     w.world.run([m = w.model] { return ModelTestAccess::finishLanguageChange(*m); });
     ASSERT_EQ(w.world.sessions.size(), 2u);
     EXPECT_EQ(w.world.sessions.back().locale, test::callLanguage("ko").speechLocale);
     EXPECT_EQ(ModelTestAccess::listeningLanguageID(*w.model).get(), "ko");
 
     // Not ready yet: the change stays open.
-    ModelTestAccess::set(ModelTestAccess::languagesBeforeChange(*w.model),
-                         ModelTestAccess::LanguagePair{test::callLanguage("fr"), test::callLanguage("de")});
-    ModelTestAccess::set(w.model->translationReady, false);
+    test::given.set(ModelTestAccess::languagesBeforeChange(*w.model),
+                    ModelTestAccess::LanguagePair{test::callLanguage("fr"), test::callLanguage("de")});
+    test::given.set(w.model->translationReady, false);
     w.world.run([m = w.model] { return ModelTestAccess::finishLanguageChange(*m); });
     EXPECT_TRUE(ModelTestAccess::languagesBeforeChange(*w.model).get());
 }

@@ -1,5 +1,6 @@
 #include "ModelWorld.h"
 
+#include "model/ModelState.h"
 #include "model/ModelTestAccess.h"
 #include "speech/ModuleError.h"
 
@@ -18,8 +19,7 @@ using Calls = std::vector<std::string>;
 std::shared_ptr<AppModel> readyModel(ModelWorld& world)
 {
     auto model = world.make();
-    ModelTestAccess::set(ModelTestAccess::theirSpeechReady(*model), true);
-    ModelTestAccess::set(model->translationReady, true);
+    test::given.set(ModelTestAccess::theirSpeechReady(*model), true).set(model->translationReady, true);
     return model;
 }
 
@@ -60,21 +60,18 @@ TEST(ModelListening, AStartNeedsAReadyPairAndNoOtherStart)
     ModelWorld world;
     auto model = world.make();
     start(world, model);
-    ModelTestAccess::set(ModelTestAccess::theirSpeechReady(*model), true);
+    test::given.set(ModelTestAccess::theirSpeechReady(*model), true);
     start(world, model);
-    ModelTestAccess::set(model->translationReady, true);
-    ModelTestAccess::set(model->theirEngine, std::nullopt);
+    test::given.set(model->translationReady, true).set(model->theirEngine, std::nullopt);
     start(world, model);
-    ModelTestAccess::set(model->theirEngine, SpeechEngine::speech);
-    ModelTestAccess::set(model->isChangingListening, true);
+    test::given.set(model->theirEngine, SpeechEngine::speech).set(model->isChangingListening, true);
     start(world, model);
-    ModelTestAccess::set(model->isChangingListening, false);
-    ModelTestAccess::set(model->isListening, true);
+    test::given.set(model->isChangingListening, false).set(model->isListening, true);
     start(world, model);
     EXPECT_TRUE(world.sessions.empty());
     EXPECT_EQ(model->listeningStatus.get(), "准备自动收听…");
 
-    ModelTestAccess::set(model->isListening, false);
+    test::given.set(model->isListening, false);
     start(world, model);
     ASSERT_EQ(world.sessions.size(), 1u);
     EXPECT_EQ(world.sessions[0].locale, model->theirLanguage.get().speechLocale);
@@ -142,8 +139,7 @@ TEST(ModelListening, AFailedStartCleansUpAndSaysWhy)
             throw ModuleError(ModuleID::recognition, 1, "不可用");
         };
     });
-    ModelTestAccess::set(ModelTestAccess::theirSpeechReady(*other), true);
-    ModelTestAccess::set(other->translationReady, true);
+    test::given.set(ModelTestAccess::theirSpeechReady(*other), true).set(other->translationReady, true);
     start(refused, other);
     EXPECT_EQ(other->errorMessage.get(), "无法开始收听：不可用（SR-1）");
     EXPECT_FALSE(logged(refused, "incoming start"));
@@ -218,7 +214,7 @@ TEST(ModelListening, AStopReportedDuringTheStartFailsIt)
         EXPECT_EQ(model->listeningStatus.get(), "正在开启自动收听…");
 
         // A restart asked for meanwhile keeps off.
-        ModelTestAccess::set(model->listeningFailed, true);
+        test::given.set(model->listeningFailed, true);
         world.run([model] { return model->restartListening(); });
         EXPECT_TRUE(model->listeningFailed.get());
         EXPECT_EQ(world.sessions.size(), 1u);
@@ -237,7 +233,7 @@ TEST(ModelListening, AnInterruptionPausesListeningAndShowsWhy)
     ModelWorld world;
     auto model = readyModel(world);
     start(world, model);
-    ModelTestAccess::set(model->themPartial, "半句");
+    test::given.set(model->themPartial, "半句");
     TextTrail trail(model->listeningStatus);
     world.incoming->onError("R");
     world.runtime.runUntilIdle();

@@ -1,4 +1,5 @@
 #include "ModelWorld.h"
+#include "model/ModelState.h"
 #include "model/ModelTestAccess.h"
 
 #include <gtest/gtest.h>
@@ -44,20 +45,20 @@ TEST(ModelMeters, TapsRunOnlyWhileSomethingWorthMeteringCanBeSeen)
 {
     MeterWorld w;
     auto& model = *w.model;
-    ModelTestAccess::set(model.callActive, true);
+    test::given.set(model.callActive, true);
     ModelTestAccess::updateMeters(model);
     EXPECT_EQ(w.mic(), std::nullopt);  // the check has not enabled metering yet
 
-    ModelTestAccess::set(ModelTestAccess::metersEnabled(model), true);
+    test::given.set(ModelTestAccess::metersEnabled(model), true);
     ModelTestAccess::updateMeters(model);
     EXPECT_EQ(w.mic(), 10u);
     EXPECT_EQ(w.virtualMic(), 50u);
 
     // The microphone check's preview is metered instead of the choice.
-    ModelTestAccess::set(ModelTestAccess::meterPreviewMicID(model), 11);
+    test::given.set(ModelTestAccess::meterPreviewMicID(model), 11);
     ModelTestAccess::updateMeters(model);
     EXPECT_EQ(w.mic(), 11u);
-    ModelTestAccess::set(ModelTestAccess::meterPreviewMicID(model), std::nullopt);
+    test::given.set(ModelTestAccess::meterPreviewMicID(model), std::nullopt);
     ModelTestAccess::updateMeters(model);
     EXPECT_EQ(w.mic(), 10u);
 
@@ -68,20 +69,19 @@ TEST(ModelMeters, TapsRunOnlyWhileSomethingWorthMeteringCanBeSeen)
     EXPECT_EQ(w.mic(), 10u);
 
     // Nothing worth metering: no call, check, hear test or free listening.
-    ModelTestAccess::set(model.callActive, false);
+    test::given.set(model.callActive, false);
     ModelTestAccess::updateMeters(model);
     EXPECT_EQ(w.mic(), std::nullopt);
-    ModelTestAccess::set(model.showMicCheck, true);
+    test::given.set(model.showMicCheck, true);
     ModelTestAccess::updateMeters(model);
     EXPECT_EQ(w.mic(), 10u);
 
     // Without permission the taps are neither started nor stopped.
-    ModelTestAccess::set(model.micAuthorized, false);
-    ModelTestAccess::set(model.showMicCheck, false);
+    test::given.set(model.micAuthorized, false).set(model.showMicCheck, false);
     ModelTestAccess::updateMeters(model);
     EXPECT_EQ(w.mic(), 10u);
     w.world.meters->stop();
-    ModelTestAccess::set(model.showMicCheck, true);
+    test::given.set(model.showMicCheck, true);
     ModelTestAccess::updateMeters(model);
     EXPECT_EQ(w.mic(), std::nullopt);
 }
@@ -91,8 +91,7 @@ TEST(ModelMicPermission, EveryRefusalIsToldAndAGrantStartsTheMeters)
     MeterWorld w(false);
     auto& model = *w.model;
     EXPECT_FALSE(model.micAuthorized.get());
-    ModelTestAccess::set(ModelTestAccess::metersEnabled(model), true);
-    ModelTestAccess::set(model.showMicCheck, true);
+    test::given.set(ModelTestAccess::metersEnabled(model), true).set(model.showMicCheck, true);
 
     w.world.run([&] { return model.requestMicPermission(); });
     EXPECT_FALSE(model.micAuthorized.get());
@@ -114,8 +113,7 @@ TEST(ModelMicPermission, ActivationRereadsTheAccessAndActsOnlyOnAChange)
 {
     MeterWorld w;
     auto& model = *w.model;
-    ModelTestAccess::set(ModelTestAccess::metersEnabled(model), true);
-    ModelTestAccess::set(model.showMicCheck, true);
+    test::given.set(ModelTestAccess::metersEnabled(model), true).set(model.showMicCheck, true);
 
     model.refreshMicAuthorization();
     EXPECT_EQ(w.mic(), std::nullopt);

@@ -1,4 +1,5 @@
 #include "ModelWorld.h"
+#include "model/ModelState.h"
 #include "model/ModelTestAccess.h"
 
 #include <gtest/gtest.h>
@@ -38,9 +39,8 @@ TEST(ModelMicCheck, AConfirmationClosesTheCheckAndSwitchesOwnVoiceOnOnlyTheFirst
 {
     MicWorld w;
     auto& model = *w.model;
-    ModelTestAccess::set(model.showMicCheck, true);
-    ModelTestAccess::set(model.micCheckReason, "说话前，请先确认要用的麦克风。");
-    ModelTestAccess::set(ModelTestAccess::meterPreviewMicID(model), 11);
+    test::given.set(model.showMicCheck, true).set(model.micCheckReason, "说话前，请先确认要用的麦克风。");
+    test::given.set(ModelTestAccess::meterPreviewMicID(model), 11);
 
     w.confirm(99);
     EXPECT_EQ(model.errorMessage.get(), "这个麦克风已断开，请重新选择。");
@@ -72,7 +72,7 @@ TEST(ModelMicCheck, AnotherMicrophoneMovesOwnVoiceAndTheSameOneRestartsNothing)
 {
     MicWorld w;
     auto& model = *w.model;
-    ModelTestAccess::set(model.callActive, true);
+    test::given.set(model.callActive, true);
     w.confirm(10);
     EXPECT_TRUE(ModelTestAccess::forwardingActive(model).get());
     EXPECT_EQ(w.world.takeLog(), (Log{"directVoice stop", "directVoice start 10>51"}));
@@ -105,7 +105,7 @@ TEST(ModelMicCheck, OwnVoiceNeedsAConfirmedMicrophoneTheDriverAndPermission)
         EXPECT_FALSE(model.originalVoiceOn.get());
 
         // Refused access: the request has said so; the switch stays off.
-        ModelTestAccess::set(model.micConfirmed, true);
+        test::given.set(model.micConfirmed, true);
         ModelTestAccess::setSelectedInputID(model, 10);
         w.world.microphoneAuthorized = false;
         w.ownVoice(true);
@@ -116,7 +116,7 @@ TEST(ModelMicCheck, OwnVoiceNeedsAConfirmedMicrophoneTheDriverAndPermission)
     {
         MicWorld w(false);
         auto& model = *w.model;
-        ModelTestAccess::set(ModelTestAccess::originalVoiceOnByDefault(model), false);
+        test::given.set(ModelTestAccess::originalVoiceOnByDefault(model), false);
         w.confirm(10);
         w.ownVoice(true);
         EXPECT_EQ(model.errorMessage.get(), "请先确认麦克风，并确认 wenmora 音频设备已安装。");
@@ -138,9 +138,9 @@ TEST(ModelMicCheck, QuickSwitchesStartForwardingOnceAndACutShortSwitchLeavesItUs
         };
     });
     auto& model = *w.model;
-    ModelTestAccess::set(ModelTestAccess::originalVoiceOnByDefault(model), false);
+    test::given.set(ModelTestAccess::originalVoiceOnByDefault(model), false);
     w.confirm(10);
-    ModelTestAccess::set(model.callActive, true);
+    test::given.set(model.callActive, true);
 
     auto first = rt::spawn([model = w.model] { return model->setOriginalVoice(true); });
     auto second = rt::spawn([model = w.model] { return model->setOriginalVoice(true); });
@@ -182,7 +182,7 @@ TEST(ModelMicCheck, TheWordsSaidInTheCheckTeachRecognitionTheMicrophone)
     float level = 0;
     w.world.audio.setInputSignal(11, [&level](std::uint32_t, double) { return level; });
     const auto check = [&](AudioObjectId heard, AudioObjectId confirmed, std::initializer_list<float> levels) {
-        ModelTestAccess::set(model.showMicCheck, true);
+        test::given.set(model.showMicCheck, true);
         w.world.run([&model] { return model.enableMeters(); });
         model.previewMicrophone(heard);
         for (const float each : levels) {
@@ -217,7 +217,7 @@ TEST(ModelMicCheck, EnablingTheMetersAsksForAccessAndReadsTheDevicesAgain)
     world.addMicrophone(10, "usb-mic", "USB");
     auto model = world.make();
     ModelTestAccess::refreshDevices(*model);
-    ModelTestAccess::set(model->showMicCheck, true);
+    test::given.set(model->showMicCheck, true);
     world.addMicrophone(12, "new-mic", "New");
     world.microphoneAuthorized = true;
     world.run([model] { return model->enableMeters(); });

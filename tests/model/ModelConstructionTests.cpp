@@ -1,5 +1,6 @@
 #include "ModelWorld.h"
 
+#include "model/ModelState.h"
 #include "model/ModelTestAccess.h"
 #include "model/StoredLanguages.h"
 
@@ -38,9 +39,9 @@ TEST(ModelConstruction, EmptySettingsGiveTheFirstStartValues)
     EXPECT_TRUE(ModelTestAccess::metersVisible(*model)());
     EXPECT_FALSE(ModelTestAccess::metersEnabled(*model).get());
     EXPECT_FALSE(model->freeListening());
-    EXPECT_EQ(ModelTestAccess::hearTestSeconds(*model), 3.0);
-    EXPECT_EQ(ModelTestAccess::driverDetectTimeout(*model), 15.0);
-    EXPECT_EQ(ModelTestAccess::recognitionTimeout(*model), 12.0);
+    EXPECT_EQ(ModelTestAccess::limits(*model).hearTestSeconds, 3.0);
+    EXPECT_EQ(ModelTestAccess::limits(*model).driverDetectTimeout, 15.0);
+    EXPECT_EQ(ModelTestAccess::limits(*model).recognitionTimeout, 12.0);
     EXPECT_EQ(model->callMicrophoneRoute.get(), CallMicrophoneRoute::unknown);
     EXPECT_EQ(model->listeningStatus.get(), "准备自动收听…");
     EXPECT_EQ(model->myEngine.get(), SpeechEngine::speech);
@@ -257,10 +258,9 @@ TEST(ModelObservation, AFieldNotifiesOnceForEachChangeAndNeverForTheSameValue)
     auto field = model->status.subscribe([&] { ++fieldChanges; });
     auto any = model->subscribe([&] { ++modelChanges; });
 
-    ModelTestAccess::set(model->status, "");
+    test::given.set(model->status, "");
     EXPECT_EQ(fieldChanges, 0);
-    ModelTestAccess::set(model->status, "已停止播放");
-    ModelTestAccess::set(model->status, "已停止播放");
+    test::given.set(model->status, "已停止播放").set(model->status, "已停止播放");
     EXPECT_EQ(fieldChanges, 1);
     EXPECT_EQ(modelChanges, 1);
 
@@ -304,7 +304,7 @@ TEST(ModelObservation, TheSelectedInputKeepsItsUID)
     auto model = world.make();
     const AudioDevice usb = world.addMicrophone(10, "usb-mic", "USB");
     const AudioDevice builtIn = world.addMicrophone(11, "built-in", "Built-in");
-    ModelTestAccess::set(model->inputDevices, {usb, builtIn});
+    test::given.set(model->inputDevices, {usb, builtIn});
 
     ModelTestAccess::setSelectedInputID(*model, 11);
     EXPECT_EQ(ModelTestAccess::selectedMicUID(*model).get(), "built-in");
@@ -317,7 +317,7 @@ TEST(ModelObservation, TheSelectedInputKeepsItsUID)
 
     // The same id stored again still brings the UID in line.
     ModelTestAccess::setSelectedInputID(*model, 10);
-    ModelTestAccess::set(ModelTestAccess::selectedMicUID(*model), "stale");
+    test::given.set(ModelTestAccess::selectedMicUID(*model), "stale");
     ModelTestAccess::setSelectedInputID(*model, 10);
     EXPECT_EQ(ModelTestAccess::selectedMicUID(*model).get(), "usb-mic");
 }

@@ -83,7 +83,7 @@ TEST(ModelDependencies, TheDeviceClosuresReadTheAudioSystem)
         defaultDependencies(world.platform.defaults, makeSystemAudioRoute(world.platform.defaults), world.parts);
 
     EXPECT_EQ(d.listDevices().size(), 2u);
-    EXPECT_EQ(d.systemDefault(true), 10u);
+    EXPECT_EQ(d.systemDefault(DeviceDirection::input), 10u);
     EXPECT_EQ(d.driverVersionCheck(), "1.4.2");
     EXPECT_EQ(d.deviceRates.nominal(10), 44100.0);
     EXPECT_EQ(d.deviceRates.nominal(77), std::nullopt);
@@ -130,7 +130,7 @@ TEST(ModelDependencies, TheDefaultModelStartsAndShutsDown)
     std::string refusal;
     test::runTask(world.runtime, [&]() -> rt::Async<void> {
         try {
-            co_await ModelTestAccess::ensureVirtualDevices (*model)("true");
+            co_await ModelTestAccess::platform(*model).ensureVirtualDevices("true");
         } catch (const Error& error) {
             refusal = error.localizedDescription();
         }

@@ -1,10 +1,12 @@
 #include "model/AppModel.h"
 #include "model/ModelField.h"
+#include "model/ModelState.h"
 #include "model/ModelTestAccess.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <type_traits>
 
 namespace parlaro {
 namespace {
@@ -22,13 +24,15 @@ static_assert(!StorableFromOutside<ModelField<std::string>, std::string>);
 static_assert(!StorableFromOutside<decltype(std::declval<AppModel&>().draftText), std::string>);
 static_assert(!StorableFromOutside<decltype(std::declval<AppModel&>().errorMessage), std::optional<std::string>>);
 static_assert(!StorableFromOutside<ReactiveField<bool>, bool>);
+// Nor can it make the writer the model hands to its parts.
+static_assert(!std::is_default_constructible_v<FieldWriter>);
 
 // The test seam stores into direct fields only: a reacting field's store
 // must run its reaction, which only the model's setter does.
 template <class Field, class Value>
 concept StorableThroughTheTestSeam = requires(Field& field, Value value)
 {
-    ModelTestAccess::set(field, value);
+    test::given.set(field, value);
 };
 static_assert(StorableThroughTheTestSeam<ModelField<bool>, bool>);
 static_assert(!StorableThroughTheTestSeam<ReactiveField<bool>, bool>);
@@ -43,8 +47,8 @@ TEST(ModelField, ReadsAndObservesFromOutsideAndStoresOnlyThroughTheModelOrTheTes
     auto watchField = field.subscribe([&] { ++fieldChanges; });
     auto watchOwner = owner.subscribe([&] { ++ownerChanges; });
 
-    EXPECT_TRUE(ModelTestAccess::set(field, "你好"));
-    EXPECT_FALSE(ModelTestAccess::set(field, std::string("你好")));
+    EXPECT_TRUE(ModelTestAccess::writer().set(field, "你好"));
+    EXPECT_FALSE(ModelTestAccess::writer().set(field, std::string("你好")));
     EXPECT_EQ(field.get(), "你好");
     EXPECT_EQ(field(), "你好");
     EXPECT_EQ(fieldChanges, 1);

@@ -10,33 +10,30 @@
 
 namespace parlaro {
 
-// Reaches into the model for a test that sets up a state no operation
-// reaches quickly (a call that is already on, a sheet already showing, a
-// platform closure swapped on a live model) or checks what the model keeps
-// between turns (a pending task, a watch), and runs one step of an
-// operation on its own. The state, types and steps no view uses are private
-// to the model, so tests reach them here. Product code changes the model
-// through its operations only.
+// Reaches into the model for a test that needs its private state (to put a
+// state test::given cannot name, or to swap a platform closure on a live
+// model), checks what the model keeps between turns (a pending task, a
+// watch), or runs one step of an operation on its own. The state, types and
+// steps no view uses are private to the model, so tests reach them here.
+// Product code changes the model through its operations only.
 struct ModelTestAccess {
-    template <class T, class V = T>
-    static bool set(ModelField<T>& field, V&& value)
-    {
-        return field.set(T(std::forward<V>(value)));
-    }
+    // The writer the model hands to its parts; test::given holds one.
+    static FieldWriter writer() { return FieldWriter(); }
 
     // Types and timings the model keeps to itself.
     using DeviceReading = AppModel::DeviceReading;
-    using HoldPlay = AppModel::HoldPlay;
     using LanguagePair = AppModel::LanguagePair;
     using PendingLanguageChange = AppModel::PendingLanguageChange;
     using SpeakerRoute = AppModel::SpeakerRoute;
     static constexpr double systemMicSettleSeconds = AppModel::systemMicSettleSeconds;
     static constexpr double systemMicCheckSeconds = AppModel::systemMicCheckSeconds;
 
-    // Task handles and the hold's continuation.
-    static rt::TaskHandle<>& holdTask(AppModel& model) { return model.holdTask; }
-    static auto& holdRelease(AppModel& model) { return model.holdRelease; }
-    static rt::TaskHandle<>& heldSentenceWorker(AppModel& model) { return model.heldSentenceWorker; }
+    // The hold, read through its own face; its task and its wait for the release.
+    static HoldToTalk& hold(AppModel& model) { return *model.hold; }
+    static rt::TaskHandle<>& holdTask(HoldToTalk& hold) { return hold.task_; }
+    static auto& holdRelease(HoldToTalk& hold) { return hold.release_; }
+
+    // Task handles.
     static rt::TaskHandle<>& callPoll(AppModel& model) { return model.callPoll; }
     static rt::TaskHandle<>& callRecheck(AppModel& model) { return model.callRecheck; }
 
@@ -57,18 +54,42 @@ struct ModelTestAccess {
 
     // Components, closures and limits as the model was given them.
     static const std::shared_ptr<SystemAudioRoute>& systemRoute(AppModel& model) { return model.systemRoute; }
-    static auto& capturePermission(AppModel& model) { return model.capturePermission; }
-    static auto& driverUpdateCheck(AppModel& model) { return model.driverUpdateCheck; }
-    static auto& ensureVirtualDevices(AppModel& model) { return model.ensureVirtualDevices; }
-    static auto& microphoneAuthorized(AppModel& model) { return model.microphoneAuthorized; }
-    static auto& listDevices(AppModel& model) { return model.listDevices; }
-    static auto& voiceList(AppModel& model) { return model.voiceList; }
+    // The platform closures a test swaps on a live model.
+    struct PlatformClosures {
+        decltype(AppModel::capturePermission)& capturePermission;
+        decltype(AppModel::driverUpdateCheck)& driverUpdateCheck;
+        decltype(AppModel::ensureVirtualDevices)& ensureVirtualDevices;
+        decltype(AppModel::microphoneAuthorized)& microphoneAuthorized;
+        decltype(AppModel::listDevices)& listDevices;
+        decltype(AppModel::voiceList)& voiceList;
+    };
+    static PlatformClosures platform(AppModel& model)
+    {
+        return {model.capturePermission,    model.driverUpdateCheck, model.ensureVirtualDevices,
+                model.microphoneAuthorized, model.listDevices,       model.voiceList};
+    }
     static LanguageServices& languageServices(AppModel& model) { return model.languageServices; }
-    static double driverDetectTimeout(const AppModel& model) { return model.driverDetectTimeout; }
-    static double recognitionTimeout(const AppModel& model) { return model.recognitionTimeout; }
-    static double hearTestSeconds(const AppModel& model) { return model.hearTestSeconds; }
+    struct Limits {
+        double driverDetectTimeout;
+        double recognitionTimeout;
+        double hearTestSeconds;
+    };
+    static Limits limits(const AppModel& model)
+    {
+        return {model.driverDetectTimeout, model.recognitionTimeout, model.hearTestSeconds};
+    }
 
     // Observable state no view reads.
+    // The takeover of the system's default input.
+    struct SystemMic {
+        decltype(AppModel::systemMicPending)& pending;
+        decltype(AppModel::systemMicLastVirtual)& lastVirtual;
+        decltype(AppModel::systemMicWasDefault)& wasDefault;
+    };
+    static SystemMic systemMic(AppModel& model)
+    {
+        return {model.systemMicPending, model.systemMicLastVirtual, model.systemMicWasDefault};
+    }
     static auto& callEndedAt(AppModel& model) { return model.callEndedAt; }
     static auto& callSpeakerFailed(AppModel& model) { return model.callSpeakerFailed; }
     static auto& callWatching(AppModel& model) { return model.callWatching; }
@@ -77,12 +98,6 @@ struct ModelTestAccess {
     static auto& driverWatchDevice(AppModel& model) { return model.driverWatchDevice; }
     static auto& forwardingActive(AppModel& model) { return model.forwardingActive; }
     static auto& headphoneRateDevice(AppModel& model) { return model.headphoneRateDevice; }
-    static auto& heldSentenceCount(AppModel& model) { return model.heldSentenceCount; }
-    static auto& heldSentences(AppModel& model) { return model.heldSentences; }
-    static auto& heldUtterance(AppModel& model) { return model.heldUtterance; }
-    static auto& holdID(AppModel& model) { return model.holdID; }
-    static auto& holdSendsWhileHolding(AppModel& model) { return model.holdSendsWhileHolding; }
-    static auto& isStartingRecording(AppModel& model) { return model.isStartingRecording; }
     static auto& languagesBeforeChange(AppModel& model) { return model.languagesBeforeChange; }
     static auto& lastPlayedDraftTranslation(AppModel& model) { return model.lastPlayedDraftTranslation; }
     static auto& launchInputUID(AppModel& model) { return model.launchInputUID; }
@@ -100,9 +115,6 @@ struct ModelTestAccess {
     static auto& permissionWasMissing(AppModel& model) { return model.permissionWasMissing; }
     static auto& selectedMicUID(AppModel& model) { return model.selectedMicUID; }
     static auto& sessionPrepared(AppModel& model) { return model.sessionPrepared; }
-    static auto& systemMicLastVirtual(AppModel& model) { return model.systemMicLastVirtual; }
-    static auto& systemMicPending(AppModel& model) { return model.systemMicPending; }
-    static auto& systemMicWasDefault(AppModel& model) { return model.systemMicWasDefault; }
     static auto& theirMenu(AppModel& model) { return model.theirMenu; }
     static auto& theirSpeechReady(AppModel& model) { return model.theirSpeechReady; }
     static auto& translatablePairs(AppModel& model) { return model.translatablePairs; }
@@ -120,7 +132,6 @@ struct ModelTestAccess {
     static rt::Async<void> pauseListening(AppModel& model) { return model.pauseListening(); }
     static void prepareSession(AppModel& model) { model.prepareSession(); }
     static rt::Async<void> prepareTranslationPair(AppModel& model) { return model.prepareTranslationPair(); }
-    static std::string recordingStatus(const AppModel& model) { return model.recordingStatus(); }
     static void recoverAudioDevices(AppModel& model) { model.recoverAudioDevices(); }
     static void refreshCallSpeakerRoute(AppModel& model) { model.refreshCallSpeakerRoute(); }
     static void refreshDevices(AppModel& model, std::optional<DeviceReading> reading = std::nullopt)
@@ -141,7 +152,7 @@ struct ModelTestAccess {
     {
         model.setSelectedInputID(value);
     }
-    static rt::Async<bool> speakToPeer(AppModel& model, std::string text, AppModel::HoldPlay play)
+    static rt::Async<bool> speakToPeer(AppModel& model, std::string text, HoldPlay play)
     {
         return model.speakToPeer(std::move(text), play);
     }
@@ -153,14 +164,6 @@ struct ModelTestAccess {
     static std::optional<AudioDevice> virtualMicDevice(const AppModel& model) { return model.virtualMicDevice(); }
     static void watchDriverDevice(AppModel& model) { model.watchDriverDevice(); }
     static void watchHeadphoneRate(AppModel& model) { model.watchHeadphoneRate(); }
-    static std::string joinRecognizedText(const std::vector<std::string>& pieces)
-    {
-        return AppModel::joinRecognizedText(pieces);
-    }
-    static std::optional<std::string> splitMessageCode(const std::optional<std::string>& text)
-    {
-        return AppModel::splitMessageCode(text);
-    }
 };
 
 }  // namespace parlaro

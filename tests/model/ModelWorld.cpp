@@ -2,7 +2,6 @@
 
 #include "audio/AudioDevices.h"
 #include "model/ModelDependencies.h"
-#include "model/ModelTestAccess.h"
 #include "support/TestSupport.h"
 
 #include <utility>
@@ -70,7 +69,9 @@ AppModel::Dependencies ModelWorld::dependencies()
         return std::shared_ptr<RecognitionSession>(session);
     };
     d.listDevices = [] { return AudioDevices::allDevices(); };
-    d.systemDefault = [](bool input) { return AudioDevices::defaultDeviceID(input); };
+    d.systemDefault = [](DeviceDirection direction) {
+        return AudioDevices::defaultDeviceID(direction == DeviceDirection::input);
+    };
     d.makeDeviceWatcher = [](AudioDeviceWatcher::List list, AudioDeviceWatcher::OnChange onChange) {
         return AudioDeviceWatcher::make(std::move(list), std::move(onChange));
     };

@@ -1,5 +1,6 @@
 #include "ModelWorld.h"
 
+#include "model/ModelState.h"
 #include "model/ModelTask.h"
 #include "model/ModelTestAccess.h"
 #include "platform/sim/SimTranslationPlatform.h"
@@ -14,7 +15,6 @@ namespace {
 
 using test::ModelWorld;
 using Devices = std::vector<AudioObjectId>;
-using HoldPlay = ModelTestAccess::HoldPlay;
 
 VoiceOption voice(const std::string& id, const std::string& language)
 {
@@ -55,7 +55,7 @@ struct PlayWorld {
     }
     void setDraft(const std::string& text, const std::string& translation)
     {
-        ModelTestAccess::set(model->hasDraft, true);
+        test::given.set(model->hasDraft, true);
         model->editDraftText(text);
         model->editDraftTranslation(translation);
     }
@@ -73,16 +73,16 @@ TEST(ModelPlayback, RefusalsAreSilentExceptForAMissingVoiceOrDevice)
     PlayWorld w;
     auto& model = *w.model;
     for (auto* busy : {&model.isSpeaking, &model.isHearTesting}) {
-        ModelTestAccess::set(*busy, true);
+        test::given.set(*busy, true);
         EXPECT_FALSE(w.speak("Hi"));
         EXPECT_FALSE(w.speak("Hi", HoldPlay::withinHold));
-        ModelTestAccess::set(*busy, false);
+        test::given.set(*busy, false);
     }
     for (auto* holding : {&model.isRecording, &model.isHoldingToTalk}) {
-        ModelTestAccess::set(*holding, true);
+        test::given.set(*holding, true);
         EXPECT_FALSE(w.speak("Hi"));
         EXPECT_TRUE(w.speak("Held", HoldPlay::withinHold));
-        ModelTestAccess::set(*holding, false);
+        test::given.set(*holding, false);
     }
     EXPECT_EQ(w.spokenTexts(), (std::vector<std::string>{"Held", "Held"}));
     EXPECT_EQ(model.errorMessage.get(), std::nullopt);
@@ -91,7 +91,7 @@ TEST(ModelPlayback, RefusalsAreSilentExceptForAMissingVoiceOrDevice)
     const std::string english = model.theirLanguage.get().displayName();
     w.world.voices["en"] = {};
     model.refreshVoices();
-    ModelTestAccess::set(model.selectedVirtualOutputID, std::nullopt);
+    test::given.set(model.selectedVirtualOutputID, std::nullopt);
     EXPECT_FALSE(w.speak("Hi"));
     EXPECT_EQ(model.errorMessage.get(),
               "这台 Mac 没有" + english + "音色，无法播放。请在「设置 › 播放与音色」点「下载更好的音色」下载一个。");
@@ -132,11 +132,11 @@ TEST(ModelPlayback, APlayedDraftIsRecordedEachTimeAsTheUsersEntry)
     EXPECT_EQ(model.playDraftTitle(), "播放给对方");
 
     // While recording only a sentence of that hold may play.
-    ModelTestAccess::set(model.isRecording, true);
+    test::given.set(model.isRecording, true);
     w.playDraft();
     EXPECT_TRUE(w.world.speaker->spoken.empty());
     w.playDraft(HoldPlay::withinHold);
-    ModelTestAccess::set(model.isRecording, false);
+    test::given.set(model.isRecording, false);
     w.playDraft();
 
     EXPECT_EQ(w.spokenTexts(), (std::vector<std::string>{"Hello", "Hello"}));
@@ -192,13 +192,13 @@ TEST(ModelPlayback, AStoppedOrFailedPlaybackRecordsNothingAndCanBeRepeated)
     w.world.takeLog();
     task = rt::spawn([model = w.model] { return model->playDraftToPeer(); });
     w.world.runtime.runUntilIdle();
-    ModelTestAccess::set(model.theirLanguage, *CallLanguage::find("es"));
+    test::given.set(model.theirLanguage, *CallLanguage::find("es"));
     w.world.speaker->finishSpeaking();
     w.world.runtime.runUntilIdle();
     ASSERT_EQ(model.entries.get().size(), 1u);
     EXPECT_EQ(model.entries.get()[0].originalLanguage, mine);
     EXPECT_EQ(model.entries.get()[0].translatedLanguage, "en");
-    ModelTestAccess::set(model.theirLanguage, *CallLanguage::find("en"));
+    test::given.set(model.theirLanguage, *CallLanguage::find("en"));
     ModelTestAccess::setEntries(model, {});
 
     w.world.speaker->holdSpeech = false;
@@ -221,7 +221,7 @@ TEST(ModelQuickPhrases, EachLanguageRouteSpeaksTheRightTextAndRecordsIt)
 
     // Their language English: spoken as it is, nothing translated.
     // The phrase is recorded in the interface language.
-    ModelTestAccess::set(model.theirLanguage, english);
+    test::given.set(model.theirLanguage, english);
     w.world.platform.bundles.setTable("en", {{"请稍等。", "Just a moment."}});
     InterfaceLanguage::set("en");
     w.quickPhrase("One moment, please.", "请稍等。");
@@ -239,19 +239,17 @@ TEST(ModelQuickPhrases, EachLanguageRouteSpeaksTheRightTextAndRecordsIt)
     EXPECT_EQ(model.status.get(), "");
 
     // Otherwise the English text from "en" where the pack is there...
-    ModelTestAccess::set(model.theirLanguage, spanish);
+    test::given.set(model.theirLanguage, spanish);
     model.refreshVoices();
     w.world.translator->holdAnswers = true;
-    ModelTestAccess::set(model.myLanguage, CallLanguage::chinese());
-    ModelTestAccess::set(ModelTestAccess::myMenu(model), {{"en", LanguageReadiness{.translationInstalled = true}}});
+    test::given.set(model.myLanguage, CallLanguage::chinese());
+    test::given.set(ModelTestAccess::myMenu(model), {{"en", LanguageReadiness{.translationInstalled = true}}});
     w.quickPhrase("Thanks", "谢谢");
     // ...or when the user speaks English, whatever the menu says...
-    ModelTestAccess::set(ModelTestAccess::myMenu(model), {});
-    ModelTestAccess::set(model.myLanguage, english);
+    test::given.set(ModelTestAccess::myMenu(model), {}).set(model.myLanguage, english);
     w.quickPhrase("Thanks", "谢谢");
     // ...else the Chinese text with the ready pair.
-    ModelTestAccess::set(model.myLanguage, CallLanguage::chinese());
-    ModelTestAccess::set(model.translationReady, true);
+    test::given.set(model.myLanguage, CallLanguage::chinese()).set(model.translationReady, true);
     w.quickPhrase("Thanks", "谢谢");
     auto& waiting = w.world.translator->waiting;
     ASSERT_EQ(waiting.size(), 3u);
@@ -292,14 +290,13 @@ TEST(ModelQuickPhrases, WithoutARouteOrATranslationNothingIsSpoken)
     PlayWorld w;
     auto& model = *w.model;
     const CallLanguage spanish = *CallLanguage::find("es");
-    ModelTestAccess::set(model.myLanguage, CallLanguage::chinese());
-    ModelTestAccess::set(model.theirLanguage, spanish);
+    test::given.set(model.myLanguage, CallLanguage::chinese()).set(model.theirLanguage, spanish);
     model.refreshVoices();
-    ModelTestAccess::set(model.translationReady, false);
+    test::given.set(model.translationReady, false);
     w.quickPhrase("Thanks", "谢谢");
     EXPECT_EQ(model.errorMessage.get(), "快捷短语需要「英语 ⇄ " + spanish.displayName() + "」翻译包，请改用打字发送。");
 
-    ModelTestAccess::set(model.translationReady, true);
+    test::given.set(model.translationReady, true);
     w.world.translator->holdAnswers = true;
     w.quickPhrase("Thanks", "谢谢");
     w.world.translator->waiting[0].answer.resume(std::string());
@@ -322,8 +319,8 @@ TEST(ModelQuickPhrases, WithoutARouteOrATranslationNothingIsSpoken)
 TEST(ModelQuickPhrases, APhraseWaitingForItsTranslationKeepsNoReleasedModel)
 {
     PlayWorld w;
-    ModelTestAccess::set(w.model->theirLanguage, *CallLanguage::find("es"));
-    ModelTestAccess::set(w.model->translationReady, true);
+    test::given.set(w.model->theirLanguage, *CallLanguage::find("es"));
+    test::given.set(w.model->translationReady, true);
     w.world.translator->holdAnswers = true;
     const auto send = [](AppModel& model) { return model.sendQuickPhrase("Thanks", "谢谢"); };
     auto task = spawnOnModel(w.model, send);
@@ -348,10 +345,10 @@ TEST(ModelQuickPhrases, AHungTranslationEndsWithTheBackEndsPatience)
     {
         PlayWorld w([&](AppModel::Dependencies& d) { d.translator = service; });
         auto& model = *w.model;
-        ModelTestAccess::set(model.myLanguage, CallLanguage::chinese());
-        ModelTestAccess::set(model.theirLanguage, *CallLanguage::find("es"));
+        test::given.set(model.myLanguage, CallLanguage::chinese());
+        test::given.set(model.theirLanguage, *CallLanguage::find("es"));
         model.refreshVoices();
-        ModelTestAccess::set(model.translationReady, true);
+        test::given.set(model.translationReady, true);
         system.setStatus("zh-Hans", "es", LanguageAvailability::Status::installed);
         system.setResponder("zh-Hans", "es", [](const sim::SimRequest&) { return sim::SimReply::hang(); });
 

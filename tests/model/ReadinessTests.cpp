@@ -1,4 +1,5 @@
 #include "ModelWorld.h"
+#include "model/ModelState.h"
 #include "model/ModelTestAccess.h"
 
 #include <gtest/gtest.h>
@@ -92,7 +93,7 @@ TEST(ModelReadiness, TheTranslatorIsResetOncePerPairBeforeReadinessIsWritten)
     EXPECT_EQ(world.takeLog(), (Log{"ready no"}));
 
     script->statuses.clear();
-    ModelTestAccess::set(model->theirLanguage, language("ja"));
+    test::given.set(model->theirLanguage, language("ja"));
     world.run([model] { return ModelTestAccess::prepareTranslationPair(*model); });
     EXPECT_EQ(world.takeLog(), (Log{"translator reset", "ready yes"}));
     EXPECT_EQ(ModelTestAccess::translationPair(*model).get(), my + ">ja");
@@ -109,7 +110,7 @@ TEST(ModelReadiness, ARefreshForAPairThatChangedMeanwhileWritesNothing)
     script->engines[their] = std::nullopt;
     script->onAsk = [target, their](const std::string& question) {
         if (question == "engine " + their)
-            ModelTestAccess::set(target->myLanguage, language("fr"));
+            test::given.set(target->myLanguage, language("fr"));
     };
     world.run([model] { return ModelTestAccess::refreshLanguageReadiness(*model); });
     EXPECT_EQ(model->theirEngine.get(), SpeechEngine::speech);
@@ -119,7 +120,7 @@ TEST(ModelReadiness, ARefreshForAPairThatChangedMeanwhileWritesNothing)
     // The pair changes while the translation status is asked.
     script->onAsk = [target](const std::string& question) {
         if (question.rfind("status ", 0) == 0)
-            ModelTestAccess::set(target->theirLanguage, language("de"));
+            test::given.set(target->theirLanguage, language("de"));
     };
     world.run([model] { return ModelTestAccess::prepareTranslationPair(*model); });
     EXPECT_EQ(ModelTestAccess::translationPair(*model).get(), std::nullopt);
@@ -158,7 +159,7 @@ TEST(ModelReadiness, TheListeningNoticeSaysWhatIsMissingOrStartsListening)
 
     // A failure stays on show.
     world.run([model] { return ModelTestAccess::pauseListening(*model); });
-    ModelTestAccess::set(model->listeningFailed, true);
+    test::given.set(model->listeningFailed, true);
     decide();
     EXPECT_FALSE(model->isListening.get());
     EXPECT_EQ(model->listeningStatus.get(), "已暂停自动收听");
@@ -195,8 +196,7 @@ TEST(ModelReadiness, TheMenusShowEachLanguagesReadinessAgainstTheOtherSide)
     ModelWorld world;
     auto script = std::make_shared<Script>();
     auto model = scriptedModel(world, script);
-    ModelTestAccess::set(model->myLanguage, language("zh-Hans"));
-    ModelTestAccess::set(model->theirLanguage, language("en"));
+    test::given.set(model->myLanguage, language("zh-Hans")).set(model->theirLanguage, language("en"));
     EXPECT_EQ(model->languageMenuLabel(language("ko"), true), language("ko").displayName());
 
     script->engines["de"] = std::nullopt;
@@ -231,14 +231,13 @@ TEST(ModelReadiness, TheMenusShowEachLanguagesReadinessAgainstTheOtherSide)
     EXPECT_EQ(label("es", false), name("es") + "  ·  只能单向 · 需下载");
     // Facing a side that cannot be heard either, the choice is refused:
     // the menu says it cannot be recognized.
-    ModelTestAccess::set(model->theirEngine, std::nullopt);
+    test::given.set(model->theirEngine, std::nullopt);
     EXPECT_EQ(label("es", true), name("es") + "  ·  本机无法识别");
     EXPECT_EQ(label("ja", true), name("ja"));
-    ModelTestAccess::set(model->theirEngine, SpeechEngine::speech);
-    ModelTestAccess::set(model->myEngine, std::nullopt);
+    test::given.set(model->theirEngine, SpeechEngine::speech).set(model->myEngine, std::nullopt);
     EXPECT_EQ(label("de", false), name("de") + "  ·  本机无法识别");
     EXPECT_EQ(label("ko", false), name("ko") + "  ·  不支持互译");
-    ModelTestAccess::set(model->myEngine, SpeechEngine::speech);
+    test::given.set(model->myEngine, SpeechEngine::speech);
 
     const auto choices = model->myLanguageChoices();
     EXPECT_EQ(choices.size(), 19u);
@@ -249,7 +248,7 @@ TEST(ModelReadiness, TheMenusShowEachLanguagesReadinessAgainstTheOtherSide)
     const std::string last = CallLanguage::all().back().id;
     script->onAsk = [target, last](const std::string& question) {
         if (question == "engine " + last)
-            ModelTestAccess::set(target->theirLanguage, language("ja"));
+            test::given.set(target->theirLanguage, language("ja"));
     };
     script->engines.clear();
     writes.clear();
@@ -276,8 +275,7 @@ TEST(ModelReadiness, APairThisComputerCannotTranslateNamesThePairsItCan)
             co_return TranslationStatus::unsupported;
         };
     });
-    ModelTestAccess::set(model->myLanguage, language("de"));
-    ModelTestAccess::set(model->theirLanguage, language("en"));
+    test::given.set(model->myLanguage, language("de")).set(model->theirLanguage, language("en"));
     world.run([model] { return ModelTestAccess::refreshLanguageReadiness(*model); });
 
     EXPECT_FALSE(model->translationReady.get());
@@ -291,14 +289,13 @@ TEST(ModelReadiness, APairThisComputerCannotTranslateNamesThePairsItCan)
                   + "和" + name("fr") + " ⇄ " + name("es") + "。更多语言对来自发行版的 apertium 软件包。");
 
     // A pair that can be translated takes the note away.
-    ModelTestAccess::set(model->myLanguage, language("en"));
-    ModelTestAccess::set(model->theirLanguage, language("es"));
+    test::given.set(model->myLanguage, language("en")).set(model->theirLanguage, language("es"));
     world.run([model] { return ModelTestAccess::refreshLanguageReadiness(*model); });
     EXPECT_TRUE(model->translationReady.get());
     EXPECT_TRUE(model->translationSupported.get());
     EXPECT_TRUE(ModelTestAccess::translatablePairs(*model).get().empty());
     EXPECT_EQ(model->untranslatablePairNote(), "");
-    ModelTestAccess::set(model->theirLanguage, language("fr"));
+    test::given.set(model->theirLanguage, language("fr"));
     world.run([model] { return ModelTestAccess::refreshLanguageReadiness(*model); });
     EXPECT_FALSE(model->translationReady.get());
     EXPECT_TRUE(model->translationSupported.get()) << "an installable pack is offered as before";

@@ -16,15 +16,12 @@ namespace {
 namespace fs = std::filesystem;
 using test::ModelWorld;
 
-// A model whose history writes into a folder of the test's own.
-struct SavingWorld {
+// A history that writes into a folder of the test's own.
+struct HistoryFolder {
     ModelWorld world;
     test::TempDirectory folder;
     std::shared_ptr<ConversationHistory> history = ConversationHistory::make(folder.path(), world.platform.defaults);
-    std::shared_ptr<AppModel> model = world.make();
     rt::Instant t0 = world.runtime.clock().now();
-
-    SavingWorld() { model->useHistory(history); }
 
     void at(double seconds) { world.runtime.clock().advanceTo(t0 + seconds); }
 
@@ -49,6 +46,44 @@ struct SavingWorld {
         if (fs::exists(folder.path()))
             fs::remove_all(folder.path());
     }
+};
+
+// The filing on its own, fed a transcript of the test's and writing into
+// the folder's history.
+struct FilingWorld : HistoryFolder {
+    std::vector<ConversationEntry> transcript;
+    std::vector<std::optional<std::string>> told;
+    std::shared_ptr<SessionFiling> filing = std::make_shared<SessionFiling>(
+        SessionFiling::Feeds{.transcript = [this]() -> const std::vector<ConversationEntry>& { return transcript; },
+                             .tell = [this](std::optional<std::string> notice) { told.push_back(std::move(notice)); }},
+        ModelTestAccess::writer());
+
+    FilingWorld() { filing->use(history); }
+
+    void store(std::vector<ConversationEntry> entries)
+    {
+        const auto old = std::exchange(transcript, std::move(entries));
+        filing->transcriptDidChange(old);
+    }
+    void append(ConversationEntry entry)
+    {
+        auto list = transcript;
+        list.push_back(std::move(entry));
+        store(std::move(list));
+    }
+    void translate(std::size_t index, const std::string& text)
+    {
+        auto list = transcript;
+        list.at(index).translated = text;
+        store(std::move(list));
+    }
+};
+
+// A model whose history writes into the folder.
+struct SavingWorld : HistoryFolder {
+    std::shared_ptr<AppModel> model = world.make();
+
+    SavingWorld() { model->useHistory(history); }
 
     void append(ConversationEntry entry)
     {
@@ -69,13 +104,13 @@ ConversationEntry sentence(const std::string& text, rt::Date time)
     return ConversationEntry{.side = ConversationEntry::Side::them, .original = text, .translated = "…", .time = time};
 }
 
-TEST(ModelSessions, ChangesAreWrittenFiveSecondsAfterTheFirstOne)
+TEST(SessionFiling, ChangesAreWrittenFiveSecondsAfterTheFirstOne)
 {
-    SavingWorld w;
+    FilingWorld w;
     const rt::Date now = w.world.runtime.clock().date();
     w.append(sentence("Hi", now));
-    ASSERT_TRUE(ModelTestAccess::filing(*w.model).sessionID.get());
-    const rt::Uuid session = *ModelTestAccess::filing(*w.model).sessionID.get();
+    ASSERT_TRUE(w.filing->sessionID.get());
+    const rt::Uuid session = *w.filing->sessionID.get();
     w.at(3.0);
     w.translate(0, "你好");
     w.at(4.999);
@@ -85,7 +120,7 @@ TEST(ModelSessions, ChangesAreWrittenFiveSecondsAfterTheFirstOne)
     ASSERT_EQ(written.size(), 1u);
     ASSERT_EQ(written[session].entries.size(), 1u);
     EXPECT_EQ(written[session].entries[0].translated, "你好");
-    EXPECT_TRUE(ModelTestAccess::filing(*w.model).dirtySessions.get().empty());
+    EXPECT_TRUE(w.filing->dirtySessions.get().empty());
 
     // One write only; the next change waits its own five seconds.
     w.forgetWrites();
@@ -98,28 +133,28 @@ TEST(ModelSessions, ChangesAreWrittenFiveSecondsAfterTheFirstOne)
     EXPECT_EQ(w.written()[session].entries.at(0).translated, "您好");
 
     // Storing the same list again marks nothing.
-    ModelTestAccess::setEntries(*w.model, w.model->entries.get());
-    EXPECT_FALSE(ModelTestAccess::filing(*w.model).isSaveWaiting());
+    w.store(w.transcript);
+    EXPECT_FALSE(w.filing->isSaveWaiting());
 }
 
-TEST(ModelSessions, ASilenceOfMoreThanHalfAnHourOpensANewSession)
+TEST(SessionFiling, ASilenceOfMoreThanHalfAnHourOpensANewSession)
 {
-    SavingWorld w;
+    FilingWorld w;
     const rt::Date start = w.world.runtime.clock().date();
     w.append(sentence("one", start));
     w.append(sentence("two", start + 1800.0));
-    const auto first = ModelTestAccess::filing(*w.model).sessionID.get();
+    const auto first = w.filing->sessionID.get();
     w.append(sentence("three", start + 1800.0 + 1800.001));
-    const auto second = ModelTestAccess::filing(*w.model).sessionID.get();
+    const auto second = w.filing->sessionID.get();
     ASSERT_TRUE(first && second);
     EXPECT_NE(*first, *second);
 
     // Sessions are written in the order they first changed.
-    EXPECT_EQ(ModelTestAccess::filing(*w.model).dirtySessions.get(), (std::vector<rt::Uuid>{*first, *second}));
-    w.model->flushDirtySessions();
+    EXPECT_EQ(w.filing->dirtySessions.get(), (std::vector<rt::Uuid>{*first, *second}));
+    w.filing->flush();
     w.translate(2, "三");
     w.translate(1, "二");
-    EXPECT_EQ(ModelTestAccess::filing(*w.model).dirtySessions.get(), (std::vector<rt::Uuid>{*second, *first}));
+    EXPECT_EQ(w.filing->dirtySessions.get(), (std::vector<rt::Uuid>{*second, *first}));
 
     w.at(5.0);
     auto written = w.written();
@@ -164,14 +199,14 @@ TEST(ModelSessions, ClearingAndClosingWriteAtOnce)
     EXPECT_EQ(written[call].entries.at(0).translated, "再见");
 }
 
-TEST(ModelSessions, NothingIsKeptWhileSavingIsOff)
+TEST(SessionFiling, NothingIsKeptWhileSavingIsOff)
 {
-    SavingWorld w;
+    FilingWorld w;
     w.history->setEnabled(false);
     const rt::Date now = w.world.runtime.clock().date();
     w.append(sentence("private", now));
-    EXPECT_TRUE(ModelTestAccess::filing(*w.model).sessionOf.get().empty());
-    EXPECT_FALSE(ModelTestAccess::filing(*w.model).isSaveWaiting());
+    EXPECT_TRUE(w.filing->sessionOf.get().empty());
+    EXPECT_FALSE(w.filing->isSaveWaiting());
     w.at(10.0);
     EXPECT_TRUE(w.written().empty());
 
@@ -184,22 +219,22 @@ TEST(ModelSessions, NothingIsKeptWhileSavingIsOff)
     EXPECT_EQ(written.begin()->second.entries[0].original, "public");
 
     // Without a history nothing is assigned either.
-    ModelWorld bare;
-    auto model = bare.make();
-    ModelTestAccess::setEntries(*model, {sentence("x", now)});
-    EXPECT_EQ(ModelTestAccess::filing(*model).sessionID.get(), std::nullopt);
-    EXPECT_FALSE(ModelTestAccess::filing(*model).isSaveWaiting());
+    FilingWorld bare;
+    bare.filing->use(nullptr);
+    bare.store({sentence("x", now)});
+    EXPECT_EQ(bare.filing->sessionID.get(), std::nullopt);
+    EXPECT_FALSE(bare.filing->isSaveWaiting());
 }
 
 // Whatever the user deletes from the history during a call, by the session,
 // all at once or by age, is never written back; the call goes on in a new
 // session.
-TEST(ModelSessions, WhatTheUserDeletesDuringACallStaysDeleted)
+TEST(SessionFiling, WhatTheUserDeletesDuringACallStaysDeleted)
 {
     enum class Way { one, all, byAge };
     for (const Way way : {Way::one, Way::all, Way::byAge}) {
         SCOPED_TRACE(static_cast<int>(way));
-        SavingWorld w;
+        FilingWorld w;
         w.history->load();  // as the history page does when it opens
         w.world.runtime.runUntilIdle();
         // Deleting by age covers a conversation that began two days ago.
@@ -207,7 +242,7 @@ TEST(ModelSessions, WhatTheUserDeletesDuringACallStaysDeleted)
         w.append(sentence("secret", start));
         w.append(sentence("more", start + 1.0));
         w.at(5.0);
-        const rt::Uuid deleted = *ModelTestAccess::filing(*w.model).sessionID.get();
+        const rt::Uuid deleted = *w.filing->sessionID.get();
         ASSERT_EQ(w.written().count(deleted), 1u);
         w.translate(1, "更多");  // waits for the next save
         std::optional<std::string> failure;
@@ -226,13 +261,14 @@ TEST(ModelSessions, WhatTheUserDeletesDuringACallStaysDeleted)
         w.translate(0, "秘密");
         w.append(sentence("next", start + 2.0));
         w.at(15.0);
-        w.model->closeConversationSession();
+        w.filing->flush();
+        w.filing->closeSession();
         auto written = w.written();
         EXPECT_EQ(written.count(deleted), 0u);
         ASSERT_EQ(written.size(), 1u);
         ASSERT_EQ(written.begin()->second.entries.size(), 1u);
         EXPECT_EQ(written.begin()->second.entries[0].original, "next");
-        EXPECT_TRUE(w.model->unsavedConversations().empty());
+        EXPECT_TRUE(w.filing->unsavedConversations().empty());
     }
 }
 
@@ -240,41 +276,28 @@ TEST(ModelSessions, WhatTheUserDeletesDuringACallStaysDeleted)
 // session leaves the one the call goes on in.
 TEST(SessionFiling, DeletingAnEarlierSessionLeavesTheCurrentOne)
 {
-    ModelWorld world;
-    test::TempDirectory folder;
-    auto history = ConversationHistory::make(folder.path(), world.platform.defaults);
-    std::vector<ConversationEntry> transcript;
-    std::vector<std::optional<std::string>> told;
-    auto filing = std::make_shared<SessionFiling>(
-        SessionFiling::Feeds{.transcript = [&]() -> const std::vector<ConversationEntry>& { return transcript; },
-                             .tell = [&](std::optional<std::string> notice) { told.push_back(std::move(notice)); }});
-    filing->use(history);
-    const auto say = [&](const std::string& text, rt::Date time) {
-        const auto old = transcript;
-        transcript.push_back(sentence(text, time));
-        filing->transcriptDidChange(old);
-    };
-    const rt::Date now = world.runtime.clock().date();
-    say("earlier", now + -7200.0);
-    const rt::Uuid earlier = *filing->sessionID.get();
-    say("now", now);
-    const rt::Uuid current = *filing->sessionID.get();
+    FilingWorld w;
+    const rt::Date now = w.world.runtime.clock().date();
+    w.append(sentence("earlier", now + -7200.0));
+    const rt::Uuid earlier = *w.filing->sessionID.get();
+    w.append(sentence("now", now));
+    const rt::Uuid current = *w.filing->sessionID.get();
     ASSERT_NE(earlier, current);
-    filing->flush();
-    EXPECT_EQ(told, (std::vector<std::optional<std::string>>{std::nullopt}));
+    w.filing->flush();
+    EXPECT_EQ(w.told, (std::vector<std::optional<std::string>>{std::nullopt}));
 
-    ASSERT_EQ(history->deleteSession(earlier), std::nullopt);
-    EXPECT_EQ(filing->sessionID.get(), current);
-    EXPECT_EQ(filing->sessionOf.get().size(), 1u);
-    say("still now", now + 1.0);
-    EXPECT_EQ(filing->sessionOf.get().at(transcript.back().id), current);
-    filing->flush();
-    EXPECT_FALSE(HistoryFiles::hasSessionFile(folder.path(), earlier));
-    EXPECT_TRUE(HistoryFiles::hasSessionFile(folder.path(), current));
+    ASSERT_EQ(w.history->deleteSession(earlier), std::nullopt);
+    EXPECT_EQ(w.filing->sessionID.get(), current);
+    EXPECT_EQ(w.filing->sessionOf.get().size(), 1u);
+    w.append(sentence("still now", now + 1.0));
+    EXPECT_EQ(w.filing->sessionOf.get().at(w.transcript.back().id), current);
+    w.filing->flush();
+    EXPECT_FALSE(HistoryFiles::hasSessionFile(w.folder.path(), earlier));
+    EXPECT_TRUE(HistoryFiles::hasSessionFile(w.folder.path(), current));
 
     // A filing whose model is gone no longer hears the history.
-    filing.reset();
-    EXPECT_EQ(history->deleteAll(), std::nullopt);
+    w.filing.reset();
+    EXPECT_EQ(w.history->deleteAll(), std::nullopt);
 }
 
 }  // namespace

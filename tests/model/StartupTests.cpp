@@ -1,6 +1,7 @@
 #include "ModelWorld.h"
 
 #include "audio/AudioDevices.h"
+#include "model/ModelState.h"
 #include "model/ModelTestAccess.h"
 #include "runtime/Continuation.h"
 #include "runtime/Sleep.h"
@@ -25,7 +26,7 @@ void showOutputs(AppModel& model)
         if (device.outputChannels > 0)
             outputs.push_back(device);
     }
-    ModelTestAccess::set(model.outputDevices, outputs);
+    test::given.set(model.outputDevices, outputs);
 }
 
 void storeSnapshot(ModelWorld& world, const SystemAudioRoute::Snapshot& snapshot)
@@ -65,7 +66,7 @@ TEST(ModelStart, LaterLaunchesAlwaysCheckTheMicrophone)
         ModelWorld world;
         world.platform.defaults.set("onboardingDone", true);
         auto model = world.make();
-        ModelTestAccess::set(model->micCheckReason, "说话前，请先确认要用的麦克风。");
+        test::given.set(model->micCheckReason, "说话前，请先确认要用的麦克风。");
         world.run([&] { return model->start(); });
         EXPECT_FALSE(model->showWizard.get());
         EXPECT_TRUE(model->showInstallSheet.get());
@@ -114,8 +115,8 @@ TEST(ModelStart, TheVirtualDriverCountsOnlyWithBothDevices)
     EXPECT_FALSE(model->virtualMicStatus());
 
     // The microphone record found by a refresh counts as well.
-    ModelTestAccess::set(ModelTestAccess::virtualInputDevice(*model),
-                         AudioDevice{.id = 50, .uid = virtualMicUID, .inputChannels = 2});
+    test::given.set(ModelTestAccess::virtualInputDevice(*model),
+                    AudioDevice{.id = 50, .uid = virtualMicUID, .inputChannels = 2});
     EXPECT_TRUE(model->virtualMicStatus());
     EXPECT_EQ(ModelTestAccess::virtualMicDevice(*model)->id, 50u);
     EXPECT_EQ(model->virtualOutputDevice(), std::nullopt);
@@ -151,7 +152,7 @@ TEST(ModelStart, ThePhysicalDefaultInputIsTheLaunchInput)
         auto model = world.make();
         ModelTestAccess::prepareSession(*model);
         EXPECT_EQ(ModelTestAccess::launchInputUID(*model).get(), c.launchInput);
-        EXPECT_TRUE(ModelTestAccess::systemMicPending(*model).get());
+        EXPECT_TRUE(ModelTestAccess::systemMic(*model).pending.get());
     }
 }
 
@@ -170,7 +171,7 @@ TEST(ModelStart, ARouteLeftByAnEarlierRunIsPutBack)
     EXPECT_EQ(world.audio.defaultDevice(true), 50u);
     ASSERT_TRUE(world.route->snapshot());
     EXPECT_EQ(world.route->snapshot()->oldInput, "usb-mic");
-    EXPECT_FALSE(ModelTestAccess::systemMicPending(*model).get());
+    EXPECT_FALSE(ModelTestAccess::systemMic(*model).pending.get());
     EXPECT_EQ(ModelTestAccess::launchInputUID(*model).get(), "usb-mic");
     EXPECT_EQ(model->errorMessage.get(), std::nullopt);
 }
@@ -273,12 +274,10 @@ TEST(ModelShutdown, StopsEverythingInOrderAndPutsTheMicrophoneBack)
         std::shared_ptr<void>(nullptr, [log](void*) { log->push_back("driver watch released"); });
     ModelTestAccess::headphoneRateWatch(*model) =
         std::shared_ptr<void>(nullptr, [log](void*) { log->push_back("rate watch released"); });
-    ModelTestAccess::set(model->callSpeakerRoute, ModelTestAccess::SpeakerRoute{51, 30});
-    ModelTestAccess::holdTask(*model) = logOnCancel("hold cancelled");
-    ModelTestAccess::set(model->isHoldingToTalk, true);
-    ModelTestAccess::set(model->isListening, true);
-    ModelTestAccess::set(model->originalVoiceOn, true);
-    ModelTestAccess::set(ModelTestAccess::forwardingActive(*model), true);
+    test::given.set(model->callSpeakerRoute, ModelTestAccess::SpeakerRoute{51, 30});
+    ModelTestAccess::holdTask(ModelTestAccess::hold(*model)) = logOnCancel("hold cancelled");
+    test::given.set(model->isHoldingToTalk, true).set(model->isListening, true);
+    test::given.set(model->originalVoiceOn, true).set(ModelTestAccess::forwardingActive(*model), true);
     world.meters->micLevel.set(0.5f);
     world.runtime.runUntilIdle();
     world.takeLog();
@@ -345,7 +344,7 @@ TEST(ModelHoldPreferences, TranslateWhileHoldingMovesTheHeadphonesAndEndsFreeLis
 
     // Free listening is on: a hold runs.
     ModelTestAccess::setFreeListening(*model, true);
-    ModelTestAccess::set(model->isHoldingToTalk, true);
+    test::given.set(model->isHoldingToTalk, true);
     world.takeLog();
     model->setTranslateWhileHolding(false);
     EXPECT_FALSE(model->freeListening());
@@ -365,87 +364,27 @@ TEST(ModelHoldPreferences, FreeListeningIsRefusedWhileTheMicrophoneIsBusy)
     EXPECT_FALSE(model->freeListening());
 
     model->setTranslateWhileHolding(true);
-    for (auto* busy : {&model->isSpeaking, &model->isTranslatingDraft, &ModelTestAccess::isStartingRecording(*model),
-                       &model->isRecording, &model->isHearTesting}) {
-        ModelTestAccess::set(*busy, true);
+    for (auto* busy :
+         {&model->isSpeaking, &model->isTranslatingDraft, &ModelTestAccess::hold(*model).isStartingRecording,
+          &model->isRecording, &model->isHearTesting}) {
+        test::given.set(*busy, true);
         EXPECT_FALSE(model->canStartSpeaking());
         model->freeListeningDidChange(true);
         EXPECT_FALSE(model->freeListening());
-        ModelTestAccess::set(*busy, false);
+        test::given.set(*busy, false);
     }
     EXPECT_TRUE(world.log->empty());
 
     // Switching it off ends the hold.
     ModelTestAccess::setFreeListening(*model, true);
-    ModelTestAccess::set(model->isHoldingToTalk, true);
+    test::given.set(model->isHoldingToTalk, true);
     model->freeListeningDidChange(false);
     EXPECT_FALSE(model->freeListening());
     EXPECT_FALSE(model->isHoldingToTalk.get());
     // Asking for what is already so does nothing.
-    ModelTestAccess::set(model->isHoldingToTalk, true);
+    test::given.set(model->isHoldingToTalk, true);
     model->freeListeningDidChange(false);
     EXPECT_TRUE(model->isHoldingToTalk.get());
-}
-
-TEST(ModelHold, TheReleaseHandsTheInstantToTheWaitingHold)
-{
-    ModelWorld world;
-    auto model = world.make();
-    std::optional<std::optional<rt::Instant>> released;
-    auto hold = rt::spawn([&]() -> rt::Async<void> {
-        released = co_await rt::withContinuation<std::optional<rt::Instant>>(
-            [&](rt::Continuation<std::optional<rt::Instant>> c) { ModelTestAccess::holdRelease(*model) = c; });
-    });
-    ModelTestAccess::holdTask(*model) = hold;
-    ModelTestAccess::set(model->isHoldingToTalk, true);
-    ModelTestAccess::set(model->isRecording, true);
-    world.runtime.runUntilIdle();
-    world.runtime.advance(2.5);
-
-    model->endHoldToTalk();
-    world.runtime.runUntilIdle();
-    ASSERT_TRUE(released);
-    EXPECT_EQ(*released, world.runtime.clock().now());
-    EXPECT_FALSE(model->isRecording.get());
-    EXPECT_FALSE(ModelTestAccess::holdRelease(*model).has_value());
-    EXPECT_EQ(model->status.get(), "正在完成语音识别…");
-    EXPECT_EQ(world.takeLog(), (Log{"recorder stopCapture"}));
-
-    // A second release finds nothing held.
-    model->endHoldToTalk();
-    EXPECT_TRUE(world.log->empty());
-}
-
-TEST(ModelHold, ACancelEndsTheHoldWithoutSending)
-{
-    ModelWorld world;
-    auto model = world.make();
-    // No hold: nothing happens.
-    model->cancelHold();
-    EXPECT_TRUE(world.log->empty());
-    EXPECT_EQ(model->status.get(), "");
-
-    std::optional<std::optional<rt::Instant>> released;
-    bool cancelled = false;
-    auto hold = rt::spawn([&]() -> rt::Async<void> {
-        released = co_await rt::withContinuation<std::optional<rt::Instant>>(
-            [&](rt::Continuation<std::optional<rt::Instant>> c) { ModelTestAccess::holdRelease(*model) = c; });
-        cancelled = rt::isCancelled();
-    });
-    ModelTestAccess::holdTask(*model) = hold;
-    ModelTestAccess::set(model->isHoldingToTalk, true);
-    ModelTestAccess::set(ModelTestAccess::heldSentenceCount(*model), 2);
-    world.runtime.runUntilIdle();
-    const rt::Uuid before = ModelTestAccess::holdID(*model).get();
-
-    model->cancelHold();
-    world.runtime.runUntilIdle();
-    EXPECT_NE(ModelTestAccess::holdID(*model).get(), before);
-    ASSERT_TRUE(released);
-    EXPECT_FALSE(released->has_value());
-    EXPECT_TRUE(cancelled);
-    EXPECT_FALSE(model->isHoldingToTalk.get());
-    EXPECT_EQ(model->status.get(), "已取消录音，剩下的部分未发送");
 }
 
 TEST(ModelSheets, DismissingClosesEverySheetAndTheAlert)
@@ -453,12 +392,11 @@ TEST(ModelSheets, DismissingClosesEverySheetAndTheAlert)
     ModelWorld world;
     auto model = world.make();
     model->openInstallSheet();
-    ModelTestAccess::set(model->showMicCheck, true);
-    ModelTestAccess::set(model->showWizard, true);
+    test::given.set(model->showMicCheck, true).set(model->showWizard, true);
     model->showError("x");
-    ModelTestAccess::set(model->pendingLanguageChange,
-                         ModelTestAccess::PendingLanguageChange{
-                             *CallLanguage::find("ja"), *CallLanguage::find("en"), {"日语语音识别模型"}});
+    test::given.set(model->pendingLanguageChange,
+                    ModelTestAccess::PendingLanguageChange{
+                        *CallLanguage::find("ja"), *CallLanguage::find("en"), {"日语语音识别模型"}});
     model->dismissSheets();
     EXPECT_FALSE(model->isShowingSheet());
     EXPECT_EQ(model->errorMessage.get(), std::nullopt);
@@ -466,7 +404,7 @@ TEST(ModelSheets, DismissingClosesEverySheetAndTheAlert)
 
     // Onboarding that cannot be stored still closes the wizard, and says why.
     world.platform.defaults.failWrites(DomainError("Settings", 5, "磁盘已满"));
-    ModelTestAccess::set(model->showWizard, true);
+    test::given.set(model->showWizard, true);
     model->finishOnboarding();
     EXPECT_FALSE(model->showWizard.get());
     EXPECT_EQ(model->errorMessage.get(), "磁盘已满");

@@ -1,5 +1,7 @@
 #include "LanguageScript.h"
 
+#include "model/MessageCode.h"
+#include "model/ModelState.h"
 #include "model/ModelTestAccess.h"
 #include "platform/EngineNames.h"
 
@@ -62,7 +64,7 @@ TEST(ModelStatusRows, AllReadyGivesFiveReadyRowsInModuleOrder)
     {
         EngineNamesScope names(
             EngineNames{.onDeviceRecognizer = "recognizer", .speechSynthesis = "voice engine", .callAudio = "capture"});
-        ModelTestAccess::set(w.model->myEngine, SpeechEngine::onDevice);
+        test::given.set(w.model->myEngine, SpeechEngine::onDevice);
         const std::vector<ModuleReport> rows = w.model->diagnosticRows();
         ASSERT_EQ(rows.size(), 5u);
         EXPECT_EQ(rows[0].adapter, "test translation");
@@ -78,70 +80,70 @@ TEST(ModelStatusRows, TranslationRecognitionAndSpeechSayWhatIsMissing)
 {
     RowsWorld w;
     const std::string pair = nameOf("en") + " ⇄ " + nameOf("zh-Hans");
-    ModelTestAccess::set(w.model->translationReady, false);
+    test::given.set(w.model->translationReady, false);
     EXPECT_EQ(w.row(ModuleID::translation).state, ModuleState::needsDownload(pair + "翻译包"));
-    ModelTestAccess::set(ModelTestAccess::theirMenu(*w.model),
-                         {{"en", LanguageReadiness{SpeechEngine::speech, true, false, false}}});
+    test::given.set(ModelTestAccess::theirMenu(*w.model),
+                    {{"en", LanguageReadiness{SpeechEngine::speech, true, false, false}}});
     EXPECT_EQ(w.row(ModuleID::translation).state, ModuleState::unsupported("苹果翻译不支持" + pair));
 
-    ModelTestAccess::set(ModelTestAccess::theirSpeechReady(*w.model), false);
+    test::given.set(ModelTestAccess::theirSpeechReady(*w.model), false);
     EXPECT_EQ(w.row(ModuleID::recognition).state, ModuleState::needsDownload("语音识别模型"));
-    ModelTestAccess::set(w.model->theirEngine, std::nullopt);
+    test::given.set(w.model->theirEngine, std::nullopt);
     EXPECT_EQ(w.row(ModuleID::recognition).state, ModuleState::unsupported("本机无法识别" + nameOf("en")));
 
     // Without a recognizer for my language the row names the engine of
     // theirs and the limit, as for their side: nothing there to fix. Only a
     // pair with neither fails, naming no engine.
-    ModelTestAccess::set(w.model->theirEngine, SpeechEngine::dictation);
-    ModelTestAccess::set(ModelTestAccess::theirSpeechReady(*w.model), true);
-    ModelTestAccess::set(w.model->myEngine, std::nullopt);
+    test::given.set(w.model->theirEngine, SpeechEngine::dictation);
+    test::given.set(ModelTestAccess::theirSpeechReady(*w.model), true);
+    test::given.set(w.model->myEngine, std::nullopt);
     EXPECT_EQ(w.row(ModuleID::recognition),
               (ModuleReport{ModuleID::recognition, "Simulated dictation transcriber",
                             ModuleState::unsupported("本机无法识别" + nameOf("zh-Hans"))}));
-    ModelTestAccess::set(w.model->theirEngine, std::nullopt);
+    test::given.set(w.model->theirEngine, std::nullopt);
     EXPECT_EQ(
         w.row(ModuleID::recognition),
         (ModuleReport{ModuleID::recognition, "—", ModuleState::failed("SR-1", "本机无法识别" + nameOf("zh-Hans"))}));
 
-    ModelTestAccess::set(w.model->targetVoices, {});
+    test::given.set(w.model->targetVoices, {});
     EXPECT_EQ(w.row(ModuleID::speech).state, ModuleState::failed("TTS-1", "没有" + nameOf("en") + "音色"));
 }
 
 TEST(ModelStatusRows, AListeningFailureGoesToTheRowItsCodeNames)
 {
     RowsWorld w;
-    ModelTestAccess::set(w.model->listeningFailed, true);
-    ModelTestAccess::set(ModelTestAccess::listeningError(*w.model), "识别出错（SR-5）");
+    test::given.set(w.model->listeningFailed, true);
+    test::given.set(ModelTestAccess::listeningError(*w.model), "识别出错（SR-5）");
     EXPECT_EQ(w.row(ModuleID::recognition).state, ModuleState::failed("SR-5", "识别出错（SR-5）"));
     EXPECT_EQ(w.row(ModuleID::callAudio).state, ModuleState::ready());
     // The recognition prefix with no valid code still counts as recognition.
-    ModelTestAccess::set(ModelTestAccess::listeningError(*w.model), "识别出错（SR-x）");
+    test::given.set(ModelTestAccess::listeningError(*w.model), "识别出错（SR-x）");
     EXPECT_EQ(w.row(ModuleID::recognition).state, ModuleState::failed("SR-5", "识别出错（SR-x）"));
 
-    ModelTestAccess::set(ModelTestAccess::listeningError(*w.model), "无法开始收听（CAP-2）");
+    test::given.set(ModelTestAccess::listeningError(*w.model), "无法开始收听（CAP-2）");
     EXPECT_EQ(w.row(ModuleID::recognition).state, ModuleState::ready());
     EXPECT_EQ(w.row(ModuleID::callAudio).state, ModuleState::failed("CAP-2", "无法开始收听（CAP-2）"));
-    ModelTestAccess::set(ModelTestAccess::listeningError(*w.model), "设备出错");
+    test::given.set(ModelTestAccess::listeningError(*w.model), "设备出错");
     EXPECT_EQ(w.row(ModuleID::callAudio).state, ModuleState::failed("CAP-3", "设备出错"));
-    ModelTestAccess::set(ModelTestAccess::listeningError(*w.model), std::nullopt);
-    ModelTestAccess::set(w.model->listeningStatus, "收听未开启 · 请检查后重试");
+    test::given.set(ModelTestAccess::listeningError(*w.model), std::nullopt);
+    test::given.set(w.model->listeningStatus, "收听未开启 · 请检查后重试");
     EXPECT_EQ(w.row(ModuleID::callAudio).state, ModuleState::failed("CAP-3", "收听未开启 · 请检查后重试"));
 
-    ModelTestAccess::set(w.model->audioCaptureMissing, true);
+    test::given.set(w.model->audioCaptureMissing, true);
     EXPECT_EQ(w.row(ModuleID::callAudio).state, ModuleState::needsPermission("系统录音（CAP-1）"));
 }
 
 TEST(ModelStatusRows, TheDriverRowTellsMissingOutdatedAndNotYetLoaded)
 {
     RowsWorld w;
-    ModelTestAccess::set(w.model->virtualMicNeedsUpdate, true);
+    test::given.set(w.model->virtualMicNeedsUpdate, true);
     EXPECT_EQ(w.row(ModuleID::virtualMic).state, ModuleState::failed("VM-2", "需要更新驱动"));
-    ModelTestAccess::set(w.model->virtualMicNeedsUpdate, false);
+    test::given.set(w.model->virtualMicNeedsUpdate, false);
 
     w.carried = "1.1";
     EXPECT_EQ(w.row(ModuleID::virtualMic).state,
               ModuleState::failed("VM-3", "驱动已更新，系统仍在使用旧版本，请重启电脑"));
-    ModelTestAccess::set(ModelTestAccess::loadedDriverVersion(*w.model), std::nullopt);
+    test::given.set(ModelTestAccess::loadedDriverVersion(*w.model), std::nullopt);
     EXPECT_EQ(w.row(ModuleID::virtualMic),
               (ModuleReport{ModuleID::virtualMic, "声音服务器模块",
                             ModuleState::failed("VM-3", "驱动已更新，系统仍在使用旧版本，请重启电脑")}));
@@ -156,7 +158,7 @@ TEST(ModelStatusRows, TheDriverRowTellsMissingOutdatedAndNotYetLoaded)
 
 TEST(ModelStatusRows, OnlyATrailingBracketedAsciiCodeIsACode)
 {
-    const auto split = [](const std::optional<std::string>& text) { return ModelTestAccess::splitMessageCode(text); };
+    const auto split = [](const std::optional<std::string>& text) { return splitMessageCode(text); };
     EXPECT_EQ(split("文本（SR-5）"), "SR-5");
     EXPECT_EQ(split("（TR-1）后来（VM-12）"), "VM-12");
     EXPECT_EQ(split("先（VM-7）后（坏）"), std::nullopt);

@@ -1,5 +1,6 @@
 #include "ModelWorld.h"
 #include "model/ModelDependencies.h"
+#include "model/ModelState.h"
 #include "model/ModelTestAccess.h"
 
 #include <gtest/gtest.h>
@@ -40,7 +41,7 @@ TEST(ModelSystemMic, SwitchedOffNothingEverTakesTheDefaultInput)
     ModelTestAccess::recoverAudioDevices(*model);
     EXPECT_EQ(world.takeLog(), Log{});
     EXPECT_EQ(world.audio.defaultDevice(true), 10u);
-    EXPECT_TRUE(ModelTestAccess::systemMicPending(*model).get());
+    EXPECT_TRUE(ModelTestAccess::systemMic(*model).pending.get());
 }
 
 TEST(ModelSystemMic, AMissingDriverLeavesTheTakeoverPendingUntilARefreshFindsIt)
@@ -50,28 +51,28 @@ TEST(ModelSystemMic, AMissingDriverLeavesTheTakeoverPendingUntilARefreshFindsIt)
     world.setDefaultInput(10);
     auto model = world.make();
     ModelTestAccess::prepareSession(*model);
-    EXPECT_TRUE(ModelTestAccess::systemMicPending(*model).get());
+    EXPECT_TRUE(ModelTestAccess::systemMic(*model).pending.get());
     EXPECT_EQ(ModelTestAccess::launchInputUID(*model).get(), "usb-mic");
 
     // Not while an installation runs.
     world.addVirtualDriver();
-    ModelTestAccess::set(model->isInstallingDriver, true);
+    test::given.set(model->isInstallingDriver, true);
     ModelTestAccess::refreshDevices(*model);
     EXPECT_EQ(switchesTo(world, 50), 0u);
-    EXPECT_TRUE(ModelTestAccess::systemMicPending(*model).get());
+    EXPECT_TRUE(ModelTestAccess::systemMic(*model).pending.get());
 
-    ModelTestAccess::set(model->isInstallingDriver, false);
+    test::given.set(model->isInstallingDriver, false);
     ModelTestAccess::refreshDevices(*model);
     EXPECT_EQ(switchesTo(world, 50), 1u);
-    EXPECT_FALSE(ModelTestAccess::systemMicPending(*model).get());
-    EXPECT_TRUE(ModelTestAccess::systemMicWasDefault(*model).get());
+    EXPECT_FALSE(ModelTestAccess::systemMic(*model).pending.get());
+    EXPECT_TRUE(ModelTestAccess::systemMic(*model).wasDefault.get());
     EXPECT_EQ(world.route->snapshot()->oldInput, "usb-mic");
 
     // Switched: a later refresh leaves the user's own choice alone.
     world.setDefaultInput(10);
     ModelTestAccess::refreshDevices(*model);
     EXPECT_EQ(switchesTo(world, 50), 0u);
-    EXPECT_FALSE(ModelTestAccess::systemMicWasDefault(*model).get());
+    EXPECT_FALSE(ModelTestAccess::systemMic(*model).wasDefault.get());
 }
 
 TEST(ModelSystemMic, AFailedSwitchIsShownOncePerSwitchingOn)
@@ -86,7 +87,7 @@ TEST(ModelSystemMic, AFailedSwitchIsShownOncePerSwitchingOn)
     const auto shown = model->errorMessage.get();
     ASSERT_TRUE(shown);
     EXPECT_TRUE(shown->starts_with("无法切换系统麦克风（")) << *shown;
-    EXPECT_TRUE(ModelTestAccess::systemMicPending(*model).get());
+    EXPECT_TRUE(ModelTestAccess::systemMic(*model).pending.get());
 
     // Tried again at the next refresh (the log holds both tries), silently.
     model->dismissError();
@@ -97,7 +98,7 @@ TEST(ModelSystemMic, AFailedSwitchIsShownOncePerSwitchingOn)
     // Off puts the saved route back; on again allows one more alert.
     model->systemMicEnabledDidChange(false);
     EXPECT_EQ(world.platform.defaults.get<bool>("systemMicEnabled"), false);
-    EXPECT_FALSE(ModelTestAccess::systemMicPending(*model).get());
+    EXPECT_FALSE(ModelTestAccess::systemMic(*model).pending.get());
     model->systemMicEnabledDidChange(true);
     EXPECT_EQ(model->errorMessage.get(), shown);
     model->dismissError();
@@ -109,7 +110,7 @@ TEST(ModelSystemMic, AFailedSwitchIsShownOncePerSwitchingOn)
     world.takeLog();
     ModelTestAccess::applySystemMic(*model);
     EXPECT_EQ(world.audio.defaultDevice(true), 50u);
-    EXPECT_FALSE(ModelTestAccess::systemMicPending(*model).get());
+    EXPECT_FALSE(ModelTestAccess::systemMic(*model).pending.get());
 }
 
 TEST(ModelSystemMic, ASwitchTheServerAppliesLateCountsAndIsRecorded)
@@ -123,7 +124,7 @@ TEST(ModelSystemMic, ASwitchTheServerAppliesLateCountsAndIsRecorded)
     ModelTestAccess::prepareSession(*model);
     // Accepted and not applied yet: no failure, and already recorded.
     EXPECT_EQ(model->errorMessage.get(), std::nullopt);
-    EXPECT_TRUE(ModelTestAccess::systemMicPending(*model).get());
+    EXPECT_TRUE(ModelTestAccess::systemMic(*model).pending.get());
     EXPECT_EQ(SystemAudioRoute::savedSnapshot(world.platform.defaults),
               (SystemAudioRoute::Snapshot{"usb-mic", "", virtualMicUID, ""}));
 
@@ -131,7 +132,7 @@ TEST(ModelSystemMic, ASwitchTheServerAppliesLateCountsAndIsRecorded)
     // is shown once the settling time has passed.
     world.setDefaultInput(50);
     ModelTestAccess::refreshDevices(*model);
-    EXPECT_FALSE(ModelTestAccess::systemMicPending(*model).get());
+    EXPECT_FALSE(ModelTestAccess::systemMic(*model).pending.get());
     world.runtime.clock().advance(ModelTestAccess::systemMicSettleSeconds + 1);
     EXPECT_EQ(model->errorMessage.get(), std::nullopt);
     world.audio.setDefaultSwitch(true, sim::DefaultSwitch::takesEffect);
@@ -172,7 +173,7 @@ TEST(ModelSystemMic, AVirtualMicrophoneBackUnderANewIdIsTakenAgainAtOnce)
     world.audio.removeObject(50);
     world.setDefaultInput(10);
     ModelTestAccess::refreshDevices(*model);
-    EXPECT_EQ(ModelTestAccess::systemMicLastVirtual(*model).get(), std::nullopt);
+    EXPECT_EQ(ModelTestAccess::systemMic(*model).lastVirtual.get(), std::nullopt);
     world.audio.addDevice({.id = 52,
                            .uid = virtualMicUID,
                            .name = "wenmora",
@@ -182,7 +183,7 @@ TEST(ModelSystemMic, AVirtualMicrophoneBackUnderANewIdIsTakenAgainAtOnce)
     ModelTestAccess::refreshDevices(*model);
     EXPECT_EQ(switchesTo(world, 52), 1u);
     EXPECT_EQ(world.audio.defaultDevice(true), 52u);
-    EXPECT_FALSE(ModelTestAccess::systemMicPending(*model).get());
+    EXPECT_FALSE(ModelTestAccess::systemMic(*model).pending.get());
 }
 
 // A server may apply an acknowledged switch only after the check that
@@ -208,7 +209,7 @@ TEST(ModelSystemMic, ASwitchAppliedAfterItFailedIsGivenBackAtQuit)
         auto model = world.make();
         ModelTestAccess::prepareSession(*model);
         EXPECT_EQ(ModelTestAccess::launchInputUID(*model).get(), c.microphone ? "usb-mic" : "speakers.monitor");
-        EXPECT_TRUE(ModelTestAccess::systemMicPending(*model).get());
+        EXPECT_TRUE(ModelTestAccess::systemMic(*model).pending.get());
         // Accepted: recorded before it lands.
         EXPECT_EQ(world.route->snapshot(),
                   (SystemAudioRoute::Snapshot{ModelTestAccess::launchInputUID(*model).get().value_or(""), "",
@@ -238,7 +239,7 @@ TEST(ModelSystemMic, AServerSilentAboutNewDefaultsIsAskedItself)
         world.make([&](AppModel::Dependencies& d) { d.systemRoute = makeSystemAudioRoute(world.platform.defaults); });
     ModelTestAccess::prepareSession(*model);
     EXPECT_EQ(world.audio.defaultDevice(true), 50u);
-    EXPECT_FALSE(ModelTestAccess::systemMicPending(*model).get());
+    EXPECT_FALSE(ModelTestAccess::systemMic(*model).pending.get());
     ModelTestAccess::refreshDevices(*model);
     world.runtime.clock().advance(ModelTestAccess::systemMicSettleSeconds + 1);
     EXPECT_EQ(model->errorMessage.get(), std::nullopt);
@@ -268,7 +269,7 @@ TEST(ModelSystemMic, AQuietlyLateSwitchIsFoundByAskingAndOnlyAnAnsweredAskCallsI
         auto model = world.make(
             [&](AppModel::Dependencies& d) { d.systemRoute = makeSystemAudioRoute(world.platform.defaults); });
         ModelTestAccess::prepareSession(*model);
-        ASSERT_TRUE(ModelTestAccess::systemMicPending(*model).get());
+        ASSERT_TRUE(ModelTestAccess::systemMic(*model).pending.get());
         world.runtime.clock().advance(1);
         if (server == Server::appliesAfterASecond)
             world.audio.setDefaultDevice(true, 50);
@@ -276,7 +277,7 @@ TEST(ModelSystemMic, AQuietlyLateSwitchIsFoundByAskingAndOnlyAnAnsweredAskCallsI
             world.audio.fail(audioSystemObject, "dIn "_fcc, sim::AudioOperation::getPropertyData,
                              AudioStatuses::unanswered);
         world.runtime.clock().advance(ModelTestAccess::systemMicCheckSeconds);
-        EXPECT_EQ(ModelTestAccess::systemMicPending(*model).get(), server != Server::appliesAfterASecond);
+        EXPECT_EQ(ModelTestAccess::systemMic(*model).pending.get(), server != Server::appliesAfterASecond);
         world.runtime.clock().advance(ModelTestAccess::systemMicSettleSeconds);
         EXPECT_EQ(model->errorMessage.get(),
                   server == Server::neverApplies ? std::optional(SystemAudioRoute::unappliedSwitchText(true))

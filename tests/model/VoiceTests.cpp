@@ -1,4 +1,5 @@
 #include "ModelWorld.h"
+#include "model/ModelState.h"
 #include "model/ModelTestAccess.h"
 
 #include <gtest/gtest.h>
@@ -62,14 +63,14 @@ TEST(ModelVoices, ThePickIsOfferedWhateverItsQualityAndStoredWithEveryWrite)
     EXPECT_EQ(ids(model->offeredVoices()), (std::vector<std::string>{"basic", "premium", "enhanced"}));
 
     // Picks are kept per language.
-    ModelTestAccess::set(model->theirLanguage, *CallLanguage::find("es"));
+    test::given.set(model->theirLanguage, *CallLanguage::find("es"));
     EXPECT_EQ(model->selectedVoiceID(), "");
     model->setSelectedVoiceID("es-voice");
     EXPECT_EQ(storedPicks(world), (Picks{{"en", "basic"}, {"es", "es-voice"}}));
     model->setSelectedVoiceID("");
     EXPECT_EQ(storedPicks(world), (Picks{{"en", "basic"}}));
     EXPECT_EQ(ModelTestAccess::speakingVoiceID(*model), "basic");  // the voice list is still that of English
-    ModelTestAccess::set(model->theirLanguage, *CallLanguage::find("en"));
+    test::given.set(model->theirLanguage, *CallLanguage::find("en"));
     EXPECT_EQ(model->selectedVoiceID(), "basic");
 
     world.voices["en"] = {};
@@ -102,7 +103,7 @@ TEST(ModelVoices, ARefreshDropsAVanishedPickAndAnnouncesANewFirstVoice)
     EXPECT_EQ(model->status.get(), notice);
 
     // Nothing new: nothing said.
-    ModelTestAccess::set(model->status, "");
+    test::given.set(model->status, "");
     model->refreshVoices();
     EXPECT_EQ(model->status.get(), "");
     model->dismissVoiceNotice();
@@ -116,7 +117,7 @@ TEST(ModelVoices, ARefreshDropsAVanishedPickAndAnnouncesANewFirstVoice)
 
     // A pick that is still installed keeps its place silently.
     model->setSelectedVoiceID("kept");
-    ModelTestAccess::set(model->status, "");
+    test::given.set(model->status, "");
     model->dismissVoiceNotice();
     world.voices["en"] = {voice("newest", 3), voice("kept")};
     model->refreshVoices();
@@ -127,10 +128,10 @@ TEST(ModelVoices, ARefreshDropsAVanishedPickAndAnnouncesANewFirstVoice)
     // new. One installed then is, named in the interface language where
     // the synthesizer names it by its language in English.
     model->dismissVoiceNotice();
-    ModelTestAccess::set(model->status, "");
+    test::given.set(model->status, "");
     const CallLanguage spanish = *CallLanguage::find("es");
     world.voices["es"] = {voice("es-one")};
-    ModelTestAccess::set(model->theirLanguage, spanish);
+    test::given.set(model->theirLanguage, spanish);
     model->refreshVoices();
     EXPECT_EQ(model->voiceNotice.get(), std::nullopt);
     EXPECT_EQ(model->status.get(), "");
@@ -168,9 +169,9 @@ TEST(ModelVoices, APreviewPlaysTheSampleOnTheHeadphonesOnly)
     const std::string headphonesOnly = "请先选择耳机或扬声器作为试听设备。试听不会输出到 wenmora 音频设备。";
 
     for (auto* busy : {&model.isRecording, &model.isSpeaking, &model.isTranslatingDraft, &model.isHearTesting}) {
-        ModelTestAccess::set(*busy, true);
+        test::given.set(*busy, true);
         w.preview();
-        ModelTestAccess::set(*busy, false);
+        test::given.set(*busy, false);
     }
     EXPECT_TRUE(w.world.speaker->spoken.empty());
     EXPECT_EQ(model.errorMessage.get(), std::nullopt);

@@ -4,7 +4,7 @@
 #include "ui/PillButton.h"
 
 #include "UiWorld.h"
-#include "model/ModelTestAccess.h"
+#include "model/ModelState.h"
 
 #include <QLabel>
 
@@ -37,14 +37,14 @@ TEST_F(InstallDriverViewTest, InstallAndUpdateTextsFollowTheModel)
     EXPECT_EQ(v.installButton()->text(), "安装");
     snapshot(v, "install", "idle");
 
-    ModelTestAccess::set(model->virtualMicNeedsUpdate, true);
+    test::given.set(model->virtualMicNeedsUpdate, true);
     view();
     EXPECT_EQ(text("installDriver.title"), "更新 wenmora 音频设备");
     EXPECT_TRUE(text("installDriver.explanation").startsWith("新版 wenmora 同时是麦克风和扬声器"));
     EXPECT_EQ(text("installDriver.note"), "安装后，系统声音会短暂中断一两秒，这是正常的。");
     EXPECT_EQ(v.installButton()->text(), "更新");
 
-    ModelTestAccess::set(model->isInstallingDriver, true);
+    test::given.set(model->isInstallingDriver, true);
     view();
     snapshot(v, "install", "installing");
 }

@@ -6,6 +6,7 @@
 #include "ui/SystemSettings.h"
 
 #include "UiWorld.h"
+#include "model/ModelState.h"
 #include "model/ModelTestAccess.h"
 
 #include <QComboBox>
@@ -64,7 +65,7 @@ TEST_F(MicCheckViewTest, PreviewsThePickedDeviceWithoutSelectingIt)
     EXPECT_EQ(v.picker()->count(), 1);
 
     // Confirming hands the candidate to the model, which closes the check.
-    ModelTestAccess::set(model->showMicCheck, true);
+    test::given.set(model->showMicCheck, true);
     EXPECT_TRUE(v.confirmButton()->isEnabled());
     v.confirmButton()->click();
     view();
@@ -78,7 +79,7 @@ TEST_F(MicCheckViewTest, WithoutDevicesShowsTheNoticeAndCannotConfirm)
     world.audio.removeObject(7);
     world.audio.removeObject(9);
     ModelTestAccess::refreshDevices(*model);
-    ModelTestAccess::set(model->micCheckReason, std::string("请先确认要用的麦克风。"));
+    test::given.set(model->micCheckReason, std::string("请先确认要用的麦克风。"));
     auto& v = view();
     EXPECT_TRUE(shown("micCheck.noDevices"));
     EXPECT_EQ(find<QLabel>("micCheck.noDevices")->text(), "没有检测到麦克风。请连接麦克风，列表会自动更新。");
@@ -105,7 +106,7 @@ TEST_F(MicCheckViewTest, PermissionAndDeviceErrorsShowTheirLine)
 {
     ui::RecordingSystemSettings settings;
     ui::SystemSettings::Scope scope(settings);
-    ModelTestAccess::set(model->micAuthorized, false);
+    test::given.set(model->micAuthorized, false);
     world.microphoneAuthorized = false;
     view();
     EXPECT_TRUE(shown("micCheck.permission"));
@@ -113,7 +114,7 @@ TEST_F(MicCheckViewTest, PermissionAndDeviceErrorsShowTheirLine)
     find<ui::PillButton>("micCheck.openSettings")->click();
     EXPECT_EQ(settings.opened, std::vector<std::string>{ui::paneId::microphone});
 
-    ModelTestAccess::set(model->micAuthorized, true);
+    test::given.set(model->micAuthorized, true);
     model->levelMeters()->micError.set(std::string("E"));
     view();
     EXPECT_FALSE(shown("micCheck.permission"));

@@ -6,6 +6,7 @@
 #include "audio/AudioClient.h"
 #include "history/ConversationHistory.h"
 #include "model/AppModel.h"
+#include "model/ModelState.h"
 #include "model/ModelTestAccess.h"
 #include "platform/Platform.h"
 #include "platform/SettingsStore.h"
@@ -206,10 +207,8 @@ TEST_F(SettingsViewTest, NavigationFollowsTheModelAndNeverRepeatsAPage)
 TEST_F(SettingsViewTest, AttentionDotsFollowTheModelAndTheUpdateCheck)
 {
     open();
-    ModelTestAccess::set(model->micAuthorized, true);
-    ModelTestAccess::set(model->micConfirmed, false);
-    ModelTestAccess::set(model->listeningFailed, false);
-    ModelTestAccess::set(model->audioCaptureMissing, false);
+    test::given.set(model->micAuthorized, true).set(model->micConfirmed, false);
+    test::given.set(model->listeningFailed, false).set(model->audioCaptureMissing, false);
     updates->phase.set(UpdateModel::Phase::failed("x"));
     world.settle();
     EXPECT_TRUE(dot(1));
@@ -217,7 +216,7 @@ TEST_F(SettingsViewTest, AttentionDotsFollowTheModelAndTheUpdateCheck)
     EXPECT_FALSE(dot(4));
     EXPECT_FALSE(dot(5));
 
-    ModelTestAccess::set(model->micConfirmed, true);
+    test::given.set(model->micConfirmed, true);
     updates->phase.set(UpdateModel::Phase::available("2.0"));
     world.settle();
     EXPECT_FALSE(dot(1));
@@ -233,18 +232,17 @@ TEST_F(SettingsViewTest, AttentionDotsFollowTheModelAndTheUpdateCheck)
     EXPECT_EQ(dot(3), !model->virtualMicStatus() || model->virtualMicNeedsUpdate());
     world.addVirtualDriver();
     ModelTestAccess::refreshDevices(*model);
-    ModelTestAccess::set(model->virtualMicNeedsUpdate, false);
+    test::given.set(model->virtualMicNeedsUpdate, false);
     world.settle();
     EXPECT_FALSE(dot(3));
-    ModelTestAccess::set(model->virtualMicNeedsUpdate, true);
+    test::given.set(model->virtualMicNeedsUpdate, true);
     world.settle();
     EXPECT_TRUE(dot(3));
 
-    ModelTestAccess::set(model->listeningFailed, true);
+    test::given.set(model->listeningFailed, true);
     world.settle();
     EXPECT_TRUE(dot(6));
-    ModelTestAccess::set(model->listeningFailed, false);
-    ModelTestAccess::set(model->audioCaptureMissing, true);
+    test::given.set(model->listeningFailed, false).set(model->audioCaptureMissing, true);
     world.settle();
     EXPECT_TRUE(dot(6));
 }
@@ -252,7 +250,7 @@ TEST_F(SettingsViewTest, AttentionDotsFollowTheModelAndTheUpdateCheck)
 TEST_F(SettingsViewTest, HistoryPageShowsOnlyItsTitleWithoutTheStore)
 {
     QTemporaryDir folder;
-    ModelTestAccess::set(
+    test::given.set(
         model->history,
         ConversationHistory::make(std::filesystem::path(folder.path().toStdString()), world.platform.defaults));
     model->openSettings(SettingsPage::history);
@@ -318,8 +316,7 @@ TEST_F(SettingsViewTest, UpdatesPageOffersWhatThePhaseAllows)
 
 TEST_F(SettingsViewTest, StatusPageShowsTheListeningProblemOnlyWhenThereIsOne)
 {
-    ModelTestAccess::set(model->listeningFailed, false);
-    ModelTestAccess::set(model->audioCaptureMissing, false);
+    test::given.set(model->listeningFailed, false).set(model->audioCaptureMissing, false);
     model->openSettings(SettingsPage::status);
     auto& shown = open();
     auto* listening = find<QWidget>(QStringLiteral("listening"));
@@ -327,8 +324,7 @@ TEST_F(SettingsViewTest, StatusPageShowsTheListeningProblemOnlyWhenThereIsOne)
     EXPECT_TRUE(listening->isHidden());
     snapshot(shown, QStringLiteral("settings"), QStringLiteral("status"));
 
-    ModelTestAccess::set(model->listeningStatus, "无法开始收听系统声音");
-    ModelTestAccess::set(model->listeningFailed, true);
+    test::given.set(model->listeningStatus, "无法开始收听系统声音").set(model->listeningFailed, true);
     world.settle();
     EXPECT_FALSE(listening->isHidden());
     EXPECT_EQ(notice->text(), QStringLiteral("无法开始收听系统声音"));
@@ -347,10 +343,10 @@ TEST_F(SettingsViewTest, StatusPageShowsTheListeningProblemOnlyWhenThereIsOne)
     EXPECT_FALSE(failedValues.front());
     failedChanges.reset();
 
-    ModelTestAccess::set(model->listeningFailed, true);
+    test::given.set(model->listeningFailed, true);
     OpenedPages opened;
     ui::SystemSettings::Scope scope(opened);
-    ModelTestAccess::set(model->audioCaptureMissing, true);
+    test::given.set(model->audioCaptureMissing, true);
     world.settle();
     EXPECT_TRUE(notice->text().contains(QStringLiteral("听不到对方")));
     EXPECT_EQ(notice->button()->text(), QStringLiteral("去设置"));
@@ -363,13 +359,12 @@ TEST_F(SettingsViewTest, StatusDotRisesForAFailedModuleOnly)
 {
     world.addVirtualDriver();
     ModelTestAccess::refreshDevices(*model);
-    ModelTestAccess::set(model->virtualMicNeedsUpdate, false);
+    test::given.set(model->virtualMicNeedsUpdate, false);
     VoiceOption voice;
     voice.id = "v1";
     voice.label = "Ava";
-    ModelTestAccess::set(model->targetVoices, {voice});
-    ModelTestAccess::set(model->listeningFailed, false);
-    ModelTestAccess::set(model->audioCaptureMissing, false);
+    test::given.set(model->targetVoices, {voice}).set(model->listeningFailed, false);
+    test::given.set(model->audioCaptureMissing, false);
     model->openSettings(SettingsPage::status);
     auto& shown = open();
     // Rows that wait for a download, a permission or are unsupported ask
@@ -383,8 +378,7 @@ TEST_F(SettingsViewTest, StatusDotRisesForAFailedModuleOnly)
     EXPECT_FALSE(dot(6));
 
     // Neither language can be recognized: nothing can be heard at all.
-    ModelTestAccess::set(model->myEngine, std::nullopt);
-    ModelTestAccess::set(model->theirEngine, std::nullopt);
+    test::given.set(model->myEngine, std::nullopt).set(model->theirEngine, std::nullopt);
     world.settle();
     EXPECT_TRUE(dot(6));
     EXPECT_TRUE(find<QWidget>(QStringLiteral("listening"))->isHidden());
@@ -408,7 +402,7 @@ TEST_F(SettingsViewTest, DevicePageOffersTheInstallWhileTheDeviceIsMissing)
     world.settle();
     EXPECT_TRUE(model->showInstallSheet());
     model->closeInstallSheet();
-    ModelTestAccess::set(model->isInstallingDriver, true);
+    test::given.set(model->isInstallingDriver, true);
     world.settle();
     EXPECT_FALSE(install->isEnabled());
 
@@ -452,9 +446,9 @@ TEST_F(SettingsViewTest, DevicePageWhenInstalledShowsWhereTheFarEndPlaysAndTheUp
     EXPECT_TRUE(find<QWidget>(QStringLiteral("device.missing"))->isHidden());
     EXPECT_FALSE(find<QWidget>(QStringLiteral("device.installed"))->isHidden());
     auto* farEnd = find<QLabel>(QStringLiteral("device.farEnd"));
-    ModelTestAccess::set(model->callSpeakerRoute, ModelTestAccess::SpeakerRoute{50, 30});
-    ModelTestAccess::set(model->virtualMicNeedsUpdate, false);
-    ModelTestAccess::set(model->callMicrophoneRoute, CallMicrophoneRoute::connected);
+    test::given.set(model->callSpeakerRoute, ModelTestAccess::SpeakerRoute{50, 30});
+    test::given.set(model->virtualMicNeedsUpdate, false);
+    test::given.set(model->callMicrophoneRoute, CallMicrophoneRoute::connected);
     world.settle();
     ASSERT_TRUE(model->virtualOutputDevice().has_value());
     {
@@ -492,11 +486,11 @@ TEST_F(SettingsViewTest, DevicePageWhenInstalledShowsWhereTheFarEndPlaysAndTheUp
     world.settle();
 
     // Gone from the list, the output is no longer named.
-    ModelTestAccess::set(model->callSpeakerRoute, ModelTestAccess::SpeakerRoute{50, 31});
+    test::given.set(model->callSpeakerRoute, ModelTestAccess::SpeakerRoute{50, 31});
     world.settle();
     EXPECT_TRUE(farEnd->isHidden());
 
-    ModelTestAccess::set(model->virtualMicNeedsUpdate, true);
+    test::given.set(model->virtualMicNeedsUpdate, true);
     world.settle();
     auto* outdated = find<ui::GroupNotice>(QStringLiteral("device.outdated"));
     EXPECT_FALSE(outdated->isHidden());
@@ -569,9 +563,8 @@ TEST_F(SettingsViewTest, SpeakingPageAsksTheModelAndShowsItsAnswer)
     world.addMicrophone(7, "mic-7", "USB 麦克风");
     ModelTestAccess::refreshDevices(*model);
     ModelTestAccess::setSelectedInputID(*model, AudioObjectId{7});
-    ModelTestAccess::set(model->micConfirmed, false);
-    ModelTestAccess::set(model->micCheckReason, std::string("x"));
-    ModelTestAccess::set(model->originalVoiceOn, false);
+    test::given.set(model->micConfirmed, false).set(model->micCheckReason, std::string("x"));
+    test::given.set(model->originalVoiceOn, false);
     model->setTranslateWhileHolding(false);
     model->openSettings(SettingsPage::speaking);
     auto& shown = open();
@@ -586,8 +579,7 @@ TEST_F(SettingsViewTest, SpeakingPageAsksTheModelAndShowsItsAnswer)
     world.settle();
     EXPECT_EQ(model->micCheckReason(), std::nullopt);
     EXPECT_TRUE(model->showMicCheck());
-    ModelTestAccess::set(model->showMicCheck, false);
-    ModelTestAccess::set(model->micConfirmed, true);
+    test::given.set(model->showMicCheck, false).set(model->micConfirmed, true);
     world.settle();
     EXPECT_EQ(micRow->detailWidget()->text(), QStringLiteral("USB 麦克风"));
     EXPECT_FALSE(mic->isActive());
@@ -599,10 +591,10 @@ TEST_F(SettingsViewTest, SpeakingPageAsksTheModelAndShowsItsAnswer)
     // The model was asked, and refused for want of the audio device.
     EXPECT_EQ(model->errorMessage(), std::optional<std::string>("请先确认麦克风，并确认 wenmora 音频设备已安装。"));
     EXPECT_FALSE(ownVoice->isChecked());
-    ModelTestAccess::set(model->isChangingOriginalVoice, true);
+    test::given.set(model->isChangingOriginalVoice, true);
     world.settle();
     EXPECT_FALSE(ownVoice->isEnabled());
-    ModelTestAccess::set(model->isChangingOriginalVoice, false);
+    test::given.set(model->isChangingOriginalVoice, false);
     world.settle();
 
     auto* whileHolding = find<QAbstractButton>(QStringLiteral("speaking.whileHolding"));
@@ -613,19 +605,19 @@ TEST_F(SettingsViewTest, SpeakingPageAsksTheModelAndShowsItsAnswer)
     EXPECT_TRUE(model->translateWhileHolding());
     EXPECT_FALSE(free->parentWidget()->isHidden());
     EXPECT_EQ(free->isEnabled(), model->freeListening() || model->canStartSpeaking());
-    ModelTestAccess::set(model->isHoldingToTalk, true);
+    test::given.set(model->isHoldingToTalk, true);
     world.settle();
     EXPECT_FALSE(whileHolding->isEnabled());
-    ModelTestAccess::set(model->isHoldingToTalk, false);
+    test::given.set(model->isHoldingToTalk, false);
 
     EXPECT_FALSE(find<QLabel>(QStringLiteral("speaking.footnote"))->isHidden());
     auto* test = find<ui::PillButton>(QStringLiteral("speaking.soundTest"));
     EXPECT_EQ(test->isEnabled(), model->isIdle() && model->virtualMicStatus());
     EXPECT_EQ(test->toolTip(), QStringLiteral("测试会向翻译麦克风送入英语语音并在耳机回放；通话中对方也可能听到。"));
-    ModelTestAccess::set(model->originalVoiceOn, true);
+    test::given.set(model->originalVoiceOn, true);
     world.settle();
     EXPECT_EQ(test->toolTip(), QStringLiteral("测试时请说几句话（3 秒），然后在耳机里听回放。"));
-    ModelTestAccess::set(model->originalVoiceOn, false);
+    test::given.set(model->originalVoiceOn, false);
     auto* state = find<QLabel>(QStringLiteral("speaking.soundTestState"));
     const std::pair<AppModel::HearTest, const char*> states[] = {
         {AppModel::HearTest::recording(), "录音中…"},
@@ -635,11 +627,11 @@ TEST_F(SettingsViewTest, SpeakingPageAsksTheModelAndShowsItsAnswer)
         {AppModel::HearTest::failed("boom"), "失败：boom"},
     };
     for (const auto& [hear, shownText] : states) {
-        ModelTestAccess::set(model->hearTest, hear);
+        test::given.set(model->hearTest, hear);
         world.settle();
         EXPECT_TRUE(state->text().endsWith(QString::fromUtf8(shownText))) << shownText;
     }
-    ModelTestAccess::set(model->hearTest, AppModel::HearTest::idle());
+    test::given.set(model->hearTest, AppModel::HearTest::idle());
     world.settle();
     EXPECT_TRUE(state->isHidden());
     snapshot(shown, QStringLiteral("settings"), QStringLiteral("speaking"));
@@ -652,15 +644,15 @@ TEST_F(SettingsViewTest, SpeakingPageAsksTheModelAndShowsItsAnswer)
     auto opacity = [&] { return static_cast<QGraphicsOpacityEffect*>(meters->graphicsEffect())->opacity(); };
     EXPECT_DOUBLE_EQ(opacity(), settings::SpeakingGroups::idleMeterOpacity);
     for (auto* live : {&model->callActive, &model->isHearTesting, &model->showMicCheck}) {
-        ModelTestAccess::set(*live, true);
+        test::given.set(*live, true);
         world.settle();
         EXPECT_DOUBLE_EQ(opacity(), 1.0);
-        ModelTestAccess::set(*live, false);
+        test::given.set(*live, false);
         world.settle();
         EXPECT_DOUBLE_EQ(opacity(), settings::SpeakingGroups::idleMeterOpacity);
     }
 
-    ModelTestAccess::set(model->micAuthorized, false);
+    test::given.set(model->micAuthorized, false);
     world.settle();
     EXPECT_FALSE(find<QWidget>(QStringLiteral("speaking.permission"))->isHidden());
     EXPECT_TRUE(find<QWidget>(QStringLiteral("speaking.meters"))->isHidden());
@@ -671,7 +663,7 @@ TEST_F(SettingsViewTest, VoicePageFiltersHeadphonesAndAsksForVoicesWhenThereAreN
     world.addOutput(30, "usb-out", "USB 耳机");
     world.addVirtualDriver();
     ModelTestAccess::refreshDevices(*model);
-    ModelTestAccess::set(model->targetVoices, {});
+    test::given.set(model->targetVoices, {});
     model->openSettings(SettingsPage::voice);
     auto& shown = open();
     auto* headphones = find<QComboBox>(QStringLiteral("voice.headphones"));
@@ -694,7 +686,7 @@ TEST_F(SettingsViewTest, VoicePageFiltersHeadphonesAndAsksForVoicesWhenThereAreN
     good.id = "v2";
     good.label = "Ava";
     good.quality = 2;
-    ModelTestAccess::set(model->targetVoices, {good});
+    test::given.set(model->targetVoices, {good});
     world.settle();
     EXPECT_TRUE(none->isHidden());
     EXPECT_FALSE(find<ui::PillButton>(QStringLiteral("voice.download"))->isActive());
@@ -709,7 +701,7 @@ TEST_F(SettingsViewTest, VoicePageFiltersHeadphonesAndAsksForVoicesWhenThereAreN
 
 TEST_F(SettingsViewTest, VoicePickerWaitsWhileTheVoiceIsInUse)
 {
-    ModelTestAccess::set(model->targetVoices, {});
+    test::given.set(model->targetVoices, {});
     model->openSettings(SettingsPage::voice);
     open();
     auto* picker = find<QComboBox>(QStringLiteral("voice.picker"));
@@ -718,26 +710,23 @@ TEST_F(SettingsViewTest, VoicePickerWaitsWhileTheVoiceIsInUse)
     ASSERT_TRUE(picker->isEnabled());
     ASSERT_TRUE(preview->isEnabled());
     for (auto* busy : {&model->isSpeaking, &model->isTranslatingDraft, &model->isRecording}) {
-        ModelTestAccess::set(*busy, true);
+        test::given.set(*busy, true);
         world.settle();
         EXPECT_FALSE(picker->isEnabled());
-        ModelTestAccess::set(*busy, false);
+        test::given.set(*busy, false);
         world.settle();
         EXPECT_TRUE(picker->isEnabled());
     }
-    ModelTestAccess::set(model->isSpeaking, true);
-    ModelTestAccess::set(model->isTranslatingDraft, true);
+    test::given.set(model->isSpeaking, true).set(model->isTranslatingDraft, true);
     world.settle();
     EXPECT_FALSE(preview->isEnabled());
     EXPECT_FALSE(headphones->isEnabled());
-    ModelTestAccess::set(model->isTranslatingDraft, false);
-    ModelTestAccess::set(model->isSpeaking, false);
-    ModelTestAccess::set(model->isHearTesting, true);
+    test::given.set(model->isTranslatingDraft, false).set(model->isSpeaking, false);
+    test::given.set(model->isHearTesting, true);
     world.settle();
     EXPECT_FALSE(headphones->isEnabled());
     EXPECT_FALSE(preview->isEnabled());  // the test holds the microphone
-    ModelTestAccess::set(model->isHearTesting, false);
-    ModelTestAccess::set(model->isSpeaking, true);
+    test::given.set(model->isHearTesting, false).set(model->isSpeaking, true);
 
     auto* monitor = find<QAbstractButton>(QStringLiteral("voice.monitor"));
     const bool monitoring = model->monitorInHeadphones();
@@ -757,7 +746,7 @@ TEST_F(SettingsViewTest, VoicePickerWaitsWhileTheVoiceIsInUse)
     QApplication::sendEvent(picker, &enter);
     world.settle();
     EXPECT_TRUE(model->targetVoices().empty());
-    ModelTestAccess::set(model->isSpeaking, false);
+    test::given.set(model->isSpeaking, false);
     world.settle();
     QApplication::sendEvent(picker, &enter);
     world.settle();
@@ -854,12 +843,12 @@ TEST_F(SettingsViewTest, EveryPageReadsWholeInEveryLanguage)
 {
     withShortcutRow();
     QTemporaryDir folder;
-    ModelTestAccess::set(
+    test::given.set(
         model->history,
         ConversationHistory::make(std::filesystem::path(folder.path().toStdString()), world.platform.defaults));
-    ModelTestAccess::set(model->micConfirmed, false);
+    test::given.set(model->micConfirmed, false);
     open();
-    ModelTestAccess::set(model->listeningFailed, true);
+    test::given.set(model->listeningFailed, true);
     world.settle();
     for (const auto& language : InterfaceLanguage::supported()) {
         loadStringTables(world.platform.bundles, language.code);

@@ -3,6 +3,7 @@
 #include "UiWorld.h"
 #include "WholeTexts.h"
 
+#include "model/ModelState.h"
 #include "model/ModelTestAccess.h"
 #include "settings/ErrorAlert.h"
 #include "settings/MicCheckView.h"
@@ -50,7 +51,7 @@ protected:
 TEST_F(StartupSheetTest, ShowsTheTopRequestInOneDialogThatKeepsItsPlaceAcrossHandOvers)
 {
     model->openInstallSheet();
-    ModelTestAccess::set(model->showMicCheck, true);
+    test::given.set(model->showMicCheck, true);
     auto& s = sheet();
     auto* dialog = s.dialog();
     ASSERT_TRUE(dialog->isVisible());
@@ -64,7 +65,7 @@ TEST_F(StartupSheetTest, ShowsTheTopRequestInOneDialogThatKeepsItsPlaceAcrossHan
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_EQ(s.page(), StartupSheet::Page::micCheck);
 
-    ModelTestAccess::set(model->showWizard, true);
+    test::given.set(model->showWizard, true);
     model->closeMicCheck();
     sheet();
     EXPECT_TRUE(dialog->isVisible());
@@ -101,7 +102,7 @@ std::string misplaced(const QWidget& sheet, const QWidget& window)
 TEST_F(StartupSheetTest, TheSheetStaysCentredOnItsWindowAndInsideItWhateverItsSize)
 {
     window->setGeometry(140, 90, 1180, 800);
-    ModelTestAccess::set(model->showWizard, true);
+    test::given.set(model->showWizard, true);
     auto& s = sheet();
     auto* dialog = s.dialog();
     ASSERT_TRUE(dialog->isVisible());
@@ -114,7 +115,7 @@ TEST_F(StartupSheetTest, TheSheetStaysCentredOnItsWindowAndInsideItWhateverItsSi
     EXPECT_FALSE(dialog->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
 
     // Another width, another height: still in the middle.
-    ModelTestAccess::set(model->showMicCheck, true);
+    test::given.set(model->showMicCheck, true);
     sheet();
     ASSERT_EQ(s.page(), StartupSheet::Page::micCheck);
     EXPECT_EQ(dialog->width(), 520);
@@ -199,9 +200,9 @@ TEST_F(StartupSheetTest, EveryPageInEveryLanguageLiesInsideTheWindowAndReadsWhol
         loadStringTables(world.platform.bundles, language.code);
         InterfaceLanguage::set(language.code);
         for (const auto& [page, name] : pages) {
-            ModelTestAccess::set(model->showWizard, page == StartupSheet::Page::wizard);
-            ModelTestAccess::set(model->showMicCheck, page == StartupSheet::Page::micCheck);
-            ModelTestAccess::set(model->showInstallSheet, page == StartupSheet::Page::install);
+            test::given.set(model->showWizard, page == StartupSheet::Page::wizard);
+            test::given.set(model->showMicCheck, page == StartupSheet::Page::micCheck);
+            test::given.set(model->showInstallSheet, page == StartupSheet::Page::install);
             for (QSize size : {QSize(1180, 800), QSize(980, 700)}) {
                 window->setGeometry(QRect(QPoint(60, 40), size));
                 // Opened afresh in each language, as a first start opens it.
@@ -248,15 +249,15 @@ TEST_F(StartupSheetTest, EveryPageInEveryLanguageLiesInsideTheWindowAndReadsWhol
             world.settle();
         }
     }
-    ModelTestAccess::set(model->showInstallSheet, false);
+    test::given.set(model->showInstallSheet, false);
     InterfaceLanguage::set("zh-Hans");
 }
 
 TEST_F(StartupSheetTest, EscapeOrCloseEndsOnlyTheRequestOnTop)
 {
-    ModelTestAccess::set(model->showWizard, true);
+    test::given.set(model->showWizard, true);
     model->openInstallSheet();
-    ModelTestAccess::set(model->showMicCheck, true);
+    test::given.set(model->showMicCheck, true);
     auto& s = sheet();
     QTest::keyClick(s.dialog(), Qt::Key_Escape);
     sheet();
@@ -264,7 +265,7 @@ TEST_F(StartupSheetTest, EscapeOrCloseEndsOnlyTheRequestOnTop)
     EXPECT_TRUE(model->showMicCheck());
     EXPECT_TRUE(s.dialog()->isVisible());
 
-    ModelTestAccess::set(model->micCheckReason, std::string("原因"));
+    test::given.set(model->micCheckReason, std::string("原因"));
     s.dialog()->close();
     sheet();
     EXPECT_FALSE(model->showMicCheck());
@@ -284,16 +285,16 @@ TEST_F(StartupSheetTest, EscapeOrCloseEndsOnlyTheRequestOnTop)
 
 TEST_F(StartupSheetTest, AModelSideClearClosesTheSheetWithoutCallingAnything)
 {
-    ModelTestAccess::set(model->showWizard, true);
+    test::given.set(model->showWizard, true);
     auto& s = sheet();
     ASSERT_TRUE(s.dialog()->isVisible());
-    ModelTestAccess::set(model->showWizard, false);
+    test::given.set(model->showWizard, false);
     sheet();
     EXPECT_FALSE(s.dialog()->isVisible());
     EXPECT_FALSE(onboardingDone());
 
     // And it opens again on the next request.
-    ModelTestAccess::set(model->showMicCheck, true);
+    test::given.set(model->showMicCheck, true);
     sheet();
     EXPECT_TRUE(s.dialog()->isVisible());
     EXPECT_EQ(s.page(), StartupSheet::Page::micCheck);
@@ -301,8 +302,7 @@ TEST_F(StartupSheetTest, AModelSideClearClosesTheSheetWithoutCallingAnything)
 
 TEST_F(StartupSheetTest, EachSwitchToTheMicrophoneCheckStartsFromTheModelsSelection)
 {
-    ModelTestAccess::set(model->showWizard, true);
-    ModelTestAccess::set(model->showMicCheck, true);
+    test::given.set(model->showWizard, true).set(model->showMicCheck, true);
     auto& s = sheet();
     auto* check = qobject_cast<ui::MicCheckView*>(s.content());
     ASSERT_NE(check, nullptr);
@@ -313,7 +313,7 @@ TEST_F(StartupSheetTest, EachSwitchToTheMicrophoneCheckStartsFromTheModelsSelect
     model->closeMicCheck();
     sheet();
     EXPECT_EQ(s.page(), StartupSheet::Page::wizard);
-    ModelTestAccess::set(model->showMicCheck, true);
+    test::given.set(model->showMicCheck, true);
     sheet();
     check = qobject_cast<ui::MicCheckView*>(s.content());
     ASSERT_NE(check, nullptr);
@@ -333,7 +333,7 @@ TEST_F(StartupSheetTest, ReturnInstallsOnceWhenIdleAndNeverWhileInstalling)
     auto* later = find<ui::PillButton>("installDriver.later");
     ASSERT_NE(install, nullptr);
 
-    ModelTestAccess::set(model->isInstallingDriver, true);
+    test::given.set(model->isInstallingDriver, true);
     sheet();
     EXPECT_EQ(install->text(), "正在安装…");
     EXPECT_FALSE(install->isEnabled());
@@ -343,7 +343,7 @@ TEST_F(StartupSheetTest, ReturnInstallsOnceWhenIdleAndNeverWhileInstalling)
     sheet();
     EXPECT_EQ(installs, 0);
 
-    ModelTestAccess::set(model->isInstallingDriver, false);
+    test::given.set(model->isInstallingDriver, false);
     sheet();
     EXPECT_FALSE(find<QWidget>("installDriver.spinner")->isVisible());
     QTest::keyClick(s.dialog(), Qt::Key_Return);
@@ -361,8 +361,7 @@ TEST_F(StartupSheetTest, ReturnInstallsOnceWhenIdleAndNeverWhileInstalling)
 
 TEST_F(StartupSheetTest, ReturnConfirmsTheMicrophoneCheckAndFinishesTheWizard)
 {
-    ModelTestAccess::set(model->showWizard, true);
-    ModelTestAccess::set(model->showMicCheck, true);
+    test::given.set(model->showWizard, true).set(model->showMicCheck, true);
     auto& s = sheet();
     auto* check = qobject_cast<ui::MicCheckView*>(s.content());
     ASSERT_NE(check, nullptr);
@@ -392,8 +391,7 @@ TEST_F(StartupSheetTest, EveryPageWaitsForItsWindowAndOpensCentredOnIt)
         SCOPED_TRACE(wizard ? "welcome" : "microphone check");
         window->hide();
         world.settle();
-        ModelTestAccess::set(model->showWizard, wizard);
-        ModelTestAccess::set(model->showMicCheck, !wizard);
+        test::given.set(model->showWizard, wizard).set(model->showMicCheck, !wizard);
         auto* dialog = sheet().dialog();
         EXPECT_FALSE(dialog->isVisible()) << "a sheet before its window";
         window->setGeometry(140, 90, 1180, 800);
@@ -402,8 +400,7 @@ TEST_F(StartupSheetTest, EveryPageWaitsForItsWindowAndOpensCentredOnIt)
         ASSERT_TRUE(dialog->isVisible());
         EXPECT_EQ(dialog->windowHandle()->transientParent(), window->windowHandle());
         EXPECT_EQ(misplaced(*dialog, *window), "");
-        ModelTestAccess::set(model->showWizard, false);
-        ModelTestAccess::set(model->showMicCheck, false);
+        test::given.set(model->showWizard, false).set(model->showMicCheck, false);
         sheet();
     }
 }
@@ -415,14 +412,14 @@ TEST_F(StartupSheetTest, EveryPageWaitsForItsWindowAndOpensCentredOnIt)
 TEST_F(StartupSheetTest, OneClickActsWhenTheSheetChangesWhileTheButtonIsHeld)
 {
     window->setGeometry(140, 90, 1180, 800);
-    ModelTestAccess::set(model->showMicCheck, true);
+    test::given.set(model->showMicCheck, true);
     auto& s = sheet();
     auto* confirm = find<ui::PillButton>("micCheck.confirm");
     ASSERT_TRUE(confirm && confirm->isEnabled());
     const QPoint pointer = confirm->mapToGlobal(confirm->capsuleRect().center());
     const QRect before = s.dialog()->geometry();
     QTest::mousePress(confirm, Qt::LeftButton, {}, confirm->mapFromGlobal(pointer));
-    ModelTestAccess::set(model->micCheckReason, std::optional<std::string>("说话前，请先确认要用的麦克风。"));
+    test::given.set(model->micCheckReason, std::optional<std::string>("说话前，请先确认要用的麦克风。"));
     sheet();
     EXPECT_EQ(s.dialog()->geometry(), before) << "the sheet moved under the pointer";
     QTest::mouseRelease(confirm, Qt::LeftButton, {}, confirm->mapFromGlobal(pointer));
@@ -478,7 +475,7 @@ TEST_F(ErrorAlertTest, OverTheSheetOnlyTheSheetShowsItEvenForAnEmptyMessage)
 
     // A sheet coming up takes the alert over; the window's goes without
     // clearing the message.
-    ModelTestAccess::set(model->showWizard, true);
+    test::given.set(model->showWizard, true);
     auto& s = sheet();
     windowAlert();
     EXPECT_EQ(alert.box(), nullptr);

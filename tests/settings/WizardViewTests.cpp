@@ -6,6 +6,7 @@
 
 #include "StringTableFiles.h"
 #include "UiWorld.h"
+#include "model/ModelState.h"
 #include "model/ModelTestAccess.h"
 
 #include <QComboBox>
@@ -47,8 +48,7 @@ protected:
 
 TEST_F(WizardViewTest, FreshWizardListsTheSixStepsWithTheirControls)
 {
-    ModelTestAccess::set(model->translationReady, false);
-    ModelTestAccess::set(model->micConfirmed, false);
+    test::given.set(model->translationReady, false).set(model->micConfirmed, false);
     auto& v = view();
     EXPECT_EQ(text("wizard.title"), "欢迎使用Parlaro");
     EXPECT_EQ(text("wizard.intro"), "按顺序完成下面几步（只需一次）。都打勾后就可以打电话了。");
@@ -74,39 +74,38 @@ TEST_F(WizardViewTest, FreshWizardListsTheSixStepsWithTheirControls)
     EXPECT_EQ(theirs->count(), static_cast<int>(CallLanguage::all().size()) - 1);
     EXPECT_EQ(mine->currentText().toStdString(), model->languageMenuLabel(model->myLanguage(), true));
     EXPECT_TRUE(find<QWidget>("wizard.pickers")->isEnabled());
-    ModelTestAccess::set(model->isChangingLanguage, true);
+    test::given.set(model->isChangingLanguage, true);
     view();
     EXPECT_FALSE(find<QWidget>("wizard.pickers")->isEnabled());
 }
 
 TEST_F(WizardViewTest, SpeechStepShowsProgressDownloadOrTheMissingRecognizer)
 {
-    ModelTestAccess::set(model->speechDownloadProgress, 0.424);
+    test::given.set(model->speechDownloadProgress, 0.424);
     view();
     EXPECT_TRUE(shown("wizard.speech.progress"));
     EXPECT_EQ(find<QProgressBar>("wizard.speech.progress")->width(), 140);
     EXPECT_EQ(text("wizard.speech.percent"), "42%");
     EXPECT_FALSE(shown("wizard.speech.download"));
-    ModelTestAccess::set(model->speechDownloadProgress, 1.0);
+    test::given.set(model->speechDownloadProgress, 1.0);
     view();
     EXPECT_EQ(text("wizard.speech.percent"), "100%");
     // The product of these fractions and 100 lands just under the whole
     // number in binary; the percentage must not show one short.
-    ModelTestAccess::set(model->speechDownloadProgress, 0.29);
+    test::given.set(model->speechDownloadProgress, 0.29);
     view();
     EXPECT_EQ(text("wizard.speech.percent"), "29%");
-    ModelTestAccess::set(model->speechDownloadProgress, 0.57);
+    test::given.set(model->speechDownloadProgress, 0.57);
     view();
     EXPECT_EQ(text("wizard.speech.percent"), "57%");
 
     // No recognizer for mine is no step while theirs can be heard; with
     // neither, the step stays open and says why.
-    ModelTestAccess::set(model->speechDownloadProgress, std::nullopt);
-    ModelTestAccess::set(model->myEngine, std::nullopt);
-    ModelTestAccess::set(ModelTestAccess::theirSpeechReady(*model), true);
+    test::given.set(model->speechDownloadProgress, std::nullopt).set(model->myEngine, std::nullopt);
+    test::given.set(ModelTestAccess::theirSpeechReady(*model), true);
     view();
     EXPECT_TRUE(done(2));
-    ModelTestAccess::set(model->theirEngine, std::nullopt);
+    test::given.set(model->theirEngine, std::nullopt);
     view();
     EXPECT_FALSE(done(2));
     EXPECT_FALSE(shown("wizard.speech.progress"));
@@ -114,8 +113,7 @@ TEST_F(WizardViewTest, SpeechStepShowsProgressDownloadOrTheMissingRecognizer)
     EXPECT_TRUE(shown("wizard.speech.unsupported"));
     EXPECT_EQ(text("wizard.speech.unsupported").toStdString(), "本机无法识别" + model->myLanguage().displayName());
 
-    ModelTestAccess::set(model->isDownloadingTranslation, true);
-    ModelTestAccess::set(model->translationReady, false);
+    test::given.set(model->isDownloadingTranslation, true).set(model->translationReady, false);
     view();
     EXPECT_TRUE(shown("wizard.pack.spinner"));
     EXPECT_EQ(text("wizard.pack.confirm"), "请在系统弹窗里确认");
@@ -124,9 +122,8 @@ TEST_F(WizardViewTest, SpeechStepShowsProgressDownloadOrTheMissingRecognizer)
 
 TEST_F(WizardViewTest, HandsOverToTheInstallationAndTheMicrophoneCheck)
 {
-    ModelTestAccess::set(model->virtualMicNeedsUpdate, true);
-    ModelTestAccess::set(model->micCheckReason, std::string("早先的原因"));
-    ModelTestAccess::set(model->micConfirmed, false);
+    test::given.set(model->virtualMicNeedsUpdate, true).set(model->micCheckReason, std::string("早先的原因"));
+    test::given.set(model->micConfirmed, false);
     view();
     EXPECT_FALSE(done(4));
     auto* install = find<ui::PillButton>("wizard.device.install");
@@ -141,7 +138,7 @@ TEST_F(WizardViewTest, HandsOverToTheInstallationAndTheMicrophoneCheck)
     // Permitted but not confirmed is not done.
     EXPECT_TRUE(model->micAuthorized());
     EXPECT_FALSE(done(5));
-    ModelTestAccess::set(model->micConfirmed, true);
+    test::given.set(model->micConfirmed, true);
     view();
     EXPECT_TRUE(done(5));
 }
@@ -153,43 +150,40 @@ TEST_F(WizardViewTest, CaptureStepReadsThePermissionAfreshOnEachRefresh)
     view();
     EXPECT_TRUE(done(6));  // no check on this system
     world.captureStatus = AudioCapturePermission::Status::undetermined;
-    ModelTestAccess::set(model->micConfirmed, !model->micConfirmed());
+    test::given.set(model->micConfirmed, !model->micConfirmed());
     view();
     EXPECT_TRUE(done(6));
     world.captureStatus = AudioCapturePermission::Status::denied;
-    ModelTestAccess::set(model->micConfirmed, !model->micConfirmed());
+    test::given.set(model->micConfirmed, !model->micConfirmed());
     view();
     EXPECT_FALSE(done(6));
     find<ui::PillButton>("wizard.capture.settings")->click();
     EXPECT_EQ(settings.opened, std::vector<std::string>{ui::paneId::callAudioCapture});
     world.captureStatus = AudioCapturePermission::Status::granted;
-    ModelTestAccess::set(model->audioCaptureMissing, true);
+    test::given.set(model->audioCaptureMissing, true);
     view();
     EXPECT_FALSE(done(6));
 
     // Where nothing guards capture, the step is whether it can start: the
     // sound server refusing it leaves the step open until a start succeeds.
     world.captureStatus = std::nullopt;
-    ModelTestAccess::set(model->audioCaptureMissing, false);
-    ModelTestAccess::set(model->micConfirmed, !model->micConfirmed());
+    test::given.set(model->audioCaptureMissing, false).set(model->micConfirmed, !model->micConfirmed());
     view();
     EXPECT_TRUE(done(6));
-    ModelTestAccess::set(model->listeningFailed, true);
+    test::given.set(model->listeningFailed, true);
     view();
     EXPECT_FALSE(done(6));
-    ModelTestAccess::set(model->listeningFailed, false);
-    ModelTestAccess::set(model->captureFailure, "Connection refused");
+    test::given.set(model->listeningFailed, false).set(model->captureFailure, "Connection refused");
     view();
     EXPECT_FALSE(done(6));
-    ModelTestAccess::set(model->captureFailure, std::nullopt);
-    ModelTestAccess::set(model->micConfirmed, !model->micConfirmed());
+    test::given.set(model->captureFailure, std::nullopt).set(model->micConfirmed, !model->micConfirmed());
     view();
     EXPECT_TRUE(done(6));
 }
 
 TEST_F(WizardViewTest, APickAsksTheModelAndThePickerWaitsForTheSwitch)
 {
-    ModelTestAccess::set(model->translationReady, false);
+    test::given.set(model->translationReady, false);
     view();
     auto* mine = find<QComboBox>("wizard.myLanguage");
     const std::string before = model->myLanguage().id;
@@ -220,8 +214,7 @@ TEST_F(WizardViewTest, APairThisComputerCannotTranslateOffersNoDownloadAndNamesT
             : TranslationStatus::unsupported;
     };
     // The pair a German locale starts with.
-    ModelTestAccess::set(model->myLanguage, language("de"));
-    ModelTestAccess::set(model->theirLanguage, language("en"));
+    test::given.set(model->myLanguage, language("de")).set(model->theirLanguage, language("en"));
     world.run([m = model] { return ModelTestAccess::refreshLanguageReadiness(*m); });
     loadStringTables(world.platform.bundles, "de");
     InterfaceLanguage::set("de");
@@ -258,8 +251,8 @@ TEST_F(WizardViewTest, APairThisComputerCannotTranslateOffersNoDownloadAndNamesT
 
 TEST_F(WizardViewTest, PendingChangeBoxKeepsOrChoosesAndBothEndsFinishOnboarding)
 {
-    ModelTestAccess::set(model->pendingLanguageChange,
-                         ModelTestAccess::PendingLanguageChange{language("ja"), language("en"), {"日语识别模型"}});
+    test::given.set(model->pendingLanguageChange,
+                    ModelTestAccess::PendingLanguageChange{language("ja"), language("en"), {"日语识别模型"}});
     auto& v = view();
     ASSERT_TRUE(shown("wizard.pending"));
     EXPECT_EQ(text("wizard.pending.text"), "切换到 我说日语 → 对方说英语，需要下载：日语识别模型");
@@ -273,15 +266,15 @@ TEST_F(WizardViewTest, PendingChangeBoxKeepsOrChoosesAndBothEndsFinishOnboarding
     EXPECT_FALSE(shown("wizard.pending"));
     EXPECT_EQ(model->myLanguage().id, "zh-Hans");
 
-    ModelTestAccess::set(model->pendingLanguageChange,
-                         ModelTestAccess::PendingLanguageChange{language("ja"), language("en"), {"日语识别模型"}});
+    test::given.set(model->pendingLanguageChange,
+                    ModelTestAccess::PendingLanguageChange{language("ja"), language("en"), {"日语识别模型"}});
     view();
     find<ui::PillButton>("wizard.pending.download")->click();
     view();
     EXPECT_FALSE(model->pendingLanguageChange().has_value());
     EXPECT_EQ(model->myLanguage().id, "ja");
 
-    ModelTestAccess::set(model->showWizard, true);
+    test::given.set(model->showWizard, true);
     find<ui::PillButton>("wizard.later")->click();
     EXPECT_FALSE(model->showWizard());
     EXPECT_TRUE(world.platform.defaults.get<bool>("onboardingDone").value_or(false));

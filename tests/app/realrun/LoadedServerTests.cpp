@@ -160,7 +160,7 @@ TEST(RealRunUnderLoad, TheMicrophoneIsTakenAndGivenBackWhileTheServerLagsBehind)
         }
         const bool taken = pumpUntil(
             [&] {
-                return !ModelTestAccess::systemMicPending(*model).get()
+                return !ModelTestAccess::systemMic(*model).pending.get()
                     && pactl({QStringLiteral("get-default-source")}) == virtualMicSource;
             },
             15);
@@ -273,7 +273,7 @@ TEST(RealRunSilentServer, TheMicrophoneIsTakenAndGivenBackByAskingTheServer)
 
     ModelTestAccess::prepareSession(*model);
     ModelTestAccess::startWatching(*model);
-    EXPECT_TRUE(pumpUntil([&] { return !ModelTestAccess::systemMicPending(*model).get(); }, 10))
+    EXPECT_TRUE(pumpUntil([&] { return !ModelTestAccess::systemMic(*model).pending.get(); }, 10))
         << "the takeover was not found; the default input is " << defaultInput();
     EXPECT_EQ(defaultInput(), virtualMicSource);
     EXPECT_EQ(model->errorMessage.get(), std::nullopt);
@@ -338,7 +338,7 @@ TEST(RealRunUnderLoad, AQuitBeforeTheSwitchLandsLeavesTheInputWithTheUser)
         ModelTestAccess::startWatching(*model);
         ASSERT_TRUE(model->errorMessage.get()) << "the give-back was not said";
         std::cout << "[ stranded ] " << *model->errorMessage.get() << "\n";
-        pumpUntil([&] { return !ModelTestAccess::systemMicPending(*model).get(); }, 10);
+        pumpUntil([&] { return !ModelTestAccess::systemMic(*model).pending.get(); }, 10);
         const auto taken = record(program.defaults);
         EXPECT_TRUE(taken && taken->oldInput == monitor) << (taken ? taken->json() : "no record");
         model->shutdown();

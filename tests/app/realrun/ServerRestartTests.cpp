@@ -6,7 +6,7 @@
 
 #include "RealRunSupport.h"
 
-#include "model/ModelTestAccess.h"
+#include "model/ModelState.h"
 #include "runtime/Task.h"
 #include "speech/CallLanguage.h"
 
@@ -95,8 +95,7 @@ TEST(RealRunServerRestart, ListeningAndTheVirtualMicrophoneComeBackOnTheirOwn)
         << "the virtual microphone is not the default input: " << pactl({QStringLiteral("get-default-source")});
     // The user confirms the microphone in the check that opens at start.
     ASSERT_TRUE(model->selectedInputID.get());
-    ModelTestAccess::set(model->showMicCheck, false);
-    ModelTestAccess::set(model->micConfirmed, true);
+    test::given.set(model->showMicCheck, false).set(model->micConfirmed, true);
     model->dismissError();
 
     ASSERT_TRUE(killServer());
