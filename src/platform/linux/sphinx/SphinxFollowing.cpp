@@ -35,7 +35,7 @@ void SphinxFollowing::follow(SphinxTaskState& task, const std::vector<std::int16
     const std::size_t heardSoFar = task.earlier.size() + task.heard.size();
     const bool settled = !task.followers.empty() && task.followedFrom >= lastFollowedFrom
         && std::all_of(task.followers.begin(), task.followers.end(), [](const auto* f) { return f->following(); });
-    std::size_t due = std::max(firstFollowed, 2 * task.followedFrom);
+    std::size_t due = std::max(task.earlier.size() + firstFollowed, 2 * task.followedFrom);
     if (heardSoFar >= due && !settled && task.followers.size() < followers && !lend(task))
         return;
     // Every doubling passed since the last look, in order, as small buffers
