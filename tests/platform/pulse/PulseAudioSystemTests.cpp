@@ -970,6 +970,34 @@ TEST_F(PulseAudioSystemTest, InputEngineFollowsTheDefaultInput)
         EXPECT_NEAR(times.back().hostSeconds() - times[times.size() - 5].hostSeconds(), 0.4, 0.01);
     }
 
+    // A stop hands on what came since the last whole buffer, as a shorter
+    // one: the end of what was said before a press was let go. Taps of a
+    // second leave the rest of a second to it.
+    engine->stop();
+    engine->removeTap();
+    std::vector<std::uint32_t> lengths;
+    engine->installTap(48000, format, [&](std::shared_ptr<PcmBuffer> buffer, const AudioTimeStamp&) {
+        std::lock_guard lock(mutex);
+        lengths.push_back(buffer->frameLength());
+        heard.assign(buffer->floatChannelData(0), buffer->floatChannelData(0) + buffer->frameLength());
+    });
+    engine->start();
+    EXPECT_TRUE(waitUntil([&] {
+        std::lock_guard lock(mutex);
+        return !lengths.empty();
+    }));
+    waitUntil([] { return false; }, 0.3);
+    engine->stop();
+    {
+        std::lock_guard lock(mutex);
+        ASSERT_GE(lengths.size(), 2u);
+        EXPECT_EQ(lengths.front(), 48000u);
+        EXPECT_GT(lengths.back(), 4800u);
+        EXPECT_LT(lengths.back(), 48000u);
+        EXPECT_NEAR(test::measuredFrequency(heard, 48000), 440.0, 4.4);
+    }
+    engine->start();
+
     // Moving the default stops the engine and tells its observers.
     pactl("set-default-source test_speakers.monitor");
     EXPECT_TRUE(waitUntil([&] { return changes > 0 && !engine->isRunning(); }));

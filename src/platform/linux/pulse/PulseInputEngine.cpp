@@ -143,13 +143,15 @@ void PulseInputEngine::stop()
         PulseLoopLock loop(host_->loop);
         closeLocked();
     }
+    const bool fromOutside = thread_.joinable() && thread_.get_id() != std::this_thread::get_id();
     {
         std::lock_guard lock(mutex_);
         running_ = false;
         ending_ = true;
+        handsOnRest_ = fromOutside;
     }
     wake_.notify_all();
-    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id())
+    if (fromOutside)
         thread_.join();
     else if (thread_.joinable())
         thread_.detach();
@@ -284,37 +286,49 @@ void PulseInputEngine::run()
             lock.lock();
             continue;
         }
-        const std::uint32_t channels = streamFormat_.channelCount;
-        const std::size_t wanted = static_cast<std::size_t>(tapFrames_) * channels;
+        const std::size_t wanted = static_cast<std::size_t>(tapFrames_) * streamFormat_.channelCount;
         if (!tap_ || !tapFormat_ || wanted == 0 || written_ - read_ < wanted) {
             wake_.wait_for(lock, std::chrono::milliseconds(10));
             continue;
         }
-        const AudioFormat format = *tapFormat_;
-        auto buffer = std::make_shared<PcmBuffer>(format, tapFrames_);
-        buffer->setFrameLength(tapFrames_);
-        const std::size_t size = ring_.size();
-        for (std::uint32_t frame = 0; frame < tapFrames_; ++frame)
-            for (std::uint32_t c = 0; c < channels; ++c) {
-                const float sample = ring_[(read_ + frame * channels + c) % size];
-                const std::uint32_t array = format.interleaved ? 0 : c;
-                const std::size_t at = format.interleaved ? frame * channels + c : frame;
-                if (format.sampleType == SampleType::float32)
-                    buffer->floatChannelData(array)[at] = sample;
-                else
-                    buffer->int16ChannelData(array)[at] =
-                        static_cast<std::int16_t>(std::clamp(sample, -1.0f, 1.0f) * 32767.0f);
-            }
-        AudioTimeStamp time;
-        time.sampleTime = static_cast<double>(read_ / channels);
-        time.hostTime = hostTicks(clock_.hostSeconds(time.sampleTime, streamFormat_.sampleRate));
-        time.flags = AudioTimeStamp::sampleTimeValid | AudioTimeStamp::hostTimeValid;
-        read_ += wanted;
-        AudioTapBlock block = tap_;
-        lock.unlock();
-        block(std::move(buffer), time);
-        lock.lock();
+        handOn(lock, tapFrames_);
     }
+    // What came since the last whole buffer was said before the stop (the
+    // end of the last word of a press let go at once): it goes on as a
+    // shorter buffer rather than being dropped. Not after a stop from the
+    // tap itself, whose owner may be going.
+    const std::uint32_t channels = streamFormat_.channelCount;
+    while (handsOnRest_ && tap_ && tapFormat_ && channels > 0 && tapFrames_ > 0 && written_ - read_ >= channels)
+        handOn(lock, static_cast<std::uint32_t>(std::min<std::size_t>((written_ - read_) / channels, tapFrames_)));
+}
+
+void PulseInputEngine::handOn(std::unique_lock<std::mutex>& lock, std::uint32_t frames)
+{
+    const std::uint32_t channels = streamFormat_.channelCount;
+    const AudioFormat format = *tapFormat_;
+    auto buffer = std::make_shared<PcmBuffer>(format, frames);
+    buffer->setFrameLength(frames);
+    const std::size_t size = ring_.size();
+    for (std::uint32_t frame = 0; frame < frames; ++frame)
+        for (std::uint32_t c = 0; c < channels; ++c) {
+            const float sample = ring_[(read_ + frame * channels + c) % size];
+            const std::uint32_t array = format.interleaved ? 0 : c;
+            const std::size_t at = format.interleaved ? frame * channels + c : frame;
+            if (format.sampleType == SampleType::float32)
+                buffer->floatChannelData(array)[at] = sample;
+            else
+                buffer->int16ChannelData(array)[at] =
+                    static_cast<std::int16_t>(std::clamp(sample, -1.0f, 1.0f) * 32767.0f);
+        }
+    AudioTimeStamp time;
+    time.sampleTime = static_cast<double>(read_ / channels);
+    time.hostTime = hostTicks(clock_.hostSeconds(time.sampleTime, streamFormat_.sampleRate));
+    time.flags = AudioTimeStamp::sampleTimeValid | AudioTimeStamp::hostTimeValid;
+    read_ += static_cast<std::size_t>(frames) * channels;
+    AudioTapBlock block = tap_;
+    lock.unlock();
+    block(std::move(buffer), time);
+    lock.lock();
 }
 
 }  // namespace parlaro::sys

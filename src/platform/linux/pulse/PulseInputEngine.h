@@ -50,6 +50,8 @@ private:
     static void onState(pa_stream* stream, void* self);
     void closeLocked();
     void run();
+    // Hands the next `frames` of the ring to the tap, without the lock.
+    void handOn(std::unique_lock<std::mutex>& lock, std::uint32_t frames);
     void changed();
 
     const std::shared_ptr<PulseStreamHost> host_;
@@ -63,6 +65,9 @@ private:
     bool running_ = false;
     bool lost_ = false;
     bool ending_ = false;
+    // The stop came from outside the tap: what the ring holds past the last
+    // whole buffer goes to the tap before the thread ends.
+    bool handsOnRest_ = false;
     std::vector<float> ring_;
     std::size_t written_ = 0;  // floats
     std::size_t read_ = 0;
