@@ -8,11 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <thread>
@@ -99,31 +101,21 @@ public:
     }
 
     // Minimises the window as a task bar does.
-    void iconify(xcb_window_t window)
-    {
-        xcb_client_message_event_t message{};
-        message.response_type = XCB_CLIENT_MESSAGE;
-        message.format = 32;
-        message.window = window;
-        message.type = atom("WM_CHANGE_STATE");
-        message.data.data32[0] = 3;
-        xcb_send_event(connection_, false, root_,
-                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                       reinterpret_cast<const char*>(&message));
-        sync();
-    }
+    void iconify(xcb_window_t window) { askWindowManager(window, "WM_CHANGE_STATE", {3}); }
 
     // Closes the window as its title bar's close button does: the window
     // manager is asked, and it asks the program.
-    void close(xcb_window_t window)
+    void close(xcb_window_t window) { askWindowManager(window, "_NET_CLOSE_WINDOW", {XCB_CURRENT_TIME, 2}); }
+
+    // Sends the window manager a request about the window, as a pager does.
+    void askWindowManager(xcb_window_t window, const char* request, std::initializer_list<std::uint32_t> data)
     {
         xcb_client_message_event_t message{};
         message.response_type = XCB_CLIENT_MESSAGE;
         message.format = 32;
         message.window = window;
-        message.type = atom("_NET_CLOSE_WINDOW");
-        message.data.data32[0] = XCB_CURRENT_TIME;
-        message.data.data32[1] = 2;
+        message.type = atom(request);
+        std::copy(data.begin(), data.end(), message.data.data32);
         xcb_send_event(connection_, false, root_,
                        XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                        reinterpret_cast<const char*>(&message));
