@@ -36,8 +36,10 @@ void MicCapture::stop()
 {
     observer_.release();
     if (auto engine = std::exchange(engine_, nullptr)) {
-        engine->removeTap();
+        // Stopped with its tap: the engine hands on what it heard since its
+        // last whole buffer, the end of a press's last word.
         engine->stop();
+        engine->removeTap();
     }
 }
 

@@ -709,6 +709,8 @@ private:
     // English to the other party's language can be translated here.
     bool englishPackAvailable() const;
 
+    // Makes the text the draft, with no translation yet and nothing played.
+    void showDraft(std::string text);
     // Makes the text the draft, translates it and, unless it must be
     // checked first or its hold is over, plays it.
     rt::Async<void> translateDraft(std::string text, DraftSource source, HoldPlay play,

@@ -27,13 +27,18 @@ std::string failureText(const std::exception_ptr& error)
 
 }  // namespace
 
+void AppModel::showDraft(std::string text)
+{
+    lastPlayedDraftTranslation.set(std::nullopt);
+    draftText.set(std::move(text));
+    draftTranslation.set("");
+    hasDraft.set(true);
+}
+
 rt::Async<void> AppModel::translateDraft(std::string text, DraftSource source, HoldPlay play,
                                          std::function<bool()> isStillCurrent)
 {
-    lastPlayedDraftTranslation.set(std::nullopt);
-    draftText.set(text);
-    draftTranslation.set("");
-    hasDraft.set(true);
+    showDraft(text);
     // Nothing is tried that cannot be done here: the text stays in the
     // draft, and the user reads why in the setup steps' words.
     if (!translationSupported.get()) {

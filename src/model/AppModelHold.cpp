@@ -30,13 +30,7 @@ std::shared_ptr<HoldToTalk> AppModel::makeHold()
                                   return translateDraft(std::move(text), DraftSource::speech, play,
                                                         std::move(isStillCurrent));
                               },
-                          .keepDraft =
-                              [this](std::string heard) {
-                                  draftText.set(std::move(heard));
-                                  draftTranslation.set("");
-                                  hasDraft.set(true);
-                                  lastPlayedDraftTranslation.set(std::nullopt);
-                              },
+                          .keepDraft = [this](std::string heard) { showDraft(std::move(heard)); },
                           .endFreeListening = [this] { setFreeListening(false); },
                           .beginActivity = beginActivity,
                           .endActivity = endActivity},

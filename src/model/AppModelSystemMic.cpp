@@ -160,7 +160,7 @@ void AppModel::restoreSystemMic()
 
 bool AppModel::retryGivingBack()
 {
-    if (!systemRoute || !systemRoute->giveBackUnfinished())
+    if (!givingBackUnfinished())
         return true;
     try {
         systemRoute->retryGiveBack();
@@ -168,7 +168,7 @@ bool AppModel::retryGivingBack()
         // The record keeps what is left; a later try or the next start
         // gives it back.
     }
-    return !systemRoute->giveBackUnfinished();
+    return !givingBackUnfinished();
 }
 
 rt::Async<bool> AppModel::finishGivingBack(double seconds)
@@ -176,7 +176,7 @@ rt::Async<bool> AppModel::finishGivingBack(double seconds)
     const rt::Instant until = rt::clock().now() + seconds;
     const std::weak_ptr<AppModel> weak = weak_from_this();
     for (;;) {
-        if (!systemRoute || !systemRoute->giveBackUnfinished())
+        if (!givingBackUnfinished())
             co_return true;
         if (rt::clock().now() + giveBackRetrySeconds > until)
             co_return false;

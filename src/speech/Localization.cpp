@@ -95,18 +95,27 @@ std::string bracketed(const std::string& text, const std::string& aside)
     return shown;
 }
 
+namespace {
+
+// The text between `opener` and the pop of a directional isolate, in a
+// right-to-left interface only.
+std::string isolated(const std::string& text, const char* opener)
+{
+    if (text.empty() || InterfaceLanguage::layoutDirection() != LayoutDirection::rightToLeft)
+        return text;
+    return opener + text + "\u2069";
+}
+
+}  // namespace
+
 std::string pathText(const std::string& path)
 {
-    if (path.empty() || InterfaceLanguage::layoutDirection() != LayoutDirection::rightToLeft)
-        return path;
-    return "\u2066" + path + "\u2069";
+    return isolated(path, "\u2066");
 }
 
 std::string foreignText(const std::string& text)
 {
-    if (text.empty() || InterfaceLanguage::layoutDirection() != LayoutDirection::rightToLeft)
-        return text;
-    return "\u2068" + text + "\u2069";
+    return isolated(text, "\u2068");
 }
 
 std::string fillPlaceholders(const std::string& format, const std::vector<std::string>& arguments)

@@ -150,7 +150,7 @@ void OnDeviceSession::startRequest()
         if (stopped_)
             return;
         if (request_ && currentHasAudio_ && mode_ == RecognitionMode::utterance)
-            ended = std::pair{generation_, Voiced{firstVoice_, lastVoice_ >= openedAt_ ? lastVoice_ : 0}};
+            ended = std::pair{generation_, currentVoiced()};
         generation = ++generation_;
         old = std::exchange(request_, request);
         openedAt_ = uptimeNanoseconds();
@@ -409,6 +409,11 @@ OnDeviceSession::Voiced OnDeviceSession::voicedIn(std::int64_t generation) const
     std::lock_guard lock(lock_);
     if (generation != generation_)
         return {};
+    return currentVoiced();
+}
+
+OnDeviceSession::Voiced OnDeviceSession::currentVoiced() const
+{
     return Voiced{firstVoice_, lastVoice_ >= openedAt_ ? lastVoice_ : 0};
 }
 

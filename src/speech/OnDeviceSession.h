@@ -161,6 +161,8 @@ private:
         std::uint64_t last = 0;
     };
     Voiced voicedIn(std::int64_t generation) const;
+    // What the newest request heard so far; under the lock.
+    Voiced currentVoiced() const;
     double pauseBetween(std::int64_t before, std::int64_t after) const;
     std::map<std::int64_t, Voiced> voiced_;
     std::map<std::int64_t, Piece> pieces_;

@@ -97,6 +97,7 @@ TEST(MicCapture, TapsTheChosenMicrophoneInItsOwnFormat)
     t.mic->stop();
     EXPECT_FALSE(t.mic->isRunning());
     EXPECT_FALSE(second->isRunning());
+    EXPECT_TRUE(second->tappedAtStop());
     EXPECT_FALSE(second->hasTap());
     EXPECT_EQ(second->observerCount(), 0u);
     t.mic->stop();

@@ -91,6 +91,13 @@ void SimInputEngine::stop()
 {
     std::lock_guard lock(mutex_);
     running_ = false;
+    tappedAtStop_ = static_cast<bool>(tap_);
+}
+
+bool SimInputEngine::tappedAtStop() const
+{
+    std::lock_guard lock(mutex_);
+    return tappedAtStop_;
 }
 
 bool SimInputEngine::isRunning() const

@@ -33,6 +33,9 @@ public:
     // The device set on the engine; nullopt while it follows the default.
     std::optional<AudioObjectId> inputDevice() const;
     bool hasTap() const;
+    // The tap was still there at the last stop, to take what the real
+    // engines hand on from the part buffer they hold.
+    bool tappedAtStop() const;
     std::uint32_t tapBufferFrames() const;
     std::optional<AudioFormat> tapFormat() const;
     std::size_t observerCount() const;
@@ -58,6 +61,7 @@ private:
     std::uint32_t tapFrames_ = 0;
     std::optional<AudioFormat> tapFormat_;
     bool running_ = false;
+    bool tappedAtStop_ = false;
     double framesDelivered_ = 0;
 };
 
