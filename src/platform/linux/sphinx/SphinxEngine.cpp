@@ -148,19 +148,15 @@ void SphinxEngine::failed(const std::shared_ptr<SphinxTaskState>& task, const st
     if (!std::exchange(failureSaid_, true))
         rt::logMessage("speech recognition failed in the model " + model_.locale + " (" + what
                        + "); the utterance it decoded is lost");
-    following_.stop(*task);
-    if (task->decoder) {
+    if (task->decoder)
         pool_.forget(task->decoder);
-        if (!task->done)
-            ps_end_utt(task->decoder);
-    }
     if (task->done) {
-        if (task->decoder) {
-            pool_.giveBack(task->decoder);
-            task->decoder = nullptr;
-        }
+        returnDecoder(*task);
         return;
     }
+    following_.stop(*task);
+    if (task->decoder)
+        ps_end_utt(task->decoder);
     finish(task, std::nullopt, DomainError(errorDomain, 2, "The speech decoder failed"));
 }
 
