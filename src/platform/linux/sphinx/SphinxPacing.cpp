@@ -56,9 +56,7 @@ void SphinxPacing::searchAheadIfQuiet(SphinxTaskState& task, const std::vector<s
     // The lattice of the frames decoded so far, searched as the decoder
     // searches it at the end of an utterance.
     ps_lattice_t* lattice = ps_get_lattice(task.decoder);
-    // The name the library gives the search it sets up from "-lm";
-    // asking it for the current one leaks an iterator each time.
-    ngram_model_t* model = ps_get_lm(task.decoder, "_default");
+    ngram_model_t* model = sphinxLanguageModel(task.decoder);
     if (!lattice || !model)
         return;
     cmd_ln_t* config = ps_get_config(task.decoder);

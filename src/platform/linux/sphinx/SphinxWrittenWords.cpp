@@ -99,6 +99,13 @@ std::vector<std::string> sphinxWrittenWords(std::vector<std::string> words, bool
     return words;
 }
 
+ngram_model_t* sphinxLanguageModel(ps_decoder_t* decoder)
+{
+    // The name the library gives that search; asking the decoder for the
+    // current one leaks an iterator each time.
+    return ps_get_lm(decoder, "_default");
+}
+
 Transcription transcriptionOf(ps_decoder_t* decoder, const char* hypothesis, bool punctuate, bool english,
                               bool complete)
 {
@@ -115,9 +122,7 @@ Transcription transcriptionOf(ps_decoder_t* decoder, const char* hypothesis, ps_
     if (punctuate && !words.empty()) {
         frames = wordFrames(segments ? std::exchange(segments, nullptr) : ps_seg_iter(decoder), words);
         frameRate = static_cast<int>(cmd_ln_int_r(ps_get_config(decoder), "-frate"));
-        // The search a decoder made from its "-lm" has this name; asking
-        // the decoder for the current one leaks an iterator each time.
-        if (ngram_model_t* model = ps_get_lm(decoder, "_default"))
+        if (ngram_model_t* model = sphinxLanguageModel(decoder))
             judge.emplace(model, ps_get_logmath(decoder));
     }
     if (segments)

@@ -15,6 +15,7 @@
 
 struct ps_decoder_s;
 struct ps_seg_s;
+struct ngram_model_s;
 
 namespace parlaro::sys {
 
@@ -22,6 +23,10 @@ namespace parlaro::sys {
 // no case: the first begins with a capital, and in English the pronoun and
 // its contractions are "I", "I'm", "I'll"...
 std::vector<std::string> sphinxWrittenWords(std::vector<std::string> words, bool english);
+
+// The language model of the search the decoder set up from its "-lm";
+// none when it has none.
+ngram_model_s* sphinxLanguageModel(ps_decoder_s* decoder);
 
 // The decoder's best hypothesis as a transcription whose segments are its
 // words, joined by single spaces. With punctuation the text is written as a
