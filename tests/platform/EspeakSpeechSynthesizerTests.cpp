@@ -104,6 +104,14 @@ TEST(EspeakSpeechSynthesizer, RendersEnglishAndOffersOnlyVoicesThatReadTheirScri
     EXPECT_GT(peak, 0.05f);
     // The post-utterance delay ends the audio with silence.
     EXPECT_EQ(peakLevel(collector.buffers.back()), 0.0f);
+
+    // The speech starts with the first sample, not after the engine's
+    // silence before a first stop.
+    Collector stop;
+    synthesizer.write({"Could you send it?", english, 0.5f, 0}, stop.callback());
+    ASSERT_TRUE(stop.waitForEnd());
+    ASSERT_FALSE(stop.buffers.empty());
+    EXPECT_NE(stop.buffers.front().int16ChannelData(0)[0], 0);
 }
 
 TEST(EspeakSpeechSynthesizer, StoppedRenderGetsNoEndMarkAndLaterRendersStillRun)

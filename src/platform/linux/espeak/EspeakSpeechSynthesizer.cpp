@@ -163,11 +163,10 @@ struct EspeakSpeechSynthesizer::Job {
     Utterance utterance;
     BufferCallback onBuffer;
     std::atomic<bool> cancelled{false};
-    // Some sound came out. Until then silent buffers wait here: the engine
-    // hands out a little silence even for text with nothing to say, and
-    // that must not pass for speech.
+    // Some sound came out. Until then silence is dropped: the engine hands
+    // out a little even for text with nothing to say, and that must not pass
+    // for speech.
     bool spoke = false;
-    std::vector<PcmBuffer> leadingSilence;
 };
 
 namespace {
@@ -382,19 +381,22 @@ static int synthCallback(short* samples, int count, espeak_EVENT*)
                              .channelCount = 1,
                              .sampleType = SampleType::int16,
                              .interleaved = true};
-    PcmBuffer buffer(format, std::size_t(count));
-    buffer.setFrameLength(std::size_t(count));
-    std::memcpy(buffer.int16ChannelData(0), samples, std::size_t(count) * sizeof(short));
     if (!job->spoke) {
-        if (std::all_of(samples, samples + count, [](short sample) { return sample == 0; })) {
-            job->leadingSilence.push_back(std::move(buffer));
+        // The silence before the first sound is left out: the engine opens
+        // with the closure of a first stop ("Qué" with 49 ms of it), which
+        // nobody hears but which kept the listener waiting that long for
+        // the first word.
+        short* first = std::find_if(samples, samples + count, [](short sample) { return sample != 0; });
+        if (first == samples + count) {
             return 0;
         }
         job->spoke = true;
-        for (const auto& silence : std::exchange(job->leadingSilence, {})) {
-            job->onBuffer(silence);
-        }
+        count -= int(first - samples);
+        samples = first;
     }
+    PcmBuffer buffer(format, std::size_t(count));
+    buffer.setFrameLength(std::size_t(count));
+    std::memcpy(buffer.int16ChannelData(0), samples, std::size_t(count) * sizeof(short));
     job->onBuffer(buffer);
     return job->cancelled ? 1 : 0;
 }
