@@ -117,6 +117,8 @@ void SphinxEngine::end(const std::shared_ptr<SphinxTaskState>& task)
             task->chosen = std::move(task->searchedAhead);
             ++counts_->keptAhead;
         }
+        if (wanted && !task->chosen)
+            task->chosen = pacing_.bestPath(*task);
         std::int32_t score = 0;
         const char* hypothesis = wanted && !task->chosen ? ps_get_hyp(task->decoder, &score) : nullptr;
         auto text = task->chosen ? std::move(*task->chosen)

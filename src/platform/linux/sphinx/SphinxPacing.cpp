@@ -53,23 +53,29 @@ void SphinxPacing::searchAheadIfQuiet(SphinxTaskState& task, const std::vector<s
             task.searchAheadTook = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
         }
     } timed{task, began};
+    task.searchedAhead = bestPath(task);
+    if (task.searchedAhead)
+        ++counts_->searchesAhead;
+}
+
+std::optional<Transcription> SphinxPacing::bestPath(SphinxTaskState& task) const
+{
     // The lattice of the frames decoded so far, searched as the decoder
     // searches it at the end of an utterance.
     ps_lattice_t* lattice = ps_get_lattice(task.decoder);
     ngram_model_t* model = sphinxLanguageModel(task.decoder);
     if (!lattice || !model)
-        return;
+        return std::nullopt;
     cmd_ln_t* config = ps_get_config(task.decoder);
     const auto weight = static_cast<float32>(cmd_ln_float_r(config, "-bestpathlw") / cmd_ln_float_r(config, "-lw"));
     const auto scale = static_cast<float32>(1.0 / cmd_ln_float_r(config, "-ascale"));
     ps_latlink_t* last = ps_lattice_bestpath(lattice, model, weight, scale);
     if (!last)
-        return;
+        return std::nullopt;
     const char* hypothesis = ps_lattice_hyp(lattice, last);
-    ++counts_->searchesAhead;
-    task.searchedAhead =
-        transcriptionOf(task.decoder, hypothesis, task.punctuate ? ps_lattice_seg_iter(lattice, last, weight) : nullptr,
-                        task.punctuate, english_, true);
+    return transcriptionOf(task.decoder, hypothesis,
+                           task.punctuate ? ps_lattice_seg_iter(lattice, last, weight) : nullptr, task.punctuate,
+                           english_, true);
 }
 
 }  // namespace parlaro::sys
