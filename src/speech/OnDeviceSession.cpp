@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iterator>
+#include <sstream>
 #include <string_view>
 #include <utility>
 
@@ -149,7 +150,7 @@ void OnDeviceSession::startRequest()
         std::lock_guard lock(lock_);
         if (stopped_)
             return;
-        if (request_ && currentHasAudio_ && mode_ == RecognitionMode::utterance)
+        if (request_ && currentHasAudio_ && mode_ != RecognitionMode::continuous)
             ended = std::pair{generation_, currentVoiced()};
         generation = ++generation_;
         old = std::exchange(request_, request);
@@ -273,13 +274,19 @@ void OnDeviceSession::handleResult(std::int64_t generation, const std::optional<
         if (mode_ == RecognitionMode::held) {
             auto words = wordsOf(result->bestTranscription);
             if (!result->isFinal) {
-                // Taken in place: the state remembers how far into the text
-                // it has walked, which a copy per revision would cost again.
-                auto taken = held_[generation].take(text, words);
-                if (current)
-                    for (const auto& sentence : taken.sentences)
-                        deliver(sentence, true);
-                text = taken.rest;
+                // Only the newest request sends sentences, and only once the
+                // pieces before it are sent or known: a sentence taken from
+                // another would never be sent, and one sent before them
+                // would reach the other party out of order.
+                if (current && piecesBeforeDone(generation)) {
+                    // Taken in place: the state remembers how far into the
+                    // text it has walked, which a copy per revision would
+                    // cost again.
+                    auto taken = held_[generation].take(text, words);
+                    for (std::size_t i = 0; i < taken.sentences.size(); ++i)
+                        deliver(i == 0 ? takePiecesBefore(generation, taken.sentences[i]) : taken.sentences[i], true);
+                    text = taken.rest;
+                }
             } else {
                 const auto found = held_.find(generation);
                 const std::string sent = found != held_.end() ? found->second.sent : std::string();
@@ -297,13 +304,14 @@ void OnDeviceSession::handleResult(std::int64_t generation, const std::optional<
             if (auto piece = pieces_.find(generation); piece != pieces_.end() && !piece->second.done)
                 piece->second.text = trimmed(text);
             if (current) {
+                sendPiecesBefore(generation);
                 deliver(withPieces(generation, text), false);
                 if (mode_ == RecognitionMode::continuous && !ending_)
                     schedulePauseCheck(currentGeneration(), uptimeNanoseconds(), firstPauseCheck);
                 // A press's pause is watched from its first words on, not
                 // from the last change of its text: a decoder behind the
                 // speaker changes it well into the pause.
-                if (mode_ == RecognitionMode::utterance && !ending_
+                if (mode_ != RecognitionMode::continuous && !ending_
                     && std::exchange(watched_, generation) != generation)
                     schedulePauseCheck(generation, uptimeNanoseconds(), pauseCheckInterval);
             }
@@ -376,6 +384,7 @@ void OnDeviceSession::completeGeneration(std::int64_t generation, std::optional<
         // The live text shows the searched words of the finished sentence.
         const std::int64_t now = currentGeneration();
         if (!ending_ && now != generation) {
+            sendPiecesBefore(now);
             const auto live = texts_.find(now);
             deliver(withPieces(now, live != texts_.end() ? live->second : std::string()), false);
         }
@@ -459,6 +468,55 @@ std::string OnDeviceSession::withPieces(std::int64_t before, const std::string& 
     return joined;
 }
 
+bool OnDeviceSession::piecesBeforeDone(std::int64_t generation) const
+{
+    for (auto piece = pieces_.begin(); piece != pieces_.end() && piece->first < generation; ++piece)
+        if (!piece->second.done)
+            return false;
+    return true;
+}
+
+std::string OnDeviceSession::takePiecesBefore(std::int64_t generation, const std::string& text)
+{
+    std::string joined = withPieces(generation, text);
+    pieces_.erase(pieces_.begin(), pieces_.lower_bound(generation));
+    voiced_.erase(voiced_.begin(), voiced_.lower_bound(generation));
+    return joined;
+}
+
+void OnDeviceSession::sendPiecesBefore(std::int64_t generation)
+{
+    if (mode_ != RecognitionMode::held || pieces_.empty() || pieces_.begin()->first >= generation
+        || !piecesBeforeDone(generation))
+        return;
+    const std::string before = withPieces(generation, std::string());
+    if (!endsWithStop(before)) {
+        // Whether a sentence ended at the pause is told from the first two
+        // words after it; until both are heard the pieces wait.
+        const auto live = texts_.find(generation);
+        std::istringstream words(live != texts_.end() ? live->second : std::string());
+        std::string first;
+        std::string second;
+        if (before.empty() || !(words >> first >> second))
+            return;
+        const double pause = pauseBetween(std::prev(pieces_.lower_bound(generation))->first, generation);
+        if (joiner_ && joiner_->continuation(before, live->second, pause)) {
+            breakSeen_.reset();
+            return;
+        }
+        // The first words after a pause are often misheard at first, and a
+        // sentence sent cannot be taken back: they must read as a break in
+        // two revisions of the live text.
+        auto seen = std::pair{generation, first + ' ' + second};
+        if (std::exchange(breakSeen_, seen) != seen)
+            return;
+    }
+    breakSeen_.reset();
+    takePiecesBefore(generation, std::string());
+    if (!before.empty())
+        deliver(endsWithStop(before) ? before : before + '.', true);
+}
+
 void OnDeviceSession::deliverPieces()
 {
     // The pieces up to the last final result among the finished ones at the
@@ -534,7 +592,7 @@ void OnDeviceSession::checkPause(std::int64_t generation, std::uint64_t since)
         lastVoice = lastVoice_;
     }
     const double quiet = now >= lastVoice ? static_cast<double>(now - lastVoice) / 1e9 : 0.0;
-    if (mode_ == RecognitionMode::utterance) {
+    if (mode_ != RecognitionMode::continuous) {
         // Words read into what was never loud enough for a voice end no
         // sentence.
         if (quiet >= sentencePause && lastVoice >= openedAt_)

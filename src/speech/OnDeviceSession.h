@@ -15,6 +15,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace parlaro {
@@ -28,18 +29,20 @@ namespace parlaro {
 // every final result, after a pause in continuous mode, and after a
 // recognition error, with delays that grow with repeated failures.
 //
-// A press without sentences sent while it is held (utterance mode) is one
-// utterance to its owner, but the session ends its request wherever the
-// speaker paused for a sentence's length and goes on in a new one: the
-// recognizer's end-of-utterance search, which grows with the utterance,
-// then runs while the speaker goes on, and the release waits only for the
-// words after the last pause. The texts of those requests stand before the
-// live text, and each final result carries them. People pause inside
-// sentences as often as between them, so a piece's end stays open until
-// the words after it are known: the recognizer tells from both sides
-// whether a sentence ended there (a full stop) or goes on into the next
-// piece (joined without a stop or a capital). One that cannot tell puts a
-// stop at every such pause.
+// A press is one utterance to its owner, but the session ends its request
+// wherever the speaker paused for a sentence's length and goes on in a new
+// one: the recognizer's end-of-utterance search, which grows with the
+// utterance, then runs while the speaker goes on, and the release waits
+// only for the words after the last pause; each piece is also searched as
+// a whole rather than read off a live text that ran on over the pause. The
+// texts of those requests stand before the live text, and each final
+// result carries them. People pause inside sentences as often as between
+// them, so a piece's end stays open until the words after it are known:
+// the recognizer tells from both sides whether a sentence ended there (a
+// full stop) or goes on into the next piece (joined without a stop or a
+// capital). One that cannot tell puts a stop at every such pause. With
+// sentences sent while the key is held, the pieces before a sentence's end
+// are sent as soon as the first two words after it tell so.
 //
 // Must be owned by a std::shared_ptr: delayed work holds it weakly, so a
 // released session makes that work do nothing. Release cancels nothing by
@@ -110,11 +113,19 @@ private:
     void resumeFinishing();
     void shutDown();
     void deliver(const std::string& text, bool isFinal);
-    // Utterance mode: ends the current request at a pause, its text kept
+    // A press: ends the current request at a pause, its text kept
     // for the next final result.
     void commitPiece(std::int64_t generation);
     // The texts of the pieces before `generation` and `text`, joined.
     std::string withPieces(std::int64_t before, const std::string& text) const;
+    // Held mode: whether every piece before `generation` has its final text.
+    bool piecesBeforeDone(std::int64_t generation) const;
+    // Held mode: the pieces before `generation` joined with `text`, which
+    // they are sent with; they are gone from the pieces after.
+    std::string takePiecesBefore(std::int64_t generation, const std::string& text);
+    // Held mode: sends the pieces before `generation` as a sentence once the
+    // words `generation` heard after their pause show that one ended there.
+    void sendPiecesBefore(std::int64_t generation);
     // Delivers every run of finished pieces that a final result ends, and
     // all of them once the last request of a finish is done.
     void deliverPieces();
@@ -146,7 +157,7 @@ private:
     std::map<std::int64_t, std::shared_ptr<SpeechRecognitionTask>> tasks_;
     std::map<std::int64_t, std::string> texts_;
     std::map<std::int64_t, HeldSentences> held_;
-    // Utterance mode: the requests ended at a pause (and the final results
+    // A press: the requests ended at a pause (and the final results
     // that came after one, until all before them are in), by generation.
     struct Piece {
         std::string text;
@@ -166,6 +177,9 @@ private:
     double pauseBetween(std::int64_t before, std::int64_t after) const;
     std::map<std::int64_t, Voiced> voiced_;
     std::map<std::int64_t, Piece> pieces_;
+    // Held mode: the request whose live text last read as a sentence's end
+    // after the pieces before it, and the two words that did.
+    std::optional<std::pair<std::int64_t, std::string>> breakSeen_;
     // The request whose pause is watched, and when the newest opened.
     std::int64_t watched_ = 0;
     std::uint64_t openedAt_ = 0;

@@ -662,7 +662,9 @@ TEST_F(OnDeviceSessionTest, HeldModeReleasesEachFinishedSentenceOnce)
     started(RecognitionMode::held);
     speak(1.0);
     runtime.advance(5.0);
-    EXPECT_EQ(service->requests().size(), 1u) << "no pause commit in held mode";
+    // The press's request ends at the pause, and a piece that ends its
+    // sentence goes at once.
+    EXPECT_EQ(service->requests().size(), 2u);
     std::optional<double> returned;
     finish(returned);
     runtime.advance(0.0);
@@ -674,7 +676,8 @@ TEST_F(OnDeviceSessionTest, HeldModeReleasesEachFinishedSentenceOnce)
                                   {0.4, "How are you?", true},
                                   {0.4, "I'm", false},
                                   {0.6, "I'm fine", false},
-                                  {6.0, "I'm fine.", true}}));
+                                  {1.6, "I'm fine.", true},
+                                  {1.6, "", false}}));
 
     // Scripts without spaces are cut by the recognizer's words.
     heard.clear();
@@ -700,6 +703,40 @@ TEST_F(OnDeviceSessionTest, HeldModeReleasesEachFinishedSentenceOnce)
     ASSERT_FALSE(heard.empty());
     EXPECT_EQ(heard.front(), (Heard{6.7, "I think.", true}));
     EXPECT_EQ(heard.back(), (Heard{7.0, "The price is too high", true}));
+
+    // A piece cut at a pause inside a sentence waits for the words after
+    // it and goes with them; one whose sentence ended goes once the first
+    // two words after the pause tell so in two revisions, with a full stop.
+    heard.clear();
+    service->setSentenceEnds("en-US", [](const std::string& before, const std::string& after, double) {
+        return !before.ends_with("think") && !after.starts_with("can we");
+    });
+    service->script(
+        "en-US", {Event::partial(sim::spoken("i think"), 0.3), Event::finalAtEndOfAudio(sim::spoken("I think"), 0.1)});
+    service->script("en-US",
+                    {Event::partial(sim::spoken("the price"), 0.2),
+                     Event::partial(sim::spoken("the price is too high"), 0.3),
+                     Event::finalAtEndOfAudio(sim::spoken("The price is too high"), 0.1)});
+    // Heard first as going on, then as a new sentence: only the second
+    // revision that reads so sends it.
+    service->script("en-US",
+                    {Event::partial(sim::spoken("can we"), 0.1), Event::partial(sim::spoken("could we"), 0.2),
+                     Event::partial(sim::spoken("could we talk"), 0.3),
+                     Event::finalAtEndOfAudio(sim::spoken("Could we talk"), 0.1)});
+    started(RecognitionMode::held);
+    const double start = now();
+    for (int piece = 0; piece < 3; ++piece) {
+        speak(0.5);
+        if (piece < 2)
+            speak(0.7, 0.0f);
+    }
+    finish(returned);
+    runtime.advance(1.0);
+    std::vector<Heard> sent;
+    std::copy_if(heard.begin(), heard.end(), std::back_inserter(sent), [](const Heard& h) { return h.isFinal; });
+    EXPECT_EQ(sent,
+              (std::vector<Heard>{{start + 2.6, "I think the price is too high.", true},
+                                  {start + 3.0, "Could we talk", true}}));
 }
 
 TEST_F(OnDeviceSessionTest, CancelStopsAtOnce)

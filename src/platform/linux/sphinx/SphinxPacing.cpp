@@ -34,7 +34,7 @@ std::optional<Transcription> SphinxPacing::partial(SphinxTaskState& task, std::s
     if (!hypothesis || !*hypothesis || task.lastHypothesis == hypothesis)
         return std::nullopt;
     task.lastHypothesis = hypothesis;
-    return transcriptionOf(task.decoder, hypothesis, task.punctuate, english_, false);
+    return transcriptionOf(task.decoder, hypothesis, task.punctuate, english_, false, &task.liveStops);
 }
 
 void SphinxPacing::searchAheadIfQuiet(SphinxTaskState& task, const std::vector<std::int16_t>& samples)

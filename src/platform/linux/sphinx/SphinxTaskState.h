@@ -31,6 +31,9 @@ struct SphinxTaskState {
     ps_decoder_t* decoder = nullptr;
     bool done = false;
     std::string lastHypothesis;
+    // Where the last live text would have ended a sentence (see
+    // transcriptionOf).
+    std::vector<std::string> liveStops;
     // Samples decoded since the hypothesis was last looked at.
     std::size_t sinceHypothesis = 0;
     // Where the audio comes from (the request's audioSource).

@@ -6,6 +6,7 @@
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <utility>
@@ -86,6 +87,19 @@ bool endsSentenceAt(const std::optional<SphinxSentenceEnds>& judge, const std::v
     return verdict.value_or(pause >= SphinxSentenceEnds::shortestPause);
 }
 
+// Whether the live hypothesis before ended a sentence before word `next`
+// between the same words (two on either side) as `words` does; the stop is
+// added to `stops`, what this hypothesis leaves for the next.
+bool seenBefore(const std::vector<std::string>& earlier, std::vector<std::string>& stops,
+                const std::vector<std::string>& words, std::size_t next)
+{
+    std::string around;
+    for (std::size_t i = next >= 2 ? next - 2 : 0; i < std::min(next + 2, words.size()); ++i)
+        around += (i == next ? " | " : " ") + words[i];
+    stops.push_back(around);
+    return std::find(earlier.begin(), earlier.end(), around) != earlier.end();
+}
+
 }  // namespace
 
 std::vector<std::string> sphinxWrittenWords(std::vector<std::string> words, bool english)
@@ -107,13 +121,13 @@ ngram_model_t* sphinxLanguageModel(ps_decoder_t* decoder)
 }
 
 Transcription transcriptionOf(ps_decoder_t* decoder, const char* hypothesis, bool punctuate, bool english,
-                              bool complete)
+                              bool complete, std::vector<std::string>* liveStops)
 {
-    return transcriptionOf(decoder, hypothesis, nullptr, punctuate, english, complete);
+    return transcriptionOf(decoder, hypothesis, nullptr, punctuate, english, complete, liveStops);
 }
 
 Transcription transcriptionOf(ps_decoder_t* decoder, const char* hypothesis, ps_seg_t* segments, bool punctuate,
-                              bool english, bool complete)
+                              bool english, bool complete, std::vector<std::string>* liveStops)
 {
     std::vector<std::string> words = wordsOf(hypothesis ? hypothesis : "");
     std::vector<std::optional<std::pair<int, int>>> frames;
@@ -132,6 +146,7 @@ Transcription transcriptionOf(ps_decoder_t* decoder, const char* hypothesis, ps_
         words = sphinxWrittenWords(std::move(words), english);
     std::string text;
     std::size_t sentenceBegins = 0;
+    std::vector<std::string> stops;
     for (std::size_t i = 0; i < words.size(); ++i) {
         if (i > 0) {
             const auto& before = frames.empty() ? std::nullopt : frames[i - 1];
@@ -139,7 +154,8 @@ Transcription transcriptionOf(ps_decoder_t* decoder, const char* hypothesis, ps_
             const double pause =
                 before && after && frameRate > 0 ? double(after->first - before->second - 1) / frameRate : 0.0;
             if (pause + segmentedQuietShortfall >= SphinxSentenceEnds::shortestPause
-                && endsSentenceAt(judge, spoken, sentenceBegins, i, pause, complete)) {
+                && endsSentenceAt(judge, spoken, sentenceBegins, i, pause, complete)
+                && (complete || !liveStops || seenBefore(*liveStops, stops, spoken, i))) {
                 text += '.';
                 words[i] = asSentenceStart(words[i]);
                 sentenceBegins = i;
@@ -148,6 +164,8 @@ Transcription transcriptionOf(ps_decoder_t* decoder, const char* hypothesis, ps_
         }
         text += words[i];
     }
+    if (!complete && liveStops)
+        *liveStops = std::move(stops);
     return makeTranscription(std::move(text), words);
 }
 

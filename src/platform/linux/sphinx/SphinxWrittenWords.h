@@ -35,14 +35,18 @@ ngram_model_s* sphinxLanguageModel(ps_decoder_s* decoder);
 // decoder's language model reads the words around it as two sentences
 // rather than one (see SphinxSentenceEnds), each sentence begins with a
 // capital, and in English the pronoun is "I". In a hypothesis not yet
-// `complete`, a pause with fewer than two words after it stays open. The
+// `complete`, a pause with fewer than two words after it stays open, and
+// given the `liveStops` the previous live hypothesis left (which it
+// replaces), so does one that did not end a sentence there between the
+// same words: the first words after a pause are often misheard at first,
+// and a sentence sent while the key is held cannot be taken back. The
 // recognizer gives no other marks, and none after the last word, whose
 // following silence may yet end in more of the same sentence.
 Transcription transcriptionOf(ps_decoder_s* decoder, const char* hypothesis, bool punctuate, bool english,
-                              bool complete);
+                              bool complete, std::vector<std::string>* liveStops = nullptr);
 // The same for a hypothesis the decoder's own search did not give (one read
 // off its lattice): `segments` is its segmentation, taken over and freed.
 Transcription transcriptionOf(ps_decoder_s* decoder, const char* hypothesis, ps_seg_s* segments, bool punctuate,
-                              bool english, bool complete);
+                              bool english, bool complete, std::vector<std::string>* liveStops = nullptr);
 
 }  // namespace parlaro::sys
