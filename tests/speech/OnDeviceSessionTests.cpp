@@ -109,6 +109,16 @@ struct OnDeviceSessionTest : ::testing::Test {
         }
     }
 
+    // `pieces` half seconds of speech with a pause of 0.7 s between each.
+    void speakWithPauses(int pieces)
+    {
+        for (int piece = 0; piece < pieces; ++piece) {
+            speak(0.5);
+            if (piece + 1 < pieces)
+                speak(0.7, 0.0f);
+        }
+    }
+
     std::shared_ptr<sim::SimRecognitionRequest> request(std::size_t index) { return service->requests().at(index); }
     std::shared_ptr<sim::SimSpeechRecognitionTask> task(std::size_t index) { return service->tasks().at(index); }
     std::vector<double> requestTimes()
@@ -502,11 +512,7 @@ TEST_F(OnDeviceSessionTest, UtteranceModeSearchesEachSentenceWhileTheSpeakerGoes
     }
     started(RecognitionMode::utterance);
     const double third = now();
-    for (int piece = 0; piece < 4; ++piece) {
-        speak(0.5);
-        if (piece < 3)
-            speak(0.7, 0.0f);
-    }
+    speakWithPauses(4);
     ASSERT_EQ(service->requests().size(), 8u);
     finish(returned);
     runtime.advance(1.0);
@@ -725,11 +731,7 @@ TEST_F(OnDeviceSessionTest, HeldModeReleasesEachFinishedSentenceOnce)
                      Event::finalAtEndOfAudio(sim::spoken("Could we talk"), 0.1)});
     started(RecognitionMode::held);
     const double start = now();
-    for (int piece = 0; piece < 3; ++piece) {
-        speak(0.5);
-        if (piece < 2)
-            speak(0.7, 0.0f);
-    }
+    speakWithPauses(3);
     finish(returned);
     runtime.advance(1.0);
     std::vector<Heard> sent;
