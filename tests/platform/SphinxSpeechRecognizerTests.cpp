@@ -671,6 +671,45 @@ TEST_F(SphinxSpeechRecognizer, theSearchOnceTheSpeakerIsQuietGivesTheFinalTextUn
     EXPECT_NE(goneOn.formattedString.find("Go somewhere and do something"), std::string::npos)
         << goneOn.formattedString;
     EXPECT_EQ(service.finalTextsSearchedAhead(), kept + 1);
+
+    // Past the frames the decoder's earlier utterances reached, pocketsphinx
+    // would read outside its tables to build the lattice before the end: a
+    // longer utterance than any before is searched at its end only, and a
+    // shorter one after it is searched ahead again.
+    const auto repeated = [&](int times) {
+        std::vector<std::int16_t> longer;
+        for (int repeat = 0; repeat < times; ++repeat)
+            longer.insert(longer.end(), samples.begin(), samples.end());
+        longer.insert(longer.end(), 8000, 0);
+        return longer;
+    };
+    for (const auto& [times, searches] : {std::pair{4, 0u}, std::pair{3, 1u}}) {
+        const auto longer = repeated(times);
+        const auto before = service.searchesAhead();
+        auto request = recognizer->makeRequest();
+        request->options.audioSource = "microphone";
+        request->options.addsPunctuation = true;
+        std::vector<SpeechRecognitionResult> results;
+        auto task = recognizer->recognitionTask(request, [&](const auto& result, const auto&) {
+            if (result)
+                results.push_back(*result);
+            if (!result || result->isFinal)
+                runtime.executor().stop();
+        });
+        // In one buffer: the decoder searches its quiet (or not) before it
+        // tells the live text, and nothing waits behind it.
+        append(*request, longer, int16Mono, longer.size());
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (results.empty() && std::chrono::steady_clock::now() < giveUp) {
+            runtime.runUntilIdle();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        ASSERT_FALSE(results.empty());
+        EXPECT_EQ(service.searchesAhead() - before, searches) << results.front().bestTranscription.formattedString;
+        request->endAudio();
+        test::runUntilStopped(runtime);
+        EXPECT_TRUE(results.back().isFinal);
+    }
 }
 
 // An estimate from a file can say anything: only one a decoder of the model

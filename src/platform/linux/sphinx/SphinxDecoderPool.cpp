@@ -2,6 +2,7 @@
 
 #include "platform/linux/sphinx/SphinxChannelEstimate.h"
 
+#include <algorithm>
 #include <iterator>
 #include <optional>
 #include <utility>
@@ -60,6 +61,18 @@ ps_decoder_t* SphinxDecoderPool::spare()
             return decoder;
         }
     return load();
+}
+
+std::int32_t SphinxDecoderPool::framesReached(ps_decoder_t* decoder) const
+{
+    const auto found = framesReached_.find(decoder);
+    return std::max(found != framesReached_.end() ? found->second : 0, firstFrameTable - 1);
+}
+
+void SphinxDecoderPool::ended(ps_decoder_t* decoder)
+{
+    auto& reached = framesReached_[decoder];
+    reached = std::max(reached, ps_get_n_frames(decoder));
 }
 
 ps_decoder_t* SphinxDecoderPool::load()

@@ -5,6 +5,7 @@
 
 #include <pocketsphinx.h>
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -39,6 +40,20 @@ public:
     // The decoder heard no source, or none that it may be trusted with.
     void forget(ps_decoder_t* decoder) { heard_.erase(decoder); }
 
+    // pocketsphinx builds the lattice of an utterance not yet ended from
+    // its table of where each frame's word ends begin, and where no
+    // sentence end left the last frame it reads the entry one past it,
+    // which only the next frame writes. That entry holds what an earlier
+    // utterance left there, or zero within the table's first
+    // `firstFrameTable` frames; past them, where the table grew and no
+    // utterance of this decoder reached yet, it holds anything at all, and
+    // the library reads far outside its tables. So a lattice is built
+    // before the end only within the frames this tells.
+    std::int32_t framesReached(ps_decoder_t* decoder) const;
+    // Keeps how far the utterance the decoder just ended reached.
+    void ended(ps_decoder_t* decoder);
+    static constexpr std::int32_t firstFrameTable = 256;
+
 private:
     ps_decoder_t* load();
 
@@ -51,6 +66,7 @@ private:
     std::vector<ps_decoder_t*> idle_;
     // What each decoder heard last, and how far it learnt that input.
     std::map<ps_decoder_t*, SphinxInputLearning> heard_;
+    std::map<ps_decoder_t*, std::int32_t> framesReached_;
 };
 
 }  // namespace parlaro::sys

@@ -55,6 +55,7 @@ void SphinxEngine::begin(const std::shared_ptr<SphinxTaskState>& task)
             if (task->learning)
                 task->earlier = known.spoken;
             task->atStart = ChannelEstimate::of(task->decoder);
+            task->framesReached = pool_.framesReached(task->decoder);
         }
         if (!task->decoder || ps_start_utt(task->decoder) < 0) {
             finish(task, std::nullopt,
@@ -102,7 +103,10 @@ void SphinxEngine::end(const std::shared_ptr<SphinxTaskState>& task)
         // passed on a computer too busy for this thread) still teaches
         // what it heard of its input, but is not searched again.
         const bool wanted = !task->cancelled.load();
-        if (ps_end_utt(task->decoder) < 0 || !learning_.endUtterance(*task, wanted)) {
+        const bool ended = ps_end_utt(task->decoder) >= 0;
+        if (ended)
+            pool_.ended(task->decoder);
+        if (!ended || !learning_.endUtterance(*task, wanted)) {
             finish(task, std::nullopt, DomainError(errorDomain, 2, "The speech decoder failed"));
             return;
         }

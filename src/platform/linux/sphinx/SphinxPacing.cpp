@@ -40,7 +40,8 @@ std::optional<Transcription> SphinxPacing::partial(SphinxTaskState& task, std::s
 void SphinxPacing::searchAheadIfQuiet(SphinxTaskState& task, const std::vector<std::int16_t>& samples)
 {
     if (!task.ahead.heard(samples) || task.withoutEstimate || task.cancelled.load()
-        || task.searchAheadTook > SphinxTaskState::slowestSearchAhead || jobs_.waiting(task))
+        || task.searchAheadTook > SphinxTaskState::slowestSearchAhead || jobs_.waiting(task)
+        || ps_get_n_frames(task.decoder) > task.framesReached)
         return;
     task.ahead.searched();
     task.searchedAhead.reset();

@@ -33,7 +33,10 @@ public:
     // The first utterance of a source without an estimate is decoded again
     // at the end anyway (so is a later one whose channel moved, and then
     // this search is not used), and a decoder behind the audio searches
-    // nothing yet: the next buffer brings the quiet again.
+    // nothing yet: the next buffer brings the quiet again. Nor does one
+    // past the frames its earlier utterances reached (see
+    // SphinxDecoderPool::framesReached): there the library would read
+    // outside its tables.
     void searchAheadIfQuiet(SphinxTaskState& task, const std::vector<std::int16_t>& samples);
 
     // The text of the best path through the lattice of what the task's

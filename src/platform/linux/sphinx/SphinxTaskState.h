@@ -72,6 +72,9 @@ struct SphinxTaskState {
     std::optional<Transcription> searchedAhead;
     // Seconds the last search ahead took.
     double searchAheadTook = 0;
+    // How many frames the decoder's earlier utterances reached (see
+    // SphinxDecoderPool::framesReached).
+    std::int32_t framesReached = 0;
 
     // An utterance longer than this is not kept to be decoded again.
     static constexpr std::size_t longestKept = static_cast<std::size_t>(60 * sphinxSampleRate);
