@@ -684,31 +684,16 @@ TEST_F(SphinxSpeechRecognizer, theSearchOnceTheSpeakerIsQuietGivesTheFinalTextUn
         return longer;
     };
     for (const auto& [times, searches] : {std::pair{4, 0u}, std::pair{3, 1u}}) {
-        const auto longer = repeated(times);
         const auto before = service.searchesAhead();
-        auto request = recognizer->makeRequest();
-        request->options.audioSource = "microphone";
-        request->options.addsPunctuation = true;
-        std::vector<SpeechRecognitionResult> results;
-        auto task = recognizer->recognitionTask(request, [&](const auto& result, const auto&) {
-            if (result)
-                results.push_back(*result);
-            if (!result || result->isFinal)
-                runtime.executor().stop();
-        });
+        const auto longer = repeated(times);
         // In one buffer: the decoder searches its quiet (or not) before it
         // tells the live text, and nothing waits behind it.
-        append(*request, longer, int16Mono, longer.size());
-        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (results.empty() && std::chrono::steady_clock::now() < giveUp) {
-            runtime.runUntilIdle();
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        ASSERT_FALSE(results.empty());
-        EXPECT_EQ(service.searchesAhead() - before, searches) << results.front().bestTranscription.formattedString;
-        request->endAudio();
-        test::runUntilStopped(runtime);
-        EXPECT_TRUE(results.back().isFinal);
+        recognize(runtime, *recognizer, longer, int16Mono, true, longer.size(), "microphone", [&](auto&) {
+            const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            while (runtime.runUntilIdle() == 0 && std::chrono::steady_clock::now() < giveUp)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        });
+        EXPECT_EQ(service.searchesAhead() - before, searches);
     }
 }
 
