@@ -42,7 +42,8 @@ namespace parlaro {
 // full stop) or goes on into the next piece (joined without a stop or a
 // capital). One that cannot tell puts a stop at every such pause. With
 // sentences sent while the key is held, the pieces before a sentence's end
-// are sent as soon as the first two words after it tell so.
+// are sent as soon as two revisions of the first two words after it tell
+// so.
 //
 // Must be owned by a std::shared_ptr: delayed work holds it weakly, so a
 // released session makes that work do nothing. Release cancels nothing by
