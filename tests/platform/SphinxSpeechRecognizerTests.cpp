@@ -590,8 +590,7 @@ TEST_F(SphinxSpeechRecognizer, aPauseEndsASentenceOnlyWhereTheWordsAroundItReadA
     const Spoken spoken[] = {
         {"I think <break time='900ms'/> the price is too high for a small company.", "price is too high", 0},
         {"Could you send me <break time='800ms'/> the invoice from last week?", "send me the invoice", 0},
-        {"Thank you very much. <break time='800ms'/> We will call you tomorrow.", "very much. We will", 1},
-        {"Can you tell me <break time='900ms'/> where the nearest bank is?", "tell me", 0}};
+        {"Thank you very much. <break time='800ms'/> We will call you tomorrow.", "very much. We will", 1}};
     for (const auto& [markup, heard, stops] : spoken) {
         const auto samples = test::espoken("en-us+f2", markup);
         if (!samples)
