@@ -727,7 +727,7 @@ TEST(SphinxChannelEstimate, meansAreWeighedByTheirFramesUpToTheDecodersWindow)
     EXPECT_EQ(both.frames, 400);
     EXPECT_EQ(sys::blended(both, both).frames, sys::ChannelEstimate::window);
     // A start shorter than the speech's mean leaves the rest as the speech says.
-    EXPECT_EQ(sys::halfway({0, 10}, {4, 0, 4}), (std::vector<float>{2, 5, 4}));
+    EXPECT_EQ(sys::toward({0, 10}, {4, 0, 4}, 0.5f), (std::vector<float>{2, 5, 4}));
 }
 
 // An utterance the decoder still learns its input from is judged only with
@@ -826,7 +826,10 @@ TEST_F(SphinxSpeechRecognizer, aFollowerHearsWhatItIsHandedInOrderAndAnswersOnce
 // Of an utterance read by its decoder and by followers at other channel
 // estimates, the reading the model finds likeliest is the text: a
 // follower's where the decoder heard it far off its input's channel, not
-// one's that started from such an estimate.
+// one's that started from such an estimate. A source's first utterance,
+// read by its decoder at the model's own estimate, takes a follower's
+// reading even where the model scores its decoder's higher: far off, an
+// empty reading scores highest.
 TEST_F(SphinxSpeechRecognizer, theReadingTheModelFindsLikeliestIsTheTextWhoeverHeardIt)
 {
     requireModelAnd({recording});
@@ -846,13 +849,16 @@ TEST_F(SphinxSpeechRecognizer, theReadingTheModelFindsLikeliestIsTheTextWhoeverH
     struct Case {
         const char* what;
         float startedAt, decodedAt;
-        bool followerFarOff;
+        bool followerFarOff, firstUtterance;
     };
-    for (const auto& [what, startedAt, decodedAt, followerFarOff] :
-         {Case{"the decoder far off", 25, 25, false}, Case{"a follower halfway from far off", 60, 0, true}}) {
+    for (const auto& [what, startedAt, decodedAt, followerFarOff, firstUtterance] :
+         {Case{"the decoder far off", 25, 25, false, false},
+          Case{"a follower halfway from far off", 60, 0, true, false},
+          Case{"a first utterance at the model's estimate far off", 50, 50, false, true}}) {
         SCOPED_TRACE(what);
         sys::SphinxTaskState task;
         task.decoder = decoder;
+        task.withoutEstimate = firstUtterance;
         sys::ChannelEstimate::learnAnew(decoder, at(startedAt));
         task.atStart = sys::ChannelEstimate::of(decoder);
         sys::ChannelEstimate::learnAnew(decoder, at(decodedAt));

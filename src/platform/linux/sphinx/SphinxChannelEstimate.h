@@ -246,16 +246,19 @@ inline ChannelMean blended(const ChannelMean& earlier, const ChannelMean& now)
     return mean;
 }
 
-// Halfway between the estimate a decoder started from and the mean of an
-// utterance's speech, where the channel most likely lies (see
-// SphinxUtteranceLearning::decodeAtLikeliest); numbers `start` lacks stay
-// the speech's.
-inline std::vector<float> halfway(const std::vector<float>& start, const std::vector<float>& speech)
+// A share of the way from the estimate a decoder started from to the mean
+// of an utterance's speech; numbers `start` lacks stay the speech's.
+inline std::vector<float> toward(const std::vector<float>& start, const std::vector<float>& speech, float share)
 {
     auto mean = speech;
     for (std::size_t i = 0; i < mean.size() && i < start.size(); ++i)
-        mean[i] = (start[i] + speech[i]) / 2;
+        mean[i] = start[i] + (speech[i] - start[i]) * share;
     return mean;
 }
+
+// Where, as shares of that way, a source's first utterance is decoded
+// again: the channel most likely lies there (see
+// SphinxUtteranceLearning::decodeAtLikeliest).
+inline constexpr std::array<float, 2> likelyShares{0.5f, 0.8f};
 
 }  // namespace parlaro::sys

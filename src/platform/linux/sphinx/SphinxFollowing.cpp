@@ -50,9 +50,8 @@ void SphinxFollowing::follow(SphinxTaskState& task, const std::vector<std::int16
         const auto speech = speechOf(task, due);
         if (!speech)
             continue;
-        const auto between = halfway(task.atStart.mean(), *speech);
         for (std::size_t i = 0; i < at.size(); ++i) {
-            const auto& estimate = i == 0 ? between : *speech;
+            const auto estimate = toward(task.atStart.mean(), *speech, likelyShares[i]);
             // One that follows from where the estimate still is goes on.
             if (at[i].empty() || !SphinxInputLearning::near(at[i], estimate))
                 at[i] = estimate;
@@ -118,7 +117,9 @@ bool SphinxFollowing::likeliest(SphinxTaskState& task)
 {
     std::int32_t best = 0;
     const char* hypothesis = ps_get_hyp(task.decoder, &best);
-    if (!hypothesis)
+    // A first utterance's own decoding, at the model's estimate, takes
+    // part only where no follower ended (see decodeAtLikeliest).
+    if (!hypothesis || task.withoutEstimate)
         best = std::numeric_limits<std::int32_t>::min();
     task.chosen = transcriptionOf(task.decoder, hypothesis, task.punctuate, english_, true);
     for (auto* follower : task.followers)

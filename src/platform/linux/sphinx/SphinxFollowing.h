@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/linux/sphinx/SphinxChannelEstimate.h"
 #include "platform/linux/sphinx/SphinxDecoderPool.h"
 #include "platform/linux/sphinx/SphinxFollower.h"
 #include "platform/linux/sphinx/SphinxTaskState.h"
@@ -32,7 +33,7 @@ public:
     // second holds speech enough for a first estimate; waiting for two
     // left a short first caption to be decoded again at its end.
     static constexpr std::size_t firstFollowed = static_cast<std::size_t>(0.5 * sphinxSampleRate);
-    static constexpr std::size_t followers = 2;
+    static constexpr std::size_t followers = likelyShares.size();
     // Audio behind the followers' estimates past which they go on rather
     // than start again: it holds speech enough to trust, and a start at
     // twice as much again, late in a long utterance, left the caption to

@@ -52,25 +52,27 @@ bool SphinxUtteranceLearning::endUtterance(SphinxTaskState& task, bool searchAga
 // the channel: the decoder's own estimate lies too far one way, the
 // utterance's too far the other (some of its own frames will be
 // pauses, and with the speech alone its words weigh in), and the
-// channel lies in between. So the utterance is decoded again halfway
-// between where the decoder began and the mean of the utterance's
-// speech, and at that mean itself; the text is the decoding the model
-// finds likeliest (the best path's score, over the same frames each
-// time), the first one included.
+// channel lies in between, nearer the speech. So the utterance is
+// decoded again at half and at four fifths of the way from where the
+// decoder began to the mean of the utterance's speech, and the text is
+// the one of the two the model finds likelier (the best path's score,
+// over the same frames each time). The decoding it began with takes no
+// part, nor one at the speech's mean: from their channel the model
+// scored a worse text higher often enough to cost more words than the
+// choice saved (over the ten replies with pauses and the test
+// recordings, 39.5% and 34.1% of the words wrong, against 25.7% and
+// 31.2% for these two).
 bool SphinxUtteranceLearning::decodeAtLikeliest(SphinxTaskState& task, const std::vector<std::int16_t>& heard,
                                                 const std::vector<float>& learnt)
 {
     std::int32_t best = 0;
-    const char* hypothesis = ps_get_hyp(task.decoder, &best);
-    if (!hypothesis)
-        best = std::numeric_limits<std::int32_t>::min();
-    task.chosen = transcriptionOf(task.decoder, hypothesis, task.punctuate, english_, true);
+    task.chosen = transcriptionOf(task.decoder, ps_get_hyp(task.decoder, &best), task.punctuate, english_, true);
+    best = std::numeric_limits<std::int32_t>::min();
     const auto& start = task.atStart.mean();
     const auto speech =
         ChannelEstimate::ofSpeech(task.decoder, heard, SphinxInputLearning::framesToJudge).value_or(learnt);
-    const auto between = halfway(start, speech);
-    for (const std::vector<float>* mean : {&between, &speech}) {
-        ChannelEstimate::learnAnew(task.decoder, *mean);
+    for (const float share : likelyShares) {
+        ChannelEstimate::learnAnew(task.decoder, toward(start, speech, share));
         if (!decode(task.decoder, heard))
             return false;
         following_.keepIfLikelier(task, task.decoder, best);
