@@ -35,6 +35,9 @@ public:
     ps_decoder_t* spare();
     void giveBack(ps_decoder_t* decoder) { idle_.push_back(decoder); }
 
+    // The estimate the model's decoders start from; empty before one loaded.
+    const std::vector<float>& modelStart() const { return modelStart_; }
+
     // What the decoder heard last (see SphinxInputLearning).
     SphinxInputLearning& learningOf(ps_decoder_t* decoder) { return heard_[decoder]; }
     // The decoder heard no source, or none that it may be trusted with.

@@ -53,8 +53,8 @@ bool SphinxUtteranceLearning::endUtterance(SphinxTaskState& task, bool searchAga
 // utterance's too far the other (some of its own frames will be
 // pauses, and with the speech alone its words weigh in), and the
 // channel lies in between, nearer the speech. So the utterance is
-// decoded again at half and at four fifths of the way from where the
-// decoder began to the mean of the utterance's speech, and the text is
+// decoded again at half and at four fifths of the way from the model's
+// own estimate to the mean of the utterance's speech, and the text is
 // the one of the two the model finds likelier (the best path's score,
 // over the same frames each time). The decoding it began with takes no
 // part, nor one at the speech's mean: from their channel the model
@@ -68,7 +68,7 @@ bool SphinxUtteranceLearning::decodeAtLikeliest(SphinxTaskState& task, const std
     std::int32_t best = 0;
     task.chosen = transcriptionOf(task.decoder, ps_get_hyp(task.decoder, &best), task.punctuate, english_, true);
     best = std::numeric_limits<std::int32_t>::min();
-    const auto& start = task.atStart.mean();
+    const auto& start = pool_.modelStart();
     const auto speech =
         ChannelEstimate::ofSpeech(task.decoder, heard, SphinxInputLearning::framesToJudge).value_or(learnt);
     for (const float share : likelyShares) {
