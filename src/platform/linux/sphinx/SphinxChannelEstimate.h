@@ -246,8 +246,8 @@ inline ChannelMean blended(const ChannelMean& earlier, const ChannelMean& now)
     return mean;
 }
 
-// A share of the way from the estimate a decoder started from to the mean
-// of an utterance's speech; numbers `start` lacks stay the speech's.
+// A share of the way from an estimate of the channel to the mean of an
+// utterance's speech; numbers `start` lacks stay the speech's.
 inline std::vector<float> toward(const std::vector<float>& start, const std::vector<float>& speech, float share)
 {
     auto mean = speech;
@@ -256,9 +256,9 @@ inline std::vector<float> toward(const std::vector<float>& start, const std::vec
     return mean;
 }
 
-// Where, as shares of that way, a source's first utterance is decoded
-// again: the channel most likely lies there (see
-// SphinxUtteranceLearning::decodeAtLikeliest).
+// Where, as shares of the way from the model's own estimate, a source's
+// first utterances are decoded again: the channel most likely lies there
+// (see SphinxUtteranceLearning::decodeAtLikeliest).
 inline constexpr std::array<float, 2> likelyShares{0.5f, 0.8f};
 
 }  // namespace parlaro::sys
