@@ -839,9 +839,9 @@ TEST_F(SphinxSpeechRecognizer, theTextIsTheLikelierFollowersReadingWhereverTheDe
     auto* decoder = pool.take("microphone");
     ASSERT_NE(decoder, nullptr);
     const auto start = sys::ChannelEstimate::meanOf(decoder);
-    for (const auto& [what, offset] :
-         {std::pair{"the decoder far off", 25.0f},
-          std::pair{"the decoder so far off that its empty reading scores highest", 50.0f}}) {
+    for (const auto& [what, offset] : {std::pair{"the decoder far off", 25.0f},
+                                       std::pair{"the decoder so far off that its empty reading scores highest", 50.0f},
+                                       std::pair{"the decoder further off still", 100.0f}}) {
         SCOPED_TRACE(what);
         sys::SphinxTaskState task;
         task.decoder = decoder;

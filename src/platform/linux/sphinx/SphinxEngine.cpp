@@ -23,7 +23,7 @@ SphinxEngine::SphinxEngine(SphinxModel model, std::shared_ptr<SphinxSpeechRecogn
                            std::size_t partialSamples, std::shared_ptr<SphinxChannelFile> channels)
     : model_(std::move(model)), english_(model_.locale == "en" || model_.locale.starts_with("en-")),
       counts_(std::move(counts)), channels_(std::move(channels)), sentenceEnds_(model_.languageModel),
-      pool_(model_, counts_, channels_), following_(pool_, english_), learning_(pool_, following_, counts_, english_),
+      pool_(model_, counts_, channels_), following_(pool_, english_), learning_(pool_, following_, counts_),
       jobs_([this](const auto& task, const auto& failure) { failed(task, failure); }),
       pacing_(jobs_, counts_, partialSamples, english_)
 {

@@ -120,9 +120,7 @@ bool SphinxFollowing::likeliest(SphinxTaskState& task)
 {
     // The decoder's own reading stands only where no follower ended (see
     // SphinxUtteranceLearning::decodeAtLikeliest).
-    std::int32_t best = 0;
-    task.chosen = transcriptionOf(task.decoder, ps_get_hyp(task.decoder, &best), task.punctuate, english_, true);
-    best = std::numeric_limits<std::int32_t>::min();
+    auto best = standIn(task);
     for (auto* follower : task.followers)
         follower->finish();
     for (auto* follower : task.followers) {
@@ -130,6 +128,13 @@ bool SphinxFollowing::likeliest(SphinxTaskState& task)
             keepIfLikelier(task, follower->decoder(), best);
     }
     return true;
+}
+
+std::int32_t SphinxFollowing::standIn(SphinxTaskState& task) const
+{
+    std::int32_t score = 0;
+    task.chosen = transcriptionOf(task.decoder, ps_get_hyp(task.decoder, &score), task.punctuate, english_, true);
+    return std::numeric_limits<std::int32_t>::min();
 }
 
 void SphinxFollowing::keepIfLikelier(SphinxTaskState& task, ps_decoder_t* decoder, std::int32_t& best) const

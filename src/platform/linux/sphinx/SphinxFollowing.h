@@ -50,6 +50,9 @@ public:
     // The task's followers leave it and give their decoders back.
     void stop(SphinxTaskState& task);
 
+    // The task's decoder's own text stands for the task's until a reading
+    // at one of the likely estimates is kept; the score to beat.
+    std::int32_t standIn(SphinxTaskState& task) const;
     // The decoder's text becomes the task's where it scores above the best
     // so far: of one utterance decoded at several channel estimates, the
     // likeliest reading wins.

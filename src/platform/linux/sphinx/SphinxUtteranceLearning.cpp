@@ -4,7 +4,6 @@
 #include "platform/linux/sphinx/SphinxInputLearning.h"
 #include "platform/linux/sphinx/SphinxWrittenWords.h"
 
-#include <limits>
 #include <utility>
 
 namespace parlaro::sys {
@@ -65,9 +64,7 @@ bool SphinxUtteranceLearning::endUtterance(SphinxTaskState& task, bool searchAga
 bool SphinxUtteranceLearning::decodeAtLikeliest(SphinxTaskState& task, const std::vector<std::int16_t>& heard,
                                                 const std::vector<float>& learnt)
 {
-    std::int32_t best = 0;
-    task.chosen = transcriptionOf(task.decoder, ps_get_hyp(task.decoder, &best), task.punctuate, english_, true);
-    best = std::numeric_limits<std::int32_t>::min();
+    auto best = following_.standIn(task);
     const auto& start = pool_.modelStart();
     const auto speech =
         ChannelEstimate::ofSpeech(task.decoder, heard, SphinxInputLearning::framesToJudge).value_or(learnt);

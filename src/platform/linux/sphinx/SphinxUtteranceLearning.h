@@ -32,8 +32,8 @@ namespace parlaro::sys {
 class SphinxUtteranceLearning {
 public:
     SphinxUtteranceLearning(SphinxDecoderPool& pool, SphinxFollowing& following,
-                            std::shared_ptr<SphinxSpeechRecognitionService::Counts> counts, bool english)
-        : pool_(pool), following_(following), counts_(std::move(counts)), english_(english)
+                            std::shared_ptr<SphinxSpeechRecognitionService::Counts> counts)
+        : pool_(pool), following_(following), counts_(std::move(counts))
     {
     }
 
@@ -50,7 +50,6 @@ private:
     SphinxDecoderPool& pool_;
     SphinxFollowing& following_;
     const std::shared_ptr<SphinxSpeechRecognitionService::Counts> counts_;
-    const bool english_;
 };
 
 }  // namespace parlaro::sys
