@@ -537,13 +537,14 @@ BENCHMARK(BM_RecognitionHold)->Arg(0)->Arg(1)->Arg(2)->Arg(3)->Iterations(1)->Un
 // Where a press's sentences end: replies made for it, with pauses both
 // inside sentences and between them, one press each, the pauses read off
 // the final text (argument 0) or the sentences sent while the key is held
-// (1). Beside the word errors: the share of pauses inside a sentence that
+// (1), on the replies (second argument 0) or the more made later (1). Beside
+// the word errors: the share of pauses inside a sentence that
 // ended one (`inside_end_pct`, the fewer the better) and of pauses between
 // sentences that did (`between_end_pct`, the more the better), and the
 // pauses counted (those whose word before was heard).
 void BM_RecognitionSentenceEnds(benchmark::State& state)
 {
-    const auto set = pausedReplies();
+    const auto set = pausedReplies(state.range(1) == 0 ? "replies.tsv" : "more-replies.tsv");
     if (set.empty()) {
         state.SkipWithError("the US English pocketsphinx model or the replies espeak-ng makes are not installed");
         return;
@@ -572,7 +573,7 @@ void BM_RecognitionSentenceEnds(benchmark::State& state)
     state.counters["inside_pauses"] = static_cast<double>(ends.inside);
     state.counters["between_pauses"] = static_cast<double>(ends.between);
 }
-BENCHMARK(BM_RecognitionSentenceEnds)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_RecognitionSentenceEnds)->ArgsProduct({{0, 1}, {0, 1}})->Iterations(1)->Unit(benchmark::kSecond);
 
 // (c) through a sound server: a microphone at 48 kHz (a source remapped
 // from a null sink's monitor, with a sound card's properties, made the

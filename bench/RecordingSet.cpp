@@ -179,14 +179,14 @@ std::vector<Recording> recordingSet()
     return set;
 }
 
-std::vector<Recording> pausedReplies()
+std::vector<Recording> pausedReplies(const std::string& table)
 {
     auto models = sys::installedSphinxModels();
     if (std::none_of(models.begin(), models.end(), [](const auto& m) { return m.locale == "en-US"; }))
         return {};
     std::vector<Recording> set;
 #ifdef PARLARO_SPOKEN_DIR
-    std::istringstream replies(readFile(std::string(PARLARO_SPOKEN_DIR) + "/replies.tsv"));
+    std::istringstream replies(readFile(std::string(PARLARO_SPOKEN_DIR) + "/" + table));
     for (std::string line; std::getline(replies, line);) {
         const auto tab = line.find('\t');
         if (tab == std::string::npos)

@@ -31,8 +31,9 @@ std::vector<Recording> recordingSet();
 
 // Replies espeak-ng spoke at build time in several voices, with pauses of
 // 0.6-1.0 s both inside sentences and between them; empty when the US
-// English model or the replies are missing.
-std::vector<Recording> pausedReplies();
+// English model or the replies are missing. `table` names the set: the
+// replies, or the more made later.
+std::vector<Recording> pausedReplies(const std::string& table = "replies.tsv");
 
 // The recordings one after another with `gapSeconds` of silence before each,
 // as 48 kHz interleaved stereo.
