@@ -179,7 +179,7 @@ std::vector<Recording> recordingSet()
     return set;
 }
 
-std::vector<Recording> pausedReplies(const std::string& table)
+std::vector<Recording> pausedReplies([[maybe_unused]] const std::string& table)
 {
     auto models = sys::installedSphinxModels();
     if (std::none_of(models.begin(), models.end(), [](const auto& m) { return m.locale == "en-US"; }))
