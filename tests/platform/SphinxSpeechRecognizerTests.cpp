@@ -828,21 +828,32 @@ TEST_F(SphinxSpeechRecognizer, aFollowerHearsWhatItIsHandedInOrderAndAnswersOnce
 // from the model's own estimate, wherever the decoder started; the
 // decoder's own reading takes no part, even where the model scores it
 // higher: far off its input's channel, an empty reading scores highest.
+// However long the source was quiet before it spoke, the followers stand
+// on its speech.
 TEST_F(SphinxSpeechRecognizer, theTextIsTheLikelierFollowersReadingWhereverTheDecoderStarted)
 {
     requireModelAnd({recording});
     if (IsSkipped())
         return;
-    const auto samples = test::readSamples(recording);
+    const auto spoken = test::readSamples(recording);
     sys::SphinxDecoderPool pool(usEnglish(), std::make_shared<sys::SphinxSpeechRecognitionService::Counts>(), nullptr);
     sys::SphinxFollowing following(pool, true);
     auto* decoder = pool.take("microphone");
     ASSERT_NE(decoder, nullptr);
     const auto start = sys::ChannelEstimate::meanOf(decoder);
-    for (const auto& [what, offset] : {std::pair{"the decoder far off", 25.0f},
-                                       std::pair{"the decoder so far off that its empty reading scores highest", 50.0f},
-                                       std::pair{"the decoder further off still", 100.0f}}) {
+    struct Case {
+        const char* what;
+        float offset;
+        double quietBefore;
+    };
+    for (const auto& [what, offset, quietBefore] :
+         {Case{"the decoder far off", 25.0f, 0.0},
+          Case{"the decoder so far off that its empty reading scores highest", 50.0f, 0.0},
+          Case{"the decoder further off still", 100.0f, 0.0},
+          Case{"the source quiet for five seconds before it speaks", 50.0f, 5.0}}) {
         SCOPED_TRACE(what);
+        auto samples = std::vector<std::int16_t>(static_cast<std::size_t>(quietBefore * 16000), 0);
+        samples.insert(samples.end(), spoken.begin(), spoken.end());
         sys::SphinxTaskState task;
         task.decoder = decoder;
         auto farOff = start;

@@ -5,6 +5,7 @@
 #include "platform/linux/sphinx/SphinxWrittenWords.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <limits>
 
 namespace parlaro::sys {
@@ -20,11 +21,12 @@ SphinxFollowing::~SphinxFollowing()
         fe_free(measuring_);
 }
 
-// Once half a second is heard the followers start at the estimates the
-// speech so far gives, catch up and follow; each time the utterance has
-// doubled, one whose estimate moved starts again from what all of it gives
-// by then, so that they stand on at least half of the utterance, and cost
-// at most about twice its decoding each while it is spoken. The source's
+// Once half a second of voice is heard the followers start at the
+// estimates the speech so far gives, catch up and follow; each time the
+// utterance since its first voice has doubled, one whose estimate moved
+// starts again from what all of it gives by then, so that they stand on at
+// least half of the utterance, and cost at most about twice its decoding
+// each while it is spoken. The source's
 // second utterance, while its estimate stands on the first alone, is
 // followed the same way from the speech of both: decoded again only at its
 // end, it kept the caption waiting, and the first utterance taught too
@@ -35,10 +37,19 @@ SphinxFollowing::~SphinxFollowing()
 // words wrong, against 27%.
 void SphinxFollowing::follow(SphinxTaskState& task, const std::vector<std::int16_t>& samples)
 {
-    const std::size_t heardSoFar = task.earlier.size() + task.heard.size();
+    // The doublings count the source's voice, not the quiet before it: a
+    // source is listened to from before it speaks, and counted from there
+    // the followers' estimates stood on as little as a second of speech,
+    // or, after a quiet of four seconds, the followers never started and
+    // the decoder alone read the utterance at the model's estimate.
+    if (!voiceBegun(task, samples))
+        return;
+    const std::size_t voiceFrom = *task.voiceFrom;
+    const std::size_t earlierVoice = task.earlier.size() > voiceFrom ? task.earlier.size() - voiceFrom : 0;
+    const std::size_t heardSoFar = task.earlier.size() + task.heard.size() - voiceFrom;
     const bool settled = !task.followers.empty() && task.followedFrom >= lastFollowedFrom
         && std::all_of(task.followers.begin(), task.followers.end(), [](const auto* f) { return f->following(); });
-    std::size_t due = std::max(task.earlier.size() + firstFollowed, 2 * task.followedFrom);
+    std::size_t due = std::max(earlierVoice + firstFollowed, 2 * task.followedFrom);
     if (heardSoFar >= due && !settled && task.followers.size() < followers && !lend(task))
         return;
     // Every doubling passed since the last look, in order, as small buffers
@@ -50,7 +61,7 @@ void SphinxFollowing::follow(SphinxTaskState& task, const std::vector<std::int16
             at[i] = task.followers[i]->at();
     for (; !settled && due <= heardSoFar; due *= 2) {
         task.followedFrom = due;
-        const auto speech = speechOf(task, due);
+        const auto speech = speechOf(task, voiceFrom + due);
         if (!speech)
             continue;
         for (std::size_t i = 0; i < at.size(); ++i) {
@@ -60,6 +71,11 @@ void SphinxFollowing::follow(SphinxTaskState& task, const std::vector<std::int16
                 at[i] = estimate;
         }
     }
+    // The quiet before the voice holds no words: decoded again at each
+    // start, a long one kept the caption waiting for the followers.
+    const std::size_t quietKept = static_cast<std::size_t>(0.3 * sphinxSampleRate);
+    const std::size_t quietSkipped =
+        voiceFrom > task.earlier.size() + quietKept ? voiceFrom - task.earlier.size() - quietKept : 0;
     std::shared_ptr<const std::vector<std::int16_t>> shared;
     for (std::size_t i = 0; i < at.size(); ++i) {
         auto* follower = task.followers[i];
@@ -71,8 +87,27 @@ void SphinxFollowing::follow(SphinxTaskState& task, const std::vector<std::int16
             follower->hear(shared);
             continue;
         }
-        follower->startAt(at[i], task.heard);
+        follower->startAt(at[i],
+                          std::vector<std::int16_t>(task.heard.begin() + static_cast<std::ptrdiff_t>(quietSkipped),
+                                                    task.heard.end()));
     }
+}
+
+bool SphinxFollowing::voiceBegun(SphinxTaskState& task, const std::vector<std::int16_t>& samples)
+{
+    if (task.voiceFrom)
+        return true;
+    const auto voiced = [](std::int16_t sample) { return std::abs(sample) >= SphinxTaskState::searchAheadVoice; };
+    // The earlier utterance is looked at with the task's first samples.
+    if (task.heard.size() == samples.size())
+        if (const auto at = std::find_if(task.earlier.begin(), task.earlier.end(), voiced); at != task.earlier.end()) {
+            task.voiceFrom = static_cast<std::size_t>(at - task.earlier.begin());
+            return true;
+        }
+    if (const auto at = std::find_if(samples.begin(), samples.end(), voiced); at != samples.end())
+        task.voiceFrom =
+            task.earlier.size() + task.heard.size() - samples.size() + static_cast<std::size_t>(at - samples.begin());
+    return task.voiceFrom.has_value();
 }
 
 bool SphinxFollowing::lend(SphinxTaskState& task)

@@ -29,9 +29,10 @@ public:
     SphinxFollowing(const SphinxFollowing&) = delete;
     SphinxFollowing& operator=(const SphinxFollowing&) = delete;
 
-    // Audio heard before more decoders follow, and how many. Half a
-    // second holds speech enough for a first estimate; waiting for two
-    // left a short first caption to be decoded again at its end.
+    // Audio heard from the first voice on before more decoders follow,
+    // and how many. Half a second holds speech enough for a first
+    // estimate; waiting for two left a short first caption to be decoded
+    // again at its end.
     static constexpr std::size_t firstFollowed = static_cast<std::size_t>(0.5 * sphinxSampleRate);
     static constexpr std::size_t followers = likelyShares.size();
     // Audio behind the followers' estimates past which they go on rather
@@ -59,6 +60,9 @@ public:
     void keepIfLikelier(SphinxTaskState& task, ps_decoder_t* decoder, std::int32_t& best) const;
 
 private:
+    // Whether the source's voice has begun in what the task heard so far,
+    // `samples` its end; notes where.
+    static bool voiceBegun(SphinxTaskState& task, const std::vector<std::int16_t>& samples);
     // Lends the task its followers; false when the pool has no decoder for
     // one, and the task is followed no more.
     bool lend(SphinxTaskState& task);

@@ -53,10 +53,13 @@ struct SphinxTaskState {
     std::optional<ChannelMean> taught;
     // Without an estimate of the source: more decoders follow the
     // utterance as it is spoken (see SphinxFollowing), from the
-    // estimates the first `followedFrom` samples gave.
+    // estimates the first `followedFrom` samples of its voice gave.
     bool withoutEstimate = false;
     std::vector<SphinxFollower*> followers;
     std::size_t followedFrom = 0;
+    // Where the source's voice begins in `earlier` and `heard` together,
+    // once it has.
+    std::optional<std::size_t> voiceFrom;
     // The audio of the source's first utterance, where it taught the
     // estimate this one starts from: this one is followed too, from
     // estimates that both stand on.
