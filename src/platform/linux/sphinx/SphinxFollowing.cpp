@@ -21,12 +21,12 @@ SphinxFollowing::~SphinxFollowing()
         fe_free(measuring_);
 }
 
-// Once half a second of voice is heard the followers start at the
-// estimates the speech so far gives, catch up and follow; each time the
-// utterance since its first voice has doubled, one whose estimate moved
-// starts again from what all of it gives by then, so that they stand on at
-// least half of the utterance, and cost at most about twice its decoding
-// each while it is spoken. The source's
+// Once half a second is heard the followers start at the estimates the
+// speech so far gives, catch up and follow; each time the utterance has
+// doubled (both counted from a second before its first voice), one whose
+// estimate moved starts again from what all of it gives by then, so that
+// they stand on at least half of the utterance, and cost at most about
+// twice its decoding each while it is spoken. The source's
 // second utterance, while its estimate stands on the first alone, is
 // followed the same way from the speech of both: decoded again only at its
 // end, it kept the caption waiting, and the first utterance taught too
@@ -37,19 +37,23 @@ SphinxFollowing::~SphinxFollowing()
 // words wrong, against 27%.
 void SphinxFollowing::follow(SphinxTaskState& task, const std::vector<std::int16_t>& samples)
 {
-    // The doublings count the source's voice, not the quiet before it: a
-    // source is listened to from before it speaks, and counted from there
-    // the followers' estimates stood on as little as a second of speech,
-    // or, after a quiet of four seconds, the followers never started and
-    // the decoder alone read the utterance at the model's estimate.
+    // The doublings count from shortly before the source's voice, not from
+    // the start of its quiet: a source is listened to from before it
+    // speaks, and counted from there the followers' estimates stood on as
+    // little as a second of speech, or, after a quiet of four seconds, the
+    // followers never started and the decoder alone read the utterance at
+    // the model's estimate. Counted from the voice itself, they started
+    // again more often, late in short utterances, and under load a first
+    // caption waited half a second longer for them.
     if (!voiceBegun(task, samples))
         return;
     const std::size_t voiceFrom = *task.voiceFrom;
-    const std::size_t earlierVoice = task.earlier.size() > voiceFrom ? task.earlier.size() - voiceFrom : 0;
-    const std::size_t heardSoFar = task.earlier.size() + task.heard.size() - voiceFrom;
+    const std::size_t countedFrom = voiceFrom > quietCounted ? voiceFrom - quietCounted : 0;
+    const std::size_t earlierCounted = task.earlier.size() > countedFrom ? task.earlier.size() - countedFrom : 0;
+    const std::size_t heardSoFar = task.earlier.size() + task.heard.size() - countedFrom;
     const bool settled = !task.followers.empty() && task.followedFrom >= lastFollowedFrom
         && std::all_of(task.followers.begin(), task.followers.end(), [](const auto* f) { return f->following(); });
-    std::size_t due = std::max(earlierVoice + firstFollowed, 2 * task.followedFrom);
+    std::size_t due = std::max(earlierCounted + firstFollowed, 2 * task.followedFrom);
     if (heardSoFar >= due && !settled && task.followers.size() < followers && !lend(task))
         return;
     // Every doubling passed since the last look, in order, as small buffers
@@ -61,7 +65,7 @@ void SphinxFollowing::follow(SphinxTaskState& task, const std::vector<std::int16
             at[i] = task.followers[i]->at();
     for (; !settled && due <= heardSoFar; due *= 2) {
         task.followedFrom = due;
-        const auto speech = speechOf(task, voiceFrom + due);
+        const auto speech = speechOf(task, countedFrom + due);
         if (!speech)
             continue;
         for (std::size_t i = 0; i < at.size(); ++i) {

@@ -29,11 +29,14 @@ public:
     SphinxFollowing(const SphinxFollowing&) = delete;
     SphinxFollowing& operator=(const SphinxFollowing&) = delete;
 
-    // Audio heard from the first voice on before more decoders follow,
-    // and how many. Half a second holds speech enough for a first
-    // estimate; waiting for two left a short first caption to be decoded
-    // again at its end.
+    // Audio heard before more decoders follow, and how many. Half a
+    // second holds speech enough for a first estimate; waiting for two
+    // left a short first caption to be decoded again at its end.
     static constexpr std::size_t firstFollowed = static_cast<std::size_t>(0.5 * sphinxSampleRate);
+    // The quiet before a source's first voice that counts toward the
+    // audio heard: the followers' doublings were settled on utterances
+    // that began with a second of it.
+    static constexpr std::size_t quietCounted = static_cast<std::size_t>(1.0 * sphinxSampleRate);
     static constexpr std::size_t followers = likelyShares.size();
     // Audio behind the followers' estimates past which they go on rather
     // than start again: it holds speech enough to trust, and a start at
