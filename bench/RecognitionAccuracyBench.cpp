@@ -537,9 +537,9 @@ BENCHMARK(BM_RecognitionHold)->Arg(0)->Arg(1)->Arg(2)->Arg(3)->Iterations(1)->Un
 // Where a press's sentences end: replies made for it, with pauses both
 // inside sentences and between them, one press each, the pauses read off
 // the final text (argument 0) or the sentences sent while the key is held
-// (1), on the replies (second argument 0) or the more made later (1). Beside
-// the word errors: the share of pauses inside a sentence that
-// ended one (`inside_end_pct`, the fewer the better) and of pauses between
+// (1), on the replies (second argument 0) or the more made later (1).
+// Beside the word errors: the share of pauses inside a sentence that ended
+// one (`inside_end_pct`, the fewer the better) and of pauses between
 // sentences that did (`between_end_pct`, the more the better), and the
 // pauses counted (those whose word before was heard).
 void BM_RecognitionSentenceEnds(benchmark::State& state)

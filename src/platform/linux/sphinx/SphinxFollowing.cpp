@@ -40,11 +40,11 @@ void SphinxFollowing::follow(SphinxTaskState& task, const std::vector<std::int16
     // The doublings count from shortly before the source's voice, not from
     // the start of its quiet: a source is listened to from before it
     // speaks, and counted from there the followers' estimates stood on as
-    // little as a second of speech, or, after a quiet of four seconds, the
-    // followers never started and the decoder alone read the utterance at
-    // the model's estimate. Counted from the voice itself, they started
-    // again more often, late in short utterances, and under load a first
-    // caption waited half a second longer for them.
+    // little as a second of speech, or a quiet of four seconds or more
+    // kept them from starting at all, and the decoder alone read the
+    // utterance at the model's estimate. Counted from the voice itself,
+    // they started again more often, late in short utterances, and under
+    // load a first caption waited about half a second longer for them.
     if (!voiceBegun(task, samples))
         return;
     const std::size_t voiceFrom = *task.voiceFrom;

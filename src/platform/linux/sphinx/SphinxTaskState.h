@@ -53,7 +53,8 @@ struct SphinxTaskState {
     std::optional<ChannelMean> taught;
     // Without an estimate of the source: more decoders follow the
     // utterance as it is spoken (see SphinxFollowing), from the
-    // estimates the first `followedFrom` samples of its voice gave.
+    // estimates the first `followedFrom` samples gave, counted from a
+    // second before its voice (see SphinxFollowing::quietCounted).
     bool withoutEstimate = false;
     std::vector<SphinxFollower*> followers;
     std::size_t followedFrom = 0;
