@@ -859,7 +859,6 @@ TEST_F(SphinxSpeechRecognizer, theTextIsTheLikelierFollowersReadingWhereverTheDe
         auto farOff = start;
         farOff[0] += offset;
         sys::ChannelEstimate::learnAnew(decoder, farOff);
-        task.atStart = sys::ChannelEstimate::of(decoder);
         task.heard = samples;
         ASSERT_GE(ps_start_utt(decoder), 0);
         ASSERT_GE(ps_process_raw(decoder, samples.data(), samples.size(), FALSE, FALSE), 0);

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <limits>
 
 namespace parlaro::sys {
 
@@ -159,7 +158,8 @@ bool SphinxFollowing::likeliest(SphinxTaskState& task)
 {
     // The decoder's own reading stands only where no follower ended (see
     // SphinxUtteranceLearning::decodeAtLikeliest).
-    auto best = standIn(task);
+    standIn(task);
+    std::optional<std::int32_t> best;
     for (auto* follower : task.followers)
         follower->finish();
     for (auto* follower : task.followers) {
@@ -169,18 +169,18 @@ bool SphinxFollowing::likeliest(SphinxTaskState& task)
     return true;
 }
 
-std::int32_t SphinxFollowing::standIn(SphinxTaskState& task) const
+void SphinxFollowing::standIn(SphinxTaskState& task) const
 {
     std::int32_t score = 0;
     task.chosen = transcriptionOf(task.decoder, ps_get_hyp(task.decoder, &score), task.punctuate, english_, true);
-    return std::numeric_limits<std::int32_t>::min();
 }
 
-void SphinxFollowing::keepIfLikelier(SphinxTaskState& task, ps_decoder_t* decoder, std::int32_t& best) const
+void SphinxFollowing::keepIfLikelier(SphinxTaskState& task, ps_decoder_t* decoder,
+                                     std::optional<std::int32_t>& best) const
 {
     std::int32_t score = 0;
     const char* hypothesis = ps_get_hyp(decoder, &score);
-    if (hypothesis && score > best) {
+    if (hypothesis && (!best || score > *best)) {
         best = score;
         task.chosen = transcriptionOf(decoder, hypothesis, task.punctuate, english_, true);
     }

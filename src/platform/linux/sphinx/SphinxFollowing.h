@@ -55,12 +55,12 @@ public:
     void stop(SphinxTaskState& task);
 
     // The task's decoder's own text stands for the task's until a reading
-    // at one of the likely estimates is kept; the score to beat.
-    std::int32_t standIn(SphinxTaskState& task) const;
-    // The decoder's text becomes the task's where it scores above the best
-    // so far: of one utterance decoded at several channel estimates, the
-    // likeliest reading wins.
-    void keepIfLikelier(SphinxTaskState& task, ps_decoder_t* decoder, std::int32_t& best) const;
+    // at one of the likely estimates is kept.
+    void standIn(SphinxTaskState& task) const;
+    // The decoder's text becomes the task's where it scores above `best`,
+    // the best so far (none before the first): of one utterance decoded at
+    // several channel estimates, the likeliest reading wins.
+    void keepIfLikelier(SphinxTaskState& task, ps_decoder_t* decoder, std::optional<std::int32_t>& best) const;
 
 private:
     // Whether the source's voice has begun in what the task heard so far,

@@ -64,7 +64,8 @@ bool SphinxUtteranceLearning::endUtterance(SphinxTaskState& task, bool searchAga
 bool SphinxUtteranceLearning::decodeAtLikeliest(SphinxTaskState& task, const std::vector<std::int16_t>& heard,
                                                 const std::vector<float>& learnt)
 {
-    auto best = following_.standIn(task);
+    following_.standIn(task);
+    std::optional<std::int32_t> best;
     const auto& start = pool_.modelStart();
     const auto speech =
         ChannelEstimate::ofSpeech(task.decoder, heard, SphinxInputLearning::framesToJudge).value_or(learnt);
