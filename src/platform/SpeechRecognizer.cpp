@@ -2,7 +2,9 @@
 
 #include <unicode/uchar.h>
 
+#include <algorithm>
 #include <cctype>
+#include <iterator>
 #include <unicode/utf8.h>
 
 namespace parlaro {
@@ -77,15 +79,38 @@ std::string withFirstLetter(const std::string& text, bool upper)
 
 }  // namespace
 
+bool capitalizedInEnglish(std::string_view word)
+{
+    // The translator takes a day in lower case for a word it does not know
+    // and leaves it in English ("en monday"), and a month for the common
+    // word spelt alike ("march", "marcha").
+    static constexpr std::string_view names[] = {
+        "monday",  "tuesday", "wednesday", "thursday", "friday",    "saturday", "sunday",
+        "january", "february", "march",    "april",    "june",      "july",     "august",
+        "september", "october", "november", "december"};
+    const auto lower = [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); };
+    const auto is = [&](std::string_view a, std::string_view b) {
+        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
+                   return lower(x) == lower(y);
+               });
+    };
+    // "monday's", "i'm": what stands before the apostrophe decides.
+    const std::string_view stem = word.substr(0, word.find('\''));
+    if (is(stem, "i"))
+        return true;
+    return std::any_of(std::begin(names), std::end(names), [&](std::string_view name) {
+        return is(stem, name) || (stem.size() == name.size() + 1 && is(stem.substr(0, name.size()), name)
+                                  && lower(stem.back()) == 's');
+    });
+}
+
 std::string withinSentence(const std::string& text, bool english)
 {
     std::size_t start = 0;
     while (start < text.size() && text[start] == ' ')
         ++start;
     const std::string_view first = std::string_view(text).substr(start, text.find(' ', start) - start);
-    const bool pronoun =
-        first.starts_with("I") && (first.size() == 1 || !std::isalpha(static_cast<unsigned char>(first[1])));
-    if (english && pronoun)
+    if (english && capitalizedInEnglish(first))
         return text;
     return withFirstLetter(text, false);
 }

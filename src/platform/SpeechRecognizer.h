@@ -50,9 +50,12 @@ std::int64_t utf16Length(std::string_view text);
 // after the previous one; a word that does not occur is left out.
 Transcription makeTranscription(std::string text, const std::vector<std::string>& words);
 
+// Whether English writes `word` with a capital wherever it stands: the
+// pronoun and its contractions ("I", "I'm"), days and months ("Monday",
+// "Mondays", "March"; not "may", far more often the verb). Any case.
+bool capitalizedInEnglish(std::string_view word);
 // `text` as it reads going on inside a sentence: its first letter in lower
-// case, unless its first word is the English pronoun ("I", "I'm"), which
-// is written so anywhere.
+// case, unless its first word is one English capitalizes anywhere.
 std::string withinSentence(const std::string& text, bool english);
 // `text` as it reads beginning a sentence: its first letter in upper case.
 std::string asSentenceStart(const std::string& text);
@@ -146,8 +149,8 @@ public:
     // tell: people pause inside sentences as often as between them. The
     // text `after` written to go on from `before` (both written by this
     // recognizer, in that order) when the same sentence goes on over the
-    // pause; none when a sentence ends there, or the recognizer cannot
-    // tell. Any thread; it may read its model the first time.
+    // pause; none when a sentence ends there, or the recognizer has no
+    // model to tell by. Any thread; it may read its model the first time.
     virtual std::optional<std::string> continuation(const std::string& before, const std::string& after,
                                                     double pause) const
     {

@@ -36,8 +36,14 @@ SphinxEngine::~SphinxEngine()
 
 std::optional<std::string> SphinxEngine::continuation(const std::string& before, const std::string& after, double pause)
 {
-    const auto ends = sentenceEnds_.endsSentence(sphinxModelWords(before, true), sphinxModelWords(after, false), pause);
-    if (!ends || *ends)
+    const auto going = sphinxModelWords(before, true);
+    if (going.empty())
+        return std::nullopt;
+    // Where the model cannot tell (a word it does not know), the sentence
+    // goes on over an ordinary pause, as it does where the words leave it
+    // open.
+    const auto ends = sentenceEnds_.endsSentence(going, sphinxModelWords(after, false), pause);
+    if (ends.value_or(pause > SphinxSentenceEnds::ordinaryPause))
         return std::nullopt;
     return withinSentence(after, english_);
 }

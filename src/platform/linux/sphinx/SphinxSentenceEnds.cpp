@@ -57,11 +57,10 @@ SphinxSentenceEnds::SphinxSentenceEnds(ngram_model_s* model, logmath_s* logmath)
 
 double SphinxSentenceEnds::pauseEvidence(double seconds)
 {
-    if (!(seconds >= shortestPause))
+    if (!(seconds > ordinaryPause))
         return 0.0;
-    // The quiet of someone looking for a word rarely lasts two seconds;
-    // beyond that the evidence grows no further.
-    return 1.0 + 0.5 * (std::min(seconds, shortestPause + 2.0) - shortestPause);
+    // Beyond two more seconds the evidence grows no further.
+    return 1.0 + 0.5 * (std::min(seconds, ordinaryPause + 2.0) - ordinaryPause);
 }
 
 bool SphinxSentenceEnds::knows(const std::string& word) const

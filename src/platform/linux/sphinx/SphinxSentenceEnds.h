@@ -6,8 +6,12 @@
 // before it, which score an end after "the weather" as high as after
 // "I agree". The words on both sides can: the recognizer's own language
 // model compares the sentence going on over the pause with one ending
-// before it and a new one beginning after it, and the pause itself counts
-// as evidence for the break.
+// before it and a new one beginning after it. A pause of ordinary length
+// adds nothing to that: people pause as long inside a sentence as between
+// two, and a full stop inside one changes what the other party reads ("I
+// want to order. If..."), while two sentences read as one still read right;
+// so where the words leave it open the sentence goes on. Only a quiet
+// longer than people keep while they look for a word counts for the break.
 
 #include <mutex>
 #include <optional>
@@ -30,8 +34,11 @@ public:
     // The shortest pause that may end a sentence: a breath between words of
     // one sentence is shorter.
     static constexpr double shortestPause = 0.6;
-    // Log10 odds a pause of `seconds` adds for a break: none under the
-    // shortest, one from there on, and more for a longer quiet.
+    // The longest pause people make inside a sentence as often as between
+    // two (after "I think", before a time, while they find a word).
+    static constexpr double ordinaryPause = 1.5;
+    // Log10 odds a pause of `seconds` adds for a break: none up to an
+    // ordinary pause, one beyond it, and more for a longer quiet.
     static double pauseEvidence(double seconds);
 
     // Whether a sentence whose words so far are `before` ends at a pause of

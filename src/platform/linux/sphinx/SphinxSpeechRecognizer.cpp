@@ -1,6 +1,7 @@
 #include "platform/linux/sphinx/SphinxSpeechRecognizer.h"
 
 #include "platform/linux/sphinx/SphinxEngine.h"
+#include "platform/linux/sphinx/SphinxKeptOutWords.h"
 #include "platform/linux/sphinx/SphinxRequest.h"
 #include "platform/linux/sphinx/SphinxTask.h"
 #include "platform/linux/sphinx/SphinxTaskState.h"
@@ -99,8 +100,13 @@ ps_decoder_t* loadSphinxDecoder(const SphinxModel& model)
     // end of an utterance searches, which took 0.055 s after the release
     // instead of 0.03 s, for the same words on those recordings (limits of
     // 10 to 20 lost a few).
+    // The dictionary without the words no mishearing may write: a word the
+    // search does not know, it never writes.
+    const std::string dictionary = sphinxSearchDictionary(model.dictionary);
+    if (dictionary.empty())
+        return nullptr;
     cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model.acousticModel.c_str(), "-lm",
-                                   model.languageModel.c_str(), "-dict", model.dictionary.c_str(), "-fwdflat", "no",
+                                   model.languageModel.c_str(), "-dict", dictionary.c_str(), "-fwdflat", "no",
                                    "-maxwpf", "25", "-logfn", "/dev/null", nullptr);
     if (!config)
         return nullptr;

@@ -69,7 +69,7 @@ std::vector<std::optional<std::pair<int, int>>> wordFrames(ps_seg_t* segments, c
 // `begins`. The words after a pause decide it, so a live hypothesis leaves
 // it open until two of them are heard: a sentence sent on while the key is
 // held cannot be taken back when the next word turns it around. Where the
-// model cannot tell, a full sentence's pause ends one.
+// model cannot tell, only a quiet longer than an ordinary pause ends one.
 bool endsSentenceAt(const std::optional<SphinxSentenceEnds>& judge, const std::vector<std::string>& words,
                     std::size_t begins, std::size_t next, double pause, bool complete)
 {
@@ -84,7 +84,7 @@ bool endsSentenceAt(const std::optional<SphinxSentenceEnds>& judge, const std::v
                                                  + static_cast<std::ptrdiff_t>(std::min(next + 2, words.size())));
         verdict = judge->endsSentence(before, after, pause);
     }
-    return verdict.value_or(pause >= SphinxSentenceEnds::shortestPause);
+    return verdict.value_or(pause > SphinxSentenceEnds::ordinaryPause);
 }
 
 // Whether the live hypothesis before ended a sentence before word `next`
@@ -108,7 +108,7 @@ std::vector<std::string> sphinxWrittenWords(std::vector<std::string> words, bool
         words.front() = asSentenceStart(words.front());
     if (english)
         for (auto& word : words)
-            if (word == "i" || word.starts_with("i'"))
+            if (capitalizedInEnglish(word))
                 word = asSentenceStart(word);
     return words;
 }

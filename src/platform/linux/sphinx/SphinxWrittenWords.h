@@ -21,7 +21,8 @@ namespace parlaro::sys {
 
 // The words of one utterance as a writer spells them, for models that know
 // no case: the first begins with a capital, and in English the pronoun and
-// its contractions are "I", "I'm", "I'll"...
+// its contractions are "I", "I'm", "I'll"..., and days and months are
+// names ("Monday", "March").
 std::vector<std::string> sphinxWrittenWords(std::vector<std::string> words, bool english);
 
 // The language model of the search the decoder set up from its "-lm";
