@@ -20,7 +20,8 @@ rest=$3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# Without dither, so that the same markup always makes the same file.
+# sox runs without dither (-D), so that the same markup always makes the
+# same file and the silence is silent.
 format=(-r 16000 -c 1 -b 16 -e signed-integer)
 # Silence of $1 milliseconds into $2.
 silence() { sox -D "${format[@]}" -n "${format[@]}" "$2" trim 0 "$(($1 * 16))s"; }
