@@ -1,9 +1,11 @@
 // How many words recognition gets wrong on the program's own paths, beside a
 // whole-utterance decode of the same recordings: pocketsphinx's test
-// recordings and sentences espeak-ng spoke at build time. Each path runs at
-// real speed, since the session's pause handling goes by the clock; so each
+// recordings and sentences spoken at build time. Each path runs at real
+// speed, since the session's pause handling goes by the clock; so each
 // takes as long as its audio. Reports the word error rate in percent
-// (`wer_pct`) and the word counts behind it; never asserts.
+// (`wer_pct`) and the word counts behind it; never asserts. Each benchmark's
+// last argument says who spoke the sets made at build time: 0 espeak-ng, 1
+// festival (see VoiceFamily).
 #include "CaptionTimer.h"
 #include "ProcCatcher.h"
 
@@ -51,13 +53,33 @@ void show(const char* path, const std::string& heard)
         std::fprintf(stderr, "%s: %s\n", path, heard.c_str());
 }
 
-// The recordings; none, with the benchmark skipped, when the model or its
-// test recordings are not installed.
-std::vector<Recording> recordings(benchmark::State& state)
+// Who spoke the sets made at build time, as the benchmark's argument
+// `index` says.
+VoiceFamily family(const benchmark::State& state, int index)
 {
-    auto set = recordingSet();
+    return state.range(index) == 1 ? VoiceFamily::festival : VoiceFamily::espeakNg;
+}
+
+// The recordings, with the sentences spoken by the family the argument
+// `index` names; none, with the benchmark skipped, when the model, its test
+// recordings or the family's sentences are not installed.
+std::vector<Recording> recordings(benchmark::State& state, int index)
+{
+    auto set = recordingSet(family(state, index));
     if (set.empty())
-        state.SkipWithError("the US English pocketsphinx model or its test recordings are not installed");
+        state.SkipWithError("the US English pocketsphinx model, its test recordings or the voices that speak the "
+                            "sentences are not installed");
+    return set;
+}
+
+// The set a table lists (see spokenRecordings), spoken by the family the
+// argument `index` names; none, with the benchmark skipped, when it was not
+// spoken at build time.
+std::vector<Recording> spoken(benchmark::State& state, const char* table, int index)
+{
+    auto set = spokenRecordings(table, family(state, index));
+    if (set.empty())
+        state.SkipWithError("the US English pocketsphinx model or the voices that speak the replies are not installed");
     return set;
 }
 
@@ -261,7 +283,7 @@ WordErrors pressEach(const std::vector<Recording>& set, Run run,
 // recording in turn as one whole utterance at 16 kHz.
 void BM_RecognitionWholeUtterance(benchmark::State& state)
 {
-    const auto set = recordings(state);
+    const auto set = recordings(state, 0);
     if (set.empty())
         return;
     const auto model = sys::installedSphinxModels().front();
@@ -283,7 +305,7 @@ void BM_RecognitionWholeUtterance(benchmark::State& state)
     }
     report(state, errors);
 }
-BENCHMARK(BM_RecognitionWholeUtterance)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_RecognitionWholeUtterance)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond);
 
 // The far end's recordings through listening, as the far-end benchmarks'
 // argument says: 0, one program hears them all, a second apart; 1, each is
@@ -330,15 +352,13 @@ bool hearFarEnd(benchmark::State& state, rt::SystemRuntime& runtime, const std::
 }
 
 // What the far end says: the second argument 0 takes the recordings, 1 the
-// replies with pauses inside sentences and between them.
+// replies with pauses inside sentences and between them, 2 the held-out
+// ones; spoken by the family the third names.
 std::vector<Recording> farEndSet(benchmark::State& state)
 {
     if (state.range(1) == 0)
-        return recordings(state);
-    auto set = pausedReplies();
-    if (set.empty())
-        state.SkipWithError("the replies with pauses were not spoken at build time");
-    return set;
+        return recordings(state, 2);
+    return spoken(state, state.range(1) == 2 ? "held-out-replies.tsv" : "replies.tsv", 2);
 }
 
 // The word errors, and how long after the end of its speech each caption
@@ -407,7 +427,7 @@ void BM_RecognitionFarEnd(benchmark::State& state)
     }
     reportCaptions(state, errors, times);
 }
-BENCHMARK(BM_RecognitionFarEnd)->ArgsProduct({{0, 1, 2}, {0, 1}})->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_RecognitionFarEnd)->ArgsProduct({{0, 1, 2}, {0, 1, 2}, {0, 1}})->Iterations(1)->Unit(benchmark::kSecond);
 
 // A session that notes when its first buffer came, for how long after the
 // press the microphone's sound begins.
@@ -472,7 +492,10 @@ void BM_RecognitionFarEndServer(benchmark::State& state)
     }
     reportCaptions(state, errors, times);
 }
-BENCHMARK(BM_RecognitionFarEndServer)->ArgsProduct({{0, 1, 2}, {0, 1}})->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_RecognitionFarEndServer)
+    ->ArgsProduct({{0, 1, 2}, {0, 1, 2}, {0, 1}})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 
 // One press of `recording` in `mode`: the microphone's 48 kHz mono in its
 // 4096-frame buffers into a session from the first buffer on, at real
@@ -515,7 +538,7 @@ std::string press(rt::SystemRuntime& runtime, std::shared_ptr<sys::SphinxSpeechR
 // where it never heard it.
 void BM_RecognitionHold(benchmark::State& state)
 {
-    const auto set = recordings(state);
+    const auto set = recordings(state, 1);
     if (set.empty())
         return;
     const auto mode = state.range(0) == 1 ? RecognitionMode::held : RecognitionMode::utterance;
@@ -532,23 +555,23 @@ void BM_RecognitionHold(benchmark::State& state)
     }
     report(state, errors);
 }
-BENCHMARK(BM_RecognitionHold)->Arg(0)->Arg(1)->Arg(2)->Arg(3)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_RecognitionHold)->ArgsProduct({{0, 1, 2, 3}, {0, 1}})->Iterations(1)->Unit(benchmark::kSecond);
 
 // Where a press's sentences end: replies made for it, with pauses both
 // inside sentences and between them, one press each, the pauses read off
 // the final text (argument 0) or the sentences sent while the key is held
-// (1), on the replies (second argument 0) or the more made later (1).
+// (1), on the replies (second argument 0), the more made later (1) or the
+// held-out ones (2).
 // Beside the word errors: the share of pauses inside a sentence that ended
 // one (`inside_end_pct`, the fewer the better) and of pauses between
 // sentences that did (`between_end_pct`, the more the better), and the
 // pauses counted (those whose word before was heard).
 void BM_RecognitionSentenceEnds(benchmark::State& state)
 {
-    const auto set = pausedReplies(state.range(1) == 0 ? "replies.tsv" : "more-replies.tsv");
-    if (set.empty()) {
-        state.SkipWithError("the US English pocketsphinx model or the replies espeak-ng makes are not installed");
+    const char* const tables[] = {"replies.tsv", "more-replies.tsv", "held-out-replies.tsv"};
+    const auto set = spoken(state, tables[state.range(1)], 2);
+    if (set.empty())
         return;
-    }
     const auto mode = state.range(0) == 1 ? RecognitionMode::held : RecognitionMode::utterance;
     rt::SystemRuntime runtime;
     auto service = std::make_shared<sys::SphinxSpeechRecognitionService>();
@@ -573,7 +596,10 @@ void BM_RecognitionSentenceEnds(benchmark::State& state)
     state.counters["inside_pauses"] = static_cast<double>(ends.inside);
     state.counters["between_pauses"] = static_cast<double>(ends.between);
 }
-BENCHMARK(BM_RecognitionSentenceEnds)->ArgsProduct({{0, 1}, {0, 1}})->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_RecognitionSentenceEnds)
+    ->ArgsProduct({{0, 1}, {0, 1, 2}, {0, 1}})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 
 // (c) through a sound server: a microphone at 48 kHz (a source remapped
 // from a null sink's monitor, with a sound card's properties, made the
@@ -587,7 +613,7 @@ void BM_RecognitionHoldServer(benchmark::State& state)
 {
     if (!privateServer(state))
         return;
-    const auto set = recordings(state);
+    const auto set = recordings(state, 1);
     if (set.empty())
         return;
     const int sink = loadModule("module-null-sink sink_name=bench_voice rate=48000 channels=1");
@@ -664,6 +690,6 @@ void BM_RecognitionHoldServer(benchmark::State& state)
     // recognition, on average.
     state.counters["first_buffer_ms"] = firstBufferMs;
 }
-BENCHMARK(BM_RecognitionHoldServer)->Arg(0)->Arg(1)->Arg(2)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_RecognitionHoldServer)->ArgsProduct({{0, 1, 2}, {0, 1}})->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <sstream>
 #include <utility>
@@ -118,9 +119,8 @@ bool endsSentence(const std::string& text)
     return last != std::string::npos && (text[last] == '.' || text[last] == '?' || text[last] == '!');
 }
 
-// The words of SSML markup and the pauses its breaks make (unused where the
-// replies are not made, as for the release-to-speech program).
-[[maybe_unused]] std::pair<std::string, std::vector<Pause>> readMarkup(const std::string& markup)
+// The words of SSML markup and the pauses its breaks make.
+std::pair<std::string, std::vector<Pause>> readMarkup(const std::string& markup)
 {
     std::string text;
     std::vector<Pause> pauses;
@@ -140,12 +140,52 @@ bool endsSentence(const std::string& text)
     return {text, pauses};
 }
 
-}  // namespace
-
-std::vector<Recording> recordingSet()
+bool englishModelInstalled()
 {
     auto models = sys::installedSphinxModels();
-    if (std::none_of(models.begin(), models.end(), [](const auto& m) { return m.locale == "en-US"; }))
+    return std::any_of(models.begin(), models.end(), [](const auto& m) { return m.locale == "en-US"; });
+}
+
+// The folder `family` spoke the sets into at build time; empty where it
+// did not (nor for the programs built without them).
+std::string spokenFolder([[maybe_unused]] VoiceFamily family)
+{
+#ifdef PARLARO_SPOKEN_DIR
+    if (family == VoiceFamily::espeakNg)
+        return PARLARO_SPOKEN_DIR;
+#endif
+#ifdef PARLARO_SPOKEN_FESTIVAL_DIR
+    if (family == VoiceFamily::festival)
+        return PARLARO_SPOKEN_FESTIVAL_DIR;
+#endif
+    return {};
+}
+
+}  // namespace
+
+std::vector<Recording> spokenRecordings(const std::string& table, VoiceFamily family)
+{
+    const std::string folder = spokenFolder(family);
+    if (folder.empty() || !englishModelInstalled())
+        return {};
+    std::vector<Recording> set;
+    std::istringstream lines(readFile(folder + "/" + table));
+    for (std::string line; std::getline(lines, line);) {
+        const auto tab = line.find('\t');
+        if (tab == std::string::npos)
+            continue;
+        auto [text, pauses] = readMarkup(line.substr(tab + 1));
+        if (add(set, line.substr(0, tab), folder + "/" + line.substr(0, tab), text))
+            set.back().pauses = std::move(pauses);
+    }
+    return set;
+}
+
+std::vector<Recording> recordingSet(VoiceFamily family)
+{
+    auto spoken = spokenRecordings("sentences.tsv", family);
+    // The test recordings alone would pass for the family's.
+    if (!englishModelInstalled() || (family != VoiceFamily::espeakNg && spoken.empty()))
         return {};
     std::vector<Recording> set;
     add(set, "goforward", testData + "goforward.raw", "go forward ten meters");
@@ -164,38 +204,9 @@ std::vector<Recording> recordingSet()
                 text.erase(at, std::strlen(tag));
         add(set, file, testData + "librivox/" + file + ".wav", text);
     }
-#ifdef PARLARO_SPOKEN_DIR
-    // "file<TAB>sentence" a line, written with the recordings.
-    std::istringstream spoken(readFile(std::string(PARLARO_SPOKEN_DIR) + "/sentences.tsv"));
-    for (std::string line; std::getline(spoken, line);) {
-        auto tab = line.find('\t');
-        if (tab != std::string::npos)
-            add(set, line.substr(0, tab), std::string(PARLARO_SPOKEN_DIR) + "/" + line.substr(0, tab),
-                line.substr(tab + 1));
-    }
-#endif
+    set.insert(set.end(), std::make_move_iterator(spoken.begin()), std::make_move_iterator(spoken.end()));
     if (set.size() < 2)
         return {};
-    return set;
-}
-
-std::vector<Recording> pausedReplies([[maybe_unused]] const std::string& table)
-{
-    auto models = sys::installedSphinxModels();
-    if (std::none_of(models.begin(), models.end(), [](const auto& m) { return m.locale == "en-US"; }))
-        return {};
-    std::vector<Recording> set;
-#ifdef PARLARO_SPOKEN_DIR
-    std::istringstream replies(readFile(std::string(PARLARO_SPOKEN_DIR) + "/" + table));
-    for (std::string line; std::getline(replies, line);) {
-        const auto tab = line.find('\t');
-        if (tab == std::string::npos)
-            continue;
-        auto [text, pauses] = readMarkup(line.substr(tab + 1));
-        if (add(set, line.substr(0, tab), std::string(PARLARO_SPOKEN_DIR) + "/" + line.substr(0, tab), text))
-            set.back().pauses = std::move(pauses);
-    }
-#endif
     return set;
 }
 

@@ -24,16 +24,23 @@ struct Recording {
     std::vector<float> at48k;  // mono
 };
 
-// pocketsphinx's own test recordings of continuous English speech and the
-// sentences espeak-ng spoke at build time; empty when the US English model
-// or the recordings are missing.
-std::vector<Recording> recordingSet();
+// Who spoke the sets made at build time: espeak-ng's formant voices, or
+// festival's voices made from recordings of a person (which people sound
+// far more like).
+enum class VoiceFamily { espeakNg, festival };
 
-// Replies espeak-ng spoke at build time in several voices, with pauses of
-// 0.6-1.0 s both inside sentences and between them; empty when the US
-// English model or the replies are missing. `table` names the set: the
-// replies, or the more made later.
-std::vector<Recording> pausedReplies(const std::string& table = "replies.tsv");
+// The recordings a table of the sets made at build time lists ("file<TAB>
+// text" a line, the text SSML markup whose breaks are the pauses), spoken by
+// `family`: the sentences (sentences.tsv), the replies with pauses both
+// inside sentences and between them (replies.tsv), the more made later
+// (more-replies.tsv) or the held-out ones (held-out-replies.tsv). Empty
+// when the US English model is missing or the family did not speak them.
+std::vector<Recording> spokenRecordings(const std::string& table, VoiceFamily family);
+
+// pocketsphinx's own test recordings of continuous English speech and the
+// sentences `family` spoke at build time; empty when the US English model
+// or the recordings are missing.
+std::vector<Recording> recordingSet(VoiceFamily family = VoiceFamily::espeakNg);
 
 // The recordings one after another with `gapSeconds` of silence before each,
 // as 48 kHz interleaved stereo.
