@@ -57,8 +57,14 @@ SphinxSentenceEnds::SphinxSentenceEnds(ngram_model_s* model, logmath_s* logmath)
 
 double SphinxSentenceEnds::pauseEvidence(double seconds)
 {
-    if (!(seconds > ordinaryPause))
+    if (!(seconds >= shortestPause))
         return 0.0;
+    // Sentences end at pauses far more often than the written text the
+    // model learnt from ends them between the same words, so a pause adds
+    // a little, less than a factor of two: it tips words that could read
+    // either way, never words that carry the sentence on.
+    if (seconds <= ordinaryPause)
+        return 0.25;
     // Beyond two more seconds the evidence grows no further.
     return 1.0 + 0.5 * (std::min(seconds, ordinaryPause + 2.0) - ordinaryPause);
 }
@@ -89,6 +95,11 @@ std::optional<bool> SphinxSentenceEnds::endsSentence(const std::vector<std::stri
     for (const std::string* word : {&last, &first, &second})
         if (!word->empty() && !knows(*word))
             return std::nullopt;
+    // "The room is ready | and you can check in": a stop before the word
+    // that joins a sentence's two halves splits its meaning, and the model,
+    // which learnt from speech too, starts sentences with it often.
+    if (pause <= ordinaryPause && (first == "and" || first == "but" || first == "or"))
+        return false;
     if (before.size() >= 2 && !knows(older))
         return std::nullopt;
 

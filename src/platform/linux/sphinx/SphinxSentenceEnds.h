@@ -7,11 +7,11 @@
 // "I agree". The words on both sides can: the recognizer's own language
 // model compares the sentence going on over the pause with one ending
 // before it and a new one beginning after it. A pause of ordinary length
-// adds nothing to that: people pause as long inside a sentence as between
+// adds little to that: people pause as long inside a sentence as between
 // two, and a full stop inside one changes what the other party reads ("I
-// want to order. If..."), while two sentences read as one still read right;
-// so where the words leave it open the sentence goes on. Only a quiet
-// longer than people keep while they look for a word counts for the break.
+// want to order. If..."), while two sentences read as one still read right.
+// Only a quiet longer than people keep while they look for a word counts
+// as much as the words.
 
 #include <mutex>
 #include <optional>
@@ -37,8 +37,9 @@ public:
     // The longest pause people make inside a sentence as often as between
     // two (after "I think", before a time, while they find a word).
     static constexpr double ordinaryPause = 1.5;
-    // Log10 odds a pause of `seconds` adds for a break: none up to an
-    // ordinary pause, one beyond it, and more for a longer quiet.
+    // Log10 odds a pause of `seconds` adds for a break: none under the
+    // shortest, a quarter up to an ordinary pause, one beyond it, and more
+    // for a longer quiet.
     static double pauseEvidence(double seconds);
 
     // Whether a sentence whose words so far are `before` ends at a pause of
