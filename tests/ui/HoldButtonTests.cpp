@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QShortcut>
 #include <QTest>
 #include <QVBoxLayout>
@@ -29,6 +30,24 @@ public:
 
 protected:
     void mouseReleaseEvent(QMouseEvent*) override { ++releases; }
+};
+
+// Keeps the window's input from it while `up`, as a sheet over it does.
+class SheetStandIn : public QObject {
+public:
+    explicit SheetStandIn(QWindow* window) : window_(window) { qApp->installEventFilter(this); }
+    ~SheetStandIn() override { qApp->removeEventFilter(this); }
+    bool up = false;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        return up && watched == window_
+            && (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease);
+    }
+
+private:
+    QWindow* window_;
 };
 
 struct Calls {
@@ -258,13 +277,43 @@ TEST(HoldButton, DisabledStartsNothingButARunningHoldStillEnds)
     w.key(QApplication::focusWidget(), QEvent::KeyRelease, Qt::Key_Space);
     EXPECT_EQ(w.calls.up, 2);
     EXPECT_EQ(w.calls.cancel, 0);
-    // Refusing, a whole Space press is swallowed and starts nothing.
+    // Refusing, a whole Space press is swallowed and starts nothing, and
+    // says so at the press, as a refused click does.
+    int refused = 0;
+    w.control->setOnRefusedPress([&refused] { ++refused; });
     w.key(w.button, QEvent::KeyPress, Qt::Key_Space);
+    EXPECT_EQ(refused, 1);
     w.key(w.button, QEvent::KeyRelease, Qt::Key_Space);
     EXPECT_EQ(w.calls.down, 2);
     EXPECT_EQ(QApplication::focusWidget(), w.button);
+    QTest::mousePress(w.button, Qt::LeftButton);
+    QTest::mouseRelease(w.button, Qt::LeftButton);
+    EXPECT_EQ(refused, 2);
     w.control->setHoldEnabled(true);
     EXPECT_FALSE(QAccessible::queryAccessibleInterface(w.button)->state().disabled);
+
+    // Holds allowed again while a refused Space is still held (the last
+    // sentence played out): its unmarked repeats (X11) start no hold, and
+    // its release ends nothing.
+    w.button->setRepeatGrace(0);
+    w.control->setHoldEnabled(false);
+    w.key(w.button, QEvent::KeyPress, Qt::Key_Space, false, 100);
+    EXPECT_EQ(refused, 3);
+    w.control->setHoldEnabled(true);
+    for (quint64 instant = 600; instant < 900; instant += 40) {
+        w.key(w.button, QEvent::KeyRelease, Qt::Key_Space, false, instant);
+        w.key(w.button, QEvent::KeyPress, Qt::Key_Space, false, instant);
+        world.settle();
+    }
+    w.key(w.button, QEvent::KeyRelease, Qt::Key_Space, false, 910);
+    world.settle();
+    EXPECT_EQ(w.calls.down, 2);
+    EXPECT_EQ(w.calls.up, 2);
+    EXPECT_EQ(w.calls.cancel, 0);
+    EXPECT_EQ(refused, 3);
+    // The next press is a hold.
+    w.key(w.button, QEvent::KeyPress, Qt::Key_Space, false, 2000);
+    EXPECT_EQ(w.calls.down, 3);
 }
 
 // A keyboard hold cancelled with its key still down: the rest of that
@@ -311,4 +360,40 @@ TEST(HoldButton, ThroughTheWindowAReleaseElsewhereEndsTheHoldAndLaterClicksAreOr
     EXPECT_EQ(w.other->releases, 1);
     EXPECT_EQ(w.calls.down, 1);
     EXPECT_EQ(w.calls.up, 1);
+
+    // A notice in a window of its own comes up during a hold, and the
+    // window's input is kept from it (as a sheet does) before the release
+    // reaches any widget: the hold still ends at the release, and one click
+    // on the notice's OK acts.
+    SheetStandIn sheet(handle);
+    QTest::mousePress(handle, Qt::LeftButton, {}, at(w.button));
+    EXPECT_EQ(w.calls.down, 2);
+    QWidget notice;
+    auto* layout = new QVBoxLayout(&notice);
+    auto* ok = new QPushButton(QStringLiteral("OK"), &notice);
+    layout->addWidget(ok);
+    int clicks = 0;
+    QObject::connect(ok, &QPushButton::clicked, [&clicks] { ++clicks; });
+    notice.show();
+    sheet.up = true;
+    world.settle();
+    QTest::mouseRelease(handle, Qt::LeftButton, {}, at(w.button));
+    EXPECT_EQ(w.calls.up, 2);
+    EXPECT_FALSE(w.button->isHolding());
+    QWindow* noticeHandle = notice.windowHandle();
+    ASSERT_NE(noticeHandle, nullptr);
+    const QPoint center = ok->mapTo(&notice, ok->rect().center());
+    QTest::mouseClick(noticeHandle, Qt::LeftButton, {}, center);
+    EXPECT_EQ(clicks, 1);
+
+    // Had the release been lost on the way, the click on another window is
+    // still that window's.
+    sheet.up = false;
+    QTest::mousePress(handle, Qt::LeftButton, {}, at(w.button));
+    EXPECT_EQ(w.calls.down, 3);
+    QTest::mousePress(ok, Qt::LeftButton);
+    QTest::mouseRelease(ok, Qt::LeftButton);
+    EXPECT_EQ(clicks, 2);
+    EXPECT_EQ(w.calls.up, 3);
+    EXPECT_FALSE(w.button->isHolding());
 }
