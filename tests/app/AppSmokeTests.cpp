@@ -201,6 +201,20 @@ TEST_F(AppSmoke, EverySettingsPageOpensThroughTheHeaderAndTheSidebarAndEscapeRet
         EXPECT_TRUE(shown(content().callScreen()));
     }
 
+    // By keyboard, Return and Enter press the button and the tab in focus.
+    settingsButton->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(settingsButton, Qt::Key_Return);
+    settle();
+    ASSERT_EQ(model().settingsPage.get(), headerPage);
+    auto* tab = content().settingsView()->findChild<QAbstractButton*>(QStringLiteral("settings.row.3"));
+    ASSERT_NE(tab, nullptr);
+    tab->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(tab, Qt::Key_Enter, Qt::KeypadModifier);
+    settle();
+    EXPECT_EQ(model().settingsPage.get(), static_cast<SettingsPage>(3));
+    QTest::keyClick(content().settingsView(), Qt::Key_Escape);
+    settle();
+
     // The window's menu reaches the same pages.
     application->window()->settingsAction()->trigger();
     settle();
