@@ -36,7 +36,9 @@ class AppActivity;
 //
 // The release of a mouse hold is taken where the window gets it, before
 // anything above the button (a sheet keeping input from the window) can
-// drop it; a hold whose release never came would take the next click's.
+// drop it. A release in another window, which comes only after the hold's
+// own was lost, ends the hold but stays that window's: a hold whose
+// release never came must not take the next click.
 class HoldButton : public QAbstractButton {
     Q_OBJECT
 public:
