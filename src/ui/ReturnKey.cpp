@@ -28,7 +28,7 @@ QAbstractButton* pressable(QObject* watched)
         return nullptr;
     if (qobject_cast<HoldButton*>(button) || qobject_cast<QDialog*>(button->window()))
         return nullptr;
-    if (auto* push = qobject_cast<QPushButton*>(button); push && push->autoDefault())
+    if (auto* push = qobject_cast<QPushButton*>(button); push && (push->autoDefault() || push->isDefault()))
         return nullptr;
     return button;
 }
