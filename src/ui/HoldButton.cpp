@@ -193,7 +193,10 @@ void HoldButton::keyPressEvent(QKeyEvent* event)
 void HoldButton::keyReleaseEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Space) {
-        releaseSpace(*event);
+        // Only a keyboard hold ends with Space: a mouse hold begun while
+        // the key was down outlasts its release.
+        if (holding_ && usingKeyboard_)
+            releaseSpace(*event);
         event->accept();
         return;
     }

@@ -314,6 +314,22 @@ TEST(HoldButton, DisabledStartsNothingButARunningHoldStillEnds)
     // The next press is a hold.
     w.key(w.button, QEvent::KeyPress, Qt::Key_Space, false, 2000);
     EXPECT_EQ(w.calls.down, 3);
+    w.key(w.button, QEvent::KeyRelease, Qt::Key_Space, false, 2100);
+    world.settle();
+    EXPECT_EQ(w.calls.up, 3);
+
+    // A click held down while a refused Space still is: the key's release
+    // leaves the mouse hold alone.
+    w.control->setHoldEnabled(false);
+    w.key(w.button, QEvent::KeyPress, Qt::Key_Space, false, 3000);
+    w.control->setHoldEnabled(true);
+    QTest::mousePress(w.button, Qt::LeftButton);
+    w.key(w.button, QEvent::KeyRelease, Qt::Key_Space, false, 3100);
+    world.settle();
+    EXPECT_TRUE(w.button->isHolding());
+    QTest::mouseRelease(w.button, Qt::LeftButton);
+    EXPECT_EQ(w.calls.down, 4);
+    EXPECT_EQ(w.calls.up, 4);
 }
 
 // A keyboard hold cancelled with its key still down: the rest of that
