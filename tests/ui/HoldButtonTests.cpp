@@ -32,24 +32,6 @@ protected:
     void mouseReleaseEvent(QMouseEvent*) override { ++releases; }
 };
 
-// Keeps the window's input from it while `up`, as a sheet over it does.
-class SheetStandIn : public QObject {
-public:
-    explicit SheetStandIn(QWindow* window) : window_(window) { qApp->installEventFilter(this); }
-    ~SheetStandIn() override { qApp->removeEventFilter(this); }
-    bool up = false;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        return up && watched == window_
-            && (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease);
-    }
-
-private:
-    QWindow* window_;
-};
-
 struct Calls {
     int down = 0;
     int up = 0;
@@ -377,39 +359,17 @@ TEST(HoldButton, ThroughTheWindowAReleaseElsewhereEndsTheHoldAndLaterClicksAreOr
     EXPECT_EQ(w.calls.down, 1);
     EXPECT_EQ(w.calls.up, 1);
 
-    // A notice in a window of its own comes up during a hold, and the
-    // window's input is kept from it (as a sheet does) before the release
-    // reaches any widget: the hold still ends at the release, and one click
-    // on the notice's OK acts.
-    SheetStandIn sheet(handle);
+    // A hold whose release was lost (a sheet over the window kept it; the
+    // smoke tests hold the real one): the next click, in another window,
+    // ends the hold and is that window's.
     QTest::mousePress(handle, Qt::LeftButton, {}, at(w.button));
-    EXPECT_EQ(w.calls.down, 2);
     QWidget notice;
-    auto* layout = new QVBoxLayout(&notice);
     auto* ok = new QPushButton(QStringLiteral("OK"), &notice);
-    layout->addWidget(ok);
     int clicks = 0;
     QObject::connect(ok, &QPushButton::clicked, [&clicks] { ++clicks; });
     notice.show();
-    sheet.up = true;
-    world.settle();
-    QTest::mouseRelease(handle, Qt::LeftButton, {}, at(w.button));
-    EXPECT_EQ(w.calls.up, 2);
-    EXPECT_FALSE(w.button->isHolding());
-    QWindow* noticeHandle = notice.windowHandle();
-    ASSERT_NE(noticeHandle, nullptr);
-    const QPoint center = ok->mapTo(&notice, ok->rect().center());
-    QTest::mouseClick(noticeHandle, Qt::LeftButton, {}, center);
+    QTest::mouseClick(ok, Qt::LeftButton);
     EXPECT_EQ(clicks, 1);
-
-    // Had the release been lost on the way, the click on another window is
-    // still that window's.
-    sheet.up = false;
-    QTest::mousePress(handle, Qt::LeftButton, {}, at(w.button));
-    EXPECT_EQ(w.calls.down, 3);
-    QTest::mousePress(ok, Qt::LeftButton);
-    QTest::mouseRelease(ok, Qt::LeftButton);
-    EXPECT_EQ(clicks, 2);
-    EXPECT_EQ(w.calls.up, 3);
+    EXPECT_EQ(w.calls.up, 2);
     EXPECT_FALSE(w.button->isHolding());
 }

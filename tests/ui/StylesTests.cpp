@@ -20,7 +20,6 @@
 
 #include <QAccessible>
 #include <QApplication>
-#include <QDialog>
 #include <QFontInfo>
 #include <QGlyphRun>
 #include <QHBoxLayout>
@@ -215,9 +214,9 @@ TEST(Styles, TheFocusRingFollowsTheKeyboardAroundTheCapsule)
     EXPECT_EQ(ui::FocusRing::shownAround(), field);
 }
 
-// Outside dialogs as in them: a pill, a page tab (a checkable button) and a
-// switch, each pressed once by Enter or Return as by Space, even where the
-// window has a Return shortcut; the talk button's keys are holds, not clicks.
+// A pill, a page tab (a checkable button) and a switch, each pressed once
+// by Enter or Return as by Space, even where the window has a Return
+// shortcut; the talk button's keys are holds, not clicks.
 TEST(Styles, EnterAndReturnPressTheFocusedButtonTabOrSwitchAsSpaceDoes)
 {
     test::UiWorld world;
@@ -265,18 +264,6 @@ TEST(Styles, EnterAndReturnPressTheFocusedButtonTabOrSwitchAsSpaceDoes)
     QTest::keyClick(talk, Qt::Key_Return);
     EXPECT_EQ(holds, 0);
     EXPECT_EQ(shortcuts, 1);
-    // A dialog keeps its Enter: the focused button, once.
-    QDialog dialog;
-    auto* column = new QVBoxLayout(&dialog);
-    auto* ok = new QPushButton(QStringLiteral("好"), &dialog);
-    column->addWidget(ok);
-    int oks = 0;
-    QObject::connect(ok, &QPushButton::clicked, [&oks] { ++oks; });
-    dialog.show();
-    QApplication::setActiveWindow(&dialog);
-    ok->setFocus(Qt::TabFocusReason);
-    QTest::keyClick(ok, Qt::Key_Return);
-    EXPECT_EQ(oks, 1);
 }
 
 TEST(Styles, MeterRowsSayQuietUpToTheThresholdAndShowSoundInTheirTextColour)
