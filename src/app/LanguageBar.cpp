@@ -16,7 +16,6 @@
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QSignalBlocker>
 
 namespace parlaro::app {
 
@@ -96,14 +95,12 @@ void LanguageBar::picked(QComboBox* picker, bool mine, int index)
     }
     // The picker shows the model's language until the model changes it.
     const CallLanguage& shown = mine ? model_->myLanguage.get() : model_->theirLanguage.get();
-    QSignalBlocker block(picker);
     picker->setCurrentIndex(picker->findData(q(shown.id)));
 }
 
 void LanguageBar::fill(QComboBox* picker, const std::vector<CallLanguage>& choices, bool mine,
                        const CallLanguage& shown)
 {
-    QSignalBlocker block(picker);
     bool same = picker->count() == static_cast<int>(choices.size());
     for (int i = 0; same && i < picker->count(); ++i)
         same = picker->itemData(i).toString() == q(choices[static_cast<std::size_t>(i)].id);

@@ -416,6 +416,21 @@ ConversationSummary ConversationHistory::summary(const ConversationSession& sess
         made.myLanguage = me->originalLanguage;
     else if (them)
         made.myLanguage = them->translatedLanguage;
+    if (made.theirLanguage && made.theirLanguage == made.myLanguage) {
+        // The pair was swapped between the two sides' first sentences, so
+        // each names the same language: the last sentence that knows both
+        // of its languages tells the pair the conversation was held in.
+        made.myLanguage.reset();
+        for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
+            if (!entry->originalLanguage || !entry->translatedLanguage
+                || *entry->originalLanguage == *entry->translatedLanguage)
+                continue;
+            const bool theirs = entry->side == Side::them;
+            made.theirLanguage = theirs ? entry->originalLanguage : entry->translatedLanguage;
+            made.myLanguage = theirs ? entry->translatedLanguage : entry->originalLanguage;
+            break;
+        }
+    }
     return made;
 }
 

@@ -22,7 +22,6 @@
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QSignalBlocker>
 #include <QVBoxLayout>
 
 namespace parlaro::ui {
@@ -171,7 +170,6 @@ WizardView::~WizardView() = default;
 void WizardView::fillPicker(QComboBox* picker, std::vector<CallLanguage>& shown,
                             const std::vector<CallLanguage>& choices, bool mine, const CallLanguage& current)
 {
-    QSignalBlocker quiet(picker);
     QStringList labels;
     for (const auto& language : choices)
         labels << q(model_->languageMenuLabel(language, mine));

@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QWindow>
 
 namespace parlaro::ui {
 
@@ -26,7 +27,10 @@ HoldButton::HoldButton(QWidget* parent) : QAbstractButton(parent)
     releaseTimer_.setSingleShot(true);
     connect(&releaseTimer_, &QTimer::timeout, this, [this] {
         pendingRelease_.reset();
-        endHold(false);
+        if (spaceStillDown_)
+            forgetSpace();
+        else
+            endHold(false);
     });
 }
 
@@ -35,11 +39,22 @@ void HoldButton::releaseSpace(const QKeyEvent& release)
     if (release.isAutoRepeat())
         return;
     if (!repeatGrace_) {
-        endHold(false);
+        if (spaceStillDown_)
+            forgetSpace();
+        else
+            endHold(false);
         return;
     }
     pendingRelease_ = release.timestamp();
     releaseTimer_.start(*repeatGrace_);
+}
+
+void HoldButton::forgetSpace()
+{
+    spaceStillDown_ = false;
+    pendingRelease_.reset();
+    releaseTimer_.stop();
+    watchEvents(holding_);
 }
 
 bool HoldButton::repeatsPendingRelease(const QKeyEvent& press)
@@ -88,6 +103,9 @@ void HoldButton::beginHold(bool usingKeyboard)
 {
     if (!isEnabled() || !holdEnabled_ || holding_)
         return;
+    // A release still in its grace belonged to a press that is over.
+    pendingRelease_.reset();
+    releaseTimer_.stop();
     // Focus, so that Space and Esc reach the button and focus loss is seen.
     if (window())
         setFocus(usingKeyboard ? Qt::OtherFocusReason : Qt::MouseFocusReason);
@@ -147,8 +165,16 @@ void HoldButton::keyPressEvent(QKeyEvent* event)
 {
     switch (event->key()) {
     case Qt::Key_Space:
-        if (!event->isAutoRepeat())
+        if (!event->isAutoRepeat() && !holding_ && !holdEnabled_) {
+            // The rest of this press is nobody's, even once holds are
+            // allowed again before its release.
+            spaceStillDown_ = true;
+            watchEvents(true);
+            if (auto callback = onRefusedPress)
+                callback();
+        } else if (!event->isAutoRepeat()) {
             beginHold(true);
+        }
         event->accept();
         return;
     case Qt::Key_Escape:
@@ -167,7 +193,10 @@ void HoldButton::keyPressEvent(QKeyEvent* event)
 void HoldButton::keyReleaseEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Space) {
-        releaseSpace(*event);
+        // Only a keyboard hold ends with Space: a mouse hold begun while
+        // the key was down outlasts its release.
+        if (holding_ && usingKeyboard_)
+            releaseSpace(*event);
         event->accept();
         return;
     }
@@ -191,21 +220,31 @@ void HoldButton::hideEvent(QHideEvent* event)
 
 bool HoldButton::eventFilter(QObject* watched, QEvent* event)
 {
+    const bool leftRelease =
+        event->type() == QEvent::MouseButtonRelease && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton;
     // Widgets only: the window's own bookkeeping of the pressed button must
     // still see the release, or its implicit grab would outlive the hold.
-    if (!watched->isWidgetType())
+    // The window hears the release first, and what keeps input from the
+    // window (a sheet over it) may drop it there: the hold ends there, and
+    // the window then hands the release to this button.
+    if (!watched->isWidgetType()) {
+        if (holding_ && !usingKeyboard_ && leftRelease && window() && watched == window()->windowHandle())
+            endHold(false);
         return QAbstractButton::eventFilter(watched, event);
+    }
     if (spaceStillDown_ && (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease)) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() != Qt::Key_Space)
             return QAbstractButton::eventFilter(watched, event);
-        // A fresh press is a new one, for whoever has the focus.
-        const bool fresh = event->type() == QEvent::KeyPress && !key->isAutoRepeat();
-        if (fresh || (event->type() == QEvent::KeyRelease && !key->isAutoRepeat())) {
-            spaceStillDown_ = false;
-            watchEvents(holding_);
+        if (event->type() == QEvent::KeyRelease) {
+            releaseSpace(*key);
+            return true;
         }
-        return !fresh;
+        if (key->isAutoRepeat() || repeatsPendingRelease(*key))
+            return true;
+        // A fresh press is a new one, for whoever has the focus.
+        forgetSpace();
+        return false;
     }
     if (!holding_)
         return QAbstractButton::eventFilter(watched, event);
@@ -238,14 +277,15 @@ bool HoldButton::eventFilter(QObject* watched, QEvent* event)
         }
         break;
     }
-    case QEvent::MouseButtonRelease: {
-        auto* mouse = static_cast<QMouseEvent*>(event);
-        if (!usingKeyboard_ && mouse->button() == Qt::LeftButton) {
+    case QEvent::MouseButtonRelease:
+        if (!usingKeyboard_ && leftRelease) {
+            // Another window's release ends a click that began there after
+            // this hold's own release was lost: it is that click's.
+            const bool elsewhere = static_cast<QWidget*>(watched)->window() != window();
             endHold(false);
-            return true;
+            return !elsewhere;
         }
         break;
-    }
     default:
         break;
     }

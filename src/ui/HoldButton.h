@@ -29,8 +29,16 @@ class AppActivity;
 // A button that may not start holds stays enabled and keeps the focus: a
 // disabled widget hands the focus on, and the Space still held would then
 // press whatever took it. It refuses holds instead, and says it is
-// unavailable to assistive technology. The button draws nothing: the
-// control behind it does.
+// unavailable to assistive technology. A refused Space press is told to
+// onRefusedPress, and the rest of it, up to its release, is swallowed like
+// that of a cancelled hold: its repeats start no hold once holds are
+// allowed again. The button draws nothing: the control behind it does.
+//
+// The release of a mouse hold is taken where the window gets it, before
+// anything above the button (a sheet keeping input from the window) can
+// drop it. A release in another window, which comes only after the hold's
+// own was lost, ends the hold but stays that window's: a hold whose
+// release never came must not take the next click.
 class HoldButton : public QAbstractButton {
     Q_OBJECT
 public:
@@ -40,6 +48,7 @@ public:
     std::function<void()> onDown;
     std::function<void()> onUp;
     std::function<void()> onCancel;
+    std::function<void()> onRefusedPress;
 
     // Where deactivation is heard; the running application's by default.
     void setAppActivity(AppActivity* activity) { activity_ = activity; }
@@ -73,6 +82,8 @@ private:
     void beginHold(bool usingKeyboard);
     void watchEvents(bool watch);
     void releaseSpace(const QKeyEvent& release);
+    // The end of a Space press that is no hold's.
+    void forgetSpace();
     // Whether a Space press is the second half of a repeat whose release
     // is still waiting; it then is, and the hold goes on.
     bool repeatsPendingRelease(const QKeyEvent& press);

@@ -186,6 +186,12 @@ void HoldToTalkControl::setCallbacks(std::function<void()> onDown, std::function
     button_->onCancel = std::move(onCancel);
 }
 
+void HoldToTalkControl::setOnRefusedPress(std::function<void()> onRefusedPress)
+{
+    onRefusedPress_ = std::move(onRefusedPress);
+    button_->onRefusedPress = onRefusedPress_;
+}
+
 void HoldToTalkControl::setAppActivity(AppActivity* activity)
 {
     button_->setAppActivity(activity);

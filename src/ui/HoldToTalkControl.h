@@ -69,9 +69,9 @@ public:
     void setUnavailable(std::optional<QString> why);
     void setLiveLevel(std::shared_ptr<AudioMeters> meters);
     void setCallbacks(std::function<void()> onDown, std::function<void()> onUp, std::function<void()> onCancel);
-    // A left press on the capsule while no hold can start, so that its
-    // owner can say why.
-    void setOnRefusedPress(std::function<void()> onRefusedPress) { onRefusedPress_ = std::move(onRefusedPress); }
+    // A left press on the capsule, or Space on it, while no hold can start,
+    // so that its owner can say why.
+    void setOnRefusedPress(std::function<void()> onRefusedPress);
     void setAppActivity(AppActivity* activity);
 
     QString title() const { return title_; }

@@ -9,6 +9,10 @@ namespace parlaro::ui {
 // (never narrower than the width it is given), so no name is cut in any
 // interface language; the chosen item's state is its tooltip. The open list
 // shows every item whole, state included.
+//
+// The tooltip (and so what a screen reader hears of the picker) follows
+// the current index through its change signal: setting the index with the
+// picker's signals blocked would leave it describing another language.
 class LanguagePicker : public QComboBox {
     Q_OBJECT
 public:

@@ -4,6 +4,7 @@
 #include "ui/Accessibility.h"
 #include "ui/FocusRing.h"
 #include "ui/Palette.h"
+#include "ui/ReturnKey.h"
 
 #include <QApplication>
 #include <QFontDatabase>
@@ -125,6 +126,7 @@ void applyStyle(QApplication& app)
     app.setFont(font(13));
     Accessibility::install();
     FocusRing::install();
+    ReturnKey::install();
 }
 
 QFont font(double pixelSize, QFont::Weight weight)

@@ -29,7 +29,8 @@ void followInterfaceLanguage();
 // Style, palette, font and the interface language's direction.
 void apply(QApplication& app);
 // Style, palette and font only (before any platform is installed), with
-// the focus ring and what screen readers are told of our controls. The
+// the focus ring, Enter on buttons and what screen readers are told of our
+// controls. The
 // first call takes the application's font as the desktop's.
 void applyStyle(QApplication& app);
 

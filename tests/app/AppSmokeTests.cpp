@@ -201,10 +201,67 @@ TEST_F(AppSmoke, EverySettingsPageOpensThroughTheHeaderAndTheSidebarAndEscapeRet
         EXPECT_TRUE(shown(content().callScreen()));
     }
 
+    // By keyboard, Return and Enter press the button and the tab in focus.
+    settingsButton->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(settingsButton, Qt::Key_Return);
+    settle();
+    ASSERT_EQ(model().settingsPage.get(), headerPage);
+    auto* tab = content().settingsView()->findChild<QAbstractButton*>(QStringLiteral("settings.row.3"));
+    ASSERT_NE(tab, nullptr);
+    tab->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(tab, Qt::Key_Enter, Qt::KeypadModifier);
+    settle();
+    EXPECT_EQ(model().settingsPage.get(), static_cast<SettingsPage>(3));
+    QTest::keyClick(content().settingsView(), Qt::Key_Escape);
+    settle();
+
     // The window's menu reaches the same pages.
     application->window()->settingsAction()->trigger();
     settle();
     EXPECT_EQ(model().settingsPage.get(), SettingsPage::general);
+}
+
+// The microphone unplugged while the talk button is held with the mouse:
+// the microphone check comes up as a sheet over the window, and one click
+// on its OK acts once the button is let go.
+TEST_F(AppSmoke, AfterAMouseHoldOneClickOnTheSheetThatCameUpDuringItActs)
+{
+    defaults.set("onboardingDone", true);
+    app::Application& app = start();
+    // A headset beside the built-in microphone, to go on with.
+    auto& audio = dynamic_cast<sim::SimAudioSystem&>(app.factory()->audioSystem());
+    audio.addDevice({.id = 900, .uid = "usb-headset", .name = "Headset", .inputBuffers = {1}});
+    advance(1.0);
+    ui::StartupSheet* sheet = content().sheet();
+    ASSERT_EQ(sheet->page(), ui::StartupSheet::Page::micCheck);
+    auto* ok = sheet->dialog()->findChild<QAbstractButton*>(QStringLiteral("micCheck.confirm"));
+    ASSERT_NE(ok, nullptr);
+    QTest::mouseClick(ok, Qt::LeftButton, {}, ok->rect().center());
+    settle();
+    ASSERT_FALSE(shown(sheet->dialog()));
+    ASSERT_TRUE(model().micConfirmed.get());
+
+    QWidget* window = application->window();
+    auto* talk = window->findChild<QAbstractButton*>(QStringLiteral("holdToTalk.button"));
+    ASSERT_NE(talk, nullptr);
+    const QPoint at = talk->mapTo(window, talk->rect().center());
+    QTest::mousePress(window->windowHandle(), Qt::LeftButton, {}, at);
+    settle();
+    ASSERT_TRUE(model().isHoldingToTalk.get());
+    audio.removeObject(*model().selectedInputID.get());
+    advance(1.0);
+    ASSERT_TRUE(shown(sheet->dialog()));
+    ASSERT_EQ(sheet->page(), ui::StartupSheet::Page::micCheck);
+    QTest::mouseRelease(window->windowHandle(), Qt::LeftButton, {}, at);
+    settle();
+
+    QWidget* dialog = sheet->dialog();
+    ok = dialog->findChild<QAbstractButton*>(QStringLiteral("micCheck.confirm"));
+    ASSERT_NE(ok, nullptr);
+    QTest::mouseClick(dialog->windowHandle(), Qt::LeftButton, {}, ok->mapTo(dialog, ok->rect().center()));
+    settle();
+    EXPECT_FALSE(shown(sheet->dialog()));
+    EXPECT_TRUE(model().micConfirmed.get());
 }
 
 TEST_F(AppSmoke, SigtermClosesTheSheetsSavesOnceAndEndsTheLoopWithZero)

@@ -209,6 +209,18 @@ TEST_F(FooterViewTest, TalkControlFollowsTheModelAndTheShortcutCenter)
     w.settle();
     EXPECT_EQ(footer.statusLine()->text(), QStringLiteral("上一句还在处理，完成后再按住说话"));
     EXPECT_FALSE(w.model->isHoldingToTalk.get());
+    // So does Space on it, at the press; its release says nothing more.
+    test::given.set(w.model->status, std::string()).set(w.model->isSpeaking, false).set(w.model->isHearTesting, true);
+    w.settle();
+    talk->button()->setFocus();
+    QTest::keyPress(talk->button(), Qt::Key_Space);
+    w.settle();
+    EXPECT_EQ(footer.statusLine()->text(), QStringLiteral("正在试听，结束后再按住说话"));
+    test::given.set(w.model->isHearTesting, false).set(w.model->isSpeaking, true);
+    QTest::keyRelease(talk->button(), Qt::Key_Space);
+    w.settle();
+    EXPECT_EQ(footer.statusLine()->text(), QStringLiteral("正在试听，结束后再按住说话"));
+    EXPECT_FALSE(w.model->isHoldingToTalk.get());
     // A running hold stays enabled, so its release still ends it.
     test::given.set(w.model->isHoldingToTalk, true);
     w.settle();

@@ -14,6 +14,7 @@
 #include "model/ModelTestAccess.h"
 
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QHelpEvent>
@@ -45,6 +46,16 @@ protected:
         return out;
     }
 
+    // The tooltip and what a screen reader hears describe the language
+    // shown: its state, or nothing where the name says all.
+    static void describesItsLanguage(QComboBox* picker)
+    {
+        const QString label = picker->currentText();
+        const QString tip = ui::LanguagePicker::nameOf(label) == label ? QString() : label;
+        EXPECT_EQ(picker->toolTip(), tip) << label.toStdString();
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(picker)->text(QAccessible::Description), tip);
+    }
+
     CallScreenWorld w;
     LanguageBar bar{w.model};
 };
@@ -70,14 +81,21 @@ TEST_F(LanguageBarTest, PickersListTheModelsChoicesWithReadinessLabels)
 TEST_F(LanguageBarTest, APickAsksTheModelAndThePickerKeepsTheModelsLanguage)
 {
     // Japanese needs a model download here, so the change waits for an answer.
+    auto menu = ModelTestAccess::myMenu(*w.model).get();
+    menu["ja"] = LanguageReadiness{.engine = SpeechEngine::speech, .speechInstalled = false};
+    test::given.set(ModelTestAccess::myMenu(*w.model), menu);
+    w.settle();
     w.world.sessions.clear();
     ModelTestAccess::languageServices(*w.model).speechInstalled =
         [](CallLanguage language, SpeechEngine) -> rt::Async<bool> { co_return language.id != "ja"; };
+    for (QComboBox* picker : {bar.myPicker(), bar.theirPicker()})
+        describesItsLanguage(picker);
     int ja = bar.myPicker()->findData(QStringLiteral("ja"));
     ASSERT_GE(ja, 0);
     bar.myPicker()->setCurrentIndex(ja);
     emit bar.myPicker()->activated(ja);
     EXPECT_EQ(bar.myPicker()->currentData().toString(), QStringLiteral("zh-Hans"));
+    describesItsLanguage(bar.myPicker());
     w.settle();
     ASSERT_TRUE(w.model->pendingLanguageChange.get().has_value());
     EXPECT_EQ(w.model->pendingLanguageChange.get()->my.id, "ja");

@@ -253,6 +253,24 @@ TEST(ConversationRecords, SummaryTakesLanguagesFromEachSidesFirstEntry)
         .entries = {entry(Side::them, "Hi", 1, "en"), entry(Side::them, "Again", 2, "en", "zh-Hans")}};
     EXPECT_FALSE(ConversationHistory::summary(later).myLanguage);
 
+    // Held as Spanish (mine) and English (theirs), swapped before I first
+    // spoke: both first sentences are English. The pair is the last
+    // sentence's, never one language twice.
+    ConversationSession swapped{.entries = {entry(Side::them, "Hello", 1, "en", "es"),
+                                            entry(Side::me, "Hi", 2, "en", "es"),
+                                            entry(Side::me, "Bye", 3, "en", "en")}};
+    EXPECT_EQ(ConversationHistory::summary(swapped).theirLanguage, "es");
+    EXPECT_EQ(ConversationHistory::summary(swapped).myLanguage, "en");
+    ConversationSession unknown{.entries = {entry(Side::them, "Hello", 1, "en"), entry(Side::me, "Hi", 2, "en")}};
+    EXPECT_EQ(ConversationHistory::summary(unknown).theirLanguage, "en");
+    EXPECT_FALSE(ConversationHistory::summary(unknown).myLanguage);
+    // One written before that still reads as it was stored.
+    const ConversationSummary doubled{.theirLanguage = "en", .myLanguage = "en"};
+    auto stored = HistoryJson::decodeSummaries(HistoryJson::encode(std::vector{doubled}));
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->front().theirLanguage, "en");
+    EXPECT_EQ(stored->front().myLanguage, "en");
+
     // The preview is the first entry's, cut to 120 characters, not bytes.
     const std::string flag = "🇨🇳";
     const std::string accented = "e\xCC\x81";  // e + combining acute

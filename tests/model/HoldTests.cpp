@@ -387,6 +387,15 @@ TEST(ModelHold, SentencesWhileHoldingArePlayedOneAfterAnotherAndTheHoldWaitsForT
     EXPECT_EQ(w.spoken(), (Texts{"en:One", "en:Two", "en:Three", "en:Four"}));
     EXPECT_TRUE(ModelTestAccess::hold(model).isStartingRecording.get());
     EXPECT_EQ(model.holdButtonTitle(), "正在播放…");
+    // A press meanwhile is refused at once and says why; its release
+    // changes nothing of the hold that plays out.
+    const std::size_t requests = recorder.requests.size();
+    w.press();
+    EXPECT_EQ(model.status.get(), "上一句还在处理，完成后再按住说话");
+    w.release();
+    EXPECT_EQ(model.status.get(), "上一句还在处理，完成后再按住说话");
+    EXPECT_EQ(recorder.requests.size(), requests);
+    EXPECT_EQ(model.holdButtonTitle(), "正在播放…");
     speaker.finishSpeaking();
     w.run();
     EXPECT_FALSE(w.anyHoldFlag());

@@ -1,6 +1,7 @@
 #include "SheetFixture.h"
 
 #include "settings/WizardView.h"
+#include "ui/LanguagePicker.h"
 #include "ui/PillButton.h"
 #include "ui/SystemSettings.h"
 
@@ -9,6 +10,7 @@
 #include "model/ModelState.h"
 #include "model/ModelTestAccess.h"
 
+#include <QAccessible>
 #include <QComboBox>
 #include <QLabel>
 #include <QProgressBar>
@@ -36,6 +38,18 @@ protected:
         return *view_;
     }
     bool shown(const char* name) { return find<QWidget>(name)->isVisible(); }
+    // Each picker's tooltip, and what a screen reader hears, describe the
+    // language it shows.
+    void pickersDescribeTheirLanguages()
+    {
+        for (const char* name : {"wizard.myLanguage", "wizard.theirLanguage"}) {
+            auto* picker = find<QComboBox>(name);
+            const QString label = picker->currentText();
+            const QString tip = ui::LanguagePicker::nameOf(label) == label ? QString() : label;
+            EXPECT_EQ(picker->toolTip(), tip) << label.toStdString();
+            EXPECT_EQ(QAccessible::queryAccessibleInterface(picker)->text(QAccessible::Description), tip);
+        }
+    }
     bool done(int step)
     {
         return find<QWidget>(("wizard.step" + std::to_string(step)).c_str())->property("done").toBool();
@@ -232,6 +246,7 @@ TEST_F(WizardViewTest, APairThisComputerCannotTranslateOffersNoDownloadAndNamesT
     EXPECT_TRUE(find<QComboBox>("wizard.theirLanguage")
                     ->currentText()
                     .endsWith(QStringLiteral("Keine Übersetzung zwischen diesen Sprachen")));
+    pickersDescribeTheirLanguages();
     snapshot(v, "wizard", "untranslatable-pair-de");
 
     // The pair the note names is one choice away in the step's own picker,
@@ -246,6 +261,7 @@ TEST_F(WizardViewTest, APairThisComputerCannotTranslateOffersNoDownloadAndNamesT
     EXPECT_EQ(model->theirLanguage().id, "en") << "the other party's language stays";
     EXPECT_TRUE(done(3));
     EXPECT_FALSE(shown("wizard.pack.pairs"));
+    pickersDescribeTheirLanguages();
     InterfaceLanguage::set("zh-Hans");
 }
 

@@ -5,6 +5,7 @@
 #include "ui/CardBackground.h"
 #include "ui/FocusRing.h"
 #include "ui/Glow.h"
+#include "ui/HoldButton.h"
 #include "ui/Icons.h"
 #include "ui/InterfaceFontFollower.h"
 #include "ui/LevelMeterBar.h"
@@ -25,7 +26,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QPushButton>
 #include <QRawFont>
+#include <QShortcut>
 #include <QStyle>
 #include <QTest>
 #include <QTextLayout>
@@ -209,6 +212,58 @@ TEST(Styles, TheFocusRingFollowsTheKeyboardAroundTheCapsule)
     QTest::mouseClick(field, Qt::LeftButton);
     world.settle();
     EXPECT_EQ(ui::FocusRing::shownAround(), field);
+}
+
+// A pill, a page tab (a checkable button) and a switch, each pressed once
+// by Enter or Return as by Space, even where the window has a Return
+// shortcut; the talk button's keys are holds, not clicks.
+TEST(Styles, EnterAndReturnPressTheFocusedButtonTabOrSwitchAsSpaceDoes)
+{
+    test::UiWorld world;
+    QWidget window;
+    auto* row = new QHBoxLayout(&window);
+    auto* pill = new ui::PillButton(QStringLiteral("播放给对方"), &window);
+    auto* tab = new QPushButton(QStringLiteral("通用"), &window);
+    tab->setCheckable(true);
+    auto* toggle = new ui::PersistentSwitch(&window);
+    auto* talk = new ui::HoldButton(&window);
+    for (QWidget* control : std::initializer_list<QWidget*>{pill, tab, toggle, talk})
+        row->addWidget(control);
+    int shortcuts = 0;
+    auto* shortcut = new QShortcut(QKeySequence(Qt::Key_Return), &window);
+    QObject::connect(shortcut, &QShortcut::activated, [&shortcuts] { ++shortcuts; });
+    int pills = 0;
+    QObject::connect(pill, &QPushButton::clicked, [&pills] { ++pills; });
+    int holds = 0;
+    talk->onDown = [&holds] { ++holds; };
+    window.show();
+    QApplication::setActiveWindow(&window);
+    world.settle();
+
+    for (const Qt::Key key : {Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter}) {
+        pill->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(pill, key, key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+        tab->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(tab, key);
+        toggle->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(toggle, key);
+    }
+    EXPECT_EQ(pills, 3);
+    EXPECT_TRUE(tab->isChecked()) << "checked, unchecked and checked again";
+    EXPECT_TRUE(toggle->isChecked());
+    EXPECT_EQ(shortcuts, 0);
+    // A held key presses once.
+    pill->setFocus(Qt::TabFocusReason);
+    QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"), true);
+    QApplication::sendEvent(pill, &repeat);
+    EXPECT_EQ(pills, 3);
+    // With a modifier, or on the talk button, the key is not a press.
+    QTest::keyClick(pill, Qt::Key_Return, Qt::ControlModifier);
+    EXPECT_EQ(pills, 3);
+    talk->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(talk, Qt::Key_Return);
+    EXPECT_EQ(holds, 0);
+    EXPECT_EQ(shortcuts, 1);
 }
 
 TEST(Styles, MeterRowsSayQuietUpToTheThresholdAndShowSoundInTheirTextColour)
