@@ -609,9 +609,9 @@ TEST_F(SphinxSpeechRecognizer, aPauseEndsASentenceOnlyWhereTheWordsAroundItReadA
     EXPECT_EQ(recognizer->continuation("The room is small", "But it is quiet", 1.2), "but it is quiet");
     EXPECT_EQ(recognizer->continuation("The office is closed", "Please call tomorrow", 0.9), std::nullopt);
     EXPECT_EQ(recognizer->continuation("We meet on", "Monday morning", 0.9), "Monday morning");
-    // An ordinary pause weighs nothing against words that lean, however
-    // little, to one sentence; only a quiet longer than people keep inside
-    // a sentence counts for a break.
+    // An ordinary pause tips only words that read either way; against
+    // words that carry the sentence on, only a quiet longer than people
+    // keep inside a sentence counts for a break.
     EXPECT_EQ(recognizer->continuation("All right", "Let us go", 0.2), "let us go");
     EXPECT_EQ(recognizer->continuation("All right", "Let us go", 1.4), "let us go");
     EXPECT_EQ(recognizer->continuation("All right", "Let us go", 2.5), std::nullopt);
