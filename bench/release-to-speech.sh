@@ -20,7 +20,10 @@
 # it (so "never" is a first press after the check), and with
 # PARLARO_BENCH_LOAD=1 a busy thread runs on every core throughout.
 # PARLARO_BENCH_REPLY and PARLARO_BENCH_REPLY_WORDS give the reply with
-# pauses (espeak-ng markup, and its words). With PARLARO_BENCH_NEVER=1 no
+# pauses (espeak-ng markup, and its words); PARLARO_BENCH_REPLY_FILE with the
+# words, one already spoken (a 16-bit mono WAVE file, as festival's voices
+# make them at build time). Each press prints what was heard and its
+# translation. With PARLARO_BENCH_NEVER=1 no
 # start keeps what recognition learnt for the next, so the first press of
 # every start is a "never". The key goes up 0.3 s after the
 # recording of the reply ends (espeak-ng ends it with half a second of

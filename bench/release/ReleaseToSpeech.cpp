@@ -7,7 +7,8 @@
 //   parlaro_release_bench <presses> [--pauses] [--own-voice] [--echo-cancel] [--window] [--check]
 // Every press speaks the same reply: pocketsphinx's dense "go forward ten
 // meters", or with --pauses a reply espeak-ng speaks with pauses in it, as
-// people reply (PARLARO_BENCH_REPLY gives another one in espeak-ng's markup
+// people reply (PARLARO_BENCH_REPLY gives another one in espeak-ng's markup,
+// or PARLARO_BENCH_REPLY_FILE one already spoken as a 16-bit mono WAVE file,
 // and PARLARO_BENCH_REPLY_WORDS its words), while the program runs on; the
 // key goes up 0.3 s after the recording ends, or with PARLARO_BENCH_KEY_UP
 // that many seconds after the reply's last sound. With --check the microphone
@@ -350,8 +351,16 @@ int main(int argc, char** argv)
         (fs::temp_directory_path() / ("parlaro-bench-reply-" + std::to_string(::getpid()) + ".wav")).string();
     const char* ownReply = std::getenv("PARLARO_BENCH_REPLY");
     const char* ownWords = std::getenv("PARLARO_BENCH_REPLY_WORDS");
+    // A reply already spoken (another voice's), copied as it is.
+    const char* replyFile = std::getenv("PARLARO_BENCH_REPLY_FILE");
     const std::string reply = ownReply && ownWords ? ownReply : pausedReply;
-    if (pauses && !run("espeak-ng -m -v en-us -s 140 -w " + pausedFile + " \"" + reply + "\"")) {
+    if (pauses && replyFile && ownWords) {
+        std::error_code error;
+        if (!fs::copy_file(replyFile, pausedFile, fs::copy_options::overwrite_existing, error)) {
+            std::fprintf(stderr, "parlaro_release_bench: %s cannot be read; skipping\n", replyFile);
+            return 77;
+        }
+    } else if (pauses && !run("espeak-ng -m -v en-us -s 140 -w " + pausedFile + " \"" + reply + "\"")) {
         std::fprintf(stderr, "parlaro_release_bench: espeak-ng could not speak the reply; skipping\n");
         return 77;
     }
@@ -378,7 +387,8 @@ int main(int argc, char** argv)
         : std::string("pacat --raw --format=s16le --rate=16000 --channels=1 --latency-msec=20 -d bench_voice ")
             + recording;
     std::vector<std::string> said;
-    std::istringstream words(pauses ? (ownReply && ownWords ? ownWords : pausedReplyWords) : recordingWords);
+    std::istringstream words(pauses ? ((ownReply || replyFile) && ownWords ? ownWords : pausedReplyWords)
+                                    : recordingWords);
     for (std::string word; words >> word;)
         said.push_back(word);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -495,6 +505,7 @@ int main(int argc, char** argv)
         std::printf("stages %d %.3f %.3f %.3f\n", press, since(recognized), since(translated), since(speaking));
         // The press's entry may come after its speech has begun.
         std::string text;
+        std::string translation;
         pumpUntil(
             [&] {
                 const auto& entries = model->entries.get();
@@ -504,13 +515,16 @@ int main(int argc, char** argv)
                 if (mine < press)
                     return false;
                 for (const auto& entry : entries)
-                    if (entry.side == ConversationEntry::Side::me)
+                    if (entry.side == ConversationEntry::Side::me) {
                         text = entry.original;
+                        translation = entry.translated;
+                    }
                 return true;
             },
             10);
         const auto errors = bench::wordErrors(said, text);
         std::printf("heard %d %zu %zu %s\n", press, errors.errors, errors.reference, text.c_str());
+        std::printf("translated %d %s\n", press, translation.c_str());
         std::fprintf(stderr, "main thread %d: %.3f s in events up to the speech, the longest %.3f s at %.3f s\n", press,
                      busy.total, busy.longest, since(busy.longestAt));
         if (ownVoice)
