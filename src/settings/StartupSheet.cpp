@@ -195,6 +195,12 @@ void StartupSheet::refresh()
         return;
     }
     show(install ? Page::install : micCheck ? Page::micCheck : Page::wizard);
+    // A screen reader names the sheet by the title its page shows.
+    const QString title = install ? InstallDriverView::title(*model_)
+        : micCheck                ? MicCheckView::title()
+                                  : WizardView::title();
+    if (dialog_->windowTitle() != title)
+        dialog_->setWindowTitle(title);
     if (!dialog_->isVisible())
         openOverWindow();
 }
@@ -255,6 +261,20 @@ void StartupSheet::show(Page page)
     background_->layout()->addWidget(content_);
     dialog_->setFixedWidth(page == Page::wizard ? wizardWidth : narrowWidth);
     content_->show();
+    // The keyboard starts on the page's first control, where a screen
+    // reader starts reading too.
+    focusFirstControl();
+}
+
+void StartupSheet::focusFirstControl()
+{
+    for (QWidget* next = dialog_->nextInFocusChain(); next && next != dialog_; next = next->nextInFocusChain()) {
+        if (content_->isAncestorOf(next) && next->isVisibleTo(dialog_) && next->isEnabled()
+            && (next->focusPolicy() & Qt::TabFocus) == Qt::TabFocus) {
+            next->setFocus(Qt::TabFocusReason);
+            return;
+        }
+    }
     dialog_->setFocus();
 }
 

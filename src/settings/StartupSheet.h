@@ -81,6 +81,7 @@ private:
     void refresh();
     void show(Page page);
     void openOverWindow();
+    void focusFirstControl();
     void dismissTopRequest();
 
     std::shared_ptr<AppModel> model_;

@@ -786,7 +786,11 @@ TEST_F(ContentViewTest, EveryFocusableControlOnEveryScreenHasAName)
     ReadOnlyFolder readOnly(home / "History");
     model().useHistory(ConversationHistory::make(home / "History", w.world.platform.defaults));
     auto& v = open();
+    auto* conversation = child<QAbstractScrollArea>(v, "conversation");
+    EXPECT_EQ(conversation->focusPolicy(), Qt::NoFocus) << "no empty Tab stop";
     readOnly.setReadOnly(true);
+    // Unconfirmed, the microphone wants attention on the Speaking page.
+    test::given.set(model().micConfirmed, false);
     ModelTestAccess::setEntries(
         model(), {ConversationEntry{.original = "你好", .translated = "Hello", .time = rt::clock().date()}});
     w.world.runtime.clock().advance(SessionFiling::saveDelay);
@@ -803,7 +807,14 @@ TEST_F(ContentViewTest, EveryFocusableControlOnEveryScreenHasAName)
     EXPECT_EQ(accessibleSummary(child<QWidget>(v, "footer.typed")), "EditableText: 打字说话");
     auto* meter = child<QWidget>(*child<QWidget>(v, "footer.meter.mic"), "compactMeter.bar");
     EXPECT_EQ(accessibleSummary(meter), "ProgressBar: 我的麦克风 [0%]");
-    EXPECT_EQ(child<QWidget>(v, "conversation")->focusPolicy(), Qt::NoFocus) << "no empty Tab stop";
+    // The captions are a Tab stop, named, and scroll by keyboard.
+    EXPECT_TRUE(conversation->focusPolicy() & Qt::TabFocus);
+    EXPECT_TRUE(accessibleSummary(conversation).endsWith(QStringLiteral(": 对话")))
+        << accessibleSummary(conversation).toStdString();
+    // The red dot on the Settings button is said in words where the focus goes.
+    auto* settingsButton = child<QWidget>(v, "header.settings");
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(settingsButton)->text(QAccessible::Description), "需要注意");
+    EXPECT_EQ(accessibleSummary(child<QWidget>(v, "header.attention")), "StaticText: 需要注意");
     readOnly.setReadOnly(false);
     w.world.runtime.clock().advance(SessionFiling::saveDelay);
     w.settle();
@@ -813,6 +824,27 @@ TEST_F(ContentViewTest, EveryFocusableControlOnEveryScreenHasAName)
         w.settle();
         ASSERT_TRUE(shown(v.settingsView()));
         EXPECT_EQ(unnamedFocusables(*v.window()), "") << settings::SettingsView::titleKey(page);
+        if (page == SettingsPage::speaking) {
+            // One of two is on: radio buttons. The sound check's bars are
+            // named by their titles.
+            auto* afterRelease = child<QWidget>(*v.settingsView(), "speaking.afterRelease");
+            EXPECT_EQ(accessibleSummary(afterRelease), "RadioButton: 松开后翻译");
+            EXPECT_TRUE(QAccessible::queryAccessibleInterface(afterRelease)->state().checked);
+            EXPECT_FALSE(QAccessible::queryAccessibleInterface(child<QWidget>(*v.settingsView(), "speaking.whileHolding"))
+                             ->state()
+                             .checked);
+            QStringList bars;
+            for (auto* bar : v.settingsView()->findChildren<QWidget*>(QStringLiteral("meterRow.bar")))
+                bars << accessibleSummary(bar);
+            EXPECT_EQ(bars.join(QLatin1Char('|')), "ProgressBar: 我的麦克风 [0%]|ProgressBar: 送给对方 [0%]");
+            const auto at = std::find(settings::SettingsView::pages.begin(), settings::SettingsView::pages.end(), page)
+                - settings::SettingsView::pages.begin();
+            auto* tab = child<QWidget>(*v.settingsView(), QStringLiteral("settings.row.%1").arg(at).toUtf8().constData());
+            EXPECT_EQ(QAccessible::queryAccessibleInterface(tab)->text(QAccessible::Description), "需要注意");
+            EXPECT_EQ(accessibleSummary(child<QWidget>(*v.settingsView(),
+                                                       QStringLiteral("settings.dot.%1").arg(at).toUtf8().constData())),
+                      "StaticText: 需要注意");
+        }
         if (page != SettingsPage::history)
             continue;
         // A saved conversation, opened.
@@ -825,6 +857,14 @@ TEST_F(ContentViewTest, EveryFocusableControlOnEveryScreenHasAName)
         EXPECT_EQ(QAccessible::queryAccessibleInterface(rebuilt)->text(QAccessible::Description), "你好")
             << "which conversation's button it is";
         EXPECT_EQ(unnamedFocusables(*v.window()), "") << "an open conversation";
+        // Each of its sentences reads who said it and when, then what was
+        // said and its translation.
+        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(
+            child<QWidget>(*v.settingsView(), "history.transcript.list"));
+        ASSERT_TRUE(list && list->childCount() > 0);
+        const QString sentence = list->child(0)->text(QAccessible::Name);
+        EXPECT_TRUE(sentence.startsWith(QStringLiteral("对方  ")) && sentence.endsWith(QStringLiteral("\n你好\nHello")))
+            << sentence.toStdString();
     }
     // The sidebar's entries are page tabs, the one shown selected.
     auto* row = child<QWidget>(*v.settingsView(), "settings.row.6");
@@ -857,6 +897,22 @@ TEST_F(ContentViewTest, EveryFocusableControlOnEveryScreenHasAName)
     EXPECT_EQ(unnamedFocusables(*v.errorAlert()->box()), "");
     v.errorAlert()->box()->accept();
     w.settle();
+
+    // Captions past the view's height: from the keyboard, back up and down.
+    std::vector<ConversationEntry> many;
+    for (int i = 0; i < 40; ++i)
+        many.push_back(ConversationEntry{.original = "第" + std::to_string(i) + "句", .translated = "Sentence"});
+    ModelTestAccess::setEntries(model(), many);
+    w.settle();
+    QScrollBar* bar = conversation->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 0);
+    bar->setValue(bar->maximum());
+    conversation->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(conversation, Qt::Key_PageUp);
+    const int up = bar->value();
+    EXPECT_LT(up, bar->maximum());
+    QTest::keyClick(conversation, Qt::Key_Down);
+    EXPECT_GT(bar->value(), up);
 }
 
 // A whole call by keyboard alone: both languages picked, a press held on

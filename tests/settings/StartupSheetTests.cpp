@@ -1,5 +1,6 @@
 #include "SheetFixture.h"
 #include "StringTableFiles.h"
+#include "AccessibleTree.h"
 #include "UiWorld.h"
 #include "WholeTexts.h"
 
@@ -365,6 +366,9 @@ TEST_F(StartupSheetTest, ReturnConfirmsTheMicrophoneCheckAndFinishesTheWizard)
     auto& s = sheet();
     auto* check = qobject_cast<ui::MicCheckView*>(s.content());
     ASSERT_NE(check, nullptr);
+    // Named by its title, the keyboard on its first control.
+    EXPECT_EQ(accessibleSummary(s.dialog()), QStringLiteral("Dialog: 检查麦克风"));
+    EXPECT_EQ(s.dialog()->focusWidget(), check->picker());
     check->picker()->activated(1);
     // Focus on the other button must not turn it into the default one.
     find<ui::PillButton>("micCheck.later")->setFocus();
@@ -374,6 +378,13 @@ TEST_F(StartupSheetTest, ReturnConfirmsTheMicrophoneCheckAndFinishesTheWizard)
     EXPECT_TRUE(model->micConfirmed());
     EXPECT_EQ(s.page(), StartupSheet::Page::wizard);
     snapshot(*s.dialog(), "sheet", "wizard");
+    // After the check the welcome page takes the keyboard at its first
+    // control, and says which of its steps are done.
+    EXPECT_EQ(accessibleSummary(s.dialog()), QStringLiteral("Dialog: 欢迎使用Parlaro"));
+    EXPECT_EQ(s.dialog()->focusWidget(), find<QWidget>("wizard.myLanguage"));
+    EXPECT_EQ(accessibleSummary(find<QWidget>("wizard.step1.badge")), QStringLiteral("StaticText: 已完成"));
+    EXPECT_EQ(accessibleSummary(find<QWidget>("wizard.step5.badge")), QStringLiteral("StaticText: 已完成"));
+    EXPECT_EQ(accessibleSummary(find<QWidget>("wizard.step4.badge")), QStringLiteral("StaticText: 未完成"));
 
     QTest::keyClick(s.dialog(), Qt::Key_Return);
     sheet();
