@@ -8,7 +8,10 @@
 #include "ui/StatusDot.h"
 #include "ui/ViewBinding.h"
 
+#include "ui/Palette.h"
+
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QEvent>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -17,16 +20,32 @@
 
 namespace parlaro::ui {
 
-SheetDialog::SheetDialog(QWidget* parent)
+SheetDialog::SheetDialog(QWidget* parent, bool inWindow)
     // A sheet of its window: a title and a close button, nothing to minimise
     // or maximise on its own.
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+    : QDialog(inWindow && parent ? parent->window() : parent,
+              Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      inWindow_(inWindow && parent)
 {
     setObjectName(QStringLiteral("startupSheet"));
+    if (inWindow_) {
+        setWindowFlags(Qt::Widget);
+        // A hairline around it, as the desktop's frame would be.
+        setContentsMargins(1, 1, 1, 1);
+        setAutoFillBackground(true);
+        QPalette edge = palette();
+        edge.setColor(QPalette::Window, Palette::hairline());
+        setPalette(edge);
+    }
     setWindowModality(Qt::WindowModal);
     setModal(true);
     // Presses and releases go to the sheet's controls, not to the sheet.
     QCoreApplication::instance()->installEventFilter(this);
+}
+
+bool SheetDialog::drawnInWindow()
+{
+    return QGuiApplication::platformName().startsWith(QStringLiteral("wayland"));
 }
 
 void SheetDialog::closeQuietly()
@@ -69,10 +88,12 @@ void SheetDialog::showEvent(QShowEvent* event)
             watched_ = main;
             main->installEventFilter(this);
         }
-        main->winId();
-        winId();
-        if (windowHandle()->transientParent() != main->windowHandle())
-            windowHandle()->setTransientParent(main->windowHandle());
+        if (!inWindow_) {
+            main->winId();
+            winId();
+            if (windowHandle()->transientParent() != main->windowHandle())
+                windowHandle()->setTransientParent(main->windowHandle());
+        }
     }
     QDialog::showEvent(event);
     held_ = false;
@@ -86,7 +107,8 @@ bool SheetDialog::eventFilter(QObject* watched, QEvent* event)
         auto* widget = qobject_cast<QWidget*>(watched);
         // A release counts wherever it lands: a list the press opened may
         // take it.
-        if (widget && (widget->window() == this || type == QEvent::MouseButtonRelease)) {
+        const bool onSheet = widget && (inWindow_ ? widget == this || isAncestorOf(widget) : widget->window() == this);
+        if (widget && (onSheet || type == QEvent::MouseButtonRelease)) {
             held_ = type == QEvent::MouseButtonPress;
             // After the control has had its release, so the click is its own.
             if (!held_ && pending_)
@@ -132,6 +154,16 @@ void SheetDialog::place()
     }
     // Centred on the window, and inside it as far as it fits: a sheet
     // taller than the window starts at its top.
+    if (inWindow_) {
+        const QRect area = main->rect();
+        QPoint at = area.center() - QRect(QPoint(0, 0), size()).center();
+        at.setX(std::max(0, std::min(at.x(), area.width() - width())));
+        at.setY(std::max(0, std::min(at.y(), area.height() - height())));
+        if (pos() != at)
+            move(at);
+        raise();
+        return;
+    }
     const QRect area = main->geometry();
     const QRect sheet(QPoint(0, 0), size());
     QPoint at = area.center() - sheet.center();
@@ -141,6 +173,25 @@ void SheetDialog::place()
     const QPoint frame = geometry().topLeft() - pos();
     if (geometry().topLeft() != at)
         move(at - frame);
+}
+
+bool SheetDialog::focusNextPrevChild(bool next)
+{
+    if (!inWindow_)
+        return QDialog::focusNextPrevChild(next);
+    // Tab goes round the sheet's own controls, never out to the window
+    // behind it.
+    QWidget* from = focusWidget() ? focusWidget() : this;
+    QWidget* step = from;
+    do {
+        step = next ? step->nextInFocusChain() : step->previousInFocusChain();
+        if (step != this && isAncestorOf(step) && step->isVisibleTo(this) && step->isEnabled()
+            && (step->focusPolicy() & Qt::TabFocus) == Qt::TabFocus) {
+            step->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+            return true;
+        }
+    } while (step != from);
+    return true;
 }
 
 void SheetDialog::fitHeight()
@@ -263,19 +314,19 @@ void StartupSheet::show(Page page)
     content_->show();
     // The keyboard starts on the page's first control, where a screen
     // reader starts reading too.
-    focusFirstControl();
+    dialog_->focusFirstControl();
 }
 
-void StartupSheet::focusFirstControl()
+void SheetDialog::focusFirstControl()
 {
-    for (QWidget* next = dialog_->nextInFocusChain(); next && next != dialog_; next = next->nextInFocusChain()) {
-        if (content_->isAncestorOf(next) && next->isVisibleTo(dialog_) && next->isEnabled()
+    for (QWidget* next = nextInFocusChain(); next && next != this; next = next->nextInFocusChain()) {
+        if (isAncestorOf(next) && next->isVisibleTo(this) && next->isEnabled()
             && (next->focusPolicy() & Qt::TabFocus) == Qt::TabFocus) {
             next->setFocus(Qt::TabFocusReason);
             return;
         }
     }
-    dialog_->setFocus();
+    setFocus();
 }
 
 void StartupSheet::dismissTopRequest()
