@@ -177,7 +177,8 @@ void SheetDialog::place()
 
 bool SheetDialog::focusNextPrevChild(bool next)
 {
-    if (!inWindow_)
+    // A sheet going away hands the keyboard on to the window.
+    if (!inWindow_ || isHidden())
         return QDialog::focusNextPrevChild(next);
     // Tab goes round the sheet's own controls, never out to the window
     // behind it.

@@ -433,6 +433,9 @@ TEST_F(StartupSheetTest, EveryPageWaitsForItsWindowAndOpensCentredOnIt)
         }
         test::given.set(model->showWizard, false).set(model->showMicCheck, false);
         sheet();
+        // Gone, it leaves the keyboard to the window, not on a hidden control.
+        QWidget* left = window->focusWidget();
+        EXPECT_FALSE(left && (left == dialog || dialog->isAncestorOf(left))) << left->objectName().toStdString();
     }
 }
 
