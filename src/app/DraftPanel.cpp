@@ -162,6 +162,9 @@ DraftPanel::DraftPanel(std::shared_ptr<AppModel> model, QWidget* parent)
     // Clearing sits with the original, so the translation keeps the width of
     // its row less one action however narrow the window.
     sourceRow->addWidget(clear_, 0, Qt::AlignTop);
+    // Tab in reading order, row by row.
+    setTabOrder(retranslate_, clear_);
+    setTabOrder(clear_, target_);
 
     connect(source_, &QPlainTextEdit::textChanged, this, [this] {
         fitHeights();
