@@ -15,6 +15,7 @@
 #include "ui/PillButton.h"
 #include "ui/SymbolView.h"
 
+#include <QAccessible>
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QImage>
@@ -482,14 +483,19 @@ TEST_F(ErrorAlertTest, ShowsTheMessageOverTheWindowAndClearsItWhenAcknowledged)
     auto& alert = windowAlert();
     sheet();
     EXPECT_EQ(alert.box(), nullptr);
-    model->showError(std::string("x（VM-5）"));
+    // A path whose lines may break after its slashes but the first.
+    model->showError(std::string("x（VM-5）/\u2060home/a"));
     windowAlert();
     auto* box = alert.box();
     ASSERT_NE(box, nullptr);
     EXPECT_TRUE(box->isVisible());
     EXPECT_EQ(box->parentWidget(), window.get());
     EXPECT_EQ(box->windowTitle(), "提示");
-    EXPECT_EQ(box->text(), "x（VM-5）");
+    EXPECT_EQ(box->text(), QStringLiteral("x（VM-5）/\u2060home/a"));
+    // The joiner steers the lines only: a screen reader hears the words.
+    auto* message = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    ASSERT_NE(message, nullptr);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(message)->text(QAccessible::Name), "x（VM-5）/home/a");
     ASSERT_EQ(box->buttons().size(), 1);
     EXPECT_EQ(box->buttons()[0]->text(), "好");
     EXPECT_EQ(sheet_->alert()->box(), nullptr);
