@@ -67,6 +67,13 @@ void SheetDialog::reject()
 
 bool SheetDialog::event(QEvent* event)
 {
+    // Drawn inside the window, the sheet holds the window's shortcuts off
+    // while the keyboard is on it, as a window of its own would: Esc ends
+    // the sheet rather than a playback behind it.
+    if (inWindow_ && event->type() == QEvent::ShortcutOverride) {
+        event->accept();
+        return true;
+    }
     bool handled = QDialog::event(event);
     // The width is fixed; the height follows the content, wrapped texts
     // included.
