@@ -45,8 +45,8 @@ ConversationView::ConversationView(std::shared_ptr<AppModel> model, QWidget* par
     setWidgetResizable(true);
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    // It follows the newest lines by itself and holds nothing to operate:
-    // a Tab stop here would only be an empty one.
+    // A Tab stop once it holds captions, so a keyboard can scroll back
+    // through them; empty, it would only be an empty stop.
     setFocusPolicy(Qt::NoFocus);
     viewport()->setAutoFillBackground(false);
     content_ = new QWidget();
@@ -157,6 +157,8 @@ void ConversationView::refresh()
         card->show(entry, spoken ? sideTag(them, *spoken) : them ? theirSide : mySide, dates);
     }
     placeCards();
+    setFocusPolicy(entries.empty() ? Qt::NoFocus : Qt::StrongFocus);
+    updates::setAccessibleName(this, q(localized("对话")));
 
     bool empty = entries.empty() && them.empty() && me.empty();
     updates::setVisible(hint_, empty);

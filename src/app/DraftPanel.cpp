@@ -157,9 +157,14 @@ DraftPanel::DraftPanel(std::shared_ptr<AppModel> model, QWidget* parent)
     targetRow->addWidget(targetTag_, 0, Qt::AlignTop);
     targetRow->addWidget(target_, 1, Qt::AlignTop);
     targetRow->addWidget(spinnerBox_, 1);
-    targetRow->addWidget(clear_, 0, Qt::AlignTop);
     targetRow->addWidget(play_, 0, Qt::AlignTop);
     column->addLayout(targetRow);
+    // Clearing sits with the original, so the translation keeps the width of
+    // its row less one action however narrow the window.
+    sourceRow->addWidget(clear_, 0, Qt::AlignTop);
+    // Tab in reading order, row by row.
+    setTabOrder(retranslate_, clear_);
+    setTabOrder(clear_, target_);
 
     connect(source_, &QPlainTextEdit::textChanged, this, [this] {
         fitHeights();
@@ -230,7 +235,7 @@ void DraftPanel::fitHeights()
     const std::vector<int> target = lineHeights(target_);
     int sourceLines = std::min<int>(std::ssize(source), maxFieldLines);
     int targetLines = std::min<int>(std::ssize(target), maxFieldLines);
-    const QMargins margins = layout()->contentsMargins() + contentsMargins();
+    QMargins margins = layout()->contentsMargins() + contentsMargins();
     // A row is as tall as its field or as the pills beside it.
     auto tallest = [](std::initializer_list<const QWidget*> parts) {
         int tallest = 0;
@@ -238,8 +243,10 @@ void DraftPanel::fitHeights()
             tallest = std::max(tallest, part->sizeHint().height());
         return tallest;
     };
-    const int sourceRow = tallest({sourceTag_, retranslate_});
-    const int targetRow = tallest({targetTag_, clear_, play_});
+    const int sourceRow = tallest({sourceTag_, retranslate_, clear_});
+    const int targetRow = tallest({targetTag_, play_});
+    // Short of room the card first draws its rows closer to its edges.
+    auto* column = static_cast<QBoxLayout*>(layout());
     auto height = [&] {
         return margins.top() + margins.bottom() + layout()->spacing()
             + std::max(sourceRow,
@@ -247,6 +254,24 @@ void DraftPanel::fitHeights()
             + std::max(targetRow,
                        firstLines(target, targetLines) + fieldFrame(target_, std::ssize(target) > targetLines));
     };
+    const int roomy = cardMargin() + 16;
+    const int tight = cardMargin() + 6;
+    auto space = [&](int edge, int between) {
+        column->setContentsMargins(edge, edge, edge, edge);
+        if (column->spacing() != between)
+            column->setSpacing(between);
+        margins = column->contentsMargins() + contentsMargins();
+    };
+    space(roomy, 10);
+    if (room_ > 0) {
+        // Whether the fewest lines fit with the roomy edges.
+        const int shownSource = std::exchange(sourceLines, std::min(sourceLines, 1));
+        const int shownTarget = std::exchange(targetLines, std::min(targetLines, 2));
+        if (height() > room_)
+            space(tight, 6);
+        sourceLines = shownSource;
+        targetLines = shownTarget;
+    }
     while (room_ > 0 && height() > room_ && (sourceLines > 1 || targetLines > 2)) {
         if (sourceLines > 1)
             --sourceLines;

@@ -2,6 +2,9 @@
 
 #include <QPainter>
 #include <QStyle>
+#include <QTextLayout>
+
+#include <algorithm>
 
 namespace parlaro::app {
 
@@ -20,9 +23,35 @@ QSize ElidingLabel::minimumSizeHint() const
     return size;
 }
 
+void ElidingLabel::setTwoLines(bool twoLines)
+{
+    if (twoLines_ == twoLines)
+        return;
+    twoLines_ = twoLines;
+    update();
+}
+
+bool ElidingLabel::needsTwoLines(int width) const
+{
+    return fontMetrics().horizontalAdvance(text()) > width;
+}
+
 QString ElidingLabel::shownText() const
 {
-    return fontMetrics().elidedText(text(), Qt::ElideRight, contentsRect().width());
+    const int width = contentsRect().width();
+    if (!twoLines_ || !needsTwoLines(width))
+        return fontMetrics().elidedText(text(), Qt::ElideRight, width);
+    QTextLayout layout(text(), font());
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    QTextLine first = layout.createLine();
+    first.setLineWidth(width);
+    const int cut = std::max(1, first.textLength());
+    layout.endLayout();
+    return text().left(cut) + QLatin1Char('\n')
+        + fontMetrics().elidedText(text().mid(cut), Qt::ElideRight, width);
 }
 
 void ElidingLabel::paintEvent(QPaintEvent*)

@@ -13,11 +13,20 @@ public:
     explicit ElidingLabel(QWidget* parent = nullptr);
 
     QSize minimumSizeHint() const override;
-    // The text as drawn at the current width.
+    // The text as drawn at the current width, a line break where it takes
+    // a second line.
     QString shownText() const;
+    // Up to two lines: a text too long for one wraps once, where its
+    // language allows, and only the second line is cut.
+    void setTwoLines(bool twoLines);
+    // Whether the text as it stands needs the second line at `width`.
+    bool needsTwoLines(int width) const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+
+private:
+    bool twoLines_ = false;
 };
 
 }  // namespace parlaro::app

@@ -27,6 +27,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
+#include <QEvent>
 #include <QShortcut>
 #include <QVBoxLayout>
 
@@ -46,7 +47,8 @@ FooterView::FooterView(std::shared_ptr<AppModel> model, HoldShortcutCenter* shor
 
     // Status row.
     auto* statusRow = new QWidget(this);
-    statusRow->setFixedHeight(30);
+    statusRow_ = statusRow;
+    statusRow->setFixedHeight(statusRowHeight);
     auto* statusLayout = new QHBoxLayout(statusRow);
     statusLayout->setContentsMargins(20, 0, 20, 0);
     statusLayout->setSpacing(8);
@@ -58,6 +60,8 @@ FooterView::FooterView(std::shared_ptr<AppModel> model, HoldShortcutCenter* shor
     status_->setObjectName(QStringLiteral("footer.status"));
     status_->setFont(Look::font(11.5));
     status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    status_->setTwoLines(true);
+    status_->installEventFilter(this);
     updates::setTextColor(status_, Look::secondaryText());
     statusLayout->addWidget(spinner_);
     statusLayout->addWidget(status_, 1);
@@ -242,6 +246,7 @@ void FooterView::refresh()
             line = localized("原声已开：对方先听到你说的%@，松开后再听到%@", my, their);
     }
     updates::setText(status_, q(line));
+    fitStatus();
     bool authorized = m.micAuthorized.get();
     updates::setVisible(meters_, authorized);
     updates::setVisible(micLink_, !authorized);
@@ -288,10 +293,9 @@ void FooterView::refresh()
     // A pair that cannot be translated: the line above says why in full;
     // the disabled field says what it means for typing in words that fit
     // the narrowest window, and its tooltip gives the whole line.
-    QString placeholder = refusal.empty() ? q(localized("或者直接打字（%@，地址、数字更准确），回车翻译", my))
-                                          : q(localized("在这里打的字不会翻译"));
-    if (typed_->placeholderText() != placeholder)
-        typed_->setPlaceholderText(placeholder);
+    placeholder_ = refusal.empty() ? q(localized("或者直接打字（%@，地址、数字更准确），回车翻译", my))
+                                   : q(localized("在这里打的字不会翻译"));
+    shortPlaceholder_ = refusal.empty() ? q(localized("打字：地址、数字更准确")) : placeholder_;
     updates::setToolTip(typed_, q(refusal));
     // The placeholder is a hint that goes as soon as one types, not a name.
     updates::setAccessibleName(typed_, q(localized("打字说话")));
@@ -342,17 +346,39 @@ void FooterView::fitTalk()
     // that is short); the field takes the rest until its placeholder is
     // whole, so at the window's least width it is wide enough to read a
     // sentence being typed; whatever is left widens the control again.
+    //
+    // Short of room, the pills beside the field first show their symbols
+    // alone (their words stay in their tooltips and names), then the field
+    // takes its shorter hint; never is the title or the hint cut.
     const QLayout* row = talk_->parentWidget()->layout();
     const QMargins margins = row->contentsMargins();
-    const int placeholder =
-        typed_->fontMetrics().horizontalAdvance(typed_->placeholderText()) + 2 * (typedPadding + 1 + 2) + 1;
+    auto hintWidth = [this](const QString& hint) {
+        return typed_->fontMetrics().horizontalAdvance(hint) + 2 * (typedPadding + 1 + 2) + 1;
+    };
     int shared = width() - margins.left() - margins.right() - 2 * HoldToTalkControl::glowRoom;
+    int saving = 0;
     for (int i = 0; i < row->count(); ++i) {
         QLayoutItem* item = row->itemAt(i);
-        if (item->widget() != talk_ && item->widget() != typed_)
-            shared -= item->sizeHint().width();
+        if (item->widget() == talk_ || item->widget() == typed_)
+            continue;
+        shared -= item->sizeHint().width();
+        if (auto* pill = qobject_cast<SymbolPill*>(item->widget()); pill && !pill->isHidden()) {
+            shared -= pill->fullWidth() - pill->sizeHint().width();
+            saving += pill->fullWidth() - pill->compactWidth();
+        }
     }
-    const int typedWanted = std::max(minTypedWidth, std::min(placeholder, shared - talk_->leastWholeCapsuleWidth()));
+    const int title = talk_->leastWholeCapsuleWidth();
+    const bool compact = shared - title < hintWidth(placeholder_);
+    for (SymbolPill* pill : {phrases_, stop_})
+        pill->setCompact(compact);
+    if (compact)
+        shared += saving;
+    const QString hint = shared - title < hintWidth(placeholder_) ? shortPlaceholder_ : placeholder_;
+    if (typed_->placeholderText() != hint)
+        typed_->setPlaceholderText(hint);
+    const int placeholder = hintWidth(hint);
+    const int typedWanted =
+        std::max(minTypedWidth, std::min(std::max(placeholder, workingTypedWidth), shared - title));
     int room = shared - typedWanted;
     // No hold can start: the control only says why at its resting width,
     // and the field, the user's one way to speak, takes the rest.
@@ -365,6 +391,24 @@ void FooterView::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     fitTalk();
+}
+
+bool FooterView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == status_ && event->type() == QEvent::Resize)
+        fitStatus();
+    return QWidget::eventFilter(watched, event);
+}
+
+void FooterView::fitStatus()
+{
+    // The line's width does not depend on the row's height, so the row
+    // grows and shrinks without weighing the line again.
+    const int height = status_->needsTwoLines(status_->contentsRect().width())
+        ? std::max(statusRowHeight, 2 * status_->fontMetrics().lineSpacing() + 6)
+        : statusRowHeight;
+    if (statusRow_->height() != height || statusRow_->minimumHeight() != height)
+        statusRow_->setFixedHeight(height);
 }
 
 void FooterView::paintEvent(QPaintEvent*)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/SymbolPill.h"
 #include "ui/FocusReturn.h"
 #include "ui/SystemSettings.h"
 #include "ui/ViewBinding.h"
@@ -61,8 +62,12 @@ public:
 
     // The typed-text field never gets narrower than this.
     static constexpr int minTypedWidth = 150;
+    // Wide enough to read a sentence being typed, where the row has room.
+    static constexpr int workingTypedWidth = 240;
     // The field's padding left and right of its text.
     static constexpr int typedPadding = 10;
+    // The status row with one line; a line that needs two makes it taller.
+    static constexpr int statusRowHeight = 30;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -72,24 +77,32 @@ private:
     void refresh();
     // Lets the talk control grow as far as the input row allows.
     void fitTalk();
+    // Gives the status line a second line when one cannot hold it.
+    void fitStatus();
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void stopPlayback();
 
     std::shared_ptr<AppModel> model_;
     ui::HoldShortcutCenter* shortcuts_;
     Spinner* spinner_;
     ElidingLabel* status_;
+    QWidget* statusRow_;
     QWidget* meters_;
     CompactMeter* micMeter_;
     CompactMeter* virtualMeter_;
     QPushButton* micLink_;
     ui::HoldToTalkControl* talk_;
     QLineEdit* typed_;
-    ui::PillButton* phrases_;
+    SymbolPill* phrases_;
     QMenu* menu_;
     QAction* confirm_;
-    ui::PillButton* stop_;
+    SymbolPill* stop_;
     ui::PillButton* clear_;
     ui::FocusReturn focusReturn_;
+    // The field's hint in full, and a shorter one that keeps its reason
+    // for a row short of room.
+    QString placeholder_;
+    QString shortPlaceholder_;
     std::unique_ptr<ui::ViewBinding> binding_;
 };
 

@@ -84,12 +84,14 @@ int HeaderBadge::trailingWidth() const
 
 int HeaderBadge::compactWidth() const
 {
-    return dot_->sizeHint().width() + trailingWidth();
+    // The dot goes with the words: a trailing part alone stays.
+    const int trailing = trailingWidth();
+    return trailing > 0 ? trailing - row_->spacing() : 0;
 }
 
 int HeaderBadge::fullWidth() const
 {
-    return compactWidth() + row_->spacing() + label_->sizeHint().width();
+    return dot_->sizeHint().width() + row_->spacing() + label_->sizeHint().width() + trailingWidth();
 }
 
 // Neither hint depends on whether the label is shown at the moment, so
@@ -115,6 +117,9 @@ void HeaderBadge::syncLabel()
     const bool shown = showsText();
     if (label_->isHidden() == shown)
         label_->setVisible(shown);
+    // A dot without its words would say a state no one can read.
+    if (dot_->isHidden() == shown)
+        dot_->setVisible(shown);
 }
 
 }  // namespace parlaro::app

@@ -13,9 +13,9 @@ class StatusDot;
 namespace parlaro::app {
 
 // A coloured dot and a short text saying one thing's state. Short of room
-// the badge gives way as a whole: its dot stays and the text goes, to be
-// read in the tooltip and heard through the accessible name, never cut to
-// a fragment.
+// the badge gives way as a whole: the dot goes with the text (a trailing
+// part alone stays), to be read in the tooltip and heard through the
+// accessible name, never cut to a fragment or left as a bare dot.
 class HeaderBadge : public QWidget {
     Q_OBJECT
 public:

@@ -5,6 +5,7 @@
 #include "app/SymbolPill.h"
 #include "model/AppModel.h"
 #include "speech/Localization.h"
+#include "ui/Accessibility.h"
 #include "ui/LanguagePicker.h"
 #include "ui/Look.h"
 #include "ui/Palette.h"
@@ -37,6 +38,7 @@ public:
         setObjectName(QStringLiteral("header.attention"));
         setFixedSize(HeaderView::attentionDiameter, HeaderView::attentionDiameter);
         setAttribute(Qt::WA_TransparentForMouseEvents);
+        ui::Accessibility::setRole(this, QAccessible::StaticText);
     }
 
 protected:
@@ -178,6 +180,10 @@ void HeaderView::refresh()
     updates::setToolTip(settings_, q(localized("设置（⌘,）")));
     const bool attention = attention_ && attention_().has_value();
     updates::setVisible(dot_, attention);
+    // The dot says it in red; the button the focus reaches says it in words.
+    const QString attentionText = q(localized("需要注意"));
+    updates::setAccessibleName(dot_, attentionText);
+    updates::setAccessibleDescription(settings_, attention ? attentionText : QString());
     placeDot();
     fitBadges();
 }

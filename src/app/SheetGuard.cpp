@@ -1,5 +1,8 @@
 #include "app/SheetGuard.h"
 
+#include "settings/StartupSheet.h"
+
+#include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QTimer>
@@ -54,7 +57,10 @@ SheetGuard::~SheetGuard()
 
 bool SheetGuard::isSheetOf(const QWidget* widget, const QWidget* window)
 {
-    if (!widget || !window || widget == window || !widget->isWindow() || widget->windowModality() != Qt::WindowModal)
+    const auto* drawn = qobject_cast<const ui::SheetDialog*>(widget);
+    const bool inWindow = drawn && drawn->isInWindow();
+    if (!widget || !window || widget == window || !(widget->isWindow() || inWindow)
+        || widget->windowModality() != Qt::WindowModal)
         return false;
     for (const QWidget* owner = widget->parentWidget(); owner; owner = owner->parentWidget())
         if (owner == window)
@@ -86,8 +92,9 @@ bool SheetGuard::eventFilter(QObject* watched, QEvent* event)
     // dialog, when its toolkit window would be registered as modal.
     if (event->type() == QEvent::Show) {
         auto* widget = qobject_cast<QWidget*>(watched);
-        if (isSheetOf(widget, window_) && widget->windowHandle()) {
-            widget->windowHandle()->setModality(Qt::NonModal);
+        if (isSheetOf(widget, window_) && (widget->windowHandle() || !widget->isWindow())) {
+            if (widget->isWindow())
+                widget->windowHandle()->setModality(Qt::NonModal);
             if (std::find(sheets_.begin(), sheets_.end(), widget) == sheets_.end())
                 sheets_.emplace_back(widget);
             std::erase_if(sheets_, [](const QPointer<QWidget>& sheet) { return sheet.isNull(); });
@@ -97,6 +104,14 @@ bool SheetGuard::eventFilter(QObject* watched, QEvent* event)
     QWidget* sheet = sheetUp();
     if (!sheet || !inWindow(watched))
         return false;
+    // A sheet drawn inside the window takes its input through the window:
+    // what goes to it and its controls passes, the rest of the window is
+    // kept from it.
+    if (!sheet->isWindow()) {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (!widget || widget == sheet || sheet->isAncestorOf(widget))
+            return false;
+    }
     // The window's own activation hands the keyboard on to the sheet, as a
     // click on the window does: the sheet is what asks for an answer.
     if (event->type() == QEvent::WindowActivate || event->type() == QEvent::MouseButtonPress) {
@@ -104,6 +119,9 @@ bool SheetGuard::eventFilter(QObject* watched, QEvent* event)
             if (sheet && sheet->isVisible()) {
                 sheet->raise();
                 sheet->activateWindow();
+                auto* drawn = qobject_cast<ui::SheetDialog*>(sheet.data());
+                if (drawn && drawn->isInWindow() && !drawn->isAncestorOf(QApplication::focusWidget()))
+                    drawn->focusFirstControl();
             }
         });
     }

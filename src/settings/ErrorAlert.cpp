@@ -5,7 +5,9 @@
 #include "speech/Localization.h"
 #include "ui/Text.h"
 #include "ui/ViewBinding.h"
+#include "ui/WidgetUpdates.h"
 
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -33,14 +35,22 @@ void ErrorAlert::refresh()
         return;
     }
     QString text = q(*message);
+    // Word joiners only steer where a path breaks: a screen reader hears
+    // the words without them.
+    auto speak = [](QMessageBox* box, QString text) {
+        if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label")))
+            updates::setAccessibleName(label, text.remove(QChar(0x2060)));
+    };
     if (box_) {
         if (box_->text() != text)
             box_->setText(text);
+        speak(box_, text);
         return;
     }
     auto* box = new QMessageBox(QMessageBox::NoIcon, q(localized("提示")), text, QMessageBox::NoButton, host_);
     box->setObjectName(QStringLiteral("errorAlert"));
     box->setTextFormat(Qt::PlainText);
+    speak(box, text);
     auto* ok = box->addButton(q(localized("好")), QMessageBox::AcceptRole);
     ok->setObjectName(QStringLiteral("errorAlert.ok"));
     box->setDefaultButton(ok);

@@ -64,12 +64,17 @@ InstallDriverView::InstallDriverView(std::shared_ptr<AppModel> model, QWidget* p
 
 InstallDriverView::~InstallDriverView() = default;
 
+QString InstallDriverView::title(const AppModel& model)
+{
+    return model.virtualMicNeedsUpdate() ? q(localized("更新 wenmora 音频设备"))
+                                         : q(localized("需要安装 wenmora 音频设备"));
+}
+
 void InstallDriverView::refresh()
 {
     bool update = model_->virtualMicNeedsUpdate();
     bool installing = model_->isInstallingDriver();
-    updates::setText(title_,
-                     update ? q(localized("更新 wenmora 音频设备")) : q(localized("需要安装 wenmora 音频设备")));
+    updates::setText(title_, title(*model_));
     updates::setText(
         explanation_,
         update

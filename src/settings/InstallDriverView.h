@@ -24,6 +24,9 @@ public:
     explicit InstallDriverView(std::shared_ptr<AppModel> model, QWidget* parent = nullptr);
     ~InstallDriverView() override;
 
+    // The page's title, which also names the sheet.
+    static QString title(const AppModel& model);
+
     PillButton* installButton() const { return install_; }
 
 private:

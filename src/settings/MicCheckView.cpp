@@ -34,7 +34,7 @@ MicCheckView::MicCheckView(std::shared_ptr<AppModel> model, QWidget* parent) : Q
     header->setSpacing(12);
     header->addWidget(glowingSymbol(this, QStringLiteral("mic.fill"), Palette::coral(), 26));
     auto* title = sheetText(this, QStringLiteral("micCheck.title"), 20, Look::primaryText(), true);
-    title->setText(q(localized("检查麦克风")));
+    title->setText(MicCheckView::title());
     header->addWidget(title, 1);
     column->addLayout(header);
 
@@ -107,6 +107,11 @@ MicCheckView::MicCheckView(std::shared_ptr<AppModel> model, QWidget* parent) : Q
 }
 
 MicCheckView::~MicCheckView() = default;
+
+QString MicCheckView::title()
+{
+    return q(localized("检查麦克风"));
+}
 
 void MicCheckView::showEvent(QShowEvent* event)
 {

@@ -35,6 +35,9 @@ public:
     explicit MicCheckView(std::shared_ptr<AppModel> model, QWidget* parent = nullptr);
     ~MicCheckView() override;
 
+    // The page's title, which also names the sheet.
+    static QString title();
+
     std::optional<AudioObjectId> candidate() const { return candidate_; }
     QComboBox* picker() const { return picker_; }
     PillButton* confirmButton() const { return confirm_; }

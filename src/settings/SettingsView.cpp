@@ -187,6 +187,7 @@ SettingsView::SettingsView(std::shared_ptr<AppModel> model, std::shared_ptr<Upda
         auto* dot = new StatusDot(Palette::alertRed(), row);
         dot->setObjectName(QStringLiteral("settings.dot.%1").arg(index));
         dot->setAttribute(Qt::WA_TransparentForMouseEvents);
+        Accessibility::setRole(dot, QAccessible::StaticText);
         // Its room is kept while it is hidden, so a dot that comes never
         // takes it from the label.
         QSizePolicy kept = dot->sizePolicy();
@@ -284,7 +285,11 @@ void SettingsView::refresh()
         symbols_[index]->setColor(shown ? Palette::violet() : Look::secondaryText());
         if (rowLabels_[index]->font().weight() != (shown ? QFont::DemiBold : QFont::Normal))
             rowLabels_[index]->setFont(Look::font(13, shown ? QFont::DemiBold : QFont::Normal));
-        setShown(dots_[index], needsAttention(pages[index], *model_, *updates_));
+        const bool attention = needsAttention(pages[index], *model_, *updates_);
+        setShown(dots_[index], attention);
+        // The dot says it in red; the tab the focus reaches says it in words.
+        updates::setAccessibleName(dots_[index], q(localized("需要注意")));
+        updates::setAccessibleDescription(rows_[index], attention ? q(localized("需要注意")) : QString());
     }
     updates::setText(pageTitle_, q(localized(titleKey(current))));
     fitSidebar();

@@ -5,6 +5,7 @@
 
 #include "model/AppModel.h"
 #include "model/ModelTask.h"
+#include "ui/Accessibility.h"
 #include "ui/GroupNotice.h"
 #include "ui/Look.h"
 #include "ui/MeterRow.h"
@@ -49,6 +50,8 @@ QPushButton* segment(QWidget* parent, const char* name)
     auto* button = new QPushButton(parent);
     button->setObjectName(QString::fromLatin1(name));
     button->setCheckable(true);
+    // One of the two is always on: a screen reader offers them as such.
+    Accessibility::setRole(button, QAccessible::RadioButton);
     button->setFont(Look::font(12));
     button->setCursor(Qt::PointingHandCursor);
     return button;
@@ -249,9 +252,8 @@ void SpeakingGroups::refresh()
             q(localized("授权麦克风后显示音量")), Palette::amber(),
             GroupNotice::Action{q(localized("去设置")), [] { SystemSettings::shared().open(paneId::microphone); }});
     }
-    const auto meterTitle = [](MeterRow* meter) { return meter->findChild<QLabel*>(QStringLiteral("meterRow.title")); };
-    updates::setText(meterTitle(micMeter_), q(localized("我的麦克风")));
-    updates::setText(meterTitle(virtualMeter_), q(localized("送给对方")));
+    micMeter_->setTitle(q(localized("我的麦克风")));
+    virtualMeter_->setTitle(q(localized("送给对方")));
     const bool live = model_->callActive() || model_->isHearTesting() || model_->showMicCheck();
     auto* fade = static_cast<QGraphicsOpacityEffect*>(meters_->graphicsEffect());
     if (const double opacity = live ? 1.0 : idleMeterOpacity; fade->opacity() != opacity)

@@ -8,7 +8,10 @@
 #include "ui/StatusDot.h"
 #include "ui/ViewBinding.h"
 
+#include "ui/Palette.h"
+
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QEvent>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -17,16 +20,32 @@
 
 namespace parlaro::ui {
 
-SheetDialog::SheetDialog(QWidget* parent)
+SheetDialog::SheetDialog(QWidget* parent, bool inWindow)
     // A sheet of its window: a title and a close button, nothing to minimise
     // or maximise on its own.
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+    : QDialog(inWindow && parent ? parent->window() : parent,
+              Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      inWindow_(inWindow && parent)
 {
     setObjectName(QStringLiteral("startupSheet"));
+    if (inWindow_) {
+        setWindowFlags(Qt::Widget);
+        // A hairline around it, as the desktop's frame would be.
+        setContentsMargins(1, 1, 1, 1);
+        setAutoFillBackground(true);
+        QPalette edge = palette();
+        edge.setColor(QPalette::Window, Palette::hairline());
+        setPalette(edge);
+    }
     setWindowModality(Qt::WindowModal);
     setModal(true);
     // Presses and releases go to the sheet's controls, not to the sheet.
     QCoreApplication::instance()->installEventFilter(this);
+}
+
+bool SheetDialog::drawnInWindow()
+{
+    return QGuiApplication::platformName().startsWith(QStringLiteral("wayland"));
 }
 
 void SheetDialog::closeQuietly()
@@ -48,6 +67,13 @@ void SheetDialog::reject()
 
 bool SheetDialog::event(QEvent* event)
 {
+    // Drawn inside the window, the sheet holds the window's shortcuts off
+    // while the keyboard is on it, as a window of its own would: Esc ends
+    // the sheet rather than a playback behind it.
+    if (inWindow_ && event->type() == QEvent::ShortcutOverride) {
+        event->accept();
+        return true;
+    }
     bool handled = QDialog::event(event);
     // The width is fixed; the height follows the content, wrapped texts
     // included.
@@ -69,10 +95,12 @@ void SheetDialog::showEvent(QShowEvent* event)
             watched_ = main;
             main->installEventFilter(this);
         }
-        main->winId();
-        winId();
-        if (windowHandle()->transientParent() != main->windowHandle())
-            windowHandle()->setTransientParent(main->windowHandle());
+        if (!inWindow_) {
+            main->winId();
+            winId();
+            if (windowHandle()->transientParent() != main->windowHandle())
+                windowHandle()->setTransientParent(main->windowHandle());
+        }
     }
     QDialog::showEvent(event);
     held_ = false;
@@ -86,7 +114,8 @@ bool SheetDialog::eventFilter(QObject* watched, QEvent* event)
         auto* widget = qobject_cast<QWidget*>(watched);
         // A release counts wherever it lands: a list the press opened may
         // take it.
-        if (widget && (widget->window() == this || type == QEvent::MouseButtonRelease)) {
+        const bool onSheet = widget && (inWindow_ ? widget == this || isAncestorOf(widget) : widget->window() == this);
+        if (widget && (onSheet || type == QEvent::MouseButtonRelease)) {
             held_ = type == QEvent::MouseButtonPress;
             // After the control has had its release, so the click is its own.
             if (!held_ && pending_)
@@ -132,6 +161,16 @@ void SheetDialog::place()
     }
     // Centred on the window, and inside it as far as it fits: a sheet
     // taller than the window starts at its top.
+    if (inWindow_) {
+        const QRect area = main->rect();
+        QPoint at = area.center() - QRect(QPoint(0, 0), size()).center();
+        at.setX(std::max(0, std::min(at.x(), area.width() - width())));
+        at.setY(std::max(0, std::min(at.y(), area.height() - height())));
+        if (pos() != at)
+            move(at);
+        raise();
+        return;
+    }
     const QRect area = main->geometry();
     const QRect sheet(QPoint(0, 0), size());
     QPoint at = area.center() - sheet.center();
@@ -141,6 +180,26 @@ void SheetDialog::place()
     const QPoint frame = geometry().topLeft() - pos();
     if (geometry().topLeft() != at)
         move(at - frame);
+}
+
+bool SheetDialog::focusNextPrevChild(bool next)
+{
+    // A sheet going away hands the keyboard on to the window.
+    if (!inWindow_ || isHidden())
+        return QDialog::focusNextPrevChild(next);
+    // Tab goes round the sheet's own controls, never out to the window
+    // behind it.
+    QWidget* from = focusWidget() ? focusWidget() : this;
+    QWidget* step = from;
+    do {
+        step = next ? step->nextInFocusChain() : step->previousInFocusChain();
+        if (step != this && isAncestorOf(step) && step->isVisibleTo(this) && step->isEnabled()
+            && (step->focusPolicy() & Qt::TabFocus) == Qt::TabFocus) {
+            step->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+            return true;
+        }
+    } while (step != from);
+    return true;
 }
 
 void SheetDialog::fitHeight()
@@ -195,6 +254,12 @@ void StartupSheet::refresh()
         return;
     }
     show(install ? Page::install : micCheck ? Page::micCheck : Page::wizard);
+    // A screen reader names the sheet by the title its page shows.
+    const QString title = install ? InstallDriverView::title(*model_)
+        : micCheck                ? MicCheckView::title()
+                                  : WizardView::title();
+    if (dialog_->windowTitle() != title)
+        dialog_->setWindowTitle(title);
     if (!dialog_->isVisible())
         openOverWindow();
 }
@@ -255,7 +320,21 @@ void StartupSheet::show(Page page)
     background_->layout()->addWidget(content_);
     dialog_->setFixedWidth(page == Page::wizard ? wizardWidth : narrowWidth);
     content_->show();
-    dialog_->setFocus();
+    // The keyboard starts on the page's first control, where a screen
+    // reader starts reading too.
+    dialog_->focusFirstControl();
+}
+
+void SheetDialog::focusFirstControl()
+{
+    for (QWidget* next = nextInFocusChain(); next && next != this; next = next->nextInFocusChain()) {
+        if (isAncestorOf(next) && next->isVisibleTo(this) && next->isEnabled()
+            && (next->focusPolicy() & Qt::TabFocus) == Qt::TabFocus) {
+            next->setFocus(Qt::TabFocusReason);
+            return;
+        }
+    }
+    setFocus();
 }
 
 void StartupSheet::dismissTopRequest()

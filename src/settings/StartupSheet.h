@@ -20,17 +20,25 @@ class ViewBinding;
 // desktop (Esc, the window's close button) is handed to `onDismiss`, which
 // decides what closes; only the sheet itself closes it outright. It belongs
 // to its parent's window and sits centred on it, inside it, whatever its
-// size becomes.
+// size becomes. Where the desktop alone places windows (Wayland), a dialog
+// window of its own would go wherever the desktop likes: there the sheet is
+// drawn inside its window instead, and keeps the keyboard within itself.
 class SheetDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit SheetDialog(QWidget* parent);
+    explicit SheetDialog(QWidget* parent, bool inWindow = drawnInWindow());
+
+    // Whether sheets are drawn inside their windows on this desktop.
+    static bool drawnInWindow();
+    bool isInWindow() const { return inWindow_; }
 
     std::function<void()> onDismiss;
     // Ends the dialog without telling anyone.
     void closeQuietly();
     // Centres the sheet on its window again (also after any change of size).
     void place();
+    // Puts the keyboard on the sheet's first control.
+    void focusFirstControl();
 
     void reject() override;
 
@@ -39,10 +47,12 @@ protected:
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
 
 private:
     QWidget* owner() const;
     void fitHeight();
+    bool inWindow_ = false;
     bool closing_ = false;
     // A mouse button is held on the sheet: it keeps its size and place
     // until the release, and catches up then.

@@ -112,6 +112,14 @@ QVariant TranscriptModel::data(const QModelIndex& index, int role) const
         return original(index.row());
     case translatedRole:
         return translated(index.row());
+    case Qt::AccessibleTextRole: {
+        // What the row shows, read in the order it is painted: who spoke
+        // and when, what was said, and its translation.
+        QString spoken = header(index.row()) + QLatin1Char('\n') + original(index.row());
+        if (const QString translation = translated(index.row()); !translation.isEmpty())
+            spoken += QLatin1Char('\n') + translation;
+        return spoken;
+    }
     case meRole:
         return (*entries_)[static_cast<std::size_t>(index.row())].side == ConversationEntry::Side::me;
     default:

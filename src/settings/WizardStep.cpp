@@ -1,8 +1,11 @@
 #include "settings/WizardStep.h"
 
+#include "speech/Localization.h"
+#include "ui/Accessibility.h"
 #include "ui/Icons.h"
 #include "ui/Look.h"
 #include "ui/Palette.h"
+#include "ui/Text.h"
 #include "ui/WidgetUpdates.h"
 
 #include <QHBoxLayout>
@@ -54,6 +57,8 @@ WizardStep::WizardStep(int number, const QString& title, bool keepControls, QWid
     row->setSpacing(10);
     badge_ = new StepBadge(number, this);
     badge_->setObjectName(objectName() + QStringLiteral(".badge"));
+    // The tick is the only sign a step is done: a screen reader says it.
+    Accessibility::setRole(badge_, QAccessible::StaticText);
     title_ = new QLabel(title, this);
     title_->setObjectName(objectName() + QStringLiteral(".title"));
     title_->setFont(Look::font(13));
@@ -67,12 +72,14 @@ WizardStep::WizardStep(int number, const QString& title, bool keepControls, QWid
     row->addWidget(title_, 1);
     row->addWidget(controlBox_);
     setProperty("done", false);
+    badge_->setAccessibleName(q(localized("未完成")));
     updates::setTextColor(title_, Look::primaryText());
 }
 
 void WizardStep::setDone(bool done)
 {
     badge_->setDone(done);
+    updates::setAccessibleName(badge_, q(localized(done ? "已完成" : "未完成")));
     if (property("done").toBool() != done)
         setProperty("done", done);
     updates::setTextColor(title_, done ? Look::secondaryText() : Look::primaryText());

@@ -9,6 +9,7 @@
 #include "speech/InterfaceLanguage.h"
 #include "speech/Localization.h"
 #include "ui/CardBackground.h"
+#include "ui/FocusReturn.h"
 #include "ui/LanguagePicker.h"
 #include "ui/Look.h"
 #include "ui/Palette.h"
@@ -50,7 +51,7 @@ WizardView::WizardView(std::shared_ptr<AppModel> model, QWidget* parent) : QWidg
     header->setSpacing(12);
     header->addWidget(glowingSymbol(this, QStringLiteral("sparkles"), Palette::violet(), 26));
     auto* title = sheetText(this, QStringLiteral("wizard.title"), 20, Look::primaryText(), true);
-    title->setText(q(localized("欢迎使用Parlaro")));
+    title->setText(WizardView::title());
     header->addWidget(title, 1);
     column->addLayout(header);
     auto* intro = sheetText(this, QStringLiteral("wizard.intro"), 13, Look::secondaryText());
@@ -167,6 +168,11 @@ WizardView::WizardView(std::shared_ptr<AppModel> model, QWidget* parent) : QWidg
 
 WizardView::~WizardView() = default;
 
+QString WizardView::title()
+{
+    return q(localized("欢迎使用Parlaro"));
+}
+
 void WizardView::fillPicker(QComboBox* picker, std::vector<CallLanguage>& shown,
                             const std::vector<CallLanguage>& choices, bool mine, const CallLanguage& current)
 {
@@ -218,7 +224,9 @@ void WizardView::refresh()
     steps_[0]->setDone(true);
     fillPicker(myPicker_, myShown_, model_->myLanguageChoices(), true, model_->myLanguage());
     fillPicker(theirPicker_, theirShown_, model_->theirLanguageChoices(), false, model_->theirLanguage());
-    updates::setEnabled(pickers_, model_->canChangeLanguage());
+    // While a switch runs the pickers rest; the keyboard waits where the
+    // pick was made and goes on from there.
+    pickersFocus_.setEnabled(pickers_, model_->canChangeLanguage());
 
     const auto& pending = model_->pendingLanguageChange();
     updates::setVisible(pending_, pending.has_value());

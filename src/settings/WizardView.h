@@ -1,6 +1,7 @@
 #pragma once
 
 #include "speech/CallLanguage.h"
+#include "ui/FocusReturn.h"
 
 #include <QWidget>
 
@@ -30,6 +31,9 @@ public:
     explicit WizardView(std::shared_ptr<AppModel> model, QWidget* parent = nullptr);
     ~WizardView() override;
 
+    // The page's title, which also names the sheet.
+    static QString title();
+
 private:
     void refresh();
     void fillPicker(QComboBox* picker, std::vector<CallLanguage>& shown, const std::vector<CallLanguage>& choices,
@@ -40,6 +44,7 @@ private:
     std::shared_ptr<AppModel> model_;
     std::vector<WizardStep*> steps_;
     QWidget* pickers_ = nullptr;
+    FocusReturn pickersFocus_;
     QComboBox* myPicker_ = nullptr;
     QComboBox* theirPicker_ = nullptr;
     std::vector<CallLanguage> myShown_;

@@ -124,7 +124,10 @@ public:
     {
         QAccessible::State state = QAccessibleWidget::state();
         auto* button = static_cast<QAbstractButton*>(widget());
-        if (button->isCheckable()) {
+        if (button->isCheckable() && role() == QAccessible::RadioButton) {
+            state.checkable = true;
+            state.checked = button->isChecked();
+        } else if (button->isCheckable()) {
             // A page tab is selected, not checked.
             state.selectable = true;
             state.selected = button->isChecked();

@@ -205,13 +205,46 @@ void HoldToTalkControl::updateTexts()
     if (unavailable_)
         tip = *unavailable_;
     // A title cut short is read in full from the tooltip.
-    if (shownTitle_ != title_)
+    if (QString(shownTitle_).remove(QLatin1Char('\n')) != title_)
         tip = title_ + QLatin1Char('\n') + tip;
     updates::setToolTip(button_, tip);
     updates::setAccessibleName(button_, title_);
 }
 
 namespace {
+
+// Where words are not spaced (Japanese) a line may break between any two
+// characters, which cuts a word ("認識できま|せん"): such a title breaks after
+// a particle or a mark that ends a phrase, the two lines as even as they can
+// be. Unchanged where it has spaces or no such place; none where no such
+// place fits.
+std::optional<QString> phraseBroken(const QString& title, const QFont& font, double room)
+{
+    // The topic and object particles, which stand almost only as particles.
+    static const QString phraseEnds = QStringLiteral("はを、。，");
+    bool anyPlace = false;
+    for (qsizetype i = 0; i + 1 < title.size(); ++i)
+        anyPlace = anyPlace || phraseEnds.contains(title[i]);
+    if (title.contains(QLatin1Char(' ')) || !anyPlace)
+        return title;
+    const QFontMetricsF metrics(font);
+    int best = -1;
+    double bestLonger = 0;
+    for (qsizetype i = 1; i < title.size(); ++i) {
+        if (!phraseEnds.contains(title[i - 1]))
+            continue;
+        const double first = metrics.horizontalAdvance(title.left(i));
+        const double second = metrics.horizontalAdvance(title.mid(i));
+        const double longer = std::max(first, second);
+        if (longer <= room && (best < 0 || longer < bestLonger)) {
+            best = static_cast<int>(i);
+            bestLonger = longer;
+        }
+    }
+    if (best < 0)
+        return std::nullopt;
+    return title.left(best) + QLatin1Char('\n') + title.mid(best);
+}
 
 QSizeF chipSize(const QString& text)
 {
@@ -243,10 +276,15 @@ int HoldToTalkControl::leastWholeCapsuleWidth() const
     // A smaller font is never wider, so a title that is whole at all is
     // whole at the least size, on one line or on two.
     auto whole = [](const QString& title, double room) {
-        const QFontMetricsF metrics(Look::font(minTitleSize, QFont::DemiBold));
+        const QFont font = Look::font(minTitleSize, QFont::DemiBold);
+        const QFontMetricsF metrics(font);
         if (metrics.boundingRect(QRectF(0, 0, 100000, 1000), Qt::TextSingleLine, title).width() <= room)
             return true;
-        const QRectF used = metrics.boundingRect(QRectF(0, 0, room, 1000), Qt::AlignHCenter | Qt::TextWordWrap, title);
+        const std::optional<QString> broken = phraseBroken(title, font, room);
+        if (!broken)
+            return false;
+        const QRectF used =
+            metrics.boundingRect(QRectF(0, 0, room, 1000), Qt::AlignHCenter | Qt::TextWordWrap, *broken);
         return used.width() <= room && used.height() <= capsuleHeight - 2 * titleMargin;
     };
     auto allWhole = [&](int capsule) {
@@ -307,12 +345,16 @@ void HoldToTalkControl::fitTitle()
     };
     auto fitsTwoLines = [&](double size) {
         QFont font = Look::font(size, QFont::DemiBold);
+        const std::optional<QString> broken = phraseBroken(title_, font, room);
+        if (!broken)
+            return false;
+        const QString shown = *broken;
         const QRectF used =
-            QFontMetricsF(font).boundingRect(QRectF(0, 0, room, 1000), Qt::AlignHCenter | Qt::TextWordWrap, title_);
+            QFontMetricsF(font).boundingRect(QRectF(0, 0, room, 1000), Qt::AlignHCenter | Qt::TextWordWrap, shown);
         if (used.width() > room || used.height() > capsuleHeight - 2 * titleMargin)
             return false;
         titleFont_ = font;
-        shownTitle_ = title_;
+        shownTitle_ = shown;
         titleFlags_ = Qt::TextWordWrap;
         // All the room, so the lines break where they were measured.
         titleExtent_ = QSizeF(room, used.height());

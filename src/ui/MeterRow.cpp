@@ -45,6 +45,12 @@ MeterRow::MeterRow(const QString& title, std::shared_ptr<AudioMeters> meters, So
 
 MeterRow::~MeterRow() = default;
 
+void MeterRow::setTitle(const QString& title)
+{
+    updates::setText(title_, title);
+    updates::setAccessibleName(bar_, title);
+}
+
 void MeterRow::refresh()
 {
     float level = source_ == Source::virtualDevice ? meters_->virtualLevel() : meters_->micLevel();

@@ -27,6 +27,9 @@ public:
     MeterRow(const QString& title, std::shared_ptr<AudioMeters> meters, Source source, QWidget* parent = nullptr);
     ~MeterRow() override;
 
+    // The title shown above the bar, which also names the bar.
+    void setTitle(const QString& title);
+
     // Above this a level counts as sound.
     static constexpr float soundThreshold = 0.05f;
 

@@ -104,6 +104,8 @@ void ModuleStatusGroup::setReports(const std::vector<ModuleReport>& reports)
         auto* row = new SidebarRow(q(ModuleIDs::title(report.module)), q(report.adapter), panel());
         row->setObjectName(QStringLiteral("moduleStatus.row"));
         StateLook look = stateLook(report.state);
+        // The joiners only steer line breaks; a screen reader hears the words.
+        const QString spoken = look.text;
         look.text = keepWordsWhole(look.text);
         if (look.ready) {
             auto* check = new SymbolView(QStringLiteral("checkmark.circle.fill"), look.color, 14, row);
@@ -114,6 +116,7 @@ void ModuleStatusGroup::setReports(const std::vector<ModuleReport>& reports)
             state->setObjectName(QStringLiteral("moduleStatus.state"));
             state->setFont(Look::font(10.5));
             state->setTextFormat(Qt::PlainText);
+            state->setAccessibleName(spoken);
             state->setWordWrap(true);
             state->setAlignment(Qt::AlignTrailing | Qt::AlignVCenter);
             state->setMaximumWidth(stateWidth);

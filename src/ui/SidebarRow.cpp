@@ -4,6 +4,7 @@
 #include "ui/WidgetUpdates.h"
 #include "ui/WrappingLabel.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
@@ -33,6 +34,25 @@ SidebarRow::SidebarRow(const QString& label, std::optional<QString> detail, QWid
     row->addLayout(trailing_);
     setLabel(label);
     setDetail(detail);
+    alignTextsWithLayout();
+}
+
+// A label lays out a paragraph in the direction of its first strong letter,
+// so a Latin engine name under an Arabic title would start at the left; the
+// row's own direction decides where its texts start instead.
+void SidebarRow::alignTextsWithLayout()
+{
+    const Qt::Alignment start =
+        Qt::AlignAbsolute | (layoutDirection() == Qt::RightToLeft ? Qt::AlignRight : Qt::AlignLeft);
+    label_->setAlignment(start | Qt::AlignVCenter);
+    detail_->setAlignment(start | Qt::AlignVCenter);
+}
+
+void SidebarRow::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::LayoutDirectionChange)
+        alignTextsWithLayout();
+    QWidget::changeEvent(event);
 }
 
 void SidebarRow::setLabel(const QString& label)

@@ -25,7 +25,12 @@ public:
     QLabel* detailWidget() const { return detail_; }
     void addTrailing(QWidget* widget);
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
+    void alignTextsWithLayout();
+
     QLabel* label_;
     QLabel* detail_;
     QHBoxLayout* trailing_;

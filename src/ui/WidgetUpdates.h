@@ -29,6 +29,11 @@ inline void setAccessibleName(QWidget* widget, const QString& text)
     if (widget->accessibleName() != text)
         widget->setAccessibleName(text);
 }
+inline void setAccessibleDescription(QWidget* widget, const QString& text)
+{
+    if (widget->accessibleDescription() != text)
+        widget->setAccessibleDescription(text);
+}
 inline void setEnabled(QWidget* widget, bool enabled)
 {
     if (widget->isEnabled() != enabled)

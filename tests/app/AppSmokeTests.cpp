@@ -317,8 +317,13 @@ TEST_F(AppSmoke, ClosingTheWindowWithASheetUpQuitsAsTheQuitItemDoes)
     EXPECT_EQ(QGuiApplication::modalWindow(), nullptr);
     EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
     EXPECT_EQ(app.window()->sheetGuard()->sheetUp(), sheet);
-    // A click on the window's settings button does nothing while it is up.
+    // A click on the window's settings button does nothing while it is up,
+    // nor does the window's shortcut for it, typed on the sheet.
     QTest::mouseClick(static_cast<QWidget*>(content().header()->settingsButton()), Qt::LeftButton);
+    settle();
+    EXPECT_EQ(model().settingsPage.get(), std::nullopt);
+    ASSERT_NE(sheet->focusWidget(), nullptr);
+    QTest::keyClick(sheet->focusWidget(), Qt::Key_Comma, Qt::ControlModifier);
     settle();
     EXPECT_EQ(model().settingsPage.get(), std::nullopt);
 

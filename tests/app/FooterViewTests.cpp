@@ -71,15 +71,20 @@ TEST_F(FooterViewTest, StatusLineSaysWhatTheOtherPartyHears)
     EXPECT_EQ(footer.statusLine()->text(), QStringLiteral("abc"));
     EXPECT_EQ(footer.statusLine()->shownText(), QStringLiteral("abc"));
 
-    // Too long for the row: one line cut at the tail, not clipped mid-glyph.
+    // Too long for the row: two lines, the second cut at the tail, not
+    // clipped mid-glyph, and the row as tall as both.
     const QString longStatus = QStringLiteral("没有找到 wenmora 音频设备。对方将听不到你的声音。").repeated(8);
     test::given.set(w.model->status, longStatus.toStdString());
     w.settle();
     EXPECT_EQ(footer.statusLine()->text(), longStatus);
-    const QString shown = footer.statusLine()->shownText();
-    EXPECT_TRUE(shown.endsWith(QChar(0x2026))) << shown.toStdString();
-    EXPECT_TRUE(longStatus.startsWith(shown.chopped(1)));
-    EXPECT_LE(footer.statusLine()->fontMetrics().horizontalAdvance(shown), footer.statusLine()->contentsRect().width());
+    const QStringList shown = footer.statusLine()->shownText().split(QLatin1Char('\n'));
+    ASSERT_EQ(shown.size(), 2);
+    EXPECT_TRUE(shown[1].endsWith(QChar(0x2026))) << shown[1].toStdString();
+    EXPECT_TRUE(longStatus.startsWith(shown.join(QString()).chopped(1)));
+    for (const QString& line : shown)
+        EXPECT_LE(footer.statusLine()->fontMetrics().horizontalAdvance(line),
+                  footer.statusLine()->contentsRect().width());
+    EXPECT_GE(footer.statusLine()->height(), 2 * footer.statusLine()->fontMetrics().lineSpacing());
 
     test::given.set(w.model->status, "").set(w.model->originalVoiceOn, true);
     w.model->setTranslateWhileHolding(true);
@@ -455,7 +460,7 @@ bool expectInputRowFits(FooterView& footer, const std::string& where)
         EXPECT_FALSE(title.intersects(talk->chipRect())) << where;
     }
     EXPECT_GE(talk->titleFont().pixelSize(), ui::HoldToTalkControl::minTitleSize) << where;
-    const bool cut = talk->shownTitle() != talk->title();
+    const bool cut = talk->shownTitle().remove(QLatin1Char('\n')) != talk->title();
     if (cut)
         EXPECT_TRUE(talk->button()->toolTip().startsWith(talk->title())) << where;
 

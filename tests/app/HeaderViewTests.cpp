@@ -13,6 +13,7 @@
 #include "model/ModelTestAccess.h"
 #include "platform/SettingsStore.h"
 #include "settings/UpdateModel.h"
+#include "ui/StatusDot.h"
 #include "ui/Look.h"
 #include "ui/Palette.h"
 
@@ -261,6 +262,9 @@ protected:
                     found.push_back(what + " hides its text from the tooltip or the accessible name");
                 if (i > 0 && list[i - 1]->label()->isVisibleTo(header.get()))
                     found.push_back(what + " gave way before " + list[i - 1]->objectName().toStdString());
+                // Its words gone, its dot goes too: a bare dot says nothing.
+                if (const auto* dot = badge->findChild<ui::StatusDot*>(); dot && dot->isVisibleTo(header.get()))
+                    found.push_back(what + " is a bare dot");
             }
         }
         const QWidget* link = w.model->audioCaptureMissing() ? static_cast<QWidget*>(header->captureLink())
@@ -306,7 +310,7 @@ TEST_F(HeaderFitTest, TheDeviceBadgeGivesWayFirstAndOwnVoiceLast)
     // Narrower step by step: each badge keeps its text until the one before
     // it in the order has given way, and no badge is ever cut.
     int given = 0;
-    for (int width = MainWindow::defaultWidth; width >= 700; width -= 10) {
+    for (int width = MainWindow::defaultWidth; width >= 600; width -= 10) {
         header->resize(width, HeaderView::barHeight);
         w.settle();
         EXPECT_TRUE(faults(false).empty()) << width;

@@ -4,8 +4,8 @@
 #   program-on-wayland.sh <parlaro> <dir> <weston dir>
 # <weston dir> is a running compositor's folder (weston.sh start). It must
 # start on Qt's Wayland platform, show its window "Parlaro" under its desktop
-# id, open its first-start sheet as a child of that window (the compositor
-# keeps it over the window and offers no minimise or maximise of its own),
+# id, draw its first-start sheet inside that window (a window of its own
+# would go wherever the compositor likes, with a title bar of its own),
 # load the virtual microphone and end with 0 on SIGTERM; on a compositor
 # of its own that is killed under it, it must give the input back before it
 # ends. Skips (code 77)
@@ -67,6 +67,8 @@ export LSAN_OPTIONS="suppressions=$here/wayland-lsan.supp:print_suppressions=0${
 scene() { timeout 5 weston-debug scene-graph 2>/dev/null; }
 # The client's own log of its requests: a toplevel given a parent.
 sheet_has_parent() { grep -q "xdg_toplevel@[0-9]*\.set_parent(xdg_toplevel@[0-9]*)" "$dir/wayland.log"; }
+# The program's windows on the compositor.
+windows_shown() { scene | grep -c "top-level window .* of com.parlaro.Parlaro"; }
 # The compositor names a window by its title and its app id.
 window_shown() { scene | grep -q "top-level window 'Parlaro' of com.parlaro.Parlaro"; }
 
@@ -74,7 +76,11 @@ PULSE_SERVER=$server WAYLAND_DEBUG=client "$program" >"$dir/parlaro.log" 2>"$dir
 running=$!
 within 60 window_shown || fail "no window 'Parlaro' of com.parlaro.Parlaro on the compositor"
 within 30 virtual_mic_listed || fail "the virtual microphone is not among the sources"
-within 30 sheet_has_parent || fail "the first-start sheet is not a child of the window"
+# The sheet comes up with the window; given a moment, it has still made no
+# window of its own.
+sleep 2
+sheet_has_parent && fail "the first-start sheet is a window of its own"
+[[ "$(windows_shown)" == 1 ]] || fail "the compositor shows $(windows_shown) windows of the program: $(scene | grep top-level)"
 echo "on the compositor: $(scene | grep "top-level window 'Parlaro'" | head -1)"
 
 terminate

@@ -1,5 +1,6 @@
 #include "SheetFixture.h"
 #include "StringTableFiles.h"
+#include "AccessibleTree.h"
 #include "UiWorld.h"
 #include "WholeTexts.h"
 
@@ -14,7 +15,9 @@
 #include "ui/PillButton.h"
 #include "ui/SymbolView.h"
 
+#include <QAccessible>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
 #include <QMessageBox>
@@ -80,8 +83,9 @@ TEST_F(StartupSheetTest, ShowsTheTopRequestInOneDialogThatKeepsItsPlaceAcrossHan
 // or, taller than the window, from its top edge.
 std::string misplaced(const QWidget& sheet, const QWidget& window)
 {
-    const QRect area = window.geometry();
-    const QRect at = sheet.geometry();
+    // On the screen, whether the sheet is a window or drawn inside one.
+    const QRect area(window.mapToGlobal(QPoint(0, 0)), window.size());
+    const QRect at(sheet.mapToGlobal(QPoint(0, 0)), sheet.size());
     std::string fault;
     if (std::abs(at.center().x() - area.center().x()) > 1)
         fault += " not centred across";
@@ -365,6 +369,9 @@ TEST_F(StartupSheetTest, ReturnConfirmsTheMicrophoneCheckAndFinishesTheWizard)
     auto& s = sheet();
     auto* check = qobject_cast<ui::MicCheckView*>(s.content());
     ASSERT_NE(check, nullptr);
+    // Named by its title, the keyboard on its first control.
+    EXPECT_EQ(accessibleSummary(s.dialog()), QStringLiteral("Dialog: 检查麦克风"));
+    EXPECT_EQ(s.dialog()->focusWidget(), check->picker());
     check->picker()->activated(1);
     // Focus on the other button must not turn it into the default one.
     find<ui::PillButton>("micCheck.later")->setFocus();
@@ -374,6 +381,13 @@ TEST_F(StartupSheetTest, ReturnConfirmsTheMicrophoneCheckAndFinishesTheWizard)
     EXPECT_TRUE(model->micConfirmed());
     EXPECT_EQ(s.page(), StartupSheet::Page::wizard);
     snapshot(*s.dialog(), "sheet", "wizard");
+    // After the check the welcome page takes the keyboard at its first
+    // control, and says which of its steps are done.
+    EXPECT_EQ(accessibleSummary(s.dialog()), QStringLiteral("Dialog: 欢迎使用Parlaro"));
+    EXPECT_EQ(s.dialog()->focusWidget(), find<QWidget>("wizard.myLanguage"));
+    EXPECT_EQ(accessibleSummary(find<QWidget>("wizard.step1.badge")), QStringLiteral("StaticText: 已完成"));
+    EXPECT_EQ(accessibleSummary(find<QWidget>("wizard.step5.badge")), QStringLiteral("StaticText: 已完成"));
+    EXPECT_EQ(accessibleSummary(find<QWidget>("wizard.step4.badge")), QStringLiteral("StaticText: 未完成"));
 
     QTest::keyClick(s.dialog(), Qt::Key_Return);
     sheet();
@@ -381,12 +395,14 @@ TEST_F(StartupSheetTest, ReturnConfirmsTheMicrophoneCheckAndFinishesTheWizard)
     EXPECT_FALSE(s.dialog()->isVisible());
 }
 
-// Where the desktop alone places windows (Wayland), it centres a sheet on
-// its window only if the window is up when the sheet first shows: the
-// welcome page and the microphone check alike wait for a window not yet
-// shown, then open centred on it.
+// The welcome page and the microphone check alike wait for a window not yet
+// shown, then open centred on it. Where the desktop alone places windows
+// (Wayland; run on a real compositor too) a dialog window would go wherever
+// the desktop likes: there the sheet is drawn inside its window, centred,
+// with no window of its own, and Tab goes round its controls only.
 TEST_F(StartupSheetTest, EveryPageWaitsForItsWindowAndOpensCentredOnIt)
 {
+    const bool inWindow = ui::SheetDialog::drawnInWindow();
     for (const bool wizard : {true, false}) {
         SCOPED_TRACE(wizard ? "welcome" : "microphone check");
         window->hide();
@@ -394,14 +410,33 @@ TEST_F(StartupSheetTest, EveryPageWaitsForItsWindowAndOpensCentredOnIt)
         test::given.set(model->showWizard, wizard).set(model->showMicCheck, !wizard);
         auto* dialog = sheet().dialog();
         EXPECT_FALSE(dialog->isVisible()) << "a sheet before its window";
-        window->setGeometry(140, 90, 1180, 800);
+        // Away from the screen's corner; the compositor may place it anywhere.
+        window->setGeometry(140, 90, inWindow ? 900 : 1180, inWindow ? 600 : 800);
         window->show();
+        if (inWindow)
+            ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
         sheet();
         ASSERT_TRUE(dialog->isVisible());
-        EXPECT_EQ(dialog->windowHandle()->transientParent(), window->windowHandle());
         EXPECT_EQ(misplaced(*dialog, *window), "");
+        EXPECT_EQ(dialog->isWindow(), !inWindow);
+        if (!inWindow) {
+            EXPECT_EQ(dialog->windowHandle()->transientParent(), window->windowHandle());
+        } else {
+            for (QWindow* shown : QGuiApplication::topLevelWindows())
+                EXPECT_TRUE(!shown->isVisible() || shown == window->windowHandle())
+                    << shown->title().toStdString() << " shows as a window of its own";
+            for (int tab = 0; tab < 20; ++tab) {
+                QWidget* focus = dialog->focusWidget();
+                ASSERT_TRUE(focus && dialog->isAncestorOf(focus)) << tab;
+                QTest::keyClick(focus, Qt::Key_Tab);
+            }
+            ASSERT_TRUE(dialog->focusWidget() && dialog->isAncestorOf(dialog->focusWidget()));
+        }
         test::given.set(model->showWizard, false).set(model->showMicCheck, false);
         sheet();
+        // Gone, it leaves the keyboard to the window, not on a hidden control.
+        QWidget* left = window->focusWidget();
+        EXPECT_FALSE(left && (left == dialog || dialog->isAncestorOf(left))) << left->objectName().toStdString();
     }
 }
 
@@ -448,14 +483,19 @@ TEST_F(ErrorAlertTest, ShowsTheMessageOverTheWindowAndClearsItWhenAcknowledged)
     auto& alert = windowAlert();
     sheet();
     EXPECT_EQ(alert.box(), nullptr);
-    model->showError(std::string("x（VM-5）"));
+    // A path whose lines may break after its slashes but the first.
+    model->showError(std::string("x（VM-5）/\u2060home/a"));
     windowAlert();
     auto* box = alert.box();
     ASSERT_NE(box, nullptr);
     EXPECT_TRUE(box->isVisible());
     EXPECT_EQ(box->parentWidget(), window.get());
     EXPECT_EQ(box->windowTitle(), "提示");
-    EXPECT_EQ(box->text(), "x（VM-5）");
+    EXPECT_EQ(box->text(), QStringLiteral("x（VM-5）/\u2060home/a"));
+    // The joiner steers the lines only: a screen reader hears the words.
+    auto* message = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    ASSERT_NE(message, nullptr);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(message)->text(QAccessible::Name), "x（VM-5）/home/a");
     ASSERT_EQ(box->buttons().size(), 1);
     EXPECT_EQ(box->buttons()[0]->text(), "好");
     EXPECT_EQ(sheet_->alert()->box(), nullptr);

@@ -11,6 +11,7 @@
 #include "model/ModelTestAccess.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QProgressBar>
@@ -206,6 +207,8 @@ TEST_F(WizardViewTest, APickAsksTheModelAndThePickerWaitsForTheSwitch)
         if (mine->itemText(i).startsWith(QString::fromStdString(language("ja").displayName())))
             japanese = i;
     ASSERT_GE(japanese, 0);
+    window->activateWindow();
+    mine->setFocus();
     mine->setCurrentIndex(japanese);
     mine->activated(japanese);
     // Until the model has switched, the picker shows the pair in force.
@@ -214,6 +217,7 @@ TEST_F(WizardViewTest, APickAsksTheModelAndThePickerWaitsForTheSwitch)
     EXPECT_EQ(model->myLanguage().id, "ja");
     EXPECT_NE(before, "ja");
     EXPECT_EQ(mine->currentText().toStdString(), model->languageMenuLabel(language("ja"), true));
+    EXPECT_EQ(QApplication::focusWidget(), mine) << "the keyboard stays where the pick was made";
 }
 
 // A German first start where only English ⇄ Spanish translates: the step

@@ -251,8 +251,12 @@ TEST(StringTables, EachThingHasOneNameInALanguage)
         {"es", {"Voz original", "ordenador", "interlocutor", "Interlocutor", "otra parte"}},
         {"fr", {"Voix propre", "autre personne", "L’autre", "l’autre"}},
         {"it", {"Voce propria", "altra persona", "L’altro", "l’altro"}},
-        {"ja", {"原音"}},
+        {"ja", {"原音", "肉声"}},
         {"ar", {"كمبيوتر", "هذا الجهاز", "عند الترك", "اترك", "تترك"}},
+        {"ko", {"원음", "원래 목소리"}},
+        {"th", {"เสียงต้นฉบับ"}},
+        {"vi", {"Giọng gốc", "giọng gốc"}},
+        {"pt-BR", {"Voz original"}},
     };
     for (const auto& [code, words] : others)
         for (const auto& [key, value] : tableOf(code))
@@ -263,6 +267,30 @@ TEST(StringTables, EachThingHasOneNameInALanguage)
         const auto table = tableOf(language.code);
         EXPECT_EQ(table.at("检查更新…"), table.at("检查更新") + "…") << language.code;
         EXPECT_NE(table.at("正在检查更新…"), table.at("检查更新…")) << language.code;
+    }
+}
+
+// The key is named as the keyboard labels it, and a language quotes with one
+// pair of marks throughout (’ is every table's apostrophe, so always allowed).
+TEST(StringTables, KeysReadAsLabelledAndQuotesArePairedAlikeThroughALanguage)
+{
+    const std::map<std::string, std::vector<std::string>> marks{
+        {"ar", {"«", "»"}}, {"de", {"„", "“"}}, {"en", {"“", "”"}}, {"es", {"«", "»"}},
+        {"fr", {"«", "»"}}, {"id", {"“", "”"}}, {"it", {"«", "»"}}, {"ja", {"「", "」"}},
+        {"ko", {"‘", "’"}}, {"nl", {"‘", "’"}}, {"pl", {"„", "”"}}, {"pt-BR", {"“", "”"}},
+        {"th", {"“", "”"}}, {"tr", {"“", "”"}}, {"vi", {"“", "”"}}, {"zh-Hans", {"「", "」"}},
+        {"zh-Hant", {"「", "」"}},
+    };
+    const std::vector<std::string> every{"「", "」", "『", "』", "“", "”", "‘", "«", "»", "„"};
+    for (const auto& language : parlaro::InterfaceLanguage::supported()) {
+        ASSERT_TRUE(marks.contains(language.code)) << language.code;
+        const auto& own = marks.at(language.code);
+        for (const auto& [key, value] : tableOf(language.code)) {
+            EXPECT_EQ(value.find("Return"), std::string::npos) << language.code << ": " << value;
+            for (const auto& mark : every)
+                if (std::find(own.begin(), own.end(), mark) == own.end())
+                    EXPECT_EQ(value.find(mark), std::string::npos) << language.code << " " << mark << ": " << value;
+        }
     }
 }
 

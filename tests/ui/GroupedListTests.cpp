@@ -9,6 +9,7 @@
 #include "ui/SidebarRow.h"
 #include "ui/SymbolView.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QLabel>
 #include <QTextLayout>
@@ -113,6 +114,10 @@ TEST(GroupedList, StateViewsShowTheirTextInTheirColour)
         layout.endLayout();
     }
     EXPECT_EQ(state->text().remove(QChar(0x2060)), QStringLiteral("需下载 日语 ⇄ 中文翻译包，日语识别模型"));
+    // The joiners steer the lines only: a screen reader hears the words.
+    QAccessibleInterface* spoken = QAccessible::queryAccessibleInterface(state);
+    ASSERT_TRUE(spoken);
+    EXPECT_EQ(spoken->text(QAccessible::Name), QStringLiteral("需下载 日语 ⇄ 中文翻译包，日语识别模型"));
 }
 
 TEST(GroupedList, RowsShowTheirDetailOnlyWhenGiven)
@@ -125,6 +130,32 @@ TEST(GroupedList, RowsShowTheirDetailOnlyWhenGiven)
     EXPECT_EQ(detailed.detailWidget()->text(), QStringLiteral("说明"));
     detailed.setDetail(std::nullopt);
     EXPECT_FALSE(detailed.detailWidget()->isVisibleTo(&detailed));
+
+    // Right to left, a Latin engine name under an Arabic title starts at the
+    // right as the title does, whichever direction the row was built in.
+    for (const bool builtRightToLeft : {false, true}) {
+        QWidget page;
+        page.setLayoutDirection(builtRightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
+        auto* row = new ui::SidebarRow(QStringLiteral("التعرف على الكلام"), QStringLiteral("pocketsphinx"), &page);
+        page.setLayoutDirection(Qt::RightToLeft);
+        row->resize(400, row->heightForWidth(400));
+        page.resize(row->size());
+        page.show();
+        world.settle();
+        const auto inkEnd = [&page](QLabel* label) {
+            const QImage image = label->grab().toImage();
+            const QRgb background = image.pixel(0, 0);
+            int last = -1;
+            for (int x = 0; x < image.width(); ++x)
+                for (int y = 0; y < image.height(); ++y)
+                    if (image.pixel(x, y) != background)
+                        last = x;
+            return label->mapTo(&page, QPoint(last, 0)).x();
+        };
+        const int titleEnd = inkEnd(row->labelWidget());
+        EXPECT_GT(titleEnd, 300) << builtRightToLeft;
+        EXPECT_NEAR(inkEnd(row->detailWidget()), titleEnd, 4) << builtRightToLeft;
+    }
 }
 
 TEST(GroupedList, ANoticeButtonRunsItsActionOnceAndNoActionMeansNoButton)

@@ -213,6 +213,28 @@ TEST(HoldToTalkControl, ALongTitleWidensTheCapsuleThenShrinksThenIsCut)
     EXPECT_EQ(seen, (std::set<Stage>{fullSize, smaller, twoLines, cut}));
     test::snapshot(control, "HoldToTalk", "cut-title");
 
+    // Japanese, unspaced, takes its second line after a particle, never
+    // inside a word ("認識できま|せん").
+    const QString japanese = QStringLiteral("中国語（繁体字）は認識できません");
+    control.setReservedTitles({});
+    control.setShortcut(std::nullopt);
+    control.setTitle(japanese);
+    bool broken = false;
+    for (int width = 300; width >= 230; width -= 2) {
+        control.setMaxCapsuleWidth(width);
+        ASSERT_EQ(capsuleWidth(), width);
+        ASSERT_TRUE(fits()) << width;
+        if (control.titleFlags() != Qt::TextWordWrap)
+            continue;
+        broken = true;
+        const QStringList lines = control.shownTitle().split(QLatin1Char('\n'));
+        ASSERT_EQ(lines.size(), 2) << width;
+        EXPECT_EQ(lines.join(QString()), japanese) << width;
+        EXPECT_EQ(lines[0], QStringLiteral("中国語（繁体字）は")) << width;
+    }
+    EXPECT_TRUE(broken);
+    EXPECT_EQ(control.button()->accessibleName(), japanese);
+
     // Short again: whole, at full size, and the tooltip only instructs.
     control.setReservedTitles({});
     control.setTitle(QStringLiteral("按住说中文"));

@@ -268,8 +268,11 @@ if [[ "${PARLARO_SOUND_SERVER:-pulseaudio}" == pipewire ]]; then
   # Past the time a switch is given to land.
   sleep 8
   # Every window but the main one and its sheets: a notice has a title of
-  # its own.
-  notices=$(xwininfo -root -children | sed -n 's/^ *0x[0-9a-f]* "\([^"]*\)".*/\1/p' | grep -v '^Parlaro$\|^Qt ')
+  # its own. A sheet is named by its page's title, here in English.
+  sheets=$(sed -n 's/^ *"\(检查麦克风\|欢迎使用Parlaro\|需要安装 wenmora 音频设备\|更新 wenmora 音频设备\)": "\(.*\)",\{0,1\}$/\2/p' \
+    "$here/../../../resources/i18n/en/"*.json)
+  notices=$(xwininfo -root -children | sed -n 's/^ *0x[0-9a-f]* "\([^"]*\)".*/\1/p' | grep -v '^Parlaro$\|^Qt ' \
+    | grep -vxF "$sheets")
   [[ -z "$notices" ]] || fail "a notice came up after a takeover that landed: $notices"
   terminate
   after=$(PULSE_SERVER=$server pactl get-default-source)
