@@ -157,6 +157,12 @@ AudioStatus PulseAudioSystem::setPropertyData(AudioObjectId object, const AudioP
             return AudioStatuses::badPropertySize;
         return setDefault(address.selector == AudioSelectors::defaultInputDevice, *device);
     }
+    if (object == audioSystemObject && address.selector == AudioSelectors::publishedOriginalInput) {
+        const auto* uid = std::get_if<AudioString>(&value);
+        if (!uid)
+            return AudioStatuses::badPropertySize;
+        return publishOriginalInput(uid->value_or(""));
+    }
     {
         std::lock_guard lock(mirrorMutex_);
         const MirrorObject* found = mirror_.find(object);

@@ -170,6 +170,11 @@ private:
     // it refused.
     AudioStatus setDefaultLocked(bool input, const std::string& name);
     std::optional<std::string> ensureLocked();
+    // Puts the UID on the keeper streams, where the program's other copies
+    // read it; later keepers carry it from the start.
+    AudioStatus publishOriginalInput(const std::string& uid);
+    static void onKeeperState(pa_stream* stream, void* self);
+    static void updateKeeper(pa_stream* stream, const std::string& uid);
     void startKeepersLocked();
     void stopKeepersLocked();
     bool onLoopThread() const;
@@ -192,6 +197,7 @@ private:
     pa_context* context_ = nullptr;        // control loop
     pa_context* streamContext_ = nullptr;  // stream loop
     std::vector<pa_stream*> keepers_;      // stream loop
+    std::string originalInput_;            // stream loop
 
     mutable std::mutex mirrorMutex_;
     PulseServerState state_;
