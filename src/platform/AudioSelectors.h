@@ -49,6 +49,10 @@ inline constexpr AudioSelector serviceRestarted = "srst"_fcc;
 // The server can be reached: 1, or 0 while it is gone and the system waits
 // for it. A system whose server cannot go away has no such property.
 inline constexpr AudioSelector serviceRunning = "srun"_fcc;
+// While the server cannot be reached: 0 when it took the connection and did
+// not answer it (a server held still), 1 when it refused or is not there.
+// 1 while it can be reached.
+inline constexpr AudioSelector serviceAnswering = "sans"_fcc;
 // Written only: the UID of the input the user had before this process made
 // the virtual microphone the default, kept on the server beside this
 // process's streams for the program's other copies (empty for none). A

@@ -185,7 +185,7 @@ for order in first-quits-first second-quits-first first-killed; do
   esac
   if [[ $order == first-killed ]]; then
     kill -KILL "$gone"
-    wait "$gone"
+    wait "$gone" 2>/dev/null
   else
     running=$gone
     terminate
@@ -243,6 +243,27 @@ running=
 after=$(PULSE_SERVER=$server pactl get-default-source)
 [[ "$after" == "$before" ]] || fail "the default input was $before and is $after after a quit across a 3 s stall"
 echo "a quit across a 3 s stall hid the window at once and gave $after back"
+
+# A start while the sound server is held still for 4 s: the window shows
+# within a second, and a second launch meanwhile finds the running copy
+# answering and leaves; once the server answers, the program takes the
+# input as at any start, and the quit gives it back.
+now_ms() { date +%s%3N; }
+kill -STOP "$server_pid"
+launched=$(now_ms)
+launch stalled-start "$server"
+while ! window_shown && (($(now_ms) - launched < 1000)); do sleep 0.02; done
+shown_after=$(($(now_ms) - launched))
+second_code=0
+PULSE_SERVER=$server timeout 10 "$program" >"$dir/parlaro-stalled-second.log" 2>&1 || second_code=$?
+remaining=$((4000 - ($(now_ms) - launched)))
+((remaining > 0)) && sleep "$((remaining / 1000)).$(printf '%03d' $((remaining % 1000)))"
+kill -CONT "$server_pid"
+((shown_after < 1000)) || fail "the window showed ${shown_after} ms into a start across a stalled server"
+((second_code == 0)) || fail "a second launch during the stall ended with $second_code: $(cat "$dir/parlaro-stalled-second.log")"
+within 30 taken_over || fail "the program did not take the input once the stalled server answered"
+quit_gives_back "$before"
+echo "a start across a 4 s stall showed the window after ${shown_after} ms, answered a second launch, and went on"
 
 # The display goes away in the middle of a call (a logout, a compositor
 # that crashed, a dropped ssh -X), on an X server of the test's own that it

@@ -16,6 +16,19 @@
 #include <string_view>
 #include <utility>
 
+// The engine opens an audio device as it sets up its output, even for the
+// synchronous rendering it is used for here, which never plays through one;
+// its audio library then connects to the sound server to see that it is
+// there, and waits without end on a server held still, keeping the voice
+// list, and with it the program's start, waiting too. Defined in the program,
+// this comes before the audio library's own, and the engine gets no device.
+extern "C" struct audio_object* create_audio_device_object(const char* device, const char* application,
+                                                           const char* description);
+extern "C" struct audio_object* create_audio_device_object(const char*, const char*, const char*)
+{
+    return nullptr;
+}
+
 namespace parlaro::sys {
 
 namespace {

@@ -114,6 +114,10 @@ private:
     static constexpr double writeDeadline = 2.0;
     static constexpr double settleDeadline = 1.0;
     static constexpr double connectDeadline = 5.0;
+    // How long the thread that makes the system waits for the server to
+    // answer a connection: the program's start must not wait on a server
+    // held still. Past it the worker goes on trying, as after a loss.
+    static constexpr double startAnswerDeadline = 0.05;
     static constexpr double keeperSeconds = 0.2;
 
     struct Registration;
@@ -122,12 +126,13 @@ private:
     struct Gather;
 
     // Connection.
-    void connect();
-    void connectLocked(bool& ready);
+    // `answerSeconds`: how long the server has to answer the connection.
+    void connect(double answerSeconds);
+    void connectLocked(bool& ready, double answerSeconds);
     void disconnectLocked();
     void lost();
     void workerLoop();
-    void scheduleRetry();
+    void scheduleRetry(double seconds);
     static void onContextState(pa_context* context, void* self);
     static void onStreamContextState(pa_context* context, void* self);
     static void onAskingContextState(pa_context* context, void* self);

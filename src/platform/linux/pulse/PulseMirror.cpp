@@ -268,6 +268,7 @@ public:
         p[{AudioSelectors::defaultOutputDevice}] = defaultOutput_;
         p[{AudioSelectors::serviceRestarted}] = extras_.restarts;
         p[{AudioSelectors::serviceRunning}] = extras_.running;
+        p[{AudioSelectors::serviceAnswering}] = extras_.answering;
         mirror_.objects.emplace(audioSystemObject, std::move(system));
         ids_.keepOnly(alive_);
         return std::move(mirror_);
