@@ -40,8 +40,11 @@ class PulseTapIO;
 //
 // Without a server it starts disconnected and tries again every 2 s: no
 // devices, no process list, and calls that need the server answer
-// serverUnavailable. Each (re)connection makes sure the virtual microphone's
-// modules are loaded; a reconnection is announced as 'srst' first.
+// serverUnavailable. A server that takes the connection and does not answer
+// it within 50 ms (one held still) is waited for by the worker alone, with
+// 'sans' 0 meanwhile, so the thread that makes the system is not held. Each
+// (re)connection makes sure the virtual microphone's modules are loaded; a
+// reconnection is announced as 'srst' first.
 class PulseAudioSystem final : public AudioSystem {
 public:
     struct Options {
