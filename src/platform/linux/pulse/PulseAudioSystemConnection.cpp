@@ -133,11 +133,12 @@ void PulseAudioSystem::connectLocked(bool& ready, double answerSeconds)
             streamContext_ = newContext(streams_.api(), "Parlaro streams");
             if (streamContext_) {
                 pa_context_set_state_callback(streamContext_, onStreamContextState, this);
-                ready = connectAndWait(streams_, streamContext_, server, connectDeadline);
+                ready = connectAndWait(streams_, streamContext_, server, answerSeconds);
                 if (ready)
                     host_->context = streamContext_;
+                silent = !ready && PA_CONTEXT_IS_GOOD(pa_context_get_state(streamContext_));
                 if (!ready)
-                    code = pa_context_errno(streamContext_);
+                    code = silent ? PA_ERR_TIMEOUT : pa_context_errno(streamContext_);
             }
         } else {
             code = silent ? PA_ERR_TIMEOUT : pa_context_errno(context_);

@@ -48,6 +48,13 @@ std::optional<std::string> PulseAudioSystem::ensureVirtualMic()
 {
     if (onLoopThread())
         return pulseErrorText(PA_ERR_BADSTATE);
+    // Not while the worker connects (it holds the control loop meanwhile);
+    // it makes sure of the modules itself once connected.
+    {
+        std::lock_guard lock(mirrorMutex_);
+        if (!connected_)
+            return error_.empty() ? pulseErrorText(PA_ERR_CONNECTIONREFUSED) : error_;
+    }
     PulseLoopLock control(control_);
     return ensureLocked();
 }
