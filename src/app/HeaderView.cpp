@@ -164,7 +164,9 @@ void HeaderView::refresh()
     // The virtual device counts only with both of its halves. Without a
     // sound server no device can be seen, which says nothing about whether
     // it is installed.
-    if (model_->audioServerLost())
+    if (model_->audioServerLost() && model_->audioServerSilent())
+        device_->setState(ui::Palette::amber(), q(localized("声音服务器没有响应")));
+    else if (model_->audioServerLost())
         device_->setState(ui::Palette::amber(), q(localized("声音服务器不可用")));
     else if (model_->virtualMicStatus())
         device_->setState(ui::Palette::violet(), q(localized("wenmora 音频设备已安装")));

@@ -42,14 +42,15 @@ std::optional<AudioObjectId> unlistedDevice(const std::string& uid, bool input)
     return id;
 }
 
-// Another process of the program has streams on the server.
-bool anotherCopyRuns()
+// The program's other processes with streams on the server.
+std::vector<AudioObjectId> otherCopies()
 {
     AudioSystem& system = audioSystem();
     const std::int32_t own = system.currentProcessID();
     std::vector<AudioObjectId> processes;
+    std::vector<AudioObjectId> copies;
     if (system.get(audioSystemObject, {AudioSelectors::processes}, processes) != AudioStatuses::ok)
-        return false;
+        return copies;
     for (const AudioObjectId process : processes) {
         AudioClient client;
         std::uint32_t pid = 0;
@@ -60,9 +61,27 @@ bool anotherCopyRuns()
         client.pid = static_cast<std::int32_t>(pid);
         client.bundleID = *bundle;
         if (client.pid != own && !client.isForeign())
-            return true;
+            copies.push_back(process);
     }
-    return false;
+    return copies;
+}
+
+bool anotherCopyRuns()
+{
+    return !otherCopies().empty();
+}
+
+// The input the user had before another copy of the program took it over,
+// as that copy keeps it on the server; empty when none does.
+std::string othersOriginalInput()
+{
+    for (const AudioObjectId process : otherCopies()) {
+        AudioString uid;
+        if (audioSystem().get(process, {AudioSelectors::processOriginalInput}, uid) == AudioStatuses::ok && uid
+            && !uid->empty() && !isVirtualMicrophone(*uid))
+            return *uid;
+    }
+    return {};
 }
 
 void throwProblems(const std::vector<std::string>& problems)
@@ -129,6 +148,16 @@ SystemAudioRoute::SystemAudioRoute(SettingsStore& defaults, Devices devices, Cur
 {
 }
 
+void SystemAudioRoute::publishOriginalInput(const std::string& uid)
+{
+    if (uid == published_)
+        return;
+    // Best effort: a copy that cannot read it falls back on its own record.
+    if (audioSystem().setPropertyData(audioSystemObject, {AudioSelectors::publishedOriginalInput}, AudioString(uid))
+        == AudioStatuses::ok)
+        published_ = uid;
+}
+
 void SystemAudioRoute::persistSnapshot(std::optional<Snapshot> snapshot)
 {
     // The settings are written first: when that throws, memory still agrees
@@ -160,10 +189,15 @@ bool SystemAudioRoute::routeInput(const AudioDevice& device, const std::optional
     if (!snapshot_ || snapshot_->routedInput.empty()) {
         Snapshot record;
         const std::string unlisted = current ? std::string() : unlistedInputUID(currentID);
+        // Another copy that made the virtual microphone the default knows
+        // what the user had; the last copy to quit gives that back.
+        const std::string others = current && isVirtualMicrophone(current->uid) ? othersOriginalInput() : std::string();
         if (current && !isVirtualMicrophone(current->uid))
             record.oldInput = current->uid;
         else if (!unlisted.empty())
             record.oldInput = unlisted;
+        else if (!others.empty())
+            record.oldInput = others;
         else
             record.oldInput = fallbackUID.value_or("");
         if (snapshot_) {
@@ -174,6 +208,7 @@ bool SystemAudioRoute::routeInput(const AudioDevice& device, const std::optional
         persistSnapshot(record);
     }
 
+    publishOriginalInput(snapshot_ ? snapshot_->oldInput : std::string());
     giveBackUnfinished_ = false;
     kept_.reset();
     // A give-back of a stranded input may land after this read; switched
@@ -232,9 +267,11 @@ SystemAudioRoute::HalfOutcome SystemAudioRoute::restoreHalf(bool input, const st
                                                             const std::string& routedUID,
                                                             const std::vector<AudioDevice>& devices)
 {
-    // An empty old UID names no device: nothing to give back, and no guess
-    // at what the user had (another copy of the program may hold the input).
-    if (routedUID.empty() || oldUID.empty() || oldUID == routedUID)
+    // An empty old output names no device: nothing to give back. An empty
+    // old input (the virtual microphone was the default already, and no
+    // copy said what the user had) is given back as a missing one is, unless
+    // another copy holds it.
+    if (routedUID.empty() || oldUID == routedUID || (oldUID.empty() && !input))
         return {};
     const auto asked = askCurrent(input);
     // Not known: asked again a moment later, else at the next start.
@@ -252,25 +289,33 @@ SystemAudioRoute::HalfOutcome SystemAudioRoute::restoreHalf(bool input, const st
 
     const AudioDevice* target = nullptr;
     std::optional<AudioObjectId> targetID;
-    auto found = std::find_if(devices.begin(), devices.end(), [&](const AudioDevice& d) { return d.uid == oldUID; });
+    auto found = std::find_if(devices.begin(), devices.end(),
+                              [&](const AudioDevice& d) { return !oldUID.empty() && d.uid == oldUID; });
     if (found != devices.end())
         target = &*found;
-    else
+    else if (!oldUID.empty())
         targetID = unlistedDevice(oldUID, input);
-    // Only listed devices stand in for a previous one that is gone.
+    // Only listed devices stand in for a previous one that is gone, and for
+    // an input the speakers' monitor after them: the virtual microphone
+    // must not stay the default with no copy of the program running.
     if (!target && !targetID) {
-        auto found = std::find_if(devices.begin(), devices.end(), [input](const AudioDevice& d) {
-            return !isVirtualMicrophone(d.uid) && d.transportType != AudioTransports::virtualDevice
-                && (input ? d.inputChannels : d.outputChannels) >= 1;
-        });
-        if (found != devices.end())
-            target = &*found;
+        if (input && !unseen) {
+            if (const auto standIn = standInInput(devices))
+                targetID = standIn->id;
+        } else {
+            auto found = std::find_if(devices.begin(), devices.end(), [input](const AudioDevice& d) {
+                return !isVirtualMicrophone(d.uid) && d.transportType != AudioTransports::virtualDevice
+                    && (input ? d.inputChannels : d.outputChannels) >= 1;
+            });
+            if (found != devices.end())
+                target = &*found;
+        }
     }
     if (target)
         targetID = target->id;
     if (unseen) {
         // Only the device the user had, and only while it is the default.
-        if (targetID == *asked) {
+        if (targetID && targetID == *asked) {
             try {
                 setDefault_(*targetID, input);
             } catch (...) {
@@ -305,6 +350,31 @@ SystemAudioRoute::HalfOutcome SystemAudioRoute::restoreHalf(bool input, const st
     return {problem ? *problem : unappliedSwitchText(input), true, true};
 }
 
+std::optional<AudioDevice> SystemAudioRoute::standInInput(const std::vector<AudioDevice>& devices) const
+{
+    auto microphone = std::find_if(devices.begin(), devices.end(), [](const AudioDevice& d) {
+        return !isVirtualMicrophone(d.uid) && d.transportType != AudioTransports::virtualDevice && d.inputChannels >= 1;
+    });
+    if (microphone != devices.end())
+        return *microphone;
+    const auto output = askCurrent(false);
+    if (!output)
+        return std::nullopt;
+    // A machine without a microphone records its speakers' monitor.
+    const AudioDevice* speakers = findByID(devices, *output);
+    const std::string monitor = speakers ? speakers->uid + ".monitor" : std::string();
+    if (!speakers || isVirtualMicrophone(speakers->uid))
+        return std::nullopt;
+    const auto id = unlistedDevice(monitor, true);
+    if (!id)
+        return std::nullopt;
+    return AudioDevice{
+        .id = *id,
+        .name = AudioDevices::stringProperty(*id, AudioSelectors::name).value_or(monitor),
+        .uid = monitor,
+    };
+}
+
 std::optional<AudioDevice> SystemAudioRoute::reclaimStrandedInput()
 {
     if (snapshot_)
@@ -314,24 +384,7 @@ std::optional<AudioDevice> SystemAudioRoute::reclaimStrandedInput()
     const AudioDevice* routed = current ? findByID(devices, *current) : nullptr;
     if (!routed || !isVirtualMicrophone(routed->uid) || anotherCopyRuns())
         return std::nullopt;
-    std::optional<AudioDevice> target;
-    auto microphone = std::find_if(devices.begin(), devices.end(), [](const AudioDevice& d) {
-        return !isVirtualMicrophone(d.uid) && d.transportType != AudioTransports::virtualDevice && d.inputChannels >= 1;
-    });
-    if (microphone != devices.end()) {
-        target = *microphone;
-    } else if (const auto output = askCurrent(false)) {
-        // A machine without a microphone records its speakers' monitor.
-        const AudioDevice* speakers = findByID(devices, *output);
-        const std::string monitor = speakers ? speakers->uid + ".monitor" : std::string();
-        if (speakers && !isVirtualMicrophone(speakers->uid))
-            if (const auto id = unlistedDevice(monitor, true))
-                target = AudioDevice{
-                    .id = *id,
-                    .name = AudioDevices::stringProperty(*id, AudioSelectors::name).value_or(monitor),
-                    .uid = monitor,
-                };
-    }
+    const std::optional<AudioDevice> target = standInInput(devices);
     if (!target)
         return std::nullopt;
     try {
@@ -402,6 +455,7 @@ void SystemAudioRoute::restoreSavedRoute()
     restore(true, old.oldInput, old.routedInput, remaining.oldInput, remaining.routedInput);
     restore(false, old.oldOutput, old.routedOutput, remaining.oldOutput, remaining.routedOutput);
     kept_ = remaining.routedInput.empty() && remaining.routedOutput.empty() ? std::nullopt : std::optional(remaining);
+    publishOriginalInput(remaining.routedInput.empty() ? std::string() : remaining.oldInput);
     // The record goes only after the devices were given back: a settings
     // store that refuses the write must not keep the user's microphone. The
     // record it keeps is harmless, as a later start switches only a half

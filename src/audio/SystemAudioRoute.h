@@ -61,9 +61,10 @@ public:
     SystemAudioRoute(SettingsStore& defaults, Devices devices, Current current, SetDefault setDefault,
                      std::optional<Snapshot> snapshot);
 
-    // Makes `device` the default input. The fallback UID is the input that
-    // was the default when the program launched, remembered as the previous
-    // input when the current default is one of the virtual devices. A default
+    // Makes `device` the default input. When the current default is one of
+    // the virtual devices, the previous input is the one another copy of the
+    // program that took it keeps on the server, else the fallback UID (the
+    // input that was the default when the program launched). A default
     // the device list leaves out (a speaker's monitor) is remembered by UID
     // and given back, though it never stands in for a missing one. True when
     // the device is the default input now; false when the system accepted
@@ -80,9 +81,11 @@ public:
     // give-back, one the system could not be asked about, and one whose
     // switch went out this run unseen (it may land yet; the user's input is
     // chosen again after it) stay recorded, so the next start gives them
-    // back. An empty previous device gives nothing back, and neither does a
-    // routed input while another copy of the program runs on the server: that
-    // copy holds it by right, and the half stays recorded for a later start.
+    // back. A routed input is not given back while another copy of the
+    // program runs on the server: that copy holds it by right, and the half
+    // stays recorded for a later start. A previous input that is gone, or
+    // was never known, is stood in for by a listed physical input, else the
+    // default output's monitor; an empty previous output gives nothing back.
     // Throws DomainError "SystemAudioRoute" 1 with every problem, joined by
     // "；".
     void restoreSavedRoute();
@@ -110,6 +113,13 @@ public:
 
     const std::optional<Snapshot>& snapshot() const { return snapshot_; }
 
+    // Keeps the user's previous input on the sound server beside this
+    // process while the virtual microphone it routed is the default, so that
+    // a copy of the program started meanwhile (another user's, or another
+    // build's, with a home of its own) records it and, quitting last, gives
+    // it back.
+    void publishOriginalInput(const std::string& uid);
+
 private:
     struct HalfOutcome {
         std::optional<std::string> problem;
@@ -120,6 +130,10 @@ private:
     };
     HalfOutcome restoreHalf(bool input, const std::string& oldUID, const std::string& routedUID,
                             const std::vector<AudioDevice>& devices);
+
+    // What stands in for a user's input that is gone: a listed physical
+    // input, else the default output's monitor; none when neither exists.
+    std::optional<AudioDevice> standInInput(const std::vector<AudioDevice>& devices) const;
 
     // The system's answer, none when it cannot be asked.
     std::optional<std::optional<AudioObjectId>> askCurrent(bool input) const;
@@ -137,6 +151,7 @@ private:
     // What the last give-back kept recorded, and whether a try may help.
     std::optional<Snapshot> kept_;
     bool giveBackUnfinished_ = false;
+    std::string published_;
 };
 
 }  // namespace parlaro

@@ -334,6 +334,8 @@ public:
 
     // The audio server cannot be reached now.
     ModelField<bool> audioServerLost{false, changes()};
+    // While lost: the server took the connection and does not answer it.
+    ModelField<bool> audioServerSilent{false, changes()};
 
     ModelField<HearTest> hearTest{HearTest::idle(), changes()};
     ModelField<bool> isHearTesting{false, changes()};

@@ -32,6 +32,7 @@ void AppModel::audioServerChanged(bool running)
             }
         }
         awaitingAudioServer = true;
+        audioServerSilent.set(serverWatcher && !serverWatcher->answering());
         listenAfterServerReturns = listenAfterServerReturns || isListening.get() || isChangingListening.get();
         audioServerLost.set(true);
         // Nothing is heard without the server, whenever the capture notices
@@ -41,6 +42,7 @@ void AppModel::audioServerChanged(bool running)
             spawnOnModel(weak_from_this(), [](AppModel& model) { return model.pauseListening(); });
         return;
     }
+    audioServerSilent.set(false);
     if (!audioServerLost.get())
         return;
     audioServerLost.set(false);

@@ -49,6 +49,15 @@ inline constexpr AudioSelector serviceRestarted = "srst"_fcc;
 // The server can be reached: 1, or 0 while it is gone and the system waits
 // for it. A system whose server cannot go away has no such property.
 inline constexpr AudioSelector serviceRunning = "srun"_fcc;
+// While the server cannot be reached: 0 when it took the connection and did
+// not answer it (a server held still), 1 when it refused or is not there.
+// 1 while it can be reached.
+inline constexpr AudioSelector serviceAnswering = "sans"_fcc;
+// Written only: the UID of the input the user had before this process made
+// the virtual microphone the default, kept on the server beside this
+// process's streams for the program's other copies (empty for none). A
+// system whose server has no other clients ignores it.
+inline constexpr AudioSelector publishedOriginalInput = "porg"_fcc;
 
 // Devices.
 inline constexpr AudioSelector deviceUID = "uid "_fcc;
@@ -76,6 +85,8 @@ inline constexpr AudioSelector processBundleID = "pbid"_fcc;
 inline constexpr AudioSelector processIsRunningInput = "piri"_fcc;
 inline constexpr AudioSelector processIsRunningOutput = "piro"_fcc;
 inline constexpr AudioSelector processDevices = "pdv#"_fcc;
+// What the process published as 'porg', when it did.
+inline constexpr AudioSelector processOriginalInput = "pori"_fcc;
 
 // Process taps.
 inline constexpr AudioSelector tapFormat = "tfmt"_fcc;

@@ -128,7 +128,14 @@ TEST_F(HeaderViewTest, WithoutASoundServerTheDeviceBadgeSaysSoInsteadOfNotInstal
     InterfaceLanguage::set("en");
     w.settle();
     EXPECT_EQ(header->deviceBadge()->text(), "Sound server unavailable");
+    // A server held still took the connection and does not answer it.
+    test::given.set(w.model->audioServerSilent, true);
+    w.settle();
+    EXPECT_EQ(header->deviceBadge()->text(), "Sound server not responding");
     InterfaceLanguage::set("zh-Hans");
+    w.settle();
+    EXPECT_EQ(header->deviceBadge()->text(), "声音服务器没有响应");
+    test::given.set(w.model->audioServerSilent, false);
 
     test::given.set(w.model->audioServerLost, false);
     w.settle();

@@ -275,15 +275,16 @@ TEST(SystemAudioRoute, RestoringCollectsEveryProblem)
     EXPECT_EQ(world.sim.defaultDevice(false), 30u);
     world.sim.clearFailures();
 
-    // No previous input was known (another copy of the program held the
-    // input when this one switched): nothing is given back, not even a real
-    // microphone as a guess, and the record goes.
+    // No previous input was known (the virtual microphone was the default
+    // already, and no copy of the program said what the user had): with no
+    // copy left to hold it, a microphone stands in, never a device whose
+    // UID cannot be read, and the record goes.
     world.add(50, "unreadable", {}, {2}, 0);
     world.sim.fail(50, "uid "_fcc, AudioOperation::getPropertyData, AudioStatuses::unspecified);
     world.sim.setDefaultDevice(true, 20);
     world.store(R"({"oldInput":"","oldOutput":"","routedInput":"com.parlaro.virtualmic","routedOutput":""})");
     world.route().restoreSavedRoute();
-    EXPECT_EQ(world.sim.defaultDevice(true), 20u);
+    EXPECT_EQ(world.sim.defaultDevice(true), 10u);
     EXPECT_EQ(world.stored(), std::nullopt);
 }
 
@@ -312,16 +313,26 @@ TEST(SystemAudioRoute, AnUnlistedDefaultInputIsGivenBackButNeverStandsIn)
     world.route().restoreSavedRoute();
     EXPECT_EQ(world.sim.defaultDevice(true), 50u);
 
-    // Another unlisted input whose previous one is gone is no substitute.
+    // A previous input that is gone, with no microphone left: the speakers'
+    // monitor stands in, so the virtual microphone does not stay the
+    // default with the program gone.
     world.sim.setDefaultDevice(true, 20);
     world.store(R"({"oldInput":"gone-mic","oldOutput":"","routedInput":"com.parlaro.virtualmic","routedOutput":""})");
-    EXPECT_EQ(failureOf([&] { world.route().restoreSavedRoute(); }),
-              DomainError("SystemAudioRoute", 1, "原麦克风未连接"));
-    EXPECT_EQ(world.sim.defaultDevice(true), 20u);
+    EXPECT_EQ(failureOf([&] { world.route().restoreSavedRoute(); }), std::nullopt);
+    EXPECT_EQ(world.sim.defaultDevice(true), 50u);
 
     // An unlisted device without input channels is not given back as one.
+    world.sim.setDefaultDevice(true, 20);
     world.sim.addDevice(test::simDevice(60, "hidden-out").named("hidden-out").output({2}).unlisted());
     world.store(R"({"oldInput":"hidden-out","oldOutput":"","routedInput":"com.parlaro.virtualmic","routedOutput":""})");
+    EXPECT_EQ(failureOf([&] { world.route().restoreSavedRoute(); }), std::nullopt);
+    EXPECT_EQ(world.sim.defaultDevice(true), 50u);
+
+    // Nothing to stand in (the default output is the virtual one too):
+    // said, and nothing is switched.
+    world.sim.setDefaultDevice(true, 20);
+    world.sim.setDefaultDevice(false, 20);
+    world.store(R"({"oldInput":"gone-mic","oldOutput":"","routedInput":"com.parlaro.virtualmic","routedOutput":""})");
     EXPECT_EQ(failureOf([&] { world.route().restoreSavedRoute(); }),
               DomainError("SystemAudioRoute", 1, "原麦克风未连接"));
     EXPECT_EQ(world.sim.defaultDevice(true), 20u);

@@ -15,11 +15,14 @@
 #include "audio/SystemAudioRoute.h"
 #include "model/ModelTestAccess.h"
 #include "platform/linux/pulse/PulseAudioSystem.h"
+#include "runtime/Task.h"
 
+#include <QCoreApplication>
 #include <QProcess>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -389,4 +392,83 @@ TEST(RealRunSharedServer, ACopyStartedSecondGivesBackNothingItDidNotTake)
     first.kill();
     first.waitForFinished(2000);
     pactl({QStringLiteral("set-default-source"), QString::fromUtf8(userMic)});
+}
+
+namespace {
+
+// The process that answers the program's connections.
+pid_t serverProcess()
+{
+    const fs::path folder = test::soundServerFolder();
+    std::ifstream file(test::onPipeWire() ? folder / "pipewire-pulse.pid" : folder / "pulse" / "pid");
+    long pid = 0;
+    return (file >> pid) && pid > 0 ? static_cast<pid_t>(pid) : 0;
+}
+
+}  // namespace
+
+// The sound server held still across the start (its process stopped, as a
+// starved or hung one is; on PipeWire also its session manager, without
+// which the server lets no new client in): the program's start holds the
+// main thread no longer than a tenth of a second at a time, says within a
+// second that the server does not answer, and once it does, goes on as any
+// start does: the virtual microphone becomes the default input, and the quit
+// gives the user's microphone back.
+TEST(RealRunStalledServer, AStartAcrossAServerThatDoesNotAnswerNeverHoldsTheMainThread)
+{
+    if (const std::string missing = test::missingRealRunPart({"pactl"}); !missing.empty())
+        GTEST_SKIP() << "not installed: " << missing;
+    test::RealRunWorld world;
+    ASSERT_TRUE(test::loadMicrophone(userMic));
+    std::vector<pid_t> stalled{serverProcess()};
+    if (test::onPipeWire())
+        stalled.push_back(stalledProcess());
+    for (const pid_t process : stalled) {
+        ASSERT_GT(process, 0) << "no process to hold still in " << test::soundServerFolder();
+        // What the last round's program left queued (its recognizer ends
+        // once its model is loaded) runs now, not in the next start's
+        // measured steps.
+        pumpFor(process == stalled.front() ? 0.0 : 3.0);
+        using Clock = std::chrono::steady_clock;
+        const auto seconds = [](Clock::time_point from) {
+            return std::chrono::duration<double>(Clock::now() - from).count();
+        };
+        auto stall = std::make_unique<Stall>(process, 4.0);
+        const auto launched = Clock::now();
+        test::SpanishSpeakerProgram program;
+        const double built = seconds(launched);
+        const auto model = program.factory.model();
+        rt::spawn([model]() -> rt::Async<void> { co_await model->start(); });
+        // Each turn of the loop is what one main-thread step held it for.
+        double longest = 0;
+        double said = -1;
+        while (seconds(launched) < 3.0) {
+            const auto turn = Clock::now();
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+            longest = std::max(longest, seconds(turn));
+            if (said < 0 && model->audioServerLost.get() && model->audioServerSilent.get())
+                said = seconds(launched);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        std::cout << "[ stalled  ] process " << process << ": built in " << built << " s, longest step " << longest
+                  << " s, said after " << said << " s\n";
+        EXPECT_LT(built, 1.0) << "the program's parts took that long to make";
+        EXPECT_LE(longest, 0.1) << "a step held the main thread that long";
+        EXPECT_GE(said, 0.0) << "never said that the server does not answer";
+        EXPECT_LT(said, 1.0);
+
+        stall.reset();
+        EXPECT_TRUE(pumpUntil(
+            [&] {
+                return !model->audioServerLost.get() && !ModelTestAccess::systemMic(*model).pending.get()
+                    && defaultInput() == virtualMicSource;
+            },
+            20))
+            << "after the server answered: the default input is " << defaultInput()
+            << (model->audioServerLost.get() ? ", the server still counts as lost" : "");
+        EXPECT_EQ(model->errorMessage.get(), std::nullopt);
+        model->shutdown();
+        EXPECT_TRUE(pumpUntil([] { return defaultInput() == userMic; }, 5))
+            << "the default input is " << defaultInput();
+    }
 }

@@ -129,8 +129,11 @@ quit_gives_back "$before"
 # On the private server, with a microphone as the default input: a source
 # of its own over a silent sink, as the backend lists a real one.
 PULSE_SERVER=$server pactl load-module module-null-sink sink_name=test_mic_sink >/dev/null || fail "no test sink"
-PULSE_SERVER=$server pactl load-module module-remap-source source_name=test_mic master=test_mic_sink.monitor \
-  >/dev/null || fail "no test microphone"
+load_mic() {
+  mic_module=$(PULSE_SERVER=$server pactl load-module module-remap-source source_name=test_mic \
+    master=test_mic_sink.monitor) || fail "no test microphone"
+}
+load_mic
 # A new source may take a moment to be ready for choosing (PipeWire).
 mic_is_default() {
   PULSE_SERVER=$server pactl set-default-source test_mic >/dev/null 2>&1
@@ -148,28 +151,68 @@ PULSE_SERVER=$server pactl list short sources
 echo "default input while running: $(PULSE_SERVER=$server pactl get-default-source)"
 quit_gives_back "$before"
 
-# Two copies on one server (two users, or a test's copy beside the
-# user's): the first to quit leaves the input to the one still running.
-launch first "$server"
-first=$running
-within 60 taken_over || fail "the first copy did not take the input"
-# The second past its first start, so that it listens.
-private_home "$dir/home-second"
-mkdir -p "$XDG_CONFIG_HOME/parlaro" && chmod 700 "$dir/home-second"
-printf '{"myLanguage": "es", "theirLanguage": "en", "onboardingDone": true}\n' >"$XDG_CONFIG_HOME/parlaro/settings.json"
-launch second "$server"
-second=$running
-runs_on_server() { PULSE_SERVER=$server pactl list source-outputs | grep -q "application.process.id = \"$second\""; }
-within 60 runs_on_server || fail "the second copy has no stream on the server"
-running=$first
-terminate
-running=$second
-sleep 0.5
-default_is_virtual_mic || fail "quitting the first copy took the input from the second: $(PULSE_SERVER=$server pactl get-default-source)"
-echo "the first copy's quit left the input to the copy still running"
-terminate
-first= second=
+# Two copies on one server, each with a home of its own (two users, or a
+# packaged build beside one built from source): the first to quit leaves the
+# input to the one still running, and the last to quit, or the one left when
+# the other is killed, gives the user's microphone back, though it found the
+# virtual microphone the default already when it started.
+default_source() { PULSE_SERVER=$server pactl get-default-source; }
+# Polls the default input (without choosing it) for up to 5 s.
+becomes() {
+  for _ in $(seq 1 50); do
+    [[ "$(default_source)" == "$1" ]] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+second_runs_on_server() { PULSE_SERVER=$server pactl list source-outputs | grep -q "application.process.id = \"$second\""; }
+for order in first-quits-first second-quits-first first-killed; do
+  private_home "$dir/home"
+  launch "first-$order" "$server"
+  first=$running
+  within 60 taken_over || fail "the first copy did not take the input ($order)"
+  # The second past its first start, so that it listens.
+  private_home "$dir/home-second"
+  mkdir -p "$XDG_CONFIG_HOME/parlaro" && chmod 700 "$dir/home-second"
+  printf '{"myLanguage": "es", "theirLanguage": "en", "onboardingDone": true}\n' >"$XDG_CONFIG_HOME/parlaro/settings.json"
+  launch "second-$order" "$server"
+  second=$running
+  within 60 second_runs_on_server || fail "the second copy has no stream on the server ($order)"
+  within 30 taken_over || fail "the second copy recorded no takeover ($order)"
+  case $order in
+  second-quits-first) gone=$second stays=$first ;;
+  *) gone=$first stays=$second ;;
+  esac
+  if [[ $order == first-killed ]]; then
+    kill -KILL "$gone"
+    wait "$gone" 2>/dev/null
+  else
+    running=$gone
+    terminate
+  fi
+  running=$stays
+  sleep 0.5
+  default_is_virtual_mic || fail "$order: the copy that went took the input from the one still running: $(default_source)"
+  terminate
+  first= second=
+  becomes test_mic || fail "$order: the default input is $(default_source) after the last copy quit, not test_mic"
+  echo "two copies, $order: the copy left kept the input, and the last one gave test_mic back"
+done
 private_home "$dir/home"
+
+# The microphone goes away while the program has the input: the quit gives
+# the input to one that exists, never leaves it on the virtual microphone.
+launch mic-gone "$server"
+within 60 taken_over || fail "the program did not take the input before the microphone went"
+PULSE_SERVER=$server pactl unload-module "$mic_module" || fail "the test microphone did not go"
+sleep 0.5
+terminate
+after=$(default_source)
+[[ "$after" != parlaro_virtualmic_input ]] || fail "the microphone went, and the default input stayed the virtual one"
+PULSE_SERVER=$server pactl list short sources | cut -f2 | grep -qx "$after" \
+  || fail "the microphone went, and the default input became $after, which does not exist"
+echo "the microphone went before the quit; the default input is $after"
+load_mic
 for _ in $(seq 1 100); do mic_is_default && break; sleep 0.05; done
 mic_is_default || fail "the test microphone is not the default again"
 
@@ -200,6 +243,27 @@ running=
 after=$(PULSE_SERVER=$server pactl get-default-source)
 [[ "$after" == "$before" ]] || fail "the default input was $before and is $after after a quit across a 3 s stall"
 echo "a quit across a 3 s stall hid the window at once and gave $after back"
+
+# A start while the sound server is held still for 4 s: the window shows
+# within a second, and a second launch meanwhile finds the running copy
+# answering and leaves; once the server answers, the program takes the
+# input as at any start, and the quit gives it back.
+now_ms() { date +%s%3N; }
+kill -STOP "$server_pid"
+launched=$(now_ms)
+launch stalled-start "$server"
+while ! window_shown && (($(now_ms) - launched < 1000)); do sleep 0.02; done
+shown_after=$(($(now_ms) - launched))
+second_code=0
+PULSE_SERVER=$server timeout 10 "$program" >"$dir/parlaro-stalled-second.log" 2>&1 || second_code=$?
+remaining=$((4000 - ($(now_ms) - launched)))
+((remaining > 0)) && sleep "$((remaining / 1000)).$(printf '%03d' $((remaining % 1000)))"
+kill -CONT "$server_pid"
+((shown_after < 1000)) || fail "the window showed ${shown_after} ms into a start across a stalled server"
+((second_code == 0)) || fail "a second launch during the stall ended with $second_code: $(cat "$dir/parlaro-stalled-second.log")"
+within 30 taken_over || fail "the program did not take the input once the stalled server answered"
+quit_gives_back "$before"
+echo "a start across a 4 s stall showed the window after ${shown_after} ms, answered a second launch, and went on"
 
 # The display goes away in the middle of a call (a logout, a compositor
 # that crashed, a dropped ssh -X), on an X server of the test's own that it

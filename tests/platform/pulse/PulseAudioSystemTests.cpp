@@ -110,7 +110,9 @@ TEST_F(PulseAudioSystemTest, AnotherProcessOfTheProgramIsKnownByItsApplicationID
     ASSERT_TRUE(system.isConnected()) << system.connectionError();
     if (playingTheSecondProgram()) {
         // Connected, with the virtual sinks' keeper streams running, until
-        // the test ends this process.
+        // the test ends this process; it took the default input from the
+        // user's microphone.
+        system.setPropertyData(audioSystemObject, {"porg"_fcc}, AudioString("users_mic"));
         std::string line;
         while (std::getline(std::cin, line)) {}
         return;
@@ -125,6 +127,24 @@ TEST_F(PulseAudioSystemTest, AnotherProcessOfTheProgramIsKnownByItsApplicationID
                  Child::Pipe::input);
     EXPECT_TRUE(waitUntil([&] { return bundleOfProcess(system, second.pid()) == ownApplicationID; }, 10))
         << bundleOfProcess(system, second.pid()).value_or("no id");
+    // What the other copy keeps on the server about the user's input is
+    // read beside its process; this process's own follows what it says.
+    const auto originalOf = [&](pid_t pid) {
+        AudioPropertyValue qualifier = static_cast<std::uint32_t>(pid);
+        std::uint32_t process = 0;
+        AudioString uid;
+        if (system.get(audioSystemObject, {"id2p"_fcc}, process, &qualifier) != AudioStatuses::ok
+            || system.get(process, {"pori"_fcc}, uid) != AudioStatuses::ok)
+            return AudioString();
+        return uid;
+    };
+    EXPECT_TRUE(waitUntil([&] { return originalOf(second.pid()) == "users_mic"; }, 10))
+        << originalOf(second.pid()).value_or("nothing");
+    EXPECT_EQ(originalOf(getpid()), std::nullopt);
+    EXPECT_EQ(system.setPropertyData(audioSystemObject, {"porg"_fcc}, AudioString("test_mic")), AudioStatuses::ok);
+    EXPECT_TRUE(waitUntil([&] { return originalOf(getpid()) == "test_mic"; }, 10));
+    system.setPropertyData(audioSystemObject, {"porg"_fcc}, AudioString(""));
+    EXPECT_TRUE(waitUntil([&] { return originalOf(getpid()) == std::nullopt; }, 10));
 }
 
 TEST_F(PulseAudioSystemTest, MirrorsDevicesDefaultsAndProcesses)

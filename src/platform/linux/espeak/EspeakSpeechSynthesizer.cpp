@@ -4,6 +4,7 @@
 
 #include <espeak-ng/espeak_ng.h>
 #include <espeak-ng/speak_lib.h>
+#include <unicode/uchar.h>
 #include <unicode/uloc.h>
 
 #include <algorithm>
@@ -14,6 +15,19 @@
 #include <pthread.h>
 #include <string_view>
 #include <utility>
+
+// The engine opens an audio device as it sets up its output, even for the
+// synchronous rendering it is used for here, which never plays through one;
+// its audio library then connects to the sound server to see that it is
+// there, and waits without end on a server held still, keeping the voice
+// list, and with it the program's start, waiting too. Defined in the program,
+// this comes before the audio library's own, and the engine gets no device.
+extern "C" struct audio_object* create_audio_device_object(const char* device, const char* application,
+                                                           const char* description);
+extern "C" struct audio_object* create_audio_device_object(const char*, const char*, const char*)
+{
+    return nullptr;
+}
 
 namespace parlaro::sys {
 
@@ -122,11 +136,96 @@ std::string engineVoiceName(const std::string& identifier)
     return identifier.substr(0, identifier.find(localeSuffix));
 }
 
+// The longest stretch without a space the engine is given. It copies a
+// word into buffers of 160 bytes, and an abbreviation before a longer word
+// ("U.S.A" and 160 letters) overruns its stack; no word of a reply is
+// anywhere near this long, so the cut is never heard in speech.
+constexpr std::size_t maxWordBytes = 96;
+
+bool isContinuation(unsigned char byte)
+{
+    return (byte & 0xC0) == 0x80;
+}
+
+// The length of the well-formed UTF-8 sequence at text[i], 0 when there is
+// none.
+std::size_t sequenceLength(std::string_view text, std::size_t i, UChar32& c)
+{
+    const auto lead = static_cast<unsigned char>(text[i]);
+    std::size_t length = 0;
+    if (lead < 0x80) {
+        c = lead;
+        return 1;
+    }
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        c = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        c = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        c = lead & 0x07;
+    } else {
+        return 0;
+    }
+    if (i + length > text.size()) {
+        return 0;
+    }
+    for (std::size_t k = 1; k < length; ++k) {
+        const auto byte = static_cast<unsigned char>(text[i + k]);
+        if (!isContinuation(byte)) {
+            return 0;
+        }
+        c = (c << 6) | (byte & 0x3F);
+    }
+    const bool overlong = (length == 3 && c < 0x800) || (length == 4 && c < 0x10000);
+    const bool outside = c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF);
+    return overlong || outside ? 0 : length;
+}
+
+// The text as the engine can read it safely: well-formed UTF-8 (a broken
+// sequence, a control character or a NUL becomes a space), no stretch
+// without a space longer than maxWordBytes (cut where no combining mark
+// follows), and room after the terminator, since the engine reads a whole
+// UTF-8 sequence once it has seen its first byte.
+std::string engineText(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size() + 4);
+    std::size_t word = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        UChar32 c = 0;
+        const std::size_t length = sequenceLength(text, i, c);
+        if (length == 0 || (c < 0x20 && c != '\n' && c != '\t') || c == 0x7F) {
+            out += ' ';
+            word = 0;
+            i += std::max<std::size_t>(length, 1);
+            continue;
+        }
+        const bool space = c == ' ' || c == '\n' || c == '\t' || u_isUWhiteSpace(c);
+        if (space) {
+            word = 0;
+        } else {
+            if (word + length > maxWordBytes && !u_hasBinaryProperty(c, UCHAR_GRAPHEME_EXTEND)) {
+                out += ' ';
+                word = 0;
+            }
+            word += length;
+        }
+        out.append(text.substr(i, length));
+        i += length;
+    }
+    out.append(3, '\0');
+    return out;
+}
+
 // True when the voice reads the sentence in its own language: espeak marks
 // every stretch it hands to another language with "(en)" and the like.
 bool readsWithoutSwitching(const std::string& sentence)
 {
-    const void* text = sentence.c_str();
+    const std::string safe = engineText(sentence);
+    const void* text = safe.c_str();
     while (text != nullptr) {
         const char* phonemes = espeak_TextToPhonemes(&text, espeakCHARS_UTF8, 0);
         if (phonemes != nullptr && std::strchr(phonemes, '(') != nullptr) {
@@ -421,8 +520,8 @@ void EspeakSpeechSynthesizer::render(Job& job)
         espeak_SetParameter(espeakRATE, wordsPerMinute(job.utterance.rate), 0);
         espeak_SetSynthCallback(synthCallback);
         renderingJob = &job;
-        const std::string& text = job.utterance.text;
-        espeak_Synth(text.c_str(), text.size() + 1, 0, POS_CHARACTER, 0, espeakCHARS_UTF8, nullptr, nullptr);
+        const std::string text = engineText(job.utterance.text);
+        espeak_Synth(text.c_str(), text.size(), 0, POS_CHARACTER, 0, espeakCHARS_UTF8, nullptr, nullptr);
         renderingJob = nullptr;
     }
     if (job.cancelled) {

@@ -29,7 +29,7 @@ PulseAudioSystem::PulseAudioSystem(Options options)
                        return uid ? std::get<AudioString>(*uid).value_or("") : std::string();
                    });
     republish();
-    connect();
+    connect(startAnswerDeadline);
     worker_ = std::thread([this] { workerLoop(); });
 }
 
@@ -156,6 +156,12 @@ AudioStatus PulseAudioSystem::setPropertyData(AudioObjectId object, const AudioP
         if (!device)
             return AudioStatuses::badPropertySize;
         return setDefault(address.selector == AudioSelectors::defaultInputDevice, *device);
+    }
+    if (object == audioSystemObject && address.selector == AudioSelectors::publishedOriginalInput) {
+        const auto* uid = std::get_if<AudioString>(&value);
+        if (!uid)
+            return AudioStatuses::badPropertySize;
+        return publishOriginalInput(uid->value_or(""));
     }
     {
         std::lock_guard lock(mirrorMutex_);

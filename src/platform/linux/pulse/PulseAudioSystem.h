@@ -40,8 +40,11 @@ class PulseTapIO;
 //
 // Without a server it starts disconnected and tries again every 2 s: no
 // devices, no process list, and calls that need the server answer
-// serverUnavailable. Each (re)connection makes sure the virtual microphone's
-// modules are loaded; a reconnection is announced as 'srst' first.
+// serverUnavailable. A server that takes the connection and does not answer
+// it within 50 ms (one held still) is waited for by the worker alone, with
+// 'sans' 0 meanwhile, so the thread that makes the system is not held. Each
+// (re)connection makes sure the virtual microphone's modules are loaded; a
+// reconnection is announced as 'srst' first.
 class PulseAudioSystem final : public AudioSystem {
 public:
     struct Options {
@@ -114,6 +117,10 @@ private:
     static constexpr double writeDeadline = 2.0;
     static constexpr double settleDeadline = 1.0;
     static constexpr double connectDeadline = 5.0;
+    // How long the thread that makes the system waits for the server to
+    // answer a connection: the program's start must not wait on a server
+    // held still. Past it the worker goes on trying, as after a loss.
+    static constexpr double startAnswerDeadline = 0.05;
     static constexpr double keeperSeconds = 0.2;
 
     struct Registration;
@@ -122,12 +129,13 @@ private:
     struct Gather;
 
     // Connection.
-    void connect();
-    void connectLocked(bool& ready);
+    // `answerSeconds`: how long the server has to answer the connection.
+    void connect(double answerSeconds);
+    void connectLocked(bool& ready, double answerSeconds);
     void disconnectLocked();
     void lost();
     void workerLoop();
-    void scheduleRetry();
+    void scheduleRetry(double seconds);
     static void onContextState(pa_context* context, void* self);
     static void onStreamContextState(pa_context* context, void* self);
     static void onAskingContextState(pa_context* context, void* self);
@@ -170,6 +178,11 @@ private:
     // it refused.
     AudioStatus setDefaultLocked(bool input, const std::string& name);
     std::optional<std::string> ensureLocked();
+    // Puts the UID on the keeper streams, where the program's other copies
+    // read it; later keepers carry it from the start.
+    AudioStatus publishOriginalInput(const std::string& uid);
+    static void onKeeperState(pa_stream* stream, void* self);
+    static void updateKeeper(pa_stream* stream, const std::string& uid);
     void startKeepersLocked();
     void stopKeepersLocked();
     bool onLoopThread() const;
@@ -192,6 +205,7 @@ private:
     pa_context* context_ = nullptr;        // control loop
     pa_context* streamContext_ = nullptr;  // stream loop
     std::vector<pa_stream*> keepers_;      // stream loop
+    std::string originalInput_;            // stream loop
 
     mutable std::mutex mirrorMutex_;
     PulseServerState state_;

@@ -116,27 +116,32 @@ void PulseAudioSystem::closeAskingContextLocked(pa_context* asking)
     pa_context_unref(asking);
 }
 
-void PulseAudioSystem::connectLocked(bool& ready)
+void PulseAudioSystem::connectLocked(bool& ready, double answerSeconds)
 {
     ready = false;
     const char* server = server_.empty() ? nullptr : server_.c_str();
     int code = PA_ERR_CONNECTIONREFUSED;
+    bool silent = false;
     context_ = newContext(control_.api(), "Parlaro");
     if (context_) {
         pa_context_set_state_callback(context_, onContextState, this);
-        if (connectAndWait(control_, context_, server, connectDeadline)) {
+        const bool answered = connectAndWait(control_, context_, server, answerSeconds);
+        // Still on its way: the server took the connection and said nothing.
+        silent = !answered && PA_CONTEXT_IS_GOOD(pa_context_get_state(context_));
+        if (answered) {
             PulseLoopLock streams(streams_);
             streamContext_ = newContext(streams_.api(), "Parlaro streams");
             if (streamContext_) {
                 pa_context_set_state_callback(streamContext_, onStreamContextState, this);
-                ready = connectAndWait(streams_, streamContext_, server, connectDeadline);
+                ready = connectAndWait(streams_, streamContext_, server, answerSeconds);
                 if (ready)
                     host_->context = streamContext_;
+                silent = !ready && PA_CONTEXT_IS_GOOD(pa_context_get_state(streamContext_));
                 if (!ready)
-                    code = pa_context_errno(streamContext_);
+                    code = silent ? PA_ERR_TIMEOUT : pa_context_errno(streamContext_);
             }
         } else {
-            code = pa_context_errno(context_);
+            code = silent ? PA_ERR_TIMEOUT : pa_context_errno(context_);
         }
     }
     if (!ready) {
@@ -144,6 +149,7 @@ void PulseAudioSystem::connectLocked(bool& ready)
         std::lock_guard lock(mirrorMutex_);
         errorCode_ = code == PA_OK ? PA_ERR_CONNECTIONREFUSED : code;
         error_ = pulseErrorText(errorCode_);
+        extras_.answering = silent ? 0 : 1;
         return;
     }
     pa_context_set_subscribe_callback(context_, onEvent, this);
@@ -185,27 +191,35 @@ void PulseAudioSystem::disconnectLocked()
     }
 }
 
-void PulseAudioSystem::connect()
+void PulseAudioSystem::connect(double answerSeconds)
 {
     bool ready = false;
     {
         PulseLoopLock control(control_);
-        connectLocked(ready);
+        connectLocked(ready, answerSeconds);
         if (ready)
             refreshLocked();
     }
     if (!ready) {
         bool announce = false;
+        bool silent = false;
         std::string text;
         {
             std::lock_guard lock(mirrorMutex_);
             announce = !announced_;
             announced_ = true;
             text = error_;
+            silent = extras_.answering == 0;
         }
-        if (announce)
+        if (announce && silent)
+            std::fprintf(stderr, "parlaro: the audio server at %s does not answer (waiting for it)\n",
+                         serverName().c_str());
+        else if (announce)
             std::fprintf(stderr, "parlaro: no audio server at %s: %s (retrying)\n", serverName().c_str(), text.c_str());
-        scheduleRetry();
+        republish();
+        // A server that took the connection may answer any moment: the
+        // worker asks again at once, waiting as long as it takes.
+        scheduleRetry(silent ? 0.0 : options_.retrySeconds);
         return;
     }
     bool again = false;
@@ -215,6 +229,7 @@ void PulseAudioSystem::connect()
         everConnected_ = true;
         connected_ = true;
         extras_.running = 1;
+        extras_.answering = 1;
         announced_ = false;
         error_.clear();
         errorCode_ = 0;
@@ -241,16 +256,15 @@ void PulseAudioSystem::lost()
         error_ = pulseErrorText(errorCode_);
     }
     republish();
-    scheduleRetry();
+    scheduleRetry(options_.retrySeconds);
 }
 
-void PulseAudioSystem::scheduleRetry()
+void PulseAudioSystem::scheduleRetry(double seconds)
 {
     {
         std::lock_guard lock(workerMutex_);
         retryAt_ = std::chrono::steady_clock::now()
-            + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                       std::chrono::duration<double>(options_.retrySeconds));
+            + std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
     }
     workerWake_.notify_all();
 }
@@ -270,7 +284,7 @@ void PulseAudioSystem::workerLoop()
         if (retryAt_ && std::chrono::steady_clock::now() >= *retryAt_) {
             retryAt_.reset();
             lock.unlock();
-            connect();
+            connect(connectDeadline);
             lock.lock();
             continue;
         }

@@ -251,6 +251,10 @@ AudioStatus PulseAudioSystem::askDefaults()
 {
     if (onLoopThread())
         return AudioStatuses::illegalOperation;
+    // Not while the worker connects: it holds the control loop while a
+    // server that lets no new client in keeps it waiting.
+    if (!isConnected())
+        return AudioStatuses::serverUnavailable;
     PulseLoopLock control(control_);
     if (!context_ || pa_context_get_state(context_) != PA_CONTEXT_READY)
         return AudioStatuses::serverUnavailable;

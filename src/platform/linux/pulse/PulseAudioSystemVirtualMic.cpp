@@ -48,6 +48,13 @@ std::optional<std::string> PulseAudioSystem::ensureVirtualMic()
 {
     if (onLoopThread())
         return pulseErrorText(PA_ERR_BADSTATE);
+    // Not while the worker connects (it holds the control loop meanwhile);
+    // it makes sure of the modules itself once connected.
+    {
+        std::lock_guard lock(mirrorMutex_);
+        if (!connected_)
+            return error_.empty() ? pulseErrorText(PA_ERR_CONNECTIONREFUSED) : error_;
+    }
     PulseLoopLock control(control_);
     return ensureLocked();
 }
@@ -208,9 +215,11 @@ void PulseAudioSystem::startKeepersLocked()
         attr.minreq = static_cast<std::uint32_t>(-1);
         attr.fragsize = static_cast<std::uint32_t>(-1);
         pa_stream_set_write_callback(stream, writeSilence, nullptr);
+        pa_stream_set_state_callback(stream, onKeeperState, this);
         const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_DONT_MOVE);
         if (pa_stream_connect_playback(stream, module.objectName.c_str(), &attr, flags, nullptr, nullptr) < 0) {
             pa_stream_set_write_callback(stream, nullptr, nullptr);
+            pa_stream_set_state_callback(stream, nullptr, nullptr);
             pa_stream_unref(stream);
             continue;
         }
@@ -218,10 +227,44 @@ void PulseAudioSystem::startKeepersLocked()
     }
 }
 
+AudioStatus PulseAudioSystem::publishOriginalInput(const std::string& uid)
+{
+    if (onLoopThread())
+        return AudioStatuses::illegalOperation;
+    PulseLoopLock streams(streams_);
+    if (uid == originalInput_)
+        return AudioStatuses::ok;
+    originalInput_ = uid;
+    // Not waited for: the server applies it in its own time. A keeper not
+    // ready yet takes it when it is.
+    for (pa_stream* stream : keepers_)
+        if (pa_stream_get_state(stream) == PA_STREAM_READY)
+            updateKeeper(stream, uid);
+    return AudioStatuses::ok;
+}
+
+void PulseAudioSystem::onKeeperState(pa_stream* stream, void* self)
+{
+    auto* system = static_cast<PulseAudioSystem*>(self);
+    if (pa_stream_get_state(stream) == PA_STREAM_READY && !system->originalInput_.empty())
+        updateKeeper(stream, system->originalInput_);
+}
+
+void PulseAudioSystem::updateKeeper(pa_stream* stream, const std::string& uid)
+{
+    // Emptied rather than removed: not every server carries out a removal.
+    pa_proplist* properties = pa_proplist_new();
+    pa_proplist_sets(properties, originalInputProperty, uid.c_str());
+    if (pa_operation* operation = pa_stream_proplist_update(stream, PA_UPDATE_REPLACE, properties, nullptr, nullptr))
+        pa_operation_unref(operation);
+    pa_proplist_free(properties);
+}
+
 void PulseAudioSystem::stopKeepersLocked()
 {
     for (pa_stream* stream : keepers_) {
         pa_stream_set_write_callback(stream, nullptr, nullptr);
+        pa_stream_set_state_callback(stream, nullptr, nullptr);
         pa_stream_disconnect(stream);
         pa_stream_unref(stream);
     }

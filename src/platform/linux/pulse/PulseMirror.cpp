@@ -268,6 +268,7 @@ public:
         p[{AudioSelectors::defaultOutputDevice}] = defaultOutput_;
         p[{AudioSelectors::serviceRestarted}] = extras_.restarts;
         p[{AudioSelectors::serviceRunning}] = extras_.running;
+        p[{AudioSelectors::serviceAnswering}] = extras_.answering;
         mirror_.objects.emplace(audioSystemObject, std::move(system));
         ids_.keepOnly(alive_);
         return std::move(mirror_);
@@ -281,6 +282,7 @@ private:
         bool runningInput = false;
         bool runningOutput = false;
         std::string bundle;
+        std::string originalInput;
     };
 
     // Sinks and sources by device: those carrying the same device UID
@@ -333,6 +335,8 @@ private:
             if (use.bundle.empty())
                 use.bundle = property(stream.properties, "application.process.binary");
         }
+        if (use.originalInput.empty())
+            use.originalInput = property(stream.properties, originalInputProperty);
         if (device == devicesOfSide.end())
             return;
         (input ? use.inputs : use.outputs).insert(device->second);
@@ -349,6 +353,8 @@ private:
         p[{AudioSelectors::processPID}] = static_cast<std::uint32_t>(pid);
         if (!use.bundle.empty())
             p[{AudioSelectors::processBundleID}] = AudioString(use.bundle);
+        if (!use.originalInput.empty())
+            p[{AudioSelectors::processOriginalInput}] = AudioString(use.originalInput);
         p[{AudioSelectors::processIsRunningInput}] = std::uint32_t{use.runningInput ? 1u : 0u};
         p[{AudioSelectors::processIsRunningOutput}] = std::uint32_t{use.runningOutput ? 1u : 0u};
         p[{AudioSelectors::processDevices, AudioScope::input}] =

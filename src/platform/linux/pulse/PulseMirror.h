@@ -85,6 +85,8 @@ struct MirrorExtras {
     std::uint32_t restarts = 0;
     // 1 while connected to the server ('srun').
     std::uint32_t running = 0;
+    // 0 while the server takes connections and does not answer them ('sans').
+    std::uint32_t answering = 1;
 };
 
 // Hands out ids by object key; an id is never handed out twice, so a key that

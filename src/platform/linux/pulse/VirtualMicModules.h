@@ -33,6 +33,9 @@ inline constexpr const char* uidProperty = "parlaro.uid";
 inline constexpr const char* versionProperty = "parlaro.driver.version";
 inline constexpr const char* hashProperty = "parlaro.driver.hash";
 inline constexpr const char* driverVersion = "1.0";
+// On the streams of a copy of the program that took the default input: the
+// UID of the input the user had before, for the copy that gives it back.
+inline constexpr const char* originalInputProperty = "parlaro.original.input";
 
 // The modules in load order (the source reads the first sink's monitor), with
 // `hash` written into their properties.
