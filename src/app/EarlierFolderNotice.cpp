@@ -43,7 +43,8 @@ void tellEarlierEntries(const std::vector<EarlierEntryNote>& notes, AppModel& mo
                 : localized("文件夹 %@ 不只属于你（%@），因此没有在其中保存任何内容；现在使用 %@。",
                             shown(note.earlier), note.reason, shown(note.inUse));
         } else if (note.kind == EarlierEntryNote::Kind::conversationUnreadable) {
-            std::fprintf(stream, "parlaro: the conversation file %s cannot be read (%s); it is kept as it is, unlisted.\n",
+            std::fprintf(stream,
+                         "parlaro: the conversation file %s cannot be read (%s); it is kept as it is, unlisted.\n",
                          note.earlier.c_str(), note.reason.c_str());
             text += localized("无法读取聊天记录文件 %@，已原样保留，但不会显示在列表中。", shown(note.earlier));
         } else if (note.kind == EarlierEntryNote::Kind::cacheUnreadable && !note.keptAt.empty()) {

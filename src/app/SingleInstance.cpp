@@ -380,7 +380,13 @@ void SingleInstance::serve(int fd)
     });
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
     connect(socket, &QLocalSocket::readyRead, this, [this, socket] { serveLines(socket); });
-    QTimer::singleShot(idleCloseMs, socket, [socket] { socket->abort(); });
+    // The socket's own timer, which goes with it: a single-shot timer of
+    // the loop's own would stay registered until it fires, and a flood of
+    // connections would pile thousands up for each turn to go through.
+    auto* idle = new QTimer(socket);
+    idle->setSingleShot(true);
+    connect(idle, &QTimer::timeout, socket, &QLocalSocket::abort);
+    idle->start(idleCloseMs);
     // The request may have arrived with the connection.
     if (socket->bytesAvailable() > 0)
         QMetaObject::invokeMethod(socket, "readyRead", Qt::QueuedConnection);

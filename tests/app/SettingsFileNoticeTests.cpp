@@ -86,8 +86,9 @@ TEST_F(SettingsFileNotice, TheUserHearsOfADamagedOrUnreadableFileWithTheKeptFile
 // once, and the file keeps them and everything else it holds.
 TEST_F(SettingsFileNotice, EntriesOfTheWrongTypeAreToldOnceAndKeptWhileTheirDefaultsServe)
 {
-    folder.write("settings.json", R"({"myLanguage": 7, "onboardingDone": "yes", "theirLanguage": "es-ES",)"
-                                  R"( "historyDeleteDays": 30, "someoneElses": 1})");
+    folder.write("settings.json",
+                 R"({"myLanguage": 7, "onboardingDone": "yes", "theirLanguage": "es-ES",)"
+                 R"( "historyDeleteDays": 30, "someoneElses": 1})");
     sys::JsonFileSettingsStore defaults(file);
     const Told told = tell(defaults, *model);
     EXPECT_EQ(told.printed,
@@ -98,11 +99,11 @@ TEST_F(SettingsFileNotice, EntriesOfTheWrongTypeAreToldOnceAndKeptWhileTheirDefa
                   + file.string()
                   + " holds \"onboardingDone\" with a value of the wrong type; its default is in use and the entry "
                     "is left in the file.\n");
-    EXPECT_EQ(told.alert, "The entry “myLanguage” in the settings file " + file.string()
-                              + " has the wrong type. Its default is in use, and the entry stays in the file.\n"
-                                "The entry “onboardingDone” in the settings file "
-                              + file.string()
-                              + " has the wrong type. Its default is in use, and the entry stays in the file.");
+    EXPECT_EQ(told.alert,
+              "The entry “myLanguage” in the settings file " + file.string()
+                  + " has the wrong type. Its default is in use, and the entry stays in the file.\n"
+                    "The entry “onboardingDone” in the settings file "
+                  + file.string() + " has the wrong type. Its default is in use, and the entry stays in the file.");
     EXPECT_EQ(defaults.get<bool>("onboardingDone").value_or(false), false);
     defaults.set("translateWhileHolding", true);
     EXPECT_EQ(nlohmann::json::parse(folder.read("settings.json")),

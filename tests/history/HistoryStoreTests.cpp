@@ -412,13 +412,14 @@ TEST_F(HistoryTest, UnreadableSessionFilesStayOnDiskUnlistedAndAreNeverOverwritt
         EXPECT_TRUE(told.emplace(note.earlier, note.reason).second) << note.earlier << " told twice";
     }
     const std::string unreadable = "not a readable conversation";
-    EXPECT_EQ(told, (std::map<fs::path, std::string>{{folder / fileName(otherName), unreadable},
-                                                     {folder / fileName(corruptId), unreadable},
-                                                     {folder / fileName(badSideId), unreadable},
-                                                     {folder / fileName(badTextId), unreadable},
-                                                     {folder / fileName(hugeId), "File too large"},
-                                                     {folder / fileName(folderId), "not a regular file"},
-                                                     {folder / fileName(fifoId), "not a regular file"}}));
+    EXPECT_EQ(told,
+              (std::map<fs::path, std::string>{{folder / fileName(otherName), unreadable},
+                                               {folder / fileName(corruptId), unreadable},
+                                               {folder / fileName(badSideId), unreadable},
+                                               {folder / fileName(badTextId), unreadable},
+                                               {folder / fileName(hugeId), "File too large"},
+                                               {folder / fileName(folderId), "not a regular file"},
+                                               {folder / fileName(fifoId), "not a regular file"}}));
 
     // They are read again at every load, as the index never records them.
     EXPECT_EQ(ids(ConversationHistory::rebuildIndex(folder)), std::vector{good.id});

@@ -361,8 +361,9 @@ TEST(ProgramFolder, FoldersStillToBeMadeInAnothersFolderAreRefusedForEveryPartAn
     const fs::path other = root / "other";
     fs::create_directories(other);
     ASSERT_EQ(::chown(other.c_str(), 65534, 65534), 0);
-    fs::permissions(other, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec
-                               | fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(other,
+                    fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read
+                        | fs::perms::others_exec);
     root.write("home/.profile", "profile");
     const fs::path home = root / "home";
     const auto environment = [&](const std::string& name) -> std::optional<std::string> {

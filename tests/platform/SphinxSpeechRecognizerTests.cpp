@@ -1,10 +1,10 @@
+#include "platform/ProgramFolder.h"
 #include "platform/linux/sphinx/SphinxChannelEstimate.h"
 #include "platform/linux/sphinx/SphinxFollower.h"
 #include "platform/linux/sphinx/SphinxFollowing.h"
 #include "platform/linux/sphinx/SphinxInputLearning.h"
 #include "platform/linux/sphinx/SphinxSearchAhead.h"
 #include "platform/linux/sphinx/SphinxSpeechRecognizer.h"
-#include "platform/ProgramFolder.h"
 #include "runtime/Log.h"
 #include "runtime/ManualRuntime.h"
 #include "support/DeepJson.h"
@@ -470,7 +470,8 @@ TEST(SphinxChannelFileRead, AFileOfAnyOtherShapeReadsAsEmptyAndIsWrittenOver)
     for (const Unreadable& unreadable :
          {Unreadable{contents("{\"format\":1,\"inputs\":[{\"model\""), "it is not valid JSON", true},
           Unreadable{contents("{\"format\":1,\"inputs\":[{\"model\":\"en\xC3\"}]}"), "it is not valid JSON", true},
-          Unreadable{contents(std::string(sys::SphinxChannelFile::sizeLimit + 1, ' ')), "it is larger than 64 KiB", true},
+          Unreadable{contents(std::string(sys::SphinxChannelFile::sizeLimit + 1, ' ')), "it is larger than 64 KiB",
+                     true},
           Unreadable{[](const fs::path& at) { fs::create_directory(at); }, "it is a folder", false},
           Unreadable{[](const fs::path& at) { ASSERT_EQ(::mkfifo(at.c_str(), 0600), 0); }, "it is not a regular file",
                      false}}) {
@@ -482,12 +483,12 @@ TEST(SphinxChannelFileRead, AFileOfAnyOtherShapeReadsAsEmptyAndIsWrittenOver)
         {
             sys::SphinxChannelFile channels(at);
             EXPECT_EQ(takeEarlierEntryNotes(),
-                      (std::vector<EarlierEntryNote>{{EarlierEntryNote::Kind::cacheUnreadable,
-                                                      at,
-                                                      unreadable.setAside ? fresh / "recognition-channels.json.damaged"
-                                                                          : fs::path(),
-                                                      {},
-                                                      unreadable.reason}}));
+                      (std::vector<EarlierEntryNote>{
+                          {EarlierEntryNote::Kind::cacheUnreadable,
+                           at,
+                           unreadable.setAside ? fresh / "recognition-channels.json.damaged" : fs::path(),
+                           {},
+                           unreadable.reason}}));
             channels.keep("en-US", "microphone:a", mean);
         }
         EXPECT_EQ(fs::is_regular_file(fresh / "recognition-channels.json.damaged"), unreadable.setAside);

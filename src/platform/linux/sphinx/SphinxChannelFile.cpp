@@ -14,9 +14,9 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <fstream>
 #include <iterator>
+#include <sys/stat.h>
 #include <system_error>
 #include <utility>
 
