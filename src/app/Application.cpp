@@ -49,6 +49,7 @@ Application::~Application()
 {
     // Every way in goes first, then the views and everything else that holds
     // the model, then the graph, and the runtime it ran on last.
+    historyLoaded_.reset();
     displayLoss_.reset();
     signals_.reset();
     if (instance_)
@@ -169,6 +170,11 @@ bool Application::start()
         tellSettingsFileProblem(*settingsFile, *factory_->model(), stderr);
     tellNoHomeFolder(settingsInMemory, *factory_->history(), *factory_->model(), stderr);
     tellEarlierEntries(takeEarlierEntryNotes(), *factory_->model(), stderr);
+    // The history is read when its page is first shown.
+    historyLoaded_ = factory_->history()->isLoaded.subscribe([this] {
+        if (factory_->history()->isLoaded.get())
+            tellEarlierEntries(takeEarlierEntryNotes(), *factory_->model(), stderr);
+    });
     tellRescuedConversations(
         rescuePlaces,
         [history = factory_->history()](const ConversationSession& session) {

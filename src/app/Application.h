@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/ServiceFactory.h"
+#include "runtime/Observable.h"
 
 #include <QString>
 
@@ -114,6 +115,8 @@ private:
     std::unique_ptr<TrayMenu> tray_;
     std::unique_ptr<QuitSignals> signals_;
     std::unique_ptr<DisplayLoss> displayLoss_;
+    // Tells what the history's one scan could not read, once it is done.
+    rt::Subscription historyLoaded_;
 };
 
 }  // namespace parlaro::app

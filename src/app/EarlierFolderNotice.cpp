@@ -42,6 +42,25 @@ void tellEarlierEntries(const std::vector<EarlierEntryNote>& notes, AppModel& mo
                     shown(note.earlier), note.reason)
                 : localized("文件夹 %@ 不只属于你（%@），因此没有在其中保存任何内容；现在使用 %@。",
                             shown(note.earlier), note.reason, shown(note.inUse));
+        } else if (note.kind == EarlierEntryNote::Kind::conversationUnreadable) {
+            std::fprintf(stream,
+                         "parlaro: the conversation file %s cannot be read (%s); it is kept as it is, unlisted.\n",
+                         note.earlier.c_str(), note.reason.c_str());
+            text += localized("无法读取聊天记录文件 %@，已原样保留，但不会显示在列表中。", shown(note.earlier));
+        } else if (note.kind == EarlierEntryNote::Kind::cacheUnreadable && !note.keptAt.empty()) {
+            std::fprintf(stream,
+                         "parlaro: the speech recognition cache %s cannot be read (%s); it was kept as %s and a new "
+                         "one is started.\n",
+                         note.earlier.c_str(), note.reason.c_str(), note.keptAt.c_str());
+            text += localized("语音识别缓存 %@ 已损坏，已另存为 %@，并重新开始记录。", shown(note.earlier),
+                              shown(note.keptAt));
+        } else if (note.kind == EarlierEntryNote::Kind::cacheUnreadable) {
+            std::fprintf(stream,
+                         "parlaro: the speech recognition cache %s cannot be read (%s); it is left as it is and what "
+                         "speech recognition learns is not kept.\n",
+                         note.earlier.c_str(), note.reason.c_str());
+            text += localized("无法读取语音识别缓存 %@，已原样保留；在它移走之前，语音识别学到的内容不会保存。",
+                              shown(note.earlier));
         } else {
             std::fprintf(stream, "parlaro: %s, left by an earlier version, cannot be read or moved (%s); %s is used.\n",
                          note.earlier.c_str(), note.reason.c_str(), note.inUse.c_str());

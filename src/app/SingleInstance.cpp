@@ -6,10 +6,12 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -319,10 +321,13 @@ bool SingleInstance::askRunningToShow(int fd)
 
 void SingleInstance::accept()
 {
-    for (;;) {
+    // The rest wait in the queue for the next turn: connections pouring in
+    // must not hold the window while each is taken.
+    for (int taken = 0; taken < mostConnections;) {
         const int fd = ::accept4(listening_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd >= 0) {
             serve(fd);
+            ++taken;
             continue;
         }
         if (errno == EINTR || errno == ECONNABORTED)
@@ -337,21 +342,51 @@ void SingleInstance::accept()
     }
 }
 
+void SingleInstance::makeRoom(pid_t peer)
+{
+    while (connections_.size() >= mostConnections) {
+        std::map<pid_t, int> held{{peer, 1}};
+        for (const Connection& connection : connections_)
+            ++held[connection.peer];
+        int most = 0;
+        for (const auto& [process, count] : held)
+            most = std::max(most, count);
+        // Of the processes that hold the most, the one with the oldest
+        // connection gives it up.
+        const auto oldest = std::find_if(connections_.begin(), connections_.end(),
+                                         [&](const Connection& connection) { return held[connection.peer] == most; });
+        QLocalSocket* const closed = oldest == connections_.end() ? connections_.front().socket : oldest->socket;
+        connections_.removeIf([closed](const Connection& connection) { return connection.socket == closed; });
+        closed->abort();
+    }
+}
+
 void SingleInstance::serve(int fd)
 {
-    while (connections_.size() >= mostConnections)
-        connections_.takeFirst()->abort();
+    ucred credentials{};
+    socklen_t length = sizeof credentials;
+    const pid_t peer =
+        ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0 ? credentials.pid : pid_t{0};
+    makeRoom(peer);
     auto* socket = new QLocalSocket(this);
     if (!socket->setSocketDescriptor(fd)) {
         ::close(fd);
         delete socket;
         return;
     }
-    connections_.push_back(socket);
-    connect(socket, &QObject::destroyed, this, [this, socket] { connections_.removeOne(socket); });
+    connections_.push_back({socket, peer});
+    connect(socket, &QObject::destroyed, this, [this, socket] {
+        connections_.removeIf([socket](const Connection& connection) { return connection.socket == socket; });
+    });
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
     connect(socket, &QLocalSocket::readyRead, this, [this, socket] { serveLines(socket); });
-    QTimer::singleShot(idleCloseMs, socket, [socket] { socket->abort(); });
+    // The socket's own timer, which goes with it: a single-shot timer of
+    // the loop's own would stay registered until it fires, and a flood of
+    // connections would pile thousands up for each turn to go through.
+    auto* idle = new QTimer(socket);
+    idle->setSingleShot(true);
+    connect(idle, &QTimer::timeout, socket, &QLocalSocket::abort);
+    idle->start(idleCloseMs);
     // The request may have arrived with the connection.
     if (socket->bytesAvailable() > 0)
         QMetaObject::invokeMethod(socket, "readyRead", Qt::QueuedConnection);

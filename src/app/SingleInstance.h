@@ -22,8 +22,11 @@ namespace parlaro::app {
 // socket, so no second copy ever runs beside it.
 //
 // Connections that ask nothing cannot wear the running copy out: each is
-// closed after idleCloseMs, no more than mostConnections are kept open (the
-// oldest goes to make room), and a connection that cannot be taken (no
+// closed after idleCloseMs, no more than mostConnections are kept open (to
+// make room, the oldest of the process that holds the most goes, so a
+// process that floods the socket pushes out only its own and a launch
+// beside it is still answered), no more than mostConnections are taken in
+// one turn of the event loop, and a connection that cannot be taken (no
 // descriptor left) is tried again shortly, the socket listening throughout.
 class SingleInstance : public QObject {
     Q_OBJECT
@@ -72,14 +75,21 @@ private:
     bool refuse(const QString& why);
     void accept();
     void serve(int fd);
+    // Closes connections until there is room for one from `peer`.
+    void makeRoom(pid_t peer);
     void serveLines(QLocalSocket* socket);
     void handleLine(QLocalSocket* socket, const QByteArray& line);
 
     QString name_;
     int listening_ = -1;
     QSocketNotifier* notifier_ = nullptr;
-    // Open connections, oldest first.
-    QList<QLocalSocket*> connections_;
+    // Open connections, oldest first, each with the process at its other
+    // end (0 when unknown).
+    struct Connection {
+        QLocalSocket* socket;
+        pid_t peer;
+    };
+    QList<Connection> connections_;
     QString refusal_;
     // The socket this copy made, so that it removes only its own.
     QByteArray path_;

@@ -175,13 +175,14 @@ void ConversationHistory::load()
         return;
     }
     loading_ = rt::spawn([weak, folder]() -> rt::Async<void> {
-        std::vector<ConversationSummary> rebuilt = co_await rt::runInBackground([folder] {
-            auto rebuilt = rebuildIndex(folder);
+        auto [rebuilt, unreadable] = co_await rt::runInBackground([folder] {
+            std::vector<UnreadableFile> unreadable;
+            auto rebuilt = rebuildIndex(folder, &unreadable);
             handBackFreedMemory();
-            return rebuilt;
+            return std::pair(std::move(rebuilt), std::move(unreadable));
         });
         if (auto self = weak.lock())
-            self->merge(std::move(rebuilt));
+            self->merge(std::move(rebuilt), unreadable);
     });
 }
 
@@ -197,8 +198,11 @@ void ConversationHistory::tidy()
     });
 }
 
-void ConversationHistory::merge(std::vector<ConversationSummary> rebuilt)
+void ConversationHistory::merge(std::vector<ConversationSummary> rebuilt, const std::vector<UnreadableFile>& unreadable)
 {
+    // A conversation the list cannot show is not passed over in silence.
+    for (const UnreadableFile& file : unreadable)
+        addEarlierEntryNote({EarlierEntryNote::Kind::conversationUnreadable, file.file, {}, {}, file.reason});
     auto taken = std::exchange(savedWhileLoading_, {});
     auto deleted = std::exchange(deletedWhileLoading_, {});
     const bool deletedAll = std::exchange(deletedAllWhileLoading_, false);
@@ -481,7 +485,8 @@ ConversationHistory::search(std::string query, std::vector<ConversationSummary> 
     co_return hits;
 }
 
-std::vector<ConversationSummary> ConversationHistory::rebuildIndex(const fs::path& directory)
+std::vector<ConversationSummary> ConversationHistory::rebuildIndex(const fs::path& directory,
+                                                                   std::vector<UnreadableFile>* unreadable)
 {
     // A temporary left by a write that was killed holds conversation text
     // nobody will read.
@@ -515,13 +520,24 @@ std::vector<ConversationSummary> ConversationHistory::rebuildIndex(const fs::pat
             continue;
         }
         changed = true;
-        auto text = HistoryFiles::read(file);
-        if (!text)
-            continue;
-        auto session = HistoryJson::decodeSession(*text);
         // Unreadable files stay where they are, unlisted, for a later
         // version or a person to deal with.
-        if (!session || session->entries.empty() || session->id != *id)
+        const auto cannotRead = [&](std::string reason) {
+            if (unreadable)
+                unreadable->push_back({file, std::move(reason)});
+        };
+        errno = 0;
+        auto text = HistoryFiles::read(file);
+        if (!text) {
+            cannotRead(errno != 0 ? std::string(std::strerror(errno)) : "not a regular file");
+            continue;
+        }
+        auto session = HistoryJson::decodeSession(*text);
+        if (!session || session->id != *id) {
+            cannotRead("not a readable conversation");
+            continue;
+        }
+        if (session->entries.empty())
             continue;
         result.push_back(summary(*session, fileDate));
     }

@@ -99,7 +99,9 @@ public:
     // folder could not be made or the file written ("Read-only file system",
     // "No space left on device"), or nothing when nothing failed.
     std::optional<std::string> save(const ConversationSession& session);
-    // Starts the one scan of the folder; later calls do nothing.
+    // Starts the one scan of the folder; later calls do nothing. Each
+    // session file it cannot read is noted for the user once (see
+    // takeEarlierEntryNotes()) before `isLoaded` turns true.
     void load();
     // At each start, whether or not the list is ever shown: removes what
     // writes killed before their rename left, and drops from the index the
@@ -159,14 +161,22 @@ public:
 
     // Reconciles "index.json" with the session files and returns the
     // summaries, newest first; rewrites the index when it was out of date.
-    // Touches nothing but the folder; any thread.
-    static std::vector<ConversationSummary> rebuildIndex(const std::filesystem::path& directory);
+    // Session files that cannot be read stay as they are, unlisted, and go
+    // into `unreadable` with why, when it is given. Touches nothing but the
+    // folder; any thread.
+    struct UnreadableFile {
+        std::filesystem::path file;
+        std::string reason;
+        bool operator==(const UnreadableFile&) const = default;
+    };
+    static std::vector<ConversationSummary> rebuildIndex(const std::filesystem::path& directory,
+                                                         std::vector<UnreadableFile>* unreadable = nullptr);
     // Drops from "index.json" the sessions whose files are gone, reading no
     // session. Any thread.
     static void dropVanishedFromIndex(const std::filesystem::path& directory);
 
 private:
-    void merge(std::vector<ConversationSummary> rebuilt);
+    void merge(std::vector<ConversationSummary> rebuilt, const std::vector<UnreadableFile>& unreadable = {});
     // Drops the summaries of these sessions whose files are gone.
     void forgetDeleted(const std::unordered_set<rt::Uuid>& ids, bool all = false);
     void dropHitsOfDeletedSessions();

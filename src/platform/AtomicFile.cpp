@@ -1,5 +1,7 @@
 #include "platform/AtomicFile.h"
 
+#include "platform/UserFolders.h"
+
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
@@ -45,6 +47,34 @@ void syncFolder(const std::filesystem::path& folder)
     }
 }
 
+// As many links as the kernel itself follows in one lookup.
+constexpr int mostLinks = 40;
+
+std::filesystem::path folderOf(const std::filesystem::path& file)
+{
+    return file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+}
+
+// Every link of the chain at the path lies in a folder of the user's alone:
+// in one that another user may change, a link can be swapped while the
+// program runs for one that leads to any file of the user's.
+bool linksOnlyTheUsers(const std::filesystem::path& link)
+{
+    std::filesystem::path current = link;
+    for (int step = 0; step < mostLinks; ++step) {
+        std::error_code error;
+        if (!std::filesystem::is_symlink(std::filesystem::symlink_status(current, error)))
+            return true;
+        if (whyNotTheUsers(folderOf(current)))
+            return false;
+        const std::filesystem::path target = std::filesystem::read_symlink(current, error);
+        if (error)
+            return false;
+        current = target.is_absolute() ? target : current.parent_path() / target;
+    }
+    return false;
+}
+
 constexpr std::string_view temporaryInfix = ".tmp-";
 // The placeholder that mkostemp() fills with letters and digits.
 constexpr std::size_t uniqueLength = 6;
@@ -70,8 +100,6 @@ std::optional<std::string> atomicWriteTarget(std::string_view name)
 
 std::filesystem::path followLinks(const std::filesystem::path& file)
 {
-    // As many links as the kernel itself follows in one lookup.
-    constexpr int mostLinks = 40;
     std::filesystem::path current = file;
     for (int step = 0; step < mostLinks; ++step) {
         std::error_code error;
@@ -126,19 +154,25 @@ std::filesystem::path ownLinkTarget(const std::filesystem::path& link)
     std::error_code error;
     if (!std::filesystem::is_symlink(std::filesystem::symlink_status(link, error)))
         return link;
+    if (!linksOnlyTheUsers(link))
+        return link;
     std::filesystem::path target;
     try {
         target = followLinks(link);
     } catch (const std::system_error&) {
         return link;
     }
+    // The file is replaced from its own folder: one that another may
+    // change could have a link of theirs put in its place.
+    if (whyNotTheUsers(folderOf(target)))
+        return link;
     struct stat status {};
     if (::stat(target.c_str(), &status) == 0)
         return S_ISREG(status.st_mode) && status.st_uid == ::geteuid() ? target : link;
     const bool nothing = errno == ENOENT;
     // Leads to nothing yet: made where it leads only in a folder of the
     // user's.
-    const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
+    const std::filesystem::path folder = folderOf(target);
     if (nothing && ::stat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode) && status.st_uid == ::geteuid())
         return target;
     return link;

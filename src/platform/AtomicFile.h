@@ -17,7 +17,9 @@ enum class AtALink {
     // The link stays when it leads to a regular file of this user's (or to
     // nothing, in a folder of this user's), which is then the one replaced,
     // in its own folder: a settings file kept with the user's other
-    // dotfiles. Any other link is replaced.
+    // dotfiles. Any other link is replaced, and so is one that lies, or
+    // leads through a link that lies, in a folder another user may change
+    // (see whyNotTheUsers()), or whose file is in such a folder.
     followToOwnFile,
 };
 

@@ -45,7 +45,8 @@ std::filesystem::path programPath(const std::filesystem::path& base, const std::
 std::filesystem::path programPath(const std::filesystem::path& base, const std::filesystem::path& entry,
                                   const FolderRename& rename);
 
-// What bringing an earlier entry over did that the user must hear of.
+// What bringing an earlier entry over did, or what else became of the
+// program's folders and files, that the user must hear of.
 struct EarlierEntryNote {
     enum class Kind {
         // Could not be read or moved; it stays at `earlier`.
@@ -56,6 +57,14 @@ struct EarlierEntryNote {
         // alone, passed over for `inUse` (empty: none is left); `reason`
         // says why.
         passedOver,
+        // A conversation file (`earlier`) that cannot be read: it stays as
+        // it is, unlisted; `reason` says why.
+        conversationUnreadable,
+        // The recognition cache (`earlier`) that cannot be read: damaged
+        // contents are kept aside at `keptAt` and a new cache is started;
+        // anything else (`keptAt` empty) stays as it is and is not written
+        // over. `reason` says why.
+        cacheUnreadable,
     };
     Kind kind;
     std::filesystem::path earlier;

@@ -1,9 +1,9 @@
 #include "platform/UserFolders.h"
 
 #include "platform/ProgramFolder.h"
-#include "runtime/Log.h"
 
 #include <grp.h>
+#include <map>
 #include <mutex>
 #include <pwd.h>
 #include <set>
@@ -72,7 +72,8 @@ bool othersMayWrite(const struct stat& status)
     return (status.st_mode & S_IWOTH) != 0 || ((status.st_mode & S_IWGRP) != 0 && !privateGroup(status.st_gid));
 }
 
-// Told once for each folder, however often it is looked up.
+// Told once for each folder, however often it is looked up: the notice
+// that shows the notes is where it is said.
 std::mutex toldMutex;
 std::set<fs::path> toldFolders;
 
@@ -83,7 +84,6 @@ void tellPassedOver(const fs::path& folder, const std::string& why, const std::o
         if (!toldFolders.insert(folder).second)
             return;
     }
-    rt::logMessage(folder.string() + " is not used for the program's files: " + why + ".");
     addEarlierEntryNote({EarlierEntryNote::Kind::passedOver, folder, {}, instead.value_or(fs::path()), why});
 }
 
@@ -93,13 +93,30 @@ struct Refusal {
 };
 
 // The folder, or its program folder, is not the user's alone.
-std::optional<Refusal> whyNotUsable(const fs::path& base)
+std::optional<Refusal> judge(const fs::path& base)
 {
     for (const fs::path& folder : {base, base / programFolderName}) {
         if (auto why = whyNotTheUsers(folder))
             return Refusal{folder, *why};
     }
     return std::nullopt;
+}
+
+// Each folder is judged once for the whole run: the settings, the history,
+// the recognition cache and the rescue of unsaved conversations all look
+// it up, some after others have made it, and a folder taken by one part
+// and refused to the next would split the user's files and belie the
+// notice.
+std::mutex judgedMutex;
+std::map<fs::path, std::optional<Refusal>> judgedFolders;
+
+std::optional<Refusal> whyNotUsable(const fs::path& base)
+{
+    std::lock_guard lock(judgedMutex);
+    const auto found = judgedFolders.find(base);
+    if (found != judgedFolders.end())
+        return found->second;
+    return judgedFolders.emplace(base, judge(base)).first->second;
 }
 
 // The folders above `folder`, each judged with the step below it: one
@@ -162,6 +179,10 @@ std::optional<std::string> whyNotTheUsers(const fs::path& folder)
             if (::stat(above.c_str(), &status) == 0) {
                 if (!S_ISDIR(status.st_mode))
                     return std::nullopt;
+                // Its owner may rename what is made in it (the superuser
+                // may do anything anyway).
+                if (status.st_uid != ::geteuid() && status.st_uid != 0)
+                    return "another user owns " + above.string() + ", where it would be made";
                 if (othersMayWrite(status))
                     return "others may write in " + above.string() + ", where it would be made";
                 existing = above;

@@ -24,7 +24,8 @@ std::optional<std::string> accountHomeFolder();
 // Why the program may not keep its files in `folder`: another user owns
 // it, or others may write in it (and so plant a link there, or a folder of
 // their own). A folder that is not there yet is judged by the nearest one
-// above it that is, since whoever may write there may make it first. The
+// above it that is, owner and write bits, since whoever may write there may
+// make it first and its owner may swap it for one of their own. The
 // folders above count too: one that another user owns, or that others may
 // write in (a sticky one aside, when the step below is the user's), lets
 // them put a folder of their own in its place. None when it may. A folder its group may write in is the user's alone
@@ -36,7 +37,8 @@ std::optional<std::string> whyNotTheUsers(const std::filesystem::path& folder);
 // else `accountHome()`). A folder that whyNotTheUsers() refuses, or whose
 // "parlaro" folder it refuses, is passed over for the one under the home
 // folder, and the user is told once (see takeEarlierEntryNotes()). None
-// when no folder is left.
+// when no folder is left. Each folder is judged once for the run, so every
+// part that looks it up gets the same answer, whatever was made since.
 std::optional<std::filesystem::path> userFolder(UserFolder kind, const EnvironmentLookup& environment,
                                                 const HomeLookup& accountHome = accountHomeFolder);
 

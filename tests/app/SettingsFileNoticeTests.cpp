@@ -18,6 +18,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <nlohmann/json.hpp>
+
 namespace parlaro::test {
 namespace {
 
@@ -80,6 +82,39 @@ TEST_F(SettingsFileNotice, TheUserHearsOfADamagedOrUnreadableFileWithTheKeptFile
                     "use and no change is saved over it.\n");
 }
 
+// Entries of the wrong type read as their defaults; the user hears of each
+// once, and the file keeps them and everything else it holds.
+TEST_F(SettingsFileNotice, EntriesOfTheWrongTypeAreToldOnceAndKeptWhileTheirDefaultsServe)
+{
+    folder.write("settings.json",
+                 R"({"myLanguage": 7, "onboardingDone": "yes", "theirLanguage": "es-ES",)"
+                 R"( "historyDeleteDays": 30, "someoneElses": 1})");
+    sys::JsonFileSettingsStore defaults(file);
+    const Told told = tell(defaults, *model);
+    EXPECT_EQ(told.printed,
+              "parlaro: the settings file " + file.string()
+                  + " holds \"myLanguage\" with a value of the wrong type; its default is in use and the entry is "
+                    "left in the file.\n"
+                    "parlaro: the settings file "
+                  + file.string()
+                  + " holds \"onboardingDone\" with a value of the wrong type; its default is in use and the entry "
+                    "is left in the file.\n");
+    EXPECT_EQ(told.alert,
+              "The entry “myLanguage” in the settings file " + file.string()
+                  + " has the wrong type. Its default is in use, and the entry stays in the file.\n"
+                    "The entry “onboardingDone” in the settings file "
+                  + file.string() + " has the wrong type. Its default is in use, and the entry stays in the file.");
+    EXPECT_EQ(defaults.get<bool>("onboardingDone").value_or(false), false);
+    defaults.set("translateWhileHolding", true);
+    EXPECT_EQ(nlohmann::json::parse(folder.read("settings.json")),
+              nlohmann::json::parse(R"({"myLanguage": 7, "onboardingDone": "yes", "theirLanguage": "es-ES",)"
+                                    R"( "historyDeleteDays": 30, "someoneElses": 1, "translateWhileHolding": true})"));
+    // Once the setting is made again, it is of its type and nothing is said.
+    defaults.set("myLanguage", std::string("de-DE"));
+    defaults.set("onboardingDone", true);
+    EXPECT_EQ(tell(defaults, *model).printed, "");
+}
+
 TEST_F(SettingsFileNotice, AFileNestedTooDeepIsADamagedFileAndTheUserIsTold)
 {
     // 200 KB and 20 KB on disk: once a crash at every start, once a file
@@ -119,7 +154,10 @@ TEST_F(SettingsFileNotice, WhatTheEarlierFoldersLeftIsToldAfterTheSettingsProble
          {EarlierEntryNote::Kind::keptAside, "/h/.config/wenmora/settings.json",
           "/h/.config/parlaro/settings.json.earlier", "/h/.config/parlaro/settings.json", ""},
          {EarlierEntryNote::Kind::passedOver, "/tmp/state", {}, "/h/.local/state", "others may write in it"},
-         {EarlierEntryNote::Kind::passedOver, "/h/.local/share", {}, {}, "another user owns it"}},
+         {EarlierEntryNote::Kind::passedOver, "/h/.local/share", {}, {}, "another user owns it"},
+         {EarlierEntryNote::Kind::conversationUnreadable, "/h/History/A.json", {}, {}, "File too large"},
+         {EarlierEntryNote::Kind::cacheUnreadable, "/s/r.json", "/s/r.json.damaged", {}, "it is not valid JSON"},
+         {EarlierEntryNote::Kind::cacheUnreadable, "/s/r.json", {}, {}, "it is a folder"}},
         *model, stream.file());
     EXPECT_EQ(stream.text(),
               "parlaro: /h/.config/wenmora/settings.json, left by an earlier version, cannot be read or "
@@ -127,7 +165,13 @@ TEST_F(SettingsFileNotice, WhatTheEarlierFoldersLeftIsToldAfterTheSettingsProble
               "parlaro: an earlier version's /h/.config/wenmora/settings.json was kept aside as "
               "/h/.config/parlaro/settings.json.earlier; /h/.config/parlaro/settings.json is in use.\n"
               "parlaro: /tmp/state is not used (others may write in it); /h/.local/state is used instead.\n"
-              "parlaro: /h/.local/share is not used (another user owns it); what would be kept there is not kept.\n");
+              "parlaro: /h/.local/share is not used (another user owns it); what would be kept there is not kept.\n"
+              "parlaro: the conversation file /h/History/A.json cannot be read (File too large); it is kept as it is, "
+              "unlisted.\n"
+              "parlaro: the speech recognition cache /s/r.json cannot be read (it is not valid JSON); it was kept as "
+              "/s/r.json.damaged and a new one is started.\n"
+              "parlaro: the speech recognition cache /s/r.json cannot be read (it is a folder); it is left as it is "
+              "and what speech recognition learns is not kept.\n");
     // A path wraps at a slash, never at its leading one.
     const QString message = QString::fromStdString(*model->errorMessage.get());
     const QString told = message.mid(QString::fromStdString(before).size());
@@ -150,7 +194,12 @@ TEST_F(SettingsFileNotice, WhatTheEarlierFoldersLeftIsToldAfterTheSettingsProble
                     "The folder /tmp/state is not yours alone (others may write in it), so Parlaro keeps nothing in it "
                     "and uses /h/.local/state instead.\n"
                     "The folder /h/.local/share is not yours alone (another user owns it), so Parlaro keeps nothing "
-                    "in it; what it would keep there is not saved while it runs.");
+                    "in it; what it would keep there is not saved while it runs.\n"
+                    "The conversation file /h/History/A.json cannot be read. It is kept as it is but is not listed.\n"
+                    "The speech recognition cache /s/r.json was damaged. It was kept as /s/r.json.damaged, and a new "
+                    "one is started.\n"
+                    "The speech recognition cache /s/r.json cannot be read. It is left as it is, and what speech "
+                    "recognition learns is not kept until it is moved away.");
 }
 
 // In a right-to-left notice a path reads left to right, its leading "/"

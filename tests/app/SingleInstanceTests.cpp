@@ -19,6 +19,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -302,6 +303,55 @@ TEST(SingleInstance, AFloodOfIdleConnectionsNeitherStopsTheRunningCopyNorLetsASe
     EXPECT_TRUE(closedByPeer(pouring));
     EXPECT_LT(shown, 3 + 8 * app::SingleInstance::linesPerTurn) << "of " << sent / 5 << " sent";
     ::close(pouring);
+
+    // A launch asks, and another process pours connections in right after:
+    // that process gives up its own to make room, and the launch is
+    // answered.
+    const int asking = idleConnection(folder / "instance");
+    ASSERT_EQ(::send(asking, "show\n", 5, MSG_NOSIGNAL), 5);
+    int ready[2];
+    int done[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(done), 0);
+    const std::string path = (folder / "instance").string();
+    const pid_t flooder = ::fork();
+    if (flooder == 0) {
+        ::close(ready[0]);
+        ::close(done[1]);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+        for (int i = 0; i < 8 * app::SingleInstance::mostConnections; ++i) {
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+                ::_exit(1);
+        }
+        char byte = 0;
+        const bool told = ::write(ready[1], &byte, 1) == 1;
+        // Held open until the launch is through.
+        const bool waited = ::read(done[0], &byte, 1) >= 0;
+        ::_exit(told && waited ? 0 : 1);
+    }
+    ASSERT_GT(flooder, 0);
+    ::close(ready[1]);
+    ::close(done[0]);
+    char byte = 0;
+    EXPECT_EQ(::read(ready[0], &byte, 1), 1) << "the other process connected";
+    std::string answer;
+    pumpUntil([&] {
+        char buffer[16];
+        const ssize_t got = ::recv(asking, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (got > 0)
+            answer.append(buffer, static_cast<std::size_t>(got));
+        return got == 0 || answer.find('\n') != std::string::npos;
+    });
+    ::close(done[1]);
+    int status = 0;
+    ::waitpid(flooder, &status, 0);
+    EXPECT_EQ(answer, app::SingleInstance::shownAnswer);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ::close(asking);
+    ::close(ready[0]);
 }
 
 TEST(SingleInstance, WithoutAPrivateRuntimeFolderTheSocketSitsWhereNoOtherUserCanWrite)

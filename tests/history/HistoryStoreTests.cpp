@@ -3,6 +3,7 @@
 #include "history/HistoryJson.h"
 #include "history/HistoryPrinting.h"
 #include "history/HistoryText.h"
+#include "platform/ProgramFolder.h"
 #include "platform/sim/SimPlatform.h"
 #include "runtime/ManualRuntime.h"
 #include "support/ScratchMount.h"
@@ -383,13 +384,42 @@ TEST_F(HistoryTest, UnreadableSessionFilesStayOnDiskUnlistedAndAreNeverOverwritt
     temp.write(folder / "notes.JSON", "[]");
     temp.write(folder / "readme.txt", "hello");
     temp.write(folder / "not-a-uuid.json", HistoryJson::encode(session(4000)));
+    // Bad UTF-8, far too large, a folder and a FIFO in a session's place.
+    const rt::Uuid badTextId = rt::Uuid::random();
+    std::string badText = HistoryJson::encode(session(5000));
+    badText.replace(badText.find("sentence"), 1, "\xC3");
+    temp.write(folder / fileName(badTextId), badText);
+    const rt::Uuid hugeId = rt::Uuid::random();
+    temp.write(folder / fileName(hugeId), "");
+    fs::resize_file(folder / fileName(hugeId), HistoryFiles::largestFile + 1);
+    const rt::Uuid folderId = rt::Uuid::random();
+    fs::create_directory(folder / fileName(folderId));
+    const rt::Uuid fifoId = rt::Uuid::random();
+    ASSERT_EQ(::mkfifo((folder / fileName(fifoId)).c_str(), 0600), 0);
+    takeEarlierEntryNotes();
 
     auto history = loaded();
     EXPECT_EQ(ids(history->summaries.get()), std::vector{good.id});
     EXPECT_EQ(index(), history->summaries.get());
     EXPECT_EQ(temp.read(folder / fileName(corruptId)), corrupt);
     EXPECT_EQ(temp.read(folder / fileName(badSideId)), badSide);
+    EXPECT_EQ(temp.read(folder / fileName(badTextId)), badText);
     EXPECT_TRUE(fs::exists(folder / fileName(otherName)));
+    // Each is named to the user once, with why, and as kept.
+    std::map<fs::path, std::string> told;
+    for (const EarlierEntryNote& note : takeEarlierEntryNotes()) {
+        EXPECT_EQ(note.kind, EarlierEntryNote::Kind::conversationUnreadable);
+        EXPECT_TRUE(told.emplace(note.earlier, note.reason).second) << note.earlier << " told twice";
+    }
+    const std::string unreadable = "not a readable conversation";
+    EXPECT_EQ(told,
+              (std::map<fs::path, std::string>{{folder / fileName(otherName), unreadable},
+                                               {folder / fileName(corruptId), unreadable},
+                                               {folder / fileName(badSideId), unreadable},
+                                               {folder / fileName(badTextId), unreadable},
+                                               {folder / fileName(hugeId), "File too large"},
+                                               {folder / fileName(folderId), "not a regular file"},
+                                               {folder / fileName(fifoId), "not a regular file"}}));
 
     // They are read again at every load, as the index never records them.
     EXPECT_EQ(ids(ConversationHistory::rebuildIndex(folder)), std::vector{good.id});

@@ -55,12 +55,16 @@ TEST(AtomicFile, StaleTemporariesOfChosenTargetsAreRemovedOnceOldEnough)
 }
 
 // The program's own records replace a link at their path; a settings file
-// stays a link only where it leads to a file of the user's.
+// stays a link only where it leads to a file of the user's, through
+// folders of the user's alone: in one that others may write in, a link can
+// be swapped for one to any file of the user's while the program runs.
 TEST(AtomicFile, ALinkIsReplacedUnlessItLeadsToTheUsersOwnFileAndThatIsAsked)
 {
     TempDirectory folder;
     folder.write("notes.txt", "notes");
     folder.write("others.txt", "theirs");
+    fs::create_directories(folder / "open");
+    fs::permissions(folder / "open", fs::perms::all);
     const bool root = ::geteuid() == 0;
     if (root)
         ASSERT_EQ(::chown((folder / "others.txt").c_str(), 65534, 65534), 0);
@@ -68,22 +72,28 @@ TEST(AtomicFile, ALinkIsReplacedUnlessItLeadsToTheUsersOwnFileAndThatIsAsked)
         const char* leadsTo;
         AtALink atALink;
         bool staysALink;
+        const char* at = "index.json";
     };
     for (const Case& write :
          {Case{"notes.txt", AtALink::replace, false}, Case{"../no-such-folder/x", AtALink::replace, false},
+          Case{"../notes.txt", AtALink::followToOwnFile, false, "open/index.json"},
+          Case{"open/new.txt", AtALink::followToOwnFile, false}, Case{"open/link", AtALink::followToOwnFile, false},
           Case{"notes.txt", AtALink::followToOwnFile, true}, Case{"new.txt", AtALink::followToOwnFile, true},
           Case{"others.txt", AtALink::followToOwnFile, false}}) {
         if (!root && write.leadsTo == std::string("others.txt"))
             continue;
-        const fs::path link = folder / "index.json";
-        const std::string before = fs::exists(folder / write.leadsTo) ? folder.read(write.leadsTo) : "";
+        const fs::path link = folder / write.at;
+        const fs::path leadsTo = link.parent_path() / write.leadsTo;
+        fs::remove(folder / "open/link");
+        fs::create_symlink("../notes.txt", folder / "open/link");
+        const std::string before = fs::exists(leadsTo) ? folder.read(leadsTo) : "";
         fs::remove(link);
         fs::create_symlink(write.leadsTo, link);
         writeFileAtomically(link, "[]", write.atALink);
-        EXPECT_EQ(folder.read("index.json"), "[]") << write.leadsTo;
+        EXPECT_EQ(folder.read(write.at), "[]") << write.leadsTo;
         EXPECT_EQ(fs::is_symlink(fs::symlink_status(link)), write.staysALink) << write.leadsTo;
-        if (!write.staysALink && fs::exists(folder / write.leadsTo))
-            EXPECT_EQ(folder.read(write.leadsTo), before) << write.leadsTo << " is never written through the link";
+        if (!write.staysALink)
+            EXPECT_EQ(folder.read(leadsTo), before) << write.leadsTo << " is never written through the link";
     }
     EXPECT_EQ(folder.read("notes.txt"), "[]") << "written where the link led, in the last case that asked";
     EXPECT_EQ(folder.read("others.txt"), "theirs");

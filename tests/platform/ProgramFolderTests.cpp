@@ -263,9 +263,13 @@ TEST(ProgramFolder, AFolderThatIsNotTheUsersAloneIsPassedOverAndTheUserToldOnce)
     home.write("home/.profile", "profile");
     fs::create_symlink(home / "home/.profile", shared / "parlaro/recognition-channels.json");
     takeEarlierEntryNotes();
-    for (int start = 0; start < 2; ++start) {
-        EXPECT_EQ(sys::SphinxChannelFile::defaultPath(shared.string(), (home / "home").string()),
-                  home / "home/.local/state/parlaro/recognition-channels.json");
+    {
+        rt::LogCapture log;
+        for (int start = 0; start < 2; ++start) {
+            EXPECT_EQ(sys::SphinxChannelFile::defaultPath(shared.string(), (home / "home").string()),
+                      home / "home/.local/state/parlaro/recognition-channels.json");
+        }
+        EXPECT_EQ(log.messages(), std::vector<std::string>{}) << "the notice of the note says it, in one line";
     }
     EXPECT_EQ(
         takeEarlierEntryNotes(),
@@ -342,4 +346,67 @@ TEST(ProgramFolder, AFolderThatIsNotTheUsersAloneIsPassedOverAndTheUserToldOnce)
                                                       }),
               home / "home/.config/parlaro/settings.json");
     takeEarlierEntryNotes();
+}
+
+// Folders not made yet, in a folder another user owns: its owner could
+// rename them while the program runs and put links of their own in their
+// place. They are refused once, every part keeps to that, and a link
+// swapped in where they would have been leads nothing of the program's to
+// a file of the user's.
+TEST(ProgramFolder, FoldersStillToBeMadeInAnothersFolderAreRefusedForEveryPartAndNoSwappedLinkIsWrittenThrough)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs a folder of another user's";
+    test::TempDirectory root;
+    const fs::path other = root / "other";
+    fs::create_directories(other);
+    ASSERT_EQ(::chown(other.c_str(), 65534, 65534), 0);
+    fs::permissions(other,
+                    fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read
+                        | fs::perms::others_exec);
+    root.write("home/.profile", "profile");
+    const fs::path home = root / "home";
+    const auto environment = [&](const std::string& name) -> std::optional<std::string> {
+        if (name == "HOME")
+            return home.string();
+        if (name == "XDG_CONFIG_HOME")
+            return (other / "config").string();
+        if (name == "XDG_DATA_HOME")
+            return (other / "data").string();
+        if (name == "XDG_STATE_HOME")
+            return (other / "state").string();
+        return std::nullopt;
+    };
+    takeEarlierEntryNotes();
+
+    const fs::path settings = sys::JsonFileSettingsStore::defaultPath("settings", environment);
+    EXPECT_EQ(settings, home / ".config/parlaro/settings.json");
+    sys::JsonFileSettingsStore store(settings);
+    store.set("legacyHelperRemoved", true);
+    // The other parts look the folders up after the settings were written.
+    EXPECT_EQ(programFolder(UserFolder::config, environment, {}), home / ".config/parlaro");
+    EXPECT_EQ(userFolder(UserFolder::data, environment), home / ".local/share");
+    EXPECT_EQ(sys::SphinxChannelFile::defaultPath((other / "state").string(), home.string()),
+              home / ".local/state/parlaro/recognition-channels.json");
+    const std::string why = "another user owns " + other.string() + ", where it would be made";
+    EXPECT_EQ(takeEarlierEntryNotes(),
+              (std::vector<EarlierEntryNote>{
+                  {EarlierEntryNote::Kind::passedOver, other / "config", {}, home / ".config", why},
+                  {EarlierEntryNote::Kind::passedOver, other / "data", {}, home / ".local/share", why},
+                  {EarlierEntryNote::Kind::passedOver, other / "state", {}, home / ".local/state", why}}));
+
+    // The other user moves whatever is there aside and puts a folder of
+    // theirs in its place, with a link to the user's profile; then the
+    // program saves its settings again.
+    if (fs::exists(other / "config"))
+        fs::rename(other / "config", other / "aside");
+    fs::create_directories(other / "config/parlaro");
+    fs::create_symlink(home / ".profile", other / "config/parlaro/settings.json");
+    for (const fs::path& folder : {other / "config", other / "config/parlaro"})
+        ASSERT_EQ(::chown(folder.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::lchown((other / "config/parlaro/settings.json").c_str(), 65534, 65534), 0);
+    store.set("interfaceLanguage", std::string("de"));
+    EXPECT_EQ(root.read("home/.profile"), "profile");
+    EXPECT_EQ(sys::JsonFileSettingsStore(settings).get<std::string>("interfaceLanguage"), "de");
+    EXPECT_FALSE(fs::exists(other / "aside")) << "nothing of the program's was made in the other's folder";
 }

@@ -1,3 +1,4 @@
+#include "platform/ProgramFolder.h"
 #include "platform/linux/sphinx/SphinxChannelEstimate.h"
 #include "platform/linux/sphinx/SphinxFollower.h"
 #include "platform/linux/sphinx/SphinxFollowing.h"
@@ -21,10 +22,13 @@
 #include <iterator>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <limits>
 #include <thread>
 #include <utility>
+
+#include <sys/stat.h>
 
 using namespace parlaro;
 
@@ -486,9 +490,52 @@ TEST(SphinxChannelFileRead, AFileOfAnyOtherShapeReadsAsEmptyAndIsWrittenOver)
         EXPECT_EQ(sys::SphinxChannelFile(file).find("en-US", "microphone:a", 13), mean);
     }
 
+    // A cache that cannot be read is kept and named to the user once, as
+    // the file is opened: damaged contents go aside and the cache starts
+    // anew; a folder or a FIFO stays as it is and is never written over.
+    namespace fs = std::filesystem;
+    struct Unreadable {
+        std::function<void(const fs::path&)> make;
+        std::string reason;
+        bool setAside;
+    };
+    const auto contents = [](std::string text) {
+        return [text](const fs::path& at) { std::ofstream(at, std::ios::binary) << text; };
+    };
+    for (const Unreadable& unreadable :
+         {Unreadable{contents("{\"format\":1,\"inputs\":[{\"model\""), "it is not valid JSON", true},
+          Unreadable{contents("{\"format\":1,\"inputs\":[{\"model\":\"en\xC3\"}]}"), "it is not valid JSON", true},
+          Unreadable{contents(std::string(sys::SphinxChannelFile::sizeLimit + 1, ' ')), "it is larger than 64 KiB",
+                     true},
+          Unreadable{[](const fs::path& at) { fs::create_directory(at); }, "it is a folder", false},
+          Unreadable{[](const fs::path& at) { ASSERT_EQ(::mkfifo(at.c_str(), 0600), 0); }, "it is not a regular file",
+                     false}}) {
+        SCOPED_TRACE(unreadable.reason);
+        test::TempDirectory fresh;
+        const auto at = fresh / "recognition-channels.json";
+        unreadable.make(at);
+        takeEarlierEntryNotes();
+        {
+            sys::SphinxChannelFile channels(at);
+            EXPECT_EQ(takeEarlierEntryNotes(),
+                      (std::vector<EarlierEntryNote>{
+                          {EarlierEntryNote::Kind::cacheUnreadable,
+                           at,
+                           unreadable.setAside ? fresh / "recognition-channels.json.damaged" : fs::path(),
+                           {},
+                           unreadable.reason}}));
+            channels.keep("en-US", "microphone:a", mean);
+        }
+        EXPECT_EQ(fs::is_regular_file(fresh / "recognition-channels.json.damaged"), unreadable.setAside);
+        if (unreadable.setAside)
+            EXPECT_EQ(sys::SphinxChannelFile(at).find("en-US", "microphone:a", 13), mean);
+        else
+            EXPECT_FALSE(fs::is_regular_file(at)) << "left as it was";
+        EXPECT_TRUE(takeEarlierEntryNotes().empty());
+    }
+
     // What killed writes left goes at the next start; a write that may be
     // under way, and a file that is not ours, stay.
-    namespace fs = std::filesystem;
     const auto now = fs::file_time_type::clock::now();
     for (const auto& [name, age] : {std::pair{".recognition-channels.json.tmp-Ab12Cd", std::chrono::hours(1)},
                                     {".recognition-channels.json.tmp-fresh1", std::chrono::hours(0)},

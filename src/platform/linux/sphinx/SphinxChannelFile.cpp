@@ -2,15 +2,21 @@
 
 #include "platform/AtomicFile.h"
 #include "platform/JsonInput.h"
+#include "platform/ProgramFolder.h"
 #include "platform/UserFolders.h"
 #include "runtime/Log.h"
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <iterator>
+#include <sys/stat.h>
 #include <system_error>
 #include <utility>
 
@@ -85,6 +91,8 @@ SphinxChannelFile::SphinxChannelFile(std::optional<fs::path> file) : file_(std::
             file_->parent_path(),
             [name = file_->filename().string()](const std::string& target) { return target == name; },
             staleTemporaryAge);
+    // Read at once, so that what cannot be read is told with the start.
+    load();
 }
 
 SphinxChannelFile::~SphinxChannelFile()
@@ -152,16 +160,63 @@ void SphinxChannelFile::load()
     }
 }
 
+void SphinxChannelFile::leaveInPlace(const std::string& reason)
+{
+    leftInPlace_ = true;
+    addEarlierEntryNote({EarlierEntryNote::Kind::cacheUnreadable, *file_, {}, {}, reason});
+}
+
+void SphinxChannelFile::setAside(const std::string& reason)
+{
+    const std::string base = file_->string() + ".damaged";
+    for (int attempt = 1; attempt < 100; ++attempt) {
+        const fs::path kept = attempt == 1 ? fs::path(base) : fs::path(base + "-" + std::to_string(attempt));
+        if (::renameat2(AT_FDCWD, file_->c_str(), AT_FDCWD, kept.c_str(), RENAME_NOREPLACE) == 0) {
+            addEarlierEntryNote({EarlierEntryNote::Kind::cacheUnreadable, *file_, kept, {}, reason});
+            return;
+        }
+        if (errno != EEXIST)
+            break;
+    }
+    leaveInPlace(reason);
+}
+
 void SphinxChannelFile::read()
 {
-    std::error_code error;
-    const auto size = fs::file_size(*file_, error);
-    if (error || size > sizeLimit || !fs::is_regular_file(*file_, error))
+    // What cannot be read is kept: contents that are damaged go aside and
+    // the cache starts anew; anything else (a folder, a FIFO, a file this
+    // user may not read) stays where it is and is not written over.
+    struct stat status {};
+    if (::stat(file_->c_str(), &status) != 0) {
+        if (errno != ENOENT && errno != ENOTDIR)
+            leaveInPlace(std::strerror(errno));
         return;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        leaveInPlace(S_ISDIR(status.st_mode) ? "it is a folder" : "it is not a regular file");
+        return;
+    }
+    if (static_cast<std::uintmax_t>(status.st_size) > sizeLimit) {
+        setAside("it is larger than " + std::to_string(sizeLimit / 1024) + " KiB");
+        return;
+    }
     std::ifstream in(*file_, std::ios::binary);
+    if (!in) {
+        leaveInPlace(std::strerror(errno));
+        return;
+    }
     const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (in.bad()) {
+        leaveInPlace("it cannot be read to its end");
+        return;
+    }
     const auto json = parseJsonInput(text);
-    if (!json || !json->is_object())
+    if (!json) {
+        setAside(jsonNestsWithin(text) ? "it is not valid JSON" : "it is nested too deep");
+        return;
+    }
+    // Another writer's JSON is no damage: it is passed over and written over.
+    if (!json->is_object())
         return;
     // Compared as a value of any type: another writer's "1" or 1.5 is not
     // this format, and asking for it as a number would throw.
@@ -186,7 +241,7 @@ void SphinxChannelFile::read()
 
 void SphinxChannelFile::write()
 {
-    if (!file_)
+    if (!file_ || leftInPlace_)
         return;
     nlohmann::json inputs = nlohmann::json::array();
     for (const auto& entry : entries_) {

@@ -30,11 +30,17 @@ struct ChannelMean {
 // model's default. One entry per model and input, the most recently heard
 // last; the oldest go beyond `inputsPerModel`.
 //
-// The file is a cache: one that cannot be read, is damaged, was written by
-// something else or holds values no decoder could have learnt is ignored
-// (entry by entry where the rest is sound), and a failed write costs only
-// the next run's first utterance; the first failure is said once on
-// standard error. Thread-safe: every model's decoding thread shares it.
+// The file is a cache: one that was written by something else or holds
+// values no decoder could have learnt is ignored (entry by entry where the
+// rest is sound) and written over, and a failed write costs only the next
+// run's first utterance; the first failure is said once on standard error.
+// One that cannot be read is kept and the user told once (a note, see
+// takeEarlierEntryNotes()): damaged contents (not JSON, larger than
+// sizeLimit) are moved aside to "<file>.damaged" ("-2", "-3"... when that
+// is taken) and the cache starts anew; anything else (a folder, a FIFO, no
+// permission) stays where it is and is not written over. The file is read
+// as the object is made. Thread-safe: every model's decoding thread shares
+// it.
 class SphinxChannelFile {
 public:
     static constexpr std::size_t inputsPerModel = 16;
@@ -78,11 +84,15 @@ private:
     void load();
     void read();
     void write();
+    void leaveInPlace(const std::string& reason);
+    void setAside(const std::string& reason);
 
     const std::optional<std::filesystem::path> file_;
     std::mutex mutex_;
     bool loaded_ = false;
     bool failureSaid_ = false;
+    // What is at the path could not be read and must not be written over.
+    bool leftInPlace_ = false;
     bool unwritten_ = false;
     // Oldest first.
     std::vector<Entry> entries_;
