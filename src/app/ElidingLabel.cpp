@@ -50,8 +50,7 @@ QString ElidingLabel::shownText() const
     first.setLineWidth(width);
     const int cut = std::max(1, first.textLength());
     layout.endLayout();
-    return text().left(cut) + QLatin1Char('\n')
-        + fontMetrics().elidedText(text().mid(cut), Qt::ElideRight, width);
+    return text().left(cut) + QLatin1Char('\n') + fontMetrics().elidedText(text().mid(cut), Qt::ElideRight, width);
 }
 
 void ElidingLabel::paintEvent(QPaintEvent*)

@@ -21,13 +21,13 @@
 #include "ui/WidgetUpdates.h"
 
 #include <QAction>
+#include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
-#include <QEvent>
 #include <QShortcut>
 #include <QVBoxLayout>
 
@@ -377,8 +377,7 @@ void FooterView::fitTalk()
     if (typed_->placeholderText() != hint)
         typed_->setPlaceholderText(hint);
     const int placeholder = hintWidth(hint);
-    const int typedWanted =
-        std::max(minTypedWidth, std::min(std::max(placeholder, workingTypedWidth), shared - title));
+    const int typedWanted = std::max(minTypedWidth, std::min(std::max(placeholder, workingTypedWidth), shared - title));
     int room = shared - typedWanted;
     // No hold can start: the control only says why at its resting width,
     // and the field, the user's one way to speak, takes the rest.

@@ -84,23 +84,21 @@ bool capitalizedInEnglish(std::string_view word)
     // The translator takes a day in lower case for a word it does not know
     // and leaves it in English ("en monday"), and a month for the common
     // word spelt alike ("march", "marcha").
-    static constexpr std::string_view names[] = {
-        "monday",  "tuesday", "wednesday", "thursday", "friday",    "saturday", "sunday",
-        "january", "february", "march",    "april",    "june",      "july",     "august",
-        "september", "october", "november", "december"};
+    static constexpr std::string_view names[] = {"monday", "tuesday", "wednesday", "thursday", "friday",   "saturday",
+                                                 "sunday", "january", "february",  "march",    "april",    "june",
+                                                 "july",   "august",  "september", "october",  "november", "december"};
     const auto lower = [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); };
     const auto is = [&](std::string_view a, std::string_view b) {
-        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
-                   return lower(x) == lower(y);
-               });
+        return a.size() == b.size()
+            && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
     };
     // "monday's", "i'm": what stands before the apostrophe decides.
     const std::string_view stem = word.substr(0, word.find('\''));
     if (is(stem, "i"))
         return true;
     return std::any_of(std::begin(names), std::end(names), [&](std::string_view name) {
-        return is(stem, name) || (stem.size() == name.size() + 1 && is(stem.substr(0, name.size()), name)
-                                  && lower(stem.back()) == 's');
+        return is(stem, name)
+            || (stem.size() == name.size() + 1 && is(stem.substr(0, name.size()), name) && lower(stem.back()) == 's');
     });
 }
 

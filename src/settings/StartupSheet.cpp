@@ -11,8 +11,8 @@
 #include "ui/Palette.h"
 
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QVBoxLayout>
 #include <QWindow>
 

@@ -595,8 +595,8 @@ TEST_F(ContentViewTest, EveryInterfaceLanguageKeepsItsWordsWholeAndItsRoomAtEver
                 continue;
             const QRect at(label->mapTo(&v, QPoint(0, 0)), label->size());
             if (at.left() < 0 || at.right() >= v.width())
-                cut.push_back(label->objectName().toStdString() + " past the window's edge: " +
-                              label->text().toStdString());
+                cut.push_back(label->objectName().toStdString()
+                              + " past the window's edge: " + label->text().toStdString());
         }
         for (auto* label : v.findChildren<QLabel*>()) {
             if (!label->isVisible() || label->wordWrap() || label->text().isEmpty()
@@ -666,8 +666,9 @@ TEST_F(ContentViewTest, EveryInterfaceLanguageKeepsItsWordsWholeAndItsRoomAtEver
                                          .repeated(8)
                                          .toStdString());
         // The line under a draft waiting for its check.
-        test::given.set(model().status,
-                        localized("请核对%@翻译，确认无误后点「播放给对方」", model().theirLanguage.get().displayName()));
+        test::given.set(
+            model().status,
+            localized("请核对%@翻译，确认无误后点「播放给对方」", model().theirLanguage.get().displayName()));
         for (const QSize size : sizes) {
             v.resize(size);
             w.settle();
@@ -726,8 +727,8 @@ TEST_F(ContentViewTest, AFirstStartPromisesOnlyWhatThePairDoesHere)
         w.world.run([m = w.model] { return ModelTestAccess::refreshLanguageReadiness(*m); });
         for (const QSize size : {QSize(1180, 800), QSize(ContentView::minimumWidth, ContentView::minimumHeight),
                                  QSize(798, 550), QSize(1022, 550)}) {
-            const std::string where = std::string(start.code) + " " + std::to_string(size.width()) + "x"
-                + std::to_string(size.height());
+            const std::string where =
+                std::string(start.code) + " " + std::to_string(size.width()) + "x" + std::to_string(size.height());
             v.resize(size);
             w.settle();
             ASSERT_TRUE(shown(conversation->hint())) << where;
@@ -883,16 +884,18 @@ TEST_F(ContentViewTest, EveryFocusableControlOnEveryScreenHasAName)
             auto* afterRelease = child<QWidget>(*v.settingsView(), "speaking.afterRelease");
             EXPECT_EQ(accessibleSummary(afterRelease), "RadioButton: 松开后翻译");
             EXPECT_TRUE(QAccessible::queryAccessibleInterface(afterRelease)->state().checked);
-            EXPECT_FALSE(QAccessible::queryAccessibleInterface(child<QWidget>(*v.settingsView(), "speaking.whileHolding"))
-                             ->state()
-                             .checked);
+            EXPECT_FALSE(
+                QAccessible::queryAccessibleInterface(child<QWidget>(*v.settingsView(), "speaking.whileHolding"))
+                    ->state()
+                    .checked);
             QStringList bars;
             for (auto* bar : v.settingsView()->findChildren<QWidget*>(QStringLiteral("meterRow.bar")))
                 bars << accessibleSummary(bar);
             EXPECT_EQ(bars.join(QLatin1Char('|')), "ProgressBar: 我的麦克风 [0%]|ProgressBar: 送给对方 [0%]");
             const auto at = std::find(settings::SettingsView::pages.begin(), settings::SettingsView::pages.end(), page)
                 - settings::SettingsView::pages.begin();
-            auto* tab = child<QWidget>(*v.settingsView(), QStringLiteral("settings.row.%1").arg(at).toUtf8().constData());
+            auto* tab =
+                child<QWidget>(*v.settingsView(), QStringLiteral("settings.row.%1").arg(at).toUtf8().constData());
             EXPECT_EQ(QAccessible::queryAccessibleInterface(tab)->text(QAccessible::Description), "需要注意");
             EXPECT_EQ(accessibleSummary(child<QWidget>(*v.settingsView(),
                                                        QStringLiteral("settings.dot.%1").arg(at).toUtf8().constData())),
@@ -912,8 +915,8 @@ TEST_F(ContentViewTest, EveryFocusableControlOnEveryScreenHasAName)
         EXPECT_EQ(unnamedFocusables(*v.window()), "") << "an open conversation";
         // Each of its sentences reads who said it and when, then what was
         // said and its translation.
-        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(
-            child<QWidget>(*v.settingsView(), "history.transcript.list"));
+        QAccessibleInterface* list =
+            QAccessible::queryAccessibleInterface(child<QWidget>(*v.settingsView(), "history.transcript.list"));
         ASSERT_TRUE(list && list->childCount() > 0);
         const QString sentence = list->child(0)->text(QAccessible::Name);
         EXPECT_TRUE(sentence.startsWith(QStringLiteral("对方  ")) && sentence.endsWith(QStringLiteral("\n你好\nHello")))

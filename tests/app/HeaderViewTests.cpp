@@ -13,9 +13,9 @@
 #include "model/ModelTestAccess.h"
 #include "platform/SettingsStore.h"
 #include "settings/UpdateModel.h"
-#include "ui/StatusDot.h"
 #include "ui/Look.h"
 #include "ui/Palette.h"
+#include "ui/StatusDot.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -3,8 +3,8 @@
 #include "platform/linux/sphinx/SphinxFollower.h"
 #include "platform/linux/sphinx/SphinxFollowing.h"
 #include "platform/linux/sphinx/SphinxInputLearning.h"
-#include "platform/linux/sphinx/SphinxSearchAhead.h"
 #include "platform/linux/sphinx/SphinxKeptOutWords.h"
+#include "platform/linux/sphinx/SphinxSearchAhead.h"
 #include "platform/linux/sphinx/SphinxSpeechRecognizer.h"
 #include "runtime/Log.h"
 #include "runtime/ManualRuntime.h"
@@ -18,12 +18,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <limits>
 #include <thread>
 #include <utility>
@@ -220,8 +219,9 @@ TEST(SphinxWrittenWords, writtenTextBeginsWithACapitalAndSpellsTheEnglishPronoun
     EXPECT_EQ(sys::sphinxWrittenWords({"where", "is", "it"}, true), (Words{"Where", "is", "it"}));
     // Days and months are names, so that they are translated; "may" is the
     // verb far more often.
-    EXPECT_EQ(sys::sphinxWrittenWords({"see", "you", "monday", "or", "on", "fridays", "in", "march", "may", "be"}, true),
-              (Words{"See", "you", "Monday", "or", "on", "Fridays", "in", "March", "may", "be"}));
+    EXPECT_EQ(
+        sys::sphinxWrittenWords({"see", "you", "monday", "or", "on", "fridays", "in", "march", "may", "be"}, true),
+        (Words{"See", "you", "Monday", "or", "on", "Fridays", "in", "March", "may", "be"}));
     // Only English writes its pronoun so; other languages keep their words.
     EXPECT_EQ(sys::sphinxWrittenWords({"été", "i", "ou"}, false), (Words{"Été", "i", "ou"}));
     EXPECT_EQ(sys::sphinxWrittenWords({}, true), Words{});

@@ -1,6 +1,6 @@
+#include "AccessibleTree.h"
 #include "SheetFixture.h"
 #include "StringTableFiles.h"
-#include "AccessibleTree.h"
 #include "UiWorld.h"
 #include "WholeTexts.h"
 

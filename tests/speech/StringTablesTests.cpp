@@ -275,10 +275,10 @@ TEST(StringTables, EachThingHasOneNameInALanguage)
 TEST(StringTables, KeysReadAsLabelledAndQuotesArePairedAlikeThroughALanguage)
 {
     const std::map<std::string, std::vector<std::string>> marks{
-        {"ar", {"«", "»"}}, {"de", {"„", "“"}}, {"en", {"“", "”"}}, {"es", {"«", "»"}},
-        {"fr", {"«", "»"}}, {"id", {"“", "”"}}, {"it", {"«", "»"}}, {"ja", {"「", "」"}},
-        {"ko", {"‘", "’"}}, {"nl", {"‘", "’"}}, {"pl", {"„", "”"}}, {"pt-BR", {"“", "”"}},
-        {"th", {"“", "”"}}, {"tr", {"“", "”"}}, {"vi", {"“", "”"}}, {"zh-Hans", {"「", "」"}},
+        {"ar", {"«", "»"}},        {"de", {"„", "“"}}, {"en", {"“", "”"}}, {"es", {"«", "»"}},
+        {"fr", {"«", "»"}},        {"id", {"“", "”"}}, {"it", {"«", "»"}}, {"ja", {"「", "」"}},
+        {"ko", {"‘", "’"}},        {"nl", {"‘", "’"}}, {"pl", {"„", "”"}}, {"pt-BR", {"“", "”"}},
+        {"th", {"“", "”"}},        {"tr", {"“", "”"}}, {"vi", {"“", "”"}}, {"zh-Hans", {"「", "」"}},
         {"zh-Hant", {"「", "」"}},
     };
     const std::vector<std::string> every{"「", "」", "『", "』", "“", "”", "‘", "«", "»", "„"};

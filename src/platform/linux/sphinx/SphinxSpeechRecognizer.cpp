@@ -105,9 +105,9 @@ ps_decoder_t* loadSphinxDecoder(const SphinxModel& model)
     const std::string dictionary = sphinxSearchDictionary(model.dictionary);
     if (dictionary.empty())
         return nullptr;
-    cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model.acousticModel.c_str(), "-lm",
-                                   model.languageModel.c_str(), "-dict", dictionary.c_str(), "-fwdflat", "no",
-                                   "-maxwpf", "25", "-logfn", "/dev/null", nullptr);
+    cmd_ln_t* config =
+        cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model.acousticModel.c_str(), "-lm", model.languageModel.c_str(),
+                    "-dict", dictionary.c_str(), "-fwdflat", "no", "-maxwpf", "25", "-logfn", "/dev/null", nullptr);
     if (!config)
         return nullptr;
     // The decoder keeps its own reference to the configuration.
