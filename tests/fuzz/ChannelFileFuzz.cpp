@@ -40,6 +40,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(!nlohmann::json::parse(written, nullptr, false).is_discarded());
     FUZZ_CHECK(written.size() <= sys::SphinxChannelFile::sizeLimit);
     FUZZ_CHECK(sys::SphinxChannelFile(file).find("en-US", "fuzz", 13) == probe);
-    std::filesystem::remove(file);
+    // Each input a first run's: damaged files set aside by earlier inputs
+    // would otherwise use up the names they are set aside under.
+    for (const auto& entry : std::filesystem::directory_iterator(scratch.path()))
+        std::filesystem::remove_all(entry.path());
     return 0;
 }
