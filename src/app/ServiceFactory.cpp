@@ -175,7 +175,9 @@ ServiceFactory::ServiceFactory(Options options) : services_(std::make_unique<Ser
     // The kind alone chooses: a real graph never simulates sound on the
     // side (PARLARO_AUDIO=sim is main()'s, and simulates the whole machine).
     if (real) {
-        auto pulse = std::make_unique<sys::PulseAudioSystem>();
+        sys::PulseAudioSystem::Options options;
+        options.startAnswerSeconds = sys::PulseAudioSystem::quickStart;
+        auto pulse = std::make_unique<sys::PulseAudioSystem>(options);
         s.virtualMic = std::make_shared<sys::PulseVirtualMicHost>(*pulse);
         // The backend has said so on standard error, once; it keeps trying,
         // and the model shows what it finds meanwhile.

@@ -29,7 +29,7 @@ PulseAudioSystem::PulseAudioSystem(Options options)
                        return uid ? std::get<AudioString>(*uid).value_or("") : std::string();
                    });
     republish();
-    connect(startAnswerDeadline);
+    connect(options_.startAnswerSeconds);
     worker_ = std::thread([this] { workerLoop(); });
 }
 

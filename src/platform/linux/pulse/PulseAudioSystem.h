@@ -41,8 +41,9 @@ class PulseTapIO;
 // Without a server it starts disconnected and tries again every 2 s: no
 // devices, no process list, and calls that need the server answer
 // serverUnavailable. A server that takes the connection and does not answer
-// it within 50 ms (one held still) is waited for by the worker alone, with
-// 'sans' 0 meanwhile, so the thread that makes the system is not held. Each
+// it within the start's wait (one held still) is waited for by the worker
+// alone, with 'sans' 0 meanwhile, so the thread that makes the system is not
+// held. Each
 // (re)connection makes sure the virtual microphone's modules are loaded; a
 // reconnection is announced as 'srst' first.
 class PulseAudioSystem final : public AudioSystem {
@@ -51,7 +52,14 @@ public:
         // The hash the virtual microphone's modules must carry.
         std::string driverHash;
         double retrySeconds = 2.0;
+        // How long the thread that makes the system waits for the server to
+        // answer the connection; past it the worker goes on trying, as
+        // after a loss. A program's start must not wait on a server held
+        // still (`quickStart`); a tool that needs the server at once waits
+        // as long as for any connection.
+        double startAnswerSeconds = 5.0;
     };
+    static constexpr double quickStart = 0.05;
 
     PulseAudioSystem();
     explicit PulseAudioSystem(Options options);
@@ -117,10 +125,6 @@ private:
     static constexpr double writeDeadline = 2.0;
     static constexpr double settleDeadline = 1.0;
     static constexpr double connectDeadline = 5.0;
-    // How long the thread that makes the system waits for the server to
-    // answer a connection: the program's start must not wait on a server
-    // held still. Past it the worker goes on trying, as after a loss.
-    static constexpr double startAnswerDeadline = 0.05;
     static constexpr double keeperSeconds = 0.2;
 
     struct Registration;
