@@ -6,12 +6,9 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -205,62 +202,6 @@ TEST(EspeakSpeechSynthesizer, TextTheEngineCouldMisreadIsSpokenSafely)
         ASSERT_TRUE(collector.waitForEnd()) << text;
         EXPECT_FALSE(collector.buffers.empty()) << text;
     }
-}
-
-// Many replies through the real engine, some stopped part way, for reads
-// past a buffer that only a long run meets: PARLARO_ESPEAK_SOAK names a file
-// of "voice-language<TAB>text" lines, PARLARO_ESPEAK_SOAK_ROUNDS how often to
-// go through it.
-TEST(EspeakSpeechSynthesizer, DISABLED_SoakOfReplies)
-{
-    const char* path = std::getenv("PARLARO_ESPEAK_SOAK");
-    if (path == nullptr) {
-        GTEST_SKIP() << "PARLARO_ESPEAK_SOAK names no file of replies";
-    }
-    std::vector<std::pair<std::string, std::string>> replies;
-    std::ifstream in(path);
-    for (std::string line; std::getline(in, line);) {
-        const auto tab = line.find('\t');
-        if (tab != std::string::npos) {
-            replies.emplace_back(line.substr(0, tab), line.substr(tab + 1));
-        }
-    }
-    ASSERT_FALSE(replies.empty());
-    const char* roundsText = std::getenv("PARLARO_ESPEAK_SOAK_ROUNDS");
-    const int rounds = roundsText ? std::atoi(roundsText) : 1;
-    EspeakSpeechSynthesizer synthesizer;
-    if (!synthesizer.isAvailable()) {
-        GTEST_SKIP() << "espeak-ng data is not installed (package espeak-ng-data); nothing to render with";
-    }
-    int rendered = 0;
-    for (int round = 0; round < rounds; ++round) {
-        for (std::size_t i = 0; i < replies.size(); ++i) {
-            auto voice = synthesizer.voiceForLanguage(replies[i].first);
-            ASSERT_TRUE(voice.has_value()) << replies[i].first;
-            Collector collector;
-            const float rate = 0.3f + 0.1f * float((i + std::size_t(round)) % 5);
-            const auto id = synthesizer.write({replies[i].second, voice, rate, 0.05}, collector.callback());
-            if ((i + std::size_t(round)) % 4 == 3) {
-                // Stopped while it speaks, as a new press stops the last reply.
-                for (;;) {
-                    std::unique_lock lock(collector.mutex);
-                    if (!collector.buffers.empty() || collector.ended) {
-                        break;
-                    }
-                    lock.unlock();
-                    std::this_thread::yield();
-                }
-                synthesizer.stopRender(id);
-                Collector after;
-                synthesizer.write({"Sí.", voice, 0.5f, 0}, after.callback());
-                ASSERT_TRUE(after.waitForEnd());
-            } else {
-                ASSERT_TRUE(collector.waitForEnd()) << replies[i].second;
-            }
-            ++rendered;
-        }
-    }
-    std::printf("rendered %d replies\n", rendered);
 }
 
 }  // namespace
