@@ -44,6 +44,7 @@ fail() {
   [[ -f "$dir/parlaro.log" ]] && { echo "--- $dir/parlaro.log" >&2; cat "$dir/parlaro.log" >&2; }
   # Its error output without the protocol log.
   [[ -f "$dir/wayland.log" ]] && { echo "--- $dir/wayland.log, less the protocol" >&2; grep -v '^\[' "$dir/wayland.log" >&2; }
+  server_logs "$dir/sound"
   exit 1
 }
 

@@ -12,6 +12,16 @@ source "$here/../support/server-fixture.sh"
 fixture_args weston.sh "$@"
 socket=parlaro-test-wayland
 
+# No DISPLAY or WAYLAND_DISPLAY: the headless backend needs neither, and
+# the desktop's own must not be touched. Called only through fixture_start.
+# shellcheck disable=SC2317
+launch() {
+  env -u DISPLAY -u WAYLAND_DISPLAY -u DBUS_SESSION_BUS_ADDRESS XDG_RUNTIME_DIR="$dir/runtime" \
+    weston --backend=headless-backend.so --use-pixman --socket="$socket" --idle-time=0 --debug \
+    --log="$dir/weston.log" >/dev/null 2>&1 &
+  echo $! >"$dir/pid"
+}
+
 case "$action" in
 start)
   "$0" stop "$dir" >/dev/null 2>&1
@@ -19,13 +29,7 @@ start)
   chmod 700 "$dir/runtime"
   rm -f "$dir/socket"
   fixture_needs weston Wayland
-  # No DISPLAY or WAYLAND_DISPLAY: the headless backend needs neither, and
-  # the desktop's own must not be touched.
-  env -u DISPLAY -u WAYLAND_DISPLAY -u DBUS_SESSION_BUS_ADDRESS XDG_RUNTIME_DIR="$dir/runtime" \
-    weston --backend=headless-backend.so --use-pixman --socket="$socket" --idle-time=0 --debug \
-    --log="$dir/weston.log" >/dev/null 2>&1 &
-  echo $! >"$dir/pid"
-  fixture_await weston "$dir/weston.log" 200 test -S "$dir/runtime/$socket"
+  fixture_start weston "$dir/weston.log" launch test -S "$dir/runtime/$socket"
   echo -n "$socket" >"$dir/socket"
   exit 0
   ;;

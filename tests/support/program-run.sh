@@ -3,15 +3,30 @@
 # sound server. They set $running to the program's pid and $server to the
 # sound server's address, and define fail, which reports and exits.
 
+# The bounds on waits for events (fixture_patience).
+# shellcheck source-path=SCRIPTDIR source=server-fixture.sh
+source "${BASH_SOURCE[0]%/*}/server-fixture.sh"
+
+# server_logs <folder>: the end of every log a sound server started by
+# daemon.sh or pipewire.sh keeps in <folder>, on standard error.
+server_logs() {
+  local log
+  for log in "$1"/*.log; do
+    [[ -f "$log" ]] && fixture_log "$log"
+  done
+}
+
 # private_home <home>: points the program's home, settings, data and
 # single-instance lock into <home>, away from the user's own.
 private_home() {
   export HOME="$1" XDG_CONFIG_HOME="$1/config" XDG_DATA_HOME="$1/data" PARLARO_INSTANCE="$1/parlaro-instance"
 }
 
-# Polls a command for up to $1 seconds while the program runs.
+# Polls a command for up to $1 seconds (stretched by fixture_patience) while
+# the program runs.
 within() {
-  local limit=$1
+  local limit
+  limit=$(fixture_patience "$1")
   shift
   local end=$((SECONDS + limit))
   while ((SECONDS < end)); do
@@ -25,12 +40,12 @@ within() {
 # shellcheck disable=SC2154 # $server is the sourcing script's
 virtual_mic_listed() { PULSE_SERVER=$server pactl list short sources | grep -q parlaro_virtualmic_input; }
 
-# Sends SIGTERM and expects exit 0 within 5 s.
+# Sends SIGTERM and expects exit 0. The quit gives the input back through
+# the sound server, which a busy machine may keep waiting for seconds; only
+# a hang runs out the bound.
 terminate() {
   kill -TERM "$running"
-  local end=$((SECONDS + 5))
-  while kill -0 "$running" 2>/dev/null && ((SECONDS < end)); do sleep 0.05; done
-  kill -0 "$running" 2>/dev/null && fail "still running 5 s after SIGTERM"
+  fixture_poll 30 fixture_gone "$running" || fail "still running $(fixture_patience 30) s after SIGTERM"
   wait "$running"
   local code=$?
   running=
@@ -38,12 +53,10 @@ terminate() {
 }
 
 # lose_display <pid file> <what>: kills the display server whose pid is in
-# <pid file> under the program, which must end by itself within 30 s.
+# <pid file> under the program, which must end by itself.
 lose_display() {
   kill -KILL "$(cat "$1")"
-  local end=$((SECONDS + 30))
-  while kill -0 "$running" 2>/dev/null && ((SECONDS < end)); do sleep 0.05; done
-  kill -0 "$running" 2>/dev/null && fail "still running 30 s after the $2 went away"
+  fixture_poll 30 fixture_gone "$running" || fail "still running $(fixture_patience 30) s after the $2 went away"
   wait "$running"
   echo "exit code $? after the $2 went away"
   running=

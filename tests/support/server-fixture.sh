@@ -39,33 +39,73 @@ fixture_needs() {
   fi
 }
 
-# fixture_poll <tries> <command...>: succeeds once the command does, trying
-# it every 0.05 s up to <tries> times; fails when the tries run out.
+# fixture_patience <seconds>: the bound on a wait for a server's readiness or
+# a process's end, which only a hang reaches: a busy machine (a build, other
+# users' servers) can stretch a start of milliseconds to many seconds.
+# PARLARO_TEST_PATIENCE, a whole factor, stretches it further.
+fixture_patience() {
+  echo $(($1 * ${PARLARO_TEST_PATIENCE:-1}))
+}
+
+# fixture_poll <seconds> <command...>: succeeds once the command does, trying
+# it every 0.05 s; fails once <seconds> (stretched by fixture_patience) have
+# passed, however few tries a loaded machine let it make.
 fixture_poll() {
-  local tries=$1
+  local bound
+  bound=$(fixture_patience "$1")
   shift
-  for _ in $(seq 1 "$tries"); do
+  local end=$((${EPOCHREALTIME/./} + bound * 1000000))
+  while ((${EPOCHREALTIME/./} < end)); do
     "$@" && return 0
     sleep 0.05
   done
-  return 1
+  "$@"
 }
 
-# Ready, or the server recorded in <dir>/pid has ended: nothing more to wait
-# for either way.
+# Ready, or the server recorded in its pid file ($fixture_pidfile, else
+# <dir>/pid) has ended: nothing more to wait for either way.
 fixture_ready_or_gone() {
-  "$@" || ! kill -0 "$(cat "$dir/pid")" 2>/dev/null
+  "$@" || ! kill -0 "$(cat "${fixture_pidfile:-$dir/pid}" 2>/dev/null)" 2>/dev/null
 }
 
-# fixture_await <program> <log> <tries> <ready command...>: returns once the
-# command succeeds, polling every 0.05 s up to <tries> times. Exits 1,
-# pointing at <log>, when the server recorded in <dir>/pid ends first or the
-# tries run out.
-fixture_await() {
-  local program=$1 log=$2 tries=$3
+# fixture_log <log>: the end of a server's log, on standard error, where the
+# test runner shows it.
+fixture_log() {
+  if [[ -s "$1" ]]; then
+    echo "--- the end of $1:" >&2
+    tail -n 40 "$1" >&2
+  else
+    echo "--- $1 is empty" >&2
+  fi
+}
+
+# fixture_start <program> <log> <launch> <ready command...>: runs <launch>,
+# which starts the server with its output in <log> and its pid in its pid
+# file,
+# and waits for the ready command. A server that ends before it is ready
+# failed for a reason of the moment outside the test, most often a display
+# number or socket another server took in the same instant: the log says so,
+# its own log is kept beside as <log>.<try>, and it is started again, three
+# times at most. One that neither ends nor gets ready within 30 s hangs, and
+# is not tried again. Exits 1, with the log, when it does not start.
+fixture_start() {
+  local program=$1 log=$2 launch=$3
   shift 3
-  fixture_poll "$tries" fixture_ready_or_gone "$@" && "$@" && return 0
-  echo "$fixture_name: $program did not start; see $log" >&2
+  local try
+  for try in 1 2 3; do
+    "$launch"
+    if ! fixture_poll 30 fixture_ready_or_gone "$@"; then
+      echo "$fixture_name: $program neither got ready nor ended within $(fixture_patience 30) s" >&2
+      fixture_log "$log"
+      exit 1
+    fi
+    "$@" && return 0
+    echo "$fixture_name: $program ended before it was ready (try $try of 3); its log is kept as $log.$try" >&2
+    fixture_log "$log"
+    mv -f "$log" "$log.$try" 2>/dev/null
+    rm -f "${fixture_pidfile:-$dir/pid}"
+  done
+  echo "$fixture_name: $program did not start in 3 tries" >&2
   exit 1
 }
 
@@ -82,7 +122,7 @@ fixture_gone() {
 }
 
 # fixture_stop <file...>: ends the server in <dir>/pid, with SIGKILL if
-# SIGTERM has not ended it in 5 s, removes the pid file and <file...>, and
+# SIGTERM has not ended it in 10 s, removes the pid file and <file...>, and
 # exits 0; also when nothing was started.
 fixture_stop() {
   local pidfile="$dir/pid" pid
@@ -90,7 +130,7 @@ fixture_stop() {
   pid=$(cat "$pidfile" 2>/dev/null)
   if [[ -n "$pid" ]]; then
     kill -TERM "$pid" 2>/dev/null
-    fixture_poll 100 fixture_gone "$pid" || kill -KILL "$pid" 2>/dev/null
+    fixture_poll 10 fixture_gone "$pid" || kill -KILL "$pid" 2>/dev/null
   fi
   rm -f "$pidfile" "$@"
   exit 0

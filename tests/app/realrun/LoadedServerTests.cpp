@@ -16,6 +16,7 @@
 #include "model/ModelTestAccess.h"
 #include "platform/linux/pulse/PulseAudioSystem.h"
 #include "runtime/Task.h"
+#include "support/Patience.h"
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -25,10 +26,12 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -73,7 +76,7 @@ private:
 };
 
 // The process that applies a new default: held still from construction for
-// `seconds`, then let go (at the latest when this goes).
+// `seconds`, or until let go, then let go (at the latest when this goes).
 class Stall {
 public:
     Stall(pid_t pid, double seconds) : pid_(pid)
@@ -81,22 +84,42 @@ public:
         if (pid_ <= 0 || seconds <= 0)
             return;
         ::kill(pid_, SIGSTOP);
+        held_ = true;
         thread_ = std::thread([this, seconds] {
-            std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+            std::unique_lock lock(mutex_);
+            wake_.wait_for(lock, std::chrono::duration<double>(seconds), [this] { return lettingGo_; });
+            held_ = false;
             ::kill(pid_, SIGCONT);
         });
     }
     ~Stall() { release(); }
     Stall(const Stall&) = delete;
     Stall& operator=(const Stall&) = delete;
+    // Waits out the stall.
     void release()
     {
         if (thread_.joinable())
             thread_.join();
     }
+    // Ends the stall now.
+    void letGo()
+    {
+        {
+            std::lock_guard lock(mutex_);
+            lettingGo_ = true;
+        }
+        wake_.notify_all();
+        release();
+    }
+    // Whether the process is still held still.
+    bool held() const { return held_; }
 
 private:
     pid_t pid_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool lettingGo_ = false;
+    std::atomic<bool> held_{false};
     std::thread thread_;
 };
 
@@ -166,7 +189,7 @@ TEST(RealRunUnderLoad, TheMicrophoneIsTakenAndGivenBackWhileTheServerLagsBehind)
                 return !ModelTestAccess::systemMic(*model).pending.get()
                     && pactl({QStringLiteral("get-default-source")}) == virtualMicSource;
             },
-            15);
+            30);
         EXPECT_TRUE(taken) << "round " << round << ": the default input is "
                            << pactl({QStringLiteral("get-default-source")});
         // The switch happened: whatever was shown about it was false.
@@ -194,7 +217,7 @@ TEST(RealRunUnderLoad, TheMicrophoneIsTakenAndGivenBackWhileTheServerLagsBehind)
         }
         if (kept)
             ++keptForNextStart;
-        const bool back = pumpUntil([] { return pactl({QStringLiteral("get-default-source")}) == userMic; }, 5);
+        const bool back = pumpUntil([] { return pactl({QStringLiteral("get-default-source")}) == userMic; }, 10);
         if (!back && !kept) {
             ++lost;
             ADD_FAILURE() << "round " << round << ": the default input stayed "
@@ -208,7 +231,7 @@ TEST(RealRunUnderLoad, TheMicrophoneIsTakenAndGivenBackWhileTheServerLagsBehind)
     if (carried) {
         test::SpanishSpeakerProgram next(carryRecord(carried));
         EXPECT_NO_THROW(next.factory.route()->restoreSavedRoute());
-        EXPECT_TRUE(pumpUntil([] { return pactl({QStringLiteral("get-default-source")}) == userMic; }, 5));
+        EXPECT_TRUE(pumpUntil([] { return pactl({QStringLiteral("get-default-source")}) == userMic; }, 30));
     }
     std::cout << "[ load     ] " << rounds << " starts and quits " << (stalls ? "with" : "without")
               << " the server held still: " << falseFailures << " false failures, " << lost << " lost inputs, "
@@ -248,7 +271,7 @@ testing::AssertionResult removeMicrophones()
             pactl({QStringLiteral("set-default-source"), QStringLiteral("test_speakers.monitor")});
             return defaultInput() == "test_speakers.monitor";
         },
-        10);
+        30);
     return monitor ? testing::AssertionSuccess()
                    : testing::AssertionFailure() << "the default input is " << defaultInput();
 }
@@ -271,19 +294,19 @@ TEST(RealRunSilentServer, TheMicrophoneIsTakenAndGivenBackByAskingTheServer)
     auto& backend = dynamic_cast<sys::PulseAudioSystem&>(program.factory.audioSystem());
     // Not while loading the virtual microphone still puts the user's
     // defaults back.
-    ASSERT_TRUE(pumpUntil([&] { return backend.virtualMicLoaded(); }, 10));
+    ASSERT_TRUE(pumpUntil([&] { return backend.virtualMicLoaded(); }, 30));
     backend.holdMirroredDefaults(true);
 
     ModelTestAccess::prepareSession(*model);
     ModelTestAccess::startWatching(*model);
-    EXPECT_TRUE(pumpUntil([&] { return !ModelTestAccess::systemMic(*model).pending.get(); }, 10))
+    EXPECT_TRUE(pumpUntil([&] { return !ModelTestAccess::systemMic(*model).pending.get(); }, 30))
         << "the takeover was not found; the default input is " << defaultInput();
     EXPECT_EQ(defaultInput(), virtualMicSource);
     EXPECT_EQ(model->errorMessage.get(), std::nullopt);
     EXPECT_TRUE(record(program.defaults) && record(program.defaults)->routedInput == virtualMicUID);
 
     model->shutdown();
-    EXPECT_TRUE(pumpUntil([] { return defaultInput() == userMic; }, 5))
+    EXPECT_TRUE(pumpUntil([] { return defaultInput() == userMic; }, 30))
         << "the default input stayed " << defaultInput() << (record(program.defaults) ? "" : " with no record");
     EXPECT_EQ(record(program.defaults), std::nullopt);
 }
@@ -326,14 +349,14 @@ TEST(RealRunUnderLoad, AQuitBeforeTheSwitchLandsLeavesTheInputWithTheUser)
             test::SpanishSpeakerProgram next(carryRecord(kept));
             ModelTestAccess::prepareSession(*next.factory.model());
         }
-        EXPECT_TRUE(pumpUntil([&] { return defaultInput() == monitor; }, 5))
+        EXPECT_TRUE(pumpUntil([&] { return defaultInput() == monitor; }, 30))
             << "quit after " << quitAfter << " s: the default input is " << defaultInput();
     }
 
     // Left stranded by a run that wrote no record: given back at the next
     // start, said once, and recorded so that its quit gives it back again.
     pactl({QStringLiteral("set-default-source"), QString::fromUtf8(virtualMicSource)});
-    ASSERT_TRUE(pumpUntil([] { return defaultInput() == virtualMicSource; }, 5));
+    ASSERT_TRUE(pumpUntil([] { return defaultInput() == virtualMicSource; }, 30));
     {
         test::SpanishSpeakerProgram program;
         const auto model = program.factory.model();
@@ -341,12 +364,12 @@ TEST(RealRunUnderLoad, AQuitBeforeTheSwitchLandsLeavesTheInputWithTheUser)
         ModelTestAccess::startWatching(*model);
         ASSERT_TRUE(model->errorMessage.get()) << "the give-back was not said";
         std::cout << "[ stranded ] " << *model->errorMessage.get() << "\n";
-        pumpUntil([&] { return !ModelTestAccess::systemMic(*model).pending.get(); }, 10);
+        pumpUntil([&] { return !ModelTestAccess::systemMic(*model).pending.get(); }, 30);
         const auto taken = record(program.defaults);
         EXPECT_TRUE(taken && taken->oldInput == monitor) << (taken ? taken->json() : "no record");
         model->shutdown();
     }
-    EXPECT_TRUE(pumpUntil([&] { return defaultInput() == monitor; }, 5)) << "the default input is " << defaultInput();
+    EXPECT_TRUE(pumpUntil([&] { return defaultInput() == monitor; }, 30)) << "the default input is " << defaultInput();
 }
 
 // Another user's copy of the program holds the default input with the
@@ -377,7 +400,7 @@ TEST(RealRunSharedServer, ACopyStartedSecondGivesBackNothingItDidNotTake)
                 pactl({QStringLiteral("set-default-source"), QString::fromUtf8(virtualMicSource)});
                 return defaultInput() == virtualMicSource;
             },
-            5));
+            30));
         // The first copy's stream reaches the backend's mirror.
         pumpFor(0.5);
         ModelTestAccess::prepareSession(*model);
@@ -409,11 +432,14 @@ pid_t serverProcess()
 
 // The sound server held still across the start (its process stopped, as a
 // starved or hung one is; on PipeWire also its session manager, without
-// which the server lets no new client in): the program's start holds the
-// main thread no longer than a tenth of a second at a time, says within a
-// second that the server does not answer, and once it does, goes on as any
-// start does: the virtual microphone becomes the default input, and the quit
-// gives the user's microphone back.
+// which the server lets no new client in): while it is held, the program's
+// parts are made, the main thread goes on turning and the program says that
+// the server does not answer; once it answers, the start goes on as any
+// does: the virtual microphone becomes the default input, and the quit gives
+// the user's microphone back. The server stays held for at least 3 s and
+// until all that was seen, or until a hang's bound: a start that waited on
+// the server would see none of it before the server answered, however fast
+// or loaded the machine. How long each step took is printed, not asserted.
 TEST(RealRunStalledServer, AStartAcrossAServerThatDoesNotAnswerNeverHoldsTheMainThread)
 {
     if (const std::string missing = test::missingRealRunPart({"pactl"}); !missing.empty())
@@ -433,42 +459,45 @@ TEST(RealRunStalledServer, AStartAcrossAServerThatDoesNotAnswerNeverHoldsTheMain
         const auto seconds = [](Clock::time_point from) {
             return std::chrono::duration<double>(Clock::now() - from).count();
         };
-        auto stall = std::make_unique<Stall>(process, 4.0);
+        Stall stall(process, test::patience(60));
         const auto launched = Clock::now();
         test::SpanishSpeakerProgram program;
         const double built = seconds(launched);
+        const bool builtWhileHeld = stall.held();
         const auto model = program.factory.model();
         rt::spawn([model]() -> rt::Async<void> { co_await model->start(); });
         // Each turn of the loop is what one main-thread step held it for.
         double longest = 0;
         double said = -1;
-        while (seconds(launched) < 3.0) {
+        int turns = 0;
+        while (stall.held() && (said < 0 || seconds(launched) < 3.0)) {
             const auto turn = Clock::now();
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
             longest = std::max(longest, seconds(turn));
             if (said < 0 && model->audioServerLost.get() && model->audioServerSilent.get())
                 said = seconds(launched);
+            ++turns;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-        std::cout << "[ stalled  ] process " << process << ": built in " << built << " s, longest step " << longest
-                  << " s, said after " << said << " s\n";
-        EXPECT_LT(built, 1.0) << "the program's parts took that long to make";
-        EXPECT_LE(longest, 0.1) << "a step held the main thread that long";
+        const bool stillHeld = stall.held();
+        stall.letGo();
+        std::cout << "[ stalled  ] process " << process << ": built in " << built << " s, " << turns
+                  << " turns of the main loop, the longest " << longest << " s, said after " << said << " s\n";
+        EXPECT_TRUE(builtWhileHeld) << "the program's parts waited for the server";
         EXPECT_GE(said, 0.0) << "never said that the server does not answer";
-        EXPECT_LT(said, 1.0);
+        EXPECT_TRUE(stillHeld) << "the main thread was held until the server answered";
 
-        stall.reset();
         EXPECT_TRUE(pumpUntil(
             [&] {
                 return !model->audioServerLost.get() && !ModelTestAccess::systemMic(*model).pending.get()
                     && defaultInput() == virtualMicSource;
             },
-            20))
+            30))
             << "after the server answered: the default input is " << defaultInput()
             << (model->audioServerLost.get() ? ", the server still counts as lost" : "");
         EXPECT_EQ(model->errorMessage.get(), std::nullopt);
         model->shutdown();
-        EXPECT_TRUE(pumpUntil([] { return defaultInput() == userMic; }, 5))
+        EXPECT_TRUE(pumpUntil([] { return defaultInput() == userMic; }, 30))
             << "the default input is " << defaultInput();
     }
 }

@@ -3,6 +3,8 @@
 #include "model/ModelDependencies.h"
 #include "model/ModelTestAccess.h"
 #include "runtime/Task.h"
+#include "support/Patience.h"
+#include "support/ServerLogOnFailure.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -16,6 +18,27 @@
 namespace fs = std::filesystem;
 
 namespace parlaro::test {
+
+namespace {
+
+[[maybe_unused]] const bool serverLogsShown = showServerLogsOnFailure([] { return soundServerFolder(); });
+
+// Runs the Qt loop until the condition holds or `seconds` of real time
+// passed.
+bool pumpFor(const std::function<bool()>& condition, double seconds)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > static_cast<qint64>(seconds * 1000))
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+}  // namespace
 
 fs::path soundServerFolder()
 {
@@ -58,27 +81,19 @@ std::string missingRealRunPart(std::initializer_list<const char*> tools)
 
 bool pumpUntil(const std::function<bool()>& condition, double seconds)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > static_cast<qint64>(seconds * 1000))
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+    return pumpFor(condition, patience(seconds));
 }
 
 void pumpFor(double seconds)
 {
-    pumpUntil([] { return false; }, seconds);
+    pumpFor([] { return false; }, seconds);
 }
 
 std::string pactl(const QStringList& arguments)
 {
     QProcess tool;
     tool.start(QStringLiteral("pactl"), arguments);
-    if (!tool.waitForFinished(5000) || tool.exitCode() != 0)
+    if (!tool.waitForFinished(static_cast<int>(patience(30) * 1000)) || tool.exitCode() != 0)
         return {};
     return tool.readAllStandardOutput().trimmed().toStdString();
 }

@@ -36,8 +36,10 @@ bool onPipeWire();
 std::string missingRealRunPart(std::initializer_list<const char*> tools);
 
 // Runs the Qt loop, which drives the main actor, until the condition holds
-// or the time is up.
+// (true) or patience(seconds) ran out (false): the seconds given are those
+// only a hang reaches.
 bool pumpUntil(const std::function<bool()>& condition, double seconds);
+// Runs the Qt loop for `seconds` of real time.
 void pumpFor(double seconds);
 
 // A home folder of the test's own, so that nothing the run saves lands in
@@ -67,7 +69,7 @@ struct SpanishSpeakerProgram {
     app::ServiceFactory factory;
 };
 
-// Starts the model as launching does and waits (30 s at most) until it
+// Starts the model as launching does and waits (patience(30) at most) until it
 // listens; the failure says what it showed instead.
 testing::AssertionResult startsListening(const std::shared_ptr<AppModel>& model);
 
@@ -77,7 +79,7 @@ std::string pactl(const QStringList& arguments);
 // The virtual microphone as calling applications record from it.
 inline constexpr const char* virtualMicSource = "parlaro_virtualmic_input";
 
-// The user's microphone `name`, made the default input (10 s at most): a
+// The user's microphone `name`, made the default input (patience(10) at most): a
 // source fed from the sink `<name>_voice` that a test plays speech into,
 // with the properties of a sound card so that it counts as one.
 testing::AssertionResult loadMicrophone(const std::string& name);

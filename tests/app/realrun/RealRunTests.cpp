@@ -61,7 +61,7 @@ TEST(RealRun, TheOtherPartysSpeechIsCaptionedTranslatedAndSaved)
             pactl({QStringLiteral("set-default-source"), QStringLiteral("test_microphone")});
             return pactl({QStringLiteral("get-default-source")}) == "test_microphone";
         },
-        5));
+        30));
 
     test::SpanishSpeakerProgram program;
     app::ServiceFactory& factory = program.factory;
@@ -154,7 +154,7 @@ TEST(RealRun, TheOtherPartysSpeechIsCaptionedTranslatedAndSaved)
     std::cout << "[ input    ] while running: " << pactl({QStringLiteral("get-default-source")}) << "\n";
 
     model->shutdown();
-    EXPECT_TRUE(pumpUntil([] { return pactl({QStringLiteral("get-default-source")}) == "test_microphone"; }, 5))
+    EXPECT_TRUE(pumpUntil([] { return pactl({QStringLiteral("get-default-source")}) == "test_microphone"; }, 30))
         << "the user's microphone is the default input again, not " << pactl({QStringLiteral("get-default-source")});
     EXPECT_NE(pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sources")})
                   .find("parlaro_virtualmic_input"),

@@ -91,7 +91,7 @@ TEST(RealRunServerRestart, ListeningAndTheVirtualMicrophoneComeBackOnTheirOwn)
     ASSERT_TRUE(factory.audioServerReachable()) << "the private sound server did not answer";
     const auto model = factory.model();
     ASSERT_TRUE(test::startsListening(model));
-    ASSERT_TRUE(pumpUntil([&] { return pactl({QStringLiteral("get-default-source")}) == virtualMicSource; }, 10))
+    ASSERT_TRUE(pumpUntil([&] { return pactl({QStringLiteral("get-default-source")}) == virtualMicSource; }, 30))
         << "the virtual microphone is not the default input: " << pactl({QStringLiteral("get-default-source")});
     // The user confirms the microphone in the check that opens at start.
     ASSERT_TRUE(model->selectedInputID.get());
@@ -99,7 +99,7 @@ TEST(RealRunServerRestart, ListeningAndTheVirtualMicrophoneComeBackOnTheirOwn)
     model->dismissError();
 
     ASSERT_TRUE(killServer());
-    ASSERT_TRUE(pumpUntil([&] { return model->audioServerLost.get(); }, 10)) << "the loss went unnoticed";
+    ASSERT_TRUE(pumpUntil([&] { return model->audioServerLost.get(); }, 30)) << "the loss went unnoticed";
     // Long enough for the far-end capture to give up.
     pumpFor(5.0);
     EXPECT_EQ(model->errorMessage.get(), std::nullopt);
@@ -107,12 +107,12 @@ TEST(RealRunServerRestart, ListeningAndTheVirtualMicrophoneComeBackOnTheirOwn)
     ASSERT_TRUE(startServer());
     ASSERT_TRUE(test::loadMicrophone("test_restart_mic"));
     const auto restarted = std::chrono::steady_clock::now();
-    const bool back = pumpUntil([&] { return !model->audioServerLost.get() && model->isListening.get(); }, 20);
+    const bool back = pumpUntil([&] { return !model->audioServerLost.get() && model->isListening.get(); }, 30);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - restarted).count();
     ASSERT_TRUE(back) << "listening did not come back: " << model->listeningStatus.get() << ", "
                       << model->errorMessage.get().value_or("no error");
     std::cout << "[ restart  ] listening again " << seconds << " s after the server started\n";
-    EXPECT_TRUE(pumpUntil([&] { return pactl({QStringLiteral("get-default-source")}) == virtualMicSource; }, 10))
+    EXPECT_TRUE(pumpUntil([&] { return pactl({QStringLiteral("get-default-source")}) == virtualMicSource; }, 30))
         << "the default input is " << pactl({QStringLiteral("get-default-source")});
     pumpFor(1.0);
     EXPECT_EQ(model->errorMessage.get(), std::nullopt);
@@ -125,7 +125,7 @@ TEST(RealRunServerRestart, ListeningAndTheVirtualMicrophoneComeBackOnTheirOwn)
         co_await model->changeLanguages(*CallLanguage::find("en"), *CallLanguage::find("es"),
                                         AppModel::DownloadConsent::given);
     });
-    ASSERT_TRUE(pumpUntil([&] { return model->myLanguage.get().id == "en" && !model->isChangingLanguage.get(); }, 20))
+    ASSERT_TRUE(pumpUntil([&] { return model->myLanguage.get().id == "en" && !model->isChangingLanguage.get(); }, 30))
         << model->status.get();
     model->setConfirmBeforeSend(false);
     const fs::path heard = world.home.folder / "virtual-mic.raw";
@@ -136,7 +136,7 @@ TEST(RealRunServerRestart, ListeningAndTheVirtualMicrophoneComeBackOnTheirOwn)
                     QString::fromStdString(heard.string())});
     ASSERT_TRUE(recorder.waitForStarted(5000));
     model->beginHoldToTalk();
-    ASSERT_TRUE(pumpUntil([&] { return model->isRecording.get(); }, 10))
+    ASSERT_TRUE(pumpUntil([&] { return model->isRecording.get(); }, 30))
         << model->status.get() << " " << model->errorMessage.get().value_or("");
     QProcess speech;
     speech.start(QStringLiteral("paplay"),
@@ -144,7 +144,7 @@ TEST(RealRunServerRestart, ListeningAndTheVirtualMicrophoneComeBackOnTheirOwn)
                   QStringLiteral("--format=s16le"), QStringLiteral("--device=test_restart_mic_voice"),
                   QString::fromUtf8(test::goForwardRecording)});
     ASSERT_TRUE(speech.waitForStarted(5000));
-    ASSERT_TRUE(pumpUntil([&] { return speech.state() == QProcess::NotRunning; }, 15));
+    ASSERT_TRUE(pumpUntil([&] { return speech.state() == QProcess::NotRunning; }, 30));
     pumpFor(0.5);
     model->endHoldToTalk();
     EXPECT_TRUE(pumpUntil([&] { return model->isSpeaking.get(); }, 30))

@@ -5,8 +5,10 @@
 # without it the script starts one of its own.
 # It must show its window "Parlaro", load the virtual microphone, end with 0
 # on SIGTERM and give the default input back, be it a microphone or, on a
-# machine without one, the speakers' monitor; a quit across a 3 s stall of
-# the sound server must hide the window at once and still give it back, and
+# machine without one, the speakers' monitor; a quit across a stall of the
+# sound server must hide the window while the server is still held and give
+# the input back once it answers, a start across one must show the window
+# while it is still held, and
 # an X server killed under the program must leave the caption on screen
 # saved and the input given back; with no sound server at all the window
 # must still show. PARLARO_SOUND_SERVER=pipewire runs it on a private
@@ -47,6 +49,7 @@ done
 rm -rf "$dir"
 mkdir -p "$dir/home" && chmod 700 "$dir/home"
 cleanup() {
+  [[ -n "${server_pid:-}" ]] && kill -CONT "$server_pid" 2>/dev/null
   for copy in "${running:-}" "${first:-}" "${second:-}"; do
     [[ -n "$copy" ]] && kill -KILL "$copy" 2>/dev/null
   done
@@ -61,6 +64,7 @@ fail() {
   for log in "$dir"/parlaro-*.log; do
     [[ -f "$log" ]] && { echo "--- $log" >&2; cat "$log" >&2; }
   done
+  server_logs "$dir/sound"
   exit 1
 }
 
@@ -139,8 +143,7 @@ mic_is_default() {
   PULSE_SERVER=$server pactl set-default-source test_mic >/dev/null 2>&1
   [[ "$(PULSE_SERVER=$server pactl get-default-source)" == test_mic ]]
 }
-for _ in $(seq 1 100); do mic_is_default && break; sleep 0.05; done
-mic_is_default || fail "the test microphone is not the default"
+fixture_poll 30 mic_is_default || fail "the test microphone is not the default"
 before=$(PULSE_SERVER=$server pactl get-default-source)
 launch sound "$server"
 within 60 window_shown || fail "no window named Parlaro"
@@ -157,14 +160,9 @@ quit_gives_back "$before"
 # the other is killed, gives the user's microphone back, though it found the
 # virtual microphone the default already when it started.
 default_source() { PULSE_SERVER=$server pactl get-default-source; }
-# Polls the default input (without choosing it) for up to 5 s.
-becomes() {
-  for _ in $(seq 1 50); do
-    [[ "$(default_source)" == "$1" ]] && return 0
-    sleep 0.1
-  done
-  return 1
-}
+is_default_source() { [[ "$(default_source)" == "$1" ]]; }
+# Polls the default input (without choosing it).
+becomes() { fixture_poll 30 is_default_source "$1"; }
 second_runs_on_server() { PULSE_SERVER=$server pactl list source-outputs | grep -q "application.process.id = \"$second\""; }
 for order in first-quits-first second-quits-first first-killed; do
   private_home "$dir/home"
@@ -213,57 +211,69 @@ PULSE_SERVER=$server pactl list short sources | cut -f2 | grep -qx "$after" \
   || fail "the microphone went, and the default input became $after, which does not exist"
 echo "the microphone went before the quit; the default input is $after"
 load_mic
-for _ in $(seq 1 100); do mic_is_default && break; sleep 0.05; done
-mic_is_default || fail "the test microphone is not the default again"
+fixture_poll 30 mic_is_default || fail "the test microphone is not the default again"
 
-# A quit while the sound server is held still for 3 s (a starved server):
-# the window goes at once, and the input is given back once the server
-# answers again.
+# A quit while the sound server is held still (a starved server): the
+# window goes while the server is still held, and the input is given back
+# once it answers again. The server is held until the window has gone, and
+# at least 3 s, so that the quit truly waits on it; a window that never goes
+# runs out the bound.
+now_ms() { date +%s%3N; }
+# Sleeps until $1 ms have passed since the moment $2 (now_ms).
+sleep_until_past() {
+  local remaining=$(($1 - ($(now_ms) - $2)))
+  ((remaining > 0)) && sleep "$((remaining / 1000)).$(printf '%03d' $((remaining % 1000)))"
+  return 0
+}
 case "${PARLARO_SOUND_SERVER:-pulseaudio}" in
-pulseaudio) server_pid=$(cat "$dir/sound/pulse/pid") ;;
-*) server_pid=$(cat "$dir/sound/pipewire-pulse.pid") ;;
+pulseaudio) stalled_pid=$(cat "$dir/sound/pulse/pid") ;;
+*) stalled_pid=$(cat "$dir/sound/pipewire-pulse.pid") ;;
 esac
 launch stalled-quit "$server"
 within 60 window_shown || fail "no window named Parlaro before the stalled quit"
 within 30 taken_over || fail "the program did not take the input before the stalled quit"
-window_viewable() { xwininfo -name Parlaro 2>/dev/null | grep -q IsViewable; }
+window_hidden() { ! xwininfo -name Parlaro 2>/dev/null | grep -q IsViewable; }
+server_pid=$stalled_pid
 kill -STOP "$server_pid"
+stalled_at=$(now_ms)
 kill -TERM "$running"
-sleep 1
-hidden=yes
-window_viewable && hidden=
-sleep 2
+hidden=
+fixture_poll 30 window_hidden && hidden=yes
+hidden_after=$(($(now_ms) - stalled_at))
+sleep_until_past 3000 "$stalled_at"
 kill -CONT "$server_pid"
-end=$((SECONDS + 15))
-while kill -0 "$running" 2>/dev/null && ((SECONDS < end)); do sleep 0.05; done
-kill -0 "$running" 2>/dev/null && fail "still running 15 s after a quit across a 3 s stall"
-wait "$running" || fail "exit code $? after a quit across a 3 s stall"
-running=
+server_pid=
 [[ -n "$hidden" ]] || fail "the window stayed on screen while the quit waited for the sound server"
+fixture_poll 30 fixture_gone "$running" \
+  || fail "still running $(fixture_patience 30) s after the server answered again from a stall across a quit"
+wait "$running" || fail "exit code $? after a quit across a stall"
+running=
 after=$(PULSE_SERVER=$server pactl get-default-source)
-[[ "$after" == "$before" ]] || fail "the default input was $before and is $after after a quit across a 3 s stall"
-echo "a quit across a 3 s stall hid the window at once and gave $after back"
+[[ "$after" == "$before" ]] || fail "the default input was $before and is $after after a quit across a stall"
+echo "a quit across a stall hid the window ${hidden_after} ms into it and gave $after back"
 
-# A start while the sound server is held still for 4 s: the window shows
-# within a second, and a second launch meanwhile finds the running copy
-# answering and leaves; once the server answers, the program takes the
-# input as at any start, and the quit gives it back.
-now_ms() { date +%s%3N; }
+# A start while the sound server is held still: the window shows, and a
+# second launch meanwhile finds the running copy answering and leaves, both
+# while the server is still held (at least 4 s, past the program's first
+# waits for it; a start that waited on the server would run out the bound);
+# once the server answers, the program takes the input as at any start, and
+# the quit gives it back.
+server_pid=$stalled_pid
 kill -STOP "$server_pid"
 launched=$(now_ms)
 launch stalled-start "$server"
-while ! window_shown && (($(now_ms) - launched < 1000)); do sleep 0.02; done
+within 60 window_shown || fail "no window named Parlaro in a start across a stalled server"
 shown_after=$(($(now_ms) - launched))
 second_code=0
-PULSE_SERVER=$server timeout 10 "$program" >"$dir/parlaro-stalled-second.log" 2>&1 || second_code=$?
-remaining=$((4000 - ($(now_ms) - launched)))
-((remaining > 0)) && sleep "$((remaining / 1000)).$(printf '%03d' $((remaining % 1000)))"
+PULSE_SERVER=$server timeout "$(fixture_patience 60)" "$program" >"$dir/parlaro-stalled-second.log" 2>&1 \
+  || second_code=$?
+sleep_until_past 4000 "$launched"
 kill -CONT "$server_pid"
-((shown_after < 1000)) || fail "the window showed ${shown_after} ms into a start across a stalled server"
+server_pid=
 ((second_code == 0)) || fail "a second launch during the stall ended with $second_code: $(cat "$dir/parlaro-stalled-second.log")"
 within 30 taken_over || fail "the program did not take the input once the stalled server answered"
 quit_gives_back "$before"
-echo "a start across a 4 s stall showed the window after ${shown_after} ms, answered a second launch, and went on"
+echo "a start across a stall showed the window after ${shown_after} ms, answered a second launch, and went on"
 
 # The display goes away in the middle of a call (a logout, a compositor
 # that crashed, a dropped ssh -X), on an X server of the test's own that it

@@ -9,6 +9,15 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../../support/server-fixture.sh"
 fixture_args bus.sh "$@"
 
+# Called only through fixture_start.
+# shellcheck disable=SC2317
+launch() {
+  rm -f "$dir/address.tmp"
+  dbus-daemon --config-file="$here/bus.conf" --address="unix:path=$dir/bus" --nofork --print-address=3 \
+    3>"$dir/address.tmp" >"$dir/bus.log" 2>&1 &
+  echo $! >"$dir/pid"
+}
+
 case "$action" in
 start)
   "$0" stop "$dir" >/dev/null 2>&1
@@ -16,10 +25,7 @@ start)
   chmod 700 "$dir"
   rm -f "$dir/address" "$dir/address.tmp"
   fixture_needs dbus-daemon portal
-  dbus-daemon --config-file="$here/bus.conf" --address="unix:path=$dir/bus" --nofork --print-address=3 \
-    3>"$dir/address.tmp" >"$dir/bus.log" 2>&1 &
-  echo $! >"$dir/pid"
-  fixture_await dbus-daemon "$dir/bus.log" 100 test -s "$dir/address.tmp"
+  fixture_start dbus-daemon "$dir/bus.log" launch test -s "$dir/address.tmp"
   head -n1 "$dir/address.tmp" | tr -d '\n' >"$dir/address"
   exit 0
   ;;

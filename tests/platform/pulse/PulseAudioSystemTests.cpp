@@ -995,7 +995,10 @@ TEST_F(PulseAudioSystemTest, InputEngineFollowsTheDefaultInput)
 
     // A stop hands on what came since the last whole buffer, as a shorter
     // one: the end of what was said before a press was let go. Taps of a
-    // second leave the rest of a second to it.
+    // second leave the rest of a second to it. The stop comes once a
+    // recorder of its own has heard half a second more of the microphone
+    // than at the first whole buffer, however slowly a loaded machine lets
+    // the sound arrive.
     engine->stop();
     engine->removeTap();
     std::vector<std::uint32_t> lengths;
@@ -1004,13 +1007,25 @@ TEST_F(PulseAudioSystemTest, InputEngineFollowsTheDefaultInput)
         lengths.push_back(buffer->frameLength());
         heard.assign(buffer->floatChannelData(0), buffer->floatChannelData(0) + buffer->frameLength());
     });
+    Child witness({"parec", "--raw", "--format=float32le", "--rate=48000", "--channels=1", "--latency-msec=20", "-d",
+                   "parlaro_virtualmic_input"},
+                  Child::Pipe::output);
+    std::atomic<std::size_t> witnessed{0};
+    std::thread counter([&] {
+        std::vector<float> block(480);
+        while (witness.read(block.data(), block.size()))
+            witnessed += block.size();
+    });
     engine->start();
     EXPECT_TRUE(waitUntil([&] {
         std::lock_guard lock(mutex);
         return !lengths.empty();
     }));
-    waitUntil([] { return false; }, 0.3);
+    const std::size_t atFirstBuffer = witnessed;
+    EXPECT_TRUE(waitUntil([&] { return witnessed >= atFirstBuffer + 24000; })) << "the microphone went silent";
     engine->stop();
+    witness.stop();
+    counter.join();
     {
         std::lock_guard lock(mutex);
         ASSERT_GE(lengths.size(), 2u);

@@ -1,6 +1,10 @@
 #include "PulseTestServer.h"
 
+#include "support/Patience.h"
+#include "support/ServerLogOnFailure.h"
+
 #include <cmath>
+#include <filesystem>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
@@ -8,6 +12,12 @@
 #include <unistd.h>
 
 namespace parlaro::test {
+
+namespace {
+
+[[maybe_unused]] const bool serverLogsShown = showServerLogsOnFailure([] { return std::filesystem::path(pulseTestDir()); });
+
+}  // namespace
 
 SoundServer testSoundServer()
 {
@@ -45,7 +55,7 @@ std::string missingServerProgram()
 
 bool waitUntil(const std::function<bool()>& done, double seconds)
 {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(patience(seconds));
     while (!done()) {
         if (std::chrono::steady_clock::now() > end)
             return done();

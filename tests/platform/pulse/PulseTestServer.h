@@ -44,8 +44,9 @@ std::string missingServerProgram();
             << "; the tests run only against " << ::parlaro::test::pulseTestServer();                                  \
     } while (0)
 
-// Polls `done` every 2 ms for at most `seconds`; true when it came true.
-bool waitUntil(const std::function<bool()>& done, double seconds = 5.0);
+// Polls `done` every 2 ms; true when it came true, false once
+// patience(seconds) ran out: only a hang reaches the default.
+bool waitUntil(const std::function<bool()>& done, double seconds = 30.0);
 
 // Runs a shell command against the test server; its standard output.
 std::string pactl(const std::string& arguments);

@@ -13,6 +13,20 @@ export PULSE_STATE_PATH="$dir/state"
 export PULSE_SERVER="unix:$dir/pulse/native"
 unset DBUS_SESSION_BUS_ADDRESS
 
+# The daemon records its own pid in <dir>/pulse/pid once it runs; a start
+# that failed leaves none. Called only through fixture_start, as the next one.
+fixture_pidfile="$dir/pulse/pid"
+# shellcheck disable=SC2317
+launch() {
+  rm -f "$fixture_pidfile"
+  pulseaudio -D --system=false --exit-idle-time=-1 -n -F "$here/ci.pa" --log-target=file:"$dir/pulse.log"
+}
+
+# shellcheck disable=SC2317
+answers() {
+  pactl info >/dev/null 2>&1
+}
+
 case "$action" in
 start)
   if ! command -v pulseaudio >/dev/null; then
@@ -23,18 +37,15 @@ start)
   chmod 700 "$dir"
   mkdir -p "$dir/pulse" && chmod 700 "$dir/pulse"
   "$here/daemon.sh" stop "$dir" >/dev/null 2>&1
-  pulseaudio -D --system=false --exit-idle-time=-1 -n -F "$here/ci.pa" --log-target=file:"$dir/pulse.log" \
-    || { echo "daemon.sh: pulseaudio did not start; see $dir/pulse.log" >&2; exit 1; }
-  fixture_poll 100 pactl info >/dev/null 2>&1 && exit 0
-  echo "daemon.sh: the sound server did not answer within 5 s" >&2
-  exit 1
+  fixture_start pulseaudio "$dir/pulse.log" launch answers
+  exit 0
   ;;
 stop)
   pidfile="$dir/pulse/pid"
   [[ -f "$pidfile" ]] || exit 0
   pid=$(cat "$pidfile" 2>/dev/null)
   pactl exit >/dev/null 2>&1
-  if [[ -z "$pid" ]] || fixture_poll 100 fixture_gone "$pid"; then
+  if [[ -z "$pid" ]] || fixture_poll 10 fixture_gone "$pid"; then
     rm -f "$pidfile"
     exit 0
   fi

@@ -36,6 +36,11 @@ running_as() {
   running "$2" "$1"
 }
 
+# shellcheck disable=SC2317
+answers() {
+  pactl info >/dev/null 2>&1
+}
+
 # Makes the test output the default; whether it now is.
 # shellcheck disable=SC2317
 test_output_is_default() {
@@ -53,7 +58,7 @@ end() {
   pid=$(cat "$pidfile" 2>/dev/null)
   if [[ -n "$pid" ]] && running "$pid" "$program"; then
     kill -TERM "$pid" 2>/dev/null
-    fixture_poll 40 fixture_gone "$pid" running_as "$program" || kill -KILL "$pid" 2>/dev/null
+    fixture_poll 10 fixture_gone "$pid" running_as "$program" || kill -KILL "$pid" 2>/dev/null
   fi
   rm -f "$pidfile"
 }
@@ -80,17 +85,19 @@ start)
   # nobody here has claimed (a desktop's portal least of all).
   dbus-daemon --config-file="$here/../portal/bus.conf" --fork --nopidfile --print-pid=3 --address="$DBUS_SESSION_BUS_ADDRESS" 3>"$dir/dbus.pid" \
     || { echo "pipewire.sh: the private D-Bus session bus did not start" >&2; exit 1; }
-  run pipewire pipewire
-  fixture_poll 100 test -S "$dir/pipewire-0" || { echo "pipewire.sh: pipewire did not start; see $dir/pipewire.log" >&2; exit 1; }
+  launch_pipewire() { run pipewire pipewire; }
+  fixture_pidfile="$dir/pipewire.pid"
+  fixture_start pipewire "$dir/pipewire.log" launch_pipewire test -S "$dir/pipewire-0"
   run wireplumber wireplumber
-  run pipewire-pulse pipewire-pulse
-  fixture_poll 100 pactl info >/dev/null 2>&1 \
-    || { echo "pipewire.sh: pipewire-pulse did not answer within 5 s; see $dir/pipewire-pulse.log" >&2; exit 1; }
+  launch_pulse() { run pipewire-pulse pipewire-pulse; }
+  fixture_pidfile="$dir/pipewire-pulse.pid"
+  fixture_start pipewire-pulse "$dir/pipewire-pulse.log" launch_pulse answers
   pactl load-module module-null-sink sink_name=test_speakers >/dev/null \
-    || { echo "pipewire.sh: no test output" >&2; exit 1; }
+    || { echo "pipewire.sh: no test output" >&2; fixture_log "$dir/pipewire-pulse.log"; exit 1; }
   # The session manager picks the default once it has seen the new sink.
-  fixture_poll 100 test_output_is_default && exit 0
-  echo "pipewire.sh: the test output did not become the default within 5 s" >&2
+  fixture_poll 30 test_output_is_default && exit 0
+  echo "pipewire.sh: the test output did not become the default within $(fixture_patience 30) s" >&2
+  fixture_log "$dir/wireplumber.log"
   exit 1
   ;;
 stop)

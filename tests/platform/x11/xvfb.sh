@@ -9,10 +9,17 @@ source "$here/../../support/server-fixture.sh"
 fixture_args xvfb.sh "$@"
 
 # Xvfb writes the display number it picked, then a newline, once it accepts
-# clients. Called only through fixture_await.
+# clients. Called only through fixture_start, as the next one.
 # shellcheck disable=SC2317
 display_written() {
   [[ -s "$dir/display.tmp" ]] && grep -q '^[0-9]' "$dir/display.tmp"
+}
+
+# shellcheck disable=SC2317
+launch() {
+  rm -f "$dir/display.tmp"
+  Xvfb -displayfd 3 -nolisten tcp -screen 0 640x480x24 3>"$dir/display.tmp" >"$dir/xvfb.log" 2>&1 &
+  echo $! >"$dir/pid"
 }
 
 case "$action" in
@@ -21,9 +28,9 @@ start)
   mkdir -p "$dir"
   rm -f "$dir/display"
   fixture_needs Xvfb X11
-  Xvfb -displayfd 3 -nolisten tcp -screen 0 640x480x24 3>"$dir/display.tmp" >"$dir/xvfb.log" 2>&1 &
-  echo $! >"$dir/pid"
-  fixture_await Xvfb "$dir/xvfb.log" 100 display_written
+  # Xvfb picks a free display number itself, but another X server started
+  # in the same instant may take it first: then it is started again.
+  fixture_start Xvfb "$dir/xvfb.log" launch display_written
   tr -d '\n' <"$dir/display.tmp" >"$dir/display"
   exit 0
   ;;
