@@ -2,6 +2,7 @@
 #include "runtime/ManualRuntime.h"
 #include "ui/HoldShortcut.h"
 #include "ui/HoldShortcutCenter.h"
+#include "support/Patience.h"
 
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
@@ -90,10 +91,11 @@ protected:
     }
 
     // Events arrive from the reader thread; wait for them, a little past
-    // the condition so extra events would be seen too.
+    // the condition so extra events would be seen too. Only a hang runs
+    // out the bound, however busy the X server's machine.
     void pumpUntil(const std::function<bool()>& done)
     {
-        auto deadline = std::chrono::steady_clock::now() + 5s;
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(test::patience(30));
         while (!done() && std::chrono::steady_clock::now() < deadline) {
             runtime.runUntilIdle();
             std::this_thread::sleep_for(2ms);
