@@ -44,8 +44,10 @@ virtual_mic_listed() { PULSE_SERVER=$server pactl list short sources | grep -q p
 # the sound server, which a busy machine may keep waiting for seconds; only
 # a hang runs out the bound.
 terminate() {
+  local sent=${EPOCHREALTIME/./}
   kill -TERM "$running"
   fixture_poll 30 fixture_gone "$running" || fail "still running $(fixture_patience 30) s after SIGTERM"
+  echo "ended $(((${EPOCHREALTIME/./} - sent) / 1000)) ms after SIGTERM"
   wait "$running"
   local code=$?
   running=
