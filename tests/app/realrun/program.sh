@@ -65,6 +65,11 @@ fail() {
     [[ -f "$log" ]] && { echo "--- $log" >&2; cat "$log" >&2; }
   done
   server_logs "$dir/sound"
+  if [[ -n "${x:-}" ]]; then
+    xwininfo -root >/dev/null 2>&1 && echo "the X server at $DISPLAY answers" >&2 \
+      || echo "the X server at $DISPLAY does not answer" >&2
+    fixture_log "$x/xvfb.log"
+  fi
   exit 1
 }
 
