@@ -42,9 +42,12 @@ fixture_needs() {
 # fixture_patience <seconds>: the bound on a wait for a server's readiness or
 # a process's end, which only a hang reaches: a busy machine (a build, other
 # users' servers) can stretch a start of milliseconds to many seconds.
-# PARLARO_TEST_PATIENCE, a whole factor, stretches it further.
+# PARLARO_TEST_PATIENCE, a factor (its whole part here), stretches it further.
 fixture_patience() {
-  echo $(($1 * ${PARLARO_TEST_PATIENCE:-1}))
+  local factor=${PARLARO_TEST_PATIENCE:-1}
+  factor=${factor%%.*}
+  [[ "$factor" =~ ^[0-9]+$ ]] && ((factor >= 1)) || factor=1
+  echo $(($1 * factor))
 }
 
 # fixture_poll <seconds> <command...>: succeeds once the command does, trying
@@ -81,8 +84,7 @@ fixture_log() {
 
 # fixture_start <program> <log> <launch> <ready command...>: runs <launch>,
 # which starts the server with its output in <log> and its pid in its pid
-# file,
-# and waits for the ready command. A server that ends before it is ready
+# file, and waits for the ready command. A server that ends before it is ready
 # failed for a reason of the moment outside the test, most often a display
 # number or socket another server took in the same instant: the log says so,
 # its own log is kept beside as <log>.<try>, and it is started again, three

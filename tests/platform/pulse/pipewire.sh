@@ -85,10 +85,13 @@ start)
   # nobody here has claimed (a desktop's portal least of all).
   dbus-daemon --config-file="$here/../portal/bus.conf" --fork --nopidfile --print-pid=3 --address="$DBUS_SESSION_BUS_ADDRESS" 3>"$dir/dbus.pid" \
     || { echo "pipewire.sh: the private D-Bus session bus did not start" >&2; exit 1; }
+  # Called only through fixture_start, as the next one.
+  # shellcheck disable=SC2317
   launch_pipewire() { run pipewire pipewire; }
   fixture_pidfile="$dir/pipewire.pid"
   fixture_start pipewire "$dir/pipewire.log" launch_pipewire test -S "$dir/pipewire-0"
   run wireplumber wireplumber
+  # shellcheck disable=SC2317
   launch_pulse() { run pipewire-pulse pipewire-pulse; }
   fixture_pidfile="$dir/pipewire-pulse.pid"
   fixture_start pipewire-pulse "$dir/pipewire-pulse.log" launch_pulse answers
