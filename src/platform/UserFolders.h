@@ -4,6 +4,8 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace parlaro {
 
@@ -41,6 +43,17 @@ std::optional<std::string> whyNotTheUsers(const std::filesystem::path& folder);
 // part that looks it up gets the same answer, whatever was made since.
 std::optional<std::filesystem::path> userFolder(UserFolder kind, const EnvironmentLookup& environment,
                                                 const HomeLookup& accountHome = accountHomeFolder);
+
+// What the program puts in its own environment before any library reads it,
+// so that every library in the process (the sound server's, which keeps a
+// cookie in the config folder; the toolkit's) keeps to what userFolder()
+// decides: each set variable whose folder is not the one the program uses,
+// with the one it uses, or with a path under which nothing can be made when
+// it uses none. The folders are judged, and the user told, as userFolder()
+// does; a later lookup that finds a value given here answers as this
+// decision did, not by a new judgement.
+std::vector<std::pair<std::string, std::string>> settleFolderVariables(
+    const EnvironmentLookup& environment, const HomeLookup& accountHome = accountHomeFolder);
 
 // The program's own folder in it: userFolder(...)/parlaro.
 std::optional<std::filesystem::path> programFolder(UserFolder kind, const EnvironmentLookup& environment,
