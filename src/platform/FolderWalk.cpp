@@ -237,7 +237,7 @@ bool FolderWalk::enterEntry(const std::string& name, bool parent)
         error_ = errno;
         return false;
     }
-    next.path = parent ? at.path.parent_path() : at.path / name;
+    next.path = at.path / name;
     if (parent)
         steps_.back() = std::move(next);
     else
