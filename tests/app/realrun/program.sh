@@ -356,16 +356,16 @@ private_home "$dir/home-refused"
 mkdir -p "$dir/home-refused" "$dir/refused-config" && chmod 700 "$dir/home-refused"
 chmod 777 "$dir/refused-config"
 chown 65534:65534 "$dir/refused-config" 2>/dev/null
-export XDG_CONFIG_HOME="$dir/refused-config"
 before=$(default_source)
-launch refused "$server"
+# For the program alone: the tools this script runs keep their own cookie.
+XDG_CONFIG_HOME="$dir/refused-config" launch refused "$server"
 within 60 window_shown || fail "no window named Parlaro with a refused config folder"
 within 30 virtual_mic_listed || fail "the virtual microphone is not among the sources with a refused config folder"
 quit_gives_back "$before"
 left=$(find "$dir/refused-config" -mindepth 1)
 [[ -z "$left" ]] || fail "something was made in the refused config folder: $left"
 grep -q "refused-config is not used" "$dir/parlaro-refused.log" || fail "the refused config folder was not told"
-echo "with a refused config folder nothing appeared in it; $(ls "$dir/home-refused/.config" | tr '\n' ' ')were used instead"
+echo "with a refused config folder nothing appeared in it; the home's held: $(ls "$dir/home-refused/.config" 2>&1 | tr '\n' ' ')"
 private_home "$dir/home"
 
 # With no sound server at all: the same whichever server the rest used.
