@@ -249,6 +249,16 @@ void writeFileAtomically(FilePlace& place, std::string_view contents)
         ::fsync(synced.get());
 }
 
+void keepToTheUser(int folder, const std::string& name)
+{
+    const Descriptor file(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat status {};
+    if (!file || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != ::geteuid())
+        return;
+    if ((status.st_mode & 077) != 0)
+        ::fchmod(file.get(), status.st_mode & 07700);
+}
+
 void writeFileAtomically(const std::filesystem::path& file, std::string_view contents, AtALink atALink)
 {
     FilePlace place = placeOf(file, atALink);

@@ -67,6 +67,11 @@ void writeFileAtomically(FilePlace& place, std::string_view contents);
 void writeFileAtomically(const std::filesystem::path& file, std::string_view contents,
                          AtALink atALink = AtALink::replace);
 
+// A copy set aside in the folder (damaged contents kept for the user) is
+// read by the user alone, as the file it was: others lose their read and
+// write bits. Nothing is followed; a failure changes nothing.
+void keepToTheUser(int folder, const std::string& name);
+
 // Older than any write still in progress (seconds): a temporary of
 // writeFileAtomically() last changed this long ago was left by a write that
 // was killed before its rename.

@@ -30,8 +30,10 @@ std::optional<std::string> accountHomeFolder();
 // make it first and its owner may swap it for one of their own. The
 // folders above count too: one that another user owns, or that others may
 // write in (a sticky one aside, when the step below is the user's), lets
-// them put a folder of their own in its place. None when it may. A folder its group may write in is the user's alone
-// when that group is the user's own, with nobody else in it.
+// them put a folder of their own in its place, and so does every folder a
+// link on the way lies in, each hop of a chain (see FolderWalk). None when
+// it may. A folder its group may write in is the user's alone when that
+// group is the user's own, with nobody else in it.
 std::optional<std::string> whyNotTheUsers(const std::filesystem::path& folder);
 
 // The user's config, data or state folder: the variable when it holds an

@@ -85,6 +85,8 @@ TEST(JsonFileSettingsStore, DamagedFilesAreSetAsideNeverOverwritten)
     auto sameSecond = [] { return std::string("20250101T000000Z"); };
 
     folder.write("settings.json", "{\"volume\": 0.5,");
+    std::filesystem::permissions(file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write
+                                           | std::filesystem::perms::group_read | std::filesystem::perms::others_read);
     {
         JsonFileSettingsStore defaults(file, sameSecond);
         EXPECT_FALSE(defaults.has("volume"));
@@ -96,6 +98,9 @@ TEST(JsonFileSettingsStore, DamagedFilesAreSetAsideNeverOverwritten)
         defaults.set("volume", 0.25);
     }
     EXPECT_EQ(folder.read("settings.json.corrupt-20250101T000000Z"), "{\"volume\": 0.5,");
+    EXPECT_EQ(std::filesystem::status(folder / "settings.json.corrupt-20250101T000000Z").permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
+        << "a copy set aside is the user's alone";
 
     folder.write("settings.json", "[1, 2, 3]");
     {

@@ -201,6 +201,7 @@ void JsonFileSettingsStore::setAside(const Timestamp& timestamp, const std::stri
         const std::string kept = attempt == 1 ? base : base + "-" + std::to_string(attempt);
         bool taken = false;
         if (moveWithoutReplacing(folder, place_.name, kept, taken)) {
+            keepToTheUser(folder, kept);
             problem_ = OpenProblem{OpenProblem::Kind::setAside, place_.folder->path() / kept, reason};
             return;
         }

@@ -173,6 +173,7 @@ void SphinxChannelFile::setAside(const FilePlace& place, const std::string& reas
     for (int attempt = 1; attempt < 100; ++attempt) {
         const std::string kept = attempt == 1 ? base : base + "-" + std::to_string(attempt);
         if (::renameat2(folder, place.name.c_str(), folder, kept.c_str(), RENAME_NOREPLACE) == 0) {
+            keepToTheUser(folder, kept);
             addEarlierEntryNote({EarlierEntryNote::Kind::cacheUnreadable, *file_, place.folder->path() / kept, {},
                                  reason});
             return;
