@@ -2,6 +2,7 @@
 // After the engine headers: Qt's keyword macros would rename their members.
 #include "app/AppIcon.h"
 #include "app/CommandLine.h"
+#include "platform/linux/Environment.h"
 #include "settings/AppInfo.h"
 
 #include <QApplication>
@@ -88,6 +89,9 @@ void displayFound()
 
 int main(int argc, char** argv)
 {
+    // Before anything reads them: a folder the program refuses is refused
+    // for every library it loads as well.
+    sys::settleProcessFolderVariables();
     if (const auto code = answerEarly(argc, argv))
         return *code;
     qtHandler = qInstallMessageHandler(whileFindingTheDisplay);

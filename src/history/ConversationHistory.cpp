@@ -131,9 +131,7 @@ std::optional<std::string> ConversationHistory::save(const ConversationSession& 
 {
     if (!isEnabled() || session.entries.empty())
         return std::nullopt;
-    std::error_code error;
-    fs::create_directories(directory_, error);
-    if (error)
+    if (const std::error_code error = HistoryFiles::makeFolder(directory_))
         return error.message();
     const fs::path file = sessionFile(session.id);
     try {
@@ -488,6 +486,7 @@ ConversationHistory::search(std::string query, std::vector<ConversationSummary> 
 std::vector<ConversationSummary> ConversationHistory::rebuildIndex(const fs::path& directory,
                                                                    std::vector<UnreadableFile>* unreadable)
 {
+    HistoryFiles::keepToTheUser(directory);
     // A temporary left by a write that was killed holds conversation text
     // nobody will read.
     removeStaleTemporaries(directory, HistoryFiles::isHistoryFileName, staleTemporaryAge);

@@ -1,6 +1,8 @@
 #include "history/HistoryFiles.h"
 
 #include "platform/AtomicFile.h"
+#include "platform/FolderWalk.h"
+#include "runtime/Log.h"
 
 #include "runtime/Uuid.h"
 
@@ -8,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <functional>
 #include <system_error>
 #include <vector>
@@ -70,6 +73,34 @@ bool writeAtomically(const fs::path& file, std::string_view contents)
     } catch (const std::exception&) {
         return false;
     }
+}
+
+std::error_code makeFolder(const fs::path& folder)
+{
+    keepToTheUser(folder);
+    return makeFolders(folder);
+}
+
+void keepToTheUser(const fs::path& folder)
+{
+    const FolderWalk walk(folder);
+    if (walk.error() || walk.refusal() || !walk.missing().empty())
+        return;
+    const mode_t mode = walk.status().st_mode & 07777;
+    if ((mode & 077) == 0 || walk.status().st_uid != ::geteuid())
+        return;
+    // O_PATH takes no change of mode: the folder is opened for reading,
+    // the very one walked.
+    const Descriptor opened(::openat(walk.descriptor(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    char was[8];
+    std::snprintf(was, sizeof was, "%04o", static_cast<unsigned>(mode));
+    if (!opened || ::fchmod(opened.get(), mode & ~static_cast<mode_t>(077)) != 0) {
+        rt::logMessage("the conversation history folder " + walk.path().string() + " is open to others (mode "
+                       + was + ") and cannot be narrowed: " + std::generic_category().message(errno));
+        return;
+    }
+    rt::logMessage("the conversation history folder " + walk.path().string() + " was open to others (mode " + was
+                   + "); it is now for the user alone.");
 }
 
 rt::Date date(fs::file_time_type time)

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <unordered_set>
 
 namespace parlaro::HistoryFiles {
@@ -26,6 +27,16 @@ std::optional<std::string> read(const std::filesystem::path& file);
 // part. The temporary name does not end in ".json", so a leftover one is
 // never taken for a session. False (target untouched) on failure.
 bool writeAtomically(const std::filesystem::path& file, std::string_view contents);
+
+// Makes the history folder and those above it that are missing, for the
+// user alone (0700), and keeps an existing one to the user (see
+// keepToTheUser()). The system's reason when it cannot be made.
+std::error_code makeFolder(const std::filesystem::path& folder);
+
+// A history folder that others may open (list the conversations' names,
+// sizes and times) is narrowed to the user alone, and the log says so: a
+// folder an earlier version made 0755. Nothing else is changed.
+void keepToTheUser(const std::filesystem::path& folder);
 
 // File times as wall-clock dates. The conversion is exact in both
 // directions for whole microseconds, and always the same for one file time,

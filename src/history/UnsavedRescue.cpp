@@ -3,6 +3,7 @@
 #include "history/HistoryFiles.h"
 #include "history/HistoryJson.h"
 #include "platform/AtomicFile.h"
+#include "platform/FolderWalk.h"
 #include "platform/UserFolders.h"
 
 #include <functional>
@@ -53,9 +54,7 @@ std::vector<fs::path> places()
 std::optional<fs::path> write(const std::vector<ConversationSession>& sessions, const std::vector<fs::path>& places)
 {
     for (const fs::path& folder : places) {
-        std::error_code error;
-        fs::create_directories(folder, error);
-        if (error)
+        if (makeFolders(folder))
             continue;
         bool written = true;
         for (const ConversationSession& session : sessions) {

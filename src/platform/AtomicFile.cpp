@@ -1,11 +1,13 @@
 #include "platform/AtomicFile.h"
 
-#include "platform/UserFolders.h"
+#include "platform/FolderWalk.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
 #include <string>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -36,43 +38,12 @@ void writeAll(int fd, std::string_view contents, const std::string& what)
     }
 }
 
-// Makes the rename itself durable; a folder that cannot be synced is not an
-// error worth failing the write for, the data is already safe in the file.
-void syncFolder(const std::filesystem::path& folder)
-{
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
 // As many links as the kernel itself follows in one lookup.
 constexpr int mostLinks = 40;
 
 std::filesystem::path folderOf(const std::filesystem::path& file)
 {
     return file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
-}
-
-// Every link of the chain at the path lies in a folder of the user's alone:
-// in one that another user may change, a link can be swapped while the
-// program runs for one that leads to any file of the user's.
-bool linksOnlyTheUsers(const std::filesystem::path& link)
-{
-    std::filesystem::path current = link;
-    for (int step = 0; step < mostLinks; ++step) {
-        std::error_code error;
-        if (!std::filesystem::is_symlink(std::filesystem::symlink_status(current, error)))
-            return true;
-        if (whyNotTheUsers(folderOf(current)))
-            return false;
-        const std::filesystem::path target = std::filesystem::read_symlink(current, error);
-        if (error)
-            return false;
-        current = target.is_absolute() ? target : current.parent_path() / target;
-    }
-    return false;
 }
 
 constexpr std::string_view temporaryInfix = ".tmp-";
@@ -96,28 +67,6 @@ std::optional<std::string> atomicWriteTarget(std::string_view name)
     if (!rest.ends_with(temporaryInfix))
         return std::nullopt;
     return std::string(rest.substr(1, rest.size() - 1 - temporaryInfix.size()));
-}
-
-std::filesystem::path followLinks(const std::filesystem::path& file)
-{
-    std::filesystem::path current = file;
-    for (int step = 0; step < mostLinks; ++step) {
-        std::error_code error;
-        const auto status = std::filesystem::symlink_status(current, error);
-        if (error || !std::filesystem::is_symlink(status)) {
-            if (step == 0)
-                return current;
-            // Links such as "../x" pile up; the folder's real name reads
-            // better wherever the path is shown.
-            const auto folder = std::filesystem::canonical(current.parent_path(), error);
-            return error ? current : folder / current.filename();
-        }
-        const std::filesystem::path target = std::filesystem::read_symlink(current, error);
-        if (error)
-            throw std::system_error(error, "Cannot read the link " + current.string());
-        current = target.is_absolute() ? target : current.parent_path() / target;
-    }
-    throwErrno(ELOOP, "Cannot follow the links at " + file.string());
 }
 
 void removeStaleTemporaries(const std::filesystem::path& folder,
@@ -149,77 +98,171 @@ void removeStaleTemporaries(const std::filesystem::path& folder,
     }
 }
 
-std::filesystem::path ownLinkTarget(const std::filesystem::path& link)
+std::filesystem::path FilePlace::path() const
 {
-    std::error_code error;
-    if (!std::filesystem::is_symlink(std::filesystem::symlink_status(link, error)))
-        return link;
-    if (!linksOnlyTheUsers(link))
-        return link;
-    std::filesystem::path target;
-    try {
-        target = followLinks(link);
-    } catch (const std::system_error&) {
-        return link;
-    }
-    // The file is replaced from its own folder: one that another may
-    // change could have a link of theirs put in its place.
-    if (whyNotTheUsers(folderOf(target)))
-        return link;
-    struct stat status {};
-    if (::stat(target.c_str(), &status) == 0)
-        return S_ISREG(status.st_mode) && status.st_uid == ::geteuid() ? target : link;
-    const bool nothing = errno == ENOENT;
-    // Leads to nothing yet: made where it leads only in a folder of the
-    // user's.
-    const std::filesystem::path folder = folderOf(target);
-    if (nothing && ::stat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode) && status.st_uid == ::geteuid())
-        return target;
-    return link;
+    std::filesystem::path path = folder->path();
+    for (const std::string& missing : folder->missing())
+        path /= missing;
+    return path / name;
 }
 
-void writeFileAtomically(const std::filesystem::path& link, std::string_view contents, AtALink atALink)
-{
-    // The temporary is made with O_EXCL and renamed over the path itself, so
-    // a link at the path is replaced, never written through.
-    const std::filesystem::path file = atALink == AtALink::followToOwnFile ? ownLinkTarget(link) : link;
-    const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : ".";
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    if (error) {
-        throw std::system_error(error, "Cannot create " + folder.string());
-    }
+namespace {
 
-    std::string temporary =
-        (folder / ("." + file.filename().string() + std::string(temporaryInfix) + std::string(uniqueLength, 'X')))
-            .string();
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) {
-        throwErrno(errno, "Cannot create a temporary file in " + folder.string());
+FilePlace refused(FilePlace&& link, const std::filesystem::path& at, std::string why, bool untrusted = true)
+{
+    link.refusedLink = FilePlace::RefusedLink{at, std::move(why), untrusted};
+    return std::move(link);
+}
+
+// Where a chain of links at `link` ends, when every link of it lies in a
+// folder of the user's alone (in one another may change, a link can be
+// swapped while the program runs for one that leads to any file of the
+// user's) and so does the file it ends at, which is the user's, or not
+// there yet; else the link itself, refused.
+FilePlace followToOwnFile(FilePlace&& link)
+{
+    const FolderWalk* linkFolder = link.folder.get();
+    std::string linkName = link.name;
+    std::shared_ptr<FolderWalk> hop;
+    for (int step = 0; step < mostLinks; ++step) {
+        if (auto why = linkFolder->whyNotTheUsers())
+            return refused(std::move(link), linkFolder->path(), *why);
+        std::string target(4096, '\0');
+        const ssize_t length = ::readlinkat(linkFolder->descriptor(), linkName.c_str(), target.data(), target.size());
+        if (length < 0 || static_cast<std::size_t>(length) >= target.size()) {
+            link.error = length < 0 ? errno : ENAMETOOLONG;
+            return std::move(link);
+        }
+        target.resize(static_cast<std::size_t>(length));
+        const std::filesystem::path leadsTo(target);
+        const std::string name = leadsTo.filename().string();
+        if (name.empty() || name == "." || name == "..")
+            return refused(std::move(link), linkFolder->path(), "it leads to a folder", false);
+        hop = std::make_shared<FolderWalk>(leadsTo.is_absolute() ? leadsTo.parent_path()
+                                                                  : linkFolder->path() / leadsTo.parent_path());
+        if (hop->refusal())
+            return refused(std::move(link), hop->refusedAt(), *hop->refusal());
+        if (hop->error()) {
+            link.error = hop->error();
+            return std::move(link);
+        }
+        if (!hop->missing().empty())
+            return refused(std::move(link), hop->path(), "it leads into a folder that is not there", false);
+        struct stat status {};
+        const bool found = ::fstatat(hop->descriptor(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0;
+        if (!found && errno != ENOENT) {
+            link.error = errno;
+            return std::move(link);
+        }
+        if (found && S_ISLNK(status.st_mode)) {
+            linkFolder = hop.get();
+            linkName = name;
+            continue;
+        }
+        // The file is replaced from its own folder: one that another may
+        // change could have a link of theirs put in its place. A file not
+        // there yet is made where the link leads only in such a folder too.
+        if (auto why = hop->whyNotTheUsers())
+            return refused(std::move(link), hop->path(), *why);
+        if (found && !S_ISREG(status.st_mode))
+            return refused(std::move(link), hop->path() / name, "it is not a regular file", false);
+        if (found && status.st_uid != ::geteuid())
+            return refused(std::move(link), hop->path() / name, "another user owns it");
+        return FilePlace{std::move(hop), name, std::nullopt, 0};
     }
-    bool open = true;
+    link.error = ELOOP;
+    return std::move(link);
+}
+
+// A name of its own for each temporary, as mkostemp() makes them.
+std::string uniqueLetters()
+{
+    static constexpr std::string_view letters = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    unsigned char random[uniqueLength] = {};
+    if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+        static std::atomic<unsigned> counter{0};
+        const unsigned seed = counter++ ^ static_cast<unsigned>(::getpid());
+        for (std::size_t at = 0; at < uniqueLength; ++at)
+            random[at] = static_cast<unsigned char>(seed >> (at * 5));
+    }
+    std::string unique;
+    for (const unsigned char byte : random)
+        unique += letters[byte % letters.size()];
+    return unique;
+}
+
+}  // namespace
+
+FilePlace placeOf(const std::filesystem::path& file, AtALink atALink)
+{
+    FilePlace place{std::make_shared<FolderWalk>(folderOf(file)), file.filename().string(), std::nullopt, 0};
+    if (atALink == AtALink::replace || place.folder->refusal() || place.folder->error()
+        || !place.folder->missing().empty())
+        return place;
+    struct stat status {};
+    if (::fstatat(place.folder->descriptor(), place.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0
+        || !S_ISLNK(status.st_mode))
+        return place;
+    return followToOwnFile(std::move(place));
+}
+
+void writeFileAtomically(FilePlace& place, std::string_view contents)
+{
+    if (place.error)
+        throwErrno(place.error, "Cannot follow the links at " + place.path().string());
+    // The temporary is made with O_EXCL and renamed over the name itself, so
+    // a link there is replaced, never written through.
+    FolderWalk& walk = *place.folder;
+    walk.makeMissing();
+    const int folder = walk.descriptor();
+    std::string temporary;
+    Descriptor file;
+    for (int attempt = 0; attempt < 100 && !file; ++attempt) {
+        temporary = "." + place.name + std::string(temporaryInfix) + uniqueLetters();
+        file = Descriptor(
+            ::openat(folder, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!file && errno != EEXIST)
+            break;
+    }
+    if (!file)
+        throwErrno(errno, "Cannot create a temporary file in " + walk.path().string());
     try {
-        writeAll(fd, contents, "Cannot write " + temporary);
-        if (::fsync(fd) != 0) {
-            throwErrno(errno, "Cannot sync " + temporary);
-        }
-        open = false;
-        if (::close(fd) != 0) {
-            throwErrno(errno, "Cannot close " + temporary);
-        }
+        writeAll(file.get(), contents, "Cannot write " + (walk.path() / temporary).string());
+        if (::fsync(file.get()) != 0)
+            throwErrno(errno, "Cannot sync " + (walk.path() / temporary).string());
+        if (::close(file.release()) != 0)
+            throwErrno(errno, "Cannot close " + (walk.path() / temporary).string());
     } catch (...) {
-        if (open) {
-            ::close(fd);
-        }
-        ::unlink(temporary.c_str());
+        file = Descriptor();
+        ::unlinkat(folder, temporary.c_str(), 0);
         throw;
     }
-    if (::rename(temporary.c_str(), file.c_str()) != 0) {
+    if (::renameat(folder, temporary.c_str(), folder, place.name.c_str()) != 0) {
         const int renameError = errno;
-        ::unlink(temporary.c_str());
-        throwErrno(renameError, "Cannot replace " + file.string());
+        ::unlinkat(folder, temporary.c_str(), 0);
+        throwErrno(renameError, "Cannot replace " + place.path().string());
     }
-    syncFolder(folder);
+    // Makes the rename itself durable; a folder that cannot be synced is not
+    // an error worth failing the write for, the data is already safe.
+    const Descriptor synced(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (synced)
+        ::fsync(synced.get());
+}
+
+void keepToTheUser(int folder, const std::string& name)
+{
+    const Descriptor file(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat status {};
+    if (!file || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != ::geteuid())
+        return;
+    if ((status.st_mode & 077) != 0)
+        ::fchmod(file.get(), status.st_mode & 07700);
+}
+
+void writeFileAtomically(const std::filesystem::path& file, std::string_view contents, AtALink atALink)
+{
+    FilePlace place = placeOf(file, atALink);
+    writeFileAtomically(place, contents);
 }
 
 }  // namespace parlaro

@@ -2,11 +2,14 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace parlaro {
+
+class FolderWalk;
 
 // What a write does with a symbolic link at the path.
 enum class AtALink {
@@ -23,20 +26,51 @@ enum class AtALink {
     followToOwnFile,
 };
 
+// Where a file is written, decided once: the folder it lies in, walked
+// and held open (see FolderWalk), and its name there. Every read, write and
+// rename through it is made relative to that folder, so a folder or link
+// swapped in on the way after the decision is never used.
+struct FilePlace {
+    // A link at the path that is not followed (AtALink::followToOwnFile).
+    struct RefusedLink {
+        // The folder, or file, that made it refused.
+        std::filesystem::path at;
+        std::string why;
+        // Another may have put it there or chosen where it leads: what it
+        // leads to is no file of the user's to read.
+        bool untrusted = true;
+    };
+
+    std::shared_ptr<FolderWalk> folder;
+    std::string name;
+    std::optional<RefusedLink> refusedLink;
+    // What kept the place from being decided (ELOOP for a chain of links
+    // that never ends); 0 when nothing did.
+    int error = 0;
+
+    // As walked, links resolved.
+    std::filesystem::path path() const;
+};
+
+// Decides where writes to `file` go: its own folder, or for a link that
+// AtALink::followToOwnFile follows, the folder of the file at the end of
+// its chain, each hop judged on the way.
+FilePlace placeOf(const std::filesystem::path& file, AtALink atALink = AtALink::replace);
+
 // Replaces the file's contents so that a reader (or a crash) sees either the
-// old or the new contents, never a mix: a temporary file in the same folder
-// is written and synced, then renamed over the target. Creates missing
-// folders. Throws std::system_error, leaving the old file untouched.
+// old or the new contents, never a mix: a temporary file (0600) in the same
+// folder is written and synced, then renamed over the target. Missing
+// folders are made for the user alone (0700). Throws std::system_error,
+// leaving the old file untouched, also when a step on the way is one
+// another may swap.
+void writeFileAtomically(FilePlace& place, std::string_view contents);
 void writeFileAtomically(const std::filesystem::path& file, std::string_view contents,
                          AtALink atALink = AtALink::replace);
 
-// The file that writeFileAtomically(file, ..., AtALink::followToOwnFile)
-// replaces.
-std::filesystem::path ownLinkTarget(const std::filesystem::path& file);
-
-// The file at the end of any chain of symbolic links at the path (a relative link counts from its own
-// folder). Throws std::system_error (ELOOP) on a chain that never ends.
-std::filesystem::path followLinks(const std::filesystem::path& file);
+// A copy set aside in the folder (damaged contents kept for the user) is
+// read by the user alone, as the file it was: others lose their read and
+// write bits. Nothing is followed; a failure changes nothing.
+void keepToTheUser(int folder, const std::string& name);
 
 // Older than any write still in progress (seconds): a temporary of
 // writeFileAtomically() last changed this long ago was left by a write that

@@ -1,5 +1,6 @@
 #include "platform/ProgramFolder.h"
 
+#include "platform/FolderWalk.h"
 #include "runtime/Log.h"
 
 #include <algorithm>
@@ -186,8 +187,7 @@ void leftBehind(const fs::path& legacy, const fs::path& current, const std::erro
     const fs::path mark = toldMark(current);
     if (present(mark))
         return;
-    std::error_code error;
-    fs::create_directories(mark.parent_path(), error);
+    makeFolders(mark.parent_path());
     makeMark(mark);
     addEarlierEntryNote({EarlierEntryNote::Kind::leftBehind, legacy, {}, current, why.message()});
 }
@@ -276,8 +276,8 @@ fs::path programPath(const fs::path& base, const fs::path& entry, const FolderRe
     }
     if (!earlier.present)
         return current;
-    std::error_code error;
-    fs::create_directories(current.parent_path(), error);
+    // For the user alone, as every folder the program makes.
+    std::error_code error = makeFolders(current.parent_path());
     std::error_code ignored;
     if (!present(current)) {
         if (!error)

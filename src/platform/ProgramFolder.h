@@ -55,7 +55,9 @@ struct EarlierEntryNote {
         keptAside,
         // A config, data or state folder (`earlier`) that is not the user's
         // alone, passed over for `inUse` (empty: none is left); `reason`
-        // says why.
+        // says why. Also a settings file at `inUse` that is a link through
+        // such a folder, or to another's file (`earlier`): it is not read,
+        // and a save replaces the link.
         passedOver,
         // A conversation file (`earlier`) that cannot be read: it stays as
         // it is, unlisted; `reason` says why.

@@ -1,13 +1,12 @@
 #include "platform/UserFolders.h"
 
+#include "platform/FolderWalk.h"
 #include "platform/ProgramFolder.h"
 
-#include <grp.h>
 #include <map>
 #include <mutex>
 #include <pwd.h>
 #include <set>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace parlaro {
@@ -39,37 +38,6 @@ std::optional<fs::path> absolute(const std::optional<std::string>& value)
     if (!value || value->empty() || !fs::path(*value).is_absolute())
         return std::nullopt;
     return fs::path(*value);
-}
-
-// A group of the user's alone: the user's own group of the same name with
-// nobody else listed in it, as systems that give each user a group of their
-// own make it. Their folders are made writable by the group.
-bool privateGroup(gid_t group)
-{
-    if (group != ::getgid())
-        return false;
-    std::string storage(16384, '\0');
-    struct passwd user {};
-    struct passwd* foundUser = nullptr;
-    if (::getpwuid_r(::getuid(), &user, storage.data(), storage.size(), &foundUser) != 0 || !foundUser)
-        return false;
-    const std::string userName = foundUser->pw_name;
-    struct group entry {};
-    struct group* found = nullptr;
-    if (::getgrgid_r(group, &entry, storage.data(), storage.size(), &found) != 0 || !found)
-        return false;
-    if (userName != found->gr_name)
-        return false;
-    for (char** member = found->gr_mem; *member; ++member) {
-        if (userName != *member)
-            return false;
-    }
-    return true;
-}
-
-bool othersMayWrite(const struct stat& status)
-{
-    return (status.st_mode & S_IWOTH) != 0 || ((status.st_mode & S_IWGRP) != 0 && !privateGroup(status.st_gid));
 }
 
 // Told once for each folder, however often it is looked up: the notice
@@ -119,34 +87,14 @@ std::optional<Refusal> whyNotUsable(const fs::path& base)
     return judgedFolders.emplace(base, judge(base)).first->second;
 }
 
-// The folders above `folder`, each judged with the step below it: one
-// that another user owns (the superuser may do anything anyway), or that
-// others may write in, unless it is sticky and the step below is the
-// user's, so nobody else may rename it.
-std::optional<std::string> whyNotTheUsersWay(const fs::path& folder)
-{
-    fs::path way = folder.lexically_normal();
-    if (way.has_parent_path() && !way.has_filename())
-        way = way.parent_path();
-    fs::path below = way;
-    for (fs::path above = way.parent_path(); !above.empty(); below = above, above = above.parent_path()) {
-        struct stat status {};
-        if (::stat(above.c_str(), &status) != 0)
-            return "cannot look at " + above.string();
-        if (status.st_uid != ::geteuid() && status.st_uid != 0)
-            return "another user owns " + above.string();
-        if (othersMayWrite(status)) {
-            struct stat step {};
-            const bool ownStep = (status.st_mode & S_ISVTX) != 0 && ::lstat(below.c_str(), &step) == 0
-                && (step.st_uid == ::geteuid() || step.st_uid == 0);
-            if (!ownStep)
-                return "others may write in " + above.string();
-        }
-        if (above == above.root_path())
-            break;
-    }
-    return std::nullopt;
-}
+// What the program put in its own environment, by variable: the value, and
+// the folder it stands for (none: no folder is used). Looked up again, the
+// value answers with that decision, not with a judgement of its own.
+std::map<std::string, std::pair<std::string, std::optional<fs::path>>> settledVariables;
+
+// A path under which nothing can be made: for a library, where the program
+// keeps nothing.
+constexpr const char* nowhere = "/dev/null";
 
 }  // namespace
 
@@ -162,53 +110,19 @@ std::optional<std::string> accountHomeFolder()
 
 std::optional<std::string> whyNotTheUsers(const fs::path& folder)
 {
-    struct stat status {};
-    std::optional<std::string> why;
-    fs::path existing = folder;
-    if (::stat(folder.c_str(), &status) == 0) {
-        if (!S_ISDIR(status.st_mode))
-            return std::nullopt;
-        if (status.st_uid != ::geteuid())
-            return "another user owns it";
-        if (othersMayWrite(status))
-            return "others may write in it";
-    } else {
-        // Not there yet: whoever may write in the folder above may make it.
-        existing.clear();
-        for (fs::path above = folder.parent_path(); !above.empty(); above = above.parent_path()) {
-            if (::stat(above.c_str(), &status) == 0) {
-                if (!S_ISDIR(status.st_mode))
-                    return std::nullopt;
-                // Its owner may rename what is made in it (the superuser
-                // may do anything anyway).
-                if (status.st_uid != ::geteuid() && status.st_uid != 0)
-                    return "another user owns " + above.string() + ", where it would be made";
-                if (othersMayWrite(status))
-                    return "others may write in " + above.string() + ", where it would be made";
-                existing = above;
-                break;
-            }
-            if (above == above.root_path())
-                break;
-        }
-        if (existing.empty())
-            return std::nullopt;
-    }
-    // Whoever may rename a folder on the way may put one of their own in its
-    // place, with a link where the program writes. Both the way as written
-    // and the one its links lead to count.
-    if (auto above = whyNotTheUsersWay(existing))
-        return above;
-    std::error_code error;
-    const fs::path real = fs::canonical(existing, error);
-    if (!error && real != existing)
-        return whyNotTheUsersWay(real);
-    return std::nullopt;
+    return FolderWalk(folder).whyNotTheUsers();
 }
 
 std::optional<fs::path> userFolder(UserFolder kind, const EnvironmentLookup& environment, const HomeLookup& accountHome)
 {
     const Variable variable = variableOf(kind);
+    const std::optional<std::string> value = environment(variable.name);
+    {
+        std::lock_guard lock(judgedMutex);
+        const auto settled = settledVariables.find(variable.name);
+        if (value && settled != settledVariables.end() && settled->second.first == *value)
+            return settled->second.second;
+    }
     const auto underHome = [&]() -> std::optional<fs::path> {
         std::optional<fs::path> home = absolute(environment("HOME"));
         if (!home && accountHome)
@@ -217,7 +131,7 @@ std::optional<fs::path> userFolder(UserFolder kind, const EnvironmentLookup& env
             return std::nullopt;
         return *home / variable.underHome;
     };
-    const std::optional<fs::path> chosen = absolute(environment(variable.name));
+    const std::optional<fs::path> chosen = absolute(value);
     if (chosen) {
         const auto refused = whyNotUsable(*chosen);
         if (!refused)
@@ -236,6 +150,26 @@ std::optional<fs::path> userFolder(UserFolder kind, const EnvironmentLookup& env
         return std::nullopt;
     }
     return fallback;
+}
+
+std::vector<std::pair<std::string, std::string>> settleFolderVariables(const EnvironmentLookup& environment,
+                                                                     const HomeLookup& accountHome)
+{
+    std::vector<std::pair<std::string, std::string>> settled;
+    for (const UserFolder kind : {UserFolder::config, UserFolder::data, UserFolder::state}) {
+        const char* name = variableOf(kind).name;
+        const std::optional<std::string> value = environment(name);
+        if (!value)
+            continue;
+        const std::optional<fs::path> used = userFolder(kind, environment, accountHome);
+        if (used && used->string() == *value)
+            continue;
+        const std::string replacement = used ? used->string() : nowhere;
+        settled.emplace_back(name, replacement);
+        std::lock_guard lock(judgedMutex);
+        settledVariables.insert_or_assign(name, std::pair(replacement, used));
+    }
+    return settled;
 }
 
 std::optional<fs::path> programFolder(UserFolder kind, const EnvironmentLookup& environment,

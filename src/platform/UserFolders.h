@@ -4,6 +4,8 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace parlaro {
 
@@ -28,8 +30,10 @@ std::optional<std::string> accountHomeFolder();
 // make it first and its owner may swap it for one of their own. The
 // folders above count too: one that another user owns, or that others may
 // write in (a sticky one aside, when the step below is the user's), lets
-// them put a folder of their own in its place. None when it may. A folder its group may write in is the user's alone
-// when that group is the user's own, with nobody else in it.
+// them put a folder of their own in its place, and so does every folder a
+// link on the way lies in, each hop of a chain (see FolderWalk). None when
+// it may. A folder its group may write in is the user's alone when that
+// group is the user's own, with nobody else in it.
 std::optional<std::string> whyNotTheUsers(const std::filesystem::path& folder);
 
 // The user's config, data or state folder: the variable when it holds an
@@ -41,6 +45,17 @@ std::optional<std::string> whyNotTheUsers(const std::filesystem::path& folder);
 // part that looks it up gets the same answer, whatever was made since.
 std::optional<std::filesystem::path> userFolder(UserFolder kind, const EnvironmentLookup& environment,
                                                 const HomeLookup& accountHome = accountHomeFolder);
+
+// What the program puts in its own environment before any library reads it,
+// so that every library in the process (the sound server's, which keeps a
+// cookie in the config folder; the toolkit's) keeps to what userFolder()
+// decides: each set variable whose folder is not the one the program uses,
+// with the one it uses, or with a path under which nothing can be made when
+// it uses none. The folders are judged, and the user told, as userFolder()
+// does; a later lookup that finds a value given here answers as this
+// decision did, not by a new judgement.
+std::vector<std::pair<std::string, std::string>> settleFolderVariables(
+    const EnvironmentLookup& environment, const HomeLookup& accountHome = accountHomeFolder);
 
 // The program's own folder in it: userFolder(...)/parlaro.
 std::optional<std::filesystem::path> programFolder(UserFolder kind, const EnvironmentLookup& environment,

@@ -5,6 +5,7 @@
 #include "history/HistoryText.h"
 #include "platform/ProgramFolder.h"
 #include "platform/sim/SimPlatform.h"
+#include "runtime/Log.h"
 #include "runtime/ManualRuntime.h"
 #include "support/ScratchMount.h"
 #include "support/TempDirectory.h"
@@ -220,6 +221,24 @@ TEST_F(HistoryTest, SavingWritesOneFilePerSessionAndTheFirstLoadIndexesIt)
     EXPECT_EQ(listed, ConversationHistory::summary(first, HistoryFiles::modificationDate(folder / fileName(first.id))));
     ASSERT_TRUE(listed.fileDate);
     EXPECT_EQ(index(), history->summaries.get()) << "the index is rewritten with what the folder holds";
+
+    // Nobody else may list the conversations: the folders made for them are
+    // the user's alone, and so are the files.
+    const auto mode = [](const fs::path& path) { return fs::status(path).permissions() & fs::perms::all; };
+    for (const fs::path& made : {folder, folder.parent_path(), folder.parent_path().parent_path()})
+        EXPECT_EQ(mode(made), fs::perms::owner_all) << made;
+    EXPECT_EQ(mode(folder / fileName(first.id)), fs::perms::owner_read | fs::perms::owner_write);
+    // One an earlier version made open to others is narrowed once, and the
+    // log says so.
+    fs::permissions(folder, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec
+                                | fs::perms::others_read | fs::perms::others_exec);
+    rt::LogCapture log;
+    loaded();
+    loaded();
+    EXPECT_EQ(mode(folder), fs::perms::owner_all);
+    ASSERT_EQ(log.messages().size(), 1u);
+    EXPECT_EQ(log.messages()[0], "the conversation history folder " + folder.string()
+                                     + " was open to others (mode 0755); it is now for the user alone.");
 }
 
 TEST_F(HistoryTest, SavesWhileLoadingAreMergedOnceWithTheirLatestSummary)

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace parlaro {
@@ -97,6 +98,39 @@ TEST(AtomicFile, ALinkIsReplacedUnlessItLeadsToTheUsersOwnFileAndThatIsAsked)
     }
     EXPECT_EQ(folder.read("notes.txt"), "[]") << "written where the link led, in the last case that asked";
     EXPECT_EQ(folder.read("others.txt"), "theirs");
+}
+
+// A write reaches its folder one step at a time from the root: a link on
+// the way is followed only where it lies in a folder nobody else may
+// change, ".." leads where the kernel would take it, and the folders made
+// on the way are the user's alone.
+TEST(AtomicFile, TheWayToTheFolderIsWalkedWithEveryLinkOnItJudged)
+{
+    TempDirectory folder;
+    fs::create_directories(folder / "real/sub");
+    fs::create_directories(folder / "open");
+    fs::permissions(folder / "open", fs::perms::all);
+    fs::create_symlink(folder / "real", folder / "open/hop");
+    fs::create_symlink("open/hop", folder / "through-open");
+    fs::create_symlink("real/sub/..", folder / "up");
+    fs::create_symlink("loop-b", folder / "loop-a");
+    fs::create_symlink("loop-a", folder / "loop-b");
+
+    writeFileAtomically(folder / "up/a.json", "a");
+    EXPECT_EQ(folder.read("real/a.json"), "a");
+    EXPECT_THROW(writeFileAtomically(folder / "through-open/b.json", "b"), std::system_error);
+    EXPECT_FALSE(fs::exists(folder / "real/b.json")) << "never written through a hop another may swap";
+    writeFileAtomically(folder / "up/new/deeper/c.json", "c");
+    for (const char* made : {"real/new", "real/new/deeper"})
+        EXPECT_EQ(fs::status(folder / made).permissions(), fs::perms::owner_all) << made;
+    EXPECT_EQ(fs::status(folder / "real/new/deeper/c.json").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
+    try {
+        writeFileAtomically(folder / "loop-a/d.json", "d");
+        ADD_FAILURE() << "written through links that never end";
+    } catch (const std::system_error& error) {
+        EXPECT_EQ(error.code(), std::errc::too_many_symbolic_link_levels);
+    }
 }
 
 TEST(AtomicFile, TheTemporaryOfAWriteNamesItsTarget)

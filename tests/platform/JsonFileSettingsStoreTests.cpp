@@ -1,5 +1,6 @@
 #include "platform/linux/JsonFileSettingsStore.h"
 
+#include "platform/ProgramFolder.h"
 #include "runtime/Error.h"
 #include "support/DeepJson.h"
 #include "support/TempDirectory.h"
@@ -71,6 +72,10 @@ TEST(JsonFileSettingsStore, EveryTypeSurvivesReopening)
     EXPECT_FALSE(JsonFileSettingsStore(file).has("string"));
     // Only the settings file remains: no temporary files are left behind.
     EXPECT_EQ(filesIn(folder / "nested"), std::vector<std::string>{"settings.json"});
+    // The folder it made and the file are the user's alone.
+    EXPECT_EQ(std::filesystem::status(folder / "nested").permissions(), std::filesystem::perms::owner_all);
+    EXPECT_EQ(std::filesystem::status(file).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
 TEST(JsonFileSettingsStore, DamagedFilesAreSetAsideNeverOverwritten)
@@ -80,6 +85,8 @@ TEST(JsonFileSettingsStore, DamagedFilesAreSetAsideNeverOverwritten)
     auto sameSecond = [] { return std::string("20250101T000000Z"); };
 
     folder.write("settings.json", "{\"volume\": 0.5,");
+    std::filesystem::permissions(file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write
+                                           | std::filesystem::perms::group_read | std::filesystem::perms::others_read);
     {
         JsonFileSettingsStore defaults(file, sameSecond);
         EXPECT_FALSE(defaults.has("volume"));
@@ -91,6 +98,9 @@ TEST(JsonFileSettingsStore, DamagedFilesAreSetAsideNeverOverwritten)
         defaults.set("volume", 0.25);
     }
     EXPECT_EQ(folder.read("settings.json.corrupt-20250101T000000Z"), "{\"volume\": 0.5,");
+    EXPECT_EQ(std::filesystem::status(folder / "settings.json.corrupt-20250101T000000Z").permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
+        << "a copy set aside is the user's alone";
 
     folder.write("settings.json", "[1, 2, 3]");
     {
@@ -343,6 +353,39 @@ TEST(JsonFileSettingsStore, ALinkedSettingsFileStaysALinkAndIsWrittenWhereItLead
     EXPECT_EQ(looped.openProblem()->kind, JsonFileSettingsStore::OpenProblem::Kind::unreadable);
     EXPECT_THROW(looped.set("volume", 1.0), DomainError);
     EXPECT_TRUE(fs::is_symlink(fs::symlink_status(home / "loop-a")));
+
+    // A link to a file in a folder anyone may write in: another may have
+    // put the file there, or may swap it. It is no more read than written
+    // through: the user is told as for any folder not theirs alone, the
+    // defaults are in use, and the first save replaces the link.
+    fs::create_directories(home / "open");
+    fs::permissions(home / "open", fs::perms::all);
+    home.write("open/settings.json", R"({"interfaceLanguage": "xx"})");
+    fs::create_symlink(home / "open/settings.json", home / "config/planted.json");
+    takeEarlierEntryNotes();
+    {
+        JsonFileSettingsStore planted(home / "config/planted.json");
+        EXPECT_FALSE(planted.has("interfaceLanguage"));
+        EXPECT_EQ(planted.openProblem(), std::nullopt);
+        EXPECT_EQ(takeEarlierEntryNotes(),
+                  (std::vector<EarlierEntryNote>{{EarlierEntryNote::Kind::passedOver, home / "open", {},
+                                                  home / "config/planted.json", "others may write in it"}}));
+        planted.set("volume", 0.5);
+    }
+    EXPECT_FALSE(fs::is_symlink(fs::symlink_status(home / "config/planted.json")));
+    EXPECT_EQ(JsonFileSettingsStore(home / "config/planted.json").get<double>("volume"), 0.5);
+    EXPECT_EQ(home.read("open/settings.json"), R"({"interfaceLanguage": "xx"})");
+
+    // Where the file is, is decided as the store opens: a folder swapped
+    // afterwards for a link to another place takes nothing there.
+    home.write("swapped/parlaro/settings.json", R"({"volume": 0.5})");
+    JsonFileSettingsStore held(home / "swapped/parlaro/settings.json");
+    fs::rename(home / "swapped/parlaro", home / "swapped/aside");
+    fs::create_directories(home / "elsewhere");
+    fs::create_symlink(home / "elsewhere", home / "swapped/parlaro");
+    held.set("volume", 0.75);
+    EXPECT_EQ(filesIn(home / "elsewhere"), std::vector<std::string>{});
+    EXPECT_EQ(nlohmann::json::parse(home.read("swapped/aside/settings.json"))["volume"], 0.75);
 }
 
 TEST(JsonFileSettingsStore, ConcurrentWritersLoseNothing)

@@ -303,7 +303,18 @@ TEST(ProgramFolder, AFolderThatIsNotTheUsersAloneIsPassedOverAndTheUserToldOnce)
         fs::permissions(home / "open", fs::perms::all);
         fs::create_symlink(home / "open/real", folder);
     };
+    // Each hop of a chain of links counts: one that lies in a folder others
+    // may write in may be swapped, wherever the chain ends.
+    const auto linkedThroughAHop = [&](const fs::path& folder) {
+        fs::remove_all(folder);
+        fs::create_directories(home / "hops/open");
+        fs::create_directories(home / "hops/real/parlaro");
+        fs::permissions(home / "hops/open", fs::perms::all);
+        fs::create_symlink(home / "hops/real", home / "hops/open/hop");
+        fs::create_symlink("hops/open/hop", folder);
+    };
     std::vector<Case> cases{{"own", mode(fs::perms::owner_all), true},
+                            {"through a hop", linkedThroughAHop, false},
                             {"world-writable", mode(fs::perms::all), false},
                             {"open/below", above(fs::perms::all), false},
                             {"sticky/below", above(fs::perms::all | fs::perms::sticky_bit), true},
@@ -345,6 +356,39 @@ TEST(ProgramFolder, AFolderThatIsNotTheUsersAloneIsPassedOverAndTheUserToldOnce)
                                                               : std::nullopt;
                                                       }),
               home / "home/.config/parlaro/settings.json");
+    takeEarlierEntryNotes();
+
+    // What the program puts in its own environment for the libraries it
+    // loads: the folders it uses in place of those it refused, and where it
+    // uses none, a path under which nothing can be made. Looked up again,
+    // each gives the decision it stands for.
+    const auto started = [&](const fs::path& homeFolder) {
+        return [=](const std::string& name) -> std::optional<std::string> {
+            if (name == "XDG_CONFIG_HOME")
+                return shared.string();
+            if (name == "XDG_DATA_HOME")
+                return (homeFolder / ".local/share").string();
+            if (name == "XDG_STATE_HOME")
+                return "relative";
+            if (name == "HOME")
+                return homeFolder.string();
+            return std::nullopt;
+        };
+    };
+    EXPECT_EQ(settleFolderVariables(started(home / "home")),
+              (std::vector<std::pair<std::string, std::string>>{
+                  {"XDG_CONFIG_HOME", (home / "home/.config").string()},
+                  {"XDG_STATE_HOME", (home / "home/.local/state").string()}}));
+    const fs::path noHome = shared / "no-home";
+    EXPECT_EQ(settleFolderVariables(started(noHome)),
+              (std::vector<std::pair<std::string, std::string>>{{"XDG_CONFIG_HOME", "/dev/null"},
+                                                                {"XDG_DATA_HOME", "/dev/null"},
+                                                                {"XDG_STATE_HOME", "/dev/null"}}));
+    const auto settled = [&](const std::string& name) -> std::optional<std::string> {
+        return name == "HOME" ? std::optional(noHome.string()) : std::optional<std::string>("/dev/null");
+    };
+    EXPECT_EQ(userFolder(UserFolder::config, settled), std::nullopt);
+    EXPECT_EQ(userFolder(UserFolder::state, settled), std::nullopt);
     takeEarlierEntryNotes();
 }
 

@@ -533,6 +533,20 @@ TEST(SphinxChannelFileRead, AFileOfAnyOtherShapeReadsAsEmptyAndIsWrittenOver)
             EXPECT_FALSE(fs::is_regular_file(at)) << "left as it was";
         EXPECT_TRUE(takeEarlierEntryNotes().empty());
     }
+    {
+        // A link in its place: what it leads to is not read, and the link is
+        // written over, not through.
+        test::TempDirectory fresh;
+        sys::SphinxChannelFile(fresh / "planted.json").keep("en-US", "microphone:a", mean);
+        const std::string planted = fresh.read("planted.json");
+        fs::create_symlink(fresh / "planted.json", fresh / "recognition-channels.json");
+        sys::SphinxChannelFile channels(fresh / "recognition-channels.json");
+        EXPECT_EQ(channels.find("en-US", "microphone:a", 13), std::nullopt);
+        EXPECT_TRUE(takeEarlierEntryNotes().empty());
+        channels.keep("en-US", "microphone:b", mean);
+        EXPECT_FALSE(fs::is_symlink(fs::symlink_status(fresh / "recognition-channels.json")));
+        EXPECT_EQ(fresh.read("planted.json"), planted);
+    }
 
     // What killed writes left goes at the next start; a write that may be
     // under way, and a file that is not ours, stay.

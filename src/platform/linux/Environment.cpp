@@ -1,5 +1,7 @@
 #include "platform/linux/Environment.h"
 
+#include "platform/UserFolders.h"
+
 #include <cstdlib>
 
 namespace parlaro::sys {
@@ -12,6 +14,12 @@ Environment processEnvironment()
         }
         return std::nullopt;
     };
+}
+
+void settleProcessFolderVariables()
+{
+    for (const auto& [name, value] : settleFolderVariables(processEnvironment()))
+        ::setenv(name.c_str(), value.c_str(), 1);
 }
 
 }  // namespace parlaro::sys

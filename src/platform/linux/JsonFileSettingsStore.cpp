@@ -1,6 +1,7 @@
 #include "platform/linux/JsonFileSettingsStore.h"
 
 #include "platform/AtomicFile.h"
+#include "platform/FolderWalk.h"
 #include "platform/JsonInput.h"
 #include "platform/ProgramFolder.h"
 #include "platform/UserFolders.h"
@@ -31,11 +32,29 @@ struct FileRead {
     bool oversized = false;
 };
 
-FileRead readSettingsFile(const std::filesystem::path& file)
+FileRead readSettingsFile(const FilePlace& place)
 {
     FileRead result;
-    // Non-blocking, so that a FIFO at the path cannot hang the start.
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const FolderWalk& folder = *place.folder;
+    if (place.error || folder.error() || folder.refusal()) {
+        // A folder on the way that is a file leaves no settings file to keep.
+        result.absent = !place.error && folder.error() == ENOTDIR;
+        result.failure = folder.refusal() ? *folder.refusal()
+                                          : std::strerror(place.error ? place.error : folder.error());
+        return result;
+    }
+    // Not written through, so not read through: another may have put it
+    // there, or chosen what it leads to.
+    if (!folder.missing().empty() || (place.refusedLink && place.refusedLink->untrusted)) {
+        result.absent = true;
+        return result;
+    }
+    // Non-blocking, so that a FIFO at the path cannot hang the start. Where
+    // the decision was to follow no link, none put there since is followed;
+    // a link of the user's to something of theirs that is no file is looked
+    // at, and kept, as that thing.
+    const int noFollow = place.refusedLink ? 0 : O_NOFOLLOW;
+    const int fd = ::openat(folder.descriptor(), place.name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | noFollow);
     if (fd < 0) {
         // A folder on the way that is a file leaves no settings file to keep.
         result.absent = errno == ENOENT || errno == ENOTDIR;
@@ -80,10 +99,10 @@ FileRead readSettingsFile(const std::filesystem::path& file)
 
 // Moves without replacing an existing file: a set-aside copy must never be
 // lost to a later one.
-bool moveWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to, bool& taken)
+bool moveWithoutReplacing(int folder, const std::string& from, const std::string& to, bool& taken)
 {
     taken = false;
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+    if (::renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) == 0) {
         return true;
     }
     if (errno == EEXIST) {
@@ -95,11 +114,11 @@ bool moveWithoutReplacing(const std::filesystem::path& from, const std::filesyst
     }
     // Filesystems without RENAME_NOREPLACE: a hard link also refuses to
     // replace an existing name.
-    if (::link(from.c_str(), to.c_str()) != 0) {
+    if (::linkat(folder, from.c_str(), folder, to.c_str(), 0) != 0) {
         taken = errno == EEXIST;
         return false;
     }
-    ::unlink(from.c_str());
+    ::unlinkat(folder, from.c_str(), 0);
     return true;
 }
 
@@ -136,21 +155,25 @@ std::string JsonFileSettingsStore::utcTimestamp()
 
 void JsonFileSettingsStore::load(const Timestamp& timestamp)
 {
-    // A linked file of the user's (say, kept with other dotfiles in a
-    // repository) is written, and set aside, where it is; the link stays.
-    // A loop of links is no file: the read below fails and says so.
-    const std::filesystem::path target = ownLinkTarget(file_);
+    // Decided once for the store's life: every read, save and setting aside
+    // goes through the folder judged here. A linked file of the user's (say,
+    // kept with other dotfiles in a repository) is written, and set aside,
+    // where it is; the link stays. A loop of links is no file: the read
+    // below fails and says so.
+    place_ = placeOf(file_, AtALink::followToOwnFile);
+    if (const auto& refused = place_.refusedLink; refused && refused->untrusted)
+        addEarlierEntryNote({EarlierEntryNote::Kind::passedOver, refused->at, {}, file_, refused->why});
     // What a save killed before its rename left behind; younger ones may be
     // another process's save under way.
-    const std::string targetName = target.filename().string();
-    removeStaleTemporaries(
-        target.has_parent_path() ? target.parent_path() : std::filesystem::path("."),
-        [&](const std::string& name) { return name == targetName; }, staleTemporaryAge);
-    FileRead read = readSettingsFile(file_);
+    const FolderWalk& folder = *place_.folder;
+    if (!place_.error && !folder.error() && !folder.refusal() && folder.missing().empty())
+        removeStaleTemporaries(
+            folder.path(), [&](const std::string& name) { return name == place_.name; }, staleTemporaryAge);
+    FileRead read = readSettingsFile(place_);
     if (read.absent)
         return;
     if (read.oversized) {
-        setAside(target, timestamp, "is larger than " + std::to_string(largestFile / (1024 * 1024)) + " MiB");
+        setAside(timestamp, "is larger than " + std::to_string(largestFile / (1024 * 1024)) + " MiB");
         return;
     }
     if (!read.contents) {
@@ -167,25 +190,26 @@ void JsonFileSettingsStore::load(const Timestamp& timestamp)
         reason = "is nested more than " + std::to_string(jsonDepthLimit) + " levels deep";
     else if (!parsed)
         reason = "is not valid JSON";
-    setAside(target, timestamp, reason);
+    setAside(timestamp, reason);
 }
 
-void JsonFileSettingsStore::setAside(const std::filesystem::path& target, const Timestamp& timestamp,
-                                     const std::string& reason)
+void JsonFileSettingsStore::setAside(const Timestamp& timestamp, const std::string& reason)
 {
-    const std::string base = target.string() + ".corrupt-" + timestamp();
+    const std::string base = place_.name + ".corrupt-" + timestamp();
+    const int folder = place_.folder->descriptor();
     for (int attempt = 1; attempt < 1000; ++attempt) {
-        const std::filesystem::path kept = attempt == 1 ? base : base + "-" + std::to_string(attempt);
+        const std::string kept = attempt == 1 ? base : base + "-" + std::to_string(attempt);
         bool taken = false;
-        if (moveWithoutReplacing(target, kept, taken)) {
-            problem_ = OpenProblem{OpenProblem::Kind::setAside, kept, reason};
+        if (moveWithoutReplacing(folder, place_.name, kept, taken)) {
+            keepToTheUser(folder, kept);
+            problem_ = OpenProblem{OpenProblem::Kind::setAside, place_.folder->path() / kept, reason};
             return;
         }
         if (!taken) {
             break;
         }
     }
-    problem_ = OpenProblem{OpenProblem::Kind::damagedInPlace, target, reason + " and cannot be moved aside"};
+    problem_ = OpenProblem{OpenProblem::Kind::damagedInPlace, place_.path(), reason + " and cannot be moved aside"};
 }
 
 std::optional<std::filesystem::path> JsonFileSettingsStore::setAsidePath() const
@@ -266,7 +290,7 @@ void JsonFileSettingsStore::save(std::string_view changedKey, const nlohmann::js
                                  "Cannot save settings: " + std::string(error.what()));
     }
     try {
-        writeFileAtomically(file_, text, AtALink::followToOwnFile);
+        writeFileAtomically(place_, text);
     } catch (const std::system_error& error) {
         // The temporary the write went through is no name the user knows:
         // the settings file and the system's reason are what is told.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/AtomicFile.h"
 #include "platform/SettingsStore.h"
 #include "platform/linux/Environment.h"
 
@@ -30,9 +31,15 @@ namespace parlaro::sys {
 // happened, for the user to be told. If a damaged file cannot even be moved,
 // writes fail rather than destroy it.
 //
-// A symbolic link at the path stays a link: the file it leads to is read,
-// replaced and set aside where it is. Temporaries of saves that were killed
-// are removed when the store is opened.
+// A symbolic link at the path stays a link where it leads to a file of the
+// user's through folders of the user's alone: that file is read, replaced
+// and set aside where it is. Any other link is neither read nor written
+// through: the user is told once (a passedOver note, see
+// takeEarlierEntryNotes()), the defaults are in use and the first save
+// replaces the link. Where the file is, is decided once as the store is
+// opened, and every read and write goes through the folder then judged.
+// Temporaries of saves that were killed are removed when the store is
+// opened.
 //
 // Entries this version cannot decode are kept in the file untouched.
 // Thread-safe.
@@ -92,7 +99,7 @@ public:
 
 private:
     void load(const Timestamp& timestamp);
-    void setAside(const std::filesystem::path& target, const Timestamp& timestamp, const std::string& reason);
+    void setAside(const Timestamp& timestamp, const std::string& reason);
     // Writes the settings with one entry changed (set, or removed when
     // `changedValue` is null); throws DomainError and changes nothing when
     // that fails.
@@ -101,6 +108,8 @@ private:
                                  const nlohmann::json* changedValue);
 
     std::filesystem::path file_;
+    // Where the file is read, written and set aside, decided as it is opened.
+    FilePlace place_;
     mutable std::mutex mutex_;
     nlohmann::json root_ = nlohmann::json::object();
     std::optional<OpenProblem> problem_;

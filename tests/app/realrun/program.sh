@@ -14,7 +14,9 @@
 # must still show. PARLARO_SOUND_SERVER=pipewire runs it on a private
 # PipeWire with its session manager instead of PulseAudio, and there also
 # across a stall of the session manager at start, which must bring no
-# notice and leave no record after the quit. Skips (code 77)
+# notice and leave no record after the quit. A config folder that is not
+# the user's alone must stay empty, whatever libraries the program loads.
+# Skips (code 77)
 # when Xvfb or the sound server is missing.
 set -u
 program=${1:?usage: program.sh <parlaro> <dir>}
@@ -361,6 +363,25 @@ if [[ "${PARLARO_SOUND_SERVER:-pulseaudio}" == pipewire ]]; then
   echo "a start across the session manager's stall took the input unsaid and gave it back with its record"
   private_home "$dir/home"
 fi
+
+# A config folder another account owns and anyone may write in: the
+# program keeps nothing there, and neither does any library it loads (the
+# sound server's keeps a cookie in the config folder), on either server.
+private_home "$dir/home-refused"
+mkdir -p "$dir/home-refused" "$dir/refused-config" && chmod 700 "$dir/home-refused"
+chmod 777 "$dir/refused-config"
+chown 65534:65534 "$dir/refused-config" 2>/dev/null
+before=$(default_source)
+# For the program alone: the tools this script runs keep their own cookie.
+XDG_CONFIG_HOME="$dir/refused-config" launch refused "$server"
+within 60 window_shown || fail "no window named Parlaro with a refused config folder"
+within 30 virtual_mic_listed || fail "the virtual microphone is not among the sources with a refused config folder"
+quit_gives_back "$before"
+left=$(find "$dir/refused-config" -mindepth 1)
+[[ -z "$left" ]] || fail "something was made in the refused config folder: $left"
+grep -q "refused-config is not used" "$dir/parlaro-refused.log" || fail "the refused config folder was not told"
+echo "with a refused config folder nothing appeared in it; the home's held: $(ls "$dir/home-refused/.config" 2>&1 | tr '\n' ' ')"
+private_home "$dir/home"
 
 # With no sound server at all: the same whichever server the rest used.
 [[ "${PARLARO_SOUND_SERVER:-pulseaudio}" == pulseaudio ]] || exit 0

@@ -1,6 +1,7 @@
 #include "platform/linux/sphinx/SphinxChannelFile.h"
 
 #include "platform/AtomicFile.h"
+#include "platform/FolderWalk.h"
 #include "platform/JsonInput.h"
 #include "platform/ProgramFolder.h"
 #include "platform/UserFolders.h"
@@ -14,10 +15,9 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
-#include <iterator>
 #include <sys/stat.h>
 #include <system_error>
+#include <unistd.h>
 #include <utility>
 
 namespace parlaro::sys {
@@ -166,13 +166,16 @@ void SphinxChannelFile::leaveInPlace(const std::string& reason)
     addEarlierEntryNote({EarlierEntryNote::Kind::cacheUnreadable, *file_, {}, {}, reason});
 }
 
-void SphinxChannelFile::setAside(const std::string& reason)
+void SphinxChannelFile::setAside(const FilePlace& place, const std::string& reason)
 {
-    const std::string base = file_->string() + ".damaged";
+    const std::string base = place.name + ".damaged";
+    const int folder = place.folder->descriptor();
     for (int attempt = 1; attempt < 100; ++attempt) {
-        const fs::path kept = attempt == 1 ? fs::path(base) : fs::path(base + "-" + std::to_string(attempt));
-        if (::renameat2(AT_FDCWD, file_->c_str(), AT_FDCWD, kept.c_str(), RENAME_NOREPLACE) == 0) {
-            addEarlierEntryNote({EarlierEntryNote::Kind::cacheUnreadable, *file_, kept, {}, reason});
+        const std::string kept = attempt == 1 ? base : base + "-" + std::to_string(attempt);
+        if (::renameat2(folder, place.name.c_str(), folder, kept.c_str(), RENAME_NOREPLACE) == 0) {
+            keepToTheUser(folder, kept);
+            addEarlierEntryNote({EarlierEntryNote::Kind::cacheUnreadable, *file_, place.folder->path() / kept, {},
+                                 reason});
             return;
         }
         if (errno != EEXIST)
@@ -185,11 +188,23 @@ void SphinxChannelFile::read()
 {
     // What cannot be read is kept: contents that are damaged go aside and
     // the cache starts anew; anything else (a folder, a FIFO, a file this
-    // user may not read) stays where it is and is not written over.
-    struct stat status {};
-    if (::stat(file_->c_str(), &status) != 0) {
-        if (errno != ENOENT && errno != ENOTDIR)
+    // user may not read) stays where it is and is not written over. A link
+    // is written over, never through, so it is not read through either:
+    // what it leads to may be anyone's.
+    const FilePlace place = placeOf(*file_);
+    const FolderWalk& folder = *place.folder;
+    if (folder.refusal() || folder.error() || !folder.missing().empty())
+        return;
+    const Descriptor opened(
+        ::openat(folder.descriptor(), place.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!opened) {
+        if (errno != ENOENT && errno != ENOTDIR && errno != ELOOP)
             leaveInPlace(std::strerror(errno));
+        return;
+    }
+    struct stat status {};
+    if (::fstat(opened.get(), &status) != 0) {
+        leaveInPlace(std::strerror(errno));
         return;
     }
     if (!S_ISREG(status.st_mode)) {
@@ -197,22 +212,31 @@ void SphinxChannelFile::read()
         return;
     }
     if (static_cast<std::uintmax_t>(status.st_size) > sizeLimit) {
-        setAside("it is larger than " + std::to_string(sizeLimit / 1024) + " KiB");
+        setAside(place, "it is larger than " + std::to_string(sizeLimit / 1024) + " KiB");
         return;
     }
-    std::ifstream in(*file_, std::ios::binary);
-    if (!in) {
-        leaveInPlace(std::strerror(errno));
-        return;
-    }
-    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad()) {
-        leaveInPlace("it cannot be read to its end");
-        return;
+    std::string text;
+    char buffer[16384];
+    for (;;) {
+        const ssize_t got = ::read(opened.get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            leaveInPlace("it cannot be read to its end");
+            return;
+        }
+        if (got == 0)
+            break;
+        text.append(buffer, static_cast<std::size_t>(got));
+        // One that grows while it is read is held to the same limit.
+        if (text.size() > sizeLimit) {
+            setAside(place, "it is larger than " + std::to_string(sizeLimit / 1024) + " KiB");
+            return;
+        }
     }
     const auto json = parseJsonInput(text);
     if (!json) {
-        setAside(jsonNestsWithin(text) ? "it is not valid JSON" : "it is nested too deep");
+        setAside(place, jsonNestsWithin(text) ? "it is not valid JSON" : "it is nested too deep");
         return;
     }
     // Another writer's JSON is no damage: it is passed over and written over.

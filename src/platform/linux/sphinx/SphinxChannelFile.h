@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+namespace parlaro {
+struct FilePlace;
+}
+
 namespace parlaro::sys {
 
 // What a decoder learnt about the channel of one input: the mean of the
@@ -34,6 +38,8 @@ struct ChannelMean {
 // values no decoder could have learnt is ignored (entry by entry where the
 // rest is sound) and written over, and a failed write costs only the next
 // run's first utterance; the first failure is said once on standard error.
+// A link at the path is neither read nor written through: what it leads to
+// may be anyone's, and the next write replaces the link.
 // One that cannot be read is kept and the user told once (a note, see
 // takeEarlierEntryNotes()): damaged contents (not JSON, larger than
 // sizeLimit) are moved aside to "<file>.damaged" ("-2", "-3"... when that
@@ -85,7 +91,7 @@ private:
     void read();
     void write();
     void leaveInPlace(const std::string& reason);
-    void setAside(const std::string& reason);
+    void setAside(const FilePlace& place, const std::string& reason);
 
     const std::optional<std::filesystem::path> file_;
     std::mutex mutex_;
