@@ -170,11 +170,13 @@ bool Application::start()
         tellSettingsFileProblem(*settingsFile, *factory_->model(), stderr);
     tellNoHomeFolder(settingsInMemory, *factory_->history(), *factory_->model(), stderr);
     tellEarlierEntries(takeEarlierEntryNotes(), *factory_->model(), stderr);
-    // The history is read when its page is first shown.
     historyLoaded_ = factory_->history()->isLoaded.subscribe([this] {
         if (factory_->history()->isLoaded.get())
             tellEarlierEntries(takeEarlierEntryNotes(), *factory_->model(), stderr);
     });
+    // Read off the main thread now rather than when its page is first shown,
+    // so that a conversation file that cannot be read is told at start.
+    factory_->history()->load();
     tellRescuedConversations(
         rescuePlaces,
         [history = factory_->history()](const ConversationSession& session) {

@@ -163,8 +163,10 @@ void HeaderView::refresh()
 
     // The virtual device counts only with both of its halves. Without a
     // sound server no device can be seen, which says nothing about whether
-    // it is installed.
-    if (model_->audioServerLost() && model_->audioServerSilent())
+    // it is installed; a server held still says nothing either, whether it
+    // is being reached or was answering. Until a server slow to answer at
+    // start has had its moment, nothing is said at all.
+    if (model_->audioServerSilent())
         device_->setState(ui::Palette::amber(), q(localized("声音服务器没有响应")));
     else if (model_->audioServerLost())
         device_->setState(ui::Palette::amber(), q(localized("声音服务器不可用")));
@@ -172,6 +174,7 @@ void HeaderView::refresh()
         device_->setState(ui::Palette::violet(), q(localized("wenmora 音频设备已安装")));
     else
         device_->setState(ui::Palette::amber(), q(localized("未安装 wenmora 音频设备")));
+    updates::setVisible(device_, !model_->audioServerAwaited());
 
     if (model_->originalVoiceOn())
         ownVoice_->setState(ui::Palette::violetAlt(), q(localized("原声：开")));
@@ -226,7 +229,8 @@ bool HeaderView::fitRow()
     int needed = row_->sizeHint().width() + (spacing - row_->spacing()) * gaps;
     needed += settings_->fullWidth() - settings_->sizeHint().width();
     for (HeaderBadge* badge : order)
-        needed += badge->fullWidth() - badge->sizeHint().width();
+        if (!badge->isHidden())
+            needed += badge->fullWidth() - badge->sizeHint().width();
     ui::LanguagePicker* const pickers[] = {qobject_cast<ui::LanguagePicker*>(languageBar_->myPicker()),
                                            qobject_cast<ui::LanguagePicker*>(languageBar_->theirPicker())};
     for (ui::LanguagePicker* picker : pickers)
@@ -255,6 +259,8 @@ bool HeaderView::fitRow()
     changed = changed || settings_->isCompact() != gear;
     settings_->setCompact(gear);
     for (HeaderBadge* badge : order) {
+        if (badge->isHidden())
+            continue;
         const bool compact = needed > width();
         if (compact)
             needed -= badge->fullWidth() - badge->compactWidth();

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <map>
 #include <poll.h>
 #include <sys/socket.h>
@@ -104,6 +105,34 @@ bool waitFor(int fd, short events, std::chrono::steady_clock::time_point deadlin
         if (ready < 0 && errno != EINTR)
             return false;
     }
+}
+
+// Connects, waiting while the listener's queue is full: a copy busy for a
+// moment, or another process pouring connections in, keeps it full only
+// until the copy takes the next one, and the kernel wakes a waiting connect
+// then. 0, or why it failed (EAGAIN: still full at the deadline).
+int connectBefore(int fd, const sockaddr_un& address, std::chrono::steady_clock::time_point deadline)
+{
+    const int flags = ::fcntl(fd, F_GETFL);
+    ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    int error = 0;
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0) {
+            error = EAGAIN;
+            break;
+        }
+        const timeval timeout{static_cast<time_t>(left / 1000000), static_cast<suseconds_t>(left % 1000000)};
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+            break;
+        error = errno;
+        if (error != EINTR && error != EAGAIN)
+            break;
+    }
+    ::fcntl(fd, F_SETFL, flags);
+    return error;
 }
 
 // Called when the program may have no descriptor left, where the
@@ -202,8 +231,10 @@ bool SingleInstance::claim()
             const int error = errno;
             return refuse(QStringLiteral("cannot make a socket: %1").arg(errorText(error)));
         }
-        if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
-            if (askRunningToShow(fd.get()))
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(answerWaitMs);
+        const int error = connectBefore(fd.get(), address, deadline);
+        if (error == 0) {
+            if (askRunningToShow(fd.get(), deadline))
                 return false;
             return refuse(QStringLiteral("the copy already running (or another program listening at %1) did not "
                                          "answer within %2 s")
@@ -211,7 +242,6 @@ bool SingleInstance::claim()
                               .arg(answerWaitMs / 1000.0)
                           + notStarting);
         }
-        const int error = errno;
         if (error == ECONNREFUSED) {
             // Nobody listens: the socket of a copy that ended without
             // removing it. Removed only if it is still that very socket.
@@ -225,7 +255,9 @@ bool SingleInstance::claim()
         if (error == ENOENT)
             continue;
         if (error == EAGAIN)
-            return refuse(QStringLiteral("a copy is running at %1 but is too busy to take a connection").arg(shownPath)
+            return refuse(QStringLiteral("a copy is running at %1 but was too busy to take a connection for %2 s")
+                              .arg(shownPath)
+                              .arg(answerWaitMs / 1000.0)
                           + notStarting);
         return refuse(QStringLiteral("cannot reach the copy at %1: %2").arg(shownPath, errorText(error)) + notStarting);
     }
@@ -284,9 +316,8 @@ SingleInstance::Listening SingleInstance::listen(const QByteArray& path)
     return Listening::yes;
 }
 
-bool SingleInstance::askRunningToShow(int fd)
+bool SingleInstance::askRunningToShow(int fd, std::chrono::steady_clock::time_point deadline)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(answerWaitMs);
     QByteArray request = showRequest;
     const QByteArray token = activationToken.toUtf8();
     if (isTokenText(token))

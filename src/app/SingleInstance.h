@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <sys/types.h>
 
@@ -28,6 +29,9 @@ namespace parlaro::app {
 // beside it is still answered), no more than mostConnections are taken in
 // one turn of the event loop, and a connection that cannot be taken (no
 // descriptor left) is tried again shortly, the socket listening throughout.
+// A launch that finds the queue of waiting connections full (another process
+// pouring them in keeps it so) waits for its turn, within the same wait as
+// for the answer, rather than being turned away while the copy is alive.
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
@@ -53,8 +57,8 @@ public:
     // What a later launch passes on to the running copy: its launcher's
     // activation token (from XDG_ACTIVATION_TOKEN), if any.
     QString activationToken;
-    // How long a later launch waits for the running copy to say it showed
-    // its window.
+    // How long a later launch waits for the running copy to take its
+    // connection and say it showed its window.
     int answerWaitMs = 5000;
     // How long the running copy keeps a connection open: a launch asks and
     // is answered at once.
@@ -71,7 +75,7 @@ public:
 private:
     enum class Listening { yes, taken, failed };
     Listening listen(const QByteArray& path);
-    bool askRunningToShow(int fd);
+    bool askRunningToShow(int fd, std::chrono::steady_clock::time_point deadline);
     bool refuse(const QString& why);
     void accept();
     void serve(int fd);

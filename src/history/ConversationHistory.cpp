@@ -514,7 +514,10 @@ std::vector<ConversationSummary> ConversationHistory::rebuildIndex(const fs::pat
         std::optional<rt::Date> fileDate;
         if (!timeError)
             fileDate = HistoryFiles::date(time);
-        if (auto found = known.find(*id); found != known.end() && found->second->fileDate == fileDate) {
+        // A file that lost its read permission keeps its date: it is looked
+        // at again, and told, rather than listed from the index.
+        if (auto found = known.find(*id);
+            found != known.end() && found->second->fileDate == fileDate && ::access(file.c_str(), R_OK) == 0) {
             result.push_back(*found->second);
             continue;
         }

@@ -334,8 +334,14 @@ public:
 
     // The audio server cannot be reached now.
     ModelField<bool> audioServerLost{false, changes()};
-    // While lost: the server took the connection and does not answer it.
+    // The server took the connection, or has it, and has not answered for
+    // longer than a busy machine keeps it waiting: at start, in the middle
+    // of a run, or while it is reached again after a loss.
     ModelField<bool> audioServerSilent{false, changes()};
+    // At start: the server took the connection and has not answered yet, for
+    // less than that while; nothing is said of it, nor of the devices it
+    // would list.
+    ModelField<bool> audioServerAwaited{false, changes()};
 
     ModelField<HearTest> hearTest{HearTest::idle(), changes()};
     ModelField<bool> isHearTesting{false, changes()};
@@ -606,6 +612,10 @@ private:
     // The devices in use when the server went (UIDs), looked for on its return.
     std::vector<std::string> devicesBeforeServerLoss;
     rt::TaskHandle<> serverRecovery;
+    // Counts a silence of the server until it is told.
+    rt::TaskHandle<> serverSilence;
+    // The server answered once since the model started watching it.
+    bool serverEverAnswered = false;
 
     // Waits for an accepted takeover to apply; tells the user if it did not.
     rt::Async<void> confirmSystemMic();
@@ -680,6 +690,11 @@ private:
     // how often they are looked for.
     static constexpr double serverDevicesWait = 5.0;
     static constexpr double serverDevicesInterval = 0.25;
+    // How long the server may keep the connection without an answer before
+    // that is told: at start a loaded machine or a server started on demand
+    // takes a moment; once it has answered, a longer silence is a stall.
+    static constexpr double startSilenceGrace = 1.0;
+    static constexpr double runSilenceGrace = 2.0;
 
     void setEntries(std::vector<ConversationEntry> value);
     void setFreeListening(bool value);
@@ -763,8 +778,12 @@ private:
     void refreshDevices(std::optional<DeviceReading> reading = std::nullopt);
     // After the audio service restarted or the machine woke.
     void recoverAudioDevices();
-    // The audio server's watcher: it went away or can be reached again.
+    // The audio server's watcher: it went away or can be reached again, or
+    // stopped or started answering.
     void audioServerChanged(bool running);
+    // Starts counting a silence of the server, or ends it.
+    void followServerSilence(bool running, bool answering);
+    rt::Async<void> tellServerSilence(double grace);
     // Waits for the devices in use before the loss, then brings back what
     // ran: the device selections and routes, forwarding and listening.
     rt::Async<void> recoverFromServerLoss();

@@ -3,7 +3,8 @@
 // up and forwarding stops; none of that is the user's to repair. The model
 // keeps its selections as they were, says the server is unavailable, and when
 // the server is back it waits for the devices it used, then runs again
-// whatever ran before.
+// whatever ran before. A server that holds the connection without answering
+// is told only after a grace, so that a loaded machine is not called a stall.
 
 #include "model/AppModel.h"
 
@@ -17,6 +18,8 @@ namespace parlaro {
 
 void AppModel::audioServerChanged(bool running)
 {
+    const bool answering = !serverWatcher || serverWatcher->answering();
+    followServerSilence(running, answering);
     if (!running) {
         // Gone again before the recovery ended: its wait starts over on the
         // next return, looking for the same devices.
@@ -32,9 +35,14 @@ void AppModel::audioServerChanged(bool running)
             }
         }
         awaitingAudioServer = true;
-        audioServerSilent.set(serverWatcher && !serverWatcher->answering());
         listenAfterServerReturns = listenAfterServerReturns || isListening.get() || isChangingListening.get();
-        audioServerLost.set(true);
+        // A server that refuses is gone; one that took the connection at
+        // start and has not answered yet may only be slow, and is said to be
+        // away only when its silence is told.
+        if (answering || serverEverAnswered || audioServerLost.get())
+            audioServerLost.set(true);
+        else
+            audioServerAwaited.set(true);
         // Nothing is heard without the server, whenever the capture notices
         // (over PipeWire it says so only seconds later): listening ends now,
         // and the recovery starts it again.
@@ -42,12 +50,47 @@ void AppModel::audioServerChanged(bool running)
             spawnOnModel(weak_from_this(), [](AppModel& model) { return model.pauseListening(); });
         return;
     }
-    audioServerSilent.set(false);
-    if (!audioServerLost.get())
+    if (!audioServerLost.get() && !audioServerAwaited.get())
         return;
     audioServerLost.set(false);
+    audioServerAwaited.set(false);
     serverRecovery.cancel();
     serverRecovery = spawnOnModel(weak_from_this(), [](AppModel& model) { return model.recoverFromServerLoss(); });
+}
+
+void AppModel::followServerSilence(bool running, bool answering)
+{
+    if (answering) {
+        serverSilence.cancel();
+        serverSilence = {};
+        audioServerSilent.set(false);
+        serverEverAnswered = serverEverAnswered || running;
+        return;
+    }
+    if (serverSilence || audioServerSilent.get())
+        return;
+    const double grace = serverEverAnswered ? runSilenceGrace : startSilenceGrace;
+    serverSilence =
+        spawnOnModel(weak_from_this(), [grace](AppModel& model) { return model.tellServerSilence(grace); });
+}
+
+rt::Async<void> AppModel::tellServerSilence(double grace)
+{
+    const std::weak_ptr<AppModel> weak = weak_from_this();
+    try {
+        co_await rt::sleepFor(grace);
+    } catch (...) {
+        // Cancelled: the server answered.
+        co_return;
+    }
+    if (weak.expired())
+        co_return;
+    serverSilence = {};
+    audioServerSilent.set(true);
+    if (audioServerAwaited.get()) {
+        audioServerAwaited.set(false);
+        audioServerLost.set(true);
+    }
 }
 
 bool AppModel::heldForAudioServer()

@@ -78,8 +78,8 @@ void AppModel::startWatching()
             if (auto self = weak.lock())
                 self->audioServerChanged(running);
         });
-        if (serverWatcher && !serverWatcher->running())
-            audioServerChanged(false);
+        if (serverWatcher)
+            audioServerChanged(serverWatcher->running());
     }
     wakeObservation = observeDidWake([weak] {
         rt::postToMain([weak] {
@@ -154,6 +154,8 @@ void AppModel::shutdown()
     serverWatcher.reset();
     serverRecovery.cancel();
     serverRecovery = {};
+    serverSilence.cancel();
+    serverSilence = {};
     systemMicConfirmation.cancel();
     recordLateTakeover();
     restoreSystemMic();

@@ -169,6 +169,26 @@ TEST_F(AppSmoke, FirstRunOpensTheWindowWithTheWizardAndFinishingItClosesTheSheet
     snapshot(*window, QStringLiteral("app"), QStringLiteral("call"));
 }
 
+// A conversation file that cannot be read is told once as the window comes
+// up, not only when the history page is first opened, and is kept.
+TEST_F(AppSmoke, AConversationFileThatCannotBeReadIsToldAtStartOnceAndKept)
+{
+    const std::filesystem::path file = folder / "history" / (rt::Uuid::random().toString() + ".json");
+    std::filesystem::create_directories(file.parent_path());
+    folder.write(file, "{\"id\": ");
+    start();
+    const std::optional<std::string> told = model().errorMessage.get();
+    ASSERT_TRUE(told);
+    EXPECT_NE(told->find("无法读取聊天记录文件"), std::string::npos) << *told;
+    EXPECT_NE(told->find(file.filename().string()), std::string::npos) << *told;
+    EXPECT_EQ(folder.read(file), "{\"id\": ");
+
+    model().dismissError();
+    application->factory()->history()->load();
+    advance(1.0);
+    EXPECT_EQ(model().errorMessage.get(), std::nullopt);
+}
+
 TEST_F(AppSmoke, EverySettingsPageOpensThroughTheHeaderAndTheSidebarAndEscapeReturnsToTheCall)
 {
     startReady();

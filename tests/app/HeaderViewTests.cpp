@@ -135,11 +135,22 @@ TEST_F(HeaderViewTest, WithoutASoundServerTheDeviceBadgeSaysSoInsteadOfNotInstal
     InterfaceLanguage::set("zh-Hans");
     w.settle();
     EXPECT_EQ(header->deviceBadge()->text(), "声音服务器没有响应");
-    test::given.set(w.model->audioServerSilent, false);
-
+    // Held still while it was answering: reached, and says nothing.
     test::given.set(w.model->audioServerLost, false);
     w.settle();
+    EXPECT_EQ(header->deviceBadge()->text(), "声音服务器没有响应");
+    test::given.set(w.model->audioServerSilent, false);
+    w.settle();
     EXPECT_EQ(header->deviceBadge()->text(), "未安装 wenmora 音频设备");
+
+    // A server slow to answer at start has its moment before anything is
+    // said of it or of the device.
+    test::given.set(w.model->audioServerAwaited, true);
+    w.settle();
+    EXPECT_TRUE(header->deviceBadge()->isHidden());
+    test::given.set(w.model->audioServerAwaited, false);
+    w.settle();
+    EXPECT_FALSE(header->deviceBadge()->isHidden());
 }
 
 TEST_F(HeaderViewTest, SettingsButtonOpensTheFirstPageNeedingAttentionAndCarriesADotOutsideItsCorner)

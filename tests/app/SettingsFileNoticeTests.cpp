@@ -17,6 +17,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <sys/stat.h>
 
 #include <nlohmann/json.hpp>
 
@@ -80,6 +81,14 @@ TEST_F(SettingsFileNotice, TheUserHearsOfADamagedOrUnreadableFileWithTheKeptFile
               "parlaro: the settings file " + file.string()
                   + " cannot be read: it is a folder; it was left as it is, the defaults are in "
                     "use and no change is saved over it.\n");
+
+    // A pipe in its place is told the same way, and stays.
+    std::filesystem::remove(file);
+    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    const Told pipe = tell(sys::JsonFileSettingsStore(file), *model);
+    EXPECT_EQ(pipe.alert, unreadable.alert);
+    EXPECT_NE(pipe.printed.find("cannot be read: it is not a regular file;"), std::string::npos) << pipe.printed;
+    EXPECT_TRUE(std::filesystem::is_fifo(file));
 }
 
 // Entries of the wrong type read as their defaults; the user hears of each

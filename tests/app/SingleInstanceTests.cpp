@@ -14,6 +14,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
+#include <poll.h>
 #include <filesystem>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -199,10 +201,11 @@ TEST(SingleInstance, ACopyThatIsHungOrBusyKeepsItsSocketAndTheLaunchFailsSayingW
     std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
     ASSERT_EQ(::connect(waiting, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
     app::SingleInstance another(uniqueName(folder));
+    another.answerWaitMs = 300;
     EXPECT_FALSE(another.claim());
     EXPECT_EQ(another.refusal().toStdString(),
               "parlaro: a copy is running at " + shown
-                  + " but is too busy to take a connection; not starting a second copy.");
+                  + " but was too busy to take a connection for 0.3 s; not starting a second copy.");
     EXPECT_EQ(inodeOf(path), busySocket);
     ::close(waiting);
     ::close(busy);
@@ -391,6 +394,60 @@ TEST(SingleInstance, WithoutAPrivateRuntimeFolderTheSocketSitsWhereNoOtherUserCa
     EXPECT_EQ(name.toStdString(), (home / ("." + file)).string());
     app::SingleInstance instance(name);
     EXPECT_TRUE(instance.claim());
+}
+
+// Another process of the user's pours connections in without pause, as fast
+// as it can, so that the copy's queue is full nearly all the time: every
+// launch waits for its turn and is answered, none is turned away.
+TEST(SingleInstance, LaunchesAreAnsweredWhileAnotherProcessKeepsTheQueueFull)
+{
+    TempDirectory folder;
+    int shown = 0;
+    app::SingleInstance first(uniqueName(folder));
+    first.onShowRequest = [&] { ++shown; };
+    ASSERT_TRUE(first.claim());
+    const std::string path = (folder / "instance").string();
+    int stop[2];
+    ASSERT_EQ(::pipe(stop), 0);
+    const pid_t flooder = ::fork();
+    if (flooder == 0) {
+        ::close(stop[1]);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+        // Held in a ring, the oldest closed first.
+        int open[300];
+        std::fill(std::begin(open), std::end(open), -1);
+        for (std::size_t next = 0;; next = (next + 1) % std::size(open)) {
+            pollfd entry{stop[0], POLLIN, 0};
+            if (::poll(&entry, 1, 0) != 0)
+                ::_exit(0);
+            if (open[next] >= 0)
+                ::close(open[next]);
+            open[next] = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            if (::connect(open[next], reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+                ::close(open[next]);
+                open[next] = -1;
+            }
+        }
+    }
+    ASSERT_GT(flooder, 0);
+    ::close(stop[0]);
+    constexpr int launches = 10;
+    int refused = 0;
+    std::string why;
+    for (int round = 0; round < launches; ++round) {
+        app::SingleInstance later(uniqueName(folder));
+        EXPECT_FALSE(launch(later));
+        if (later.refused()) {
+            ++refused;
+            why = later.refusal().toStdString();
+        }
+    }
+    ::close(stop[1]);
+    ::waitpid(flooder, nullptr, 0);
+    EXPECT_EQ(refused, 0) << "of " << launches << ", the last saying: " << why;
+    EXPECT_EQ(shown, launches - refused);
 }
 
 }  // namespace

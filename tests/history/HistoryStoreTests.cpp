@@ -21,6 +21,8 @@
 #include <variant>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace parlaro {
 namespace {
@@ -447,6 +449,41 @@ TEST_F(HistoryTest, UnreadableSessionFilesStayOnDiskUnlistedAndAreNeverOverwritt
     EXPECT_EQ(folderNames(folder), (std::vector<std::string>{"notes.JSON", "readme.txt"}));
     EXPECT_TRUE(history->summaries.get().empty());
     EXPECT_TRUE(history->isLoaded.get());
+}
+
+// A listed conversation whose file then loses its read permission keeps its
+// date, so the index alone would list it: it is told and unlisted like any
+// file that cannot be read, and kept. Looked at as another user when the
+// tests run as root, who reads every file.
+TEST_F(HistoryTest, AListedConversationThatCanNoLongerBeReadIsToldAndKept)
+{
+    const ConversationSession kept = session(1000);
+    const ConversationSession other = session(2000);
+    writeSession(kept);
+    writeSession(other);
+    ASSERT_EQ(ConversationHistory::rebuildIndex(folder).size(), 2u);
+    for (const fs::path& path : {temp.path(), temp / "data", temp / "data" / "parlaro", folder})
+        ::chmod(path.c_str(), 0755);
+    for (const fs::path& path : {folder / "index.json", folder / fileName(other.id)})
+        ::chmod(path.c_str(), 0644);
+    const fs::path file = folder / fileName(kept.id);
+    ::chmod(file.c_str(), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(10);
+        std::vector<ConversationHistory::UnreadableFile> unreadable;
+        const auto listed = ConversationHistory::rebuildIndex(folder, &unreadable);
+        if (ids(listed) != std::vector{other.id})
+            ::_exit(11);
+        const bool told = unreadable == std::vector<ConversationHistory::UnreadableFile>{{file, "Permission denied"}};
+        ::_exit(told ? 0 : 12);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child ended with " << status;
+    ::chmod(file.c_str(), 0600);
+    EXPECT_EQ(temp.read(file), HistoryJson::encode(kept));
 }
 
 TEST_F(HistoryTest, FailedWritesLeaveFilesAndListAsTheyWere)

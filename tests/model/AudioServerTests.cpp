@@ -11,6 +11,7 @@ using test::ModelWorld;
 
 constexpr AudioPropertyAddress serverRunning{"srun"_fcc};
 constexpr AudioPropertyAddress serverRestarted{"srst"_fcc};
+constexpr AudioPropertyAddress serverAnswering{"sans"_fcc};
 
 // A started model in the middle of a call: microphone 10 confirmed, own
 // voice forwarded into the driver (50, 51), the virtual microphone made the
@@ -28,6 +29,7 @@ struct ServerWorld {
         world.setDefaultInput(10);
         world.platform.defaults.set("onboardingDone", true);
         world.audio.store(audioSystemObject, serverRunning, std::uint32_t{1});
+        world.audio.store(audioSystemObject, serverAnswering, std::uint32_t{1});
         model = world.make([](AppModel::Dependencies& d) {
             d.callRouteInspector = [](std::optional<AudioObjectId>) { return CallMicrophoneRoute::connected; };
         });
@@ -71,6 +73,15 @@ struct ServerWorld {
             world.incoming->onError("系统声音录制已停止（CAP-3）");
         world.runtime.runUntilIdle();
         world.audio.notify(audioSystemObject, serverRunning);
+        world.runtime.runUntilIdle();
+    }
+
+    // The server keeps the connection and answers nothing (its process
+    // stopped), or answers again.
+    void holdServer(bool held)
+    {
+        world.audio.store(audioSystemObject, serverAnswering, std::uint32_t{held ? 0u : 1u});
+        world.audio.notify(audioSystemObject, serverAnswering);
         world.runtime.runUntilIdle();
     }
 
@@ -253,6 +264,91 @@ TEST(ModelAudioServer, AStartThatFailsWhileTheServerIsAwayTriesAgainOnItsReturn)
     w.at(1.0);
     EXPECT_TRUE(w.model->isListening.get());
     EXPECT_EQ(w.model->errorMessage.get(), std::nullopt);
+}
+
+// The server held still in the middle of a call: its connection stays and
+// nothing answers. Said once the silence outlasts what a loaded machine
+// explains, unsaid when it answers; what ran goes on as it was, since the
+// server picks up where it stopped.
+TEST(ModelAudioServer, AServerHeldStillDuringACallIsToldAfterTwoSecondsAndUntilItAnswers)
+{
+    ServerWorld w;
+    w.world.takeLog();
+
+    // A moment's hold on a busy machine says nothing.
+    w.holdServer(true);
+    w.at(1.5);
+    w.holdServer(false);
+    w.at(4.0);
+    EXPECT_FALSE(w.model->audioServerSilent.get());
+
+    w.holdServer(true);
+    w.at(5.9);
+    EXPECT_FALSE(w.model->audioServerSilent.get());
+    w.at(6.1);
+    EXPECT_TRUE(w.model->audioServerSilent.get()) << "a six-second stall went untold";
+    EXPECT_FALSE(w.model->audioServerLost.get());
+    w.at(10.0);
+    EXPECT_TRUE(w.model->audioServerSilent.get());
+    w.holdServer(false);
+    EXPECT_FALSE(w.model->audioServerSilent.get());
+
+    EXPECT_FALSE(w.model->audioServerLost.get());
+    EXPECT_TRUE(w.model->isListening.get());
+    EXPECT_TRUE(ModelTestAccess::forwardingActive(*w.model).get());
+    EXPECT_EQ(w.world.takeLog(), std::vector<std::string>{});
+    w.expectNothingOfTheUsersLost();
+
+    // Silent on its way back after a loss: unavailable at once, not
+    // answering once the silence is a stall.
+    w.loseServer();
+    w.holdServer(true);
+    EXPECT_TRUE(w.model->audioServerLost.get());
+    EXPECT_FALSE(w.model->audioServerSilent.get());
+    w.at(12.1);
+    EXPECT_TRUE(w.model->audioServerSilent.get());
+}
+
+// At start the server took the connection and has not answered yet. A loaded
+// machine or a server started on demand answers within a moment, and nothing
+// is said meanwhile, neither that it is away nor that the device is missing;
+// one silent past a second is told as not answering.
+TEST(ModelAudioServer, AServerSlowToAnswerAtStartIsToldOnlyAfterASecond)
+{
+    for (const double answersAt : {0.9, 3.0}) {
+        SCOPED_TRACE(answersAt);
+        ModelWorld world;
+        world.addMicrophone(10, "usb-mic", "USB");
+        world.addVirtualDriver();
+        world.setDefaultInput(10);
+        world.platform.defaults.set("onboardingDone", true);
+        world.audio.store(audioSystemObject, serverRunning, std::uint32_t{0});
+        world.audio.store(audioSystemObject, serverAnswering, std::uint32_t{0});
+        const auto model = world.make();
+        const rt::Instant t0 = world.runtime.clock().now();
+        world.run([m = model] { return m->start(); });
+        world.runtime.clock().advanceTo(t0 + 0.8);
+        EXPECT_TRUE(model->audioServerAwaited.get());
+        EXPECT_FALSE(model->audioServerLost.get());
+        EXPECT_FALSE(model->audioServerSilent.get());
+
+        if (answersAt > 1.0) {
+            world.runtime.clock().advanceTo(t0 + 1.1);
+            EXPECT_TRUE(model->audioServerLost.get());
+            EXPECT_TRUE(model->audioServerSilent.get());
+            EXPECT_FALSE(model->audioServerAwaited.get());
+        }
+        world.runtime.clock().advanceTo(t0 + answersAt);
+        world.audio.store(audioSystemObject, serverRunning, std::uint32_t{1});
+        world.audio.store(audioSystemObject, serverAnswering, std::uint32_t{1});
+        world.audio.notify(audioSystemObject, serverRunning);
+        world.runtime.clock().advanceTo(t0 + 5.0);
+        EXPECT_FALSE(model->audioServerAwaited.get());
+        EXPECT_FALSE(model->audioServerLost.get());
+        EXPECT_FALSE(model->audioServerSilent.get());
+        EXPECT_EQ(model->errorMessage.get(), std::nullopt);
+        EXPECT_TRUE(model->virtualMicStatus());
+    }
 }
 
 }  // namespace

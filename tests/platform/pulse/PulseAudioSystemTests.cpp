@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -423,6 +424,33 @@ TEST_F(PulseAudioSystemTest, ServerRestartIsAnnouncedAndDevicesComeBack)
     EXPECT_TRUE(waitUntil([&] { return deviceWithUID(system, virtualMicUID) != 0; }, 10));
     EXPECT_NE(deviceWithUID(system, "test_speakers"), 0u);
     EXPECT_EQ(number(system, audioSystemObject, {AudioSelectors::serviceRestarted}), 1u);
+}
+
+// The server held still while connected (its process stopped, as a starved
+// or hung one is): the connection stays, and the system says the server does
+// not answer until it does again, without counting a restart.
+TEST_F(PulseAudioSystemTest, AServerHeldStillWhileConnectedIsSaidNotToAnswerUntilItDoes)
+{
+    PulseAudioSystem system;
+    ASSERT_TRUE(system.isConnected());
+    const std::string pidFile = test::pulseTestDir()
+        + (test::testSoundServer() == test::SoundServer::pipewire ? "/pipewire-pulse.pid" : "/pulse/pid");
+    long pid = 0;
+    ASSERT_TRUE(std::ifstream(pidFile) >> pid) << "no server process in " << pidFile;
+    Counter changed;
+    auto token = system.addPropertyListener(audioSystemObject, {AudioSelectors::serviceAnswering},
+                                            AudioCallbackQueue(), changed.listener());
+    EXPECT_EQ(number(system, audioSystemObject, {AudioSelectors::serviceAnswering}), 1u);
+    ASSERT_EQ(::kill(static_cast<pid_t>(pid), SIGSTOP), 0);
+    const bool silent =
+        waitUntil([&] { return number(system, audioSystemObject, {AudioSelectors::serviceAnswering}) == 0; }, 20);
+    ::kill(static_cast<pid_t>(pid), SIGCONT);
+    EXPECT_TRUE(silent) << "a stopped server still counts as answering";
+    EXPECT_TRUE(
+        waitUntil([&] { return number(system, audioSystemObject, {AudioSelectors::serviceAnswering}) == 1; }, 20));
+    EXPECT_TRUE(system.isConnected());
+    EXPECT_TRUE(waitUntil([&] { return changed.calls == 2; })) << changed.calls << " changes told";
+    EXPECT_EQ(number(system, audioSystemObject, {AudioSelectors::serviceRestarted}), 0u);
 }
 
 TEST_F(PulseAudioSystemTest, EnsureLoadsOnceAndReloadsOnlyOurModulesOnAnotherHash)

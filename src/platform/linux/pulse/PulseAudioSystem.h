@@ -43,7 +43,11 @@ class PulseTapIO;
 // serverUnavailable. A server that takes the connection and does not answer
 // it within the start's wait (one held still) is waited for by the worker
 // alone, with 'sans' 0 meanwhile, so the thread that makes the system is not
-// held. Each
+// held; standard error says so only after a second of silence, which a
+// loaded machine or a server started on demand may take. While connected the
+// worker asks the server something small every quarter second: a question
+// unanswered for half a second makes 'sans' 0 until an answer comes, and
+// standard error tells a silence of two seconds. Each
 // (re)connection makes sure the virtual microphone's modules are loaded; a
 // reconnection is announced as 'srst' first.
 class PulseAudioSystem final : public AudioSystem {
@@ -126,6 +130,14 @@ private:
     static constexpr double settleDeadline = 1.0;
     static constexpr double connectDeadline = 5.0;
     static constexpr double keeperSeconds = 0.2;
+    // While connected: how often the server is asked whether it answers, how
+    // long a question may wait before the server counts as not answering,
+    // and how long a silence lasts before standard error tells it (at a
+    // connection; while connected).
+    static constexpr double probeSeconds = 0.25;
+    static constexpr double probeOverdue = 0.5;
+    static constexpr double connectSilenceTold = 1.0;
+    static constexpr double runSilenceTold = 2.0;
 
     struct Registration;
     struct ListenerTable;
@@ -140,6 +152,14 @@ private:
     void lost();
     void workerLoop();
     void scheduleRetry(double seconds);
+    // How long the worker's next connection waits for the answer: until the
+    // silence is told, then as long as any connection.
+    double retryAnswerSeconds() const;
+    // On the worker while connected: asks the server again, or marks it
+    // silent when the last question went unanswered too long.
+    void probe();
+    static void onProbeAnswer(pa_context* context, const pa_server_info* info, void* self);
+    void cancelProbeLocked();
     static void onContextState(pa_context* context, void* self);
     static void onStreamContextState(pa_context* context, void* self);
     static void onAskingContextState(pa_context* context, void* self);
@@ -227,6 +247,12 @@ private:
     std::atomic<bool> live_{false};
     std::atomic<bool> defaultsHeld_{false};
     bool announced_ = false;
+    // Since the first connection that the server took and did not answer.
+    std::optional<std::chrono::steady_clock::time_point> silentSince_;
+    // The question in flight while connected, under the control loop lock.
+    pa_operation* probe_ = nullptr;
+    std::chrono::steady_clock::time_point probeSentAt_;
+    bool stallTold_ = false;
     std::shared_ptr<ListenerTable> listeners_;
 
     // The worker reconnects and re-ensures, off every loop thread.
@@ -235,6 +261,7 @@ private:
     bool workerEnding_ = false;
     bool lostPending_ = false;
     std::optional<std::chrono::steady_clock::time_point> retryAt_;
+    std::chrono::steady_clock::time_point probeAt_;
     std::thread worker_;
     // Last, so it ends first: jobs still queued run while everything else
     // exists.

@@ -6,6 +6,7 @@
 #include "platform/OwnAudioIDs.h"
 #include "platform/linux/pulse/PulseAudioSystemParts.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <pthread.h>
 
@@ -164,6 +165,7 @@ void PulseAudioSystem::connectLocked(bool& ready, double answerSeconds)
 void PulseAudioSystem::disconnectLocked()
 {
     live_ = false;
+    cancelProbeLocked();
     {
         PulseLoopLock streams(streams_);
         stopKeepersLocked();
@@ -206,10 +208,18 @@ void PulseAudioSystem::connect(double answerSeconds)
         std::string text;
         {
             std::lock_guard lock(mirrorMutex_);
-            announce = !announced_;
-            announced_ = true;
             text = error_;
             silent = extras_.answering == 0;
+            // A refusal is said at once; a silence once it has lasted longer
+            // than a loaded machine or a server started on demand takes.
+            const auto now = std::chrono::steady_clock::now();
+            if (!silent)
+                silentSince_.reset();
+            else if (!silentSince_)
+                silentSince_ = now;
+            const bool due = !silent || now - *silentSince_ >= std::chrono::duration<double>(connectSilenceTold);
+            announce = !announced_ && due;
+            announced_ = announced_ || due;
         }
         if (announce && silent)
             std::fprintf(stderr, "parlaro: the audio server at %s does not answer (waiting for it)\n",
@@ -231,6 +241,7 @@ void PulseAudioSystem::connect(double answerSeconds)
         extras_.running = 1;
         extras_.answering = 1;
         announced_ = false;
+        silentSince_.reset();
         error_.clear();
         errorCode_ = 0;
         if (again)
@@ -251,6 +262,8 @@ void PulseAudioSystem::lost()
         std::lock_guard lock(mirrorMutex_);
         connected_ = false;
         extras_.running = 0;
+        // Gone, which is not the same as held still.
+        extras_.answering = 1;
         state_ = {};
         errorCode_ = PA_ERR_CONNECTIONTERMINATED;
         error_ = pulseErrorText(errorCode_);
@@ -269,6 +282,76 @@ void PulseAudioSystem::scheduleRetry(double seconds)
     workerWake_.notify_all();
 }
 
+double PulseAudioSystem::retryAnswerSeconds() const
+{
+    std::lock_guard lock(mirrorMutex_);
+    if (announced_ || !silentSince_)
+        return connectDeadline;
+    const double silent = std::chrono::duration<double>(std::chrono::steady_clock::now() - *silentSince_).count();
+    return std::clamp(connectSilenceTold - silent, 0.05, connectDeadline);
+}
+
+void PulseAudioSystem::cancelProbeLocked()
+{
+    if (probe_) {
+        pa_operation_cancel(probe_);
+        pa_operation_unref(probe_);
+        probe_ = nullptr;
+    }
+    stallTold_ = false;
+}
+
+void PulseAudioSystem::probe()
+{
+    bool silenced = false;
+    bool tell = false;
+    {
+        PulseLoopLock control(control_);
+        if (!live_ || !context_)
+            return;
+        if (probe_ && pa_operation_get_state(probe_) == PA_OPERATION_RUNNING) {
+            const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - probeSentAt_).count();
+            if (waited >= probeOverdue) {
+                std::lock_guard lock(mirrorMutex_);
+                silenced = extras_.answering != 0;
+                extras_.answering = 0;
+            }
+            tell = waited >= runSilenceTold && !stallTold_;
+            stallTold_ = stallTold_ || tell;
+        } else {
+            // Answered, or given up on by the library (which is no answer:
+            // the server stays silent until one comes).
+            if (probe_)
+                pa_operation_unref(probe_);
+            probe_ = pa_context_get_server_info(context_, onProbeAnswer, this);
+            probeSentAt_ = std::chrono::steady_clock::now();
+        }
+    }
+    if (tell)
+        std::fprintf(stderr, "parlaro: the audio server at %s does not answer (waiting for it)\n", serverName().c_str());
+    if (silenced)
+        republish();
+}
+
+void PulseAudioSystem::onProbeAnswer(pa_context*, const pa_server_info* info, void* self)
+{
+    if (!info)
+        return;
+    auto* system = static_cast<PulseAudioSystem*>(self);
+    bool back = false;
+    {
+        std::lock_guard lock(system->mirrorMutex_);
+        back = system->extras_.answering == 0;
+        system->extras_.answering = 1;
+    }
+    if (system->stallTold_) {
+        system->stallTold_ = false;
+        std::fprintf(stderr, "parlaro: the audio server at %s answers again\n", system->serverName().c_str());
+    }
+    if (back)
+        system->republish();
+}
+
 void PulseAudioSystem::workerLoop()
 {
     pthread_setname_np(pthread_self(), "pulse-worker");
@@ -281,15 +364,28 @@ void PulseAudioSystem::workerLoop()
             lock.lock();
             continue;
         }
-        if (retryAt_ && std::chrono::steady_clock::now() >= *retryAt_) {
+        const auto now = std::chrono::steady_clock::now();
+        if (retryAt_ && now >= *retryAt_) {
             retryAt_.reset();
             lock.unlock();
-            connect(connectDeadline);
+            connect(retryAnswerSeconds());
             lock.lock();
             continue;
         }
-        if (retryAt_)
-            workerWake_.wait_until(lock, *retryAt_);
+        if (live_ && now >= probeAt_) {
+            probeAt_ = now
+                + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                           std::chrono::duration<double>(probeSeconds));
+            lock.unlock();
+            probe();
+            lock.lock();
+            continue;
+        }
+        std::optional<std::chrono::steady_clock::time_point> wake = retryAt_;
+        if (live_)
+            wake = wake ? std::min(*wake, probeAt_) : probeAt_;
+        if (wake)
+            workerWake_.wait_until(lock, *wake);
         else
             workerWake_.wait(lock);
     }
