@@ -299,6 +299,7 @@ TEST_F(WizardViewTest, APairThisComputerCannotTranslateOffersNoDownloadAndNamesT
     ASSERT_TRUE(shown("wizard.pickNote"));
     EXPECT_EQ(text("wizard.pickNote").toStdString(), model->status());
     EXPECT_EQ(shows, 2);
+    snapshot(v, "wizard", "refused-pick-de");
     EXPECT_EQ(accessibleSummary(find<QWidget>("wizard.pickNote")),
               QStringLiteral("AlertMessage: ") + text("wizard.pickNote"));
 
