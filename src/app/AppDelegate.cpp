@@ -69,16 +69,16 @@ void AppDelegate::launchFinished()
         const QPointer<AppDelegate> self(this);
         center->onDown = [self] {
             if (self)
-                self->parts_.model->beginHoldToTalk();
+                self->parts_.model->beginHoldToTalk(AppModel::HoldSource::shortcut);
         };
         center->onUp = [self] {
             // Free listening holds on by itself; a key let go does not end it.
             if (self && !self->parts_.model->freeListening.get())
-                self->parts_.model->endHoldToTalk();
+                self->parts_.model->endHoldToTalk(AppModel::HoldSource::shortcut);
         };
         center->onCancel = [self] {
             if (self)
-                self->parts_.model->cancelHold();
+                self->parts_.model->cancelHold(AppModel::HoldSource::shortcut);
         };
         center->activate(parts_.defaults ? ui::HoldShortcut::load(*parts_.defaults) : std::nullopt);
     }

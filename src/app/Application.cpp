@@ -113,7 +113,9 @@ bool Application::start()
     factory_ = std::make_unique<ServiceFactory>(ServiceFactory::Options{.kind = options_.kind,
                                                                         .defaults = defaults,
                                                                         .historyFolder = options_.historyFolder,
-                                                                        .engineParts = options_.engineParts});
+                                                                        .engineParts = options_.engineParts,
+                                                                        .preferredLanguages =
+                                                                            options_.preferredLanguages});
 
     auto& application = *qobject_cast<QApplication*>(QCoreApplication::instance());
     settings::installQtTranslations(application, InterfaceLanguage::current());

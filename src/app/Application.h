@@ -9,6 +9,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace parlaro {
 class CommandRunner;
@@ -64,6 +66,8 @@ public:
         rt::Executor* executor = nullptr;
         // None: the running application's.
         ui::AppActivity* activity = nullptr;
+        // The user's languages, best first; none: the environment's.
+        std::optional<std::vector<std::string>> preferredLanguages;
     };
 
     explicit Application(Options options);

@@ -124,16 +124,16 @@ FooterView::FooterView(std::shared_ptr<AppModel> model, HoldShortcutCenter* shor
     talk_->setCallbacks(
         [weak] {
             if (auto m = weak.lock())
-                m->beginHoldToTalk();
+                m->beginHoldToTalk(AppModel::HoldSource::talkControl);
         },
         [weak] {
             // In free listening the release is not the end.
             if (auto m = weak.lock(); m && !m->freeListening.get())
-                m->endHoldToTalk();
+                m->endHoldToTalk(AppModel::HoldSource::talkControl);
         },
         [weak] {
             if (auto m = weak.lock())
-                m->cancelHold();
+                m->cancelHold(AppModel::HoldSource::talkControl);
         });
     talk_->setOnRefusedPress([weak] {
         if (auto m = weak.lock())

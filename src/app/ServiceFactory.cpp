@@ -161,10 +161,12 @@ ServiceFactory::ServiceFactory(Options options) : services_(std::make_unique<Ser
         throw std::invalid_argument("ServiceFactory needs the settings store");
     // Process-wide services, before anything that reads them.
     s.defaults = options.defaults;
-    if (real)
-        s.languages = std::make_unique<sys::EnvironmentPreferredLanguages>();
+    // The interface speaks the user's language on the simulated machine too:
+    // it simulates the computer's sound and engines, not its user.
+    if (options.preferredLanguages)
+        s.languages = std::make_unique<sim::SimPreferredLanguages>(*options.preferredLanguages);
     else
-        s.languages = std::make_unique<sim::SimPreferredLanguages>(std::vector<std::string>{"zh-Hans-CN"});
+        s.languages = std::make_unique<sys::EnvironmentPreferredLanguages>(options.environment);
     s.text = std::make_unique<sys::IcuTextServices>();
     if (const auto root = sys::FileResourceBundles::locateRoot())
         s.bundles = std::make_unique<sys::FileResourceBundles>(*root);

@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace parlaro {
 class AudioSystem;
@@ -51,8 +53,13 @@ public:
         // The engine parts; none: the process-wide ones, which the rest of
         // the engine also reaches on its own.
         std::optional<EngineSingletons> engineParts;
-        // What the real graph reads to choose its backends.
+        // What the real graph reads to choose its backends, and either graph
+        // to learn the user's languages.
         sys::Environment environment = sys::processEnvironment();
+        // The user's languages, best first; none: what the environment says
+        // (LANGUAGE, then LC_ALL, LC_MESSAGES, LANG), on the simulated
+        // machine as on the real one. Tests pin theirs here.
+        std::optional<std::vector<std::string>> preferredLanguages;
     };
 
     explicit ServiceFactory(Options options);

@@ -436,15 +436,21 @@ public:
     // hearTest and status; cancelling the caller stops it.
     rt::Async<void> startHearTest();
 
+    // What pressed. One hold runs at a time and belongs to what started it:
+    // the talk control's release or cancel leaves a hold of the shortcut
+    // alone, and the other way round, so a second press refused during a
+    // hold cannot end it. The model's own calls (free listening, shutdown)
+    // act on any hold, and any caller ends a hold they started.
+    enum class HoldSource { any, talkControl, shortcut };
     // The press of the talk control, of the hold shortcut and of free
     // listening; the rest of the hold runs in its own task.
-    void beginHoldToTalk();
+    void beginHoldToTalk(HoldSource source = HoldSource::any);
     // A press the talk control refused: says on the status line why no hold
     // starts now, and starts none.
     void tellWhyNoHold();
     // The release.
-    void endHoldToTalk();
-    void cancelHold();
+    void endHoldToTalk(HoldSource source = HoldSource::any);
+    void cancelHold(HoldSource source = HoldSource::any);
     std::string holdButtonTitle() const;
 
     rt::Async<void> translateTypedText();
@@ -902,6 +908,9 @@ private:
     // The hold of the talk control, from an accepted press to its end.
     std::shared_ptr<HoldToTalk> makeHold();
     std::shared_ptr<HoldToTalk> hold = makeHold();
+    // What started the latest hold.
+    HoldSource holdSource = HoldSource::any;
+    bool holdAnswers(HoldSource source) const;
     static rt::Async<std::string> translateNow(std::weak_ptr<AppModel> weak, std::string text);
 };
 

@@ -37,7 +37,7 @@ std::shared_ptr<HoldToTalk> AppModel::makeHold()
         FieldWriter(), changes());
 }
 
-void AppModel::beginHoldToTalk()
+void AppModel::beginHoldToTalk(HoldSource source)
 {
     if (!canStartSpeaking()) {
         tellWhyNoHold();
@@ -65,6 +65,7 @@ void AppModel::beginHoldToTalk()
         return;
     }
 
+    holdSource = source;
     hold->start(*engine, input, translateWhileHolding.get());
 }
 
@@ -82,14 +83,21 @@ void AppModel::tellWhyNoHold()
         status.set(*why);
 }
 
-void AppModel::endHoldToTalk()
+bool AppModel::holdAnswers(HoldSource source) const
 {
-    hold->release();
+    return source == HoldSource::any || holdSource == HoldSource::any || source == holdSource;
 }
 
-void AppModel::cancelHold()
+void AppModel::endHoldToTalk(HoldSource source)
 {
-    hold->cancel();
+    if (holdAnswers(source))
+        hold->release();
+}
+
+void AppModel::cancelHold(HoldSource source)
+{
+    if (holdAnswers(source))
+        hold->cancel();
 }
 
 std::optional<std::string> AppModel::holdToTalkUnavailable() const

@@ -8,6 +8,7 @@
 #include "settings/WizardStep.h"
 #include "speech/InterfaceLanguage.h"
 #include "speech/Localization.h"
+#include "ui/Accessibility.h"
 #include "ui/CardBackground.h"
 #include "ui/FocusReturn.h"
 #include "ui/LanguagePicker.h"
@@ -20,6 +21,7 @@
 #include "ui/ViewBinding.h"
 #include "ui/WidgetUpdates.h"
 
+#include <QAccessible>
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -82,6 +84,14 @@ WizardView::WizardView(std::shared_ptr<AppModel> model, QWidget* parent) : QWidg
     connect(myPicker_, &QComboBox::activated, this, [this](int index) { pickMine(index); });
     connect(theirPicker_, &QComboBox::activated, this, [this](int index) { pickTheirs(index); });
 
+    // A refused pick says why here, where the user is, rather than only on
+    // the window's status line behind the sheet. Under the step's title,
+    // past its badge.
+    pickNote_ = sheetText(this, QStringLiteral("wizard.pickNote"), 12, Palette::amber());
+    pickNote_->setContentsMargins(34, 0, 0, 0);
+    Accessibility::setRole(pickNote_, QAccessible::AlertMessage);
+    pickNote_->hide();
+
     // The change waiting for the user's agreement to its downloads.
     pending_ = new Card(Palette::amber(), 10, 0.08, this);
     pending_->setObjectName(QStringLiteral("wizard.pending"));
@@ -142,6 +152,7 @@ WizardView::WizardView(std::shared_ptr<AppModel> model, QWidget* parent) : QWidg
     connect(capture, &QPushButton::clicked, this, [] { SystemSettings::shared().open(paneId::callAudioCapture); });
 
     column->addWidget(steps_[0]);
+    column->addWidget(pickNote_);
     column->addWidget(pending_);
     for (std::size_t i = 1; i < steps_.size(); ++i) {
         column->addWidget(steps_[i]);
@@ -199,23 +210,53 @@ void WizardView::pickMine(int index)
 {
     if (index < 0 || static_cast<std::size_t>(index) >= myShown_.size())
         return;
-    CallLanguage mine = myShown_[static_cast<std::size_t>(index)];
-    spawnOnModel(model_, [mine](AppModel& model) {
-        return model.changeLanguages(mine, model.theirLanguage(), AppModel::DownloadConsent::ask);
-    });
-    // The picker shows the model's pair until the model has switched.
-    binding_->refreshNow();
+    pick(myShown_[static_cast<std::size_t>(index)], std::nullopt);
 }
 
 void WizardView::pickTheirs(int index)
 {
     if (index < 0 || static_cast<std::size_t>(index) >= theirShown_.size())
         return;
-    CallLanguage theirs = theirShown_[static_cast<std::size_t>(index)];
-    spawnOnModel(model_, [theirs](AppModel& model) {
-        return model.changeLanguages(model.myLanguage(), theirs, AppModel::DownloadConsent::ask);
+    pick(std::nullopt, theirShown_[static_cast<std::size_t>(index)]);
+}
+
+void WizardView::pick(std::optional<CallLanguage> mine, std::optional<CallLanguage> theirs)
+{
+    spawnOnModel(model_, [mine, theirs, view = QPointer<WizardView>(this)](AppModel& model) {
+        return pickThenSettle(model, mine, theirs, view);
     });
+    // The picker shows the model's pair until the model has switched.
     binding_->refreshNow();
+}
+
+rt::Async<void> WizardView::pickThenSettle(AppModel& model, std::optional<CallLanguage> mine,
+                                           std::optional<CallLanguage> theirs, QPointer<WizardView> view)
+{
+    const CallLanguage my = mine.value_or(model.myLanguage());
+    const CallLanguage their = theirs.value_or(model.theirLanguage());
+    // The picks the model passes over without a word: nothing to explain.
+    const bool explained = my != their && !(my == model.myLanguage() && their == model.theirLanguage())
+        && !model.isChangingLanguage();
+    co_await model.changeLanguages(my, their, AppModel::DownloadConsent::ask);
+    if (view)
+        view->pickSettled(my, their, explained);
+}
+
+void WizardView::pickSettled(const CallLanguage& mine, const CallLanguage& theirs, bool explained)
+{
+    const bool taken = model_->myLanguage() == mine && model_->theirLanguage() == theirs;
+    const QString why = q(model_->status());
+    if (taken || model_->pendingLanguageChange() || !explained || why.isEmpty()) {
+        pickNote_->hide();
+        return;
+    }
+    // Shown afresh each time, so that the same refusal twice is told twice.
+    pickNote_->hide();
+    pickNote_->setText(why);
+    pickNote_->setAccessibleName(why);
+    pickNote_->show();
+    QAccessibleEvent alert(pickNote_, QAccessible::Alert);
+    QAccessible::updateAccessibility(&alert);
 }
 
 void WizardView::refresh()

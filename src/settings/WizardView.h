@@ -1,11 +1,14 @@
 #pragma once
 
+#include "runtime/Task.h"
 #include "speech/CallLanguage.h"
 #include "ui/FocusReturn.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QComboBox;
@@ -40,6 +43,13 @@ private:
                     bool mine, const CallLanguage& current);
     void pickMine(int index);
     void pickTheirs(int index);
+    // Asks the model for the pair, the side not given staying as it is then.
+    void pick(std::optional<CallLanguage> mine, std::optional<CallLanguage> theirs);
+    static rt::Async<void> pickThenSettle(AppModel& model, std::optional<CallLanguage> mine,
+                                          std::optional<CallLanguage> theirs, QPointer<WizardView> view);
+    // After the model has answered a pick; `explained` when a refusal would
+    // have said why.
+    void pickSettled(const CallLanguage& mine, const CallLanguage& theirs, bool explained);
 
     std::shared_ptr<AppModel> model_;
     std::vector<WizardStep*> steps_;
@@ -47,6 +57,8 @@ private:
     FocusReturn pickersFocus_;
     QComboBox* myPicker_ = nullptr;
     QComboBox* theirPicker_ = nullptr;
+    // Why the latest pick was refused, under the pickers.
+    QLabel* pickNote_ = nullptr;
     std::vector<CallLanguage> myShown_;
     std::vector<CallLanguage> theirShown_;
     Card* pending_ = nullptr;

@@ -31,24 +31,54 @@ public:
     }
 };
 
+// What a closed combo box shows: its chosen item (a language's name alone),
+// or the words it shows when nothing is chosen.
+QString shownIn(QComboBox* box)
+{
+    if (box->currentIndex() < 0)
+        return box->placeholderText();
+    if (auto* picker = qobject_cast<LanguagePicker*>(box))
+        return picker->shownText();
+    return box->currentText();
+}
+
 // A combo box is named by what it picks; Qt names it by its current item
-// here, which says nothing of what the box is for.
-class ComboElement : public QAccessibleWidget {
+// here, which says nothing of what the box is for. What it shows is its
+// value and its text (a screen reader reads a closed box's choice from its
+// text), and its list, open or not, is its child, items named.
+class ComboElement : public QAccessibleWidget, public QAccessibleTextInterface {
 public:
     explicit ComboElement(QComboBox* box) : QAccessibleWidget(box, QAccessible::ComboBox)
     {
         addControllingSignal(QStringLiteral("currentIndexChanged(int)"));
     }
 
+    void* interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::TextInterface)
+            return static_cast<QAccessibleTextInterface*>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+
     QString text(QAccessible::Text kind) const override
     {
         auto* box = static_cast<QComboBox*>(widget());
-        if (kind == QAccessible::Value || (kind == QAccessible::Name && box->accessibleName().isEmpty())) {
-            if (auto* picker = qobject_cast<LanguagePicker*>(box))
-                return picker->shownText();
-            return box->currentText();
-        }
+        if (kind == QAccessible::Value || (kind == QAccessible::Name && box->accessibleName().isEmpty()))
+            return shownIn(box);
         return QAccessibleWidget::text(kind);
+    }
+
+    int childCount() const override { return 1; }
+
+    QAccessibleInterface* child(int index) const override
+    {
+        return index == 0 ? QAccessible::queryAccessibleInterface(static_cast<QComboBox*>(widget())->view())
+                          : nullptr;
+    }
+
+    int indexOfChild(const QAccessibleInterface* child) const override
+    {
+        return child && child->object() == static_cast<QComboBox*>(widget())->view() ? 0 : -1;
     }
 
     QAccessible::State state() const override
@@ -71,6 +101,29 @@ public:
         else
             QAccessibleWidget::doAction(action);
     }
+
+    // The shown text, read only.
+    QString text(int start, int end) const override { return shown().mid(start, end - start); }
+    int characterCount() const override { return static_cast<int>(shown().size()); }
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    int selectionCount() const override { return 0; }
+    void selection(int, int* start, int* end) const override { *start = *end = 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    QRect characterRect(int) const override { return {}; }
+    int offsetAtPoint(const QPoint&) const override { return -1; }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int, int* start, int* end) const override
+    {
+        *start = 0;
+        *end = characterCount();
+        return {};
+    }
+
+private:
+    QString shown() const { return shownIn(static_cast<QComboBox*>(widget())); }
 };
 
 class LevelElement : public QAccessibleWidget, public QAccessibleValueInterface {

@@ -2,11 +2,15 @@
 
 #include "ui/AppActivity.h"
 
+#include "speech/Localization.h"
+#include "ui/Text.h"
+
 #include <QAccessible>
 #include <QApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QToolTip>
 #include <QWindow>
 
 namespace parlaro::ui {
@@ -71,6 +75,31 @@ HoldButton::~HoldButton()
     destroying_ = true;
     endHold(true);
     watchEvents(false);
+}
+
+namespace {
+
+bool isReturn(const QKeyEvent& key)
+{
+    return (key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter)
+        && (key.modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+}
+
+}  // namespace
+
+QString HoldButton::howToHold()
+{
+    return q(localized("请按住空格键说话，说完再松开"));
+}
+
+bool HoldButton::event(QEvent* event)
+{
+    // Enter is the button's, before any Return shortcut of its window.
+    if (event->type() == QEvent::ShortcutOverride && isReturn(*static_cast<QKeyEvent*>(event))) {
+        event->accept();
+        return true;
+    }
+    return QAbstractButton::event(event);
 }
 
 void HoldButton::paintEvent(QPaintEvent*)
@@ -184,6 +213,15 @@ void HoldButton::keyPressEvent(QKeyEvent* event)
             return;
         }
         break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (!isReturn(*event))
+            break;
+        // Said where the user is; a screen reader reads the tip as it shows.
+        if (!event->isAutoRepeat() && !holding_)
+            QToolTip::showText(mapToGlobal(QPoint(width() / 2, height())), howToHold(), this);
+        event->accept();
+        return;
     default:
         break;
     }

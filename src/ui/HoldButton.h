@@ -67,7 +67,12 @@ public:
     // once) where the toolkit tells repeats apart itself.
     void setRepeatGrace(std::optional<int> milliseconds) { repeatGrace_ = milliseconds; }
 
+    // What Enter on the button says: a hold is no click, and Enter on a
+    // focused control is where keyboard users start.
+    static QString howToHold();
+
 protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;

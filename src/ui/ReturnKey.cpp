@@ -4,7 +4,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QDialog>
+#include <QComboBox>
 #include <QKeyEvent>
 #include <QPointer>
 #include <QPushButton>
@@ -19,18 +19,31 @@ bool isReturn(const QKeyEvent& key)
         && (key.modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
 }
 
+// The focused control, not one a key ignored below it would pass up to.
+bool isFocused(QWidget* widget)
+{
+    return widget->window()->focusWidget() == widget && widget->isEnabled() && widget->isVisible();
+}
+
 // The focused button the key is for, or null.
 QAbstractButton* pressable(QObject* watched)
 {
     auto* button = qobject_cast<QAbstractButton*>(watched);
-    // The focused one, not one a key ignored below it would pass up to.
-    if (!button || button->window()->focusWidget() != button || !button->isEnabled() || !button->isVisible())
-        return nullptr;
-    if (qobject_cast<HoldButton*>(button) || qobject_cast<QDialog*>(button->window()))
+    if (!button || !isFocused(button) || qobject_cast<HoldButton*>(button))
         return nullptr;
     if (auto* push = qobject_cast<QPushButton*>(button); push && (push->autoDefault() || push->isDefault()))
         return nullptr;
     return button;
+}
+
+// The focused picker the key opens, or null. A picker ignores the key, and
+// a dialog would take it for its default button.
+QComboBox* openable(QObject* watched)
+{
+    auto* box = qobject_cast<QComboBox*>(watched);
+    if (!box || box->isEditable() || !isFocused(box))
+        return nullptr;
+    return box;
 }
 
 class Presser : public QObject {
@@ -43,12 +56,17 @@ public:
         if (!isReturn(*key))
             return false;
         QAbstractButton* button = pressable(watched);
-        if (!button)
+        QComboBox* box = button ? nullptr : openable(watched);
+        if (!button && !box)
             return false;
-        // The button's, before any shortcut of its window.
+        // The control's, before any shortcut of its window.
         event->accept();
-        if (event->type() == QEvent::KeyPress && !key->isAutoRepeat())
+        if (event->type() != QEvent::KeyPress || key->isAutoRepeat())
+            return true;
+        if (button)
             button->click();
+        else
+            box->showPopup();
         return true;
     }
 };

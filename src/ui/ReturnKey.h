@@ -2,11 +2,14 @@
 
 namespace parlaro::ui {
 
-// Enter and Return press the focused button, tab or switch, as Space does:
-// on a Linux desktop people press Enter on a focused button. Dialogs keep
-// their own Enter (their default button), push buttons that take Enter
-// themselves keep theirs, and the talk button is left alone: its Space is a
-// hold, not a click.
+// Enter and Return act on the focused control as Space does: a button,
+// tab or switch is pressed and a picker opens its list. On a Linux desktop
+// people press Enter on a focused control, and in a dialog the key must not
+// run past it to the default button: that button answers Enter only when
+// it has the focus itself or the focus is on a control with no action of
+// its own (a text field). Push buttons that take Enter themselves keep
+// theirs, and the talk button is left alone: its Space is a hold, not a
+// click.
 namespace ReturnKey {
 
 // Starts answering the key in the whole application (once).

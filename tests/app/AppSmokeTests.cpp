@@ -77,7 +77,8 @@ protected:
                 .engineParts = freshEngineParts(),
                 .trayAvailable = [this] { return tray; },
                 .executor = &runtime.executor(),
-                .activity = &activity};
+                .activity = &activity,
+                .preferredLanguages = std::vector<std::string>{"zh-Hans-CN"}};
     }
 
     app::Application& start()

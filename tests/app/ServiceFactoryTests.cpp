@@ -6,6 +6,8 @@
 #include "platform/sim/SimSettingsStore.h"
 #include "runtime/ManualRuntime.h"
 #include "speech/CallLanguage.h"
+#include "platform/Platform.h"
+#include "platform/PreferredLanguages.h"
 #include "speech/LanguageServices.h"
 #include "speech/RecognitionSessionFactory.h"
 #include "speech/TranslationHost.h"
@@ -15,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <tuple>
 
 using namespace parlaro;
 using app::ServiceFactory;
@@ -26,7 +29,8 @@ ServiceFactory::Options simOptions(SettingsStore& defaults, const test::TempDire
     return {.kind = ServiceFactory::Kind::sim,
             .defaults = &defaults,
             .historyFolder = folder / "history",
-            .engineParts = freshEngineParts()};
+            .engineParts = freshEngineParts(),
+            .preferredLanguages = std::vector<std::string>{"zh-Hans-CN"}};
 }
 
 // The process's environment with PARLARO_AUDIO as given.
@@ -133,6 +137,28 @@ TEST(ServiceFactory, SimIsAMachineReadyForACall)
     EXPECT_EQ(rows[3].adapter, "Simulated call audio capture");
     EXPECT_EQ(SpeechEngines::facilityLabel(SpeechEngine::onDevice), "Simulated on-device recognizer");
     model->shutdown();
+}
+
+// As the real program does, the simulated machine speaks the language the
+// user's locale names; only a caller that pins one gets another.
+TEST(ServiceFactory, TheSimulatedMachineTakesTheInterfaceLanguageFromTheEnvironment)
+{
+    rt::ManualRuntime runtime;
+    sim::SimSettingsStore defaults;
+    test::TempDirectory folder;
+    for (const auto& [locale, pinned, expected] :
+         {std::tuple{"de_DE.UTF-8", false, "de-DE"}, std::tuple{"ar_EG.UTF-8", false, "ar-EG"},
+          std::tuple{"de_DE.UTF-8", true, "zh-Hans-CN"}}) {
+        SCOPED_TRACE(std::string(locale) + (pinned ? " pinned" : ""));
+        auto options = simOptions(defaults, folder);
+        options.environment = [lang = std::string(locale)](const std::string& name) -> std::optional<std::string> {
+            return name == "LANG" ? std::optional<std::string>(lang) : std::nullopt;
+        };
+        if (!pinned)
+            options.preferredLanguages.reset();
+        ServiceFactory factory(std::move(options));
+        EXPECT_EQ(platform().preferredLanguages->preferredLanguages(), std::vector<std::string>{expected});
+    }
 }
 
 TEST(ServiceFactory, AHostThatOutlivesTheFactoryLetsGoOfItsSessionsFirst)

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace parlaro {
 namespace {
@@ -217,6 +218,33 @@ TEST(ModelHold, AHoldWithPausesIsTranslatedAndPlayedAsOneUtterance)
     EXPECT_EQ(model.mePartial.get(), "");
     EXPECT_FALSE(w.anyHoldFlag());
     EXPECT_EQ(w.world.activitiesEnded, 1);
+}
+
+// A mouse hold with the shortcut pressed, let go or cancelled during it,
+// and the other way round: the hold and its speech are the first press's.
+TEST(ModelHold, APressDuringAHoldOfTheOtherSourceLeavesTheHoldAndItsSpeechAlone)
+{
+    using Source = AppModel::HoldSource;
+    for (const auto& [first, second] : {std::pair{Source::talkControl, Source::shortcut},
+                                        std::pair{Source::shortcut, Source::talkControl}}) {
+        HoldWorld w;
+        auto& model = *w.model;
+        model.beginHoldToTalk(first);
+        w.run();
+        ASSERT_TRUE(model.isRecording.get());
+        w.world.recorder->sentence("Hello");
+        model.beginHoldToTalk(second);
+        model.endHoldToTalk(second);
+        model.cancelHold(second);
+        w.run();
+        EXPECT_TRUE(model.isRecording.get());
+        EXPECT_EQ(model.status.get(), "正在听…松开自动翻译发送，Esc 取消");
+        w.world.recorder->finalText = "world";
+        model.endHoldToTalk(first);
+        w.run();
+        EXPECT_EQ(w.spoken(), (Texts{"en:Hello world"}));
+        EXPECT_FALSE(w.anyHoldFlag());
+    }
 }
 
 TEST(ModelHold, RecognitionMustFinishTwelveSecondsAfterTheReleaseNotAfterTheTaskResumed)

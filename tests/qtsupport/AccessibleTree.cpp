@@ -73,4 +73,18 @@ QString accessibleSummary(QWidget* widget)
     return line;
 }
 
+QString pickerReading(QWidget* picker)
+{
+    QAccessibleInterface* element = QAccessible::queryAccessibleInterface(picker);
+    QAccessibleTextInterface* text = element ? element->textInterface() : nullptr;
+    const QString shown = text ? text->text(0, text->characterCount()) : QStringLiteral("(no text)");
+    QAccessibleInterface* list = element && element->childCount() == 1 ? element->child(0) : nullptr;
+    if (!list || list->role() != QAccessible::List || element->indexOfChild(list) != 0)
+        return shown + QStringLiteral(" | (no list)");
+    QStringList items;
+    for (int i = 0; i < list->childCount(); ++i)
+        items << list->child(i)->text(QAccessible::Name);
+    return shown + QStringLiteral(" | ") + items.join(QStringLiteral("; "));
+}
+
 }  // namespace parlaro::test

@@ -20,4 +20,8 @@ std::string unnamedFocusables(QWidget& root);
 // what a screen reader reads.
 QString accessibleSummary(QWidget* widget);
 
+// "text | item; item; ..." of a picker: the text a screen reader reads of
+// the closed picker, and the named items of the list that is its child.
+QString pickerReading(QWidget* picker);
+
 }  // namespace parlaro::test

@@ -1,3 +1,4 @@
+#include "AccessibleTree.h"
 #include "SheetFixture.h"
 
 #include "runtime/Continuation.h"
@@ -55,6 +56,9 @@ TEST_F(MicCheckViewTest, PreviewsThePickedDeviceWithoutSelectingIt)
     EXPECT_EQ(model->selectedInputID(), 7u);
     EXPECT_EQ(v.picker()->currentText(), "耳机麦克风");
     EXPECT_EQ(meterUpdates, 1);
+    // A screen reader reads the pick, and finds the list with its devices.
+    EXPECT_EQ(accessibleSummary(v.picker()), QStringLiteral("ComboBox: 麦克风 [耳机麦克风]"));
+    EXPECT_EQ(pickerReading(v.picker()), QStringLiteral("耳机麦克风 | USB 麦克风; 耳机麦克风"));
 
     // The picked device goes away: back to the model's choice.
     world.audio.removeObject(9);

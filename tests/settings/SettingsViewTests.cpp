@@ -1,3 +1,4 @@
+#include "AccessibleTree.h"
 #include "ModelUiWorld.h"
 #include "StringTableFiles.h"
 #include "UiWorld.h"
@@ -670,9 +671,14 @@ TEST_F(SettingsViewTest, VoicePageFiltersHeadphonesAndAsksForVoicesWhenThereAreN
     for (int index = 0; index < headphones->count(); ++index)
         EXPECT_FALSE(headphones->itemText(index).contains(QStringLiteral("wenmora"))) << index;
     EXPECT_GE(headphones->findText(QStringLiteral("USB 耳机")), 0);
+    model->setSelectedMonitorOutputID(AudioObjectId{30});
+    world.settle();
+    EXPECT_EQ(accessibleSummary(headphones), QStringLiteral("ComboBox: 耳机 [USB 耳机]"));
+    EXPECT_EQ(pickerReading(headphones).section(QStringLiteral(" | "), 0, 0), QStringLiteral("USB 耳机"));
     model->setSelectedMonitorOutputID(AudioObjectId{999});
     world.settle();
     EXPECT_EQ(headphones->currentIndex(), -1);
+    EXPECT_EQ(accessibleSummary(headphones), QStringLiteral("ComboBox: 耳机"));
 
     auto* none = find<ui::GroupNotice>(QStringLiteral("voice.none"));
     EXPECT_FALSE(none->isHidden());
@@ -697,6 +703,16 @@ TEST_F(SettingsViewTest, VoicePageFiltersHeadphonesAndAsksForVoicesWhenThereAreN
     find<ui::PillButton>(QStringLiteral("voice.download"))->click();
     ASSERT_EQ(opened.urls.size(), 1u);
     EXPECT_EQ(opened.urls[0], ui::paneId::spokenContent);
+
+    // With no output but virtual ones the picker says there is none, on
+    // screen and to a screen reader.
+    world.audio.removeObject(30);
+    ModelTestAccess::refreshDevices(*model);
+    world.settle();
+    EXPECT_EQ(headphones->count(), 0);
+    EXPECT_EQ(accessibleSummary(headphones), QStringLiteral("ComboBox: 耳机 [没有可以播放的耳机或扬声器]"));
+    EXPECT_EQ(pickerReading(headphones), QStringLiteral("没有可以播放的耳机或扬声器 | "));
+    snapshot(shown, QStringLiteral("settings"), QStringLiteral("voice-no-headphones"));
 }
 
 TEST_F(SettingsViewTest, VoicePickerWaitsWhileTheVoiceIsInUse)

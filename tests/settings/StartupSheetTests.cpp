@@ -8,13 +8,16 @@
 #include "model/ModelTestAccess.h"
 #include "settings/ErrorAlert.h"
 #include "settings/MicCheckView.h"
+#include "settings/Prompter.h"
 #include "settings/StartupSheet.h"
 #include "speech/InterfaceLanguage.h"
 #include "ui/LayoutDirectionFollower.h"
 #include "ui/Look.h"
 #include "ui/PillButton.h"
 #include "ui/SymbolView.h"
+#include "ui/SystemSettings.h"
 
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QComboBox>
 #include <QGuiApplication>
@@ -23,12 +26,16 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QWindow>
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace parlaro::test {
 namespace {
@@ -373,8 +380,6 @@ TEST_F(StartupSheetTest, ReturnConfirmsTheMicrophoneCheckAndFinishesTheWizard)
     EXPECT_EQ(accessibleSummary(s.dialog()), QStringLiteral("Dialog: 检查麦克风"));
     EXPECT_EQ(s.dialog()->focusWidget(), check->picker());
     check->picker()->activated(1);
-    // Focus on the other button must not turn it into the default one.
-    find<ui::PillButton>("micCheck.later")->setFocus();
     QTest::keyClick(s.dialog(), Qt::Key_Return);
     sheet();
     EXPECT_EQ(model->selectedInputID(), 9u);
@@ -389,10 +394,120 @@ TEST_F(StartupSheetTest, ReturnConfirmsTheMicrophoneCheckAndFinishesTheWizard)
     EXPECT_EQ(accessibleSummary(find<QWidget>("wizard.step5.badge")), QStringLiteral("StaticText: 已完成"));
     EXPECT_EQ(accessibleSummary(find<QWidget>("wizard.step4.badge")), QStringLiteral("StaticText: 未完成"));
 
+    // Return with no control of its own in focus is the default button's.
+    s.dialog()->setFocus();
     QTest::keyClick(s.dialog(), Qt::Key_Return);
     sheet();
     EXPECT_TRUE(onboardingDone());
     EXPECT_FALSE(s.dialog()->isVisible());
+}
+
+// Enter on each control of each sheet the keyboard reaches acts on that
+// control as Space does: a button is clicked, a picker opens its list. No
+// sheet ends but by a control whose own action ends it.
+TEST_F(StartupSheetTest, EnterActsOnTheFocusedControlAndEndsASheetOnlyByItsOwnButtons)
+{
+    ui::RecordingSystemSettings system;
+    ui::SystemSettings::Scope systemScope(system);
+    int confirmed = 0;
+    auto box = [this](const char* name) { return find<QMessageBox>(name); };
+    struct Sheet {
+        const char* name;
+        std::function<QWidget*()> open;
+        std::function<bool()> ended;
+        QStringList enders;
+    };
+    const std::vector<Sheet> sheets{
+        {"welcome",
+         [&] {
+             test::given.set(model->showWizard, true);
+             return sheet().dialog();
+         },
+         [&] { return !model->showWizard(); },
+         {"wizard.later", "wizard.done"}},
+        {"microphone check",
+         [&] {
+             test::given.set(model->showMicCheck, true);
+             return sheet().dialog();
+         },
+         [&] { return !model->showMicCheck(); },
+         {"micCheck.later", "micCheck.confirm"}},
+        {"driver installation",
+         [&] {
+             model->openInstallSheet();
+             return sheet().dialog();
+         },
+         [&] { return !model->showInstallSheet(); },
+         {"installDriver.later"}},
+        {"notice over the sheet",
+         [&] {
+             test::given.set(model->showWizard, true);
+             model->showError(std::string("x（VM-5）"));
+             return static_cast<QWidget*>(sheet().alert()->box());
+         },
+         [&] { return !model->errorMessage().has_value(); },
+         {"errorAlert.ok"}},
+        {"confirmation",
+         [&] {
+             settings::Prompter::shared().confirm(window.get(), "删除全部对话？", "无法撤销。", "删除",
+                                                  [&] { ++confirmed; });
+             world.settle();
+             return static_cast<QWidget*>(box("prompter.confirm"));
+         },
+         [&] { return box("prompter.confirm") == nullptr; },
+         {"删除", "取消"}},
+    };
+    auto controlsOf = [](QWidget* root) {
+        std::vector<QWidget*> controls;
+        for (QWidget* w = root->nextInFocusChain(); w && w != root; w = w->nextInFocusChain())
+            if (root->isAncestorOf(w) && w->isVisibleTo(root) && w->isEnabled()
+                && (w->focusPolicy() & Qt::TabFocus) == Qt::TabFocus)
+                controls.push_back(w);
+        return controls;
+    };
+    auto idOf = [](QWidget* control) {
+        auto* button = qobject_cast<QAbstractButton*>(control);
+        return control->objectName().isEmpty() && button ? button->text() : control->objectName();
+    };
+    for (const Sheet& sheetCase : sheets) {
+        SCOPED_TRACE(sheetCase.name);
+        QStringList ids;
+        for (QWidget* control : controlsOf(sheetCase.open()))
+            ids << idOf(control);
+        for (const QString& ender : sheetCase.enders)
+            EXPECT_TRUE(ids.contains(ender)) << ender.toStdString();
+        for (const QString& id : ids) {
+            SCOPED_TRACE(id.toStdString());
+            model->dismissSheets();
+            world.settle();
+            qDeleteAll(window->findChildren<QMessageBox*>(QStringLiteral("prompter.confirm")));
+            QWidget* root = sheetCase.open();
+            ASSERT_NE(root, nullptr);
+            QWidget* control = nullptr;
+            for (QWidget* candidate : controlsOf(root))
+                if (idOf(candidate) == id)
+                    control = candidate;
+            ASSERT_NE(control, nullptr);
+            control->setFocus(Qt::TabFocusReason);
+            auto* button = qobject_cast<QAbstractButton*>(control);
+            auto* picker = qobject_cast<QComboBox*>(control);
+            std::optional<QSignalSpy> clicks;
+            if (button)
+                clicks.emplace(button, &QAbstractButton::clicked);
+            QTest::keyClick(control, Qt::Key_Return);
+            if (picker) {
+                EXPECT_TRUE(picker->view()->isVisible()) << "the picker opens its list";
+                picker->hidePopup();
+            }
+            world.settle();
+            if (button)
+                EXPECT_EQ(clicks->count(), 1) << "the button is clicked";
+            EXPECT_EQ(sheetCase.ended(), sheetCase.enders.contains(id));
+        }
+    }
+    EXPECT_EQ(confirmed, 1);
+    model->dismissSheets();
+    world.settle();
 }
 
 // The welcome page and the microphone check alike wait for a window not yet

@@ -5,6 +5,7 @@
 #include "ui/PillButton.h"
 #include "ui/SystemSettings.h"
 
+#include "AccessibleTree.h"
 #include "StringTableFiles.h"
 #include "UiWorld.h"
 #include "model/ModelState.h"
@@ -24,6 +25,22 @@
 
 namespace parlaro::test {
 namespace {
+
+// Counts the times a widget is shown.
+class ShowCounter : public QObject {
+public:
+    ShowCounter(QWidget* widget, int& shows) : shows_(shows) { widget->installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        shows_ += event->type() == QEvent::Show;
+        return false;
+    }
+
+private:
+    int& shows_;
+};
 
 class WizardViewTest : public SheetFixture {
 protected:
@@ -253,9 +270,41 @@ TEST_F(WizardViewTest, APairThisComputerCannotTranslateOffersNoDownloadAndNamesT
     pickersDescribeTheirLanguages();
     snapshot(v, "wizard", "untranslatable-pair-de");
 
+    // A screen reader reads the chosen language as the picker's value and
+    // text, its state as the description, and the list with named items.
+    auto* mine = find<QComboBox>("wizard.myLanguage");
+    auto reads = [](QComboBox* picker, const QString& shown) {
+        EXPECT_EQ(accessibleSummary(picker), QStringLiteral("ComboBox: %1 [%2]").arg(picker->accessibleName(), shown));
+        const QString reading = pickerReading(picker);
+        EXPECT_TRUE(reading.startsWith(shown + QStringLiteral(" | "))) << reading.toStdString();
+        EXPECT_TRUE(reading.contains(picker->currentText())) << reading.toStdString();
+    };
+    reads(mine, QStringLiteral("Deutsch"));
+    reads(find<QComboBox>("wizard.theirLanguage"), QStringLiteral("Englisch"));
+
+    // A pick the computer cannot translate is refused on the sheet itself,
+    // and announced each time, the same refusal twice included.
+    // (Shown afresh, the note is news to a screen reader each time.)
+    int shows = 0;
+    auto* note = find<QLabel>("wizard.pickNote");
+    ShowCounter counter(note, shows);
+    const int french = mine->findText(QStringLiteral("Französisch"), Qt::MatchStartsWith);
+    ASSERT_GE(french, 0);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        mine->activated(french);
+        view();
+        EXPECT_EQ(model->myLanguage().id, "de");
+        reads(mine, QStringLiteral("Deutsch"));
+    }
+    ASSERT_TRUE(shown("wizard.pickNote"));
+    EXPECT_EQ(text("wizard.pickNote").toStdString(), model->status());
+    EXPECT_EQ(shows, 2);
+    snapshot(v, "wizard", "refused-pick-de");
+    EXPECT_EQ(accessibleSummary(find<QWidget>("wizard.pickNote")),
+              QStringLiteral("AlertMessage: ") + text("wizard.pickNote"));
+
     // The pair the note names is one choice away in the step's own picker,
     // and the step is then done.
-    auto* mine = find<QComboBox>("wizard.myLanguage");
     const int spanish = mine->findText(QStringLiteral("Spanisch"), Qt::MatchStartsWith);
     ASSERT_GE(spanish, 0);
     mine->setCurrentIndex(spanish);
@@ -265,6 +314,9 @@ TEST_F(WizardViewTest, APairThisComputerCannotTranslateOffersNoDownloadAndNamesT
     EXPECT_EQ(model->theirLanguage().id, "en") << "the other party's language stays";
     EXPECT_TRUE(done(3));
     EXPECT_FALSE(shown("wizard.pack.pairs"));
+    EXPECT_FALSE(shown("wizard.pickNote"));
+    EXPECT_EQ(shows, 2);
+    reads(mine, QStringLiteral("Spanisch"));
     pickersDescribeTheirLanguages();
     InterfaceLanguage::set("zh-Hans");
 }

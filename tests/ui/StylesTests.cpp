@@ -31,6 +31,7 @@
 #include <QShortcut>
 #include <QStyle>
 #include <QTest>
+#include <QToolTip>
 #include <QTextLayout>
 #include <QVBoxLayout>
 
@@ -260,10 +261,18 @@ TEST(Styles, EnterAndReturnPressTheFocusedButtonTabOrSwitchAsSpaceDoes)
     // With a modifier, or on the talk button, the key is not a press.
     QTest::keyClick(pill, Qt::Key_Return, Qt::ControlModifier);
     EXPECT_EQ(pills, 3);
+    // Enter on the talk button holds nothing and fires no shortcut of the
+    // window: it says how to hold, there.
     talk->setFocus(Qt::TabFocusReason);
-    QTest::keyClick(talk, Qt::Key_Return);
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+        QToolTip::hideText();
+        QTest::keyClick(talk, key, key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+        EXPECT_TRUE(QToolTip::isVisible());
+        EXPECT_EQ(QToolTip::text(), QStringLiteral("请按住空格键说话，说完再松开"));
+    }
+    QToolTip::hideText();
     EXPECT_EQ(holds, 0);
-    EXPECT_EQ(shortcuts, 1);
+    EXPECT_EQ(shortcuts, 0);
 }
 
 TEST(Styles, MeterRowsSayQuietUpToTheThresholdAndShowSoundInTheirTextColour)
