@@ -11,7 +11,8 @@ namespace {
 
 int naturalWidth(const QWidget* widget)
 {
-    return std::max(widget->sizeHint().width(), widget->minimumSizeHint().width());
+    return std::min(std::max({widget->sizeHint().width(), widget->minimumSizeHint().width(), widget->minimumWidth()}),
+                    widget->maximumWidth());
 }
 
 int naturalHeight(const QWidget* widget, int width)
@@ -79,7 +80,7 @@ QSize WrappingRow::minimumSizeHint() const
     int widest = 0;
     for (const Part& part : parts_)
         if (part.widget && !part.widget->isHidden())
-            widest = std::max(widest, part.widget->minimumSizeHint().width());
+            widest = std::max({widest, part.widget->minimumSizeHint().width(), part.widget->minimumWidth()});
     const int width = widest + margins_.left() + margins_.right();
     return {width, heightForWidth(width)};
 }

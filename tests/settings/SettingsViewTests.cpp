@@ -864,9 +864,19 @@ TEST_F(SettingsViewTest, EveryPageReadsWholeInEveryLanguage)
                     + std::to_string(size.height()) + " " + SettingsView::titleKey(page);
                 for (const std::string& fault : cutTexts(*view))
                     ADD_FAILURE() << where << ": " << fault;
-                // The page scrolls down only, never sideways.
+                // The page scrolls down only, never sideways, and controls
+                // set side by side never overlap.
                 EXPECT_EQ(find<QScrollArea>(QStringLiteral("settings.scroll"))->horizontalScrollBar()->maximum(), 0)
                     << where;
+                for (const char* row : {"speaking.meters", "voice.buttons"})
+                    if (auto* parts = find<QWidget>(QString::fromLatin1(row)); parts && parts->isVisible()) {
+                        const auto shown = parts->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
+                        for (qsizetype a = 0; a < shown.size(); ++a)
+                            for (qsizetype b = a + 1; b < shown.size(); ++b)
+                                EXPECT_FALSE(shown[a]->isVisible() && shown[b]->isVisible()
+                                             && shown[a]->geometry().intersects(shown[b]->geometry()))
+                                    << where << " " << row;
+                    }
                 if (size.width() == 798 && (page == SettingsPage::voice || page == SettingsPage::speaking)
                     && (language.code == "de" || language.code == "pl" || language.code == "ar"))
                     snapshot(*view, QStringLiteral("settings"),
