@@ -562,8 +562,9 @@ TEST_F(ContentViewTest, ADraftsTranslationShowsWholeAtEveryWidth)
 // The call screen with a draft open, in every interface language, at the
 // default width, at the first window of a 1024 × 768 screen, at 800 × 600
 // and in what an 800 × 600 or a 1024 × 600 screen leaves of the window:
-// every placeholder, label, title and status word whole (a badge with its
-// words or not at all, never a bare dot), the talk button's title whole,
+// the empty call's message in sight, every placeholder, label, title and
+// status word whole (a badge with its words or not at all, never a bare
+// dot), the talk button's title whole,
 // the typing field wide enough to work in, a sentence of 120 characters
 // and its translation whole without scrolling while the conversation is
 // empty, and with captions the conversation a third of the window at least
@@ -659,9 +660,21 @@ TEST_F(ContentViewTest, EveryInterfaceLanguageKeepsItsWordsWholeAndItsRoomAtEver
         const auto mine = CallLanguage::find(code);
         test::given.set(model().myLanguage, mine ? *mine : *CallLanguage::find("en"));
         test::given.set(model().theirLanguage, *CallLanguage::find(code == "en" ? "es" : "en"));
+        // The empty call: its message in sight without scrolling.
+        ModelTestAccess::setEntries(model(), {});
+        test::given.set(model().hasDraft, false);
+        for (const QSize size : sizes) {
+            v.resize(size);
+            w.settle();
+            auto* viewport = v.conversation()->viewport();
+            for (const char* line : {"conversation.hint.title", "conversation.hint.detail"}) {
+                auto* label = child<QLabel>(*v.conversation(), line);
+                const QRect at(label->mapTo(viewport, QPoint(0, 0)), label->size());
+                EXPECT_TRUE(viewport->rect().contains(at)) << code << " " << size.width() << "x" << size.height();
+            }
+        }
         test::given.set(model().hasDraft, true);
         // A typed sentence, the conversation empty: both fields show it whole.
-        ModelTestAccess::setEntries(model(), {});
         model().editDraftText("Hello, could you tell me where the nearest train station is? I have to be there before "
                               "five this evening, thank you so.");
         model().editDraftTranslation("Hola, ¿podría decirme dónde está la estación de tren más cercana? Tengo que "
