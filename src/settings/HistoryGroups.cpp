@@ -105,6 +105,9 @@ std::string trimmed(const std::string& text)
 // likely cut off in mid-word; it says so.
 std::string rowLabel(const std::string& text)
 {
+    // A character takes at least one byte.
+    if (text.size() < ConversationSummary::previewLength)
+        return text;
     const QString label = QString::fromStdString(text);
     QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, label);
     std::size_t count = 0;

@@ -23,8 +23,6 @@ public:
     void setMargins(QMargins margins);
     void setSpacing(int spacing);
 
-    // Whether the controls stand one under another at the present width.
-    bool wraps() const { return !fits(width()); }
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
     bool hasHeightForWidth() const override { return true; }
