@@ -88,6 +88,9 @@ ContentView::ContentView(std::shared_ptr<AppModel> model, std::shared_ptr<settin
     historyBox_->hide();
     inner->addWidget(historyBox_);
     conversation_ = new ConversationView(model_, middle);
+    // Short of height, the conversation gives way and scrolls, never the
+    // cards above and below it, which would be cut.
+    conversation_->setMinimumHeight(1);
     inner->addWidget(conversation_, 1);
     draftBox_ = new QWidget(middle);
     draftBox_->setObjectName(QStringLiteral("callScreen.draft"));
@@ -137,9 +140,11 @@ bool ContentView::eventFilter(QObject* watched, QEvent* event)
 
 void ContentView::fitDraft()
 {
-    // However long a draft grows, the conversation keeps a third of the
-    // window: the draft's fields show fewer lines and scroll the rest.
-    int room = middle_->height() - (height() + 2) / 3;
+    // However long a draft grows, a conversation with captions keeps a
+    // third of the window: the draft's fields show fewer lines and scroll
+    // the rest. An empty one has nothing to keep, and gives its room to
+    // the sentence the user checks before it is played.
+    int room = middle_->height() - (conversationEmpty_ ? 0 : (height() + 2) / 3);
     for (QWidget* box : {setupBox_, historyBox_})
         if (!box->isHidden())
             room -= box->height();
@@ -202,6 +207,11 @@ void ContentView::refresh()
 
     updates::setVisible(setupBox_, needsSetup(*model_));
     updates::setVisible(draftBox_, model_->hasDraft());
+    const bool empty = model_->entries().empty() && model_->themPartial().empty() && model_->mePartial().empty();
+    if (empty != conversationEmpty_) {
+        conversationEmpty_ = empty;
+        fitDraft();
+    }
     const auto& historyNotice = model_->historyNotice();
     if (historyNotice && historyNotice_->text() != ui::q(*historyNotice))
         historyNotice_->setNotice(ui::q(*historyNotice), ui::Palette::amber(), std::nullopt);

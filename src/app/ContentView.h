@@ -113,6 +113,8 @@ private:
     ConversationView* conversation_;
     QWidget* draftBox_;
     DraftPanel* draftPanel_;
+    // Whether the conversation holds nothing, so the draft may take its room.
+    bool conversationEmpty_ = true;
     FooterView* footer_;
     settings::SettingsView* settingsView_ = nullptr;
     ui::StartupSheet* sheet_;

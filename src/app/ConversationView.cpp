@@ -36,6 +36,13 @@ QString sideTag(bool them, const CallLanguage& language)
     return q(them ? localized("对方 %@", language.tag) : localized("我 %@", language.tag));
 }
 
+// The hint's room above its symbol; the symbol keeps room for its glow,
+// taken from it.
+int hintTop()
+{
+    return std::max(0, 120 - glowMargin(14));
+}
+
 }  // namespace
 
 ConversationView::ConversationView(std::shared_ptr<AppModel> model, QWidget* parent)
@@ -62,12 +69,12 @@ ConversationView::ConversationView(std::shared_ptr<AppModel> model, QWidget* par
     hint_ = new QWidget(content_);
     hint_->setObjectName(QStringLiteral("conversation.hint"));
     auto* hintColumn = new QVBoxLayout(hint_);
-    // The symbol keeps room for its glow, taken from the top padding.
-    int glowRoom = glowMargin(14);
-    hintColumn->setContentsMargins(0, std::max(0, 120 - glowRoom), 0, 0);
+    hintColumn_ = hintColumn;
+    hintColumn->setContentsMargins(0, hintTop(), 0, 0);
     hintColumn->setSpacing(10);
     auto* symbol = new GlowingSymbol(QStringLiteral("captions.bubble"), Palette::violet(), 0.6, 34, 0.4, 14, hint_);
     symbol->setObjectName(QStringLiteral("conversation.hint.symbol"));
+    hintSymbol_ = symbol;
     hintColumn->addWidget(symbol, 0, Qt::AlignHCenter);
     hintTitle_ = new QLabel(hint_);
     hintTitle_->setObjectName(QStringLiteral("conversation.hint.title"));
@@ -109,6 +116,31 @@ ConversationView::ConversationView(std::shared_ptr<AppModel> model, QWidget* par
 }
 
 ConversationView::~ConversationView() = default;
+
+void ConversationView::resizeEvent(QResizeEvent* event)
+{
+    QScrollArea::resizeEvent(event);
+    fitHint();
+}
+
+void ConversationView::fitHint()
+{
+    if (hint_->isHidden())
+        return;
+    const QMargins outer = column_->contentsMargins();
+    const int width = viewport()->width() - outer.left() - outer.right();
+    const int spacing = hintColumn_->spacing();
+    int room = viewport()->height() - outer.top() - outer.bottom() - hintTitle_->heightForWidth(width) - spacing
+        - hintDetail_->heightForWidth(width);
+    const int symbol = hintSymbol_->minimumHeight() + spacing;
+    const bool withSymbol = room >= symbol;
+    if (withSymbol)
+        room -= symbol;
+    updates::setVisible(hintSymbol_, withSymbol);
+    const int top = std::clamp(room, 0, hintTop());
+    if (hintColumn_->contentsMargins().top() != top)
+        hintColumn_->setContentsMargins(0, top, 0, 0);
+}
 
 void ConversationView::setLocaleContext(LocaleContext context)
 {
@@ -193,6 +225,7 @@ void ConversationView::refresh()
             detail = localized("要说话时，按住下面的按钮说%@，松开后自动翻译成%@播放给对方", my.displayName(),
                                their.displayName());
         updates::setText(hintDetail_, q(detail));
+        fitHint();
     }
     updates::setVisible(themPartial_, !them.empty());
     if (!them.empty())

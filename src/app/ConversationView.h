@@ -44,8 +44,14 @@ public:
     PartialCard* mePartial() const { return mePartial_; }
     QWidget* hint() const { return hint_; }
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     void refresh();
+    // Fits the hint into the view: the room above it and then its symbol
+    // give way where the view is short, so its words stay in sight.
+    void fitHint();
     void placeCards();
     void scrollToBottom(bool animated);
 
@@ -54,6 +60,8 @@ private:
     QWidget* content_;
     QVBoxLayout* column_;
     QWidget* hint_;
+    QVBoxLayout* hintColumn_;
+    QWidget* hintSymbol_;
     QLabel* hintTitle_;
     QLabel* hintDetail_;
     std::map<rt::Uuid, TranscriptCard*> cards_;

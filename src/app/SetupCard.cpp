@@ -96,6 +96,18 @@ SetupCard::SetupCard(std::shared_ptr<AppModel> model, QWidget* parent)
 
 SetupCard::~SetupCard() = default;
 
+void SetupCard::resizeEvent(QResizeEvent* event)
+{
+    Card::resizeEvent(event);
+    // A layout short of height squeezes a card by its least size, which
+    // knows nothing of its notes wrapping onto more lines at this width:
+    // they would be cut to a sliver. The card keeps the height its width
+    // needs; the conversation under it gives way and scrolls.
+    const int needed = heightForWidth(width());
+    if (needed > 0 && minimumHeight() != needed)
+        setMinimumHeight(needed);
+}
+
 SetupCard::Row SetupCard::addRow(const QString& name)
 {
     auto* line = new QWidget(this);

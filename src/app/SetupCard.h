@@ -26,6 +26,9 @@ public:
     explicit SetupCard(std::shared_ptr<AppModel> model, QWidget* parent = nullptr);
     ~SetupCard() override;
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     struct Row {
         SymbolView* mark = nullptr;

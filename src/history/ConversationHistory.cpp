@@ -41,7 +41,7 @@ void handBackFreedMemory()
     ::malloc_trim(0);
 }
 
-constexpr std::size_t previewLength = 120;
+constexpr std::size_t previewLength = ConversationSummary::previewLength;
 
 void sortNewestFirst(std::vector<ConversationSummary>& list)
 {

@@ -4,6 +4,7 @@
 #include "runtime/Time.h"
 #include "runtime/Uuid.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -13,6 +14,10 @@ namespace parlaro {
 // The one-row digest of a session that the history index stores and the
 // history list shows.
 struct ConversationSummary {
+    // A preview, and a search hit's sentence, hold at most this many
+    // user-perceived characters; one that long may have been cut.
+    static constexpr std::size_t previewLength = 120;
+
     rt::Uuid id;
     rt::Date started;
     rt::Date updated;

@@ -29,6 +29,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPointer>
+#include <QTextBoundaryFinder>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -98,6 +99,26 @@ protected:
 std::string trimmed(const std::string& text)
 {
     return QString::fromStdString(text).trimmed().toStdString();
+}
+
+// A preview or a hit's sentence as long as the history keeps them was most
+// likely cut off in mid-word; it says so.
+std::string rowLabel(const std::string& text)
+{
+    // A character takes at least one byte.
+    if (text.size() < ConversationSummary::previewLength)
+        return text;
+    const QString label = QString::fromStdString(text);
+    QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, label);
+    std::size_t count = 0;
+    while (characters.toNextBoundary() >= 0)
+        ++count;
+    if (count < ConversationSummary::previewLength)
+        return text;
+    QString cut = label;
+    while (!cut.isEmpty() && cut.back().isSpace())
+        cut.chop(1);
+    return cut.toStdString() + "…";
 }
 
 }  // namespace
@@ -302,7 +323,7 @@ void HistoryGroups::refresh()
     std::size_t total = 0;
     auto row = [&](const ConversationSummary& summary, const std::string& label) {
         bool open = open_ == summary.id;
-        rows.push_back({summary.id, label, detail(summary), open, open && openEntries_,
+        rows.push_back({summary.id, rowLabel(label), detail(summary), open, open && openEntries_,
                         localized(open ? "收起" : "查看") + localized("导出") + localized("删除")});
     };
     if (!hits && query.empty()) {
@@ -374,6 +395,7 @@ void HistoryGroups::refreshRows(const std::vector<RowModel>& rows)
         }
         delete item;
     }
+    std::vector<QWidget*> chain{searchField_, clearSearch_};
     bool first = true;
     for (const RowModel& model : rows) {
         auto* holder = new QWidget(list_->panel());
@@ -413,7 +435,20 @@ void HistoryGroups::refreshRows(const std::vector<RowModel>& rows)
         if (!focusedSession.isEmpty() && holder->property("sessionId").toString() == focusedSession)
             if (auto* control = holder->findChild<QWidget*>(focusedControl))
                 control->setFocus(Qt::OtherFocusReason);
+        // Tab goes through each row's buttons, then its open transcript.
+        for (QWidget* control : {static_cast<QWidget*>(view), static_cast<QWidget*>(exporting),
+                                 static_cast<QWidget*>(remove)})
+            chain.push_back(control);
+        if (auto* list = holder->findChild<QWidget*>(QStringLiteral("history.transcript.list")))
+            chain.push_back(list);
     }
+    // Rows are made after the controls below them: without this, Tab would
+    // reach them last, after "全部删除…".
+    for (QWidget* control : {static_cast<QWidget*>(more_), static_cast<QWidget*>(days_),
+                             static_cast<QWidget*>(deleteOld_), static_cast<QWidget*>(deleteAll_)})
+        chain.push_back(control);
+    for (std::size_t i = 1; i < chain.size(); ++i)
+        setTabOrder(chain[i - 1], chain[i]);
 }
 
 QWidget* HistoryGroups::transcript()

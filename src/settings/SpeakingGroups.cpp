@@ -19,6 +19,7 @@
 #include "ui/Text.h"
 #include "ui/ViewBinding.h"
 #include "ui/WidgetUpdates.h"
+#include "ui/WrappingRow.h"
 
 #include <QButtonGroup>
 #include <QFrame>
@@ -148,10 +149,11 @@ SpeakingGroups::SpeakingGroups(std::shared_ptr<AppModel> model, QWidget* parent)
     permission_ = new GroupNotice({}, Palette::amber(), std::nullopt, checks);
     permission_->setObjectName(QStringLiteral("speaking.permission"));
     checkRows->addWidget(permission_);
-    meters_ = new QWidget(checks);
+    // Side by side where the page is wide enough, else one under the other.
+    auto* meterRow = new WrappingRow(checks);
+    meters_ = meterRow;
     meters_->setObjectName(QStringLiteral("speaking.meters"));
-    auto* meterRow = new QHBoxLayout(meters_);
-    meterRow->setContentsMargins(12, 10, 12, 10);
+    meterRow->setMargins(QMargins(12, 10, 12, 10));
     meterRow->setSpacing(18);
     micMeter_ = new MeterRow({}, model_->levelMeters(), MeterRow::Source::mic, meters_);
     virtualMeter_ = new MeterRow({}, model_->levelMeters(), MeterRow::Source::virtualDevice, meters_);
@@ -160,7 +162,7 @@ SpeakingGroups::SpeakingGroups(std::shared_ptr<AppModel> model, QWidget* parent)
         meter->setMinimumWidth(180);
         meterRow->addWidget(meter);
     }
-    meterRow->addStretch(1);
+    meterRow->addStretch();
     // Only the model starts the taps (in a call, a sound test or the
     // microphone check); between those the meters stay, dimmed.
     auto* fade = new QGraphicsOpacityEffect(meters_);

@@ -227,6 +227,9 @@ void TranscriptDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
     const auto draw = [&](const QString& value, const QColor& colour) {
         const int height = textHeight(area.width(), value);
         painter->setPen(colour);
+        // A sentence runs in its own direction, whatever the interface's:
+        // an English question under an Arabic interface ends with its "?".
+        painter->setLayoutDirection(value.isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight);
         painter->drawText(QRect(area.left(), top, area.width(), height), align | Qt::TextWordWrap, value);
         top += height + lineGap;
     };

@@ -17,6 +17,7 @@
 #include "ui/Text.h"
 #include "ui/ViewBinding.h"
 #include "ui/WidgetUpdates.h"
+#include "ui/WrappingRow.h"
 
 #include <QComboBox>
 #include <QEvent>
@@ -109,19 +110,20 @@ VoiceGroups::VoiceGroups(std::shared_ptr<AppModel> model, QWidget* parent) : QWi
     rows->addWidget(voiceRow_);
     connect(voices_, &QComboBox::activated, this,
             [this](int index) { model_->setSelectedVoiceID(voices_->itemData(index).toString().toStdString()); });
-    auto* buttons = new QWidget(panel);
-    auto* buttonLayout = new QHBoxLayout(buttons);
-    buttonLayout->setContentsMargins(12, 9, 12, 0);
-    buttonLayout->setSpacing(8);
+    // Two long labels side by side would push a narrow page sideways.
+    auto* buttons = new WrappingRow(panel);
+    buttons->setObjectName(QStringLiteral("voice.buttons"));
+    buttons->setMargins(QMargins(12, 9, 12, 0));
+    buttons->setSpacing(8);
     preview_ = new PillButton({}, buttons);
     preview_->setObjectName(QStringLiteral("voice.preview"));
     preview_->setTint(Palette::violet());
-    buttonLayout->addWidget(preview_);
-    buttonLayout->addStretch(1);
+    buttons->addWidget(preview_, Qt::AlignLeading);
+    buttons->addStretch();
     download_ = new PillButton({}, buttons);
     download_->setObjectName(QStringLiteral("voice.download"));
     download_->setTint(Palette::violet());
-    buttonLayout->addWidget(download_);
+    buttons->addWidget(download_, Qt::AlignLeading);
     rows->addWidget(buttons);
     connect(preview_, &QAbstractButton::clicked, this,
             [this] { spawnOnModel(model_, [](AppModel& model) { return model.previewVoiceInHeadphones(); }); });

@@ -2,6 +2,7 @@
 #include "CallScreenWorld.h"
 #include "StringTableFiles.h"
 #include "UiWorld.h"
+#include "WholeTexts.h"
 
 #include "app/ContentView.h"
 #include "app/ConversationView.h"
@@ -559,19 +560,23 @@ TEST_F(ContentViewTest, ADraftsTranslationShowsWholeAtEveryWidth)
 }
 
 // The call screen with a draft open, in every interface language, at the
-// default width, at the first window of a 1024 × 768 screen and in what an
-// 800 × 600 or a 1024 × 600 screen leaves of the window: every placeholder,
-// label, title and status word whole (a badge with its words or not at
-// all, never a bare dot), the talk button's title whole, the typing field
-// wide enough to work in, the conversation a third of the window at least
-// (a quarter on the small screens), the draft's translation in whole lines,
-// two at least, on half the width; and so all along the switch after ⇄.
+// default width, at the first window of a 1024 × 768 screen, at 800 × 600
+// and in what an 800 × 600 or a 1024 × 600 screen leaves of the window:
+// the empty call's message in sight, every placeholder, label, title and
+// status word whole (a badge with its words or not at all, never a bare
+// dot), the talk button's title whole,
+// the typing field wide enough to work in, a sentence of 120 characters
+// and its translation whole without scrolling while the conversation is
+// empty, and with captions the conversation a third of the window at least
+// (a quarter on the small screens), the draft's translation in whole
+// lines, two at least, on half the width; and so all along the switch
+// after ⇄.
 TEST_F(ContentViewTest, EveryInterfaceLanguageKeepsItsWordsWholeAndItsRoomAtEveryWidth)
 {
     auto& v = open();
     // The window of a small screen lets the content below its usual least.
     const std::vector<QSize> sizes{QSize(1180, 800), QSize(ContentView::minimumWidth, ContentView::minimumHeight),
-                                   QSize(798, 550), QSize(1022, 550)};
+                                   QSize(800, 600), QSize(798, 550), QSize(1022, 550)};
     v.setMinimumSize(798, 550);
     auto* field = v.footer()->typedText();
     auto* target = v.draftPanel()->target();
@@ -655,8 +660,42 @@ TEST_F(ContentViewTest, EveryInterfaceLanguageKeepsItsWordsWholeAndItsRoomAtEver
         const auto mine = CallLanguage::find(code);
         test::given.set(model().myLanguage, mine ? *mine : *CallLanguage::find("en"));
         test::given.set(model().theirLanguage, *CallLanguage::find(code == "en" ? "es" : "en"));
+        // The empty call: its message in sight without scrolling.
+        ModelTestAccess::setEntries(model(), {});
+        test::given.set(model().hasDraft, false);
+        for (const QSize size : sizes) {
+            v.resize(size);
+            w.settle();
+            auto* viewport = v.conversation()->viewport();
+            for (const char* line : {"conversation.hint.title", "conversation.hint.detail"}) {
+                auto* label = child<QLabel>(*v.conversation(), line);
+                const QRect at(label->mapTo(viewport, QPoint(0, 0)), label->size());
+                EXPECT_TRUE(viewport->rect().contains(at)) << code << " " << size.width() << "x" << size.height();
+            }
+        }
         test::given.set(model().hasDraft, true);
-        // A long draft, more lines in each field than it shows.
+        // A typed sentence, the conversation empty: both fields show it whole.
+        model().editDraftText("Hello, could you tell me where the nearest train station is? I have to be there before "
+                              "five this evening, thank you so.");
+        model().editDraftTranslation("Hola, ¿podría decirme dónde está la estación de tren más cercana? Tengo que "
+                                     "estar allí antes de las cinco, muchas gracias.");
+        for (const QSize size : sizes) {
+            v.resize(size);
+            w.settle();
+            const std::string where = code + " " + std::to_string(size.width()) + "x" + std::to_string(size.height());
+            for (QPlainTextEdit* edit : {v.draftPanel()->source(), target}) {
+                EXPECT_EQ(edit->verticalScrollBar()->maximum(), 0) << where << " " << edit->objectName().toStdString();
+                EXPECT_EQ(edit->visibleRegion().boundingRect().height(), edit->height()) << where;
+            }
+            if (code == "de" || code == "ar" || code == "ja" || code == "ko")
+                snapshot(v, "sentence",
+                         QString::fromStdString(code) + "-" + QString::number(size.width()) + "x"
+                             + QString::number(size.height()));
+        }
+        // Captions in the conversation, and a long draft, more lines in
+        // each field than it shows.
+        ModelTestAccess::setEntries(
+            model(), {ConversationEntry{.original = "你好", .translated = "Hello", .time = rt::clock().date()}});
         model().editDraftText(QString(QStringLiteral("Hallo, wo ist der Bahnhof? Ich muss vor fünf Uhr abends "
                                                      "ankommen, bitte hilf mir. "))
                                   .repeated(8)
@@ -693,10 +732,12 @@ TEST_F(ContentViewTest, EveryInterfaceLanguageKeepsItsWordsWholeAndItsRoomAtEver
     v.setLayoutDirection(Qt::LeftToRight);
 }
 
-// A first start as a German, Spanish, Arabic or Chinese user meets it on
-// this system: only English is recognized and only English ⇄ Spanish
-// translated. The empty conversation and the typing field promise only what
-// the pair does here, at the default size and at the least.
+// A first start as a German, Spanish, Arabic, Japanese, Korean or Chinese
+// user meets it on this system: only English is recognized and only
+// English ⇄ Spanish translated. The empty conversation and the typing field
+// promise only what the pair does here, at the default size, at the least
+// and on small screens, the setup card's notes whole and the empty
+// conversation's words in sight under it.
 TEST_F(ContentViewTest, AFirstStartPromisesOnlyWhatThePairDoesHere)
 {
     ModelTestAccess::languageServices(model()).engine =
@@ -718,27 +759,33 @@ TEST_F(ContentViewTest, AFirstStartPromisesOnlyWhatThePairDoesHere)
         const char* code;
         const char* mine;
     };
-    for (const Start start :
-         {Start{"de", "de"}, Start{"es", "es"}, Start{"ar", "ar"}, Start{"ja", "ja"}, Start{"zh-Hans", "zh-Hans"}}) {
+    const std::vector<QSize> sizes{QSize(1180, 800), QSize(ContentView::minimumWidth, ContentView::minimumHeight),
+                                   QSize(800, 600), QSize(798, 550), QSize(1022, 550)};
+    for (const Start start : {Start{"de", "de"}, Start{"es", "es"}, Start{"ar", "ar"}, Start{"ja", "ja"},
+                              Start{"ko", "ko"}, Start{"zh-Hans", "zh-Hans"}}) {
         loadStringTables(w.world.platform.bundles, start.code);
         InterfaceLanguage::set(start.code);
         test::given.set(model().myLanguage, *CallLanguage::find(start.mine));
         test::given.set(model().theirLanguage, *CallLanguage::find("en"));
         w.world.run([m = w.model] { return ModelTestAccess::refreshLanguageReadiness(*m); });
-        for (const QSize size : {QSize(1180, 800), QSize(ContentView::minimumWidth, ContentView::minimumHeight),
-                                 QSize(798, 550), QSize(1022, 550)}) {
+        for (const QSize size : sizes) {
             const std::string where =
                 std::string(start.code) + " " + std::to_string(size.width()) + "x" + std::to_string(size.height());
             v.resize(size);
             w.settle();
             ASSERT_TRUE(shown(conversation->hint())) << where;
-            // The empty conversation's lines wrap inside it, and the talk
-            // button's title is whole.
+            if (shown(v.setupCard()))
+                for (const std::string& cut : cutTexts(*v.setupCard()))
+                    ADD_FAILURE() << where << ": " << cut;
+            // The empty conversation's lines wrap inside it, in sight
+            // without scrolling, and the talk button's title is whole.
             for (const char* line : {"conversation.hint.title", "conversation.hint.detail"}) {
                 auto* label = child<QLabel>(*conversation, line);
                 const QRect at(label->mapTo(conversation->viewport(), QPoint(0, 0)), label->size());
                 EXPECT_GE(at.left(), 0) << where << " " << line;
                 EXPECT_LE(at.right(), conversation->viewport()->width()) << where << " " << line;
+                EXPECT_GE(at.top(), 0) << where << " " << line;
+                EXPECT_LE(at.bottom(), conversation->viewport()->height()) << where << " " << line;
             }
             EXPECT_EQ(v.footer()->talk()->shownTitle().remove(QLatin1Char('\n')), v.footer()->talk()->title()) << where;
             const std::string refusal = model().untranslatablePairLine();
@@ -792,6 +839,30 @@ TEST_F(ContentViewTest, AFirstStartPromisesOnlyWhatThePairDoesHere)
                          + QString::number(size.height()));
         }
     }
+    // Every step of the setup still to do, on small screens: each note of
+    // the card whole, however little room is left under it.
+    test::given.set(model().micAuthorized, false).set(model().virtualMicNeedsUpdate, true);
+    test::given.set(ModelTestAccess::mySpeechReady(model()), false);
+    for (const char* code : {"de", "ja", "ko"}) {
+        loadStringTables(w.world.platform.bundles, code);
+        InterfaceLanguage::set(code);
+        test::given.set(model().myLanguage, *CallLanguage::find(code));
+        w.world.run([m = w.model] { return ModelTestAccess::refreshLanguageReadiness(*m); });
+        for (const QSize size : {QSize(800, 600), QSize(798, 550)}) {
+            v.resize(size);
+            w.settle();
+            const std::string where =
+                std::string(code) + " " + std::to_string(size.width()) + "x" + std::to_string(size.height());
+            for (const std::string& cut : cutTexts(*v.setupCard()))
+                ADD_FAILURE() << where << ": " << cut;
+            EXPECT_EQ(v.setupCard()->visibleRegion().boundingRect().height(), v.setupCard()->height()) << where;
+            snapshot(v, "setup", QString::fromLatin1(code) + "-" + QString::number(size.width()) + "x"
+                                     + QString::number(size.height()));
+        }
+    }
+    test::given.set(model().micAuthorized, true).set(model().virtualMicNeedsUpdate, false);
+    test::given.set(ModelTestAccess::mySpeechReady(model()), true);
+
     // English to German: quick phrases cannot reach German here, so none is
     // offered, and one chosen all the same says why in the status line,
     // not in a box that points at the disabled field.

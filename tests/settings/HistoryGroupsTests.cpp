@@ -11,6 +11,7 @@
 #include "speech/InterfaceLanguage.h"
 #include "support/ScratchMount.h"
 #include "ui/GroupNotice.h"
+#include "ui/Look.h"
 #include "ui/ModuleStatusGroup.h"
 #include "ui/Palette.h"
 #include "ui/PersistentSwitch.h"
@@ -553,4 +554,91 @@ TEST(HistoryGroups, ExportOpensTheDialogAndAnUnreadableSessionIsTold)
     // "查看" on it unfolds nothing.
     w.click(w.button(w.rows()[1], "history.row.view"));
     EXPECT_FALSE(w.page->openSession());
+}
+
+// Tab runs down the page as it is drawn: each row's buttons, then its open
+// transcript, before the clean-up below them, also once the rows are made
+// again.
+TEST(HistoryGroups, TabFollowsThePageDown)
+{
+    HistoryWorld w;
+    w.save(3);
+    w.open();
+    auto order = [&] {
+        QStringList names;
+        int lowest = -1;
+        QWidget* start = w.find("history.save");
+        for (QWidget* at = start->nextInFocusChain(); at != start; at = at->nextInFocusChain()) {
+            if (!at->isVisibleTo(w.page.get()) || !at->isEnabled() || !(at->focusPolicy() & Qt::TabFocus)
+                || !w.page->isAncestorOf(at))
+                continue;
+            const int y = at->mapTo(w.page.get(), QPoint(0, 0)).y();
+            if (y < lowest)
+                names << QStringLiteral("UP:");
+            lowest = std::max(lowest, y);
+            names << at->objectName();
+        }
+        return names.join(QLatin1Char(' ')).toStdString();
+    };
+    const std::string row = "history.row.view history.row.export history.row.delete";
+    EXPECT_EQ(order(), "history.search " + row + " " + row + " " + row + " history.days history.deleteAll");
+    w.click(w.button(w.rows()[1], "history.row.view"));
+    EXPECT_EQ(order(), "history.search " + row + " " + row + " history.transcript.list " + row
+                           + " history.days history.deleteAll");
+}
+
+// A title as long as the history keeps ends with "…"; in an Arabic
+// interface a Latin sentence still runs left to right, its "?" at its end.
+TEST(HistoryGroups, ACutTitleSaysSoAndEachSentenceRunsInItsOwnDirection)
+{
+    HistoryWorld w;
+    const std::string question = "Where is the train station?";
+    std::string longest;
+    while (longest.size() < 130)
+        longest += "Station ";
+    for (const std::string& first : {longest, question}) {
+        ConversationSession session;
+        session.entries.push_back(ConversationEntry{
+            .original = first, .translated = first, .time = rt::clock().date() + std::ssize(w.ids) * 60.0});
+        w.history->save(session);
+        w.ids.insert(w.ids.begin(), session.id);
+    }
+    w.open();
+    auto title = [&](int row) { return w.rows()[row]->findChild<ui::SidebarRow*>()->labelWidget()->text(); };
+    EXPECT_EQ(title(0).toStdString(), question);
+    EXPECT_EQ(title(1).toStdString(), longest.substr(0, ConversationSummary::previewLength - 1) + "…");
+
+    // The sentence as drawn in each direction: the same run of letters,
+    // at the leading edge of each.
+    w.click(w.button(w.rows()[0], "history.row.view"));
+    auto* list = w.find<settings::TranscriptView>("history.transcript.list");
+    ASSERT_NE(list, nullptr);
+    auto sentence = [&](Qt::LayoutDirection direction) {
+        // As the program sets it for an Arabic interface.
+        QApplication::setLayoutDirection(direction);
+        w.page->setLayoutDirection(direction);
+        w.world.settle();
+        const QImage shot = list->viewport()->grab().toImage();
+        const int below = QFontMetrics(ui::Look::font(10, QFont::DemiBold)).height() + 2;
+        QRect ink;
+        for (int y = below; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x)
+                if (qGray(shot.pixel(x, y)) < 128)
+                    ink |= QRect(x, y, 1, 1);
+        return shot.copy(ink);
+    };
+    const QImage leftToRight = sentence(Qt::LeftToRight);
+    const QImage rightToLeft = sentence(Qt::RightToLeft);
+    w.snapshot(QStringLiteral("rtl-latin-sentence"));
+    QApplication::setLayoutDirection(Qt::LeftToRight);
+    ASSERT_FALSE(leftToRight.isNull());
+    ASSERT_EQ(leftToRight.height(), rightToLeft.height());
+    // Placed at a fraction of a pixel apart, the two may differ by a column.
+    ASSERT_LE(std::abs(leftToRight.width() - rightToLeft.width()), 1);
+    const int width = std::min(leftToRight.width(), rightToLeft.width());
+    double difference = 0;
+    for (int y = 0; y < leftToRight.height(); ++y)
+        for (int x = 0; x < width; ++x)
+            difference += std::abs(qGray(leftToRight.pixel(x, y)) - qGray(rightToLeft.pixel(x, y)));
+    EXPECT_LT(difference / (width * leftToRight.height()), 40.0) << difference / (width * leftToRight.height());
 }

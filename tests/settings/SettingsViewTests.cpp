@@ -38,6 +38,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QStyleOptionComboBox>
 #include <QTemporaryDir>
 #include <QTextDocument>
@@ -854,7 +855,8 @@ TEST_F(SettingsViewTest, TheHeadingAndTheShortcutVerbAreTranslatedApart)
 }
 
 // Every page in every language, with every sidebar dot up, at the least and
-// the default size of the window's content.
+// the default size of the window's content and at what an 800 × 600 screen
+// leaves of it: every text whole, and no page scrolls sideways.
 TEST_F(SettingsViewTest, EveryPageReadsWholeInEveryLanguage)
 {
     withShortcutRow();
@@ -869,14 +871,33 @@ TEST_F(SettingsViewTest, EveryPageReadsWholeInEveryLanguage)
     for (const auto& language : InterfaceLanguage::supported()) {
         loadStringTables(world.platform.bundles, language.code);
         InterfaceLanguage::set(language.code);
-        for (QSize size : {QSize(980, 700), QSize(1180, 800)}) {
+        for (QSize size : {QSize(980, 700), QSize(1180, 800), QSize(800, 600), QSize(798, 550)}) {
             view->resize(size);
             for (SettingsPage page : SettingsView::pages) {
                 model->openSettings(page);
                 world.settle();
+                const std::string where = language.code + " " + std::to_string(size.width()) + "x"
+                    + std::to_string(size.height()) + " " + SettingsView::titleKey(page);
                 for (const std::string& fault : cutTexts(*view))
-                    ADD_FAILURE() << language.code << " " << size.width() << " " << SettingsView::titleKey(page) << ": "
-                                  << fault;
+                    ADD_FAILURE() << where << ": " << fault;
+                // The page scrolls down only, never sideways, and controls
+                // set side by side never overlap.
+                EXPECT_EQ(find<QScrollArea>(QStringLiteral("settings.scroll"))->horizontalScrollBar()->maximum(), 0)
+                    << where;
+                for (const char* row : {"speaking.meters", "voice.buttons"})
+                    if (auto* parts = find<QWidget>(QString::fromLatin1(row)); parts && parts->isVisible()) {
+                        const auto shown = parts->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
+                        for (qsizetype a = 0; a < shown.size(); ++a)
+                            for (qsizetype b = a + 1; b < shown.size(); ++b)
+                                EXPECT_FALSE(shown[a]->isVisible() && shown[b]->isVisible()
+                                             && shown[a]->geometry().intersects(shown[b]->geometry()))
+                                    << where << " " << row;
+                    }
+                if (size.width() == 798 && (page == SettingsPage::voice || page == SettingsPage::speaking)
+                    && (language.code == "de" || language.code == "pl" || language.code == "ar"))
+                    snapshot(*view, QStringLiteral("settings"),
+                             QString::fromStdString((page == SettingsPage::voice ? "voice-798-" : "speaking-798-")
+                                                    + language.code));
                 if (size.width() == 980 && page == SettingsPage::virtualMic
                     && (language.code == "en" || language.code == "de" || language.code == "es"
                         || language.code == "zh-Hans"))

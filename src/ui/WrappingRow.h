@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QWidget>
+
+#include <vector>
+
+namespace parlaro::ui {
+
+// A row of controls that stands them one under another where the width it
+// is given cannot hold them side by side at their natural widths, so a
+// page in a wordy language grows downwards instead of scrolling sideways.
+// Its least width is that of its widest control.
+class WrappingRow : public QWidget {
+    Q_OBJECT
+public:
+    explicit WrappingRow(QWidget* parent = nullptr);
+
+    // `inColumn`: where the control stands on its own line once the row
+    // wraps; none fills the width.
+    void addWidget(QWidget* widget, Qt::Alignment inColumn = {});
+    // Takes what is left of the row here; nothing once it wraps.
+    void addStretch();
+    void setMargins(QMargins margins);
+    void setSpacing(int spacing);
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+
+protected:
+    bool event(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    struct Part {
+        QWidget* widget = nullptr;  // none: the stretch
+        Qt::Alignment inColumn;
+    };
+    bool fits(int width) const;
+    int rowWidth() const;
+    void place();
+
+    std::vector<Part> parts_;
+    QMargins margins_;
+    int spacing_ = 6;
+};
+
+}  // namespace parlaro::ui
