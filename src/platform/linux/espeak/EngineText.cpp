@@ -1,0 +1,229 @@
+#include "platform/linux/espeak/EngineText.h"
+
+#include <unicode/brkiter.h>
+#include <unicode/uchar.h>
+#include <unicode/uscript.h>
+#include <unicode/utext.h>
+#include <unicode/utf8.h>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace parlaro::sys {
+
+namespace {
+
+// Longer than any word of a language written with spaces, shorter than
+// what the engine's abbreviation path overruns with (about 170 bytes).
+constexpr std::size_t maxSpacedRunBytes = 96;
+// Two hundred characters of Thai or Chinese without a space or a stop are no
+// sentence; the engine itself reads thousands of them safely.
+constexpr std::size_t maxUnspacedRunBytes = 600;
+// Vietnamese puts two marks on a letter, Tibetan stacks four, an emoji family
+// joins seven code points; nothing written needs more.
+constexpr int maxCodePointsPerCharacter = 9;
+
+bool isSpace(UChar32 c)
+{
+    return c == ' ' || c == '\n' || c == '\t' || u_isUWhiteSpace(c);
+}
+
+bool isUnsaid(UChar32 c)
+{
+    // Bidi marks, embeddings, overrides and isolates, and the byte order mark.
+    return c == 0x200E || c == 0x200F || c == 0x061C || (c >= 0x202A && c <= 0x202E) ||
+           (c >= 0x2066 && c <= 0x2069) || c == 0xFEFF;
+}
+
+// Punctuation the engine reads as the end of a clause, after which a dot
+// cannot start an abbreviation; Chinese and Japanese write it between words
+// without a space.
+bool endsClause(UChar32 c)
+{
+    return (c >= 0x3000 && c <= 0x303F) || c == 0xFF01 || c == 0xFF0C || c == 0xFF1A || c == 0xFF1B || c == 0xFF1F;
+}
+
+bool isControl(UChar32 c)
+{
+    return (c < 0x20 && c != '\n' && c != '\t') || (c >= 0x7F && c <= 0x9F);
+}
+
+// Well-formed, without controls or unsaid marks.
+std::string wellFormed(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    const auto length = static_cast<int32_t>(text.size());
+    for (int32_t i = 0; i < length;) {
+        const int32_t start = i;
+        UChar32 c = 0;
+        U8_NEXT(bytes, i, length, c);
+        if (c < 0 || isControl(c)) {
+            out += ' ';
+        } else if (!isUnsaid(c)) {
+            out.append(text.substr(std::size_t(start), std::size_t(i - start)));
+        }
+    }
+    return out;
+}
+
+enum class Writing { neutral, spaced, unspaced };
+
+Writing writingOf(UChar32 c)
+{
+    if (!u_isalpha(c)) {
+        return Writing::neutral;
+    }
+    UErrorCode status = U_ZERO_ERROR;
+    switch (uscript_getScript(c, &status)) {
+    case USCRIPT_THAI:
+    case USCRIPT_LAO:
+    case USCRIPT_KHMER:
+    case USCRIPT_MYANMAR:
+    case USCRIPT_HAN:
+    case USCRIPT_HIRAGANA:
+    case USCRIPT_KATAKANA:
+    case USCRIPT_TIBETAN:
+        return Writing::unspaced;
+    default:
+        return Writing::spaced;
+    }
+}
+
+struct Character {
+    std::string_view bytes;
+    UChar32 first = 0;
+};
+
+// Walks user-perceived characters; ICU's boundaries keep a letter with its
+// marks and an emoji sequence whole.
+class Characters {
+public:
+    explicit Characters(std::string_view text) : text_(text)
+    {
+        UErrorCode status = U_ZERO_ERROR;
+        utext_ = utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &status);
+        iterator_.reset(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+        if (U_SUCCESS(status)) {
+            iterator_->setText(utext_, status);
+        }
+        if (U_FAILURE(status)) {
+            iterator_.reset();
+        }
+    }
+    ~Characters() { utext_close(utext_); }
+    Characters(const Characters&) = delete;
+    Characters& operator=(const Characters&) = delete;
+
+    bool next(Character& out)
+    {
+        if (at_ >= text_.size()) {
+            return false;
+        }
+        std::size_t end = text_.size();
+        if (iterator_) {
+            const int32_t boundary = iterator_->following(static_cast<int32_t>(at_));
+            if (boundary != icu::BreakIterator::DONE) {
+                end = std::size_t(boundary);
+            }
+        } else {
+            // Without ICU's data, one code point at a time.
+            auto i = static_cast<int32_t>(at_);
+            UChar32 c = 0;
+            U8_NEXT(reinterpret_cast<const std::uint8_t*>(text_.data()), i, static_cast<int32_t>(text_.size()), c);
+            end = std::size_t(i);
+        }
+        out.bytes = text_.substr(at_, end - at_);
+        int32_t i = 0;
+        U8_NEXT(reinterpret_cast<const std::uint8_t*>(out.bytes.data()), i, static_cast<int32_t>(out.bytes.size()),
+                out.first);
+        at_ = end;
+        return true;
+    }
+
+private:
+    std::string_view text_;
+    UText* utext_ = nullptr;
+    std::unique_ptr<icu::BreakIterator> iterator_;
+    std::size_t at_ = 0;
+};
+
+// The character with at most maxCodePointsPerCharacter code points.
+std::string_view capped(std::string_view character)
+{
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(character.data());
+    const auto length = static_cast<int32_t>(character.size());
+    int32_t i = 0;
+    for (int count = 0; i < length && count < maxCodePointsPerCharacter; ++count) {
+        U8_FWD_1(bytes, i, length);
+    }
+    return character.substr(0, std::size_t(i));
+}
+
+// A stretch without a space longer than maxSpacedRunBytes, with the breaks
+// the engine needs.
+void appendLongRun(std::string& out, const std::vector<Character>& run)
+{
+    Writing writing = Writing::neutral;
+    bool afterPunctuation = false;
+    std::size_t stretch = 0;
+    for (const Character& character : run) {
+        const Writing mine = writingOf(character.first);
+        const bool punctuation = u_ispunct(character.first) && !endsClause(character.first);
+        const bool meets = mine != Writing::neutral && writing != Writing::neutral && mine != writing;
+        const std::size_t limit = (mine == Writing::unspaced || (mine == Writing::neutral && writing == Writing::unspaced))
+                                      ? maxUnspacedRunBytes
+                                      : maxSpacedRunBytes;
+        if (stretch > 0 &&
+            (meets || (afterPunctuation && !punctuation) || stretch + character.bytes.size() > limit)) {
+            out += ' ';
+            stretch = 0;
+        }
+        out.append(character.bytes);
+        stretch += character.bytes.size();
+        afterPunctuation = punctuation;
+        if (mine != Writing::neutral) {
+            writing = mine;
+        }
+    }
+}
+
+}  // namespace
+
+std::string engineText(std::string_view text)
+{
+    const std::string clean = wellFormed(text);
+    std::string out;
+    out.reserve(clean.size() + 8);
+    std::vector<Character> run;
+    std::size_t runBytes = 0;
+    auto endRun = [&] {
+        if (runBytes > maxSpacedRunBytes) {
+            appendLongRun(out, run);
+        } else {
+            for (const Character& character : run) {
+                out.append(character.bytes);
+            }
+        }
+        run.clear();
+        runBytes = 0;
+    };
+    Characters characters(clean);
+    for (Character character; characters.next(character);) {
+        character.bytes = capped(character.bytes);
+        if (isSpace(character.first)) {
+            endRun();
+            out.append(character.bytes);
+            continue;
+        }
+        run.push_back(character);
+        runBytes += character.bytes.size();
+    }
+    endRun();
+    out.append(3, '\0');
+    return out;
+}
+
+}  // namespace parlaro::sys
