@@ -272,6 +272,10 @@ TEST(EngineText, LeavesOrdinaryTextAloneAndCapsEveryRun)
         thaiRun += "\xe0\xb8\x81";
     }
     const std::vector<std::pair<std::string, std::string>> cases = {
+        // Symbols stand apart, each emoji sequence whole; code points no
+        // character is assigned to go.
+        {"Great 😀😀👨‍👩‍👧‍👦€!", "Great 😀 😀 👨‍👩‍👧‍👦 €!"},
+        {"s\xce\x81", "s"},
         // A letter keeps its first eight marks.
         {"x" + accents, "x" + accents.substr(0, 16)},
         // Controls become spaces; bidi controls say nothing and go.

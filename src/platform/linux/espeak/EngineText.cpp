@@ -31,9 +31,12 @@ bool isSpace(UChar32 c)
 
 bool isUnsaid(UChar32 c)
 {
-    // Bidi marks, embeddings, overrides and isolates, and the byte order mark.
+    // Bidi marks, embeddings, overrides and isolates, the byte order mark,
+    // and code points no character is assigned to (the engine hands those of
+    // a script's block to that script's language, and one switch there and
+    // back read freed memory).
     return c == 0x200E || c == 0x200F || c == 0x061C || (c >= 0x202A && c <= 0x202E) ||
-           (c >= 0x2066 && c <= 0x2069) || c == 0xFEFF;
+           (c >= 0x2066 && c <= 0x2069) || c == 0xFEFF || u_charType(c) == U_UNASSIGNED;
 }
 
 // Punctuation the engine reads as the end of a clause, after which a dot
@@ -67,6 +70,19 @@ std::string wellFormed(std::string_view text)
         }
     }
     return out;
+}
+
+// The engine reads an emoji or a symbol by its name, several words long in
+// some languages, and in some (Hindi) two names in one word overrun its
+// buffers: each symbol stands alone. An emoji sequence (a family, a flag, a
+// skin tone) is one symbol, which the engine names as a whole.
+constexpr int maxSymbolsTogether = 1;
+
+bool isSymbol(UChar32 c)
+{
+    const auto category = U_GET_GC_MASK(c);
+    return (category & (U_GC_SO_MASK | U_GC_SM_MASK | U_GC_SC_MASK | U_GC_SK_MASK)) != 0 ||
+           u_hasBinaryProperty(c, UCHAR_EXTENDED_PICTOGRAPHIC);
 }
 
 enum class Writing { neutral, spaced, unspaced };
@@ -211,12 +227,21 @@ std::string engineText(std::string_view text)
         runBytes = 0;
     };
     Characters characters(clean);
+    int symbols = 0;
     for (Character character; characters.next(character);) {
         character.bytes = capped(character.bytes);
         if (isSpace(character.first)) {
             endRun();
             out.append(character.bytes);
+            symbols = 0;
             continue;
+        }
+        if (!isSymbol(character.first)) {
+            symbols = 0;
+        } else if (++symbols > maxSymbolsTogether) {
+            endRun();
+            out += ' ';
+            symbols = 1;
         }
         run.push_back(character);
         runBytes += character.bytes.size();
