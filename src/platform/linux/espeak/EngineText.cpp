@@ -59,11 +59,45 @@ std::string wellFormed(std::string_view text)
     out.reserve(text.size());
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
     const auto length = static_cast<int32_t>(text.size());
+    UChar32 previous = 0;
     for (int32_t i = 0; i < length;) {
         const int32_t start = i;
         UChar32 c = 0;
         U8_NEXT(bytes, i, length, c);
+        const bool tag = c >= 0xE0001 && c <= 0xE007F;
+        if (tag && previous != 0x1F3F4 && !(previous >= 0xE0001 && previous <= 0xE007F)) {
+            // Tags name a flag after a black flag and nothing elsewhere; a
+            // stray one sent the engine to another language's emoji names
+            // and it read freed memory when the voice changed next.
+            continue;
+        }
+        if (c == 0x200D) {
+            int32_t next = i;
+            UChar32 following = 0;
+            if (next < length) {
+                U8_NEXT(bytes, next, length, following);
+            }
+            const bool before = u_hasBinaryProperty(previous, UCHAR_EXTENDED_PICTOGRAPHIC);
+            const bool after = u_hasBinaryProperty(following, UCHAR_EXTENDED_PICTOGRAPHIC);
+            if (before != after) {
+                // A joiner joins two emoji into one, or letters of a script
+                // that shapes them; one that joins an emoji to anything else
+                // sent the engine looking for a sequence past what it holds.
+                previous = c;
+                continue;
+            }
+        }
+        previous = c;
         if (c < 0 || isControl(c)) {
+            out += ' ';
+        } else if (c == 0xFE0E || c == 0xFE0F) {
+            // Text or emoji presentation says nothing to hear; after a heart
+            // it sent the Hindi voice's emoji names past their end.
+        } else if (u_hasBinaryProperty(c, UCHAR_EMOJI_MODIFIER)) {
+            // A skin tone is named as a word of its own: joined to an emoji,
+            // the Hindi voice overran its buffers on a few of them.
+            out += ' ';
+            out.append(text.substr(std::size_t(start), std::size_t(i - start)));
             out += ' ';
         } else if (!isUnsaid(c)) {
             out.append(text.substr(std::size_t(start), std::size_t(i - start)));
