@@ -24,11 +24,12 @@
 #include <unistd.h>
 #include <utility>
 
-#ifndef PARLARO_VOICE_PROCESS_INSTALLED
-#define PARLARO_VOICE_PROCESS_INSTALLED "/usr/local/libexec/parlaro/parlaro-voice"
+#ifndef PARLARO_VOICE_PROCESS_FROM_BINDIR
+#define PARLARO_VOICE_PROCESS_FROM_BINDIR "../libexec/parlaro"
 #endif
 #ifndef PARLARO_VOICE_PROCESS_BUILT
 #define PARLARO_VOICE_PROCESS_BUILT ""
+#define PARLARO_BUILD_ROOT ""
 #endif
 
 extern char** environ;
@@ -128,13 +129,24 @@ std::string EspeakSpeechSynthesizer::voiceProcessPath()
 {
     std::error_code error;
     const fs::path self = fs::read_symlink("/proc/self/exe", error);
-    if (!error && isExecutable(self.parent_path() / voiceProcessName)) {
-        return self.parent_path() / voiceProcessName;
+    if (error) {
+        return {};
     }
-    if (isExecutable(PARLARO_VOICE_PROCESS_INSTALLED)) {
-        return PARLARO_VOICE_PROCESS_INSTALLED;
+    const fs::path folder = self.parent_path();
+    for (const fs::path& candidate :
+         {folder / voiceProcessName, (folder / PARLARO_VOICE_PROCESS_FROM_BINDIR / voiceProcessName).lexically_normal()}) {
+        if (isExecutable(candidate)) {
+            return candidate;
+        }
     }
-    return PARLARO_VOICE_PROCESS_BUILT;
+    // Tests and benchmarks run from the build tree, away from the program.
+    // Only they look there: an installed program must not run whatever
+    // someone put where its build tree once was.
+    const fs::path root = PARLARO_BUILD_ROOT;
+    if (!root.empty() && std::mismatch(root.begin(), root.end(), self.begin(), self.end()).first == root.end()) {
+        return PARLARO_VOICE_PROCESS_BUILT;
+    }
+    return {};
 }
 
 bool EspeakSpeechSynthesizer::startProcess()

@@ -29,8 +29,7 @@ struct EspeakVoiceProcess {
 // engine's rate (22050 Hz).
 //
 // The engine is a C library that has overrun its buffers on unusual text, so
-// it runs in a voice process of its own (parlaro-voice, beside the program or
-// in its libexec folder), which this object starts, feeds one render at a
+// it runs in a voice process of its own (parlaro-voice), which this object starts, feeds one render at a
 // time from its worker thread and restarts when it dies. A render whose
 // process ends, or stays silent past VoiceProcess::silenceLimit, ends with
 // the failure mark; the next render gets a new process.
@@ -76,7 +75,9 @@ public:
     // "de" -> "de-DE", "cmn-latn-pinyin" -> "zh-CN".
     static std::string languageTag(const std::string& primary, const std::vector<std::string>& others);
     // The voice process's executable: beside the running program, else
-    // where `cmake --install` puts it, else where the build made it.
+    // where `cmake --install` puts it relative to the program
+    // (../libexec/parlaro), else, for a program run from the build tree,
+    // where the build made it; empty when there is none.
     static std::string voiceProcessPath();
 
     // One queued or running render; public only for the engine's callback.
