@@ -91,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!synthesizer().isAvailable()) {
         return 0;
     }
-    static const char* const languages[] = {"en", "th", "zh", "de", "ar", "hi", "ru", "ko", "vi", "es", "fr", "pt"};
+    static const char* const languages[] = {"en", "th", "ja", "zh", "de", "ar", "hi", "ru", "ko", "vi", "es", "fr"};
     bool lost = false;
     for (int turn = 0; turn < 2; ++turn) {
         const auto voice = synthesizer().voiceForLanguage(languages[(data[0] + turn * 5) % std::size(languages)]);

@@ -32,11 +32,17 @@ bool isSpace(UChar32 c)
 bool isUnsaid(UChar32 c)
 {
     // Bidi marks, embeddings, overrides and isolates, the byte order mark,
-    // and code points no character is assigned to (the engine hands those of
-    // a script's block to that script's language, and one switch there and
-    // back read freed memory).
-    return c == 0x200E || c == 0x200F || c == 0x061C || (c >= 0x202A && c <= 0x202E) ||
-           (c >= 0x2066 && c <= 0x2069) || c == 0xFEFF || u_charType(c) == U_UNASSIGNED;
+    // and code points no character is assigned to, or none was in the
+    // Unicode the engine's tables follow (12.1): it hands those of a script's
+    // block to that script's language, and one switch there and back read
+    // freed memory. It has no name for the emoji among them either.
+    if (c == 0x200E || c == 0x200F || c == 0x061C || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) ||
+        c == 0xFEFF || u_charType(c) == U_UNASSIGNED) {
+        return true;
+    }
+    UVersionInfo age;
+    u_charAge(c, age);
+    return age[0] > 12 || (age[0] == 12 && age[1] > 1);
 }
 
 // Punctuation the engine reads as the end of a clause, after which a dot
