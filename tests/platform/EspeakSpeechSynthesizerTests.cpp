@@ -276,6 +276,9 @@ TEST(EngineText, LeavesOrdinaryTextAloneAndCapsEveryRun)
         // character is assigned to go.
         {"Great 😀😀👨‍👩‍👧‍👦€!", "Great 😀 😀 👨‍👩‍👧‍👦 €!"},
         {"❤️👍🏽👍🏽", "❤ 👍 🏽 👍 🏽 "},
+        // A flag's tags stay when a cancel tag ends them.
+        {"🏴\U000E0067\U000E0062\U000E0073\U000E0063\U000E0074\U000E007F 🏴\U000E0067\U000E0062 x",
+         "🏴\U000E0067\U000E0062\U000E0073\U000E0063\U000E0074\U000E007F 🏴 x"},
         {"s\xce\x81\u0d04x 🥲 \xf3\xa0\x81\xbf\xf0\x9f\x98\x91 👨\u200dphrase \u200d👧 ext", "sx  \xf0\x9f\x98\x91 👨phrase 👧 ext"},
         // A letter keeps its first eight marks.
         {"x" + accents, "x" + accents.substr(0, 16)},

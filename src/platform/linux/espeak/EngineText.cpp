@@ -58,6 +58,27 @@ bool isControl(UChar32 c)
     return (c < 0x20 && c != '\n' && c != '\t') || (c >= 0x7F && c <= 0x9F);
 }
 
+bool isTag(UChar32 c)
+{
+    return c >= 0xE0001 && c <= 0xE007F;
+}
+
+// The end of the run of tags at `from` when a cancel tag ends it, else -1.
+int32_t endedTags(const std::uint8_t* bytes, int32_t from, int32_t length)
+{
+    for (int32_t i = from; i < length;) {
+        UChar32 c = 0;
+        U8_NEXT(bytes, i, length, c);
+        if (c == 0xE007F) {
+            return i;
+        }
+        if (!isTag(c)) {
+            break;
+        }
+    }
+    return -1;
+}
+
 // Well-formed, without controls or unsaid marks.
 std::string wellFormed(std::string_view text)
 {
@@ -66,15 +87,24 @@ std::string wellFormed(std::string_view text)
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
     const auto length = static_cast<int32_t>(text.size());
     UChar32 previous = 0;
+    int32_t tagsKeptTo = -1;
     for (int32_t i = 0; i < length;) {
         const int32_t start = i;
         UChar32 c = 0;
         U8_NEXT(bytes, i, length, c);
-        const bool tag = c >= 0xE0001 && c <= 0xE007F;
-        if (tag && previous != 0x1F3F4 && !(previous >= 0xE0001 && previous <= 0xE007F)) {
-            // Tags name a flag after a black flag and nothing elsewhere; a
-            // stray one sent the engine to another language's emoji names
-            // and it read freed memory when the voice changed next.
+        if (isTag(c)) {
+            // Tags name a flag after a black flag, ended by a cancel tag,
+            // and nothing elsewhere; a stray or unended run sent the engine
+            // past the names it holds, or to another language's names, and
+            // it read freed memory when the voice changed next.
+            if (previous == 0x1F3F4) {
+                tagsKeptTo = endedTags(bytes, start, length);
+            }
+            if (i > tagsKeptTo) {
+                continue;
+            }
+            previous = c;
+            out.append(text.substr(std::size_t(start), std::size_t(i - start)));
             continue;
         }
         if (c == 0x200D) {
