@@ -276,6 +276,9 @@ TEST(EngineText, LeavesOrdinaryTextAloneAndCapsEveryRun)
         // character is assigned to go.
         {"Great 😀😀👨‍👩‍👧‍👦€!", "Great 😀 😀 👨‍👩‍👧‍👦 €!"},
         {"❤️👍🏽👍🏽", "❤ 👍 🏽 👍 🏽 "},
+        // Digits of scripts no voice reads its numbers in become plain ones;
+        // Hindi, Arabic and Thai keep theirs.
+        {"১২৩ ৳৫ १२३ ٣ ๓", "123 5 १२३ ٣ ๓"},
         // A flag's tags stay when a cancel tag ends them.
         {"🏴\U000E0067\U000E0062\U000E0073\U000E0063\U000E0074\U000E007F 🏴\U000E0067\U000E0062 x",
          "🏴\U000E0067\U000E0062\U000E0073\U000E0063\U000E0074\U000E007F 🏴 x"},

@@ -58,6 +58,30 @@ bool isControl(UChar32 c)
     return (c < 0x20 && c != '\n' && c != '\t') || (c >= 0x7F && c <= 0x9F);
 }
 
+// A digit of a script the voices do not read their numbers in: the engine
+// hands it to that script's language, whose number rules then read freed
+// memory (Bengali, Gurmukhi, Gujarati, Tamil, Kannada, Malayalam, Sinhala...).
+// As a plain digit it is read as a number in the reply's language.
+bool isForeignDigit(UChar32 c)
+{
+    if (u_charType(c) != U_DECIMAL_DIGIT_NUMBER || c < 0x80) {
+        return false;
+    }
+    const bool read = (c >= 0x0660 && c <= 0x0669) || (c >= 0x06F0 && c <= 0x06F9) || (c >= 0x0966 && c <= 0x096F) ||
+                      (c >= 0x0E50 && c <= 0x0E59) || (c >= 0xFF10 && c <= 0xFF19);
+    return !read;
+}
+
+// Number, currency and abbreviation signs of the Indic scripts after
+// Devanagari, which reach the same number rules.
+bool isForeignIndicSign(UChar32 c)
+{
+    if (c == 0x0970) {
+        return true;
+    }
+    return c >= 0x0980 && c <= 0x0DFF && !u_isalpha(c) && (U_GET_GC_MASK(c) & U_GC_M_MASK) == 0;
+}
+
 bool isTag(UChar32 c)
 {
     return c >= 0xE0001 && c <= 0xE007F;
@@ -135,7 +159,9 @@ std::string wellFormed(std::string_view text)
             out += ' ';
             out.append(text.substr(std::size_t(start), std::size_t(i - start)));
             out += ' ';
-        } else if (!isUnsaid(c)) {
+        } else if (isForeignDigit(c)) {
+            out += static_cast<char>('0' + u_charDigitValue(c));
+        } else if (!isUnsaid(c) && !isForeignIndicSign(c)) {
             out.append(text.substr(std::size_t(start), std::size_t(i - start)));
         }
     }

@@ -3,8 +3,6 @@
 #include "platform/linux/espeak/VoiceWire.h"
 #include "runtime/Error.h"
 
-#include <espeak-ng/speak_lib.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
