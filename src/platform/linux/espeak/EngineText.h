@@ -11,9 +11,13 @@ namespace parlaro::sys {
 //
 // Always: well-formed UTF-8 (a broken sequence, a control character or a NUL
 // becomes a space); bidi controls and byte order marks, which say nothing,
-// left out; at most a few marks on one character (a letter under a hundred
-// accents keeps the first ones); and room after the terminator, since the
-// engine reads a whole sequence once it has seen its first byte.
+// left out, and so are characters newer than the engine's tables; at most a
+// few marks on one character (a letter under a hundred accents keeps the
+// first ones); each emoji or symbol a word of its own, emoji joiners, tags
+// and selectors only where they make a whole sequence; digits of scripts no
+// voice reads its numbers in as plain digits; and room after the terminator,
+// since the engine reads a whole sequence once it has seen its first byte.
+// The engine has faults this cannot reach; the voice process contains them.
 //
 // Only in a stretch without a space far longer than any word written with
 // spaces: a space after punctuation, a space where letters of a script
