@@ -43,10 +43,25 @@ public:
         std::lock_guard lock(lock_);
         return renderID_;
     }
+    // The engine failed part way: nothing of this reply is spoken.
+    bool failed() const
+    {
+        std::lock_guard lock(lock_);
+        return failed_;
+    }
 
     // On the synthesizer's thread.
     void receive(const PcmBuffer& buffer)
     {
+        if (isRenderFailureMark(buffer)) {
+            {
+                std::lock_guard lock(lock_);
+                failed_ = !finished_;
+                buffers_.clear();
+            }
+            finish();
+            return;
+        }
         if (buffer.frameLength() == 0) {
             finish();
             return;
@@ -85,7 +100,18 @@ private:
     std::optional<rt::Continuation<Buffers>> continuation_;
     std::optional<SpeechSynthesizer::RenderID> renderID_;
     bool finished_ = false;
+    bool failed_ = false;
 };
+
+namespace {
+
+// The voice's engine failed on this reply; it is restarted for the next one.
+ModuleError notSpoken()
+{
+    return ModuleError(ModuleID::speech, 5, localized("语音引擎出错，这条回复未能朗读；下一条会照常朗读。"));
+}
+
+}  // namespace
 
 Speaker::Speaker(SpeechSynthesizer& synthesizer, std::shared_ptr<FarEndActivity> farEnd)
     : synthesizer_(synthesizer), farEnd_(std::move(farEnd))
@@ -166,6 +192,9 @@ rt::Async<std::vector<PcmBuffer>> Speaker::render(std::string text, std::optiona
         throw;
     }
     endRender(state);
+    if (state->failed()) {
+        throw notSpoken();
+    }
     co_return buffers;
 }
 
@@ -206,6 +235,9 @@ rt::Async<void> Speaker::speak(std::string text, std::vector<AudioObjectId> devi
 
     if (generation_ != generation) {
         throw rt::CancellationError();
+    }
+    if (state->failed()) {
+        throw notSpoken();
     }
     if (buffers.empty()) {
         throw ModuleError(ModuleID::speech, 3,

@@ -28,6 +28,27 @@ std::atomic<SpeechSynthesizer*> installed{nullptr};
 
 }  // namespace
 
+namespace {
+
+// No engine renders at one frame a second, so no end mark looks like this.
+constexpr double failureMarkRate = 1;
+
+}  // namespace
+
+PcmBuffer renderFailureMark()
+{
+    return PcmBuffer(AudioFormat{.sampleRate = failureMarkRate,
+                                 .channelCount = 1,
+                                 .sampleType = SampleType::int16,
+                                 .interleaved = true},
+                     0);
+}
+
+bool isRenderFailureMark(const PcmBuffer& buffer)
+{
+    return buffer.frameLength() == 0 && buffer.format().sampleRate == failureMarkRate;
+}
+
 SpeechSynthesizer& speechSynthesizer()
 {
     SpeechSynthesizer* synthesizer = installed.load();

@@ -47,7 +47,9 @@ struct Utterance {
 // inline in write()). A buffer with 0 frames marks the end of a render; after
 // it nothing more arrives for that render. A stopped render gets no end mark:
 // whoever stops it settles its waiter. A buffer may already be on its way when
-// a stop returns, so callers tolerate one late buffer.
+// a stop returns, so callers tolerate one late buffer. A render the engine
+// could not finish (it failed part way) ends with a failure mark instead of
+// the end mark: what came before it is not the whole reply.
 class SpeechSynthesizer {
 public:
     using RenderID = std::uint64_t;
@@ -85,6 +87,10 @@ protected:
 private:
     rt::ObservationHub voicesChanged_;
 };
+
+// The mark that ends a render its engine could not finish, and the test for it.
+PcmBuffer renderFailureMark();
+bool isRenderFailureMark(const PcmBuffer& buffer);
 
 // The process-wide synthesizer, whose voices are "the installed voices";
 // throws std::logic_error when none is installed.

@@ -165,6 +165,21 @@ TEST_F(SpeakerTest, VoicesThatYieldNothingUnknownVoicesAndSynthesizerFailures)
     runtime.advance(0.1);
     EXPECT_EQ(failed->error, "no engine");
     EXPECT_TRUE(queues.made().empty());
+
+    // An engine that dies part way: nothing of the reply is played, the
+    // error says so, and the next reply is spoken whole.
+    synthesizer.setFailure(nullptr);
+    synthesizer.setBehavior(sim::SimSpeechSynthesizer::Behavior::failPartWay);
+    auto lost = speak("twenty characters!!!", {headphones});
+    runtime.advance(0.1);
+    EXPECT_EQ(lost->error, "语音引擎出错，这条回复未能朗读；下一条会照常朗读。（TTS-5）");
+    EXPECT_TRUE(queues.made().empty());
+    synthesizer.setBehavior(sim::SimSpeechSynthesizer::Behavior::speak);
+    auto next = speak("twenty characters!!!", {headphones});
+    runtime.advance(2.0);
+    EXPECT_TRUE(next->finished);
+    EXPECT_EQ(next->error, "");
+    EXPECT_EQ(queues.made().size(), 1u);
 }
 
 TEST_F(SpeakerTest, StopEndsRenderingAndPlaybackAndTheNextSpeakPlaysNormally)

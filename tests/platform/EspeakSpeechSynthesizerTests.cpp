@@ -1,5 +1,7 @@
 #include "platform/linux/espeak/EspeakSpeechSynthesizer.h"
 
+#include "platform/linux/espeak/EngineText.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -23,6 +25,7 @@ struct Collector {
     std::condition_variable done;
     std::vector<PcmBuffer> buffers;
     bool ended = false;
+    bool failed = false;
 
     SpeechSynthesizer::BufferCallback callback()
     {
@@ -30,6 +33,7 @@ struct Collector {
             std::lock_guard lock(mutex);
             if (buffer.frameLength() == 0) {
                 ended = true;
+                failed = isRenderFailureMark(buffer);
                 done.notify_all();
             } else {
                 buffers.push_back(buffer);
@@ -184,13 +188,28 @@ TEST(EspeakSpeechSynthesizer, TextTheEngineCouldMisreadIsSpokenSafely)
     ASSERT_TRUE(english.has_value());
     ASSERT_TRUE(spanish.has_value());
 
-    // An abbreviation before a very long word overran the engine's stack;
-    // a broken last character, a NUL or a control character must not make
-    // it read past the text.
+    auto thai = synthesizer.voiceForLanguage("th");
+    ASSERT_TRUE(thai.has_value());
+
+    // An abbreviation before a very long word overran the engine's stack,
+    // whether the word is letters, a letter under many accents or a script
+    // written without spaces; a broken last character, a NUL or a control
+    // character must not make it read past the text.
     const std::string longWord(200, 'x');
+    std::string accents;
+    for (int i = 0; i < 100; ++i) {
+        accents += "\xcc\x81";
+    }
+    std::string thaiRun;
+    for (int i = 0; i < 100; ++i) {
+        thaiRun += "\xe0\xb8\x81";
+    }
     const std::vector<std::pair<std::optional<SynthesisVoice>, std::string>> texts = {
         {english, "U.S.A" + longWord},
         {english, "A.B" + longWord + " and more."},
+        {english, "U.S.Ax" + accents + " and more."},
+        {thai, "U.S.A" + thaiRun},
+        {thai, "\xe0\xb8\x81.\xe0\xb8\x82" + thaiRun + thaiRun},
         {spanish, "Hola, se\xc3"},
         {spanish, "Buenos d\xc3\xad\xe2\x82"},
         {spanish, std::string("Hola\0 se\xc3\xb1or", 12)},
@@ -200,7 +219,85 @@ TEST(EspeakSpeechSynthesizer, TextTheEngineCouldMisreadIsSpokenSafely)
         Collector collector;
         synthesizer.write({text, voice, 0.5f, 0}, collector.callback());
         ASSERT_TRUE(collector.waitForEnd()) << text;
+        EXPECT_FALSE(collector.failed) << text;
         EXPECT_FALSE(collector.buffers.empty()) << text;
+    }
+}
+
+TEST(EspeakSpeechSynthesizer, AVoiceProcessThatDiesOrHangsCostsOnlyItsReply)
+{
+    for (const char* fault : {"--abort-on=LOST", "--hang-on=LOST"}) {
+        // A sentence comes out within milliseconds; three seconds without a
+        // sound is a hang even on a loaded machine.
+        EspeakSpeechSynthesizer synthesizer({}, std::nullopt, {{fault}, std::chrono::seconds(3)});
+        if (!synthesizer.isAvailable()) {
+            GTEST_SKIP() << "espeak-ng data is not installed (package espeak-ng-data); nothing to render with";
+        }
+        auto english = synthesizer.voiceForLanguage("en-US");
+        Collector lost;
+        Collector next;
+        synthesizer.write({"This reply is LOST half way.", english, 0.5f, 0.1}, lost.callback());
+        synthesizer.write({"The next reply is spoken.", english, 0.5f, 0.1}, next.callback());
+        ASSERT_TRUE(lost.waitForEnd()) << fault;
+        EXPECT_TRUE(lost.failed) << fault;
+        ASSERT_TRUE(next.waitForEnd()) << fault;
+        EXPECT_FALSE(next.failed) << fault;
+        EXPECT_FALSE(next.buffers.empty()) << fault;
+    }
+}
+
+TEST(EngineText, LeavesOrdinaryTextAloneAndCapsEveryRun)
+{
+    // Sentences in scripts written without spaces are one long run each;
+    // cut, they would sound different.
+    for (const std::string sentence : {
+             "วันนี้อากาศดีมากและผมอยากจะไปเที่ยวที่ทะเลกับครอบครัวของผมในวันหยุดสุดสัปดาห์นี้",
+             "ฉันคิดว่าเราควรจะส่งเอกสารทั้งหมดให้กับลูกค้าภายในวันศุกร์นี้เพื่อที่พวกเขาจะได้มีเวลาตรวจสอบก่อนการประชุม",
+             "我们下周三下午两点在三楼的大会议室开会，请大家提前准备好上个季度的销售报告和明年的预算计划。",
+             "来週の水曜日の午後二時に三階の大会議室で会議を行いますので、皆さん前の四半期の売上報告書と来年の予算計画を準備しておいてください。",
+             "Xin chào, đây là bản nghe thử giọng của tôi.",
+             "Die Rindfleischetikettierungsüberwachungsaufgabenübertragungsgesetz-Debatte ist beendet.",
+             "नमस्ते, यह मेरी आवाज़ का नमूना है।",
+             "👨‍👩‍👧‍👦 🏴󠁧󠁢󠁳󠁣󠁴󠁿 done.",
+         }) {
+        EXPECT_EQ(sys::engineText(sentence), sentence + std::string(3, '\0')) << sentence;
+    }
+
+    std::string accents;
+    for (int i = 0; i < 100; ++i) {
+        accents += "\xcc\x81";
+    }
+    std::string thaiRun;
+    for (int i = 0; i < 300; ++i) {
+        thaiRun += "\xe0\xb8\x81";
+    }
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        // Symbols stand apart, each emoji sequence whole; code points no
+        // character is assigned to go.
+        {"Great 😀😀👨‍👩‍👧‍👦€!", "Great 😀 😀 👨‍👩‍👧‍👦 €!"},
+        {"❤️👍🏽👍🏽", "❤ 👍 🏽 👍 🏽 "},
+        // Digits of scripts no voice reads its numbers in become plain ones;
+        // Hindi, Arabic and Thai keep theirs.
+        {"১২৩ ৳৫ १२३ ٣ ๓", "123 5 १२३ ٣ ๓"},
+        // A flag's tags stay when a cancel tag ends them.
+        {"🏴\U000E0067\U000E0062\U000E0073\U000E0063\U000E0074\U000E007F 🏴\U000E0067\U000E0062 x",
+         "🏴\U000E0067\U000E0062\U000E0073\U000E0063\U000E0074\U000E007F 🏴 x"},
+        {"s\xce\x81\u0d04x 🥲 \xf3\xa0\x81\xbf\xf0\x9f\x98\x91 👨\u200dphrase \u200d👧 ext", "sx  \xf0\x9f\x98\x91 👨phrase 👧 ext"},
+        // A letter keeps its first eight marks.
+        {"x" + accents, "x" + accents.substr(0, 16)},
+        // Controls become spaces; bidi controls say nothing and go.
+        {"a\x01" "b\xc2\x85" "c\xe2\x80\x8f" "d\xe2\x81\xa6" "e\xef\xbb\xbf", "a b cde"},
+        {"se\xc3", "se "},
+        // Abbreviations before long runs come apart, and scripts meet with a
+        // space between them only there.
+        {"U.S.A" + std::string(120, 'x'), "U. S. A" + std::string(95, 'x') + " " + std::string(25, 'x')},
+        {"U.S.A" + thaiRun.substr(0, 300), "U. S. A " + thaiRun.substr(0, 300)},
+        {"U.S" + thaiRun.substr(0, 30), "U.S" + thaiRun.substr(0, 30)},
+        // Even a script without spaces is cut long before the engine's limits.
+        {thaiRun, thaiRun.substr(0, 600) + " " + thaiRun.substr(600)},
+    };
+    for (const auto& [text, clean] : cases) {
+        EXPECT_EQ(sys::engineText(text), clean + std::string(3, '\0')) << text;
     }
 }
 

@@ -15,6 +15,7 @@ struct SimSpeechSynthesizer::State {
     struct Render {
         BufferCallback onBuffer;
         std::vector<PcmBuffer> buffers;
+        bool fails = false;
     };
 
     mutable std::mutex mutex;
@@ -82,6 +83,10 @@ struct SimSpeechSynthesizer::State {
         }
         for (const auto& buffer : render.buffers) {
             render.onBuffer(buffer);
+        }
+        if (render.fails) {
+            render.onBuffer(renderFailureMark());
+            return;
         }
         PcmBuffer end(self->format, 0);
         render.onBuffer(end);
@@ -187,9 +192,10 @@ SpeechSynthesizer::RenderID SimSpeechSynthesizer::write(const Utterance& utteran
         }
         id = state_->nextID++;
         State::Render render{std::move(onBuffer), {}};
-        if (state_->behavior == Behavior::speak) {
+        if (state_->behavior == Behavior::speak || state_->behavior == Behavior::failPartWay) {
             render.buffers = state_->tone(utterance.text);
         }
+        render.fails = state_->behavior == Behavior::failPartWay;
         state_->pending.emplace(id, std::move(render));
         if (state_->behavior == Behavior::hang) {
             return id;

@@ -13,11 +13,12 @@ namespace parlaro::sim {
 // text (secondsPerCharacter for each Unicode code point), cut into buffers of
 // framesPerBuffer, followed by the end mark. Buffers arrive on the main
 // executor after renderDelay seconds of virtual time, all at once. It can
-// also fail to start, stay silent (only the end mark) or hang (never answer).
+// also fail to start, stay silent (only the end mark), hang (never answer) or
+// fail part way (its buffers, then the failure mark, as a dying engine does).
 // Installs itself as the process-wide synthesizer for its lifetime.
 class SimSpeechSynthesizer : public SpeechSynthesizer {
 public:
-    enum class Behavior { speak, silent, hang };
+    enum class Behavior { speak, silent, hang, failPartWay };
 
     SimSpeechSynthesizer();
     ~SimSpeechSynthesizer() override;

@@ -1,258 +1,58 @@
 #include "platform/linux/espeak/EspeakSpeechSynthesizer.h"
 
+#include "platform/linux/espeak/VoiceWire.h"
 #include "runtime/Error.h"
-
-#include <espeak-ng/espeak_ng.h>
-#include <espeak-ng/speak_lib.h>
-#include <unicode/uchar.h>
-#include <unicode/uloc.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
+#include <cerrno>
+#include <climits>
 #include <cmath>
+#include <csignal>
 #include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <poll.h>
 #include <pthread.h>
-#include <string_view>
+#include <spawn.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <utility>
 
-// The engine opens an audio device as it sets up its output, even for the
-// synchronous rendering it is used for here, which never plays through one;
-// its audio library then connects to the sound server to see that it is
-// there, and waits without end on a server held still, keeping the voice
-// list, and with it the program's start, waiting too. Defined in the program,
-// this comes before the audio library's own, and the engine gets no device.
-extern "C" struct audio_object* create_audio_device_object(const char* device, const char* application,
-                                                           const char* description);
-extern "C" struct audio_object* create_audio_device_object(const char*, const char*, const char*)
-{
-    return nullptr;
-}
+#ifndef PARLARO_VOICE_PROCESS_FROM_BINDIR
+#define PARLARO_VOICE_PROCESS_FROM_BINDIR "../libexec/parlaro"
+#endif
+#ifndef PARLARO_VOICE_PROCESS_BUILT
+#define PARLARO_VOICE_PROCESS_BUILT ""
+#define PARLARO_BUILD_ROOT ""
+#endif
+
+extern char** environ;
 
 namespace parlaro::sys {
 
 namespace {
 
+namespace wire = voicewire;
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
 constexpr const char* errorDomain = "SpeechSynthesizer";
+constexpr const char* voiceProcessName = "parlaro-voice";
 // Marks the second entry of a voice that serves a second locale.
 constexpr char localeSuffix = '#';
-
-// The engine is process-wide: one lock for all its calls, from any instance.
-std::mutex& engineMutex()
-{
-    static std::mutex mutex;
-    return mutex;
-}
-
-struct Engine {
-    bool tried = false;
-    int sampleRate = 0;  // 0 while unavailable
-};
-
-// Under engineMutex().
-Engine& engine()
-{
-    static Engine state;
-    return state;
-}
-
-std::string lowercase(std::string text)
-{
-    for (char& c : text) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return text;
-}
-
-std::vector<std::string> subtags(const std::string& tag)
-{
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    while (start <= tag.size()) {
-        const std::size_t end = std::min(tag.find('-', start), tag.size());
-        parts.push_back(tag.substr(start, end - start));
-        start = end + 1;
-    }
-    return parts;
-}
-
-bool isAlpha(const std::string& s)
-{
-    return !s.empty() && std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isalpha(c); });
-}
-bool isDigits(const std::string& s)
-{
-    return !s.empty() && std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isdigit(c); });
-}
-bool isRegion(const std::string& s)
-{
-    return (s.size() == 2 && isAlpha(s)) || (s.size() == 3 && isDigits(s));
-}
-bool isScript(const std::string& s)
-{
-    return s.size() == 4 && isAlpha(s);
-}
-
-std::string likelyRegion(const std::string& languageAndScript)
-{
-    char maximal[ULOC_FULLNAME_CAPACITY] = {};
-    UErrorCode status = U_ZERO_ERROR;
-    uloc_addLikelySubtags(languageAndScript.c_str(), maximal, sizeof maximal, &status);
-    if (U_FAILURE(status)) {
-        return {};
-    }
-    char country[ULOC_COUNTRY_CAPACITY] = {};
-    status = U_ZERO_ERROR;
-    uloc_getCountry(maximal, country, sizeof country, &status);
-    return U_FAILURE(status) ? std::string() : std::string(country);
-}
-
-// The language names of an espeak voice: a priority byte, then the name,
-// repeated, ending with an empty name.
-std::vector<std::string> languageNames(const char* list)
-{
-    std::vector<std::string> names;
-    if (list == nullptr) {
-        return names;
-    }
-    while (*list != 0) {
-        ++list;  // priority
-        std::string name(list);
-        list += name.size() + 1;
-        names.push_back(name);
-    }
-    return names;
-}
-
-std::string displayName(const char* name)
-{
-    std::string out = name ? name : "";
-    std::replace(out.begin(), out.end(), '_', ' ');
-    return out;
-}
 
 std::string engineVoiceName(const std::string& identifier)
 {
     return identifier.substr(0, identifier.find(localeSuffix));
 }
 
-// The longest stretch without a space the engine is given. It copies a
-// word into buffers of 160 bytes, and an abbreviation before a longer word
-// ("U.S.A" and 160 letters) overruns its stack; no word of a reply is
-// anywhere near this long, so the cut is never heard in speech.
-constexpr std::size_t maxWordBytes = 96;
-
-bool isContinuation(unsigned char byte)
+bool isExecutable(const fs::path& path)
 {
-    return (byte & 0xC0) == 0x80;
-}
-
-// The length of the well-formed UTF-8 sequence at text[i], 0 when there is
-// none.
-std::size_t sequenceLength(std::string_view text, std::size_t i, UChar32& c)
-{
-    const auto lead = static_cast<unsigned char>(text[i]);
-    std::size_t length = 0;
-    if (lead < 0x80) {
-        c = lead;
-        return 1;
-    }
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        c = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        c = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        c = lead & 0x07;
-    } else {
-        return 0;
-    }
-    if (i + length > text.size()) {
-        return 0;
-    }
-    for (std::size_t k = 1; k < length; ++k) {
-        const auto byte = static_cast<unsigned char>(text[i + k]);
-        if (!isContinuation(byte)) {
-            return 0;
-        }
-        c = (c << 6) | (byte & 0x3F);
-    }
-    const bool overlong = (length == 3 && c < 0x800) || (length == 4 && c < 0x10000);
-    const bool outside = c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF);
-    return overlong || outside ? 0 : length;
-}
-
-// The text as the engine can read it safely: well-formed UTF-8 (a broken
-// sequence, a control character or a NUL becomes a space), no stretch
-// without a space longer than maxWordBytes (cut where no combining mark
-// follows), and room after the terminator, since the engine reads a whole
-// UTF-8 sequence once it has seen its first byte.
-std::string engineText(std::string_view text)
-{
-    std::string out;
-    out.reserve(text.size() + 4);
-    std::size_t word = 0;
-    for (std::size_t i = 0; i < text.size();) {
-        UChar32 c = 0;
-        const std::size_t length = sequenceLength(text, i, c);
-        if (length == 0 || (c < 0x20 && c != '\n' && c != '\t') || c == 0x7F) {
-            out += ' ';
-            word = 0;
-            i += std::max<std::size_t>(length, 1);
-            continue;
-        }
-        const bool space = c == ' ' || c == '\n' || c == '\t' || u_isUWhiteSpace(c);
-        if (space) {
-            word = 0;
-        } else {
-            if (word + length > maxWordBytes && !u_hasBinaryProperty(c, UCHAR_GRAPHEME_EXTEND)) {
-                out += ' ';
-                word = 0;
-            }
-            word += length;
-        }
-        out.append(text.substr(i, length));
-        i += length;
-    }
-    out.append(3, '\0');
-    return out;
-}
-
-// True when the voice reads the sentence in its own language: espeak marks
-// every stretch it hands to another language with "(en)" and the like.
-bool readsWithoutSwitching(const std::string& sentence)
-{
-    const std::string safe = engineText(sentence);
-    const void* text = safe.c_str();
-    while (text != nullptr) {
-        const char* phonemes = espeak_TextToPhonemes(&text, espeakCHARS_UTF8, 0);
-        if (phonemes != nullptr && std::strchr(phonemes, '(') != nullptr) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Under engineMutex().
-bool ensureEngine(const std::optional<std::string>& dataPath)
-{
-    Engine& state = engine();
-    if (!state.tried) {
-        state.tried = true;
-        espeak_ng_InitializePath(dataPath ? dataPath->c_str() : nullptr);
-        espeak_ng_ERROR_CONTEXT context = nullptr;
-        espeak_ng_STATUS status = espeak_ng_Initialize(&context);
-        espeak_ng_ClearErrorContext(&context);
-        if (status == ENS_OK) {
-            status = espeak_ng_InitializeOutput(ENOUTPUT_MODE_SYNCHRONOUS, 0, nullptr);
-        }
-        if (status == ENS_OK) {
-            state.sampleRate = espeak_ng_GetSampleRate();
-        }
-    }
-    return state.sampleRate > 0;
+    return !path.empty() && ::access(path.c_str(), X_OK) == 0;
 }
 
 }  // namespace
@@ -262,22 +62,12 @@ struct EspeakSpeechSynthesizer::Job {
     Utterance utterance;
     BufferCallback onBuffer;
     std::atomic<bool> cancelled{false};
-    // Some sound came out. Until then silence is dropped: the engine hands
-    // out a little even for text with nothing to say, and that must not pass
-    // for speech.
+    // Some sound came out; the voice process drops the silence before it, so
+    // text with nothing to say brings none.
     bool spoke = false;
+    // The worker's own: the process was told to stop this render.
+    bool cancelSent = false;
 };
-
-namespace {
-
-// The render under way; the engine calls back on the thread that holds
-// engineMutex(), so a plain pointer guarded by that lock suffices.
-EspeakSpeechSynthesizer::Job* renderingJob = nullptr;
-
-}  // namespace
-
-// Defined outside the anonymous namespace so it can name the private Job.
-static int synthCallback(short* samples, int count, espeak_EVENT*);
 
 std::vector<EspeakSpeechSynthesizer::ReadingCheck> EspeakSpeechSynthesizer::defaultReadingChecks()
 {
@@ -305,9 +95,14 @@ std::vector<EspeakSpeechSynthesizer::ReadingCheck> EspeakSpeechSynthesizer::defa
     };
 }
 
-EspeakSpeechSynthesizer::EspeakSpeechSynthesizer(std::vector<ReadingCheck> checks, std::optional<std::string> dataPath)
-    : checks_(std::move(checks)), dataPath_(std::move(dataPath))
+EspeakSpeechSynthesizer::EspeakSpeechSynthesizer(std::vector<ReadingCheck> checks, std::optional<std::string> dataPath,
+                                                 VoiceProcess process)
+    : checks_(std::move(checks)), dataPath_(std::move(dataPath)), process_(std::move(process))
 {
+    wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd_ < 0) {
+        throw DomainError(errorDomain, 2, std::string("eventfd: ") + std::strerror(errno));
+    }
     worker_ = std::thread([this] { run(); });
 }
 
@@ -322,69 +117,151 @@ EspeakSpeechSynthesizer::~EspeakSpeechSynthesizer()
         }
     }
     wake_.notify_all();
+    signalWorker();
     worker_.join();
+    stopProcess();
+    ::close(wakeFd_);
 }
 
-int EspeakSpeechSynthesizer::wordsPerMinute(float rate)
+std::string EspeakSpeechSynthesizer::voiceProcessPath()
 {
-    if (!std::isfinite(rate)) {
-        return espeakRATE_NORMAL;
+    std::error_code error;
+    const fs::path self = fs::read_symlink("/proc/self/exe", error);
+    if (error) {
+        return {};
     }
-    const double r = std::clamp(double(rate), 0.0, 1.0);
-    const double wpm = r <= 0.5 ? espeakRATE_MINIMUM + (r / 0.5) * (espeakRATE_NORMAL - espeakRATE_MINIMUM)
-                                : espeakRATE_NORMAL + ((r - 0.5) / 0.5) * (espeakRATE_MAXIMUM - espeakRATE_NORMAL);
-    return static_cast<int>(std::lround(wpm));
+    const fs::path folder = self.parent_path();
+    for (const fs::path& candidate :
+         {folder / voiceProcessName, (folder / PARLARO_VOICE_PROCESS_FROM_BINDIR / voiceProcessName).lexically_normal()}) {
+        if (isExecutable(candidate)) {
+            return candidate;
+        }
+    }
+    // Tests and benchmarks run from the build tree, away from the program.
+    // Only they look there: an installed program must not run whatever
+    // someone put where its build tree once was.
+    const fs::path root = PARLARO_BUILD_ROOT;
+    if (!root.empty() && std::mismatch(root.begin(), root.end(), self.begin(), self.end()).first == root.end()) {
+        return PARLARO_VOICE_PROCESS_BUILT;
+    }
+    return {};
 }
 
-std::string EspeakSpeechSynthesizer::languageTag(const std::string& primary, const std::vector<std::string>& others)
+bool EspeakSpeechSynthesizer::startProcess()
 {
-    auto parts = subtags(lowercase(primary));
-    // The Chinese voices are named by spoken language; the "latn" qualifiers
-    // say how Latin letters are read, not what the voice speaks.
-    if (parts[0] == "cmn") {
-        return "zh-CN";
+    stopProcess();
+    int ends[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
+        return false;
     }
-    if (parts[0] == "yue") {
-        return "zh-HK";
+    int child = ends[1];
+    if (child == 3) {
+        // dup2 onto itself would leave close-on-exec set.
+        child = ::fcntl(ends[1], F_DUPFD_CLOEXEC, 4);
+        ::close(ends[1]);
     }
-    const bool hasRegion = std::any_of(parts.begin() + 1, parts.end(), isRegion);
-    if (!hasRegion) {
-        for (const auto& other : others) {
-            auto otherParts = subtags(lowercase(other));
-            if (otherParts.size() == 2 && otherParts[0] == parts[0] && isRegion(otherParts[1])) {
-                parts.push_back(otherParts[1]);
-                break;
+    const std::string path = voiceProcessPath();
+    std::vector<std::string> arguments{path};
+    if (dataPath_) {
+        arguments.push_back("--data=" + *dataPath_);
+    }
+    arguments.insert(arguments.end(), process_.arguments.begin(), process_.arguments.end());
+    std::vector<char*> argv;
+    for (auto& argument : arguments) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, child, 3);
+    pid_t pid = -1;
+    const int spawned = child < 0 ? EBADF : ::posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (child >= 0) {
+        ::close(child);
+    }
+    if (spawned != 0) {
+        ::close(ends[0]);
+        return false;
+    }
+    pid_ = pid;
+    socket_ = ends[0];
+    // A process that stops part way through a message must not hold the
+    // worker in a read.
+    const auto limit = std::chrono::duration_cast<std::chrono::microseconds>(process_.silenceLimit).count();
+    const timeval timeout{.tv_sec = limit / 1'000'000, .tv_usec = limit % 1'000'000};
+    ::setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+
+    std::string payload;
+    char kind = 0;
+    std::uint32_t rate = 0;
+    if (await(process_.startLimit, nullptr, payload, kind) != Heard::message || kind != wire::hello ||
+        !wire::Reader(payload).u32(rate) || rate == 0) {
+        stopProcess();
+        return false;
+    }
+    sampleRate_ = rate;
+    return true;
+}
+
+void EspeakSpeechSynthesizer::stopProcess()
+{
+    if (socket_ >= 0) {
+        ::close(socket_);
+        socket_ = -1;
+    }
+    if (pid_ > 0) {
+        // It may be stuck in the engine; nothing it holds is worth waiting for.
+        ::kill(pid_, SIGKILL);
+        while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        pid_ = -1;
+    }
+}
+
+EspeakSpeechSynthesizer::Heard EspeakSpeechSynthesizer::await(std::chrono::milliseconds limit, Job* job,
+                                                              std::string& payload, char& kind)
+{
+    const auto deadline = Clock::now() + limit;
+    for (;;) {
+        {
+            std::lock_guard lock(mutex_);
+            if (quitting_) {
+                return Heard::stopped;
             }
         }
-    }
-    std::string tag = parts[0];
-    std::string languageAndScript = parts[0];
-    bool privateUse = false;
-    bool regionSeen = false;
-    for (std::size_t i = 1; i < parts.size(); ++i) {
-        std::string part = parts[i];
-        if (part == "x") {
-            privateUse = true;
-        }
-        if (!privateUse && !regionSeen && isRegion(part)) {
-            std::transform(part.begin(), part.end(), part.begin(),
-                           [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-            regionSeen = true;
-        } else if (!privateUse && isScript(part)) {
-            part[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(part[0])));
-            if (!regionSeen) {
-                languageAndScript += "-" + part;
+        if (job != nullptr && job->cancelled && !job->cancelSent) {
+            job->cancelSent = true;
+            if (!wire::send(socket_, wire::cancel)) {
+                return Heard::gone;
             }
         }
-        tag += "-" + part;
-    }
-    if (!regionSeen) {
-        const std::string region = likelyRegion(languageAndScript);
-        if (!region.empty()) {
-            tag.insert(languageAndScript.size(), "-" + region);
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            return Heard::silent;
+        }
+        pollfd entries[2] = {{socket_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        const int ready = ::poll(entries, 2, int(std::min<long long>(left, INT_MAX)));
+        if (ready < 0 && errno != EINTR) {
+            return Heard::gone;
+        }
+        if (ready <= 0) {
+            continue;
+        }
+        if (entries[1].revents != 0) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const auto drained = ::read(wakeFd_, &count, sizeof count);
+        }
+        if (entries[0].revents != 0) {
+            auto message = wire::receive(socket_);
+            if (!message) {
+                return Heard::gone;
+            }
+            kind = static_cast<char>(message->kind);
+            payload = std::move(message->payload);
+            return Heard::message;
         }
     }
-    return tag;
 }
 
 void EspeakSpeechSynthesizer::run()
@@ -412,51 +289,34 @@ void EspeakSpeechSynthesizer::run()
 void EspeakSpeechSynthesizer::scanVoices()
 {
     Scan scan;
-    {
-        std::lock_guard engineLock(engineMutex());
-        scan.available = ensureEngine(dataPath_);
-        const espeak_VOICE** list = scan.available ? espeak_ListVoices(nullptr) : nullptr;
-        for (std::size_t i = 0; list != nullptr && list[i] != nullptr; ++i) {
-            const espeak_VOICE& voice = *list[i];
-            auto names = languageNames(voice.languages);
-            if (names.empty() || voice.identifier == nullptr) {
-                continue;
-            }
-            const std::string tag = languageTag(names[0], {names.begin() + 1, names.end()});
-            const std::string base = tag.substr(0, tag.find('-'));
-            bool reads = true;
-            bool selected = false;
-            for (const auto& check : checks_) {
-                if (check.language != base) {
-                    continue;
-                }
-                if (!selected) {
-                    // An unknown voice leaves the engine without a language,
-                    // which it cannot translate text in.
-                    if (espeak_SetVoiceByName(voice.identifier) != EE_OK) {
-                        reads = false;
-                        break;
-                    }
-                    selected = true;
-                }
-                if (!readsWithoutSwitching(check.sentence)) {
-                    reads = false;
+    scan.available = startProcess();
+    if (scan.available) {
+        wire::Writer request;
+        for (const auto& check : checks_) {
+            request.text(check.language);
+            request.text(check.sentence);
+        }
+        std::string payload;
+        char kind = 0;
+        if (wire::send(socket_, wire::listVoices, request.payload()) &&
+            await(process_.startLimit, nullptr, payload, kind) == Heard::message && kind == wire::voices) {
+            wire::Reader reply(payload);
+            std::uint32_t count = 0;
+            reply.u32(count);
+            for (std::uint32_t i = 0; i < count; ++i) {
+                SynthesisVoice voice;
+                std::uint32_t system = 0;
+                if (!reply.text(voice.identifier) || !reply.text(voice.name) || !reply.text(voice.language) ||
+                    !reply.u32(system)) {
                     break;
                 }
+                voice.quality = SynthesisVoice::defaultQuality;
+                voice.isSystemVoice = system != 0;
+                scan.voices.push_back(std::move(voice));
             }
-            if (!reads) {
-                continue;
-            }
-            // Voices on an external diphone database ("mb/...") are add-ons.
-            const bool external = std::string_view(voice.identifier).starts_with("mb/");
-            SynthesisVoice entry{voice.identifier, displayName(voice.name), tag, SynthesisVoice::defaultQuality,
-                                 !external};
-            scan.voices.push_back(entry);
-            if (tag == "zh-CN") {
-                entry.identifier += std::string(1, localeSuffix) + "zh-TW";
-                entry.language = "zh-TW";
-                scan.voices.push_back(entry);
-            }
+        } else {
+            // Its voices are unknown, but it may well speak with the default.
+            stopProcess();
         }
     }
     scan.done = true;
@@ -467,62 +327,45 @@ void EspeakSpeechSynthesizer::scanVoices()
     wake_.notify_all();
 }
 
-static int synthCallback(short* samples, int count, espeak_EVENT*)
-{
-    auto* job = renderingJob;
-    if (job == nullptr || job->cancelled) {
-        return 1;
-    }
-    if (samples == nullptr || count <= 0) {
-        return 0;
-    }
-    const AudioFormat format{.sampleRate = double(engine().sampleRate),
-                             .channelCount = 1,
-                             .sampleType = SampleType::int16,
-                             .interleaved = true};
-    if (!job->spoke) {
-        // The silence before the first sound is left out: the engine opens
-        // with the closure of a first stop ("Qué" with 49 ms of it), which
-        // nobody hears but which kept the listener waiting that long for
-        // the first word.
-        short* first = std::find_if(samples, samples + count, [](short sample) { return sample != 0; });
-        if (first == samples + count) {
-            return 0;
-        }
-        job->spoke = true;
-        count -= int(first - samples);
-        samples = first;
-    }
-    PcmBuffer buffer(format, std::size_t(count));
-    buffer.setFrameLength(std::size_t(count));
-    std::memcpy(buffer.int16ChannelData(0), samples, std::size_t(count) * sizeof(short));
-    job->onBuffer(buffer);
-    return job->cancelled ? 1 : 0;
-}
-
 void EspeakSpeechSynthesizer::render(Job& job)
 {
-    std::lock_guard engineLock(engineMutex());
-    const double rate = engine().sampleRate;
-    const AudioFormat format{
-        .sampleRate = rate, .channelCount = 1, .sampleType = SampleType::int16, .interleaved = true};
-    bool voiceSet = false;
-    if (job.utterance.voice) {
-        voiceSet = espeak_SetVoiceByName(engineVoiceName(job.utterance.voice->identifier).c_str()) == EE_OK;
-    } else {
-        espeak_VOICE wanted{};
-        wanted.languages = "en-us";
-        voiceSet = espeak_SetVoiceByProperties(&wanted) == EE_OK;
+    bool failed = socket_ < 0 && !startProcess();
+    if (!failed) {
+        wire::Writer request;
+        request.u32(static_cast<std::uint32_t>(wordsPerMinute(job.utterance.rate)));
+        request.text(job.utterance.voice ? engineVoiceName(job.utterance.voice->identifier) : std::string());
+        request.text(job.utterance.text);
+        failed = !wire::send(socket_, wire::render, request.payload());
     }
-    // A voice that cannot be loaded produces no sound; the end mark alone
-    // tells the caller so.
-    if (voiceSet) {
-        espeak_SetParameter(espeakRATE, wordsPerMinute(job.utterance.rate), 0);
-        espeak_SetSynthCallback(synthCallback);
-        renderingJob = &job;
-        const std::string text = engineText(job.utterance.text);
-        espeak_Synth(text.c_str(), text.size(), 0, POS_CHARACTER, 0, espeakCHARS_UTF8, nullptr, nullptr);
-        renderingJob = nullptr;
+    const AudioFormat format{
+        .sampleRate = sampleRate_, .channelCount = 1, .sampleType = SampleType::int16, .interleaved = true};
+    while (!failed) {
+        std::string payload;
+        char kind = 0;
+        const Heard heard = await(process_.silenceLimit, &job, payload, kind);
+        if (heard == Heard::stopped) {
+            return;
+        }
+        if (heard != Heard::message || (kind == wire::audio && payload.size() % sizeof(std::int16_t) != 0)) {
+            failed = true;
+        } else if (kind == wire::end) {
+            break;
+        } else if (kind == wire::audio && !job.cancelled && !payload.empty()) {
+            job.spoke = true;
+            const std::size_t frames = payload.size() / sizeof(std::int16_t);
+            PcmBuffer buffer(format, frames);
+            buffer.setFrameLength(frames);
+            std::memcpy(buffer.int16ChannelData(0), payload.data(), payload.size());
+            job.onBuffer(buffer);
+        }
+    }
+    if (failed) {
+        // The next render starts a new process; this one says it was lost.
+        stopProcess();
+        if (!job.cancelled) {
+            job.onBuffer(renderFailureMark());
+        }
+        return;
     }
     if (job.cancelled) {
         return;
@@ -531,7 +374,7 @@ void EspeakSpeechSynthesizer::render(Job& job)
     // that the voice produced nothing.
     const double delay = job.utterance.postUtteranceDelay;
     if (job.spoke && std::isfinite(delay) && delay > 0) {
-        const auto frames = static_cast<std::size_t>(std::lround(std::min(delay, 10.0) * rate));
+        const auto frames = static_cast<std::size_t>(std::lround(std::min(delay, 10.0) * sampleRate_));
         PcmBuffer silence(format, frames);
         silence.setFrameLength(frames);
         job.onBuffer(silence);
@@ -573,20 +416,32 @@ SpeechSynthesizer::RenderID EspeakSpeechSynthesizer::write(const Utterance& utte
 
 void EspeakSpeechSynthesizer::stopRender(RenderID render)
 {
-    std::lock_guard lock(mutex_);
-    if (current_ && current_->id == render) {
-        current_->cancelled = true;
+    {
+        std::lock_guard lock(mutex_);
+        if (current_ && current_->id == render) {
+            current_->cancelled = true;
+        }
+        std::erase_if(jobs_, [render](const std::shared_ptr<Job>& job) { return job->id == render; });
     }
-    std::erase_if(jobs_, [render](const std::shared_ptr<Job>& job) { return job->id == render; });
+    signalWorker();
 }
 
 void EspeakSpeechSynthesizer::stopSpeaking()
 {
-    std::lock_guard lock(mutex_);
-    if (current_) {
-        current_->cancelled = true;
+    {
+        std::lock_guard lock(mutex_);
+        if (current_) {
+            current_->cancelled = true;
+        }
+        jobs_.clear();
     }
-    jobs_.clear();
+    signalWorker();
+}
+
+void EspeakSpeechSynthesizer::signalWorker()
+{
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto written = ::write(wakeFd_, &one, sizeof one);
 }
 
 }  // namespace parlaro::sys

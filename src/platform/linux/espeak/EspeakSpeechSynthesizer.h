@@ -2,6 +2,7 @@
 
 #include "platform/SpeechSynthesizer.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -13,12 +14,25 @@
 
 namespace parlaro::sys {
 
+// How the synthesizer runs its voice process.
+struct EspeakVoiceProcess {
+    // Added to its command line; tests make it fail with "--abort-on=X"
+    // or "--hang-on=X" (after the first sound of a text holding X).
+    std::vector<std::string> arguments;
+    // A render this long without a word from the process is hung.
+    std::chrono::milliseconds silenceLimit{10'000};
+    // How long starting it and listing its voices may take.
+    std::chrono::milliseconds startLimit{60'000};
+};
+
 // Speech synthesis on espeak-ng, rendering into 16-bit mono buffers at the
-// engine's rate (22050 Hz) through its synchronous callback interface.
+// engine's rate (22050 Hz).
 //
-// The engine is one process-wide state that is not thread-safe, so all its
-// calls run on this object's worker thread and, across instances, under one
-// process-wide lock. Renders queue in order on that thread.
+// The engine is a C library that has overrun its buffers on unusual text, so
+// it runs in a voice process of its own (parlaro-voice), which this object starts, feeds one render at a
+// time from its worker thread and restarts when it dies. A render whose
+// process ends, or stays silent past VoiceProcess::silenceLimit, ends with
+// the failure mark; the next render gets a new process.
 //
 // Voices carry BCP-47 tags ("gmw/en-US" speaks "en-US", "roa/pt" speaks
 // "pt-PT"). Some voices cannot read their own language's script (a Japanese
@@ -35,9 +49,12 @@ public:
     // A sentence in each call language's script.
     static std::vector<ReadingCheck> defaultReadingChecks();
 
+    using VoiceProcess = EspeakVoiceProcess;
+
     // dataPath: the folder holding espeak-ng-data; none for the installed data.
     explicit EspeakSpeechSynthesizer(std::vector<ReadingCheck> checks = defaultReadingChecks(),
-                                     std::optional<std::string> dataPath = std::nullopt);
+                                     std::optional<std::string> dataPath = std::nullopt,
+                                     VoiceProcess process = {});
     ~EspeakSpeechSynthesizer() override;
     EspeakSpeechSynthesizer(const EspeakSpeechSynthesizer&) = delete;
     EspeakSpeechSynthesizer& operator=(const EspeakSpeechSynthesizer&) = delete;
@@ -57,6 +74,11 @@ public:
     // language names: "en-us" -> "en-US", "pt" (also "pt-pt") -> "pt-PT",
     // "de" -> "de-DE", "cmn-latn-pinyin" -> "zh-CN".
     static std::string languageTag(const std::string& primary, const std::vector<std::string>& others);
+    // The voice process's executable: beside the running program, else
+    // where `cmake --install` puts it relative to the program
+    // (../libexec/parlaro), else, for a program run from the build tree,
+    // where the build made it; empty when there is none.
+    static std::string voiceProcessPath();
 
     // One queued or running render; public only for the engine's callback.
     struct Job;
@@ -67,13 +89,26 @@ private:
         bool available = false;
         std::vector<SynthesisVoice> voices;
     };
+    enum class Heard { message, gone, silent, stopped };
 
     void run();
     void scanVoices();
     void render(Job& job);
+    // On the worker thread.
+    bool startProcess();
+    void stopProcess();
+    Heard await(std::chrono::milliseconds limit, Job* job, std::string& payload, char& kind);
+    void signalWorker();
 
     std::vector<ReadingCheck> checks_;
     std::optional<std::string> dataPath_;
+    VoiceProcess process_;
+    // The worker's own.
+    int pid_ = -1;
+    int socket_ = -1;
+    double sampleRate_ = 0;
+    // Wakes the worker out of waiting on the process for a stop.
+    int wakeFd_ = -1;
 
     std::mutex mutex_;
     std::condition_variable wake_;

@@ -1,0 +1,113 @@
+// A reply's text as translation hands it to the voice: cleaned (here, so
+// that the fuzzer follows the cleaning's branches), then spoken by the real
+// engine through the program's synthesizer, in the language the first byte
+// picks and then in another, as a call switches voices. The engine has
+// faults of its own that no cleaning reaches (some voice switches read freed
+// memory); what must hold is that each reply ends, a lost one says so, and
+// the next reply is spoken.
+
+#include "FuzzSupport.h"
+
+#include "platform/linux/espeak/EngineText.h"
+#include "platform/linux/espeak/EspeakSpeechSynthesizer.h"
+
+#include <unicode/utf8.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+using namespace parlaro;
+
+namespace {
+
+// What the cleaning promises whatever it is given.
+void checkClean(std::string_view clean)
+{
+    FUZZ_CHECK(clean.size() >= 3 && clean.substr(clean.size() - 3) == std::string_view("\0\0\0", 3));
+    clean.remove_suffix(3);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(clean.data());
+    const auto length = static_cast<int32_t>(clean.size());
+    std::size_t run = 0;
+    for (int32_t i = 0; i < length;) {
+        const int32_t start = i;
+        UChar32 c = 0;
+        U8_NEXT(bytes, i, length, c);
+        FUZZ_CHECK(c >= 0x20 || c == '\n' || c == '\t');
+        FUZZ_CHECK(c != 0x7F && c != 0x202E && c != 0xFEFF);
+        run = (c == ' ' || c == '\n' || c == '\t') ? 0 : run + std::size_t(i - start);
+        // The longest cut plus one more character of the longest kind.
+        FUZZ_CHECK(run <= 600 + 9 * 4);
+    }
+}
+
+struct Reply {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool ended = false;
+    bool lost = false;
+    bool spoke = false;
+
+    SpeechSynthesizer::BufferCallback callback()
+    {
+        return [this](const PcmBuffer& buffer) {
+            std::lock_guard lock(mutex);
+            if (buffer.frameLength() == 0) {
+                ended = true;
+                lost = isRenderFailureMark(buffer);
+            } else {
+                spoke = true;
+            }
+            changed.notify_all();
+        };
+    }
+    bool waitForEnd()
+    {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, std::chrono::seconds(15), [this] { return ended; });
+    }
+};
+
+sys::EspeakSpeechSynthesizer& synthesizer()
+{
+    // A hang is given up on well inside libFuzzer's own limit.
+    static sys::EspeakSpeechSynthesizer made({}, std::nullopt, {{}, std::chrono::seconds(5)});
+    return made;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    if (size == 0) {
+        return 0;
+    }
+    const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
+    checkClean(sys::engineText(text));
+    if (!synthesizer().isAvailable()) {
+        return 0;
+    }
+    static const char* const languages[] = {"en", "th", "ja", "zh", "de", "ar", "hi", "ru", "ko", "vi", "es", "fr"};
+    bool lost = false;
+    for (int turn = 0; turn < 2; ++turn) {
+        const auto voice = synthesizer().voiceForLanguage(languages[(data[0] + turn * 5) % std::size(languages)]);
+        Reply reply;
+        synthesizer().write({text, voice, 0.5f, 0}, reply.callback());
+        FUZZ_CHECK(reply.waitForEnd());
+        std::lock_guard lock(reply.mutex);
+        lost = lost || reply.lost;
+    }
+    if (lost) {
+        // After a lost reply the next one is spoken.
+        Reply next;
+        synthesizer().write({"Hello again.", synthesizer().voiceForLanguage("en"), 0.5f, 0}, next.callback());
+        FUZZ_CHECK(next.waitForEnd());
+        std::lock_guard lock(next.mutex);
+        FUZZ_CHECK(!next.lost && next.spoke);
+    }
+    return 0;
+}
