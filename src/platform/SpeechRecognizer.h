@@ -159,6 +159,17 @@ public:
         (void)pause;
         return std::nullopt;
     }
+
+    // A recognizer that writes no mark after a request's last word (its
+    // silence may yet go on into the same sentence) leaves the closing of a
+    // sentence to its caller: the mark that closes the last sentence of
+    // `text` (written by this recognizer), "?" for a question, else ".".
+    // None when the recognizer writes its marks itself. Any thread.
+    virtual std::optional<std::string> closingMark(const std::string& text) const
+    {
+        (void)text;
+        return std::nullopt;
+    }
 };
 
 // The system's speech recognition: permission and recognizers per locale.

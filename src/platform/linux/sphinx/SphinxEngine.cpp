@@ -1,5 +1,6 @@
 #include "platform/linux/sphinx/SphinxEngine.h"
 
+#include "platform/linux/sphinx/SphinxEnglishWords.h"
 #include "platform/linux/sphinx/SphinxWrittenWords.h"
 
 #include "runtime/Log.h"
@@ -22,7 +23,8 @@ constexpr const char* errorDomain = "Pocketsphinx";
 SphinxEngine::SphinxEngine(SphinxModel model, std::shared_ptr<SphinxSpeechRecognitionService::Counts> counts,
                            std::size_t partialSamples, std::shared_ptr<SphinxChannelFile> channels)
     : model_(std::move(model)), english_(model_.locale == "en" || model_.locale.starts_with("en-")),
-      counts_(std::move(counts)), channels_(std::move(channels)), sentenceEnds_(model_.languageModel),
+      counts_(std::move(counts)), channels_(std::move(channels)),
+      sentenceEnds_(model_.languageModel, english_ ? &SphinxEnglishWords::shared() : nullptr),
       pool_(model_, counts_, channels_), following_(pool_, english_), learning_(pool_, following_, counts_),
       jobs_([this](const auto& task, const auto& failure) { failed(task, failure); }),
       pacing_(jobs_, counts_, partialSamples, english_)
@@ -46,6 +48,12 @@ std::optional<std::string> SphinxEngine::continuation(const std::string& before,
     if (ends.value_or(pause > SphinxSentenceEnds::ordinaryPause))
         return std::nullopt;
     return withinSentence(after, english_);
+}
+
+std::string SphinxEngine::closingMark(const std::string& text) const
+{
+    return std::string(
+        sphinxSentenceMark(sphinxModelWords(text, true), english_ ? &SphinxEnglishWords::shared() : nullptr));
 }
 
 void SphinxEngine::begin(const std::shared_ptr<SphinxTaskState>& task)
