@@ -227,6 +227,13 @@ TEST(SphinxWrittenWords, writtenTextBeginsWithACapitalAndSpellsTheEnglishPronoun
     EXPECT_EQ(
         sys::sphinxWrittenWords({"see", "you", "monday", "or", "on", "fridays", "in", "march", "may", "be"}, true),
         (Words{"See", "you", "Monday", "or", "on", "Fridays", "in", "March", "may", "be"}));
+    // Names of people and places are names; words that are also ordinary
+    // words are not ("Snyder" misheard as a country stays a name).
+    EXPECT_EQ(sys::sphinxWrittenWords({"mr", "jackson", "of", "chicago's", "bank", "will", "bill", "nicholas", "on",
+                                       "the", "mark", "of", "niger"},
+                                      true),
+              (Words{"Mr", "Jackson", "of", "Chicago's", "bank", "will", "bill", "Nicholas", "on", "the", "mark", "of",
+                     "Niger"}));
     // Only English writes its pronoun so; other languages keep their words.
     EXPECT_EQ(sys::sphinxWrittenWords({"été", "i", "ou"}, false), (Words{"Été", "i", "ou"}));
     EXPECT_EQ(sys::sphinxWrittenWords({}, true), Words{});
@@ -710,6 +717,8 @@ TEST_F(SphinxSpeechRecognizer, aPauseEndsASentenceOnlyWhereTheWordsAroundItReadA
     EXPECT_EQ(recognizer->closingMark("Could you send me the invoice"), "?");
     EXPECT_EQ(recognizer->closingMark("When you arrive we can talk"), ".");
     EXPECT_EQ(recognizer->closingMark("Is it. I think so"), ".");
+    EXPECT_EQ(recognizer->continuation("Could you call me back", "In about ten minutes. I am driving", 0.8),
+              "in about ten minutes? I am driving");
     // The pause's weight rises without a step from an ordinary pause on.
     EXPECT_NEAR(sys::SphinxSentenceEnds::pauseEvidence(1.51), sys::SphinxSentenceEnds::pauseEvidence(1.5), 0.05);
     EXPECT_LT(sys::SphinxSentenceEnds::pauseEvidence(2.0), sys::SphinxSentenceEnds::pauseEvidence(2.4));

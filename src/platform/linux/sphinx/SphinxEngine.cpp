@@ -47,7 +47,21 @@ std::optional<std::string> SphinxEngine::continuation(const std::string& before,
     const auto ends = sentenceEnds_.endsSentence(going, sphinxModelWords(after, false), pause);
     if (ends.value_or(pause > SphinxSentenceEnds::ordinaryPause))
         return std::nullopt;
-    return withinSentence(after, english_);
+    std::string written = withinSentence(after, english_);
+    // A sentence `after` ended began before the pause, and what it is (a
+    // question or not) is read from its first words: "Could you call me
+    // back | in about ten minutes?".
+    for (auto stop = written.find_first_of(".?"); stop != std::string::npos;
+         stop = written.find_first_of(".?", stop + 1)) {
+        if (stop + 1 < written.size() && written[stop + 1] != ' ')
+            continue;
+        auto sentence = going;
+        const auto rest = sphinxModelWords(std::string_view(written).substr(0, stop), false);
+        sentence.insert(sentence.end(), rest.begin(), rest.end());
+        written.replace(stop, 1, sphinxSentenceMark(sentence, english_ ? &SphinxEnglishWords::shared() : nullptr));
+        break;
+    }
+    return written;
 }
 
 std::string SphinxEngine::closingMark(const std::string& text) const
