@@ -21,6 +21,7 @@ struct SphinxEnglishWords {
     Words questionWords;
     Words auxiliaries;
     Words subjects;
+    Words clauseSubjects;
     // Each reply as its words.
     std::vector<std::vector<std::string>> shortReplies;
 

@@ -51,7 +51,7 @@ std::string modelSpelling(std::string_view word)
     return result;
 }
 
-// Whether `words` are whole short replies, one after another ("Okay thank
+// Whether `words` are whole short replies, one after another ("Yes thank
 // you").
 bool shortReplies(const std::vector<std::string>& words, const SphinxEnglishWords& english)
 {
@@ -89,9 +89,8 @@ bool openClauseOnly(const std::vector<std::string>& words, const SphinxEnglishWo
 {
     if (words.empty() || !english.subordinators.contains(words[0]) || opensQuestion(words, english))
         return false;
-    static constexpr std::string_view onlySubjects[] = {"i", "we", "they", "he", "she"};
     for (std::size_t i = 2; i < words.size(); ++i) {
-        if (std::find(std::begin(onlySubjects), std::end(onlySubjects), words[i]) != std::end(onlySubjects))
+        if (english.clauseSubjects.contains(words[i]))
             return false;
         if (english.subjects.contains(words[i]) && i + 1 < words.size() && english.auxiliaries.contains(words[i + 1]))
             return false;
