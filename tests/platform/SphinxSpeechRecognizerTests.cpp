@@ -715,6 +715,7 @@ TEST_F(SphinxSpeechRecognizer, aPauseEndsASentenceOnlyWhereTheWordsAroundItReadA
     EXPECT_EQ(recognizer->closingMark("Is this the right number"), "?");
     EXPECT_EQ(recognizer->closingMark("Hello. Where is the station"), "?");
     EXPECT_EQ(recognizer->closingMark("Could you send me the invoice"), "?");
+    EXPECT_EQ(recognizer->closingMark("Is Friday possible"), "?");
     EXPECT_EQ(recognizer->closingMark("When you arrive we can talk"), ".");
     EXPECT_EQ(recognizer->closingMark("Is it. I think so"), ".");
     EXPECT_EQ(recognizer->continuation("Could you call me back", "In about ten minutes. I am driving", 0.8),

@@ -1,5 +1,6 @@
 #include "platform/linux/sphinx/SphinxSentenceEnds.h"
 
+#include "platform/SpeechRecognizer.h"
 #include "platform/linux/sphinx/SphinxEnglishWords.h"
 
 #include <sphinxbase/logmath.h>
@@ -78,7 +79,9 @@ bool opensQuestion(const std::vector<std::string>& words, const SphinxEnglishWor
         return false;
     if (english.questionWords.contains(words[0]))
         return words.size() == 1 || !english.subordinators.contains(words[0]) || english.auxiliaries.contains(words[1]);
-    return words.size() >= 2 && english.auxiliaries.contains(words[0]) && english.subjects.contains(words[1]);
+    // A name is a subject too ("is Friday possible").
+    return words.size() >= 2 && english.auxiliaries.contains(words[0])
+        && (english.subjects.contains(words[1]) || capitalizedInEnglish(words[1]));
 }
 
 // Whether `words` are a subordinate clause that opens the sentence and no
