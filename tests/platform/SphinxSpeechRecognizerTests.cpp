@@ -708,6 +708,8 @@ TEST_F(SphinxSpeechRecognizer, aPauseEndsASentenceOnlyWhereTheWordsAroundItReadA
     EXPECT_EQ(recognizer->continuation("If you have time", "We can talk about the plan", 0.7),
               "we can talk about the plan");
     EXPECT_EQ(recognizer->continuation("When you arrive", "Please call me", 0.9), "please call me");
+    EXPECT_EQ(recognizer->continuation("If you have time we can talk about the plan", "After lunch", 0.8),
+              "after lunch");
     EXPECT_EQ(recognizer->continuation("Yes of course", "We can do that", 0.7), std::nullopt);
     EXPECT_EQ(recognizer->continuation("Thank you", "For calling", 0.8), "for calling");
     EXPECT_EQ(recognizer->continuation("The room is small", "But it is quiet", 2.0), "but it is quiet");

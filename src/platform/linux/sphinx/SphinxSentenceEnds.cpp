@@ -158,6 +158,14 @@ std::optional<bool> SphinxSentenceEnds::endsSentence(const std::vector<std::stri
             return false;
         if (openClauseOnly(before, *english_))
             return false;
+        // "We can talk about the plan | after lunch", "we should book the
+        // tickets | before the prices go up": a clause or phrase opened by
+        // a subordinator after a pause most often finishes the sentence
+        // before it; one after a short reply, or a question ("when can
+        // we meet"), may begin its own.
+        if (english_->subordinators.contains(first) && !opensQuestion(after, *english_)
+            && !shortReplies(before, *english_))
+            return false;
     }
     for (const std::string* word : {&last, &first, &second})
         if (!word->empty() && !knows(*word))

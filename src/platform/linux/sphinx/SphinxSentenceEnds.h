@@ -18,9 +18,10 @@
 // come first, for any pause shorter than a long quiet: no sentence ends
 // before a word that joins its halves ("and", "but", "or"), nor after an
 // opening subordinate clause whose main clause has not come ("If you have
-// time | we can talk"); and a sentence that is a whole short reply ("Yes of
-// course", "Thank you") reads as ended unless the words after it plainly
-// carry it on ("Thank you | for calling").
+// time | we can talk"), nor before a subordinator that does not open a
+// question ("the plan | after lunch"); and a sentence that is a whole short
+// reply ("Yes of course", "Thank you") reads as ended unless the words
+// after it plainly carry it on ("Thank you | for calling").
 
 #include <mutex>
 #include <optional>
