@@ -4,8 +4,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <fstream>
 #include <iterator>
+#include <string>
 #include <unicode/utf8.h>
+#include <unordered_set>
 
 namespace parlaro {
 
@@ -79,6 +82,44 @@ std::string withFirstLetter(const std::string& text, bool upper)
 
 }  // namespace
 
+namespace {
+
+// Where Debian's word list of American English lies (package wamerican).
+constexpr const char* englishWordList = "/usr/share/dict/american-english";
+
+// The words (in lower case) the word list writes only with a capital:
+// names of people, places and peoples ("Nicholas", "Chicago", "Niger").
+// Those it also writes in lower case ("bill", "mark", "may") are ordinary
+// words too, and all-capital or mixed spellings ("TV", "McDonald") are
+// left alone; so are words of two letters, mostly symbols ("Pm", "Co").
+const std::unordered_set<std::string>& onlyCapitalized()
+{
+    static const std::unordered_set<std::string> names = [] {
+        std::unordered_set<std::string> capitalized;
+        std::unordered_set<std::string> lowered;
+        std::ifstream list(englishWordList);
+        for (std::string line; std::getline(list, line);) {
+            if (line.size() < 3 || !std::all_of(line.begin(), line.end(), [](char c) {
+                    return std::isalpha(static_cast<unsigned char>(c)) || c == '\'';
+                }))
+                continue;
+            const bool lowerRest = std::none_of(line.begin() + 1, line.end(),
+                                                [](char c) { return std::isupper(static_cast<unsigned char>(c)); });
+            if (std::isupper(static_cast<unsigned char>(line[0])) && lowerRest) {
+                line[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(line[0])));
+                capitalized.insert(std::move(line));
+            } else if (std::islower(static_cast<unsigned char>(line[0])) && lowerRest) {
+                lowered.insert(std::move(line));
+            }
+        }
+        std::erase_if(capitalized, [&](const std::string& word) { return lowered.contains(word); });
+        return capitalized;
+    }();
+    return names;
+}
+
+}  // namespace
+
 bool capitalizedInEnglish(std::string_view word)
 {
     // The translator takes a day in lower case for a word it does not know
@@ -94,12 +135,20 @@ bool capitalizedInEnglish(std::string_view word)
     };
     // "monday's", "i'm": what stands before the apostrophe decides.
     const std::string_view stem = word.substr(0, word.find('\''));
-    if (is(stem, "i"))
+    // Titles before a name ("Mr Jackson"); the word list has them in lower
+    // case too, or not at all.
+    for (const std::string_view title : {"i", "mr", "mrs", "ms", "dr"})
+        if (is(stem, title))
+            return true;
+    if (std::any_of(std::begin(names), std::end(names), [&](std::string_view name) {
+            return is(stem, name)
+                || (stem.size() == name.size() + 1 && is(stem.substr(0, name.size()), name)
+                    && lower(stem.back()) == 's');
+        }))
         return true;
-    return std::any_of(std::begin(names), std::end(names), [&](std::string_view name) {
-        return is(stem, name)
-            || (stem.size() == name.size() + 1 && is(stem.substr(0, name.size()), name) && lower(stem.back()) == 's');
-    });
+    std::string folded(stem);
+    std::transform(folded.begin(), folded.end(), folded.begin(), lower);
+    return onlyCapitalized().contains(folded);
 }
 
 std::string withinSentence(const std::string& text, bool english)

@@ -51,8 +51,11 @@ std::int64_t utf16Length(std::string_view text);
 Transcription makeTranscription(std::string text, const std::vector<std::string>& words);
 
 // Whether English writes `word` with a capital wherever it stands: the
-// pronoun and its contractions ("I", "I'm"), days and months ("Monday",
-// "Mondays", "March"; not "may", far more often the verb). Any case.
+// pronoun and its contractions ("I", "I'm"), titles ("Mr"), days and months
+// ("Monday", "Mondays", "March"; not "may", far more often the verb), and
+// the names of people and places: words the system's list of American
+// English words writes only with a capital ("Nicholas", "Chicago's";
+// not "bill" or "mark", which it also has as ordinary words). Any case.
 bool capitalizedInEnglish(std::string_view word);
 // `text` as it reads going on inside a sentence: its first letter in lower
 // case, unless its first word is one English capitalizes anywhere.
@@ -157,6 +160,17 @@ public:
         (void)before;
         (void)after;
         (void)pause;
+        return std::nullopt;
+    }
+
+    // A recognizer that writes no mark after a request's last word (its
+    // silence may yet go on into the same sentence) leaves the closing of a
+    // sentence to its caller: the mark that closes the last sentence of
+    // `text` (written by this recognizer), "?" for a question, else ".".
+    // None when the recognizer writes its marks itself. Any thread.
+    virtual std::optional<std::string> closingMark(const std::string& text) const
+    {
+        (void)text;
         return std::nullopt;
     }
 };

@@ -37,6 +37,24 @@ bool endsWithStop(const std::string& text)
     return false;
 }
 
+// The mark that closes the last sentence of `text`, as the recognizer that
+// wrote it reads it ("?" after a question); a full stop when it cannot say.
+std::string stopAfter(const std::shared_ptr<SpeechRecognizer>& recognizer, const std::string& text)
+{
+    auto mark = recognizer ? recognizer->closingMark(text) : std::nullopt;
+    return mark ? *mark : std::string(".");
+}
+
+// A final text ends its last sentence: a recognizer that leaves the mark to
+// its caller has it added here, since no word after it can follow.
+std::string closedText(const std::shared_ptr<SpeechRecognizer>& recognizer, const std::string& text)
+{
+    if (text.empty() || endsWithStop(text) || !recognizer)
+        return text;
+    const auto mark = recognizer->closingMark(text);
+    return mark ? text + *mark : text;
+}
+
 std::vector<HeldSentences::Word> wordsOf(const Transcription& transcription)
 {
     std::vector<HeldSentences::Word> words;
@@ -392,7 +410,7 @@ void OnDeviceSession::completeGeneration(std::int64_t generation, std::optional<
         // After the texts of the pieces before it, in the order spoken.
         pieces_[generation] = Piece{finalText, true, false};
     } else if (!finalText.empty()) {
-        deliver(finalText, true);
+        deliver(closedText(joiner_, finalText), true);
     }
     deliverPieces();
     if (pieces_.empty())
@@ -453,7 +471,7 @@ std::string OnDeviceSession::withPieces(std::int64_t before, const std::string& 
                     last = generation;
                     return;
                 }
-                joined += '.';
+                joined += stopAfter(joiner_, joined);
             }
             joined += ' ';
         }
@@ -514,7 +532,7 @@ void OnDeviceSession::sendPiecesBefore(std::int64_t generation)
     breakSeen_.reset();
     takePiecesBefore(generation, std::string());
     if (!before.empty())
-        deliver(endsWithStop(before) ? before : before + '.', true);
+        deliver(endsWithStop(before) ? before : before + stopAfter(joiner_, before), true);
 }
 
 void OnDeviceSession::deliverPieces()
@@ -535,7 +553,7 @@ void OnDeviceSession::deliverPieces()
     voiced_.erase(voiced_.begin(), voiced_.upper_bound(through));
     text = trimmed(text);
     if (!text.empty())
-        deliver(text, true);
+        deliver(closedText(joiner_, text), true);
 }
 
 void OnDeviceSession::expireOlderTasks(std::int64_t before)

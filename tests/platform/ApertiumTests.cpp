@@ -1,3 +1,4 @@
+#include "platform/linux/apertium/ApertiumSpanish.h"
 #include "platform/linux/apertium/ApertiumStream.h"
 #include "platform/linux/apertium/ApertiumTranslation.h"
 #include "platform/linux/icu/IcuTextServices.h"
@@ -161,6 +162,24 @@ TEST(ApertiumStream, GapsLeftByDroppedWordsCloseWhereTheSourceHasNone)
     };
     for (const Case& c : cases)
         EXPECT_EQ(sys::ApertiumStream::spacedLike(c.source, c.translation), c.shown) << c.source;
+}
+
+// Whatever the translators leave of a day or a month, the reader gets its
+// Spanish name; a question opens with its mark.
+TEST(ApertiumSpanish, DaysMonthsAndQuestionsAreWrittenAsSpanishWritesThem)
+{
+    const std::pair<const char*, const char*> calendar[][2] = {
+        {{"the third of March", "el tercer de March"}, {"el tercer de marzo", ""}},
+        {{"March is fine. In March", "Marcha es bien. En Marcha"}, {"Marzo es bien. En marzo", ""}},
+        {{"see you monday", "Te ves *monday"}, {"Te ves lunes", ""}},
+        {{"Closed on Mondays and Sundays", "Cerrado en Mondays y Domingos"}, {"Cerrado en lunes y domingos", ""}},
+        {{"we march on", "nosotros marcha encima"}, {"nosotros marcha encima", ""}},
+        {{"Hi. Is it 3.5? Yes", "Hola. Es 3.5? Sí"}, {"Hola. ¿Es 3.5? Sí", ""}},
+    };
+    for (const auto& [given, expected] : calendar)
+        EXPECT_EQ(sys::ApertiumSpanish::written(given.first, given.second), expected.first) << given.first;
+    EXPECT_EQ(sys::ApertiumSpanish::englishSource("see you monday in april or may in march"),
+              "see you Monday in April or may in march");
 }
 
 TEST(ApertiumStream, IllFormedUtf8BecomesReplacementCharacters)
@@ -413,7 +432,7 @@ TEST_F(ApertiumTest, TranslatesHelloFromEnglishToSpanish)
 
     auto session = backEnd.makeInstalledSession("en", "es");
     EXPECT_EQ(await(runtime, [&] { return translateWith(session, "Hello"); }).text, "Hola");
-    EXPECT_EQ(await(runtime, [&] { return translateWith(session, "How are you?"); }).text, "Cómo eres?");
+    EXPECT_EQ(await(runtime, [&] { return translateWith(session, "How are you?"); }).text, "¿Cómo eres?");
     // The last words of a sentence without a closing mark are translated
     // too, not held back by the transfer stages.
     EXPECT_EQ(await(runtime, [&] { return translateWith(session, "i do"); }).text, "i Hacer");
@@ -425,12 +444,24 @@ TEST_F(ApertiumTest, TranslatesHelloFromEnglishToSpanish)
     // no space before a mark behind, where the source has neither.
     EXPECT_EQ(await(runtime, [&] { return translateWith(session, "But where there is"); }).text, "Pero donde hay");
     EXPECT_EQ(await(runtime, [&] { return translateWith(session, "And you can eat"); }).text, "Y puedes comer");
-    EXPECT_EQ(await(runtime, [&] { return translateWith(session, "What do you want?"); }).text, "Qué quieres?");
+    EXPECT_EQ(await(runtime, [&] { return translateWith(session, "What do you want?"); }).text, "¿Qué quieres?");
     EXPECT_EQ(await(runtime, [&] { return translateWith(session, "I do, you do"); }).text, "Yo, haces");
     EXPECT_EQ(await(runtime, [&] { return translateWith(session, "It is the cat's"); }).text, "Es el gato es");
     EXPECT_EQ(await(runtime, [&] { return translateWith(session, "Xyzzy is here"); }).text, "Xyzzy Es aquí");
-    EXPECT_EQ(await(runtime, [&] { return translateWith(session, "Where do you go ?"); }).text, "Dónde vas ?");
+    EXPECT_EQ(await(runtime, [&] { return translateWith(session, "Where do you go ?"); }).text, "¿Dónde vas ?");
     EXPECT_EQ(await(runtime, [&] { return translateWith(session, "Hello  world"); }).text, "Hola  Mundo");
+    // Days and months reach Spanish as its names, whatever the translators
+    // make of the English word; numbers and dates around them stay.
+    for (const auto& [source, spanish] : std::initializer_list<std::pair<const char*, const char*>>{
+             {"Is this the right number? I will call you on the third of March.",
+              "¿Es esto el número derecho? Te llamaré encima el tercer de marzo."},
+             {"On the third of March we meet.", "En el tercer de marzo cumplimos."},
+             {"See you in april, on monday.", "Ve tú en abril, el lunes."},
+             {"On Monday the 3rd of March 2027", "El lunes 3 de marzo de 2027"},
+             {"The office opens in April or in May.", "La oficina abre en abril o en mayo."},
+         })
+        EXPECT_EQ(await(runtime, [&, english = source] { return translateWith(session, english); }).text, spanish)
+            << source;
     // A word dropped between two stops takes its stop along.
     auto back = backEnd.makeInstalledSession("es", "en");
     EXPECT_EQ(await(runtime, [&] { return translateWith(back, "Oh. Se. Cariz."); }).text, "Oh. Look.");

@@ -28,6 +28,17 @@ TEST(SpeechRecognizer, wordRangesCountUtf16Units)
                   {"Hello", {0, 5}}, {"there", {6, 5}}, {"How", {13, 3}}, {"are", {17, 3}}, {"you", {21, 3}}}));
 }
 
+TEST(SpeechRecognizer, englishKeepsTheCapitalOfNamesAndOnlyOfNamesInsideASentence)
+{
+    for (const char* name : {"I'm", "monday", "Fridays", "march", "mr", "Nicholas", "chicago", "Chicago's", "niger"})
+        EXPECT_TRUE(capitalizedInEnglish(name)) << name;
+    for (const char* word : {"may", "bill", "mark", "is", "ice", "pm", ""})
+        EXPECT_FALSE(capitalizedInEnglish(word)) << word;
+    EXPECT_EQ(withinSentence("Chicago is far", true), "Chicago is far");
+    EXPECT_EQ(withinSentence("Bill me later", true), "bill me later");
+    EXPECT_EQ(withinSentence("Chicago is far", false), "chicago is far");
+}
+
 TEST(SimSpeechRecognizer, playsScriptsOnTheVirtualClockAndRecordsWhatItWasGiven)
 {
     rt::ManualRuntime runtime;

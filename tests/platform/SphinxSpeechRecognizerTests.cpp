@@ -1,11 +1,14 @@
 #include "platform/ProgramFolder.h"
 #include "platform/linux/sphinx/SphinxChannelEstimate.h"
+#include "platform/linux/sphinx/SphinxEnglishWords.h"
 #include "platform/linux/sphinx/SphinxFollower.h"
 #include "platform/linux/sphinx/SphinxFollowing.h"
 #include "platform/linux/sphinx/SphinxInputLearning.h"
 #include "platform/linux/sphinx/SphinxKeptOutWords.h"
 #include "platform/linux/sphinx/SphinxSearchAhead.h"
+#include "platform/linux/sphinx/SphinxSentenceEnds.h"
 #include "platform/linux/sphinx/SphinxSpeechRecognizer.h"
+#include "platform/linux/sphinx/SphinxWrittenWords.h"
 #include "runtime/Log.h"
 #include "runtime/ManualRuntime.h"
 #include "support/DeepJson.h"
@@ -14,6 +17,8 @@
 #include "support/TempDirectory.h"
 
 #include <nlohmann/json.hpp>
+#include <sphinxbase/logmath.h>
+#include <sphinxbase/ngram_model.h>
 
 #include <gtest/gtest.h>
 
@@ -222,6 +227,13 @@ TEST(SphinxWrittenWords, writtenTextBeginsWithACapitalAndSpellsTheEnglishPronoun
     EXPECT_EQ(
         sys::sphinxWrittenWords({"see", "you", "monday", "or", "on", "fridays", "in", "march", "may", "be"}, true),
         (Words{"See", "you", "Monday", "or", "on", "Fridays", "in", "March", "may", "be"}));
+    // Names of people and places are names; words that are also ordinary
+    // words are not ("Snyder" misheard as a country stays a name).
+    EXPECT_EQ(sys::sphinxWrittenWords({"mr", "jackson", "of", "chicago's", "bank", "will", "bill", "nicholas", "on",
+                                       "the", "mark", "of", "niger"},
+                                      true),
+              (Words{"Mr", "Jackson", "of", "Chicago's", "bank", "will", "bill", "Nicholas", "on", "the", "mark", "of",
+                     "Niger"}));
     // Only English writes its pronoun so; other languages keep their words.
     EXPECT_EQ(sys::sphinxWrittenWords({"été", "i", "ou"}, false), (Words{"Été", "i", "ou"}));
     EXPECT_EQ(sys::sphinxWrittenWords({}, true), Words{});
@@ -237,11 +249,17 @@ TEST_F(SphinxSpeechRecognizer, theSearchCannotWriteASlurOrObsceneWordButKeepsWor
         return;
     auto* decoder = loadedDecoder();
     ASSERT_NE(decoder, nullptr);
-    for (const char* word : {"nigger", "niggers", "faggot", "fuck", "fucking", "cunt", "retard", "whore"}) {
+    // Every form of a word out is out ("redskins'" sounds as "redskins"),
+    // and so are the dated racial words and the insults.
+    for (const char* word :
+         {"nigger",    "niggers",  "faggot",   "fuck",     "fucking", "cunt",     "retard", "whore",
+          "redskins'", "negro",    "negroes",  "negroid",  "coon",    "coons",    "chinks", "hymie",
+          "asshole",   "assholes", "shithead", "dickhead", "bastard", "bastards", "shit",   "bullshit"}) {
         EXPECT_TRUE(sys::sphinxKeptOut(word)) << word;
         EXPECT_EQ(ps_lookup_word(decoder, word), nullptr) << word;
     }
-    for (const char* word : {"chink", "cock", "dick", "bitch", "negro", "hello", "elevator", "retardant"}) {
+    for (const char* word :
+         {"chink", "cock", "dick", "bitch", "prick", "jackass", "spices", "hello", "elevator", "retardant"}) {
         EXPECT_FALSE(sys::sphinxKeptOut(word)) << word;
         char* phones = ps_lookup_word(decoder, word);
         EXPECT_NE(phones, nullptr) << word;
@@ -253,6 +271,35 @@ TEST_F(SphinxSpeechRecognizer, theSearchCannotWriteASlurOrObsceneWordButKeepsWor
     std::ifstream installed(usEnglish().dictionary);
     const std::string text((std::istreambuf_iterator<char>(installed)), std::istreambuf_iterator<char>());
     EXPECT_NE(text.find("\nnigger "), std::string::npos);
+
+    // No word of the language model the decoders load that is a plural or
+    // possessive of a listed word can be written either.
+    logmath_t* logmath = logmath_init(1.0001, 0, 0);
+    ngram_model_t* model = ngram_model_read(nullptr, usEnglish().languageModel.c_str(), NGRAM_AUTO, logmath);
+    ASSERT_NE(model, nullptr);
+    const auto& listed = sys::SphinxEnglishWords::shared().keptOut;
+    const auto formOf = [](std::string_view word, const std::string& stem) {
+        if (!word.starts_with(stem))
+            return stem.ends_with('y') && word == stem.substr(0, stem.size() - 1) + "ies";
+        const std::string_view rest = word.substr(stem.size());
+        const bool hisses =
+            stem.find_last_of("osxz") == stem.size() - 1 || stem.ends_with("ch") || stem.ends_with("sh");
+        return rest.empty() || rest == "s" || rest == "'s" || rest == "s'" || rest == "'" || (hisses && rest == "es");
+    };
+    std::size_t forms = 0;
+    const std::int32_t words = ngram_model_get_counts(model)[0];
+    for (std::int32_t id = 0; id < words; ++id) {
+        const std::string_view word = ngram_word(model, id);
+        if (std::none_of(listed.begin(), listed.end(), [&](const auto& stem) { return formOf(word, stem); }))
+            continue;
+        ++forms;
+        char* phones = ps_lookup_word(decoder, std::string(word).c_str());
+        EXPECT_EQ(phones, nullptr) << word;
+        ckd_free(phones);
+    }
+    EXPECT_GT(forms, listed.size());
+    ngram_model_free(model);
+    logmath_free(logmath);
 }
 
 TEST(SphinxSearchAhead, searchesOnceTheSpeakerIsQuietAndStandsUntilVoiceComesAgain)
@@ -670,6 +717,28 @@ TEST_F(SphinxSpeechRecognizer, aPauseEndsASentenceOnlyWhereTheWordsAroundItReadA
     EXPECT_EQ(recognizer->continuation("The room is small", "But it is quiet", 1.2), "but it is quiet");
     EXPECT_EQ(recognizer->continuation("The office is closed", "Please call tomorrow", 0.9), std::nullopt);
     EXPECT_EQ(recognizer->continuation("We meet on", "Monday morning", 0.9), "Monday morning");
+    // An opening clause waits for its main clause; a whole short reply
+    // ends unless the words after it carry it on.
+    EXPECT_EQ(recognizer->continuation("If you have time", "We can talk about the plan", 0.7),
+              "we can talk about the plan");
+    EXPECT_EQ(recognizer->continuation("When you arrive", "Please call me", 0.9), "please call me");
+    EXPECT_EQ(recognizer->continuation("If you have time we can talk about the plan", "After lunch", 0.8),
+              "after lunch");
+    EXPECT_EQ(recognizer->continuation("Yes of course", "We can do that", 0.7), std::nullopt);
+    EXPECT_EQ(recognizer->continuation("Thank you", "For calling", 0.8), "for calling");
+    EXPECT_EQ(recognizer->continuation("The room is small", "But it is quiet", 2.0), "but it is quiet");
+    // A sentence closes with a question mark where it asks.
+    EXPECT_EQ(recognizer->closingMark("Is this the right number"), "?");
+    EXPECT_EQ(recognizer->closingMark("Hello. Where is the station"), "?");
+    EXPECT_EQ(recognizer->closingMark("Could you send me the invoice"), "?");
+    EXPECT_EQ(recognizer->closingMark("Is Friday possible"), "?");
+    EXPECT_EQ(recognizer->closingMark("When you arrive we can talk"), ".");
+    EXPECT_EQ(recognizer->closingMark("Is it. I think so"), ".");
+    EXPECT_EQ(recognizer->continuation("Could you call me back", "In about ten minutes. I am driving", 0.8),
+              "in about ten minutes? I am driving");
+    // The pause's weight rises without a step from an ordinary pause on.
+    EXPECT_NEAR(sys::SphinxSentenceEnds::pauseEvidence(1.51), sys::SphinxSentenceEnds::pauseEvidence(1.5), 0.05);
+    EXPECT_LT(sys::SphinxSentenceEnds::pauseEvidence(2.0), sys::SphinxSentenceEnds::pauseEvidence(2.4));
     // An ordinary pause tips only words that read either way; against
     // words that carry the sentence on, only a quiet longer than people
     // keep inside a sentence counts for a break.

@@ -526,6 +526,24 @@ TEST_F(OnDeviceSessionTest, UtteranceModeSearchesEachSentenceWhileTheSpeakerGoes
         std::find(asked.begin(), asked.end(),
                   std::pair<std::string, std::string>{"Thank you very much. I think", "The price is too high and"})
         != asked.end());
+
+    // A recognizer that leaves the closing mark to its caller has every
+    // sentence closed, a question with its question mark, the last too.
+    heard.clear();
+    service->setClosingMarks("en-US", [](const std::string& text) {
+        const auto stop = text.find_last_of(".?");
+        return text.compare(stop == std::string::npos ? 0 : stop + 2, 4, "Can ") == 0 ? "?" : ".";
+    });
+    for (const char* piece : {"Can you hear me", "Thank you", "Can we talk"})
+        service->script("en-US",
+                        {Event::partial(sim::spoken(piece), 0.2), Event::finalAtEndOfAudio(sim::spoken(piece), 0.1)});
+    started(RecognitionMode::utterance);
+    speakWithPauses(3);
+    finish(returned);
+    runtime.advance(1.0);
+    ASSERT_FALSE(heard.empty());
+    EXPECT_EQ(heard.back().text, "Can you hear me? Thank you. Can we talk?");
+    EXPECT_TRUE(heard.back().isFinal);
 }
 
 TEST_F(OnDeviceSessionTest, CountedErrorsRestartWithGrowingDelaysUntilTheNinthIsReported)

@@ -257,6 +257,12 @@ std::shared_ptr<SpeechAudioBufferRecognitionRequest> SimSpeechRecognizer::makeRe
     return request;
 }
 
+std::optional<std::string> SimSpeechRecognizer::closingMark(const std::string& text) const
+{
+    const auto marks = service_.closingMarks(locale_);
+    return marks ? std::optional(marks(text)) : std::nullopt;
+}
+
 std::optional<std::string> SimSpeechRecognizer::continuation(const std::string& before, const std::string& after,
                                                              double pause) const
 {
@@ -359,6 +365,19 @@ SimSpeechRecognitionService::SentenceEnds SimSpeechRecognitionService::sentenceE
     std::lock_guard lock(mutex_);
     const auto found = locales_.find(locale);
     return found != locales_.end() ? found->second.sentenceEnds : SentenceEnds();
+}
+
+void SimSpeechRecognitionService::setClosingMarks(const std::string& locale, ClosingMarks marks)
+{
+    std::lock_guard lock(mutex_);
+    locales_.at(locale).closingMarks = std::move(marks);
+}
+
+SimSpeechRecognitionService::ClosingMarks SimSpeechRecognitionService::closingMarks(const std::string& locale) const
+{
+    std::lock_guard lock(mutex_);
+    const auto found = locales_.find(locale);
+    return found != locales_.end() ? found->second.closingMarks : ClosingMarks();
 }
 
 std::vector<std::weak_ptr<SimSpeechRecognizer>> SimSpeechRecognitionService::recognizers() const

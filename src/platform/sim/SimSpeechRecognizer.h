@@ -140,6 +140,7 @@ public:
     std::shared_ptr<SpeechAudioBufferRecognitionRequest> makeRequest() override;
     std::shared_ptr<SpeechRecognitionTask> recognitionTask(std::shared_ptr<SpeechAudioBufferRecognitionRequest> request,
                                                            ResultHandler handler) override;
+    std::optional<std::string> closingMark(const std::string& text) const override;
     std::optional<std::string> continuation(const std::string& before, const std::string& after,
                                             double pause) const override;
 
@@ -180,6 +181,10 @@ public:
     // they cannot tell.
     using SentenceEnds = std::function<bool(const std::string& before, const std::string& after, double pause)>;
     void setSentenceEnds(const std::string& locale, SentenceEnds judge);
+    // The mark the locale's recognizers leave to their caller to close a
+    // text with; without one (as added) they write their own.
+    using ClosingMarks = std::function<std::string(const std::string& text)>;
+    void setClosingMarks(const std::string& locale, ClosingMarks marks);
 
     // Every recognizer made, in order; released ones have expired.
     std::vector<std::weak_ptr<SimSpeechRecognizer>> recognizers() const;
@@ -194,9 +199,11 @@ private:
         std::deque<SimRecognitionScript> queued;
         SimRecognitionScript standing;
         SentenceEnds sentenceEnds;
+        ClosingMarks closingMarks;
     };
     void record(std::shared_ptr<SimRecognitionRequest> request);
     SentenceEnds sentenceEnds(const std::string& locale) const;
+    ClosingMarks closingMarks(const std::string& locale) const;
     std::shared_ptr<SimSpeechRecognitionTask> startTask(const std::string& locale,
                                                         std::shared_ptr<SimRecognitionRequest> request,
                                                         SpeechRecognizer::ResultHandler handler);

@@ -1,5 +1,6 @@
 #include "platform/linux/apertium/ApertiumTranslation.h"
 
+#include "platform/linux/apertium/ApertiumSpanish.h"
 #include "runtime/Continuation.h"
 
 #include <atomic>
@@ -110,27 +111,38 @@ private:
         requireUsable(state, pair, source, target);
         if (!pipeline)
             throw TranslationPlatformError(Reason::failedToStart, source, target, {}, pair.mode + ".mode");
-        co_return co_await rt::withContinuation<std::string>([&](rt::Continuation<std::string> continuation) {
-            auto call = std::make_shared<PendingCall>(continuation);
-            {
-                std::lock_guard lock(state->mutex);
-                state->pending.push_back(call);
-            }
-            std::weak_ptr<State> weakState = state;
-            pipeline->submit(std::move(text), [call, weakState, source, target](ApertiumPipeline::Outcome outcome) {
-                if (auto s = weakState.lock()) {
-                    std::lock_guard lock(s->mutex);
-                    std::erase(s->pending, call);
+        const bool toSpanish = target == "es" || target.starts_with("es-");
+        const bool fromEnglish = source == "en" || source.starts_with("en-");
+        const std::string original = text;
+        if (toSpanish && fromEnglish)
+            text = ApertiumSpanish::englishSource(text);
+        std::string translated =
+            co_await rt::withContinuation<std::string>([&](rt::Continuation<std::string> continuation) {
+                auto call = std::make_shared<PendingCall>(continuation);
+                {
+                    std::lock_guard lock(state->mutex);
+                    state->pending.push_back(call);
                 }
-                if (!call->claim())
-                    return;
-                if (outcome.text)
-                    call->continuation.resume(std::move(*outcome.text));
-                else
-                    call->continuation.fail(
-                        TranslationPlatformError(outcome.reason, source, target, {}, outcome.detail));
+                std::weak_ptr<State> weakState = state;
+                pipeline->submit(std::move(text), [call, weakState, source, target](ApertiumPipeline::Outcome outcome) {
+                    if (auto s = weakState.lock()) {
+                        std::lock_guard lock(s->mutex);
+                        std::erase(s->pending, call);
+                    }
+                    if (!call->claim())
+                        return;
+                    if (outcome.text)
+                        call->continuation.resume(std::move(*outcome.text));
+                    else
+                        call->continuation.fail(
+                            TranslationPlatformError(outcome.reason, source, target, {}, outcome.detail));
+                });
             });
-        });
+        if (toSpanish && fromEnglish)
+            co_return ApertiumSpanish::written(original, translated);
+        if (toSpanish)
+            co_return ApertiumSpanish::withOpeningQuestionMarks(translated);
+        co_return translated;
     }
 
     ApertiumTranslation& backEnd_;

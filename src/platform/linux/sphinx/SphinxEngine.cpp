@@ -1,5 +1,6 @@
 #include "platform/linux/sphinx/SphinxEngine.h"
 
+#include "platform/linux/sphinx/SphinxEnglishWords.h"
 #include "platform/linux/sphinx/SphinxWrittenWords.h"
 
 #include "runtime/Log.h"
@@ -22,7 +23,8 @@ constexpr const char* errorDomain = "Pocketsphinx";
 SphinxEngine::SphinxEngine(SphinxModel model, std::shared_ptr<SphinxSpeechRecognitionService::Counts> counts,
                            std::size_t partialSamples, std::shared_ptr<SphinxChannelFile> channels)
     : model_(std::move(model)), english_(model_.locale == "en" || model_.locale.starts_with("en-")),
-      counts_(std::move(counts)), channels_(std::move(channels)), sentenceEnds_(model_.languageModel),
+      counts_(std::move(counts)), channels_(std::move(channels)),
+      sentenceEnds_(model_.languageModel, english_ ? &SphinxEnglishWords::shared() : nullptr),
       pool_(model_, counts_, channels_), following_(pool_, english_), learning_(pool_, following_, counts_),
       jobs_([this](const auto& task, const auto& failure) { failed(task, failure); }),
       pacing_(jobs_, counts_, partialSamples, english_)
@@ -45,7 +47,27 @@ std::optional<std::string> SphinxEngine::continuation(const std::string& before,
     const auto ends = sentenceEnds_.endsSentence(going, sphinxModelWords(after, false), pause);
     if (ends.value_or(pause > SphinxSentenceEnds::ordinaryPause))
         return std::nullopt;
-    return withinSentence(after, english_);
+    std::string written = withinSentence(after, english_);
+    // A sentence `after` ended began before the pause, and what it is (a
+    // question or not) is read from its first words: "Could you call me
+    // back | in about ten minutes?".
+    for (auto stop = written.find_first_of(".?"); stop != std::string::npos;
+         stop = written.find_first_of(".?", stop + 1)) {
+        if (stop + 1 < written.size() && written[stop + 1] != ' ')
+            continue;
+        auto sentence = going;
+        const auto rest = sphinxModelWords(std::string_view(written).substr(0, stop), false);
+        sentence.insert(sentence.end(), rest.begin(), rest.end());
+        written.replace(stop, 1, sphinxSentenceMark(sentence, english_ ? &SphinxEnglishWords::shared() : nullptr));
+        break;
+    }
+    return written;
+}
+
+std::string SphinxEngine::closingMark(const std::string& text) const
+{
+    return std::string(
+        sphinxSentenceMark(sphinxModelWords(text, true), english_ ? &SphinxEnglishWords::shared() : nullptr));
 }
 
 void SphinxEngine::begin(const std::shared_ptr<SphinxTaskState>& task)

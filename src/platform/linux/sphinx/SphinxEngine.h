@@ -36,6 +36,8 @@ public:
     // The decoders' models are theirs to touch, on their threads; a join
     // asked for on the main actor reads a copy of its own.
     std::optional<std::string> continuation(const std::string& before, const std::string& after, double pause);
+    // "?" when the last sentence of `text` is a question, else ".".
+    std::string closingMark(const std::string& text) const;
 
     void begin(const std::shared_ptr<SphinxTaskState>& task);
     void audio(const std::shared_ptr<SphinxTaskState>& task, std::vector<std::int16_t> samples);

@@ -1,10 +1,10 @@
 #include "platform/linux/sphinx/SphinxKeptOutWords.h"
 
+#include "platform/linux/sphinx/SphinxEnglishWords.h"
+
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <array>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -13,76 +13,6 @@
 namespace parlaro::sys {
 
 namespace {
-
-// Sorted, for the binary search. Racial and ethnic slurs, slurs against gay
-// people and people with a disability, and obscene sexual words, as the US
-// English dictionary spells them. Left in on purpose: words whose everyday
-// meaning is harmless or a name (chink, coon, cracker, gypsy, homo, negro,
-// spastic, midget, bitch, cock, dick, cum, shag, hooker, boner).
-constexpr std::array keptOut = {
-    std::string_view("blowjob"),
-    std::string_view("blowjobs"),
-    std::string_view("cocksucker"),
-    std::string_view("cunt"),
-    std::string_view("darkie"),
-    std::string_view("dildo"),
-    std::string_view("dildos"),
-    std::string_view("dyke"),
-    std::string_view("dykes"),
-    std::string_view("fag"),
-    std::string_view("faggot"),
-    std::string_view("fags"),
-    std::string_view("fuck"),
-    std::string_view("fuck's"),
-    std::string_view("fucked"),
-    std::string_view("fucked-up"),
-    std::string_view("fucker"),
-    std::string_view("fuckers"),
-    std::string_view("fuckin"),
-    std::string_view("fucking"),
-    std::string_view("fucks"),
-    std::string_view("gook"),
-    std::string_view("gyp"),
-    std::string_view("gypped"),
-    std::string_view("honky"),
-    std::string_view("jap"),
-    std::string_view("japs"),
-    std::string_view("kraut"),
-    std::string_view("mongoloid"),
-    std::string_view("motherfucker"),
-    std::string_view("motherfucker's"),
-    std::string_view("motherfuckers"),
-    std::string_view("motherfucking"),
-    std::string_view("nigger"),
-    std::string_view("nigger's"),
-    std::string_view("niggers"),
-    std::string_view("nympho"),
-    std::string_view("polack"),
-    std::string_view("pussy"),
-    std::string_view("redskin"),
-    std::string_view("redskins"),
-    std::string_view("retard"),
-    std::string_view("retarded"),
-    std::string_view("retards"),
-    std::string_view("sambo"),
-    std::string_view("slut"),
-    std::string_view("sluts"),
-    std::string_view("slutty"),
-    std::string_view("spaz"),
-    std::string_view("spazes"),
-    std::string_view("spic"),
-    std::string_view("tits"),
-    std::string_view("twat"),
-    std::string_view("twats"),
-    std::string_view("wank"),
-    std::string_view("wanker"),
-    std::string_view("wankers"),
-    std::string_view("whore"),
-    std::string_view("whorehouse"),
-    std::string_view("whores"),
-    std::string_view("wop"),
-    std::string_view("wops"),
-};
 
 // The word an entry "word(2) PHONES" or "word PHONES" is for.
 std::string_view headword(std::string_view line)
@@ -93,9 +23,38 @@ std::string_view headword(std::string_view line)
 
 }  // namespace
 
+std::vector<std::string> sphinxWordForms(std::string_view word)
+{
+    std::vector<std::string> forms{std::string(word)};
+    std::string_view bare = word;
+    if (bare.ends_with("'s"))
+        bare.remove_suffix(2);
+    else if (bare.ends_with('\''))
+        bare.remove_suffix(1);
+    if (bare != word)
+        forms.emplace_back(bare);
+    // English adds "es" only after a hiss or an "o" ("negroes", "spazes"):
+    // "spices" is no form of anything kept out.
+    if (bare.ends_with("ies") && bare.size() > 3)
+        forms.push_back(std::string(bare.substr(0, bare.size() - 3)) + 'y');
+    if (bare.ends_with("es") && bare.size() > 2) {
+        const std::string_view stem = bare.substr(0, bare.size() - 2);
+        if (stem.ends_with('s') || stem.ends_with('x') || stem.ends_with('z') || stem.ends_with("ch")
+            || stem.ends_with("sh") || stem.ends_with('o'))
+            forms.emplace_back(stem);
+    }
+    if (bare.ends_with('s') && bare.size() > 1)
+        forms.emplace_back(bare.substr(0, bare.size() - 1));
+    return forms;
+}
+
 bool sphinxKeptOut(std::string_view word)
 {
-    return std::binary_search(keptOut.begin(), keptOut.end(), word);
+    const auto& keptOut = SphinxEnglishWords::shared().keptOut;
+    for (const auto& form : sphinxWordForms(word))
+        if (keptOut.contains(form))
+            return true;
+    return false;
 }
 
 std::string sphinxDictionaryWithoutKeptOut(std::string_view dictionary)

@@ -1,5 +1,8 @@
 #include "platform/linux/sphinx/SphinxSentenceEnds.h"
 
+#include "platform/SpeechRecognizer.h"
+#include "platform/linux/sphinx/SphinxEnglishWords.h"
+
 #include <sphinxbase/logmath.h>
 #include <sphinxbase/ngram_model.h>
 #include <unicode/uchar.h>
@@ -49,9 +52,59 @@ std::string modelSpelling(std::string_view word)
     return result;
 }
 
+// Whether `words` are whole short replies, one after another ("Yes thank
+// you").
+bool shortReplies(const std::vector<std::string>& words, const SphinxEnglishWords& english)
+{
+    // reached[i]: the first i words are whole replies.
+    std::vector<bool> reached(words.size() + 1, false);
+    reached[0] = true;
+    for (std::size_t at = 0; at < words.size(); ++at) {
+        if (!reached[at])
+            continue;
+        for (const auto& reply : english.shortReplies)
+            if (at + reply.size() <= words.size()
+                && std::equal(reply.begin(), reply.end(), words.begin() + static_cast<std::ptrdiff_t>(at)))
+                reached[at + reply.size()] = true;
+    }
+    return !words.empty() && reached.back();
+}
+
+// Whether the sentence `words` opens with a question: a question word not
+// followed by a subject of its own ("where is it", not "when you arrive"),
+// or an auxiliary and then a subject ("is this", "could you").
+bool opensQuestion(const std::vector<std::string>& words, const SphinxEnglishWords& english)
+{
+    if (words.empty())
+        return false;
+    if (english.questionWords.contains(words[0]))
+        return words.size() == 1 || !english.subordinators.contains(words[0]) || english.auxiliaries.contains(words[1]);
+    // A name is a subject too ("is Friday possible").
+    return words.size() >= 2 && english.auxiliaries.contains(words[0])
+        && (english.subjects.contains(words[1]) || capitalizedInEnglish(words[1]));
+}
+
+// Whether `words` are a subordinate clause that opens the sentence and no
+// main clause after it yet: the main clause shows as a subject that only a
+// clause's subject can be ("we", "they"...), or any subject followed by an
+// auxiliary, after the clause's own first words ("if you have time we can").
+bool openClauseOnly(const std::vector<std::string>& words, const SphinxEnglishWords& english)
+{
+    if (words.empty() || !english.subordinators.contains(words[0]) || opensQuestion(words, english))
+        return false;
+    for (std::size_t i = 2; i < words.size(); ++i) {
+        if (english.clauseSubjects.contains(words[i]))
+            return false;
+        if (english.subjects.contains(words[i]) && i + 1 < words.size() && english.auxiliaries.contains(words[i + 1]))
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
-SphinxSentenceEnds::SphinxSentenceEnds(ngram_model_s* model, logmath_s* logmath) : model_(model), logmath_(logmath)
+SphinxSentenceEnds::SphinxSentenceEnds(ngram_model_s* model, logmath_s* logmath, const SphinxEnglishWords* english)
+    : model_(model), logmath_(logmath), english_(english)
 {
 }
 
@@ -63,10 +116,14 @@ double SphinxSentenceEnds::pauseEvidence(double seconds)
     // model learnt from ends them between the same words, so a pause adds
     // a little, less than a factor of two: it tips words that could read
     // either way, never words that carry the sentence on.
+    constexpr double ordinary = 0.25;
+    constexpr double atLongQuiet = 1.5;
     if (seconds <= ordinaryPause)
-        return 0.25;
-    // Beyond two more seconds the evidence grows no further.
-    return 1.0 + 0.5 * (std::min(seconds, ordinaryPause + 2.0) - ordinaryPause);
+        return ordinary;
+    if (seconds <= longQuiet)
+        return ordinary + (atLongQuiet - ordinary) * (seconds - ordinaryPause) / (longQuiet - ordinaryPause);
+    // Beyond another second the evidence grows no further.
+    return atLongQuiet + 0.5 * (std::min(seconds, longQuiet + 1.0) - longQuiet);
 }
 
 bool SphinxSentenceEnds::knows(const std::string& word) const
@@ -92,14 +149,27 @@ std::optional<bool> SphinxSentenceEnds::endsSentence(const std::vector<std::stri
     const std::string older = before.size() >= 2 ? before[before.size() - 2] : sentenceStart;
     const std::string& first = after.front();
     const std::string second = after.size() >= 2 ? after[1] : std::string();
+    if (english_ && pause < longQuiet) {
+        // "The room is ready | and you can check in": a stop before the
+        // word that joins a sentence's two halves splits its meaning, and
+        // the model, which learnt from speech too, starts sentences with it
+        // often.
+        if (english_->joining.contains(first))
+            return false;
+        if (openClauseOnly(before, *english_))
+            return false;
+        // "We can talk about the plan | after lunch", "we should book the
+        // tickets | before the prices go up": a clause or phrase opened by
+        // a subordinator after a pause most often finishes the sentence
+        // before it; one after a short reply, or a question ("when can
+        // we meet"), may begin its own.
+        if (english_->subordinators.contains(first) && !opensQuestion(after, *english_)
+            && !shortReplies(before, *english_))
+            return false;
+    }
     for (const std::string* word : {&last, &first, &second})
         if (!word->empty() && !knows(*word))
             return std::nullopt;
-    // "The room is ready | and you can check in": a stop before the word
-    // that joins a sentence's two halves splits its meaning, and the model,
-    // which learnt from speech too, starts sentences with it often.
-    if (pause <= ordinaryPause && (first == "and" || first == "but" || first == "or"))
-        return false;
     if (before.size() >= 2 && !knows(older))
         return std::nullopt;
 
@@ -109,7 +179,17 @@ std::optional<bool> SphinxSentenceEnds::endsSentence(const std::vector<std::stri
         going += probability(second, first, last);
         breaking += probability(second, first, sentenceStart);
     }
+    // "Yes of course | we can do that" reads as going on to the model, which
+    // rarely saw the reply as a sentence of its own; "Thank you | for
+    // calling" still does.
+    if (english_ && shortReplies(before, *english_))
+        breaking += shortReplyEvidence;
     return breaking + pauseEvidence(pause) > going;
+}
+
+std::string_view sphinxSentenceMark(const std::vector<std::string>& words, const SphinxEnglishWords* english)
+{
+    return english && opensQuestion(words, *english) ? "?" : ".";
 }
 
 std::vector<std::string> sphinxModelWords(std::string_view text, bool lastSentence)
@@ -139,7 +219,8 @@ std::vector<std::string> sphinxModelWords(std::string_view text, bool lastSenten
     return words;
 }
 
-SphinxSentenceEndsFile::SphinxSentenceEndsFile(std::string path) : path_(std::move(path))
+SphinxSentenceEndsFile::SphinxSentenceEndsFile(std::string path, const SphinxEnglishWords* english)
+    : path_(std::move(path)), english_(english)
 {
 }
 
@@ -170,7 +251,7 @@ std::optional<bool> SphinxSentenceEndsFile::endsSentence(const std::vector<std::
     std::lock_guard lock(mutex_);
     if (!model_)
         return std::nullopt;
-    return SphinxSentenceEnds(model_, logmath_).endsSentence(before, after, pause);
+    return SphinxSentenceEnds(model_, logmath_, english_).endsSentence(before, after, pause);
 }
 
 }  // namespace parlaro::sys

@@ -140,6 +140,11 @@ public:
         return engine_->continuation(before, after, pause);
     }
 
+    std::optional<std::string> closingMark(const std::string& text) const override
+    {
+        return engine_->closingMark(text);
+    }
+
     std::shared_ptr<SpeechRecognitionTask> recognitionTask(std::shared_ptr<SpeechAudioBufferRecognitionRequest> request,
                                                            ResultHandler handler) override
     {

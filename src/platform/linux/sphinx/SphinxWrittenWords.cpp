@@ -1,5 +1,6 @@
 #include "platform/linux/sphinx/SphinxWrittenWords.h"
 
+#include "platform/linux/sphinx/SphinxEnglishWords.h"
 #include "platform/linux/sphinx/SphinxSentenceEnds.h"
 
 #include <pocketsphinx.h>
@@ -137,7 +138,7 @@ Transcription transcriptionOf(ps_decoder_t* decoder, const char* hypothesis, ps_
         frames = wordFrames(segments ? std::exchange(segments, nullptr) : ps_seg_iter(decoder), words);
         frameRate = static_cast<int>(cmd_ln_int_r(ps_get_config(decoder), "-frate"));
         if (ngram_model_t* model = sphinxLanguageModel(decoder))
-            judge.emplace(model, ps_get_logmath(decoder));
+            judge.emplace(model, ps_get_logmath(decoder), english ? &SphinxEnglishWords::shared() : nullptr);
     }
     if (segments)
         ps_seg_free(segments);
@@ -156,7 +157,9 @@ Transcription transcriptionOf(ps_decoder_t* decoder, const char* hypothesis, ps_
             if (pause + segmentedQuietShortfall >= SphinxSentenceEnds::shortestPause
                 && endsSentenceAt(judge, spoken, sentenceBegins, i, pause, complete)
                 && (complete || !liveStops || seenBefore(*liveStops, stops, spoken, i))) {
-                text += '.';
+                const std::vector<std::string> sentence(spoken.begin() + static_cast<std::ptrdiff_t>(sentenceBegins),
+                                                        spoken.begin() + static_cast<std::ptrdiff_t>(i));
+                text += sphinxSentenceMark(sentence, english ? &SphinxEnglishWords::shared() : nullptr);
                 words[i] = asSentenceStart(words[i]);
                 sentenceBegins = i;
             }

@@ -32,7 +32,8 @@ ngram_model_s* sphinxLanguageModel(ps_decoder_s* decoder);
 // The decoder's best hypothesis as a transcription whose segments are its
 // words, joined by single spaces. With punctuation the text is written as a
 // person would write it, since the models know no case: a silence between
-// two words ends a sentence there (a full stop after the first) where the
+// two words ends a sentence there (a full stop after the first, or in
+// English a question mark after a question) where the
 // decoder's language model reads the words around it as two sentences
 // rather than one (see SphinxSentenceEnds), each sentence begins with a
 // capital, and in English the pronoun is "I". In a hypothesis not yet
@@ -42,7 +43,8 @@ ngram_model_s* sphinxLanguageModel(ps_decoder_s* decoder);
 // same words: the first words after a pause are often misheard at first,
 // and a sentence sent while the key is held cannot be taken back. The
 // recognizer gives no other marks, and none after the last word, whose
-// following silence may yet end in more of the same sentence.
+// following silence may yet end in more of the same sentence (the caller
+// closes it: see SpeechRecognizer::closingMark).
 Transcription transcriptionOf(ps_decoder_s* decoder, const char* hypothesis, bool punctuate, bool english,
                               bool complete, std::vector<std::string>* liveStops = nullptr);
 // The same for a hypothesis the decoder's own search did not give (one read

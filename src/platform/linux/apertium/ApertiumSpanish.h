@@ -1,0 +1,31 @@
+#pragma once
+
+// Spanish as a Spanish reader writes it, around what the translators give.
+// They leave a month they do not know in English ("tercer de March",
+// "April"), take "March" for the common word ("Marcha"), keep a day in
+// lower case as an unknown word ("*monday"), and write a question with its
+// closing mark only ("Es esto el número correcto?").
+
+#include <string>
+#include <string_view>
+
+namespace parlaro::sys {
+
+namespace ApertiumSpanish {
+
+// English text for the translators: days, and months that are no other
+// word, with their capital ("monday" -> "Monday", "april" -> "April"), as
+// the translators know them. "march" and "may" stay: in lower case they
+// are the verbs far more often.
+std::string englishSource(std::string_view english);
+
+// The translation of `english` with every day and month the English names
+// written as its Spanish name, in lower case unless it opens a sentence
+// ("marzo", "abril", "lunes"), and every question opened with "¿".
+std::string written(std::string_view english, std::string_view spanish);
+
+// `spanish` with "¿" before each sentence that ends in "?" and has none.
+std::string withOpeningQuestionMarks(std::string_view spanish);
+
+}  // namespace ApertiumSpanish
+}  // namespace parlaro::sys
