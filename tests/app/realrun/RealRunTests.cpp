@@ -161,3 +161,46 @@ TEST(RealRun, TheOtherPartysSpeechIsCaptionedTranslatedAndSaved)
               std::string::npos)
         << "the virtual microphone stays for the call application";
 }
+
+// A call application may open a new stream for each sentence after a
+// silence: each must be heard from its first word, the later ones as well
+// as the first.
+TEST(RealRun, SentencesInStreamsOfTheirOwnAreHeardFromTheirFirstWord)
+{
+    if (const std::string missing = test::missingRealRunPart({"paplay"}); !missing.empty())
+        GTEST_SKIP() << "not installed: " << missing;
+
+    test::RealRunWorld world;
+    test::SpanishSpeakerProgram program;
+    app::ServiceFactory& factory = program.factory;
+    ASSERT_TRUE(factory.audioServerReachable()) << "the private sound server did not answer";
+    const auto model = factory.model();
+    ASSERT_TRUE(test::startsListening(model));
+
+    const auto captions = [&] {
+        std::vector<std::string> heard;
+        for (const ConversationEntry& e : model->entries.get())
+            if (e.side == ConversationEntry::Side::them)
+                heard.push_back(e.original);
+        return heard;
+    };
+    constexpr int sentences = 3;
+    for (int i = 0; i < sentences; ++i) {
+        QProcess player;
+        player.start(QStringLiteral("paplay"),
+                     {QStringLiteral("--raw"), QStringLiteral("--rate=16000"), QStringLiteral("--channels=1"),
+                      QStringLiteral("--format=s16le"), QString::fromUtf8(test::goForwardRecording)});
+        ASSERT_TRUE(player.waitForStarted(5000));
+        ASSERT_TRUE(pumpUntil([&] { return player.state() == QProcess::NotRunning; }, 30));
+        ASSERT_TRUE(pumpUntil([&] { return captions().size() > static_cast<std::size_t>(i); }, 30))
+            << "sentence " << i + 1 << " was not captioned";
+        test::pumpFor(1.5);
+    }
+    const auto heard = captions();
+    for (const auto& text : heard)
+        std::cout << "[ caption  ] \"" << text << "\"\n";
+    ASSERT_EQ(heard.size(), static_cast<std::size_t>(sentences));
+    for (const auto& text : heard)
+        EXPECT_NE(text.find("Go forward"), std::string::npos) << text;
+    model->shutdown();
+}
