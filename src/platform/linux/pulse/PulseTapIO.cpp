@@ -110,8 +110,10 @@ void PulseTapIO::join(const PulsePlayingStream& playing)
 
 void PulseTapIO::pace(const std::vector<std::string>& monitors)
 {
+    // One the server ended is made again while its monitor is there.
     std::erase_if(paced_, [&](Paced& paced) {
-        if (std::find(monitors.begin(), monitors.end(), paced.monitor) != monitors.end())
+        if (std::find(monitors.begin(), monitors.end(), paced.monitor) != monitors.end()
+            && PA_STREAM_IS_GOOD(pa_stream_get_state(paced.stream)))
             return false;
         release(paced.stream);
         return true;

@@ -62,10 +62,6 @@ public:
     void stop();
     bool isStarted() const { return timer_ != nullptr; }
     std::size_t memberCount() const { return members_.size(); }
-    // Sink monitors read at a short latency.
-    std::size_t pacedCount() const { return paced_.size(); }
-    // The latency a paced monitor asks of its sink.
-    static constexpr std::uint32_t pacedRate = 50;
 
 private:
     struct Member {
@@ -74,6 +70,10 @@ private:
         pa_stream* stream = nullptr;
         PulseTapMixer::Member* sound = nullptr;
     };
+
+    // Peaks a second read from a paced monitor, one a fragment: its sink
+    // renders no more than 1/pacedRate s ahead.
+    static constexpr std::uint32_t pacedRate = 50;
 
     struct Paced {
         std::string monitor;
