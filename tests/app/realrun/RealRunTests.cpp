@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include <gtest/gtest.h>
+#include <pulse/pulseaudio.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -19,6 +20,10 @@
 #include <fstream>
 #include <iostream>
 #include <sstream>
+#include <thread>
+#include <vector>
+
+#include <unistd.h>
 
 using namespace parlaro;
 using test::pactl;
@@ -34,6 +39,98 @@ std::string readAll(const fs::path& path)
     out << in.rdbuf();
     return out.str();
 }
+
+// One playback stream, as a call application keeps for the call and corks
+// while the other party is silent: plays 16 kHz mono 16-bit sentences
+// through it, uncorked for each and corked again once it drained. Its
+// buffer is the server's default, long enough that a sink nobody else asks
+// for a short latency renders its first seconds at once.
+class CorkingPlayer {
+public:
+    CorkingPlayer() : loop_(pa_threaded_mainloop_new())
+    {
+        // Under another process's id: the program leaves its own process's
+        // streams out, and it runs in this one.
+        pa_proplist* properties = pa_proplist_new();
+        pa_proplist_sets(properties, PA_PROP_APPLICATION_PROCESS_ID, std::to_string(::getppid()).c_str());
+        context_ = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop_), "corking caller", properties);
+        pa_proplist_free(properties);
+        pa_context_set_state_callback(context_, [](pa_context*, void* loop) { signal(nullptr, loop); }, loop_);
+        pa_threaded_mainloop_lock(loop_);
+        pa_threaded_mainloop_start(loop_);
+        if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOFLAGS, nullptr) >= 0) {
+            while (pa_context_get_state(context_) != PA_CONTEXT_READY && PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)))
+                pa_threaded_mainloop_wait(loop_);
+        }
+        if (pa_context_get_state(context_) == PA_CONTEXT_READY) {
+            pa_sample_spec spec{PA_SAMPLE_S16LE, 16000, 1};
+            stream_ = pa_stream_new(context_, "call", &spec, nullptr);
+            pa_stream_set_state_callback(stream_, [](pa_stream*, void* loop) { signal(nullptr, loop); }, loop_);
+            pa_stream_set_write_callback(stream_, [](pa_stream*, std::size_t, void* loop) { signal(nullptr, loop); },
+                                         loop_);
+            if (pa_stream_connect_playback(stream_, nullptr, nullptr, PA_STREAM_START_CORKED, nullptr, nullptr) >= 0)
+                while (pa_stream_get_state(stream_) == PA_STREAM_CREATING)
+                    pa_threaded_mainloop_wait(loop_);
+        }
+        pa_threaded_mainloop_unlock(loop_);
+    }
+    ~CorkingPlayer()
+    {
+        pa_threaded_mainloop_stop(loop_);
+        if (stream_) {
+            pa_stream_disconnect(stream_);
+            pa_stream_unref(stream_);
+        }
+        pa_context_disconnect(context_);
+        pa_context_unref(context_);
+        pa_threaded_mainloop_free(loop_);
+    }
+    CorkingPlayer(const CorkingPlayer&) = delete;
+    CorkingPlayer& operator=(const CorkingPlayer&) = delete;
+
+    bool ready() const { return stream_ && pa_stream_get_state(stream_) == PA_STREAM_READY; }
+
+    // Blocks until the sentence has played and the stream is corked again.
+    bool play(const std::vector<std::int16_t>& samples)
+    {
+        pa_threaded_mainloop_lock(loop_);
+        bool played = await(pa_stream_cork(stream_, 0, done, loop_));
+        std::size_t at = 0;
+        while (played && at < samples.size()) {
+            const std::size_t room = pa_stream_writable_size(stream_) / sizeof(std::int16_t);
+            if (room == 0 || room == static_cast<std::size_t>(-1)) {
+                pa_threaded_mainloop_wait(loop_);
+                played = ready();
+                continue;
+            }
+            const std::size_t count = std::min(room, samples.size() - at);
+            played = pa_stream_write(stream_, samples.data() + at, count * sizeof(std::int16_t), nullptr, 0,
+                                     PA_SEEK_RELATIVE)
+                >= 0;
+            at += count;
+        }
+        played = played && await(pa_stream_drain(stream_, done, loop_)) && await(pa_stream_cork(stream_, 1, done, loop_));
+        pa_threaded_mainloop_unlock(loop_);
+        return played;
+    }
+
+private:
+    static void signal(void*, void* loop) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0); }
+    static void done(pa_stream*, int, void* loop) { signal(nullptr, loop); }
+    bool await(pa_operation* operation)
+    {
+        if (!operation)
+            return false;
+        while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING)
+            pa_threaded_mainloop_wait(loop_);
+        pa_operation_unref(operation);
+        return ready();
+    }
+
+    pa_threaded_mainloop* loop_;
+    pa_context* context_ = nullptr;
+    pa_stream* stream_ = nullptr;
+};
 
 }  // namespace
 
@@ -160,4 +257,68 @@ TEST(RealRun, TheOtherPartysSpeechIsCaptionedTranslatedAndSaved)
                   .find("parlaro_virtualmic_input"),
               std::string::npos)
         << "the virtual microphone stays for the call application";
+}
+
+// A call application may open a new stream for each sentence after a
+// silence, or cork its one stream between sentences: each sentence must be
+// heard from its first word, the later ones as well as the first.
+TEST(RealRun, SentencesInStreamsOfTheirOwnAreHeardFromTheirFirstWord)
+{
+    if (const std::string missing = test::missingRealRunPart({"paplay"}); !missing.empty())
+        GTEST_SKIP() << "not installed: " << missing;
+
+    test::RealRunWorld world;
+    test::SpanishSpeakerProgram program;
+    app::ServiceFactory& factory = program.factory;
+    ASSERT_TRUE(factory.audioServerReachable()) << "the private sound server did not answer";
+    const auto model = factory.model();
+    ASSERT_TRUE(test::startsListening(model));
+
+    const auto captions = [&] {
+        std::vector<std::string> heard;
+        for (const ConversationEntry& e : model->entries.get())
+            if (e.side == ConversationEntry::Side::them)
+                heard.push_back(e.original);
+        return heard;
+    };
+    constexpr int sentences = 2;
+    for (int i = 0; i < sentences; ++i) {
+        QProcess player;
+        player.start(QStringLiteral("paplay"),
+                     {QStringLiteral("--raw"), QStringLiteral("--rate=16000"), QStringLiteral("--channels=1"),
+                      QStringLiteral("--format=s16le"), QString::fromUtf8(test::goForwardRecording)});
+        ASSERT_TRUE(player.waitForStarted(5000));
+        ASSERT_TRUE(pumpUntil([&] { return player.state() == QProcess::NotRunning; }, 30));
+        ASSERT_TRUE(pumpUntil([&] { return captions().size() > static_cast<std::size_t>(i); }, 30))
+            << "sentence " << i + 1 << " was not captioned";
+        test::pumpFor(1.5);
+    }
+    // The same sentences through one stream, corked between them.
+    CorkingPlayer corking;
+    ASSERT_TRUE(corking.ready());
+    std::vector<std::int16_t> sentence;
+    {
+        std::ifstream in(test::goForwardRecording, std::ios::binary);
+        std::int16_t sample = 0;
+        while (in.read(reinterpret_cast<char*>(&sample), sizeof sample))
+            sentence.push_back(sample);
+    }
+    for (int i = sentences; i < 2 * sentences; ++i) {
+        bool played = false;
+        std::thread playing([&] { played = corking.play(sentence); });
+        const bool ended = pumpUntil([&] { return captions().size() > static_cast<std::size_t>(i); }, 30);
+        playing.join();
+        ASSERT_TRUE(played);
+        ASSERT_TRUE(ended) << "sentence " << i + 1 << " was not captioned";
+        test::pumpFor(1.5);
+    }
+    const auto heard = captions();
+    for (const auto& text : heard)
+        std::cout << "[ caption  ] \"" << text << "\"\n";
+    ASSERT_EQ(heard.size(), static_cast<std::size_t>(2 * sentences));
+    // A busy machine may mishear a later word; the first is what a late
+    // capture loses.
+    for (const auto& text : heard)
+        EXPECT_TRUE(text.starts_with("Go ")) << text;
+    model->shutdown();
 }

@@ -323,6 +323,7 @@ void PulseAudioSystem::notify(const std::vector<std::pair<AudioObjectId, AudioPr
 void PulseAudioSystem::follow()
 {
     std::vector<std::pair<std::shared_ptr<Proc>, std::vector<PulsePlayingStream>>> updates;
+    std::vector<std::string> monitors;
     {
         std::lock_guard lock(mirrorMutex_);
         for (const auto& [id, proc] : procs_) {
@@ -359,13 +360,17 @@ void PulseAudioSystem::follow()
             }
             updates.emplace_back(proc, std::move(playing));
         }
+        if (!updates.empty())
+            for (const auto& [index, sink] : state_.sinks)
+                if (auto monitor = state_.sources.find(sink.monitor); monitor != state_.sources.end())
+                    monitors.push_back(monitor->second.name);
     }
     if (updates.empty())
         return;
     PulseLoopLock streams(streams_);
     for (auto& [proc, playing] : updates)
         if (proc->tap && proc->tap->isStarted())
-            proc->tap->follow(playing);
+            proc->tap->follow(playing, monitors);
 }
 
 }  // namespace parlaro::sys

@@ -47,6 +47,7 @@ void PulseTapIO::stop()
     for (auto& member : members_)
         leave(*member);
     members_.clear();
+    pace({});
     if (!mixer_)
         return;
     const std::uint64_t dropped = mixer_->droppedFrames();
@@ -60,8 +61,9 @@ void PulseTapIO::stop()
     mixer_.reset();
 }
 
-void PulseTapIO::follow(const std::vector<PulsePlayingStream>& playing)
+void PulseTapIO::follow(const std::vector<PulsePlayingStream>& playing, const std::vector<std::string>& monitors)
 {
+    pace(monitors);
     std::erase_if(members_, [&](const std::unique_ptr<Member>& member) {
         if (std::find(playing.begin(), playing.end(), member->source) != playing.end())
             return false;
@@ -106,17 +108,69 @@ void PulseTapIO::join(const PulsePlayingStream& playing)
     members_.push_back(std::move(member));
 }
 
+void PulseTapIO::pace(const std::vector<std::string>& monitors)
+{
+    // One the server ended is made again while its monitor is there.
+    std::erase_if(paced_, [&](Paced& paced) {
+        if (std::find(monitors.begin(), monitors.end(), paced.monitor) != monitors.end()
+            && PA_STREAM_IS_GOOD(pa_stream_get_state(paced.stream)))
+            return false;
+        release(paced.stream);
+        return true;
+    });
+    if (!pulse_)
+        return;
+    for (const auto& monitor : monitors) {
+        if (monitor.empty()
+            || std::any_of(paced_.begin(), paced_.end(), [&](const Paced& paced) { return paced.monitor == monitor; }))
+            continue;
+        // Peaks at a low rate: the server neither resamples nor sends the
+        // sound itself, and one value a fragment sets the latency asked.
+        pa_sample_spec peaks{PA_SAMPLE_FLOAT32LE, pacedRate, 1};
+        pa_stream* stream = pa_stream_new(pulse_, "far end pace", &peaks, nullptr);
+        if (!stream)
+            continue;
+        pa_buffer_attr attr{};
+        attr.maxlength = static_cast<std::uint32_t>(-1);
+        attr.fragsize = sizeof(float);
+        pa_stream_set_read_callback(stream, onPacedRead, nullptr);
+        const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_PEAK_DETECT);
+        if (pa_stream_connect_record(stream, monitor.c_str(), &attr, flags) < 0) {
+            pa_stream_set_read_callback(stream, nullptr, nullptr);
+            pa_stream_unref(stream);
+            continue;
+        }
+        paced_.push_back({monitor, stream});
+    }
+}
+
+void PulseTapIO::release(pa_stream*& stream)
+{
+    if (!stream)
+        return;
+    pa_stream_set_read_callback(stream, nullptr, nullptr);
+    pa_stream_disconnect(stream);
+    pa_stream_unref(stream);
+    stream = nullptr;
+}
+
+void PulseTapIO::onPacedRead(pa_stream* stream, std::size_t, void*)
+{
+    while (pa_stream_readable_size(stream) > 0) {
+        const void* bytes = nullptr;
+        std::size_t length = 0;
+        if (pa_stream_peek(stream, &bytes, &length) < 0 || length == 0)
+            break;
+        pa_stream_drop(stream);
+    }
+}
+
 void PulseTapIO::leave(Member& member)
 {
     if (member.sound && mixer_)
         mixer_->leave(*member.sound);
     member.sound = nullptr;
-    if (!member.stream)
-        return;
-    pa_stream_set_read_callback(member.stream, nullptr, nullptr);
-    pa_stream_disconnect(member.stream);
-    pa_stream_unref(member.stream);
-    member.stream = nullptr;
+    release(member.stream);
 }
 
 void PulseTapIO::onRead(pa_stream* stream, std::size_t, void* data)
