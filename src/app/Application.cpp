@@ -110,12 +110,12 @@ bool Application::start()
     }
     pump_ = std::make_unique<ui::MainActorPump>(*executor);
 
-    factory_ = std::make_unique<ServiceFactory>(ServiceFactory::Options{.kind = options_.kind,
-                                                                        .defaults = defaults,
-                                                                        .historyFolder = options_.historyFolder,
-                                                                        .engineParts = options_.engineParts,
-                                                                        .preferredLanguages =
-                                                                            options_.preferredLanguages});
+    factory_ =
+        std::make_unique<ServiceFactory>(ServiceFactory::Options{.kind = options_.kind,
+                                                                 .defaults = defaults,
+                                                                 .historyFolder = options_.historyFolder,
+                                                                 .engineParts = options_.engineParts,
+                                                                 .preferredLanguages = options_.preferredLanguages});
 
     auto& application = *qobject_cast<QApplication*>(QCoreApplication::instance());
     settings::installQtTranslations(application, InterfaceLanguage::current());

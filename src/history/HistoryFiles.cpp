@@ -95,8 +95,8 @@ void keepToTheUser(const fs::path& folder)
     char was[8];
     std::snprintf(was, sizeof was, "%04o", static_cast<unsigned>(mode));
     if (!opened || ::fchmod(opened.get(), mode & ~static_cast<mode_t>(077)) != 0) {
-        rt::logMessage("the conversation history folder " + walk.path().string() + " is open to others (mode "
-                       + was + ") and cannot be narrowed: " + std::generic_category().message(errno));
+        rt::logMessage("the conversation history folder " + walk.path().string() + " is open to others (mode " + was
+                       + ") and cannot be narrowed: " + std::generic_category().message(errno));
         return;
     }
     rt::logMessage("the conversation history folder " + walk.path().string() + " was open to others (mode " + was

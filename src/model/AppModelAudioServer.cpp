@@ -70,8 +70,7 @@ void AppModel::followServerSilence(bool running, bool answering)
     if (serverSilence || audioServerSilent.get())
         return;
     const double grace = serverEverAnswered ? runSilenceGrace : startSilenceGrace;
-    serverSilence =
-        spawnOnModel(weak_from_this(), [grace](AppModel& model) { return model.tellServerSilence(grace); });
+    serverSilence = spawnOnModel(weak_from_this(), [grace](AppModel& model) { return model.tellServerSilence(grace); });
 }
 
 rt::Async<void> AppModel::tellServerSilence(double grace)

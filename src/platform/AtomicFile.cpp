@@ -139,7 +139,7 @@ FilePlace followToOwnFile(FilePlace&& link)
         if (name.empty() || name == "." || name == "..")
             return refused(std::move(link), linkFolder->path(), "it leads to a folder", false);
         hop = std::make_shared<FolderWalk>(leadsTo.is_absolute() ? leadsTo.parent_path()
-                                                                  : linkFolder->path() / leadsTo.parent_path());
+                                                                 : linkFolder->path() / leadsTo.parent_path());
         if (hop->refusal())
             return refused(std::move(link), hop->refusedAt(), *hop->refusal());
         if (hop->error()) {
@@ -219,8 +219,8 @@ void writeFileAtomically(FilePlace& place, std::string_view contents)
     Descriptor file;
     for (int attempt = 0; attempt < 100 && !file; ++attempt) {
         temporary = "." + place.name + std::string(temporaryInfix) + uniqueLetters();
-        file = Descriptor(
-            ::openat(folder, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        file =
+            Descriptor(::openat(folder, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!file && errno != EEXIST)
             break;
     }

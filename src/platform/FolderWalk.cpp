@@ -231,8 +231,8 @@ bool FolderWalk::enterEntry(const std::string& name, bool parent)
 {
     Step next;
     const Step& at = steps_.back();
-    next.descriptor = Descriptor(::openat(at.descriptor.get(), name.c_str(),
-                                          O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    next.descriptor =
+        Descriptor(::openat(at.descriptor.get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!next.descriptor || ::fstat(next.descriptor.get(), &next.status) != 0) {
         error_ = errno;
         return false;
@@ -253,7 +253,8 @@ bool FolderWalk::enter(const std::string& name)
 void FolderWalk::makeMissing()
 {
     if (refusal_)
-        throw std::system_error(EACCES, std::generic_category(), "Cannot write in " + path().string() + ": " + *refusal_);
+        throw std::system_error(EACCES, std::generic_category(),
+                                "Cannot write in " + path().string() + ": " + *refusal_);
     if (error_)
         throw std::system_error(error_, std::generic_category(), "Cannot reach " + path().string());
     const std::vector<std::string> make = std::exchange(missing_, {});

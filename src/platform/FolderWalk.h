@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <system_error>
 #include <sys/stat.h>
+#include <system_error>
 #include <vector>
 
 namespace parlaro {

@@ -37,11 +37,10 @@ constexpr double failureMarkRate = 1;
 
 PcmBuffer renderFailureMark()
 {
-    return PcmBuffer(AudioFormat{.sampleRate = failureMarkRate,
-                                 .channelCount = 1,
-                                 .sampleType = SampleType::int16,
-                                 .interleaved = true},
-                     0);
+    return PcmBuffer(
+        AudioFormat{
+            .sampleRate = failureMarkRate, .channelCount = 1, .sampleType = SampleType::int16, .interleaved = true},
+        0);
 }
 
 bool isRenderFailureMark(const PcmBuffer& buffer)

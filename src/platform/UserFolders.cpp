@@ -153,7 +153,7 @@ std::optional<fs::path> userFolder(UserFolder kind, const EnvironmentLookup& env
 }
 
 std::vector<std::pair<std::string, std::string>> settleFolderVariables(const EnvironmentLookup& environment,
-                                                                     const HomeLookup& accountHome)
+                                                                       const HomeLookup& accountHome)
 {
     std::vector<std::pair<std::string, std::string>> settled;
     for (const UserFolder kind : {UserFolder::config, UserFolder::data, UserFolder::state}) {

@@ -54,8 +54,8 @@ std::optional<std::filesystem::path> userFolder(UserFolder kind, const Environme
 // it uses none. The folders are judged, and the user told, as userFolder()
 // does; a later lookup that finds a value given here answers as this
 // decision did, not by a new judgement.
-std::vector<std::pair<std::string, std::string>> settleFolderVariables(
-    const EnvironmentLookup& environment, const HomeLookup& accountHome = accountHomeFolder);
+std::vector<std::pair<std::string, std::string>>
+settleFolderVariables(const EnvironmentLookup& environment, const HomeLookup& accountHome = accountHomeFolder);
 
 // The program's own folder in it: userFolder(...)/parlaro.
 std::optional<std::filesystem::path> programFolder(UserFolder kind, const EnvironmentLookup& environment,

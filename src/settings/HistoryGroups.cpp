@@ -436,8 +436,8 @@ void HistoryGroups::refreshRows(const std::vector<RowModel>& rows)
             if (auto* control = holder->findChild<QWidget*>(focusedControl))
                 control->setFocus(Qt::OtherFocusReason);
         // Tab goes through each row's buttons, then its open transcript.
-        for (QWidget* control : {static_cast<QWidget*>(view), static_cast<QWidget*>(exporting),
-                                 static_cast<QWidget*>(remove)})
+        for (QWidget* control :
+             {static_cast<QWidget*>(view), static_cast<QWidget*>(exporting), static_cast<QWidget*>(remove)})
             chain.push_back(control);
         if (auto* list = holder->findChild<QWidget*>(QStringLiteral("history.transcript.list")))
             chain.push_back(list);

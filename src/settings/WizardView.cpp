@@ -235,8 +235,8 @@ rt::Async<void> WizardView::pickThenSettle(AppModel& model, std::optional<CallLa
     const CallLanguage my = mine.value_or(model.myLanguage());
     const CallLanguage their = theirs.value_or(model.theirLanguage());
     // The picks the model passes over without a word: nothing to explain.
-    const bool explained = my != their && !(my == model.myLanguage() && their == model.theirLanguage())
-        && !model.isChangingLanguage();
+    const bool explained =
+        my != their && !(my == model.myLanguage() && their == model.theirLanguage()) && !model.isChangingLanguage();
     co_await model.changeLanguages(my, their, AppModel::DownloadConsent::ask);
     if (view)
         view->pickSettled(my, their, explained);

@@ -72,8 +72,7 @@ public:
 
     QAccessibleInterface* child(int index) const override
     {
-        return index == 0 ? QAccessible::queryAccessibleInterface(static_cast<QComboBox*>(widget())->view())
-                          : nullptr;
+        return index == 0 ? QAccessible::queryAccessibleInterface(static_cast<QComboBox*>(widget())->view()) : nullptr;
     }
 
     int indexOfChild(const QAccessibleInterface* child) const override

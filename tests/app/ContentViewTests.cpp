@@ -856,8 +856,9 @@ TEST_F(ContentViewTest, AFirstStartPromisesOnlyWhatThePairDoesHere)
             for (const std::string& cut : cutTexts(*v.setupCard()))
                 ADD_FAILURE() << where << ": " << cut;
             EXPECT_EQ(v.setupCard()->visibleRegion().boundingRect().height(), v.setupCard()->height()) << where;
-            snapshot(v, "setup", QString::fromLatin1(code) + "-" + QString::number(size.width()) + "x"
-                                     + QString::number(size.height()));
+            snapshot(v, "setup",
+                     QString::fromLatin1(code) + "-" + QString::number(size.width()) + "x"
+                         + QString::number(size.height()));
         }
     }
     test::given.set(model().micAuthorized, true).set(model().virtualMicNeedsUpdate, false);

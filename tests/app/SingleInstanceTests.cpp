@@ -14,9 +14,9 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <iterator>
 #include <poll.h>
-#include <filesystem>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>

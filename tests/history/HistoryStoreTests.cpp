@@ -232,15 +232,17 @@ TEST_F(HistoryTest, SavingWritesOneFilePerSessionAndTheFirstLoadIndexesIt)
     EXPECT_EQ(mode(folder / fileName(first.id)), fs::perms::owner_read | fs::perms::owner_write);
     // One an earlier version made open to others is narrowed once, and the
     // log says so.
-    fs::permissions(folder, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec
-                                | fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(folder,
+                    fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read
+                        | fs::perms::others_exec);
     rt::LogCapture log;
     loaded();
     loaded();
     EXPECT_EQ(mode(folder), fs::perms::owner_all);
     ASSERT_EQ(log.messages().size(), 1u);
-    EXPECT_EQ(log.messages()[0], "the conversation history folder " + folder.string()
-                                     + " was open to others (mode 0755); it is now for the user alone.");
+    EXPECT_EQ(log.messages()[0],
+              "the conversation history folder " + folder.string()
+                  + " was open to others (mode 0755); it is now for the user alone.");
 }
 
 TEST_F(HistoryTest, SavesWhileLoadingAreMergedOnceWithTheirLatestSummary)

@@ -225,8 +225,8 @@ TEST(ModelHold, AHoldWithPausesIsTranslatedAndPlayedAsOneUtterance)
 TEST(ModelHold, APressDuringAHoldOfTheOtherSourceLeavesTheHoldAndItsSpeechAlone)
 {
     using Source = AppModel::HoldSource;
-    for (const auto& [first, second] : {std::pair{Source::talkControl, Source::shortcut},
-                                        std::pair{Source::shortcut, Source::talkControl}}) {
+    for (const auto& [first, second] :
+         {std::pair{Source::talkControl, Source::shortcut}, std::pair{Source::shortcut, Source::talkControl}}) {
         HoldWorld w;
         auto& model = *w.model;
         model.beginHoldToTalk(first);

@@ -250,16 +250,17 @@ TEST(EngineText, LeavesOrdinaryTextAloneAndCapsEveryRun)
 {
     // Sentences in scripts written without spaces are one long run each;
     // cut, they would sound different.
-    for (const std::string sentence : {
-             "วันนี้อากาศดีมากและผมอยากจะไปเที่ยวที่ทะเลกับครอบครัวของผมในวันหยุดสุดสัปดาห์นี้",
-             "ฉันคิดว่าเราควรจะส่งเอกสารทั้งหมดให้กับลูกค้าภายในวันศุกร์นี้เพื่อที่พวกเขาจะได้มีเวลาตรวจสอบก่อนการประชุม",
-             "我们下周三下午两点在三楼的大会议室开会，请大家提前准备好上个季度的销售报告和明年的预算计划。",
-             "来週の水曜日の午後二時に三階の大会議室で会議を行いますので、皆さん前の四半期の売上報告書と来年の予算計画を準備しておいてください。",
-             "Xin chào, đây là bản nghe thử giọng của tôi.",
-             "Die Rindfleischetikettierungsüberwachungsaufgabenübertragungsgesetz-Debatte ist beendet.",
-             "नमस्ते, यह मेरी आवाज़ का नमूना है।",
-             "👨‍👩‍👧‍👦 🏴󠁧󠁢󠁳󠁣󠁴󠁿 done.",
-         }) {
+    for (
+        const std::string sentence : {
+            "วันนี้อากาศดีมากและผมอยากจะไปเที่ยวที่ทะเลกับครอบครัวของผมในวันหยุดสุดสัปดาห์นี้",
+            "ฉันคิดว่าเราควรจะส่งเอกสารทั้งหมดให้กับลูกค้าภายในวันศุกร์นี้เพื่อที่พวกเขาจะได้มีเวลาตรวจสอบก่อนการประชุม",
+            "我们下周三下午两点在三楼的大会议室开会，请大家提前准备好上个季度的销售报告和明年的预算计划。",
+            "来週の水曜日の午後二時に三階の大会議室で会議を行いますので、皆さん前の四半期の売上報告書と来年の予算計画を準備しておいてください。",
+            "Xin chào, đây là bản nghe thử giọng của tôi.",
+            "Die Rindfleischetikettierungsüberwachungsaufgabenübertragungsgesetz-Debatte ist beendet.",
+            "नमस्ते, यह मेरी आवाज़ का नमूना है।",
+            "👨‍👩‍👧‍👦 🏴󠁧󠁢󠁳󠁣󠁴󠁿 done.",
+        }) {
         EXPECT_EQ(sys::engineText(sentence), sentence + std::string(3, '\0')) << sentence;
     }
 
@@ -282,11 +283,17 @@ TEST(EngineText, LeavesOrdinaryTextAloneAndCapsEveryRun)
         // A flag's tags stay when a cancel tag ends them.
         {"🏴\U000E0067\U000E0062\U000E0073\U000E0063\U000E0074\U000E007F 🏴\U000E0067\U000E0062 x",
          "🏴\U000E0067\U000E0062\U000E0073\U000E0063\U000E0074\U000E007F 🏴 x"},
-        {"s\xce\x81\u0d04x 🥲 \xf3\xa0\x81\xbf\xf0\x9f\x98\x91 👨\u200dphrase \u200d👧 ext", "sx  \xf0\x9f\x98\x91 👨phrase 👧 ext"},
+        {"s\xce\x81\u0d04x 🥲 \xf3\xa0\x81\xbf\xf0\x9f\x98\x91 👨\u200dphrase \u200d👧 ext",
+         "sx  \xf0\x9f\x98\x91 👨phrase 👧 ext"},
         // A letter keeps its first eight marks.
         {"x" + accents, "x" + accents.substr(0, 16)},
         // Controls become spaces; bidi controls say nothing and go.
-        {"a\x01" "b\xc2\x85" "c\xe2\x80\x8f" "d\xe2\x81\xa6" "e\xef\xbb\xbf", "a b cde"},
+        {"a\x01"
+         "b\xc2\x85"
+         "c\xe2\x80\x8f"
+         "d\xe2\x81\xa6"
+         "e\xef\xbb\xbf",
+         "a b cde"},
         {"se\xc3", "se "},
         // Abbreviations before long runs come apart, and scripts meet with a
         // space between them only there.

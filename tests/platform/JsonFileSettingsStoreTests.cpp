@@ -85,8 +85,9 @@ TEST(JsonFileSettingsStore, DamagedFilesAreSetAsideNeverOverwritten)
     auto sameSecond = [] { return std::string("20250101T000000Z"); };
 
     folder.write("settings.json", "{\"volume\": 0.5,");
-    std::filesystem::permissions(file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write
-                                           | std::filesystem::perms::group_read | std::filesystem::perms::others_read);
+    std::filesystem::permissions(file,
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write
+                                     | std::filesystem::perms::group_read | std::filesystem::perms::others_read);
     {
         JsonFileSettingsStore defaults(file, sameSecond);
         EXPECT_FALSE(defaults.has("volume"));
@@ -368,8 +369,11 @@ TEST(JsonFileSettingsStore, ALinkedSettingsFileStaysALinkAndIsWrittenWhereItLead
         EXPECT_FALSE(planted.has("interfaceLanguage"));
         EXPECT_EQ(planted.openProblem(), std::nullopt);
         EXPECT_EQ(takeEarlierEntryNotes(),
-                  (std::vector<EarlierEntryNote>{{EarlierEntryNote::Kind::passedOver, home / "open", {},
-                                                  home / "config/planted.json", "others may write in it"}}));
+                  (std::vector<EarlierEntryNote>{{EarlierEntryNote::Kind::passedOver,
+                                                  home / "open",
+                                                  {},
+                                                  home / "config/planted.json",
+                                                  "others may write in it"}}));
         planted.set("volume", 0.5);
     }
     EXPECT_FALSE(fs::is_symlink(fs::symlink_status(home / "config/planted.json")));

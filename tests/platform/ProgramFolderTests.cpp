@@ -375,15 +375,14 @@ TEST(ProgramFolder, AFolderThatIsNotTheUsersAloneIsPassedOverAndTheUserToldOnce)
             return std::nullopt;
         };
     };
-    EXPECT_EQ(settleFolderVariables(started(home / "home")),
-              (std::vector<std::pair<std::string, std::string>>{
-                  {"XDG_CONFIG_HOME", (home / "home/.config").string()},
-                  {"XDG_STATE_HOME", (home / "home/.local/state").string()}}));
+    EXPECT_EQ(
+        settleFolderVariables(started(home / "home")),
+        (std::vector<std::pair<std::string, std::string>>{{"XDG_CONFIG_HOME", (home / "home/.config").string()},
+                                                          {"XDG_STATE_HOME", (home / "home/.local/state").string()}}));
     const fs::path noHome = shared / "no-home";
     EXPECT_EQ(settleFolderVariables(started(noHome)),
-              (std::vector<std::pair<std::string, std::string>>{{"XDG_CONFIG_HOME", "/dev/null"},
-                                                                {"XDG_DATA_HOME", "/dev/null"},
-                                                                {"XDG_STATE_HOME", "/dev/null"}}));
+              (std::vector<std::pair<std::string, std::string>>{
+                  {"XDG_CONFIG_HOME", "/dev/null"}, {"XDG_DATA_HOME", "/dev/null"}, {"XDG_STATE_HOME", "/dev/null"}}));
     const auto settled = [&](const std::string& name) -> std::optional<std::string> {
         return name == "HOME" ? std::optional(noHome.string()) : std::optional<std::string>("/dev/null");
     };

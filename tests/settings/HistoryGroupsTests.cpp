@@ -583,8 +583,9 @@ TEST(HistoryGroups, TabFollowsThePageDown)
     const std::string row = "history.row.view history.row.export history.row.delete";
     EXPECT_EQ(order(), "history.search " + row + " " + row + " " + row + " history.days history.deleteAll");
     w.click(w.button(w.rows()[1], "history.row.view"));
-    EXPECT_EQ(order(), "history.search " + row + " " + row + " history.transcript.list " + row
-                           + " history.days history.deleteAll");
+    EXPECT_EQ(order(),
+              "history.search " + row + " " + row + " history.transcript.list " + row
+                  + " history.days history.deleteAll");
 }
 
 // A title as long as the history keeps ends with "…"; in an Arabic

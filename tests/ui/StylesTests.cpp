@@ -31,8 +31,8 @@
 #include <QShortcut>
 #include <QStyle>
 #include <QTest>
-#include <QToolTip>
 #include <QTextLayout>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 #include <gtest/gtest.h>

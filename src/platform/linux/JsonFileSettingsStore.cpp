@@ -39,8 +39,8 @@ FileRead readSettingsFile(const FilePlace& place)
     if (place.error || folder.error() || folder.refusal()) {
         // A folder on the way that is a file leaves no settings file to keep.
         result.absent = !place.error && folder.error() == ENOTDIR;
-        result.failure = folder.refusal() ? *folder.refusal()
-                                          : std::strerror(place.error ? place.error : folder.error());
+        result.failure =
+            folder.refusal() ? *folder.refusal() : std::strerror(place.error ? place.error : folder.error());
         return result;
     }
     // Not written through, so not read through: another may have put it

@@ -55,19 +55,22 @@ public:
         pa_proplist_sets(properties, PA_PROP_APPLICATION_PROCESS_ID, std::to_string(::getppid()).c_str());
         context_ = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop_), "corking caller", properties);
         pa_proplist_free(properties);
-        pa_context_set_state_callback(context_, [](pa_context*, void* loop) { signal(nullptr, loop); }, loop_);
+        pa_context_set_state_callback(
+            context_, [](pa_context*, void* loop) { signal(nullptr, loop); }, loop_);
         pa_threaded_mainloop_lock(loop_);
         pa_threaded_mainloop_start(loop_);
         if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOFLAGS, nullptr) >= 0) {
-            while (pa_context_get_state(context_) != PA_CONTEXT_READY && PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)))
+            while (pa_context_get_state(context_) != PA_CONTEXT_READY
+                   && PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)))
                 pa_threaded_mainloop_wait(loop_);
         }
         if (pa_context_get_state(context_) == PA_CONTEXT_READY) {
             pa_sample_spec spec{PA_SAMPLE_S16LE, 16000, 1};
             stream_ = pa_stream_new(context_, "call", &spec, nullptr);
-            pa_stream_set_state_callback(stream_, [](pa_stream*, void* loop) { signal(nullptr, loop); }, loop_);
-            pa_stream_set_write_callback(stream_, [](pa_stream*, std::size_t, void* loop) { signal(nullptr, loop); },
-                                         loop_);
+            pa_stream_set_state_callback(
+                stream_, [](pa_stream*, void* loop) { signal(nullptr, loop); }, loop_);
+            pa_stream_set_write_callback(
+                stream_, [](pa_stream*, std::size_t, void* loop) { signal(nullptr, loop); }, loop_);
             if (pa_stream_connect_playback(stream_, nullptr, nullptr, PA_STREAM_START_CORKED, nullptr, nullptr) >= 0)
                 while (pa_stream_get_state(stream_) == PA_STREAM_CREATING)
                     pa_threaded_mainloop_wait(loop_);
@@ -109,7 +112,8 @@ public:
                 >= 0;
             at += count;
         }
-        played = played && await(pa_stream_drain(stream_, done, loop_)) && await(pa_stream_cork(stream_, 1, done, loop_));
+        played =
+            played && await(pa_stream_drain(stream_, done, loop_)) && await(pa_stream_cork(stream_, 1, done, loop_));
         pa_threaded_mainloop_unlock(loop_);
         return played;
     }

@@ -438,8 +438,8 @@ TEST_F(PulseAudioSystemTest, AServerHeldStillWhileConnectedIsSaidNotToAnswerUnti
     long pid = 0;
     ASSERT_TRUE(std::ifstream(pidFile) >> pid) << "no server process in " << pidFile;
     Counter changed;
-    auto token = system.addPropertyListener(audioSystemObject, {AudioSelectors::serviceAnswering},
-                                            AudioCallbackQueue(), changed.listener());
+    auto token = system.addPropertyListener(audioSystemObject, {AudioSelectors::serviceAnswering}, AudioCallbackQueue(),
+                                            changed.listener());
     EXPECT_EQ(number(system, audioSystemObject, {AudioSelectors::serviceAnswering}), 1u);
     ASSERT_EQ(::kill(static_cast<pid_t>(pid), SIGSTOP), 0);
     const bool silent =

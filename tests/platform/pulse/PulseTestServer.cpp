@@ -4,10 +4,10 @@
 #include "support/ServerLogOnFailure.h"
 
 #include <cmath>
-#include <filesystem>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,7 +15,8 @@ namespace parlaro::test {
 
 namespace {
 
-[[maybe_unused]] const bool serverLogsShown = showServerLogsOnFailure([] { return std::filesystem::path(pulseTestDir()); });
+[[maybe_unused]] const bool serverLogsShown =
+    showServerLogsOnFailure([] { return std::filesystem::path(pulseTestDir()); });
 
 }  // namespace
 

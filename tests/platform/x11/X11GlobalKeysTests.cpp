@@ -1,8 +1,8 @@
 #include "platform/linux/x11/X11GlobalKeys.h"
 #include "runtime/ManualRuntime.h"
+#include "support/Patience.h"
 #include "ui/HoldShortcut.h"
 #include "ui/HoldShortcutCenter.h"
-#include "support/Patience.h"
 
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>

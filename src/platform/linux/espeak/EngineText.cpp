@@ -36,8 +36,8 @@ bool isUnsaid(UChar32 c)
     // Unicode the engine's tables follow (12.1): it hands those of a script's
     // block to that script's language, and one switch there and back read
     // freed memory. It has no name for the emoji among them either.
-    if (c == 0x200E || c == 0x200F || c == 0x061C || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) ||
-        c == 0xFEFF || u_charType(c) == U_UNASSIGNED) {
+    if (c == 0x200E || c == 0x200F || c == 0x061C || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069)
+        || c == 0xFEFF || u_charType(c) == U_UNASSIGNED) {
         return true;
     }
     UVersionInfo age;
@@ -67,8 +67,8 @@ bool isForeignDigit(UChar32 c)
     if (u_charType(c) != U_DECIMAL_DIGIT_NUMBER || c < 0x80) {
         return false;
     }
-    const bool read = (c >= 0x0660 && c <= 0x0669) || (c >= 0x06F0 && c <= 0x06F9) || (c >= 0x0966 && c <= 0x096F) ||
-                      (c >= 0x0E50 && c <= 0x0E59) || (c >= 0xFF10 && c <= 0xFF19);
+    const bool read = (c >= 0x0660 && c <= 0x0669) || (c >= 0x06F0 && c <= 0x06F9) || (c >= 0x0966 && c <= 0x096F)
+        || (c >= 0x0E50 && c <= 0x0E59) || (c >= 0xFF10 && c <= 0xFF19);
     return !read;
 }
 
@@ -177,8 +177,8 @@ constexpr int maxSymbolsTogether = 1;
 bool isSymbol(UChar32 c)
 {
     const auto category = U_GET_GC_MASK(c);
-    return (category & (U_GC_SO_MASK | U_GC_SM_MASK | U_GC_SC_MASK | U_GC_SK_MASK)) != 0 ||
-           u_hasBinaryProperty(c, UCHAR_EXTENDED_PICTOGRAPHIC);
+    return (category & (U_GC_SO_MASK | U_GC_SM_MASK | U_GC_SC_MASK | U_GC_SK_MASK)) != 0
+        || u_hasBinaryProperty(c, UCHAR_EXTENDED_PICTOGRAPHIC);
 }
 
 enum class Writing { neutral, spaced, unspaced };
@@ -285,11 +285,11 @@ void appendLongRun(std::string& out, const std::vector<Character>& run)
         const Writing mine = writingOf(character.first);
         const bool punctuation = u_ispunct(character.first) && !endsClause(character.first);
         const bool meets = mine != Writing::neutral && writing != Writing::neutral && mine != writing;
-        const std::size_t limit = (mine == Writing::unspaced || (mine == Writing::neutral && writing == Writing::unspaced))
-                                      ? maxUnspacedRunBytes
-                                      : maxSpacedRunBytes;
-        if (stretch > 0 &&
-            (meets || (afterPunctuation && !punctuation) || stretch + character.bytes.size() > limit)) {
+        const std::size_t limit =
+            (mine == Writing::unspaced || (mine == Writing::neutral && writing == Writing::unspaced))
+            ? maxUnspacedRunBytes
+            : maxSpacedRunBytes;
+        if (stretch > 0 && (meets || (afterPunctuation && !punctuation) || stretch + character.bytes.size() > limit)) {
             out += ' ';
             stretch = 0;
         }

@@ -132,7 +132,8 @@ std::string EspeakSpeechSynthesizer::voiceProcessPath()
     }
     const fs::path folder = self.parent_path();
     for (const fs::path& candidate :
-         {folder / voiceProcessName, (folder / PARLARO_VOICE_PROCESS_FROM_BINDIR / voiceProcessName).lexically_normal()}) {
+         {folder / voiceProcessName,
+          (folder / PARLARO_VOICE_PROCESS_FROM_BINDIR / voiceProcessName).lexically_normal()}) {
         if (isExecutable(candidate)) {
             return candidate;
         }
@@ -195,8 +196,8 @@ bool EspeakSpeechSynthesizer::startProcess()
     std::string payload;
     char kind = 0;
     std::uint32_t rate = 0;
-    if (await(process_.startLimit, nullptr, payload, kind) != Heard::message || kind != wire::hello ||
-        !wire::Reader(payload).u32(rate) || rate == 0) {
+    if (await(process_.startLimit, nullptr, payload, kind) != Heard::message || kind != wire::hello
+        || !wire::Reader(payload).u32(rate) || rate == 0) {
         stopProcess();
         return false;
     }
@@ -213,8 +214,7 @@ void EspeakSpeechSynthesizer::stopProcess()
     if (pid_ > 0) {
         // It may be stuck in the engine; nothing it holds is worth waiting for.
         ::kill(pid_, SIGKILL);
-        while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
-        }
+        while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {}
         pid_ = -1;
     }
 }
@@ -298,16 +298,16 @@ void EspeakSpeechSynthesizer::scanVoices()
         }
         std::string payload;
         char kind = 0;
-        if (wire::send(socket_, wire::listVoices, request.payload()) &&
-            await(process_.startLimit, nullptr, payload, kind) == Heard::message && kind == wire::voices) {
+        if (wire::send(socket_, wire::listVoices, request.payload())
+            && await(process_.startLimit, nullptr, payload, kind) == Heard::message && kind == wire::voices) {
             wire::Reader reply(payload);
             std::uint32_t count = 0;
             reply.u32(count);
             for (std::uint32_t i = 0; i < count; ++i) {
                 SynthesisVoice voice;
                 std::uint32_t system = 0;
-                if (!reply.text(voice.identifier) || !reply.text(voice.name) || !reply.text(voice.language) ||
-                    !reply.u32(system)) {
+                if (!reply.text(voice.identifier) || !reply.text(voice.name) || !reply.text(voice.language)
+                    || !reply.u32(system)) {
                     break;
                 }
                 voice.quality = SynthesisVoice::defaultQuality;

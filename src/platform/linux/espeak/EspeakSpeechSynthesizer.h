@@ -53,8 +53,7 @@ public:
 
     // dataPath: the folder holding espeak-ng-data; none for the installed data.
     explicit EspeakSpeechSynthesizer(std::vector<ReadingCheck> checks = defaultReadingChecks(),
-                                     std::optional<std::string> dataPath = std::nullopt,
-                                     VoiceProcess process = {});
+                                     std::optional<std::string> dataPath = std::nullopt, VoiceProcess process = {});
     ~EspeakSpeechSynthesizer() override;
     EspeakSpeechSynthesizer(const EspeakSpeechSynthesizer&) = delete;
     EspeakSpeechSynthesizer& operator=(const EspeakSpeechSynthesizer&) = delete;

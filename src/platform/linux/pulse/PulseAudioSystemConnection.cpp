@@ -310,7 +310,8 @@ void PulseAudioSystem::probe()
         if (!live_ || !context_)
             return;
         if (probe_ && pa_operation_get_state(probe_) == PA_OPERATION_RUNNING) {
-            const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - probeSentAt_).count();
+            const double waited =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - probeSentAt_).count();
             if (waited >= probeOverdue) {
                 std::lock_guard lock(mirrorMutex_);
                 silenced = extras_.answering != 0;
@@ -328,7 +329,8 @@ void PulseAudioSystem::probe()
         }
     }
     if (tell)
-        std::fprintf(stderr, "parlaro: the audio server at %s does not answer (waiting for it)\n", serverName().c_str());
+        std::fprintf(stderr, "parlaro: the audio server at %s does not answer (waiting for it)\n",
+                     serverName().c_str());
     if (silenced)
         republish();
 }

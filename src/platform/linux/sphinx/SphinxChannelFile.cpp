@@ -174,8 +174,8 @@ void SphinxChannelFile::setAside(const FilePlace& place, const std::string& reas
         const std::string kept = attempt == 1 ? base : base + "-" + std::to_string(attempt);
         if (::renameat2(folder, place.name.c_str(), folder, kept.c_str(), RENAME_NOREPLACE) == 0) {
             keepToTheUser(folder, kept);
-            addEarlierEntryNote({EarlierEntryNote::Kind::cacheUnreadable, *file_, place.folder->path() / kept, {},
-                                 reason});
+            addEarlierEntryNote(
+                {EarlierEntryNote::Kind::cacheUnreadable, *file_, place.folder->path() / kept, {}, reason});
             return;
         }
         if (errno != EEXIST)

@@ -139,8 +139,7 @@ std::string listVoices(wire::Reader request)
         const bool external = std::string_view(voice.identifier).starts_with("mb/");
         add(voice.identifier, displayName(voice.name), tag, !external);
         if (tag == "zh-CN") {
-            add(voice.identifier + std::string(1, localeSuffix) + "zh-TW", displayName(voice.name), "zh-TW",
-                !external);
+            add(voice.identifier + std::string(1, localeSuffix) + "zh-TW", displayName(voice.name), "zh-TW", !external);
         }
     }
     wire::Writer reply;
