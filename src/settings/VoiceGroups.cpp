@@ -159,11 +159,6 @@ void VoiceGroups::refresh()
             outputs.emplace_back(q(device.name), QVariant::fromValue<qulonglong>(device.id));
     }
     const auto chosen = model_->selectedMonitorOutputID();
-    // An empty picker says so rather than show nothing (a machine whose only
-    // output is a virtual one, such as a null sink).
-    const QString none = outputs.empty() ? q(localized("没有可以播放的耳机或扬声器")) : QString();
-    if (headphones_->placeholderText() != none)
-        headphones_->setPlaceholderText(none);
     setEntries(headphones_, outputs, chosen ? QVariant::fromValue<qulonglong>(*chosen) : QVariant());
     updates::setEnabled(headphones_, !model_->isSpeaking() && !model_->isHearTesting());
     monitorRow_->setLabel(q(localized("耳机里播放翻译")));

@@ -201,11 +201,13 @@ TEST(SourceRules, OnlyTheListedPlacesReadAClockThemselves)
         "src/app/SingleInstance.cpp",
         "src/platform/linux/JsonFileSettingsStore.cpp",
         // Backend threads: the sound server's retry worker, its loops' waits
-        // and the stream loop's time stamps; the translator's stall watch.
+        // and the stream loop's time stamps; the translator's and the voice
+        // process's stall watches.
         "src/platform/linux/pulse/PulseAudioSystemConnection.cpp",
         "src/platform/linux/pulse/PulseLoop.cpp",
         "src/platform/linux/pulse/PulseDeviceIO.cpp",
         "src/platform/linux/apertium/ApertiumPipeline.cpp",
+        "src/platform/linux/espeak/EspeakSpeechSynthesizer.cpp",
         "src/platform/linux/power/ClockGapWakeObserver.cpp",
         "src/platform/AtomicFile.cpp",
         // The recognizer's decoding thread, timing its own searches ahead.
