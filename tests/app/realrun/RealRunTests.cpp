@@ -65,8 +65,8 @@ public:
                 pa_threaded_mainloop_wait(loop_);
         }
         if (pa_context_get_state(context_) == PA_CONTEXT_READY) {
-            pa_sample_spec spec{PA_SAMPLE_S16LE, 16000, 1};
-            stream_ = pa_stream_new(context_, "call", &spec, nullptr);
+            pa_sample_spec sampleFormat{PA_SAMPLE_S16LE, 16000, 1};
+            stream_ = pa_stream_new(context_, "call", &sampleFormat, nullptr);
             pa_stream_set_state_callback(
                 stream_, [](pa_stream*, void* loop) { signal(nullptr, loop); }, loop_);
             pa_stream_set_write_callback(
