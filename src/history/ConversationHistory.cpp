@@ -543,6 +543,14 @@ std::vector<ConversationSummary> ConversationHistory::rebuildIndex(const fs::pat
             continue;
         result.push_back(summary(*session, fileDate));
     }
+    // A folder not made yet holds nothing; one that cannot be listed (a
+    // plain file in its place, no permission) may hold conversations, and
+    // is told like a file that cannot be read.
+    if (error && error != std::errc::no_such_file_or_directory) {
+        if (unreadable)
+            unreadable->push_back({directory, error.message()});
+        return result;
+    }
     sortNewestFirst(result);
     if (changed || result.size() != index.size())
         HistoryFiles::writeAtomically(indexFile, HistoryJson::encode(result));

@@ -162,7 +162,8 @@ public:
     // Reconciles "index.json" with the session files and returns the
     // summaries, newest first; rewrites the index when it was out of date.
     // Session files that cannot be read stay as they are, unlisted, and go
-    // into `unreadable` with why, when it is given. Touches nothing but the
+    // into `unreadable` with why, when it is given, and so does the folder
+    // when it is there but cannot be listed. Touches nothing but the
     // folder; any thread.
     struct UnreadableFile {
         std::filesystem::path file;

@@ -503,15 +503,24 @@ TEST_F(HistoryTest, FailedWritesLeaveFilesAndListAsTheyWere)
     EXPECT_EQ(ids(history->summaries.get()), std::vector{s.id});
     EXPECT_TRUE(fs::is_directory(folder / fileName(blocked.id)));
 
-    // The history folder cannot be made: a file sits where it should be.
+    // The history folder cannot be made: a file sits where it should be,
+    // or on the way to it. The conversations it may hold are told once, as
+    // any that cannot be read, and the file is kept.
     test::TempDirectory other;
     other.write("History", "a file");
-    auto elsewhere = ConversationHistory::make(other / "History" / "deeper", platform.defaults);
-    elsewhere->load();
-    runtime.runUntilIdle();
-    elsewhere->save(s);
-    EXPECT_TRUE(elsewhere->summaries.get().empty());
-    EXPECT_EQ(other.read("History"), "a file");
+    for (const fs::path& place : {other / "History", other / "History" / "deeper"}) {
+        takeEarlierEntryNotes();
+        auto elsewhere = ConversationHistory::make(place, platform.defaults);
+        elsewhere->load();
+        runtime.runUntilIdle();
+        elsewhere->save(s);
+        elsewhere->load();
+        runtime.runUntilIdle();
+        EXPECT_TRUE(elsewhere->summaries.get().empty());
+        const EarlierEntryNote told{EarlierEntryNote::Kind::conversationUnreadable, place, {}, {}, "Not a directory"};
+        EXPECT_EQ(takeEarlierEntryNotes(), std::vector{told});
+        EXPECT_EQ(other.read("History"), "a file");
+    }
 
     EXPECT_EQ(temp.read(folder / fileName(s.id)), before);
     for (const auto& name : folderNames(folder))
