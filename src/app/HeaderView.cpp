@@ -145,14 +145,17 @@ void HeaderView::openSettings()
 
 void HeaderView::refresh()
 {
-    // Listening, or the way to let the far end be recorded.
+    // Listening, or the way to let the far end be recorded. A server that
+    // does not answer hears nothing, whatever listening was started: the
+    // device badge says so, and the listening badge says nothing until the
+    // server answers again.
     const bool missing = model_->audioCaptureMissing();
     const bool listening = model_->isListening();
     const auto listeningText = listening ? localized("正在听对方")
         : model_->isChangingListening()  ? localized("正在切换…")
                                          : localized("未在收听");
     listening_->setState(listening ? ui::Palette::coral() : ui::Palette::amber(), q(listeningText));
-    updates::setVisible(listening_, !missing);
+    updates::setVisible(listening_, !missing && !model_->audioServerSilent());
     const QString captureText = q(localized("听不到对方：需要授权"));
     if (captureBadge_->text() != captureText)
         captureLink_->updateGeometry();

@@ -128,10 +128,17 @@ TEST_F(HeaderViewTest, WithoutASoundServerTheDeviceBadgeSaysSoInsteadOfNotInstal
     InterfaceLanguage::set("en");
     w.settle();
     EXPECT_EQ(header->deviceBadge()->text(), "Sound server unavailable");
-    // A server held still took the connection and does not answer it.
+    // A server held still took the connection and does not answer it. What
+    // was listening hears nothing meanwhile, and the header says only the
+    // stall until the server answers.
+    test::given.set(w.model->isListening, true);
+    w.settle();
+    EXPECT_TRUE(header->listeningBadge()->isVisible());
     test::given.set(w.model->audioServerSilent, true);
     w.settle();
     EXPECT_EQ(header->deviceBadge()->text(), "Sound server not responding");
+    EXPECT_FALSE(header->listeningBadge()->isVisible());
+    EXPECT_TRUE(header->deviceBadge()->isVisible());
     InterfaceLanguage::set("zh-Hans");
     w.settle();
     EXPECT_EQ(header->deviceBadge()->text(), "声音服务器没有响应");
@@ -142,6 +149,8 @@ TEST_F(HeaderViewTest, WithoutASoundServerTheDeviceBadgeSaysSoInsteadOfNotInstal
     test::given.set(w.model->audioServerSilent, false);
     w.settle();
     EXPECT_EQ(header->deviceBadge()->text(), "未安装 wenmora 音频设备");
+    EXPECT_TRUE(header->listeningBadge()->isVisible());
+    EXPECT_EQ(header->listeningBadge()->text(), "正在听对方");
 
     // A server slow to answer at start has its moment before anything is
     // said of it or of the device.
