@@ -21,15 +21,22 @@ struct ServerWorld {
     std::shared_ptr<AppModel> model;
     rt::Instant t0;
 
-    ServerWorld()
+    // The machine before the program starts, its server up and answering
+    // or not yet.
+    static void plant(ModelWorld& world, bool serverUp)
     {
         world.addMicrophone(10, "usb-mic", "USB");
         world.addOutput(30, "speakers", "Speakers");
         world.addVirtualDriver();
         world.setDefaultInput(10);
         world.platform.defaults.set("onboardingDone", true);
-        world.audio.store(audioSystemObject, serverRunning, std::uint32_t{1});
-        world.audio.store(audioSystemObject, serverAnswering, std::uint32_t{1});
+        world.audio.store(audioSystemObject, serverRunning, std::uint32_t{serverUp});
+        world.audio.store(audioSystemObject, serverAnswering, std::uint32_t{serverUp});
+    }
+
+    ServerWorld()
+    {
+        plant(world, true);
         model = world.make([](AppModel::Dependencies& d) {
             d.callRouteInspector = [](std::optional<AudioObjectId>) { return CallMicrophoneRoute::connected; };
         });
@@ -318,12 +325,7 @@ TEST(ModelAudioServer, AServerSlowToAnswerAtStartIsToldOnlyAfterASecond)
     for (const double answersAt : {0.9, 3.0}) {
         SCOPED_TRACE(answersAt);
         ModelWorld world;
-        world.addMicrophone(10, "usb-mic", "USB");
-        world.addVirtualDriver();
-        world.setDefaultInput(10);
-        world.platform.defaults.set("onboardingDone", true);
-        world.audio.store(audioSystemObject, serverRunning, std::uint32_t{0});
-        world.audio.store(audioSystemObject, serverAnswering, std::uint32_t{0});
+        ServerWorld::plant(world, false);
         const auto model = world.make();
         const rt::Instant t0 = world.runtime.clock().now();
         world.run([m = model] { return m->start(); });
