@@ -6,6 +6,7 @@
 #include "app/SingleInstance.h"
 
 #include "BenchApplication.h"
+#include "support/ConnectionFlood.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -97,9 +98,9 @@ void BM_SingleInstanceFlood(benchmark::State& state)
 }
 BENCHMARK(BM_SingleInstanceFlood)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
-int connectTo(const std::string& path, bool wait)
+int connectTo(const std::string& path)
 {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | (wait ? 0 : SOCK_NONBLOCK), 0);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
@@ -114,7 +115,7 @@ int connectTo(const std::string& path, bool wait)
 // answer. Allocates nothing: it runs in a forked process.
 bool askToShow(const std::string& path)
 {
-    const int fd = connectTo(path, true);
+    const int fd = connectTo(path);
     if (fd < 0)
         return false;
     const bool asked = ::send(fd, "show\n", 5, MSG_NOSIGNAL) == 5;
@@ -162,17 +163,7 @@ void BM_SingleInstanceConnectionFlood(benchmark::State& state)
         const pid_t flooder = ::fork();
         if (flooder == 0) {
             ::close(stop[1]);
-            // Held in a ring, oldest closed first; nothing allocated.
-            int open[300];
-            std::fill(std::begin(open), std::end(open), -1);
-            for (std::size_t next = 0;; next = (next + 1) % std::size(open)) {
-                pollfd entry{stop[0], POLLIN, 0};
-                if (::poll(&entry, 1, 0) != 0)
-                    ::_exit(0);
-                if (open[next] >= 0)
-                    ::close(open[next]);
-                open[next] = connectTo(path, false);
-            }
+            test::floodConnections(path, stop[0]);
         }
         const pid_t launcher = ::fork();
         if (launcher == 0) {

@@ -1,4 +1,5 @@
 #include "app/SingleInstance.h"
+#include "support/ConnectionFlood.h"
 #include "support/ScopedEnvironment.h"
 #include "support/TempDirectory.h"
 
@@ -412,24 +413,7 @@ TEST(SingleInstance, LaunchesAreAnsweredWhileAnotherProcessKeepsTheQueueFull)
     const pid_t flooder = ::fork();
     if (flooder == 0) {
         ::close(stop[1]);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-        // Held in a ring, the oldest closed first.
-        int open[300];
-        std::fill(std::begin(open), std::end(open), -1);
-        for (std::size_t next = 0;; next = (next + 1) % std::size(open)) {
-            pollfd entry{stop[0], POLLIN, 0};
-            if (::poll(&entry, 1, 0) != 0)
-                ::_exit(0);
-            if (open[next] >= 0)
-                ::close(open[next]);
-            open[next] = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-            if (::connect(open[next], reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-                ::close(open[next]);
-                open[next] = -1;
-            }
-        }
+        floodConnections(path, stop[0]);
     }
     ASSERT_GT(flooder, 0);
     ::close(stop[0]);
