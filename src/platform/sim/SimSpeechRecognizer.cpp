@@ -259,14 +259,14 @@ std::shared_ptr<SpeechAudioBufferRecognitionRequest> SimSpeechRecognizer::makeRe
 
 std::optional<std::string> SimSpeechRecognizer::closingMark(const std::string& text) const
 {
-    const auto marks = service_.closingMarks(locale_);
+    const auto marks = service_.ofLocale(locale_, &SimSpeechRecognitionService::Locale::closingMarks);
     return marks ? std::optional(marks(text)) : std::nullopt;
 }
 
 std::optional<std::string> SimSpeechRecognizer::continuation(const std::string& before, const std::string& after,
                                                              double pause) const
 {
-    const auto judge = service_.sentenceEnds(locale_);
+    const auto judge = service_.ofLocale(locale_, &SimSpeechRecognitionService::Locale::sentenceEnds);
     if (!judge || judge(before, after, pause))
         return std::nullopt;
     return withinSentence(after, locale_ == "en" || locale_.starts_with("en-"));
@@ -360,24 +360,18 @@ void SimSpeechRecognitionService::setSentenceEnds(const std::string& locale, Sen
     locales_.at(locale).sentenceEnds = std::move(judge);
 }
 
-SimSpeechRecognitionService::SentenceEnds SimSpeechRecognitionService::sentenceEnds(const std::string& locale) const
+template <class Field>
+Field SimSpeechRecognitionService::ofLocale(const std::string& locale, Field Locale::*field) const
 {
     std::lock_guard lock(mutex_);
     const auto found = locales_.find(locale);
-    return found != locales_.end() ? found->second.sentenceEnds : SentenceEnds();
+    return found != locales_.end() ? found->second.*field : Field();
 }
 
 void SimSpeechRecognitionService::setClosingMarks(const std::string& locale, ClosingMarks marks)
 {
     std::lock_guard lock(mutex_);
     locales_.at(locale).closingMarks = std::move(marks);
-}
-
-SimSpeechRecognitionService::ClosingMarks SimSpeechRecognitionService::closingMarks(const std::string& locale) const
-{
-    std::lock_guard lock(mutex_);
-    const auto found = locales_.find(locale);
-    return found != locales_.end() ? found->second.closingMarks : ClosingMarks();
 }
 
 std::vector<std::weak_ptr<SimSpeechRecognizer>> SimSpeechRecognitionService::recognizers() const

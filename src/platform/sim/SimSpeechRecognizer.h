@@ -202,8 +202,10 @@ private:
         ClosingMarks closingMarks;
     };
     void record(std::shared_ptr<SimRecognitionRequest> request);
-    SentenceEnds sentenceEnds(const std::string& locale) const;
-    ClosingMarks closingMarks(const std::string& locale) const;
+    // The locale's `field` (its sentence-end judge, its closing marks), or
+    // none for a locale never added.
+    template <class Field>
+    Field ofLocale(const std::string& locale, Field Locale::*field) const;
     std::shared_ptr<SimSpeechRecognitionTask> startTask(const std::string& locale,
                                                         std::shared_ptr<SimRecognitionRequest> request,
                                                         SpeechRecognizer::ResultHandler handler);
