@@ -20,6 +20,10 @@ namespace parlaro::sys {
 namespace {
 
 using test::TempDirectory;
+namespace fs = std::filesystem;
+// A file and a folder for the user alone.
+constexpr fs::perms userFile = fs::perms::owner_read | fs::perms::owner_write;
+constexpr fs::perms userFolder = fs::perms::owner_all;
 
 std::vector<std::string> filesIn(const std::filesystem::path& folder)
 {
@@ -73,9 +77,8 @@ TEST(JsonFileSettingsStore, EveryTypeSurvivesReopening)
     // Only the settings file remains: no temporary files are left behind.
     EXPECT_EQ(filesIn(folder / "nested"), std::vector<std::string>{"settings.json"});
     // The folder it made and the file are the user's alone.
-    EXPECT_EQ(std::filesystem::status(folder / "nested").permissions(), std::filesystem::perms::owner_all);
-    EXPECT_EQ(std::filesystem::status(file).permissions(),
-              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_EQ(fs::status(folder / "nested").permissions(), userFolder);
+    EXPECT_EQ(fs::status(file).permissions(), userFile);
 }
 
 TEST(JsonFileSettingsStore, DamagedFilesAreSetAsideNeverOverwritten)
@@ -85,9 +88,7 @@ TEST(JsonFileSettingsStore, DamagedFilesAreSetAsideNeverOverwritten)
     auto sameSecond = [] { return std::string("20250101T000000Z"); };
 
     folder.write("settings.json", "{\"volume\": 0.5,");
-    std::filesystem::permissions(file,
-                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write
-                                     | std::filesystem::perms::group_read | std::filesystem::perms::others_read);
+    fs::permissions(file, userFile | fs::perms::group_read | fs::perms::others_read);
     {
         JsonFileSettingsStore defaults(file, sameSecond);
         EXPECT_FALSE(defaults.has("volume"));
@@ -99,8 +100,7 @@ TEST(JsonFileSettingsStore, DamagedFilesAreSetAsideNeverOverwritten)
         defaults.set("volume", 0.25);
     }
     EXPECT_EQ(folder.read("settings.json.corrupt-20250101T000000Z"), "{\"volume\": 0.5,");
-    EXPECT_EQ(std::filesystem::status(folder / "settings.json.corrupt-20250101T000000Z").permissions(),
-              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
+    EXPECT_EQ(fs::status(folder / "settings.json.corrupt-20250101T000000Z").permissions(), userFile)
         << "a copy set aside is the user's alone";
 
     folder.write("settings.json", "[1, 2, 3]");
@@ -312,7 +312,6 @@ TEST(JsonFileSettingsStore, OpeningRemovesOnlyItsOwnStaleTemporaries)
 
 TEST(JsonFileSettingsStore, ALinkedSettingsFileStaysALinkAndIsWrittenWhereItLeads)
 {
-    namespace fs = std::filesystem;
     TempDirectory home;
     home.write("dotfiles/parlaro/settings.json", R"({"volume": 0.5})");
     fs::create_directories(home / "config");
