@@ -144,7 +144,11 @@ void HoldButton::beginHold(bool usingKeyboard)
     setDown(true);
     watchEvents(true);
     auto& activity = activity_ ? *activity_ : AppActivity::application();
-    resignActive_ = activity.subscribeResignActive([this] { endHold(true); });
+    resignActive_ = activity.subscribeResignActive([this] {
+        if (!usingKeyboard_ && ownShortcutHeld_ && ownShortcutHeld_())
+            return;
+        endHold(true);
+    });
     if (onDown)
         onDown();
 }
