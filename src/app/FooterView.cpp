@@ -117,6 +117,8 @@ FooterView::FooterView(std::shared_ptr<AppModel> model, HoldShortcutCenter* shor
     input->setSpacing(0);
     talk_ = new HoldToTalkControl(inputRow);
     talk_->setObjectName(QStringLiteral("footer.talk"));
+    if (shortcuts_)
+        talk_->setOwnShortcutHeld([shortcuts = shortcuts_] { return shortcuts->isHeld(); });
     // Its width follows its title up to what the row can spare: see fitTalk().
     // The control cancels its hold when it is destroyed, after this view's
     // own destructor ran, so the callbacks hold the model, not the view.

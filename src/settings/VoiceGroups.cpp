@@ -151,13 +151,18 @@ void VoiceGroups::refresh()
     playback_->setTitle(q(localized("播放")));
     headphonesRow_->setLabel(q(localized("耳机")));
     updates::setAccessibleName(headphones_, headphonesRow_->labelWidget()->text());
-    headphonesRow_->setDetail(q(localized("通话时对方的声音也从这里播放")));
     std::vector<std::pair<QString, QVariant>> outputs;
     for (const auto& device : model_->outputDevices()) {
         // Never the program's own devices nor virtual ones.
         if (AppModel::isPhysicalDevice(device))
             outputs.emplace_back(q(device.name), QVariant::fromValue<qulonglong>(device.id));
     }
+    // An empty picker says so (a machine whose only output is virtual, such
+    // as a null sink) in the row's wrapping line, not in the box: a box
+    // grows to its placeholder and would push a narrow page sideways.
+    const QString none = outputs.empty() ? q(localized("没有可以播放的耳机或扬声器")) : QString();
+    headphonesRow_->setDetail(none.isEmpty() ? q(localized("通话时对方的声音也从这里播放")) : none);
+    updates::setAccessibleDescription(headphones_, none);
     const auto chosen = model_->selectedMonitorOutputID();
     setEntries(headphones_, outputs, chosen ? QVariant::fromValue<qulonglong>(*chosen) : QVariant());
     updates::setEnabled(headphones_, !model_->isSpeaking() && !model_->isHearTesting());

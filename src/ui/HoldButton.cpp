@@ -144,7 +144,11 @@ void HoldButton::beginHold(bool usingKeyboard)
     setDown(true);
     watchEvents(true);
     auto& activity = activity_ ? *activity_ : AppActivity::application();
-    resignActive_ = activity.subscribeResignActive([this] { endHold(true); });
+    resignActive_ = activity.subscribeResignActive([this] {
+        if (!usingKeyboard_ && ownShortcutHeld_ && ownShortcutHeld_())
+            return;
+        endHold(true);
+    });
     if (onDown)
         onDown();
 }
@@ -218,8 +222,14 @@ void HoldButton::keyPressEvent(QKeyEvent* event)
         if (!isReturn(*event))
             break;
         // Said where the user is; a screen reader reads the tip as it shows.
-        if (!event->isAutoRepeat() && !holding_)
-            QToolTip::showText(mapToGlobal(QPoint(width() / 2, height())), howToHold(), this);
+        // Where no hold can start, Space would not help either: the owner
+        // says why, as for a refused press.
+        if (!event->isAutoRepeat() && !holding_) {
+            if (holdEnabled_)
+                QToolTip::showText(mapToGlobal(QPoint(width() / 2, height())), howToHold(), this);
+            else if (auto callback = onRefusedPress)
+                callback();
+        }
         event->accept();
         return;
     default:

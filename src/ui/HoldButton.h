@@ -24,7 +24,8 @@ class AppActivity;
 // while a key is held) are swallowed, and so is the rest of a Space press
 // whose hold was cancelled, up to its release: a held key never reaches
 // another control. Focus loss cancels a keyboard hold; hiding, destroying
-// and the application going inactive cancel any hold.
+// and the application going inactive cancel any hold (a mouse hold not
+// while the program's own shortcut is held: see setOwnShortcutHeld).
 //
 // A button that may not start holds stays enabled and keeps the focus: a
 // disabled widget hands the focus on, and the Space still held would then
@@ -52,6 +53,11 @@ public:
 
     // Where deactivation is heard; the running application's by default.
     void setAppActivity(AppActivity* activity) { activity_ = activity; }
+    // Whether the program's own global shortcut is held. On X11 its grab
+    // takes the keyboard's focus from the window, which the toolkit reads as
+    // the application going inactive: a mouse hold outlasts that and ends
+    // with its own release, which the pointer's grab still brings here.
+    void setOwnShortcutHeld(std::function<bool()> held) { ownShortcutHeld_ = std::move(held); }
 
     bool isHolding() const { return holding_; }
 
@@ -105,6 +111,7 @@ private:
     std::optional<quint64> pendingRelease_;
     QTimer releaseTimer_;
     AppActivity* activity_ = nullptr;
+    std::function<bool()> ownShortcutHeld_;
     rt::Subscription resignActive_;
 };
 

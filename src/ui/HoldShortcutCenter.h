@@ -56,6 +56,8 @@ public:
     void deactivate();
 
     Status status() const { return status_.get(); }
+    // Between a hold's onDown and its onUp or onCancel.
+    bool isHeld() const { return hotKeyDown_ || (tracker_ && tracker_->isDown && !tracker_->interrupted); }
     const std::optional<HoldShortcut>& shortcut() const { return shortcut_.get(); }
 
     // What the user is told when the status is needsPermission.

@@ -197,6 +197,11 @@ void HoldToTalkControl::setAppActivity(AppActivity* activity)
     button_->setAppActivity(activity);
 }
 
+void HoldToTalkControl::setOwnShortcutHeld(std::function<bool()> held)
+{
+    button_->setOwnShortcutHeld(std::move(held));
+}
+
 void HoldToTalkControl::updateTexts()
 {
     QString tip = whileHolding_ ? q(localized("按住说话，每说完一句自动翻译并播放；Esc 取消。也可聚焦后按住空格键。"))

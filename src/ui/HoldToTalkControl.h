@@ -73,6 +73,7 @@ public:
     // so that its owner can say why.
     void setOnRefusedPress(std::function<void()> onRefusedPress);
     void setAppActivity(AppActivity* activity);
+    void setOwnShortcutHeld(std::function<bool()> held);
 
     QString title() const { return title_; }
     bool isRecording() const { return recording_; }

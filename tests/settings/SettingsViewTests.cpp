@@ -30,6 +30,7 @@
 #include "ui/SystemSettings.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
@@ -704,6 +705,17 @@ TEST_F(SettingsViewTest, VoicePageFiltersHeadphonesAndAsksForVoicesWhenThereAreN
     find<ui::PillButton>(QStringLiteral("voice.download"))->click();
     ASSERT_EQ(opened.urls.size(), 1u);
     EXPECT_EQ(opened.urls[0], ui::paneId::spokenContent);
+
+    // With no output but virtual ones the row says there is none, on screen
+    // and to a screen reader (the every-width walk runs in this state).
+    world.audio.removeObject(30);
+    ModelTestAccess::refreshDevices(*model);
+    world.settle();
+    EXPECT_EQ(headphones->count(), 0);
+    auto* detail = headphones->parentWidget()->findChild<QLabel*>(QStringLiteral("row.detail"));
+    EXPECT_EQ(detail->text(), QStringLiteral("没有可以播放的耳机或扬声器"));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(headphones)->text(QAccessible::Description),
+              QStringLiteral("没有可以播放的耳机或扬声器"));
 }
 
 TEST_F(SettingsViewTest, VoicePickerWaitsWhileTheVoiceIsInUse)

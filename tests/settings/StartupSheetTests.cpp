@@ -417,21 +417,18 @@ TEST_F(StartupSheetTest, EnterActsOnTheFocusedControlAndEndsASheetOnlyByItsOwnBu
         std::function<bool()> ended;
         QStringList enders;
     };
+    // A sheet the model shows while a flag of its own is up.
+    auto byFlag = [&](const char* name, auto& flag, QStringList enders) {
+        return Sheet{name,
+                     [&] {
+                         test::given.set(flag, true);
+                         return sheet().dialog();
+                     },
+                     [&] { return !flag(); }, std::move(enders)};
+    };
     const std::vector<Sheet> sheets{
-        {"welcome",
-         [&] {
-             test::given.set(model->showWizard, true);
-             return sheet().dialog();
-         },
-         [&] { return !model->showWizard(); },
-         {"wizard.later", "wizard.done"}},
-        {"microphone check",
-         [&] {
-             test::given.set(model->showMicCheck, true);
-             return sheet().dialog();
-         },
-         [&] { return !model->showMicCheck(); },
-         {"micCheck.later", "micCheck.confirm"}},
+        byFlag("welcome", model->showWizard, {"wizard.later", "wizard.done"}),
+        byFlag("microphone check", model->showMicCheck, {"micCheck.later", "micCheck.confirm"}),
         {"driver installation",
          [&] {
              model->openInstallSheet();

@@ -26,20 +26,14 @@
 namespace parlaro::test {
 namespace {
 
-// Counts the times a widget is shown.
-class ShowCounter : public QObject {
-public:
-    ShowCounter(QWidget* widget, int& shows) : shows_(shows) { widget->installEventFilter(this); }
-
-protected:
+// Counts the times the widgets it watches are shown.
+struct ShowCounter : QObject {
+    int shows = 0;
     bool eventFilter(QObject*, QEvent* event) override
     {
-        shows_ += event->type() == QEvent::Show;
+        shows += event->type() == QEvent::Show;
         return false;
     }
-
-private:
-    int& shows_;
 };
 
 class WizardViewTest : public SheetFixture {
@@ -285,9 +279,9 @@ TEST_F(WizardViewTest, APairThisComputerCannotTranslateOffersNoDownloadAndNamesT
     // A pick the computer cannot translate is refused on the sheet itself,
     // and announced each time, the same refusal twice included.
     // (Shown afresh, the note is news to a screen reader each time.)
-    int shows = 0;
-    auto* note = find<QLabel>("wizard.pickNote");
-    ShowCounter counter(note, shows);
+    ShowCounter counter;
+    const int& shows = counter.shows;
+    find<QLabel>("wizard.pickNote")->installEventFilter(&counter);
     const int french = mine->findText(QStringLiteral("Französisch"), Qt::MatchStartsWith);
     ASSERT_GE(french, 0);
     for (int attempt = 0; attempt < 2; ++attempt) {

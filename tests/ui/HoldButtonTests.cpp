@@ -214,12 +214,27 @@ TEST(HoldButton, HidingDeletingOrDeactivatingCancelsTheHoldOnce)
         world.activity.resignActive();
         EXPECT_EQ(w.calls.cancel, 3);
         EXPECT_EQ(w.calls.down, 3);
+        // The program's own shortcut held (its X11 grab takes the focus):
+        // a mouse hold goes on to its release, a Space hold still ends.
+        bool shortcutHeld = true;
+        w.button->setOwnShortcutHeld([&] { return shortcutHeld; });
+        QTest::mousePress(w.button, Qt::LeftButton);
+        world.activity.resignActive();
+        EXPECT_TRUE(w.button->isHolding());
+        QTest::mouseRelease(w.button, Qt::LeftButton);
+        EXPECT_EQ(w.calls.up, 1);
+        w.key(w.button, QEvent::KeyPress, Qt::Key_Space);
+        world.activity.resignActive();
+        EXPECT_EQ(w.calls.cancel, 4);
+        w.key(w.button, QEvent::KeyRelease, Qt::Key_Space);
+        shortcutHeld = false;
+        EXPECT_EQ(w.calls.down, 5);
 
         QTest::mousePress(w.button, Qt::LeftButton);
         Calls* calls = &w.calls;
         delete w.control;
-        EXPECT_EQ(calls->cancel, 4);
-        EXPECT_EQ(calls->up, 0);
+        EXPECT_EQ(calls->cancel, 5);
+        EXPECT_EQ(calls->up, 1);
         // The filter went with the button: releases are ordinary again.
         QTest::mouseRelease(w.other, Qt::LeftButton);
         EXPECT_EQ(w.other->releases, 1);

@@ -271,6 +271,12 @@ TEST(Styles, EnterAndReturnPressTheFocusedButtonTabOrSwitchAsSpaceDoes)
         EXPECT_EQ(QToolTip::text(), QStringLiteral("请按住空格键说话，说完再松开"));
     }
     QToolTip::hideText();
+    // Where no hold can start, Enter tells why instead of how to hold.
+    int refused = 0;
+    talk->onRefusedPress = [&refused] { ++refused; };
+    talk->setHoldEnabled(false);
+    QTest::keyClick(talk, Qt::Key_Return);
+    EXPECT_EQ(refused, 1);
     EXPECT_EQ(holds, 0);
     EXPECT_EQ(shortcuts, 0);
 }

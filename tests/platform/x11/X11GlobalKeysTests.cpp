@@ -1,8 +1,13 @@
 #include "platform/linux/x11/X11GlobalKeys.h"
 #include "runtime/ManualRuntime.h"
 #include "support/Patience.h"
+#include "ui/HoldButton.h"
 #include "ui/HoldShortcut.h"
 #include "ui/HoldShortcutCenter.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QWidget>
 
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
@@ -53,6 +58,24 @@ public:
                             0);
         xcb_flush(connection_);
         // Make sure the server has handled it before the next step.
+        std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+    }
+    // The pointer moved to a root position, or its left button.
+    void pointer(int x, int y)
+    {
+        xcb_test_fake_input(connection_, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root_, static_cast<std::int16_t>(x),
+                            static_cast<std::int16_t>(y), 0);
+        sync();
+    }
+    void leftButton(bool down)
+    {
+        xcb_test_fake_input(connection_, down ? XCB_BUTTON_PRESS : XCB_BUTTON_RELEASE, 1, XCB_CURRENT_TIME, root_, 0, 0,
+                            0);
+        sync();
+    }
+    void sync()
+    {
+        xcb_flush(connection_);
         std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
     }
     void tap(std::uint8_t keycode)
@@ -222,4 +245,62 @@ TEST_F(X11GlobalKeys, KeyNamesComeFromTheServersLayout)
     pumpUntil([] { return HoldShortcut::keyName(6) == "Z"; });
     EXPECT_EQ(HoldShortcut::keyName(6), "Z");
     HoldShortcut::useKeyboard(nullptr);
+}
+
+// The combination's passive grab takes the keyboard while it is held, and
+// the toolkit reads the focus it loses as the window going inactive: a mouse
+// hold on the talk button must outlast that and end with its own release.
+TEST_F(X11GlobalKeys, TheCombinationsGrabLeavesAMouseHoldOnTheTalkButtonAlone)
+{
+    ASSERT_EQ(center->activate(HoldShortcut::combo(49, HoldShortcut::altMask)), Status::active);
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    qputenv("DISPLAY", QByteArray::fromStdString(display));
+    int argc = 1;
+    char name[] = "parlaro_x11_tests";
+    char* argv[] = {name, nullptr};
+    QApplication app(argc, argv);
+    int holdDowns = 0, holdUps = 0, holdCancels = 0;
+    {
+        QWidget window;
+        window.setGeometry(40, 40, 200, 120);
+        auto* button = new ui::HoldButton(&window);
+        button->setGeometry(50, 40, 100, 40);
+        button->onDown = [&] { ++holdDowns; };
+        button->onUp = [&] { ++holdUps; };
+        button->onCancel = [&] { ++holdCancels; };
+        button->setOwnShortcutHeld([this] { return center->isHeld(); });
+        window.show();
+        window.activateWindow();
+        const auto pump = [&](const std::function<bool()>& done) {
+            auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(test::patience(30));
+            while (!done() && std::chrono::steady_clock::now() < deadline) {
+                QCoreApplication::processEvents();
+                runtime.runUntilIdle();
+                std::this_thread::sleep_for(2ms);
+            }
+        };
+        pump([] { return QGuiApplication::applicationState() == Qt::ApplicationActive; });
+        ASSERT_EQ(QGuiApplication::applicationState(), Qt::ApplicationActive);
+        const QPoint middle = button->mapToGlobal(button->rect().center());
+        other->pointer(middle.x(), middle.y());
+        other->leftButton(true);
+        pump([&] { return button->isHolding(); });
+        ASSERT_TRUE(button->isHolding());
+
+        // The shortcut held long past the toolkit's wait for focus to return.
+        other->key(altL, true);
+        other->key(space, true);
+        pump([&] { return downs == 1; });
+        const auto heldUntil = std::chrono::steady_clock::now() + 1500ms;
+        pump([&] { return std::chrono::steady_clock::now() > heldUntil; });
+        EXPECT_TRUE(button->isHolding());
+        other->key(space, false);
+        other->key(altL, false);
+        pump([&] { return ups == 1; });
+        EXPECT_TRUE(button->isHolding());
+        other->leftButton(false);
+        pump([&] { return !button->isHolding(); });
+        EXPECT_EQ(std::make_tuple(holdDowns, holdUps, holdCancels), std::make_tuple(1, 1, 0));
+        EXPECT_EQ(counts(), std::make_tuple(1, 1, 0));
+    }
 }
