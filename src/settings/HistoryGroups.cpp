@@ -429,8 +429,7 @@ void HistoryGroups::refreshRows(const std::vector<RowModel>& rows)
             pill->setAccessibleDescription(q(model.label));
             buttonRow->addWidget(pill, 0, Qt::AlignVCenter);
         }
-        line->addWidget(row);
-        line->addStretch();
+        line->addWidget(row, {}, true);
         line->addWidget(buttons, Qt::AlignLeading);
         layout->addWidget(line);
         rt::Uuid id = model.id;
