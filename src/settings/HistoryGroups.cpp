@@ -22,6 +22,7 @@
 #include "ui/Text.h"
 #include "ui/ViewBinding.h"
 #include "ui/WidgetUpdates.h"
+#include "ui/WrappingRow.h"
 
 #include <QApplication>
 #include <QHBoxLayout>
@@ -407,19 +408,30 @@ void HistoryGroups::refreshRows(const std::vector<RowModel>& rows)
         if (!first)
             layout->addWidget(new RowDivider(holder));
         first = false;
-        auto* row = new SidebarRow(q(model.label), q(model.detail), holder);
-        PillButton* view = sheetPill(row, QStringLiteral("history.row.view"), false, Palette::violet());
+        // The buttons beside the title where the row holds both, else under
+        // it, so a long title keeps the row's width rather than a narrow
+        // column that pushes the page sideways.
+        auto* line = new WrappingRow(holder);
+        line->setSpacing(0);
+        auto* row = new SidebarRow(q(model.label), q(model.detail), line);
+        auto* buttons = new QWidget(line);
+        auto* buttonRow = new QHBoxLayout(buttons);
+        buttonRow->setContentsMargins(12, 0, 12, 0);
+        buttonRow->setSpacing(6);
+        PillButton* view = sheetPill(buttons, QStringLiteral("history.row.view"), false, Palette::violet());
         view->setText(q(localized(model.open ? "收起" : "查看")));
-        PillButton* exporting = sheetPill(row, QStringLiteral("history.row.export"), false, Palette::violet());
+        PillButton* exporting = sheetPill(buttons, QStringLiteral("history.row.export"), false, Palette::violet());
         exporting->setText(q(localized("导出")));
-        PillButton* remove = sheetPill(row, QStringLiteral("history.row.delete"), false, Palette::alertRed());
+        PillButton* remove = sheetPill(buttons, QStringLiteral("history.row.delete"), false, Palette::alertRed());
         remove->setText(q(localized("删除")));
         // Every row has the same three buttons: each says whose it is.
         for (PillButton* pill : {view, exporting, remove}) {
             pill->setAccessibleDescription(q(model.label));
-            row->addTrailing(pill);
+            buttonRow->addWidget(pill, 0, Qt::AlignVCenter);
         }
-        layout->addWidget(row);
+        line->addWidget(row, {}, true);
+        line->addWidget(buttons, Qt::AlignLeading);
+        layout->addWidget(line);
         rt::Uuid id = model.id;
         connect(view, &QPushButton::clicked, this, [this, id] { toggle(id); });
         connect(exporting, &QPushButton::clicked, this, [this, id] { exportSession(id); });

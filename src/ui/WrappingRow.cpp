@@ -29,10 +29,10 @@ WrappingRow::WrappingRow(QWidget* parent) : QWidget(parent)
     setSizePolicy(policy);
 }
 
-void WrappingRow::addWidget(QWidget* widget, Qt::Alignment inColumn)
+void WrappingRow::addWidget(QWidget* widget, Qt::Alignment inColumn, bool fills)
 {
     widget->setParent(this);
-    parts_.push_back({widget, inColumn});
+    parts_.push_back({widget, inColumn, fills});
     updateGeometry();
 }
 
@@ -70,6 +70,11 @@ bool WrappingRow::fits(int width) const
     return rowWidth() <= width;
 }
 
+int WrappingRow::spare(int width) const
+{
+    return std::max(0, width - rowWidth());
+}
+
 QSize WrappingRow::sizeHint() const
 {
     return {rowWidth(), heightForWidth(rowWidth())};
@@ -94,7 +99,8 @@ int WrappingRow::heightForWidth(int width) const
     for (const Part& part : parts_) {
         if (!part.widget || part.widget->isHidden())
             continue;
-        const int tall = naturalHeight(part.widget, column ? inner : naturalWidth(part.widget));
+        const int wide = column ? inner : naturalWidth(part.widget) + (part.fills ? spare(width) : 0);
+        const int tall = naturalHeight(part.widget, wide);
         height = column ? height + tall : std::max(height, tall);
         ++shown;
     }
@@ -108,12 +114,13 @@ void WrappingRow::place()
     const QRect inner = rect().marginsRemoved(margins_);
     const bool column = !fits(width());
     int at = column ? inner.top() : inner.left();
-    // What the row leaves over goes to its stretch.
-    const int spare = std::max(0, inner.width() - (rowWidth() - margins_.left() - margins_.right()));
+    // What the row leaves over goes to its stretch, or to the control that
+    // fills.
+    const int left = spare(width());
     for (const Part& part : parts_) {
         if (!part.widget) {
             if (!column)
-                at += spare;
+                at += left;
             continue;
         }
         if (part.widget->isHidden())
@@ -126,7 +133,7 @@ void WrappingRow::place()
             place = QRect(inner.left(), at, wide, naturalHeight(part.widget, wide));
             at += place.height() + spacing_;
         } else {
-            const int wide = naturalWidth(part.widget);
+            const int wide = naturalWidth(part.widget) + (part.fills ? left : 0);
             place = QRect(at, inner.top(), wide, inner.height());
             at += wide + spacing_;
         }

@@ -16,8 +16,9 @@ public:
     explicit WrappingRow(QWidget* parent = nullptr);
 
     // `inColumn`: where the control stands on its own line once the row
-    // wraps; none fills the width.
-    void addWidget(QWidget* widget, Qt::Alignment inColumn = {});
+    // wraps; none fills the width. `fills`: side by side, it takes what is
+    // left of the row, as a stretch would.
+    void addWidget(QWidget* widget, Qt::Alignment inColumn = {}, bool fills = false);
     // Takes what is left of the row here; nothing once it wraps.
     void addStretch();
     void setMargins(QMargins margins);
@@ -36,9 +37,12 @@ private:
     struct Part {
         QWidget* widget = nullptr;  // none: the stretch
         Qt::Alignment inColumn;
+        bool fills = false;
     };
     bool fits(int width) const;
     int rowWidth() const;
+    // What a row `width` wide leaves over the controls' natural widths.
+    int spare(int width) const;
     void place();
 
     std::vector<Part> parts_;

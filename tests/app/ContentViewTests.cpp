@@ -91,6 +91,30 @@ protected:
     }
     bool shown(QWidget* widget) const { return widget && widget->isVisible(); }
     AppModel& model() { return *w.model; }
+    // Resized to `size`, settled, and named for a failure or a snapshot.
+    std::string resizedTo(QSize size, const std::string& code)
+    {
+        view->resize(size);
+        w.settle();
+        return code + "-" + std::to_string(size.width()) + "x" + std::to_string(size.height());
+    }
+    void snapshotAs(const char* state, const std::string& where) { snapshot(*view, state, QString::fromStdString(where)); }
+    // The empty conversation's lines wrap inside it, in sight without
+    // scrolling.
+    void expectHintInSight(const std::string& where)
+    {
+        auto* viewport = view->conversation()->viewport();
+        for (const char* line : {"conversation.hint.title", "conversation.hint.detail"}) {
+            auto* label = child<QLabel>(*view->conversation(), line);
+            EXPECT_TRUE(viewport->rect().contains(QRect(label->mapTo(viewport, QPoint(0, 0)), label->size())))
+                << where << " " << line;
+        }
+    }
+
+    // The default size, the first window of a 1024 × 768 screen, 800 × 600,
+    // and what an 800 × 600 or a 1024 × 600 screen leaves of the window.
+    const std::vector<QSize> windowSizes{QSize(1180, 800), QSize(ContentView::minimumWidth, ContentView::minimumHeight),
+                                         QSize(800, 600), QSize(798, 550), QSize(1022, 550)};
 
     CallScreenWorld w;
     std::shared_ptr<settings::UpdateModel> updates =
@@ -575,8 +599,6 @@ TEST_F(ContentViewTest, EveryInterfaceLanguageKeepsItsWordsWholeAndItsRoomAtEver
 {
     auto& v = open();
     // The window of a small screen lets the content below its usual least.
-    const std::vector<QSize> sizes{QSize(1180, 800), QSize(ContentView::minimumWidth, ContentView::minimumHeight),
-                                   QSize(800, 600), QSize(798, 550), QSize(1022, 550)};
     v.setMinimumSize(798, 550);
     auto* field = v.footer()->typedText();
     auto* target = v.draftPanel()->target();
@@ -660,18 +682,16 @@ TEST_F(ContentViewTest, EveryInterfaceLanguageKeepsItsWordsWholeAndItsRoomAtEver
         const auto mine = CallLanguage::find(code);
         test::given.set(model().myLanguage, mine ? *mine : *CallLanguage::find("en"));
         test::given.set(model().theirLanguage, *CallLanguage::find(code == "en" ? "es" : "en"));
+        const bool pictured = code == "de" || code == "es" || code == "en" || code == "zh-Hans" || code == "ar"
+            || code == "ja" || code == "ko";
         // The empty call: its message in sight without scrolling.
         ModelTestAccess::setEntries(model(), {});
         test::given.set(model().hasDraft, false);
-        for (const QSize size : sizes) {
-            v.resize(size);
-            w.settle();
-            auto* viewport = v.conversation()->viewport();
-            for (const char* line : {"conversation.hint.title", "conversation.hint.detail"}) {
-                auto* label = child<QLabel>(*v.conversation(), line);
-                const QRect at(label->mapTo(viewport, QPoint(0, 0)), label->size());
-                EXPECT_TRUE(viewport->rect().contains(at)) << code << " " << size.width() << "x" << size.height();
-            }
+        for (const QSize size : windowSizes) {
+            const std::string where = resizedTo(size, code);
+            expectHintInSight(where);
+            if (pictured)
+                snapshotAs("empty", where);
         }
         test::given.set(model().hasDraft, true);
         // A typed sentence, the conversation empty: both fields show it whole.
@@ -679,18 +699,14 @@ TEST_F(ContentViewTest, EveryInterfaceLanguageKeepsItsWordsWholeAndItsRoomAtEver
                               "five this evening, thank you so.");
         model().editDraftTranslation("Hola, ¿podría decirme dónde está la estación de tren más cercana? Tengo que "
                                      "estar allí antes de las cinco, muchas gracias.");
-        for (const QSize size : sizes) {
-            v.resize(size);
-            w.settle();
-            const std::string where = code + " " + std::to_string(size.width()) + "x" + std::to_string(size.height());
+        for (const QSize size : windowSizes) {
+            const std::string where = resizedTo(size, code);
             for (QPlainTextEdit* edit : {v.draftPanel()->source(), target}) {
                 EXPECT_EQ(edit->verticalScrollBar()->maximum(), 0) << where << " " << edit->objectName().toStdString();
                 EXPECT_EQ(edit->visibleRegion().boundingRect().height(), edit->height()) << where;
             }
-            if (code == "de" || code == "ar" || code == "ja" || code == "ko")
-                snapshot(v, "sentence",
-                         QString::fromStdString(code) + "-" + QString::number(size.width()) + "x"
-                             + QString::number(size.height()));
+            if (pictured)
+                snapshotAs("sentence", where);
         }
         // Captions in the conversation, and a long draft, more lines in
         // each field than it shows.
@@ -708,15 +724,11 @@ TEST_F(ContentViewTest, EveryInterfaceLanguageKeepsItsWordsWholeAndItsRoomAtEver
         test::given.set(
             model().status,
             localized("请核对%@翻译，确认无误后点「播放给对方」", model().theirLanguage.get().displayName()));
-        for (const QSize size : sizes) {
-            v.resize(size);
-            w.settle();
-            const std::string where = code + " " + std::to_string(size.width()) + "x" + std::to_string(size.height());
+        for (const QSize size : windowSizes) {
+            const std::string where = resizedTo(size, code);
             ASSERT_TRUE(shown(target)) << where;
             expectRoom(where, size);
-            snapshot(v, "languages",
-                     QString::fromStdString(code) + "-" + QString::number(size.width()) + "x"
-                         + QString::number(size.height()));
+            snapshotAs("languages", where);
         }
         // ⇄, watched as the switch goes on.
         QTest::mouseClick(child<QPushButton>(*v.header()->languageBar(), "languageBar.swap"), Qt::LeftButton);
@@ -759,8 +771,6 @@ TEST_F(ContentViewTest, AFirstStartPromisesOnlyWhatThePairDoesHere)
         const char* code;
         const char* mine;
     };
-    const std::vector<QSize> sizes{QSize(1180, 800), QSize(ContentView::minimumWidth, ContentView::minimumHeight),
-                                   QSize(800, 600), QSize(798, 550), QSize(1022, 550)};
     for (const Start start : {Start{"de", "de"}, Start{"es", "es"}, Start{"ar", "ar"}, Start{"ja", "ja"},
                               Start{"ko", "ko"}, Start{"zh-Hans", "zh-Hans"}}) {
         loadStringTables(w.world.platform.bundles, start.code);
@@ -768,25 +778,15 @@ TEST_F(ContentViewTest, AFirstStartPromisesOnlyWhatThePairDoesHere)
         test::given.set(model().myLanguage, *CallLanguage::find(start.mine));
         test::given.set(model().theirLanguage, *CallLanguage::find("en"));
         w.world.run([m = w.model] { return ModelTestAccess::refreshLanguageReadiness(*m); });
-        for (const QSize size : sizes) {
-            const std::string where =
-                std::string(start.code) + " " + std::to_string(size.width()) + "x" + std::to_string(size.height());
-            v.resize(size);
-            w.settle();
+        for (const QSize size : windowSizes) {
+            const std::string where = resizedTo(size, start.code);
             ASSERT_TRUE(shown(conversation->hint())) << where;
             if (shown(v.setupCard()))
                 for (const std::string& cut : cutTexts(*v.setupCard()))
                     ADD_FAILURE() << where << ": " << cut;
-            // The empty conversation's lines wrap inside it, in sight
-            // without scrolling, and the talk button's title is whole.
-            for (const char* line : {"conversation.hint.title", "conversation.hint.detail"}) {
-                auto* label = child<QLabel>(*conversation, line);
-                const QRect at(label->mapTo(conversation->viewport(), QPoint(0, 0)), label->size());
-                EXPECT_GE(at.left(), 0) << where << " " << line;
-                EXPECT_LE(at.right(), conversation->viewport()->width()) << where << " " << line;
-                EXPECT_GE(at.top(), 0) << where << " " << line;
-                EXPECT_LE(at.bottom(), conversation->viewport()->height()) << where << " " << line;
-            }
+            // The empty call's message in sight, and the talk button's
+            // title whole.
+            expectHintInSight(where);
             EXPECT_EQ(v.footer()->talk()->shownTitle().remove(QLatin1Char('\n')), v.footer()->talk()->title()) << where;
             const std::string refusal = model().untranslatablePairLine();
             if (std::string(start.code) == "es") {
@@ -834,9 +834,7 @@ TEST_F(ContentViewTest, AFirstStartPromisesOnlyWhatThePairDoesHere)
                 EXPECT_EQ(v.footer()->statusLine()->text().toStdString(), refusal) << where;
                 EXPECT_EQ(model().listeningStatus.get(), refusal) << where;
             }
-            snapshot(v, "firststart",
-                     QString::fromLatin1(start.code) + "-" + QString::number(size.width()) + "x"
-                         + QString::number(size.height()));
+            snapshotAs("firststart", where);
         }
     }
     // Every step of the setup still to do, on small screens: each note of
@@ -849,16 +847,11 @@ TEST_F(ContentViewTest, AFirstStartPromisesOnlyWhatThePairDoesHere)
         test::given.set(model().myLanguage, *CallLanguage::find(code));
         w.world.run([m = w.model] { return ModelTestAccess::refreshLanguageReadiness(*m); });
         for (const QSize size : {QSize(800, 600), QSize(798, 550)}) {
-            v.resize(size);
-            w.settle();
-            const std::string where =
-                std::string(code) + " " + std::to_string(size.width()) + "x" + std::to_string(size.height());
+            const std::string where = resizedTo(size, code);
             for (const std::string& cut : cutTexts(*v.setupCard()))
                 ADD_FAILURE() << where << ": " << cut;
             EXPECT_EQ(v.setupCard()->visibleRegion().boundingRect().height(), v.setupCard()->height()) << where;
-            snapshot(v, "setup",
-                     QString::fromLatin1(code) + "-" + QString::number(size.width()) + "x"
-                         + QString::number(size.height()));
+            snapshotAs("setup", where);
         }
     }
     test::given.set(model().micAuthorized, true).set(model().virtualMicNeedsUpdate, false);

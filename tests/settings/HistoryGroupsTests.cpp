@@ -156,10 +156,11 @@ struct HistoryWorld {
         world.settle();
     }
     QString listTitle() { return find<ui::SidebarGroup>("history.sessions")->title(); }
-    // A grab tall enough for the whole page.
-    void snapshot(const QString& state)
+    // A grab tall enough for the whole page; 430 wide is what an 800 × 600
+    // screen leaves it.
+    void snapshot(const QString& state, int width = 720)
     {
-        page->resize(720, std::max(600, page->sizeHint().height()));
+        page->resize(width, std::max({600, page->sizeHint().height(), page->heightForWidth(width)}));
         world.settle();
         test::snapshot(*page, QStringLiteral("history"), state);
     }
@@ -292,12 +293,20 @@ TEST(HistoryGroups, RowsShowCountTimesAndLanguagesAndUnfoldOneTranscript)
     EXPECT_LT(list->height(), settings::TranscriptView::maxHeight);
     EXPECT_EQ(list->verticalScrollBar()->maximum(), 0);
     w.snapshot(QStringLiteral("open-transcript"));
-    for (const char* code : {"de", "es"}) {
+    for (const char* code : {"de", "es", "en"}) {
         test::loadStringTables(w.world.platform.bundles, code);
         InterfaceLanguage::set(code);
         w.world.settle();
         ASSERT_NE(w.rows()[0]->findChild<settings::TranscriptView*>(), nullptr);
+        w.snapshot(QStringLiteral("open-transcript-%1-430").arg(QLatin1String(code)), 430);
+        // Beside the buttons, a row's texts take all the room up to them.
         w.snapshot(QStringLiteral("open-transcript-") + QLatin1String(code));
+        for (QWidget* row : w.rows()) {
+            const QWidget* texts = row->findChild<ui::SidebarRow*>();
+            const QWidget* buttons = w.button(row, "history.row.view")->parentWidget();
+            ASSERT_EQ(buttons->y(), texts->y()) << code;
+            EXPECT_EQ(texts->geometry().right() + 1, buttons->x()) << code;
+        }
     }
     InterfaceLanguage::set("zh-Hans");
     w.world.settle();

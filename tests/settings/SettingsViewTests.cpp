@@ -12,6 +12,7 @@
 #include "platform/Platform.h"
 #include "platform/SettingsStore.h"
 #include "platform/sim/SimGlobalKeys.h"
+#include "runtime/Clock.h"
 #include "settings/HistoryGroups.h"
 #include "settings/SettingsView.h"
 #include "settings/SpeakingGroups.h"
@@ -863,9 +864,15 @@ TEST_F(SettingsViewTest, EveryPageReadsWholeInEveryLanguage)
 {
     withShortcutRow();
     QTemporaryDir folder;
-    test::given.set(
-        model->history,
-        ConversationHistory::make(std::filesystem::path(folder.path().toStdString()), world.platform.defaults));
+    auto history = ConversationHistory::make(std::filesystem::path(folder.path().toStdString()), world.platform.defaults);
+    // A conversation in the history, its title as long as one gets.
+    ConversationSession session;
+    for (const char* said : {"Hello, could you tell me where the nearest train station is? I have to be there before "
+                             "five this evening, thank you so.",
+                             "Where is the train station?"})
+        session.entries.push_back(ConversationEntry{.original = said, .translated = said, .time = rt::clock().date()});
+    history->save(session);
+    test::given.set(model->history, history);
     test::given.set(model->micConfirmed, false);
     open();
     test::given.set(model->listeningFailed, true);
@@ -895,18 +902,15 @@ TEST_F(SettingsViewTest, EveryPageReadsWholeInEveryLanguage)
                                              && shown[a]->geometry().intersects(shown[b]->geometry()))
                                     << where << " " << row;
                     }
-                if (size.width() == 798 && (page == SettingsPage::voice || page == SettingsPage::speaking)
-                    && (language.code == "de" || language.code == "pl" || language.code == "ar"))
+                static const std::array<const char*, SettingsView::pages.size()> names{
+                    "general", "speaking", "voice", "device", "history", "updates", "status"};
+                if (language.code == "de" || language.code == "es" || language.code == "en"
+                    || language.code == "zh-Hans" || language.code == "ar" || language.code == "ja"
+                    || language.code == "pl")
                     snapshot(*view, QStringLiteral("settings"),
-                             QString::fromStdString((page == SettingsPage::voice ? "voice-798-" : "speaking-798-")
-                                                    + language.code));
-                if (size.width() == 980 && page == SettingsPage::virtualMic
-                    && (language.code == "en" || language.code == "de" || language.code == "es"
-                        || language.code == "zh-Hans"))
-                    snapshot(*view, QStringLiteral("settings"), QString::fromStdString("device-" + language.code));
-                if (size.width() == 980 && page == SettingsPage::status
-                    && (language.code == "ja" || language.code == "de" || language.code == "ar"))
-                    snapshot(*view, QStringLiteral("settings"), QString::fromStdString("status-" + language.code));
+                             QString::fromStdString(std::string(names[static_cast<std::size_t>(page)]) + "-"
+                                                    + language.code + "-" + std::to_string(size.width()) + "x"
+                                                    + std::to_string(size.height())));
             }
         }
     }
