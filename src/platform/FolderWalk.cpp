@@ -245,6 +245,12 @@ bool FolderWalk::enterEntry(const std::string& name, bool parent)
     return true;
 }
 
+bool FolderWalk::removed() const
+{
+    struct stat now {};
+    return ::fstat(descriptor(), &now) == 0 && now.st_nlink == 0;
+}
+
 bool FolderWalk::enter(const std::string& name)
 {
     return walk({name});

@@ -62,6 +62,9 @@ public:
     int descriptor() const { return steps_.back().descriptor.get(); }
     const struct stat& status() const { return steps_.back().status; }
     const std::filesystem::path& path() const { return steps_.back().path; }
+    // Whether that folder has since been removed: anything made in it now
+    // is lost with it.
+    bool removed() const;
 
     // Why the program may not keep its files in the folder walked: a step
     // on the way that another may swap, or the folder itself another user

@@ -389,6 +389,18 @@ TEST(JsonFileSettingsStore, ALinkedSettingsFileStaysALinkAndIsWrittenWhereItLead
     held.set("volume", 0.75);
     EXPECT_EQ(filesIn(home / "elsewhere"), std::vector<std::string>{});
     EXPECT_EQ(nlohmann::json::parse(home.read("swapped/aside/settings.json"))["volume"], 0.75);
+
+    // A folder removed, with those above it, is made again where the path
+    // now leads, whether it held the file or was still to be made.
+    for (const std::string before : {"gone/config/parlaro/settings.json", "gone/other"}) {
+        home.write(before, R"({"volume": 0.5})");
+        JsonFileSettingsStore cleared(home / "gone/config/parlaro/settings.json");
+        fs::remove_all(home / "gone");
+        fs::create_directories(home / "gone");
+        cleared.set("volume", 0.25);
+        EXPECT_EQ(nlohmann::json::parse(home.read("gone/config/parlaro/settings.json"))["volume"], 0.25) << before;
+        fs::remove_all(home / "gone");
+    }
 }
 
 TEST(JsonFileSettingsStore, ConcurrentWritersLoseNothing)

@@ -290,6 +290,11 @@ void JsonFileSettingsStore::save(std::string_view changedKey, const nlohmann::js
                                  "Cannot save settings: " + std::string(error.what()));
     }
     try {
+        // A folder removed since the store opened (the user cleared their
+        // settings, a home folder made anew) is looked for afresh, as a new
+        // start would; one renamed stays where it is held.
+        if (place_.folder->removed())
+            place_ = placeOf(file_, AtALink::followToOwnFile);
         writeFileAtomically(place_, text);
     } catch (const std::system_error& error) {
         // The temporary the write went through is no name the user knows:
