@@ -18,7 +18,8 @@
 # was busy between each release and its speech. With PARLARO_BENCH_CHECK=1
 # every start goes through the microphone check with one sentence said into
 # it (so "never" is a first press after the check), and with
-# PARLARO_BENCH_LOAD=1 a busy thread runs on every core throughout.
+# PARLARO_BENCH_LOAD=1 a busy thread runs on every core throughout, in a
+# session of its own as another program's would.
 # PARLARO_BENCH_REPLY and PARLARO_BENCH_REPLY_WORDS give the reply with
 # pauses (espeak-ng markup, and its words); PARLARO_BENCH_REPLY_FILE with the
 # words, one already spoken (a 16-bit mono WAVE file, as festival's voices
@@ -64,15 +65,18 @@ server_script=
 busy=()
 # shellcheck disable=SC2317 # run by the trap
 cleanup() {
-  ((${#busy[@]})) && kill "${busy[@]}" 2>/dev/null
+  ((${#busy[@]})) && kill -- "${busy[@]}" 2>/dev/null
   [[ -n "$server_script" ]] && "$server_script" stop "$dir/sound" >/dev/null 2>&1
 }
 trap cleanup EXIT
 if [[ "${PARLARO_BENCH_LOAD:-}" == 1 ]]; then
-  for _ in $(seq 1 "$(nproc)"); do
-    bash -c 'while :; do :; done' &
-    busy+=($!)
-  done
+  # The busy threads are another program's, in a session of their own: the
+  # scheduler shares the processors between sessions first, and loops
+  # within the bench's own session each weighed as much as one of its
+  # decoding threads, which no desktop arranges. Ended as one group.
+  # shellcheck disable=SC2016 # the inner shell expands them
+  setsid bash -c 'for _ in $(seq 1 "$(nproc)"); do (while :; do :; done) & done; wait' &
+  busy+=("-$!")
 fi
 
 for server in $servers; do

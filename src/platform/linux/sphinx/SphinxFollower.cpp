@@ -49,6 +49,12 @@ void SphinxFollower::finish()
         if (generation_.load() != generation || !std::exchange(started_, false))
             return;
         decoded_ = ps_end_utt(decoder_) >= 0 && !failed_;
+        // The search over the lattice, the dearest step of the end, runs
+        // here beside the other decoders' rather than after them on the
+        // decoding thread, which then reads what the library kept of it.
+        std::int32_t score = 0;
+        if (decoded_)
+            ps_get_hyp(decoder_, &score);
     });
 }
 

@@ -157,8 +157,8 @@ bool SphinxFollowing::followed(const SphinxTaskState& task)
 bool SphinxFollowing::likeliest(SphinxTaskState& task)
 {
     // The decoder's own reading stands only where no follower ended (see
-    // SphinxUtteranceLearning::decodeAtLikeliest).
-    standIn(task);
+    // SphinxUtteranceLearning::decodeAtLikeliest); searched for only then,
+    // it keeps the first caption from waiting on a search nobody reads.
     std::optional<std::int32_t> best;
     for (auto* follower : task.followers)
         follower->finish();
@@ -166,6 +166,8 @@ bool SphinxFollowing::likeliest(SphinxTaskState& task)
         if (follower->end())
             keepIfLikelier(task, follower->decoder(), best);
     }
+    if (!best)
+        standIn(task);
     return true;
 }
 
