@@ -6,6 +6,7 @@
 #include "app/ServiceFactory.h"
 
 #include "RealRunSupport.h"
+#include "support/Patience.h"
 
 #include <QApplication>
 #include <QProcess>
@@ -44,7 +45,9 @@ std::string readAll(const fs::path& path)
 // while the other party is silent: plays 16 kHz mono 16-bit sentences
 // through it, uncorked for each and corked again once it drained. Its
 // buffer is the server's default, long enough that a sink nobody else asks
-// for a short latency renders its first seconds at once.
+// for a short latency renders its first seconds at once. Every wait on the
+// server gives up at the real parts' bound, so a server that stops
+// answering fails the test instead of hanging it.
 class CorkingPlayer {
 public:
     CorkingPlayer() : loop_(pa_threaded_mainloop_new())
@@ -59,10 +62,13 @@ public:
             context_, [](pa_context*, void* loop) { signal(nullptr, loop); }, loop_);
         pa_threaded_mainloop_lock(loop_);
         pa_threaded_mainloop_start(loop_);
+        pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
+        tick_ = api->time_new(api, inATenth(), tick, loop_);
         if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOFLAGS, nullptr) >= 0) {
-            while (pa_context_get_state(context_) != PA_CONTEXT_READY
-                   && PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)))
-                pa_threaded_mainloop_wait(loop_);
+            waitFor([&] {
+                const pa_context_state_t state = pa_context_get_state(context_);
+                return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
+            });
         }
         if (pa_context_get_state(context_) == PA_CONTEXT_READY) {
             pa_sample_spec sampleFormat{PA_SAMPLE_S16LE, 16000, 1};
@@ -72,13 +78,16 @@ public:
             pa_stream_set_write_callback(
                 stream_, [](pa_stream*, std::size_t, void* loop) { signal(nullptr, loop); }, loop_);
             if (pa_stream_connect_playback(stream_, nullptr, nullptr, PA_STREAM_START_CORKED, nullptr, nullptr) >= 0)
-                while (pa_stream_get_state(stream_) == PA_STREAM_CREATING)
-                    pa_threaded_mainloop_wait(loop_);
+                waitFor([&] { return pa_stream_get_state(stream_) != PA_STREAM_CREATING; });
         }
         pa_threaded_mainloop_unlock(loop_);
     }
     ~CorkingPlayer()
     {
+        pa_threaded_mainloop_lock(loop_);
+        pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
+        api->time_free(tick_);
+        pa_threaded_mainloop_unlock(loop_);
         pa_threaded_mainloop_stop(loop_);
         if (stream_) {
             pa_stream_disconnect(stream_);
@@ -93,19 +102,21 @@ public:
 
     bool ready() const { return stream_ && pa_stream_get_state(stream_) == PA_STREAM_READY; }
 
-    // Blocks until the sentence has played and the stream is corked again.
+    // Blocks until the sentence has played and the stream is corked again;
+    // false when the server failed the stream or did not answer in time.
     bool play(const std::vector<std::int16_t>& samples)
     {
         pa_threaded_mainloop_lock(loop_);
         bool played = await(pa_stream_cork(stream_, 0, done, loop_));
         std::size_t at = 0;
         while (played && at < samples.size()) {
-            const std::size_t room = pa_stream_writable_size(stream_) / sizeof(std::int16_t);
-            if (room == 0 || room == static_cast<std::size_t>(-1)) {
-                pa_threaded_mainloop_wait(loop_);
-                played = ready();
-                continue;
-            }
+            std::size_t room = 0;
+            played = waitFor([&] {
+                room = ready() ? pa_stream_writable_size(stream_) / sizeof(std::int16_t) : 0;
+                return !ready() || (room != 0 && room != static_cast<std::size_t>(-1));
+            }) && ready();
+            if (!played)
+                break;
             const std::size_t count = std::min(room, samples.size() - at);
             played = pa_stream_write(stream_, samples.data() + at, count * sizeof(std::int16_t), nullptr, 0,
                                      PA_SEEK_RELATIVE)
@@ -121,19 +132,47 @@ public:
 private:
     static void signal(void*, void* loop) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0); }
     static void done(pa_stream*, int, void* loop) { signal(nullptr, loop); }
+    static const timeval* inATenth()
+    {
+        static thread_local timeval when;
+        pa_timeval_add(pa_gettimeofday(&when), 100000);
+        return &when;
+    }
+    // Wakes every wait ten times a second, so that each sees its bound.
+    static void tick(pa_mainloop_api* api, pa_time_event* event, const timeval*, void* loop)
+    {
+        signal(nullptr, loop);
+        api->time_restart(event, inATenth());
+    }
+    // With the loop locked: waits until `finished` holds; false when the
+    // bound ran out first.
+    template <class Finished>
+    bool waitFor(Finished finished)
+    {
+        const auto until =
+            std::chrono::steady_clock::now() + std::chrono::duration<double>(test::patience(60));
+        while (!finished()) {
+            if (std::chrono::steady_clock::now() > until)
+                return false;
+            pa_threaded_mainloop_wait(loop_);
+        }
+        return true;
+    }
     bool await(pa_operation* operation)
     {
         if (!operation)
             return false;
-        while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING)
-            pa_threaded_mainloop_wait(loop_);
+        const bool ended = waitFor([&] { return pa_operation_get_state(operation) != PA_OPERATION_RUNNING; });
+        if (!ended)
+            pa_operation_cancel(operation);
         pa_operation_unref(operation);
-        return ready();
+        return ended && ready();
     }
 
     pa_threaded_mainloop* loop_;
     pa_context* context_ = nullptr;
     pa_stream* stream_ = nullptr;
+    pa_time_event* tick_ = nullptr;
 };
 
 }  // namespace
@@ -181,7 +220,7 @@ TEST(RealRun, TheOtherPartysSpeechIsCaptionedTranslatedAndSaved)
                  {QStringLiteral("--raw"), QStringLiteral("--rate=16000"), QStringLiteral("--channels=1"),
                   QStringLiteral("--format=s16le"), QStringLiteral("--latency-msec=40"),
                   QString::fromUtf8(test::goForwardRecording)});
-    ASSERT_TRUE(player.waitForStarted(5000));
+    ASSERT_TRUE(player.waitForStarted(static_cast<int>(test::patience(30) * 1000)));
     const auto started = std::chrono::steady_clock::now();
     using Moment = std::optional<std::chrono::steady_clock::time_point>;
     Moment ended, firstWords, captioned, translatedAt;
@@ -291,7 +330,7 @@ TEST(RealRun, SentencesInStreamsOfTheirOwnAreHeardFromTheirFirstWord)
         player.start(QStringLiteral("paplay"),
                      {QStringLiteral("--raw"), QStringLiteral("--rate=16000"), QStringLiteral("--channels=1"),
                       QStringLiteral("--format=s16le"), QString::fromUtf8(test::goForwardRecording)});
-        ASSERT_TRUE(player.waitForStarted(5000));
+        ASSERT_TRUE(player.waitForStarted(static_cast<int>(test::patience(30) * 1000)));
         ASSERT_TRUE(pumpUntil([&] { return player.state() == QProcess::NotRunning; }, 30));
         ASSERT_TRUE(pumpUntil([&] { return captions().size() > static_cast<std::size_t>(i); }, 30))
             << "sentence " << i + 1 << " was not captioned";
