@@ -302,14 +302,18 @@ said=
 if [[ -r "$recording" ]] && command -v paplay >/dev/null && within 60 listening; then
   sleep 1
   # The first caption of a never-heard output may take seconds on a loaded
-  # machine; once it is written, the same words come as a later caption,
-  # within a second or two of their end, and are written 5 s after that.
+  # machine, and is written 5 s after it shows; the same words then come as
+  # a later caption, no slower than the first, and are written 5 s after
+  # that. So the display goes once the second has had the first's time to
+  # show (3.5 s at least), before its write is due.
   PULSE_SERVER=$server paplay --raw --rate=16000 --channels=1 --format=s16le --latency-msec=40 "$recording"
+  played=$(now_ms)
   first_saved() { (($(saved_count) > 0)); }
   if within 30 first_saved; then
+    first_showed=$(($(now_ms) - played - 5000))
     saved_before=$(saved_count)
     PULSE_SERVER=$server paplay --raw --rate=16000 --channels=1 --format=s16le --latency-msec=40 "$recording"
-    sleep 3.5
+    sleep_until_past $((first_showed > 3500 ? first_showed : 3500)) "$(now_ms)"
     said=yes
   fi
 fi
