@@ -9,11 +9,10 @@
 // the next reply got a new one.
 
 #include "platform/linux/espeak/EspeakSpeechSynthesizer.h"
+#include "support/SpokenReply.h"
 
 #include <benchmark/benchmark.h>
 
-#include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
@@ -69,31 +68,6 @@ std::vector<std::pair<std::string, std::string>> hostileReplies()
     return replies;
 }
 
-// Whether a render has begun or ended, as its buffers tell.
-struct Render {
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool begun = false;
-    bool ended = false;
-    bool failed = false;
-
-    SpeechSynthesizer::BufferCallback callback()
-    {
-        return [this](const PcmBuffer& buffer) {
-            std::lock_guard lock(mutex);
-            (buffer.frameLength() == 0 ? ended : begun) = true;
-            failed = failed || isRenderFailureMark(buffer);
-            changed.notify_all();
-        };
-    }
-    // The bound only guards against a hang.
-    bool waitFor(bool Render::*what)
-    {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, std::chrono::seconds(30), [&] { return this->*what || ended; });
-    }
-};
-
 void BM_SpeechSynthesizerSoak(benchmark::State& state)
 {
     const char* path = std::getenv("PARLARO_ESPEAK_SOAK");
@@ -121,19 +95,19 @@ void BM_SpeechSynthesizerSoak(benchmark::State& state)
             for (std::size_t i = 0; i < replies.size(); ++i) {
                 const auto voice = synthesizer.voiceForLanguage(replies[i].first);
                 const std::size_t turn = i + static_cast<std::size_t>(round);
-                Render render;
+                test::SpokenReply render;
                 const auto id = synthesizer.write(
                     {replies[i].second, voice, 0.3f + 0.1f * static_cast<float>(turn % 5), 0.05}, render.callback());
                 if (turn % 4 == 3) {
-                    render.waitFor(&Render::begun);
+                    render.waitFor(&test::SpokenReply::begun);
                     synthesizer.stopRender(id);
-                    Render after;
+                    test::SpokenReply after;
                     synthesizer.write({"Sí.", voice, 0.5f, 0}, after.callback());
-                    hung += after.waitFor(&Render::ended) ? 0 : 1;
+                    hung += after.waitFor() ? 0 : 1;
                     std::lock_guard lock(after.mutex);
                     crashed += after.failed ? 1 : 0;
                 } else {
-                    hung += render.waitFor(&Render::ended) ? 0 : 1;
+                    hung += render.waitFor() ? 0 : 1;
                 }
                 std::lock_guard lock(render.mutex);
                 crashed += render.failed ? 1 : 0;

@@ -7,6 +7,7 @@
 // the next reply is spoken.
 
 #include "FuzzSupport.h"
+#include "support/SpokenReply.h"
 
 #include "platform/linux/espeak/EngineText.h"
 #include "platform/linux/espeak/EspeakSpeechSynthesizer.h"
@@ -14,7 +15,6 @@
 #include <unicode/utf8.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -45,33 +45,6 @@ void checkClean(std::string_view clean)
     }
 }
 
-struct Reply {
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool ended = false;
-    bool lost = false;
-    bool spoke = false;
-
-    SpeechSynthesizer::BufferCallback callback()
-    {
-        return [this](const PcmBuffer& buffer) {
-            std::lock_guard lock(mutex);
-            if (buffer.frameLength() == 0) {
-                ended = true;
-                lost = isRenderFailureMark(buffer);
-            } else {
-                spoke = true;
-            }
-            changed.notify_all();
-        };
-    }
-    bool waitForEnd()
-    {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, std::chrono::seconds(15), [this] { return ended; });
-    }
-};
-
 sys::EspeakSpeechSynthesizer& synthesizer()
 {
     // A hang is given up on well inside libFuzzer's own limit.
@@ -92,22 +65,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     static const char* const languages[] = {"en", "th", "ja", "zh", "de", "ar", "hi", "ru", "ko", "vi", "es", "fr"};
+    // Past the synthesizer's own limit for a silent process.
+    constexpr std::chrono::seconds bound(15);
     bool lost = false;
     for (int turn = 0; turn < 2; ++turn) {
         const auto voice = synthesizer().voiceForLanguage(languages[(data[0] + turn * 5) % std::size(languages)]);
-        Reply reply;
+        test::SpokenReply reply;
         synthesizer().write({text, voice, 0.5f, 0}, reply.callback());
-        FUZZ_CHECK(reply.waitForEnd());
+        FUZZ_CHECK(reply.waitFor(&test::SpokenReply::ended, bound));
         std::lock_guard lock(reply.mutex);
-        lost = lost || reply.lost;
+        lost = lost || reply.failed;
     }
     if (lost) {
         // After a lost reply the next one is spoken.
-        Reply next;
+        test::SpokenReply next;
         synthesizer().write({"Hello again.", synthesizer().voiceForLanguage("en"), 0.5f, 0}, next.callback());
-        FUZZ_CHECK(next.waitForEnd());
+        FUZZ_CHECK(next.waitFor(&test::SpokenReply::ended, bound));
         std::lock_guard lock(next.mutex);
-        FUZZ_CHECK(!next.lost && next.spoke);
+        FUZZ_CHECK(!next.failed && next.begun);
     }
     return 0;
 }

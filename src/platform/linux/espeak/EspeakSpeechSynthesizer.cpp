@@ -175,6 +175,10 @@ bool EspeakSpeechSynthesizer::startProcess()
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, child, 3);
+    // The engine's process holds nothing of the program's but its socket:
+    // descriptors others opened without close-on-exec (a pipe whose reader
+    // waits for its end, a lock) must not live on in it.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 4);
     pid_t pid = -1;
     const int spawned = child < 0 ? EBADF : ::posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -327,16 +331,34 @@ void EspeakSpeechSynthesizer::scanVoices()
     wake_.notify_all();
 }
 
+bool EspeakSpeechSynthesizer::sendRender(const Job& job)
+{
+    wire::Writer request;
+    request.u32(static_cast<std::uint32_t>(wordsPerMinute(job.utterance.rate)));
+    request.text(job.utterance.voice ? engineVoiceName(job.utterance.voice->identifier) : std::string());
+    request.text(job.utterance.text);
+    // A process that ended while idle (killed, out of memory) lost no reply,
+    // so this one gets a new process rather than the failure. An idle
+    // process says nothing: anything to read means it has gone.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        pollfd entry{socket_, POLLIN, 0};
+        if (socket_ >= 0 && ::poll(&entry, 1, 0) != 0) {
+            stopProcess();
+        }
+        if (socket_ < 0 && !startProcess()) {
+            return false;
+        }
+        if (wire::send(socket_, wire::render, request.payload())) {
+            return true;
+        }
+        stopProcess();
+    }
+    return false;
+}
+
 void EspeakSpeechSynthesizer::render(Job& job)
 {
-    bool failed = socket_ < 0 && !startProcess();
-    if (!failed) {
-        wire::Writer request;
-        request.u32(static_cast<std::uint32_t>(wordsPerMinute(job.utterance.rate)));
-        request.text(job.utterance.voice ? engineVoiceName(job.utterance.voice->identifier) : std::string());
-        request.text(job.utterance.text);
-        failed = !wire::send(socket_, wire::render, request.payload());
-    }
+    bool failed = !sendRender(job);
     const AudioFormat format{
         .sampleRate = sampleRate_, .channelCount = 1, .sampleType = SampleType::int16, .interleaved = true};
     while (!failed) {

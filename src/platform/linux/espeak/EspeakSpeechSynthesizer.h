@@ -93,6 +93,8 @@ private:
     void run();
     void scanVoices();
     void render(Job& job);
+    // Hands the job to a live process, starting one when needed.
+    bool sendRender(const Job& job);
     // On the worker thread.
     bool startProcess();
     void stopProcess();

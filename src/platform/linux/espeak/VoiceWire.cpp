@@ -9,36 +9,36 @@ namespace parlaro::sys::voicewire {
 
 namespace {
 
-bool sendAll(int fd, const char* data, std::size_t size)
+// Moves all `size` bytes through `step` (one send or read), across short
+// transfers and interrupted calls; false when the other side has gone or a
+// receive timed out.
+template <typename Buffer, typename Step>
+bool transferAll(Buffer* data, std::size_t size, Step step)
 {
     while (size > 0) {
-        const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR) {
+        const ssize_t moved = step(data, size);
+        if (moved < 0 && errno == EINTR) {
             continue;
         }
-        if (sent <= 0) {
+        if (moved <= 0) {
             return false;
         }
-        data += sent;
-        size -= std::size_t(sent);
+        data += moved;
+        size -= std::size_t(moved);
     }
     return true;
 }
 
+bool sendAll(int fd, const char* data, std::size_t size)
+{
+    return transferAll(data, size, [fd](const char* at, std::size_t left) {
+        return ::send(fd, at, left, MSG_NOSIGNAL);
+    });
+}
+
 bool receiveAll(int fd, char* data, std::size_t size)
 {
-    while (size > 0) {
-        const ssize_t got = ::read(fd, data, size);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            return false;
-        }
-        data += got;
-        size -= std::size_t(got);
-    }
-    return true;
+    return transferAll(data, size, [fd](char* at, std::size_t left) { return ::read(fd, at, left); });
 }
 
 }  // namespace
