@@ -25,13 +25,7 @@ using namespace parlaro;
 
 namespace {
 
-std::string repeated(std::string_view piece, int times)
-{
-    std::string out;
-    for (int i = 0; i < times; ++i)
-        out += piece;
-    return out;
-}
+using test::repeated;
 
 // Twenty-five shapes in ten languages; with several rounds each shape meets
 // each rate and each of the replies stopped part way.

@@ -27,16 +27,8 @@ namespace {
 
 using sys::EspeakSpeechSynthesizer;
 using Reply = test::SpokenReply;
+using test::repeated;
 namespace fs = std::filesystem;
-
-std::string repeated(std::string_view piece, int times)
-{
-    std::string out;
-    for (int i = 0; i < times; ++i) {
-        out += piece;
-    }
-    return out;
-}
 
 // The voice process this test process runs now (one synthesizer at a time).
 pid_t voiceProcess()

@@ -9,9 +9,21 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace parlaro::test {
+
+// A piece many times over, as the long runs of hostile replies are made.
+inline std::string repeated(std::string_view piece, int times)
+{
+    std::string out;
+    for (int i = 0; i < times; ++i) {
+        out += piece;
+    }
+    return out;
+}
 
 struct SpokenReply {
     std::mutex mutex;
