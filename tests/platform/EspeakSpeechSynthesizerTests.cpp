@@ -204,21 +204,27 @@ TEST(EspeakSpeechSynthesizer, AVoiceProcessThatDiesOrHangsCostsOnlyItsReply)
     // A descriptor the program left open across exec.
     int leaked[2];
     ASSERT_EQ(::pipe(leaked), 0);
-    for (const std::string fault : {"--abort-on=LOST", "--hang-on=LOST", "killed between replies"}) {
-        const bool killed = !fault.starts_with("--");
+    for (const std::string fault :
+         {"--abort-on=LOST", "--hang-on=LOST", "killed between replies", "stopped between replies"}) {
+        const bool idle = !fault.starts_with("--");
+        const bool stopped = fault.starts_with("stopped");
         // A sentence comes out within milliseconds; three seconds without a
-        // sound is a hang even on a loaded machine.
+        // sound is a hang. A process found gone or stopped starts afresh,
+        // which on a loaded machine can take longer than that.
         EspeakSpeechSynthesizer synthesizer({}, std::nullopt,
-                                            {killed ? std::vector<std::string>{} : std::vector{fault},
-                                             std::chrono::seconds(3)});
+                                            {idle ? std::vector<std::string>{} : std::vector{fault},
+                                             std::chrono::seconds(idle ? 10 : 3)});
         if (!synthesizer.isAvailable()) {
             GTEST_SKIP() << "espeak-ng data is not installed (package espeak-ng-data); nothing to render with";
         }
         auto english = synthesizer.voiceForLanguage("en-US");
-        if (killed) {
+        const pid_t pid = idle ? voiceProcess() : -1;
+        if (stopped) {
+            // It takes in no more of a text longer than the socket holds.
+            ASSERT_EQ(::kill(pid, SIGSTOP), 0);
+        } else if (idle) {
             // Killed while idle (out of memory, say), the process lost no
             // reply; it held nothing of the program's but its socket.
-            const pid_t pid = voiceProcess();
             ASSERT_GT(pid, 0);
             const auto open = [&](pid_t process) {
                 std::error_code error;
@@ -226,17 +232,29 @@ TEST(EspeakSpeechSynthesizer, AVoiceProcessThatDiesOrHangsCostsOnlyItsReply)
             };
             EXPECT_NE(open(pid), open(::getpid()));
             ASSERT_EQ(::kill(pid, SIGKILL), 0);
-            // Until it is a zombie; the bound only guards against a hang.
-            for (int i = 0; i < 3000 && fs::exists("/proc/" + std::to_string(pid) + "/fd/0"); ++i) {
+            // Until it is a zombie, its socket closed; the bound only
+            // guards against a hang.
+            const auto state = [pid] {
+                std::string stat;
+                std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/stat"), stat);
+                const auto name = stat.rfind(')');
+                return name == std::string::npos ? std::string() : stat.substr(name + 2, 1);
+            };
+            for (int i = 0; i < 3000 && state() != "Z"; ++i) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
         }
         Reply lost;
         Reply next;
-        synthesizer.write({"This reply is LOST half way.", english, 0.5f, 0.1}, lost.callback());
+        const std::string text = "This reply is LOST half way." + std::string(stopped ? 1 << 20 : 0, ' ');
+        synthesizer.write({text, english, 0.5f, 0.1}, lost.callback());
         synthesizer.write({"The next reply is spoken.", english, 0.5f, 0.1}, next.callback());
-        ASSERT_TRUE(lost.waitFor()) << fault;
-        EXPECT_EQ(lost.failed, !killed) << fault;
+        const bool ended = lost.waitFor();
+        if (stopped) {
+            ::kill(pid, SIGCONT);
+        }
+        ASSERT_TRUE(ended) << fault;
+        EXPECT_EQ(lost.failed, !idle) << fault;
         ASSERT_TRUE(next.waitFor()) << fault;
         EXPECT_FALSE(next.failed) << fault;
         EXPECT_FALSE(next.buffers.empty()) << fault;

@@ -191,11 +191,13 @@ bool EspeakSpeechSynthesizer::startProcess()
     }
     pid_ = pid;
     socket_ = ends[0];
-    // A process that stops part way through a message must not hold the
-    // worker in a read.
+    // A process that stops part way through a message, or stops reading a
+    // long text, must not hold the worker (and with it every later reply
+    // and the program's quit) in a read or a send.
     const auto limit = std::chrono::duration_cast<std::chrono::microseconds>(process_.silenceLimit).count();
     const timeval timeout{.tv_sec = limit / 1'000'000, .tv_usec = limit % 1'000'000};
     ::setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    ::setsockopt(socket_, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
 
     std::string payload;
     char kind = 0;
@@ -359,6 +361,7 @@ bool EspeakSpeechSynthesizer::sendRender(const Job& job)
 void EspeakSpeechSynthesizer::render(Job& job)
 {
     bool failed = !sendRender(job);
+    bool retried = false;
     const AudioFormat format{
         .sampleRate = sampleRate_, .channelCount = 1, .sampleType = SampleType::int16, .interleaved = true};
     while (!failed) {
@@ -367,6 +370,15 @@ void EspeakSpeechSynthesizer::render(Job& job)
         const Heard heard = await(process_.silenceLimit, &job, payload, kind);
         if (heard == Heard::stopped) {
             return;
+        }
+        if (heard == Heard::gone && !job.spoke && !job.cancelled && !retried) {
+            // It may have died while idle just as the text went to it: its
+            // end of the socket closes a moment after it has gone. The text
+            // gets one more process before the reply counts as lost.
+            retried = true;
+            stopProcess();
+            failed = !sendRender(job);
+            continue;
         }
         if (heard != Heard::message || (kind == wire::audio && payload.size() % sizeof(std::int16_t) != 0)) {
             failed = true;
