@@ -98,7 +98,10 @@ protected:
         w.settle();
         return code + "-" + std::to_string(size.width()) + "x" + std::to_string(size.height());
     }
-    void snapshotAs(const char* state, const std::string& where) { snapshot(*view, state, QString::fromStdString(where)); }
+    void snapshotAs(const char* state, const std::string& where)
+    {
+        snapshot(*view, state, QString::fromStdString(where));
+    }
     // The empty conversation's lines wrap inside it, in sight without
     // scrolling.
     void expectHintInSight(const std::string& where)

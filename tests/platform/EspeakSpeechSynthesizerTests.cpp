@@ -211,9 +211,9 @@ TEST(EspeakSpeechSynthesizer, AVoiceProcessThatDiesOrHangsCostsOnlyItsReply)
         // A sentence comes out within milliseconds; three seconds without a
         // sound is a hang. A process found gone or stopped starts afresh,
         // which on a loaded machine can take longer than that.
-        EspeakSpeechSynthesizer synthesizer({}, std::nullopt,
-                                            {idle ? std::vector<std::string>{} : std::vector{fault},
-                                             std::chrono::seconds(idle ? 10 : 3)});
+        EspeakSpeechSynthesizer synthesizer(
+            {}, std::nullopt,
+            {idle ? std::vector<std::string>{} : std::vector{fault}, std::chrono::seconds(idle ? 10 : 3)});
         if (!synthesizer.isAvailable()) {
             GTEST_SKIP() << "espeak-ng data is not installed (package espeak-ng-data); nothing to render with";
         }

@@ -864,7 +864,8 @@ TEST_F(SettingsViewTest, EveryPageReadsWholeInEveryLanguage)
 {
     withShortcutRow();
     QTemporaryDir folder;
-    auto history = ConversationHistory::make(std::filesystem::path(folder.path().toStdString()), world.platform.defaults);
+    auto history =
+        ConversationHistory::make(std::filesystem::path(folder.path().toStdString()), world.platform.defaults);
     // A conversation in the history, its title as long as one gets.
     ConversationSession session;
     for (const char* said : {"Hello, could you tell me where the nearest train station is? I have to be there before "

@@ -50,8 +50,7 @@ struct SpokenReply {
     }
     // Until the reply ends, or, given `begun`, until its first sound; the
     // bound only guards against a hang.
-    bool waitFor(bool SpokenReply::*what = &SpokenReply::ended,
-                 std::chrono::seconds bound = std::chrono::seconds(30))
+    bool waitFor(bool SpokenReply::*what = &SpokenReply::ended, std::chrono::seconds bound = std::chrono::seconds(30))
     {
         std::unique_lock lock(mutex);
         return changed.wait_for(lock, bound, [&] { return this->*what || ended; });

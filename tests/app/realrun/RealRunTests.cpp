@@ -112,9 +112,10 @@ public:
         while (played && at < samples.size()) {
             std::size_t room = 0;
             played = waitFor([&] {
-                room = ready() ? pa_stream_writable_size(stream_) / sizeof(std::int16_t) : 0;
-                return !ready() || (room != 0 && room != static_cast<std::size_t>(-1));
-            }) && ready();
+                         room = ready() ? pa_stream_writable_size(stream_) / sizeof(std::int16_t) : 0;
+                         return !ready() || (room != 0 && room != static_cast<std::size_t>(-1));
+                     })
+                && ready();
             if (!played)
                 break;
             const std::size_t count = std::min(room, samples.size() - at);
@@ -149,8 +150,7 @@ private:
     template <class Finished>
     bool waitFor(Finished finished)
     {
-        const auto until =
-            std::chrono::steady_clock::now() + std::chrono::duration<double>(test::patience(60));
+        const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(test::patience(60));
         while (!finished()) {
             if (std::chrono::steady_clock::now() > until)
                 return false;

@@ -31,9 +31,8 @@ bool transferAll(Buffer* data, std::size_t size, Step step)
 
 bool sendAll(int fd, const char* data, std::size_t size)
 {
-    return transferAll(data, size, [fd](const char* at, std::size_t left) {
-        return ::send(fd, at, left, MSG_NOSIGNAL);
-    });
+    return transferAll(data, size,
+                       [fd](const char* at, std::size_t left) { return ::send(fd, at, left, MSG_NOSIGNAL); });
 }
 
 bool receiveAll(int fd, char* data, std::size_t size)
