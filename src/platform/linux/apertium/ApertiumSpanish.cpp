@@ -187,6 +187,24 @@ std::string withoutCapitalsAfterNames(std::string_view english, std::string_view
                         });
 }
 
+// A title before a name is written in lower case inside a Spanish sentence
+// ("con la señora Jackson"); the translators keep the English capital.
+std::string withTitlesInLowerCase(std::string_view spanish)
+{
+    static constexpr std::array<std::string_view, 7> titles{"Señor",     "Señora", "Señorita", "Profesor",
+                                                            "Profesora", "Doctor", "Doctora"};
+    return rewriteWords(spanish,
+                        [](std::string_view text, std::size_t at, std::size_t length,
+                           const std::string& before) -> std::optional<std::string> {
+                            const std::size_t next = at + length + 1;
+                            if (std::find(titles.begin(), titles.end(), text.substr(at, length)) == titles.end()
+                                || opensSentence(before) || next >= text.size() || text[next - 1] != ' '
+                                || !std::isupper(static_cast<unsigned char>(text[next])))
+                                return std::nullopt;
+                            return lower(text.substr(at, length));
+                        });
+}
+
 }  // namespace
 
 std::string englishSource(std::string_view english)
@@ -234,7 +252,7 @@ std::string written(std::string_view english, std::string_view spanish)
                 before.pop_back();
             return opensSentence(before) ? capitalized(*spanishName) : *spanishName;
         });
-    return withOpeningQuestionMarks(withDaysOfMonth(withoutCapitalsAfterNames(english, named)));
+    return withOpeningQuestionMarks(withDaysOfMonth(withTitlesInLowerCase(withoutCapitalsAfterNames(english, named))));
 }
 
 std::string withOpeningQuestionMarks(std::string_view spanish)
