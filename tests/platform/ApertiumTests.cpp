@@ -182,6 +182,7 @@ TEST(ApertiumSpanish, DaysMonthsAndQuestionsAreWrittenAsSpanishWritesThem)
         // The word after an unknown name has no capital of its own.
         {{"Snyder called from Niger", "Snyder Llamó de Níger"}, {"Snyder llamó de Níger", ""}},
         {{"Nicholas Jackson will call", "Nicholas Jackson Llamará"}, {"Nicholas Jackson llamará", ""}},
+        {{"Snyder come from Niger", "Snyder Níger provenido"}, {"Snyder Níger provenido", ""}},
         // Inside a sentence a title before a name is in lower case.
         {{"Nicholas will meet Mr Jackson", "Nicholas cumplirá Señor Jackson"}, {"Nicholas cumplirá señor Jackson", ""}},
     };

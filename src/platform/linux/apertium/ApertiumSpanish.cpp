@@ -148,13 +148,36 @@ std::string withDaysOfMonth(const std::string& spanish)
     return result;
 }
 
+// `word` in lower case without its Spanish accents ("Níger" -> "niger").
+std::string folded(std::string_view word)
+{
+    static constexpr std::array<std::pair<std::string_view, char>, 14> accented{{
+        {"á", 'a'}, {"é", 'e'}, {"í", 'i'}, {"ó", 'o'}, {"ú", 'u'}, {"ü", 'u'}, {"ñ", 'n'},
+        {"Á", 'a'}, {"É", 'e'}, {"Í", 'i'}, {"Ó", 'o'}, {"Ú", 'u'}, {"Ü", 'u'}, {"Ñ", 'n'},
+    }};
+    std::string result;
+    for (std::size_t at = 0; at < word.size();) {
+        const auto found = std::find_if(accented.begin(), accented.end(),
+                                        [&](const auto& pair) { return word.substr(at).starts_with(pair.first); });
+        if (found != accented.end()) {
+            result += found->second;
+            at += found->first.size();
+        } else {
+            result += static_cast<char>(std::tolower(static_cast<unsigned char>(word[at++])));
+        }
+    }
+    return result;
+}
+
 // A word the translators do not know keeps its capital, and they give the
 // word after it one too ("Snyder Llamó de Níger"). Where the source has the
-// name followed by a word in lower case, so has the translation.
+// name followed by a word in lower case, so has the translation, unless the
+// word is itself one of the source's names, moved there ("Níger").
 std::string withoutCapitalsAfterNames(std::string_view english, std::string_view spanish)
 {
     // Each capitalized word of the source and the word right after it.
     std::vector<std::pair<std::string, std::string>> followed;
+    std::vector<std::string> names;
     std::string previous;
     std::size_t previousEnd = 0;
     rewriteWords(english, [&](std::string_view text, std::size_t at, std::size_t length, const std::string&) {
@@ -162,6 +185,8 @@ std::string withoutCapitalsAfterNames(std::string_view english, std::string_view
         if (!previous.empty() && text.substr(previousEnd, at - previousEnd).find_first_not_of(' ') == std::string::npos)
             followed.emplace_back(previous, word);
         previous = std::isupper(static_cast<unsigned char>(word[0])) ? word : std::string();
+        if (!previous.empty())
+            names.push_back(folded(word));
         previousEnd = at + length;
         return std::optional<std::string>();
     });
@@ -179,9 +204,9 @@ std::string withoutCapitalsAfterNames(std::string_view english, std::string_view
                             const bool lowerAfter = std::any_of(followed.begin(), followed.end(), [&](const auto& pair) {
                                 return pair.first == name && std::islower(static_cast<unsigned char>(pair.second[0]));
                             });
-                            if (!lowerAfter)
-                                return std::nullopt;
                             std::string word(text.substr(at, length));
+                            if (!lowerAfter || std::find(names.begin(), names.end(), folded(word)) != names.end())
+                                return std::nullopt;
                             word[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(word[0])));
                             return word;
                         });
