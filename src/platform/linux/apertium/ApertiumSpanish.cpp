@@ -4,6 +4,10 @@
 #include <array>
 #include <cctype>
 #include <optional>
+#include <regex>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace parlaro::sys::ApertiumSpanish {
 
@@ -96,6 +100,136 @@ std::string capitalized(std::string_view word)
     return result;
 }
 
+
+// The day of a date as Spanish writes it, "el 3 de marzo": the translators
+// give the English ordinal word by word ("el tercer de marzo", "el veinte
+// primer de marzo", "el 3.º de marzo") and put "en" or "encima" for the
+// "on" before it, which Spanish leaves out.
+std::string withDaysOfMonth(const std::string& spanish)
+{
+    static const std::regex date(
+        "(^|\\s|¿)(?:([Ee]n|[Ee]ncima) )?([Ee]l) (?:(veinte|treinta|vigésimo|trigésimo)[ -])?"
+        "(primer|primero|segundo|tercer|tercero|cuarto|quinto|sexto|séptimo|octavo|noveno|décimo|undécimo|"
+        "duodécimo|decimotercer|decimotercero|decimocuarto|decimoquinto|decimosexto|decimoséptimo|decimoctavo|"
+        "decimonoveno|vigésimo|trigésimo|[0-9]{1,2}\\.º) de (enero|febrero|marzo|abril|mayo|junio|julio|agosto|"
+        "septiembre|octubre|noviembre|diciembre)\\b");
+    static constexpr std::array<std::string_view, 20> ordinals{
+        "primer",       "segundo",      "tercer",       "cuarto",      "quinto",        "sexto",       "séptimo",
+        "octavo",       "noveno",       "décimo",       "undécimo",    "duodécimo",     "decimotercer", "decimocuarto",
+        "decimoquinto", "decimosexto",  "decimoséptimo", "decimoctavo", "decimonoveno", "vigésimo",
+    };
+    std::string result;
+    auto from = spanish.cbegin();
+    for (std::sregex_iterator at(spanish.begin(), spanish.end(), date), end; at != end; ++at) {
+        const std::smatch& found = *at;
+        std::string ordinal = found[5];
+        int day = 0;
+        if (std::isdigit(static_cast<unsigned char>(ordinal[0])))
+            day = std::stoi(ordinal);
+        else if (ordinal == "trigésimo")
+            day = 30;
+        else {
+            if (ordinal == "primero" || ordinal == "tercero" || ordinal == "decimotercero")
+                ordinal.pop_back();
+            day = static_cast<int>(std::find(ordinals.begin(), ordinals.end(), ordinal) - ordinals.begin()) + 1;
+        }
+        const std::string tens = found[4];
+        if (!tens.empty())
+            day = day < 10 ? day + (tens == "veinte" || tens == "vigésimo" ? 20 : 30) : 0;
+        if (day < 1 || day > 31)
+            continue;
+        const std::string article = found[2].matched ? std::string(1, found[2].str()[0] == 'E' ? 'E' : 'e') + "l"
+                                                     : found[3].str();
+        result.append(from, found[0].first);
+        result += found[1].str() + article + " " + std::to_string(day) + " de " + found[6].str();
+        from = found[0].second;
+    }
+    result.append(from, spanish.cend());
+    return result;
+}
+
+// `word` in lower case without its Spanish accents ("Níger" -> "niger").
+std::string folded(std::string_view word)
+{
+    static constexpr std::array<std::pair<std::string_view, char>, 14> accented{{
+        {"á", 'a'}, {"é", 'e'}, {"í", 'i'}, {"ó", 'o'}, {"ú", 'u'}, {"ü", 'u'}, {"ñ", 'n'},
+        {"Á", 'a'}, {"É", 'e'}, {"Í", 'i'}, {"Ó", 'o'}, {"Ú", 'u'}, {"Ü", 'u'}, {"Ñ", 'n'},
+    }};
+    std::string result;
+    for (std::size_t at = 0; at < word.size();) {
+        const auto found = std::find_if(accented.begin(), accented.end(),
+                                        [&](const auto& pair) { return word.substr(at).starts_with(pair.first); });
+        if (found != accented.end()) {
+            result += found->second;
+            at += found->first.size();
+        } else {
+            result += static_cast<char>(std::tolower(static_cast<unsigned char>(word[at++])));
+        }
+    }
+    return result;
+}
+
+// A word the translators do not know keeps its capital, and they give the
+// word after it one too ("Snyder Llamó de Níger"). Where the source has the
+// name followed by a word in lower case, so has the translation, unless the
+// word is itself one of the source's names, moved there ("Níger").
+std::string withoutCapitalsAfterNames(std::string_view english, std::string_view spanish)
+{
+    // Each capitalized word of the source and the word right after it.
+    std::vector<std::pair<std::string, std::string>> followed;
+    std::vector<std::string> names;
+    std::string previous;
+    std::size_t previousEnd = 0;
+    rewriteWords(english, [&](std::string_view text, std::size_t at, std::size_t length, const std::string&) {
+        const std::string word(text.substr(at, length));
+        if (!previous.empty() && text.substr(previousEnd, at - previousEnd).find_first_not_of(' ') == std::string::npos)
+            followed.emplace_back(previous, word);
+        previous = std::isupper(static_cast<unsigned char>(word[0])) ? word : std::string();
+        if (!previous.empty())
+            names.push_back(folded(word));
+        previousEnd = at + length;
+        return std::optional<std::string>();
+    });
+    return rewriteWords(spanish,
+                        [&](std::string_view text, std::size_t at, std::size_t length,
+                            const std::string& before) -> std::optional<std::string> {
+                            const auto last = before.find_last_not_of(' ');
+                            if (!std::isupper(static_cast<unsigned char>(text[at])) || last == std::string::npos
+                                || last + 1 == before.size() || !isLetter(before[last]))
+                                return std::nullopt;
+                            std::size_t start = last + 1;
+                            while (start > 0 && isLetter(before[start - 1]))
+                                --start;
+                            const std::string name = before.substr(start, last + 1 - start);
+                            const bool lowerAfter = std::any_of(followed.begin(), followed.end(), [&](const auto& pair) {
+                                return pair.first == name && std::islower(static_cast<unsigned char>(pair.second[0]));
+                            });
+                            std::string word(text.substr(at, length));
+                            if (!lowerAfter || std::find(names.begin(), names.end(), folded(word)) != names.end())
+                                return std::nullopt;
+                            word[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(word[0])));
+                            return word;
+                        });
+}
+
+// A title before a name is written in lower case inside a Spanish sentence
+// ("con la señora Jackson"); the translators keep the English capital.
+std::string withTitlesInLowerCase(std::string_view spanish)
+{
+    static constexpr std::array<std::string_view, 7> titles{"Señor",     "Señora", "Señorita", "Profesor",
+                                                            "Profesora", "Doctor", "Doctora"};
+    return rewriteWords(spanish,
+                        [](std::string_view text, std::size_t at, std::size_t length,
+                           const std::string& before) -> std::optional<std::string> {
+                            const std::size_t next = at + length + 1;
+                            if (std::find(titles.begin(), titles.end(), text.substr(at, length)) == titles.end()
+                                || opensSentence(before) || next >= text.size() || text[next - 1] != ' '
+                                || !std::isupper(static_cast<unsigned char>(text[next])))
+                                return std::nullopt;
+                            return lower(text.substr(at, length));
+                        });
+}
+
 }  // namespace
 
 std::string englishSource(std::string_view english)
@@ -143,7 +277,7 @@ std::string written(std::string_view english, std::string_view spanish)
                 before.pop_back();
             return opensSentence(before) ? capitalized(*spanishName) : *spanishName;
         });
-    return withOpeningQuestionMarks(named);
+    return withOpeningQuestionMarks(withDaysOfMonth(withTitlesInLowerCase(withoutCapitalsAfterNames(english, named))));
 }
 
 std::string withOpeningQuestionMarks(std::string_view spanish)
