@@ -100,7 +100,6 @@ std::string capitalized(std::string_view word)
     return result;
 }
 
-
 // The day of a date as Spanish writes it, "el 3 de marzo": the translators
 // give the English ordinal word by word ("el tercer de marzo", "el veinte
 // primer de marzo", "el 3.º de marzo") and put "en" or "encima" for the
@@ -114,9 +113,9 @@ std::string withDaysOfMonth(const std::string& spanish)
         "decimonoveno|vigésimo|trigésimo|[0-9]{1,2}\\.º) de (enero|febrero|marzo|abril|mayo|junio|julio|agosto|"
         "septiembre|octubre|noviembre|diciembre)\\b");
     static constexpr std::array<std::string_view, 20> ordinals{
-        "primer",       "segundo",      "tercer",       "cuarto",      "quinto",        "sexto",       "séptimo",
-        "octavo",       "noveno",       "décimo",       "undécimo",    "duodécimo",     "decimotercer", "decimocuarto",
-        "decimoquinto", "decimosexto",  "decimoséptimo", "decimoctavo", "decimonoveno", "vigésimo",
+        "primer",       "segundo",     "tercer",        "cuarto",      "quinto",       "sexto",        "séptimo",
+        "octavo",       "noveno",      "décimo",        "undécimo",    "duodécimo",    "decimotercer", "decimocuarto",
+        "decimoquinto", "decimosexto", "decimoséptimo", "decimoctavo", "decimonoveno", "vigésimo",
     };
     std::string result;
     auto from = spanish.cbegin();
@@ -138,8 +137,8 @@ std::string withDaysOfMonth(const std::string& spanish)
             day = day < 10 ? day + (tens == "veinte" || tens == "vigésimo" ? 20 : 30) : 0;
         if (day < 1 || day > 31)
             continue;
-        const std::string article = found[2].matched ? std::string(1, found[2].str()[0] == 'E' ? 'E' : 'e') + "l"
-                                                     : found[3].str();
+        const std::string article =
+            found[2].matched ? std::string(1, found[2].str()[0] == 'E' ? 'E' : 'e') + "l" : found[3].str();
         result.append(from, found[0].first);
         result += found[1].str() + article + " " + std::to_string(day) + " de " + found[6].str();
         from = found[0].second;
@@ -152,8 +151,20 @@ std::string withDaysOfMonth(const std::string& spanish)
 std::string folded(std::string_view word)
 {
     static constexpr std::array<std::pair<std::string_view, char>, 14> accented{{
-        {"á", 'a'}, {"é", 'e'}, {"í", 'i'}, {"ó", 'o'}, {"ú", 'u'}, {"ü", 'u'}, {"ñ", 'n'},
-        {"Á", 'a'}, {"É", 'e'}, {"Í", 'i'}, {"Ó", 'o'}, {"Ú", 'u'}, {"Ü", 'u'}, {"Ñ", 'n'},
+        {"á", 'a'},
+        {"é", 'e'},
+        {"í", 'i'},
+        {"ó", 'o'},
+        {"ú", 'u'},
+        {"ü", 'u'},
+        {"ñ", 'n'},
+        {"Á", 'a'},
+        {"É", 'e'},
+        {"Í", 'i'},
+        {"Ó", 'o'},
+        {"Ú", 'u'},
+        {"Ü", 'u'},
+        {"Ñ", 'n'},
     }};
     std::string result;
     for (std::size_t at = 0; at < word.size();) {
@@ -190,26 +201,27 @@ std::string withoutCapitalsAfterNames(std::string_view english, std::string_view
         previousEnd = at + length;
         return std::optional<std::string>();
     });
-    return rewriteWords(spanish,
-                        [&](std::string_view text, std::size_t at, std::size_t length,
-                            const std::string& before) -> std::optional<std::string> {
-                            const auto last = before.find_last_not_of(' ');
-                            if (!std::isupper(static_cast<unsigned char>(text[at])) || last == std::string::npos
-                                || last + 1 == before.size() || !isLetter(before[last]))
-                                return std::nullopt;
-                            std::size_t start = last + 1;
-                            while (start > 0 && isLetter(before[start - 1]))
-                                --start;
-                            const std::string name = before.substr(start, last + 1 - start);
-                            const bool lowerAfter = std::any_of(followed.begin(), followed.end(), [&](const auto& pair) {
-                                return pair.first == name && std::islower(static_cast<unsigned char>(pair.second[0]));
-                            });
-                            std::string word(text.substr(at, length));
-                            if (!lowerAfter || std::find(names.begin(), names.end(), folded(word)) != names.end())
-                                return std::nullopt;
-                            word[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(word[0])));
-                            return word;
-                        });
+    return rewriteWords(
+        spanish,
+        [&](std::string_view text, std::size_t at, std::size_t length,
+            const std::string& before) -> std::optional<std::string> {
+            const auto last = before.find_last_not_of(' ');
+            if (!std::isupper(static_cast<unsigned char>(text[at])) || last == std::string::npos
+                || last + 1 == before.size() || !isLetter(before[last]))
+                return std::nullopt;
+            std::size_t start = last + 1;
+            while (start > 0 && isLetter(before[start - 1]))
+                --start;
+            const std::string name = before.substr(start, last + 1 - start);
+            const bool lowerAfter = std::any_of(followed.begin(), followed.end(), [&](const auto& pair) {
+                return pair.first == name && std::islower(static_cast<unsigned char>(pair.second[0]));
+            });
+            std::string word(text.substr(at, length));
+            if (!lowerAfter || std::find(names.begin(), names.end(), folded(word)) != names.end())
+                return std::nullopt;
+            word[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(word[0])));
+            return word;
+        });
 }
 
 // A title before a name is written in lower case inside a Spanish sentence
