@@ -65,7 +65,7 @@ unset DISPLAY DBUS_SESSION_BUS_ADDRESS
 export QT_WAYLAND_CLIENT_BUFFER_INTEGRATION=shm-only
 export LSAN_OPTIONS="suppressions=$here/wayland-lsan.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 
-scene() { timeout 5 weston-debug scene-graph 2>/dev/null; }
+scene() { timeout "$(fixture_patience 30)" weston-debug scene-graph 2>/dev/null; }
 # The client's own log of its requests: a toplevel given a parent.
 sheet_has_parent() { grep -q "xdg_toplevel@[0-9]*\.set_parent(xdg_toplevel@[0-9]*)" "$dir/wayland.log"; }
 # The program's windows on the compositor.

@@ -1,4 +1,5 @@
 #include "PulseTestServer.h"
+#include "support/Patience.h"
 
 #include "platform/OwnAudioIDs.h"
 #include "platform/linux/pulse/PulseAudioSystem.h"
@@ -863,7 +864,7 @@ struct SlowReader {
         auto* reader = static_cast<SlowReader*>(self);
         if (reader->entered.exchange(true))
             return;
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(test::patience(30));
         while (!reader->disposing && std::chrono::steady_clock::now() < until)
             std::this_thread::yield();
         // Long enough for a dispose that does not wait to free the buffer.
