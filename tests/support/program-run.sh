@@ -57,7 +57,7 @@ terminate() {
 # lose_display <pid file> <what>: kills the display server whose pid is in
 # <pid file> under the program, which must end by itself.
 lose_display() {
-  kill -KILL "$(cat "$1")"
+  kill -KILL "$(fixture_ours "$1")"
   fixture_poll 30 fixture_gone "$running" || fail "still running $(fixture_patience 30) s after the $2 went away"
   wait "$running"
   echo "exit code $? after the $2 went away"
