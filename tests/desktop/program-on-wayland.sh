@@ -74,7 +74,7 @@ windows_shown() { scene | grep -c "top-level window .* of com.parlaro.Parlaro"; 
 window_shown() { scene | grep -q "top-level window 'Parlaro' of com.parlaro.Parlaro"; }
 
 PULSE_SERVER=$server WAYLAND_DEBUG=client "$program" >"$dir/parlaro.log" 2>"$dir/wayland.log" &
-running=$!
+launched $!
 within 60 window_shown || fail "no window 'Parlaro' of com.parlaro.Parlaro on the compositor"
 within 30 virtual_mic_listed || fail "the virtual microphone is not among the sources"
 # The sheet comes up with the window; given a moment, it has still made no
@@ -97,7 +97,7 @@ before=$(PULSE_SERVER=$server pactl get-default-source)
 default_is_virtual_mic() { [[ "$(PULSE_SERVER=$server pactl get-default-source)" == parlaro_virtualmic_input ]]; }
 XDG_RUNTIME_DIR="$dir/weston-lost/runtime" WAYLAND_DISPLAY=$(cat "$dir/weston-lost/socket") PULSE_SERVER=$server \
   "$program" >"$dir/parlaro.log" 2>"$dir/wayland.log" &
-running=$!
+launched $!
 within 60 default_is_virtual_mic || fail "the program did not take the input on the compositor to kill"
 lose_display "$dir/weston-lost/pid" compositor
 after=$(PULSE_SERVER=$server pactl get-default-source)
