@@ -14,11 +14,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <initializer_list>
 #include <optional>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -32,20 +30,7 @@ namespace {
 
 std::string folder;  // the test's own, given on the command line
 
-// Polls `done` for at most `seconds` of real time, stretched as every
-// real part's wait is: the window manager and the program run in processes
-// of their own, which a busy machine slows.
-bool waitFor(const std::function<bool()>& done, double seconds = 30)
-{
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::duration<double>(parlaro::test::patience(seconds));
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
+using parlaro::test::waitUntil;
 
 // A QProcess wait's bound in milliseconds.
 int patienceMs(double seconds)
@@ -181,7 +166,7 @@ protected:
         windowManager.setProcessEnvironment(environmentWith({{"DISPLAY", display}, {"HOME", folder}}));
         windowManager.start(QStringLiteral("openbox"), {});
         desktop.emplace(display);
-        ASSERT_TRUE(waitFor([&] { return desktop->managed() && desktop->workArea().isValid(); }))
+        ASSERT_TRUE(waitUntil([&] { return desktop->managed() && desktop->workArea().isValid(); }))
             << "openbox never took the screen";
     }
 
@@ -215,7 +200,7 @@ protected:
     {
         launch(first, folder + "/home");
         QByteArray said;
-        waitFor(
+        waitUntil(
             [&] {
                 first.waitForReadyRead(20);
                 said += first.readAllStandardError();
@@ -223,7 +208,7 @@ protected:
             },
             60);
         std::optional<xcb_window_t> main;
-        waitFor([&] {
+        waitUntil([&] {
             for (xcb_window_t window : desktop->shownWindows())
                 if (desktop->frame(window).width() > 900)
                     main = window;
@@ -248,7 +233,7 @@ TEST_F(ProgramUnderOpenbox, TheFirstWindowFitsTheWorkAreaAndABroughtBackSheetTak
         SCOPED_TRACE(panel ? "under a top panel" : "without a panel");
         if (panel) {
             desktop->addTopPanel(panel);
-            ASSERT_TRUE(waitFor([&] { return desktop->workArea().top() == panel; }));
+            ASSERT_TRUE(waitUntil([&] { return desktop->workArea().top() == panel; }));
         }
         const QRect area = desktop->workArea();
         ASSERT_EQ(area, QRect(0, panel, 1024, 768 - panel));
@@ -256,7 +241,7 @@ TEST_F(ProgramUnderOpenbox, TheFirstWindowFitsTheWorkAreaAndABroughtBackSheetTak
         ASSERT_TRUE(shown);
         main = *shown;
         // Fitted once the window manager has framed it.
-        waitFor([&] { return area.contains(desktop->frame(main)); });
+        waitUntil([&] { return area.contains(desktop->frame(main)); });
         const QRect frame = desktop->frame(main);
         EXPECT_TRUE(area.contains(frame))
             << "frame " << frame.x() << "," << frame.y() << " " << frame.width() << "x" << frame.height();
@@ -269,9 +254,9 @@ TEST_F(ProgramUnderOpenbox, TheFirstWindowFitsTheWorkAreaAndABroughtBackSheetTak
 
     // Minimised with its start-up sheet (asked again should the window
     // manager still be framing it), then brought back by a second launch.
-    ASSERT_TRUE(waitFor([&] { return desktop->shownWindows().size() == 2 && desktop->state(main) == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return desktop->shownWindows().size() == 2 && desktop->state(main) == 1; }));
     auto asked = std::chrono::steady_clock::time_point();
-    ASSERT_TRUE(waitFor([&] {
+    ASSERT_TRUE(waitUntil([&] {
         if (std::chrono::steady_clock::now() - asked > std::chrono::seconds(1)) {
             desktop->iconify(main);
             asked = std::chrono::steady_clock::now();
@@ -283,7 +268,7 @@ TEST_F(ProgramUnderOpenbox, TheFirstWindowFitsTheWorkAreaAndABroughtBackSheetTak
     ASSERT_TRUE(second.waitForFinished(patienceMs(60)));
     EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
     xcb_window_t sheet = XCB_NONE;
-    ASSERT_TRUE(waitFor([&] {
+    ASSERT_TRUE(waitUntil([&] {
         for (xcb_window_t window : desktop->shownWindows())
             if (window != main)
                 sheet = window;
@@ -292,8 +277,8 @@ TEST_F(ProgramUnderOpenbox, TheFirstWindowFitsTheWorkAreaAndABroughtBackSheetTak
 
     // Esc ends the sheet, Ctrl+Q then quits: no click needed first.
     desktop->press({escapeKey});
-    EXPECT_TRUE(waitFor([&] { return desktop->shownWindows().size() == 1; })) << "Esc never reached the sheet";
-    EXPECT_TRUE(waitFor([&] { return desktop->focus() == main; })) << "the window never had the focus back";
+    EXPECT_TRUE(waitUntil([&] { return desktop->shownWindows().size() == 1; })) << "Esc never reached the sheet";
+    EXPECT_TRUE(waitUntil([&] { return desktop->focus() == main; })) << "the window never had the focus back";
     desktop->press({controlKey, qKey});
     EXPECT_TRUE(first.waitForFinished(patienceMs(30))) << "Ctrl+Q never quit";
     EXPECT_EQ(first.exitCode(), 0);
@@ -315,11 +300,11 @@ TEST_F(ProgramUnderOpenbox, TheWindowsCloseQuitsWhileASheetIsUpAndOneClickOnTheS
                     return window;
             return xcb_window_t(XCB_NONE);
         };
-        ASSERT_TRUE(waitFor([&] { return sheetOf() != XCB_NONE && desktop->focus() == sheetOf(); }))
+        ASSERT_TRUE(waitUntil([&] { return sheetOf() != XCB_NONE && desktop->focus() == sheetOf(); }))
             << "no sheet took the keys";
         const xcb_window_t sheet = sheetOf();
         // Centred on its window, once both have their sizes.
-        EXPECT_TRUE(waitFor([&] {
+        EXPECT_TRUE(waitUntil([&] {
             const QRect frame = desktop->frame(sheet);
             const QRect window = desktop->frame(main);
             return frame.height() > 200 && std::abs(frame.center().x() - window.center().x()) <= 2
@@ -335,7 +320,7 @@ TEST_F(ProgramUnderOpenbox, TheWindowsCloseQuitsWhileASheetIsUpAndOneClickOnTheS
         // padding.
         const QRect frame = desktop->frame(sheet);
         desktop->click(frame.bottomRight() - QPoint(28 + 30, 28 + 20));
-        EXPECT_TRUE(waitFor([&] { return sheetOf() == XCB_NONE; })) << "one click did nothing";
+        EXPECT_TRUE(waitUntil([&] { return sheetOf() == XCB_NONE; })) << "one click did nothing";
         first.terminate();
         EXPECT_TRUE(first.waitForFinished(patienceMs(30)));
     }
