@@ -65,7 +65,7 @@ unset DISPLAY DBUS_SESSION_BUS_ADDRESS
 export QT_WAYLAND_CLIENT_BUFFER_INTEGRATION=shm-only
 export LSAN_OPTIONS="suppressions=$here/wayland-lsan.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 
-scene() { timeout 5 weston-debug scene-graph 2>/dev/null; }
+scene() { timeout "$(fixture_patience 30)" weston-debug scene-graph 2>/dev/null; }
 # The client's own log of its requests: a toplevel given a parent.
 sheet_has_parent() { grep -q "xdg_toplevel@[0-9]*\.set_parent(xdg_toplevel@[0-9]*)" "$dir/wayland.log"; }
 # The program's windows on the compositor.
@@ -74,7 +74,7 @@ windows_shown() { scene | grep -c "top-level window .* of com.parlaro.Parlaro"; 
 window_shown() { scene | grep -q "top-level window 'Parlaro' of com.parlaro.Parlaro"; }
 
 PULSE_SERVER=$server WAYLAND_DEBUG=client "$program" >"$dir/parlaro.log" 2>"$dir/wayland.log" &
-running=$!
+launched $!
 within 60 window_shown || fail "no window 'Parlaro' of com.parlaro.Parlaro on the compositor"
 within 30 virtual_mic_listed || fail "the virtual microphone is not among the sources"
 # The sheet comes up with the window; given a moment, it has still made no
@@ -97,7 +97,7 @@ before=$(PULSE_SERVER=$server pactl get-default-source)
 default_is_virtual_mic() { [[ "$(PULSE_SERVER=$server pactl get-default-source)" == parlaro_virtualmic_input ]]; }
 XDG_RUNTIME_DIR="$dir/weston-lost/runtime" WAYLAND_DISPLAY=$(cat "$dir/weston-lost/socket") PULSE_SERVER=$server \
   "$program" >"$dir/parlaro.log" 2>"$dir/wayland.log" &
-running=$!
+launched $!
 within 60 default_is_virtual_mic || fail "the program did not take the input on the compositor to kill"
 lose_display "$dir/weston-lost/pid" compositor
 after=$(PULSE_SERVER=$server pactl get-default-source)

@@ -1,6 +1,8 @@
 #include "Patience.h"
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 namespace parlaro::test {
 
@@ -31,6 +33,17 @@ double patience(double seconds)
 {
     static const double factor = sanitizerSlowdown * machineFactor();
     return seconds * factor;
+}
+
+bool waitUntil(const std::function<bool()>& done, double seconds)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(patience(seconds));
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return done();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
 }
 
 }  // namespace parlaro::test

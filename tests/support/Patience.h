@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 namespace parlaro::test {
 
 // The bound on a real part's wait for an event (a server's readiness, a
@@ -9,5 +11,9 @@ namespace parlaro::test {
 // milliseconds alone to seconds, so the seconds given are those only a hang
 // runs out.
 double patience(double seconds);
+
+// Polls `done` every 2 ms; true when it came true, false once
+// patience(seconds) ran out: only a hang reaches the default.
+bool waitUntil(const std::function<bool()>& done, double seconds = 30.0);
 
 }  // namespace parlaro::test

@@ -22,6 +22,20 @@ private_home() {
   export HOME="$1" XDG_CONFIG_HOME="$1/config" XDG_DATA_HOME="$1/data" PARLARO_INSTANCE="$1/parlaro-instance"
 }
 
+# The start times of the programs launched, by pid: bash reaps a program
+# that ended at once, and on a busy machine its pid may come round to
+# another process while a test still polls for its end.
+declare -A began
+# launched <pid>: records a program just started in the background.
+launched() {
+  running=$1
+  began[$1]=$(fixture_started "$1")
+}
+# program_runs <pid>: the program launched with that pid still runs.
+program_runs() {
+  [[ -n "$1" && "$(fixture_started "$1")" == "${began[$1]:-none}" ]]
+}
+
 # Polls a command for up to $1 seconds (stretched by fixture_patience) while
 # the program runs.
 within() {
@@ -31,7 +45,7 @@ within() {
   local end=$((SECONDS + limit))
   while ((SECONDS < end)); do
     "$@" && return 0
-    kill -0 "$running" 2>/dev/null || return 1
+    program_runs "$running" || return 1
     sleep 0.1
   done
   return 1
@@ -46,7 +60,7 @@ virtual_mic_listed() { PULSE_SERVER=$server pactl list short sources | grep -q p
 terminate() {
   local sent=${EPOCHREALTIME/./}
   kill -TERM "$running"
-  fixture_poll 30 fixture_gone "$running" || fail "still running $(fixture_patience 30) s after SIGTERM"
+  fixture_poll 30 fixture_gone "$running" program_runs || fail "still running $(fixture_patience 30) s after SIGTERM"
   echo "ended $(((${EPOCHREALTIME/./} - sent) / 1000)) ms after SIGTERM"
   wait "$running"
   local code=$?
@@ -57,8 +71,9 @@ terminate() {
 # lose_display <pid file> <what>: kills the display server whose pid is in
 # <pid file> under the program, which must end by itself.
 lose_display() {
-  kill -KILL "$(cat "$1")"
-  fixture_poll 30 fixture_gone "$running" || fail "still running $(fixture_patience 30) s after the $2 went away"
+  kill -KILL "$(fixture_ours "$1")"
+  fixture_poll 30 fixture_gone "$running" program_runs \
+    || fail "still running $(fixture_patience 30) s after the $2 went away"
   wait "$running"
   echo "exit code $? after the $2 went away"
   running=

@@ -82,6 +82,34 @@ fixture_log() {
   fi
 }
 
+# fixture_started <pid>: when the process began (clock ticks since boot),
+# which tells it from a later process handed the same pid after it ended: on
+# a busy machine the pids (32,768 by default) come round within seconds.
+fixture_started() {
+  local stat fields
+  stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
+  read -ra fields <<<"${stat##*) }"
+  echo "${fields[19]}"
+}
+
+# fixture_ours <pidfile>: prints the pid in <pidfile> while it is still the
+# server recorded there (begun when <pidfile>.start says, if it says);
+# fails once that server has ended, whoever has its pid now.
+fixture_ours() {
+  local pid
+  pid=$(cat "$1" 2>/dev/null)
+  [[ -n "$pid" ]] && kill -0 "$pid" 2>/dev/null || return 1
+  if [[ -f "$1.start" ]]; then
+    [[ "$(fixture_started "$pid")" == "$(cat "$1.start")" ]] || return 1
+  fi
+  echo "$pid"
+}
+
+# fixture_ended <pidfile>: the recorded server has ended.
+fixture_ended() {
+  ! fixture_ours "$1" >/dev/null
+}
+
 # fixture_start <program> <log> <launch> <ready command...>: runs <launch>,
 # which starts the server with its output in <log> and its pid in its pid
 # file, and waits for the ready command. A server that ends before it is ready
@@ -91,21 +119,25 @@ fixture_log() {
 # times at most. One that neither ends nor gets ready within 30 s hangs, and
 # is not tried again. Exits 1, with the log, when it does not start.
 fixture_start() {
-  local program=$1 log=$2 launch=$3
+  local program=$1 log=$2 launch=$3 pidfile=${fixture_pidfile:-$dir/pid}
   shift 3
   local try
   for try in 1 2 3; do
+    rm -f "$pidfile.start"
     "$launch"
     if ! fixture_poll 30 fixture_ready_or_gone "$@"; then
       echo "$fixture_name: $program neither got ready nor ended within $(fixture_patience 30) s" >&2
       fixture_log "$log"
       exit 1
     fi
-    "$@" && return 0
+    if "$@"; then
+      fixture_started "$(cat "$pidfile" 2>/dev/null)" >"$pidfile.start" || rm -f "$pidfile.start"
+      return 0
+    fi
     echo "$fixture_name: $program ended before it was ready (try $try of 3); its log is kept as $log.$try" >&2
     fixture_log "$log"
     mv -f "$log" "$log.$try" 2>/dev/null
-    rm -f "${fixture_pidfile:-$dir/pid}"
+    rm -f "$pidfile"
   done
   echo "$fixture_name: $program did not start in 3 tries" >&2
   exit 1
@@ -125,15 +157,16 @@ fixture_gone() {
 
 # fixture_stop <file...>: ends the server in <dir>/pid, with SIGKILL if
 # SIGTERM has not ended it in 10 s, removes the pid file and <file...>, and
-# exits 0; also when nothing was started.
+# exits 0; also when nothing was started. A server that ended by itself (or
+# was killed by a test) leaves its pid to whatever process gets it next,
+# perhaps another test's server: that one is left alone.
 fixture_stop() {
   local pidfile="$dir/pid" pid
   [[ -f "$pidfile" ]] || exit 0
-  pid=$(cat "$pidfile" 2>/dev/null)
-  if [[ -n "$pid" ]]; then
+  if pid=$(fixture_ours "$pidfile"); then
     kill -TERM "$pid" 2>/dev/null
-    fixture_poll 10 fixture_gone "$pid" || kill -KILL "$pid" 2>/dev/null
+    fixture_poll 10 fixture_ended "$pidfile" || kill -KILL "$pid" 2>/dev/null
   fi
-  rm -f "$pidfile" "$@"
+  rm -f "$pidfile" "$pidfile.start" "$@"
   exit 0
 }

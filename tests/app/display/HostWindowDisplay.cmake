@@ -2,8 +2,8 @@
 # private Xvfb and the private headless weston of tests/desktop.
 # Each run exits 77 (skipped), saying why, only when its server is absent.
 add_executable(parlaro_host_window_display_tests ${CMAKE_CURRENT_LIST_DIR}/HostWindowOnDisplayTests.cpp)
-target_link_libraries(parlaro_host_window_display_tests PRIVATE parlaro_app PkgConfig::XCB PkgConfig::XCB_XTEST
-  Qt6::Widgets Qt6::Test GTest::gtest)
+target_link_libraries(parlaro_host_window_display_tests PRIVATE parlaro_app parlaro_test_support PkgConfig::XCB
+  PkgConfig::XCB_XTEST Qt6::Widgets Qt6::Test GTest::gtest)
 parlaro_warnings(parlaro_host_window_display_tests)
 set(host_window_lsan "LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_LIST_DIR}/lsan.supp:print_suppressions=0:fast_unwind_on_malloc=0")
 
@@ -24,7 +24,8 @@ set_tests_properties(HostWindow.OnWayland PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT
 # shared one: the first window's place and the keyboard after a second
 # launch. Exits 77 (skipped), saying why, when Xvfb or openbox is missing.
 add_executable(parlaro_window_manager_tests ${CMAKE_CURRENT_LIST_DIR}/ProgramUnderOpenboxTests.cpp)
-target_link_libraries(parlaro_window_manager_tests PRIVATE PkgConfig::XCB PkgConfig::XCB_XTEST Qt6::Core GTest::gtest)
+target_link_libraries(parlaro_window_manager_tests PRIVATE parlaro_test_support PkgConfig::XCB PkgConfig::XCB_XTEST
+  Qt6::Core GTest::gtest)
 parlaro_warnings(parlaro_window_manager_tests)
 target_compile_definitions(parlaro_window_manager_tests PRIVATE PARLARO_PROGRAM="$<TARGET_FILE:parlaro>"
   PARLARO_PROGRAM_LSAN="${CMAKE_CURRENT_LIST_DIR}/../realrun/lsan.supp")

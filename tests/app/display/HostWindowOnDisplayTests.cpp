@@ -1,5 +1,6 @@
 #include "XUser.h"
 #include "app/QtHostWindow.h"
+#include "support/Patience.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -45,10 +46,16 @@ bool onX11()
     return platformName == "xcb";
 }
 
-// Runs Qt's events until `done`, for at most five seconds.
+// The bound on a wait for the display server, in Qt's milliseconds.
+int patienceMs()
+{
+    return static_cast<int>(test::patience(30) * 1000);
+}
+
+// Runs Qt's events until `done`, for at most the real parts' patience.
 bool pumpUntil(const std::function<bool()>& done)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(patienceMs());
     while (!done()) {
         if (std::chrono::steady_clock::now() > deadline)
             return false;
@@ -120,7 +127,7 @@ protected:
     void SetUp() override
     {
         main.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&main, patienceMs()));
         main.activateWindow();
         main.field->setFocus();
         host = windows.makeHostWindow({.title = "正在准备翻译语言包…", .prompt = "请在系统提示中确认下载翻译语言包"});
@@ -168,7 +175,7 @@ TEST_F(HostWindowOnDisplay, RevealedItShowsInFrontAndHidingAgainUnmapsItAndGives
     }
 
     host->showRevealed();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(widget));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(widget, patienceMs()));
     if (x) {
         EXPECT_TRUE(x->mappedTopLevels().contains(static_cast<xcb_window_t>(widget->winId())));
         EXPECT_TRUE(pumpUntil([&] { return x->focus() == widget->winId(); })) << "the download prompt's window is key";

@@ -5,6 +5,7 @@
 #include <QStandardPaths>
 
 #include "XUser.h"
+#include "support/Patience.h"
 
 #include <gtest/gtest.h>
 
@@ -13,11 +14,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <initializer_list>
 #include <optional>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -31,17 +30,12 @@ namespace {
 
 std::string folder;  // the test's own, given on the command line
 
-// Polls `done` for at most `seconds` of real time: the window manager and
-// the program run in processes of their own.
-bool waitFor(const std::function<bool()>& done, double seconds = 10)
+using parlaro::test::waitUntil;
+
+// A QProcess wait's bound in milliseconds.
+int patienceMs(double seconds)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
+    return static_cast<int>(parlaro::test::patience(seconds) * 1000);
 }
 
 // Another X client: reads what the window manager says about the windows
@@ -167,12 +161,12 @@ protected:
                      QStringList{QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
                                  QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
                                  QStringLiteral("1024x768x24")});
-        ASSERT_TRUE(server.waitForReadyRead(10'000)) << "Xvfb said no display";
+        ASSERT_TRUE(server.waitForReadyRead(patienceMs(30))) << "Xvfb said no display";
         display = ":" + server.readAllStandardOutput().trimmed().toStdString();
         windowManager.setProcessEnvironment(environmentWith({{"DISPLAY", display}, {"HOME", folder}}));
         windowManager.start(QStringLiteral("openbox"), {});
         desktop.emplace(display);
-        ASSERT_TRUE(waitFor([&] { return desktop->managed() && desktop->workArea().isValid(); }))
+        ASSERT_TRUE(waitUntil([&] { return desktop->managed() && desktop->workArea().isValid(); }))
             << "openbox never took the screen";
     }
 
@@ -180,7 +174,7 @@ protected:
     {
         for (QProcess* process : {&first, &windowManager, &server}) {
             process->terminate();
-            if (!process->waitForFinished(5000))
+            if (!process->waitForFinished(patienceMs(10)))
                 process->kill();
         }
         desktop.reset();
@@ -206,7 +200,7 @@ protected:
     {
         launch(first, folder + "/home");
         QByteArray said;
-        waitFor(
+        waitUntil(
             [&] {
                 first.waitForReadyRead(20);
                 said += first.readAllStandardError();
@@ -214,7 +208,7 @@ protected:
             },
             60);
         std::optional<xcb_window_t> main;
-        waitFor([&] {
+        waitUntil([&] {
             for (xcb_window_t window : desktop->shownWindows())
                 if (desktop->frame(window).width() > 900)
                     main = window;
@@ -239,40 +233,42 @@ TEST_F(ProgramUnderOpenbox, TheFirstWindowFitsTheWorkAreaAndABroughtBackSheetTak
         SCOPED_TRACE(panel ? "under a top panel" : "without a panel");
         if (panel) {
             desktop->addTopPanel(panel);
-            ASSERT_TRUE(waitFor([&] { return desktop->workArea().top() == panel; }));
+            ASSERT_TRUE(waitUntil([&] { return desktop->workArea().top() == panel; }));
         }
         const QRect area = desktop->workArea();
         ASSERT_EQ(area, QRect(0, panel, 1024, 768 - panel));
         const auto shown = startFirst();
         ASSERT_TRUE(shown);
         main = *shown;
-        // Fitted once the window manager has framed it: given a moment to.
-        waitFor([&] { return area.contains(desktop->frame(main)); }, 5);
+        // Fitted once the window manager has framed it.
+        waitUntil([&] { return area.contains(desktop->frame(main)); });
         const QRect frame = desktop->frame(main);
         EXPECT_TRUE(area.contains(frame))
             << "frame " << frame.x() << "," << frame.y() << " " << frame.width() << "x" << frame.height();
         if (!panel) {
             first.terminate();
-            ASSERT_TRUE(first.waitForFinished(10'000));
+            ASSERT_TRUE(first.waitForFinished(patienceMs(30)));
             EXPECT_EQ(first.exitCode(), 0) << first.readAllStandardError().toStdString();
         }
     }
 
     // Minimised with its start-up sheet (asked again should the window
     // manager still be framing it), then brought back by a second launch.
-    ASSERT_TRUE(waitFor([&] { return desktop->shownWindows().size() == 2 && desktop->state(main) == 1; }));
-    bool minimised = false;
-    for (int tries = 0; tries < 10 && !minimised; ++tries) {
-        desktop->iconify(main);
-        minimised = waitFor([&] { return desktop->state(main) == 3; }, 1);
-    }
-    ASSERT_TRUE(minimised) << "never minimised";
+    ASSERT_TRUE(waitUntil([&] { return desktop->shownWindows().size() == 2 && desktop->state(main) == 1; }));
+    auto asked = std::chrono::steady_clock::time_point();
+    ASSERT_TRUE(waitUntil([&] {
+        if (std::chrono::steady_clock::now() - asked > std::chrono::seconds(1)) {
+            desktop->iconify(main);
+            asked = std::chrono::steady_clock::now();
+        }
+        return desktop->state(main) == 3;
+    })) << "never minimised";
     QProcess second;
     launch(second, folder + "/second");
-    ASSERT_TRUE(second.waitForFinished(60'000));
+    ASSERT_TRUE(second.waitForFinished(patienceMs(60)));
     EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
     xcb_window_t sheet = XCB_NONE;
-    ASSERT_TRUE(waitFor([&] {
+    ASSERT_TRUE(waitUntil([&] {
         for (xcb_window_t window : desktop->shownWindows())
             if (window != main)
                 sheet = window;
@@ -281,10 +277,10 @@ TEST_F(ProgramUnderOpenbox, TheFirstWindowFitsTheWorkAreaAndABroughtBackSheetTak
 
     // Esc ends the sheet, Ctrl+Q then quits: no click needed first.
     desktop->press({escapeKey});
-    EXPECT_TRUE(waitFor([&] { return desktop->shownWindows().size() == 1; }, 5)) << "Esc never reached the sheet";
-    EXPECT_TRUE(waitFor([&] { return desktop->focus() == main; }, 5)) << "the window never had the focus back";
+    EXPECT_TRUE(waitUntil([&] { return desktop->shownWindows().size() == 1; })) << "Esc never reached the sheet";
+    EXPECT_TRUE(waitUntil([&] { return desktop->focus() == main; })) << "the window never had the focus back";
     desktop->press({controlKey, qKey});
-    EXPECT_TRUE(first.waitForFinished(10'000)) << "Ctrl+Q never quit";
+    EXPECT_TRUE(first.waitForFinished(patienceMs(30))) << "Ctrl+Q never quit";
     EXPECT_EQ(first.exitCode(), 0);
 }
 
@@ -304,11 +300,11 @@ TEST_F(ProgramUnderOpenbox, TheWindowsCloseQuitsWhileASheetIsUpAndOneClickOnTheS
                     return window;
             return xcb_window_t(XCB_NONE);
         };
-        ASSERT_TRUE(waitFor([&] { return sheetOf() != XCB_NONE && desktop->focus() == sheetOf(); }))
+        ASSERT_TRUE(waitUntil([&] { return sheetOf() != XCB_NONE && desktop->focus() == sheetOf(); }))
             << "no sheet took the keys";
         const xcb_window_t sheet = sheetOf();
         // Centred on its window, once both have their sizes.
-        EXPECT_TRUE(waitFor([&] {
+        EXPECT_TRUE(waitUntil([&] {
             const QRect frame = desktop->frame(sheet);
             const QRect window = desktop->frame(main);
             return frame.height() > 200 && std::abs(frame.center().x() - window.center().x()) <= 2
@@ -316,7 +312,7 @@ TEST_F(ProgramUnderOpenbox, TheWindowsCloseQuitsWhileASheetIsUpAndOneClickOnTheS
         })) << "the sheet is not centred on its window";
         if (!clicking) {
             desktop->close(main);
-            EXPECT_TRUE(first.waitForFinished(10'000)) << "the close never quit";
+            EXPECT_TRUE(first.waitForFinished(patienceMs(30))) << "the close never quit";
             EXPECT_EQ(first.exitCode(), 0);
             continue;
         }
@@ -324,9 +320,9 @@ TEST_F(ProgramUnderOpenbox, TheWindowsCloseQuitsWhileASheetIsUpAndOneClickOnTheS
         // padding.
         const QRect frame = desktop->frame(sheet);
         desktop->click(frame.bottomRight() - QPoint(28 + 30, 28 + 20));
-        EXPECT_TRUE(waitFor([&] { return sheetOf() == XCB_NONE; }, 5)) << "one click did nothing";
+        EXPECT_TRUE(waitUntil([&] { return sheetOf() == XCB_NONE; })) << "one click did nothing";
         first.terminate();
-        EXPECT_TRUE(first.waitForFinished(10'000));
+        EXPECT_TRUE(first.waitForFinished(patienceMs(30)));
     }
 }
 

@@ -394,7 +394,7 @@ TEST(RealRunSharedServer, ACopyStartedSecondGivesBackNothingItDidNotTake)
                     {QStringLiteral("--playback"),
                      QStringLiteral("--property=application.id=") + QString::fromUtf8(ownApplicationID),
                      QStringLiteral("/dev/zero")});
-        ASSERT_TRUE(first.waitForStarted(5000));
+        ASSERT_TRUE(first.waitForStarted(static_cast<int>(test::patience(30) * 1000)));
         ASSERT_TRUE(pumpUntil(
             [] {
                 pactl({QStringLiteral("set-default-source"), QString::fromUtf8(virtualMicSource)});
@@ -402,7 +402,19 @@ TEST(RealRunSharedServer, ACopyStartedSecondGivesBackNothingItDidNotTake)
             },
             30));
         // The first copy's stream reaches the backend's mirror.
-        pumpFor(0.5);
+        const AudioSystem& system = second.factory.audioSystem();
+        ASSERT_TRUE(pumpUntil(
+            [&] {
+                AudioPropertyValue pid = static_cast<std::uint32_t>(first.processId());
+                AudioString bundle;
+                std::uint32_t process = 0;
+                return system.get(audioSystemObject, {AudioSelectors::translatePIDToProcess}, process, &pid)
+                        == AudioStatuses::ok
+                    && process != 0 && system.get(process, {AudioSelectors::processBundleID}, bundle) == AudioStatuses::ok
+                    && bundle == ownApplicationID;
+            },
+            30))
+            << "the backend never saw the first copy's stream";
         ModelTestAccess::prepareSession(*model);
         ModelTestAccess::startWatching(*model);
         pumpFor(1.0);
@@ -413,7 +425,7 @@ TEST(RealRunSharedServer, ACopyStartedSecondGivesBackNothingItDidNotTake)
     pumpFor(1.0);
     EXPECT_EQ(defaultInput(), virtualMicSource) << "the copy started second gave back what it never took";
     first.kill();
-    first.waitForFinished(2000);
+    first.waitForFinished(static_cast<int>(test::patience(10) * 1000));
     pactl({QStringLiteral("set-default-source"), QString::fromUtf8(userMic)});
 }
 

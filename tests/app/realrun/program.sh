@@ -103,7 +103,7 @@ window_shown() { xwininfo -root -tree 2>/dev/null | grep -q '"Parlaro"'; }
 launch() {
   local name=$1
   PULSE_SERVER=$2 "$program" >"$dir/parlaro-$name.log" 2>&1 &
-  running=$!
+  launched $!
 }
 
 # Ends the running program and expects the default input it found at start.
@@ -251,7 +251,7 @@ sleep_until_past 3000 "$stalled_at"
 kill -CONT "$server_pid"
 server_pid=
 [[ -n "$hidden" ]] || fail "the window stayed on screen while the quit waited for the sound server"
-fixture_poll 30 fixture_gone "$running" \
+fixture_poll 30 fixture_gone "$running" program_runs \
   || fail "still running $(fixture_patience 30) s after the server answered again from a stall across a quit"
 wait "$running" || fail "exit code $? after a quit across a stall"
 running=

@@ -54,17 +54,6 @@ std::string missingServerProgram()
     return {};
 }
 
-bool waitUntil(const std::function<bool()>& done, double seconds)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(patience(seconds));
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return done();
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
 std::string pactl(const std::string& arguments)
 {
     std::string command = "pactl " + arguments + " 2>&1";

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/Patience.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -43,10 +45,6 @@ std::string missingServerProgram();
             << "refusing to run against " << (server ? server : "the default server")                                  \
             << "; the tests run only against " << ::parlaro::test::pulseTestServer();                                  \
     } while (0)
-
-// Polls `done` every 2 ms; true when it came true, false once
-// patience(seconds) ran out: only a hang reaches the default.
-bool waitUntil(const std::function<bool()>& done, double seconds = 30.0);
 
 // Runs a shell command against the test server; its standard output.
 std::string pactl(const std::string& arguments);

@@ -43,14 +43,9 @@ start)
 stop)
   pidfile="$dir/pulse/pid"
   [[ -f "$pidfile" ]] || exit 0
-  pid=$(cat "$pidfile" 2>/dev/null)
   pactl exit >/dev/null 2>&1
-  if [[ -z "$pid" ]] || fixture_poll 10 fixture_gone "$pid"; then
-    rm -f "$pidfile"
-    exit 0
-  fi
-  kill -KILL "$pid" 2>/dev/null
-  rm -f "$pidfile"
+  fixture_poll 10 fixture_ended "$pidfile" || kill -KILL "$(fixture_ours "$pidfile")" 2>/dev/null
+  rm -f "$pidfile" "$pidfile.start"
   exit 0
   ;;
 *)

@@ -118,11 +118,10 @@ protected:
     // out the bound, however busy the X server's machine.
     void pumpUntil(const std::function<bool()>& done)
     {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(test::patience(30));
-        while (!done() && std::chrono::steady_clock::now() < deadline) {
+        test::waitUntil([&] {
             runtime.runUntilIdle();
-            std::this_thread::sleep_for(2ms);
-        }
+            return done();
+        });
         settle();
     }
     void settle()
