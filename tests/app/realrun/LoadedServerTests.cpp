@@ -409,8 +409,9 @@ TEST(RealRunSharedServer, ACopyStartedSecondGivesBackNothingItDidNotTake)
                 AudioString bundle;
                 std::uint32_t process = 0;
                 return system.get(audioSystemObject, {AudioSelectors::translatePIDToProcess}, process, &pid)
-                        == AudioStatuses::ok
-                    && process != 0 && system.get(process, {AudioSelectors::processBundleID}, bundle) == AudioStatuses::ok
+                    == AudioStatuses::ok
+                    && process != 0
+                    && system.get(process, {AudioSelectors::processBundleID}, bundle) == AudioStatuses::ok
                     && bundle == ownApplicationID;
             },
             30))
