@@ -30,6 +30,8 @@ fixture_poll 10 fixture_gone "$server" || { echo "the stop left its server runni
 started
 kill -KILL "$server"
 wait "$server" 2>/dev/null
+# A start time counts clock ticks (10 ms); a pid comes round no sooner.
+sleep 0.02
 sleep 600 &
 later=$!
 echo "$later" >"$dir/pid"

@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -359,9 +360,13 @@ TEST(RealRun, SentencesInStreamsOfTheirOwnAreHeardFromTheirFirstWord)
     for (const auto& text : heard)
         std::cout << "[ caption  ] \"" << text << "\"\n";
     ASSERT_EQ(heard.size(), static_cast<std::size_t>(2 * sentences));
-    // A busy machine may mishear a later word; the first is what a late
-    // capture loses.
-    for (const auto& text : heard)
-        EXPECT_TRUE(text.starts_with("Go ")) << text;
+    // "Go forward ten meters": a late capture loses its first words ("It's",
+    // "So"); a busy machine may mishear one ("Goethe forward", "Before the
+    // ten meters") but hears as many.
+    for (const auto& text : heard) {
+        std::istringstream words(text);
+        EXPECT_GE(std::distance(std::istream_iterator<std::string>(words), std::istream_iterator<std::string>()), 4)
+            << text;
+    }
     model->shutdown();
 }
