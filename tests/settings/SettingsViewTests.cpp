@@ -22,6 +22,7 @@
 #include "ui/GroupNotice.h"
 #include "ui/HoldShortcutCenter.h"
 #include "ui/Icons.h"
+#include "ui/LayoutDirectionFollower.h"
 #include "ui/Look.h"
 #include "ui/Palette.h"
 #include "ui/PillButton.h"
@@ -878,6 +879,8 @@ TEST_F(SettingsViewTest, EveryPageReadsWholeInEveryLanguage)
     open();
     test::given.set(model->listeningFailed, true);
     world.settle();
+    // Right to left in Arabic, as the application lays it out.
+    ui::LayoutDirectionFollower direction;
     for (const auto& language : InterfaceLanguage::supported()) {
         loadStringTables(world.platform.bundles, language.code);
         InterfaceLanguage::set(language.code);
