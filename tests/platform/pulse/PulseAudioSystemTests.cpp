@@ -19,6 +19,7 @@
 #include <iostream>
 #include <iterator>
 #include <mutex>
+#include <numeric>
 #include <optional>
 #include <string>
 #include <thread>
@@ -1020,9 +1021,10 @@ TEST_F(PulseAudioSystemTest, InputEngineFollowsTheDefaultInput)
     // A stop hands on what came since the last whole buffer, as a shorter
     // one: the end of what was said before a press was let go. Taps of a
     // second leave the rest of a second to it. The stop comes once a
-    // recorder of its own has heard half a second more of the microphone
-    // than at the first whole buffer, however slowly a loaded machine lets
-    // the sound arrive.
+    // recorder of its own has heard three quarters of a second more of the
+    // microphone than at the first whole buffer, however slowly a loaded
+    // machine lets the sound arrive: the engine's stream, read less often,
+    // may trail it by more than half a second under ThreadSanitizer.
     engine->stop();
     engine->removeTap();
     std::vector<std::uint32_t> lengths;
@@ -1046,7 +1048,7 @@ TEST_F(PulseAudioSystemTest, InputEngineFollowsTheDefaultInput)
         return !lengths.empty();
     }));
     const std::size_t atFirstBuffer = witnessed;
-    EXPECT_TRUE(waitUntil([&] { return witnessed >= atFirstBuffer + 24000; })) << "the microphone went silent";
+    EXPECT_TRUE(waitUntil([&] { return witnessed >= atFirstBuffer + 36000; })) << "the microphone went silent";
     engine->stop();
     witness.stop();
     counter.join();
@@ -1054,7 +1056,9 @@ TEST_F(PulseAudioSystemTest, InputEngineFollowsTheDefaultInput)
         std::lock_guard lock(mutex);
         ASSERT_GE(lengths.size(), 2u);
         EXPECT_EQ(lengths.front(), 48000u);
-        EXPECT_GT(lengths.back(), 4800u);
+        // A stop held up past the next whole buffer hands on a short rest
+        // after it; what came since the first is handed on either way.
+        EXPECT_GT(std::accumulate(lengths.begin() + 1, lengths.end(), 0u), 4800u);
         EXPECT_LT(lengths.back(), 48000u);
         EXPECT_NEAR(test::measuredFrequency(heard, 48000), 440.0, 4.4);
     }
