@@ -9,10 +9,12 @@
 // the next reply got a new one.
 
 #include "platform/linux/espeak/EspeakSpeechSynthesizer.h"
+#include "support/HostileTexts.h"
 #include "support/SpokenReply.h"
 
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
@@ -26,6 +28,9 @@ using namespace parlaro;
 namespace {
 
 using test::repeated;
+
+// A reply that takes this long hung: a long run under load stays far inside it.
+constexpr std::chrono::seconds hangBound(30);
 
 // Twenty-five shapes in ten languages; with several rounds each shape meets
 // each rate and each of the replies stopped part way.
@@ -89,13 +94,13 @@ void BM_SpeechSynthesizerSoak(benchmark::State& state)
             for (std::size_t i = 0; i < replies.size(); ++i) {
                 const auto voice = synthesizer.voiceForLanguage(replies[i].first);
                 const std::size_t turn = i + static_cast<std::size_t>(round);
-                test::SpokenReply render;
+                test::SpokenReply render(hangBound);
                 const auto id = synthesizer.write(
                     {replies[i].second, voice, 0.3f + 0.1f * static_cast<float>(turn % 5), 0.05}, render.callback());
                 if (turn % 4 == 3) {
                     render.waitFor(&test::SpokenReply::begun);
                     synthesizer.stopRender(id);
-                    test::SpokenReply after;
+                    test::SpokenReply after(hangBound);
                     synthesizer.write({"Sí.", voice, 0.5f, 0}, after.callback());
                     hung += after.waitFor() ? 0 : 1;
                     std::lock_guard lock(after.mutex);

@@ -4,9 +4,11 @@
 // picks and then in another, as a call switches voices. The engine has
 // faults of its own that no cleaning reaches (some voice switches read freed
 // memory); what must hold is that each reply ends, a lost one says so, and
-// the next reply is spoken.
+// the next reply is spoken. It starts from the synthesizer's tests' hostile
+// texts, which SpeechTextSeeds writes out for it.
 
 #include "FuzzSupport.h"
+#include "support/HostileTexts.h"
 #include "support/SpokenReply.h"
 
 #include "platform/linux/espeak/EngineText.h"
@@ -64,23 +66,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!synthesizer().isAvailable()) {
         return 0;
     }
-    static const char* const languages[] = {"en", "th", "ja", "zh", "de", "ar", "hi", "ru", "ko", "vi", "es", "fr"};
+    const auto& languages = test::speechLanguages;
     // Past the synthesizer's own limit for a silent process.
     constexpr std::chrono::seconds bound(15);
     bool lost = false;
     for (int turn = 0; turn < 2; ++turn) {
-        const auto voice = synthesizer().voiceForLanguage(languages[(data[0] + turn * 5) % std::size(languages)]);
-        test::SpokenReply reply;
+        const auto voice =
+            synthesizer().voiceForLanguage(std::string(languages[(data[0] + turn * 5) % languages.size()]));
+        test::SpokenReply reply(bound);
         synthesizer().write({text, voice, 0.5f, 0}, reply.callback());
-        FUZZ_CHECK(reply.waitFor(&test::SpokenReply::ended, bound));
+        FUZZ_CHECK(reply.waitFor());
         std::lock_guard lock(reply.mutex);
         lost = lost || reply.failed;
     }
     if (lost) {
         // After a lost reply the next one is spoken.
-        test::SpokenReply next;
+        test::SpokenReply next(bound);
         synthesizer().write({"Hello again.", synthesizer().voiceForLanguage("en"), 0.5f, 0}, next.callback());
-        FUZZ_CHECK(next.waitFor(&test::SpokenReply::ended, bound));
+        FUZZ_CHECK(next.waitFor());
         std::lock_guard lock(next.mutex);
         FUZZ_CHECK(!next.failed && next.begun);
     }

@@ -276,6 +276,9 @@ TEST_F(ApertiumTest, OnePipelinePerPairServesSentenceAfterSentence)
 {
     modes.write("eng-spa.mode", "sed -u 's/Hello/Hola/' | sed -u 's/world/mundo/'\n");
     sys::ApertiumTranslation backEnd(text, modes.path());
+    // A descriptor the program left open across exec.
+    int leaked[2];
+    ASSERT_EQ(::pipe(leaked), 0);
 
     // Asked about the pair, as when the languages of a call are set, the
     // back end starts the chain on its own thread, before any text comes;
@@ -288,6 +291,16 @@ TEST_F(ApertiumTest, OnePipelinePerPairServesSentenceAfterSentence)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(pipeline->processes().size(), 2u);
     EXPECT_EQ(pipeline->launches(), 1u);
+    // A stage holds nothing of the program's but its input and output.
+    const auto open = [&](pid_t process) {
+        std::error_code error;
+        return std::filesystem::read_symlink("/proc/" + std::to_string(process) + "/fd/" + std::to_string(leaked[1]),
+                                             error);
+    };
+    for (pid_t stage : pipeline->processes())
+        EXPECT_NE(open(stage), open(::getpid())) << "stage " << stage;
+    ::close(leaked[0]);
+    ::close(leaked[1]);
 
     auto session = backEnd.makeInstalledSession("en", "es");
     EXPECT_EQ(await(runtime, [&] { return translateWith(session, "Hello world"); }).text, "Hola mundo");

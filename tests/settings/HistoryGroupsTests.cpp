@@ -565,14 +565,31 @@ TEST(HistoryGroups, ExportOpensTheDialogAndAnUnreadableSessionIsTold)
     EXPECT_FALSE(w.page->openSession());
 }
 
-// Tab runs down the page as it is drawn: each row's buttons, then its open
-// transcript, before the clean-up below them, also once the rows are made
-// again.
-TEST(HistoryGroups, TabFollowsThePageDown)
+// Over three sessions, the newest two named by their first sentences: a title as
+// long as the history keeps ends with "…". Tab runs down the page as it is
+// drawn: each row's buttons, then its open transcript, before the clean-up
+// below them, also once the rows are made again. In an Arabic interface a
+// Latin sentence still runs left to right, its "?" at its end.
+TEST(HistoryGroups, TitlesTabOrderAndEachSentencesOwnDirection)
 {
     HistoryWorld w;
-    w.save(3);
+    w.save(1);
+    const std::string question = "Where is the train station?";
+    std::string longest;
+    while (longest.size() < 130)
+        longest += "Station ";
+    for (const std::string& first : {question, longest}) {
+        ConversationSession session;
+        session.entries.push_back(ConversationEntry{
+            .original = first, .translated = first, .time = rt::clock().date() + std::ssize(w.ids) * 60.0});
+        w.history->save(session);
+        w.ids.insert(w.ids.begin(), session.id);
+    }
     w.open();
+    auto title = [&](int row) { return w.rows()[row]->findChild<ui::SidebarRow*>()->labelWidget()->text(); };
+    EXPECT_EQ(title(0).toStdString(), longest.substr(0, ConversationSummary::previewLength - 1) + "…");
+    EXPECT_EQ(title(1).toStdString(), question);
+
     auto order = [&] {
         QStringList names;
         int lowest = -1;
@@ -595,34 +612,11 @@ TEST(HistoryGroups, TabFollowsThePageDown)
     EXPECT_EQ(order(),
               "history.search " + row + " " + row + " history.transcript.list " + row
                   + " history.days history.deleteAll");
-}
 
-// A title as long as the history keeps ends with "…"; in an Arabic
-// interface a Latin sentence still runs left to right, its "?" at its end.
-TEST(HistoryGroups, ACutTitleSaysSoAndEachSentenceRunsInItsOwnDirection)
-{
-    HistoryWorld w;
-    const std::string question = "Where is the train station?";
-    std::string longest;
-    while (longest.size() < 130)
-        longest += "Station ";
-    for (const std::string& first : {longest, question}) {
-        ConversationSession session;
-        session.entries.push_back(ConversationEntry{
-            .original = first, .translated = first, .time = rt::clock().date() + std::ssize(w.ids) * 60.0});
-        w.history->save(session);
-        w.ids.insert(w.ids.begin(), session.id);
-    }
-    w.open();
-    auto title = [&](int row) { return w.rows()[row]->findChild<ui::SidebarRow*>()->labelWidget()->text(); };
-    EXPECT_EQ(title(0).toStdString(), question);
-    EXPECT_EQ(title(1).toStdString(), longest.substr(0, ConversationSummary::previewLength - 1) + "…");
-
-    // The sentence as drawn in each direction: the same run of letters,
-    // at the leading edge of each.
-    w.click(w.button(w.rows()[0], "history.row.view"));
     auto* list = w.find<settings::TranscriptView>("history.transcript.list");
     ASSERT_NE(list, nullptr);
+    // The sentence as drawn in each direction: the same run of letters,
+    // at the leading edge of each.
     auto sentence = [&](Qt::LayoutDirection direction) {
         // As the program sets it for an Arabic interface.
         QApplication::setLayoutDirection(direction);

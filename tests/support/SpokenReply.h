@@ -9,23 +9,17 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <string>
-#include <string_view>
 #include <vector>
 
 namespace parlaro::test {
 
-// A piece many times over, as the long runs of hostile replies are made.
-inline std::string repeated(std::string_view piece, int times)
-{
-    std::string out;
-    for (int i = 0; i < times; ++i) {
-        out += piece;
-    }
-    return out;
-}
-
 struct SpokenReply {
+    // How long a wait may take before it is a hang. Each user says: the
+    // tests stretch theirs as every real-part wait is stretched, which the
+    // benchmark cannot link.
+    explicit SpokenReply(std::chrono::duration<double> bound) : bound(bound) {}
+
+    const std::chrono::duration<double> bound;
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<PcmBuffer> buffers;
@@ -48,9 +42,9 @@ struct SpokenReply {
             changed.notify_all();
         };
     }
-    // Until the reply ends, or, given `begun`, until its first sound; the
-    // bound only guards against a hang.
-    bool waitFor(bool SpokenReply::*what = &SpokenReply::ended, std::chrono::seconds bound = std::chrono::seconds(30))
+    // Until the reply ends, or, given `begun`, until its first sound; false
+    // once the bound ran out.
+    bool waitFor(bool SpokenReply::*what = &SpokenReply::ended)
     {
         std::unique_lock lock(mutex);
         return changed.wait_for(lock, bound, [&] { return this->*what || ended; });

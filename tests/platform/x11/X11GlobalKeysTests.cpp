@@ -18,6 +18,8 @@
 #include <fstream>
 #include <functional>
 #include <thread>
+#include <tuple>
+#include <vector>
 
 using namespace parlaro;
 using namespace std::chrono_literals;
@@ -146,74 +148,75 @@ protected:
 
 }  // namespace
 
-TEST_F(X11GlobalKeys, HeldCombinationGivesOneDownAndOneUpThroughAutorepeat)
+TEST_F(X11GlobalKeys, AHoldGivesOneDownAndOneUpAndOnlyItsOwnKeysCount)
 {
     EXPECT_TRUE(keys->hasDetectableAutorepeat());
-    ASSERT_EQ(center->activate(HoldShortcut::combo(49, HoldShortcut::altMask)), Status::active);
-    other->key(altL, true);
-    other->key(space, true);
-    std::this_thread::sleep_for(1s);
-    other->key(space, false);
-    other->key(altL, false);
-    pumpUntil([&] { return ups == 1; });
-    EXPECT_EQ(counts(), std::make_tuple(1, 1, 0));
-
-    // With Num Lock on the grab still matches.
-    other->tap(numLock);
-    other->key(altL, true);
-    other->tap(space);
-    other->key(altL, false);
-    other->tap(numLock);
-    pumpUntil([&] { return ups == 2; });
-    EXPECT_EQ(counts(), std::make_tuple(2, 2, 0));
-
-    // Space alone is not the combination.
-    other->tap(space);
-    settle();
-    EXPECT_EQ(counts(), std::make_tuple(2, 2, 0));
-}
-
-TEST_F(X11GlobalKeys, CombinationHeldByAnotherClientIsTakenAndReleasedOnDeactivate)
-{
-    ASSERT_TRUE(other->grab(space, XCB_MOD_MASK_1));
-    EXPECT_EQ(center->activate(HoldShortcut::combo(49, HoldShortcut::altMask)), Status::taken);
-    // Nothing half made stays behind: another combination still works.
-    EXPECT_EQ(center->activate(HoldShortcut::combo(49, HoldShortcut::controlMask)), Status::active);
-
-    OtherClient third(display);
-    EXPECT_FALSE(third.grab(space, XCB_MOD_MASK_CONTROL)) << "ours while active";
-    center->deactivate();
-    EXPECT_TRUE(third.grab(space, XCB_MOD_MASK_CONTROL)) << "free after deactivate";
-}
-
-TEST_F(X11GlobalKeys, LoneRightAltHoldsAndAnOrdinaryKeyCancels)
-{
     ASSERT_TRUE(keys->hasRawKeys());
-    ASSERT_EQ(center->activate(HoldShortcut::modifier(HoldShortcut::ModifierKey::rightAlt)), Status::active);
-    other->key(altR, true);
-    pumpUntil([&] { return downs == 1; });
-    other->key(altR, false);
-    pumpUntil([&] { return ups == 1; });
-    EXPECT_EQ(counts(), std::make_tuple(1, 1, 0));
-
-    other->key(altR, true);
-    other->tap(letterA);
-    other->key(altR, false);
-    pumpUntil([&] { return cancels == 1; });
-    EXPECT_EQ(counts(), std::make_tuple(2, 1, 1)) << "the release after a cancel sends nothing";
-
-    other->key(altR, true);
-    other->tap(shiftL);
-    pumpUntil([&] { return downs == 3; });
-    EXPECT_EQ(counts(), std::make_tuple(3, 1, 1)) << "another modifier changes nothing";
-    other->key(altR, false);
-    pumpUntil([&] { return ups == 2; });
-    EXPECT_EQ(counts(), std::make_tuple(3, 2, 1));
-
-    // Letters typed with no hold are not watched.
-    other->tap(letterA);
-    settle();
-    EXPECT_EQ(counts(), std::make_tuple(3, 2, 1));
+    // Another client's keys: +code goes down, -code up, tap(code) both; 0
+    // holds them a second, long enough for autorepeat. Then the downs, ups
+    // and cancels they leave.
+    const auto tap = [](int code) { return 0x100 + code; };
+    struct Step {
+        std::vector<int> keys;
+        std::tuple<int, int, int> counts;
+        const char* why = "";
+    };
+    // `heldElsewhere`: another client grabbed Alt+Space first.
+    struct Case {
+        const char* name;
+        HoldShortcut shortcut;
+        std::vector<Step> steps;
+        bool heldElsewhere = false;
+    };
+    const auto altSpace = HoldShortcut::combo(49, HoldShortcut::altMask);
+    const std::vector<Case> cases = {
+        {"a combination held through autorepeat",
+         altSpace,
+         {{{+altL, +space, 0, -space, -altL}, {1, 1, 0}},
+          {{tap(numLock), +altL, tap(space), -altL, tap(numLock)}, {2, 2, 0}, "with Num Lock on it still matches"},
+          {{tap(space)}, {2, 2, 0}, "Space alone is not the combination"}}},
+        {"a lone right Alt",
+         HoldShortcut::modifier(HoldShortcut::ModifierKey::rightAlt),
+         {{{+altR}, {1, 0, 0}},
+          {{-altR}, {1, 1, 0}},
+          {{+altR, tap(letterA), -altR}, {2, 1, 1}, "an ordinary key cancels; the release after it sends nothing"},
+          {{+altR, tap(shiftL)}, {3, 1, 1}, "another modifier changes nothing"},
+          {{-altR}, {3, 2, 1}},
+          {{tap(letterA)}, {3, 2, 1}, "letters typed with no hold are not watched"}}},
+        {"a combination another client holds",
+         altSpace,
+         {{{+altL, tap(space), -altL}, {0, 0, 0}, "its keys are the other client's"}},
+         true},
+    };
+    for (const auto& keyCase : cases) {
+        SCOPED_TRACE(keyCase.name);
+        OtherClient holder(display);
+        if (keyCase.heldElsewhere)
+            ASSERT_TRUE(holder.grab(space, XCB_MOD_MASK_1));
+        ASSERT_EQ(center->activate(keyCase.shortcut), keyCase.heldElsewhere ? Status::taken : Status::active);
+        downs = ups = cancels = 0;
+        for (const Step& step : keyCase.steps) {
+            for (const int key : step.keys) {
+                if (key == 0)
+                    std::this_thread::sleep_for(1s);
+                else if (key > 0x100)
+                    other->tap(static_cast<std::uint8_t>(key - 0x100));
+                else
+                    other->key(static_cast<std::uint8_t>(std::abs(key)), key > 0);
+            }
+            pumpUntil([&] { return counts() == step.counts; });
+            EXPECT_EQ(counts(), step.counts) << step.why;
+        }
+        if (keyCase.heldElsewhere) {
+            // Nothing half made stays behind: another combination still works.
+            EXPECT_EQ(center->activate(HoldShortcut::combo(49, HoldShortcut::controlMask)), Status::active);
+            OtherClient third(display);
+            EXPECT_FALSE(third.grab(space, XCB_MOD_MASK_CONTROL)) << "ours while active";
+            center->deactivate();
+            EXPECT_TRUE(third.grab(space, XCB_MOD_MASK_CONTROL)) << "free after deactivate";
+        }
+        center->deactivate();
+    }
 }
 
 TEST_F(X11GlobalKeys, KeyNamesComeFromTheServersLayout)

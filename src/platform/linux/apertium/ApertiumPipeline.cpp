@@ -173,6 +173,10 @@ std::optional<std::string> ApertiumPipeline::launch()
         posix_spawn_file_actions_adddup2(&actions, previous, STDIN_FILENO);
         posix_spawn_file_actions_adddup2(&actions, link[1], STDOUT_FILENO);
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        // A translator lives as long as the chain: a descriptor others left
+        // open across exec (a pipe whose reader waits for its end, a lock)
+        // would live on in it.
+        posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
         auto args = stage;
         auto argv = pointers(args);
         pid_t pid = 0;

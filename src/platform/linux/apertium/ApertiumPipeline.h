@@ -23,7 +23,8 @@ namespace parlaro::sys {
 // an empty answer. A chain found dead before a text is sent is started
 // afresh first, and a text is sent once more to a fresh chain when the old
 // one died without answering it. Blank text is never sent: its translation
-// is the empty text.
+// is the empty text. A stage holds no descriptor of the program's but its
+// input, output and errors.
 class ApertiumPipeline {
 public:
     struct Outcome {
