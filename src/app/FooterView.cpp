@@ -118,7 +118,7 @@ FooterView::FooterView(std::shared_ptr<AppModel> model, HoldShortcutCenter* shor
     talk_ = new HoldToTalkControl(inputRow);
     talk_->setObjectName(QStringLiteral("footer.talk"));
     if (shortcuts_)
-        talk_->setOwnShortcutHeld([shortcuts = shortcuts_] { return shortcuts->isHeld(); });
+        talk_->setOwnShortcutHeld([shortcuts = shortcuts_] { return shortcuts->isHeldNow(); });
     // Its width follows its title up to what the row can spare: see fitTalk().
     // The control cancels its hold when it is destroyed, after this view's
     // own destructor ran, so the callbacks hold the model, not the view.

@@ -90,6 +90,12 @@ public:
     // The upper-case character the current layout types for the key with no
     // modifier ("AltGr" for its third-level shift); nullopt when unknown.
     virtual std::optional<std::string> keyCharacter(std::uint32_t keyCode) const = 0;
+
+    // Hands on now every key event the system has already sent, before
+    // anything else that arrived after them is acted on: a keyboard grab
+    // takes the window's focus on the toolkit's own connection, and what
+    // that focus loss should do depends on the press behind it.
+    virtual void catchUp() {}
 };
 
 }  // namespace parlaro

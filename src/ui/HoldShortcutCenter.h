@@ -58,6 +58,13 @@ public:
     Status status() const { return status_.get(); }
     // Between a hold's onDown and its onUp or onCancel.
     bool isHeld() const { return hotKeyDown_ || (tracker_ && tracker_->isDown && !tracker_->interrupted); }
+    // The same once every key event the system already sent has been
+    // handled: what a focus loss that a press may have caused goes by.
+    bool isHeldNow()
+    {
+        keys_.catchUp();
+        return isHeld();
+    }
     const std::optional<HoldShortcut>& shortcut() const { return shortcut_.get(); }
 
     // What the user is told when the status is needsPermission.

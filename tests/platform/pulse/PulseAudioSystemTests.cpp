@@ -738,7 +738,9 @@ TEST_F(PulseAudioSystemTest, FarEndCaptureHearsOtherProgramsButNotOurs)
     const double theirs = test::amplitudeAt(heard, 48000, 880);
     const double mine = test::amplitudeAt(heard, 48000, 660);
     std::printf("far-end capture: 880 Hz at %.3f, 660 Hz at %.3f\n", theirs, mine);
-    EXPECT_GE(theirs, 0.35);
+    // The tone is played at 0.4 and mixed alone: a piece lost anywhere in
+    // the second jumps its phase, which takes a tenth off at least.
+    EXPECT_GE(theirs, 0.38);
     EXPECT_LE(mine, 0.01);
 }
 

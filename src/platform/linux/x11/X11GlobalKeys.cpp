@@ -271,37 +271,19 @@ void X11GlobalKeys::readEvents()
     while (!stopping_) {
         // A request checked on the main thread may have read events into
         // xcb's queue; it then wakes this loop to drain them.
-        while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
-            std::uint8_t type = event->response_type & 0x7F;
-            Raw kind{};
-            std::uint32_t keycode = 0;
-            bool known = true;
-            if (type == XCB_KEY_PRESS || type == XCB_KEY_RELEASE) {
-                kind = type == XCB_KEY_PRESS ? Raw::corePress : Raw::coreRelease;
-                keycode = reinterpret_cast<xcb_key_press_event_t*>(event)->detail;
-            } else if (type == XCB_GE_GENERIC
-                       && reinterpret_cast<xcb_ge_generic_event_t*>(event)->extension == xinputOpcode_) {
-                auto* raw = reinterpret_cast<xcb_input_raw_key_press_event_t*>(event);
-                known = raw->event_type == XCB_INPUT_RAW_KEY_PRESS || raw->event_type == XCB_INPUT_RAW_KEY_RELEASE;
-                kind = raw->event_type == XCB_INPUT_RAW_KEY_PRESS ? Raw::rawPress : Raw::rawRelease;
-                keycode = raw->detail;
-            } else if (xkbEvents_ && type == xkbFirstEvent_) {
-                // XKB events share one code; the second byte tells them apart.
-                std::uint8_t xkbType = reinterpret_cast<std::uint8_t*>(event)[1];
-                known = (xkbType == XCB_XKB_NEW_KEYBOARD_NOTIFY || xkbType == XCB_XKB_MAP_NOTIFY)
-                    && !keymapReloadPosted_.exchange(true);
-                kind = Raw::keymapChanged;
-            } else {
-                known = false;
-            }
-            std::free(event);
-            if (known) {
-                std::weak_ptr<X11GlobalKeys*> weak = self_;
-                rt::mainExecutor().post([weak, kind, keycode] {
-                    if (auto self = weak.lock(); self && *self)
-                        (*self)->deliver(kind, keycode);
-                });
-            }
+        bool post = false;
+        {
+            std::lock_guard lock(readMutex_);
+            readAvailable();
+            post = !read_.empty() && !deliveryPosted_;
+            deliveryPosted_ = deliveryPosted_ || post;
+        }
+        if (post) {
+            std::weak_ptr<X11GlobalKeys*> weak = self_;
+            rt::mainExecutor().post([weak] {
+                if (auto self = weak.lock(); self && *self)
+                    (*self)->deliverRead(false);
+            });
         }
         if (xcb_connection_has_error(connection_))
             return;
@@ -312,6 +294,57 @@ void X11GlobalKeys::readEvents()
             [[maybe_unused]] auto got = read(wakeFd_, &count, sizeof count);
         }
     }
+}
+
+void X11GlobalKeys::readAvailable()
+{
+    while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+        std::uint8_t type = event->response_type & 0x7F;
+        Raw kind{};
+        std::uint32_t keycode = 0;
+        bool known = true;
+        if (type == XCB_KEY_PRESS || type == XCB_KEY_RELEASE) {
+            kind = type == XCB_KEY_PRESS ? Raw::corePress : Raw::coreRelease;
+            keycode = reinterpret_cast<xcb_key_press_event_t*>(event)->detail;
+        } else if (type == XCB_GE_GENERIC
+                   && reinterpret_cast<xcb_ge_generic_event_t*>(event)->extension == xinputOpcode_) {
+            auto* raw = reinterpret_cast<xcb_input_raw_key_press_event_t*>(event);
+            known = raw->event_type == XCB_INPUT_RAW_KEY_PRESS || raw->event_type == XCB_INPUT_RAW_KEY_RELEASE;
+            kind = raw->event_type == XCB_INPUT_RAW_KEY_PRESS ? Raw::rawPress : Raw::rawRelease;
+            keycode = raw->detail;
+        } else if (xkbEvents_ && type == xkbFirstEvent_) {
+            // XKB events share one code; the second byte tells them apart.
+            std::uint8_t xkbType = reinterpret_cast<std::uint8_t*>(event)[1];
+            known = (xkbType == XCB_XKB_NEW_KEYBOARD_NOTIFY || xkbType == XCB_XKB_MAP_NOTIFY)
+                && !keymapReloadPosted_.exchange(true);
+            kind = Raw::keymapChanged;
+        } else {
+            known = false;
+        }
+        std::free(event);
+        if (known)
+            read_.emplace_back(kind, keycode);
+    }
+}
+
+void X11GlobalKeys::catchUp()
+{
+    deliverRead(true);
+}
+
+void X11GlobalKeys::deliverRead(bool readFirst)
+{
+    std::vector<std::pair<Raw, std::uint32_t>> events;
+    {
+        std::lock_guard lock(readMutex_);
+        if (readFirst && !xcb_connection_has_error(connection_))
+            readAvailable();
+        else
+            deliveryPosted_ = false;
+        events.swap(read_);
+    }
+    for (const auto& [kind, keycode] : events)
+        deliver(kind, keycode);
 }
 
 void X11GlobalKeys::deliver(Raw kind, std::uint32_t xKeycode)

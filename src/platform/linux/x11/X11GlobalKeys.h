@@ -5,8 +5,11 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <thread>
+#include <utility>
+#include <vector>
 
 struct xcb_connection_t;
 
@@ -39,6 +42,7 @@ public:
     bool startKeyWatch() override;
     void stopKeyWatch() override;
     std::optional<std::string> keyCharacter(std::uint32_t keyCode) const override;
+    void catchUp() override;
 
     bool hasRawKeys() const { return rawKeys_; }
     bool hasDetectableAutorepeat() const { return detectableAutorepeat_; }
@@ -51,6 +55,10 @@ private:
     void readEvents();
     void wakeReader();
     void deliver(Raw kind, std::uint32_t xKeycode);
+    // Moves what the connection holds into read_; with readMutex_ held.
+    void readAvailable();
+    // Delivers what was read, in order; main actor.
+    void deliverRead(bool readFirst);
     bool selectRawKeys(bool on);
     void ungrab(std::uint8_t keycode, std::uint16_t mask, int variants);
     void loadKeymap();
@@ -62,6 +70,12 @@ private:
     bool xkbEvents_ = false;
     // Set by the reader when a keymap reload is on its way to the main executor.
     std::atomic<bool> keymapReloadPosted_{false};
+    // Events read off the connection, not yet delivered: taken off the
+    // connection and queued here in one step, so that whichever thread
+    // reads next keeps their order.
+    std::mutex readMutex_;
+    std::vector<std::pair<Raw, std::uint32_t>> read_;
+    bool deliveryPosted_ = false;
     bool rawKeys_ = false;
     bool detectableAutorepeat_ = false;
     bool rawSelected_ = false;
