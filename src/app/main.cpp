@@ -7,15 +7,31 @@
 
 #include <QApplication>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 using namespace parlaro;
 
 namespace {
+
+// Started with its input, output or errors closed (as some launchers do),
+// the program would hand those numbers to the first socket or pipe it
+// opens: whatever a library writes to its output would land in that
+// socket, and a child given that pipe as its input would also find it as
+// its own output. The null device holds each place instead.
+void keepStandardDescriptors()
+{
+    for (int descriptor = STDIN_FILENO; descriptor <= STDERR_FILENO; ++descriptor)
+        if (::fcntl(descriptor, F_GETFD) < 0 && errno == EBADF)
+            ::open("/dev/null", descriptor == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+}
 
 std::vector<std::string> arguments(int argc, char** argv)
 {
@@ -89,6 +105,7 @@ void displayFound()
 
 int main(int argc, char** argv)
 {
+    keepStandardDescriptors();
     // Before anything reads them: a folder the program refuses is refused
     // for every library it loads as well.
     sys::settleProcessFolderVariables();
