@@ -1,5 +1,7 @@
 #include "ui/LanguagePicker.h"
 
+#include "ui/WidgetUpdates.h"
+
 #include <QAbstractItemView>
 #include <QEvent>
 #include <QScrollBar>
@@ -111,8 +113,7 @@ void LanguagePicker::syncToolTip()
     // Only a state needs telling: a bare name is already on the picker.
     const QString label = currentText();
     const QString tip = nameOf(label) == label ? QString() : label;
-    if (toolTip() != tip)
-        setToolTip(tip);
+    updates::setToolTip(this, tip);
 }
 
 }  // namespace parlaro::ui

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QLabel>
 #include <QString>
 #include <QWidget>
@@ -19,10 +20,18 @@ inline void setText(QAbstractButton* button, const QString& text)
     if (button->text() != text)
         button->setText(text);
 }
+// A widget with no description of its own is described by its tooltip,
+// and a screen reader keeps the description it last read until it is told
+// of a change: untold, it reads an earlier pick's state beside a new pick.
 inline void setToolTip(QWidget* widget, const QString& text)
 {
-    if (widget->toolTip() != text)
-        widget->setToolTip(text);
+    if (widget->toolTip() == text)
+        return;
+    widget->setToolTip(text);
+    if (widget->accessibleDescription().isEmpty()) {
+        QAccessibleEvent changed(widget, QAccessible::DescriptionChanged);
+        QAccessible::updateAccessibility(&changed);
+    }
 }
 inline void setAccessibleName(QWidget* widget, const QString& text)
 {
