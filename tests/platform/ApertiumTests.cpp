@@ -189,6 +189,11 @@ TEST(ApertiumSpanish, DaysMonthsAndQuestionsAreWrittenAsSpanishWritesThem)
         {{"Snyder come from Niger", "Snyder Níger provenido"}, {"Snyder Níger provenido", ""}},
         // Inside a sentence a title before a name is in lower case.
         {{"Nicholas will meet Mr Jackson", "Nicholas cumplirá Señor Jackson"}, {"Nicholas cumplirá señor Jackson", ""}},
+        {{"I met Captain Jackson and Judge Lee", "Cumplí Capitán Jackson y Juez Lee"},
+         {"Cumplí capitán Jackson y juez Lee", ""}},
+        {{"Captain Jackson met Nicholas Jackson", "Capitán Jackson cumplió Nicholas Jackson"},
+         {"Capitán Jackson cumplió Nicholas Jackson", ""}},
+        {{"I met Dr. Jackson", "Cumplí Dr. Jackson"}, {"Cumplí Dr. Jackson", ""}},
         // Letters beyond ASCII: capitals, accents and quotes.
         {{"see you on wednesday", "Te ves en MIÉRCOLES"}, {"Te ves en miércoles", ""}},
         {{"Snyder he comes", "Snyder Él viene"}, {"Snyder él viene", ""}},
@@ -608,6 +613,7 @@ TEST_F(ApertiumTest, TranslatesHelloFromEnglishToSpanish)
              {"Call me at 5 p.m. Is that fine?", "Me llamo en 5 p.m. ¿Es que bien?"},
              {"Is it you?\" She asked.", "¿Es te?\" Pidió."},
              {"Wow! That is great!", "¡Uau! ¡Aquello es sumo!"},
+             {"I met Captain Jackson today.", "Cumplí capitán Jackson hoy."},
              {"Is it at 5.30? Yes.", "¿Es en 5.30? Sí."},
          })
         EXPECT_EQ(await(runtime, [&, english = source] { return translateWith(session, english); }).text, spanish)

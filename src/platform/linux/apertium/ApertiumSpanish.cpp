@@ -439,21 +439,57 @@ std::string withoutCapitalsAfterNames(std::string_view english, std::string_view
 }
 
 // A title before a name is written in lower case inside a Spanish sentence
-// ("con la señora Jackson"); the translators keep the English capital.
-std::string withTitlesInLowerCase(std::string_view spanish)
+// ("con la señora Jackson", "el capitán Jackson"); the translators keep the
+// English capital. A title is a Spanish one before any capitalized word, or
+// whatever word the translators put before a name the source gives an
+// English title ("Captain Jackson" -> "Capitán Jackson"). An abbreviation
+// keeps its capital ("el Dr. Jackson").
+std::string withTitlesInLowerCase(std::string_view english, std::string_view spanish)
 {
     static constexpr std::array<std::string_view, 7> titles{"Señor",     "Señora", "Señorita", "Profesor",
                                                             "Profesora", "Doctor", "Doctora"};
-    return rewriteWords(spanish,
-                        [](std::string_view text, std::size_t at, std::size_t length,
-                           const std::string& before) -> std::optional<std::string> {
-                            const std::size_t next = at + length + 1;
-                            if (std::find(titles.begin(), titles.end(), text.substr(at, length)) == titles.end()
-                                || opensSentence(before) || next >= text.size() || text[next - 1] != ' '
-                                || !startsUpper(text.substr(next)))
-                                return std::nullopt;
-                            return lower(text.substr(at, length));
-                        });
+    static constexpr std::array<std::string_view, 25> englishTitles{
+        "mr",         "mrs",     "ms",        "miss",    "dr",        "doctor", "prof",     "professor", "sir",
+        "madam",      "captain", "capt",      "father",  "president", "judge",  "general",  "colonel",   "sergeant",
+        "lieutenant", "officer", "detective", "senator", "governor",  "mayor",  "reverend",
+    };
+    // The names the source gives a title, as it writes them, and its words:
+    // a word it has is a name the translators passed on ("Nicholas
+    // Jackson"), not a title they translated.
+    std::vector<std::string> titled;
+    std::vector<std::string> sourceWords;
+    bool afterTitle = false;
+    rewriteWords(english, [&](std::string_view text, std::size_t at, std::size_t length, const std::string&) {
+        const std::string_view word = text.substr(at, length);
+        sourceWords.push_back(folded(word));
+        if (afterTitle && startsUpper(word))
+            titled.emplace_back(word);
+        afterTitle = std::find(englishTitles.begin(), englishTitles.end(), lower(word)) != englishTitles.end();
+        return std::optional<std::string>();
+    });
+    return rewriteWords(
+        spanish,
+        [&](std::string_view text, std::size_t at, std::size_t length,
+            const std::string& before) -> std::optional<std::string> {
+            const std::string_view word = text.substr(at, length);
+            const std::size_t next = at + length + 1;
+            if (!startsUpper(word) || next >= text.size() || text[next - 1] != ' ' || !startsUpper(text.substr(next)))
+                return std::nullopt;
+            std::size_t nameEnd = next;
+            while (nameEnd < text.size()) {
+                std::size_t after = nameEnd;
+                if (!isLetter(codePointAt(text, after)))
+                    break;
+                nameEnd = after;
+            }
+            const std::string_view name = text.substr(next, nameEnd - next);
+            const bool title = std::find(titles.begin(), titles.end(), word) != titles.end()
+                || (std::find(titled.begin(), titled.end(), name) != titled.end()
+                    && std::find(sourceWords.begin(), sourceWords.end(), folded(word)) == sourceWords.end());
+            if (!title || opensSentence(before))
+                return std::nullopt;
+            return lower(word);
+        });
 }
 
 // Where the opening mark of the question or exclamation that ends at
@@ -554,7 +590,8 @@ std::string written(std::string_view english, std::string_view spanish)
                 before.pop_back();
             return opensSentence(before) ? capitalized(*spanishName) : *spanishName;
         });
-    return withOpeningQuestionMarks(withDaysOfMonth(withTitlesInLowerCase(withoutCapitalsAfterNames(english, named))));
+    return withOpeningQuestionMarks(
+        withDaysOfMonth(withTitlesInLowerCase(english, withoutCapitalsAfterNames(english, named))));
 }
 
 std::string withOpeningQuestionMarks(std::string_view spanish)
