@@ -201,7 +201,10 @@ TEST(ApertiumSpanish, DaysMonthsAndQuestionsAreWrittenAsSpanishWritesThem)
         {{"Fine. «monday» is good", "Bien. «*monday» es bueno"}, {"Bien. «Lunes» es bueno", ""}},
         // An abbreviation ends no sentence, and opens no question.
         {{"Is Dr. Smith free on monday?", "Es Dr. Herrero libre en *monday?"}, {"¿Es Dr. Herrero libre en lunes?", ""}},
-        {{"Is it 5 p.m. Monday?", "Es 5 p.m. Lunes?"}, {"Es 5 p.m. ¿Lunes?", ""}},
+        {{"Is it 5 p.m. Monday?", "Es 5 p.m. Lunes?"}, {"¿Es 5 p.m. lunes?", ""}},
+        {{"At 5 p.m. Monday is fine", "En 5 p.m. Lunes es bien"}, {"En 5 p.m. lunes es bien", ""}},
+        {{"Call me at 5 p.m. monday is fine", "Me llamo en 5 p.m. *monday es bien"},
+         {"Me llamo en 5 p.m. lunes es bien", ""}},
     };
     for (const auto& [given, expected] : calendar)
         EXPECT_EQ(sys::ApertiumSpanish::written(given.first, given.second), expected.first) << given.first;
@@ -224,6 +227,8 @@ TEST(ApertiumSpanish, OpeningMarksStandWhereTheSentenceOpens)
         {"Llame a los Sres. López? Sí", "¿Llame a los Sres. López? Sí"},
         // Before a capital a time ends its sentence as often as not.
         {"Me llamo a las 5 p.m. Es bien?", "Me llamo a las 5 p.m. ¿Es bien?"},
+        {"Nos vemos a las 5 P.M. Lunes?", "¿Nos vemos a las 5 P.M. Lunes?"},
+        {"Vea a las 9 a.m. Abril? Sí", "¿Vea a las 9 a.m. Abril? Sí"},
         // Inside the quote or bracket the closing mark ends.
         {"Es tú?\" Pidió.", "¿Es tú?\" Pidió."},
         {"\"Es tú?\" Sí.", "\"¿Es tú?\" Sí."},

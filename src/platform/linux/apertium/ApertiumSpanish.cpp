@@ -125,6 +125,32 @@ std::string capitalized(std::string_view word)
     return withFirstLetter(word, true);
 }
 
+// The name `word` (any case) is, its plural counting for a day ("Mondays").
+const Name* nameOf(std::string_view word, bool* plural = nullptr)
+{
+    const std::string folded = lower(word);
+    for (const auto& name : names) {
+        if (folded == name.english)
+            return &name;
+        if (name.day && folded.size() == name.english.size() + 1 && folded.starts_with(name.english)
+            && folded.back() == 's') {
+            if (plural)
+                *plural = true;
+            return &name;
+        }
+    }
+    return nullptr;
+}
+
+// Whether `word` names a day or a month, in English or in Spanish.
+bool namesDayOrMonth(std::string_view word)
+{
+    const std::string folded = lower(word);
+    return nameOf(word) || std::any_of(names.begin(), names.end(), [&](const Name& name) {
+               return folded == name.spanish || folded == std::string(name.spanish) + "s";
+           });
+}
+
 // Quotes and brackets, by the mark that closes them.
 constexpr std::array<std::pair<UChar32, UChar32>, 10> quotePairs{{
     {U'"', U'"'},
@@ -158,7 +184,8 @@ std::optional<UChar32> closerOf(UChar32 c)
 // the translators pass on ("Dr. Smith", "St. Mary", "J. Smith"). "a.m." and
 // "p.m." are not among them: before a word in lower case ICU's rule keeps
 // the sentence going ("a las 5 p.m. ahora"), and before a capital they end
-// one as often as not ("Llámame a las 5 p.m. ¿Está bien?").
+// one as often as not ("Llámame a las 5 p.m. ¿Está bien?"), unless the
+// capital is a day's or a month's ("a las 5 p.m. Monday").
 const std::set<std::string, std::less<>>& abbreviations()
 {
     static const std::set<std::string, std::less<>> set = [] {
@@ -212,8 +239,19 @@ bool endsAbbreviation(std::string_view text, std::size_t at)
         if (const UChar32 c = codePointAt(text, next); !(c >= 0 && (closerOf(c) || c == U'¿' || c == U'¡')))
             break;
     const std::set<std::string, std::less<>>& known = abbreviations();
-    if (known.contains(text.substr(start, end - start)))
+    const std::string_view word = text.substr(start, end - start);
+    if (known.contains(word))
         return true;
+    if (lower(word) == "a.m." || lower(word) == "p.m.") {
+        std::size_t nameEnd = at;
+        while (nameEnd < text.size()) {
+            std::size_t after = nameEnd;
+            if (!isLetter(codePointAt(text, after)))
+                break;
+            nameEnd = after;
+        }
+        return namesDayOrMonth(text.substr(at, nameEnd - at));
+    }
     // Two words apart by one space ("a. C.").
     if (start < 2 || text[start - 1] != ' ')
         return false;
@@ -251,23 +289,6 @@ std::vector<std::pair<std::size_t, std::size_t>> sentenceRanges(std::string_view
     return ranges;
 }
 
-// The name `word` (any case) is, its plural counting for a day ("Mondays").
-const Name* nameOf(std::string_view word, bool* plural = nullptr)
-{
-    const std::string folded = lower(word);
-    for (const auto& name : names) {
-        if (folded == name.english)
-            return &name;
-        if (name.day && folded.size() == name.english.size() + 1 && folded.starts_with(name.english)
-            && folded.back() == 's') {
-            if (plural)
-                *plural = true;
-            return &name;
-        }
-    }
-    return nullptr;
-}
-
 // Calls `each(start, length)` for every word of `text`, and replaces it by
 // what `each` returns, when it returns anything.
 template <typename Each>
@@ -296,15 +317,14 @@ std::string rewriteWords(std::string_view text, Each each)
     return result;
 }
 
-// Whether a word after text written so far would open a sentence: whether,
+// Whether `next` after text written so far would open a sentence: whether,
 // were it capitalized, a sentence would start between the last letter or
 // figure and it. The translators' marks and opening signs ("*", "¿", "«")
 // stand before the word.
-bool opensSentence(std::string_view written)
+bool opensSentence(std::string_view written, std::string_view next)
 {
-    std::string probe(written);
-    probe += 'X';
-    const auto word = probe.size() - 1;
+    const std::string probe = std::string(written) + capitalized(next.empty() ? "x" : next);
+    const auto word = written.size();
     std::size_t start = 0;
     for (const auto& [from, to] : sentenceRanges(probe))
         if (from <= word)
@@ -486,7 +506,7 @@ std::string withTitlesInLowerCase(std::string_view english, std::string_view spa
             const bool title = std::find(titles.begin(), titles.end(), word) != titles.end()
                 || (std::find(titled.begin(), titled.end(), name) != titled.end()
                     && std::find(sourceWords.begin(), sourceWords.end(), folded(word)) == sourceWords.end());
-            if (!title || opensSentence(before))
+            if (!title || opensSentence(before, word))
                 return std::nullopt;
             return lower(word);
         });
@@ -588,7 +608,7 @@ std::string written(std::string_view english, std::string_view spanish)
             // The translators mark an unknown word; a name is known now.
             while (!before.empty() && (before.back() == '*' || before.back() == '#' || before.back() == '@'))
                 before.pop_back();
-            return opensSentence(before) ? capitalized(*spanishName) : *spanishName;
+            return opensSentence(before, *spanishName) ? capitalized(*spanishName) : *spanishName;
         });
     return withOpeningQuestionMarks(
         withDaysOfMonth(withTitlesInLowerCase(english, withoutCapitalsAfterNames(english, named))));
