@@ -224,6 +224,7 @@ TEST(ApertiumSpanish, OpeningMarksStandWhereTheSentenceOpens)
         {"Vea a J. Smith en St. Mary mañana? Sí", "¿Vea a J. Smith en St. Mary mañana? Sí"},
         // Words that are abbreviations too end a sentence as words.
         {"Vamos al mar. Vienes? Bien. Vienes?", "Vamos al mar. ¿Vienes? Bien. ¿Vienes?"},
+        {"Tiene 8 GB de RAM. Es bastante?", "Tiene 8 GB de RAM. ¿Es bastante?"},
         {"Llame a los Sres. López? Sí", "¿Llame a los Sres. López? Sí"},
         // Before a capital a time ends its sentence as often as not.
         {"Me llamo a las 5 p.m. Es bien?", "Me llamo a las 5 p.m. ¿Es bien?"},

@@ -208,7 +208,7 @@ const std::set<std::string, std::less<>>& abbreviations()
         ures_close(bundle);
         // Words the translators write whole that ICU's list holds as
         // abbreviations too: "Bien. ¿Vienes?", "Vamos al mar. ¿Vienes?".
-        for (const std::string_view word : {"Bien.", "mar.", "col.", "bol.", "Sol."})
+        for (const std::string_view word : {"Bien.", "mar.", "col.", "bol.", "Sol.", "RAM."})
             result.erase(std::string(word));
         return result;
     }();
