@@ -10,15 +10,19 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <optional>
 #include <poll.h>
+#include <string>
 #include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace parlaro {
 namespace {
@@ -185,11 +189,138 @@ TEST(ApertiumSpanish, DaysMonthsAndQuestionsAreWrittenAsSpanishWritesThem)
         {{"Snyder come from Niger", "Snyder Níger provenido"}, {"Snyder Níger provenido", ""}},
         // Inside a sentence a title before a name is in lower case.
         {{"Nicholas will meet Mr Jackson", "Nicholas cumplirá Señor Jackson"}, {"Nicholas cumplirá señor Jackson", ""}},
+        {{"I met Captain Jackson and Judge Lee", "Cumplí Capitán Jackson y Juez Lee"},
+         {"Cumplí capitán Jackson y juez Lee", ""}},
+        {{"Captain Jackson met Nicholas Jackson", "Capitán Jackson cumplió Nicholas Jackson"},
+         {"Capitán Jackson cumplió Nicholas Jackson", ""}},
+        {{"I met Dr. Jackson", "Cumplí Dr. Jackson"}, {"Cumplí Dr. Jackson", ""}},
+        // Letters beyond ASCII: capitals, accents and quotes.
+        {{"see you on wednesday", "Te ves en MIÉRCOLES"}, {"Te ves en miércoles", ""}},
+        {{"Snyder he comes", "Snyder Él viene"}, {"Snyder él viene", ""}},
+        {{"Snyder come from Sao Paulo", "Snyder São Paulo provenido"}, {"Snyder São Paulo provenido", ""}},
+        {{"Fine. «monday» is good", "Bien. «*monday» es bueno"}, {"Bien. «Lunes» es bueno", ""}},
+        // An abbreviation ends no sentence, and opens no question.
+        {{"Is Dr. Smith free on monday?", "Es Dr. Herrero libre en *monday?"}, {"¿Es Dr. Herrero libre en lunes?", ""}},
+        {{"Is it 5 p.m. Monday?", "Es 5 p.m. Lunes?"}, {"¿Es 5 p.m. lunes?", ""}},
+        {{"At 5 p.m. Monday is fine", "En 5 p.m. Lunes es bien"}, {"En 5 p.m. lunes es bien", ""}},
+        {{"Call me at 5 p.m. monday is fine", "Me llamo en 5 p.m. *monday es bien"},
+         {"Me llamo en 5 p.m. lunes es bien", ""}},
     };
     for (const auto& [given, expected] : calendar)
         EXPECT_EQ(sys::ApertiumSpanish::written(given.first, given.second), expected.first) << given.first;
     EXPECT_EQ(sys::ApertiumSpanish::englishSource("see you monday in april or may in march"),
               "see you Monday in April or may in march");
+}
+
+// A question or an exclamation opens where its sentence does, and an
+// abbreviation's full stop ends no sentence.
+TEST(ApertiumSpanish, OpeningMarksStandWhereTheSentenceOpens)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"Hola Sr. López, está bien?", "¿Hola Sr. López, está bien?"},
+        {"Es 5 p.m. ahora?", "¿Es 5 p.m. ahora?"},
+        {"Puede llamar Dr. Smith?", "¿Puede llamar Dr. Smith?"},
+        {"Es a las 5.30? Sí.", "¿Es a las 5.30? Sí."},
+        {"Vea a J. Smith en St. Mary mañana? Sí", "¿Vea a J. Smith en St. Mary mañana? Sí"},
+        // Words that are abbreviations too end a sentence as words.
+        {"Vamos al mar. Vienes? Bien. Vienes?", "Vamos al mar. ¿Vienes? Bien. ¿Vienes?"},
+        {"Tiene 8 GB de RAM. Es bastante?", "Tiene 8 GB de RAM. ¿Es bastante?"},
+        {"Llame a los Sres. López? Sí", "¿Llame a los Sres. López? Sí"},
+        // Before a capital a time ends its sentence as often as not.
+        {"Me llamo a las 5 p.m. Es bien?", "Me llamo a las 5 p.m. ¿Es bien?"},
+        {"Nos vemos a las 5 P.M. Lunes?", "¿Nos vemos a las 5 P.M. Lunes?"},
+        {"Vea a las 9 a.m. Abril? Sí", "¿Vea a las 9 a.m. Abril? Sí"},
+        // Inside the quote or bracket the closing mark ends.
+        {"Es tú?\" Pidió.", "¿Es tú?\" Pidió."},
+        {"\"Es tú?\" Sí.", "\"¿Es tú?\" Sí."},
+        {"Dijo «es tú?» y dejó.", "Dijo «¿es tú?» y dejó."},
+        {"Hola. (Es esto?) Sí.", "Hola. (¿Es esto?) Sí."},
+        {"Vio 'it's you?' ayer", "Vio '¿it's you?' ayer"},
+        {"\"Hola\", es tú?", "¿\"Hola\", es tú?"},
+        {"«Hola. Es tú?»", "«Hola. ¿Es tú?»"},
+        // Exclamations as questions; marks already there stay single.
+        {"Uau! Aquello es sumo!", "¡Uau! ¡Aquello es sumo!"},
+        {"Qué?! No.", "¡¿Qué?! No."},
+        {"¿Es tú? Hola, ¿vienes? ¡Sí!", "¿Es tú? Hola, ¿vienes? ¡Sí!"},
+        {"¿Qué?!", "¡¿Qué?!"},
+        {"Hola. Adiós", "Hola. Adiós"},
+        {"", ""},
+        {"?", "¿?"},
+        {"Hola \xff es?", "¿Hola \xff es?"},
+    };
+    for (const auto& [given, expected] : cases)
+        EXPECT_EQ(sys::ApertiumSpanish::withOpeningQuestionMarks(given), expected) << given;
+}
+
+// Every title and abbreviation in every place of a question or an
+// exclamation, bare or quoted, after a sentence that needs no mark.
+TEST(ApertiumSpanish, AbbreviationsAndQuotesNeverMoveTheOpeningMark)
+{
+    const char* abbreviations[] = {"Sr.", "Sra.", "Srta.", "Dr.", "Dra.", "Mr.",  "Mrs.",
+                                   "Ms.", "St.",  "Prof.", "J.",  "5.30", "a.m.", "p.m."};
+    const std::pair<const char*, const char*> quotes[] = {{"", ""},   {"\"", "\""}, {"«", "»"},
+                                                          {"“", "”"}, {"(", ")"},   {"'", "'"}};
+    const std::pair<const char*, const char*> marks[] = {{"?", "¿"}, {"!", "¡"}, {"?!", "¡¿"}};
+    for (const std::string abbreviation : abbreviations) {
+        // A time is written in lower case and never opens a sentence.
+        const bool capital = !abbreviation.ends_with("m.");
+        std::vector<std::string> sentences{"Llama " + abbreviation + " ahora", "Llama ahora " + abbreviation};
+        if (capital) {
+            sentences.push_back(abbreviation + " López llama ahora");
+            sentences.push_back("Llama a " + abbreviation + " López, " + abbreviation + " Smith dice");
+        }
+        for (const auto& [open, close] : quotes)
+            for (const auto& [mark, opening] : marks)
+                for (const std::string& sentence : sentences) {
+                    const std::string given = "Bien. " + std::string(open) + sentence + mark + close + " Sí.";
+                    const std::string expected =
+                        "Bien. " + std::string(open) + opening + sentence + mark + close + " Sí.";
+                    EXPECT_EQ(sys::ApertiumSpanish::withOpeningQuestionMarks(given), expected);
+                }
+    }
+}
+
+// On texts of many sentences: each question and exclamation has one
+// opening mark, at its start, and taking the marks out again gives the
+// text as it was.
+TEST(ApertiumSpanish, EachQuestionGetsOneOpeningMarkAndTheRestStays)
+{
+    const char* words[] = {"Hola", "Sr. López", "el Dr. Smith", "a las 5.30", "a las 5 p.m. hoy", "en St. Mary",
+                           "«sí»", "(no)",      "J. Smith",     "viene",      "Mr. Jackson",      "bien"};
+    const char* ends[] = {".", "?", "!", "?\"", "!)", "...", "?!"};
+    std::uint32_t seed = 7;
+    const auto next = [&](std::uint32_t bound) {
+        seed = seed * 1664525u + 1013904223u;
+        return (seed >> 8) % bound;
+    };
+    for (int round = 0; round < 300; ++round) {
+        std::string text;
+        std::vector<std::pair<std::string, std::string>> sentences;  // body and end
+        for (std::uint32_t count = 1 + next(4); count > 0; --count) {
+            std::string body = "Es";
+            for (std::uint32_t word = next(4); word > 0; --word)
+                body += std::string(" ") + words[next(std::size(words))];
+            const std::string end = ends[next(std::size(ends))];
+            const bool quoted = end.size() > 1 && (end.back() == '"' || end.back() == ')');
+            sentences.emplace_back((quoted ? std::string(end.back() == '"' ? "\"" : "(") : "") + body, end);
+            text += (text.empty() ? "" : " ") + sentences.back().first + end;
+        }
+        const std::string shown = sys::ApertiumSpanish::withOpeningQuestionMarks(text);
+        std::string expected;
+        for (const auto& [body, end] : sentences) {
+            std::string opening = end.find('!') != std::string::npos ? "¡" : "";
+            if (end.find('?') != std::string::npos)
+                opening += "¿";
+            const std::size_t inside = body.starts_with("\"") || body.starts_with("(") ? 1 : 0;
+            expected += (expected.empty() ? "" : " ") + body.substr(0, inside) + opening + body.substr(inside) + end;
+        }
+        EXPECT_EQ(shown, expected) << text;
+        std::string unmarked = shown;
+        for (const std::string mark : {"¿", "¡"})
+            for (auto at = unmarked.find(mark); at != std::string::npos; at = unmarked.find(mark, at))
+                unmarked.erase(at, mark.size());
+        EXPECT_EQ(unmarked, text);
+    }
 }
 
 TEST(ApertiumStream, IllFormedUtf8BecomesReplacementCharacters)
@@ -482,6 +613,14 @@ TEST_F(ApertiumTest, TranslatesHelloFromEnglishToSpanish)
              {"See you in april, on monday.", "Ve tú en abril, el lunes."},
              {"On Monday the 3rd of March 2027", "El lunes 3 de marzo de 2027"},
              {"The office opens in April or in May.", "La oficina abre en abril o en mayo."},
+             {"Hello Mr. Lopez, are you well?", "¿Hola señor Lopez, eres bien?"},
+             {"Is it 5 p.m. now?", "¿Es 5 p.m. ahora?"},
+             {"Can you call Dr. Smith?", "¿Puede llamas Dr. Herrero?"},
+             {"Call me at 5 p.m. Is that fine?", "Me llamo en 5 p.m. ¿Es que bien?"},
+             {"Is it you?\" She asked.", "¿Es te?\" Pidió."},
+             {"Wow! That is great!", "¡Uau! ¡Aquello es sumo!"},
+             {"I met Captain Jackson today.", "Cumplí capitán Jackson hoy."},
+             {"Is it at 5.30? Yes.", "¿Es en 5.30? Sí."},
          })
         EXPECT_EQ(await(runtime, [&, english = source] { return translateWith(session, english); }).text, spanish)
             << source;

@@ -3,11 +3,23 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <memory>
 #include <optional>
 #include <regex>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <unicode/brkiter.h>
+#include <unicode/locid.h>
+#include <unicode/normalizer2.h>
+#include <unicode/uchar.h>
+#include <unicode/udata.h>
+#include <unicode/unistr.h>
+#include <unicode/ures.h>
+#include <unicode/utext.h>
+#include <unicode/utf8.h>
 
 namespace parlaro::sys::ApertiumSpanish {
 
@@ -29,18 +41,88 @@ constexpr std::array<Name, 19> names{{
     {"december", "diciembre", false},
 }};
 
-bool isLetter(char c)
+const icu::Locale& spanishLocale()
 {
-    // Bytes of multi-byte UTF-8 characters belong to words too ("miércoles").
-    return std::isalpha(static_cast<unsigned char>(c)) || static_cast<unsigned char>(c) >= 0x80;
+    static const icu::Locale locale("es");
+    return locale;
+}
+
+// The code point at `at`, and where the next one starts; ill-formed bytes
+// read as a negative code point, one byte long.
+UChar32 codePointAt(std::string_view text, std::size_t& at)
+{
+    UChar32 c = 0;
+    auto offset = static_cast<int32_t>(at);
+    U8_NEXT(text.data(), offset, static_cast<int32_t>(text.size()), c);
+    at = static_cast<std::size_t>(offset);
+    return c;
+}
+
+// The code point that ends before `at`, and where it starts.
+UChar32 codePointBefore(std::string_view text, std::size_t& at)
+{
+    UChar32 c = 0;
+    auto offset = static_cast<int32_t>(at);
+    U8_PREV(text.data(), 0, offset, c);
+    at = static_cast<std::size_t>(offset);
+    return c;
+}
+
+// Accents are marks of their own once decomposed, and belong to the word.
+bool isLetter(UChar32 c)
+{
+    return c >= 0 && (u_isalpha(c) || (U_GET_GC_MASK(c) & U_GC_M_MASK) != 0);
+}
+
+UChar32 firstCodePoint(std::string_view word)
+{
+    std::size_t at = 0;
+    return word.empty() ? -1 : codePointAt(word, at);
+}
+
+bool startsUpper(std::string_view word)
+{
+    const UChar32 c = firstCodePoint(word);
+    return c >= 0 && u_isupper(c);
+}
+
+bool startsLower(std::string_view word)
+{
+    const UChar32 c = firstCodePoint(word);
+    return c >= 0 && u_islower(c);
+}
+
+icu::UnicodeString fromUtf8(std::string_view text)
+{
+    return icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+}
+
+std::string toUtf8(const icu::UnicodeString& text)
+{
+    std::string result;
+    text.toUTF8String(result);
+    return result;
 }
 
 std::string lower(std::string_view word)
 {
-    std::string result(word);
-    std::transform(result.begin(), result.end(), result.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return result;
+    return toUtf8(fromUtf8(word).toLower(spanishLocale()));
+}
+
+// `word` with its first letter in upper or lower case.
+std::string withFirstLetter(std::string_view word, bool upper)
+{
+    std::size_t rest = 0;
+    if (codePointAt(word, rest) < 0)
+        return std::string(word);
+    icu::UnicodeString first = fromUtf8(word.substr(0, rest));
+    upper ? first.toUpper(spanishLocale()) : first.toLower(spanishLocale());
+    return toUtf8(first) + std::string(word.substr(rest));
+}
+
+std::string capitalized(std::string_view word)
+{
+    return withFirstLetter(word, true);
 }
 
 // The name `word` (any case) is, its plural counting for a day ("Mondays").
@@ -60,6 +142,153 @@ const Name* nameOf(std::string_view word, bool* plural = nullptr)
     return nullptr;
 }
 
+// Whether `word` names a day or a month, in English or in Spanish.
+bool namesDayOrMonth(std::string_view word)
+{
+    const std::string folded = lower(word);
+    return nameOf(word) || std::any_of(names.begin(), names.end(), [&](const Name& name) {
+               return folded == name.spanish || folded == std::string(name.spanish) + "s";
+           });
+}
+
+// Quotes and brackets, by the mark that closes them.
+constexpr std::array<std::pair<UChar32, UChar32>, 10> quotePairs{{
+    {U'"', U'"'},
+    {U'\'', U'\''},
+    {U'»', U'«'},
+    {U'”', U'“'},
+    {U'’', U'‘'},
+    {U'“', U'„'},
+    {U'›', U'‹'},
+    {U')', U'('},
+    {U']', U'['},
+    {U'}', U'{'},
+}};
+
+bool closesQuote(UChar32 c)
+{
+    return std::any_of(quotePairs.begin(), quotePairs.end(), [c](const auto& pair) { return pair.first == c; });
+}
+
+// The mark that closes what `c` opens, or none.
+std::optional<UChar32> closerOf(UChar32 c)
+{
+    for (const auto& [closer, opener] : quotePairs)
+        if (opener == c)
+            return closer;
+    return std::nullopt;
+}
+
+// Abbreviations, whose full stop ends no sentence: ICU's list for Spanish
+// ("Sr.", "Dra.", "a. C."), and the English ones the recognizer writes and
+// the translators pass on ("Dr. Smith", "St. Mary", "J. Smith"). "a.m." and
+// "p.m." are not among them: before a word in lower case ICU's rule keeps
+// the sentence going ("a las 5 p.m. ahora"), and before a capital they end
+// one as often as not ("Llámame a las 5 p.m. ¿Está bien?"), unless the
+// capital is a day's or a month's ("a las 5 p.m. Monday").
+const std::set<std::string, std::less<>>& abbreviations()
+{
+    static const std::set<std::string, std::less<>> set = [] {
+        std::set<std::string, std::less<>> result{"Mr.", "Mrs.", "Ms.",   "Dr.",   "Dra.", "St.",
+                                                  "Sr.", "Sra.", "Srta.", "Prof.", "Jr."};
+        for (char initial = 'A'; initial <= 'Z'; ++initial)
+            result.insert(std::string{initial, '.'});
+        UErrorCode status = U_ZERO_ERROR;
+        UResourceBundle* bundle = ures_open(U_ICUDATA_NAME U_TREE_SEPARATOR_STRING "brkitr", "es", &status);
+        UResourceBundle* exceptions = ures_getByKey(bundle, "exceptions", nullptr, &status);
+        UResourceBundle* list = ures_getByKey(exceptions, "SentenceBreak", nullptr, &status);
+        while (U_SUCCESS(status) && ures_hasNext(list)) {
+            int32_t length = 0;
+            const UChar* entry = ures_getNextString(list, &length, nullptr, &status);
+            if (U_SUCCESS(status))
+                result.insert(toUtf8(icu::UnicodeString(entry, length)));
+        }
+        ures_close(list);
+        ures_close(exceptions);
+        ures_close(bundle);
+        // Words the translators write whole that ICU's list holds as
+        // abbreviations too: "Bien. ¿Vienes?", "Vamos al mar. ¿Vienes?".
+        for (const std::string_view word : {"Bien.", "mar.", "col.", "bol.", "Sol.", "RAM."})
+            result.erase(std::string(word));
+        return result;
+    }();
+    return set;
+}
+
+// Whether the full stop before the spaces that end at `at` closes an
+// abbreviation of one or two words ("Sr.", "a. C."), after any opening
+// quote or bracket.
+bool endsAbbreviation(std::string_view text, std::size_t at)
+{
+    // The start of the run of non-spaces that ends at `end`.
+    const auto wordStart = [&](std::size_t end) {
+        for (std::size_t before = end; end > 0; end = before)
+            if (const UChar32 c = codePointBefore(text, before); c >= 0 && u_isUWhiteSpace(c))
+                break;
+        return end;
+    };
+    std::size_t end = at;
+    for (std::size_t before = end; end > 0; end = before)
+        if (const UChar32 c = codePointBefore(text, before); !(c >= 0 && u_isUWhiteSpace(c)))
+            break;
+    if (end == at || end == 0 || text[end - 1] != '.')
+        return false;
+    std::size_t start = wordStart(end);
+    // Past the quotes and brackets it opens with ("(Sr. López)").
+    for (std::size_t next = start; start < end; start = next)
+        if (const UChar32 c = codePointAt(text, next); !(c >= 0 && (closerOf(c) || c == U'¿' || c == U'¡')))
+            break;
+    const std::set<std::string, std::less<>>& known = abbreviations();
+    const std::string_view word = text.substr(start, end - start);
+    if (known.contains(word))
+        return true;
+    if (lower(word) == "a.m." || lower(word) == "p.m.") {
+        std::size_t nameEnd = at;
+        while (nameEnd < text.size()) {
+            std::size_t after = nameEnd;
+            if (!isLetter(codePointAt(text, after)))
+                break;
+            nameEnd = after;
+        }
+        return namesDayOrMonth(text.substr(at, nameEnd - at));
+    }
+    // Two words apart by one space ("a. C.").
+    if (start < 2 || text[start - 1] != ' ')
+        return false;
+    const std::size_t first = wordStart(start - 1);
+    return known.contains(text.substr(first, end - first));
+}
+
+// `text`'s sentences as [start, end) byte ranges by ICU's rule for Spanish,
+// with no end after an abbreviation; none where ICU fails. One iterator per
+// thread: a break iterator serves one text at a time.
+std::vector<std::pair<std::size_t, std::size_t>> sentenceRanges(std::string_view text)
+{
+    thread_local const std::unique_ptr<icu::BreakIterator> iterator = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        std::unique_ptr<icu::BreakIterator> created(
+            icu::BreakIterator::createSentenceInstance(spanishLocale(), status));
+        return U_SUCCESS(status) ? std::move(created) : nullptr;
+    }();
+    std::vector<std::pair<std::size_t, std::size_t>> ranges;
+    UErrorCode status = U_ZERO_ERROR;
+    UText* utext = utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &status);
+    if (iterator && U_SUCCESS(status))
+        iterator->setText(utext, status);
+    utext_close(utext);
+    if (!iterator || U_FAILURE(status))
+        return ranges;
+    auto start = static_cast<std::size_t>(iterator->first());
+    for (int32_t end = iterator->next(); end != icu::BreakIterator::DONE; end = iterator->next()) {
+        const auto at = static_cast<std::size_t>(end);
+        if (at < text.size() && endsAbbreviation(text, at))
+            continue;
+        ranges.emplace_back(start, at);
+        start = at;
+    }
+    return ranges;
+}
+
 // Calls `each(start, length)` for every word of `text`, and replaces it by
 // what `each` returns, when it returns anything.
 template <typename Each>
@@ -68,13 +297,19 @@ std::string rewriteWords(std::string_view text, Each each)
     std::string result;
     std::size_t at = 0;
     while (at < text.size()) {
-        if (!isLetter(text[at])) {
-            result += text[at++];
+        std::size_t next = at;
+        if (!isLetter(codePointAt(text, next))) {
+            result += text.substr(at, next - at);
+            at = next;
             continue;
         }
-        std::size_t end = at;
-        while (end < text.size() && isLetter(text[end]))
-            ++end;
+        std::size_t end = next;
+        while (end < text.size()) {
+            std::size_t after = end;
+            if (!isLetter(codePointAt(text, after)))
+                break;
+            end = after;
+        }
         const std::optional<std::string> replaced = each(text, at, end - at, result);
         result += replaced ? *replaced : std::string(text.substr(at, end - at));
         at = end;
@@ -82,22 +317,24 @@ std::string rewriteWords(std::string_view text, Each each)
     return result;
 }
 
-// Whether text written so far ends where a sentence opens.
-bool opensSentence(std::string_view written)
+// Whether `next` after text written so far would open a sentence: whether,
+// were it capitalized, a sentence would start between the last letter or
+// figure and it. The translators' marks and opening signs ("*", "¿", "«")
+// stand before the word.
+bool opensSentence(std::string_view written, std::string_view next)
 {
-    const auto last = written.find_last_not_of(" *#@¿¡\"'");
-    if (last == std::string_view::npos)
-        return true;
-    const char c = written[last];
-    return c == '.' || c == '?' || c == '!';
-}
-
-std::string capitalized(std::string_view word)
-{
-    std::string result(word);
-    if (!result.empty())
-        result[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(result[0])));
-    return result;
+    const std::string probe = std::string(written) + capitalized(next.empty() ? "x" : next);
+    const auto word = written.size();
+    std::size_t start = 0;
+    for (const auto& [from, to] : sentenceRanges(probe))
+        if (from <= word)
+            start = from;
+    for (std::size_t at = start; at < word;) {
+        const UChar32 c = codePointAt(probe, at);
+        if (c >= 0 && u_isalnum(c))
+            return false;
+    }
+    return true;
 }
 
 // The day of a date as Spanish writes it, "el 3 de marzo": the translators
@@ -147,37 +384,40 @@ std::string withDaysOfMonth(const std::string& spanish)
     return result;
 }
 
-// `word` in lower case without its Spanish accents ("Níger" -> "niger").
+// `word` in lower case without its accents ("Níger" -> "niger").
 std::string folded(std::string_view word)
 {
-    static constexpr std::array<std::pair<std::string_view, char>, 14> accented{{
-        {"á", 'a'},
-        {"é", 'e'},
-        {"í", 'i'},
-        {"ó", 'o'},
-        {"ú", 'u'},
-        {"ü", 'u'},
-        {"ñ", 'n'},
-        {"Á", 'a'},
-        {"É", 'e'},
-        {"Í", 'i'},
-        {"Ó", 'o'},
-        {"Ú", 'u'},
-        {"Ü", 'u'},
-        {"Ñ", 'n'},
-    }};
-    std::string result;
-    for (std::size_t at = 0; at < word.size();) {
-        const auto found = std::find_if(accented.begin(), accented.end(),
-                                        [&](const auto& pair) { return word.substr(at).starts_with(pair.first); });
-        if (found != accented.end()) {
-            result += found->second;
-            at += found->first.size();
-        } else {
-            result += static_cast<char>(std::tolower(static_cast<unsigned char>(word[at++])));
-        }
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* decomposition = icu::Normalizer2::getNFDInstance(status);
+    icu::UnicodeString text = fromUtf8(word).foldCase();
+    if (U_SUCCESS(status))
+        text = decomposition->normalize(text, status);
+    if (U_FAILURE(status))
+        return lower(word);
+    icu::UnicodeString result;
+    for (int32_t at = 0; at < text.length(); at = text.moveIndex32(at, 1))
+        if (const UChar32 c = text.char32At(at); (U_GET_GC_MASK(c) & U_GC_MN_MASK) == 0)
+            result.append(c);
+    return toUtf8(result);
+}
+
+// The word that ends `text` right before its run of spaces, or nothing
+// where no word does.
+std::optional<std::string> wordBeforeSpaces(std::string_view text)
+{
+    const auto last = text.find_last_not_of(' ');
+    if (last == std::string_view::npos || last + 1 == text.size())
+        return std::nullopt;
+    std::size_t start = last + 1;
+    while (start > 0) {
+        std::size_t before = start;
+        if (!isLetter(codePointBefore(text, before)))
+            break;
+        start = before;
     }
-    return result;
+    if (start == last + 1)
+        return std::nullopt;
+    return std::string(text.substr(start, last + 1 - start));
 }
 
 // A word the translators do not know keeps its capital, and they give the
@@ -195,51 +435,133 @@ std::string withoutCapitalsAfterNames(std::string_view english, std::string_view
         const std::string word(text.substr(at, length));
         if (!previous.empty() && text.substr(previousEnd, at - previousEnd).find_first_not_of(' ') == std::string::npos)
             followed.emplace_back(previous, word);
-        previous = std::isupper(static_cast<unsigned char>(word[0])) ? word : std::string();
+        previous = startsUpper(word) ? word : std::string();
         if (!previous.empty())
             names.push_back(folded(word));
         previousEnd = at + length;
+        return std::optional<std::string>();
+    });
+    return rewriteWords(spanish,
+                        [&](std::string_view text, std::size_t at, std::size_t length,
+                            const std::string& before) -> std::optional<std::string> {
+                            const std::optional<std::string> name = wordBeforeSpaces(before);
+                            if (!startsUpper(text.substr(at, length)) || !name)
+                                return std::nullopt;
+                            const bool lowerAfter =
+                                std::any_of(followed.begin(), followed.end(), [&](const auto& pair) {
+                                    return pair.first == *name && startsLower(pair.second);
+                                });
+                            const std::string_view word = text.substr(at, length);
+                            if (!lowerAfter || std::find(names.begin(), names.end(), folded(word)) != names.end())
+                                return std::nullopt;
+                            return withFirstLetter(word, false);
+                        });
+}
+
+// A title before a name is written in lower case inside a Spanish sentence
+// ("con la señora Jackson", "el capitán Jackson"); the translators keep the
+// English capital. A title is a Spanish one before any capitalized word, or
+// whatever word the translators put before a name the source gives an
+// English title ("Captain Jackson" -> "Capitán Jackson"). An abbreviation
+// keeps its capital ("el Dr. Jackson").
+std::string withTitlesInLowerCase(std::string_view english, std::string_view spanish)
+{
+    static constexpr std::array<std::string_view, 7> titles{"Señor",     "Señora", "Señorita", "Profesor",
+                                                            "Profesora", "Doctor", "Doctora"};
+    static constexpr std::array<std::string_view, 25> englishTitles{
+        "mr",         "mrs",     "ms",        "miss",    "dr",        "doctor", "prof",     "professor", "sir",
+        "madam",      "captain", "capt",      "father",  "president", "judge",  "general",  "colonel",   "sergeant",
+        "lieutenant", "officer", "detective", "senator", "governor",  "mayor",  "reverend",
+    };
+    // The names the source gives a title, as it writes them, and its words:
+    // a word it has is a name the translators passed on ("Nicholas
+    // Jackson"), not a title they translated.
+    std::vector<std::string> titled;
+    std::vector<std::string> sourceWords;
+    bool afterTitle = false;
+    rewriteWords(english, [&](std::string_view text, std::size_t at, std::size_t length, const std::string&) {
+        const std::string_view word = text.substr(at, length);
+        sourceWords.push_back(folded(word));
+        if (afterTitle && startsUpper(word))
+            titled.emplace_back(word);
+        afterTitle = std::find(englishTitles.begin(), englishTitles.end(), lower(word)) != englishTitles.end();
         return std::optional<std::string>();
     });
     return rewriteWords(
         spanish,
         [&](std::string_view text, std::size_t at, std::size_t length,
             const std::string& before) -> std::optional<std::string> {
-            const auto last = before.find_last_not_of(' ');
-            if (!std::isupper(static_cast<unsigned char>(text[at])) || last == std::string::npos
-                || last + 1 == before.size() || !isLetter(before[last]))
+            const std::string_view word = text.substr(at, length);
+            const std::size_t next = at + length + 1;
+            if (!startsUpper(word) || next >= text.size() || text[next - 1] != ' ' || !startsUpper(text.substr(next)))
                 return std::nullopt;
-            std::size_t start = last + 1;
-            while (start > 0 && isLetter(before[start - 1]))
-                --start;
-            const std::string name = before.substr(start, last + 1 - start);
-            const bool lowerAfter = std::any_of(followed.begin(), followed.end(), [&](const auto& pair) {
-                return pair.first == name && std::islower(static_cast<unsigned char>(pair.second[0]));
-            });
-            std::string word(text.substr(at, length));
-            if (!lowerAfter || std::find(names.begin(), names.end(), folded(word)) != names.end())
+            std::size_t nameEnd = next;
+            while (nameEnd < text.size()) {
+                std::size_t after = nameEnd;
+                if (!isLetter(codePointAt(text, after)))
+                    break;
+                nameEnd = after;
+            }
+            const std::string_view name = text.substr(next, nameEnd - next);
+            const bool title = std::find(titles.begin(), titles.end(), word) != titles.end()
+                || (std::find(titled.begin(), titled.end(), name) != titled.end()
+                    && std::find(sourceWords.begin(), sourceWords.end(), folded(word)) == sourceWords.end());
+            if (!title || opensSentence(before, word))
                 return std::nullopt;
-            word[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(word[0])));
-            return word;
+            return lower(word);
         });
 }
 
-// A title before a name is written in lower case inside a Spanish sentence
-// ("con la señora Jackson"); the translators keep the English capital.
-std::string withTitlesInLowerCase(std::string_view spanish)
+// Where the opening mark of the question or exclamation that ends at
+// [marksStart, marksEnd) in the sentence from `start` goes: inside the
+// quote or bracket that its closing mark closes ("Dijo «¿Vienes?»"), or
+// else before the sentence's first word, inside the quotes and brackets it
+// opens with that are still open at its end ("«¿Vienes?»", "(¿Vienes?)").
+std::size_t questionStart(std::string_view text, std::size_t start, std::size_t marksStart, std::size_t marksEnd)
 {
-    static constexpr std::array<std::string_view, 7> titles{"Señor",     "Señora", "Señorita", "Profesor",
-                                                            "Profesora", "Doctor", "Doctora"};
-    return rewriteWords(spanish,
-                        [](std::string_view text, std::size_t at, std::size_t length,
-                           const std::string& before) -> std::optional<std::string> {
-                            const std::size_t next = at + length + 1;
-                            if (std::find(titles.begin(), titles.end(), text.substr(at, length)) == titles.end()
-                                || opensSentence(before) || next >= text.size() || text[next - 1] != ' '
-                                || !std::isupper(static_cast<unsigned char>(text[next])))
-                                return std::nullopt;
-                            return lower(text.substr(at, length));
-                        });
+    const auto skipSpaces = [&](std::size_t at) {
+        for (std::size_t next = at; at < marksStart; at = next)
+            if (const UChar32 c = codePointAt(text, next); !(c >= 0 && u_isUWhiteSpace(c)))
+                break;
+        return at;
+    };
+    std::size_t after = marksEnd;
+    if (const UChar32 closer = marksEnd < text.size() ? codePointAt(text, after) : -1; closesQuote(closer)) {
+        const UChar32 opener = std::find_if(quotePairs.begin(), quotePairs.end(), [&](const auto& pair) {
+                                   return pair.first == closer;
+                               })->second;
+        // Brackets nest; a quote mark that both opens and closes is taken
+        // by the one before it, unless that one is an apostrophe ("it's").
+        int depth = 0;
+        for (std::size_t at = marksStart; at > start;) {
+            const UChar32 c = codePointBefore(text, at);
+            std::size_t previous = at;
+            if (c == U'\'' && at > start && isLetter(codePointBefore(text, previous)))
+                continue;
+            if (c == opener) {
+                if (depth == 0)
+                    return skipSpaces(at + U8_LENGTH(c));
+                --depth;
+            } else if (c == closer) {
+                ++depth;
+            }
+        }
+    }
+    std::size_t at = skipSpaces(start);
+    while (at < marksStart) {
+        std::size_t next = at;
+        const UChar32 c = codePointAt(text, next);
+        const std::optional<UChar32> closer = c >= 0 ? closerOf(c) : std::nullopt;
+        if (!closer)
+            break;
+        bool closed = false;
+        for (std::size_t inside = next; inside < marksStart && !closed;)
+            closed = codePointAt(text, inside) == *closer;
+        if (closed)
+            break;
+        at = skipSpaces(next);
+    }
+    return at;
 }
 
 }  // namespace
@@ -251,8 +573,7 @@ std::string englishSource(std::string_view english)
                            const std::string&) -> std::optional<std::string> {
                             const std::string_view word = text.substr(at, length);
                             const Name* name = nameOf(word);
-                            if (!name || name->english == "march" || name->english == "may"
-                                || !std::islower(static_cast<unsigned char>(word[0])))
+                            if (!name || name->english == "march" || name->english == "may" || !startsLower(word))
                                 return std::nullopt;
                             return capitalized(word);
                         });
@@ -287,33 +608,52 @@ std::string written(std::string_view english, std::string_view spanish)
             // The translators mark an unknown word; a name is known now.
             while (!before.empty() && (before.back() == '*' || before.back() == '#' || before.back() == '@'))
                 before.pop_back();
-            return opensSentence(before) ? capitalized(*spanishName) : *spanishName;
+            return opensSentence(before, *spanishName) ? capitalized(*spanishName) : *spanishName;
         });
-    return withOpeningQuestionMarks(withDaysOfMonth(withTitlesInLowerCase(withoutCapitalsAfterNames(english, named))));
+    return withOpeningQuestionMarks(
+        withDaysOfMonth(withTitlesInLowerCase(english, withoutCapitalsAfterNames(english, named))));
 }
 
 std::string withOpeningQuestionMarks(std::string_view spanish)
 {
-    constexpr std::string_view opening = "¿";
-    std::string result;
-    std::size_t sentence = 0;
-    for (std::size_t at = 0; at < spanish.size(); ++at) {
-        const char c = spanish[at];
-        // "3.5" holds no sentence end.
-        if ((c != '.' && c != '?' && c != '!') || (at + 1 < spanish.size() && spanish[at + 1] != ' '))
-            continue;
-        std::string_view piece = spanish.substr(sentence, at + 1 - sentence);
-        const auto first = piece.find_first_not_of(' ');
-        if (c == '?' && first != std::string_view::npos && !piece.substr(first).starts_with(opening)) {
-            result += piece.substr(0, first);
-            result += opening;
-            result += piece.substr(first);
-        } else {
-            result += piece;
+    // Where the opening marks go, and which: at most one insertion a sentence.
+    std::vector<std::pair<std::size_t, std::string>> insertions;
+    for (const auto& [start, end] : sentenceRanges(spanish)) {
+        // The sentence's closing marks, before the spaces and closing
+        // quotes or brackets after them ("Es tú?» ").
+        std::size_t marksEnd = end;
+        for (std::size_t at = marksEnd; at > start; marksEnd = at) {
+            const UChar32 c = codePointBefore(spanish, at);
+            if (!(c >= 0 && (u_isUWhiteSpace(c) || closesQuote(c))))
+                break;
         }
-        sentence = at + 1;
+        std::size_t marksStart = marksEnd;
+        for (std::size_t at = marksStart; at > start; marksStart = at) {
+            const UChar32 c = codePointBefore(spanish, at);
+            if (c != '?' && c != '!')
+                break;
+        }
+        if (marksStart == marksEnd)
+            continue;
+        // "?!" opens with "¡¿"; a mark the sentence has already is kept.
+        const std::string_view body = spanish.substr(start, marksStart - start);
+        std::string opening;
+        for (std::size_t at = marksEnd; at > marksStart;) {
+            const std::string_view mark = spanish[--at] == '?' ? "¿" : "¡";
+            if (opening.find(mark) == std::string::npos && body.find(mark) == std::string_view::npos)
+                opening += mark;
+        }
+        if (!opening.empty())
+            insertions.emplace_back(questionStart(spanish, start, marksStart, marksEnd), std::move(opening));
     }
-    result += spanish.substr(sentence);
+    std::string result;
+    std::size_t from = 0;
+    for (const auto& [at, marks] : insertions) {
+        result += spanish.substr(from, at - from);
+        result += marks;
+        from = at;
+    }
+    result += spanish.substr(from);
     return result;
 }
 

@@ -27,10 +27,13 @@ std::string englishSource(std::string_view english);
 // ("marzo", "abril", "lunes"), a date's day in figures ("el 3 de marzo"),
 // no capital after a name the source follows with a lower-case word, a
 // title before a name in lower case inside a sentence, and every question
-// opened with "¿".
+// and exclamation opened with "¿" and "¡".
 std::string written(std::string_view english, std::string_view spanish);
 
-// `spanish` with "¿" before each sentence that ends in "?" and has none.
+// `spanish` with "¿" before each sentence that ends in "?", and "¡" before
+// each that ends in "!", where it has none: at the sentence's start, or
+// inside the quote or bracket that the closing mark ends. An abbreviation
+// ("Sr. López", "Dr. Smith", "5 p.m. ahora") ends no sentence.
 std::string withOpeningQuestionMarks(std::string_view spanish);
 
 }  // namespace ApertiumSpanish
