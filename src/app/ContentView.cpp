@@ -123,6 +123,9 @@ ContentView::ContentView(std::shared_ptr<AppModel> model, std::shared_ptr<settin
     // Presentations, the sheet first; the window's error alert stands aside
     // while the sheet is up, since the sheet shows errors itself.
     sheet_ = new ui::StartupSheet(model_, this);
+    // The meters come alive while the microphone is checked: the sheet
+    // stands above them wherever the window has the room.
+    sheet_->dialog()->keepInSight(footer_->statusRow());
     languageAlert_ = new LanguageChangeAlert(model_, this);
     errorAlert_ = new ui::ErrorAlert(model_, this, [model = model_.get()] { return !model->isShowingSheet(); });
 

@@ -36,11 +36,8 @@ bool ElidingLabel::needsTwoLines(int width) const
     return fontMetrics().horizontalAdvance(text()) > width;
 }
 
-QString ElidingLabel::shownText() const
+int ElidingLabel::firstLineLength(int width) const
 {
-    const int width = contentsRect().width();
-    if (!twoLines_ || !needsTwoLines(width))
-        return fontMetrics().elidedText(text(), Qt::ElideRight, width);
     QTextLayout layout(text(), font());
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
@@ -50,6 +47,20 @@ QString ElidingLabel::shownText() const
     first.setLineWidth(width);
     const int cut = std::max(1, first.textLength());
     layout.endLayout();
+    return cut;
+}
+
+bool ElidingLabel::fitsTwoLines(int width) const
+{
+    return !needsTwoLines(width) || fontMetrics().horizontalAdvance(text().mid(firstLineLength(width))) <= width;
+}
+
+QString ElidingLabel::shownText() const
+{
+    const int width = contentsRect().width();
+    if (!twoLines_ || !needsTwoLines(width))
+        return fontMetrics().elidedText(text(), Qt::ElideRight, width);
+    const int cut = firstLineLength(width);
     return text().left(cut) + QLatin1Char('\n') + fontMetrics().elidedText(text().mid(cut), Qt::ElideRight, width);
 }
 
