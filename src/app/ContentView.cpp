@@ -123,9 +123,6 @@ ContentView::ContentView(std::shared_ptr<AppModel> model, std::shared_ptr<settin
     // Presentations, the sheet first; the window's error alert stands aside
     // while the sheet is up, since the sheet shows errors itself.
     sheet_ = new ui::StartupSheet(model_, this);
-    // The meters come alive while the microphone is checked: the sheet
-    // stands above them wherever the window has the room.
-    sheet_->dialog()->keepInSight(footer_->statusRow());
     languageAlert_ = new LanguageChangeAlert(model_, this);
     errorAlert_ = new ui::ErrorAlert(model_, this, [model = model_.get()] { return !model->isShowingSheet(); });
 
@@ -191,6 +188,13 @@ void ContentView::refresh()
     const Qt::LayoutDirection direction = ui::Look::layoutDirection();
     if (layoutDirection() != direction)
         setLayoutDirection(direction);
+    // The meters come alive while the microphone is checked: that sheet
+    // stands above them wherever the window has the room. Every other
+    // sheet stays centred on the window.
+    if (sheet_->dialog()) {
+        const bool checking = !model_->showInstallSheet() && model_->showMicCheck();
+        sheet_->dialog()->keepInSight(checking ? footer_->statusRow() : nullptr);
+    }
 
     const auto page = model_->settingsPage();
     if (page && !settingsView_) {

@@ -184,6 +184,8 @@ void SheetDialog::place()
 
 void SheetDialog::keepInSight(QWidget* part)
 {
+    if (inSight_ == part)
+        return;
     inSight_ = part;
     place();
 }
