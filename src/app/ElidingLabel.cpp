@@ -72,7 +72,16 @@ void ElidingLabel::paintEvent(QPaintEvent*)
     const auto alignment = QStyle::visualAlignment(layoutDirection(), Qt::AlignLeft | Qt::AlignVCenter);
     // The text runs in its own direction: an Arabic sentence ends with its
     // full stop on the left, whichever side it starts from.
-    const QString shown = shownText();
+    QString shown = shownText();
+    // The first of two lines ends where it broke, at a space that took no
+    // room in the break: drawn, it would push a right-to-left line's first
+    // letter past the edge.
+    if (const auto breakAt = shown.indexOf(QLatin1Char('\n')); breakAt > 0) {
+        auto end = breakAt;
+        while (end > 0 && shown.at(end - 1).isSpace())
+            --end;
+        shown.remove(end, breakAt - end);
+    }
     painter.setLayoutDirection(shown.isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight);
     painter.drawText(contentsRect(), static_cast<int>(alignment), shown);
 }
