@@ -188,6 +188,13 @@ void ContentView::refresh()
     const Qt::LayoutDirection direction = ui::Look::layoutDirection();
     if (layoutDirection() != direction)
         setLayoutDirection(direction);
+    // The meters come alive while the microphone is checked: that sheet
+    // stands above them wherever the window has the room. Every other
+    // sheet stays centred on the window.
+    if (sheet_->dialog()) {
+        const bool checking = !model_->showInstallSheet() && model_->showMicCheck();
+        sheet_->dialog()->keepInSight(checking ? footer_->statusRow() : nullptr);
+    }
 
     const auto page = model_->settingsPage();
     if (page && !settingsView_) {

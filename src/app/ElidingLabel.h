@@ -21,11 +21,16 @@ public:
     void setTwoLines(bool twoLines);
     // Whether the text as it stands needs the second line at `width`.
     bool needsTwoLines(int width) const;
+    // Whether two lines of `width` hold the text whole.
+    bool fitsTwoLines(int width) const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // How much of the text its first line at `width` takes.
+    int firstLineLength(int width) const;
+
     bool twoLines_ = false;
 };
 

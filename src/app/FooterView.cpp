@@ -49,9 +49,19 @@ FooterView::FooterView(std::shared_ptr<AppModel> model, HoldShortcutCenter* shor
     auto* statusRow = new QWidget(this);
     statusRow_ = statusRow;
     statusRow->setFixedHeight(statusRowHeight);
-    auto* statusLayout = new QHBoxLayout(statusRow);
-    statusLayout->setContentsMargins(20, 0, 20, 0);
-    statusLayout->setSpacing(8);
+    auto* statusColumn = new QVBoxLayout(statusRow);
+    statusColumn->setContentsMargins(20, 0, 20, 0);
+    statusColumn->setSpacing(0);
+    auto* statusLayout = new QHBoxLayout();
+    statusLayout->setSpacing(statusSpacing);
+    statusLine_ = statusLayout;
+    statusColumn->addLayout(statusLayout, 1);
+    // The meters' own line, under the status line, for a line that needs
+    // the row's whole width.
+    metersUnder_ = new QHBoxLayout();
+    metersUnder_->setContentsMargins(0, 0, 0, metersUnderPadding);
+    metersUnder_->addStretch(1);
+    statusColumn->addLayout(metersUnder_);
     spinner_ = new Spinner(12, statusRow);
     spinner_->setObjectName(QStringLiteral("footer.spinner"));
     // One line, cut at the tail; it starts at the leading edge whatever the
@@ -248,7 +258,6 @@ void FooterView::refresh()
             line = localized("原声已开：对方先听到你说的%@，松开后再听到%@", my, their);
     }
     updates::setText(status_, q(line));
-    fitStatus();
     bool authorized = m.micAuthorized.get();
     updates::setVisible(meters_, authorized);
     updates::setVisible(micLink_, !authorized);
@@ -337,6 +346,8 @@ void FooterView::refresh()
     updates::setEnabled(clear_, !m.entries.get().empty());
     micMeter_->setTitle(q(localized("我的麦克风")));
     virtualMeter_->setTitle(q(localized("送给对方")));
+    // Once the meters carry this language's titles.
+    fitStatus();
     fitTalk();
 }
 
@@ -391,6 +402,7 @@ void FooterView::fitTalk()
 void FooterView::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
+    fitStatus();
     fitTalk();
 }
 
@@ -403,13 +415,40 @@ bool FooterView::eventFilter(QObject* watched, QEvent* event)
 
 void FooterView::fitStatus()
 {
-    // The line's width does not depend on the row's height, so the row
-    // grows and shrinks without weighing the line again.
-    const int height = status_->needsTwoLines(status_->contentsRect().width())
+    // Beside the meters the line has what they leave. A line that needs
+    // more than two lines there takes the row's whole width instead, and
+    // the meters stand on a line of their own under it, whole. Weighed from
+    // the footer's width, never from the line's own, which this sets.
+    const QMargins margins = statusRow_->layout()->contentsMargins();
+    int whole = width() - margins.left() - margins.right();
+    if (!spinner_->isHidden())
+        whole -= spinner_->sizeHint().width() + statusSpacing;
+    if (!micLink_->isHidden())
+        whole -= micLink_->sizeHint().width() + statusSpacing;
+    const bool metersShown = !meters_->isHidden();
+    const int beside = whole - (metersShown ? meters_->sizeHint().width() + statusSpacing : 0);
+    const bool under = metersShown && !status_->fitsTwoLines(beside);
+    if (under != (metersUnder_->indexOf(meters_) >= 0)) {
+        if (under) {
+            statusLine_->removeWidget(meters_);
+            metersUnder_->addWidget(meters_);
+        } else {
+            metersUnder_->removeWidget(meters_);
+            statusLine_->insertWidget(statusLine_->indexOf(micLink_), meters_);
+        }
+    }
+    int height = status_->needsTwoLines(under ? whole : beside)
         ? std::max(statusRowHeight, 2 * status_->fontMetrics().lineSpacing() + 6)
         : statusRowHeight;
+    if (under)
+        height += meters_->sizeHint().height() + metersUnderPadding;
     if (statusRow_->height() != height || statusRow_->minimumHeight() != height)
         statusRow_->setFixedHeight(height);
+}
+
+bool FooterView::metersUnderStatus() const
+{
+    return metersUnder_->indexOf(meters_) >= 0;
 }
 
 void FooterView::paintEvent(QPaintEvent*)

@@ -10,6 +10,7 @@
 #include <memory>
 
 class QAction;
+class QHBoxLayout;
 class QLineEdit;
 class QMenu;
 class QPushButton;
@@ -47,6 +48,8 @@ public:
     static constexpr const char* microphonePane = ui::paneId::microphone;
 
     ElidingLabel* statusLine() const { return status_; }
+    // The status line with the meters, beside or under it.
+    QWidget* statusRow() const { return statusRow_; }
     QWidget* meters() const { return meters_; }
     CompactMeter* micMeter() const { return micMeter_; }
     CompactMeter* virtualMeter() const { return virtualMeter_; }
@@ -68,6 +71,12 @@ public:
     static constexpr int typedPadding = 10;
     // The status row with one line; a line that needs two makes it taller.
     static constexpr int statusRowHeight = 30;
+    static constexpr int statusSpacing = 8;
+    // Below the meters when they stand under the status line.
+    static constexpr int metersUnderPadding = 6;
+    // A status line too long for two lines beside the meters has the row's
+    // width, and the meters a line of their own under it.
+    bool metersUnderStatus() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -77,7 +86,8 @@ private:
     void refresh();
     // Lets the talk control grow as far as the input row allows.
     void fitTalk();
-    // Gives the status line a second line when one cannot hold it.
+    // Gives the status line a second line when one cannot hold it, and the
+    // row's width when two beside the meters cannot.
     void fitStatus();
     bool eventFilter(QObject* watched, QEvent* event) override;
     void stopPlayback();
@@ -87,6 +97,8 @@ private:
     Spinner* spinner_;
     ElidingLabel* status_;
     QWidget* statusRow_;
+    QHBoxLayout* statusLine_;
+    QHBoxLayout* metersUnder_;
     QWidget* meters_;
     CompactMeter* micMeter_;
     CompactMeter* virtualMeter_;

@@ -216,11 +216,12 @@ void HeaderView::fitBadges()
 bool HeaderView::fitRow()
 {
     // Short of room the parts first stand closer, the language pickers
-    // become as narrow as their names, then the settings button
-    // shows its gear alone (its word stays in its tooltip and its name),
-    // then the device badge gives way, then listening (or the link in its
-    // place), and the own-voice state last: the two a user glances at during
-    // a call stay readable longest.
+    // become as narrow as their names, then the device badge gives way,
+    // then the settings button shows its gear alone (its word stays in its
+    // tooltip and its name), then listening (or the link in its place), and
+    // the own-voice state last: the two a user glances at during a call
+    // stay readable longest. A window of a 1024 px screen keeps the
+    // settings button's word in every language.
     HeaderBadge* const order[] = {device_, model_->audioCaptureMissing() ? captureBadge_ : listening_, ownVoice_};
     // What the row needs with every part whole: its width as laid out now,
     // less what the parts ask for now.
@@ -256,14 +257,9 @@ bool HeaderView::fitRow()
         changed = changed || picker->isSnug() != snug;
         picker->setSnug(snug);
     }
-    const bool gear = needed > width();
-    if (gear)
-        needed -= settings_->fullWidth() - settings_->compactWidth();
-    changed = changed || settings_->isCompact() != gear;
-    settings_->setCompact(gear);
-    for (HeaderBadge* badge : order) {
+    auto giveWay = [&](HeaderBadge* badge) {
         if (badge->isHidden())
-            continue;
+            return;
         const bool compact = needed > width();
         if (compact)
             needed -= badge->fullWidth() - badge->compactWidth();
@@ -273,7 +269,15 @@ bool HeaderView::fitRow()
             if (badge == captureBadge_)
                 captureLink_->updateGeometry();
         }
-    }
+    };
+    giveWay(order[0]);
+    const bool gear = needed > width();
+    if (gear)
+        needed -= settings_->fullWidth() - settings_->compactWidth();
+    changed = changed || settings_->isCompact() != gear;
+    settings_->setCompact(gear);
+    giveWay(order[1]);
+    giveWay(order[2]);
     return changed;
 }
 

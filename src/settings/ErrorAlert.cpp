@@ -57,12 +57,18 @@ void ErrorAlert::refresh()
     box->setEscapeButton(ok);
     box_ = box;
     connect(box, &QDialog::finished, this, [this] { finished(); });
-    // Never modal and never taking the focus: a notice may come up in the
-    // middle of a hold, whose release (by mouse or key) must still reach
-    // the window.
+    // Never modal, and never taking the focus from a hold: a notice may come
+    // up in the middle of one, whose release (by mouse or key) must still
+    // reach the window. Otherwise it has the keyboard, so Enter, Space and
+    // Esc answer it at once, as they would a window manager's own dialog.
     box->setWindowModality(Qt::NonModal);
-    box->setAttribute(Qt::WA_ShowWithoutActivating);
+    const bool holding = model_->isHoldingToTalk.get();
+    box->setAttribute(Qt::WA_ShowWithoutActivating, holding);
     box->show();
+    if (!holding) {
+        box->raise();
+        box->activateWindow();
+    }
 }
 
 void ErrorAlert::finished()

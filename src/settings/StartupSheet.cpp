@@ -162,7 +162,7 @@ void SheetDialog::place()
     // Centred on the window, and inside it as far as it fits: a sheet
     // taller than the window starts at its top.
     if (inWindow_) {
-        const QRect area = main->rect();
+        const QRect area = above(main->rect(), QPoint(0, 0));
         QPoint at = area.center() - QRect(QPoint(0, 0), size()).center();
         at.setX(std::max(0, std::min(at.x(), area.width() - width())));
         at.setY(std::max(0, std::min(at.y(), area.height() - height())));
@@ -171,7 +171,7 @@ void SheetDialog::place()
         raise();
         return;
     }
-    const QRect area = main->geometry();
+    const QRect area = above(main->geometry(), main->geometry().topLeft());
     const QRect sheet(QPoint(0, 0), size());
     QPoint at = area.center() - sheet.center();
     at.setX(std::max(area.left(), std::min(at.x(), area.right() + 1 - width())));
@@ -180,6 +180,25 @@ void SheetDialog::place()
     const QPoint frame = geometry().topLeft() - pos();
     if (geometry().topLeft() != at)
         move(at - frame);
+}
+
+void SheetDialog::keepInSight(QWidget* part)
+{
+    if (inSight_ == part)
+        return;
+    inSight_ = part;
+    place();
+}
+
+QRect SheetDialog::above(QRect area, QPoint origin) const
+{
+    QWidget* main = owner();
+    if (!inSight_ || !main || inSight_->window() != main || !inSight_->isVisible())
+        return area;
+    const int top = origin.y() + inSight_->mapTo(main, QPoint(0, 0)).y();
+    if (top - area.top() >= height())
+        area.setBottom(top - 1);
+    return area;
 }
 
 bool SheetDialog::focusNextPrevChild(bool next)

@@ -39,6 +39,9 @@ public:
     void place();
     // Puts the keyboard on the sheet's first control.
     void focusFirstControl();
+    // A part of the window the sheet leaves in sight wherever it fits above
+    // it (the window's level meters, which a check watches).
+    void keepInSight(QWidget* part);
 
     void reject() override;
 
@@ -51,6 +54,9 @@ protected:
 
 private:
     QWidget* owner() const;
+    // `area` (the window's, its top-left at `origin`) less what lies from the
+    // part kept in sight down, where the sheet fits in what is left.
+    QRect above(QRect area, QPoint origin) const;
     void fitHeight();
     bool inWindow_ = false;
     bool closing_ = false;
@@ -59,6 +65,7 @@ private:
     bool held_ = false;
     bool pending_ = false;
     QPointer<QWidget> watched_;
+    QPointer<QWidget> inSight_;
 };
 
 // The window's one sheet. It follows the model's three requests, in the

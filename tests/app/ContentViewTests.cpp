@@ -4,6 +4,7 @@
 #include "UiWorld.h"
 #include "WholeTexts.h"
 
+#include "app/CompactMeter.h"
 #include "app/ContentView.h"
 #include "app/ConversationView.h"
 #include "app/DraftPanel.h"
@@ -112,6 +113,29 @@ protected:
             EXPECT_TRUE(viewport->rect().contains(QRect(label->mapTo(viewport, QPoint(0, 0)), label->size())))
                 << where << " " << line;
         }
+    }
+
+    // The microphone check over the window leaves the meters it makes live
+    // in sight, beside it or above it, where the window has the room.
+    void expectMetersBesideTheCheck(const std::string& where, bool pictured)
+    {
+        test::given.set(model().showMicCheck, true);
+        w.settle();
+        auto* sheet = view->sheet()->dialog();
+        auto* row = view->footer()->statusLine()->parentWidget();
+        ASSERT_TRUE(shown(sheet)) << where;
+        EXPECT_FALSE(sheet->geometry().intersects(QRect(row->mapToGlobal(QPoint(0, 0)), row->size())))
+            << where << ": the check covers the meters";
+        if (pictured) {
+            QImage picture = render(*view);
+            QPainter painter(&picture);
+            painter.fillRect(picture.rect(), QColor(0, 0, 0, 40));
+            painter.drawImage(sheet->geometry().topLeft() - view->geometry().topLeft(), render(*sheet));
+            painter.end();
+            saveSnapshot(picture, QString::fromStdString("main-miccheck-" + where));
+        }
+        test::given.set(model().showMicCheck, false);
+        w.settle();
     }
 
     // The default size, the first window of a 1024 × 768 screen, 800 × 600,
@@ -447,12 +471,18 @@ TEST_F(ContentViewTest, SheetDismissalEndsOnlyTheRequestOnTopAndErrorsShowOverTh
     EXPECT_FALSE(shown(v.sheet()->dialog()));
     EXPECT_FALSE(w.world.platform.defaults.get<bool>("onboardingDone").value_or(false));
 
+    // Outside a hold a notice has the keyboard: Enter answers it.
     model().showError("又出错了");
     w.settle();
     ASSERT_NE(v.errorAlert()->box(), nullptr);
     EXPECT_EQ(v.errorAlert()->box()->text(), "又出错了");
-    v.errorAlert()->box()->accept();
+    EXPECT_FALSE(v.errorAlert()->box()->testAttribute(Qt::WA_ShowWithoutActivating));
+    EXPECT_EQ(QApplication::activeWindow(), v.errorAlert()->box());
+    ASSERT_NE(QApplication::focusWidget(), nullptr);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     w.settle();
+    EXPECT_EQ(v.errorAlert()->box(), nullptr);
+    EXPECT_EQ(model().errorMessage.get(), std::nullopt);
 
     // A notice that comes up during a hold leaves the window working and
     // takes neither the focus nor the release: the hold ends its work.
@@ -695,6 +725,27 @@ TEST_F(ContentViewTest, EveryInterfaceLanguageKeepsItsWordsWholeAndItsRoomAtEver
             expectHintInSight(where);
             if (pictured)
                 snapshotAs("empty", where);
+            expectMetersBesideTheCheck(where, pictured || code == "en");
+            // The longest standing lines read whole, in lines of their
+            // height, and so do the meters beside or under them.
+            int shown = 0;
+            for (const std::string& line :
+                 {localized("已取消安装。没有 wenmora 音频设备，对方听不到翻译。"),
+                  localized("原声已开启：对方先听到你说的%@，松开按钮后再听到%@",
+                            model().myLanguage.get().displayName(), model().theirLanguage.get().displayName())}) {
+                test::given.set(model().status, line);
+                w.settle();
+                for (const std::string& cut : cutParts())
+                    ADD_FAILURE() << where << ": " << cut;
+                auto* status = v.footer()->statusLine();
+                EXPECT_GE(status->height(),
+                          (status->shownText().count(QLatin1Char('\n')) + 1) * status->fontMetrics().lineSpacing())
+                    << where;
+                if (pictured || code == "fr")
+                    snapshot(*v.footer(), "footer",
+                             QString::fromStdString("status" + std::to_string(++shown) + "-" + where));
+            }
+            test::given.set(model().status, "");
         }
         test::given.set(model().hasDraft, true);
         // A typed sentence, the conversation empty: both fields show it whole.
@@ -844,7 +895,7 @@ TEST_F(ContentViewTest, AFirstStartPromisesOnlyWhatThePairDoesHere)
     // the card whole, however little room is left under it.
     test::given.set(model().micAuthorized, false).set(model().virtualMicNeedsUpdate, true);
     test::given.set(ModelTestAccess::mySpeechReady(model()), false);
-    for (const char* code : {"de", "ja", "ko"}) {
+    for (const char* code : {"de", "ja", "ko", "ar"}) {
         loadStringTables(w.world.platform.bundles, code);
         InterfaceLanguage::set(code);
         test::given.set(model().myLanguage, *CallLanguage::find(code));

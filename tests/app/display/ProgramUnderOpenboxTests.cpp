@@ -1,5 +1,6 @@
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QRect>
 #include <QStandardPaths>
@@ -87,6 +88,13 @@ public:
         return rect;
     }
 
+    // The window it stands over, or none.
+    xcb_window_t transientFor(xcb_window_t window)
+    {
+        const auto owner = values(window, "WM_TRANSIENT_FOR", XCB_ATOM_WINDOW);
+        return owner.empty() ? xcb_window_t(XCB_NONE) : owner[0];
+    }
+
     // ICCCM's WM_STATE: 1 normal, 3 iconic.
     std::uint32_t state(xcb_window_t window)
     {
@@ -138,6 +146,7 @@ public:
 constexpr std::uint8_t escapeKey = 9;
 constexpr std::uint8_t controlKey = 37;
 constexpr std::uint8_t qKey = 24;
+constexpr std::uint8_t returnKey = 36;
 
 QProcessEnvironment environmentWith(std::initializer_list<std::pair<const char*, std::string>> values)
 {
@@ -324,6 +333,37 @@ TEST_F(ProgramUnderOpenbox, TheWindowsCloseQuitsWhileASheetIsUpAndOneClickOnTheS
         first.terminate();
         EXPECT_TRUE(first.waitForFinished(patienceMs(30)));
     }
+}
+
+// A notice that comes up with the window (its history folder is a plain
+// file) stands over the start-up sheet with the keyboard: Enter answers it
+// at once, and the sheet stays.
+TEST_F(ProgramUnderOpenbox, ANoticeHasTheKeysAsItComesUp)
+{
+    const QString data = QString::fromStdString(folder + "/home/data/parlaro");
+    ASSERT_TRUE(QDir().mkpath(data));
+    QFile plain(data + QStringLiteral("/History"));
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    const auto shown = startFirst();
+    ASSERT_TRUE(shown);
+    const xcb_window_t main = *shown;
+    // The sheet stands over the window, the notice over the sheet.
+    auto over = [&](bool sheet) {
+        for (xcb_window_t window : desktop->shownWindows())
+            if (window != main && (desktop->transientFor(window) == main) == sheet)
+                return window;
+        return xcb_window_t(XCB_NONE);
+    };
+    ASSERT_TRUE(waitUntil([&] { return over(true) != XCB_NONE && over(false) != XCB_NONE; }))
+        << "no notice over the sheet";
+    const xcb_window_t notice = over(false);
+    EXPECT_TRUE(waitUntil([&] { return desktop->focus() == notice; })) << "the notice never had the keys";
+    desktop->press({returnKey});
+    EXPECT_TRUE(waitUntil([&] { return over(false) == XCB_NONE; })) << "Enter never reached the notice";
+    EXPECT_NE(over(true), xcb_window_t(XCB_NONE)) << "Enter ended the sheet under the notice";
+    first.terminate();
+    EXPECT_TRUE(first.waitForFinished(patienceMs(30)));
 }
 
 }  // namespace
