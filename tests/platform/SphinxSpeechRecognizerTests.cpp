@@ -997,6 +997,44 @@ TEST_F(SphinxSpeechRecognizer, aFollowerHearsWhatItIsHandedInOrderAndAnswersOnce
     EXPECT_TRUE(follower.end());
 }
 
+// A first utterance no follower followed (too short, or over before they
+// loaded) is decoded again at its end at the likely estimates: side by side
+// on the followers' decoders where they are loaded, with the reading they
+// give the decoder itself; where none is ready, the decoder does it alone.
+TEST_F(SphinxSpeechRecognizer, aFirstUtteranceDecodedAgainAtItsEndIsDecodedAsideWhereDecodersAreReady)
+{
+    requireModelAnd({recording});
+    if (IsSkipped())
+        return;
+    const auto samples = test::readSamples(recording);
+    const auto counts = std::make_shared<sys::SphinxSpeechRecognitionService::Counts>();
+    sys::SphinxDecoderPool pool(usEnglish(), counts, nullptr);
+    sys::SphinxFollowing following(pool, true);
+    sys::SphinxTaskState task;
+    std::optional<std::int32_t> best;
+    task.decoder = pool.take("microphone");
+    ASSERT_NE(task.decoder, nullptr);
+    const auto speech = sys::ChannelEstimate::ofSpeech(task.decoder, samples, sys::SphinxInputLearning::framesToJudge);
+    ASSERT_TRUE(speech);
+    std::vector<std::vector<float>> at;
+    for (const float share : sys::likelyShares)
+        at.push_back(sys::toward(pool.modelStart(), *speech, share));
+    {
+        sys::SphinxDecoderPool none(usEnglish(), counts, nullptr);
+        sys::SphinxFollowing unready(none, true);
+        sys::SphinxTaskState alone;
+        EXPECT_FALSE(unready.decodeAside(alone, samples, at, best));
+        EXPECT_FALSE(alone.chosen);
+        EXPECT_TRUE(alone.followers.empty());
+    }
+    ASSERT_TRUE(test::waitUntil([&] { return pool.sparesReady() >= sys::SphinxFollowing::followers; }));
+    ASSERT_TRUE(following.decodeAside(task, samples, at, best));
+    ASSERT_TRUE(task.chosen);
+    EXPECT_EQ(task.chosen->formattedString, "go forward ten meters");
+    following.stop(task);
+    pool.giveBack(task.decoder);
+}
+
 // Loading a decoder reads the whole model, a second or more on a busy
 // computer: the decoders that follow a new source's first utterance load on
 // a thread of their own as soon as the source is taken, while it is still

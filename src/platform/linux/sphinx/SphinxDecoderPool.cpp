@@ -102,6 +102,17 @@ ps_decoder_t* SphinxDecoderPool::spare()
     return decoder;
 }
 
+std::size_t SphinxDecoderPool::sparesReady()
+{
+    std::size_t ready = 0;
+    for (auto* decoder : idle_)
+        ready += heard_.contains(decoder) ? 0 : 1;
+    const std::lock_guard lock(loadedMutex_);
+    for (auto* decoder : loaded_)
+        ready += decoder ? 1 : 0;
+    return ready;
+}
+
 std::int32_t SphinxDecoderPool::framesReached(ps_decoder_t* decoder) const
 {
     const auto found = framesReached_.find(decoder);

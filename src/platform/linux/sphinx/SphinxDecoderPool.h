@@ -47,6 +47,8 @@ public:
     // loaded ahead (waited for while it loads), or a new one. None when the
     // model cannot be loaded.
     ps_decoder_t* spare();
+    // How many decoders spare() gives without loading or waiting for one.
+    std::size_t sparesReady();
     void giveBack(ps_decoder_t* decoder) { idle_.push_back(decoder); }
 
     // The estimate the model's decoders start from; empty before one loaded.
