@@ -49,7 +49,7 @@ running=
 cleanup() {
   [[ -n "$running" ]] && kill -KILL "$running" 2>/dev/null
   ((${#busy[@]})) && kill -- "${busy[@]}" 2>/dev/null
-  "$server_script" stop "$dir/sound" >/dev/null 2>&1
+  "$server_script" stop "$dir/sound-test" >/dev/null 2>&1
   "$platform/x11/xvfb.sh" stop "$dir/x" >/dev/null 2>&1
 }
 trap cleanup EXIT
