@@ -7,6 +7,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -72,6 +74,14 @@ public:
         const auto seconds = [](std::int64_t from, std::int64_t to) { return static_cast<double>(to - from) / 1e9; };
         times_.push_back(CaptionTime{seconds(voice, now), seconds(voice, words), seconds(words, ended),
                                      seconds(ended, now), !std::exchange(captionedBefore_, true), byDeadline_});
+        // With PARLARO_BENCH_TEXT, each caption's wait and its stages, to
+        // see which stage a long one spent.
+        if (std::getenv("PARLARO_BENCH_TEXT")) {
+            const auto& time = times_.back();
+            std::fprintf(stderr, "caption %s %.3f s: words %.3f, pause %.3f, final %.3f%s\n",
+                         time.first ? "first" : "later", time.afterVoice, time.words, time.pause, time.final,
+                         time.byDeadline ? " (deadline)" : "");
+        }
         return times_.back();
     }
 

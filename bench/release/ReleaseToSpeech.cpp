@@ -35,6 +35,7 @@
 #include "model/ModelDependencies.h"
 #include "model/ModelTestAccess.h"
 #include "platform/sim/SimSettingsStore.h"
+#include "release/VirtualMicReader.h"
 #include "runtime/SystemRuntime.h"
 #include "runtime/Task.h"
 #include "speech/CallLanguage.h"
@@ -68,18 +69,14 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
-
 using namespace parlaro;
+using bench::audible;
+using bench::VirtualMicReader;
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int virtualMicRate = 48000;
-// A sample this loud (about -40 dBFS) is audible; the virtual microphone is
-// digital silence otherwise.
-constexpr int audible = 320;
 const char* const recording = "/usr/share/pocketsphinx/test/data/goforward.raw";
 const char* const recordingWords = "go forward ten meters";
 // Spoken at run time into a file of the run's folder.
@@ -176,103 +173,6 @@ std::string output(const std::string& command)
         text.pop_back();
     return text;
 }
-
-// Reads the virtual microphone as a call application would, timing each
-// sample by when it arrived: the sample that ends a read arrived at the
-// read's return, the ones before it a sample period apart.
-class VirtualMicReader {
-public:
-    VirtualMicReader()
-    {
-        // Close-on-exec: a program the graph starts meanwhile (the
-        // translator's chain) must not hold the pipe open past parec.
-        int link[2];
-        if (::pipe2(link, O_CLOEXEC) != 0)
-            return;
-        const std::string rate = "--rate=" + std::to_string(virtualMicRate);
-        std::vector<std::string> args{"parec", "--raw", "--format=s16le",          "--channels=1", "--latency-msec=10",
-                                      rate,    "-d",    "parlaro_virtualmic_input"};
-        std::vector<char*> argv;
-        for (auto& arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, link[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, link[0]);
-        const bool spawned = ::posix_spawnp(&parec_, "parec", &actions, nullptr, argv.data(), environ) == 0;
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(link[1]);
-        if (!spawned) {
-            ::close(link[0]);
-            parec_ = 0;
-            return;
-        }
-        fd_ = link[0];
-        thread_ = std::thread([this] { read(); });
-    }
-    ~VirtualMicReader()
-    {
-        if (parec_ <= 0)
-            return;
-        ::kill(parec_, SIGTERM);
-        thread_.join();
-        ::close(fd_);
-        int status = 0;
-        ::waitpid(parec_, &status, 0);
-    }
-
-    bool running() const { return parec_ > 0; }
-
-    // From now on, the arrival of the first audible sample is kept, and the
-    // audible samples counted.
-    void arm()
-    {
-        first_ = 0;
-        heardSamples_ = 0;
-        armed_ = true;
-    }
-    void disarm() { armed_ = false; }
-    std::optional<Clock::time_point> firstAudible() const
-    {
-        const auto at = first_.load();
-        if (at == 0)
-            return std::nullopt;
-        return Clock::time_point(Clock::duration(at));
-    }
-    double heardSeconds() const { return static_cast<double>(heardSamples_.load()) / virtualMicRate; }
-
-private:
-    void read()
-    {
-        std::int16_t samples[480];
-        for (;;) {
-            const auto got = ::read(fd_, samples, sizeof samples);
-            if (got <= 0)
-                return;
-            const auto arrived = Clock::now();
-            if (!armed_)
-                continue;
-            const auto count = static_cast<std::size_t>(got) / sizeof(std::int16_t);
-            for (std::size_t i = 0; i < count; ++i) {
-                if (std::abs(static_cast<int>(samples[i])) < audible)
-                    continue;
-                ++heardSamples_;
-                if (first_.load() == 0) {
-                    const auto before = std::chrono::duration<double>(double(count - 1 - i) / virtualMicRate);
-                    first_ = (arrived - std::chrono::duration_cast<Clock::duration>(before)).time_since_epoch().count();
-                }
-            }
-        }
-    }
-
-    pid_t parec_ = 0;
-    int fd_ = -1;
-    std::thread thread_;
-    std::atomic<bool> armed_{false};
-    std::atomic<Clock::rep> first_{0};
-    std::atomic<std::size_t> heardSamples_{0};
-};
 
 // The user's microphone at 48 kHz, made the default input before the
 // program starts; the modules go again at the end. With echoCancel the

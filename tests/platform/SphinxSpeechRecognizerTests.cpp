@@ -1,5 +1,6 @@
 #include "platform/ProgramFolder.h"
 #include "platform/linux/sphinx/SphinxChannelEstimate.h"
+#include "platform/linux/sphinx/SphinxDecoderPool.h"
 #include "platform/linux/sphinx/SphinxEnglishWords.h"
 #include "platform/linux/sphinx/SphinxFollower.h"
 #include "platform/linux/sphinx/SphinxFollowing.h"
@@ -12,6 +13,7 @@
 #include "runtime/Log.h"
 #include "runtime/ManualRuntime.h"
 #include "support/DeepJson.h"
+#include "support/Patience.h"
 #include "support/PocketsphinxRecordings.h"
 #include "support/ScratchMount.h"
 #include "support/TempDirectory.h"
@@ -993,6 +995,85 @@ TEST_F(SphinxSpeechRecognizer, aFollowerHearsWhatItIsHandedInOrderAndAnswersOnce
     EXPECT_FALSE(follower.end());
     follower.startAt(start, samples);
     EXPECT_TRUE(follower.end());
+}
+
+// A first utterance no follower followed (too short, or over before they
+// loaded) is decoded again at its end at the likely estimates: side by side
+// on the followers' decoders where they are loaded, with the reading they
+// give the decoder itself; where none is ready, the decoder does it alone.
+TEST_F(SphinxSpeechRecognizer, aFirstUtteranceDecodedAgainAtItsEndIsDecodedAsideWhereDecodersAreReady)
+{
+    requireModelAnd({recording});
+    if (IsSkipped())
+        return;
+    const auto samples = test::readSamples(recording);
+    const auto counts = std::make_shared<sys::SphinxSpeechRecognitionService::Counts>();
+    sys::SphinxDecoderPool pool(usEnglish(), counts, nullptr);
+    sys::SphinxFollowing following(pool, true);
+    sys::SphinxTaskState task;
+    std::optional<std::int32_t> best;
+    task.decoder = pool.take("microphone");
+    ASSERT_NE(task.decoder, nullptr);
+    const auto speech = sys::ChannelEstimate::ofSpeech(task.decoder, samples, sys::SphinxInputLearning::framesToJudge);
+    ASSERT_TRUE(speech);
+    std::vector<std::vector<float>> at;
+    for (const float share : sys::likelyShares)
+        at.push_back(sys::toward(pool.modelStart(), *speech, share));
+    {
+        sys::SphinxDecoderPool none(usEnglish(), counts, nullptr);
+        sys::SphinxFollowing unready(none, true);
+        sys::SphinxTaskState alone;
+        EXPECT_FALSE(unready.decodeAside(alone, samples, at, best));
+        EXPECT_FALSE(alone.chosen);
+        EXPECT_TRUE(alone.followers.empty());
+    }
+    ASSERT_TRUE(test::waitUntil([&] { return pool.sparesReady() >= sys::SphinxFollowing::followers; }));
+    ASSERT_TRUE(following.decodeAside(task, samples, at, best));
+    ASSERT_TRUE(task.chosen);
+    EXPECT_EQ(task.chosen->formattedString, "go forward ten meters");
+    following.stop(task);
+    pool.giveBack(task.decoder);
+}
+
+// Loading a decoder reads the whole model, a second or more on a busy
+// computer: the decoders that follow a new source's first utterance load on
+// a thread of their own as soon as the source is taken, while it is still
+// quiet, rather than on the decoding thread once its voice began; a source
+// the pool holds enough idle decoders for loads none.
+TEST_F(SphinxSpeechRecognizer, theFollowersDecodersLoadWhileANewSourceIsStillQuiet)
+{
+    requireModelAnd({});
+    if (IsSkipped())
+        return;
+    const auto counts = std::make_shared<sys::SphinxSpeechRecognitionService::Counts>();
+    sys::SphinxDecoderPool pool(usEnglish(), counts, nullptr);
+    const auto withFollowers = 1 + sys::SphinxFollowing::followers;
+    struct Case {
+        const char* what;
+        const char* source;
+        std::size_t loads;
+    };
+    std::vector<ps_decoder_t*> taken;
+    for (const auto& [what, source, loads] :
+         {Case{"a source never heard", "microphone", withFollowers},
+          Case{"a second one, while the first one's followers' decoders wait unlent", "call", withFollowers + 1}}) {
+        SCOPED_TRACE(what);
+        auto* decoder = pool.take(source);
+        ASSERT_NE(decoder, nullptr);
+        taken.push_back(decoder);
+        EXPECT_TRUE(test::waitUntil([&, loads = loads] { return counts->loads.load() >= loads; }));
+        std::vector<ps_decoder_t*> spares;
+        for (std::size_t i = 0; i < sys::SphinxFollowing::followers; ++i) {
+            spares.push_back(pool.spare());
+            EXPECT_NE(spares.back(), nullptr);
+            EXPECT_NE(spares.back(), decoder);
+        }
+        EXPECT_EQ(counts->loads.load(), loads);
+        for (auto* spare : spares)
+            pool.giveBack(spare);
+    }
+    for (auto* decoder : taken)
+        pool.giveBack(decoder);
 }
 
 // Of an utterance read by its decoder and by followers, the text is the

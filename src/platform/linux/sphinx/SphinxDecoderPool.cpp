@@ -18,7 +18,12 @@ SphinxDecoderPool::SphinxDecoderPool(SphinxModel model, std::shared_ptr<SphinxSp
 SphinxDecoderPool::~SphinxDecoderPool()
 {
     // Decoders still lent to tasks are freed too: no job runs any more,
-    // on the decoding thread or on a follower's.
+    // on the decoding thread or on a follower's. A load under way ends
+    // first.
+    loaders_.clear();
+    for (auto* decoder : loaded_)
+        if (decoder)
+            ps_free(decoder);
     for (auto* decoder : decoders_)
         ps_free(decoder);
 }
@@ -49,7 +54,31 @@ ps_decoder_t* SphinxDecoderPool::take(const std::string& source)
         kept.reset();
     ChannelEstimate::learnAnew(decoder, kept ? kept->mean : ChannelEstimate::meanOf(decoder));
     heard_[decoder] = {source, kept, false, kept ? kept->sound : std::vector<float>{}};
+    // Without an estimate its first utterance will be followed.
+    if (!kept)
+        loadSpares();
     return decoder;
+}
+
+void SphinxDecoderPool::loadSpares()
+{
+    std::size_t ready = loading_;
+    for (auto* decoder : idle_)
+        ready += heard_.contains(decoder) ? 0 : 1;
+    // Side by side: on a busy computer each load takes its own share.
+    for (std::size_t next = 0; ready < likelyShares.size(); ++ready, ++next) {
+        ++loading_;
+        if (loaders_.size() <= next)
+            loaders_.push_back(std::make_unique<rt::ThreadSerialQueue>("sphinx-load"));
+        loaders_[next]->async([this] {
+            auto* decoder = loadSphinxDecoder(model_);
+            if (decoder)
+                ++counts_->loads;
+            const std::lock_guard lock(loadedMutex_);
+            loaded_.push_back(decoder);
+            loadedChanged_.notify_all();
+        });
+    }
 }
 
 ps_decoder_t* SphinxDecoderPool::spare()
@@ -60,7 +89,28 @@ ps_decoder_t* SphinxDecoderPool::spare()
             idle_.erase(it);
             return decoder;
         }
-    return load();
+    if (loading_ == 0)
+        return load();
+    // One still loading is waited for: it is ready sooner than a new one.
+    --loading_;
+    std::unique_lock lock(loadedMutex_);
+    loadedChanged_.wait(lock, [this] { return !loaded_.empty(); });
+    auto* decoder = loaded_.front();
+    loaded_.erase(loaded_.begin());
+    if (decoder)
+        decoders_.push_back(decoder);
+    return decoder;
+}
+
+std::size_t SphinxDecoderPool::sparesReady()
+{
+    std::size_t ready = 0;
+    for (auto* decoder : idle_)
+        ready += heard_.contains(decoder) ? 0 : 1;
+    const std::lock_guard lock(loadedMutex_);
+    for (auto* decoder : loaded_)
+        ready += decoder ? 1 : 0;
+    return ready;
 }
 
 std::int32_t SphinxDecoderPool::framesReached(ps_decoder_t* decoder) const

@@ -171,6 +171,21 @@ bool SphinxFollowing::likeliest(SphinxTaskState& task)
     return true;
 }
 
+bool SphinxFollowing::decodeAside(SphinxTaskState& task, const std::vector<std::int16_t>& heard,
+                                  const std::vector<std::vector<float>>& at, std::optional<std::int32_t>& best)
+{
+    if (at.size() != followers || task.followers.size() + pool_.sparesReady() < followers || !lend(task))
+        return false;
+    for (std::size_t i = 0; i < followers; ++i)
+        task.followers[i]->startAt(at[i], heard);
+    for (auto* follower : task.followers)
+        follower->finish();
+    for (auto* follower : task.followers)
+        if (follower->end())
+            keepIfLikelier(task, follower->decoder(), best);
+    return true;
+}
+
 void SphinxFollowing::standIn(SphinxTaskState& task) const
 {
     std::int32_t score = 0;

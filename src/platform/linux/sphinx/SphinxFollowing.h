@@ -51,6 +51,12 @@ public:
     // Of the decoder's text and its followers', the one the model finds
     // likeliest (the best path's score over the same frames).
     bool likeliest(SphinxTaskState& task);
+    // Decodes the whole of `heard` at each of `at` (one per follower) on
+    // followers side by side, keeping the likeliest reading above `best`;
+    // false, with nothing decoded, where the pool has not that many
+    // decoders ready.
+    bool decodeAside(SphinxTaskState& task, const std::vector<std::int16_t>& heard,
+                     const std::vector<std::vector<float>>& at, std::optional<std::int32_t>& best);
     // The task's followers leave it and give their decoders back.
     void stop(SphinxTaskState& task);
 

@@ -7,10 +7,12 @@
 #include "platform/linux/sphinx/SphinxTaskState.h"
 
 #include <pocketsphinx.h>
+#include <sphinxbase/err.h>
 
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <mutex>
 #include <stdexcept>
 #include <utility>
 
@@ -102,12 +104,17 @@ ps_decoder_t* loadSphinxDecoder(const SphinxModel& model)
     // 10 to 20 lost a few).
     // The dictionary without the words no mishearing may write: a word the
     // search does not know, it never writes.
+    // The library's log is off for the process. A log file named to each
+    // decoder was opened at its load, closing the one before, which another
+    // thread's decoder may have been writing to at that moment.
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { err_set_logfp(nullptr); });
     const std::string dictionary = sphinxSearchDictionary(model.dictionary);
     if (dictionary.empty())
         return nullptr;
     cmd_ln_t* config =
         cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model.acousticModel.c_str(), "-lm", model.languageModel.c_str(),
-                    "-dict", dictionary.c_str(), "-fwdflat", "no", "-maxwpf", "25", "-logfn", "/dev/null", nullptr);
+                    "-dict", dictionary.c_str(), "-fwdflat", "no", "-maxwpf", "25", nullptr);
     if (!config)
         return nullptr;
     // The decoder keeps its own reference to the configuration.

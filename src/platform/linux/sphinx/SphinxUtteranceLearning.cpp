@@ -69,6 +69,14 @@ bool SphinxUtteranceLearning::decodeAtLikeliest(SphinxTaskState& task, const std
     const auto& start = pool_.modelStart();
     const auto speech =
         ChannelEstimate::ofSpeech(task.decoder, heard, SphinxInputLearning::framesToJudge).value_or(learnt);
+    // Side by side on the followers' decoders where they are loaded: one
+    // after the other on the decoding thread, a short first reply's
+    // caption waited for both.
+    std::vector<std::vector<float>> at;
+    for (const float share : likelyShares)
+        at.push_back(toward(start, speech, share));
+    if (following_.decodeAside(task, heard, at, best))
+        return true;
     for (const float share : likelyShares) {
         ChannelEstimate::learnAnew(task.decoder, toward(start, speech, share));
         if (!decode(task.decoder, heard))
