@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -187,8 +188,8 @@ TEST(EspeakSpeechSynthesizer, AVoiceProcessThatDiesOrHangsCostsOnlyItsReply)
     // A descriptor the program left open across exec.
     int leaked[2];
     ASSERT_EQ(::pipe(leaked), 0);
-    for (const std::string fault :
-         {"--abort-on=LOST", "--hang-on=LOST", "killed between replies", "stopped between replies"}) {
+    for (const std::string fault : {"--abort-on=LOST", "--hang-on=LOST", "killed between replies",
+                                    "stopped between replies", "--flood-on=LOST"}) {
         const bool idle = !fault.starts_with("--");
         const bool stopped = fault.starts_with("stopped");
         // A sentence comes out within milliseconds; three seconds without a
@@ -244,6 +245,30 @@ TEST(EspeakSpeechSynthesizer, AVoiceProcessThatDiesOrHangsCostsOnlyItsReply)
     }
     ::close(leaked[0]);
     ::close(leaked[1]);
+}
+
+TEST(EspeakSpeechSynthesizer, AReplyWhoseCallerThrowsIsLostAndTheWorkerGoesOn)
+{
+    EspeakSpeechSynthesizer synthesizer;
+    if (!synthesizer.isAvailable()) {
+        GTEST_SKIP() << "espeak-ng data is not installed (package espeak-ng-data); nothing to render with";
+    }
+    auto english = synthesizer.voiceForLanguage("en-US");
+    // The caller runs out of memory for its first sound.
+    Reply lost;
+    synthesizer.write({"This reply is lost.", english, 0.5f, 0.1}, [take = lost.callback()](const PcmBuffer& buffer) {
+        if (!isRenderFailureMark(buffer)) {
+            throw std::bad_alloc();
+        }
+        take(buffer);
+    });
+    Reply next;
+    synthesizer.write({"The next reply is spoken.", english, 0.5f, 0.1}, next.callback());
+    ASSERT_TRUE(lost.waitFor());
+    EXPECT_TRUE(lost.failed);
+    ASSERT_TRUE(next.waitFor());
+    EXPECT_FALSE(next.failed);
+    EXPECT_FALSE(next.buffers.empty());
 }
 
 TEST(EngineText, LeavesOrdinaryTextAloneAndCapsEveryRun)
