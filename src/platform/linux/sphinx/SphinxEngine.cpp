@@ -33,7 +33,7 @@ SphinxEngine::SphinxEngine(SphinxModel model, std::shared_ptr<SphinxSpeechRecogn
         jobs_.enqueue(nullptr, [] {
             try {
                 readEnglishWordList();
-            } catch (const std::exception&) {
+            } catch (...) {
                 // Out of memory: the first word that needs it reads it again.
             }
         });
