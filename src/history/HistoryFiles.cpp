@@ -12,6 +12,8 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <mutex>
+#include <set>
 #include <system_error>
 #include <vector>
 
@@ -83,20 +85,30 @@ std::error_code makeFolder(const fs::path& folder)
 
 void keepToTheUser(const fs::path& folder)
 {
+    // Once a run: every save comes here, and neither walks the path again
+    // nor repeats a narrowing that failed, nor its line in the log. A folder
+    // not there yet is made for the user alone, and looked at once it is.
+    static std::mutex mutex;
+    static std::set<fs::path> settled;
+    std::lock_guard lock(mutex);
+    if (settled.contains(folder))
+        return;
     const FolderWalk walk(folder);
-    if (walk.error() || walk.refusal() || !walk.missing().empty())
+    if (!walk.missing().empty())
         return;
-    const mode_t mode = walk.status().st_mode & 07777;
-    if ((mode & 077) == 0 || walk.status().st_uid != ::geteuid())
+    settled.insert(folder);
+    if (walk.error() || walk.refusal())
         return;
-    // O_PATH takes no change of mode: the folder is opened for reading,
-    // the very one walked.
-    const Descriptor opened(::openat(walk.descriptor(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    // The very folder walked, opened for reading: O_PATH takes no change of
+    // mode.
+    const auto narrowing = parlaro::keepToTheUser(walk.descriptor(), ".", S_IFDIR);
+    if (!narrowing)
+        return;
     char was[8];
-    std::snprintf(was, sizeof was, "%04o", static_cast<unsigned>(mode));
-    if (!opened || ::fchmod(opened.get(), mode & ~static_cast<mode_t>(077)) != 0) {
+    std::snprintf(was, sizeof was, "%04o", static_cast<unsigned>(narrowing->was));
+    if (narrowing->error != 0) {
         rt::logMessage("the conversation history folder " + walk.path().string() + " is open to others (mode " + was
-                       + ") and cannot be narrowed: " + std::generic_category().message(errno));
+                       + ") and cannot be narrowed: " + std::generic_category().message(narrowing->error));
         return;
     }
     rt::logMessage("the conversation history folder " + walk.path().string() + " was open to others (mode " + was

@@ -35,7 +35,8 @@ std::error_code makeFolder(const std::filesystem::path& folder);
 
 // A history folder that others may open (list the conversations' names,
 // sizes and times) is narrowed to the user alone, and the log says so: a
-// folder an earlier version made 0755. Nothing else is changed.
+// folder an earlier version made 0755. Nothing else is changed. Once a run
+// for each folder, from when it is there.
 void keepToTheUser(const std::filesystem::path& folder);
 
 // File times as wall-clock dates. The conversion is exact in both

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <fcntl.h>
 #include <string>
 #include <sys/random.h>
@@ -37,9 +38,6 @@ void writeAll(int fd, std::string_view contents, const std::string& what)
         left -= static_cast<std::size_t>(written);
     }
 }
-
-// As many links as the kernel itself follows in one lookup.
-constexpr int mostLinks = 40;
 
 std::filesystem::path folderOf(const std::filesystem::path& file)
 {
@@ -127,13 +125,9 @@ FilePlace followToOwnFile(FilePlace&& link)
     for (int step = 0; step < mostLinks; ++step) {
         if (auto why = linkFolder->whyNotTheUsers())
             return refused(std::move(link), linkFolder->path(), *why);
-        std::string target(4096, '\0');
-        const ssize_t length = ::readlinkat(linkFolder->descriptor(), linkName.c_str(), target.data(), target.size());
-        if (length < 0 || static_cast<std::size_t>(length) >= target.size()) {
-            link.error = length < 0 ? errno : ENAMETOOLONG;
+        std::string target;
+        if ((link.error = readLink(linkFolder->descriptor(), linkName, target)) != 0)
             return std::move(link);
-        }
-        target.resize(static_cast<std::size_t>(length));
         const std::filesystem::path leadsTo(target);
         const std::string name = leadsTo.filename().string();
         if (name.empty() || name == "." || name == "..")
@@ -249,14 +243,28 @@ void writeFileAtomically(FilePlace& place, std::string_view contents)
         ::fsync(synced.get());
 }
 
-void keepToTheUser(int folder, const std::string& name)
+std::optional<std::string> moveAside(int folder, const std::string& name, const std::string& base, int most)
 {
-    const Descriptor file(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    struct stat status {};
-    if (!file || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != ::geteuid())
-        return;
-    if ((status.st_mode & 077) != 0)
-        ::fchmod(file.get(), status.st_mode & 07700);
+    for (int attempt = 1; attempt <= most; ++attempt) {
+        const std::string kept = attempt == 1 ? base : base + "-" + std::to_string(attempt);
+        if (::renameat2(folder, name.c_str(), folder, kept.c_str(), RENAME_NOREPLACE) != 0) {
+            if (errno == EEXIST)
+                continue;
+            if (errno != EINVAL && errno != ENOSYS)
+                return std::nullopt;
+            // Filesystems without RENAME_NOREPLACE: a hard link also refuses
+            // to replace an existing name.
+            if (::linkat(folder, name.c_str(), folder, kept.c_str(), 0) != 0) {
+                if (errno == EEXIST)
+                    continue;
+                return std::nullopt;
+            }
+            ::unlinkat(folder, name.c_str(), 0);
+        }
+        keepToTheUser(folder, kept, S_IFREG);
+        return kept;
+    }
+    return std::nullopt;
 }
 
 void writeFileAtomically(const std::filesystem::path& file, std::string_view contents, AtALink atALink)

@@ -67,10 +67,13 @@ void writeFileAtomically(FilePlace& place, std::string_view contents);
 void writeFileAtomically(const std::filesystem::path& file, std::string_view contents,
                          AtALink atALink = AtALink::replace);
 
-// A copy set aside in the folder (damaged contents kept for the user) is
-// read by the user alone, as the file it was: others lose their read and
-// write bits. Nothing is followed; a failure changes nothing.
-void keepToTheUser(int folder, const std::string& name);
+// Moves the file `name` of `folder` (damaged contents kept for the user)
+// aside to `base`, else `base-2`, `base-3`... up to `base-<most>`, never
+// over a file there: a copy set aside earlier must not be lost to a later
+// one. The copy is read by the user alone, as the file it was: others lose
+// their read and write bits. The name it was given; none when it could not
+// be moved.
+std::optional<std::string> moveAside(int folder, const std::string& name, const std::string& base, int most);
 
 // Older than any write still in progress (seconds): a temporary of
 // writeFileAtomically() last changed this long ago was left by a write that

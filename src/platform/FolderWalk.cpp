@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
@@ -14,9 +15,6 @@ namespace parlaro {
 namespace fs = std::filesystem;
 
 namespace {
-
-// As many links as the kernel itself follows in one lookup.
-constexpr int mostLinks = 40;
 
 // A group of the user's alone: the user's own group of the same name with
 // nobody else listed in it, as systems that give each user a group of their
@@ -80,6 +78,31 @@ Descriptor& Descriptor::operator=(Descriptor&& other) noexcept
 int Descriptor::release()
 {
     return std::exchange(fd_, -1);
+}
+
+int readLink(int folder, const std::string& name, std::string& target)
+{
+    target.assign(PATH_MAX, '\0');
+    const ssize_t length = ::readlinkat(folder, name.c_str(), target.data(), target.size());
+    if (length < 0)
+        return errno;
+    if (static_cast<std::size_t>(length) >= target.size())
+        return ENAMETOOLONG;
+    target.resize(static_cast<std::size_t>(length));
+    return 0;
+}
+
+std::optional<Narrowing> keepToTheUser(int folder, const std::string& name, mode_t type)
+{
+    const Descriptor opened(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat status {};
+    if (!opened || ::fstat(opened.get(), &status) != 0 || (status.st_mode & S_IFMT) != type
+        || status.st_uid != ::geteuid() || (status.st_mode & 077) == 0)
+        return std::nullopt;
+    Narrowing narrowing{status.st_mode & 07777, 0};
+    if (::fchmod(opened.get(), narrowing.was & ~static_cast<mode_t>(077)) != 0)
+        narrowing.error = errno;
+    return narrowing;
 }
 
 bool othersMayWrite(const struct stat& status)
@@ -197,13 +220,9 @@ bool FolderWalk::stepInto(const std::string& name, std::vector<std::string>& res
             error_ = ELOOP;
             return false;
         }
-        std::string target(4096, '\0');
-        const ssize_t length = ::readlinkat(at.descriptor.get(), name.c_str(), target.data(), target.size());
-        if (length < 0 || static_cast<std::size_t>(length) >= target.size()) {
-            error_ = length < 0 ? errno : ENAMETOOLONG;
+        std::string target;
+        if ((error_ = readLink(at.descriptor.get(), name, target)) != 0)
             return false;
-        }
-        target.resize(static_cast<std::size_t>(length));
         const fs::path leadsTo(target);
         if (leadsTo.is_absolute() && !start(true))
             return false;

@@ -28,6 +28,28 @@ private:
     int fd_ = -1;
 };
 
+// As many links as the kernel itself follows in one lookup.
+inline constexpr int mostLinks = 40;
+
+// Where the link `name` in `folder` leads, in `target`; the error when it
+// cannot be read (ENAMETOOLONG when it leads further than a path may be
+// long), else 0.
+int readLink(int folder, const std::string& name, std::string& target);
+
+// An entry taken to the user alone: its mode before, and why that failed
+// (0 when it did not).
+struct Narrowing {
+    mode_t was = 0;
+    int error = 0;
+};
+
+// Takes every bit of the group's and of others' off the entry `name` of
+// `folder` when it is the user's own and of `type` (S_IFREG, S_IFDIR):
+// what the program keeps for the user is theirs to read alone. Nothing is
+// followed. None when there was nothing to take: the entry is not there,
+// not the user's, not of that type or already theirs alone.
+std::optional<Narrowing> keepToTheUser(int folder, const std::string& name, mode_t type);
+
 // Whether others than the user may add, remove or rename entries in a
 // folder of this status: others may write in it, or a group that is not the
 // user's alone may.

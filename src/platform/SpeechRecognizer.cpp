@@ -3,6 +3,7 @@
 #include <unicode/uchar.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <fstream>
 #include <iterator>
@@ -92,6 +93,8 @@ constexpr const char* englishWordList = "/usr/share/dict/american-english";
 // Those it also writes in lower case ("bill", "mark", "may") are ordinary
 // words too, and all-capital or mixed spellings ("TV", "McDonald") are
 // left alone; so are words of two letters, mostly symbols ("Pm", "Co").
+std::atomic<bool> wordListRead{false};
+
 const std::unordered_set<std::string>& onlyCapitalized()
 {
     static const std::unordered_set<std::string> names = [] {
@@ -113,12 +116,23 @@ const std::unordered_set<std::string>& onlyCapitalized()
             }
         }
         std::erase_if(capitalized, [&](const std::string& word) { return lowered.contains(word); });
+        wordListRead = true;
         return capitalized;
     }();
     return names;
 }
 
 }  // namespace
+
+void readEnglishWordList()
+{
+    onlyCapitalized();
+}
+
+bool englishWordListRead()
+{
+    return wordListRead;
+}
 
 bool capitalizedInEnglish(std::string_view word)
 {

@@ -57,6 +57,12 @@ Transcription makeTranscription(std::string text, const std::vector<std::string>
 // English words writes only with a capital ("Nicholas", "Chicago's";
 // not "bill" or "mark", which it also has as ordinary words). Any case.
 bool capitalizedInEnglish(std::string_view word);
+// Reads that list, once a process, unless it has been (tens of
+// milliseconds, longer in a debug build): an English recognizer does it on
+// its own thread as it is made, so that neither its first caption nor the
+// main thread waits for it.
+void readEnglishWordList();
+bool englishWordListRead();
 // `text` as it reads going on inside a sentence: its first letter in lower
 // case, unless its first word is one English capitalizes anywhere.
 std::string withinSentence(const std::string& text, bool english);

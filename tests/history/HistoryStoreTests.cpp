@@ -230,17 +230,40 @@ TEST_F(HistoryTest, SavingWritesOneFilePerSessionAndTheFirstLoadIndexesIt)
     for (const fs::path& made : {folder, folder.parent_path(), folder.parent_path().parent_path()})
         EXPECT_EQ(mode(made), fs::perms::owner_all) << made;
     EXPECT_EQ(mode(folder / fileName(first.id)), fs::perms::owner_read | fs::perms::owner_write);
-    // One an earlier version made open to others is narrowed once, and the
-    // log says so.
-    ::chmod(folder.c_str(), 0755);
+    // One an earlier version made open to others is narrowed at the run's
+    // first look, and the log says so.
+    const fs::path earlier = temp / "earlier" / "History";
+    fs::create_directories(earlier);
+    ::chmod(earlier.c_str(), 0755);
     rt::LogCapture log;
-    loaded();
-    loaded();
-    EXPECT_EQ(mode(folder), fs::perms::owner_all);
+    auto again = ConversationHistory::make(earlier, platform.defaults);
+    again->load();
+    runtime.runUntilIdle();
+    EXPECT_EQ(mode(earlier), fs::perms::owner_all);
     ASSERT_EQ(log.messages().size(), 1u);
     EXPECT_EQ(log.messages()[0],
-              "the conversation history folder " + folder.string()
+              "the conversation history folder " + earlier.string()
                   + " was open to others (mode 0755); it is now for the user alone.");
+    // One that cannot be narrowed (on a read-only disk) is told once: later
+    // saves and loads of the run neither walk to it again nor log.
+    const auto disk = test::ScratchMount::make(temp / "disk", 1 << 20);
+    if (!disk)
+        return;
+    const fs::path stuck = temp / "disk" / "History";
+    fs::create_directory(stuck);
+    ::chmod(stuck.c_str(), 0755);
+    disk->setReadOnly(true);
+    auto unchanged = ConversationHistory::make(stuck, platform.defaults);
+    for (int look = 0; look < 2; ++look) {
+        unchanged->load();
+        runtime.runUntilIdle();
+        unchanged->save(session(4000));
+    }
+    const std::vector<std::string> messages = log.messages();
+    const auto told = std::count_if(messages.begin(), messages.end(), [&](const std::string& message) {
+        return message.starts_with("the conversation history folder " + stuck.string() + " is open to others");
+    });
+    EXPECT_EQ(told, 1);
 }
 
 TEST_F(HistoryTest, SavesWhileLoadingAreMergedOnceWithTheirLatestSummary)

@@ -4,12 +4,20 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstddef>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 namespace parlaro {
@@ -130,6 +138,50 @@ TEST(AtomicFile, TheWayToTheFolderIsWalkedWithEveryLinkOnItJudged)
         ADD_FAILURE() << "written through links that never end";
     } catch (const std::system_error& error) {
         EXPECT_EQ(error.code(), std::errc::too_many_symbolic_link_levels);
+    }
+}
+
+// As on a filesystem that cannot rename without replacing (some network and
+// FUSE ones): renameat2() with flags fails with EINVAL, in the calling
+// thread alone.
+bool withoutRenameNoReplace()
+{
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_renameat2, 0, 3),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[4])),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EINVAL),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    const sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+    return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+TEST(AtomicFile, AFileSetAsideNeverReplacesOneSetAsideBefore)
+{
+    for (const bool renamesWithoutReplacing : {true, false}) {
+        TempDirectory folder;
+        const auto aside = [&](const std::string& contents) {
+            folder.write("cache.json", contents);
+            std::optional<std::string> kept;
+            std::thread([&] {
+                const int at = ::open(folder.path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+                if (renamesWithoutReplacing || withoutRenameNoReplace())
+                    kept = moveAside(at, "cache.json", "cache.json.damaged", 2);
+                ::close(at);
+            }).join();
+            return kept;
+        };
+        EXPECT_EQ(aside("one"), "cache.json.damaged") << renamesWithoutReplacing;
+        EXPECT_EQ(aside("two"), "cache.json.damaged-2") << renamesWithoutReplacing;
+        // With every name taken it stays where it is.
+        EXPECT_EQ(aside("three"), std::nullopt) << renamesWithoutReplacing;
+        EXPECT_EQ(folder.read("cache.json.damaged"), "one");
+        EXPECT_EQ(folder.read("cache.json.damaged-2"), "two");
+        EXPECT_EQ(folder.read("cache.json"), "three");
+        // Read by the user alone, as the file it was.
+        EXPECT_EQ(fs::status(folder / "cache.json.damaged").permissions(), fs::perms(0600));
     }
 }
 

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -187,9 +188,11 @@ TEST(EspeakSpeechSynthesizer, AVoiceProcessThatDiesOrHangsCostsOnlyItsReply)
     // A descriptor the program left open across exec.
     int leaked[2];
     ASSERT_EQ(::pipe(leaked), 0);
-    for (const std::string fault :
-         {"--abort-on=LOST", "--hang-on=LOST", "killed between replies", "stopped between replies"}) {
-        const bool idle = !fault.starts_with("--");
+    for (const std::string fault : {"--abort-on=LOST", "--hang-on=LOST", "killed between replies",
+                                    "stopped between replies", "--flood-on=LOST", "caller out of memory"}) {
+        // The caller runs out of memory for the reply's first sound.
+        const bool throws = fault.starts_with("caller");
+        const bool idle = !fault.starts_with("--") && !throws;
         const bool stopped = fault.starts_with("stopped");
         // A sentence comes out within milliseconds; three seconds without a
         // sound is a hang. A process found gone or stopped starts afresh,
@@ -230,7 +233,12 @@ TEST(EspeakSpeechSynthesizer, AVoiceProcessThatDiesOrHangsCostsOnlyItsReply)
         Reply lost;
         Reply next;
         const std::string text = "This reply is LOST half way." + std::string(stopped ? 1 << 20 : 0, ' ');
-        synthesizer.write({text, english, 0.5f, 0.1}, lost.callback());
+        synthesizer.write({text, english, 0.5f, 0.1}, [&, take = lost.callback()](const PcmBuffer& buffer) {
+            if (throws && !isRenderFailureMark(buffer)) {
+                throw std::bad_alloc();
+            }
+            take(buffer);
+        });
         synthesizer.write({"The next reply is spoken.", english, 0.5f, 0.1}, next.callback());
         const bool ended = lost.waitFor();
         if (stopped) {

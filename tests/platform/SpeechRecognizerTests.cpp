@@ -1,6 +1,9 @@
 #include "platform/SpeechRecognizer.h"
+#include "platform/linux/sphinx/SphinxSpeechRecognizer.h"
 #include "platform/sim/SimSpeechRecognizer.h"
 #include "runtime/ManualRuntime.h"
+
+#include "support/Patience.h"
 
 #include <gtest/gtest.h>
 
@@ -30,6 +33,11 @@ TEST(SpeechRecognizer, wordRangesCountUtf16Units)
 
 TEST(SpeechRecognizer, englishKeepsTheCapitalOfNamesAndOnlyOfNamesInsideASentence)
 {
+    // An English recognizer reads the word list on its own thread as it is
+    // made, before anything asks for it.
+    sys::SphinxSpeechRecognitionService service;
+    if (service.makeRecognizer("en-US"))
+        EXPECT_TRUE(test::waitUntil(englishWordListRead));
     for (const char* name : {"mr", "Nicholas", "chicago", "Chicago's", "niger"})
         EXPECT_TRUE(capitalizedInEnglish(name)) << name;
     for (const char* word : {"may", "bill", "mark", "is", "pm", ""})

@@ -97,31 +97,6 @@ FileRead readSettingsFile(const FilePlace& place)
     return result;
 }
 
-// Moves without replacing an existing file: a set-aside copy must never be
-// lost to a later one.
-bool moveWithoutReplacing(int folder, const std::string& from, const std::string& to, bool& taken)
-{
-    taken = false;
-    if (::renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) == 0) {
-        return true;
-    }
-    if (errno == EEXIST) {
-        taken = true;
-        return false;
-    }
-    if (errno != EINVAL && errno != ENOSYS) {
-        return false;
-    }
-    // Filesystems without RENAME_NOREPLACE: a hard link also refuses to
-    // replace an existing name.
-    if (::linkat(folder, from.c_str(), folder, to.c_str(), 0) != 0) {
-        taken = errno == EEXIST;
-        return false;
-    }
-    ::unlinkat(folder, from.c_str(), 0);
-    return true;
-}
-
 }  // namespace
 
 JsonFileSettingsStore::JsonFileSettingsStore(std::filesystem::path file, Timestamp timestamp) : file_(std::move(file))
@@ -196,18 +171,9 @@ void JsonFileSettingsStore::load(const Timestamp& timestamp)
 void JsonFileSettingsStore::setAside(const Timestamp& timestamp, const std::string& reason)
 {
     const std::string base = place_.name + ".corrupt-" + timestamp();
-    const int folder = place_.folder->descriptor();
-    for (int attempt = 1; attempt < 1000; ++attempt) {
-        const std::string kept = attempt == 1 ? base : base + "-" + std::to_string(attempt);
-        bool taken = false;
-        if (moveWithoutReplacing(folder, place_.name, kept, taken)) {
-            keepToTheUser(folder, kept);
-            problem_ = OpenProblem{OpenProblem::Kind::setAside, place_.folder->path() / kept, reason};
-            return;
-        }
-        if (!taken) {
-            break;
-        }
+    if (const auto kept = moveAside(place_.folder->descriptor(), place_.name, base, 999)) {
+        problem_ = OpenProblem{OpenProblem::Kind::setAside, place_.folder->path() / *kept, reason};
+        return;
     }
     problem_ = OpenProblem{OpenProblem::Kind::damagedInPlace, place_.path(), reason + " and cannot be moved aside"};
 }

@@ -42,12 +42,20 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* errorDomain = "SpeechSynthesizer";
 constexpr const char* voiceProcessName = "parlaro-voice";
-// Marks the second entry of a voice that serves a second locale.
-constexpr char localeSuffix = '#';
 
 std::string engineVoiceName(const std::string& identifier)
 {
-    return identifier.substr(0, identifier.find(localeSuffix));
+    return identifier.substr(0, identifier.find(wire::localeSuffix));
+}
+
+// The most sound one text may bring, which the caller holds until the reply
+// ends: far more than the slowest voice takes for any text (at the slowest
+// rate a digit or a symbol alone takes under two seconds, a long number
+// less a character), so that only a process gone wrong, sending sound
+// without end, reaches it.
+double mostSeconds(const std::string& text)
+{
+    return 60.0 + 10.0 * double(text.size());
 }
 
 bool isExecutable(const fs::path& path)
@@ -67,6 +75,8 @@ struct EspeakSpeechSynthesizer::Job {
     bool spoke = false;
     // The worker's own: the process was told to stop this render.
     bool cancelSent = false;
+    // The worker's own: the end, or the failure mark, went to the caller.
+    bool ended = false;
 };
 
 std::vector<EspeakSpeechSynthesizer::ReadingCheck> EspeakSpeechSynthesizer::defaultReadingChecks()
@@ -259,7 +269,7 @@ EspeakSpeechSynthesizer::Heard EspeakSpeechSynthesizer::await(std::chrono::milli
             [[maybe_unused]] const auto drained = ::read(wakeFd_, &count, sizeof count);
         }
         if (entries[0].revents != 0) {
-            auto message = wire::receive(socket_);
+            auto message = wire::receive(socket_, wire::largestReply);
             if (!message) {
                 return Heard::gone;
             }
@@ -286,7 +296,15 @@ void EspeakSpeechSynthesizer::run()
             jobs_.pop_front();
             current_ = job;
         }
-        render(*job);
+        // Nothing may leave the worker, or the program ends: a render that
+        // throws (out of memory for a message, or in the caller's own
+        // handling of a buffer) is lost as one whose process died, and the
+        // next one goes on.
+        try {
+            render(*job);
+        } catch (...) {
+            lose(*job);
+        }
         std::lock_guard lock(mutex_);
         current_.reset();
     }
@@ -295,7 +313,24 @@ void EspeakSpeechSynthesizer::run()
 void EspeakSpeechSynthesizer::scanVoices()
 {
     Scan scan;
-    scan.available = startProcess();
+    try {
+        scan.available = startProcess();
+        listVoices(scan);
+    } catch (...) {
+        // Out of memory for the list: as a list that never came.
+        scan.voices.clear();
+        stopProcess();
+    }
+    scan.done = true;
+    {
+        std::lock_guard lock(mutex_);
+        scan_ = std::move(scan);
+    }
+    wake_.notify_all();
+}
+
+void EspeakSpeechSynthesizer::listVoices(Scan& scan)
+{
     if (scan.available) {
         wire::Writer request;
         for (const auto& check : checks_) {
@@ -325,12 +360,6 @@ void EspeakSpeechSynthesizer::scanVoices()
             stopProcess();
         }
     }
-    scan.done = true;
-    {
-        std::lock_guard lock(mutex_);
-        scan_ = std::move(scan);
-    }
-    wake_.notify_all();
 }
 
 bool EspeakSpeechSynthesizer::sendRender(const Job& job)
@@ -364,6 +393,8 @@ void EspeakSpeechSynthesizer::render(Job& job)
     bool retried = false;
     const AudioFormat format{
         .sampleRate = sampleRate_, .channelCount = 1, .sampleType = SampleType::int16, .interleaved = true};
+    const double mostFrames = mostSeconds(job.utterance.text) * sampleRate_;
+    double frames = 0;
     while (!failed) {
         std::string payload;
         char kind = 0;
@@ -380,25 +411,25 @@ void EspeakSpeechSynthesizer::render(Job& job)
             failed = !sendRender(job);
             continue;
         }
-        if (heard != Heard::message || (kind == wire::audio && payload.size() % sizeof(std::int16_t) != 0)) {
+        if (kind == wire::audio) {
+            frames += double(payload.size() / sizeof(std::int16_t));
+        }
+        if (heard != Heard::message || (kind == wire::audio && payload.size() % sizeof(std::int16_t) != 0)
+            || frames > mostFrames) {
             failed = true;
         } else if (kind == wire::end) {
             break;
         } else if (kind == wire::audio && !job.cancelled && !payload.empty()) {
             job.spoke = true;
-            const std::size_t frames = payload.size() / sizeof(std::int16_t);
-            PcmBuffer buffer(format, frames);
-            buffer.setFrameLength(frames);
+            const std::size_t length = payload.size() / sizeof(std::int16_t);
+            PcmBuffer buffer(format, length);
+            buffer.setFrameLength(length);
             std::memcpy(buffer.int16ChannelData(0), payload.data(), payload.size());
             job.onBuffer(buffer);
         }
     }
     if (failed) {
-        // The next render starts a new process; this one says it was lost.
-        stopProcess();
-        if (!job.cancelled) {
-            job.onBuffer(renderFailureMark());
-        }
+        lose(job);
         return;
     }
     if (job.cancelled) {
@@ -414,7 +445,22 @@ void EspeakSpeechSynthesizer::render(Job& job)
         job.onBuffer(silence);
     }
     PcmBuffer end(format, 0);
+    job.ended = true;
     job.onBuffer(end);
+}
+
+void EspeakSpeechSynthesizer::lose(Job& job) noexcept
+{
+    // The next render starts a new process; this one says it was lost.
+    stopProcess();
+    if (job.cancelled || std::exchange(job.ended, true)) {
+        return;
+    }
+    try {
+        job.onBuffer(renderFailureMark());
+    } catch (...) {
+        // The caller cannot take even that; the worker goes on all the same.
+    }
 }
 
 bool EspeakSpeechSynthesizer::isAvailable()

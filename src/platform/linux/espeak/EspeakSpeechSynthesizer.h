@@ -31,8 +31,10 @@ struct EspeakVoiceProcess {
 // The engine is a C library that has overrun its buffers on unusual text, so
 // it runs in a voice process of its own (parlaro-voice), which this object starts, feeds one render at a
 // time from its worker thread and restarts when it dies. A render whose
-// process ends, or stays silent past VoiceProcess::silenceLimit, ends with
-// the failure mark; the next render gets a new process.
+// process ends, stays silent past VoiceProcess::silenceLimit or sends more
+// sound than any text brings, or that fails in the worker (out of memory,
+// or a callback that throws), ends with the failure mark; the next render
+// gets a new process.
 //
 // Voices carry BCP-47 tags ("gmw/en-US" speaks "en-US", "roa/pt" speaks
 // "pt-PT"). Some voices cannot read their own language's script (a Japanese
@@ -92,7 +94,11 @@ private:
 
     void run();
     void scanVoices();
+    void listVoices(Scan& scan);
     void render(Job& job);
+    // Ends a render that could not finish with the failure mark, as one
+    // whose process died, unless it was stopped or has ended.
+    void lose(Job& job) noexcept;
     // Hands the job to a live process, starting one when needed.
     bool sendRender(const Job& job);
     // On the worker thread.

@@ -88,7 +88,7 @@ bool send(int fd, Kind kind, std::string_view payload)
     return sendAll(fd, header, sizeof header) && sendAll(fd, payload.data(), payload.size());
 }
 
-std::optional<Message> receive(int fd)
+std::optional<Message> receive(int fd, std::uint32_t largest)
 {
     char header[5];
     if (!receiveAll(fd, header, sizeof header)) {
@@ -96,7 +96,7 @@ std::optional<Message> receive(int fd)
     }
     std::uint32_t size = 0;
     std::memcpy(&size, header + 1, sizeof size);
-    if (size > maxPayload) {
+    if (size > largest) {
         return std::nullopt;
     }
     Message message{static_cast<Kind>(static_cast<std::uint8_t>(header[0])), std::string(size, '\0')};

@@ -49,13 +49,21 @@ private:
     std::string_view rest_;
 };
 
+// Marks the second entry of a voice that serves a second locale
+// ("<voice>#zh-TW"): the engine knows the voice by what stands before it.
+constexpr char localeSuffix = '#';
+
+// The largest message each side takes; one larger is malformed. The
+// program's texts may be long. What the voice process says (a piece of
+// sound of a fraction of a second, the list of voices) is far smaller, and
+// a process gone wrong must not make the program allocate more.
+constexpr std::uint32_t largestRequest = 64u << 20;
+constexpr std::uint32_t largestReply = 1u << 20;
+
 // Whole messages; false when the other side has gone. Never raises SIGPIPE.
 bool send(int fd, Kind kind, std::string_view payload = {});
 // Blocks until a whole message is in; none at the end of the stream or on a
-// malformed one.
-std::optional<Message> receive(int fd);
-
-// A message larger than this is malformed.
-constexpr std::uint32_t maxPayload = 64u << 20;
+// malformed one, or one larger than `largest`.
+std::optional<Message> receive(int fd, std::uint32_t largest);
 
 }  // namespace parlaro::sys::voicewire

@@ -168,18 +168,10 @@ void SphinxChannelFile::leaveInPlace(const std::string& reason)
 
 void SphinxChannelFile::setAside(const FilePlace& place, const std::string& reason)
 {
-    const std::string base = place.name + ".damaged";
-    const int folder = place.folder->descriptor();
-    for (int attempt = 1; attempt < 100; ++attempt) {
-        const std::string kept = attempt == 1 ? base : base + "-" + std::to_string(attempt);
-        if (::renameat2(folder, place.name.c_str(), folder, kept.c_str(), RENAME_NOREPLACE) == 0) {
-            keepToTheUser(folder, kept);
-            addEarlierEntryNote(
-                {EarlierEntryNote::Kind::cacheUnreadable, *file_, place.folder->path() / kept, {}, reason});
-            return;
-        }
-        if (errno != EEXIST)
-            break;
+    if (const auto kept = moveAside(place.folder->descriptor(), place.name, place.name + ".damaged", 99)) {
+        addEarlierEntryNote(
+            {EarlierEntryNote::Kind::cacheUnreadable, *file_, place.folder->path() / *kept, {}, reason});
+        return;
     }
     leaveInPlace(reason);
 }

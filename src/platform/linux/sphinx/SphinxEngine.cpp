@@ -29,6 +29,14 @@ SphinxEngine::SphinxEngine(SphinxModel model, std::shared_ptr<SphinxSpeechRecogn
       jobs_([this](const auto& task, const auto& failure) { failed(task, failure); }),
       pacing_(jobs_, counts_, partialSamples, english_)
 {
+    if (english_)
+        jobs_.enqueue(nullptr, [] {
+            try {
+                readEnglishWordList();
+            } catch (...) {
+                // Out of memory: the first word that needs it reads it again.
+            }
+        });
 }
 
 SphinxEngine::~SphinxEngine()

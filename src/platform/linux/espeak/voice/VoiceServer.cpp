@@ -34,9 +34,6 @@ namespace {
 
 namespace wire = voicewire;
 
-// Marks the second entry of a voice that serves a second locale.
-constexpr char localeSuffix = '#';
-
 // The language names of an espeak voice: a priority byte, then the name,
 // repeated, ending with an empty name.
 std::vector<std::string> languageNames(const char* list)
@@ -139,7 +136,8 @@ std::string listVoices(wire::Reader request)
         const bool external = std::string_view(voice.identifier).starts_with("mb/");
         add(voice.identifier, displayName(voice.name), tag, !external);
         if (tag == "zh-CN") {
-            add(voice.identifier + std::string(1, localeSuffix) + "zh-TW", displayName(voice.name), "zh-TW", !external);
+            add(voice.identifier + std::string(1, wire::localeSuffix) + "zh-TW", displayName(voice.name), "zh-TW",
+                !external);
         }
     }
     wire::Writer reply;
@@ -164,7 +162,7 @@ void checkForCancel(Render& render)
 {
     pollfd entry{render.fd, POLLIN, 0};
     while (!render.cancelled && ::poll(&entry, 1, 0) > 0) {
-        auto message = wire::receive(render.fd);
+        auto message = wire::receive(render.fd, wire::largestRequest);
         if (!message) {
             render.gone = true;
             render.cancelled = true;
@@ -208,6 +206,11 @@ int synthCallback(short* samples, int count, espeak_EVENT*)
     if (render->fault != nullptr) {
         if (render->fault->kind == VoiceFault::abort) {
             std::abort();
+        }
+        if (render->fault->kind == VoiceFault::flood) {
+            while (wire::send(render->fd, wire::audio, sound)) {}
+            render->gone = true;
+            return 1;
         }
         for (;;) {
             ::pause();
@@ -265,7 +268,7 @@ int serveVoices(int fd, const std::optional<std::string>& dataPath, const VoiceF
         return 0;
     }
     for (bool gone = false; !gone;) {
-        auto message = wire::receive(fd);
+        auto message = wire::receive(fd, wire::largestRequest);
         if (!message) {
             break;
         }

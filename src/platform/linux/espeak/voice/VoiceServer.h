@@ -6,9 +6,10 @@
 namespace parlaro::sys {
 
 // What a test makes the voice process do to a render whose text holds a
-// marker, after its first sound: end at once, or stop answering.
+// marker, after its first sound: end at once, stop answering, or send that
+// sound over and over without end.
 struct VoiceFault {
-    enum Kind { none, abort, hang } kind = none;
+    enum Kind { none, abort, hang, flood } kind = none;
     std::string marker;
 };
 

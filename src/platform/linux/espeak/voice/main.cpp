@@ -21,6 +21,8 @@ int main(int argc, char** argv)
             fault = {parlaro::sys::VoiceFault::abort, std::string(argument.substr(11))};
         } else if (argument.starts_with("--hang-on=")) {
             fault = {parlaro::sys::VoiceFault::hang, std::string(argument.substr(10))};
+        } else if (argument.starts_with("--flood-on=")) {
+            fault = {parlaro::sys::VoiceFault::flood, std::string(argument.substr(11))};
         }
     }
     return parlaro::sys::serveVoices(3, dataPath, fault);
