@@ -326,8 +326,19 @@ TEST_F(ProgramUnderOpenbox, TheWindowsCloseQuitsWhileASheetIsUpAndOneClickOnTheS
             continue;
         }
         // Its button at the trailing end of the bottom row, inside the
-        // padding.
-        const QRect frame = desktop->frame(sheet);
+        // padding, once the sheet has held its place for a second: a first
+        // start lays the sheet out again as what this computer can do comes
+        // in, and a busy machine draws that late.
+        QRect frame;
+        auto since = std::chrono::steady_clock::now();
+        ASSERT_TRUE(waitUntil([&] {
+            const auto now = std::chrono::steady_clock::now();
+            if (const QRect place = desktop->frame(sheet); place != frame) {
+                frame = place;
+                since = now;
+            }
+            return now - since >= std::chrono::seconds(1);
+        }));
         desktop->click(frame.bottomRight() - QPoint(28 + 30, 28 + 20));
         EXPECT_TRUE(waitUntil([&] { return sheetOf() == XCB_NONE; })) << "one click did nothing";
         first.terminate();
