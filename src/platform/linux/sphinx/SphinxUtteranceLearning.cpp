@@ -70,10 +70,12 @@ bool SphinxUtteranceLearning::decodeAtLikeliest(SphinxTaskState& task, const std
     const auto speech =
         ChannelEstimate::ofSpeech(task.decoder, heard, SphinxInputLearning::framesToJudge).value_or(learnt);
     for (const float share : likelyShares) {
-        ChannelEstimate::learnAnew(task.decoder, toward(start, speech, share));
+        auto estimate = toward(start, speech, share);
+        ChannelEstimate::learnAnew(task.decoder, estimate);
         if (!decode(task.decoder, heard))
             return false;
-        following_.keepIfLikelier(task, task.decoder, best);
+        if (following_.keepIfLikelier(task, task.decoder, best))
+            task.chosenAt = std::move(estimate);
     }
     return true;
 }
