@@ -88,7 +88,7 @@ SphinxInputLearning::Lesson SphinxInputLearning::learnFrom(ps_decoder_s* decoder
 
 void SphinxInputLearning::carryOver(ps_decoder_s* decoder, std::vector<float> chosenAt)
 {
-    if (!chosenAt.empty())
+    if (heardAt.empty())
         heardAt = std::move(chosenAt);
     if (heardAt.size() == ChannelEstimate::length(decoder))
         ChannelEstimate::normaliseBy(decoder, heardAt);

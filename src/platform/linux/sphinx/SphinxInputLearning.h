@@ -32,7 +32,7 @@ struct SphinxInputLearning {
     // The audio of the utterance that taught `kept`, where no earlier run
     // kept one; gone once the estimate settles.
     std::vector<std::int16_t> spoken;
-    // Where the source's likeliest reading was decoded (see
+    // Where the source's first likeliest reading was decoded (see
     // SphinxUtteranceLearning::decodeAtLikeliest), once one was: what the
     // decoder normalises by from the next utterance on.
     std::vector<float> heardAt;
@@ -56,8 +56,10 @@ struct SphinxInputLearning {
 
     // The utterance the decoder just ended was read at `chosenAt` (empty
     // where the decoder's own reading stood): from the next utterance on,
-    // the decoder normalises by where the source's likeliest reading was
-    // decoded, rather than by the mean of every frame it heard. That mean
+    // the decoder normalises by where the source's first likeliest reading
+    // was decoded, rather than by the mean of every frame it heard. A
+    // second utterance's followers stand on the speech of both, which
+    // moved the estimate as far as the mean of every frame would. That mean
     // lies near the mean of the source's speech, where the model hears
     // some replies' first words otherwise than at the likeliest estimate:
     // the same reply, held again, lost its opening ("Could you" heard as
