@@ -90,6 +90,19 @@ public:
         return current(decoder);
     }
 
+    // The mean of the frames behind the estimate, whatever it normalises by
+    // (see normaliseBy); the mean when no frame stands behind it.
+    static std::vector<float> heardMean(ps_decoder_t* decoder)
+    {
+        const cmn_t* cmn = cmnOf(decoder);
+        if (!cmn || cmn->nframe <= 0)
+            return meanOf(decoder);
+        std::vector<float> mean(cmn->sum, cmn->sum + cmn->veclen);
+        for (auto& value : mean)
+            value /= static_cast<float>(cmn->nframe);
+        return mean;
+    }
+
     // Normalises by `mean` from here on, still learning what it hears.
     static void normaliseBy(ps_decoder_t* decoder, const std::vector<float>& mean)
     {

@@ -52,7 +52,7 @@ ps_decoder_t* SphinxDecoderPool::take(const std::string& source)
         kept = channels_->find(model_.locale, source, ChannelEstimate::length(decoder));
     if (kept && !SphinxInputLearning::learnable(kept->mean, modelStart_))
         kept.reset();
-    ChannelEstimate::learnAnew(decoder, kept ? kept->mean : ChannelEstimate::meanOf(decoder));
+    ChannelEstimate::learnAnew(decoder, kept ? kept->mean : ChannelEstimate::heardMean(decoder));
     heard_[decoder] = {source, kept, false, kept ? kept->sound : std::vector<float>{}};
     // Without an estimate its first utterance will be followed.
     if (!kept)

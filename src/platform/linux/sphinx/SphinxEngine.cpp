@@ -151,6 +151,7 @@ void SphinxEngine::end(const std::shared_ptr<SphinxTaskState>& task)
                                    : std::nullopt;
         if (learnt && !task->taught)
             learnt->sound = pool_.learningOf(task->decoder).sound;
+        pool_.learningOf(task->decoder).carryOver(task->decoder, std::move(task->chosenAt));
         // Nothing was said since the words were searched: the search
         // at the end would find them again.
         if (!task->chosen && !task->decodedAgain && task->searchedAhead && task->ahead.stands()) {

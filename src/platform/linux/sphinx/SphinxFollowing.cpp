@@ -163,8 +163,8 @@ bool SphinxFollowing::likeliest(SphinxTaskState& task)
     for (auto* follower : task.followers)
         follower->finish();
     for (auto* follower : task.followers) {
-        if (follower->end())
-            keepIfLikelier(task, follower->decoder(), best);
+        if (follower->end() && keepIfLikelier(task, follower->decoder(), best))
+            task.chosenAt = follower->at();
     }
     if (!best)
         standIn(task);
@@ -192,15 +192,16 @@ void SphinxFollowing::standIn(SphinxTaskState& task) const
     task.chosen = transcriptionOf(task.decoder, ps_get_hyp(task.decoder, &score), task.punctuate, english_, true);
 }
 
-void SphinxFollowing::keepIfLikelier(SphinxTaskState& task, ps_decoder_t* decoder,
+bool SphinxFollowing::keepIfLikelier(SphinxTaskState& task, ps_decoder_t* decoder,
                                      std::optional<std::int32_t>& best) const
 {
     std::int32_t score = 0;
     const char* hypothesis = ps_get_hyp(decoder, &score);
-    if (hypothesis && (!best || score > *best)) {
-        best = score;
-        task.chosen = transcriptionOf(decoder, hypothesis, task.punctuate, english_, true);
-    }
+    if (!hypothesis || (best && score <= *best))
+        return false;
+    best = score;
+    task.chosen = transcriptionOf(decoder, hypothesis, task.punctuate, english_, true);
+    return true;
 }
 
 void SphinxFollowing::stop(SphinxTaskState& task)

@@ -65,8 +65,9 @@ public:
     void standIn(SphinxTaskState& task) const;
     // The decoder's text becomes the task's where it scores above `best`,
     // the best so far (none before the first): of one utterance decoded at
-    // several channel estimates, the likeliest reading wins.
-    void keepIfLikelier(SphinxTaskState& task, ps_decoder_t* decoder, std::optional<std::int32_t>& best) const;
+    // several channel estimates, the likeliest reading wins. True where it
+    // did.
+    bool keepIfLikelier(SphinxTaskState& task, ps_decoder_t* decoder, std::optional<std::int32_t>& best) const;
 
 private:
     // Whether the source's voice has begun in what the task heard so far,

@@ -77,13 +77,21 @@ SphinxInputLearning::Lesson SphinxInputLearning::learnFrom(ps_decoder_s* decoder
         lesson.again = otherwise || (earlier.frames < framesToTrust && !near(earlier.mean, both.mean));
         ChannelEstimate::set(decoder, both);
         both.sound = heardSound ? blendedSound(earlier, *heardSound, learnt.frames) : earlier.sound;
-        *this = {heardFrom, std::nullopt, true, std::move(both.sound)};
+        *this = {heardFrom, std::nullopt, true, std::move(both.sound), {}, std::move(heardAt)};
     } else {
         lesson.again = !near(start, learnt.mean);
         kept = learnt;
         kept->sound = sound = heardSound.value_or(std::vector<float>{});
     }
     return lesson;
+}
+
+void SphinxInputLearning::carryOver(ps_decoder_s* decoder, std::vector<float> chosenAt)
+{
+    if (heardAt.empty())
+        heardAt = std::move(chosenAt);
+    if (heardAt.size() == ChannelEstimate::length(decoder))
+        ChannelEstimate::normaliseBy(decoder, heardAt);
 }
 
 bool SphinxInputLearning::near(const std::vector<float>& a, const std::vector<float>& b)

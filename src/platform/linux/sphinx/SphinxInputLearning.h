@@ -32,6 +32,10 @@ struct SphinxInputLearning {
     // The audio of the utterance that taught `kept`, where no earlier run
     // kept one; gone once the estimate settles.
     std::vector<std::int16_t> spoken;
+    // Where the source's first likeliest reading was decoded (see
+    // SphinxUtteranceLearning::decodeAtLikeliest), once one was: what the
+    // decoder normalises by from the next utterance on.
+    std::vector<float> heardAt;
 
     // What one utterance the decoder was still learning from did.
     struct Lesson {
@@ -49,6 +53,19 @@ struct SphinxInputLearning {
     // to what it now knows.
     Lesson learnFrom(ps_decoder_s* decoder, const std::string& heardFrom, const ChannelMean& learnt,
                      const std::vector<std::int16_t>& heard, const std::vector<float>& start);
+
+    // The utterance the decoder just ended was read at `chosenAt` (empty
+    // where the decoder's own reading stood): from the next utterance on,
+    // the decoder normalises by where the source's first likeliest reading
+    // was decoded, rather than by the mean of every frame it heard. A
+    // second utterance's followers stand on the speech of both, which
+    // moved the estimate as far as the mean of every frame would. That mean
+    // lies near the mean of the source's speech, where the model hears
+    // some replies' first words otherwise than at the likeliest estimate:
+    // the same reply, held again, lost its opening ("Could you" heard as
+    // "Today's"). The decoder's sums go on learning every frame, which is
+    // what is kept for the next run and what another source starts from.
+    void carryOver(ps_decoder_s* decoder, std::vector<float> chosenAt);
 
     // Whether two estimates differ by no more than decoding with one or the
     // other changes what is heard.

@@ -66,8 +66,10 @@ struct SphinxTaskState {
     // estimates that both stand on.
     std::vector<std::int16_t> earlier;
     // The final text when it is not the decoder's last hypothesis (see
-    // SphinxUtteranceLearning::decodeAtLikeliest).
+    // SphinxUtteranceLearning::decodeAtLikeliest), and the estimate it was
+    // decoded at where one of the likely estimates gave it.
     std::optional<Transcription> chosen;
+    std::vector<float> chosenAt;
     // The utterance was decoded again at its end (see
     // SphinxUtteranceLearning): the decoder's text is that decoding's.
     bool decodedAgain = false;

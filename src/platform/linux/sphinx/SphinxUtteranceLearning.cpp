@@ -78,10 +78,12 @@ bool SphinxUtteranceLearning::decodeAtLikeliest(SphinxTaskState& task, const std
     if (following_.decodeAside(task, heard, at, best))
         return true;
     for (const float share : likelyShares) {
-        ChannelEstimate::learnAnew(task.decoder, toward(start, speech, share));
+        auto estimate = toward(start, speech, share);
+        ChannelEstimate::learnAnew(task.decoder, estimate);
         if (!decode(task.decoder, heard))
             return false;
-        following_.keepIfLikelier(task, task.decoder, best);
+        if (following_.keepIfLikelier(task, task.decoder, best))
+            task.chosenAt = std::move(estimate);
     }
     return true;
 }
