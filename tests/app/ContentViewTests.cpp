@@ -454,16 +454,25 @@ TEST_F(LanguageAlertTest, WaitsWhileTheFirstRunWizardShows)
 
 TEST_F(ContentViewTest, SheetDismissalEndsOnlyTheRequestOnTopAndErrorsShowOverTheTopMostSurface)
 {
-    auto& v = open();
+    // A failure at start, before the window and its sheet are up, shows
+    // over the sheet and takes the keyboard: Return acknowledges it.
     test::given.set(model().showMicCheck, true);
     model().showError("麦克风出错");
+    auto& v = open();
     w.settle();
     ASSERT_TRUE(shown(v.sheet()->dialog()));
     EXPECT_EQ(v.sheet()->page(), ui::StartupSheet::Page::micCheck);
     EXPECT_EQ(v.errorAlert()->box(), nullptr);
-    ASSERT_NE(v.sheet()->alert()->box(), nullptr);
-    v.sheet()->alert()->box()->accept();
+    QMessageBox* startBox = v.sheet()->alert()->box();
+    ASSERT_NE(startBox, nullptr);
+    EXPECT_TRUE(shown(startBox));
+    EXPECT_EQ(QApplication::activeWindow(), startBox);
+    ASSERT_EQ(QApplication::focusWidget(), startBox->defaultButton());
+    snapshot(*startBox, "main", "start-alert");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     w.settle();
+    EXPECT_FALSE(model().errorMessage().has_value());
+    EXPECT_EQ(v.sheet()->alert()->box(), nullptr);
 
     QTest::keyClick(v.sheet()->dialog(), Qt::Key_Escape);
     w.settle();
@@ -478,7 +487,7 @@ TEST_F(ContentViewTest, SheetDismissalEndsOnlyTheRequestOnTopAndErrorsShowOverTh
     EXPECT_EQ(v.errorAlert()->box()->text(), "又出错了");
     EXPECT_FALSE(v.errorAlert()->box()->testAttribute(Qt::WA_ShowWithoutActivating));
     EXPECT_EQ(QApplication::activeWindow(), v.errorAlert()->box());
-    ASSERT_NE(QApplication::focusWidget(), nullptr);
+    ASSERT_EQ(QApplication::focusWidget(), v.errorAlert()->box()->defaultButton());
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     w.settle();
     EXPECT_EQ(v.errorAlert()->box(), nullptr);
@@ -499,7 +508,9 @@ TEST_F(ContentViewTest, SheetDismissalEndsOnlyTheRequestOnTopAndErrorsShowOverTh
     QTest::mouseRelease(talk, Qt::LeftButton);
     w.settle();
     EXPECT_FALSE(model().isHoldingToTalk.get());
-    EXPECT_NE(v.errorAlert()->box(), nullptr);
+    ASSERT_NE(v.errorAlert()->box(), nullptr);
+    // The hold over, the alert takes the keyboard it waited for.
+    EXPECT_EQ(QApplication::focusWidget(), v.errorAlert()->box()->defaultButton());
 }
 
 // A history that cannot be written is said in the window, which stays
