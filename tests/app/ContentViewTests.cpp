@@ -513,6 +513,61 @@ TEST_F(ContentViewTest, SheetDismissalEndsOnlyTheRequestOnTopAndErrorsShowOverTh
     EXPECT_EQ(QApplication::focusWidget(), v.errorAlert()->box()->defaultButton());
 }
 
+// A pick the computer refuses is told where the pickers are, to a screen
+// reader too, and told again when it is made again.
+TEST_F(ContentViewTest, ARefusedPickIsAnnouncedUnderThePickersEachTime)
+{
+    ModelTestAccess::languageServices(model()).engine =
+        [](CallLanguage language) -> rt::Async<std::optional<SpeechEngine>> {
+        co_return language.id == "en" ? std::optional(SpeechEngine::speech) : std::nullopt;
+    };
+    ModelTestAccess::languageServices(model()).translationStatus =
+        [](std::string source, std::string target) -> rt::Async<TranslationStatus> {
+        co_return (source == "en" && target == "es") || (source == "es" && target == "en")
+            ? TranslationStatus::installed
+            : TranslationStatus::unsupported;
+    };
+    test::given.set(model().myLanguage, *CallLanguage::find("en"));
+    test::given.set(model().theirLanguage, *CallLanguage::find("es"));
+    w.world.run([m = w.model] { return ModelTestAccess::refreshLanguageReadiness(*m); });
+    auto& v = open();
+    auto* their = child<QComboBox>(v, "languageBar.their");
+    auto* note = child<QLabel>(v, "languageBar.pickNote");
+    EXPECT_FALSE(shown(note));
+    int shows = 0;
+    struct Count : QObject {
+        int& shows;
+        explicit Count(int& n) : shows(n) {}
+        bool eventFilter(QObject*, QEvent* event) override
+        {
+            shows += event->type() == QEvent::Show;
+            return false;
+        }
+    } count(shows);
+    note->installEventFilter(&count);
+    const int french = their->findData(QStringLiteral("fr"));
+    ASSERT_GE(french, 0);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        emit their->activated(french);
+        w.settle();
+        EXPECT_EQ(model().theirLanguage().id, "es");
+        ASSERT_TRUE(shown(note)) << attempt;
+        EXPECT_EQ(note->text().toStdString(), model().status());
+        EXPECT_EQ(shows, attempt + 1) << "a refusal made again is news again";
+    }
+    EXPECT_FALSE(note->text().isEmpty());
+    EXPECT_EQ(accessibleSummary(note), QStringLiteral("AlertMessage: ") + note->text());
+    // Under the header, across the window, where the pickers are.
+    EXPECT_GE(note->mapTo(&v, QPoint(0, 0)).y(), v.header()->mapTo(&v, QPoint(0, v.header()->height())).y());
+    EXPECT_GT(note->width(), v.width() / 2);
+    snapshot(v, "main", "refused-pick");
+
+    // The note goes once the status line has moved on.
+    test::given.set(model().status, std::string("x"));
+    w.settle();
+    EXPECT_FALSE(shown(note));
+}
+
 // A history that cannot be written is said in the window, which stays
 // usable, and the message goes once everything is saved.
 TEST_F(ContentViewTest, AHistoryThatCannotBeSavedIsSaidWithoutBlockingTheWindowAndTakenBack)
