@@ -36,9 +36,12 @@ void ErrorAlert::refresh()
         settings::closeQuietly(box_, this);
         return;
     }
-    // A host not on screen yet (a sheet waiting for its window) would come
-    // up over an alert shown now.
-    if (!box_ && !host_->isVisible()) {
+    // A host not on screen yet (a window starting, a sheet waiting for its
+    // window) would come up over an alert shown now. A window put away in
+    // the tray is not waited for: the alert is all the user would see.
+    QWidget* owner = host_->isWindow() && host_->parentWidget() ? host_->parentWidget()->window() : host_->window();
+    const bool ownerPutAway = !owner->isVisible() && owner->testAttribute(Qt::WA_WState_ExplicitShowHide);
+    if (!box_ && !host_->isVisible() && !ownerPutAway) {
         if (!awaitingHost_) {
             awaitingHost_ = true;
             host_->installEventFilter(this);

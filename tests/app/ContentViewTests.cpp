@@ -511,6 +511,15 @@ TEST_F(ContentViewTest, SheetDismissalEndsOnlyTheRequestOnTopAndErrorsShowOverTh
     ASSERT_NE(v.errorAlert()->box(), nullptr);
     // The hold over, the alert takes the keyboard it waited for.
     EXPECT_EQ(QApplication::focusWidget(), v.errorAlert()->box()->defaultButton());
+    v.errorAlert()->box()->accept();
+    w.settle();
+
+    // A window put away in the tray holds no alert back.
+    v.window()->hide();
+    model().showError("后台出错");
+    w.settle();
+    ASSERT_NE(v.errorAlert()->box(), nullptr);
+    EXPECT_TRUE(shown(v.errorAlert()->box()));
 }
 
 // A pick the computer refuses is told where the pickers are, to a screen
