@@ -4,6 +4,7 @@
 #include "app/DraftPanel.h"
 #include "app/FooterView.h"
 #include "app/HeaderView.h"
+#include "app/LanguageBar.h"
 #include "app/LanguageChangeAlert.h"
 #include "app/SetupCard.h"
 #include "model/AppModel.h"
@@ -69,6 +70,7 @@ ContentView::ContentView(std::shared_ptr<AppModel> model, std::shared_ptr<settin
         callScreen_);
     call->addWidget(header_);
     call->addWidget(new ui::Hairline(false, callScreen_));
+    call->addWidget(header_->languageBar()->pickNote());
 
     auto* middle = new QWidget(callScreen_);
     middle_ = middle;

@@ -4,6 +4,9 @@
 #include "app/SymbolPill.h"
 #include "model/AppModel.h"
 #include "model/ModelTask.h"
+#include "settings/PickRefusal.h"
+#include "settings/SheetParts.h"
+#include "ui/Accessibility.h"
 #include "ui/Icons.h"
 #include "ui/LanguagePicker.h"
 #include "ui/Look.h"
@@ -69,6 +72,10 @@ LanguageBar::LanguageBar(std::shared_ptr<AppModel> model, QWidget* parent) : QWi
     row->addWidget(spinner_);
     row->addWidget(warning_);
     row->addStretch(1);
+    pickNote_ = sheetText(this, QStringLiteral("languageBar.pickNote"), 12, Palette::amber());
+    pickNote_->setContentsMargins(20, 6, 20, 6);
+    Accessibility::setRole(pickNote_, QAccessible::AlertMessage);
+    pickNote_->hide();
 
     connect(myPicker_, &QComboBox::activated, this, [this](int index) { picked(myPicker_, true, index); });
     connect(theirPicker_, &QComboBox::activated, this, [this](int index) { picked(theirPicker_, false, index); });
@@ -87,15 +94,33 @@ void LanguageBar::picked(QComboBox* picker, bool mine, int index)
 {
     auto language = CallLanguage::find(picker->itemData(index).toString().toStdString());
     if (language) {
-        // The other side is read when the task runs, not now.
-        spawnOnModel(model_, [language = *language, mine](AppModel& m) {
-            return mine ? m.changeLanguages(language, m.theirLanguage.get(), AppModel::DownloadConsent::ask)
-                        : m.changeLanguages(m.myLanguage.get(), language, AppModel::DownloadConsent::ask);
+        std::optional<CallLanguage> my = mine ? language : std::nullopt;
+        std::optional<CallLanguage> their = mine ? std::nullopt : language;
+        spawnOnModel(model_, [my, their, bar = QPointer<LanguageBar>(this)](AppModel& m) {
+            return pickThenSettle(m, my, their, bar);
         });
     }
     // The picker shows the model's language until the model changes it.
     const CallLanguage& shown = mine ? model_->myLanguage.get() : model_->theirLanguage.get();
     picker->setCurrentIndex(picker->findData(q(shown.id)));
+}
+
+rt::Async<void> LanguageBar::pickThenSettle(AppModel& model, std::optional<CallLanguage> mine,
+                                            std::optional<CallLanguage> theirs, QPointer<LanguageBar> bar)
+{
+    const std::string refusal = co_await pickLanguages(model, std::move(mine), std::move(theirs));
+    if (bar)
+        bar->pickSettled(refusal);
+}
+
+void LanguageBar::pickSettled(const std::string& refusal)
+{
+    // Told each time, the same refusal twice included: a screen reader
+    // hears nothing from the status line, which may not even change.
+    if (refusal.empty())
+        pickNote_->hide();
+    else
+        Accessibility::announce(pickNote_, q(refusal));
 }
 
 void LanguageBar::fill(QComboBox* picker, const std::vector<CallLanguage>& choices, bool mine,
@@ -160,6 +185,9 @@ void LanguageBar::refresh()
     updates::setToolTip(warning_, q(warning));
     updates::setAccessibleName(warning_, q(warning));
     focusReturn_.setEnabled(this, m.canChangeLanguage());
+    // The note goes once the status line has moved on from it.
+    if (!pickNote_->isHidden() && q(m.status.get()) != pickNote_->text())
+        pickNote_->hide();
 }
 
 }  // namespace parlaro::app

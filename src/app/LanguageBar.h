@@ -1,12 +1,16 @@
 #pragma once
 
+#include "runtime/Task.h"
 #include "speech/CallLanguage.h"
 #include "ui/FocusReturn.h"
 #include "ui/ViewBinding.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 class QComboBox;
@@ -39,11 +43,17 @@ public:
     ui::PillButton* swapButton() const { return swap_; }
     Spinner* spinner() const { return spinner_; }
     ui::SymbolView* warning() const { return warning_; }
+    // Why the last pick was refused, said where the pickers are; the window
+    // places it under its header, where it has the room to wrap.
+    QLabel* pickNote() const { return pickNote_; }
 
 private:
     void refresh();
     void fill(QComboBox* picker, const std::vector<CallLanguage>& choices, bool mine, const CallLanguage& shown);
     void picked(QComboBox* picker, bool mine, int index);
+    static rt::Async<void> pickThenSettle(AppModel& model, std::optional<CallLanguage> mine,
+                                          std::optional<CallLanguage> theirs, QPointer<LanguageBar> bar);
+    void pickSettled(const std::string& refusal);
 
     std::shared_ptr<AppModel> model_;
     QLabel* myLabel_;
@@ -53,6 +63,7 @@ private:
     ui::PillButton* swap_;
     Spinner* spinner_;
     ui::SymbolView* warning_;
+    QLabel* pickNote_;
     ui::FocusReturn focusReturn_;
     std::unique_ptr<ui::ViewBinding> binding_;
 };

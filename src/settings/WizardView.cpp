@@ -2,6 +2,7 @@
 
 #include "model/AppModel.h"
 #include "model/ModelTask.h"
+#include "settings/PickRefusal.h"
 #include "settings/SheetParts.h"
 #include "settings/SpeechModelDownload.h"
 #include "settings/UntranslatablePairNotice.h"
@@ -232,31 +233,17 @@ void WizardView::pick(std::optional<CallLanguage> mine, std::optional<CallLangua
 rt::Async<void> WizardView::pickThenSettle(AppModel& model, std::optional<CallLanguage> mine,
                                            std::optional<CallLanguage> theirs, QPointer<WizardView> view)
 {
-    const CallLanguage my = mine.value_or(model.myLanguage());
-    const CallLanguage their = theirs.value_or(model.theirLanguage());
-    // The picks the model passes over without a word: nothing to explain.
-    const bool explained =
-        my != their && !(my == model.myLanguage() && their == model.theirLanguage()) && !model.isChangingLanguage();
-    co_await model.changeLanguages(my, their, AppModel::DownloadConsent::ask);
+    const std::string refusal = co_await pickLanguages(model, std::move(mine), std::move(theirs));
     if (view)
-        view->pickSettled(my, their, explained);
+        view->pickSettled(refusal);
 }
 
-void WizardView::pickSettled(const CallLanguage& mine, const CallLanguage& theirs, bool explained)
+void WizardView::pickSettled(const std::string& refusal)
 {
-    const bool taken = model_->myLanguage() == mine && model_->theirLanguage() == theirs;
-    const QString why = q(model_->status());
-    if (taken || model_->pendingLanguageChange() || !explained || why.isEmpty()) {
+    if (refusal.empty())
         pickNote_->hide();
-        return;
-    }
-    // Shown afresh each time, so that the same refusal twice is told twice.
-    pickNote_->hide();
-    pickNote_->setText(why);
-    pickNote_->setAccessibleName(why);
-    pickNote_->show();
-    QAccessibleEvent alert(pickNote_, QAccessible::Alert);
-    QAccessible::updateAccessibility(&alert);
+    else
+        Accessibility::announce(pickNote_, q(refusal));
 }
 
 void WizardView::refresh()

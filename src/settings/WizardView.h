@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 class QComboBox;
@@ -49,7 +50,7 @@ private:
                                           std::optional<CallLanguage> theirs, QPointer<WizardView> view);
     // After the model has answered a pick; `explained` when a refusal would
     // have said why.
-    void pickSettled(const CallLanguage& mine, const CallLanguage& theirs, bool explained);
+    void pickSettled(const std::string& refusal);
 
     std::shared_ptr<AppModel> model_;
     std::vector<WizardStep*> steps_;

@@ -8,6 +8,7 @@
 #include <QAbstractItemView>
 #include <QAccessibleWidget>
 #include <QComboBox>
+#include <QLabel>
 
 #include <cmath>
 
@@ -233,6 +234,16 @@ void install()
 void setRole(QWidget* widget, QAccessible::Role role)
 {
     widget->setProperty(roleProperty, static_cast<int>(role));
+}
+
+void announce(QLabel* note, const QString& text)
+{
+    note->hide();
+    note->setText(text);
+    note->setAccessibleName(text);
+    note->show();
+    QAccessibleEvent alert(note, QAccessible::Alert);
+    QAccessible::updateAccessibility(&alert);
 }
 
 }  // namespace parlaro::ui::Accessibility

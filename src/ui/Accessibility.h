@@ -2,6 +2,8 @@
 
 #include <QAccessible>
 
+class QLabel;
+class QString;
 class QWidget;
 
 namespace parlaro::ui::Accessibility {
@@ -16,5 +18,10 @@ void install();
 // settings sidebar is a page tab, not a check box). Set it before the
 // widget is first read.
 void setRole(QWidget* widget, QAccessible::Role role);
+
+// Tells a screen reader `text` now, through `note` (a label with the
+// AlertMessage role, where the user is). The note is shown afresh, so the
+// same words twice are news twice.
+void announce(QLabel* note, const QString& text);
 
 }  // namespace parlaro::ui::Accessibility

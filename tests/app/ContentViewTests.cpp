@@ -454,16 +454,25 @@ TEST_F(LanguageAlertTest, WaitsWhileTheFirstRunWizardShows)
 
 TEST_F(ContentViewTest, SheetDismissalEndsOnlyTheRequestOnTopAndErrorsShowOverTheTopMostSurface)
 {
-    auto& v = open();
+    // A failure at start, before the window and its sheet are up, shows
+    // over the sheet and takes the keyboard: Return acknowledges it.
     test::given.set(model().showMicCheck, true);
     model().showError("麦克风出错");
+    auto& v = open();
     w.settle();
     ASSERT_TRUE(shown(v.sheet()->dialog()));
     EXPECT_EQ(v.sheet()->page(), ui::StartupSheet::Page::micCheck);
     EXPECT_EQ(v.errorAlert()->box(), nullptr);
-    ASSERT_NE(v.sheet()->alert()->box(), nullptr);
-    v.sheet()->alert()->box()->accept();
+    QMessageBox* startBox = v.sheet()->alert()->box();
+    ASSERT_NE(startBox, nullptr);
+    EXPECT_TRUE(shown(startBox));
+    EXPECT_EQ(QApplication::activeWindow(), startBox);
+    ASSERT_EQ(QApplication::focusWidget(), startBox->defaultButton());
+    snapshot(*startBox, "main", "start-alert");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     w.settle();
+    EXPECT_FALSE(model().errorMessage().has_value());
+    EXPECT_EQ(v.sheet()->alert()->box(), nullptr);
 
     QTest::keyClick(v.sheet()->dialog(), Qt::Key_Escape);
     w.settle();
@@ -478,7 +487,7 @@ TEST_F(ContentViewTest, SheetDismissalEndsOnlyTheRequestOnTopAndErrorsShowOverTh
     EXPECT_EQ(v.errorAlert()->box()->text(), "又出错了");
     EXPECT_FALSE(v.errorAlert()->box()->testAttribute(Qt::WA_ShowWithoutActivating));
     EXPECT_EQ(QApplication::activeWindow(), v.errorAlert()->box());
-    ASSERT_NE(QApplication::focusWidget(), nullptr);
+    ASSERT_EQ(QApplication::focusWidget(), v.errorAlert()->box()->defaultButton());
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     w.settle();
     EXPECT_EQ(v.errorAlert()->box(), nullptr);
@@ -499,7 +508,73 @@ TEST_F(ContentViewTest, SheetDismissalEndsOnlyTheRequestOnTopAndErrorsShowOverTh
     QTest::mouseRelease(talk, Qt::LeftButton);
     w.settle();
     EXPECT_FALSE(model().isHoldingToTalk.get());
-    EXPECT_NE(v.errorAlert()->box(), nullptr);
+    ASSERT_NE(v.errorAlert()->box(), nullptr);
+    // The hold over, the alert takes the keyboard it waited for.
+    EXPECT_EQ(QApplication::focusWidget(), v.errorAlert()->box()->defaultButton());
+    v.errorAlert()->box()->accept();
+    w.settle();
+
+    // A window put away in the tray holds no alert back.
+    v.window()->hide();
+    model().showError("后台出错");
+    w.settle();
+    ASSERT_NE(v.errorAlert()->box(), nullptr);
+    EXPECT_TRUE(shown(v.errorAlert()->box()));
+}
+
+// A pick the computer refuses is told where the pickers are, to a screen
+// reader too, and told again when it is made again.
+TEST_F(ContentViewTest, ARefusedPickIsAnnouncedUnderThePickersEachTime)
+{
+    ModelTestAccess::languageServices(model()).engine =
+        [](CallLanguage language) -> rt::Async<std::optional<SpeechEngine>> {
+        co_return language.id == "en" ? std::optional(SpeechEngine::speech) : std::nullopt;
+    };
+    ModelTestAccess::languageServices(model()).translationStatus =
+        [](std::string source, std::string target) -> rt::Async<TranslationStatus> {
+        co_return (source == "en" && target == "es") || (source == "es" && target == "en")
+            ? TranslationStatus::installed
+            : TranslationStatus::unsupported;
+    };
+    test::given.set(model().myLanguage, *CallLanguage::find("en"));
+    test::given.set(model().theirLanguage, *CallLanguage::find("es"));
+    w.world.run([m = w.model] { return ModelTestAccess::refreshLanguageReadiness(*m); });
+    auto& v = open();
+    auto* their = child<QComboBox>(v, "languageBar.their");
+    auto* note = child<QLabel>(v, "languageBar.pickNote");
+    EXPECT_FALSE(shown(note));
+    int shows = 0;
+    struct Count : QObject {
+        int& shows;
+        explicit Count(int& n) : shows(n) {}
+        bool eventFilter(QObject*, QEvent* event) override
+        {
+            shows += event->type() == QEvent::Show;
+            return false;
+        }
+    } count(shows);
+    note->installEventFilter(&count);
+    const int french = their->findData(QStringLiteral("fr"));
+    ASSERT_GE(french, 0);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        emit their->activated(french);
+        w.settle();
+        EXPECT_EQ(model().theirLanguage().id, "es");
+        ASSERT_TRUE(shown(note)) << attempt;
+        EXPECT_EQ(note->text().toStdString(), model().status());
+        EXPECT_EQ(shows, attempt + 1) << "a refusal made again is news again";
+    }
+    EXPECT_FALSE(note->text().isEmpty());
+    EXPECT_EQ(accessibleSummary(note), QStringLiteral("AlertMessage: ") + note->text());
+    // Under the header, across the window, where the pickers are.
+    EXPECT_GE(note->mapTo(&v, QPoint(0, 0)).y(), v.header()->mapTo(&v, QPoint(0, v.header()->height())).y());
+    EXPECT_GT(note->width(), v.width() / 2);
+    snapshot(v, "main", "refused-pick");
+
+    // The note goes once the status line has moved on.
+    test::given.set(model().status, std::string("x"));
+    w.settle();
+    EXPECT_FALSE(shown(note));
 }
 
 // A history that cannot be written is said in the window, which stays
