@@ -624,10 +624,10 @@ TEST_F(ContentViewTest, ADraftsTranslationShowsWholeAtEveryWidth)
 // dot), the talk button's title whole,
 // the typing field wide enough to work in, a sentence of 120 characters
 // and its translation whole without scrolling while the conversation is
-// empty, and with captions the conversation a third of the window at least
-// (a quarter on the small screens), the draft's translation in whole
-// lines, two at least, on half the width; and so all along the switch
-// after ⇄.
+// empty or not, and with captions the conversation a third of the window
+// at least (on the small screens what the sentence's lines leave, the end
+// of a caption at least), the draft's translation in whole lines, two at
+// least, on half the width; and so all along the switch after ⇄.
 TEST_F(ContentViewTest, EveryInterfaceLanguageKeepsItsWordsWholeAndItsRoomAtEveryWidth)
 {
     auto& v = open();
@@ -682,8 +682,10 @@ TEST_F(ContentViewTest, EveryInterfaceLanguageKeepsItsWordsWholeAndItsRoomAtEver
         EXPECT_LE(field->fontMetrics().horizontalAdvance(field->placeholderText()), placeholderRoom())
             << where << ": " << field->placeholderText().toStdString();
         EXPECT_GE(field->width(), 240) << where;
-        EXPECT_GE(v.conversation()->height() * (size.height() < ContentView::minimumHeight ? 4 : 3), size.height())
-            << where;
+        if (size.height() < ContentView::minimumHeight)
+            EXPECT_GE(v.conversation()->height(), ContentView::leastConversation) << where;
+        else
+            EXPECT_GE(v.conversation()->height() * 3, size.height()) << where;
         // While the swap translates the draft again, a spinner stands in
         // for the translation.
         if (!shown(target))
@@ -748,19 +750,33 @@ TEST_F(ContentViewTest, EveryInterfaceLanguageKeepsItsWordsWholeAndItsRoomAtEver
             test::given.set(model().status, "");
         }
         test::given.set(model().hasDraft, true);
-        // A typed sentence, the conversation empty: both fields show it whole.
+        // A typed sentence of 120 characters: both fields show it whole,
+        // the conversation empty or holding a played sentence, which then
+        // scrolls.
         model().editDraftText("Hello, could you tell me where the nearest train station is? I have to be there before "
                               "five this evening, thank you so.");
         model().editDraftTranslation("Hola, ¿podría decirme dónde está la estación de tren más cercana? Tengo que "
                                      "estar allí antes de las cinco, muchas gracias.");
-        for (const QSize size : windowSizes) {
-            const std::string where = resizedTo(size, code);
-            for (QPlainTextEdit* edit : {v.draftPanel()->source(), target}) {
-                EXPECT_EQ(edit->verticalScrollBar()->maximum(), 0) << where << " " << edit->objectName().toStdString();
-                EXPECT_EQ(edit->visibleRegion().boundingRect().height(), edit->height()) << where;
+        const std::vector<ConversationEntry> played{ConversationEntry{.side = ConversationEntry::Side::me,
+                                                                      .original = "Where is the ticket office?",
+                                                                      .translated = "¿Dónde está la taquilla?",
+                                                                      .originalLanguage = "en",
+                                                                      .translatedLanguage = "es"}};
+        for (const auto& [state, entries] :
+             {std::pair{"sentence", std::vector<ConversationEntry>{}}, std::pair{"sentence-played", played}}) {
+            ModelTestAccess::setEntries(model(), entries);
+            for (const QSize size : windowSizes) {
+                const std::string at = resizedTo(size, code);
+                const std::string where = at + " " + state;
+                for (QPlainTextEdit* edit : {v.draftPanel()->source(), target}) {
+                    EXPECT_EQ(edit->verticalScrollBar()->maximum(), 0)
+                        << where << " " << edit->objectName().toStdString();
+                    EXPECT_EQ(edit->visibleRegion().boundingRect().height(), edit->height()) << where;
+                }
+                EXPECT_GE(v.conversation()->height(), entries.empty() ? 1 : ContentView::leastConversation) << where;
+                if (pictured)
+                    snapshotAs(state, at);
             }
-            if (pictured)
-                snapshotAs("sentence", where);
         }
         // Captions in the conversation, and a long draft, more lines in
         // each field than it shows.
