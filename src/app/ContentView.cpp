@@ -138,6 +138,21 @@ bool ContentView::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
+void ContentView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    // Below the window's usual least height the cards above the
+    // conversation draw their rows closer and stand closer to each other,
+    // so that under them the empty call's message keeps its heading in
+    // sight and its body where it can.
+    const bool compact = height() < ContentView::minimumHeight;
+    setupCard_->setCompact(compact);
+    const int padding = compact ? setupPadding / 3 : setupPadding;
+    for (QWidget* box : {setupBox_, historyBox_})
+        if (box->layout()->contentsMargins().top() != padding)
+            box->layout()->setContentsMargins(setupPadding, padding, setupPadding, 0);
+}
+
 void ContentView::fitDraft()
 {
     // However long a draft grows, a conversation with captions keeps a

@@ -104,14 +104,24 @@ protected:
         snapshot(*view, state, QString::fromStdString(where));
     }
     // The empty conversation's lines wrap inside it, in sight without
-    // scrolling.
-    void expectHintInSight(const std::string& where)
+    // scrolling; where cards above leave it little room, its heading alone,
+    // the rest told by the heading.
+    void expectHintInSight(const std::string& where, bool whole = true)
     {
         auto* viewport = view->conversation()->viewport();
-        for (const char* line : {"conversation.hint.title", "conversation.hint.detail"}) {
-            auto* label = child<QLabel>(*view->conversation(), line);
+        auto* detail = child<QLabel>(*view->conversation(), "conversation.hint.detail");
+        auto* title = child<QLabel>(*view->conversation(), "conversation.hint.title");
+        if (!whole && detail->isHidden()) {
+            EXPECT_EQ(title->toolTip(), detail->text()) << where;
+            EXPECT_EQ(title->accessibleDescription(), detail->text()) << where;
+        }
+        EXPECT_EQ(view->conversation()->verticalScrollBar()->maximum(), 0) << where;
+        for (QLabel* label : {title, detail}) {
+            if (label == detail && !whole && detail->isHidden())
+                continue;
+            EXPECT_TRUE(label->isVisible()) << where << " " << label->objectName().toStdString();
             EXPECT_TRUE(viewport->rect().contains(QRect(label->mapTo(viewport, QPoint(0, 0)), label->size())))
-                << where << " " << line;
+                << where << " " << label->objectName().toStdString();
         }
     }
 
@@ -907,23 +917,41 @@ TEST_F(ContentViewTest, AFirstStartPromisesOnlyWhatThePairDoesHere)
             snapshotAs("firststart", where);
         }
     }
-    // Every step of the setup still to do, on small screens: each note of
-    // the card whole, however little room is left under it.
+    // Every step of the setup still to do, on small screens, alone and
+    // over a history that cannot be saved: each note of the card and the
+    // notice whole, however little room is left under them, and the empty
+    // call's message readable under them.
     test::given.set(model().micAuthorized, false).set(model().virtualMicNeedsUpdate, true);
     test::given.set(ModelTestAccess::mySpeechReady(model()), false);
-    for (const char* code : {"de", "ja", "ko", "ar"}) {
+    for (const char* code : {"de", "en", "fr", "ja", "ko", "ar"}) {
         loadStringTables(w.world.platform.bundles, code);
         InterfaceLanguage::set(code);
         test::given.set(model().myLanguage, *CallLanguage::find(code));
         w.world.run([m = w.model] { return ModelTestAccess::refreshLanguageReadiness(*m); });
-        for (const QSize size : {QSize(800, 600), QSize(798, 550)}) {
-            const std::string where = resizedTo(size, code);
-            for (const std::string& cut : cutTexts(*v.setupCard()))
-                ADD_FAILURE() << where << ": " << cut;
-            EXPECT_EQ(v.setupCard()->visibleRegion().boundingRect().height(), v.setupCard()->height()) << where;
-            snapshotAs("setup", where);
+        for (const bool unsaved : {false, true}) {
+            test::given.set(
+                model().historyNotice,
+                unsaved ? std::optional(localized("无法把对话记录保存到 %@（%@）。对话会先保留，能写入时自动保存。",
+                                                  "~/.local/share/parlaro/History", "Permission denied"))
+                        : std::nullopt);
+            for (const QSize size : {QSize(800, 600), QSize(798, 550)}) {
+                const std::string at = resizedTo(size, code);
+                const std::string where = at + (unsaved ? " unsaved" : "");
+                for (QWidget* box :
+                     {static_cast<QWidget*>(v.setupCard()), child<QWidget>(v, "callScreen.historyNotice")}) {
+                    if (!shown(box))
+                        continue;
+                    for (const std::string& cut : cutTexts(*box))
+                        ADD_FAILURE() << where << ": " << cut;
+                    EXPECT_EQ(box->visibleRegion().boundingRect().height(), box->height()) << where;
+                }
+                EXPECT_EQ(shown(child<QWidget>(v, "callScreen.historyNotice")), unsaved) << where;
+                expectHintInSight(where, false);
+                snapshotAs(unsaved ? "setup-unsaved" : "setup", at);
+            }
         }
     }
+    test::given.set(model().historyNotice, std::nullopt);
     test::given.set(model().micAuthorized, true).set(model().virtualMicNeedsUpdate, false);
     test::given.set(ModelTestAccess::mySpeechReady(model()), true);
 
