@@ -923,7 +923,7 @@ TEST_F(ContentViewTest, AFirstStartPromisesOnlyWhatThePairDoesHere)
     // call's message readable under them.
     test::given.set(model().micAuthorized, false).set(model().virtualMicNeedsUpdate, true);
     test::given.set(ModelTestAccess::mySpeechReady(model()), false);
-    for (const char* code : {"de", "en", "fr", "ja", "ko", "ar"}) {
+    for (const char* code : {"de", "en", "fr", "es", "ja", "ko", "ar"}) {
         loadStringTables(w.world.platform.bundles, code);
         InterfaceLanguage::set(code);
         test::given.set(model().myLanguage, *CallLanguage::find(code));
