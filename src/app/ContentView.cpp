@@ -140,18 +140,38 @@ bool ContentView::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
+void ContentView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    // Below the window's usual least height the cards above the
+    // conversation draw their rows closer and stand closer to each other,
+    // so that under them the empty call's message keeps its heading in
+    // sight and its body where it can.
+    const bool compact = height() < ContentView::minimumHeight;
+    setupCard_->setCompact(compact);
+    const int padding = compact ? setupPadding / 3 : setupPadding;
+    for (QWidget* box : {setupBox_, historyBox_})
+        if (box->layout()->contentsMargins().top() != padding)
+            box->layout()->setContentsMargins(setupPadding, padding, setupPadding, 0);
+}
+
 void ContentView::fitDraft()
 {
     // However long a draft grows, a conversation with captions keeps a
     // third of the window: the draft's fields show fewer lines and scroll
-    // the rest. An empty one has nothing to keep, and gives its room to
-    // the sentence the user checks before it is played.
-    int room = middle_->height() - (conversationEmpty_ ? 0 : (height() + 2) / 3);
+    // the rest. A sentence of the usual length is read whole before it is
+    // played all the same: for it the conversation gives up its third down
+    // to the end of its last caption, and scrolls. An empty one has
+    // nothing to keep, and gives all its room to the draft.
+    int room = middle_->height();
     for (QWidget* box : {setupBox_, historyBox_})
         if (!box->isHidden())
             room -= box->height();
     const QMargins margins = draftBox_->layout()->contentsMargins();
-    draftPanel_->setRoom(std::max(1, room - margins.top() - margins.bottom()));
+    room -= margins.top() + margins.bottom();
+    const int shared = room - (conversationEmpty_ ? 0 : (height() + 2) / 3);
+    const int forSentence = room - (conversationEmpty_ ? 0 : leastConversation);
+    draftPanel_->setRoom(std::max(1, shared), std::max(1, forSentence));
 }
 
 ContentView::~ContentView()

@@ -63,6 +63,8 @@ public:
     static constexpr int minimumWidth = 980;
     static constexpr int minimumHeight = 700;
     static constexpr int setupPadding = 18;
+    // The least of a conversation with captions a draft leaves in sight.
+    static constexpr int leastConversation = 60;
 
     ContentView(std::shared_ptr<AppModel> model, std::shared_ptr<settings::UpdateModel> updates, Services services,
                 QWidget* parent = nullptr);
@@ -91,6 +93,7 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void refresh();

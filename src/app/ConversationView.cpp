@@ -132,6 +132,16 @@ void ConversationView::fitHint()
     const int spacing = hintColumn_->spacing();
     int room = viewport()->height() - outer.top() - outer.bottom() - hintTitle_->heightForWidth(width) - spacing
         - hintDetail_->heightForWidth(width);
+    // Under cards that leave it little room the message shortens to its
+    // heading, rather than hide its body below a fold few would scroll to;
+    // the body stays with the heading as its tooltip and description.
+    const bool withDetail = room >= 0;
+    if (!withDetail)
+        room += spacing + hintDetail_->heightForWidth(width);
+    updates::setVisible(hintDetail_, withDetail);
+    const QString detail = withDetail ? QString() : hintDetail_->text();
+    updates::setToolTip(hintTitle_, detail);
+    updates::setAccessibleDescription(hintTitle_, detail);
     const int symbol = hintSymbol_->minimumHeight() + spacing;
     const bool withSymbol = room >= symbol;
     if (withSymbol)

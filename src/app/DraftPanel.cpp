@@ -64,10 +64,11 @@ PillButton* makePill(QWidget* parent, const char* name)
 }
 
 // The height of each line of the field's text, laid out at the field's own
-// text width in whole pixels, as the field itself scrolls them. The
-// document's layout lags behind the text and the width (a field hidden
-// while its text arrives, a window resized), so it is not asked.
-std::vector<int> lineHeights(const QPlainTextEdit* edit)
+// text width in whole pixels, as the field itself scrolls them, and with
+// `starts` the text position each line starts at. The document's layout
+// lags behind the text and the width (a field hidden while its text
+// arrives, a window resized), so it is not asked.
+std::vector<int> lineHeights(const QPlainTextEdit* edit, std::vector<int>& starts)
 {
     const qreal margin = edit->document()->documentMargin();
     const qreal width = std::max<qreal>(1, edit->viewport()->width() - 2 * margin);
@@ -81,10 +82,13 @@ std::vector<int> lineHeights(const QPlainTextEdit* edit)
         for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
             line.setLineWidth(width);
             heights.push_back(static_cast<int>(line.height()));
+            starts.push_back(block.position() + line.textStart());
         }
         layout.endLayout();
-        if (layout.lineCount() == 0)
+        if (layout.lineCount() == 0) {
             heights.push_back(static_cast<int>(QFontMetricsF(edit->font()).lineSpacing()));
+            starts.push_back(block.position());
+        }
     }
     return heights;
 }
@@ -98,6 +102,12 @@ int fieldFrame(const QPlainTextEdit* edit, bool scrolls = false)
 {
     const double margin = edit->document()->documentMargin();
     return static_cast<int>(std::ceil(scrolls ? margin : 2 * margin + 1)) + 2 * 7 + 2 * 1;
+}
+
+// How many lines the first `length` characters run over, one at least.
+int linesHolding(const std::vector<int>& starts, int length)
+{
+    return std::max<int>(1, std::ranges::count_if(starts, [length](int start) { return start < length; }));
 }
 
 int firstLines(const std::vector<int>& heights, int count)
@@ -217,11 +227,13 @@ void DraftPanel::play()
     spawnOnModel(model_, [](AppModel& m) { return m.playDraftToPeer(); });
 }
 
-void DraftPanel::setRoom(int height)
+void DraftPanel::setRoom(int height, int forSentence)
 {
-    if (room_ == height)
+    if (room_ == height && sentenceRoom_ == forSentence)
         return;
     room_ = height;
+    sentenceRoom_ = forSentence;
+    claimTight_ = false;
     fitHeights();
 }
 
@@ -231,8 +243,10 @@ void DraftPanel::fitHeights()
     // field is never cut inside a line: short of room it shows fewer whole
     // lines, the original giving way first, down to one, then the
     // translation, down to the two the user reads before it is played.
-    const std::vector<int> source = lineHeights(source_);
-    const std::vector<int> target = lineHeights(target_);
+    std::vector<int> sourceStarts;
+    std::vector<int> targetStarts;
+    const std::vector<int> source = lineHeights(source_, sourceStarts);
+    const std::vector<int> target = lineHeights(target_, targetStarts);
     int sourceLines = std::min<int>(std::ssize(source), maxFieldLines);
     int targetLines = std::min<int>(std::ssize(target), maxFieldLines);
     QMargins margins = layout()->contentsMargins() + contentsMargins();
@@ -263,16 +277,37 @@ void DraftPanel::fitHeights()
         margins = column->contentsMargins() + contentsMargins();
     };
     space(roomy, 10);
-    if (room_ > 0) {
+    int room = room_;
+    if (room > 0 && sentenceRoom_ > room) {
+        // The sentence the user checks before playing it is read whole:
+        // the lines holding its first characters take what they need of
+        // the wider room, the rows drawn close to the edges, as short of
+        // room.
+        const int shownSource =
+            std::exchange(sourceLines, std::min(sourceLines, linesHolding(sourceStarts, sentenceLength)));
+        const int shownTarget =
+            std::exchange(targetLines, std::min(targetLines, linesHolding(targetStarts, sentenceLength)));
+        // Once close, they stay so while the room stays: the wider fields
+        // wrap into fewer lines, which would fit the roomy edges again, and
+        // those the close ones again.
+        if (claimTight_ || height() > room) {
+            claimTight_ = true;
+            space(tight, 6);
+            room = std::clamp(height(), room, sentenceRoom_);
+        }
+        sourceLines = shownSource;
+        targetLines = shownTarget;
+    }
+    if (room > 0) {
         // Whether the fewest lines fit with the roomy edges.
         const int shownSource = std::exchange(sourceLines, std::min(sourceLines, 1));
         const int shownTarget = std::exchange(targetLines, std::min(targetLines, 2));
-        if (height() > room_)
+        if (height() > room)
             space(tight, 6);
         sourceLines = shownSource;
         targetLines = shownTarget;
     }
-    while (room_ > 0 && height() > room_ && (sourceLines > 1 || targetLines > 2)) {
+    while (room > 0 && height() > room && (sourceLines > 1 || targetLines > 2)) {
         if (sourceLines > 1)
             --sourceLines;
         else

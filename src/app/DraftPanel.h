@@ -33,9 +33,14 @@ public:
 
     // A field shows this many lines of its text at most and scrolls the rest.
     static constexpr int maxFieldLines = 6;
+    // What a typed sentence usually runs to: the panel shows this many
+    // characters of each field whole before it gives way.
+    static constexpr int sentenceLength = 120;
     // The height the panel may take; short of it the fields show fewer
     // whole lines and scroll the rest. None: no limit but maxFieldLines.
-    void setRoom(int height);
+    // Up to `forSentence`, the panel takes more where the lines holding
+    // the first sentenceLength characters of its fields need it.
+    void setRoom(int height, int forSentence = 0);
     int room() const { return room_; }
 
     QPlainTextEdit* source() const { return source_; }
@@ -57,6 +62,8 @@ private:
 
     std::shared_ptr<AppModel> model_;
     int room_ = 0;
+    int sentenceRoom_ = 0;
+    bool claimTight_ = false;
     QLabel* sourceTag_;
     QLabel* targetTag_;
     QPlainTextEdit* source_;

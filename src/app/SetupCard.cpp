@@ -48,8 +48,8 @@ SetupCard::SetupCard(std::shared_ptr<AppModel> model, QWidget* parent)
 {
     setObjectName(QStringLiteral("setupCard"));
     auto* column = new QVBoxLayout(this);
-    auto margins = column->contentsMargins();
-    column->setContentsMargins(margins.left() + 16, margins.top() + 16, margins.right() + 16, margins.bottom() + 16);
+    edges_ = column->contentsMargins();
+    column->setContentsMargins(edges_ + QMargins(16, 16, 16, 16));
     column->setSpacing(10);
     title_ = new SectionTitle(QString(), this);
     auto* title = title_;
@@ -95,6 +95,16 @@ SetupCard::SetupCard(std::shared_ptr<AppModel> model, QWidget* parent)
 }
 
 SetupCard::~SetupCard() = default;
+
+void SetupCard::setCompact(bool compact)
+{
+    if (compact_ == compact)
+        return;
+    compact_ = compact;
+    const int room = compact ? 6 : 16;
+    layout()->setContentsMargins(edges_ + QMargins(room, room, room, room));
+    layout()->setSpacing(compact ? 4 : 10);
+}
 
 void SetupCard::resizeEvent(QResizeEvent* event)
 {

@@ -26,6 +26,10 @@ public:
     explicit SetupCard(std::shared_ptr<AppModel> model, QWidget* parent = nullptr);
     ~SetupCard() override;
 
+    // Short of room, the rows are drawn closer to each other and to the
+    // card's edges.
+    void setCompact(bool compact);
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
 
@@ -40,6 +44,9 @@ private:
     static void setDone(Row& row, bool done);
 
     std::shared_ptr<AppModel> model_;
+    // The layout's own margins, before the card's room is added to them.
+    QMargins edges_;
+    bool compact_ = false;
     std::vector<Row> rows_;
     SectionTitle* title_ = nullptr;
     PillButton* grant_ = nullptr;

@@ -1,6 +1,7 @@
 #include "ui/HoldButton.h"
 
 #include "ui/AppActivity.h"
+#include "ui/ReturnKey.h"
 
 #include "speech/Localization.h"
 #include "ui/Text.h"
@@ -77,16 +78,6 @@ HoldButton::~HoldButton()
     watchEvents(false);
 }
 
-namespace {
-
-bool isReturn(const QKeyEvent& key)
-{
-    return (key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter)
-        && (key.modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
-}
-
-}  // namespace
-
 QString HoldButton::howToHold()
 {
     return q(localized("请按住空格键说话，说完再松开"));
@@ -95,7 +86,7 @@ QString HoldButton::howToHold()
 bool HoldButton::event(QEvent* event)
 {
     // Enter is the button's, before any Return shortcut of its window.
-    if (event->type() == QEvent::ShortcutOverride && isReturn(*static_cast<QKeyEvent*>(event))) {
+    if (event->type() == QEvent::ShortcutOverride && ReturnKey::isReturn(*static_cast<QKeyEvent*>(event))) {
         event->accept();
         return true;
     }
@@ -219,7 +210,7 @@ void HoldButton::keyPressEvent(QKeyEvent* event)
         break;
     case Qt::Key_Return:
     case Qt::Key_Enter:
-        if (!isReturn(*event))
+        if (!ReturnKey::isReturn(*event))
             break;
         // Said where the user is; a screen reader reads the tip as it shows.
         // Where no hold can start, Space would not help either: the owner

@@ -11,13 +11,13 @@
 
 namespace parlaro::ui::ReturnKey {
 
-namespace {
-
 bool isReturn(const QKeyEvent& key)
 {
     return (key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter)
         && (key.modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
 }
+
+namespace {
 
 // The focused control, not one a key ignored below it would pass up to.
 bool isFocused(QWidget* widget)

@@ -1,5 +1,7 @@
 #pragma once
 
+class QKeyEvent;
+
 namespace parlaro::ui {
 
 // Enter and Return act on the focused control as Space does: a button,
@@ -14,6 +16,9 @@ namespace ReturnKey {
 
 // Starts answering the key in the whole application (once).
 void install();
+
+// Enter or Return, on the main keys or the keypad, with no other modifier.
+bool isReturn(const QKeyEvent& key);
 
 }  // namespace ReturnKey
 }  // namespace parlaro::ui

@@ -104,14 +104,24 @@ protected:
         snapshot(*view, state, QString::fromStdString(where));
     }
     // The empty conversation's lines wrap inside it, in sight without
-    // scrolling.
-    void expectHintInSight(const std::string& where)
+    // scrolling; where cards above leave it little room, its heading alone,
+    // the rest told by the heading.
+    void expectHintInSight(const std::string& where, bool whole = true)
     {
         auto* viewport = view->conversation()->viewport();
-        for (const char* line : {"conversation.hint.title", "conversation.hint.detail"}) {
-            auto* label = child<QLabel>(*view->conversation(), line);
+        auto* detail = child<QLabel>(*view->conversation(), "conversation.hint.detail");
+        auto* title = child<QLabel>(*view->conversation(), "conversation.hint.title");
+        if (!whole && detail->isHidden()) {
+            EXPECT_EQ(title->toolTip(), detail->text()) << where;
+            EXPECT_EQ(title->accessibleDescription(), detail->text()) << where;
+        }
+        EXPECT_EQ(view->conversation()->verticalScrollBar()->maximum(), 0) << where;
+        for (QLabel* label : {title, detail}) {
+            if (label == detail && !whole && detail->isHidden())
+                continue;
+            EXPECT_TRUE(label->isVisible()) << where << " " << label->objectName().toStdString();
             EXPECT_TRUE(viewport->rect().contains(QRect(label->mapTo(viewport, QPoint(0, 0)), label->size())))
-                << where << " " << line;
+                << where << " " << label->objectName().toStdString();
         }
     }
 
@@ -699,10 +709,10 @@ TEST_F(ContentViewTest, ADraftsTranslationShowsWholeAtEveryWidth)
 // dot), the talk button's title whole,
 // the typing field wide enough to work in, a sentence of 120 characters
 // and its translation whole without scrolling while the conversation is
-// empty, and with captions the conversation a third of the window at least
-// (a quarter on the small screens), the draft's translation in whole
-// lines, two at least, on half the width; and so all along the switch
-// after ⇄.
+// empty or not, and with captions the conversation a third of the window
+// at least (on the small screens what the sentence's lines leave, the end
+// of a caption at least), the draft's translation in whole lines, two at
+// least, on half the width; and so all along the switch after ⇄.
 TEST_F(ContentViewTest, EveryInterfaceLanguageKeepsItsWordsWholeAndItsRoomAtEveryWidth)
 {
     auto& v = open();
@@ -757,8 +767,10 @@ TEST_F(ContentViewTest, EveryInterfaceLanguageKeepsItsWordsWholeAndItsRoomAtEver
         EXPECT_LE(field->fontMetrics().horizontalAdvance(field->placeholderText()), placeholderRoom())
             << where << ": " << field->placeholderText().toStdString();
         EXPECT_GE(field->width(), 240) << where;
-        EXPECT_GE(v.conversation()->height() * (size.height() < ContentView::minimumHeight ? 4 : 3), size.height())
-            << where;
+        if (size.height() < ContentView::minimumHeight)
+            EXPECT_GE(v.conversation()->height(), ContentView::leastConversation) << where;
+        else
+            EXPECT_GE(v.conversation()->height() * 3, size.height()) << where;
         // While the swap translates the draft again, a spinner stands in
         // for the translation.
         if (!shown(target))
@@ -823,19 +835,33 @@ TEST_F(ContentViewTest, EveryInterfaceLanguageKeepsItsWordsWholeAndItsRoomAtEver
             test::given.set(model().status, "");
         }
         test::given.set(model().hasDraft, true);
-        // A typed sentence, the conversation empty: both fields show it whole.
+        // A typed sentence of 120 characters: both fields show it whole,
+        // the conversation empty or holding a played sentence, which then
+        // scrolls.
         model().editDraftText("Hello, could you tell me where the nearest train station is? I have to be there before "
                               "five this evening, thank you so.");
         model().editDraftTranslation("Hola, ¿podría decirme dónde está la estación de tren más cercana? Tengo que "
                                      "estar allí antes de las cinco, muchas gracias.");
-        for (const QSize size : windowSizes) {
-            const std::string where = resizedTo(size, code);
-            for (QPlainTextEdit* edit : {v.draftPanel()->source(), target}) {
-                EXPECT_EQ(edit->verticalScrollBar()->maximum(), 0) << where << " " << edit->objectName().toStdString();
-                EXPECT_EQ(edit->visibleRegion().boundingRect().height(), edit->height()) << where;
+        const std::vector<ConversationEntry> played{ConversationEntry{.side = ConversationEntry::Side::me,
+                                                                      .original = "Where is the ticket office?",
+                                                                      .translated = "¿Dónde está la taquilla?",
+                                                                      .originalLanguage = "en",
+                                                                      .translatedLanguage = "es"}};
+        for (const auto& [state, entries] :
+             {std::pair{"sentence", std::vector<ConversationEntry>{}}, std::pair{"sentence-played", played}}) {
+            ModelTestAccess::setEntries(model(), entries);
+            for (const QSize size : windowSizes) {
+                const std::string at = resizedTo(size, code);
+                const std::string where = at + " " + state;
+                for (QPlainTextEdit* edit : {v.draftPanel()->source(), target}) {
+                    EXPECT_EQ(edit->verticalScrollBar()->maximum(), 0)
+                        << where << " " << edit->objectName().toStdString();
+                    EXPECT_EQ(edit->visibleRegion().boundingRect().height(), edit->height()) << where;
+                }
+                EXPECT_GE(v.conversation()->height(), entries.empty() ? 1 : ContentView::leastConversation) << where;
+                if (pictured)
+                    snapshotAs(state, at);
             }
-            if (pictured)
-                snapshotAs("sentence", where);
         }
         // Captions in the conversation, and a long draft, more lines in
         // each field than it shows.
@@ -966,23 +992,41 @@ TEST_F(ContentViewTest, AFirstStartPromisesOnlyWhatThePairDoesHere)
             snapshotAs("firststart", where);
         }
     }
-    // Every step of the setup still to do, on small screens: each note of
-    // the card whole, however little room is left under it.
+    // Every step of the setup still to do, on small screens, alone and
+    // over a history that cannot be saved: each note of the card and the
+    // notice whole, however little room is left under them, and the empty
+    // call's message readable under them.
     test::given.set(model().micAuthorized, false).set(model().virtualMicNeedsUpdate, true);
     test::given.set(ModelTestAccess::mySpeechReady(model()), false);
-    for (const char* code : {"de", "ja", "ko", "ar"}) {
+    for (const char* code : {"de", "en", "fr", "es", "ja", "ko", "ar"}) {
         loadStringTables(w.world.platform.bundles, code);
         InterfaceLanguage::set(code);
         test::given.set(model().myLanguage, *CallLanguage::find(code));
         w.world.run([m = w.model] { return ModelTestAccess::refreshLanguageReadiness(*m); });
-        for (const QSize size : {QSize(800, 600), QSize(798, 550)}) {
-            const std::string where = resizedTo(size, code);
-            for (const std::string& cut : cutTexts(*v.setupCard()))
-                ADD_FAILURE() << where << ": " << cut;
-            EXPECT_EQ(v.setupCard()->visibleRegion().boundingRect().height(), v.setupCard()->height()) << where;
-            snapshotAs("setup", where);
+        for (const bool unsaved : {false, true}) {
+            test::given.set(
+                model().historyNotice,
+                unsaved ? std::optional(localized("无法把对话记录保存到 %@（%@）。对话会先保留，能写入时自动保存。",
+                                                  "~/.local/share/parlaro/History", "Permission denied"))
+                        : std::nullopt);
+            for (const QSize size : {QSize(800, 600), QSize(798, 550)}) {
+                const std::string at = resizedTo(size, code);
+                const std::string where = at + (unsaved ? " unsaved" : "");
+                for (QWidget* box :
+                     {static_cast<QWidget*>(v.setupCard()), child<QWidget>(v, "callScreen.historyNotice")}) {
+                    if (!shown(box))
+                        continue;
+                    for (const std::string& cut : cutTexts(*box))
+                        ADD_FAILURE() << where << ": " << cut;
+                    EXPECT_EQ(box->visibleRegion().boundingRect().height(), box->height()) << where;
+                }
+                EXPECT_EQ(shown(child<QWidget>(v, "callScreen.historyNotice")), unsaved) << where;
+                expectHintInSight(where, false);
+                snapshotAs(unsaved ? "setup-unsaved" : "setup", at);
+            }
         }
     }
+    test::given.set(model().historyNotice, std::nullopt);
     test::given.set(model().micAuthorized, true).set(model().virtualMicNeedsUpdate, false);
     test::given.set(ModelTestAccess::mySpeechReady(model()), true);
 
