@@ -39,14 +39,12 @@ fail() {
   echo "captioning-program.sh: $*" >&2
   exit 1
 }
-case "${PARLARO_SOUND_SERVER:-pulseaudio}" in
-pulseaudio) server_script="$platform/pulse/daemon.sh" ;;
-pipewire) server_script="$platform/pulse/pipewire.sh" ;;
-*)
+source "$here/bench-common.sh"
+server_script=$(sound_server_script "$platform")
+if [[ -z "$server_script" ]]; then
   echo "captioning-program.sh: unknown sound server ${PARLARO_SOUND_SERVER}" >&2
   exit 2
-  ;;
-esac
+fi
 for tool in Xvfb paplay parecord pactl; do
   command -v "$tool" >/dev/null || { echo "captioning-program.sh: $tool is not installed; skipping" >&2; exit 77; }
 done

@@ -27,14 +27,12 @@ starts=${4:-5}
 presses=${5:-5}
 here=$(cd "$(dirname "$0")" && pwd)
 platform="$here/../tests/platform"
-case "${PARLARO_SOUND_SERVER:-pulseaudio}" in
-pulseaudio) server_script="$platform/pulse/daemon.sh" ;;
-pipewire) server_script="$platform/pulse/pipewire.sh" ;;
-*)
+source "$here/bench-common.sh"
+server_script=$(sound_server_script "$platform")
+if [[ -z "$server_script" ]]; then
   echo "program-presses.sh: unknown sound server ${PARLARO_SOUND_SERVER}" >&2
   exit 2
-  ;;
-esac
+fi
 for need in Xvfb xwininfo pacat parec pactl; do
   command -v "$need" >/dev/null || { echo "program-presses.sh: $need is not installed; skipping" >&2; exit 77; }
 done
@@ -115,13 +113,6 @@ for start in $(seq 1 "$starts"); do
   done
 done
 
-spread() {
-  sort -n | awk '{ v[NR] = $1 } END {
-    if (NR == 0) { print "none"; exit }
-    m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
-    printf "median %.3f s (%.3f-%.3f, %d)\n", m, v[1], v[NR], NR
-  }'
-}
 echo "== ${PARLARO_SOUND_SERVER:-pulseaudio}"
 for index in "${!programs[@]}"; do
   echo "  ${programs[$index]}"

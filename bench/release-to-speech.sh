@@ -44,6 +44,7 @@ dir=$(realpath -m "${2:?$usage}")
 starts=${3:-5}
 presses=${4:-5}
 here=$(cd "$(dirname "$0")" && pwd)
+source "$here/bench-common.sh"
 platform="$here/../tests/platform"
 servers=${PARLARO_SOUND_SERVER:-pulseaudio pipewire}
 replies=${PARLARO_BENCH_REPLIES:-dense pauses}
@@ -117,14 +118,6 @@ for server in $servers; do
   server_script=
 done
 
-# Median, lowest and highest of the numbers on standard input.
-spread() {
-  sort -n | awk '{ v[NR] = $1 } END {
-    if (NR == 0) { print "none"; exit }
-    m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
-    printf "median %.3f s (%.3f-%.3f, %d)\n", m, v[1], v[NR], NR
-  }'
-}
 # The median of each of three columns. A stage over between two of the
 # bench's looks at the model is -1 and left out.
 stage_medians() {

@@ -92,6 +92,21 @@ protected:
     }
     bool shown(QWidget* widget) const { return widget && widget->isVisible(); }
     AppModel& model() { return *w.model; }
+    // This system as it is shipped: only English is recognized and only
+    // English and Spanish are translated, each into the other.
+    void onlyEnglishAndSpanishHere()
+    {
+        ModelTestAccess::languageServices(model()).engine =
+            [](CallLanguage language) -> rt::Async<std::optional<SpeechEngine>> {
+            co_return language.id == "en" ? std::optional(SpeechEngine::speech) : std::nullopt;
+        };
+        ModelTestAccess::languageServices(model()).translationStatus =
+            [](std::string source, std::string target) -> rt::Async<TranslationStatus> {
+            co_return (source == "en" && target == "es") || (source == "es" && target == "en")
+                ? TranslationStatus::installed
+                : TranslationStatus::unsupported;
+        };
+    }
     // Resized to `size`, settled, and named for a failure or a snapshot.
     std::string resizedTo(QSize size, const std::string& code)
     {
@@ -536,16 +551,7 @@ TEST_F(ContentViewTest, SheetDismissalEndsOnlyTheRequestOnTopAndErrorsShowOverTh
 // reader too, and told again when it is made again.
 TEST_F(ContentViewTest, ARefusedPickIsAnnouncedUnderThePickersEachTime)
 {
-    ModelTestAccess::languageServices(model()).engine =
-        [](CallLanguage language) -> rt::Async<std::optional<SpeechEngine>> {
-        co_return language.id == "en" ? std::optional(SpeechEngine::speech) : std::nullopt;
-    };
-    ModelTestAccess::languageServices(model()).translationStatus =
-        [](std::string source, std::string target) -> rt::Async<TranslationStatus> {
-        co_return (source == "en" && target == "es") || (source == "es" && target == "en")
-            ? TranslationStatus::installed
-            : TranslationStatus::unsupported;
-    };
+    onlyEnglishAndSpanishHere();
     test::given.set(model().myLanguage, *CallLanguage::find("en"));
     test::given.set(model().theirLanguage, *CallLanguage::find("es"));
     w.world.run([m = w.model] { return ModelTestAccess::refreshLanguageReadiness(*m); });
@@ -907,16 +913,7 @@ TEST_F(ContentViewTest, EveryInterfaceLanguageKeepsItsWordsWholeAndItsRoomAtEver
 // conversation's words in sight under it.
 TEST_F(ContentViewTest, AFirstStartPromisesOnlyWhatThePairDoesHere)
 {
-    ModelTestAccess::languageServices(model()).engine =
-        [](CallLanguage language) -> rt::Async<std::optional<SpeechEngine>> {
-        co_return language.id == "en" ? std::optional(SpeechEngine::speech) : std::nullopt;
-    };
-    ModelTestAccess::languageServices(model()).translationStatus =
-        [](std::string source, std::string target) -> rt::Async<TranslationStatus> {
-        co_return (source == "en" && target == "es") || (source == "es" && target == "en")
-            ? TranslationStatus::installed
-            : TranslationStatus::unsupported;
-    };
+    onlyEnglishAndSpanishHere();
     auto& v = open();
     v.setMinimumSize(798, 550);
     auto* conversation = v.conversation();
