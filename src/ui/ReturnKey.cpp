@@ -3,6 +3,7 @@
 #include "ui/HoldButton.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QKeyEvent>
@@ -46,6 +47,16 @@ QComboBox* openable(QObject* watched)
     return box;
 }
 
+// The combo box whose list this is, or null. The list sits in the box's
+// popup frame, whose parent is the box.
+QComboBox* listOwner(QObject* watched)
+{
+    auto* list = qobject_cast<QAbstractItemView*>(watched);
+    QWidget* frame = list ? list->parentWidget() : nullptr;
+    auto* box = frame ? qobject_cast<QComboBox*>(frame->parentWidget()) : nullptr;
+    return box && box->view() == list ? box : nullptr;
+}
+
 class Presser : public QObject {
 public:
     bool eventFilter(QObject* watched, QEvent* event) override
@@ -55,6 +66,15 @@ public:
         auto* key = static_cast<QKeyEvent*>(event);
         if (!isReturn(*key))
             return false;
+        // A list picks its item on the key's first override and closes; the
+        // same key can be offered to it again once it is closed, which would
+        // pick a second time and tell a refused pick twice.
+        if (event->type() == QEvent::ShortcutOverride) {
+            if (QComboBox* owner = listOwner(watched); owner && !owner->view()->isVisible()) {
+                event->accept();
+                return true;
+            }
+        }
         QAbstractButton* button = pressable(watched);
         QComboBox* box = button ? nullptr : openable(watched);
         if (!button && !box)

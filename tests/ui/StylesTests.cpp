@@ -18,11 +18,14 @@
 #include "ui/StatusDot.h"
 #include "ui/SymbolView.h"
 
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QApplication>
+#include <QComboBox>
 #include <QFontInfo>
 #include <QGlyphRun>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -278,6 +281,29 @@ TEST(Styles, EnterAndReturnPressTheFocusedButtonTabOrSwitchAsSpaceDoes)
     QTest::keyClick(talk, Qt::Key_Return);
     EXPECT_EQ(refused, 1);
     EXPECT_EQ(holds, 0);
+    EXPECT_EQ(shortcuts, 0);
+
+    // Return on a picker opens its list, and Return in the list picks once,
+    // though the platform offers the key to the list again once it closed.
+    auto* picker = new QComboBox(&window);
+    row->addWidget(picker);
+    picker->addItems({QStringLiteral("中文"), QStringLiteral("English"), QStringLiteral("Español")});
+    picker->show();
+    int picks = 0;
+    QObject::connect(picker, &QComboBox::activated, [&picks] { ++picks; });
+    picker->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(picker, Qt::Key_Return);
+    ASSERT_TRUE(picker->view()->isVisible());
+    picker->view()->setCurrentIndex(picker->model()->index(2, 0));
+    for (int offer = 0; offer < 2; ++offer) {
+        QKeyEvent override(QEvent::ShortcutOverride, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+        QApplication::sendEvent(picker->view(), &override);
+    }
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+    QApplication::sendEvent(picker->view(), &press);
+    EXPECT_FALSE(picker->view()->isVisible());
+    EXPECT_EQ(picker->currentIndex(), 2);
+    EXPECT_EQ(picks, 1);
     EXPECT_EQ(shortcuts, 0);
 }
 
