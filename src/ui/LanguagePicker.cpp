@@ -4,6 +4,8 @@
 
 #include <QAbstractItemView>
 #include <QEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QScrollBar>
 #include <QStyleOptionComboBox>
 #include <QStylePainter>
@@ -21,9 +23,39 @@ LanguagePicker::LanguagePicker(int width, QWidget* parent) : QComboBox(parent), 
     connect(items, &QAbstractItemModel::modelReset, this, &LanguagePicker::itemsChanged);
     connect(items, &QAbstractItemModel::dataChanged, this, &LanguagePicker::itemsChanged);
     connect(this, &QComboBox::currentIndexChanged, this, [this] {
+        picking_.reset();
         updateGeometry();
         syncToolTip();
     });
+}
+
+bool LanguagePicker::eventFilter(QObject* watched, QEvent* event)
+{
+    QAbstractItemView* list = view();
+    QModelIndex picked;
+    // The list takes a pick's key on its first offer, as a shortcut's.
+    const bool keyOffered = event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride;
+    if (watched == list && keyOffered && list->isVisible()) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Select)
+            picked = list->currentIndex();
+    } else if (watched == list->viewport() && event->type() == QEvent::MouseButtonRelease) {
+        picked = list->indexAt(static_cast<QMouseEvent*>(event)->position().toPoint());
+    }
+    if (picked.isValid() && (picked.flags() & Qt::ItemIsEnabled)) {
+        // Until the pick has landed (or been refused), whatever else the
+        // closing list changes describes the language picked.
+        picking_ = picked.data(Qt::DisplayRole).toString();
+        describe(*picking_);
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                picking_.reset();
+                syncToolTip();
+            },
+            Qt::QueuedConnection);
+    }
+    return QComboBox::eventFilter(watched, event);
 }
 
 QString LanguagePicker::nameOf(const QString& label)
@@ -82,6 +114,12 @@ void LanguagePicker::showPopup()
         wanted += list->verticalScrollBar()->sizeHint().width();
     list->setMinimumWidth(std::max(width(), wanted));
     QComboBox::showPopup();
+    // Ahead of the list's own handling, which closes it on a pick: the
+    // filter installed last is asked first.
+    for (QObject* watched : {static_cast<QObject*>(list), static_cast<QObject*>(list->viewport())}) {
+        watched->removeEventFilter(this);
+        watched->installEventFilter(this);
+    }
 }
 
 void LanguagePicker::paintEvent(QPaintEvent*)
@@ -110,10 +148,13 @@ void LanguagePicker::itemsChanged()
 
 void LanguagePicker::syncToolTip()
 {
+    describe(picking_.value_or(currentText()));
+}
+
+void LanguagePicker::describe(const QString& label)
+{
     // Only a state needs telling: a bare name is already on the picker.
-    const QString label = currentText();
-    const QString tip = nameOf(label) == label ? QString() : label;
-    updates::setToolTip(this, tip);
+    updates::setToolTip(this, nameOf(label) == label ? QString() : label);
 }
 
 }  // namespace parlaro::ui

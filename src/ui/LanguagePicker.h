@@ -2,6 +2,8 @@
 
 #include <QComboBox>
 
+#include <optional>
+
 namespace parlaro::ui {
 
 // A picker of call languages whose items read "name  ·  state". Closed, it
@@ -12,7 +14,10 @@ namespace parlaro::ui {
 //
 // The tooltip (and so what a screen reader hears of the picker) follows
 // the current index through its change signal: setting the index with the
-// picker's signals blocked would leave it describing another language.
+// picker's signals blocked would leave it describing another language. A
+// pick in the open list is described as it is made: the list gives the
+// focus back before the index changes, and a screen reader reads the
+// picker then.
 class LanguagePicker : public QComboBox {
     Q_OBJECT
 public:
@@ -42,13 +47,17 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void itemsChanged();
     void syncToolTip();
+    void describe(const QString& label);
 
     int width_;
     bool snug_ = false;
+    // The label of a pick made in the open list, until it lands.
+    std::optional<QString> picking_;
 };
 
 }  // namespace parlaro::ui

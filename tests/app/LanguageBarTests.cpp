@@ -23,6 +23,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 namespace parlaro::test {
 namespace {
 
@@ -222,6 +224,41 @@ TEST_F(LanguageBarTest, ClosedPickersShowWholeNamesWithTheStateInTheTooltipInEve
         widest = std::max(widest, picker->view()->fontMetrics().horizontalAdvance(picker->itemText(i)));
     EXPECT_GE(picker->view()->width(), widest);
     picker->hidePopup();
+
+    // Picked in the open list by the keyboard, the picker has the focus
+    // back before its index changes, and a screen reader reads it then: it
+    // is already described by the language picked.
+    struct FocusWitness : QObject {
+        std::optional<QString> description;
+        bool eventFilter(QObject* watched, QEvent* event) override
+        {
+            if (event->type() == QEvent::FocusIn && !description)
+                description = QAccessible::queryAccessibleInterface(watched)->text(QAccessible::Description);
+            return false;
+        }
+    } witness;
+    picker->window()->activateWindow();
+    QApplication::setActiveWindow(picker->window());
+    picker->setFocus();
+    w.settle();
+    ASSERT_TRUE(picker->hasFocus());
+    const auto tipOf = [&](int i) {
+        const QString label = picker->itemText(i);
+        return ui::LanguagePicker::nameOf(label) == label ? QString() : label;
+    };
+    int next = 0;
+    while (next < picker->count() && tipOf(next) == picker->toolTip())
+        ++next;
+    ASSERT_LT(next, picker->count()) << "no language here is described otherwise";
+    const QString picked = tipOf(next);
+    picker->showPopup();
+    picker->view()->setCurrentIndex(picker->model()->index(next, 0));
+    picker->installEventFilter(&witness);
+    QTest::keyClick(picker->view(), Qt::Key_Return);
+    w.settle();
+    ASSERT_TRUE(witness.description) << "the list never gave the focus back";
+    EXPECT_EQ(*witness.description, picked) << "the focus came back to the earlier pick's state";
+    picker->removeEventFilter(&witness);
     InterfaceLanguage::set("zh-Hans");
     w.settle();
 }
