@@ -96,31 +96,11 @@ void LanguageBar::picked(QComboBox* picker, bool mine, int index)
     if (language) {
         std::optional<CallLanguage> my = mine ? language : std::nullopt;
         std::optional<CallLanguage> their = mine ? std::nullopt : language;
-        spawnOnModel(model_, [my, their, bar = QPointer<LanguageBar>(this)](AppModel& m) {
-            return pickThenSettle(m, my, their, bar);
-        });
+        ui::pickAndTell(model_, my, their, pickNote_);
     }
     // The picker shows the model's language until the model changes it.
     const CallLanguage& shown = mine ? model_->myLanguage.get() : model_->theirLanguage.get();
     picker->setCurrentIndex(picker->findData(q(shown.id)));
-}
-
-rt::Async<void> LanguageBar::pickThenSettle(AppModel& model, std::optional<CallLanguage> mine,
-                                            std::optional<CallLanguage> theirs, QPointer<LanguageBar> bar)
-{
-    const std::string refusal = co_await pickLanguages(model, std::move(mine), std::move(theirs));
-    if (bar)
-        bar->pickSettled(refusal);
-}
-
-void LanguageBar::pickSettled(const std::string& refusal)
-{
-    // Told each time, the same refusal twice included: a screen reader
-    // hears nothing from the status line, which may not even change.
-    if (refusal.empty())
-        pickNote_->hide();
-    else
-        Accessibility::announce(pickNote_, q(refusal));
 }
 
 void LanguageBar::fill(QComboBox* picker, const std::vector<CallLanguage>& choices, bool mine,

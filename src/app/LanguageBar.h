@@ -1,11 +1,9 @@
 #pragma once
 
-#include "runtime/Task.h"
 #include "speech/CallLanguage.h"
 #include "ui/FocusReturn.h"
 #include "ui/ViewBinding.h"
 
-#include <QPointer>
 #include <QWidget>
 
 #include <memory>
@@ -51,9 +49,6 @@ private:
     void refresh();
     void fill(QComboBox* picker, const std::vector<CallLanguage>& choices, bool mine, const CallLanguage& shown);
     void picked(QComboBox* picker, bool mine, int index);
-    static rt::Async<void> pickThenSettle(AppModel& model, std::optional<CallLanguage> mine,
-                                          std::optional<CallLanguage> theirs, QPointer<LanguageBar> bar);
-    void pickSettled(const std::string& refusal);
 
     std::shared_ptr<AppModel> model_;
     QLabel* myLabel_;

@@ -3,8 +3,11 @@
 #include "runtime/Task.h"
 #include "speech/CallLanguage.h"
 
+#include <memory>
 #include <optional>
 #include <string>
+
+class QLabel;
 
 namespace parlaro {
 class AppModel;
@@ -19,5 +22,11 @@ namespace parlaro::ui {
 // alike, a change already running).
 rt::Async<std::string> pickLanguages(AppModel& model, std::optional<CallLanguage> mine,
                                      std::optional<CallLanguage> theirs);
+
+// Makes the pick on the model and, once it has answered, tells a refusal in
+// `note` under the pickers, each time; a pick taken hides the note. The note
+// may be gone by then.
+void pickAndTell(const std::shared_ptr<AppModel>& model, std::optional<CallLanguage> mine,
+                 std::optional<CallLanguage> theirs, QLabel* note);
 
 }  // namespace parlaro::ui

@@ -1,7 +1,6 @@
 #include "settings/WizardView.h"
 
 #include "model/AppModel.h"
-#include "model/ModelTask.h"
 #include "settings/PickRefusal.h"
 #include "settings/SheetParts.h"
 #include "settings/SpeechModelDownload.h"
@@ -223,27 +222,9 @@ void WizardView::pickTheirs(int index)
 
 void WizardView::pick(std::optional<CallLanguage> mine, std::optional<CallLanguage> theirs)
 {
-    spawnOnModel(model_, [mine, theirs, view = QPointer<WizardView>(this)](AppModel& model) {
-        return pickThenSettle(model, mine, theirs, view);
-    });
+    pickAndTell(model_, std::move(mine), std::move(theirs), pickNote_);
     // The picker shows the model's pair until the model has switched.
     binding_->refreshNow();
-}
-
-rt::Async<void> WizardView::pickThenSettle(AppModel& model, std::optional<CallLanguage> mine,
-                                           std::optional<CallLanguage> theirs, QPointer<WizardView> view)
-{
-    const std::string refusal = co_await pickLanguages(model, std::move(mine), std::move(theirs));
-    if (view)
-        view->pickSettled(refusal);
-}
-
-void WizardView::pickSettled(const std::string& refusal)
-{
-    if (refusal.empty())
-        pickNote_->hide();
-    else
-        Accessibility::announce(pickNote_, q(refusal));
 }
 
 void WizardView::refresh()

@@ -1,10 +1,8 @@
 #pragma once
 
-#include "runtime/Task.h"
 #include "speech/CallLanguage.h"
 #include "ui/FocusReturn.h"
 
-#include <QPointer>
 #include <QWidget>
 
 #include <memory>
@@ -46,11 +44,6 @@ private:
     void pickTheirs(int index);
     // Asks the model for the pair, the side not given staying as it is then.
     void pick(std::optional<CallLanguage> mine, std::optional<CallLanguage> theirs);
-    static rt::Async<void> pickThenSettle(AppModel& model, std::optional<CallLanguage> mine,
-                                          std::optional<CallLanguage> theirs, QPointer<WizardView> view);
-    // After the model has answered a pick; `explained` when a refusal would
-    // have said why.
-    void pickSettled(const std::string& refusal);
 
     std::shared_ptr<AppModel> model_;
     std::vector<WizardStep*> steps_;
