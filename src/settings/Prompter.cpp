@@ -38,12 +38,19 @@ public:
     {
         auto* box = new QMessageBox(QMessageBox::Warning, ui::q(localized("提示")), ui::q(message),
                                     QMessageBox::NoButton, parent);
+        box->setObjectName(QStringLiteral("prompter.alert"));
         box->setAttribute(Qt::WA_DeleteOnClose);
-        box->addButton(ui::q(localized("好")), QMessageBox::AcceptRole);
-        // A notice blocks nothing: the window behind it keeps working.
+        QPushButton* ok = box->addButton(ui::q(localized("好")), QMessageBox::AcceptRole);
+        box->setDefaultButton(ok);
+        box->setEscapeButton(ok);
+        // A notice blocks nothing: the window behind it keeps working. It
+        // answers what the user just asked for, so it takes the keyboard,
+        // or Enter and Escape would reach it only through the window manager.
         box->setWindowModality(Qt::NonModal);
-        box->setAttribute(Qt::WA_ShowWithoutActivating);
         box->show();
+        box->raise();
+        box->activateWindow();
+        ok->setFocus(Qt::ActiveWindowFocusReason);
     }
 };
 

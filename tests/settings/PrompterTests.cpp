@@ -4,6 +4,8 @@
 
 #include "settings/Prompter.h"
 
+#include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -70,6 +72,29 @@ TEST(Prompter, AConfirmationShowsItsQuestionInTheBodyAndConfirmsOnlyOnItsButton)
     buttonNamed(*box, QStringLiteral("全部删除"))->click();
     world.settle();
     EXPECT_EQ(confirmed, 1);
+}
+
+TEST(Prompter, AnAlertTakesTheKeysAndEnterOrEscapeAnswersIt)
+{
+    UiWorld world;
+    QWidget window;
+    window.resize(600, 400);
+    window.show();
+    window.activateWindow();
+    world.settle();
+    for (const int key : {Qt::Key_Return, Qt::Key_Escape}) {
+        settings::Prompter::shared().alert(&window, "导出失败：磁盘已满");
+        world.settle();
+        auto* box = window.findChild<QMessageBox*>(QStringLiteral("prompter.alert"));
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(QApplication::activeWindow(), box);
+        EXPECT_EQ(box->focusWidget(), buttonNamed(*box, QStringLiteral("好")));
+        EXPECT_FALSE(box->isModal());
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(box->focusWidget(), &press);
+        world.settle();
+        EXPECT_EQ(window.findChild<QMessageBox*>(QStringLiteral("prompter.alert")), nullptr) << key;
+    }
 }
 
 }  // namespace
