@@ -217,15 +217,10 @@ TEST(ApertiumSpanish, DaysMonthsAndQuestionsAreWrittenAsSpanishWritesThem)
 TEST(ApertiumSpanish, OpeningMarksStandWhereTheSentenceOpens)
 {
     const std::pair<const char*, const char*> cases[] = {
-        {"Hola Sr. López, está bien?", "¿Hola Sr. López, está bien?"},
-        {"Es 5 p.m. ahora?", "¿Es 5 p.m. ahora?"},
-        {"Puede llamar Dr. Smith?", "¿Puede llamar Dr. Smith?"},
-        {"Es a las 5.30? Sí.", "¿Es a las 5.30? Sí."},
-        {"Vea a J. Smith en St. Mary mañana? Sí", "¿Vea a J. Smith en St. Mary mañana? Sí"},
-        // Words that are abbreviations too end a sentence as words.
+        // Words that are abbreviations too end a sentence as words (the
+        // abbreviations themselves are in the table below).
         {"Vamos al mar. Vienes? Bien. Vienes?", "Vamos al mar. ¿Vienes? Bien. ¿Vienes?"},
         {"Tiene 8 GB de RAM. Es bastante?", "Tiene 8 GB de RAM. ¿Es bastante?"},
-        {"Llame a los Sres. López? Sí", "¿Llame a los Sres. López? Sí"},
         // Before a capital a time ends its sentence as often as not.
         {"Me llamo a las 5 p.m. Es bien?", "Me llamo a las 5 p.m. ¿Es bien?"},
         {"Nos vemos a las 5 P.M. Lunes?", "¿Nos vemos a las 5 P.M. Lunes?"},
@@ -256,8 +251,8 @@ TEST(ApertiumSpanish, OpeningMarksStandWhereTheSentenceOpens)
 // exclamation, bare or quoted, after a sentence that needs no mark.
 TEST(ApertiumSpanish, AbbreviationsAndQuotesNeverMoveTheOpeningMark)
 {
-    const char* abbreviations[] = {"Sr.", "Sra.", "Srta.", "Dr.", "Dra.", "Mr.",  "Mrs.",
-                                   "Ms.", "St.",  "Prof.", "J.",  "5.30", "a.m.", "p.m."};
+    const char* abbreviations[] = {"Sr.", "Sra.", "Srta.", "Sres.", "Dr.",  "Dra.", "Mr.", "Mrs.",
+                                   "Ms.", "St.",  "Prof.", "J.",    "5.30", "a.m.", "p.m."};
     const std::pair<const char*, const char*> quotes[] = {{"", ""},   {"\"", "\""}, {"«", "»"},
                                                           {"“", "”"}, {"(", ")"},   {"'", "'"}};
     const std::pair<const char*, const char*> marks[] = {{"?", "¿"}, {"!", "¡"}, {"?!", "¡¿"}};
