@@ -51,7 +51,7 @@ done
 [[ -f "$data/goforward.raw" ]] || { echo "captioning-program.sh: no pocketsphinx test recordings; skipping" >&2; exit 77; }
 
 rm -rf "$dir"
-mkdir -p "$dir/home/config/wenmora" "$dir/home/data" && chmod 700 "$dir/home"
+mkdir -p "$dir/home/config/parlaro" "$dir/home/data" && chmod 700 "$dir/home"
 # shellcheck disable=SC2317 # run by the trap
 cleanup() {
   for pid in ${recorder:-} ${player:-} ${running:-}; do kill -KILL "$pid" 2>/dev/null; done
@@ -85,7 +85,7 @@ export PULSE_SERVER=$server
 export QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$dir/home"
 private_home "$dir/home"
 unset DBUS_SESSION_BUS_ADDRESS WAYLAND_DISPLAY
-echo '{"myLanguage": "es", "theirLanguage": "en", "onboardingDone": true}' >"$XDG_CONFIG_HOME/wenmora/settings.json"
+echo '{"myLanguage": "es", "theirLanguage": "en", "onboardingDone": true}' >"$XDG_CONFIG_HOME/parlaro/settings.json"
 
 "$program" >"$dir/parlaro.log" 2>&1 &
 running=$!

@@ -73,10 +73,10 @@ for start in $(seq 1 "$starts"); do
     home="$dir/home-$index-$start"
     state="$dir/state-$index"
     [[ "${PARLARO_BENCH_NEVER:-}" == 1 ]] && state+="-$start"
-    mkdir -p "$home/config/wenmora" "$home/data" "$state" && chmod 700 "$home"
+    mkdir -p "$home/config/parlaro" "$home/data" "$state" && chmod 700 "$home"
     # shellcheck disable=SC2016 # "$data" is the settings file's own
     printf '{"myLanguage": "en", "theirLanguage": "es", "onboardingDone": true, "holdShortcut": {"$data": "%s"}}\n' \
-      "$shortcut" >"$home/config/wenmora/settings.json"
+      "$shortcut" >"$home/config/parlaro/settings.json"
     pactl set-default-source bench_mic
     log="$dir/$index-$start.log"
     HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" XDG_STATE_HOME="$state" \
