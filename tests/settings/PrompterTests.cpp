@@ -90,6 +90,8 @@ TEST(Prompter, AnAlertTakesTheKeysAndEnterOrEscapeAnswersIt)
         EXPECT_EQ(QApplication::activeWindow(), box);
         EXPECT_EQ(box->focusWidget(), buttonNamed(*box, QStringLiteral("好")));
         EXPECT_FALSE(box->isModal());
+        if (key == Qt::Key_Return)
+            snapshot(*box, QStringLiteral("alert"), QStringLiteral("export-failed"));
         QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
         QApplication::sendEvent(box->focusWidget(), &press);
         world.settle();
