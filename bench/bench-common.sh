@@ -18,3 +18,16 @@ spread() {
     printf "median %.3f s (%.3f-%.3f, %d)\n", m, v[1], v[NR], NR
   }'
 }
+
+# in_home <home> <state> <command...>: runs the command as a user of its
+# own, <home> its home, settings, data and runtime folder (made, and closed
+# to others, here) and <state> where recognition keeps what it learnt, on
+# no session bus and no Wayland display.
+in_home() {
+  local home=$1 state=$2
+  shift 2
+  mkdir -p "$home/config/parlaro" "$home/data" "$state" && chmod 700 "$home"
+  HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" XDG_STATE_HOME="$state" \
+    XDG_RUNTIME_DIR="$home" PARLARO_INSTANCE="$home/parlaro-instance" \
+    DBUS_SESSION_BUS_ADDRESS='' WAYLAND_DISPLAY='' "$@"
+}

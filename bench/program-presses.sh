@@ -73,15 +73,13 @@ for start in $(seq 1 "$starts"); do
     home="$dir/home-$index-$start"
     state="$dir/state-$index"
     [[ "${PARLARO_BENCH_NEVER:-}" == 1 ]] && state+="-$start"
-    mkdir -p "$home/config/parlaro" "$home/data" "$state" && chmod 700 "$home"
+    mkdir -p "$home/config/parlaro"
     # shellcheck disable=SC2016 # "$data" is the settings file's own
     printf '{"myLanguage": "en", "theirLanguage": "es", "onboardingDone": true, "holdShortcut": {"$data": "%s"}}\n' \
       "$shortcut" >"$home/config/parlaro/settings.json"
     pactl set-default-source bench_mic
     log="$dir/$index-$start.log"
-    HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" XDG_STATE_HOME="$state" \
-      XDG_RUNTIME_DIR="$home" PARLARO_INSTANCE="$home/parlaro-instance" QT_QPA_PLATFORM=xcb \
-      DBUS_SESSION_BUS_ADDRESS='' WAYLAND_DISPLAY='' "$program" >"$log" 2>&1 &
+    QT_QPA_PLATFORM=xcb in_home "$home" "$state" "$program" >"$log" 2>&1 &
     running=$!
     for _ in $(seq 1 600); do
       pactl list short sources | grep -q parlaro_virtualmic_input && break

@@ -101,11 +101,8 @@ for server in $servers; do
         # to the next: the first start never heard it, later ones did.
         state="$dir/state-$server-$reply-$index"
         [[ "${PARLARO_BENCH_NEVER:-}" == 1 ]] && state+="-$start"
-        mkdir -p "$home/config" "$home/data" "$state" && chmod 700 "$home"
         log="$dir/$server-$reply-$index-$start.log"
-        HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" XDG_STATE_HOME="$state" \
-          XDG_RUNTIME_DIR="$home" PARLARO_INSTANCE="$home/parlaro-instance" PULSE_SERVER="unix:$sound/pulse/native" \
-          QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}" DBUS_SESSION_BUS_ADDRESS='' WAYLAND_DISPLAY='' \
+        PULSE_SERVER="unix:$sound/pulse/native" QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}" in_home "$home" "$state" \
           "$bench" "$presses" "${paused[@]}" "${own[@]}" "${canceller[@]}" "${window[@]}" "${check[@]}" >"$log.out" 2>"$log"
         code=$?
         ((code == 77)) && { cat "$log" >&2; exit 77; }
