@@ -317,4 +317,9 @@ WordErrors wordErrors(const std::vector<std::string>& reference, const std::stri
     return WordErrors{row[heard.size()], reference.size()};
 }
 
+WordErrors wordErrors(const std::string& said, const std::string& recognized)
+{
+    return wordErrors(splitWords(said), recognized);
+}
+
 }  // namespace parlaro::bench

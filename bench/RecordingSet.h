@@ -70,6 +70,8 @@ struct WordErrors {
 // The recognized text's words (case and punctuation ignored) against the
 // reference words, by edit distance.
 WordErrors wordErrors(const std::vector<std::string>& reference, const std::string& recognized);
+// The same against a text as it was written.
+WordErrors wordErrors(const std::string& said, const std::string& recognized);
 
 // How many of a reply's pauses inside sentences, and of those between
 // them, the recognized text ends a sentence at. A pause counts where the

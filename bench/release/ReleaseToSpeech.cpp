@@ -64,7 +64,6 @@
 #include <functional>
 #include <iterator>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -286,11 +285,9 @@ int main(int argc, char** argv)
         ? "pacat --file-format=wav --latency-msec=20 -d bench_voice " + pausedFile
         : std::string("pacat --raw --format=s16le --rate=16000 --channels=1 --latency-msec=20 -d bench_voice ")
             + recording;
-    std::vector<std::string> said;
-    std::istringstream words(pauses ? ((ownReply || replyFile) && ownWords ? ownWords : pausedReplyWords)
-                                    : recordingWords);
-    for (std::string word; words >> word;)
-        said.push_back(word);
+    // Read as the recognized text is: "Could" and "meeting?" are words of it.
+    const std::string said =
+        pauses ? ((ownReply || replyFile) && ownWords ? ownWords : pausedReplyWords) : recordingWords;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
